@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "platform/db/connection.h"
+
+namespace landstat {
+
+// Exported database helpers of the engine.
+
+// 1 when a table or view of that name exists on the connection, else 0.
+short IsTblExist(db::Connection& connection, const std::string& table);
+
+// "drop table %s": 1 when it ran, 0 when it failed.
+short DeleteTbl(db::Connection& connection, const std::string& table);
+
+// Creates a new, empty statistics database file. 1 when created; 0 when the
+// file exists already, its folder is missing, or it cannot be written.
+int CreateAcessDB(const std::string& path);
+
+// Compacts a statistics database file: copies it, compacted, into a sibling
+// file ("stats.sqlite" -> "stats1.sqlite") and then puts the copy in place of
+// the original in one rename. 1 when done; 0 when a step failed, in which
+// case the original file is left as it was and the sibling is removed.
+// Callers close their own connection to the file first.
+short CompactMdb(const std::string& path);
+
+// The old file engine limited the rows one statement could lock; the
+// embedded engine has no such limit. ReadMaxRow reports a limit no table
+// reaches (and 1); ModifyMaxRow accepts any value and changes nothing, so
+// callers never ask for a restart.
+short ReadMaxRow(long& max_rows);
+short ModifyMaxRow(long max_rows);
+
+}  // namespace landstat

@@ -1,0 +1,75 @@
+#include "platform/db/backend.h"
+
+#include "platform/db/db_error.h"
+#include "platform/db/sql_text.h"
+
+namespace landstat::db {
+
+void Backend::BeginImplicit() {
+  if (implicit_depth_++ == 0) {
+    implicit_owner_ = !InTransaction();
+    if (implicit_owner_) Begin();
+  }
+}
+
+void Backend::EndImplicit() {
+  if (implicit_depth_ == 0) return;
+  if (--implicit_depth_ == 0 && implicit_owner_) {
+    implicit_owner_ = false;
+    Flush();
+    if (InTransaction()) Commit();
+  }
+}
+
+std::vector<std::string> Backend::Rewrite(std::string_view sql) {
+  const std::string text = Trim(sql);
+  if (auto into = ParseSelectInto(text)) return RewriteSelectInto(*into);
+  if (auto update = RewriteMultiTableUpdate(text)) return {*update};
+  if (StartsWithWord(text, "create") || StartsWithWord(text, "alter")) {
+    return {RewriteTypeWords(text)};
+  }
+  return {text};
+}
+
+std::vector<std::string> Backend::RewriteSelectInto(const SelectInto& into) {
+  // "select * into T from S [where ...]" and "select S.* into T from S, ..."
+  // copy S's columns with their types and defaults; any other query makes a
+  // table of whatever columns it returns.
+  std::string source;
+  if (into.list == "*") {
+    if (auto single = ParseSingleTableSelect("select * from " + into.from)) {
+      source = single->table;
+    }
+  } else if (into.list.size() > 2 && into.list.compare(into.list.size() - 2, 2, ".*") == 0) {
+    source = into.list.substr(0, into.list.size() - 2);
+  }
+  if (!source.empty() && TableExists(source)) {
+    return {CreateTableLike(into.target, source),
+            "INSERT INTO " + into.target + " SELECT " + into.list + " FROM " + into.from};
+  }
+  return {"CREATE TABLE " + into.target + " AS SELECT " + into.list + " FROM " + into.from};
+}
+
+long Backend::ExecuteScript(std::string_view sql, const std::vector<Value>& params) {
+  std::vector<std::string> statements;
+  for (const std::string& part :
+       params.empty() ? SplitTopLevel(sql, ';') : std::vector<std::string>{std::string(sql)}) {
+    if (part.empty()) continue;
+    for (std::string& statement : Rewrite(part)) statements.push_back(std::move(statement));
+  }
+  if (statements.size() == 1) return RunStatement(statements.front(), params);
+  // A rewritten statement that became several runs as one unit.
+  const bool own = !InTransaction();
+  if (own) Begin();
+  long changed = 0;
+  try {
+    for (const std::string& statement : statements) changed += RunStatement(statement, params);
+  } catch (...) {
+    if (own) Rollback();
+    throw;
+  }
+  if (own) Commit();
+  return changed;
+}
+
+}  // namespace landstat::db

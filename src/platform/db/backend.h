@@ -1,0 +1,88 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db/connection.h"
+#include "platform/db/sql_text.h"
+#include "platform/db/value.h"
+
+namespace landstat::db {
+
+// A streaming result: its columns, then its rows one at a time.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual const std::vector<ColumnInfo>& Columns() const = 0;
+  // Fills `row` with the next row; false at the end.
+  virtual bool Fetch(std::vector<Value>& row) = 0;
+};
+
+// What each engine provides to Connection and Recordset.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  virtual DbKind Kind() const = 0;
+  virtual std::string FilePath() const { return {}; }
+  // Runs one statement, or several separated by ';' when there are no
+  // parameters, after rewriting the Access forms into this engine's.
+  long Execute(std::string_view sql, const std::vector<Value>& params) {
+    Flush();
+    return ExecuteScript(sql, params);
+  }
+  virtual std::unique_ptr<RowSource> Query(std::string_view sql,
+                                           const std::vector<Value>& params) = 0;
+
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  virtual bool InTransaction() const = 0;
+
+  virtual bool TableExists(std::string_view name) = 0;
+  virtual std::vector<ColumnInfo> TableColumns(std::string_view table) = 0;
+
+  // The hidden column that identifies a row of a table for updates.
+  virtual std::string RowIdColumn() const = 0;
+
+  // Row writes of recordsets. An engine may buffer them; Flush stores all
+  // that is buffered. An update returns the row's id after the write (or
+  // the id under which the pending write is kept).
+  virtual void InsertRow(const std::string& table, const std::vector<std::string>& columns,
+                         const std::vector<Value>& values) = 0;
+  virtual Value UpdateRow(const std::string& table, const Value& row_id,
+                          const std::vector<std::string>& columns,
+                          const std::vector<Value>& values) = 0;
+  virtual void Flush() {}
+
+  // Write transactions opened on behalf of recordsets: the first write of a
+  // recordset calls BeginImplicit, its close EndImplicit. They nest, and they
+  // never commit a transaction the caller opened.
+  void BeginImplicit();
+  void EndImplicit();
+
+ protected:
+  // Runs one statement as this engine's SQL; returns the rows changed.
+  virtual long RunStatement(const std::string& sql, const std::vector<Value>& params) = 0;
+  // The statement that creates `target` with the columns, types and
+  // defaults of `source`.
+  virtual std::string CreateTableLike(const std::string& target, const std::string& source) = 0;
+  // Type words of a create or alter statement in this engine's spelling.
+  virtual std::string RewriteTypeWords(const std::string& sql) = 0;
+
+  // The Access statement forms the engine writes, as this engine's
+  // statements: "select ... into", Jet's multi-table update, identity
+  // columns and type words.
+  std::vector<std::string> Rewrite(std::string_view sql);
+
+  int implicit_depth_ = 0;
+  bool implicit_owner_ = false;  // the outermost implicit call began the transaction
+
+ private:
+  long ExecuteScript(std::string_view sql, const std::vector<Value>& params);
+  std::vector<std::string> RewriteSelectInto(const SelectInto& into);
+};
+
+}  // namespace landstat::db

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db/value.h"
+
+namespace landstat::db {
+
+// Which database a connection reaches. It decides the SQL dialect.
+enum class DbKind {
+  kEmbedded,  // an SQLite file per county and year, the stand-alone mode
+  kServer,    // PostgreSQL, the generic server
+  kOracle,    // Oracle: its SQL is generated as text only, never connected
+};
+
+struct ColumnInfo {
+  std::string name;
+  FieldType type = FieldType::kUnknown;
+  std::string declared;                     // the type as the table declares it
+  std::optional<std::string> default_text;  // the column's default, as SQL text
+  bool not_null = false;
+};
+
+class Backend;
+
+// What a connection string names. The Access form
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=PATH" and a plain path name an
+// SQLite file; a libpq conninfo ("host=... dbname=..."), a "service=NAME" or a
+// postgresql:// URI name a PostgreSQL server; an Oracle provider names Oracle.
+struct ConnectionTarget {
+  DbKind kind = DbKind::kEmbedded;
+  std::string location;  // the file path, or the libpq conninfo
+};
+ConnectionTarget ParseConnectionString(std::string_view connection_string);
+
+// A connection to the statistics database. Statements run in autocommit
+// unless a transaction is open; recordsets that write open one of their own
+// and commit it when they close, so a walk over a million rows is never a
+// commit per row.
+class Connection {
+ public:
+  Connection();
+  explicit Connection(std::string_view connection_string);
+  ~Connection();
+  Connection(Connection&&) noexcept;
+  Connection& operator=(Connection&&) noexcept;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  void Open(std::string_view connection_string);
+  void Close();
+  bool IsOpen() const;
+  DbKind Kind() const;
+  const std::string& ConnectionString() const { return connection_string_; }
+  // The SQLite file of an embedded connection; empty for a server.
+  std::string FilePath() const;
+
+  // Runs one statement (or, without parameters, several separated by ';').
+  // Parameters bind to '?' marks. Returns the number of rows changed.
+  long Execute(std::string_view sql);
+  long Execute(std::string_view sql, const std::vector<Value>& params);
+
+  // The first column of the first row, or null when there is no row.
+  Value Scalar(std::string_view sql, const std::vector<Value>& params = {});
+
+  void BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+  bool InTransaction() const;
+
+  // Catalogue look-ups: a table or view of this name (as unquoted SQL names
+  // it, so case does not matter), and the columns of a table.
+  bool TableExists(std::string_view name);
+  std::vector<ColumnInfo> Columns(std::string_view table);
+
+  Backend& backend();
+
+ private:
+  std::unique_ptr<Backend> backend_;
+  std::string connection_string_;
+};
+
+// Runs a set of statements as one unit: rolled back unless Commit is called.
+class Transaction {
+ public:
+  explicit Transaction(Connection& connection);
+  ~Transaction();
+  void Commit();
+
+ private:
+  Connection& connection_;
+  bool open_ = true;
+};
+
+}  // namespace landstat::db

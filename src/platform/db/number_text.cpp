@@ -1,0 +1,121 @@
+#include "platform/db/number_text.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace landstat::db {
+namespace {
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// Length of the longest prefix of `text` that reads as a decimal number.
+std::size_t NumberPrefixLength(std::string_view text) {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+  }
+  if (digits == 0) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    std::size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+    std::size_t exponent_digits = 0;
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) {
+      ++j, ++exponent_digits;
+    }
+    if (exponent_digits > 0) i = j;
+  }
+  return i;
+}
+
+}  // namespace
+
+double RoundDecimal(double value, int decimals) {
+  if (!std::isfinite(value)) return value;
+  if (decimals < 0) decimals = 0;
+  if (decimals > 15) decimals = 15;
+  // Take the value's decimal form at 15 significant digits, then round that
+  // form half away from zero; binary noise (2.675 stored as 2.67499999...)
+  // thus never decides a half.
+  char digits[64];
+  std::snprintf(digits, sizeof digits, "%.14e", value);
+  const double shown = std::strtod(digits, nullptr);
+  const double scale = std::pow(10.0, decimals);
+  double scaled = shown * scale;
+  // The product can itself carry binary noise; settle it at 15 digits too.
+  std::snprintf(digits, sizeof digits, "%.14e", scaled);
+  scaled = std::strtod(digits, nullptr);
+  const double rounded = std::copysign(std::floor(std::fabs(scaled) + 0.5), scaled);
+  const double result = rounded / scale;
+  return result == 0.0 ? 0.0 : result;  // no negative zero
+}
+
+std::string DoubleToText(double value) {
+  if (value == 0.0) return "0";
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.15g", value);
+  std::string text = buffer;
+  if (text.find('e') == std::string::npos) return text;
+  // Large or tiny values: write them out in fixed form when that stays short.
+  const double magnitude = std::fabs(value);
+  if (magnitude >= 1e15 || magnitude < 1e-6) return text;
+  std::snprintf(buffer, sizeof buffer, "%.15f", value);
+  text = buffer;
+  while (!text.empty() && text.back() == '0') text.pop_back();
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
+std::optional<double> TextToNumber(std::string_view text) {
+  text = TrimBlanks(text);
+  if (text.empty()) return 0.0;
+  const std::size_t length = NumberPrefixLength(text);
+  if (length != text.size()) return std::nullopt;
+  return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+double LeadingNumber(std::string_view text) {
+  text = TrimBlanks(text);
+  const std::size_t length = NumberPrefixLength(text);
+  if (length == 0) return 0.0;
+  return std::strtod(std::string(text.substr(0, length)).c_str(), nullptr);
+}
+
+std::string FormatNumber(double value, std::string_view picture) {
+  const std::size_t point = picture.find('.');
+  const bool numeric_picture =
+      !picture.empty() && picture.find_first_not_of("0#,.") == std::string_view::npos;
+  if (!numeric_picture) return DoubleToText(value);
+  int decimals = 0;
+  if (point != std::string_view::npos) {
+    for (char c : picture.substr(point + 1)) {
+      if (c == '0' || c == '#') ++decimals;
+    }
+  }
+  const double rounded = RoundDecimal(value, decimals);
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, rounded);
+  std::string text = buffer;
+  if (text == "-0" || text.find_first_not_of("-0.") == std::string::npos) {
+    if (!text.empty() && text.front() == '-') text.erase(0, 1);
+  }
+  return text;
+}
+
+}  // namespace landstat::db

@@ -1,0 +1,525 @@
+#include "platform/db/postgres_backend.h"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <unordered_map>
+
+#include "platform/db/db_error.h"
+#include "platform/db/postgres_compat.h"
+#include "platform/db/sql_text.h"
+
+namespace landstat::db {
+namespace {
+
+using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+constexpr int kFetchRows = 2000;
+constexpr int kMaxBufferedRows = 1000;
+constexpr int kMaxParameters = 60000;
+
+FieldType TypeOfOid(Oid oid) {
+  switch (oid) {
+    case 16:
+    case 20:
+    case 21:
+    case 23:
+    case 26:  // bool, int8, int2, int4, oid
+      return FieldType::kInteger;
+    case 700:
+    case 701:
+    case 1700:  // float4, float8, numeric
+      return FieldType::kDouble;
+    default:
+      return FieldType::kText;
+  }
+}
+
+FieldType TypeOfDeclaration(std::string_view declared) {
+  const std::string lower = ToLowerAscii(declared);
+  if (lower == "integer" || lower == "bigint" || lower == "smallint" || lower == "boolean") {
+    return FieldType::kInteger;
+  }
+  if (lower == "double precision" || lower == "real" || lower.rfind("numeric", 0) == 0) {
+    return FieldType::kDouble;
+  }
+  return FieldType::kText;
+}
+
+Value ParseValue(const PGresult* result, int row, int column, FieldType type, Oid oid) {
+  if (PQgetisnull(result, row, column)) return Value();
+  const char* text = PQgetvalue(result, row, column);
+  switch (type) {
+    case FieldType::kInteger:
+      if (oid == 16) return Value(text[0] == 't' ? 1 : 0);
+      return Value(std::strtoll(text, nullptr, 10));
+    case FieldType::kDouble:
+      return Value(std::strtod(text, nullptr));
+    default:
+      return Value(std::string(text, PQgetlength(result, row, column)));
+  }
+}
+
+std::string QuoteName(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + '"';
+}
+
+// The name a table is stored under: unquoted names fold to lower case.
+std::string StoredName(std::string_view name) {
+  std::string text = Trim(name);
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+    return text.substr(1, text.size() - 2);
+  }
+  return ToLowerAscii(text);
+}
+
+class PostgresBackend;
+
+class PostgresRows : public RowSource {
+ public:
+  PostgresRows(PostgresBackend& backend, std::string_view sql, const std::vector<Value>& params);
+  ~PostgresRows() override;
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+  bool Fetch(std::vector<Value>& row) override;
+
+ private:
+  void FetchBlock();
+
+  PostgresBackend& backend_;
+  std::string cursor_;
+  ResultPtr block_{nullptr, &PQclear};
+  int next_ = 0;
+  bool finished_ = false;
+  std::vector<ColumnInfo> columns_;
+  std::vector<Oid> oids_;
+};
+
+// Rows written through recordsets are kept in a batch and stored by one
+// statement per batch: an insert of many rows, or an update joined to a list
+// of values by row id. A batch that fails is rolled back to its savepoint and
+// stored again row by row, so the rows before the faulty one are kept and
+// the error names the row that failed.
+struct WriteBatch {
+  std::string table;
+  std::vector<std::string> columns;
+  bool update = false;
+  std::vector<std::vector<Value>> rows;
+  std::vector<std::string> row_ids;
+  std::unordered_map<std::string, std::size_t> position_of_id;
+
+  bool Matches(const std::string& t, const std::vector<std::string>& c, bool u) const {
+    return table == t && columns == c && update == u;
+  }
+};
+
+class PostgresBackend : public Backend {
+ public:
+  explicit PostgresBackend(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
+    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+      std::string message = conn_ ? PQerrorMessage(conn_) : "out of memory";
+      PQfinish(conn_);
+      conn_ = nullptr;
+      throw DbError("cannot connect to the PostgreSQL server (" + MaskPassword(conninfo) +
+                    "): " + Trim(message));
+    }
+    PQsetClientEncoding(conn_, "UTF8");
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
+    InstallCompatFunctions();
+    Exec(
+        "SELECT set_config('search_path', current_setting('search_path') || "
+        "', landstat_compat', false)");
+  }
+
+  ~PostgresBackend() override {
+    try {
+      Flush();
+      if (InTransaction()) Exec("COMMIT");
+    } catch (const DbError&) {
+      // Nothing sensible is left to do with a failure while closing.
+    }
+    PQfinish(conn_);
+  }
+
+  DbKind Kind() const override { return DbKind::kServer; }
+
+  std::unique_ptr<RowSource> Query(std::string_view sql,
+                                   const std::vector<Value>& params) override {
+    Flush();
+    return std::make_unique<PostgresRows>(*this, sql, params);
+  }
+
+  void Begin() override {
+    Flush();
+    Exec("BEGIN");
+  }
+  void Commit() override {
+    Flush();
+    Exec("COMMIT");
+  }
+  void Rollback() override {
+    batch_ = WriteBatch();
+    if (InTransaction()) Exec("ROLLBACK");
+  }
+  bool InTransaction() const override { return PQtransactionStatus(conn_) != PQTRANS_IDLE; }
+
+  bool TableExists(std::string_view name) override { return RelationOid(name) != 0; }
+
+  std::vector<ColumnInfo> TableColumns(std::string_view table) override {
+    Flush();
+    const unsigned oid = RelationOid(table);
+    std::vector<ColumnInfo> columns;
+    if (oid == 0) return columns;
+    ResultPtr result = Exec(
+        "SELECT a.attname, format_type(a.atttypid, a.atttypmod), a.attnotnull, "
+        "pg_get_expr(d.adbin, d.adrelid) FROM pg_attribute a LEFT JOIN pg_attrdef d "
+        "ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+        "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+        {Value(static_cast<long long>(oid))});
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+      ColumnInfo column;
+      column.name = PQgetvalue(result.get(), row, 0);
+      column.declared = PQgetvalue(result.get(), row, 1);
+      column.type = TypeOfDeclaration(column.declared);
+      column.not_null = PQgetvalue(result.get(), row, 2)[0] == 't';
+      if (!PQgetisnull(result.get(), row, 3))
+        column.default_text = PQgetvalue(result.get(), row, 3);
+      columns.push_back(std::move(column));
+    }
+    return columns;
+  }
+
+  std::string RowIdColumn() const override { return "ctid"; }
+
+  void InsertRow(const std::string& table, const std::vector<std::string>& columns,
+                 const std::vector<Value>& values) override {
+    Batch(table, columns, false).rows.push_back(values);
+    if (BatchFull()) Flush();
+  }
+
+  Value UpdateRow(const std::string& table, const Value& row_id,
+                  const std::vector<std::string>& columns,
+                  const std::vector<Value>& values) override {
+    std::string id = row_id.AsText();
+    if (auto moved = moved_ids_.find(id); moved != moved_ids_.end()) id = moved->second;
+    WriteBatch& batch = Batch(table, columns, true);
+    if (auto pending = batch.position_of_id.find(id); pending != batch.position_of_id.end()) {
+      batch.rows[pending->second] = values;  // a second update of a row not yet stored
+    } else {
+      batch.position_of_id.emplace(id, batch.rows.size());
+      batch.rows.push_back(values);
+      batch.row_ids.push_back(id);
+    }
+    if (BatchFull()) Flush();
+    return Value(id);
+  }
+
+  void Flush() override {
+    if (batch_.rows.empty()) return;
+    WriteBatch batch = std::move(batch_);
+    batch_ = WriteBatch();
+    moved_ids_.clear();
+    Exec("SAVEPOINT landstat_batch");
+    try {
+      StoreBatch(batch, 0, batch.rows.size());
+      Exec("RELEASE SAVEPOINT landstat_batch");
+    } catch (const DbError&) {
+      Exec("ROLLBACK TO SAVEPOINT landstat_batch");
+      StoreRowByRow(batch);
+    }
+  }
+
+  // Runs a statement with text parameters and returns its result.
+  ResultPtr Exec(const std::string& sql, const std::vector<Value>& params = {}) {
+    std::vector<std::string> texts(params.size());
+    std::vector<const char*> pointers(params.size(), nullptr);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      if (params[i].IsNull()) continue;
+      texts[i] = params[i].AsText();
+      pointers[i] = texts[i].c_str();
+    }
+    ResultPtr result(params.empty()
+                         ? PQexec(conn_, sql.c_str())
+                         : PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()),
+                                        nullptr, pointers.data(), nullptr, nullptr, 0),
+                     &PQclear);
+    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      const std::string message =
+          result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_);
+      throw DbError(Trim(message), sql);
+    }
+    return result;
+  }
+
+  // Exec that leaves an open transaction usable when the statement fails:
+  // inside a transaction the statement runs under a savepoint of its own.
+  ResultPtr ExecGuarded(const std::string& sql, const std::vector<Value>& params) {
+    if (!InTransaction()) return Exec(sql, params);
+    Exec("SAVEPOINT landstat_statement");
+    try {
+      ResultPtr result = Exec(sql, params);
+      Exec("RELEASE SAVEPOINT landstat_statement");
+      return result;
+    } catch (const DbError&) {
+      Exec("ROLLBACK TO SAVEPOINT landstat_statement");
+      throw;
+    }
+  }
+
+  std::string NextCursorName() { return "landstat_cursor" + std::to_string(++cursor_count_); }
+
+ protected:
+  long RunStatement(const std::string& sql, const std::vector<Value>& params) override {
+    ResultPtr result = ExecGuarded(params.empty() ? sql : NumberParameterMarks(sql), params);
+    return std::atol(PQcmdTuples(result.get()));
+  }
+
+  std::string CreateTableLike(const std::string& target, const std::string& source) override {
+    return "CREATE TABLE " + target + " (LIKE " + source + " INCLUDING DEFAULTS)";
+  }
+
+  std::string RewriteTypeWords(const std::string& sql) override {
+    // Access's "double" and the identity column in PostgreSQL's words.
+    std::string out;
+    const std::string lower = ToLowerAscii(sql);
+    std::size_t i = 0;
+    while (i < sql.size()) {
+      if (lower.compare(i, 6, "double") == 0 && (i == 0 || !std::isalnum(lower[i - 1])) &&
+          lower.compare(i, 16, "double precision") != 0) {
+        out += "double precision";
+        i += 6;
+      } else if (lower.compare(i, 3, "int") == 0 &&
+                 lower.find("identity", i) != std::string::npos &&
+                 Trim(lower.substr(i + 3, lower.find("identity", i) - i - 3)).empty()) {
+        const std::size_t close = sql.find(')', lower.find("identity", i));
+        out += "int GENERATED BY DEFAULT AS IDENTITY";
+        i = close == std::string::npos ? sql.size() : close + 1;
+      } else {
+        out += sql[i++];
+      }
+    }
+    return out;
+  }
+
+ private:
+  static std::string MaskPassword(const std::string& conninfo) {
+    const std::size_t at = ToLowerAscii(conninfo).find("password=");
+    if (at == std::string::npos) return conninfo;
+    const std::size_t end = conninfo.find(' ', at);
+    return conninfo.substr(0, at) + "password=***" +
+           (end == std::string::npos ? "" : conninfo.substr(end));
+  }
+
+  void InstallCompatFunctions() {
+    ResultPtr present =
+        Exec("SELECT to_regprocedure('landstat_compat.compat_version()') IS NOT NULL");
+    if (PQgetvalue(present.get(), 0, 0)[0] == 't') {
+      ResultPtr version = Exec("SELECT landstat_compat.compat_version()");
+      if (std::atoi(PQgetvalue(version.get(), 0, 0)) >= kPostgresCompatVersion) return;
+    }
+    // Several connections may arrive at once: one creates, the others wait.
+    Exec("BEGIN");
+    try {
+      Exec("SELECT pg_advisory_xact_lock(7311001)");
+      Exec(kPostgresCompatSql);
+      Exec("COMMIT");
+    } catch (const DbError&) {
+      Exec("ROLLBACK");
+      throw;
+    }
+  }
+
+  unsigned RelationOid(std::string_view name) {
+    const std::string text = Trim(name);
+    const std::size_t dot = text.find('.');
+    ResultPtr result =
+        dot == std::string::npos
+            ? Exec(
+                  "SELECT c.oid FROM pg_class c WHERE c.relname = $1 AND "
+                  "c.relkind IN ('r','v','m','p','f') AND pg_table_is_visible(c.oid)",
+                  {Value(StoredName(text))})
+            : Exec(
+                  "SELECT c.oid FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                  "WHERE n.nspname = $1 AND c.relname = $2 AND c.relkind IN ('r','v','m','p','f')",
+                  {Value(StoredName(text.substr(0, dot))),
+                   Value(StoredName(text.substr(dot + 1)))});
+    if (PQntuples(result.get()) == 0) return 0;
+    return static_cast<unsigned>(std::strtoul(PQgetvalue(result.get(), 0, 0), nullptr, 10));
+  }
+
+  WriteBatch& Batch(const std::string& table, const std::vector<std::string>& columns,
+                    bool update) {
+    if (!batch_.rows.empty() && !batch_.Matches(table, columns, update)) Flush();
+    if (batch_.rows.empty()) {
+      batch_.table = table;
+      batch_.columns = columns;
+      batch_.update = update;
+    }
+    return batch_;
+  }
+
+  bool BatchFull() const {
+    const std::size_t per_row = batch_.columns.size() + 1;
+    return static_cast<int>(batch_.rows.size()) >= kMaxBufferedRows ||
+           (batch_.rows.size() + 1) * per_row > static_cast<std::size_t>(kMaxParameters);
+  }
+
+  const std::vector<ColumnInfo>& CachedColumns(const std::string& table) {
+    auto found = column_cache_.find(table);
+    if (found != column_cache_.end()) return found->second;
+    return column_cache_.emplace(table, TableColumns(table)).first->second;
+  }
+
+  std::string CastOf(const std::string& table, const std::string& column) {
+    for (const ColumnInfo& info : CachedColumns(table)) {
+      if (info.name == column) return "::" + info.declared;
+    }
+    throw DbError("table " + table + " has no column " + column);
+  }
+
+  void StoreBatch(const WriteBatch& batch, std::size_t first, std::size_t last) {
+    std::vector<std::string> casts;
+    for (const std::string& column : batch.columns) casts.push_back(CastOf(batch.table, column));
+    std::vector<Value> params;
+    std::string values;
+    int mark = 0;
+    for (std::size_t row = first; row < last; ++row) {
+      values += row == first ? "(" : ",(";
+      if (batch.update) {
+        values += "$" + std::to_string(++mark) + "::tid";
+        params.emplace_back(batch.row_ids[row]);
+      }
+      for (std::size_t c = 0; c < batch.columns.size(); ++c) {
+        values += (c || batch.update ? ",$" : "$") + std::to_string(++mark) + casts[c];
+        params.push_back(batch.rows[row][c]);
+      }
+      values += ")";
+    }
+    if (!batch.update) {
+      std::string sql = "INSERT INTO " + batch.table + " (";
+      for (std::size_t c = 0; c < batch.columns.size(); ++c) {
+        sql += (c ? "," : "") + QuoteName(batch.columns[c]);
+      }
+      Exec(sql + ") VALUES " + values, params);
+      return;
+    }
+    std::string sql = "UPDATE " + batch.table + " AS landstat_t SET ";
+    std::string names = "landstat_rid";
+    for (std::size_t c = 0; c < batch.columns.size(); ++c) {
+      const std::string name = QuoteName(batch.columns[c]);
+      sql += (c ? "," : "") + name + "=landstat_v." + name;
+      names += "," + name;
+    }
+    // The list of ids lets the planner fetch the rows by id rather than scan.
+    std::string ids = "ARRAY[";
+    for (std::size_t row = first; row < last; ++row) {
+      ids += (row == first ? "'" : ",'") + batch.row_ids[row] + "'";
+    }
+    sql += " FROM (VALUES " + values + ") AS landstat_v(" + names +
+           ") WHERE landstat_t.ctid = landstat_v.landstat_rid AND landstat_t.ctid = ANY(" + ids +
+           "]::tid[]) RETURNING landstat_v.landstat_rid::text, landstat_t.ctid::text";
+    ResultPtr result = Exec(sql, params);
+    if (PQntuples(result.get()) != static_cast<int>(last - first)) {
+      throw DbError("a row to update is no longer in table " + batch.table);
+    }
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+      moved_ids_[PQgetvalue(result.get(), row, 0)] = PQgetvalue(result.get(), row, 1);
+    }
+  }
+
+  void StoreRowByRow(const WriteBatch& batch) {
+    for (std::size_t row = 0; row < batch.rows.size(); ++row) {
+      Exec("SAVEPOINT landstat_row");
+      try {
+        StoreBatch(batch, row, row + 1);
+        Exec("RELEASE SAVEPOINT landstat_row");
+      } catch (const DbError& error) {
+        Exec("ROLLBACK TO SAVEPOINT landstat_row");
+        throw DbError("cannot store row " + std::to_string(row + 1) + " of the rows written to " +
+                      batch.table + ": " + error.what());
+      }
+    }
+  }
+
+  PGconn* conn_ = nullptr;
+  int cursor_count_ = 0;
+  WriteBatch batch_;
+  std::map<std::string, std::string> moved_ids_;
+  std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;
+};
+
+PostgresRows::PostgresRows(PostgresBackend& backend, std::string_view sql,
+                           const std::vector<Value>& params)
+    : backend_(backend), cursor_(backend.NextCursorName()) {
+  backend_.BeginImplicit();
+  try {
+    const std::string text(sql);
+    backend_.ExecGuarded("DECLARE " + cursor_ + " NO SCROLL CURSOR FOR " +
+                             (params.empty() ? text : NumberParameterMarks(text)),
+                         params);
+    FetchBlock();
+  } catch (...) {
+    cursor_.clear();
+    backend_.EndImplicit();
+    throw;
+  }
+  const PGresult* block = block_.get();
+  for (int i = 0; i < PQnfields(block); ++i) {
+    ColumnInfo column;
+    column.name = PQfname(block, i);
+    oids_.push_back(PQftype(block, i));
+    column.type = TypeOfOid(oids_.back());
+    columns_.push_back(std::move(column));
+  }
+}
+
+PostgresRows::~PostgresRows() {
+  if (cursor_.empty()) return;
+  try {
+    backend_.Exec("CLOSE " + cursor_);
+  } catch (const DbError&) {
+    // The transaction may have been ended already; the cursor went with it.
+  }
+  try {
+    backend_.EndImplicit();
+  } catch (const DbError&) {
+    // A failed commit has been reported by the write that caused it.
+  }
+}
+
+void PostgresRows::FetchBlock() {
+  block_ = backend_.Exec("FETCH " + std::to_string(kFetchRows) + " FROM " + cursor_);
+  next_ = 0;
+  finished_ = PQntuples(block_.get()) < kFetchRows;
+}
+
+bool PostgresRows::Fetch(std::vector<Value>& row) {
+  if (next_ >= PQntuples(block_.get())) {
+    if (finished_) return false;
+    backend_.Flush();
+    FetchBlock();
+    if (PQntuples(block_.get()) == 0) return false;
+  }
+  row.resize(columns_.size());
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    row[c] = ParseValue(block_.get(), next_, static_cast<int>(c), columns_[c].type, oids_[c]);
+  }
+  ++next_;
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Backend> ConnectPostgres(const std::string& conninfo) {
+  return std::make_unique<PostgresBackend>(conninfo);
+}
+
+}  // namespace landstat::db

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/db/backend.h"
+
+namespace landstat::db {
+
+// Connects to a PostgreSQL server from a libpq conninfo, service or URI.
+// At connect it makes sure the Access functions the engine's statements use
+// (iif, val, format, round with decimals, len, mid, instr with a start) exist
+// in the schema "landstat_compat", and puts that schema on the search path.
+std::unique_ptr<Backend> ConnectPostgres(const std::string& conninfo);
+
+}  // namespace landstat::db

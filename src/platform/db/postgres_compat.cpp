@@ -1,0 +1,47 @@
+#include "platform/db/postgres_compat.h"
+
+namespace landstat::db {
+
+// Access functions that statements written for Access and the generic server
+// call, created once per database. Rounding is half away from zero on the
+// value's decimal form, as on the embedded engine.
+const char* const kPostgresCompatSql = R"SQL(
+CREATE SCHEMA IF NOT EXISTS landstat_compat;
+CREATE OR REPLACE FUNCTION landstat_compat.iif(boolean, anycompatible, anycompatible)
+  RETURNS anycompatible LANGUAGE sql IMMUTABLE
+  AS $$ SELECT CASE WHEN $1 THEN $2 ELSE $3 END $$;
+CREATE OR REPLACE FUNCTION landstat_compat.round(double precision, integer)
+  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT round($1::numeric, $2)::double precision $$;
+CREATE OR REPLACE FUNCTION landstat_compat.val(text)
+  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT coalesce(substring(btrim($1) from '^[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?'), '0')::double precision $$;
+CREATE OR REPLACE FUNCTION landstat_compat.val(double precision)
+  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT $1 $$;
+CREATE OR REPLACE FUNCTION landstat_compat.format(double precision, text)
+  RETURNS text LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT round($1::numeric, coalesce(length(substring($2 from '\.([0#]*)')), 0))::text $$;
+CREATE OR REPLACE FUNCTION landstat_compat.len(text)
+  RETURNS integer LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT length($1) $$;
+CREATE OR REPLACE FUNCTION landstat_compat.mid(text, integer)
+  RETURNS text LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT substr($1, $2) $$;
+CREATE OR REPLACE FUNCTION landstat_compat.mid(text, integer, integer)
+  RETURNS text LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT substr($1, $2, $3) $$;
+CREATE OR REPLACE FUNCTION landstat_compat.instr(integer, text, text)
+  RETURNS integer LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT CASE WHEN strpos(substr($2, $1), $3) = 0 THEN 0
+                    ELSE strpos(substr($2, $1), $3) + $1 - 1 END $$;
+CREATE OR REPLACE FUNCTION landstat_compat.instr(text, text)
+  RETURNS integer LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT strpos($1, $2) $$;
+CREATE OR REPLACE FUNCTION landstat_compat.compat_version()
+  RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 1 $$;
+)SQL";
+
+const int kPostgresCompatVersion = 1;
+
+}  // namespace landstat::db

@@ -1,0 +1,261 @@
+#include "platform/db/recordset.h"
+
+#include "platform/db/backend.h"
+#include "platform/db/db_error.h"
+#include "platform/db/sql_text.h"
+
+namespace landstat::db {
+namespace {
+
+constexpr const char* kRowIdAlias = "landstat_rowid";
+
+}  // namespace
+
+Recordset::Recordset(Connection& connection, std::string_view sql)
+    : connection_(connection), sql_(Trim(sql)) {
+  if (!ReturnsRows(sql_)) {
+    // An action statement opened as a recordset just runs.
+    connection_.Execute(sql_);
+    return;
+  }
+  Backend& backend = connection_.backend();
+  if (auto single = ParseSingleTableSelect(sql_); single && backend.TableExists(single->table)) {
+    table_ = single->table;
+    cursor_sql_ = "SELECT " + table_ + "." + backend.RowIdColumn() + " AS " + kRowIdAlias + ", " +
+                  single->list + " FROM " + table_ + single->rest;
+    writable_ = true;
+  }
+  Run();
+}
+
+Recordset::~Recordset() {
+  try {
+    Close();
+  } catch (const DbError&) {
+    // A destructor cannot report; callers that care call Close themselves.
+  }
+}
+
+void Recordset::Run() {
+  Backend& backend = connection_.backend();
+  if (writable_) {
+    try {
+      source_ = backend.Query(cursor_sql_, {});
+    } catch (const DbError&) {
+      // A view or a table without row ids: read it, but do not write it.
+      writable_ = false;
+    }
+  }
+  if (!writable_) source_ = backend.Query(sql_, {});
+  open_ = true;
+  columns_ = source_->Columns();
+  if (writable_) columns_.erase(columns_.begin());
+  index_of_.clear();
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    index_of_.emplace(ToLowerAscii(columns_[i].name), static_cast<int>(i));
+  }
+  Fetch();
+}
+
+void Recordset::Fetch() {
+  std::vector<Value> raw;
+  eof_ = !source_->Fetch(raw);
+  changed_.assign(columns_.size(), false);
+  dirty_ = false;
+  if (eof_) {
+    row_.assign(columns_.size(), Value());
+    row_id_ = Value();
+    return;
+  }
+  if (writable_) {
+    row_id_ = std::move(raw.front());
+    row_.assign(std::make_move_iterator(raw.begin() + 1), std::make_move_iterator(raw.end()));
+  } else {
+    row_ = std::move(raw);
+  }
+}
+
+void Recordset::MoveFirst() {
+  if (!open_) throw DbError("the recordset is closed", sql_);
+  StorePending();
+  source_.reset();
+  Run();
+}
+
+void Recordset::MoveNext() {
+  if (!open_) throw DbError("the recordset is closed", sql_);
+  if (eof_ && !adding_) throw DbError("MoveNext past the end of the recordset", sql_);
+  StorePending();
+  Fetch();
+}
+
+long Recordset::RecordCount() {
+  if (!open_) return 0;
+  return static_cast<long>(
+      connection_.Scalar("SELECT COUNT(*) FROM (" + sql_ + ") landstat_count").AsInteger());
+}
+
+const std::string& Recordset::FieldName(int index) const {
+  if (index < 0 || index >= FieldCount()) {
+    throw DbError("field index " + std::to_string(index) + " is out of range", sql_);
+  }
+  return columns_[index].name;
+}
+
+FieldType Recordset::Type(int index) const {
+  FieldName(index);
+  if (columns_[index].type != FieldType::kUnknown) return columns_[index].type;
+  const Value& value = row_[index];
+  if (value.IsInteger()) return FieldType::kInteger;
+  if (value.IsDouble()) return FieldType::kDouble;
+  return value.IsText() ? FieldType::kText : FieldType::kUnknown;
+}
+
+int Recordset::IndexOf(std::string_view name) const {
+  auto found = index_of_.find(ToLowerAscii(name));
+  if (found == index_of_.end()) {
+    throw DbError("no field named " + std::string(name) + " in the recordset", sql_);
+  }
+  return found->second;
+}
+
+bool Recordset::HasField(std::string_view name) const {
+  return index_of_.count(ToLowerAscii(name)) != 0;
+}
+
+const Value& Recordset::Field(int index) const {
+  FieldName(index);
+  if (eof_ && !adding_) throw DbError("no current row: the recordset is at its end", sql_);
+  return row_[index];
+}
+
+std::string Recordset::Text(std::string_view name) const {
+  return Field(name).AsText();
+}
+
+double Recordset::Number(std::string_view name) const {
+  return Field(name).AsDouble(name);
+}
+
+void Recordset::RequireWritable(const char* what) const {
+  if (!open_) throw DbError(std::string(what) + " on a closed recordset", sql_);
+  if (!writable_) {
+    throw DbError(std::string(what) + " needs a recordset over a single table", sql_);
+  }
+}
+
+void Recordset::SetField(std::string_view name, const Value& value) {
+  SetField(IndexOf(name), value);
+}
+
+void Recordset::SetField(int index, const Value& value) {
+  RequireWritable("SetField");
+  const std::string& name = FieldName(index);
+  if (eof_ && !adding_) throw DbError("no current row to write " + name + " into", sql_);
+  Value stored = value.ForColumn(Type(index), name);
+  if (!dirty_ && !adding_) saved_row_ = row_;
+  row_[index] = std::move(stored);
+  changed_[index] = true;
+  dirty_ = true;
+}
+
+void Recordset::AddNew() {
+  RequireWritable("AddNew");
+  StorePending();
+  if (!eof_) saved_row_ = row_;
+  row_.assign(columns_.size(), Value());
+  changed_.assign(columns_.size(), false);
+  adding_ = true;
+  dirty_ = false;
+}
+
+void Recordset::Update() {
+  RequireWritable("Update");
+  StorePending();
+}
+
+void Recordset::CancelUpdate() {
+  if (adding_ || dirty_) row_ = saved_row_;
+  if (adding_ && eof_) row_.assign(columns_.size(), Value());
+  adding_ = false;
+  dirty_ = false;
+  changed_.assign(columns_.size(), false);
+}
+
+void Recordset::StorePending() {
+  if (adding_) {
+    StoreNewRow();
+  } else if (dirty_) {
+    StoreRowChanges();
+  }
+}
+
+void Recordset::BeginWrite() {
+  if (wrote_) return;
+  connection_.backend().BeginImplicit();
+  wrote_ = true;
+}
+
+std::vector<std::string> Recordset::ChangedNames() const {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (changed_[i]) names.push_back(columns_[i].name);
+  }
+  return names;
+}
+
+std::vector<Value> Recordset::ChangedValues() const {
+  std::vector<Value> values;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (changed_[i]) values.push_back(row_[i]);
+  }
+  return values;
+}
+
+void Recordset::StoreNewRow() {
+  BeginWrite();
+  adding_ = false;
+  dirty_ = false;
+  const std::vector<std::string> names = ChangedNames();
+  const std::vector<Value> values = ChangedValues();
+  changed_.assign(columns_.size(), false);
+  if (!eof_) row_ = saved_row_;  // the walk goes on from the row it was on
+  connection_.backend().InsertRow(table_, names, values);
+}
+
+void Recordset::StoreRowChanges() {
+  BeginWrite();
+  dirty_ = false;
+  const std::vector<std::string> names = ChangedNames();
+  const std::vector<Value> values = ChangedValues();
+  changed_.assign(columns_.size(), false);
+  try {
+    row_id_ = connection_.backend().UpdateRow(table_, row_id_, names, values);
+  } catch (const DbError&) {
+    row_ = saved_row_;
+    throw;
+  }
+}
+
+void Recordset::FinishWrites() {
+  if (!wrote_) return;
+  wrote_ = false;
+  connection_.backend().EndImplicit();
+}
+
+void Recordset::Close() {
+  if (!open_) return;
+  try {
+    StorePending();
+  } catch (...) {
+    open_ = false;
+    source_.reset();
+    FinishWrites();
+    throw;
+  }
+  open_ = false;
+  source_.reset();
+  FinishWrites();
+}
+
+}  // namespace landstat::db

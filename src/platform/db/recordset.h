@@ -1,0 +1,95 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/db/connection.h"
+#include "platform/db/value.h"
+
+namespace landstat::db {
+
+class RowSource;
+
+// A streaming cursor over a statement, in the manner of an ADO recordset:
+// EOF, MoveFirst, MoveNext, fields by name (case-insensitive) or index, and,
+// for a query over a single table, AddNew / Update / CancelUpdate and updates
+// of the current row. Rows are fetched as they are walked; MoveFirst runs the
+// statement again. A statement that returns no rows (an insert, say) simply
+// runs and leaves the recordset at EOF.
+class Recordset {
+ public:
+  Recordset(Connection& connection, std::string_view sql);
+  ~Recordset();
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  bool IsEOF() const { return eof_; }
+  void MoveFirst();
+  void MoveNext();
+  // Number of rows of the statement, counted by the database.
+  long RecordCount();
+
+  int FieldCount() const { return static_cast<int>(columns_.size()); }
+  const std::string& FieldName(int index) const;
+  FieldType Type(int index) const;
+  FieldType Type(std::string_view name) const { return Type(IndexOf(name)); }
+  // Index of a field by name, case-insensitive; raises DbError when absent.
+  int IndexOf(std::string_view name) const;
+  bool HasField(std::string_view name) const;
+
+  const Value& Field(int index) const;
+  const Value& Field(std::string_view name) const { return Field(IndexOf(name)); }
+  std::string Text(std::string_view name) const;
+  double Number(std::string_view name) const;
+  bool IsNull(std::string_view name) const { return Field(name).IsNull(); }
+
+  // Writes into the current row (or the row begun by AddNew); stored by
+  // Update. Text written to a numeric field must be a number.
+  void SetField(std::string_view name, const Value& value);
+  void SetField(int index, const Value& value);
+
+  // Begins a new row; a row begun before and not yet stored is stored first.
+  void AddNew();
+  // Stores the row begun by AddNew, or the changes to the current row.
+  void Update();
+  // Drops the changes not yet stored.
+  void CancelUpdate();
+  // Stores what is pending and releases the cursor. Safe to call twice.
+  void Close();
+  bool IsOpen() const { return open_; }
+
+ private:
+  void Run();
+  void Fetch();
+  void RequireWritable(const char* what) const;
+  void StoreNewRow();
+  void StoreRowChanges();
+  void StorePending();
+  void BeginWrite();
+  void FinishWrites();
+  std::vector<std::string> ChangedNames() const;
+  std::vector<Value> ChangedValues() const;
+
+  Connection& connection_;
+  std::string sql_;         // as given
+  std::string cursor_sql_;  // with the row id column added, when writable
+  std::string table_;       // the single table read, when writable
+  bool writable_ = false;
+  bool open_ = false;
+  bool eof_ = true;
+  bool adding_ = false;
+  bool wrote_ = false;  // this recordset opened a write transaction
+  std::unique_ptr<RowSource> source_;
+  std::vector<ColumnInfo> columns_;                // visible fields (row id excluded)
+  std::unordered_map<std::string, int> index_of_;  // lower-case name -> index
+  std::vector<Value> row_;
+  std::vector<Value> saved_row_;  // the row as read, while it is being edited
+  Value row_id_;
+  std::vector<bool> changed_;
+  bool dirty_ = false;
+};
+
+}  // namespace landstat::db

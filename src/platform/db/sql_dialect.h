@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/db/connection.h"
+
+namespace landstat::db {
+
+// The statement forms that differ between the statistics database kinds:
+// Access (run on the embedded engine), the generic server, and Oracle.
+// Builders ask the dialect for these forms and write everything else once.
+class SqlDialect {
+ public:
+  static const SqlDialect& For(DbKind kind);
+
+  DbKind Kind() const { return kind_; }
+
+  // A query saved as a new table: "select * into %s from (%s) as tt", on
+  // Oracle "create table %s as %s ".
+  std::string SaveQueryAs(std::string_view table, std::string_view query) const;
+  // An empty copy of a table with its columns, types and defaults:
+  // "select * into %s from %s where 1<>1" on every kind.
+  std::string CopyStructure(std::string_view target, std::string_view source) const;
+
+  // The word for area columns: "double", "float" on the server, "NUMBER" on
+  // Oracle; and a finished create statement with its "double" words replaced.
+  const char* DoubleType() const;
+  std::string ApplyTypeWords(std::string_view statement) const;
+  // The numbering column of a table: "int IDENTITY (1, 1) NOT NULL primary
+  // key", on Oracle "NUMBER".
+  const char* IdentityColumn() const;
+
+  // The first n characters of a column: left(c,n), on Oracle substr(c,0,n).
+  std::string Left(std::string_view column, int length) const;
+  // A conditional value: iif(c,a,b) on Access, CASE WHEN on the servers.
+  std::string Iif(std::string_view condition, std::string_view then_value,
+                  std::string_view else_value) const;
+  // An expression rounded to d decimals: val(format(x,'0.00')) on Access,
+  // round(x,d) on the servers.
+  std::string Round(std::string_view expression, int decimals) const;
+  // The picture of Access's format for d decimals: "0." and d zeros.
+  static std::string RoundPicture(int decimals);
+
+  // An update of `target` from a second table: Jet's "UPDATE a,b SET a.x=..."
+  // on Access, "UPDATE a SET x=... FROM b" on the generic server, correlated
+  // subqueries on Oracle.
+  std::string MultiTableUpdate(std::string_view target, std::string_view other,
+                               const std::vector<std::pair<std::string, std::string>>& assignments,
+                               std::string_view condition) const;
+
+ private:
+  explicit SqlDialect(DbKind kind) : kind_(kind) {}
+  DbKind kind_;
+};
+
+}  // namespace landstat::db

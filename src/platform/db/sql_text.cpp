@@ -1,0 +1,216 @@
+#include "platform/db/sql_text.h"
+
+#include <cctype>
+
+namespace landstat::db {
+namespace {
+
+bool IsWordChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || c == '_' || u >= 0x80;
+}
+
+// Calls `visit(i)` for every character at the top level (outside quotes and
+// parentheses); stops when it returns true, giving that position.
+template <typename Visit>
+std::size_t WalkTopLevel(std::string_view sql, std::size_t from, Visit visit) {
+  int depth = 0;
+  for (std::size_t i = from; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+      const std::size_t close = sql.find(c, i + 1);
+      if (close == std::string_view::npos) return std::string_view::npos;
+      i = close;
+      continue;
+    }
+    if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (depth == 0 && visit(i)) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string Trim(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+std::string ToLowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+bool IEquals(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && ToLowerAscii(a) == ToLowerAscii(b);
+}
+
+bool StartsWithWord(std::string_view sql, std::string_view word) {
+  const std::string trimmed = Trim(sql);
+  if (trimmed.size() < word.size()) return false;
+  if (!IEquals(std::string_view(trimmed).substr(0, word.size()), word)) return false;
+  return trimmed.size() == word.size() || !IsWordChar(trimmed[word.size()]);
+}
+
+std::size_t FindTopLevelKeyword(std::string_view sql, std::string_view keyword, std::size_t from) {
+  return WalkTopLevel(sql, from, [&](std::size_t i) {
+    if (i + keyword.size() > sql.size()) return false;
+    if (!IEquals(sql.substr(i, keyword.size()), keyword)) return false;
+    const bool starts = i == 0 || !IsWordChar(sql[i - 1]);
+    const bool ends = i + keyword.size() == sql.size() || !IsWordChar(sql[i + keyword.size()]);
+    return starts && ends;
+  });
+}
+
+std::vector<std::string> SplitTopLevel(std::string_view sql, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  WalkTopLevel(sql, 0, [&](std::size_t i) {
+    if (sql[i] == separator) {
+      parts.push_back(Trim(sql.substr(start, i - start)));
+      start = i + 1;
+    }
+    return false;
+  });
+  parts.push_back(Trim(sql.substr(start)));
+  return parts;
+}
+
+std::string NumberParameterMarks(std::string_view sql) {
+  std::string out;
+  out.reserve(sql.size() + 16);
+  int number = 0;
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+      std::size_t close = sql.find(c, i + 1);
+      if (close == std::string_view::npos) close = sql.size() - 1;
+      out.append(sql.substr(i, close - i + 1));
+      i = close;
+    } else if (c == '?') {
+      out += '$' + std::to_string(++number);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<SingleTableSelect> ParseSingleTableSelect(std::string_view sql) {
+  const std::string text = Trim(sql);
+  if (!StartsWithWord(text, "select")) return std::nullopt;
+  const std::size_t from = FindTopLevelKeyword(text, "from");
+  if (from == std::string::npos) return std::nullopt;
+  std::string list = Trim(std::string_view(text).substr(6, from - 6));
+  if (StartsWithWord(list, "distinct") || StartsWithWord(list, "top")) return std::nullopt;
+  std::string_view after = std::string_view(text).substr(from + 4);
+  std::size_t i = 0;
+  while (i < after.size() && std::isspace(static_cast<unsigned char>(after[i]))) ++i;
+  std::size_t name_end = i;
+  while (name_end < after.size() && (IsWordChar(after[name_end]) || after[name_end] == '.')) {
+    ++name_end;
+  }
+  if (name_end == i) return std::nullopt;
+  std::string table(after.substr(i, name_end - i));
+  std::string rest(after.substr(name_end));
+  const std::string trimmed_rest = Trim(rest);
+  // Anything but a filter or an order means more than one table or grouping.
+  if (!trimmed_rest.empty() && !StartsWithWord(trimmed_rest, "where") &&
+      !StartsWithWord(trimmed_rest, "order")) {
+    return std::nullopt;
+  }
+  if (FindTopLevelKeyword(rest, "group") != std::string::npos ||
+      FindTopLevelKeyword(rest, "union") != std::string::npos) {
+    return std::nullopt;
+  }
+  return SingleTableSelect{std::move(list), std::move(table), std::move(rest)};
+}
+
+std::optional<SelectInto> ParseSelectInto(std::string_view sql) {
+  const std::string text = Trim(sql);
+  if (!StartsWithWord(text, "select")) return std::nullopt;
+  const std::size_t into = FindTopLevelKeyword(text, "into");
+  const std::size_t from = FindTopLevelKeyword(text, "from");
+  if (into == std::string::npos || from == std::string::npos || into > from) return std::nullopt;
+  SelectInto parsed;
+  parsed.list = Trim(std::string_view(text).substr(6, into - 6));
+  parsed.target = Trim(std::string_view(text).substr(into + 4, from - into - 4));
+  parsed.from = Trim(std::string_view(text).substr(from + 4));
+  if (parsed.target.empty() || parsed.list.empty() || parsed.from.empty()) return std::nullopt;
+  return parsed;
+}
+
+std::optional<std::string> RewriteMultiTableUpdate(std::string_view sql) {
+  const std::string text = Trim(sql);
+  if (!StartsWithWord(text, "update")) return std::nullopt;
+  const std::size_t set = FindTopLevelKeyword(text, "set");
+  if (set == std::string::npos) return std::nullopt;
+  const std::vector<std::string> tables = SplitTopLevel(std::string_view(text).substr(6, set - 6));
+  if (tables.size() < 2) return std::nullopt;
+  const std::size_t where = FindTopLevelKeyword(text, "where", set);
+  const std::string_view assignments_text = std::string_view(text).substr(
+      set + 3, (where == std::string::npos ? text.size() : where) - set - 3);
+  const std::string& target = tables.front();
+  std::string assignments;
+  for (const std::string& assignment : SplitTopLevel(assignments_text)) {
+    std::string item = assignment;
+    // "A.col=..." names the target's column: the standard form takes it bare.
+    if (item.size() > target.size() + 1 && IEquals(item.substr(0, target.size()), target) &&
+        item[target.size()] == '.') {
+      item.erase(0, target.size() + 1);
+    }
+    if (!assignments.empty()) assignments += ", ";
+    assignments += item;
+  }
+  std::string out = "UPDATE " + target + " SET " + assignments + " FROM ";
+  for (std::size_t i = 1; i < tables.size(); ++i) {
+    if (i > 1) out += ", ";
+    out += tables[i];
+  }
+  if (where != std::string::npos) out += " " + std::string(std::string_view(text).substr(where));
+  return out;
+}
+
+std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std::string_view to) {
+  std::string out;
+  out.reserve(sql.size() + 16);
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+      std::size_t close = sql.find(c, i + 1);
+      if (close == std::string_view::npos) close = sql.size() - 1;
+      out.append(sql.substr(i, close - i + 1));
+      i = close;
+      continue;
+    }
+    const bool word_start = i == 0 || !IsWordChar(sql[i - 1]);
+    if (word_start && i + from.size() <= sql.size() && IEquals(sql.substr(i, from.size()), from) &&
+        (i + from.size() == sql.size() || !IsWordChar(sql[i + from.size()]))) {
+      std::size_t next = i + from.size();
+      while (next < sql.size() && std::isspace(static_cast<unsigned char>(sql[next]))) ++next;
+      if (next < sql.size() && sql[next] == '(') {
+        out.append(to);
+        i += from.size() - 1;
+        continue;
+      }
+    }
+    out += c;
+  }
+  return out;
+}
+
+bool ReturnsRows(std::string_view sql) {
+  return (StartsWithWord(sql, "select") && !ParseSelectInto(sql)) || StartsWithWord(sql, "with") ||
+         StartsWithWord(sql, "pragma") || StartsWithWord(sql, "values");
+}
+
+}  // namespace landstat::db

@@ -1,0 +1,360 @@
+#include "platform/db/sqlite_backend.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <unordered_map>
+
+#include "platform/db/db_error.h"
+#include "platform/db/sql_text.h"
+#include "platform/db/sqlite_functions.h"
+
+namespace landstat::db {
+namespace {
+
+FieldType TypeOfDeclaration(std::string_view declared) {
+  const std::string lower = ToLowerAscii(declared);
+  if (lower.empty()) return FieldType::kUnknown;
+  if (lower.find("int") != std::string::npos) return FieldType::kInteger;
+  if (lower.find("char") != std::string::npos || lower.find("text") != std::string::npos ||
+      lower.find("clob") != std::string::npos) {
+    return FieldType::kText;
+  }
+  return FieldType::kDouble;  // double, float, real, number, numeric, decimal
+}
+
+std::string QuoteName(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + '"';
+}
+
+// SQLite reads "left(" and "right(" as joins: call the Access functions by
+// the names they are registered under.
+std::string SqliteSpelling(std::string_view sql) {
+  std::string text = RenameFunctionCalls(sql, "left", "landstat_left");
+  return RenameFunctionCalls(text, "right", "landstat_right");
+}
+
+class Statement {
+ public:
+  Statement(sqlite3* db, std::string_view sql) : db_(db) {
+    const std::string text = SqliteSpelling(sql);
+    if (sqlite3_prepare_v2(db, text.data(), static_cast<int>(text.size()), &stmt_, nullptr) !=
+        SQLITE_OK) {
+      throw DbError(sqlite3_errmsg(db), std::string(sql));
+    }
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  sqlite3_stmt* get() const { return stmt_; }
+
+  void Bind(const std::vector<Value>& params) {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    const int expected = sqlite3_bind_parameter_count(stmt_);
+    if (expected != static_cast<int>(params.size())) {
+      throw DbError("the statement takes " + std::to_string(expected) + " parameters, " +
+                        std::to_string(params.size()) + " given",
+                    sqlite3_sql(stmt_));
+    }
+    for (int i = 0; i < expected; ++i) BindOne(i + 1, params[i]);
+  }
+
+  // Steps once; true when a row is ready.
+  bool Step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    const std::string message = sqlite3_errmsg(db_);
+    sqlite3_reset(stmt_);
+    throw DbError(message, sqlite3_sql(stmt_));
+  }
+
+ private:
+  void BindOne(int index, const Value& value) {
+    if (value.IsNull()) {
+      sqlite3_bind_null(stmt_, index);
+    } else if (value.IsInteger()) {
+      sqlite3_bind_int64(stmt_, index, value.AsInteger());
+    } else if (value.IsDouble()) {
+      sqlite3_bind_double(stmt_, index, value.AsDouble());
+    } else {
+      const std::string text = value.AsText();
+      sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+  }
+
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+Value ColumnValue(sqlite3_stmt* stmt, int index, FieldType declared) {
+  switch (sqlite3_column_type(stmt, index)) {
+    case SQLITE_NULL:
+      return Value();
+    case SQLITE_INTEGER:
+      if (declared == FieldType::kDouble) return Value(sqlite3_column_double(stmt, index));
+      return Value(static_cast<long long>(sqlite3_column_int64(stmt, index)));
+    case SQLITE_FLOAT:
+      return Value(sqlite3_column_double(stmt, index));
+    default: {
+      const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
+      return Value(std::string(bytes, sqlite3_column_bytes(stmt, index)));
+    }
+  }
+}
+
+class SqliteRows : public RowSource {
+ public:
+  SqliteRows(sqlite3* db, std::string_view sql, const std::vector<Value>& params)
+      : statement_(db, sql) {
+    statement_.Bind(params);
+    sqlite3_stmt* stmt = statement_.get();
+    const int count = sqlite3_column_count(stmt);
+    for (int i = 0; i < count; ++i) {
+      ColumnInfo column;
+      column.name = sqlite3_column_name(stmt, i);
+      const char* declared = sqlite3_column_decltype(stmt, i);
+      column.declared = declared ? declared : "";
+      column.type = TypeOfDeclaration(column.declared);
+      columns_.push_back(std::move(column));
+    }
+    // Read the first row now so that columns of computed values get the
+    // type of what they hold.
+    has_row_ = statement_.Step();
+    for (int i = 0; i < count; ++i) {
+      if (columns_[i].type != FieldType::kUnknown || !has_row_) continue;
+      switch (sqlite3_column_type(stmt, i)) {
+        case SQLITE_INTEGER:
+          columns_[i].type = FieldType::kInteger;
+          break;
+        case SQLITE_FLOAT:
+          columns_[i].type = FieldType::kDouble;
+          break;
+        case SQLITE_TEXT:
+          columns_[i].type = FieldType::kText;
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+
+  bool Fetch(std::vector<Value>& row) override {
+    if (!has_row_) return false;
+    sqlite3_stmt* stmt = statement_.get();
+    row.resize(columns_.size());
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      row[i] = ColumnValue(stmt, static_cast<int>(i), columns_[i].type);
+    }
+    has_row_ = statement_.Step();
+    return true;
+  }
+
+ private:
+  Statement statement_;
+  std::vector<ColumnInfo> columns_;
+  bool has_row_ = false;
+};
+
+class SqliteBackend : public Backend {
+ public:
+  explicit SqliteBackend(std::string path) : path_(std::move(path)) {
+    if (!std::filesystem::exists(path_)) {
+      throw DbError("the database file " + path_ + " does not exist");
+    }
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+      const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+      sqlite3_close(db_);
+      throw DbError("cannot open the database file " + path_ + ": " + message);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    try {
+      // Reading the schema proves that the file is a database.
+      RunStatement("PRAGMA schema_version", {});
+      RunStatement("PRAGMA synchronous=NORMAL", {});
+      RunStatement("PRAGMA cache_size=-65536", {});
+      RunStatement("PRAGMA temp_store=MEMORY", {});
+    } catch (const DbError& error) {
+      sqlite3_close(db_);
+      throw DbError("cannot open the database file " + path_ + ": " + error.what());
+    }
+    RegisterAccessFunctions(db_);
+  }
+
+  ~SqliteBackend() override {
+    cache_.clear();
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+
+  DbKind Kind() const override { return DbKind::kEmbedded; }
+  std::string FilePath() const override { return path_; }
+
+  std::unique_ptr<RowSource> Query(std::string_view sql,
+                                   const std::vector<Value>& params) override {
+    return std::make_unique<SqliteRows>(db_, sql, params);
+  }
+
+  void Begin() override { RunStatement("BEGIN", {}); }
+  void Commit() override { RunStatement("COMMIT", {}); }
+  void Rollback() override {
+    if (InTransaction()) RunStatement("ROLLBACK", {});
+  }
+  bool InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
+
+  bool TableExists(std::string_view name) override {
+    Statement& statement = Cached(
+        "SELECT 1 FROM sqlite_master WHERE type IN ('table','view') AND name = ? COLLATE NOCASE");
+    statement.Bind({Value(Unquoted(name))});
+    const bool found = statement.Step();
+    sqlite3_reset(statement.get());
+    return found;
+  }
+
+  std::vector<ColumnInfo> TableColumns(std::string_view table) override {
+    std::vector<ColumnInfo> columns;
+    SqliteRows rows(db_, "PRAGMA table_info(" + QuoteName(Unquoted(table)) + ")", {});
+    std::vector<Value> row;
+    while (rows.Fetch(row)) {
+      ColumnInfo column;
+      column.name = row[1].AsText();
+      column.declared = row[2].AsText();
+      column.type = TypeOfDeclaration(column.declared);
+      column.not_null = row[3].AsInteger() != 0;
+      if (!row[4].IsNull()) column.default_text = row[4].AsText();
+      columns.push_back(std::move(column));
+    }
+    return columns;
+  }
+
+  std::string RowIdColumn() const override { return "rowid"; }
+
+  void InsertRow(const std::string& table, const std::vector<std::string>& columns,
+                 const std::vector<Value>& values) override {
+    std::string sql = "INSERT INTO " + table + " (";
+    std::string marks;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      sql += (i ? "," : "") + QuoteName(columns[i]);
+      marks += i ? ",?" : "?";
+    }
+    sql += ") VALUES (" + marks + ")";
+    if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
+    RunStatement(sql, values);
+  }
+
+  Value UpdateRow(const std::string& table, const Value& row_id,
+                  const std::vector<std::string>& columns,
+                  const std::vector<Value>& values) override {
+    std::string sql = "UPDATE " + table + " SET ";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      sql += (i ? "," : "") + QuoteName(columns[i]) + "=?";
+    }
+    sql += " WHERE rowid=?";
+    std::vector<Value> params = values;
+    params.push_back(row_id);
+    if (RunStatement(sql, params) != 1) {
+      throw DbError("the row to update is no longer in table " + table);
+    }
+    return row_id;
+  }
+
+ protected:
+  long RunStatement(const std::string& sql, const std::vector<Value>& params) override {
+    Statement& statement = Cached(sql);
+    statement.Bind(params);
+    while (statement.Step()) {
+    }
+    sqlite3_reset(statement.get());
+    return sqlite3_changes(db_);
+  }
+
+  std::string CreateTableLike(const std::string& target, const std::string& source) override {
+    std::string sql = "CREATE TABLE " + target + " (";
+    bool first = true;
+    for (const ColumnInfo& column : TableColumns(source)) {
+      sql += (first ? "" : ", ") + QuoteName(column.name) + " " + column.declared;
+      if (column.default_text) sql += " DEFAULT " + *column.default_text;
+      first = false;
+    }
+    return sql + ")";
+  }
+
+  std::string RewriteTypeWords(const std::string& sql) override {
+    // "int IDENTITY (1, 1)" becomes SQLite's own numbering column.
+    std::string out = sql;
+    const std::string lower = ToLowerAscii(out);
+    const std::size_t at = lower.find("identity");
+    if (at == std::string::npos) return out;
+    const std::size_t close = out.find(')', at);
+    std::size_t type_start = lower.rfind("int", at);
+    if (close == std::string::npos || type_start == std::string::npos) return out;
+    return out.substr(0, type_start) + "INTEGER" + out.substr(close + 1);
+  }
+
+ private:
+  static std::string Unquoted(std::string_view name) {
+    std::string text = Trim(name);
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '[')) {
+      text = text.substr(1, text.size() - 2);
+    }
+    return text;
+  }
+
+  Statement& Cached(const std::string& sql) {
+    auto found = cache_.find(sql);
+    if (found != cache_.end()) return *found->second;
+    if (cache_.size() >= 256) cache_.clear();
+    auto inserted = cache_.emplace(sql, std::make_unique<Statement>(db_, sql));
+    return *inserted.first->second;
+  }
+
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> OpenSqlite(const std::string& path) {
+  return std::make_unique<SqliteBackend>(path);
+}
+
+void CreateSqliteFile(const std::string& path) {
+  const std::filesystem::path file(path);
+  if (file.has_parent_path() && !std::filesystem::is_directory(file.parent_path())) {
+    throw DbError("cannot create the database file " + path + ": its folder does not exist");
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) {
+    throw DbError("cannot create the database file " + path + ": " + std::strerror(errno));
+  }
+  ::close(fd);
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  // Writing the header makes the new file a database that any tool opens.
+  const int written =
+      rc == SQLITE_OK ? sqlite3_exec(db, "PRAGMA user_version=0; VACUUM", nullptr, nullptr, nullptr)
+                      : rc;
+  const std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+  sqlite3_close(db);
+  if (written != SQLITE_OK) {
+    std::filesystem::remove(file);
+    throw DbError("cannot create the database file " + path + ": " + message);
+  }
+}
+
+}  // namespace landstat::db

@@ -1,0 +1,75 @@
+#include "support/test_databases.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <random>
+
+#include "platform/db/sqlite_backend.h"
+
+namespace landstat::testing {
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::random_device random;
+  path_ = fs::temp_directory_path() /
+          ("landstat-test-" + std::to_string(::getpid()) + "-" + std::to_string(random()));
+  fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path_, ignored);
+}
+
+std::string JetConnectionString(const std::string& path) {
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path;
+}
+
+std::string PostgresConninfo() {
+  const char* conninfo = std::getenv("LANDSTAT_TEST_PG");
+  return conninfo ? conninfo : "";
+}
+
+TestDatabase::TestDatabase(db::DbKind kind) {
+  if (kind == db::DbKind::kEmbedded) {
+    const std::string file = dir_.File("stats.sqlite");
+    db::CreateSqliteFile(file);
+    connection_string_ = JetConnectionString(file);
+  } else {
+    static std::atomic<int> counter{0};
+    schema_ = "t_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+    db::Connection admin(PostgresConninfo());
+    admin.Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
+    admin.Execute("CREATE SCHEMA " + schema_);
+    connection_string_ = PostgresConninfo() + " options='-csearch_path=" + schema_ + "'";
+  }
+  connection_.Open(connection_string_);
+}
+
+TestDatabase::~TestDatabase() {
+  connection_.Close();
+  if (schema_.empty()) return;
+  try {
+    db::Connection admin(PostgresConninfo());
+    admin.Execute("DROP SCHEMA IF EXISTS " + schema_ + " CASCADE");
+  } catch (const std::exception&) {
+    // The server is gone; nothing is left to clean.
+  }
+}
+
+void BothEngines::SetUp() {
+  if (GetParam() == db::DbKind::kServer && PostgresConninfo().empty()) {
+    GTEST_SKIP() << "no PostgreSQL server: set LANDSTAT_TEST_PG to a libpq conninfo "
+                    "(scripts/test starts one)";
+  }
+  database_ = std::make_unique<TestDatabase>(GetParam());
+}
+
+std::string EngineName(const ::testing::TestParamInfo<db::DbKind>& info) {
+  return info.param == db::DbKind::kServer ? "Postgres" : "Sqlite";
+}
+
+}  // namespace landstat::testing

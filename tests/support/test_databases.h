@@ -1,0 +1,75 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/db/connection.h"
+
+namespace landstat::testing {
+
+// A folder of its own for one test, removed afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The Access-style connection string of an SQLite file.
+std::string JetConnectionString(const std::string& path);
+
+// A throwaway database for one test. On SQLite: a new file in a temporary
+// folder. On PostgreSQL: a schema of its own on the server named by
+// LANDSTAT_TEST_PG, dropped afterwards, so tests run side by side.
+class TestDatabase {
+ public:
+  explicit TestDatabase(db::DbKind kind);
+  ~TestDatabase();
+  TestDatabase(const TestDatabase&) = delete;
+  TestDatabase& operator=(const TestDatabase&) = delete;
+
+  // A connection string that reaches this database (open more than one).
+  const std::string& ConnectionString() const { return connection_string_; }
+  db::Connection& connection() { return connection_; }
+
+ private:
+  TempDir dir_;
+  std::string schema_;
+  std::string connection_string_;
+  db::Connection connection_;
+};
+
+// The server named by LANDSTAT_TEST_PG, or empty when none is given.
+std::string PostgresConninfo();
+
+// Runs a test body on both engines. The PostgreSQL run is skipped, with a
+// message, when no server is configured.
+class BothEngines : public ::testing::TestWithParam<db::DbKind> {
+ protected:
+  void SetUp() override;
+  void TearDown() override { database_.reset(); }
+  db::Connection& conn() { return database_->connection(); }
+  TestDatabase& database() { return *database_; }
+  bool IsServer() const { return GetParam() == db::DbKind::kServer; }
+
+ private:
+  std::unique_ptr<TestDatabase> database_;
+};
+
+std::string EngineName(const ::testing::TestParamInfo<db::DbKind>& info);
+
+#define LANDSTAT_BOTH_ENGINES(suite)                                                         \
+  INSTANTIATE_TEST_SUITE_P(                                                                  \
+      Engines, suite,                                                                        \
+      ::testing::Values(::landstat::db::DbKind::kEmbedded, ::landstat::db::DbKind::kServer), \
+      ::landstat::testing::EngineName)
+
+}  // namespace landstat::testing
