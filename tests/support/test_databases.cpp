@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "platform/db/recordset.h"
 #include "platform/db/sqlite_backend.h"
 
 namespace landstat::testing {
@@ -26,6 +27,22 @@ TempDir::~TempDir() {
 
 std::string JetConnectionString(const std::string& path) {
   return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path;
+}
+
+std::vector<std::string> Texts(db::Connection& conn, const std::string& sql) {
+  std::vector<std::string> values;
+  for (db::Recordset rs(conn, sql); !rs.IsEOF(); rs.MoveNext()) {
+    values.push_back(rs.Field(0).AsText());
+  }
+  return values;
+}
+
+std::vector<double> Numbers(db::Connection& conn, const std::string& sql) {
+  std::vector<double> values;
+  for (db::Recordset rs(conn, sql); !rs.IsEOF(); rs.MoveNext()) {
+    values.push_back(rs.Field(0).AsDouble());
+  }
+  return values;
 }
 
 std::string PostgresConninfo() {

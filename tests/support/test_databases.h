@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/db/connection.h"
 
@@ -46,6 +47,11 @@ class TestDatabase {
   std::string connection_string_;
   db::Connection connection_;
 };
+
+// The first column of every row of a query, as text (null reads as "") and
+// as numbers.
+std::vector<std::string> Texts(db::Connection& conn, const std::string& sql);
+std::vector<double> Numbers(db::Connection& conn, const std::string& sql);
 
 // The server named by LANDSTAT_TEST_PG, or empty when none is given.
 std::string PostgresConninfo();

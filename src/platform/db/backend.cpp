@@ -16,9 +16,56 @@ void Backend::EndImplicit() {
   if (implicit_depth_ == 0) return;
   if (--implicit_depth_ == 0 && implicit_owner_) {
     implicit_owner_ = false;
-    Flush();
+    // A row refused at the last flush is reported, but the rows stored
+    // before it are committed all the same, as they would have been one by
+    // one.
+    try {
+      Flush();
+    } catch (...) {
+      if (InTransaction()) Commit();
+      throw;
+    }
     if (InTransaction()) Commit();
   }
+}
+
+void Backend::BeginExplicit() {
+  if (explicit_open_) throw DbError("a transaction is open already");
+  if (implicit_depth_ > 0 && InTransaction()) {
+    // Inside a recordset's write transaction: a savepoint marks what the
+    // caller's transaction covers, so its rollback undoes only that.
+    Flush();
+    RunControl("SAVEPOINT landstat_caller");
+    MarkSavepoint();
+    explicit_savepoint_ = true;
+  } else {
+    Begin();
+  }
+  explicit_open_ = true;
+}
+
+void Backend::CommitExplicit() {
+  if (!explicit_open_) throw DbError("no transaction is open to commit");
+  explicit_open_ = false;
+  if (explicit_savepoint_) {
+    explicit_savepoint_ = false;
+    RunControl("RELEASE SAVEPOINT landstat_caller");  // committed with the recordset
+    return;
+  }
+  Commit();
+}
+
+void Backend::RollbackExplicit() {
+  if (!explicit_open_) throw DbError("no transaction is open to roll back");
+  explicit_open_ = false;
+  if (explicit_savepoint_) {
+    explicit_savepoint_ = false;
+    DiscardPending();
+    RunControl("ROLLBACK TO SAVEPOINT landstat_caller");
+    RunControl("RELEASE SAVEPOINT landstat_caller");
+    return;
+  }
+  Rollback();
 }
 
 std::vector<std::string> Backend::Rewrite(std::string_view sql) {
@@ -58,17 +105,31 @@ long Backend::ExecuteScript(std::string_view sql, const std::vector<Value>& para
     for (std::string& statement : Rewrite(part)) statements.push_back(std::move(statement));
   }
   if (statements.size() == 1) return RunStatement(statements.front(), params);
-  // A rewritten statement that became several runs as one unit.
-  const bool own = !InTransaction();
-  if (own) Begin();
+  // A statement rewritten as several runs as one unit: under a transaction
+  // of its own, or a savepoint inside the caller's.
+  const bool nested = InTransaction();
+  if (nested) {
+    RunControl("SAVEPOINT landstat_script");
+  } else {
+    Begin();
+  }
   long changed = 0;
   try {
     for (const std::string& statement : statements) changed += RunStatement(statement, params);
   } catch (...) {
-    if (own) Rollback();
+    if (nested) {
+      RunControl("ROLLBACK TO SAVEPOINT landstat_script");
+      RunControl("RELEASE SAVEPOINT landstat_script");
+    } else {
+      Rollback();
+    }
     throw;
   }
-  if (own) Commit();
+  if (nested) {
+    RunControl("RELEASE SAVEPOINT landstat_script");
+  } else {
+    Commit();
+  }
   return changed;
 }
 

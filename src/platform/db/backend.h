@@ -18,6 +18,8 @@ class RowSource {
   virtual const std::vector<ColumnInfo>& Columns() const = 0;
   // Fills `row` with the next row; false at the end.
   virtual bool Fetch(std::vector<Value>& row) = 0;
+  // The connection has gone: release nothing through it.
+  virtual void Detach() {}
 };
 
 // What each engine provides to Connection and Recordset.
@@ -46,6 +48,9 @@ class Backend {
 
   // The hidden column that identifies a row of a table for updates.
   virtual std::string RowIdColumn() const = 0;
+  // How a walk that updates rows as it goes reads its table, so that no row
+  // is seen twice however its values change.
+  virtual std::string StableScanOf(const std::string& table) const { return table; }
 
   // Row writes of recordsets. An engine may buffer them; Flush stores all
   // that is buffered. An update returns the row's id after the write (or
@@ -56,6 +61,10 @@ class Backend {
                           const std::vector<std::string>& columns,
                           const std::vector<Value>& values) = 0;
   virtual void Flush() {}
+  // Drops buffered writes without storing them (their transaction is being
+  // rolled back to the caller's savepoint), and notes where that savepoint is.
+  virtual void DiscardPending() {}
+  virtual void MarkSavepoint() {}
 
   // Write transactions opened on behalf of recordsets: the first write of a
   // recordset calls BeginImplicit, its close EndImplicit. They nest, and they
@@ -63,7 +72,16 @@ class Backend {
   void BeginImplicit();
   void EndImplicit();
 
+  // The caller's own transactions. Opened while a recordset's write
+  // transaction is open, they join it; committed then, the commit happens
+  // when the last such recordset closes, so no open cursor is cut short.
+  void BeginExplicit();
+  void CommitExplicit();
+  void RollbackExplicit();
+
  protected:
+  // Runs a transaction-control statement as it stands.
+  virtual void RunControl(const std::string& sql) { RunStatement(sql, {}); }
   // Runs one statement as this engine's SQL; returns the rows changed.
   virtual long RunStatement(const std::string& sql, const std::vector<Value>& params) = 0;
   // The statement that creates `target` with the columns, types and
@@ -78,7 +96,9 @@ class Backend {
   std::vector<std::string> Rewrite(std::string_view sql);
 
   int implicit_depth_ = 0;
-  bool implicit_owner_ = false;  // the outermost implicit call began the transaction
+  bool implicit_owner_ = false;      // the outermost implicit call began the transaction
+  bool explicit_open_ = false;       // the caller opened a transaction
+  bool explicit_savepoint_ = false;  // ... inside a recordset's, as a savepoint
 
  private:
   long ExecuteScript(std::string_view sql, const std::vector<Value>& params);

@@ -85,6 +85,7 @@ void Connection::Open(std::string_view connection_string) {
 }
 
 void Connection::Close() {
+  if (backend_) ++generation_;
   backend_.reset();
   connection_string_.clear();
 }
@@ -122,13 +123,13 @@ Value Connection::Scalar(std::string_view sql, const std::vector<Value>& params)
 }
 
 void Connection::BeginTrans() {
-  backend().Begin();
+  backend().BeginExplicit();
 }
 void Connection::CommitTrans() {
-  backend().Commit();
+  backend().CommitExplicit();
 }
 void Connection::RollbackTrans() {
-  backend().Rollback();
+  backend().RollbackExplicit();
 }
 bool Connection::InTransaction() const {
   return backend_ && backend_->InTransaction();

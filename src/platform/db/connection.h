@@ -23,6 +23,7 @@ struct ColumnInfo {
   std::string declared;                     // the type as the table declares it
   std::optional<std::string> default_text;  // the column's default, as SQL text
   bool not_null = false;
+  bool primary_key = false;
 };
 
 class Backend;
@@ -78,9 +79,13 @@ class Connection {
   std::vector<ColumnInfo> Columns(std::string_view table);
 
   Backend& backend();
+  // Changes whenever the connection is closed, so that recordsets opened
+  // before can tell that their cursor went with it.
+  unsigned long Generation() const { return generation_; }
 
  private:
   std::unique_ptr<Backend> backend_;
+  unsigned long generation_ = 0;
   std::string connection_string_;
 };
 

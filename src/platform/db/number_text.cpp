@@ -1,6 +1,7 @@
 #include "platform/db/number_text.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -68,18 +69,33 @@ std::string DoubleToText(double value) {
   if (value == 0.0) return "0";
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  // Fifteen significant digits, written out in fixed form for ordinary
+  // magnitudes and with an exponent beyond them.
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.15g", value);
-  std::string text = buffer;
-  if (text.find('e') == std::string::npos) return text;
-  // Large or tiny values: write them out in fixed form when that stays short.
-  const double magnitude = std::fabs(value);
-  if (magnitude >= 1e15 || magnitude < 1e-6) return text;
-  std::snprintf(buffer, sizeof buffer, "%.15f", value);
-  text = buffer;
-  while (!text.empty() && text.back() == '0') text.pop_back();
-  if (!text.empty() && text.back() == '.') text.pop_back();
-  return text;
+  std::snprintf(buffer, sizeof buffer, "%.14e", value);
+  const std::string scientific = buffer;
+  const std::size_t e = scientific.find('e');
+  const int exponent = std::atoi(scientific.c_str() + e + 1);
+  std::string digits;
+  for (char c : scientific.substr(0, e)) {
+    if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+  }
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const std::string sign = value < 0 ? "-" : "";
+  if (exponent >= 15 || exponent < -7) {
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    return buffer;
+  }
+  if (exponent < 0) return sign + "0." + std::string(-exponent - 1, '0') + digits;
+  const std::size_t whole = static_cast<std::size_t>(exponent) + 1;
+  if (digits.size() <= whole) return sign + digits + std::string(whole - digits.size(), '0');
+  return sign + digits.substr(0, whole) + "." + digits.substr(whole);
+}
+
+std::string ExactDoubleText(double value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
 }
 
 std::optional<double> TextToNumber(std::string_view text) {
@@ -112,8 +128,14 @@ std::string FormatNumber(double value, std::string_view picture) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.*f", decimals, rounded);
   std::string text = buffer;
-  if (text == "-0" || text.find_first_not_of("-0.") == std::string::npos) {
-    if (!text.empty() && text.front() == '-') text.erase(0, 1);
+  if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+  const bool grouped = picture.substr(0, point).find(',') != std::string_view::npos;
+  if (grouped) {
+    // Thousands separators in the whole part, as the picture asks.
+    const std::size_t digits_begin = text.front() == '-' ? 1 : 0;
+    std::size_t digits_end = text.find('.');
+    if (digits_end == std::string::npos) digits_end = text.size();
+    for (std::size_t at = digits_end; at > digits_begin + 3; at -= 3) text.insert(at - 3, ",");
   }
   return text;
 }

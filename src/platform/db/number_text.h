@@ -17,6 +17,10 @@ double RoundDecimal(double value, int decimals);
 // no exponent for ordinary magnitudes ("3", "0.1", "1234567.25").
 std::string DoubleToText(double value);
 
+// The shortest text that reads back as exactly the same double; used where
+// a value travels to a database as text.
+std::string ExactDoubleText(double value);
+
 // Parses a whole text as a number (surrounding blanks allowed). Empty or
 // blank text is 0. Returns nothing for text that is not a number.
 std::optional<double> TextToNumber(std::string_view text);

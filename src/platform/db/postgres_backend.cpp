@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/db/db_error.h"
+#include "platform/db/number_text.h"
 #include "platform/db/postgres_compat.h"
 #include "platform/db/sql_text.h"
 
@@ -62,6 +63,46 @@ Value ParseValue(const PGresult* result, int row, int column, FieldType type, Oi
   }
 }
 
+// A value as text for the server: doubles exactly, the rest as they read.
+std::string ParamText(const Value& value) {
+  return value.IsDouble() ? ExactDoubleText(value.AsDouble()) : value.AsText();
+}
+
+// A value in COPY's text format: \N for null, with backslash, tab and line
+// breaks escaped.
+void AppendCopyField(std::string& out, const Value& value) {
+  if (value.IsNull()) {
+    out += "\\N";
+    return;
+  }
+  for (char c : ParamText(value)) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+// PostgreSQL looks in its own catalogue before any other schema: its round
+// (halves to even) and format (a printf) would win over the Access ones, so
+// calls of those two name the compatibility schema.
+std::string PostgresSpelling(const std::string& sql) {
+  const std::string text = RenameFunctionCalls(sql, "round", "landstat_compat.round");
+  return RenameFunctionCalls(text, "format", "landstat_compat.format");
+}
+
 std::string QuoteName(std::string_view name) {
   std::string quoted = "\"";
   for (char c : name) {
@@ -88,6 +129,7 @@ class PostgresRows : public RowSource {
   ~PostgresRows() override;
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   bool Fetch(std::vector<Value>& row) override;
+  void Detach() override { cursor_.clear(); }
 
  private:
   void FetchBlock();
@@ -111,12 +153,9 @@ struct WriteBatch {
   std::vector<std::string> columns;
   bool update = false;
   std::vector<std::vector<Value>> rows;
+  std::vector<std::vector<bool>> given;  // inserts: which columns a row sets
   std::vector<std::string> row_ids;
   std::unordered_map<std::string, std::size_t> position_of_id;
-
-  bool Matches(const std::string& t, const std::vector<std::string>& c, bool u) const {
-    return table == t && columns == c && update == u;
-  }
 };
 
 class PostgresBackend : public Backend {
@@ -126,7 +165,7 @@ class PostgresBackend : public Backend {
       std::string message = conn_ ? PQerrorMessage(conn_) : "out of memory";
       PQfinish(conn_);
       conn_ = nullptr;
-      throw DbError("cannot connect to the PostgreSQL server (" + MaskPassword(conninfo) +
+      throw DbError("cannot connect to the PostgreSQL server (" + DescribeServer(conninfo) +
                     "): " + Trim(message));
     }
     PQsetClientEncoding(conn_, "UTF8");
@@ -166,9 +205,16 @@ class PostgresBackend : public Backend {
   }
   void Rollback() override {
     batch_ = WriteBatch();
+    moved_ids_.clear();  // the rows are back under their old ids
     if (InTransaction()) Exec("ROLLBACK");
   }
   bool InTransaction() const override { return PQtransactionStatus(conn_) != PQTRANS_IDLE; }
+
+  void DiscardPending() override {
+    batch_ = WriteBatch();
+    moved_ids_ = moved_at_savepoint_;  // later updates are undone, so are their ids
+  }
+  void MarkSavepoint() override { moved_at_savepoint_ = moved_ids_; }
 
   bool TableExists(std::string_view name) override { return RelationOid(name) != 0; }
 
@@ -200,16 +246,42 @@ class PostgresBackend : public Backend {
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
                  const std::vector<Value>& values) override {
-    Batch(table, columns, false).rows.push_back(values);
+    // Rows of one table share a batch even when they set different columns:
+    // the batch takes the union, and a row stores DEFAULT where it set none.
+    if (!batch_.rows.empty() && (batch_.update || batch_.table != table)) Flush();
+    batch_.table = table;
+    std::vector<Value> row(batch_.columns.size());
+    std::vector<bool> given(batch_.columns.size(), false);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      auto at = std::find(batch_.columns.begin(), batch_.columns.end(), columns[i]);
+      const std::size_t index = static_cast<std::size_t>(at - batch_.columns.begin());
+      if (at == batch_.columns.end()) {
+        batch_.columns.push_back(columns[i]);
+        for (auto& earlier : batch_.rows) earlier.emplace_back();
+        for (auto& earlier : batch_.given) earlier.push_back(false);
+        row.emplace_back();
+        given.push_back(false);
+      }
+      row[index] = values[i];
+      given[index] = true;
+    }
+    batch_.rows.push_back(std::move(row));
+    batch_.given.push_back(std::move(given));
     if (BatchFull()) Flush();
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
                   const std::vector<std::string>& columns,
                   const std::vector<Value>& values) override {
-    std::string id = row_id.AsText();
-    if (auto moved = moved_ids_.find(id); moved != moved_ids_.end()) id = moved->second;
-    WriteBatch& batch = Batch(table, columns, true);
+    if (!batch_.rows.empty() &&
+        (!batch_.update || batch_.table != table || batch_.columns != columns)) {
+      Flush();
+    }
+    const std::string id = CurrentId(row_id.AsText());
+    WriteBatch& batch = batch_;
+    batch.table = table;
+    batch.columns = columns;
+    batch.update = true;
     if (auto pending = batch.position_of_id.find(id); pending != batch.position_of_id.end()) {
       batch.rows[pending->second] = values;  // a second update of a row not yet stored
     } else {
@@ -225,7 +297,8 @@ class PostgresBackend : public Backend {
     if (batch_.rows.empty()) return;
     WriteBatch batch = std::move(batch_);
     batch_ = WriteBatch();
-    moved_ids_.clear();
+    // The old ids of rows stored long ago are of no use to anyone.
+    if (moved_ids_.size() > 100000) moved_ids_.clear();
     Exec("SAVEPOINT landstat_batch");
     try {
       StoreBatch(batch, 0, batch.rows.size());
@@ -242,7 +315,7 @@ class PostgresBackend : public Backend {
     std::vector<const char*> pointers(params.size(), nullptr);
     for (std::size_t i = 0; i < params.size(); ++i) {
       if (params[i].IsNull()) continue;
-      texts[i] = params[i].AsText();
+      texts[i] = ParamText(params[i]);
       pointers[i] = texts[i].c_str();
     }
     ResultPtr result(params.empty()
@@ -277,45 +350,50 @@ class PostgresBackend : public Backend {
   std::string NextCursorName() { return "landstat_cursor" + std::to_string(++cursor_count_); }
 
  protected:
+  void RunControl(const std::string& sql) override { Exec(sql); }
+
   long RunStatement(const std::string& sql, const std::vector<Value>& params) override {
-    ResultPtr result = ExecGuarded(params.empty() ? sql : NumberParameterMarks(sql), params);
+    const std::string text = PostgresSpelling(sql);
+    ResultPtr result = ExecGuarded(params.empty() ? text : NumberParameterMarks(text), params);
     return std::atol(PQcmdTuples(result.get()));
   }
 
   std::string CreateTableLike(const std::string& target, const std::string& source) override {
-    return "CREATE TABLE " + target + " (LIKE " + source + " INCLUDING DEFAULTS)";
+    return "CREATE TABLE " + target + " (LIKE " + source +
+           " INCLUDING DEFAULTS INCLUDING IDENTITY)";
   }
 
   std::string RewriteTypeWords(const std::string& sql) override {
-    // Access's "double" and the identity column in PostgreSQL's words.
-    std::string out;
-    const std::string lower = ToLowerAscii(sql);
-    std::size_t i = 0;
-    while (i < sql.size()) {
-      if (lower.compare(i, 6, "double") == 0 && (i == 0 || !std::isalnum(lower[i - 1])) &&
-          lower.compare(i, 16, "double precision") != 0) {
-        out += "double precision";
-        i += 6;
-      } else if (lower.compare(i, 3, "int") == 0 &&
-                 lower.find("identity", i) != std::string::npos &&
-                 Trim(lower.substr(i + 3, lower.find("identity", i) - i - 3)).empty()) {
-        const std::size_t close = sql.find(')', lower.find("identity", i));
-        out += "int GENERATED BY DEFAULT AS IDENTITY";
-        i = close == std::string::npos ? sql.size() : close + 1;
-      } else {
-        out += sql[i++];
-      }
-    }
-    return out;
+    // Access's "double" and numbering column in PostgreSQL's words.
+    const std::string text = ReplaceWord(sql, "double", "double precision", "precision");
+    return ReplaceIdentityColumn(text, "int GENERATED BY DEFAULT AS IDENTITY");
   }
 
  private:
-  static std::string MaskPassword(const std::string& conninfo) {
-    const std::size_t at = ToLowerAscii(conninfo).find("password=");
-    if (at == std::string::npos) return conninfo;
-    const std::size_t end = conninfo.find(' ', at);
-    return conninfo.substr(0, at) + "password=***" +
-           (end == std::string::npos ? "" : conninfo.substr(end));
+  // The id a row has now: each stored update gives the row a new ctid.
+  std::string CurrentId(std::string id) const {
+    for (auto moved = moved_ids_.find(id); moved != moved_ids_.end(); moved = moved_ids_.find(id)) {
+      id = moved->second;
+    }
+    return id;
+  }
+
+  // The server a conninfo names, without its password: host, port,
+  // database, user and service, as libpq reads them.
+  static std::string DescribeServer(const std::string& conninfo) {
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), nullptr);
+    if (!options) return "as named in the connection string";
+    std::string text;
+    for (PQconninfoOption* option = options; option->keyword; ++option) {
+      const std::string keyword = option->keyword;
+      if (!option->val || !*option->val) continue;
+      if (keyword == "host" || keyword == "hostaddr" || keyword == "port" || keyword == "dbname" ||
+          keyword == "user" || keyword == "service") {
+        text += (text.empty() ? "" : " ") + keyword + "=" + option->val;
+      }
+    }
+    PQconninfoFree(options);
+    return text.empty() ? "default server" : text;
   }
 
   void InstallCompatFunctions() {
@@ -355,17 +433,6 @@ class PostgresBackend : public Backend {
     return static_cast<unsigned>(std::strtoul(PQgetvalue(result.get(), 0, 0), nullptr, 10));
   }
 
-  WriteBatch& Batch(const std::string& table, const std::vector<std::string>& columns,
-                    bool update) {
-    if (!batch_.rows.empty() && !batch_.Matches(table, columns, update)) Flush();
-    if (batch_.rows.empty()) {
-      batch_.table = table;
-      batch_.columns = columns;
-      batch_.update = update;
-    }
-    return batch_;
-  }
-
   bool BatchFull() const {
     const std::size_t per_row = batch_.columns.size() + 1;
     return static_cast<int>(batch_.rows.size()) >= kMaxBufferedRows ||
@@ -386,6 +453,7 @@ class PostgresBackend : public Backend {
   }
 
   void StoreBatch(const WriteBatch& batch, std::size_t first, std::size_t last) {
+    if (!batch.update && last - first > 1 && CopyRows(batch)) return;
     std::vector<std::string> casts;
     for (const std::string& column : batch.columns) casts.push_back(CastOf(batch.table, column));
     std::vector<Value> params;
@@ -398,7 +466,12 @@ class PostgresBackend : public Backend {
         params.emplace_back(batch.row_ids[row]);
       }
       for (std::size_t c = 0; c < batch.columns.size(); ++c) {
-        values += (c || batch.update ? ",$" : "$") + std::to_string(++mark) + casts[c];
+        values += c || batch.update ? "," : "";
+        if (!batch.update && !batch.given[row][c]) {
+          values += "DEFAULT";
+          continue;
+        }
+        values += "$" + std::to_string(++mark) + (batch.update ? casts[c] : "");
         params.push_back(batch.rows[row][c]);
       }
       values += ")";
@@ -435,6 +508,75 @@ class PostgresBackend : public Backend {
     }
   }
 
+  // Stores a batch of new rows with COPY, the server's fastest road. Columns
+  // a row did not set take the column's default, read once per table; a
+  // batch that leaves a generated column (identity, sequence) unset in some
+  // rows is left to the INSERT road. False when COPY does not apply.
+  bool CopyRows(const WriteBatch& batch) {
+    const std::map<std::string, Value>& defaults = ConstantDefaults(batch.table);
+    for (std::size_t c = 0; c < batch.columns.size(); ++c) {
+      const bool all_given = std::all_of(batch.given.begin(), batch.given.end(),
+                                         [c](const std::vector<bool>& g) { return g[c]; });
+      if (!all_given && !defaults.count(batch.columns[c])) return false;
+    }
+    std::string sql = "COPY " + batch.table + " (";
+    for (std::size_t c = 0; c < batch.columns.size(); ++c) {
+      sql += (c ? "," : "") + QuoteName(batch.columns[c]);
+    }
+    ResultPtr start(PQexec(conn_, (sql + ") FROM STDIN").c_str()), &PQclear);
+    if (PQresultStatus(start.get()) != PGRES_COPY_IN) {
+      throw DbError(Trim(PQresultErrorMessage(start.get())), sql);
+    }
+    std::string data;
+    for (std::size_t row = 0; row < batch.rows.size(); ++row) {
+      for (std::size_t c = 0; c < batch.columns.size(); ++c) {
+        if (c) data += '\t';
+        AppendCopyField(data,
+                        batch.given[row][c] ? batch.rows[row][c] : defaults.at(batch.columns[c]));
+      }
+      data += '\n';
+    }
+    const bool sent = PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) == 1 &&
+                      PQputCopyEnd(conn_, nullptr) == 1;
+    std::string error = sent ? "" : PQerrorMessage(conn_);
+    while (PGresult* result = PQgetResult(conn_)) {
+      if (PQresultStatus(result) != PGRES_COMMAND_OK && error.empty()) {
+        error = PQresultErrorMessage(result);
+      }
+      PQclear(result);
+    }
+    if (!error.empty()) throw DbError(Trim(error), sql);
+    return true;
+  }
+
+  // The defaults of a table's columns that are constants ("0.00", "'x'"),
+  // evaluated once; generated defaults (sequences) are left out.
+  const std::map<std::string, Value>& ConstantDefaults(const std::string& table) {
+    auto found = default_cache_.find(table);
+    if (found != default_cache_.end()) return found->second;
+    std::map<std::string, Value> defaults;
+    std::vector<std::string> names;
+    std::string select;
+    for (const ColumnInfo& column : CachedColumns(table)) {
+      if (!column.default_text) {
+        if (!column.not_null) defaults.emplace(column.name, Value());
+        continue;
+      }
+      if (ToLowerAscii(*column.default_text).find("nextval") != std::string::npos) continue;
+      select += (select.empty() ? "SELECT " : ", ") + *column.default_text;
+      names.push_back(column.name);
+    }
+    if (!names.empty()) {
+      ResultPtr result = Exec(select);
+      for (int i = 0; i < static_cast<int>(names.size()); ++i) {
+        defaults[names[i]] = PQgetisnull(result.get(), 0, i)
+                                 ? Value()
+                                 : Value(std::string(PQgetvalue(result.get(), 0, i)));
+      }
+    }
+    return default_cache_.emplace(table, std::move(defaults)).first->second;
+  }
+
   void StoreRowByRow(const WriteBatch& batch) {
     for (std::size_t row = 0; row < batch.rows.size(); ++row) {
       Exec("SAVEPOINT landstat_row");
@@ -453,7 +595,9 @@ class PostgresBackend : public Backend {
   int cursor_count_ = 0;
   WriteBatch batch_;
   std::map<std::string, std::string> moved_ids_;
+  std::map<std::string, std::string> moved_at_savepoint_;
   std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;
+  std::unordered_map<std::string, std::map<std::string, Value>> default_cache_;
 };
 
 PostgresRows::PostgresRows(PostgresBackend& backend, std::string_view sql,
@@ -461,7 +605,7 @@ PostgresRows::PostgresRows(PostgresBackend& backend, std::string_view sql,
     : backend_(backend), cursor_(backend.NextCursorName()) {
   backend_.BeginImplicit();
   try {
-    const std::string text(sql);
+    const std::string text = PostgresSpelling(std::string(sql));
     backend_.ExecGuarded("DECLARE " + cursor_ + " NO SCROLL CURSOR FOR " +
                              (params.empty() ? text : NumberParameterMarks(text)),
                          params);

@@ -13,6 +13,9 @@ CREATE OR REPLACE FUNCTION landstat_compat.iif(boolean, anycompatible, anycompat
 CREATE OR REPLACE FUNCTION landstat_compat.round(double precision, integer)
   RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
   AS $$ SELECT round($1::numeric, $2)::double precision $$;
+CREATE OR REPLACE FUNCTION landstat_compat.round(double precision)
+  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT round($1::numeric)::double precision $$;
 CREATE OR REPLACE FUNCTION landstat_compat.val(text)
   RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
   AS $$ SELECT coalesce(substring(btrim($1) from '^[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?'), '0')::double precision $$;
@@ -22,6 +25,11 @@ CREATE OR REPLACE FUNCTION landstat_compat.val(double precision)
 CREATE OR REPLACE FUNCTION landstat_compat.format(double precision, text)
   RETURNS text LANGUAGE sql IMMUTABLE STRICT
   AS $$ SELECT round($1::numeric, coalesce(length(substring($2 from '\.([0#]*)')), 0))::text $$;
+CREATE OR REPLACE FUNCTION landstat_compat.format(text, text)
+  RETURNS text LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT CASE WHEN btrim($1) ~ '^[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?$'
+                    THEN landstat_compat.format(btrim($1)::double precision, $2)
+                    ELSE $1 END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.len(text)
   RETURNS integer LANGUAGE sql IMMUTABLE STRICT
   AS $$ SELECT length($1) $$;
@@ -39,9 +47,9 @@ CREATE OR REPLACE FUNCTION landstat_compat.instr(text, text)
   RETURNS integer LANGUAGE sql IMMUTABLE STRICT
   AS $$ SELECT strpos($1, $2) $$;
 CREATE OR REPLACE FUNCTION landstat_compat.compat_version()
-  RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 1 $$;
+  RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 2 $$;
 )SQL";
 
-const int kPostgresCompatVersion = 1;
+const int kPostgresCompatVersion = 2;
 
 }  // namespace landstat::db

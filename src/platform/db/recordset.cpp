@@ -22,7 +22,7 @@ Recordset::Recordset(Connection& connection, std::string_view sql)
   if (auto single = ParseSingleTableSelect(sql_); single && backend.TableExists(single->table)) {
     table_ = single->table;
     cursor_sql_ = "SELECT " + table_ + "." + backend.RowIdColumn() + " AS " + kRowIdAlias + ", " +
-                  single->list + " FROM " + table_ + single->rest;
+                  single->list + " FROM " + backend.StableScanOf(table_) + single->rest;
     writable_ = true;
   }
   Run();
@@ -38,6 +38,7 @@ Recordset::~Recordset() {
 
 void Recordset::Run() {
   Backend& backend = connection_.backend();
+  generation_ = connection_.Generation();
   if (writable_) {
     try {
       source_ = backend.Query(cursor_sql_, {});
@@ -75,22 +76,29 @@ void Recordset::Fetch() {
   }
 }
 
+void Recordset::RequireOpen(const char* what) const {
+  if (!open_) throw DbError(std::string(what) + " on a closed recordset", sql_);
+  if (generation_ != connection_.Generation()) {
+    throw DbError(std::string(what) + ": the connection of the recordset was closed", sql_);
+  }
+}
+
 void Recordset::MoveFirst() {
-  if (!open_) throw DbError("the recordset is closed", sql_);
+  RequireOpen("MoveFirst");
   StorePending();
   source_.reset();
   Run();
 }
 
 void Recordset::MoveNext() {
-  if (!open_) throw DbError("the recordset is closed", sql_);
+  RequireOpen("MoveNext");
   if (eof_ && !adding_) throw DbError("MoveNext past the end of the recordset", sql_);
   StorePending();
   Fetch();
 }
 
 long Recordset::RecordCount() {
-  if (!open_) return 0;
+  RequireOpen("RecordCount");
   return static_cast<long>(
       connection_.Scalar("SELECT COUNT(*) FROM (" + sql_ + ") landstat_count").AsInteger());
 }
@@ -138,7 +146,7 @@ double Recordset::Number(std::string_view name) const {
 }
 
 void Recordset::RequireWritable(const char* what) const {
-  if (!open_) throw DbError(std::string(what) + " on a closed recordset", sql_);
+  RequireOpen(what);
   if (!writable_) {
     throw DbError(std::string(what) + " needs a recordset over a single table", sql_);
   }
@@ -245,6 +253,15 @@ void Recordset::FinishWrites() {
 
 void Recordset::Close() {
   if (!open_) return;
+  if (generation_ != connection_.Generation()) {
+    // The connection was closed under this recordset: its cursor and any
+    // write transaction ended with it.
+    open_ = false;
+    adding_ = dirty_ = wrote_ = false;
+    if (source_) source_->Detach();
+    source_.reset();
+    throw DbError("the connection was closed before the recordset", sql_);
+  }
   try {
     StorePending();
   } catch (...) {

@@ -64,6 +64,7 @@ class Recordset {
  private:
   void Run();
   void Fetch();
+  void RequireOpen(const char* what) const;
   void RequireWritable(const char* what) const;
   void StoreNewRow();
   void StoreRowChanges();
@@ -78,6 +79,7 @@ class Recordset {
   std::string cursor_sql_;  // with the row id column added, when writable
   std::string table_;       // the single table read, when writable
   bool writable_ = false;
+  unsigned long generation_ = 0;  // of the connection when the cursor opened
   bool open_ = false;
   bool eof_ = true;
   bool adding_ = false;

@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <fmt/printf.h>
 
+#include "platform/db/sql_text.h"
+
 namespace landstat::db {
 
 const SqlDialect& SqlDialect::For(DbKind kind) {
@@ -40,16 +42,8 @@ const char* SqlDialect::DoubleType() const {
 }
 
 std::string SqlDialect::ApplyTypeWords(std::string_view statement) const {
-  // Plain replacement of the word over the finished statement.
-  std::string out(statement);
-  const std::string word = "double";
-  const std::string replacement = DoubleType();
-  if (replacement == word) return out;
-  for (std::size_t at = out.find(word); at != std::string::npos;
-       at = out.find(word, at + replacement.size())) {
-    out.replace(at, word.size(), replacement);
-  }
-  return out;
+  if (kind_ == DbKind::kEmbedded) return std::string(statement);
+  return ReplaceWord(statement, "double", DoubleType());
 }
 
 const char* SqlDialect::IdentityColumn() const {

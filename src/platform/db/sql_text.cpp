@@ -1,6 +1,7 @@
 #include "platform/db/sql_text.h"
 
 #include <cctype>
+#include <regex>
 
 namespace landstat::db {
 namespace {
@@ -180,32 +181,75 @@ std::optional<std::string> RewriteMultiTableUpdate(std::string_view sql) {
   return out;
 }
 
-std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std::string_view to) {
+namespace {
+
+// Copies `sql`, calling `at_word(i, out)` at each word start outside quotes;
+// it returns how many characters it consumed (0 to copy the character).
+template <typename AtWord>
+std::string RewriteWords(std::string_view sql, AtWord at_word) {
   std::string out;
   out.reserve(sql.size() + 16);
-  for (std::size_t i = 0; i < sql.size(); ++i) {
+  for (std::size_t i = 0; i < sql.size();) {
     const char c = sql[i];
     if (c == '\'' || c == '"') {
       std::size_t close = sql.find(c, i + 1);
       if (close == std::string_view::npos) close = sql.size() - 1;
       out.append(sql.substr(i, close - i + 1));
-      i = close;
+      i = close + 1;
       continue;
     }
-    const bool word_start = i == 0 || !IsWordChar(sql[i - 1]);
-    if (word_start && i + from.size() <= sql.size() && IEquals(sql.substr(i, from.size()), from) &&
-        (i + from.size() == sql.size() || !IsWordChar(sql[i + from.size()]))) {
-      std::size_t next = i + from.size();
-      while (next < sql.size() && std::isspace(static_cast<unsigned char>(sql[next]))) ++next;
-      if (next < sql.size() && sql[next] == '(') {
-        out.append(to);
-        i += from.size() - 1;
+    if (i == 0 || !IsWordChar(sql[i - 1])) {
+      if (const std::size_t used = at_word(i, out)) {
+        i += used;
         continue;
       }
     }
     out += c;
+    ++i;
   }
   return out;
+}
+
+bool WordAt(std::string_view sql, std::size_t i, std::string_view word) {
+  return i + word.size() <= sql.size() && IEquals(sql.substr(i, word.size()), word) &&
+         (i + word.size() == sql.size() || !IsWordChar(sql[i + word.size()]));
+}
+
+std::size_t SkipBlanks(std::string_view sql, std::size_t i) {
+  while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+  return i;
+}
+
+}  // namespace
+
+std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std::string_view to) {
+  return RewriteWords(sql, [&](std::size_t i, std::string& out) -> std::size_t {
+    // A qualified name ("x.round(") is someone else's function.
+    if (i > 0 && sql[i - 1] == '.') return 0;
+    if (!WordAt(sql, i, from)) return 0;
+    const std::size_t next = SkipBlanks(sql, i + from.size());
+    if (next >= sql.size() || sql[next] != '(') return 0;
+    out.append(to);
+    return from.size();
+  });
+}
+
+std::string ReplaceWord(std::string_view sql, std::string_view word, std::string_view replacement,
+                        std::string_view unless_next) {
+  return RewriteWords(sql, [&](std::size_t i, std::string& out) -> std::size_t {
+    if (!WordAt(sql, i, word)) return 0;
+    if (!unless_next.empty() && WordAt(sql, SkipBlanks(sql, i + word.size()), unless_next)) {
+      return 0;
+    }
+    out.append(replacement);
+    return word.size();
+  });
+}
+
+std::string ReplaceIdentityColumn(std::string_view sql, std::string_view replacement) {
+  static const std::regex kIdentity(R"(\bint\s+identity\s*\(\s*\d+\s*,\s*\d+\s*\))",
+                                    std::regex::icase);
+  return std::regex_replace(std::string(sql), kIdentity, std::string(replacement));
 }
 
 bool ReturnsRows(std::string_view sql) {

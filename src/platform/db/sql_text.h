@@ -51,6 +51,15 @@ std::optional<std::string> RewriteMultiTableUpdate(std::string_view sql);
 // a join, so its engine calls the Access function by another name.
 std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std::string_view to);
 
+// Replaces the whole word `word` (any case) outside quotes by `replacement`,
+// except where the next word is `unless_next` ("double" but not "double
+// precision").
+std::string ReplaceWord(std::string_view sql, std::string_view word, std::string_view replacement,
+                        std::string_view unless_next = {});
+
+// Replaces Access's numbering column type "int IDENTITY (1, 1)".
+std::string ReplaceIdentityColumn(std::string_view sql, std::string_view replacement);
+
 // True when the statement returns rows (a select or a with-query).
 bool ReturnsRows(std::string_view sql);
 

@@ -36,6 +36,12 @@ std::string QuoteName(std::string_view name) {
   return quoted + '"';
 }
 
+// The engine's message, naming the database file it concerns.
+std::string SqliteMessage(sqlite3* db) {
+  const char* file = sqlite3_db_filename(db, "main");
+  return std::string(file && *file ? file : "database") + ": " + sqlite3_errmsg(db);
+}
+
 // SQLite reads "left(" and "right(" as joins: call the Access functions by
 // the names they are registered under.
 std::string SqliteSpelling(std::string_view sql) {
@@ -49,7 +55,7 @@ class Statement {
     const std::string text = SqliteSpelling(sql);
     if (sqlite3_prepare_v2(db, text.data(), static_cast<int>(text.size()), &stmt_, nullptr) !=
         SQLITE_OK) {
-      throw DbError(sqlite3_errmsg(db), std::string(sql));
+      throw DbError(SqliteMessage(db), std::string(sql));
     }
   }
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -75,7 +81,7 @@ class Statement {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    const std::string message = sqlite3_errmsg(db_);
+    const std::string message = SqliteMessage(db_);
     sqlite3_reset(stmt_);
     throw DbError(message, sqlite3_sql(stmt_));
   }
@@ -187,7 +193,6 @@ class SqliteBackend : public Backend {
       RunStatement("PRAGMA schema_version", {});
       RunStatement("PRAGMA synchronous=NORMAL", {});
       RunStatement("PRAGMA cache_size=-65536", {});
-      RunStatement("PRAGMA temp_store=MEMORY", {});
     } catch (const DbError& error) {
       sqlite3_close(db_);
       throw DbError("cannot open the database file " + path_ + ": " + error.what());
@@ -236,12 +241,18 @@ class SqliteBackend : public Backend {
       column.type = TypeOfDeclaration(column.declared);
       column.not_null = row[3].AsInteger() != 0;
       if (!row[4].IsNull()) column.default_text = row[4].AsText();
+      column.primary_key = row[5].AsInteger() != 0;
       columns.push_back(std::move(column));
     }
     return columns;
   }
 
   std::string RowIdColumn() const override { return "rowid"; }
+  // Read in row order, never through an index whose order an update could
+  // change; an ORDER BY then sorts the rows before the first one is seen.
+  std::string StableScanOf(const std::string& table) const override {
+    return table + " NOT INDEXED";
+  }
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
                  const std::vector<Value>& values) override {
@@ -276,10 +287,13 @@ class SqliteBackend : public Backend {
   long RunStatement(const std::string& sql, const std::vector<Value>& params) override {
     Statement& statement = Cached(sql);
     statement.Bind(params);
+    // Counted by difference: a statement that changes no rows (a create, a
+    // drop) must not report the count of the one before it.
+    const sqlite3_int64 before = sqlite3_total_changes64(db_);
     while (statement.Step()) {
     }
     sqlite3_reset(statement.get());
-    return sqlite3_changes(db_);
+    return static_cast<long>(sqlite3_total_changes64(db_) - before);
   }
 
   std::string CreateTableLike(const std::string& target, const std::string& source) override {
@@ -288,21 +302,16 @@ class SqliteBackend : public Backend {
     for (const ColumnInfo& column : TableColumns(source)) {
       sql += (first ? "" : ", ") + QuoteName(column.name) + " " + column.declared;
       if (column.default_text) sql += " DEFAULT " + *column.default_text;
+      // A numbering column stays one, as on the server.
+      if (column.primary_key && IEquals(column.declared, "INTEGER")) sql += " PRIMARY KEY";
       first = false;
     }
     return sql + ")";
   }
 
   std::string RewriteTypeWords(const std::string& sql) override {
-    // "int IDENTITY (1, 1)" becomes SQLite's own numbering column.
-    std::string out = sql;
-    const std::string lower = ToLowerAscii(out);
-    const std::size_t at = lower.find("identity");
-    if (at == std::string::npos) return out;
-    const std::size_t close = out.find(')', at);
-    std::size_t type_start = lower.rfind("int", at);
-    if (close == std::string::npos || type_start == std::string::npos) return out;
-    return out.substr(0, type_start) + "INTEGER" + out.substr(close + 1);
+    // "ID INTEGER NOT NULL primary key" is SQLite's own numbering column.
+    return ReplaceIdentityColumn(sql, "INTEGER");
   }
 
  private:

@@ -1,1 +1,458 @@
+#include "platform/db/recordset.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/db/db_error.h"
+#include "support/test_databases.h"
+
+namespace landstat::db {
+namespace {
+
+using testing::BothEngines;
+using ::testing::HasSubstr;
+
+class RecordsetTest : public BothEngines {
+ protected:
+  // Three parcels; the third has neither a unit name nor an area.
+  void CreateParcels() {
+    conn().Execute(
+        "CREATE TABLE dltb (bsm int, XZQDM varchar(12), 座落单位名称 varchar(60), "
+        "土地总面积 double, 图斑数 int, 备注 varchar(20))");
+    conn().Execute(
+        "INSERT INTO dltb VALUES (1, '110101', '东村', 3.0, 4, '');"
+        "INSERT INTO dltb VALUES (2, '110102', '西村', 2.5, 7, 'abc');"
+        "INSERT INTO dltb VALUES (3, '110103', NULL, NULL, 0, '12')");
+  }
+
+  double Number(const std::string& sql) { return conn().Scalar(sql).AsDouble(); }
+  std::string Text(const std::string& sql) { return conn().Scalar(sql).AsText(); }
+
+  // What another session sees: only what has been committed.
+  double CommittedNumber(const std::string& sql) {
+    Connection other(database().ConnectionString());
+    return other.Scalar(sql).AsDouble();
+  }
+};
+
+TEST_P(RecordsetTest, WalksRowsAndReadsFieldsByNameOrIndex) {
+  CreateParcels();
+  Recordset rs(conn(), "select * from dltb where bsm >= 2 order by bsm desc");
+  ASSERT_EQ(rs.FieldCount(), 6);
+  EXPECT_EQ(rs.Type("xzqdm"), FieldType::kText);
+  EXPECT_EQ(rs.Type("土地总面积"), FieldType::kDouble);
+  EXPECT_EQ(rs.Type("图斑数"), FieldType::kInteger);
+  EXPECT_TRUE(rs.HasField("Xzqdm"));
+  EXPECT_FALSE(rs.HasField("xzq"));
+  EXPECT_THROW(rs.Field("xzq"), DbError);
+  EXPECT_THROW(rs.Field(6), DbError);
+
+  ASSERT_FALSE(rs.IsEOF());
+  EXPECT_EQ(rs.Field(0).AsInteger(), 3);
+  EXPECT_EQ(rs.Text("xzqdm"), "110103");
+  EXPECT_EQ(rs.Text("XZQDM"), rs.Field(1).AsText());
+  EXPECT_TRUE(rs.IsNull("座落单位名称"));
+  EXPECT_EQ(rs.Text("座落单位名称"), "");
+  EXPECT_TRUE(rs.IsNull("土地总面积"));
+  EXPECT_EQ(rs.Number("土地总面积"), 0.0);
+
+  rs.MoveNext();
+  ASSERT_FALSE(rs.IsEOF());
+  EXPECT_EQ(rs.Number("BSM"), 2.0);
+  EXPECT_EQ(rs.Text("座落单位名称"), "西村");
+  EXPECT_EQ(rs.Number("图斑数"), 7.0);
+  rs.MoveNext();
+  EXPECT_TRUE(rs.IsEOF());
+}
+
+TEST_P(RecordsetTest, ConvertsValuesAsAdoDid) {
+  CreateParcels();
+  Recordset rs(conn(), "select * from dltb order by bsm");
+  EXPECT_EQ(rs.Text("土地总面积"), "3");
+  EXPECT_EQ(rs.Text("图斑数"), "4");
+  EXPECT_EQ(rs.Number("备注"), 0.0);  // empty text
+  rs.SetField("土地总面积", "12.5");
+  rs.SetField("图斑数", "8");
+  EXPECT_EQ(rs.Field("土地总面积").AsDouble(), 12.5);
+  rs.Update();
+
+  rs.MoveNext();
+  EXPECT_EQ(rs.Text("土地总面积"), "2.5");
+  EXPECT_THROW(rs.Number("备注"), DbError);  // "abc"
+  try {
+    rs.SetField("土地总面积", "1,5 亩");
+    ADD_FAILURE() << "text that is no number was written into a double field";
+  } catch (const DbError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("土地总面积"));
+  }
+  EXPECT_EQ(rs.Number("土地总面积"), 2.5);
+  rs.Update();
+  rs.Close();
+
+  EXPECT_EQ(Number("select 土地总面积 from dltb where bsm = 1"), 12.5);
+  EXPECT_EQ(Number("select 图斑数 from dltb where bsm = 1"), 8.0);
+  EXPECT_EQ(Number("select 土地总面积 from dltb where bsm = 2"), 2.5);
+}
+
+TEST_P(RecordsetTest, UpdatesEveryRowOfAWalkOnce) {
+  conn().Execute("CREATE TABLE zd (座落单位代码 varchar(19), 土地总面积 double, 顺序 int)");
+  conn().Execute("CREATE INDEX zd_order ON zd (顺序)");
+  for (int i = 1; i <= 40; ++i) {
+    conn().Execute("INSERT INTO zd VALUES (?, ?, ?)", {std::to_string(1000 + i), i * 1.5, i});
+  }
+  // The walk moves each row further along the order it walks by: a row must
+  // not come round a second time. The bound ends a walk that would.
+  int visited = 0;
+  Recordset rs(conn(), "select * from zd where 顺序 > 10 order by 顺序");
+  for (; !rs.IsEOF() && visited <= 40; rs.MoveNext()) {
+    ++visited;
+    rs.SetField("顺序", rs.Number("顺序") + 100);
+    rs.SetField("土地总面积", rs.Number("土地总面积") * 2);
+    if (visited % 2 == 0) rs.Update();  // the others are stored by MoveNext
+  }
+  rs.Close();
+  EXPECT_EQ(visited, 30);
+  EXPECT_EQ(Number("select count(*) from zd where 顺序 > 110"), 30);
+  EXPECT_EQ(Number("select sum(顺序) from zd"), 820 + 3000);
+  EXPECT_EQ(Number("select 土地总面积 from zd where 座落单位代码 = '1011'"), 33.0);
+  EXPECT_EQ(Number("select 土地总面积 from zd where 座落单位代码 = '1010'"), 15.0);
+}
+
+TEST_P(RecordsetTest, UpdatingARowAgainKeepsTheLastValues) {
+  CreateParcels();
+  conn().Execute("CREATE TABLE log (n int)");
+  Recordset rs(conn(), "select * from dltb where bsm <= 2 order by bsm");
+  rs.SetField("土地总面积", 10.0);
+  rs.Update();
+  rs.SetField("土地总面积", 11.0);
+  rs.Update();
+  // Other fields of the same row, then once more after the pending writes
+  // went out with a statement: the row has moved on PostgreSQL by then.
+  rs.SetField("座落单位名称", "东村一组");
+  rs.Update();
+  conn().Execute("INSERT INTO log VALUES (1)");
+  rs.SetField("图斑数", 40);
+  rs.Update();
+  rs.MoveNext();
+  rs.SetField("座落单位名称", "西村一组");
+  rs.Update();
+  rs.SetField("土地总面积", 20.0);
+  rs.MoveNext();
+  EXPECT_TRUE(rs.IsEOF());
+  rs.Close();
+
+  EXPECT_EQ(Number("select 土地总面积 from dltb where bsm = 1"), 11.0);
+  EXPECT_EQ(Text("select 座落单位名称 from dltb where bsm = 1"), "东村一组");
+  EXPECT_EQ(Number("select 图斑数 from dltb where bsm = 1"), 40.0);
+  EXPECT_EQ(Text("select 座落单位名称 from dltb where bsm = 2"), "西村一组");
+  EXPECT_EQ(Number("select 土地总面积 from dltb where bsm = 2"), 20.0);
+  EXPECT_EQ(Number("select count(*) from dltb"), 3.0);
+}
+
+TEST_P(RecordsetTest, LongWalksStoreEveryRow) {
+  // More rows than one write batch and one fetched block hold.
+  constexpr int kRows = 2600;
+  conn().Execute("CREATE TABLE tb (bsm int, 地类编码 varchar(4), 面积 double)");
+  {
+    Recordset rs(conn(), "select * from tb");
+    for (int i = 1; i <= kRows; ++i) {
+      rs.AddNew();
+      rs.SetField("bsm", i);
+      rs.SetField("地类编码", i % 2 ? "0101" : "0201");
+      rs.SetField("面积", 0.5);
+    }
+    rs.Update();
+  }
+  EXPECT_EQ(CommittedNumber("select count(*) from tb"), kRows);
+
+  int visited = 0;
+  Recordset rs(conn(), "select bsm, 面积 from tb where 面积 > 0 order by bsm desc");
+  for (; !rs.IsEOF(); rs.MoveNext()) {
+    ++visited;
+    rs.SetField("面积", rs.Number("bsm"));
+    rs.Update();
+  }
+  rs.Close();
+  EXPECT_EQ(visited, kRows);
+  EXPECT_EQ(CommittedNumber("select count(*) from tb where 面积 = bsm"), kRows);
+}
+
+TEST_P(RecordsetTest, AddNewStoresRowsWithTableDefaults) {
+  conn().Execute(
+      "CREATE TABLE qs (权属单位代码 varchar(19), 土地总面积 double default 0.00, "
+      "级别 int default 5, 备注 varchar(20))");
+  Recordset rs(conn(), "select * from qs where 1<>1");
+  EXPECT_TRUE(rs.IsEOF());
+  rs.AddNew();
+  rs.SetField("权属单位代码", "110101001");
+  rs.SetField("土地总面积", 3.25);
+  rs.AddNew();  // stores the first row
+  EXPECT_EQ(Number("select count(*) from qs"), 1);
+  rs.SetField("权属单位代码", "110101002");
+  rs.AddNew();
+  rs.Update();  // a row with nothing set
+  rs.Close();
+
+  Recordset check(conn(), "select * from qs order by 权属单位代码");
+  std::vector<std::string> rows;
+  for (; !check.IsEOF(); check.MoveNext()) {
+    rows.push_back(check.Text("权属单位代码") + "|" + check.Text("土地总面积") + "|" +
+                   check.Text("级别") + "|" + (check.IsNull("备注") ? "null" : "?"));
+  }
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{"110101001|3.25|5|null", "110101002|0|5|null", "|0|5|null"}));
+}
+
+TEST_P(RecordsetTest, CancelUpdateDropsWhatWasNotStored) {
+  CreateParcels();
+  Recordset rs(conn(), "select * from dltb order by bsm");
+  rs.AddNew();
+  rs.SetField("bsm", 9);
+  rs.CancelUpdate();
+  EXPECT_EQ(rs.Number("bsm"), 1);  // back on the row the walk was on
+  rs.SetField("座落单位名称", "改名");
+  rs.CancelUpdate();
+  EXPECT_EQ(rs.Text("座落单位名称"), "东村");
+  rs.MoveNext();
+  rs.SetField("土地总面积", 99.0);
+  rs.CancelUpdate();
+  rs.MoveNext();
+  rs.Close();
+  EXPECT_EQ(Number("select count(*) from dltb"), 3);
+  EXPECT_EQ(Text("select 座落单位名称 from dltb where bsm = 1"), "东村");
+  EXPECT_EQ(Number("select 土地总面积 from dltb where bsm = 2"), 2.5);
+}
+
+TEST_P(RecordsetTest, CloseStoresPendingWrites) {
+  CreateParcels();
+  {
+    Recordset rs(conn(), "select * from dltb order by bsm");
+    rs.SetField("图斑数", 41);
+    rs.Close();
+    rs.Close();
+  }
+  {
+    Recordset rs(conn(), "select * from dltb");
+    rs.AddNew();
+    rs.SetField("bsm", 4);
+    rs.SetField("座落单位名称", "南村");
+    rs.Close();
+  }
+  EXPECT_EQ(CommittedNumber("select 图斑数 from dltb where bsm = 1"), 41);
+  EXPECT_EQ(CommittedNumber("select count(*) from dltb where 座落单位名称 = '南村'"), 1);
+  EXPECT_FALSE(conn().InTransaction());
+}
+
+TEST_P(RecordsetTest, NavigatesLikeAnAdoCursor) {
+  CreateParcels();
+  Recordset rs(conn(), "select bsm from dltb where bsm > 1 order by bsm");
+  EXPECT_EQ(rs.RecordCount(), 2);
+  while (!rs.IsEOF()) rs.MoveNext();
+  EXPECT_THROW(rs.Field("bsm"), DbError);
+  EXPECT_THROW(rs.MoveNext(), DbError);
+  rs.MoveFirst();
+  ASSERT_FALSE(rs.IsEOF());
+  EXPECT_EQ(rs.Number("bsm"), 2);
+  rs.Close();
+  EXPECT_THROW(rs.MoveNext(), DbError);
+
+  Recordset empty(conn(), "select * from dltb where bsm > 100");
+  EXPECT_TRUE(empty.IsEOF());
+  EXPECT_EQ(empty.RecordCount(), 0);
+  EXPECT_EQ(empty.FieldCount(), 6);
+  EXPECT_THROW(empty.Field(0), DbError);
+  EXPECT_THROW(empty.SetField("bsm", 1), DbError);
+}
+
+TEST_P(RecordsetTest, JoinsAndGroupsAreReadOnly) {
+  CreateParcels();
+  conn().Execute("CREATE TABLE xzq (XZQDM varchar(12), 行政区名称 varchar(20))");
+  conn().Execute("INSERT INTO xzq VALUES ('110101', '东城'), ('110102', '西城')");
+
+  Recordset join(conn(),
+                 "select d.bsm, x.行政区名称 from dltb d inner join xzq x on d.XZQDM = x.XZQDM "
+                 "order by d.bsm");
+  ASSERT_FALSE(join.IsEOF());
+  EXPECT_EQ(join.Text("行政区名称"), "东城");
+  try {
+    join.SetField("行政区名称", "东城区");
+    ADD_FAILURE() << "a join was written";
+  } catch (const DbError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("single table"));
+  }
+  EXPECT_THROW(join.AddNew(), DbError);
+
+  Recordset group(conn(),
+                  "select XZQDM, sum(土地总面积) as 面积 from dltb group by XZQDM order by XZQDM");
+  ASSERT_FALSE(group.IsEOF());
+  EXPECT_EQ(group.Number("面积"), 3.0);
+  try {
+    group.AddNew();
+    ADD_FAILURE() << "a grouped query was written";
+  } catch (const DbError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("single table"));
+  }
+  EXPECT_THROW(group.SetField("面积", 1.0), DbError);
+}
+
+TEST_P(RecordsetTest, ActionStatementsRunAndLeaveNoRows) {
+  CreateParcels();
+  Recordset insert(conn(), "insert into dltb (bsm, 座落单位名称) values (4, '北村')");
+  EXPECT_TRUE(insert.IsEOF());
+  Recordset update(conn(), "update dltb set 图斑数 = 1 where bsm <= 2");
+  EXPECT_TRUE(update.IsEOF());
+  EXPECT_THROW(update.Field(0), DbError);
+  EXPECT_EQ(Number("select count(*) from dltb"), 4);
+  EXPECT_EQ(Number("select sum(图斑数) from dltb"), 2);
+}
+
+// A write the table refuses is raised where it is stored: at the row's own
+// Update, or later when buffered writes go out, at the latest at Close.
+// Runs a writing walk over `sql` and closes the recordset; true when a
+// DbError came out of either.
+template <typename Walk>
+bool WalkFails(Connection& conn, const std::string& sql, Walk walk) {
+  Recordset rs(conn, sql);
+  bool failed = false;
+  try {
+    walk(rs);
+  } catch (const DbError&) {
+    failed = true;
+  }
+  try {
+    rs.Close();
+  } catch (const DbError&) {
+    failed = true;
+  }
+  return failed;
+}
+
+TEST_P(RecordsetTest, RefusedNewRowKeepsTheRowsBefore) {
+  conn().Execute("CREATE TABLE jsyd (bsm int, 用地单位 varchar(20) NOT NULL, 面积 double)");
+  EXPECT_TRUE(WalkFails(conn(), "select * from jsyd", [](Recordset& rs) {
+    for (int i = 1; i <= 6; ++i) {
+      rs.AddNew();
+      rs.SetField("bsm", i);
+      rs.SetField("用地单位", i == 4 ? Value() : Value("单位" + std::to_string(i)));
+      rs.SetField("面积", 1.0);
+      rs.Update();
+    }
+  }));
+  EXPECT_FALSE(conn().InTransaction());
+  EXPECT_EQ(CommittedNumber("select count(*) from jsyd where bsm < 4"), 3);
+  EXPECT_EQ(CommittedNumber("select count(*) from jsyd where bsm = 4"), 0);
+}
+
+TEST_P(RecordsetTest, RefusedRowUpdateKeepsTheRowsBefore) {
+  conn().Execute("CREATE TABLE jsyd (bsm int, 面积 double CHECK (面积 >= 0))");
+  conn().Execute(
+      "INSERT INTO jsyd VALUES (1, 1); INSERT INTO jsyd VALUES (2, 1); "
+      "INSERT INTO jsyd VALUES (3, 1)");
+  EXPECT_TRUE(WalkFails(conn(), "select * from jsyd where bsm > 0 order by bsm", [](Recordset& rs) {
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+      rs.SetField("面积", rs.Number("bsm") == 2 ? -1.0 : 7.0);
+      rs.Update();
+    }
+  }));
+  EXPECT_FALSE(conn().InTransaction());
+  EXPECT_EQ(CommittedNumber("select 面积 from jsyd where bsm = 1"), 7.0);
+  EXPECT_EQ(CommittedNumber("select 面积 from jsyd where bsm = 2"), 1.0);
+}
+
+TEST_P(RecordsetTest, RecordsetsAndStatementsInterleaveOnOneConnection) {
+  CreateParcels();
+  conn().Execute("CREATE TABLE hz (XZQDM varchar(12), 面积 double)");
+  conn().Execute("CREATE TABLE jd (名称 varchar(20), 次数 int)");
+  conn().Execute("INSERT INTO jd VALUES ('汇总', 0)");
+
+  Recordset source(conn(), "select * from dltb order by bsm");
+  Recordset target(conn(), "select * from hz where 1<>1");
+  for (; !source.IsEOF(); source.MoveNext()) {
+    target.AddNew();
+    target.SetField("XZQDM", source.Field("XZQDM"));
+    target.SetField("面积", source.Field("土地总面积"));
+    target.Update();
+    EXPECT_EQ(conn().Execute("UPDATE jd SET 次数 = 次数 + 1"), 1);
+    EXPECT_THROW(conn().Execute("select * from missing_table"), DbError);
+    EXPECT_THROW(conn().Scalar("select nothing from dltb"), DbError);
+  }
+  target.Close();
+  source.Close();
+
+  EXPECT_FALSE(conn().InTransaction());
+  EXPECT_EQ(CommittedNumber("select count(*) from hz"), 3);
+  EXPECT_EQ(CommittedNumber("select sum(面积) from hz"), 5.5);
+  EXPECT_EQ(CommittedNumber("select 次数 from jd"), 3);
+}
+
+TEST_P(RecordsetTest, CallerTransactionDecidesRecordsetWrites) {
+  CreateParcels();
+  for (const bool commit : {false, true}) {
+    conn().BeginTrans();
+    {
+      Recordset rs(conn(), "select * from dltb order by bsm");
+      rs.SetField("图斑数", 100);
+      rs.AddNew();
+      rs.SetField("bsm", 5);
+      rs.Close();
+    }
+    EXPECT_TRUE(conn().InTransaction());
+    if (commit) {
+      conn().CommitTrans();
+    } else {
+      conn().RollbackTrans();
+      EXPECT_EQ(Number("select count(*) from dltb"), 3);
+      EXPECT_EQ(Number("select 图斑数 from dltb where bsm = 1"), 4);
+    }
+  }
+  EXPECT_FALSE(conn().InTransaction());
+  EXPECT_EQ(CommittedNumber("select count(*) from dltb"), 4);
+  EXPECT_EQ(CommittedNumber("select 图斑数 from dltb where bsm = 1"), 100);
+}
+
+TEST_P(RecordsetTest, TransactionBegunDuringAWalkCoversWhatFollows) {
+  CreateParcels();
+  Recordset rs(conn(), "select * from dltb order by bsm");
+  rs.SetField("图斑数", 50);
+  rs.MoveNext();
+  conn().BeginTrans();
+  conn().Execute("DELETE FROM dltb WHERE bsm = 3");
+  conn().RollbackTrans();
+  rs.SetField("图斑数", 60);
+  rs.MoveNext();
+  rs.Close();
+  EXPECT_FALSE(conn().InTransaction());
+  EXPECT_EQ(CommittedNumber("select count(*) from dltb"), 3);
+  EXPECT_EQ(CommittedNumber("select sum(图斑数) from dltb where bsm <= 2"), 110);
+}
+
+TEST_P(RecordsetTest, QuotesInValuesRoundTrip) {
+  conn().Execute("CREATE TABLE qlr (bsm int, 权利人名称 varchar(40))");
+  conn().Execute("INSERT INTO qlr VALUES (?, ?)", {1, "名'称"});
+  {
+    Recordset rs(conn(), "select * from qlr where 权利人名称 = '名''称'");
+    ASSERT_FALSE(rs.IsEOF());
+    EXPECT_EQ(rs.Text("权利人名称"), "名'称");
+    rs.SetField("权利人名称", "O'Brien \"Jr\"");
+    rs.AddNew();
+    rs.SetField("bsm", 2);
+    rs.SetField("权利人名称", "名'称");
+    rs.Update();
+  }
+  Recordset rs(conn(), "select * from qlr where 权利人名称 <> 'x''y' order by bsm");
+  ASSERT_FALSE(rs.IsEOF());
+  EXPECT_EQ(rs.Text("权利人名称"), "O'Brien \"Jr\"");
+  rs.MoveNext();
+  ASSERT_FALSE(rs.IsEOF());
+  EXPECT_EQ(rs.Text("权利人名称"), "名'称");
+}
+
+LANDSTAT_BOTH_ENGINES(RecordsetTest);
+
+}  // namespace
+}  // namespace landstat::db
