@@ -1,0 +1,636 @@
+#include "platform/gis/layers.h"
+
+#include <cpl_error.h>
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/gis/gis_error.h"
+
+namespace landstat::gis {
+namespace fs = std::filesystem;
+
+namespace {
+
+void RegisterDrivers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    GDALAllRegister();
+    CPLSetErrorHandler(CPLQuietErrorHandler);  // errors reach callers as GisError
+  });
+}
+
+std::string LastGdalMessage() {
+  const char* message = CPLGetLastErrorMsg();
+  return message && *message ? message : "no further detail";
+}
+
+EntityKind KindOfGeometry(OGRwkbGeometryType type) {
+  switch (wkbFlatten(type)) {
+    case wkbPoint:
+    case wkbMultiPoint:
+      return EntityKind::kPoint;
+    case wkbLineString:
+    case wkbMultiLineString:
+      return EntityKind::kLine;
+    case wkbPolygon:
+    case wkbMultiPolygon:
+    case wkbCurvePolygon:
+    case wkbMultiSurface:
+      return EntityKind::kRegion;
+    default:
+      return EntityKind::kTable;
+  }
+}
+
+const char* KindName(EntityKind kind) {
+  switch (kind) {
+    case EntityKind::kLine:
+      return "lines";
+    case EntityKind::kPoint:
+      return "points";
+    case EntityKind::kRegion:
+      return "regions";
+    default:
+      return "attributes only";
+  }
+}
+
+FieldType FieldTypeOf(OGRFieldType type) {
+  switch (type) {
+    case OFTInteger:
+    case OFTInteger64:
+      return FieldType::kInteger;
+    case OFTReal:
+      return FieldType::kDouble;
+    default:
+      return FieldType::kText;
+  }
+}
+
+OGRFieldType OgrTypeOf(FieldType type) {
+  switch (type) {
+    case FieldType::kInteger:
+      return OFTInteger64;
+    case FieldType::kDouble:
+      return OFTReal;
+    default:
+      return OFTString;
+  }
+}
+
+bool IsNumberText(std::string_view text) {
+  const std::string value(text);
+  char* end = nullptr;
+  std::strtod(value.c_str(), &end);
+  while (end && *end == ' ') ++end;
+  return end != value.c_str() && end && *end == '\0';
+}
+
+// A shapefile without a code-page file: Chinese survey data of this age is
+// GBK, so read it as such rather than as Latin-1.
+const char* const* ShapefileOpenOptions(const std::string& source) {
+  static const char* const kGbk[] = {"ENCODING=CP936", nullptr};
+  fs::path path(source);
+  if (fs::is_directory(path)) return nullptr;
+  const std::string extension = path.extension().string();
+  if (extension != ".shp" && extension != ".SHP" && extension != ".dbf") return nullptr;
+  for (const char* cpg : {".cpg", ".CPG"}) {
+    if (fs::exists(fs::path(path).replace_extension(cpg))) return nullptr;
+  }
+  // The dBASE header's language driver byte names a code page of its own.
+  std::ifstream dbf(fs::path(path).replace_extension(".dbf"), std::ios::binary);
+  char header[32] = {};
+  if (dbf.read(header, sizeof header) && header[29] != 0) return nullptr;
+  return kGbk;
+}
+
+// One open layer of the handle table.
+struct OpenLayerState {
+  std::unique_ptr<GDALDataset> dataset;
+  OGRLayer* layer = nullptr;
+  std::string source;
+  std::string name;
+  EntityKind kind = EntityKind::kTable;
+  bool writable = false;
+  bool memory_table = false;
+  long fid_offset = 0;  // record number = FID + fid_offset
+  long count = -1;      // cached: highest number + 1
+  long next_table_number = 1;
+  std::unordered_map<std::string, int> field_index;
+  // Sequential reading: the FID read last and the feature read ahead.
+  bool sequential = false;
+  GIntBig last_fid = 0;
+  std::unique_ptr<OGRFeature> lookahead;
+
+  std::string Describe() const { return "layer \"" + name + "\" of " + source; }
+
+  void IndexFields() {
+    field_index.clear();
+    OGRFeatureDefn* definition = layer->GetLayerDefn();
+    for (int i = 0; i < definition->GetFieldCount(); ++i) {
+      field_index.emplace(definition->GetFieldDefn(i)->GetNameRef(), i);
+    }
+  }
+
+  int FieldIndex(std::string_view field) const {
+    auto found = field_index.find(std::string(field));
+    return found == field_index.end() ? -1 : found->second;
+  }
+
+  void StopSequential() {
+    sequential = false;
+    lookahead.reset();
+  }
+
+  long Count() {
+    if (count >= 0) return count;
+    GIntBig highest = 0;
+    if (memory_table) {
+      highest = next_table_number - 1;
+    } else if (fid_offset == 1) {
+      highest = layer->GetFeatureCount(TRUE);  // shapefile records are 0 .. n - 1
+    } else {
+      const char* fid_column = layer->GetFIDColumn();
+      OGRLayer* result = nullptr;
+      if (fid_column && *fid_column) {
+        const std::string sql =
+            std::string("SELECT MAX(\"") + fid_column + "\") FROM \"" + layer->GetName() + "\"";
+        result = dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+      }
+      if (result) {
+        std::unique_ptr<OGRFeature> row(result->GetNextFeature());
+        if (row && row->IsFieldSetAndNotNull(0)) highest = row->GetFieldAsInteger64(0);
+        dataset->ReleaseResultSet(result);
+      } else {
+        StopSequential();
+        layer->ResetReading();
+        while (std::unique_ptr<OGRFeature> feature{layer->GetNextFeature()}) {
+          highest = std::max(highest, feature->GetFID());
+        }
+        layer->ResetReading();
+      }
+    }
+    count = static_cast<long>(highest + fid_offset) + 1;
+    return count;
+  }
+
+  std::unique_ptr<OGRFeature> Fetch(long number) {
+    const GIntBig fid = number - fid_offset;
+    if (number == 1) {
+      layer->ResetReading();
+      lookahead.reset();
+      sequential = true;
+      last_fid = fid - 1;
+    }
+    if (sequential && fid > last_fid) {
+      last_fid = fid;
+      while (true) {
+        if (!lookahead) lookahead.reset(layer->GetNextFeature());
+        if (!lookahead) {
+          sequential = false;
+          return nullptr;
+        }
+        if (lookahead->GetFID() == fid) return std::move(lookahead);
+        if (lookahead->GetFID() > fid) return nullptr;  // a gap in the numbers
+        lookahead.reset();
+      }
+    }
+    StopSequential();
+    return std::unique_ptr<OGRFeature>(layer->GetFeature(fid));
+  }
+};
+
+class LayerTable {
+ public:
+  static LayerTable& Instance() {
+    static LayerTable table;
+    return table;
+  }
+
+  LayerHandle Add(std::unique_ptr<OpenLayerState> state) {
+    for (std::size_t i = 0; i < layers_.size(); ++i) {
+      if (!layers_[i]) {
+        layers_[i] = std::move(state);
+        return static_cast<LayerHandle>(i + 1);
+      }
+    }
+    if (layers_.size() >= 32767) throw GisError("too many layers are open at once");
+    layers_.push_back(std::move(state));
+    return static_cast<LayerHandle>(layers_.size());
+  }
+
+  OpenLayerState* Find(LayerHandle handle) {
+    if (handle <= 0 || static_cast<std::size_t>(handle) > layers_.size()) return nullptr;
+    return layers_[handle - 1].get();
+  }
+
+  OpenLayerState& Get(LayerHandle handle) {
+    OpenLayerState* state = Find(handle);
+    if (!state) throw GisError("no open layer has the handle " + std::to_string(handle));
+    return *state;
+  }
+
+  void Remove(LayerHandle handle) {
+    if (Find(handle)) layers_[handle - 1].reset();
+  }
+
+  void Clear() { layers_.clear(); }
+
+ private:
+  std::vector<std::unique_ptr<OpenLayerState>> layers_;
+};
+
+OpenLayerState& StateOf(LayerHandle layer) {
+  return LayerTable::Instance().Get(layer);
+}
+
+}  // namespace
+
+struct Record::Feature {
+  std::unique_ptr<OGRFeature> feature;
+  const OpenLayerState* state = nullptr;
+};
+
+// Reaches into Record for the functions of this file.
+class LayerAccess {
+ public:
+  static void Fill(Record& record, LayerHandle layer, long number,
+                   std::unique_ptr<OGRFeature> feature, const OpenLayerState* state) {
+    record.layer_ = layer;
+    record.number_ = number;
+    if (!feature) {
+      record.feature_.reset();
+      return;
+    }
+    record.feature_ = std::make_unique<Record::Feature>();
+    record.feature_->feature = std::move(feature);
+    record.feature_->state = state;
+  }
+  static OGRFeature* FeatureOf(const Record& record) {
+    return record.feature_ ? record.feature_->feature.get() : nullptr;
+  }
+};
+
+Record::Record() = default;
+Record::~Record() = default;
+Record::Record(Record&&) noexcept = default;
+Record& Record::operator=(Record&&) noexcept = default;
+
+std::string Record::Text(std::string_view field) const {
+  if (!feature_) return {};
+  return Text(feature_->state->FieldIndex(field));
+}
+
+std::string Record::Text(int index) const {
+  if (!feature_ || index < 0) return {};
+  OGRFeature* feature = feature_->feature.get();
+  if (index >= feature->GetFieldCount() || !feature->IsFieldSetAndNotNull(index)) return {};
+  return feature->GetFieldAsString(index);
+}
+
+double Record::Number(std::string_view field) const {
+  const std::string text = Text(field);
+  return text.empty() ? 0.0 : std::strtod(text.c_str(), nullptr);
+}
+
+void Record::SetText(std::string_view field, std::string_view text) {
+  if (!feature_) throw GisError("no record has been read to write " + std::string(field) + " into");
+  const OpenLayerState& state = *feature_->state;
+  const int index = state.FieldIndex(field);
+  if (index < 0) {
+    throw GisError(state.Describe() + " has no field \"" + std::string(field) + "\"");
+  }
+  OGRFeature* feature = feature_->feature.get();
+  const OGRFieldType type = feature->GetFieldDefnRef(index)->GetType();
+  if ((type == OFTReal || type == OFTInteger || type == OFTInteger64) && !text.empty() &&
+      !IsNumberText(text)) {
+    throw GisError(state.Describe() + ", record " + std::to_string(number_) + ": the text \"" +
+                   std::string(text) + "\" for numeric field \"" + std::string(field) +
+                   "\" is not a number");
+  }
+  if (text.empty()) {
+    feature->SetFieldNull(index);
+  } else {
+    feature->SetField(index, std::string(text).c_str());
+  }
+}
+
+namespace {
+
+const OGRGeometry& GeometryOf(const Record& record, const char* what) {
+  OGRFeature* feature = LayerAccess::FeatureOf(record);
+  const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+  if (!geometry || geometry->IsEmpty()) {
+    throw GisError(std::string("cannot take the ") + what + " of record " +
+                   std::to_string(record.Number()) + ": it has no geometry");
+  }
+  return *geometry;
+}
+
+}  // namespace
+
+double Record::Area() const {
+  const OGRGeometry& geometry = GeometryOf(*this, "area");
+  return OGR_G_Area(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry)));
+}
+
+double Record::Length() const {
+  const OGRGeometry& geometry = GeometryOf(*this, "length");
+  return OGR_G_Length(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry)));
+}
+
+std::optional<Point> Record::PointOnSurface() const {
+  const OGRGeometry& geometry = GeometryOf(*this, "inner point");
+  std::unique_ptr<OGRGeometry> inner(OGRGeometry::FromHandle(
+      OGR_G_PointOnSurface(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry)))));
+  if (!inner || inner->IsEmpty() || wkbFlatten(inner->getGeometryType()) != wkbPoint) {
+    return std::nullopt;
+  }
+  return Point{inner->toPoint()->getX(), inner->toPoint()->getY()};
+}
+
+LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, bool writable) {
+  RegisterDrivers();
+  if (!fs::exists(source)) {
+    throw GisError("the data source " + source + " does not exist");
+  }
+  CPLErrorReset();
+  const unsigned flags = GDAL_OF_VECTOR | (writable ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
+  std::unique_ptr<GDALDataset> dataset(
+      GDALDataset::Open(source.c_str(), flags, nullptr, ShapefileOpenOptions(source), nullptr));
+  if (!dataset) {
+    throw GisError("cannot open the data source " + source + ": " + LastGdalMessage());
+  }
+  OGRLayer* layer = dataset->GetLayerByName(layer_name.c_str());
+  if (!layer && dataset->GetLayerCount() == 1 &&
+      std::string(dataset->GetDriver()->GetDescription()) == "ESRI Shapefile") {
+    layer = dataset->GetLayer(0);  // a shapefile is its own one layer
+  }
+  if (!layer) {
+    throw GisError("the data source " + source + " has no layer \"" + layer_name + "\"");
+  }
+  auto state = std::make_unique<OpenLayerState>();
+  state->source = source;
+  state->name = layer_name;
+  state->layer = layer;
+  state->writable = writable;
+  state->kind = KindOfGeometry(layer->GetGeomType());
+  const std::string driver = dataset->GetDriver()->GetDescription();
+  state->fid_offset = driver == "ESRI Shapefile" ? 1 : 0;
+  state->dataset = std::move(dataset);
+  state->IndexFields();
+  return LayerTable::Instance().Add(std::move(state));
+}
+
+LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_name,
+                            EntityKind kind, bool writable) {
+  const LayerHandle layer = OpenLayer(source, layer_name, writable);
+  const EntityKind found = LayerKind(layer);
+  if (found != kind) {
+    CloseLayer(layer);
+    throw GisError("layer \"" + layer_name + "\" of " + source + " holds " + KindName(found) +
+                   ", not " + KindName(kind));
+  }
+  return layer;
+}
+
+void CloseLayer(LayerHandle layer) {
+  LayerTable::Instance().Remove(layer);
+}
+
+void CloseAllLayers() {
+  LayerTable::Instance().Clear();
+}
+
+bool IsLayerValid(LayerHandle layer) {
+  return LayerTable::Instance().Find(layer) != nullptr;
+}
+
+std::string LayerName(LayerHandle layer) {
+  return StateOf(layer).name;
+}
+
+EntityKind LayerKind(LayerHandle layer) {
+  return StateOf(layer).kind;
+}
+
+int DataSourceKind(LayerHandle layer) {
+  StateOf(layer);
+  return kRowByRowSource;
+}
+
+std::vector<FieldDef> LayerFields(LayerHandle layer) {
+  OGRFeatureDefn* definition = StateOf(layer).layer->GetLayerDefn();
+  std::vector<FieldDef> fields;
+  for (int i = 0; i < definition->GetFieldCount(); ++i) {
+    const OGRFieldDefn* field = definition->GetFieldDefn(i);
+    fields.push_back({field->GetNameRef(), FieldTypeOf(field->GetType()), field->GetWidth(),
+                      field->GetPrecision()});
+  }
+  return fields;
+}
+
+bool HasField(LayerHandle layer, std::string_view field) {
+  return StateOf(layer).FieldIndex(field) >= 0;
+}
+
+long RecordCount(LayerHandle layer, EntityKind kind) {
+  OpenLayerState* state = LayerTable::Instance().Find(layer);
+  if (!state) return 0;
+  if (kind != EntityKind::kTable && kind != state->kind) return 0;
+  return state->Count();
+}
+
+bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record) {
+  OpenLayerState* state = LayerTable::Instance().Find(layer);
+  if (!state || number < 1 || (kind != EntityKind::kTable && kind != state->kind)) {
+    LayerAccess::Fill(record, layer, number, nullptr, nullptr);
+    return false;
+  }
+  LayerAccess::Fill(record, layer, number, state->Fetch(number), state);
+  return record.IsRead();
+}
+
+std::string FieldText(LayerHandle layer, long number, std::string_view field) {
+  Record record;
+  if (!ReadRecord(layer, EntityKind::kTable, number, record)) return {};
+  return record.Text(field);
+}
+
+void WriteRecord(LayerHandle layer, const Record& record) {
+  OpenLayerState& state = StateOf(layer);
+  OGRFeature* feature = LayerAccess::FeatureOf(record);
+  if (!feature) throw GisError(state.Describe() + ": no record to write");
+  if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
+  CPLErrorReset();
+  if (state.layer->SetFeature(feature) != OGRERR_NONE) {
+    throw GisError(state.Describe() + ", record " + std::to_string(record.Number()) +
+                   ": cannot write it: " + LastGdalMessage());
+  }
+}
+
+void AddField(LayerHandle layer, const FieldDef& field) {
+  OpenLayerState& state = StateOf(layer);
+  if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
+  if (state.FieldIndex(field.name) >= 0) return;
+  OGRFieldDefn definition(field.name.c_str(), OgrTypeOf(field.type));
+  definition.SetWidth(field.width);
+  definition.SetPrecision(field.decimals);
+  CPLErrorReset();
+  if (state.layer->CreateField(&definition) != OGRERR_NONE) {
+    throw GisError(state.Describe() + ": cannot add field \"" + field.name +
+                   "\": " + LastGdalMessage());
+  }
+  state.IndexFields();
+}
+
+LayerHandle CreateTable(const std::string& name, const std::vector<FieldDef>& fields) {
+  RegisterDrivers();
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("Memory");
+  if (!driver) throw GisError("the in-memory GIS driver is missing");
+  std::unique_ptr<GDALDataset> dataset(driver->Create("", 0, 0, 0, GDT_Unknown, nullptr));
+  OGRLayer* layer = dataset ? dataset->CreateLayer(name.c_str(), nullptr, wkbNone) : nullptr;
+  if (!layer) throw GisError("cannot create the table \"" + name + "\": " + LastGdalMessage());
+  auto state = std::make_unique<OpenLayerState>();
+  state->source = "memory";
+  state->name = name;
+  state->layer = layer;
+  state->writable = true;
+  state->memory_table = true;
+  state->dataset = std::move(dataset);
+  const LayerHandle handle = LayerTable::Instance().Add(std::move(state));
+  for (const FieldDef& field : fields) AddField(handle, field);
+  return handle;
+}
+
+long AddRecord(LayerHandle table) {
+  OpenLayerState& state = StateOf(table);
+  if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
+  OGRFeature feature(state.layer->GetLayerDefn());
+  const long number = state.memory_table ? state.next_table_number : state.Count();
+  feature.SetFID(number - state.fid_offset);
+  if (state.layer->CreateFeature(&feature) != OGRERR_NONE) {
+    throw GisError(state.Describe() + ": cannot add a record: " + LastGdalMessage());
+  }
+  if (state.memory_table) state.next_table_number = number + 1;
+  state.count = -1;
+  return number;
+}
+
+void DeleteRecord(LayerHandle layer, long number) {
+  OpenLayerState& state = StateOf(layer);
+  if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
+  state.StopSequential();
+  if (state.layer->DeleteFeature(number - state.fid_offset) != OGRERR_NONE) {
+    throw GisError(state.Describe() + ": no record " + std::to_string(number) + " to delete");
+  }
+}
+
+void SaveLayerAs(LayerHandle layer, const std::string& source, const std::string& layer_name) {
+  OpenLayerState& state = StateOf(layer);
+  RegisterDrivers();
+  const std::string extension = fs::path(source).extension().string();
+  const bool shapefile = extension == ".shp";
+  std::unique_ptr<GDALDataset> target;
+  if (fs::exists(source) && !shapefile) {
+    target.reset(GDALDataset::Open(source.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+  } else {
+    GDALDriver* driver =
+        GetGDALDriverManager()->GetDriverByName(shapefile ? "ESRI Shapefile" : "GPKG");
+    target.reset(driver ? driver->Create(source.c_str(), 0, 0, 0, GDT_Unknown, nullptr) : nullptr);
+  }
+  if (!target) throw GisError("cannot write the data source " + source + ": " + LastGdalMessage());
+  const char* const options[] = {shapefile ? "ENCODING=UTF-8" : nullptr, nullptr};
+  state.StopSequential();
+  CPLErrorReset();
+  if (!target->CopyLayer(state.layer, layer_name.c_str(), const_cast<char**>(options))) {
+    throw GisError("cannot save " + state.Describe() + " as \"" + layer_name + "\" in " + source +
+                   ": " + LastGdalMessage());
+  }
+}
+
+void SaveLayer(LayerHandle layer) {
+  OpenLayerState& state = StateOf(layer);
+  if (state.layer->SyncToDisk() != OGRERR_NONE) {
+    throw GisError("cannot save " + state.Describe() + ": " + LastGdalMessage());
+  }
+}
+
+std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition) {
+  OpenLayerState& state = StateOf(layer);
+  state.StopSequential();
+  CPLErrorReset();
+  if (state.layer->SetAttributeFilter(condition.c_str()) != OGRERR_NONE) {
+    state.layer->SetAttributeFilter(nullptr);
+    throw GisError(state.Describe() + ": cannot select by \"" + condition +
+                   "\": " + LastGdalMessage());
+  }
+  std::vector<long> numbers;
+  state.layer->ResetReading();
+  while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
+    numbers.push_back(static_cast<long>(feature->GetFID() + state.fid_offset));
+  }
+  state.layer->SetAttributeFilter(nullptr);
+  state.layer->ResetReading();
+  return numbers;
+}
+
+double RecordArea(LayerHandle layer, long number) {
+  Record record;
+  if (!ReadRecord(layer, EntityKind::kTable, number, record)) {
+    throw GisError(StateOf(layer).Describe() + " has no record " + std::to_string(number));
+  }
+  return record.Area();
+}
+
+namespace {
+
+template <typename Visit>
+void VisitInRect(OpenLayerState& state, const Rect& rect, Visit visit) {
+  state.StopSequential();
+  state.layer->SetSpatialFilterRect(rect.min_x, rect.min_y, rect.max_x, rect.max_y);
+  state.layer->ResetReading();
+  while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
+    if (visit(*feature)) break;
+  }
+  state.layer->SetSpatialFilter(nullptr);
+  state.layer->ResetReading();
+}
+
+}  // namespace
+
+long RegionContaining(LayerHandle layer, Point point) {
+  OpenLayerState& state = StateOf(layer);
+  if (state.kind != EntityKind::kRegion) return 0;
+  const OGRPoint probe(point.x, point.y);
+  long found = 0;
+  VisitInRect(state, {point.x, point.y, point.x, point.y}, [&](OGRFeature& feature) {
+    const OGRGeometry* geometry = feature.GetGeometryRef();
+    if (geometry && geometry->Intersects(&probe)) {
+      found = static_cast<long>(feature.GetFID() + state.fid_offset);
+      return true;
+    }
+    return false;
+  });
+  return found;
+}
+
+std::vector<long> RecordsInRect(LayerHandle layer, const Rect& rect) {
+  OpenLayerState& state = StateOf(layer);
+  std::vector<long> numbers;
+  VisitInRect(state, rect, [&](OGRFeature& feature) {
+    numbers.push_back(static_cast<long>(feature.GetFID() + state.fid_offset));
+    return false;
+  });
+  return numbers;
+}
+
+}  // namespace landstat::gis

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace landstat::gis {
+
+// A survey layer is reached through a 16-bit handle, as the engine's walks
+// expect: 0 or less is no layer. Records are numbered from 1 and a layer's
+// count is one more than its highest number, so walks run 1 .. count - 1.
+using LayerHandle = short;
+
+// What a layer holds: line features, point features, regions, or only
+// attributes.
+enum class EntityKind : short { kLine = 0, kPoint = 1, kRegion = 2, kTable = 7 };
+
+// Field types of attribute structures: 0 text, 3 whole number, 5 double.
+enum class FieldType : short { kText = 0, kInteger = 3, kDouble = 5 };
+
+struct FieldDef {
+  std::string name;
+  FieldType type = FieldType::kText;
+  int width = 0;
+  int decimals = 0;
+};
+
+// The kind of data source a layer lives in: files read record by record.
+constexpr int kRowByRowSource = 0x1000;
+
+struct Point {
+  double x = 0;
+  double y = 0;
+};
+
+struct Rect {
+  double min_x = 0, min_y = 0, max_x = 0, max_y = 0;
+};
+
+// Opens a layer of any vector data source GDAL reads (a GeoPackage, a
+// shapefile, ...). Opened read-only unless `writable`; reading never
+// changes the source. A shapefile without a code-page file is read as GBK.
+// Raises GisError naming the source and the layer.
+LayerHandle OpenLayer(const std::string& source, const std::string& layer_name,
+                      bool writable = false);
+// As OpenLayer, and the layer must hold entities of `kind`.
+LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_name,
+                            EntityKind kind, bool writable = false);
+void CloseLayer(LayerHandle layer);
+void CloseAllLayers();
+bool IsLayerValid(LayerHandle layer);
+
+std::string LayerName(LayerHandle layer);
+EntityKind LayerKind(LayerHandle layer);
+int DataSourceKind(LayerHandle layer);
+std::vector<FieldDef> LayerFields(LayerHandle layer);
+bool HasField(LayerHandle layer, std::string_view field);
+
+// Count of records of that kind: the highest record number + 1; 0 when the
+// layer is not valid or holds no entities of that kind. Attribute records
+// (kind 7) exist for every layer.
+long RecordCount(LayerHandle layer, EntityKind kind);
+
+// One record of a layer, read as text. An empty text reads as 0 where a
+// number is wanted; a field the layer lacks reads as empty text.
+class Record {
+ public:
+  Record();
+  ~Record();
+  Record(Record&&) noexcept;
+  Record& operator=(Record&&) noexcept;
+
+  long Number() const { return number_; }
+  bool IsRead() const { return feature_ != nullptr; }
+
+  std::string Text(std::string_view field) const;
+  std::string Text(int index) const;
+  double Number(std::string_view field) const;
+  void SetText(std::string_view field, std::string_view text);
+
+  double Area() const;
+  double Length() const;
+  std::optional<Point> PointOnSurface() const;
+
+ private:
+  friend class LayerAccess;
+  struct Feature;
+  LayerHandle layer_ = 0;
+  long number_ = 0;
+  std::unique_ptr<Feature> feature_;
+};
+
+// Reads record `number`; false (and an unread record) when there is none.
+// Walks in ascending order read the source sequentially.
+bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record);
+// The text of one field of one record; empty when it cannot be read.
+std::string FieldText(LayerHandle layer, long number, std::string_view field);
+
+// Writes a record's fields back (the layer must be open for writing).
+void WriteRecord(LayerHandle layer, const Record& record);
+// Appends a field to a layer's attribute structure.
+void AddField(LayerHandle layer, const FieldDef& field);
+
+// In-memory attribute tables (kind 7): created with fields, records added
+// and deleted with stable numbers, saved into a data source.
+LayerHandle CreateTable(const std::string& name, const std::vector<FieldDef>& fields);
+long AddRecord(LayerHandle table);  // the new record's number
+void DeleteRecord(LayerHandle layer, long number);
+// Saves a layer (or table) as a new layer of a data source: a new
+// GeoPackage, or a new layer in an existing one.
+void SaveLayerAs(LayerHandle layer, const std::string& source, const std::string& layer_name);
+// Writes what is pending of a layer open for writing to its source.
+void SaveLayer(LayerHandle layer);
+
+// Record numbers whose attributes meet a simple condition, in OGR's SQL
+// where-clause form ("地类编码 = '011'", "图斑面积 > 100").
+std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition);
+
+// Geometry queries.
+double RecordArea(LayerHandle layer, long number);
+// The region of a region layer that contains the point; 0 when none.
+long RegionContaining(LayerHandle layer, Point point);
+// Records whose geometry meets the rectangle.
+std::vector<long> RecordsInRect(LayerHandle layer, const Rect& rect);
+
+}  // namespace landstat::gis

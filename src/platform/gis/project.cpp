@@ -1,0 +1,109 @@
+#include "platform/gis/project.h"
+
+#include <filesystem>
+#include <pugixml.hpp>
+
+#include "platform/gis/gis_error.h"
+
+namespace landstat::gis {
+namespace fs = std::filesystem;
+
+struct CGisXmlPrj::Document {
+  pugi::xml_document xml;
+  pugi::xml_node root;
+};
+
+CGisXmlPrj::~CGisXmlPrj() {
+  CloseLayers();
+}
+
+std::unique_ptr<CGisXmlPrj> CGisXmlPrj::Open(const std::string& path) {
+  std::unique_ptr<CGisXmlPrj> project(new CGisXmlPrj());
+  project->path_ = path;
+  project->document_ = std::make_unique<Document>();
+  const pugi::xml_parse_result parsed = project->document_->xml.load_file(path.c_str());
+  if (!parsed) {
+    throw GisError("cannot read the project file " + path + ": " + parsed.description() +
+                   (parsed.status == pugi::status_file_not_found
+                        ? std::string()
+                        : " at byte " + std::to_string(parsed.offset)));
+  }
+  project->document_->root = project->document_->xml.child("GisProject");
+  if (!project->document_->root) {
+    throw GisError("the project file " + path + " has no <GisProject> element");
+  }
+  for (pugi::xml_node layer : project->document_->root.children("Layer")) {
+    const std::string name = layer.attribute("name").as_string();
+    const std::string source = layer.attribute("source").as_string();
+    if (name.empty() || source.empty()) {
+      throw GisError("the project file " + path + " lists a layer without a name or a source");
+    }
+    const std::string table = layer.attribute("table").as_string(name.c_str());
+    project->layers_[name] = {source, table, 0};
+  }
+  return project;
+}
+
+std::string CGisXmlPrj::GetFolder() const {
+  return fs::path(path_).parent_path().string();
+}
+
+bool CGisXmlPrj::HasLayer(const std::string& name) const {
+  return layers_.count(name) != 0;
+}
+
+LayerHandle CGisXmlPrj::prjItemGetAi(const std::string& name) {
+  auto found = layers_.find(name);
+  if (found == layers_.end()) return 0;
+  LayerEntry& entry = found->second;
+  if (entry.handle > 0 && IsLayerValid(entry.handle)) return entry.handle;
+  fs::path source(entry.source);
+  if (source.is_relative()) source = fs::path(GetFolder()) / source;
+  entry.handle = OpenLayer(source.string(), entry.table);
+  return entry.handle;
+}
+
+void CGisXmlPrj::CloseLayers() {
+  for (auto& [name, entry] : layers_) {
+    if (entry.handle > 0) CloseLayer(entry.handle);
+    entry.handle = 0;
+  }
+}
+
+std::string CGisXmlPrj::GetCountyCode() const {
+  return document_->root.attribute("sCode").as_string();
+}
+
+void CGisXmlPrj::SetCountyCode(const std::string& code) {
+  pugi::xml_attribute attribute = document_->root.attribute("sCode");
+  if (!attribute) attribute = document_->root.append_attribute("sCode");
+  attribute.set_value(code.c_str());
+}
+
+void CGisXmlPrj::Save() const {
+  if (!document_->xml.save_file(path_.c_str(), "  ")) {
+    throw GisError("cannot write the project file " + path_);
+  }
+}
+
+void WriteProjectFile(const std::string& path, const std::string& county_code,
+                      const std::string& county_name,
+                      const std::map<std::string, std::string>& layers) {
+  pugi::xml_document document;
+  pugi::xml_node declaration = document.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  pugi::xml_node root = document.append_child("GisProject");
+  root.append_attribute("sCode") = county_code.c_str();
+  root.append_attribute("name") = county_name.c_str();
+  for (const auto& [name, source] : layers) {
+    pugi::xml_node layer = root.append_child("Layer");
+    layer.append_attribute("name") = name.c_str();
+    layer.append_attribute("source") = source.c_str();
+  }
+  if (!document.save_file(path.c_str(), "  ")) {
+    throw GisError("cannot write the project file " + path);
+  }
+}
+
+}  // namespace landstat::gis

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/gis/layers.h"
+
+namespace landstat::gis {
+
+// A survey project: the county code and the survey's layers by name, each
+// with its data source. The project file is XML:
+//
+//   <GisProject sCode="330102" name="示例县">
+//     <Layer name="地类图斑" source="survey.gpkg" table="地类图斑"/>
+//     ...
+//   </GisProject>
+//
+// A source is a path, relative to the project file's folder unless
+// absolute; "table" names the layer inside it (the survey name when left out).
+class CGisXmlPrj {
+ public:
+  ~CGisXmlPrj();
+  CGisXmlPrj(const CGisXmlPrj&) = delete;
+  CGisXmlPrj& operator=(const CGisXmlPrj&) = delete;
+
+  // Reads a project file; raises GisError naming the file when it is
+  // missing or malformed.
+  static std::unique_ptr<CGisXmlPrj> Open(const std::string& path);
+
+  // The handle of the project's layer of that name, opened on first use;
+  // 0 when the project has no such layer. A layer that is listed but cannot
+  // be opened raises GisError naming it.
+  LayerHandle prjItemGetAi(const std::string& name);
+  bool HasLayer(const std::string& name) const;
+  // Closes the layers opened through the project.
+  void CloseLayers();
+
+  const std::string& GetFilePath() const { return path_; }
+  std::string GetFolder() const;
+  // The county code, attribute "sCode" of the project element.
+  std::string GetCountyCode() const;
+  void SetCountyCode(const std::string& code);
+  // Writes the project file back (after SetCountyCode).
+  void Save() const;
+
+ private:
+  struct LayerEntry {
+    std::string source;
+    std::string table;
+    LayerHandle handle = 0;
+  };
+  struct Document;
+
+  CGisXmlPrj() = default;
+  std::string path_;
+  std::unique_ptr<Document> document_;
+  std::map<std::string, LayerEntry> layers_;
+};
+
+// Writes a new project file listing `layers` (survey name -> source path).
+void WriteProjectFile(const std::string& path, const std::string& county_code,
+                      const std::string& county_name,
+                      const std::map<std::string, std::string>& layers);
+
+}  // namespace landstat::gis
