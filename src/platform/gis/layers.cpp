@@ -112,6 +112,14 @@ const char* const* ShapefileOpenOptions(const std::string& source) {
   return kGbk;
 }
 
+// Field names looked up without building a string for each look-up.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const {
+    return std::hash<std::string_view>()(name);
+  }
+};
+
 // One open layer of the handle table.
 struct OpenLayerState {
   std::unique_ptr<GDALDataset> dataset;
@@ -124,7 +132,7 @@ struct OpenLayerState {
   long fid_offset = 0;  // record number = FID + fid_offset
   long count = -1;      // cached: highest number + 1
   long next_table_number = 1;
-  std::unordered_map<std::string, int> field_index;
+  std::unordered_map<std::string, int, NameHash, std::equal_to<>> field_index;
   // Sequential reading: the FID read last and the feature read ahead.
   bool sequential = false;
   GIntBig last_fid = 0;
@@ -141,7 +149,7 @@ struct OpenLayerState {
   }
 
   int FieldIndex(std::string_view field) const {
-    auto found = field_index.find(std::string(field));
+    auto found = field_index.find(field);
     return found == field_index.end() ? -1 : found->second;
   }
 
