@@ -1,0 +1,71 @@
+#include "engine/county_code_dialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace landstat {
+
+CCountyCodeDlg::CCountyCodeDlg(QWidget* parent) : qt::ModalDialog(kResourceId, parent) {
+  setWindowTitle(QString::fromUtf8("设置县级代码"));
+  auto* label = new QLabel(QString::fromUtf8("6位县级代码:"), this);
+  code_edit_ = new QLineEdit(this);
+  code_edit_->setObjectName(QString::number(kCodeEditId));
+  code_edit_->setMaxLength(6);
+  ok_button_ = new QPushButton(QString::fromUtf8("确定"), this);
+  cancel_button_ = new QPushButton(QString::fromUtf8("取消"), this);
+  ok_button_->setDefault(true);
+  auto* row = new QHBoxLayout();
+  row->addWidget(label);
+  row->addWidget(code_edit_);
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch();
+  buttons->addWidget(ok_button_);
+  buttons->addWidget(cancel_button_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(row);
+  layout->addLayout(buttons);
+  connect(ok_button_, &QPushButton::clicked, this, [this] { OnOK(); });
+  connect(cancel_button_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(code_edit_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { m_strCountyCode = text.toStdString(); });
+}
+
+void CCountyCodeDlg::OnOK() {
+  const QString code = code_edit_->text();
+  if (code.isEmpty()) {
+    ShowMessage(QString::fromUtf8("请输入县级代码"));
+    return;
+  }
+  for (QChar c : code) {
+    if (c < QChar('0') || c > QChar('9')) {
+      ShowMessage(QString::fromUtf8("您输入的县级代码可能是错误的,请重新输入"));
+      return;
+    }
+  }
+  m_strCountyCode = code.toStdString();
+  accept();
+}
+
+const char* const CRestartPromptDlg::kText =
+    "    由于需要调平的数据行数超过了Windows系统设定的范围，程序已经修改了注册表，"
+    "重新启动计算机后设置才能生效，需要重新启动吗?";
+
+CRestartPromptDlg::CRestartPromptDlg(QWidget* parent) : qt::ModalDialog(kResourceId, parent) {
+  setWindowTitle(QString::fromUtf8("提示"));
+  auto* text = new QLabel(QString::fromUtf8(kText), this);
+  text->setWordWrap(true);
+  restart_button_ = new QPushButton(QString::fromUtf8("重新启动"), this);
+  later_button_ = new QPushButton(QString::fromUtf8("稍后重启"), this);
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch();
+  buttons->addWidget(restart_button_);
+  buttons->addWidget(later_button_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(text);
+  layout->addLayout(buttons);
+  connect(restart_button_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(later_button_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+}  // namespace landstat

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <string>
+
+#include "platform/qt/modal_dialog.h"
+
+namespace landstat {
+
+// Dialog 17035 "设置县级代码": asks for the six-digit county code. OK refuses
+// an empty code and a code with anything but digits, and stays open; after
+// OK the code is in m_strCountyCode.
+class CCountyCodeDlg : public qt::ModalDialog {
+ public:
+  static constexpr int kResourceId = 17035;
+  static constexpr int kCodeEditId = 17054;
+
+  explicit CCountyCodeDlg(QWidget* parent = nullptr);
+
+  std::string m_strCountyCode;
+
+  QLineEdit* CodeEdit() const { return code_edit_; }
+  QPushButton* OkButton() const { return ok_button_; }
+  QPushButton* CancelButton() const { return cancel_button_; }
+  // The OK button's check; accepts the dialog when the code is good.
+  void OnOK();
+
+ private:
+  QLineEdit* code_edit_;
+  QPushButton* ok_button_;
+  QPushButton* cancel_button_;
+};
+
+// Dialog 17015 "提示": the prompt that asked for a restart after the row
+// lock limit was raised. The embedded database has no such limit, so no run
+// asks it any more; it is kept for hosts that show it.
+class CRestartPromptDlg : public qt::ModalDialog {
+ public:
+  static constexpr int kResourceId = 17015;
+  static const char* const kText;
+
+  explicit CRestartPromptDlg(QWidget* parent = nullptr);
+
+  QPushButton* RestartButton() const { return restart_button_; }
+  QPushButton* LaterButton() const { return later_button_; }
+
+ private:
+  QPushButton* restart_button_;
+  QPushButton* later_button_;
+};
+
+}  // namespace landstat

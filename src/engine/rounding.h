@@ -1,0 +1,16 @@
+#pragma once
+
+namespace landstat {
+
+// Rounds a value in place to n decimals, halves upward:
+// floor(v * 10^n + 0.5) / 10^n, taken on the value's decimal form so that
+// binary noise (2.675 held as 2.67499999...) does not decide a half.
+void xcKeepPoint(double* value, short decimals);
+
+// Splits a value into two halves on the n-decimal grid that add up exactly
+// to the value rounded to n decimals: when that rounded value is an odd
+// number of units of the last decimal, side 0 gets the smaller half (0.03
+// gives 0.01 and 0.02; -0.03 gives -0.02 and -0.01), else both get half.
+double xcDotOut(double value, short side, short decimals);
+
+}  // namespace landstat

@@ -1,0 +1,92 @@
+#include "engine/stat_config.h"
+
+#include <filesystem>
+
+#include "platform/host/host_settings.h"
+#include "platform/host/ini_file.h"
+#include "platform/host/paths.h"
+
+namespace landstat {
+namespace {
+
+host::IniFile Config() {
+  return host::IniFile::Load(host::StatConfigPath());
+}
+
+bool Store(const char* section,
+           const std::initializer_list<std::pair<const char*, std::string>>& values) {
+  host::IniFile config = Config();
+  for (const auto& [key, value] : values) config.Set(section, key, value);
+  return config.Save();
+}
+
+int Decimals(const host::IniFile& config, const char* key) {
+  const std::string text = config.Get("PointLen", key, "2");
+  if (text.empty() || text.size() > 2 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return 2;
+  }
+  const int value = std::stoi(text);
+  return value <= 10 ? value : 2;
+}
+
+}  // namespace
+
+void GetUnit(std::string& unit1, std::string& unit2, std::string& unit3) {
+  const host::IniFile config = Config();
+  unit1 = config.Get("AreaUnit", "Unit1", "平方米");
+  unit2 = config.Get("AreaUnit", "Unit2", "");
+  unit3 = config.Get("AreaUnit", "Unit3", "");
+  if (unit2 == unit1) unit2.clear();
+  if (unit3 == unit1 || unit3 == unit2) unit3.clear();
+}
+
+bool SetUnit(const std::string& unit1, const std::string& unit2, const std::string& unit3) {
+  return Store("AreaUnit", {{"Unit1", unit1}, {"Unit2", unit2}, {"Unit3", unit3}});
+}
+
+void GetPointLen(int& len1, int& len2, int& len3) {
+  const host::IniFile config = Config();
+  len1 = Decimals(config, "Len1");
+  len2 = Decimals(config, "Len2");
+  len3 = Decimals(config, "Len3");
+}
+
+bool SetPointLen(int len1, int len2, int len3) {
+  return Store("PointLen", {{"Len1", std::to_string(len1)},
+                            {"Len2", std::to_string(len2)},
+                            {"Len3", std::to_string(len3)}});
+}
+
+int GetStatType(int& type) {
+  const std::string text = Config().Get("TYPE", "Type", "2");
+  type = (text == "0" || text == "1") ? std::stoi(text) : 2;
+  return static_cast<int>(text.size());
+}
+
+bool SetStatType(int type) {
+  return Store("TYPE", {{"Type", std::to_string(type)}});
+}
+
+bool IsExistHDMSSM() {
+  return Config().Get("HD", "MSSM", "0") != "0";
+}
+
+bool IsExistKZDLBM() {
+  return Config().Get("KZ", "DLBM", "0") != "0";
+}
+
+bool IsStandAloneMode() {
+  return host::_ZRK_GetProfileString("数据源", "模式", "单机").find("单机") != std::string::npos;
+}
+
+std::string GetCnnstr(const std::string& folder, const std::string& year,
+                      const std::string& county) {
+  if (IsStandAloneMode()) {
+    const std::string file = (std::filesystem::path(folder) / (year + county + ".sqlite")).string();
+    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file;
+  }
+  return host::_AdoGetConnectionString(host::_ZRK_GetProfileString("数据源", "名称", ""));
+}
+
+}  // namespace landstat

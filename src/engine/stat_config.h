@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+namespace landstat {
+
+// Settings of StatConfig.ini (in qentar/_secondfun_ under the program
+// directory). A missing file or key takes the default named here.
+
+// Section "AreaUnit": "Unit1" (default "平方米"), "Unit2", "Unit3" (default
+// empty). Unit 2 comes back empty when it equals unit 1, unit 3 when it
+// equals unit 1 or unit 2.
+void GetUnit(std::string& unit1, std::string& unit2, std::string& unit3);
+bool SetUnit(const std::string& unit1, const std::string& unit2, const std::string& unit3);
+
+// Section "PointLen": "Len1" to "Len3", the decimals of the three units
+// (default 2; a value that is not a whole number from 0 to 10 counts as 2).
+void GetPointLen(int& len1, int& len2, int& len3);
+bool SetPointLen(int len1, int len2, int len3);
+
+// Section "TYPE", "Type": 0 by location, 1 by ownership, 2 both (default 2).
+// Returns the length of the text read.
+int GetStatType(int& type);
+bool SetStatType(int type);
+
+// Section "HD", "MSSM" not "0": the base tables carry "描述说明".
+bool IsExistHDMSSM();
+// Section "KZ", "DLBM" not "0": the extension class columns are built.
+bool IsExistKZDLBM();
+
+// The connection string of a county's statistics database: in the
+// stand-alone mode (rivadoverid.ini, "数据源"/"模式" holding "单机", the
+// default) the SQLite file "<folder>/<year><county>.sqlite" in the Access
+// form; in the server mode the connection string of the configured data
+// source ("数据源"/"名称").
+std::string GetCnnstr(const std::string& folder, const std::string& year,
+                      const std::string& county);
+// True in the stand-alone mode.
+bool IsStandAloneMode();
+
+}  // namespace landstat

@@ -1,0 +1,174 @@
+#include "engine/stat_context.h"
+
+#include "engine/stat_config.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/gis/layers.h"
+#include "platform/host/host_settings.h"
+#include "platform/host/ini_file.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+
+const std::vector<std::string> kStatFixedFields = {
+    "序号",         "图斑编号",     "省名称",       "省级代码",     "市名称",     "市级代码",
+    "县名称",       "县级代码",     "乡名称",       "乡级代码",     "村名称",     "村级代码",
+    "座落单位名称", "座落单位代码", "权属单位名称", "权属单位代码", "权属性质",   "耕地类型",
+    "批准文号",     "来源",         "地类备注",     "城镇用地",     "耕地坡度级", "土地总面积"};
+
+namespace {
+
+short SourceUnitOf(const std::string& text) {
+  if (text == "公顷") return kHectare;
+  if (text == "亩") return kMu;
+  return kSquareMetre;
+}
+
+short TargetUnitOf(const std::string& text) {
+  if (text == "公顷") return kHectare;
+  if (text == "亩") return kMu;
+  if (text == "平方米") return kSquareMetre;
+  return kNoUnit;
+}
+
+}  // namespace
+
+CStatContext::CStatContext(short district, short parcel, short line, short point, short jbnt_parcel,
+                           short jbnt_line, short jbnt_point, short change, short reserve,
+                           short dispute, gis::RuralCode* codes, const std::string& prefix1,
+                           const std::string& prefix2, const std::string& log_path, int group_level,
+                           const std::string& version)
+    : m_aiXzq(district),
+      m_aiParcel(parcel),
+      m_aiLine(line),
+      m_aiPoint(point),
+      m_aiJbntParcel(jbnt_parcel),
+      m_aiJbntLine(jbnt_line),
+      m_aiJbntPoint(jbnt_point),
+      m_aiChange(change),
+      m_aiGdhb(reserve),
+      m_aiDispute(dispute),
+      m_pRuralCode(codes),
+      m_strPrefix1(prefix1),
+      m_strPrefix2(prefix2),
+      m_bGroupLevel(group_level != 0),
+      m_strVersion(version.empty() ? "通用农村" : version),
+      m_strLogFile(log_path) {
+  host::_AdoInitDbEnv();
+  m_nDbType = host::_AdoGetDbType(host::_ZRK_GetProfileString("数据源", "名称", ""));
+}
+
+CStatContext::~CStatContext() {
+  CloseStatLogFile();
+  CloseStatConnection();
+}
+
+void CStatContext::FixUnits() {
+  std::string unit1, unit2, unit3;
+  GetUnit(unit1, unit2, unit3);
+  m_nUnitSrc = SourceUnitOf(unit1);
+  m_nUnit1 = TargetUnitOf(unit2);
+  m_nUnit2 = TargetUnitOf(unit3);
+  int len1 = 2, len2 = 2, len3 = 2;
+  GetPointLen(len1, len2, len3);
+  m_nDecSrc = static_cast<short>(len1);
+  m_nDec1 = static_cast<short>(len2);
+  m_nDec2 = static_cast<short>(len3);
+  int scope = 2;
+  GetStatType(scope);
+  m_nStatScope = static_cast<short>(scope);
+  m_bHasMssm = IsExistHDMSSM();
+  m_bPm = m_bGq = m_bMu = false;
+  for (short unit : {m_nUnitSrc, m_nUnit1, m_nUnit2}) {
+    m_bPm = m_bPm || unit == kSquareMetre;
+    m_bGq = m_bGq || unit == kHectare;
+    m_bMu = m_bMu || unit == kMu;
+  }
+}
+
+short CStatContext::InitUnits(const std::string& connection, short db_mode) {
+  FixUnits();
+  m_nDbMode = db_mode;
+  m_strConnect = connection;
+  m_names = TableNames(m_nDbMode, m_strPrefix1, m_strPrefix2);
+  m_strStatTbl = m_names.Plain("statdata");
+  m_strJbntTbl = m_names.Plain("statdata_jbnt");
+  m_strStatTblSrc = m_names.UnitCopy(m_nUnitSrc, "statdata");
+  m_strStatTblUnit1 = m_names.UnitCopy(m_nUnit1, "statdata");
+  m_strStatTblUnit2 = m_names.UnitCopy(m_nUnit2, "statdata");
+  m_strJbntTblSrc = m_names.UnitCopy(m_nUnitSrc, "statdata_jbnt");
+  m_strJbntTblUnit1 = m_names.UnitCopy(m_nUnit1, "statdata_jbnt");
+  m_strJbntTblUnit2 = m_names.UnitCopy(m_nUnit2, "statdata_jbnt");
+  try {
+    m_pConn.Open(connection);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("设置汇总数据库参数", "连接数据库失败");
+    return 0;
+  }
+  return 1;
+}
+
+short CStatContext::LoadCodes() {
+  if (!m_pRuralCode || !gis::IsLayerValid(m_pRuralCode->m_ai)) {
+    LogFailure("装载代码表", "没有可读的代码表");
+    host::yDebug("no code table to read%s",
+                 m_pRuralCode ? (": " + m_pRuralCode->Path()).c_str() : "");
+    return 0;
+  }
+  std::vector<gis::CODESTRUCT> entries;
+  m_pRuralCode->GetCode(nullptr, &entries, 0, nullptr);
+  m_arrClassCodes.clear();
+  m_arrClass1Codes.clear();
+  m_mapCodeName.clear();
+  for (const gis::CODESTRUCT& entry : entries) {
+    if (entry.type.find("行政代码") != std::string::npos) {
+      m_mapCodeName[entry.code] = entry.name;
+    } else if (entry.type.find("地类代码") != std::string::npos) {
+      m_arrClassCodes.push_back(entry.code);
+      if (entry.code.size() == 2) m_arrClass1Codes.push_back(entry.code);
+    }
+  }
+  m_arrStatFields.clear();
+  if (m_bHasMssm) m_arrStatFields.push_back("描述说明");
+  m_arrStatFields.insert(m_arrStatFields.end(), kStatFixedFields.begin(), kStatFixedFields.end());
+  for (const std::string& code : m_arrClassCodes) m_arrStatFields.push_back("BM" + code);
+  // A server whose parcels come from an Oracle source speaks Oracle.
+  m_bOracle = m_nDbMode != 0 && (m_nDbMode == 2 || m_nDbType == 2 ||
+                                 (m_aiParcel > 0 && gis::IsLayerValid(m_aiParcel) &&
+                                  gis::DataSourceKind(m_aiParcel) == 0x1100));
+  return WriteCodeTable(entries);
+}
+
+short CStatContext::WriteCodeTable(const std::vector<gis::CODESTRUCT>& entries) {
+  try {
+    if (IsTableExist("CODETBL1")) DropTable("CODETBL1");
+    m_pConn.Execute(
+        "create table CODETBL1 (代码名称 varchar(80), 代码类型 varchar(20), 代码 varchar(19))");
+    db::Recordset rows(m_pConn, "select * from CODETBL1 where 1<>1");
+    for (const gis::CODESTRUCT& entry : entries) {
+      rows.AddNew();
+      rows.SetField("代码名称", entry.name);
+      rows.SetField("代码类型", entry.type);
+      rows.SetField("代码", entry.code);
+    }
+    rows.Update();
+    rows.Close();
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("装载代码表", "创建CODETBL1失败");
+    return 0;
+  }
+  return 1;
+}
+
+db::DbKind CStatContext::DialectKind() const {
+  if (m_nDbMode == 0) return db::DbKind::kEmbedded;
+  return m_bOracle ? db::DbKind::kOracle : db::DbKind::kServer;
+}
+
+std::string CStatContext::TypeWords(const std::string& statement) const {
+  return Dialect().ApplyTypeWords(statement);
+}
+
+}  // namespace landstat

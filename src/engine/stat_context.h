@@ -1,0 +1,127 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/table_names.h"
+#include "platform/db/connection.h"
+#include "platform/db/sql_dialect.h"
+#include "platform/gis/rural_code.h"
+
+namespace landstat {
+
+// The context of one general statistics run: the survey's layers, the code
+// table, the database connection and its kind, the units and scope wanted,
+// the table names, the code maps, the base table's field list and the run's
+// log. It lives on the stack of the export that runs the statistics; most
+// builders of the engine are its methods, in files named after what they
+// build.
+class CStatContext {
+ public:
+  CStatContext(short district, short parcel, short line, short point, short jbnt_parcel,
+               short jbnt_line, short jbnt_point, short change, short reserve, short dispute,
+               gis::RuralCode* codes, const std::string& prefix1, const std::string& prefix2,
+               const std::string& log_path, int group_level, const std::string& version);
+  ~CStatContext();
+  CStatContext(const CStatContext&) = delete;
+  CStatContext& operator=(const CStatContext&) = delete;
+
+  // Opens the connection and reads the units, decimals and scope; fixes the
+  // unit codes, flags and base-table names. 0 when the connection fails.
+  short InitUnits(const std::string& connection, short db_mode);
+  // Loads the code maps and class codes from the code table, writes
+  // CODETBL1 and builds the base table's field list. 0 when there is no code
+  // table to read, or CODETBL1 cannot be written.
+  short LoadCodes();
+
+  // The run's log: opened only when the file exists (it is then emptied for
+  // this run), never created.
+  void OpenStatLogFile();
+  void CloseStatLogFile();
+  // Records a failure: counts it, keeps its texts and writes the line
+  // "%d %s %s \r\n" when the log is open.
+  void LogFailure(const std::string& title, const std::string& message);
+
+  short IsTableExist(const std::string& table);
+  short DropTable(const std::string& table);
+  std::string GetCodeName(const std::string& code) const;
+  // 1 and the name when the code is known; 0 and `name` untouched otherwise.
+  short LookupCode(const std::string& code, std::string& name) const;
+  short FillXzqNames(const std::string& table, const std::string& code_column,
+                     const std::string& name_column);
+  // The text of the SQL script STAT_<name>.sql in the folder of this
+  // database kind (Access, SQL or Oracle beside StatConfig.ini); false when
+  // there is no such file (callers then take the built-in copy).
+  bool LoadStatSqlScript(std::string& text, const std::string& name) const;
+  short SetSourceLayers(short parcel, short line, short point);
+  void CloseStatConnection();
+
+  // The SQL dialect of this run's database, and a create statement with the
+  // dialect's type words.
+  db::DbKind DialectKind() const;
+  const db::SqlDialect& Dialect() const { return db::SqlDialect::For(DialectKind()); }
+  std::string TypeWords(const std::string& statement) const;
+  const TableNames& Names() const { return m_names; }
+
+  // Layers (0 or less: absent).
+  short m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;
+  short m_aiJbntParcel = 0, m_aiJbntLine = 0, m_aiJbntPoint = 0;
+  short m_aiChange = 0, m_aiGdhb = 0, m_aiDispute = 0;
+  // Class fields of the linear-feature, scattered-feature and parcel layers.
+  std::string m_strClassFld[3] = {"地类编码", "地类编码", "地类编码"};
+  gis::RuralCode* m_pRuralCode = nullptr;
+
+  // Database.
+  db::Connection m_pConn;
+  std::string m_strConnect;
+  short m_nDbMode = 0;  // 0 stand-alone; 1 or 2 a server (2: Oracle)
+  bool m_bOracle = false;
+  int m_nDbType = 0;  // the configured data source: 1 server, 2 Oracle, else stand-alone
+
+  std::string m_strPrefix1;  // year
+  std::string m_strPrefix2;  // county code
+  short m_nStatScope = 2;    // 0 by location, 1 by ownership, 2 both
+  bool m_bPm = false, m_bGq = false, m_bMu = false;
+  bool m_bNoPmTables = false;
+
+  short m_nUnitSrc = kSquareMetre, m_nUnit1 = kNoUnit, m_nUnit2 = kNoUnit;
+  short m_nDecSrc = 2, m_nDec1 = 2, m_nDec2 = 2;
+
+  std::string m_strStatTbl, m_strStatTblSrc, m_strStatTblUnit1, m_strStatTblUnit2;
+  std::string m_strJbntTbl, m_strJbntTblSrc, m_strJbntTblUnit1, m_strJbntTblUnit2;
+
+  std::vector<std::string> m_arrClassCodes;                    // every land class, code-table order
+  std::vector<std::string> m_arrClass1Codes;                   // the two-character ones
+  std::unordered_map<std::string, std::string> m_mapCodeName;  // administrative code -> name
+  std::vector<std::string> m_arrStatFields;                    // the base table's field list
+  bool m_bHasMssm = false;
+  bool m_bGroupLevel = false;
+  std::vector<std::string> m_arrCreatedTbls;
+  std::string m_strCodeTblSql;
+  std::string m_strVersion;
+
+  // The run's log.
+  int m_nErrCount = 0;
+  std::string m_strLogTitle, m_strLogMsg, m_strLogLine;
+  bool m_bLogOpen = false;
+  std::FILE* m_fileLog = nullptr;
+  std::string m_strLogFile;
+
+ private:
+  void FixUnits();
+  short WriteCodeTable(const std::vector<gis::CODESTRUCT>& entries);
+  TableNames m_names;
+};
+
+// Writes a statement to "<folder>/<name>.sql" (folder empty: ERROR_StatSQL
+// in the program directory, created when missing). 1, or 0 when the folder
+// or the file cannot be made.
+int SaveStatSqlScript(const std::string& name, const std::string& text,
+                      const std::string& folder = {});
+
+// The fixed fields of the base table, from "序号" to "土地总面积".
+extern const std::vector<std::string> kStatFixedFields;
+
+}  // namespace landstat

@@ -1,0 +1,139 @@
+// The context's table, code, log and script services.
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/host/paths.h"
+#include "platform/host/text_encoding.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace fs = std::filesystem;
+
+void CStatContext::OpenStatLogFile() {
+  m_nErrCount = 0;
+  m_strLogTitle.clear();
+  m_strLogMsg.clear();
+  m_strLogLine.clear();
+  CloseStatLogFile();
+  // The log file is prepared by whoever starts the run; a run never creates
+  // one. Opened for this run, it is emptied so no tail of an older, longer
+  // log stays behind the new lines.
+  if (m_strLogFile.empty() || !fs::is_regular_file(m_strLogFile)) return;
+  m_fileLog = std::fopen(m_strLogFile.c_str(), "w");
+  m_bLogOpen = m_fileLog != nullptr;
+}
+
+void CStatContext::CloseStatLogFile() {
+  if (m_fileLog) std::fclose(m_fileLog);
+  m_fileLog = nullptr;
+  m_bLogOpen = false;
+}
+
+void CStatContext::LogFailure(const std::string& title, const std::string& message) {
+  ++m_nErrCount;
+  m_strLogTitle = title;
+  m_strLogMsg = message;
+  m_strLogLine = std::to_string(m_nErrCount) + " " + title + " " + message + " \r\n";
+  if (m_bLogOpen && m_fileLog) {
+    std::fwrite(m_strLogLine.data(), 1, m_strLogLine.size(), m_fileLog);
+    std::fflush(m_fileLog);
+  }
+}
+
+short CStatContext::IsTableExist(const std::string& table) {
+  try {
+    return m_pConn.IsOpen() && m_pConn.TableExists(table) ? 1 : 0;
+  } catch (const db::DbError&) {
+    return 0;
+  }
+}
+
+short CStatContext::DropTable(const std::string& table) {
+  for (const char* form : {"drop table ", "drop Procedure ", "drop view "}) {
+    try {
+      m_pConn.Execute(form + table);
+      return 1;
+    } catch (const db::DbError&) {
+      // try the next kind of object
+    }
+  }
+  return 0;
+}
+
+std::string CStatContext::GetCodeName(const std::string& code) const {
+  auto found = m_mapCodeName.find(code);
+  return found == m_mapCodeName.end() ? std::string() : found->second;
+}
+
+short CStatContext::LookupCode(const std::string& code, std::string& name) const {
+  auto found = m_mapCodeName.find(code);
+  if (found == m_mapCodeName.end()) return 0;
+  name = found->second;
+  return 1;
+}
+
+short CStatContext::FillXzqNames(const std::string& table, const std::string& code_column,
+                                 const std::string& name_column) {
+  try {
+    db::Recordset rows(m_pConn, "select * from " + table);
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+      if (rows.IsNull(code_column)) continue;
+      const std::string name = GetCodeName(rows.Text(code_column));
+      if (name.empty()) continue;
+      rows.SetField(name_column, name);
+      rows.Update();
+    }
+    rows.Close();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name) const {
+  if (name.empty()) return false;
+  // Every server mode reads the server scripts: the Oracle ones when the
+  // server is Oracle.
+  const char* folder = m_nDbMode == 0 ? "Access" : (m_bOracle ? "Oracle" : "SQL");
+  const fs::path path = fs::path(host::ConfigDir()) / folder / ("STAT_" + name + ".sql");
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::stringstream bytes;
+  bytes << file.rdbuf();
+  std::istringstream lines(host::ToUtf8(bytes.str()));
+  text.clear();
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    text += line + "\r\n";
+  }
+  return true;
+}
+
+short CStatContext::SetSourceLayers(short parcel, short line, short point) {
+  m_aiParcel = parcel;
+  m_aiLine = line;
+  m_aiPoint = point;
+  return 1;
+}
+
+void CStatContext::CloseStatConnection() {
+  if (m_pConn.IsOpen()) m_pConn.Close();
+}
+
+int SaveStatSqlScript(const std::string& name, const std::string& text, const std::string& folder) {
+  const fs::path target =
+      folder.empty() ? fs::path(host::ProgramDir()) / "ERROR_StatSQL" : fs::path(folder);
+  std::error_code error;
+  if (!fs::is_directory(target) && !fs::create_directory(target, error)) return 0;
+  std::ofstream file(target / (name + ".sql"), std::ios::binary | std::ios::trunc);
+  file << text;
+  return file.flush() ? 1 : 0;
+}
+
+}  // namespace landstat

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace landstat::host {
+
+// An INI file: [section] headers and key=value lines, read as UTF-8 (a file
+// written in GBK by an older program is converted on read). Section and key
+// names match without regard to ASCII case, as the old profile functions
+// did. Lines that are neither are skipped and reported once to the trace.
+class IniFile {
+ public:
+  // Reads the file; a missing file gives an empty one (every key takes its
+  // default), reported to the trace.
+  static IniFile Load(const std::string& path);
+
+  std::string Get(const std::string& section, const std::string& key,
+                  const std::string& fallback = {}) const;
+  bool Has(const std::string& section, const std::string& key) const;
+  void Set(const std::string& section, const std::string& key, const std::string& value);
+  // Writes the file back as UTF-8, creating its folder when missing.
+  // Returns false when it cannot be written.
+  bool Save() const;
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  struct Entry {
+    std::string key;
+    std::string value;
+  };
+  struct Section {
+    std::string name;
+    std::vector<Entry> entries;
+  };
+  Section* Find(const std::string& section);
+  const Section* Find(const std::string& section) const;
+
+  std::string path_;
+  std::vector<Section> sections_;
+};
+
+// The profile functions the engine calls, on an INI file by path.
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& fallback, const std::string& path);
+bool WritePrivateProfileString(const std::string& section, const std::string& key,
+                               const std::string& value, const std::string& path);
+
+// rivadoverid.ini in the program directory (the file name is given as the
+// callers give it; a relative name lies in the program directory).
+std::string _ZRK_GetProfileString(const std::string& section, const std::string& key,
+                                  const std::string& fallback,
+                                  const std::string& file = "rivadoverid.ini");
+bool _ZRK_WriteProfileString(const std::string& section, const std::string& key,
+                             const std::string& value, const std::string& file = "rivadoverid.ini");
+
+// The host's own INI file (host.ini in the program directory).
+std::string LindoReadINI(const std::string& section, const std::string& key,
+                         const std::string& fallback = {});
+bool LindoWriteINI(const std::string& section, const std::string& key, const std::string& value);
+
+}  // namespace landstat::host

@@ -1,0 +1,76 @@
+#include "platform/host/progress.h"
+
+#include <cstdio>
+
+namespace landstat::host {
+namespace {
+
+Progress*& Current() {
+  static Progress* current = nullptr;
+  return current;
+}
+
+}  // namespace
+
+void TerminalProgress::Begin(const std::string& text) {
+  text_ = text;
+  done_ = total_ = 0;
+  Draw(true);
+}
+
+void TerminalProgress::SetText(const std::string& text) {
+  text_ = text;
+  Draw(true);
+}
+
+void TerminalProgress::Step(const std::string& text, long done, long total) {
+  const bool new_text = text != text_;
+  text_ = text;
+  done_ = done;
+  total_ = total;
+  Draw(new_text || done + 1 >= total);
+}
+
+void TerminalProgress::End() {
+  if (drawn_) std::fputs("\n", stderr);
+  drawn_ = false;
+}
+
+void TerminalProgress::Draw(bool force) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && now - last_draw_ < std::chrono::milliseconds(100)) return;
+  last_draw_ = now;
+  constexpr int kWidth = 30;
+  const double share = total_ > 0 ? static_cast<double>(done_) / total_ : 0.0;
+  const int filled = static_cast<int>(share * kWidth);
+  std::fprintf(stderr, "\r[%-*s] %3d%% %s\x1b[K", kWidth, std::string(filled, '#').c_str(),
+               static_cast<int>(share * 100), text_.c_str());
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+Progress* SetProgress(Progress* progress) {
+  Progress* previous = Current();
+  Current() = progress;
+  return previous;
+}
+
+Progress& CurrentProgress() {
+  static SilentProgress silent;
+  return Current() ? *Current() : silent;
+}
+
+void LindoDlgProgress(const std::string& text) {
+  CurrentProgress().Begin(text);
+}
+void LindoDlgProgressSetText(const std::string& text) {
+  CurrentProgress().SetText(text);
+}
+void LindoDlgSetProgress(const std::string& text, long done, long total) {
+  CurrentProgress().Step(text, done, total);
+}
+void LindoDlgEndProgress() {
+  CurrentProgress().End();
+}
+
+}  // namespace landstat::host

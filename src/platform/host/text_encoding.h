@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace landstat::host {
+
+bool IsValidUtf8(std::string_view text);
+// GBK (code page 936) bytes as UTF-8; invalid bytes become U+FFFD.
+std::string GbkToUtf8(std::string_view text);
+// Text read from a file of unknown age: UTF-8 as it is, anything else is
+// taken for GBK and converted.
+std::string ToUtf8(std::string_view text);
+
+}  // namespace landstat::host

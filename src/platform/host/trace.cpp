@@ -1,0 +1,49 @@
+#include "platform/host/trace.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+
+namespace landstat::host {
+namespace {
+
+TraceSink& Sink() {
+  static TraceSink sink =
+      std::getenv("LANDSTAT_TRACE")
+          ? TraceSink([](const std::string& line) { std::cerr << "trace: " << line << "\n"; })
+          : TraceSink();
+  return sink;
+}
+
+}  // namespace
+
+void SetTraceSink(TraceSink sink) {
+  Sink() = std::move(sink);
+}
+
+void yDebugStr(const std::string& text) {
+  if (Sink()) Sink()(text);
+}
+
+void yDebug(const char* format, ...) {
+  if (!Sink()) return;
+  va_list arguments;
+  va_start(arguments, format);
+  char buffer[2048];
+  std::vsnprintf(buffer, sizeof buffer, format, arguments);
+  va_end(arguments);
+  Sink()(buffer);
+}
+
+void yDebugTime(const std::string& text) {
+  if (!Sink()) return;
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
+  Sink()(std::string(stamp) + " " + text);
+}
+
+}  // namespace landstat::host
