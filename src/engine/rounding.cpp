@@ -14,27 +14,32 @@ double Settled(double value) {
   return std::strtod(digits, nullptr);
 }
 
-// The value rounded to whole units of the n-th decimal.
-long long Units(double value, short decimals) {
-  const double scale = std::pow(10.0, decimals);
-  return static_cast<long long>(std::floor(Settled(Settled(value) * scale) + 0.5));
+// The value in whole units of the n-th decimal, rounded (halves upward).
+// Kept as a double: a value too large for the grid to matter stays as it is.
+double Units(double value, short decimals) {
+  const double scaled = Settled(Settled(value) * std::pow(10.0, decimals));
+  if (std::fabs(scaled) >= 0x1p52) return scaled;
+  return std::floor(scaled + 0.5);
 }
 
 }  // namespace
 
 void xcKeepPoint(double* value, short decimals) {
   if (!value || !std::isfinite(*value)) return;
-  const double rounded = static_cast<double>(Units(*value, decimals)) / std::pow(10.0, decimals);
+  const double units = Units(*value, decimals);
+  if (std::fabs(units) >= 0x1p52) return;  // finer than the value's own precision
+  const double rounded = units / std::pow(10.0, decimals);
   *value = rounded == 0.0 ? 0.0 : rounded;
 }
 
 double xcDotOut(double value, short side, short decimals) {
   if (!std::isfinite(value)) return value / 2;
-  const long long units = Units(value, decimals);
-  // Floor division, so that negative odd counts split onto the grid too.
-  const long long lower = units >= 0 ? units / 2 : -((-units + 1) / 2);
-  const long long half = side == 0 ? lower : units - lower;
-  const double result = static_cast<double>(half) / std::pow(10.0, decimals);
+  const double units = Units(value, decimals);
+  if (std::fabs(units) >= 0x1p52) return value / 2;
+  // The lower half rounds down, so negative odd counts split onto the grid too.
+  const double lower = std::floor(units / 2);
+  const double half = side == 0 ? lower : units - lower;
+  const double result = half / std::pow(10.0, decimals);
   return result == 0.0 ? 0.0 : result;
 }
 

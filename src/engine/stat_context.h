@@ -57,6 +57,37 @@ class CStatContext {
   bool LoadStatSqlScript(std::string& text, const std::string& name) const;
   short SetSourceLayers(short parcel, short line, short point);
   void CloseStatConnection();
+  // Closes the connection, compacts a stand-alone database file and opens
+  // the connection again; servers need nothing. 0 when a step failed.
+  short CompactDatabase();
+
+  // The change records copied into "ndChange"; 1 also when there are none.
+  short BuildChangeTable();
+  // The area-unit table (made when missing, never dropped) and the rows of
+  // this run's units and kinds.
+  short CreateAreaUnitTable();
+  short RecordAreaUnits();
+  // The base table: created from the field list, filled from the linear
+  // features, scattered features and parcels. A piece the table refuses, a
+  // missing field or an area that is no number is logged naming the layer
+  // and the record.
+  short CreateStatDataTable();
+  short BuildStatDataDirect();
+  // The unit copies of the base table and the extension table statdataex;
+  // the copies filled, converted and rounded to their units.
+  short CreateUnitStatTables();
+  short FillUnitStatTables();
+  // The unit copies that exist in this run, with their units.
+  std::vector<std::pair<short, std::string>> UnitCopies() const;
+  // The area columns of the base table: "土地总面积" and the class columns.
+  std::vector<std::string> AreaColumns() const;
+
+  // Empty base tables of the farmland and rural ownership-lot pipelines.
+  short CreateJbntStatTable();
+  short CreateJbntExTable();
+  short CreateUnitJbntTables();
+  short CreateUnitJbntTable(const std::string& table);
+  short CreateNcqsStatTable();
 
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.
@@ -111,6 +142,9 @@ class CStatContext {
 
  private:
   void FixUnits();
+  short CreateTable(const std::string& table, const std::vector<std::string>& leading,
+                    const std::vector<std::string>& fields, const std::string& title,
+                    const std::string& message);
   short WriteCodeTable(const std::vector<gis::CODESTRUCT>& entries);
   TableNames m_names;
 };

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/database_helpers.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -102,11 +103,9 @@ bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name)
   // server is Oracle.
   const char* folder = m_nDbMode == 0 ? "Access" : (m_bOracle ? "Oracle" : "SQL");
   const fs::path path = fs::path(host::ConfigDir()) / folder / ("STAT_" + name + ".sql");
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  std::istringstream lines(host::ToUtf8(bytes.str()));
+  std::string content;
+  if (!host::ReadTextFile(path.string(), content)) return false;
+  std::istringstream lines(content);
   text.clear();
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -124,6 +123,21 @@ short CStatContext::SetSourceLayers(short parcel, short line, short point) {
 
 void CStatContext::CloseStatConnection() {
   if (m_pConn.IsOpen()) m_pConn.Close();
+}
+
+short CStatContext::CompactDatabase() {
+  if (m_nDbMode != 0) return 1;
+  try {
+    const std::string file = db::ParseConnectionString(m_strConnect).location;
+    CloseStatConnection();
+    const short compacted = CompactMdb(file);
+    m_pConn.Open(m_strConnect);
+    return compacted;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("压缩数据库", "压缩数据库失败");
+    return 0;
+  }
 }
 
 int SaveStatSqlScript(const std::string& name, const std::string& text, const std::string& folder) {

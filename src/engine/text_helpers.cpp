@@ -4,6 +4,8 @@
 #include <cctype>
 #include <pugixml.hpp>
 
+#include "platform/host/xml_file.h"
+
 namespace landstat {
 namespace {
 
@@ -35,7 +37,7 @@ short GetXmlValueEx(const char* file, const std::string& match_attribute,
                     const std::string& match_value, const std::string& read_attribute,
                     std::string& value) {
   pugi::xml_document document;
-  if (!file || !document.load_file(file)) return 0;
+  if (!file || !host::LoadXmlFile(document, file)) return 0;
   short matched = 0;
   for (pugi::xml_node child : document.document_element().children()) {
     if (child.type() != pugi::node_element) continue;
@@ -49,7 +51,7 @@ short GetXmlValueEx(const char* file, const std::string& match_attribute,
 short GetXmlValue(const char* file, const std::string& section, const std::string& key,
                   std::string& value) {
   pugi::xml_document document;
-  if (!file || !document.load_file(file)) return 0;
+  if (!file || !host::LoadXmlFile(document, file)) return 0;
   const pugi::xml_attribute attribute =
       document.document_element().child(section.c_str()).attribute(key.c_str());
   if (!attribute) return 0;

@@ -270,9 +270,14 @@ void SettleParcelAreas(CountyPlan& plan) {
 }  // namespace
 
 double RingArea(const std::vector<Point>& ring) {
+  // Taken relative to the first corner: projected coordinates are large,
+  // and their products would lose the hundredths.
   double twice = 0;
+  const Point origin = ring.empty() ? Point{} : ring.front();
   for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
-    twice += ring[i].x * ring[i + 1].y - ring[i + 1].x * ring[i].y;
+    const double x0 = ring[i].x - origin.x, y0 = ring[i].y - origin.y;
+    const double x1 = ring[i + 1].x - origin.x, y1 = ring[i + 1].y - origin.y;
+    twice += x0 * y1 - x1 * y0;
   }
   return std::fabs(twice) / 2;
 }

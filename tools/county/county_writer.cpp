@@ -551,7 +551,7 @@ CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder) {
                            "土地权属争议区", "城镇权属层", "房屋层"}) {
     layers[name] = "survey.gpkg";
   }
-  gis::WriteProjectFile(files.project, plan.county.code, plan.county.name, layers);
+  gis::WriteProjectFile(files.project, plan.county.code, plan.county.name, layers, "codes.tsv");
   return files;
 }
 

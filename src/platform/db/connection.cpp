@@ -139,6 +139,17 @@ bool Connection::TableExists(std::string_view name) {
   return backend().TableExists(name);
 }
 
+std::vector<std::string> Connection::ListTables() {
+  std::vector<std::string> names;
+  const char* sql = Kind() == DbKind::kEmbedded
+                        ? "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"
+                        : "SELECT tablename FROM pg_tables WHERE schemaname = current_schema() "
+                          "ORDER BY tablename";
+  std::unique_ptr<RowSource> rows = backend().Query(sql, {});
+  for (std::vector<Value> row; rows->Fetch(row);) names.push_back(row.front().AsText());
+  return names;
+}
+
 std::vector<ColumnInfo> Connection::Columns(std::string_view table) {
   return backend().TableColumns(table);
 }

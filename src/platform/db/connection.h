@@ -77,6 +77,8 @@ class Connection {
   // it, so case does not matter), and the columns of a table.
   bool TableExists(std::string_view name);
   std::vector<ColumnInfo> Columns(std::string_view table);
+  // The tables of the database (of the current schema on a server), sorted.
+  std::vector<std::string> ListTables();
 
   Backend& backend();
   // Changes whenever the connection is closed, so that recordsets opened

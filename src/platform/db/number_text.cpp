@@ -1,5 +1,6 @@
 #include "platform/db/number_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -43,26 +44,47 @@ std::size_t NumberPrefixLength(std::string_view text) {
   return i;
 }
 
+// Reads the number that the first `length` characters hold (as checked by
+// NumberPrefixLength).
+double ParsePrefix(std::string_view text, std::size_t length) {
+  std::size_t start = 0;
+  bool negative = false;
+  if (text[0] == '+' || text[0] == '-') {
+    negative = text[0] == '-';
+    start = 1;
+  }
+  double value = 0;
+  std::from_chars(text.data() + start, text.data() + length, value);
+  return negative ? -value : value;
+}
+
 }  // namespace
 
 double RoundDecimal(double value, int decimals) {
   if (!std::isfinite(value)) return value;
-  if (decimals < 0) decimals = 0;
-  if (decimals > 15) decimals = 15;
-  // Take the value's decimal form at 15 significant digits, then round that
-  // form half away from zero; binary noise (2.675 stored as 2.67499999...)
-  // thus never decides a half.
+  static const double kScales[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  decimals = std::clamp(decimals, 0, 15);
+  const double scale = kScales[decimals];
+  const double scaled = std::fabs(value * scale);
+  if (scaled < 1e15) {
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    // Far enough from a half, binary noise cannot change the result.
+    if (std::fabs(fraction - 0.5) > scaled * 1e-14 + 1e-9) {
+      const double rounded = (whole + (fraction > 0.5 ? 1 : 0)) / scale;
+      return rounded == 0.0 ? 0.0 : std::copysign(rounded, value);
+    }
+  }
+  // Near a half: decide on the value's decimal form (15 significant
+  // digits), so 2.675, held as 2.67499999..., rounds to 2.68.
   char digits[64];
   std::snprintf(digits, sizeof digits, "%.14e", value);
   const double shown = std::strtod(digits, nullptr);
-  const double scale = std::pow(10.0, decimals);
-  double scaled = shown * scale;
-  // The product can itself carry binary noise; settle it at 15 digits too.
-  std::snprintf(digits, sizeof digits, "%.14e", scaled);
-  scaled = std::strtod(digits, nullptr);
-  const double rounded = std::copysign(std::floor(std::fabs(scaled) + 0.5), scaled);
-  const double result = rounded / scale;
-  return result == 0.0 ? 0.0 : result;  // no negative zero
+  std::snprintf(digits, sizeof digits, "%.14e", shown * scale);
+  const double settled = std::strtod(digits, nullptr);
+  const double result = std::copysign(std::floor(std::fabs(settled) + 0.5), settled) / scale;
+  return result == 0.0 ? 0.0 : result;
 }
 
 std::string DoubleToText(double value) {
@@ -103,14 +125,14 @@ std::optional<double> TextToNumber(std::string_view text) {
   if (text.empty()) return 0.0;
   const std::size_t length = NumberPrefixLength(text);
   if (length != text.size()) return std::nullopt;
-  return std::strtod(std::string(text).c_str(), nullptr);
+  return ParsePrefix(text, length);
 }
 
 double LeadingNumber(std::string_view text) {
   text = TrimBlanks(text);
   const std::size_t length = NumberPrefixLength(text);
   if (length == 0) return 0.0;
-  return std::strtod(std::string(text.substr(0, length)).c_str(), nullptr);
+  return ParsePrefix(text, length);
 }
 
 std::string FormatNumber(double value, std::string_view picture) {
@@ -125,9 +147,10 @@ std::string FormatNumber(double value, std::string_view picture) {
     }
   }
   const double rounded = RoundDecimal(value, decimals);
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, rounded);
-  std::string text = buffer;
+  char buffer[400];
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, rounded, std::chars_format::fixed, decimals);
+  std::string text(buffer, written.ptr);
   if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
   const bool grouped = picture.substr(0, point).find(',') != std::string_view::npos;
   if (grouped) {

@@ -5,6 +5,7 @@
 #include <ogrsf_frmts.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/db/number_text.h"
 #include "platform/gis/gis_error.h"
 
 namespace landstat::gis {
@@ -129,6 +131,7 @@ struct OpenLayerState {
   EntityKind kind = EntityKind::kTable;
   bool writable = false;
   bool memory_table = false;
+  long serial = 0;
   long fid_offset = 0;  // record number = FID + fid_offset
   long count = -1;      // cached: highest number + 1
   long next_table_number = 1;
@@ -164,7 +167,7 @@ struct OpenLayerState {
     if (memory_table) {
       highest = next_table_number - 1;
     } else if (fid_offset == 1) {
-      highest = layer->GetFeatureCount(TRUE);  // shapefile records are 0 .. n - 1
+      highest = layer->GetFeatureCount(TRUE) - 1;  // shapefile records are 0 .. n - 1
     } else {
       const char* fid_column = layer->GetFIDColumn();
       OGRLayer* result = nullptr;
@@ -223,16 +226,22 @@ class LayerTable {
     return table;
   }
 
+  // Handles are not given out again until all others have been: a handle
+  // kept after its layer was closed then names no layer rather than another.
   LayerHandle Add(std::unique_ptr<OpenLayerState> state) {
-    for (std::size_t i = 0; i < layers_.size(); ++i) {
-      if (!layers_[i]) {
-        layers_[i] = std::move(state);
-        return static_cast<LayerHandle>(i + 1);
+    state->serial = ++serials_;
+    if (layers_.size() < 32767) {
+      layers_.push_back(std::move(state));
+      return static_cast<LayerHandle>(layers_.size());
+    }
+    for (std::size_t tried = 0; tried < layers_.size(); ++tried) {
+      reuse_ = (reuse_ + 1) % layers_.size();
+      if (!layers_[reuse_]) {
+        layers_[reuse_] = std::move(state);
+        return static_cast<LayerHandle>(reuse_ + 1);
       }
     }
-    if (layers_.size() >= 32767) throw GisError("too many layers are open at once");
-    layers_.push_back(std::move(state));
-    return static_cast<LayerHandle>(layers_.size());
+    throw GisError("too many layers are open at once");
   }
 
   OpenLayerState* Find(LayerHandle handle) {
@@ -250,10 +259,14 @@ class LayerTable {
     if (Find(handle)) layers_[handle - 1].reset();
   }
 
-  void Clear() { layers_.clear(); }
+  void Clear() {
+    for (auto& layer : layers_) layer.reset();
+  }
 
  private:
   std::vector<std::unique_ptr<OpenLayerState>> layers_;
+  std::size_t reuse_ = 0;
+  long serials_ = 0;
 };
 
 OpenLayerState& StateOf(LayerHandle layer) {
@@ -301,6 +314,10 @@ std::string Record::Text(int index) const {
   if (!feature_ || index < 0) return {};
   OGRFeature* feature = feature_->feature.get();
   if (index >= feature->GetFieldCount() || !feature->IsFieldSetAndNotNull(index)) return {};
+  // Numbers read the same from every source: no padding to a declared width.
+  if (feature->GetFieldDefnRef(index)->GetType() == OFTReal) {
+    return db::DoubleToText(feature->GetFieldAsDouble(index));
+  }
   return feature->GetFieldAsString(index);
 }
 
@@ -367,15 +384,16 @@ std::optional<Point> Record::PointOnSurface() const {
 
 LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, bool writable) {
   RegisterDrivers();
+  const std::string what = "layer \"" + layer_name + "\" of " + source;
   if (!fs::exists(source)) {
-    throw GisError("the data source " + source + " does not exist");
+    throw GisError("cannot open " + what + ": the data source does not exist");
   }
   CPLErrorReset();
   const unsigned flags = GDAL_OF_VECTOR | (writable ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
   std::unique_ptr<GDALDataset> dataset(
       GDALDataset::Open(source.c_str(), flags, nullptr, ShapefileOpenOptions(source), nullptr));
   if (!dataset) {
-    throw GisError("cannot open the data source " + source + ": " + LastGdalMessage());
+    throw GisError("cannot open " + what + ": " + LastGdalMessage());
   }
   OGRLayer* layer = dataset->GetLayerByName(layer_name.c_str());
   if (!layer && dataset->GetLayerCount() == 1 &&
@@ -420,6 +438,11 @@ void CloseAllLayers() {
 
 bool IsLayerValid(LayerHandle layer) {
   return LayerTable::Instance().Find(layer) != nullptr;
+}
+
+long LayerSerial(LayerHandle layer) {
+  const OpenLayerState* state = LayerTable::Instance().Find(layer);
+  return state ? state->serial : 0;
 }
 
 std::string LayerName(LayerHandle layer) {
@@ -572,20 +595,61 @@ void SaveLayer(LayerHandle layer) {
   }
 }
 
+namespace {
+
+// The condition with the layer's field names in double quotes: OGR's own
+// SQL reads a bare name only when it is plain ASCII.
+std::string QuotedFieldNames(const OpenLayerState& state, const std::string& condition) {
+  std::string out;
+  for (std::size_t i = 0; i < condition.size();) {
+    const char c = condition[i];
+    if (c == '\'' || c == '"') {
+      std::size_t close = condition.find(c, i + 1);
+      if (close == std::string::npos) close = condition.size() - 1;
+      out.append(condition, i, close - i + 1);
+      i = close + 1;
+      continue;
+    }
+    const auto is_name = [](char ch) {
+      return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' ||
+             static_cast<unsigned char>(ch) >= 0x80;
+    };
+    if (!is_name(c)) {
+      out += c;
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < condition.size() && is_name(condition[end])) ++end;
+    const std::string word = condition.substr(i, end - i);
+    out += state.FieldIndex(word) >= 0 ? "\"" + word + "\"" : word;
+    i = end;
+  }
+  return out;
+}
+
+}  // namespace
+
 std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition) {
   OpenLayerState& state = StateOf(layer);
   state.StopSequential();
-  CPLErrorReset();
-  if (state.layer->SetAttributeFilter(condition.c_str()) != OGRERR_NONE) {
+  const auto refuse = [&] {
+    const std::string message = LastGdalMessage();
     state.layer->SetAttributeFilter(nullptr);
-    throw GisError(state.Describe() + ": cannot select by \"" + condition +
-                   "\": " + LastGdalMessage());
+    state.layer->ResetReading();
+    return GisError(state.Describe() + ": cannot select by \"" + condition + "\": " + message);
+  };
+  CPLErrorReset();
+  if (state.layer->SetAttributeFilter(QuotedFieldNames(state, condition).c_str()) != OGRERR_NONE) {
+    throw refuse();
   }
   std::vector<long> numbers;
   state.layer->ResetReading();
   while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
     numbers.push_back(static_cast<long>(feature->GetFID() + state.fid_offset));
   }
+  // Some sources only find a bad condition while they read.
+  if (CPLGetLastErrorType() >= CE_Failure) throw refuse();
   state.layer->SetAttributeFilter(nullptr);
   state.layer->ResetReading();
   return numbers;

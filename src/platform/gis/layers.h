@@ -51,6 +51,10 @@ LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_
 void CloseLayer(LayerHandle layer);
 void CloseAllLayers();
 bool IsLayerValid(LayerHandle layer);
+// A number that names one opening of a layer and is never given twice; 0 for
+// no layer. A handle may name another layer once its own was closed, its
+// serial never.
+long LayerSerial(LayerHandle layer);
 
 std::string LayerName(LayerHandle layer);
 EntityKind LayerKind(LayerHandle layer);

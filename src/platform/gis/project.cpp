@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 
 #include "platform/gis/gis_error.h"
+#include "platform/host/xml_file.h"
 
 namespace landstat::gis {
 namespace fs = std::filesystem;
@@ -21,7 +22,7 @@ std::unique_ptr<CGisXmlPrj> CGisXmlPrj::Open(const std::string& path) {
   std::unique_ptr<CGisXmlPrj> project(new CGisXmlPrj());
   project->path_ = path;
   project->document_ = std::make_unique<Document>();
-  const pugi::xml_parse_result parsed = project->document_->xml.load_file(path.c_str());
+  const pugi::xml_parse_result parsed = host::LoadXmlFile(project->document_->xml, path);
   if (!parsed) {
     throw GisError("cannot read the project file " + path + ": " + parsed.description() +
                    (parsed.status == pugi::status_file_not_found
@@ -56,16 +57,22 @@ LayerHandle CGisXmlPrj::prjItemGetAi(const std::string& name) {
   auto found = layers_.find(name);
   if (found == layers_.end()) return 0;
   LayerEntry& entry = found->second;
-  if (entry.handle > 0 && IsLayerValid(entry.handle)) return entry.handle;
+  if (entry.handle > 0 && LayerSerial(entry.handle) == entry.serial) return entry.handle;
   fs::path source(entry.source);
   if (source.is_relative()) source = fs::path(GetFolder()) / source;
-  entry.handle = OpenLayer(source.string(), entry.table);
+  try {
+    entry.handle = OpenLayer(source.string(), entry.table);
+    entry.serial = LayerSerial(entry.handle);
+  } catch (const GisError& error) {
+    throw GisError("project " + path_ + ", layer \"" + name + "\": " + error.what());
+  }
   return entry.handle;
 }
 
 void CGisXmlPrj::CloseLayers() {
   for (auto& [name, entry] : layers_) {
-    if (entry.handle > 0) CloseLayer(entry.handle);
+    // Only a layer this project opened, still open under its handle.
+    if (entry.handle > 0 && LayerSerial(entry.handle) == entry.serial) CloseLayer(entry.handle);
     entry.handle = 0;
   }
 }
@@ -80,6 +87,13 @@ void CGisXmlPrj::SetCountyCode(const std::string& code) {
   attribute.set_value(code.c_str());
 }
 
+std::string CGisXmlPrj::GetCodeFile() const {
+  const std::string codes = document_->root.attribute("codes").as_string();
+  if (codes.empty()) return {};
+  const fs::path path(codes);
+  return path.is_relative() ? (fs::path(GetFolder()) / path).string() : codes;
+}
+
 void CGisXmlPrj::Save() const {
   if (!document_->xml.save_file(path_.c_str(), "  ")) {
     throw GisError("cannot write the project file " + path_);
@@ -88,7 +102,8 @@ void CGisXmlPrj::Save() const {
 
 void WriteProjectFile(const std::string& path, const std::string& county_code,
                       const std::string& county_name,
-                      const std::map<std::string, std::string>& layers) {
+                      const std::map<std::string, std::string>& layers,
+                      const std::string& code_file) {
   pugi::xml_document document;
   pugi::xml_node declaration = document.append_child(pugi::node_declaration);
   declaration.append_attribute("version") = "1.0";
@@ -96,6 +111,7 @@ void WriteProjectFile(const std::string& path, const std::string& county_code,
   pugi::xml_node root = document.append_child("GisProject");
   root.append_attribute("sCode") = county_code.c_str();
   root.append_attribute("name") = county_name.c_str();
+  if (!code_file.empty()) root.append_attribute("codes") = code_file.c_str();
   for (const auto& [name, source] : layers) {
     pugi::xml_node layer = root.append_child("Layer");
     layer.append_attribute("name") = name.c_str();

@@ -11,13 +11,14 @@ namespace landstat::gis {
 // A survey project: the county code and the survey's layers by name, each
 // with its data source. The project file is XML:
 //
-//   <GisProject sCode="330102" name="示例县">
+//   <GisProject sCode="330102" name="示例县" codes="codes.tsv">
 //     <Layer name="地类图斑" source="survey.gpkg" table="地类图斑"/>
 //     ...
 //   </GisProject>
 //
 // A source is a path, relative to the project file's folder unless
 // absolute; "table" names the layer inside it (the survey name when left out).
+// "codes", when present, names the survey's code file the same way.
 class CGisXmlPrj {
  public:
   ~CGisXmlPrj();
@@ -41,6 +42,8 @@ class CGisXmlPrj {
   // The county code, attribute "sCode" of the project element.
   std::string GetCountyCode() const;
   void SetCountyCode(const std::string& code);
+  // The code file named by the project, resolved; empty when none is named.
+  std::string GetCodeFile() const;
   // Writes the project file back (after SetCountyCode).
   void Save() const;
 
@@ -49,6 +52,7 @@ class CGisXmlPrj {
     std::string source;
     std::string table;
     LayerHandle handle = 0;
+    long serial = 0;  // of the opening this project made
   };
   struct Document;
 
@@ -61,6 +65,7 @@ class CGisXmlPrj {
 // Writes a new project file listing `layers` (survey name -> source path).
 void WriteProjectFile(const std::string& path, const std::string& county_code,
                       const std::string& county_name,
-                      const std::map<std::string, std::string>& layers);
+                      const std::map<std::string, std::string>& layers,
+                      const std::string& code_file = {});
 
 }  // namespace landstat::gis

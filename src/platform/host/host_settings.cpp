@@ -6,6 +6,7 @@
 
 #include "platform/host/paths.h"
 #include "platform/host/trace.h"
+#include "platform/host/xml_file.h"
 
 namespace landstat::host {
 namespace fs = std::filesystem;
@@ -22,7 +23,7 @@ void ReportOnce(const std::string& path, const std::string& why) {
 std::string ReadXmlSetting(const std::string& path, const std::string& section,
                            const std::string& key, const std::string& fallback) {
   pugi::xml_document document;
-  const pugi::xml_parse_result parsed = document.load_file(path.c_str());
+  const pugi::xml_parse_result parsed = host::LoadXmlFile(document, path);
   if (!parsed) {
     ReportOnce(path,
                parsed.status == pugi::status_file_not_found ? "is missing" : "cannot be read");
@@ -36,7 +37,7 @@ std::string ReadXmlSetting(const std::string& path, const std::string& section,
 bool WriteXmlSetting(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) {
   pugi::xml_document document;
-  if (!document.load_file(path.c_str())) document.append_child("Settings");
+  if (!host::LoadXmlFile(document, path)) document.append_child("Settings");
   pugi::xml_node root = document.document_element();
   pugi::xml_node node = root.child(section.c_str());
   if (!node) node = root.append_child(section.c_str());

@@ -41,15 +41,11 @@ std::string InProgramDir(const std::string& file) {
 IniFile IniFile::Load(const std::string& path) {
   IniFile ini;
   ini.path_ = path;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  std::string text;
+  if (!ReadTextFile(path, text)) {
     yDebug("%s is missing: its settings take their defaults", path.c_str());
     return ini;
   }
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  std::string text = ToUtf8(bytes.str());
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   std::istringstream lines(text);
   bool reported = false;
   int number = 0;

@@ -1,5 +1,6 @@
 #include "platform/host/progress.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace landstat::host {
@@ -41,7 +42,10 @@ void TerminalProgress::Draw(bool force) {
   if (!force && now - last_draw_ < std::chrono::milliseconds(100)) return;
   last_draw_ = now;
   constexpr int kWidth = 30;
-  const double share = total_ > 0 ? static_cast<double>(done_) / total_ : 0.0;
+  // Walks count 1 .. total - 1 (or 0 .. total - 1): the last step is done.
+  const double share =
+      total_ > 0 ? std::min(1.0, static_cast<double>(done_ + 1) / static_cast<double>(total_))
+                 : 0.0;
   const int filled = static_cast<int>(share * kWidth);
   std::fprintf(stderr, "\r[%-*s] %3d%% %s\x1b[K", kWidth, std::string(filled, '#').c_str(),
                static_cast<int>(share * 100), text_.c_str());

@@ -2,20 +2,40 @@
 
 #include <iconv.h>
 
+#include <fstream>
+#include <sstream>
+
 namespace landstat::host {
 
 bool IsValidUtf8(std::string_view text) {
+  // Strict: no overlong forms, no surrogates, nothing beyond U+10FFFF; GBK
+  // text that merely looks like UTF-8 lead and trail bytes fails here.
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   std::size_t i = 0;
   while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const int length = c < 0x80           ? 1
-                       : (c >> 5) == 0x6  ? 2
-                       : (c >> 4) == 0xE  ? 3
-                       : (c >> 3) == 0x1E ? 4
-                                          : 0;
-    if (length == 0 || i + length > text.size()) return false;
+    const unsigned char c = byte(i);
+    int length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+    if (c < 0x80) {
+      length = 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
     for (int k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+      const unsigned char next = byte(i + k);
+      const unsigned char min = k == 1 ? low : 0x80, max = k == 1 ? high : 0xBF;
+      if (next < min || next > max) return false;
     }
     i += length;
   }
@@ -47,6 +67,16 @@ std::string GbkToUtf8(std::string_view text) {
 
 std::string ToUtf8(std::string_view text) {
   return IsValidUtf8(text) ? std::string(text) : GbkToUtf8(text);
+}
+
+bool ReadTextFile(const std::string& path, std::string& text) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::stringstream bytes;
+  bytes << file.rdbuf();
+  text = ToUtf8(bytes.str());
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  return true;
 }
 
 }  // namespace landstat::host

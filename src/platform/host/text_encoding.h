@@ -12,4 +12,8 @@ std::string GbkToUtf8(std::string_view text);
 // taken for GBK and converted.
 std::string ToUtf8(std::string_view text);
 
+// The bytes of a file as UTF-8 text (converted from GBK when they are not
+// UTF-8, a byte-order mark dropped); false when the file cannot be read.
+bool ReadTextFile(const std::string& path, std::string& text);
+
 }  // namespace landstat::host

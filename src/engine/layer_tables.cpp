@@ -1,0 +1,97 @@
+// Copies of layer attributes: a layer's attribute table into the database,
+// the change records, a temporary attribute table for the base fields, and
+// single attribute reads the builders share.
+
+#include "engine/layer_tables.h"
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/gis/gis_error.h"
+#include "platform/host/progress.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+std::string TypeOf(const gis::FieldDef& field) {
+  switch (field.type) {
+    case gis::FieldType::kInteger:
+      return "int";
+    case gis::FieldType::kDouble:
+      return "double";
+    default:
+      return "varchar(" +
+             std::to_string(field.width > 0 && field.width <= 255 ? field.width : 255) + ")";
+  }
+}
+
+}  // namespace
+
+short AiToDB(short layer, db::Connection& connection, const std::string& table) {
+  if (layer <= 0 || !gis::IsLayerValid(layer)) return 0;
+  try {
+    const std::vector<gis::FieldDef> fields = gis::LayerFields(layer);
+    std::string sql = "Create Table " + table + "(";
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      sql += (i ? "," : "") + fields[i].name + " " + TypeOf(fields[i]);
+    }
+    if (connection.TableExists(table)) connection.Execute("drop table " + table);
+    connection.Execute(db::SqlDialect::For(connection.Kind()).ApplyTypeWords(sql + ")"));
+    db::Recordset rows(connection, "select * from " + table + " where 1<>1");
+    const long count = gis::RecordCount(layer, gis::EntityKind::kTable);
+    gis::Record record;
+    for (long number = 1; number < count; ++number) {
+      if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record)) continue;
+      rows.AddNew();
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::string text = record.Text(static_cast<int>(i));
+        if (!text.empty()) rows.SetField(static_cast<int>(i), db::Value(text));
+      }
+    }
+    rows.Update();
+    rows.Close();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  } catch (const gis::GisError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+short CStatContext::BuildChangeTable() {
+  if (m_aiChange <= 0 || !gis::IsLayerValid(m_aiChange)) return 1;  // no change records
+  host::LindoDlgProgressSetText("正在导入变更数据");
+  if (AiToDB(m_aiChange, m_pConn, m_names.Plain("ndChange")) > 0) return 1;
+  LogFailure("导入变更数据", "导入变更数据失败");
+  return 0;
+}
+
+short BuildStatAttStru(short table, const std::vector<std::string>* fields, short decimals) {
+  if (!fields || fields->size() < 21 || (table > 0 && !gis::IsLayerValid(table))) return 0;
+  std::vector<gis::FieldDef> definitions;
+  for (std::size_t i = 0; i < fields->size(); ++i) {
+    if (i < 20) {
+      definitions.push_back({(*fields)[i], gis::FieldType::kText, 80, 0});
+    } else if (i == 20) {
+      definitions.push_back({(*fields)[i], gis::FieldType::kInteger, 19, 0});
+    } else {
+      definitions.push_back({(*fields)[i], gis::FieldType::kDouble, 15, decimals});
+    }
+  }
+  try {
+    return gis::CreateTable("统计属性表", definitions);
+  } catch (const gis::GisError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+std::string GetEntitySlopeClass(short layer, long record) {
+  if (layer < 1) return {};
+  return gis::FieldText(layer, record, "耕地坡度级");
+}
+
+}  // namespace landstat

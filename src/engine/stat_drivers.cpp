@@ -1,0 +1,195 @@
+#include "engine/stat_drivers.h"
+
+#include <filesystem>
+#include <optional>
+#include <pugixml.hpp>
+#include <set>
+
+#include "engine/stat_context.h"
+#include "platform/gis/gis_error.h"
+#include "platform/host/host_settings.h"
+#include "platform/host/progress.h"
+#include "platform/host/trace.h"
+#include "platform/host/xml_file.h"
+
+namespace landstat {
+namespace {
+
+// What one run is asked for beyond its fixed stages.
+struct RunPlan {
+  bool county_batch = false;
+  // The tables ticked in a custom list; none: every table.
+  std::optional<std::set<std::string>> ticked;
+
+  bool Wants(const std::string& base_name) const {
+    return !ticked || ticked->count(base_name) != 0;
+  }
+};
+
+struct Layers {
+  short parcel = 0, line = 0, point = 0, jbnt_parcel = 0, jbnt_line = 0, jbnt_point = 0;
+  short change = 0, reserve = 0, dispute = 0, district = 0;
+};
+
+struct RunArguments {
+  gis::RuralCode* codes = nullptr;
+  std::string connection, year, county, log_path;
+  short db_mode = 0;
+  int group_level = 1;
+};
+
+// The fixed order of a run's stages. A failure of the context, the area-unit
+// table, the base table, its fill or the unit copies ends the run with 0;
+// every later table is a create/fill pair that does not stop it.
+short RunStages(const Layers& layers, const RunArguments& arguments, const RunPlan& plan) {
+  host::LindoDlgProgress("正在汇总...");
+  const std::string version = host::HostVersion();
+  CStatContext context(layers.district, layers.parcel, layers.line, layers.point,
+                       layers.jbnt_parcel, layers.jbnt_line, layers.jbnt_point, layers.change,
+                       layers.reserve, layers.dispute, arguments.codes, arguments.year,
+                       arguments.county, arguments.log_path, arguments.group_level, version);
+  context.m_bNoPmTables = plan.county_batch;
+  context.OpenStatLogFile();
+  const auto fail = [&] {
+    context.CloseStatLogFile();
+    host::LindoDlgEndProgress();
+    return short{0};
+  };
+
+  // Context: connection, units, codes.
+  if (context.InitUnits(arguments.connection, arguments.db_mode) <= 0) return fail();
+  if (context.LoadCodes() <= 0) return fail();
+
+  host::yDebugTime("context ready");
+  // Change records.
+  context.BuildChangeTable();
+
+  host::yDebugTime("change records copied");
+  // Area-unit table and base table.
+  host::LindoDlgProgressSetText("正在建立基础汇总表");
+  if (context.CreateAreaUnitTable() <= 0) return fail();
+  if (context.CreateStatDataTable() <= 0) return fail();
+  if (context.BuildStatDataDirect() <= 0) {
+    // A base table that was not filled to the end must not look complete.
+    context.DropTable(context.m_strStatTbl);
+    return fail();
+  }
+
+  host::yDebugTime("base table filled");
+  // Extension base data: the unit copies, converted.
+  host::LindoDlgProgressSetText("正在生成扩展基础数据");
+  if (context.CreateUnitStatTables() <= 0) return fail();
+  if (context.FillUnitStatTables() <= 0) return fail();
+
+  host::yDebugTime("unit copies filled");
+  // Code and district tables; a stand-alone file is compacted here.
+  context.CompactDatabase();
+
+  host::yDebugTime("database compacted");
+  // Area units of the run.
+  context.RecordAreaUnits();
+  context.CloseStatLogFile();
+  host::LindoDlgEndProgress();
+  return 1;
+}
+
+// The project's layer of that name, 0 when the project has none or it
+// cannot be opened (the reason goes to the trace).
+short ProjectLayer(gis::CGisXmlPrj& project, const char* name) {
+  try {
+    return project.prjItemGetAi(name);
+  } catch (const gis::GisError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+Layers ProjectLayers(gis::CGisXmlPrj& project) {
+  Layers layers;
+  layers.parcel = ProjectLayer(project, "地类图斑");
+  layers.line = ProjectLayer(project, "线状地物");
+  layers.point = ProjectLayer(project, "零星地物");
+  layers.jbnt_parcel = ProjectLayer(project, "基本农田图斑");
+  layers.jbnt_line = ProjectLayer(project, "基本农田线状地物");
+  layers.jbnt_point = ProjectLayer(project, "基本农田零星地物");
+  layers.change = ProjectLayer(project, "变更汇总");
+  layers.reserve = ProjectLayer(project, "耕地后备资源图斑");
+  layers.dispute = ProjectLayer(project, "土地权属争议区");
+  layers.district = ProjectLayer(project, "行政辖区");
+  return layers;
+}
+
+// The tables ticked in a custom-statistics list.
+std::set<std::string> TickedTables(const std::string& path) {
+  pugi::xml_document document;
+  std::set<std::string> ticked;
+  if (!host::LoadXmlFile(document, path)) return ticked;
+  for (pugi::xpath_node row : document.select_nodes("//Row")) {
+    if (std::string(row.node().attribute("tCheck").as_string()) != "1") continue;
+    for (const char* key : {"statTbl", "sumoraTbl"}) {
+      const std::string name = row.node().attribute(key).as_string();
+      if (!name.empty()) ticked.insert(name);
+    }
+  }
+  return ticked;
+}
+
+}  // namespace
+
+short landStatData(short parcel, short line, short point, short jbnt_parcel, short jbnt_line,
+                   short jbnt_point, short change, short reserve, short dispute, short district,
+                   gis::RuralCode* codes, const std::string& connection, const std::string& year,
+                   const std::string& county, short db_mode, int group_level,
+                   const std::string& log_path) {
+  const Layers layers{parcel,     line,   point,   jbnt_parcel, jbnt_line,
+                      jbnt_point, change, reserve, dispute,     district};
+  return RunStages(layers, {codes, connection, year, county, log_path, db_mode, group_level},
+                   RunPlan{});
+}
+
+short landStatData(gis::CGisXmlPrj* project, gis::RuralCode* codes, const std::string& connection,
+                   const std::string& year, const std::string& county, short db_mode,
+                   int group_level, const std::string& log_path, const std::string&,
+                   const std::string&, const std::string&) {
+  if (!project) return 0;
+  const Layers layers = ProjectLayers(*project);
+  return RunStages(layers, {codes, connection, year, county, log_path, db_mode, group_level},
+                   RunPlan{});
+}
+
+short landStatData(short district, short parcel, short line, short point, short jbnt_parcel,
+                   short jbnt_line, short jbnt_point, short change, gis::RuralCode* codes,
+                   const std::string& year, const std::string& county,
+                   const std::string& connection, const std::string&, short db_mode,
+                   int group_level, const std::string& log_path, const std::string&,
+                   const std::string&, const std::string&) {
+  Layers layers;
+  layers.district = district;
+  layers.parcel = parcel;
+  layers.line = line;
+  layers.point = point;
+  layers.jbnt_parcel = jbnt_parcel;
+  layers.jbnt_line = jbnt_line;
+  layers.jbnt_point = jbnt_point;
+  layers.change = change;
+  RunPlan plan;
+  plan.county_batch = true;
+  return RunStages(layers, {codes, connection, year, county, log_path, db_mode, group_level}, plan);
+}
+
+short landStatDataCustom(const std::string& list_path, gis::CGisXmlPrj* project,
+                         gis::RuralCode* codes, const std::string& connection,
+                         const std::string& year, const std::string& county, short db_mode,
+                         int group_level, const std::string& log_path, const std::string&,
+                         const std::string&, const std::string&) {
+  if (list_path.empty() || !std::filesystem::exists(list_path)) {
+    return landStatData(project, codes, connection, year, county, db_mode, group_level, log_path);
+  }
+  if (!project) return 0;
+  RunPlan plan;
+  plan.ticked = TickedTables(list_path);
+  return RunStages(ProjectLayers(*project),
+                   {codes, connection, year, county, log_path, db_mode, group_level}, plan);
+}
+
+}  // namespace landstat

@@ -1,0 +1,148 @@
+// The area-unit table and the per-unit copies of the base table.
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+// The factor that takes an area from one unit to another, as SQL text.
+const char* UnitFactor(short from, short to) {
+  static const char* const kFactors[3][3] = {// to: hectare, mu, square metre
+                                             {"", "*15", "*10000"},       // from hectares
+                                             {"/15", "", "*2000/3"},      // from mu
+                                             {"/10000", "*3/2000", ""}};  // from square metres
+  if (from < 0 || from > 2 || to < 0 || to > 2) return "";
+  return kFactors[from][to];
+}
+
+const char* UnitName(short unit) {
+  switch (unit) {
+    case kHectare:
+      return "公顷";
+    case kMu:
+      return "亩";
+    case kSquareMetre:
+      return "平方米";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+short CStatContext::CreateAreaUnitTable() {
+  // The table keeps the units of every year and kind recorded in the
+  // database: it is made once and never dropped by a run.
+  const std::string table = m_names.AreaUnit();
+  if (IsTableExist(table)) return 1;
+  try {
+    m_pConn.Execute("Create Table " + table +
+                    "(年度 varchar(20), TYPE varchar(20) ,AREAUNIT varchar(20))");
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("建立面积单位表", "建立面积单位表失败");
+    return 0;
+  }
+}
+
+short CStatContext::RecordAreaUnits() {
+  const std::string table = m_names.AreaUnit();
+  short result = 1;
+  for (const char* kind : {"土地利用", "基本农田"}) {
+    for (short unit : {kHectare, kMu, kSquareMetre}) {
+      const bool wanted =
+          (unit == kHectare && m_bGq) || (unit == kMu && m_bMu) || (unit == kSquareMetre && m_bPm);
+      if (!wanted) continue;
+      try {
+        const std::vector<db::Value> key = {db::Value(m_strPrefix1), db::Value(kind),
+                                            db::Value(UnitName(unit))};
+        const db::Value present = m_pConn.Scalar(
+            "select count(*) from " + table + " where 年度=? and TYPE=? and AREAUNIT=?", key);
+        if (present.AsInteger() == 0) {
+          m_pConn.Execute("insert into " + table + " (年度, TYPE, AREAUNIT) values (?, ?, ?)", key);
+        }
+      } catch (const db::DbError& error) {
+        host::yDebugStr(error.what());
+        LogFailure("记录面积单位", "记录面积单位失败");
+        result = 0;
+      }
+    }
+  }
+  return result;
+}
+
+std::vector<std::pair<short, std::string>> CStatContext::UnitCopies() const {
+  std::vector<std::pair<short, std::string>> copies;
+  for (const auto& [unit, name] :
+       {std::pair{m_nUnitSrc, m_strStatTblSrc}, std::pair{m_nUnit1, m_strStatTblUnit1},
+        std::pair{m_nUnit2, m_strStatTblUnit2}}) {
+    if (!name.empty()) copies.emplace_back(unit, name);
+  }
+  return copies;
+}
+
+short CStatContext::CreateUnitStatTables() {
+  if (m_bNoPmTables) {
+    // The county batch builds hectare tables of one scope.
+    m_bPm = true;
+    m_bGq = true;
+    m_bMu = false;
+    if (m_nStatScope == 2) m_nStatScope = 0;
+  }
+  try {
+    for (const auto& [unit, name] : UnitCopies()) {
+      if (IsTableExist(name)) DropTable(name);
+      m_pConn.Execute(Dialect().CopyStructure(name, m_strStatTbl));
+    }
+    const std::string extension = m_names.Plain("statdataex");
+    if (IsTableExist(extension)) DropTable(extension);
+    m_pConn.Execute(Dialect().CopyStructure(extension, m_strStatTbl));
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("建立分单位基础汇总表", "建立分单位基础汇总表失败");
+    return 0;
+  }
+}
+
+std::vector<std::string> CStatContext::AreaColumns() const {
+  std::vector<std::string> columns = {"土地总面积"};
+  for (const std::string& field : m_arrStatFields) {
+    if (field.rfind("BM", 0) == 0) columns.push_back(field);
+  }
+  return columns;
+}
+
+short CStatContext::FillUnitStatTables() {
+  try {
+    const std::vector<db::ColumnInfo> columns = m_pConn.Columns(m_strStatTbl);
+    for (const auto& [unit, name] : UnitCopies()) {
+      // One pass: every row copied with its areas converted and rounded to
+      // the copy's unit. Rows keep the base table's order.
+      const short decimals = name == m_strStatTblUnit1 ? m_nDec1 : m_nDec2;
+      std::string list;
+      for (const db::ColumnInfo& column : columns) {
+        const bool area = column.name == "土地总面积" || column.name.rfind("BM", 0) == 0 ||
+                          column.name.rfind("bm", 0) == 0;
+        if (!list.empty()) list += ",";
+        // Most class columns of a row are 0: only the others are converted.
+        list += area && unit != m_nUnitSrc
+                    ? "CASE WHEN " + column.name + "=0 THEN " + column.name + " ELSE " +
+                          Dialect().Round(column.name + UnitFactor(m_nUnitSrc, unit), decimals) +
+                          " END"
+                    : column.name;
+      }
+      m_pConn.Execute("insert into " + name + " select " + list + " from " + m_strStatTbl);
+    }
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("填充分单位基础汇总表", "填充分单位基础汇总表失败");
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace landstat

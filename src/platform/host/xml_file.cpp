@@ -1,0 +1,17 @@
+#include "platform/host/xml_file.h"
+
+#include "platform/host/text_encoding.h"
+
+namespace landstat::host {
+
+pugi::xml_parse_result LoadXmlFile(pugi::xml_document& document, const std::string& path) {
+  std::string text;
+  if (!ReadTextFile(path, text)) {
+    pugi::xml_parse_result missing;
+    missing.status = pugi::status_file_not_found;
+    return missing;
+  }
+  return document.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+}
+
+}  // namespace landstat::host

@@ -1,0 +1,70 @@
+#include "engine/county_code_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "platform/host/notifier.h"
+
+namespace landstat {
+namespace {
+
+class CountyCodeDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("QT_QPA_PLATFORM", "offscreen", 1); }
+  host::RecordingNotifier notifier_;
+  host::ScopedNotifier scoped_{notifier_};
+};
+
+TEST_F(CountyCodeDialogTest, RefusesEmptyAndNonDigitCodesAndStaysOpen) {
+  CCountyCodeDlg dialog;
+  EXPECT_EQ(dialog.ResourceId(), 17035);
+  EXPECT_EQ(dialog.windowTitle().toStdString(), "设置县级代码");
+  EXPECT_EQ(dialog.CodeEdit()->objectName().toStdString(), "17054");
+  EXPECT_EQ(dialog.CodeEdit()->maxLength(), 6);
+  dialog.show();
+
+  dialog.OkButton()->click();
+  ASSERT_EQ(notifier_.messages.size(), 1u);
+  EXPECT_EQ(notifier_.messages[0], "请输入县级代码");
+  EXPECT_TRUE(dialog.isVisible());
+
+  dialog.CodeEdit()->setText("33a102");
+  dialog.OkButton()->click();
+  ASSERT_EQ(notifier_.messages.size(), 2u);
+  EXPECT_EQ(notifier_.messages[1], "您输入的县级代码可能是错误的,请重新输入");
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), 0);
+}
+
+TEST_F(CountyCodeDialogTest, AcceptsDigitsAndKeepsTheCode) {
+  CCountyCodeDlg dialog;
+  dialog.CodeEdit()->setText("3301029");  // longer than the box takes
+  EXPECT_EQ(dialog.CodeEdit()->text().toStdString(), "330102");
+  QTimer::singleShot(0, &dialog, [&] { dialog.OkButton()->click(); });
+  EXPECT_EQ(dialog.DoModal(), host::IDOK);
+  EXPECT_EQ(dialog.m_strCountyCode, "330102");
+  EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(CountyCodeDialogTest, CancelEndsWithoutChecking) {
+  CCountyCodeDlg dialog;
+  QTimer::singleShot(0, &dialog, [&] { dialog.CancelButton()->click(); });
+  EXPECT_EQ(dialog.DoModal(), host::IDCANCEL);
+  EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(CountyCodeDialogTest, RestartPromptEndsByItsTwoButtons) {
+  CRestartPromptDlg prompt;
+  EXPECT_EQ(prompt.ResourceId(), 17015);
+  EXPECT_EQ(prompt.windowTitle().toStdString(), "提示");
+  EXPECT_EQ(prompt.RestartButton()->text().toStdString(), "重新启动");
+  QTimer::singleShot(0, &prompt, [&] { prompt.RestartButton()->click(); });
+  EXPECT_EQ(prompt.DoModal(), host::IDOK);
+  QTimer::singleShot(0, &prompt, [&] { prompt.LaterButton()->click(); });
+  EXPECT_EQ(prompt.DoModal(), host::IDCANCEL);
+}
+
+}  // namespace
+}  // namespace landstat

@@ -1,0 +1,73 @@
+#include "platform/gis/gis_fixtures.h"
+
+#include <cpl_conv.h>
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+
+namespace landstat::testing {
+namespace fs = std::filesystem;
+
+void WriteFixtureLayer(const std::string& path, const std::string& layer, OGRwkbGeometryType type,
+                       const std::vector<FixtureField>& fields,
+                       const std::vector<FixtureFeature>& features,
+                       const std::vector<std::string>& layer_options) {
+  GDALAllRegister();
+  // Fixtures need not survive a power cut; skipping the syncs keeps tests quick.
+  CPLConfigOptionSetter no_sync("OGR_SQLITE_SYNCHRONOUS", "OFF", false);
+  const bool shapefile = fs::path(path).extension() == ".shp";
+  std::unique_ptr<GDALDataset> dataset;
+  if (!shapefile && fs::exists(path)) {
+    dataset.reset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+  } else {
+    GDALDriver* driver =
+        GetGDALDriverManager()->GetDriverByName(shapefile ? "ESRI Shapefile" : "GPKG");
+    dataset.reset(driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+  }
+  if (!dataset) throw std::runtime_error("cannot create " + path);
+  std::vector<const char*> options;
+  for (const std::string& option : layer_options) options.push_back(option.c_str());
+  options.push_back(nullptr);
+  OGRLayer* target =
+      dataset->CreateLayer(layer.c_str(), nullptr, type, const_cast<char**>(options.data()));
+  if (!target) throw std::runtime_error("cannot create layer " + layer + " in " + path);
+  for (const FixtureField& field : fields) {
+    OGRFieldDefn definition(field.name.c_str(), field.type);
+    definition.SetWidth(field.width);
+    definition.SetPrecision(field.precision);
+    if (target->CreateField(&definition) != OGRERR_NONE) {
+      throw std::runtime_error("cannot create field " + field.name);
+    }
+  }
+  for (const FixtureFeature& wanted : features) {
+    OGRFeature feature(target->GetLayerDefn());
+    for (const auto& [name, value] : wanted.values) feature.SetField(name.c_str(), value.c_str());
+    if (!wanted.wkt.empty()) {
+      OGRGeometry* geometry = nullptr;
+      if (OGRGeometryFactory::createFromWkt(wanted.wkt.c_str(), nullptr, &geometry) !=
+          OGRERR_NONE) {
+        throw std::runtime_error("bad WKT " + wanted.wkt);
+      }
+      feature.SetGeometryDirectly(geometry);
+    }
+    if (target->CreateFeature(&feature) != OGRERR_NONE) {
+      throw std::runtime_error("cannot write a feature of " + layer);
+    }
+  }
+}
+
+void DeleteFixtureFeature(const std::string& path, const std::string& layer, long long fid) {
+  GDALAllRegister();
+  CPLConfigOptionSetter no_sync("OGR_SQLITE_SYNCHRONOUS", "OFF", false);
+  std::unique_ptr<GDALDataset> dataset(
+      GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+  OGRLayer* target = dataset ? dataset->GetLayerByName(layer.c_str()) : nullptr;
+  if (!target || target->DeleteFeature(fid) != OGRERR_NONE) {
+    throw std::runtime_error("cannot delete feature " + std::to_string(fid) + " of " + layer);
+  }
+}
+
+}  // namespace landstat::testing

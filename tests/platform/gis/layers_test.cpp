@@ -1,0 +1,595 @@
+#include "platform/gis/layers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/gis/gis_error.h"
+#include "platform/gis/gis_fixtures.h"
+#include "support/test_databases.h"
+
+namespace landstat::gis {
+namespace {
+namespace fs = std::filesystem;
+using ::landstat::testing::DeleteFixtureFeature;
+using ::landstat::testing::FixtureField;
+using ::landstat::testing::GisErrorOf;
+using ::landstat::testing::Names;
+using ::landstat::testing::ScopedLayer;
+using ::landstat::testing::TempDir;
+using ::landstat::testing::WriteFixtureLayer;
+
+std::string Square(double x, double y, double side) {
+  const std::string x0 = std::to_string(x), y0 = std::to_string(y);
+  const std::string x1 = std::to_string(x + side), y1 = std::to_string(y + side);
+  return "POLYGON ((" + x0 + " " + y0 + "," + x1 + " " + y0 + "," + x1 + " " + y1 + "," + x0 + " " +
+         y1 + "," + x0 + " " + y0 + "))";
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+const std::vector<FixtureField> kParcelFields = {{"图斑编号", OFTString, 8},
+                                                 {"地类编码", OFTString, 4},
+                                                 {"图斑面积", OFTReal},
+                                                 {"扣除比例", OFTReal},
+                                                 {"标识码", OFTInteger64}};
+
+// Five parcels of a GeoPackage; the third is deleted, leaving a gap.
+class GisLayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFixtureLayer(
+        survey_, "地类图斑", wkbPolygon, kParcelFields,
+        {{Square(0, 0, 10),
+          {{"图斑编号", "1"},
+           {"地类编码", "011"},
+           {"图斑面积", "3298.78"},
+           {"扣除比例", "0.5"},
+           {"标识码", "12"}}},
+         {Square(10, 0, 10), {{"图斑编号", "2"}, {"地类编码", "013"}, {"图斑面积", "50"}}},
+         {Square(0, 10, 10), {{"图斑编号", "3"}, {"地类编码", "011"}, {"图斑面积", "999"}}},
+         {Square(10, 10, 10), {{"图斑编号", "4"}, {"地类编码", "203"}}},
+         {Square(20, 0, 10), {{"图斑编号", "5"}, {"地类编码", "011"}, {"图斑面积", "120.5"}}}});
+    DeleteFixtureFeature(survey_, "地类图斑", 3);
+  }
+
+  TempDir dir_;
+  const std::string survey_ = dir_.File("survey.gpkg");
+};
+
+// Record numbers ---------------------------------------------------------
+
+TEST_F(GisLayerTest, GeoPackageCountIsOnePastTheHighestNumberAndGapsReadAsMissing) {
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  ASSERT_EQ(RecordCount(layer, EntityKind::kRegion), 6);
+  std::vector<std::string> numbers;
+  for (int pass = 0; pass < 2; ++pass) {  // a second walk starts over
+    numbers.clear();
+    for (long i = 1; i < RecordCount(layer, EntityKind::kRegion); ++i) {
+      Record record;
+      if (!ReadRecord(layer, EntityKind::kRegion, i, record)) {
+        EXPECT_EQ(i, 3);
+        EXPECT_FALSE(record.IsRead());
+        continue;
+      }
+      EXPECT_EQ(record.Number(), i);
+      numbers.push_back(record.Text("图斑编号"));
+    }
+    EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2", "4", "5"})) << "pass " << pass;
+  }
+  Record record;
+  EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 0, record));
+  EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, -1, record));
+  EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 6, record));
+  // Out of order, after the walk.
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 5, record));
+  EXPECT_EQ(record.Text("图斑编号"), "5");
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 2, record));
+  EXPECT_EQ(record.Text("图斑编号"), "2");
+  EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 3, record));
+  EXPECT_EQ(FieldText(layer, 4, "图斑编号"), "4");
+  EXPECT_EQ(FieldText(layer, 3, "图斑编号"), "");
+}
+
+TEST_F(GisLayerTest, ShapefileRecordsAreNumberedFromOne) {
+  const std::string shapefile = dir_.File("parcels.shp");
+  WriteFixtureLayer(shapefile, "parcels", wkbPolygon, {{"NAME", OFTString, 10}},
+                    {{Square(0, 0, 1), {{"NAME", "first"}}},
+                     {Square(1, 0, 1), {{"NAME", "second"}}},
+                     {Square(2, 0, 1), {{"NAME", "third"}}}});
+  ScopedLayer layer(OpenLayer(shapefile, "parcels"));
+  EXPECT_EQ(RecordCount(layer, EntityKind::kRegion), 4);
+  const char* const names[] = {"", "first", "second", "third"};
+  for (long i = 1; i < 4; ++i) {
+    Record record;
+    ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, i, record)) << i;
+    EXPECT_EQ(record.Number(), i);
+    EXPECT_EQ(record.Text("NAME"), names[i]);
+    EXPECT_DOUBLE_EQ(record.Area(), 1.0);
+  }
+  Record record;
+  EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 0, record));
+  EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 4, record));
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 2, record));  // not from the start
+  EXPECT_EQ(record.Text("NAME"), "second");
+  EXPECT_EQ(SelectRecords(layer, "NAME = 'third'"), std::vector<long>{3});
+  EXPECT_EQ(RegionContaining(layer, {1.5, 0.5}), 2);
+  EXPECT_EQ(RecordsInRect(layer, {2.2, 0.2, 2.8, 0.8}), std::vector<long>{3});
+}
+
+TEST_F(GisLayerTest, CountsOnlyTheLayersKindButAttributesOfEveryLayer) {
+  WriteFixtureLayer(survey_, "权属", wkbNone, {{"名称", OFTString}},
+                    {{"", {{"名称", "甲"}}}, {"", {{"名称", "乙"}}}});
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  EXPECT_EQ(LayerKind(layer), EntityKind::kRegion);
+  EXPECT_EQ(RecordCount(layer, EntityKind::kLine), 0);
+  EXPECT_EQ(RecordCount(layer, EntityKind::kPoint), 0);
+  EXPECT_EQ(RecordCount(layer, EntityKind::kTable), 6);
+  Record record;
+  EXPECT_FALSE(ReadRecord(layer, EntityKind::kLine, 1, record));
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kTable, 1, record));
+  EXPECT_EQ(record.Text("地类编码"), "011");
+
+  ScopedLayer table(OpenLayer(survey_, "权属"));
+  EXPECT_EQ(LayerKind(table), EntityKind::kTable);
+  EXPECT_EQ(RecordCount(table, EntityKind::kTable), 3);
+  EXPECT_EQ(RecordCount(table, EntityKind::kRegion), 0);
+  EXPECT_EQ(FieldText(table, 2, "名称"), "乙");
+}
+
+TEST_F(GisLayerTest, AddedRecordsTakeTheNextNumber) {
+  const std::string shapefile = dir_.File("names.shp");
+  WriteFixtureLayer(shapefile, "names", wkbPoint, {{"NAME", OFTString, 10}},
+                    {{"POINT (0 0)", {{"NAME", "a"}}}, {"POINT (1 0)", {{"NAME", "b"}}}});
+  for (const auto& [source, name] :
+       {std::pair{survey_, "地类图斑"}, std::pair{shapefile, "names"}}) {
+    SCOPED_TRACE(source);
+    {
+      ScopedLayer layer(OpenLayer(source, name, true));
+      const long count = RecordCount(layer, EntityKind::kTable);
+      const long added = AddRecord(layer);
+      EXPECT_EQ(added, count);
+      EXPECT_EQ(RecordCount(layer, EntityKind::kTable), count + 1);
+      Record record;
+      ASSERT_TRUE(ReadRecord(layer, EntityKind::kTable, added, record));
+      EXPECT_EQ(record.Number(), added);
+      record.SetText(source == survey_ ? "图斑编号" : "NAME", "new");
+      WriteRecord(layer, record);
+    }
+    ScopedLayer layer(OpenLayer(source, name));
+    const long last = RecordCount(layer, EntityKind::kTable) - 1;
+    EXPECT_EQ(FieldText(layer, last, source == survey_ ? "图斑编号" : "NAME"), "new");
+  }
+}
+
+// Text of fields ----------------------------------------------------------
+
+TEST_F(GisLayerTest, NumbersReadAsTheirShortestText) {
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  Record record;
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 1, record));
+  EXPECT_EQ(record.Text("图斑面积"), "3298.78");
+  EXPECT_EQ(record.Text("扣除比例"), "0.5");
+  EXPECT_EQ(record.Text("标识码"), "12");
+  EXPECT_DOUBLE_EQ(record.Number("图斑面积"), 3298.78);
+  EXPECT_EQ(record.Text("地类编码"), "011");  // a code keeps its leading zero
+
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 4, record));
+  EXPECT_EQ(record.Text("图斑面积"), "");
+  EXPECT_EQ(record.Number("图斑面积"), 0);
+  EXPECT_EQ(record.Text("标识码"), "");
+  EXPECT_EQ(record.Text("没有的字段"), "");
+}
+
+TEST_F(GisLayerTest, ShapefileNumbersReadAsTheirShortestText) {
+  // Survey shapefiles give their numeric fields a fixed number of decimals.
+  const std::string shapefile = dir_.File("numbers.shp");
+  WriteFixtureLayer(shapefile, "numbers", wkbPoint,
+                    {{"AREA", OFTReal, 19, 4}, {"RATIO", OFTReal, 10, 2}, {"ID", OFTInteger, 10}},
+                    {{"POINT (0 0)", {{"AREA", "3298.78"}, {"RATIO", "0.5"}, {"ID", "12"}}}});
+  ScopedLayer layer(OpenLayer(shapefile, "numbers"));
+  Record record;
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kPoint, 1, record));
+  EXPECT_EQ(record.Text("AREA"), "3298.78");
+  EXPECT_EQ(record.Text("RATIO"), "0.5");
+  EXPECT_EQ(record.Text("ID"), "12");
+  EXPECT_DOUBLE_EQ(record.Number("RATIO"), 0.5);
+}
+
+TEST_F(GisLayerTest, ShapefileWithoutCodePageIsReadAsGbk) {
+  const std::string shapefile = dir_.File("owners.shp");
+  WriteFixtureLayer(
+      shapefile, "owners", wkbPoint, {{"权属名称", OFTString, 40}},
+      {{"POINT (0 0)", {{"权属名称", "城关镇东湖村"}}}, {"POINT (1 1)", {{"权属名称", "水田"}}}},
+      {"ENCODING=CP936"});
+  fs::remove(dir_.File("owners.cpg"));
+  const std::string dbf = ReadBytes(dir_.File("owners.dbf"));
+  ASSERT_NE(dbf.find("\xB3\xC7\xB9\xD8\xD5\xF2\xB6\xAB\xBA\xFE\xB4\xE5"), std::string::npos)
+      << "the fixture should hold GBK bytes";
+  ASSERT_EQ(dbf[29], 0) << "the fixture should name no code page";
+
+  {
+    ScopedLayer layer(OpenLayer(shapefile, "owners", true));
+    EXPECT_TRUE(HasField(layer, "权属名称"));
+    EXPECT_EQ(FieldText(layer, 1, "权属名称"), "城关镇东湖村");
+    EXPECT_EQ(FieldText(layer, 2, "权属名称"), "水田");
+    Record record;
+    ASSERT_TRUE(ReadRecord(layer, EntityKind::kPoint, 2, record));
+    record.SetText("权属名称", "西山村");
+    WriteRecord(layer, record);
+  }
+  // Written back as GBK, still without a code-page file.
+  EXPECT_FALSE(fs::exists(dir_.File("owners.cpg")));
+  EXPECT_NE(ReadBytes(dir_.File("owners.dbf")).find("\xCE\xF7\xC9\xBD\xB4\xE5"), std::string::npos);
+  ScopedLayer layer(OpenLayer(shapefile, "owners"));
+  EXPECT_EQ(FieldText(layer, 1, "权属名称"), "城关镇东湖村");
+  EXPECT_EQ(FieldText(layer, 2, "权属名称"), "西山村");
+}
+
+// Writing ------------------------------------------------------------------
+
+TEST_F(GisLayerTest, WrittenFieldsPersist) {
+  {
+    ScopedLayer layer(OpenLayer(survey_, "地类图斑", true));
+    Record record;
+    ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 2, record));
+    record.SetText("地类编码", "031");
+    record.SetText("图斑面积", "77.25");
+    record.SetText("扣除比例", "");  // empty text clears a number
+    WriteRecord(layer, record);
+    SaveLayer(layer);
+  }
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  EXPECT_EQ(FieldText(layer, 2, "地类编码"), "031");
+  EXPECT_EQ(FieldText(layer, 2, "图斑面积"), "77.25");
+  EXPECT_EQ(FieldText(layer, 2, "扣除比例"), "");
+  EXPECT_EQ(FieldText(layer, 1, "地类编码"), "011");
+  EXPECT_EQ(FieldText(layer, 5, "地类编码"), "011");
+}
+
+TEST_F(GisLayerTest, RefusesTextThatIsNoNumberForANumericField) {
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑", true));
+  Record record;
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 1, record));
+  EXPECT_TRUE(Names(GisErrorOf([&] { record.SetText("图斑面积", "12.5亩"); }), "图斑面积"));
+  EXPECT_TRUE(Names(GisErrorOf([&] { record.SetText("标识码", "abc"); }), "标识码"));
+  EXPECT_TRUE(Names(GisErrorOf([&] { record.SetText("没有的字段", "1"); }), "没有的字段"));
+  EXPECT_EQ(record.Text("图斑面积"), "3298.78");  // unchanged
+  record.SetText("图斑面积", "12.5");
+  EXPECT_DOUBLE_EQ(record.Number("图斑面积"), 12.5);
+
+  Record unread;
+  EXPECT_THROW(unread.SetText("地类编码", "011"), GisError);
+  EXPECT_THROW(WriteRecord(layer, unread), GisError);
+}
+
+TEST_F(GisLayerTest, ReadOnlyLayersRefuseWrites) {
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  Record record;
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 1, record));
+  record.SetText("地类编码", "999");
+  EXPECT_TRUE(Names(GisErrorOf([&] { WriteRecord(layer, record); }), "地类图斑"));
+  EXPECT_THROW(AddField(layer, {"备注", FieldType::kText, 10, 0}), GisError);
+  EXPECT_THROW(AddRecord(layer), GisError);
+  EXPECT_THROW(DeleteRecord(layer, 1), GisError);
+  EXPECT_EQ(FieldText(layer, 1, "地类编码"), "011");
+}
+
+TEST_F(GisLayerTest, ReadingLeavesTheSourceUntouched) {
+  const std::string before = ReadBytes(survey_);
+  const auto modified = fs::last_write_time(survey_);
+  std::set<std::string> files_before;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    files_before.insert(entry.path().filename().string());
+  }
+  {
+    ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+    for (long i = 1; i < RecordCount(layer, EntityKind::kRegion); ++i) {
+      Record record;
+      if (ReadRecord(layer, EntityKind::kRegion, i, record)) {
+        record.SetText("地类编码", "999");  // changed in memory only
+        record.Area();
+      }
+    }
+    SelectRecords(layer, "地类编码 = '011'");
+    RegionContaining(layer, {5, 5});
+    LayerFields(layer);
+  }
+  std::set<std::string> files_after;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    files_after.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(files_after, files_before);
+  EXPECT_TRUE(ReadBytes(survey_) == before);
+  EXPECT_EQ(fs::last_write_time(survey_), modified);
+}
+
+TEST_F(GisLayerTest, AddedFieldsJoinTheStructure) {
+  {
+    ScopedLayer layer(OpenLayer(survey_, "地类图斑", true));
+    AddField(layer, {"备注", FieldType::kText, 30, 0});
+    AddField(layer, {"层数", FieldType::kInteger, 0, 0});
+    AddField(layer, {"系数", FieldType::kDouble, 0, 0});
+    AddField(layer, {"备注", FieldType::kText, 30, 0});  // already there
+    Record record;
+    ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 5, record));
+    record.SetText("备注", "新增");
+    record.SetText("层数", "3");
+    record.SetText("系数", "0.25");
+    WriteRecord(layer, record);
+  }
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  const std::vector<FieldDef> fields = LayerFields(layer);
+  ASSERT_EQ(fields.size(), kParcelFields.size() + 3);
+  EXPECT_EQ(fields[0].name, "图斑编号");
+  EXPECT_EQ(fields[0].type, FieldType::kText);
+  EXPECT_EQ(fields[0].width, 8);
+  EXPECT_EQ(fields[2].type, FieldType::kDouble);
+  EXPECT_EQ(fields[4].type, FieldType::kInteger);
+  EXPECT_EQ(fields[5].name, "备注");
+  EXPECT_EQ(static_cast<int>(fields[5].type), 0);
+  EXPECT_EQ(fields[5].width, 30);
+  EXPECT_EQ(fields[6].name, "层数");
+  EXPECT_EQ(static_cast<int>(fields[6].type), 3);
+  EXPECT_EQ(fields[7].name, "系数");
+  EXPECT_EQ(static_cast<int>(fields[7].type), 5);
+  EXPECT_EQ(FieldText(layer, 5, "备注"), "新增");
+  EXPECT_EQ(FieldText(layer, 5, "层数"), "3");
+  EXPECT_EQ(FieldText(layer, 5, "系数"), "0.25");
+  EXPECT_EQ(FieldText(layer, 1, "备注"), "");
+}
+
+// In-memory tables ---------------------------------------------------------
+
+TEST(GisTableTest, KeepsRecordNumbersAcrossDeletesAndSaves) {
+  TempDir dir;
+  const std::string saved = dir.File("saved.gpkg");
+  {
+    ScopedLayer table(CreateTable(
+        "汇总", {{"名称", FieldType::kText, 20, 0}, {"面积", FieldType::kDouble, 0, 2}}));
+    EXPECT_EQ(LayerKind(table), EntityKind::kTable);
+    EXPECT_EQ(RecordCount(table, EntityKind::kTable), 1);
+    const char* const names[] = {"甲", "乙", "丙"};
+    for (int i = 0; i < 3; ++i) {
+      const long number = AddRecord(table);
+      EXPECT_EQ(number, i + 1);
+      Record record;
+      ASSERT_TRUE(ReadRecord(table, EntityKind::kTable, number, record));
+      record.SetText("名称", names[i]);
+      record.SetText("面积", std::to_string(10 * (i + 1)));
+      WriteRecord(table, record);
+    }
+    DeleteRecord(table, 2);
+    EXPECT_THROW(DeleteRecord(table, 2), GisError);
+    EXPECT_EQ(RecordCount(table, EntityKind::kTable), 4);
+    Record record;
+    ASSERT_TRUE(ReadRecord(table, EntityKind::kTable, 1, record));
+    EXPECT_EQ(record.Text("名称"), "甲");
+    EXPECT_FALSE(ReadRecord(table, EntityKind::kTable, 2, record));
+    ASSERT_TRUE(ReadRecord(table, EntityKind::kTable, 3, record));
+    EXPECT_EQ(record.Number(), 3);
+    EXPECT_EQ(record.Text("名称"), "丙");
+    EXPECT_EQ(record.Text("面积"), "30");
+    SaveLayerAs(table, saved, "汇总");
+    EXPECT_EQ(AddRecord(table), 4);  // a deleted number is not given out again
+  }
+  ScopedLayer layer(OpenLayer(saved, "汇总"));
+  EXPECT_EQ(RecordCount(layer, EntityKind::kTable), 4);
+  EXPECT_EQ(FieldText(layer, 1, "名称"), "甲");
+  EXPECT_EQ(FieldText(layer, 2, "名称"), "");
+  EXPECT_EQ(FieldText(layer, 3, "名称"), "丙");
+  EXPECT_EQ(FieldText(layer, 3, "面积"), "30");
+}
+
+// Selections ---------------------------------------------------------------
+
+TEST_F(GisLayerTest, SelectsByAttributeConditions) {
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  EXPECT_EQ(SelectRecords(layer, "地类编码 = '011'"), (std::vector<long>{1, 5}));
+  EXPECT_EQ(SelectRecords(layer, "图斑面积 > 100"), (std::vector<long>{1, 5}));
+  EXPECT_EQ(SelectRecords(layer, "图斑面积 < 100 AND 地类编码 <> '011'"), std::vector<long>{2});
+  EXPECT_TRUE(SelectRecords(layer, "地类编码 = '999'").empty());
+  EXPECT_TRUE(
+      Names(GisErrorOf([&] { SelectRecords(layer, "地类编码 = = '011"); }), "地类编码 = = '011"));
+  // The condition does not stay on the layer.
+  EXPECT_EQ(RecordCount(layer, EntityKind::kRegion), 6);
+  int read = 0;
+  for (long i = 1; i < 6; ++i) {
+    Record record;
+    read += ReadRecord(layer, EntityKind::kRegion, i, record) ? 1 : 0;
+  }
+  EXPECT_EQ(read, 4);
+}
+
+// Conditions name fields as the survey does, in Chinese, whatever the data
+// source's own SQL dialect.
+TEST_F(GisLayerTest, SelectsByChineseFieldNamesOnEverySource) {
+  auto select = [](LayerHandle layer, const std::string& condition) {
+    try {
+      return SelectRecords(layer, condition);
+    } catch (const GisError& error) {
+      ADD_FAILURE() << error.what();
+      return std::vector<long>{};
+    }
+  };
+  ScopedLayer table(CreateTable(
+      "代码表", {{"代码类型", FieldType::kText, 20, 0}, {"面积", FieldType::kDouble, 0, 0}}));
+  for (const char* type : {"村行政代码", "组行政代码", "村行政代码"}) {
+    Record record;
+    ASSERT_TRUE(ReadRecord(table, EntityKind::kTable, AddRecord(table), record));
+    record.SetText("代码类型", type);
+    record.SetText("面积", "10");
+    WriteRecord(table, record);
+  }
+  EXPECT_EQ(select(table, "代码类型 = '村行政代码'"), (std::vector<long>{1, 3}));
+  EXPECT_EQ(select(table, "面积 > 5").size(), 3u);
+
+  const std::string shapefile = dir_.File("owners.shp");
+  WriteFixtureLayer(
+      shapefile, "owners", wkbPoint, {{"权属名称", OFTString, 40}},
+      {{"POINT (0 0)", {{"权属名称", "东湖村"}}}, {"POINT (1 1)", {{"权属名称", "西山村"}}}},
+      {"ENCODING=CP936"});
+  ScopedLayer layer(OpenLayer(shapefile, "owners"));
+  EXPECT_EQ(select(layer, "权属名称 = '西山村'"), std::vector<long>{2});
+}
+
+TEST_F(GisLayerTest, SelectionInTheMiddleOfAWalkDoesNotLoseRecords) {
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  std::vector<std::string> seen;
+  for (long i = 1; i < 6; ++i) {
+    Record record;
+    if (!ReadRecord(layer, EntityKind::kRegion, i, record)) continue;
+    seen.push_back(record.Text("图斑编号"));
+    if (i == 2) {
+      EXPECT_EQ(SelectRecords(layer, "地类编码 = '203'"), std::vector<long>{4});
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "4", "5"}));
+}
+
+// Geometry -----------------------------------------------------------------
+
+TEST_F(GisLayerTest, MeasuresAreasAndLengths) {
+  WriteFixtureLayer(survey_, "图形", wkbPolygon, {},
+                    {{"POLYGON ((100 100,110 100,110 120,100 120,100 100))", {}},
+                     {"POLYGON ((0 0,4 0,4 4,0 4,0 0),(1 1,2 1,2 2,1 2,1 1))", {}}});
+  WriteFixtureLayer(survey_, "线", wkbLineString, {},
+                    {{"LINESTRING (0 0,3 4,3 10)", {}}, {"LINESTRING (5 5,5 5.25)", {}}});
+  ScopedLayer regions(OpenLayer(survey_, "图形"));
+  EXPECT_DOUBLE_EQ(RecordArea(regions, 1), 200.0);
+  EXPECT_DOUBLE_EQ(RecordArea(regions, 2), 15.0);  // less its hole
+  EXPECT_THROW(RecordArea(regions, 3), GisError);
+  ScopedLayer lines(OpenLayerOfKind(survey_, "线", EntityKind::kLine));
+  Record record;
+  ASSERT_TRUE(ReadRecord(lines, EntityKind::kLine, 1, record));
+  EXPECT_DOUBLE_EQ(record.Length(), 11.0);
+  ASSERT_TRUE(ReadRecord(lines, EntityKind::kLine, 2, record));
+  EXPECT_DOUBLE_EQ(record.Length(), 0.25);
+  EXPECT_EQ(RegionContaining(lines, {5, 5.1}), 0);  // not a region layer
+}
+
+TEST_F(GisLayerTest, PointOnSurfaceOfAnLShapeLiesInsideIt) {
+  // The centroid of this L lies in its notch.
+  WriteFixtureLayer(survey_, "L", wkbPolygon, {},
+                    {{"POLYGON ((0 0,10 0,10 1,1 1,1 10,0 10,0 0))", {}}});
+  ScopedLayer layer(OpenLayer(survey_, "L"));
+  Record record;
+  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 1, record));
+  const std::optional<Point> inner = record.PointOnSurface();
+  ASSERT_TRUE(inner.has_value());
+  EXPECT_TRUE((inner->x >= 0 && inner->x <= 10 && inner->y >= 0 && inner->y <= 1) ||
+              (inner->x >= 0 && inner->x <= 1 && inner->y >= 0 && inner->y <= 10))
+      << inner->x << ", " << inner->y;
+  EXPECT_EQ(RegionContaining(layer, *inner), 1);
+  EXPECT_EQ(RegionContaining(layer, {3, 3}), 0);  // the centroid, in the notch
+  // The notch lies within the L's bounding box but not within the L.
+  EXPECT_TRUE(RecordsInRect(layer, {2, 2, 9, 9}).empty());
+  EXPECT_EQ(RecordsInRect(layer, {0.2, 8, 0.8, 9}), std::vector<long>{1});
+}
+
+TEST_F(GisLayerTest, FindsRegionsByPointAndRectangle) {
+  WriteFixtureLayer(survey_, "格网", wkbPolygon, {{"名称", OFTString}},
+                    {{Square(0, 0, 10), {{"名称", "西南"}}},
+                     {Square(10, 0, 10), {{"名称", "东南"}}},
+                     {Square(0, 10, 10), {{"名称", "西北"}}},
+                     {Square(10, 10, 10), {{"名称", "东北"}}}});
+  ScopedLayer grid(OpenLayerOfKind(survey_, "格网", EntityKind::kRegion));
+  EXPECT_EQ(RegionContaining(grid, {2, 3}), 1);
+  EXPECT_EQ(RegionContaining(grid, {19.5, 0.5}), 2);
+  EXPECT_EQ(RegionContaining(grid, {0.5, 19.5}), 3);
+  EXPECT_EQ(RegionContaining(grid, {15, 15}), 4);
+  EXPECT_EQ(RegionContaining(grid, {-1, 5}), 0);
+  EXPECT_EQ(RegionContaining(grid, {25, 25}), 0);
+  EXPECT_EQ(RegionContaining(grid, {10.0001, 25}), 0);
+
+  auto sorted = [](std::vector<long> numbers) {
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+  };
+  EXPECT_EQ(sorted(RecordsInRect(grid, {1, 1, 5, 18})), (std::vector<long>{1, 3}));
+  EXPECT_EQ(sorted(RecordsInRect(grid, {12, 12, 13, 13})), std::vector<long>{4});
+  EXPECT_EQ(sorted(RecordsInRect(grid, {5, 5, 15, 15})), (std::vector<long>{1, 2, 3, 4}));
+  EXPECT_TRUE(RecordsInRect(grid, {30, 30, 40, 40}).empty());
+  // The spatial filter does not stay on the layer.
+  EXPECT_EQ(FieldText(grid, 1, "名称"), "西南");
+  EXPECT_EQ(SelectRecords(grid, "名称 = '东北'"), std::vector<long>{4});
+}
+
+// Bad input ----------------------------------------------------------------
+
+TEST_F(GisLayerTest, MissingSourcesAndLayersAreNamed) {
+  const std::string missing = dir_.File("missing.gpkg");
+  std::string message = GisErrorOf([&] { OpenLayer(missing, "地类图斑"); });
+  EXPECT_TRUE(Names(message, missing));
+  EXPECT_TRUE(Names(message, "地类图斑"));
+
+  message = GisErrorOf([&] { OpenLayer(survey_, "线状地物"); });
+  EXPECT_TRUE(Names(message, survey_));
+  EXPECT_TRUE(Names(message, "线状地物"));
+
+  const std::string not_gis = dir_.File("notes.gpkg");
+  std::ofstream(not_gis) << "not a GeoPackage";
+  message = GisErrorOf([&] { OpenLayer(not_gis, "地类图斑"); });
+  EXPECT_TRUE(Names(message, not_gis));
+  EXPECT_TRUE(Names(message, "地类图斑"));
+}
+
+TEST_F(GisLayerTest, LayerOfTheWrongKindIsRefusedByName) {
+  const std::string message =
+      GisErrorOf([&] { OpenLayerOfKind(survey_, "地类图斑", EntityKind::kLine); });
+  EXPECT_TRUE(Names(message, "地类图斑"));
+  EXPECT_TRUE(Names(message, "regions"));
+  EXPECT_TRUE(Names(message, "lines"));
+  ScopedLayer layer(OpenLayerOfKind(survey_, "地类图斑", EntityKind::kRegion));
+  EXPECT_EQ(LayerName(layer), "地类图斑");
+  EXPECT_EQ(DataSourceKind(layer), kRowByRowSource);
+}
+
+TEST_F(GisLayerTest, InvalidHandlesReadNothing) {
+  LayerHandle closed = OpenLayer(survey_, "地类图斑");
+  EXPECT_TRUE(IsLayerValid(closed));
+  CloseLayer(closed);
+  for (LayerHandle handle : {LayerHandle{0}, LayerHandle{-1}, closed, LayerHandle{32000}}) {
+    SCOPED_TRACE(handle);
+    EXPECT_FALSE(IsLayerValid(handle));
+    EXPECT_EQ(RecordCount(handle, EntityKind::kTable), 0);
+    EXPECT_EQ(RecordCount(handle, EntityKind::kRegion), 0);
+    Record record;
+    EXPECT_FALSE(ReadRecord(handle, EntityKind::kTable, 1, record));
+    EXPECT_EQ(FieldText(handle, 1, "地类编码"), "");
+    EXPECT_THROW(LayerFields(handle), GisError);
+    EXPECT_THROW(SelectRecords(handle, "地类编码 = '011'"), GisError);
+  }
+  CloseLayer(closed);  // closing twice is harmless
+}
+
+TEST_F(GisLayerTest, RegionWithoutGeometryCannotBeMeasured) {
+  WriteFixtureLayer(survey_, "空", wkbPolygon, {{"名称", OFTString}},
+                    {{"POLYGON EMPTY", {{"名称", "empty"}}}, {"", {{"名称", "none"}}}});
+  ScopedLayer layer(OpenLayer(survey_, "空"));
+  for (long number : {1L, 2L}) {
+    SCOPED_TRACE(number);
+    Record record;
+    ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, number, record));
+    EXPECT_TRUE(Names(GisErrorOf([&] { record.Area(); }), std::to_string(number)));
+    EXPECT_THROW(record.PointOnSurface(), GisError);
+    EXPECT_THROW(record.Length(), GisError);
+    EXPECT_THROW(RecordArea(layer, number), GisError);
+  }
+  EXPECT_EQ(RegionContaining(layer, {0, 0}), 0);
+  Record unread;
+  EXPECT_THROW(unread.Area(), GisError);
+}
+
+}  // namespace
+}  // namespace landstat::gis
