@@ -1,0 +1,130 @@
+// Wall time, throughput and peak memory of a statistics run on a generated
+// county, stage by stage, on SQLite or PostgreSQL.
+//
+//   bench_run --parcels N [--server CONNINFO] [--dir DIR]
+//
+// The county is generated into DIR/county-N (kept for later runs).
+// tools/bench-run runs it for several sizes and both engines.
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "county_plan.h"
+#include "county_writer.h"
+#include "engine/database_helpers.h"
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/project.h"
+#include "platform/gis/rural_code.h"
+#include "platform/host/ini_file.h"
+#include "platform/host/paths.h"
+
+namespace fs = std::filesystem;
+using namespace landstat;
+
+namespace {
+
+double Seconds(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+long PeakMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024;
+}
+
+void Require(short result, const char* stage) {
+  if (result <= 0) throw std::runtime_error(std::string(stage) + " failed");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long parcels = 10000;
+  std::string server;
+  fs::path dir = fs::temp_directory_path() / "landstat-bench";
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--parcels")
+      parcels = std::stol(argv[i + 1]);
+    else if (option == "--server")
+      server = argv[i + 1];
+    else if (option == "--dir")
+      dir = argv[i + 1];
+  }
+  try {
+    const fs::path county_dir = dir / ("county-" + std::to_string(parcels));
+    if (!fs::exists(county_dir / "project.xml")) {
+      county::CountyOptions options;
+      options.parcels = parcels;
+      county::WriteCounty(county::PlanCounty(options), county_dir.string());
+    }
+    const fs::path home = dir / "config";
+    host::SetProgramDir(home.string());
+    host::IniFile config = host::IniFile::Load(host::StatConfigPath());
+    config.Set("AreaUnit", "Unit1", "平方米");
+    config.Set("AreaUnit", "Unit2", "公顷");
+    config.Set("AreaUnit", "Unit3", "亩");
+    config.Set("PointLen", "Len2", "4");
+    config.Save();
+
+    std::string connection = server;
+    if (server.empty()) {
+      const fs::path database = county_dir / "bench.sqlite";
+      fs::remove(database);
+      CreateAcessDB(database.string());
+      connection = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + database.string();
+    }
+    std::unique_ptr<gis::CGisXmlPrj> project =
+        gis::CGisXmlPrj::Open((county_dir / "project.xml").string());
+    std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(project->GetCodeFile()));
+    const char* engine = server.empty() ? "sqlite" : "postgres";
+
+    CStatContext context(project->prjItemGetAi("行政辖区"), project->prjItemGetAi("地类图斑"),
+                         project->prjItemGetAi("线状地物"), project->prjItemGetAi("零星地物"), 0, 0,
+                         0, 0, 0, 0, codes.get(), "2024", project->GetCountyCode(), "", 1, "");
+    double total = 0;
+    const auto stage = [&](const char* name, const std::function<void()>& work) {
+      const double seconds = Seconds(work);
+      total += seconds;
+      std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, name, seconds);
+    };
+    stage("context", [&] {
+      Require(context.InitUnits(connection, server.empty() ? 0 : 1), "InitUnits");
+      Require(context.LoadCodes(), "LoadCodes");
+    });
+    long rows = 0;
+    double fill_seconds = 0;
+    stage("base table", [&] {
+      Require(context.CreateStatDataTable(), "CreateStatDataTable");
+      fill_seconds =
+          Seconds([&] { Require(context.BuildStatDataDirect(), "BuildStatDataDirect"); });
+      rows = static_cast<long>(
+          context.m_pConn.Scalar("select count(*) from " + context.m_strStatTbl).AsInteger());
+    });
+    stage("unit copies", [&] {
+      Require(context.CreateUnitStatTables(), "CreateUnitStatTables");
+      Require(context.FillUnitStatTables(), "FillUnitStatTables");
+    });
+    std::printf("%-9s %8ld parcels  base fill: %ld rows, %.0f parcels/s, %.0f rows/s\n", engine,
+                parcels, rows, parcels / fill_seconds, rows / fill_seconds);
+    std::printf("%-9s %8ld parcels  whole run %.2f s, peak memory %ld MB\n", engine, parcels, total,
+                PeakMegabytes());
+  } catch (const std::exception& error) {
+    std::cerr << "bench_run: " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
