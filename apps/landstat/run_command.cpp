@@ -101,7 +101,7 @@ void PrintSummary(short result, double seconds, const std::string& connection,
     std::cout << "  database  " << error.what() << "\n";
   }
   const std::vector<std::string> failures = FileLines(log_path);
-  std::cout << "  log       " << log_path << " (" << failures.size() << " failures logged)\n";
+  std::cout << "  log       " << log_path << " (" << failures.size() << " lines logged)\n";
   for (std::size_t i = 0; i < failures.size() && i < 10; ++i) {
     std::cout << "    " << failures[i] << "\n";
   }

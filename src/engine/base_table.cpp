@@ -69,11 +69,11 @@ class PieceWriter {
  public:
   PieceWriter(CStatContext& context, db::Recordset& rows) : context_(context), rows_(rows) {
     for (const char* name :
-         {"来源",         "图斑编号",   "座落单位代码", "座落单位名称",    "权属单位代码",
-          "权属单位名称", "权属性质",   "耕地类型",     "地类备注",        "批准文号",
-          "耕地坡度级",   "土地总面积", "村级代码",     "村名称",          "乡级代码",
-          "乡名称",       "县级代码",   "县名称",       "市级代码",        "市名称",
-          "省级代码",     "省名称",     "备注",         "新增建设用地类型"}) {
+         {"来源",         "图斑编号",   "座落单位代码", "座落单位名称",     "权属单位代码",
+          "权属单位名称", "权属性质",   "耕地类型",     "地类备注",         "批准文号",
+          "耕地坡度级",   "土地总面积", "村级代码",     "村名称",           "乡级代码",
+          "乡名称",       "县级代码",   "县名称",       "市级代码",         "市名称",
+          "省级代码",     "省名称",     "备注",         "新增建设用地类型", "序号"}) {
       columns_[name] = rows.IndexOf(name);
     }
     if (rows.HasField("描述说明")) columns_["描述说明"] = rows.IndexOf("描述说明");
@@ -83,6 +83,8 @@ class PieceWriter {
   void Write(const Piece& piece, const std::string& title, const char* message) {
     try {
       rows_.AddNew();
+      // Rows are numbered, so every copy of the table can be matched row by row.
+      Set("序号", std::to_string(written_ + 1));
       Set("来源", piece.source);
       Set("图斑编号", piece.parcel_number);
       Set("座落单位代码", piece.location_code);
@@ -136,11 +138,14 @@ class PieceWriter {
   }
 
   // The class column of a code and its parent columns, longest first, down
-  // to "BM" and two characters (011: BM011 and BM01). A missing column
-  // raises, so the piece is logged.
+  // to "BM" and two characters (011: BM011 and BM01). A code that has no
+  // class column (also an empty or one-character one) raises, so the piece
+  // is logged and not stored: the classes of the table always add up to its
+  // totals.
   const std::vector<int>& ClassColumns(const std::string& code) {
     auto found = class_columns_.find(code);
     if (found != class_columns_.end()) return found->second;
+    if (code.size() < 2) throw db::DbError("the class code '" + code + "' has no class column");
     std::vector<int> columns;
     const std::string name = "BM" + code;
     for (std::size_t length = name.size(); length >= 4; --length) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -11,6 +12,9 @@
 #include "platform/gis/rural_code.h"
 
 namespace landstat {
+namespace db {
+class Recordset;
+}
 
 // The context of one general statistics run: the survey's layers, the code
 // table, the database connection and its kind, the units and scope wanted,
@@ -82,6 +86,51 @@ class CStatContext {
   // The area columns of the base table: "土地总面积" and the class columns.
   std::vector<std::string> AreaColumns() const;
 
+  // The ownership-unit code table QSDMB (every administrative code of the
+  // code table, filled up with "0" to nineteen characters, with its name),
+  // and the district table ZB_XZXQ (行政区代码 and 描述说明 of every village
+  // of the district layer; '01' marks an island village).
+  short CreateQsdmbTable();
+  short FillQsdmbTable();
+  short CreateXzxqTable();
+  short FillXzxqTable();
+
+  // Balancing of the unit copies (rounded figures made to add up again, in
+  // steps of one unit of the last decimal). BalanceStatData: for each wanted
+  // unit the villages add up to the converted region total, the rows of a
+  // village to the village, the class columns of a row to the row, parent
+  // classes to their leaves and extension classes to their parent.
+  // BalanceStatDataByUnit: the same without the village level, for the
+  // farmland copies. Rows of a copy and of the source are paired by their
+  // number 序号. A distribution that cannot reach its total stops and is
+  // logged; it never runs without end.
+  short BalanceStatData();
+  short BalanceStatDataByUnit();
+  double RegionTotal(const std::string& table);
+  double UnitTotal(double source_total, short unit, short decimals) const;
+  short BalanceVillageTotals(const std::string& table, double region_total, short decimals,
+                             std::vector<std::string>& codes, std::vector<double>& totals);
+  // The new totals of the rows that took a step, by row number.
+  std::map<std::string, double> BalanceUnitsInVillages(const std::string& table, short decimals,
+                                                       const std::vector<std::string>& codes,
+                                                       const std::vector<double>& totals);
+  short BalanceRowsToTotal(double source_total, const std::string& table, short unit,
+                           short decimals, std::map<std::string, double>& moved);
+  int HasSubClassField(const std::string& column) const;
+  // The class pass over a unit copy against the source copy, with the row
+  // totals `new_totals` taken first and the extension columns balanced
+  // after; rows are written only when something changed.
+  short BalanceClassAreas(const std::string& source_table, const std::string& unit_table,
+                          const std::vector<std::string>& leaves,
+                          const std::vector<std::string>& extensions, short decimals,
+                          const std::map<std::string, double>& new_totals = {});
+  short BalanceExtClassAreas(const std::string& unit_table,
+                             const std::vector<std::string>& extensions, short decimals);
+  // The slope table and the farmland tables after a unit conversion.
+  short BalanceGdPdMjHz();
+  short BalanceJbntQktj();
+  short BalanceJbntBhkQktj();
+
   // Empty base tables of the farmland and rural ownership-lot pipelines.
   short CreateJbntStatTable();
   short CreateJbntExTable();
@@ -141,6 +190,8 @@ class CStatContext {
   std::string m_strLogFile;
 
  private:
+  bool BalanceExtensions(db::Recordset& row, const std::vector<std::string>& extensions,
+                         short decimals);
   void FixUnits();
   short CreateTable(const std::string& table, const std::vector<std::string>& leading,
                     const std::vector<std::string>& fields, const std::string& title,
@@ -154,6 +205,11 @@ class CStatContext {
 // or the file cannot be made.
 int SaveStatSqlScript(const std::string& name, const std::string& text,
                       const std::string& folder = {});
+
+// Puts leaf class columns into balancing order (codes 10 to 12, then the 20
+// codes, then 05 to 09, then 01 to 04, each from the highest down) and drops
+// the others. Always 1.
+short OrderBalanceFields(std::vector<std::string>& fields);
 
 // The fixed fields of the base table, from "序号" to "土地总面积".
 extern const std::vector<std::string> kStatFixedFields;

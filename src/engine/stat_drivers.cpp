@@ -7,6 +7,7 @@
 
 #include "engine/stat_context.h"
 #include "platform/gis/gis_error.h"
+#include "platform/gis/layers.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
@@ -70,8 +71,14 @@ short RunStages(const Layers& layers, const RunArguments& arguments, const RunPl
   if (context.CreateAreaUnitTable() <= 0) return fail();
   if (context.CreateStatDataTable() <= 0) return fail();
   if (context.BuildStatDataDirect() <= 0) {
-    // A base table that was not filled to the end must not look complete.
+    // A base table that was not filled to the end must not look complete,
+    // nor may copies of an older one stay beside it.
     context.DropTable(context.m_strStatTbl);
+    for (const auto& [unit, copy] : context.UnitCopies()) {
+      if (context.IsTableExist(copy)) context.DropTable(copy);
+    }
+    const std::string extension = context.Names().Plain("statdataex");
+    if (context.IsTableExist(extension)) context.DropTable(extension);
     return fail();
   }
 
@@ -83,9 +90,20 @@ short RunStages(const Layers& layers, const RunArguments& arguments, const RunPl
 
   host::yDebugTime("unit copies filled");
   // Code and district tables; a stand-alone file is compacted here.
+  if (layers.district > 0) {
+    if (context.CreateXzxqTable() > 0) context.FillXzxqTable();
+  } else {
+    context.LogFailure("行政辖区表", "没有行政辖区图层, 不生成行政辖区表");
+  }
+  if (!plan.county_batch && context.CreateQsdmbTable() > 0) context.FillQsdmbTable();
   context.CompactDatabase();
+  host::yDebugTime("code and district tables built");
 
-  host::yDebugTime("database compacted");
+  // Farmland, reserve and dispute tables.
+  if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
+    context.LogFailure("权属争议统计", "不生成权属争议区统计表");
+  }
+
   // Area units of the run.
   context.RecordAreaUnits();
   context.CloseStatLogFile();

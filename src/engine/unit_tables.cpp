@@ -142,6 +142,7 @@ short CStatContext::FillUnitStatTables() {
     LogFailure("填充分单位基础汇总表", "填充分单位基础汇总表失败");
     return 0;
   }
+  BalanceStatData();
   return 1;
 }
 

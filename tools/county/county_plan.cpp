@@ -139,6 +139,8 @@ void PlanAdministration(CountyPlan& plan) {
     Draw draw(plan.options.seed, kIslands, v);
     village.island = v > 0 && draw.Chance(0.06);
   }
+  // A county of a few villages has at least one island village.
+  if (plan.villages.size() >= 3) plan.villages[plan.villages.size() / 2].island = true;
 }
 
 void PlanParcelAttributes(CountyPlan& plan, Parcel& parcel) {

@@ -1,0 +1,106 @@
+// The ownership-unit code table QSDMB and the administrative-district table
+// ZB_XZXQ, which the island, enclave and ledger tables read.
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/gis/layers.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+
+namespace {
+
+// A code filled up on the right with "0" to nineteen characters.
+std::string PaddedCode(const std::string& code) {
+  return code.size() >= 19 ? code : code + std::string(19 - code.size(), '0');
+}
+
+}  // namespace
+
+short CStatContext::CreateQsdmbTable() {
+  // The same plain name in every naming mode: the statements that read it
+  // name it so.
+  if (IsTableExist("QSDMB")) DropTable("QSDMB");
+  try {
+    m_pConn.Execute("Create Table QSDMB(QSDWDM varchar(60),QSDWMC varchar(60))");
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("建立权属单位代码表", "建立权属单位代码表失败");
+    return 0;
+  }
+}
+
+short CStatContext::FillQsdmbTable() {
+  std::vector<gis::CODESTRUCT> units;
+  if (m_pRuralCode) {
+    std::vector<gis::CODESTRUCT> all;
+    m_pRuralCode->GetCode(nullptr, &all, 0, nullptr);
+    for (const gis::CODESTRUCT& entry : all) {
+      for (const char* type : gis::kAdminCodeTypes) {
+        if (entry.type == type) units.push_back(entry);
+      }
+    }
+  }
+  if (units.empty()) LogFailure("填充权属单位代码表", "代码表中没有行政代码");
+  try {
+    db::Recordset rows(m_pConn, "select * from QSDMB where 1<>1");
+    for (const gis::CODESTRUCT& unit : units) {
+      rows.AddNew();
+      rows.SetField("QSDWDM", PaddedCode(unit.code));
+      rows.SetField("QSDWMC", unit.name);
+    }
+    rows.Update();
+    rows.Close();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("填充权属单位代码表", "填充权属单位代码表失败");
+    return 0;
+  }
+}
+
+short CStatContext::CreateXzxqTable() {
+  const std::string table = m_names.Plain("ZB_XZXQ");
+  if (IsTableExist(table)) DropTable(table);
+  try {
+    m_pConn.Execute("Create Table " + table + "(行政区代码 varchar(60),描述说明 varchar(60))");
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("建立行政辖区表", "建立行政辖区表失败");
+    return 0;
+  }
+}
+
+short CStatContext::FillXzxqTable() {
+  if (m_aiXzq <= 0 || !gis::IsLayerValid(m_aiXzq)) return 1;  // nothing to copy
+  for (const char* field : {"行政区代码", "描述说明"}) {
+    if (gis::HasField(m_aiXzq, field)) continue;
+    // Without the field no village is known as an island: the table stays
+    // empty and the island tables find none.
+    LogFailure("图层 " + gis::LayerName(m_aiXzq) + " 缺少字段 " + field, "行政辖区表为空");
+    return 1;
+  }
+  try {
+    db::Recordset rows(m_pConn, "select * from " + m_names.Plain("ZB_XZXQ") + " where 1<>1");
+    const long count = gis::RecordCount(m_aiXzq, gis::EntityKind::kTable);
+    gis::Record district;
+    for (long number = 1; number < count; ++number) {
+      if (!gis::ReadRecord(m_aiXzq, gis::EntityKind::kTable, number, district)) continue;
+      rows.AddNew();
+      rows.SetField("行政区代码", district.Text("行政区代码"));
+      rows.SetField("描述说明", district.Text("描述说明"));
+    }
+    rows.Update();
+    rows.Close();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("填充行政辖区表", "填充行政辖区表失败");
+    return 0;
+  }
+}
+
+}  // namespace landstat

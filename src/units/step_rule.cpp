@@ -1,0 +1,59 @@
+#include "units/step_rule.h"
+
+#include <cmath>
+
+#include "platform/db/number_text.h"
+
+namespace landstat::units {
+
+StepSize StepFor(int decimals) {
+  StepSize size;
+  size.decimals = decimals;
+  size.step = std::pow(0.1, decimals);
+  size.tolerance = std::pow(0.1, decimals + 1);
+  return size;
+}
+
+Distribution Distribute(std::vector<double>& values, double difference, const StepSize& size,
+                        const StepRule& rule, std::vector<bool>* touched) {
+  Distribution result;
+  const bool upward = rule.cyclic ? difference > 0 : difference >= 0;
+  const double step = upward ? size.step : -size.step;
+  const auto within = [&](double d) {
+    return rule.cyclic ? std::fabs(d) <= size.tolerance : std::fabs(d) < size.tolerance;
+  };
+  if (touched) touched->assign(values.size(), false);
+  while (!within(difference)) {
+    bool stepped = false;
+    for (std::size_t i = 0; i < values.size() && !within(difference); ++i) {
+      if (!rule.eligible(values[i])) continue;
+      double value = db::RoundDecimal(values[i] + step, size.decimals);
+      if (rule.floor_at_zero && value <= 0) value = 0;
+      values[i] = value;
+      difference -= step;
+      stepped = true;
+      ++result.steps;
+      if (touched) (*touched)[i] = true;
+      // A difference that is no whole number of steps passes zero: stop
+      // there rather than let it grow.
+      if ((difference > 0) != upward && !within(difference)) break;
+    }
+    if (!stepped || ((difference > 0) != upward && !within(difference))) {
+      result.stalled = !within(difference);
+      break;
+    }
+  }
+  result.remaining = difference;
+  return result;
+}
+
+double UnitFactor(short from, short to) {
+  static const double kFactors[3][3] = {                       // to: hectare, mu, square metre
+                                        {1.0, 15.0, 10000.0},  // from hectares
+                                        {1.0 / 15.0, 1.0, 2000.0 / 3.0},  // from mu
+                                        {0.0001, 0.0015, 1.0}};           // from square metres
+  if (from < 0 || from > 2 || to < 0 || to > 2) return 1.0;
+  return kFactors[from][to];
+}
+
+}  // namespace landstat::units

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+namespace landstat::units {
+
+// Step and tolerance of a unit with d decimals: one unit of the last
+// decimal, and a tenth of it.
+struct StepSize {
+  int decimals = 2;
+  double step = 0.01;
+  double tolerance = 0.001;
+};
+StepSize StepFor(int decimals);
+
+// How a difference is spread over a list of values, one step at a time.
+struct StepRule {
+  // Which values may take a step.
+  std::function<bool(double value)> eligible;
+  // A stepped value that comes to 0 or less is set to 0.
+  bool floor_at_zero = false;
+  // Cyclic stepping: a difference of exactly 0 takes negative steps, the
+  // distribution stops at |D| <= tolerance (else at |D| < tolerance).
+  bool cyclic = false;
+};
+
+// The outcome of a distribution: what is left of the difference, and
+// whether it had to stop before the difference fell within the tolerance
+// (no value could take a step, or the difference was no whole number of
+// steps).
+struct Distribution {
+  double remaining = 0;
+  bool stalled = false;
+  long steps = 0;
+};
+
+// Adds steps of +step or -step (by the sign of the difference, fixed for
+// the whole distribution) to the values in sweeps in list order, until the
+// difference is within the tolerance. Stepped values stay on the decimal
+// grid. A sweep without a step, or a difference that has changed sign, ends
+// the distribution: it never runs without end. `touched`, when given, is set
+// for every value that took a step.
+Distribution Distribute(std::vector<double>& values, double difference, const StepSize& size,
+                        const StepRule& rule, std::vector<bool>* touched = nullptr);
+
+// The factor from one area unit to another (0 hectare, 1 mu, 2 square metre).
+double UnitFactor(short from, short to);
+
+}  // namespace landstat::units

@@ -1,0 +1,228 @@
+// Balancing of the slope summary table and the farmland summary tables after
+// a unit conversion: the county row within itself, the village rows against
+// the county row, every township row as the sum of its villages.
+
+#include <map>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/number_text.h"
+#include "platform/db/recordset.h"
+#include "platform/host/trace.h"
+#include "units/step_rule.h"
+
+namespace landstat {
+namespace {
+
+using Columns = std::vector<std::string>;
+
+// The rows of a summary table, by their code, with the area columns the
+// balancing reads; written back where they changed.
+class SummaryRows {
+ public:
+  SummaryRows(db::Connection& connection, std::string table, std::string key, Columns columns)
+      : connection_(connection),
+        table_(std::move(table)),
+        key_(std::move(key)),
+        columns_(std::move(columns)) {
+    db::Recordset rows(connection_, "select * from " + table_ + " order by " + key_);
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+      std::map<std::string, double>& values = rows_[rows.Text(key_)];
+      for (const std::string& column : columns_) values[column] = rows.Number(column);
+    }
+    original_ = rows_;
+  }
+
+  bool Has(const std::string& code) const { return rows_.count(code) != 0; }
+  std::map<std::string, double>& operator[](const std::string& code) { return rows_.at(code); }
+
+  std::vector<std::string> Codes() const {
+    std::vector<std::string> codes;
+    for (const auto& [code, values] : rows_) codes.push_back(code);
+    return codes;
+  }
+
+  // The codes of the rows whose code is `prefix` and `extra` characters more.
+  std::vector<std::string> Under(const std::string& prefix, std::size_t extra) const {
+    std::vector<std::string> codes;
+    for (const auto& [code, values] : rows_) {
+      if (code.size() == prefix.size() + extra && code.compare(0, prefix.size(), prefix) == 0) {
+        codes.push_back(code);
+      }
+    }
+    return codes;
+  }
+
+  void Save() {
+    db::Recordset rows(connection_, "select * from " + table_);
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+      const std::string code = rows.Text(key_);
+      auto now = rows_.find(code);
+      if (now == rows_.end() || now->second == original_.at(code)) continue;
+      for (const std::string& column : columns_) rows.SetField(column, now->second.at(column));
+      rows.Update();
+    }
+    rows.Close();
+    original_ = rows_;
+  }
+
+ private:
+  db::Connection& connection_;
+  std::string table_, key_;
+  Columns columns_;
+  std::map<std::string, std::map<std::string, double>> rows_, original_;
+};
+
+// Cyclic stepping over items that are values of one row or of many rows.
+void CyclicStep(std::vector<double*> items, double target, const units::StepSize& size) {
+  std::vector<double> values;
+  double sum = 0;
+  for (double* item : items) {
+    values.push_back(*item);
+    sum += *item;
+  }
+  const units::StepRule rule{[step = size.step](double value) { return value > step; }, false,
+                             true};
+  units::Distribute(values, target - sum, size, rule);
+  for (std::size_t i = 0; i < items.size(); ++i) *items[i] = values[i];
+}
+
+// Steps `items` of one row until they add up to its `target` column.
+void RowPass(std::map<std::string, double>& row, const std::string& target, const Columns& items,
+             const units::StepSize& size) {
+  std::vector<double*> pointers;
+  for (const std::string& item : items) pointers.push_back(&row.at(item));
+  CyclicStep(pointers, row.at(target), size);
+}
+
+// For each column, the villages' values step to the county row's value.
+void LevelPass(SummaryRows& rows, const std::string& county,
+               const std::vector<std::string>& villages, const Columns& columns,
+               const units::StepSize& size) {
+  for (const std::string& column : columns) {
+    std::vector<double*> pointers;
+    for (const std::string& village : villages) pointers.push_back(&rows[village].at(column));
+    CyclicStep(pointers, rows[county].at(column), size);
+  }
+}
+
+double SumOf(std::map<std::string, double>& row, const Columns& parts) {
+  double sum = 0;
+  for (const std::string& part : parts) sum += row.at(part);
+  return sum;
+}
+
+// Every township row becomes the sum of its village rows.
+void TownshipSums(SummaryRows& rows, const std::string& county, const Columns& columns,
+                  int decimals) {
+  for (const std::string& township : rows.Under(county, 3)) {
+    for (const std::string& column : columns) {
+      double sum = 0;
+      for (const std::string& village : rows.Under(township, 3)) sum += rows[village].at(column);
+      rows[township][column] = db::RoundDecimal(sum, decimals);
+    }
+  }
+}
+
+}  // namespace
+
+short CStatContext::BalanceGdPdMjHz() {
+  // The slope table's columns: total GDMJ, flat land PDMJ, grade totals
+  // HJ2 to HJ5, sloping parts PD2 to PD5 and terraced parts TT2 to TT5.
+  const Columns grades = {"2", "3", "4", "5"};
+  Columns parts = {"PDMJ"}, levels, full = {"PDMJ"};
+  for (const std::string& g : grades) parts.push_back("HJ" + g);
+  for (const std::string& g : grades) levels.push_back("PD" + g);
+  for (const std::string& g : grades) levels.push_back("TT" + g);
+  levels.push_back("PDMJ");
+  full.insert(full.end(), parts.begin() + 1, parts.end());
+  full.insert(full.end(), levels.begin(), levels.end() - 1);
+  full.push_back("GDMJ");
+  const units::StepSize size = units::StepFor(m_nDecSrc);
+  try {
+    SummaryRows rows(m_pConn, m_names.Plain("GDPDMJHZ"), "XZQDM", full);
+    const std::string& county = m_strPrefix2;
+    if (!rows.Has(county)) return 0;
+    RowPass(rows[county], "GDMJ", parts, size);
+    for (const std::string& g : grades) RowPass(rows[county], "HJ" + g, {"PD" + g, "TT" + g}, size);
+    const std::vector<std::string> villages = rows.Under(county, 6);
+    LevelPass(rows, county, villages, levels, size);
+    for (const std::string& village : villages) {
+      auto& row = rows[village];
+      for (const std::string& g : grades) {
+        row["HJ" + g] = db::RoundDecimal(row["PD" + g] + row["TT" + g], m_nDecSrc);
+      }
+      row["GDMJ"] = db::RoundDecimal(SumOf(row, parts), m_nDecSrc);
+    }
+    TownshipSums(rows, county, full, m_nDecSrc);
+    rows.Save();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+namespace {
+
+const Columns kOtherClasses = {"BM02", "BM03", "BM04", "BM10", "BM11", "BM12", "BM20"};
+const Columns kCultivated = {"BM011", "BM012", "BM013"};
+
+Columns FarmlandLeaves() {
+  Columns leaves = kCultivated;
+  leaves.insert(leaves.end(), kOtherClasses.begin(), kOtherClasses.end());
+  return leaves;
+}
+
+Columns FarmlandColumns() {
+  Columns full = {"ZHJ", "BM01HJ", "BM011", "BM012", "BM013", "QTHJ"};
+  full.insert(full.end(), kOtherClasses.begin(), kOtherClasses.end());
+  return full;
+}
+
+void FarmlandRowPasses(std::map<std::string, double>& row, const units::StepSize& size) {
+  RowPass(row, "ZHJ", {"BM01HJ", "QTHJ"}, size);
+  RowPass(row, "BM01HJ", kCultivated, size);
+  RowPass(row, "QTHJ", kOtherClasses, size);
+}
+
+}  // namespace
+
+short CStatContext::BalanceJbntQktj() {
+  const units::StepSize size = units::StepFor(m_nDecSrc);
+  try {
+    SummaryRows rows(m_pConn, m_names.Plain("JBNTQKTJ"), "XZQDM", FarmlandColumns());
+    const std::string& county = m_strPrefix2;
+    if (!rows.Has(county)) return 0;
+    FarmlandRowPasses(rows[county], size);
+    const std::vector<std::string> villages = rows.Under(county, 6);
+    LevelPass(rows, county, villages, FarmlandLeaves(), size);
+    for (const std::string& village : villages) {
+      auto& row = rows[village];
+      row["BM01HJ"] = db::RoundDecimal(SumOf(row, kCultivated), m_nDecSrc);
+      row["QTHJ"] = db::RoundDecimal(SumOf(row, kOtherClasses), m_nDecSrc);
+    }
+    TownshipSums(rows, county, FarmlandColumns(), m_nDecSrc);
+    rows.Save();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+short CStatContext::BalanceJbntBhkQktj() {
+  // The table by protection block: every block's row within itself.
+  const units::StepSize size = units::StepFor(m_nDecSrc);
+  try {
+    SummaryRows rows(m_pConn, m_names.Plain("JBNTBHKQKTJ"), "BHKBH", FarmlandColumns());
+    for (const std::string& block : rows.Codes()) FarmlandRowPasses(rows[block], size);
+    rows.Save();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+}  // namespace landstat

@@ -1,0 +1,134 @@
+// The landstat command run as a process: its exit codes, what it prints
+// and the files a run leaves.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "county_plan.h"
+#include "county_writer.h"
+#include "engine/survey_fixture.h"
+#include "platform/db/connection.h"
+#include "platform/gis/project.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::TempDir;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+Outcome RunCli(const std::vector<std::string>& arguments) {
+  TempDir capture;
+  std::string command = Quoted(LANDSTAT_CLI);
+  for (const std::string& argument : arguments) command += " " + Quoted(argument);
+  command += " </dev/null >" + Quoted(capture.File("out")) + " 2>" + Quoted(capture.File("err"));
+  const int status = std::system(command.c_str());
+  Outcome outcome;
+  outcome.exit_code = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  outcome.out = ReadFileBytes(capture.File("out"));
+  outcome.err = ReadFileBytes(capture.File("err"));
+  return outcome;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(LandstatCli, WrongUsage) {
+  const Outcome none = RunCli({});
+  EXPECT_EQ(none.exit_code, 2);
+  EXPECT_TRUE(Contains(none.err, "usage: landstat")) << none.err;
+
+  const Outcome unknown = RunCli({"tally"});
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_TRUE(Contains(unknown.err, "tally")) << unknown.err;
+
+  const Outcome no_project = RunCli({"run", "--year", "2009"});
+  EXPECT_EQ(no_project.exit_code, 2);
+  EXPECT_TRUE(Contains(no_project.err, "--project")) << no_project.err;
+}
+
+TEST(LandstatCli, RunHelp) {
+  const Outcome help = RunCli({"run", "--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_TRUE(Contains(help.out, "usage: landstat run")) << help.out;
+}
+
+TEST(LandstatCli, MissingProjectFile) {
+  TempDir dir;
+  const std::string project = dir.File("missing.xml");
+  const Outcome missing = RunCli({"run", "--project", project, "--home", dir.path().string()});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_TRUE(Contains(missing.out + missing.err, project)) << missing.out << missing.err;
+}
+
+TEST(LandstatCli, RunOfAGeneratedCounty) {
+  TempDir dir;
+  county::CountyOptions options;
+  options.parcels = 60;
+  options.seed = 5;
+  const county::CountyFiles files =
+      county::WriteCounty(county::PlanCounty(options), dir.File("county"));
+  fs::create_directories(dir.path() / "home");
+  const std::string database = dir.File("stats.sqlite");
+
+  const Outcome run = RunCli({"run", "--project", files.project, "--db", database, "--home",
+                              dir.File("home"), "--year", "2009", "--quiet"});
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.out, "statistics completed")) << run.out;
+  ASSERT_TRUE(fs::exists(database));
+  EXPECT_TRUE(fs::exists(dir.path() / "2009330102StatLog.txt"));
+  db::Connection result(testing::JetConnectionString(database));
+  EXPECT_TRUE(result.TableExists("statdata"));
+  EXPECT_TRUE(result.TableExists("PMstatdata"));
+}
+
+TEST(LandstatCli, RunThatFails) {
+  TempDir dir;
+  testing::SurveyFeatures survey = testing::SmallCounty();
+  std::erase_if(survey.parcel_fields,
+                [](const auto& field) { return field.name == "图斑地类面积"; });
+  for (testing::FieldValues& parcel : survey.parcels) {
+    std::erase_if(parcel, [](const auto& value) { return value.first == "图斑地类面积"; });
+  }
+  testing::WriteSurvey(dir.File("survey.gpkg"), survey);
+  std::ofstream codes(dir.File("codes.tsv"));
+  for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
+    codes << entry.type << "\t" << entry.code << "\t" << entry.name << "\n";
+  }
+  codes.close();
+  gis::WriteProjectFile(
+      dir.File("project.xml"), "330102", "上城区",
+      {{"地类图斑", "survey.gpkg"}, {"线状地物", "survey.gpkg"}, {"零星地物", "survey.gpkg"}},
+      "codes.tsv");
+  fs::create_directories(dir.path() / "home");
+
+  const Outcome run =
+      RunCli({"run", "--project", dir.File("project.xml"), "--db", dir.File("stats.sqlite"),
+              "--home", dir.File("home"), "--year", "2009", "--quiet"});
+  EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.out, "FAILED")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "图斑地类面积")) << run.out;
+}
+
+}  // namespace
+}  // namespace landstat

@@ -1,0 +1,362 @@
+// The base table "statdata": its columns, and the rows the fill makes from
+// a small survey whose rows are worked out by hand.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/stat_context.h"
+#include "engine/survey_fixture.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+using testing::BothEngines;
+using testing::FieldValues;
+using testing::kGroup;
+using testing::kVillage;
+using testing::OpenSurvey;
+using testing::ReadFileBytes;
+using testing::Rows;
+using testing::ScopedProgramDir;
+using testing::SurveyFeatures;
+using testing::WriteFileBytes;
+using testing::WriteStatConfig;
+using Strings = std::vector<std::string>;
+
+FieldValues Set(FieldValues values, const std::string& field, const std::string& value) {
+  std::erase_if(values, [&](const auto& entry) { return entry.first == field; });
+  values.emplace_back(field, value);
+  return values;
+}
+
+// A road between parcel 1 of the group (side 1) and parcel 2 of the village
+// (side 2).
+FieldValues Road(const std::string& ratio, const std::string& area) {
+  FieldValues values = {
+      {"线状地物面积", area},      {"地类编码", "104"},           {"权属性质", "30"},
+      {"扣除图斑编号1", "1"},      {"扣除图斑座落代码1", kGroup}, {"权属单位代码1", kGroup},
+      {"权属单位名称1", "一组"},   {"扣除图斑编号2", "2"},        {"扣除图斑座落代码2", kVillage},
+      {"权属单位代码2", kVillage}, {"权属单位名称2", "一村"}};
+  if (!ratio.empty()) values.emplace_back("扣除比例", ratio);
+  return values;
+}
+
+FieldValues Pond(const std::string& location) {
+  return {{"地类编码", "114"},      {"座落图斑编号", "3"}, {"座落单位代码", location},
+          {"零星地物面积", "12.5"}, {"权属性质", "30"},    {"权属单位代码", kVillage},
+          {"权属单位名称", "一村"}};
+}
+
+FieldValues Parcel(const std::string& number, const std::string& class_code,
+                   const std::string& area, const std::string& location = kGroup) {
+  return {{"图斑编号", number},       {"地类编码", class_code},        {"图斑地类面积", area},
+          {"权属性质", "30"},         {"权属单位代码", kGroup},        {"权属单位名称", "一组"},
+          {"座落单位代码", location}, {"座落单位名称", "图层里的名称"}};
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Whether one line of the log names every part.
+bool LogLineNames(const std::string& log, const Strings& parts) {
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    if (std::all_of(parts.begin(), parts.end(), [&](const std::string& part) {
+          return line.find(part) != std::string::npos;
+        })) {
+      return true;
+    }
+  }
+  return false;
+}
+
+class BaseTableTest : public BothEngines {
+ protected:
+  short Mode() const { return IsServer() ? 1 : 0; }
+  std::string Table(const std::string& base = "statdata") const {
+    return IsServer() ? "D2009330102" + base : base;
+  }
+
+  // A context on this test's database over the survey, with the codes
+  // loaded and the log (when named) open.
+  std::unique_ptr<CStatContext> Context(const OpenSurvey& survey, const std::string& log = {}) {
+    codes_.reset(gis::RuralCode::FromEntries(testing::SmallCodeEntries()));
+    auto context =
+        std::make_unique<CStatContext>(0, survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0,
+                                       0, codes_.get(), "2009", "330102", log, 1, "");
+    context->OpenStatLogFile();
+    EXPECT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
+    EXPECT_EQ(context->LoadCodes(), 1);
+    return context;
+  }
+
+  // Writes the survey, builds and fills the base table; the fill's result.
+  // The failures are counted and their log kept.
+  short Build(const SurveyFeatures& features) {
+    testing::WriteSurvey(survey_, features);
+    const std::string log = home_.File("stat.log");
+    WriteFileBytes(log, "");
+    short result = 0;
+    {
+      OpenSurvey survey(survey_);
+      auto context = Context(survey, log);
+      EXPECT_EQ(context->CreateStatDataTable(), 1);
+      result = context->BuildStatDataDirect();
+      errors_ = context->m_nErrCount;
+    }
+    log_ = ReadFileBytes(log);
+    return result;
+  }
+
+  Strings Select(const std::string& columns, const std::string& condition = "1=1") {
+    return Rows(conn(), "select " + columns + " from " + Table() + " where " + condition);
+  }
+
+  // Column names (lower case, as a server folds them) and types of a table.
+  std::vector<db::ColumnInfo> Columns(const std::string& table) {
+    std::vector<db::ColumnInfo> columns = conn().Columns(table);
+    for (db::ColumnInfo& column : columns) column.name = Lower(column.name);
+    return columns;
+  }
+
+  ScopedProgramDir home_;
+  std::string survey_ = home_.File("survey.gpkg");
+  std::unique_ptr<gis::RuralCode> codes_;
+  int errors_ = 0;
+  std::string log_;
+};
+
+const char kPieceColumns[] =
+    "来源, 图斑编号, 座落单位代码, 座落单位名称, 权属单位代码, 权属单位名称, 权属性质, "
+    "土地总面积";
+
+// Linear features --------------------------------------------------------
+
+TEST_P(BaseTableTest, LinearFeaturesAreBookedToTheirParcels) {
+  SurveyFeatures survey;
+  survey.lines = {Road("0.5", "0.03"),
+                  Road("0.5", "0.04"),
+                  Road("1", "0.035"),
+                  Road("", "1.5"),
+                  Road("0.4", "2.25"),
+                  Set(Road("0.5", "0.03"), "扣除图斑编号1", ""),
+                  Set(Set(Set(Road("0.5", "0.03"), "扣除图斑编号2", ""), "扣除图斑座落代码2", ""),
+                      "权属单位代码2", "")};
+  ASSERT_EQ(Build(survey), 1);
+  const std::string side1 = "线状地物|1|" + kGroup + "|一组|" + kGroup + "|一组|30|";
+  const std::string side2 = "线状地物|2|" + kVillage + "|一村|" + kVillage + "|一村|30|";
+  EXPECT_EQ(Select(kPieceColumns), (Strings{side1 + "0.01", side2 + "0.02",  // halves of 0.03
+                                            side1 + "0.02", side2 + "0.02",  // halves of 0.04
+                                            side1 + "0.035",    // ratio 1: whole, as it is
+                                            side1 + "1.5",      // no ratio
+                                            side1 + "2.25",     // a ratio other than a half
+                                            side1 + "0.01"}));  // no parcel on side 2
+  // The class column and its parent carry each piece.
+  EXPECT_EQ(Select("sum(BM104), sum(BM10), sum(土地总面积), sum(BM01)"),
+            (Strings{"3.865|3.865|3.865|0"}));
+  EXPECT_EQ(errors_, 0);
+}
+
+// Scattered features -----------------------------------------------------
+
+TEST_P(BaseTableTest, ScatteredFeaturesNeedALocation) {
+  SurveyFeatures survey;
+  survey.points = {Pond(kVillage), Pond("")};
+  ASSERT_EQ(Build(survey), 1);
+  EXPECT_EQ(Select(std::string(kPieceColumns) + ", BM114, BM11"),
+            (Strings{"零星地物|3|" + kVillage + "|一村|" + kVillage + "|一村|30|12.5|12.5|12.5"}));
+}
+
+// Parcels ----------------------------------------------------------------
+
+TEST_P(BaseTableTest, ParcelWithADeductionGivesTwoRows) {
+  FieldValues terraced = Parcel("3", "011", "89.75");
+  for (const auto& [field, value] : FieldValues{{"扣除地类编码", "123"},
+                                                {"扣除地类面积", "10.25"},
+                                                {"耕地坡度级", "2"},
+                                                {"耕地类型", "TT"},
+                                                {"地类备注", "K"},
+                                                {"权属单位名称", "王'家"},
+                                                {"批准文号", "浙土字[2009]1号"}}) {
+    terraced = Set(terraced, field, value);
+  }
+  SurveyFeatures survey;
+  survey.parcels = {terraced, Parcel("4", "203", "7")};
+  ASSERT_EQ(Build(survey), 1);
+  EXPECT_EQ(Select("来源, 图斑编号, 土地总面积, BM123, BM12, BM011, BM01, BM203, BM20"),
+            (Strings{"地类图斑扣除|3|10.25|10.25|10.25|0|0|0|0",
+                     "地类图斑|3|89.75|0|0|89.75|89.75|0|0", "地类图斑|4|7|0|0|0|0|7|7"}));
+  EXPECT_EQ(
+      Select("图斑编号, 耕地类型, 地类备注, 批准文号, 耕地坡度级, 权属单位名称", "来源='地类图斑'"),
+      (Strings{"3|TT|K|浙土字[2009]1号|2|王'家", "4||||0|一组"}));
+  EXPECT_EQ(errors_, 0);
+}
+
+// Parcels keep the location name of their layer; linear features take the
+// code table's name, none for an unknown code.
+TEST_P(BaseTableTest, LevelsComeFromTheLocationCode) {
+  SurveyFeatures survey;
+  survey.lines = {Set(Road("1", "4"), "扣除图斑座落代码1", "330102001999")};
+  survey.parcels = {Parcel("2", "011", "1", kGroup), Parcel("3", "011", "1", kVillage),
+                    Parcel("4", "011", "1", "330102001999")};
+  ASSERT_EQ(Build(survey), 1);
+  const std::string above = "|330102001|一乡|330102|上城区|3301|杭州市|33|浙江省";
+  EXPECT_EQ(Select("图斑编号, 座落单位名称, 村级代码, 村名称, 乡级代码, 乡名称, 县级代码, 县名称, "
+                   "市级代码, 市名称, 省级代码, 省名称"),
+            (Strings{"1||330102001999|" + above, "2|图层里的名称|330102001001|一村" + above,
+                     "3|图层里的名称|330102001001|一村" + above,
+                     "4|图层里的名称|330102001999|" + above}));
+}
+
+// Bad input --------------------------------------------------------------
+
+TEST_P(BaseTableTest, BadPiecesAreLoggedAndTheFillGoesOn) {
+  SurveyFeatures survey;
+  survey.lines = {Set(Road("1", "0.5"), "地类编码", "999"), Road("1", "12a"), Road("1", "3")};
+  FieldValues unreadable = Set(Parcel("2", "011", "12a"), "扣除地类编码", "123");
+  unreadable = Set(unreadable, "扣除地类面积", "1");
+  survey.parcels = {Parcel("1", "014", "5"), unreadable, Parcel("3", "203", "7")};
+  ASSERT_EQ(Build(survey), 1);
+  EXPECT_EQ(errors_, 4);
+
+  EXPECT_EQ(Select("来源, 图斑编号, 土地总面积"),
+            (Strings{"线状地物|1|3", "地类图斑扣除|2|1", "地类图斑|3|7"}));
+  EXPECT_EQ(log_.rfind("1 图元号 1 地类码 BM999 ", 0), 0u) << log_;
+  EXPECT_TRUE(LogLineNames(log_, {"图元号 1 地类码 BM014 ", kGroup})) << log_;
+  EXPECT_TRUE(LogLineNames(log_, {"线状地物", " 2 ", "线状地物面积", "12a"})) << log_;
+  EXPECT_TRUE(LogLineNames(log_, {"地类图斑", " 2 ", "图斑地类面积", "12a"})) << log_;
+}
+
+// A class code that is not in the code table has no class column, however
+// short it is: the piece must not add to the total without a class.
+TEST_P(BaseTableTest, ShortClassCodeMissingFromTheCodeTableIsLogged) {
+  SurveyFeatures survey;
+  survey.parcels = {Parcel("1", "9", "5"), Parcel("2", "011", "7")};
+  ASSERT_EQ(Build(survey), 1);
+  EXPECT_EQ(Select("图斑编号, 土地总面积"), (Strings{"2|7"}));
+  EXPECT_TRUE(LogLineNames(log_, {"图元号 1 地类码 BM9 "})) << log_;
+}
+
+TEST_P(BaseTableTest, ParcelLayerWithoutAFieldTheFillNeeds) {
+  SurveyFeatures survey;
+  std::erase_if(survey.parcel_fields,
+                [](const auto& field) { return field.name == "图斑地类面积"; });
+  survey.parcels = {
+      {{"图斑编号", "1"}, {"地类编码", "011"}, {"座落单位代码", kGroup}, {"权属单位代码", kGroup}}};
+  EXPECT_EQ(Build(survey), 0);
+  EXPECT_TRUE(LogLineNames(log_, {"地类图斑", "图斑地类面积"})) << log_;
+}
+
+// Columns ----------------------------------------------------------------
+
+Strings ClassColumns() {
+  Strings columns;
+  for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
+    if (entry.type == "地类代码") columns.push_back("bm" + entry.code);
+  }
+  return columns;
+}
+
+// "城镇用地" a whole number; "耕地坡度级", "土地总面积" and the class columns
+// numbers; the rest text.
+::testing::AssertionResult TypedByName(const std::vector<db::ColumnInfo>& columns) {
+  for (const db::ColumnInfo& column : columns) {
+    db::FieldType wanted = db::FieldType::kText;
+    if (column.name == "城镇用地") {
+      wanted = db::FieldType::kInteger;
+    } else if (column.name == "耕地坡度级" || column.name == "土地总面积" ||
+               column.name.rfind("bm", 0) == 0) {
+      wanted = db::FieldType::kDouble;
+    }
+    if (column.type != wanted) {
+      return ::testing::AssertionFailure()
+             << "column " << column.name << " is declared " << column.declared;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+Strings Names(const std::vector<db::ColumnInfo>& columns) {
+  Strings names;
+  for (const db::ColumnInfo& column : columns) names.push_back(column.name);
+  return names;
+}
+
+Strings Concat(std::initializer_list<Strings> parts) {
+  Strings all;
+  for (const Strings& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST_P(BaseTableTest, BaseTableColumns) {
+  testing::WriteSurvey(survey_, {});
+  OpenSurvey survey(survey_);
+  auto context = Context(survey);
+  ASSERT_EQ(context->CreateStatDataTable(), 1);
+  const auto columns = Columns(Table());
+  EXPECT_EQ(Names(columns),
+            Concat({{"备注", "新增建设用地类型"}, kStatFixedFields, ClassColumns()}));
+  EXPECT_TRUE(TypedByName(columns));
+  // Made again, the table is replaced.
+  conn().Execute("insert into " + Table() + " (图斑编号) values ('x')");
+  ASSERT_EQ(context->CreateStatDataTable(), 1);
+  EXPECT_TRUE(Select("图斑编号").empty());
+}
+
+TEST_P(BaseTableTest, DescriptionColumnWhenSwitchedOn) {
+  WriteStatConfig("[HD]\nMSSM=1\n");
+  SurveyFeatures survey;
+  survey.parcel_fields.push_back({"描述说明", OFTString});
+  survey.parcels = {Set(Parcel("1", "011", "5"), "描述说明", "说明")};
+  ASSERT_EQ(Build(survey), 1);
+  const auto columns = Columns(Table());
+  EXPECT_EQ(Names(columns),
+            Concat({{"备注", "新增建设用地类型", "描述说明"}, kStatFixedFields, ClassColumns()}));
+  EXPECT_TRUE(TypedByName(columns));
+  EXPECT_EQ(Select("图斑编号, 描述说明"), (Strings{"1|说明"}));
+}
+
+TEST_P(BaseTableTest, FarmlandAndOwnershipLotTablesAreTypedByName) {
+  WriteStatConfig(std::string(testing::kThreeUnits) + "[HD]\nMSSM=1\n");
+  testing::WriteSurvey(survey_, {});
+  OpenSurvey survey(survey_);
+  auto context = Context(survey);
+  ASSERT_EQ(context->CreateJbntStatTable(), 1);
+  ASSERT_EQ(context->CreateJbntExTable(), 1);
+  ASSERT_EQ(context->CreateUnitJbntTables(), 1);
+  ASSERT_EQ(context->CreateNcqsStatTable(), 1);
+  EXPECT_EQ(context->m_nErrCount, 0);
+
+  const Strings fields = Concat({kStatFixedFields, ClassColumns()});
+  const Strings unit_leading = {"调入备注", "是否补划", "保护片编号", "基本农田图斑编号"};
+  const std::string year_county = IsServer() ? "2009330102" : "";
+  const std::vector<std::pair<std::string, Strings>> tables = {
+      {Table("statdata_jbnt"), Concat({unit_leading, {"地类编码"}, fields})},
+      {Table("statdata_jbntex"), Concat({{"保护片编号", "基本农田图斑编号"}, fields})},
+      {"PM" + year_county + "statdata_jbnt", Concat({unit_leading, fields})},
+      {"GQ" + year_county + "statdata_jbnt", Concat({unit_leading, fields})},
+      {"MU" + year_county + "statdata_jbnt", Concat({unit_leading, fields})},
+      {Table("statdata_ncqs"), Concat({{"地籍号", "描述说明"}, fields})}};
+  for (const auto& [table, names] : tables) {
+    SCOPED_TRACE(table);
+    ASSERT_TRUE(conn().TableExists(table));
+    const auto columns = Columns(table);
+    EXPECT_EQ(Names(columns), names);
+    EXPECT_TRUE(TypedByName(columns));
+  }
+}
+
+LANDSTAT_BOTH_ENGINES(BaseTableTest);
+
+}  // namespace
+}  // namespace landstat

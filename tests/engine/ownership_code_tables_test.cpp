@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "engine/stat_context.h"
+#include "platform/gis/gis_fixtures.h"
+#include "platform/gis/layers.h"
+#include "platform/gis/rural_code.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+using testing::BothEngines;
+using testing::Texts;
+
+std::unique_ptr<gis::RuralCode> SmallCodeTable() {
+  return std::unique_ptr<gis::RuralCode>(gis::RuralCode::FromEntries({
+      {"地类代码", "01", "耕地"},
+      {"地类代码", "011", "水田"},
+      {"省行政代码", "33", "浙江省"},
+      {"市行政代码", "3301", "杭州市"},
+      {"县行政代码", "330102", "上城区"},
+      {"乡行政代码", "330102001", "清波街道"},
+      {"村行政代码", "330102001001", "劳动路社区"},
+      {"组行政代码", "3301020010010010000", "王'家组"},
+      {"房屋结构", "1", "钢结构"},
+  }));
+}
+
+class OwnershipCodeTablesTest : public BothEngines {
+ protected:
+  // A context on the test database, codes loaded; `district` is the layer.
+  std::unique_ptr<CStatContext> Context(gis::RuralCode* codes, short district = 0) {
+    auto context = std::make_unique<CStatContext>(district, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes,
+                                                  "2024", "330102", "", 1, "");
+    EXPECT_EQ(context->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    if (codes) {
+      EXPECT_EQ(context->LoadCodes(), 1);
+    }
+    return context;
+  }
+
+  testing::ScopedProgramDir home_;
+  testing::TempDir files_;
+};
+
+TEST_P(OwnershipCodeTablesTest, QsdmbPadsEveryAdministrativeCodeToNineteenCharacters) {
+  auto codes = SmallCodeTable();
+  auto context = Context(codes.get());
+  for (int run = 0; run < 2; ++run) {  // a second run gives the same rows
+    ASSERT_EQ(context->CreateQsdmbTable(), 1);
+    ASSERT_EQ(context->FillQsdmbTable(), 1);
+    EXPECT_EQ(Texts(conn(), "select QSDWDM from QSDMB order by QSDWDM"),
+              (std::vector<std::string>{"3300000000000000000", "3301000000000000000",
+                                        "3301020000000000000", "3301020010000000000",
+                                        "3301020010010000000", "3301020010010010000"}));
+  }
+  EXPECT_EQ(Texts(conn(), "select QSDWMC from QSDMB where QSDWDM = '3301020010010010000'"),
+            std::vector<std::string>{"王'家组"});
+  // The patterns the enclave and ledger statements use find their levels.
+  EXPECT_EQ(Texts(conn(),
+                  "select QSDWMC from QSDMB where QSDWDM like '330102___0000000000' and "
+                  "QSDWDM <> '3301020000000000000'"),
+            std::vector<std::string>{"清波街道"});
+  EXPECT_EQ(Texts(conn(),
+                  "select QSDWMC from QSDMB where QSDWDM like '330102______0000000' and "
+                  "QSDWDM not like '330102___0000000000'"),
+            std::vector<std::string>{"劳动路社区"});
+  EXPECT_EQ(Texts(conn(),
+                  "select QSDWMC from QSDMB where RIGHT(QSDWDM,17) LIKE "
+                  "'00000000000000000'"),
+            std::vector<std::string>{"浙江省"});
+  // The same plain name on a server.
+  EXPECT_TRUE(conn().TableExists("QSDMB"));
+}
+
+TEST_P(OwnershipCodeTablesTest, QsdmbOfACodeTableWithoutAdministrativeCodesIsEmptyAndLogged) {
+  std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::FromEntries({{"地类代码", "01", "耕地"}}));
+  auto context = Context(codes.get());
+  ASSERT_EQ(context->CreateQsdmbTable(), 1);
+  EXPECT_EQ(context->FillQsdmbTable(), 1);
+  EXPECT_TRUE(Texts(conn(), "select QSDWDM from QSDMB").empty());
+  EXPECT_EQ(context->m_nErrCount, 1);
+  EXPECT_EQ(context->m_strLogMsg, "代码表中没有行政代码");
+}
+
+TEST_P(OwnershipCodeTablesTest, DistrictTableHoldsEveryVillageWithItsRemark) {
+  const std::string survey = files_.File("survey.gpkg");
+  testing::WriteFixtureLayer(
+      survey, "行政辖区", wkbPolygon, {{"行政区代码"}, {"行政区名称"}, {"描述说明"}},
+      {{"POLYGON((0 0,1 0,1 1,0 1,0 0))", {{"行政区代码", "330102001001"}, {"描述说明", "01"}}},
+       {"POLYGON((1 0,2 0,2 1,1 1,1 0))", {{"行政区代码", "330102001002"}}}});
+  const gis::LayerHandle district = gis::OpenLayer(survey, "行政辖区");
+  auto codes = SmallCodeTable();
+  auto context = Context(codes.get(), district);
+  ASSERT_EQ(context->CreateXzxqTable(), 1);
+  ASSERT_EQ(context->FillXzxqTable(), 1);
+  const std::string table = IsServer() ? "D2024330102ZB_XZXQ" : "ZB_XZXQ";
+  EXPECT_EQ(Texts(conn(), "select 行政区代码 from " + table + " order by 行政区代码"),
+            (std::vector<std::string>{"330102001001", "330102001002"}));
+  EXPECT_EQ(Texts(conn(), "select 行政区代码 from " + table + " where 描述说明 = '01'"),
+            std::vector<std::string>{"330102001001"});
+  gis::CloseLayer(district);
+}
+
+TEST_P(OwnershipCodeTablesTest, DistrictLayerWithoutTheFieldsGivesAnEmptyTableAndOneWarning) {
+  const std::string survey = files_.File("survey.gpkg");
+  testing::WriteFixtureLayer(
+      survey, "行政辖区", wkbPolygon, {{"行政区代码"}},
+      {{"POLYGON((0 0,1 0,1 1,0 1,0 0))", {{"行政区代码", "330102001001"}}}});
+  const gis::LayerHandle district = gis::OpenLayer(survey, "行政辖区");
+  auto codes = SmallCodeTable();
+  auto context = Context(codes.get(), district);
+  ASSERT_EQ(context->CreateXzxqTable(), 1);
+  EXPECT_EQ(context->FillXzxqTable(), 1);
+  EXPECT_TRUE(Texts(conn(), "select 行政区代码 from " + context->Names().Plain("ZB_XZXQ")).empty());
+  EXPECT_EQ(context->m_nErrCount, 1);
+  EXPECT_NE(context->m_strLogTitle.find("行政辖区"), std::string::npos);
+  EXPECT_NE(context->m_strLogTitle.find("描述说明"), std::string::npos);
+  gis::CloseLayer(district);
+}
+
+LANDSTAT_BOTH_ENGINES(OwnershipCodeTablesTest);
+
+}  // namespace
+}  // namespace landstat

@@ -1,0 +1,259 @@
+// Whole statistics runs through the engine's entry points: the tables a run
+// leaves, the runs that stop early, the run's log, and the areas of a
+// generated county carried through the base table and its unit copies.
+
+#include "engine/stat_drivers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "county_plan.h"
+#include "county_writer.h"
+#include "engine/survey_fixture.h"
+#include "platform/gis/project.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BothEngines;
+using testing::FixtureField;
+using testing::JetConnectionString;
+using testing::Numbers;
+using testing::OpenSurvey;
+using testing::ReadFileBytes;
+using testing::ScopedProgramDir;
+using testing::SurveyFeatures;
+using testing::Texts;
+using testing::WriteFileBytes;
+using testing::WriteStatConfig;
+using Strings = std::vector<std::string>;
+
+constexpr char kYear[] = "2009";
+
+// The small county with a field of its parcel layer left out.
+SurveyFeatures SmallCountyWithout(const std::string& field) {
+  SurveyFeatures county = testing::SmallCounty();
+  std::erase_if(county.parcel_fields, [&](const FixtureField& f) { return f.name == field; });
+  for (testing::FieldValues& parcel : county.parcels) {
+    std::erase_if(parcel, [&](const auto& value) { return value.first == field; });
+  }
+  return county;
+}
+constexpr char kCounty[] = "330102";
+
+class StatDriversTest : public BothEngines {
+ protected:
+  void SetUp() override {
+    BothEngines::SetUp();
+    WriteStatConfig(testing::kThreeUnits);
+  }
+
+  short Mode() const { return IsServer() ? 1 : 0; }
+  std::string Plain(const std::string& base) const {
+    return IsServer() ? std::string("D") + kYear + kCounty + base : base;
+  }
+  std::string Copy(const std::string& unit) const {
+    return unit + (IsServer() ? std::string(kYear) + kCounty : "") + "statdata";
+  }
+  std::string AreaUnit() const {
+    return IsServer() ? std::string("D") + kCounty + "AreaUnit" : "AreaUnit";
+  }
+
+  // A stand-alone run compacts its database into a new file, so the result
+  // is read through a connection opened afterwards.
+  db::Connection Result() { return db::Connection(database().ConnectionString()); }
+
+  short RunHandForm(const std::string& survey_path, gis::RuralCode* codes,
+                    const std::string& log = {}) {
+    OpenSurvey survey(survey_path);
+    return landStatData(survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0, 0, codes,
+                        database().ConnectionString(), kYear, kCounty, Mode(), 1, log);
+  }
+
+  short RunSmallCounty(const std::string& log = {}) {
+    testing::WriteSurvey(survey_, testing::SmallCounty());
+    return RunHandForm(survey_, codes_.get(), log);
+  }
+
+  // The tables of a completed run and the small county's rows in them.
+  void ExpectSmallCountyTables() {
+    db::Connection result = Result();
+    for (const std::string& table : {Plain("statdata"), Copy("PM"), Copy("GQ"), Copy("MU")}) {
+      ASSERT_TRUE(result.TableExists(table)) << table;
+      EXPECT_EQ(Numbers(result, "select count(*) from " + table), std::vector<double>{6}) << table;
+    }
+    EXPECT_NEAR(Numbers(result, "select sum(土地总面积) from " + Plain("statdata")).at(0), 119.53,
+                1e-9);
+    // 0 + 0 + 0.0013 + 0.0010 + 0.0090 + 0.0007
+    EXPECT_NEAR(Numbers(result, "select sum(土地总面积) from " + Copy("GQ")).at(0), 0.012, 1e-9);
+    EXPECT_TRUE(result.TableExists(Plain("statdataex")));
+    EXPECT_EQ(Numbers(result, "select count(*) from CODETBL1"),
+              std::vector<double>{static_cast<double>(testing::SmallCodeEntries().size())});
+    EXPECT_EQ(Numbers(result, "select count(*) from " + AreaUnit()), std::vector<double>{6});
+  }
+
+  ScopedProgramDir home_;
+  std::string survey_ = home_.File("survey.gpkg");
+  std::unique_ptr<gis::RuralCode> codes_{gis::RuralCode::FromEntries(testing::SmallCodeEntries())};
+};
+
+// Completed runs ---------------------------------------------------------
+
+TEST_P(StatDriversTest, HandFormBuildsTheBaseTableAndItsCopies) {
+  ASSERT_EQ(RunSmallCounty(), 1);
+  ExpectSmallCountyTables();
+}
+
+TEST_P(StatDriversTest, ProjectFormTakesTheLayersByName) {
+  testing::WriteSurvey(survey_, testing::SmallCounty());
+  const std::string path = home_.File("project.xml");
+  gis::WriteProjectFile(
+      path, kCounty, "上城区",
+      {{"地类图斑", "survey.gpkg"}, {"线状地物", "survey.gpkg"}, {"零星地物", "survey.gpkg"}});
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(path);
+  ASSERT_EQ(landStatData(project.get(), codes_.get(), database().ConnectionString(), kYear, kCounty,
+                         Mode(), 1, ""),
+            1);
+  ExpectSmallCountyTables();
+
+  // Without a custom list the custom form is the project form.
+  for (const std::string& list : {std::string(), home_.File("missing.xml")}) {
+    SCOPED_TRACE(list);
+    Result().Execute("drop table " + Plain("statdata"));
+    ASSERT_EQ(landStatDataCustom(list, project.get(), codes_.get(), database().ConnectionString(),
+                                 kYear, kCounty, Mode(), 1, ""),
+              1);
+    ExpectSmallCountyTables();
+  }
+}
+
+// Runs that stop early ---------------------------------------------------
+
+TEST_P(StatDriversTest, NoCodeTable) {
+  testing::WriteSurvey(survey_, testing::SmallCounty());
+  EXPECT_EQ(RunHandForm(survey_, nullptr), 0);
+  EXPECT_FALSE(Result().TableExists(Plain("statdata")));
+}
+
+TEST_P(StatDriversTest, BaseFillThatFailsLeavesNoBaseTable) {
+  // A completed run first, so that an old base table stands.
+  ASSERT_EQ(RunSmallCounty(), 1);
+
+  const SurveyFeatures broken = SmallCountyWithout("图斑地类面积");
+  const std::string path = home_.File("broken.gpkg");
+  testing::WriteSurvey(path, broken);
+  EXPECT_EQ(RunHandForm(path, codes_.get()), 0);
+  EXPECT_FALSE(Result().TableExists(Plain("statdata")));
+}
+
+TEST(StatDriversConnection, ConnectionThatCannotBeOpened) {
+  ScopedProgramDir home;
+  std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::FromEntries(testing::SmallCodeEntries()));
+  const std::string log = home.File("stat.log");
+  WriteFileBytes(log, "");
+  const std::string missing = JetConnectionString(home.File("no/such/folder/stats.sqlite"));
+  EXPECT_EQ(
+      landStatData(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes.get(), missing, kYear, kCounty, 0, 1, log),
+      0);
+  EXPECT_FALSE(fs::exists(home.path() / "no"));
+  EXPECT_EQ(
+      landStatData(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes.get(),
+                   "host=127.0.0.1 port=1 dbname=x connect_timeout=2", kYear, kCounty, 1, 1, log),
+      0);
+  EXPECT_NE(ReadFileBytes(log).find("连接数据库失败"), std::string::npos) << ReadFileBytes(log);
+}
+
+// The run's log ------------------------------------------------------------
+
+TEST_P(StatDriversTest, ExistingLogReceivesTheFailures) {
+  const std::string log = home_.File("stat.log");
+  WriteFileBytes(log, "a longer log of an older run\r\n");
+  SurveyFeatures county = testing::SmallCounty();
+  county.parcels.push_back({{"图斑编号", "3"},
+                            {"地类编码", "999"},
+                            {"图斑地类面积", "1"},
+                            {"座落单位代码", testing::kGroup},
+                            {"权属单位代码", testing::kGroup}});
+  testing::WriteSurvey(survey_, county);
+  ASSERT_EQ(RunHandForm(survey_, codes_.get(), log), 1);
+  EXPECT_EQ(ReadFileBytes(log).rfind("1 图元号 3 地类码 BM999", 0), 0u) << ReadFileBytes(log);
+  EXPECT_EQ(ReadFileBytes(log).find("older run"), std::string::npos);
+
+  // A run that stops early logs why.
+  testing::WriteSurvey(survey_, SmallCountyWithout("权属单位代码"));
+  ASSERT_EQ(RunHandForm(survey_, codes_.get(), log), 0);
+  EXPECT_NE(ReadFileBytes(log).find("权属单位代码"), std::string::npos) << ReadFileBytes(log);
+}
+
+TEST_P(StatDriversTest, MissingLogIsNotCreated) {
+  const std::string log = home_.File("stat.log");
+  SurveyFeatures county = testing::SmallCounty();
+  county.parcels.push_back({{"图斑编号", "3"},
+                            {"地类编码", "999"},
+                            {"图斑地类面积", "1"},
+                            {"座落单位代码", testing::kGroup},
+                            {"权属单位代码", testing::kGroup}});
+  testing::WriteSurvey(survey_, county);
+  ASSERT_EQ(RunHandForm(survey_, codes_.get(), log), 1);
+  EXPECT_FALSE(fs::exists(log));
+}
+
+// A generated county -------------------------------------------------------
+
+TEST_P(StatDriversTest, GeneratedCountyAreasAddUp) {
+  county::CountyOptions options;
+  options.parcels = 300;
+  options.seed = 11;
+  const county::CountyPlan plan = county::PlanCounty(options);
+  const county::CountyFiles files = county::WriteCounty(plan, home_.File("county"));
+  county::Cents gross = 0;
+  for (const county::Parcel& parcel : plan.parcels) gross += parcel.gross;
+  const double total = county::FromCents(gross);
+
+  const std::string log = home_.File("stat.log");
+  WriteFileBytes(log, "");
+  std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(files.codes));
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(files.project);
+  ASSERT_EQ(landStatData(project.get(), codes.get(), database().ConnectionString(), kYear,
+                         options.county_code, Mode(), 1, log),
+            1);
+  // No piece of land was refused.
+  EXPECT_EQ(ReadFileBytes(log).find("图元号"), std::string::npos) << ReadFileBytes(log);
+  EXPECT_EQ(ReadFileBytes(log).find("图层 "), std::string::npos) << ReadFileBytes(log);
+
+  db::Connection result = Result();
+  const double rows = Numbers(result, "select count(*) from " + Plain("statdata")).at(0);
+  ASSERT_GE(rows, static_cast<double>(plan.parcels.size()));
+  EXPECT_NEAR(Numbers(result, "select sum(土地总面积) from " + Plain("statdata")).at(0), total,
+              0.005);
+
+  // Every row's area lies in exactly one first-level class.
+  std::string first_level;
+  for (const std::string& code :
+       Texts(result, "select 代码 from CODETBL1 where 代码类型='地类代码' and length(代码)=2")) {
+    first_level += (first_level.empty() ? "" : "+") + ("BM" + code);
+  }
+  ASSERT_FALSE(first_level.empty());
+  EXPECT_EQ(Numbers(result, "select count(*) from " + Plain("statdata") +
+                                " where abs(土地总面积-(" + first_level + "))>0.001"),
+            std::vector<double>{0});
+
+  // Each row of a copy is rounded by at most half its last decimal.
+  const double hectares = Numbers(result, "select sum(土地总面积) from " + Copy("GQ")).at(0);
+  EXPECT_NEAR(hectares, total / 10000, rows * 0.00005 + 1e-9);
+  const double mu = Numbers(result, "select sum(土地总面积) from " + Copy("MU")).at(0);
+  EXPECT_NEAR(mu, total * 3 / 2000, rows * 0.005 + 1e-9);
+}
+
+LANDSTAT_BOTH_ENGINES(StatDriversTest);
+
+}  // namespace
+}  // namespace landstat

@@ -1,0 +1,231 @@
+// The unit copies of the base table, the area-unit table and the copies of
+// layer attributes into the database.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/layer_tables.h"
+#include "engine/stat_context.h"
+#include "engine/survey_fixture.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+using testing::BothEngines;
+using testing::FieldValues;
+using testing::FixtureField;
+using testing::kGroup;
+using testing::OpenSurvey;
+using testing::Rows;
+using testing::ScopedLayer;
+using testing::ScopedProgramDir;
+using testing::SurveyFeatures;
+using testing::WriteStatConfig;
+using Strings = std::vector<std::string>;
+
+FieldValues Parcel(const std::string& number, const std::string& area,
+                   const std::string& slope = "") {
+  return {{"图斑编号", number},     {"地类编码", "011"},     {"图斑地类面积", area},
+          {"耕地坡度级", slope},    {"权属性质", "30"},      {"权属单位代码", kGroup},
+          {"座落单位代码", kGroup}, {"座落单位名称", "一组"}};
+}
+
+class UnitTablesTest : public BothEngines {
+ protected:
+  short Mode() const { return IsServer() ? 1 : 0; }
+  // A table's name in this engine's naming: "D" + year + county in front of
+  // plain tables and the year and county after a unit prefix on a server.
+  std::string Plain(const std::string& base, const std::string& year = "2009") const {
+    return IsServer() ? "D" + year + "330102" + base : base;
+  }
+  std::string Copy(const std::string& unit, const std::string& base = "statdata") const {
+    return unit + (IsServer() ? "2009330102" : "") + base;
+  }
+
+  std::unique_ptr<CStatContext> Context(short change = 0, const std::string& year = "2009") {
+    if (!codes_) codes_.reset(gis::RuralCode::FromEntries(testing::SmallCodeEntries()));
+    auto context = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, change, 0, 0, codes_.get(),
+                                                  year, "330102", "", 1, "");
+    EXPECT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
+    EXPECT_EQ(context->LoadCodes(), 1);
+    return context;
+  }
+
+  // The base table of the parcels, filled.
+  std::unique_ptr<CStatContext> BaseTable(const std::vector<FieldValues>& parcels) {
+    SurveyFeatures features;
+    features.parcels = parcels;
+    testing::WriteSurvey(survey_, features);
+    OpenSurvey survey(survey_);
+    auto context = Context();
+    context->SetSourceLayers(survey.parcel, survey.line, survey.point);
+    EXPECT_EQ(context->CreateStatDataTable(), 1);
+    EXPECT_EQ(context->BuildStatDataDirect(), 1);
+    return context;
+  }
+
+  ScopedProgramDir home_;
+  std::string survey_ = home_.File("survey.gpkg");
+  std::unique_ptr<gis::RuralCode> codes_;
+};
+
+// Unit copies ------------------------------------------------------------
+
+TEST_P(UnitTablesTest, CopiesHoldTheBaseRowsInTheirUnits) {
+  WriteStatConfig(testing::kThreeUnits);
+  // Figures whose rounded rows add up to the rounded total in both units, so
+  // each row of a copy holds its own rounding.
+  auto context = BaseTable({Parcel("1", "1.5", "25"), Parcel("2", "0.4"), Parcel("3", "0.1"),
+                            Parcel("4", "30"), Parcel("5", "3"), Parcel("6", "0.3"),
+                            Parcel("7", "12345.67"), Parcel("8", "70"), Parcel("9", "2")});
+  ASSERT_EQ(context->CreateUnitStatTables(), 1);
+  ASSERT_EQ(context->FillUnitStatTables(), 1);
+  EXPECT_EQ(context->m_nErrCount, 0);
+
+  const std::string areas = "select 图斑编号, 土地总面积, BM011, BM01, BM013, 耕地坡度级 from ";
+  // Square metres: the base rows as they are.
+  EXPECT_EQ(Rows(conn(), "select * from " + Copy("PM")),
+            Rows(conn(), "select * from " + Plain("statdata")));
+  // Hectares at 4 decimals and mu at 2, halves away from zero as the
+  // decimal form reads (1.5 m² is 0.00015 ha and 30 m² 0.045 mu, both held
+  // a little below the half).
+  EXPECT_EQ(Rows(conn(), areas + Copy("GQ")),
+            (Strings{"1|0.0002|0.0002|0.0002|0|25", "2|0|0|0|0|0", "3|0|0|0|0|0",
+                     "4|0.003|0.003|0.003|0|0", "5|0.0003|0.0003|0.0003|0|0", "6|0|0|0|0|0",
+                     "7|1.2346|1.2346|1.2346|0|0", "8|0.007|0.007|0.007|0|0",
+                     "9|0.0002|0.0002|0.0002|0|0"}));
+  EXPECT_EQ(
+      Rows(conn(), areas + Copy("MU")),
+      (Strings{"1|0|0|0|0|25", "2|0|0|0|0|0", "3|0|0|0|0|0", "4|0.05|0.05|0.05|0|0", "5|0|0|0|0|0",
+               "6|0|0|0|0|0", "7|18.52|18.52|18.52|0|0", "8|0.11|0.11|0.11|0|0", "9|0|0|0|0|0"}));
+  // Every other column is copied as it is.
+  const std::string others = "select 来源, 图斑编号, 座落单位代码, 座落单位名称, 村名称 from ";
+  const Strings base = Rows(conn(), others + Plain("statdata"));
+  EXPECT_EQ(Rows(conn(), others + Copy("GQ")), base);
+  EXPECT_EQ(Rows(conn(), others + Copy("MU")), base);
+
+  // The extension table: the base table's columns, no rows.
+  ASSERT_TRUE(conn().TableExists(Plain("statdataex")));
+  EXPECT_EQ(conn().Columns(Plain("statdataex")).size(), conn().Columns(Plain("statdata")).size());
+  EXPECT_TRUE(Rows(conn(), "select * from " + Plain("statdataex")).empty());
+
+  // Made again, the copies are replaced, not added to.
+  ASSERT_EQ(context->CreateUnitStatTables(), 1);
+  ASSERT_EQ(context->FillUnitStatTables(), 1);
+  EXPECT_EQ(Rows(conn(), areas + Copy("MU")).size(), 9u);
+}
+
+TEST_P(UnitTablesTest, CountyBatchWantsHectaresOfOneScope) {
+  WriteStatConfig(testing::kThreeUnits);
+  auto both = BaseTable({Parcel("1", "10")});
+  both->m_bNoPmTables = true;
+  ASSERT_EQ(both->CreateUnitStatTables(), 1);
+  EXPECT_TRUE(both->m_bPm);
+  EXPECT_TRUE(both->m_bGq);
+  EXPECT_FALSE(both->m_bMu);
+  EXPECT_EQ(both->m_nStatScope, 0);
+
+  WriteStatConfig("[AreaUnit]\nUnit1=亩\n[TYPE]\nType=1\n");
+  auto ownership = BaseTable({Parcel("1", "10")});
+  ownership->m_bNoPmTables = true;
+  ASSERT_EQ(ownership->CreateUnitStatTables(), 1);
+  EXPECT_TRUE(ownership->m_bPm);
+  EXPECT_TRUE(ownership->m_bGq);
+  EXPECT_FALSE(ownership->m_bMu);
+  EXPECT_EQ(ownership->m_nStatScope, 1);
+}
+
+// Area units -------------------------------------------------------------
+
+TEST_P(UnitTablesTest, AreaUnitsAreRecordedOncePerYearKindAndUnit) {
+  WriteStatConfig(testing::kThreeUnits);
+  const std::string table = IsServer() ? "D330102AreaUnit" : "AreaUnit";
+  auto context = Context();
+  ASSERT_EQ(context->CreateAreaUnitTable(), 1);
+  ASSERT_TRUE(conn().TableExists(table));
+  conn().Execute("insert into " + table +
+                 " (年度, TYPE, AREAUNIT) values ('2008', '土地利用', '亩')");
+  // The table is kept with what it holds.
+  ASSERT_EQ(context->CreateAreaUnitTable(), 1);
+
+  const std::string rows =
+      "select 年度, TYPE, AREAUNIT from " + table + " order by 年度, TYPE, AREAUNIT";
+  Strings expected = {"2008|土地利用|亩",     "2009|土地利用|亩", "2009|土地利用|公顷",
+                      "2009|土地利用|平方米", "2009|基本农田|亩", "2009|基本农田|公顷",
+                      "2009|基本农田|平方米"};
+  ASSERT_EQ(context->RecordAreaUnits(), 1);
+  Strings written = Rows(conn(), rows);
+  std::sort(written.begin(), written.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(written, expected);
+
+  // A second run of the same year adds nothing.
+  ASSERT_EQ(context->RecordAreaUnits(), 1);
+  written = Rows(conn(), rows);
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, expected);
+
+  // Another year with square metres only adds its own two rows.
+  WriteStatConfig("");
+  auto next = Context(0, "2010");
+  ASSERT_EQ(next->CreateAreaUnitTable(), 1);
+  ASSERT_EQ(next->RecordAreaUnits(), 1);
+  written = Rows(conn(), "select TYPE, AREAUNIT from " + table + " where 年度='2010'");
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (Strings{"土地利用|平方米", "基本农田|平方米"}));
+  EXPECT_EQ(context->m_nErrCount + next->m_nErrCount, 0);
+}
+
+// Layer attributes into the database ---------------------------------------
+
+const std::vector<FixtureField> kChangeFields = {{"变更前地类号", OFTString},
+                                                 {"变更后地类号", OFTString},
+                                                 {"变更面积", OFTReal},
+                                                 {"序号", OFTInteger64}};
+
+TEST_P(UnitTablesTest, ChangeRecordsAreCopiedIntoTheDatabase) {
+  const std::string source = home_.File("change.gpkg");
+  testing::WriteFixtureLayer(
+      source, "变更汇总", wkbPolygon, kChangeFields,
+      {{"POLYGON ((0 0,1 0,1 1,0 0))",
+        {{"变更前地类号", "011"}, {"变更后地类号", "203"}, {"变更面积", "12.5"}, {"序号", "1"}}},
+       {"", {{"变更前地类号", "王'家"}, {"变更后地类号", ""}, {"序号", "2"}}},
+       {"", {{"变更面积", "0.25"}}}});
+  ScopedLayer change(gis::OpenLayer(source, "变更汇总"));
+  auto context = Context(change);
+  const std::string table = Plain("ndChange");
+  const std::string rows = "select 变更前地类号, 变更后地类号, 变更面积, 序号 from " + table;
+  const Strings expected = {"011|203|12.5|1", "王'家|||2", "||0.25|"};
+
+  ASSERT_EQ(context->BuildChangeTable(), 1);
+  EXPECT_EQ(Rows(conn(), rows), expected);
+  std::vector<db::FieldType> types;
+  for (const db::ColumnInfo& column : conn().Columns(table)) types.push_back(column.type);
+  EXPECT_EQ(types, (std::vector<db::FieldType>{db::FieldType::kText, db::FieldType::kText,
+                                               db::FieldType::kDouble, db::FieldType::kInteger}));
+  // Copied again: the table is replaced.
+  ASSERT_EQ(context->BuildChangeTable(), 1);
+  EXPECT_EQ(Rows(conn(), rows), expected);
+  EXPECT_EQ(context->m_nErrCount, 0);
+}
+
+TEST_P(UnitTablesTest, NoChangeLayerCopiesNothing) {
+  auto context = Context();
+  EXPECT_EQ(context->BuildChangeTable(), 1);
+  EXPECT_FALSE(conn().TableExists(Plain("ndChange")));
+  EXPECT_EQ(AiToDB(0, conn(), "nolayer"), 0);
+  EXPECT_EQ(AiToDB(777, conn(), "nolayer"), 0);
+  EXPECT_FALSE(conn().TableExists("nolayer"));
+  EXPECT_EQ(context->m_nErrCount, 0);
+}
+
+LANDSTAT_BOTH_ENGINES(UnitTablesTest);
+
+}  // namespace
+}  // namespace landstat
