@@ -105,10 +105,13 @@ struct RowBalance {
   double total = 0;
 };
 
-// Steps the leaves of a row until they add up to its total. False when the
-// total cannot be reached (a negative total below its classes).
-bool BalanceLeaves(RowBalance& row, const std::vector<double>& source_leaves,
-                   const units::StepSize& size) {
+enum class LeafBalance { kDone, kNegative, kStalled };
+
+// Steps the leaves of a row until they add up to its total: kNegative when
+// the total lies below the classes and cannot be reached, kStalled when the
+// steps ran out before the total was reached (the row keeps what it has).
+LeafBalance BalanceLeaves(RowBalance& row, const std::vector<double>& source_leaves,
+                          const units::StepSize& size) {
   double sum = 0;
   std::vector<std::size_t> large;
   for (std::size_t i = 0; i < row.leaves.size(); ++i) {
@@ -116,7 +119,7 @@ bool BalanceLeaves(RowBalance& row, const std::vector<double>& source_leaves,
     if (row.leaves[i] > 1.0) large.push_back(i);
   }
   double difference = row.total - sum;
-  if (std::fabs(difference) > sum && difference < 0) return false;
+  if (std::fabs(difference) > sum && difference < 0) return LeafBalance::kNegative;
   if (std::fabs(difference) > sum && difference > size.tolerance) {
     // A row whose classes are all but empty takes its steps on the classes
     // the source row holds.
@@ -133,15 +136,16 @@ bool BalanceLeaves(RowBalance& row, const std::vector<double>& source_leaves,
   }
   const units::StepRule rule{
       [tolerance = size.tolerance](double value) { return value >= tolerance; }, true, false};
+  units::Distribution result;
   if (!large.empty()) {
     std::vector<double> values;
     for (std::size_t i : large) values.push_back(row.leaves[i]);
-    units::Distribute(values, difference, size, rule);
+    result = units::Distribute(values, difference, size, rule);
     for (std::size_t k = 0; k < large.size(); ++k) row.leaves[large[k]] = values[k];
   } else {
-    units::Distribute(row.leaves, difference, size, rule);
+    result = units::Distribute(row.leaves, difference, size, rule);
   }
-  return true;
+  return result.stalled ? LeafBalance::kStalled : LeafBalance::kDone;
 }
 
 }  // namespace
@@ -348,11 +352,15 @@ short CStatContext::BalanceClassAreas(const std::string& source_table,
         for (std::size_t i = 0; i < leaves.size(); ++i) source_leaves[i] = values[i + 1].AsDouble();
       }
       const std::vector<double> before = row.leaves;
-      if (!BalanceLeaves(row, source_leaves, size)) {
+      const LeafBalance balance = BalanceLeaves(row, source_leaves, size);
+      if (balance != LeafBalance::kDone) {
         char title[200];
         std::snprintf(title, sizeof title, "座落单位代码 %s 土地总面积 %f",
                       unit.Text("座落单位代码").c_str(), row.total);
-        LogFailure(title, "平差分类面积失败");
+        LogFailure(title, balance == LeafBalance::kNegative ? "平差分类面积失败"
+                                                            : "平差分类面积未达到行面积");
+      }
+      if (balance == LeafBalance::kNegative) {
         if (dirty) unit.Update();
         continue;
       }
@@ -500,13 +508,15 @@ short CStatContext::BalanceRowsToTotal(double source_total, const std::string& t
 short CStatContext::BalanceStatDataByUnit() {
   try {
     const double region = RegionTotal(m_strJbntTblSrc);
-    const ClassColumns columns = SortClassColumns(*this, false);
+    // Extension classes are balanced to their parents, never counted as
+    // leaves beside them.
+    const ClassColumns columns = SortClassColumns(*this, true);
     for (const auto& [name, unit, decimals] : {std::tuple{m_strJbntTblUnit1, m_nUnit1, m_nDec1},
                                                std::tuple{m_strJbntTblUnit2, m_nUnit2, m_nDec2}}) {
       if (name.empty() || unit == m_nUnitSrc) continue;
       std::map<std::string, double> moved;
       BalanceRowsToTotal(region, name, unit, decimals, moved);
-      BalanceClassAreas(m_strJbntTblSrc, name, columns.leaves, {}, decimals, moved);
+      BalanceClassAreas(m_strJbntTblSrc, name, columns.leaves, columns.extensions, decimals, moved);
     }
     return 1;
   } catch (const db::DbError& error) {

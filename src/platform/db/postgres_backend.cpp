@@ -202,6 +202,7 @@ class PostgresBackend : public Backend {
   void Commit() override {
     Flush();
     Exec("COMMIT");
+    moved_ids_.clear();  // the walks that knew the old ids are over
   }
   void Rollback() override {
     batch_ = WriteBatch();
@@ -277,7 +278,7 @@ class PostgresBackend : public Backend {
         (!batch_.update || batch_.table != table || batch_.columns != columns)) {
       Flush();
     }
-    const std::string id = CurrentId(row_id.AsText());
+    const std::string id = CurrentId(table, row_id.AsText());
     WriteBatch& batch = batch_;
     batch.table = table;
     batch.columns = columns;
@@ -298,7 +299,7 @@ class PostgresBackend : public Backend {
     WriteBatch batch = std::move(batch_);
     batch_ = WriteBatch();
     // The old ids of rows stored long ago are of no use to anyone.
-    if (moved_ids_.size() > 100000) moved_ids_.clear();
+    if (moved_ids_[batch.table].size() > 100000) moved_ids_[batch.table].clear();
     Exec("SAVEPOINT landstat_batch");
     try {
       StoreBatch(batch, 0, batch.rows.size());
@@ -370,9 +371,14 @@ class PostgresBackend : public Backend {
   }
 
  private:
-  // The id a row has now: each stored update gives the row a new ctid.
-  std::string CurrentId(std::string id) const {
-    for (auto moved = moved_ids_.find(id); moved != moved_ids_.end(); moved = moved_ids_.find(id)) {
+  // The id a row of `table` has now: each stored update gives the row a new
+  // ctid. Ids are kept per table, since every table numbers its rows alike.
+  std::string CurrentId(const std::string& table, std::string id) const {
+    auto ids = moved_ids_.find(table);
+    if (ids == moved_ids_.end()) return id;
+    for (int hops = 0; hops < 1000; ++hops) {
+      auto moved = ids->second.find(id);
+      if (moved == ids->second.end()) break;
       id = moved->second;
     }
     return id;
@@ -504,7 +510,7 @@ class PostgresBackend : public Backend {
       throw DbError("a row to update is no longer in table " + batch.table);
     }
     for (int row = 0; row < PQntuples(result.get()); ++row) {
-      moved_ids_[PQgetvalue(result.get(), row, 0)] = PQgetvalue(result.get(), row, 1);
+      moved_ids_[batch.table][PQgetvalue(result.get(), row, 0)] = PQgetvalue(result.get(), row, 1);
     }
   }
 
@@ -594,8 +600,9 @@ class PostgresBackend : public Backend {
   PGconn* conn_ = nullptr;
   int cursor_count_ = 0;
   WriteBatch batch_;
-  std::map<std::string, std::string> moved_ids_;
-  std::map<std::string, std::string> moved_at_savepoint_;
+  using MovedIds = std::map<std::string, std::map<std::string, std::string>>;  // by table
+  MovedIds moved_ids_;
+  MovedIds moved_at_savepoint_;
   std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;
   std::unordered_map<std::string, std::map<std::string, Value>> default_cache_;
 };
