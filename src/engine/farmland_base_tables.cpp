@@ -8,7 +8,6 @@
 
 namespace landstat {
 
-std::string StatColumnDefinition(const std::string& name);
 
 namespace {
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -15,6 +16,27 @@ namespace landstat {
 namespace db {
 class Recordset;
 }
+
+// The layouts of the land-use summary tables.
+enum class SummaryLayout {
+  kFirstLevel,
+  kSecondLevel,
+  kThirdLevel,
+  kRuralFirstLevel,
+  kRuralSecondLevel,
+  kRuralThirdLevel,
+  kIslandFirstLevel,
+  kIslandSecondLevel,
+  kRuralIslandFirstLevel,
+  kRuralIslandSecondLevel,
+  kEnclaveFirstLevel,
+  kEnclaveSecondLevel,
+  kRuralOwnership,
+  kOwnership,
+  kSlope,
+  kLedger,
+  kAdjustable,
+};
 
 // The context of one general statistics run: the survey's layers, the code
 // table, the database connection and its kind, the units and scope wanted,
@@ -131,6 +153,86 @@ class CStatContext {
   short BalanceJbntQktj();
   short BalanceJbntBhkQktj();
 
+  // Land-use summary tables (landuse/). Each family has a create driver that
+  // makes every wanted copy (scope Z/Q, unit PM/MU/GQ) empty and a body that
+  // creates one copy of the family's layout; the fills then insert the rows.
+  std::vector<std::string> SummaryCopies(const std::string& base, bool location_only) const;
+  std::string SummaryLayoutStatement(SummaryLayout layout, const std::string& name) const;
+  short CreateSummaryTable(SummaryLayout layout, const std::string& name, bool record = true);
+  short CreateSummaryCopies(const std::string& base, SummaryLayout layout, bool location_only);
+  short CreateConvertedTable(const std::string& base, SummaryLayout layout);
+  short CreateTdlyYjflTable(const std::string& name);
+  short CreateTdlyEjflTable(const std::string& name);
+  short CreateTdlySjflTable(const std::string& name);
+  short CreateNcTdlyYjflTable(const std::string& name);
+  short CreateNcTdlyEjflTable(const std::string& name);
+  short CreateNcTdlySjflTable(const std::string& name);
+  short CreateHdTdlyYjflTable(const std::string& name);
+  short CreateHdTdlyEjflTable(const std::string& name);
+  short CreateNcHdTdlyYjflTable(const std::string& name);
+  short CreateNcHdTdlyEjflTable(const std::string& name);
+  short CreateFrdTdlyYjflTable(const std::string& name);
+  short CreateFrdTdlyEjflTable(const std::string& name);
+  short CreateNcTdlyQsYjflTable(const std::string& name);
+  short CreateTdlyQsYjflTable(const std::string& name);
+  short CreateGdPdMjHzTable(const std::string& name);
+  short CreateTdlyTzTable(const std::string& name);
+  short CreateKtzTable(const std::string& name);
+  short CreateTdlyYjflTables();
+  short CreateTdlyEjflTables();
+  short CreateTdlySjflTables();
+  short CreateNcTdlyYjflTables();
+  short CreateNcTdlyEjflTables();
+  short CreateNcTdlySjflTables();
+  short CreateNcTdlyQsYjflTables();
+  short CreateTdlyQsYjflTables();
+  short CreateHdTdlyYjflTables();
+  short CreateHdTdlyEjflTables();
+  short CreateNcHdTdlyYjflTables();
+  short CreateNcHdTdlyEjflTables();
+  short CreateFrdTdlyYjflTables();
+  short CreateFrdTdlyEjflTables();
+  short CreateGdPdMjHzTables();
+  short CreateTdlyTzTables();
+  short CreateKtzTables();
+  short CreatePewyYjflTables();
+  short CreatePewyEjflTables();
+  short CreatePewyYjEjflTables();
+  short CreateWpxjEjflTables();
+  short CreatePzyjEjflTables();
+  short Create2009PEjflTables();
+  short Create2009BEjflTables();
+  short Create2010ZhEjflTables();
+  short CreateNcTdlyYjflNohdTables();
+  short CreateNcTdlyEjflNohdTables();
+  short CreateNcTdlyQsYjflNohdTables();
+  short CreateTdlyYjflConvertedTable();
+  short CreateTdlyEjflConvertedTable();
+  short CreateNcTdlyYjflConvertedTable();
+  short CreateNcTdlyEjflConvertedTable();
+  short CreateNcTdlyQsYjflConvertedTable();
+  short CreateTdlyQsYjflConvertedTable();
+  short CreateFrdTdlyYjflConvertedTable();
+  short CreateFrdTdlyEjflConvertedTable();
+  short CreateGdPdMjHzConvertedTable();
+
+  // The class summaries by level: county, township, village and, with the
+  // group level, the ownership unit; scope Z by location, Q by ownership.
+  short StatTdlyClass(short kind);
+  short StatTdlySjfl();
+  short SumTdlyClass(short kind, const std::string& source, const std::string& target, short scope);
+  short StatNcTdlyClass(short kind);
+  short StatNcTdlySjfl();
+  short SumNcTdlyClass(short kind, const std::string& source, const std::string& target,
+                       short scope);
+  short StatNcTdlyGdEjfl();
+  short MakeNcTdlyGdEjflTable(const std::string& source, const std::string& target);
+  // Calls `fill(source copy, target, scope)` for every wanted unit and scope
+  // of a family, scope Z first, square metres, hectares, mu.
+  void ForEachSummaryCopy(
+      const std::string& base,
+      const std::function<void(const std::string&, const std::string&, short)>& fill);
+
   // Empty base tables of the farmland and rural ownership-lot pipelines.
   short CreateJbntStatTable();
   short CreateJbntExTable();
@@ -210,6 +312,11 @@ int SaveStatSqlScript(const std::string& name, const std::string& text,
 // codes, then 05 to 09, then 01 to 04, each from the highest down) and drops
 // the others. Always 1.
 short OrderBalanceFields(std::vector<std::string>& fields);
+
+// The column definition of a base-table field, typed by its name.
+std::string StatColumnDefinition(const std::string& name);
+// A class code that has a column in the rural tables (not 05 to 09).
+bool IsRuralClassCode(const std::string& code);
 
 // The fixed fields of the base table, from "序号" to "土地总面积".
 extern const std::vector<std::string> kStatFixedFields;

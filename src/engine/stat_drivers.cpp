@@ -39,6 +39,65 @@ struct RunArguments {
   int group_level = 1;
 };
 
+// A family of tables: its create driver, then its fill when the create
+// succeeded; neither stops the run.
+template <typename Create, typename Fill>
+void BuildFamily(const RunPlan& plan, const char* base, Create create, Fill fill) {
+  if (!plan.Wants(base)) return;
+  if (create() > 0) fill();
+}
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Stage 7: the land-use summary tables the version string asks for.
+void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
+  host::LindoDlgProgressSetText("正在汇总土地利用现状表");
+  if (plan.county_batch) {
+    BuildFamily(
+        plan, "TDLY_YJFL", [&] { return c.CreateTdlyYjflTables(); }, [&] { c.StatTdlyClass(1); });
+    BuildFamily(
+        plan, "TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); });
+    BuildFamily(
+        plan, "NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
+        [&] { c.StatNcTdlyClass(1); });
+    BuildFamily(
+        plan, "NCTDLY_EJFL", [&] { return c.CreateNcTdlyEjflTables(); },
+        [&] { c.StatNcTdlyClass(2); });
+    BuildFamily(
+        plan, "HDTDLY_YJFL", [&] { return c.CreateHdTdlyYjflTables(); },
+        [&] { c.StatTdlyClass(3); });
+    BuildFamily(
+        plan, "HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
+        [&] { c.StatTdlyClass(4); });
+    return;
+  }
+  const std::string& version = c.m_strVersion;
+  if (Contains(version, "农村")) {
+    BuildFamily(
+        plan, "NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
+        [&] { c.StatNcTdlyClass(1); });
+    BuildFamily(
+        plan, "NCTDLY_EJFL", [&] { return c.CreateNcTdlyEjflTables(); },
+        [&] { c.StatNcTdlyClass(2); });
+    if ((Contains(version, "四川") || Contains(version, "山东")) && plan.Wants("NCTDLY_GDEJFL")) {
+      c.StatNcTdlyGdEjfl();
+    }
+    BuildFamily(
+        plan, "NCTDLY_SJFL", [&] { return c.CreateNcTdlySjflTables(); },
+        [&] { c.StatNcTdlySjfl(); });
+  }
+  if (Contains(version, "城镇")) {
+    BuildFamily(
+        plan, "TDLY_YJFL", [&] { return c.CreateTdlyYjflTables(); }, [&] { c.StatTdlyClass(1); });
+    BuildFamily(
+        plan, "TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); });
+    BuildFamily(
+        plan, "TDLY_SJFL", [&] { return c.CreateTdlySjflTables(); }, [&] { c.StatTdlySjfl(); });
+  }
+}
+
 // The fixed order of a run's stages. A failure of the context, the area-unit
 // table, the base table, its fill or the unit copies ends the run with 0;
 // every later table is a create/fill pair that does not stop it.
@@ -98,6 +157,10 @@ short RunStages(const Layers& layers, const RunArguments& arguments, const RunPl
   if (!plan.county_batch && context.CreateQsdmbTable() > 0) context.FillQsdmbTable();
   context.CompactDatabase();
   host::yDebugTime("code and district tables built");
+
+  // Land-use summary tables.
+  BuildLandUseTables(context, plan);
+  host::yDebugTime("land-use tables built");
 
   // Farmland, reserve and dispute tables.
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {

@@ -1,0 +1,189 @@
+// The land-use class summaries by administrative level: TDLY_YJFL,
+// TDLY_EJFL, TDLY_SJFL, and the island kinds of the county batch.
+
+#include <fmt/printf.h>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+enum Level { kCounty, kTownship, kVillage, kUnit };
+
+const char* const kLevelMessages[] = {"汇总县级数据失败", "汇总乡级数据失败", "汇总村级数据失败",
+                                      "汇总村民小组数据失败"};
+
+struct LevelText {
+  const char* select;
+  const char* group;
+};
+
+// Select and group texts of kinds 1 and 2 by level: scope Z, scope Q on
+// Access and the generic server, scope Q on Oracle.
+const LevelText kPlain[4][3] = {
+    {{" SELECT 县级代码,县名称,SUM(土地总面积), %s FROM %s ", " GROUP BY 县级代码,县名称"},
+     {" SELECT left(权属单位代码,6),SUM(土地总面积), %s FROM %s ",
+      " GROUP BY left(权属单位代码,6)"},
+     {" SELECT substr(权属单位代码,0,6),SUM(土地总面积), %s FROM %s ",
+      " GROUP BY substr(权属单位代码,0,6)"}},
+    {{" SELECT 乡级代码,乡名称,SUM(土地总面积), %s FROM %s ", " GROUP BY 乡级代码,乡名称"},
+     {" SELECT left(权属单位代码,9),SUM(土地总面积), %s FROM %s ",
+      " GROUP BY left(权属单位代码,9)"},
+     {" SELECT substr(权属单位代码,0,9),SUM(土地总面积), %s FROM %s ",
+      " GROUP BY substr(权属单位代码,0,9)"}},
+    {{" SELECT 村级代码,村名称,SUM(土地总面积), %s FROM %s ", " GROUP BY 村级代码,村名称"},
+     {" SELECT left(权属单位代码,12),SUM(土地总面积), %s FROM %s ",
+      " GROUP BY left(权属单位代码,12)"},
+     {" SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s ",
+      " GROUP BY substr(权属单位代码,0,12)"}},
+    {{" SELECT 座落单位代码,座落单位名称,SUM(土地总面积), %s FROM %s where 座落单位代码 like "
+      "'%s_____________'",
+      " GROUP BY 座落单位代码,座落单位名称"},
+     {" SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  %s.权属单位代码 LIKE "
+      "'%s_____________'",
+      " GROUP BY 权属单位代码"},
+     {" SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  %s.权属单位代码 LIKE "
+      "'%s_____________' ",
+      " GROUP BY 权属单位代码"}}};
+
+// Island selects when the base table carries 描述说明 (groups as above).
+const char* const kIslandByRemark[4][3] = {
+    {" SELECT 县级代码,县名称,SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01'",
+     " SELECT left(权属单位代码,6),SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01'",
+     " SELECT substr(权属单位代码,0,6),SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01'"},
+    {"SELECT 乡级代码,乡名称,SUM(土地总面积),%s FROM %s WHERE 描述说明='01'",
+     " SELECT left(权属单位代码,9),SUM(土地总面积), %s FROM %s WHERE 描述说明 = '01'",
+     " SELECT substr(权属单位代码,0,9),SUM(土地总面积), %s FROM %s WHERE 描述说明 = '01'"},
+    {"SELECT 村级代码,村名称,SUM(土地总面积),%s FROM %s WHERE 描述说明='01'",
+     " SELECT left(权属单位代码,12),SUM(土地总面积), %s FROM %s WHERE 描述说明 = '01'",
+     " SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s WHERE 描述说明 = '01'"},
+    {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积),%s FROM %s WHERE 描述说明='01' and "
+     "座落单位代码 like '%s_____________'",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01' AND 权属单位代码 "
+     "LIKE '%s_____________'",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01' AND 权属单位代码 "
+     "LIKE '%s_____________' "}};
+
+// Island selects joined with the district table.
+const char* const kIslandByDistrict[4][3] = {
+    {" SELECT 县级代码,县名称,SUM(土地总面积), %s FROM %s,%s  WHERE %s.村级代码 = %s.行政区代码 "
+     "AND %s.描述说明 = '01'",
+     " SELECT left(权属单位代码,6),SUM(土地总面积), %s FROM %s,%s  WHERE left(%s.村级代码,12) = "
+     "%s.行政区代码 AND %s.描述说明 = '01'",
+     " SELECT substr(权属单位代码,0,6),SUM(土地总面积), %s FROM %s,%s  WHERE "
+     "substr(%s.权属单位代码,0,12)= %s.行政区代码 AND %s.描述说明 = '01'"},
+    {"SELECT 乡级代码,乡名称,SUM(土地总面积),%s FROM %s,%s WHERE (%s.村级代码 "
+     "=%s.行政区代码)AND(%s.描述说明='01')",
+     " SELECT left(权属单位代码,9),SUM(土地总面积), %s FROM %s,%s  WHERE left(%s.村级代码,12) = "
+     "%s.行政区代码 AND %s.描述说明 = '01'",
+     " SELECT substr(权属单位代码,0,9),SUM(土地总面积), %s FROM %s,%s  WHERE "
+     "substr(%s.权属单位代码,0,12) = %s.行政区代码 AND %s.描述说明 = '01'"},
+    {"SELECT 村级代码,村名称,SUM(土地总面积),%s FROM %s,%s WHERE (%s.村级代码 "
+     "=%s.行政区代码)AND(%s.描述说明='01')",
+     " SELECT left(权属单位代码,12),SUM(土地总面积), %s FROM %s,%s  WHERE left(%s.村级代码,12) = "
+     "%s.行政区代码 AND %s.描述说明 = '01'",
+     " SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s,%s WHERE "
+     "substr(%s.权属单位代码,0,12) = %s.行政区代码 AND %s.描述说明 = '01'"},
+    {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积),%s FROM %s,%s WHERE (%s.行政区代码 "
+     "=left(%s.座落单位代码,12))AND(%s.描述说明='01') and %s.座落单位代码 like '%s_____________'",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s,%s  WHERE left(%s.村级代码,12) = "
+     "%s.行政区代码 AND %s.描述说明 = '01' AND %s.权属单位代码 LIKE '%s_____________'",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s,%s  WHERE substr(%s.权属单位代码,0,12)=%s."
+     "行政区代码 AND %s.描述说明 = '01' AND %s.权属单位代码 LIKE '%s_____________' "}};
+
+const char* const kKindTitles[] = {
+    "", "汇总土地利用现状一级分类面积", "汇总土地利用现状二级分类面积",
+    "汇总土地利用现状海岛一级分类面积", "汇总土地利用现状海岛二级分类面积"};
+
+}  // namespace
+
+void CStatContext::ForEachSummaryCopy(
+    const std::string& base,
+    const std::function<void(const std::string&, const std::string&, short)>& fill) {
+  for (short scope : {short{0}, short{1}}) {
+    if (m_nStatScope != 2 && m_nStatScope != scope) continue;
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      const bool wanted = (unit == kSquareMetre && m_bPm && !m_bNoPmTables) ||
+                          (unit == kHectare && m_bGq) || (unit == kMu && m_bMu);
+      if (!wanted) continue;
+      fill(m_names.UnitCopy(unit, "statdata"), m_names.Summary(scope ? 'Q' : 'Z', unit, base),
+           scope);
+    }
+  }
+}
+
+short CStatContext::StatTdlyClass(short kind) {
+  static const char* const kBases[] = {"", "TDLY_YJFL", "TDLY_EJFL", "HDTDLY_YJFL", "HDTDLY_EJFL"};
+  if (kind < 1 || kind > 4) return 1;
+  ForEachSummaryCopy(kBases[kind], [&](const std::string& source, const std::string& target,
+                                       short scope) { SumTdlyClass(kind, source, target, scope); });
+  return 1;
+}
+
+short CStatContext::StatTdlySjfl() {
+  ForEachSummaryCopy("TDLY_SJFL", [&](const std::string& source, const std::string& target,
+                                      short scope) { SumTdlyClass(2, source, target, scope); });
+  return 1;
+}
+
+short CStatContext::SumTdlyClass(short kind, const std::string& source, const std::string& target,
+                                 short scope) {
+  const std::vector<std::string>& codes = kind % 2 == 1 ? m_arrClass1Codes : m_arrClassCodes;
+  std::string sums, columns;
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    sums += (i ? "," : "") + std::string("SUM(BM") + codes[i] + ") ";
+    columns += (i ? "," : "") + std::string("BM") + codes[i];
+  }
+  columns += ")";
+  const std::string head =
+      "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
+  const std::string district = m_names.Plain("ZB_XZXQ");
+  const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);
+  const bool island = kind >= 3;
+  for (int level = kCounty; level <= kUnit; ++level) {
+    if (level == kUnit && !m_bGroupLevel) break;
+    const bool unit_level = level == kUnit;
+    std::string select;
+    if (!island) {
+      const char* text = kPlain[level][dialect].select;
+      select = !unit_level  ? fmt::sprintf(text, sums, source)
+               : scope == 0 ? fmt::sprintf(text, sums, source, m_strPrefix2)
+                            : fmt::sprintf(text, sums, source, source, m_strPrefix2);
+    } else if (m_bHasMssm) {
+      const char* text = kIslandByRemark[level][dialect];
+      select = unit_level ? fmt::sprintf(text, sums, source, m_strPrefix2)
+                          : fmt::sprintf(text, sums, source);
+    } else {
+      const char* text = kIslandByDistrict[level][dialect];
+      if (!unit_level) {
+        select = fmt::sprintf(text, sums, source, district, source, district, district);
+      } else if (scope == 0) {
+        const std::string z_text =
+            m_bOracle
+                ? std::string(text).replace(std::string(text).find("left(%s.座落单位代码,12)"),
+                                            std::string("left(%s.座落单位代码,12)").size(),
+                                            "substr(%s.座落单位代码,0,12)")
+                : text;
+        select = fmt::sprintf(z_text, sums, source, district, district, source, district, source,
+                              m_strPrefix2);
+      } else {
+        select = fmt::sprintf(text, sums, source, district, source, district, district, source,
+                              m_strPrefix2);
+      }
+    }
+    const std::string statement = head + columns + select + kPlain[level][dialect].group;
+    try {
+      m_pConn.Execute(statement);
+    } catch (const db::DbError& error) {
+      host::yDebugStr(error.what());
+      LogFailure(kKindTitles[kind], kLevelMessages[level]);
+      if (unit_level) return 0;
+    }
+  }
+  if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
+  return 1;
+}
+
+}  // namespace landstat

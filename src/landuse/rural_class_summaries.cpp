@@ -1,0 +1,128 @@
+// The rural land-use class summaries: NCTDLY_YJFL, NCTDLY_EJFL, NCTDLY_SJFL
+// (the classes 05 to 09 left out, the total summed from the kept classes)
+// and the regrouped second-level table NCTDLY_GDEJFL.
+
+#include <fmt/printf.h>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+#include "resources/resources.h"
+
+namespace landstat {
+namespace {
+
+struct LevelText {
+  const char* select;
+  const char* group;
+};
+
+// By level: scope Z, scope Q on Access and the generic server, scope Q on
+// Oracle. Arguments: total expression, sum list, source (and the county
+// code at the unit level).
+const LevelText kRuralLevels[4][3] = {
+    {{" SELECT 县级代码,县名称,%s, %s FROM %s ", "GROUP BY 县级代码,县名称"},
+     {" SELECT left(权属单位代码,6),%s, %s FROM %s ", "GROUP BY left(权属单位代码,6)"},
+     {" SELECT substr(权属单位代码,0,6),%s, %s FROM %s ", "GROUP BY substr(权属单位代码,0,6)"}},
+    {{" SELECT 乡级代码,乡名称,%s,%s FROM %s ", "GROUP BY 乡级代码,乡名称"},
+     {" SELECT left(权属单位代码,9),%s, %s FROM %s ", "GROUP BY left(权属单位代码,9)"},
+     {" SELECT substr(权属单位代码,0,9),%s, %s FROM %s ", "GROUP BY substr(权属单位代码,0,9)"}},
+    {{" SELECT 村级代码,村名称,%s, %s FROM %s ", "GROUP BY 村级代码,村名称"},
+     {" SELECT left(权属单位代码,12),%s, %s FROM %s ", "GROUP BY left(权属单位代码,12)"},
+     {" SELECT substr(权属单位代码,0,12),%s, %s FROM %s ", "GROUP BY substr(权属单位代码,0,12)"}},
+    {{" SELECT 座落单位代码,座落单位名称,%s, %s FROM %s where 座落单位代码 like '%s_____________'",
+      "GROUP BY 座落单位代码,座落单位名称"},
+     {" SELECT 权属单位代码,%s, %s FROM %s where 权属单位代码 like '%s_____________' ",
+      "GROUP BY 权属单位代码"},
+     {" SELECT 权属单位代码,%s, %s FROM %s where 权属单位代码 like '%s_____________'",
+      "GROUP BY 权属单位代码"}}};
+
+const char* const kLevelMessages[] = {"汇总县级数据失败", "汇总乡级数据失败", "汇总村级数据失败",
+                                      "汇总村民小组数据失败"};
+
+}  // namespace
+
+short CStatContext::StatNcTdlyClass(short kind) {
+  if (kind != 1 && kind != 2) return 1;
+  ForEachSummaryCopy(kind == 1 ? "NCTDLY_YJFL" : "NCTDLY_EJFL",
+                     [&](const std::string& source, const std::string& target, short scope) {
+                       SumNcTdlyClass(kind, source, target, scope);
+                     });
+  return 1;
+}
+
+short CStatContext::StatNcTdlySjfl() {
+  ForEachSummaryCopy("NCTDLY_SJFL", [&](const std::string& source, const std::string& target,
+                                        short scope) { SumNcTdlyClass(2, source, target, scope); });
+  return 1;
+}
+
+short CStatContext::SumNcTdlyClass(short kind, const std::string& source, const std::string& target,
+                                   short scope) {
+  const std::vector<std::string>& codes = kind == 1 ? m_arrClass1Codes : m_arrClassCodes;
+  std::string sums, columns, total;
+  for (const std::string& code : codes) {
+    if (!IsRuralClassCode(code)) continue;
+    sums += (sums.empty() ? "" : ",") + std::string("SUM(BM") + code + ") ";
+    columns += (columns.empty() ? "" : ",") + std::string("BM") + code;
+    if (kind == 1 || code.size() == 2)
+      total += (total.empty() ? "" : "+") + std::string("BM") + code;
+  }
+  columns += ")";
+  const std::string total_sum = "SUM(" + total + ") ";
+  const std::string head =
+      "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
+  const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);
+  for (int level = 0; level < 4; ++level) {
+    if (level == 3 && !m_bGroupLevel) break;
+    const LevelText& text = kRuralLevels[level][dialect];
+    const std::string select =
+        level == 3 ? fmt::sprintf(text.select, total_sum, sums, source, m_strPrefix2)
+                   : fmt::sprintf(text.select, total_sum, sums, source);
+    const std::string statement = head + columns + select + text.group;
+    try {
+      m_pConn.Execute(statement);
+    } catch (const db::DbError& error) {
+      if (level == 0) host::yDebugStr(statement);
+      host::yDebugStr(error.what());
+      LogFailure("汇总农村土地利用现状一级分类面积表", kLevelMessages[level]);
+      if (level == 3) return 0;
+    }
+  }
+  if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
+  return 1;
+}
+
+short CStatContext::StatNcTdlyGdEjfl() {
+  ForEachSummaryCopy("NCTDLY_GDEJFL", [&](const std::string&, const std::string& target, short) {
+    // The source is the rural second-level table of the same scope and unit.
+    const std::string source =
+        target.substr(0, target.size() - std::string("NCTDLY_GDEJFL").size()) + "NCTDLY_EJFL";
+    MakeNcTdlyGdEjflTable(source, target);
+  });
+  return 1;
+}
+
+short CStatContext::MakeNcTdlyGdEjflTable(const std::string& source, const std::string& target) {
+  std::string script;
+  if (!LoadStatSqlScript(script, "NCGDEJFL")) script = LoadResourceText(17064, "SQL");
+  if (script.empty()) return 0;
+  for (std::size_t at = script.find("SourceTbl"); at != std::string::npos;
+       at = script.find("SourceTbl", at + source.size())) {
+    script.replace(at, 9, source);
+  }
+  // A table made by a query is dropped first, so a second run never keeps
+  // the figures of the first.
+  if (IsTableExist(target)) DropTable(target);
+  const std::string statement = Dialect().SaveQueryAs(target, script);
+  try {
+    m_pConn.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(statement);
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+}  // namespace landstat
