@@ -38,6 +38,9 @@ enum class SummaryLayout {
   kAdjustable,
 };
 
+// The island summary tables.
+enum class IslandTableKind { kNcHdYjfl, kNcHdEjfl, kHdYjfl, kHdEjfl };
+
 // The context of one general statistics run: the survey's layers, the code
 // table, the database connection and its kind, the units and scope wanted,
 // the table names, the code maps, the base table's field list and the run's
@@ -227,6 +230,23 @@ class CStatContext {
                        short scope);
   short StatNcTdlyGdEjfl();
   short MakeNcTdlyGdEjflTable(const std::string& source, const std::string& target);
+  // The island tables: only the base rows of island villages (描述说明 '01'
+  // in the district table, or in the base table when it carries the column).
+  short StatIslandTable(IslandTableKind kind);
+  short SumIslandTable(IslandTableKind kind, const std::string& source, const std::string& target,
+                       short scope);
+  short StatNcHdTdlyYjfl();
+  short StatNcHdTdlyEjfl();
+  short StatHdTdlyYjfl();
+  short StatHdTdlyEjfl();
+  short SumNcHdTdlyYjfl(const std::string& source, const std::string& target, short scope);
+  short SumNcHdTdlyEjfl(const std::string& source, const std::string& target, short scope);
+  short SumHdTdlyYjfl(const std::string& source, const std::string& target, short scope);
+  short SumHdTdlyEjfl(const std::string& source, const std::string& target, short scope);
+  // The unit-less rebuilds of the unit conversion (by location only).
+  short SumConvertedClass(short kind, bool rural);
+  short SumTdlyClassConverted(short kind);
+  short SumNcTdlyClassConverted(short kind);
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.
   void ForEachSummaryCopy(

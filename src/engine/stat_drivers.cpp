@@ -87,6 +87,20 @@ void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
     BuildFamily(
         plan, "NCTDLY_SJFL", [&] { return c.CreateNcTdlySjflTables(); },
         [&] { c.StatNcTdlySjfl(); });
+    host::LindoDlgProgressSetText("正在汇总农村海岛土地利用数据");
+    BuildFamily(
+        plan, "NCHDTDLY_YJFL", [&] { return c.CreateNcHdTdlyYjflTables(); },
+        [&] { c.StatNcHdTdlyYjfl(); });
+    BuildFamily(
+        plan, "NCHDTDLY_EJFL", [&] { return c.CreateNcHdTdlyEjflTables(); },
+        [&] { c.StatNcHdTdlyEjfl(); });
+    host::LindoDlgProgressSetText("正在汇总海岛土地利用数据");
+    BuildFamily(
+        plan, "HDTDLY_YJFL", [&] { return c.CreateHdTdlyYjflTables(); },
+        [&] { c.StatHdTdlyYjfl(); });
+    BuildFamily(
+        plan, "HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
+        [&] { c.StatHdTdlyEjfl(); });
   }
   if (Contains(version, "城镇")) {
     BuildFamily(

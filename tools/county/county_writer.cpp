@@ -518,9 +518,10 @@ void WriteCodes(const CountyPlan& plan, const std::string& path) {
   for (const Village& village : plan.villages) {
     out << "村行政代码\t" << village.unit.code << "\t" << village.unit.name << "\n";
   }
-  for (const Village& village : plan.villages) {
-    for (const AdminUnit& group : village.groups) {
-      out << "组行政代码\t" << group.code << "\t" << group.name << "\n";
+  // Groups are named as the parcels name their location: village and group.
+  for (int v = 0; v < static_cast<int>(plan.villages.size()); ++v) {
+    for (int g = 0; g < static_cast<int>(plan.villages[v].groups.size()); ++g) {
+      out << "组行政代码\t" << plan.GroupCode(v, g) << "\t" << plan.GroupName(v, g) << "\n";
     }
   }
   static const char* const kStructures[] = {"钢结构",   "钢和钢筋混凝土结构", "钢筋混凝土结构",

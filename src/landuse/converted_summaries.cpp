@@ -1,0 +1,94 @@
+// The unit-less class summaries that the unit conversion rebuilds from the
+// base tables in their new unit: TDLY_YJFL and NCTDLY_YJFL from statdataex,
+// TDLY_EJFL and NCTDLY_EJFL from statdata, by location only.
+
+#include <fmt/printf.h>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+struct LevelText {
+  const char* select;
+  const char* group;
+};
+
+// Arguments: [total expression,] sum list, source; the unit level adds the
+// county code.
+const LevelText kPlainLevels[4] = {
+    {" SELECT 县级代码,县名称,SUM(土地总面积), %s FROM %s ", "GROUP BY 县级代码,县名称"},
+    {" SELECT 乡级代码,乡名称,SUM(土地总面积), %s FROM %s ", "GROUP BY 乡级代码,乡名称"},
+    {" SELECT 村级代码,村名称,SUM(土地总面积), %s FROM %s ", "GROUP BY 村级代码,村名称"},
+    {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积), %s FROM %s where 座落单位代码 like "
+     "'%s_____________'",
+     "GROUP BY 座落单位代码,座落单位名称"}};
+const LevelText kRuralLevels[4] = {
+    {" SELECT 县级代码,县名称,%s, %s FROM %s ", "GROUP BY 县级代码,县名称"},
+    {" SELECT 乡级代码,乡名称,%s, %s FROM %s ", "GROUP BY 乡级代码,乡名称"},
+    {" SELECT 村级代码,村名称,%s, %s FROM %s ", "GROUP BY 村级代码,村名称"},
+    {" SELECT 座落单位代码,座落单位名称,%s, %s FROM %s where 座落单位代码 like '%s_____________'",
+     "GROUP BY 座落单位代码,座落单位名称"}};
+
+const char* const kLevelMessages[] = {"汇总县级数据失败", "汇总乡级数据失败", "汇总村级数据失败",
+                                      "汇总村民小组数据失败"};
+
+}  // namespace
+
+short CStatContext::SumConvertedClass(short kind, bool rural) {
+  if (kind != 1 && kind != 2) return 0;
+  const std::string target =
+      m_names.Plain(std::string(rural ? "NCTDLY_" : "TDLY_") + (kind == 1 ? "YJFL" : "EJFL"));
+  const std::string source = m_names.Plain(kind == 1 ? "statdataex" : "statdata");
+  const std::vector<std::string>& codes = kind == 1 ? m_arrClass1Codes : m_arrClassCodes;
+  std::string sums, columns, total;
+  for (const std::string& code : codes) {
+    if (rural && !IsRuralClassCode(code)) continue;
+    sums += (sums.empty() ? "" : ",") + std::string("SUM(BM") + code + ") ";
+    columns += (columns.empty() ? "" : ",") + std::string("BM") + code;
+    if (kind == 1 || code.size() == 2)
+      total += (total.empty() ? "" : "+") + std::string("BM") + code;
+  }
+  columns += ")";
+  const std::string total_sum = "SUM(" + total + ") ";
+  const std::string head = "insert into " + target + "(XZQDM,XZQMC,XZQZMJ,";
+  const char* title =
+      rural ? "汇总农村土地利用现状一级分类面积表"
+            : (kind == 1 ? "汇总土地利用现状一级分类面积" : "汇总土地利用现状二级分类面积");
+  for (int level = 0; level < 4; ++level) {
+    if (level == 3 && !m_bGroupLevel) break;
+    const LevelText& text = rural ? kRuralLevels[level] : kPlainLevels[level];
+    std::string select;
+    if (rural) {
+      select = level == 3 ? fmt::sprintf(text.select, total_sum, sums, source, m_strPrefix2)
+                          : fmt::sprintf(text.select, total_sum, sums, source);
+    } else {
+      select = level == 3 ? fmt::sprintf(text.select, sums, source, m_strPrefix2)
+                          : fmt::sprintf(text.select, sums, source);
+    }
+    const std::string statement = head + columns + select + text.group;
+    if (!rural && level == 3) host::yDebugStr(statement);
+    try {
+      m_pConn.Execute(statement);
+    } catch (const db::DbError& error) {
+      host::yDebugStr(error.what());
+      LogFailure(title, kLevelMessages[level]);
+      // The land-use rebuild stops at a failed village level; the rural one
+      // goes on to the units.
+      if (level == 3 || (!rural && level == 2)) return 0;
+    }
+  }
+  return 1;
+}
+
+short CStatContext::SumTdlyClassConverted(short kind) {
+  return SumConvertedClass(kind, false);
+}
+
+short CStatContext::SumNcTdlyClassConverted(short kind) {
+  return SumConvertedClass(kind, true);
+}
+
+}  // namespace landstat

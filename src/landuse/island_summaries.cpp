@@ -1,0 +1,176 @@
+// The island land-use summaries of a rural run: NCHDTDLY_YJFL,
+// NCHDTDLY_EJFL, HDTDLY_YJFL and HDTDLY_EJFL, summed over the base rows of
+// island villages only.
+
+#include <fmt/printf.h>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+// Scope Z, scope Q on Access and the generic server, scope Q on Oracle.
+const char* const kGroups[4][3] = {
+    {" GROUP BY 县级代码,县名称", " GROUP BY left(权属单位代码,6)",
+     " GROUP BY substr(权属单位代码,0,6)"},
+    {" GROUP BY 乡级代码,乡名称", " GROUP BY left(权属单位代码,9)",
+     " GROUP BY substr(权属单位代码,0,9)"},
+    {" GROUP BY 村级代码,村名称", " GROUP BY left(权属单位代码,12)",
+     " GROUP BY substr(权属单位代码,0,12)"},
+    {" GROUP BY 座落单位代码,座落单位名称", " GROUP BY 权属单位代码", " GROUP BY 权属单位代码"}};
+
+// Island villages from the district table. Arguments: sum list, source,
+// district table; the unit level: sum list, source, county code, district.
+const char* const kByDistrict[4][3] = {
+    {" SELECT 县级代码,县名称,SUM(土地总面积), %s FROM %s  WHERE 村级代码 in (SELECT 行政区代码 "
+     "FROM %s WHERE 描述说明 = '01' GROUP BY 行政区代码)",
+     " SELECT left(权属单位代码,6),SUM(土地总面积), %s FROM %s  WHERE left(权属单位代码,12) in "
+     "(SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY 行政区代码 )",
+     " SELECT substr(权属单位代码,0,6),SUM(土地总面积), %s FROM %s WHERE substr(权属单位代码,0,12) "
+     "in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY 行政区代码 )"},
+    {" SELECT 乡级代码,乡名称,SUM(土地总面积), %s FROM %s  WHERE 村级代码 in (SELECT 行政区代码 "
+     "FROM %s WHERE 描述说明 = '01' GROUP BY 行政区代码)",
+     " SELECT left(权属单位代码,9),SUM(土地总面积), %s FROM %s  WHERE left(权属单位代码,12) in "
+     "(SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY 行政区代码 )",
+     " SELECT substr(权属单位代码,0,9),SUM(土地总面积), %s FROM %s WHERE substr(权属单位代码,0,12) "
+     "in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY 行政区代码 )"},
+    {" SELECT 村级代码,村名称,SUM(土地总面积), %s FROM %s  WHERE 村级代码 in (SELECT 行政区代码 "
+     "FROM %s WHERE 描述说明 = '01' GROUP BY 行政区代码)",
+     " SELECT left(权属单位代码,12),SUM(土地总面积), %s FROM %s  WHERE left(权属单位代码,12) in "
+     "(SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY 行政区代码 )",
+     " SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s WHERE "
+     "substr(权属单位代码,0,12) in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
+     "行政区代码 )"},
+    {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积), %s FROM %s  WHERE 座落单位代码  like "
+     "'%s_____________'  and 村级代码 in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
+     "行政区代码)",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 权属单位代码 like '%s_____________' "
+     "and left(权属单位代码,12) in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
+     "行政区代码 )",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  权属单位代码 like '%s_____________' "
+     "and substr(权属单位代码,0,12) in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
+     "行政区代码 )"}};
+
+// Island rows marked in the base table's own 描述说明. Arguments: sum list,
+// source; the unit level: sum list, source, county code.
+const char* const kByRemark[4][3] = {
+    {" SELECT 县级代码,县名称,SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01'",
+     " SELECT left(权属单位代码,6),SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01' ",
+     " SELECT substr(权属单位代码,0,6),SUM(土地总面积), %s FROM %s WHERE  描述说明 = '01'"},
+    {" SELECT 乡级代码,乡名称,SUM(土地总面积), %s FROM %s  WHERE  描述说明 = '01'",
+     " SELECT left(权属单位代码,9),SUM(土地总面积), %s FROM %s  WHERE  描述说明 = '01' ",
+     " SELECT substr(权属单位代码,0,9),SUM(土地总面积), %s FROM %s WHERE  描述说明 = '01'"},
+    {" SELECT 村级代码,村名称,SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01'",
+     " SELECT left(权属单位代码,12),SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01' ",
+     " SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s WHERE  描述说明 = '01' "},
+    {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积), %s FROM %s  WHERE 座落单位代码  like "
+     "'%s_____________'  and  描述说明 = '01' ",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 权属单位代码 like '%s_____________' "
+     "and  描述说明 = '01'",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  权属单位代码 like '%s_____________' "
+     "and 描述说明 = '01'"}};
+
+const char* const kLevelMessages[] = {"汇总县级数据失败", "汇总乡级数据失败", "汇总村级数据失败",
+                                      "汇总村民小组数据失败"};
+
+struct IslandTable {
+  const char* base;
+  bool rural;
+  bool first_level;
+  const char* title;
+  bool trace_every_level;
+};
+
+const IslandTable kNcHdYjfl{"NCHDTDLY_YJFL", true, true, "汇总农村土地利用现状海岛一级分类面积",
+                            true};
+const IslandTable kNcHdEjfl{"NCHDTDLY_EJFL", true, false, "汇总农村土地利用现状海岛二级分类面积",
+                            false};
+const IslandTable kHdYjfl{"HDTDLY_YJFL", false, true, "汇总土地利用现状海岛一级分类面积", true};
+const IslandTable kHdEjfl{"HDTDLY_EJFL", false, false, "汇总土地利用现状海岛二级分类面积", false};
+
+}  // namespace
+
+short CStatContext::SumIslandTable(const IslandTableKind kind, const std::string& source,
+                                   const std::string& target, short scope) {
+  static const IslandTable* const kTables[] = {&kNcHdYjfl, &kNcHdEjfl, &kHdYjfl, &kHdEjfl};
+  const IslandTable& table = *kTables[static_cast<int>(kind)];
+  const std::vector<std::string>& codes = table.first_level ? m_arrClass1Codes : m_arrClassCodes;
+  std::string sums, columns;
+  for (const std::string& code : codes) {
+    if (table.rural && !IsRuralClassCode(code)) continue;
+    sums += (sums.empty() ? "" : ",") + std::string("SUM(BM") + code + ") ";
+    columns += (columns.empty() ? "" : ",") + std::string("BM") + code;
+  }
+  columns += ")";
+  const std::string head =
+      "insert into " + target + (scope != 0 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
+  const std::string district = m_names.Plain("ZB_XZXQ");
+  const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);
+  for (int level = 0; level < 4; ++level) {
+    if (level == 3 && !m_bGroupLevel) break;
+    const bool unit_level = level == 3;
+    std::string select;
+    if (m_bHasMssm) {
+      select = unit_level ? fmt::sprintf(kByRemark[level][dialect], sums, source, m_strPrefix2)
+                          : fmt::sprintf(kByRemark[level][dialect], sums, source);
+    } else {
+      select = unit_level
+                   ? fmt::sprintf(kByDistrict[level][dialect], sums, source, m_strPrefix2, district)
+                   : fmt::sprintf(kByDistrict[level][dialect], sums, source, district);
+    }
+    const std::string statement = head + columns + select + kGroups[level][dialect];
+    try {
+      m_pConn.Execute(statement);
+    } catch (const db::DbError& error) {
+      if (table.trace_every_level || unit_level) host::yDebugStr(statement);
+      host::yDebugStr(error.what());
+      LogFailure(table.title, kLevelMessages[level]);
+      if (unit_level) return 0;
+    }
+  }
+  if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
+  return 1;
+}
+
+short CStatContext::StatIslandTable(IslandTableKind kind) {
+  static const char* const kBases[] = {"NCHDTDLY_YJFL", "NCHDTDLY_EJFL", "HDTDLY_YJFL",
+                                       "HDTDLY_EJFL"};
+  ForEachSummaryCopy(kBases[static_cast<int>(kind)],
+                     [&](const std::string& source, const std::string& target, short scope) {
+                       SumIslandTable(kind, source, target, scope);
+                     });
+  return 1;
+}
+
+short CStatContext::StatNcHdTdlyYjfl() {
+  return StatIslandTable(IslandTableKind::kNcHdYjfl);
+}
+short CStatContext::StatNcHdTdlyEjfl() {
+  return StatIslandTable(IslandTableKind::kNcHdEjfl);
+}
+short CStatContext::StatHdTdlyYjfl() {
+  return StatIslandTable(IslandTableKind::kHdYjfl);
+}
+short CStatContext::StatHdTdlyEjfl() {
+  return StatIslandTable(IslandTableKind::kHdEjfl);
+}
+short CStatContext::SumNcHdTdlyYjfl(const std::string& source, const std::string& target,
+                                    short scope) {
+  return SumIslandTable(IslandTableKind::kNcHdYjfl, source, target, scope);
+}
+short CStatContext::SumNcHdTdlyEjfl(const std::string& source, const std::string& target,
+                                    short scope) {
+  return SumIslandTable(IslandTableKind::kNcHdEjfl, source, target, scope);
+}
+short CStatContext::SumHdTdlyYjfl(const std::string& source, const std::string& target,
+                                  short scope) {
+  return SumIslandTable(IslandTableKind::kHdYjfl, source, target, scope);
+}
+short CStatContext::SumHdTdlyEjfl(const std::string& source, const std::string& target,
+                                  short scope) {
+  return SumIslandTable(IslandTableKind::kHdEjfl, source, target, scope);
+}
+
+}  // namespace landstat
