@@ -38,6 +38,18 @@ enum class SummaryLayout {
   kAdjustable,
 };
 
+// How the level statements of a summary report their failures.
+struct LevelPolicy {
+  const char* title = "";                // log title of a failed level
+  bool trace_failed_statements = false;  // a failed statement goes to the trace
+  bool trace_failed_county = false;      // ... only at the county level
+  bool trace_unit_statement = false;     // the unit level's statement is traced first
+  bool stop_after_village = false;       // a failed village level ends the summary
+};
+
+// The log messages of a failed county, township, village and unit level.
+extern const char* const kLevelMessages[4];
+
 // The island summary tables.
 enum class IslandTableKind { kNcHdYjfl, kNcHdEjfl, kHdYjfl, kHdEjfl };
 
@@ -218,6 +230,19 @@ class CStatContext {
   short CreateFrdTdlyYjflConvertedTable();
   short CreateFrdTdlyEjflConvertedTable();
   short CreateGdPdMjHzConvertedTable();
+
+  // Runs one summary's level statements (county, township, village and,
+  // with the group level, the unit); 0 when the unit level failed (or the
+  // village level, when the policy says so).
+  short RunLevelStatements(const std::vector<std::string>& statements, const LevelPolicy& policy);
+  // The statements of each summary family, for every dialect.
+  std::vector<std::string> TdlyClassStatements(short kind, const std::string& source,
+                                               const std::string& target, short scope) const;
+  std::vector<std::string> NcTdlyClassStatements(short kind, const std::string& source,
+                                                 const std::string& target, short scope) const;
+  std::vector<std::string> IslandStatements(IslandTableKind kind, const std::string& source,
+                                            const std::string& target, short scope) const;
+  std::vector<std::string> ConvertedClassStatements(short kind, bool rural) const;
 
   // The class summaries by level: county, township, village and, with the
   // group level, the ownership unit; scope Z by location, Q by ownership.

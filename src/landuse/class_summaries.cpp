@@ -12,8 +12,12 @@ namespace {
 
 enum Level { kCounty, kTownship, kVillage, kUnit };
 
+}  // namespace
+
 const char* const kLevelMessages[] = {"汇总县级数据失败", "汇总乡级数据失败", "汇总村级数据失败",
                                       "汇总村民小组数据失败"};
+
+namespace {
 
 struct LevelText {
   const char* select;
@@ -128,8 +132,28 @@ short CStatContext::StatTdlySjfl() {
   return 1;
 }
 
-short CStatContext::SumTdlyClass(short kind, const std::string& source, const std::string& target,
-                                 short scope) {
+short CStatContext::RunLevelStatements(const std::vector<std::string>& statements,
+                                       const LevelPolicy& policy) {
+  for (std::size_t level = 0; level < statements.size(); ++level) {
+    const bool unit_level = level == 3;
+    if (unit_level && policy.trace_unit_statement) host::yDebugStr(statements[level]);
+    try {
+      m_pConn.Execute(statements[level]);
+    } catch (const db::DbError& error) {
+      if (policy.trace_failed_statements || (level == 0 && policy.trace_failed_county)) {
+        host::yDebugStr(statements[level]);
+      }
+      host::yDebugStr(error.what());
+      LogFailure(policy.title, kLevelMessages[level]);
+      if (unit_level || (level == 2 && policy.stop_after_village)) return 0;
+    }
+  }
+  return 1;
+}
+
+std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std::string& source,
+                                                           const std::string& target,
+                                                           short scope) const {
   const std::vector<std::string>& codes = kind % 2 == 1 ? m_arrClass1Codes : m_arrClassCodes;
   std::string sums, columns;
   for (std::size_t i = 0; i < codes.size(); ++i) {
@@ -142,6 +166,7 @@ short CStatContext::SumTdlyClass(short kind, const std::string& source, const st
   const std::string district = m_names.Plain("ZB_XZXQ");
   const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);
   const bool island = kind >= 3;
+  std::vector<std::string> statements;
   for (int level = kCounty; level <= kUnit; ++level) {
     if (level == kUnit && !m_bGroupLevel) break;
     const bool unit_level = level == kUnit;
@@ -156,32 +181,32 @@ short CStatContext::SumTdlyClass(short kind, const std::string& source, const st
       select = unit_level ? fmt::sprintf(text, sums, source, m_strPrefix2)
                           : fmt::sprintf(text, sums, source);
     } else {
-      const char* text = kIslandByDistrict[level][dialect];
+      std::string text = kIslandByDistrict[level][dialect];
       if (!unit_level) {
         select = fmt::sprintf(text, sums, source, district, source, district, district);
       } else if (scope == 0) {
-        const std::string z_text =
-            m_bOracle
-                ? std::string(text).replace(std::string(text).find("left(%s.座落单位代码,12)"),
-                                            std::string("left(%s.座落单位代码,12)").size(),
-                                            "substr(%s.座落单位代码,0,12)")
-                : text;
-        select = fmt::sprintf(z_text, sums, source, district, district, source, district, source,
+        if (m_bOracle) {
+          const std::string left = "left(%s.座落单位代码,12)";
+          text.replace(text.find(left), left.size(), "substr(%s.座落单位代码,0,12)");
+        }
+        select = fmt::sprintf(text, sums, source, district, district, source, district, source,
                               m_strPrefix2);
       } else {
         select = fmt::sprintf(text, sums, source, district, source, district, district, source,
                               m_strPrefix2);
       }
     }
-    const std::string statement = head + columns + select + kPlain[level][dialect].group;
-    try {
-      m_pConn.Execute(statement);
-    } catch (const db::DbError& error) {
-      host::yDebugStr(error.what());
-      LogFailure(kKindTitles[kind], kLevelMessages[level]);
-      if (unit_level) return 0;
-    }
+    statements.push_back(head + columns + select + kPlain[level][dialect].group);
   }
+  return statements;
+}
+
+short CStatContext::SumTdlyClass(short kind, const std::string& source, const std::string& target,
+                                 short scope) {
+  if (kind < 1 || kind > 4) return 0;
+  LevelPolicy policy;
+  policy.title = kKindTitles[kind];
+  if (RunLevelStatements(TdlyClassStatements(kind, source, target, scope), policy) == 0) return 0;
   if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }

@@ -32,13 +32,9 @@ const LevelText kRuralLevels[4] = {
     {" SELECT 座落单位代码,座落单位名称,%s, %s FROM %s where 座落单位代码 like '%s_____________'",
      "GROUP BY 座落单位代码,座落单位名称"}};
 
-const char* const kLevelMessages[] = {"汇总县级数据失败", "汇总乡级数据失败", "汇总村级数据失败",
-                                      "汇总村民小组数据失败"};
-
 }  // namespace
 
-short CStatContext::SumConvertedClass(short kind, bool rural) {
-  if (kind != 1 && kind != 2) return 0;
+std::vector<std::string> CStatContext::ConvertedClassStatements(short kind, bool rural) const {
   const std::string target =
       m_names.Plain(std::string(rural ? "NCTDLY_" : "TDLY_") + (kind == 1 ? "YJFL" : "EJFL"));
   const std::string source = m_names.Plain(kind == 1 ? "statdataex" : "statdata");
@@ -54,9 +50,7 @@ short CStatContext::SumConvertedClass(short kind, bool rural) {
   columns += ")";
   const std::string total_sum = "SUM(" + total + ") ";
   const std::string head = "insert into " + target + "(XZQDM,XZQMC,XZQZMJ,";
-  const char* title =
-      rural ? "汇总农村土地利用现状一级分类面积表"
-            : (kind == 1 ? "汇总土地利用现状一级分类面积" : "汇总土地利用现状二级分类面积");
+  std::vector<std::string> statements;
   for (int level = 0; level < 4; ++level) {
     if (level == 3 && !m_bGroupLevel) break;
     const LevelText& text = rural ? kRuralLevels[level] : kPlainLevels[level];
@@ -68,19 +62,22 @@ short CStatContext::SumConvertedClass(short kind, bool rural) {
       select = level == 3 ? fmt::sprintf(text.select, sums, source, m_strPrefix2)
                           : fmt::sprintf(text.select, sums, source);
     }
-    const std::string statement = head + columns + select + text.group;
-    if (!rural && level == 3) host::yDebugStr(statement);
-    try {
-      m_pConn.Execute(statement);
-    } catch (const db::DbError& error) {
-      host::yDebugStr(error.what());
-      LogFailure(title, kLevelMessages[level]);
-      // The land-use rebuild stops at a failed village level; the rural one
-      // goes on to the units.
-      if (level == 3 || (!rural && level == 2)) return 0;
-    }
+    statements.push_back(head + columns + select + text.group);
   }
-  return 1;
+  return statements;
+}
+
+short CStatContext::SumConvertedClass(short kind, bool rural) {
+  if (kind != 1 && kind != 2) return 0;
+  LevelPolicy policy;
+  policy.title =
+      rural ? "汇总农村土地利用现状一级分类面积表"
+            : (kind == 1 ? "汇总土地利用现状一级分类面积" : "汇总土地利用现状二级分类面积");
+  // The land-use rebuild stops at a failed village level and traces its
+  // unit statement; the rural one goes on to the units.
+  policy.stop_after_village = !rural;
+  policy.trace_unit_statement = !rural;
+  return RunLevelStatements(ConvertedClassStatements(kind, rural), policy);
 }
 
 short CStatContext::SumTdlyClassConverted(short kind) {

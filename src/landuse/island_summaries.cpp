@@ -72,9 +72,6 @@ const char* const kByRemark[4][3] = {
      " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  权属单位代码 like '%s_____________' "
      "and 描述说明 = '01'"}};
 
-const char* const kLevelMessages[] = {"汇总县级数据失败", "汇总乡级数据失败", "汇总村级数据失败",
-                                      "汇总村民小组数据失败"};
-
 struct IslandTable {
   const char* base;
   bool rural;
@@ -90,12 +87,18 @@ const IslandTable kNcHdEjfl{"NCHDTDLY_EJFL", true, false, "汇总农村土地利
 const IslandTable kHdYjfl{"HDTDLY_YJFL", false, true, "汇总土地利用现状海岛一级分类面积", true};
 const IslandTable kHdEjfl{"HDTDLY_EJFL", false, false, "汇总土地利用现状海岛二级分类面积", false};
 
+const IslandTable& TableOf(IslandTableKind kind) {
+  static const IslandTable* const kTables[] = {&kNcHdYjfl, &kNcHdEjfl, &kHdYjfl, &kHdEjfl};
+  return *kTables[static_cast<int>(kind)];
+}
+
 }  // namespace
 
-short CStatContext::SumIslandTable(const IslandTableKind kind, const std::string& source,
-                                   const std::string& target, short scope) {
-  static const IslandTable* const kTables[] = {&kNcHdYjfl, &kNcHdEjfl, &kHdYjfl, &kHdEjfl};
-  const IslandTable& table = *kTables[static_cast<int>(kind)];
+std::vector<std::string> CStatContext::IslandStatements(IslandTableKind kind,
+                                                        const std::string& source,
+                                                        const std::string& target,
+                                                        short scope) const {
+  const IslandTable& table = TableOf(kind);
   const std::vector<std::string>& codes = table.first_level ? m_arrClass1Codes : m_arrClassCodes;
   std::string sums, columns;
   for (const std::string& code : codes) {
@@ -108,6 +111,7 @@ short CStatContext::SumIslandTable(const IslandTableKind kind, const std::string
       "insert into " + target + (scope != 0 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
   const std::string district = m_names.Plain("ZB_XZXQ");
   const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);
+  std::vector<std::string> statements;
   for (int level = 0; level < 4; ++level) {
     if (level == 3 && !m_bGroupLevel) break;
     const bool unit_level = level == 3;
@@ -120,16 +124,19 @@ short CStatContext::SumIslandTable(const IslandTableKind kind, const std::string
                    ? fmt::sprintf(kByDistrict[level][dialect], sums, source, m_strPrefix2, district)
                    : fmt::sprintf(kByDistrict[level][dialect], sums, source, district);
     }
-    const std::string statement = head + columns + select + kGroups[level][dialect];
-    try {
-      m_pConn.Execute(statement);
-    } catch (const db::DbError& error) {
-      if (table.trace_every_level || unit_level) host::yDebugStr(statement);
-      host::yDebugStr(error.what());
-      LogFailure(table.title, kLevelMessages[level]);
-      if (unit_level) return 0;
-    }
+    statements.push_back(head + columns + select + kGroups[level][dialect]);
   }
+  return statements;
+}
+
+short CStatContext::SumIslandTable(IslandTableKind kind, const std::string& source,
+                                   const std::string& target, short scope) {
+  const IslandTable& table = TableOf(kind);
+  LevelPolicy policy;
+  policy.title = table.title;
+  policy.trace_failed_statements = table.trace_every_level;
+  policy.trace_unit_statement = false;
+  if (RunLevelStatements(IslandStatements(kind, source, target, scope), policy) == 0) return 0;
   if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }

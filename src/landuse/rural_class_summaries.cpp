@@ -37,9 +37,6 @@ const LevelText kRuralLevels[4][3] = {
      {" SELECT 权属单位代码,%s, %s FROM %s where 权属单位代码 like '%s_____________'",
       "GROUP BY 权属单位代码"}}};
 
-const char* const kLevelMessages[] = {"汇总县级数据失败", "汇总乡级数据失败", "汇总村级数据失败",
-                                      "汇总村民小组数据失败"};
-
 }  // namespace
 
 short CStatContext::StatNcTdlyClass(short kind) {
@@ -57,8 +54,9 @@ short CStatContext::StatNcTdlySjfl() {
   return 1;
 }
 
-short CStatContext::SumNcTdlyClass(short kind, const std::string& source, const std::string& target,
-                                   short scope) {
+std::vector<std::string> CStatContext::NcTdlyClassStatements(short kind, const std::string& source,
+                                                             const std::string& target,
+                                                             short scope) const {
   const std::vector<std::string>& codes = kind == 1 ? m_arrClass1Codes : m_arrClassCodes;
   std::string sums, columns, total;
   for (const std::string& code : codes) {
@@ -73,21 +71,26 @@ short CStatContext::SumNcTdlyClass(short kind, const std::string& source, const 
   const std::string head =
       "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
   const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);
+  std::vector<std::string> statements;
   for (int level = 0; level < 4; ++level) {
     if (level == 3 && !m_bGroupLevel) break;
     const LevelText& text = kRuralLevels[level][dialect];
     const std::string select =
         level == 3 ? fmt::sprintf(text.select, total_sum, sums, source, m_strPrefix2)
                    : fmt::sprintf(text.select, total_sum, sums, source);
-    const std::string statement = head + columns + select + text.group;
-    try {
-      m_pConn.Execute(statement);
-    } catch (const db::DbError& error) {
-      if (level == 0) host::yDebugStr(statement);
-      host::yDebugStr(error.what());
-      LogFailure("汇总农村土地利用现状一级分类面积表", kLevelMessages[level]);
-      if (level == 3) return 0;
-    }
+    statements.push_back(head + columns + select + text.group);
+  }
+  return statements;
+}
+
+short CStatContext::SumNcTdlyClass(short kind, const std::string& source, const std::string& target,
+                                   short scope) {
+  if (kind != 1 && kind != 2) return 0;
+  LevelPolicy policy;
+  policy.title = "汇总农村土地利用现状一级分类面积表";
+  policy.trace_failed_county = true;
+  if (RunLevelStatements(NcTdlyClassStatements(kind, source, target, scope), policy) == 0) {
+    return 0;
   }
   if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
