@@ -15,6 +15,8 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "county_plan.h"
 #include "county_writer.h"
@@ -118,6 +120,33 @@ int main(int argc, char** argv) {
       Require(context.CreateUnitStatTables(), "CreateUnitStatTables");
       Require(context.FillUnitStatTables(), "FillUnitStatTables");
     });
+    stage("code tables", [&] {
+      if (context.CreateXzxqTable() > 0) context.FillXzxqTable();
+      if (context.CreateQsdmbTable() > 0) context.FillQsdmbTable();
+    });
+    // Each land-use family: its create driver, then its fill.
+    const std::vector<std::tuple<const char*, std::function<short()>, std::function<void()>>>
+        families = {
+            {"NCTDLY_YJFL", [&] { return context.CreateNcTdlyYjflTables(); },
+             [&] { context.StatNcTdlyClass(1); }},
+            {"NCTDLY_EJFL", [&] { return context.CreateNcTdlyEjflTables(); },
+             [&] { context.StatNcTdlyClass(2); }},
+            {"NCTDLY_SJFL", [&] { return context.CreateNcTdlySjflTables(); },
+             [&] { context.StatNcTdlySjfl(); }},
+            {"NCHDTDLY_YJFL", [&] { return context.CreateNcHdTdlyYjflTables(); },
+             [&] { context.StatNcHdTdlyYjfl(); }},
+            {"NCHDTDLY_EJFL", [&] { return context.CreateNcHdTdlyEjflTables(); },
+             [&] { context.StatNcHdTdlyEjfl(); }},
+            {"TDLY_YJFL", [&] { return context.CreateTdlyYjflTables(); },
+             [&] { context.StatTdlyClass(1); }},
+            {"TDLY_EJFL", [&] { return context.CreateTdlyEjflTables(); },
+             [&] { context.StatTdlyClass(2); }},
+        };
+    for (const auto& [name, create, fill] : families) {
+      stage(name, [&] {
+        if (create() > 0) fill();
+      });
+    }
     std::printf("%-9s %8ld parcels  base fill: %ld rows, %.0f parcels/s, %.0f rows/s\n", engine,
                 parcels, rows, parcels / fill_seconds, rows / fill_seconds);
     std::printf("%-9s %8ld parcels  whole run %.2f s, peak memory %ld MB\n", engine, parcels, total,

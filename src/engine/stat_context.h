@@ -118,6 +118,7 @@ class CStatContext {
   // the copies filled, converted and rounded to their units.
   short CreateUnitStatTables();
   short FillUnitStatTables();
+  void IndexUnitCopies();
   // The unit copies that exist in this run, with their units.
   std::vector<std::pair<short, std::string>> UnitCopies() const;
   // The area columns of the base table: "土地总面积" and the class columns.
