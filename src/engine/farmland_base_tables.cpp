@@ -8,7 +8,6 @@
 
 namespace landstat {
 
-
 namespace {
 
 // The base field list without the remark column "描述说明".

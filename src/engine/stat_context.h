@@ -118,7 +118,6 @@ class CStatContext {
   // the copies filled, converted and rounded to their units.
   short CreateUnitStatTables();
   short FillUnitStatTables();
-  void IndexUnitCopies();
   // The unit copies that exist in this run, with their units.
   std::vector<std::pair<short, std::string>> UnitCopies() const;
   // The area columns of the base table: "土地总面积" and the class columns.
@@ -273,6 +272,10 @@ class CStatContext {
   short SumConvertedClass(short kind, bool rural);
   short SumTdlyClassConverted(short kind);
   short SumNcTdlyClassConverted(short kind);
+  // The table the class summaries of a unit read: the unit copy summed by
+  // level and unit codes, made once per connection.
+  std::string SummarySource(short unit);
+  void ForgetSummarySources();
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.
   void ForEachSummaryCopy(
@@ -329,6 +332,9 @@ class CStatContext {
   std::vector<std::string> m_arrCreatedTbls;
   std::string m_strCodeTblSql;
   std::string m_strVersion;
+
+  // Per unit copy, the summed table its summaries read (this connection).
+  std::map<std::string, std::string> m_mapSummarySources;
 
   // The run's log.
   int m_nErrCount = 0;

@@ -123,6 +123,7 @@ short CStatContext::SetSourceLayers(short parcel, short line, short point) {
 
 void CStatContext::CloseStatConnection() {
   if (m_pConn.IsOpen()) m_pConn.Close();
+  m_mapSummarySources.clear();  // temporary tables end with their connection
 }
 
 short CStatContext::CompactDatabase() {

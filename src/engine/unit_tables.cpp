@@ -143,29 +143,8 @@ short CStatContext::FillUnitStatTables() {
     return 0;
   }
   BalanceStatData();
-  IndexUnitCopies();
+  m_mapSummarySources.clear();  // the copies changed
   return 1;
-}
-
-void CStatContext::IndexUnitCopies() {
-  // The summaries group the copies by level, one statement a level: indexes
-  // on the level columns spare each statement a sort of the whole copy.
-  static const std::pair<const char*, const char*> kLevels[] = {
-      {"county", "县级代码,县名称"},
-      {"township", "乡级代码,乡名称"},
-      {"village", "村级代码,村名称"},
-      {"unit", "座落单位代码,座落单位名称"},
-      {"owner", "权属单位代码"}};
-  for (const auto& [unit, name] : UnitCopies()) {
-    for (const auto& [suffix, columns] : kLevels) {
-      try {
-        m_pConn.Execute("CREATE INDEX IF NOT EXISTS " + name + "_" + suffix + " ON " + name + "(" +
-                        columns + ")");
-      } catch (const db::DbError& error) {
-        host::yDebugStr(error.what());  // a missing index costs time, not figures
-      }
-    }
-  }
 }
 
 }  // namespace landstat

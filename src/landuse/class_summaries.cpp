@@ -103,6 +103,38 @@ const char* const kKindTitles[] = {
 
 }  // namespace
 
+std::string CStatContext::SummarySource(short unit) {
+  const std::string copy = m_names.UnitCopy(unit, "statdata");
+  auto prepared = m_mapSummarySources.find(copy);
+  if (prepared != m_mapSummarySources.end()) return prepared->second;
+  // The level statements of the class and island summaries read only the
+  // level codes and names, the two unit codes, 描述说明 and the areas: the
+  // copy summed once by all of these is a far smaller table to group, with
+  // the same sums. It lives for the connection only.
+  std::string keys =
+      "县级代码,县名称,乡级代码,乡名称,村级代码,村名称,座落单位代码,座落单位名称,权属单位代码";
+  if (m_bHasMssm) keys += ",描述说明";
+  std::string sums = "SUM(土地总面积) AS 土地总面积";
+  for (const std::string& field : m_arrStatFields) {
+    if (field.rfind("BM", 0) == 0) sums += ",SUM(" + field + ") AS " + field;
+  }
+  const std::string source = "landstat_levels_" + std::string(UnitPrefix(unit));
+  try {
+    m_pConn.Execute("DROP TABLE IF EXISTS " + source);
+    m_pConn.Execute("CREATE TEMPORARY TABLE " + source + " AS SELECT " + keys + "," + sums +
+                    " FROM " + copy + " GROUP BY " + keys);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return copy;  // the summaries then read the copy itself
+  }
+  m_mapSummarySources[copy] = source;
+  return source;
+}
+
+void CStatContext::ForgetSummarySources() {
+  m_mapSummarySources.clear();
+}
+
 void CStatContext::ForEachSummaryCopy(
     const std::string& base,
     const std::function<void(const std::string&, const std::string&, short)>& fill) {
@@ -112,8 +144,7 @@ void CStatContext::ForEachSummaryCopy(
       const bool wanted = (unit == kSquareMetre && m_bPm && !m_bNoPmTables) ||
                           (unit == kHectare && m_bGq) || (unit == kMu && m_bMu);
       if (!wanted) continue;
-      fill(m_names.UnitCopy(unit, "statdata"), m_names.Summary(scope ? 'Q' : 'Z', unit, base),
-           scope);
+      fill(SummarySource(unit), m_names.Summary(scope ? 'Q' : 'Z', unit, base), scope);
     }
   }
 }
