@@ -278,9 +278,25 @@ class CStatContext {
   void ForgetSummarySources();
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.
+  // `summed_source`: the copy summed by level (SummarySource), else the copy.
   void ForEachSummaryCopy(
       const std::string& base,
-      const std::function<void(const std::string&, const std::string&, short)>& fill);
+      const std::function<void(const std::string&, const std::string&, short)>& fill,
+      bool summed_source = true);
+
+  // The cultivated-land slope summary: BM01 by unit, slope grade and
+  // cultivated-land type, one row per unit.
+  short StatGdPdMjHz();
+  short SumGdPdMjHz(short level, const std::string& target, const std::string& source,
+                    short scope);
+  short SumGdPdMjHzConverted();
+  short SumGdPdMjHzConvertedLevel(short level);
+  short AccumulateSlope(const std::string& query, const std::string& target, short scope,
+                        bool numbered, const char* title);
+  // The land-use ledger: one row per location unit, owner, parcel and
+  // ownership nature, from the base table, converted to each copy's unit.
+  short StatTdlyTz();
+  short SumTdlyTz(const std::string& target);
 
   // Empty base tables of the farmland and rural ownership-lot pipelines.
   short CreateJbntStatTable();

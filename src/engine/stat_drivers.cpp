@@ -1,9 +1,11 @@
 #include "engine/stat_drivers.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <pugixml.hpp>
 #include <set>
+#include <vector>
 
 #include "engine/stat_context.h"
 #include "platform/gis/gis_error.h"
@@ -39,76 +41,84 @@ struct RunArguments {
   int group_level = 1;
 };
 
-// A family of tables: its create driver, then its fill when the create
-// succeeded; neither stops the run.
-template <typename Create, typename Fill>
-void BuildFamily(const RunPlan& plan, const char* base, Create create, Fill fill) {
-  if (!plan.Wants(base)) return;
-  if (create() > 0) fill();
-}
-
 bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
+}
+
+// A family of tables: its create driver, then its fill when the create
+// succeeded; neither stops the run. A progress text, when given, is shown
+// first.
+struct Family {
+  const char* base;
+  std::function<short()> create;
+  std::function<void()> fill;
+  const char* progress = nullptr;
+};
+
+void BuildFamilies(const RunPlan& plan, const std::vector<Family>& families) {
+  for (const Family& family : families) {
+    if (!plan.Wants(family.base)) continue;
+    if (family.progress) host::LindoDlgProgressSetText(family.progress);
+    if (family.create() > 0) family.fill();
+  }
 }
 
 // Stage 7: the land-use summary tables the version string asks for.
 void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
   host::LindoDlgProgressSetText("正在汇总土地利用现状表");
   if (plan.county_batch) {
-    BuildFamily(
-        plan, "TDLY_YJFL", [&] { return c.CreateTdlyYjflTables(); }, [&] { c.StatTdlyClass(1); });
-    BuildFamily(
-        plan, "TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); });
-    BuildFamily(
-        plan, "NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
-        [&] { c.StatNcTdlyClass(1); });
-    BuildFamily(
-        plan, "NCTDLY_EJFL", [&] { return c.CreateNcTdlyEjflTables(); },
-        [&] { c.StatNcTdlyClass(2); });
-    BuildFamily(
-        plan, "HDTDLY_YJFL", [&] { return c.CreateHdTdlyYjflTables(); },
-        [&] { c.StatTdlyClass(3); });
-    BuildFamily(
-        plan, "HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
-        [&] { c.StatTdlyClass(4); });
+    BuildFamilies(
+        plan,
+        {
+            {"TDLY_YJFL", [&] { return c.CreateTdlyYjflTables(); }, [&] { c.StatTdlyClass(1); }},
+            {"TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); }},
+            {"NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
+             [&] { c.StatNcTdlyClass(1); }},
+            {"NCTDLY_EJFL", [&] { return c.CreateNcTdlyEjflTables(); },
+             [&] { c.StatNcTdlyClass(2); }},
+            {"HDTDLY_YJFL", [&] { return c.CreateHdTdlyYjflTables(); },
+             [&] { c.StatTdlyClass(3); }},
+            {"HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
+             [&] { c.StatTdlyClass(4); }},
+            {"GDPDMJHZ", [&] { return c.CreateGdPdMjHzTables(); }, [&] { c.StatGdPdMjHz(); }},
+        });
     return;
   }
   const std::string& version = c.m_strVersion;
   if (Contains(version, "农村")) {
-    BuildFamily(
-        plan, "NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
-        [&] { c.StatNcTdlyClass(1); });
-    BuildFamily(
-        plan, "NCTDLY_EJFL", [&] { return c.CreateNcTdlyEjflTables(); },
-        [&] { c.StatNcTdlyClass(2); });
-    if ((Contains(version, "四川") || Contains(version, "山东")) && plan.Wants("NCTDLY_GDEJFL")) {
-      c.StatNcTdlyGdEjfl();
-    }
-    BuildFamily(
-        plan, "NCTDLY_SJFL", [&] { return c.CreateNcTdlySjflTables(); },
-        [&] { c.StatNcTdlySjfl(); });
-    host::LindoDlgProgressSetText("正在汇总农村海岛土地利用数据");
-    BuildFamily(
-        plan, "NCHDTDLY_YJFL", [&] { return c.CreateNcHdTdlyYjflTables(); },
-        [&] { c.StatNcHdTdlyYjfl(); });
-    BuildFamily(
-        plan, "NCHDTDLY_EJFL", [&] { return c.CreateNcHdTdlyEjflTables(); },
-        [&] { c.StatNcHdTdlyEjfl(); });
-    host::LindoDlgProgressSetText("正在汇总海岛土地利用数据");
-    BuildFamily(
-        plan, "HDTDLY_YJFL", [&] { return c.CreateHdTdlyYjflTables(); },
-        [&] { c.StatHdTdlyYjfl(); });
-    BuildFamily(
-        plan, "HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
-        [&] { c.StatHdTdlyEjfl(); });
+    const bool regrouped = Contains(version, "四川") || Contains(version, "山东");
+    BuildFamilies(plan, {
+                            {"TDLYTZ", [&] { return c.CreateTdlyTzTables(); },
+                             [&] { c.StatTdlyTz(); }, "正在汇总土地利用台帐"},
+                            {"NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
+                             [&] { c.StatNcTdlyClass(1); }, "正在汇总农村土地利用现状表"},
+                            {"NCTDLY_EJFL", [&] { return c.CreateNcTdlyEjflTables(); },
+                             [&] { c.StatNcTdlyClass(2); }},
+                            {"NCTDLY_GDEJFL", [&] { return short{regrouped}; },
+                             [&] { c.StatNcTdlyGdEjfl(); }},
+                            {"NCTDLY_SJFL", [&] { return c.CreateNcTdlySjflTables(); },
+                             [&] { c.StatNcTdlySjfl(); }},
+                            {"NCHDTDLY_YJFL", [&] { return c.CreateNcHdTdlyYjflTables(); },
+                             [&] { c.StatNcHdTdlyYjfl(); }, "正在汇总农村海岛土地利用数据"},
+                            {"NCHDTDLY_EJFL", [&] { return c.CreateNcHdTdlyEjflTables(); },
+                             [&] { c.StatNcHdTdlyEjfl(); }},
+                            {"HDTDLY_YJFL", [&] { return c.CreateHdTdlyYjflTables(); },
+                             [&] { c.StatHdTdlyYjfl(); }, "正在汇总海岛土地利用数据"},
+                            {"HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
+                             [&] { c.StatHdTdlyEjfl(); }},
+                            {"GDPDMJHZ", [&] { return c.CreateGdPdMjHzTables(); },
+                             [&] { c.StatGdPdMjHz(); }, "正在汇总耕地坡度数据"},
+                        });
   }
   if (Contains(version, "城镇")) {
-    BuildFamily(
-        plan, "TDLY_YJFL", [&] { return c.CreateTdlyYjflTables(); }, [&] { c.StatTdlyClass(1); });
-    BuildFamily(
-        plan, "TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); });
-    BuildFamily(
-        plan, "TDLY_SJFL", [&] { return c.CreateTdlySjflTables(); }, [&] { c.StatTdlySjfl(); });
+    BuildFamilies(
+        plan,
+        {
+            {"TDLY_YJFL", [&] { return c.CreateTdlyYjflTables(); }, [&] { c.StatTdlyClass(1); },
+             "正在汇总城镇土地利用现状表"},
+            {"TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); }},
+            {"TDLY_SJFL", [&] { return c.CreateTdlySjflTables(); }, [&] { c.StatTdlySjfl(); }},
+        });
   }
 }
 

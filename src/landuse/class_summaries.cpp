@@ -137,14 +137,16 @@ void CStatContext::ForgetSummarySources() {
 
 void CStatContext::ForEachSummaryCopy(
     const std::string& base,
-    const std::function<void(const std::string&, const std::string&, short)>& fill) {
+    const std::function<void(const std::string&, const std::string&, short)>& fill,
+    bool summed_source) {
   for (short scope : {short{0}, short{1}}) {
     if (m_nStatScope != 2 && m_nStatScope != scope) continue;
     for (short unit : {kSquareMetre, kHectare, kMu}) {
       const bool wanted = (unit == kSquareMetre && m_bPm && !m_bNoPmTables) ||
                           (unit == kHectare && m_bGq) || (unit == kMu && m_bMu);
       if (!wanted) continue;
-      fill(SummarySource(unit), m_names.Summary(scope ? 'Q' : 'Z', unit, base), scope);
+      fill(summed_source ? SummarySource(unit) : m_names.UnitCopy(unit, "statdata"),
+           m_names.Summary(scope ? 'Q' : 'Z', unit, base), scope);
     }
   }
 }

@@ -1,0 +1,201 @@
+// The cultivated-land slope summary GDPDMJHZ and the land-use ledger TDLYTZ.
+
+#include <fmt/printf.h>
+
+#include <cmath>
+#include <map>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/db/sql_text.h"
+#include "platform/host/trace.h"
+#include "units/unit_conversion.h"
+
+namespace landstat {
+namespace {
+
+// The grade of a slope text: 1 to 5, 0 for anything else.
+int GradeOf(const std::string& text) {
+  static const char* const kRoman[] = {"Ⅰ", "Ⅱ", "Ⅲ", "Ⅳ", "Ⅴ"};
+  for (int grade = 1; grade <= 5; ++grade) {
+    if (text == std::to_string(grade) || text == kRoman[grade - 1]) return grade;
+  }
+  return 0;
+}
+
+bool IsTerraced(const std::string& type) {
+  const std::string lower = db::ToLowerAscii(type);
+  return lower == "tt" || lower == "t";
+}
+
+// One unit's row of the slope table, accumulated.
+struct SlopeRow {
+  std::string code, name;
+  std::map<std::string, double> areas;
+};
+
+std::string SlopeQuery(short level, short scope, bool oracle, const std::string& source,
+                       const std::string& county) {
+  static const char* const kZColumns[] = {"", "座落单位代码,座落单位名称", "村级代码,村名称",
+                                          "乡级代码,乡名称", "县级代码,县名称"};
+  static const int kLengths[] = {0, 19, 12, 9, 6};
+  static const char* const kNames[] = {"", "", "村级代码", "乡级代码", "县级代码"};
+  if (scope == 0) {
+    if (level == 1) {
+      return fmt::sprintf(
+          "select 座落单位代码,座落单位名称,耕地坡度级,耕地类型,SUM(BM01) AS BM01 FROM %s where "
+          "座落单位代码 like '%s_____________' GROUP BY "
+          "座落单位代码,座落单位名称,耕地坡度级,耕地类型",
+          source, county);
+    }
+    return fmt::sprintf(
+        "select %s,耕地坡度级,耕地类型,SUM(BM01) AS BM01 FROM %s  GROUP BY %s,耕地坡度级,耕地类型",
+        kZColumns[level], source, kZColumns[level]);
+  }
+  if (level == 1) {
+    return fmt::sprintf(
+        "select 权属单位代码,耕地坡度级,耕地类型,SUM(BM01) AS BM01 FROM %s where 权属单位代码 like "
+        "'%s_____________' GROUP BY 权属单位代码,耕地坡度级,耕地类型",
+        source, county);
+  }
+  const std::string prefix = oracle ? fmt::format("substr(权属单位代码,0,{})", kLengths[level])
+                                    : fmt::format("left(权属单位代码,{})", kLengths[level]);
+  return fmt::sprintf(
+      "select %s as %s,耕地坡度级,耕地类型,SUM(BM01) AS BM01 FROM %s  GROUP BY "
+      "%s,耕地坡度级,耕地类型",
+      prefix, kNames[level], source, prefix);
+}
+
+}  // namespace
+
+short CStatContext::StatGdPdMjHz() {
+  ForEachSummaryCopy(
+      "GDPDMJHZ",
+      [&](const std::string& source, const std::string& target, short scope) {
+        for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+          SumGdPdMjHz(level, target, source, scope);
+        }
+        if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
+      },
+      false);
+  return 1;
+}
+
+short CStatContext::AccumulateSlope(const std::string& query, const std::string& target,
+                                    short scope, bool numbered, const char* title) {
+  std::vector<SlopeRow> rows;
+  try {
+    // Ordered by code, so the groups of one unit come together.
+    db::Recordset groups(m_pConn, query + " ORDER BY 1");
+    for (; !groups.IsEOF(); groups.MoveNext()) {
+      const double area = groups.Number("BM01");
+      if (std::fabs(area) < 0.001) continue;
+      const std::string code = groups.Field(0).AsText();
+      if (rows.empty() || rows.back().code != code) {
+        rows.push_back({code, scope == 0 ? groups.Field(1).AsText() : std::string(), {}});
+      }
+      const std::string grade_text = groups.Text("耕地坡度级");
+      const int grade = GradeOf(grade_text);
+      auto& areas = rows.back().areas;
+      if (grade < 2) {
+        areas["PDMJ"] += area;
+      } else {
+        const std::string g = std::to_string(grade);
+        areas[(IsTerraced(groups.Text("耕地类型")) ? "TT" : "PD") + g] += area;
+        areas["HJ" + g] += area;
+      }
+      areas["GDMJ"] += area;
+    }
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure(title, "选择数据失败");
+    return 0;
+  }
+  try {
+    long next_id =
+        numbered
+            ? static_cast<long>(m_pConn.Scalar("SELECT count(*) AS TT FROM " + target).AsInteger())
+            : 0;
+    db::Recordset table(m_pConn, "SELECT * FROM " + target + " where 1<>1");
+    for (const SlopeRow& row : rows) {
+      table.AddNew();
+      if (numbered) table.SetField("ID", db::Value(next_id++));
+      table.SetField("XZQDM", row.code);
+      if (scope == 0) table.SetField("XZQMC", row.name);
+      for (const auto& [column, area] : row.areas) table.SetField(column, area);
+    }
+    table.Update();
+    table.Close();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+short CStatContext::SumGdPdMjHz(short level, const std::string& target, const std::string& source,
+                                short scope) {
+  return AccumulateSlope(SlopeQuery(level, scope, m_bOracle, source, m_strPrefix2), target, scope,
+                         m_bOracle, "耕地坡度");
+}
+
+short CStatContext::SumGdPdMjHzConvertedLevel(short level) {
+  return AccumulateSlope(SlopeQuery(level, 0, false, m_names.Plain("statdataex"), m_strPrefix2),
+                         m_names.Plain("GDPDMJHZ"), 0, false, "权属汇总");
+}
+
+short CStatContext::SumGdPdMjHzConverted() {
+  for (short level : {short{4}, short{3}, short{2}}) {
+    if (SumGdPdMjHzConvertedLevel(level) == 0) return 0;
+  }
+  return m_bGroupLevel ? SumGdPdMjHzConvertedLevel(1) : 1;
+}
+
+short CStatContext::StatTdlyTz() {
+  const std::string base = "TDLYTZ";
+  for (short unit : {kSquareMetre, kHectare, kMu}) {
+    const bool wanted = (unit == kSquareMetre && m_bPm && !m_bNoPmTables) ||
+                        (unit == kHectare && m_bGq) || (unit == kMu && m_bMu);
+    if (!wanted) continue;
+    const std::string target = m_names.Summary('Z', unit, base);
+    SumTdlyTz(target);
+    // Converted once, to the decimals of the configured unit it is.
+    if (m_nUnit1 == unit) {
+      ConvertAreaUnit(m_pConn, target, unit, m_nUnitSrc, m_nDec1, m_nDec1);
+    } else if (m_nUnit2 == unit) {
+      ConvertAreaUnit(m_pConn, target, unit, m_nUnitSrc, m_nDec2, m_nDec2);
+    }
+  }
+  return CompactDatabase() > 0 ? 1 : 0;
+}
+
+short CStatContext::SumTdlyTz(const std::string& target) {
+  std::string sums, columns;
+  for (std::size_t i = 0; i < m_arrClassCodes.size(); ++i) {
+    sums += std::string(i ? "," : "") + "SUM(BM" + m_arrClassCodes[i] + ") ";
+    columns += std::string(i ? "," : "") + "BM" + m_arrClassCodes[i];
+  }
+  columns += ")";
+  const std::string statement =
+      "insert into " + target +
+      "(图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,土地总面积," +
+      columns +
+      fmt::sprintf(
+          " SELECT "
+          "图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,SUM(土地总面积), "
+          "%s FROM %s ",
+          sums, m_strStatTbl) +
+      "GROUP BY 座落单位代码,座落单位名称,权属单位代码,权属单位名称,图斑编号,权属性质 order by "
+      "座落单位代码,座落单位名称,图斑编号,权属性质";
+  try {
+    m_pConn.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("汇总台帐", "汇总台帐失败");
+    return 0;
+  }
+}
+
+}  // namespace landstat

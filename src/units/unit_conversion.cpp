@@ -1,0 +1,58 @@
+// Conversion of a stored table's areas from one unit to another.
+
+#include "units/unit_conversion.h"
+
+#include "platform/db/db_error.h"
+#include "platform/db/sql_text.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+// The factor text of a unit pair (0 hectare, 1 mu, 2 square metre); empty
+// for a pair that is no conversion.
+const char* FactorText(int from, int to) {
+  static const char* const kFactors[3][3] = {
+      {"", "*15", "*10000"}, {"/15", "", "*2000/3"}, {"/10000", "*3/2000", ""}};
+  if (from < 0 || from > 2 || to < 0 || to > 2) return "";
+  return kFactors[from][to];
+}
+
+bool IsAreaColumn(const db::ColumnInfo& column) {
+  const std::string type = db::ToLowerAscii(column.declared);
+  return type.find("double") != std::string::npos || type.find("float") != std::string::npos ||
+         type.find("real") != std::string::npos || type.find("numeric") != std::string::npos ||
+         type.find("number") != std::string::npos;
+}
+
+}  // namespace
+
+short ConvertAreaUnit(db::Connection& connection, const std::string& table, int target, int source,
+                      int, int decimals) {
+  if (target == source) return 1;
+  const std::string factor = FactorText(source, target);
+  if (factor.empty()) {
+    host::yDebug("cannot convert %s from unit %d to unit %d: no such conversion", table.c_str(),
+                 source, target);
+    return 0;
+  }
+  try {
+    std::string assignments;
+    const bool ratios = table.find("CZTDLY_QDDC") != std::string::npos;
+    for (const db::ColumnInfo& column : connection.Columns(table)) {
+      if (!IsAreaColumn(column)) continue;
+      const std::string name = db::ToLowerAscii(column.name);
+      if (ratios && (name == "czjzmd" || name == "czjzrjl" || name == "czrjl")) continue;
+      assignments += (assignments.empty() ? "" : ",") + column.name + "=round(" + column.name +
+                     factor + "," + std::to_string(decimals) + ")";
+    }
+    if (assignments.empty()) return 1;  // nothing to convert
+    connection.Execute("update  " + table + " set  " + assignments);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+}  // namespace landstat
