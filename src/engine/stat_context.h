@@ -287,12 +287,19 @@ class CStatContext {
   // The cultivated-land slope summary: BM01 by unit, slope grade and
   // cultivated-land type, one row per unit.
   short StatGdPdMjHz();
-  short SumGdPdMjHz(short level, const std::string& target, const std::string& source,
-                    short scope);
+  short SumGdPdMjHz(short level, const std::string& target, const std::string& source, short scope);
   short SumGdPdMjHzConverted();
   short SumGdPdMjHzConvertedLevel(short level);
   short AccumulateSlope(const std::string& query, const std::string& target, short scope,
                         bool numbered, const char* title);
+  // The ownership-nature summaries (state-owned G, collective J) by level
+  // 1 unit to 6 province, scope Z by location or Q by ownership.
+  std::string OwnershipQuery(short level, bool rural, const std::string& source, short scope) const;
+  short SumTdlyQsYjfl(short level, int rural, const std::string& target, const std::string& source,
+                      short scope);
+  short StatTdlyQsYjfl(int rural);
+  short SumTdlyQsYjflConvertedLevel(short level, int rural);
+  short SumTdlyQsYjflConverted(int rural);
   // The land-use ledger: one row per location unit, owner, parcel and
   // ownership nature, from the base table, converted to each copy's unit.
   short StatTdlyTz();

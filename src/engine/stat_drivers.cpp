@@ -106,6 +106,8 @@ void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
                              [&] { c.StatHdTdlyYjfl(); }, "正在汇总海岛土地利用数据"},
                             {"HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
                              [&] { c.StatHdTdlyEjfl(); }},
+                            {"NCTDLY_QSYJFL", [&] { return c.CreateNcTdlyQsYjflTables(); },
+                             [&] { c.StatTdlyQsYjfl(1); }, "正在汇总权属数据"},
                             {"GDPDMJHZ", [&] { return c.CreateGdPdMjHzTables(); },
                              [&] { c.StatGdPdMjHz(); }, "正在汇总耕地坡度数据"},
                         });
@@ -118,6 +120,8 @@ void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
              "正在汇总城镇土地利用现状表"},
             {"TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); }},
             {"TDLY_SJFL", [&] { return c.CreateTdlySjflTables(); }, [&] { c.StatTdlySjfl(); }},
+            {"TDLY_QSYJFL", [&] { return c.CreateTdlyQsYjflTables(); },
+             [&] { c.StatTdlyQsYjfl(0); }},
         });
   }
 }

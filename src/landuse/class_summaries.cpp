@@ -107,12 +107,14 @@ std::string CStatContext::SummarySource(short unit) {
   const std::string copy = m_names.UnitCopy(unit, "statdata");
   auto prepared = m_mapSummarySources.find(copy);
   if (prepared != m_mapSummarySources.end()) return prepared->second;
-  // The level statements of the class and island summaries read only the
-  // level codes and names, the two unit codes, 描述说明 and the areas: the
+  // The level statements of the class, island and ownership summaries read
+  // only the level codes and names, the two unit codes, the ownership
+  // nature, 描述说明 and the areas: the
   // copy summed once by all of these is a far smaller table to group, with
   // the same sums. It lives for the connection only.
   std::string keys =
-      "县级代码,县名称,乡级代码,乡名称,村级代码,村名称,座落单位代码,座落单位名称,权属单位代码";
+      "县级代码,县名称,乡级代码,乡名称,村级代码,村名称,座落单位代码,座落单位名称,权属单位代码,"
+      "权属性质";
   if (m_bHasMssm) keys += ",描述说明";
   std::string sums = "SUM(土地总面积) AS 土地总面积";
   for (const std::string& field : m_arrStatFields) {
