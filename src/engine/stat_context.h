@@ -304,6 +304,29 @@ class CStatContext {
   // ownership nature, from the base table, converted to each copy's unit.
   short StatTdlyTz();
   short SumTdlyTz(const std::string& target);
+  // The rural table by ownership nature at every class level, from the
+  // installation's scripts "NCQSYJFL" (and on the embedded database
+  // "NCQSYJFL2", "NCQSYJFL3"), with the code table NCTDLYQS for names.
+  short BuildNcTdlyQsCodeTable();
+  short MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
+                         const std::string& code_table, int by_location);
+  short StatNcTdlyQsSjfl();
+  std::vector<std::string> OwnershipColumnLists(bool server) const;
+  std::string OwnershipScriptJoin(const std::string& target);
+  bool ReplaceTableForScript(const std::string& table);
+  // Writes text to the run's log as it stands, when the log is open.
+  void LogText(const std::string& text);
+  // The enclave summaries: collective land lying outside its owner's unit.
+  short StatFrdTdly(short kind);
+  short SumFrdTdly(short kind, const std::string& target, const std::string& source);
+  short SumFrdTdlyByLevel(short kind, const std::string& target, const std::string& source);
+  short SumFrdTdlyConverted(short kind);
+  const std::vector<std::string>& EnclaveClassCodes(short kind) const;
+  short RunEnclaveStatement(const std::string& statement, const char* title, const char* message,
+                            bool trace);
+  // Whether summary tables are made in a unit: its flag set and, for
+  // square metres, the square-metre tables not turned off.
+  bool WantsSummaryUnit(short unit) const;
 
   // Empty base tables of the farmland and rural ownership-lot pipelines.
   short CreateJbntStatTable();

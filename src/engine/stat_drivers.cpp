@@ -108,6 +108,12 @@ void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
                              [&] { c.StatHdTdlyEjfl(); }},
                             {"NCTDLY_QSYJFL", [&] { return c.CreateNcTdlyQsYjflTables(); },
                              [&] { c.StatTdlyQsYjfl(1); }, "正在汇总权属数据"},
+                            {"NCTDLY_QSSJFL", [&] { return c.BuildNcTdlyQsCodeTable(); },
+                             [&] { c.StatNcTdlyQsSjfl(); }},
+                            {"FRDTDLY_YJFL", [&] { return c.CreateFrdTdlyYjflTables(); },
+                             [&] { c.StatFrdTdly(1); }},
+                            {"FRDTDLY_EJFL", [&] { return c.CreateFrdTdlyEjflTables(); },
+                             [&] { c.StatFrdTdly(2); }},
                             {"GDPDMJHZ", [&] { return c.CreateGdPdMjHzTables(); },
                              [&] { c.StatGdPdMjHz(); }, "正在汇总耕地坡度数据"},
                         });

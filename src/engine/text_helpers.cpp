@@ -7,6 +7,15 @@
 #include "platform/host/xml_file.h"
 
 namespace landstat {
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
 namespace {
 
 bool LessIgnoringCase(const std::string& a, const std::string& b) {

@@ -5,6 +5,9 @@
 
 namespace landstat {
 
+// The text with every `from` replaced by `to`, scanning left to right.
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to);
+
 // 1 when the text is exactly four digits 0 to 9, else 0.
 int IsYear(const std::string& text);
 

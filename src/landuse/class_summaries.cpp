@@ -137,6 +137,11 @@ void CStatContext::ForgetSummarySources() {
   m_mapSummarySources.clear();
 }
 
+bool CStatContext::WantsSummaryUnit(short unit) const {
+  return (unit == kSquareMetre && m_bPm && !m_bNoPmTables) || (unit == kHectare && m_bGq) ||
+         (unit == kMu && m_bMu);
+}
+
 void CStatContext::ForEachSummaryCopy(
     const std::string& base,
     const std::function<void(const std::string&, const std::string&, short)>& fill,
@@ -144,9 +149,7 @@ void CStatContext::ForEachSummaryCopy(
   for (short scope : {short{0}, short{1}}) {
     if (m_nStatScope != 2 && m_nStatScope != scope) continue;
     for (short unit : {kSquareMetre, kHectare, kMu}) {
-      const bool wanted = (unit == kSquareMetre && m_bPm && !m_bNoPmTables) ||
-                          (unit == kHectare && m_bGq) || (unit == kMu && m_bMu);
-      if (!wanted) continue;
+      if (!WantsSummaryUnit(unit)) continue;
       fill(summed_source ? SummarySource(unit) : m_names.UnitCopy(unit, "statdata"),
            m_names.Summary(scope ? 'Q' : 'Z', unit, base), scope);
     }

@@ -5,6 +5,7 @@
 #include <fmt/printf.h>
 
 #include "engine/stat_context.h"
+#include "engine/text_helpers.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 #include "resources/resources.h"
@@ -110,10 +111,7 @@ short CStatContext::MakeNcTdlyGdEjflTable(const std::string& source, const std::
   std::string script;
   if (!LoadStatSqlScript(script, "NCGDEJFL")) script = LoadResourceText(17064, "SQL");
   if (script.empty()) return 0;
-  for (std::size_t at = script.find("SourceTbl"); at != std::string::npos;
-       at = script.find("SourceTbl", at + source.size())) {
-    script.replace(at, 9, source);
-  }
+  script = ReplaceAll(script, "SourceTbl", source);
   // A table made by a query is dropped first, so a second run never keeps
   // the figures of the first.
   if (IsTableExist(target)) DropTable(target);

@@ -155,9 +155,7 @@ short CStatContext::SumGdPdMjHzConverted() {
 short CStatContext::StatTdlyTz() {
   const std::string base = "TDLYTZ";
   for (short unit : {kSquareMetre, kHectare, kMu}) {
-    const bool wanted = (unit == kSquareMetre && m_bPm && !m_bNoPmTables) ||
-                        (unit == kHectare && m_bGq) || (unit == kMu && m_bMu);
-    if (!wanted) continue;
+    if (!WantsSummaryUnit(unit)) continue;
     const std::string target = m_names.Summary('Z', unit, base);
     SumTdlyTz(target);
     // Converted once, to the decimals of the configured unit it is.

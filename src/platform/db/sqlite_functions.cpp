@@ -147,7 +147,11 @@ constexpr FunctionEntry kFunctions[] = {
 }  // namespace
 
 void RegisterAccessFunctions(sqlite3* db) {
+  // SQLite 3.32 and later compile iif inline, as a CASE; a function of our
+  // own in its place would be called for every row.
+  const bool native_iif = sqlite3_libversion_number() >= 3032000;
   for (const FunctionEntry& entry : kFunctions) {
+    if (native_iif && std::string_view(entry.name) == "iif") continue;
     sqlite3_create_function_v2(db, entry.name, entry.arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                nullptr, entry.function, nullptr, nullptr, nullptr);
   }

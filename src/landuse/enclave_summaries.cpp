@@ -1,0 +1,155 @@
+// The enclave-land summaries FRDTDLY_YJFL and FRDTDLY_EJFL: collective land
+// lying in another unit than the one that owns it, one row per pair of
+// location unit and owner unit (and, in the Fujian variant, per county,
+// township and village pair too). By location only.
+
+#include <fmt/printf.h>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+const char* const kEnclaveBases[] = {"", "FRDTDLY_YJFL", "FRDTDLY_EJFL"};
+
+bool IsConstructionGap(const std::string& code) {
+  const std::string head = code.substr(0, 2);
+  return head >= "05" && head <= "09";
+}
+
+// The sum list and the column list of a kind: every class but 05 to 09.
+struct EnclaveLists {
+  std::string sums, columns;
+};
+
+EnclaveLists ListsFor(const std::vector<std::string>& codes) {
+  EnclaveLists lists;
+  for (const std::string& code : codes) {
+    if (IsConstructionGap(code)) continue;
+    const char* comma = lists.sums.empty() ? "" : ",";
+    lists.sums += comma + ("SUM(BM" + code + ") ");
+    lists.columns += comma + ("BM" + code);
+  }
+  lists.columns += ")";
+  return lists;
+}
+
+std::string InsertHead(const std::string& target, const EnclaveLists& lists) {
+  return "insert into " + target + "(SZXZQDM,SZXZQMC,SSXZQDM,SSXZQMC,FRDMJ," + lists.columns;
+}
+
+const char kPairWhere[] =
+    "WHERE (座落单位代码<>权属单位代码) AND (权属性质 like '3%%' or 权属性质 like '4%%')  ";
+const char kPairGroup[] = "GROUP BY 座落单位代码,座落单位名称,权属单位代码,权属单位名称";
+
+std::string PairStatement(const std::string& target, const std::string& source,
+                          const EnclaveLists& lists, const std::string& condition) {
+  return InsertHead(target, lists) +
+         fmt::sprintf(
+             " SELECT 座落单位代码,座落单位名称,权属单位代码,权属单位名称,SUM(土地总面积), "
+             "%s FROM %s ",
+             lists.sums, source) +
+         condition;
+}
+
+// One level of the Fujian variant: county (6), township (9) or village (12).
+struct EnclaveLevel {
+  const char* code;
+  const char* name;
+  int length;
+  const char* title;
+  const char* message;
+};
+
+const EnclaveLevel kEnclaveLevels[] = {
+    {"县级代码", "县名称", 6, "县汇总飞入地", "县汇总飞入地失败"},
+    {"乡级代码", "乡名称", 9, "乡汇总飞入地", "乡汇总飞入地失败"},
+    {"村级代码", "村名称", 12, "村汇总飞入地", "村汇总飞入地失败"},
+};
+
+std::string LevelStatement(const EnclaveLevel& level, const std::string& target,
+                           const std::string& source, const EnclaveLists& lists) {
+  const std::string owner = fmt::format("left(A.权属单位代码,{})", level.length);
+  const std::string pattern = std::string(level.length, '_') + std::string(19 - level.length, '0');
+  return InsertHead(target, lists) +
+         fmt::format(
+             " SELECT A.{0},A.{1},{2},B.QSDWMC,SUM(土地总面积), {3} FROM {4} AS A ,QSDMB "
+             "AS B ",
+             level.code, level.name, owner, lists.sums, source) +
+         fmt::format(
+             "WHERE (left(B.QSDWDM,{0}) = {1} AND B.QSDWDM like '{2}') AND "
+             "({1}<>left(A.座落单位代码,{0})) AND (A.权属性质 like '3%%' or A.权属性质 "
+             "like '4%%')  GROUP BY {3},{4},{1},B.QSDWMC",
+             level.length, owner, pattern, level.code, level.name);
+}
+
+}  // namespace
+
+short CStatContext::RunEnclaveStatement(const std::string& statement, const char* title,
+                                        const char* message, bool trace) {
+  try {
+    m_pConn.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    if (trace) host::yDebugStr(statement);
+    host::yDebugStr(error.what());
+    LogFailure(title, message);
+    return 0;
+  }
+}
+
+const std::vector<std::string>& CStatContext::EnclaveClassCodes(short kind) const {
+  return kind == 1 ? m_arrClass1Codes : m_arrClassCodes;
+}
+
+short CStatContext::SumFrdTdly(short kind, const std::string& target, const std::string& source) {
+  const EnclaveLists lists = ListsFor(EnclaveClassCodes(kind));
+  return RunEnclaveStatement(
+      PairStatement(target, source, lists, std::string(kPairWhere) + kPairGroup), "汇总飞入地",
+      "汇总飞入地失败", true);
+}
+
+short CStatContext::SumFrdTdlyByLevel(short kind, const std::string& target,
+                                      const std::string& source) {
+  const EnclaveLists lists = ListsFor(EnclaveClassCodes(kind));
+  for (const EnclaveLevel& level : kEnclaveLevels) {
+    const std::string statement = LevelStatement(level, target, source, lists);
+    if (RunEnclaveStatement(statement, level.title, level.message, true) == 0) return 0;
+    host::yDebugStr(statement);
+  }
+  return SumFrdTdly(kind, target, source);
+}
+
+short CStatContext::SumFrdTdlyConverted(short kind) {
+  if (kind != 1 && kind != 2) return 0;
+  const EnclaveLists lists = ListsFor(EnclaveClassCodes(kind));
+  const std::string source = m_names.Plain(kind == 1 ? "statdataex" : "statdata");
+  // The rebuild leaves out every row with area in the classes 05 to 09.
+  const std::string condition = std::string(kPairWhere) +
+                                "AND (BM05=0 and BM06=0 and BM07=0 and BM08=0 and BM09=0) " +
+                                kPairGroup;
+  return RunEnclaveStatement(
+      PairStatement(m_names.Plain(kEnclaveBases[kind]), source, lists, condition), "汇总飞入地",
+      "汇总飞入地失败", false);
+}
+
+short CStatContext::StatFrdTdly(short kind) {
+  if (kind != 1 && kind != 2) return 1;
+  const bool by_level = m_strVersion.find("福建") != std::string::npos;
+  // Square metres, mu, hectares; by location whatever the scope says.
+  for (short unit : {kSquareMetre, kMu, kHectare}) {
+    if (!WantsSummaryUnit(unit)) continue;
+    const std::string target = m_names.Summary('Z', unit, kEnclaveBases[kind]);
+    const std::string source = m_names.UnitCopy(unit, "statdata");
+    if (by_level) {
+      SumFrdTdlyByLevel(kind, target, source);
+    } else {
+      SumFrdTdly(kind, target, source);
+    }
+  }
+  return 1;
+}
+
+}  // namespace landstat

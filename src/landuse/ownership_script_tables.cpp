@@ -1,0 +1,229 @@
+// The rural table by ownership nature at every class level, NCTDLY_QSSJFL,
+// made by the installation's SQL scripts: the administrative code table
+// NCTDLYQS the scripts join for names, the generated column lists, and on
+// the embedded database three partial tables joined into one (a view on a
+// server).
+
+#include <fmt/printf.h>
+
+#include "engine/stat_context.h"
+#include "engine/text_helpers.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/gis/layers.h"
+#include "platform/gis/rural_code.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+constexpr char kCodeTable[] = "NCTDLYQS";
+constexpr char kFailed[] = "生成汇总农村土地利用按权属分类二三级表失败";
+// The embedded database's partial tables: totals, state-owned, collective.
+constexpr const char* kWorkTables[] = {"tempyji", "tempeji", "tempsji"};
+
+bool InRuralGap(const std::string& code) {
+  const std::string head = code.substr(0, 2);
+  return head >= "05" && head <= "09";
+}
+
+// The three kinds of column of each class, in the embedded and the server
+// spelling ("%s" takes the code twice).
+struct ColumnKind {
+  const char* embedded;
+  const char* server;
+};
+
+const ColumnKind kColumnKinds[] = {
+    {"SUM(a.BM%s) AS BM%sHJ", "SUM(a.BM%s) AS BM%sHJ"},
+    {"SUM(iif(a.权属性质 LIKE '1%%' OR a.权属性质 LIKE '2%%' ,a.BM%s , 0 )) AS BM%sG",
+     "SUM(CASE WHEN a.权属性质 LIKE '1%%' OR a.权属性质 LIKE '2%%' THEN a.BM%s ELSE 0 END) AS "
+     "BM%sG"},
+    {"SUM(iif(a.权属性质 LIKE '3%%' OR a.权属性质 LIKE '4%%' ,a.BM%s , 0 )) AS BM%sJ",
+     "SUM(CASE WHEN a.权属性质 LIKE '3%%' OR a.权属性质 LIKE '4%%' THEN a.BM%s ELSE 0 END) AS "
+     "BM%sJ"},
+};
+
+// Joins entries with ",\r\n" and ends the list with "\r\n".
+std::string JoinColumns(const std::vector<std::string>& entries) {
+  std::string list;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    list += entries[i] + (i + 1 < entries.size() ? ",\r\n" : "\r\n");
+  }
+  return list;
+}
+
+}  // namespace
+
+std::vector<std::string> CStatContext::OwnershipColumnLists(bool server) const {
+  std::vector<std::vector<std::string>> entries(server ? 1 : 3);
+  for (const std::string& code : m_arrClassCodes) {
+    if (InRuralGap(code)) continue;
+    for (std::size_t kind = 0; kind < 3; ++kind) {
+      const ColumnKind& form = kColumnKinds[kind];
+      entries[server ? 0 : kind].push_back(
+          fmt::sprintf(server ? form.server : form.embedded, code, code));
+    }
+  }
+  std::vector<std::string> lists;
+  for (const auto& list : entries) lists.push_back(JoinColumns(list));
+  return lists;
+}
+
+void CStatContext::LogText(const std::string& text) {
+  if (m_bLogOpen && m_fileLog) {
+    std::fwrite(text.data(), 1, text.size(), m_fileLog);
+    std::fflush(m_fileLog);
+  }
+}
+
+bool CStatContext::ReplaceTableForScript(const std::string& table) {
+  if (IsTableExist(table) && DropTable(table) == 0) {
+    LogText(fmt::sprintf("%s 被其他用户锁定", table));
+    return false;
+  }
+  return true;
+}
+
+short CStatContext::BuildNcTdlyQsCodeTable() {
+  const gis::LayerHandle layer = m_pRuralCode ? m_pRuralCode->m_ai : 0;
+  if (layer <= 0) return 0;
+  const long count = gis::RecordCount(layer, gis::EntityKind::kTable);
+  if (count <= 0) return 0;
+  if (!ReplaceTableForScript(kCodeTable)) return 0;
+  try {
+    m_pConn.Execute(fmt::sprintf(
+        "Create Table %s(代码  varchar(19),代码名称  varchar(60),代码类型 varchar(60))",
+        kCodeTable));
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogText("创建表格失败");
+    return 0;
+  }
+  std::unique_ptr<db::Recordset> rows;
+  try {
+    rows = std::make_unique<db::Recordset>(m_pConn, fmt::sprintf("select * from %s", kCodeTable));
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogText("打开表格失败");
+    return 0;
+  }
+  try {
+    gis::Record record;
+    for (long number = 0; number < count; ++number) {
+      if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record)) continue;
+      const std::string type = record.Text("代码类型");
+      if (type.find("行政代码") == std::string::npos) continue;
+      rows->AddNew();
+      rows->SetField("代码名称", record.Text("代码名称"));
+      rows->SetField("代码", record.Text("代码"));
+      rows->SetField("代码类型", type);
+      rows->Update();
+    }
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogText("数据添加失败");
+    return 0;
+  }
+  try {
+    rows->Close();
+  } catch (const db::DbError&) {
+    return 0;
+  }
+  m_strCodeTblSql = kCodeTable;
+  return 1;
+}
+
+std::string CStatContext::OwnershipScriptJoin(const std::string& target) {
+  // The three partial tables share the unit columns; the joined table keeps
+  // one pair of them, after the class columns.
+  std::string select;
+  const char* const aliases[] = {"a", "b", "c"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (const db::ColumnInfo& column : m_pConn.Columns(kWorkTables[i])) {
+      if (column.name == "XZQDM" || column.name == "XZQMC") continue;
+      select += fmt::format("{}.{},", aliases[i], column.name);
+    }
+  }
+  select += "a.XZQDM AS XZQDM,a.XZQMC AS XZQMC";
+  const std::string join = fmt::sprintf(
+      "select %s from %s  a left outer join  (%s b left outer join %s c on b.XZQDM = c.XZQDM )on "
+      "a.XZQDM = b.XZQDM",
+      select, kWorkTables[0], kWorkTables[1], kWorkTables[2]);
+  return fmt::sprintf("select * into %s from (%s) as tt", target, join);
+}
+
+short CStatContext::MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
+                                     const std::string& code_table, int by_location) {
+  const bool server = m_nDbMode != 0;
+  const std::vector<std::string> lists = OwnershipColumnLists(server);
+  // Scripts: embedded totals, state-owned, collective; a server one only.
+  const std::vector<std::string> names =
+      server ? std::vector<std::string>{"NCQSYJFL"}
+             : std::vector<std::string>{"NCQSYJFL", "NCQSYJFL2", "NCQSYJFL3"};
+  std::vector<std::string> scripts(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!LoadStatSqlScript(scripts[i], names[i])) return 0;
+  }
+  const char* const list_placeholders[] = {"ALLFIELD", "ALLBZFIELD", "ALLBZLFIELD"};
+  std::vector<std::string> statements;
+  for (std::size_t i = 0; i < scripts.size(); ++i) {
+    std::string statement =
+        server
+            ? fmt::sprintf(m_bOracle ? "create or replace view %s as %s" : "create view %s as %s",
+                           target, scripts[i])
+            : fmt::sprintf("select * into %s from (%s) as tt", kWorkTables[i], scripts[i]);
+    if (!by_location) statement = ReplaceAll(statement, "座落单位代码", "权属单位代码");
+    statement = ReplaceAll(statement, "TBLSOURCE", source);
+    statement = ReplaceAll(statement, "CODETBL", code_table);
+    statement = ReplaceAll(statement, list_placeholders[i], lists[i]);
+    statements.push_back(std::move(statement));
+  }
+  std::string current = statements[0];
+  try {
+    if (!ReplaceTableForScript(target)) return 0;
+    if (!server) {
+      for (const char* table : kWorkTables) {
+        if (!ReplaceTableForScript(table)) return 0;
+      }
+    }
+    if (server) {
+      m_pConn.Execute(current);
+      SaveStatSqlScript(target, current, "");
+      return 1;
+    }
+    for (std::size_t i = 0; i < 3; ++i) m_pConn.Execute(statements[i]);
+    for (std::size_t i = 0; i < 3; ++i) SaveStatSqlScript(kWorkTables[i], statements[i], "");
+    current = OwnershipScriptJoin(target);
+    m_pConn.Execute(current);
+    SaveStatSqlScript(target, current, "");
+    for (const char* table : kWorkTables) {
+      if (!ReplaceTableForScript(table)) return 0;
+    }
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogText(kFailed);
+    SaveStatSqlScript(target, current, "");
+    return 0;
+  }
+}
+
+short CStatContext::StatNcTdlyQsSjfl() {
+  for (short scope : {short{0}, short{1}}) {
+    if (m_nStatScope != 2 && m_nStatScope != scope) continue;
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      if (!WantsSummaryUnit(unit)) continue;
+      // The embedded database stores the result, so the scripts read the
+      // copy summed by unit and ownership nature (the same sums, far fewer
+      // rows); a server's view must name the copy itself.
+      const std::string source =
+          m_nDbMode == 0 ? SummarySource(unit) : m_names.UnitCopy(unit, "statdata");
+      MakeNcTdlyQsSjfl(m_names.Summary(scope ? 'Q' : 'Z', unit, "NCTDLY_QSSJFL"), source,
+                       m_strCodeTblSql, scope == 0 ? 1 : 0);
+    }
+  }
+  return 1;
+}
+
+}  // namespace landstat

@@ -1,0 +1,19 @@
+SELECT b.代码 AS XZQDM, b.代码名称 AS XZQMC,
+ALLFIELD
+FROM TBLSOURCE a INNER JOIN CODETBL b ON b.代码 = left(a.座落单位代码, 6)
+GROUP BY b.代码, b.代码名称
+UNION ALL
+SELECT b.代码 AS XZQDM, b.代码名称 AS XZQMC,
+ALLFIELD
+FROM TBLSOURCE a INNER JOIN CODETBL b ON b.代码 = left(a.座落单位代码, 9)
+GROUP BY b.代码, b.代码名称
+UNION ALL
+SELECT b.代码 AS XZQDM, b.代码名称 AS XZQMC,
+ALLFIELD
+FROM TBLSOURCE a INNER JOIN CODETBL b ON b.代码 = left(a.座落单位代码, 12)
+GROUP BY b.代码, b.代码名称
+UNION ALL
+SELECT a.座落单位代码 AS XZQDM, MAX(b.代码名称) AS XZQMC,
+ALLFIELD
+FROM TBLSOURCE a LEFT JOIN CODETBL b ON b.代码 = a.座落单位代码
+GROUP BY a.座落单位代码
