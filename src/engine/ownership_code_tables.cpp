@@ -1,6 +1,10 @@
 // The ownership-unit code table QSDMB and the administrative-district table
 // ZB_XZXQ, which the island, enclave and ledger tables read.
 
+#include <map>
+#include <utility>
+#include <vector>
+
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -83,15 +87,30 @@ short CStatContext::FillXzxqTable() {
     LogFailure("图层 " + gis::LayerName(m_aiXzq) + " 缺少字段 " + field, "行政辖区表为空");
     return 1;
   }
+  // One row per village: a village drawn in several parts would otherwise
+  // count its land once per part wherever the table is joined. A village is
+  // an island when any of its parts is marked so.
+  std::vector<std::pair<std::string, std::string>> villages;
+  std::map<std::string, std::size_t> index;
+  const long count = gis::RecordCount(m_aiXzq, gis::EntityKind::kTable);
+  gis::Record district;
+  for (long number = 1; number < count; ++number) {
+    if (!gis::ReadRecord(m_aiXzq, gis::EntityKind::kTable, number, district)) continue;
+    const std::string code = district.Text("行政区代码");
+    const std::string remark = district.Text("描述说明");
+    const auto [at, added] = index.emplace(code, villages.size());
+    if (added) {
+      villages.emplace_back(code, remark);
+    } else if (remark == "01") {
+      villages[at->second].second = remark;
+    }
+  }
   try {
     db::Recordset rows(m_pConn, "select * from " + m_names.Plain("ZB_XZXQ") + " where 1<>1");
-    const long count = gis::RecordCount(m_aiXzq, gis::EntityKind::kTable);
-    gis::Record district;
-    for (long number = 1; number < count; ++number) {
-      if (!gis::ReadRecord(m_aiXzq, gis::EntityKind::kTable, number, district)) continue;
+    for (const auto& [code, remark] : villages) {
       rows.AddNew();
-      rows.SetField("行政区代码", district.Text("行政区代码"));
-      rows.SetField("描述说明", district.Text("描述说明"));
+      rows.SetField("行政区代码", code);
+      rows.SetField("描述说明", remark);
     }
     rows.Update();
     rows.Close();

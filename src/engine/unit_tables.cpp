@@ -117,6 +117,8 @@ std::vector<std::string> CStatContext::AreaColumns() const {
 }
 
 short CStatContext::FillUnitStatTables() {
+  // Sums made from the copies before are stale from here on.
+  ForgetSummarySources();
   try {
     const std::vector<db::ColumnInfo> columns = m_pConn.Columns(m_strStatTbl);
     for (const auto& [unit, name] : UnitCopies()) {

@@ -52,51 +52,6 @@ const LevelText kPlain[4][3] = {
       "'%s_____________' ",
       " GROUP BY 权属单位代码"}}};
 
-// Island selects when the base table carries 描述说明 (groups as above).
-const char* const kIslandByRemark[4][3] = {
-    {" SELECT 县级代码,县名称,SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01'",
-     " SELECT left(权属单位代码,6),SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01'",
-     " SELECT substr(权属单位代码,0,6),SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01'"},
-    {"SELECT 乡级代码,乡名称,SUM(土地总面积),%s FROM %s WHERE 描述说明='01'",
-     " SELECT left(权属单位代码,9),SUM(土地总面积), %s FROM %s WHERE 描述说明 = '01'",
-     " SELECT substr(权属单位代码,0,9),SUM(土地总面积), %s FROM %s WHERE 描述说明 = '01'"},
-    {"SELECT 村级代码,村名称,SUM(土地总面积),%s FROM %s WHERE 描述说明='01'",
-     " SELECT left(权属单位代码,12),SUM(土地总面积), %s FROM %s WHERE 描述说明 = '01'",
-     " SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s WHERE 描述说明 = '01'"},
-    {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积),%s FROM %s WHERE 描述说明='01' and "
-     "座落单位代码 like '%s_____________'",
-     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01' AND 权属单位代码 "
-     "LIKE '%s_____________'",
-     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01' AND 权属单位代码 "
-     "LIKE '%s_____________' "}};
-
-// Island selects joined with the district table.
-const char* const kIslandByDistrict[4][3] = {
-    {" SELECT 县级代码,县名称,SUM(土地总面积), %s FROM %s,%s  WHERE %s.村级代码 = %s.行政区代码 "
-     "AND %s.描述说明 = '01'",
-     " SELECT left(权属单位代码,6),SUM(土地总面积), %s FROM %s,%s  WHERE left(%s.村级代码,12) = "
-     "%s.行政区代码 AND %s.描述说明 = '01'",
-     " SELECT substr(权属单位代码,0,6),SUM(土地总面积), %s FROM %s,%s  WHERE "
-     "substr(%s.权属单位代码,0,12)= %s.行政区代码 AND %s.描述说明 = '01'"},
-    {"SELECT 乡级代码,乡名称,SUM(土地总面积),%s FROM %s,%s WHERE (%s.村级代码 "
-     "=%s.行政区代码)AND(%s.描述说明='01')",
-     " SELECT left(权属单位代码,9),SUM(土地总面积), %s FROM %s,%s  WHERE left(%s.村级代码,12) = "
-     "%s.行政区代码 AND %s.描述说明 = '01'",
-     " SELECT substr(权属单位代码,0,9),SUM(土地总面积), %s FROM %s,%s  WHERE "
-     "substr(%s.权属单位代码,0,12) = %s.行政区代码 AND %s.描述说明 = '01'"},
-    {"SELECT 村级代码,村名称,SUM(土地总面积),%s FROM %s,%s WHERE (%s.村级代码 "
-     "=%s.行政区代码)AND(%s.描述说明='01')",
-     " SELECT left(权属单位代码,12),SUM(土地总面积), %s FROM %s,%s  WHERE left(%s.村级代码,12) = "
-     "%s.行政区代码 AND %s.描述说明 = '01'",
-     " SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s,%s WHERE "
-     "substr(%s.权属单位代码,0,12) = %s.行政区代码 AND %s.描述说明 = '01'"},
-    {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积),%s FROM %s,%s WHERE (%s.行政区代码 "
-     "=left(%s.座落单位代码,12))AND(%s.描述说明='01') and %s.座落单位代码 like '%s_____________'",
-     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s,%s  WHERE left(%s.村级代码,12) = "
-     "%s.行政区代码 AND %s.描述说明 = '01' AND %s.权属单位代码 LIKE '%s_____________'",
-     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s,%s  WHERE substr(%s.权属单位代码,0,12)=%s."
-     "行政区代码 AND %s.描述说明 = '01' AND %s.权属单位代码 LIKE '%s_____________' "}};
-
 const char* const kKindTitles[] = {
     "", "汇总土地利用现状一级分类面积", "汇总土地利用现状二级分类面积",
     "汇总土地利用现状海岛一级分类面积", "汇总土地利用现状海岛二级分类面积"};
@@ -192,6 +147,13 @@ short CStatContext::RunLevelStatements(const std::vector<std::string>& statement
 std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std::string& source,
                                                            const std::string& target,
                                                            short scope) const {
+  // The island kinds are the island tables' own statements: the district
+  // table is read as a list of island villages, never joined row by row, and
+  // scope Q takes the owner's village, as the rural run's island tables do.
+  if (kind >= 3) {
+    return IslandStatements(kind == 3 ? IslandTableKind::kHdYjfl : IslandTableKind::kHdEjfl, source,
+                            target, scope);
+  }
   const std::vector<std::string>& codes = kind % 2 == 1 ? m_arrClass1Codes : m_arrClassCodes;
   std::string sums, columns;
   for (std::size_t i = 0; i < codes.size(); ++i) {
@@ -201,39 +163,16 @@ std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std
   columns += ")";
   const std::string head =
       "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
-  const std::string district = m_names.Plain("ZB_XZXQ");
   const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);
-  const bool island = kind >= 3;
   std::vector<std::string> statements;
   for (int level = kCounty; level <= kUnit; ++level) {
     if (level == kUnit && !m_bGroupLevel) break;
     const bool unit_level = level == kUnit;
-    std::string select;
-    if (!island) {
-      const char* text = kPlain[level][dialect].select;
-      select = !unit_level  ? fmt::sprintf(text, sums, source)
-               : scope == 0 ? fmt::sprintf(text, sums, source, m_strPrefix2)
-                            : fmt::sprintf(text, sums, source, source, m_strPrefix2);
-    } else if (m_bHasMssm) {
-      const char* text = kIslandByRemark[level][dialect];
-      select = unit_level ? fmt::sprintf(text, sums, source, m_strPrefix2)
-                          : fmt::sprintf(text, sums, source);
-    } else {
-      std::string text = kIslandByDistrict[level][dialect];
-      if (!unit_level) {
-        select = fmt::sprintf(text, sums, source, district, source, district, district);
-      } else if (scope == 0) {
-        if (m_bOracle) {
-          const std::string left = "left(%s.座落单位代码,12)";
-          text.replace(text.find(left), left.size(), "substr(%s.座落单位代码,0,12)");
-        }
-        select = fmt::sprintf(text, sums, source, district, district, source, district, source,
-                              m_strPrefix2);
-      } else {
-        select = fmt::sprintf(text, sums, source, district, source, district, district, source,
-                              m_strPrefix2);
-      }
-    }
+    const char* text = kPlain[level][dialect].select;
+    const std::string select = !unit_level ? fmt::sprintf(text, sums, source)
+                               : scope == 0
+                                   ? fmt::sprintf(text, sums, source, m_strPrefix2)
+                                   : fmt::sprintf(text, sums, source, source, m_strPrefix2);
     statements.push_back(head + columns + select + kPlain[level][dialect].group);
   }
   return statements;

@@ -49,25 +49,31 @@ std::string CStatContext::SummaryLayoutStatement(SummaryLayout layout,
       "Create Table " + name +
       "(SZXZQDM varchar(19) ,SZXZQMC varchar(60) ,SSXZQDM varchar(19) ,SSXZQMC varchar(60) ,"
       "FRDMJ double default 0.00,";
+  // The head and the class columns; a list without any class column leaves
+  // no comma before the closing parenthesis.
+  const auto with_classes = [](std::string text, const std::string& classes) {
+    if (classes.empty() && text.back() == ',') text.pop_back();
+    return text + classes + ")";
+  };
   switch (layout) {
     case SummaryLayout::kFirstLevel:
     case SummaryLayout::kIslandFirstLevel:
-      return head + ClassColumns(m_arrClass1Codes, false) + ")";
+      return with_classes(head, ClassColumns(m_arrClass1Codes, false));
     case SummaryLayout::kSecondLevel:
     case SummaryLayout::kThirdLevel:
     case SummaryLayout::kIslandSecondLevel:
-      return head + ClassColumns(m_arrClassCodes, false) + ")";
+      return with_classes(head, ClassColumns(m_arrClassCodes, false));
     case SummaryLayout::kRuralFirstLevel:
     case SummaryLayout::kRuralIslandFirstLevel:
-      return head + ClassColumns(m_arrClass1Codes, true) + ")";
+      return with_classes(head, ClassColumns(m_arrClass1Codes, true));
     case SummaryLayout::kRuralSecondLevel:
     case SummaryLayout::kRuralThirdLevel:
     case SummaryLayout::kRuralIslandSecondLevel:
-      return head + ClassColumns(m_arrClassCodes, true) + ")";
+      return with_classes(head, ClassColumns(m_arrClassCodes, true));
     case SummaryLayout::kEnclaveFirstLevel:
-      return enclave_head + ClassColumns(m_arrClass1Codes, false) + ")";
+      return with_classes(enclave_head, ClassColumns(m_arrClass1Codes, false));
     case SummaryLayout::kEnclaveSecondLevel:
-      return enclave_head + ClassColumns(m_arrClassCodes, false) + ")";
+      return with_classes(enclave_head, ClassColumns(m_arrClassCodes, false));
     case SummaryLayout::kRuralOwnership:
       return "Create Table " + name + "(XZQDM varchar(19) ,XZQMC varchar(60) ," +
              ThreeColumnsPerClass({"01", "02", "03", "04", "10", "11", "12", "20"}) + ")";

@@ -88,12 +88,14 @@ TEST_P(OwnershipCodeTablesTest, QsdmbOfACodeTableWithoutAdministrativeCodesIsEmp
   EXPECT_EQ(context->m_strLogMsg, "代码表中没有行政代码");
 }
 
-TEST_P(OwnershipCodeTablesTest, DistrictTableHoldsEveryVillageWithItsRemark) {
+TEST_P(OwnershipCodeTablesTest, DistrictTableHoldsEveryVillageOnceWithItsRemark) {
+  // The second village is drawn in two parts, the second part marked.
   const std::string survey = files_.File("survey.gpkg");
   testing::WriteFixtureLayer(
       survey, "行政辖区", wkbPolygon, {{"行政区代码"}, {"行政区名称"}, {"描述说明"}},
-      {{"POLYGON((0 0,1 0,1 1,0 1,0 0))", {{"行政区代码", "330102001001"}, {"描述说明", "01"}}},
-       {"POLYGON((1 0,2 0,2 1,1 1,1 0))", {{"行政区代码", "330102001002"}}}});
+      {{"POLYGON((0 0,1 0,1 1,0 1,0 0))", {{"行政区代码", "330102001001"}}},
+       {"POLYGON((1 0,2 0,2 1,1 1,1 0))", {{"行政区代码", "330102001002"}}},
+       {"POLYGON((2 0,3 0,3 1,2 1,2 0))", {{"行政区代码", "330102001002"}, {"描述说明", "01"}}}});
   const gis::LayerHandle district = gis::OpenLayer(survey, "行政辖区");
   auto codes = SmallCodeTable();
   auto context = Context(codes.get(), district);
@@ -103,7 +105,7 @@ TEST_P(OwnershipCodeTablesTest, DistrictTableHoldsEveryVillageWithItsRemark) {
   EXPECT_EQ(Texts(conn(), "select 行政区代码 from " + table + " order by 行政区代码"),
             (std::vector<std::string>{"330102001001", "330102001002"}));
   EXPECT_EQ(Texts(conn(), "select 行政区代码 from " + table + " where 描述说明 = '01'"),
-            std::vector<std::string>{"330102001001"});
+            std::vector<std::string>{"330102001002"});
   gis::CloseLayer(district);
 }
 
