@@ -278,11 +278,12 @@ class CStatContext {
   void ForgetSummarySources();
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.
-  // `summed_source`: the copy summed by level (SummarySource), else the copy.
+  // `summed_source`: the copy summed by level (SummarySource), else the
+  // unit copy of `source_base`.
   void ForEachSummaryCopy(
       const std::string& base,
       const std::function<void(const std::string&, const std::string&, short)>& fill,
-      bool summed_source = true);
+      bool summed_source = true, const std::string& source_base = "statdata");
 
   // The cultivated-land slope summary: BM01 by unit, slope grade and
   // cultivated-land type, one row per unit.
@@ -316,6 +317,13 @@ class CStatContext {
   bool ReplaceTableForScript(const std::string& table);
   // Writes text to the run's log as it stands, when the log is open.
   void LogText(const std::string& text);
+  // The rural summaries without the island villages ("duda"): made from
+  // copies of the unit copies that keep only the listed, unmarked villages.
+  int CopyStatDataWithoutIslands(db::Connection& connection, const std::string& source,
+                                 const std::string& copy, int dialect);
+  short CreateStatDataNohd();
+  short StatNohdTables(short kind);
+  short StatQsYjflNohdTables(int kind);
   // The enclave summaries: collective land lying outside its owner's unit.
   short StatFrdTdly(short kind);
   short SumFrdTdly(short kind, const std::string& target, const std::string& source);

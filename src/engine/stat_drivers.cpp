@@ -63,6 +63,21 @@ void BuildFamilies(const RunPlan& plan, const std::vector<Family>& families) {
   }
 }
 
+// The rural tables without the island villages: their base copies, a
+// compaction of an embedded database, then the three tables.
+void BuildNoIslandTables(CStatContext& c, const RunPlan& plan) {
+  c.CreateStatDataNohd();
+  if (c.m_nDbMode == 0) c.CompactDatabase();
+  BuildFamilies(plan, {
+                          {"NCTDLY_YJFLNOHD", [&] { return c.CreateNcTdlyYjflNohdTables(); },
+                           [&] { c.StatNohdTables(1); }, "正在汇总农村土地利用数据"},
+                          {"NCTDLY_EJFLNOHD", [&] { return c.CreateNcTdlyEjflNohdTables(); },
+                           [&] { c.StatNohdTables(2); }},
+                          {"NCTDLY_QSYJFLNOHD", [&] { return c.CreateNcTdlyQsYjflNohdTables(); },
+                           [&] { c.StatQsYjflNohdTables(1); }, "正在汇总权属数据"},
+                      });
+}
+
 // Stage 7: the land-use summary tables the version string asks for.
 void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
   host::LindoDlgProgressSetText("正在汇总土地利用现状表");
@@ -117,6 +132,7 @@ void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
                             {"GDPDMJHZ", [&] { return c.CreateGdPdMjHzTables(); },
                              [&] { c.StatGdPdMjHz(); }, "正在汇总耕地坡度数据"},
                         });
+    if (Contains(version, "duda")) BuildNoIslandTables(c, plan);
   }
   if (Contains(version, "城镇")) {
     BuildFamilies(

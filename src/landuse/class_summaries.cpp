@@ -100,12 +100,12 @@ bool CStatContext::WantsSummaryUnit(short unit) const {
 void CStatContext::ForEachSummaryCopy(
     const std::string& base,
     const std::function<void(const std::string&, const std::string&, short)>& fill,
-    bool summed_source) {
+    bool summed_source, const std::string& source_base) {
   for (short scope : {short{0}, short{1}}) {
     if (m_nStatScope != 2 && m_nStatScope != scope) continue;
     for (short unit : {kSquareMetre, kHectare, kMu}) {
       if (!WantsSummaryUnit(unit)) continue;
-      fill(summed_source ? SummarySource(unit) : m_names.UnitCopy(unit, "statdata"),
+      fill(summed_source ? SummarySource(unit) : m_names.UnitCopy(unit, source_base),
            m_names.Summary(scope ? 'Q' : 'Z', unit, base), scope);
     }
   }

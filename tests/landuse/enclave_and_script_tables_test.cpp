@@ -179,6 +179,26 @@ TEST_P(EnclaveAndScriptTablesTest, OwnershipScriptTableSplitsStateAndCollectiveL
   EXPECT_FALSE(conn().TableExists("tempyji"));
 }
 
+TEST_P(EnclaveAndScriptTablesTest, CopiesWithoutIslandsKeepListedUnmarkedVillagesOnly) {
+  const std::string square_metres = IsServer() ? "PM2024330102statdata" : "PMstatdata";
+  const std::string hectares = IsServer() ? "GQ2024330102statdata" : "GQstatdata";
+  MakeCopy(square_metres);
+  // A piece in the island village and one in a village the table lacks.
+  conn().Execute("insert into " + square_metres +
+                 " (村级代码,土地总面积) values ('330102001002',1),('330102002001',2)");
+  ASSERT_EQ(context_->CreateXzxqTable(), 1);
+  conn().Execute("insert into " + Plain("ZB_XZXQ") +
+                 " values ('330102001001',''),('330102001002','01')");
+  // An old copy of a unit without a base copy is gone afterwards.
+  conn().Execute("create table " + hectares + "NOHD (a int)");
+  EXPECT_EQ(context_->CreateStatDataNohd(), 1);
+  EXPECT_EQ(Numbers(conn(), "select count(*) from " + square_metres + "NOHD"),
+            (std::vector<double>{5}));
+  EXPECT_EQ(Texts(conn(), "select distinct 村级代码 from " + square_metres + "NOHD"),
+            (Strings{"330102001001"}));
+  EXPECT_FALSE(conn().TableExists(hectares + "NOHD"));
+}
+
 LANDSTAT_BOTH_ENGINES(EnclaveAndScriptTablesTest);
 
 }  // namespace

@@ -1,0 +1,77 @@
+// The rural summaries without the island villages, NCTDLY_YJFLNOHD,
+// NCTDLY_EJFLNOHD and NCTDLY_QSYJFLNOHD: the rural builders run on copies of
+// the unit copies that hold only the villages the district table lists and
+// does not mark as islands.
+
+#include <fmt/printf.h>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+
+int CStatContext::CopyStatDataWithoutIslands(db::Connection& connection, const std::string& source,
+                                             const std::string& copy, int dialect) {
+  if (!connection.IsOpen()) return 0;
+  const std::string district = m_names.Plain("ZB_XZXQ");
+  std::string statement;
+  if (dialect == 0 || dialect == 1) {
+    statement = fmt::sprintf(
+        "select %s.* into %s from %s ,%s  WHERE %s.村级代码 = %s.行政区代码 AND %s.描述说明 <> "
+        "'01'",
+        source, copy, source, district, source, district, district);
+    host::yDebugStr(statement);
+  } else if (dialect == 2) {
+    statement = fmt::sprintf(
+        "create table %s as select %s.* from %s ,%s  WHERE %s.村级代码 = %s.行政区代码 AND "
+        "%s.描述说明 <> '01'",
+        copy, source, source, district, source, district, district);
+  }
+  try {
+    connection.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(statement);
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+short CStatContext::CreateStatDataNohd() {
+  // Every unit, whatever the wanted units: a unit without its copy fails
+  // quietly.
+  for (short unit : {kSquareMetre, kMu, kHectare}) {
+    const std::string source = m_names.UnitCopy(unit, "statdata");
+    const std::string copy = source + "NOHD";
+    if (IsTableExist(copy)) DropTable(copy);
+    CopyStatDataWithoutIslands(m_pConn, source, copy, m_nDbMode);
+  }
+  return 1;
+}
+
+short CStatContext::StatNohdTables(short kind) {
+  if (kind != 1 && kind != 2) return 1;
+  ForEachSummaryCopy(
+      kind == 1 ? "NCTDLY_YJFLNOHD" : "NCTDLY_EJFLNOHD",
+      [&](const std::string& source, const std::string& target, short scope) {
+        SumNcTdlyClass(kind, source, target, scope);
+      },
+      false, "statdataNOHD");
+  return 1;
+}
+
+short CStatContext::StatQsYjflNohdTables(int kind) {
+  ForEachSummaryCopy(
+      "NCTDLY_QSYJFLNOHD",
+      [&](const std::string& source, const std::string& target, short scope) {
+        for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+          SumTdlyQsYjfl(level, kind, target, source, scope);
+        }
+        if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
+      },
+      false, "statdataNOHD");
+  return 1;
+}
+
+}  // namespace landstat
