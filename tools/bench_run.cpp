@@ -81,6 +81,14 @@ int main(int argc, char** argv) {
     config.Set("AreaUnit", "Unit3", "亩");
     config.Set("PointLen", "Len2", "4");
     config.Save();
+    // The installation's statement scripts, when run from the source tree.
+    for (const char* folder : {"Access", "SQL"}) {
+      const fs::path scripts = fs::path("src/resources/config") / folder;
+      if (fs::exists(scripts)) {
+        fs::copy(scripts, fs::path(host::ConfigDir()) / folder,
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+      }
+    }
 
     std::string connection = server;
     if (server.empty()) {
@@ -141,6 +149,24 @@ int main(int argc, char** argv) {
              [&] { context.StatTdlyClass(1); }},
             {"TDLY_EJFL", [&] { return context.CreateTdlyEjflTables(); },
              [&] { context.StatTdlyClass(2); }},
+            {"NCTDLY_QSYJFL", [&] { return context.CreateNcTdlyQsYjflTables(); },
+             [&] { context.StatTdlyQsYjfl(1); }},
+            {"NCTDLY_QSSJFL", [&] { return context.BuildNcTdlyQsCodeTable(); },
+             [&] { context.StatNcTdlyQsSjfl(); }},
+            {"FRDTDLY_YJFL", [&] { return context.CreateFrdTdlyYjflTables(); },
+             [&] { context.StatFrdTdly(1); }},
+            {"FRDTDLY_EJFL", [&] { return context.CreateFrdTdlyEjflTables(); },
+             [&] { context.StatFrdTdly(2); }},
+            {"GDPDMJHZ", [&] { return context.CreateGdPdMjHzTables(); },
+             [&] { context.StatGdPdMjHz(); }},
+            {"TDLYTZ", [&] { return context.CreateTdlyTzTables(); }, [&] { context.StatTdlyTz(); }},
+            {"statdataNOHD", [] { return short{1}; }, [&] { context.CreateStatDataNohd(); }},
+            {"NCTDLY_YJFLNOHD", [&] { return context.CreateNcTdlyYjflNohdTables(); },
+             [&] { context.StatNohdTables(1); }},
+            {"NCTDLY_EJFLNOHD", [&] { return context.CreateNcTdlyEjflNohdTables(); },
+             [&] { context.StatNohdTables(2); }},
+            {"NCTDLY_QSYJFLNOHD", [&] { return context.CreateNcTdlyQsYjflNohdTables(); },
+             [&] { context.StatQsYjflNohdTables(1); }},
         };
     for (const auto& [name, create, fill] : families) {
       stage(name, [&] {

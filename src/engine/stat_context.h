@@ -274,12 +274,12 @@ class CStatContext {
   short SumNcTdlyClassConverted(short kind);
   // The table the class summaries of a unit read: the unit copy summed by
   // level and unit codes, made once per connection.
-  std::string SummarySource(short unit);
+  std::string SummarySource(short unit, const std::string& copy_base = "statdata");
   void ForgetSummarySources();
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.
-  // `summed_source`: the copy summed by level (SummarySource), else the
-  // unit copy of `source_base`.
+  // `source_base` names the unit copies read ("statdata"); `summed_source`:
+  // read them summed by level (SummarySource).
   void ForEachSummaryCopy(
       const std::string& base,
       const std::function<void(const std::string&, const std::string&, short)>& fill,

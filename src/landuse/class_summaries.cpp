@@ -58,8 +58,8 @@ const char* const kKindTitles[] = {
 
 }  // namespace
 
-std::string CStatContext::SummarySource(short unit) {
-  const std::string copy = m_names.UnitCopy(unit, "statdata");
+std::string CStatContext::SummarySource(short unit, const std::string& copy_base) {
+  const std::string copy = m_names.UnitCopy(unit, copy_base);
   auto prepared = m_mapSummarySources.find(copy);
   if (prepared != m_mapSummarySources.end()) return prepared->second;
   // The level statements of the class, island and ownership summaries read
@@ -75,7 +75,8 @@ std::string CStatContext::SummarySource(short unit) {
   for (const std::string& field : m_arrStatFields) {
     if (field.rfind("BM", 0) == 0) sums += ",SUM(" + field + ") AS " + field;
   }
-  const std::string source = "landstat_levels_" + std::string(UnitPrefix(unit));
+  const std::string source = "landstat_levels_" + std::string(UnitPrefix(unit)) +
+                             (copy_base == "statdata" ? "" : "_" + copy_base);
   try {
     m_pConn.Execute("DROP TABLE IF EXISTS " + source);
     m_pConn.Execute("CREATE TEMPORARY TABLE " + source + " AS SELECT " + keys + "," + sums +
@@ -105,7 +106,7 @@ void CStatContext::ForEachSummaryCopy(
     if (m_nStatScope != 2 && m_nStatScope != scope) continue;
     for (short unit : {kSquareMetre, kHectare, kMu}) {
       if (!WantsSummaryUnit(unit)) continue;
-      fill(summed_source ? SummarySource(unit) : m_names.UnitCopy(unit, source_base),
+      fill(summed_source ? SummarySource(unit, source_base) : m_names.UnitCopy(unit, source_base),
            m_names.Summary(scope ? 'Q' : 'Z', unit, base), scope);
     }
   }

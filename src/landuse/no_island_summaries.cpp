@@ -44,6 +44,7 @@ short CStatContext::CreateStatDataNohd() {
   for (short unit : {kSquareMetre, kMu, kHectare}) {
     const std::string source = m_names.UnitCopy(unit, "statdata");
     const std::string copy = source + "NOHD";
+    m_mapSummarySources.erase(copy);  // its sums are made again when read
     if (IsTableExist(copy)) DropTable(copy);
     CopyStatDataWithoutIslands(m_pConn, source, copy, m_nDbMode);
   }
@@ -57,7 +58,7 @@ short CStatContext::StatNohdTables(short kind) {
       [&](const std::string& source, const std::string& target, short scope) {
         SumNcTdlyClass(kind, source, target, scope);
       },
-      false, "statdataNOHD");
+      true, "statdataNOHD");
   return 1;
 }
 
@@ -70,7 +71,7 @@ short CStatContext::StatQsYjflNohdTables(int kind) {
         }
         if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
       },
-      false, "statdataNOHD");
+      true, "statdataNOHD");
   return 1;
 }
 
