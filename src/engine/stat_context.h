@@ -324,6 +324,18 @@ class CStatContext {
   short CreateStatDataNohd();
   short StatNohdTables(short kind);
   short StatQsYjflNohdTables(int kind);
+  // The adjustable-land summary KTZ (remarks K and KB) by village,
+  // township and county; the embedded road balances its hectare and mu
+  // tables against the square-metre table.
+  short StatKtz();
+  short SumKtzFixedClasses(const std::string& target, short scope, short unit, short decimals);
+  short SumKtz(const std::string& target, short scope, short unit, short decimals);
+  short BalanceKtzTotals(const std::string& reference, const std::string& target, double step,
+                         int decimals, double factor);
+  void BalanceKtzVillageTotals(const std::string& target, double difference, double step,
+                               int decimals);
+  void BalanceKtzRows(const std::string& target, double step, int decimals);
+  bool RunKtzStatement(const std::string& statement, const char* message, bool trace_failure);
   // The enclave summaries: collective land lying outside its owner's unit.
   short StatFrdTdly(short kind);
   short SumFrdTdly(short kind, const std::string& target, const std::string& source);

@@ -55,4 +55,50 @@ short ConvertAreaUnit(db::Connection& connection, const std::string& table, int 
   }
 }
 
+int ConvertFldValue(db::Connection& connection, int kind, const std::string& table,
+                    const std::vector<std::string>& fields, const std::string& factor,
+                    int decimals) {
+  if (!connection.IsOpen() || table.empty() || fields.empty() || factor.empty()) return 0;
+  if (kind < 0 || kind > 2) return 0;
+  const std::string picture = "0." + std::string(static_cast<std::size_t>(decimals), '0');
+  const bool server = connection.Kind() != db::DbKind::kEmbedded;
+  std::string statement = "update " + table + " set ";
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string& field = fields[i];
+    std::string value;
+    if (kind == 2) {
+      value = "to_number(to_char(" + field + factor + ",'" + picture + "'))";
+    } else if (server) {
+      // The generic server's own rounding, not Access's val(format()).
+      value = "round(" + field + factor + "," + std::to_string(decimals) + ")";
+    } else {
+      value = "val(format(" + field + factor + ",'" + picture + "'))";
+    }
+    statement += (i ? "," : "") + field + "=" + value;
+  }
+  try {
+    connection.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+int SetSumFldValue(db::Connection& connection, const std::string& table, const std::string& total,
+                   const std::vector<std::string>& parts) {
+  if (!connection.IsOpen() || table.empty() || total.empty() || parts.empty()) return 0;
+  std::string sum;
+  for (const std::string& part : parts) sum += (sum.empty() ? "" : "+") + part;
+  const std::string statement = "update " + table + " set " + total + "=(" + sum + ")";
+  try {
+    connection.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(statement);
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
 }  // namespace landstat

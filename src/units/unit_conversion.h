@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/db/connection.h"
 
@@ -13,5 +14,19 @@ namespace landstat {
 // pair that is no conversion.
 short ConvertAreaUnit(db::Connection& connection, const std::string& table, int target, int source,
                       int unused, int decimals);
+
+// Applies a factor text ("/10000", "*3/2000") to the listed columns of a
+// table and rounds them to `decimals`. Kind 0 or 1 is the Access form
+// (val(format(...))) on the embedded database and round() on a server; kind
+// 2 the Oracle form. 1 when done; 0 when the connection is closed, an
+// argument is empty, the kind is unknown or the database refused it.
+int ConvertFldValue(db::Connection& connection, int kind, const std::string& table,
+                    const std::vector<std::string>& fields, const std::string& factor,
+                    int decimals);
+
+// Sets `total` of every row to the sum of `parts`. 1 when done; 0 when the
+// connection is closed, an argument is empty or the database refused it.
+int SetSumFldValue(db::Connection& connection, const std::string& table, const std::string& total,
+                   const std::vector<std::string>& parts);
 
 }  // namespace landstat

@@ -1,0 +1,274 @@
+// The adjustable-land summary KTZ: the area of parcels remarked 'K'
+// (adjustable) or 'KB' in their class remark, per class, by village,
+// township and county. The embedded database sums ten fixed columns and
+// balances its hectare and mu tables against the square-metre one; a
+// server sums the K columns the table has, with the ownership-unit level.
+
+#include <fmt/printf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "engine/rounding.h"
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/host/notifier.h"
+#include "platform/host/trace.h"
+#include "units/unit_conversion.h"
+
+namespace landstat {
+namespace {
+
+const char* const kKColumns[] = {"BM021K", "BM022K", "BM023K", "BM031K",
+                                 "BM033K", "BM042K", "BM114K"};
+const char* const kKbColumns[] = {"BM021KB", "BM022KB", "BM023KB"};
+// The classes the table has a K column for.
+const char* const kKClasses[] = {"021", "022", "023", "031", "033", "042", "114"};
+
+const char kTitle[] = "汇总可调整地";
+const char kVillageFailed[] = "汇总村级数据失败";
+const char kUnitFailed[] = "汇总村民小组数据失败";
+const char kTownshipFailed[] = "汇总乡级数据失败";
+const char kCountyFailed[] = "汇总县级数据失败";
+
+std::vector<std::string> FixedColumns() {
+  std::vector<std::string> columns(std::begin(kKColumns), std::end(kKColumns));
+  columns.insert(columns.end(), std::begin(kKbColumns), std::end(kKbColumns));
+  return columns;
+}
+
+const char* FactorText(short unit) {
+  return unit == kHectare ? "/10000" : unit == kMu ? "*3/2000" : "";
+}
+
+// The roll-up of the rows below: township (9) from villages, county (6)
+// from townships.
+std::string RollUp(const std::string& head, const std::string& sums, const std::string& target,
+                   const std::string& county, int length, bool oracle) {
+  const std::string prefix =
+      oracle ? fmt::format("substr(XZQDM,0,{})", length) : fmt::format("left(XZQDM,{})", length);
+  const std::string wildcards(length == 9 ? 6 : 3, '_');
+  return head + fmt::sprintf(" SELECT %s,SUM(XZQZMJ), %s FROM %s ", prefix, sums, target) +
+         fmt::sprintf("WHERE XZQDM LIKE '%s%s' GROUP BY %s", county, wildcards, prefix);
+}
+
+}  // namespace
+
+bool CStatContext::RunKtzStatement(const std::string& statement, const char* message,
+                                   bool trace_failure) {
+  host::yDebugStr(statement);
+  try {
+    m_pConn.Execute(statement);
+    return true;
+  } catch (const db::DbError& error) {
+    if (trace_failure) host::yDebugStr(statement);
+    host::yDebugStr(error.what());
+    LogFailure(kTitle, message);
+    return false;
+  }
+}
+
+short CStatContext::StatKtz() {
+  struct UnitTable {
+    short unit;
+    short decimals;
+  };
+  const UnitTable units[] = {{kSquareMetre, m_nDecSrc}, {kHectare, m_nDec1}, {kMu, m_nDec2}};
+  for (short scope : {short{0}, short{1}}) {
+    if (m_nStatScope != 2 && m_nStatScope != scope) continue;
+    for (const UnitTable& table : units) {
+      if (!WantsSummaryUnit(table.unit)) continue;
+      const std::string target = m_names.Summary(scope ? 'Q' : 'Z', table.unit, "KTZ");
+      if (m_nDbMode == 0) {
+        SumKtzFixedClasses(target, scope, table.unit, table.decimals);
+      } else {
+        SumKtz(target, scope, table.unit, table.decimals);
+      }
+    }
+  }
+  return 1;
+}
+
+short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, short unit,
+                                       short decimals) {
+  const std::string columns =
+      "BM021K,BM022K,BM023K,BM031K,BM033K,BM042K,BM114K,BM021KB,BM022KB,BM023KB)";
+  std::string village_sums, rollup_sums;
+  for (const char* code : kKClasses) {
+    village_sums += fmt::format("{}SUM(iif(地类备注 in('K','k'),BM{},0))",
+                                village_sums.empty() ? "" : ",", code);
+  }
+  for (const char* code : {"021", "022", "023"}) {
+    village_sums += fmt::format(",SUM(iif(地类备注 in('KB','Kb','kB','kb'),BM{},0))", code);
+  }
+  for (const std::string& column : FixedColumns()) {
+    rollup_sums += (rollup_sums.empty() ? "SUM(" : ",SUM(") + column + ")";
+  }
+  const std::string head = "insert into " + target + "(XZQDM,XZQZMJ," + columns;
+  const char* village = scope == 0 ? "村级代码" : "left(权属单位代码,12)";
+  RunKtzStatement(
+      head +
+          fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village, village_sums,
+                       m_strStatTbl) +
+          fmt::sprintf(
+              " WHERE 地类备注 in ('K','k') or 地类备注 in('KB','Kb','kB','kb') GROUP BY %s",
+              village),
+      kVillageFailed, false);
+  std::vector<std::string> total = FixedColumns();
+  SetSumFldValue(m_pConn, target, "XZQZMJ", total);
+  if (unit == kHectare || unit == kMu) {
+    total.push_back("XZQZMJ");
+    // Balanced in steps of the table's own last decimal, so that rows add
+    // up to the figure they show.
+    ConvertFldValue(m_pConn, 1, target, total, FactorText(unit), decimals);
+    BalanceKtzTotals("ZPMKTZ", target, std::pow(10.0, -decimals), decimals,
+                     unit == kHectare ? 0.0001 : 0.0015);
+  }
+  RunKtzStatement(RollUp(head, rollup_sums, target, m_strPrefix2, 9, false), kTownshipFailed,
+                  false);
+  RunKtzStatement(RollUp(head, rollup_sums, target, m_strPrefix2, 6, false), kCountyFailed, false);
+  FillXzqNames(target, "XZQDM", "XZQMC");
+  return 1;
+}
+
+short CStatContext::SumKtz(const std::string& target, short scope, short unit, short decimals) {
+  // The table has K columns for seven classes only (the same layout on
+  // every database): the server sums the classes of the code table that
+  // have one.
+  std::string base_sums, k_sums, columns;
+  std::vector<std::string> converted, total;
+  for (const std::string& code : m_arrClassCodes) {
+    if (std::find(std::begin(kKClasses), std::end(kKClasses), code) == std::end(kKClasses)) {
+      continue;
+    }
+    const char* comma = columns.empty() ? "" : ",";
+    base_sums += comma + ("SUM(BM" + code + ") ");
+    k_sums += comma + ("SUM(BM" + code + "K) ");
+    columns += comma + ("BM" + code + "K");
+    converted.push_back("BM" + code + "K");
+    if (code.size() == 3) total.push_back("BM" + code + "K");
+  }
+  if (columns.empty()) return 1;  // no adjustable class in the code table
+  columns += ")";
+  const std::string head = "insert into " + target + "(XZQDM,XZQZMJ," + columns;
+  const std::string village = scope == 0  ? "村级代码"
+                              : m_bOracle ? "substr(权属单位代码,0,12)"
+                                          : "left(权属单位代码,12)";
+  RunKtzStatement(head +
+                      fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village, base_sums,
+                                   m_strStatTbl) +
+                      " WHERE 地类备注 LIKE 'K' OR 地类备注 LIKE 'k' GROUP BY " + village,
+                  kVillageFailed, true);
+  if (m_bGroupLevel) {
+    const std::string statement =
+        scope == 0
+            ? head +
+                  fmt::sprintf(
+                      " SELECT 座落单位代码,SUM(土地总面积), %s FROM %s where 座落单位代码 "
+                      "like '%s_____________'",
+                      base_sums, m_strStatTbl, m_strPrefix2) +
+                  " AND( 地类备注 LIKE 'K' OR 地类备注 LIKE 'k') GROUP BY 座落单位代码"
+            : head +
+                  fmt::sprintf(
+                      " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  "
+                      "%s.权属单位代码 LIKE '%s_____________'%s",
+                      base_sums, m_strStatTbl, m_strStatTbl, m_strPrefix2, m_bOracle ? " " : "") +
+                  (m_bOracle
+                       ? " AND( 地类备注 LIKE 'K' OR 地类备注 LIKE 'k') GROUP BY 权属单位代码"
+                       : " AND(地类备注 LIKE 'K' OR 地类备注 LIKE 'k' ) GROUP BY 权属单位代码");
+    if (!RunKtzStatement(statement, kUnitFailed, true)) return 0;
+  }
+  if (unit == kHectare || unit == kMu) {
+    ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(unit), decimals);
+  }
+  SetSumFldValue(m_pConn, target, "XZQZMJ", total);
+  RunKtzStatement(RollUp(head, k_sums, target, m_strPrefix2, 9, m_bOracle), kTownshipFailed, true);
+  RunKtzStatement(RollUp(head, k_sums, target, m_strPrefix2, 6, m_bOracle), kCountyFailed, true);
+  FillXzqNames(target, "XZQDM", "XZQMC");
+  return 1;
+}
+
+short CStatContext::BalanceKtzTotals(const std::string& reference, const std::string& target,
+                                     double step, int decimals, double factor) {
+  double reference_total = 0;
+  try {
+    reference_total =
+        m_pConn
+            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like '%s%%' "
+                                 "and len(XZQDM) = 12",
+                                 reference, m_strPrefix2))
+            .AsDouble() *
+        factor;
+    double target_total =
+        m_pConn
+            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like '%s%%'",
+                                 target, m_strPrefix2))
+            .AsDouble();
+    xcKeepPoint(&reference_total, static_cast<short>(decimals));
+    xcKeepPoint(&target_total, static_cast<short>(decimals));
+    BalanceKtzVillageTotals(target, reference_total - target_total, step, decimals);
+    BalanceKtzRows(target, step, decimals);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    if (reference_total > 0) host::AfxMessageBox(error.what());
+    return 0;
+  }
+}
+
+void CStatContext::BalanceKtzVillageTotals(const std::string& target, double difference,
+                                           double step, int decimals) {
+  // A difference below half a step is what rounding leaves: nothing to do.
+  if (std::fabs(difference) < step / 2) return;
+  const double signed_step = difference < 0 ? -step : step;
+  db::Recordset rows(m_pConn, fmt::sprintf("select XZQZMJ from %s where XZQDM like '%s%%' order "
+                                           "by XZQZMJ desc",
+                                           target, m_strPrefix2));
+  // Largest villages first, each moved by one step at most; no village is
+  // taken below four steps.
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    double value = rows.Number("XZQZMJ") + signed_step;
+    xcKeepPoint(&value, static_cast<short>(decimals));
+    if (value < 4 * step) break;
+    rows.SetField("XZQZMJ", db::Value(value));
+    rows.Update();
+    difference -= signed_step;
+    if (std::fabs(difference) < step / 2) break;
+  }
+  rows.Close();
+}
+
+void CStatContext::BalanceKtzRows(const std::string& target, double step, int decimals) {
+  db::Recordset rows(
+      m_pConn, fmt::sprintf("select *  from %s where XZQDM like '%s%%'", target, m_strPrefix2));
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    // The KB columns count in the row but keep their area; only the K
+    // columns move.
+    double difference = rows.Number("XZQZMJ");
+    for (const std::string& column : FixedColumns()) difference -= rows.Number(column);
+    if (std::fabs(difference) < step / 2) continue;
+    const double signed_step = difference < 0 ? -step : step;
+    double values[7];
+    for (int i = 0; i < 7; ++i) values[i] = rows.Number(kKColumns[i]);
+    // Sweeps from the last column to the first, one step per column with
+    // area, until the row adds up or a sweep moves nothing.
+    for (bool moved = true; moved && std::fabs(difference) >= step / 2;) {
+      moved = false;
+      for (int i = 6; i >= 0 && std::fabs(difference) >= step / 2; --i) {
+        double value = values[i] + signed_step;
+        xcKeepPoint(&value, static_cast<short>(decimals));
+        if (values[i] < step / 10 || value < step) continue;
+        values[i] = value;
+        difference -= signed_step;
+        moved = true;
+      }
+    }
+    for (int i = 0; i < 7; ++i) rows.SetField(kKColumns[i], db::Value(values[i]));
+    rows.Update();
+  }
+  rows.Close();
+}
+
+}  // namespace landstat

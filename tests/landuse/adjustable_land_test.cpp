@@ -1,0 +1,130 @@
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "engine/stat_context.h"
+#include "engine/survey_fixture.h"
+#include "platform/gis/rural_code.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+#include "units/unit_conversion.h"
+
+namespace landstat {
+namespace {
+
+using testing::BothEngines;
+using testing::Numbers;
+using testing::Rows;
+using Strings = std::vector<std::string>;
+
+// Pieces: village, remark, class 021 area, class 114 area.
+struct Piece {
+  const char* village;
+  const char* remark;
+  double bm021, bm114;
+};
+
+const Piece kPieces[] = {
+    {"330102001001", "K", 1000.4, 333.3},  {"330102001001", "k", 500.3, 0},
+    {"330102001001", "kB", 700.2, 0},      {"330102001001", "KK", 900, 900},
+    {"330102001002", "K", 1234.5, 4321.1}, {"330102002001", "", 800, 800},
+};
+
+class AdjustableLandTest : public BothEngines {
+ protected:
+  void SetUp() override {
+    BothEngines::SetUp();
+    testing::WriteStatConfig(testing::kThreeUnits);
+    codes_.reset(gis::RuralCode::FromEntries({{"地类代码", "02", "园地"},
+                                              {"地类代码", "021", "果园"},
+                                              {"地类代码", "11", "水域"},
+                                              {"地类代码", "114", "坑塘水面"},
+                                              {"县行政代码", "330102", "上城区"},
+                                              {"乡行政代码", "330102001", "清波街道"},
+                                              {"村行政代码", "330102001001", "劳动路社区"},
+                                              {"村行政代码", "330102001002", "定安路社区"}}));
+    context_ = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(), "2024",
+                                              "330102", "", 0, "");
+    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    ASSERT_EQ(context_->LoadCodes(), 1);
+    const std::string base = context_->m_strStatTbl;
+    conn().Execute("create table " + base +
+                   " (村级代码 varchar(60),座落单位代码 varchar(60),权属单位代码 varchar(60),"
+                   "地类备注 varchar(60),土地总面积 double precision,BM02 double precision,BM021 "
+                   "double precision,BM11 double precision,BM114 double precision)");
+    // The other adjustable classes, without area here.
+    for (const char* code : {"022", "023", "031", "033", "042"}) {
+      conn().Execute("alter table " + base + " add column BM" + code +
+                     " double precision default 0");
+    }
+    for (const Piece& piece : kPieces) {
+      const std::string unit = std::string(piece.village) + "0010000";
+      conn().Execute(
+          fmt::format("insert into {} "
+                      "(村级代码,座落单位代码,权属单位代码,地类备注,土地总面积,BM02,BM021,BM11,"
+                      "BM114) values ('{}','{}','{}','{}',{},{},{},{},{})",
+                      base, piece.village, unit, unit, piece.remark, piece.bm021 + piece.bm114,
+                      piece.bm021, piece.bm021, piece.bm114, piece.bm114));
+    }
+    ASSERT_EQ(context_->CreateKtzTables(), 1);
+    ASSERT_EQ(context_->StatKtz(), 1);
+  }
+
+  std::string Table(char scope, short unit) {
+    return context_->Names().Summary(scope, unit, "KTZ");
+  }
+
+  testing::ScopedProgramDir home_;
+  std::unique_ptr<gis::RuralCode> codes_;
+  std::unique_ptr<CStatContext> context_;
+};
+
+TEST_P(AdjustableLandTest, AdjustableAreaByVillageTownshipAndCounty) {
+  const std::string square_metres = Table('Z', kSquareMetre);
+  // 'K' and 'k' count as adjustable land; 'KK' and unmarked land nowhere.
+  EXPECT_EQ(
+      Rows(conn(), "select XZQDM, XZQMC, BM021K, BM114K from " + square_metres + " order by XZQDM"),
+      (Strings{"330102|上城区|2735.2|4654.4", "330102001|清波街道|2735.2|4654.4",
+               "330102001001|劳动路社区|1500.7|333.3", "330102001002|定安路社区|1234.5|4321.1"}));
+  // 'kB' counts in the KB columns on the embedded database only.
+  EXPECT_EQ(Numbers(conn(), "select BM021KB from " + square_metres + " where XZQDM = '330102'"),
+            (std::vector<double>{IsServer() ? 0 : 700.2}));
+  // Every row adds up to its total in every unit and scope, and the
+  // converted totals are those of the square-metre table.
+  for (char scope : {'Z', 'Q'}) {
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      SCOPED_TRACE(Table(scope, unit));
+      EXPECT_EQ(Numbers(conn(), "select count(*) from " + Table(scope, unit) +
+                                    " where abs(XZQZMJ - (BM021K + BM114K + BM021KB + BM022KB + "
+                                    "BM023KB)) > 0.00001"),
+                (std::vector<double>{0}));
+    }
+  }
+  const double total = IsServer() ? 7389.6 : 8089.8;
+  EXPECT_NEAR(
+      Numbers(conn(), "select XZQZMJ from " + Table('Z', kHectare) + " where XZQDM = '330102'")[0],
+      total / 10000, 0.00005);
+  EXPECT_NEAR(
+      Numbers(conn(), "select XZQZMJ from " + Table('Q', kMu) + " where XZQDM = '330102'")[0],
+      total * 0.0015, 0.005);
+}
+
+TEST_P(AdjustableLandTest, FieldServicesRefuseEmptyArgumentsAndRoundOnEveryEngine) {
+  conn().Execute("create table T (A double precision, B double precision, S double precision)");
+  conn().Execute("insert into T values (12345, 6789, 0)");
+  EXPECT_EQ(ConvertFldValue(conn(), 1, "T", {}, "/10000", 2), 0);
+  EXPECT_EQ(ConvertFldValue(conn(), 1, "T", {"A"}, "", 2), 0);
+  EXPECT_EQ(ConvertFldValue(conn(), 3, "T", {"A"}, "/10000", 2), 0);
+  EXPECT_EQ(ConvertFldValue(conn(), 1, "T", {"A", "B"}, "*3/2000", 2), 1);
+  EXPECT_EQ(SetSumFldValue(conn(), "T", "S", {}), 0);
+  EXPECT_EQ(SetSumFldValue(conn(), "T", "S", {"A", "B"}), 1);
+  EXPECT_EQ(Numbers(conn(), "select A from T"), (std::vector<double>{18.52}));
+  EXPECT_NEAR(Numbers(conn(), "select S from T")[0], 18.52 + 10.18, 1e-9);
+  EXPECT_EQ(SetSumFldValue(conn(), "T", "S", {"NoSuchColumn"}), 0);
+}
+
+LANDSTAT_BOTH_ENGINES(AdjustableLandTest);
+
+}  // namespace
+}  // namespace landstat
