@@ -280,6 +280,10 @@ class CStatContext {
   // of a family, scope Z first, square metres, hectares, mu.
   // `source_base` names the unit copies read ("statdata"); `summed_source`:
   // read them summed by level (SummarySource).
+  // Calls `fill(target, scope, unit)` for every wanted unit and scope of a
+  // family, scope Z first, square metres, hectares, mu.
+  void ForEachSummaryTable(const std::string& base,
+                           const std::function<void(const std::string&, short, short)>& fill);
   void ForEachSummaryCopy(
       const std::string& base,
       const std::function<void(const std::string&, const std::string&, short)>& fill,
@@ -335,7 +339,29 @@ class CStatContext {
   void BalanceKtzVillageTotals(const std::string& target, double difference, double step,
                                int decimals);
   void BalanceKtzRows(const std::string& target, double step, int decimals);
-  bool RunKtzStatement(const std::string& statement, const char* message, bool trace_failure);
+  // Runs one level statement; a failure is logged with the title and the
+  // level's message (and the statement traced when asked).
+  bool RunLoggedStatement(const std::string& statement, const char* title, const char* message,
+                          bool trace_failure);
+  // The township (9) or county (6) rows of a level table, summed from the
+  // rows one level below in the same table.
+  std::string LevelRollUp(const std::string& head, const std::string& sums,
+                          const std::string& target, int length) const;
+  // Land approved for construction but not yet used (remark 'P'): the
+  // second-level summary, its first-level copy and the parcel list.
+  short StatPewyEjfl();
+  short SumPewyEjfl(const std::string& target, short scope, short unit, short decimals,
+                    const std::string& field, const std::string& value1, const std::string& value2);
+  short SumRemarkEjfl(const std::string& target, short scope, short unit, short decimals,
+                      const std::string& field, const std::string& value1,
+                      const std::string& value2, const std::string& condition);
+  short SumRemarkLevels(const std::string& target, short scope, short unit, short decimals,
+                        const std::string& field, const std::string& value1,
+                        const std::string& value2, const std::string* condition);
+  short StatPewyYjfl();
+  short SumPewyYjfl(const std::string& target);
+  short StatPewyTbl();
+  short MakePewyTbl(const std::string& target, short unit, short decimals);
   // The enclave summaries: collective land lying outside its owner's unit.
   short StatFrdTdly(short kind);
   short SumFrdTdly(short kind, const std::string& target, const std::string& source);

@@ -102,10 +102,18 @@ void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
   const std::string& version = c.m_strVersion;
   if (Contains(version, "农村")) {
     const bool regrouped = Contains(version, "四川") || Contains(version, "山东");
+    const bool duda = Contains(version, "duda");
     BuildFamilies(
         plan,
         {
             {"KTZ", [&] { return c.CreateKtzTables(); }, [&] { c.StatKtz(); }, "汇总可调整表"},
+            // With "duda" the marker tables take the place of the approved
+            // but unused land.
+            {"PEWY_EJFL", [&] { return duda ? short{0} : c.CreatePewyEjflTables(); },
+             [&] { c.StatPewyEjfl(); }, "汇总批而未用地"},
+            {"PEWY_YJFL", [&] { return duda ? short{0} : c.CreatePewyYjflTables(); },
+             [&] { c.StatPewyYjfl(); }},
+            {"PEWYTBL", [&] { return short{!duda}; }, [&] { c.StatPewyTbl(); }},
             {"TDLYTZ", [&] { return c.CreateTdlyTzTables(); }, [&] { c.StatTdlyTz(); },
              "正在汇总土地利用台帐"},
             {"NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
@@ -134,7 +142,7 @@ void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
             {"GDPDMJHZ", [&] { return c.CreateGdPdMjHzTables(); }, [&] { c.StatGdPdMjHz(); },
              "正在汇总耕地坡度数据"},
         });
-    if (Contains(version, "duda")) BuildNoIslandTables(c, plan);
+    if (duda) BuildNoIslandTables(c, plan);
   }
   if (Contains(version, "城镇")) {
     BuildFamilies(

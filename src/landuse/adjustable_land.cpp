@@ -43,21 +43,19 @@ const char* FactorText(short unit) {
   return unit == kHectare ? "/10000" : unit == kMu ? "*3/2000" : "";
 }
 
-// The roll-up of the rows below: township (9) from villages, county (6)
-// from townships.
-std::string RollUp(const std::string& head, const std::string& sums, const std::string& target,
-                   const std::string& county, int length, bool oracle) {
-  const std::string prefix =
-      oracle ? fmt::format("substr(XZQDM,0,{})", length) : fmt::format("left(XZQDM,{})", length);
-  const std::string wildcards(length == 9 ? 6 : 3, '_');
-  return head + fmt::sprintf(" SELECT %s,SUM(XZQZMJ), %s FROM %s ", prefix, sums, target) +
-         fmt::sprintf("WHERE XZQDM LIKE '%s%s' GROUP BY %s", county, wildcards, prefix);
-}
-
 }  // namespace
 
-bool CStatContext::RunKtzStatement(const std::string& statement, const char* message,
-                                   bool trace_failure) {
+std::string CStatContext::LevelRollUp(const std::string& head, const std::string& sums,
+                                      const std::string& target, int length) const {
+  const std::string prefix =
+      m_bOracle ? fmt::format("substr(XZQDM,0,{})", length) : fmt::format("left(XZQDM,{})", length);
+  const std::string wildcards(length == 9 ? 6 : 3, '_');
+  return head + fmt::sprintf(" SELECT %s,SUM(XZQZMJ), %s FROM %s ", prefix, sums, target) +
+         fmt::sprintf("WHERE XZQDM LIKE '%s%s' GROUP BY %s", m_strPrefix2, wildcards, prefix);
+}
+
+bool CStatContext::RunLoggedStatement(const std::string& statement, const char* title,
+                                      const char* message, bool trace_failure) {
   host::yDebugStr(statement);
   try {
     m_pConn.Execute(statement);
@@ -65,29 +63,20 @@ bool CStatContext::RunKtzStatement(const std::string& statement, const char* mes
   } catch (const db::DbError& error) {
     if (trace_failure) host::yDebugStr(statement);
     host::yDebugStr(error.what());
-    LogFailure(kTitle, message);
+    LogFailure(title, message);
     return false;
   }
 }
 
 short CStatContext::StatKtz() {
-  struct UnitTable {
-    short unit;
-    short decimals;
-  };
-  const UnitTable units[] = {{kSquareMetre, m_nDecSrc}, {kHectare, m_nDec1}, {kMu, m_nDec2}};
-  for (short scope : {short{0}, short{1}}) {
-    if (m_nStatScope != 2 && m_nStatScope != scope) continue;
-    for (const UnitTable& table : units) {
-      if (!WantsSummaryUnit(table.unit)) continue;
-      const std::string target = m_names.Summary(scope ? 'Q' : 'Z', table.unit, "KTZ");
-      if (m_nDbMode == 0) {
-        SumKtzFixedClasses(target, scope, table.unit, table.decimals);
-      } else {
-        SumKtz(target, scope, table.unit, table.decimals);
-      }
+  ForEachSummaryTable("KTZ", [&](const std::string& target, short scope, short unit) {
+    const short decimals = unit == kSquareMetre ? m_nDecSrc : unit == kHectare ? m_nDec1 : m_nDec2;
+    if (m_nDbMode == 0) {
+      SumKtzFixedClasses(target, scope, unit, decimals);
+    } else {
+      SumKtz(target, scope, unit, decimals);
     }
-  }
+  });
   return 1;
 }
 
@@ -108,14 +97,14 @@ short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, s
   }
   const std::string head = "insert into " + target + "(XZQDM,XZQZMJ," + columns;
   const char* village = scope == 0 ? "村级代码" : "left(权属单位代码,12)";
-  RunKtzStatement(
+  RunLoggedStatement(
       head +
           fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village, village_sums,
                        m_strStatTbl) +
           fmt::sprintf(
               " WHERE 地类备注 in ('K','k') or 地类备注 in('KB','Kb','kB','kb') GROUP BY %s",
               village),
-      kVillageFailed, false);
+      kTitle, kVillageFailed, false);
   std::vector<std::string> total = FixedColumns();
   SetSumFldValue(m_pConn, target, "XZQZMJ", total);
   if (unit == kHectare || unit == kMu) {
@@ -126,9 +115,8 @@ short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, s
     BalanceKtzTotals("ZPMKTZ", target, std::pow(10.0, -decimals), decimals,
                      unit == kHectare ? 0.0001 : 0.0015);
   }
-  RunKtzStatement(RollUp(head, rollup_sums, target, m_strPrefix2, 9, false), kTownshipFailed,
-                  false);
-  RunKtzStatement(RollUp(head, rollup_sums, target, m_strPrefix2, 6, false), kCountyFailed, false);
+  RunLoggedStatement(LevelRollUp(head, rollup_sums, target, 9), kTitle, kTownshipFailed, false);
+  RunLoggedStatement(LevelRollUp(head, rollup_sums, target, 6), kTitle, kCountyFailed, false);
   FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }
@@ -156,11 +144,11 @@ short CStatContext::SumKtz(const std::string& target, short scope, short unit, s
   const std::string village = scope == 0  ? "村级代码"
                               : m_bOracle ? "substr(权属单位代码,0,12)"
                                           : "left(权属单位代码,12)";
-  RunKtzStatement(head +
-                      fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village, base_sums,
-                                   m_strStatTbl) +
-                      " WHERE 地类备注 LIKE 'K' OR 地类备注 LIKE 'k' GROUP BY " + village,
-                  kVillageFailed, true);
+  RunLoggedStatement(head +
+                         fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village, base_sums,
+                                      m_strStatTbl) +
+                         " WHERE 地类备注 LIKE 'K' OR 地类备注 LIKE 'k' GROUP BY " + village,
+                     kTitle, kVillageFailed, true);
   if (m_bGroupLevel) {
     const std::string statement =
         scope == 0
@@ -178,14 +166,14 @@ short CStatContext::SumKtz(const std::string& target, short scope, short unit, s
                   (m_bOracle
                        ? " AND( 地类备注 LIKE 'K' OR 地类备注 LIKE 'k') GROUP BY 权属单位代码"
                        : " AND(地类备注 LIKE 'K' OR 地类备注 LIKE 'k' ) GROUP BY 权属单位代码");
-    if (!RunKtzStatement(statement, kUnitFailed, true)) return 0;
+    if (!RunLoggedStatement(statement, kTitle, kUnitFailed, true)) return 0;
   }
   if (unit == kHectare || unit == kMu) {
     ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(unit), decimals);
   }
   SetSumFldValue(m_pConn, target, "XZQZMJ", total);
-  RunKtzStatement(RollUp(head, k_sums, target, m_strPrefix2, 9, m_bOracle), kTownshipFailed, true);
-  RunKtzStatement(RollUp(head, k_sums, target, m_strPrefix2, 6, m_bOracle), kCountyFailed, true);
+  RunLoggedStatement(LevelRollUp(head, k_sums, target, 9), kTitle, kTownshipFailed, true);
+  RunLoggedStatement(LevelRollUp(head, k_sums, target, 6), kTitle, kCountyFailed, true);
   FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }

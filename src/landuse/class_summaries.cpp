@@ -98,18 +98,24 @@ bool CStatContext::WantsSummaryUnit(short unit) const {
          (unit == kMu && m_bMu);
 }
 
+void CStatContext::ForEachSummaryTable(
+    const std::string& base, const std::function<void(const std::string&, short, short)>& fill) {
+  for (short scope : {short{0}, short{1}}) {
+    if (m_nStatScope != 2 && m_nStatScope != scope) continue;
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      if (WantsSummaryUnit(unit)) fill(m_names.Summary(scope ? 'Q' : 'Z', unit, base), scope, unit);
+    }
+  }
+}
+
 void CStatContext::ForEachSummaryCopy(
     const std::string& base,
     const std::function<void(const std::string&, const std::string&, short)>& fill,
     bool summed_source, const std::string& source_base) {
-  for (short scope : {short{0}, short{1}}) {
-    if (m_nStatScope != 2 && m_nStatScope != scope) continue;
-    for (short unit : {kSquareMetre, kHectare, kMu}) {
-      if (!WantsSummaryUnit(unit)) continue;
-      fill(summed_source ? SummarySource(unit, source_base) : m_names.UnitCopy(unit, source_base),
-           m_names.Summary(scope ? 'Q' : 'Z', unit, base), scope);
-    }
-  }
+  ForEachSummaryTable(base, [&](const std::string& target, short scope, short unit) {
+    fill(summed_source ? SummarySource(unit, source_base) : m_names.UnitCopy(unit, source_base),
+         target, scope);
+  });
 }
 
 short CStatContext::StatTdlyClass(short kind) {

@@ -5,6 +5,7 @@
 
 #include <fmt/printf.h>
 
+#include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
@@ -28,14 +29,7 @@ int CStatContext::CopyStatDataWithoutIslands(db::Connection& connection, const s
         "%s.描述说明 <> '01'",
         copy, source, source, district, source, district, district);
   }
-  try {
-    connection.Execute(statement);
-    return 1;
-  } catch (const db::DbError& error) {
-    host::yDebugStr(statement);
-    host::yDebugStr(error.what());
-    return 0;
-  }
+  return ExecuteOrTrace(connection, statement) ? 1 : 0;
 }
 
 short CStatContext::CreateStatDataNohd() {

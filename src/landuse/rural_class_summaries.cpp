@@ -4,6 +4,7 @@
 
 #include <fmt/printf.h>
 
+#include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "platform/db/db_error.h"
@@ -116,14 +117,7 @@ short CStatContext::MakeNcTdlyGdEjflTable(const std::string& source, const std::
   // the figures of the first.
   if (IsTableExist(target)) DropTable(target);
   const std::string statement = Dialect().SaveQueryAs(target, script);
-  try {
-    m_pConn.Execute(statement);
-    return 1;
-  } catch (const db::DbError& error) {
-    host::yDebugStr(statement);
-    host::yDebugStr(error.what());
-    return 0;
-  }
+  return ExecuteOrTrace(m_pConn, statement) ? 1 : 0;
 }
 
 }  // namespace landstat

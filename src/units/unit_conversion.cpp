@@ -2,6 +2,7 @@
 
 #include "units/unit_conversion.h"
 
+#include "engine/execute_or_trace.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
@@ -91,14 +92,7 @@ int SetSumFldValue(db::Connection& connection, const std::string& table, const s
   std::string sum;
   for (const std::string& part : parts) sum += (sum.empty() ? "" : "+") + part;
   const std::string statement = "update " + table + " set " + total + "=(" + sum + ")";
-  try {
-    connection.Execute(statement);
-    return 1;
-  } catch (const db::DbError& error) {
-    host::yDebugStr(statement);
-    host::yDebugStr(error.what());
-    return 0;
-  }
+  return ExecuteOrTrace(connection, statement) ? 1 : 0;
 }
 
 }  // namespace landstat

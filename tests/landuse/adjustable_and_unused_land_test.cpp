@@ -124,6 +124,47 @@ TEST_P(AdjustableLandTest, FieldServicesRefuseEmptyArgumentsAndRoundOnEveryEngin
   EXPECT_EQ(SetSumFldValue(conn(), "T", "S", {"NoSuchColumn"}), 0);
 }
 
+TEST_P(AdjustableLandTest, ApprovedButUnusedLandByRemarkP) {
+  const std::string base = context_->m_strStatTbl;
+  for (const char* column : {"序号 int", "批准文号 varchar(60)", "来源 varchar(60)"}) {
+    conn().Execute("alter table " + base + " add column " + column);
+  }
+  // 'P' and 'p' parcels; a linear feature with the remark counts in the
+  // summary but not in the parcel list; 'PJ' counts nowhere.
+  conn().Execute("insert into " + base +
+                 " (村级代码,座落单位代码,权属单位代码,地类备注,土地总面积,BM02,BM021,BM11,BM114,"
+                 "序号,批准文号,来源) values "
+                 "('330102001001','3301020010010010000','3301020010010010000','P',1000.25,"
+                 "1000.25,1000.25,0,0,101,'A1','地类图斑'),"
+                 "('330102001002','3301020010020010000','3301020010020010000','p',200.5,0,0,"
+                 "200.5,200.5,102,'A2','地类图斑'),"
+                 "('330102001002','3301020010020010000','3301020010020010000','p',30,0,0,30,30,"
+                 "103,'','线状地物'),"
+                 "('330102001001','3301020010010010000','3301020010010010000','PJ',50,50,50,0,"
+                 "0,104,'','地类图斑')");
+  ASSERT_EQ(context_->CreatePewyEjflTables(), 1);
+  ASSERT_EQ(context_->StatPewyEjfl(), 1);
+  ASSERT_EQ(context_->CreatePewyYjflTables(), 1);
+  ASSERT_EQ(context_->StatPewyYjfl(), 1);
+  for (int run = 0; run < 2; ++run) ASSERT_EQ(context_->StatPewyTbl(), 1);
+  const auto names = context_->Names();
+  const std::string county = " where XZQDM = '330102'";
+  EXPECT_EQ(Rows(conn(), "select XZQZMJ, BM02, BM021, BM11, BM114 from " +
+                             names.Summary('Z', kSquareMetre, "PEWY_EJFL") + county),
+            (Strings{"1230.75|1000.25|1000.25|230.5|230.5"}));
+  // Mu at one decimal; first-level columns and the total re-summed.
+  EXPECT_EQ(Rows(conn(), "select XZQZMJ, BM02, BM021, BM11, BM114 from " +
+                             names.Summary('Q', kMu, "PEWY_EJFL") + county),
+            (Strings{"1.8|1.5|1.5|0.3|0.3"}));
+  EXPECT_EQ(Rows(conn(), "select XZQDM, XZQMC, XZQZMJ, BM02, BM11 from " +
+                             names.Summary('Z', kMu, "PEWY_YJFL") + " order by XZQDM"),
+            (Strings{"330102|上城区|1.8|1.5|0.3", "330102001|清波街道|1.8|1.5|0.3",
+                     "330102001001|劳动路社区|1.5|1.5|0", "330102001002|定安路社区|0.3|0|0.3"}));
+  EXPECT_EQ(Rows(conn(), "select 序号, 批准文号, 批而未用面积 from " +
+                             names.UnitCopy(kMu, "PEWYTBL") + " order by 序号"),
+            (Strings{"101|A1|1.5", "102|A2|0.3"}));
+}
+
 LANDSTAT_BOTH_ENGINES(AdjustableLandTest);
 
 }  // namespace

@@ -1,0 +1,177 @@
+// Land approved for construction but not yet used ("批而未用地", class
+// remark 'P'): the second-level summary PEWY_EJFL by village, ownership
+// unit, township and county, its first-level copy PEWY_YJFL and the parcel
+// list PEWYTBL. The conditional form of the level builder serves the
+// new-construction marker tables as well.
+
+#include <fmt/printf.h>
+
+#include "engine/execute_or_trace.h"
+#include "engine/stat_context.h"
+#include "engine/text_helpers.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+#include "units/unit_conversion.h"
+
+namespace landstat {
+namespace {
+
+const char kTitle[] = "汇总批而未用地";
+
+const char* FactorText(short unit) {
+  return unit == kHectare ? "/10000" : unit == kMu ? "*3/2000" : "";
+}
+
+// The fixed decimals of these tables by unit (not the configured ones).
+short FixedDecimals(short unit) {
+  return unit == kMu ? 1 : 2;
+}
+
+}  // namespace
+
+short CStatContext::SumPewyEjfl(const std::string& target, short scope, short unit, short decimals,
+                                const std::string& field, const std::string& value1,
+                                const std::string& value2) {
+  return SumRemarkLevels(target, scope, unit, decimals, field, value1, value2, nullptr);
+}
+
+short CStatContext::SumRemarkEjfl(const std::string& target, short scope, short unit,
+                                  short decimals, const std::string& field,
+                                  const std::string& value1, const std::string& value2,
+                                  const std::string& condition) {
+  return SumRemarkLevels(target, scope, unit, decimals, field, value1, value2, &condition);
+}
+
+short CStatContext::SumRemarkLevels(const std::string& target, short scope, short unit,
+                                    short decimals, const std::string& field,
+                                    const std::string& value1, const std::string& value2,
+                                    const std::string* condition) {
+  const bool conditional = condition != nullptr;
+  const std::string match =
+      fmt::sprintf("%s LIKE '%s' OR %s LIKE '%s'", field, value1, field, value2);
+  // Conditional sums: Access's iif on the embedded database, CASE WHEN on a
+  // server.
+  const auto when = [&](const std::string& column) {
+    return m_nDbMode == 0 ? fmt::format("SUM(iif({} ,{}, 0 ))", match, column)
+                          : fmt::format("SUM(CASE WHEN {} THEN {} ELSE 0 END)", match, column);
+  };
+  std::string sums, village_sums, columns;
+  for (const std::string& code : m_arrClassCodes) {
+    const char* comma = columns.empty() ? "" : ",";
+    sums += comma + ("SUM(BM" + code + ") ");
+    village_sums += comma + (conditional ? when("BM" + code) : "SUM(BM" + code + ") ");
+    columns += comma + ("BM" + code);
+  }
+  columns += ")";
+  const std::string head = "insert into " + target + "(XZQDM,XZQZMJ," + columns;
+  const std::string total = conditional ? when("土地总面积") : "SUM(土地总面积)";
+  const std::string village = scope == 0  ? "村级代码"
+                              : m_bOracle ? "substr(权属单位代码,0,12)"
+                                          : "left(权属单位代码,12)";
+  const std::string village_filter = conditional
+                                         ? *condition + (scope == 0 ? " " : "")
+                                         : (scope == 0 ? "  WHERE " : " WHERE ") + match + " ";
+  const std::string village_statement =
+      head +
+      fmt::sprintf(" SELECT %s,%s, %s FROM %s ", village, total, village_sums, m_strStatTbl) +
+      village_filter + "GROUP BY " + village;
+  if (RunLoggedStatement(village_statement, kTitle, "汇总村级数据失败", !conditional) &&
+      conditional) {
+    host::yDebugStr(village_statement);
+  }
+  if (m_bGroupLevel) {
+    const std::string unit_column = scope == 0 ? "座落单位代码" : "权属单位代码";
+    const std::string select =
+        scope == 0 ? fmt::sprintf(
+                         " SELECT 座落单位代码,%s, %s FROM %s where 座落单位代码 like "
+                         "'%s_____________'",
+                         total, village_sums, m_strStatTbl, m_strPrefix2)
+                   : fmt::sprintf(
+                         " SELECT 权属单位代码,%s, %s FROM %s WHERE  %s.权属单位代码 LIKE "
+                         "'%s_____________'%s",
+                         total, village_sums, m_strStatTbl, m_strStatTbl, m_strPrefix2,
+                         m_bOracle ? " " : "");
+    const std::string filter =
+        conditional
+            ? ReplaceAll(ReplaceAll(*condition, "where", " and "), "WHERE", " and ") +
+                  (scope == 0 ? "  GROUP BY " : " GROUP BY ") + unit_column
+            : fmt::format("{}AND( {} ) GROUP BY {}", scope == 0 ? " " : "  ", match, unit_column);
+    if (!RunLoggedStatement(head + select + filter, kTitle, "汇总村民小组数据失败", !conditional)) {
+      return 0;
+    }
+  }
+  if (unit == kHectare || unit == kMu) {
+    std::vector<std::string> converted = {"XZQZMJ"};
+    for (const std::string& code : m_arrClassCodes) converted.push_back("BM" + code);
+    ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(unit), decimals);
+    // First-level columns again the sums of their converted sub-classes.
+    for (const std::string& first : m_arrClass1Codes) {
+      std::vector<std::string> parts;
+      for (const std::string& code : m_arrClassCodes) {
+        if (code.size() == 3 && code.compare(0, 2, first) == 0) parts.push_back("BM" + code);
+      }
+      if (!parts.empty()) SetSumFldValue(m_pConn, target, "BM" + first, parts);
+    }
+  }
+  RunLoggedStatement(LevelRollUp(head, sums, target, 9), kTitle, "汇总乡级数据失败", !conditional);
+  RunLoggedStatement(LevelRollUp(head, sums, target, 6), kTitle, "汇总县级数据失败", !conditional);
+  FillXzqNames(target, "XZQDM", "XZQMC");
+  std::vector<std::string> first_level;
+  for (const std::string& first : m_arrClass1Codes) first_level.push_back("BM" + first);
+  SetSumFldValue(m_pConn, target, "XZQZMJ", first_level);
+  return 1;
+}
+
+short CStatContext::StatPewyEjfl() {
+  ForEachSummaryTable("PEWY_EJFL", [&](const std::string& target, short scope, short unit) {
+    SumPewyEjfl(target, scope, unit, FixedDecimals(unit), "地类备注", "P", "p");
+  });
+  return 1;
+}
+
+short CStatContext::StatPewyYjfl() {
+  ForEachSummaryTable("PEWY_YJFL",
+                      [&](const std::string& target, short, short) { SumPewyYjfl(target); });
+  return 1;
+}
+
+short CStatContext::SumPewyYjfl(const std::string& target) {
+  std::string source = target;
+  source.replace(source.rfind("YJFL"), 4, "EJFL");
+  std::string select = "XZQDM,XZQMC,XZQZMJ";
+  for (const std::string& first : m_arrClass1Codes) select += ",BM" + first;
+  try {
+    m_pConn.Execute(fmt::sprintf("INSERT INTO %s select %s FROM %s", target, select, source));
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
+}
+
+short CStatContext::StatPewyTbl() {
+  // Square metres whenever wanted: the parcel list has no county-batch
+  // exception.
+  for (short unit : {kSquareMetre, kHectare, kMu}) {
+    const bool wanted = unit == kSquareMetre ? m_bPm : unit == kHectare ? m_bGq : m_bMu;
+    if (wanted) MakePewyTbl(m_names.UnitCopy(unit, "PEWYTBL"), unit, FixedDecimals(unit));
+  }
+  return 1;
+}
+
+short CStatContext::MakePewyTbl(const std::string& target, short unit, short decimals) {
+  const std::string area =
+      unit == kSquareMetre ? "土地总面积 AS 批而未用面积 "
+      : unit == kMu ? fmt::sprintf("round(土地总面积*3/2000,%d) AS 批而未用面积  ", decimals)
+                    : fmt::sprintf("round(土地总面积/10000,%d) AS 批而未用面积  ", decimals);
+  const std::string query = fmt::sprintf(
+      "SELECT 序号,批准文号,%sFROM %s WHERE 来源='地类图斑' AND (地类备注 LIKE 'P' OR 地类备注 "
+      "LIKE 'p')",
+      area, m_strStatTbl);
+  // The list of an earlier run is replaced, not kept.
+  if (IsTableExist(target)) DropTable(target);
+  const std::string statement = Dialect().SaveQueryAs(target, query);
+  return ExecuteOrTrace(m_pConn, statement) ? 1 : 0;
+}
+
+}  // namespace landstat
