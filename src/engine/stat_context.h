@@ -362,6 +362,25 @@ class CStatContext {
   short SumPewyYjfl(const std::string& target);
   short StatPewyTbl();
   short MakePewyTbl(const std::string& target, short unit, short decimals);
+  // The fixed decimals of these tables by unit (not the configured ones).
+  static short PewyDecimals(short unit);
+  // The new-construction marker tables ("duda") and the two script tables
+  // made from them.
+  short StatMarkerTable(int index);
+  short StatPewyEjflByMarker();
+  short StatPewyYjEjfl();
+  short StatWpxjEjfl();
+  short StatPzyjEjfl();
+  short Stat2009PEjfl();
+  short Stat2009BEjfl();
+  short Stat2010ZhEjfl();
+  short StatPjwEjfl();
+  short StatNdjsydEjfl();
+  short RunMarkerScript(const char* name, int resource, const std::string& target,
+                        const std::vector<std::string>& sources);
+  short RunPjwEjflScript(const std::string& target, const std::string& source_a,
+                         const std::string& source_b, const std::string& source_c);
+  short RunNdjsydEjflScript(const std::string& target, const std::vector<std::string>& sources);
   // The enclave summaries: collective land lying outside its owner's unit.
   short StatFrdTdly(short kind);
   short SumFrdTdly(short kind, const std::string& target, const std::string& source);

@@ -22,12 +22,11 @@ const char* FactorText(short unit) {
   return unit == kHectare ? "/10000" : unit == kMu ? "*3/2000" : "";
 }
 
-// The fixed decimals of these tables by unit (not the configured ones).
-short FixedDecimals(short unit) {
+}  // namespace
+
+short CStatContext::PewyDecimals(short unit) {
   return unit == kMu ? 1 : 2;
 }
-
-}  // namespace
 
 short CStatContext::SumPewyEjfl(const std::string& target, short scope, short unit, short decimals,
                                 const std::string& field, const std::string& value1,
@@ -124,7 +123,7 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
 
 short CStatContext::StatPewyEjfl() {
   ForEachSummaryTable("PEWY_EJFL", [&](const std::string& target, short scope, short unit) {
-    SumPewyEjfl(target, scope, unit, FixedDecimals(unit), "地类备注", "P", "p");
+    SumPewyEjfl(target, scope, unit, PewyDecimals(unit), "地类备注", "P", "p");
   });
   return 1;
 }
@@ -154,7 +153,7 @@ short CStatContext::StatPewyTbl() {
   // exception.
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     const bool wanted = unit == kSquareMetre ? m_bPm : unit == kHectare ? m_bGq : m_bMu;
-    if (wanted) MakePewyTbl(m_names.UnitCopy(unit, "PEWYTBL"), unit, FixedDecimals(unit));
+    if (wanted) MakePewyTbl(m_names.UnitCopy(unit, "PEWYTBL"), unit, PewyDecimals(unit));
   }
   return 1;
 }

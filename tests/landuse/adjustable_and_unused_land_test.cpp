@@ -165,6 +165,64 @@ TEST_P(AdjustableLandTest, ApprovedButUnusedLandByRemarkP) {
             (Strings{"101|A1|1.5", "102|A2|0.3"}));
 }
 
+TEST_P(AdjustableLandTest, MarkerTablesShareTheirUnitsAndCountTheirOwnMarker) {
+  const std::string base = context_->m_strStatTbl;
+  for (const char* column : {"新增建设用地类型 varchar(60)", "备注 varchar(60)"}) {
+    conn().Execute("alter table " + base + " add column " + column);
+  }
+  // P and W on one row; a 2010 note that is no exchange; nothing marked.
+  conn().Execute("insert into " + base +
+                 " (村级代码,座落单位代码,权属单位代码,地类备注,新增建设用地类型,备注,土地总面积,"
+                 "BM02,BM021,BM11,BM114) values "
+                 "('330102001001','3301020010010010000','3301020010010010000','P','W','',100,100,"
+                 "100,0,0),"
+                 "('330102001002','3301020010020010000','3301020010020010000','','','2010扩建',40,"
+                 "0,0,40,40),"
+                 "('330102001002','3301020010020010000','3301020010020010000','','','2010置换',60,"
+                 "0,0,60,60)");
+  const auto names = context_->Names();
+  const auto county = [&](const char* table) {
+    return Rows(conn(), "select XZQZMJ, BM021, BM114 from " +
+                            names.Summary('Z', kSquareMetre, table) + " where XZQDM = '330102'");
+  };
+  ASSERT_EQ(context_->CreatePewyEjflTables() + context_->CreateWpxjEjflTables() +
+                context_->CreatePzyjEjflTables() + context_->Create2010ZhEjflTables(),
+            4);
+  for (auto fill : {&CStatContext::StatPewyEjflByMarker, &CStatContext::StatWpxjEjfl,
+                    &CStatContext::StatPzyjEjfl, &CStatContext::Stat2010ZhEjfl}) {
+    ASSERT_EQ(((*context_).*fill)(), 1);
+  }
+  EXPECT_EQ(county("PEWY_EJFL"), Strings{"100|100|0"});
+  EXPECT_EQ(county("WPXJ_EJFL"), Strings{"100|100|0"});
+  EXPECT_EQ(county("PZYJ_EJFL"), Strings{"0|0|0"});
+  EXPECT_EQ(county("2010ZH_EJFL"), Strings{"60|0|60"});
+  // Every marker table holds the same units.
+  for (const char* table : {"PEWY_EJFL", "PZYJ_EJFL", "2010ZH_EJFL"}) {
+    EXPECT_EQ(Numbers(conn(), "select count(*) from " + names.Summary('Q', kMu, table)),
+              (std::vector<double>{4}))
+        << table;
+  }
+}
+
+TEST_P(AdjustableLandTest, ScriptTableJoinsTheUnitsOfItsSources) {
+  std::string columns = "XZQDM varchar(19), XZQMC varchar(60), XZQZMJ double precision";
+  for (const char* code :
+       {"201", "202", "203", "204", "205", "101", "102", "105", "106", "107", "113", "118"}) {
+    columns += std::string(", BM") + code + " double precision default 0";
+  }
+  for (const char* table : {"SA", "SB", "SC"}) {
+    conn().Execute(std::string("create table ") + table + " (" + columns + ")");
+    conn().Execute(std::string("insert into ") + table +
+                   " (XZQDM, XZQMC, BM201, BM101, BM113) values ('330102', '上城区', 1, 2, 3)");
+  }
+  conn().Execute("insert into SA (XZQDM, XZQMC) values ('330102001', '清波街道')");
+  for (int run = 0; run < 2; ++run) {  // the second run replaces the first
+    ASSERT_EQ(context_->RunPjwEjflScript("PJW", "SA", "SB", "SC"), 1);
+  }
+  EXPECT_EQ(Rows(conn(), "select XZQDM, BM20P, BM10PJ, BM11W, HJP, HJW from PJW"),
+            (Strings{"330102|1|2|3|6|6"}));
+}
+
 LANDSTAT_BOTH_ENGINES(AdjustableLandTest);
 
 }  // namespace
