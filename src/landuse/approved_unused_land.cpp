@@ -8,8 +8,8 @@
 
 #include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
-#include "engine/text_helpers.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
 #include "units/unit_conversion.h"
 
@@ -20,6 +20,17 @@ const char kTitle[] = "汇总批而未用地";
 
 const char* FactorText(short unit) {
   return unit == kHectare ? "/10000" : unit == kMu ? "*3/2000" : "";
+}
+
+// A row condition without its leading "where", to be added to a statement
+// that has a filter of its own: in parentheses, so that terms joined by OR
+// stay inside that filter.
+std::string WithoutWhere(const std::string& condition) {
+  const std::size_t start = condition.find_first_not_of(" \t");
+  if (start != std::string::npos && db::ToLowerAscii(condition.substr(start, 5)) == "where") {
+    return condition.substr(start + 5);
+  }
+  return condition;
 }
 
 }  // namespace
@@ -92,7 +103,7 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
                          m_bOracle ? " " : "");
     const std::string filter =
         conditional
-            ? ReplaceAll(ReplaceAll(*condition, "where", " and "), "WHERE", " and ") +
+            ? " and (" + WithoutWhere(*condition) + ")" +
                   (scope == 0 ? "  GROUP BY " : " GROUP BY ") + unit_column
             : fmt::format("{}AND( {} ) GROUP BY {}", scope == 0 ? " " : "  ", match, unit_column);
     if (!RunLoggedStatement(head + select + filter, kTitle, "汇总村民小组数据失败", !conditional)) {

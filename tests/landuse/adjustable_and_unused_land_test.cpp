@@ -179,7 +179,11 @@ TEST_P(AdjustableLandTest, MarkerTablesShareTheirUnitsAndCountTheirOwnMarker) {
                  "('330102001002','3301020010020010000','3301020010020010000','','','2010扩建',40,"
                  "0,0,40,40),"
                  "('330102001002','3301020010020010000','3301020010020010000','','','2010置换',60,"
-                 "0,0,60,60)");
+                 "0,0,60,60),"
+                 "('330103001001','3301030010010010000','3301030010010010000','P','','',5,5,5,0,"
+                 "0)");
+  // Unit rows are this county's only, whatever marker a row carries.
+  context_->m_bGroupLevel = true;
   const auto names = context_->Names();
   const auto county = [&](const char* table) {
     return Rows(conn(), "select XZQZMJ, BM021, BM114 from " +
@@ -196,10 +200,15 @@ TEST_P(AdjustableLandTest, MarkerTablesShareTheirUnitsAndCountTheirOwnMarker) {
   EXPECT_EQ(county("WPXJ_EJFL"), Strings{"100|100|0"});
   EXPECT_EQ(county("PZYJ_EJFL"), Strings{"0|0|0"});
   EXPECT_EQ(county("2010ZH_EJFL"), Strings{"60|0|60"});
-  // Every marker table holds the same units.
+  // Every marker table holds the same units: the county, its township,
+  // two villages and two units, and the other county's village.
   for (const char* table : {"PEWY_EJFL", "PZYJ_EJFL", "2010ZH_EJFL"}) {
     EXPECT_EQ(Numbers(conn(), "select count(*) from " + names.Summary('Q', kMu, table)),
-              (std::vector<double>{4}))
+              (std::vector<double>{7}))
+        << table;
+    EXPECT_EQ(Numbers(conn(), "select count(*) from " + names.Summary('Z', kMu, table) +
+                                  " where length(XZQDM) = 19 and XZQDM like '330103%'"),
+              (std::vector<double>{0}))
         << table;
   }
 }
