@@ -561,6 +561,20 @@ TEST_P(LandUseCountyFamiliesTest, OwnershipSlopeLedgerAndNoIslandTablesAgreeWith
       EXPECT_NEAR(std::accumulate(areas.begin(), areas.end(), 0.0), town[county].areas["XZQZMJ"],
                   1e-6);
     }
+    // Adjustable land: every row adds up to its total, townships to the
+    // county.
+    const std::string ktz = copy + stem + "KTZ";
+    EXPECT_EQ(testing::Numbers(result, "select count(*) from " + ktz +
+                                           " where abs(XZQZMJ - (BM021K + BM022K + BM023K + "
+                                           "BM031K + BM033K + BM042K + BM114K + BM021KB + "
+                                           "BM022KB + BM023KB)) > 0.000001"),
+              (std::vector<double>{0}));
+    const auto townships =
+        testing::Numbers(result, "select XZQZMJ from " + ktz + " where length(XZQDM) = 9");
+    ASSERT_FALSE(townships.empty());
+    EXPECT_NEAR(
+        testing::Numbers(result, "select XZQZMJ from " + ktz + " where length(XZQDM) = 6").at(0),
+        std::accumulate(townships.begin(), townships.end(), 0.0), 1e-6);
   }
 }
 
