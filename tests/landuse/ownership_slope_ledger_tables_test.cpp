@@ -423,6 +423,21 @@ TEST_P(LandUseOwnershipSlopeLedgerTest, NoIslandTablesAreTheRuralTablesOfListedU
 LANDSTAT_BOTH_ENGINES(LandUseOwnershipSlopeLedgerTest);
 
 // A generated county, rural and town run with the no-island tables.
+TEST_P(LandUseOwnershipSlopeLedgerTest, OracleOwnershipQueriesTakeCodePrefixesWithSubstr) {
+  auto context = Context();
+  for (bool oracle : {false, true}) {
+    context->m_bOracle = oracle;
+    const std::string query = context->OwnershipQuery(3, true, "S", 1);
+    EXPECT_NE(query.find(oracle ? "substr(权属单位代码,0,9) as 乡级代码"
+                                : "left(权属单位代码,9) as 乡级代码"),
+              std::string::npos)
+        << query;
+    EXPECT_EQ(query.find("BM05"), std::string::npos) << query;
+    // By location every dialect reads the level columns.
+    EXPECT_EQ(context->OwnershipQuery(3, true, "S", 0).find("substr"), std::string::npos);
+  }
+}
+
 class LandUseCountyFamiliesTest : public testing::BothEngines {};
 
 // Every row's units add up to their village, villages to their township,
