@@ -232,6 +232,25 @@ TEST_P(AdjustableLandTest, ScriptTableJoinsTheUnitsOfItsSources) {
             (Strings{"330102|1|2|3|6|6"}));
 }
 
+TEST_P(AdjustableLandTest, OracleTextsOfTheServerRoad) {
+  if (!IsServer()) GTEST_SKIP() << "the server road runs on a server database";
+  context_->m_bOracle = true;
+  context_->m_bGroupLevel = true;
+  testing::ScopedTraceCapture trace;
+  context_->SumKtz("OK1", 1, kMu, 2);
+  context_->SumRemarkEjfl("OK2", 1, kMu, 1, "地类备注", "P", "p", "where 地类备注 like 'P' ");
+  std::string text;
+  for (const std::string& line : trace.lines) text += line + "\n";
+  for (const char* expected :
+       {"SELECT substr(权属单位代码,0,12),SUM(土地总面积)", "GROUP BY substr(权属单位代码,0,12)",
+        "LIKE '330102_____________'  AND( 地类备注 LIKE 'K' OR 地类备注 LIKE 'k') GROUP BY "
+        "权属单位代码",
+        "SUM(CASE WHEN 地类备注 LIKE 'P' OR 地类备注 LIKE 'p' THEN BM021 ELSE 0 END)"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+  EXPECT_EQ(text.find("left("), std::string::npos) << text;
+}
+
 LANDSTAT_BOTH_ENGINES(AdjustableLandTest);
 
 }  // namespace
