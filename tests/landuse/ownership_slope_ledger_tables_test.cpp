@@ -590,6 +590,24 @@ TEST_P(LandUseCountyFamiliesTest, OwnershipSlopeLedgerAndNoIslandTablesAgreeWith
     EXPECT_NEAR(
         testing::Numbers(result, "select XZQZMJ from " + ktz + " where length(XZQDM) = 6").at(0),
         std::accumulate(townships.begin(), townships.end(), 0.0), 1e-6);
+    // Land approved but not yet used: the county row in square metres holds
+    // the marked land, and townships add up to it in every copy.
+    const std::string pewy = copy + stem + "PEWY_EJFL";
+    const auto pewy_townships =
+        testing::Numbers(result, "select XZQZMJ from " + pewy + " where length(XZQDM) = 9");
+    ASSERT_FALSE(pewy_townships.empty());
+    const double pewy_county =
+        testing::Numbers(result, "select XZQZMJ from " + pewy + " where length(XZQDM) = 6").at(0);
+    EXPECT_NEAR(pewy_county, std::accumulate(pewy_townships.begin(), pewy_townships.end(), 0.0),
+                1e-6);
+    if (copy == "ZPM") {
+      EXPECT_NEAR(pewy_county,
+                  testing::Numbers(result, "select sum(土地总面积) from " +
+                                               std::string(IsServer() ? "D" + stem : "") +
+                                               "statdata where 地类备注 = 'P'")
+                      .at(0),
+                  1e-6);
+    }
   }
 }
 

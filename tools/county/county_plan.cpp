@@ -175,7 +175,9 @@ void PlanParcelAttributes(CountyPlan& plan, Parcel& parcel) {
   Draw marks(seed, kMarks, parcel.cell);
   if (IsAdjustable(parcel.class_code) && marks.Chance(0.15)) parcel.remark = "K";
   if (IsCultivated(parcel.class_code) && marks.Chance(0.01)) {
+    // Approved for construction, still farmed: land approved but not yet used.
     parcel.approval = "示土资批[2009]" + std::to_string(100 + parcel.cell % 900) + "号";
+    parcel.remark = "P";
   }
   parcel.gross = ToCents(RingArea(plan.CellRing(parcel.cell)));
 }

@@ -46,7 +46,7 @@ struct Parcel {
   int owner_group = 0;           // -1: the village collective itself
   int slope = 0;                 // 耕地坡度级, 0 for land that is not cultivated
   std::string cultivation_type;  // 耕地类型
-  std::string remark;            // 地类备注 ("K" marks adjustable land)
+  std::string remark;            // 地类备注 ("K" adjustable, "P" approved but not used)
   std::string approval;          // 批准文号
   double deduction_percent = 0;  // 扣除地类系数, for terraced cultivated land
   bool farmland = false;         // lies in a basic-farmland parcel
