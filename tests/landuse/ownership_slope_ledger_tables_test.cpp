@@ -18,6 +18,7 @@
 #include "engine/stat_context.h"
 #include "engine/stat_drivers.h"
 #include "engine/survey_fixture.h"
+#include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -25,24 +26,11 @@
 namespace landstat {
 namespace {
 
+using testing::NameOf;
+
 using Strings = std::vector<std::string>;
 using Areas = std::map<std::string, double>;
 using Table = std::map<std::string, Areas>;  // XZQDM -> column -> area
-
-const std::map<std::string, std::string> kUnitNames = {{"330102", "上城区"},
-                                                       {"330102001", "一乡"},
-                                                       {"330102002", "二乡"},
-                                                       {"330102001001", "一村"},
-                                                       {"330102001002", "二村"},
-                                                       {"330102002001", "三村"},
-                                                       {"3301020010010010000", "一组"},
-                                                       {"3301020010020010000", "二组"},
-                                                       {"3301020020010010000", "三组"}};
-
-std::string NameOf(const std::string& code) {
-  const auto found = kUnitNames.find(code);
-  return found == kUnitNames.end() ? "" : found->second;
-}
 
 // The land classes of the base rows and the county's administrative units.
 std::vector<gis::CODESTRUCT> CodeEntries() {
@@ -51,10 +39,7 @@ std::vector<gis::CODESTRUCT> CodeEntries() {
        {"01", "011", "012", "013", "03", "031", "05", "051", "10", "104", "20", "203"}) {
     entries.push_back({"地类代码", code, ""});
   }
-  const std::map<std::size_t, std::string> kinds = {
-      {6, "县行政代码"}, {9, "乡行政代码"}, {12, "村行政代码"}, {19, "组行政代码"}};
-  for (const auto& [code, name] : kUnitNames)
-    entries.push_back({kinds.at(code.size()), code, name});
+  testing::AppendTestUnitCodes(entries);
   return entries;
 }
 

@@ -20,6 +20,7 @@
 #include "engine/stat_context.h"
 #include "engine/stat_drivers.h"
 #include "engine/survey_fixture.h"
+#include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
 #include "resources/resources.h"
 #include "support/program_dir.h"
@@ -28,27 +29,14 @@
 namespace landstat {
 namespace {
 
+using testing::NameOf;
+
 using testing::ReadFileBytes;
 using testing::Rows;
 using testing::Texts;
 using testing::WriteStatConfig;
 using Strings = std::vector<std::string>;
 using Areas = std::map<std::string, double>;
-
-const std::map<std::string, std::string> kUnitNames = {{"330102", "上城区"},
-                                                       {"330102001", "一乡"},
-                                                       {"330102002", "二乡"},
-                                                       {"330102001001", "一村"},
-                                                       {"330102001002", "二村"},
-                                                       {"330102002001", "三村"},
-                                                       {"3301020010010010000", "一组"},
-                                                       {"3301020010020010000", "二组"},
-                                                       {"3301020020010010000", "三组"}};
-
-std::string NameOf(const std::string& code) {
-  const auto found = kUnitNames.find(code);
-  return found == kUnitNames.end() ? "" : found->second;
-}
 
 // The national land classes and the county's administrative units.
 std::vector<gis::CODESTRUCT> CodeEntries() {
@@ -62,10 +50,7 @@ std::vector<gis::CODESTRUCT> CodeEntries() {
     std::getline(fields, entry.code, '\t');
     std::getline(fields, entry.name, '\t');
   }
-  const std::map<std::size_t, std::string> kinds = {
-      {6, "县行政代码"}, {9, "乡行政代码"}, {12, "村行政代码"}, {19, "组行政代码"}};
-  for (const auto& [code, name] : kUnitNames)
-    entries.push_back({kinds.at(code.size()), code, name});
+  testing::AppendTestUnitCodes(entries);
   return entries;
 }
 
