@@ -243,6 +243,12 @@ class CStatContext {
   std::vector<std::string> IslandStatements(IslandTableKind kind, const std::string& source,
                                             const std::string& target, short scope) const;
   std::vector<std::string> ConvertedClassStatements(short kind, bool rural) const;
+  // The sum list, the column list (closed by ")") and the total of the
+  // first-level columns of a kind's classes; rural lists leave out 05 to 09.
+  struct ClassLists {
+    std::string sums, columns, total_sum;
+  };
+  ClassLists ClassSumLists(short kind, bool rural) const;
 
   // The class summaries by level: county, township, village and, with the
   // group level, the ownership unit; scope Z by location, Q by ownership.

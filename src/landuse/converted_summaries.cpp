@@ -38,17 +38,7 @@ std::vector<std::string> CStatContext::ConvertedClassStatements(short kind, bool
   const std::string target =
       m_names.Plain(std::string(rural ? "NCTDLY_" : "TDLY_") + (kind == 1 ? "YJFL" : "EJFL"));
   const std::string source = m_names.Plain(kind == 1 ? "statdataex" : "statdata");
-  const std::vector<std::string>& codes = kind == 1 ? m_arrClass1Codes : m_arrClassCodes;
-  std::string sums, columns, total;
-  for (const std::string& code : codes) {
-    if (rural && !IsRuralClassCode(code)) continue;
-    sums += (sums.empty() ? "" : ",") + std::string("SUM(BM") + code + ") ";
-    columns += (columns.empty() ? "" : ",") + std::string("BM") + code;
-    if (kind == 1 || code.size() == 2)
-      total += (total.empty() ? "" : "+") + std::string("BM") + code;
-  }
-  columns += ")";
-  const std::string total_sum = "SUM(" + total + ") ";
+  const auto [sums, columns, total_sum] = ClassSumLists(kind, rural);
   const std::string head = "insert into " + target + "(XZQDM,XZQMC,XZQZMJ,";
   std::vector<std::string> statements;
   for (int level = 0; level < 4; ++level) {

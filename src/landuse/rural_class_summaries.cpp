@@ -56,20 +56,27 @@ short CStatContext::StatNcTdlySjfl() {
   return 1;
 }
 
+CStatContext::ClassLists CStatContext::ClassSumLists(short kind, bool rural) const {
+  const std::vector<std::string>& codes = kind == 1 ? m_arrClass1Codes : m_arrClassCodes;
+  ClassLists lists;
+  std::string total;
+  for (const std::string& code : codes) {
+    if (rural && !IsRuralClassCode(code)) continue;
+    lists.sums += (lists.sums.empty() ? "" : ",") + std::string("SUM(BM") + code + ") ";
+    lists.columns += (lists.columns.empty() ? "" : ",") + std::string("BM") + code;
+    // The total: the first-level columns only, so a sub-class is not
+    // counted twice.
+    if (kind == 1 || code.size() == 2) total += (total.empty() ? "" : "+") + ("BM" + code);
+  }
+  lists.columns += ")";
+  lists.total_sum = "SUM(" + total + ") ";
+  return lists;
+}
+
 std::vector<std::string> CStatContext::NcTdlyClassStatements(short kind, const std::string& source,
                                                              const std::string& target,
                                                              short scope) const {
-  const std::vector<std::string>& codes = kind == 1 ? m_arrClass1Codes : m_arrClassCodes;
-  std::string sums, columns, total;
-  for (const std::string& code : codes) {
-    if (!IsRuralClassCode(code)) continue;
-    sums += (sums.empty() ? "" : ",") + std::string("SUM(BM") + code + ") ";
-    columns += (columns.empty() ? "" : ",") + std::string("BM") + code;
-    if (kind == 1 || code.size() == 2)
-      total += (total.empty() ? "" : "+") + std::string("BM") + code;
-  }
-  columns += ")";
-  const std::string total_sum = "SUM(" + total + ") ";
+  const auto [sums, columns, total_sum] = ClassSumLists(kind, true);
   const std::string head =
       "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
   const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);

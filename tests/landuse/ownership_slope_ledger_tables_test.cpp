@@ -18,6 +18,7 @@
 #include "engine/stat_context.h"
 #include "engine/stat_drivers.h"
 #include "engine/survey_fixture.h"
+#include "landuse/generated_county_run.h"
 #include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
 #include "support/program_dir.h"
@@ -444,29 +445,11 @@ void ExpectLevelsAddUp(std::map<std::string, ReadRow>& rows) {
 TEST_P(LandUseCountyFamiliesTest, OwnershipSlopeLedgerAndNoIslandTablesAgreeWithClassTables) {
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
-  county::CountyOptions options;
-  options.parcels = 2000;
-  options.seed = 47;
-  const county::CountyPlan plan = county::PlanCounty(options);
-  const county::CountyFiles files = county::WriteCounty(plan, home.File("county"));
-  std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(files.codes));
-  std::set<std::string> islands;
-  for (const county::Village& village : plan.villages) {
-    if (village.island) islands.insert(village.unit.code);
-  }
+  const testing::GeneratedCountyRun generated(home, 47);
+  const std::set<std::string>& islands = generated.islands;
   ASSERT_FALSE(islands.empty());
-  const std::string log = home.File("stat.log"), county = options.county_code;
-  testing::WriteFileBytes(home.File("HostSetting.xml"),
-                          "<HostSetting><Set version=\"通用农村城镇duda\"/></HostSetting>");
-  testing::WriteFileBytes(log, "");
-  {
-    testing::OpenSurvey survey(files.survey);
-    testing::ScopedLayer district(gis::OpenLayer(files.survey, "行政辖区"));
-    ASSERT_EQ(landStatData(survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0, district,
-                           codes.get(), database().ConnectionString(), "2009", county,
-                           IsServer() ? 1 : 0, 1, log),
-              1);
-  }
+  const std::string log = generated.log, county = generated.options.county_code;
+  ASSERT_EQ(generated.Run("通用农村城镇duda", database().ConnectionString(), IsServer()), 1);
   EXPECT_EQ(testing::ReadFileBytes(log).find("失败"), std::string::npos);
   db::Connection result(database().ConnectionString());
   const std::string stem = IsServer() ? "2009" + county : "";

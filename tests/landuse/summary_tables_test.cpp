@@ -20,6 +20,7 @@
 #include "engine/stat_context.h"
 #include "engine/stat_drivers.h"
 #include "engine/survey_fixture.h"
+#include "landuse/generated_county_run.h"
 #include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
 #include "resources/resources.h"
@@ -560,18 +561,11 @@ class CountySummariesTest : public testing::BothEngines {};
 TEST_P(CountySummariesTest, LevelsAddUpAndIslandsAreTheMarkedVillages) {
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
-  county::CountyOptions options;
-  options.parcels = 2000;
-  options.seed = 31;
-  const county::CountyPlan plan = county::PlanCounty(options);
-  const county::CountyFiles files = county::WriteCounty(plan, home.File("county"));
-  std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(files.codes));
-  std::set<std::string> islands;
-  for (const county::Village& village : plan.villages) {
-    if (village.island) islands.insert(village.unit.code);
-  }
+  const testing::GeneratedCountyRun generated(home, 31);
+  const std::set<std::string>& islands = generated.islands;
   ASSERT_FALSE(islands.empty());
-  const std::string log = home.File("stat.log");
+  const county::CountyOptions& options = generated.options;
+  const std::string log = generated.log;
   const std::string stem = IsServer() ? "2009" + options.county_code : "";
 
   // The regrouped table's version first, while no rural table stands.
@@ -583,17 +577,7 @@ TEST_P(CountySummariesTest, LevelsAddUpAndIslandsAreTheMarkedVillages) {
       {"城镇", {"TDLY_YJFL", "TDLY_EJFL", "TDLY_SJFL"}}};
   for (const auto& [version, families] : runs) {
     SCOPED_TRACE(version);
-    testing::WriteFileBytes(home.File("HostSetting.xml"),
-                            "<HostSetting><Set version=\"" + version + "\"/></HostSetting>");
-    testing::WriteFileBytes(log, "");
-    {
-      testing::OpenSurvey survey(files.survey);
-      testing::ScopedLayer district(gis::OpenLayer(files.survey, "行政辖区"));
-      ASSERT_EQ(landStatData(survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0, district,
-                             codes.get(), database().ConnectionString(), "2009",
-                             options.county_code, IsServer() ? 1 : 0, 1, log),
-                1);
-    }
+    ASSERT_EQ(generated.Run(version, database().ConnectionString(), IsServer()), 1);
     EXPECT_EQ(testing::ReadFileBytes(log).find("失败"), std::string::npos)
         << testing::ReadFileBytes(log);
 

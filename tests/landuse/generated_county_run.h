@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include "county_plan.h"
+#include "county_writer.h"
+#include "engine/stat_drivers.h"
+#include "engine/survey_fixture.h"
+#include "platform/gis/layers.h"
+#include "platform/gis/rural_code.h"
+#include "support/program_dir.h"
+
+namespace landstat::testing {
+
+// A generated county of 2000 parcels written into the test's program
+// directory, with the statistics run of a version string on it.
+struct GeneratedCountyRun {
+  GeneratedCountyRun(const ScopedProgramDir& home, std::uint64_t seed) {
+    options.parcels = 2000;
+    options.seed = seed;
+    plan = county::PlanCounty(options);
+    files = county::WriteCounty(plan, home.File("county"));
+    codes.reset(gis::RuralCode::Load(files.codes));
+    for (const county::Village& village : plan.villages) {
+      if (village.island) islands.insert(village.unit.code);
+    }
+    log = home.File("stat.log");
+    host_settings = home.File("HostSetting.xml");
+  }
+
+  // The full run of `version` into the database, year 2009, with an empty
+  // log first; the run's result.
+  short Run(const std::string& version, const std::string& connection, bool server) const {
+    WriteFileBytes(host_settings, "<HostSetting><Set version=\"" + version + "\"/></HostSetting>");
+    WriteFileBytes(log, "");
+    OpenSurvey survey(files.survey);
+    ScopedLayer district(gis::OpenLayer(files.survey, "行政辖区"));
+    return landStatData(survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0, district,
+                        codes.get(), connection, "2009", options.county_code, server ? 1 : 0, 1,
+                        log);
+  }
+
+  county::CountyOptions options;
+  county::CountyPlan plan;
+  county::CountyFiles files;
+  std::unique_ptr<gis::RuralCode> codes;
+  std::set<std::string> islands;  // the island villages' codes
+  std::string log, host_settings;
+};
+
+}  // namespace landstat::testing
