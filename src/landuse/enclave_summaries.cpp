@@ -14,11 +14,6 @@ namespace {
 
 const char* const kEnclaveBases[] = {"", "FRDTDLY_YJFL", "FRDTDLY_EJFL"};
 
-bool IsConstructionGap(const std::string& code) {
-  const std::string head = code.substr(0, 2);
-  return head >= "05" && head <= "09";
-}
-
 // The sum list and the column list of a kind: every class but 05 to 09.
 struct EnclaveLists {
   std::string sums, columns;
@@ -27,7 +22,7 @@ struct EnclaveLists {
 EnclaveLists ListsFor(const std::vector<std::string>& codes) {
   EnclaveLists lists;
   for (const std::string& code : codes) {
-    if (IsConstructionGap(code)) continue;
+    if (!IsRuralClassCode(code)) continue;
     const char* comma = lists.sums.empty() ? "" : ",";
     lists.sums += comma + ("SUM(BM" + code + ") ");
     lists.columns += comma + ("BM" + code);

@@ -22,11 +22,6 @@ constexpr char kFailed[] = "生成汇总农村土地利用按权属分类二三�
 // The embedded database's partial tables: totals, state-owned, collective.
 constexpr const char* kWorkTables[] = {"tempyji", "tempeji", "tempsji"};
 
-bool InRuralGap(const std::string& code) {
-  const std::string head = code.substr(0, 2);
-  return head >= "05" && head <= "09";
-}
-
 // The three kinds of column of each class, in the embedded and the server
 // spelling ("%s" takes the code twice).
 struct ColumnKind {
@@ -58,7 +53,7 @@ std::string JoinColumns(const std::vector<std::string>& entries) {
 std::vector<std::string> CStatContext::OwnershipColumnLists(bool server) const {
   std::vector<std::vector<std::string>> entries(server ? 1 : 3);
   for (const std::string& code : m_arrClassCodes) {
-    if (InRuralGap(code)) continue;
+    if (!IsRuralClassCode(code)) continue;
     for (std::size_t kind = 0; kind < 3; ++kind) {
       const ColumnKind& form = kColumnKinds[kind];
       entries[server ? 0 : kind].push_back(

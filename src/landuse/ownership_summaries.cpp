@@ -30,10 +30,6 @@ const LevelColumns kLevels[7] = {{"", "", 0},
                                  {"市级代码", "市名称", 4},
                                  {"省级代码", "省名称", 2}};
 
-bool InRuralGap(const std::string& code) {
-  return code >= "05" && code <= "09";
-}
-
 }  // namespace
 
 std::string CStatContext::OwnershipQuery(short level, bool rural, const std::string& source,
@@ -41,7 +37,7 @@ std::string CStatContext::OwnershipQuery(short level, bool rural, const std::str
   if (level < 1 || level > 6) return {};
   std::string fields;
   for (const std::string& code : m_arrClass1Codes) {
-    if (rural && InRuralGap(code)) continue;
+    if (rural && !IsRuralClassCode(code)) continue;
     fields += (fields.empty() ? "" : ",") + fmt::format("SUM(BM{0}) AS BM{0}", code);
   }
   fields += " ";
@@ -70,7 +66,7 @@ short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& tar
   // The codes written: rural tables leave out 05 to 09, the others 20.
   std::vector<std::string> written;
   for (const std::string& code : m_arrClass1Codes) {
-    if (rural ? !InRuralGap(code) : code != "20") written.push_back(code);
+    if (rural ? IsRuralClassCode(code) : code != "20") written.push_back(code);
   }
   struct Row {
     std::string code, name;

@@ -10,16 +10,10 @@ namespace {
 
 constexpr const char* kArea = " double default 0.00";
 
-// Codes of classes 05 to 09 have no column in the rural tables.
-bool IsRuralCode(const std::string& code) {
-  const std::string head = code.substr(0, 2);
-  return head < "05" || head > "09";
-}
-
 std::string ClassColumns(const std::vector<std::string>& codes, bool rural) {
   std::string columns;
   for (const std::string& code : codes) {
-    if (rural && !IsRuralCode(code)) continue;
+    if (rural && !IsRuralClassCode(code)) continue;
     columns += (columns.empty() ? "" : ",") + std::string("BM") + code + kArea;
   }
   return columns;
@@ -38,7 +32,8 @@ std::string ThreeColumnsPerClass(std::initializer_list<const char*> classes) {
 }  // namespace
 
 bool IsRuralClassCode(const std::string& code) {
-  return IsRuralCode(code);
+  const std::string head = code.substr(0, 2);
+  return head < "05" || head > "09";
 }
 
 std::string CStatContext::SummaryLayoutStatement(SummaryLayout layout,
