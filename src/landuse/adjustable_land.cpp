@@ -39,10 +39,6 @@ std::vector<std::string> FixedColumns() {
   return columns;
 }
 
-const char* FactorText(short unit) {
-  return unit == kHectare ? "/10000" : unit == kMu ? "*3/2000" : "";
-}
-
 }  // namespace
 
 std::string CStatContext::LevelRollUp(const std::string& head, const std::string& sums,
@@ -111,7 +107,7 @@ short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, s
     total.push_back("XZQZMJ");
     // Balanced in steps of the table's own last decimal, so that rows add
     // up to the figure they show.
-    ConvertFldValue(m_pConn, 1, target, total, FactorText(unit), decimals);
+    ConvertFldValue(m_pConn, 1, target, total, FactorText(kSquareMetre, unit), decimals);
     BalanceKtzTotals("ZPMKTZ", target, std::pow(10.0, -decimals), decimals,
                      unit == kHectare ? 0.0001 : 0.0015);
   }
@@ -169,7 +165,8 @@ short CStatContext::SumKtz(const std::string& target, short scope, short unit, s
     if (!RunLoggedStatement(statement, kTitle, kUnitFailed, true)) return 0;
   }
   if (unit == kHectare || unit == kMu) {
-    ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(unit), decimals);
+    ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(kSquareMetre, unit),
+                    decimals);
   }
   SetSumFldValue(m_pConn, target, "XZQZMJ", total);
   RunLoggedStatement(LevelRollUp(head, k_sums, target, 9), kTitle, kTownshipFailed, true);

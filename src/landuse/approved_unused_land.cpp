@@ -18,10 +18,6 @@ namespace {
 
 const char kTitle[] = "汇总批而未用地";
 
-const char* FactorText(short unit) {
-  return unit == kHectare ? "/10000" : unit == kMu ? "*3/2000" : "";
-}
-
 // A row condition without its leading "where", to be added to a statement
 // that has a filter of its own: in parentheses, so that terms joined by OR
 // stay inside that filter.
@@ -113,7 +109,8 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
   if (unit == kHectare || unit == kMu) {
     std::vector<std::string> converted = {"XZQZMJ"};
     for (const std::string& code : m_arrClassCodes) converted.push_back("BM" + code);
-    ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(unit), decimals);
+    ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(kSquareMetre, unit),
+                    decimals);
     // First-level columns again the sums of their converted sub-classes.
     for (const std::string& first : m_arrClass1Codes) {
       std::vector<std::string> parts;

@@ -10,15 +10,6 @@
 namespace landstat {
 namespace {
 
-// The factor text of a unit pair (0 hectare, 1 mu, 2 square metre); empty
-// for a pair that is no conversion.
-const char* FactorText(int from, int to) {
-  static const char* const kFactors[3][3] = {
-      {"", "*15", "*10000"}, {"/15", "", "*2000/3"}, {"/10000", "*3/2000", ""}};
-  if (from < 0 || from > 2 || to < 0 || to > 2) return "";
-  return kFactors[from][to];
-}
-
 bool IsAreaColumn(const db::ColumnInfo& column) {
   const std::string type = db::ToLowerAscii(column.declared);
   return type.find("double") != std::string::npos || type.find("float") != std::string::npos ||
@@ -27,6 +18,15 @@ bool IsAreaColumn(const db::ColumnInfo& column) {
 }
 
 }  // namespace
+
+// The factor text of a unit pair (0 hectare, 1 mu, 2 square metre); empty
+// for a pair that is no conversion.
+const char* FactorText(int from, int to) {
+  static const char* const kFactors[3][3] = {
+      {"", "*15", "*10000"}, {"/15", "", "*2000/3"}, {"/10000", "*3/2000", ""}};
+  if (from < 0 || from > 2 || to < 0 || to > 2) return "";
+  return kFactors[from][to];
+}
 
 short ConvertAreaUnit(db::Connection& connection, const std::string& table, int target, int source,
                       int, int decimals) {

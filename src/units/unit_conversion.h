@@ -7,6 +7,11 @@
 
 namespace landstat {
 
+// The factor text that converts an area from unit `from` to unit `to`
+// (0 hectare, 1 mu, 2 square metre): "/10000", "*3/2000", ...; empty for
+// the same unit or an unknown one.
+const char* FactorText(int from, int to);
+
 // Converts every area column (double) of a stored table from the unit
 // `source` to `target` (0 hectare, 1 mu, 2 square metre), rounded to
 // `decimals`; the ratio columns of the town intensity table stay. 1 when
