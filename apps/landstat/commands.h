@@ -30,5 +30,7 @@ struct Command {
 
 int Run(const Options& options);
 extern const char* const RunHelp;
+int Convert(const Options& options);
+extern const char* const ConvertHelp;
 
 }  // namespace landstat::cli

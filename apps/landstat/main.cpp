@@ -15,6 +15,9 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
       {"run",
        {"runs the statistics of a county's survey into a database", landstat::cli::Run,
         landstat::cli::RunHelp}},
+      {"convert",
+       {"converts a county's stored statistics to another area unit", landstat::cli::Convert,
+        landstat::cli::ConvertHelp}},
   };
   return commands;
 }

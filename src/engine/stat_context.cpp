@@ -19,16 +19,8 @@ const std::vector<std::string> kStatFixedFields = {
 namespace {
 
 short SourceUnitOf(const std::string& text) {
-  if (text == "公顷") return kHectare;
-  if (text == "亩") return kMu;
-  return kSquareMetre;
-}
-
-short TargetUnitOf(const std::string& text) {
-  if (text == "公顷") return kHectare;
-  if (text == "亩") return kMu;
-  if (text == "平方米") return kSquareMetre;
-  return kNoUnit;
+  const short unit = UnitOfText(text);
+  return unit == kNoUnit ? kSquareMetre : unit;
 }
 
 }  // namespace
@@ -67,8 +59,8 @@ void CStatContext::FixUnits() {
   std::string unit1, unit2, unit3;
   GetUnit(unit1, unit2, unit3);
   m_nUnitSrc = SourceUnitOf(unit1);
-  m_nUnit1 = TargetUnitOf(unit2);
-  m_nUnit2 = TargetUnitOf(unit3);
+  m_nUnit1 = UnitOfText(unit2);
+  m_nUnit2 = UnitOfText(unit3);
   int len1 = 2, len2 = 2, len3 = 2;
   GetPointLen(len1, len2, len3);
   m_nDecSrc = static_cast<short>(len1);

@@ -50,6 +50,13 @@ struct LevelPolicy {
 // The log messages of a failed county, township, village and unit level.
 extern const char* const kLevelMessages[4];
 
+// How the area columns and rows of a converted summary table add up.
+enum class SummaryShape {
+  kClassLevels,      // XZQZMJ and class columns, rows by level
+  kOwnershipLevels,  // ZHJ, GHJ, JHJ and G/J/HJ per class, rows by level
+  kEnclavePairs,     // FRDMJ and class columns, one row per unit pair
+};
+
 // The island summary tables.
 enum class IslandTableKind { kNcHdYjfl, kNcHdEjfl, kHdYjfl, kHdEjfl };
 
@@ -108,6 +115,11 @@ class CStatContext {
   // this run's units and kinds.
   short CreateAreaUnitTable();
   short RecordAreaUnits();
+  // The unit recorded for a kind of statistics ("土地利用") or a converted
+  // table ("TDLY_YJFL") in this year: RecordTableUnit keeps one row for it;
+  // RecordedUnit gives kNoUnit when none is recorded (may throw DbError).
+  short RecordTableUnit(const std::string& type, short unit);
+  short RecordedUnit(const std::string& type);
   // The base table: created from the field list, filled from the linear
   // features, scattered features and parcels. A piece the table refuses, a
   // missing field or an area that is no number is logged naming the layer
@@ -118,6 +130,9 @@ class CStatContext {
   // the copies filled, converted and rounded to their units.
   short CreateUnitStatTables();
   short FillUnitStatTables();
+  // Fills one copy (created empty) with the base table's rows, areas
+  // converted from the source unit and rounded.
+  short FillUnitCopy(const std::string& name, short unit, short decimals);
   // The unit copies that exist in this run, with their units.
   std::vector<std::pair<short, std::string>> UnitCopies() const;
   // The area columns of the base table: "土地总面积" and the class columns.
@@ -142,6 +157,10 @@ class CStatContext {
   // number 序号. A distribution that cannot reach its total stops and is
   // logged; it never runs without end.
   short BalanceStatData();
+  // Balances one filled copy in `unit` against the source-unit table
+  // `source` (rows paired by 序号).
+  short BalanceUnitCopy(const std::string& source, const std::string& copy, short unit,
+                        short decimals);
   short BalanceStatDataByUnit();
   double RegionTotal(const std::string& table);
   double UnitTotal(double source_total, short unit, short decimals) const;
@@ -163,6 +182,10 @@ class CStatContext {
                           const std::map<std::string, double>& new_totals = {});
   short BalanceExtClassAreas(const std::string& unit_table,
                              const std::vector<std::string>& extensions, short decimals);
+  // A converted land-use summary table made to add up again: by level
+  // (county, townships, villages, units) with classes to totals, or row by
+  // row for the enclave tables of unit pairs.
+  short BalanceSummaryLevels(const std::string& table, SummaryShape shape);
   // The slope table and the farmland tables after a unit conversion.
   short BalanceGdPdMjHz();
   short BalanceJbntQktj();

@@ -15,6 +15,26 @@ const char* UnitPrefix(short unit) {
   }
 }
 
+const char* UnitText(short unit) {
+  switch (unit) {
+    case kHectare:
+      return "公顷";
+    case kMu:
+      return "亩";
+    case kSquareMetre:
+      return "平方米";
+    default:
+      return "";
+  }
+}
+
+short UnitOfText(const std::string& text) {
+  for (short unit : {kHectare, kMu, kSquareMetre}) {
+    if (text == UnitText(unit)) return unit;
+  }
+  return kNoUnit;
+}
+
 std::string TableNames::Stem(const std::string& base) const {
   return server_ ? year_ + county_ + base : base;
 }

@@ -12,6 +12,11 @@ constexpr short kNoUnit = static_cast<short>(0xFFFF);
 
 // The table-name prefix of a unit: "GQ", "MU", "PM"; empty for none.
 const char* UnitPrefix(short unit);
+// The name of a unit as the configuration and the area-unit table write it:
+// "公顷", "亩", "平方米"; empty for none.
+const char* UnitText(short unit);
+// The unit of such a name; kNoUnit for any other text.
+short UnitOfText(const std::string& text);
 
 // Names of the statistics tables in each naming mode, in one place so that
 // builders and readers agree. Mode 0 is a stand-alone database per county

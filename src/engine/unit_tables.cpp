@@ -3,34 +3,9 @@
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
+#include "units/unit_conversion.h"
 
 namespace landstat {
-namespace {
-
-// The factor that takes an area from one unit to another, as SQL text.
-const char* UnitFactor(short from, short to) {
-  static const char* const kFactors[3][3] = {// to: hectare, mu, square metre
-                                             {"", "*15", "*10000"},       // from hectares
-                                             {"/15", "", "*2000/3"},      // from mu
-                                             {"/10000", "*3/2000", ""}};  // from square metres
-  if (from < 0 || from > 2 || to < 0 || to > 2) return "";
-  return kFactors[from][to];
-}
-
-const char* UnitName(short unit) {
-  switch (unit) {
-    case kHectare:
-      return "公顷";
-    case kMu:
-      return "亩";
-    case kSquareMetre:
-      return "平方米";
-    default:
-      return "";
-  }
-}
-
-}  // namespace
 
 short CStatContext::CreateAreaUnitTable() {
   // The table keeps the units of every year and kind recorded in the
@@ -58,7 +33,7 @@ short CStatContext::RecordAreaUnits() {
       if (!wanted) continue;
       try {
         const std::vector<db::Value> key = {db::Value(m_strPrefix1), db::Value(kind),
-                                            db::Value(UnitName(unit))};
+                                            db::Value(UnitText(unit))};
         const db::Value present = m_pConn.Scalar(
             "select count(*) from " + table + " where 年度=? and TYPE=? and AREAUNIT=?", key);
         if (present.AsInteger() == 0) {
@@ -72,6 +47,37 @@ short CStatContext::RecordAreaUnits() {
     }
   }
   return result;
+}
+
+short CStatContext::RecordTableUnit(const std::string& type, short unit) {
+  if (CreateAreaUnitTable() == 0) return 0;
+  const std::string table = m_names.AreaUnit();
+  try {
+    // One row for the year and type: the unit its tables now hold.
+    const std::vector<db::Value> key = {db::Value(m_strPrefix1), db::Value(type)};
+    m_pConn.Execute("delete from " + table + " where 年度=? and TYPE=?", key);
+    m_pConn.Execute("insert into " + table + " (年度, TYPE, AREAUNIT) values (?, ?, ?)",
+                    {key[0], key[1], db::Value(UnitText(unit))});
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    LogFailure("记录面积单位", type + " 记录面积单位失败");
+    return 0;
+  }
+}
+
+short CStatContext::RecordedUnit(const std::string& type) {
+  const std::string table = m_names.AreaUnit();
+  if (!IsTableExist(table)) return kNoUnit;
+  // Several units of a kind (the copies of a run): the first of hectares,
+  // mu and square metres.
+  for (short unit : {kHectare, kMu, kSquareMetre}) {
+    const db::Value rows =
+        m_pConn.Scalar("select count(*) from " + table + " where 年度=? and TYPE=? and AREAUNIT=?",
+                       {db::Value(m_strPrefix1), db::Value(type), db::Value(UnitText(unit))});
+    if (rows.AsInteger() > 0) return unit;
+  }
+  return kNoUnit;
 }
 
 std::vector<std::pair<short, std::string>> CStatContext::UnitCopies() const {
@@ -116,28 +122,30 @@ std::vector<std::string> CStatContext::AreaColumns() const {
   return columns;
 }
 
+short CStatContext::FillUnitCopy(const std::string& name, short unit, short decimals) {
+  // One pass: every row of the base table copied with its areas converted
+  // and rounded to the copy's unit. Rows keep the base table's order.
+  std::string list;
+  for (const db::ColumnInfo& column : m_pConn.Columns(m_strStatTbl)) {
+    const bool area = column.name == "土地总面积" || column.name.rfind("BM", 0) == 0 ||
+                      column.name.rfind("bm", 0) == 0;
+    if (!list.empty()) list += ",";
+    // Most class columns of a row are 0: only the others are converted.
+    list += area && unit != m_nUnitSrc
+                ? "CASE WHEN " + column.name + "=0 THEN " + column.name + " ELSE " +
+                      Dialect().Round(column.name + FactorText(m_nUnitSrc, unit), decimals) + " END"
+                : column.name;
+  }
+  m_pConn.Execute("insert into " + name + " select " + list + " from " + m_strStatTbl);
+  return 1;
+}
+
 short CStatContext::FillUnitStatTables() {
   // Sums made from the copies before are stale from here on.
   ForgetSummarySources();
   try {
-    const std::vector<db::ColumnInfo> columns = m_pConn.Columns(m_strStatTbl);
     for (const auto& [unit, name] : UnitCopies()) {
-      // One pass: every row copied with its areas converted and rounded to
-      // the copy's unit. Rows keep the base table's order.
-      const short decimals = name == m_strStatTblUnit1 ? m_nDec1 : m_nDec2;
-      std::string list;
-      for (const db::ColumnInfo& column : columns) {
-        const bool area = column.name == "土地总面积" || column.name.rfind("BM", 0) == 0 ||
-                          column.name.rfind("bm", 0) == 0;
-        if (!list.empty()) list += ",";
-        // Most class columns of a row are 0: only the others are converted.
-        list += area && unit != m_nUnitSrc
-                    ? "CASE WHEN " + column.name + "=0 THEN " + column.name + " ELSE " +
-                          Dialect().Round(column.name + UnitFactor(m_nUnitSrc, unit), decimals) +
-                          " END"
-                    : column.name;
-      }
-      m_pConn.Execute("insert into " + name + " select " + list + " from " + m_strStatTbl);
+      FillUnitCopy(name, unit, name == m_strStatTblUnit1 ? m_nDec1 : m_nDec2);
     }
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());

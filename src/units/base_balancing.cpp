@@ -452,21 +452,27 @@ double CStatContext::RegionTotal(const std::string& table) {
 }
 
 short CStatContext::BalanceStatData() {
+  for (const auto& [name, unit, decimals] : {std::tuple{m_strStatTblUnit1, m_nUnit1, m_nDec1},
+                                             std::tuple{m_strStatTblUnit2, m_nUnit2, m_nDec2}}) {
+    if (name.empty() || unit == m_nUnitSrc) continue;
+    if (BalanceUnitCopy(m_strStatTblSrc, name, unit, decimals) == 0) return 0;
+  }
+  return 1;
+}
+
+short CStatContext::BalanceUnitCopy(const std::string& source, const std::string& copy, short unit,
+                                    short decimals) {
   try {
-    const double region = RegionTotal(m_strStatTblSrc);
+    const double region = RegionTotal(source);
     const ClassColumns columns = SortClassColumns(*this, true);
-    for (const auto& [name, unit, decimals] : {std::tuple{m_strStatTblUnit1, m_nUnit1, m_nDec1},
-                                               std::tuple{m_strStatTblUnit2, m_nUnit2, m_nDec2}}) {
-      if (name.empty() || unit == m_nUnitSrc) continue;
-      std::vector<std::string> codes;
-      std::vector<double> totals;
-      BalanceVillageTotals(name, UnitTotal(region, unit, decimals), decimals, codes, totals);
-      host::yDebugTime("village totals of " + name + " balanced");
-      const std::map<std::string, double> moved =
-          BalanceUnitsInVillages(name, decimals, codes, totals);
-      host::yDebugTime("rows of the villages of " + name + " balanced");
-      BalanceClassAreas(m_strStatTblSrc, name, columns.leaves, columns.extensions, decimals, moved);
-    }
+    std::vector<std::string> codes;
+    std::vector<double> totals;
+    BalanceVillageTotals(copy, UnitTotal(region, unit, decimals), decimals, codes, totals);
+    host::yDebugTime("village totals of " + copy + " balanced");
+    const std::map<std::string, double> moved =
+        BalanceUnitsInVillages(copy, decimals, codes, totals);
+    host::yDebugTime("rows of the villages of " + copy + " balanced");
+    BalanceClassAreas(source, copy, columns.leaves, columns.extensions, decimals, moved);
     return 1;
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());

@@ -10,68 +10,14 @@
 #include "platform/db/recordset.h"
 #include "platform/host/trace.h"
 #include "units/step_rule.h"
+#include "units/summary_rows.h"
 
 namespace landstat {
 namespace {
 
 using Columns = std::vector<std::string>;
 
-// The rows of a summary table, by their code, with the area columns the
-// balancing reads; written back where they changed.
-class SummaryRows {
- public:
-  SummaryRows(db::Connection& connection, std::string table, std::string key, Columns columns)
-      : connection_(connection),
-        table_(std::move(table)),
-        key_(std::move(key)),
-        columns_(std::move(columns)) {
-    db::Recordset rows(connection_, "select * from " + table_ + " order by " + key_);
-    for (; !rows.IsEOF(); rows.MoveNext()) {
-      std::map<std::string, double>& values = rows_[rows.Text(key_)];
-      for (const std::string& column : columns_) values[column] = rows.Number(column);
-    }
-    original_ = rows_;
-  }
-
-  bool Has(const std::string& code) const { return rows_.count(code) != 0; }
-  std::map<std::string, double>& operator[](const std::string& code) { return rows_.at(code); }
-
-  std::vector<std::string> Codes() const {
-    std::vector<std::string> codes;
-    for (const auto& [code, values] : rows_) codes.push_back(code);
-    return codes;
-  }
-
-  // The codes of the rows whose code is `prefix` and `extra` characters more.
-  std::vector<std::string> Under(const std::string& prefix, std::size_t extra) const {
-    std::vector<std::string> codes;
-    for (const auto& [code, values] : rows_) {
-      if (code.size() == prefix.size() + extra && code.compare(0, prefix.size(), prefix) == 0) {
-        codes.push_back(code);
-      }
-    }
-    return codes;
-  }
-
-  void Save() {
-    db::Recordset rows(connection_, "select * from " + table_);
-    for (; !rows.IsEOF(); rows.MoveNext()) {
-      const std::string code = rows.Text(key_);
-      auto now = rows_.find(code);
-      if (now == rows_.end() || now->second == original_.at(code)) continue;
-      for (const std::string& column : columns_) rows.SetField(column, now->second.at(column));
-      rows.Update();
-    }
-    rows.Close();
-    original_ = rows_;
-  }
-
- private:
-  db::Connection& connection_;
-  std::string table_, key_;
-  Columns columns_;
-  std::map<std::string, std::map<std::string, double>> rows_, original_;
-};
+using units::SummaryRows;
 
 // Cyclic stepping over items that are values of one row or of many rows.
 void CyclicStep(std::vector<double*> items, double target, const units::StepSize& size) {
@@ -140,7 +86,7 @@ short CStatContext::BalanceGdPdMjHz() {
   full.push_back("GDMJ");
   const units::StepSize size = units::StepFor(m_nDecSrc);
   try {
-    SummaryRows rows(m_pConn, m_names.Plain("GDPDMJHZ"), "XZQDM", full);
+    SummaryRows rows(m_pConn, m_names.Plain("GDPDMJHZ"), {"XZQDM"}, full);
     const std::string& county = m_strPrefix2;
     if (!rows.Has(county)) return 0;
     RowPass(rows[county], "GDMJ", parts, size);
@@ -191,7 +137,7 @@ void FarmlandRowPasses(std::map<std::string, double>& row, const units::StepSize
 short CStatContext::BalanceJbntQktj() {
   const units::StepSize size = units::StepFor(m_nDecSrc);
   try {
-    SummaryRows rows(m_pConn, m_names.Plain("JBNTQKTJ"), "XZQDM", FarmlandColumns());
+    SummaryRows rows(m_pConn, m_names.Plain("JBNTQKTJ"), {"XZQDM"}, FarmlandColumns());
     const std::string& county = m_strPrefix2;
     if (!rows.Has(county)) return 0;
     FarmlandRowPasses(rows[county], size);
@@ -215,8 +161,8 @@ short CStatContext::BalanceJbntBhkQktj() {
   // The table by protection block: every block's row within itself.
   const units::StepSize size = units::StepFor(m_nDecSrc);
   try {
-    SummaryRows rows(m_pConn, m_names.Plain("JBNTBHKQKTJ"), "BHKBH", FarmlandColumns());
-    for (const std::string& block : rows.Codes()) FarmlandRowPasses(rows[block], size);
+    SummaryRows rows(m_pConn, m_names.Plain("JBNTBHKQKTJ"), {"BHKBH"}, FarmlandColumns());
+    for (const std::string& block : rows.Keys()) FarmlandRowPasses(rows[block], size);
     rows.Save();
     return 1;
   } catch (const db::DbError& error) {

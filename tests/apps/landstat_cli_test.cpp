@@ -100,6 +100,24 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   db::Connection result(testing::JetConnectionString(database));
   EXPECT_TRUE(result.TableExists("statdata"));
   EXPECT_TRUE(result.TableExists("PMstatdata"));
+  result.Close();
+
+  // The stored statistics converted to mu; a unit that is none refused.
+  const std::vector<std::string> convert = {"convert", "--project", files.project,    "--db",
+                                            database,  "--home",    dir.File("home"), "--year",
+                                            "2009",    "--quiet"};
+  std::vector<std::string> bad = convert;
+  bad.insert(bad.end(), {"--to", "英亩"});
+  const Outcome refused = RunCli(bad);
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_TRUE(Contains(refused.err, "--to")) << refused.err;
+  std::vector<std::string> to_mu = convert;
+  to_mu.insert(to_mu.end(), {"--to", "mu"});
+  const Outcome converted = RunCli(to_mu);
+  EXPECT_EQ(converted.exit_code, 0) << converted.out << converted.err;
+  EXPECT_TRUE(Contains(converted.out, "converted to 亩")) << converted.out;
+  db::Connection after(testing::JetConnectionString(database));
+  EXPECT_EQ(after.Scalar("select AREAUNIT from AreaUnit where TYPE='TDLY_EJFL'").AsText(), "亩");
 }
 
 TEST(LandstatCli, RunThatFails) {

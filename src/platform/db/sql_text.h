@@ -22,6 +22,7 @@ std::string Trim(std::string_view text);
 bool StartsWithWord(std::string_view sql, std::string_view word);
 bool IEquals(std::string_view a, std::string_view b);
 std::string ToLowerAscii(std::string_view text);
+std::string ToUpperAscii(std::string_view text);
 
 // Replaces each '?' outside quotes by "$1", "$2", ... for PostgreSQL.
 std::string NumberParameterMarks(std::string_view sql);

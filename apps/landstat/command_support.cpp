@@ -1,0 +1,168 @@
+// What the commands of the command-line host share: where they work, their
+// output while they run and their summary at the end.
+
+#include "command_support.h"
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "engine/database_helpers.h"
+#include "platform/db/connection.h"
+#include "platform/db/db_error.h"
+#include "platform/gis/gis_error.h"
+#include "platform/host/paths.h"
+
+namespace landstat::cli {
+namespace fs = std::filesystem;
+
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
+  static const char* const kFlags[] = {"help", "quiet", "no-group-level", "yes"};
+  for (int i = 0; i < argc; ++i) {
+    std::string name = argv[i];
+    if (name.rfind("--", 0) != 0) {
+      error = "unexpected argument '" + name + "'";
+      return false;
+    }
+    name.erase(0, 2);
+    bool flag = false;
+    for (const char* known : kFlags) flag = flag || name == known;
+    if (flag) {
+      options.Set(name, "1");
+      continue;
+    }
+    if (i + 1 >= argc) {
+      error = "option --" + name + " needs a value";
+      return false;
+    }
+    options.Set(name, argv[++i]);
+  }
+  return true;
+}
+
+std::string ThisYear() {
+  const std::time_t now = std::time(nullptr);
+  return std::to_string(std::localtime(&now)->tm_year + 1900);
+}
+
+bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
+                      std::string& error) {
+  if (options.Has("home")) host::SetProgramDir(options.Get("home"));
+  if (options.Has("project")) place.project = gis::CGisXmlPrj::Open(options.Get("project"));
+  place.year = options.Get("year", ThisYear());
+  place.county = options.Get("county", place.project ? place.project->GetCountyCode() : "");
+  if (place.county.empty()) {
+    error = place.project ? "the project names no county code (sCode): give --county"
+                          : "give --project or --county";
+    return false;
+  }
+  const std::string code_path =
+      options.Get("codes", place.project ? place.project->GetCodeFile() : "");
+  if (code_path.empty()) {
+    error = place.project ? "the project names no code file: give --codes"
+                          : "give --project or --codes";
+    return false;
+  }
+  place.codes.reset(gis::RuralCode::Load(code_path));
+
+  place.server = options.Has("server");
+  fs::path folder = fs::current_path();
+  if (place.server) {
+    place.connection = options.Get("server");
+  } else {
+    const fs::path beside = place.project ? fs::path(place.project->GetFolder()) : folder;
+    const fs::path database =
+        options.Get("db", (beside / (place.year + place.county + ".sqlite")).string());
+    if (database.has_parent_path()) folder = database.parent_path();
+    if (!fs::exists(database)) {
+      if (!create_database) {
+        error = "no statistics database " + database.string();
+        return false;
+      }
+      if (CreateAcessDB(database.string()) <= 0) {
+        error = "cannot create the database " + database.string();
+        return false;
+      }
+    }
+    place.database = database.string();
+    place.connection = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + place.database;
+  }
+  place.log_path =
+      options.Get("log", (folder / (place.year + place.county + "StatLog.txt")).string());
+  std::ofstream(place.log_path, std::ios::trunc);  // the engine writes into an existing log only
+  return true;
+}
+
+HostOutput::HostOutput(const Options& options) : notifier_(options.Has("yes")), scoped_(notifier_) {
+  host::SetProgress(options.Has("quiet") ? static_cast<host::Progress*>(&silent_) : &bar_);
+}
+
+HostOutput::~HostOutput() {
+  host::SetProgress(nullptr);
+}
+
+namespace {
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream file(path);
+  for (std::string line; std::getline(file, line);) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+void PrintSummary(const std::string& outcome, double seconds, const std::string& connection,
+                  const std::string& log_path) {
+  std::cout << outcome << " in " << static_cast<int>(seconds * 10) / 10.0 << " s\n";
+  try {
+    db::Connection database(connection);
+    const std::vector<std::string> tables = database.ListTables();
+    std::cout << "  database  " << connection << "\n  tables    " << tables.size() << ":";
+    for (std::size_t i = 0; i < tables.size() && i < 12; ++i) std::cout << " " << tables[i];
+    if (tables.size() > 12) std::cout << " ...";
+    std::cout << "\n";
+  } catch (const db::DbError& error) {
+    std::cout << "  database  " << error.what() << "\n";
+  }
+  const std::vector<std::string> failures = FileLines(log_path);
+  std::cout << "  log       " << log_path << " (" << failures.size() << " lines logged)\n";
+  for (std::size_t i = 0; i < failures.size() && i < 10; ++i) {
+    std::cout << "    " << failures[i] << "\n";
+  }
+  if (failures.size() > 10) std::cout << "    ...\n";
+}
+
+int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
+                   const std::function<short(Workplace&)>& work, const std::string& done,
+                   const std::string& failed) {
+  try {
+    Workplace place;
+    std::string error;
+    if (!ResolveWorkplace(options, create_database, place, error)) {
+      std::cerr << "landstat " << command << ": " << error << "\n";
+      return 2;
+    }
+    HostOutput output(options);
+    const auto start = std::chrono::steady_clock::now();
+    const short result = work(place);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    PrintSummary(result > 0 ? done : failed, seconds, place.connection, place.log_path);
+    return result > 0 ? 0 : 1;
+  } catch (const gis::GisError& error) {
+    std::cerr << "landstat " << command << ": " << error.what() << "\n";
+    return 1;
+  } catch (const db::DbError& error) {
+    std::cerr << "landstat " << command << ": " << error.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace landstat::cli

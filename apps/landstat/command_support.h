@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "commands.h"
+#include "platform/gis/project.h"
+#include "platform/gis/rural_code.h"
+#include "platform/host/notifier.h"
+#include "platform/host/progress.h"
+
+namespace landstat::cli {
+
+// What a command works on: the survey project (when given), the county,
+// the code table, the statistics database and the log.
+struct Workplace {
+  std::unique_ptr<gis::CGisXmlPrj> project;
+  std::string year, county;
+  std::unique_ptr<gis::RuralCode> codes;
+  bool server = false;
+  std::string database;    // the SQLite file; empty on a server
+  std::string connection;  // what the engine opens
+  std::string log_path;
+};
+
+// Resolves the options shared by the commands: --project, --year,
+// --county, --codes, --db, --server, --log, --home. A missing SQLite file is
+// made when `create_database` is set, else refused. `error` says what is
+// wrong (exit 2); a file that cannot be read raises GisError or DbError.
+bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
+                      std::string& error);
+
+std::string ThisYear();
+
+// The progress bar (or none with --quiet) and the messages on stderr for
+// the lifetime of a command.
+class HostOutput {
+ public:
+  explicit HostOutput(const Options& options);
+  ~HostOutput();
+
+ private:
+  host::TerminalProgress bar_;
+  host::SilentProgress silent_;
+  host::StderrNotifier notifier_;
+  host::ScopedNotifier scoped_;
+};
+
+// The frame of a command: resolves the workplace, runs `work` with the
+// progress and messages, prints the summary with `done` or `failed`.
+// Exits 0 when `work` gave more than 0, 1 when it failed or a file could not
+// be read, 2 on wrong options.
+int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
+                   const std::function<short(Workplace&)>& work, const std::string& done,
+                   const std::string& failed);
+
+// The end of a command: the outcome with its time, the database's tables
+// and the lines the log holds.
+void PrintSummary(const std::string& outcome, double seconds, const std::string& connection,
+                  const std::string& log_path);
+
+}  // namespace landstat::cli

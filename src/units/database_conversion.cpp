@@ -1,0 +1,242 @@
+// The conversion of a county's stored statistics to another area unit: the
+// rebuild of the extension base table and the unit-less summary tables, the
+// conversion of those tables in place, and their balancing.
+
+#include "units/database_conversion.h"
+
+#include <functional>
+#include <memory>
+
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/host_settings.h"
+#include "platform/host/notifier.h"
+#include "platform/host/progress.h"
+#include "platform/host/trace.h"
+#include "units/unit_conversion.h"
+
+namespace landstat {
+namespace {
+
+// A unit-less summary table of the conversion: how it is rebuilt, which
+// base table it reads (statdataex in the target unit, or statdata in the
+// source unit) and how it is balanced after a conversion in place.
+struct ConvertedTable {
+  const char* base;
+  const char* progress;
+  bool from_extension;
+  std::function<short(CStatContext&)> create;
+  std::function<short(CStatContext&)> fill;
+  bool by_levels;  // balanced by BalanceSummaryLevels; else by its own balancer
+  SummaryShape shape;
+};
+
+const std::vector<ConvertedTable>& ConvertedTables() {
+  using C = CStatContext;
+  static const std::vector<ConvertedTable> tables = {
+      {"TDLY_YJFL", "正在转换土地利用数据", true, &C::CreateTdlyYjflConvertedTable,
+       [](C& c) { return c.SumTdlyClassConverted(1); }, true, SummaryShape::kClassLevels},
+      {"TDLY_EJFL", "正在转换土地利用数据", false, &C::CreateTdlyEjflConvertedTable,
+       [](C& c) { return c.SumTdlyClassConverted(2); }, true, SummaryShape::kClassLevels},
+      {"NCTDLY_YJFL", "正在转换土地利用数据", true, &C::CreateNcTdlyYjflConvertedTable,
+       [](C& c) { return c.SumNcTdlyClassConverted(1); }, true, SummaryShape::kClassLevels},
+      {"NCTDLY_EJFL", "正在转换土地利用数据", false, &C::CreateNcTdlyEjflConvertedTable,
+       [](C& c) { return c.SumNcTdlyClassConverted(2); }, true, SummaryShape::kClassLevels},
+      {"NCTDLY_QSYJFL", "正在转换权属数据", true, &C::CreateNcTdlyQsYjflConvertedTable,
+       [](C& c) { return c.SumTdlyQsYjflConverted(1); }, true, SummaryShape::kOwnershipLevels},
+      {"TDLY_QSYJFL", "正在转换权属数据", true, &C::CreateTdlyQsYjflConvertedTable,
+       [](C& c) { return c.SumTdlyQsYjflConverted(0); }, true, SummaryShape::kOwnershipLevels},
+      {"FRDTDLY_YJFL", "正在转换飞入地数据", true, &C::CreateFrdTdlyYjflConvertedTable,
+       [](C& c) { return c.SumFrdTdlyConverted(1); }, true, SummaryShape::kEnclavePairs},
+      {"FRDTDLY_EJFL", "正在转换飞入地数据", false, &C::CreateFrdTdlyEjflConvertedTable,
+       [](C& c) { return c.SumFrdTdlyConverted(2); }, true, SummaryShape::kEnclavePairs},
+      {"GDPDMJHZ", "正在转换耕地坡度数据", true, &C::CreateGdPdMjHzConvertedTable,
+       [](C& c) { return c.SumGdPdMjHzConverted(); }, false, SummaryShape::kClassLevels},
+  };
+  return tables;
+}
+
+struct ConversionArguments {
+  gis::RuralCode* codes;
+  const std::string& connection;
+  short db_mode;
+  const std::string& year;
+  const std::string& county;
+  short target;
+  short decimals;
+  int group_level;
+  const std::string& log_path;
+};
+
+// The statistics context of a conversion: no layers, the database, the
+// codes, the units of the configuration, the log.
+std::unique_ptr<CStatContext> OpenContext(const ConversionArguments& arguments) {
+  auto context = std::make_unique<CStatContext>(
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, arguments.codes, arguments.year, arguments.county,
+      arguments.log_path, arguments.group_level, host::HostVersion());
+  context->OpenStatLogFile();
+  if (context->InitUnits(arguments.connection, arguments.db_mode) <= 0 ||
+      context->LoadCodes() <= 0) {
+    context->CloseStatLogFile();
+    return nullptr;
+  }
+  // Every figure of the conversion and its balancing on one decimal grid.
+  if (arguments.decimals >= 0) context->m_nDecSrc = arguments.decimals;
+  return context;
+}
+
+bool IsUnit(short unit) {
+  return unit == kHectare || unit == kMu || unit == kSquareMetre;
+}
+
+bool RefuseUnknownUnit(short target) {
+  if (IsUnit(target)) return false;
+  host::AfxMessageBox("未知的面积单位 " + std::to_string(target) +
+                      ", 只能转换为公顷(0)、亩(1)或平方米(2)");
+  return true;
+}
+
+// statdataex: the base table converted to the target unit, rounded and
+// balanced as a unit copy of a run is, so that the tables read from it
+// add up and equal those of a run in that unit.
+short RebuildExtensionTable(CStatContext& context, short target) {
+  const std::string extension = context.Names().Plain("statdataex");
+  try {
+    if (context.IsTableExist(extension)) context.DropTable(extension);
+    context.m_pConn.Execute(context.Dialect().CopyStructure(extension, context.m_strStatTbl));
+    context.FillUnitCopy(extension, target, context.m_nDecSrc);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    context.LogFailure("转换基础数据", extension + " 转换失败");
+    return 0;
+  }
+  if (target != context.m_nUnitSrc) {
+    context.BalanceUnitCopy(context.m_strStatTbl, extension, target, context.m_nDecSrc);
+  }
+  return context.RecordTableUnit("statdataex", target);
+}
+
+short Rebuild(CStatContext& context, short target) {
+  if (!context.IsTableExist(context.m_strStatTbl)) {
+    context.LogFailure("转换面积单位", "没有基础汇总表 " + context.m_strStatTbl);
+    host::AfxMessageBox("数据库中没有" + context.m_strPrefix1 + "年的基础汇总表 " +
+                        context.m_strStatTbl + ", 请先进行统计");
+    return 0;
+  }
+  host::LindoDlgProgressSetText("正在转换基础数据");
+  if (RebuildExtensionTable(context, target) == 0) return 0;
+  for (const ConvertedTable& table : ConvertedTables()) {
+    host::LindoDlgProgressSetText(table.progress);
+    // A failed create or fill is logged by the builder and does not stop
+    // the conversion; the table keeps the unit of what it holds.
+    if (table.create(context) <= 0) continue;
+    table.fill(context);
+    context.RecordTableUnit(table.base, table.from_extension ? target : context.m_nUnitSrc);
+  }
+  return 1;
+}
+
+void ConvertInPlace(CStatContext& context, short target) {
+  for (const ConvertedTable& table : ConvertedTables()) {
+    const std::string name = context.Names().Plain(table.base);
+    if (!context.IsTableExist(name)) continue;
+    host::LindoDlgProgressSetText("正在转换 " + name);
+    const short recorded = context.RecordedUnit(table.base);
+    if (recorded == kNoUnit) {
+      context.LogFailure("转换面积单位", name + " 没有记录面积单位, 未转换");
+      continue;
+    }
+    if (recorded == target) continue;
+    if (ConvertAreaUnit(context.m_pConn, name, target, recorded, 0, context.m_nDecSrc) > 0) {
+      context.RecordTableUnit(table.base, target);
+    } else {
+      context.LogFailure("转换面积单位", name + " 转换失败");
+    }
+  }
+}
+
+void BalanceConverted(CStatContext& context) {
+  const auto exists = [&](const char* base) {
+    return context.IsTableExist(context.Names().Plain(base)) != 0;
+  };
+  host::LindoDlgProgressSetText("平差土地利用汇总表...");
+  for (const ConvertedTable& table : ConvertedTables()) {
+    if (table.by_levels && exists(table.base)) {
+      context.BalanceSummaryLevels(context.Names().Plain(table.base), table.shape);
+    }
+  }
+  host::LindoDlgProgressSetText("平差耕地坡度...");
+  if (exists("GDPDMJHZ")) context.BalanceGdPdMjHz();
+  host::LindoDlgProgressSetText("平差基本农田情况统计...");
+  if (exists("JBNTQKTJ")) context.BalanceJbntQktj();
+  if (exists("JBNTBHKQKTJ")) context.BalanceJbntBhkQktj();
+}
+
+// Runs `work` on a conversion context, with the progress and the log.
+short RunConversion(const ConversionArguments& arguments,
+                    const std::function<short(CStatContext&)>& work) {
+  if (RefuseUnknownUnit(arguments.target)) return 0;
+  host::LindoDlgProgress("正在转换面积单位...");
+  std::unique_ptr<CStatContext> context = OpenContext(arguments);
+  short result = 0;
+  if (context) {
+    try {
+      result = work(*context);
+    } catch (const db::DbError& error) {
+      context->LogFailure("转换面积单位", error.what());
+      host::AfxMessageBox(error.what());
+    }
+    context->CloseStatLogFile();
+  }
+  host::LindoDlgEndProgress();
+  return result;
+}
+
+}  // namespace
+
+short GetStatDataAreaUnit(const std::string& connection, short db_mode, const std::string& year,
+                          const std::string& county, const std::string& kind) {
+  CStatContext context(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, nullptr, year, county, "", 1, "");
+  if (context.InitUnits(connection, db_mode) <= 0) return -1;
+  try {
+    return context.RecordedUnit(kind);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return -1;
+  }
+}
+
+short LandConvertAreaUnit(gis::RuralCode* codes, const std::string& connection, short db_mode,
+                          const std::string& year, const std::string& county, short target,
+                          short decimals, int group_level, const std::string& log_path) {
+  return RunConversion(
+      {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
+      [target](CStatContext& context) { return Rebuild(context, target); });
+}
+
+short LandConvertAreaUnit1(gis::RuralCode* codes, const std::string& connection, short db_mode,
+                           const std::string& year, const std::string& county, short target,
+                           short decimals, int group_level, const std::string& log_path) {
+  return RunConversion(
+      {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
+      [target](CStatContext& context) {
+        ConvertInPlace(context, target);
+        BalanceConverted(context);
+        return short{1};
+      });
+}
+
+short ConvertStatDatabase(gis::RuralCode* codes, const std::string& connection, short db_mode,
+                          const std::string& year, const std::string& county, short target,
+                          short decimals, int group_level, const std::string& log_path) {
+  return RunConversion(
+      {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
+      [target](CStatContext& context) {
+        if (Rebuild(context, target) == 0) return short{0};
+        ConvertInPlace(context, target);
+        BalanceConverted(context);
+        return short{1};
+      });
+}
+
+}  // namespace landstat
