@@ -1,5 +1,6 @@
 // Wall time, throughput and peak memory of a statistics run on a generated
-// county, stage by stage, on SQLite or PostgreSQL.
+// county, stage by stage, on SQLite or PostgreSQL, and of the conversion of
+// its stored statistics to hectares.
 //
 //   bench_run --parcels N [--server CONNINFO] [--dir DIR]
 //
@@ -29,6 +30,7 @@
 #include "platform/gis/rural_code.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/paths.h"
+#include "units/database_conversion.h"
 
 namespace fs = std::filesystem;
 using namespace landstat;
@@ -173,6 +175,22 @@ int main(int argc, char** argv) {
         if (create() > 0) fill();
       });
     }
+    const double run_total = total;
+    // The stored statistics converted to hectares: the rebuild, then the
+    // conversion in place and the balancing.
+    const short mode = server.empty() ? 0 : 1;
+    const std::string county = project->GetCountyCode();
+    stage("convert: rebuild", [&] {
+      Require(
+          LandConvertAreaUnit(codes.get(), connection, mode, "2024", county, kHectare, 2, 1, ""),
+          "LandConvertAreaUnit");
+    });
+    stage("convert: in place", [&] {
+      Require(
+          LandConvertAreaUnit1(codes.get(), connection, mode, "2024", county, kHectare, 2, 1, ""),
+          "LandConvertAreaUnit1");
+    });
+    total = run_total;
     std::printf("%-9s %8ld parcels  base fill: %ld rows, %.0f parcels/s, %.0f rows/s\n", engine,
                 parcels, rows, parcels / fill_seconds, rows / fill_seconds);
     std::printf("%-9s %8ld parcels  whole run %.2f s, peak memory %ld MB\n", engine, parcels, total,

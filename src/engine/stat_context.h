@@ -265,7 +265,7 @@ class CStatContext {
                                                  const std::string& target, short scope) const;
   std::vector<std::string> IslandStatements(IslandTableKind kind, const std::string& source,
                                             const std::string& target, short scope) const;
-  std::vector<std::string> ConvertedClassStatements(short kind, bool rural) const;
+  std::vector<std::string> ConvertedClassStatements(short kind, bool rural);
   // The sum list, the column list (closed by ")") and the total of the
   // first-level columns of a kind's classes; rural lists leave out 05 to 09.
   struct ClassLists {
@@ -304,6 +304,10 @@ class CStatContext {
   // The table the class summaries of a unit read: the unit copy summed by
   // level and unit codes, made once per connection.
   std::string SummarySource(short unit, const std::string& copy_base = "statdata");
+  // The same for the unit-less tables the rebuilds of a unit conversion
+  // read ("statdataex", "statdata").
+  std::string ConvertedSource(const std::string& base);
+  std::string SummedTable(const std::string& copy, const std::string& name);
   void ForgetSummarySources();
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.

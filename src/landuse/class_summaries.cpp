@@ -59,7 +59,16 @@ const char* const kKindTitles[] = {
 }  // namespace
 
 std::string CStatContext::SummarySource(short unit, const std::string& copy_base) {
-  const std::string copy = m_names.UnitCopy(unit, copy_base);
+  return SummedTable(m_names.UnitCopy(unit, copy_base),
+                     "landstat_levels_" + std::string(UnitPrefix(unit)) +
+                         (copy_base == "statdata" ? "" : "_" + copy_base));
+}
+
+std::string CStatContext::ConvertedSource(const std::string& base) {
+  return SummedTable(m_names.Plain(base), "landstat_levels_" + base);
+}
+
+std::string CStatContext::SummedTable(const std::string& copy, const std::string& name) {
   auto prepared = m_mapSummarySources.find(copy);
   if (prepared != m_mapSummarySources.end()) return prepared->second;
   // The level statements of the class, island and ownership summaries read
@@ -75,18 +84,16 @@ std::string CStatContext::SummarySource(short unit, const std::string& copy_base
   for (const std::string& field : m_arrStatFields) {
     if (field.rfind("BM", 0) == 0) sums += ",SUM(" + field + ") AS " + field;
   }
-  const std::string source = "landstat_levels_" + std::string(UnitPrefix(unit)) +
-                             (copy_base == "statdata" ? "" : "_" + copy_base);
   try {
-    m_pConn.Execute("DROP TABLE IF EXISTS " + source);
-    m_pConn.Execute("CREATE TEMPORARY TABLE " + source + " AS SELECT " + keys + "," + sums +
+    m_pConn.Execute("DROP TABLE IF EXISTS " + name);
+    m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys + "," + sums +
                     " FROM " + copy + " GROUP BY " + keys);
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());
     return copy;  // the summaries then read the copy itself
   }
-  m_mapSummarySources[copy] = source;
-  return source;
+  m_mapSummarySources[copy] = name;
+  return name;
 }
 
 void CStatContext::ForgetSummarySources() {

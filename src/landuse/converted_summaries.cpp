@@ -34,10 +34,10 @@ const LevelText kRuralLevels[4] = {
 
 }  // namespace
 
-std::vector<std::string> CStatContext::ConvertedClassStatements(short kind, bool rural) const {
+std::vector<std::string> CStatContext::ConvertedClassStatements(short kind, bool rural) {
   const std::string target =
       m_names.Plain(std::string(rural ? "NCTDLY_" : "TDLY_") + (kind == 1 ? "YJFL" : "EJFL"));
-  const std::string source = m_names.Plain(kind == 1 ? "statdataex" : "statdata");
+  const std::string source = ConvertedSource(kind == 1 ? "statdataex" : "statdata");
   const auto [sums, columns, total_sum] = ClassSumLists(kind, rural);
   const std::string head = "insert into " + target + "(XZQDM,XZQMC,XZQZMJ,";
   std::vector<std::string> statements;

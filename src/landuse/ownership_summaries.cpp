@@ -131,7 +131,7 @@ short CStatContext::StatTdlyQsYjfl(int rural) {
 
 short CStatContext::SumTdlyQsYjflConvertedLevel(short level, int rural) {
   return SumTdlyQsYjfl(level, rural, m_names.Plain(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL"),
-                       m_names.Plain("statdataex"), 0);
+                       ConvertedSource("statdataex"), 0);
 }
 
 short CStatContext::SumTdlyQsYjflConverted(int rural) {

@@ -105,6 +105,7 @@ short RebuildExtensionTable(CStatContext& context, short target) {
     if (context.IsTableExist(extension)) context.DropTable(extension);
     context.m_pConn.Execute(context.Dialect().CopyStructure(extension, context.m_strStatTbl));
     context.FillUnitCopy(extension, target, context.m_nDecSrc);
+    context.ForgetSummarySources();
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());
     context.LogFailure("转换基础数据", extension + " 转换失败");
@@ -125,12 +126,14 @@ short Rebuild(CStatContext& context, short target) {
   }
   host::LindoDlgProgressSetText("正在转换基础数据");
   if (RebuildExtensionTable(context, target) == 0) return 0;
+  host::yDebugTime("statdataex rebuilt");
   for (const ConvertedTable& table : ConvertedTables()) {
     host::LindoDlgProgressSetText(table.progress);
     // A failed create or fill is logged by the builder and does not stop
     // the conversion; the table keeps the unit of what it holds.
     if (table.create(context) <= 0) continue;
     table.fill(context);
+    host::yDebugTime(std::string(table.base) + " rebuilt");
     context.RecordTableUnit(table.base, table.from_extension ? target : context.m_nUnitSrc);
   }
   return 1;
