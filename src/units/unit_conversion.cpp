@@ -5,6 +5,7 @@
 #include "engine/execute_or_trace.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_text.h"
+#include "platform/host/notifier.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -33,8 +34,9 @@ short ConvertAreaUnit(db::Connection& connection, const std::string& table, int 
   if (target == source) return 1;
   const std::string factor = FactorText(source, target);
   if (factor.empty()) {
-    host::yDebug("cannot convert %s from unit %d to unit %d: no such conversion", table.c_str(),
-                 source, target);
+    // No statement without assignments is sent: the pair is refused.
+    host::AfxMessageBox("无法转换 " + table + " 的面积单位: 未知的单位 " + std::to_string(source) +
+                        " -> " + std::to_string(target));
     return 0;
   }
   try {

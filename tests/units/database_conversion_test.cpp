@@ -21,6 +21,7 @@
 #include "platform/host/notifier.h"
 #include "support/test_databases.h"
 #include "units/convert_area_unit_dialog.h"
+#include "units/unit_conversion.h"
 
 namespace landstat {
 namespace {
@@ -315,6 +316,39 @@ TEST_P(DatabaseConversionTest, DialogConvertsTheChosenYear) {
 }
 
 LANDSTAT_BOTH_ENGINES(DatabaseConversionTest);
+
+// One stored table converted: area columns only, the town table's ratios
+// kept, the same unit and an unknown pair changing nothing.
+class ConvertAreaUnitTest : public testing::BothEngines {};
+
+TEST_P(ConvertAreaUnitTest, ConvertsAreaColumnsOnly) {
+  host::RecordingNotifier notifier;
+  host::ScopedNotifier scoped(notifier);
+  for (const char* table : {"T_MJ", "CZTDLY_QDDC"}) {
+    conn().Execute(std::string("create table ") + table +
+                   " (XZQDM varchar(19), N int, XZQZMJ double precision, CZRJL double precision)");
+    conn().Execute(std::string("insert into ") + table + " values ('330102', 7, 30000, 1.5)");
+  }
+  const auto row = [&](const char* table) {
+    return testing::Numbers(conn(), std::string("select XZQZMJ from ") + table)[0] +
+           1e6 * testing::Numbers(conn(), std::string("select CZRJL from ") + table)[0] +
+           1e9 * testing::Numbers(conn(), std::string("select N from ") + table)[0];
+  };
+  EXPECT_EQ(ConvertAreaUnit(conn(), "T_MJ", kMu, kMu, 0, 2), 1);
+  EXPECT_EQ(row("T_MJ"), 30000 + 1.5e6 + 7e9);
+  EXPECT_EQ(ConvertAreaUnit(conn(), "T_MJ", kMu, kSquareMetre, 0, 2), 1);
+  EXPECT_NEAR(row("T_MJ"), 45 + 7e9, 1e-3);  // 1.5 m² is 0.00 mu at two decimals
+  EXPECT_EQ(ConvertAreaUnit(conn(), "CZTDLY_QDDC", kHectare, kSquareMetre, 0, 4), 1);
+  EXPECT_NEAR(row("CZTDLY_QDDC"), 3 + 1.5e6 + 7e9, 1e-3);
+  EXPECT_TRUE(notifier.messages.empty());
+
+  EXPECT_EQ(ConvertAreaUnit(conn(), "T_MJ", 5, kSquareMetre, 0, 2), 0);
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_NE(notifier.messages[0].find("T_MJ"), std::string::npos);
+  EXPECT_NEAR(row("T_MJ"), 45 + 7e9, 1e-3);
+}
+
+LANDSTAT_BOTH_ENGINES(ConvertAreaUnitTest);
 
 }  // namespace
 }  // namespace landstat
