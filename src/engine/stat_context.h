@@ -131,8 +131,10 @@ class CStatContext {
   short CreateUnitStatTables();
   short FillUnitStatTables();
   // Fills one copy (created empty) with the base table's rows, areas
-  // converted from the source unit and rounded.
-  short FillUnitCopy(const std::string& name, short unit, short decimals);
+  // converted from the source unit and rounded; a copy in the source unit
+  // keeps the figures as they are unless `round_source` is set.
+  short FillUnitCopy(const std::string& name, short unit, short decimals,
+                     bool round_source = false);
   // The unit copies that exist in this run, with their units.
   std::vector<std::pair<short, std::string>> UnitCopies() const;
   // The area columns of the base table: "土地总面积" and the class columns.

@@ -104,16 +104,15 @@ short RebuildExtensionTable(CStatContext& context, short target) {
   try {
     if (context.IsTableExist(extension)) context.DropTable(extension);
     context.m_pConn.Execute(context.Dialect().CopyStructure(extension, context.m_strStatTbl));
-    context.FillUnitCopy(extension, target, context.m_nDecSrc);
+    // In the source unit too the figures go on the conversion's grid.
+    context.FillUnitCopy(extension, target, context.m_nDecSrc, true);
     context.ForgetSummarySources();
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());
     context.LogFailure("转换基础数据", extension + " 转换失败");
     return 0;
   }
-  if (target != context.m_nUnitSrc) {
-    context.BalanceUnitCopy(context.m_strStatTbl, extension, target, context.m_nDecSrc);
-  }
+  context.BalanceUnitCopy(context.m_strStatTbl, extension, target, context.m_nDecSrc);
   return context.RecordTableUnit("statdataex", target);
 }
 
@@ -149,7 +148,12 @@ void ConvertInPlace(CStatContext& context, short target) {
       context.LogFailure("转换面积单位", name + " 没有记录面积单位, 未转换");
       continue;
     }
-    if (recorded == target) continue;
+    if (recorded == target) {
+      // Already in the unit: only put on the grid of these decimals, which
+      // changes nothing when they are the table's own.
+      RoundAreaColumns(context.m_pConn, name, context.m_nDecSrc);
+      continue;
+    }
     if (ConvertAreaUnit(context.m_pConn, name, target, recorded, 0, context.m_nDecSrc) > 0) {
       context.RecordTableUnit(table.base, target);
     } else {

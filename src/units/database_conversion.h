@@ -38,10 +38,10 @@ short LandConvertAreaUnit(gis::RuralCode* codes, const std::string& connection, 
                           short decimals, int group_level, const std::string& log_path);
 
 // Converts every stored unit-less summary table in place from its recorded
-// unit to the target (a table already in the target unit is left as it
-// is; one without a recorded unit is logged and left), records the unit,
-// and balances the tables again: by level, then the slope table and the
-// farmland tables.
+// unit to the target (a table already in the target unit is only rounded to
+// the decimals; one without a recorded unit is logged and left), records the
+// unit, and balances the tables again: by level, then the slope table and
+// the farmland tables.
 short LandConvertAreaUnit1(gis::RuralCode* codes, const std::string& connection, short db_mode,
                            const std::string& year, const std::string& county, short target,
                            short decimals, int group_level, const std::string& log_path);

@@ -29,16 +29,12 @@ const char* FactorText(int from, int to) {
   return kFactors[from][to];
 }
 
-short ConvertAreaUnit(db::Connection& connection, const std::string& table, int target, int source,
-                      int, int decimals) {
-  if (target == source) return 1;
-  const std::string factor = FactorText(source, target);
-  if (factor.empty()) {
-    // No statement without assignments is sent: the pair is refused.
-    host::AfxMessageBox("无法转换 " + table + " 的面积单位: 未知的单位 " + std::to_string(source) +
-                        " -> " + std::to_string(target));
-    return 0;
-  }
+namespace {
+
+// One update of every area column of a table: the column times the factor
+// text, rounded. The ratio columns of the town intensity table stay.
+short UpdateAreaColumns(db::Connection& connection, const std::string& table,
+                        const std::string& factor, int decimals) {
   try {
     std::string assignments;
     const bool ratios = table.find("CZTDLY_QDDC") != std::string::npos;
@@ -56,6 +52,25 @@ short ConvertAreaUnit(db::Connection& connection, const std::string& table, int 
     host::yDebugStr(error.what());
     return 0;
   }
+}
+
+}  // namespace
+
+short ConvertAreaUnit(db::Connection& connection, const std::string& table, int target, int source,
+                      int, int decimals) {
+  if (target == source) return 1;
+  const std::string factor = FactorText(source, target);
+  if (factor.empty()) {
+    // No statement without assignments is sent: the pair is refused.
+    host::AfxMessageBox("无法转换 " + table + " 的面积单位: 未知的单位 " + std::to_string(source) +
+                        " -> " + std::to_string(target));
+    return 0;
+  }
+  return UpdateAreaColumns(connection, table, factor, decimals);
+}
+
+short RoundAreaColumns(db::Connection& connection, const std::string& table, int decimals) {
+  return UpdateAreaColumns(connection, table, "", decimals);
 }
 
 int ConvertFldValue(db::Connection& connection, int kind, const std::string& table,

@@ -20,6 +20,10 @@ const char* FactorText(int from, int to);
 short ConvertAreaUnit(db::Connection& connection, const std::string& table, int target, int source,
                       int unused, int decimals);
 
+// Rounds every area column of a stored table to `decimals`, in its unit.
+// 1 when done; 0 on a database error.
+short RoundAreaColumns(db::Connection& connection, const std::string& table, int decimals);
+
 // Applies a factor text ("/10000", "*3/2000") to the listed columns of a
 // table and rounds them to `decimals`. Kind 0 or 1 is the Access form
 // (val(format(...))) on the embedded database and round() on a server; kind

@@ -160,9 +160,9 @@ class DatabaseConversionTest : public testing::BothEngines {
   std::string Summary(short unit, const std::string& base) {
     return TableNames(Mode(), "2009", county_->options.county_code).Summary('Z', unit, base);
   }
-  short Convert(short target) {
+  short Convert(short target, short decimals = 2) {
     return ConvertStatDatabase(county_->codes.get(), Connection(), Mode(), "2009",
-                               county_->options.county_code, target, 2, 1, county_->log);
+                               county_->options.county_code, target, decimals, 1, county_->log);
   }
   short ConvertInPlace(short target) {
     return LandConvertAreaUnit1(county_->codes.get(), Connection(), Mode(), "2009",
@@ -248,6 +248,22 @@ TEST_P(DatabaseConversionTest, RepeatsChangeNothingAndBackAndForthKeepsTotals) {
   for (const std::string& base : kConverted) {
     ExpectSameRows(Snapshot().at(base), square_metres.at(base), 1e-9, base + " back");
   }
+
+  // Fewer decimals in the source unit: every figure on the coarser grid,
+  // still adding up.
+  ASSERT_EQ(Convert(kSquareMetre, 1), 1);
+  EXPECT_EQ(testing::ReadFileBytes(county_->log), "");
+  for (const std::string& base : kConverted) {
+    const Rows rows = ReadRows(conn(), Plain(base));
+    ExpectRowsAddUp(rows, base);
+    for (const auto& [key, row] : rows) {
+      for (const auto& [column, value] : row) {
+        EXPECT_NEAR(value * 10, std::round(value * 10), 1e-4) << base << " " << key << column;
+      }
+    }
+  }
+  EXPECT_NEAR(Snapshot().at("TDLY_EJFL").at(county_->options.county_code).at("XZQZMJ"), base_total,
+              0.05);
 }
 
 TEST_P(DatabaseConversionTest, ConversionInPlaceStartsFromTheRecordedUnit) {
