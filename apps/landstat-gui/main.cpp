@@ -1,0 +1,27 @@
+// landstat-gui: the desktop host of the statistics engine.
+//
+//   landstat-gui [--home DIR] [PROJECT.xml [DATABASE.sqlite]]
+
+#include <QApplication>
+#include <string>
+
+#include "main_window.h"
+#include "platform/host/paths.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  landstat::gui::MainWindow window;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--home" && i + 1 < argc) {
+      landstat::host::SetProgramDir(argv[++i]);
+    } else if (argument.size() > 4 && argument.substr(argument.size() - 4) == ".xml") {
+      window.OpenProject(argument);
+    } else {
+      window.SetDatabase(argument);
+    }
+  }
+  window.resize(800, 200);
+  window.show();
+  return application.exec();
+}

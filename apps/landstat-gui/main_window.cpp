@@ -1,0 +1,138 @@
+#include "main_window.h"
+
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <filesystem>
+
+#include "engine/county_code_dialog.h"
+#include "platform/db/db_error.h"
+#include "platform/gis/gis_error.h"
+#include "platform/host/notifier.h"
+#include "platform/qt/modal_dialog.h"
+#include "units/convert_area_unit_dialog.h"
+
+namespace landstat::gui {
+namespace fs = std::filesystem;
+
+// A host without an application object of its own gets one first.
+MainWindow::MainWindow()
+    : QMainWindow((qt::EnsureApplication(), nullptr)), progress_(this), notifier_(this) {
+  setWindowTitle(QString::fromUtf8("土地利用现状统计"));
+  QMenu* file = menuBar()->addMenu(QString::fromUtf8("文件"));
+  connect(file->addAction(QString::fromUtf8("打开项目...")), &QAction::triggered, this,
+          [this] { ChooseProject(); });
+  connect(file->addAction(QString::fromUtf8("选择统计数据库...")), &QAction::triggered, this,
+          [this] { ChooseDatabase(); });
+  file->addSeparator();
+  connect(file->addAction(QString::fromUtf8("退出")), &QAction::triggered, this, &QWidget::close);
+  QMenu* statistics = menuBar()->addMenu(QString::fromUtf8("统计"));
+  convert_action_ = statistics->addAction(QString::fromUtf8("面积单位转换..."));
+  county_action_ = statistics->addAction(QString::fromUtf8("设置县级代码..."));
+  connect(convert_action_, &QAction::triggered, this, [this] { ConvertUnits(); });
+  connect(county_action_, &QAction::triggered, this, [this] { SetCountyCode(); });
+  status_ = new QLabel(this);
+  statusBar()->addWidget(status_, 1);
+  host::SetProgress(&progress_);
+  host::SetNotifier(&notifier_);
+  ShowState();
+}
+
+MainWindow::~MainWindow() {
+  host::SetProgress(nullptr);
+  host::SetNotifier(nullptr);
+}
+
+bool MainWindow::OpenProject(const std::string& path) {
+  try {
+    std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(path);
+    const std::string code_file = project->GetCodeFile();
+    if (code_file.empty()) {
+      host::AfxMessageBox("项目没有代码文件: " + path);
+      return false;
+    }
+    codes_.reset(gis::RuralCode::Load(code_file));
+    project_ = std::move(project);
+  } catch (const gis::GisError& error) {
+    host::AfxMessageBox(error.what());
+    return false;
+  }
+  if (project_->GetCountyCode().empty()) AskCountyCode();
+  // The newest statistics database beside the project.
+  database_.clear();
+  fs::file_time_type newest = fs::file_time_type::min();
+  for (const fs::directory_entry& entry : fs::directory_iterator(project_->GetFolder())) {
+    if (entry.path().extension() == ".sqlite" && entry.last_write_time() >= newest) {
+      newest = entry.last_write_time();
+      database_ = entry.path().string();
+    }
+  }
+  ShowState();
+  return true;
+}
+
+void MainWindow::SetDatabase(const std::string& path) {
+  database_ = path;
+  ShowState();
+}
+
+void MainWindow::ChooseProject() {
+  const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8("打开项目"), {},
+                                                    QString::fromUtf8("项目文件 (*.xml)"));
+  if (!path.isEmpty()) OpenProject(path.toStdString());
+}
+
+void MainWindow::ChooseDatabase() {
+  const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8("选择统计数据库"), {},
+                                                    QString::fromUtf8("统计数据库 (*.sqlite)"));
+  if (!path.isEmpty()) SetDatabase(path.toStdString());
+}
+
+bool MainWindow::AskCountyCode() {
+  CCountyCodeDlg dialog(this);
+  if (dialog.DoModal() != host::IDOK) return false;
+  project_->SetCountyCode(dialog.m_strCountyCode);
+  try {
+    project_->Save();
+  } catch (const gis::GisError& error) {
+    host::AfxMessageBox(error.what());
+  }
+  return true;
+}
+
+void MainWindow::SetCountyCode() {
+  if (!project_) {
+    host::AfxMessageBox("请先打开项目");
+    return;
+  }
+  AskCountyCode();
+  ShowState();
+}
+
+void MainWindow::ConvertUnits() {
+  if (!project_ || database_.empty() || project_->GetCountyCode().empty()) {
+    host::AfxMessageBox("请先打开项目并选择统计数据库");
+    return;
+  }
+  ConvertAreaUnitDlg(codes_.get(), Connection(), 0, project_->GetCountyCode(), LogPath());
+}
+
+std::string MainWindow::Connection() const {
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + database_;
+}
+
+std::string MainWindow::LogPath() const {
+  return (fs::path(database_).parent_path() / (project_->GetCountyCode() + "StatLog.txt")).string();
+}
+
+void MainWindow::ShowState() {
+  const std::string text =
+      (project_ ? "项目 " + project_->GetFilePath() + "  县 " + project_->GetCountyCode()
+                : std::string("没有打开项目")) +
+      (database_.empty() ? "  没有统计数据库" : "  数据库 " + database_);
+  status_->setText(QString::fromStdString(text));
+  convert_action_->setEnabled(project_ && !database_.empty());
+  county_action_->setEnabled(project_ != nullptr);
+}
+
+}  // namespace landstat::gui

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <memory>
+#include <string>
+
+#include "platform/gis/project.h"
+#include "platform/gis/rural_code.h"
+#include "platform/qt/host_feedback.h"
+
+namespace landstat::gui {
+
+// The desktop host's window: it opens a survey project and a statistics
+// database and launches the engine's dialogs on them, with the engine's
+// progress and messages shown in Qt.
+class MainWindow : public QMainWindow {
+ public:
+  MainWindow();
+  ~MainWindow() override;
+
+  // Opens a project file: its county code (asked for when it has none) and
+  // its code file; the statistics database defaults to the newest .sqlite
+  // file beside it. False, with a message, when it cannot be read.
+  bool OpenProject(const std::string& path);
+  void SetDatabase(const std::string& path);
+
+  QAction* ConvertAction() const { return convert_action_; }
+  QAction* CountyCodeAction() const { return county_action_; }
+  QLabel* StatusText() const { return status_; }
+  const std::string& Database() const { return database_; }
+
+ private:
+  void ChooseProject();
+  void ChooseDatabase();
+  void ConvertUnits();
+  void SetCountyCode();
+  bool AskCountyCode();
+  void ShowState();
+  std::string Connection() const;
+  std::string LogPath() const;
+
+  std::unique_ptr<gis::CGisXmlPrj> project_;
+  std::unique_ptr<gis::RuralCode> codes_;
+  std::string database_;
+  QAction* convert_action_;
+  QAction* county_action_;
+  QLabel* status_;
+  qt::DialogProgress progress_;
+  qt::MessageBoxNotifier notifier_;
+};
+
+}  // namespace landstat::gui
