@@ -116,7 +116,8 @@ class CStatContext {
   short CreateAreaUnitTable();
   short RecordAreaUnits();
   // The unit recorded for a kind of statistics ("土地利用") or a converted
-  // table ("TDLY_YJFL") in this year: RecordTableUnit keeps one row for it;
+  // table ("TDLY_YJFL") in this year: RecordTableUnit keeps one row for it
+  // (none for kNoUnit);
   // RecordedUnit gives kNoUnit when none is recorded (may throw DbError).
   short RecordTableUnit(const std::string& type, short unit);
   short RecordedUnit(const std::string& type);

@@ -56,6 +56,7 @@ short CStatContext::RecordTableUnit(const std::string& type, short unit) {
     // One row for the year and type: the unit its tables now hold.
     const std::vector<db::Value> key = {db::Value(m_strPrefix1), db::Value(type)};
     m_pConn.Execute("delete from " + table + " where 年度=? and TYPE=?", key);
+    if (unit == kNoUnit) return 1;  // the unit is forgotten
     m_pConn.Execute("insert into " + table + " (年度, TYPE, AREAUNIT) values (?, ?, ?)",
                     {key[0], key[1], db::Value(UnitText(unit))});
     return 1;

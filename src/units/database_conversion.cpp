@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/stat_context.h"
+#include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
@@ -129,7 +130,10 @@ short Rebuild(CStatContext& context, short target) {
   for (const ConvertedTable& table : ConvertedTables()) {
     host::LindoDlgProgressSetText(table.progress);
     // A failed create or fill is logged by the builder and does not stop
-    // the conversion; the table keeps the unit of what it holds.
+    // the conversion; the table keeps the unit of what it holds. Until it
+    // is recorded, no unit is: a table whose record could not be written is
+    // never converted from a unit it does not hold.
+    context.RecordTableUnit(table.base, kNoUnit);
     if (table.create(context) <= 0) continue;
     table.fill(context);
     host::yDebugTime(std::string(table.base) + " rebuilt");
@@ -154,8 +158,11 @@ void ConvertInPlace(CStatContext& context, short target) {
       RoundAreaColumns(context.m_pConn, name, context.m_nDecSrc);
       continue;
     }
-    if (ConvertAreaUnit(context.m_pConn, name, target, recorded, 0, context.m_nDecSrc) > 0) {
-      context.RecordTableUnit(table.base, target);
+    // The figures and the record of their unit change together.
+    db::Transaction transaction(context.m_pConn);
+    if (ConvertAreaUnit(context.m_pConn, name, target, recorded, 0, context.m_nDecSrc) > 0 &&
+        context.RecordTableUnit(table.base, target) > 0) {
+      transaction.Commit();
     } else {
       context.LogFailure("转换面积单位", name + " 转换失败");
     }
