@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <set>
 
 #include "engine/stat_context.h"
@@ -115,6 +116,28 @@ units::StepRule AboveTolerance(const units::StepSize& size) {
   return {[tolerance = size.tolerance](double value) { return value > tolerance; }, false, false};
 }
 
+// Distributes `difference` over `values` by the step rule. Values that all
+// rounded to zero cannot take steps: a positive difference then goes whole
+// to the value whose `weights` entry is largest (the first when there are
+// none), so a total is never left without the classes that make it up.
+units::Distribution StepValues(std::vector<double>& values, double difference,
+                               const units::StepSize& size,
+                               const std::vector<double>& weights = {}) {
+  units::Distribution result = units::Distribute(values, difference, size, AboveTolerance(size));
+  const bool all_zero = std::all_of(values.begin(), values.end(),
+                                    [&](double value) { return value <= size.tolerance; });
+  if (result.stalled && all_zero && result.remaining >= size.tolerance && !values.empty()) {
+    std::size_t target = 0;
+    for (std::size_t i = 1; i < weights.size() && i < values.size(); ++i) {
+      if (weights[i] > weights[target]) target = i;
+    }
+    values[target] = db::RoundDecimal(values[target] + result.remaining, size.decimals);
+    result.remaining = 0;
+    result.stalled = false;
+  }
+  return result;
+}
+
 // The balancing of one table held in memory.
 class LevelBalancer {
  public:
@@ -147,7 +170,8 @@ class LevelBalancer {
  private:
   // The rows one level below a row: the next code length with rows under
   // it (township 9, village 12, unit 19).
-  std::vector<std::string> ChildrenOf(const std::string& code) const {
+  std::vector<std::string> ChildrenOf(const std::string& key) const {
+    const std::string code = SummaryRows::CodeOf(key);
     for (std::size_t length : {9u, 12u, 19u}) {
       if (length <= code.size()) continue;
       std::vector<std::string> children = rows_.Under(code, length - code.size());
@@ -156,21 +180,31 @@ class LevelBalancer {
     return {};
   }
 
-  void StepTotals(const std::string& code, std::vector<std::string>& lowest,
+  void StepTotals(const std::string& key, std::vector<std::string>& lowest,
                   std::vector<std::string>& upper) {
-    std::vector<std::string> children = ChildrenOf(code);
+    std::vector<std::string> children = ChildrenOf(key);
+    const std::string code = SummaryRows::CodeOf(key);
+    if (!children.empty() && rows_.Under(code, 0).size() > 1) {
+      // An upper unit in several rows cannot be the sum of the rows below
+      // it: its rows and theirs are balanced each on its own.
+      context_.LogFailure("平差分类面积失败", table_ + " " + code + " 行政区代码重复");
+      children.clear();
+    }
     if (children.empty()) {
-      lowest.push_back(code);
+      lowest.push_back(key);
       return;
     }
-    upper.push_back(code);
+    upper.push_back(key);
     const std::string& total = shape_.steps.front().parent;
     // The largest rows take the steps first.
     std::stable_sort(children.begin(), children.end(), [&](const auto& a, const auto& b) {
       return rows_[a].at(total) > rows_[b].at(total);
     });
-    Step(rows_[code].at(total), children, total, code);
-    for (const std::string& child : children) StepTotals(child, lowest, upper);
+    Step(rows_[key].at(total), children, total, code);
+    for (const std::string& child : children) {
+      parent_of_[child] = key;
+      StepTotals(child, lowest, upper);
+    }
   }
 
   // Steps `column` of the rows `keys` until they add up to `target`.
@@ -182,22 +216,26 @@ class LevelBalancer {
       values.push_back(rows_[key].at(column));
       sum += values.back();
     }
-    const units::Distribution result =
-        units::Distribute(values, target - sum, size_, AboveTolerance(size_));
+    const units::Distribution result = StepValues(values, target - sum, size_);
     for (std::size_t i = 0; i < keys.size(); ++i) rows_[keys[i]][column] = values[i];
     if (result.stalled) ReportStalled(where, result.remaining);
   }
 
   void BalanceRow(const std::string& key) {
     SummaryRows::Row& row = rows_[key];
+    // Classes that all rounded to zero take their row's total where the
+    // row above has most.
+    auto parent = parent_of_.find(key);
+    const SummaryRows::Row* reference =
+        parent == parent_of_.end() ? nullptr : &rows_[parent->second];
     for (const Node& node : shape_.steps) {
-      const units::Distribution result = StepNode(row, node);
+      const units::Distribution result = StepNode(row, node, reference);
       if (result.stalled) ReportStalled(key, result.remaining);
     }
     for (const Node& node : shape_.partial) {
       // Extension classes that split only part of their class stay as they are.
       if (std::fabs(Difference(row, node)) <= size_.step * node.children.size() + size_.tolerance) {
-        StepNode(row, node);
+        StepNode(row, node, nullptr);
       }
     }
     for (const Node& node : shape_.sums) {
@@ -213,19 +251,22 @@ class LevelBalancer {
     return row.at(node.parent) - sum;
   }
 
-  units::Distribution StepNode(SummaryRows::Row& row, const Node& node) {
-    std::vector<double> values;
-    for (const std::string& child : node.children) values.push_back(row.at(child));
-    const units::Distribution result =
-        units::Distribute(values, Difference(row, node), size_, AboveTolerance(size_));
+  units::Distribution StepNode(SummaryRows::Row& row, const Node& node,
+                               const SummaryRows::Row* reference) {
+    std::vector<double> values, weights;
+    for (const std::string& child : node.children) {
+      values.push_back(row.at(child));
+      weights.push_back(reference ? reference->at(child) : 0);
+    }
+    const units::Distribution result = StepValues(values, Difference(row, node), size_, weights);
     for (std::size_t i = 0; i < values.size(); ++i) row[node.children[i]] = values[i];
     return result;
   }
 
   // An upper row becomes the sum of the rows below it, column by column.
-  void RollUp(const std::string& code) {
-    const std::vector<std::string> children = ChildrenOf(code);
-    SummaryRows::Row& row = rows_[code];
+  void RollUp(const std::string& key) {
+    const std::vector<std::string> children = ChildrenOf(key);
+    SummaryRows::Row& row = rows_[key];
     for (const std::string& column : shape_.columns) {
       double sum = 0;
       for (const std::string& child : children) sum += rows_[child].at(column);
@@ -234,8 +275,8 @@ class LevelBalancer {
   }
 
   void ReportStalled(const std::string& key, double remaining) {
-    context_.LogFailure("平差分类面积失败",
-                        table_ + " " + key + " 剩余差值 " + db::DoubleToText(remaining));
+    context_.LogFailure("平差分类面积失败", table_ + " " + SummaryRows::CodeOf(key) + " 剩余差值 " +
+                                                db::DoubleToText(remaining));
   }
 
   CStatContext& context_;
@@ -243,6 +284,7 @@ class LevelBalancer {
   SummaryRows& rows_;
   RowShape shape_;
   units::StepSize size_;
+  std::map<std::string, std::string> parent_of_;  // a row's key -> the key of the row above
 };
 
 }  // namespace
@@ -260,7 +302,8 @@ short CStatContext::BalanceSummaryLevels(const std::string& table, SummaryShape 
                               ? OwnershipShape(names)
                               : ClassShape(names, pairs ? "FRDMJ" : "XZQZMJ");
     const Columns keys = pairs ? Columns{"SZXZQDM", "SSXZQDM"} : Columns{"XZQDM"};
-    SummaryRows rows(m_pConn, table, keys, rows_shape.columns);
+    const Columns names_order = pairs ? Columns{"SZXZQMC", "SSXZQMC"} : Columns{"XZQMC"};
+    SummaryRows rows(m_pConn, table, keys, rows_shape.columns, names_order);
     LevelBalancer balancer(*this, table, rows, std::move(rows_shape), m_nDecSrc);
     if (pairs) {
       balancer.BalanceRows();

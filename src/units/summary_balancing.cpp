@@ -86,7 +86,7 @@ short CStatContext::BalanceGdPdMjHz() {
   full.push_back("GDMJ");
   const units::StepSize size = units::StepFor(m_nDecSrc);
   try {
-    SummaryRows rows(m_pConn, m_names.Plain("GDPDMJHZ"), {"XZQDM"}, full);
+    SummaryRows rows(m_pConn, m_names.Plain("GDPDMJHZ"), {"XZQDM"}, full, {"XZQMC"});
     const std::string& county = m_strPrefix2;
     if (!rows.Has(county)) return 0;
     RowPass(rows[county], "GDMJ", parts, size);

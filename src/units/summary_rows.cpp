@@ -5,25 +5,40 @@
 namespace landstat::units {
 
 SummaryRows::SummaryRows(db::Connection& connection, std::string table, Columns keys,
-                         Columns columns)
+                         Columns columns, Columns order)
     : connection_(connection),
       table_(std::move(table)),
       keys_(std::move(keys)),
-      columns_(std::move(columns)) {
-  std::string order;
-  for (const std::string& key : keys_) order += (order.empty() ? "" : ",") + key;
-  db::Recordset rows(connection_, "select * from " + table_ + " order by " + order);
+      columns_(std::move(columns)),
+      order_(std::move(order)) {
+  db::Recordset rows(connection_, Query());
+  std::map<std::string, int> seen;
   for (; !rows.IsEOF(); rows.MoveNext()) {
-    Row& values = rows_[KeyOf(rows)];
+    Row& values = rows_[KeyOf(rows, seen)];
     for (const std::string& column : columns_) values[column] = rows.Number(column);
   }
   original_ = rows_;
 }
 
-std::string SummaryRows::KeyOf(db::Recordset& row) const {
+std::string SummaryRows::Query() const {
+  // Save walks the rows in the same order, so a repeated key names the same
+  // row both times.
+  std::string order;
+  for (const Columns* list : {&keys_, &order_}) {
+    for (const std::string& column : *list) order += (order.empty() ? "" : ",") + column;
+  }
+  return "select * from " + table_ + " order by " + order;
+}
+
+std::string SummaryRows::KeyOf(db::Recordset& row, std::map<std::string, int>& seen) const {
   std::string key;
   for (std::size_t i = 0; i < keys_.size(); ++i) key += (i ? "|" : "") + row.Text(keys_[i]);
-  return key;
+  const int count = seen[key]++;
+  return count == 0 ? key : key + '\x01' + std::to_string(count);
+}
+
+std::string SummaryRows::CodeOf(const std::string& key) {
+  return key.substr(0, key.find('\x01'));
 }
 
 std::vector<std::string> SummaryRows::Keys() const {
@@ -37,15 +52,16 @@ std::vector<std::string> SummaryRows::Under(const std::string& prefix, std::size
   for (auto it = rows_.lower_bound(prefix); it != rows_.end(); ++it) {
     const std::string& key = it->first;
     if (key.compare(0, prefix.size(), prefix) != 0) break;
-    if (key.size() == prefix.size() + extra) keys.push_back(key);
+    if (CodeOf(key).size() == prefix.size() + extra) keys.push_back(key);
   }
   return keys;
 }
 
 void SummaryRows::Save() {
-  db::Recordset rows(connection_, "select * from " + table_);
+  db::Recordset rows(connection_, Query());
+  std::map<std::string, int> seen;
   for (; !rows.IsEOF(); rows.MoveNext()) {
-    auto now = rows_.find(KeyOf(rows));
+    auto now = rows_.find(KeyOf(rows, seen));
     if (now == rows_.end() || now->second == original_.at(now->first)) continue;
     for (const std::string& column : columns_) rows.SetField(column, now->second.at(column));
     rows.Update();

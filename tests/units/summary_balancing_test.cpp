@@ -271,6 +271,59 @@ TEST_P(SummaryBalancingTest, FarmlandTables) {
   }
 }
 
+// A converted class table: a unit summed under two names keeps two rows,
+// and a unit whose classes all rounded to zero takes its total in the
+// class its village has most of; every level adds up afterwards.
+TEST_P(SummaryBalancingTest, LevelsWithRepeatedUnitsAndClassesRoundedAway) {
+  Init(2);
+  const std::string table = Name("TDLY_EJFL");
+  const Columns columns = {"XZQZMJ", "BM01", "BM011", "BM012", "BM02"};
+  conn().Execute(context_->TypeWords("create table " + table +
+                                     " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ double,"
+                                     " BM01 double, BM011 double, BM012 double, BM02 double)"));
+  const std::string unit_a = "3301020010010010000", unit_c = "3301020010010020000";
+  const std::vector<std::pair<std::pair<std::string, std::string>, Row>> stored = {
+      {{kCounty, "县"}, {{"XZQZMJ", 1}, {"BM01", .5}, {"BM011", .3}, {"BM012", .2}, {"BM02", .5}}},
+      {{"330102001", "乡"},
+       {{"XZQZMJ", 1}, {"BM01", .5}, {"BM011", .3}, {"BM012", .2}, {"BM02", .5}}},
+      {{"330102001001", "村"},
+       {{"XZQZMJ", 1}, {"BM01", .5}, {"BM011", .3}, {"BM012", .2}, {"BM02", .5}}},
+      {{unit_a, "甲"}, {{"XZQZMJ", .7}, {"BM01", .4}, {"BM011", .3}, {"BM012", .1}, {"BM02", .29}}},
+      {{unit_a, "乙"}, {{"XZQZMJ", .29}, {"BM01", .1}, {"BM011", 0}, {"BM012", .1}, {"BM02", .19}}},
+      {{unit_c, "丙"}, {{"XZQZMJ", .01}, {"BM01", 0}, {"BM011", 0}, {"BM012", 0}, {"BM02", 0}}}};
+  for (const auto& [key, row] : stored) {
+    std::vector<db::Value> values = {key.first, key.second};
+    for (const std::string& column : columns) values.emplace_back(row.at(column));
+    conn().Execute("insert into " + table + " values (?,?,?,?,?,?,?)", values);
+  }
+  ASSERT_EQ(context_->BalanceSummaryLevels(table, SummaryShape::kClassLevels), 1);
+
+  std::vector<std::pair<std::string, Row>> rows;
+  for (db::Recordset rs(conn(), "select * from " + table + " order by XZQDM, XZQMC"); !rs.IsEOF();
+       rs.MoveNext()) {
+    rows.emplace_back(rs.Text("XZQMC"), Row{});
+    for (const std::string& column : columns) rows.back().second[column] = rs.Number(column);
+  }
+  ASSERT_EQ(rows.size(), 6u);
+  const auto at = [&](std::size_t i, const char* column) { return At(rows[i].second, column); };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(at(i, "XZQZMJ"), at(i, "BM01") + at(i, "BM02")) << rows[i].first;
+    EXPECT_EQ(at(i, "BM01"), at(i, "BM011") + at(i, "BM012")) << rows[i].first;
+  }
+  // Rows: county, township, village, then the units 甲 and 乙 in either
+  // order, then 丙.
+  const std::size_t a = rows[3].first == "甲" ? 3 : 4;
+  EXPECT_EQ(at(a, "XZQZMJ"), 70);
+  EXPECT_EQ(at(7 - a, "XZQZMJ"), 29);
+  EXPECT_EQ(at(5, "BM02"), 1);
+  for (const char* column : {"XZQZMJ", "BM011", "BM012", "BM02"}) {
+    EXPECT_EQ(at(2, column), at(3, column) + at(4, column) + at(5, column)) << column;
+    EXPECT_EQ(at(0, column), at(1, column)) << column;
+    EXPECT_EQ(at(1, column), at(2, column)) << column;
+  }
+  EXPECT_EQ(at(0, "XZQZMJ"), 100);
+}
+
 LANDSTAT_BOTH_ENGINES(SummaryBalancingTest);
 
 }  // namespace
