@@ -4,6 +4,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <filesystem>
+#include <fstream>
 
 #include "engine/county_code_dialog.h"
 #include "platform/db/db_error.h"
@@ -114,7 +115,16 @@ void MainWindow::ConvertUnits() {
     host::AfxMessageBox("请先打开项目并选择统计数据库");
     return;
   }
-  ConvertAreaUnitDlg(codes_.get(), Connection(), 0, project_->GetCountyCode(), LogPath());
+  // The engine writes into an existing log only: start an empty one, and
+  // say afterwards when something was logged.
+  const std::string log = LogPath();
+  std::ofstream(log, std::ios::trunc);
+  ConvertAreaUnitDlg(codes_.get(), Connection(), 0, project_->GetCountyCode(), log);
+  std::ifstream written(log);
+  long lines = 0;
+  for (std::string line; std::getline(written, line);) lines += line.empty() ? 0 : 1;
+  if (lines > 0)
+    host::AfxMessageBox("转换时记录了 " + std::to_string(lines) + " 条信息, 见 " + log);
 }
 
 std::string MainWindow::Connection() const {
@@ -122,7 +132,8 @@ std::string MainWindow::Connection() const {
 }
 
 std::string MainWindow::LogPath() const {
-  return (fs::path(database_).parent_path() / (project_->GetCountyCode() + "StatLog.txt")).string();
+  return (fs::path(database_).parent_path() / (project_->GetCountyCode() + "ConvertLog.txt"))
+      .string();
 }
 
 void MainWindow::ShowState() {

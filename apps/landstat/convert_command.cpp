@@ -20,7 +20,7 @@ const char* const ConvertHelp =
     "\n"
     "  --to UNIT        公顷, 亩 or 平方米 (also hectare, mu, square-metre, or 0, 1, 2)\n"
     "  --decimals N     decimals of the converted figures (default: those configured for\n"
-    "                   the source unit)\n"
+    "                   the unit)\n"
     "  --project FILE   the survey's project file (gives the county and the code file)\n"
     "  --db FILE        the SQLite statistics database (default: YEAR + COUNTY + .sqlite\n"
     "                   beside the project, else in the current folder)\n"
@@ -30,7 +30,7 @@ const char* const ConvertHelp =
     "  --codes FILE     the code file\n"
     "  --home DIR       the configuration root\n"
     "  --log FILE       the log (default: YEAR + COUNTY + StatLog.txt beside the database)\n"
-    "  --no-group-level leave out the 19-character unit level\n"
+    "  --no-group-level leave out the 19-character unit level (default: as the run did)\n"
     "  --quiet          no progress bar\n"
     "\n"
     "Exits 0 when the conversion completed, 1 when it failed, 2 on wrong options.\n";
@@ -67,7 +67,7 @@ int Convert(const Options& options) {
       [&](Workplace& place) {
         return ConvertStatDatabase(place.codes.get(), place.connection, place.server ? 1 : 0,
                                    place.year, place.county, target, decimals,
-                                   options.Has("no-group-level") ? 0 : 1, place.log_path);
+                                   options.Has("no-group-level") ? 0 : -1, place.log_path);
       },
       std::string("converted to ") + UnitText(target), "conversion FAILED");
 }

@@ -46,6 +46,11 @@ short CStatContext::RecordAreaUnits() {
       }
     }
   }
+  // The base table of this run is in the source unit; the extension table
+  // was made empty, so it holds no unit until a conversion fills it.
+  if (RecordTableUnit("statdata", m_nUnitSrc) == 0 || RecordTableUnit("statdataex", kNoUnit) == 0) {
+    result = 0;
+  }
   return result;
 }
 

@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "engine/stat_config.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
@@ -32,9 +31,7 @@ CConvertAreaUnitDlg::CConvertAreaUnitDlg(gis::RuralCode* codes, std::string conn
   }
   decimals_box_ = new QSpinBox(this);
   decimals_box_->setRange(0, 6);
-  int len1 = 2, len2 = 2, len3 = 2;
-  GetPointLen(len1, len2, len3);
-  decimals_box_->setValue(len1);
+  decimals_box_->setValue(ConfiguredDecimals(TargetUnit()));
   ok_button_ = new QPushButton(QString::fromUtf8("确定"), this);
   cancel_button_ = new QPushButton(QString::fromUtf8("取消"), this);
   ok_button_->setDefault(true);
@@ -54,6 +51,8 @@ CConvertAreaUnitDlg::CConvertAreaUnitDlg(gis::RuralCode* codes, std::string conn
   connect(ok_button_, &QPushButton::clicked, this, [this] { OnOK(); });
   connect(cancel_button_, &QPushButton::clicked, this, &QDialog::reject);
   connect(year_box_, &QComboBox::currentIndexChanged, this, [this] { ShowCurrentUnit(); });
+  connect(unit_box_, &QComboBox::currentIndexChanged, this,
+          [this] { decimals_box_->setValue(ConfiguredDecimals(TargetUnit())); });
   LoadYears();
 }
 
@@ -79,7 +78,7 @@ void CConvertAreaUnitDlg::LoadYears() {
 void CConvertAreaUnitDlg::ShowCurrentUnit() {
   const std::string year = year_box_->currentText().toStdString();
   const short unit =
-      year.empty() ? -1 : GetStatDataAreaUnit(connection_, db_mode_, year, county_, "statdataex");
+      year.empty() ? -1 : GetStatDataAreaUnit(connection_, db_mode_, year, county_, "TDLY_YJFL");
   current_unit_->setText(unit < 0 ? QString::fromUtf8("未转换")
                                   : QString::fromUtf8(UnitText(unit)));
 }
@@ -95,7 +94,7 @@ void CConvertAreaUnitDlg::OnOK() {
     return;
   }
   m_nResult = ConvertStatDatabase(codes_, connection_, db_mode_, year, county_, TargetUnit(),
-                                  static_cast<short>(decimals_box_->value()), 1, log_path_);
+                                  static_cast<short>(decimals_box_->value()), -1, log_path_);
   ShowMessage(QString::fromUtf8(m_nResult > 0 ? "面积单位转换完成" : "面积单位转换失败"));
   accept();
 }

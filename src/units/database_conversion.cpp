@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "engine/stat_config.h"
 #include "engine/stat_context.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
@@ -69,6 +70,20 @@ struct ConversionArguments {
   const std::string& log_path;
 };
 
+// Whether the run made rows of the 19-character units: its first class
+// table that exists tells; without any, it did.
+bool RunHadGroupLevel(CStatContext& context) {
+  for (const char* base : {"TDLY_YJFL", "NCTDLY_YJFL", "TDLY_QSYJFL", "NCTDLY_QSYJFL"}) {
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      const std::string table = context.Names().Summary('Z', unit, base);
+      if (!context.IsTableExist(table)) continue;
+      return context.m_pConn.Scalar("select count(*) from " + table + " where length(XZQDM)=19")
+                 .AsInteger() > 0;
+    }
+  }
+  return true;
+}
+
 // The statistics context of a conversion: no layers, the database, the
 // codes, the units of the configuration, the log.
 std::unique_ptr<CStatContext> OpenContext(const ConversionArguments& arguments) {
@@ -81,8 +96,19 @@ std::unique_ptr<CStatContext> OpenContext(const ConversionArguments& arguments) 
     context->CloseStatLogFile();
     return nullptr;
   }
-  // Every figure of the conversion and its balancing on one decimal grid.
-  if (arguments.decimals >= 0) context->m_nDecSrc = arguments.decimals;
+  try {
+    // The base table's unit as its run recorded it (the configuration may
+    // have changed since).
+    const short source = context->RecordedUnit("statdata");
+    if (source != kNoUnit) context->m_nUnitSrc = source;
+    if (arguments.group_level < 0) context->m_bGroupLevel = RunHadGroupLevel(*context);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+  }
+  // Every figure of the conversion and its balancing on one decimal grid:
+  // by default the decimals configured for the target unit.
+  context->m_nDecSrc =
+      arguments.decimals >= 0 ? arguments.decimals : ConfiguredDecimals(arguments.target);
   return context;
 }
 
@@ -102,6 +128,7 @@ bool RefuseUnknownUnit(short target) {
 // add up and equal those of a run in that unit.
 short RebuildExtensionTable(CStatContext& context, short target) {
   const std::string extension = context.Names().Plain("statdataex");
+  if (context.RecordTableUnit("statdataex", kNoUnit) == 0) return 0;
   try {
     if (context.IsTableExist(extension)) context.DropTable(extension);
     context.m_pConn.Execute(context.Dialect().CopyStructure(extension, context.m_strStatTbl));
@@ -130,10 +157,11 @@ short Rebuild(CStatContext& context, short target) {
   for (const ConvertedTable& table : ConvertedTables()) {
     host::LindoDlgProgressSetText(table.progress);
     // A failed create or fill is logged by the builder and does not stop
-    // the conversion; the table keeps the unit of what it holds. Until it
-    // is recorded, no unit is: a table whose record could not be written is
-    // never converted from a unit it does not hold.
-    context.RecordTableUnit(table.base, kNoUnit);
+    // the conversion; the table keeps the unit of what it holds. Its record
+    // is removed first and written after: a table whose old record cannot
+    // be removed is not rebuilt, and one whose new record cannot be written
+    // has none, so it is never converted from a unit it does not hold.
+    if (context.RecordTableUnit(table.base, kNoUnit) == 0) continue;
     if (table.create(context) <= 0) continue;
     table.fill(context);
     host::yDebugTime(std::string(table.base) + " rebuilt");
@@ -207,6 +235,16 @@ short RunConversion(const ConversionArguments& arguments,
 }
 
 }  // namespace
+
+short ConfiguredDecimals(short unit) {
+  std::string unit1, unit2, unit3;
+  GetUnit(unit1, unit2, unit3);
+  int len1 = 2, len2 = 2, len3 = 2;
+  GetPointLen(len1, len2, len3);
+  if (unit == UnitOfText(unit2)) return static_cast<short>(len2);
+  if (unit == UnitOfText(unit3)) return static_cast<short>(len3);
+  return static_cast<short>(len1);
+}
 
 short GetStatDataAreaUnit(const std::string& connection, short db_mode, const std::string& year,
                           const std::string& county, const std::string& kind) {

@@ -17,10 +17,16 @@ namespace landstat {
 // database's connection, the naming mode (0 stand-alone, 1 or 2 a server),
 // the year and county code, the target unit (0 hectare, 1 mu, 2 square
 // metre), the decimals of the converted figures (negative: those configured
-// for the source unit), the group-level flag of the statistics, and the log
-// file (written when it exists). Each returns 1 when done and 0 when the
+// for the target unit), the group-level flag of the statistics (negative:
+// as the run made its tables), and the log file (written when it exists).
+// The base table is taken to be in the unit its run recorded (else the
+// configured source unit). Each returns 1 when done and 0 when the
 // database, the code table or the base table could not be used, or the
 // target is no unit (said in a message).
+
+// The decimals the configuration gives a unit ("PointLen" of the unit's
+// place in "AreaUnit"); those of the source unit for a unit not configured.
+short ConfiguredDecimals(short unit);
 
 // The unit recorded for a kind of statistics ("土地利用", "基本农田",
 // "城镇宗地") or a converted table ("TDLY_YJFL") in a year: 0, 1 or 2; -1

@@ -91,14 +91,25 @@ short CStatContext::BalanceGdPdMjHz() {
     if (!rows.Has(county)) return 0;
     RowPass(rows[county], "GDMJ", parts, size);
     for (const std::string& g : grades) RowPass(rows[county], "HJ" + g, {"PD" + g, "TT" + g}, size);
+    const auto recompute = [&](const std::vector<std::string>& keys) {
+      for (const std::string& key : keys) {
+        auto& row = rows[key];
+        for (const std::string& g : grades) {
+          row["HJ" + g] = db::RoundDecimal(row["PD" + g] + row["TT" + g], m_nDecSrc);
+        }
+        row["GDMJ"] = db::RoundDecimal(SumOf(row, parts), m_nDecSrc);
+      }
+    };
     const std::vector<std::string> villages = rows.Under(county, 6);
     LevelPass(rows, county, villages, levels, size);
+    recompute(villages);
+    // The units' rows (with the group level) against their village, the
+    // same way, so that they add up too.
     for (const std::string& village : villages) {
-      auto& row = rows[village];
-      for (const std::string& g : grades) {
-        row["HJ" + g] = db::RoundDecimal(row["PD" + g] + row["TT" + g], m_nDecSrc);
-      }
-      row["GDMJ"] = db::RoundDecimal(SumOf(row, parts), m_nDecSrc);
+      const std::vector<std::string> units = rows.Under(village, 7);
+      if (units.empty()) continue;
+      LevelPass(rows, village, units, levels, size);
+      recompute(units);
     }
     TownshipSums(rows, county, full, m_nDecSrc);
     rows.Save();

@@ -29,8 +29,13 @@ namespace {
 using Row = std::map<std::string, double>;
 using Rows = std::map<std::string, Row>;
 
-const char kTwoDecimals[] =
-    "[AreaUnit]\nUnit1=平方米\nUnit2=公顷\nUnit3=亩\n[PointLen]\nLen1=2\nLen2=2\nLen3=2\n";
+// Hectares with four decimals, square metres and mu with two.
+const char kUnits[] =
+    "[AreaUnit]\nUnit1=平方米\nUnit2=公顷\nUnit3=亩\n[PointLen]\nLen1=2\nLen2=4\nLen3=2\n";
+
+int DecimalsOf(short unit) {
+  return unit == kHectare ? 4 : 2;
+}
 
 // Every row of a table by its key (XZQDM, or the unit pair of the enclave
 // tables), with its numeric columns.
@@ -66,8 +71,8 @@ bool StartsWith(const std::string& text, const std::string& head) {
 }
 
 // Within each row: totals are their parts, class parents their classes;
-// every figure on the grid of two decimals and none negative.
-void ExpectRowsAddUp(const Rows& rows, const std::string& table) {
+// every figure on the grid of the decimals and none negative.
+void ExpectRowsAddUp(const Rows& rows, const std::string& table, int decimals) {
   const double eps = 1e-6;
   for (const auto& [key, row] : rows) {
     SCOPED_TRACE(table + " " + key);
@@ -81,7 +86,8 @@ void ExpectRowsAddUp(const Rows& rows, const std::string& table) {
     }
     for (const auto& [column, value] : row) {
       EXPECT_GE(value, 0) << column;
-      EXPECT_NEAR(value * 100, std::round(value * 100), 1e-4) << column;
+      const double grid = std::pow(10.0, decimals);
+      EXPECT_NEAR(value * grid, std::round(value * grid), 1e-4) << column;
       if (is_first_level(column) && !row.count("ZHJ")) {
         const bool has_children = std::any_of(row.begin(), row.end(), [&](const auto& other) {
           return other.first.size() == 5 && StartsWith(other.first, column);
@@ -143,7 +149,7 @@ class DatabaseConversionTest : public testing::BothEngines {
   void SetUp() override {
     testing::BothEngines::SetUp();
     if (IsSkipped()) return;
-    testing::WriteStatConfig(kTwoDecimals);
+    testing::WriteStatConfig(kUnits);
     county_ = std::make_unique<testing::GeneratedCountyRun>(home_, 53);
     ASSERT_EQ(county_->Run("通用农村", Connection(), IsServer()), 1);
     // The run compacted a database file: read it through a new connection.
@@ -160,13 +166,14 @@ class DatabaseConversionTest : public testing::BothEngines {
   std::string Summary(short unit, const std::string& base) {
     return TableNames(Mode(), "2009", county_->options.county_code).Summary('Z', unit, base);
   }
-  short Convert(short target, short decimals = 2) {
+  // By default with the decimals configured for the unit.
+  short Convert(short target, short decimals = -1) {
     return ConvertStatDatabase(county_->codes.get(), Connection(), Mode(), "2009",
                                county_->options.county_code, target, decimals, 1, county_->log);
   }
   short ConvertInPlace(short target) {
     return LandConvertAreaUnit1(county_->codes.get(), Connection(), Mode(), "2009",
-                                county_->options.county_code, target, 2, 1, county_->log);
+                                county_->options.county_code, target, -1, -1, county_->log);
   }
   short Recorded(const std::string& type) {
     return GetStatDataAreaUnit(Connection(), Mode(), "2009", county_->options.county_code, type);
@@ -204,7 +211,7 @@ TEST_P(DatabaseConversionTest, ConvertedTablesMatchARunInThatUnitAndAddUp) {
     for (const std::string& base : kConverted) {
       EXPECT_EQ(Recorded(base), unit) << base;
       const Rows rows = ReadRows(conn(), Plain(base));
-      ExpectRowsAddUp(rows, base);
+      ExpectRowsAddUp(rows, base, DecimalsOf(unit));
       if (base.rfind("FRD", 0) != 0) ExpectLevelsAddUp(rows, base);
     }
     // Tables read from the converted base rows equal those of the run.
@@ -254,13 +261,7 @@ TEST_P(DatabaseConversionTest, RepeatsChangeNothingAndBackAndForthKeepsTotals) {
   ASSERT_EQ(Convert(kSquareMetre, 1), 1);
   EXPECT_EQ(testing::ReadFileBytes(county_->log), "");
   for (const std::string& base : kConverted) {
-    const Rows rows = ReadRows(conn(), Plain(base));
-    ExpectRowsAddUp(rows, base);
-    for (const auto& [key, row] : rows) {
-      for (const auto& [column, value] : row) {
-        EXPECT_NEAR(value * 10, std::round(value * 10), 1e-4) << base << " " << key << column;
-      }
-    }
+    ExpectRowsAddUp(ReadRows(conn(), Plain(base)), base, 1);
   }
   EXPECT_NEAR(Snapshot().at("TDLY_EJFL").at(county_->options.county_code).at("XZQZMJ"), base_total,
               0.05);
@@ -280,7 +281,7 @@ TEST_P(DatabaseConversionTest, ConversionInPlaceStartsFromTheRecordedUnit) {
   EXPECT_EQ(Recorded("NCTDLY_EJFL"), kMu);
   for (const std::string& base : kConverted) {
     const Rows rows = ReadRows(conn(), Plain(base));
-    ExpectRowsAddUp(rows, base);
+    ExpectRowsAddUp(rows, base, base == "FRDTDLY_YJFL" ? 4 : 2);  // left in hectares
     if (base.rfind("FRD", 0) != 0) ExpectLevelsAddUp(rows, base);
   }
   EXPECT_NEAR(ReadRows(conn(), Plain("NCTDLY_EJFL")).at(county_->options.county_code).at("XZQZMJ"),
