@@ -17,6 +17,7 @@
 #include "platform/db/recordset.h"
 #include "platform/host/trace.h"
 #include "units/step_rule.h"
+#include "units/unit_conversion.h"
 
 namespace landstat {
 namespace {
@@ -151,7 +152,7 @@ LeafBalance BalanceLeaves(RowBalance& row, const std::vector<double>& source_lea
 }  // namespace
 
 double CStatContext::UnitTotal(double source_total, short unit, short decimals) const {
-  double total = source_total * units::UnitFactor(m_nUnitSrc, unit);
+  double total = source_total * UnitFactor(m_nUnitSrc, unit);
   xcKeepPoint(&total, decimals);
   return total;
 }

@@ -47,13 +47,4 @@ Distribution Distribute(std::vector<double>& values, double difference, const St
   return result;
 }
 
-double UnitFactor(short from, short to) {
-  static const double kFactors[3][3] = {                       // to: hectare, mu, square metre
-                                        {1.0, 15.0, 10000.0},  // from hectares
-                                        {1.0 / 15.0, 1.0, 2000.0 / 3.0},  // from mu
-                                        {0.0001, 0.0015, 1.0}};           // from square metres
-  if (from < 0 || from > 2 || to < 0 || to > 2) return 1.0;
-  return kFactors[from][to];
-}
-
 }  // namespace landstat::units

@@ -44,7 +44,4 @@ struct Distribution {
 Distribution Distribute(std::vector<double>& values, double difference, const StepSize& size,
                         const StepRule& rule, std::vector<bool>* touched = nullptr);
 
-// The factor from one area unit to another (0 hectare, 1 mu, 2 square metre).
-double UnitFactor(short from, short to);
-
 }  // namespace landstat::units

@@ -18,15 +18,31 @@ bool IsAreaColumn(const db::ColumnInfo& column) {
          type.find("number") != std::string::npos;
 }
 
+// The factor of each unit pair (0 hectare, 1 mu, 2 square metre), as SQL
+// text and as a number.
+struct Factor {
+  const char* text;
+  double value;
+};
+constexpr Factor kFactors[3][3] = {{{"", 1.0}, {"*15", 15.0}, {"*10000", 10000.0}},
+                                   {{"/15", 1.0 / 15.0}, {"", 1.0}, {"*2000/3", 2000.0 / 3.0}},
+                                   {{"/10000", 0.0001}, {"*3/2000", 0.0015}, {"", 1.0}}};
+
+const Factor* FactorOf(int from, int to) {
+  if (from < 0 || from > 2 || to < 0 || to > 2) return nullptr;
+  return &kFactors[from][to];
+}
+
 }  // namespace
 
-// The factor text of a unit pair (0 hectare, 1 mu, 2 square metre); empty
-// for a pair that is no conversion.
 const char* FactorText(int from, int to) {
-  static const char* const kFactors[3][3] = {
-      {"", "*15", "*10000"}, {"/15", "", "*2000/3"}, {"/10000", "*3/2000", ""}};
-  if (from < 0 || from > 2 || to < 0 || to > 2) return "";
-  return kFactors[from][to];
+  const Factor* factor = FactorOf(from, to);
+  return factor ? factor->text : "";
+}
+
+double UnitFactor(int from, int to) {
+  const Factor* factor = FactorOf(from, to);
+  return factor ? factor->value : 1.0;
 }
 
 namespace {

@@ -11,6 +11,8 @@ namespace landstat {
 // (0 hectare, 1 mu, 2 square metre): "/10000", "*3/2000", ...; empty for
 // the same unit or an unknown one.
 const char* FactorText(int from, int to);
+// The same factor as a number; 1 for the same unit or an unknown one.
+double UnitFactor(int from, int to);
 
 // Converts every area column (double) of a stored table from the unit
 // `source` to `target` (0 hectare, 1 mu, 2 square metre), rounded to
