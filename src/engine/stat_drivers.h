@@ -13,6 +13,10 @@ namespace landstat {
 // the run. Failures are counted and written to the run's log file when that
 // file exists (the run never creates it).
 
+// The three trailing strings of the project, county-batch and custom forms
+// are kept for callers that pass them; they are not read (the class field
+// of every layer is 地类编码).
+
 // Project form: takes the ten survey layers from the project by name.
 // `db_mode` 0 is a stand-alone database with plain table names; 1 or 2 a
 // server (2 an Oracle one) whose names carry the year and the county code.

@@ -103,6 +103,14 @@ short CStatContext::CreateUnitStatTables() {
     m_bGq = true;
     m_bMu = false;
     if (m_nStatScope == 2) m_nStatScope = 0;
+    // Hectare tables need a hectare copy, also when no configured unit is
+    // hectares: it takes the first free place, else the second.
+    if (m_nUnitSrc != kHectare && m_nUnit1 != kHectare && m_nUnit2 != kHectare) {
+      const bool first = m_nUnit1 == kNoUnit;
+      (first ? m_nUnit1 : m_nUnit2) = kHectare;
+      (first ? m_strStatTblUnit1 : m_strStatTblUnit2) = m_names.UnitCopy(kHectare, "statdata");
+      (first ? m_strJbntTblUnit1 : m_strJbntTblUnit2) = m_names.UnitCopy(kHectare, "statdata_jbnt");
+    }
   }
   try {
     for (const auto& [unit, name] : UnitCopies()) {

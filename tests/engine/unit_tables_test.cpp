@@ -139,6 +139,10 @@ TEST_P(UnitTablesTest, CountyBatchWantsHectaresOfOneScope) {
   EXPECT_TRUE(ownership->m_bGq);
   EXPECT_FALSE(ownership->m_bMu);
   EXPECT_EQ(ownership->m_nStatScope, 1);
+  // Without hectares configured, the hectare copy is made all the same.
+  EXPECT_TRUE(conn().TableExists(Copy("GQ")));
+  ASSERT_EQ(ownership->FillUnitStatTables(), 1);
+  EXPECT_EQ(ownership->m_nErrCount, 0);
 }
 
 // Area units -------------------------------------------------------------
