@@ -187,7 +187,10 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target, const std::strin
       SaveStatSqlScript(target, current, "");
       return 1;
     }
-    for (std::size_t i = 0; i < 3; ++i) m_pConn.Execute(statements[i]);
+    for (std::size_t i = 0; i < 3; ++i) {
+      current = statements[i];  // the statement saved when it fails
+      m_pConn.Execute(current);
+    }
     for (std::size_t i = 0; i < 3; ++i) SaveStatSqlScript(kWorkTables[i], statements[i], "");
     current = OwnershipScriptJoin(target);
     m_pConn.Execute(current);
