@@ -22,10 +22,6 @@
 namespace landstat {
 namespace {
 
-units::StepRule AboveTolerance(const units::StepSize& size) {
-  return {[tolerance = size.tolerance](double value) { return value > tolerance; }, false, false};
-}
-
 // Rows in the order of their numbers. SQLite stores them so already: its
 // copies are filled in the base table's order, so its row ids follow.
 std::string RowOrder(db::DbKind kind) {
@@ -173,7 +169,7 @@ short CStatContext::BalanceVillageTotals(const std::string& table, double region
       sum += totals.back();
     }
     const units::Distribution result =
-        units::Distribute(totals, region_total - sum, size, AboveTolerance(size));
+        units::Distribute(totals, region_total - sum, size, units::AboveTolerance(size));
     if (result.stalled) {
       LogFailure("平差村级面积 " + table, "剩余差值 " + std::to_string(result.remaining));
     }
@@ -214,7 +210,7 @@ std::map<std::string, double> CStatContext::BalanceUnitsInVillages(
     for (std::size_t i : items) values.push_back(areas[i]);
     std::vector<bool> touched;
     const units::Distribution result =
-        units::Distribute(values, difference, size, AboveTolerance(size), &touched);
+        units::Distribute(values, difference, size, units::AboveTolerance(size), &touched);
     for (std::size_t k = 0; k < items.size(); ++k) {
       if (touched[k]) changed[numbers[items[k]]] = values[k];
     }
@@ -497,8 +493,9 @@ short CStatContext::BalanceRowsToTotal(double source_total, const std::string& t
       sum += areas.back();
     }
     std::vector<bool> touched;
-    const units::Distribution result = units::Distribute(
-        areas, UnitTotal(source_total, unit, decimals) - sum, size, AboveTolerance(size), &touched);
+    const units::Distribution result =
+        units::Distribute(areas, UnitTotal(source_total, unit, decimals) - sum, size,
+                          units::AboveTolerance(size), &touched);
     for (std::size_t i = 0; i < areas.size(); ++i) {
       if (touched[i]) moved[numbers[i]] = areas[i];
     }

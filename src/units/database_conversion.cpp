@@ -29,31 +29,49 @@ struct ConvertedTable {
   bool from_extension;
   std::function<short(CStatContext&)> create;
   std::function<short(CStatContext&)> fill;
-  bool by_levels;  // balanced by BalanceSummaryLevels; else by its own balancer
-  SummaryShape shape;
+  const char* balance_progress;
+  std::function<short(CStatContext&, const std::string&)> balance;
 };
+
+// The level balancing of a table of a shape.
+std::function<short(CStatContext&, const std::string&)> ByLevels(SummaryShape shape) {
+  return [shape](CStatContext& c, const std::string& table) {
+    return c.BalanceSummaryLevels(table, shape);
+  };
+}
 
 const std::vector<ConvertedTable>& ConvertedTables() {
   using C = CStatContext;
+  const char* const levels = "平差土地利用汇总表...";
   static const std::vector<ConvertedTable> tables = {
       {"TDLY_YJFL", "正在转换土地利用数据", true, &C::CreateTdlyYjflConvertedTable,
-       [](C& c) { return c.SumTdlyClassConverted(1); }, true, SummaryShape::kClassLevels},
+       [](C& c) { return c.SumTdlyClassConverted(1); }, levels,
+       ByLevels(SummaryShape::kClassLevels)},
       {"TDLY_EJFL", "正在转换土地利用数据", false, &C::CreateTdlyEjflConvertedTable,
-       [](C& c) { return c.SumTdlyClassConverted(2); }, true, SummaryShape::kClassLevels},
+       [](C& c) { return c.SumTdlyClassConverted(2); }, levels,
+       ByLevels(SummaryShape::kClassLevels)},
       {"NCTDLY_YJFL", "正在转换土地利用数据", true, &C::CreateNcTdlyYjflConvertedTable,
-       [](C& c) { return c.SumNcTdlyClassConverted(1); }, true, SummaryShape::kClassLevels},
+       [](C& c) { return c.SumNcTdlyClassConverted(1); }, levels,
+       ByLevels(SummaryShape::kClassLevels)},
       {"NCTDLY_EJFL", "正在转换土地利用数据", false, &C::CreateNcTdlyEjflConvertedTable,
-       [](C& c) { return c.SumNcTdlyClassConverted(2); }, true, SummaryShape::kClassLevels},
+       [](C& c) { return c.SumNcTdlyClassConverted(2); }, levels,
+       ByLevels(SummaryShape::kClassLevels)},
       {"NCTDLY_QSYJFL", "正在转换权属数据", true, &C::CreateNcTdlyQsYjflConvertedTable,
-       [](C& c) { return c.SumTdlyQsYjflConverted(1); }, true, SummaryShape::kOwnershipLevels},
+       [](C& c) { return c.SumTdlyQsYjflConverted(1); }, levels,
+       ByLevels(SummaryShape::kOwnershipLevels)},
       {"TDLY_QSYJFL", "正在转换权属数据", true, &C::CreateTdlyQsYjflConvertedTable,
-       [](C& c) { return c.SumTdlyQsYjflConverted(0); }, true, SummaryShape::kOwnershipLevels},
+       [](C& c) { return c.SumTdlyQsYjflConverted(0); }, levels,
+       ByLevels(SummaryShape::kOwnershipLevels)},
       {"FRDTDLY_YJFL", "正在转换飞入地数据", true, &C::CreateFrdTdlyYjflConvertedTable,
-       [](C& c) { return c.SumFrdTdlyConverted(1); }, true, SummaryShape::kEnclavePairs},
+       [](C& c) { return c.SumFrdTdlyConverted(1); }, levels,
+       ByLevels(SummaryShape::kEnclavePairs)},
       {"FRDTDLY_EJFL", "正在转换飞入地数据", false, &C::CreateFrdTdlyEjflConvertedTable,
-       [](C& c) { return c.SumFrdTdlyConverted(2); }, true, SummaryShape::kEnclavePairs},
+       [](C& c) { return c.SumFrdTdlyConverted(2); }, levels,
+       ByLevels(SummaryShape::kEnclavePairs)},
+      // The slope table last: it has a balancer of its own.
       {"GDPDMJHZ", "正在转换耕地坡度数据", true, &C::CreateGdPdMjHzConvertedTable,
-       [](C& c) { return c.SumGdPdMjHzConverted(); }, false, SummaryShape::kClassLevels},
+       [](C& c) { return c.SumGdPdMjHzConverted(); }, "平差耕地坡度...",
+       [](C& c, const std::string&) { return c.BalanceGdPdMjHz(); }},
   };
   return tables;
 }
@@ -201,14 +219,11 @@ void BalanceConverted(CStatContext& context) {
   const auto exists = [&](const char* base) {
     return context.IsTableExist(context.Names().Plain(base)) != 0;
   };
-  host::LindoDlgProgressSetText("平差土地利用汇总表...");
   for (const ConvertedTable& table : ConvertedTables()) {
-    if (table.by_levels && exists(table.base)) {
-      context.BalanceSummaryLevels(context.Names().Plain(table.base), table.shape);
-    }
+    if (!exists(table.base)) continue;
+    host::LindoDlgProgressSetText(table.balance_progress);
+    table.balance(context, context.Names().Plain(table.base));
   }
-  host::LindoDlgProgressSetText("平差耕地坡度...");
-  if (exists("GDPDMJHZ")) context.BalanceGdPdMjHz();
   host::LindoDlgProgressSetText("平差基本农田情况统计...");
   if (exists("JBNTQKTJ")) context.BalanceJbntQktj();
   if (exists("JBNTBHKQKTJ")) context.BalanceJbntBhkQktj();

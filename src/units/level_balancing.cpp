@@ -112,10 +112,6 @@ RowShape OwnershipShape(const Columns& names) {
   return shape;
 }
 
-units::StepRule AboveTolerance(const units::StepSize& size) {
-  return {[tolerance = size.tolerance](double value) { return value > tolerance; }, false, false};
-}
-
 // Distributes `difference` over `values` by the step rule. Values that all
 // rounded to zero cannot take steps: a positive difference then goes whole
 // to the value whose `weights` entry is largest (the first when there are
@@ -123,7 +119,8 @@ units::StepRule AboveTolerance(const units::StepSize& size) {
 units::Distribution StepValues(std::vector<double>& values, double difference,
                                const units::StepSize& size,
                                const std::vector<double>& weights = {}) {
-  units::Distribution result = units::Distribute(values, difference, size, AboveTolerance(size));
+  units::Distribution result =
+      units::Distribute(values, difference, size, units::AboveTolerance(size));
   const bool all_zero = std::all_of(values.begin(), values.end(),
                                     [&](double value) { return value <= size.tolerance; });
   if (result.stalled && all_zero && result.remaining >= size.tolerance && !values.empty()) {

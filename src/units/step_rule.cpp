@@ -14,6 +14,10 @@ StepSize StepFor(int decimals) {
   return size;
 }
 
+StepRule AboveTolerance(const StepSize& size) {
+  return {[tolerance = size.tolerance](double value) { return value > tolerance; }, false, false};
+}
+
 Distribution Distribute(std::vector<double>& values, double difference, const StepSize& size,
                         const StepRule& rule, std::vector<bool>* touched) {
   Distribution result;

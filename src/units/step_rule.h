@@ -35,6 +35,10 @@ struct Distribution {
   long steps = 0;
 };
 
+// The rule of most distributions: every value above the tolerance (not
+// zero) may take a step.
+StepRule AboveTolerance(const StepSize& size);
+
 // Adds steps of +step or -step (by the sign of the difference, fixed for
 // the whole distribution) to the values in sweeps in list order, until the
 // difference is within the tolerance. Stepped values stay on the decimal

@@ -4,6 +4,7 @@
 
 #include "engine/execute_or_trace.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_dialect.h"
 #include "platform/db/sql_text.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
@@ -94,20 +95,14 @@ int ConvertFldValue(db::Connection& connection, int kind, const std::string& tab
                     int decimals) {
   if (!connection.IsOpen() || table.empty() || fields.empty() || factor.empty()) return 0;
   if (kind < 0 || kind > 2) return 0;
-  const std::string picture = "0." + std::string(static_cast<std::size_t>(decimals), '0');
-  const bool server = connection.Kind() != db::DbKind::kEmbedded;
+  // Kind 2 is Oracle's form; 0 and 1 the rounding of the database at hand.
+  const db::SqlDialect& dialect = db::SqlDialect::For(connection.Kind());
   std::string statement = "update " + table + " set ";
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string& field = fields[i];
-    std::string value;
-    if (kind == 2) {
-      value = "to_number(to_char(" + field + factor + ",'" + picture + "'))";
-    } else if (server) {
-      // The generic server's own rounding, not Access's val(format()).
-      value = "round(" + field + factor + "," + std::to_string(decimals) + ")";
-    } else {
-      value = "val(format(" + field + factor + ",'" + picture + "'))";
-    }
+    const std::string value = kind == 2 ? "to_number(to_char(" + field + factor + ",'" +
+                                              db::SqlDialect::RoundPicture(decimals) + "'))"
+                                        : dialect.Round(field + factor, decimals);
     statement += (i ? "," : "") + field + "=" + value;
   }
   try {
