@@ -34,14 +34,12 @@ MainWindow::MainWindow()
   connect(county_action_, &QAction::triggered, this, [this] { SetCountyCode(); });
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
-  host::SetProgress(&progress_);
-  host::SetNotifier(&notifier_);
+  previous_progress_ = host::SetProgress(&progress_);
   ShowState();
 }
 
 MainWindow::~MainWindow() {
-  host::SetProgress(nullptr);
-  host::SetNotifier(nullptr);
+  host::SetProgress(previous_progress_);
 }
 
 bool MainWindow::OpenProject(const std::string& path) {

@@ -49,6 +49,8 @@ class MainWindow : public QMainWindow {
   QLabel* status_;
   qt::DialogProgress progress_;
   qt::MessageBoxNotifier notifier_;
+  host::ScopedNotifier scoped_notifier_{notifier_};
+  host::Progress* previous_progress_;
 };
 
 }  // namespace landstat::gui

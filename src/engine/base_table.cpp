@@ -16,16 +16,6 @@
 namespace landstat {
 namespace {
 
-// Columns typed by name: "城镇用地" a whole number, "耕地坡度级",
-// "土地总面积" and the class columns numbers, everything else text.
-std::string ColumnDefinition(const std::string& name) {
-  if (name == "城镇用地") return name + " int default 0";
-  if (name == "耕地坡度级" || name == "土地总面积" || name.rfind("BM", 0) == 0) {
-    return name + " double default 0.00";
-  }
-  return name + " varchar(60)";
-}
-
 // One piece of land on its way into the base table.
 struct Piece {
   const char* source = "";  // 来源
@@ -42,23 +32,19 @@ long LeadingWhole(const std::string& text) {
 
 }  // namespace
 
+// Columns typed by name: "城镇用地" a whole number, "耕地坡度级",
+// "土地总面积" and the class columns numbers, everything else text.
 std::string StatColumnDefinition(const std::string& name) {
-  return ColumnDefinition(name);
+  if (name == "城镇用地") return name + " int default 0";
+  if (name == "耕地坡度级" || name == "土地总面积" || name.rfind("BM", 0) == 0) {
+    return name + " double default 0.00";
+  }
+  return name + " varchar(60)";
 }
 
 short CStatContext::CreateStatDataTable() {
-  if (IsTableExist(m_strStatTbl)) DropTable(m_strStatTbl);
-  std::string sql =
-      "Create Table " + m_strStatTbl + "(备注 varchar(60),新增建设用地类型 varchar(60)";
-  for (const std::string& field : m_arrStatFields) sql += "," + ColumnDefinition(field);
-  try {
-    m_pConn.Execute(TypeWords(sql + ")"));
-    return 1;
-  } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("建立基础汇总表", "建立基础汇总表失败");
-    return 0;
-  }
+  return CreateTable(m_strStatTbl, {"备注", "新增建设用地类型"}, m_arrStatFields, "建立基础汇总表",
+                     "建立基础汇总表失败");
 }
 
 namespace {

@@ -62,9 +62,7 @@ short CStatContext::CreateUnitJbntTable(const std::string& table) {
 
 short CStatContext::CreateUnitJbntTables() {
   for (short unit : {kMu, kHectare, kSquareMetre}) {
-    const bool wanted =
-        (unit == kMu && m_bMu) || (unit == kHectare && m_bGq) || (unit == kSquareMetre && m_bPm);
-    if (wanted) CreateUnitJbntTable(m_names.UnitCopy(unit, "statdata_jbnt"));
+    if (WantsUnit(unit)) CreateUnitJbntTable(m_names.UnitCopy(unit, "statdata_jbnt"));
   }
   return 1;
 }

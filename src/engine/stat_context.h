@@ -131,6 +131,8 @@ class CStatContext {
   // the copies filled, converted and rounded to their units.
   short CreateUnitStatTables();
   short FillUnitStatTables();
+  // Drops the unit copies and the extension table, where they exist.
+  void DropUnitStatTables();
   // Fills one copy (created empty) with the base table's rows, areas
   // converted from the source unit and rounded; a copy in the source unit
   // keeps the figures as they are unless `round_source` is set.
@@ -425,9 +427,13 @@ class CStatContext {
   const std::vector<std::string>& EnclaveClassCodes(short kind) const;
   short RunEnclaveStatement(const std::string& statement, const char* title, const char* message,
                             bool trace);
-  // Whether summary tables are made in a unit: its flag set and, for
-  // square metres, the square-metre tables not turned off.
+  // Whether a unit is wanted (its flag set); whether summary tables are
+  // made in it: wanted and, for square metres, those tables not turned off.
+  bool WantsUnit(short unit) const;
   bool WantsSummaryUnit(short unit) const;
+  // The configured decimals of a unit: those of its place among the wanted
+  // units, else those of the source unit.
+  short DecimalsOf(short unit) const;
 
   // Empty base tables of the farmland and rural ownership-lot pipelines.
   short CreateJbntStatTable();

@@ -40,18 +40,18 @@ void CStatContext::LogFailure(const std::string& title, const std::string& messa
   m_strLogTitle = title;
   m_strLogMsg = message;
   m_strLogLine = std::to_string(m_nErrCount) + " " + title + " " + message + " \r\n";
+  LogText(m_strLogLine);
+}
+
+void CStatContext::LogText(const std::string& text) {
   if (m_bLogOpen && m_fileLog) {
-    std::fwrite(m_strLogLine.data(), 1, m_strLogLine.size(), m_fileLog);
+    std::fwrite(text.data(), 1, text.size(), m_fileLog);
     std::fflush(m_fileLog);
   }
 }
 
 short CStatContext::IsTableExist(const std::string& table) {
-  try {
-    return m_pConn.IsOpen() && m_pConn.TableExists(table) ? 1 : 0;
-  } catch (const db::DbError&) {
-    return 0;
-  }
+  return m_pConn.IsOpen() ? IsTblExist(m_pConn, table) : 0;
 }
 
 short CStatContext::DropTable(const std::string& table) {

@@ -205,11 +205,7 @@ short RunStages(const Layers& layers, const RunArguments& arguments, const RunPl
     // A base table that was not filled to the end must not look complete,
     // nor may copies of an older one stay beside it.
     context.DropTable(context.m_strStatTbl);
-    for (const auto& [unit, copy] : context.UnitCopies()) {
-      if (context.IsTableExist(copy)) context.DropTable(copy);
-    }
-    const std::string extension = context.Names().Plain("statdataex");
-    if (context.IsTableExist(extension)) context.DropTable(extension);
+    context.DropUnitStatTables();
     return fail();
   }
 

@@ -2,35 +2,39 @@
 
 namespace landstat {
 
-const char* UnitPrefix(short unit) {
-  switch (unit) {
-    case kHectare:
-      return "GQ";
-    case kMu:
-      return "MU";
-    case kSquareMetre:
-      return "PM";
-    default:
-      return "";
+namespace {
+
+// Each unit's table-name prefix and its name.
+struct UnitNames {
+  short unit;
+  const char* prefix;
+  const char* text;
+};
+constexpr UnitNames kUnitNames[] = {
+    {kHectare, "GQ", "公顷"}, {kMu, "MU", "亩"}, {kSquareMetre, "PM", "平方米"}};
+
+const UnitNames* NamesOf(short unit) {
+  for (const UnitNames& names : kUnitNames) {
+    if (names.unit == unit) return &names;
   }
+  return nullptr;
+}
+
+}  // namespace
+
+const char* UnitPrefix(short unit) {
+  const UnitNames* names = NamesOf(unit);
+  return names ? names->prefix : "";
 }
 
 const char* UnitText(short unit) {
-  switch (unit) {
-    case kHectare:
-      return "公顷";
-    case kMu:
-      return "亩";
-    case kSquareMetre:
-      return "平方米";
-    default:
-      return "";
-  }
+  const UnitNames* names = NamesOf(unit);
+  return names ? names->text : "";
 }
 
 short UnitOfText(const std::string& text) {
-  for (short unit : {kHectare, kMu, kSquareMetre}) {
-    if (text == UnitText(unit)) return unit;
+  for (const UnitNames& names : kUnitNames) {
+    if (text == names.text) return names.unit;
   }
   return kNoUnit;
 }

@@ -28,9 +28,7 @@ short CStatContext::RecordAreaUnits() {
   short result = 1;
   for (const char* kind : {"土地利用", "基本农田"}) {
     for (short unit : {kHectare, kMu, kSquareMetre}) {
-      const bool wanted =
-          (unit == kHectare && m_bGq) || (unit == kMu && m_bMu) || (unit == kSquareMetre && m_bPm);
-      if (!wanted) continue;
+      if (!WantsUnit(unit)) continue;
       try {
         const std::vector<db::Value> key = {db::Value(m_strPrefix1), db::Value(kind),
                                             db::Value(UnitText(unit))};
@@ -96,6 +94,20 @@ std::vector<std::pair<short, std::string>> CStatContext::UnitCopies() const {
   return copies;
 }
 
+void CStatContext::DropUnitStatTables() {
+  for (const auto& [unit, name] : UnitCopies()) {
+    if (IsTableExist(name)) DropTable(name);
+  }
+  const std::string extension = m_names.Plain("statdataex");
+  if (IsTableExist(extension)) DropTable(extension);
+}
+
+short CStatContext::DecimalsOf(short unit) const {
+  if (unit == m_nUnit1) return m_nDec1;
+  if (unit == m_nUnit2) return m_nDec2;
+  return m_nDecSrc;
+}
+
 short CStatContext::CreateUnitStatTables() {
   if (m_bNoPmTables) {
     // The county batch builds hectare tables of one scope.
@@ -113,13 +125,11 @@ short CStatContext::CreateUnitStatTables() {
     }
   }
   try {
+    DropUnitStatTables();
     for (const auto& [unit, name] : UnitCopies()) {
-      if (IsTableExist(name)) DropTable(name);
       m_pConn.Execute(Dialect().CopyStructure(name, m_strStatTbl));
     }
-    const std::string extension = m_names.Plain("statdataex");
-    if (IsTableExist(extension)) DropTable(extension);
-    m_pConn.Execute(Dialect().CopyStructure(extension, m_strStatTbl));
+    m_pConn.Execute(Dialect().CopyStructure(m_names.Plain("statdataex"), m_strStatTbl));
     return 1;
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());
@@ -160,16 +170,13 @@ short CStatContext::FillUnitStatTables() {
   // Sums made from the copies before are stale from here on.
   ForgetSummarySources();
   try {
-    for (const auto& [unit, name] : UnitCopies()) {
-      FillUnitCopy(name, unit, name == m_strStatTblUnit1 ? m_nDec1 : m_nDec2);
-    }
+    for (const auto& [unit, name] : UnitCopies()) FillUnitCopy(name, unit, DecimalsOf(unit));
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());
     LogFailure("填充分单位基础汇总表", "填充分单位基础汇总表失败");
     return 0;
   }
   BalanceStatData();
-  m_mapSummarySources.clear();  // the copies changed
   return 1;
 }
 

@@ -160,8 +160,7 @@ short CStatContext::StatPewyTbl() {
   // Square metres whenever wanted: the parcel list has no county-batch
   // exception.
   for (short unit : {kSquareMetre, kHectare, kMu}) {
-    const bool wanted = unit == kSquareMetre ? m_bPm : unit == kHectare ? m_bGq : m_bMu;
-    if (wanted) MakePewyTbl(m_names.UnitCopy(unit, "PEWYTBL"), unit, PewyDecimals(unit));
+    if (WantsUnit(unit)) MakePewyTbl(m_names.UnitCopy(unit, "PEWYTBL"), unit, PewyDecimals(unit));
   }
   return 1;
 }

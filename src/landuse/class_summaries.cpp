@@ -101,8 +101,11 @@ void CStatContext::ForgetSummarySources() {
 }
 
 bool CStatContext::WantsSummaryUnit(short unit) const {
-  return (unit == kSquareMetre && m_bPm && !m_bNoPmTables) || (unit == kHectare && m_bGq) ||
-         (unit == kMu && m_bMu);
+  return WantsUnit(unit) && !(unit == kSquareMetre && m_bNoPmTables);
+}
+
+bool CStatContext::WantsUnit(short unit) const {
+  return (unit == kSquareMetre && m_bPm) || (unit == kHectare && m_bGq) || (unit == kMu && m_bMu);
 }
 
 void CStatContext::ForEachSummaryTable(

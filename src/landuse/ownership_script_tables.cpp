@@ -65,13 +65,6 @@ std::vector<std::string> CStatContext::OwnershipColumnLists(bool server) const {
   return lists;
 }
 
-void CStatContext::LogText(const std::string& text) {
-  if (m_bLogOpen && m_fileLog) {
-    std::fwrite(text.data(), 1, text.size(), m_fileLog);
-    std::fflush(m_fileLog);
-  }
-}
-
 bool CStatContext::ReplaceTableForScript(const std::string& table) {
   if (IsTableExist(table) && DropTable(table) == 0) {
     LogText(fmt::sprintf("%s 被其他用户锁定", table));

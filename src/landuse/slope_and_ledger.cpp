@@ -159,11 +159,7 @@ short CStatContext::StatTdlyTz() {
     const std::string target = m_names.Summary('Z', unit, base);
     SumTdlyTz(target);
     // Converted once, to the decimals of the configured unit it is.
-    if (m_nUnit1 == unit) {
-      ConvertAreaUnit(m_pConn, target, unit, m_nUnitSrc, m_nDec1, m_nDec1);
-    } else if (m_nUnit2 == unit) {
-      ConvertAreaUnit(m_pConn, target, unit, m_nUnitSrc, m_nDec2, m_nDec2);
-    }
+    ConvertAreaUnit(m_pConn, target, unit, m_nUnitSrc, 0, DecimalsOf(unit));
   }
   return CompactDatabase() > 0 ? 1 : 0;
 }

@@ -9,9 +9,9 @@ std::vector<std::string> CStatContext::SummaryCopies(const std::string& base,
                                                      bool location_only) const {
   std::vector<std::string> names;
   const auto add_scope = [&](char scope) {
-    if (m_bPm && !m_bNoPmTables) names.push_back(m_names.Summary(scope, kSquareMetre, base));
-    if (m_bMu) names.push_back(m_names.Summary(scope, kMu, base));
-    if (m_bGq) names.push_back(m_names.Summary(scope, kHectare, base));
+    for (short unit : {kSquareMetre, kMu, kHectare}) {
+      if (WantsSummaryUnit(unit)) names.push_back(m_names.Summary(scope, unit, base));
+    }
   };
   if (location_only || m_nStatScope == 0 || m_nStatScope == 2) add_scope('Z');
   if (!location_only && (m_nStatScope == 1 || m_nStatScope == 2)) add_scope('Q');
