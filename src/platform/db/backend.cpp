@@ -19,13 +19,31 @@ void Backend::EndImplicit() {
     // A row refused at the last flush is reported, but the rows stored
     // before it are committed all the same, as they would have been one by
     // one.
+    // A caller's transaction begun inside this one (as a savepoint) is
+    // still open: the commit waits for its end.
+    const auto commit = [this] {
+      if (!InTransaction()) return;
+      if (explicit_savepoint_) {
+        commit_after_explicit_ = true;
+      } else {
+        Commit();
+      }
+    };
     try {
       Flush();
     } catch (...) {
-      if (InTransaction()) Commit();
+      commit();
       throw;
     }
-    if (InTransaction()) Commit();
+    commit();
+  }
+}
+
+void Backend::EndSavepointTransaction() {
+  explicit_savepoint_ = false;
+  if (commit_after_explicit_) {
+    commit_after_explicit_ = false;
+    Commit();  // the recordset's writes before the caller's transaction
   }
 }
 
@@ -48,8 +66,8 @@ void Backend::CommitExplicit() {
   if (!explicit_open_) throw DbError("no transaction is open to commit");
   explicit_open_ = false;
   if (explicit_savepoint_) {
-    explicit_savepoint_ = false;
     RunControl("RELEASE SAVEPOINT landstat_caller");  // committed with the recordset
+    EndSavepointTransaction();
     return;
   }
   Commit();
@@ -59,10 +77,10 @@ void Backend::RollbackExplicit() {
   if (!explicit_open_) throw DbError("no transaction is open to roll back");
   explicit_open_ = false;
   if (explicit_savepoint_) {
-    explicit_savepoint_ = false;
     DiscardPending();
     RunControl("ROLLBACK TO SAVEPOINT landstat_caller");
     RunControl("RELEASE SAVEPOINT landstat_caller");
+    EndSavepointTransaction();
     return;
   }
   Rollback();

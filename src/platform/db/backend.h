@@ -96,12 +96,16 @@ class Backend {
   std::vector<std::string> Rewrite(std::string_view sql);
 
   int implicit_depth_ = 0;
-  bool implicit_owner_ = false;      // the outermost implicit call began the transaction
-  bool explicit_open_ = false;       // the caller opened a transaction
-  bool explicit_savepoint_ = false;  // ... inside a recordset's, as a savepoint
+  bool implicit_owner_ = false;         // the outermost implicit call began the transaction
+  bool explicit_open_ = false;          // the caller opened a transaction
+  bool explicit_savepoint_ = false;     // ... inside a recordset's, as a savepoint
+  bool commit_after_explicit_ = false;  // the recordset's ended before the caller's
 
  private:
   long ExecuteScript(std::string_view sql, const std::vector<Value>& params);
+  // Ends a caller's transaction that was a savepoint, committing the
+  // recordset's transaction when it ended in the meantime.
+  void EndSavepointTransaction();
   std::vector<std::string> RewriteSelectInto(const SelectInto& into);
 };
 

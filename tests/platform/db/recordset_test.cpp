@@ -431,6 +431,29 @@ TEST_P(RecordsetTest, TransactionBegunDuringAWalkCoversWhatFollows) {
   EXPECT_EQ(CommittedNumber("select sum(图斑数) from dltb where bsm <= 2"), 110);
 }
 
+// The recordset ends its writes while the caller's transaction is still
+// open: the caller's rollback undoes its own work, and its commit works.
+TEST_P(RecordsetTest, RecordsetClosedInsideACallerTransaction) {
+  CreateParcels();
+  for (const bool commit : {false, true}) {
+    SCOPED_TRACE(commit ? "commit" : "rollback");
+    Recordset rs(conn(), "select * from dltb order by bsm");
+    rs.SetField("图斑数", commit ? 70 : 60);
+    rs.MoveNext();
+    conn().BeginTrans();
+    conn().Execute("DELETE FROM dltb WHERE bsm = 3");
+    rs.Close();
+    if (commit) {
+      conn().CommitTrans();
+    } else {
+      conn().RollbackTrans();
+    }
+    EXPECT_FALSE(conn().InTransaction());
+    EXPECT_EQ(CommittedNumber("select count(*) from dltb"), commit ? 2 : 3);
+    EXPECT_EQ(CommittedNumber("select 图斑数 from dltb where bsm = 1"), commit ? 70 : 60);
+  }
+}
+
 TEST_P(RecordsetTest, QuotesInValuesRoundTrip) {
   conn().Execute("CREATE TABLE qlr (bsm int, 权利人名称 varchar(40))");
   conn().Execute("INSERT INTO qlr VALUES (?, ?)", {1, "名'称"});
