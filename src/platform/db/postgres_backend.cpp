@@ -354,6 +354,13 @@ class PostgresBackend : public Backend {
   void RunControl(const std::string& sql) override { Exec(sql); }
 
   long RunStatement(const std::string& sql, const std::vector<Value>& params) override {
+    // A table made, dropped or altered may come back with other columns
+    // or defaults: what was learnt of tables is learnt again.
+    if (StartsWithWord(sql, "create") || StartsWithWord(sql, "drop") ||
+        StartsWithWord(sql, "alter")) {
+      column_cache_.clear();
+      default_cache_.clear();
+    }
     const std::string text = PostgresSpelling(sql);
     ResultPtr result = ExecGuarded(params.empty() ? text : NumberParameterMarks(text), params);
     return std::atol(PQcmdTuples(result.get()));

@@ -454,6 +454,23 @@ TEST_P(RecordsetTest, RecordsetClosedInsideACallerTransaction) {
   }
 }
 
+// A table made again with other defaults: new rows take the new ones.
+TEST_P(RecordsetTest, NewRowsTakeTheDefaultsOfATableMadeAgain) {
+  for (const char* fallback : {"1", "7"}) {
+    conn().Execute("DROP TABLE IF EXISTS mj");
+    conn().Execute(std::string("CREATE TABLE mj (a int, b double precision default ") + fallback +
+                   ")");
+    Recordset rs(conn(), "select * from mj where 1<>1");
+    for (int a = 0; a < 3; ++a) {
+      rs.AddNew();
+      rs.SetField("a", a);
+      if (a == 0) rs.SetField("b", 5);
+    }
+    rs.Close();
+    EXPECT_EQ(CommittedNumber("select sum(b) from mj"), 5 + 2 * std::stoi(fallback)) << fallback;
+  }
+}
+
 TEST_P(RecordsetTest, QuotesInValuesRoundTrip) {
   conn().Execute("CREATE TABLE qlr (bsm int, 权利人名称 varchar(40))");
   conn().Execute("INSERT INTO qlr VALUES (?, ?)", {1, "名'称"});
