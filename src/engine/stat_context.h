@@ -424,7 +424,6 @@ class CStatContext {
   short SumFrdTdly(short kind, const std::string& target, const std::string& source);
   short SumFrdTdlyByLevel(short kind, const std::string& target, const std::string& source);
   short SumFrdTdlyConverted(short kind);
-  const std::vector<std::string>& EnclaveClassCodes(short kind) const;
   short RunEnclaveStatement(const std::string& statement, const char* title, const char* message,
                             bool trace);
   // Whether a unit is wanted (its flag set); whether summary tables are

@@ -28,10 +28,11 @@ const char* const kKbColumns[] = {"BM021KB", "BM022KB", "BM023KB"};
 const char* const kKClasses[] = {"021", "022", "023", "031", "033", "042", "114"};
 
 const char kTitle[] = "汇总可调整地";
-const char kVillageFailed[] = "汇总村级数据失败";
-const char kUnitFailed[] = "汇总村民小组数据失败";
-const char kTownshipFailed[] = "汇总乡级数据失败";
-const char kCountyFailed[] = "汇总县级数据失败";
+// The level messages, county to unit.
+const char* const kCountyFailed = kLevelMessages[0];
+const char* const kTownshipFailed = kLevelMessages[1];
+const char* const kVillageFailed = kLevelMessages[2];
+const char* const kUnitFailed = kLevelMessages[3];
 
 std::vector<std::string> FixedColumns() {
   std::vector<std::string> columns(std::begin(kKColumns), std::end(kKColumns));

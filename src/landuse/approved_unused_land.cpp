@@ -120,8 +120,8 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
       if (!parts.empty()) SetSumFldValue(m_pConn, target, "BM" + first, parts);
     }
   }
-  RunLoggedStatement(LevelRollUp(head, sums, target, 9), kTitle, "汇总乡级数据失败", !conditional);
-  RunLoggedStatement(LevelRollUp(head, sums, target, 6), kTitle, "汇总县级数据失败", !conditional);
+  RunLoggedStatement(LevelRollUp(head, sums, target, 9), kTitle, kLevelMessages[1], !conditional);
+  RunLoggedStatement(LevelRollUp(head, sums, target, 6), kTitle, kLevelMessages[0], !conditional);
   FillXzqNames(target, "XZQDM", "XZQMC");
   std::vector<std::string> first_level;
   for (const std::string& first : m_arrClass1Codes) first_level.push_back("BM" + first);

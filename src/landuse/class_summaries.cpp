@@ -171,13 +171,7 @@ std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std
     return IslandStatements(kind == 3 ? IslandTableKind::kHdYjfl : IslandTableKind::kHdEjfl, source,
                             target, scope);
   }
-  const std::vector<std::string>& codes = kind % 2 == 1 ? m_arrClass1Codes : m_arrClassCodes;
-  std::string sums, columns;
-  for (std::size_t i = 0; i < codes.size(); ++i) {
-    sums += (i ? "," : "") + std::string("SUM(BM") + codes[i] + ") ";
-    columns += (i ? "," : "") + std::string("BM") + codes[i];
-  }
-  columns += ")";
+  const auto [sums, columns, total_sum] = ClassSumLists(kind, false);
   const std::string head =
       "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
   const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);

@@ -15,28 +15,14 @@ namespace {
 const char* const kEnclaveBases[] = {"", "FRDTDLY_YJFL", "FRDTDLY_EJFL"};
 
 // The sum list and the column list of a kind: every class but 05 to 09.
-struct EnclaveLists {
-  std::string sums, columns;
-};
-
-EnclaveLists ListsFor(const std::vector<std::string>& codes) {
-  EnclaveLists lists;
-  for (const std::string& code : codes) {
-    if (!IsRuralClassCode(code)) continue;
-    const char* comma = lists.sums.empty() ? "" : ",";
-    lists.sums += comma + ("SUM(BM" + code + ") ");
-    lists.columns += comma + ("BM" + code);
-  }
-  lists.columns += ")";
-  return lists;
-}
+using EnclaveLists = CStatContext::ClassLists;
 
 std::string InsertHead(const std::string& target, const EnclaveLists& lists) {
   return "insert into " + target + "(SZXZQDM,SZXZQMC,SSXZQDM,SSXZQMC,FRDMJ," + lists.columns;
 }
 
 const char kPairWhere[] =
-    "WHERE (座落单位代码<>权属单位代码) AND (权属性质 like '3%%' or 权属性质 like '4%%')  ";
+    "WHERE (座落单位代码<>权属单位代码) AND (权属性质 like '3%' or 权属性质 like '4%')  ";
 const char kPairGroup[] = "GROUP BY 座落单位代码,座落单位名称,权属单位代码,权属单位名称";
 
 std::string PairStatement(const std::string& target, const std::string& source,
@@ -65,8 +51,9 @@ const EnclaveLevel kEnclaveLevels[] = {
 };
 
 std::string LevelStatement(const EnclaveLevel& level, const std::string& target,
-                           const std::string& source, const EnclaveLists& lists) {
-  const std::string owner = fmt::format("left(A.权属单位代码,{})", level.length);
+                           const std::string& source, const EnclaveLists& lists,
+                           const db::SqlDialect& dialect) {
+  const std::string owner = dialect.Left("A.权属单位代码", level.length);
   const std::string pattern = std::string(level.length, '_') + std::string(19 - level.length, '0');
   return InsertHead(target, lists) +
          fmt::format(
@@ -74,10 +61,10 @@ std::string LevelStatement(const EnclaveLevel& level, const std::string& target,
              "AS B ",
              level.code, level.name, owner, lists.sums, source) +
          fmt::format(
-             "WHERE (left(B.QSDWDM,{0}) = {1} AND B.QSDWDM like '{2}') AND "
-             "({1}<>left(A.座落单位代码,{0})) AND (A.权属性质 like '3%%' or A.权属性质 "
-             "like '4%%')  GROUP BY {3},{4},{1},B.QSDWMC",
-             level.length, owner, pattern, level.code, level.name);
+             "WHERE ({0} = {1} AND B.QSDWDM like '{2}') AND ({1}<>{3}) AND "
+             "(A.权属性质 like '3%' or A.权属性质 like '4%')  GROUP BY {4},{5},{1},B.QSDWMC",
+             dialect.Left("B.QSDWDM", level.length), owner, pattern,
+             dialect.Left("A.座落单位代码", level.length), level.code, level.name);
 }
 
 }  // namespace
@@ -95,12 +82,8 @@ short CStatContext::RunEnclaveStatement(const std::string& statement, const char
   }
 }
 
-const std::vector<std::string>& CStatContext::EnclaveClassCodes(short kind) const {
-  return kind == 1 ? m_arrClass1Codes : m_arrClassCodes;
-}
-
 short CStatContext::SumFrdTdly(short kind, const std::string& target, const std::string& source) {
-  const EnclaveLists lists = ListsFor(EnclaveClassCodes(kind));
+  const EnclaveLists lists = ClassSumLists(kind, true);
   return RunEnclaveStatement(
       PairStatement(target, source, lists, std::string(kPairWhere) + kPairGroup), "汇总飞入地",
       "汇总飞入地失败", true);
@@ -108,9 +91,9 @@ short CStatContext::SumFrdTdly(short kind, const std::string& target, const std:
 
 short CStatContext::SumFrdTdlyByLevel(short kind, const std::string& target,
                                       const std::string& source) {
-  const EnclaveLists lists = ListsFor(EnclaveClassCodes(kind));
+  const EnclaveLists lists = ClassSumLists(kind, true);
   for (const EnclaveLevel& level : kEnclaveLevels) {
-    const std::string statement = LevelStatement(level, target, source, lists);
+    const std::string statement = LevelStatement(level, target, source, lists, Dialect());
     if (RunEnclaveStatement(statement, level.title, level.message, true) == 0) return 0;
     host::yDebugStr(statement);
   }
@@ -119,7 +102,7 @@ short CStatContext::SumFrdTdlyByLevel(short kind, const std::string& target,
 
 short CStatContext::SumFrdTdlyConverted(short kind) {
   if (kind != 1 && kind != 2) return 0;
-  const EnclaveLists lists = ListsFor(EnclaveClassCodes(kind));
+  const EnclaveLists lists = ClassSumLists(kind, true);
   const std::string source = m_names.Plain(kind == 1 ? "statdataex" : "statdata");
   // The rebuild leaves out every row with area in the classes 05 to 09.
   const std::string condition = std::string(kPairWhere) +

@@ -99,14 +99,7 @@ std::vector<std::string> CStatContext::IslandStatements(IslandTableKind kind,
                                                         const std::string& target,
                                                         short scope) const {
   const IslandTable& table = TableOf(kind);
-  const std::vector<std::string>& codes = table.first_level ? m_arrClass1Codes : m_arrClassCodes;
-  std::string sums, columns;
-  for (const std::string& code : codes) {
-    if (table.rural && !IsRuralClassCode(code)) continue;
-    sums += (sums.empty() ? "" : ",") + std::string("SUM(BM") + code + ") ";
-    columns += (columns.empty() ? "" : ",") + std::string("BM") + code;
-  }
-  columns += ")";
+  const auto [sums, columns, total_sum] = ClassSumLists(table.first_level ? 1 : 2, table.rural);
   const std::string head =
       "insert into " + target + (scope != 0 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
   const std::string district = m_names.Plain("ZB_XZXQ");
@@ -142,9 +135,7 @@ short CStatContext::SumIslandTable(IslandTableKind kind, const std::string& sour
 }
 
 short CStatContext::StatIslandTable(IslandTableKind kind) {
-  static const char* const kBases[] = {"NCHDTDLY_YJFL", "NCHDTDLY_EJFL", "HDTDLY_YJFL",
-                                       "HDTDLY_EJFL"};
-  ForEachSummaryCopy(kBases[static_cast<int>(kind)],
+  ForEachSummaryCopy(TableOf(kind).base,
                      [&](const std::string& source, const std::string& target, short scope) {
                        SumIslandTable(kind, source, target, scope);
                      });
