@@ -1,6 +1,7 @@
 // The base table "statdata": one row per piece of land that the survey's
 // linear-feature, scattered-feature and parcel layers describe.
 
+#include <iterator>
 #include <optional>
 #include <unordered_map>
 
@@ -49,77 +50,106 @@ short CStatContext::CreateStatDataTable() {
 
 namespace {
 
+// The columns a piece fills, and the level columns, code before name:
+// village, township, county, city, province.
+enum PieceColumn {
+  kNumber,
+  kSource,
+  kParcelNumber,
+  kLocationCode,
+  kLocationName,
+  kOwnerCode,
+  kOwnerName,
+  kOwnership,
+  kCultivationType,
+  kRemark,
+  kApproval,
+  kNewConstruction,
+  kNote,
+  kSlope,
+  kTotal,
+  kPieceColumns
+};
+constexpr const char* kPieceColumnNames[kPieceColumns] = {
+    "序号",         "来源",       "图斑编号",  "座落单位代码", "座落单位名称", "权属单位代码",
+    "权属单位名称", "权属性质",   "耕地类型",  "地类备注",     "批准文号",     "新增建设用地类型",
+    "备注",         "耕地坡度级", "土地总面积"};
+constexpr const char* kLevelColumns[] = {"村级代码", "村名称",   "乡级代码", "乡名称",   "县级代码",
+                                         "县名称",   "市级代码", "市名称",   "省级代码", "省名称"};
+constexpr std::size_t kLevelLengths[] = {12, 9, 6, 4, 2};
+
 // Writes pieces through one recordset, with the column numbers looked up
 // once, and logs the pieces it cannot store.
 class PieceWriter {
  public:
   PieceWriter(CStatContext& context, db::Recordset& rows) : context_(context), rows_(rows) {
-    for (const char* name :
-         {"来源",         "图斑编号",   "座落单位代码", "座落单位名称",     "权属单位代码",
-          "权属单位名称", "权属性质",   "耕地类型",     "地类备注",         "批准文号",
-          "耕地坡度级",   "土地总面积", "村级代码",     "村名称",           "乡级代码",
-          "乡名称",       "县级代码",   "县名称",       "市级代码",         "市名称",
-          "省级代码",     "省名称",     "备注",         "新增建设用地类型", "序号"}) {
-      columns_[name] = rows.IndexOf(name);
+    for (int i = 0; i < kPieceColumns; ++i) columns_[i] = rows.IndexOf(kPieceColumnNames[i]);
+    for (std::size_t i = 0; i < std::size(kLevelColumns); ++i) {
+      level_columns_[i] = rows.IndexOf(kLevelColumns[i]);
     }
-    if (rows.HasField("描述说明")) columns_["描述说明"] = rows.IndexOf("描述说明");
+    if (rows.HasField("描述说明")) description_ = rows.IndexOf("描述说明");
   }
 
-  // Stores a piece; a piece the table refuses is logged under `title`.
-  void Write(const Piece& piece, const std::string& title, const char* message) {
+  // Stores a piece; a piece the table refuses is logged under the title
+  // `title()` gives (made only then).
+  template <typename Title>
+  void Write(const Piece& piece, const Title& title, const char* message) {
     try {
       rows_.AddNew();
       // Rows are numbered, so every copy of the table can be matched row by row.
-      Set("序号", std::to_string(written_ + 1));
-      Set("来源", piece.source);
-      Set("图斑编号", piece.parcel_number);
-      Set("座落单位代码", piece.location_code);
-      Set("座落单位名称", piece.location_name);
-      Set("权属单位代码", piece.owner_code);
-      Set("权属单位名称", piece.owner_name);
-      Set("权属性质", piece.ownership);
-      SetIfAny("耕地类型", piece.cultivation_type);
-      SetIfAny("地类备注", piece.remark);
-      SetIfAny("批准文号", piece.approval);
-      SetIfAny("新增建设用地类型", piece.new_construction);
-      SetIfAny("备注", piece.note);
-      if (columns_.count("描述说明")) SetIfAny("描述说明", piece.description);
-      if (piece.slope) rows_.SetField(columns_.at("耕地坡度级"), db::Value(*piece.slope));
+      Set(kNumber, std::to_string(written_ + 1));
+      Set(kSource, piece.source);
+      Set(kParcelNumber, piece.parcel_number);
+      Set(kLocationCode, piece.location_code);
+      Set(kLocationName, piece.location_name);
+      Set(kOwnerCode, piece.owner_code);
+      Set(kOwnerName, piece.owner_name);
+      Set(kOwnership, piece.ownership);
+      SetIfAny(columns_[kCultivationType], piece.cultivation_type);
+      SetIfAny(columns_[kRemark], piece.remark);
+      SetIfAny(columns_[kApproval], piece.approval);
+      SetIfAny(columns_[kNewConstruction], piece.new_construction);
+      SetIfAny(columns_[kNote], piece.note);
+      if (description_ >= 0) SetIfAny(description_, piece.description);
+      if (piece.slope) rows_.SetField(columns_[kSlope], db::Value(*piece.slope));
       SetLevels(piece.location_code);
       for (int column : ClassColumns(piece.class_code)) rows_.SetField(column, piece.area);
-      rows_.SetField(columns_.at("土地总面积"), piece.area);
+      rows_.SetField(columns_[kTotal], piece.area);
       rows_.Update();
       ++written_;
     } catch (const db::DbError& error) {
       rows_.CancelUpdate();
       host::yDebugStr(error.what());
-      context_.LogFailure(title, message);
+      context_.LogFailure(title(), message);
     }
   }
 
   long Written() const { return written_; }
 
  private:
-  void Set(const char* column, const std::string& value) {
-    rows_.SetField(columns_.at(column), db::Value(value));
+  void Set(PieceColumn column, const std::string& value) {
+    rows_.SetField(columns_[column], db::Value(value));
   }
-  void SetIfAny(const char* column, const std::string& value) {
-    if (!value.empty()) Set(column, value);
+  void SetIfAny(int column, const std::string& value) {
+    if (!value.empty()) rows_.SetField(column, db::Value(value));
   }
 
   // Administrative levels from the location code: village, township,
   // county, city, province, code before name; a shorter code stands whole.
+  // Worked out once per location code.
   void SetLevels(const std::string& code) {
-    static const std::pair<const char*, const char*> kLevels[] = {{"村级代码", "村名称"},
-                                                                  {"乡级代码", "乡名称"},
-                                                                  {"县级代码", "县名称"},
-                                                                  {"市级代码", "市名称"},
-                                                                  {"省级代码", "省名称"}};
-    static const std::size_t kLengths[] = {12, 9, 6, 4, 2};
-    for (int i = 0; i < 5; ++i) {
-      const std::string prefix = code.substr(0, kLengths[i]);
-      Set(kLevels[i].first, prefix);
-      Set(kLevels[i].second, context_.GetCodeName(prefix));
+    auto found = levels_.find(code);
+    if (found == levels_.end()) {
+      std::vector<db::Value> values;
+      for (std::size_t length : kLevelLengths) {
+        const std::string prefix = code.substr(0, length);
+        values.emplace_back(prefix);
+        values.emplace_back(context_.GetCodeName(prefix));
+      }
+      found = levels_.emplace(code, std::move(values)).first;
+    }
+    for (std::size_t i = 0; i < found->second.size(); ++i) {
+      rows_.SetField(level_columns_[i], found->second[i]);
     }
   }
 
@@ -142,7 +172,10 @@ class PieceWriter {
 
   CStatContext& context_;
   db::Recordset& rows_;
-  std::unordered_map<std::string, int> columns_;
+  int columns_[kPieceColumns];
+  int level_columns_[std::size(kLevelColumns)];
+  int description_ = -1;
+  std::unordered_map<std::string, std::vector<db::Value>> levels_;
   std::unordered_map<std::string, std::vector<int>> class_columns_;
   long written_ = 0;
 };
@@ -193,7 +226,7 @@ class LayerPass {
   CStatContext& context_;
   gis::LayerHandle layer_;
   gis::EntityKind kind_;
-  const char* progress_;
+  const std::string progress_;  // made once, not per record
 };
 
 std::string RowTitle(long number, const std::string& class_code, const char* location_label,
@@ -244,7 +277,10 @@ short CStatContext::BuildStatDataDirect() {
         piece.area = halves ? xcDotOut(*area, static_cast<short>(side - 1), decimals) : *area;
         writer.Write(
             piece,
-            RowTitle(number, piece.class_code, ("座落单位代码" + k).c_str(), piece.location_code),
+            [&] {
+              return RowTitle(number, piece.class_code, ("座落单位代码" + k).c_str(),
+                              piece.location_code);
+            },
             "添加线状地物数据失败");
       }
     });
@@ -270,8 +306,10 @@ short CStatContext::BuildStatDataDirect() {
       piece.ownership = point.Text("权属性质");
       piece.class_code = point.Text(m_strClassFld[1]);
       piece.area = *area;
-      writer.Write(piece, RowTitle(number, piece.class_code, "座落单位代码", piece.location_code),
-                   "添加零星地物数据失败");
+      writer.Write(
+          piece,
+          [&] { return RowTitle(number, piece.class_code, "座落单位代码", piece.location_code); },
+          "添加零星地物数据失败");
     });
   }
 
@@ -299,8 +337,9 @@ short CStatContext::BuildStatDataDirect() {
           deduction.source = "地类图斑扣除";
           deduction.class_code = deducted;
           deduction.area = *area;
-          writer.Write(deduction, RowTitle(number, deducted, "座落单位代码", title_location),
-                       "添加地类图斑数据失败");
+          writer.Write(
+              deduction, [&] { return RowTitle(number, deducted, "座落单位代码", title_location); },
+              "添加地类图斑数据失败");
         }
       }
       const std::optional<double> area = pass.Area(parcel, "图斑地类面积");
@@ -314,8 +353,9 @@ short CStatContext::BuildStatDataDirect() {
       piece.note = parcel.Text("备注");
       piece.description = parcel.Text("描述说明");
       piece.area = *area;
-      writer.Write(piece, RowTitle(number, piece.class_code, "座落单位代码", title_location),
-                   "添加地类图斑数据失败");
+      writer.Write(
+          piece, [&] { return RowTitle(number, piece.class_code, "座落单位代码", title_location); },
+          "添加地类图斑数据失败");
     });
   }
 
