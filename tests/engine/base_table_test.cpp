@@ -12,6 +12,7 @@
 
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
+#include "platform/db/sql_text.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -62,11 +63,6 @@ FieldValues Parcel(const std::string& number, const std::string& class_code,
           {"座落单位代码", location}, {"座落单位名称", "图层里的名称"}};
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // Whether one line of the log names every part.
 bool LogLineNames(const std::string& log, const Strings& parts) {
   std::istringstream lines(log);
@@ -82,7 +78,6 @@ bool LogLineNames(const std::string& log, const Strings& parts) {
 
 class BaseTableTest : public BothEngines {
  protected:
-  short Mode() const { return IsServer() ? 1 : 0; }
   std::string Table(const std::string& base = "statdata") const {
     return IsServer() ? "D2009330102" + base : base;
   }
@@ -125,7 +120,7 @@ class BaseTableTest : public BothEngines {
   // Column names (lower case, as a server folds them) and types of a table.
   std::vector<db::ColumnInfo> Columns(const std::string& table) {
     std::vector<db::ColumnInfo> columns = conn().Columns(table);
-    for (db::ColumnInfo& column : columns) column.name = Lower(column.name);
+    for (db::ColumnInfo& column : columns) column.name = db::ToLowerAscii(column.name);
     return columns;
   }
 

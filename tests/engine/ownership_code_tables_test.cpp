@@ -37,7 +37,7 @@ class OwnershipCodeTablesTest : public BothEngines {
   std::unique_ptr<CStatContext> Context(gis::RuralCode* codes, short district = 0) {
     auto context = std::make_unique<CStatContext>(district, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes,
                                                   "2024", "330102", "", 1, "");
-    EXPECT_EQ(context->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    EXPECT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
     if (codes) {
       EXPECT_EQ(context->LoadCodes(), 1);
     }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/survey_fixture.h"
 #include "engine/text_helpers.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/paths.h"
@@ -13,13 +14,11 @@
 namespace landstat {
 namespace {
 
+using testing::WriteStatConfig;
+
 using testing::kGbkSquareMetre;
 using testing::ScopedProgramDir;
 using testing::WriteFileBytes;
-
-void WriteStatConfig(const std::string& text) {
-  WriteFileBytes(host::StatConfigPath(), text);
-}
 
 void WriteDataSource(const std::string& text) {
   WriteFileBytes(host::DataSourceIniPath(), text);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/survey_fixture.h"
 #include "engine/table_names.h"
 #include "platform/gis/rural_code.h"
 #include "platform/host/paths.h"
@@ -16,6 +17,8 @@
 
 namespace landstat {
 namespace {
+
+using testing::WriteStatConfig;
 
 namespace fs = std::filesystem;
 using testing::BothEngines;
@@ -34,10 +37,6 @@ std::unique_ptr<CStatContext> MakeContext(gis::RuralCode* codes = nullptr,
                                           const std::string& version = {}) {
   return std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes, kYear, kCounty,
                                         log_path, 0, version);
-}
-
-void WriteStatConfig(const std::string& text) {
-  WriteFileBytes(host::StatConfigPath(), text);
 }
 
 const char kThreeUnits[] =
@@ -64,7 +63,6 @@ class StatContextTest : public ::testing::Test {
 
 class StatContextDbTest : public BothEngines {
  protected:
-  short Mode() const { return IsServer() ? 1 : 0; }
   ScopedProgramDir home_;
 };
 

@@ -56,7 +56,6 @@ class StatDriversTest : public BothEngines {
     WriteStatConfig(testing::kThreeUnits);
   }
 
-  short Mode() const { return IsServer() ? 1 : 0; }
   std::string Plain(const std::string& base) const {
     return IsServer() ? std::string("D") + kYear + kCounty + base : base;
   }

@@ -38,7 +38,6 @@ FieldValues Parcel(const std::string& number, const std::string& area,
 
 class UnitTablesTest : public BothEngines {
  protected:
-  short Mode() const { return IsServer() ? 1 : 0; }
   // A table's name in this engine's naming: "D" + year + county in front of
   // plain tables and the year and county after a unit prefix on a server.
   std::string Plain(const std::string& base, const std::string& year = "2009") const {
@@ -161,8 +160,8 @@ TEST_P(UnitTablesTest, AreaUnitsAreRecordedOncePerYearKindAndUnit) {
   const std::string rows =
       "select 年度, TYPE, AREAUNIT from " + table + " order by 年度, TYPE, AREAUNIT";
   // With them the unit of the base table; the extension table holds none.
-  Strings expected = {"2008|土地利用|亩",     "2009|土地利用|亩", "2009|土地利用|公顷",
-                      "2009|土地利用|平方米", "2009|基本农田|亩", "2009|基本农田|公顷",
+  Strings expected = {"2008|土地利用|亩",     "2009|土地利用|亩",    "2009|土地利用|公顷",
+                      "2009|土地利用|平方米", "2009|基本农田|亩",    "2009|基本农田|公顷",
                       "2009|基本农田|平方米", "2009|statdata|平方米"};
   ASSERT_EQ(context->RecordAreaUnits(), 1);
   Strings written = Rows(conn(), rows);

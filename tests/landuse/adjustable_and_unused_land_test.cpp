@@ -46,7 +46,7 @@ class AdjustableLandTest : public BothEngines {
                                               {"村行政代码", "330102001002", "定安路社区"}}));
     context_ = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(), "2024",
                                               "330102", "", 0, "");
-    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), Mode()), 1);
     ASSERT_EQ(context_->LoadCodes(), 1);
     const std::string base = context_->m_strStatTbl;
     conn().Execute("create table " + base +

@@ -59,7 +59,7 @@ class EnclaveAndScriptTablesTest : public BothEngines {
     codes_ = Codes();
     context_ = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(), "2024",
                                               "330102", "", 1, version_);
-    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), Mode()), 1);
     ASSERT_EQ(context_->LoadCodes(), 1);
     MakeCopy("PMcopy");
   }

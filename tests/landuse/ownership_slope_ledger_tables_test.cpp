@@ -21,6 +21,7 @@
 #include "landuse/generated_county_run.h"
 #include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_text.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -115,11 +116,6 @@ Table Slope(const std::string& text) {
   return rows;
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 struct ReadRow {
   std::string name;
   Areas areas;
@@ -133,7 +129,7 @@ std::map<std::string, ReadRow> ReadTable(db::Connection& conn, const std::string
     EXPECT_TRUE(added) << table << " " << at->first << " twice";
     at->second.name = rs.Text("XZQMC");
     for (int i = 0; i < rs.FieldCount(); ++i) {
-      const std::string column = Upper(rs.FieldName(i));
+      const std::string column = db::ToUpperAscii(rs.FieldName(i));
       if (column != "XZQDM" && column != "XZQMC" && column != "ID") {
         at->second.areas[column] = rs.Field(i).AsDouble();
       }
@@ -176,7 +172,7 @@ class LandUseOwnershipSlopeLedgerTest : public testing::BothEngines {
     testing::WriteStatConfig(testing::kThreeUnits);
     auto context = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(),
                                                   "2009", "330102", log_, 1, "");
-    EXPECT_EQ(context->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    EXPECT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
     EXPECT_EQ(context->LoadCodes(), 1);
     EXPECT_EQ(context->CreateStatDataTable(), 1);
     return context;
@@ -338,7 +334,7 @@ TEST_P(LandUseOwnershipSlopeLedgerTest, LedgerRowsPerParcelInEachUnit) {
                               rs.Text("图斑编号") + "|" + rs.Text("权属性质");
       EXPECT_TRUE(read.emplace(key, Areas{}).second) << key << " twice";
       for (int i = 0; i < rs.FieldCount(); ++i) {
-        const std::string column = Upper(rs.FieldName(i));
+        const std::string column = db::ToUpperAscii(rs.FieldName(i));
         if (column == "土地总面积") read[key]["TDZMJ"] = rs.Field(i).AsDouble();
         if (column.rfind("BM", 0) == 0 && rs.Field(i).AsDouble() != 0) {
           read[key][column] = rs.Field(i).AsDouble();

@@ -23,6 +23,7 @@
 #include "landuse/generated_county_run.h"
 #include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_text.h"
 #include "resources/resources.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -118,11 +119,6 @@ bool IsRuralColumn(const std::string& column) {
   return column.rfind("BM", 0) != 0 || column.substr(2, 2) < "05" || column.substr(2, 2) > "09";
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // Rows by XZQDM: the name and every area column.
 std::map<std::string, std::pair<std::string, Areas>> ReadSummary(db::Connection& conn,
                                                                  const std::string& table) {
@@ -132,7 +128,7 @@ std::map<std::string, std::pair<std::string, Areas>> ReadSummary(db::Connection&
     EXPECT_TRUE(areas.empty()) << table << " " << rs.Text("XZQDM") << " twice";
     name = rs.Text("XZQMC");
     for (int i = 0; i < rs.FieldCount(); ++i) {
-      const std::string column = Upper(rs.FieldName(i));
+      const std::string column = db::ToUpperAscii(rs.FieldName(i));
       if (column.rfind("BM", 0) == 0 || column == "XZQZMJ" || column == "TDZMJ") {
         areas[column] = rs.Field(i).AsDouble();
       }
@@ -188,7 +184,7 @@ class LandUseSummaryTest : public testing::BothEngines {
                                         const std::string& year = "2009", int group_level = 1) {
     auto context = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(), year,
                                                   county, log_, group_level, "");
-    EXPECT_EQ(context->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    EXPECT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
     EXPECT_EQ(context->LoadCodes(), 1);
     testing::WriteFileBytes(log_, "");
     context->OpenStatLogFile();
@@ -297,7 +293,8 @@ TEST_P(LandUseSummaryTest, Layouts) {
   auto context = Context();
   const auto columns = [&](const std::string& table) {
     Strings names;
-    for (const db::ColumnInfo& column : conn().Columns(table)) names.push_back(Upper(column.name));
+    for (const db::ColumnInfo& column : conn().Columns(table))
+      names.push_back(db::ToUpperAscii(column.name));
     return names;
   };
   // Rural layouts leave out classes 05 to 09, wherever they stand.

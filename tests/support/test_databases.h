@@ -65,6 +65,8 @@ class BothEngines : public ::testing::TestWithParam<db::DbKind> {
   db::Connection& conn() { return database_->connection(); }
   TestDatabase& database() { return *database_; }
   bool IsServer() const { return GetParam() == db::DbKind::kServer; }
+  // The naming mode of the database: 1 on the server, 0 embedded.
+  short Mode() const { return IsServer() ? 1 : 0; }
 
  private:
   std::unique_ptr<TestDatabase> database_;

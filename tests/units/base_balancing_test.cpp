@@ -90,7 +90,7 @@ class BaseBalancingTest : public BothEngines {
     codes_.reset(gis::RuralCode::FromEntries(CodeEntries(extensions)));
     auto context = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(),
                                                   "2009", kCounty, "", 1, "");
-    EXPECT_EQ(context->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    EXPECT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
     EXPECT_EQ(context->LoadCodes(), 1);
     return context;
   }

@@ -37,7 +37,7 @@ TEST_P(CountyBalancingTest, UnitCopiesOfAGeneratedCountyAreBalanced) {
   std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(files.codes));
   const std::string log = home.File("stat.log");
   testing::WriteFileBytes(log, "");
-  const short mode = IsServer() ? 1 : 0;
+  const short mode = Mode();
   {
     testing::ScopedLayer parcel(gis::OpenLayer(files.survey, "地类图斑"));
     testing::ScopedLayer line(gis::OpenLayer(files.survey, "线状地物"));

@@ -159,7 +159,6 @@ class DatabaseConversionTest : public testing::BothEngines {
   db::Connection& conn() { return db_; }
 
   std::string Connection() { return database().ConnectionString(); }
-  short Mode() { return IsServer() ? 1 : 0; }
   std::string Plain(const std::string& base) {
     return TableNames(Mode(), "2009", county_->options.county_code).Plain(base);
   }

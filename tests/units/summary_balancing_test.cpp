@@ -45,7 +45,7 @@ class SummaryBalancingTest : public BothEngines {
                                 std::to_string(decimals) + "\nLen2=4\n");
     context_ = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, nullptr, "2009",
                                               kCounty, "", 1, "");
-    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), IsServer() ? 1 : 0), 1);
+    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), Mode()), 1);
   }
 
   std::string Name(const std::string& base) const {
