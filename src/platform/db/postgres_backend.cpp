@@ -151,6 +151,7 @@ class PostgresRows : public RowSource {
 struct WriteBatch {
   std::string table;
   std::vector<std::string> columns;
+  std::unordered_map<std::string, std::size_t> column_index;  // inserts: place of a column
   bool update = false;
   std::vector<std::vector<Value>> rows;
   std::vector<std::vector<bool>> given;  // inserts: which columns a row sets
@@ -254,9 +255,9 @@ class PostgresBackend : public Backend {
     std::vector<Value> row(batch_.columns.size());
     std::vector<bool> given(batch_.columns.size(), false);
     for (std::size_t i = 0; i < columns.size(); ++i) {
-      auto at = std::find(batch_.columns.begin(), batch_.columns.end(), columns[i]);
-      const std::size_t index = static_cast<std::size_t>(at - batch_.columns.begin());
-      if (at == batch_.columns.end()) {
+      const auto [at, added] = batch_.column_index.emplace(columns[i], batch_.columns.size());
+      const std::size_t index = at->second;
+      if (added) {
         batch_.columns.push_back(columns[i]);
         for (auto& earlier : batch_.rows) earlier.emplace_back();
         for (auto& earlier : batch_.given) earlier.push_back(false);

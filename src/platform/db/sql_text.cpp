@@ -58,7 +58,14 @@ std::string ToUpperAscii(std::string_view text) {
 }
 
 bool IEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ToLowerAscii(a) == ToLowerAscii(b);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool StartsWithWord(std::string_view sql, std::string_view word) {

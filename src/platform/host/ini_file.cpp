@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/db/sql_text.h"
+#include "platform/db/sql_text.h"
 #include "platform/host/paths.h"
 #include "platform/host/text_encoding.h"
 #include "platform/host/trace.h"
@@ -18,17 +20,6 @@ std::string Trimmed(const std::string& text) {
   if (begin == std::string::npos) return {};
   const std::size_t end = text.find_last_not_of(" \t\r");
   return text.substr(begin, end - begin + 1);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string InProgramDir(const std::string& file) {
@@ -71,7 +62,7 @@ IniFile IniFile::Load(const std::string& path) {
 
 IniFile::Section* IniFile::Find(const std::string& section) {
   for (Section& candidate : sections_) {
-    if (SameName(candidate.name, section)) return &candidate;
+    if (db::IEquals(candidate.name, section)) return &candidate;
   }
   return nullptr;
 }
@@ -84,7 +75,7 @@ std::string IniFile::Get(const std::string& section, const std::string& key,
                          const std::string& fallback) const {
   if (const Section* found = Find(section)) {
     for (const Entry& entry : found->entries) {
-      if (SameName(entry.key, key)) return entry.value;
+      if (db::IEquals(entry.key, key)) return entry.value;
     }
   }
   return fallback;
@@ -94,7 +85,7 @@ bool IniFile::Has(const std::string& section, const std::string& key) const {
   const Section* found = Find(section);
   if (!found) return false;
   for (const Entry& entry : found->entries) {
-    if (SameName(entry.key, key)) return true;
+    if (db::IEquals(entry.key, key)) return true;
   }
   return false;
 }
@@ -106,7 +97,7 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
     found = &sections_.back();
   }
   for (Entry& entry : found->entries) {
-    if (SameName(entry.key, key)) {
+    if (db::IEquals(entry.key, key)) {
       entry.value = value;
       return;
     }

@@ -37,10 +37,15 @@ void TerminalProgress::End() {
   drawn_ = false;
 }
 
-void TerminalProgress::Draw(bool force) {
+bool RedrawPace::Due(bool force) {
   const auto now = std::chrono::steady_clock::now();
-  if (!force && now - last_draw_ < std::chrono::milliseconds(100)) return;
-  last_draw_ = now;
+  if (!force && now - last_ < std::chrono::milliseconds(100)) return false;
+  last_ = now;
+  return true;
+}
+
+void TerminalProgress::Draw(bool force) {
+  if (!pace_.Due(force)) return;
   constexpr int kWidth = 30;
   // Walks count 1 .. total - 1 (or 0 .. total - 1): the last step is done.
   const double share =

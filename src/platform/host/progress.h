@@ -17,6 +17,16 @@ class Progress {
   virtual void End() = 0;
 };
 
+// At most ten redraws a second, for walks that report every record.
+class RedrawPace {
+ public:
+  // True when a redraw is due now (always when forced).
+  bool Due(bool force);
+
+ private:
+  std::chrono::steady_clock::time_point last_{};
+};
+
 class SilentProgress : public Progress {
  public:
   void Begin(const std::string&) override {}
@@ -39,7 +49,7 @@ class TerminalProgress : public Progress {
   long done_ = 0;
   long total_ = 0;
   bool drawn_ = false;
-  std::chrono::steady_clock::time_point last_draw_{};
+  RedrawPace pace_;
 };
 
 // Sets the progress the engine reports to (not owned; null: silent).

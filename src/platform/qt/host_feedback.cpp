@@ -33,10 +33,7 @@ void DialogProgress::SetText(const std::string& text) {
 }
 
 void DialogProgress::Step(const std::string& text, long done, long total) {
-  // Walks report every record: redraw ten times a second at most.
-  const auto now = std::chrono::steady_clock::now();
-  if (now - last_step_ < std::chrono::milliseconds(100) && done + 1 < total) return;
-  last_step_ = now;
+  if (!pace_.Due(done + 1 >= total)) return;
   dialog_->setLabelText(QString::fromStdString(text));
   if (total > 0) {
     dialog_->setRange(0, static_cast<int>(std::min<long>(total, 1L << 30)));

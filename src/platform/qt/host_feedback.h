@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QProgressDialog>
-#include <chrono>
 #include <memory>
 
 #include "platform/host/notifier.h"
@@ -30,7 +29,7 @@ class DialogProgress : public host::Progress {
  private:
   void Refresh();
   std::unique_ptr<QProgressDialog> dialog_;
-  std::chrono::steady_clock::time_point last_step_{};
+  host::RedrawPace pace_;
 };
 
 // The engine's messages and questions as message boxes.
