@@ -236,16 +236,12 @@ class LevelBalancer {
       }
     }
     for (const Node& node : shape_.sums) {
-      double sum = 0;
-      for (const std::string& child : node.children) sum += row.at(child);
-      row[node.parent] = db::RoundDecimal(sum, size_.decimals);
+      row[node.parent] = db::RoundDecimal(SummaryRows::SumOf(row, node.children), size_.decimals);
     }
   }
 
   static double Difference(SummaryRows::Row& row, const Node& node) {
-    double sum = 0;
-    for (const std::string& child : node.children) sum += row.at(child);
-    return row.at(node.parent) - sum;
+    return row.at(node.parent) - SummaryRows::SumOf(row, node.children);
   }
 
   units::Distribution StepNode(SummaryRows::Row& row, const Node& node,
@@ -262,13 +258,7 @@ class LevelBalancer {
 
   // An upper row becomes the sum of the rows below it, column by column.
   void RollUp(const std::string& key) {
-    const std::vector<std::string> children = ChildrenOf(key);
-    SummaryRows::Row& row = rows_[key];
-    for (const std::string& column : shape_.columns) {
-      double sum = 0;
-      for (const std::string& child : children) sum += rows_[child].at(column);
-      row[column] = db::RoundDecimal(sum, size_.decimals);
-    }
+    rows_.SetToSum(key, ChildrenOf(key), shape_.columns, size_.decimals);
   }
 
   void ReportStalled(const std::string& key, double remaining) {

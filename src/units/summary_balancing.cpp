@@ -52,21 +52,11 @@ void LevelPass(SummaryRows& rows, const std::string& county,
   }
 }
 
-double SumOf(std::map<std::string, double>& row, const Columns& parts) {
-  double sum = 0;
-  for (const std::string& part : parts) sum += row.at(part);
-  return sum;
-}
-
 // Every township row becomes the sum of its village rows.
 void TownshipSums(SummaryRows& rows, const std::string& county, const Columns& columns,
                   int decimals) {
   for (const std::string& township : rows.Under(county, 3)) {
-    for (const std::string& column : columns) {
-      double sum = 0;
-      for (const std::string& village : rows.Under(township, 3)) sum += rows[village].at(column);
-      rows[township][column] = db::RoundDecimal(sum, decimals);
-    }
+    rows.SetToSum(township, rows.Under(township, 3), columns, decimals);
   }
 }
 
@@ -97,7 +87,7 @@ short CStatContext::BalanceGdPdMjHz() {
         for (const std::string& g : grades) {
           row["HJ" + g] = db::RoundDecimal(row["PD" + g] + row["TT" + g], m_nDecSrc);
         }
-        row["GDMJ"] = db::RoundDecimal(SumOf(row, parts), m_nDecSrc);
+        row["GDMJ"] = db::RoundDecimal(SummaryRows::SumOf(row, parts), m_nDecSrc);
       }
     };
     const std::vector<std::string> villages = rows.Under(county, 6);
@@ -156,8 +146,8 @@ short CStatContext::BalanceJbntQktj() {
     LevelPass(rows, county, villages, FarmlandLeaves(), size);
     for (const std::string& village : villages) {
       auto& row = rows[village];
-      row["BM01HJ"] = db::RoundDecimal(SumOf(row, kCultivated), m_nDecSrc);
-      row["QTHJ"] = db::RoundDecimal(SumOf(row, kOtherClasses), m_nDecSrc);
+      row["BM01HJ"] = db::RoundDecimal(SummaryRows::SumOf(row, kCultivated), m_nDecSrc);
+      row["QTHJ"] = db::RoundDecimal(SummaryRows::SumOf(row, kOtherClasses), m_nDecSrc);
     }
     TownshipSums(rows, county, FarmlandColumns(), m_nDecSrc);
     rows.Save();

@@ -1,5 +1,6 @@
 #include "units/summary_rows.h"
 
+#include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
 
 namespace landstat::units {
@@ -39,6 +40,22 @@ std::string SummaryRows::KeyOf(db::Recordset& row, std::map<std::string, int>& s
 
 std::string SummaryRows::CodeOf(const std::string& key) {
   return key.substr(0, key.find('\x01'));
+}
+
+double SummaryRows::SumOf(const Row& row, const Columns& columns) {
+  double sum = 0;
+  for (const std::string& column : columns) sum += row.at(column);
+  return sum;
+}
+
+void SummaryRows::SetToSum(const std::string& key, const std::vector<std::string>& children,
+                           const Columns& columns, int decimals) {
+  Row& row = rows_.at(key);
+  for (const std::string& column : columns) {
+    double sum = 0;
+    for (const std::string& child : children) sum += rows_.at(child).at(column);
+    row[column] = db::RoundDecimal(sum, decimals);
+  }
 }
 
 std::vector<std::string> SummaryRows::Keys() const {

@@ -34,6 +34,12 @@ class SummaryRows {
   std::vector<std::string> Under(const std::string& prefix, std::size_t extra) const;
   // A key without the number of a repeated key.
   static std::string CodeOf(const std::string& key);
+  // The sum of some columns of a row.
+  static double SumOf(const Row& row, const Columns& columns);
+  // Sets the columns of row `key` to the sums of the rows `children`,
+  // rounded to `decimals`.
+  void SetToSum(const std::string& key, const std::vector<std::string>& children,
+                const Columns& columns, int decimals);
   void Save();
 
  private:
