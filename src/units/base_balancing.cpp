@@ -314,6 +314,17 @@ short CStatContext::BalanceClassAreas(const std::string& source_table,
             RowOrder(m_pConn.Kind()));
     std::vector<int> leaf_columns;
     for (const std::string& leaf : leaves) leaf_columns.push_back(unit.IndexOf(leaf));
+    // Each leaf's parents by their place in `parents`, and their columns.
+    std::vector<int> parent_columns;
+    for (const std::string& parent : parents) parent_columns.push_back(unit.IndexOf(parent));
+    std::vector<std::vector<std::size_t>> leaf_parents(leaves.size());
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+      for (const std::string& parent : ancestors[i]) {
+        leaf_parents[i].push_back(static_cast<std::size_t>(
+            std::find(parents.begin(), parents.end(), parent) - parents.begin()));
+      }
+    }
+    std::vector<double> parent_sums(parents.size());
     const int number_column = unit.IndexOf("序号");
     const int total_column = unit.IndexOf("土地总面积");
     const std::string source_query =
@@ -361,23 +372,22 @@ short CStatContext::BalanceClassAreas(const std::string& source_table,
         if (dirty) unit.Update();
         continue;
       }
-      std::map<std::string, double> parent_sums;
-      for (const std::string& parent : parents) parent_sums[parent] = 0;
+      std::fill(parent_sums.begin(), parent_sums.end(), 0.0);
       for (std::size_t i = 0; i < leaves.size(); ++i) {
         if (row.leaves[i] != before[i]) {
           unit.SetField(leaf_columns[i], row.leaves[i]);
           dirty = true;
         }
         if (row.leaves[i] > 0) {
-          for (const std::string& parent : ancestors[i]) parent_sums[parent] += row.leaves[i];
+          for (std::size_t parent : leaf_parents[i]) parent_sums[parent] += row.leaves[i];
         }
       }
       // Parents are the sums of their leaves, on the decimal grid.
-      for (const auto& [parent, sum_of_leaves] : parent_sums) {
-        double value = sum_of_leaves;
+      for (std::size_t p = 0; p < parents.size(); ++p) {
+        double value = parent_sums[p];
         xcKeepPoint(&value, decimals);
-        if (unit.Number(parent) != value) {
-          unit.SetField(parent, value);
+        if (unit.Field(parent_columns[p]).AsDouble() != value) {
+          unit.SetField(parent_columns[p], value);
           dirty = true;
         }
       }
