@@ -247,6 +247,17 @@ std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std
   });
 }
 
+std::string MapWords(std::string_view sql,
+                     const std::function<std::string(std::string_view word)>& map) {
+  return RewriteWords(sql, [&](std::size_t i, std::string& out) -> std::size_t {
+    std::size_t end = i;
+    while (end < sql.size() && IsWordChar(sql[end])) ++end;
+    if (end == i) return 0;
+    out += map(sql.substr(i, end - i));
+    return end - i;
+  });
+}
+
 std::string ReplaceWord(std::string_view sql, std::string_view word, std::string_view replacement,
                         std::string_view unless_next) {
   return RewriteWords(sql, [&](std::size_t i, std::string& out) -> std::size_t {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,9 @@ std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std
 // Replaces the whole word `word` (any case) outside quotes by `replacement`,
 // except where the next word is `unless_next` ("double" but not "double
 // precision").
+// Each whole word outside quotes replaced by what `map` gives for it.
+std::string MapWords(std::string_view sql,
+                     const std::function<std::string(std::string_view word)>& map);
 std::string ReplaceWord(std::string_view sql, std::string_view word, std::string_view replacement,
                         std::string_view unless_next = {});
 

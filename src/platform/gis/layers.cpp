@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "platform/db/number_text.h"
+#include "platform/db/sql_text.h"
 #include "platform/gis/gis_error.h"
 
 namespace landstat::gis {
@@ -600,32 +601,10 @@ namespace {
 // The condition with the layer's field names in double quotes: OGR's own
 // SQL reads a bare name only when it is plain ASCII.
 std::string QuotedFieldNames(const OpenLayerState& state, const std::string& condition) {
-  std::string out;
-  for (std::size_t i = 0; i < condition.size();) {
-    const char c = condition[i];
-    if (c == '\'' || c == '"') {
-      std::size_t close = condition.find(c, i + 1);
-      if (close == std::string::npos) close = condition.size() - 1;
-      out.append(condition, i, close - i + 1);
-      i = close + 1;
-      continue;
-    }
-    const auto is_name = [](char ch) {
-      return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' ||
-             static_cast<unsigned char>(ch) >= 0x80;
-    };
-    if (!is_name(c)) {
-      out += c;
-      ++i;
-      continue;
-    }
-    std::size_t end = i;
-    while (end < condition.size() && is_name(condition[end])) ++end;
-    const std::string word = condition.substr(i, end - i);
-    out += state.FieldIndex(word) >= 0 ? "\"" + word + "\"" : word;
-    i = end;
-  }
-  return out;
+  return db::MapWords(condition, [&](std::string_view word) {
+    const std::string name(word);
+    return state.FieldIndex(name) >= 0 ? "\"" + name + "\"" : name;
+  });
 }
 
 }  // namespace
