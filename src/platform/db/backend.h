@@ -45,6 +45,8 @@ class Backend {
 
   virtual bool TableExists(std::string_view name) = 0;
   virtual std::vector<ColumnInfo> TableColumns(std::string_view table) = 0;
+  // The query of the names of the database's tables, in name order.
+  virtual const char* TableNamesQuery() const = 0;
 
   // The hidden column that identifies a row of a table for updates.
   virtual std::string RowIdColumn() const = 0;

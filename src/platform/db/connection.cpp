@@ -141,11 +141,7 @@ bool Connection::TableExists(std::string_view name) {
 
 std::vector<std::string> Connection::ListTables() {
   std::vector<std::string> names;
-  const char* sql = Kind() == DbKind::kEmbedded
-                        ? "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"
-                        : "SELECT tablename FROM pg_tables WHERE schemaname = current_schema() "
-                          "ORDER BY tablename";
-  std::unique_ptr<RowSource> rows = backend().Query(sql, {});
+  std::unique_ptr<RowSource> rows = backend().Query(backend().TableNamesQuery(), {});
   for (std::vector<Value> row; rows->Fetch(row);) names.push_back(row.front().AsText());
   return names;
 }

@@ -220,6 +220,10 @@ class PostgresBackend : public Backend {
 
   bool TableExists(std::string_view name) override { return RelationOid(name) != 0; }
 
+  const char* TableNamesQuery() const override {
+    return "SELECT tablename FROM pg_tables WHERE schemaname = current_schema() ORDER BY tablename";
+  }
+
   std::vector<ColumnInfo> TableColumns(std::string_view table) override {
     Flush();
     const unsigned oid = RelationOid(table);

@@ -221,6 +221,10 @@ class SqliteBackend : public Backend {
   }
   bool InTransaction() const override { return sqlite3_get_autocommit(db_) == 0; }
 
+  const char* TableNamesQuery() const override {
+    return "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name";
+  }
+
   bool TableExists(std::string_view name) override {
     Statement& statement = Cached(
         "SELECT 1 FROM sqlite_master WHERE type IN ('table','view') AND name = ? COLLATE NOCASE");
