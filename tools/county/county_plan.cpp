@@ -72,11 +72,6 @@ const char* const kVillageNames[] = {"大", "小", "新", "老", "上", "下", "
                                      "河", "湾", "岗", "坪", "塘", "庄", "溪", "山"};
 const char* const kNumbers[] = {"一", "二", "三", "四", "五", "六", "七", "八", "九", "十"};
 
-std::string Digits(long value, int width) {
-  std::string text = std::to_string(value);
-  return std::string(width > static_cast<int>(text.size()) ? width - text.size() : 0, '0') + text;
-}
-
 bool IsCultivated(const std::string& code) {
   return code.rfind("01", 0) == 0;
 }
@@ -344,6 +339,11 @@ CountyPlan PlanCounty(const CountyOptions& options) {
   PlanScatteredFeatures(plan);
   SettleParcelAreas(plan);
   return plan;
+}
+
+std::string Digits(long value, int width) {
+  std::string text = std::to_string(value);
+  return std::string(width > static_cast<int>(text.size()) ? width - text.size() : 0, '0') + text;
 }
 
 }  // namespace landstat::county

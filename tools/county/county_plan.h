@@ -103,6 +103,9 @@ struct CountyPlan {
 
 CountyPlan PlanCounty(const CountyOptions& options);
 
+// A number written with at least `width` digits, zeros in front.
+std::string Digits(long value, int width);
+
 // Area of a closed ring (shoelace), in square metres.
 double RingArea(const std::vector<Point>& ring);
 Cents ToCents(double square_metres);

@@ -118,7 +118,7 @@ std::map<std::string, std::string> LandClassNames() {
 std::string FarmlandNumber(const CountyPlan& plan, const Parcel& p) {
   // The first 16 characters name the protection block: village and group.
   return plan.villages[p.village].unit.code + "00" + std::to_string(p.group + 1) + "1" +
-         std::to_string(1000 + p.number).substr(1);
+         Digits(p.number, 3);
 }
 
 class CountyWriter {
@@ -399,7 +399,7 @@ class CountyWriter {
       Values values = ParcelOwnership(p);
       values.insert({{"ID", std::to_string(++id)},
                      {"要素代码", "2001010100"},
-                     {"所在图幅号", "H50G0" + std::to_string(10000 + p.village).substr(1)},
+                     {"所在图幅号", "H50G0" + Digits(p.village, 4)},
                      {"调查区名称", plan_.villages[p.village].unit.name},
                      {"片号", std::to_string(p.group + 1)},
                      {"后备资源图斑编号", std::to_string(p.number)},
@@ -470,8 +470,7 @@ class CountyWriter {
       const bool town_class = p.class_code == "201" || p.class_code == "202" ||
                               (p.class_code[0] == '0' && p.class_code[1] >= '5');
       if (!town_class || plan_.villages[p.village].township != 0) continue;
-      const std::string lot =
-          plan_.villages[p.village].unit.code + "001" + std::to_string(10000 + ++seq).substr(1);
+      const std::string lot = plan_.villages[p.village].unit.code + "001" + Digits(++seq, 4);
       const std::string use = p.class_code[0] == '0' ? p.class_code.substr(1) : kUses[seq % 9];
       const std::vector<Point> ring = plan_.CellRing(p.cell);
       const std::vector<Point> house = Shrunk(ring, 0.5);
