@@ -20,7 +20,7 @@ namespace landstat::cli {
 namespace fs = std::filesystem;
 
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-  static const char* const kFlags[] = {"help", "quiet", "no-group-level", "yes"};
+  static const char* const kFlags[] = {"help", "quiet", "no-group-level", "yes", "replace"};
   for (int i = 0; i < argc; ++i) {
     std::string name = argv[i];
     if (name.rfind("--", 0) != 0) {
@@ -118,9 +118,11 @@ std::vector<std::string> FileLines(const std::string& path) {
 
 }  // namespace
 
-void PrintSummary(const std::string& outcome, double seconds, const std::string& connection,
-                  const std::string& log_path) {
-  std::cout << outcome << " in " << static_cast<int>(seconds * 10) / 10.0 << " s\n";
+void PrintSummary(const std::string& outcome, const RunReport& report,
+                  const std::string& connection, const std::string& log_path) {
+  std::cout << outcome << " in " << static_cast<int>(report.seconds * 10) / 10.0 << " s";
+  if (report.failures > 0) std::cout << ", " << report.failures << " failures logged";
+  std::cout << "\n";
   try {
     db::Connection database(connection);
     const std::vector<std::string> tables = database.ListTables();
@@ -139,8 +141,20 @@ void PrintSummary(const std::string& outcome, double seconds, const std::string&
   if (failures.size() > 10) std::cout << "    ...\n";
 }
 
+int ExitCodeOf(const RunReport& report) {
+  switch (report.outcome) {
+    case RunOutcome::kCompleted:
+      return 0;
+    case RunOutcome::kCompletedWithFailures:
+      return 3;
+    case RunOutcome::kFailed:
+      return 1;
+  }
+  return 1;
+}
+
 int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
-                   const std::function<short(Workplace&)>& work, const std::string& done,
+                   const std::function<RunReport(Workplace&)>& work, const std::string& done,
                    const std::string& failed) {
   try {
     Workplace place;
@@ -150,12 +164,9 @@ int RunOnWorkplace(const Options& options, const std::string& command, bool crea
       return 2;
     }
     HostOutput output(options);
-    const auto start = std::chrono::steady_clock::now();
-    const short result = work(place);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    PrintSummary(result > 0 ? done : failed, seconds, place.connection, place.log_path);
-    return result > 0 ? 0 : 1;
+    const RunReport report = work(place);
+    PrintSummary(report.Completed() ? done : failed, report, place.connection, place.log_path);
+    return ExitCodeOf(report);
   } catch (const gis::GisError& error) {
     std::cerr << "landstat " << command << ": " << error.what() << "\n";
     return 1;
