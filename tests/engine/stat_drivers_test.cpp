@@ -184,7 +184,8 @@ TEST_P(StatDriversTest, ExistingLogReceivesTheFailures) {
                             {"权属单位代码", testing::kGroup}});
   testing::WriteSurvey(survey_, county);
   ASSERT_EQ(RunHandForm(survey_, codes_.get(), log), 1);
-  EXPECT_EQ(ReadFileBytes(log).rfind("1 图元号 3 地类码 BM999", 0), 0u) << ReadFileBytes(log);
+  EXPECT_EQ(ReadFileBytes(log).rfind("1 图层 地类图斑 记录 3 字段 地类编码 地类编码 999", 0), 0u)
+      << ReadFileBytes(log);
   EXPECT_EQ(ReadFileBytes(log).find("older run"), std::string::npos);
 
   // A run that stops early logs why.
