@@ -4,8 +4,6 @@
 
 #include "engine/stat_drivers.h"
 
-#include "engine/run_record.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +15,7 @@
 
 #include "county_plan.h"
 #include "county_writer.h"
+#include "engine/run_record.h"
 #include "engine/survey_fixture.h"
 #include "platform/gis/project.h"
 #include "support/program_dir.h"
@@ -177,8 +176,8 @@ TEST(StatDriversConnection, ConnectionThatCannotBeOpened) {
                                                      "connect_timeout=2"),
                                          1}}) {
     SCOPED_TRACE(connection);
-    EXPECT_EQ(landStatData(layers.parcel, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes.get(), connection,
-                           kYear, kCounty, static_cast<short>(mode), 1, log),
+    EXPECT_EQ(landStatData(layers.parcel, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes.get(), connection, kYear,
+                           kCounty, static_cast<short>(mode), 1, log),
               0);
     EXPECT_NE(ReadFileBytes(log).find("打开统计数据库"), std::string::npos) << ReadFileBytes(log);
   }
@@ -198,7 +197,8 @@ TEST_P(StatDriversTest, ExistingLogReceivesTheFailures) {
                             {"权属单位代码", testing::kGroup}});
   testing::WriteSurvey(survey_, county);
   ASSERT_EQ(RunHandForm(survey_, codes_.get(), log), 1);
-  EXPECT_NE(ReadFileBytes(log).find("\n1 图元号 3 地类码 BM999"), std::string::npos)
+  EXPECT_NE(ReadFileBytes(log).find("\n1 图层 地类图斑 记录 3 字段 地类编码 地类编码 999"),
+            std::string::npos)
       << ReadFileBytes(log);
   EXPECT_EQ(ReadFileBytes(log).find("older run"), std::string::npos);
 

@@ -634,6 +634,46 @@ std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition)
   return numbers;
 }
 
+std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
+                                                           const std::string& field) {
+  OpenLayerState& state = StateOf(layer);
+  const int index = state.FieldIndex(field);
+  const std::string driver = state.dataset && state.dataset->GetDriver()
+                                 ? state.dataset->GetDriver()->GetDescription()
+                                 : "";
+  const char* fid_column = state.layer->GetFIDColumn();
+  if (index < 0 || (driver != "GPKG" && driver != "SQLite") || !fid_column || !*fid_column ||
+      FieldTypeOf(state.layer->GetLayerDefn()->GetFieldDefn(index)->GetType()) ==
+          FieldType::kText) {
+    return {};
+  }
+  const auto quoted = [](const std::string& name) {
+    std::string text = "\"";
+    for (char c : name) text += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return text + "\"";
+  };
+  const std::string column = quoted(field);
+  // The identifier as text: GDAL takes an integer column of a result for
+  // the rows' FID rather than a field.
+  const std::string sql = "SELECT CAST(" + quoted(fid_column) + " AS TEXT), CAST(" + column +
+                          " AS TEXT) FROM " + quoted(state.layer->GetName()) + " WHERE " + column +
+                          " IS NOT NULL AND typeof(" + column + ") NOT IN ('integer', 'real')";
+  state.StopSequential();
+  CPLErrorReset();
+  OGRLayer* result = state.dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  if (!result) {
+    throw GisError(state.Describe() + ": cannot check the numbers of field \"" + field +
+                   "\": " + LastGdalMessage());
+  }
+  std::vector<std::pair<long, std::string>> values;
+  while (std::unique_ptr<OGRFeature> row{result->GetNextFeature()}) {
+    values.emplace_back(std::atol(row->GetFieldAsString(0)) + state.fid_offset,
+                        row->IsFieldSetAndNotNull(1) ? row->GetFieldAsString(1) : "");
+  }
+  state.dataset->ReleaseResultSet(result);
+  return values;
+}
+
 double RecordArea(LayerHandle layer, long number) {
   Record record;
   if (!ReadRecord(layer, EntityKind::kTable, number, record)) {

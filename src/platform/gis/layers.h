@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace landstat::gis {
@@ -121,6 +122,14 @@ void SaveLayer(LayerHandle layer);
 // Record numbers whose attributes meet a simple condition, in OGR's SQL
 // where-clause form ("地类编码 = '011'", "图斑面积 > 100").
 std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition);
+
+// Records whose numeric field holds, in the source itself, something that is
+// no number, with the text held (empty for an empty text). A GeoPackage
+// column keeps any text it is given, and reading it as a number gives 0 or
+// its leading digits ("abc" 0, "1,5" 1). Empty for a text field and for
+// sources that store numbers only.
+std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
+                                                           const std::string& field);
 
 // Geometry queries.
 double RecordArea(LayerHandle layer, long number);
