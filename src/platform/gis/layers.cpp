@@ -129,6 +129,8 @@ struct OpenLayerState {
   OGRLayer* layer = nullptr;
   std::string source;
   std::string name;
+  // What records of this opening name in their errors, even after it closed.
+  std::shared_ptr<const std::string> label;
   EntityKind kind = EntityKind::kTable;
   bool writable = false;
   bool memory_table = false;
@@ -231,6 +233,7 @@ class LayerTable {
   // kept after its layer was closed then names no layer rather than another.
   LayerHandle Add(std::unique_ptr<OpenLayerState> state) {
     state->serial = ++serials_;
+    state->label = std::make_shared<const std::string>(state->Describe());
     if (layers_.size() < 32767) {
       layers_.push_back(std::move(state));
       return static_cast<LayerHandle>(layers_.size());
@@ -276,9 +279,12 @@ OpenLayerState& StateOf(LayerHandle layer) {
 
 }  // namespace
 
+// A record keeps the serial of the opening it was read from, not a pointer
+// into it: the layer may be closed while the record lives on.
 struct Record::Feature {
   std::unique_ptr<OGRFeature> feature;
-  const OpenLayerState* state = nullptr;
+  long serial = 0;
+  std::shared_ptr<const std::string> label;
 };
 
 // Reaches into Record for the functions of this file.
@@ -294,10 +300,28 @@ class LayerAccess {
     }
     record.feature_ = std::make_unique<Record::Feature>();
     record.feature_->feature = std::move(feature);
-    record.feature_->state = state;
+    record.feature_->serial = state->serial;
+    record.feature_->label = state->label;
   }
+
+  // The feature of a read record whose layer is still open under the same
+  // opening; null for an unread record. Raises GisError naming the layer
+  // when it was closed since the record was read.
   static OGRFeature* FeatureOf(const Record& record) {
-    return record.feature_ ? record.feature_->feature.get() : nullptr;
+    if (!record.feature_) return nullptr;
+    LiveState(record);
+    return record.feature_->feature.get();
+  }
+
+  // The layer of a read record, checked as FeatureOf does.
+  static const OpenLayerState& LiveState(const Record& record) {
+    const OpenLayerState* state = LayerTable::Instance().Find(record.layer_);
+    if (!state || state->serial != record.feature_->serial) {
+      throw GisError(*record.feature_->label + ", record " + std::to_string(record.number_) +
+                     ": the layer (handle " + std::to_string(record.layer_) +
+                     ") was closed after the record was read");
+    }
+    return *state;
   }
 };
 
@@ -308,12 +332,12 @@ Record& Record::operator=(Record&&) noexcept = default;
 
 std::string Record::Text(std::string_view field) const {
   if (!feature_) return {};
-  return Text(feature_->state->FieldIndex(field));
+  return Text(LayerAccess::LiveState(*this).FieldIndex(field));
 }
 
 std::string Record::Text(int index) const {
-  if (!feature_ || index < 0) return {};
-  OGRFeature* feature = feature_->feature.get();
+  OGRFeature* feature = LayerAccess::FeatureOf(*this);
+  if (!feature || index < 0) return {};
   if (index >= feature->GetFieldCount() || !feature->IsFieldSetAndNotNull(index)) return {};
   // Numbers read the same from every source: no padding to a declared width.
   if (feature->GetFieldDefnRef(index)->GetType() == OFTReal) {
@@ -329,7 +353,7 @@ double Record::Number(std::string_view field) const {
 
 void Record::SetText(std::string_view field, std::string_view text) {
   if (!feature_) throw GisError("no record has been read to write " + std::string(field) + " into");
-  const OpenLayerState& state = *feature_->state;
+  const OpenLayerState& state = LayerAccess::LiveState(*this);
   const int index = state.FieldIndex(field);
   if (index < 0) {
     throw GisError(state.Describe() + " has no field \"" + std::string(field) + "\"");
@@ -501,6 +525,11 @@ void WriteRecord(LayerHandle layer, const Record& record) {
   OpenLayerState& state = StateOf(layer);
   OGRFeature* feature = LayerAccess::FeatureOf(record);
   if (!feature) throw GisError(state.Describe() + ": no record to write");
+  const OpenLayerState& read_from = LayerAccess::LiveState(record);
+  if (&read_from != &state) {
+    throw GisError(state.Describe() + ": record " + std::to_string(record.Number()) +
+                   " was read from " + read_from.Describe());
+  }
   if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
   CPLErrorReset();
   if (state.layer->SetFeature(feature) != OGRERR_NONE) {

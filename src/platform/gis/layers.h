@@ -68,7 +68,9 @@ bool HasField(LayerHandle layer, std::string_view field);
 long RecordCount(LayerHandle layer, EntityKind kind);
 
 // One record of a layer, read as text. An empty text reads as 0 where a
-// number is wanted; a field the layer lacks reads as empty text.
+// number is wanted; a field the layer lacks reads as empty text. A record
+// read from a layer that has been closed since raises GisError, naming the
+// layer and its handle, on every use but Number() and IsRead().
 class Record {
  public:
   Record();

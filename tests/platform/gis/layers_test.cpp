@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <set>
@@ -571,6 +572,33 @@ TEST_F(GisLayerTest, InvalidHandlesReadNothing) {
     EXPECT_THROW(SelectRecords(handle, "地类编码 = '011'"), GisError);
   }
   CloseLayer(closed);  // closing twice is harmless
+}
+
+// A record outliving its layer refuses every use that would reach the
+// layer, naming it and its handle.
+TEST_F(GisLayerTest, RecordOfAClosedLayerIsRefused) {
+  const LayerHandle closed = OpenLayer(survey_, "地类图斑", true);
+  Record record;
+  ASSERT_TRUE(ReadRecord(closed, EntityKind::kRegion, 1, record));
+  CloseLayer(closed);
+  ScopedLayer reopened(OpenLayer(survey_, "地类图斑", true));
+  const std::function<void()> uses[] = {[&] { record.Text("地类编码"); },
+                                        [&] { record.Text(0); },
+                                        [&] { record.Number("图斑面积"); },
+                                        [&] { record.SetText("地类编码", "012"); },
+                                        [&] { record.Area(); },
+                                        [&] { record.PointOnSurface(); },
+                                        [&] { WriteRecord(reopened, record); }};
+  for (const auto& use : uses) {
+    const std::string message = GisErrorOf(use);
+    EXPECT_TRUE(Names(message, "地类图斑"));
+    EXPECT_TRUE(Names(message, "handle " + std::to_string(closed)));
+  }
+  EXPECT_EQ(record.Number(), 1);
+  // Nor is a record written into a layer other than its own.
+  ASSERT_TRUE(ReadRecord(reopened, EntityKind::kRegion, 1, record));
+  ScopedLayer other(OpenLayer(survey_, "地类图斑", true));
+  EXPECT_THROW(WriteRecord(other, record), GisError);
 }
 
 TEST_F(GisLayerTest, RegionWithoutGeometryCannotBeMeasured) {
