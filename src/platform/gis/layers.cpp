@@ -42,6 +42,9 @@ EntityKind KindOfGeometry(OGRwkbGeometryType type) {
       return EntityKind::kPoint;
     case wkbLineString:
     case wkbMultiLineString:
+    case wkbCircularString:
+    case wkbCompoundCurve:
+    case wkbMultiCurve:
       return EntityKind::kLine;
     case wkbPolygon:
     case wkbMultiPolygon:
@@ -102,11 +105,12 @@ bool IsNumberText(std::string_view text) {
 const char* const* ShapefileOpenOptions(const std::string& source) {
   static const char* const kGbk[] = {"ENCODING=CP936", nullptr};
   fs::path path(source);
-  if (fs::is_directory(path)) return nullptr;
+  std::error_code error;  // a path that cannot be looked at is GDAL's to refuse
+  if (fs::is_directory(path, error)) return nullptr;
   const std::string extension = path.extension().string();
   if (extension != ".shp" && extension != ".SHP" && extension != ".dbf") return nullptr;
   for (const char* cpg : {".cpg", ".CPG"}) {
-    if (fs::exists(fs::path(path).replace_extension(cpg))) return nullptr;
+    if (fs::exists(fs::path(path).replace_extension(cpg), error)) return nullptr;
   }
   // The dBASE header's language driver byte names a code page of its own.
   std::ifstream dbf(fs::path(path).replace_extension(".dbf"), std::ios::binary);
@@ -132,6 +136,9 @@ struct OpenLayerState {
   // What records of this opening name in their errors, even after it closed.
   std::shared_ptr<const std::string> label;
   EntityKind kind = EntityKind::kTable;
+  // No kind declared and no features to tell it by: any kind the layer is
+  // asked for.
+  bool kind_open = false;
   bool writable = false;
   bool memory_table = false;
   long serial = 0;
@@ -407,18 +414,76 @@ std::optional<Point> Record::PointOnSurface() const {
   return Point{inner->toPoint()->getX(), inner->toPoint()->getY()};
 }
 
+namespace {
+
+// The names of a data source's layers, for an error about a name it lacks.
+std::string LayerNamesOf(GDALDataset& dataset) {
+  constexpr int kShown = 20;
+  const int count = dataset.GetLayerCount();
+  if (count == 0) return "it has no layers";
+  std::string names = "its layers:";
+  for (int i = 0; i < std::min(count, kShown); ++i) {
+    names += std::string(i ? ", \"" : " \"") + dataset.GetLayer(i)->GetName() + "\"";
+  }
+  return count > kShown ? names + " and " + std::to_string(count - kShown) + " more" : names;
+}
+
+// The kind of a layer whose declared geometry type is generic (GEOMETRY, as
+// ogr2ogr writes from a text file) or of no survey kind, told by its first
+// geometries: they must all be of one kind. Attributes only when no feature
+// has a geometry; nothing when the layer has no features at all.
+std::optional<EntityKind> KindOfFeatures(OGRLayer& layer, const std::string& what) {
+  constexpr int kSampled = 16;
+  std::optional<EntityKind> kind;
+  bool any_feature = false;
+  int sampled = 0;
+  layer.ResetReading();
+  for (std::unique_ptr<OGRFeature> feature{layer.GetNextFeature()}; feature && sampled < kSampled;
+       feature.reset(layer.GetNextFeature())) {
+    any_feature = true;
+    const OGRGeometry* geometry = feature->GetGeometryRef();
+    if (!geometry || geometry->IsEmpty()) continue;
+    ++sampled;
+    const EntityKind found = KindOfGeometry(geometry->getGeometryType());
+    if (found == EntityKind::kTable || (kind && found != *kind)) {
+      layer.ResetReading();
+      throw GisError(what + ": its features are of more than one kind or of none the survey" +
+                     " knows (feature " + std::to_string(feature->GetFID()) + " is a " +
+                     OGRGeometryTypeToName(geometry->getGeometryType()) +
+                     (kind ? std::string(" among ") + KindName(*kind) : std::string()) + ")");
+    }
+    kind = found;
+  }
+  layer.ResetReading();
+  if (!kind && any_feature) return EntityKind::kTable;
+  return kind;
+}
+
+// A layer's kind: as declared, or by its features when the declaration
+// names no kind. Nothing for an empty layer of no declared kind.
+std::optional<EntityKind> KindOfLayer(OGRLayer& layer, const std::string& what) {
+  const OGRwkbGeometryType declared = layer.GetGeomType();
+  const EntityKind kind = KindOfGeometry(declared);
+  if (kind != EntityKind::kTable || declared == wkbNone) return kind;
+  return KindOfFeatures(layer, what);
+}
+
+}  // namespace
+
 LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, bool writable) {
   RegisterDrivers();
   const std::string what = "layer \"" + layer_name + "\" of " + source;
-  if (!fs::exists(source)) {
-    throw GisError("cannot open " + what + ": the data source does not exist");
-  }
   CPLErrorReset();
-  const unsigned flags = GDAL_OF_VECTOR | (writable ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
+  // Verbose: GDAL then says why a source it cannot open was refused.
+  const unsigned flags =
+      GDAL_OF_VECTOR | GDAL_OF_VERBOSE_ERROR | (writable ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
   std::unique_ptr<GDALDataset> dataset(
       GDALDataset::Open(source.c_str(), flags, nullptr, ShapefileOpenOptions(source), nullptr));
   if (!dataset) {
-    throw GisError("cannot open " + what + ": " + LastGdalMessage());
+    std::error_code error;
+    const bool missing = !fs::exists(source, error);
+    throw GisError("cannot open " + what + ": " +
+                   (missing ? "the data source does not exist: " : "") + LastGdalMessage());
   }
   OGRLayer* layer = dataset->GetLayerByName(layer_name.c_str());
   if (!layer && dataset->GetLayerCount() == 1 &&
@@ -426,14 +491,17 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, 
     layer = dataset->GetLayer(0);  // a shapefile is its own one layer
   }
   if (!layer) {
-    throw GisError("the data source " + source + " has no layer \"" + layer_name + "\"");
+    throw GisError("cannot open " + what + ": the data source has no layer of that name (" +
+                   LayerNamesOf(*dataset) + ")");
   }
   auto state = std::make_unique<OpenLayerState>();
   state->source = source;
   state->name = layer_name;
   state->layer = layer;
   state->writable = writable;
-  state->kind = KindOfGeometry(layer->GetGeomType());
+  const std::optional<EntityKind> kind = KindOfLayer(*layer, what);
+  state->kind = kind.value_or(EntityKind::kTable);
+  state->kind_open = !kind;
   const std::string driver = dataset->GetDriver()->GetDescription();
   state->fid_offset = driver == "ESRI Shapefile" ? 1 : 0;
   state->dataset = std::move(dataset);
@@ -444,7 +512,9 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, 
 LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_name,
                             EntityKind kind, bool writable) {
   const LayerHandle layer = OpenLayer(source, layer_name, writable);
-  const EntityKind found = LayerKind(layer);
+  OpenLayerState& state = StateOf(layer);
+  if (state.kind_open) state.kind = kind;  // an empty layer of no declared kind
+  const EntityKind found = state.kind;
   if (found != kind) {
     CloseLayer(layer);
     throw GisError("layer \"" + layer_name + "\" of " + source + " holds " + KindName(found) +
