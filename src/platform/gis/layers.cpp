@@ -512,15 +512,21 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, 
 LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_name,
                             EntityKind kind, bool writable) {
   const LayerHandle layer = OpenLayer(source, layer_name, writable);
-  OpenLayerState& state = StateOf(layer);
-  if (state.kind_open) state.kind = kind;  // an empty layer of no declared kind
-  const EntityKind found = state.kind;
-  if (found != kind) {
+  try {
+    RequireKind(layer, kind);
+  } catch (const GisError&) {
     CloseLayer(layer);
-    throw GisError("layer \"" + layer_name + "\" of " + source + " holds " + KindName(found) +
-                   ", not " + KindName(kind));
+    throw;
   }
   return layer;
+}
+
+void RequireKind(LayerHandle layer, EntityKind kind) {
+  OpenLayerState& state = StateOf(layer);
+  if (state.kind_open) state.kind = kind;  // an empty layer of no declared kind
+  if (state.kind != kind) {
+    throw GisError(state.Describe() + " holds " + KindName(state.kind) + ", not " + KindName(kind));
+  }
 }
 
 void CloseLayer(LayerHandle layer) {

@@ -56,6 +56,9 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name,
 // layer of no declared kind is taken as of `kind`.
 LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_name,
                             EntityKind kind, bool writable = false);
+// The same check for a layer already open (one of a project, say): raises
+// GisError as OpenLayerOfKind does, and leaves the layer open either way.
+void RequireKind(LayerHandle layer, EntityKind kind);
 void CloseLayer(LayerHandle layer);
 void CloseAllLayers();
 bool IsLayerValid(LayerHandle layer);

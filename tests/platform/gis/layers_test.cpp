@@ -615,6 +615,9 @@ TEST_F(GisLayerTest, LayerOfTheWrongKindIsRefusedByName) {
   EXPECT_TRUE(Names(message, "regions"));
   EXPECT_TRUE(Names(message, "lines"));
   ScopedLayer layer(OpenLayerOfKind(survey_, "地类图斑", EntityKind::kRegion));
+  EXPECT_TRUE(Names(GisErrorOf([&] { RequireKind(layer, EntityKind::kPoint); }), survey_));
+  EXPECT_TRUE(IsLayerValid(layer));
+  RequireKind(layer, EntityKind::kRegion);
   EXPECT_EQ(LayerName(layer), "地类图斑");
   EXPECT_EQ(DataSourceKind(layer), kRowByRowSource);
 }
