@@ -90,12 +90,12 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
     const std::string select =
         scope == 0 ? fmt::sprintf(
                          " SELECT 座落单位代码,%s, %s FROM %s where 座落单位代码 like "
-                         "'%s_____________'",
-                         total, village_sums, m_strStatTbl, m_strPrefix2)
+                         "%s",
+                         total, village_sums, m_strStatTbl, GroupCodesLike())
                    : fmt::sprintf(
                          " SELECT 权属单位代码,%s, %s FROM %s WHERE  %s.权属单位代码 LIKE "
-                         "'%s_____________'%s",
-                         total, village_sums, m_strStatTbl, m_strStatTbl, m_strPrefix2,
+                         "%s%s",
+                         total, village_sums, m_strStatTbl, m_strStatTbl, GroupCodesLike(),
                          m_bOracle ? " " : "");
     const std::string filter =
         conditional
