@@ -88,7 +88,7 @@ short CStatContext::InitUnits(const std::string& connection, short db_mode) {
     return 0;
   }
   // Settings replaced by defaults are told, but a run on defaults goes on.
-  for (const std::string& warning : StatConfigWarnings()) LogText("提示 " + warning + " \r\n");
+  for (const std::string& warning : StatConfigWarnings()) LogNotice("设置汇总数据库参数", warning);
   FixUnits();
   m_nDbMode = db_mode;
   m_strConnect = connection;

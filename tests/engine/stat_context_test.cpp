@@ -167,7 +167,7 @@ TEST_P(StatContextDbTest, InitUnitsLogsReplacedSettingsAsNotices) {
   EXPECT_EQ(context->m_nErrCount, 0);
   EXPECT_EQ(context->m_nDec1, 2);
   context->CloseStatLogFile();
-  EXPECT_EQ(ReadFileBytes(log), "提示 " + host::StatConfigPath() +
+  EXPECT_EQ(ReadFileBytes(log), "注意 设置汇总数据库参数 " + host::StatConfigPath() +
                                     " [PointLen] Len2=-1: not a whole number from 0 to 10, 2 "
                                     "is used \r\n");
 }
