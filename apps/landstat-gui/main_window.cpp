@@ -90,11 +90,12 @@ void MainWindow::ChooseDatabase() {
 bool MainWindow::AskCountyCode() {
   CCountyCodeDlg dialog(this);
   if (dialog.DoModal() != host::IDOK) return false;
-  project_->SetCountyCode(dialog.m_strCountyCode);
   try {
+    project_->SetCountyCode(dialog.m_strCountyCode);
     project_->Save();
   } catch (const gis::GisError& error) {
     host::AfxMessageBox(error.what());
+    return false;
   }
   return true;
 }

@@ -14,6 +14,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/paths.h"
 
 namespace landstat::cli {
@@ -50,7 +51,15 @@ std::string ThisYear() {
 
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
                       std::string& error) {
-  if (options.Has("home")) host::SetProgramDir(options.Get("home"));
+  if (options.Has("home")) {
+    // Without its folder the run would lose the tables its scripts make.
+    std::error_code ignored;
+    if (!fs::is_directory(options.Get("home"), ignored)) {
+      error = "--home " + options.Get("home") + " is not a folder";
+      return false;
+    }
+    host::SetProgramDir(options.Get("home"));
+  }
   if (options.Has("project")) place.project = gis::CGisXmlPrj::Open(options.Get("project"));
   place.year = options.Get("year", ThisYear());
   place.county = options.Get("county", place.project ? place.project->GetCountyCode() : "");
@@ -59,6 +68,8 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
                           : "give --project or --county";
     return false;
   }
+  error = host::SurveyKeyProblem(place.year, place.county);
+  if (!error.empty()) return false;
   const std::string code_path =
       options.Get("codes", place.project ? place.project->GetCodeFile() : "");
   if (code_path.empty()) {

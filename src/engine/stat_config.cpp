@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "engine/table_names.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/paths.h"
@@ -20,14 +21,36 @@ bool Store(const char* section,
   return config.Save();
 }
 
+bool IsDecimals(const std::string& text) {
+  return !text.empty() && text.size() <= 2 &&
+         text.find_first_not_of("0123456789") == std::string::npos && std::stoi(text) <= 10;
+}
+
 int Decimals(const host::IniFile& config, const char* key) {
   const std::string text = config.Get("PointLen", key, "2");
-  if (text.empty() || text.size() > 2 ||
-      text.find_first_not_of("0123456789") != std::string::npos) {
-    return 2;
-  }
-  const int value = std::stoi(text);
-  return value <= 10 ? value : 2;
+  return IsDecimals(text) ? std::stoi(text) : 2;
+}
+
+bool IsStatType(const std::string& text) {
+  return text == "0" || text == "1" || text == "2";
+}
+
+// One warning when the key is there and its value fails `sound`.
+void CheckKey(const host::IniFile& config, const char* section, const char* key,
+              bool (*sound)(const std::string&), const char* instead,
+              std::vector<std::string>& warnings) {
+  if (!config.Has(section, key)) return;
+  const std::string value = config.Get(section, key);
+  if (sound(value)) return;
+  warnings.push_back(config.Path() + " [" + section + "] " + key + "=" + value + ": " + instead);
+}
+
+bool IsSourceUnit(const std::string& text) {
+  return UnitOfText(text) != kNoUnit;
+}
+
+bool IsTargetUnit(const std::string& text) {
+  return text.empty() || IsSourceUnit(text);
 }
 
 }  // namespace
@@ -60,12 +83,36 @@ bool SetPointLen(int len1, int len2, int len3) {
 
 int GetStatType(int& type) {
   const std::string text = Config().Get("TYPE", "Type", "2");
-  type = (text == "0" || text == "1") ? std::stoi(text) : 2;
+  type = IsStatType(text) ? std::stoi(text) : 2;
   return static_cast<int>(text.size());
 }
 
 bool SetStatType(int type) {
   return Store("TYPE", {{"Type", std::to_string(type)}});
+}
+
+std::vector<std::string> StatConfigWarnings() {
+  const host::IniFile config = Config();
+  std::vector<std::string> warnings;
+  if (!config.Exists()) {
+    warnings.push_back(config.Path() + " is missing: every setting takes its default");
+  } else if (!config.Problem().empty()) {
+    warnings.push_back(config.Path() + ": " + config.Problem() +
+                       ", the settings it holds may take their defaults");
+  }
+  CheckKey(config, "AreaUnit", "Unit1", IsSourceUnit,
+           "no area unit (平方米, 公顷 or 亩), 平方米 is used", warnings);
+  for (const char* key : {"Unit2", "Unit3"}) {
+    CheckKey(config, "AreaUnit", key, IsTargetUnit,
+             "no area unit (平方米, 公顷 or 亩), no tables are made for it", warnings);
+  }
+  for (const char* key : {"Len1", "Len2", "Len3"}) {
+    CheckKey(config, "PointLen", key, IsDecimals, "not a whole number from 0 to 10, 2 is used",
+             warnings);
+  }
+  CheckKey(config, "TYPE", "Type", IsStatType, "neither 0, 1 nor 2, 2 (both scopes) is used",
+           warnings);
+  return warnings;
 }
 
 bool IsExistHDMSSM() {

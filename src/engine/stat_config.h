@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace landstat {
 
@@ -22,6 +23,13 @@ bool SetPointLen(int len1, int len2, int len3);
 // Returns the length of the text read.
 int GetStatType(int& type);
 bool SetStatType(int type);
+
+// What the getters above replaced by a default, one line each naming the
+// file, its section and key, the value found and the value used: a missing
+// or unreadable file, a unit that is none of 平方米, 公顷 and 亩, decimals
+// that are no whole number from 0 to 10, a scope other than 0, 1 and 2.
+// Empty when every setting is taken as written.
+std::vector<std::string> StatConfigWarnings();
 
 // Section "HD", "MSSM" not "0": the base tables carry "描述说明".
 bool IsExistHDMSSM();

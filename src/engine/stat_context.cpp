@@ -3,9 +3,11 @@
 #include "engine/stat_config.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_quote.h"
 #include "platform/gis/layers.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -79,6 +81,14 @@ void CStatContext::FixUnits() {
 }
 
 short CStatContext::InitUnits(const std::string& connection, short db_mode) {
+  // The year and county code become part of table names and statement text.
+  const std::string problem = host::SurveyKeyProblem(m_strPrefix1, m_strPrefix2);
+  if (!problem.empty()) {
+    LogFailure("设置汇总数据库参数", problem);
+    return 0;
+  }
+  // Settings replaced by defaults are told, but a run on defaults goes on.
+  for (const std::string& warning : StatConfigWarnings()) LogNotice("设置汇总数据库参数", warning);
   FixUnits();
   m_nDbMode = db_mode;
   m_strConnect = connection;
@@ -152,6 +162,14 @@ short CStatContext::WriteCodeTable(const std::vector<gis::CODESTRUCT>& entries) 
     return 0;
   }
   return 1;
+}
+
+std::string CStatContext::CountyCodesLike() const {
+  return db::QuoteText(m_strPrefix2 + "%");
+}
+
+std::string CStatContext::GroupCodesLike() const {
+  return db::QuoteText(m_strPrefix2 + "_____________");
 }
 
 db::DbKind CStatContext::DialectKind() const {

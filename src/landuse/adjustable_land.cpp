@@ -15,6 +15,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_quote.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
 #include "units/step_rule.h"
@@ -50,7 +51,8 @@ std::string CStatContext::LevelRollUp(const std::string& head, const std::string
       m_bOracle ? fmt::format("substr(XZQDM,0,{})", length) : fmt::format("left(XZQDM,{})", length);
   const std::string wildcards(length == 9 ? 6 : 3, '_');
   return head + fmt::sprintf(" SELECT %s,SUM(XZQZMJ), %s FROM %s ", prefix, sums, target) +
-         fmt::sprintf("WHERE XZQDM LIKE '%s%s' GROUP BY %s", m_strPrefix2, wildcards, prefix);
+         fmt::sprintf("WHERE XZQDM LIKE %s GROUP BY %s", db::QuoteText(m_strPrefix2 + wildcards),
+                      prefix);
 }
 
 bool CStatContext::RunLoggedStatement(const std::string& statement, const char* title,
@@ -154,14 +156,15 @@ short CStatContext::SumKtz(const std::string& target, short scope, short unit, s
             ? head +
                   fmt::sprintf(
                       " SELECT 座落单位代码,SUM(土地总面积), %s FROM %s where 座落单位代码 "
-                      "like '%s_____________'",
-                      base_sums, m_strStatTbl, m_strPrefix2) +
+                      "like %s",
+                      base_sums, m_strStatTbl, GroupCodesLike()) +
                   " AND( 地类备注 LIKE 'K' OR 地类备注 LIKE 'k') GROUP BY 座落单位代码"
             : head +
                   fmt::sprintf(
                       " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  "
-                      "%s.权属单位代码 LIKE '%s_____________'%s",
-                      base_sums, m_strStatTbl, m_strStatTbl, m_strPrefix2, m_bOracle ? " " : "") +
+                      "%s.权属单位代码 LIKE %s%s",
+                      base_sums, m_strStatTbl, m_strStatTbl, GroupCodesLike(),
+                      m_bOracle ? " " : "") +
                   (m_bOracle
                        ? " AND( 地类备注 LIKE 'K' OR 地类备注 LIKE 'k') GROUP BY 权属单位代码"
                        : " AND(地类备注 LIKE 'K' OR 地类备注 LIKE 'k' ) GROUP BY 权属单位代码");
@@ -184,15 +187,15 @@ short CStatContext::BalanceKtzTotals(const std::string& reference, const std::st
   try {
     reference_total =
         m_pConn
-            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like '%s%%' "
+            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s "
                                  "and len(XZQDM) = 12",
-                                 reference, m_strPrefix2))
+                                 reference, CountyCodesLike()))
             .AsDouble() *
         factor;
     double target_total =
         m_pConn
-            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like '%s%%'",
-                                 target, m_strPrefix2))
+            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s",
+                                 target, CountyCodesLike()))
             .AsDouble();
     xcKeepPoint(&reference_total, static_cast<short>(decimals));
     xcKeepPoint(&target_total, static_cast<short>(decimals));
@@ -211,9 +214,9 @@ void CStatContext::BalanceKtzVillageTotals(const std::string& target, double dif
   // A difference below half a step is what rounding leaves: nothing to do.
   if (std::fabs(difference) < step / 2) return;
   const double signed_step = difference < 0 ? -step : step;
-  db::Recordset rows(m_pConn, fmt::sprintf("select XZQZMJ from %s where XZQDM like '%s%%' order "
+  db::Recordset rows(m_pConn, fmt::sprintf("select XZQZMJ from %s where XZQDM like %s order "
                                            "by XZQZMJ desc",
-                                           target, m_strPrefix2));
+                                           target, CountyCodesLike()));
   // Largest villages first, each moved by one step at most; no village is
   // taken below four steps.
   for (; !rows.IsEOF(); rows.MoveNext()) {
@@ -230,7 +233,7 @@ void CStatContext::BalanceKtzVillageTotals(const std::string& target, double dif
 
 void CStatContext::BalanceKtzRows(const std::string& target, double step, int decimals) {
   db::Recordset rows(
-      m_pConn, fmt::sprintf("select *  from %s where XZQDM like '%s%%'", target, m_strPrefix2));
+      m_pConn, fmt::sprintf("select *  from %s where XZQDM like %s", target, CountyCodesLike()));
   for (; !rows.IsEOF(); rows.MoveNext()) {
     // The KB columns count in the row but keep their area; only the K
     // columns move.

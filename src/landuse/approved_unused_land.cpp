@@ -9,6 +9,7 @@
 #include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
 #include "units/unit_conversion.h"
@@ -53,8 +54,8 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
                                     const std::string& value1, const std::string& value2,
                                     const std::string* condition) {
   const bool conditional = condition != nullptr;
-  const std::string match =
-      fmt::sprintf("%s LIKE '%s' OR %s LIKE '%s'", field, value1, field, value2);
+  const std::string match = fmt::sprintf("%s LIKE %s OR %s LIKE %s", field, db::QuoteText(value1),
+                                         field, db::QuoteText(value2));
   // Conditional sums: Access's iif on the embedded database, CASE WHEN on a
   // server.
   const auto when = [&](const std::string& column) {
@@ -90,12 +91,12 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
     const std::string select =
         scope == 0 ? fmt::sprintf(
                          " SELECT 座落单位代码,%s, %s FROM %s where 座落单位代码 like "
-                         "'%s_____________'",
-                         total, village_sums, m_strStatTbl, m_strPrefix2)
+                         "%s",
+                         total, village_sums, m_strStatTbl, GroupCodesLike())
                    : fmt::sprintf(
                          " SELECT 权属单位代码,%s, %s FROM %s WHERE  %s.权属单位代码 LIKE "
-                         "'%s_____________'%s",
-                         total, village_sums, m_strStatTbl, m_strStatTbl, m_strPrefix2,
+                         "%s%s",
+                         total, village_sums, m_strStatTbl, m_strStatTbl, GroupCodesLike(),
                          m_bOracle ? " " : "");
     const std::string filter =
         conditional

@@ -42,14 +42,11 @@ const LevelText kPlain[4][3] = {
       " GROUP BY left(权属单位代码,12)"},
      {" SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s ",
       " GROUP BY substr(权属单位代码,0,12)"}},
-    {{" SELECT 座落单位代码,座落单位名称,SUM(土地总面积), %s FROM %s where 座落单位代码 like "
-      "'%s_____________'",
+    {{" SELECT 座落单位代码,座落单位名称,SUM(土地总面积), %s FROM %s where 座落单位代码 like %s",
       " GROUP BY 座落单位代码,座落单位名称"},
-     {" SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  %s.权属单位代码 LIKE "
-      "'%s_____________'",
+     {" SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  %s.权属单位代码 LIKE %s",
       " GROUP BY 权属单位代码"},
-     {" SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  %s.权属单位代码 LIKE "
-      "'%s_____________' ",
+     {" SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  %s.权属单位代码 LIKE %s ",
       " GROUP BY 权属单位代码"}}};
 
 const char* const kKindTitles[] = {
@@ -182,8 +179,8 @@ std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std
     const char* text = kPlain[level][dialect].select;
     const std::string select = !unit_level ? fmt::sprintf(text, sums, source)
                                : scope == 0
-                                   ? fmt::sprintf(text, sums, source, m_strPrefix2)
-                                   : fmt::sprintf(text, sums, source, source, m_strPrefix2);
+                                   ? fmt::sprintf(text, sums, source, GroupCodesLike())
+                                   : fmt::sprintf(text, sums, source, source, GroupCodesLike());
     statements.push_back(head + columns + select + kPlain[level][dialect].group);
   }
   return statements;

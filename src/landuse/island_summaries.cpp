@@ -44,12 +44,12 @@ const char* const kByDistrict[4][3] = {
      "substr(权属单位代码,0,12) in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
      "行政区代码 )"},
     {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积), %s FROM %s  WHERE 座落单位代码  like "
-     "'%s_____________'  and 村级代码 in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
+     "%s  and 村级代码 in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
      "行政区代码)",
-     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 权属单位代码 like '%s_____________' "
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 权属单位代码 like %s "
      "and left(权属单位代码,12) in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
      "行政区代码 )",
-     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  权属单位代码 like '%s_____________' "
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  权属单位代码 like %s "
      "and substr(权属单位代码,0,12) in (SELECT 行政区代码 FROM %s WHERE 描述说明 = '01' GROUP BY "
      "行政区代码 )"}};
 
@@ -66,10 +66,10 @@ const char* const kByRemark[4][3] = {
      " SELECT left(权属单位代码,12),SUM(土地总面积), %s FROM %s  WHERE 描述说明 = '01' ",
      " SELECT substr(权属单位代码,0,12),SUM(土地总面积), %s FROM %s WHERE  描述说明 = '01' "},
     {" SELECT 座落单位代码,座落单位名称,SUM(土地总面积), %s FROM %s  WHERE 座落单位代码  like "
-     "'%s_____________'  and  描述说明 = '01' ",
-     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 权属单位代码 like '%s_____________' "
+     "%s  and  描述说明 = '01' ",
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s  WHERE 权属单位代码 like %s "
      "and  描述说明 = '01'",
-     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  权属单位代码 like '%s_____________' "
+     " SELECT 权属单位代码,SUM(土地总面积), %s FROM %s WHERE  权属单位代码 like %s "
      "and 描述说明 = '01'"}};
 
 struct IslandTable {
@@ -110,12 +110,12 @@ std::vector<std::string> CStatContext::IslandStatements(IslandTableKind kind,
     const bool unit_level = level == 3;
     std::string select;
     if (m_bHasMssm) {
-      select = unit_level ? fmt::sprintf(kByRemark[level][dialect], sums, source, m_strPrefix2)
+      select = unit_level ? fmt::sprintf(kByRemark[level][dialect], sums, source, GroupCodesLike())
                           : fmt::sprintf(kByRemark[level][dialect], sums, source);
     } else {
-      select = unit_level
-                   ? fmt::sprintf(kByDistrict[level][dialect], sums, source, m_strPrefix2, district)
-                   : fmt::sprintf(kByDistrict[level][dialect], sums, source, district);
+      select = unit_level ? fmt::sprintf(kByDistrict[level][dialect], sums, source,
+                                         GroupCodesLike(), district)
+                          : fmt::sprintf(kByDistrict[level][dialect], sums, source, district);
     }
     statements.push_back(head + columns + select + kGroups[level][dialect]);
   }

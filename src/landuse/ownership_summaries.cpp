@@ -44,16 +44,16 @@ std::string CStatContext::OwnershipQuery(short level, bool rural, const std::str
   const LevelColumns& columns = kLevels[level];
   if (scope == 0) {
     const std::string where =
-        level == 1 ? fmt::sprintf(" WHERE 座落单位代码 like '%s_____________'", m_strPrefix2) : "";
+        level == 1 ? fmt::sprintf(" WHERE 座落单位代码 like %s", GroupCodesLike()) : "";
     return fmt::sprintf("SELECT %s,%s,权属性质,%s FROM %s%s GROUP BY %s,%s,权属性质 ORDER BY %s,%s",
                         columns.code, columns.name, fields, source, where, columns.code,
                         columns.name, columns.code, columns.name);
   }
   if (level == 1) {
     return fmt::sprintf(
-        "SELECT 权属单位代码,权属性质,%s FROM %s WHERE 权属单位代码 like '%s_____________' GROUP "
+        "SELECT 权属单位代码,权属性质,%s FROM %s WHERE 权属单位代码 like %s GROUP "
         "BY 权属单位代码,权属性质 ORDER BY 权属单位代码",
-        fields, source, m_strPrefix2);
+        fields, source, GroupCodesLike());
   }
   const std::string prefix = m_bOracle ? fmt::format("substr(权属单位代码,0,{})", columns.length)
                                        : fmt::format("left(权属单位代码,{})", columns.length);

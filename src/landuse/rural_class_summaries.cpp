@@ -32,12 +32,10 @@ const LevelText kRuralLevels[4][3] = {
     {{" SELECT 村级代码,村名称,%s, %s FROM %s ", "GROUP BY 村级代码,村名称"},
      {" SELECT left(权属单位代码,12),%s, %s FROM %s ", "GROUP BY left(权属单位代码,12)"},
      {" SELECT substr(权属单位代码,0,12),%s, %s FROM %s ", "GROUP BY substr(权属单位代码,0,12)"}},
-    {{" SELECT 座落单位代码,座落单位名称,%s, %s FROM %s where 座落单位代码 like '%s_____________'",
+    {{" SELECT 座落单位代码,座落单位名称,%s, %s FROM %s where 座落单位代码 like %s",
       "GROUP BY 座落单位代码,座落单位名称"},
-     {" SELECT 权属单位代码,%s, %s FROM %s where 权属单位代码 like '%s_____________' ",
-      "GROUP BY 权属单位代码"},
-     {" SELECT 权属单位代码,%s, %s FROM %s where 权属单位代码 like '%s_____________'",
-      "GROUP BY 权属单位代码"}}};
+     {" SELECT 权属单位代码,%s, %s FROM %s where 权属单位代码 like %s ", "GROUP BY 权属单位代码"},
+     {" SELECT 权属单位代码,%s, %s FROM %s where 权属单位代码 like %s", "GROUP BY 权属单位代码"}}};
 
 }  // namespace
 
@@ -85,7 +83,7 @@ std::vector<std::string> CStatContext::NcTdlyClassStatements(short kind, const s
     if (level == 3 && !m_bGroupLevel) break;
     const LevelText& text = kRuralLevels[level][dialect];
     const std::string select =
-        level == 3 ? fmt::sprintf(text.select, total_sum, sums, source, m_strPrefix2)
+        level == 3 ? fmt::sprintf(text.select, total_sum, sums, source, GroupCodesLike())
                    : fmt::sprintf(text.select, total_sum, sums, source);
     statements.push_back(head + columns + select + text.group);
   }

@@ -35,8 +35,9 @@ struct SlopeRow {
   std::map<std::string, double> areas;
 };
 
+// `group_codes`: the quoted LIKE pattern of the county's group codes.
 std::string SlopeQuery(short level, short scope, bool oracle, const std::string& source,
-                       const std::string& county) {
+                       const std::string& group_codes) {
   static const char* const kZColumns[] = {"", "座落单位代码,座落单位名称", "村级代码,村名称",
                                           "乡级代码,乡名称", "县级代码,县名称"};
   static const int kLengths[] = {0, 19, 12, 9, 6};
@@ -45,9 +46,9 @@ std::string SlopeQuery(short level, short scope, bool oracle, const std::string&
     if (level == 1) {
       return fmt::sprintf(
           "select 座落单位代码,座落单位名称,耕地坡度级,耕地类型,SUM(BM01) AS BM01 FROM %s where "
-          "座落单位代码 like '%s_____________' GROUP BY "
+          "座落单位代码 like %s GROUP BY "
           "座落单位代码,座落单位名称,耕地坡度级,耕地类型",
-          source, county);
+          source, group_codes);
     }
     return fmt::sprintf(
         "select %s,耕地坡度级,耕地类型,SUM(BM01) AS BM01 FROM %s  GROUP BY %s,耕地坡度级,耕地类型",
@@ -56,8 +57,8 @@ std::string SlopeQuery(short level, short scope, bool oracle, const std::string&
   if (level == 1) {
     return fmt::sprintf(
         "select 权属单位代码,耕地坡度级,耕地类型,SUM(BM01) AS BM01 FROM %s where 权属单位代码 like "
-        "'%s_____________' GROUP BY 权属单位代码,耕地坡度级,耕地类型",
-        source, county);
+        "%s GROUP BY 权属单位代码,耕地坡度级,耕地类型",
+        source, group_codes);
   }
   const std::string prefix = oracle ? fmt::format("substr(权属单位代码,0,{})", kLengths[level])
                                     : fmt::format("left(权属单位代码,{})", kLengths[level]);
@@ -136,12 +137,12 @@ short CStatContext::AccumulateSlope(const std::string& query, const std::string&
 
 short CStatContext::SumGdPdMjHz(short level, const std::string& target, const std::string& source,
                                 short scope) {
-  return AccumulateSlope(SlopeQuery(level, scope, m_bOracle, source, m_strPrefix2), target, scope,
-                         m_bOracle, "耕地坡度");
+  return AccumulateSlope(SlopeQuery(level, scope, m_bOracle, source, GroupCodesLike()), target,
+                         scope, m_bOracle, "耕地坡度");
 }
 
 short CStatContext::SumGdPdMjHzConvertedLevel(short level) {
-  return AccumulateSlope(SlopeQuery(level, 0, false, m_names.Plain("statdataex"), m_strPrefix2),
+  return AccumulateSlope(SlopeQuery(level, 0, false, m_names.Plain("statdataex"), GroupCodesLike()),
                          m_names.Plain("GDPDMJHZ"), 0, false, "权属汇总");
 }
 

@@ -15,6 +15,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_quote.h"
 #include "platform/host/trace.h"
 #include "units/step_rule.h"
 #include "units/unit_conversion.h"
@@ -160,8 +161,8 @@ short CStatContext::BalanceVillageTotals(const std::string& table, double region
   try {
     db::Recordset villages(m_pConn,
                            "select 村级代码,sum(土地总面积) AS 土地总面积  from " + table +
-                               " where 村级代码 like '" + m_strPrefix2 +
-                               "%' group by 村级代码 order by sum(土地总面积) desc, 村级代码");
+                               " where 村级代码 like " + CountyCodesLike() +
+                               " group by 村级代码 order by sum(土地总面积) desc, 村级代码");
     double sum = 0;
     for (; !villages.IsEOF(); villages.MoveNext()) {
       codes.push_back(villages.Text("村级代码"));
@@ -219,8 +220,8 @@ std::map<std::string, double> CStatContext::BalanceUnitsInVillages(
     }
   };
   db::Recordset rows(m_pConn, "select 序号,村级代码,土地总面积 from " + table +
-                                  " where 村级代码 like '" + m_strPrefix2 +
-                                  "%' order by 村级代码, 土地总面积 desc, CAST(序号 AS INTEGER)");
+                                  " where 村级代码 like " + CountyCodesLike() +
+                                  " order by 村级代码, 土地总面积 desc, CAST(序号 AS INTEGER)");
   for (; !rows.IsEOF(); rows.MoveNext()) {
     const std::string code = rows.Text("村级代码");
     if (code != village) {
@@ -276,7 +277,7 @@ std::string RowsToBalance(const std::vector<std::string>& leaves,
     condition += " OR 序号 IN (";
     bool first = true;
     for (const auto& [number, total] : moved) {
-      condition += (first ? "'" : ",'") + number + "'";
+      condition += (first ? "" : ",") + db::QuoteText(number);
       first = false;
     }
     condition += ")";
@@ -453,8 +454,8 @@ short CStatContext::BalanceExtClassAreas(const std::string& unit_table,
 
 double CStatContext::RegionTotal(const std::string& table) {
   return m_pConn
-      .Scalar("select sum(土地总面积) as 土地总面积 from " + table + " where 座落单位代码 like '" +
-              m_strPrefix2 + "%'")
+      .Scalar("select sum(土地总面积) as 土地总面积 from " + table + " where 座落单位代码 like " +
+              CountyCodesLike())
       .AsDouble();
 }
 
@@ -494,8 +495,8 @@ short CStatContext::BalanceRowsToTotal(double source_total, const std::string& t
     std::vector<std::string> numbers;
     std::vector<double> areas;
     db::Recordset rows(m_pConn, "select 序号,土地总面积 from " + table +
-                                    " where 座落单位代码 like '" + m_strPrefix2 +
-                                    "%' order by 土地总面积 desc, CAST(序号 AS INTEGER)");
+                                    " where 座落单位代码 like " + CountyCodesLike() +
+                                    " order by 土地总面积 desc, CAST(序号 AS INTEGER)");
     double sum = 0;
     for (; !rows.IsEOF(); rows.MoveNext()) {
       numbers.push_back(rows.Text("序号"));

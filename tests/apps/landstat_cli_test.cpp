@@ -67,6 +67,32 @@ TEST(LandstatCli, WrongUsage) {
   EXPECT_TRUE(Contains(no_project.err, "--project")) << no_project.err;
 }
 
+// Values that would end up in table names and statements are refused before
+// anything runs, and so is a --home folder that is not there.
+TEST(LandstatCli, UnsoundCountyYearOrHomeIsRefused) {
+  TempDir dir;
+  const std::string missing_home = dir.File("no-such-home");
+  std::ofstream(dir.File("project.xml")) << "<GisProject name=\"示例县\"/>";
+  const std::vector<std::vector<std::string>> cases = {
+      {"--county", "33'0102", "--year", "2009"},
+      {"--county", "32012", "--year", "2009"},
+      {"--county", "330102", "--year", "20O9"},
+      {"--county", "330102", "--year", "2009", "--home", missing_home},
+  };
+  for (const std::vector<std::string>& options : cases) {
+    std::vector<std::string> arguments = {"run", "--project", dir.File("project.xml"), "--codes",
+                                          dir.File("codes.tsv")};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    const Outcome refused = RunCli(arguments);
+    SCOPED_TRACE(refused.err);
+    EXPECT_EQ(refused.exit_code, 2);
+    const std::string culprit = options.size() > 4     ? missing_home
+                                : options[3] == "20O9" ? "20O9"
+                                                       : options[1];
+    EXPECT_TRUE(Contains(refused.err, culprit));
+  }
+}
+
 TEST(LandstatCli, RunHelp) {
   const Outcome help = RunCli({"run", "--help"});
   EXPECT_EQ(help.exit_code, 0);

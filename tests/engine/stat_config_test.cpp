@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "engine/survey_fixture.h"
 #include "engine/text_helpers.h"
@@ -135,6 +136,40 @@ TEST(StatScope, DefaultAndValues) {
   ASSERT_TRUE(SetStatType(1));
   GetStatType(type);
   EXPECT_EQ(type, 1);
+}
+
+// Each setting replaced by a default gives one warning naming the file, the
+// section and key and the value found; sound settings give none.
+TEST(StatConfigWarningsTest, NameFileSectionAndKey) {
+  ScopedProgramDir home;
+  std::vector<std::string> warnings = StatConfigWarnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find(host::StatConfigPath() + " is missing"), std::string::npos);
+
+  WriteStatConfig(
+      "[AreaUnit]\nUnit1=平方米\nUnit2=公顷\nUnit3=\n[PointLen]\nLen1=0\nLen2=10\n"
+      "[TYPE]\nType=1\n");
+  EXPECT_EQ(StatConfigWarnings(), std::vector<std::string>());
+
+  const std::pair<const char*, const char*> cases[] = {
+      {"[PointLen]\nLen2=-1\n", "[PointLen] Len2=-1"},
+      {"[PointLen]\nLen1=20\n", "[PointLen] Len1=20"},
+      {"[PointLen]\nLen3=x\n", "[PointLen] Len3=x"},
+      {"[TYPE]\nType=7\n", "[TYPE] Type=7"},
+      {"[AreaUnit]\nUnit1=hectare\n", "[AreaUnit] Unit1=hectare"},
+      {"[AreaUnit]\nUnit2=亩亩\n", "[AreaUnit] Unit2=亩亩"},
+      {"stray line\n[TYPE]\nType=1\n", "line 1 is not a setting"},
+  };
+  for (const auto& [text, named] : cases) {
+    WriteStatConfig(text);
+    warnings = StatConfigWarnings();
+    ASSERT_EQ(warnings.size(), 1u) << text;
+    EXPECT_NE(warnings[0].find(host::StatConfigPath()), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find(named), std::string::npos) << warnings[0];
+  }
+  // A file that was not read whole is not written over.
+  EXPECT_FALSE(SetStatType(0));
+  EXPECT_EQ(testing::ReadFileBytes(host::StatConfigPath()), "stray line\n[TYPE]\nType=1\n");
 }
 
 TEST(StatSwitches, DescriptionAndExtensionColumns) {

@@ -156,6 +156,22 @@ TEST_P(StatContextDbTest, InitUnitsWithOneUnit) {
   EXPECT_EQ(context->m_strJbntTblUnit2, "");
 }
 
+// A setting replaced by its default is told in the log, not counted.
+TEST_P(StatContextDbTest, InitUnitsLogsReplacedSettingsAsNotices) {
+  WriteStatConfig("[PointLen]\nLen2=-1\n");
+  const std::string log = (home_.path() / "log.txt").string();
+  WriteFileBytes(log, "");
+  auto context = MakeContext(nullptr, log);
+  context->OpenStatLogFile();
+  ASSERT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
+  EXPECT_EQ(context->m_nErrCount, 0);
+  EXPECT_EQ(context->m_nDec1, 2);
+  context->CloseStatLogFile();
+  EXPECT_EQ(ReadFileBytes(log), "注意 设置汇总数据库参数 " + host::StatConfigPath() +
+                                    " [PointLen] Len2=-1: not a whole number from 0 to 10, 2 "
+                                    "is used \r\n");
+}
+
 TEST_F(StatContextTest, InitUnitsWithABadConnectionCountsAFailure) {
   const std::string missing = JetConnectionString((home_.path() / "missing.sqlite").string());
   auto context = MakeContext();
@@ -169,6 +185,23 @@ TEST_F(StatContextTest, InitUnitsWithABadConnectionCountsAFailure) {
   EXPECT_EQ(server->InitUnits("host=127.0.0.1 port=1 dbname=x connect_timeout=2", 1), 0);
   EXPECT_EQ(server->m_nErrCount, 1);
   EXPECT_EQ(server->m_strLogTitle, "设置汇总数据库参数");
+}
+
+// The year and county code go into table names and statements: a value that
+// is not four or six digits is logged by name and nothing is opened.
+TEST_F(StatContextTest, InitUnitsRefusesAnUnsoundYearOrCounty) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"20O9", kCounty}, {"209", kCounty}, {kYear, "33'0102"}, {kYear, "32012"}, {kYear, ""}};
+  const std::string database = JetConnectionString((home_.path() / "stats.sqlite").string());
+  for (const auto& [year, county] : cases) {
+    CStatContext context(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, nullptr, year, county, "", 0, "");
+    EXPECT_EQ(context.InitUnits(database, 0), 0);
+    EXPECT_EQ(context.m_nErrCount, 1);
+    const std::string culprit = std::string(year) == kYear ? county : year;
+    EXPECT_NE(context.m_strLogMsg.find("'" + culprit + "'"), std::string::npos)
+        << context.m_strLogMsg;
+    EXPECT_FALSE(context.m_pConn.IsOpen());
+  }
 }
 
 TEST(TableNamesOfModes, SummaryAndAreaUnit) {

@@ -45,8 +45,9 @@ std::size_t NumberPrefixLength(std::string_view text) {
 }
 
 // Reads the number that the first `length` characters hold (as checked by
-// NumberPrefixLength).
-double ParsePrefix(std::string_view text, std::size_t length) {
+// NumberPrefixLength); nothing when it lies beyond the range of a double
+// ("1e400", a few hundred digits), or so close to 0 that it would read as 0.
+std::optional<double> ParsePrefix(std::string_view text, std::size_t length) {
   std::size_t start = 0;
   bool negative = false;
   if (text[0] == '+' || text[0] == '-') {
@@ -54,7 +55,9 @@ double ParsePrefix(std::string_view text, std::size_t length) {
     start = 1;
   }
   double value = 0;
-  std::from_chars(text.data() + start, text.data() + length, value);
+  const std::from_chars_result read =
+      std::from_chars(text.data() + start, text.data() + length, value);
+  if (read.ec != std::errc()) return std::nullopt;
   return negative ? -value : value;
 }
 
@@ -128,7 +131,7 @@ std::optional<double> TextToNumber(std::string_view text) {
   return ParsePrefix(text, length);
 }
 
-double LeadingNumber(std::string_view text) {
+std::optional<double> LeadingNumber(std::string_view text) {
   text = TrimBlanks(text);
   const std::size_t length = NumberPrefixLength(text);
   if (length == 0) return 0.0;

@@ -22,11 +22,13 @@ std::string DoubleToText(double value);
 std::string ExactDoubleText(double value);
 
 // Parses a whole text as a number (surrounding blanks allowed). Empty or
-// blank text is 0. Returns nothing for text that is not a number.
+// blank text is 0. Returns nothing for text that is not a number, or whose
+// number is out of a double's range ("1e400", "1e-400").
 std::optional<double> TextToNumber(std::string_view text);
 
-// Access's val(): the number at the start of the text, 0 when there is none.
-double LeadingNumber(std::string_view text);
+// Access's val(): the number at the start of the text, 0 when there is none;
+// nothing when that number is out of a double's range.
+std::optional<double> LeadingNumber(std::string_view text);
 
 // Access's format() for numeric pictures: "0", "0.", "0.00", "#,##0.00" and
 // the like: fixed decimals as many as the picture's zeros or hashes after the

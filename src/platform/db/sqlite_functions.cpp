@@ -92,7 +92,13 @@ void Val(sqlite3_context* context, int argc, sqlite3_value** argv) {
   if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
     return sqlite3_result_double(context, sqlite3_value_double(argv[0]));
   }
-  sqlite3_result_double(context, LeadingNumber(TextArg(argv[0])));
+  const std::string_view text = TextArg(argv[0]);
+  const std::optional<double> number = LeadingNumber(text);
+  if (!number) {
+    const std::string message = "val: the number in '" + std::string(text) + "' is out of range";
+    return sqlite3_result_error(context, message.c_str(), -1);
+  }
+  sqlite3_result_double(context, *number);
 }
 
 void Format(sqlite3_context* context, int argc, sqlite3_value** argv) {

@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 
 #include "platform/gis/gis_error.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/xml_file.h"
 
 namespace landstat::gis {
@@ -19,6 +20,11 @@ CGisXmlPrj::~CGisXmlPrj() {
 }
 
 std::unique_ptr<CGisXmlPrj> CGisXmlPrj::Open(const std::string& path) {
+  std::error_code ignored;
+  if (fs::is_directory(path, ignored)) {
+    throw GisError("the project file " + path + " is a folder, not a file");
+  }
+  if (!fs::exists(path, ignored)) throw GisError("the project file " + path + " is missing");
   std::unique_ptr<CGisXmlPrj> project(new CGisXmlPrj());
   project->path_ = path;
   project->document_ = std::make_unique<Document>();
@@ -32,6 +38,11 @@ std::unique_ptr<CGisXmlPrj> CGisXmlPrj::Open(const std::string& path) {
   project->document_->root = project->document_->xml.child("GisProject");
   if (!project->document_->root) {
     throw GisError("the project file " + path + " has no <GisProject> element");
+  }
+  const std::string county = project->GetCountyCode();
+  if (!county.empty() && !host::IsCountyCode(county)) {
+    throw GisError("the project file " + path + " gives the county code (sCode) '" + county +
+                   "', which is not six digits");
   }
   for (pugi::xml_node layer : project->document_->root.children("Layer")) {
     const std::string name = layer.attribute("name").as_string();
@@ -82,6 +93,9 @@ std::string CGisXmlPrj::GetCountyCode() const {
 }
 
 void CGisXmlPrj::SetCountyCode(const std::string& code) {
+  if (!host::IsCountyCode(code)) {
+    throw GisError("the county code '" + code + "' for " + path_ + " is not six digits");
+  }
   pugi::xml_attribute attribute = document_->root.attribute("sCode");
   if (!attribute) attribute = document_->root.append_attribute("sCode");
   attribute.set_value(code.c_str());

@@ -26,7 +26,8 @@ class CGisXmlPrj {
   CGisXmlPrj& operator=(const CGisXmlPrj&) = delete;
 
   // Reads a project file; raises GisError naming the file when it is
-  // missing or malformed.
+  // missing, a folder or malformed, or when its county code (sCode) is
+  // given but is not six digits.
   static std::unique_ptr<CGisXmlPrj> Open(const std::string& path);
 
   // The handle of the project's layer of that name, opened on first use;
@@ -41,6 +42,7 @@ class CGisXmlPrj {
   std::string GetFolder() const;
   // The county code, attribute "sCode" of the project element.
   std::string GetCountyCode() const;
+  // Raises GisError when the code is not six digits.
   void SetCountyCode(const std::string& code);
   // The code file named by the project, resolved; empty when none is named.
   std::string GetCodeFile() const;

@@ -1,8 +1,14 @@
 #include "platform/gis/rural_code.h"
 
-#include <fstream>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <utility>
 
 #include "platform/gis/gis_error.h"
+#include "platform/host/input_checks.h"
+#include "platform/host/text_encoding.h"
+#include "platform/host/trace.h"
 
 namespace landstat::gis {
 
@@ -26,6 +32,23 @@ std::vector<std::string> SplitTabs(const std::string& line) {
   }
   parts.push_back(line.substr(start));
   return parts;
+}
+
+bool IsClassType(const std::string& type) {
+  return type.find("地类代码") != std::string::npos;
+}
+
+// What is wrong with an entry's code, empty when nothing: codes become
+// column names and statement text, so land classes are letters and digits
+// and administrative codes digits.
+std::string CodeProblem(const CODESTRUCT& entry) {
+  if (IsClassType(entry.type) && !host::IsClassCode(entry.code)) {
+    return "the land class code '" + entry.code + "' is not letters and digits";
+  }
+  if (entry.type.find("行政代码") != std::string::npos && !host::IsAdminCode(entry.code)) {
+    return "the administrative code '" + entry.code + "' is not digits";
+  }
+  return {};
 }
 
 }  // namespace
@@ -53,21 +76,36 @@ RuralCode* RuralCode::FromEntries(const std::vector<CODESTRUCT>& entries) {
 }
 
 RuralCode* RuralCode::Load(const std::string& path) {
-  std::ifstream file(path);
-  if (!file) throw GisError("cannot read the code file " + path);
+  std::string text;
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored) || !host::ReadTextFile(path, text)) {
+    throw GisError("cannot read the code file " + path);
+  }
   std::vector<CODESTRUCT> entries;
+  std::map<std::pair<std::string, std::string>, int> first_lines;  // type and code -> line
+  bool has_classes = false;
+  std::istringstream lines(text);
   std::string line;
-  for (int number = 1; std::getline(file, line); ++number) {
-    if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // a BOM
+  for (int number = 1; std::getline(lines, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line.front() == '#') continue;
+    const std::string where = "code file " + path + ", line " + std::to_string(number) + ": ";
     const std::vector<std::string> parts = SplitTabs(line);
     if (parts.size() != 3 || parts[0].empty() || parts[1].empty()) {
-      throw GisError("code file " + path + ", line " + std::to_string(number) +
-                     ": expected 代码类型, 代码 and 代码名称 separated by tabs");
+      throw GisError(where + "expected 代码类型, 代码 and 代码名称 separated by tabs");
     }
-    entries.push_back({parts[0], parts[1], parts[2]});
+    const CODESTRUCT entry{parts[0], parts[1], parts[2]};
+    const std::string problem = CodeProblem(entry);
+    if (!problem.empty()) throw GisError(where + problem);
+    const auto [first, added] = first_lines.emplace(std::pair(entry.type, entry.code), number);
+    if (!added) {
+      throw GisError(where + entry.type + " " + entry.code + " is given again (first on line " +
+                     std::to_string(first->second) + ")");
+    }
+    has_classes = has_classes || IsClassType(entry.type);
+    entries.push_back(entry);
   }
+  if (!has_classes) throw GisError("the code file " + path + " holds no land classes (地类代码)");
   RuralCode* codes = FromEntries(entries);
   codes->path_ = path;
   return codes;
@@ -130,7 +168,8 @@ long RuralCode::GetAdmiCodeLevel(const char* code, short& level) const {
 RuralCode* CreateRuralCode(const std::string& path) {
   try {
     return RuralCode::Load(path);
-  } catch (const GisError&) {
+  } catch (const GisError& error) {
+    host::yDebugStr(error.what());
     return nullptr;
   }
 }

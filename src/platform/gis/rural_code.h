@@ -19,8 +19,9 @@ struct CODESTRUCT {
 // and "代码名称". The table's handle is the object's first member, as the
 // engine's walks read it directly.
 //
-// A code file is UTF-8 text, one code a line: 代码类型 <tab> 代码 <tab>
-// 代码名称. Blank lines and lines starting with '#' are skipped.
+// A code file is UTF-8 text (a GBK file of an older program is converted),
+// one code a line: 代码类型 <tab> 代码 <tab> 代码名称. Blank lines and lines
+// starting with '#' are skipped.
 class RuralCode {
  public:
   LayerHandle m_ai = 0;
@@ -29,7 +30,10 @@ class RuralCode {
   RuralCode(const RuralCode&) = delete;
   RuralCode& operator=(const RuralCode&) = delete;
 
-  // Loads a code file. Raises GisError naming the file (and the line).
+  // Loads a code file. Raises GisError naming the file (and the line, and
+  // the code) for a malformed line, a land class code that is not letters
+  // and digits, an administrative code that is not digits, a code given
+  // twice under one type, or a file without land classes.
   static RuralCode* Load(const std::string& path);
   // A code table of the given entries.
   static RuralCode* FromEntries(const std::vector<CODESTRUCT>& entries);
@@ -58,8 +62,8 @@ class RuralCode {
   std::string path_;
 };
 
-// Opens a code file; null when it cannot be read (the reason goes to the
-// trace of the caller, who names the file).
+// Opens a code file; null when it cannot be loaded (the reason, naming the
+// file, goes to the trace).
 RuralCode* CreateRuralCode(const std::string& path);
 void DeleteRuralCode(RuralCode* code);
 

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "platform/db/sql_text.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/paths.h"
 #include "platform/host/text_encoding.h"
 #include "platform/host/trace.h"
@@ -33,12 +32,18 @@ IniFile IniFile::Load(const std::string& path) {
   IniFile ini;
   ini.path_ = path;
   std::string text;
-  if (!ReadTextFile(path, text)) {
+  std::error_code ignored;
+  ini.exists_ = fs::exists(path, ignored);
+  if (!ini.exists_) {
     yDebug("%s is missing: its settings take their defaults", path.c_str());
     return ini;
   }
+  if (fs::is_directory(path, ignored) || !ReadTextFile(path, text)) {
+    ini.problem_ = "cannot be read";
+    yDebug("%s cannot be read: its settings take their defaults", path.c_str());
+    return ini;
+  }
   std::istringstream lines(text);
-  bool reported = false;
   int number = 0;
   for (std::string line; std::getline(lines, line);) {
     ++number;
@@ -50,8 +55,10 @@ IniFile IniFile::Load(const std::string& path) {
     }
     const std::size_t equals = line.find('=');
     if (equals == std::string::npos || ini.sections_.empty()) {
-      if (!reported) yDebug("%s, line %d: not a setting, skipped", path.c_str(), number);
-      reported = true;
+      if (ini.problem_.empty()) {
+        yDebug("%s, line %d: not a setting, skipped", path.c_str(), number);
+        ini.problem_ = "line " + std::to_string(number) + " is not a setting";
+      }
       continue;
     }
     ini.sections_.back().entries.push_back(
@@ -106,6 +113,10 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
 }
 
 bool IniFile::Save() const {
+  if (!problem_.empty()) {
+    yDebug("%s is not written over (%s)", path_.c_str(), problem_.c_str());
+    return false;
+  }
   std::error_code ignored;
   const fs::path path(path_);
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ignored);

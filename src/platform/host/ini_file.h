@@ -15,12 +15,19 @@ class IniFile {
   // default), reported to the trace.
   static IniFile Load(const std::string& path);
 
+  bool Exists() const { return exists_; }
+  // What kept the file from being read whole: it could not be read, or the
+  // first line that is no setting (by number). Empty when it read cleanly.
+  const std::string& Problem() const { return problem_; }
+
   std::string Get(const std::string& section, const std::string& key,
                   const std::string& fallback = {}) const;
   bool Has(const std::string& section, const std::string& key) const;
   void Set(const std::string& section, const std::string& key, const std::string& value);
   // Writes the file back as UTF-8, creating its folder when missing.
-  // Returns false when it cannot be written.
+  // Returns false when it cannot be written, and without writing when the
+  // file was not read cleanly (see Problem): what was not understood would
+  // be lost.
   bool Save() const;
 
   const std::string& Path() const { return path_; }
@@ -38,6 +45,8 @@ class IniFile {
   const Section* Find(const std::string& section) const;
 
   std::string path_;
+  bool exists_ = false;
+  std::string problem_;
   std::vector<Section> sections_;
 };
 

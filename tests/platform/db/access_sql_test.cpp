@@ -59,6 +59,8 @@ TEST_P(AccessSqlTest, ValReadsTheLeadingNumber) {
     SCOPED_TRACE(c.expression);
     EXPECT_DOUBLE_EQ(conn().Scalar(std::string("select ") + c.expression).AsDouble(), c.expected);
   }
+  // A number beyond a double's range is an error, not 0.
+  EXPECT_THROW(conn().Scalar("select val('1e400x')"), db::DbError);
 }
 
 TEST_P(AccessSqlTest, FormatRoundsHalfAwayFromZero) {

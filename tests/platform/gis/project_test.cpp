@@ -136,7 +136,9 @@ TEST_F(GisProjectTest, NamesItsCodeFileRelativeToItsFolder) {
 
 TEST_F(GisProjectTest, BadProjectFilesAreNamed) {
   const std::string missing = dir_.File("missing.xml");
-  EXPECT_TRUE(Names(GisErrorOf([&] { CGisXmlPrj::Open(missing); }), missing));
+  EXPECT_TRUE(Names(GisErrorOf([&] { CGisXmlPrj::Open(missing); }), missing + " is missing"));
+  const std::string folder = dir_.path().string();
+  EXPECT_TRUE(Names(GisErrorOf([&] { CGisXmlPrj::Open(folder); }), folder + " is a folder"));
 
   const std::string broken = dir_.File("broken.xml");
   WriteText(broken, "<GisProject sCode=\"330102\"><Layer name=\"地类图斑\" source=\"a.gpkg\">");
@@ -149,6 +151,16 @@ TEST_F(GisProjectTest, BadProjectFilesAreNamed) {
   const std::string sourceless = dir_.File("sourceless.xml");
   WriteText(sourceless, "<GisProject sCode=\"330102\"><Layer name=\"地类图斑\"/></GisProject>");
   EXPECT_TRUE(Names(GisErrorOf([&] { CGisXmlPrj::Open(sourceless); }), sourceless));
+
+  // A county code that is not six digits, read or set.
+  for (const char* code : {"33'0102", "32012", "3301021"}) {
+    const std::string coded = dir_.File("coded.xml");
+    WriteText(coded, std::string("<GisProject sCode=\"") + code + "\"/>");
+    const std::string message = GisErrorOf([&] { CGisXmlPrj::Open(coded); });
+    EXPECT_TRUE(Names(message, coded));
+    EXPECT_TRUE(Names(message, code));
+    EXPECT_TRUE(Names(GisErrorOf([&] { CGisXmlPrj::Open(project_)->SetCountyCode(code); }), code));
+  }
 }
 
 TEST_F(GisProjectTest, ListedLayerThatCannotBeOpenedIsNamed) {

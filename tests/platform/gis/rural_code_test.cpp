@@ -152,10 +152,50 @@ TEST_F(RuralCodeTest, MalformedLinesAreNamed) {
   }
 }
 
+// Codes that would break the tables built from them are refused on load,
+// naming the file, the line and the code.
+TEST_F(RuralCodeTest, UnsoundCodesAreRefusedByLine) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> named;
+  };
+  const Case cases[] = {
+      {"地类代码\t011\t水田\n地类代码\t012\t水浇地\n地类代码\t011\t旱地\n",
+       {"line 3", "011", "line 1"}},
+      {"地类代码\t011\t水田\n村行政代码\t110101001001\t东湖村\n"
+       "村行政代码\t110101001001\t东湖村\n",
+       {"line 3", "110101001001"}},
+      {"地类代码\t01'1\t水田\n", {"line 1", "01'1"}},
+      {"地类代码\t011\t水田\n乡行政代码\t11010100A\t城关镇\n", {"line 2", "11010100A"}},
+      {"村行政代码\t110101001001\t东湖村\n", {"地类代码"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string path = Write("codes.tsv", c.text);
+    const std::string message = GisErrorOf([&] { RuralCode::Load(path); });
+    EXPECT_TRUE(Names(message, path));
+    for (const std::string& part : c.named) EXPECT_TRUE(Names(message, part));
+  }
+}
+
+TEST_F(RuralCodeTest, GbkFileIsConverted) {
+  // 地类代码 011 水田, 村行政代码 110101001001 东湖村 as an older program wrote them.
+  Codes codes(RuralCode::Load(Write(
+      "gbk.tsv",
+      "\xB5\xD8\xC0\xE0\xB4\xFA\xC2\xEB\t011\t\xCB\xAE\xCC\xEF\r\n"
+      "\xB4\xE5\xD0\xD0\xD5\xFE\xB4\xFA\xC2\xEB\t110101001001\t\xB6\xAB\xBA\xFE\xB4\xE5\r\n")));
+  std::string name;
+  EXPECT_EQ(codes->GetCode("地类代码", "011", "代码名称", name), 1);
+  EXPECT_EQ(name, "水田");
+  EXPECT_EQ(codes->GetCode("行政代码", "110101001001", "代码名称", name), 1);
+  EXPECT_EQ(name, "东湖村");
+}
+
 TEST_F(RuralCodeTest, MissingFileGivesNoCodes) {
   const std::string missing = dir_.File("missing.tsv");
   EXPECT_EQ(CreateRuralCode(missing), nullptr);
   EXPECT_TRUE(Names(GisErrorOf([&] { RuralCode::Load(missing); }), missing));
+  EXPECT_TRUE(Names(GisErrorOf([&] { RuralCode::Load(dir_.path().string()); }), "cannot read"));
   Codes codes(CreateRuralCode(Write("codes.tsv", kCodeFile)));
   ASSERT_NE(codes, nullptr);
   EXPECT_EQ(codes->GetLibNum(), 11);

@@ -1,0 +1,46 @@
+#include "platform/host/input_checks.h"
+
+#include <algorithm>
+
+namespace landstat::host {
+namespace {
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool IsLetterOrDigit(char c) {
+  return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
+}
+
+}  // namespace
+
+bool IsCountyCode(std::string_view text) {
+  return text.size() == 6 && AllDigits(text);
+}
+
+bool IsSurveyYear(std::string_view text) {
+  return text.size() == 4 && AllDigits(text);
+}
+
+bool IsClassCode(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsLetterOrDigit);
+}
+
+bool IsAdminCode(std::string_view text) {
+  return AllDigits(text);
+}
+
+std::string SurveyKeyProblem(std::string_view year, std::string_view county) {
+  if (!IsSurveyYear(year)) return "the year '" + std::string(year) + "' is not four digits";
+  if (!IsCountyCode(county)) {
+    return "the county code '" + std::string(county) + "' is not six digits";
+  }
+  return {};
+}
+
+}  // namespace landstat::host

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace landstat::host {
+
+// Checks of the values that name a survey and its codes where they enter
+// the system (command line, exported functions, code file, project file).
+// They end up in table names and statement text, so only plain characters
+// pass.
+
+// Six digits 0 to 9.
+bool IsCountyCode(std::string_view text);
+// Four digits 0 to 9.
+bool IsSurveyYear(std::string_view text);
+// One or more ASCII letters and digits (a land class: "011", "1001K").
+bool IsClassCode(std::string_view text);
+// One or more digits (an administrative code of any level).
+bool IsAdminCode(std::string_view text);
+
+// What is wrong with a survey's year and county code, empty when both are
+// sound; the message quotes the value that is wrong.
+std::string SurveyKeyProblem(std::string_view year, std::string_view county);
+
+}  // namespace landstat::host
