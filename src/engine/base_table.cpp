@@ -150,8 +150,7 @@ class PieceWriter {
       ++written_;
     } catch (const db::DbError& error) {
       rows_.CancelUpdate();
-      host::yDebugStr(error.what());
-      context_.LogFailure(title(), message);
+      context_.LogFailure(title(), message, error);
     }
   }
 
@@ -379,8 +378,7 @@ short CStatContext::BuildStatDataDirect() {
   try {
     rows.emplace(m_pConn, "select * from " + m_strStatTbl + " where 1<>1");
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("连接基础汇总表", "连接基础汇总表失败");
+    LogFailure("连接基础汇总表", "连接基础汇总表失败", error);
     return 0;
   }
   PieceWriter writer(*this, *rows);
@@ -535,8 +533,7 @@ short CStatContext::BuildStatDataDirect() {
   try {
     rows->Close();
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("保存基础汇总表", "保存基础汇总表失败");
+    LogFailure("保存基础汇总表", "保存基础汇总表失败", error);
     return 0;
   }
   return 1;

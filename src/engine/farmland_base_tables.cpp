@@ -42,8 +42,7 @@ short CStatContext::CreateTable(const std::string& table, const std::vector<std:
     m_pConn.Execute(TypeWords(CreateStatement(table, leading, fields)));
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure(title, message);
+    LogFailure(title, message, error);
     return 0;
   }
 }

@@ -28,29 +28,38 @@ std::string TypeOf(const gis::FieldDef& field) {
 
 }  // namespace
 
+namespace {
+
+// AiToDB's work; raises DbError or GisError with the reason.
+void CopyLayerToTable(short layer, db::Connection& connection, const std::string& table) {
+  const std::vector<gis::FieldDef> fields = gis::LayerFields(layer);
+  std::string sql = "Create Table " + table + "(";
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    sql += (i ? "," : "") + fields[i].name + " " + TypeOf(fields[i]);
+  }
+  if (connection.TableExists(table)) connection.Execute("drop table " + table);
+  connection.Execute(db::SqlDialect::For(connection.Kind()).ApplyTypeWords(sql + ")"));
+  db::Recordset rows(connection, "select * from " + table + " where 1<>1");
+  const long count = gis::RecordCount(layer, gis::EntityKind::kTable);
+  gis::Record record;
+  for (long number = 1; number < count; ++number) {
+    if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record)) continue;
+    rows.AddNew();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const std::string text = record.Text(static_cast<int>(i));
+      if (!text.empty()) rows.SetField(static_cast<int>(i), db::Value(text));
+    }
+  }
+  rows.Update();
+  rows.Close();
+}
+
+}  // namespace
+
 short AiToDB(short layer, db::Connection& connection, const std::string& table) {
   if (layer <= 0 || !gis::IsLayerValid(layer)) return 0;
   try {
-    const std::vector<gis::FieldDef> fields = gis::LayerFields(layer);
-    std::string sql = "Create Table " + table + "(";
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      sql += (i ? "," : "") + fields[i].name + " " + TypeOf(fields[i]);
-    }
-    if (connection.TableExists(table)) connection.Execute("drop table " + table);
-    connection.Execute(db::SqlDialect::For(connection.Kind()).ApplyTypeWords(sql + ")"));
-    db::Recordset rows(connection, "select * from " + table + " where 1<>1");
-    const long count = gis::RecordCount(layer, gis::EntityKind::kTable);
-    gis::Record record;
-    for (long number = 1; number < count; ++number) {
-      if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record)) continue;
-      rows.AddNew();
-      for (std::size_t i = 0; i < fields.size(); ++i) {
-        const std::string text = record.Text(static_cast<int>(i));
-        if (!text.empty()) rows.SetField(static_cast<int>(i), db::Value(text));
-      }
-    }
-    rows.Update();
-    rows.Close();
+    CopyLayerToTable(layer, connection, table);
     return 1;
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());
@@ -64,8 +73,14 @@ short AiToDB(short layer, db::Connection& connection, const std::string& table) 
 short CStatContext::BuildChangeTable() {
   if (m_aiChange <= 0 || !gis::IsLayerValid(m_aiChange)) return 1;  // no change records
   host::LindoDlgProgressSetText("正在导入变更数据");
-  if (AiToDB(m_aiChange, m_pConn, m_names.Plain("ndChange")) > 0) return 1;
-  LogFailure("导入变更数据", "导入变更数据失败");
+  try {
+    CopyLayerToTable(m_aiChange, m_pConn, m_names.Plain("ndChange"));
+    return 1;
+  } catch (const db::DbError& error) {
+    LogFailure("导入变更数据", "导入变更数据失败", error);
+  } catch (const gis::GisError& error) {
+    LogFailure("导入变更数据", "导入变更数据失败", error);
+  }
   return 0;
 }
 

@@ -30,8 +30,7 @@ short CStatContext::CreateQsdmbTable() {
     m_pConn.Execute("Create Table QSDMB(QSDWDM varchar(60),QSDWMC varchar(60))");
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("建立权属单位代码表", "建立权属单位代码表失败");
+    LogFailure("建立权属单位代码表", "建立权属单位代码表失败", error);
     return 0;
   }
 }
@@ -59,8 +58,7 @@ short CStatContext::FillQsdmbTable() {
     rows.Close();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("填充权属单位代码表", "填充权属单位代码表失败");
+    LogFailure("填充权属单位代码表", "填充权属单位代码表失败", error);
     return 0;
   }
 }
@@ -72,8 +70,7 @@ short CStatContext::CreateXzxqTable() {
     m_pConn.Execute("Create Table " + table + "(行政区代码 varchar(60),描述说明 varchar(60))");
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("建立行政辖区表", "建立行政辖区表失败");
+    LogFailure("建立行政辖区表", "建立行政辖区表失败", error);
     return 0;
   }
 }
@@ -116,8 +113,7 @@ short CStatContext::FillXzxqTable() {
     rows.Close();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("填充行政辖区表", "填充行政辖区表失败");
+    LogFailure("填充行政辖区表", "填充行政辖区表失败", error);
     return 0;
   }
 }

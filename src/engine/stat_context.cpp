@@ -104,8 +104,7 @@ short CStatContext::InitUnits(const std::string& connection, short db_mode) {
   try {
     OpenStatConnection();
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("设置汇总数据库参数", "连接数据库失败");
+    LogFailure("设置汇总数据库参数", "连接数据库失败", error);
     return 0;
   }
   return 1;
@@ -157,8 +156,7 @@ short CStatContext::WriteCodeTable(const std::vector<gis::CODESTRUCT>& entries) 
     rows.Update();
     rows.Close();
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("装载代码表", "创建CODETBL1失败");
+    LogFailure("装载代码表", "创建CODETBL1失败", error);
     return 0;
   }
   return 1;

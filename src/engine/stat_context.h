@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <map>
 #include <string>
@@ -91,6 +92,10 @@ class CStatContext {
   // Records a failure: counts it, keeps its texts and writes the line
   // "%d %s %s \r\n" when the log is open.
   void LogFailure(const std::string& title, const std::string& message);
+  // The same, with the cause's own text (the database's or the GIS
+  // layer's) after the message.
+  void LogFailure(const std::string& title, const std::string& message,
+                  const std::exception& cause);
   // Records a failure whose log line is the text as it stands; counted like
   // LogFailure.
   void LogFailureText(const std::string& text);

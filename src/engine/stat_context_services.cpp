@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "engine/database_helpers.h"
 #include "engine/stat_context.h"
@@ -47,6 +48,20 @@ void CStatContext::LogFailure(const std::string& title, const std::string& messa
   m_strLogTitle = title;
   m_strLogMsg = message;
   LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + message + " \r\n");
+}
+
+void CStatContext::LogFailure(const std::string& title, const std::string& message,
+                              const std::exception& cause) {
+  // A log line is one line: the cause's own line breaks become blanks.
+  std::string reason;
+  for (const char c : std::string_view(cause.what())) {
+    if (c == '\n' || c == '\r') {
+      if (!reason.empty() && reason.back() != ' ') reason += ' ';
+    } else {
+      reason += c;
+    }
+  }
+  LogFailure(title, message + " (" + reason + ")");
 }
 
 void CStatContext::LogFailureText(const std::string& text) {
@@ -124,7 +139,7 @@ short CStatContext::FillXzqNames(const std::string& table, const std::string& co
     rows.Close();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("填写行政区名称", table + " 填写名称失败", error);
     return 0;
   }
 }
@@ -179,8 +194,7 @@ short CStatContext::CompactDatabase() {
     OpenStatConnection();
     return compacted;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("压缩数据库", "压缩数据库失败");
+    LogFailure("压缩数据库", "压缩数据库失败", error);
     return 0;
   }
 }

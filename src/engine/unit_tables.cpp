@@ -18,8 +18,7 @@ short CStatContext::CreateAreaUnitTable() {
                     "(年度 varchar(20), TYPE varchar(20) ,AREAUNIT varchar(20))");
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("建立面积单位表", "建立面积单位表失败");
+    LogFailure("建立面积单位表", "建立面积单位表失败", error);
     return 0;
   }
 }
@@ -39,8 +38,7 @@ short CStatContext::RecordAreaUnits() {
           m_pConn.Execute("insert into " + table + " (年度, TYPE, AREAUNIT) values (?, ?, ?)", key);
         }
       } catch (const db::DbError& error) {
-        host::yDebugStr(error.what());
-        LogFailure("记录面积单位", "记录面积单位失败");
+        LogFailure("记录面积单位", "记录面积单位失败", error);
         result = 0;
       }
     }
@@ -65,8 +63,7 @@ short CStatContext::RecordTableUnit(const std::string& type, short unit) {
                     {key[0], key[1], db::Value(UnitText(unit))});
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("记录面积单位", type + " 记录面积单位失败");
+    LogFailure("记录面积单位", type + " 记录面积单位失败", error);
     return 0;
   }
 }
@@ -182,8 +179,7 @@ short CStatContext::CreateUnitStatTables() {
     m_pConn.Execute(Dialect().CopyStructure(m_names.Plain("statdataex"), m_strStatTbl));
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("建立分单位基础汇总表", "建立分单位基础汇总表失败");
+    LogFailure("建立分单位基础汇总表", "建立分单位基础汇总表失败", error);
     return 0;
   }
 }
@@ -222,8 +218,7 @@ short CStatContext::FillUnitStatTables() {
   try {
     for (const auto& [unit, name] : UnitCopies()) FillUnitCopy(name, unit, DecimalsOf(unit));
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("填充分单位基础汇总表", "填充分单位基础汇总表失败");
+    LogFailure("填充分单位基础汇总表", "填充分单位基础汇总表失败", error);
     return 0;
   }
   BalanceStatData();

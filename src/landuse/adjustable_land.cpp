@@ -63,8 +63,7 @@ bool CStatContext::RunLoggedStatement(const std::string& statement, const char* 
     return true;
   } catch (const db::DbError& error) {
     if (trace_failure) host::yDebugStr(statement);
-    host::yDebugStr(error.what());
-    LogFailure(title, message);
+    LogFailure(title, message, error);
     return false;
   }
 }
@@ -203,7 +202,7 @@ short CStatContext::BalanceKtzTotals(const std::string& reference, const std::st
     BalanceKtzRows(target, step, decimals);
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("平差可调整表", target + " 平差失败", error);
     if (reference_total > 0) host::AfxMessageBox(error.what());
     return 0;
   }

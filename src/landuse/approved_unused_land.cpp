@@ -110,15 +110,19 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
   if (unit == kHectare || unit == kMu) {
     std::vector<std::string> converted = {"XZQZMJ"};
     for (const std::string& code : m_arrClassCodes) converted.push_back("BM" + code);
-    ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(kSquareMetre, unit),
-                    decimals);
+    if (ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted,
+                        FactorText(kSquareMetre, unit), decimals) == 0) {
+      LogFailure("汇总批而未用地", target + " 面积单位转换失败");
+    }
     // First-level columns again the sums of their converted sub-classes.
     for (const std::string& first : m_arrClass1Codes) {
       std::vector<std::string> parts;
       for (const std::string& code : m_arrClassCodes) {
         if (code.size() == 3 && code.compare(0, 2, first) == 0) parts.push_back("BM" + code);
       }
-      if (!parts.empty()) SetSumFldValue(m_pConn, target, "BM" + first, parts);
+      if (!parts.empty() && SetSumFldValue(m_pConn, target, "BM" + first, parts) == 0) {
+        LogFailure("汇总批而未用地", target + " BM" + first + " 求和失败");
+      }
     }
   }
   RunLoggedStatement(LevelRollUp(head, sums, target, 9), kTitle, kLevelMessages[1], !conditional);
@@ -152,7 +156,7 @@ short CStatContext::SumPewyYjfl(const std::string& target) {
     m_pConn.Execute(fmt::sprintf("INSERT INTO %s select %s FROM %s", target, select, source));
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("汇总批而未用地", target + " 汇总失败", error);
     return 0;
   }
 }

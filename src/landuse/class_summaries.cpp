@@ -86,8 +86,10 @@ std::string CStatContext::SummedTable(const std::string& copy, const std::string
     m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys + "," + sums +
                     " FROM " + copy + " GROUP BY " + keys);
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    return copy;  // the summaries then read the copy itself
+    // The same figures, only slower: the summaries read the copy itself.
+    LogNotice("汇总 " + copy,
+              std::string("按级汇总的临时表未能建立, 直接读取 (") + error.what() + ")");
+    return copy;
   }
   m_mapSummarySources[copy] = name;
   return name;
@@ -150,8 +152,7 @@ short CStatContext::RunLevelStatements(const std::vector<std::string>& statement
       if (policy.trace_failed_statements || (level == 0 && policy.trace_failed_county)) {
         host::yDebugStr(statements[level]);
       }
-      host::yDebugStr(error.what());
-      LogFailure(policy.title, kLevelMessages[level]);
+      LogFailure(policy.title, kLevelMessages[level], error);
       if (unit_level || (level == 2 && policy.stop_after_village)) return 0;
     }
   }

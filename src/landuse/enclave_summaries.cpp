@@ -76,8 +76,7 @@ short CStatContext::RunEnclaveStatement(const std::string& statement, const char
     return 1;
   } catch (const db::DbError& error) {
     if (trace) host::yDebugStr(statement);
-    host::yDebugStr(error.what());
-    LogFailure(title, message);
+    LogFailure(title, message, error);
     return 0;
   }
 }

@@ -33,14 +33,16 @@ int CStatContext::CopyStatDataWithoutIslands(db::Connection& connection, const s
 }
 
 short CStatContext::CreateStatDataNohd() {
-  // Every unit, whatever the wanted units: a unit without its copy fails
-  // quietly.
+  // Every unit that has a copy, whatever the wanted units.
   for (short unit : {kSquareMetre, kMu, kHectare}) {
     const std::string source = m_names.UnitCopy(unit, "statdata");
     const std::string copy = source + "NOHD";
     m_mapSummarySources.erase(copy);  // its sums are made again when read
     if (IsTableExist(copy)) DropTable(copy);
-    CopyStatDataWithoutIslands(m_pConn, source, copy, m_nDbMode);
+    if (!IsTableExist(source)) continue;  // a unit the run does not make
+    if (CopyStatDataWithoutIslands(m_pConn, source, copy, m_nDbMode) == 0) {
+      LogFailure("生成无海岛基础数据", copy + " 生成失败");
+    }
   }
   return 1;
 }

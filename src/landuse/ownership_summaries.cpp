@@ -95,8 +95,7 @@ short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& tar
       }
     }
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("权属汇总", "选择数据失败");
+    LogFailure("权属汇总", "选择数据失败", error);
     return 0;
   }
   // One insert a unit: a unit whose row cannot be stored gets nothing at all.
@@ -112,8 +111,7 @@ short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& tar
     table.Close();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("权属汇总", "保存数据失败");
+    LogFailure("权属汇总", "保存数据失败", error);
     return 0;
   }
 }

@@ -122,7 +122,7 @@ short CStatContext::MakeNcTdlyGdEjflTable(const std::string& source, const std::
   // the figures of the first.
   if (IsTableExist(target)) DropTable(target);
   const std::string statement = Dialect().SaveQueryAs(target, script);
-  return ExecuteOrTrace(m_pConn, statement) ? 1 : 0;
+  return RunLoggedStatement(statement, "汇总农村土地利用耕地二级分类表", "生成失败", true) ? 1 : 0;
 }
 
 }  // namespace landstat

@@ -109,8 +109,7 @@ short CStatContext::AccumulateSlope(const std::string& query, const std::string&
       areas["GDMJ"] += area;
     }
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure(title, "选择数据失败");
+    LogFailure(title, "选择数据失败", error);
     return 0;
   }
   try {
@@ -130,7 +129,7 @@ short CStatContext::AccumulateSlope(const std::string& query, const std::string&
     table.Close();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("汇总耕地坡度", target + " 保存数据失败", error);
     return 0;
   }
 }
@@ -187,8 +186,7 @@ short CStatContext::SumTdlyTz(const std::string& target) {
     m_pConn.Execute(statement);
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("汇总台帐", "汇总台帐失败");
+    LogFailure("汇总台帐", "汇总台帐失败", error);
     return 0;
   }
 }

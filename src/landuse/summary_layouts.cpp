@@ -156,9 +156,12 @@ short CStatContext::CreateSummaryTable(SummaryLayout layout, const std::string& 
   try {
     m_pConn.Execute(TypeWords(SummaryLayoutStatement(layout, name)));
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
     const LayoutWording wording = WordingOf(layout);
-    if (wording.title) LogFailure(wording.title, wording.message);
+    if (wording.title) {
+      LogFailure(wording.title, wording.message, error);
+    } else {
+      LogFailure("建立汇总表", name + " 建立失败", error);
+    }
     return 0;
   }
   if (record) m_arrCreatedTbls.push_back(name);

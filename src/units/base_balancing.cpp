@@ -176,7 +176,7 @@ short CStatContext::BalanceVillageTotals(const std::string& table, double region
     }
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("平差村级面积", table + " " + error.what());
     return 0;
   }
 }
@@ -483,7 +483,7 @@ short CStatContext::BalanceUnitCopy(const std::string& source, const std::string
     BalanceClassAreas(source, copy, columns.leaves, columns.extensions, decimals, moved);
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("平差分单位基础汇总表", copy + " " + error.what());
     return 0;
   }
 }
@@ -515,7 +515,7 @@ short CStatContext::BalanceRowsToTotal(double source_total, const std::string& t
     }
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("平差汇总表", table + " " + error.what());
     return 0;
   }
 }
@@ -535,7 +535,7 @@ short CStatContext::BalanceStatDataByUnit() {
     }
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("平差基本农田基础汇总表", error.what());
     return 0;
   }
 }

@@ -161,8 +161,7 @@ short RebuildExtensionTable(CStatContext& context, short target) {
     context.FillUnitCopy(extension, target, context.m_nDecSrc, true);
     context.ForgetSummarySources();
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    context.LogFailure("转换基础数据", extension + " 转换失败");
+    context.LogFailure("转换基础数据", extension + " 转换失败", error);
     return 0;
   }
   context.BalanceUnitCopy(context.m_strStatTbl, extension, target, context.m_nDecSrc);

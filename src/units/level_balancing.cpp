@@ -300,8 +300,7 @@ short CStatContext::BalanceSummaryLevels(const std::string& table, SummaryShape 
     rows.Save();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogFailure("平差汇总表", table + " 平差失败");
+    LogFailure("平差汇总表", table + " 平差失败", error);
     return 0;
   }
 }

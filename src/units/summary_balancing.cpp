@@ -111,7 +111,7 @@ short CStatContext::BalanceGdPdMjHz() {
     rows.Save();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("平差耕地坡度", error.what());
     return 0;
   }
 }
@@ -159,7 +159,7 @@ short CStatContext::BalanceJbntQktj() {
     rows.Save();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("平差基本农田情况统计", error.what());
     return 0;
   }
 }
@@ -173,7 +173,7 @@ short CStatContext::BalanceJbntBhkQktj() {
     rows.Save();
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    LogFailure("平差基本农田保护块情况统计", error.what());
     return 0;
   }
 }
