@@ -50,6 +50,22 @@ CREATE OR REPLACE FUNCTION landstat_compat.compat_version()
   RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 2 $$;
 )SQL";
 
+const std::vector<std::string> kPostgresCompatFunctions = {
+    "landstat_compat.iif(boolean, anycompatible, anycompatible)",
+    "landstat_compat.round(double precision, integer)",
+    "landstat_compat.round(double precision)",
+    "landstat_compat.val(text)",
+    "landstat_compat.val(double precision)",
+    "landstat_compat.format(double precision, text)",
+    "landstat_compat.format(text, text)",
+    "landstat_compat.len(text)",
+    "landstat_compat.mid(text, integer)",
+    "landstat_compat.mid(text, integer, integer)",
+    "landstat_compat.instr(integer, text, text)",
+    "landstat_compat.instr(text, text)",
+    "landstat_compat.compat_version()",
+};
+
 const int kPostgresCompatVersion = 2;
 
 }  // namespace landstat::db
