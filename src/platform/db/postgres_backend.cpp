@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <set>
 #include <unordered_map>
 
 #include "platform/db/db_error.h"
@@ -438,27 +439,34 @@ class PostgresBackend : public Backend {
     return text.empty() ? "default server" : text;
   }
 
-  // The helper functions are made only where one is missing or older than
-  // this program's, so that a role that may not create functions connects
-  // to a database where they are in place.
+  // The helper functions are made only where one is missing, older than
+  // this program's, or out of this role's reach, so that a role that may not
+  // create functions connects to a database where they are in place. The
+  // catalogue is read directly: it answers even where the schema is closed
+  // to this role.
   void InstallCompatFunctions() {
-    std::string checks;
-    for (const std::string& signature : kPostgresCompatFunctions) {
-      checks += (checks.empty() ? "SELECT " : ", ") + std::string("to_regprocedure('") + signature +
-                "') IS NULL";
+    ResultPtr present = Exec(
+        "SELECT n.nspname || '.' || p.proname || '(' || pg_get_function_identity_arguments(p.oid) "
+        "|| ')', has_schema_privilege(n.oid, 'USAGE') FROM pg_proc p JOIN pg_namespace n "
+        "ON n.oid = p.pronamespace WHERE n.nspname = 'landstat_compat'");
+    std::set<std::string> found;
+    bool usable = true;
+    for (int row = 0; row < PQntuples(present.get()); ++row) {
+      found.insert(PQgetvalue(present.get(), row, 0));
+      usable = usable && PQgetvalue(present.get(), row, 1)[0] == 't';
     }
-    ResultPtr present = Exec(checks);
     std::string missing;
-    for (std::size_t i = 0; i < kPostgresCompatFunctions.size(); ++i) {
-      if (PQgetvalue(present.get(), 0, static_cast<int>(i))[0] != 't') continue;
-      missing += (missing.empty() ? "" : ", ") + kPostgresCompatFunctions[i];
+    for (const std::string& signature : kPostgresCompatFunctions) {
+      if (!found.count(signature)) missing += (missing.empty() ? "" : ", ") + signature;
     }
-    if (missing.empty()) {
+    if (!usable) {
+      missing = "the schema is there, but this role has no USAGE right on it";
+    } else if (missing.empty()) {
       ResultPtr version = Exec("SELECT landstat_compat.compat_version()");
-      const int found = std::atoi(PQgetvalue(version.get(), 0, 0));
-      if (found >= kPostgresCompatVersion) return;
-      missing = "all of them, at version " + std::to_string(found) + " where this program needs " +
-                std::to_string(kPostgresCompatVersion);
+      const int installed = std::atoi(PQgetvalue(version.get(), 0, 0));
+      if (installed >= kPostgresCompatVersion) return;
+      missing = "all of them, at version " + std::to_string(installed) +
+                " where this program needs " + std::to_string(kPostgresCompatVersion);
     }
     // Several connections may arrive at once: one creates, the others wait.
     Exec("BEGIN");
