@@ -1,5 +1,6 @@
 // The context's table, code, log and script services.
 
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -35,10 +36,37 @@ void CStatContext::CloseStatLogFile() {
   m_bLogOpen = false;
 }
 
+namespace {
+
+// The text of the error being handled when a failure is logged from inside
+// its handler (the database's own words for what went wrong, say), on one
+// line; empty outside a handler.
+std::string ErrorInFlight() {
+  const std::exception_ptr current = std::current_exception();
+  if (!current) return {};
+  std::string text;
+  try {
+    std::rethrow_exception(current);
+  } catch (const std::exception& error) {
+    text = error.what();
+  } catch (...) {
+    return {};
+  }
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+}  // namespace
+
 void CStatContext::LogFailure(const std::string& title, const std::string& message) {
   ++m_nErrCount;
   m_strLogTitle = title;
-  m_strLogMsg = message;
+  // The message the run gives, followed by the cause in the database's (or
+  // system's) own words when the failure was caught as an error.
+  const std::string cause = ErrorInFlight();
+  m_strLogMsg = cause.empty() ? message : message + "：" + cause;
   m_strLogLine = std::to_string(m_nErrCount) + " " + title + " " + message + " \r\n";
   LogText(m_strLogLine);
 }
@@ -55,12 +83,21 @@ short CStatContext::IsTableExist(const std::string& table) {
 }
 
 short CStatContext::DropTable(const std::string& table) {
+  // The object may be a table, procedure or view: each form is tried. The
+  // reason kept is the table form's, unless a later form met a lock, a
+  // read-only or a full database, which says more.
+  m_strDropError.clear();
+  m_bDropLocked = false;
   for (const char* form : {"drop table ", "drop Procedure ", "drop view "}) {
     try {
       m_pConn.Execute(form + table);
+      m_strDropError.clear();
       return 1;
-    } catch (const db::DbError&) {
-      // try the next kind of object
+    } catch (const db::DbError& error) {
+      if (m_strDropError.empty() || error.Failure() != db::DbFailure::kOther) {
+        m_strDropError = error.what();
+        m_bDropLocked = error.Failure() == db::DbFailure::kLocked;
+      }
     }
   }
   return 0;
