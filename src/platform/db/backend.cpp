@@ -164,6 +164,52 @@ long CharacterCount(std::string_view text) {
   return count;
 }
 
+std::string TooLongFor(const std::string& where, const std::string& column, const Value& value,
+                       long limit) {
+  if (limit == 0 || value.IsNull()) return {};
+  const std::string text = value.AsText();
+  const long length = CharacterCount(text);
+  if (length <= limit) return {};
+  constexpr std::size_t kShown = 60;
+  return where + ", column " + column + ": the text \"" +
+         (text.size() > kShown ? text.substr(0, kShown) + "..." : text) + "\" has " +
+         std::to_string(length) + " characters, more than the " + std::to_string(limit) +
+         " the column holds";
+}
+
+void Backend::CheckInsertedTexts(const std::string& sql, const std::vector<Value>& params) {
+  if (params.empty() || !StartsWithWord(sql, "insert")) return;
+  const std::string lower = ToLowerAscii(sql);
+  const std::size_t into = lower.find("into");
+  const std::size_t open = lower.find('(');
+  const std::size_t close = lower.find(')', open == std::string::npos ? 0 : open);
+  if (into == std::string::npos || open == std::string::npos || close == std::string::npos ||
+      open < into) {
+    return;
+  }
+  const std::string table = Trim(std::string_view(sql).substr(into + 4, open - into - 4));
+  const std::string values = Trim(std::string_view(lower).substr(close + 1));
+  if (!StartsWithWord(values, "values") || table.find_first_of(" \t,") != std::string::npos) return;
+  const std::vector<std::string> columns =
+      SplitTopLevel(std::string_view(sql).substr(open + 1, close - open - 1));
+  const std::string marks = Trim(std::string_view(values).substr(6));
+  std::string expected = "(";
+  for (std::size_t i = 0; i < columns.size(); ++i) expected += i ? ",?" : "?";
+  std::string compact;
+  for (const char c : marks) {
+    if (c != ' ') compact += c;
+  }
+  if (compact != expected + ")" || columns.size() != params.size() || !TableExists(table)) return;
+  const auto& limits = TextLimits(table);
+  for (std::size_t i = 0; i < columns.size() && !limits.empty(); ++i) {
+    const auto found = limits.find(ToLowerAscii(Trim(columns[i])));
+    if (found == limits.end()) continue;
+    const std::string refusal =
+        TooLongFor("table " + table, Trim(columns[i]), params[i], found->second);
+    if (!refusal.empty()) throw DbError(refusal, sql);
+  }
+}
+
 namespace {
 
 // The length in "varchar(10)", "character(4)" or "text(20)"; 0 when the
@@ -214,7 +260,10 @@ long Backend::ExecuteScript(std::string_view sql, const std::vector<Value>& para
       statements.push_back(std::move(statement));
     }
   }
-  if (statements.size() == 1) return RunStatement(statements.front(), params);
+  if (statements.size() == 1) {
+    CheckInsertedTexts(statements.front(), params);
+    return RunStatement(statements.front(), params);
+  }
   // A statement rewritten as several runs as one unit: under a transaction
   // of its own, or a savepoint inside the caller's.
   const bool nested = InTransaction();

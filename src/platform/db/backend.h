@@ -131,6 +131,9 @@ class Backend {
 
  private:
   long ExecuteScript(std::string_view sql, const std::vector<Value>& params);
+  // Refuses a parameter longer than its column in "insert into T (a, b)
+  // values (?, ?)", as recordset writes are refused.
+  void CheckInsertedTexts(const std::string& sql, const std::vector<Value>& params);
   // The last holder of the recordsets' transaction has gone: commits it, or
   // rolls it back when a recordset was abandoned.
   void EndImplicitTransaction();
@@ -150,5 +153,11 @@ std::string RowName(const std::string& table, long record, bool added);
 
 // The number of characters of UTF-8 text.
 long CharacterCount(std::string_view text);
+
+// The message refusing `value` for a column that holds at most `limit`
+// characters (0: no limit), naming `where` (the table or row) and the
+// column; empty when the value fits.
+std::string TooLongFor(const std::string& where, const std::string& column, const Value& value,
+                       long limit);
 
 }  // namespace landstat::db

@@ -275,15 +275,10 @@ void Recordset::StoreNewRow() {
 
 std::string Recordset::TooLongText(long record, bool added) const {
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (!changed_[i] || max_chars_[i] == 0 || row_[i].IsNull()) continue;
-    const std::string text = row_[i].AsText();
-    const long length = CharacterCount(text);
-    if (length <= max_chars_[i]) continue;
-    constexpr std::size_t kShown = 60;
-    return (RowName(table_, record, added) + ", column " + columns_[i].name + ": the text \"" +
-            (text.size() > kShown ? text.substr(0, kShown) + "..." : text) + "\" has " +
-            std::to_string(length) + " characters, more than the " + std::to_string(max_chars_[i]) +
-            " the column holds");
+    if (!changed_[i]) continue;
+    std::string refusal =
+        TooLongFor(RowName(table_, record, added), columns_[i].name, row_[i], max_chars_[i]);
+    if (!refusal.empty()) return refusal;
   }
   return {};
 }

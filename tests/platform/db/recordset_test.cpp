@@ -581,6 +581,14 @@ TEST_P(RecordsetTest, OverlongTextIsRefusedNamingTableColumnAndRow) {
   }
   rs.Close();
   EXPECT_EQ(CommittedNumber("select count(*) from qs where dm is null"), 2);
+  // A statement's parameters into a table's columns: the same rule.
+  try {
+    conn().Execute("insert into qs (dm, 名称) values (?, ?)", {"12", "五个字符长"});
+    ADD_FAILURE() << "an over-long parameter was stored";
+  } catch (const DbError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("table qs, column 名称"));
+  }
+  EXPECT_EQ(conn().Execute("insert into qs (dm, 名称) values (?, ?)", {"12", "四个字符"}), 1);
 }
 
 // Writes of a recordset that an error destroys are never committed as
