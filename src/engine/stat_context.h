@@ -99,10 +99,17 @@ class CStatContext {
   // Records a failure whose log line is the text as it stands; counted like
   // LogFailure.
   void LogFailureText(const std::string& text);
+  // LogFailure's line: the message, then the cause in brackets when there
+  // is one.
+  void WriteFailure(const std::string& title, const std::string& message,
+                    const std::string& cause);
   // Writes a notice that is no failure ("注意 %s %s"): it is not counted.
   void LogNotice(const std::string& title, const std::string& message);
 
   short IsTableExist(const std::string& table);
+  // 1 when the table (or view) is gone. When no form of drop worked, the
+  // database's own text of why is kept in m_strDropError, and
+  // m_bDropLocked says whether another session's lock was the cause.
   short DropTable(const std::string& table);
   std::string GetCodeName(const std::string& code) const;
   // 1 and the name when the code is known; 0 and `name` untouched otherwise.
@@ -515,6 +522,10 @@ class CStatContext {
 
   // Per unit copy, the summed table its summaries read (this connection).
   std::map<std::string, std::string> m_mapSummarySources;
+
+  // Why the last DropTable failed.
+  std::string m_strDropError;
+  bool m_bDropLocked = false;
 
   // The run's log.
   int m_nErrCount = 0;

@@ -1,5 +1,6 @@
 // The context's table, code, log and script services.
 
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,26 +43,54 @@ void CStatContext::CloseStatLogFile() {
 namespace {
 // How many failures a run's report quotes.
 constexpr std::size_t kReportedFailures = 20;
+
+// A cause's text on one line: its line breaks become blanks.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  for (const char c : text) {
+    if (c == '\n' || c == '\r') {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
+// The text of the error being handled when a failure is logged from inside
+// its handler (the database's own words for what went wrong, say); empty
+// outside a handler.
+std::string ErrorInFlight() {
+  const std::exception_ptr current = std::current_exception();
+  if (!current) return {};
+  try {
+    std::rethrow_exception(current);
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return {};
+  }
+}
+
 }  // namespace
 
 void CStatContext::LogFailure(const std::string& title, const std::string& message) {
   m_strLogTitle = title;
-  m_strLogMsg = message;
-  LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + message + " \r\n");
+  // The message the run gives, followed by the cause in the database's (or
+  // system's) own words when the failure was caught as an error.
+  WriteFailure(title, message, ErrorInFlight());
 }
 
 void CStatContext::LogFailure(const std::string& title, const std::string& message,
                               const std::exception& cause) {
-  // A log line is one line: the cause's own line breaks become blanks.
-  std::string reason;
-  for (const char c : std::string_view(cause.what())) {
-    if (c == '\n' || c == '\r') {
-      if (!reason.empty() && reason.back() != ' ') reason += ' ';
-    } else {
-      reason += c;
-    }
-  }
-  LogFailure(title, message + " (" + reason + ")");
+  m_strLogTitle = title;
+  WriteFailure(title, message, cause.what());
+}
+
+void CStatContext::WriteFailure(const std::string& title, const std::string& message,
+                                const std::string& cause) {
+  m_strLogMsg = cause.empty() ? message : message + " (" + OneLine(cause) + ")";
+  LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + m_strLogMsg + " \r\n");
 }
 
 void CStatContext::LogFailureText(const std::string& text) {
@@ -100,16 +129,24 @@ short CStatContext::DropTable(const std::string& table) {
   const bool cascade =
       m_nDbMode != 0 && !m_bOracle &&
       db::ToLowerAscii(table).find(db::ToLowerAscii(m_names.Stem(""))) != std::string::npos;
-  std::string failure;
+  // The object may be a table, procedure or view: each form is tried. The
+  // reason kept is the table form's, unless a later form met a lock, a
+  // read-only or a full database, which says more.
+  m_strDropError.clear();
+  m_bDropLocked = false;
   for (const char* form : {"drop table ", "drop Procedure ", "drop view "}) {
     try {
       m_pConn.Execute(form + table + (cascade && form[5] != 'P' ? " cascade" : ""));
+      m_strDropError.clear();
       return 1;
     } catch (const db::DbError& error) {
-      if (failure.empty()) failure = error.what();  // the table's own error tells most
+      if (m_strDropError.empty() || error.Failure() != db::DbFailure::kOther) {
+        m_strDropError = error.what();
+        m_bDropLocked = error.Failure() == db::DbFailure::kLocked;
+      }
     }
   }
-  host::yDebug("cannot drop %s: %s", table.c_str(), failure.c_str());
+  host::yDebug("cannot drop %s: %s", table.c_str(), m_strDropError.c_str());
   return 0;
 }
 

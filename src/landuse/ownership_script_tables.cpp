@@ -68,7 +68,10 @@ std::vector<std::string> CStatContext::OwnershipColumnLists(bool server) const {
 
 bool CStatContext::ReplaceTableForScript(const std::string& table) {
   if (IsTableExist(table) && DropTable(table) == 0) {
-    LogFailureText(fmt::sprintf("%s 被其他用户锁定\r\n", table));
+    // Said to be locked only when a lock is what the database reported; the
+    // database's own text follows either way.
+    LogFailure("删除旧表", fmt::sprintf(m_bDropLocked ? "%s 被其他用户锁定：%s" : "%s 无法删除：%s",
+                                        table, m_strDropError));
     return false;
   }
   return true;

@@ -1,10 +1,12 @@
 #include "engine/stat_context.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@ using testing::ScopedProgramDir;
 using testing::Texts;
 using testing::WriteFileBytes;
 using Strings = std::vector<std::string>;
+using ::testing::HasSubstr;
 
 constexpr char kYear[] = "2009";
 constexpr char kCounty[] = "330102";
@@ -384,6 +387,50 @@ TEST_P(StatContextDbTest, TablesAndViewsAreFoundAndDropped) {
   // The connection is still usable after the failed attempts.
   conn().Execute("create table Stat_After (a int)");
   EXPECT_EQ(context->IsTableExist("Stat_After"), 1);
+}
+
+// A failure the database reports is logged with the run's own message and
+// then the database's text; a table is said to be locked by another user
+// only when a lock is what the database reported.
+TEST_P(StatContextDbTest, FailuresLogTheDatabasesOwnText) {
+  WriteStatConfig(kThreeUnits);
+  conn().Execute("create table NCTDLYQS (a int)");
+  std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::FromEntries(kEntries));
+  // The server session's settings ride in the options of its connection
+  // string.
+  const auto with_settings = [&](const std::string& settings) {
+    std::string text = database().ConnectionString();
+    if (IsServer()) text.replace(text.find("options='") + 9, 0, settings + " ");
+    return text;
+  };
+  {
+    auto context = MakeContext(codes.get());
+    ASSERT_EQ(context->InitUnits(with_settings("-clock_timeout=200"), Mode()), 1);
+    if (!IsServer()) context->m_pConn.Execute("PRAGMA busy_timeout = 200");
+    db::Connection other(database().ConnectionString());
+    other.BeginTrans();
+    other.Execute(IsServer() ? "LOCK TABLE NCTDLYQS IN ACCESS EXCLUSIVE MODE"
+                             : "insert into NCTDLYQS values (1)");
+    EXPECT_FALSE(context->ReplaceTableForScript("NCTDLYQS"));
+    EXPECT_THAT(context->m_strLogMsg, HasSubstr("NCTDLYQS 被其他用户锁定："));
+    EXPECT_THAT(context->m_strLogMsg, HasSubstr(IsServer() ? "lock timeout" : "locked"));
+    other.RollbackTrans();
+  }
+  std::optional<testing::ReadOnlyFile> read_only;
+  if (!IsServer()) {
+    read_only.emplace(conn().FilePath());
+    if (read_only->Writable()) GTEST_SKIP() << "cannot make a file read-only here";
+  }
+  auto context = MakeContext(codes.get());
+  ASSERT_EQ(context->InitUnits(with_settings("-cdefault_transaction_read_only=on"), Mode()), 1);
+  EXPECT_EQ(context->LoadCodes(), 0);
+  const std::string read_only_words = IsServer() ? "read-only transaction" : "readonly database";
+  EXPECT_THAT(context->m_strLogMsg, HasSubstr("创建CODETBL1失败 ("));
+  EXPECT_THAT(context->m_strLogMsg, HasSubstr(read_only_words));
+  EXPECT_FALSE(context->ReplaceTableForScript("NCTDLYQS"));
+  EXPECT_THAT(context->m_strLogMsg, HasSubstr("NCTDLYQS 无法删除："));
+  EXPECT_THAT(context->m_strLogMsg, HasSubstr(read_only_words));
+  EXPECT_EQ(context->m_nErrCount, 2);
 }
 
 TEST_F(StatContextTest, NoTableWithoutAConnection) {

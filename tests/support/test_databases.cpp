@@ -1,5 +1,9 @@
 #include "support/test_databases.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,6 +27,33 @@ TempDir::~TempDir() {
   std::error_code ignored;
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(path_, ignored);
+}
+
+ReadOnlyFile::ReadOnlyFile(std::string path) : path_(std::move(path)) {
+  ::chmod(path_.c_str(), 0444);
+  SetImmutable(true);
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+  SetImmutable(false);
+  ::chmod(path_.c_str(), 0644);
+}
+
+bool ReadOnlyFile::Writable() const {
+  const int fd = ::open(path_.c_str(), O_RDWR);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+
+void ReadOnlyFile::SetImmutable(bool on) {
+  const int fd = ::open(path_.c_str(), O_RDONLY);
+  if (fd < 0) return;
+  int flags = 0;
+  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  }
+  ::close(fd);
 }
 
 std::string JetConnectionString(const std::string& path) {

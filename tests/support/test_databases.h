@@ -24,6 +24,22 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Makes a file unwritable while it lives. Root ignores the mode bits, so the
+// file is marked immutable as well where the file system allows it.
+class ReadOnlyFile {
+ public:
+  explicit ReadOnlyFile(std::string path);
+  ~ReadOnlyFile();
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+  // False when the file could be made read-only; callers skip then.
+  bool Writable() const;
+
+ private:
+  void SetImmutable(bool on);
+  std::string path_;
+};
+
 // The Access-style connection string of an SQLite file.
 std::string JetConnectionString(const std::string& path);
 

@@ -14,36 +14,74 @@ void Backend::BeginImplicit() {
 
 void Backend::EndImplicit() {
   if (implicit_depth_ == 0) return;
-  if (--implicit_depth_ == 0 && implicit_owner_) {
-    implicit_owner_ = false;
-    // A row refused at the last flush is reported, but the rows stored
-    // before it are committed all the same, as they would have been one by
-    // one.
-    // A caller's transaction begun inside this one (as a savepoint) is
-    // still open: the commit waits for its end.
-    const auto commit = [this] {
-      if (!InTransaction()) return;
-      if (explicit_savepoint_) {
-        commit_after_explicit_ = true;
-      } else {
-        Commit();
-      }
-    };
-    try {
-      Flush();
-    } catch (...) {
-      commit();
-      throw;
+  if (--implicit_depth_ == 0) EndImplicitTransaction();
+}
+
+void Backend::AbandonImplicit() {
+  if (implicit_depth_ == 0) return;
+  if (implicit_owner_) implicit_abandoned_ = true;
+  if (--implicit_depth_ == 0) EndImplicitTransaction();
+}
+
+void Backend::RollBackAbandoned() {
+  Rollback();
+  throw DbError(
+      "the writes of a recordset that an error interrupted were rolled back, with the rest of "
+      "their transaction");
+}
+
+void Backend::EndImplicitTransaction() {
+  if (!implicit_owner_) return;
+  implicit_owner_ = false;
+  const bool abandoned = implicit_abandoned_;
+  implicit_abandoned_ = false;
+  if (abandoned && !explicit_savepoint_) RollBackAbandoned();
+  // A caller's transaction begun inside this one (as a savepoint) is still
+  // open: the end waits for its end.
+  const auto finish = [this, abandoned] {
+    if (explicit_savepoint_) {
+      after_explicit_ = abandoned ? AfterExplicit::kRollBack : AfterExplicit::kCommit;
+    } else if (InTransaction()) {
+      CommitOrRollBack();
     }
-    commit();
+  };
+  if (abandoned) return finish();
+  // A row refused at the last flush is reported, but the rows stored before
+  // and after it are committed all the same, as they would have been one by
+  // one.
+  try {
+    Flush();
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+void Backend::CommitOrRollBack() {
+  try {
+    Commit();
+  } catch (const DbError& error) {
+    std::string rollback_error;
+    try {
+      Rollback();
+    } catch (const DbError& also) {
+      rollback_error = std::string("; the rollback failed too: ") + also.what();
+    }
+    throw DbError(std::string("the commit failed and the transaction was rolled back: ") +
+                      error.what() + rollback_error,
+                  error.Failure());
   }
 }
 
 void Backend::EndSavepointTransaction() {
   explicit_savepoint_ = false;
-  if (commit_after_explicit_) {
-    commit_after_explicit_ = false;
-    Commit();  // the recordset's writes before the caller's transaction
+  const AfterExplicit after = after_explicit_;
+  after_explicit_ = AfterExplicit::kNothing;
+  if (after == AfterExplicit::kCommit) {
+    CommitOrRollBack();  // the recordsets' writes before the caller's transaction
+  } else if (after == AfterExplicit::kRollBack) {
+    RollBackAbandoned();
   }
 }
 
@@ -88,7 +126,7 @@ void Backend::CommitExplicit() {
     EndSavepointTransaction();
     return;
   }
-  Commit();
+  CommitOrRollBack();
 }
 
 void Backend::RollbackExplicit() {
@@ -140,14 +178,117 @@ std::vector<std::string> Backend::RewriteSelectInto(const SelectInto& into) {
   return {"CREATE TABLE " + into.target + " AS SELECT " + into.list + " FROM " + into.from};
 }
 
+std::string RowName(const std::string& table, long record, bool added) {
+  return added ? "new row " + std::to_string(record) + " of table " + table
+               : "row " + std::to_string(record) + " of the walk over table " + table;
+}
+
+long CharacterCount(std::string_view text) {
+  long count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+std::string TooLongFor(const std::string& where, const std::string& column, const Value& value,
+                       long limit) {
+  if (limit == 0 || value.IsNull()) return {};
+  const std::string text = value.AsText();
+  const long length = CharacterCount(text);
+  if (length <= limit) return {};
+  constexpr std::size_t kShown = 60;
+  return where + ", column " + column + ": the text \"" +
+         (text.size() > kShown ? text.substr(0, kShown) + "..." : text) + "\" has " +
+         std::to_string(length) + " characters, more than the " + std::to_string(limit) +
+         " the column holds";
+}
+
+void Backend::CheckInsertedTexts(const std::string& sql, const std::vector<Value>& params) {
+  if (params.empty() || !StartsWithWord(sql, "insert")) return;
+  const std::string lower = ToLowerAscii(sql);
+  const std::size_t into = lower.find("into");
+  const std::size_t open = lower.find('(');
+  const std::size_t close = lower.find(')', open == std::string::npos ? 0 : open);
+  if (into == std::string::npos || open == std::string::npos || close == std::string::npos ||
+      open < into) {
+    return;
+  }
+  const std::string table = Trim(std::string_view(sql).substr(into + 4, open - into - 4));
+  const std::string values = Trim(std::string_view(lower).substr(close + 1));
+  if (!StartsWithWord(values, "values") || table.find_first_of(" \t,") != std::string::npos) return;
+  const std::vector<std::string> columns =
+      SplitTopLevel(std::string_view(sql).substr(open + 1, close - open - 1));
+  const std::string marks = Trim(std::string_view(values).substr(6));
+  std::string expected = "(";
+  for (std::size_t i = 0; i < columns.size(); ++i) expected += i ? ",?" : "?";
+  std::string compact;
+  for (const char c : marks) {
+    if (c != ' ') compact += c;
+  }
+  if (compact != expected + ")" || columns.size() != params.size() || !TableExists(table)) return;
+  const auto& limits = TextLimits(table);
+  for (std::size_t i = 0; i < columns.size() && !limits.empty(); ++i) {
+    const auto found = limits.find(ToLowerAscii(Trim(columns[i])));
+    if (found == limits.end()) continue;
+    const std::string refusal =
+        TooLongFor("table " + table, Trim(columns[i]), params[i], found->second);
+    if (!refusal.empty()) throw DbError(refusal, sql);
+  }
+}
+
+namespace {
+
+// The length in "varchar(10)", "character(4)" or "text(20)"; 0 when the
+// declared type is no text type with a length.
+long DeclaredTextLength(const std::string& declared) {
+  const std::string lower = ToLowerAscii(declared);
+  if (lower.find("char") == std::string::npos && lower.find("text") == std::string::npos) return 0;
+  const std::size_t open = lower.find('(');
+  const std::size_t close = lower.find(')', open == std::string::npos ? 0 : open);
+  if (open == std::string::npos || close == std::string::npos) return 0;
+  const std::string digits = Trim(std::string_view(lower).substr(open + 1, close - open - 1));
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  return std::stol(digits);
+}
+
+}  // namespace
+
+const std::unordered_map<std::string, long>& Backend::TextLimits(const std::string& table) {
+  const std::string key = ToLowerAscii(table);
+  auto found = text_limits_.find(key);
+  if (found != text_limits_.end()) return found->second;
+  std::unordered_map<std::string, long> limits;
+  for (const ColumnInfo& column : TableColumns(table)) {
+    if (const long length = DeclaredTextLength(column.declared); length > 0) {
+      limits.emplace(ToLowerAscii(column.name), length);
+    }
+  }
+  return text_limits_.emplace(key, std::move(limits)).first->second;
+}
+
+void Backend::ForgetTablesAfter(const std::string& statement) {
+  if (StartsWithWord(statement, "create") || StartsWithWord(statement, "drop") ||
+      StartsWithWord(statement, "alter")) {
+    text_limits_.clear();
+  }
+}
+
 long Backend::ExecuteScript(std::string_view sql, const std::vector<Value>& params) {
   std::vector<std::string> statements;
   for (const std::string& part :
        params.empty() ? SplitTopLevel(sql, ';') : std::vector<std::string>{std::string(sql)}) {
     if (part.empty()) continue;
-    for (std::string& statement : Rewrite(part)) statements.push_back(std::move(statement));
+    for (std::string& statement : Rewrite(part)) {
+      ForgetTablesAfter(statement);
+      statements.push_back(std::move(statement));
+    }
   }
-  if (statements.size() == 1) return RunStatement(statements.front(), params);
+  if (statements.size() == 1) {
+    CheckInsertedTexts(statements.front(), params);
+    return RunStatement(statements.front(), params);
+  }
   // A statement rewritten as several runs as one unit: under a transaction
   // of its own, or a savepoint inside the caller's.
   const bool nested = InTransaction();
@@ -171,7 +312,7 @@ long Backend::ExecuteScript(std::string_view sql, const std::vector<Value>& para
   if (nested) {
     RunControl("RELEASE SAVEPOINT landstat_script");
   } else {
-    Commit();
+    CommitOrRollBack();
   }
   return changed;
 }

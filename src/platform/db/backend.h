@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/db/connection.h"
@@ -56,12 +57,20 @@ class Backend {
 
   // Row writes of recordsets. An engine may buffer them; Flush stores all
   // that is buffered. An update returns the row's id after the write (or
-  // the id under which the pending write is kept).
+  // the id under which the pending write is kept). `record` numbers the row
+  // for messages: the how-manieth row the recordset added, or the
+  // how-manieth row of its walk it updated (see RowName).
   virtual void InsertRow(const std::string& table, const std::vector<std::string>& columns,
-                         const std::vector<Value>& values) = 0;
+                         const std::vector<Value>& values, long record) = 0;
   virtual Value UpdateRow(const std::string& table, const Value& row_id,
-                          const std::vector<std::string>& columns,
-                          const std::vector<Value>& values) = 0;
+                          const std::vector<std::string>& columns, const std::vector<Value>& values,
+                          long record) = 0;
+
+  // The most characters each text column of `table` may hold, by its name in
+  // lower case, as its declared type says ("varchar(10)"); columns without a
+  // limit are absent. Learnt once per table, again after a create, drop or
+  // alter statement.
+  const std::unordered_map<std::string, long>& TextLimits(const std::string& table);
   virtual void Flush() {}
   // Drops buffered writes without storing them (their transaction is being
   // rolled back to the caller's savepoint), and notes where that savepoint is.
@@ -73,6 +82,11 @@ class Backend {
   // never commit a transaction the caller opened.
   void BeginImplicit();
   void EndImplicit();
+  // Ends a recordset's share of the write transaction without declaring its
+  // writes done (the recordset is destroyed by an error): the transaction
+  // the recordsets opened is rolled back when its last holder ends, and that
+  // end raises DbError to say so.
+  void AbandonImplicit();
 
   // The caller's own transactions. Opened while a recordset's write
   // transaction is open, they join it; committed then, the commit happens
@@ -97,19 +111,54 @@ class Backend {
   // columns and type words.
   std::vector<std::string> Rewrite(std::string_view sql);
 
+  // Commits the open transaction. When the commit fails the transaction is
+  // rolled back, so that the connection is out of it, and DbError is raised.
+  void CommitOrRollBack();
+
+  // How the recordsets' transaction ends once the caller's transaction
+  // inside it (a savepoint) has ended.
+  enum class AfterExplicit { kNothing, kCommit, kRollBack };
+
+  // Forgets what was learnt of tables after a statement that may change them.
+  void ForgetTablesAfter(const std::string& statement);
+
   int implicit_depth_ = 0;
-  bool implicit_owner_ = false;         // the outermost implicit call began the transaction
-  bool explicit_open_ = false;          // the caller opened a transaction
-  bool explicit_savepoint_ = false;     // ... inside a recordset's, as a savepoint
-  bool commit_after_explicit_ = false;  // the recordset's ended before the caller's
-  int explicit_nested_ = 0;             // transactions begun inside the caller's, as savepoints
+  bool implicit_owner_ = false;      // the outermost implicit call began the transaction
+  bool implicit_abandoned_ = false;  // a recordset of it was destroyed by an error
+  bool explicit_open_ = false;       // the caller opened a transaction
+  bool explicit_savepoint_ = false;  // ... inside a recordset's, as a savepoint
+  AfterExplicit after_explicit_ = AfterExplicit::kNothing;  // the recordsets' ended first
+  int explicit_nested_ = 0;  // transactions begun inside the caller's, as savepoints
 
  private:
   long ExecuteScript(std::string_view sql, const std::vector<Value>& params);
-  // Ends a caller's transaction that was a savepoint, committing the
-  // recordset's transaction when it ended in the meantime.
+  // Refuses a parameter longer than its column in "insert into T (a, b)
+  // values (?, ?)", as recordset writes are refused.
+  void CheckInsertedTexts(const std::string& sql, const std::vector<Value>& params);
+  // The last holder of the recordsets' transaction has gone: commits it, or
+  // rolls it back when a recordset was abandoned.
+  void EndImplicitTransaction();
+  // Rolls back the recordsets' transaction one of them abandoned, and says so.
+  [[noreturn]] void RollBackAbandoned();
+  // Ends a caller's transaction that was a savepoint, ending the
+  // recordsets' transaction when it ended in the meantime.
   void EndSavepointTransaction();
   std::vector<std::string> RewriteSelectInto(const SelectInto& into);
+
+  std::unordered_map<std::string, std::unordered_map<std::string, long>> text_limits_;
 };
+
+// How messages name a row written through a recordset: "new row 4 of table
+// jsyd" or "row 2 of the walk over table jsyd".
+std::string RowName(const std::string& table, long record, bool added);
+
+// The number of characters of UTF-8 text.
+long CharacterCount(std::string_view text);
+
+// The message refusing `value` for a column that holds at most `limit`
+// characters (0: no limit), naming `where` (the table or row) and the
+// column; empty when the value fits.
+std::string TooLongFor(const std::string& where, const std::string& column, const Value& value,
+                       long limit);
 
 }  // namespace landstat::db

@@ -5,16 +5,25 @@
 
 namespace landstat::db {
 
+// What kind of failure the database reported, where that matters to the
+// message a caller writes: a lock held by another session, a database that
+// may not be written, a disk or database that is full. Everything else is
+// kOther, and the message says what it is.
+enum class DbFailure { kOther, kLocked, kReadOnly, kFull };
+
 // The one exception of the database layer. Every failure of a connection,
 // statement, recordset or value conversion raises it, carrying the engine's
 // own message and, where there is one, the statement that failed.
 class DbError : public std::runtime_error {
  public:
-  explicit DbError(const std::string& message) : std::runtime_error(message) {}
-  DbError(const std::string& message, const std::string& statement)
-      : std::runtime_error(message + Clip(statement)), statement_(statement) {}
+  explicit DbError(const std::string& message, DbFailure failure = DbFailure::kOther)
+      : std::runtime_error(message), failure_(failure) {}
+  DbError(const std::string& message, const std::string& statement,
+          DbFailure failure = DbFailure::kOther)
+      : std::runtime_error(message + Clip(statement)), statement_(statement), failure_(failure) {}
 
   const std::string& Statement() const { return statement_; }
+  DbFailure Failure() const { return failure_; }
 
  private:
   static std::string Clip(const std::string& statement) {
@@ -25,6 +34,7 @@ class DbError : public std::runtime_error {
   }
 
   std::string statement_;
+  DbFailure failure_ = DbFailure::kOther;
 };
 
 }  // namespace landstat::db

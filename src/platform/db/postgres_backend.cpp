@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <optional>
+#include <set>
 #include <unordered_map>
 
 #include "platform/db/db_error.h"
@@ -146,8 +148,8 @@ class PostgresRows : public RowSource {
 // Rows written through recordsets are kept in a batch and stored by one
 // statement per batch: an insert of many rows, or an update joined to a list
 // of values by row id. A batch that fails is rolled back to its savepoint and
-// stored again row by row, so the rows before the faulty one are kept and
-// the error names the row that failed.
+// stored again row by row, so that every row the server accepts is kept and
+// the error names each row it refused.
 struct WriteBatch {
   std::string table;
   std::vector<std::string> columns;
@@ -155,6 +157,7 @@ struct WriteBatch {
   bool update = false;
   std::vector<std::vector<Value>> rows;
   std::vector<std::vector<bool>> given;  // inserts: which columns a row sets
+  std::vector<long> records;             // the recordset's number of each row
   std::vector<std::string> row_ids;
   std::unordered_map<std::string, std::size_t> position_of_id;
 };
@@ -162,31 +165,33 @@ struct WriteBatch {
 class PostgresBackend : public Backend {
  public:
   explicit PostgresBackend(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
-    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-      std::string message = conn_ ? PQerrorMessage(conn_) : "out of memory";
+    // Every way out of here without a working connection ends the session,
+    // or each failed open would leave one behind on the server.
+    try {
+      if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+        throw DbError("cannot connect to the PostgreSQL server (" + DescribeServer(conninfo) +
+                      "): " + Trim(conn_ ? PQerrorMessage(conn_) : "out of memory"));
+      }
+      if (PQsetClientEncoding(conn_, "UTF8") != 0) {
+        throw DbError("the PostgreSQL server (" + DescribeServer(conninfo) +
+                      ") does not accept the UTF8 client encoding: " + Trim(PQerrorMessage(conn_)));
+      }
+      PQsetNoticeProcessor(
+          conn_, [](void*, const char*) {}, nullptr);
+      InstallCompatFunctions();
+      Exec(
+          "SELECT set_config('search_path', current_setting('search_path') || "
+          "', landstat_compat', false)");
+    } catch (...) {
       PQfinish(conn_);
       conn_ = nullptr;
-      throw DbError("cannot connect to the PostgreSQL server (" + DescribeServer(conninfo) +
-                    "): " + Trim(message));
+      throw;
     }
-    PQsetClientEncoding(conn_, "UTF8");
-    PQsetNoticeProcessor(
-        conn_, [](void*, const char*) {}, nullptr);
-    InstallCompatFunctions();
-    Exec(
-        "SELECT set_config('search_path', current_setting('search_path') || "
-        "', landstat_compat', false)");
   }
 
-  ~PostgresBackend() override {
-    try {
-      Flush();
-      if (InTransaction()) Exec("COMMIT");
-    } catch (const DbError&) {
-      // Nothing sensible is left to do with a failure while closing.
-    }
-    PQfinish(conn_);
-  }
+  // Closing ends the session: the server rolls back whatever is open, and
+  // writes still buffered were never stored. Nothing is committed here.
+  ~PostgresBackend() override { PQfinish(conn_); }
 
   DbKind Kind() const override { return DbKind::kServer; }
 
@@ -202,7 +207,17 @@ class PostgresBackend : public Backend {
   }
   void Commit() override {
     Flush();
-    Exec("COMMIT");
+    // The server answers COMMIT of a transaction a failed statement broke
+    // by rolling it back: that is a failure, never a commit.
+    if (PQtransactionStatus(conn_) == PQTRANS_INERROR) {
+      throw DbError(
+          "a statement of the transaction failed, so the transaction cannot be committed");
+    }
+    ResultPtr result = Exec("COMMIT");
+    if (std::string_view(PQcmdStatus(result.get())) != "COMMIT") {
+      throw DbError(std::string("the server did not commit the transaction: ") +
+                    PQcmdStatus(result.get()));
+    }
     moved_ids_.clear();  // the walks that knew the old ids are over
   }
   void Rollback() override {
@@ -251,7 +266,7 @@ class PostgresBackend : public Backend {
   std::string RowIdColumn() const override { return "ctid"; }
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
-                 const std::vector<Value>& values) override {
+                 const std::vector<Value>& values, long record) override {
     // Rows of one table share a batch even when they set different columns:
     // the batch takes the union, and a row stores DEFAULT where it set none.
     if (!batch_.rows.empty() && (batch_.update || batch_.table != table)) Flush();
@@ -273,12 +288,13 @@ class PostgresBackend : public Backend {
     }
     batch_.rows.push_back(std::move(row));
     batch_.given.push_back(std::move(given));
+    batch_.records.push_back(record);
     if (BatchFull()) Flush();
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
-                  const std::vector<std::string>& columns,
-                  const std::vector<Value>& values) override {
+                  const std::vector<std::string>& columns, const std::vector<Value>& values,
+                  long record) override {
     if (!batch_.rows.empty() &&
         (!batch_.update || batch_.table != table || batch_.columns != columns)) {
       Flush();
@@ -290,10 +306,12 @@ class PostgresBackend : public Backend {
     batch.update = true;
     if (auto pending = batch.position_of_id.find(id); pending != batch.position_of_id.end()) {
       batch.rows[pending->second] = values;  // a second update of a row not yet stored
+      batch.records[pending->second] = record;
     } else {
       batch.position_of_id.emplace(id, batch.rows.size());
       batch.rows.push_back(values);
       batch.row_ids.push_back(id);
+      batch.records.push_back(record);
     }
     if (BatchFull()) Flush();
     return Value(id);
@@ -305,14 +323,8 @@ class PostgresBackend : public Backend {
     batch_ = WriteBatch();
     // The old ids of rows stored long ago are of no use to anyone.
     if (moved_ids_[batch.table].size() > 100000) moved_ids_[batch.table].clear();
-    Exec("SAVEPOINT landstat_batch");
-    try {
-      StoreBatch(batch, 0, batch.rows.size());
-      Exec("RELEASE SAVEPOINT landstat_batch");
-    } catch (const DbError&) {
-      Exec("ROLLBACK TO SAVEPOINT landstat_batch");
-      StoreRowByRow(batch);
-    }
+    if (TryStore(batch, 0, batch.rows.size(), "landstat_batch")) return;
+    StoreRowByRow(batch);
   }
 
   // Runs a statement with text parameters and returns its result.
@@ -330,12 +342,25 @@ class PostgresBackend : public Backend {
                                         nullptr, pointers.data(), nullptr, nullptr, 0),
                      &PQclear);
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      const std::string message =
-          result ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_);
-      throw DbError(Trim(message), sql);
-    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) ThrowFailure(result.get(), sql);
     return result;
+  }
+
+  // Raises the server's message for a failed result (or the connection's,
+  // when there is no result), with the kind of failure its SQLSTATE names.
+  [[noreturn]] void ThrowFailure(const PGresult* result, const std::string& sql) {
+    const std::string message = result ? PQresultErrorMessage(result) : PQerrorMessage(conn_);
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string_view code = state ? state : "";
+    DbFailure failure = DbFailure::kOther;
+    if (code == "53100") {
+      failure = DbFailure::kFull;  // disk_full
+    } else if (code == "25006") {
+      failure = DbFailure::kReadOnly;  // read_only_sql_transaction
+    } else if (code == "55P03" || code == "40P01") {
+      failure = DbFailure::kLocked;  // lock_not_available, deadlock_detected
+    }
+    throw DbError(Trim(message), sql, failure);
   }
 
   // Exec that leaves an open transaction usable when the statement fails:
@@ -414,12 +439,34 @@ class PostgresBackend : public Backend {
     return text.empty() ? "default server" : text;
   }
 
+  // The helper functions are made only where one is missing, older than
+  // this program's, or out of this role's reach, so that a role that may not
+  // create functions connects to a database where they are in place. The
+  // catalogue is read directly: it answers even where the schema is closed
+  // to this role.
   void InstallCompatFunctions() {
-    ResultPtr present =
-        Exec("SELECT to_regprocedure('landstat_compat.compat_version()') IS NOT NULL");
-    if (PQgetvalue(present.get(), 0, 0)[0] == 't') {
+    ResultPtr present = Exec(
+        "SELECT n.nspname || '.' || p.proname || '(' || pg_get_function_identity_arguments(p.oid) "
+        "|| ')', has_schema_privilege(n.oid, 'USAGE') FROM pg_proc p JOIN pg_namespace n "
+        "ON n.oid = p.pronamespace WHERE n.nspname = 'landstat_compat'");
+    std::set<std::string> found;
+    bool usable = true;
+    for (int row = 0; row < PQntuples(present.get()); ++row) {
+      found.insert(PQgetvalue(present.get(), row, 0));
+      usable = usable && PQgetvalue(present.get(), row, 1)[0] == 't';
+    }
+    std::string missing;
+    for (const std::string& signature : kPostgresCompatFunctions) {
+      if (!found.count(signature)) missing += (missing.empty() ? "" : ", ") + signature;
+    }
+    if (!usable) {
+      missing = "the schema is there, but this role has no USAGE right on it";
+    } else if (missing.empty()) {
       ResultPtr version = Exec("SELECT landstat_compat.compat_version()");
-      if (std::atoi(PQgetvalue(version.get(), 0, 0)) >= kPostgresCompatVersion) return;
+      const int installed = std::atoi(PQgetvalue(version.get(), 0, 0));
+      if (installed >= kPostgresCompatVersion) return;
+      missing = "all of them, at version " + std::to_string(installed) +
+                " where this program needs " + std::to_string(kPostgresCompatVersion);
     }
     // Several connections may arrive at once: one creates, the others wait.
     Exec("BEGIN");
@@ -427,9 +474,19 @@ class PostgresBackend : public Backend {
       Exec("SELECT pg_advisory_xact_lock(7311001)");
       Exec(kPostgresCompatSql);
       Exec("COMMIT");
-    } catch (const DbError&) {
-      Exec("ROLLBACK");
-      throw;
+    } catch (const DbError& error) {
+      try {
+        Exec("ROLLBACK");
+      } catch (const DbError&) {
+        // The session is closed by the caller; so is the transaction.
+      }
+      throw DbError(
+          "the helper functions of schema landstat_compat that statements call are missing or out "
+          "of date (" +
+              missing + ") and this role cannot create them: " + error.what() +
+              ". Connect once as a role that may create the schema and its functions (the CREATE "
+              "right on the database), then this role can connect.",
+          error.Failure());
     }
   }
 
@@ -542,9 +599,7 @@ class PostgresBackend : public Backend {
       sql += (c ? "," : "") + QuoteName(batch.columns[c]);
     }
     ResultPtr start(PQexec(conn_, (sql + ") FROM STDIN").c_str()), &PQclear);
-    if (PQresultStatus(start.get()) != PGRES_COPY_IN) {
-      throw DbError(Trim(PQresultErrorMessage(start.get())), sql);
-    }
+    if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), sql);
     std::string data;
     for (std::size_t row = 0; row < batch.rows.size(); ++row) {
       for (std::size_t c = 0; c < batch.columns.size(); ++c) {
@@ -595,18 +650,47 @@ class PostgresBackend : public Backend {
     return default_cache_.emplace(table, std::move(defaults)).first->second;
   }
 
+  // Stores rows [first, last) of a batch under a savepoint; on a refusal
+  // the savepoint undoes them, and the server's message is returned in
+  // `error`. True when stored.
+  bool TryStore(const WriteBatch& batch, std::size_t first, std::size_t last, const char* savepoint,
+                std::optional<DbError>* error = nullptr) {
+    Exec(std::string("SAVEPOINT ") + savepoint);
+    try {
+      StoreBatch(batch, first, last);
+    } catch (const DbError& refused) {
+      Exec(std::string("ROLLBACK TO SAVEPOINT ") + savepoint);
+      Exec(std::string("RELEASE SAVEPOINT ") + savepoint);
+      if (error) error->emplace(refused);
+      return false;
+    }
+    Exec(std::string("RELEASE SAVEPOINT ") + savepoint);
+    return true;
+  }
+
+  // Stores a refused batch one row at a time: every row the server accepts
+  // is stored, and one error names the rows it refused.
   void StoreRowByRow(const WriteBatch& batch) {
+    constexpr std::size_t kNamed = 5;  // refused rows whose message is given
+    std::string message;
+    std::size_t refused = 0;
+    DbFailure failure = DbFailure::kOther;
     for (std::size_t row = 0; row < batch.rows.size(); ++row) {
-      Exec("SAVEPOINT landstat_row");
-      try {
-        StoreBatch(batch, row, row + 1);
-        Exec("RELEASE SAVEPOINT landstat_row");
-      } catch (const DbError& error) {
-        Exec("ROLLBACK TO SAVEPOINT landstat_row");
-        throw DbError("cannot store row " + std::to_string(row + 1) + " of the rows written to " +
-                      batch.table + ": " + error.what());
+      std::optional<DbError> error;
+      if (TryStore(batch, row, row + 1, "landstat_row", &error)) continue;
+      if (refused == 0) failure = error->Failure();
+      if (refused++ < kNamed) {
+        message += (message.empty() ? "" : "; ") +
+                   RowName(batch.table, batch.records[row], !batch.update) +
+                   " was refused: " + error->what();
       }
     }
+    if (refused == 0) return;
+    if (refused > kNamed) {
+      message += "; " + std::to_string(refused - kNamed) + " more rows of table " + batch.table +
+                 " were refused";
+    }
+    throw DbError(message, failure);
   }
 
   PGconn* conn_ = nullptr;

@@ -3,10 +3,11 @@
 namespace landstat::db {
 
 // Access functions that statements written for Access and the generic server
-// call, created once per database. Rounding is half away from zero on the
-// value's decimal form, as on the embedded engine.
+// call, created once per database, in a schema every role may use. Rounding is half away from zero
+// on the value's decimal form, as on the embedded engine.
 const char* const kPostgresCompatSql = R"SQL(
 CREATE SCHEMA IF NOT EXISTS landstat_compat;
+GRANT USAGE ON SCHEMA landstat_compat TO PUBLIC;
 CREATE OR REPLACE FUNCTION landstat_compat.iif(boolean, anycompatible, anycompatible)
   RETURNS anycompatible LANGUAGE sql IMMUTABLE
   AS $$ SELECT CASE WHEN $1 THEN $2 ELSE $3 END $$;
@@ -47,9 +48,25 @@ CREATE OR REPLACE FUNCTION landstat_compat.instr(text, text)
   RETURNS integer LANGUAGE sql IMMUTABLE STRICT
   AS $$ SELECT strpos($1, $2) $$;
 CREATE OR REPLACE FUNCTION landstat_compat.compat_version()
-  RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 2 $$;
+  RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 3 $$;
 )SQL";
 
-const int kPostgresCompatVersion = 2;
+const std::vector<std::string> kPostgresCompatFunctions = {
+    "landstat_compat.iif(boolean, anycompatible, anycompatible)",
+    "landstat_compat.round(double precision, integer)",
+    "landstat_compat.round(double precision)",
+    "landstat_compat.val(text)",
+    "landstat_compat.val(double precision)",
+    "landstat_compat.format(double precision, text)",
+    "landstat_compat.format(text, text)",
+    "landstat_compat.len(text)",
+    "landstat_compat.mid(text, integer)",
+    "landstat_compat.mid(text, integer, integer)",
+    "landstat_compat.instr(integer, text, text)",
+    "landstat_compat.instr(text, text)",
+    "landstat_compat.compat_version()",
+};
+
+const int kPostgresCompatVersion = 3;
 
 }  // namespace landstat::db

@@ -1,9 +1,16 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace landstat::db {
 
 // The statements that create the schema "landstat_compat" and its functions.
 extern const char* const kPostgresCompatSql;
+// The functions those statements make, as the catalogue names them
+// ("landstat_compat.len(text)"), so that a connection can tell which are
+// missing.
+extern const std::vector<std::string> kPostgresCompatFunctions;
 // Raised whenever the functions change, so older databases get them anew.
 extern const int kPostgresCompatVersion;
 

@@ -1,5 +1,7 @@
 #include "platform/db/recordset.h"
 
+#include <exception>
+
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_text.h"
@@ -12,7 +14,7 @@ constexpr const char* kRowIdAlias = "landstat_rowid";
 }  // namespace
 
 Recordset::Recordset(Connection& connection, std::string_view sql)
-    : connection_(connection), sql_(Trim(sql)) {
+    : connection_(connection), sql_(Trim(sql)), uncaught_at_open_(std::uncaught_exceptions()) {
   if (!ReturnsRows(sql_)) {
     // An action statement opened as a recordset just runs.
     connection_.Execute(sql_);
@@ -29,11 +31,37 @@ Recordset::Recordset(Connection& connection, std::string_view sql)
 }
 
 Recordset::~Recordset() {
+  if (std::uncaught_exceptions() > uncaught_at_open_) {
+    Abandon();
+    return;
+  }
   try {
     Close();
   } catch (const DbError&) {
     // A destructor cannot report; callers that care call Close themselves.
   }
+}
+
+void Recordset::Abandon() {
+  if (!open_) return;
+  open_ = false;
+  adding_ = dirty_ = false;
+  if (generation_ != connection_.Generation()) {
+    wrote_ = false;
+    if (source_) source_->Detach();
+    source_.reset();
+    return;
+  }
+  try {
+    if (wrote_) {
+      wrote_ = false;
+      connection_.backend().AbandonImplicit();
+    }
+  } catch (const DbError&) {
+    // The rollback is the report's consequence; the error in flight is the
+    // report.
+  }
+  source_.reset();
 }
 
 void Recordset::Run() {
@@ -50,7 +78,17 @@ void Recordset::Run() {
   if (!writable_) source_ = backend.Query(sql_, {});
   open_ = true;
   columns_ = source_->Columns();
-  if (writable_) columns_.erase(columns_.begin());
+  rows_walked_ = 0;
+  if (writable_) {
+    columns_.erase(columns_.begin());
+    const auto& limits = backend.TextLimits(table_);
+    max_chars_.assign(columns_.size(), 0);
+    for (std::size_t i = 0; i < columns_.size() && !limits.empty(); ++i) {
+      if (auto found = limits.find(ToLowerAscii(columns_[i].name)); found != limits.end()) {
+        max_chars_[i] = found->second;
+      }
+    }
+  }
   index_of_.clear();
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     index_of_.emplace(ToLowerAscii(columns_[i].name), static_cast<int>(i));
@@ -68,6 +106,7 @@ void Recordset::Fetch() {
     row_id_ = Value();
     return;
   }
+  ++rows_walked_;
   if (writable_) {
     row_id_ = std::move(raw.front());
     row_.assign(std::make_move_iterator(raw.begin() + 1), std::make_move_iterator(raw.end()));
@@ -226,9 +265,22 @@ void Recordset::StoreNewRow() {
   dirty_ = false;
   const std::vector<std::string> names = ChangedNames();
   const std::vector<Value> values = ChangedValues();
+  const long record = ++rows_added_;
+  const std::string too_long = TooLongText(record, true);
   changed_.assign(columns_.size(), false);
   if (!eof_) row_ = saved_row_;  // the walk goes on from the row it was on
-  connection_.backend().InsertRow(table_, names, values);
+  if (!too_long.empty()) throw DbError(too_long);
+  connection_.backend().InsertRow(table_, names, values, record);
+}
+
+std::string Recordset::TooLongText(long record, bool added) const {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!changed_[i]) continue;
+    std::string refusal =
+        TooLongFor(RowName(table_, record, added), columns_[i].name, row_[i], max_chars_[i]);
+    if (!refusal.empty()) return refusal;
+  }
+  return {};
 }
 
 void Recordset::StoreRowChanges() {
@@ -236,9 +288,11 @@ void Recordset::StoreRowChanges() {
   dirty_ = false;
   const std::vector<std::string> names = ChangedNames();
   const std::vector<Value> values = ChangedValues();
+  const std::string too_long = TooLongText(rows_walked_, false);
   changed_.assign(columns_.size(), false);
   try {
-    row_id_ = connection_.backend().UpdateRow(table_, row_id_, names, values);
+    if (!too_long.empty()) throw DbError(too_long);
+    row_id_ = connection_.backend().UpdateRow(table_, row_id_, names, values, rows_walked_);
   } catch (const DbError&) {
     row_ = saved_row_;
     throw;

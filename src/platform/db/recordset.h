@@ -57,7 +57,10 @@ class Recordset {
   void Update();
   // Drops the changes not yet stored.
   void CancelUpdate();
-  // Stores what is pending and releases the cursor. Safe to call twice.
+  // Stores what is pending and releases the cursor, and declares the writes
+  // of this recordset done. Safe to call twice. A recordset destroyed while
+  // an error unwinds the stack stores nothing more and declares nothing
+  // done: its write transaction is rolled back (see Backend::AbandonImplicit).
   void Close();
   bool IsOpen() const { return open_; }
 
@@ -71,6 +74,11 @@ class Recordset {
   void StorePending();
   void BeginWrite();
   void FinishWrites();
+  void Abandon();
+  // The message refusing a text of the row being stored that is longer
+  // than its column's declared length, naming the table, column and row;
+  // empty when every text fits.
+  std::string TooLongText(long record, bool added) const;
   std::vector<std::string> ChangedNames() const;
   std::vector<Value> ChangedValues() const;
 
@@ -92,6 +100,10 @@ class Recordset {
   Value row_id_;
   std::vector<bool> changed_;
   bool dirty_ = false;
+  std::vector<long> max_chars_;  // per visible field; 0 where the column has no limit
+  long rows_walked_ = 0;         // the current row's place in the walk
+  long rows_added_ = 0;
+  int uncaught_at_open_ = 0;  // exceptions in flight when the recordset opened
 };
 
 }  // namespace landstat::db

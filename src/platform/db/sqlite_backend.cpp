@@ -42,6 +42,21 @@ std::string SqliteMessage(sqlite3* db) {
   return std::string(file && *file ? file : "database") + ": " + sqlite3_errmsg(db);
 }
 
+// The kind of failure of the last call on `db`, from its result code.
+DbFailure SqliteFailure(sqlite3* db) {
+  switch (sqlite3_errcode(db)) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return DbFailure::kLocked;
+    case SQLITE_READONLY:
+      return DbFailure::kReadOnly;
+    case SQLITE_FULL:
+      return DbFailure::kFull;
+    default:
+      return DbFailure::kOther;
+  }
+}
+
 // SQLite reads "left(" and "right(" as joins: call the Access functions by
 // the names they are registered under.
 std::string SqliteSpelling(std::string_view sql) {
@@ -55,7 +70,7 @@ class Statement {
     const std::string text = SqliteSpelling(sql);
     if (sqlite3_prepare_v2(db, text.data(), static_cast<int>(text.size()), &stmt_, nullptr) !=
         SQLITE_OK) {
-      throw DbError(SqliteMessage(db), std::string(sql));
+      throw DbError(SqliteMessage(db), std::string(sql), SqliteFailure(db));
     }
   }
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -82,8 +97,9 @@ class Statement {
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
     const std::string message = SqliteMessage(db_);
+    const DbFailure failure = SqliteFailure(db_);
     sqlite3_reset(stmt_);
-    throw DbError(message, sqlite3_sql(stmt_));
+    throw DbError(message, sqlite3_sql(stmt_), failure);
   }
 
  private:
@@ -202,7 +218,9 @@ class SqliteBackend : public Backend {
 
   ~SqliteBackend() override {
     cache_.clear();
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    // Work still open when the connection closes was never declared done:
+    // it is rolled back, never committed.
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db_);
   }
 
@@ -259,7 +277,7 @@ class SqliteBackend : public Backend {
   }
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
-                 const std::vector<Value>& values) override {
+                 const std::vector<Value>& values, long record) override {
     std::string sql = "INSERT INTO " + table + " (";
     std::string marks;
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -268,12 +286,12 @@ class SqliteBackend : public Backend {
     }
     sql += ") VALUES (" + marks + ")";
     if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
-    RunStatement(sql, values);
+    RunRowStatement(sql, values, table, record, true);
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
-                  const std::vector<std::string>& columns,
-                  const std::vector<Value>& values) override {
+                  const std::vector<std::string>& columns, const std::vector<Value>& values,
+                  long record) override {
     std::string sql = "UPDATE " + table + " SET ";
     for (std::size_t i = 0; i < columns.size(); ++i) {
       sql += (i ? "," : "") + QuoteName(columns[i]) + "=?";
@@ -281,8 +299,8 @@ class SqliteBackend : public Backend {
     sql += " WHERE rowid=?";
     std::vector<Value> params = values;
     params.push_back(row_id);
-    if (RunStatement(sql, params) != 1) {
-      throw DbError("the row to update is no longer in table " + table);
+    if (RunRowStatement(sql, params, table, record, false) != 1) {
+      throw DbError(RowName(table, record, false) + " is no longer in the table");
     }
     return row_id;
   }
@@ -319,6 +337,18 @@ class SqliteBackend : public Backend {
   }
 
  private:
+  // Runs the statement that stores one row of a recordset; a refusal names
+  // the row.
+  long RunRowStatement(const std::string& sql, const std::vector<Value>& params,
+                       const std::string& table, long record, bool added) {
+    try {
+      return RunStatement(sql, params);
+    } catch (const DbError& error) {
+      throw DbError(RowName(table, record, added) + " was refused: " + error.what(),
+                    error.Failure());
+    }
+  }
+
   static std::string Unquoted(std::string_view name) {
     std::string text = Trim(name);
     if (text.size() >= 2 && (text.front() == '"' || text.front() == '[')) {

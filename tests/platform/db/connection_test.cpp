@@ -1,16 +1,14 @@
 #include "platform/db/connection.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/db/db_error.h"
 #include "platform/db/sqlite_backend.h"
@@ -23,56 +21,25 @@ using testing::BothEngines;
 using ::testing::HasSubstr;
 using testing::JetConnectionString;
 using ::testing::Not;
+using testing::ReadOnlyFile;
 using testing::TempDir;
 
-// The message of the DbError that `run` raises, or a failure when it raises
-// none.
+// The DbError that `run` raises, or a failure when it raises none.
 template <typename Run>
-std::string ErrorOf(Run run) {
+DbError Caught(Run run) {
   try {
     run();
   } catch (const DbError& error) {
-    return error.what();
+    return error;
   }
   ADD_FAILURE() << "no DbError was raised";
-  return {};
+  return DbError("");
 }
 
-// Makes a file unwritable while it lives. Root ignores the mode bits, so the
-// file is marked immutable as well where the file system allows it.
-class ReadOnlyFile {
- public:
-  explicit ReadOnlyFile(std::string path) : path_(std::move(path)) {
-    ::chmod(path_.c_str(), 0444);
-    SetImmutable(true);
-  }
-  ~ReadOnlyFile() {
-    SetImmutable(false);
-    ::chmod(path_.c_str(), 0644);
-  }
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-  bool Writable() const {
-    const int fd = ::open(path_.c_str(), O_RDWR);
-    if (fd >= 0) ::close(fd);
-    return fd >= 0;
-  }
-
- private:
-  void SetImmutable(bool on) {
-    const int fd = ::open(path_.c_str(), O_RDONLY);
-    if (fd < 0) return;
-    int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-      ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    }
-    ::close(fd);
-  }
-
-  std::string path_;
-};
+template <typename Run>
+std::string ErrorOf(Run run) {
+  return Caught(run).what();
+}
 
 TEST(ParseConnectionStringTest, AccessFormAndPlainPathsNameSqliteFiles) {
   ConnectionTarget target =
@@ -168,14 +135,14 @@ TEST(OpenConnectionTest, ReadOnlyFileRefusesWrites) {
   {
     ReadOnlyFile read_only(path);
     if (read_only.Writable()) GTEST_SKIP() << "cannot make a file read-only here";
-    // Either the open or the write is refused; a read may work in between.
-    EXPECT_THROW(
-        {
-          Connection connection(path);
-          EXPECT_EQ(connection.Scalar("select n from t").AsInteger(), 1);
-          connection.Execute("INSERT INTO t VALUES (2)");
-        },
-        DbError);
+    // Reads work; the write is refused, saying that the file is read-only.
+    const DbError error = Caught([&] {
+      Connection connection(path);
+      EXPECT_EQ(connection.Scalar("select n from t").AsInteger(), 1);
+      connection.Execute("INSERT INTO t VALUES (2)");
+    });
+    EXPECT_EQ(error.Failure(), DbFailure::kReadOnly) << error.what();
+    EXPECT_THAT(error.what(), HasSubstr("readonly"));
   }
   EXPECT_EQ(Connection(path).Scalar("select count(*) from t").AsInteger(), 1);
 }
@@ -189,7 +156,9 @@ TEST(OpenConnectionTest, WriteToALockedDatabaseFails) {
   Connection second(JetConnectionString(path));
   second.BeginTrans();
   second.Execute("INSERT INTO t VALUES (1)");
-  EXPECT_THAT(ErrorOf([&] { first.Execute("INSERT INTO t VALUES (2)"); }), HasSubstr("locked"));
+  const DbError error = Caught([&] { first.Execute("INSERT INTO t VALUES (2)"); });
+  EXPECT_THAT(error.what(), HasSubstr("locked"));
+  EXPECT_EQ(error.Failure(), DbFailure::kLocked);
   second.CommitTrans();
   EXPECT_EQ(first.Execute("INSERT INTO t VALUES (3)"), 1);
 }
@@ -307,7 +276,145 @@ TEST_P(ConnectionTest, CatalogueLookUps) {
   EXPECT_EQ(columns[3].default_text, "5");
 }
 
+// The database's own reason for refusing a write reaches the caller with
+// its kind, and the connection goes on working: a full database, a session
+// that may only read, a table another session holds locked. (A file that
+// is read-only and one locked by another writer are the tests above.)
+TEST_P(ConnectionTest, RefusedWritesSayWhy) {
+  CreateTable();
+  Connection other(database().ConnectionString());
+  const std::string pages = conn().Scalar(IsServer() ? "select 1" : "PRAGMA page_count").AsText();
+  struct Refusal {
+    DbFailure kind;
+    std::string words;    // in the engine's message
+    std::string arrange;  // run on the connection first
+    std::string hold;     // run by the other session inside its transaction
+    std::string write;
+    std::string undo;
+  };
+  std::vector<Refusal> refusals;
+  if (IsServer()) {
+    refusals.push_back(
+        {DbFailure::kReadOnly, "read-only transaction", "SET default_transaction_read_only = on",
+         "", "INSERT INTO dltb (bsm) VALUES (1)", "SET default_transaction_read_only = off"});
+    refusals.push_back({DbFailure::kLocked, "lock timeout", "SET lock_timeout = '200ms'",
+                        "LOCK TABLE dltb IN ACCESS EXCLUSIVE MODE",
+                        "INSERT INTO dltb (bsm) VALUES (1)", "RESET lock_timeout"});
+  } else {
+    refusals.push_back({DbFailure::kFull, "full", "PRAGMA max_page_count = " + pages, "",
+                        "INSERT INTO dltb (bsm, 地类名称) VALUES (1, randomblob(100000))",
+                        "PRAGMA max_page_count = 1073741823"});
+  }
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.words);
+    conn().Execute(refusal.arrange);
+    if (!refusal.hold.empty()) {
+      other.BeginTrans();
+      other.Execute(refusal.hold);
+    }
+    const DbError error = Caught([&] { conn().Execute(refusal.write); });
+    EXPECT_EQ(error.Failure(), refusal.kind) << error.what();
+    EXPECT_THAT(error.what(), HasSubstr(refusal.words));
+    if (!refusal.hold.empty()) other.RollbackTrans();
+    conn().Execute(refusal.undo);
+    EXPECT_FALSE(conn().InTransaction());
+    EXPECT_EQ(conn().Execute("INSERT INTO dltb (bsm) VALUES (2)"), 1);
+  }
+}
+
+// A commit the database refuses (a deferred check fails) leaves no
+// transaction open: the work is rolled back, the error says so, and the
+// next transaction starts and commits.
+TEST_P(ConnectionTest, RefusedCommitRollsBackAndTheNextTransactionWorks) {
+  if (!IsServer()) conn().Execute("PRAGMA foreign_keys = ON");
+  conn().Execute("CREATE TABLE xzq (dm int PRIMARY KEY)");
+  conn().Execute("CREATE TABLE zd (dm int REFERENCES xzq (dm) DEFERRABLE INITIALLY DEFERRED)");
+  for (const bool through_transaction : {false, true}) {
+    SCOPED_TRACE(through_transaction ? "Transaction" : "CommitTrans");
+    const std::string message = ErrorOf([&] {
+      if (through_transaction) {
+        Transaction transaction(conn());
+        conn().Execute("INSERT INTO zd VALUES (9)");
+        transaction.Commit();
+      } else {
+        conn().BeginTrans();
+        conn().Execute("INSERT INTO zd VALUES (9)");
+        conn().CommitTrans();
+      }
+    });
+    EXPECT_THAT(message, HasSubstr("rolled back"));
+    EXPECT_FALSE(conn().InTransaction());
+    conn().BeginTrans();
+    conn().Execute("INSERT INTO xzq VALUES (?)", {through_transaction ? 2 : 1});
+    conn().Execute("INSERT INTO zd SELECT max(dm) FROM xzq");
+    conn().CommitTrans();
+  }
+  Connection other(database().ConnectionString());
+  EXPECT_EQ(other.Scalar("select count(*) from zd").AsInteger(), 2);
+  EXPECT_EQ(other.Scalar("select count(*) from zd where dm = 9").AsInteger(), 0);
+}
+
+// Work still open when its connection closes (or is destroyed while an
+// error unwinds) was never declared done: it is rolled back.
+TEST_P(ConnectionTest, ClosingRollsBackOpenWork) {
+  CreateTable();
+  {
+    Connection closing(database().ConnectionString());
+    closing.BeginTrans();
+    closing.Execute("INSERT INTO dltb (bsm) VALUES (1)");
+    closing.Close();
+  }
+  try {
+    Connection unwinding(database().ConnectionString());
+    unwinding.BeginTrans();
+    unwinding.Execute("INSERT INTO dltb (bsm) VALUES (2)");
+    throw std::runtime_error("interrupted");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(Count(), 0);
+}
+
 LANDSTAT_BOTH_ENGINES(ConnectionTest);
+
+// A role that may not create functions connects to a database where
+// another role made the helper functions once; before that, its connect
+// fails saying what is missing and what to do, and every failed connect
+// ends its server session.
+TEST(PostgresConnectTest, HelperFunctionsAreMadeOnceAndFailedConnectsLeaveNoSession) {
+  if (testing::PostgresConninfo().empty()) GTEST_SKIP() << "no PostgreSQL server";
+  const std::string suffix = std::to_string(::getpid());
+  const std::string database = "landstat_fresh_" + suffix;
+  const std::string role = "landstat_plain_" + suffix;
+  Connection admin(testing::PostgresConninfo());
+  admin.Execute("DROP DATABASE IF EXISTS " + database);
+  admin.Execute("DROP ROLE IF EXISTS " + role);
+  admin.Execute("CREATE ROLE " + role + " LOGIN");
+  admin.Execute("CREATE DATABASE " + database + " TEMPLATE template0");
+  const std::string as_owner = testing::PostgresConninfo() + " dbname=" + database;
+  const std::string as_plain = as_owner + " user=" + role;
+  const auto sessions = [&] {
+    return admin.Scalar("select count(*) from pg_stat_activity where datname = ?", {database})
+        .AsInteger();
+  };
+
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const std::string message = ErrorOf([&] { Connection plain(as_plain); });
+    if (attempt == 0) {
+      EXPECT_THAT(message, HasSubstr("landstat_compat.len(text)"));
+      EXPECT_THAT(message, HasSubstr("CREATE right"));
+    }
+  }
+  // A session ends a moment after its client leaves: wait a bounded while.
+  for (int wait = 0; wait < 50 && sessions() > 0; ++wait) ::usleep(100 * 1000);
+  EXPECT_EQ(sessions(), 0);
+
+  Connection(as_owner).Close();
+  Connection plain(as_plain);
+  EXPECT_EQ(plain.Scalar("select round(2.5) + len('四个字符')").AsInteger(), 7);
+  plain.Close();
+  admin.Execute("DROP DATABASE " + database + " WITH (FORCE)");
+  admin.Execute("DROP ROLE " + role);
+}
 
 }  // namespace
 }  // namespace landstat::db

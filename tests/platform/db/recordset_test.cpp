@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -490,6 +492,135 @@ TEST_P(RecordsetTest, QuotesInValuesRoundTrip) {
   rs.MoveNext();
   ASSERT_FALSE(rs.IsEOF());
   EXPECT_EQ(rs.Text("权利人名称"), "名'称");
+}
+
+// A caller that logs a refused row and goes on: every good row of a long
+// write is stored, on either engine, and the one error names the refused
+// row, however the engine batches its writes.
+TEST_P(RecordsetTest, RefusedRowInALongWriteKeepsEveryGoodRow) {
+  constexpr int kRows = 2500;
+  constexpr int kBad = 1509;
+  conn().Execute("CREATE TABLE jsyd (bsm int, 面积 double CHECK (面积 >= 0))");
+  for (const bool add : {true, false}) {
+    SCOPED_TRACE(add ? "AddNew" : "update");
+    std::vector<std::string> errors;
+    const auto store = [&](const std::function<void()>& write) {
+      try {
+        write();
+      } catch (const DbError& error) {
+        errors.push_back(error.what());
+      }
+    };
+    {
+      Recordset rs(conn(), "select * from jsyd order by bsm");
+      for (int i = 1; i <= kRows; ++i) {
+        store([&] {
+          if (add) {
+            rs.AddNew();
+            rs.SetField("bsm", i);
+          } else if (i > 1) {
+            rs.MoveNext();
+          }
+          rs.SetField("面积", i == kBad ? -1.0 : (add ? 1.0 : 7.0));
+          rs.Update();
+        });
+      }
+      store([&] { rs.Close(); });
+    }
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_THAT(errors[0], HasSubstr(add ? "new row 1509 of table jsyd"
+                                         : "row 1509 of the walk over table jsyd"));
+    EXPECT_FALSE(conn().InTransaction());
+    if (add) {
+      EXPECT_EQ(CommittedNumber("select count(*) from jsyd"), kRows - 1);
+      conn().Execute("INSERT INTO jsyd VALUES (1509, 1)");  // the walk's row 1509
+    } else {
+      EXPECT_EQ(CommittedNumber("select count(*) from jsyd where 面积 = 7"), kRows - 1);
+    }
+  }
+}
+
+// A text longer than its column's declared length is refused alike on
+// both engines, naming table, column and row; lengths count characters.
+TEST_P(RecordsetTest, OverlongTextIsRefusedNamingTableColumnAndRow) {
+  conn().Execute("CREATE TABLE qs (dm char(3), 名称 varchar(4), 备注 varchar(200))");
+  struct Case {
+    const char* column;
+    std::string text;
+    const char* refusal;  // empty when the text fits
+  };
+  const std::vector<Case> cases = {
+      {"名称", "四个字符", ""},
+      {"名称", "五个字符长", "new row 2 of table qs, column 名称"},
+      {"dm", "1234", "new row 3 of table qs, column dm"},
+      {"备注", std::string(200, 'x'), ""},
+  };
+  {
+    Recordset rs(conn(), "select * from qs");
+    for (const Case& c : cases) {
+      rs.AddNew();
+      rs.SetField(c.column, c.text);
+      try {
+        rs.Update();
+        EXPECT_STREQ(c.refusal, "") << c.text << " was stored";
+      } catch (const DbError& error) {
+        EXPECT_THAT(error.what(), HasSubstr(c.refusal));
+        EXPECT_NE(std::string(c.refusal), "") << error.what();
+      }
+    }
+    rs.Close();
+  }
+  EXPECT_EQ(CommittedNumber("select count(*) from qs"), 2);
+  Recordset rs(conn(), "select * from qs where 名称 = '四个字符'");
+  rs.SetField("dm", "1234");
+  try {
+    rs.Update();
+    ADD_FAILURE() << "an over-long update was stored";
+  } catch (const DbError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("row 1 of the walk over table qs, column dm"));
+  }
+  rs.Close();
+  EXPECT_EQ(CommittedNumber("select count(*) from qs where dm is null"), 2);
+  // A statement's parameters into a table's columns: the same rule.
+  try {
+    conn().Execute("insert into qs (dm, 名称) values (?, ?)", {"12", "五个字符长"});
+    ADD_FAILURE() << "an over-long parameter was stored";
+  } catch (const DbError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("table qs, column 名称"));
+  }
+  EXPECT_EQ(conn().Execute("insert into qs (dm, 名称) values (?, ?)", {"12", "四个字符"}), 1);
+}
+
+// Writes of a recordset that an error destroys are never committed as
+// done: its transaction is rolled back, and a recordset that shared it
+// says so when it closes. Nothing stays open.
+TEST_P(RecordsetTest, RecordsetDestroyedByAnErrorCommitsNothing) {
+  CreateParcels();
+  const auto interrupted_walk = [&] {
+    try {
+      Recordset rs(conn(), "select * from dltb order by bsm");
+      rs.SetField("图斑数", 99);
+      rs.Update();
+      rs.AddNew();
+      rs.SetField("bsm", 8);
+      rs.Update();
+      rs.AddNew();
+      rs.SetField("bsm", 9);  // half-built when the error comes
+      throw std::runtime_error("interrupted");
+    } catch (const std::runtime_error&) {
+    }
+  };
+  interrupted_walk();
+  EXPECT_FALSE(conn().InTransaction());
+
+  Recordset outer(conn(), "select * from dltb order by bsm");
+  outer.SetField("图斑数", 50);
+  outer.Update();
+  interrupted_walk();
+  EXPECT_THROW(outer.Close(), DbError);
+  EXPECT_FALSE(conn().InTransaction());
+  EXPECT_EQ(CommittedNumber("select count(*) from dltb"), 3);
+  EXPECT_EQ(CommittedNumber("select sum(图斑数) from dltb"), 11);
 }
 
 LANDSTAT_BOTH_ENGINES(RecordsetTest);
