@@ -3,7 +3,11 @@
 
 #include "command_support.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -13,14 +17,13 @@
 #include "engine/database_helpers.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
-#include "platform/gis/gis_error.h"
 #include "platform/host/paths.h"
 
 namespace landstat::cli {
 namespace fs = std::filesystem;
 
-bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-  static const char* const kFlags[] = {"help", "quiet", "no-group-level", "yes"};
+bool ParseOptions(int argc, char** argv, const OptionSpecs& specs, Options& options,
+                  std::string& error) {
   for (int i = 0; i < argc; ++i) {
     std::string name = argv[i];
     if (name.rfind("--", 0) != 0) {
@@ -28,9 +31,13 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       return false;
     }
     name.erase(0, 2);
-    bool flag = false;
-    for (const char* known : kFlags) flag = flag || name == known;
-    if (flag) {
+    const auto spec = std::find_if(specs.begin(), specs.end(),
+                                   [&](const OptionSpec& known) { return name == known.name; });
+    if (name != "help" && spec == specs.end()) {
+      error = "unknown option --" + name;
+      return false;
+    }
+    if (name == "help" || spec->flag) {
       options.Set(name, "1");
       continue;
     }
@@ -41,6 +48,15 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     options.Set(name, argv[++i]);
   }
   return true;
+}
+
+OptionSpecs WorkplaceOptions(const OptionSpecs& own) {
+  OptionSpecs specs = {{"project", false}, {"db", false},     {"server", false},
+                       {"year", false},    {"county", false}, {"codes", false},
+                       {"home", false},    {"log", false},    {"no-group-level", true},
+                       {"quiet", true},    {"yes", true}};
+  specs.insert(specs.end(), own.begin(), own.end());
+  return specs;
 }
 
 std::string ThisYear() {
@@ -97,7 +113,13 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
 }
 
 HostOutput::HostOutput(const Options& options) : notifier_(options.Has("yes")), scoped_(notifier_) {
-  host::SetProgress(options.Has("quiet") ? static_cast<host::Progress*>(&silent_) : &bar_);
+  host::Progress* progress = &lines_;
+  if (options.Has("quiet")) {
+    progress = &silent_;
+  } else if (::isatty(::fileno(stderr))) {
+    progress = &bar_;
+  }
+  host::SetProgress(progress);
 }
 
 HostOutput::~HostOutput() {
@@ -124,7 +146,8 @@ void PrintSummary(const std::string& outcome, double seconds, const std::string&
   try {
     db::Connection database(connection);
     const std::vector<std::string> tables = database.ListTables();
-    std::cout << "  database  " << connection << "\n  tables    " << tables.size() << ":";
+    std::cout << (database.Kind() == db::DbKind::kServer ? "  server    " : "  database  ")
+              << database.Location() << "\n  tables    " << tables.size() << ":";
     for (std::size_t i = 0; i < tables.size() && i < 12; ++i) std::cout << " " << tables[i];
     if (tables.size() > 12) std::cout << " ...";
     std::cout << "\n";
@@ -142,13 +165,15 @@ void PrintSummary(const std::string& outcome, double seconds, const std::string&
 int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
                    const std::function<short(Workplace&)>& work, const std::string& done,
                    const std::string& failed) {
-  try {
+  return GuardCommand(command, [&] {
     Workplace place;
     std::string error;
     if (!ResolveWorkplace(options, create_database, place, error)) {
       std::cerr << "landstat " << command << ": " << error << "\n";
       return 2;
     }
+    // The engine gets the file's plain path: a path holding ';' survives it.
+    if (!place.server) place.connection = place.database;
     HostOutput output(options);
     const auto start = std::chrono::steady_clock::now();
     const short result = work(place);
@@ -156,13 +181,22 @@ int RunOnWorkplace(const Options& options, const std::string& command, bool crea
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     PrintSummary(result > 0 ? done : failed, seconds, place.connection, place.log_path);
     return result > 0 ? 0 : 1;
-  } catch (const gis::GisError& error) {
-    std::cerr << "landstat " << command << ": " << error.what() << "\n";
-    return 1;
-  } catch (const db::DbError& error) {
-    std::cerr << "landstat " << command << ": " << error.what() << "\n";
-    return 1;
+  });
+}
+
+int GuardCommand(const std::string& command, const std::function<int()>& body) {
+  const std::string prefix = "landstat" + (command.empty() ? "" : " " + command) + ": ";
+  try {
+    return body();
+  } catch (const fs::filesystem_error& error) {
+    std::cerr << prefix << "cannot use " << error.path1().string() << ": " << error.code().message()
+              << "\n";
+  } catch (const std::exception& error) {
+    std::cerr << prefix << error.what() << "\n";
+  } catch (...) {
+    std::cerr << prefix << "stopped by a failure of unknown kind\n";
   }
+  return 1;
 }
 
 }  // namespace landstat::cli

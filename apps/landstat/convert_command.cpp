@@ -31,7 +31,8 @@ const char* const ConvertHelp =
     "  --home DIR       the configuration root\n"
     "  --log FILE       the log (default: YEAR + COUNTY + StatLog.txt beside the database)\n"
     "  --no-group-level leave out the 19-character unit level (default: as the run did)\n"
-    "  --quiet          no progress bar\n"
+    "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
+    "                   line per stage)\n"
     "\n"
     "Exits 0 when the conversion completed, 1 when it failed, 2 on wrong options.\n";
 
@@ -45,6 +46,8 @@ short UnitOfOption(const std::string& text) {
 }
 
 }  // namespace
+
+const OptionSpecs ConvertOptions = WorkplaceOptions({{"to", false}, {"decimals", false}});
 
 int Convert(const Options& options) {
   const short target = UnitOfOption(options.Get("to"));

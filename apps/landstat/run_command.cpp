@@ -25,9 +25,12 @@ const char* const RunHelp =
     "  --log FILE       the run's log (default: YEAR + COUNTY + StatLog.txt beside the\n"
     "                   database); it is made empty before the run\n"
     "  --no-group-level leave out the 19-character unit level\n"
-    "  --quiet          no progress bar\n"
+    "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
+    "                   line per stage)\n"
     "\n"
     "Exits 0 when the run completed, 1 when it failed, 2 on wrong options.\n";
+
+const OptionSpecs RunOptions = WorkplaceOptions();
 
 int Run(const Options& options) {
   if (!options.Has("project")) {
