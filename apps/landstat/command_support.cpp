@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -140,9 +139,11 @@ std::vector<std::string> FileLines(const std::string& path) {
 
 }  // namespace
 
-void PrintSummary(const std::string& outcome, double seconds, const std::string& connection,
-                  const std::string& log_path) {
-  std::cout << outcome << " in " << static_cast<int>(seconds * 10) / 10.0 << " s\n";
+void PrintSummary(const std::string& outcome, const RunReport& report,
+                  const std::string& connection, const std::string& log_path) {
+  std::cout << outcome << " in " << static_cast<int>(report.seconds * 10) / 10.0 << " s";
+  if (report.failures > 0) std::cout << ", " << report.failures << " failures logged";
+  std::cout << "\n";
   try {
     db::Connection database(connection);
     const std::vector<std::string> tables = database.ListTables();
@@ -162,8 +163,20 @@ void PrintSummary(const std::string& outcome, double seconds, const std::string&
   if (failures.size() > 10) std::cout << "    ...\n";
 }
 
+int ExitCodeOf(const RunReport& report) {
+  switch (report.outcome) {
+    case RunOutcome::kCompleted:
+      return 0;
+    case RunOutcome::kCompletedWithFailures:
+      return 3;
+    case RunOutcome::kFailed:
+      return 1;
+  }
+  return 1;
+}
+
 int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
-                   const std::function<short(Workplace&)>& work, const std::string& done,
+                   const std::function<RunReport(Workplace&)>& work, const std::string& done,
                    const std::string& failed) {
   return GuardCommand(command, [&] {
     Workplace place;
@@ -175,12 +188,9 @@ int RunOnWorkplace(const Options& options, const std::string& command, bool crea
     // The engine gets the file's plain path: a path holding ';' survives it.
     if (!place.server) place.connection = place.database;
     HostOutput output(options);
-    const auto start = std::chrono::steady_clock::now();
-    const short result = work(place);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    PrintSummary(result > 0 ? done : failed, seconds, place.connection, place.log_path);
-    return result > 0 ? 0 : 1;
+    const RunReport report = work(place);
+    PrintSummary(report.Completed() ? done : failed, report, place.connection, place.log_path);
+    return ExitCodeOf(report);
   });
 }
 

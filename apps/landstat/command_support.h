@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "engine/run_report.h"
 #include "platform/gis/project.h"
 #include "platform/gis/rural_code.h"
 #include "platform/host/notifier.h"
@@ -58,16 +59,20 @@ int GuardCommand(const std::string& command, const std::function<int()>& body);
 
 // The frame of a command: resolves the workplace, runs `work` with the
 // progress and messages, prints the summary with `done` or `failed`.
-// Exits 0 when `work` gave more than 0, 1 when it failed or anything was
-// thrown, 2 on wrong options.
+// Exits as ExitCodeOf the job's report, 1 when anything was thrown, 2 on
+// wrong options.
 int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
-                   const std::function<short(Workplace&)>& work, const std::string& done,
+                   const std::function<RunReport(Workplace&)>& work, const std::string& done,
                    const std::string& failed);
+
+// 0 when the job completed with nothing logged, 3 when it completed with
+// logged failures, 1 when it failed.
+int ExitCodeOf(const RunReport& report);
 
 // The end of a command: the outcome with its time, the database file or the
 // server's host, port and database (never the connection string, which may
 // hold a password), its tables and the lines the log holds.
-void PrintSummary(const std::string& outcome, double seconds, const std::string& connection,
-                  const std::string& log_path);
+void PrintSummary(const std::string& outcome, const RunReport& report,
+                  const std::string& connection, const std::string& log_path);
 
 }  // namespace landstat::cli

@@ -34,7 +34,12 @@ const char* const ConvertHelp =
     "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
     "                   line per stage)\n"
     "\n"
-    "Exits 0 when the conversion completed, 1 when it failed, 2 on wrong options.\n";
+    "A year whose last run or conversion did not finish is refused. The conversion works on\n"
+    "a copy of the SQLite database (one transaction on a server): a failed one changes\n"
+    "nothing.\n"
+    "\n"
+    "Exits 0 when the conversion completed with no failure logged, 3 when it completed\n"
+    "with failures logged, 1 when it failed, 2 on wrong options.\n";
 
 namespace {
 
@@ -68,9 +73,9 @@ int Convert(const Options& options) {
   return RunOnWorkplace(
       options, "convert", false,
       [&](Workplace& place) {
-        return ConvertStatDatabase(place.codes.get(), place.connection, place.server ? 1 : 0,
-                                   place.year, place.county, target, decimals,
-                                   options.Has("no-group-level") ? 0 : -1, place.log_path);
+        return ConvertStatistics(place.codes.get(), place.connection, place.server ? 1 : 0,
+                                 place.year, place.county, target, decimals,
+                                 options.Has("no-group-level") ? 0 : -1, place.log_path);
       },
       std::string("converted to ") + UnitText(target), "conversion FAILED");
 }

@@ -25,12 +25,19 @@ const char* const RunHelp =
     "  --log FILE       the run's log (default: YEAR + COUNTY + StatLog.txt beside the\n"
     "                   database); it is made empty before the run\n"
     "  --no-group-level leave out the 19-character unit level\n"
+    "  --replace        the SQLite database may hold another year's or county's\n"
+    "                   statistics: replace them (refused otherwise)\n"
     "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
     "                   line per stage)\n"
     "\n"
-    "Exits 0 when the run completed, 1 when it failed, 2 on wrong options.\n";
+    "The run works on a copy of the SQLite database (one transaction on a server) and\n"
+    "replaces the earlier results only when it completes: a failed run keeps them.\n"
+    "\n"
+    "Exits 0 when the run completed with no failure logged, 3 when it completed with\n"
+    "failures logged (the summary and the log name them), 1 when it failed, 2 on wrong\n"
+    "options.\n";
 
-const OptionSpecs RunOptions = WorkplaceOptions();
+const OptionSpecs RunOptions = WorkplaceOptions({{"replace", true}});
 
 int Run(const Options& options) {
   if (!options.Has("project")) {
@@ -40,9 +47,17 @@ int Run(const Options& options) {
   return RunOnWorkplace(
       options, "run", true,
       [&](Workplace& place) {
-        return landStatData(place.project.get(), place.codes.get(), place.connection, place.year,
-                            place.county, place.server ? 1 : 0,
-                            options.Has("no-group-level") ? 0 : 1, place.log_path);
+        StatisticsRequest request;
+        request.project = place.project.get();
+        request.codes = place.codes.get();
+        request.connection = place.connection;
+        request.year = place.year;
+        request.county = place.county;
+        request.log_path = place.log_path;
+        request.db_mode = place.server ? 1 : 0;
+        request.group_level = options.Has("no-group-level") ? 0 : 1;
+        request.replace_other = options.Has("replace");
+        return RunStatistics(request);
       },
       "statistics completed", "statistics FAILED");
 }

@@ -1,15 +1,19 @@
 // The base table "statdata": one row per piece of land that the survey's
 // linear-feature, scattered-feature and parcel layers describe.
 
+#include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
+#include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
@@ -88,6 +92,33 @@ class PieceWriter {
       level_columns_[i] = rows.IndexOf(kLevelColumns[i]);
     }
     if (rows.HasField("描述说明")) description_ = rows.IndexOf("描述说明");
+    // A class is a leaf when no other class extends its code (01 has 011).
+    const std::vector<std::string>& codes = context.m_arrClassCodes;
+    for (const std::string& code : codes) {
+      const bool parent = std::any_of(codes.begin(), codes.end(), [&](const std::string& other) {
+        return other.size() > code.size() && other.compare(0, code.size(), code) == 0;
+      });
+      (parent ? parent_classes_ : leaf_classes_).insert(code);
+    }
+  }
+
+  // Why a piece of this class cannot be stored; empty when it can. Only a
+  // leaf class is stored: a parent class would stand beside its own
+  // children, and the classes of a row would no longer add up to its total.
+  std::string ClassProblem(const std::string& code) const {
+    if (leaf_classes_.count(code)) return {};
+    if (parent_classes_.count(code)) return "地类编码 " + code + " 不是末级地类, 图元未计入";
+    return "地类编码 " + code + " 不在代码表中, 图元未计入";
+  }
+
+  // The level (village, township, county, city, province) of a location
+  // code whose code the code table does not name; empty when all are named.
+  std::string UnnamedLevel(const std::string& code) {
+    const std::vector<db::Value>& levels = Levels(code);
+    for (std::size_t i = 0; i < levels.size(); i += 2) {
+      if (levels[i + 1].AsText().empty()) return levels[i].AsText();
+    }
+    return {};
   }
 
   // Stores a piece; a piece the table refuses is logged under the title
@@ -138,6 +169,11 @@ class PieceWriter {
   // county, city, province, code before name; a shorter code stands whole.
   // Worked out once per location code.
   void SetLevels(const std::string& code) {
+    const std::vector<db::Value>& levels = Levels(code);
+    for (std::size_t i = 0; i < levels.size(); ++i) rows_.SetField(level_columns_[i], levels[i]);
+  }
+
+  const std::vector<db::Value>& Levels(const std::string& code) {
     auto found = levels_.find(code);
     if (found == levels_.end()) {
       std::vector<db::Value> values;
@@ -148,9 +184,7 @@ class PieceWriter {
       }
       found = levels_.emplace(code, std::move(values)).first;
     }
-    for (std::size_t i = 0; i < found->second.size(); ++i) {
-      rows_.SetField(level_columns_[i], found->second[i]);
-    }
+    return found->second;
   }
 
   // The class column of a code and its parent columns, longest first, down
@@ -177,27 +211,53 @@ class PieceWriter {
   int description_ = -1;
   std::unordered_map<std::string, std::vector<db::Value>> levels_;
   std::unordered_map<std::string, std::vector<int>> class_columns_;
+  std::unordered_set<std::string> leaf_classes_, parent_classes_;
   long written_ = 0;
 };
 
+// The largest area one piece may have, in square metres: 1e10 m² is
+// 10,000 km², more than any county. A larger figure is a no-data value
+// (3.4e38 is a common one) or an area in the wrong unit, and summed it would
+// swamp every total of the county.
+constexpr double kMostPieceArea = 1e10;
+
 // Reads the attributes of one layer's records for the fill, checking the
-// fields it cannot do without and the numbers it reads.
+// fields it cannot do without and the values it reads. Every value refused
+// is logged with layer, record, field and value.
 class LayerPass {
  public:
-  LayerPass(CStatContext& context, gis::LayerHandle layer, gis::EntityKind kind,
-            const char* progress)
-      : context_(context), layer_(layer), kind_(kind), progress_(progress) {}
+  LayerPass(CStatContext& context, PieceWriter& writer, gis::LayerHandle layer,
+            gis::EntityKind kind, const char* progress)
+      : context_(context),
+        writer_(writer),
+        layer_(layer),
+        kind_(kind),
+        progress_(progress),
+        name_(gis::LayerName(layer)) {}
 
   // False (and a logged failure naming the layer and the field) when the
   // layer lacks one of the fields.
   bool HasFields(std::initializer_list<const char*> fields) {
     for (const char* field : fields) {
       if (gis::HasField(layer_, field)) continue;
-      context_.LogFailure("图层 " + gis::LayerName(layer_) + " 缺少字段 " + field,
-                          "汇总基础数据失败");
+      context_.LogFailure("图层 " + name_ + " 缺少字段 " + field, "汇总基础数据失败");
       return false;
     }
     return true;
+  }
+
+  // Notes the records whose area field holds text the source reads as some
+  // number all the same, so that the text is judged, not that number.
+  void WatchAreas(std::initializer_list<const char*> fields) {
+    for (const char* field : fields) {
+      try {
+        for (auto& [number, text] : gis::NonNumericValues(layer_, field)) {
+          stored_texts_[field].emplace(number, std::move(text));
+        }
+      } catch (const gis::GisError& error) {
+        context_.LogFailure("图层 " + name_ + " 字段 " + field, error.what());
+      }
+    }
   }
 
   template <typename Visit>
@@ -211,28 +271,105 @@ class LayerPass {
     }
   }
 
-  // An area field as a number; a text that is no number is logged (layer,
-  // record, field) and gives nothing.
+  void Log(const gis::Record& record, const std::string& field, const std::string& message) {
+    context_.LogFailure(
+        "图层 " + name_ + " 记录 " + std::to_string(record.Number()) + " 字段 " + field, message);
+  }
+
+  // An area field as a number. A missing area, or one that is no number,
+  // negative, not finite or above kMostPieceArea, is logged and gives
+  // nothing: the piece is not counted.
   std::optional<double> Area(const gis::Record& record, const char* field) {
-    const std::string text = record.Text(field);
-    if (auto number = db::TextToNumber(text)) return *number;
-    context_.LogFailure("图层 " + gis::LayerName(layer_) + " 记录 " +
-                            std::to_string(record.Number()) + " 字段 " + field,
-                        "面积不是数值: " + text);
+    std::string text = record.Text(field);
+    if (auto held = stored_texts_.find(field); held != stored_texts_.end()) {
+      if (auto found = held->second.find(record.Number()); found != held->second.end()) {
+        text = found->second;
+      }
+    }
+    const std::optional<double> number = text.empty() ? std::nullopt : db::TextToNumber(text);
+    std::string problem;
+    if (text.empty()) {
+      problem = "面积为空";
+    } else if (!number || !std::isfinite(*number)) {
+      problem = "面积不是数值: " + text;
+    } else if (*number < 0) {
+      problem = "面积为负数: " + text;
+    } else if (*number > kMostPieceArea) {
+      problem = "面积超过 1e10 平方米: " + text;
+    } else {
+      return number;
+    }
+    Log(record, field, problem + ", 图元未计入");
     return std::nullopt;
+  }
+
+  // A code field's text; an empty one is logged and gives nothing.
+  std::optional<std::string> Code(const gis::Record& record, const std::string& field) {
+    std::string text = record.Text(field);
+    if (!text.empty()) return text;
+    Log(record, field, "代码为空, 图元未计入");
+    return std::nullopt;
+  }
+
+  // Whether a piece of this class can be stored; logged when not.
+  bool Classed(const gis::Record& record, const std::string& field, const std::string& code) {
+    const std::string problem = writer_.ClassProblem(code);
+    if (!problem.empty()) Log(record, field, problem);
+    return problem.empty();
+  }
+
+  // A location code some of whose levels the code table does not name is
+  // logged; its pieces are still counted, under the code they carry.
+  void CheckLocation(const gis::Record& record, const std::string& field, const std::string& code) {
+    const std::string level = writer_.UnnamedLevel(code);
+    if (level.empty()) return;
+    Log(record, field, "座落单位代码 " + code + " 的单位 " + level + " 不在代码表中");
   }
 
  private:
   CStatContext& context_;
+  PieceWriter& writer_;
   gis::LayerHandle layer_;
   gis::EntityKind kind_;
   const std::string progress_;  // made once, not per record
+  const std::string name_;
+  std::unordered_map<std::string, std::unordered_map<long, std::string>> stored_texts_;
 };
 
 std::string RowTitle(long number, const std::string& class_code, const char* location_label,
                      const std::string& location) {
   return "图元号 " + std::to_string(number) + " 地类码 BM" + class_code + " " + location_label +
          " " + location;
+}
+
+// The deducted parcel on one side of a linear feature, or the first of its
+// fields that is empty.
+struct LineSide {
+  Piece piece;
+  std::string empty_field;
+};
+
+LineSide ReadLineSide(const CStatContext& context, const gis::Record& line, int side) {
+  const std::string k = std::to_string(side);
+  LineSide result;
+  Piece& piece = result.piece;
+  piece.source = "线状地物";
+  piece.parcel_number = line.Text("扣除图斑编号" + k);
+  piece.location_code = line.Text("扣除图斑座落代码" + k);
+  piece.owner_code = line.Text("权属单位代码" + k);
+  for (const auto& [field, value] : {std::pair{"扣除图斑编号", &piece.parcel_number},
+                                     std::pair{"扣除图斑座落代码", &piece.location_code},
+                                     std::pair{"权属单位代码", &piece.owner_code}}) {
+    if (value->empty()) {
+      result.empty_field = field + k;
+      return result;
+    }
+  }
+  piece.owner_name = line.Text("权属单位名称" + k);
+  piece.location_name = context.GetCodeName(piece.location_code);
+  piece.ownership = line.Text("权属性质");
+  piece.class_code = line.Text(context.m_strClassFld[0]);
+  return result;
 }
 
 }  // namespace
@@ -250,35 +387,48 @@ short CStatContext::BuildStatDataDirect() {
   const short decimals = m_nDecSrc;
 
   if (m_aiLine > 0 && gis::IsLayerValid(m_aiLine)) {
-    LayerPass pass(*this, m_aiLine, gis::EntityKind::kLine, "正在汇总线状地物");
+    LayerPass pass(*this, writer, m_aiLine, gis::EntityKind::kLine, "正在汇总线状地物");
     if (!pass.HasFields({"扣除比例", "线状地物面积", m_strClassFld[0].c_str(), "扣除图斑编号1",
                          "扣除图斑座落代码1", "权属单位代码1"})) {
       return 0;
     }
+    pass.WatchAreas({"线状地物面积"});
     pass.ForEachRecord([&](long number, const gis::Record& line) {
       const std::optional<double> area = pass.Area(line, "线状地物面积");
-      if (!area) return;
-      const bool halves = db::TextToNumber(line.Text("扣除比例")).value_or(0) == 0.5;
-      for (int side = 1; side <= (halves ? 2 : 1); ++side) {
-        const std::string k = std::to_string(side);
-        Piece piece;
-        piece.source = "线状地物";
-        piece.parcel_number = line.Text("扣除图斑编号" + k);
-        piece.location_code = line.Text("扣除图斑座落代码" + k);
-        piece.owner_code = line.Text("权属单位代码" + k);
-        if (piece.parcel_number.empty() || piece.location_code.empty() ||
-            piece.owner_code.empty()) {
-          return;  // no parcel on this side: nothing (more) to book
+      const bool classed = pass.Classed(line, m_strClassFld[0], line.Text(m_strClassFld[0]));
+      LineSide sides[2] = {ReadLineSide(*this, line, 1), {}};
+      if (!sides[0].empty_field.empty()) {
+        pass.Log(line, sides[0].empty_field, "代码为空, 线状地物未计入");
+        return;
+      }
+      if (!area || !classed) return;
+      // A ratio of one half shares the feature between the parcels on its
+      // two sides; any other ratio books it whole to side 1, and only 1 is
+      // expected.
+      const std::string ratio_text = line.Text("扣除比例");
+      const std::optional<double> ratio =
+          ratio_text.empty() ? std::nullopt : db::TextToNumber(ratio_text);
+      bool halves = ratio == 0.5;
+      if (!halves && ratio != 1.0) {
+        pass.Log(line, "扣除比例",
+                 "扣除比例 '" + ratio_text + "' 既不是 0.5 也不是 1, 整条计入扣除图斑1");
+      }
+      if (halves) {
+        sides[1] = ReadLineSide(*this, line, 2);
+        if (!sides[1].empty_field.empty()) {
+          pass.Log(line, sides[1].empty_field, "扣除比例为 0.5 而此字段为空, 整条计入扣除图斑1");
+          halves = false;
         }
-        piece.owner_name = line.Text("权属单位名称" + k);
-        piece.location_name = GetCodeName(piece.location_code);
-        piece.ownership = line.Text("权属性质");
-        piece.class_code = line.Text(m_strClassFld[0]);
+      }
+      for (int side = 1; side <= (halves ? 2 : 1); ++side) {
+        Piece& piece = sides[side - 1].piece;
+        const std::string location_field = "扣除图斑座落代码" + std::to_string(side);
+        pass.CheckLocation(line, location_field, piece.location_code);
         piece.area = halves ? xcDotOut(*area, static_cast<short>(side - 1), decimals) : *area;
         writer.Write(
             piece,
             [&] {
-              return RowTitle(number, piece.class_code, ("座落单位代码" + k).c_str(),
+              return RowTitle(number, piece.class_code, location_field.c_str(),
                               piece.location_code);
             },
             "添加线状地物数据失败");
@@ -287,24 +437,28 @@ short CStatContext::BuildStatDataDirect() {
   }
 
   if (m_aiPoint > 0 && gis::IsLayerValid(m_aiPoint)) {
-    LayerPass pass(*this, m_aiPoint, gis::EntityKind::kPoint, "正在汇总零星地物");
+    LayerPass pass(*this, writer, m_aiPoint, gis::EntityKind::kPoint, "正在汇总零星地物");
     if (!pass.HasFields(
             {m_strClassFld[1].c_str(), "座落单位代码", "零星地物面积", "权属单位代码"})) {
       return 0;
     }
+    pass.WatchAreas({"零星地物面积"});
     pass.ForEachRecord([&](long number, const gis::Record& point) {
-      Piece piece;
-      piece.source = "零星地物";
-      piece.location_code = point.Text("座落单位代码");
-      piece.owner_code = point.Text("权属单位代码");
-      if (piece.location_code.empty() || piece.owner_code.empty()) return;
+      const std::optional<std::string> location = pass.Code(point, "座落单位代码");
+      const std::optional<std::string> owner = pass.Code(point, "权属单位代码");
       const std::optional<double> area = pass.Area(point, "零星地物面积");
-      if (!area) return;
+      Piece piece;
+      piece.class_code = point.Text(m_strClassFld[1]);
+      const bool classed = pass.Classed(point, m_strClassFld[1], piece.class_code);
+      if (!location || !owner || !area || !classed) return;
+      pass.CheckLocation(point, "座落单位代码", *location);
+      piece.source = "零星地物";
+      piece.location_code = *location;
+      piece.owner_code = *owner;
       piece.parcel_number = point.Text("座落图斑编号");
       piece.location_name = GetCodeName(piece.location_code);
       piece.owner_name = point.Text("权属单位名称");
       piece.ownership = point.Text("权属性质");
-      piece.class_code = point.Text(m_strClassFld[1]);
       piece.area = *area;
       writer.Write(
           piece,
@@ -314,47 +468,66 @@ short CStatContext::BuildStatDataDirect() {
   }
 
   if (m_aiParcel > 0 && gis::IsLayerValid(m_aiParcel)) {
-    LayerPass pass(*this, m_aiParcel, gis::EntityKind::kRegion, "正在汇总地类图斑");
+    LayerPass pass(*this, writer, m_aiParcel, gis::EntityKind::kRegion, "正在汇总地类图斑");
     if (!pass.HasFields({"图斑编号", m_strClassFld[2].c_str(), "图斑地类面积", "座落单位代码",
                          "权属单位代码"})) {
       return 0;
     }
+    pass.WatchAreas({"图斑地类面积", "扣除地类面积"});
+    // Location names that differ from the code table's, logged once each.
+    std::unordered_set<std::string> renamed;
     pass.ForEachRecord([&](long number, const gis::Record& parcel) {
+      const std::optional<std::string> location = pass.Code(parcel, "座落单位代码");
+      const std::optional<std::string> owner = pass.Code(parcel, "权属单位代码");
+      if (!location || !owner) return;
+      pass.CheckLocation(parcel, "座落单位代码", *location);
       Piece piece;
-      piece.location_code = parcel.Text("座落单位代码");
-      piece.owner_code = parcel.Text("权属单位代码");
-      if (piece.location_code.empty() || piece.owner_code.empty()) return;
+      piece.location_code = *location;
+      piece.owner_code = *owner;
       piece.parcel_number = parcel.Text("图斑编号");
+      // One name for each location code, so that the tables by location
+      // have one row per unit: the code table's name where it has one.
       piece.location_name = parcel.Text("座落单位名称");
+      if (std::string named = GetCodeName(*location); !named.empty()) {
+        if (!piece.location_name.empty() && piece.location_name != named &&
+            renamed.insert(*location + '\t' + piece.location_name).second) {
+          pass.Log(parcel, "座落单位名称",
+                   "座落单位名称 '" + piece.location_name + "' 与代码表中 " + *location +
+                       " 的名称 '" + named + "' 不同, 采用代码表的名称");
+        }
+        piece.location_name = std::move(named);
+      }
       piece.owner_name = parcel.Text("权属单位名称");
       piece.ownership = parcel.Text("权属性质");
       piece.slope = LeadingWhole(parcel.Text("耕地坡度级"));
-      const std::string title_location = piece.location_code;
+      // The deduction row belongs to the same parcel: it carries the
+      // parcel's description with its codes, nature and slope.
+      piece.description = parcel.Text("描述说明");
       const std::string deducted = parcel.Text("扣除地类编码");
       if (!deducted.empty()) {
-        if (const std::optional<double> area = pass.Area(parcel, "扣除地类面积")) {
+        const std::optional<double> area = pass.Area(parcel, "扣除地类面积");
+        if (pass.Classed(parcel, "扣除地类编码", deducted) && area) {
           Piece deduction = piece;
           deduction.source = "地类图斑扣除";
           deduction.class_code = deducted;
           deduction.area = *area;
           writer.Write(
-              deduction, [&] { return RowTitle(number, deducted, "座落单位代码", title_location); },
+              deduction, [&] { return RowTitle(number, deducted, "座落单位代码", *location); },
               "添加地类图斑数据失败");
         }
       }
       const std::optional<double> area = pass.Area(parcel, "图斑地类面积");
-      if (!area) return;
-      piece.source = "地类图斑";
       piece.class_code = parcel.Text(m_strClassFld[2]);
+      if (!pass.Classed(parcel, m_strClassFld[2], piece.class_code) || !area) return;
+      piece.source = "地类图斑";
       piece.cultivation_type = parcel.Text("耕地类型");
       piece.remark = parcel.Text("地类备注");
       piece.approval = parcel.Text("批准文号");
       piece.new_construction = parcel.Text("新增建设用地类型");
       piece.note = parcel.Text("备注");
-      piece.description = parcel.Text("描述说明");
       piece.area = *area;
       writer.Write(
-          piece, [&] { return RowTitle(number, piece.class_code, "座落单位代码", title_location); },
+          piece, [&] { return RowTitle(number, piece.class_code, "座落单位代码", *location); },
           "添加地类图斑数据失败");
     });
   }

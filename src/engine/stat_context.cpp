@@ -92,7 +92,7 @@ short CStatContext::InitUnits(const std::string& connection, short db_mode) {
   m_strJbntTblUnit1 = m_names.UnitCopy(m_nUnit1, "statdata_jbnt");
   m_strJbntTblUnit2 = m_names.UnitCopy(m_nUnit2, "statdata_jbnt");
   try {
-    m_pConn.Open(connection);
+    OpenStatConnection();
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());
     LogFailure("设置汇总数据库参数", "连接数据库失败");

@@ -91,6 +91,11 @@ class CStatContext {
   // Records a failure: counts it, keeps its texts and writes the line
   // "%d %s %s \r\n" when the log is open.
   void LogFailure(const std::string& title, const std::string& message);
+  // Records a failure whose log line is the text as it stands; counted like
+  // LogFailure.
+  void LogFailureText(const std::string& text);
+  // Writes a notice that is no failure ("注意 %s %s"): it is not counted.
+  void LogNotice(const std::string& title, const std::string& message);
 
   short IsTableExist(const std::string& table);
   short DropTable(const std::string& table);
@@ -104,6 +109,9 @@ class CStatContext {
   // there is no such file (callers then take the built-in copy).
   bool LoadStatSqlScript(std::string& text, const std::string& name) const;
   short SetSourceLayers(short parcel, short line, short point);
+  // Opens the connection to m_strConnect (with the settings of a working
+  // copy when m_bWorkingCopy is set).
+  void OpenStatConnection();
   void CloseStatConnection();
   // Closes the connection, compacts a stand-alone database file and opens
   // the connection again; servers need nothing. 0 when a step failed.
@@ -115,6 +123,12 @@ class CStatContext {
   // this run's units and kinds.
   short CreateAreaUnitTable();
   short RecordAreaUnits();
+  // Drops the tables of the units this run does not make (tables of an
+  // earlier run that wanted them) and forgets those units in the area-unit
+  // table, with a notice.
+  void DropTablesOfUnitsNotMade();
+  // A unit this run makes tables of: a wanted unit or a unit copy's.
+  bool MakesUnit(short unit) const;
   // The unit recorded for a kind of statistics ("土地利用") or a converted
   // table ("TDLY_YJFL") in this year: RecordTableUnit keeps one row for it
   // (none for kNoUnit);
@@ -485,11 +499,18 @@ class CStatContext {
   std::string m_strCodeTblSql;
   std::string m_strVersion;
 
+  // The embedded database is a run's private working copy (see
+  // RunWorkspace).
+  bool m_bWorkingCopy = false;
+
   // Per unit copy, the summed table its summaries read (this connection).
   std::map<std::string, std::string> m_mapSummarySources;
 
   // The run's log.
   int m_nErrCount = 0;
+  // The first failures and the notices of the run, as logged, for the
+  // run's report.
+  std::vector<std::string> m_arrFirstFailures, m_arrNotices;
   std::string m_strLogTitle, m_strLogMsg, m_strLogLine;
   bool m_bLogOpen = false;
   std::FILE* m_fileLog = nullptr;

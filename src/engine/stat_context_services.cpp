@@ -8,6 +8,7 @@
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_text.h"
 #include "platform/host/paths.h"
 #include "platform/host/text_encoding.h"
 #include "platform/host/trace.h"
@@ -17,6 +18,8 @@ namespace fs = std::filesystem;
 
 void CStatContext::OpenStatLogFile() {
   m_nErrCount = 0;
+  m_arrFirstFailures.clear();
+  m_arrNotices.clear();
   m_strLogTitle.clear();
   m_strLogMsg.clear();
   m_strLogLine.clear();
@@ -35,12 +38,33 @@ void CStatContext::CloseStatLogFile() {
   m_bLogOpen = false;
 }
 
+namespace {
+// How many failures a run's report quotes.
+constexpr std::size_t kReportedFailures = 20;
+}  // namespace
+
 void CStatContext::LogFailure(const std::string& title, const std::string& message) {
-  ++m_nErrCount;
   m_strLogTitle = title;
   m_strLogMsg = message;
-  m_strLogLine = std::to_string(m_nErrCount) + " " + title + " " + message + " \r\n";
-  LogText(m_strLogLine);
+  LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + message + " \r\n");
+}
+
+void CStatContext::LogFailureText(const std::string& text) {
+  ++m_nErrCount;
+  m_strLogLine = text;
+  if (m_arrFirstFailures.size() < kReportedFailures) {
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
+      line.pop_back();
+    }
+    m_arrFirstFailures.push_back(line);
+  }
+  LogText(text);
+}
+
+void CStatContext::LogNotice(const std::string& title, const std::string& message) {
+  m_arrNotices.push_back(title + " " + message);
+  LogText("注意 " + title + " " + message + " \r\n");
 }
 
 void CStatContext::LogText(const std::string& text) {
@@ -55,14 +79,22 @@ short CStatContext::IsTableExist(const std::string& table) {
 }
 
 short CStatContext::DropTable(const std::string& table) {
+  // On a server, the views an earlier run made over this run's own tables
+  // (their names carry the year and the county) go with them: the run makes
+  // them again. Views over shared tables are never touched.
+  const bool cascade =
+      m_nDbMode != 0 && !m_bOracle &&
+      db::ToLowerAscii(table).find(db::ToLowerAscii(m_names.Stem(""))) != std::string::npos;
+  std::string failure;
   for (const char* form : {"drop table ", "drop Procedure ", "drop view "}) {
     try {
-      m_pConn.Execute(form + table);
+      m_pConn.Execute(form + table + (cascade && form[5] != 'P' ? " cascade" : ""));
       return 1;
-    } catch (const db::DbError&) {
-      // try the next kind of object
+    } catch (const db::DbError& error) {
+      if (failure.empty()) failure = error.what();  // the table's own error tells most
     }
   }
+  host::yDebug("cannot drop %s: %s", table.c_str(), failure.c_str());
   return 0;
 }
 
@@ -121,6 +153,18 @@ short CStatContext::SetSourceLayers(short parcel, short line, short point) {
   return 1;
 }
 
+void CStatContext::OpenStatConnection() {
+  m_pConn.Open(m_strConnect);
+  if (m_bWorkingCopy && m_nDbMode == 0) {
+    // Nobody else reads a working copy, and one that is not completed is
+    // thrown away: it needs no syncing to disk nor a journal on disk (the
+    // journal in memory still undoes a statement that fails). The copy is
+    // synced once, before it replaces the database.
+    m_pConn.Execute("PRAGMA synchronous = OFF");
+    m_pConn.Execute("PRAGMA journal_mode = MEMORY");
+  }
+}
+
 void CStatContext::CloseStatConnection() {
   if (m_pConn.IsOpen()) m_pConn.Close();
   m_mapSummarySources.clear();  // temporary tables end with their connection
@@ -132,7 +176,7 @@ short CStatContext::CompactDatabase() {
     const std::string file = db::ParseConnectionString(m_strConnect).location;
     CloseStatConnection();
     const short compacted = CompactMdb(file);
-    m_pConn.Open(m_strConnect);
+    OpenStatConnection();
     return compacted;
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());

@@ -1,5 +1,6 @@
 #include "engine/stat_drivers.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -7,7 +8,9 @@
 #include <set>
 #include <vector>
 
+#include "engine/run_workspace.h"
 #include "engine/stat_context.h"
+#include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/host_settings.h"
@@ -39,7 +42,34 @@ struct RunArguments {
   std::string connection, year, county, log_path;
   short db_mode = 0;
   int group_level = 1;
+  bool replace_other = false;
+  std::vector<std::string> layer_failures;  // listed layers that could not be opened
 };
+
+RunArguments ArgumentsOf(gis::RuralCode* codes, const std::string& connection,
+                         const std::string& year, const std::string& county, short db_mode,
+                         int group_level, const std::string& log_path) {
+  RunArguments arguments;
+  arguments.codes = codes;
+  arguments.connection = connection;
+  arguments.year = year;
+  arguments.county = county;
+  arguments.log_path = log_path;
+  arguments.db_mode = db_mode;
+  arguments.group_level = group_level;
+  return arguments;
+}
+
+// The tables of the database after a run, for its report.
+std::vector<std::string> TablesAfterRun(const std::string& connection) {
+  try {
+    db::Connection database(connection);
+    return database.ListTables();
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return {};
+  }
+}
 
 bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
@@ -170,51 +200,77 @@ void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
   }
 }
 
-// The fixed order of a run's stages. A failure of the context, the area-unit
-// table, the base table, its fill or the unit copies ends the run with 0;
-// every later table is a create/fill pair that does not stop it.
-short RunStages(const Layers& layers, const RunArguments& arguments, const RunPlan& plan) {
-  host::LindoDlgProgress("正在汇总...");
-  const std::string version = host::HostVersion();
-  CStatContext context(layers.district, layers.parcel, layers.line, layers.point,
-                       layers.jbnt_parcel, layers.jbnt_line, layers.jbnt_point, layers.change,
-                       layers.reserve, layers.dispute, arguments.codes, arguments.year,
-                       arguments.county, arguments.log_path, arguments.group_level, version);
-  context.m_bNoPmTables = plan.county_batch;
-  context.OpenStatLogFile();
-  const auto fail = [&] {
-    context.CloseStatLogFile();
-    host::LindoDlgEndProgress();
-    return short{0};
-  };
+// The layers a run reads, with the kind of features each must hold; only
+// the parcels are required.
+struct LayerSlot {
+  short Layers::*slot;
+  const char* name;
+  std::optional<gis::EntityKind> kind;
+  bool required = false;
+};
+const LayerSlot kLayerSlots[] = {
+    {&Layers::parcel, "地类图斑", gis::EntityKind::kRegion, true},
+    {&Layers::line, "线状地物", gis::EntityKind::kLine},
+    {&Layers::point, "零星地物", gis::EntityKind::kPoint},
+    {&Layers::jbnt_parcel, "基本农田图斑", gis::EntityKind::kRegion},
+    {&Layers::jbnt_line, "基本农田线状地物", gis::EntityKind::kLine},
+    {&Layers::jbnt_point, "基本农田零星地物", gis::EntityKind::kPoint},
+    {&Layers::change, "变更汇总", std::nullopt},
+    {&Layers::reserve, "耕地后备资源图斑", gis::EntityKind::kRegion},
+    {&Layers::dispute, "土地权属争议区", std::nullopt},
+    {&Layers::district, "行政辖区", gis::EntityKind::kRegion},
+};
 
-  // Context: connection, units, codes.
-  if (context.InitUnits(arguments.connection, arguments.db_mode) <= 0) return fail();
-  if (context.LoadCodes() <= 0) return fail();
+// Checks the layers the run was given: the parcel layer must be there and
+// hold parcels; a layer of the wrong kind of features is refused. An absent
+// optional layer gets a notice. False when the run cannot go on.
+bool CheckLayers(CStatContext& context, const Layers& layers) {
+  bool usable = true;
+  for (const LayerSlot& slot : kLayerSlots) {
+    const short layer = layers.*slot.slot;
+    if (layer <= 0) {
+      if (slot.required) {
+        context.LogFailure("图层 " + std::string(slot.name), "缺少图层, 无法统计");
+        usable = false;
+      } else if (slot.slot != &Layers::jbnt_line && slot.slot != &Layers::jbnt_point) {
+        context.LogNotice("图层 " + std::string(slot.name), "没有该图层");
+      }
+      continue;
+    }
+    if (slot.kind && gis::LayerKind(layer) != *slot.kind) {
+      context.LogFailure("图层 " + std::string(slot.name),
+                         gis::LayerName(layer) + " 的要素类型不符, 无法统计");
+      usable = false;
+      continue;
+    }
+    if (slot.required && gis::RecordCount(layer, *slot.kind) <= 1) {
+      context.LogFailure("图层 " + std::string(slot.name), gis::LayerName(layer) + " 没有图斑");
+      usable = false;
+    }
+  }
+  return usable;
+}
 
+// The stages after the context is set up, on the run's working database.
+// False when a stage that the rest needs failed (the context, the area-unit
+// table, the base table, its fill or the unit copies); every later table is
+// a create/fill pair whose failure is logged and does not stop the run.
+bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& plan) {
+  if (context.LoadCodes() <= 0) return false;
   host::yDebugTime("context ready");
   // Change records.
   context.BuildChangeTable();
-
   host::yDebugTime("change records copied");
   // Area-unit table and base table.
   host::LindoDlgProgressSetText("正在建立基础汇总表");
-  if (context.CreateAreaUnitTable() <= 0) return fail();
-  if (context.CreateStatDataTable() <= 0) return fail();
-  if (context.BuildStatDataDirect() <= 0) {
-    // A base table that was not filled to the end must not look complete,
-    // nor may copies of an older one stay beside it.
-    context.DropTable(context.m_strStatTbl);
-    context.DropUnitStatTables();
-    return fail();
-  }
-
+  if (context.CreateAreaUnitTable() <= 0) return false;
+  if (context.CreateStatDataTable() <= 0) return false;
+  if (context.BuildStatDataDirect() <= 0) return false;
   host::yDebugTime("base table filled");
   // Extension base data: the unit copies, converted.
   host::LindoDlgProgressSetText("正在生成扩展基础数据");
-  if (context.CreateUnitStatTables() <= 0) return fail();
-  if (context.FillUnitStatTables() <= 0) return fail();
-
+  if (context.CreateUnitStatTables() <= 0) return false;
+  if (context.FillUnitStatTables() <= 0) return false;
   host::yDebugTime("unit copies filled");
   // Code and district tables; a stand-alone file is compacted here.
   if (layers.district > 0) {
@@ -225,46 +281,87 @@ short RunStages(const Layers& layers, const RunArguments& arguments, const RunPl
   if (!plan.county_batch && context.CreateQsdmbTable() > 0) context.FillQsdmbTable();
   context.CompactDatabase();
   host::yDebugTime("code and district tables built");
-
   // Land-use summary tables.
   BuildLandUseTables(context, plan);
   host::yDebugTime("land-use tables built");
-
   // Farmland, reserve and dispute tables.
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
-    context.LogFailure("权属争议统计", "不生成权属争议区统计表");
+    context.LogNotice("权属争议统计", "不生成权属争议区统计表");
+  }
+  // Tables of units an earlier run made and this one does not, then the
+  // area units of the run.
+  context.DropTablesOfUnitsNotMade();
+  return context.RecordAreaUnits() > 0;
+}
+
+// A run from end to end: its database taken in a workspace (a working copy
+// of an embedded file, a transaction on a server), the stages, then the
+// work published as a whole, or thrown away when the run failed.
+RunReport RunStages(const Layers& layers, const RunArguments& arguments, const RunPlan& plan) {
+  const auto start = std::chrono::steady_clock::now();
+  host::LindoDlgProgress("正在汇总...");
+  const std::string version = host::HostVersion();
+  CStatContext context(layers.district, layers.parcel, layers.line, layers.point,
+                       layers.jbnt_parcel, layers.jbnt_line, layers.jbnt_point, layers.change,
+                       layers.reserve, layers.dispute, arguments.codes, arguments.year,
+                       arguments.county, arguments.log_path, arguments.group_level, version);
+  context.m_bNoPmTables = plan.county_batch;
+  context.OpenStatLogFile();
+  for (const std::string& failure : arguments.layer_failures) {
+    context.LogFailure("打开图层", failure);
   }
 
-  // Area units of the run.
-  context.RecordAreaUnits();
+  RunReport report;
+  RunWorkspace workspace(arguments.connection, arguments.db_mode != 0, arguments.year,
+                         arguments.county, "run");
+  std::string error;
+  std::vector<std::string> notices;
+  bool ready = arguments.layer_failures.empty() && CheckLayers(context, layers);
+  if (ready) {
+    RunWorkspace::Checks checks;
+    checks.replace_other = arguments.replace_other;
+    ready = workspace.Open(checks, error, notices);
+    for (const std::string& notice : notices) context.LogNotice("数据库", notice);
+    if (!ready) context.LogFailure("打开统计数据库", error);
+  }
+  if (ready) {
+    context.m_bWorkingCopy = true;
+    ready = context.InitUnits(workspace.WorkConnection(), arguments.db_mode) > 0;
+    if (ready) workspace.Enter(context.m_pConn);
+    ready = ready && BuildTables(context, layers, plan);
+    if (ready) {
+      report.outcome =
+          context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
+      if (!workspace.Publish(context.m_pConn, report.outcome, context.m_nErrCount, error)) {
+        context.LogFailure("保存统计结果", error);
+        ready = false;
+      }
+    } else {
+      workspace.Abandon(context.m_pConn, context.m_nErrCount);
+    }
+  }
+  if (!ready) report.outcome = RunOutcome::kFailed;
+  report.failures = context.m_nErrCount;
+  report.messages = context.m_arrFirstFailures;
+  report.notices = context.m_arrNotices;
   context.CloseStatLogFile();
   host::LindoDlgEndProgress();
-  return 1;
+  report.tables = TablesAfterRun(arguments.connection);
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return report;
 }
 
-// The project's layer of that name, 0 when the project has none or it
-// cannot be opened (the reason goes to the trace).
-short ProjectLayer(gis::CGisXmlPrj& project, const char* name) {
-  try {
-    return project.prjItemGetAi(name);
-  } catch (const gis::GisError& error) {
-    host::yDebugStr(error.what());
-    return 0;
-  }
-}
-
-Layers ProjectLayers(gis::CGisXmlPrj& project) {
+// The project's layers by their survey names; a layer listed but not
+// opened is remembered with the reason.
+Layers ProjectLayers(gis::CGisXmlPrj& project, std::vector<std::string>& failures) {
   Layers layers;
-  layers.parcel = ProjectLayer(project, "地类图斑");
-  layers.line = ProjectLayer(project, "线状地物");
-  layers.point = ProjectLayer(project, "零星地物");
-  layers.jbnt_parcel = ProjectLayer(project, "基本农田图斑");
-  layers.jbnt_line = ProjectLayer(project, "基本农田线状地物");
-  layers.jbnt_point = ProjectLayer(project, "基本农田零星地物");
-  layers.change = ProjectLayer(project, "变更汇总");
-  layers.reserve = ProjectLayer(project, "耕地后备资源图斑");
-  layers.dispute = ProjectLayer(project, "土地权属争议区");
-  layers.district = ProjectLayer(project, "行政辖区");
+  for (const LayerSlot& slot : kLayerSlots) {
+    try {
+      layers.*slot.slot = project.prjItemGetAi(slot.name);
+    } catch (const gis::GisError& error) {
+      failures.push_back(error.what());
+    }
+  }
   return layers;
 }
 
@@ -285,6 +382,42 @@ std::set<std::string> TickedTables(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+StatisticsRequest RequestOf(gis::CGisXmlPrj* project, gis::RuralCode* codes,
+                            const std::string& connection, const std::string& year,
+                            const std::string& county, short db_mode, int group_level,
+                            const std::string& log_path) {
+  StatisticsRequest request;
+  request.project = project;
+  request.codes = codes;
+  request.connection = connection;
+  request.year = year;
+  request.county = county;
+  request.log_path = log_path;
+  request.db_mode = db_mode;
+  request.group_level = group_level;
+  return request;
+}
+
+}  // namespace
+
+RunReport RunStatistics(const StatisticsRequest& request) {
+  RunArguments arguments =
+      ArgumentsOf(request.codes, request.connection, request.year, request.county, request.db_mode,
+                  request.group_level, request.log_path);
+  arguments.replace_other = request.replace_other;
+  Layers layers;
+  if (request.project) {
+    layers = ProjectLayers(*request.project, arguments.layer_failures);
+  }
+  RunPlan plan;
+  if (!request.custom_list.empty() && std::filesystem::exists(request.custom_list)) {
+    plan.ticked = TickedTables(request.custom_list);
+  }
+  return RunStages(layers, arguments, plan);
+}
+
 short landStatData(short parcel, short line, short point, short jbnt_parcel, short jbnt_line,
                    short jbnt_point, short change, short reserve, short dispute, short district,
                    gis::RuralCode* codes, const std::string& connection, const std::string& year,
@@ -292,8 +425,10 @@ short landStatData(short parcel, short line, short point, short jbnt_parcel, sho
                    const std::string& log_path) {
   const Layers layers{parcel,     line,   point,   jbnt_parcel, jbnt_line,
                       jbnt_point, change, reserve, dispute,     district};
-  return RunStages(layers, {codes, connection, year, county, log_path, db_mode, group_level},
-                   RunPlan{});
+  return RunStages(layers,
+                   ArgumentsOf(codes, connection, year, county, db_mode, group_level, log_path),
+                   RunPlan{})
+      .Result();
 }
 
 short landStatData(gis::CGisXmlPrj* project, gis::RuralCode* codes, const std::string& connection,
@@ -301,9 +436,9 @@ short landStatData(gis::CGisXmlPrj* project, gis::RuralCode* codes, const std::s
                    int group_level, const std::string& log_path, const std::string&,
                    const std::string&, const std::string&) {
   if (!project) return 0;
-  const Layers layers = ProjectLayers(*project);
-  return RunStages(layers, {codes, connection, year, county, log_path, db_mode, group_level},
-                   RunPlan{});
+  return RunStatistics(
+             RequestOf(project, codes, connection, year, county, db_mode, group_level, log_path))
+      .Result();
 }
 
 short landStatData(short district, short parcel, short line, short point, short jbnt_parcel,
@@ -323,7 +458,10 @@ short landStatData(short district, short parcel, short line, short point, short 
   layers.change = change;
   RunPlan plan;
   plan.county_batch = true;
-  return RunStages(layers, {codes, connection, year, county, log_path, db_mode, group_level}, plan);
+  return RunStages(layers,
+                   ArgumentsOf(codes, connection, year, county, db_mode, group_level, log_path),
+                   plan)
+      .Result();
 }
 
 short landStatDataCustom(const std::string& list_path, gis::CGisXmlPrj* project,
@@ -331,14 +469,11 @@ short landStatDataCustom(const std::string& list_path, gis::CGisXmlPrj* project,
                          const std::string& year, const std::string& county, short db_mode,
                          int group_level, const std::string& log_path, const std::string&,
                          const std::string&, const std::string&) {
-  if (list_path.empty() || !std::filesystem::exists(list_path)) {
-    return landStatData(project, codes, connection, year, county, db_mode, group_level, log_path);
-  }
   if (!project) return 0;
-  RunPlan plan;
-  plan.ticked = TickedTables(list_path);
-  return RunStages(ProjectLayers(*project),
-                   {codes, connection, year, county, log_path, db_mode, group_level}, plan);
+  StatisticsRequest request =
+      RequestOf(project, codes, connection, year, county, db_mode, group_level, log_path);
+  request.custom_list = list_path;
+  return RunStatistics(request).Result();
 }
 
 }  // namespace landstat

@@ -2,6 +2,7 @@
 
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
 #include "units/unit_conversion.h"
 
@@ -82,6 +83,55 @@ short CStatContext::RecordedUnit(const std::string& type) {
     if (rows.AsInteger() > 0) return unit;
   }
   return kNoUnit;
+}
+
+bool CStatContext::MakesUnit(short unit) const {
+  if (WantsUnit(unit)) return true;
+  for (const auto& [copy_unit, name] : UnitCopies()) {
+    if (copy_unit == unit) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// A table named for a unit: its copy of a base table (prefix + stem) or one
+// of its summaries (scope Z or Q, then prefix + stem).
+bool IsTableOfUnitStem(const std::string& table, const std::string& unit_stem) {
+  const std::string name = db::ToLowerAscii(table);
+  const std::string stem = db::ToLowerAscii(unit_stem);
+  if (name.rfind(stem, 0) == 0) return true;
+  return (name[0] == 'z' || name[0] == 'q') && name.compare(1, stem.size(), stem) == 0;
+}
+
+}  // namespace
+
+void CStatContext::DropTablesOfUnitsNotMade() {
+  for (short unit : {kSquareMetre, kHectare, kMu}) {
+    if (MakesUnit(unit)) continue;
+    const std::string unit_stem = m_names.UnitCopy(unit, "");
+    long dropped = 0;
+    for (const std::string& table : m_pConn.ListTables()) {
+      if (!IsTableOfUnitStem(table, unit_stem)) continue;
+      if (DropTable(table) == 0) {
+        LogFailure("删除旧表", table + " 删除失败");
+        continue;
+      }
+      ++dropped;
+    }
+    try {
+      const long forgotten = m_pConn.Execute(
+          "delete from " + m_names.AreaUnit() + " where 年度=? and AREAUNIT=? and TYPE in (?, ?)",
+          {db::Value(m_strPrefix1), db::Value(UnitText(unit)), db::Value("土地利用"),
+           db::Value("基本农田")});
+      if (dropped > 0 || forgotten > 0) {
+        LogNotice("面积单位", std::string(UnitText(unit)) + " 不再统计: 删除了它的 " +
+                                  std::to_string(dropped) + " 张表");
+      }
+    } catch (const db::DbError& error) {
+      LogFailure("记录面积单位", std::string(UnitText(unit)) + " " + error.what());
+    }
+  }
 }
 
 std::vector<std::pair<short, std::string>> CStatContext::UnitCopies() const {

@@ -13,9 +13,11 @@
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
+#include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
+#include "units/step_rule.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -236,20 +238,32 @@ void CStatContext::BalanceKtzRows(const std::string& target, double step, int de
     for (const std::string& column : FixedColumns()) difference -= rows.Number(column);
     if (std::fabs(difference) < step / 2) continue;
     const double signed_step = difference < 0 ? -step : step;
+    // Each step takes one step off the difference: a row never needs more
+    // than this many, and a difference that would need more than any
+    // rounding leaves is not spread at all.
+    const double needed = std::ceil(std::fabs(difference) / step) + 1;
+    double taken = 0;
     double values[7];
     for (int i = 0; i < 7; ++i) values[i] = rows.Number(kKColumns[i]);
     // Sweeps from the last column to the first, one step per column with
-    // area, until the row adds up or a sweep moves nothing.
-    for (bool moved = true; moved && std::fabs(difference) >= step / 2;) {
+    // area, until the row adds up, a sweep moves nothing or the steps the
+    // difference can need are taken.
+    const auto open = [&] { return std::fabs(difference) >= step / 2 && taken < needed; };
+    for (bool moved = needed <= units::kMostSteps; moved && open();) {
       moved = false;
-      for (int i = 6; i >= 0 && std::fabs(difference) >= step / 2; --i) {
+      for (int i = 6; i >= 0 && open(); --i) {
         double value = values[i] + signed_step;
         xcKeepPoint(&value, static_cast<short>(decimals));
         if (values[i] < step / 10 || value < step) continue;
         values[i] = value;
         difference -= signed_step;
+        ++taken;
         moved = true;
       }
+    }
+    if (std::fabs(difference) >= step / 2 && (taken >= needed || needed > units::kMostSteps)) {
+      LogFailure(std::string(kTitle) + " " + target + " " + rows.Text("XZQDM"),
+                 "平差未完成, 剩余差值 " + db::DoubleToText(difference));
     }
     for (int i = 0; i < 7; ++i) rows.SetField(kKColumns[i], db::Value(values[i]));
     rows.Update();

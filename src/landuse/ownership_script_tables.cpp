@@ -8,6 +8,7 @@
 
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
+#include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
@@ -67,55 +68,64 @@ std::vector<std::string> CStatContext::OwnershipColumnLists(bool server) const {
 
 bool CStatContext::ReplaceTableForScript(const std::string& table) {
   if (IsTableExist(table) && DropTable(table) == 0) {
-    LogText(fmt::sprintf("%s 被其他用户锁定", table));
+    LogFailureText(fmt::sprintf("%s 被其他用户锁定\r\n", table));
     return false;
   }
   return true;
 }
+
+namespace {
+
+struct AdministrativeCode {
+  std::string code, name, type;
+};
+
+// The administrative codes of the code layer, in its order.
+std::vector<AdministrativeCode> AdministrativeCodes(gis::LayerHandle layer, long count) {
+  std::vector<AdministrativeCode> codes;
+  gis::Record record;
+  for (long number = 0; number < count; ++number) {
+    if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record)) continue;
+    std::string type = record.Text("代码类型");
+    if (type.find("行政代码") == std::string::npos) continue;
+    codes.push_back({record.Text("代码"), record.Text("代码名称"), std::move(type)});
+  }
+  return codes;
+}
+
+}  // namespace
 
 short CStatContext::BuildNcTdlyQsCodeTable() {
   const gis::LayerHandle layer = m_pRuralCode ? m_pRuralCode->m_ai : 0;
   if (layer <= 0) return 0;
   const long count = gis::RecordCount(layer, gis::EntityKind::kTable);
   if (count <= 0) return 0;
-  if (!ReplaceTableForScript(kCodeTable)) return 0;
-  try {
-    m_pConn.Execute(fmt::sprintf(
-        "Create Table %s(代码  varchar(19),代码名称  varchar(60),代码类型 varchar(60))",
-        kCodeTable));
-  } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogText("创建表格失败");
-    return 0;
-  }
-  std::unique_ptr<db::Recordset> rows;
-  try {
-    rows = std::make_unique<db::Recordset>(m_pConn, fmt::sprintf("select * from %s", kCodeTable));
-  } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogText("打开表格失败");
-    return 0;
-  }
-  try {
-    gis::Record record;
-    for (long number = 0; number < count; ++number) {
-      if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record)) continue;
-      const std::string type = record.Text("代码类型");
-      if (type.find("行政代码") == std::string::npos) continue;
-      rows->AddNew();
-      rows->SetField("代码名称", record.Text("代码名称"));
-      rows->SetField("代码", record.Text("代码"));
-      rows->SetField("代码类型", type);
-      rows->Update();
+  // The table is shared by every year and county of a server database, and
+  // the ownership views of other years join it: it is never dropped once
+  // made. Its rows of this run's codes are replaced; other codes stay.
+  if (!IsTableExist(kCodeTable)) {
+    try {
+      m_pConn.Execute(fmt::sprintf(
+          "Create Table %s(代码  varchar(19),代码名称  varchar(60),代码类型 varchar(60))",
+          kCodeTable));
+    } catch (const db::DbError& error) {
+      LogFailureText(std::string("创建表格失败 ") + error.what() + "\r\n");
+      return 0;
     }
-  } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogText("数据添加失败");
-    return 0;
   }
   try {
-    rows->Close();
-  } catch (const db::DbError&) {
+    const std::vector<AdministrativeCode> codes = AdministrativeCodes(layer, count);
+    db::Transaction transaction(m_pConn);
+    for (const AdministrativeCode& code : codes) {
+      m_pConn.Execute(fmt::sprintf("delete from %s where 代码 = ?", kCodeTable),
+                      {db::Value(code.code)});
+      m_pConn.Execute(
+          fmt::sprintf("insert into %s (代码名称, 代码, 代码类型) values (?, ?, ?)", kCodeTable),
+          {db::Value(code.name), db::Value(code.code), db::Value(code.type)});
+    }
+    transaction.Commit();
+  } catch (const db::DbError& error) {
+    LogFailureText(std::string("数据添加失败 ") + error.what() + "\r\n");
     return 0;
   }
   m_strCodeTblSql = kCodeTable;
@@ -193,8 +203,7 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target, const std::strin
     }
     return 1;
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    LogText(kFailed);
+    LogFailureText(std::string(kFailed) + " " + error.what() + "\r\n");
     SaveStatSqlScript(target, current, "");
     return 0;
   }

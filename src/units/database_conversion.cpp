@@ -4,9 +4,11 @@
 
 #include "units/database_conversion.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
+#include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
 #include "platform/db/connection.h"
@@ -102,32 +104,37 @@ bool RunHadGroupLevel(CStatContext& context) {
   return true;
 }
 
-// The statistics context of a conversion: no layers, the database, the
-// codes, the units of the configuration, the log.
-std::unique_ptr<CStatContext> OpenContext(const ConversionArguments& arguments) {
+// The statistics context of a conversion: no layers, the codes, the log.
+std::unique_ptr<CStatContext> MakeContext(const ConversionArguments& arguments) {
   auto context = std::make_unique<CStatContext>(
       0, 0, 0, 0, 0, 0, 0, 0, 0, 0, arguments.codes, arguments.year, arguments.county,
       arguments.log_path, arguments.group_level, host::HostVersion());
   context->OpenStatLogFile();
-  if (context->InitUnits(arguments.connection, arguments.db_mode) <= 0 ||
-      context->LoadCodes() <= 0) {
-    context->CloseStatLogFile();
-    return nullptr;
+  return context;
+}
+
+// Opens the conversion's database and reads the units of the configuration
+// and the run; false when the database or the codes cannot be used.
+bool SetUpContext(CStatContext& context, const ConversionArguments& arguments,
+                  const std::string& connection) {
+  if (context.InitUnits(connection, arguments.db_mode) <= 0 || context.LoadCodes() <= 0) {
+    return false;
   }
   try {
     // The base table's unit as its run recorded it (the configuration may
     // have changed since).
-    const short source = context->RecordedUnit("statdata");
-    if (source != kNoUnit) context->m_nUnitSrc = source;
-    if (arguments.group_level < 0) context->m_bGroupLevel = RunHadGroupLevel(*context);
+    const short source = context.RecordedUnit("statdata");
+    if (source != kNoUnit) context.m_nUnitSrc = source;
+    if (arguments.group_level < 0) context.m_bGroupLevel = RunHadGroupLevel(context);
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
+    context.LogFailure("转换面积单位", std::string("读取统计的面积单位失败 ") + error.what());
+    return false;
   }
   // Every figure of the conversion and its balancing on one decimal grid:
   // by default the decimals configured for the target unit.
-  context->m_nDecSrc =
+  context.m_nDecSrc =
       arguments.decimals >= 0 ? arguments.decimals : ConfiguredDecimals(arguments.target);
-  return context;
+  return true;
 }
 
 bool IsUnit(short unit) {
@@ -229,24 +236,56 @@ void BalanceConverted(CStatContext& context) {
   if (exists("JBNTBHKQKTJ")) context.BalanceJbntBhkQktj();
 }
 
-// Runs `work` on a conversion context, with the progress and the log.
-short RunConversion(const ConversionArguments& arguments,
-                    const std::function<short(CStatContext&)>& work) {
-  if (RefuseUnknownUnit(arguments.target)) return 0;
+// Runs `work` on a conversion context, with the progress and the log, in a
+// workspace: the conversion's changes are kept only when it completes.
+RunReport RunConversion(const ConversionArguments& arguments,
+                        const std::function<short(CStatContext&)>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  RunReport report;
+  if (RefuseUnknownUnit(arguments.target)) return report;
   host::LindoDlgProgress("正在转换面积单位...");
-  std::unique_ptr<CStatContext> context = OpenContext(arguments);
-  short result = 0;
-  if (context) {
+  std::unique_ptr<CStatContext> context = MakeContext(arguments);
+  context->m_bWorkingCopy = true;
+  RunWorkspace workspace(arguments.connection, arguments.db_mode != 0, arguments.year,
+                         arguments.county, "convert");
+  RunWorkspace::Checks checks;
+  checks.refuse_unfinished = true;  // its tables cannot be trusted
+  checks.replace_other = true;      // a file of another year has no base table of this one
+  std::string error;
+  std::vector<std::string> notices;
+  if (!workspace.Open(checks, error, notices)) {
+    context->LogFailure("转换面积单位", error);
+    host::AfxMessageBox(error);
+  } else if (SetUpContext(*context, arguments, workspace.WorkConnection())) {
+    workspace.Enter(context->m_pConn);
+    short result = 0;
     try {
       result = work(*context);
-    } catch (const db::DbError& error) {
-      context->LogFailure("转换面积单位", error.what());
-      host::AfxMessageBox(error.what());
+    } catch (const db::DbError& failure) {
+      context->LogFailure("转换面积单位", failure.what());
+      host::AfxMessageBox(failure.what());
     }
-    context->CloseStatLogFile();
+    if (result > 0) {
+      report.outcome =
+          context->m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
+      if (!workspace.Publish(context->m_pConn, report.outcome, context->m_nErrCount, error)) {
+        context->LogFailure("保存转换结果", error);
+        report.outcome = RunOutcome::kFailed;
+      }
+    } else {
+      workspace.Abandon(context->m_pConn, context->m_nErrCount);
+    }
+  } else {
+    workspace.Abandon(context->m_pConn, context->m_nErrCount);
   }
+  for (const std::string& notice : notices) context->LogNotice("数据库", notice);
+  report.failures = context->m_nErrCount;
+  report.messages = context->m_arrFirstFailures;
+  report.notices = context->m_arrNotices;
+  context->CloseStatLogFile();
   host::LindoDlgEndProgress();
-  return result;
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return report;
 }
 
 }  // namespace
@@ -277,25 +316,35 @@ short LandConvertAreaUnit(gis::RuralCode* codes, const std::string& connection, 
                           const std::string& year, const std::string& county, short target,
                           short decimals, int group_level, const std::string& log_path) {
   return RunConversion(
-      {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
-      [target](CStatContext& context) { return Rebuild(context, target); });
+             {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
+             [target](CStatContext& context) { return Rebuild(context, target); })
+      .Result();
 }
 
 short LandConvertAreaUnit1(gis::RuralCode* codes, const std::string& connection, short db_mode,
                            const std::string& year, const std::string& county, short target,
                            short decimals, int group_level, const std::string& log_path) {
   return RunConversion(
-      {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
-      [target](CStatContext& context) {
-        ConvertInPlace(context, target);
-        BalanceConverted(context);
-        return short{1};
-      });
+             {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
+             [target](CStatContext& context) {
+               ConvertInPlace(context, target);
+               BalanceConverted(context);
+               return short{1};
+             })
+      .Result();
 }
 
 short ConvertStatDatabase(gis::RuralCode* codes, const std::string& connection, short db_mode,
                           const std::string& year, const std::string& county, short target,
                           short decimals, int group_level, const std::string& log_path) {
+  return ConvertStatistics(codes, connection, db_mode, year, county, target, decimals, group_level,
+                           log_path)
+      .Result();
+}
+
+RunReport ConvertStatistics(gis::RuralCode* codes, const std::string& connection, short db_mode,
+                            const std::string& year, const std::string& county, short target,
+                            short decimals, int group_level, const std::string& log_path) {
   return RunConversion(
       {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
       [target](CStatContext& context) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/run_report.h"
 #include "platform/gis/rural_code.h"
 
 namespace landstat {
@@ -57,5 +58,13 @@ short LandConvertAreaUnit1(gis::RuralCode* codes, const std::string& connection,
 short ConvertStatDatabase(gis::RuralCode* codes, const std::string& connection, short db_mode,
                           const std::string& year, const std::string& county, short target,
                           short decimals, int group_level, const std::string& log_path);
+
+// The same, as the hosts call it. Every form works on the database in a
+// workspace (a working copy of an embedded file, one transaction on a
+// server): a conversion that fails changes nothing stored. A year whose
+// last run or conversion did not finish is refused.
+RunReport ConvertStatistics(gis::RuralCode* codes, const std::string& connection, short db_mode,
+                            const std::string& year, const std::string& county, short target,
+                            short decimals, int group_level, const std::string& log_path);
 
 }  // namespace landstat

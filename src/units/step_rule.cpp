@@ -18,18 +18,35 @@ StepRule AboveTolerance(const StepSize& size) {
   return {[tolerance = size.tolerance](double value) { return value > tolerance; }, false, false};
 }
 
+double StepsNeeded(double difference, const StepSize& size) {
+  // One more than the quotient: a difference off the grid takes one step
+  // past zero before the distribution sees it.
+  return std::ceil(std::fabs(difference) / size.step) + 1;
+}
+
 Distribution Distribute(std::vector<double>& values, double difference, const StepSize& size,
                         const StepRule& rule, std::vector<bool>* touched) {
   Distribution result;
+  result.remaining = difference;
+  if (touched) touched->assign(values.size(), false);
+  // Every step takes one step off the difference, so the distribution
+  // never needs more steps than this; a difference that would need more
+  // than kMostSteps (or is no finite number) is no rounding remainder and is
+  // not spread at all.
+  const double needed = StepsNeeded(difference, size);
+  if (!(needed <= kMostSteps)) {
+    result.stalled = true;
+    return result;
+  }
   const bool upward = rule.cyclic ? difference > 0 : difference >= 0;
   const double step = upward ? size.step : -size.step;
   const auto within = [&](double d) {
     return rule.cyclic ? std::fabs(d) <= size.tolerance : std::fabs(d) < size.tolerance;
   };
-  if (touched) touched->assign(values.size(), false);
-  while (!within(difference)) {
+  while (!within(difference) && result.steps < needed) {
     bool stepped = false;
-    for (std::size_t i = 0; i < values.size() && !within(difference); ++i) {
+    for (std::size_t i = 0; i < values.size() && !within(difference) && result.steps < needed;
+         ++i) {
       if (!rule.eligible(values[i])) continue;
       double value = db::RoundDecimal(values[i] + step, size.decimals);
       if (rule.floor_at_zero && value <= 0) value = 0;
@@ -42,11 +59,9 @@ Distribution Distribute(std::vector<double>& values, double difference, const St
       // there rather than let it grow.
       if ((difference > 0) != upward && !within(difference)) break;
     }
-    if (!stepped || ((difference > 0) != upward && !within(difference))) {
-      result.stalled = !within(difference);
-      break;
-    }
+    if (!stepped || ((difference > 0) != upward && !within(difference))) break;
   }
+  result.stalled = !within(difference);
   result.remaining = difference;
   return result;
 }

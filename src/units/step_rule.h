@@ -35,6 +35,14 @@ struct Distribution {
   long steps = 0;
 };
 
+// The most steps one distribution takes. A rounding remainder needs about
+// one step per value; a difference that would need more than this many
+// steps comes from a wrong figure, and spreading it would take hours.
+inline constexpr double kMostSteps = 1e7;
+
+// The steps a difference can need: its size in steps, and one more.
+double StepsNeeded(double difference, const StepSize& size);
+
 // The rule of most distributions: every value above the tolerance (not
 // zero) may take a step.
 StepRule AboveTolerance(const StepSize& size);
@@ -42,8 +50,10 @@ StepRule AboveTolerance(const StepSize& size);
 // Adds steps of +step or -step (by the sign of the difference, fixed for
 // the whole distribution) to the values in sweeps in list order, until the
 // difference is within the tolerance. Stepped values stay on the decimal
-// grid. A sweep without a step, or a difference that has changed sign, ends
-// the distribution: it never runs without end. `touched`, when given, is set
+// grid. A sweep without a step, a difference that has changed sign, or as
+// many steps as the difference can need end the distribution; a difference
+// that would need more than kMostSteps steps (or is not finite) is left
+// whole, stalled. It never runs without end. `touched`, when given, is set
 // for every value that took a step.
 Distribution Distribute(std::vector<double>& values, double difference, const StepSize& size,
                         const StepRule& rule, std::vector<bool>* touched = nullptr);

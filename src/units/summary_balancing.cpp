@@ -19,7 +19,9 @@ using Columns = std::vector<std::string>;
 
 using units::SummaryRows;
 
-// Cyclic stepping over items that are values of one row or of many rows.
+// Cyclic stepping over items that are values of one row or of many rows. A
+// difference beyond any rounding remainder raises: the table is left as it
+// was stored, and the caller logs why.
 void CyclicStep(std::vector<double*> items, double target, const units::StepSize& size) {
   std::vector<double> values;
   double sum = 0;
@@ -29,6 +31,10 @@ void CyclicStep(std::vector<double*> items, double target, const units::StepSize
   }
   const units::StepRule rule{[step = size.step](double value) { return value > step; }, false,
                              true};
+  if (!(units::StepsNeeded(target - sum, size) <= units::kMostSteps)) {
+    throw db::DbError("the difference " + db::DoubleToText(target - sum) +
+                      " is more than rounding leaves: the table is not balanced");
+  }
   units::Distribute(values, target - sum, size, rule);
   for (std::size_t i = 0; i < items.size(); ++i) *items[i] = values[i];
 }

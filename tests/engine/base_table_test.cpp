@@ -58,9 +58,10 @@ FieldValues Pond(const std::string& location) {
 
 FieldValues Parcel(const std::string& number, const std::string& class_code,
                    const std::string& area, const std::string& location = kGroup) {
-  return {{"图斑编号", number},       {"地类编码", class_code},        {"图斑地类面积", area},
-          {"权属性质", "30"},         {"权属单位代码", kGroup},        {"权属单位名称", "一组"},
-          {"座落单位代码", location}, {"座落单位名称", "图层里的名称"}};
+  return {{"图斑编号", number},       {"地类编码", class_code},
+          {"图斑地类面积", area},     {"权属性质", "30"},
+          {"权属单位代码", kGroup},   {"权属单位名称", "一组"},
+          {"座落单位代码", location}, {"座落单位名称", location == kGroup ? "一组" : ""}};
 }
 
 // Whether one line of the log names every part.
@@ -99,6 +100,7 @@ class BaseTableTest : public BothEngines {
   // The failures are counted and their log kept.
   short Build(const SurveyFeatures& features) {
     testing::WriteSurvey(survey_, features);
+    for (const std::string& sql : survey_sql_) testing::RunFixtureSql(survey_, sql);
     const std::string log = home_.File("stat.log");
     WriteFileBytes(log, "");
     short result = 0;
@@ -127,6 +129,7 @@ class BaseTableTest : public BothEngines {
   ScopedProgramDir home_;
   std::string survey_ = home_.File("survey.gpkg");
   std::unique_ptr<gis::RuralCode> codes_;
+  Strings survey_sql_;  // run on the survey once it is written
   int errors_ = 0;
   std::string log_;
 };
@@ -137,6 +140,9 @@ const char kPieceColumns[] =
 
 // Linear features --------------------------------------------------------
 
+// A ratio of 0.5 halves the feature; any other books it whole to side 1, and
+// so does a half whose side 2 is missing; a missing side 1 books nothing.
+// Everything but the halves and the ratio 1 is logged.
 TEST_P(BaseTableTest, LinearFeaturesAreBookedToTheirParcels) {
   SurveyFeatures survey;
   survey.lines = {Road("0.5", "0.03"),
@@ -145,21 +151,27 @@ TEST_P(BaseTableTest, LinearFeaturesAreBookedToTheirParcels) {
                   Road("", "1.5"),
                   Road("0.4", "2.25"),
                   Set(Road("0.5", "0.03"), "扣除图斑编号1", ""),
-                  Set(Set(Set(Road("0.5", "0.03"), "扣除图斑编号2", ""), "扣除图斑座落代码2", ""),
+                  Set(Set(Set(Road("0.5", "70.66"), "扣除图斑编号2", ""), "扣除图斑座落代码2", ""),
                       "权属单位代码2", "")};
   ASSERT_EQ(Build(survey), 1);
   const std::string side1 = "线状地物|1|" + kGroup + "|一组|" + kGroup + "|一组|30|";
   const std::string side2 = "线状地物|2|" + kVillage + "|一村|" + kVillage + "|一村|30|";
   EXPECT_EQ(Select(kPieceColumns), (Strings{side1 + "0.01", side2 + "0.02",  // halves of 0.03
                                             side1 + "0.02", side2 + "0.02",  // halves of 0.04
-                                            side1 + "0.035",    // ratio 1: whole, as it is
-                                            side1 + "1.5",      // no ratio
-                                            side1 + "2.25",     // a ratio other than a half
-                                            side1 + "0.01"}));  // no parcel on side 2
+                                            side1 + "0.035",     // ratio 1: whole, as it is
+                                            side1 + "1.5",       // no ratio
+                                            side1 + "2.25",      // a ratio other than a half
+                                            side1 + "70.66"}));  // no parcel on side 2
   // The class column and its parent carry each piece.
   EXPECT_EQ(Select("sum(BM104), sum(BM10), sum(土地总面积), sum(BM01)"),
-            (Strings{"3.865|3.865|3.865|0"}));
-  EXPECT_EQ(errors_, 0);
+            (Strings{"74.515|74.515|74.515|0"}));
+  EXPECT_EQ(errors_, 4) << log_;
+  for (const Strings& line : {Strings{"线状地物", "记录 4 ", "扣除比例"},
+                              Strings{"线状地物", "记录 5 ", "扣除比例", "0.4"},
+                              Strings{"线状地物", "记录 6 ", "扣除图斑编号1"},
+                              Strings{"线状地物", "记录 7 ", "扣除图斑编号2"}}) {
+    EXPECT_TRUE(LogLineNames(log_, line)) << line[1] << log_;
+  }
 }
 
 // Scattered features -----------------------------------------------------
@@ -170,6 +182,7 @@ TEST_P(BaseTableTest, ScatteredFeaturesNeedALocation) {
   ASSERT_EQ(Build(survey), 1);
   EXPECT_EQ(Select(std::string(kPieceColumns) + ", BM114, BM11"),
             (Strings{"零星地物|3|" + kVillage + "|一村|" + kVillage + "|一村|30|12.5|12.5|12.5"}));
+  EXPECT_TRUE(LogLineNames(log_, {"零星地物", "记录 2 ", "座落单位代码"})) << log_;
 }
 
 // Parcels ----------------------------------------------------------------
@@ -194,52 +207,91 @@ TEST_P(BaseTableTest, ParcelWithADeductionGivesTwoRows) {
   EXPECT_EQ(
       Select("图斑编号, 耕地类型, 地类备注, 批准文号, 耕地坡度级, 权属单位名称", "来源='地类图斑'"),
       (Strings{"3|TT|K|浙土字[2009]1号|2|王'家", "4||||0|一组"}));
-  EXPECT_EQ(errors_, 0);
+  EXPECT_EQ(errors_, 0) << log_;
 }
 
-// Parcels keep the location name of their layer; linear features take the
-// code table's name, none for an unknown code.
-TEST_P(BaseTableTest, LevelsComeFromTheLocationCode) {
+// A location takes the code table's name where the code has one (a
+// differing name of the layer is logged once); a code whose village the
+// code table lacks is counted and logged.
+TEST_P(BaseTableTest, LocationNamesAndLevelsComeFromTheCodeTable) {
   SurveyFeatures survey;
   survey.lines = {Set(Road("1", "4"), "扣除图斑座落代码1", "330102001999")};
-  survey.parcels = {Parcel("2", "011", "1", kGroup), Parcel("3", "011", "1", kVillage),
-                    Parcel("4", "011", "1", "330102001999")};
+  survey.parcels = {Set(Parcel("2", "011", "1", kGroup), "座落单位名称", "图层里的名称"),
+                    Set(Parcel("3", "011", "1", kGroup), "座落单位名称", "图层里的名称"),
+                    Set(Parcel("4", "011", "1", kVillage), "座落单位名称", "一村"),
+                    Set(Parcel("5", "011", "1", "330102001999"), "座落单位名称", "图层里的名称")};
   ASSERT_EQ(Build(survey), 1);
   const std::string above = "|330102001|一乡|330102|上城区|3301|杭州市|33|浙江省";
   EXPECT_EQ(Select("图斑编号, 座落单位名称, 村级代码, 村名称, 乡级代码, 乡名称, 县级代码, 县名称, "
                    "市级代码, 市名称, 省级代码, 省名称"),
-            (Strings{"1||330102001999|" + above, "2|图层里的名称|330102001001|一村" + above,
-                     "3|图层里的名称|330102001001|一村" + above,
-                     "4|图层里的名称|330102001999|" + above}));
+            (Strings{"1||330102001999|" + above, "2|一组|330102001001|一村" + above,
+                     "3|一组|330102001001|一村" + above, "4|一村|330102001001|一村" + above,
+                     "5|图层里的名称|330102001999|" + above}));
+  EXPECT_EQ(errors_, 3) << log_;
+  EXPECT_TRUE(LogLineNames(log_, {"地类图斑", "记录 1 ", "座落单位名称", "图层里的名称", "一组"}))
+      << log_;
+  EXPECT_TRUE(LogLineNames(log_, {"线状地物", "记录 1 ", "扣除图斑座落代码1", "330102001999"}))
+      << log_;
+  EXPECT_TRUE(LogLineNames(log_, {"地类图斑", "记录 4 ", "座落单位代码", "330102001999"})) << log_;
 }
 
 // Bad input --------------------------------------------------------------
 
-TEST_P(BaseTableTest, BadPiecesAreLoggedAndTheFillGoesOn) {
+// Each bad code is logged with layer, record, field and value, and its piece
+// left out: the rows of the table always add up to their totals.
+TEST_P(BaseTableTest, BadCodesAreLoggedAndTheirPiecesLeftOut) {
   SurveyFeatures survey;
-  survey.lines = {Set(Road("1", "0.5"), "地类编码", "999"), Road("1", "12a"), Road("1", "3")};
-  FieldValues unreadable = Set(Parcel("2", "011", "12a"), "扣除地类编码", "123");
-  unreadable = Set(unreadable, "扣除地类面积", "1");
-  survey.parcels = {Parcel("1", "014", "5"), unreadable, Parcel("3", "203", "7")};
+  survey.lines = {Set(Road("1", "0.5"), "地类编码", "999"), Road("1", "3")};
+  survey.parcels = {Set(Parcel("1", "011", "5"), "座落单位代码", ""),
+                    Set(Parcel("2", "011", "5"), "权属单位代码", ""),
+                    Parcel("3", "01", "5"),  // a class with classes below it
+                    Parcel("4", "9", "5"),
+                    Parcel("5", "014", "5"),
+                    Set(Set(Parcel("6", "011", "5"), "扣除地类编码", "12"), "扣除地类面积", "1"),
+                    Parcel("7", "203", "7")};
   ASSERT_EQ(Build(survey), 1);
-  EXPECT_EQ(errors_, 4);
-
   EXPECT_EQ(Select("来源, 图斑编号, 土地总面积"),
-            (Strings{"线状地物|1|3", "地类图斑扣除|2|1", "地类图斑|3|7"}));
-  EXPECT_EQ(log_.rfind("1 图元号 1 地类码 BM999 ", 0), 0u) << log_;
-  EXPECT_TRUE(LogLineNames(log_, {"图元号 1 地类码 BM014 ", kGroup})) << log_;
-  EXPECT_TRUE(LogLineNames(log_, {"线状地物", " 2 ", "线状地物面积", "12a"})) << log_;
-  EXPECT_TRUE(LogLineNames(log_, {"地类图斑", " 2 ", "图斑地类面积", "12a"})) << log_;
+            (Strings{"线状地物|1|3", "地类图斑|6|5", "地类图斑|7|7"}));
+  EXPECT_EQ(errors_, 7) << log_;
+  for (const Strings& line : {Strings{"线状地物", "记录 1 ", "地类编码", "999"},
+                              Strings{"地类图斑", "记录 1 ", "座落单位代码"},
+                              Strings{"地类图斑", "记录 2 ", "权属单位代码"},
+                              Strings{"地类图斑", "记录 3 ", "地类编码", "01"},
+                              Strings{"地类图斑", "记录 4 ", "地类编码", "9"},
+                              Strings{"地类图斑", "记录 5 ", "地类编码", "014"},
+                              Strings{"地类图斑", "记录 6 ", "扣除地类编码", "12"}}) {
+    EXPECT_TRUE(LogLineNames(log_, line)) << line[1] << line[2] << log_;
+  }
 }
 
-// A class code that is not in the code table has no class column, however
-// short it is: the piece must not add to the total without a class.
-TEST_P(BaseTableTest, ShortClassCodeMissingFromTheCodeTableIsLogged) {
+// Areas the fill refuses: missing, no number, negative, not finite or larger
+// than any county, as text in a text field and as a numeric column of a
+// GeoPackage holds them. Each is logged with layer, record and field, and its
+// piece left out.
+TEST_P(BaseTableTest, BadAreasAreLoggedAndLeftOut) {
+  const Strings texts = {"", "abc", "1,5", "-3", "1e20", "3.4e38", "1e308", "nan"};
+  const Strings stored = {"NULL", "''", "'abc'", "'1,5'", "-1", "3.4e38", "1e308", "9e999"};
   SurveyFeatures survey;
-  survey.parcels = {Parcel("1", "9", "5"), Parcel("2", "011", "7")};
+  for (const std::string& text : texts) {
+    survey.parcels.push_back(Parcel(std::to_string(survey.parcels.size() + 1), "011", text));
+  }
+  for (const std::string& value : stored) {
+    const std::string number = std::to_string(survey.parcels.size() + 1);
+    survey.parcels.push_back(
+        Set(Set(Parcel(number, "011", "2"), "扣除地类编码", "123"), "扣除地类面积", "1"));
+    survey_sql_.push_back("UPDATE \"地类图斑\" SET \"扣除地类面积\" = " + value +
+                          " WHERE fid = " + number);
+  }
+  survey.parcels.push_back(Parcel("17", "011", "0"));
   ASSERT_EQ(Build(survey), 1);
-  EXPECT_EQ(Select("图斑编号, 土地总面积"), (Strings{"2|7"}));
-  EXPECT_TRUE(LogLineNames(log_, {"图元号 1 地类码 BM9 "})) << log_;
+  EXPECT_EQ(Select("count(*), sum(土地总面积)"), (Strings{"9|16"}));
+  EXPECT_EQ(Select("count(*)", "来源='地类图斑扣除'"), (Strings{"0"}));
+  EXPECT_EQ(errors_, 16) << log_;
+  for (std::size_t i = 0; i < texts.size() + stored.size(); ++i) {
+    const char* field = i < texts.size() ? "图斑地类面积" : "扣除地类面积";
+    EXPECT_TRUE(LogLineNames(log_, {"地类图斑", "记录 " + std::to_string(i + 1) + " ", field}))
+        << i << log_;
+  }
 }
 
 TEST_P(BaseTableTest, ParcelLayerWithoutAFieldTheFillNeeds) {
@@ -312,13 +364,16 @@ TEST_P(BaseTableTest, DescriptionColumnWhenSwitchedOn) {
   WriteStatConfig("[HD]\nMSSM=1\n");
   SurveyFeatures survey;
   survey.parcel_fields.push_back({"描述说明", OFTString});
-  survey.parcels = {Set(Parcel("1", "011", "5"), "描述说明", "说明")};
+  // The deduction row carries its parcel's description too.
+  survey.parcels = {
+      Set(Set(Set(Parcel("1", "011", "5"), "描述说明", "说明"), "扣除地类编码", "123"),
+          "扣除地类面积", "1")};
   ASSERT_EQ(Build(survey), 1);
   const auto columns = Columns(Table());
   EXPECT_EQ(Names(columns),
             Concat({{"备注", "新增建设用地类型", "描述说明"}, kStatFixedFields, ClassColumns()}));
   EXPECT_TRUE(TypedByName(columns));
-  EXPECT_EQ(Select("图斑编号, 描述说明"), (Strings{"1|说明"}));
+  EXPECT_EQ(Select("来源, 描述说明"), (Strings{"地类图斑扣除|说明", "地类图斑|说明"}));
 }
 
 TEST_P(BaseTableTest, FarmlandAndOwnershipLotTablesAreTypedByName) {

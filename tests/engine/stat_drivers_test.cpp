@@ -9,11 +9,13 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "county_plan.h"
 #include "county_writer.h"
+#include "engine/run_record.h"
 #include "engine/survey_fixture.h"
 #include "platform/gis/project.h"
 #include "support/program_dir.h"
@@ -140,15 +142,21 @@ TEST_P(StatDriversTest, NoCodeTable) {
   EXPECT_FALSE(Result().TableExists(Plain("statdata")));
 }
 
-TEST_P(StatDriversTest, BaseFillThatFailsLeavesNoBaseTable) {
-  // A completed run first, so that an old base table stands.
+TEST_P(StatDriversTest, FailedRerunKeepsTheEarlierResults) {
+  // A completed run first, so that its tables stand.
   ASSERT_EQ(RunSmallCounty(), 1);
 
   const SurveyFeatures broken = SmallCountyWithout("图斑地类面积");
   const std::string path = home_.File("broken.gpkg");
   testing::WriteSurvey(path, broken);
   EXPECT_EQ(RunHandForm(path, codes_.get()), 0);
-  EXPECT_FALSE(Result().TableExists(Plain("statdata")));
+  ExpectSmallCountyTables();
+  db::Connection result = Result();
+  const std::optional<RunRecordRow> last = LastRunRecord(result, kYear, kCounty);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->outcome, "failed");
+  EXPECT_FALSE(
+      fs::exists(db::ParseConnectionString(database().ConnectionString()).location + ".working"));
 }
 
 TEST(StatDriversConnection, ConnectionThatCannotBeOpened) {
@@ -156,16 +164,21 @@ TEST(StatDriversConnection, ConnectionThatCannotBeOpened) {
   std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::FromEntries(testing::SmallCodeEntries()));
   const std::string log = home.File("stat.log");
   WriteFileBytes(log, "");
+  const std::string survey = home.File("survey.gpkg");
+  testing::WriteSurvey(survey, testing::SmallCounty());
+  OpenSurvey layers(survey);
   const std::string missing = JetConnectionString(home.File("no/such/folder/stats.sqlite"));
-  EXPECT_EQ(
-      landStatData(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes.get(), missing, kYear, kCounty, 0, 1, log),
-      0);
+  for (const auto& [connection, mode] :
+       {std::pair{missing, 0}, std::pair{std::string("host=127.0.0.1 port=1 dbname=x "
+                                                     "connect_timeout=2"),
+                                         1}}) {
+    SCOPED_TRACE(connection);
+    EXPECT_EQ(landStatData(layers.parcel, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes.get(), connection, kYear,
+                           kCounty, static_cast<short>(mode), 1, log),
+              0);
+    EXPECT_NE(ReadFileBytes(log).find("打开统计数据库"), std::string::npos) << ReadFileBytes(log);
+  }
   EXPECT_FALSE(fs::exists(home.path() / "no"));
-  EXPECT_EQ(
-      landStatData(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes.get(),
-                   "host=127.0.0.1 port=1 dbname=x connect_timeout=2", kYear, kCounty, 1, 1, log),
-      0);
-  EXPECT_NE(ReadFileBytes(log).find("连接数据库失败"), std::string::npos) << ReadFileBytes(log);
 }
 
 // The run's log ------------------------------------------------------------
@@ -181,7 +194,9 @@ TEST_P(StatDriversTest, ExistingLogReceivesTheFailures) {
                             {"权属单位代码", testing::kGroup}});
   testing::WriteSurvey(survey_, county);
   ASSERT_EQ(RunHandForm(survey_, codes_.get(), log), 1);
-  EXPECT_EQ(ReadFileBytes(log).rfind("1 图元号 3 地类码 BM999", 0), 0u) << ReadFileBytes(log);
+  EXPECT_NE(ReadFileBytes(log).find("\n1 图层 地类图斑 记录 3 字段 地类编码 地类编码 999"),
+            std::string::npos)
+      << ReadFileBytes(log);
   EXPECT_EQ(ReadFileBytes(log).find("older run"), std::string::npos);
 
   // A run that stops early logs why.

@@ -109,6 +109,16 @@ TEST_P(AdjustableLandTest, AdjustableAreaByVillageTownshipAndCounty) {
       total * 0.0015, 0.005);
 }
 
+// A row whose total lies beyond any rounding remainder is not stepped (that
+// would never end) but logged.
+TEST_P(AdjustableLandTest, RowBalancingOfAHugeDifferenceEndsAndIsLogged) {
+  const std::string hectares = Table('Z', kHectare);
+  conn().Execute("update " + hectares + " set XZQZMJ = 1e300 where XZQDM = '330102001001'");
+  const int before = context_->m_nErrCount;
+  context_->BalanceKtzRows(hectares, 0.0001, 4);
+  EXPECT_EQ(context_->m_nErrCount, before + 1);
+}
+
 TEST_P(AdjustableLandTest, FieldServicesRefuseEmptyArgumentsAndRoundOnEveryEngine) {
   conn().Execute("create table T (A double precision, B double precision, S double precision)");
   conn().Execute("insert into T values (12345, 6789, 0)");

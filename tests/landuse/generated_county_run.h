@@ -30,15 +30,16 @@ struct GeneratedCountyRun {
     host_settings = home.File("HostSetting.xml");
   }
 
-  // The full run of `version` into the database, year 2009, with an empty
-  // log first; the run's result.
-  short Run(const std::string& version, const std::string& connection, bool server) const {
+  // The full run of `version` into the database, year 2009 unless told,
+  // with an empty log first; the run's result.
+  short Run(const std::string& version, const std::string& connection, bool server,
+            const std::string& year = "2009") const {
     WriteFileBytes(host_settings, "<HostSetting><Set version=\"" + version + "\"/></HostSetting>");
     WriteFileBytes(log, "");
     OpenSurvey survey(files.survey);
     ScopedLayer district(gis::OpenLayer(files.survey, "行政辖区"));
     return landStatData(survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0, district,
-                        codes.get(), connection, "2009", options.county_code, server ? 1 : 0, 1,
+                        codes.get(), connection, year, options.county_code, server ? 1 : 0, 1,
                         log);
   }
 

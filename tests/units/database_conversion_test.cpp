@@ -150,11 +150,14 @@ class DatabaseConversionTest : public testing::BothEngines {
     testing::WriteStatConfig(kUnits);
     county_ = std::make_unique<testing::GeneratedCountyRun>(home_, 53);
     ASSERT_EQ(county_->Run("通用农村", Connection(), IsServer()), 1);
-    // The run compacted a database file: read it through a new connection.
-    db_.Open(Connection());
   }
 
-  db::Connection& conn() { return db_; }
+  // A run or conversion puts a new database file in the old one's place:
+  // the results are read through a connection opened afterwards.
+  db::Connection& conn() {
+    db_.Open(Connection());
+    return db_;
+  }
 
   std::string Connection() { return database().ConnectionString(); }
   std::string Plain(const std::string& base) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "platform/db/number_text.h"
@@ -105,6 +106,25 @@ TEST(Distribute, DifferenceOffTheGridStopsWhereItPassesZero) {
   EXPECT_EQ(result.steps, 124);
   EXPECT_NEAR(result.remaining, 0.0055, 1e-9);
   for (double value : values) EXPECT_EQ(value, db::RoundDecimal(value, 2));
+}
+
+// A difference no rounding leaves (a huge or broken figure upstream) is left
+// whole at once: stepping it would never end, or take hours.
+TEST(Distribute, DifferenceBeyondTheStepsItMayTakeIsLeftWhole) {
+  for (double difference : {1e308, -1e308, 1e20, 1e6, HUGE_VAL, std::nan("")}) {
+    SCOPED_TRACE(difference);
+    Values values = {1, 2};
+    const Distribution result = Distribute(values, difference, kCents, kAny);
+    EXPECT_TRUE(result.stalled);
+    EXPECT_EQ(result.steps, 0);
+    EXPECT_EQ(values, (Values{1, 2}));
+  }
+  // The most steps a difference may need, and no more, are taken.
+  Values values = {1};
+  const Distribution result = Distribute(values, 1e3, kCents, kAny);
+  EXPECT_EQ(result.steps, 100000);
+  EXPECT_FALSE(result.stalled);
+  EXPECT_EQ(values[0], 1001);
 }
 
 }  // namespace

@@ -269,6 +269,12 @@ TEST_P(SummaryBalancingTest, FarmlandTables) {
   for (const auto& [block, row] : Read(by_block, "BHKBH", kFarmland)) {
     ExpectFarmlandRow(row, 3, block);
   }
+
+  // A total no rounding leaves fails at once and keeps the table as stored.
+  conn().Execute("update " + by_block + " set ZHJ = 1e300 where BHKBH = 'B001'");
+  const Table stored = Read(by_block, "BHKBH", kFarmland);
+  EXPECT_EQ(context_->BalanceJbntBhkQktj(), 0);
+  EXPECT_EQ(Read(by_block, "BHKBH", kFarmland), stored);
 }
 
 // A converted class table: a unit summed under two names keeps two rows,

@@ -47,8 +47,21 @@ void Backend::EndSavepointTransaction() {
   }
 }
 
+namespace {
+std::string NestedSavepoint(int depth) {
+  return "landstat_nested" + std::to_string(depth);
+}
+}  // namespace
+
 void Backend::BeginExplicit() {
-  if (explicit_open_) throw DbError("a transaction is open already");
+  if (explicit_open_) {
+    // A transaction inside a caller's (a job's work on a server is one
+    // transaction): a savepoint, so its rollback undoes only its own work.
+    Flush();
+    RunControl("SAVEPOINT " + NestedSavepoint(++explicit_nested_));
+    MarkSavepoint();
+    return;
+  }
   if (implicit_depth_ > 0 && InTransaction()) {
     // Inside a recordset's write transaction: a savepoint marks what the
     // caller's transaction covers, so its rollback undoes only that.
@@ -64,6 +77,11 @@ void Backend::BeginExplicit() {
 
 void Backend::CommitExplicit() {
   if (!explicit_open_) throw DbError("no transaction is open to commit");
+  if (explicit_nested_ > 0) {
+    Flush();
+    RunControl("RELEASE SAVEPOINT " + NestedSavepoint(explicit_nested_--));
+    return;
+  }
   explicit_open_ = false;
   if (explicit_savepoint_) {
     RunControl("RELEASE SAVEPOINT landstat_caller");  // committed with the recordset
@@ -75,6 +93,13 @@ void Backend::CommitExplicit() {
 
 void Backend::RollbackExplicit() {
   if (!explicit_open_) throw DbError("no transaction is open to roll back");
+  if (explicit_nested_ > 0) {
+    DiscardPending();
+    const std::string savepoint = NestedSavepoint(explicit_nested_--);
+    RunControl("ROLLBACK TO SAVEPOINT " + savepoint);
+    RunControl("RELEASE SAVEPOINT " + savepoint);
+    return;
+  }
   explicit_open_ = false;
   if (explicit_savepoint_) {
     DiscardPending();

@@ -105,6 +105,7 @@ class Backend {
   bool explicit_open_ = false;          // the caller opened a transaction
   bool explicit_savepoint_ = false;     // ... inside a recordset's, as a savepoint
   bool commit_after_explicit_ = false;  // the recordset's ended before the caller's
+  int explicit_nested_ = 0;             // transactions begun inside the caller's, as savepoints
 
  private:
   long ExecuteScript(std::string_view sql, const std::vector<Value>& params);

@@ -42,6 +42,9 @@ EntityKind KindOfGeometry(OGRwkbGeometryType type) {
       return EntityKind::kPoint;
     case wkbLineString:
     case wkbMultiLineString:
+    case wkbCircularString:
+    case wkbCompoundCurve:
+    case wkbMultiCurve:
       return EntityKind::kLine;
     case wkbPolygon:
     case wkbMultiPolygon:
@@ -102,11 +105,12 @@ bool IsNumberText(std::string_view text) {
 const char* const* ShapefileOpenOptions(const std::string& source) {
   static const char* const kGbk[] = {"ENCODING=CP936", nullptr};
   fs::path path(source);
-  if (fs::is_directory(path)) return nullptr;
+  std::error_code error;  // a path that cannot be looked at is GDAL's to refuse
+  if (fs::is_directory(path, error)) return nullptr;
   const std::string extension = path.extension().string();
   if (extension != ".shp" && extension != ".SHP" && extension != ".dbf") return nullptr;
   for (const char* cpg : {".cpg", ".CPG"}) {
-    if (fs::exists(fs::path(path).replace_extension(cpg))) return nullptr;
+    if (fs::exists(fs::path(path).replace_extension(cpg), error)) return nullptr;
   }
   // The dBASE header's language driver byte names a code page of its own.
   std::ifstream dbf(fs::path(path).replace_extension(".dbf"), std::ios::binary);
@@ -129,7 +133,12 @@ struct OpenLayerState {
   OGRLayer* layer = nullptr;
   std::string source;
   std::string name;
+  // What records of this opening name in their errors, even after it closed.
+  std::shared_ptr<const std::string> label;
   EntityKind kind = EntityKind::kTable;
+  // No kind declared and no features to tell it by: any kind the layer is
+  // asked for.
+  bool kind_open = false;
   bool writable = false;
   bool memory_table = false;
   long serial = 0;
@@ -231,6 +240,7 @@ class LayerTable {
   // kept after its layer was closed then names no layer rather than another.
   LayerHandle Add(std::unique_ptr<OpenLayerState> state) {
     state->serial = ++serials_;
+    state->label = std::make_shared<const std::string>(state->Describe());
     if (layers_.size() < 32767) {
       layers_.push_back(std::move(state));
       return static_cast<LayerHandle>(layers_.size());
@@ -276,9 +286,12 @@ OpenLayerState& StateOf(LayerHandle layer) {
 
 }  // namespace
 
+// A record keeps the serial of the opening it was read from, not a pointer
+// into it: the layer may be closed while the record lives on.
 struct Record::Feature {
   std::unique_ptr<OGRFeature> feature;
-  const OpenLayerState* state = nullptr;
+  long serial = 0;
+  std::shared_ptr<const std::string> label;
 };
 
 // Reaches into Record for the functions of this file.
@@ -294,10 +307,28 @@ class LayerAccess {
     }
     record.feature_ = std::make_unique<Record::Feature>();
     record.feature_->feature = std::move(feature);
-    record.feature_->state = state;
+    record.feature_->serial = state->serial;
+    record.feature_->label = state->label;
   }
+
+  // The feature of a read record whose layer is still open under the same
+  // opening; null for an unread record. Raises GisError naming the layer
+  // when it was closed since the record was read.
   static OGRFeature* FeatureOf(const Record& record) {
-    return record.feature_ ? record.feature_->feature.get() : nullptr;
+    if (!record.feature_) return nullptr;
+    LiveState(record);
+    return record.feature_->feature.get();
+  }
+
+  // The layer of a read record, checked as FeatureOf does.
+  static const OpenLayerState& LiveState(const Record& record) {
+    const OpenLayerState* state = LayerTable::Instance().Find(record.layer_);
+    if (!state || state->serial != record.feature_->serial) {
+      throw GisError(*record.feature_->label + ", record " + std::to_string(record.number_) +
+                     ": the layer (handle " + std::to_string(record.layer_) +
+                     ") was closed after the record was read");
+    }
+    return *state;
   }
 };
 
@@ -308,12 +339,12 @@ Record& Record::operator=(Record&&) noexcept = default;
 
 std::string Record::Text(std::string_view field) const {
   if (!feature_) return {};
-  return Text(feature_->state->FieldIndex(field));
+  return Text(LayerAccess::LiveState(*this).FieldIndex(field));
 }
 
 std::string Record::Text(int index) const {
-  if (!feature_ || index < 0) return {};
-  OGRFeature* feature = feature_->feature.get();
+  OGRFeature* feature = LayerAccess::FeatureOf(*this);
+  if (!feature || index < 0) return {};
   if (index >= feature->GetFieldCount() || !feature->IsFieldSetAndNotNull(index)) return {};
   // Numbers read the same from every source: no padding to a declared width.
   if (feature->GetFieldDefnRef(index)->GetType() == OFTReal) {
@@ -329,7 +360,7 @@ double Record::Number(std::string_view field) const {
 
 void Record::SetText(std::string_view field, std::string_view text) {
   if (!feature_) throw GisError("no record has been read to write " + std::string(field) + " into");
-  const OpenLayerState& state = *feature_->state;
+  const OpenLayerState& state = LayerAccess::LiveState(*this);
   const int index = state.FieldIndex(field);
   if (index < 0) {
     throw GisError(state.Describe() + " has no field \"" + std::string(field) + "\"");
@@ -383,18 +414,76 @@ std::optional<Point> Record::PointOnSurface() const {
   return Point{inner->toPoint()->getX(), inner->toPoint()->getY()};
 }
 
+namespace {
+
+// The names of a data source's layers, for an error about a name it lacks.
+std::string LayerNamesOf(GDALDataset& dataset) {
+  constexpr int kShown = 20;
+  const int count = dataset.GetLayerCount();
+  if (count == 0) return "it has no layers";
+  std::string names = "its layers:";
+  for (int i = 0; i < std::min(count, kShown); ++i) {
+    names += std::string(i ? ", \"" : " \"") + dataset.GetLayer(i)->GetName() + "\"";
+  }
+  return count > kShown ? names + " and " + std::to_string(count - kShown) + " more" : names;
+}
+
+// The kind of a layer whose declared geometry type is generic (GEOMETRY, as
+// ogr2ogr writes from a text file) or of no survey kind, told by its first
+// geometries: they must all be of one kind. Attributes only when no feature
+// has a geometry; nothing when the layer has no features at all.
+std::optional<EntityKind> KindOfFeatures(OGRLayer& layer, const std::string& what) {
+  constexpr int kSampled = 16;
+  std::optional<EntityKind> kind;
+  bool any_feature = false;
+  int sampled = 0;
+  layer.ResetReading();
+  for (std::unique_ptr<OGRFeature> feature{layer.GetNextFeature()}; feature && sampled < kSampled;
+       feature.reset(layer.GetNextFeature())) {
+    any_feature = true;
+    const OGRGeometry* geometry = feature->GetGeometryRef();
+    if (!geometry || geometry->IsEmpty()) continue;
+    ++sampled;
+    const EntityKind found = KindOfGeometry(geometry->getGeometryType());
+    if (found == EntityKind::kTable || (kind && found != *kind)) {
+      layer.ResetReading();
+      throw GisError(what + ": its features are of more than one kind or of none the survey" +
+                     " knows (feature " + std::to_string(feature->GetFID()) + " is a " +
+                     OGRGeometryTypeToName(geometry->getGeometryType()) +
+                     (kind ? std::string(" among ") + KindName(*kind) : std::string()) + ")");
+    }
+    kind = found;
+  }
+  layer.ResetReading();
+  if (!kind && any_feature) return EntityKind::kTable;
+  return kind;
+}
+
+// A layer's kind: as declared, or by its features when the declaration
+// names no kind. Nothing for an empty layer of no declared kind.
+std::optional<EntityKind> KindOfLayer(OGRLayer& layer, const std::string& what) {
+  const OGRwkbGeometryType declared = layer.GetGeomType();
+  const EntityKind kind = KindOfGeometry(declared);
+  if (kind != EntityKind::kTable || declared == wkbNone) return kind;
+  return KindOfFeatures(layer, what);
+}
+
+}  // namespace
+
 LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, bool writable) {
   RegisterDrivers();
   const std::string what = "layer \"" + layer_name + "\" of " + source;
-  if (!fs::exists(source)) {
-    throw GisError("cannot open " + what + ": the data source does not exist");
-  }
   CPLErrorReset();
-  const unsigned flags = GDAL_OF_VECTOR | (writable ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
+  // Verbose: GDAL then says why a source it cannot open was refused.
+  const unsigned flags =
+      GDAL_OF_VECTOR | GDAL_OF_VERBOSE_ERROR | (writable ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
   std::unique_ptr<GDALDataset> dataset(
       GDALDataset::Open(source.c_str(), flags, nullptr, ShapefileOpenOptions(source), nullptr));
   if (!dataset) {
-    throw GisError("cannot open " + what + ": " + LastGdalMessage());
+    std::error_code error;
+    const bool missing = !fs::exists(source, error);
+    throw GisError("cannot open " + what + ": " +
+                   (missing ? "the data source does not exist: " : "") + LastGdalMessage());
   }
   OGRLayer* layer = dataset->GetLayerByName(layer_name.c_str());
   if (!layer && dataset->GetLayerCount() == 1 &&
@@ -402,14 +491,17 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, 
     layer = dataset->GetLayer(0);  // a shapefile is its own one layer
   }
   if (!layer) {
-    throw GisError("the data source " + source + " has no layer \"" + layer_name + "\"");
+    throw GisError("cannot open " + what + ": the data source has no layer of that name (" +
+                   LayerNamesOf(*dataset) + ")");
   }
   auto state = std::make_unique<OpenLayerState>();
   state->source = source;
   state->name = layer_name;
   state->layer = layer;
   state->writable = writable;
-  state->kind = KindOfGeometry(layer->GetGeomType());
+  const std::optional<EntityKind> kind = KindOfLayer(*layer, what);
+  state->kind = kind.value_or(EntityKind::kTable);
+  state->kind_open = !kind;
   const std::string driver = dataset->GetDriver()->GetDescription();
   state->fid_offset = driver == "ESRI Shapefile" ? 1 : 0;
   state->dataset = std::move(dataset);
@@ -420,13 +512,21 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, 
 LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_name,
                             EntityKind kind, bool writable) {
   const LayerHandle layer = OpenLayer(source, layer_name, writable);
-  const EntityKind found = LayerKind(layer);
-  if (found != kind) {
+  try {
+    RequireKind(layer, kind);
+  } catch (const GisError&) {
     CloseLayer(layer);
-    throw GisError("layer \"" + layer_name + "\" of " + source + " holds " + KindName(found) +
-                   ", not " + KindName(kind));
+    throw;
   }
   return layer;
+}
+
+void RequireKind(LayerHandle layer, EntityKind kind) {
+  OpenLayerState& state = StateOf(layer);
+  if (state.kind_open) state.kind = kind;  // an empty layer of no declared kind
+  if (state.kind != kind) {
+    throw GisError(state.Describe() + " holds " + KindName(state.kind) + ", not " + KindName(kind));
+  }
 }
 
 void CloseLayer(LayerHandle layer) {
@@ -501,6 +601,11 @@ void WriteRecord(LayerHandle layer, const Record& record) {
   OpenLayerState& state = StateOf(layer);
   OGRFeature* feature = LayerAccess::FeatureOf(record);
   if (!feature) throw GisError(state.Describe() + ": no record to write");
+  const OpenLayerState& read_from = LayerAccess::LiveState(record);
+  if (&read_from != &state) {
+    throw GisError(state.Describe() + ": record " + std::to_string(record.Number()) +
+                   " was read from " + read_from.Describe());
+  }
   if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
   CPLErrorReset();
   if (state.layer->SetFeature(feature) != OGRERR_NONE) {
@@ -632,6 +737,46 @@ std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition)
   state.layer->SetAttributeFilter(nullptr);
   state.layer->ResetReading();
   return numbers;
+}
+
+std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
+                                                           const std::string& field) {
+  OpenLayerState& state = StateOf(layer);
+  const int index = state.FieldIndex(field);
+  const std::string driver = state.dataset && state.dataset->GetDriver()
+                                 ? state.dataset->GetDriver()->GetDescription()
+                                 : "";
+  const char* fid_column = state.layer->GetFIDColumn();
+  if (index < 0 || (driver != "GPKG" && driver != "SQLite") || !fid_column || !*fid_column ||
+      FieldTypeOf(state.layer->GetLayerDefn()->GetFieldDefn(index)->GetType()) ==
+          FieldType::kText) {
+    return {};
+  }
+  const auto quoted = [](const std::string& name) {
+    std::string text = "\"";
+    for (char c : name) text += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return text + "\"";
+  };
+  const std::string column = quoted(field);
+  // The identifier as text: GDAL takes an integer column of a result for
+  // the rows' FID rather than a field.
+  const std::string sql = "SELECT CAST(" + quoted(fid_column) + " AS TEXT), CAST(" + column +
+                          " AS TEXT) FROM " + quoted(state.layer->GetName()) + " WHERE " + column +
+                          " IS NOT NULL AND typeof(" + column + ") NOT IN ('integer', 'real')";
+  state.StopSequential();
+  CPLErrorReset();
+  OGRLayer* result = state.dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  if (!result) {
+    throw GisError(state.Describe() + ": cannot check the numbers of field \"" + field +
+                   "\": " + LastGdalMessage());
+  }
+  std::vector<std::pair<long, std::string>> values;
+  while (std::unique_ptr<OGRFeature> row{result->GetNextFeature()}) {
+    values.emplace_back(std::atol(row->GetFieldAsString(0)) + state.fid_offset,
+                        row->IsFieldSetAndNotNull(1) ? row->GetFieldAsString(1) : "");
+  }
+  state.dataset->ReleaseResultSet(result);
+  return values;
 }
 
 double RecordArea(LayerHandle layer, long number) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace landstat::gis {
@@ -42,12 +43,23 @@ struct Rect {
 // Opens a layer of any vector data source GDAL reads (a GeoPackage, a
 // shapefile, ...). Opened read-only unless `writable`; reading never
 // changes the source. A shapefile without a code-page file is read as GBK.
-// Raises GisError naming the source and the layer.
+// A source that cannot be opened or lacks the layer raises GisError naming
+// the layer, the source and the reason (GDAL's own text where it gives one).
+//
+// The layer's kind is its declared geometry type. Where that names no kind
+// (the generic GEOMETRY, a collection), the layer's first geometries decide:
+// regions, lines or points; attributes only when no feature has a geometry.
+// Geometries of more than one kind, or of none of these, raise GisError.
 LayerHandle OpenLayer(const std::string& source, const std::string& layer_name,
                       bool writable = false);
-// As OpenLayer, and the layer must hold entities of `kind`.
+// As OpenLayer, and the layer must hold entities of `kind`: one of another
+// kind raises GisError naming both kinds, the layer and the source. An empty
+// layer of no declared kind is taken as of `kind`.
 LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_name,
                             EntityKind kind, bool writable = false);
+// The same check for a layer already open (one of a project, say): raises
+// GisError as OpenLayerOfKind does, and leaves the layer open either way.
+void RequireKind(LayerHandle layer, EntityKind kind);
 void CloseLayer(LayerHandle layer);
 void CloseAllLayers();
 bool IsLayerValid(LayerHandle layer);
@@ -64,11 +76,15 @@ bool HasField(LayerHandle layer, std::string_view field);
 
 // Count of records of that kind: the highest record number + 1; 0 when the
 // layer is not valid or holds no entities of that kind. Attribute records
-// (kind 7) exist for every layer.
+// (kind 7) exist for every layer. A layer without records counts 1, so
+// RecordCount(layer, EntityKind::kTable) <= 1 tells an empty or invalid
+// layer of any kind without reading its records.
 long RecordCount(LayerHandle layer, EntityKind kind);
 
 // One record of a layer, read as text. An empty text reads as 0 where a
-// number is wanted; a field the layer lacks reads as empty text.
+// number is wanted; a field the layer lacks reads as empty text. A record
+// read from a layer that has been closed since raises GisError, naming the
+// layer and its handle, on every use but Number() and IsRead().
 class Record {
  public:
   Record();
@@ -121,6 +137,14 @@ void SaveLayer(LayerHandle layer);
 // Record numbers whose attributes meet a simple condition, in OGR's SQL
 // where-clause form ("地类编码 = '011'", "图斑面积 > 100").
 std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition);
+
+// Records whose numeric field holds, in the source itself, something that is
+// no number, with the text held (empty for an empty text). A GeoPackage
+// column keeps any text it is given, and reading it as a number gives 0 or
+// its leading digits ("abc" 0, "1,5" 1). Empty for a text field and for
+// sources that store numbers only.
+std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
+                                                           const std::string& field);
 
 // Geometry queries.
 double RecordArea(LayerHandle layer, long number);

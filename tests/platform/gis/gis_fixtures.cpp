@@ -70,4 +70,18 @@ void DeleteFixtureFeature(const std::string& path, const std::string& layer, lon
   }
 }
 
+// Runs one SQL statement on a GeoPackage through GDAL, which provides the
+// functions its triggers call.
+void RunFixtureSql(const std::string& path, const std::string& sql) {
+  GDALAllRegister();
+  std::unique_ptr<GDALDataset> dataset(
+      GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+  if (!dataset) throw std::runtime_error("cannot open " + path);
+  CPLErrorReset();
+  dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  if (CPLGetLastErrorType() >= CE_Failure) {
+    throw std::runtime_error("cannot run " + sql + ": " + CPLGetLastErrorMsg());
+  }
+}
+
 }  // namespace landstat::testing

@@ -37,6 +37,10 @@ void WriteFixtureLayer(const std::string& path, const std::string& layer, OGRwkb
 // Deletes the feature of identifier `fid` of a GeoPackage layer.
 void DeleteFixtureFeature(const std::string& path, const std::string& layer, long long fid);
 
+// Runs one SQL statement on a GeoPackage, for values GDAL would not write
+// (text in a numeric column).
+void RunFixtureSql(const std::string& path, const std::string& sql);
+
 // A layer handle closed when the test is done with it.
 class ScopedLayer {
  public:

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <set>
@@ -19,6 +20,7 @@ namespace landstat::gis {
 namespace {
 namespace fs = std::filesystem;
 using ::landstat::testing::DeleteFixtureFeature;
+using ::landstat::testing::FixtureFeature;
 using ::landstat::testing::FixtureField;
 using ::landstat::testing::GisErrorOf;
 using ::landstat::testing::Names;
@@ -527,21 +529,83 @@ TEST_F(GisLayerTest, FindsRegionsByPointAndRectangle) {
 
 // Bad input ----------------------------------------------------------------
 
+// Each message names the layer, the source and why: GDAL's own words, or
+// the layers the source does hold.
 TEST_F(GisLayerTest, MissingSourcesAndLayersAreNamed) {
-  const std::string missing = dir_.File("missing.gpkg");
-  std::string message = GisErrorOf([&] { OpenLayer(missing, "地类图斑"); });
-  EXPECT_TRUE(Names(message, missing));
-  EXPECT_TRUE(Names(message, "地类图斑"));
-
-  message = GisErrorOf([&] { OpenLayer(survey_, "线状地物"); });
-  EXPECT_TRUE(Names(message, survey_));
-  EXPECT_TRUE(Names(message, "线状地物"));
-
   const std::string not_gis = dir_.File("notes.gpkg");
   std::ofstream(not_gis) << "not a GeoPackage";
-  message = GisErrorOf([&] { OpenLayer(not_gis, "地类图斑"); });
-  EXPECT_TRUE(Names(message, not_gis));
-  EXPECT_TRUE(Names(message, "地类图斑"));
+  const struct {
+    std::string source, layer, reason;
+  } cases[] = {{dir_.File("missing.gpkg"), "地类图斑", "does not exist"},
+               {not_gis, "地类图斑", "not recognized"},
+               {survey_, "线状地物", "\"地类图斑\""}};
+  for (const auto& wanted : cases) {
+    const std::string message = GisErrorOf([&] { OpenLayer(wanted.source, wanted.layer); });
+    EXPECT_TRUE(Names(message, wanted.source));
+    EXPECT_TRUE(Names(message, wanted.layer));
+    EXPECT_TRUE(Names(message, wanted.reason));
+  }
+}
+
+TEST_F(GisLayerTest, EmptyLayersOfEveryKindCountOne) {
+  const std::string shapefile = dir_.File("empty.shp");
+  WriteFixtureLayer(shapefile, "empty", wkbPolygon, {{"NAME", OFTString, 10}}, {});
+  const struct {
+    std::string source, layer;
+    OGRwkbGeometryType type;
+    EntityKind kind;
+  } cases[] = {{survey_, "面", wkbPolygon, EntityKind::kRegion},
+               {survey_, "线", wkbLineString, EntityKind::kLine},
+               {survey_, "点", wkbPoint, EntityKind::kPoint},
+               {survey_, "表", wkbNone, EntityKind::kTable},
+               {survey_, "几何", wkbUnknown, EntityKind::kTable},
+               {shapefile, "empty", wkbPolygon, EntityKind::kRegion}};
+  for (const auto& empty : cases) {
+    SCOPED_TRACE(empty.layer);
+    if (empty.source == survey_) WriteFixtureLayer(survey_, empty.layer, empty.type, {}, {});
+    ScopedLayer layer(OpenLayer(empty.source, empty.layer));
+    EXPECT_EQ(LayerKind(layer), empty.kind);
+    EXPECT_EQ(RecordCount(layer, EntityKind::kTable), 1);
+    EXPECT_EQ(RecordCount(layer, empty.kind), 1);
+  }
+  // Nothing tells the kind of an empty layer of no declared kind: it is
+  // taken as asked.
+  ScopedLayer regions(OpenLayerOfKind(survey_, "几何", EntityKind::kRegion));
+  EXPECT_EQ(RecordCount(regions, EntityKind::kRegion), 1);
+}
+
+// Layers declared as the generic GEOMETRY take the kind of their features.
+TEST_F(GisLayerTest, GenericLayersTakeTheKindOfTheirGeometries) {
+  const struct {
+    const char* layer;
+    std::vector<std::string> wkts;  // empty: a feature without geometry
+    EntityKind kind;
+  } cases[] = {
+      {"面", {"", Square(0, 0, 2), "MULTIPOLYGON (((5 5,6 5,6 6,5 5)))"}, EntityKind::kRegion},
+      {"线", {"LINESTRING (0 0,3 4)", "MULTILINESTRING ((0 0,1 0))"}, EntityKind::kLine},
+      {"点", {"POINT (1 1)", "", "MULTIPOINT ((2 2))"}, EntityKind::kPoint},
+      {"表", {"", ""}, EntityKind::kTable}};
+  for (const auto& generic : cases) {
+    SCOPED_TRACE(generic.layer);
+    std::vector<FixtureFeature> features;
+    for (const std::string& wkt : generic.wkts) features.push_back({wkt, {{"名称", wkt}}});
+    WriteFixtureLayer(survey_, generic.layer, wkbUnknown, {{"名称", OFTString}}, features);
+    ScopedLayer layer(OpenLayerOfKind(survey_, generic.layer, generic.kind));
+    EXPECT_EQ(RecordCount(layer, generic.kind), static_cast<long>(features.size()) + 1);
+    EXPECT_EQ(FieldText(layer, 2, "名称"), generic.wkts[1]);
+    const EntityKind other =
+        generic.kind == EntityKind::kPoint ? EntityKind::kRegion : EntityKind::kPoint;
+    const std::string message = GisErrorOf([&] { OpenLayerOfKind(survey_, generic.layer, other); });
+    EXPECT_TRUE(Names(message, generic.layer));
+    EXPECT_TRUE(Names(message, survey_));
+  }
+  ScopedLayer regions(OpenLayer(survey_, "面"));
+  EXPECT_DOUBLE_EQ(RecordArea(regions, 2), 4.0);
+
+  WriteFixtureLayer(survey_, "混合", wkbUnknown, {}, {{Square(0, 0, 1), {}}, {"POINT (1 1)", {}}});
+  const std::string message = GisErrorOf([&] { OpenLayer(survey_, "混合"); });
+  EXPECT_TRUE(Names(message, "混合"));
+  EXPECT_TRUE(Names(message, survey_));
 }
 
 TEST_F(GisLayerTest, LayerOfTheWrongKindIsRefusedByName) {
@@ -551,6 +615,9 @@ TEST_F(GisLayerTest, LayerOfTheWrongKindIsRefusedByName) {
   EXPECT_TRUE(Names(message, "regions"));
   EXPECT_TRUE(Names(message, "lines"));
   ScopedLayer layer(OpenLayerOfKind(survey_, "地类图斑", EntityKind::kRegion));
+  EXPECT_TRUE(Names(GisErrorOf([&] { RequireKind(layer, EntityKind::kPoint); }), survey_));
+  EXPECT_TRUE(IsLayerValid(layer));
+  RequireKind(layer, EntityKind::kRegion);
   EXPECT_EQ(LayerName(layer), "地类图斑");
   EXPECT_EQ(DataSourceKind(layer), kRowByRowSource);
 }
@@ -571,6 +638,33 @@ TEST_F(GisLayerTest, InvalidHandlesReadNothing) {
     EXPECT_THROW(SelectRecords(handle, "地类编码 = '011'"), GisError);
   }
   CloseLayer(closed);  // closing twice is harmless
+}
+
+// A record outliving its layer refuses every use that would reach the
+// layer, naming it and its handle.
+TEST_F(GisLayerTest, RecordOfAClosedLayerIsRefused) {
+  const LayerHandle closed = OpenLayer(survey_, "地类图斑", true);
+  Record record;
+  ASSERT_TRUE(ReadRecord(closed, EntityKind::kRegion, 1, record));
+  CloseLayer(closed);
+  ScopedLayer reopened(OpenLayer(survey_, "地类图斑", true));
+  const std::function<void()> uses[] = {[&] { record.Text("地类编码"); },
+                                        [&] { record.Text(0); },
+                                        [&] { record.Number("图斑面积"); },
+                                        [&] { record.SetText("地类编码", "012"); },
+                                        [&] { record.Area(); },
+                                        [&] { record.PointOnSurface(); },
+                                        [&] { WriteRecord(reopened, record); }};
+  for (const auto& use : uses) {
+    const std::string message = GisErrorOf(use);
+    EXPECT_TRUE(Names(message, "地类图斑"));
+    EXPECT_TRUE(Names(message, "handle " + std::to_string(closed)));
+  }
+  EXPECT_EQ(record.Number(), 1);
+  // Nor is a record written into a layer other than its own.
+  ASSERT_TRUE(ReadRecord(reopened, EntityKind::kRegion, 1, record));
+  ScopedLayer other(OpenLayer(survey_, "地类图斑", true));
+  EXPECT_THROW(WriteRecord(other, record), GisError);
 }
 
 TEST_F(GisLayerTest, RegionWithoutGeometryCannotBeMeasured) {

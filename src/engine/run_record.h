@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/db/connection.h"
+
+namespace landstat {
+
+// The record a statistics database keeps of the jobs run on it: one row per
+// run or conversion, written when the job starts and completed when it ends.
+// A row without an end is a job that did not finish (killed, or the machine
+// stopped), so readers of its year know that its tables cannot be trusted.
+// The table "StatRuns" is shared by every year and county of a database.
+
+// How a job ended.
+enum class RunOutcome {
+  kCompleted,              // every table built, nothing logged
+  kCompletedWithFailures,  // completed, with failures written to the log
+  kFailed,                 // ended early; the earlier results were kept
+};
+const char* RunOutcomeText(RunOutcome outcome);
+
+struct RunRecordRow {
+  long id = 0;
+  std::string year, county, kind, started, finished, outcome;
+  long failures = 0;
+  bool Finished() const { return !finished.empty(); }
+  bool Succeeded() const { return Finished() && outcome != RunOutcomeText(RunOutcome::kFailed); }
+};
+
+// Writes the start of a job (kind "run" or "convert") and returns its id;
+// raises DbError when the record cannot be written.
+long BeginRunRecord(db::Connection& connection, const std::string& year, const std::string& county,
+                    const std::string& kind);
+
+// Writes the end of a job; raises DbError when the record cannot be written.
+void FinishRunRecord(db::Connection& connection, long id, RunOutcome outcome, long failures);
+
+// The newest job of a year and county (any year and county when both are
+// empty), if any was recorded.
+std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std::string& year = "",
+                                          const std::string& county = "");
+
+// The newest job that completed, of any year and county: what a database
+// file holds.
+std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection);
+
+}  // namespace landstat

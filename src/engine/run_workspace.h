@@ -1,0 +1,72 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/run_record.h"
+#include "platform/db/connection.h"
+
+namespace landstat {
+
+// Where a job (a statistics run or a unit conversion) does its work, so that
+// a job that fails leaves the database as it was and one that completes
+// replaces the earlier results as a whole:
+// - an embedded database is worked on in a copy beside the file ("FILE.working"),
+//   which takes the file's place by one rename when the job completes; the
+//   file itself is locked for other jobs meanwhile;
+// - on a server the job's statements form one transaction, committed when
+//   the job completes.
+// Either way the start of the job is recorded in the database first, so a
+// job that never ends (killed, power lost) stays visible as unfinished.
+class RunWorkspace {
+ public:
+  struct Checks {
+    // The embedded file may hold another year's or county's statistics,
+    // which this job then replaces.
+    bool replace_other = false;
+    // Refuse to work on a year whose last job did not finish (readers of a
+    // year's tables, such as the conversion).
+    bool refuse_unfinished = false;
+  };
+
+  RunWorkspace(std::string connection, bool server, std::string year, std::string county,
+               std::string kind);
+  ~RunWorkspace();
+  RunWorkspace(const RunWorkspace&) = delete;
+  RunWorkspace& operator=(const RunWorkspace&) = delete;
+
+  // Takes the database for this job: checks what it holds, records the
+  // start and prepares the working copy. False, with `error` saying why,
+  // when the job must not run (nothing was changed then). `notices` gets
+  // what the operator should know but that does not stop the job.
+  bool Open(const Checks& checks, std::string& error, std::vector<std::string>& notices);
+
+  // What the job opens: the working copy, or the server.
+  const std::string& WorkConnection() const { return work_connection_; }
+
+  // On a server, begins the job's transaction on the connection it opened.
+  void Enter(db::Connection& work);
+
+  // Makes the work the database's, with the record of its end. The job's
+  // connection is closed. False, with `error`, when that failed: the
+  // database then keeps its earlier results and the job is recorded as
+  // failed.
+  bool Publish(db::Connection& work, RunOutcome outcome, long failures, std::string& error);
+
+  // Throws the work away and records the job as failed. The job's
+  // connection is closed.
+  void Abandon(db::Connection& work, long failures);
+
+ private:
+  void RecordFailure(long failures);
+  void Unlock();
+
+  std::string connection_, year_, county_, kind_;
+  bool server_ = false;
+  std::string file_, working_file_, work_connection_;
+  int lock_fd_ = -1;
+  long record_id_ = 0;
+  bool open_ = false;
+};
+
+}  // namespace landstat

@@ -1,0 +1,204 @@
+// How runs and conversions treat what a database holds: reruns and other
+// years beside a finished run, a run killed midway, units no longer wanted.
+
+#include "engine/run_workspace.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "engine/table_names.h"
+#include "landuse/generated_county_run.h"
+#include "platform/host/paths.h"
+#include "support/test_databases.h"
+#include "units/database_conversion.h"
+
+extern char** environ;
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Numbers;
+using testing::ReadFileBytes;
+
+class RunWorkspaceTest : public testing::BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    // The installation's scripts, whose ownership tables are views on a
+    // server: a rerun must drop them with the tables under them.
+    const fs::path config = host::ConfigDir();
+    for (const char* folder : {"SQL", "Access"}) {
+      fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / folder, config / folder,
+               fs::copy_options::recursive);
+    }
+    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, 29);
+  }
+
+  short Run(const std::string& year = "2009") {
+    return county_->Run("通用农村", database().ConnectionString(), IsServer(), year);
+  }
+  std::string Table(const std::string& year, short unit, const std::string& base) {
+    return TableNames(Mode(), year, County()).Summary('Z', unit, base);
+  }
+  const std::string& County() const { return county_->options.county_code; }
+  // The county's total in a table, read through a new connection (a run
+  // puts a new file in the old one's place).
+  double CountyTotal(const std::string& table, const std::string& column = "XZQZMJ") {
+    db::Connection result(database().ConnectionString());
+    return Numbers(result,
+                   "select " + column + " from " + table + " where XZQDM='" + County() + "'")
+        .at(0);
+  }
+  // The log's lines that are failures, not notices.
+  std::string Failures() const {
+    std::istringstream lines(ReadFileBytes(county_->log));
+    std::string failures;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("注意 ", 0) != 0) failures += line + "\n";
+    }
+    return failures;
+  }
+  std::optional<RunRecordRow> LastRun(const std::string& year = "2009") {
+    db::Connection result(database().ConnectionString());
+    return LastRunRecord(result, year, County());
+  }
+  std::string WorkingCopy() {
+    return db::ParseConnectionString(database().ConnectionString()).location + ".working";
+  }
+
+  testing::ScopedProgramDir home_;
+  std::unique_ptr<testing::GeneratedCountyRun> county_;
+};
+
+TEST_P(RunWorkspaceTest, RerunsAndOtherYearsLeaveFinishedRunsWhole) {
+  ASSERT_EQ(Run(), 1) << ReadFileBytes(county_->log);
+  // The ownership table is a view on a server.
+  const std::string table = Table("2009", kHectare, "NCTDLY_QSSJFL");
+  const double total = CountyTotal(table, "BM01HJ");
+  ASSERT_GT(total, 0);
+
+  ASSERT_EQ(Run(), 1) << ReadFileBytes(county_->log);
+  EXPECT_EQ(CountyTotal(table, "BM01HJ"), total);
+  EXPECT_EQ(Failures(), "");
+
+  // Another year: beside the first on a server; refused by a file that
+  // holds the first, unless asked to replace it.
+  const short other_year = Run("2010");
+  EXPECT_EQ(other_year, IsServer() ? 1 : 0) << ReadFileBytes(county_->log);
+  EXPECT_EQ(CountyTotal(table, "BM01HJ"), total);
+  ASSERT_TRUE(LastRun("2009"));
+  EXPECT_EQ(LastRun("2009")->outcome, "completed");
+  if (IsServer()) {
+    EXPECT_EQ(CountyTotal(Table("2010", kHectare, "NCTDLY_QSSJFL"), "BM01HJ"), total);
+    return;
+  }
+  EXPECT_NE(ReadFileBytes(county_->log).find("holds the statistics of year 2009"),
+            std::string::npos);
+  StatisticsRequest request;
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+  request.project = project.get();
+  request.codes = county_->codes.get();
+  request.connection = database().ConnectionString();
+  request.year = "2010";
+  request.county = County();
+  request.replace_other = true;
+  EXPECT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted);
+  EXPECT_EQ(LastRun("2010")->outcome, "completed");
+}
+
+TEST_P(RunWorkspaceTest, UnfinishedJobIsVisibleAndBlocksTheConversion) {
+  ASSERT_EQ(Run(), 1);
+  const double total = CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL"));
+  {
+    // What a job killed midway leaves: its start recorded, no end.
+    db::Connection database(this->database().ConnectionString());
+    BeginRunRecord(database, "2009", County(), "run");
+  }
+  if (!IsServer()) testing::WriteFileBytes(WorkingCopy(), "half a copy");
+  const RunReport refused = ConvertStatistics(county_->codes.get(), database().ConnectionString(),
+                                              Mode(), "2009", County(), kMu, -1, 1, county_->log);
+  EXPECT_EQ(refused.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(refused.messages.empty());
+  EXPECT_NE(refused.messages[0].find("did not finish"), std::string::npos) << refused.messages[0];
+  EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
+
+  // The next run says so, and completes.
+  ASSERT_EQ(Run(), 1);
+  EXPECT_NE(ReadFileBytes(county_->log).find("did not finish"), std::string::npos);
+  EXPECT_FALSE(fs::exists(WorkingCopy()));
+  EXPECT_EQ(LastRun()->outcome, "completed");
+}
+
+TEST_P(RunWorkspaceTest, TablesOfUnitsNoLongerWantedAreDropped) {
+  ASSERT_EQ(Run(), 1);
+  const std::string hectares = Table("2009", kHectare, "NCTDLY_EJFL");
+  testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\nUnit2=亩\n[PointLen]\nLen1=2\nLen2=2\n");
+  ASSERT_EQ(Run(), 1);
+  db::Connection result(database().ConnectionString());
+  EXPECT_FALSE(result.TableExists(hectares));
+  EXPECT_FALSE(
+      result.TableExists(TableNames(Mode(), "2009", County()).UnitCopy(kHectare, "statdata")));
+  EXPECT_TRUE(result.TableExists(Table("2009", kMu, "NCTDLY_EJFL")));
+  EXPECT_EQ(
+      Numbers(result, "select count(*) from " + TableNames(Mode(), "2009", County()).AreaUnit() +
+                          " where AREAUNIT='公顷'"),
+      std::vector<double>{0});
+  EXPECT_NE(ReadFileBytes(county_->log).find("注意 面积单位 公顷 不再统计"), std::string::npos)
+      << ReadFileBytes(county_->log);
+}
+
+// A real kill: the command-line host killed while it works on its copy.
+TEST_P(RunWorkspaceTest, KilledRunLeavesTheDatabaseAsItWasAndIsReported) {
+  ASSERT_EQ(Run(), 1);
+  const double total = CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL"));
+  const std::string target = IsServer() ? "--server" : "--db";
+  const std::string where = IsServer()
+                                ? database().ConnectionString()
+                                : db::ParseConnectionString(database().ConnectionString()).location;
+  const auto spawn = [&] {
+    std::vector<std::string> words = {
+        LANDSTAT_CLI, "run",  "--project", county_->files.project, target,   where,
+        "--year",     "2009", "--home",    home_.path().string(),  "--quiet"};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, LANDSTAT_CLI, nullptr, nullptr, argv.data(), environ), 0);
+    return pid;
+  };
+  const pid_t pid = spawn();
+  // Killed once its start is recorded and the work is under way.
+  for (int wait = 0; wait < 3000; ++wait) {
+    const auto last = LastRun();
+    if (last && !last->Finished()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+
+  EXPECT_FALSE(LastRun()->Finished());
+  EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
+  EXPECT_EQ(ConvertStatistics(county_->codes.get(), database().ConnectionString(), Mode(), "2009",
+                              County(), kMu, -1, 1, county_->log)
+                .outcome,
+            RunOutcome::kFailed);
+  ASSERT_EQ(Run(), 1);
+  EXPECT_NE(ReadFileBytes(county_->log).find("did not finish"), std::string::npos);
+}
+
+LANDSTAT_BOTH_ENGINES(RunWorkspaceTest);
+
+}  // namespace
+}  // namespace landstat
