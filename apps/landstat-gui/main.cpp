@@ -3,25 +3,34 @@
 //   landstat-gui [--home DIR] [PROJECT.xml [DATABASE.sqlite]]
 
 #include <QApplication>
+#include <exception>
+#include <iostream>
 #include <string>
 
 #include "main_window.h"
 #include "platform/host/paths.h"
 
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  landstat::gui::MainWindow window;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument == "--home" && i + 1 < argc) {
-      landstat::host::SetProgramDir(argv[++i]);
-    } else if (argument.size() > 4 && argument.substr(argument.size() - 4) == ".xml") {
-      window.OpenProject(argument);
-    } else {
-      window.SetDatabase(argument);
+  try {
+    QApplication application(argc, argv);
+    landstat::gui::MainWindow window;
+    for (int i = 1; i < argc; ++i) {
+      const std::string argument = argv[i];
+      if (argument == "--home" && i + 1 < argc) {
+        landstat::host::SetProgramDir(argv[++i]);
+      } else if (argument.size() > 4 && argument.substr(argument.size() - 4) == ".xml") {
+        window.OpenProject(argument);
+      } else {
+        window.SetDatabase(argument);
+      }
     }
+    window.resize(800, 200);
+    window.show();
+    return application.exec();
+  } catch (const std::exception& error) {
+    std::cerr << "landstat-gui: " << error.what() << "\n";
+  } catch (...) {
+    std::cerr << "landstat-gui: stopped by a failure of unknown kind\n";
   }
-  window.resize(800, 200);
-  window.show();
-  return application.exec();
+  return 1;
 }

@@ -5,9 +5,9 @@
 #include <QStatusBar>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "engine/county_code_dialog.h"
-#include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/host/notifier.h"
 #include "platform/qt/modal_dialog.h"
@@ -15,6 +15,21 @@
 
 namespace landstat::gui {
 namespace fs = std::filesystem;
+namespace {
+
+// Runs a menu command. Qt's event loop cannot carry an exception, so
+// whatever the command throws is shown here instead.
+void Guarded(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& error) {
+    host::AfxMessageBox(error.what());
+  } catch (...) {
+    host::AfxMessageBox("操作因未知错误而中止");
+  }
+}
+
+}  // namespace
 
 // A host without an application object of its own gets one first.
 MainWindow::MainWindow()
@@ -22,16 +37,18 @@ MainWindow::MainWindow()
   setWindowTitle(QString::fromUtf8("土地利用现状统计"));
   QMenu* file = menuBar()->addMenu(QString::fromUtf8("文件"));
   connect(file->addAction(QString::fromUtf8("打开项目...")), &QAction::triggered, this,
-          [this] { ChooseProject(); });
+          [this] { Guarded([this] { ChooseProject(); }); });
   connect(file->addAction(QString::fromUtf8("选择统计数据库...")), &QAction::triggered, this,
-          [this] { ChooseDatabase(); });
+          [this] { Guarded([this] { ChooseDatabase(); }); });
   file->addSeparator();
   connect(file->addAction(QString::fromUtf8("退出")), &QAction::triggered, this, &QWidget::close);
   QMenu* statistics = menuBar()->addMenu(QString::fromUtf8("统计"));
   convert_action_ = statistics->addAction(QString::fromUtf8("面积单位转换..."));
   county_action_ = statistics->addAction(QString::fromUtf8("设置县级代码..."));
-  connect(convert_action_, &QAction::triggered, this, [this] { ConvertUnits(); });
-  connect(county_action_, &QAction::triggered, this, [this] { SetCountyCode(); });
+  connect(convert_action_, &QAction::triggered, this,
+          [this] { Guarded([this] { ConvertUnits(); }); });
+  connect(county_action_, &QAction::triggered, this,
+          [this] { Guarded([this] { SetCountyCode(); }); });
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
   previous_progress_ = host::SetProgress(&progress_);
@@ -52,22 +69,26 @@ bool MainWindow::OpenProject(const std::string& path) {
     }
     codes_.reset(gis::RuralCode::Load(code_file));
     project_ = std::move(project);
-  } catch (const gis::GisError& error) {
+    if (project_->GetCountyCode().empty()) AskCountyCode();
+    database_ = NewestDatabase(project_->GetFolder());
+  } catch (const std::exception& error) {
     host::AfxMessageBox(error.what());
     return false;
   }
-  if (project_->GetCountyCode().empty()) AskCountyCode();
-  // The newest statistics database beside the project.
-  database_.clear();
-  fs::file_time_type newest = fs::file_time_type::min();
-  for (const fs::directory_entry& entry : fs::directory_iterator(project_->GetFolder())) {
-    if (entry.path().extension() == ".sqlite" && entry.last_write_time() >= newest) {
-      newest = entry.last_write_time();
-      database_ = entry.path().string();
-    }
-  }
   ShowState();
   return true;
+}
+
+std::string MainWindow::NewestDatabase(const std::string& folder) {
+  std::string newest_path;
+  fs::file_time_type newest = fs::file_time_type::min();
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".sqlite" && entry.last_write_time() >= newest) {
+      newest = entry.last_write_time();
+      newest_path = entry.path().string();
+    }
+  }
+  return newest_path;
 }
 
 void MainWindow::SetDatabase(const std::string& path) {
@@ -126,8 +147,9 @@ void MainWindow::ConvertUnits() {
     host::AfxMessageBox("转换时记录了 " + std::to_string(lines) + " 条信息, 见 " + log);
 }
 
+// The file's plain path: a path holding ';' survives it.
 std::string MainWindow::Connection() const {
-  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + database_;
+  return database_;
 }
 
 std::string MainWindow::LogPath() const {

@@ -39,6 +39,8 @@ class MainWindow : public QMainWindow {
   bool AskCountyCode();
   void ShowState();
   std::string Connection() const;
+  // The newest statistics database (.sqlite file) in a folder, or "".
+  static std::string NewestDatabase(const std::string& folder);
   std::string LogPath() const;
 
   std::unique_ptr<gis::CGisXmlPrj> project_;

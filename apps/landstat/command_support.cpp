@@ -3,7 +3,10 @@
 
 #include "command_support.h"
 
-#include <chrono>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -13,15 +16,14 @@
 #include "engine/database_helpers.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
-#include "platform/gis/gis_error.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/paths.h"
 
 namespace landstat::cli {
 namespace fs = std::filesystem;
 
-bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
-  static const char* const kFlags[] = {"help", "quiet", "no-group-level", "yes", "replace"};
+bool ParseOptions(int argc, char** argv, const OptionSpecs& specs, Options& options,
+                  std::string& error) {
   for (int i = 0; i < argc; ++i) {
     std::string name = argv[i];
     if (name.rfind("--", 0) != 0) {
@@ -29,9 +31,13 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       return false;
     }
     name.erase(0, 2);
-    bool flag = false;
-    for (const char* known : kFlags) flag = flag || name == known;
-    if (flag) {
+    const auto spec = std::find_if(specs.begin(), specs.end(),
+                                   [&](const OptionSpec& known) { return name == known.name; });
+    if (name != "help" && spec == specs.end()) {
+      error = "unknown option --" + name;
+      return false;
+    }
+    if (name == "help" || spec->flag) {
       options.Set(name, "1");
       continue;
     }
@@ -42,6 +48,15 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     options.Set(name, argv[++i]);
   }
   return true;
+}
+
+OptionSpecs WorkplaceOptions(const OptionSpecs& own) {
+  OptionSpecs specs = {{"project", false}, {"db", false},     {"server", false},
+                       {"year", false},    {"county", false}, {"codes", false},
+                       {"home", false},    {"log", false},    {"no-group-level", true},
+                       {"quiet", true},    {"yes", true}};
+  specs.insert(specs.end(), own.begin(), own.end());
+  return specs;
 }
 
 std::string ThisYear() {
@@ -108,7 +123,13 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
 }
 
 HostOutput::HostOutput(const Options& options) : notifier_(options.Has("yes")), scoped_(notifier_) {
-  host::SetProgress(options.Has("quiet") ? static_cast<host::Progress*>(&silent_) : &bar_);
+  host::Progress* progress = &lines_;
+  if (options.Has("quiet")) {
+    progress = &silent_;
+  } else if (::isatty(::fileno(stderr))) {
+    progress = &bar_;
+  }
+  host::SetProgress(progress);
 }
 
 HostOutput::~HostOutput() {
@@ -137,7 +158,8 @@ void PrintSummary(const std::string& outcome, const RunReport& report,
   try {
     db::Connection database(connection);
     const std::vector<std::string> tables = database.ListTables();
-    std::cout << "  database  " << connection << "\n  tables    " << tables.size() << ":";
+    std::cout << (database.Kind() == db::DbKind::kServer ? "  server    " : "  database  ")
+              << database.Location() << "\n  tables    " << tables.size() << ":";
     for (std::size_t i = 0; i < tables.size() && i < 12; ++i) std::cout << " " << tables[i];
     if (tables.size() > 12) std::cout << " ...";
     std::cout << "\n";
@@ -167,24 +189,35 @@ int ExitCodeOf(const RunReport& report) {
 int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
                    const std::function<RunReport(Workplace&)>& work, const std::string& done,
                    const std::string& failed) {
-  try {
+  return GuardCommand(command, [&] {
     Workplace place;
     std::string error;
     if (!ResolveWorkplace(options, create_database, place, error)) {
       std::cerr << "landstat " << command << ": " << error << "\n";
       return 2;
     }
+    // The engine gets the file's plain path: a path holding ';' survives it.
+    if (!place.server) place.connection = place.database;
     HostOutput output(options);
     const RunReport report = work(place);
     PrintSummary(report.Completed() ? done : failed, report, place.connection, place.log_path);
     return ExitCodeOf(report);
-  } catch (const gis::GisError& error) {
-    std::cerr << "landstat " << command << ": " << error.what() << "\n";
-    return 1;
-  } catch (const db::DbError& error) {
-    std::cerr << "landstat " << command << ": " << error.what() << "\n";
-    return 1;
+  });
+}
+
+int GuardCommand(const std::string& command, const std::function<int()>& body) {
+  const std::string prefix = "landstat" + (command.empty() ? "" : " " + command) + ": ";
+  try {
+    return body();
+  } catch (const fs::filesystem_error& error) {
+    std::cerr << prefix << "cannot use " << error.path1().string() << ": " << error.code().message()
+              << "\n";
+  } catch (const std::exception& error) {
+    std::cerr << prefix << error.what() << "\n";
+  } catch (...) {
+    std::cerr << prefix << "stopped by a failure of unknown kind\n";
   }
+  return 1;
 }
 
 }  // namespace landstat::cli

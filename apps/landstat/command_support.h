@@ -34,8 +34,9 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
 
 std::string ThisYear();
 
-// The progress bar (or none with --quiet) and the messages on stderr for
-// the lifetime of a command.
+// The progress on stderr for the lifetime of a command: a bar on a
+// terminal, one plain line per stage otherwise, nothing with --quiet; and
+// the messages on stderr.
 class HostOutput {
  public:
   explicit HostOutput(const Options& options);
@@ -43,15 +44,23 @@ class HostOutput {
 
  private:
   host::TerminalProgress bar_;
+  host::StageLines lines_;
   host::SilentProgress silent_;
   host::StderrNotifier notifier_;
   host::ScopedNotifier scoped_;
 };
 
+// The options every command that works on a county takes, and `own`.
+OptionSpecs WorkplaceOptions(const OptionSpecs& own = {});
+
+// Runs `body` and gives its exit code; any exception it lets out is
+// reported on stderr under the command's name and gives 1.
+int GuardCommand(const std::string& command, const std::function<int()>& body);
+
 // The frame of a command: resolves the workplace, runs `work` with the
 // progress and messages, prints the summary with `done` or `failed`.
-// Exits as ExitCodeOf the job's report, 1 when a file could not be read, 2
-// on wrong options.
+// Exits as ExitCodeOf the job's report, 1 when anything was thrown, 2 on
+// wrong options.
 int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
                    const std::function<RunReport(Workplace&)>& work, const std::string& done,
                    const std::string& failed);
@@ -60,8 +69,9 @@ int RunOnWorkplace(const Options& options, const std::string& command, bool crea
 // logged failures, 1 when it failed.
 int ExitCodeOf(const RunReport& report);
 
-// The end of a command: the outcome with its time, the database's tables
-// and the lines the log holds.
+// The end of a command: the outcome with its time, the database file or the
+// server's host, port and database (never the connection string, which may
+// hold a password), its tables and the lines the log holds.
 void PrintSummary(const std::string& outcome, const RunReport& report,
                   const std::string& connection, const std::string& log_path);
 

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace landstat::cli {
 
@@ -19,18 +20,32 @@ class Options {
   std::map<std::string, std::string> values_;
 };
 
-// Flags take no value; every other option takes the next argument.
-bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
+// An option a command takes: a flag stands alone, any other option takes
+// the next argument as its value.
+struct OptionSpec {
+  const char* name;  // without the leading "--"
+  bool flag;
+};
+using OptionSpecs = std::vector<OptionSpec>;
+
+// Reads "--name value" and "--flag" arguments. An option the command does
+// not declare, a second argument that is no option or a value missing is
+// refused: `error` names it. "--help" is always taken.
+bool ParseOptions(int argc, char** argv, const OptionSpecs& specs, Options& options,
+                  std::string& error);
 
 struct Command {
   const char* summary;
   int (*run)(const Options&);
   const char* help;
+  const OptionSpecs* options;
 };
 
 int Run(const Options& options);
 extern const char* const RunHelp;
+extern const OptionSpecs RunOptions;
 int Convert(const Options& options);
 extern const char* const ConvertHelp;
+extern const OptionSpecs ConvertOptions;
 
 }  // namespace landstat::cli

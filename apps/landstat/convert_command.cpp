@@ -31,7 +31,8 @@ const char* const ConvertHelp =
     "  --home DIR       the configuration root\n"
     "  --log FILE       the log (default: YEAR + COUNTY + StatLog.txt beside the database)\n"
     "  --no-group-level leave out the 19-character unit level (default: as the run did)\n"
-    "  --quiet          no progress bar\n"
+    "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
+    "                   line per stage)\n"
     "\n"
     "A year whose last run or conversion did not finish is refused. The conversion works on\n"
     "a copy of the SQLite database (one transaction on a server): a failed one changes\n"
@@ -50,6 +51,8 @@ short UnitOfOption(const std::string& text) {
 }
 
 }  // namespace
+
+const OptionSpecs ConvertOptions = WorkplaceOptions({{"to", false}, {"decimals", false}});
 
 int Convert(const Options& options) {
   const short target = UnitOfOption(options.Get("to"));

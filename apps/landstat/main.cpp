@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "command_support.h"
 #include "commands.h"
 
 namespace {
@@ -14,10 +15,10 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
   static const std::map<std::string, landstat::cli::Command> commands = {
       {"run",
        {"runs the statistics of a county's survey into a database", landstat::cli::Run,
-        landstat::cli::RunHelp}},
+        landstat::cli::RunHelp, &landstat::cli::RunOptions}},
       {"convert",
        {"converts a county's stored statistics to another area unit", landstat::cli::Convert,
-        landstat::cli::ConvertHelp}},
+        landstat::cli::ConvertHelp, &landstat::cli::ConvertOptions}},
   };
   return commands;
 }
@@ -27,15 +28,18 @@ void Usage(std::ostream& out) {
   for (const auto& [name, command] : Commands()) {
     out << "  " << name << std::string(10 - name.size(), ' ') << command.summary << "\n";
   }
-  out << "\n'landstat COMMAND --help' describes a command's options.\n";
+  out << "\n'landstat COMMAND --help' describes a command's options; 'landstat --version'\n"
+         "prints the version.\n";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     Usage(argc < 2 ? std::cerr : std::cout);
     return argc < 2 ? 2 : 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "landstat " << LANDSTAT_VERSION << "\n";
+    return 0;
   }
   auto found = Commands().find(argv[1]);
   if (found == Commands().end()) {
@@ -45,8 +49,9 @@ int main(int argc, char** argv) {
   }
   landstat::cli::Options options;
   std::string error;
-  if (!landstat::cli::ParseOptions(argc - 2, argv + 2, options, error)) {
-    std::cerr << "landstat " << argv[1] << ": " << error << "\n";
+  if (!landstat::cli::ParseOptions(argc - 2, argv + 2, *found->second.options, options, error)) {
+    std::cerr << "landstat " << argv[1] << ": " << error << " (see landstat " << argv[1]
+              << " --help)\n";
     return 2;
   }
   if (options.Has("help")) {
@@ -54,4 +59,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   return found->second.run(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return landstat::cli::GuardCommand("", [&] { return Main(argc, argv); });
 }

@@ -27,7 +27,8 @@ const char* const RunHelp =
     "  --no-group-level leave out the 19-character unit level\n"
     "  --replace        the SQLite database may hold another year's or county's\n"
     "                   statistics: replace them (refused otherwise)\n"
-    "  --quiet          no progress bar\n"
+    "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
+    "                   line per stage)\n"
     "\n"
     "The run works on a copy of the SQLite database (one transaction on a server) and\n"
     "replaces the earlier results only when it completes: a failed run keeps them.\n"
@@ -35,6 +36,8 @@ const char* const RunHelp =
     "Exits 0 when the run completed with no failure logged, 3 when it completed with\n"
     "failures logged (the summary and the log name them), 1 when it failed, 2 on wrong\n"
     "options.\n";
+
+const OptionSpecs RunOptions = WorkplaceOptions({{"replace", true}});
 
 int Run(const Options& options) {
   if (!options.Has("project")) {

@@ -53,18 +53,14 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-TEST(LandstatCli, WrongUsage) {
-  const Outcome none = RunCli({});
-  EXPECT_EQ(none.exit_code, 2);
-  EXPECT_TRUE(Contains(none.err, "usage: landstat")) << none.err;
-
-  const Outcome unknown = RunCli({"tally"});
-  EXPECT_EQ(unknown.exit_code, 2);
-  EXPECT_TRUE(Contains(unknown.err, "tally")) << unknown.err;
-
-  const Outcome no_project = RunCli({"run", "--year", "2009"});
-  EXPECT_EQ(no_project.exit_code, 2);
-  EXPECT_TRUE(Contains(no_project.err, "--project")) << no_project.err;
+// What the command says to arguments it cannot work with, before any
+// database is touched.
+// The code file of the small county.
+void WriteCodeFile(const std::string& path) {
+  std::ofstream codes(path);
+  for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
+    codes << entry.type << "\t" << entry.code << "\t" << entry.name << "\n";
+  }
 }
 
 // Values that would end up in table names and statements are refused before
@@ -93,10 +89,27 @@ TEST(LandstatCli, UnsoundCountyYearOrHomeIsRefused) {
   }
 }
 
-TEST(LandstatCli, RunHelp) {
-  const Outcome help = RunCli({"run", "--help"});
-  EXPECT_EQ(help.exit_code, 0);
-  EXPECT_TRUE(Contains(help.out, "usage: landstat run")) << help.out;
+TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
+  const struct {
+    std::vector<std::string> arguments;
+    int exit_code;
+    std::string said;  // in stdout or stderr
+  } kCases[] = {
+      {{}, 2, "usage: landstat"},
+      {{"tally"}, 2, "tally"},
+      {{"run", "--year", "2009"}, 2, "--project"},
+      {{"run", "--project", "p.xml", "--servr", "host=x"}, 2, "unknown option --servr"},
+      {{"convert", "--to", "mu", "--quiet", "--decimal", "2"}, 2, "unknown option --decimal"},
+      {{"run", "--project", "p.xml", "--db"}, 2, "--db needs a value"},
+      {{"--version"}, 0, "landstat " LANDSTAT_VERSION "\n"},
+      {{"run", "--help"}, 0, "usage: landstat run"},
+  };
+  for (const auto& c : kCases) {
+    const Outcome outcome = RunCli(c.arguments);
+    const std::string said = outcome.out + outcome.err;
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << said;
+    EXPECT_TRUE(Contains(said, c.said)) << said;
+  }
 }
 
 TEST(LandstatCli, MissingProjectFile) {
@@ -117,10 +130,21 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   fs::create_directories(dir.path() / "home");
   const std::string database = dir.File("stats.sqlite");
 
+  // A file name longer than the system allows is reported, not a crash.
+  const Outcome too_long =
+      RunCli({"run", "--project", files.project, "--db", dir.File(std::string(300, 'a')), "--home",
+              dir.File("home"), "--year", "2009", "--quiet"});
+  EXPECT_EQ(too_long.exit_code, 1);
+  EXPECT_TRUE(Contains(too_long.err, "File name too long")) << too_long.err;
+
+  // Progress into a file: plain stage lines, no carriage return or escape.
   const Outcome run = RunCli({"run", "--project", files.project, "--db", database, "--home",
-                              dir.File("home"), "--year", "2009", "--quiet"});
+                              dir.File("home"), "--year", "2009"});
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_TRUE(Contains(run.out, "statistics completed")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "database  " + database + "\n")) << run.out;
+  EXPECT_TRUE(Contains(run.err, "\n")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "\r") || Contains(run.err, "\x1b")) << run.err;
   ASSERT_TRUE(fs::exists(database));
   EXPECT_TRUE(fs::exists(dir.path() / "2009330102StatLog.txt"));
   db::Connection result(testing::JetConnectionString(database));
@@ -155,11 +179,7 @@ TEST(LandstatCli, RunThatFails) {
     std::erase_if(parcel, [](const auto& value) { return value.first == "图斑地类面积"; });
   }
   testing::WriteSurvey(dir.File("survey.gpkg"), survey);
-  std::ofstream codes(dir.File("codes.tsv"));
-  for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
-    codes << entry.type << "\t" << entry.code << "\t" << entry.name << "\n";
-  }
-  codes.close();
+  WriteCodeFile(dir.File("codes.tsv"));
   gis::WriteProjectFile(
       dir.File("project.xml"), "330102", "上城区",
       {{"地类图斑", "survey.gpkg"}, {"线状地物", "survey.gpkg"}, {"零星地物", "survey.gpkg"}},
@@ -173,6 +193,46 @@ TEST(LandstatCli, RunThatFails) {
   EXPECT_TRUE(Contains(run.out, "FAILED")) << run.out;
   EXPECT_TRUE(Contains(run.out, "图斑地类面积")) << run.out;
 }
+
+class LandstatCliDatabase : public testing::BothEngines {};
+
+// A conversion of statistics never run fails; its summary says where the
+// database is and never how to log in to it.
+TEST_P(LandstatCliDatabase, SummaryNamesThePlaceNotTheConnectionString) {
+  TempDir dir;
+  WriteCodeFile(dir.File("codes.tsv"));
+  std::vector<std::string> arguments = {"convert",
+                                        "--to",
+                                        "mu",
+                                        "--county",
+                                        "330102",
+                                        "--codes",
+                                        dir.File("codes.tsv"),
+                                        "--year",
+                                        "2009",
+                                        "--home",
+                                        dir.path().string(),
+                                        "--log",
+                                        dir.File("log.txt"),
+                                        "--quiet"};
+  const std::string file = db::ParseConnectionString(database().ConnectionString()).location;
+  if (IsServer()) {
+    arguments.insert(arguments.end(),
+                     {"--server", database().ConnectionString() + " password=sekret-word"});
+  } else {
+    arguments.insert(arguments.end(), {"--db", file});
+  }
+  const Outcome outcome = RunCli(arguments);
+  const std::string said = outcome.out + outcome.err;
+  EXPECT_EQ(outcome.exit_code, 1) << said;
+  EXPECT_TRUE(Contains(outcome.out, IsServer() ? "server    host " : "database  " + file + "\n"))
+      << said;
+  EXPECT_FALSE(Contains(said, "sekret") || Contains(said, "Provider=") ||
+               Contains(said, "search_path"))
+      << said;
+}
+
+LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);
 
 }  // namespace
 }  // namespace landstat

@@ -31,9 +31,7 @@ using testing::ReadFileBytes;
 
 class RunWorkspaceTest : public testing::BothEngines {
  protected:
-  void SetUp() override {
-    BothEngines::SetUp();
-    if (IsSkipped()) return;
+  void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
     // The installation's scripts, whose ownership tables are views on a
     // server: a rerun must drop them with the tables under them.

@@ -53,10 +53,7 @@ constexpr char kCounty[] = "330102";
 
 class StatDriversTest : public BothEngines {
  protected:
-  void SetUp() override {
-    BothEngines::SetUp();
-    WriteStatConfig(testing::kThreeUnits);
-  }
+  void SetUpDatabase() override { WriteStatConfig(testing::kThreeUnits); }
 
   std::string Plain(const std::string& base) const {
     return IsServer() ? std::string("D") + kYear + kCounty + base : base;

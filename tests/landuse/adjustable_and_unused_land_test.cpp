@@ -33,8 +33,7 @@ const Piece kPieces[] = {
 
 class AdjustableLandTest : public BothEngines {
  protected:
-  void SetUp() override {
-    BothEngines::SetUp();
+  void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
     codes_.reset(gis::RuralCode::FromEntries({{"地类代码", "02", "园地"},
                                               {"地类代码", "021", "果园"},

@@ -54,8 +54,7 @@ const Piece kPieces[] = {
 
 class EnclaveAndScriptTablesTest : public BothEngines {
  protected:
-  void SetUp() override {
-    BothEngines::SetUp();
+  void SetUpDatabase() override {
     codes_ = Codes();
     context_ = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(), "2024",
                                               "330102", "", 1, version_);

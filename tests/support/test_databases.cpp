@@ -114,6 +114,7 @@ void BothEngines::SetUp() {
                     "(scripts/test starts one)";
   }
   database_ = std::make_unique<TestDatabase>(GetParam());
+  SetUpDatabase();
 }
 
 std::string EngineName(const ::testing::TestParamInfo<db::DbKind>& info) {

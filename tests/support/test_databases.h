@@ -73,11 +73,15 @@ std::vector<double> Numbers(db::Connection& conn, const std::string& sql);
 std::string PostgresConninfo();
 
 // Runs a test body on both engines. The PostgreSQL run is skipped, with a
-// message, when no server is configured.
+// message, when no server is configured. SetUp is closed to derived
+// fixtures: what they prepare goes into SetUpDatabase, which runs only when
+// the database is there, so no fixture can reach a skipped one.
 class BothEngines : public ::testing::TestWithParam<db::DbKind> {
  protected:
-  void SetUp() override;
-  void TearDown() override { database_.reset(); }
+  void SetUp() final;
+  void TearDown() final { database_.reset(); }
+  // The fixture's own preparation, on the open database.
+  virtual void SetUpDatabase() {}
   db::Connection& conn() { return database_->connection(); }
   TestDatabase& database() { return *database_; }
   bool IsServer() const { return GetParam() == db::DbKind::kServer; }

@@ -146,9 +146,7 @@ void ExpectLevelsAddUp(const Rows& rows, const std::string& table) {
 
 class DatabaseConversionTest : public testing::BothEngines {
  protected:
-  void SetUp() override {
-    testing::BothEngines::SetUp();
-    if (IsSkipped()) return;
+  void SetUpDatabase() override {
     testing::WriteStatConfig(kUnits);
     county_ = std::make_unique<testing::GeneratedCountyRun>(home_, 53);
     ASSERT_EQ(county_->Run("通用农村", Connection(), IsServer()), 1);

@@ -226,13 +226,12 @@ void PlanLinearFeatures(CountyPlan& plan) {
       const Point west = Between(plan.Corner(column, row), plan.Corner(column, row + 1), 0.5);
       const Point east =
           Between(plan.Corner(column + 1, row), plan.Corner(column + 1, row + 1), 0.5);
-      LinearFeature line;
-      line.parcel1 = cell;
-      line.class_code = "104";
-      line.ownership = "30";
-      line.width = std::round(inner.Between(1.0, 3.0) * 10) / 10;
-      line.from = Between(west, east, 0.3);
-      line.to = Between(west, east, 0.7);
+      LinearFeature line{.parcel1 = cell,
+                         .class_code = "104",
+                         .ownership = "30",
+                         .width = std::round(inner.Between(1.0, 3.0) * 10) / 10,
+                         .from = Between(west, east, 0.3),
+                         .to = Between(west, east, 0.7)};
       line.length = std::round(Distance(line.from, line.to) * 100) / 100;
       BookLine(plan, std::move(line));
     }

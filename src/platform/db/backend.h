@@ -30,6 +30,9 @@ class Backend {
 
   virtual DbKind Kind() const = 0;
   virtual std::string FilePath() const { return {}; }
+  // Where the database is, for people to read: the file, or the server's
+  // host, port and database; never a password.
+  virtual std::string Location() const { return FilePath(); }
   // Runs one statement, or several separated by ';' when there are no
   // parameters, after rewriting the Access forms into this engine's.
   long Execute(std::string_view sql, const std::vector<Value>& params) {

@@ -1,5 +1,8 @@
 #include "platform/db/connection.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/postgres_backend.h"
@@ -8,29 +11,86 @@
 #include "platform/db/sqlite_backend.h"
 
 namespace landstat::db {
+namespace fs = std::filesystem;
 namespace {
 
-// The value of `key` in a "key=value;key=value" string, any case; empty
-// when absent.
-std::optional<std::string> PropertyOf(std::string_view text, std::string_view key) {
-  for (const std::string& part : SplitTopLevel(text, ';')) {
-    const std::size_t equals = part.find('=');
-    if (equals == std::string::npos) continue;
-    if (IEquals(Trim(std::string_view(part).substr(0, equals)), key)) {
-      return Trim(std::string_view(part).substr(equals + 1));
+// The keywords of the Access providers' connection strings.
+bool IsOleDbKeyword(std::string_view key) {
+  const std::string lower = ToLowerAscii(Trim(key));
+  if (lower.rfind("jet oledb:", 0) == 0) return true;
+  for (const char* known :
+       {"provider", "data source", "user id", "password", "persist security info", "mode",
+        "extended properties", "locale identifier", "ole db services"}) {
+    if (lower == known) return true;
+  }
+  return false;
+}
+
+// Where the unquoted value that starts at `from` ends: at the first ';' that
+// starts another keyword or ends the string. A file path holding ';' or '='
+// thus stays whole.
+std::size_t EndOfValue(std::string_view text, std::size_t from) {
+  for (std::size_t semicolon = text.find(';', from); semicolon != std::string_view::npos;
+       semicolon = text.find(';', semicolon + 1)) {
+    const std::string_view rest = text.substr(semicolon + 1);
+    const std::size_t equals = rest.find('=');
+    if (Trim(rest).empty() ||
+        (equals != std::string_view::npos && IsOleDbKeyword(rest.substr(0, equals)))) {
+      return semicolon;
     }
+  }
+  return text.size();
+}
+
+// The value of `key` (any case) in an OLE DB string "key=value;key=value".
+// A value may be quoted in " or ' to hold anything but its quote.
+std::optional<std::string> PropertyOf(std::string_view text, std::string_view key) {
+  std::size_t at = 0;
+  while (at < text.size()) {  // each round moves past one property
+    const std::size_t equals = text.find('=', at);
+    if (equals == std::string_view::npos) break;
+    const bool wanted = IEquals(Trim(text.substr(at, equals - at)), key);
+    std::size_t start = equals + 1;
+    while (start < text.size() && text[start] == ' ') ++start;
+    std::string value;
+    std::size_t end = 0;
+    if (start < text.size() && (text[start] == '"' || text[start] == '\'')) {
+      const std::size_t close = text.find(text[start], start + 1);
+      if (close == std::string_view::npos) {
+        throw DbError("the connection string has an unclosed quote: " + std::string(text));
+      }
+      value = std::string(text.substr(start + 1, close - start - 1));
+      end = std::min(text.find(';', close), text.size());
+    } else {
+      end = EndOfValue(text, start);
+      value = Trim(text.substr(start, end - start));
+    }
+    if (wanted) return value;
+    at = end + 1;
   }
   return std::nullopt;
 }
 
-bool LooksLikeConninfo(std::string_view text) {
-  const std::string lower = ToLowerAscii(text);
-  if (lower.rfind("postgresql://", 0) == 0 || lower.rfind("postgres://", 0) == 0) return true;
-  for (const char* key : {"host=", "hostaddr=", "dbname=", "service=", "port=", "user="}) {
-    const std::size_t at = lower.find(key);
-    if (at != std::string::npos && (at == 0 || lower[at - 1] == ' ')) return true;
+bool IsOleDbForm(std::string_view text) {
+  const std::size_t equals = text.find('=');
+  return equals != std::string_view::npos && IsOleDbKeyword(text.substr(0, equals));
+}
+
+ConnectionTarget OleDbTarget(const std::string& text) {
+  const std::optional<std::string> provider = PropertyOf(text, "Provider");
+  if (!provider) throw DbError("the connection string names no Provider: " + text);
+  const std::string lower = ToLowerAscii(*provider);
+  if (lower.find("oracle") != std::string::npos || lower.find("msdaora") != std::string::npos) {
+    return {DbKind::kOracle, text};
   }
-  return false;
+  if (lower.find("jet") == std::string::npos && lower.find("ace") == std::string::npos) {
+    throw DbError("the connection string names an unknown provider: " + *provider);
+  }
+  const std::optional<std::string> source = PropertyOf(text, "Data Source");
+  if (!source || source->empty()) {
+    throw DbError("the connection string names no Data Source: " + text);
+  }
+  return {DbKind::kEmbedded, *source};
 }
 
 }  // namespace
@@ -38,24 +98,10 @@ bool LooksLikeConninfo(std::string_view text) {
 ConnectionTarget ParseConnectionString(std::string_view connection_string) {
   const std::string text = Trim(connection_string);
   if (text.empty()) throw DbError("the connection string is empty");
-  if (auto provider = PropertyOf(text, "Provider")) {
-    const std::string lower = ToLowerAscii(*provider);
-    if (lower.find("oracle") != std::string::npos || lower.find("msdaora") != std::string::npos) {
-      return {DbKind::kOracle, text};
-    }
-    if (lower.find("jet") == std::string::npos && lower.find("ace") == std::string::npos) {
-      throw DbError("the connection string names an unknown provider: " + *provider);
-    }
-    auto source = PropertyOf(text, "Data Source");
-    if (!source || source->empty()) {
-      throw DbError("the connection string names no Data Source: " + text);
-    }
-    return {DbKind::kEmbedded, *source};
-  }
-  if (LooksLikeConninfo(text)) return {DbKind::kServer, text};
-  if (text.find(';') != std::string::npos || text.find('=') != std::string::npos) {
-    throw DbError("the connection string is neither a database file nor a server: " + text);
-  }
+  std::error_code unreadable;  // a name the system refuses is no file here
+  if (fs::is_regular_file(fs::path(text), unreadable)) return {DbKind::kEmbedded, text};
+  if (IsOleDbForm(text)) return OleDbTarget(text);
+  if (IsPostgresConninfo(text)) return {DbKind::kServer, text};
   return {DbKind::kEmbedded, text};
 }
 
@@ -100,6 +146,10 @@ DbKind Connection::Kind() const {
 
 std::string Connection::FilePath() const {
   return backend_ ? backend_->FilePath() : "";
+}
+
+std::string Connection::Location() const {
+  return backend_ ? backend_->Location() : "";
 }
 
 Backend& Connection::backend() {

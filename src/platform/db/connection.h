@@ -28,10 +28,13 @@ struct ColumnInfo {
 
 class Backend;
 
-// What a connection string names. The Access form
-// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=PATH" and a plain path name an
-// SQLite file; a libpq conninfo ("host=... dbname=..."), a "service=NAME" or a
-// postgresql:// URI name a PostgreSQL server; an Oracle provider names Oracle.
+// What a connection string names, decided in this order: a file that exists
+// is an SQLite file, whatever its name holds; the Access form
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=PATH" names an SQLite file (PATH
+// may hold ';' and '=', or be quoted in " or '), an Oracle provider names
+// Oracle; what libpq reads as a conninfo ("host=... dbname=..."), a
+// "service=NAME" or a postgresql:// URI names a PostgreSQL server; anything
+// else is the path of an SQLite file.
 struct ConnectionTarget {
   DbKind kind = DbKind::kEmbedded;
   std::string location;  // the file path, or the libpq conninfo
@@ -59,6 +62,8 @@ class Connection {
   const std::string& ConnectionString() const { return connection_string_; }
   // The SQLite file of an embedded connection; empty for a server.
   std::string FilePath() const;
+  // The file, or the server's host, port and database; never a password.
+  std::string Location() const;
 
   // Runs one statement (or, without parameters, several separated by ';').
   // Parameters bind to '?' marks. Returns the number of rows changed.

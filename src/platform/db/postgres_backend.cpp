@@ -194,6 +194,10 @@ class PostgresBackend : public Backend {
   ~PostgresBackend() override { PQfinish(conn_); }
 
   DbKind Kind() const override { return DbKind::kServer; }
+  std::string Location() const override {
+    return std::string("host ") + PQhost(conn_) + " port " + PQport(conn_) + " database " +
+           PQdb(conn_);
+  }
 
   std::unique_ptr<RowSource> Query(std::string_view sql,
                                    const std::vector<Value>& params) override {
@@ -764,6 +768,15 @@ bool PostgresRows::Fetch(std::vector<Value>& row) {
 }
 
 }  // namespace
+
+bool IsPostgresConninfo(const std::string& text) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(text.c_str(), &error);
+  const bool parsed = options != nullptr;
+  PQfreemem(error);
+  PQconninfoFree(options);
+  return parsed;
+}
 
 std::unique_ptr<Backend> ConnectPostgres(const std::string& conninfo) {
   return std::make_unique<PostgresBackend>(conninfo);

@@ -58,6 +58,13 @@ void TerminalProgress::Draw(bool force) {
   drawn_ = true;
 }
 
+void StageLines::Line(const std::string& text) {
+  if (text.empty() || text == text_) return;
+  text_ = text;
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+}
+
 Progress* SetProgress(Progress* progress) {
   Progress* previous = Current();
   Current() = progress;

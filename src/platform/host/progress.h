@@ -52,6 +52,21 @@ class TerminalProgress : public Progress {
   RedrawPace pace_;
 };
 
+// One plain line on stderr each time the stage's text changes: the
+// progress where stderr is no terminal (a file, a pipe, a CI log), so no
+// carriage return or escape code ends up there.
+class StageLines : public Progress {
+ public:
+  void Begin(const std::string& text) override { Line(text); }
+  void SetText(const std::string& text) override { Line(text); }
+  void Step(const std::string& text, long, long) override { Line(text); }
+  void End() override {}
+
+ private:
+  void Line(const std::string& text);
+  std::string text_;
+};
+
 // Sets the progress the engine reports to (not owned; null: silent).
 // Returns the one set before.
 Progress* SetProgress(Progress* progress);

@@ -192,9 +192,7 @@ TEST_P(AccessSqlTest, LikePatternsMatchOneCharacterPerUnderscore) {
 
 class SelectIntoTest : public BothEngines {
  protected:
-  void SetUp() override {
-    BothEngines::SetUp();
-    if (IsSkipped()) return;
+  void SetUpDatabase() override {
     conn().Execute(
         "create table 图斑 (k int, 地类编码 varchar(10) default '011', 面积 double default 0.00, "
         "备注 varchar(20))");

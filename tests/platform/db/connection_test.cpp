@@ -41,33 +41,41 @@ std::string ErrorOf(Run run) {
   return Caught(run).what();
 }
 
-TEST(ParseConnectionStringTest, AccessFormAndPlainPathsNameSqliteFiles) {
-  ConnectionTarget target =
-      ParseConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x/y.sqlite");
-  EXPECT_EQ(target.kind, DbKind::kEmbedded);
-  EXPECT_EQ(target.location, "/x/y.sqlite");
-
-  target = ParseConnectionString(
-      " provider=Microsoft.Jet.OLEDB.4.0; Persist Security Info=False;DATA SOURCE = "
-      "/数据/县.sqlite ;");
-  EXPECT_EQ(target.kind, DbKind::kEmbedded);
-  EXPECT_EQ(target.location, "/数据/县.sqlite");
-
-  target = ParseConnectionString("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=a.sqlite");
-  EXPECT_EQ(target.kind, DbKind::kEmbedded);
-  EXPECT_EQ(target.location, "a.sqlite");
-
-  target = ParseConnectionString("/data/2023/110101.sqlite");
-  EXPECT_EQ(target.kind, DbKind::kEmbedded);
-  EXPECT_EQ(target.location, "/data/2023/110101.sqlite");
-}
-
-TEST(ParseConnectionStringTest, ConninfoServiceAndUriNameServers) {
-  for (const char* text : {"host=127.0.0.1 port=5432 dbname=x", "service=stats",
-                           "postgresql://u@h/db", "dbname=stats user=landstat"}) {
-    const ConnectionTarget target = ParseConnectionString(text);
-    EXPECT_EQ(target.kind, DbKind::kServer) << text;
-    EXPECT_EQ(target.location, text);
+TEST(ParseConnectionStringTest, FilesAndServers) {
+  // A file that exists is a file even when its name reads as a conninfo.
+  TempDir dir;
+  const std::string existing = dir.File("dbname=stats");
+  std::ofstream(existing).put('x');
+  const struct {
+    std::string text;
+    DbKind kind;
+    std::string location;
+  } kCases[] = {
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x/y.sqlite", DbKind::kEmbedded,
+       "/x/y.sqlite"},
+      {" provider=Microsoft.Jet.OLEDB.4.0; Persist Security Info=False;DATA SOURCE = "
+       "/数据/县.sqlite ;",
+       DbKind::kEmbedded, "/数据/县.sqlite"},
+      {"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=a.sqlite", DbKind::kEmbedded, "a.sqlite"},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/x/a;b=c;d.sqlite;Mode=Share Deny None",
+       DbKind::kEmbedded, "/x/a;b=c;d.sqlite"},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"/x/a;Mode=1.sqlite\"", DbKind::kEmbedded,
+       "/x/a;Mode=1.sqlite"},
+      {"/data/2023/110101.sqlite", DbKind::kEmbedded, "/data/2023/110101.sqlite"},
+      {"/data/a;b=c.sqlite", DbKind::kEmbedded, "/data/a;b=c.sqlite"},
+      {"县 host=x.sqlite", DbKind::kEmbedded, "县 host=x.sqlite"},
+      {existing, DbKind::kEmbedded, existing},
+      {"/" + std::string(300, 'a') + ".sqlite", DbKind::kEmbedded,
+       "/" + std::string(300, 'a') + ".sqlite"},
+      {"host=127.0.0.1 port=5432 dbname=x", DbKind::kServer, "host=127.0.0.1 port=5432 dbname=x"},
+      {"service=stats", DbKind::kServer, "service=stats"},
+      {"postgresql://u@h/db", DbKind::kServer, "postgresql://u@h/db"},
+      {"dbname=stats user=landstat", DbKind::kServer, "dbname=stats user=landstat"},
+  };
+  for (const auto& c : kCases) {
+    const ConnectionTarget target = ParseConnectionString(c.text);
+    EXPECT_EQ(target.kind, c.kind) << c.text;
+    EXPECT_EQ(target.location, c.location) << c.text;
   }
 }
 
@@ -88,6 +96,9 @@ TEST(ParseConnectionStringTest, MalformedStringsNameTheProblem) {
       HasSubstr("Data Source"));
   EXPECT_THAT(ErrorOf([] { ParseConnectionString("Provider=SQLOLEDB;Data Source=srv"); }),
               HasSubstr("SQLOLEDB"));
+  EXPECT_THAT(
+      ErrorOf([] { ParseConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source='a"); }),
+      HasSubstr("quote"));
 }
 
 TEST(OpenConnectionTest, MissingFileIsNotCreated) {

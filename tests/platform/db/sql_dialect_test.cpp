@@ -93,9 +93,7 @@ TEST(SqlDialectTextTest, ApplyTypeWordsReplacesTheDoubleWords) {
 
 class SqlDialectRunTest : public BothEngines {
  protected:
-  void SetUp() override {
-    BothEngines::SetUp();
-    if (IsSkipped()) return;
+  void SetUpDatabase() override {
     const SqlDialect& d = dialect();
     conn().Execute(d.ApplyTypeWords(std::string("create table 图斑 (ID ") + d.IdentityColumn() +
                                     ", 座落单位代码 varchar(19), 权属性质 varchar(2), 面积 double "
