@@ -103,7 +103,13 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
     const fs::path database =
         options.Get("db", (beside / (place.year + place.county + ".sqlite")).string());
     if (database.has_parent_path()) folder = database.parent_path();
-    if (!fs::exists(database)) {
+    std::error_code unusable;
+    const bool exists = fs::exists(database, unusable);
+    if (unusable) {
+      error = "cannot use " + database.string() + ": " + unusable.message();
+      return false;
+    }
+    if (!exists) {
       if (!create_database) {
         error = "no statistics database " + database.string();
         return false;
@@ -114,11 +120,16 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
       }
     }
     place.database = database.string();
-    place.connection = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + place.database;
+    place.connection = place.database;  // a path, never composed into a string it could break
   }
   place.log_path =
       options.Get("log", (folder / (place.year + place.county + "StatLog.txt")).string());
-  std::ofstream(place.log_path, std::ios::trunc);  // the engine writes into an existing log only
+  // The engine writes into an existing log only: without one every message
+  // of the run would be lost.
+  if (!std::ofstream(place.log_path, std::ios::trunc)) {
+    error = "cannot create the log file " + place.log_path;
+    return false;
+  }
   return true;
 }
 
@@ -166,12 +177,15 @@ void PrintSummary(const std::string& outcome, const RunReport& report,
   } catch (const db::DbError& error) {
     std::cout << "  database  " << error.what() << "\n";
   }
-  const std::vector<std::string> failures = FileLines(log_path);
-  std::cout << "  log       " << log_path << " (" << failures.size() << " lines logged)\n";
-  for (std::size_t i = 0; i < failures.size() && i < 10; ++i) {
-    std::cout << "    " << failures[i] << "\n";
+  std::cout << "  log       " << log_path << " (" << FileLines(log_path).size()
+            << " lines logged)\n";
+  constexpr std::size_t kShown = 10;
+  if (report.failures > 0) std::cout << "  failures  " << report.failures << ":\n";
+  for (std::size_t i = 0; i < report.messages.size() && i < kShown; ++i) {
+    std::cout << "    " << report.messages[i] << "\n";
   }
-  if (failures.size() > 10) std::cout << "    ...\n";
+  if (report.failures > static_cast<long>(kShown)) std::cout << "    ...\n";
+  for (const std::string& notice : report.notices) std::cerr << "warning: " << notice << "\n";
 }
 
 int ExitCodeOf(const RunReport& report) {
@@ -196,8 +210,6 @@ int RunOnWorkplace(const Options& options, const std::string& command, bool crea
       std::cerr << "landstat " << command << ": " << error << "\n";
       return 2;
     }
-    // The engine gets the file's plain path: a path holding ';' survives it.
-    if (!place.server) place.connection = place.database;
     HostOutput output(options);
     const RunReport report = work(place);
     PrintSummary(report.Completed() ? done : failed, report, place.connection, place.log_path);

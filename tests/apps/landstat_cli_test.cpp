@@ -130,11 +130,12 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   fs::create_directories(dir.path() / "home");
   const std::string database = dir.File("stats.sqlite");
 
-  // A file name longer than the system allows is reported, not a crash.
+  // A file name longer than the system allows is refused as a wrong option,
+  // not a crash.
   const Outcome too_long =
       RunCli({"run", "--project", files.project, "--db", dir.File(std::string(300, 'a')), "--home",
               dir.File("home"), "--year", "2009", "--quiet"});
-  EXPECT_EQ(too_long.exit_code, 1);
+  EXPECT_EQ(too_long.exit_code, 2);
   EXPECT_TRUE(Contains(too_long.err, "File name too long")) << too_long.err;
 
   // Progress into a file: plain stage lines, no carriage return or escape.
@@ -168,6 +169,36 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   EXPECT_TRUE(Contains(converted.out, "converted to 亩")) << converted.out;
   db::Connection after(testing::JetConnectionString(database));
   EXPECT_EQ(after.Scalar("select AREAUNIT from AreaUnit where TYPE='TDLY_EJFL'").AsText(), "亩");
+  after.Close();
+
+  // How a run ends shows in its exit code: another year refused by the file
+  // that holds 2009 (1), a log that cannot be made (2), a run without the
+  // district layer completing with its failures logged (3).
+  std::string project = testing::ReadFileBytes(files.project);
+  const std::size_t district = project.find("<Layer name=\"行政辖区\"");
+  ASSERT_NE(district, std::string::npos) << project;
+  project.erase(district, project.find("/>", district) + 2 - district);
+  testing::WriteFileBytes(dir.File("county/no-district.xml"), project);
+  const std::vector<std::string> rerun = {"run",    "--db",           database,
+                                          "--home", dir.File("home"), "--quiet"};
+  const struct {
+    std::vector<std::string> more;
+    int exit_code;
+    std::string said;
+  } kEnds[] = {
+      {{"--project", files.project, "--year", "2010"}, 1, "holds the statistics of year 2009"},
+      {{"--project", files.project, "--year", "2009", "--log", dir.File("no/such/log")},
+       2,
+       "cannot create the log file"},
+      {{"--project", dir.File("county/no-district.xml"), "--year", "2009"}, 3, "没有行政辖区图层"},
+  };
+  for (const auto& end : kEnds) {
+    std::vector<std::string> arguments = rerun;
+    arguments.insert(arguments.end(), end.more.begin(), end.more.end());
+    const Outcome outcome = RunCli(arguments);
+    EXPECT_EQ(outcome.exit_code, end.exit_code) << outcome.out << outcome.err;
+    EXPECT_TRUE(Contains(outcome.out + outcome.err, end.said)) << outcome.out << outcome.err;
+  }
 }
 
 TEST(LandstatCli, RunThatFails) {

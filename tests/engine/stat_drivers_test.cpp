@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -135,6 +136,62 @@ TEST_P(StatDriversTest, ProjectFormTakesTheLayersByName) {
 }
 
 // Runs that stop early ---------------------------------------------------
+
+// The project's layers as a run finds them: the parcels required, whole
+// and of regions; the others optional. A run that cannot use them fails
+// naming the layer and keeps the earlier results.
+TEST_P(StatDriversTest, ProjectLayersTheRunCannotUseAreNamed) {
+  ASSERT_EQ(RunSmallCounty(), 1);
+  SurveyFeatures no_parcels = testing::SmallCounty();
+  no_parcels.parcels.clear();
+  testing::WriteSurvey(home_.File("empty.gpkg"), no_parcels);
+  using Layers = std::map<std::string, std::string>;
+  const struct {
+    Layers layers;
+    RunOutcome outcome;
+    std::string said;
+  } kCases[] = {
+      {{{"线状地物", "survey.gpkg"}}, RunOutcome::kFailed, "地类图斑 缺少图层"},
+      {{{"地类图斑", "srvey.gpkg"}}, RunOutcome::kFailed, "srvey.gpkg"},
+      {{{"地类图斑", "empty.gpkg"}}, RunOutcome::kFailed, "没有图斑"},
+      {{{"地类图斑", "survey.gpkg"}, {"线状地物", "survey.gpkg|零星地物"}},
+       RunOutcome::kFailed,
+       "要素类型不符"},
+      // Without the district layer the district and island tables are
+      // missing: the run completes with that failure logged (last, as it
+      // replaces the earlier tables).
+      {{{"地类图斑", "survey.gpkg"}}, RunOutcome::kCompletedWithFailures, "没有行政辖区图层"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.said);
+    const std::string path = home_.File("project.xml");
+    gis::WriteProjectFile(path, kCounty, "上城区", {});
+    {
+      // Layers listed under another name inside their source ("file|table").
+      std::string xml = "<GisProject sCode=\"330102\" name=\"x\">";
+      for (const auto& [name, source] : c.layers) {
+        const std::size_t bar = source.find('|');
+        xml += "<Layer name=\"" + name + "\" source=\"" + source.substr(0, bar) + "\"" +
+               (bar == std::string::npos ? "" : " table=\"" + source.substr(bar + 1) + "\"") + "/>";
+      }
+      WriteFileBytes(path, xml + "</GisProject>");
+    }
+    std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(path);
+    StatisticsRequest request;
+    request.project = project.get();
+    request.codes = codes_.get();
+    request.connection = database().ConnectionString();
+    request.year = kYear;
+    request.county = kCounty;
+    request.db_mode = Mode();
+    const RunReport report = RunStatistics(request);
+    EXPECT_EQ(report.outcome, c.outcome);
+    std::string messages;
+    for (const std::string& message : report.messages) messages += message + "\n";
+    EXPECT_NE(messages.find(c.said), std::string::npos) << messages;
+    if (!report.Completed()) ExpectSmallCountyTables();
+  }
+}
 
 TEST_P(StatDriversTest, NoCodeTable) {
   testing::WriteSurvey(survey_, testing::SmallCounty());
