@@ -276,9 +276,15 @@ void Backend::ForgetTablesAfter(const std::string& statement) {
 }
 
 long Backend::ExecuteScript(std::string_view sql, const std::vector<Value>& params) {
+  // Without parameters the text may hold several statements.
+  std::vector<std::string> parts;
+  if (params.empty()) {
+    parts = SplitTopLevel(sql, ';');
+  } else {
+    parts.emplace_back(sql);
+  }
   std::vector<std::string> statements;
-  for (const std::string& part :
-       params.empty() ? SplitTopLevel(sql, ';') : std::vector<std::string>{std::string(sql)}) {
+  for (const std::string& part : parts) {
     if (part.empty()) continue;
     for (std::string& statement : Rewrite(part)) {
       ForgetTablesAfter(statement);
