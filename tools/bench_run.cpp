@@ -1,6 +1,7 @@
-// Wall time, throughput and peak memory of a statistics run on a generated
-// county, stage by stage, on SQLite or PostgreSQL, and of the conversion of
-// its stored statistics to hectares.
+// Wall time and peak memory of a statistics run on a generated county, stage
+// by stage as the run itself reports them (the fixed stages, then each
+// summary family), on SQLite or PostgreSQL, and of the conversion of its
+// stored statistics to hectares.
 //
 //   bench_run --parcels N [--server CONNINFO] [--dir DIR]
 //
@@ -22,7 +23,8 @@
 #include "county_plan.h"
 #include "county_writer.h"
 #include "engine/database_helpers.h"
-#include "engine/stat_context.h"
+#include "engine/stat_drivers.h"
+#include "engine/table_names.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/gis_error.h"
@@ -47,10 +49,6 @@ long PeakMegabytes() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss / 1024;
-}
-
-void Require(short result, const char* stage) {
-  if (result <= 0) throw std::runtime_error(std::string(stage) + " failed");
 }
 
 }  // namespace
@@ -97,104 +95,51 @@ int main(int argc, char** argv) {
       const fs::path database = county_dir / "bench.sqlite";
       fs::remove(database);
       CreateAcessDB(database.string());
-      connection = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + database.string();
+      connection = database.string();
     }
     std::unique_ptr<gis::CGisXmlPrj> project =
         gis::CGisXmlPrj::Open((county_dir / "project.xml").string());
     std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(project->GetCodeFile()));
     const char* engine = server.empty() ? "sqlite" : "postgres";
+    const std::string county = project->GetCountyCode();
 
-    CStatContext context(project->prjItemGetAi("行政辖区"), project->prjItemGetAi("地类图斑"),
-                         project->prjItemGetAi("线状地物"), project->prjItemGetAi("零星地物"), 0, 0,
-                         0, 0, 0, 0, codes.get(), "2024", project->GetCountyCode(), "", 1, "");
-    double total = 0;
-    const auto stage = [&](const char* name, const std::function<void()>& work) {
-      const double seconds = Seconds(work);
-      total += seconds;
-      std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, name, seconds);
+    // The real run, timed stage by stage as it reports each stage's end.
+    auto last = std::chrono::steady_clock::now();
+    const auto stage_ended = [&](const std::string& name) {
+      const auto now = std::chrono::steady_clock::now();
+      std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, name.c_str(),
+                  std::chrono::duration<double>(now - last).count());
+      last = now;
     };
-    stage("context", [&] {
-      Require(context.InitUnits(connection, server.empty() ? 0 : 1), "InitUnits");
-      Require(context.LoadCodes(), "LoadCodes");
-    });
-    long rows = 0;
-    double fill_seconds = 0;
-    stage("base table", [&] {
-      Require(context.CreateStatDataTable(), "CreateStatDataTable");
-      fill_seconds =
-          Seconds([&] { Require(context.BuildStatDataDirect(), "BuildStatDataDirect"); });
-      rows = static_cast<long>(
-          context.m_pConn.Scalar("select count(*) from " + context.m_strStatTbl).AsInteger());
-    });
-    stage("unit copies", [&] {
-      Require(context.CreateUnitStatTables(), "CreateUnitStatTables");
-      Require(context.FillUnitStatTables(), "FillUnitStatTables");
-    });
-    stage("code tables", [&] {
-      if (context.CreateXzxqTable() > 0) context.FillXzxqTable();
-      if (context.CreateQsdmbTable() > 0) context.FillQsdmbTable();
-    });
-    // Each land-use family: its create driver, then its fill.
-    const std::vector<std::tuple<const char*, std::function<short()>, std::function<void()>>>
-        families = {
-            {"NCTDLY_YJFL", [&] { return context.CreateNcTdlyYjflTables(); },
-             [&] { context.StatNcTdlyClass(1); }},
-            {"NCTDLY_EJFL", [&] { return context.CreateNcTdlyEjflTables(); },
-             [&] { context.StatNcTdlyClass(2); }},
-            {"NCTDLY_SJFL", [&] { return context.CreateNcTdlySjflTables(); },
-             [&] { context.StatNcTdlySjfl(); }},
-            {"NCHDTDLY_YJFL", [&] { return context.CreateNcHdTdlyYjflTables(); },
-             [&] { context.StatNcHdTdlyYjfl(); }},
-            {"NCHDTDLY_EJFL", [&] { return context.CreateNcHdTdlyEjflTables(); },
-             [&] { context.StatNcHdTdlyEjfl(); }},
-            {"TDLY_YJFL", [&] { return context.CreateTdlyYjflTables(); },
-             [&] { context.StatTdlyClass(1); }},
-            {"TDLY_EJFL", [&] { return context.CreateTdlyEjflTables(); },
-             [&] { context.StatTdlyClass(2); }},
-            {"NCTDLY_QSYJFL", [&] { return context.CreateNcTdlyQsYjflTables(); },
-             [&] { context.StatTdlyQsYjfl(1); }},
-            {"NCTDLY_QSSJFL", [&] { return context.BuildNcTdlyQsCodeTable(); },
-             [&] { context.StatNcTdlyQsSjfl(); }},
-            {"FRDTDLY_YJFL", [&] { return context.CreateFrdTdlyYjflTables(); },
-             [&] { context.StatFrdTdly(1); }},
-            {"FRDTDLY_EJFL", [&] { return context.CreateFrdTdlyEjflTables(); },
-             [&] { context.StatFrdTdly(2); }},
-            {"GDPDMJHZ", [&] { return context.CreateGdPdMjHzTables(); },
-             [&] { context.StatGdPdMjHz(); }},
-            {"TDLYTZ", [&] { return context.CreateTdlyTzTables(); }, [&] { context.StatTdlyTz(); }},
-            {"statdataNOHD", [] { return short{1}; }, [&] { context.CreateStatDataNohd(); }},
-            {"NCTDLY_YJFLNOHD", [&] { return context.CreateNcTdlyYjflNohdTables(); },
-             [&] { context.StatNohdTables(1); }},
-            {"NCTDLY_EJFLNOHD", [&] { return context.CreateNcTdlyEjflNohdTables(); },
-             [&] { context.StatNohdTables(2); }},
-            {"NCTDLY_QSYJFLNOHD", [&] { return context.CreateNcTdlyQsYjflNohdTables(); },
-             [&] { context.StatQsYjflNohdTables(1); }},
-        };
-    for (const auto& [name, create, fill] : families) {
-      stage(name, [&] {
-        if (create() > 0) fill();
-      });
+    StatisticsRequest request;
+    request.project = project.get();
+    request.codes = codes.get();
+    request.connection = connection;
+    request.year = "2024";
+    request.county = county;
+    request.db_mode = server.empty() ? 0 : 1;
+    request.replace_other = true;
+    request.observer = stage_ended;
+    const RunReport run = RunStatistics(request);
+    if (!run.Completed()) {
+      throw std::runtime_error("the run failed: " +
+                               (run.messages.empty() ? std::string() : run.messages.front()));
     }
-    const double run_total = total;
+    std::printf("%-9s %8ld parcels  tables:", engine, parcels);
+    for (const std::string& table : run.tables) std::printf(" %s", table.c_str());
+    std::printf("\n");
+
     // The stored statistics converted to hectares: the rebuild, then the
     // conversion in place and the balancing.
-    const short mode = server.empty() ? 0 : 1;
-    const std::string county = project->GetCountyCode();
-    stage("convert: rebuild", [&] {
-      Require(
-          LandConvertAreaUnit(codes.get(), connection, mode, "2024", county, kHectare, 2, 1, ""),
-          "LandConvertAreaUnit");
+    const double convert_seconds = Seconds([&] {
+      const RunReport converted = ConvertStatistics(codes.get(), connection, request.db_mode,
+                                                    "2024", county, kHectare, 2, 1, "");
+      if (!converted.Completed()) throw std::runtime_error("the conversion failed");
     });
-    stage("convert: in place", [&] {
-      Require(
-          LandConvertAreaUnit1(codes.get(), connection, mode, "2024", county, kHectare, 2, 1, ""),
-          "LandConvertAreaUnit1");
-    });
-    total = run_total;
-    std::printf("%-9s %8ld parcels  base fill: %ld rows, %.0f parcels/s, %.0f rows/s\n", engine,
-                parcels, rows, parcels / fill_seconds, rows / fill_seconds);
-    std::printf("%-9s %8ld parcels  whole run %.2f s, peak memory %ld MB\n", engine, parcels, total,
-                PeakMegabytes());
+    std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, "conversion",
+                convert_seconds);
+    std::printf("%-9s %8ld parcels  whole run %.2f s (%ld failures logged), peak memory %ld MB\n",
+                engine, parcels, run.seconds, run.failures, PeakMegabytes());
   } catch (const std::exception& error) {
     std::cerr << "bench_run: " << error.what() << "\n";
     return 1;

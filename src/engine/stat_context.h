@@ -101,8 +101,7 @@ class CStatContext {
   void LogFailureText(const std::string& text);
   // LogFailure's line: the message, then the cause in brackets when there
   // is one.
-  void WriteFailure(const std::string& title, const std::string& message,
-                    const std::string& cause);
+  void WriteFailure(const std::string& title, const std::string& message, const std::string& cause);
   // Writes a notice that is no failure ("注意 %s %s"): it is not counted.
   void LogNotice(const std::string& title, const std::string& message);
 

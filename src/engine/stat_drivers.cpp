@@ -10,6 +10,7 @@
 
 #include "engine/run_workspace.h"
 #include "engine/stat_context.h"
+#include "engine/table_family.h"
 #include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
@@ -44,6 +45,7 @@ struct RunArguments {
   int group_level = 1;
   bool replace_other = false;
   std::vector<std::string> layer_failures;  // listed layers that could not be opened
+  StageObserver observer;
 };
 
 RunArguments ArgumentsOf(gis::RuralCode* codes, const std::string& connection,
@@ -71,132 +73,18 @@ std::vector<std::string> TablesAfterRun(const std::string& connection) {
   }
 }
 
-bool Contains(const std::string& text, const char* part) {
-  return text.find(part) != std::string::npos;
-}
-
-// A family of tables: its create driver, then its fill when the create
-// succeeded; neither stops the run. A progress text, when given, is shown
-// first.
-struct Family {
-  const char* base;
-  std::function<short()> create;
-  std::function<void()> fill;
-  const char* progress = nullptr;
-};
-
-void BuildFamilies(const RunPlan& plan, const std::vector<Family>& families) {
-  for (const Family& family : families) {
-    if (!plan.Wants(family.base)) continue;
-    if (family.progress) host::LindoDlgProgressSetText(family.progress);
-    if (family.create() > 0) family.fill();
-  }
-}
-
-// The rural tables without the island villages: their base copies, a
-// compaction of an embedded database, then the three tables.
-void BuildNoIslandTables(CStatContext& c, const RunPlan& plan) {
-  c.CreateStatDataNohd();
-  if (c.m_nDbMode == 0) c.CompactDatabase();
-  BuildFamilies(plan, {
-                          {"NCTDLY_YJFLNOHD", [&] { return c.CreateNcTdlyYjflNohdTables(); },
-                           [&] { c.StatNohdTables(1); }, "正在汇总农村土地利用数据"},
-                          {"NCTDLY_EJFLNOHD", [&] { return c.CreateNcTdlyEjflNohdTables(); },
-                           [&] { c.StatNohdTables(2); }},
-                          {"NCTDLY_QSYJFLNOHD", [&] { return c.CreateNcTdlyQsYjflNohdTables(); },
-                           [&] { c.StatQsYjflNohdTables(1); }, "正在汇总权属数据"},
-                      });
-}
-
-// Stage 7: the land-use summary tables the version string asks for.
-void BuildLandUseTables(CStatContext& c, const RunPlan& plan) {
+// Stage 7: the summary families the run's variant asks for, in stage order.
+// A family's create, then its fill when the create succeeded; neither stops
+// the run.
+void BuildFamilies(CStatContext& c, const RunVariant& run, const RunPlan& plan,
+                   const StageObserver& observer) {
   host::LindoDlgProgressSetText("正在汇总土地利用现状表");
-  if (plan.county_batch) {
-    BuildFamilies(
-        plan,
-        {
-            {"TDLY_YJFL", [&] { return c.CreateTdlyYjflTables(); }, [&] { c.StatTdlyClass(1); }},
-            {"TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); }},
-            {"NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
-             [&] { c.StatNcTdlyClass(1); }},
-            {"NCTDLY_EJFL", [&] { return c.CreateNcTdlyEjflTables(); },
-             [&] { c.StatNcTdlyClass(2); }},
-            {"HDTDLY_YJFL", [&] { return c.CreateHdTdlyYjflTables(); },
-             [&] { c.StatTdlyClass(3); }},
-            {"HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
-             [&] { c.StatTdlyClass(4); }},
-            {"GDPDMJHZ", [&] { return c.CreateGdPdMjHzTables(); }, [&] { c.StatGdPdMjHz(); }},
-        });
-    return;
-  }
-  const std::string& version = c.m_strVersion;
-  if (Contains(version, "农村")) {
-    const bool regrouped = Contains(version, "四川") || Contains(version, "山东");
-    const bool duda = Contains(version, "duda");
-    BuildFamilies(
-        plan,
-        {
-            {"KTZ", [&] { return c.CreateKtzTables(); }, [&] { c.StatKtz(); }, "汇总可调整表"},
-            {"PEWY_EJFL", [&] { return c.CreatePewyEjflTables(); },
-             [&] { duda ? c.StatPewyEjflByMarker() : c.StatPewyEjfl(); }, "汇总批而未用地"},
-            {"PEWY_YJFL", [&] { return c.CreatePewyYjflTables(); }, [&] { c.StatPewyYjfl(); }},
-            // With "duda" the marker tables and their script tables.
-            {"PEWYYJ_EJFL", [&] { return duda ? c.CreatePewyYjEjflTables() : short{0}; },
-             [&] { c.StatPewyYjEjfl(); }},
-            {"WPXJ_EJFL", [&] { return duda ? c.CreateWpxjEjflTables() : short{0}; },
-             [&] { c.StatWpxjEjfl(); }},
-            {"PJW_EJFL", [&] { return short{duda}; }, [&] { c.StatPjwEjfl(); }},
-            {"PZYJ_EJFL", [&] { return duda ? c.CreatePzyjEjflTables() : short{0}; },
-             [&] { c.StatPzyjEjfl(); }, "年度建设用地情况汇总表"},
-            {"2009P_EJFL", [&] { return duda ? c.Create2009PEjflTables() : short{0}; },
-             [&] { c.Stat2009PEjfl(); }},
-            {"2009B_EJFL", [&] { return duda ? c.Create2009BEjflTables() : short{0}; },
-             [&] { c.Stat2009BEjfl(); }},
-            {"2010ZH_EJFL", [&] { return duda ? c.Create2010ZhEjflTables() : short{0}; },
-             [&] { c.Stat2010ZhEjfl(); }},
-            {"NDJSYD_EJFL", [&] { return short{duda}; }, [&] { c.StatNdjsydEjfl(); }},
-            {"PEWYTBL", [] { return short{1}; }, [&] { c.StatPewyTbl(); }},
-            {"TDLYTZ", [&] { return c.CreateTdlyTzTables(); }, [&] { c.StatTdlyTz(); },
-             "正在汇总土地利用台帐"},
-            {"NCTDLY_YJFL", [&] { return c.CreateNcTdlyYjflTables(); },
-             [&] { c.StatNcTdlyClass(1); }, "正在汇总农村土地利用现状表"},
-            {"NCTDLY_EJFL", [&] { return c.CreateNcTdlyEjflTables(); },
-             [&] { c.StatNcTdlyClass(2); }},
-            {"NCTDLY_GDEJFL", [&] { return short{regrouped}; }, [&] { c.StatNcTdlyGdEjfl(); }},
-            {"NCTDLY_SJFL", [&] { return c.CreateNcTdlySjflTables(); },
-             [&] { c.StatNcTdlySjfl(); }},
-            {"NCHDTDLY_YJFL", [&] { return c.CreateNcHdTdlyYjflTables(); },
-             [&] { c.StatNcHdTdlyYjfl(); }, "正在汇总农村海岛土地利用数据"},
-            {"NCHDTDLY_EJFL", [&] { return c.CreateNcHdTdlyEjflTables(); },
-             [&] { c.StatNcHdTdlyEjfl(); }},
-            {"HDTDLY_YJFL", [&] { return c.CreateHdTdlyYjflTables(); }, [&] { c.StatHdTdlyYjfl(); },
-             "正在汇总海岛土地利用数据"},
-            {"HDTDLY_EJFL", [&] { return c.CreateHdTdlyEjflTables(); },
-             [&] { c.StatHdTdlyEjfl(); }},
-            {"NCTDLY_QSYJFL", [&] { return c.CreateNcTdlyQsYjflTables(); },
-             [&] { c.StatTdlyQsYjfl(1); }, "正在汇总权属数据"},
-            {"NCTDLY_QSSJFL", [&] { return c.BuildNcTdlyQsCodeTable(); },
-             [&] { c.StatNcTdlyQsSjfl(); }},
-            {"FRDTDLY_YJFL", [&] { return c.CreateFrdTdlyYjflTables(); },
-             [&] { c.StatFrdTdly(1); }},
-            {"FRDTDLY_EJFL", [&] { return c.CreateFrdTdlyEjflTables(); },
-             [&] { c.StatFrdTdly(2); }},
-            {"GDPDMJHZ", [&] { return c.CreateGdPdMjHzTables(); }, [&] { c.StatGdPdMjHz(); },
-             "正在汇总耕地坡度数据"},
-        });
-    if (duda) BuildNoIslandTables(c, plan);
-  }
-  if (Contains(version, "城镇")) {
-    BuildFamilies(
-        plan,
-        {
-            {"TDLY_YJFL", [&] { return c.CreateTdlyYjflTables(); }, [&] { c.StatTdlyClass(1); },
-             "正在汇总城镇土地利用现状表"},
-            {"TDLY_EJFL", [&] { return c.CreateTdlyEjflTables(); }, [&] { c.StatTdlyClass(2); }},
-            {"TDLY_SJFL", [&] { return c.CreateTdlySjflTables(); }, [&] { c.StatTdlySjfl(); }},
-            {"TDLY_QSYJFL", [&] { return c.CreateTdlyQsYjflTables(); },
-             [&] { c.StatTdlyQsYjfl(0); }},
-        });
+  for (const TableFamily* family : FamiliesInStageOrder()) {
+    if (!family->builds(run)) continue;
+    if (!family->step && !plan.Wants(family->base)) continue;
+    if (family->progress) host::LindoDlgProgressSetText(family->progress);
+    if (family->create(c) > 0) family->fill(c);
+    if (observer) observer(family->base);
   }
 }
 
@@ -255,23 +143,28 @@ bool CheckLayers(CStatContext& context, const Layers& layers) {
 // False when a stage that the rest needs failed (the context, the area-unit
 // table, the base table, its fill or the unit copies); every later table is
 // a create/fill pair whose failure is logged and does not stop the run.
-bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& plan) {
+bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& plan,
+                 const StageObserver& observer) {
+  const auto done = [&](const char* stage) {
+    host::yDebugTime(stage);
+    if (observer) observer(stage);
+  };
   if (context.LoadCodes() <= 0) return false;
-  host::yDebugTime("context ready");
+  done("context");
   // Change records.
   context.BuildChangeTable();
-  host::yDebugTime("change records copied");
+  done("change records");
   // Area-unit table and base table.
   host::LindoDlgProgressSetText("正在建立基础汇总表");
   if (context.CreateAreaUnitTable() <= 0) return false;
   if (context.CreateStatDataTable() <= 0) return false;
   if (context.BuildStatDataDirect() <= 0) return false;
-  host::yDebugTime("base table filled");
+  done("base table");
   // Extension base data: the unit copies, converted.
   host::LindoDlgProgressSetText("正在生成扩展基础数据");
   if (context.CreateUnitStatTables() <= 0) return false;
   if (context.FillUnitStatTables() <= 0) return false;
-  host::yDebugTime("unit copies filled");
+  done("unit copies");
   // Code and district tables; a stand-alone file is compacted here.
   if (layers.district > 0) {
     if (context.CreateXzxqTable() > 0) context.FillXzxqTable();
@@ -280,10 +173,9 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   }
   if (!plan.county_batch && context.CreateQsdmbTable() > 0) context.FillQsdmbTable();
   context.CompactDatabase();
-  host::yDebugTime("code and district tables built");
-  // Land-use summary tables.
-  BuildLandUseTables(context, plan);
-  host::yDebugTime("land-use tables built");
+  done("code tables");
+  // The summary families.
+  BuildFamilies(context, RunVariant{context.m_strVersion, plan.county_batch}, plan, observer);
   // Farmland, reserve and dispute tables.
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
     context.LogNotice("权属争议统计", "不生成权属争议区统计表");
@@ -291,7 +183,9 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   // Tables of units an earlier run made and this one does not, then the
   // area units of the run.
   context.DropTablesOfUnitsNotMade();
-  return context.RecordAreaUnits() > 0;
+  const bool recorded = context.RecordAreaUnits() > 0;
+  done("area units");
+  return recorded;
 }
 
 // A run from end to end: its database taken in a workspace (a working copy
@@ -328,7 +222,7 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
     context.m_bWorkingCopy = true;
     ready = context.InitUnits(workspace.WorkConnection(), arguments.db_mode) > 0;
     if (ready) workspace.Enter(context.m_pConn);
-    ready = ready && BuildTables(context, layers, plan);
+    ready = ready && BuildTables(context, layers, plan, arguments.observer);
     if (ready) {
       report.outcome =
           context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
@@ -336,6 +230,7 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
         context.LogFailure("保存统计结果", error);
         ready = false;
       }
+      if (arguments.observer) arguments.observer("publish");
     } else {
       workspace.Abandon(context.m_pConn, context.m_nErrCount);
     }
@@ -407,6 +302,7 @@ RunReport RunStatistics(const StatisticsRequest& request) {
       ArgumentsOf(request.codes, request.connection, request.year, request.county, request.db_mode,
                   request.group_level, request.log_path);
   arguments.replace_other = request.replace_other;
+  arguments.observer = request.observer;
   Layers layers;
   if (request.project) {
     layers = ProjectLayers(*request.project, arguments.layer_failures);

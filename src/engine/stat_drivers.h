@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/run_report.h"
@@ -22,6 +23,10 @@ namespace landstat {
 // logged and counted but do not stop the run. Failures are written to the
 // run's log file when that file exists (the run never creates it).
 
+// Told the name of each stage of a run as it ends (the fixed stages, then
+// each summary family by its base name), for progress and timing.
+using StageObserver = std::function<void(const std::string& stage)>;
+
 struct StatisticsRequest {
   gis::CGisXmlPrj* project = nullptr;  // the survey's layers by name
   gis::RuralCode* codes = nullptr;
@@ -34,6 +39,7 @@ struct StatisticsRequest {
   bool replace_other = false;
   // A custom-statistics list limiting the tables (empty: every table).
   std::string custom_list;
+  StageObserver observer;
 };
 
 // The run as the hosts call it: the outcome, the failures logged and the

@@ -12,6 +12,7 @@
 
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
@@ -274,3 +275,16 @@ void CStatContext::BalanceKtzRows(const std::string& target, double step, int de
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> AdjustableLandFamilies() {
+  return {{.base = "KTZ",
+           .stage = 100,
+           .builds = Rural,
+           .create = [](C& c) { return c.CreateKtzTables(); },
+           .fill = [](C& c) { c.StatKtz(); },
+           .progress = "汇总可调整表"}};
+}
+
+}  // namespace landstat::landuse

@@ -8,6 +8,7 @@
 
 #include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
@@ -186,3 +187,32 @@ short CStatContext::MakePewyTbl(const std::string& target, short unit, short dec
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> ApprovedUnusedLandFamilies() {
+  return {
+      {.base = "PEWY_EJFL",
+       .stage = 110,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreatePewyEjflTables(); },
+       .fill =
+           [](C& c) {
+             // The duda run sums by the new-construction marker instead.
+             RunVariant{c.m_strVersion}.Has("duda") ? c.StatPewyEjflByMarker() : c.StatPewyEjfl();
+           },
+       .progress = "汇总批而未用地"},
+      {.base = "PEWY_YJFL",
+       .stage = 120,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreatePewyYjflTables(); },
+       .fill = [](C& c) { c.StatPewyYjfl(); }},
+      {.base = "PEWYTBL",
+       .stage = 210,
+       .builds = Rural,
+       .create = NothingToCreate,
+       .fill = [](C& c) { c.StatPewyTbl(); }},
+  };
+}
+
+}  // namespace landstat::landuse

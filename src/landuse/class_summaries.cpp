@@ -4,6 +4,7 @@
 #include <fmt/printf.h>
 
 #include "engine/stat_context.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 
@@ -198,3 +199,57 @@ short CStatContext::SumTdlyClass(short kind, const std::string& source, const st
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> ClassFamilies() {
+  const auto create_first = [](C& c) { return c.CreateTdlyYjflTables(); };
+  const auto fill_first = [](C& c) { c.StatTdlyClass(1); };
+  const auto create_second = [](C& c) { return c.CreateTdlyEjflTables(); };
+  const auto fill_second = [](C& c) { c.StatTdlyClass(2); };
+  return {
+      {.base = "TDLY_YJFL",
+       .stage = 1000,
+       .builds = Town,
+       .create = create_first,
+       .fill = fill_first,
+       .progress = "正在汇总城镇土地利用现状表",
+       .conversion =
+           FamilyConversion{.order = 10,
+                            .progress = "正在转换土地利用数据",
+                            .create = [](C& c) { return c.CreateTdlyYjflConvertedTable(); },
+                            .fill = [](C& c) { return c.SumTdlyClassConverted(1); },
+                            .balance_progress = kBalanceLevels,
+                            .balance = ByLevels(SummaryShape::kClassLevels)}},
+      {.base = "TDLY_EJFL",
+       .stage = 1010,
+       .builds = Town,
+       .create = create_second,
+       .fill = fill_second,
+       .conversion =
+           FamilyConversion{.order = 20,
+                            .progress = "正在转换土地利用数据",
+                            .from_extension = false,
+                            .create = [](C& c) { return c.CreateTdlyEjflConvertedTable(); },
+                            .fill = [](C& c) { return c.SumTdlyClassConverted(2); },
+                            .balance_progress = kBalanceLevels,
+                            .balance = ByLevels(SummaryShape::kClassLevels)}},
+      {.base = "TDLY_SJFL",
+       .stage = 1020,
+       .builds = Town,
+       .create = [](C& c) { return c.CreateTdlySjflTables(); },
+       .fill = [](C& c) { c.StatTdlySjfl(); }},
+      {.base = "TDLY_YJFL",
+       .stage = 10,
+       .builds = CountyBatch,
+       .create = create_first,
+       .fill = fill_first},
+      {.base = "TDLY_EJFL",
+       .stage = 20,
+       .builds = CountyBatch,
+       .create = create_second,
+       .fill = fill_second},
+  };
+}
+
+}  // namespace landstat::landuse

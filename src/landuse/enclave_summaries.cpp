@@ -6,6 +6,7 @@
 #include <fmt/printf.h>
 
 #include "engine/stat_context.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 
@@ -130,3 +131,37 @@ short CStatContext::StatFrdTdly(short kind) {
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> EnclaveFamilies() {
+  return {
+      {.base = "FRDTDLY_YJFL",
+       .stage = 700,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreateFrdTdlyYjflTables(); },
+       .fill = [](C& c) { c.StatFrdTdly(1); },
+       .conversion =
+           FamilyConversion{.order = 70,
+                            .progress = "正在转换飞入地数据",
+                            .create = [](C& c) { return c.CreateFrdTdlyYjflConvertedTable(); },
+                            .fill = [](C& c) { return c.SumFrdTdlyConverted(1); },
+                            .balance_progress = kBalanceLevels,
+                            .balance = ByLevels(SummaryShape::kEnclavePairs)}},
+      {.base = "FRDTDLY_EJFL",
+       .stage = 710,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreateFrdTdlyEjflTables(); },
+       .fill = [](C& c) { c.StatFrdTdly(2); },
+       .conversion =
+           FamilyConversion{.order = 80,
+                            .progress = "正在转换飞入地数据",
+                            .from_extension = false,
+                            .create = [](C& c) { return c.CreateFrdTdlyEjflConvertedTable(); },
+                            .fill = [](C& c) { return c.SumFrdTdlyConverted(2); },
+                            .balance_progress = kBalanceLevels,
+                            .balance = ByLevels(SummaryShape::kEnclavePairs)}},
+  };
+}
+
+}  // namespace landstat::landuse

@@ -5,6 +5,7 @@
 #include <fmt/printf.h>
 
 #include "engine/stat_context.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 
@@ -172,3 +173,47 @@ short CStatContext::SumHdTdlyEjfl(const std::string& source, const std::string& 
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> IslandFamilies() {
+  const auto create_first = [](C& c) { return c.CreateHdTdlyYjflTables(); };
+  const auto create_second = [](C& c) { return c.CreateHdTdlyEjflTables(); };
+  return {
+      {.base = "NCHDTDLY_YJFL",
+       .stage = 500,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreateNcHdTdlyYjflTables(); },
+       .fill = [](C& c) { c.StatNcHdTdlyYjfl(); },
+       .progress = "正在汇总农村海岛土地利用数据"},
+      {.base = "NCHDTDLY_EJFL",
+       .stage = 510,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreateNcHdTdlyEjflTables(); },
+       .fill = [](C& c) { c.StatNcHdTdlyEjfl(); }},
+      {.base = "HDTDLY_YJFL",
+       .stage = 520,
+       .builds = Rural,
+       .create = create_first,
+       .fill = [](C& c) { c.StatHdTdlyYjfl(); },
+       .progress = "正在汇总海岛土地利用数据"},
+      {.base = "HDTDLY_EJFL",
+       .stage = 530,
+       .builds = Rural,
+       .create = create_second,
+       .fill = [](C& c) { c.StatHdTdlyEjfl(); }},
+      // The county batch sums its island tables like its class tables.
+      {.base = "HDTDLY_YJFL",
+       .stage = 50,
+       .builds = CountyBatch,
+       .create = create_first,
+       .fill = [](C& c) { c.StatTdlyClass(3); }},
+      {.base = "HDTDLY_EJFL",
+       .stage = 60,
+       .builds = CountyBatch,
+       .create = create_second,
+       .fill = [](C& c) { c.StatTdlyClass(4); }},
+  };
+}
+
+}  // namespace landstat::landuse

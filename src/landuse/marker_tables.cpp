@@ -8,6 +8,7 @@
 #include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
+#include "landuse/land_use_families.h"
 #include "resources/resources.h"
 
 namespace landstat {
@@ -123,3 +124,53 @@ short CStatContext::StatNdjsydEjfl() {
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> MarkerFamilies() {
+  return {
+      {.base = "PEWYYJ_EJFL",
+       .stage = 130,
+       .builds = Duda,
+       .create = [](C& c) { return c.CreatePewyYjEjflTables(); },
+       .fill = [](C& c) { c.StatPewyYjEjfl(); }},
+      {.base = "WPXJ_EJFL",
+       .stage = 140,
+       .builds = Duda,
+       .create = [](C& c) { return c.CreateWpxjEjflTables(); },
+       .fill = [](C& c) { c.StatWpxjEjfl(); }},
+      {.base = "PJW_EJFL",
+       .stage = 150,
+       .builds = Duda,
+       .create = NothingToCreate,
+       .fill = [](C& c) { c.StatPjwEjfl(); }},
+      {.base = "PZYJ_EJFL",
+       .stage = 160,
+       .builds = Duda,
+       .create = [](C& c) { return c.CreatePzyjEjflTables(); },
+       .fill = [](C& c) { c.StatPzyjEjfl(); },
+       .progress = "年度建设用地情况汇总表"},
+      {.base = "2009P_EJFL",
+       .stage = 170,
+       .builds = Duda,
+       .create = [](C& c) { return c.Create2009PEjflTables(); },
+       .fill = [](C& c) { c.Stat2009PEjfl(); }},
+      {.base = "2009B_EJFL",
+       .stage = 180,
+       .builds = Duda,
+       .create = [](C& c) { return c.Create2009BEjflTables(); },
+       .fill = [](C& c) { c.Stat2009BEjfl(); }},
+      {.base = "2010ZH_EJFL",
+       .stage = 190,
+       .builds = Duda,
+       .create = [](C& c) { return c.Create2010ZhEjflTables(); },
+       .fill = [](C& c) { c.Stat2010ZhEjfl(); }},
+      {.base = "NDJSYD_EJFL",
+       .stage = 200,
+       .builds = Duda,
+       .create = NothingToCreate,
+       .fill = [](C& c) { c.StatNdjsydEjfl(); }},
+  };
+}
+
+}  // namespace landstat::landuse

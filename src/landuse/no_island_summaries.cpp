@@ -7,6 +7,7 @@
 
 #include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 
@@ -72,3 +73,42 @@ short CStatContext::StatQsYjflNohdTables(int kind) {
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> NoIslandFamilies() {
+  return {
+      // The copies of the unit copies without the island villages, then a
+      // compaction of an embedded database.
+      {.base = "statdataNOHD",
+       .stage = 950,
+       .builds = Duda,
+       .create =
+           [](C& c) {
+             c.CreateStatDataNohd();
+             if (c.m_nDbMode == 0) c.CompactDatabase();
+             return short{0};
+           },
+       .fill = [](C&) {},
+       .step = true},
+      {.base = "NCTDLY_YJFLNOHD",
+       .stage = 960,
+       .builds = Duda,
+       .create = [](C& c) { return c.CreateNcTdlyYjflNohdTables(); },
+       .fill = [](C& c) { c.StatNohdTables(1); },
+       .progress = "正在汇总农村土地利用数据"},
+      {.base = "NCTDLY_EJFLNOHD",
+       .stage = 970,
+       .builds = Duda,
+       .create = [](C& c) { return c.CreateNcTdlyEjflNohdTables(); },
+       .fill = [](C& c) { c.StatNohdTables(2); }},
+      {.base = "NCTDLY_QSYJFLNOHD",
+       .stage = 980,
+       .builds = Duda,
+       .create = [](C& c) { return c.CreateNcTdlyQsYjflNohdTables(); },
+       .fill = [](C& c) { c.StatQsYjflNohdTables(1); },
+       .progress = "正在汇总权属数据"},
+  };
+}
+
+}  // namespace landstat::landuse

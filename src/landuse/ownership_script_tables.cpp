@@ -8,6 +8,7 @@
 
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -230,3 +231,15 @@ short CStatContext::StatNcTdlyQsSjfl() {
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> OwnershipScriptFamilies() {
+  return {{.base = "NCTDLY_QSSJFL",
+           .stage = 610,
+           .builds = Rural,
+           .create = [](C& c) { return c.BuildNcTdlyQsCodeTable(); },
+           .fill = [](C& c) { c.StatNcTdlyQsSjfl(); }}};
+}
+
+}  // namespace landstat::landuse

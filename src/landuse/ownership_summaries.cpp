@@ -7,6 +7,7 @@
 #include <map>
 
 #include "engine/stat_context.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/host/trace.h"
@@ -140,3 +141,37 @@ short CStatContext::SumTdlyQsYjflConverted(int rural) {
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> OwnershipFamilies() {
+  return {
+      {.base = "NCTDLY_QSYJFL",
+       .stage = 600,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreateNcTdlyQsYjflTables(); },
+       .fill = [](C& c) { c.StatTdlyQsYjfl(1); },
+       .progress = "正在汇总权属数据",
+       .conversion =
+           FamilyConversion{.order = 50,
+                            .progress = "正在转换权属数据",
+                            .create = [](C& c) { return c.CreateNcTdlyQsYjflConvertedTable(); },
+                            .fill = [](C& c) { return c.SumTdlyQsYjflConverted(1); },
+                            .balance_progress = kBalanceLevels,
+                            .balance = ByLevels(SummaryShape::kOwnershipLevels)}},
+      {.base = "TDLY_QSYJFL",
+       .stage = 1030,
+       .builds = Town,
+       .create = [](C& c) { return c.CreateTdlyQsYjflTables(); },
+       .fill = [](C& c) { c.StatTdlyQsYjfl(0); },
+       .conversion =
+           FamilyConversion{.order = 60,
+                            .progress = "正在转换权属数据",
+                            .create = [](C& c) { return c.CreateTdlyQsYjflConvertedTable(); },
+                            .fill = [](C& c) { return c.SumTdlyQsYjflConverted(0); },
+                            .balance_progress = kBalanceLevels,
+                            .balance = ByLevels(SummaryShape::kOwnershipLevels)}},
+  };
+}
+
+}  // namespace landstat::landuse

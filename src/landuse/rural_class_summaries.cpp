@@ -7,6 +7,7 @@
 #include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 #include "resources/resources.h"
@@ -126,3 +127,62 @@ short CStatContext::MakeNcTdlyGdEjflTable(const std::string& source, const std::
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> RuralClassFamilies() {
+  const auto create_first = [](C& c) { return c.CreateNcTdlyYjflTables(); };
+  const auto fill_first = [](C& c) { c.StatNcTdlyClass(1); };
+  const auto create_second = [](C& c) { return c.CreateNcTdlyEjflTables(); };
+  const auto fill_second = [](C& c) { c.StatNcTdlyClass(2); };
+  return {
+      {.base = "NCTDLY_YJFL",
+       .stage = 400,
+       .builds = Rural,
+       .create = create_first,
+       .fill = fill_first,
+       .progress = "正在汇总农村土地利用现状表",
+       .conversion =
+           FamilyConversion{.order = 30,
+                            .progress = "正在转换土地利用数据",
+                            .create = [](C& c) { return c.CreateNcTdlyYjflConvertedTable(); },
+                            .fill = [](C& c) { return c.SumNcTdlyClassConverted(1); },
+                            .balance_progress = kBalanceLevels,
+                            .balance = ByLevels(SummaryShape::kClassLevels)}},
+      {.base = "NCTDLY_EJFL",
+       .stage = 410,
+       .builds = Rural,
+       .create = create_second,
+       .fill = fill_second,
+       .conversion =
+           FamilyConversion{.order = 40,
+                            .progress = "正在转换土地利用数据",
+                            .from_extension = false,
+                            .create = [](C& c) { return c.CreateNcTdlyEjflConvertedTable(); },
+                            .fill = [](C& c) { return c.SumNcTdlyClassConverted(2); },
+                            .balance_progress = kBalanceLevels,
+                            .balance = ByLevels(SummaryShape::kClassLevels)}},
+      {.base = "NCTDLY_GDEJFL",
+       .stage = 420,
+       .builds = Regrouped,
+       .create = NothingToCreate,
+       .fill = [](C& c) { c.StatNcTdlyGdEjfl(); }},
+      {.base = "NCTDLY_SJFL",
+       .stage = 430,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreateNcTdlySjflTables(); },
+       .fill = [](C& c) { c.StatNcTdlySjfl(); }},
+      {.base = "NCTDLY_YJFL",
+       .stage = 30,
+       .builds = CountyBatch,
+       .create = create_first,
+       .fill = fill_first},
+      {.base = "NCTDLY_EJFL",
+       .stage = 40,
+       .builds = CountyBatch,
+       .create = create_second,
+       .fill = fill_second},
+  };
+}
+
+}  // namespace landstat::landuse

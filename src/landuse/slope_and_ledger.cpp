@@ -6,6 +6,7 @@
 #include <map>
 
 #include "engine/stat_context.h"
+#include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_text.h"
@@ -192,3 +193,39 @@ short CStatContext::SumTdlyTz(const std::string& target) {
 }
 
 }  // namespace landstat
+
+namespace landstat::landuse {
+
+std::vector<TableFamily> LedgerAndSlopeFamilies() {
+  const auto create_slope = [](C& c) { return c.CreateGdPdMjHzTables(); };
+  const auto fill_slope = [](C& c) { c.StatGdPdMjHz(); };
+  return {
+      {.base = "TDLYTZ",
+       .stage = 300,
+       .builds = Rural,
+       .create = [](C& c) { return c.CreateTdlyTzTables(); },
+       .fill = [](C& c) { c.StatTdlyTz(); },
+       .progress = "正在汇总土地利用台帐"},
+      {.base = "GDPDMJHZ",
+       .stage = 900,
+       .builds = Rural,
+       .create = create_slope,
+       .fill = fill_slope,
+       .progress = "正在汇总耕地坡度数据",
+       // Last in the conversion: it has a balancer of its own.
+       .conversion = FamilyConversion{
+           .order = 90,
+           .progress = "正在转换耕地坡度数据",
+           .create = [](C& c) { return c.CreateGdPdMjHzConvertedTable(); },
+           .fill = [](C& c) { return c.SumGdPdMjHzConverted(); },
+           .balance_progress = "平差耕地坡度...",
+           .balance = [](C& c, const std::string&) { return c.BalanceGdPdMjHz(); }}},
+      {.base = "GDPDMJHZ",
+       .stage = 70,
+       .builds = CountyBatch,
+       .create = create_slope,
+       .fill = fill_slope},
+  };
+}
+
+}  // namespace landstat::landuse

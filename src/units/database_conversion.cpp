@@ -11,6 +11,7 @@
 #include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
+#include "engine/table_family.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/host/host_settings.h"
@@ -21,62 +22,6 @@
 
 namespace landstat {
 namespace {
-
-// A unit-less summary table of the conversion: how it is rebuilt, which
-// base table it reads (statdataex in the target unit, or statdata in the
-// source unit) and how it is balanced after a conversion in place.
-struct ConvertedTable {
-  const char* base;
-  const char* progress;
-  bool from_extension;
-  std::function<short(CStatContext&)> create;
-  std::function<short(CStatContext&)> fill;
-  const char* balance_progress;
-  std::function<short(CStatContext&, const std::string&)> balance;
-};
-
-// The level balancing of a table of a shape.
-std::function<short(CStatContext&, const std::string&)> ByLevels(SummaryShape shape) {
-  return [shape](CStatContext& c, const std::string& table) {
-    return c.BalanceSummaryLevels(table, shape);
-  };
-}
-
-const std::vector<ConvertedTable>& ConvertedTables() {
-  using C = CStatContext;
-  const char* const levels = "平差土地利用汇总表...";
-  static const std::vector<ConvertedTable> tables = {
-      {"TDLY_YJFL", "正在转换土地利用数据", true, &C::CreateTdlyYjflConvertedTable,
-       [](C& c) { return c.SumTdlyClassConverted(1); }, levels,
-       ByLevels(SummaryShape::kClassLevels)},
-      {"TDLY_EJFL", "正在转换土地利用数据", false, &C::CreateTdlyEjflConvertedTable,
-       [](C& c) { return c.SumTdlyClassConverted(2); }, levels,
-       ByLevels(SummaryShape::kClassLevels)},
-      {"NCTDLY_YJFL", "正在转换土地利用数据", true, &C::CreateNcTdlyYjflConvertedTable,
-       [](C& c) { return c.SumNcTdlyClassConverted(1); }, levels,
-       ByLevels(SummaryShape::kClassLevels)},
-      {"NCTDLY_EJFL", "正在转换土地利用数据", false, &C::CreateNcTdlyEjflConvertedTable,
-       [](C& c) { return c.SumNcTdlyClassConverted(2); }, levels,
-       ByLevels(SummaryShape::kClassLevels)},
-      {"NCTDLY_QSYJFL", "正在转换权属数据", true, &C::CreateNcTdlyQsYjflConvertedTable,
-       [](C& c) { return c.SumTdlyQsYjflConverted(1); }, levels,
-       ByLevels(SummaryShape::kOwnershipLevels)},
-      {"TDLY_QSYJFL", "正在转换权属数据", true, &C::CreateTdlyQsYjflConvertedTable,
-       [](C& c) { return c.SumTdlyQsYjflConverted(0); }, levels,
-       ByLevels(SummaryShape::kOwnershipLevels)},
-      {"FRDTDLY_YJFL", "正在转换飞入地数据", true, &C::CreateFrdTdlyYjflConvertedTable,
-       [](C& c) { return c.SumFrdTdlyConverted(1); }, levels,
-       ByLevels(SummaryShape::kEnclavePairs)},
-      {"FRDTDLY_EJFL", "正在转换飞入地数据", false, &C::CreateFrdTdlyEjflConvertedTable,
-       [](C& c) { return c.SumFrdTdlyConverted(2); }, levels,
-       ByLevels(SummaryShape::kEnclavePairs)},
-      // The slope table last: it has a balancer of its own.
-      {"GDPDMJHZ", "正在转换耕地坡度数据", true, &C::CreateGdPdMjHzConvertedTable,
-       [](C& c) { return c.SumGdPdMjHzConverted(); }, "平差耕地坡度...",
-       [](C& c, const std::string&) { return c.BalanceGdPdMjHz(); }},
-  };
-  return tables;
-}
 
 struct ConversionArguments {
   gis::RuralCode* codes;
@@ -178,28 +123,29 @@ short Rebuild(CStatContext& context, short target) {
   host::LindoDlgProgressSetText("正在转换基础数据");
   if (RebuildExtensionTable(context, target) == 0) return 0;
   host::yDebugTime("statdataex rebuilt");
-  for (const ConvertedTable& table : ConvertedTables()) {
+  for (const TableFamily* family : ConvertedFamilies()) {
+    const FamilyConversion& table = *family->conversion;
     host::LindoDlgProgressSetText(table.progress);
     // A failed create or fill is logged by the builder and does not stop
     // the conversion; the table keeps the unit of what it holds. Its record
     // is removed first and written after: a table whose old record cannot
     // be removed is not rebuilt, and one whose new record cannot be written
     // has none, so it is never converted from a unit it does not hold.
-    if (context.RecordTableUnit(table.base, kNoUnit) == 0) continue;
+    if (context.RecordTableUnit(family->base, kNoUnit) == 0) continue;
     if (table.create(context) <= 0) continue;
     table.fill(context);
-    host::yDebugTime(std::string(table.base) + " rebuilt");
-    context.RecordTableUnit(table.base, table.from_extension ? target : context.m_nUnitSrc);
+    host::yDebugTime(std::string(family->base) + " rebuilt");
+    context.RecordTableUnit(family->base, table.from_extension ? target : context.m_nUnitSrc);
   }
   return 1;
 }
 
 void ConvertInPlace(CStatContext& context, short target) {
-  for (const ConvertedTable& table : ConvertedTables()) {
-    const std::string name = context.Names().Plain(table.base);
+  for (const TableFamily* family : ConvertedFamilies()) {
+    const std::string name = context.Names().Plain(family->base);
     if (!context.IsTableExist(name)) continue;
     host::LindoDlgProgressSetText("正在转换 " + name);
-    const short recorded = context.RecordedUnit(table.base);
+    const short recorded = context.RecordedUnit(family->base);
     if (recorded == kNoUnit) {
       context.LogFailure("转换面积单位", name + " 没有记录面积单位, 未转换");
       continue;
@@ -213,7 +159,7 @@ void ConvertInPlace(CStatContext& context, short target) {
     // The figures and the record of their unit change together.
     db::Transaction transaction(context.m_pConn);
     if (ConvertAreaUnit(context.m_pConn, name, target, recorded, 0, context.m_nDecSrc) > 0 &&
-        context.RecordTableUnit(table.base, target) > 0) {
+        context.RecordTableUnit(family->base, target) > 0) {
       transaction.Commit();
     } else {
       context.LogFailure("转换面积单位", name + " 转换失败");
@@ -225,10 +171,10 @@ void BalanceConverted(CStatContext& context) {
   const auto exists = [&](const char* base) {
     return context.IsTableExist(context.Names().Plain(base)) != 0;
   };
-  for (const ConvertedTable& table : ConvertedTables()) {
-    if (!exists(table.base)) continue;
-    host::LindoDlgProgressSetText(table.balance_progress);
-    table.balance(context, context.Names().Plain(table.base));
+  for (const TableFamily* family : ConvertedFamilies()) {
+    if (!exists(family->base)) continue;
+    host::LindoDlgProgressSetText(family->conversion->balance_progress);
+    family->conversion->balance(context, context.Names().Plain(family->base));
   }
   host::LindoDlgProgressSetText("平差基本农田情况统计...");
   if (exists("JBNTQKTJ")) context.BalanceJbntQktj();

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,9 +38,9 @@ std::string Quoted(const std::string& text) {
   return quoted + "'";
 }
 
-Outcome RunCli(const std::vector<std::string>& arguments) {
+Outcome RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
   TempDir capture;
-  std::string command = Quoted(LANDSTAT_CLI);
+  std::string command = Quoted(program);
   for (const std::string& argument : arguments) command += " " + Quoted(argument);
   command += " </dev/null >" + Quoted(capture.File("out")) + " 2>" + Quoted(capture.File("err"));
   const int status = std::system(command.c_str());
@@ -47,6 +49,10 @@ Outcome RunCli(const std::vector<std::string>& arguments) {
   outcome.out = ReadFileBytes(capture.File("out"));
   outcome.err = ReadFileBytes(capture.File("err"));
   return outcome;
+}
+
+Outcome RunCli(const std::vector<std::string>& arguments) {
+  return RunProgram(LANDSTAT_CLI, arguments);
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -264,6 +270,26 @@ TEST_P(LandstatCliDatabase, SummaryNamesThePlaceNotTheConnectionString) {
 }
 
 LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);
+
+// The benchmark times the run itself: its tables are those of a run of the
+// command-line host on the same county.
+TEST(LandstatBenchmark, TimesTheRealRun) {
+  TempDir dir;
+  const Outcome bench = RunProgram(LANDSTAT_BENCH_RUN, {"--parcels", "200", "--dir", dir.File("")});
+  ASSERT_EQ(bench.exit_code, 0) << bench.out << bench.err;
+  const std::size_t listed = bench.out.find("tables:");
+  ASSERT_NE(listed, std::string::npos) << bench.out;
+  std::istringstream words(bench.out.substr(listed + 7, bench.out.find('\n', listed) - listed - 7));
+  std::vector<std::string> timed{std::istream_iterator<std::string>(words), {}};
+  EXPECT_TRUE(Contains(bench.out, "GDPDMJHZ")) << "each family is timed: " << bench.out;
+
+  const std::string database = dir.File("run.sqlite");
+  const Outcome run = RunCli({"run", "--project", dir.File("county-200/project.xml"), "--db",
+                              database, "--year", "2024", "--home", dir.File("config"), "--quiet"});
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  db::Connection result(database);
+  EXPECT_EQ(result.ListTables(), timed);
+}
 
 }  // namespace
 }  // namespace landstat

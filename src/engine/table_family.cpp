@@ -1,0 +1,41 @@
+#include "engine/table_family.h"
+
+#include <algorithm>
+#include <deque>
+
+namespace landstat {
+namespace {
+
+// A deque keeps the families where they are as more are added.
+std::deque<TableFamily>& Registry() {
+  static std::deque<TableFamily> families;
+  return families;
+}
+
+}  // namespace
+
+FamilyRegistration::FamilyRegistration(std::vector<TableFamily> families) {
+  for (TableFamily& family : families) Registry().push_back(std::move(family));
+}
+
+std::vector<const TableFamily*> FamiliesInStageOrder() {
+  std::vector<const TableFamily*> families;
+  for (const TableFamily& family : Registry()) families.push_back(&family);
+  std::stable_sort(families.begin(), families.end(),
+                   [](const TableFamily* a, const TableFamily* b) { return a->stage < b->stage; });
+  return families;
+}
+
+std::vector<const TableFamily*> ConvertedFamilies() {
+  std::vector<const TableFamily*> families;
+  for (const TableFamily& family : Registry()) {
+    if (family.conversion) families.push_back(&family);
+  }
+  std::stable_sort(families.begin(), families.end(),
+                   [](const TableFamily* a, const TableFamily* b) {
+                     return a->conversion->order < b->conversion->order;
+                   });
+  return families;
+}
+
+}  // namespace landstat

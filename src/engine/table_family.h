@@ -1,0 +1,72 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace landstat {
+
+class CStatContext;
+
+// What a statistics run is asked for: the regional version string of the
+// host ("通用农村", "四川农村", "城镇" ...; words in it switch families on) and
+// whether it is the county batch's shorter run.
+struct RunVariant {
+  std::string version;
+  bool county_batch = false;
+
+  bool Has(const char* word) const { return version.find(word) != std::string::npos; }
+  bool Rural() const { return !county_batch && Has("农村"); }
+  bool Town() const { return !county_batch && Has("城镇"); }
+  // The rural run with the marker and no-island tables.
+  bool Duda() const { return Rural() && Has("duda"); }
+  // The rural run with the regrouped second-level table.
+  bool Regrouped() const { return Rural() && (Has("四川") || Has("山东")); }
+};
+
+// What the unit conversion does with a family's unit-less table (named by
+// the family's base name): rebuilds it from the base tables, then, after a
+// conversion in place, balances it.
+struct FamilyConversion {
+  int order = 0;               // the conversion's own order of its tables
+  const char* progress = "";  // shown while the table is rebuilt
+  // Read from statdataex in the target unit; else from statdata in the
+  // source unit (then converted in place).
+  bool from_extension = true;
+  std::function<short(CStatContext&)> create = {};
+  std::function<short(CStatContext&)> fill = {};
+  const char* balance_progress = "";
+  std::function<short(CStatContext&, const std::string&)> balance = {};
+};
+
+// A family of summary tables: its tables are the scope and unit copies of
+// its base name (TableNames), made by `create` (which returns > 0 when
+// `fill` should follow) and filled and balanced by `fill`. It is built by
+// the runs `builds` accepts, at its place `stage` in the run's order; what
+// fails is logged and counted by the steps and never stops the run.
+struct TableFamily {
+  const char* base = "";
+  int stage = 0;
+  std::function<bool(const RunVariant&)> builds = {};
+  std::function<short(CStatContext&)> create = {};
+  std::function<void(CStatContext&)> fill = {};
+  const char* progress = nullptr;  // shown before the family, when given
+  std::optional<FamilyConversion> conversion = std::nullopt;
+  // A step of the run rather than tables a custom list can leave out.
+  bool step = false;
+};
+
+// Adds families to the one list the run, the unit conversion and the
+// benchmark read. Each subsystem registers its families once, from the file
+// that lists them.
+struct FamilyRegistration {
+  explicit FamilyRegistration(std::vector<TableFamily> families);
+};
+
+// Every registered family, in stage order.
+std::vector<const TableFamily*> FamiliesInStageOrder();
+// The families the unit conversion rebuilds, in the conversion's order.
+std::vector<const TableFamily*> ConvertedFamilies();
+
+}  // namespace landstat
