@@ -23,7 +23,7 @@
 #include "county_plan.h"
 #include "county_writer.h"
 #include "engine/database_helpers.h"
-#include "engine/stat_drivers.h"
+#include "engine/statistics_run.h"
 #include "engine/table_names.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -32,7 +32,7 @@
 #include "platform/gis/rural_code.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/paths.h"
-#include "units/database_conversion.h"
+#include "units/conversion_run.h"
 
 namespace fs = std::filesystem;
 using namespace landstat;
@@ -132,8 +132,16 @@ int main(int argc, char** argv) {
     // The stored statistics converted to hectares: the rebuild, then the
     // conversion in place and the balancing.
     const double convert_seconds = Seconds([&] {
-      const RunReport converted = ConvertStatistics(codes.get(), connection, request.db_mode,
-                                                    "2024", county, kHectare, 2, 1, "");
+      ConversionRequest conversion;
+      conversion.codes = codes.get();
+      conversion.connection = connection;
+      conversion.year = "2024";
+      conversion.county = county;
+      conversion.db_mode = request.db_mode;
+      conversion.target = kHectare;
+      conversion.decimals = 2;
+      conversion.group_level = 1;
+      const RunReport converted = ConvertStatistics(conversion);
       if (!converted.Completed()) throw std::runtime_error("the conversion failed");
     });
     std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, "conversion",

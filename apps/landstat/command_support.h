@@ -23,6 +23,11 @@ struct Workplace {
   std::string database;    // the SQLite file; empty on a server
   std::string connection;  // what the engine opens
   std::string log_path;
+
+  // What a job of the engine is told of this place.
+  JobTarget Target() const {
+    return {codes.get(), connection, year, county, log_path, static_cast<short>(server ? 1 : 0)};
+  }
 };
 
 // Resolves the options shared by the commands: --project, --year,

@@ -5,7 +5,7 @@
 
 #include "command_support.h"
 #include "engine/table_names.h"
-#include "units/database_conversion.h"
+#include "units/conversion_run.h"
 
 namespace landstat::cli {
 
@@ -73,9 +73,12 @@ int Convert(const Options& options) {
   return RunOnWorkplace(
       options, "convert", false,
       [&](Workplace& place) {
-        return ConvertStatistics(place.codes.get(), place.connection, place.server ? 1 : 0,
-                                 place.year, place.county, target, decimals,
-                                 options.Has("no-group-level") ? 0 : -1, place.log_path);
+        ConversionRequest request;
+        static_cast<JobTarget&>(request) = place.Target();
+        request.target = target;
+        request.decimals = decimals;
+        request.group_level = options.Has("no-group-level") ? 0 : -1;
+        return ConvertStatistics(request);
       },
       std::string("converted to ") + UnitText(target), "conversion FAILED");
 }

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "command_support.h"
-#include "engine/stat_drivers.h"
+#include "engine/statistics_run.h"
 
 namespace landstat::cli {
 const char* const RunHelp =
@@ -48,13 +48,8 @@ int Run(const Options& options) {
       options, "run", true,
       [&](Workplace& place) {
         StatisticsRequest request;
+        static_cast<JobTarget&>(request) = place.Target();
         request.project = place.project.get();
-        request.codes = place.codes.get();
-        request.connection = place.connection;
-        request.year = place.year;
-        request.county = place.county;
-        request.log_path = place.log_path;
-        request.db_mode = place.server ? 1 : 0;
         request.group_level = options.Has("no-group-level") ? 0 : 1;
         request.replace_other = options.Has("replace");
         return RunStatistics(request);

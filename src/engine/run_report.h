@@ -7,6 +7,19 @@
 
 namespace landstat {
 
+namespace gis {
+class RuralCode;
+}
+
+// What every job works on: the statistics database of a county and year,
+// the survey's code table and the log.
+struct JobTarget {
+  gis::RuralCode* codes = nullptr;
+  std::string connection;  // the statistics database
+  std::string year, county, log_path;
+  short db_mode = 0;  // 0 embedded, plain names; 1 a server, 2 an Oracle one
+};
+
 // What a job (a statistics run, a unit conversion) tells the host that ran
 // it. A job that failed changed nothing that was stored before it; one that
 // completed with failures built everything it could and logged the rest.

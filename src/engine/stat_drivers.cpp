@@ -285,12 +285,7 @@ StatisticsRequest RequestOf(gis::CGisXmlPrj* project, gis::RuralCode* codes,
                             const std::string& log_path) {
   StatisticsRequest request;
   request.project = project;
-  request.codes = codes;
-  request.connection = connection;
-  request.year = year;
-  request.county = county;
-  request.log_path = log_path;
-  request.db_mode = db_mode;
+  static_cast<JobTarget&>(request) = {codes, connection, year, county, log_path, db_mode};
   request.group_level = group_level;
   return request;
 }

@@ -29,7 +29,7 @@ struct RunVariant {
 // the family's base name): rebuilds it from the base tables, then, after a
 // conversion in place, balances it.
 struct FamilyConversion {
-  int order = 0;               // the conversion's own order of its tables
+  int order = 0;              // the conversion's own order of its tables
   const char* progress = "";  // shown while the table is rebuilt
   // Read from statdataex in the target unit; else from statdata in the
   // source unit (then converted in place).

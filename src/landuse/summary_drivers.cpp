@@ -30,57 +30,120 @@ short CStatContext::CreateConvertedTable(const std::string& base, SummaryLayout 
   return CreateSummaryTable(layout, m_names.Plain(base), false);
 }
 
-#define LANDSTAT_SUMMARY_DRIVER(Driver, base, layout, location_only)        \
-  short CStatContext::Driver() {                                            \
-    return CreateSummaryCopies(base, SummaryLayout::layout, location_only); \
-  }
+// The create drivers named on the context: each the copies of one base name
+// in one layout.
 
-LANDSTAT_SUMMARY_DRIVER(CreateTdlyYjflTables, "TDLY_YJFL", kFirstLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateTdlyEjflTables, "TDLY_EJFL", kSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateTdlySjflTables, "TDLY_SJFL", kThirdLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcTdlyYjflTables, "NCTDLY_YJFL", kRuralFirstLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcTdlyEjflTables, "NCTDLY_EJFL", kRuralSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcTdlySjflTables, "NCTDLY_SJFL", kRuralThirdLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcTdlyQsYjflTables, "NCTDLY_QSYJFL", kRuralOwnership, false)
-LANDSTAT_SUMMARY_DRIVER(CreateTdlyQsYjflTables, "TDLY_QSYJFL", kOwnership, false)
-LANDSTAT_SUMMARY_DRIVER(CreateHdTdlyYjflTables, "HDTDLY_YJFL", kIslandFirstLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateHdTdlyEjflTables, "HDTDLY_EJFL", kIslandSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcHdTdlyYjflTables, "NCHDTDLY_YJFL", kRuralIslandFirstLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcHdTdlyEjflTables, "NCHDTDLY_EJFL", kRuralIslandSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateFrdTdlyYjflTables, "FRDTDLY_YJFL", kEnclaveFirstLevel, true)
-LANDSTAT_SUMMARY_DRIVER(CreateFrdTdlyEjflTables, "FRDTDLY_EJFL", kEnclaveSecondLevel, true)
-LANDSTAT_SUMMARY_DRIVER(CreateGdPdMjHzTables, "GDPDMJHZ", kSlope, false)
-LANDSTAT_SUMMARY_DRIVER(CreateTdlyTzTables, "TDLYTZ", kLedger, true)
-LANDSTAT_SUMMARY_DRIVER(CreateKtzTables, "KTZ", kAdjustable, false)
-LANDSTAT_SUMMARY_DRIVER(CreatePewyYjflTables, "PEWY_YJFL", kFirstLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreatePewyEjflTables, "PEWY_EJFL", kSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreatePewyYjEjflTables, "PEWYYJ_EJFL", kSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateWpxjEjflTables, "WPXJ_EJFL", kSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreatePzyjEjflTables, "PZYJ_EJFL", kSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(Create2009PEjflTables, "2009P_EJFL", kSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(Create2009BEjflTables, "2009B_EJFL", kSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(Create2010ZhEjflTables, "2010ZH_EJFL", kSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcTdlyYjflNohdTables, "NCTDLY_YJFLNOHD", kRuralFirstLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcTdlyEjflNohdTables, "NCTDLY_EJFLNOHD", kRuralSecondLevel, false)
-LANDSTAT_SUMMARY_DRIVER(CreateNcTdlyQsYjflNohdTables, "NCTDLY_QSYJFLNOHD", kRuralOwnership, false)
+short CStatContext::CreateTdlyYjflTables() {
+  return CreateSummaryCopies("TDLY_YJFL", SummaryLayout::kFirstLevel, false);
+}
+short CStatContext::CreateTdlyEjflTables() {
+  return CreateSummaryCopies("TDLY_EJFL", SummaryLayout::kSecondLevel, false);
+}
+short CStatContext::CreateTdlySjflTables() {
+  return CreateSummaryCopies("TDLY_SJFL", SummaryLayout::kThirdLevel, false);
+}
+short CStatContext::CreateNcTdlyYjflTables() {
+  return CreateSummaryCopies("NCTDLY_YJFL", SummaryLayout::kRuralFirstLevel, false);
+}
+short CStatContext::CreateNcTdlyEjflTables() {
+  return CreateSummaryCopies("NCTDLY_EJFL", SummaryLayout::kRuralSecondLevel, false);
+}
+short CStatContext::CreateNcTdlySjflTables() {
+  return CreateSummaryCopies("NCTDLY_SJFL", SummaryLayout::kRuralThirdLevel, false);
+}
+short CStatContext::CreateNcTdlyQsYjflTables() {
+  return CreateSummaryCopies("NCTDLY_QSYJFL", SummaryLayout::kRuralOwnership, false);
+}
+short CStatContext::CreateTdlyQsYjflTables() {
+  return CreateSummaryCopies("TDLY_QSYJFL", SummaryLayout::kOwnership, false);
+}
+short CStatContext::CreateHdTdlyYjflTables() {
+  return CreateSummaryCopies("HDTDLY_YJFL", SummaryLayout::kIslandFirstLevel, false);
+}
+short CStatContext::CreateHdTdlyEjflTables() {
+  return CreateSummaryCopies("HDTDLY_EJFL", SummaryLayout::kIslandSecondLevel, false);
+}
+short CStatContext::CreateNcHdTdlyYjflTables() {
+  return CreateSummaryCopies("NCHDTDLY_YJFL", SummaryLayout::kRuralIslandFirstLevel, false);
+}
+short CStatContext::CreateNcHdTdlyEjflTables() {
+  return CreateSummaryCopies("NCHDTDLY_EJFL", SummaryLayout::kRuralIslandSecondLevel, false);
+}
+short CStatContext::CreateFrdTdlyYjflTables() {
+  return CreateSummaryCopies("FRDTDLY_YJFL", SummaryLayout::kEnclaveFirstLevel, true);
+}
+short CStatContext::CreateFrdTdlyEjflTables() {
+  return CreateSummaryCopies("FRDTDLY_EJFL", SummaryLayout::kEnclaveSecondLevel, true);
+}
+short CStatContext::CreateGdPdMjHzTables() {
+  return CreateSummaryCopies("GDPDMJHZ", SummaryLayout::kSlope, false);
+}
+short CStatContext::CreateTdlyTzTables() {
+  return CreateSummaryCopies("TDLYTZ", SummaryLayout::kLedger, true);
+}
+short CStatContext::CreateKtzTables() {
+  return CreateSummaryCopies("KTZ", SummaryLayout::kAdjustable, false);
+}
+short CStatContext::CreatePewyYjflTables() {
+  return CreateSummaryCopies("PEWY_YJFL", SummaryLayout::kFirstLevel, false);
+}
+short CStatContext::CreatePewyEjflTables() {
+  return CreateSummaryCopies("PEWY_EJFL", SummaryLayout::kSecondLevel, false);
+}
+short CStatContext::CreatePewyYjEjflTables() {
+  return CreateSummaryCopies("PEWYYJ_EJFL", SummaryLayout::kSecondLevel, false);
+}
+short CStatContext::CreateWpxjEjflTables() {
+  return CreateSummaryCopies("WPXJ_EJFL", SummaryLayout::kSecondLevel, false);
+}
+short CStatContext::CreatePzyjEjflTables() {
+  return CreateSummaryCopies("PZYJ_EJFL", SummaryLayout::kSecondLevel, false);
+}
+short CStatContext::Create2009PEjflTables() {
+  return CreateSummaryCopies("2009P_EJFL", SummaryLayout::kSecondLevel, false);
+}
+short CStatContext::Create2009BEjflTables() {
+  return CreateSummaryCopies("2009B_EJFL", SummaryLayout::kSecondLevel, false);
+}
+short CStatContext::Create2010ZhEjflTables() {
+  return CreateSummaryCopies("2010ZH_EJFL", SummaryLayout::kSecondLevel, false);
+}
+short CStatContext::CreateNcTdlyYjflNohdTables() {
+  return CreateSummaryCopies("NCTDLY_YJFLNOHD", SummaryLayout::kRuralFirstLevel, false);
+}
+short CStatContext::CreateNcTdlyEjflNohdTables() {
+  return CreateSummaryCopies("NCTDLY_EJFLNOHD", SummaryLayout::kRuralSecondLevel, false);
+}
+short CStatContext::CreateNcTdlyQsYjflNohdTables() {
+  return CreateSummaryCopies("NCTDLY_QSYJFLNOHD", SummaryLayout::kRuralOwnership, false);
+}
 
-#undef LANDSTAT_SUMMARY_DRIVER
-
-#define LANDSTAT_CONVERTED_TWIN(Twin, base, layout)           \
-  short CStatContext::Twin() {                                \
-    return CreateConvertedTable(base, SummaryLayout::layout); \
-  }
-
-LANDSTAT_CONVERTED_TWIN(CreateTdlyYjflConvertedTable, "TDLY_YJFL", kFirstLevel)
-LANDSTAT_CONVERTED_TWIN(CreateTdlyEjflConvertedTable, "TDLY_EJFL", kSecondLevel)
-LANDSTAT_CONVERTED_TWIN(CreateNcTdlyYjflConvertedTable, "NCTDLY_YJFL", kRuralFirstLevel)
-LANDSTAT_CONVERTED_TWIN(CreateNcTdlyEjflConvertedTable, "NCTDLY_EJFL", kRuralSecondLevel)
-LANDSTAT_CONVERTED_TWIN(CreateNcTdlyQsYjflConvertedTable, "NCTDLY_QSYJFL", kRuralOwnership)
-LANDSTAT_CONVERTED_TWIN(CreateTdlyQsYjflConvertedTable, "TDLY_QSYJFL", kOwnership)
-LANDSTAT_CONVERTED_TWIN(CreateFrdTdlyYjflConvertedTable, "FRDTDLY_YJFL", kEnclaveFirstLevel)
-LANDSTAT_CONVERTED_TWIN(CreateFrdTdlyEjflConvertedTable, "FRDTDLY_EJFL", kEnclaveSecondLevel)
-LANDSTAT_CONVERTED_TWIN(CreateGdPdMjHzConvertedTable, "GDPDMJHZ", kSlope)
-
-#undef LANDSTAT_CONVERTED_TWIN
+short CStatContext::CreateTdlyYjflConvertedTable() {
+  return CreateConvertedTable("TDLY_YJFL", SummaryLayout::kFirstLevel);
+}
+short CStatContext::CreateTdlyEjflConvertedTable() {
+  return CreateConvertedTable("TDLY_EJFL", SummaryLayout::kSecondLevel);
+}
+short CStatContext::CreateNcTdlyYjflConvertedTable() {
+  return CreateConvertedTable("NCTDLY_YJFL", SummaryLayout::kRuralFirstLevel);
+}
+short CStatContext::CreateNcTdlyEjflConvertedTable() {
+  return CreateConvertedTable("NCTDLY_EJFL", SummaryLayout::kRuralSecondLevel);
+}
+short CStatContext::CreateNcTdlyQsYjflConvertedTable() {
+  return CreateConvertedTable("NCTDLY_QSYJFL", SummaryLayout::kRuralOwnership);
+}
+short CStatContext::CreateTdlyQsYjflConvertedTable() {
+  return CreateConvertedTable("TDLY_QSYJFL", SummaryLayout::kOwnership);
+}
+short CStatContext::CreateFrdTdlyYjflConvertedTable() {
+  return CreateConvertedTable("FRDTDLY_YJFL", SummaryLayout::kEnclaveFirstLevel);
+}
+short CStatContext::CreateFrdTdlyEjflConvertedTable() {
+  return CreateConvertedTable("FRDTDLY_EJFL", SummaryLayout::kEnclaveSecondLevel);
+}
+short CStatContext::CreateGdPdMjHzConvertedTable() {
+  return CreateConvertedTable("GDPDMJHZ", SummaryLayout::kSlope);
+}
 
 }  // namespace landstat

@@ -282,16 +282,19 @@ short LandConvertAreaUnit1(gis::RuralCode* codes, const std::string& connection,
 short ConvertStatDatabase(gis::RuralCode* codes, const std::string& connection, short db_mode,
                           const std::string& year, const std::string& county, short target,
                           short decimals, int group_level, const std::string& log_path) {
-  return ConvertStatistics(codes, connection, db_mode, year, county, target, decimals, group_level,
-                           log_path)
-      .Result();
+  ConversionRequest request;
+  static_cast<JobTarget&>(request) = {codes, connection, year, county, log_path, db_mode};
+  request.target = target;
+  request.decimals = decimals;
+  request.group_level = group_level;
+  return ConvertStatistics(request).Result();
 }
 
-RunReport ConvertStatistics(gis::RuralCode* codes, const std::string& connection, short db_mode,
-                            const std::string& year, const std::string& county, short target,
-                            short decimals, int group_level, const std::string& log_path) {
+RunReport ConvertStatistics(const ConversionRequest& request) {
+  const short target = request.target;
   return RunConversion(
-      {codes, connection, db_mode, year, county, target, decimals, group_level, log_path},
+      {request.codes, request.connection, request.db_mode, request.year, request.county, target,
+       request.decimals, request.group_level, request.log_path},
       [target](CStatContext& context) {
         if (Rebuild(context, target) == 0) return short{0};
         ConvertInPlace(context, target);

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "engine/run_report.h"
 #include "platform/gis/rural_code.h"
+#include "units/conversion_run.h"
 
 namespace landstat {
 
@@ -59,12 +59,6 @@ short ConvertStatDatabase(gis::RuralCode* codes, const std::string& connection, 
                           const std::string& year, const std::string& county, short target,
                           short decimals, int group_level, const std::string& log_path);
 
-// The same, as the hosts call it. Every form works on the database in a
-// workspace (a working copy of an embedded file, one transaction on a
-// server): a conversion that fails changes nothing stored. A year whose
-// last run or conversion did not finish is refused.
-RunReport ConvertStatistics(gis::RuralCode* codes, const std::string& connection, short db_mode,
-                            const std::string& year, const std::string& county, short target,
-                            short decimals, int group_level, const std::string& log_path);
+// Every form works like ConvertStatistics (conversion_run.h).
 
 }  // namespace landstat

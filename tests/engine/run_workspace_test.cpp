@@ -18,7 +18,7 @@
 #include "landuse/generated_county_run.h"
 #include "platform/host/paths.h"
 #include "support/test_databases.h"
-#include "units/database_conversion.h"
+#include "units/conversion_run.h"
 
 extern char** environ;
 
@@ -70,6 +70,18 @@ class RunWorkspaceTest : public testing::BothEngines {
   std::optional<RunRecordRow> LastRun(const std::string& year = "2009") {
     db::Connection result(database().ConnectionString());
     return LastRunRecord(result, year, County());
+  }
+  RunReport ConvertToMu() {
+    ConversionRequest request;
+    request.codes = county_->codes.get();
+    request.connection = database().ConnectionString();
+    request.year = "2009";
+    request.county = County();
+    request.log_path = county_->log;
+    request.db_mode = Mode();
+    request.target = kMu;
+    request.group_level = 1;
+    return ConvertStatistics(request);
   }
   std::string WorkingCopy() {
     return db::ParseConnectionString(database().ConnectionString()).location + ".working";
@@ -124,8 +136,7 @@ TEST_P(RunWorkspaceTest, UnfinishedJobIsVisibleAndBlocksTheConversion) {
     BeginRunRecord(database, "2009", County(), "run");
   }
   if (!IsServer()) testing::WriteFileBytes(WorkingCopy(), "half a copy");
-  const RunReport refused = ConvertStatistics(county_->codes.get(), database().ConnectionString(),
-                                              Mode(), "2009", County(), kMu, -1, 1, county_->log);
+  const RunReport refused = ConvertToMu();
   EXPECT_EQ(refused.outcome, RunOutcome::kFailed);
   ASSERT_FALSE(refused.messages.empty());
   EXPECT_NE(refused.messages[0].find("did not finish"), std::string::npos) << refused.messages[0];
@@ -190,10 +201,7 @@ TEST_P(RunWorkspaceTest, KilledRunLeavesTheDatabaseAsItWasAndIsReported) {
 
   EXPECT_FALSE(LastRun()->Finished());
   EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
-  EXPECT_EQ(ConvertStatistics(county_->codes.get(), database().ConnectionString(), Mode(), "2009",
-                              County(), kMu, -1, 1, county_->log)
-                .outcome,
-            RunOutcome::kFailed);
+  EXPECT_EQ(ConvertToMu().outcome, RunOutcome::kFailed);
   ASSERT_EQ(Run(), 1);
   EXPECT_NE(ReadFileBytes(county_->log).find("did not finish"), std::string::npos);
 }
