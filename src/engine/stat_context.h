@@ -125,7 +125,9 @@ class CStatContext {
   void OpenStatConnection();
   void CloseStatConnection();
   // Closes the connection, compacts a stand-alone database file and opens
-  // the connection again; servers need nothing. 0 when a step failed.
+  // the connection again, when a tenth of the file or more is free pages
+  // (else it would rewrite the file for nothing); servers need nothing. 0
+  // when a step failed.
   short CompactDatabase();
 
   // The change records copied into "ndChange"; 1 also when there are none.
@@ -334,6 +336,10 @@ class CStatContext {
   // The table the class summaries of a unit read: the unit copy summed by
   // level and unit codes, made once per connection.
   std::string SummarySource(short unit, const std::string& copy_base = "statdata");
+  // The cultivated land of a copy summed once by level and unit codes,
+  // slope grade and land type, for the slope table's levels (the copy
+  // itself when that table cannot be made).
+  std::string SlopeSource(const std::string& copy);
   // The same for the unit-less tables the rebuilds of a unit conversion
   // read ("statdataex", "statdata").
   std::string ConvertedSource(const std::string& base);

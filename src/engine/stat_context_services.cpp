@@ -222,9 +222,20 @@ void CStatContext::CloseStatConnection() {
   m_mapSummarySources.clear();  // temporary tables end with their connection
 }
 
+namespace {
+// The share of free pages, in percent, from which a compaction pays.
+constexpr long long kCompactFreeShare = 10;
+}  // namespace
+
 short CStatContext::CompactDatabase() {
   if (m_nDbMode != 0) return 1;
   try {
+    // A compaction writes the whole file anew (and ends the connection's
+    // summed tables): worth it only when a real share of the file is free
+    // pages, as after the tables of an earlier run were dropped.
+    const long long free_pages = m_pConn.Scalar("PRAGMA freelist_count").AsInteger();
+    const long long pages = m_pConn.Scalar("PRAGMA page_count").AsInteger();
+    if (free_pages * 100 < pages * kCompactFreeShare) return 1;
     const std::string file = db::ParseConnectionString(m_strConnect).location;
     CloseStatConnection();
     const short compacted = CompactMdb(file);

@@ -185,6 +185,9 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   context.DropTablesOfUnitsNotMade();
   const bool recorded = context.RecordAreaUnits() > 0;
   done("area units");
+  // What a rerun dropped is given back once, at the end.
+  context.CompactDatabase();
+  done("compaction");
   return recorded;
 }
 

@@ -74,7 +74,8 @@ std::string SlopeQuery(short level, short scope, bool oracle, const std::string&
 short CStatContext::StatGdPdMjHz() {
   ForEachSummaryCopy(
       "GDPDMJHZ",
-      [&](const std::string& source, const std::string& target, short scope) {
+      [&](const std::string& copy, const std::string& target, short scope) {
+        const std::string source = SlopeSource(copy);
         for (short level : {short{4}, short{3}, short{2}, short{1}}) {
           SumGdPdMjHz(level, target, source, scope);
         }
@@ -82,6 +83,34 @@ short CStatContext::StatGdPdMjHz() {
       },
       false);
   return 1;
+}
+
+std::string CStatContext::SlopeSource(const std::string& copy) {
+  // Every level of both scopes groups the cultivated land of a copy by its
+  // level or unit codes, slope grade and land type: the copy's cultivated
+  // rows summed once by all of these give the same groups and sums from a
+  // small table, instead of a scan of the whole copy per level and scope.
+  const std::string key = copy + "#slope";
+  if (auto prepared = m_mapSummarySources.find(key); prepared != m_mapSummarySources.end()) {
+    return prepared->second;
+  }
+  if (m_bOracle) return copy;  // its statements are text only
+  const std::string name = "landstat_slope_" + copy;
+  const std::string keys =
+      "县级代码,县名称,乡级代码,乡名称,村级代码,村名称,座落单位代码,座落单位名称,权属单位代码,"
+      "耕地坡度级,耕地类型";
+  try {
+    m_pConn.Execute("DROP TABLE IF EXISTS " + name);
+    m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys +
+                    ",SUM(BM01) AS BM01 FROM " + copy + " WHERE BM01<>0 GROUP BY " + keys);
+  } catch (const db::DbError& error) {
+    // The same figures, only slower: the levels read the copy itself.
+    LogNotice("汇总 " + copy,
+              std::string("耕地坡度的临时表未能建立, 直接读取 (") + error.what() + ")");
+    return copy;
+  }
+  m_mapSummarySources[key] = name;
+  return name;
 }
 
 short CStatContext::AccumulateSlope(const std::string& query, const std::string& target,
@@ -155,9 +184,20 @@ short CStatContext::SumGdPdMjHzConverted() {
 
 short CStatContext::StatTdlyTz() {
   const std::string base = "TDLYTZ";
+  // The ledger is summed once, in the base table's unit; the ledger of
+  // every other unit is made from those sums, each figure converted and
+  // rounded once, exactly as a conversion of its own sums would.
+  const std::string summed = m_names.Summary('Z', m_nUnitSrc, base);
+  const bool derive = WantsSummaryUnit(m_nUnitSrc) && SumTdlyTz(summed) > 0;
   for (short unit : {kSquareMetre, kHectare, kMu}) {
-    if (!WantsSummaryUnit(unit)) continue;
+    if (!WantsSummaryUnit(unit) || (derive && unit == m_nUnitSrc)) continue;
     const std::string target = m_names.Summary('Z', unit, base);
+    if (derive) {
+      if (CopyConvertedAreas(m_pConn, summed, target, unit, m_nUnitSrc, DecimalsOf(unit)) == 0) {
+        LogFailure("汇总台帐", target + " 汇总台帐失败");
+      }
+      continue;
+    }
     SumTdlyTz(target);
     // Converted once, to the decimals of the configured unit it is.
     ConvertAreaUnit(m_pConn, target, unit, m_nUnitSrc, 0, DecimalsOf(unit));

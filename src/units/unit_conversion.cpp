@@ -48,19 +48,30 @@ double UnitFactor(int from, int to) {
 
 namespace {
 
+// The columns of a table that a conversion changes: its area columns, not
+// the ratio columns of the town intensity table.
+bool IsConvertedColumn(const std::string& table, const db::ColumnInfo& column) {
+  if (!IsAreaColumn(column)) return false;
+  const std::string name = db::ToLowerAscii(column.name);
+  const bool ratio = name == "czjzmd" || name == "czjzrjl" || name == "czrjl";
+  return !(ratio && table.find("CZTDLY_QDDC") != std::string::npos);
+}
+
+// A column's value times the factor text, rounded.
+std::string ConvertedValue(const std::string& column, const std::string& factor, int decimals) {
+  return "round(" + column + factor + "," + std::to_string(decimals) + ")";
+}
+
 // One update of every area column of a table: the column times the factor
-// text, rounded. The ratio columns of the town intensity table stay.
+// text, rounded.
 short UpdateAreaColumns(db::Connection& connection, const std::string& table,
                         const std::string& factor, int decimals) {
   try {
     std::string assignments;
-    const bool ratios = table.find("CZTDLY_QDDC") != std::string::npos;
     for (const db::ColumnInfo& column : connection.Columns(table)) {
-      if (!IsAreaColumn(column)) continue;
-      const std::string name = db::ToLowerAscii(column.name);
-      if (ratios && (name == "czjzmd" || name == "czjzrjl" || name == "czrjl")) continue;
-      assignments += (assignments.empty() ? "" : ",") + column.name + "=round(" + column.name +
-                     factor + "," + std::to_string(decimals) + ")";
+      if (!IsConvertedColumn(table, column)) continue;
+      assignments += (assignments.empty() ? "" : ",") + column.name + "=" +
+                     ConvertedValue(column.name, factor, decimals);
     }
     if (assignments.empty()) return 1;  // nothing to convert
     connection.Execute("update  " + table + " set  " + assignments);
@@ -84,6 +95,30 @@ short ConvertAreaUnit(db::Connection& connection, const std::string& table, int 
     return 0;
   }
   return UpdateAreaColumns(connection, table, factor, decimals);
+}
+
+short CopyConvertedAreas(db::Connection& connection, const std::string& source,
+                         const std::string& target, int target_unit, int source_unit,
+                         int decimals) {
+  const std::string factor = FactorText(source_unit, target_unit);
+  try {
+    std::string columns, values;
+    for (const db::ColumnInfo& column : connection.Columns(source)) {
+      columns += (columns.empty() ? "" : ",") + column.name;
+      // Most class columns of a row are 0, which stays 0.
+      values += (values.empty() ? "" : ",") +
+                (IsConvertedColumn(target, column)
+                     ? "CASE WHEN " + column.name + "=0 THEN 0 ELSE " +
+                           ConvertedValue(column.name, factor, decimals) + " END"
+                     : column.name);
+    }
+    connection.Execute("insert into " + target + " (" + columns + ") select " + values + " from " +
+                       source);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return 0;
+  }
 }
 
 short RoundAreaColumns(db::Connection& connection, const std::string& table, int decimals) {

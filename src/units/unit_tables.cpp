@@ -197,13 +197,19 @@ short CStatContext::FillUnitCopy(const std::string& name, short unit, short deci
   // One pass: every row of the base table copied with its areas converted
   // and rounded to the copy's unit. Rows keep the base table's order.
   const bool convert = unit != m_nUnitSrc || round_source;
+  if (!convert) {
+    // The copy in the base table's own unit is the base table: copied whole
+    // (SQLite then copies the rows without decoding them).
+    m_pConn.Execute("insert into " + name + " select * from " + m_strStatTbl);
+    return 1;
+  }
   std::string list;
   for (const db::ColumnInfo& column : m_pConn.Columns(m_strStatTbl)) {
     const bool area = column.name == "土地总面积" || column.name.rfind("BM", 0) == 0 ||
                       column.name.rfind("bm", 0) == 0;
     if (!list.empty()) list += ",";
     // Most class columns of a row are 0: only the others are converted.
-    list += area && convert
+    list += area
                 ? "CASE WHEN " + column.name + "=0 THEN " + column.name + " ELSE " +
                       Dialect().Round(column.name + FactorText(m_nUnitSrc, unit), decimals) + " END"
                 : column.name;
