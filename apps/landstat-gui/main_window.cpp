@@ -7,11 +7,10 @@
 #include <fstream>
 #include <functional>
 
-#include "engine/county_code_dialog.h"
 #include "platform/gis/gis_error.h"
 #include "platform/host/notifier.h"
-#include "platform/qt/modal_dialog.h"
-#include "units/convert_area_unit_dialog.h"
+#include "ui/convert_area_unit_dialog.h"
+#include "ui/county_code_dialog.h"
 
 namespace landstat::gui {
 namespace fs = std::filesystem;
@@ -31,9 +30,7 @@ void Guarded(const std::function<void()>& command) {
 
 }  // namespace
 
-// A host without an application object of its own gets one first.
-MainWindow::MainWindow()
-    : QMainWindow((qt::EnsureApplication(), nullptr)), progress_(this), notifier_(this) {
+MainWindow::MainWindow() : QMainWindow(nullptr), progress_(this), notifier_(this) {
   setWindowTitle(QString::fromUtf8("土地利用现状统计"));
   QMenu* file = menuBar()->addMenu(QString::fromUtf8("文件"));
   connect(file->addAction(QString::fromUtf8("打开项目...")), &QAction::triggered, this,

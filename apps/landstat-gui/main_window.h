@@ -8,7 +8,7 @@
 
 #include "platform/gis/project.h"
 #include "platform/gis/rural_code.h"
-#include "platform/qt/host_feedback.h"
+#include "ui/host_feedback.h"
 
 namespace landstat::gui {
 

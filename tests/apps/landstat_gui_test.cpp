@@ -16,7 +16,6 @@ namespace landstat {
 namespace {
 
 TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
   testing::TempDir dir;
   county::CountyOptions options;
   options.parcels = 20;

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTimer>
 #include <cmath>
 #include <map>
 #include <set>
@@ -20,7 +19,6 @@
 #include "platform/db/sql_text.h"
 #include "platform/host/notifier.h"
 #include "support/test_databases.h"
-#include "units/convert_area_unit_dialog.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -312,24 +310,6 @@ TEST_P(DatabaseConversionTest, UnknownUnitsAndMissingBaseTablesAreRefused) {
   conn().Execute("drop table " + Plain("statdata"));
   EXPECT_EQ(Convert(kMu), 0);
   EXPECT_NE(notifier.messages.back().find("请先进行统计"), std::string::npos);
-}
-
-TEST_P(DatabaseConversionTest, DialogConvertsTheChosenYear) {
-  host::RecordingNotifier notifier;
-  host::ScopedNotifier scoped(notifier);
-  CConvertAreaUnitDlg dialog(county_->codes.get(), Connection(), Mode(),
-                             county_->options.county_code, county_->log);
-  EXPECT_EQ(dialog.ResourceId(), 17013);
-  ASSERT_EQ(dialog.YearBox()->count(), 1);
-  EXPECT_EQ(dialog.YearBox()->currentText().toStdString(), "2009");
-  EXPECT_EQ(dialog.CurrentUnitLabel()->text().toStdString(), "未转换");
-  dialog.UnitBox()->setCurrentIndex(dialog.UnitBox()->findData(kMu));
-  QTimer::singleShot(0, &dialog, [&] { dialog.OkButton()->click(); });
-  EXPECT_EQ(dialog.DoModal(), host::IDOK);
-  EXPECT_EQ(dialog.m_nResult, 1);
-  EXPECT_EQ(Recorded("NCTDLY_YJFL"), kMu);
-  ASSERT_EQ(notifier.messages.size(), 1u);
-  EXPECT_EQ(notifier.messages[0], "面积单位转换完成");
 }
 
 LANDSTAT_BOTH_ENGINES(DatabaseConversionTest);

@@ -5,15 +5,10 @@
 
 namespace landstat::qt {
 
-// Makes sure a Qt application object exists before a dialog is built: the
-// desktop host has made one; for any other caller one is made here (a host
-// without a display runs with QT_QPA_PLATFORM=offscreen).
-void EnsureApplication();
-
 // The base of the engine's modal dialogs: it carries the dialog's resource
 // number, runs modally and reports its end as IDOK or IDCANCEL, and shows
-// messages through the engine's notifier, so tests and the command-line host
-// see them without a screen.
+// messages through the engine's notifier, so tests see them without a screen.
+// The host (or the test) makes the Qt application object before any dialog.
 class ModalDialog : public QDialog {
  public:
   explicit ModalDialog(int resource_id, QWidget* parent = nullptr);

@@ -1,4 +1,4 @@
-#include "units/convert_area_unit_dialog.h"
+#include "ui/convert_area_unit_dialog.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>

@@ -1,8 +1,7 @@
-#include "engine/county_code_dialog.h"
+#include "ui/county_code_dialog.h"
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QTimer>
 
 #include "platform/host/notifier.h"
@@ -12,7 +11,6 @@ namespace {
 
 class CountyCodeDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("QT_QPA_PLATFORM", "offscreen", 1); }
   host::RecordingNotifier notifier_;
   host::ScopedNotifier scoped_{notifier_};
 };
@@ -53,17 +51,6 @@ TEST_F(CountyCodeDialogTest, CancelEndsWithoutChecking) {
   QTimer::singleShot(0, &dialog, [&] { dialog.CancelButton()->click(); });
   EXPECT_EQ(dialog.DoModal(), host::IDCANCEL);
   EXPECT_TRUE(notifier_.messages.empty());
-}
-
-TEST_F(CountyCodeDialogTest, RestartPromptEndsByItsTwoButtons) {
-  CRestartPromptDlg prompt;
-  EXPECT_EQ(prompt.ResourceId(), 17015);
-  EXPECT_EQ(prompt.windowTitle().toStdString(), "提示");
-  EXPECT_EQ(prompt.RestartButton()->text().toStdString(), "重新启动");
-  QTimer::singleShot(0, &prompt, [&] { prompt.RestartButton()->click(); });
-  EXPECT_EQ(prompt.DoModal(), host::IDOK);
-  QTimer::singleShot(0, &prompt, [&] { prompt.LaterButton()->click(); });
-  EXPECT_EQ(prompt.DoModal(), host::IDCANCEL);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/gis/rural_code.h"
-#include "platform/qt/modal_dialog.h"
+#include "ui/modal_dialog.h"
 
 namespace landstat {
 

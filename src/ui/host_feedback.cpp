@@ -1,14 +1,11 @@
-#include "platform/qt/host_feedback.h"
+#include "ui/host_feedback.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 
-#include "platform/qt/modal_dialog.h"
-
 namespace landstat::qt {
 
 DialogProgress::DialogProgress(QWidget* parent) {
-  EnsureApplication();
   dialog_ = std::make_unique<QProgressDialog>(parent);
   dialog_->setWindowTitle(QString::fromUtf8("进度"));
   dialog_->setCancelButton(nullptr);  // the engine's work cannot be stopped midway
