@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -220,55 +221,63 @@ class PieceWriter {
 // swamp every total of the county.
 constexpr double kMostPieceArea = 1e10;
 
-// Reads the attributes of one layer's records for the fill, checking the
-// fields it cannot do without and the values it reads. Every value refused
-// is logged with layer, record, field and value.
+class LayerPass;
+
+// In a use's list of needed fields, the layer's class field, whose name the
+// settings give.
+constexpr const char* kClassField = "";
+
+// What one pass over a layer is used for: the layer it walks, the fields it
+// cannot do without, the area fields whose stored texts it watches, and the
+// step that books each record into the base table.
+struct LayerUse {
+  gis::LayerHandle CStatContext::*layer;
+  gis::EntityKind kind;
+  const char* progress;
+  int class_field;  // which of the settings' class fields the layer carries
+  std::span<const char* const> needed;
+  std::span<const char* const> areas;
+  void (*book)(LayerPass& pass, const gis::Record& record);
+};
+
+// One pass over a layer for the fill: checks the fields the use cannot do
+// without, walks the records and hands each to the use's booking step. Its
+// readers check the attributes where they enter: every value refused is
+// logged with layer, record, field and value.
 class LayerPass {
  public:
-  LayerPass(CStatContext& context, PieceWriter& writer, gis::LayerHandle layer,
-            gis::EntityKind kind, const char* progress)
+  LayerPass(CStatContext& context, PieceWriter& writer, const LayerUse& use)
       : context_(context),
         writer_(writer),
-        layer_(layer),
-        kind_(kind),
-        progress_(progress),
-        name_(gis::LayerName(layer)) {}
+        use_(use),
+        layer_(context.*use.layer),
+        progress_(use.progress),
+        name_(gis::LayerName(layer_)),
+        class_field_(context.m_strClassFld[use.class_field]) {}
 
-  // False (and a logged failure naming the layer and the field) when the
-  // layer lacks one of the fields.
-  bool HasFields(std::initializer_list<const char*> fields) {
-    for (const char* field : fields) {
-      if (gis::HasField(layer_, field)) continue;
-      context_.LogFailure("图层 " + name_ + " 缺少字段 " + field, "汇总基础数据失败");
-      return false;
+  // Books every record of the layer, bounded by its record count. False
+  // (and a logged failure naming the layer and the field) when the layer
+  // lacks a field the use needs: then nothing is booked.
+  bool Run() {
+    if (!HasNeededFields()) return false;
+    WatchAreas();
+    const long count = gis::RecordCount(layer_, use_.kind);
+    gis::Record record;
+    for (long number = 1; number < count; ++number) {
+      host::LindoDlgSetProgress(progress_, number, count);
+      if (!gis::ReadRecord(layer_, use_.kind, number, record)) continue;
+      use_.book(*this, record);
     }
     return true;
   }
 
-  // Notes the records whose area field holds text the source reads as some
-  // number all the same, so that the text is judged, not that number.
-  void WatchAreas(std::initializer_list<const char*> fields) {
-    for (const char* field : fields) {
-      try {
-        for (auto& [number, text] : gis::NonNumericValues(layer_, field)) {
-          stored_texts_[field].emplace(number, std::move(text));
-        }
-      } catch (const gis::GisError& error) {
-        context_.LogFailure("图层 " + name_ + " 字段 " + field, error.what());
-      }
-    }
-  }
+  CStatContext& Context() const { return context_; }
+  PieceWriter& Writer() const { return writer_; }
+  const std::string& ClassField() const { return class_field_; }
 
-  template <typename Visit>
-  void ForEachRecord(Visit visit) {
-    const long count = gis::RecordCount(layer_, kind_);
-    gis::Record record;
-    for (long number = 1; number < count; ++number) {
-      host::LindoDlgSetProgress(progress_, number, count);
-      if (!gis::ReadRecord(layer_, kind_, number, record)) continue;
-      visit(number, record);
-    }
-  }
+  // True the first time the pass meets `key`: for what is logged once per
+  // layer rather than once per record.
+  bool FirstTime(const std::string& key) { return met_.insert(key).second; }
 
   void Log(const gis::Record& record, const std::string& field, const std::string& message) {
     context_.LogFailure(
@@ -326,13 +335,41 @@ class LayerPass {
   }
 
  private:
+  // False (and a logged failure naming the layer and the field) when the
+  // layer lacks one of the fields the use needs.
+  bool HasNeededFields() {
+    for (const char* needed : use_.needed) {
+      const std::string field = *needed == '\0' ? class_field_ : needed;
+      if (gis::HasField(layer_, field)) continue;
+      context_.LogFailure("图层 " + name_ + " 缺少字段 " + field, "汇总基础数据失败");
+      return false;
+    }
+    return true;
+  }
+
+  // Notes the records whose area field holds text the source reads as some
+  // number all the same, so that the text is judged, not that number.
+  void WatchAreas() {
+    for (const char* field : use_.areas) {
+      try {
+        for (auto& [number, text] : gis::NonNumericValues(layer_, field)) {
+          stored_texts_[field].emplace(number, std::move(text));
+        }
+      } catch (const gis::GisError& error) {
+        context_.LogFailure("图层 " + name_ + " 字段 " + field, error.what());
+      }
+    }
+  }
+
   CStatContext& context_;
   PieceWriter& writer_;
-  gis::LayerHandle layer_;
-  gis::EntityKind kind_;
+  const LayerUse& use_;
+  const gis::LayerHandle layer_;
   const std::string progress_;  // made once, not per record
   const std::string name_;
+  const std::string class_field_;
   std::unordered_map<std::string, std::unordered_map<long, std::string>> stored_texts_;
+  std::unordered_set<std::string> met_;
 };
 
 std::string RowTitle(long number, const std::string& class_code, const char* location_label,
@@ -348,7 +385,7 @@ struct LineSide {
   std::string empty_field;
 };
 
-LineSide ReadLineSide(const CStatContext& context, const gis::Record& line, int side) {
+LineSide ReadLineSide(const LayerPass& pass, const gis::Record& line, int side) {
   const std::string k = std::to_string(side);
   LineSide result;
   Piece& piece = result.piece;
@@ -365,11 +402,174 @@ LineSide ReadLineSide(const CStatContext& context, const gis::Record& line, int 
     }
   }
   piece.owner_name = line.Text("权属单位名称" + k);
-  piece.location_name = context.GetCodeName(piece.location_code);
+  piece.location_name = pass.Context().GetCodeName(piece.location_code);
   piece.ownership = line.Text("权属性质");
-  piece.class_code = line.Text(context.m_strClassFld[0]);
+  piece.class_code = line.Text(pass.ClassField());
   return result;
 }
+
+// A linear feature is booked to the parcels it was deducted from. A ratio
+// of one half shares it between the parcels on its two sides; any other
+// ratio books it whole to side 1, and only 1 is expected.
+void BookLine(LayerPass& pass, const gis::Record& line) {
+  const std::optional<double> area = pass.Area(line, "线状地物面积");
+  const bool classed = pass.Classed(line, pass.ClassField(), line.Text(pass.ClassField()));
+  LineSide sides[2] = {ReadLineSide(pass, line, 1), {}};
+  if (!sides[0].empty_field.empty()) {
+    pass.Log(line, sides[0].empty_field, "代码为空, 线状地物未计入");
+    return;
+  }
+  if (!area || !classed) return;
+  const std::string ratio_text = line.Text("扣除比例");
+  const std::optional<double> ratio =
+      ratio_text.empty() ? std::nullopt : db::TextToNumber(ratio_text);
+  bool halves = ratio == 0.5;
+  if (!halves && ratio != 1.0) {
+    pass.Log(line, "扣除比例",
+             "扣除比例 '" + ratio_text + "' 既不是 0.5 也不是 1, 整条计入扣除图斑1");
+  }
+  if (halves) {
+    sides[1] = ReadLineSide(pass, line, 2);
+    if (!sides[1].empty_field.empty()) {
+      pass.Log(line, sides[1].empty_field, "扣除比例为 0.5 而此字段为空, 整条计入扣除图斑1");
+      halves = false;
+    }
+  }
+  const short decimals = pass.Context().m_nDecSrc;
+  for (int side = 1; side <= (halves ? 2 : 1); ++side) {
+    Piece& piece = sides[side - 1].piece;
+    const std::string location_field = "扣除图斑座落代码" + std::to_string(side);
+    pass.CheckLocation(line, location_field, piece.location_code);
+    piece.area = halves ? xcDotOut(*area, static_cast<short>(side - 1), decimals) : *area;
+    pass.Writer().Write(
+        piece,
+        [&] {
+          return RowTitle(line.Number(), piece.class_code, location_field.c_str(),
+                          piece.location_code);
+        },
+        "添加线状地物数据失败");
+  }
+}
+
+// A scattered feature is booked to the parcel it lies in, under its own
+// location and owner.
+void BookScattered(LayerPass& pass, const gis::Record& point) {
+  const std::optional<std::string> location = pass.Code(point, "座落单位代码");
+  const std::optional<std::string> owner = pass.Code(point, "权属单位代码");
+  const std::optional<double> area = pass.Area(point, "零星地物面积");
+  Piece piece;
+  piece.class_code = point.Text(pass.ClassField());
+  const bool classed = pass.Classed(point, pass.ClassField(), piece.class_code);
+  if (!location || !owner || !area || !classed) return;
+  pass.CheckLocation(point, "座落单位代码", *location);
+  piece.source = "零星地物";
+  piece.location_code = *location;
+  piece.owner_code = *owner;
+  piece.parcel_number = point.Text("座落图斑编号");
+  piece.location_name = pass.Context().GetCodeName(piece.location_code);
+  piece.owner_name = point.Text("权属单位名称");
+  piece.ownership = point.Text("权属性质");
+  piece.area = *area;
+  pass.Writer().Write(
+      piece,
+      [&] {
+        return RowTitle(point.Number(), piece.class_code, "座落单位代码", piece.location_code);
+      },
+      "添加零星地物数据失败");
+}
+
+// A parcel gives its own row and, when it carries a deducted class, a
+// deduction row before it.
+void BookParcel(LayerPass& pass, const gis::Record& parcel) {
+  const std::optional<std::string> location = pass.Code(parcel, "座落单位代码");
+  const std::optional<std::string> owner = pass.Code(parcel, "权属单位代码");
+  if (!location || !owner) return;
+  pass.CheckLocation(parcel, "座落单位代码", *location);
+  Piece piece;
+  piece.location_code = *location;
+  piece.owner_code = *owner;
+  piece.parcel_number = parcel.Text("图斑编号");
+  // One name for each location code, so that the tables by location have
+  // one row per unit: the code table's name where it has one. A differing
+  // name of the layer is logged once.
+  piece.location_name = parcel.Text("座落单位名称");
+  if (std::string named = pass.Context().GetCodeName(*location); !named.empty()) {
+    if (!piece.location_name.empty() && piece.location_name != named &&
+        pass.FirstTime(*location + '\t' + piece.location_name)) {
+      pass.Log(parcel, "座落单位名称",
+               "座落单位名称 '" + piece.location_name + "' 与代码表中 " + *location + " 的名称 '" +
+                   named + "' 不同, 采用代码表的名称");
+    }
+    piece.location_name = std::move(named);
+  }
+  piece.owner_name = parcel.Text("权属单位名称");
+  piece.ownership = parcel.Text("权属性质");
+  piece.slope = LeadingWhole(parcel.Text("耕地坡度级"));
+  // The deduction row belongs to the same parcel: it carries the parcel's
+  // description with its codes, nature and slope.
+  piece.description = parcel.Text("描述说明");
+  const std::string deducted = parcel.Text("扣除地类编码");
+  if (!deducted.empty()) {
+    const std::optional<double> area = pass.Area(parcel, "扣除地类面积");
+    if (pass.Classed(parcel, "扣除地类编码", deducted) && area) {
+      Piece deduction = piece;
+      deduction.source = "地类图斑扣除";
+      deduction.class_code = deducted;
+      deduction.area = *area;
+      pass.Writer().Write(
+          deduction, [&] { return RowTitle(parcel.Number(), deducted, "座落单位代码", *location); },
+          "添加地类图斑数据失败");
+    }
+  }
+  const std::optional<double> area = pass.Area(parcel, "图斑地类面积");
+  piece.class_code = parcel.Text(pass.ClassField());
+  if (!pass.Classed(parcel, pass.ClassField(), piece.class_code) || !area) return;
+  piece.source = "地类图斑";
+  piece.cultivation_type = parcel.Text("耕地类型");
+  piece.remark = parcel.Text("地类备注");
+  piece.approval = parcel.Text("批准文号");
+  piece.new_construction = parcel.Text("新增建设用地类型");
+  piece.note = parcel.Text("备注");
+  piece.area = *area;
+  pass.Writer().Write(
+      piece, [&] { return RowTitle(parcel.Number(), piece.class_code, "座落单位代码", *location); },
+      "添加地类图斑数据失败");
+}
+
+constexpr const char* kLineNeeds[] = {"扣除比例",      "线状地物面积",      kClassField,
+                                      "扣除图斑编号1", "扣除图斑座落代码1", "权属单位代码1"};
+constexpr const char* kLineAreas[] = {"线状地物面积"};
+constexpr const char* kScatteredNeeds[] = {kClassField, "座落单位代码", "零星地物面积",
+                                           "权属单位代码"};
+constexpr const char* kScatteredAreas[] = {"零星地物面积"};
+constexpr const char* kParcelNeeds[] = {"图斑编号", kClassField, "图斑地类面积", "座落单位代码",
+                                        "权属单位代码"};
+constexpr const char* kParcelAreas[] = {"图斑地类面积", "扣除地类面积"};
+
+// The layers of the fill in the order their rows enter the base table.
+const LayerUse kLayerUses[] = {
+    {.layer = &CStatContext::m_aiLine,
+     .kind = gis::EntityKind::kLine,
+     .progress = "正在汇总线状地物",
+     .class_field = 0,
+     .needed = kLineNeeds,
+     .areas = kLineAreas,
+     .book = BookLine},
+    {.layer = &CStatContext::m_aiPoint,
+     .kind = gis::EntityKind::kPoint,
+     .progress = "正在汇总零星地物",
+     .class_field = 1,
+     .needed = kScatteredNeeds,
+     .areas = kScatteredAreas,
+     .book = BookScattered},
+    {.layer = &CStatContext::m_aiParcel,
+     .kind = gis::EntityKind::kRegion,
+     .progress = "正在汇总地类图斑",
+     .class_field = 2,
+     .needed = kParcelNeeds,
+     .areas = kParcelAreas,
+     .book = BookParcel},
+};
 
 }  // namespace
 
@@ -382,154 +582,11 @@ short CStatContext::BuildStatDataDirect() {
     return 0;
   }
   PieceWriter writer(*this, *rows);
-  const short decimals = m_nDecSrc;
-
-  if (m_aiLine > 0 && gis::IsLayerValid(m_aiLine)) {
-    LayerPass pass(*this, writer, m_aiLine, gis::EntityKind::kLine, "正在汇总线状地物");
-    if (!pass.HasFields({"扣除比例", "线状地物面积", m_strClassFld[0].c_str(), "扣除图斑编号1",
-                         "扣除图斑座落代码1", "权属单位代码1"})) {
-      return 0;
-    }
-    pass.WatchAreas({"线状地物面积"});
-    pass.ForEachRecord([&](long number, const gis::Record& line) {
-      const std::optional<double> area = pass.Area(line, "线状地物面积");
-      const bool classed = pass.Classed(line, m_strClassFld[0], line.Text(m_strClassFld[0]));
-      LineSide sides[2] = {ReadLineSide(*this, line, 1), {}};
-      if (!sides[0].empty_field.empty()) {
-        pass.Log(line, sides[0].empty_field, "代码为空, 线状地物未计入");
-        return;
-      }
-      if (!area || !classed) return;
-      // A ratio of one half shares the feature between the parcels on its
-      // two sides; any other ratio books it whole to side 1, and only 1 is
-      // expected.
-      const std::string ratio_text = line.Text("扣除比例");
-      const std::optional<double> ratio =
-          ratio_text.empty() ? std::nullopt : db::TextToNumber(ratio_text);
-      bool halves = ratio == 0.5;
-      if (!halves && ratio != 1.0) {
-        pass.Log(line, "扣除比例",
-                 "扣除比例 '" + ratio_text + "' 既不是 0.5 也不是 1, 整条计入扣除图斑1");
-      }
-      if (halves) {
-        sides[1] = ReadLineSide(*this, line, 2);
-        if (!sides[1].empty_field.empty()) {
-          pass.Log(line, sides[1].empty_field, "扣除比例为 0.5 而此字段为空, 整条计入扣除图斑1");
-          halves = false;
-        }
-      }
-      for (int side = 1; side <= (halves ? 2 : 1); ++side) {
-        Piece& piece = sides[side - 1].piece;
-        const std::string location_field = "扣除图斑座落代码" + std::to_string(side);
-        pass.CheckLocation(line, location_field, piece.location_code);
-        piece.area = halves ? xcDotOut(*area, static_cast<short>(side - 1), decimals) : *area;
-        writer.Write(
-            piece,
-            [&] {
-              return RowTitle(number, piece.class_code, location_field.c_str(),
-                              piece.location_code);
-            },
-            "添加线状地物数据失败");
-      }
-    });
+  for (const LayerUse& use : kLayerUses) {
+    const gis::LayerHandle layer = this->*use.layer;
+    if (layer <= 0 || !gis::IsLayerValid(layer)) continue;
+    if (!LayerPass(*this, writer, use).Run()) return 0;
   }
-
-  if (m_aiPoint > 0 && gis::IsLayerValid(m_aiPoint)) {
-    LayerPass pass(*this, writer, m_aiPoint, gis::EntityKind::kPoint, "正在汇总零星地物");
-    if (!pass.HasFields(
-            {m_strClassFld[1].c_str(), "座落单位代码", "零星地物面积", "权属单位代码"})) {
-      return 0;
-    }
-    pass.WatchAreas({"零星地物面积"});
-    pass.ForEachRecord([&](long number, const gis::Record& point) {
-      const std::optional<std::string> location = pass.Code(point, "座落单位代码");
-      const std::optional<std::string> owner = pass.Code(point, "权属单位代码");
-      const std::optional<double> area = pass.Area(point, "零星地物面积");
-      Piece piece;
-      piece.class_code = point.Text(m_strClassFld[1]);
-      const bool classed = pass.Classed(point, m_strClassFld[1], piece.class_code);
-      if (!location || !owner || !area || !classed) return;
-      pass.CheckLocation(point, "座落单位代码", *location);
-      piece.source = "零星地物";
-      piece.location_code = *location;
-      piece.owner_code = *owner;
-      piece.parcel_number = point.Text("座落图斑编号");
-      piece.location_name = GetCodeName(piece.location_code);
-      piece.owner_name = point.Text("权属单位名称");
-      piece.ownership = point.Text("权属性质");
-      piece.area = *area;
-      writer.Write(
-          piece,
-          [&] { return RowTitle(number, piece.class_code, "座落单位代码", piece.location_code); },
-          "添加零星地物数据失败");
-    });
-  }
-
-  if (m_aiParcel > 0 && gis::IsLayerValid(m_aiParcel)) {
-    LayerPass pass(*this, writer, m_aiParcel, gis::EntityKind::kRegion, "正在汇总地类图斑");
-    if (!pass.HasFields({"图斑编号", m_strClassFld[2].c_str(), "图斑地类面积", "座落单位代码",
-                         "权属单位代码"})) {
-      return 0;
-    }
-    pass.WatchAreas({"图斑地类面积", "扣除地类面积"});
-    // Location names that differ from the code table's, logged once each.
-    std::unordered_set<std::string> renamed;
-    pass.ForEachRecord([&](long number, const gis::Record& parcel) {
-      const std::optional<std::string> location = pass.Code(parcel, "座落单位代码");
-      const std::optional<std::string> owner = pass.Code(parcel, "权属单位代码");
-      if (!location || !owner) return;
-      pass.CheckLocation(parcel, "座落单位代码", *location);
-      Piece piece;
-      piece.location_code = *location;
-      piece.owner_code = *owner;
-      piece.parcel_number = parcel.Text("图斑编号");
-      // One name for each location code, so that the tables by location
-      // have one row per unit: the code table's name where it has one.
-      piece.location_name = parcel.Text("座落单位名称");
-      if (std::string named = GetCodeName(*location); !named.empty()) {
-        if (!piece.location_name.empty() && piece.location_name != named &&
-            renamed.insert(*location + '\t' + piece.location_name).second) {
-          pass.Log(parcel, "座落单位名称",
-                   "座落单位名称 '" + piece.location_name + "' 与代码表中 " + *location +
-                       " 的名称 '" + named + "' 不同, 采用代码表的名称");
-        }
-        piece.location_name = std::move(named);
-      }
-      piece.owner_name = parcel.Text("权属单位名称");
-      piece.ownership = parcel.Text("权属性质");
-      piece.slope = LeadingWhole(parcel.Text("耕地坡度级"));
-      // The deduction row belongs to the same parcel: it carries the
-      // parcel's description with its codes, nature and slope.
-      piece.description = parcel.Text("描述说明");
-      const std::string deducted = parcel.Text("扣除地类编码");
-      if (!deducted.empty()) {
-        const std::optional<double> area = pass.Area(parcel, "扣除地类面积");
-        if (pass.Classed(parcel, "扣除地类编码", deducted) && area) {
-          Piece deduction = piece;
-          deduction.source = "地类图斑扣除";
-          deduction.class_code = deducted;
-          deduction.area = *area;
-          writer.Write(
-              deduction, [&] { return RowTitle(number, deducted, "座落单位代码", *location); },
-              "添加地类图斑数据失败");
-        }
-      }
-      const std::optional<double> area = pass.Area(parcel, "图斑地类面积");
-      piece.class_code = parcel.Text(m_strClassFld[2]);
-      if (!pass.Classed(parcel, m_strClassFld[2], piece.class_code) || !area) return;
-      piece.source = "地类图斑";
-      piece.cultivation_type = parcel.Text("耕地类型");
-      piece.remark = parcel.Text("地类备注");
-      piece.approval = parcel.Text("批准文号");
-      piece.new_construction = parcel.Text("新增建设用地类型");
-      piece.note = parcel.Text("备注");
-      piece.area = *area;
-      writer.Write(
-          piece, [&] { return RowTitle(number, piece.class_code, "座落单位代码", *location); },
-          "添加地类图斑数据失败");
-    });
-  }
-
   try {
     rows->Close();
   } catch (const db::DbError& error) {

@@ -294,14 +294,21 @@ TEST_P(BaseTableTest, BadAreasAreLoggedAndLeftOut) {
   }
 }
 
-TEST_P(BaseTableTest, ParcelLayerWithoutAFieldTheFillNeeds) {
-  SurveyFeatures survey;
-  std::erase_if(survey.parcel_fields,
-                [](const auto& field) { return field.name == "图斑地类面积"; });
-  survey.parcels = {
-      {{"图斑编号", "1"}, {"地类编码", "011"}, {"座落单位代码", kGroup}, {"权属单位代码", kGroup}}};
-  EXPECT_EQ(Build(survey), 0);
-  EXPECT_TRUE(LogLineNames(log_, {"地类图斑", "图斑地类面积"})) << log_;
+// A layer without a field the fill needs stops the fill with one failure
+// that names the layer and the field.
+TEST_P(BaseTableTest, LayerWithoutAFieldTheFillNeeds) {
+  using Fields = std::vector<testing::FixtureField> SurveyFeatures::*;
+  for (const auto& [layer, fields, field] :
+       {std::tuple<const char*, Fields, const char*>{"线状地物", &SurveyFeatures::line_fields,
+                                                     "扣除图斑编号1"},
+        {"零星地物", &SurveyFeatures::point_fields, "零星地物面积"},
+        {"地类图斑", &SurveyFeatures::parcel_fields, "图斑地类面积"}}) {
+    SurveyFeatures survey;
+    std::erase_if(survey.*fields, [&](const auto& entry) { return entry.name == field; });
+    EXPECT_EQ(Build(survey), 0) << layer;
+    EXPECT_EQ(errors_, 1) << layer << log_;
+    EXPECT_TRUE(LogLineNames(log_, {layer, field})) << log_;
+  }
 }
 
 // Columns ----------------------------------------------------------------

@@ -109,8 +109,9 @@ void WriteSurvey(const std::string& path, const SurveyFeatures& survey) {
   };
   WriteFixtureLayer(path, "地类图斑", wkbPolygon, survey.parcel_fields,
                     features(survey.parcels, Square));
-  WriteFixtureLayer(path, "线状地物", wkbLineString, kLineFields, features(survey.lines, Segment));
-  WriteFixtureLayer(path, "零星地物", wkbPoint, kPointFields, features(survey.points, Dot));
+  WriteFixtureLayer(path, "线状地物", wkbLineString, survey.line_fields,
+                    features(survey.lines, Segment));
+  WriteFixtureLayer(path, "零星地物", wkbPoint, survey.point_fields, features(survey.points, Dot));
 }
 
 OpenSurvey::OpenSurvey(const std::string& path)

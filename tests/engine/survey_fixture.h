@@ -35,6 +35,8 @@ std::vector<gis::CODESTRUCT> SmallCodeEntries();
 struct SurveyFeatures {
   std::vector<FieldValues> parcels, lines, points;
   std::vector<FixtureField> parcel_fields = kParcelFields;
+  std::vector<FixtureField> line_fields = kLineFields;
+  std::vector<FixtureField> point_fields = kPointFields;
 };
 
 // A county of six base rows over 119.53 m²: a road between two parcels
