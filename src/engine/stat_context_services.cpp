@@ -10,10 +10,10 @@
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/paths.h"
-#include "platform/host/text_encoding.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -128,7 +128,7 @@ short CStatContext::DropTable(const std::string& table) {
   // them again. Views over shared tables are never touched.
   const bool cascade =
       m_nDbMode != 0 && !m_bOracle &&
-      db::ToLowerAscii(table).find(db::ToLowerAscii(m_names.Stem(""))) != std::string::npos;
+      text::ToLowerAscii(table).find(text::ToLowerAscii(m_names.Stem(""))) != std::string::npos;
   // The object may be a table, procedure or view: each form is tried. The
   // reason kept is the table form's, unless a later form met a lock, a
   // read-only or a full database, which says more.
@@ -188,7 +188,7 @@ bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name)
   const char* folder = m_nDbMode == 0 ? "Access" : (m_bOracle ? "Oracle" : "SQL");
   const fs::path path = fs::path(host::ConfigDir()) / folder / ("STAT_" + name + ".sql");
   std::string content;
-  if (!host::ReadTextFile(path.string(), content)) return false;
+  if (!text::ReadTextFile(path.string(), content)) return false;
   std::istringstream lines(content);
   text.clear();
   for (std::string line; std::getline(lines, line);) {

@@ -13,11 +13,11 @@
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
-#include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
+#include "platform/text/number_text.h"
 #include "units/step_rule.h"
 #include "units/unit_conversion.h"
 
@@ -265,7 +265,7 @@ void CStatContext::BalanceKtzRows(const std::string& target, double step, int de
     }
     if (std::fabs(difference) >= step / 2 && (taken >= needed || needed > units::kMostSteps)) {
       LogFailure(std::string(kTitle) + " " + target + " " + rows.Text("XZQDM"),
-                 "平差未完成, 剩余差值 " + db::DoubleToText(difference));
+                 "平差未完成, 剩余差值 " + text::DoubleToText(difference));
     }
     for (int i = 0; i < 7; ++i) rows.SetField(kKColumns[i], db::Value(values[i]));
     rows.Update();

@@ -5,15 +5,15 @@
 #include "engine/execute_or_trace.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat {
 namespace {
 
 bool IsAreaColumn(const db::ColumnInfo& column) {
-  const std::string type = db::ToLowerAscii(column.declared);
+  const std::string type = text::ToLowerAscii(column.declared);
   return type.find("double") != std::string::npos || type.find("float") != std::string::npos ||
          type.find("real") != std::string::npos || type.find("numeric") != std::string::npos ||
          type.find("number") != std::string::npos;
@@ -57,7 +57,7 @@ short UpdateAreaColumns(db::Connection& connection, const std::string& table,
     const bool ratios = table.find("CZTDLY_QDDC") != std::string::npos;
     for (const db::ColumnInfo& column : connection.Columns(table)) {
       if (!IsAreaColumn(column)) continue;
-      const std::string name = db::ToLowerAscii(column.name);
+      const std::string name = text::ToLowerAscii(column.name);
       if (ratios && (name == "czjzmd" || name == "czjzrjl" || name == "czrjl")) continue;
       assignments += (assignments.empty() ? "" : ",") + column.name + "=round(" + column.name +
                      factor + "," + std::to_string(decimals) + ")";

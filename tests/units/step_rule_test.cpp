@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/db/number_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::units {
 namespace {
@@ -105,7 +105,7 @@ TEST(Distribute, DifferenceOffTheGridStopsWhereItPassesZero) {
   EXPECT_TRUE(result.stalled);
   EXPECT_EQ(result.steps, 124);
   EXPECT_NEAR(result.remaining, 0.0055, 1e-9);
-  for (double value : values) EXPECT_EQ(value, db::RoundDecimal(value, 2));
+  for (double value : values) EXPECT_EQ(value, text::RoundDecimal(value, 2));
 }
 
 // A difference no rounding leaves (a huge or broken figure upstream) is left
