@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
@@ -128,7 +129,7 @@ units::Distribution StepValues(std::vector<double>& values, double difference,
     for (std::size_t i = 1; i < weights.size() && i < values.size(); ++i) {
       if (weights[i] > weights[target]) target = i;
     }
-    values[target] = text::RoundDecimal(values[target] + result.remaining, size.decimals);
+    values[target] = RoundToDecimals(values[target] + result.remaining, size.decimals);
     result.remaining = 0;
     result.stalled = false;
   }
@@ -236,7 +237,7 @@ class LevelBalancer {
       }
     }
     for (const Node& node : shape_.sums) {
-      row[node.parent] = text::RoundDecimal(SummaryRows::SumOf(row, node.children), size_.decimals);
+      row[node.parent] = RoundToDecimals(SummaryRows::SumOf(row, node.children), size_.decimals);
     }
   }
 

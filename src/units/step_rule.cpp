@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/text/number_text.h"
+#include "engine/rounding.h"
 
 namespace landstat::units {
 
@@ -48,7 +48,7 @@ Distribution Distribute(std::vector<double>& values, double difference, const St
     for (std::size_t i = 0; i < values.size() && !within(difference) && result.steps < needed;
          ++i) {
       if (!rule.eligible(values[i])) continue;
-      double value = text::RoundDecimal(values[i] + step, size.decimals);
+      double value = RoundToDecimals(values[i] + step, size.decimals);
       if (rule.floor_at_zero && value <= 0) value = 0;
       values[i] = value;
       difference -= step;

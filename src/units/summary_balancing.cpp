@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -91,9 +92,9 @@ short CStatContext::BalanceGdPdMjHz() {
       for (const std::string& key : keys) {
         auto& row = rows[key];
         for (const std::string& g : grades) {
-          row["HJ" + g] = text::RoundDecimal(row["PD" + g] + row["TT" + g], m_nDecSrc);
+          row["HJ" + g] = RoundToDecimals(row["PD" + g] + row["TT" + g], m_nDecSrc);
         }
-        row["GDMJ"] = text::RoundDecimal(SummaryRows::SumOf(row, parts), m_nDecSrc);
+        row["GDMJ"] = RoundToDecimals(SummaryRows::SumOf(row, parts), m_nDecSrc);
       }
     };
     const std::vector<std::string> villages = rows.Under(county, 6);
@@ -152,8 +153,8 @@ short CStatContext::BalanceJbntQktj() {
     LevelPass(rows, county, villages, FarmlandLeaves(), size);
     for (const std::string& village : villages) {
       auto& row = rows[village];
-      row["BM01HJ"] = text::RoundDecimal(SummaryRows::SumOf(row, kCultivated), m_nDecSrc);
-      row["QTHJ"] = text::RoundDecimal(SummaryRows::SumOf(row, kOtherClasses), m_nDecSrc);
+      row["BM01HJ"] = RoundToDecimals(SummaryRows::SumOf(row, kCultivated), m_nDecSrc);
+      row["QTHJ"] = RoundToDecimals(SummaryRows::SumOf(row, kOtherClasses), m_nDecSrc);
     }
     TownshipSums(rows, county, FarmlandColumns(), m_nDecSrc);
     rows.Save();

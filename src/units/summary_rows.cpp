@@ -1,7 +1,7 @@
 #include "units/summary_rows.h"
 
+#include "engine/rounding.h"
 #include "platform/db/recordset.h"
-#include "platform/text/number_text.h"
 
 namespace landstat::units {
 
@@ -54,7 +54,7 @@ void SummaryRows::SetToSum(const std::string& key, const std::vector<std::string
   for (const std::string& column : columns) {
     double sum = 0;
     for (const std::string& child : children) sum += rows_.at(child).at(column);
-    row[column] = text::RoundDecimal(sum, decimals);
+    row[column] = RoundToDecimals(sum, decimals);
   }
 }
 

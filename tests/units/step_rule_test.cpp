@@ -57,15 +57,21 @@ TEST(Distribute, OnlyEligibleValuesStep) {
 }
 
 TEST(Distribute, FloorKeepsSteppedValuesAtZero) {
-  // 0.005 lies off the grid: a step down would take it to -0.01.
-  Values values = {0.005, 0.02};
+  // 0.004 lies off the grid: a step down would take it to -0.01.
+  Values values = {0.004, 0.02};
   Distribute(values, -0.015, kCents, {kAny.eligible, true, false});
   EXPECT_EQ(values[0], 0);
   EXPECT_EQ(values[1], 0.01);
 
-  values = {0.005, 0.02};
+  values = {0.004, 0.02};
   Distribute(values, -0.015, kCents, kAny);
   EXPECT_LT(values[0], 0);
+
+  // A step that lands on a half rounds as every balancing rounds: halves
+  // upward, so -0.005 becomes 0, not -0.01.
+  values = {0.005};
+  Distribute(values, -0.01, kCents, kAny);
+  EXPECT_EQ(values[0], 0);
 }
 
 TEST(Distribute, CyclicModeEndsWithinTheTolerance) {
