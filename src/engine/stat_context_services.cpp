@@ -165,15 +165,13 @@ short CStatContext::LookupCode(const std::string& code, std::string& name) const
 short CStatContext::FillXzqNames(const std::string& table, const std::string& code_column,
                                  const std::string& name_column) {
   try {
-    db::Recordset rows(m_pConn, "select * from " + table);
-    for (; !rows.IsEOF(); rows.MoveNext()) {
-      if (rows.IsNull(code_column)) continue;
-      const std::string name = GetCodeName(rows.Text(code_column));
-      if (name.empty()) continue;
-      rows.SetField(name_column, name);
-      rows.Update();
-    }
-    rows.Close();
+    db::UpdateEach(m_pConn, "select * from " + table, [&](db::Recordset& row) {
+      if (row.IsNull(code_column)) return false;
+      const std::string name = GetCodeName(row.Text(code_column));
+      if (name.empty()) return false;
+      row.SetField(name_column, name);
+      return true;
+    });
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("填写行政区名称", table + " 填写名称失败", error);

@@ -440,11 +440,9 @@ short CStatContext::BalanceExtClassAreas(const std::string& unit_table,
                                          const std::vector<std::string>& extensions,
                                          short decimals) {
   try {
-    db::Recordset unit(m_pConn, "select * from " + unit_table);
-    for (; !unit.IsEOF(); unit.MoveNext()) {
-      if (BalanceExtensions(unit, extensions, decimals)) unit.Update();
-    }
-    unit.Close();
+    db::UpdateEach(m_pConn, "select * from " + unit_table, [&](db::Recordset& row) {
+      return BalanceExtensions(row, extensions, decimals);
+    });
     return 1;
   } catch (const db::DbError& error) {
     LogFailure(error.what(), "扩展地类平差分类面积失败");

@@ -75,15 +75,13 @@ std::vector<std::string> SummaryRows::Under(const std::string& prefix, std::size
 }
 
 void SummaryRows::Save() {
-  db::Recordset rows(connection_, Query());
   std::map<std::string, int> seen;
-  for (; !rows.IsEOF(); rows.MoveNext()) {
-    auto now = rows_.find(KeyOf(rows, seen));
-    if (now == rows_.end() || now->second == original_.at(now->first)) continue;
-    for (const std::string& column : columns_) rows.SetField(column, now->second.at(column));
-    rows.Update();
-  }
-  rows.Close();
+  db::UpdateEach(connection_, Query(), [&](db::Recordset& row) {
+    auto now = rows_.find(KeyOf(row, seen));
+    if (now == rows_.end() || now->second == original_.at(now->first)) return false;
+    for (const std::string& column : columns_) row.SetField(column, now->second.at(column));
+    return true;
+  });
   original_ = rows_;
 }
 

@@ -332,4 +332,17 @@ void Recordset::Close() {
   FinishWrites();
 }
 
+long UpdateEach(Connection& connection, std::string_view sql,
+                const std::function<bool(Recordset& row)>& change) {
+  Recordset rows(connection, sql);
+  long stored = 0;
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    if (!change(rows)) continue;
+    rows.Update();
+    ++stored;
+  }
+  rows.Close();
+  return stored;
+}
+
 }  // namespace landstat::db
