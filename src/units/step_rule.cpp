@@ -59,7 +59,9 @@ Distribution Distribute(std::vector<double>& values, double difference, const St
       // there rather than let it grow.
       if ((difference > 0) != upward && !within(difference)) break;
     }
-    if (!stepped || ((difference > 0) != upward && !within(difference))) break;
+    if (!stepped || rule.single_sweep || ((difference > 0) != upward && !within(difference))) {
+      break;
+    }
   }
   result.stalled = !within(difference);
   result.remaining = difference;
