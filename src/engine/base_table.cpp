@@ -12,12 +12,12 @@
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
-#include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
+#include "platform/text/number_text.h"
 
 namespace landstat {
 namespace {
@@ -294,7 +294,7 @@ class LayerPass {
         text = found->second;
       }
     }
-    const std::optional<double> number = text.empty() ? std::nullopt : db::TextToNumber(text);
+    const std::optional<double> number = text.empty() ? std::nullopt : text::TextToNumber(text);
     std::string problem;
     if (text.empty()) {
       problem = "面积为空";
@@ -422,7 +422,7 @@ void BookLine(LayerPass& pass, const gis::Record& line) {
   if (!area || !classed) return;
   const std::string ratio_text = line.Text("扣除比例");
   const std::optional<double> ratio =
-      ratio_text.empty() ? std::nullopt : db::TextToNumber(ratio_text);
+      ratio_text.empty() ? std::nullopt : text::TextToNumber(ratio_text);
   bool halves = ratio == 0.5;
   if (!halves && ratio != 1.0) {
     pass.Log(line, "扣除比例",

@@ -16,7 +16,7 @@ double Settled(double value) {
 
 // The value in whole units of the n-th decimal, rounded (halves upward).
 // Kept as a double: a value too large for the grid to matter stays as it is.
-double Units(double value, short decimals) {
+double Units(double value, int decimals) {
   const double scaled = Settled(Settled(value) * std::pow(10.0, decimals));
   if (std::fabs(scaled) >= 0x1p52) return scaled;
   return std::floor(scaled + 0.5);
@@ -24,12 +24,16 @@ double Units(double value, short decimals) {
 
 }  // namespace
 
-void xcKeepPoint(double* value, short decimals) {
-  if (!value || !std::isfinite(*value)) return;
-  const double units = Units(*value, decimals);
-  if (std::fabs(units) >= 0x1p52) return;  // finer than the value's own precision
+double RoundToDecimals(double value, int decimals) {
+  if (!std::isfinite(value)) return value;
+  const double units = Units(value, decimals);
+  if (std::fabs(units) >= 0x1p52) return value;  // finer than the value's own precision
   const double rounded = units / std::pow(10.0, decimals);
-  *value = rounded == 0.0 ? 0.0 : rounded;
+  return rounded == 0.0 ? 0.0 : rounded;
+}
+
+void xcKeepPoint(double* value, short decimals) {
+  if (value) *value = RoundToDecimals(*value, decimals);
 }
 
 double xcDotOut(double value, short side, short decimals) {

@@ -2,9 +2,14 @@
 
 namespace landstat {
 
-// Rounds a value in place to n decimals, halves upward:
+// The value rounded to n decimals, halves upward:
 // floor(v * 10^n + 0.5) / 10^n, taken on the value's decimal form so that
-// binary noise (2.675 held as 2.67499999...) does not decide a half.
+// binary noise (2.675 held as 2.67499999...) does not decide a half. The one
+// rounding rule of the balancers: a total, a difference and a stepped value
+// of one balancing are all rounded by it.
+double RoundToDecimals(double value, int decimals);
+
+// RoundToDecimals in place.
 void xcKeepPoint(double* value, short decimals);
 
 // Splits a value into two halves on the n-decimal grid that add up exactly

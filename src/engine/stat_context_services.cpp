@@ -10,10 +10,10 @@
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/paths.h"
-#include "platform/host/text_encoding.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -128,7 +128,7 @@ short CStatContext::DropTable(const std::string& table) {
   // them again. Views over shared tables are never touched.
   const bool cascade =
       m_nDbMode != 0 && !m_bOracle &&
-      db::ToLowerAscii(table).find(db::ToLowerAscii(m_names.Stem(""))) != std::string::npos;
+      text::ToLowerAscii(table).find(text::ToLowerAscii(m_names.Stem(""))) != std::string::npos;
   // The object may be a table, procedure or view: each form is tried. The
   // reason kept is the table form's, unless a later form met a lock, a
   // read-only or a full database, which says more.
@@ -165,15 +165,13 @@ short CStatContext::LookupCode(const std::string& code, std::string& name) const
 short CStatContext::FillXzqNames(const std::string& table, const std::string& code_column,
                                  const std::string& name_column) {
   try {
-    db::Recordset rows(m_pConn, "select * from " + table);
-    for (; !rows.IsEOF(); rows.MoveNext()) {
-      if (rows.IsNull(code_column)) continue;
-      const std::string name = GetCodeName(rows.Text(code_column));
-      if (name.empty()) continue;
-      rows.SetField(name_column, name);
-      rows.Update();
-    }
-    rows.Close();
+    db::UpdateEach(m_pConn, "select * from " + table, [&](db::Recordset& row) {
+      if (row.IsNull(code_column)) return false;
+      const std::string name = GetCodeName(row.Text(code_column));
+      if (name.empty()) return false;
+      row.SetField(name_column, name);
+      return true;
+    });
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("填写行政区名称", table + " 填写名称失败", error);
@@ -188,7 +186,7 @@ bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name)
   const char* folder = m_nDbMode == 0 ? "Access" : (m_bOracle ? "Oracle" : "SQL");
   const fs::path path = fs::path(host::ConfigDir()) / folder / ("STAT_" + name + ".sql");
   std::string content;
-  if (!host::ReadTextFile(path.string(), content)) return false;
+  if (!text::ReadTextFile(path.string(), content)) return false;
   std::istringstream lines(content);
   text.clear();
   for (std::string line; std::getline(lines, line);) {

@@ -14,11 +14,11 @@
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
-#include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
+#include "platform/text/number_text.h"
 #include "units/step_rule.h"
 #include "units/unit_conversion.h"
 
@@ -212,66 +212,68 @@ short CStatContext::BalanceKtzTotals(const std::string& reference, const std::st
 void CStatContext::BalanceKtzVillageTotals(const std::string& target, double difference,
                                            double step, int decimals) {
   // A difference below half a step is what rounding leaves: nothing to do.
-  if (std::fabs(difference) < step / 2) return;
-  const double signed_step = difference < 0 ? -step : step;
-  db::Recordset rows(m_pConn, fmt::sprintf("select XZQZMJ from %s where XZQDM like %s order "
-                                           "by XZQZMJ desc",
-                                           target, CountyCodesLike()));
-  // Largest villages first, each moved by one step at most; no village is
-  // taken below four steps.
-  for (; !rows.IsEOF(); rows.MoveNext()) {
-    double value = rows.Number("XZQZMJ") + signed_step;
-    xcKeepPoint(&value, static_cast<short>(decimals));
-    if (value < 4 * step) break;
-    rows.SetField("XZQZMJ", db::Value(value));
-    rows.Update();
-    difference -= signed_step;
-    if (std::fabs(difference) < step / 2) break;
+  const units::StepSize size{decimals, step, step / 2};
+  if (std::fabs(difference) < size.tolerance) return;
+  const std::string query = fmt::sprintf(
+      "select XZQZMJ from %s where XZQDM like %s order by XZQZMJ desc", target, CountyCodesLike());
+  std::vector<double> totals;
+  {
+    db::Recordset rows(m_pConn, query);
+    for (; !rows.IsEOF(); rows.MoveNext()) totals.push_back(rows.Number("XZQZMJ"));
   }
-  rows.Close();
+  // Largest villages first, each moved by one step at most; no village is
+  // taken below four steps (and, the totals falling, none after it).
+  const double signed_step = difference < 0 ? -step : step;
+  const units::StepRule rule{
+      [&](double total) { return RoundToDecimals(total + signed_step, decimals) >= 4 * step; },
+      false, false, true};
+  std::vector<bool> touched;
+  units::Distribute(totals, difference, size, rule, &touched);
+  // The same query walks the totals in the same order; villages of equal
+  // totals may swap places, but they also take the same new total.
+  std::size_t at = 0;
+  db::UpdateEach(m_pConn, query, [&](db::Recordset& row) {
+    const std::size_t i = at++;
+    if (i >= totals.size() || !touched[i]) return false;
+    row.SetField("XZQZMJ", db::Value(totals[i]));
+    return true;
+  });
 }
 
 void CStatContext::BalanceKtzRows(const std::string& target, double step, int decimals) {
-  db::Recordset rows(
-      m_pConn, fmt::sprintf("select *  from %s where XZQDM like %s", target, CountyCodesLike()));
-  for (; !rows.IsEOF(); rows.MoveNext()) {
+  const units::StepSize size{decimals, step, step / 2};
+  const std::string query =
+      fmt::sprintf("select *  from %s where XZQDM like %s", target, CountyCodesLike());
+  db::UpdateEach(m_pConn, query, [&](db::Recordset& row) {
     // The KB columns count in the row but keep their area; only the K
     // columns move.
-    double difference = rows.Number("XZQZMJ");
-    for (const std::string& column : FixedColumns()) difference -= rows.Number(column);
-    if (std::fabs(difference) < step / 2) continue;
+    double difference = row.Number("XZQZMJ");
+    for (const std::string& column : FixedColumns()) difference -= row.Number(column);
+    if (std::fabs(difference) < size.tolerance) return false;
+    // Sweeps from the last K column to the first, one step per column with
+    // area that keeps at least one step.
+    std::vector<double> values;
+    for (int i = 6; i >= 0; --i) values.push_back(row.Number(kKColumns[i]));
     const double signed_step = difference < 0 ? -step : step;
-    // Each step takes one step off the difference: a row never needs more
-    // than this many, and a difference that would need more than any
-    // rounding leaves is not spread at all.
-    const double needed = std::ceil(std::fabs(difference) / step) + 1;
-    double taken = 0;
-    double values[7];
-    for (int i = 0; i < 7; ++i) values[i] = rows.Number(kKColumns[i]);
-    // Sweeps from the last column to the first, one step per column with
-    // area, until the row adds up, a sweep moves nothing or the steps the
-    // difference can need are taken.
-    const auto open = [&] { return std::fabs(difference) >= step / 2 && taken < needed; };
-    for (bool moved = needed <= units::kMostSteps; moved && open();) {
-      moved = false;
-      for (int i = 6; i >= 0 && open(); --i) {
-        double value = values[i] + signed_step;
-        xcKeepPoint(&value, static_cast<short>(decimals));
-        if (values[i] < step / 10 || value < step) continue;
-        values[i] = value;
-        difference -= signed_step;
-        ++taken;
-        moved = true;
-      }
+    const units::StepRule rule{[&](double value) {
+                                 return value >= step / 10 &&
+                                        RoundToDecimals(value + signed_step, decimals) >= step;
+                               },
+                               false, false};
+    std::vector<bool> touched;
+    const units::Distribution result = units::Distribute(values, difference, size, rule, &touched);
+    // A row whose columns can take no more steps keeps what is left; one
+    // that used every step it could need, or needed too many, is reported.
+    const double needed = units::StepsNeeded(difference, size);
+    if (result.stalled && (result.steps >= needed || needed > units::kMostSteps)) {
+      LogFailure(std::string(kTitle) + " " + target + " " + row.Text("XZQDM"),
+                 "平差未完成, 剩余差值 " + text::DoubleToText(result.remaining));
     }
-    if (std::fabs(difference) >= step / 2 && (taken >= needed || needed > units::kMostSteps)) {
-      LogFailure(std::string(kTitle) + " " + target + " " + rows.Text("XZQDM"),
-                 "平差未完成, 剩余差值 " + db::DoubleToText(difference));
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      if (touched[k]) row.SetField(kKColumns[6 - k], db::Value(values[k]));
     }
-    for (int i = 0; i < 7; ++i) rows.SetField(kKColumns[i], db::Value(values[i]));
-    rows.Update();
-  }
-  rows.Close();
+    return result.steps > 0;
+  });
 }
 
 }  // namespace landstat

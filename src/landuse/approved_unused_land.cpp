@@ -11,8 +11,8 @@
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_quote.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -25,7 +25,7 @@ const char kTitle[] = "汇总批而未用地";
 // stay inside that filter.
 std::string WithoutWhere(const std::string& condition) {
   const std::size_t start = condition.find_first_not_of(" \t");
-  if (start != std::string::npos && db::ToLowerAscii(condition.substr(start, 5)) == "where") {
+  if (start != std::string::npos && text::ToLowerAscii(condition.substr(start, 5)) == "where") {
     return condition.substr(start + 5);
   }
   return condition;

@@ -9,8 +9,8 @@
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -26,7 +26,7 @@ int GradeOf(const std::string& text) {
 }
 
 bool IsTerraced(const std::string& type) {
-  const std::string lower = db::ToLowerAscii(type);
+  const std::string lower = text::ToLowerAscii(type);
   return lower == "tt" || lower == "t";
 }
 

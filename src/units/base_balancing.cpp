@@ -13,10 +13,10 @@
 #include "engine/text_helpers.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
-#include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/trace.h"
+#include "platform/text/number_text.h"
 #include "units/step_rule.h"
 #include "units/unit_conversion.h"
 
@@ -259,7 +259,7 @@ std::string RowsToBalance(const std::vector<std::string>& leaves,
                           const std::map<std::string, std::vector<std::string>>& children,
                           const std::vector<std::string>& extensions,
                           const std::map<std::string, double>& moved, double tolerance) {
-  const std::string limit = ") > " + db::DoubleToText(tolerance);
+  const std::string limit = ") > " + text::DoubleToText(tolerance);
   std::string leaf_sum = "0";
   for (const std::string& leaf : leaves) leaf_sum += "+" + leaf;
   std::string condition = "abs(土地总面积-(" + leaf_sum + ")" + limit;
@@ -440,11 +440,9 @@ short CStatContext::BalanceExtClassAreas(const std::string& unit_table,
                                          const std::vector<std::string>& extensions,
                                          short decimals) {
   try {
-    db::Recordset unit(m_pConn, "select * from " + unit_table);
-    for (; !unit.IsEOF(); unit.MoveNext()) {
-      if (BalanceExtensions(unit, extensions, decimals)) unit.Update();
-    }
-    unit.Close();
+    db::UpdateEach(m_pConn, "select * from " + unit_table, [&](db::Recordset& row) {
+      return BalanceExtensions(row, extensions, decimals);
+    });
     return 1;
   } catch (const db::DbError& error) {
     LogFailure(error.what(), "扩展地类平差分类面积失败");

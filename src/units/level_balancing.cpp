@@ -11,11 +11,12 @@
 #include <map>
 #include <set>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
-#include "platform/db/number_text.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
 #include "units/step_rule.h"
 #include "units/summary_rows.h"
 
@@ -128,7 +129,7 @@ units::Distribution StepValues(std::vector<double>& values, double difference,
     for (std::size_t i = 1; i < weights.size() && i < values.size(); ++i) {
       if (weights[i] > weights[target]) target = i;
     }
-    values[target] = db::RoundDecimal(values[target] + result.remaining, size.decimals);
+    values[target] = RoundToDecimals(values[target] + result.remaining, size.decimals);
     result.remaining = 0;
     result.stalled = false;
   }
@@ -236,7 +237,7 @@ class LevelBalancer {
       }
     }
     for (const Node& node : shape_.sums) {
-      row[node.parent] = db::RoundDecimal(SummaryRows::SumOf(row, node.children), size_.decimals);
+      row[node.parent] = RoundToDecimals(SummaryRows::SumOf(row, node.children), size_.decimals);
     }
   }
 
@@ -263,7 +264,7 @@ class LevelBalancer {
 
   void ReportStalled(const std::string& key, double remaining) {
     context_.LogFailure("平差分类面积失败", table_ + " " + SummaryRows::CodeOf(key) + " 剩余差值 " +
-                                                db::DoubleToText(remaining));
+                                                text::DoubleToText(remaining));
   }
 
   CStatContext& context_;
@@ -282,7 +283,7 @@ short CStatContext::BalanceSummaryLevels(const std::string& table, SummaryShape 
     // Servers may give the names in lower case; rows are read by name in
     // any case.
     for (const db::ColumnInfo& column : m_pConn.Columns(table)) {
-      names.push_back(db::ToUpperAscii(column.name));
+      names.push_back(text::ToUpperAscii(column.name));
     }
     const bool pairs = shape == SummaryShape::kEnclavePairs;
     RowShape rows_shape = shape == SummaryShape::kOwnershipLevels

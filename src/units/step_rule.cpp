@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/db/number_text.h"
+#include "engine/rounding.h"
 
 namespace landstat::units {
 
@@ -48,7 +48,7 @@ Distribution Distribute(std::vector<double>& values, double difference, const St
     for (std::size_t i = 0; i < values.size() && !within(difference) && result.steps < needed;
          ++i) {
       if (!rule.eligible(values[i])) continue;
-      double value = db::RoundDecimal(values[i] + step, size.decimals);
+      double value = RoundToDecimals(values[i] + step, size.decimals);
       if (rule.floor_at_zero && value <= 0) value = 0;
       values[i] = value;
       difference -= step;
@@ -59,7 +59,9 @@ Distribution Distribute(std::vector<double>& values, double difference, const St
       // there rather than let it grow.
       if ((difference > 0) != upward && !within(difference)) break;
     }
-    if (!stepped || ((difference > 0) != upward && !within(difference))) break;
+    if (!stepped || rule.single_sweep || ((difference > 0) != upward && !within(difference))) {
+      break;
+    }
   }
   result.stalled = !within(difference);
   result.remaining = difference;

@@ -23,6 +23,9 @@ struct StepRule {
   // Cyclic stepping: a difference of exactly 0 takes negative steps, the
   // distribution stops at |D| <= tolerance (else at |D| < tolerance).
   bool cyclic = false;
+  // One sweep only: each value takes one step at most, and what the sweep
+  // leaves of the difference stays.
+  bool single_sweep = false;
 };
 
 // The outcome of a distribution: what is left of the difference, and
@@ -50,8 +53,9 @@ StepRule AboveTolerance(const StepSize& size);
 // Adds steps of +step or -step (by the sign of the difference, fixed for
 // the whole distribution) to the values in sweeps in list order, until the
 // difference is within the tolerance. Stepped values stay on the decimal
-// grid. A sweep without a step, a difference that has changed sign, or as
-// many steps as the difference can need end the distribution; a difference
+// grid. A sweep without a step, a difference that has changed sign, as
+// many steps as the difference can need, or the end of the first sweep of
+// a single-sweep rule end the distribution; a difference
 // that would need more than kMostSteps steps (or is not finite) is left
 // whole, stalled. It never runs without end. `touched`, when given, is set
 // for every value that took a step.

@@ -4,11 +4,12 @@
 
 #include <map>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
-#include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
 #include "platform/host/trace.h"
+#include "platform/text/number_text.h"
 #include "units/step_rule.h"
 #include "units/summary_rows.h"
 
@@ -32,7 +33,7 @@ void CyclicStep(std::vector<double*> items, double target, const units::StepSize
   const units::StepRule rule{[step = size.step](double value) { return value > step; }, false,
                              true};
   if (!(units::StepsNeeded(target - sum, size) <= units::kMostSteps)) {
-    throw db::DbError("the difference " + db::DoubleToText(target - sum) +
+    throw db::DbError("the difference " + text::DoubleToText(target - sum) +
                       " is more than rounding leaves: the table is not balanced");
   }
   units::Distribute(values, target - sum, size, rule);
@@ -91,9 +92,9 @@ short CStatContext::BalanceGdPdMjHz() {
       for (const std::string& key : keys) {
         auto& row = rows[key];
         for (const std::string& g : grades) {
-          row["HJ" + g] = db::RoundDecimal(row["PD" + g] + row["TT" + g], m_nDecSrc);
+          row["HJ" + g] = RoundToDecimals(row["PD" + g] + row["TT" + g], m_nDecSrc);
         }
-        row["GDMJ"] = db::RoundDecimal(SummaryRows::SumOf(row, parts), m_nDecSrc);
+        row["GDMJ"] = RoundToDecimals(SummaryRows::SumOf(row, parts), m_nDecSrc);
       }
     };
     const std::vector<std::string> villages = rows.Under(county, 6);
@@ -152,8 +153,8 @@ short CStatContext::BalanceJbntQktj() {
     LevelPass(rows, county, villages, FarmlandLeaves(), size);
     for (const std::string& village : villages) {
       auto& row = rows[village];
-      row["BM01HJ"] = db::RoundDecimal(SummaryRows::SumOf(row, kCultivated), m_nDecSrc);
-      row["QTHJ"] = db::RoundDecimal(SummaryRows::SumOf(row, kOtherClasses), m_nDecSrc);
+      row["BM01HJ"] = RoundToDecimals(SummaryRows::SumOf(row, kCultivated), m_nDecSrc);
+      row["QTHJ"] = RoundToDecimals(SummaryRows::SumOf(row, kOtherClasses), m_nDecSrc);
     }
     TownshipSums(rows, county, FarmlandColumns(), m_nDecSrc);
     rows.Save();

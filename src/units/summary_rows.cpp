@@ -1,6 +1,6 @@
 #include "units/summary_rows.h"
 
-#include "platform/db/number_text.h"
+#include "engine/rounding.h"
 #include "platform/db/recordset.h"
 
 namespace landstat::units {
@@ -54,7 +54,7 @@ void SummaryRows::SetToSum(const std::string& key, const std::vector<std::string
   for (const std::string& column : columns) {
     double sum = 0;
     for (const std::string& child : children) sum += rows_.at(child).at(column);
-    row[column] = db::RoundDecimal(sum, decimals);
+    row[column] = RoundToDecimals(sum, decimals);
   }
 }
 
@@ -75,15 +75,13 @@ std::vector<std::string> SummaryRows::Under(const std::string& prefix, std::size
 }
 
 void SummaryRows::Save() {
-  db::Recordset rows(connection_, Query());
   std::map<std::string, int> seen;
-  for (; !rows.IsEOF(); rows.MoveNext()) {
-    auto now = rows_.find(KeyOf(rows, seen));
-    if (now == rows_.end() || now->second == original_.at(now->first)) continue;
-    for (const std::string& column : columns_) rows.SetField(column, now->second.at(column));
-    rows.Update();
-  }
-  rows.Close();
+  db::UpdateEach(connection_, Query(), [&](db::Recordset& row) {
+    auto now = rows_.find(KeyOf(row, seen));
+    if (now == rows_.end() || now->second == original_.at(now->first)) return false;
+    for (const std::string& column : columns_) row.SetField(column, now->second.at(column));
+    return true;
+  });
   original_ = rows_;
 }
 

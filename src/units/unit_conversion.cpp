@@ -5,15 +5,15 @@
 #include "engine/execute_or_trace.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat {
 namespace {
 
 bool IsAreaColumn(const db::ColumnInfo& column) {
-  const std::string type = db::ToLowerAscii(column.declared);
+  const std::string type = text::ToLowerAscii(column.declared);
   return type.find("double") != std::string::npos || type.find("float") != std::string::npos ||
          type.find("real") != std::string::npos || type.find("numeric") != std::string::npos ||
          type.find("number") != std::string::npos;
@@ -52,7 +52,7 @@ namespace {
 // the ratio columns of the town intensity table.
 bool IsConvertedColumn(const std::string& table, const db::ColumnInfo& column) {
   if (!IsAreaColumn(column)) return false;
-  const std::string name = db::ToLowerAscii(column.name);
+  const std::string name = text::ToLowerAscii(column.name);
   const bool ratio = name == "czjzmd" || name == "czjzrjl" || name == "czrjl";
   return !(ratio && table.find("CZTDLY_QDDC") != std::string::npos);
 }

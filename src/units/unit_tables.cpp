@@ -2,8 +2,8 @@
 
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -95,8 +95,8 @@ namespace {
 // A table named for a unit: its copy of a base table (prefix + stem) or one
 // of its summaries (scope Z or Q, then prefix + stem).
 bool IsTableOfUnitStem(const std::string& table, const std::string& unit_stem) {
-  const std::string name = db::ToLowerAscii(table);
-  const std::string stem = db::ToLowerAscii(unit_stem);
+  const std::string name = text::ToLowerAscii(table);
+  const std::string stem = text::ToLowerAscii(unit_stem);
   if (name.rfind(stem, 0) == 0) return true;
   return (name[0] == 'z' || name[0] == 'q') && name.compare(1, stem.size(), stem) == 0;
 }

@@ -12,7 +12,7 @@
 
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
-#include "platform/db/sql_text.h"
+#include "platform/text/ascii_text.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -122,7 +122,7 @@ class BaseTableTest : public BothEngines {
   // Column names (lower case, as a server folds them) and types of a table.
   std::vector<db::ColumnInfo> Columns(const std::string& table) {
     std::vector<db::ColumnInfo> columns = conn().Columns(table);
-    for (db::ColumnInfo& column : columns) column.name = db::ToLowerAscii(column.name);
+    for (db::ColumnInfo& column : columns) column.name = text::ToLowerAscii(column.name);
     return columns;
   }
 

@@ -119,6 +119,30 @@ TEST_P(AdjustableLandTest, RowBalancingOfAHugeDifferenceEndsAndIsLogged) {
   EXPECT_EQ(context_->m_nErrCount, before + 1);
 }
 
+// The village totals take the difference largest first, one step each in a
+// single sweep, and none is taken below four steps.
+TEST_P(AdjustableLandTest, VillageTotalsTakeOneStepEachLargestFirst) {
+  const struct {
+    double difference;
+    std::vector<double> totals;  // largest first
+  } cases[] = {
+      {0.05, {0.51, 0.31, 0.06, 0.02}},
+      {-0.02, {0.49, 0.29, 0.05, 0.02}},
+      {-0.05, {0.49, 0.29, 0.04, 0.02}},
+      {0.004, {0.5, 0.3, 0.05, 0.02}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.difference);
+    conn().Execute("drop table if exists VT");
+    conn().Execute("create table VT (XZQDM varchar(19), XZQZMJ double precision)");
+    conn().Execute(
+        "insert into VT values ('330102001001',0.3),('330102001002',0.02),"
+        "('330102001003',0.5),('330102001004',0.05)");
+    context_->BalanceKtzVillageTotals("VT", c.difference, 0.01, 2);
+    EXPECT_EQ(Numbers(conn(), "select XZQZMJ from VT order by XZQZMJ desc"), c.totals);
+  }
+}
+
 TEST_P(AdjustableLandTest, FieldServicesRefuseEmptyArgumentsAndRoundOnEveryEngine) {
   conn().Execute("create table T (A double precision, B double precision, S double precision)");
   conn().Execute("insert into T values (12345, 6789, 0)");

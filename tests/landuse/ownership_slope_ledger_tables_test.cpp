@@ -21,7 +21,7 @@
 #include "landuse/generated_county_run.h"
 #include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
-#include "platform/db/sql_text.h"
+#include "platform/text/ascii_text.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -129,7 +129,7 @@ std::map<std::string, ReadRow> ReadTable(db::Connection& conn, const std::string
     EXPECT_TRUE(added) << table << " " << at->first << " twice";
     at->second.name = rs.Text("XZQMC");
     for (int i = 0; i < rs.FieldCount(); ++i) {
-      const std::string column = db::ToUpperAscii(rs.FieldName(i));
+      const std::string column = text::ToUpperAscii(rs.FieldName(i));
       if (column != "XZQDM" && column != "XZQMC" && column != "ID") {
         at->second.areas[column] = rs.Field(i).AsDouble();
       }
@@ -334,7 +334,7 @@ TEST_P(LandUseOwnershipSlopeLedgerTest, LedgerRowsPerParcelInEachUnit) {
                               rs.Text("图斑编号") + "|" + rs.Text("权属性质");
       EXPECT_TRUE(read.emplace(key, Areas{}).second) << key << " twice";
       for (int i = 0; i < rs.FieldCount(); ++i) {
-        const std::string column = db::ToUpperAscii(rs.FieldName(i));
+        const std::string column = text::ToUpperAscii(rs.FieldName(i));
         if (column == "土地总面积") read[key]["TDZMJ"] = rs.Field(i).AsDouble();
         if (column.rfind("BM", 0) == 0 && rs.Field(i).AsDouble() != 0) {
           read[key][column] = rs.Field(i).AsDouble();

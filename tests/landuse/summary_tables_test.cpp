@@ -23,7 +23,7 @@
 #include "landuse/generated_county_run.h"
 #include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
-#include "platform/db/sql_text.h"
+#include "platform/text/ascii_text.h"
 #include "resources/resources.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -128,7 +128,7 @@ std::map<std::string, std::pair<std::string, Areas>> ReadSummary(db::Connection&
     EXPECT_TRUE(areas.empty()) << table << " " << rs.Text("XZQDM") << " twice";
     name = rs.Text("XZQMC");
     for (int i = 0; i < rs.FieldCount(); ++i) {
-      const std::string column = db::ToUpperAscii(rs.FieldName(i));
+      const std::string column = text::ToUpperAscii(rs.FieldName(i));
       if (column.rfind("BM", 0) == 0 || column == "XZQZMJ" || column == "TDZMJ") {
         areas[column] = rs.Field(i).AsDouble();
       }
@@ -294,7 +294,7 @@ TEST_P(LandUseSummaryTest, Layouts) {
   const auto columns = [&](const std::string& table) {
     Strings names;
     for (const db::ColumnInfo& column : conn().Columns(table))
-      names.push_back(db::ToUpperAscii(column.name));
+      names.push_back(text::ToUpperAscii(column.name));
     return names;
   };
   // Rural layouts leave out classes 05 to 09, wherever they stand.

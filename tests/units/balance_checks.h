@@ -17,8 +17,8 @@
 
 #include "engine/rounding.h"
 #include "platform/db/connection.h"
-#include "platform/db/number_text.h"
 #include "platform/db/recordset.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::testing {
 
@@ -139,7 +139,7 @@ inline Moves ExpectBalanced(const AreaTable& converted, const AreaTable& balance
     }
     const AreaRow& before = converted.at(number);
     for (const auto& [column, value] : row.areas) {
-      EXPECT_EQ(value, db::RoundDecimal(value, decimals)) << column << " off the grid";
+      EXPECT_EQ(value, text::RoundDecimal(value, decimals)) << column << " off the grid";
       EXPECT_TRUE(value >= 0 || before.areas.at(column) < 0) << column << " below 0";
     }
     if (row.location.rfind(region, 0) != 0 || row.areas.at("土地总面积") < 0) continue;

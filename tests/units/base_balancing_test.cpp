@@ -111,11 +111,12 @@ class BaseBalancingTest : public BothEngines {
       }
       std::string names = "序号,座落单位代码,村级代码,土地总面积", marks = "?,?,?,?";
       std::vector<db::Value> values = {std::to_string(piece.number), Location(piece.village),
-                                       kVillages[piece.village], db::RoundDecimal(piece.total, 6)};
+                                       kVillages[piece.village],
+                                       text::RoundDecimal(piece.total, 6)};
       for (const auto& [column, value] : columns) {
         names += "," + column;
         marks += ",?";
-        values.emplace_back(db::RoundDecimal(value, 6));
+        values.emplace_back(text::RoundDecimal(value, 6));
       }
       conn().Execute("insert into " + table + " (" + names + ") values (" + marks + ")", values);
     }
@@ -302,9 +303,9 @@ TEST_P(BaseBalancingTest, FarmlandCopiesAddUp) {
       ASSERT_EQ(context->CreateUnitJbntTable(table), 1);
       std::vector<Piece> converted = survey;
       for (Piece& piece : converted) {
-        piece.total = db::RoundDecimal(piece.total * factor, decimals);
+        piece.total = text::RoundDecimal(piece.total * factor, decimals);
         for (auto& [column, value] : piece.classes) {
-          value = db::RoundDecimal(value * factor, decimals);
+          value = text::RoundDecimal(value * factor, decimals);
         }
       }
       Insert(table, converted);

@@ -16,8 +16,8 @@
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
 #include "platform/db/recordset.h"
-#include "platform/db/sql_text.h"
 #include "platform/host/notifier.h"
+#include "platform/text/ascii_text.h"
 #include "support/test_databases.h"
 #include "units/unit_conversion.h"
 
@@ -45,7 +45,7 @@ Rows ReadRows(db::Connection& conn, const std::string& table) {
   bool pair = false;
   std::vector<std::string> names;
   for (int i = 0; i < set.FieldCount(); ++i) {
-    const std::string name = db::ToUpperAscii(set.FieldName(i));
+    const std::string name = text::ToUpperAscii(set.FieldName(i));
     names.push_back(name);
     pair = pair || name == "FRDMJ";
   }

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "platform/db/number_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::units {
 namespace {
@@ -57,15 +57,21 @@ TEST(Distribute, OnlyEligibleValuesStep) {
 }
 
 TEST(Distribute, FloorKeepsSteppedValuesAtZero) {
-  // 0.005 lies off the grid: a step down would take it to -0.01.
-  Values values = {0.005, 0.02};
+  // 0.004 lies off the grid: a step down would take it to -0.01.
+  Values values = {0.004, 0.02};
   Distribute(values, -0.015, kCents, {kAny.eligible, true, false});
   EXPECT_EQ(values[0], 0);
   EXPECT_EQ(values[1], 0.01);
 
-  values = {0.005, 0.02};
+  values = {0.004, 0.02};
   Distribute(values, -0.015, kCents, kAny);
   EXPECT_LT(values[0], 0);
+
+  // A step that lands on a half rounds as every balancing rounds: halves
+  // upward, so -0.005 becomes 0, not -0.01.
+  values = {0.005};
+  Distribute(values, -0.01, kCents, kAny);
+  EXPECT_EQ(values[0], 0);
 }
 
 TEST(Distribute, CyclicModeEndsWithinTheTolerance) {
@@ -105,7 +111,7 @@ TEST(Distribute, DifferenceOffTheGridStopsWhereItPassesZero) {
   EXPECT_TRUE(result.stalled);
   EXPECT_EQ(result.steps, 124);
   EXPECT_NEAR(result.remaining, 0.0055, 1e-9);
-  for (double value : values) EXPECT_EQ(value, db::RoundDecimal(value, 2));
+  for (double value : values) EXPECT_EQ(value, text::RoundDecimal(value, 2));
 }
 
 // A difference no rounding leaves (a huge or broken figure upstream) is left

@@ -77,7 +77,7 @@ class SummaryBalancingTest : public BothEngines {
       Row& row = rows[rs.Text(key)];
       for (const std::string& column : columns) {
         row[column] = rs.Number(column);
-        EXPECT_EQ(row[column], db::RoundDecimal(row[column], decimals_)) << column << " off grid";
+        EXPECT_EQ(row[column], text::RoundDecimal(row[column], decimals_)) << column << " off grid";
         EXPECT_GE(row[column], 0) << column;
       }
     }
@@ -140,7 +140,7 @@ TEST_P(SummaryBalancingTest, SlopeTable) {
   for (const std::string& column : levels) {
     double sum = 0;
     for (const std::string& village : kVillages) sum += rows[village][column];
-    county[column] = db::RoundDecimal(sum + Offset(), 2);
+    county[column] = text::RoundDecimal(sum + Offset(), 2);
   }
   // Nothing or a single step is never stepped.
   rows[kVillages[1]]["PD3"] = 0;
@@ -148,10 +148,10 @@ TEST_P(SummaryBalancingTest, SlopeTable) {
   rows[kVillages[3]]["PDMJ"] = 0.01;
   double whole = county["PDMJ"];
   for (const std::string& g : kGrades) {
-    county["HJ" + g] = db::RoundDecimal(county["PD" + g] + county["TT" + g] + Offset(), 2);
+    county["HJ" + g] = text::RoundDecimal(county["PD" + g] + county["TT" + g] + Offset(), 2);
     whole += county["HJ" + g];
   }
-  county["GDMJ"] = db::RoundDecimal(whole + Offset(), 2);
+  county["GDMJ"] = text::RoundDecimal(whole + Offset(), 2);
   rows[kCounty] = county;
   for (const std::string& township : kTownships) {
     for (const std::string& column : all) rows[township][column] = Figure();
@@ -220,13 +220,13 @@ TEST_P(SummaryBalancingTest, FarmlandTables) {
   for (const std::string& column : leaves) {
     double sum = 0;
     for (const std::string& village : kVillages) sum += rows[village][column];
-    county[column] = db::RoundDecimal(sum + Offset(), 3);
+    county[column] = text::RoundDecimal(sum + Offset(), 3);
   }
-  county["BM01HJ"] = db::RoundDecimal(county["BM011"] + county["BM012"] + county["BM013"], 3);
+  county["BM01HJ"] = text::RoundDecimal(county["BM011"] + county["BM012"] + county["BM013"], 3);
   double others = 0;
   for (const std::string& column : kOthers) others += county[column];
-  county["QTHJ"] = db::RoundDecimal(others + Offset(), 3);
-  county["ZHJ"] = db::RoundDecimal(county["BM01HJ"] + county["QTHJ"] + Offset(), 3);
+  county["QTHJ"] = text::RoundDecimal(others + Offset(), 3);
+  county["ZHJ"] = text::RoundDecimal(county["BM01HJ"] + county["QTHJ"] + Offset(), 3);
   rows[kCounty] = county;
   for (const std::string& township : kTownships) {
     for (const std::string& column : kFarmland) rows[township][column] = Figure();
@@ -256,11 +256,11 @@ TEST_P(SummaryBalancingTest, FarmlandTables) {
   for (const char* block : {"B001", "B002", "B003"}) {
     Row& row = blocks[block];
     for (const std::string& column : leaves) row[column] = Figure();
-    row["BM01HJ"] = db::RoundDecimal(row["BM011"] + row["BM012"] + row["BM013"] + Offset(), 3);
+    row["BM01HJ"] = text::RoundDecimal(row["BM011"] + row["BM012"] + row["BM013"] + Offset(), 3);
     row["QTHJ"] = Offset() + 0.01;
     for (const std::string& column : kOthers) row["QTHJ"] += row[column];
-    row["QTHJ"] = db::RoundDecimal(row["QTHJ"], 3);
-    row["ZHJ"] = db::RoundDecimal(row["BM01HJ"] + row["QTHJ"] + Offset(), 3);
+    row["QTHJ"] = text::RoundDecimal(row["QTHJ"], 3);
+    row["ZHJ"] = text::RoundDecimal(row["BM01HJ"] + row["QTHJ"] + Offset(), 3);
   }
   const std::string by_block = Name("JBNTBHKQKTJ");
   Create(by_block, "BHKBH varchar(30)", kFarmland);

@@ -2,6 +2,7 @@
 
 #include "platform/db/db_error.h"
 #include "platform/db/sql_text.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat::db {
 
@@ -150,7 +151,7 @@ void Backend::RollbackExplicit() {
 }
 
 std::vector<std::string> Backend::Rewrite(std::string_view sql) {
-  const std::string text = Trim(sql);
+  const std::string text = text::Trim(sql);
   if (auto into = ParseSelectInto(text)) return RewriteSelectInto(*into);
   if (auto update = RewriteMultiTableUpdate(text)) return {*update};
   if (StartsWithWord(text, "create") || StartsWithWord(text, "alter")) {
@@ -204,7 +205,7 @@ std::string TooLongFor(const std::string& where, const std::string& column, cons
 
 void Backend::CheckInsertedTexts(const std::string& sql, const std::vector<Value>& params) {
   if (params.empty() || !StartsWithWord(sql, "insert")) return;
-  const std::string lower = ToLowerAscii(sql);
+  const std::string lower = text::ToLowerAscii(sql);
   const std::size_t into = lower.find("into");
   const std::size_t open = lower.find('(');
   const std::size_t close = lower.find(')', open == std::string::npos ? 0 : open);
@@ -212,12 +213,12 @@ void Backend::CheckInsertedTexts(const std::string& sql, const std::vector<Value
       open < into) {
     return;
   }
-  const std::string table = Trim(std::string_view(sql).substr(into + 4, open - into - 4));
-  const std::string values = Trim(std::string_view(lower).substr(close + 1));
+  const std::string table = text::Trim(std::string_view(sql).substr(into + 4, open - into - 4));
+  const std::string values = text::Trim(std::string_view(lower).substr(close + 1));
   if (!StartsWithWord(values, "values") || table.find_first_of(" \t,") != std::string::npos) return;
   const std::vector<std::string> columns =
       SplitTopLevel(std::string_view(sql).substr(open + 1, close - open - 1));
-  const std::string marks = Trim(std::string_view(values).substr(6));
+  const std::string marks = text::Trim(std::string_view(values).substr(6));
   std::string expected = "(";
   for (std::size_t i = 0; i < columns.size(); ++i) expected += i ? ",?" : "?";
   std::string compact;
@@ -227,10 +228,10 @@ void Backend::CheckInsertedTexts(const std::string& sql, const std::vector<Value
   if (compact != expected + ")" || columns.size() != params.size() || !TableExists(table)) return;
   const auto& limits = TextLimits(table);
   for (std::size_t i = 0; i < columns.size() && !limits.empty(); ++i) {
-    const auto found = limits.find(ToLowerAscii(Trim(columns[i])));
+    const auto found = limits.find(text::ToLowerAscii(text::Trim(columns[i])));
     if (found == limits.end()) continue;
     const std::string refusal =
-        TooLongFor("table " + table, Trim(columns[i]), params[i], found->second);
+        TooLongFor("table " + table, text::Trim(columns[i]), params[i], found->second);
     if (!refusal.empty()) throw DbError(refusal, sql);
   }
 }
@@ -240,12 +241,12 @@ namespace {
 // The length in "varchar(10)", "character(4)" or "text(20)"; 0 when the
 // declared type is no text type with a length.
 long DeclaredTextLength(const std::string& declared) {
-  const std::string lower = ToLowerAscii(declared);
+  const std::string lower = text::ToLowerAscii(declared);
   if (lower.find("char") == std::string::npos && lower.find("text") == std::string::npos) return 0;
   const std::size_t open = lower.find('(');
   const std::size_t close = lower.find(')', open == std::string::npos ? 0 : open);
   if (open == std::string::npos || close == std::string::npos) return 0;
-  const std::string digits = Trim(std::string_view(lower).substr(open + 1, close - open - 1));
+  const std::string digits = text::Trim(std::string_view(lower).substr(open + 1, close - open - 1));
   if (digits.empty() || digits.size() > 9 ||
       digits.find_first_not_of("0123456789") != std::string::npos) {
     return 0;
@@ -256,13 +257,13 @@ long DeclaredTextLength(const std::string& declared) {
 }  // namespace
 
 const std::unordered_map<std::string, long>& Backend::TextLimits(const std::string& table) {
-  const std::string key = ToLowerAscii(table);
+  const std::string key = text::ToLowerAscii(table);
   auto found = text_limits_.find(key);
   if (found != text_limits_.end()) return found->second;
   std::unordered_map<std::string, long> limits;
   for (const ColumnInfo& column : TableColumns(table)) {
     if (const long length = DeclaredTextLength(column.declared); length > 0) {
-      limits.emplace(ToLowerAscii(column.name), length);
+      limits.emplace(text::ToLowerAscii(column.name), length);
     }
   }
   return text_limits_.emplace(key, std::move(limits)).first->second;

@@ -7,8 +7,8 @@
 #include "platform/db/db_error.h"
 #include "platform/db/postgres_backend.h"
 #include "platform/db/recordset.h"
-#include "platform/db/sql_text.h"
 #include "platform/db/sqlite_backend.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat::db {
 namespace fs = std::filesystem;
@@ -16,7 +16,7 @@ namespace {
 
 // The keywords of the Access providers' connection strings.
 bool IsOleDbKeyword(std::string_view key) {
-  const std::string lower = ToLowerAscii(Trim(key));
+  const std::string lower = text::ToLowerAscii(text::Trim(key));
   if (lower.rfind("jet oledb:", 0) == 0) return true;
   for (const char* known :
        {"provider", "data source", "user id", "password", "persist security info", "mode",
@@ -34,7 +34,7 @@ std::size_t EndOfValue(std::string_view text, std::size_t from) {
        semicolon = text.find(';', semicolon + 1)) {
     const std::string_view rest = text.substr(semicolon + 1);
     const std::size_t equals = rest.find('=');
-    if (Trim(rest).empty() ||
+    if (text::Trim(rest).empty() ||
         (equals != std::string_view::npos && IsOleDbKeyword(rest.substr(0, equals)))) {
       return semicolon;
     }
@@ -49,7 +49,7 @@ std::optional<std::string> PropertyOf(std::string_view text, std::string_view ke
   while (at < text.size()) {  // each round moves past one property
     const std::size_t equals = text.find('=', at);
     if (equals == std::string_view::npos) break;
-    const bool wanted = IEquals(Trim(text.substr(at, equals - at)), key);
+    const bool wanted = text::IEquals(text::Trim(text.substr(at, equals - at)), key);
     std::size_t start = equals + 1;
     while (start < text.size() && text[start] == ' ') ++start;
     std::string value;
@@ -63,7 +63,7 @@ std::optional<std::string> PropertyOf(std::string_view text, std::string_view ke
       end = std::min(text.find(';', close), text.size());
     } else {
       end = EndOfValue(text, start);
-      value = Trim(text.substr(start, end - start));
+      value = text::Trim(text.substr(start, end - start));
     }
     if (wanted) return value;
     at = end + 1;
@@ -79,7 +79,7 @@ bool IsOleDbForm(std::string_view text) {
 ConnectionTarget OleDbTarget(const std::string& text) {
   const std::optional<std::string> provider = PropertyOf(text, "Provider");
   if (!provider) throw DbError("the connection string names no Provider: " + text);
-  const std::string lower = ToLowerAscii(*provider);
+  const std::string lower = text::ToLowerAscii(*provider);
   if (lower.find("oracle") != std::string::npos || lower.find("msdaora") != std::string::npos) {
     return {DbKind::kOracle, text};
   }
@@ -96,7 +96,7 @@ ConnectionTarget OleDbTarget(const std::string& text) {
 }  // namespace
 
 ConnectionTarget ParseConnectionString(std::string_view connection_string) {
-  const std::string text = Trim(connection_string);
+  const std::string text = text::Trim(connection_string);
   if (text.empty()) throw DbError("the connection string is empty");
   std::error_code unreadable;  // a name the system refuses is no file here
   if (fs::is_regular_file(fs::path(text), unreadable)) return {DbKind::kEmbedded, text};

@@ -10,9 +10,11 @@
 #include <unordered_map>
 
 #include "platform/db/db_error.h"
-#include "platform/db/number_text.h"
 #include "platform/db/postgres_compat.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::db {
 namespace {
@@ -41,7 +43,7 @@ FieldType TypeOfOid(Oid oid) {
 }
 
 FieldType TypeOfDeclaration(std::string_view declared) {
-  const std::string lower = ToLowerAscii(declared);
+  const std::string lower = text::ToLowerAscii(declared);
   if (lower == "integer" || lower == "bigint" || lower == "smallint" || lower == "boolean") {
     return FieldType::kInteger;
   }
@@ -67,7 +69,7 @@ Value ParseValue(const PGresult* result, int row, int column, FieldType type, Oi
 
 // A value as text for the server: doubles exactly, the rest as they read.
 std::string ParamText(const Value& value) {
-  return value.IsDouble() ? ExactDoubleText(value.AsDouble()) : value.AsText();
+  return value.IsDouble() ? text::ExactDoubleText(value.AsDouble()) : value.AsText();
 }
 
 // A value in COPY's text format: \N for null, with backslash, tab and line
@@ -105,22 +107,13 @@ std::string PostgresSpelling(const std::string& sql) {
   return RenameFunctionCalls(text, "format", "landstat_compat.format");
 }
 
-std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + '"';
-}
-
 // The name a table is stored under: unquoted names fold to lower case.
 std::string StoredName(std::string_view name) {
-  std::string text = Trim(name);
+  std::string text = text::Trim(name);
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
     return text.substr(1, text.size() - 2);
   }
-  return ToLowerAscii(text);
+  return text::ToLowerAscii(text);
 }
 
 class PostgresBackend;
@@ -170,11 +163,12 @@ class PostgresBackend : public Backend {
     try {
       if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
         throw DbError("cannot connect to the PostgreSQL server (" + DescribeServer(conninfo) +
-                      "): " + Trim(conn_ ? PQerrorMessage(conn_) : "out of memory"));
+                      "): " + text::Trim(conn_ ? PQerrorMessage(conn_) : "out of memory"));
       }
       if (PQsetClientEncoding(conn_, "UTF8") != 0) {
-        throw DbError("the PostgreSQL server (" + DescribeServer(conninfo) +
-                      ") does not accept the UTF8 client encoding: " + Trim(PQerrorMessage(conn_)));
+        throw DbError(
+            "the PostgreSQL server (" + DescribeServer(conninfo) +
+            ") does not accept the UTF8 client encoding: " + text::Trim(PQerrorMessage(conn_)));
       }
       PQsetNoticeProcessor(
           conn_, [](void*, const char*) {}, nullptr);
@@ -364,7 +358,7 @@ class PostgresBackend : public Backend {
     } else if (code == "55P03" || code == "40P01") {
       failure = DbFailure::kLocked;  // lock_not_available, deadlock_detected
     }
-    throw DbError(Trim(message), sql, failure);
+    throw DbError(text::Trim(message), sql, failure);
   }
 
   // Exec that leaves an open transaction usable when the statement fails:
@@ -495,7 +489,7 @@ class PostgresBackend : public Backend {
   }
 
   unsigned RelationOid(std::string_view name) {
-    const std::string text = Trim(name);
+    const std::string text = text::Trim(name);
     const std::size_t dot = text.find('.');
     ResultPtr result =
         dot == std::string::npos
@@ -622,7 +616,7 @@ class PostgresBackend : public Backend {
       }
       PQclear(result);
     }
-    if (!error.empty()) throw DbError(Trim(error), sql);
+    if (!error.empty()) throw DbError(text::Trim(error), sql);
     return true;
   }
 
@@ -639,7 +633,7 @@ class PostgresBackend : public Backend {
         if (!column.not_null) defaults.emplace(column.name, Value());
         continue;
       }
-      if (ToLowerAscii(*column.default_text).find("nextval") != std::string::npos) continue;
+      if (text::ToLowerAscii(*column.default_text).find("nextval") != std::string::npos) continue;
       select += (select.empty() ? "SELECT " : ", ") + *column.default_text;
       names.push_back(column.name);
     }

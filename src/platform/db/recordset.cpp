@@ -5,6 +5,7 @@
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_text.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat::db {
 namespace {
@@ -14,7 +15,9 @@ constexpr const char* kRowIdAlias = "landstat_rowid";
 }  // namespace
 
 Recordset::Recordset(Connection& connection, std::string_view sql)
-    : connection_(connection), sql_(Trim(sql)), uncaught_at_open_(std::uncaught_exceptions()) {
+    : connection_(connection),
+      sql_(text::Trim(sql)),
+      uncaught_at_open_(std::uncaught_exceptions()) {
   if (!ReturnsRows(sql_)) {
     // An action statement opened as a recordset just runs.
     connection_.Execute(sql_);
@@ -84,14 +87,14 @@ void Recordset::Run() {
     const auto& limits = backend.TextLimits(table_);
     max_chars_.assign(columns_.size(), 0);
     for (std::size_t i = 0; i < columns_.size() && !limits.empty(); ++i) {
-      if (auto found = limits.find(ToLowerAscii(columns_[i].name)); found != limits.end()) {
+      if (auto found = limits.find(text::ToLowerAscii(columns_[i].name)); found != limits.end()) {
         max_chars_[i] = found->second;
       }
     }
   }
   index_of_.clear();
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    index_of_.emplace(ToLowerAscii(columns_[i].name), static_cast<int>(i));
+    index_of_.emplace(text::ToLowerAscii(columns_[i].name), static_cast<int>(i));
   }
   Fetch();
 }
@@ -159,7 +162,7 @@ FieldType Recordset::Type(int index) const {
 }
 
 int Recordset::IndexOf(std::string_view name) const {
-  auto found = index_of_.find(ToLowerAscii(name));
+  auto found = index_of_.find(text::ToLowerAscii(name));
   if (found == index_of_.end()) {
     throw DbError("no field named " + std::string(name) + " in the recordset", sql_);
   }
@@ -167,7 +170,7 @@ int Recordset::IndexOf(std::string_view name) const {
 }
 
 bool Recordset::HasField(std::string_view name) const {
-  return index_of_.count(ToLowerAscii(name)) != 0;
+  return index_of_.count(text::ToLowerAscii(name)) != 0;
 }
 
 const Value& Recordset::Field(int index) const {
@@ -327,6 +330,19 @@ void Recordset::Close() {
   open_ = false;
   source_.reset();
   FinishWrites();
+}
+
+long UpdateEach(Connection& connection, std::string_view sql,
+                const std::function<bool(Recordset& row)>& change) {
+  Recordset rows(connection, sql);
+  long stored = 0;
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    if (!change(rows)) continue;
+    rows.Update();
+    ++stored;
+  }
+  rows.Close();
+  return stored;
 }
 
 }  // namespace landstat::db

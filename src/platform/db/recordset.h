@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -105,5 +106,14 @@ class Recordset {
   long rows_added_ = 0;
   int uncaught_at_open_ = 0;  // exceptions in flight when the recordset opened
 };
+
+// Walks every row of `sql` (a query over a single table) from the first,
+// calls `change` on each and stores the rows for which it returns true,
+// then closes the recordset. Returns how many rows were stored. An error,
+// from the database or thrown by `change`, ends the walk and goes to the
+// caller; the walk's writes are then rolled back, as for any recordset
+// that an error destroys.
+long UpdateEach(Connection& connection, std::string_view sql,
+                const std::function<bool(Recordset& row)>& change);
 
 }  // namespace landstat::db

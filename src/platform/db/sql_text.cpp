@@ -3,6 +3,8 @@
 #include <cctype>
 #include <regex>
 
+#include "platform/text/ascii_text.h"
+
 namespace landstat::db {
 namespace {
 
@@ -37,48 +39,17 @@ std::size_t WalkTopLevel(std::string_view sql, std::size_t from, Visit visit) {
 
 }  // namespace
 
-std::string Trim(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
-std::string ToLowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
-std::string ToUpperAscii(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool StartsWithWord(std::string_view sql, std::string_view word) {
-  const std::string trimmed = Trim(sql);
+  const std::string trimmed = text::Trim(sql);
   if (trimmed.size() < word.size()) return false;
-  if (!IEquals(std::string_view(trimmed).substr(0, word.size()), word)) return false;
+  if (!text::IEquals(std::string_view(trimmed).substr(0, word.size()), word)) return false;
   return trimmed.size() == word.size() || !IsWordChar(trimmed[word.size()]);
 }
 
 std::size_t FindTopLevelKeyword(std::string_view sql, std::string_view keyword, std::size_t from) {
   return WalkTopLevel(sql, from, [&](std::size_t i) {
     if (i + keyword.size() > sql.size()) return false;
-    if (!IEquals(sql.substr(i, keyword.size()), keyword)) return false;
+    if (!text::IEquals(sql.substr(i, keyword.size()), keyword)) return false;
     const bool starts = i == 0 || !IsWordChar(sql[i - 1]);
     const bool ends = i + keyword.size() == sql.size() || !IsWordChar(sql[i + keyword.size()]);
     return starts && ends;
@@ -90,12 +61,12 @@ std::vector<std::string> SplitTopLevel(std::string_view sql, char separator) {
   std::size_t start = 0;
   WalkTopLevel(sql, 0, [&](std::size_t i) {
     if (sql[i] == separator) {
-      parts.push_back(Trim(sql.substr(start, i - start)));
+      parts.push_back(text::Trim(sql.substr(start, i - start)));
       start = i + 1;
     }
     return false;
   });
-  parts.push_back(Trim(sql.substr(start)));
+  parts.push_back(text::Trim(sql.substr(start)));
   return parts;
 }
 
@@ -120,11 +91,11 @@ std::string NumberParameterMarks(std::string_view sql) {
 }
 
 std::optional<SingleTableSelect> ParseSingleTableSelect(std::string_view sql) {
-  const std::string text = Trim(sql);
+  const std::string text = text::Trim(sql);
   if (!StartsWithWord(text, "select")) return std::nullopt;
   const std::size_t from = FindTopLevelKeyword(text, "from");
   if (from == std::string::npos) return std::nullopt;
-  std::string list = Trim(std::string_view(text).substr(6, from - 6));
+  std::string list = text::Trim(std::string_view(text).substr(6, from - 6));
   if (StartsWithWord(list, "distinct") || StartsWithWord(list, "top")) return std::nullopt;
   std::string_view after = std::string_view(text).substr(from + 4);
   std::size_t i = 0;
@@ -136,7 +107,7 @@ std::optional<SingleTableSelect> ParseSingleTableSelect(std::string_view sql) {
   if (name_end == i) return std::nullopt;
   std::string table(after.substr(i, name_end - i));
   std::string rest(after.substr(name_end));
-  const std::string trimmed_rest = Trim(rest);
+  const std::string trimmed_rest = text::Trim(rest);
   // Anything but a filter or an order means more than one table or grouping.
   if (!trimmed_rest.empty() && !StartsWithWord(trimmed_rest, "where") &&
       !StartsWithWord(trimmed_rest, "order")) {
@@ -150,21 +121,21 @@ std::optional<SingleTableSelect> ParseSingleTableSelect(std::string_view sql) {
 }
 
 std::optional<SelectInto> ParseSelectInto(std::string_view sql) {
-  const std::string text = Trim(sql);
+  const std::string text = text::Trim(sql);
   if (!StartsWithWord(text, "select")) return std::nullopt;
   const std::size_t into = FindTopLevelKeyword(text, "into");
   const std::size_t from = FindTopLevelKeyword(text, "from");
   if (into == std::string::npos || from == std::string::npos || into > from) return std::nullopt;
   SelectInto parsed;
-  parsed.list = Trim(std::string_view(text).substr(6, into - 6));
-  parsed.target = Trim(std::string_view(text).substr(into + 4, from - into - 4));
-  parsed.from = Trim(std::string_view(text).substr(from + 4));
+  parsed.list = text::Trim(std::string_view(text).substr(6, into - 6));
+  parsed.target = text::Trim(std::string_view(text).substr(into + 4, from - into - 4));
+  parsed.from = text::Trim(std::string_view(text).substr(from + 4));
   if (parsed.target.empty() || parsed.list.empty() || parsed.from.empty()) return std::nullopt;
   return parsed;
 }
 
 std::optional<std::string> RewriteMultiTableUpdate(std::string_view sql) {
-  const std::string text = Trim(sql);
+  const std::string text = text::Trim(sql);
   if (!StartsWithWord(text, "update")) return std::nullopt;
   const std::size_t set = FindTopLevelKeyword(text, "set");
   if (set == std::string::npos) return std::nullopt;
@@ -178,7 +149,7 @@ std::optional<std::string> RewriteMultiTableUpdate(std::string_view sql) {
   for (const std::string& assignment : SplitTopLevel(assignments_text)) {
     std::string item = assignment;
     // "A.col=..." names the target's column: the standard form takes it bare.
-    if (item.size() > target.size() + 1 && IEquals(item.substr(0, target.size()), target) &&
+    if (item.size() > target.size() + 1 && text::IEquals(item.substr(0, target.size()), target) &&
         item[target.size()] == '.') {
       item.erase(0, target.size() + 1);
     }
@@ -224,7 +195,7 @@ std::string RewriteWords(std::string_view sql, AtWord at_word) {
 }
 
 bool WordAt(std::string_view sql, std::size_t i, std::string_view word) {
-  return i + word.size() <= sql.size() && IEquals(sql.substr(i, word.size()), word) &&
+  return i + word.size() <= sql.size() && text::IEquals(sql.substr(i, word.size()), word) &&
          (i + word.size() == sql.size() || !IsWordChar(sql[i + word.size()]));
 }
 

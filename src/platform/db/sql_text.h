@@ -19,11 +19,7 @@ std::size_t FindTopLevelKeyword(std::string_view sql, std::string_view keyword,
 // Splits at the commas of the top level; the parts keep their blanks trimmed.
 std::vector<std::string> SplitTopLevel(std::string_view sql, char separator = ',');
 
-std::string Trim(std::string_view text);
 bool StartsWithWord(std::string_view sql, std::string_view word);
-bool IEquals(std::string_view a, std::string_view b);
-std::string ToLowerAscii(std::string_view text);
-std::string ToUpperAscii(std::string_view text);
 
 // Replaces each '?' outside quotes by "$1", "$2", ... for PostgreSQL.
 std::string NumberParameterMarks(std::string_view sql);
@@ -53,12 +49,12 @@ std::optional<std::string> RewriteMultiTableUpdate(std::string_view sql);
 // a join, so its engine calls the Access function by another name.
 std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std::string_view to);
 
-// Replaces the whole word `word` (any case) outside quotes by `replacement`,
-// except where the next word is `unless_next` ("double" but not "double
-// precision").
 // Each whole word outside quotes replaced by what `map` gives for it.
 std::string MapWords(std::string_view sql,
                      const std::function<std::string(std::string_view word)>& map);
+// Replaces the whole word `word` (any case) outside quotes by `replacement`,
+// except where the next word is `unless_next` ("double" but not "double
+// precision").
 std::string ReplaceWord(std::string_view sql, std::string_view word, std::string_view replacement,
                         std::string_view unless_next = {});
 

@@ -10,14 +10,16 @@
 #include <unordered_map>
 
 #include "platform/db/db_error.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
 #include "platform/db/sqlite_functions.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat::db {
 namespace {
 
 FieldType TypeOfDeclaration(std::string_view declared) {
-  const std::string lower = ToLowerAscii(declared);
+  const std::string lower = text::ToLowerAscii(declared);
   if (lower.empty()) return FieldType::kUnknown;
   if (lower.find("int") != std::string::npos) return FieldType::kInteger;
   if (lower.find("char") != std::string::npos || lower.find("text") != std::string::npos ||
@@ -25,15 +27,6 @@ FieldType TypeOfDeclaration(std::string_view declared) {
     return FieldType::kText;
   }
   return FieldType::kDouble;  // double, float, real, number, numeric, decimal
-}
-
-std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + '"';
 }
 
 // The engine's message, naming the database file it concerns.
@@ -325,7 +318,7 @@ class SqliteBackend : public Backend {
       sql += (first ? "" : ", ") + QuoteName(column.name) + " " + column.declared;
       if (column.default_text) sql += " DEFAULT " + *column.default_text;
       // A numbering column stays one, as on the server.
-      if (column.primary_key && IEquals(column.declared, "INTEGER")) sql += " PRIMARY KEY";
+      if (column.primary_key && text::IEquals(column.declared, "INTEGER")) sql += " PRIMARY KEY";
       first = false;
     }
     return sql + ")";
@@ -350,7 +343,7 @@ class SqliteBackend : public Backend {
   }
 
   static std::string Unquoted(std::string_view name) {
-    std::string text = Trim(name);
+    std::string text = text::Trim(name);
     if (text.size() >= 2 && (text.front() == '"' || text.front() == '[')) {
       text = text.substr(1, text.size() - 2);
     }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/db/number_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::db {
 namespace {
@@ -93,7 +93,7 @@ void Val(sqlite3_context* context, int argc, sqlite3_value** argv) {
     return sqlite3_result_double(context, sqlite3_value_double(argv[0]));
   }
   const std::string_view text = TextArg(argv[0]);
-  const std::optional<double> number = LeadingNumber(text);
+  const std::optional<double> number = text::LeadingNumber(text);
   if (!number) {
     const std::string message = "val: the number in '" + std::string(text) + "' is out of range";
     return sqlite3_result_error(context, message.c_str(), -1);
@@ -108,12 +108,12 @@ void Format(sqlite3_context* context, int argc, sqlite3_value** argv) {
   if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) {
     // A text that holds a number formats as the number; other text stays.
     std::string_view text = TextArg(argv[0]);
-    if (auto number = TextToNumber(text); number && !text.empty()) {
-      return ResultText(context, FormatNumber(*number, picture));
+    if (auto number = text::TextToNumber(text); number && !text.empty()) {
+      return ResultText(context, text::FormatNumber(*number, picture));
     }
     return ResultText(context, text);
   }
-  ResultText(context, FormatNumber(sqlite3_value_double(argv[0]), picture));
+  ResultText(context, text::FormatNumber(sqlite3_value_double(argv[0]), picture));
 }
 
 // iif(condition, then, else): a null or zero condition takes the else part.
@@ -126,7 +126,7 @@ void Iif(sqlite3_context* context, int, sqlite3_value** argv) {
 void Round(sqlite3_context* context, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv)) return sqlite3_result_null(context);
   const int decimals = argc > 1 ? sqlite3_value_int(argv[1]) : 0;
-  sqlite3_result_double(context, RoundDecimal(sqlite3_value_double(argv[0]), decimals));
+  sqlite3_result_double(context, text::RoundDecimal(sqlite3_value_double(argv[0]), decimals));
 }
 
 struct FunctionEntry {

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "platform/db/db_error.h"
-#include "platform/db/number_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::db {
 namespace {
@@ -18,7 +18,7 @@ std::string Quoted(std::string_view what) {
 std::string Value::AsText() const {
   if (const auto* text = std::get_if<std::string>(&data_)) return *text;
   if (const auto* integer = std::get_if<std::int64_t>(&data_)) return std::to_string(*integer);
-  if (const auto* real = std::get_if<double>(&data_)) return DoubleToText(*real);
+  if (const auto* real = std::get_if<double>(&data_)) return text::DoubleToText(*real);
   return {};
 }
 
@@ -28,7 +28,7 @@ double Value::AsDouble(std::string_view what) const {
     return static_cast<double>(*integer);
   }
   if (const auto* text = std::get_if<std::string>(&data_)) {
-    if (auto number = TextToNumber(*text)) return *number;
+    if (auto number = text::TextToNumber(*text)) return *number;
     throw DbError("the text '" + *text + "'" + Quoted(what) + " is not a number");
   }
   return 0.0;

@@ -13,9 +13,10 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/db/number_text.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
 #include "platform/gis/gis_error.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::gis {
 namespace fs = std::filesystem;
@@ -183,7 +184,7 @@ struct OpenLayerState {
       OGRLayer* result = nullptr;
       if (fid_column && *fid_column) {
         const std::string sql =
-            std::string("SELECT MAX(\"") + fid_column + "\") FROM \"" + layer->GetName() + "\"";
+            "SELECT MAX(" + db::QuoteName(fid_column) + ") FROM " + db::QuoteName(layer->GetName());
         result = dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
       }
       if (result) {
@@ -348,7 +349,7 @@ std::string Record::Text(int index) const {
   if (index >= feature->GetFieldCount() || !feature->IsFieldSetAndNotNull(index)) return {};
   // Numbers read the same from every source: no padding to a declared width.
   if (feature->GetFieldDefnRef(index)->GetType() == OFTReal) {
-    return db::DoubleToText(feature->GetFieldAsDouble(index));
+    return text::DoubleToText(feature->GetFieldAsDouble(index));
   }
   return feature->GetFieldAsString(index);
 }
@@ -752,17 +753,13 @@ std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
           FieldType::kText) {
     return {};
   }
-  const auto quoted = [](const std::string& name) {
-    std::string text = "\"";
-    for (char c : name) text += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return text + "\"";
-  };
-  const std::string column = quoted(field);
+  const std::string column = db::QuoteName(field);
   // The identifier as text: GDAL takes an integer column of a result for
   // the rows' FID rather than a field.
-  const std::string sql = "SELECT CAST(" + quoted(fid_column) + " AS TEXT), CAST(" + column +
-                          " AS TEXT) FROM " + quoted(state.layer->GetName()) + " WHERE " + column +
-                          " IS NOT NULL AND typeof(" + column + ") NOT IN ('integer', 'real')";
+  const std::string sql = "SELECT CAST(" + db::QuoteName(fid_column) + " AS TEXT), CAST(" + column +
+                          " AS TEXT) FROM " + db::QuoteName(state.layer->GetName()) + " WHERE " +
+                          column + " IS NOT NULL AND typeof(" + column +
+                          ") NOT IN ('integer', 'real')";
   state.StopSequential();
   CPLErrorReset();
   OGRLayer* result = state.dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);

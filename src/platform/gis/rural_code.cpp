@@ -7,8 +7,8 @@
 
 #include "platform/gis/gis_error.h"
 #include "platform/host/input_checks.h"
-#include "platform/host/text_encoding.h"
 #include "platform/host/trace.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat::gis {
 
@@ -78,7 +78,7 @@ RuralCode* RuralCode::FromEntries(const std::vector<CODESTRUCT>& entries) {
 RuralCode* RuralCode::Load(const std::string& path) {
   std::string text;
   std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored) || !host::ReadTextFile(path, text)) {
+  if (std::filesystem::is_directory(path, ignored) || !text::ReadTextFile(path, text)) {
     throw GisError("cannot read the code file " + path);
   }
   std::vector<CODESTRUCT> entries;

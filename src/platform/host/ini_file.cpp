@@ -4,10 +4,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/db/sql_text.h"
 #include "platform/host/paths.h"
-#include "platform/host/text_encoding.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat::host {
 namespace fs = std::filesystem;
@@ -38,7 +38,7 @@ IniFile IniFile::Load(const std::string& path) {
     yDebug("%s is missing: its settings take their defaults", path.c_str());
     return ini;
   }
-  if (fs::is_directory(path, ignored) || !ReadTextFile(path, text)) {
+  if (fs::is_directory(path, ignored) || !text::ReadTextFile(path, text)) {
     ini.problem_ = "cannot be read";
     yDebug("%s cannot be read: its settings take their defaults", path.c_str());
     return ini;
@@ -69,7 +69,7 @@ IniFile IniFile::Load(const std::string& path) {
 
 IniFile::Section* IniFile::Find(const std::string& section) {
   for (Section& candidate : sections_) {
-    if (db::IEquals(candidate.name, section)) return &candidate;
+    if (text::IEquals(candidate.name, section)) return &candidate;
   }
   return nullptr;
 }
@@ -82,7 +82,7 @@ std::string IniFile::Get(const std::string& section, const std::string& key,
                          const std::string& fallback) const {
   if (const Section* found = Find(section)) {
     for (const Entry& entry : found->entries) {
-      if (db::IEquals(entry.key, key)) return entry.value;
+      if (text::IEquals(entry.key, key)) return entry.value;
     }
   }
   return fallback;
@@ -92,7 +92,7 @@ bool IniFile::Has(const std::string& section, const std::string& key) const {
   const Section* found = Find(section);
   if (!found) return false;
   for (const Entry& entry : found->entries) {
-    if (db::IEquals(entry.key, key)) return true;
+    if (text::IEquals(entry.key, key)) return true;
   }
   return false;
 }
@@ -104,7 +104,7 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
     found = &sections_.back();
   }
   for (Entry& entry : found->entries) {
-    if (db::IEquals(entry.key, key)) {
+    if (text::IEquals(entry.key, key)) {
       entry.value = value;
       return;
     }

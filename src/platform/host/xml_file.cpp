@@ -1,12 +1,12 @@
 #include "platform/host/xml_file.h"
 
-#include "platform/host/text_encoding.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat::host {
 
 pugi::xml_parse_result LoadXmlFile(pugi::xml_document& document, const std::string& path) {
   std::string text;
-  if (!ReadTextFile(path, text)) {
+  if (!text::ReadTextFile(path, text)) {
     pugi::xml_parse_result missing;
     missing.status = pugi::status_file_not_found;
     return missing;

@@ -623,6 +623,28 @@ TEST_P(RecordsetTest, RecordsetDestroyedByAnErrorCommitsNothing) {
   EXPECT_EQ(CommittedNumber("select sum(图斑数) from dltb"), 11);
 }
 
+TEST_P(RecordsetTest, UpdateEachStoresTheRowsItChangesOrNoneOnAnError) {
+  CreateParcels();
+  const auto double_counts = [&](Recordset& row) {
+    if (row.Number("图斑数") == 0) return false;
+    row.SetField("图斑数", row.Number("图斑数") * 2);
+    return true;
+  };
+  EXPECT_EQ(UpdateEach(conn(), "select * from dltb order by bsm", double_counts), 2);
+  EXPECT_EQ(Number("select sum(图斑数) from dltb"), 22);
+
+  // An error half way leaves every row as it was.
+  int walked = 0;
+  EXPECT_THROW(UpdateEach(conn(), "select * from dltb order by bsm",
+                          [&](Recordset& row) {
+                            if (++walked == 2) throw DbError("stop", "walk");
+                            return double_counts(row);
+                          }),
+               DbError);
+  EXPECT_FALSE(conn().InTransaction());
+  EXPECT_EQ(CommittedNumber("select sum(图斑数) from dltb"), 22);
+}
+
 LANDSTAT_BOTH_ENGINES(RecordsetTest);
 
 }  // namespace

@@ -1,11 +1,11 @@
-#include "platform/host/text_encoding.h"
+#include "platform/text/text_encoding.h"
 
 #include <iconv.h>
 
 #include <fstream>
 #include <sstream>
 
-namespace landstat::host {
+namespace landstat::text {
 
 bool IsValidUtf8(std::string_view text) {
   // Strict: no overlong forms, no surrogates, nothing beyond U+10FFFF; GBK
@@ -79,4 +79,4 @@ bool ReadTextFile(const std::string& path, std::string& text) {
   return true;
 }
 
-}  // namespace landstat::host
+}  // namespace landstat::text

@@ -1,4 +1,4 @@
-#include "platform/db/number_text.h"
+#include "platform/text/number_text.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace landstat::db {
+namespace landstat::text {
 namespace {
 
 TEST(RoundDecimalTest, RoundsHalvesAwayFromZeroOnTheDecimalForm) {
@@ -193,4 +193,4 @@ TEST(FormatNumberTest, GroupedPictureTakesItsDecimals) {
 }
 
 }  // namespace
-}  // namespace landstat::db
+}  // namespace landstat::text

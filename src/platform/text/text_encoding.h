@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace landstat::host {
+namespace landstat::text {
 
 bool IsValidUtf8(std::string_view text);
 // GBK (code page 936) bytes as UTF-8; invalid bytes become U+FFFD.
@@ -16,4 +16,4 @@ std::string ToUtf8(std::string_view text);
 // UTF-8, a byte-order mark dropped); false when the file cannot be read.
 bool ReadTextFile(const std::string& path, std::string& text);
 
-}  // namespace landstat::host
+}  // namespace landstat::text

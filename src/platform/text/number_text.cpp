@@ -1,4 +1,4 @@
-#include "platform/db/number_text.h"
+#include "platform/text/number_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace landstat::db {
+namespace landstat::text {
 namespace {
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -166,4 +166,4 @@ std::string FormatNumber(double value, std::string_view picture) {
   return text;
 }
 
-}  // namespace landstat::db
+}  // namespace landstat::text

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace landstat::db {
+namespace landstat::text {
 
 // Number <-> text rules shared by value conversion and the SQL functions that
 // stand in for Access's val, format and round.
@@ -35,4 +35,4 @@ std::optional<double> LeadingNumber(std::string_view text);
 // point, rounded half away from zero; other pictures give the plain text.
 std::string FormatNumber(double value, std::string_view picture);
 
-}  // namespace landstat::db
+}  // namespace landstat::text
