@@ -14,11 +14,11 @@
 
 namespace landstat::testing {
 
-// A generated county of 2000 parcels written into the test's program
-// directory, with the statistics run of a version string on it.
+// A generated county (2000 parcels unless told) written into the test's
+// program directory, with the statistics run of a version string on it.
 struct GeneratedCountyRun {
-  GeneratedCountyRun(const ScopedProgramDir& home, std::uint64_t seed) {
-    options.parcels = 2000;
+  GeneratedCountyRun(const ScopedProgramDir& home, std::uint64_t seed, long parcels = 2000) {
+    options.parcels = parcels;
     options.seed = seed;
     plan = county::PlanCounty(options);
     files = county::WriteCounty(plan, home.File("county"));
@@ -39,8 +39,7 @@ struct GeneratedCountyRun {
     OpenSurvey survey(files.survey);
     ScopedLayer district(gis::OpenLayer(files.survey, "行政辖区"));
     return landStatData(survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0, district,
-                        codes.get(), connection, year, options.county_code, server ? 1 : 0, 1,
-                        log);
+                        codes.get(), connection, year, options.county_code, server ? 1 : 0, 1, log);
   }
 
   county::CountyOptions options;

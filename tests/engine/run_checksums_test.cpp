@@ -1,0 +1,261 @@
+// Every table of a full run on a generated county of 20,000 parcels,
+// checksummed cell for cell and compared with the checksums the same inputs
+// gave before: work that makes the run faster must leave every figure, every
+// row and every balancing step as it was.
+//
+// The expected checksums are in tests/data/run_checksums.txt, one line per
+// engine and table. When a change is meant to alter what a run stores,
+// rewrite them with
+//   LANDSTAT_UPDATE_CHECKSUMS=1 scripts/test -R RunChecksums
+// (each engine rewrites its own lines) and commit the file with the change.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <numeric>
+#include <sstream>
+
+#include "engine/statistics_run.h"
+#include "landuse/generated_county_run.h"
+#include "platform/db/recordset.h"
+#include "platform/db/sql_quote.h"
+#include "platform/db/sql_text.h"
+#include "platform/host/paths.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr long kParcels = 20000;
+constexpr std::uint64_t kSeed = 17;
+const fs::path kChecksumFile = fs::path(LANDSTAT_SOURCE_DIR) / "tests/data/run_checksums.txt";
+
+// Left out: the run record StatRuns, whose rows hold the times a run started
+// and ended. No other table of a run holds a time.
+const char* const kLeftOut[] = {"STATRUNS"};
+
+// A table's name as a stand-alone database gives it, in upper case: a
+// server's names carry the year and county ("D" + year + county + base for a
+// plain table, "D" + county for the area-unit table) and are folded to lower
+// case by the server.
+std::string BaseName(const std::string& table, const std::string& year, const std::string& county) {
+  std::string name = db::ToLowerAscii(table);
+  for (const std::string& part : {year + county, county}) {
+    const std::size_t at = name.find(part);
+    if (at == std::string::npos) continue;
+    const std::size_t from = (at == 1 && name[0] == 'd') ? 0 : at;
+    name.erase(from, at + part.size() - from);
+    break;
+  }
+  return db::ToUpperAscii(name);
+}
+
+// Appends a cell as the checksum reads it: numbers with six decimals (the
+// tables keep at most four, so the noise of sums in SQL rounds away), text
+// as stored, null as \N; a tab after it.
+void AppendCell(std::string& row, const db::Value& value) {
+  if (value.IsNull()) {
+    row += "\\N";
+  } else if (value.IsText()) {
+    row += value.AsText();
+  } else {
+    const double number =
+        value.IsInteger() ? static_cast<double>(value.AsInteger()) : value.AsDouble();
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", number);
+    row += std::strcmp(text, "-0.000000") == 0 ? "0.000000" : text;
+  }
+  row += '\t';
+}
+
+struct TableSum {
+  long rows = 0;
+  std::uint64_t checksum = 0;
+  bool operator==(const TableSum&) const = default;
+};
+using TableSums = std::map<std::string, TableSum>;  // by base name
+
+// FNV-1a, 64 bits: stable across machines and compilers.
+void Hash(std::uint64_t& hash, const std::string& text) {
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+}
+
+// The columns in the order of their upper-cased names, then the rows sorted
+// by their text, so neither the order a statement wrote them in nor the
+// case a server gave the names changes the checksum.
+TableSum SumTable(db::Connection& conn, const std::string& table) {
+  db::Recordset rows(conn, "select * from " + db::QuoteName(table));
+  std::vector<int> columns(rows.FieldCount());
+  std::iota(columns.begin(), columns.end(), 0);
+  std::sort(columns.begin(), columns.end(), [&](int a, int b) {
+    return db::ToUpperAscii(rows.FieldName(a)) < db::ToUpperAscii(rows.FieldName(b));
+  });
+  std::string header;
+  for (int column : columns) header += db::ToUpperAscii(rows.FieldName(column)) + "\t";
+  std::vector<std::string> texts;
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    std::string text;
+    for (int column : columns) AppendCell(text, rows.Field(column));
+    texts.push_back(std::move(text));
+  }
+  std::sort(texts.begin(), texts.end());
+  TableSum sum{static_cast<long>(texts.size()), 14695981039346656037ULL};
+  Hash(sum.checksum, header + "\n");
+  for (const std::string& text : texts) Hash(sum.checksum, text + "\n");
+  return sum;
+}
+
+// The tables and views of the database: on a server the ownership tables
+// are views.
+std::vector<std::string> Tables(db::Connection& conn) {
+  return testing::Texts(conn,
+                        conn.Kind() == db::DbKind::kServer
+                            ? "select table_name from information_schema.tables "
+                              "where table_schema = current_schema()"
+                            : "select name from sqlite_master where type in ('table', 'view') "
+                              "and name not like 'sqlite!_%' escape '!'");
+}
+
+// The checksum file's lines by engine, then base name. A line that cannot
+// be read fails the test, naming it.
+std::map<std::string, TableSums> ReadChecksums() {
+  std::map<std::string, TableSums> sums;
+  std::ifstream in(kChecksumFile);
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string engine, table, checksum;
+    TableSum sum;
+    if (!(fields >> engine >> table >> sum.rows >> checksum) || checksum.size() != 16 ||
+        checksum.find_first_not_of("0123456789abcdef") != std::string::npos) {
+      ADD_FAILURE() << kChecksumFile.string() << ", line " << number << ": unreadable: " << line;
+      continue;
+    }
+    sum.checksum = std::stoull(checksum, nullptr, 16);
+    sums[engine][table] = sum;
+  }
+  return sums;
+}
+
+// Replaces one engine's lines of the checksum file. The engines run as
+// separate processes, side by side: a lock on the folder keeps their
+// rewrites apart.
+void WriteChecksums(const std::string& engine, const TableSums& sums) {
+  const int folder = ::open(kChecksumFile.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0) << "cannot open " << kChecksumFile.parent_path();
+  ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+  std::map<std::string, TableSums> all = ReadChecksums();
+  all[engine] = sums;
+  const fs::path temporary = kChecksumFile.string() + ".new";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    out << "# Checksums of every table of a full run on a generated county of " << kParcels
+        << " parcels (seed " << kSeed
+        << "):\n# engine, table, rows, FNV-1a. Written by RunChecksumsTest with\n"
+           "# LANDSTAT_UPDATE_CHECKSUMS=1 (see tests/engine/run_checksums_test.cpp).\n";
+    for (const auto& [name, tables] : all) {
+      for (const auto& [table, sum] : tables) {
+        char checksum[17];
+        std::snprintf(checksum, sizeof checksum, "%016llx",
+                      static_cast<unsigned long long>(sum.checksum));
+        out << name << " " << table << " " << sum.rows << " " << checksum << "\n";
+      }
+    }
+    EXPECT_TRUE(out.good()) << "cannot write " << temporary;
+  }
+  fs::rename(temporary, kChecksumFile);
+  ::close(folder);
+}
+
+// What differs between the expected checksums and a run's, a line a table.
+std::string Differences(const TableSums& expected, const TableSums& actual) {
+  std::ostringstream out;
+  for (const auto& [table, sum] : expected) {
+    const auto found = actual.find(table);
+    if (found == actual.end()) {
+      out << "missing: " << table << "\n";
+    } else if (!(found->second == sum)) {
+      out << "changed: " << table << " (" << sum.rows << " rows before, " << found->second.rows
+          << " now)\n";
+    }
+  }
+  for (const auto& [table, sum] : actual) {
+    if (!expected.count(table)) out << "new: " << table << " (" << sum.rows << " rows)\n";
+  }
+  return out.str();
+}
+
+class RunChecksumsTest : public testing::BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    // The installation's scripts, so the ownership tables are built too.
+    for (const char* folder : {"SQL", "Access"}) {
+      fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / folder,
+               fs::path(host::ConfigDir()) / folder, fs::copy_options::recursive);
+    }
+    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, kParcels);
+    testing::WriteFileBytes(county_->host_settings,
+                            "<HostSetting><Set version=\"通用农村\"/></HostSetting>");
+    testing::WriteFileBytes(county_->log, "");
+  }
+
+  testing::ScopedProgramDir home_;
+  std::unique_ptr<testing::GeneratedCountyRun> county_;
+};
+
+TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+  StatisticsRequest request;
+  request.project = project.get();
+  request.codes = county_->codes.get();
+  request.connection = database().ConnectionString();
+  request.year = "2009";
+  request.county = county_->options.county_code;
+  request.db_mode = Mode();
+  request.log_path = county_->log;
+  ASSERT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted)
+      << testing::ReadFileBytes(county_->log);
+
+  // A new connection: the run puts a new file in the old one's place.
+  db::Connection result(database().ConnectionString());
+  TableSums sums;
+  for (const std::string& table : Tables(result)) {
+    const std::string base = BaseName(table, request.year, request.county);
+    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) != std::end(kLeftOut)) continue;
+    sums[base] = SumTable(result, table);
+  }
+  const std::string engine = testing::EngineName({GetParam(), 0});
+  const char* update = std::getenv("LANDSTAT_UPDATE_CHECKSUMS");
+  if (update && std::string(update) == "1") {
+    WriteChecksums(engine, sums);
+    GTEST_SKIP() << "wrote the checksums of " << sums.size() << " tables to " << kChecksumFile;
+  }
+  const TableSums expected = ReadChecksums()[engine];
+  ASSERT_FALSE(expected.empty()) << "no checksums of " << engine << " in " << kChecksumFile
+                                 << ": write them with LANDSTAT_UPDATE_CHECKSUMS=1";
+  EXPECT_EQ(Differences(expected, sums), "")
+      << "if the change is meant to alter these tables, rewrite " << kChecksumFile
+      << " with LANDSTAT_UPDATE_CHECKSUMS=1";
+}
+
+LANDSTAT_BOTH_ENGINES(RunChecksumsTest);
+
+}  // namespace
+}  // namespace landstat
