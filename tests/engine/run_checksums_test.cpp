@@ -29,7 +29,7 @@
 #include "landuse/generated_county_run.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
-#include "platform/db/sql_text.h"
+#include "platform/text/ascii_text.h"
 #include "platform/host/paths.h"
 #include "support/test_databases.h"
 
@@ -51,7 +51,7 @@ const char* const kLeftOut[] = {"STATRUNS"};
 // plain table, "D" + county for the area-unit table) and are folded to lower
 // case by the server.
 std::string BaseName(const std::string& table, const std::string& year, const std::string& county) {
-  std::string name = db::ToLowerAscii(table);
+  std::string name = text::ToLowerAscii(table);
   for (const std::string& part : {year + county, county}) {
     const std::size_t at = name.find(part);
     if (at == std::string::npos) continue;
@@ -59,7 +59,7 @@ std::string BaseName(const std::string& table, const std::string& year, const st
     name.erase(from, at + part.size() - from);
     break;
   }
-  return db::ToUpperAscii(name);
+  return text::ToUpperAscii(name);
 }
 
 // Appends a cell as the checksum reads it: numbers with six decimals (the
@@ -103,10 +103,10 @@ TableSum SumTable(db::Connection& conn, const std::string& table) {
   std::vector<int> columns(rows.FieldCount());
   std::iota(columns.begin(), columns.end(), 0);
   std::sort(columns.begin(), columns.end(), [&](int a, int b) {
-    return db::ToUpperAscii(rows.FieldName(a)) < db::ToUpperAscii(rows.FieldName(b));
+    return text::ToUpperAscii(rows.FieldName(a)) < text::ToUpperAscii(rows.FieldName(b));
   });
   std::string header;
-  for (int column : columns) header += db::ToUpperAscii(rows.FieldName(column)) + "\t";
+  for (int column : columns) header += text::ToUpperAscii(rows.FieldName(column)) + "\t";
   std::vector<std::string> texts;
   for (; !rows.IsEOF(); rows.MoveNext()) {
     std::string text;
