@@ -38,26 +38,16 @@ struct Layers {
   short change = 0, reserve = 0, dispute = 0, district = 0;
 };
 
-struct RunArguments {
-  gis::RuralCode* codes = nullptr;
-  std::string connection, year, county, log_path;
-  short db_mode = 0;
+struct RunArguments : JobTarget {
   int group_level = 1;
   bool replace_other = false;
   std::vector<std::string> layer_failures;  // listed layers that could not be opened
   StageObserver observer;
 };
 
-RunArguments ArgumentsOf(gis::RuralCode* codes, const std::string& connection,
-                         const std::string& year, const std::string& county, short db_mode,
-                         int group_level, const std::string& log_path) {
+RunArguments ArgumentsOf(const JobTarget& target, int group_level) {
   RunArguments arguments;
-  arguments.codes = codes;
-  arguments.connection = connection;
-  arguments.year = year;
-  arguments.county = county;
-  arguments.log_path = log_path;
-  arguments.db_mode = db_mode;
+  static_cast<JobTarget&>(arguments) = target;
   arguments.group_level = group_level;
   return arguments;
 }
@@ -296,9 +286,7 @@ StatisticsRequest RequestOf(gis::CGisXmlPrj* project, gis::RuralCode* codes,
 }  // namespace
 
 RunReport RunStatistics(const StatisticsRequest& request) {
-  RunArguments arguments =
-      ArgumentsOf(request.codes, request.connection, request.year, request.county, request.db_mode,
-                  request.group_level, request.log_path);
+  RunArguments arguments = ArgumentsOf(request, request.group_level);
   arguments.replace_other = request.replace_other;
   arguments.observer = request.observer;
   Layers layers;
@@ -320,7 +308,7 @@ short landStatData(short parcel, short line, short point, short jbnt_parcel, sho
   const Layers layers{parcel,     line,   point,   jbnt_parcel, jbnt_line,
                       jbnt_point, change, reserve, dispute,     district};
   return RunStages(layers,
-                   ArgumentsOf(codes, connection, year, county, db_mode, group_level, log_path),
+                   ArgumentsOf({codes, connection, year, county, log_path, db_mode}, group_level),
                    RunPlan{})
       .Result();
 }
@@ -353,7 +341,7 @@ short landStatData(short district, short parcel, short line, short point, short 
   RunPlan plan;
   plan.county_batch = true;
   return RunStages(layers,
-                   ArgumentsOf(codes, connection, year, county, db_mode, group_level, log_path),
+                   ArgumentsOf({codes, connection, year, county, log_path, db_mode}, group_level),
                    plan)
       .Result();
 }
