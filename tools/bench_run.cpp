@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     config.Set("AreaUnit", "Unit2", "公顷");
     config.Set("AreaUnit", "Unit3", "亩");
     config.Set("PointLen", "Len2", "4");
-    config.Save();
+    if (!config.Save()) throw std::runtime_error("cannot write " + host::StatConfigPath());
     // The installation's statement scripts, when run from the source tree.
     for (const char* folder : {"Access", "SQL"}) {
       const fs::path scripts = fs::path("src/resources/config") / folder;

@@ -40,10 +40,12 @@ RunWorkspace::RunWorkspace(std::string connection, bool server, std::string year
       server_(server) {}
 
 RunWorkspace::~RunWorkspace() {
+  // A job that neither published nor abandoned its work failed.
   if (open_ && !server_) {
     std::error_code ignored;
     fs::remove(working_file_, ignored);
   }
+  if (open_) RecordFailure(0);
   Unlock();
 }
 
@@ -126,6 +128,7 @@ bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failur
                            std::string& error) {
   if (!open_) {
     error = "the job's workspace is not open";
+    work.Close();
     return false;
   }
   try {

@@ -123,9 +123,10 @@ short CStatContext::IsTableExist(const std::string& table) {
 }
 
 short CStatContext::DropTable(const std::string& table) {
-  // On a server, the views an earlier run made over this run's own tables
-  // (their names carry the year and the county) go with them: the run makes
-  // them again. Views over shared tables are never touched.
+  // On a server, the views over this run's own tables (their names carry the
+  // year and the county: the ownership views an earlier run made, which this
+  // run makes again) go with them. A shared table is never dropped with its
+  // views.
   const bool cascade =
       m_nDbMode != 0 && !m_bOracle &&
       text::ToLowerAscii(table).find(text::ToLowerAscii(m_names.Stem(""))) != std::string::npos;

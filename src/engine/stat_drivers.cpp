@@ -15,6 +15,7 @@
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/host_settings.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
 #include "platform/host/xml_file.h"
@@ -41,7 +42,8 @@ struct Layers {
 struct RunArguments : JobTarget {
   int group_level = 1;
   bool replace_other = false;
-  std::vector<std::string> layer_failures;  // listed layers that could not be opened
+  // What could not be read before the run (a listed layer, the custom list).
+  std::vector<std::string> setup_failures;
   StageObserver observer;
 };
 
@@ -115,11 +117,14 @@ bool CheckLayers(CStatContext& context, const Layers& layers) {
       }
       continue;
     }
-    if (slot.kind && gis::LayerKind(layer) != *slot.kind) {
-      context.LogFailure("图层 " + std::string(slot.name),
-                         gis::LayerName(layer) + " 的要素类型不符, 无法统计");
-      usable = false;
-      continue;
+    if (slot.kind) {
+      try {
+        gis::RequireKind(layer, *slot.kind);  // an empty layer of no declared kind passes
+      } catch (const gis::GisError& error) {
+        context.LogFailure("图层 " + std::string(slot.name), "要素类型不符, 无法统计", error);
+        usable = false;
+        continue;
+      }
     }
     if (slot.required && gis::RecordCount(layer, *slot.kind) <= 1) {
       context.LogFailure("图层 " + std::string(slot.name), gis::LayerName(layer) + " 没有图斑");
@@ -194,8 +199,8 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
                        arguments.county, arguments.log_path, arguments.group_level, version);
   context.m_bNoPmTables = plan.county_batch;
   context.OpenStatLogFile();
-  for (const std::string& failure : arguments.layer_failures) {
-    context.LogFailure("打开图层", failure);
+  for (const std::string& failure : arguments.setup_failures) {
+    context.LogFailure("准备统计", failure);
   }
 
   RunReport report;
@@ -203,7 +208,11 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
                          arguments.county, "run");
   std::string error;
   std::vector<std::string> notices;
-  bool ready = arguments.layer_failures.empty() && CheckLayers(context, layers);
+  // The year and county name the workspace's record and, on a server, the
+  // tables: checked before the database is touched.
+  const std::string unsound = host::SurveyKeyProblem(arguments.year, arguments.county);
+  if (!unsound.empty()) context.LogFailure("设置汇总数据库参数", unsound);
+  bool ready = unsound.empty() && arguments.setup_failures.empty() && CheckLayers(context, layers);
   if (ready) {
     RunWorkspace::Checks checks;
     checks.replace_other = arguments.replace_other;
@@ -213,9 +222,15 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
   }
   if (ready) {
     context.m_bWorkingCopy = true;
-    ready = context.InitUnits(workspace.WorkConnection(), arguments.db_mode) > 0;
-    if (ready) workspace.Enter(context.m_pConn);
-    ready = ready && BuildTables(context, layers, plan, arguments.observer);
+    try {
+      ready = context.InitUnits(workspace.WorkConnection(), arguments.db_mode) > 0;
+      if (ready) workspace.Enter(context.m_pConn);
+      ready = ready && BuildTables(context, layers, plan, arguments.observer);
+    } catch (const std::exception& escaped) {
+      // Whatever a stage let through ends the run as failed, never half done.
+      context.LogFailure("统计", "统计中止", escaped);
+      ready = false;
+    }
     if (ready) {
       report.outcome =
           context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
@@ -253,11 +268,12 @@ Layers ProjectLayers(gis::CGisXmlPrj& project, std::vector<std::string>& failure
   return layers;
 }
 
-// The tables ticked in a custom-statistics list.
-std::set<std::string> TickedTables(const std::string& path) {
+// The tables ticked in a custom-statistics list; nothing when the list
+// cannot be read.
+std::optional<std::set<std::string>> TickedTables(const std::string& path) {
   pugi::xml_document document;
   std::set<std::string> ticked;
-  if (!host::LoadXmlFile(document, path)) return ticked;
+  if (!host::LoadXmlFile(document, path)) return std::nullopt;
   for (pugi::xpath_node row : document.select_nodes("//Row")) {
     if (std::string(row.node().attribute("tCheck").as_string()) != "1") continue;
     for (const char* key : {"statTbl", "sumoraTbl"}) {
@@ -291,11 +307,14 @@ RunReport RunStatistics(const StatisticsRequest& request) {
   arguments.observer = request.observer;
   Layers layers;
   if (request.project) {
-    layers = ProjectLayers(*request.project, arguments.layer_failures);
+    layers = ProjectLayers(*request.project, arguments.setup_failures);
   }
   RunPlan plan;
   if (!request.custom_list.empty() && std::filesystem::exists(request.custom_list)) {
     plan.ticked = TickedTables(request.custom_list);
+    if (!plan.ticked) {
+      arguments.setup_failures.push_back("自定义统计列表 " + request.custom_list + " 无法读取");
+    }
   }
   return RunStages(layers, arguments, plan);
 }

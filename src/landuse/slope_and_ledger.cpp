@@ -190,7 +190,8 @@ short CStatContext::StatTdlyTz() {
   const std::string summed = m_names.Summary('Z', m_nUnitSrc, base);
   const bool derive = WantsSummaryUnit(m_nUnitSrc) && SumTdlyTz(summed) > 0;
   for (short unit : {kSquareMetre, kHectare, kMu}) {
-    if (!WantsSummaryUnit(unit) || (derive && unit == m_nUnitSrc)) continue;
+    // The source unit's ledger was summed (and its failure logged) above.
+    if (!WantsSummaryUnit(unit) || unit == m_nUnitSrc) continue;
     const std::string target = m_names.Summary('Z', unit, base);
     if (derive) {
       if (CopyConvertedAreas(m_pConn, summed, target, unit, m_nUnitSrc, DecimalsOf(unit)) == 0) {
@@ -198,9 +199,11 @@ short CStatContext::StatTdlyTz() {
       }
       continue;
     }
-    SumTdlyTz(target);
-    // Converted once, to the decimals of the configured unit it is.
-    ConvertAreaUnit(m_pConn, target, unit, m_nUnitSrc, 0, DecimalsOf(unit));
+    // Without the source unit's ledger: summed and converted on its own.
+    if (SumTdlyTz(target) > 0 &&
+        ConvertAreaUnit(m_pConn, target, unit, m_nUnitSrc, 0, DecimalsOf(unit)) == 0) {
+      LogFailure("汇总台帐", target + " 面积单位转换失败");
+    }
   }
   return CompactDatabase() > 0 ? 1 : 0;
 }

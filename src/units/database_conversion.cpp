@@ -61,10 +61,12 @@ std::unique_ptr<CStatContext> MakeContext(const ConversionArguments& arguments) 
 // Opens the conversion's database and reads the units of the configuration
 // and the run; false when the database or the codes cannot be used.
 bool SetUpContext(CStatContext& context, const ConversionArguments& arguments,
-                  const std::string& connection) {
-  if (context.InitUnits(connection, arguments.db_mode) <= 0 || context.LoadCodes() <= 0) {
-    return false;
-  }
+                  RunWorkspace& workspace) {
+  if (context.InitUnits(workspace.WorkConnection(), arguments.db_mode) <= 0) return false;
+  // Everything from here, the code table too, belongs to the conversion's
+  // work.
+  workspace.Enter(context.m_pConn);
+  if (context.LoadCodes() <= 0) return false;
   try {
     // The base table's unit as its run recorded it (the configuration may
     // have changed since).
@@ -133,7 +135,7 @@ short Rebuild(CStatContext& context, short target) {
     // has none, so it is never converted from a unit it does not hold.
     if (context.RecordTableUnit(family->base, kNoUnit) == 0) continue;
     if (table.create(context) <= 0) continue;
-    table.fill(context);
+    if (table.fill(context) <= 0) continue;  // logged by the builder; no unit recorded
     host::yDebugTime(std::string(family->base) + " rebuilt");
     context.RecordTableUnit(family->base, table.from_extension ? target : context.m_nUnitSrc);
   }
@@ -153,7 +155,9 @@ void ConvertInPlace(CStatContext& context, short target) {
     if (recorded == target) {
       // Already in the unit: only put on the grid of these decimals, which
       // changes nothing when they are the table's own.
-      RoundAreaColumns(context.m_pConn, name, context.m_nDecSrc);
+      if (RoundAreaColumns(context.m_pConn, name, context.m_nDecSrc) == 0) {
+        context.LogFailure("转换面积单位", name + " 取舍失败");
+      }
       continue;
     }
     // The figures and the record of their unit change together.
@@ -187,7 +191,11 @@ RunReport RunConversion(const ConversionArguments& arguments,
                         const std::function<short(CStatContext&)>& work) {
   const auto start = std::chrono::steady_clock::now();
   RunReport report;
-  if (RefuseUnknownUnit(arguments.target)) return report;
+  if (RefuseUnknownUnit(arguments.target)) {
+    report.failures = 1;
+    report.messages.push_back("未知的面积单位 " + std::to_string(arguments.target));
+    return report;
+  }
   host::LindoDlgProgress("正在转换面积单位...");
   std::unique_ptr<CStatContext> context = MakeContext(arguments);
   context->m_bWorkingCopy = true;
@@ -201,12 +209,12 @@ RunReport RunConversion(const ConversionArguments& arguments,
   if (!workspace.Open(checks, error, notices)) {
     context->LogFailure("转换面积单位", error);
     host::AfxMessageBox(error);
-  } else if (SetUpContext(*context, arguments, workspace.WorkConnection())) {
-    workspace.Enter(context->m_pConn);
+  } else if (SetUpContext(*context, arguments, workspace)) {
     short result = 0;
     try {
       result = work(*context);
-    } catch (const db::DbError& failure) {
+    } catch (const std::exception& failure) {
+      // Whatever the work let through ends the conversion as failed.
       context->LogFailure("转换面积单位", failure.what());
       host::AfxMessageBox(failure.what());
     }

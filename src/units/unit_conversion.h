@@ -22,8 +22,6 @@ double UnitFactor(int from, int to);
 short ConvertAreaUnit(db::Connection& connection, const std::string& table, int target, int source,
                       int unused, int decimals);
 
-// Rounds every area column of a stored table to `decimals`, in its unit.
-// 1 when done; 0 on a database error.
 // Fills `target`, a table of the same columns as `source`, with the rows of
 // `source` converted from one unit to the other as ConvertAreaUnit would
 // convert them (every area column times the factor, rounded to the
@@ -32,6 +30,8 @@ short ConvertAreaUnit(db::Connection& connection, const std::string& table, int 
 short CopyConvertedAreas(db::Connection& connection, const std::string& source,
                          const std::string& target, int target_unit, int source_unit, int decimals);
 
+// Rounds every area column of a stored table to `decimals`, in its unit.
+// 1 when done; 0 on a database error.
 short RoundAreaColumns(db::Connection& connection, const std::string& table, int decimals);
 
 // Applies a factor text ("/10000", "*3/2000") to the listed columns of a

@@ -1,6 +1,9 @@
 // The area-unit table and the per-unit copies of the base table.
 
+#include <set>
+
 #include "engine/stat_context.h"
+#include "engine/table_family.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
@@ -92,24 +95,31 @@ bool CStatContext::MakesUnit(short unit) const {
 
 namespace {
 
-// A table named for a unit: its copy of a base table (prefix + stem) or one
-// of its summaries (scope Z or Q, then prefix + stem).
-bool IsTableOfUnitStem(const std::string& table, const std::string& unit_stem) {
-  const std::string name = text::ToLowerAscii(table);
-  const std::string stem = text::ToLowerAscii(unit_stem);
-  if (name.rfind(stem, 0) == 0) return true;
-  return (name[0] == 'z' || name[0] == 'q') && name.compare(1, stem.size(), stem) == 0;
+// The tables a run makes for a unit: its copies of the base tables and the
+// scope copies of every family's summaries.
+std::vector<std::string> TablesOfUnit(const TableNames& names, short unit) {
+  std::vector<std::string> tables;
+  for (const char* base : {"statdata", "statdata_jbnt"}) {
+    tables.push_back(names.UnitCopy(unit, base));
+    tables.push_back(names.UnitCopy(unit, base) + "NOHD");
+  }
+  for (const TableFamily* family : FamiliesInStageOrder()) {
+    tables.push_back(names.UnitCopy(unit, family->base));
+    for (char scope : {'Z', 'Q'}) tables.push_back(names.Summary(scope, unit, family->base));
+  }
+  return tables;
 }
 
 }  // namespace
 
 void CStatContext::DropTablesOfUnitsNotMade() {
+  std::set<std::string> existing;
+  for (const std::string& table : m_pConn.ListTables()) existing.insert(text::ToLowerAscii(table));
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     if (MakesUnit(unit)) continue;
-    const std::string unit_stem = m_names.UnitCopy(unit, "");
     long dropped = 0;
-    for (const std::string& table : m_pConn.ListTables()) {
-      if (!IsTableOfUnitStem(table, unit_stem)) continue;
+    for (const std::string& table : TablesOfUnit(m_names, unit)) {
+      if (!existing.erase(text::ToLowerAscii(table))) continue;
       if (DropTable(table) == 0) {
         LogFailure("删除旧表", table + " 删除失败");
         continue;
@@ -126,7 +136,7 @@ void CStatContext::DropTablesOfUnitsNotMade() {
                                   std::to_string(dropped) + " 张表");
       }
     } catch (const db::DbError& error) {
-      LogFailure("记录面积单位", std::string(UnitText(unit)) + " " + error.what());
+      LogFailure("记录面积单位", std::string(UnitText(unit)) + " 记录面积单位失败", error);
     }
   }
 }

@@ -6,10 +6,21 @@
 
 namespace landstat::db {
 
+namespace {
+constexpr char kImplicitSavepoint[] = "landstat_implicit";
+}  // namespace
+
 void Backend::BeginImplicit() {
   if (implicit_depth_++ == 0) {
     implicit_owner_ = !InTransaction();
-    if (implicit_owner_) Begin();
+    implicit_savepoint_ = !implicit_owner_;
+    if (implicit_owner_) {
+      Begin();
+    } else {
+      // Inside a caller's transaction (a job's on a server): a savepoint, so
+      // that writes an error interrupts are undone as they would be alone.
+      RunControl(std::string("SAVEPOINT ") + kImplicitSavepoint);
+    }
   }
 }
 
@@ -20,8 +31,27 @@ void Backend::EndImplicit() {
 
 void Backend::AbandonImplicit() {
   if (implicit_depth_ == 0) return;
-  if (implicit_owner_) implicit_abandoned_ = true;
+  implicit_abandoned_ = true;
   if (--implicit_depth_ == 0) EndImplicitTransaction();
+}
+
+void Backend::EndImplicitSavepoint() {
+  implicit_savepoint_ = false;
+  const bool abandoned = implicit_abandoned_;
+  implicit_abandoned_ = false;
+  if (abandoned) {
+    DiscardPending();
+    RunControl(std::string("ROLLBACK TO SAVEPOINT ") + kImplicitSavepoint);
+    RunControl(std::string("RELEASE SAVEPOINT ") + kImplicitSavepoint);
+    return;
+  }
+  try {
+    Flush();
+  } catch (...) {
+    RunControl(std::string("RELEASE SAVEPOINT ") + kImplicitSavepoint);
+    throw;
+  }
+  RunControl(std::string("RELEASE SAVEPOINT ") + kImplicitSavepoint);
 }
 
 void Backend::RollBackAbandoned() {
@@ -32,6 +62,7 @@ void Backend::RollBackAbandoned() {
 }
 
 void Backend::EndImplicitTransaction() {
+  if (implicit_savepoint_) return EndImplicitSavepoint();
   if (!implicit_owner_) return;
   implicit_owner_ = false;
   const bool abandoned = implicit_abandoned_;

@@ -128,6 +128,9 @@ class Backend {
   int implicit_depth_ = 0;
   bool implicit_owner_ = false;      // the outermost implicit call began the transaction
   bool implicit_abandoned_ = false;  // a recordset of it was destroyed by an error
+  // The recordsets write inside a caller's transaction, under a savepoint
+  // of their own.
+  bool implicit_savepoint_ = false;
   bool explicit_open_ = false;       // the caller opened a transaction
   bool explicit_savepoint_ = false;  // ... inside a recordset's, as a savepoint
   AfterExplicit after_explicit_ = AfterExplicit::kNothing;  // the recordsets' ended first
@@ -140,6 +143,7 @@ class Backend {
   void CheckInsertedTexts(const std::string& sql, const std::vector<Value>& params);
   // The last holder of the recordsets' transaction has gone: commits it, or
   // rolls it back when a recordset was abandoned.
+  void EndImplicitSavepoint();
   void EndImplicitTransaction();
   // Rolls back the recordsets' transaction one of them abandoned, and says so.
   [[noreturn]] void RollBackAbandoned();

@@ -621,6 +621,16 @@ TEST_P(RecordsetTest, RecordsetDestroyedByAnErrorCommitsNothing) {
   EXPECT_FALSE(conn().InTransaction());
   EXPECT_EQ(CommittedNumber("select count(*) from dltb"), 3);
   EXPECT_EQ(CommittedNumber("select sum(图斑数) from dltb"), 11);
+
+  // Inside a caller's transaction (a job's on a server) the interrupted
+  // writes are undone and the caller's own work stays its to commit.
+  conn().BeginTrans();
+  conn().Execute("update dltb set 图斑数 = 图斑数 + 1");
+  interrupted_walk();
+  EXPECT_TRUE(conn().InTransaction());
+  conn().CommitTrans();
+  EXPECT_EQ(CommittedNumber("select count(*) from dltb"), 3);
+  EXPECT_EQ(CommittedNumber("select sum(图斑数) from dltb"), 14);
 }
 
 TEST_P(RecordsetTest, UpdateEachStoresTheRowsItChangesOrNoneOnAnError) {
