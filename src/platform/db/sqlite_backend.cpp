@@ -271,15 +271,22 @@ class SqliteBackend : public Backend {
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
                  const std::vector<Value>& values, long record) override {
-    std::string sql = "INSERT INTO " + table + " (";
-    std::string marks;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      sql += (i ? "," : "") + QuoteName(columns[i]);
-      marks += i ? ",?" : "?";
+    // A fill adds row after row of the same columns: their statement is
+    // written once, not per row.
+    if (table != insert_table_ || columns != insert_columns_) {
+      std::string sql = "INSERT INTO " + table + " (";
+      std::string marks;
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        sql += (i ? "," : "") + QuoteName(columns[i]);
+        marks += i ? ",?" : "?";
+      }
+      sql += ") VALUES (" + marks + ")";
+      if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
+      insert_table_ = table;
+      insert_columns_ = columns;
+      insert_sql_ = std::move(sql);
     }
-    sql += ") VALUES (" + marks + ")";
-    if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
-    RunRowStatement(sql, values, table, record, true);
+    RunRowStatement(insert_sql_, values, table, record, true);
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
@@ -361,6 +368,9 @@ class SqliteBackend : public Backend {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
+  // The statement of the last rows added.
+  std::string insert_table_, insert_sql_;
+  std::vector<std::string> insert_columns_;
 };
 
 }  // namespace
