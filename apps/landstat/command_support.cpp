@@ -22,7 +22,7 @@
 namespace landstat::cli {
 namespace fs = std::filesystem;
 
-bool ParseOptions(int argc, char** argv, const OptionSpecs& specs, Options& options,
+bool ParseOptions(int argc, char** argv, const OptionSpecs& declared, Options& options,
                   std::string& error) {
   for (int i = 0; i < argc; ++i) {
     std::string name = argv[i];
@@ -31,13 +31,13 @@ bool ParseOptions(int argc, char** argv, const OptionSpecs& specs, Options& opti
       return false;
     }
     name.erase(0, 2);
-    const auto spec = std::find_if(specs.begin(), specs.end(),
-                                   [&](const OptionSpec& known) { return name == known.name; });
-    if (name != "help" && spec == specs.end()) {
+    const auto option = std::find_if(declared.begin(), declared.end(),
+                                     [&](const OptionSpec& known) { return name == known.name; });
+    if (name != "help" && option == declared.end()) {
       error = "unknown option --" + name;
       return false;
     }
-    if (name == "help" || spec->flag) {
+    if (name == "help" || option->flag) {
       options.Set(name, "1");
       continue;
     }
@@ -51,12 +51,12 @@ bool ParseOptions(int argc, char** argv, const OptionSpecs& specs, Options& opti
 }
 
 OptionSpecs WorkplaceOptions(const OptionSpecs& own) {
-  OptionSpecs specs = {{"project", false}, {"db", false},     {"server", false},
-                       {"year", false},    {"county", false}, {"codes", false},
-                       {"home", false},    {"log", false},    {"no-group-level", true},
-                       {"quiet", true},    {"yes", true}};
-  specs.insert(specs.end(), own.begin(), own.end());
-  return specs;
+  OptionSpecs declared = {{"project", false}, {"db", false},     {"server", false},
+                          {"year", false},    {"county", false}, {"codes", false},
+                          {"home", false},    {"log", false},    {"no-group-level", true},
+                          {"quiet", true},    {"yes", true}};
+  declared.insert(declared.end(), own.begin(), own.end());
+  return declared;
 }
 
 std::string ThisYear() {

@@ -31,7 +31,7 @@ using OptionSpecs = std::vector<OptionSpec>;
 // Reads "--name value" and "--flag" arguments. An option the command does
 // not declare, a second argument that is no option or a value missing is
 // refused: `error` names it. "--help" is always taken.
-bool ParseOptions(int argc, char** argv, const OptionSpecs& specs, Options& options,
+bool ParseOptions(int argc, char** argv, const OptionSpecs& declared, Options& options,
                   std::string& error);
 
 struct Command {
