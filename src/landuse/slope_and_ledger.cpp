@@ -215,6 +215,12 @@ short CStatContext::SumTdlyTz(const std::string& target) {
     columns += std::string(i ? "," : "") + "BM" + m_arrClassCodes[i];
   }
   columns += ")";
+  // Grouped in the order the rows are stored (location, parcel, nature,
+  // then owner), so one sort serves both the grouping and the order instead
+  // of a second sort of every summed row. The groups are the same as by
+  // location and owner first, and rows of one location, parcel and nature
+  // come in owner order, as they did when the sort by the first four kept
+  // the grouping's order.
   const std::string statement =
       "insert into " + target +
       "(图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,土地总面积," +
@@ -224,8 +230,8 @@ short CStatContext::SumTdlyTz(const std::string& target) {
           "图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,SUM(土地总面积), "
           "%s FROM %s ",
           sums, m_strStatTbl) +
-      "GROUP BY 座落单位代码,座落单位名称,权属单位代码,权属单位名称,图斑编号,权属性质 order by "
-      "座落单位代码,座落单位名称,图斑编号,权属性质";
+      "GROUP BY 座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称 order by "
+      "座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称";
   try {
     m_pConn.Execute(statement);
     return 1;
