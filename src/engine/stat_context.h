@@ -385,6 +385,8 @@ class CStatContext {
   short MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
                          const std::string& code_table, int by_location);
   short StatNcTdlyQsSjfl();
+  // The table the embedded database's scripts read for a unit and scope.
+  std::string OwnershipScriptSource(short unit, bool by_location);
   std::vector<std::string> OwnershipColumnLists(bool server) const;
   std::string OwnershipScriptJoin(const std::string& target);
   bool ReplaceTableForScript(const std::string& table);
