@@ -6,6 +6,9 @@
 
 #include <fmt/printf.h>
 
+#include <algorithm>
+#include <set>
+
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "landuse/land_use_families.h"
@@ -84,7 +87,8 @@ struct AdministrativeCode {
   std::string code, name, type;
 };
 
-// The administrative codes of the code layer, in its order.
+// The administrative codes of the code layer, in its order; of a code the
+// layer holds twice, the last record only, where it stands.
 std::vector<AdministrativeCode> AdministrativeCodes(gis::LayerHandle layer, long count) {
   std::vector<AdministrativeCode> codes;
   gis::Record record;
@@ -94,7 +98,29 @@ std::vector<AdministrativeCode> AdministrativeCodes(gis::LayerHandle layer, long
     if (type.find("行政代码") == std::string::npos) continue;
     codes.push_back({record.Text("代码"), record.Text("代码名称"), std::move(type)});
   }
-  return codes;
+  std::set<std::string> later;
+  std::vector<AdministrativeCode> last;
+  for (auto code = codes.rbegin(); code != codes.rend(); ++code) {
+    if (later.insert(code->code).second) last.push_back(std::move(*code));
+  }
+  std::reverse(last.begin(), last.end());
+  return last;
+}
+
+// Deletes the rows of `codes` from the code table, a few hundred codes a
+// statement: the table has no index, so each delete reads all of it.
+void DeleteCodes(db::Connection& conn, const std::vector<AdministrativeCode>& codes) {
+  constexpr std::size_t kChunk = 500;
+  for (std::size_t from = 0; from < codes.size(); from += kChunk) {
+    const std::size_t to = std::min(codes.size(), from + kChunk);
+    std::string marks;
+    std::vector<db::Value> values;
+    for (std::size_t i = from; i < to; ++i) {
+      marks += i == from ? "?" : ",?";
+      values.emplace_back(codes[i].code);
+    }
+    conn.Execute(fmt::format("delete from {} where 代码 in ({})", kCodeTable, marks), values);
+  }
 }
 
 }  // namespace
@@ -120,9 +146,8 @@ short CStatContext::BuildNcTdlyQsCodeTable() {
   try {
     const std::vector<AdministrativeCode> codes = AdministrativeCodes(layer, count);
     db::Transaction transaction(m_pConn);
+    DeleteCodes(m_pConn, codes);
     for (const AdministrativeCode& code : codes) {
-      m_pConn.Execute(fmt::sprintf("delete from %s where 代码 = ?", kCodeTable),
-                      {db::Value(code.code)});
       m_pConn.Execute(
           fmt::sprintf("insert into %s (代码名称, 代码, 代码类型) values (?, ?, ?)", kCodeTable),
           {db::Value(code.name), db::Value(code.code), db::Value(code.type)});
