@@ -384,7 +384,13 @@ class CStatContext {
   short BuildNcTdlyQsCodeTable();
   short MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
                          const std::string& code_table, int by_location);
+  // The same with a source for each script (totals, state-owned, collective).
+  short MakeNcTdlyQsSjfl(const std::string& target, const std::vector<std::string>& sources,
+                         const std::string& code_table, int by_location);
   short StatNcTdlyQsSjfl();
+  // The tables the embedded database's scripts read for a unit and scope.
+  std::vector<std::string> OwnershipScriptSources(short unit, bool by_location);
+  void DropOwnershipScriptSources();
   std::vector<std::string> OwnershipColumnLists(bool server) const;
   std::string OwnershipScriptJoin(const std::string& target);
   bool ReplaceTableForScript(const std::string& table);

@@ -6,6 +6,9 @@
 
 #include <fmt/printf.h>
 
+#include <algorithm>
+#include <set>
+
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "landuse/land_use_families.h"
@@ -84,7 +87,8 @@ struct AdministrativeCode {
   std::string code, name, type;
 };
 
-// The administrative codes of the code layer, in its order.
+// The administrative codes of the code layer, in its order; of a code the
+// layer holds twice, the last record only, where it stands.
 std::vector<AdministrativeCode> AdministrativeCodes(gis::LayerHandle layer, long count) {
   std::vector<AdministrativeCode> codes;
   gis::Record record;
@@ -94,7 +98,29 @@ std::vector<AdministrativeCode> AdministrativeCodes(gis::LayerHandle layer, long
     if (type.find("行政代码") == std::string::npos) continue;
     codes.push_back({record.Text("代码"), record.Text("代码名称"), std::move(type)});
   }
-  return codes;
+  std::set<std::string> later;
+  std::vector<AdministrativeCode> last;
+  for (auto code = codes.rbegin(); code != codes.rend(); ++code) {
+    if (later.insert(code->code).second) last.push_back(std::move(*code));
+  }
+  std::reverse(last.begin(), last.end());
+  return last;
+}
+
+// Deletes the rows of `codes` from the code table, a few hundred codes a
+// statement: the table has no index, so each delete reads all of it.
+void DeleteCodes(db::Connection& conn, const std::vector<AdministrativeCode>& codes) {
+  constexpr std::size_t kChunk = 500;
+  for (std::size_t from = 0; from < codes.size(); from += kChunk) {
+    const std::size_t to = std::min(codes.size(), from + kChunk);
+    std::string marks;
+    std::vector<db::Value> values;
+    for (std::size_t i = from; i < to; ++i) {
+      marks += i == from ? "?" : ",?";
+      values.emplace_back(codes[i].code);
+    }
+    conn.Execute(fmt::format("delete from {} where 代码 in ({})", kCodeTable, marks), values);
+  }
 }
 
 }  // namespace
@@ -120,9 +146,8 @@ short CStatContext::BuildNcTdlyQsCodeTable() {
   try {
     const std::vector<AdministrativeCode> codes = AdministrativeCodes(layer, count);
     db::Transaction transaction(m_pConn);
+    DeleteCodes(m_pConn, codes);
     for (const AdministrativeCode& code : codes) {
-      m_pConn.Execute(fmt::sprintf("delete from %s where 代码 = ?", kCodeTable),
-                      {db::Value(code.code)});
       m_pConn.Execute(
           fmt::sprintf("insert into %s (代码名称, 代码, 代码类型) values (?, ?, ?)", kCodeTable),
           {db::Value(code.name), db::Value(code.code), db::Value(code.type)});
@@ -157,6 +182,12 @@ std::string CStatContext::OwnershipScriptJoin(const std::string& target) {
 
 short CStatContext::MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
                                      const std::string& code_table, int by_location) {
+  return MakeNcTdlyQsSjfl(target, std::vector<std::string>(3, source), code_table, by_location);
+}
+
+short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
+                                     const std::vector<std::string>& sources,
+                                     const std::string& code_table, int by_location) {
   const bool server = m_nDbMode != 0;
   const std::vector<std::string> lists = OwnershipColumnLists(server);
   // Scripts: embedded totals, state-owned, collective; a server one only.
@@ -176,7 +207,7 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target, const std::strin
                            target, scripts[i])
             : fmt::sprintf("select * into %s from (%s) as tt", kWorkTables[i], scripts[i]);
     if (!by_location) statement = ReplaceAll(statement, "座落单位代码", "权属单位代码");
-    statement = ReplaceAll(statement, "TBLSOURCE", source);
+    statement = ReplaceAll(statement, "TBLSOURCE", sources[i]);
     statement = ReplaceAll(statement, "CODETBL", code_table);
     statement = ReplaceAll(statement, list_placeholders[i], lists[i]);
     statements.push_back(std::move(statement));
@@ -213,20 +244,109 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target, const std::strin
   }
 }
 
+namespace {
+
+// The embedded database's sources of the scripts: the summed copy reduced
+// to unit and class of ownership nature, and from it one table a script.
+constexpr char kReducedSource[] = "landstat_ownership_source";
+constexpr const char* kScriptSources[] = {"landstat_ownership_hj", "landstat_ownership_g",
+                                          "landstat_ownership_j"};
+
+// The statements that make the scripts' sources from `summed`. The reduced
+// table has a row per unit code of the scope (`unit_column`) and class of
+// nature: "1" for state-owned land, "3" for collective land, null for any
+// other, by the very tests the column lists make. From it, each script's
+// table has a row per unit with the areas that script adds up and a nature
+// its list counts: all of them for the totals; for state-owned and
+// collective land the areas of that class and 0 for the others, the sum of
+// the same terms the list would add row by row.
+std::vector<std::string> ScriptSourceStatements(const std::string& summed, const char* unit_column,
+                                                const std::vector<std::string>& class_codes) {
+  std::vector<std::string> columns;
+  for (const std::string& code : class_codes) {
+    if (IsRuralClassCode(code)) columns.push_back("BM" + code);
+  }
+  const auto sums = [&](const char* nature) {
+    std::string list;
+    for (const std::string& column : columns) {
+      list += nature ? fmt::format(",SUM(CASE WHEN 权属性质 = '{1}' THEN {0} ELSE 0 END) AS {0}",
+                                   column, nature)
+                     : fmt::format(",SUM({0}) AS {0}", column);
+    }
+    return list;
+  };
+  std::vector<std::string> statements = {fmt::format(
+      "CREATE TEMPORARY TABLE {0} AS SELECT {1},CASE WHEN 权属性质 LIKE '1%' OR 权属性质 LIKE "
+      "'2%' THEN '1' WHEN 权属性质 LIKE '3%' OR 权属性质 LIKE '4%' THEN '3' END AS 权属性质{2} "
+      "FROM {3} GROUP BY 1,2",
+      kReducedSource, unit_column, sums(nullptr), summed)};
+  const char* const natures[] = {nullptr, "1", "3"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    statements.push_back(fmt::format(
+        "CREATE TEMPORARY TABLE {0} AS SELECT {1},{2} AS 权属性质{3} FROM {4} GROUP BY 1",
+        kScriptSources[i], unit_column, natures[i] ? fmt::format("'{}'", natures[i]) : "NULL",
+        sums(natures[i]), kReducedSource));
+  }
+  return statements;
+}
+
+}  // namespace
+
+void CStatContext::DropOwnershipScriptSources() {
+  try {
+    m_pConn.Execute(std::string("DROP TABLE IF EXISTS ") + kReducedSource);
+    for (const char* table : kScriptSources) {
+      m_pConn.Execute(std::string("DROP TABLE IF EXISTS ") + table);
+    }
+  } catch (const db::DbError& error) {
+    // They end with the connection anyway; only their space is held longer.
+    LogNotice(kReducedSource, std::string("临时表未能删除 (") + error.what() + ")");
+  }
+}
+
+std::vector<std::string> CStatContext::OwnershipScriptSources(short unit, bool by_location) {
+  const std::string summed = SummarySource(unit);
+  // Each script reads its source four times, once per level, and tests the
+  // nature for every class of every row: the copy summed by level still
+  // holds a row per location unit, owner and nature. The shipped scripts
+  // read only the unit code of the scope, the nature and the class areas;
+  // summed to a row per unit for each script, their sources are a third to
+  // a fifth as many rows, narrower, and each row passes its list's first
+  // test.
+  try {
+    DropOwnershipScriptSources();
+    for (const std::string& statement : ScriptSourceStatements(
+             summed, by_location ? "座落单位代码" : "权属单位代码", m_arrClassCodes)) {
+      m_pConn.Execute(statement);
+    }
+  } catch (const db::DbError& error) {
+    // The same figures, only slower: the scripts read the summed copy.
+    LogNotice("汇总 " + summed,
+              std::string("按权属性质汇总的临时表未能建立, 直接读取 (") + error.what() + ")");
+    return std::vector<std::string>(3, summed);
+  }
+  return {std::begin(kScriptSources), std::end(kScriptSources)};
+}
+
 short CStatContext::StatNcTdlyQsSjfl() {
   for (short scope : {short{0}, short{1}}) {
     if (m_nStatScope != 2 && m_nStatScope != scope) continue;
     for (short unit : {kSquareMetre, kHectare, kMu}) {
       if (!WantsSummaryUnit(unit)) continue;
+      const std::string target = m_names.Summary(scope ? 'Q' : 'Z', unit, "NCTDLY_QSSJFL");
       // The embedded database stores the result, so the scripts read the
-      // copy summed by unit and ownership nature (the same sums, far fewer
+      // copy summed to what they group and add up (the same sums, far fewer
       // rows); a server's view must name the copy itself.
-      const std::string source =
-          m_nDbMode == 0 ? SummarySource(unit) : m_names.UnitCopy(unit, "statdata");
-      MakeNcTdlyQsSjfl(m_names.Summary(scope ? 'Q' : 'Z', unit, "NCTDLY_QSSJFL"), source,
-                       m_strCodeTblSql, scope == 0 ? 1 : 0);
+      if (m_nDbMode == 0) {
+        MakeNcTdlyQsSjfl(target, OwnershipScriptSources(unit, scope == 0), m_strCodeTblSql,
+                         scope == 0 ? 1 : 0);
+      } else {
+        MakeNcTdlyQsSjfl(target, m_names.UnitCopy(unit, "statdata"), m_strCodeTblSql,
+                         scope == 0 ? 1 : 0);
+      }
     }
   }
+  if (m_nDbMode == 0) DropOwnershipScriptSources();
   return 1;
 }
 

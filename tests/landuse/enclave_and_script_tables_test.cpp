@@ -152,6 +152,15 @@ TEST_P(EnclaveAndScriptTablesTest, OwnershipScriptTableSplitsStateAndCollectiveL
   ASSERT_EQ(context_->BuildNcTdlyQsCodeTable(), 1);
   EXPECT_EQ(context_->m_strCodeTblSql, "NCTDLYQS");
   EXPECT_EQ(Numbers(conn(), "select count(*) from NCTDLYQS"), (std::vector<double>{7}));
+  // Built again: the rows of its codes are replaced, another code's stays.
+  conn().Execute("update NCTDLYQS set 代码名称 = '旧' where 代码 = '330102'");
+  conn().Execute("insert into NCTDLYQS values ('330103', '他县', '县行政代码')");
+  ASSERT_EQ(context_->BuildNcTdlyQsCodeTable(), 1);
+  EXPECT_EQ(Numbers(conn(), "select count(*) from NCTDLYQS"), (std::vector<double>{8}));
+  EXPECT_EQ(Texts(conn(),
+                  "select 代码名称 from NCTDLYQS where 代码 in ('330102', '330103') "
+                  "order by 代码"),
+            (Strings{"上城区", "他县"}));
 
   for (int run = 0; run < 2; ++run) {  // the second run replaces the first
     ASSERT_EQ(context_->MakeNcTdlyQsSjfl("T4", "PMcopy", "NCTDLYQS", 1), 1);

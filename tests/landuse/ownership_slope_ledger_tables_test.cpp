@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -21,6 +22,7 @@
 #include "landuse/generated_county_run.h"
 #include "landuse/test_county_units.h"
 #include "platform/db/recordset.h"
+#include "platform/host/paths.h"
 #include "platform/text/ascii_text.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -248,6 +250,40 @@ TEST_P(LandUseOwnershipSlopeLedgerTest, OwnershipTablesSplitStateAndCollectiveLa
   // The owner of 三组's 203 keeps its row in the table without class 20.
   ExpectCopies(*c, "NCTDLY_QSYJFL", Ownership(kOwnershipZ, true), Ownership(kOwnershipQ, true));
   ExpectCopies(*c, "TDLY_QSYJFL", Ownership(kOwnershipZ, false), Ownership(kOwnershipQ, false));
+}
+
+TEST_P(LandUseOwnershipSlopeLedgerTest, OwnershipScriptTablesEqualTheScriptsOverTheUnitCopies) {
+  auto c = BaseTable();
+  const std::string folder = IsServer() ? "SQL" : "Access";
+  std::filesystem::copy(
+      std::filesystem::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / folder,
+      std::filesystem::path(host::ConfigDir()) / folder);
+  ASSERT_EQ(c->BuildNcTdlyQsCodeTable(), 1);
+  ASSERT_EQ(c->StatNcTdlyQsSjfl(), 1);
+  EXPECT_EQ(c->m_nErrCount, 0) << c->m_strLogLine;
+  // The embedded database's scripts read a summed source: the tables are
+  // the ones the same scripts make over the unit copies themselves.
+  for (const UnitCopy& copy : kUnits) {
+    for (short scope : {short{0}, short{1}}) {
+      const std::string table = c->Names().Summary(scope ? 'Q' : 'Z', copy.unit, "NCTDLY_QSSJFL");
+      SCOPED_TRACE(table);
+      ASSERT_EQ(c->MakeNcTdlyQsSjfl("QSSJFL_EXPECTED", c->Names().UnitCopy(copy.unit, "statdata"),
+                                    "NCTDLYQS", scope == 0),
+                1);
+      Table expected;
+      for (const auto& [code, row] : ReadTable(conn(), "QSSJFL_EXPECTED")) {
+        expected[code] = row.areas;
+      }
+      ExpectTable(conn(), table, expected, 1);
+      // Natures 10 and 20 state-owned, 30 and 40 collective; 二组's 031
+      // has none and counts in the total only.
+      const Areas& county = expected.at("330102");
+      EXPECT_NEAR(county.at("BM011G"), 1000 * copy.factor, 1e-9);
+      EXPECT_NEAR(county.at("BM011J"), (scope ? 900 : 1600) * copy.factor, 1e-9);
+      EXPECT_NEAR(county.at("BM031HJ"), 3000 * copy.factor, 1e-9);
+      EXPECT_NEAR(county.at("BM031G") + county.at("BM031J"), 0, 1e-9);
+    }
+  }
 }
 
 TEST_P(LandUseOwnershipSlopeLedgerTest, SlopeTableByGradeAndTerrace) {
