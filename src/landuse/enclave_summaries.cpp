@@ -141,26 +141,18 @@ std::vector<TableFamily> EnclaveFamilies() {
        .builds = Rural,
        .create = [](C& c) { return c.CreateFrdTdlyYjflTables(); },
        .fill = [](C& c) { c.StatFrdTdly(1); },
-       .conversion =
-           FamilyConversion{.order = 70,
-                            .progress = "正在转换飞入地数据",
-                            .create = [](C& c) { return c.CreateFrdTdlyYjflConvertedTable(); },
-                            .fill = [](C& c) { return c.SumFrdTdlyConverted(1); },
-                            .balance_progress = kBalanceLevels,
-                            .balance = ByLevels(SummaryShape::kEnclavePairs)}},
+       .conversion = LevelConversion(
+           70, "正在转换飞入地数据", true, [](C& c) { return c.CreateFrdTdlyYjflConvertedTable(); },
+           [](C& c) { return c.SumFrdTdlyConverted(1); }, SummaryShape::kEnclavePairs)},
       {.base = "FRDTDLY_EJFL",
        .stage = 710,
        .builds = Rural,
        .create = [](C& c) { return c.CreateFrdTdlyEjflTables(); },
        .fill = [](C& c) { c.StatFrdTdly(2); },
-       .conversion =
-           FamilyConversion{.order = 80,
-                            .progress = "正在转换飞入地数据",
-                            .from_extension = false,
-                            .create = [](C& c) { return c.CreateFrdTdlyEjflConvertedTable(); },
-                            .fill = [](C& c) { return c.SumFrdTdlyConverted(2); },
-                            .balance_progress = kBalanceLevels,
-                            .balance = ByLevels(SummaryShape::kEnclavePairs)}},
+       .conversion = LevelConversion(
+           80, "正在转换飞入地数据", false,
+           [](C& c) { return c.CreateFrdTdlyEjflConvertedTable(); },
+           [](C& c) { return c.SumFrdTdlyConverted(2); }, SummaryShape::kEnclavePairs)},
   };
 }
 

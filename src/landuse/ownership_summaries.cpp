@@ -152,25 +152,17 @@ std::vector<TableFamily> OwnershipFamilies() {
        .create = [](C& c) { return c.CreateNcTdlyQsYjflTables(); },
        .fill = [](C& c) { c.StatTdlyQsYjfl(1); },
        .progress = "正在汇总权属数据",
-       .conversion =
-           FamilyConversion{.order = 50,
-                            .progress = "正在转换权属数据",
-                            .create = [](C& c) { return c.CreateNcTdlyQsYjflConvertedTable(); },
-                            .fill = [](C& c) { return c.SumTdlyQsYjflConverted(1); },
-                            .balance_progress = kBalanceLevels,
-                            .balance = ByLevels(SummaryShape::kOwnershipLevels)}},
+       .conversion = LevelConversion(
+           50, "正在转换权属数据", true, [](C& c) { return c.CreateNcTdlyQsYjflConvertedTable(); },
+           [](C& c) { return c.SumTdlyQsYjflConverted(1); }, SummaryShape::kOwnershipLevels)},
       {.base = "TDLY_QSYJFL",
        .stage = 1030,
        .builds = Town,
        .create = [](C& c) { return c.CreateTdlyQsYjflTables(); },
        .fill = [](C& c) { c.StatTdlyQsYjfl(0); },
-       .conversion =
-           FamilyConversion{.order = 60,
-                            .progress = "正在转换权属数据",
-                            .create = [](C& c) { return c.CreateTdlyQsYjflConvertedTable(); },
-                            .fill = [](C& c) { return c.SumTdlyQsYjflConverted(0); },
-                            .balance_progress = kBalanceLevels,
-                            .balance = ByLevels(SummaryShape::kOwnershipLevels)}},
+       .conversion = LevelConversion(
+           60, "正在转换权属数据", true, [](C& c) { return c.CreateTdlyQsYjflConvertedTable(); },
+           [](C& c) { return c.SumTdlyQsYjflConverted(0); }, SummaryShape::kOwnershipLevels)},
   };
 }
 
