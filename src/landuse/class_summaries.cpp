@@ -6,6 +6,7 @@
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -71,21 +72,25 @@ std::string CStatContext::SummedTable(const std::string& copy, const std::string
   if (prepared != m_mapSummarySources.end()) return prepared->second;
   // The level statements of the class, island and ownership summaries read
   // only the level codes and names, the two unit codes, the ownership
-  // nature, 描述说明 and the areas: the
-  // copy summed once by all of these is a far smaller table to group, with
-  // the same sums. It lives for the connection only.
-  std::string keys =
-      "县级代码,县名称,乡级代码,乡名称,村级代码,村名称,座落单位代码,座落单位名称,权属单位代码,"
-      "权属性质";
-  if (m_bHasMssm) keys += ",描述说明";
-  std::string sums = "SUM(土地总面积) AS 土地总面积";
-  for (const std::string& field : m_arrStatFields) {
-    if (field.rfind("BM", 0) == 0) sums += ",SUM(" + field + ") AS " + field;
-  }
+  // nature, 描述说明 and the areas: the copy summed once by all of these is
+  // a far smaller table to group, with the same sums. It is summed in one
+  // pass in memory (the database would sort the whole copy) into a table
+  // made by the same grouping statement, so it has the columns that
+  // statement gives. It lives for the connection only.
+  db::GroupedSumsQuery query;
+  query.table = copy;
+  query.keys = {"县级代码", "县名称",       "乡级代码",     "乡名称",       "村级代码",
+                "村名称",   "座落单位代码", "座落单位名称", "权属单位代码", "权属性质"};
+  if (m_bHasMssm) query.keys.push_back("描述说明");
+  query.sums = AreaColumns();
+  std::string keys, sums;
+  for (const std::string& key : query.keys) keys += (keys.empty() ? "" : ",") + key;
+  for (const std::string& sum : query.sums) sums += ",SUM(" + sum + ") AS " + sum;
   try {
     m_pConn.Execute("DROP TABLE IF EXISTS " + name);
-    m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys + "," + sums +
-                    " FROM " + copy + " GROUP BY " + keys);
+    m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys + sums + " FROM " +
+                    copy + " WHERE 1=0 GROUP BY " + keys);
+    db::GroupedSums(m_pConn, query).WriteTo(m_pConn, name, true);
   } catch (const db::DbError& error) {
     // The same figures, only slower: the summaries read the copy itself.
     LogNotice("汇总 " + copy,

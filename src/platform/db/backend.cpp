@@ -1,8 +1,11 @@
 #include "platform/db/backend.h"
 
+#include <optional>
+
 #include "platform/db/db_error.h"
 #include "platform/db/sql_text.h"
 #include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::db {
 
@@ -213,6 +216,11 @@ std::vector<std::string> Backend::RewriteSelectInto(const SelectInto& into) {
 std::string RowName(const std::string& table, long record, bool added) {
   return added ? "new row " + std::to_string(record) + " of table " + table
                : "row " + std::to_string(record) + " of the walk over table " + table;
+}
+
+double NumberOfTextField(std::string_view text, const std::string& column) {
+  if (const std::optional<double> number = text::TextToNumber(text)) return *number;
+  throw DbError("the text '" + std::string(text) + "' of field " + column + " is not a number");
 }
 
 long CharacterCount(std::string_view text) {

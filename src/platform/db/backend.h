@@ -19,6 +19,18 @@ class RowSource {
   virtual const std::vector<ColumnInfo>& Columns() const = 0;
   // Fills `row` with the next row; false at the end.
   virtual bool Fetch(std::vector<Value>& row) = 0;
+
+  // The way through many rows, never mixed with Fetch: Next moves to the
+  // next row (false at the end) and its fields are read in place by column
+  // number, without making a Value per field. A text view lasts until the
+  // next call.
+  virtual bool Next() = 0;
+  virtual bool IsNull(int column) const = 0;
+  // A field as a number: null and empty text read as 0, text that is no
+  // number raises DbError naming the column.
+  virtual double Number(int column) const = 0;
+  // A field as text: numbers in the form Value::AsText gives them, null empty.
+  virtual std::string_view Text(int column) const = 0;
   // The connection has gone: release nothing through it.
   virtual void Detach() {}
 };
@@ -158,6 +170,10 @@ class Backend {
 // How messages name a row written through a recordset: "new row 4 of table
 // jsyd" or "row 2 of the walk over table jsyd".
 std::string RowName(const std::string& table, long record, bool added);
+
+// A text field read as a number by RowSource::Number: empty text is 0, text
+// that is no number raises DbError naming the column.
+double NumberOfTextField(std::string_view text, const std::string& column);
 
 // The number of characters of UTF-8 text.
 long CharacterCount(std::string_view text);

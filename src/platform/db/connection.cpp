@@ -165,6 +165,12 @@ long Connection::Execute(std::string_view sql, const std::vector<Value>& params)
   return backend().Execute(sql, params);
 }
 
+std::unique_ptr<RowSource> Connection::Scan(std::string_view sql,
+                                            const std::vector<Value>& params) {
+  backend().Flush();
+  return backend().Query(sql, params);
+}
+
 Value Connection::Scalar(std::string_view sql, const std::vector<Value>& params) {
   std::unique_ptr<RowSource> rows = backend().Query(sql, params);
   std::vector<Value> row;

@@ -27,6 +27,7 @@ struct ColumnInfo {
 };
 
 class Backend;
+class RowSource;
 
 // What a connection string names, decided in this order: a file that exists
 // is an SQLite file, whatever its name holds; the Access form
@@ -69,6 +70,10 @@ class Connection {
   // Parameters bind to '?' marks. Returns the number of rows changed.
   long Execute(std::string_view sql);
   long Execute(std::string_view sql, const std::vector<Value>& params);
+
+  // The rows of a query, read by column number (RowSource::Next), after
+  // every buffered write has been stored: for passes over whole tables.
+  std::unique_ptr<RowSource> Scan(std::string_view sql, const std::vector<Value>& params = {});
 
   // The first column of the first row, or null when there is no row.
   Value Scalar(std::string_view sql, const std::vector<Value>& params = {});

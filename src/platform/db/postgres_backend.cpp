@@ -124,10 +124,17 @@ class PostgresRows : public RowSource {
   ~PostgresRows() override;
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   bool Fetch(std::vector<Value>& row) override;
+  bool Next() override;
+  bool IsNull(int column) const override { return PQgetisnull(block_.get(), row_, column); }
+  double Number(int column) const override;
+  std::string_view Text(int column) const override;
   void Detach() override { cursor_.clear(); }
 
  private:
   void FetchBlock();
+  // Moves to the next row of the block, fetching the next block when this
+  // one is read; false at the end.
+  bool Advance();
 
   PostgresBackend& backend_;
   std::string cursor_;
@@ -136,6 +143,8 @@ class PostgresRows : public RowSource {
   bool finished_ = false;
   std::vector<ColumnInfo> columns_;
   std::vector<Oid> oids_;
+  int row_ = 0;  // the row Next moved to
+  mutable std::string scratch_;
 };
 
 // Rows written through recordsets are kept in a batch and stored by one
@@ -746,19 +755,48 @@ void PostgresRows::FetchBlock() {
   finished_ = PQntuples(block_.get()) < kFetchRows;
 }
 
-bool PostgresRows::Fetch(std::vector<Value>& row) {
+bool PostgresRows::Advance() {
   if (next_ >= PQntuples(block_.get())) {
     if (finished_) return false;
     backend_.Flush();
     FetchBlock();
     if (PQntuples(block_.get()) == 0) return false;
   }
+  row_ = next_++;
+  return true;
+}
+
+bool PostgresRows::Fetch(std::vector<Value>& row) {
+  if (!Advance()) return false;
   row.resize(columns_.size());
   for (std::size_t c = 0; c < columns_.size(); ++c) {
-    row[c] = ParseValue(block_.get(), next_, static_cast<int>(c), columns_[c].type, oids_[c]);
+    row[c] = ParseValue(block_.get(), row_, static_cast<int>(c), columns_[c].type, oids_[c]);
   }
-  ++next_;
   return true;
+}
+
+bool PostgresRows::Next() {
+  return Advance();
+}
+
+double PostgresRows::Number(int column) const {
+  const PGresult* block = block_.get();
+  if (PQgetisnull(block, row_, column)) return 0.0;
+  if (columns_[column].type == FieldType::kText) {
+    return NumberOfTextField(Text(column), columns_[column].name);
+  }
+  return ParseValue(block, row_, column, columns_[column].type, oids_[column]).AsDouble();
+}
+
+std::string_view PostgresRows::Text(int column) const {
+  const PGresult* block = block_.get();
+  if (PQgetisnull(block, row_, column)) return {};
+  if (columns_[column].type == FieldType::kText) {
+    return {PQgetvalue(block, row_, column),
+            static_cast<std::size_t>(PQgetlength(block, row_, column))};
+  }
+  scratch_ = ParseValue(block, row_, column, columns_[column].type, oids_[column]).AsText();
+  return scratch_;
 }
 
 }  // namespace

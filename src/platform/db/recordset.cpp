@@ -332,6 +332,61 @@ void Recordset::Close() {
   FinishWrites();
 }
 
+RowWriter::RowWriter(Connection& connection, std::string table, std::vector<std::string> columns)
+    : connection_(connection), table_(std::move(table)), columns_(std::move(columns)) {
+  // Columns are named as the table spells them (a server folds unquoted
+  // names to lower case), whatever case the caller used.
+  std::unordered_map<std::string, std::string> spelled;
+  for (const ColumnInfo& column : connection_.Columns(table_)) {
+    spelled[text::ToLowerAscii(column.name)] = column.name;
+  }
+  const auto& limits = connection_.backend().TextLimits(table_);
+  for (std::string& column : columns_) {
+    const std::string lower = text::ToLowerAscii(column);
+    const auto found = spelled.find(lower);
+    if (found == spelled.end()) throw DbError("table " + table_ + " has no column " + column);
+    column = found->second;
+    const auto limit = limits.find(lower);
+    max_chars_.push_back(limit == limits.end() ? 0 : limit->second);
+  }
+}
+
+RowWriter::~RowWriter() {
+  if (!writing_) return;
+  try {
+    // Rows added but never declared done are rolled back with the
+    // transaction the writer shares.
+    connection_.backend().AbandonImplicit();
+  } catch (const DbError&) {
+    // The error that destroyed the writer is the report.
+  }
+}
+
+void RowWriter::Add(const std::vector<Value>& values) {
+  if (values.size() != columns_.size()) {
+    throw DbError(std::to_string(values.size()) + " values for the " +
+                  std::to_string(columns_.size()) + " columns written to table " + table_);
+  }
+  const long record = ++rows_;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (max_chars_[i] == 0) continue;
+    const std::string refusal =
+        TooLongFor(RowName(table_, record, true), columns_[i], values[i], max_chars_[i]);
+    if (!refusal.empty()) throw DbError(refusal);
+  }
+  if (!writing_) {
+    connection_.backend().BeginImplicit();
+    writing_ = true;
+  }
+  connection_.backend().InsertRow(table_, columns_, values, record);
+}
+
+void RowWriter::Close() {
+  if (!writing_) return;
+  writing_ = false;
+  connection_.backend().EndImplicit();  // stores what is buffered
+}
+
 long UpdateEach(Connection& connection, std::string_view sql,
                 const std::function<bool(Recordset& row)>& change) {
   Recordset rows(connection, sql);

@@ -107,6 +107,31 @@ class Recordset {
   int uncaught_at_open_ = 0;  // exceptions in flight when the recordset opened
 };
 
+// Adds rows of the same columns to one table: the way for fills of many
+// rows, values by column number and no cursor. Texts longer than their
+// column are refused as a recordset refuses them. Close declares the rows
+// done; a writer destroyed by an error rolls its rows back, as a recordset
+// does.
+class RowWriter {
+ public:
+  RowWriter(Connection& connection, std::string table, std::vector<std::string> columns);
+  ~RowWriter();
+  RowWriter(const RowWriter&) = delete;
+  RowWriter& operator=(const RowWriter&) = delete;
+
+  // One value per column, in the order the columns were given.
+  void Add(const std::vector<Value>& values);
+  void Close();
+
+ private:
+  Connection& connection_;
+  std::string table_;
+  std::vector<std::string> columns_;
+  std::vector<long> max_chars_;  // per column; 0 where it has no limit
+  long rows_ = 0;
+  bool writing_ = false;
+};
+
 // Walks every row of `sql` (a query over a single table) from the first,
 // calls `change` on each and stores the rows for which it returns true,
 // then closes the recordset. Returns how many rows were stored. An error,

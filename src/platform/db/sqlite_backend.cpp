@@ -178,10 +178,45 @@ class SqliteRows : public RowSource {
     return true;
   }
 
+  bool Next() override {
+    // The first row was stepped to when the statement started.
+    if (started_ && has_row_) has_row_ = statement_.Step();
+    started_ = true;
+    return has_row_;
+  }
+
+  bool IsNull(int column) const override {
+    return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
+  }
+
+  double Number(int column) const override {
+    sqlite3_stmt* stmt = statement_.get();
+    if (sqlite3_column_type(stmt, column) != SQLITE_TEXT) {
+      return sqlite3_column_double(stmt, column);  // null reads as 0
+    }
+    return NumberOfTextField(Text(column), columns_[column].name);
+  }
+
+  std::string_view Text(int column) const override {
+    sqlite3_stmt* stmt = statement_.get();
+    switch (sqlite3_column_type(stmt, column)) {
+      case SQLITE_TEXT:
+        return {reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
+                static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))};
+      case SQLITE_NULL:
+        return {};
+      default:
+        scratch_ = ColumnValue(stmt, column, columns_[column].type).AsText();
+        return scratch_;
+    }
+  }
+
  private:
   Statement statement_;
   std::vector<ColumnInfo> columns_;
   bool has_row_ = false;
+  bool started_ = false;
+  mutable std::string scratch_;
 };
 
 class SqliteBackend : public Backend {

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/db/connection.h"
+
+namespace landstat::db {
+
+// What "SELECT keys, SUM(c) AS c, ... FROM table WHERE filter GROUP BY keys"
+// gives, made in one pass over the rows in memory instead of by the
+// database's sort of the whole table: the same groups (rows whose keys are
+// equal byte for byte, nulls together) and the same sums (null where every
+// value of the group was null). Only the non-zero sums of a group are kept,
+// so that a million groups of some hundred mostly empty columns fit.
+struct GroupedSumsQuery {
+  std::string table;
+  std::string filter;  // a condition on the rows, or empty
+  std::vector<std::string> keys;
+  std::vector<std::string> sums;  // columns, each summed under its own name
+};
+
+class GroupedSums {
+ public:
+  // Reads the rows; a DbError of the database goes to the caller.
+  GroupedSums(Connection& connection, GroupedSumsQuery query);
+
+  std::size_t GroupCount() const { return groups_.size(); }
+
+  // Writes every group into `target`, whose columns include the keys and
+  // the sums under their names, in the byte order of the keys (nulls first)
+  // when `sorted`, else in the order the groups were first met. `columns`
+  // picks and orders what is written: key or sum names, or SUM_OF(name)
+  // written under the name given as `as` (a sum written twice, say).
+  struct Column {
+    std::string name;  // a key or a summed column
+    std::string as;    // the target's column; empty: the same name
+  };
+  void WriteTo(Connection& connection, const std::string& target,
+               const std::vector<Column>& columns, bool sorted) const;
+  // Every key, then every sum, under their own names.
+  void WriteTo(Connection& connection, const std::string& target, bool sorted) const;
+
+ private:
+  struct Group {
+    std::string key;                                     // the keys packed: see PackKey
+    std::vector<std::pair<std::uint16_t, double>> sums;  // non-zero sums by column
+    std::vector<bool> seen;                              // a non-null value by column
+  };
+  void Add(Group& group, const RowSource& row) const;
+  std::vector<std::optional<std::string>> UnpackKey(const std::string& packed) const;
+
+  GroupedSumsQuery query_;
+  std::deque<Group> groups_;  // in the order first met; never moved, so
+  std::unordered_map<std::string_view, std::uint32_t> index_;  // may view their keys
+};
+
+}  // namespace landstat::db

@@ -1,0 +1,101 @@
+#include "platform/db/grouped_sums.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/db/backend.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "support/test_databases.h"
+
+namespace landstat::db {
+namespace {
+
+using testing::BothEngines;
+using ::testing::HasSubstr;
+
+class GroupedSumsTest : public BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    conn().Execute(
+        "CREATE TABLE parts (k1 varchar(10), k2 varchar(10), a double precision, b "
+        "double precision)");
+    // Null and empty keys are groups of their own; a group whose values
+    // are all null sums to null, one with zeros to 0.
+    conn().Execute(
+        "INSERT INTO parts VALUES ('x', 'p', 1.25, NULL);"
+        "INSERT INTO parts VALUES ('x', 'p', 2.5, 0);"
+        "INSERT INTO parts VALUES ('x', '', 4, NULL);"
+        "INSERT INTO parts VALUES ('x', NULL, 0, NULL);"
+        "INSERT INTO parts VALUES (NULL, 'q', NULL, 3.75);"
+        "INSERT INTO parts VALUES ('xy', 'a', -1, 2);"
+        "INSERT INTO parts VALUES ('w', 'p', 8, 1)");
+  }
+
+  // Every row of a query as text, sorted, so that engines' orders of nulls
+  // do not matter.
+  std::vector<std::string> Rows(const std::string& sql) {
+    std::vector<std::string> rows;
+    const std::unique_ptr<RowSource> source = conn().Scan(sql);
+    while (source->Next()) {
+      std::string row;
+      for (int i = 0; i < static_cast<int>(source->Columns().size()); ++i) {
+        row += (source->IsNull(i) ? "<null>" : std::string(source->Text(i))) + "|";
+      }
+      rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+};
+
+TEST_P(GroupedSumsTest, GivesTheRowsOfTheGroupingStatement) {
+  for (const std::string filter : {"", "a <> 0"}) {
+    SCOPED_TRACE(filter);
+    const std::string where = filter.empty() ? "" : " WHERE " + filter;
+    const std::string grouping =
+        "SELECT k1,k2,SUM(a) AS a,SUM(b) AS b FROM parts" + where + " GROUP BY k1,k2";
+    conn().Execute("DROP TABLE IF EXISTS summed");
+    conn().Execute("CREATE TABLE summed AS " + grouping + " HAVING 1=0");
+    GroupedSums(conn(), {"parts", filter, {"k1", "k2"}, {"a", "b"}})
+        .WriteTo(conn(), "summed", true);
+    EXPECT_EQ(Rows("SELECT * FROM summed"), Rows(grouping));
+  }
+  // Sorted: by the keys byte for byte, nulls first.
+  conn().Execute("CREATE TABLE picked (b double precision, key1 varchar(10))");
+  GroupedSums(conn(), {"parts", "", {"k1", "k2"}, {"a", "b"}})
+      .WriteTo(conn(), "picked", {{"b", ""}, {"k1", "key1"}}, true);
+  EXPECT_EQ(testing::Texts(conn(), IsServer() ? "SELECT key1 FROM picked ORDER BY ctid"
+                                              : "SELECT key1 FROM picked ORDER BY rowid"),
+            (std::vector<std::string>{"", "w", "x", "x", "x", "xy"}));
+}
+
+TEST_P(GroupedSumsTest, RefusesWhatItCannotStoreOrRead) {
+  // A text too long for its column stops the writer; the rows added before
+  // it are rolled back with it.
+  conn().Execute("CREATE TABLE narrow (k1 varchar(3))");
+  try {
+    RowWriter writer(conn(), "narrow", {"k1"});
+    writer.Add({Value("abc")});
+    writer.Add({Value("abcd")});
+    FAIL() << "a text longer than its column was stored";
+  } catch (const DbError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("narrow"));
+  }
+  EXPECT_EQ(conn().Scalar("SELECT count(*) FROM narrow").AsInteger(), 0);
+  // Text that is no number, read as a number, names its column.
+  conn().Execute("INSERT INTO narrow VALUES ('x1')");
+  const std::unique_ptr<RowSource> rows = conn().Scan("SELECT k1 FROM narrow");
+  ASSERT_TRUE(rows->Next());
+  EXPECT_THAT([&] { rows->Number(0); }, ::testing::ThrowsMessage<DbError>(HasSubstr("field k1")));
+}
+
+LANDSTAT_BOTH_ENGINES(GroupedSumsTest);
+
+}  // namespace
+}  // namespace landstat::db
