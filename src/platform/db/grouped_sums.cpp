@@ -27,13 +27,14 @@ void PackKey(const RowSource& row, std::size_t count, std::string& packed) {
   }
 }
 
-std::string SelectText(const GroupedSumsQuery& query) {
+std::string Joined(const std::vector<std::string>& names) {
   std::string list;
-  for (const auto* names : {&query.keys, &query.sums}) {
-    for (const std::string& name : *names) list += (list.empty() ? "" : ",") + name;
-  }
-  return "SELECT " + list + " FROM " + query.table +
-         (query.filter.empty() ? "" : " WHERE " + query.filter);
+  for (const std::string& name : names) list += (list.empty() ? "" : ",") + name;
+  return list;
+}
+
+std::string FromText(const GroupedSumsQuery& query) {
+  return " FROM " + query.table + (query.filter.empty() ? "" : " WHERE " + query.filter);
 }
 
 }  // namespace
@@ -43,7 +44,12 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
   if (query_.sums.size() > std::numeric_limits<std::uint16_t>::max()) {
     throw DbError("too many columns to sum in table " + query_.table);
   }
-  const std::unique_ptr<RowSource> rows = connection.Scan(SelectText(query_));
+  if (connection.Kind() != DbKind::kEmbedded) {
+    in_database_ = true;
+    return;
+  }
+  const std::unique_ptr<RowSource> rows = connection.Scan("SELECT " + Joined(query_.keys) + "," +
+                                                          Joined(query_.sums) + FromText(query_));
   std::string packed;
   while (rows->Next()) {
     PackKey(*rows, query_.keys.size(), packed);
@@ -119,6 +125,10 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
     }
     names.push_back(column.as.empty() ? column.name : column.as);
   }
+  if (in_database_) {
+    connection.Execute(InsertStatement(target, names, sources, sorted));
+    return;
+  }
   std::vector<const Group*> order;
   order.reserve(groups_.size());
   for (const Group& group : groups_) order.push_back(&group);
@@ -142,6 +152,21 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
     writer.Add(values);
   }
   writer.Close();
+}
+
+std::string GroupedSums::InsertStatement(const std::string& target,
+                                         const std::vector<std::string>& names,
+                                         const std::vector<std::size_t>& sources,
+                                         bool sorted) const {
+  std::vector<std::string> values;
+  for (std::size_t source : sources) {
+    values.push_back(source < query_.keys.size()
+                         ? query_.keys[source]
+                         : "SUM(" + query_.sums[source - query_.keys.size()] + ")");
+  }
+  const std::string keys = Joined(query_.keys);
+  return "INSERT INTO " + target + " (" + Joined(names) + ") SELECT " + Joined(values) +
+         FromText(query_) + " GROUP BY " + keys + (sorted ? " ORDER BY " + keys : "");
 }
 
 }  // namespace landstat::db
