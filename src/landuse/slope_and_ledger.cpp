@@ -8,6 +8,7 @@
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
@@ -67,6 +68,32 @@ std::string SlopeQuery(short level, short scope, bool oracle, const std::string&
       "select %s as %s,耕地坡度级,耕地类型,SUM(BM01) AS BM01 FROM %s  GROUP BY "
       "%s,耕地坡度级,耕地类型",
       prefix, kNames[level], source, prefix);
+}
+
+// The ledger's grouping statement from the base table `source` into
+// `target`, as a server runs it.
+std::string LedgerStatement(const std::vector<std::string>& class_codes, const std::string& source,
+                            const std::string& target) {
+  std::string sums, columns;
+  for (std::size_t i = 0; i < class_codes.size(); ++i) {
+    sums += std::string(i ? "," : "") + "SUM(BM" + class_codes[i] + ") ";
+    columns += std::string(i ? "," : "") + "BM" + class_codes[i];
+  }
+  columns += ")";
+  // Grouped in the order the rows are stored (location, parcel, nature,
+  // then owner), so one sort serves both the grouping and the order instead
+  // of a second sort of every summed row. The groups are the same as by
+  // location and owner first, and rows of one location, parcel and nature
+  // come in owner order, as they did when the sort by the first four kept
+  // the grouping's order.
+  return "insert into " + target +
+         "(图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,土地总面积," +
+         columns +
+         " SELECT 图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,"
+         "SUM(土地总面积), " +
+         sums + " FROM " + source +
+         " GROUP BY 座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称 order by "
+         "座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称";
 }
 
 }  // namespace
@@ -209,31 +236,27 @@ short CStatContext::StatTdlyTz() {
 }
 
 short CStatContext::SumTdlyTz(const std::string& target) {
-  std::string sums, columns;
-  for (std::size_t i = 0; i < m_arrClassCodes.size(); ++i) {
-    sums += std::string(i ? "," : "") + "SUM(BM" + m_arrClassCodes[i] + ") ";
-    columns += std::string(i ? "," : "") + "BM" + m_arrClassCodes[i];
-  }
-  columns += ")";
-  // Grouped in the order the rows are stored (location, parcel, nature,
-  // then owner), so one sort serves both the grouping and the order instead
-  // of a second sort of every summed row. The groups are the same as by
-  // location and owner first, and rows of one location, parcel and nature
-  // come in owner order, as they did when the sort by the first four kept
-  // the grouping's order.
-  const std::string statement =
-      "insert into " + target +
-      "(图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,土地总面积," +
-      columns +
-      fmt::sprintf(
-          " SELECT "
-          "图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,SUM(土地总面积), "
-          "%s FROM %s ",
-          sums, m_strStatTbl) +
-      "GROUP BY 座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称 order by "
-      "座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称";
+  // A row per location, parcel, ownership nature and owner, stored in that
+  // order (location, parcel, nature, then owner) for the ledger report.
+  const std::vector<std::string> keys = {"座落单位代码", "座落单位名称", "图斑编号",
+                                         "权属性质",     "权属单位代码", "权属单位名称"};
+  std::vector<std::string> sums = {"土地总面积"};
+  for (const std::string& code : m_arrClassCodes) sums.push_back("BM" + code);
   try {
-    m_pConn.Execute(statement);
+    if (m_pConn.Kind() == db::DbKind::kEmbedded) {
+      // The embedded engine would sort every row of the base table to group
+      // them: they are summed in one pass in memory and written in order.
+      std::vector<db::GroupedSums::Column> columns;
+      for (const char* key : {"图斑编号", "座落单位代码", "座落单位名称", "权属单位代码",
+                              "权属单位名称", "权属性质"}) {
+        columns.push_back({key, {}});
+      }
+      for (const std::string& sum : sums) columns.push_back({sum, {}});
+      db::GroupedSums(m_pConn, {m_strStatTbl, {}, keys, sums})
+          .WriteTo(m_pConn, target, columns, true);
+    } else {
+      m_pConn.Execute(LedgerStatement(m_arrClassCodes, m_strStatTbl, target));
+    }
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("汇总台帐", "汇总台帐失败", error);

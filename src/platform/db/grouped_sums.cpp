@@ -11,22 +11,6 @@
 namespace landstat::db {
 namespace {
 
-// The keys of a row as one string whose byte order is the order of the key
-// tuples: a null is a 0 byte, a text a 1 byte, its bytes and a 0 byte.
-void PackKey(const RowSource& row, std::size_t count, std::string& packed) {
-  packed.clear();
-  for (std::size_t i = 0; i < count; ++i) {
-    const int column = static_cast<int>(i);
-    if (row.IsNull(column)) {
-      packed += '\0';
-      continue;
-    }
-    packed += '\1';
-    packed += row.Text(column);
-    packed += '\0';
-  }
-}
-
 std::string Joined(const std::vector<std::string>& names) {
   std::string list;
   for (const std::string& name : names) list += (list.empty() ? "" : ",") + name;
@@ -35,6 +19,23 @@ std::string Joined(const std::vector<std::string>& names) {
 
 std::string FromText(const GroupedSumsQuery& query) {
   return " FROM " + query.table + (query.filter.empty() ? "" : " WHERE " + query.filter);
+}
+
+constexpr std::uint32_t kMostNumbers = std::numeric_limits<std::uint32_t>::max() - 1;
+
+// A number for the next item of a store that counts in 32 bits.
+std::uint32_t NextNumber(std::size_t size, const std::string& table) {
+  if (size >= kMostNumbers) throw DbError("too many groups to sum in table " + table);
+  return static_cast<std::uint32_t>(size);
+}
+
+std::size_t HashOf(const std::uint32_t* key, std::size_t count) {
+  std::uint64_t hash = 0x9E3779B97F4A7C15ULL;
+  for (std::size_t i = 0; i < count; ++i) {
+    hash = (hash ^ key[i]) * 0xBF58476D1CE4E5B9ULL;
+    hash ^= hash >> 31;
+  }
+  return static_cast<std::size_t>(hash);
 }
 
 }  // namespace
@@ -48,54 +49,127 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
     in_database_ = true;
     return;
   }
+  texts_.resize(query_.keys.size());
+  sums_.push_back({0, 0, 0});
+  patterns_.emplace_back(query_.sums.size(), false);
+  pattern_numbers_.emplace(patterns_.front(), 0);
+  slots_.assign(1024, 0);
   const std::unique_ptr<RowSource> rows = connection.Scan("SELECT " + Joined(query_.keys) + "," +
                                                           Joined(query_.sums) + FromText(query_));
-  std::string packed;
+  std::vector<std::uint32_t> key(query_.keys.size());
   while (rows->Next()) {
-    PackKey(*rows, query_.keys.size(), packed);
-    auto found = index_.find(packed);
-    if (found == index_.end()) {
-      groups_.push_back({packed, {}, std::vector<bool>(query_.sums.size(), false)});
-      found =
-          index_.emplace(groups_.back().key, static_cast<std::uint32_t>(groups_.size() - 1)).first;
-    }
-    Add(groups_[found->second], *rows);
+    for (std::size_t k = 0; k < key.size(); ++k) key[k] = KeyNumber(*rows, k);
+    Add(GroupOf(key.data()), *rows);
   }
 }
 
-void GroupedSums::Add(Group& group, const RowSource& row) const {
+std::uint32_t GroupedSums::KeyNumber(const RowSource& row, std::size_t key) {
+  const int column = static_cast<int>(key);
+  if (row.IsNull(column)) return 0;
+  KeyTexts& texts = texts_[key];
+  const std::string_view text = row.Text(column);
+  if (auto found = texts.numbers.find(text); found != texts.numbers.end()) return found->second;
+  const std::uint32_t number = NextNumber(texts.texts.size() + 1, query_.table);
+  texts.texts.emplace_back(text);
+  texts.numbers.emplace(texts.texts.back(), number);
+  return number;
+}
+
+std::size_t GroupedSums::SlotOf(const std::uint32_t* key) const {
+  // At most half of the slots are taken, so a free one comes soon.
+  const std::size_t count = query_.keys.size();
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = HashOf(key, count) & mask;
+  for (std::size_t probe = 0; probe < slots_.size(); ++probe, slot = (slot + 1) & mask) {
+    const std::uint32_t taken = slots_[slot];
+    if (taken == 0 || std::equal(key, key + count, keys_.data() + std::size_t{taken - 1} * count)) {
+      return slot;
+    }
+  }
+  throw DbError("no room for another group of table " + query_.table);
+}
+
+std::uint32_t GroupedSums::GroupOf(const std::uint32_t* key) {
+  const std::size_t slot = SlotOf(key);
+  if (slots_[slot] != 0) return slots_[slot] - 1;
+  const std::uint32_t group = NextNumber(first_.size(), query_.table);
+  keys_.insert(keys_.end(), key, key + query_.keys.size());
+  first_.push_back(0);
+  seen_.push_back(0);
+  slots_[slot] = group + 1;
+  if (2 * first_.size() > slots_.size()) {
+    // Twice the slots; every group placed again.
+    slots_.assign(slots_.size() * 2, 0);
+    for (std::uint32_t placed = 0; placed < first_.size(); ++placed) {
+      slots_[SlotOf(keys_.data() + std::size_t{placed} * query_.keys.size())] = placed + 1;
+    }
+  }
+  return group;
+}
+
+void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
   const int first = static_cast<int>(query_.keys.size());
+  const std::vector<bool>& known = patterns_[seen_[group]];
+  bool grows = false;
   for (std::size_t c = 0; c < query_.sums.size(); ++c) {
     const int column = first + static_cast<int>(c);
     if (row.IsNull(column)) continue;
-    group.seen[c] = true;
+    if (!known[c]) grows = true;
     const double value = row.Number(column);
     if (value == 0) continue;  // adds nothing to a sum that starts at 0
-    const auto index = static_cast<std::uint16_t>(c);
-    auto sum = std::find_if(group.sums.begin(), group.sums.end(),
-                            [index](const auto& entry) { return entry.first == index; });
-    if (sum == group.sums.end()) {
-      group.sums.emplace_back(index, value);
-    } else {
-      sum->second += value;
-    }
-  }
-}
-
-std::vector<std::optional<std::string>> GroupedSums::UnpackKey(const std::string& packed) const {
-  std::vector<std::optional<std::string>> keys;
-  std::size_t at = 0;
-  while (at < packed.size()) {
-    if (packed[at] == '\0') {
-      keys.emplace_back();
-      ++at;
+    std::uint32_t at = first_[group];
+    while (at != 0 && sums_[at].column != c) at = sums_[at].next;
+    if (at != 0) {
+      sums_[at].value += value;
       continue;
     }
-    const std::size_t end = packed.find('\0', at + 1);
-    keys.emplace_back(packed.substr(at + 1, end - at - 1));
-    at = end + 1;
+    const std::uint32_t added = NextNumber(sums_.size(), query_.table);
+    sums_.push_back({value, first_[group], static_cast<std::uint16_t>(c)});
+    first_[group] = added;
   }
-  return keys;
+  if (!grows) return;
+  // A column with its first non-null value in this group: the group takes
+  // the pattern with it.
+  std::vector<bool> pattern = known;
+  for (std::size_t c = 0; c < query_.sums.size(); ++c) {
+    if (!row.IsNull(first + static_cast<int>(c))) pattern[c] = true;
+  }
+  auto number = pattern_numbers_.find(pattern);
+  if (number == pattern_numbers_.end()) {
+    number = pattern_numbers_.emplace(pattern, NextNumber(patterns_.size(), query_.table)).first;
+    patterns_.push_back(std::move(pattern));
+  }
+  seen_[group] = number->second;
+}
+
+std::vector<std::uint32_t> GroupedSums::Order(bool sorted) const {
+  std::vector<std::uint32_t> order(first_.size());
+  for (std::uint32_t group = 0; group < order.size(); ++group) order[group] = group;
+  if (!sorted) return order;
+  // The place of each text in the byte order of its column's texts, after
+  // null's 0.
+  std::vector<std::vector<std::uint32_t>> ranks(texts_.size());
+  for (std::size_t k = 0; k < texts_.size(); ++k) {
+    const std::deque<std::string>& texts = texts_[k].texts;
+    std::vector<std::uint32_t> numbers(texts.size());
+    for (std::uint32_t n = 0; n < numbers.size(); ++n) numbers[n] = n;
+    std::sort(numbers.begin(), numbers.end(),
+              [&texts](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
+    ranks[k].assign(texts.size() + 1, 0);
+    for (std::uint32_t place = 0; place < numbers.size(); ++place) {
+      ranks[k][numbers[place] + 1] = place + 1;
+    }
+  }
+  const std::size_t count = texts_.size();
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const std::uint32_t* left = keys_.data() + std::size_t{a} * count;
+    const std::uint32_t* right = keys_.data() + std::size_t{b} * count;
+    for (std::size_t k = 0; k < count; ++k) {
+      if (left[k] != right[k]) return ranks[k][left[k]] < ranks[k][right[k]];
+    }
+    return false;
+  });
+  return order;
 }
 
 void GroupedSums::WriteTo(Connection& connection, const std::string& target, bool sorted) const {
@@ -129,26 +203,27 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
     connection.Execute(InsertStatement(target, names, sources, sorted));
     return;
   }
-  std::vector<const Group*> order;
-  order.reserve(groups_.size());
-  for (const Group& group : groups_) order.push_back(&group);
-  if (sorted) {
-    std::sort(order.begin(), order.end(),
-              [](const Group* a, const Group* b) { return a->key < b->key; });
-  }
   RowWriter writer(connection, target, names);
-  std::vector<Value> full(query_.keys.size() + query_.sums.size());
+  const std::size_t count = query_.keys.size();
+  std::vector<double> totals(query_.sums.size(), 0.0);  // a group's sums; 0 between groups
   std::vector<Value> values(columns.size());
-  for (const Group* group : order) {
-    std::vector<std::optional<std::string>> keys = UnpackKey(group->key);
-    for (std::size_t k = 0; k < keys.size(); ++k) {
-      full[k] = keys[k] ? Value(std::move(*keys[k])) : Value();
+  for (const std::uint32_t group : Order(sorted)) {
+    const std::uint32_t* key = keys_.data() + std::size_t{group} * count;
+    const std::vector<bool>& seen = patterns_[seen_[group]];
+    for (std::uint32_t at = first_[group]; at != 0; at = sums_[at].next) {
+      totals[sums_[at].column] = sums_[at].value;
     }
-    for (std::size_t c = 0; c < query_.sums.size(); ++c) {
-      full[query_.keys.size() + c] = group->seen[c] ? Value(0.0) : Value();
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      const std::size_t source = sources[i];
+      if (source < count) {
+        values[i] = key[source] == 0 ? Value() : Value(texts_[source].texts[key[source] - 1]);
+      } else {
+        values[i] = seen[source - count] ? Value(totals[source - count]) : Value();
+      }
     }
-    for (const auto& [column, sum] : group->sums) full[query_.keys.size() + column] = Value(sum);
-    for (std::size_t i = 0; i < sources.size(); ++i) values[i] = full[sources[i]];
+    for (std::uint32_t at = first_[group]; at != 0; at = sums_[at].next) {
+      totals[sums_[at].column] = 0;
+    }
     writer.Add(values);
   }
   writer.Close();

@@ -2,11 +2,10 @@
 
 #include <cstdint>
 #include <deque>
-#include <optional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "platform/db/connection.h"
@@ -18,9 +17,10 @@ namespace landstat::db {
 // slow for a table of a million rows and a hundred columns: there the
 // groups are made in one pass over the rows in memory, with the same groups
 // (rows whose keys are equal byte for byte, nulls together) and the same
-// sums (null where every value of the group was null); only the non-zero
-// sums of a group are kept, so that a million groups of some hundred mostly
-// empty columns fit. A server groups by hashing, faster than reading every
+// sums (null where every value of the group was null). A group holds a
+// number per key (each distinct text of a key column is kept once) and only
+// its non-zero sums, so that a million groups of some hundred mostly empty
+// columns take about a hundred bytes each. A server groups by hashing, faster than reading every
 // row out of it: there the statement itself runs when the groups are
 // written.
 struct GroupedSumsQuery {
@@ -52,21 +52,45 @@ class GroupedSums {
   void WriteTo(Connection& connection, const std::string& target, bool sorted) const;
 
  private:
-  struct Group {
-    std::string key;                                     // the keys packed: see PackKey
-    std::vector<std::pair<std::uint16_t, double>> sums;  // non-zero sums by column
-    std::vector<bool> seen;                              // a non-null value by column
+  // The distinct texts of one key column, each numbered once, so that a
+  // group holds a number per key instead of its texts. Number 0 is null.
+  struct KeyTexts {
+    std::deque<std::string> texts;                                // by number - 1; never
+    std::unordered_map<std::string_view, std::uint32_t> numbers;  // moved, so viewed here
   };
-  void Add(Group& group, const RowSource& row) const;
+  // A non-zero sum of a group, in a list per group.
+  struct Sum {
+    double value;
+    std::uint32_t next;  // the group's next sum; 0 ends the list
+    std::uint16_t column;
+  };
+
+  std::uint32_t KeyNumber(const RowSource& row, std::size_t key);
+  // The slot of the group of these key numbers, or the free slot where it
+  // goes.
+  std::size_t SlotOf(const std::uint32_t* key) const;
+  std::uint32_t GroupOf(const std::uint32_t* key);
+  void Add(std::uint32_t group, const RowSource& row);
+  // The groups in the order of their keys' texts (nulls first), or in the
+  // order first met.
+  std::vector<std::uint32_t> Order(bool sorted) const;
   // The grouping statement that writes the groups into `target`.
   std::string InsertStatement(const std::string& target, const std::vector<std::string>& names,
                               const std::vector<std::size_t>& sources, bool sorted) const;
-  std::vector<std::optional<std::string>> UnpackKey(const std::string& packed) const;
 
   GroupedSumsQuery query_;
-  bool in_database_ = false;  // the server groups when the groups are written
-  std::deque<Group> groups_;  // in the order first met; never moved, so
-  std::unordered_map<std::string_view, std::uint32_t> index_;  // may view their keys
+  bool in_database_ = false;          // the server groups when the groups are written
+  std::vector<KeyTexts> texts_;       // per key column
+  std::vector<std::uint32_t> keys_;   // per group, in the order first met: its key numbers
+  std::vector<std::uint32_t> first_;  // per group: its first sum in sums_ (0: none)
+  std::vector<std::uint32_t> seen_;   // per group: the number of its pattern of non-null columns
+  std::deque<Sum> sums_;              // [0] unused, so that 0 ends a list
+  // The patterns of columns with a non-null value; a group's pattern only
+  // grows, and almost all groups share one or two.
+  std::vector<std::vector<bool>> patterns_;
+  std::map<std::vector<bool>, std::uint32_t> pattern_numbers_;
+  // Open addressing over the groups' keys: group number + 1, 0 where free.
+  std::vector<std::uint32_t> slots_;
 };
 
 }  // namespace landstat::db
