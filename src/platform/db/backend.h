@@ -29,6 +29,13 @@ class RowSource {
   // A field as a number: null and empty text read as 0, text that is no
   // number raises DbError naming the column.
   virtual double Number(int column) const = 0;
+  // Number and IsNull at once, for passes over many fields: false where the
+  // field is null (`value` then stays as it was), else its number.
+  virtual bool NumberUnlessNull(int column, double& value) const {
+    if (IsNull(column)) return false;
+    value = Number(column);
+    return true;
+  }
   // A field as text: numbers in the form Value::AsText gives them, null empty.
   virtual std::string_view Text(int column) const = 0;
   // The connection has gone: release nothing through it.

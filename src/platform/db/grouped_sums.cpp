@@ -22,6 +22,7 @@ std::string FromText(const GroupedSumsQuery& query) {
 }
 
 constexpr std::uint32_t kMostNumbers = std::numeric_limits<std::uint32_t>::max() - 1;
+constexpr std::uint32_t kNoNumber = std::numeric_limits<std::uint32_t>::max();
 
 // A number for the next item of a store that counts in 32 bits.
 std::uint32_t NextNumber(std::size_t size, const std::string& table) {
@@ -52,6 +53,7 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
   texts_.resize(query_.keys.size());
   sums_.push_back({0, 0, 0});
   patterns_.emplace_back(query_.sums.size(), false);
+  non_null_.assign(query_.sums.size(), 0);
   pattern_numbers_.emplace(patterns_.front(), 0);
   slots_.assign(1024, 0);
   const std::unique_ptr<RowSource> rows = connection.Scan("SELECT " + Joined(query_.keys) + "," +
@@ -112,10 +114,10 @@ void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
   const std::vector<bool>& known = patterns_[seen_[group]];
   bool grows = false;
   for (std::size_t c = 0; c < query_.sums.size(); ++c) {
-    const int column = first + static_cast<int>(c);
-    if (row.IsNull(column)) continue;
+    double value = 0;
+    non_null_[c] = row.NumberUnlessNull(first + static_cast<int>(c), value);
+    if (!non_null_[c]) continue;
     if (!known[c]) grows = true;
-    const double value = row.Number(column);
     if (value == 0) continue;  // adds nothing to a sum that starts at 0
     std::uint32_t at = first_[group];
     while (at != 0 && sums_[at].column != c) at = sums_[at].next;
@@ -132,7 +134,7 @@ void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
   // the pattern with it.
   std::vector<bool> pattern = known;
   for (std::size_t c = 0; c < query_.sums.size(); ++c) {
-    if (!row.IsNull(first + static_cast<int>(c))) pattern[c] = true;
+    if (non_null_[c]) pattern[c] = true;
   }
   auto number = pattern_numbers_.find(pattern);
   if (number == pattern_numbers_.end()) {
@@ -207,6 +209,9 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
   const std::size_t count = query_.keys.size();
   std::vector<double> totals(query_.sums.size(), 0.0);  // a group's sums; 0 between groups
   std::vector<Value> values(columns.size());
+  // The key number each value holds: sorted groups mostly repeat the keys
+  // of the one before, whose texts need not be made again.
+  std::vector<std::uint32_t> held(columns.size(), kNoNumber);
   for (const std::uint32_t group : Order(sorted)) {
     const std::uint32_t* key = keys_.data() + std::size_t{group} * count;
     const std::vector<bool>& seen = patterns_[seen_[group]];
@@ -216,6 +221,8 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
     for (std::size_t i = 0; i < sources.size(); ++i) {
       const std::size_t source = sources[i];
       if (source < count) {
+        if (held[i] == key[source]) continue;
+        held[i] = key[source];
         values[i] = key[source] == 0 ? Value() : Value(texts_[source].texts[key[source] - 1]);
       } else {
         values[i] = seen[source - count] ? Value(totals[source - count]) : Value();

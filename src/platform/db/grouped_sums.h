@@ -89,6 +89,7 @@ class GroupedSums {
   // grows, and almost all groups share one or two.
   std::vector<std::vector<bool>> patterns_;
   std::map<std::vector<bool>, std::uint32_t> pattern_numbers_;
+  std::vector<char> non_null_;  // the row being added: 1 for each non-null sum
   // Open addressing over the groups' keys: group number + 1, 0 where free.
   std::vector<std::uint32_t> slots_;
 };

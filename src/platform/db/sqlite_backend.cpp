@@ -197,6 +197,22 @@ class SqliteRows : public RowSource {
     return NumberOfTextField(Text(column), columns_[column].name);
   }
 
+  bool NumberUnlessNull(int column, double& value) const override {
+    // One look at the field's type instead of one for IsNull and one for
+    // Number.
+    sqlite3_stmt* stmt = statement_.get();
+    switch (sqlite3_column_type(stmt, column)) {
+      case SQLITE_NULL:
+        return false;
+      case SQLITE_TEXT:
+        value = NumberOfTextField(Text(column), columns_[column].name);
+        return true;
+      default:
+        value = sqlite3_column_double(stmt, column);
+        return true;
+    }
+  }
+
   std::string_view Text(int column) const override {
     sqlite3_stmt* stmt = statement_.get();
     switch (sqlite3_column_type(stmt, column)) {

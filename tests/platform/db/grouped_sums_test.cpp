@@ -99,11 +99,24 @@ TEST_P(GroupedSumsTest, RefusesWhatItCannotStoreOrRead) {
     EXPECT_THAT(error.what(), HasSubstr("narrow"));
   }
   EXPECT_EQ(conn().Scalar("SELECT count(*) FROM narrow").AsInteger(), 0);
-  // Text that is no number, read as a number, names its column.
-  conn().Execute("INSERT INTO narrow VALUES ('x1')");
-  const std::unique_ptr<RowSource> rows = conn().Scan("SELECT k1 FROM narrow");
+  // Text that is no number, read as a number, names its column; a null is
+  // no number, and text that is one reads as it.
+  conn().Execute(
+      "INSERT INTO narrow VALUES (NULL);INSERT INTO narrow VALUES ('2.5');"
+      "INSERT INTO narrow VALUES ('x1')");
+  const std::unique_ptr<RowSource> rows =
+      conn().Scan("SELECT k1 FROM narrow ORDER BY coalesce(k1, '')");
+  double value = 7;
+  ASSERT_TRUE(rows->Next());
+  EXPECT_FALSE(rows->NumberUnlessNull(0, value));
+  EXPECT_EQ(value, 7);
+  ASSERT_TRUE(rows->Next());
+  EXPECT_TRUE(rows->NumberUnlessNull(0, value));
+  EXPECT_EQ(value, 2.5);
   ASSERT_TRUE(rows->Next());
   EXPECT_THAT([&] { rows->Number(0); }, ::testing::ThrowsMessage<DbError>(HasSubstr("field k1")));
+  EXPECT_THAT([&] { rows->NumberUnlessNull(0, value); },
+              ::testing::ThrowsMessage<DbError>(HasSubstr("field k1")));
 }
 
 LANDSTAT_BOTH_ENGINES(GroupedSumsTest);
