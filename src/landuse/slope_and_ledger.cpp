@@ -174,8 +174,10 @@ short CStatContext::SumGdPdMjHz(short level, const std::string& target, const st
 }
 
 short CStatContext::SumGdPdMjHzConvertedLevel(short level) {
-  return AccumulateSlope(SlopeQuery(level, 0, false, m_names.Plain("statdataex"), GroupCodesLike()),
-                         m_names.Plain("GDPDMJHZ"), 0, false, "权属汇总");
+  // The levels read the converted base table summed once, as the run's do.
+  return AccumulateSlope(
+      SlopeQuery(level, 0, false, SlopeSource(m_names.Plain("statdataex")), GroupCodesLike()),
+      m_names.Plain("GDPDMJHZ"), 0, false, "权属汇总");
 }
 
 short CStatContext::SumGdPdMjHzConverted() {
