@@ -16,7 +16,8 @@
 namespace landstat {
 namespace db {
 class Recordset;
-}
+struct GroupedSumsQuery;
+}  // namespace db
 
 // The layouts of the land-use summary tables.
 enum class SummaryLayout {
@@ -344,6 +345,10 @@ class CStatContext {
   // read ("statdataex", "statdata").
   std::string ConvertedSource(const std::string& base);
   std::string SummedTable(const std::string& copy, const std::string& name);
+  // Makes the temporary table `name` of what "SELECT keys, SUM(c) AS c ...
+  // FROM table WHERE filter GROUP BY keys" gives, summed in one pass in
+  // memory; a DbError goes to the caller.
+  void MakeSummedTable(const db::GroupedSumsQuery& query, const std::string& name);
   void ForgetSummarySources();
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.
@@ -407,6 +412,12 @@ class CStatContext {
   // township and county; the embedded road balances its hectare and mu
   // tables against the square-metre table.
   short StatKtz();
+  // Runs `fill` with the base table's rows remarked adjustable ('K', 'KB')
+  // or approved but unused ('P') copied once into a temporary table, which
+  // RemarkedRows names while it runs; outside it (or where the copy cannot
+  // be made) RemarkedRows is the base table itself.
+  void WithRemarkedRows(const std::function<void()>& fill);
+  const std::string& RemarkedRows() const;
   short SumKtzFixedClasses(const std::string& target, short scope, short unit, short decimals);
   short SumKtz(const std::string& target, short scope, short unit, short decimals);
   short BalanceKtzTotals(const std::string& reference, const std::string& target, double step,
@@ -533,6 +544,8 @@ class CStatContext {
 
   // Per unit copy, the summed table its summaries read (this connection).
   std::map<std::string, std::string> m_mapSummarySources;
+  // The copy of the remarked rows while WithRemarkedRows runs.
+  std::string m_strRemarkedRows;
 
   // Why the last DropTable failed.
   std::string m_strDropError;

@@ -214,6 +214,15 @@ void CStatContext::OpenStatConnection() {
     m_pConn.Execute("PRAGMA synchronous = OFF");
     m_pConn.Execute("PRAGMA journal_mode = MEMORY");
   }
+  if (m_pConn.Kind() == db::DbKind::kServer) {
+    // The summed copies group a million rows into some tens of thousands
+    // of groups of a hundred sums: with the server's default memory for a
+    // grouping (4 MB) that spills to disk and takes three times as long.
+    // Raised for this session only, never lowered.
+    m_pConn.Execute(
+        "SELECT set_config('work_mem', '64MB', false) WHERE "
+        "pg_size_bytes(current_setting('work_mem')) < 64 * 1024 * 1024");
+  }
 }
 
 void CStatContext::CloseStatConnection() {

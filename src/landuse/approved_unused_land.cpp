@@ -55,6 +55,8 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
                                     const std::string& value1, const std::string& value2,
                                     const std::string* condition) {
   const bool conditional = condition != nullptr;
+  // A condition of the caller's may select rows of any remark.
+  const std::string& source = conditional ? m_strStatTbl : RemarkedRows();
   const std::string match = fmt::sprintf("%s LIKE %s OR %s LIKE %s", field, db::QuoteText(value1),
                                          field, db::QuoteText(value2));
   // Conditional sums: Access's iif on the embedded database, CASE WHEN on a
@@ -80,8 +82,7 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
                                          ? *condition + (scope == 0 ? " " : "")
                                          : (scope == 0 ? "  WHERE " : " WHERE ") + match + " ";
   const std::string village_statement =
-      head +
-      fmt::sprintf(" SELECT %s,%s, %s FROM %s ", village, total, village_sums, m_strStatTbl) +
+      head + fmt::sprintf(" SELECT %s,%s, %s FROM %s ", village, total, village_sums, source) +
       village_filter + "GROUP BY " + village;
   if (RunLoggedStatement(village_statement, kTitle, "汇总村级数据失败", !conditional) &&
       conditional) {
@@ -90,15 +91,15 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
   if (m_bGroupLevel) {
     const std::string unit_column = scope == 0 ? "座落单位代码" : "权属单位代码";
     const std::string select =
-        scope == 0 ? fmt::sprintf(
-                         " SELECT 座落单位代码,%s, %s FROM %s where 座落单位代码 like "
-                         "%s",
-                         total, village_sums, m_strStatTbl, GroupCodesLike())
-                   : fmt::sprintf(
-                         " SELECT 权属单位代码,%s, %s FROM %s WHERE  %s.权属单位代码 LIKE "
-                         "%s%s",
-                         total, village_sums, m_strStatTbl, m_strStatTbl, GroupCodesLike(),
-                         m_bOracle ? " " : "");
+        scope == 0
+            ? fmt::sprintf(
+                  " SELECT 座落单位代码,%s, %s FROM %s where 座落单位代码 like "
+                  "%s",
+                  total, village_sums, source, GroupCodesLike())
+            : fmt::sprintf(
+                  " SELECT 权属单位代码,%s, %s FROM %s WHERE  %s.权属单位代码 LIKE "
+                  "%s%s",
+                  total, village_sums, source, source, GroupCodesLike(), m_bOracle ? " " : "");
     const std::string filter =
         conditional
             ? " and (" + WithoutWhere(*condition) + ")" +
@@ -136,8 +137,10 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
 }
 
 short CStatContext::StatPewyEjfl() {
-  ForEachSummaryTable("PEWY_EJFL", [&](const std::string& target, short scope, short unit) {
-    SumPewyEjfl(target, scope, unit, PewyDecimals(unit), "地类备注", "P", "p");
+  WithRemarkedRows([&] {
+    ForEachSummaryTable("PEWY_EJFL", [&](const std::string& target, short scope, short unit) {
+      SumPewyEjfl(target, scope, unit, PewyDecimals(unit), "地类备注", "P", "p");
+    });
   });
   return 1;
 }
@@ -165,9 +168,11 @@ short CStatContext::SumPewyYjfl(const std::string& target) {
 short CStatContext::StatPewyTbl() {
   // Square metres whenever wanted: the parcel list has no county-batch
   // exception.
-  for (short unit : {kSquareMetre, kHectare, kMu}) {
-    if (WantsUnit(unit)) MakePewyTbl(m_names.UnitCopy(unit, "PEWYTBL"), unit, PewyDecimals(unit));
-  }
+  WithRemarkedRows([&] {
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      if (WantsUnit(unit)) MakePewyTbl(m_names.UnitCopy(unit, "PEWYTBL"), unit, PewyDecimals(unit));
+    }
+  });
   return 1;
 }
 
@@ -179,7 +184,7 @@ short CStatContext::MakePewyTbl(const std::string& target, short unit, short dec
   const std::string query = fmt::sprintf(
       "SELECT 序号,批准文号,%sFROM %s WHERE 来源='地类图斑' AND (地类备注 LIKE 'P' OR 地类备注 "
       "LIKE 'p')",
-      area, m_strStatTbl);
+      area, RemarkedRows());
   // The list of an earlier run is replaced, not kept.
   if (IsTableExist(target)) DropTable(target);
   const std::string statement = Dialect().SaveQueryAs(target, query);

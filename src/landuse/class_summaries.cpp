@@ -70,27 +70,22 @@ std::string CStatContext::ConvertedSource(const std::string& base) {
 std::string CStatContext::SummedTable(const std::string& copy, const std::string& name) {
   auto prepared = m_mapSummarySources.find(copy);
   if (prepared != m_mapSummarySources.end()) return prepared->second;
-  // The level statements of the class, island and ownership summaries read
-  // only the level codes and names, the two unit codes, the ownership
-  // nature, 描述说明 and the areas: the copy summed once by all of these is
-  // a far smaller table to group, with the same sums. It is summed in one
-  // pass in memory (the database would sort the whole copy) into a table
-  // made by the same grouping statement, so it has the columns that
-  // statement gives. It lives for the connection only.
+  // The level statements of the class, island, ownership and enclave
+  // summaries read only the level codes and names, the two unit codes, the
+  // owner's name, the ownership nature, 描述说明 and the areas: the copy
+  // summed once by all of these is a far smaller table to group, with the
+  // same sums (the owner's name follows the owner's code, so it adds hardly
+  // a group). It is summed in one pass in memory (the database would sort
+  // the whole copy) and lives for the connection only.
   db::GroupedSumsQuery query;
   query.table = copy;
-  query.keys = {"县级代码", "县名称",       "乡级代码",     "乡名称",       "村级代码",
-                "村名称",   "座落单位代码", "座落单位名称", "权属单位代码", "权属性质"};
+  query.keys = {"县级代码",     "县名称",       "乡级代码",     "乡名称",
+                "村级代码",     "村名称",       "座落单位代码", "座落单位名称",
+                "权属单位代码", "权属单位名称", "权属性质"};
   if (m_bHasMssm) query.keys.push_back("描述说明");
   query.sums = AreaColumns();
-  std::string keys, sums;
-  for (const std::string& key : query.keys) keys += (keys.empty() ? "" : ",") + key;
-  for (const std::string& sum : query.sums) sums += ",SUM(" + sum + ") AS " + sum;
   try {
-    m_pConn.Execute("DROP TABLE IF EXISTS " + name);
-    m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys + sums + " FROM " +
-                    copy + " WHERE 1=0 GROUP BY " + keys);
-    db::GroupedSums(m_pConn, query).WriteTo(m_pConn, name, true);
+    MakeSummedTable(query, name);
   } catch (const db::DbError& error) {
     // The same figures, only slower: the summaries read the copy itself.
     LogNotice("汇总 " + copy,
@@ -99,6 +94,18 @@ std::string CStatContext::SummedTable(const std::string& copy, const std::string
   }
   m_mapSummarySources[copy] = name;
   return name;
+}
+
+void CStatContext::MakeSummedTable(const db::GroupedSumsQuery& query, const std::string& name) {
+  // Made by the grouping statement itself (without rows), so that it has
+  // the columns and types that statement gives.
+  std::string keys, sums;
+  for (const std::string& key : query.keys) keys += (keys.empty() ? "" : ",") + key;
+  for (const std::string& sum : query.sums) sums += ",SUM(" + sum + ") AS " + sum;
+  m_pConn.Execute("DROP TABLE IF EXISTS " + name);
+  m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys + sums + " FROM " +
+                  query.table + " WHERE 1=0 GROUP BY " + keys);
+  db::GroupedSums(m_pConn, query).WriteTo(m_pConn, name, true);
 }
 
 void CStatContext::ForgetSummarySources() {

@@ -116,11 +116,13 @@ short CStatContext::SumFrdTdlyConverted(short kind) {
 short CStatContext::StatFrdTdly(short kind) {
   if (kind != 1 && kind != 2) return 1;
   const bool by_level = m_strVersion.find("福建") != std::string::npos;
-  // Square metres, mu, hectares; by location whatever the scope says.
+  // Square metres, mu, hectares; by location whatever the scope says. The
+  // pairs group by unit codes and names and the nature, all of which the
+  // copy summed by level keeps: the same sums from far fewer rows.
   for (short unit : {kSquareMetre, kMu, kHectare}) {
     if (!WantsSummaryUnit(unit)) continue;
     const std::string target = m_names.Summary('Z', unit, kEnclaveBases[kind]);
-    const std::string source = m_names.UnitCopy(unit, "statdata");
+    const std::string source = SummarySource(unit);
     if (by_level) {
       SumFrdTdlyByLevel(kind, target, source);
     } else {

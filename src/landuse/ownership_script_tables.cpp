@@ -7,11 +7,14 @@
 #include <fmt/printf.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <set>
 
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "landuse/land_use_families.h"
+#include "platform/db/backend.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -246,61 +249,106 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
 
 namespace {
 
-// The embedded database's sources of the scripts: the summed copy reduced
-// to unit and class of ownership nature, and from it one table a script.
-constexpr char kReducedSource[] = "landstat_ownership_source";
+// The embedded database's sources of the scripts, one table a script.
 constexpr const char* kScriptSources[] = {"landstat_ownership_hj", "landstat_ownership_g",
                                           "landstat_ownership_j"};
 
-// The statements that make the scripts' sources from `summed`. The reduced
-// table has a row per unit code of the scope (`unit_column`) and class of
-// nature: "1" for state-owned land, "3" for collective land, null for any
-// other, by the very tests the column lists make. From it, each script's
-// table has a row per unit with the areas that script adds up and a nature
-// its list counts: all of them for the totals; for state-owned and
-// collective land the areas of that class and 0 for the others, the sum of
-// the same terms the list would add row by row.
-std::vector<std::string> ScriptSourceStatements(const std::string& summed, const char* unit_column,
-                                                const std::vector<std::string>& class_codes) {
+// One unit's sums for the scripts' sources, by class column: of every row,
+// of the state-owned rows (nature "1..." or "2...") and of the collective
+// rows ("3..." or "4..."). A sum is null, as SQL's SUM is, while every
+// value it took was null; a row of another class adds 0 to the state-owned
+// and collective sums, as the lists' tests do.
+struct UnitSums {
+  std::vector<double> sums[3];
+  std::vector<bool> seen[3];
+};
+
+enum NatureClass { kAll, kState, kCollective };
+
+// The class of a nature by the lists' tests: LIKE '1%' OR LIKE '2%' and
+// LIKE '3%' OR LIKE '4%'.
+int NatureClassOf(bool null, std::string_view nature) {
+  if (null || nature.empty()) return kAll;
+  if (nature[0] == '1' || nature[0] == '2') return kState;
+  if (nature[0] == '3' || nature[0] == '4') return kCollective;
+  return kAll;
+}
+
+// The scripts' sources made from `summed`: each has a row per unit code of
+// the scope (`unit_column`, in its order) with the areas its script adds up
+// and a nature its list counts: all the areas for the totals; for
+// state-owned and collective land the areas of that class, the sum of the
+// same terms the list would add row by row. One pass over `summed`.
+void MakeScriptSources(db::Connection& conn, const std::string& summed, const char* unit_column,
+                       const std::vector<std::string>& class_codes) {
   std::vector<std::string> columns;
   for (const std::string& code : class_codes) {
     if (IsRuralClassCode(code)) columns.push_back("BM" + code);
   }
-  const auto sums = [&](const char* nature) {
-    std::string list;
-    for (const std::string& column : columns) {
-      list += nature ? fmt::format(",SUM(CASE WHEN 权属性质 = '{1}' THEN {0} ELSE 0 END) AS {0}",
-                                   column, nature)
-                     : fmt::format(",SUM({0}) AS {0}", column);
+  std::string list;
+  for (const std::string& column : columns) list += "," + column;
+  std::map<std::optional<std::string>, UnitSums> units;
+  {
+    const auto rows =
+        conn.Scan(fmt::format("SELECT {},权属性质{} FROM {}", unit_column, list, summed));
+    while (rows->Next()) {
+      std::optional<std::string> unit;
+      if (!rows->IsNull(0)) unit = std::string(rows->Text(0));
+      UnitSums& sums = units[unit];
+      if (sums.sums[kAll].empty()) {
+        for (int kind = 0; kind < 3; ++kind) {
+          sums.sums[kind].assign(columns.size(), 0.0);
+          sums.seen[kind].assign(columns.size(), false);
+        }
+      }
+      const int nature = NatureClassOf(rows->IsNull(1), rows->Text(1));
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        const int field = static_cast<int>(c) + 2;
+        // The class sums take 0 from every row outside their class.
+        for (int kind : {kState, kCollective}) {
+          if (kind != nature) sums.seen[kind][c] = true;
+        }
+        if (rows->IsNull(field)) continue;
+        const double value = rows->Number(field);
+        sums.sums[kAll][c] += value;
+        sums.seen[kAll][c] = true;
+        if (nature != kAll) {
+          sums.sums[nature][c] += value;
+          sums.seen[nature][c] = true;
+        }
+      }
     }
-    return list;
-  };
-  std::vector<std::string> statements = {fmt::format(
-      "CREATE TEMPORARY TABLE {0} AS SELECT {1},CASE WHEN 权属性质 LIKE '1%' OR 权属性质 LIKE "
-      "'2%' THEN '1' WHEN 权属性质 LIKE '3%' OR 权属性质 LIKE '4%' THEN '3' END AS 权属性质{2} "
-      "FROM {3} GROUP BY 1,2",
-      kReducedSource, unit_column, sums(nullptr), summed)};
-  const char* const natures[] = {nullptr, "1", "3"};
-  for (std::size_t i = 0; i < 3; ++i) {
-    statements.push_back(fmt::format(
-        "CREATE TEMPORARY TABLE {0} AS SELECT {1},{2} AS 权属性质{3} FROM {4} GROUP BY 1",
-        kScriptSources[i], unit_column, natures[i] ? fmt::format("'{}'", natures[i]) : "NULL",
-        sums(natures[i]), kReducedSource));
   }
-  return statements;
+  const char* const natures[] = {nullptr, "1", "3"};
+  std::vector<std::string> names = {unit_column, "权属性质"};
+  names.insert(names.end(), columns.begin(), columns.end());
+  for (int kind = 0; kind < 3; ++kind) {
+    conn.Execute(fmt::format("CREATE TEMPORARY TABLE {} AS SELECT {},权属性质{} FROM {} WHERE 1=0",
+                             kScriptSources[kind], unit_column, list, summed));
+    db::RowWriter writer(conn, kScriptSources[kind], names);
+    std::vector<db::Value> values(names.size());
+    for (const auto& [unit, sums] : units) {
+      values[0] = unit ? db::Value(*unit) : db::Value();
+      values[1] = natures[kind] ? db::Value(std::string(natures[kind])) : db::Value();
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        values[c + 2] = sums.seen[kind][c] ? db::Value(sums.sums[kind][c]) : db::Value();
+      }
+      writer.Add(values);
+    }
+    writer.Close();
+  }
 }
 
 }  // namespace
 
 void CStatContext::DropOwnershipScriptSources() {
   try {
-    m_pConn.Execute(std::string("DROP TABLE IF EXISTS ") + kReducedSource);
     for (const char* table : kScriptSources) {
       m_pConn.Execute(std::string("DROP TABLE IF EXISTS ") + table);
     }
   } catch (const db::DbError& error) {
     // They end with the connection anyway; only their space is held longer.
-    LogNotice(kReducedSource, std::string("临时表未能删除 (") + error.what() + ")");
+    LogNotice(kScriptSources[0], std::string("临时表未能删除 (") + error.what() + ")");
   }
 }
 
@@ -315,10 +363,8 @@ std::vector<std::string> CStatContext::OwnershipScriptSources(short unit, bool b
   // test.
   try {
     DropOwnershipScriptSources();
-    for (const std::string& statement : ScriptSourceStatements(
-             summed, by_location ? "座落单位代码" : "权属单位代码", m_arrClassCodes)) {
-      m_pConn.Execute(statement);
-    }
+    MakeScriptSources(m_pConn, summed, by_location ? "座落单位代码" : "权属单位代码",
+                      m_arrClassCodes);
   } catch (const db::DbError& error) {
     // The same figures, only slower: the scripts read the summed copy.
     LogNotice("汇总 " + summed,

@@ -123,13 +123,15 @@ std::string CStatContext::SlopeSource(const std::string& copy) {
   }
   if (m_bOracle) return copy;  // its statements are text only
   const std::string name = "landstat_slope_" + copy;
-  const std::string keys =
-      "县级代码,县名称,乡级代码,乡名称,村级代码,村名称,座落单位代码,座落单位名称,权属单位代码,"
-      "耕地坡度级,耕地类型";
+  // Summed in one pass in memory, as the copy's other sums are.
+  db::GroupedSumsQuery query;
+  query.table = copy;
+  query.filter = "BM01<>0";
+  query.keys = {"县级代码",     "县名称",       "乡级代码",     "乡名称",     "村级代码", "村名称",
+                "座落单位代码", "座落单位名称", "权属单位代码", "耕地坡度级", "耕地类型"};
+  query.sums = {"BM01"};
   try {
-    m_pConn.Execute("DROP TABLE IF EXISTS " + name);
-    m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys +
-                    ",SUM(BM01) AS BM01 FROM " + copy + " WHERE BM01<>0 GROUP BY " + keys);
+    MakeSummedTable(query, name);
   } catch (const db::DbError& error) {
     // The same figures, only slower: the levels read the copy itself.
     LogNotice("汇总 " + copy,
@@ -198,8 +200,10 @@ short CStatContext::SumGdPdMjHz(short level, const std::string& target, const st
 }
 
 short CStatContext::SumGdPdMjHzConvertedLevel(short level) {
-  return AccumulateSlope(SlopeQuery(level, 0, false, m_names.Plain("statdataex"), GroupCodesLike()),
-                         m_names.Plain("GDPDMJHZ"), 0, false, "权属汇总");
+  // The levels read the converted base table summed once, as the run's do.
+  return AccumulateSlope(
+      SlopeQuery(level, 0, false, SlopeSource(m_names.Plain("statdataex")), GroupCodesLike()),
+      m_names.Plain("GDPDMJHZ"), 0, false, "权属汇总");
 }
 
 short CStatContext::SumGdPdMjHzConverted() {
