@@ -20,9 +20,9 @@ namespace landstat::db {
 // sums (null where every value of the group was null). A group holds a
 // number per key (each distinct text of a key column is kept once) and only
 // its non-zero sums, so that a million groups of some hundred mostly empty
-// columns take about a hundred bytes each. A server groups by hashing, faster than reading every
-// row out of it: there the statement itself runs when the groups are
-// written.
+// columns take about a hundred bytes each. A server groups by hashing,
+// faster than reading every row out of it: there the statement itself runs
+// when the groups are written.
 struct GroupedSumsQuery {
   std::string table;
   std::string filter;  // a condition on the rows, or empty
