@@ -392,6 +392,11 @@ TEST_P(LandUseOwnershipSlopeLedgerTest, LedgerRowsPerParcelInEachUnit) {
       }
     }
   }
+  // A ledger that cannot be stored is a failure, logged under its title.
+  const long errors = c->m_nErrCount;
+  EXPECT_EQ(c->SumTdlyTz("NO_SUCH_LEDGER"), 0);
+  EXPECT_EQ(c->m_nErrCount, errors + 1);
+  EXPECT_NE(c->m_strLogLine.find("汇总台帐"), std::string::npos) << c->m_strLogLine;
 }
 
 TEST_P(LandUseOwnershipSlopeLedgerTest, NoIslandTablesAreTheRuralTablesOfListedUnmarkedVillages) {
