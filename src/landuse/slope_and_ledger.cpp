@@ -247,9 +247,10 @@ short CStatContext::SumTdlyTz(const std::string& target) {
   std::vector<std::string> sums = {"土地总面积"};
   for (const std::string& code : m_arrClassCodes) sums.push_back("BM" + code);
   try {
-    if (m_pConn.Kind() == db::DbKind::kEmbedded) {
+    if (m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle) {
       // The embedded engine would sort every row of the base table to group
       // them: they are summed in one pass in memory and written in order.
+      // A server, and Oracle's text, take the grouping statement.
       std::vector<db::GroupedSums::Column> columns;
       for (const char* key : {"图斑编号", "座落单位代码", "座落单位名称", "权属单位代码",
                               "权属单位名称", "权属性质"}) {

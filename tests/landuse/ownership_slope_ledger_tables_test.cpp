@@ -341,57 +341,66 @@ TEST_P(LandUseOwnershipSlopeLedgerTest, LedgerRowsPerParcelInEachUnit) {
   Insert(*c, "2", {kG1, kG1, "10", "031", 345.67, 0, ""});
   Insert(*c, "1", {kG2, kG2, nullptr, "031", 2000, 0, ""});
   ASSERT_EQ(c->CreateTdlyTzTables(), 1);
-  ASSERT_EQ(c->StatTdlyTz(), 1);
-  // Rows by location, owner, parcel and nature: summed first, then converted
-  // and rounded, 4 decimals in hectares, 2 in mu; first-level columns hold
-  // what their one leaf holds. The ledger report reads them in their stored
-  // order: by location, parcel and nature, then owner.
-  const std::vector<std::string> stored_order = {"一组|一组|1|10", "一组|二组|1|10",
-                                                 "一组|一组|2|10", "二组|二组|1|"};
-  for (const auto& [unit, text] : std::map<short, std::string>{
-           {kSquareMetre,
-            "一组|一组|1|10 TDZMJ:1245.16 BM011:1234.56 BM104:10.6;一组|二组|1|10 TDZMJ:100 "
-            "BM011:100;一组|一组|2|10 TDZMJ:345.67 BM031:345.67;二组|二组|1| TDZMJ:2000 "
-            "BM031:2000"},
-           {kHectare,
-            "一组|一组|1|10 TDZMJ:0.1245 BM011:0.1235 BM104:0.0011;一组|二组|1|10 TDZMJ:0.01 "
-            "BM011:0.01;一组|一组|2|10 TDZMJ:0.0346 BM031:0.0346;二组|二组|1| TDZMJ:0.2 "
-            "BM031:0.2"},
-           {kMu,
-            "一组|一组|1|10 TDZMJ:1.87 BM011:1.85 BM104:0.02;一组|二组|1|10 TDZMJ:0.15 "
-            "BM011:0.15;一组|一组|2|10 TDZMJ:0.52 BM031:0.52;二组|二组|1| TDZMJ:3 BM031:3"}}) {
-    const std::string table = c->Names().Summary('Z', unit, "TDLYTZ");
-    SCOPED_TRACE(table);
-    Table expected = Parse(text), read;
-    std::vector<std::string> order;
-    for (auto& [key, row] : expected) {
-      for (const auto& [column, area] : Areas(row)) {
-        if (column.rfind("BM", 0) == 0) row[column.substr(0, 4)] = area;
-      }
+  // Summed in memory, and by the grouping statement that a server runs and
+  // Oracle's text gives: the same rows in the same order.
+  for (const bool oracle : {false, true}) {
+    c->m_bOracle = oracle;
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      conn().Execute("delete from " + c->Names().Summary('Z', unit, "TDLYTZ"));
     }
-    for (db::Recordset rs(conn(), "select * from " + table); !rs.IsEOF(); rs.MoveNext()) {
-      const std::string key = rs.Text("座落单位名称") + "|" + rs.Text("权属单位名称") + "|" +
-                              rs.Text("图斑编号") + "|" + rs.Text("权属性质");
-      EXPECT_TRUE(read.emplace(key, Areas{}).second) << key << " twice";
-      order.push_back(key);
-      for (int i = 0; i < rs.FieldCount(); ++i) {
-        const std::string column = text::ToUpperAscii(rs.FieldName(i));
-        if (column == "土地总面积") read[key]["TDZMJ"] = rs.Field(i).AsDouble();
-        if (column.rfind("BM", 0) == 0 && rs.Field(i).AsDouble() != 0) {
-          read[key][column] = rs.Field(i).AsDouble();
+    ASSERT_EQ(c->StatTdlyTz(), 1);
+    // Rows by location, owner, parcel and nature: summed first, then converted
+    // and rounded, 4 decimals in hectares, 2 in mu; first-level columns hold
+    // what their one leaf holds. The ledger report reads them in their stored
+    // order: by location, parcel and nature, then owner.
+    const std::vector<std::string> stored_order = {"一组|一组|1|10", "一组|二组|1|10",
+                                                   "一组|一组|2|10", "二组|二组|1|"};
+    for (const auto& [unit, text] : std::map<short, std::string>{
+             {kSquareMetre,
+              "一组|一组|1|10 TDZMJ:1245.16 BM011:1234.56 BM104:10.6;一组|二组|1|10 TDZMJ:100 "
+              "BM011:100;一组|一组|2|10 TDZMJ:345.67 BM031:345.67;二组|二组|1| TDZMJ:2000 "
+              "BM031:2000"},
+             {kHectare,
+              "一组|一组|1|10 TDZMJ:0.1245 BM011:0.1235 BM104:0.0011;一组|二组|1|10 TDZMJ:0.01 "
+              "BM011:0.01;一组|一组|2|10 TDZMJ:0.0346 BM031:0.0346;二组|二组|1| TDZMJ:0.2 "
+              "BM031:0.2"},
+             {kMu,
+              "一组|一组|1|10 TDZMJ:1.87 BM011:1.85 BM104:0.02;一组|二组|1|10 TDZMJ:0.15 "
+              "BM011:0.15;一组|一组|2|10 TDZMJ:0.52 BM031:0.52;二组|二组|1| TDZMJ:3 BM031:3"}}) {
+      const std::string table = c->Names().Summary('Z', unit, "TDLYTZ");
+      SCOPED_TRACE(table);
+      Table expected = Parse(text), read;
+      std::vector<std::string> order;
+      for (auto& [key, row] : expected) {
+        for (const auto& [column, area] : Areas(row)) {
+          if (column.rfind("BM", 0) == 0) row[column.substr(0, 4)] = area;
+        }
+      }
+      for (db::Recordset rs(conn(), "select * from " + table); !rs.IsEOF(); rs.MoveNext()) {
+        const std::string key = rs.Text("座落单位名称") + "|" + rs.Text("权属单位名称") + "|" +
+                                rs.Text("图斑编号") + "|" + rs.Text("权属性质");
+        EXPECT_TRUE(read.emplace(key, Areas{}).second) << key << " twice";
+        order.push_back(key);
+        for (int i = 0; i < rs.FieldCount(); ++i) {
+          const std::string column = text::ToUpperAscii(rs.FieldName(i));
+          if (column == "土地总面积") read[key]["TDZMJ"] = rs.Field(i).AsDouble();
+          if (column.rfind("BM", 0) == 0 && rs.Field(i).AsDouble() != 0) {
+            read[key][column] = rs.Field(i).AsDouble();
+          }
+        }
+      }
+      ASSERT_EQ(read.size(), expected.size());
+      EXPECT_EQ(order, stored_order);
+      for (const auto& [key, row] : expected) {
+        ASSERT_TRUE(read.count(key)) << key;
+        EXPECT_EQ(read[key].size(), row.size()) << key;
+        for (const auto& [column, area] : row) {
+          EXPECT_NEAR(read[key][column], area, 1e-9) << key << " " << column;
         }
       }
     }
-    ASSERT_EQ(read.size(), expected.size());
-    EXPECT_EQ(order, stored_order);
-    for (const auto& [key, row] : expected) {
-      ASSERT_TRUE(read.count(key)) << key;
-      EXPECT_EQ(read[key].size(), row.size()) << key;
-      for (const auto& [column, area] : row) {
-        EXPECT_NEAR(read[key][column], area, 1e-9) << key << " " << column;
-      }
-    }
   }
+  c->m_bOracle = false;
   // A ledger that cannot be stored is a failure, logged under its title.
   const long errors = c->m_nErrCount;
   EXPECT_EQ(c->SumTdlyTz("NO_SUCH_LEDGER"), 0);
