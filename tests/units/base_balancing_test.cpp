@@ -267,7 +267,9 @@ TEST_P(BaseBalancingTest, UnreachableTargetsStopAndAreLogged) {
     conn().Execute("delete from " + copy);
     Insert(copy, {{1, 2, 0, {}}, {2, 2, 0, {}}});
     int errors = context->m_nErrCount;
-    EXPECT_TRUE(context->BalanceUnitsInVillages(copy, 2, {kVillages[2]}, {0.05}).empty());
+    const units::BalanceColumns columns;
+    const units::CopyRows rows(conn(), copy, columns, "村级代码", "'%'", true);
+    EXPECT_TRUE(context->BalanceUnitsInVillages(rows, 2, {kVillages[2]}, {0.05}).empty());
     EXPECT_EQ(context->m_nErrCount, errors + 1);
     EXPECT_NE(context->m_strLogTitle.find(kVillages[2]), std::string::npos);
     EXPECT_EQ(Area(copy, 1, "土地总面积"), 0);
