@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -193,9 +194,10 @@ class CStatContext {
   // runs without end.
   short BalanceStatData();
   // Balances one filled copy in `unit` against the source-unit table
-  // `source` (rows paired by 序号).
+  // `source` (rows paired by 序号), whose region total is `source_total`
+  // when given.
   short BalanceUnitCopy(const std::string& source, const std::string& copy, short unit,
-                        short decimals);
+                        short decimals, std::optional<double> source_total = {});
   short BalanceStatDataByUnit();
   double RegionTotal(const std::string& table);
   double UnitTotal(double source_total, short unit, short decimals) const;

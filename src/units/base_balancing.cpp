@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "engine/rounding.h"
@@ -515,6 +516,37 @@ units::MovedTotals CStatContext::BalanceUnitsInVillages(const units::CopyRows& r
   return changed;
 }
 
+namespace {
+
+// The leaves of the source rows numbered `numbers`, by number: one read of
+// the source per batch of numbers, not one look-up per row.
+std::unordered_map<std::string, std::vector<double>> SourceLeaves(
+    db::Connection& connection, const std::string& source_table,
+    const std::vector<std::string>& leaves, const std::vector<std::string>& numbers) {
+  constexpr std::size_t kBatch = 20000;
+  std::unordered_map<std::string, std::vector<double>> found;
+  for (std::size_t first = 0; first < numbers.size(); first += kBatch) {
+    std::string list;
+    const std::size_t last = std::min(numbers.size(), first + kBatch);
+    for (std::size_t k = first; k < last; ++k) {
+      list += (k == first ? "(" : ",(") + db::QuoteText(numbers[k]) + ")";
+    }
+    const std::unique_ptr<db::RowSource> rows =
+        connection.Scan("select " + ColumnList({&leaves}, {"序号"}) + " from " + source_table +
+                        " where 序号 in (select column1 from (values " + list + ") as wanted)");
+    while (rows->Next()) {
+      std::vector<double> values(leaves.size());
+      for (std::size_t i = 0; i < leaves.size(); ++i) {
+        values[i] = rows->Number(static_cast<int>(i) + 1);
+      }
+      found.emplace(std::string(rows->Text(0)), std::move(values));
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
 short CStatContext::BalanceClassAreas(const std::string& source_table, const units::CopyRows& rows,
                                       short decimals, const units::MovedTotals& new_totals) {
   const units::StepSize size = units::StepFor(decimals);
@@ -532,45 +564,51 @@ short CStatContext::BalanceClassAreas(const std::string& source_table, const uni
         return rows.At(a).order < rows.At(b).order;
       });
     }
-    const std::string source_query = "select " + ColumnList({&columns.leaves}, {"序号"}) +
-                                     " from " + source_table + " where 序号=?";
-    bool source_indexed = false;
-    ChangedRows changed;
-    std::vector<double> values, before, parent_sums(columns.parents.size());
-    std::vector<double> source_leaves(leaves);
-    RowBalance row;
+    // The rows the pass changes, and the numbers of those whose classes are
+    // all but empty: they take their steps on the classes of their source row.
+    std::vector<double> values;
+    std::vector<std::size_t> selected;
+    std::vector<std::string> seeded;
+    const auto total_of = [&](std::size_t index) {
+      const auto moved = new_totals.find(index);
+      return moved == new_totals.end() ? rows.At(index).total : moved->second;
+    };
     for (std::size_t index : walk) {
       rows.Classes(index, values);
-      row.total = rows.At(index).total;
-      const auto moved = new_totals.find(index);
-      if (moved == new_totals.end() && !NeedsBalance(values, row.total, columns, tolerance)) {
+      if (!new_totals.count(index) &&
+          !NeedsBalance(values, rows.At(index).total, columns, tolerance)) {
         continue;
       }
+      selected.push_back(index);
+      double sum = 0;
+      for (std::size_t i = 0; i < leaves; ++i) sum += values[i];
+      const double total = total_of(index);
+      if (total - sum > sum && total - sum > size.tolerance)
+        seeded.emplace_back(rows.Number(index));
+    }
+    const auto source = SourceLeaves(m_pConn, source_table, columns.leaves, seeded);
+
+    ChangedRows changed;
+    std::vector<double> before, parent_sums(columns.parents.size());
+    std::vector<double> source_leaves(leaves);
+    RowBalance row;
+    for (std::size_t index : selected) {
+      rows.Classes(index, values);
       changed.Begin(index);
-      if (moved != new_totals.end() && moved->second != row.total) {
-        row.total = moved->second;
-        changed.Set(0, row.total);
-      }
+      row.total = total_of(index);
+      if (row.total != rows.At(index).total) changed.Set(0, row.total);
       row.leaves.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(leaves));
       double sum = 0;
       for (double leaf : row.leaves) sum += leaf;
       std::fill(source_leaves.begin(), source_leaves.end(), 0.0);
       if (row.total - sum > sum && row.total - sum > size.tolerance) {
-        // A row to seed reads its source row by number.
-        if (!source_indexed) {
-          m_pConn.Execute("CREATE INDEX IF NOT EXISTS " + source_table + "_number ON " +
-                          source_table + "(序号)");
-          source_indexed = true;
-        }
         const std::string number(rows.Number(index));
-        const std::unique_ptr<db::RowSource> match =
-            m_pConn.backend().Query(source_query, {db::Value(number)});
-        std::vector<db::Value> found;
-        if (!match->Fetch(found)) {
+        const auto match = source.find(number);
+        if (match == source.end()) {
           LogFailure("平差分类面积 " + rows.Table(), "源表中没有序号 " + number + " 的行");
           return 0;
         }
-        for (std::size_t i = 0; i < leaves; ++i) source_leaves[i] = found[i + 1].AsDouble();
+        source_leaves = match->second;
       }
       before = row.leaves;
       const LeafBalance balance = BalanceLeaves(row, source_leaves, size);
@@ -624,18 +662,27 @@ double CStatContext::RegionTotal(const std::string& table) {
 }
 
 short CStatContext::BalanceStatData() {
+  std::optional<double> region;  // of the source, the same for every copy
   for (const auto& [name, unit, decimals] : {std::tuple{m_strStatTblUnit1, m_nUnit1, m_nDec1},
                                              std::tuple{m_strStatTblUnit2, m_nUnit2, m_nDec2}}) {
     if (name.empty() || unit == m_nUnitSrc) continue;
-    if (BalanceUnitCopy(m_strStatTblSrc, name, unit, decimals) == 0) return 0;
+    if (!region) {
+      try {
+        region = RegionTotal(m_strStatTblSrc);
+      } catch (const db::DbError& error) {
+        LogFailure("平差分单位基础汇总表", m_strStatTblSrc + " " + error.what());
+        return 0;
+      }
+    }
+    if (BalanceUnitCopy(m_strStatTblSrc, name, unit, decimals, *region) == 0) return 0;
   }
   return 1;
 }
 
 short CStatContext::BalanceUnitCopy(const std::string& source, const std::string& copy, short unit,
-                                    short decimals) {
+                                    short decimals, std::optional<double> source_total) {
   try {
-    const double region = RegionTotal(source);
+    const double region = source_total ? *source_total : RegionTotal(source);
     const units::BalanceColumns columns = SortClassColumns(*this);
     const units::CopyRows rows(m_pConn, copy, columns, "村级代码", CountyCodesLike(), true);
     host::yDebugTime(copy + " read for balancing");
