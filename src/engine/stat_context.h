@@ -216,8 +216,8 @@ class CStatContext {
   // The class pass over a copy against its source table, with the row
   // totals `new_totals` taken first and the extension columns balanced
   // after; only the rows that change are written, all of them or none.
-  short BalanceClassAreas(const std::string& source_table, const units::CopyRows& rows,
-                          short decimals, const units::MovedTotals& new_totals);
+  short BalanceClassAreas(const std::string& source_table, units::CopyRows& rows, short decimals,
+                          const units::MovedTotals& new_totals);
   // A converted land-use summary table made to add up again: by level
   // (county, townships, villages, units) with classes to totals, or row by
   // row for the enclave tables of unit pairs.

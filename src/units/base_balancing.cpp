@@ -40,7 +40,7 @@ std::string ColumnList(std::initializer_list<const std::vector<std::string>*> li
 }
 
 // The columns a copy's rows are read with, before their classes.
-enum ReadColumn { kNumber, kOrder, kId, kInScope, kLocation, kVillage, kTotal, kFirstClass };
+enum ReadColumn { kNumber, kOrder, kId, kInScope, kLocation, kVillage, kTotal };
 
 std::int64_t ParseWhole(std::string_view text, const std::string& table) {
   std::int64_t value = 0;
@@ -51,54 +51,170 @@ std::int64_t ParseWhole(std::string_view text, const std::string& table) {
   return value;
 }
 
+// A server's tuple id "(page,item)" as one number, the page in the high bits.
+std::int64_t TupleId(std::string_view text, const std::string& table) {
+  const std::size_t comma = text.find(',');
+  if (text.size() < 5 || text.front() != '(' || text.back() != ')' ||
+      comma == std::string_view::npos) {
+    throw db::DbError("table " + table + ": row id " + std::string(text) + " is no tuple id");
+  }
+  return ParseWhole(text.substr(1, comma - 1), table) << 16 |
+         ParseWhole(text.substr(comma + 1, text.size() - comma - 2), table);
+}
+
 }  // namespace
 
 namespace units {
 
-CopyRows::CopyRows(db::Connection& connection, std::string table, const BalanceColumns& columns,
-                   const std::string& scope_column, const std::string& scope_like, bool by_village)
-    : table_(std::move(table)), columns_(columns) {
-  const std::string id = connection.backend().RowIdColumn();
+namespace {
+
+// A condition that holds for the rows the class pass would change:
+// classes that do not add up to the row, parents that are not the sums of
+// their leaves, extension groups that do not add up to their leaf.
+std::string UnbalancedCondition(const BalanceColumns& columns, const std::string& tolerance) {
+  const std::string limit = ") > " + tolerance;
+  const auto sum = [&](const auto& parts, const std::vector<std::string>& names) {
+    std::string text = "(0";
+    for (std::size_t part : parts) text += "+" + names[part];
+    return text + ")";
+  };
+  std::vector<std::size_t> all(columns.leaves.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+  std::string condition = "abs(土地总面积-" + sum(all, columns.leaves) + limit;
+  for (std::size_t p = 0; p < columns.parents.size(); ++p) {
+    condition += " OR abs(" + columns.parents[p] + "-" +
+                 sum(columns.parent_leaves[p], columns.leaves) + limit;
+  }
+  for (const auto& group : columns.extension_groups) {
+    condition += " OR abs(" + columns.leaves[group.leaf] + "-" +
+                 sum(group.members, columns.extensions) + limit;
+  }
+  return condition;
+}
+
+// The same condition on a row's figures in memory, sums taken in the same
+// order from 0 as the database takes them.
+bool Unbalanced(const std::vector<double>& values, double total, const BalanceColumns& columns,
+                double tolerance) {
+  const std::size_t leaves = columns.leaves.size();
+  double sum = 0;
+  for (std::size_t i = 0; i < leaves; ++i) sum += values[i];
+  if (std::fabs(total - sum) > tolerance) return true;
+  for (std::size_t p = 0; p < columns.parents.size(); ++p) {
+    sum = 0;
+    for (std::size_t leaf : columns.parent_leaves[p]) sum += values[leaf];
+    if (std::fabs(values[leaves + p] - sum) > tolerance) return true;
+  }
+  const std::size_t first_extension = leaves + columns.parents.size();
+  for (const auto& group : columns.extension_groups) {
+    sum = 0;
+    for (std::size_t e : group.members) sum += values[first_extension + e];
+    if (std::fabs(values[group.leaf] - sum) > tolerance) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns columns,
+                   short decimals, const Scope& scope)
+    : table_(std::move(table)), columns_(std::move(columns)) {
+  // SQLite hands the fields of a row over in place: reading every class is
+  // cheaper than testing the condition in SQL. A server sends each field as
+  // text: there the server tests it, and only the rows to balance send
+  // their classes (ReadClasses).
+  const bool whole_rows = connection.Kind() == db::DbKind::kEmbedded;
+  const std::string tolerance = text::DoubleToText(StepFor(decimals).tolerance);
+  const std::string classes =
+      whole_rows
+          ? ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions}, {"土地总面积"})
+          : "土地总面积,CASE WHEN " + UnbalancedCondition(columns_, tolerance) +
+                " THEN 1 ELSE 0 END";
   const std::unique_ptr<db::RowSource> rows =
-      connection.Scan("select 序号,CAST(序号 AS INTEGER)," + id + ",CASE WHEN " + scope_column +
-                      " like " + scope_like + " THEN 1 ELSE 0 END," +
-                      ColumnList({&columns.leaves, &columns.parents, &columns.extensions},
-                                 {"座落单位代码", "村级代码", "土地总面积"}) +
-                      " from " + table_);
-  const int count = static_cast<int>(columns.Count());
+      connection.Scan("select 序号,CAST(序号 AS INTEGER)," + connection.backend().RowIdColumn() +
+                      ",CASE WHEN " + scope.column + " like " + scope.like +
+                      " THEN 1 ELSE 0 END,座落单位代码,村级代码," + classes + " from " + table_);
+  // The tolerance as the database compares with it, read from its text.
+  const double limit = std::strtod(tolerance.c_str(), nullptr);
+  tuple_ids_ = rows->Columns()[kId].type == db::FieldType::kText;
+  std::vector<double> values;
   while (rows->Next()) {
-    if (rows_.size() >= UINT32_MAX || entry_values_.size() + count >= UINT32_MAX) {
+    if (rows_.size() >= UINT32_MAX || numbers_.size() >= UINT32_MAX - 100) {
       throw db::DbError("table " + table_ + " has too many rows to balance in memory");
     }
     Row row;
     row.total = rows->Number(kTotal);
     row.order = rows->Number(kOrder);
-    const std::string_view id_text = rows->Text(kId);
-    if (!id_text.empty() && id_text.front() == '(') {
-      // A server's tuple id "(page,item)": the page in the high bits.
-      tuple_ids_ = true;
-      const std::size_t comma = id_text.find(',');
-      if (id_text.size() < 5 || id_text.front() != '(' || comma == std::string_view::npos) {
-        throw db::DbError("table " + table_ + ": row id " + std::string(id_text) +
-                          " is no tuple id");
-      }
-      row.id = ParseWhole(id_text.substr(1, comma - 1), table_) << 16 |
-               ParseWhole(id_text.substr(comma + 1, id_text.size() - comma - 2), table_);
-    } else {
-      row.id = ParseWhole(id_text, table_);
-    }
-    row.first = static_cast<std::uint32_t>(entry_values_.size());
+    row.id = tuple_ids_ ? TupleId(rows->Text(kId), table_)
+                        : static_cast<std::int64_t>(rows->Number(kId));
     row.number = static_cast<std::uint32_t>(numbers_.size());
     numbers_ += rows->Text(kNumber);
     row.location = Intern(rows->Text(kLocation));
-    if (rows->Number(kInScope) != 0) row.group = by_village ? Intern(rows->Text(kVillage)) : 0;
-    for (int k = 0; k < count; ++k) {
-      const double value = rows->Number(kFirstClass + k);
-      if (value == 0) continue;
-      entry_columns_.push_back(static_cast<std::uint16_t>(k));
-      entry_values_.push_back(value);
+    if (rows->Number(kInScope) != 0)
+      row.group = scope.by_village ? Intern(rows->Text(kVillage)) : 0;
+    if (whole_rows) {
+      Keep(*rows, kTotal + 1);
+      Classes(rows_.size(), values);
+      row.unbalanced = Unbalanced(values, row.total, columns_, limit);
+    } else {
+      row.unbalanced = rows->Number(kTotal + 1) != 0;
+      entries_.emplace_back(0, kNotRead);
     }
     rows_.push_back(row);
+  }
+}
+
+void CopyRows::Keep(db::RowSource& row, int first_column) {
+  const auto start = static_cast<std::uint32_t>(entry_values_.size());
+  const int count = static_cast<int>(columns_.Count());
+  for (int k = 0; k < count; ++k) {
+    const double value = row.Number(first_column + k);
+    if (value == 0) continue;
+    entry_columns_.push_back(static_cast<std::uint16_t>(k));
+    entry_values_.push_back(value);
+  }
+  if (entry_values_.size() >= UINT32_MAX) {
+    throw db::DbError("table " + table_ + " has too many classes to balance in memory");
+  }
+  entries_.emplace_back(start, static_cast<std::uint32_t>(entry_values_.size()) - start);
+}
+
+void CopyRows::ReadClasses(db::Connection& connection, const std::vector<std::size_t>& wanted) {
+  constexpr std::size_t kBatch = 20000;
+  std::vector<std::size_t> missing;
+  for (std::size_t i : wanted) {
+    if (entries_[i].second == kNotRead) missing.push_back(i);
+  }
+  const std::string id_column = connection.backend().RowIdColumn();
+  const std::string list =
+      ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions}, {id_column.c_str()});
+  std::unordered_map<std::int64_t, std::size_t> by_id;
+  for (std::size_t first = 0; first < missing.size(); first += kBatch) {
+    const std::size_t last = std::min(missing.size(), first + kBatch);
+    by_id.clear();
+    std::string ids;
+    for (std::size_t k = first; k < last; ++k) {
+      by_id[rows_[missing[k]].id] = missing[k];
+      const std::string id = Id(missing[k]).AsText();
+      ids += (k == first ? "" : ",") + (tuple_ids_ ? db::QuoteText(id) : id);
+    }
+    const std::unique_ptr<db::RowSource> rows = connection.Scan(
+        "select " + list + " from " + table_ + " where " + id_column + " in (" + ids + ")");
+    while (rows->Next()) {
+      const std::int64_t id =
+          tuple_ids_ ? TupleId(rows->Text(0), table_) : static_cast<std::int64_t>(rows->Number(0));
+      const auto row = by_id.find(id);
+      if (row == by_id.end()) continue;
+      Keep(*rows, 1);
+      entries_[row->second] = entries_.back();
+      entries_.pop_back();
+      by_id.erase(row);
+    }
+    if (!by_id.empty()) {
+      throw db::DbError("table " + table_ + ": the row of 序号 " +
+                        std::string(Number(by_id.begin()->second)) +
+                        " went away while it was balanced");
+    }
   }
 }
 
@@ -119,8 +235,9 @@ std::string_view CopyRows::Number(std::size_t i) const {
 
 void CopyRows::Classes(std::size_t i, std::vector<double>& values) const {
   values.assign(columns_.Count(), 0.0);
-  const std::size_t end = i + 1 < rows_.size() ? rows_[i + 1].first : entry_values_.size();
-  for (std::size_t k = rows_[i].first; k < end; ++k) values[entry_columns_[k]] = entry_values_[k];
+  const auto [first, count] = entries_.at(i);
+  if (count == kNotRead) throw db::DbError("table " + table_ + ": classes of a row not read");
+  for (std::size_t k = first; k < first + count; ++k) values[entry_columns_[k]] = entry_values_[k];
 }
 
 db::Value CopyRows::Id(std::size_t i) const {
@@ -221,30 +338,6 @@ units::BalanceColumns SortClassColumns(const CStatContext& context) {
         {static_cast<std::size_t>(at - columns.leaves.begin()), std::move(members)});
   }
   return columns;
-}
-
-// Whether the class pass would change a row, as a condition on its stored
-// figures: classes that do not add up to the row, parents that are not the
-// sums of their leaves, extension groups that do not add up to their leaf.
-// Sums are taken in column order from 0, as the database took them.
-bool NeedsBalance(const std::vector<double>& values, double total,
-                  const units::BalanceColumns& columns, double tolerance) {
-  const std::size_t leaves = columns.leaves.size();
-  double sum = 0;
-  for (std::size_t i = 0; i < leaves; ++i) sum += values[i];
-  if (std::fabs(total - sum) > tolerance) return true;
-  for (std::size_t p = 0; p < columns.parents.size(); ++p) {
-    sum = 0;
-    for (std::size_t leaf : columns.parent_leaves[p]) sum += values[leaf];
-    if (std::fabs(values[leaves + p] - sum) > tolerance) return true;
-  }
-  const std::size_t first_extension = leaves + columns.parents.size();
-  for (const auto& group : columns.extension_groups) {
-    sum = 0;
-    for (std::size_t e : group.members) sum += values[first_extension + e];
-    if (std::fabs(values[group.leaf] - sum) > tolerance) return true;
-  }
-  return false;
 }
 
 // The rows a pass changed, with their new figures, written back when the
@@ -547,13 +640,11 @@ std::unordered_map<std::string, std::vector<double>> SourceLeaves(
 
 }  // namespace
 
-short CStatContext::BalanceClassAreas(const std::string& source_table, const units::CopyRows& rows,
+short CStatContext::BalanceClassAreas(const std::string& source_table, units::CopyRows& rows,
                                       short decimals, const units::MovedTotals& new_totals) {
   const units::StepSize size = units::StepFor(decimals);
   const units::BalanceColumns& columns = rows.Columns();
   const std::size_t leaves = columns.leaves.size();
-  // The tolerance as the database compared with it, written as text.
-  const double tolerance = std::strtod(text::DoubleToText(size.tolerance).c_str(), nullptr);
   try {
     // Rows in the order of their numbers. SQLite stores them so already:
     // its copies are filled in the base table's order, so its row ids follow.
@@ -564,27 +655,28 @@ short CStatContext::BalanceClassAreas(const std::string& source_table, const uni
         return rows.At(a).order < rows.At(b).order;
       });
     }
-    // The rows the pass changes, and the numbers of those whose classes are
+    // The rows the pass walks: those whose classes do not add up and those
+    // whose totals moved. Of them, the numbers of those whose classes are
     // all but empty: they take their steps on the classes of their source row.
-    std::vector<double> values;
     std::vector<std::size_t> selected;
-    std::vector<std::string> seeded;
+    for (std::size_t index : walk) {
+      if (rows.At(index).unbalanced || new_totals.count(index)) selected.push_back(index);
+    }
+    rows.ReadClasses(m_pConn, selected);
     const auto total_of = [&](std::size_t index) {
       const auto moved = new_totals.find(index);
       return moved == new_totals.end() ? rows.At(index).total : moved->second;
     };
-    for (std::size_t index : walk) {
+    std::vector<double> values;
+    std::vector<std::string> seeded;
+    for (std::size_t index : selected) {
       rows.Classes(index, values);
-      if (!new_totals.count(index) &&
-          !NeedsBalance(values, rows.At(index).total, columns, tolerance)) {
-        continue;
-      }
-      selected.push_back(index);
       double sum = 0;
       for (std::size_t i = 0; i < leaves; ++i) sum += values[i];
       const double total = total_of(index);
-      if (total - sum > sum && total - sum > size.tolerance)
+      if (total - sum > sum && total - sum > size.tolerance) {
         seeded.emplace_back(rows.Number(index));
+      }
     }
     const auto source = SourceLeaves(m_pConn, source_table, columns.leaves, seeded);
 
@@ -684,7 +776,7 @@ short CStatContext::BalanceUnitCopy(const std::string& source, const std::string
   try {
     const double region = source_total ? *source_total : RegionTotal(source);
     const units::BalanceColumns columns = SortClassColumns(*this);
-    const units::CopyRows rows(m_pConn, copy, columns, "村级代码", CountyCodesLike(), true);
+    units::CopyRows rows(m_pConn, copy, columns, decimals, {"村级代码", CountyCodesLike(), true});
     host::yDebugTime(copy + " read for balancing");
     std::vector<std::string> codes;
     std::vector<double> totals;
@@ -729,7 +821,8 @@ short CStatContext::BalanceStatDataByUnit() {
     for (const auto& [name, unit, decimals] : {std::tuple{m_strJbntTblUnit1, m_nUnit1, m_nDec1},
                                                std::tuple{m_strJbntTblUnit2, m_nUnit2, m_nDec2}}) {
       if (name.empty() || unit == m_nUnitSrc) continue;
-      const units::CopyRows rows(m_pConn, name, columns, "座落单位代码", CountyCodesLike(), false);
+      units::CopyRows rows(m_pConn, name, columns, decimals,
+                           {"座落单位代码", CountyCodesLike(), false});
       units::MovedTotals moved;
       BalanceRowsToTotal(rows, region, unit, decimals, moved);
       BalanceClassAreas(m_strJbntTblSrc, rows, decimals, moved);

@@ -1,21 +1,24 @@
 #pragma once
 
 // A unit copy of a base table held in memory for its balancing: the copy is
-// read once, every decision is made on these rows, and only the rows that
-// change are written back.
+// read once for its totals and for which rows the class pass must walk,
+// the classes of those rows are read by their ids, every decision is made
+// on these rows, and only the rows that change are written back.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/db/value.h"
 
 namespace landstat::db {
 class Connection;
-}
+class RowSource;
+}  // namespace landstat::db
 
 namespace landstat::units {
 
@@ -47,18 +50,28 @@ class CopyRows {
     double total = 0;
     double order = 0;            // CAST(序号 AS INTEGER): orders rows of equal area
     std::int64_t id = 0;         // the row's id for its update
-    std::uint32_t first = 0;     // its first class entry
     std::uint32_t number = 0;    // where its 序号 starts in the number texts
     std::uint32_t location = 0;  // its 座落单位代码, by Code()
     // Its village (by Code()) when rows are grouped by village, else 0;
     // kOutside when `scope_column LIKE scope_like` does not hold.
     std::uint32_t group = kOutside;
+    // `unbalanced` held for the row: its classes do not add up.
+    bool unbalanced = false;
   };
 
-  // Reads every row of `table` in stored order. Only non-zero classes are
-  // kept. Raises DbError when the table cannot be read.
-  CopyRows(db::Connection& connection, std::string table, const BalanceColumns& columns,
-           const std::string& scope_column, const std::string& scope_like, bool by_village);
+  // Which rows take part in the steps of the totals: those for which
+  // `column LIKE like` holds, grouped by their village or all in one group.
+  struct Scope {
+    std::string column;
+    std::string like;
+    bool by_village = false;
+  };
+
+  // Reads every row of `table` in stored order, and which rows' classes do
+  // not add up (on the grid of `decimals`). Raises DbError when the table
+  // cannot be read.
+  CopyRows(db::Connection& connection, std::string table, BalanceColumns columns, short decimals,
+           const Scope& scope);
 
   const std::string& Table() const { return table_; }
   const BalanceColumns& Columns() const { return columns_; }
@@ -67,17 +80,28 @@ class CopyRows {
   std::string_view Number(std::size_t i) const;
   const std::string& Code(std::uint32_t id) const { return codes_[id]; }
   std::size_t CodeCount() const { return codes_.size(); }
-  // The class values of row i, Columns().Count() of them.
+  // Reads the classes of the rows `wanted` (places in this list), by their
+  // ids, a batch of ids per statement. Raises DbError when one is missing.
+  void ReadClasses(db::Connection& connection, const std::vector<std::size_t>& wanted);
+  // The class values of row i, Columns().Count() of them; row i's classes
+  // must have been read.
   void Classes(std::size_t i, std::vector<double>& values) const;
   // The id that names row i in an update of the table.
   db::Value Id(std::size_t i) const;
 
  private:
+  static constexpr std::uint32_t kNotRead = UINT32_MAX;
   std::uint32_t Intern(std::string_view code);
+  // Keeps the non-zero classes of the current row of `row`, from column
+  // `first_column` on, as the next row's entries.
+  void Keep(db::RowSource& row, int first_column);
 
   std::string table_;
   BalanceColumns columns_;
   std::vector<Row> rows_;
+  // The non-zero classes of each row: where they start and how many there
+  // are (kNotRead until they are read).
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries_;
   std::vector<std::uint16_t> entry_columns_;
   std::vector<double> entry_values_;
   std::string numbers_;

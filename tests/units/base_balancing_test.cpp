@@ -268,7 +268,7 @@ TEST_P(BaseBalancingTest, UnreachableTargetsStopAndAreLogged) {
     Insert(copy, {{1, 2, 0, {}}, {2, 2, 0, {}}});
     int errors = context->m_nErrCount;
     const units::BalanceColumns columns;
-    const units::CopyRows rows(conn(), copy, columns, "村级代码", "'%'", true);
+    const units::CopyRows rows(conn(), copy, columns, 2, {"村级代码", "'%'", true});
     EXPECT_TRUE(context->BalanceUnitsInVillages(rows, 2, {kVillages[2]}, {0.05}).empty());
     EXPECT_EQ(context->m_nErrCount, errors + 1);
     EXPECT_NE(context->m_strLogTitle.find(kVillages[2]), std::string::npos);
