@@ -359,6 +359,7 @@ class ChangedRows {
   // columns together (one statement, or one batch, for all of them). An
   // error leaves the table as it was.
   void Write(db::Connection& connection, const units::CopyRows& rows) {
+    if (rows_.empty()) return;
     std::map<std::string, std::string> spelled;  // the table's names, by lower case
     for (const db::ColumnInfo& column : connection.Columns(rows.Table())) {
       spelled[text::ToLowerAscii(column.name)] = column.name;

@@ -53,9 +53,9 @@ class CopyRows {
     std::uint32_t number = 0;    // where its 序号 starts in the number texts
     std::uint32_t location = 0;  // its 座落单位代码, by Code()
     // Its village (by Code()) when rows are grouped by village, else 0;
-    // kOutside when `scope_column LIKE scope_like` does not hold.
+    // kOutside when the row is out of the Scope.
     std::uint32_t group = kOutside;
-    // `unbalanced` held for the row: its classes do not add up.
+    // Its classes do not add up: the class pass must walk it.
     bool unbalanced = false;
   };
 
