@@ -40,7 +40,7 @@ std::string ColumnList(std::initializer_list<const std::vector<std::string>*> li
 }
 
 // The columns a copy's rows are read with, before their classes.
-enum ReadColumn { kNumber, kOrder, kId, kInScope, kLocation, kVillage, kTotal };
+enum ReadColumn { kNumber, kOrder, kId, kInScope, kVillage, kTotal };
 
 std::int64_t ParseWhole(std::string_view text, const std::string& table) {
   std::int64_t value = 0;
@@ -126,14 +126,14 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
   const bool whole_rows = connection.Kind() == db::DbKind::kEmbedded;
   const std::string tolerance = text::DoubleToText(StepFor(decimals).tolerance);
   const std::string classes =
-      whole_rows
-          ? ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions}, {"土地总面积"})
-          : "土地总面积,CASE WHEN " + UnbalancedCondition(columns_, tolerance) +
-                " THEN 1 ELSE 0 END";
+      whole_rows ? ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions},
+                              {"土地总面积", "座落单位代码"})
+                 : "土地总面积,CASE WHEN " + UnbalancedCondition(columns_, tolerance) +
+                       " THEN 1 ELSE 0 END";
   const std::unique_ptr<db::RowSource> rows =
       connection.Scan("select 序号,CAST(序号 AS INTEGER)," + connection.backend().RowIdColumn() +
                       ",CASE WHEN " + scope.column + " like " + scope.like +
-                      " THEN 1 ELSE 0 END,座落单位代码,村级代码," + classes + " from " + table_);
+                      " THEN 1 ELSE 0 END,村级代码," + classes + " from " + table_);
   // The tolerance as the database compares with it, read from its text.
   const double limit = std::strtod(tolerance.c_str(), nullptr);
   tuple_ids_ = rows->Columns()[kId].type == db::FieldType::kText;
@@ -149,11 +149,10 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
                         : static_cast<std::int64_t>(rows->Number(kId));
     row.number = static_cast<std::uint32_t>(numbers_.size());
     numbers_ += rows->Text(kNumber);
-    row.location = Intern(rows->Text(kLocation));
     if (rows->Number(kInScope) != 0)
       row.group = scope.by_village ? Intern(rows->Text(kVillage)) : 0;
     if (whole_rows) {
-      Keep(*rows, kTotal + 1);
+      Keep(*rows, kTotal + 1, row);
       Classes(rows_.size(), values);
       row.unbalanced = Unbalanced(values, row.total, columns_, limit);
     } else {
@@ -164,11 +163,12 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
   }
 }
 
-void CopyRows::Keep(db::RowSource& row, int first_column) {
+void CopyRows::Keep(db::RowSource& source, int first_column, Row& row) {
+  row.location = Intern(source.Text(first_column));
   const auto start = static_cast<std::uint32_t>(entry_values_.size());
   const int count = static_cast<int>(columns_.Count());
   for (int k = 0; k < count; ++k) {
-    const double value = row.Number(first_column + k);
+    const double value = source.Number(first_column + 1 + k);
     if (value == 0) continue;
     entry_columns_.push_back(static_cast<std::uint16_t>(k));
     entry_values_.push_back(value);
@@ -186,8 +186,8 @@ void CopyRows::ReadClasses(db::Connection& connection, const std::vector<std::si
     if (entries_[i].second == kNotRead) missing.push_back(i);
   }
   const std::string id_column = connection.backend().RowIdColumn();
-  const std::string list =
-      ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions}, {id_column.c_str()});
+  const std::string list = ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions},
+                                      {id_column.c_str(), "座落单位代码"});
   std::unordered_map<std::int64_t, std::size_t> by_id;
   for (std::size_t first = 0; first < missing.size(); first += kBatch) {
     const std::size_t last = std::min(missing.size(), first + kBatch);
@@ -205,7 +205,7 @@ void CopyRows::ReadClasses(db::Connection& connection, const std::vector<std::si
           tuple_ids_ ? TupleId(rows->Text(0), table_) : static_cast<std::int64_t>(rows->Number(0));
       const auto row = by_id.find(id);
       if (row == by_id.end()) continue;
-      Keep(*rows, 1);
+      Keep(*rows, 1, rows_[row->second]);
       entries_[row->second] = entries_.back();
       entries_.pop_back();
       by_id.erase(row);

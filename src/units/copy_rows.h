@@ -51,7 +51,7 @@ class CopyRows {
     double order = 0;            // CAST(序号 AS INTEGER): orders rows of equal area
     std::int64_t id = 0;         // the row's id for its update
     std::uint32_t number = 0;    // where its 序号 starts in the number texts
-    std::uint32_t location = 0;  // its 座落单位代码, by Code()
+    std::uint32_t location = 0;  // its 座落单位代码, by Code(), read with its classes
     // Its village (by Code()) when rows are grouped by village, else 0;
     // kOutside when the row is out of the Scope.
     std::uint32_t group = kOutside;
@@ -92,9 +92,10 @@ class CopyRows {
  private:
   static constexpr std::uint32_t kNotRead = UINT32_MAX;
   std::uint32_t Intern(std::string_view code);
-  // Keeps the non-zero classes of the current row of `row`, from column
-  // `first_column` on, as the next row's entries.
-  void Keep(db::RowSource& row, int first_column);
+  // Keeps the location of the current row of `source` (column
+  // `first_column`) in `row`, and the non-zero classes after it as the next
+  // entries.
+  void Keep(db::RowSource& source, int first_column, Row& row);
 
   std::string table_;
   BalanceColumns columns_;
