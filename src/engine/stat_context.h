@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/gis/rural_code.h"
+#include "units/copy_rows.h"
 
 namespace landstat {
 namespace db {
@@ -186,35 +188,37 @@ class CStatContext {
   // village to the village, the class columns of a row to the row, parent
   // classes to their leaves and extension classes to their parent.
   // BalanceStatDataByUnit: the same without the village level, for the
-  // farmland copies. Rows of a copy and of the source are paired by their
-  // number 序号. A distribution that cannot reach its total stops and is
-  // logged; it never runs without end.
+  // farmland copies. Each copy is read once into memory (units::CopyRows),
+  // the passes decide there and only the changed rows are written back.
+  // Rows of a copy and of the source are paired by their number 序号. A
+  // distribution that cannot reach its total stops and is logged; it never
+  // runs without end.
   short BalanceStatData();
   // Balances one filled copy in `unit` against the source-unit table
-  // `source` (rows paired by 序号).
+  // `source` (rows paired by 序号), whose region total is `source_total`
+  // when given.
   short BalanceUnitCopy(const std::string& source, const std::string& copy, short unit,
-                        short decimals);
+                        short decimals, std::optional<double> source_total = {});
   short BalanceStatDataByUnit();
   double RegionTotal(const std::string& table);
   double UnitTotal(double source_total, short unit, short decimals) const;
-  short BalanceVillageTotals(const std::string& table, double region_total, short decimals,
+  // The village totals of a copy stepped to the region total: `codes` and
+  // `totals`, villages by total, largest first.
+  short BalanceVillageTotals(const units::CopyRows& rows, double region_total, short decimals,
                              std::vector<std::string>& codes, std::vector<double>& totals);
-  // The new totals of the rows that took a step, by row number.
-  std::map<std::string, double> BalanceUnitsInVillages(const std::string& table, short decimals,
-                                                       const std::vector<std::string>& codes,
-                                                       const std::vector<double>& totals);
-  short BalanceRowsToTotal(double source_total, const std::string& table, short unit,
-                           short decimals, std::map<std::string, double>& moved);
+  // The new totals of the rows that took a step towards their village's
+  // total.
+  units::MovedTotals BalanceUnitsInVillages(const units::CopyRows& rows, short decimals,
+                                            const std::vector<std::string>& codes,
+                                            const std::vector<double>& totals);
+  short BalanceRowsToTotal(const units::CopyRows& rows, double source_total, short unit,
+                           short decimals, units::MovedTotals& moved);
   int HasSubClassField(const std::string& column) const;
-  // The class pass over a unit copy against the source copy, with the row
+  // The class pass over a copy against its source table, with the row
   // totals `new_totals` taken first and the extension columns balanced
-  // after; rows are written only when something changed.
-  short BalanceClassAreas(const std::string& source_table, const std::string& unit_table,
-                          const std::vector<std::string>& leaves,
-                          const std::vector<std::string>& extensions, short decimals,
-                          const std::map<std::string, double>& new_totals = {});
-  short BalanceExtClassAreas(const std::string& unit_table,
-                             const std::vector<std::string>& extensions, short decimals);
+  // after; only the rows that change are written, all of them or none.
+  short BalanceClassAreas(const std::string& source_table, units::CopyRows& rows, short decimals,
+                          const units::MovedTotals& new_totals);
   // A converted land-use summary table made to add up again: by level
   // (county, townships, villages, units) with classes to totals, or row by
   // row for the enclave tables of unit pairs.
@@ -562,8 +566,6 @@ class CStatContext {
   std::string m_strLogFile;
 
  private:
-  bool BalanceExtensions(db::Recordset& row, const std::vector<std::string>& extensions,
-                         short decimals);
   void FixUnits();
   short CreateTable(const std::string& table, const std::vector<std::string>& leading,
                     const std::vector<std::string>& fields, const std::string& title,

@@ -1,10 +1,15 @@
 // Balancing of the unit copies of the base tables: the region total, the
 // village totals, the rows of each village, the class columns of each row
 // and the extension-class columns, in steps of one unit of the last decimal.
+// Each copy is read once into memory (units::CopyRows); the passes decide
+// there, and only the rows that change are written back.
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 
@@ -13,21 +18,16 @@
 #include "engine/text_helpers.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
-#include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
+#include "units/copy_rows.h"
 #include "units/step_rule.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
 namespace {
-
-// Rows in the order of their numbers. SQLite stores them so already: its
-// copies are filled in the base table's order, so its row ids follow.
-std::string RowOrder(db::DbKind kind) {
-  return kind == db::DbKind::kEmbedded ? " order by rowid" : " order by CAST(序号 AS INTEGER)";
-}
 
 std::string ColumnList(std::initializer_list<const std::vector<std::string>*> lists,
                        std::initializer_list<const char*> fixed) {
@@ -39,14 +39,214 @@ std::string ColumnList(std::initializer_list<const std::vector<std::string>*> li
   return text;
 }
 
-// The class columns of a field list sorted by kind.
-struct ClassColumns {
-  std::vector<std::string> leaves;  // in balancing order
-  std::vector<std::string> parents;
-  std::vector<std::string> extensions;  // six characters: "BM" and a four-character code
-};
+// The columns a copy's rows are read with, before their classes.
+enum ReadColumn { kNumber, kOrder, kId, kInScope, kVillage, kTotal };
+
+std::int64_t ParseWhole(std::string_view text, const std::string& table) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    throw db::DbError("table " + table + ": row id " + std::string(text) + " is no number");
+  }
+  return value;
+}
+
+// A server's tuple id "(page,item)" as one number, the page in the high bits.
+std::int64_t TupleId(std::string_view text, const std::string& table) {
+  const std::size_t comma = text.find(',');
+  if (text.size() < 5 || text.front() != '(' || text.back() != ')' ||
+      comma == std::string_view::npos) {
+    throw db::DbError("table " + table + ": row id " + std::string(text) + " is no tuple id");
+  }
+  return ParseWhole(text.substr(1, comma - 1), table) << 16 |
+         ParseWhole(text.substr(comma + 1, text.size() - comma - 2), table);
+}
 
 }  // namespace
+
+namespace units {
+
+namespace {
+
+// A condition that holds for the rows the class pass would change:
+// classes that do not add up to the row, parents that are not the sums of
+// their leaves, extension groups that do not add up to their leaf.
+std::string UnbalancedCondition(const BalanceColumns& columns, const std::string& tolerance) {
+  const std::string limit = ") > " + tolerance;
+  const auto sum = [&](const auto& parts, const std::vector<std::string>& names) {
+    std::string text = "(0";
+    for (std::size_t part : parts) text += "+" + names[part];
+    return text + ")";
+  };
+  std::vector<std::size_t> all(columns.leaves.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+  std::string condition = "abs(土地总面积-" + sum(all, columns.leaves) + limit;
+  for (std::size_t p = 0; p < columns.parents.size(); ++p) {
+    condition += " OR abs(" + columns.parents[p] + "-" +
+                 sum(columns.parent_leaves[p], columns.leaves) + limit;
+  }
+  for (const auto& group : columns.extension_groups) {
+    condition += " OR abs(" + columns.leaves[group.leaf] + "-" +
+                 sum(group.members, columns.extensions) + limit;
+  }
+  return condition;
+}
+
+// The same condition on a row's figures in memory, sums taken in the same
+// order from 0 as the database takes them.
+bool Unbalanced(const std::vector<double>& values, double total, const BalanceColumns& columns,
+                double tolerance) {
+  const std::size_t leaves = columns.leaves.size();
+  double sum = 0;
+  for (std::size_t i = 0; i < leaves; ++i) sum += values[i];
+  if (std::fabs(total - sum) > tolerance) return true;
+  for (std::size_t p = 0; p < columns.parents.size(); ++p) {
+    sum = 0;
+    for (std::size_t leaf : columns.parent_leaves[p]) sum += values[leaf];
+    if (std::fabs(values[leaves + p] - sum) > tolerance) return true;
+  }
+  const std::size_t first_extension = leaves + columns.parents.size();
+  for (const auto& group : columns.extension_groups) {
+    sum = 0;
+    for (std::size_t e : group.members) sum += values[first_extension + e];
+    if (std::fabs(values[group.leaf] - sum) > tolerance) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns columns,
+                   short decimals, const Scope& scope)
+    : table_(std::move(table)), columns_(std::move(columns)) {
+  // SQLite hands the fields of a row over in place: reading every class is
+  // cheaper than testing the condition in SQL. A server sends each field as
+  // text: there the server tests it, and only the rows to balance send
+  // their classes (ReadClasses).
+  const bool whole_rows = connection.Kind() == db::DbKind::kEmbedded;
+  const std::string tolerance = text::DoubleToText(StepFor(decimals).tolerance);
+  const std::string classes =
+      whole_rows ? ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions},
+                              {"土地总面积", "座落单位代码"})
+                 : "土地总面积,CASE WHEN " + UnbalancedCondition(columns_, tolerance) +
+                       " THEN 1 ELSE 0 END";
+  const std::unique_ptr<db::RowSource> rows =
+      connection.Scan("select 序号,CAST(序号 AS INTEGER)," + connection.backend().RowIdColumn() +
+                      ",CASE WHEN " + scope.column + " like " + scope.like +
+                      " THEN 1 ELSE 0 END,村级代码," + classes + " from " + table_);
+  // The tolerance as the database compares with it, read from its text.
+  const double limit = std::strtod(tolerance.c_str(), nullptr);
+  tuple_ids_ = rows->Columns()[kId].type == db::FieldType::kText;
+  std::vector<double> values;
+  while (rows->Next()) {
+    if (rows_.size() >= UINT32_MAX || numbers_.size() >= UINT32_MAX - 100) {
+      throw db::DbError("table " + table_ + " has too many rows to balance in memory");
+    }
+    Row row;
+    row.total = rows->Number(kTotal);
+    row.order = rows->Number(kOrder);
+    row.id = tuple_ids_ ? TupleId(rows->Text(kId), table_)
+                        : static_cast<std::int64_t>(rows->Number(kId));
+    row.number = static_cast<std::uint32_t>(numbers_.size());
+    numbers_ += rows->Text(kNumber);
+    if (rows->Number(kInScope) != 0)
+      row.group = scope.by_village ? Intern(rows->Text(kVillage)) : 0;
+    if (whole_rows) {
+      Keep(*rows, kTotal + 1, row);
+      Classes(rows_.size(), values);
+      row.unbalanced = Unbalanced(values, row.total, columns_, limit);
+    } else {
+      row.unbalanced = rows->Number(kTotal + 1) != 0;
+      entries_.emplace_back(0, kNotRead);
+    }
+    rows_.push_back(row);
+  }
+}
+
+void CopyRows::Keep(db::RowSource& source, int first_column, Row& row) {
+  row.location = Intern(source.Text(first_column));
+  const auto start = static_cast<std::uint32_t>(entry_values_.size());
+  const int count = static_cast<int>(columns_.Count());
+  for (int k = 0; k < count; ++k) {
+    const double value = source.Number(first_column + 1 + k);
+    if (value == 0) continue;
+    entry_columns_.push_back(static_cast<std::uint16_t>(k));
+    entry_values_.push_back(value);
+  }
+  if (entry_values_.size() >= UINT32_MAX) {
+    throw db::DbError("table " + table_ + " has too many classes to balance in memory");
+  }
+  entries_.emplace_back(start, static_cast<std::uint32_t>(entry_values_.size()) - start);
+}
+
+void CopyRows::ReadClasses(db::Connection& connection, const std::vector<std::size_t>& wanted) {
+  constexpr std::size_t kBatch = 20000;
+  std::vector<std::size_t> missing;
+  for (std::size_t i : wanted) {
+    if (entries_[i].second == kNotRead) missing.push_back(i);
+  }
+  const std::string id_column = connection.backend().RowIdColumn();
+  const std::string list = ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions},
+                                      {id_column.c_str(), "座落单位代码"});
+  std::unordered_map<std::int64_t, std::size_t> by_id;
+  for (std::size_t first = 0; first < missing.size(); first += kBatch) {
+    const std::size_t last = std::min(missing.size(), first + kBatch);
+    by_id.clear();
+    std::string ids;
+    for (std::size_t k = first; k < last; ++k) {
+      by_id[rows_[missing[k]].id] = missing[k];
+      const std::string id = Id(missing[k]).AsText();
+      ids += (k == first ? "" : ",") + (tuple_ids_ ? db::QuoteText(id) : id);
+    }
+    const std::unique_ptr<db::RowSource> rows = connection.Scan(
+        "select " + list + " from " + table_ + " where " + id_column + " in (" + ids + ")");
+    while (rows->Next()) {
+      const std::int64_t id =
+          tuple_ids_ ? TupleId(rows->Text(0), table_) : static_cast<std::int64_t>(rows->Number(0));
+      const auto row = by_id.find(id);
+      if (row == by_id.end()) continue;
+      Keep(*rows, 1, rows_[row->second]);
+      entries_[row->second] = entries_.back();
+      entries_.pop_back();
+      by_id.erase(row);
+    }
+    if (!by_id.empty()) {
+      throw db::DbError("table " + table_ + ": the row of 序号 " +
+                        std::string(Number(by_id.begin()->second)) +
+                        " went away while it was balanced");
+    }
+  }
+}
+
+std::uint32_t CopyRows::Intern(std::string_view code) {
+  // Rows of one place come together: most look-ups are the last code.
+  if (!codes_.empty() && codes_[last_code_] == code) return last_code_;
+  const auto [at, added] =
+      code_ids_.emplace(std::string(code), static_cast<std::uint32_t>(codes_.size()));
+  if (added) codes_.emplace_back(code);
+  last_code_ = at->second;
+  return last_code_;
+}
+
+std::string_view CopyRows::Number(std::size_t i) const {
+  const std::size_t end = i + 1 < rows_.size() ? rows_[i + 1].number : numbers_.size();
+  return std::string_view(numbers_).substr(rows_[i].number, end - rows_[i].number);
+}
+
+void CopyRows::Classes(std::size_t i, std::vector<double>& values) const {
+  values.assign(columns_.Count(), 0.0);
+  const auto [first, count] = entries_.at(i);
+  if (count == kNotRead) throw db::DbError("table " + table_ + ": classes of a row not read");
+  for (std::size_t k = first; k < first + count; ++k) values[entry_columns_[k]] = entry_values_[k];
+}
+
+db::Value CopyRows::Id(std::size_t i) const {
+  const std::int64_t id = rows_[i].id;
+  if (!tuple_ids_) return db::Value(static_cast<long long>(id));
+  return db::Value("(" + std::to_string(id >> 16) + "," + std::to_string(id & 0xffff) + ")");
+}
+
+}  // namespace units
 
 short OrderBalanceFields(std::vector<std::string>& fields) {
   CSortStringArray groups[4];
@@ -81,21 +281,140 @@ int CStatContext::HasSubClassField(const std::string& column) const {
 
 namespace {
 
-ClassColumns SortClassColumns(const CStatContext& context, bool with_extensions) {
-  ClassColumns columns;
-  for (const std::string& field : context.m_arrStatFields) {
+// The parent columns of a leaf that the table has, nearest first: BM011
+// adds to BM01.
+std::vector<std::string> AncestorsOf(const std::string& leaf,
+                                     const std::vector<std::string>& fields) {
+  std::vector<std::string> ancestors;
+  for (std::size_t length = leaf.size() - 1; length >= 4; --length) {
+    const std::string name = leaf.substr(0, length);
+    if (std::find(fields.begin(), fields.end(), name) != fields.end()) ancestors.push_back(name);
+  }
+  return ancestors;
+}
+
+// The leaves of the field list in balancing order, the parents they add
+// to, and the extension columns grouped by the leaf they add up to.
+// Extension classes are balanced to their leaf, never counted as leaves
+// beside it.
+units::BalanceColumns SortClassColumns(const CStatContext& context) {
+  units::BalanceColumns columns;
+  const std::vector<std::string>& fields = context.m_arrStatFields;
+  for (const std::string& field : fields) {
     if (field.find("BM") == std::string::npos) continue;
-    if (with_extensions && field.size() == 6) {
+    if (field.size() == 6) {
       columns.extensions.push_back(field);
-    } else if (context.HasSubClassField(field)) {
-      columns.parents.push_back(field);
-    } else {
+    } else if (!context.HasSubClassField(field)) {
       columns.leaves.push_back(field);
     }
   }
   OrderBalanceFields(columns.leaves);
+  std::vector<std::vector<std::string>> ancestors;
+  std::map<std::string, std::vector<std::size_t>> children;
+  for (std::size_t i = 0; i < columns.leaves.size(); ++i) {
+    ancestors.push_back(AncestorsOf(columns.leaves[i], fields));
+    for (const std::string& parent : ancestors.back()) children[parent].push_back(i);
+  }
+  for (auto& [parent, parts] : children) {
+    columns.parents.push_back(parent);
+    columns.parent_leaves.push_back(std::move(parts));
+  }
+  for (const std::vector<std::string>& names : ancestors) {
+    std::vector<std::size_t>& parents = columns.leaf_parents.emplace_back();
+    for (const std::string& name : names) {
+      parents.push_back(
+          static_cast<std::size_t>(std::find(columns.parents.begin(), columns.parents.end(), name) -
+                                   columns.parents.begin()));
+    }
+  }
+  std::map<std::string, std::vector<std::size_t>> groups;
+  for (std::size_t e = 0; e < columns.extensions.size(); ++e) {
+    groups[columns.extensions[e].substr(0, 5)].push_back(e);
+  }
+  for (auto& [leaf, members] : groups) {
+    const auto at = std::find(columns.leaves.begin(), columns.leaves.end(), leaf);
+    if (at == columns.leaves.end()) continue;  // no column to add up to
+    columns.extension_groups.push_back(
+        {static_cast<std::size_t>(at - columns.leaves.begin()), std::move(members)});
+  }
   return columns;
 }
+
+// The rows a pass changed, with their new figures, written back when the
+// pass is done. Column 0 is the row total, column k + 1 class k.
+class ChangedRows {
+ public:
+  void Begin(std::size_t row) { rows_.push_back({row, columns_.size(), 0}); }
+  void Set(std::size_t column, double value) {
+    columns_.push_back(static_cast<std::uint16_t>(column));
+    values_.push_back(value);
+    ++rows_.back().count;
+  }
+  void End() {
+    if (rows_.back().count == 0) rows_.pop_back();
+  }
+  std::size_t Count() const { return rows_.size(); }
+
+  // Updates the changed rows by their ids, rows that change the same
+  // columns together (one statement, or one batch, for all of them). An
+  // error leaves the table as it was.
+  void Write(db::Connection& connection, const units::CopyRows& rows) {
+    if (rows_.empty()) return;
+    std::map<std::string, std::string> spelled;  // the table's names, by lower case
+    for (const db::ColumnInfo& column : connection.Columns(rows.Table())) {
+      spelled[text::ToLowerAscii(column.name)] = column.name;
+    }
+    const units::BalanceColumns& classes = rows.Columns();
+    std::vector<std::string> names = {"土地总面积"};
+    for (const auto* list : {&classes.leaves, &classes.parents, &classes.extensions}) {
+      names.insert(names.end(), list->begin(), list->end());
+    }
+    for (std::string& name : names) {
+      const auto found = spelled.find(text::ToLowerAscii(name));
+      if (found == spelled.end()) throw db::DbError("table " + rows.Table() + " has no " + name);
+      name = found->second;
+    }
+    std::stable_sort(rows_.begin(), rows_.end(), [&](const Changed& a, const Changed& b) {
+      return std::lexicographical_compare(
+          columns_.begin() + a.first, columns_.begin() + a.first + a.count,
+          columns_.begin() + b.first, columns_.begin() + b.first + b.count);
+    });
+    db::Backend& backend = connection.backend();
+    backend.BeginImplicit();
+    try {
+      std::vector<std::string> set;
+      std::vector<db::Value> values;
+      long record = 0;
+      for (const Changed& row : rows_) {
+        set.clear();
+        values.clear();
+        for (std::size_t k = row.first; k < row.first + row.count; ++k) {
+          set.push_back(names[columns_[k]]);
+          values.emplace_back(values_[k]);
+        }
+        backend.UpdateRow(rows.Table(), rows.Id(row.row), set, values, ++record);
+      }
+    } catch (const db::DbError&) {
+      try {
+        backend.AbandonImplicit();  // rolls the updates back
+      } catch (const db::DbError&) {
+        // The error that ended the writes is the report.
+      }
+      throw;
+    }
+    backend.EndImplicit();
+  }
+
+ private:
+  struct Changed {
+    std::size_t row;
+    std::size_t first;
+    std::size_t count;
+  };
+  std::vector<Changed> rows_;
+  std::vector<std::uint16_t> columns_;
+  std::vector<double> values_;
+};
 
 // One row of a unit copy during the class pass.
 struct RowBalance {
@@ -146,6 +465,35 @@ LeafBalance BalanceLeaves(RowBalance& row, const std::vector<double>& source_lea
   return result.stalled ? LeafBalance::kStalled : LeafBalance::kDone;
 }
 
+// Sets the largest extension of each group to what its leaf leaves over
+// the others; the changes go to `changed` (class columns from 1).
+void BalanceExtensions(std::vector<double>& values, const units::BalanceColumns& columns,
+                       short decimals, ChangedRows& changed) {
+  const std::size_t first_extension = columns.leaves.size() + columns.parents.size();
+  for (const auto& group : columns.extension_groups) {
+    double sum = 0;
+    double largest_value = 0;
+    std::size_t largest = 0;
+    bool any = false;
+    for (std::size_t e : group.members) {
+      const double value = values[first_extension + e];
+      sum += value;
+      if (!any || value > largest_value) {
+        largest = first_extension + e;
+        largest_value = value;
+        any = true;
+      }
+    }
+    double difference = values[group.leaf] - sum;
+    if (std::fabs(difference) < 0.000001) continue;
+    xcKeepPoint(&difference, decimals);
+    double value = largest_value + difference;
+    xcKeepPoint(&value, decimals);
+    values[largest] = value;
+    changed.Set(largest + 1, value);
+  }
+}
+
 }  // namespace
 
 double CStatContext::UnitTotal(double source_total, short unit, short decimals) const {
@@ -154,298 +502,247 @@ double CStatContext::UnitTotal(double source_total, short unit, short decimals) 
   return total;
 }
 
-short CStatContext::BalanceVillageTotals(const std::string& table, double region_total,
+short CStatContext::BalanceVillageTotals(const units::CopyRows& rows, double region_total,
                                          short decimals, std::vector<std::string>& codes,
                                          std::vector<double>& totals) {
-  const units::StepSize size = units::StepFor(decimals);
-  try {
-    db::Recordset villages(m_pConn,
-                           "select 村级代码,sum(土地总面积) AS 土地总面积  from " + table +
-                               " where 村级代码 like " + CountyCodesLike() +
-                               " group by 村级代码 order by sum(土地总面积) desc, 村级代码");
-    double sum = 0;
-    for (; !villages.IsEOF(); villages.MoveNext()) {
-      codes.push_back(villages.Text("村级代码"));
-      totals.push_back(villages.Number("土地总面积"));
-      sum += totals.back();
+  // Village sums in stored order, then the villages by sum, largest first.
+  std::vector<int> slot(rows.CodeCount(), -1);
+  std::vector<std::uint32_t> villages;
+  std::vector<double> sums;
+  for (std::size_t i = 0; i < rows.Size(); ++i) {
+    const units::CopyRows::Row& row = rows.At(i);
+    if (row.group == units::CopyRows::kOutside) continue;
+    if (slot[row.group] < 0) {
+      slot[row.group] = static_cast<int>(villages.size());
+      villages.push_back(row.group);
+      sums.push_back(0);
     }
-    const units::Distribution result =
-        units::Distribute(totals, region_total - sum, size, units::AboveTolerance(size));
-    if (result.stalled) {
-      LogFailure("平差村级面积 " + table, "剩余差值 " + std::to_string(result.remaining));
-    }
-    return 1;
-  } catch (const db::DbError& error) {
-    LogFailure("平差村级面积", table + " " + error.what());
-    return 0;
+    sums[slot[row.group]] += row.total;
   }
+  std::vector<std::size_t> order(villages.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    if (sums[a] != sums[b]) return sums[a] > sums[b];
+    return rows.Code(villages[a]) < rows.Code(villages[b]);
+  });
+  double sum = 0;
+  for (std::size_t k : order) {
+    codes.push_back(rows.Code(villages[k]));
+    totals.push_back(sums[k]);
+    sum += sums[k];
+  }
+  const units::StepSize size = units::StepFor(decimals);
+  const units::Distribution result =
+      units::Distribute(totals, region_total - sum, size, units::AboveTolerance(size));
+  if (result.stalled) {
+    LogFailure("平差村级面积 " + rows.Table(), "剩余差值 " + std::to_string(result.remaining));
+  }
+  return 1;
 }
 
-std::map<std::string, double> CStatContext::BalanceUnitsInVillages(
-    const std::string& table, short decimals, const std::vector<std::string>& codes,
-    const std::vector<double>& totals) {
-  // The rows of each village, largest first, come as one stream grouped by
-  // village; only the rows that take a step are kept, by their number.
+namespace {
+
+// The rows in scope sorted for stepping: by `rank` of their group, then
+// largest first, then by number; rows alike stay in stored order.
+std::vector<std::size_t> RowsByArea(const units::CopyRows& rows,
+                                    const std::vector<std::uint32_t>& rank) {
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < rows.Size(); ++i) {
+    if (rows.At(i).group != units::CopyRows::kOutside) order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const units::CopyRows::Row& x = rows.At(a);
+    const units::CopyRows::Row& y = rows.At(b);
+    if (rank[x.group] != rank[y.group]) return rank[x.group] < rank[y.group];
+    if (x.total != y.total) return x.total > y.total;
+    return x.order < y.order;
+  });
+  return order;
+}
+
+}  // namespace
+
+units::MovedTotals CStatContext::BalanceUnitsInVillages(const units::CopyRows& rows, short decimals,
+                                                        const std::vector<std::string>& codes,
+                                                        const std::vector<double>& totals) {
+  // The rows of each village, villages by code, largest rows first.
   const units::StepSize size = units::StepFor(decimals);
   std::unordered_map<std::string, double> target;
   for (std::size_t i = 0; i < codes.size(); ++i) target[codes[i]] = totals[i];
-  std::map<std::string, double> changed;
-  std::vector<std::string> numbers;
-  std::vector<double> areas;
-  std::string village;
-  const auto settle = [&] {
-    if (numbers.empty() || !target.count(village)) return;
+  std::vector<std::uint32_t> by_code(rows.CodeCount());
+  for (std::uint32_t id = 0; id < by_code.size(); ++id) by_code[id] = id;
+  std::sort(by_code.begin(), by_code.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return rows.Code(a) < rows.Code(b); });
+  std::vector<std::uint32_t> rank(rows.CodeCount());
+  for (std::uint32_t k = 0; k < by_code.size(); ++k) rank[by_code[k]] = k;
+  const std::vector<std::size_t> order = RowsByArea(rows, rank);
+
+  units::MovedTotals changed;
+  for (std::size_t begin = 0, end = 0; begin < order.size(); begin = end) {
+    const std::uint32_t village = rows.At(order[begin]).group;
+    end = begin;
+    while (end < order.size() && rows.At(order[end]).group == village) ++end;
+    const auto found = target.find(rows.Code(village));
+    if (found == target.end()) continue;
     double sum = 0;
-    for (double area : areas) sum += area;
-    double difference = target[village] - sum;
+    for (std::size_t k = begin; k < end; ++k) sum += rows.At(order[k]).total;
+    double difference = found->second - sum;
     xcKeepPoint(&difference, decimals);
     // Steps go to rows of more than one unit of area when the village has any.
     std::vector<std::size_t> items;
-    for (std::size_t i = 0; i < areas.size(); ++i) {
-      if (areas[i] > 1) items.push_back(i);
+    for (std::size_t k = begin; k < end; ++k) {
+      if (rows.At(order[k]).total > 1) items.push_back(order[k]);
     }
-    if (items.empty()) {
-      for (std::size_t i = 0; i < areas.size(); ++i) items.push_back(i);
-    }
+    if (items.empty()) items.assign(order.begin() + begin, order.begin() + end);
     std::vector<double> values;
-    for (std::size_t i : items) values.push_back(areas[i]);
+    for (std::size_t i : items) values.push_back(rows.At(i).total);
     std::vector<bool> touched;
     const units::Distribution result =
         units::Distribute(values, difference, size, units::AboveTolerance(size), &touched);
     for (std::size_t k = 0; k < items.size(); ++k) {
-      if (touched[k]) changed[numbers[items[k]]] = values[k];
+      if (touched[k]) changed[items[k]] = values[k];
     }
     if (result.stalled) {
-      LogFailure("平差村内面积 " + village, "剩余差值 " + std::to_string(result.remaining));
+      LogFailure("平差村内面积 " + rows.Code(village),
+                 "剩余差值 " + std::to_string(result.remaining));
     }
-  };
-  db::Recordset rows(m_pConn, "select 序号,村级代码,土地总面积 from " + table +
-                                  " where 村级代码 like " + CountyCodesLike() +
-                                  " order by 村级代码, 土地总面积 desc, CAST(序号 AS INTEGER)");
-  for (; !rows.IsEOF(); rows.MoveNext()) {
-    const std::string code = rows.Text("村级代码");
-    if (code != village) {
-      settle();
-      village = code;
-      numbers.clear();
-      areas.clear();
-    }
-    numbers.push_back(rows.Text("序号"));
-    areas.push_back(rows.Number("土地总面积"));
   }
-  settle();
   return changed;
 }
 
 namespace {
 
-// The parent columns of a leaf that the table has, nearest first: BM011
-// adds to BM01.
-std::vector<std::string> AncestorsOf(const std::string& leaf,
-                                     const std::vector<std::string>& fields) {
-  std::vector<std::string> ancestors;
-  for (std::size_t length = leaf.size() - 1; length >= 4; --length) {
-    const std::string name = leaf.substr(0, length);
-    if (std::find(fields.begin(), fields.end(), name) != fields.end()) ancestors.push_back(name);
-  }
-  return ancestors;
-}
-
-// A condition that holds for the rows the class pass would change: classes
-// that do not add up to the row, parents that are not the sums of their
-// leaves, extension groups that do not add up to their parent, and the
-// rows whose totals the village pass moved.
-std::string RowsToBalance(const std::vector<std::string>& leaves,
-                          const std::map<std::string, std::vector<std::string>>& children,
-                          const std::vector<std::string>& extensions,
-                          const std::map<std::string, double>& moved, double tolerance) {
-  const std::string limit = ") > " + text::DoubleToText(tolerance);
-  std::string leaf_sum = "0";
-  for (const std::string& leaf : leaves) leaf_sum += "+" + leaf;
-  std::string condition = "abs(土地总面积-(" + leaf_sum + ")" + limit;
-  for (const auto& [parent, parts] : children) {
-    std::string sum = "0";
-    for (const std::string& part : parts) sum += "+" + part;
-    condition += " OR abs(" + parent + "-(" + sum + ")" + limit;
-  }
-  std::map<std::string, std::string> groups;
-  for (const std::string& extension : extensions) groups[extension.substr(0, 5)] += "+" + extension;
-  for (const auto& [parent, sum] : groups) {
-    condition += " OR abs(" + parent + "-(0" + sum + ")" + limit;
-  }
-  if (!moved.empty()) {
-    condition += " OR 序号 IN (";
-    bool first = true;
-    for (const auto& [number, total] : moved) {
-      condition += (first ? "" : ",") + db::QuoteText(number);
-      first = false;
+// The leaves of the source rows numbered `numbers`, by number: one read of
+// the source per batch of numbers, not one look-up per row.
+std::unordered_map<std::string, std::vector<double>> SourceLeaves(
+    db::Connection& connection, const std::string& source_table,
+    const std::vector<std::string>& leaves, const std::vector<std::string>& numbers) {
+  constexpr std::size_t kBatch = 20000;
+  std::unordered_map<std::string, std::vector<double>> found;
+  for (std::size_t first = 0; first < numbers.size(); first += kBatch) {
+    std::string list;
+    const std::size_t last = std::min(numbers.size(), first + kBatch);
+    for (std::size_t k = first; k < last; ++k) {
+      list += (k == first ? "(" : ",(") + db::QuoteText(numbers[k]) + ")";
     }
-    condition += ")";
+    const std::unique_ptr<db::RowSource> rows =
+        connection.Scan("select " + ColumnList({&leaves}, {"序号"}) + " from " + source_table +
+                        " where 序号 in (select column1 from (values " + list + ") as wanted)");
+    while (rows->Next()) {
+      std::vector<double> values(leaves.size());
+      for (std::size_t i = 0; i < leaves.size(); ++i) {
+        values[i] = rows->Number(static_cast<int>(i) + 1);
+      }
+      found.emplace(std::string(rows->Text(0)), std::move(values));
+    }
   }
-  return condition;
+  return found;
 }
 
 }  // namespace
 
-short CStatContext::BalanceClassAreas(const std::string& source_table,
-                                      const std::string& unit_table,
-                                      const std::vector<std::string>& leaves,
-                                      const std::vector<std::string>& extensions, short decimals,
-                                      const std::map<std::string, double>& new_totals) {
+short CStatContext::BalanceClassAreas(const std::string& source_table, units::CopyRows& rows,
+                                      short decimals, const units::MovedTotals& new_totals) {
   const units::StepSize size = units::StepFor(decimals);
+  const units::BalanceColumns& columns = rows.Columns();
+  const std::size_t leaves = columns.leaves.size();
   try {
-    std::vector<std::vector<std::string>> ancestors;
-    std::map<std::string, std::vector<std::string>> children;
-    for (const std::string& leaf : leaves) {
-      ancestors.push_back(AncestorsOf(leaf, m_arrStatFields));
-      for (const std::string& parent : ancestors.back()) children[parent].push_back(leaf);
+    // Rows in the order of their numbers. SQLite stores them so already:
+    // its copies are filled in the base table's order, so its row ids follow.
+    std::vector<std::size_t> walk(rows.Size());
+    for (std::size_t i = 0; i < walk.size(); ++i) walk[i] = i;
+    if (m_pConn.Kind() != db::DbKind::kEmbedded) {
+      std::stable_sort(walk.begin(), walk.end(), [&](std::size_t a, std::size_t b) {
+        return rows.At(a).order < rows.At(b).order;
+      });
     }
-    std::vector<std::string> parents;
-    for (const auto& [parent, parts] : children) parents.push_back(parent);
-    // Only the rows that need it are walked; most rows of a converted copy
-    // already add up. A row to seed reads its source row by number.
-    m_pConn.Execute("CREATE INDEX IF NOT EXISTS " + source_table + "_number ON " + source_table +
-                    "(序号)");
-    db::Recordset unit(
-        m_pConn,
-        "select " +
-            ColumnList({&leaves, &parents, &extensions}, {"序号", "座落单位代码", "土地总面积"}) +
-            " from " + unit_table + " where " +
-            RowsToBalance(leaves, children, extensions, new_totals, size.tolerance) +
-            RowOrder(m_pConn.Kind()));
-    std::vector<int> leaf_columns;
-    for (const std::string& leaf : leaves) leaf_columns.push_back(unit.IndexOf(leaf));
-    // Each leaf's parents by their place in `parents`, and their columns.
-    std::vector<int> parent_columns;
-    for (const std::string& parent : parents) parent_columns.push_back(unit.IndexOf(parent));
-    std::vector<std::vector<std::size_t>> leaf_parents(leaves.size());
-    for (std::size_t i = 0; i < leaves.size(); ++i) {
-      for (const std::string& parent : ancestors[i]) {
-        leaf_parents[i].push_back(static_cast<std::size_t>(
-            std::find(parents.begin(), parents.end(), parent) - parents.begin()));
-      }
+    // The rows the pass walks: those whose classes do not add up and those
+    // whose totals moved. Of them, the numbers of those whose classes are
+    // all but empty: they take their steps on the classes of their source row.
+    std::vector<std::size_t> selected;
+    for (std::size_t index : walk) {
+      if (rows.At(index).unbalanced || new_totals.count(index)) selected.push_back(index);
     }
-    std::vector<double> parent_sums(parents.size());
-    const int number_column = unit.IndexOf("序号");
-    const int total_column = unit.IndexOf("土地总面积");
-    const std::string source_query =
-        "select " + ColumnList({&leaves}, {"序号"}) + " from " + source_table + " where 序号=?";
-    RowBalance row;
-    std::vector<double> source_leaves(leaves.size());
-    for (; !unit.IsEOF(); unit.MoveNext()) {
-      const std::string number = unit.Field(number_column).AsText();
-      row.total = unit.Field(total_column).AsDouble();
-      bool dirty = false;
-      if (auto moved = new_totals.find(number); moved != new_totals.end()) {
-        if (moved->second != row.total) {
-          row.total = moved->second;
-          unit.SetField(total_column, row.total);
-          dirty = true;
-        }
-      }
-      row.leaves.resize(leaves.size());
+    rows.ReadClasses(m_pConn, selected);
+    const auto total_of = [&](std::size_t index) {
+      const auto moved = new_totals.find(index);
+      return moved == new_totals.end() ? rows.At(index).total : moved->second;
+    };
+    std::vector<double> values;
+    std::vector<std::string> seeded;
+    for (std::size_t index : selected) {
+      rows.Classes(index, values);
       double sum = 0;
-      for (std::size_t i = 0; i < leaves.size(); ++i) {
-        row.leaves[i] = unit.Field(leaf_columns[i]).AsDouble();
-        sum += row.leaves[i];
+      for (std::size_t i = 0; i < leaves; ++i) sum += values[i];
+      const double total = total_of(index);
+      if (total - sum > sum && total - sum > size.tolerance) {
+        seeded.emplace_back(rows.Number(index));
       }
+    }
+    const auto source = SourceLeaves(m_pConn, source_table, columns.leaves, seeded);
+
+    ChangedRows changed;
+    std::vector<double> before, parent_sums(columns.parents.size());
+    std::vector<double> source_leaves(leaves);
+    RowBalance row;
+    for (std::size_t index : selected) {
+      rows.Classes(index, values);
+      changed.Begin(index);
+      row.total = total_of(index);
+      if (row.total != rows.At(index).total) changed.Set(0, row.total);
+      row.leaves.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(leaves));
+      double sum = 0;
+      for (double leaf : row.leaves) sum += leaf;
       std::fill(source_leaves.begin(), source_leaves.end(), 0.0);
       if (row.total - sum > sum && row.total - sum > size.tolerance) {
-        std::vector<db::Value> key = {db::Value(number)};
-        const std::unique_ptr<db::RowSource> match = m_pConn.backend().Query(source_query, key);
-        std::vector<db::Value> values;
-        if (!match->Fetch(values)) {
-          LogFailure("平差分类面积 " + unit_table, "源表中没有序号 " + number + " 的行");
+        const std::string number(rows.Number(index));
+        const auto match = source.find(number);
+        if (match == source.end()) {
+          LogFailure("平差分类面积 " + rows.Table(), "源表中没有序号 " + number + " 的行");
           return 0;
         }
-        for (std::size_t i = 0; i < leaves.size(); ++i) source_leaves[i] = values[i + 1].AsDouble();
+        source_leaves = match->second;
       }
-      const std::vector<double> before = row.leaves;
+      before = row.leaves;
       const LeafBalance balance = BalanceLeaves(row, source_leaves, size);
       if (balance != LeafBalance::kDone) {
         char title[200];
         std::snprintf(title, sizeof title, "座落单位代码 %s 土地总面积 %f",
-                      unit.Text("座落单位代码").c_str(), row.total);
+                      rows.Code(rows.At(index).location).c_str(), row.total);
         LogFailure(title, balance == LeafBalance::kNegative ? "平差分类面积失败"
                                                             : "平差分类面积未达到行面积");
       }
       if (balance == LeafBalance::kNegative) {
-        if (dirty) unit.Update();
+        changed.End();
         continue;
       }
       std::fill(parent_sums.begin(), parent_sums.end(), 0.0);
-      for (std::size_t i = 0; i < leaves.size(); ++i) {
+      for (std::size_t i = 0; i < leaves; ++i) {
         if (row.leaves[i] != before[i]) {
-          unit.SetField(leaf_columns[i], row.leaves[i]);
-          dirty = true;
+          values[i] = row.leaves[i];
+          changed.Set(i + 1, row.leaves[i]);
         }
         if (row.leaves[i] > 0) {
-          for (std::size_t parent : leaf_parents[i]) parent_sums[parent] += row.leaves[i];
+          for (std::size_t parent : columns.leaf_parents[i]) parent_sums[parent] += row.leaves[i];
         }
       }
       // Parents are the sums of their leaves, on the decimal grid.
-      for (std::size_t p = 0; p < parents.size(); ++p) {
+      for (std::size_t p = 0; p < columns.parents.size(); ++p) {
         double value = parent_sums[p];
         xcKeepPoint(&value, decimals);
-        if (unit.Field(parent_columns[p]).AsDouble() != value) {
-          unit.SetField(parent_columns[p], value);
-          dirty = true;
+        if (values[leaves + p] != value) {
+          values[leaves + p] = value;
+          changed.Set(leaves + p + 1, value);
         }
       }
-      if (!extensions.empty() && BalanceExtensions(unit, extensions, decimals)) dirty = true;
-      if (dirty) unit.Update();
+      BalanceExtensions(values, columns, decimals, changed);
+      changed.End();
     }
-    unit.Close();
+    changed.Write(m_pConn, rows);
+    host::yDebugTime(std::to_string(changed.Count()) + " rows of " + rows.Table() + " balanced");
     return 1;
   } catch (const db::DbError& error) {
     LogFailure(error.what(), "平差分类面积失败");
-    return 0;
-  }
-}
-
-bool CStatContext::BalanceExtensions(db::Recordset& row, const std::vector<std::string>& extensions,
-                                     short decimals) {
-  struct Group {
-    std::string largest;
-    double sum = 0;
-    double largest_value = 0;
-    bool any = false;
-  };
-  std::map<std::string, Group> groups;
-  for (const std::string& column : extensions) {
-    const double value = row.Number(column);
-    Group& group = groups[column.substr(0, 5)];
-    group.sum += value;
-    if (!group.any || value > group.largest_value) {
-      group.largest = column;
-      group.largest_value = value;
-      group.any = true;
-    }
-  }
-  bool changed = false;
-  for (const auto& [parent, group] : groups) {
-    if (!row.HasField(parent)) continue;
-    double difference = row.Number(parent) - group.sum;
-    if (std::fabs(difference) < 0.000001) continue;
-    xcKeepPoint(&difference, decimals);
-    double value = group.largest_value + difference;
-    xcKeepPoint(&value, decimals);
-    row.SetField(group.largest, value);
-    changed = true;
-  }
-  return changed;
-}
-
-short CStatContext::BalanceExtClassAreas(const std::string& unit_table,
-                                         const std::vector<std::string>& extensions,
-                                         short decimals) {
-  try {
-    db::UpdateEach(m_pConn, "select * from " + unit_table, [&](db::Recordset& row) {
-      return BalanceExtensions(row, extensions, decimals);
-    });
-    return 1;
-  } catch (const db::DbError& error) {
-    LogFailure(error.what(), "扩展地类平差分类面积失败");
     return 0;
   }
 }
@@ -458,27 +755,36 @@ double CStatContext::RegionTotal(const std::string& table) {
 }
 
 short CStatContext::BalanceStatData() {
+  std::optional<double> region;  // of the source, the same for every copy
   for (const auto& [name, unit, decimals] : {std::tuple{m_strStatTblUnit1, m_nUnit1, m_nDec1},
                                              std::tuple{m_strStatTblUnit2, m_nUnit2, m_nDec2}}) {
     if (name.empty() || unit == m_nUnitSrc) continue;
-    if (BalanceUnitCopy(m_strStatTblSrc, name, unit, decimals) == 0) return 0;
+    if (!region) {
+      try {
+        region = RegionTotal(m_strStatTblSrc);
+      } catch (const db::DbError& error) {
+        LogFailure("平差分单位基础汇总表", m_strStatTblSrc + " " + error.what());
+        return 0;
+      }
+    }
+    if (BalanceUnitCopy(m_strStatTblSrc, name, unit, decimals, *region) == 0) return 0;
   }
   return 1;
 }
 
 short CStatContext::BalanceUnitCopy(const std::string& source, const std::string& copy, short unit,
-                                    short decimals) {
+                                    short decimals, std::optional<double> source_total) {
   try {
-    const double region = RegionTotal(source);
-    const ClassColumns columns = SortClassColumns(*this, true);
+    const double region = source_total ? *source_total : RegionTotal(source);
+    const units::BalanceColumns columns = SortClassColumns(*this);
+    units::CopyRows rows(m_pConn, copy, columns, decimals, {"村级代码", CountyCodesLike(), true});
+    host::yDebugTime(copy + " read for balancing");
     std::vector<std::string> codes;
     std::vector<double> totals;
-    BalanceVillageTotals(copy, UnitTotal(region, unit, decimals), decimals, codes, totals);
-    host::yDebugTime("village totals of " + copy + " balanced");
-    const std::map<std::string, double> moved =
-        BalanceUnitsInVillages(copy, decimals, codes, totals);
+    BalanceVillageTotals(rows, UnitTotal(region, unit, decimals), decimals, codes, totals);
+    const units::MovedTotals moved = BalanceUnitsInVillages(rows, decimals, codes, totals);
     host::yDebugTime("rows of the villages of " + copy + " balanced");
-    BalanceClassAreas(source, copy, columns.leaves, columns.extensions, decimals, moved);
+    BalanceClassAreas(source, rows, decimals, moved);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("平差分单位基础汇总表", copy + " " + error.what());
@@ -486,50 +792,41 @@ short CStatContext::BalanceUnitCopy(const std::string& source, const std::string
   }
 }
 
-short CStatContext::BalanceRowsToTotal(double source_total, const std::string& table, short unit,
-                                       short decimals, std::map<std::string, double>& moved) {
+short CStatContext::BalanceRowsToTotal(const units::CopyRows& rows, double source_total, short unit,
+                                       short decimals, units::MovedTotals& moved) {
   const units::StepSize size = units::StepFor(decimals);
-  try {
-    std::vector<std::string> numbers;
-    std::vector<double> areas;
-    db::Recordset rows(m_pConn, "select 序号,土地总面积 from " + table +
-                                    " where 座落单位代码 like " + CountyCodesLike() +
-                                    " order by 土地总面积 desc, CAST(序号 AS INTEGER)");
-    double sum = 0;
-    for (; !rows.IsEOF(); rows.MoveNext()) {
-      numbers.push_back(rows.Text("序号"));
-      areas.push_back(rows.Number("土地总面积"));
-      sum += areas.back();
-    }
-    std::vector<bool> touched;
-    const units::Distribution result =
-        units::Distribute(areas, UnitTotal(source_total, unit, decimals) - sum, size,
-                          units::AboveTolerance(size), &touched);
-    for (std::size_t i = 0; i < areas.size(); ++i) {
-      if (touched[i]) moved[numbers[i]] = areas[i];
-    }
-    if (result.stalled) {
-      LogFailure("平差行面积 " + table, "剩余差值 " + std::to_string(result.remaining));
-    }
-    return 1;
-  } catch (const db::DbError& error) {
-    LogFailure("平差汇总表", table + " " + error.what());
-    return 0;
+  const std::vector<std::size_t> order = RowsByArea(rows, std::vector<std::uint32_t>(1, 0));
+  std::vector<double> areas;
+  double sum = 0;
+  for (std::size_t i : order) {
+    areas.push_back(rows.At(i).total);
+    sum += areas.back();
   }
+  std::vector<bool> touched;
+  const units::Distribution result =
+      units::Distribute(areas, UnitTotal(source_total, unit, decimals) - sum, size,
+                        units::AboveTolerance(size), &touched);
+  for (std::size_t k = 0; k < areas.size(); ++k) {
+    if (touched[k]) moved[order[k]] = areas[k];
+  }
+  if (result.stalled) {
+    LogFailure("平差行面积 " + rows.Table(), "剩余差值 " + std::to_string(result.remaining));
+  }
+  return 1;
 }
 
 short CStatContext::BalanceStatDataByUnit() {
   try {
     const double region = RegionTotal(m_strJbntTblSrc);
-    // Extension classes are balanced to their parents, never counted as
-    // leaves beside them.
-    const ClassColumns columns = SortClassColumns(*this, true);
+    const units::BalanceColumns columns = SortClassColumns(*this);
     for (const auto& [name, unit, decimals] : {std::tuple{m_strJbntTblUnit1, m_nUnit1, m_nDec1},
                                                std::tuple{m_strJbntTblUnit2, m_nUnit2, m_nDec2}}) {
       if (name.empty() || unit == m_nUnitSrc) continue;
-      std::map<std::string, double> moved;
-      BalanceRowsToTotal(region, name, unit, decimals, moved);
-      BalanceClassAreas(m_strJbntTblSrc, name, columns.leaves, columns.extensions, decimals, moved);
+      units::CopyRows rows(m_pConn, name, columns, decimals,
+                           {"座落单位代码", CountyCodesLike(), false});
+      units::MovedTotals moved;
+      BalanceRowsToTotal(rows, region, unit, decimals, moved);
+      BalanceClassAreas(m_strJbntTblSrc, rows, decimals, moved);
     }
     return 1;
   } catch (const db::DbError& error) {

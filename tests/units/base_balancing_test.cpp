@@ -267,7 +267,9 @@ TEST_P(BaseBalancingTest, UnreachableTargetsStopAndAreLogged) {
     conn().Execute("delete from " + copy);
     Insert(copy, {{1, 2, 0, {}}, {2, 2, 0, {}}});
     int errors = context->m_nErrCount;
-    EXPECT_TRUE(context->BalanceUnitsInVillages(copy, 2, {kVillages[2]}, {0.05}).empty());
+    const units::BalanceColumns columns;
+    const units::CopyRows rows(conn(), copy, columns, 2, {"村级代码", "'%'", true});
+    EXPECT_TRUE(context->BalanceUnitsInVillages(rows, 2, {kVillages[2]}, {0.05}).empty());
     EXPECT_EQ(context->m_nErrCount, errors + 1);
     EXPECT_NE(context->m_strLogTitle.find(kVillages[2]), std::string::npos);
     EXPECT_EQ(Area(copy, 1, "土地总面积"), 0);
@@ -280,6 +282,15 @@ TEST_P(BaseBalancingTest, UnreachableTargetsStopAndAreLogged) {
     errors = context->m_nErrCount;
     EXPECT_EQ(context->BalanceStatData(), 1);
     EXPECT_EQ(context->m_nErrCount, errors + 1) << "a row whose classes cannot reach its total";
+
+    // A row to seed whose number the source lacks ends the pass, and none
+    // of the copy's changes is written (row 1 would take the village's step).
+    Insert(copy, {{9, 0, 0.01, {}}});
+    errors = context->m_nErrCount;
+    EXPECT_EQ(context->BalanceStatData(), 1);
+    EXPECT_EQ(context->m_nErrCount, errors + 2);
+    EXPECT_EQ(context->m_strLogMsg, "源表中没有序号 9 的行");
+    EXPECT_EQ(Area(copy, 1, "土地总面积"), 0.03);
   });
 }
 

@@ -1,0 +1,115 @@
+#pragma once
+
+// A unit copy of a base table held in memory for its balancing: the copy is
+// read once for its totals and for which rows the class pass must walk,
+// the classes of those rows are read by their ids, every decision is made
+// on these rows, and only the rows that change are written back.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/db/value.h"
+
+namespace landstat::db {
+class Connection;
+class RowSource;
+}  // namespace landstat::db
+
+namespace landstat::units {
+
+// The class columns a copy is balanced on, and how they add up. A row's
+// classes are numbered leaves first, then parents, then extensions.
+struct BalanceColumns {
+  std::vector<std::string> leaves;                      // in balancing order
+  std::vector<std::string> parents;                     // the parent columns of the leaves, by name
+  std::vector<std::string> extensions;                  // "BM" and a four-character code
+  std::vector<std::vector<std::size_t>> leaf_parents;   // by leaf: its parents
+  std::vector<std::vector<std::size_t>> parent_leaves;  // by parent: its leaves, in leaf order
+  // The extensions of one leaf, which add up to it.
+  struct ExtensionGroup {
+    std::size_t leaf = 0;
+    std::vector<std::size_t> members;  // by their place in `extensions`
+  };
+  std::vector<ExtensionGroup> extension_groups;
+
+  std::size_t Count() const { return leaves.size() + parents.size() + extensions.size(); }
+};
+
+// New row totals, by the row's place in its CopyRows.
+using MovedTotals = std::unordered_map<std::size_t, double>;
+
+class CopyRows {
+ public:
+  static constexpr std::uint32_t kOutside = UINT32_MAX;
+  struct Row {
+    double total = 0;
+    double order = 0;            // CAST(序号 AS INTEGER): orders rows of equal area
+    std::int64_t id = 0;         // the row's id for its update
+    std::uint32_t number = 0;    // where its 序号 starts in the number texts
+    std::uint32_t location = 0;  // its 座落单位代码, by Code(), read with its classes
+    // Its village (by Code()) when rows are grouped by village, else 0;
+    // kOutside when the row is out of the Scope.
+    std::uint32_t group = kOutside;
+    // Its classes do not add up: the class pass must walk it.
+    bool unbalanced = false;
+  };
+
+  // Which rows take part in the steps of the totals: those for which
+  // `column LIKE like` holds, grouped by their village or all in one group.
+  struct Scope {
+    std::string column;
+    std::string like;
+    bool by_village = false;
+  };
+
+  // Reads every row of `table` in stored order, and which rows' classes do
+  // not add up (on the grid of `decimals`). Raises DbError when the table
+  // cannot be read.
+  CopyRows(db::Connection& connection, std::string table, BalanceColumns columns, short decimals,
+           const Scope& scope);
+
+  const std::string& Table() const { return table_; }
+  const BalanceColumns& Columns() const { return columns_; }
+  std::size_t Size() const { return rows_.size(); }
+  const Row& At(std::size_t i) const { return rows_[i]; }
+  std::string_view Number(std::size_t i) const;
+  const std::string& Code(std::uint32_t id) const { return codes_[id]; }
+  std::size_t CodeCount() const { return codes_.size(); }
+  // Reads the classes of the rows `wanted` (places in this list), by their
+  // ids, a batch of ids per statement. Raises DbError when one is missing.
+  void ReadClasses(db::Connection& connection, const std::vector<std::size_t>& wanted);
+  // The class values of row i, Columns().Count() of them; row i's classes
+  // must have been read.
+  void Classes(std::size_t i, std::vector<double>& values) const;
+  // The id that names row i in an update of the table.
+  db::Value Id(std::size_t i) const;
+
+ private:
+  static constexpr std::uint32_t kNotRead = UINT32_MAX;
+  std::uint32_t Intern(std::string_view code);
+  // Keeps the location of the current row of `source` (column
+  // `first_column`) in `row`, and the non-zero classes after it as the next
+  // entries.
+  void Keep(db::RowSource& source, int first_column, Row& row);
+
+  std::string table_;
+  BalanceColumns columns_;
+  std::vector<Row> rows_;
+  // The non-zero classes of each row: where they start and how many there
+  // are (kNotRead until they are read).
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries_;
+  std::vector<std::uint16_t> entry_columns_;
+  std::vector<double> entry_values_;
+  std::string numbers_;
+  std::vector<std::string> codes_;
+  std::unordered_map<std::string, std::uint32_t> code_ids_;
+  std::uint32_t last_code_ = 0;
+  bool tuple_ids_ = false;  // ids are a server's (page,item) tuple ids
+};
+
+}  // namespace landstat::units
