@@ -72,7 +72,12 @@ class Statement {
 
   sqlite3_stmt* get() const { return stmt_; }
 
-  void Bind(const std::vector<Value>& params) {
+  // How texts are bound: copied, for a statement that is stepped after its
+  // parameters are gone (a query read row by row), or borrowed, for one
+  // that is stepped to its end while they last.
+  enum class Texts { kCopied, kBorrowed };
+
+  void Bind(const std::vector<Value>& params, Texts texts = Texts::kCopied) {
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
     const int expected = sqlite3_bind_parameter_count(stmt_);
@@ -81,7 +86,7 @@ class Statement {
                         std::to_string(params.size()) + " given",
                     sqlite3_sql(stmt_));
     }
-    for (int i = 0; i < expected; ++i) BindOne(i + 1, params[i]);
+    for (int i = 0; i < expected; ++i) BindOne(i + 1, params[i], texts);
   }
 
   // Steps once; true when a row is ready.
@@ -96,7 +101,7 @@ class Statement {
   }
 
  private:
-  void BindOne(int index, const Value& value) {
+  void BindOne(int index, const Value& value, Texts texts) {
     if (value.IsNull()) {
       sqlite3_bind_null(stmt_, index);
     } else if (value.IsInteger()) {
@@ -104,8 +109,9 @@ class Statement {
     } else if (value.IsDouble()) {
       sqlite3_bind_double(stmt_, index, value.AsDouble());
     } else {
-      const std::string text = value.AsText();
-      sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+      const std::string_view text = value.TextView();
+      sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                        texts == Texts::kBorrowed ? SQLITE_STATIC : SQLITE_TRANSIENT);
     }
   }
 
@@ -246,6 +252,7 @@ class SqliteBackend : public Backend {
 
   ~SqliteBackend() override {
     cache_.clear();
+    insert_statement_.reset();
     // Work still open when the connection closes was never declared done:
     // it is rolled back, never committed.
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -317,11 +324,11 @@ class SqliteBackend : public Backend {
       }
       sql += ") VALUES (" + marks + ")";
       if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
+      insert_statement_ = std::make_unique<Statement>(db_, sql);
       insert_table_ = table;
       insert_columns_ = columns;
-      insert_sql_ = std::move(sql);
     }
-    RunRowStatement(insert_sql_, values, table, record, true);
+    RunRowStatement(*insert_statement_, values, table, record, true);
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
@@ -334,7 +341,7 @@ class SqliteBackend : public Backend {
     sql += " WHERE rowid=?";
     std::vector<Value> params = values;
     params.push_back(row_id);
-    if (RunRowStatement(sql, params, table, record, false) != 1) {
+    if (RunRowStatement(Cached(sql), params, table, record, false) != 1) {
       throw DbError(RowName(table, record, false) + " is no longer in the table");
     }
     return row_id;
@@ -342,8 +349,14 @@ class SqliteBackend : public Backend {
 
  protected:
   long RunStatement(const std::string& sql, const std::vector<Value>& params) override {
-    Statement& statement = Cached(sql);
-    statement.Bind(params);
+    return Run(Cached(sql), params);
+  }
+
+  // Runs a prepared statement to its end; the rows it changed.
+  long Run(Statement& statement, const std::vector<Value>& params) {
+    // Stepped to its end here, while the parameters last: their texts are
+    // bound without a copy.
+    statement.Bind(params, Statement::Texts::kBorrowed);
     // Counted by difference: a statement that changes no rows (a create, a
     // drop) must not report the count of the one before it.
     const sqlite3_int64 before = sqlite3_total_changes64(db_);
@@ -374,10 +387,10 @@ class SqliteBackend : public Backend {
  private:
   // Runs the statement that stores one row of a recordset; a refusal names
   // the row.
-  long RunRowStatement(const std::string& sql, const std::vector<Value>& params,
+  long RunRowStatement(Statement& statement, const std::vector<Value>& params,
                        const std::string& table, long record, bool added) {
     try {
-      return RunStatement(sql, params);
+      return Run(statement, params);
     } catch (const DbError& error) {
       throw DbError(RowName(table, record, added) + " was refused: " + error.what(),
                     error.Failure());
@@ -403,8 +416,9 @@ class SqliteBackend : public Backend {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
-  // The statement of the last rows added.
-  std::string insert_table_, insert_sql_;
+  // The statement of the last rows added, prepared once for all of them.
+  std::unique_ptr<Statement> insert_statement_;
+  std::string insert_table_;
   std::vector<std::string> insert_columns_;
 };
 
