@@ -4,9 +4,12 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/db/db_error.h"
@@ -57,6 +60,18 @@ std::string SqliteSpelling(std::string_view sql) {
   return RenameFunctionCalls(text, "right", "landstat_right");
 }
 
+// Whether two values that are no texts are the same to the bit (0.0 and
+// -0.0 differ).
+bool SameNumber(const Value& held, const Value& value) {
+  if (held.IsNull() || value.IsNull()) return held.IsNull() && value.IsNull();
+  if (held.IsDouble() != value.IsDouble()) return false;
+  if (held.IsDouble()) {
+    return std::bit_cast<std::uint64_t>(held.AsDouble()) ==
+           std::bit_cast<std::uint64_t>(value.AsDouble());
+  }
+  return held.AsInteger() == value.AsInteger();
+}
+
 class Statement {
  public:
   Statement(sqlite3* db, std::string_view sql) : db_(db) {
@@ -79,14 +94,24 @@ class Statement {
 
   void Bind(const std::vector<Value>& params, Texts texts = Texts::kCopied) {
     sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
     const int expected = sqlite3_bind_parameter_count(stmt_);
     if (expected != static_cast<int>(params.size())) {
       throw DbError("the statement takes " + std::to_string(expected) + " parameters, " +
                         std::to_string(params.size()) + " given",
                     sqlite3_sql(stmt_));
     }
-    for (int i = 0; i < expected; ++i) BindOne(i + 1, params[i], texts);
+    // A value stays bound across a reset: a number or null the same as the
+    // one bound before is left as it is (a fill of many rows repeats most
+    // of its numbers, the zeros of its class columns), every text is bound
+    // anew.
+    held_.resize(expected);
+    for (int i = 0; i < expected; ++i) {
+      const Value& value = params[i];
+      const bool text = value.IsText();
+      if (!text && held_[i] && SameNumber(*held_[i], value)) continue;
+      BindOne(i + 1, value, texts);
+      held_[i] = text ? std::nullopt : std::optional<Value>(value);
+    }
   }
 
   // Steps once; true when a row is ready.
@@ -117,6 +142,7 @@ class Statement {
 
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
+  std::vector<std::optional<Value>> held_;  // per parameter, the number or null bound last
 };
 
 Value ColumnValue(sqlite3_stmt* stmt, int index, FieldType declared) {
