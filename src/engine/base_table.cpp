@@ -17,6 +17,7 @@
 #include "platform/gis/layers.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
 
 namespace landstat {
@@ -83,16 +84,26 @@ constexpr const char* kLevelColumns[] = {"村级代码", "村名称",   "乡级�
                                          "县名称",   "市级代码", "市名称",   "省级代码", "省名称"};
 constexpr std::size_t kLevelLengths[] = {12, 9, 6, 4, 2};
 
-// Writes pieces through one recordset, with the column numbers looked up
-// once, and logs the pieces it cannot store.
+// Writes pieces as rows of one column list (the columns a piece may fill),
+// with the column numbers worked out once, and logs the pieces it cannot
+// store. A column a piece leaves unset gets the table's default.
 class PieceWriter {
  public:
-  PieceWriter(CStatContext& context, db::Recordset& rows) : context_(context), rows_(rows) {
-    for (int i = 0; i < kPieceColumns; ++i) columns_[i] = rows.IndexOf(kPieceColumnNames[i]);
-    for (std::size_t i = 0; i < std::size(kLevelColumns); ++i) {
-      level_columns_[i] = rows.IndexOf(kLevelColumns[i]);
+  PieceWriter(CStatContext& context, const std::string& table)
+      : context_(context), columns_(WrittenColumns(context.m_pConn.Columns(table))) {
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      column_of_.emplace(text::ToLowerAscii(columns_[i].name), static_cast<int>(i));
+      blanks_.push_back(Blank(columns_[i], table));
     }
-    if (rows.HasField("描述说明")) description_ = rows.IndexOf("描述说明");
+    for (int i = 0; i < kPieceColumns; ++i) piece_columns_[i] = ColumnOf(kPieceColumnNames[i]);
+    for (std::size_t i = 0; i < std::size(kLevelColumns); ++i) {
+      level_columns_[i] = ColumnOf(kLevelColumns[i]);
+    }
+    if (column_of_.count(text::ToLowerAscii("描述说明"))) description_ = ColumnOf("描述说明");
+    std::vector<std::string> names;
+    for (const db::ColumnInfo& column : columns_) names.push_back(column.name);
+    writer_.emplace(context.m_pConn, table, std::move(names));
+    row_ = blanks_;
     // A class is a leaf when no other class extends its code (01 has 011).
     const std::vector<std::string>& codes = context.m_arrClassCodes;
     for (const std::string& code : codes) {
@@ -127,7 +138,6 @@ class PieceWriter {
   template <typename Title>
   void Write(const Piece& piece, const Title& title, const char* message) {
     try {
-      rows_.AddNew();
       // Rows are numbered, so every copy of the table can be matched row by row.
       Set(kNumber, std::to_string(written_ + 1));
       Set(kSource, piece.source);
@@ -137,42 +147,80 @@ class PieceWriter {
       Set(kOwnerCode, piece.owner_code);
       Set(kOwnerName, piece.owner_name);
       Set(kOwnership, piece.ownership);
-      SetIfAny(columns_[kCultivationType], piece.cultivation_type);
-      SetIfAny(columns_[kRemark], piece.remark);
-      SetIfAny(columns_[kApproval], piece.approval);
-      SetIfAny(columns_[kNewConstruction], piece.new_construction);
-      SetIfAny(columns_[kNote], piece.note);
+      SetIfAny(piece_columns_[kCultivationType], piece.cultivation_type);
+      SetIfAny(piece_columns_[kRemark], piece.remark);
+      SetIfAny(piece_columns_[kApproval], piece.approval);
+      SetIfAny(piece_columns_[kNewConstruction], piece.new_construction);
+      SetIfAny(piece_columns_[kNote], piece.note);
       if (description_ >= 0) SetIfAny(description_, piece.description);
-      if (piece.slope) rows_.SetField(columns_[kSlope], db::Value(*piece.slope));
-      SetLevels(piece.location_code);
-      for (int column : ClassColumns(piece.class_code)) rows_.SetField(column, piece.area);
-      rows_.SetField(columns_[kTotal], piece.area);
-      rows_.Update();
+      if (piece.slope) row_[piece_columns_[kSlope]] = static_cast<double>(*piece.slope);
+      const std::vector<db::Value>& levels = Levels(piece.location_code);
+      for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
+      for (int column : ClassColumns(piece.class_code)) row_[column] = piece.area;
+      row_[piece_columns_[kTotal]] = piece.area;
+      writer_->Add(row_);
       ++written_;
     } catch (const db::DbError& error) {
-      rows_.CancelUpdate();
       context_.LogFailure(title(), message, error);
     }
+    Clear(piece.class_code);
   }
 
-  long Written() const { return written_; }
+  // Declares the rows written done.
+  void Close() { writer_->Close(); }
 
  private:
-  void Set(PieceColumn column, const std::string& value) {
-    rows_.SetField(columns_[column], db::Value(value));
+  // The columns of the table a piece may fill, in the table's order.
+  static std::vector<db::ColumnInfo> WrittenColumns(std::vector<db::ColumnInfo> columns) {
+    std::unordered_set<std::string> filled = {text::ToLowerAscii("描述说明")};
+    for (const char* name : kPieceColumnNames) filled.insert(text::ToLowerAscii(name));
+    for (const char* name : kLevelColumns) filled.insert(text::ToLowerAscii(name));
+    std::erase_if(columns, [&](const db::ColumnInfo& column) {
+      const std::string name = text::ToLowerAscii(column.name);
+      return !filled.count(name) && name.rfind("bm", 0) != 0;
+    });
+    return columns;
   }
+
+  // What a column holds when a piece leaves it unset: its default, which
+  // is none or a number for every column a piece fills.
+  static db::Value Blank(const db::ColumnInfo& column, const std::string& table) {
+    if (!column.default_text) return db::Value();
+    if (const std::optional<double> number = text::TextToNumber(*column.default_text)) {
+      return *number;
+    }
+    throw db::DbError("the default " + *column.default_text + " of column " + column.name +
+                      " of table " + table + " is not a number");
+  }
+
+  int ColumnOf(std::string_view name) const {
+    auto found = column_of_.find(text::ToLowerAscii(name));
+    if (found == column_of_.end())
+      throw db::DbError("the base table has no column " + std::string(name));
+    return found->second;
+  }
+
+  void Set(PieceColumn column, const std::string& value) { row_[piece_columns_[column]] = value; }
   void SetIfAny(int column, const std::string& value) {
-    if (!value.empty()) rows_.SetField(column, db::Value(value));
+    if (!value.empty()) row_[column] = value;
+  }
+
+  // Sets back what a piece of this class set and the next piece may leave
+  // unset: the optional texts, the slope and the class columns.
+  void Clear(const std::string& class_code) {
+    for (PieceColumn column :
+         {kCultivationType, kRemark, kApproval, kNewConstruction, kNote, kSlope}) {
+      row_[piece_columns_[column]] = blanks_[piece_columns_[column]];
+    }
+    if (description_ >= 0) row_[description_] = blanks_[description_];
+    if (auto found = class_columns_.find(class_code); found != class_columns_.end()) {
+      for (int column : found->second) row_[column] = blanks_[column];
+    }
   }
 
   // Administrative levels from the location code: village, township,
   // county, city, province, code before name; a shorter code stands whole.
   // Worked out once per location code.
-  void SetLevels(const std::string& code) {
-    const std::vector<db::Value>& levels = Levels(code);
-    for (std::size_t i = 0; i < levels.size(); ++i) rows_.SetField(level_columns_[i], levels[i]);
-  }
-
   const std::vector<db::Value>& Levels(const std::string& code) {
     auto found = levels_.find(code);
     if (found == levels_.end()) {
@@ -199,14 +247,18 @@ class PieceWriter {
     std::vector<int> columns;
     const std::string name = "BM" + code;
     for (std::size_t length = name.size(); length >= 4; --length) {
-      columns.push_back(rows_.IndexOf(name.substr(0, length)));
+      columns.push_back(ColumnOf(name.substr(0, length)));
     }
     return class_columns_.emplace(code, std::move(columns)).first->second;
   }
 
   CStatContext& context_;
-  db::Recordset& rows_;
-  int columns_[kPieceColumns];
+  const std::vector<db::ColumnInfo> columns_;
+  std::unordered_map<std::string, int> column_of_;  // lower-case name -> place in the row
+  std::vector<db::Value> blanks_;
+  std::vector<db::Value> row_;  // the row being written, blank between pieces
+  std::optional<db::RowWriter> writer_;
+  int piece_columns_[kPieceColumns];
   int level_columns_[std::size(kLevelColumns)];
   int description_ = -1;
   std::unordered_map<std::string, std::vector<db::Value>> levels_;
@@ -574,26 +626,31 @@ const LayerUse kLayerUses[] = {
 }  // namespace
 
 short CStatContext::BuildStatDataDirect() {
-  std::optional<db::Recordset> rows;
+  std::optional<PieceWriter> writer;
   try {
-    rows.emplace(m_pConn, "select * from " + m_strStatTbl + " where 1<>1");
+    writer.emplace(*this, m_strStatTbl);
   } catch (const db::DbError& error) {
     LogFailure("连接基础汇总表", "连接基础汇总表失败", error);
     return 0;
   }
-  PieceWriter writer(*this, *rows);
+  short result = 1;
   for (const LayerUse& use : kLayerUses) {
     const gis::LayerHandle layer = this->*use.layer;
     if (layer <= 0 || !gis::IsLayerValid(layer)) continue;
-    if (!LayerPass(*this, writer, use).Run()) return 0;
+    if (!LayerPass(*this, *writer, use).Run()) {
+      result = 0;
+      break;
+    }
   }
+  // The rows written are kept also when a layer stopped the fill: the
+  // stage has failed, and its table shows how far it came.
   try {
-    rows->Close();
+    writer->Close();
   } catch (const db::DbError& error) {
     LogFailure("保存基础汇总表", "保存基础汇总表失败", error);
     return 0;
   }
-  return 1;
+  return result;
 }
 
 }  // namespace landstat

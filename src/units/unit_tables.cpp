@@ -1,10 +1,15 @@
 // The area-unit table and the per-unit copies of the base table.
 
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_dialect.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
 #include "units/unit_conversion.h"
@@ -202,6 +207,30 @@ std::vector<std::string> CStatContext::AreaColumns() const {
   return columns;
 }
 
+namespace {
+
+// A column converted by a factor and rounded, as the copies hold it: most
+// class columns of a row are 0, and only the others are converted. On the
+// embedded engine round(x,d) is the rounding val(format(x,'0.00')) applies
+// before its text, and gives the same figure to the bit without making and
+// reading that text wherever x times 10^d stays below 1e15 (the figure has
+// at most 15 digits, and its text reads back as itself): the bound below
+// keeps a tenfold margin; beyond it, and for figures that are not finite,
+// the text form stays.
+std::string ConvertedColumn(const db::SqlDialect& dialect, const std::string& column,
+                            const std::string& factor_text, double factor, short decimals) {
+  const std::string converted = column + factor_text;
+  std::string rounded = dialect.Round(converted, decimals);
+  if (dialect.Kind() == db::DbKind::kEmbedded) {
+    const double bound = 1e14 / (factor * std::pow(10.0, std::max<short>(decimals, 0)));
+    rounded = fmt::format("CASE WHEN abs({}) < {} THEN round({},{}) ELSE {} END", column, bound,
+                          converted, decimals, rounded);
+  }
+  return "CASE WHEN " + column + "=0 THEN " + column + " ELSE " + rounded + " END";
+}
+
+}  // namespace
+
 short CStatContext::FillUnitCopy(const std::string& name, short unit, short decimals,
                                  bool round_source) {
   // One pass: every row of the base table copied with its areas converted
@@ -213,16 +242,15 @@ short CStatContext::FillUnitCopy(const std::string& name, short unit, short deci
     m_pConn.Execute("insert into " + name + " select * from " + m_strStatTbl);
     return 1;
   }
+  const std::string factor_text = FactorText(m_nUnitSrc, unit);
+  const double factor = UnitFactor(m_nUnitSrc, unit);
   std::string list;
   for (const db::ColumnInfo& column : m_pConn.Columns(m_strStatTbl)) {
     const bool area = column.name == "土地总面积" || column.name.rfind("BM", 0) == 0 ||
                       column.name.rfind("bm", 0) == 0;
     if (!list.empty()) list += ",";
-    // Most class columns of a row are 0: only the others are converted.
-    list += area
-                ? "CASE WHEN " + column.name + "=0 THEN " + column.name + " ELSE " +
-                      Dialect().Round(column.name + FactorText(m_nUnitSrc, unit), decimals) + " END"
-                : column.name;
+    list +=
+        area ? ConvertedColumn(Dialect(), column.name, factor_text, factor, decimals) : column.name;
   }
   m_pConn.Execute("insert into " + name + " select " + list + " from " + m_strStatTbl);
   return 1;

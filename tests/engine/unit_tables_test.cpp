@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "engine/survey_fixture.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
+#include "units/unit_conversion.h"
 
 namespace landstat {
 namespace {
@@ -118,6 +120,33 @@ TEST_P(UnitTablesTest, CopiesHoldTheBaseRowsInTheirUnits) {
   ASSERT_EQ(context->CreateUnitStatTables(), 1);
   ASSERT_EQ(context->FillUnitStatTables(), 1);
   EXPECT_EQ(Rows(conn(), areas + Copy("MU")).size(), 9u);
+}
+
+// Each area of the hectare and mu copies is what the engine's rounding of
+// the converted figure gives, to the bit: halves, long fractions, figures
+// far beyond any county, and on the embedded engine an infinite one.
+TEST_P(UnitTablesTest, CopiesRoundEachAreaAsTheEngineRoundsIt) {
+  WriteStatConfig(testing::kThreeUnits);
+  auto context = Context();
+  ASSERT_EQ(context->CreateStatDataTable(), 1);
+  std::vector<double> areas = {0,         1.5,       2.5,    30,   26750, 12345.65, 0.123456789,
+                               3.3333333, 9.87654e9, 6.6e14, 3e15, 1e300, -26750};
+  if (!IsServer()) areas.push_back(std::numeric_limits<double>::infinity());
+  for (std::size_t i = 0; i < areas.size(); ++i) {
+    conn().Execute("insert into " + Plain("statdata") + " (序号, BM011) values (?, ?)",
+                   {std::to_string(100 + i), areas[i]});
+  }
+  ASSERT_EQ(context->CreateUnitStatTables(), 1);
+  for (const auto& [unit, name] : context->UnitCopies()) {
+    if (unit == context->m_nUnitSrc) continue;
+    SCOPED_TRACE(name);
+    ASSERT_EQ(context->FillUnitCopy(name, unit, context->DecimalsOf(unit)), 1);
+    const std::string rounded = context->Dialect().Round(
+        std::string("BM011") + FactorText(context->m_nUnitSrc, unit), context->DecimalsOf(unit));
+    EXPECT_EQ(testing::Numbers(conn(), "select BM011 from " + name + " order by 序号"),
+              testing::Numbers(conn(), "select CASE WHEN BM011=0 THEN 0 ELSE " + rounded +
+                                           " END from " + Plain("statdata") + " order by 序号"));
+  }
 }
 
 TEST_P(UnitTablesTest, CountyBatchWantsHectaresOfOneScope) {

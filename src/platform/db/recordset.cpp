@@ -369,7 +369,14 @@ void RowWriter::Add(const std::vector<Value>& values) {
   }
   const long record = ++rows_;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (max_chars_[i] == 0) continue;
+    if (max_chars_[i] == 0 || values[i].IsNull()) continue;
+    // A text that fits is passed without a copy (no more bytes than the
+    // limit, no more characters); the row's name is made only for a refusal.
+    const std::string_view text = values[i].TextView();
+    if (values[i].IsText() && (text.size() <= static_cast<std::size_t>(max_chars_[i]) ||
+                               CharacterCount(text) <= max_chars_[i])) {
+      continue;
+    }
     const std::string refusal =
         TooLongFor(RowName(table_, record, true), columns_[i], values[i], max_chars_[i]);
     if (!refusal.empty()) throw DbError(refusal);

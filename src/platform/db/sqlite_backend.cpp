@@ -4,9 +4,12 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/db/db_error.h"
@@ -57,6 +60,18 @@ std::string SqliteSpelling(std::string_view sql) {
   return RenameFunctionCalls(text, "right", "landstat_right");
 }
 
+// Whether two values that are no texts are the same to the bit (0.0 and
+// -0.0 differ).
+bool SameNumber(const Value& held, const Value& value) {
+  if (held.IsNull() || value.IsNull()) return held.IsNull() && value.IsNull();
+  if (held.IsDouble() != value.IsDouble()) return false;
+  if (held.IsDouble()) {
+    return std::bit_cast<std::uint64_t>(held.AsDouble()) ==
+           std::bit_cast<std::uint64_t>(value.AsDouble());
+  }
+  return held.AsInteger() == value.AsInteger();
+}
+
 class Statement {
  public:
   Statement(sqlite3* db, std::string_view sql) : db_(db) {
@@ -72,16 +87,31 @@ class Statement {
 
   sqlite3_stmt* get() const { return stmt_; }
 
-  void Bind(const std::vector<Value>& params) {
+  // How texts are bound: copied, for a statement that is stepped after its
+  // parameters are gone (a query read row by row), or borrowed, for one
+  // that is stepped to its end while they last.
+  enum class Texts { kCopied, kBorrowed };
+
+  void Bind(const std::vector<Value>& params, Texts texts = Texts::kCopied) {
     sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
     const int expected = sqlite3_bind_parameter_count(stmt_);
     if (expected != static_cast<int>(params.size())) {
       throw DbError("the statement takes " + std::to_string(expected) + " parameters, " +
                         std::to_string(params.size()) + " given",
                     sqlite3_sql(stmt_));
     }
-    for (int i = 0; i < expected; ++i) BindOne(i + 1, params[i]);
+    // A value stays bound across a reset: a number or null the same as the
+    // one bound before is left as it is (a fill of many rows repeats most
+    // of its numbers, the zeros of its class columns), every text is bound
+    // anew.
+    held_.resize(expected);
+    for (int i = 0; i < expected; ++i) {
+      const Value& value = params[i];
+      const bool text = value.IsText();
+      if (!text && held_[i] && SameNumber(*held_[i], value)) continue;
+      BindOne(i + 1, value, texts);
+      held_[i] = text ? std::nullopt : std::optional<Value>(value);
+    }
   }
 
   // Steps once; true when a row is ready.
@@ -96,7 +126,7 @@ class Statement {
   }
 
  private:
-  void BindOne(int index, const Value& value) {
+  void BindOne(int index, const Value& value, Texts texts) {
     if (value.IsNull()) {
       sqlite3_bind_null(stmt_, index);
     } else if (value.IsInteger()) {
@@ -104,13 +134,15 @@ class Statement {
     } else if (value.IsDouble()) {
       sqlite3_bind_double(stmt_, index, value.AsDouble());
     } else {
-      const std::string text = value.AsText();
-      sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+      const std::string_view text = value.TextView();
+      sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                        texts == Texts::kBorrowed ? SQLITE_STATIC : SQLITE_TRANSIENT);
     }
   }
 
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
+  std::vector<std::optional<Value>> held_;  // per parameter, the number or null bound last
 };
 
 Value ColumnValue(sqlite3_stmt* stmt, int index, FieldType declared) {
@@ -262,6 +294,7 @@ class SqliteBackend : public Backend {
 
   ~SqliteBackend() override {
     cache_.clear();
+    insert_statement_.reset();
     // Work still open when the connection closes was never declared done:
     // it is rolled back, never committed.
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -333,11 +366,11 @@ class SqliteBackend : public Backend {
       }
       sql += ") VALUES (" + marks + ")";
       if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
+      insert_statement_ = std::make_unique<Statement>(db_, sql);
       insert_table_ = table;
       insert_columns_ = columns;
-      insert_sql_ = std::move(sql);
     }
-    RunRowStatement(insert_sql_, values, table, record, true);
+    RunRowStatement(*insert_statement_, values, table, record, true);
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
@@ -350,7 +383,7 @@ class SqliteBackend : public Backend {
     sql += " WHERE rowid=?";
     std::vector<Value> params = values;
     params.push_back(row_id);
-    if (RunRowStatement(sql, params, table, record, false) != 1) {
+    if (RunRowStatement(Cached(sql), params, table, record, false) != 1) {
       throw DbError(RowName(table, record, false) + " is no longer in the table");
     }
     return row_id;
@@ -358,8 +391,14 @@ class SqliteBackend : public Backend {
 
  protected:
   long RunStatement(const std::string& sql, const std::vector<Value>& params) override {
-    Statement& statement = Cached(sql);
-    statement.Bind(params);
+    return Run(Cached(sql), params);
+  }
+
+  // Runs a prepared statement to its end; the rows it changed.
+  long Run(Statement& statement, const std::vector<Value>& params) {
+    // Stepped to its end here, while the parameters last: their texts are
+    // bound without a copy.
+    statement.Bind(params, Statement::Texts::kBorrowed);
     // Counted by difference: a statement that changes no rows (a create, a
     // drop) must not report the count of the one before it.
     const sqlite3_int64 before = sqlite3_total_changes64(db_);
@@ -390,10 +429,10 @@ class SqliteBackend : public Backend {
  private:
   // Runs the statement that stores one row of a recordset; a refusal names
   // the row.
-  long RunRowStatement(const std::string& sql, const std::vector<Value>& params,
+  long RunRowStatement(Statement& statement, const std::vector<Value>& params,
                        const std::string& table, long record, bool added) {
     try {
-      return RunStatement(sql, params);
+      return Run(statement, params);
     } catch (const DbError& error) {
       throw DbError(RowName(table, record, added) + " was refused: " + error.what(),
                     error.Failure());
@@ -419,8 +458,9 @@ class SqliteBackend : public Backend {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
-  // The statement of the last rows added.
-  std::string insert_table_, insert_sql_;
+  // The statement of the last rows added, prepared once for all of them.
+  std::unique_ptr<Statement> insert_statement_;
+  std::string insert_table_;
   std::vector<std::string> insert_columns_;
 };
 

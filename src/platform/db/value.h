@@ -31,6 +31,11 @@ class Value {
   bool IsText() const { return std::holds_alternative<std::string>(data_); }
 
   std::string AsText() const;
+  // The text held, without a copy; empty unless IsText().
+  std::string_view TextView() const {
+    const auto* text = std::get_if<std::string>(&data_);
+    return text ? std::string_view(*text) : std::string_view();
+  }
   // Raises DbError for text that is not a number; `what` names the field.
   double AsDouble(std::string_view what = {}) const;
   std::int64_t AsInteger(std::string_view what = {}) const;
