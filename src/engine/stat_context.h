@@ -11,15 +11,20 @@
 
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/gis/rural_code.h"
-#include "units/copy_rows.h"
 
 namespace landstat {
 namespace db {
 class Recordset;
-struct GroupedSumsQuery;
 }  // namespace db
+namespace units {
+class CopyRows;
+// New row totals by the row's place in its CopyRows (as units/copy_rows.h
+// declares it).
+using MovedTotals = std::unordered_map<std::size_t, double>;
+}  // namespace units
 
 // The layouts of the land-use summary tables.
 enum class SummaryLayout {
@@ -348,11 +353,25 @@ class CStatContext {
   // The same for the unit-less tables the rebuilds of a unit conversion
   // read ("statdataex", "statdata").
   std::string ConvertedSource(const std::string& base);
-  std::string SummedTable(const std::string& copy, const std::string& name);
-  // Makes the temporary table `name` of what "SELECT keys, SUM(c) AS c ...
-  // FROM table WHERE filter GROUP BY keys" gives, summed in one pass in
-  // memory; a DbError goes to the caller.
-  void MakeSummedTable(const db::GroupedSumsQuery& query, const std::string& name);
+  // A copy summed into a temporary table for the connection's life, kept
+  // under `key` (see SummarySource, SlopeSource).
+  struct SummedRequest {
+    std::string key;
+    std::string name;
+    db::GroupedSumsQuery query;
+    const char* notice;  // says, when the table cannot be made, that the copy is read instead
+  };
+  SummedRequest LevelSums(const std::string& copy, const std::string& name) const;
+  // Makes the summed tables not made yet, reading their copies at the same
+  // time. A table that cannot be made is noticed and left out, so that its
+  // readers read the copy itself: the same figures, only slower.
+  void PrepareSummedTables(const std::vector<SummedRequest>& requests);
+  // The prepared table of `key`, or `copy` when there is none.
+  std::string PreparedOr(const std::string& key, const std::string& copy) const;
+  // Makes the temporary table `name` by the grouping statement itself
+  // (without rows), so that it has the columns and types that statement
+  // gives; a DbError goes to the caller.
+  void CreateSummedTable(const db::GroupedSumsQuery& query, const std::string& name);
   void ForgetSummarySources();
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.

@@ -58,54 +58,94 @@ const char* const kKindTitles[] = {
 }  // namespace
 
 std::string CStatContext::SummarySource(short unit, const std::string& copy_base) {
-  return SummedTable(m_names.UnitCopy(unit, copy_base),
-                     "landstat_levels_" + std::string(UnitPrefix(unit)) +
-                         (copy_base == "statdata" ? "" : "_" + copy_base));
+  // The copies of every wanted unit are summed together, each read by a
+  // processor of its own: all of them are read by the class summaries.
+  std::vector<SummedRequest> requests;
+  for (short other : {kSquareMetre, kHectare, kMu}) {
+    if (other != unit && (copy_base != "statdata" || !WantsSummaryUnit(other))) continue;
+    requests.push_back(LevelSums(m_names.UnitCopy(other, copy_base),
+                                 "landstat_levels_" + std::string(UnitPrefix(other)) +
+                                     (copy_base == "statdata" ? "" : "_" + copy_base)));
+  }
+  PrepareSummedTables(requests);
+  const std::string copy = m_names.UnitCopy(unit, copy_base);
+  return PreparedOr(copy, copy);
 }
 
 std::string CStatContext::ConvertedSource(const std::string& base) {
-  return SummedTable(m_names.Plain(base), "landstat_levels_" + base);
+  const std::string copy = m_names.Plain(base);
+  PrepareSummedTables({LevelSums(copy, "landstat_levels_" + base)});
+  return PreparedOr(copy, copy);
 }
 
-std::string CStatContext::SummedTable(const std::string& copy, const std::string& name) {
-  auto prepared = m_mapSummarySources.find(copy);
-  if (prepared != m_mapSummarySources.end()) return prepared->second;
+CStatContext::SummedRequest CStatContext::LevelSums(const std::string& copy,
+                                                    const std::string& name) const {
   // The level statements of the class, island, ownership and enclave
   // summaries read only the level codes and names, the two unit codes, the
   // owner's name, the ownership nature, 描述说明 and the areas: the copy
   // summed once by all of these is a far smaller table to group, with the
   // same sums (the owner's name follows the owner's code, so it adds hardly
-  // a group). It is summed in one pass in memory (the database would sort
-  // the whole copy) and lives for the connection only.
-  db::GroupedSumsQuery query;
-  query.table = copy;
-  query.keys = {"县级代码",     "县名称",       "乡级代码",     "乡名称",
-                "村级代码",     "村名称",       "座落单位代码", "座落单位名称",
-                "权属单位代码", "权属单位名称", "权属性质"};
-  if (m_bHasMssm) query.keys.push_back("描述说明");
-  query.sums = AreaColumns();
-  try {
-    MakeSummedTable(query, name);
-  } catch (const db::DbError& error) {
-    // The same figures, only slower: the summaries read the copy itself.
-    LogNotice("汇总 " + copy,
-              std::string("按级汇总的临时表未能建立, 直接读取 (") + error.what() + ")");
-    return copy;
-  }
-  m_mapSummarySources[copy] = name;
-  return name;
+  // a group).
+  SummedRequest request{copy, name, {}, "按级汇总的临时表未能建立, 直接读取"};
+  request.query.table = copy;
+  request.query.keys = {"县级代码",     "县名称",       "乡级代码",     "乡名称",
+                        "村级代码",     "村名称",       "座落单位代码", "座落单位名称",
+                        "权属单位代码", "权属单位名称", "权属性质"};
+  if (m_bHasMssm) request.query.keys.push_back("描述说明");
+  request.query.sums = AreaColumns();
+  return request;
 }
 
-void CStatContext::MakeSummedTable(const db::GroupedSumsQuery& query, const std::string& name) {
-  // Made by the grouping statement itself (without rows), so that it has
-  // the columns and types that statement gives.
+void CStatContext::PrepareSummedTables(const std::vector<SummedRequest>& requests) {
+  // Each copy is summed in one pass in memory (the database would sort the
+  // whole copy); the copies are read at the same time.
+  std::vector<const SummedRequest*> wanted;
+  std::vector<db::GroupedSumsQuery> queries;
+  for (const SummedRequest& request : requests) {
+    if (m_mapSummarySources.count(request.key)) continue;
+    try {
+      CreateSummedTable(request.query, request.name);
+      wanted.push_back(&request);
+      queries.push_back(request.query);
+    } catch (const db::DbError& error) {
+      LogNotice("汇总 " + request.query.table,
+                std::string(request.notice) + " (" + error.what() + ")");
+    }
+  }
+  if (wanted.empty()) return;
+  std::vector<std::unique_ptr<db::GroupedSums>> sums;
+  try {
+    sums = db::GroupedSums::ReadAll(m_pConn, queries);
+  } catch (const db::DbError&) {
+    // Read again one by one, so that the copy that cannot be read is the
+    // one noticed.
+    sums.clear();
+    sums.resize(wanted.size());
+  }
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    try {
+      if (!sums[i]) sums[i] = std::make_unique<db::GroupedSums>(m_pConn, queries[i]);
+      sums[i]->WriteTo(m_pConn, wanted[i]->name, true);
+      m_mapSummarySources[wanted[i]->key] = wanted[i]->name;
+    } catch (const db::DbError& error) {
+      LogNotice("汇总 " + queries[i].table,
+                std::string(wanted[i]->notice) + " (" + error.what() + ")");
+    }
+  }
+}
+
+std::string CStatContext::PreparedOr(const std::string& key, const std::string& copy) const {
+  const auto prepared = m_mapSummarySources.find(key);
+  return prepared == m_mapSummarySources.end() ? copy : prepared->second;
+}
+
+void CStatContext::CreateSummedTable(const db::GroupedSumsQuery& query, const std::string& name) {
   std::string keys, sums;
   for (const std::string& key : query.keys) keys += (keys.empty() ? "" : ",") + key;
   for (const std::string& sum : query.sums) sums += ",SUM(" + sum + ") AS " + sum;
   m_pConn.Execute("DROP TABLE IF EXISTS " + name);
   m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys + sums + " FROM " +
                   query.table + " WHERE 1=0 GROUP BY " + keys);
-  db::GroupedSums(m_pConn, query).WriteTo(m_pConn, name, true);
 }
 
 void CStatContext::ForgetSummarySources() {

@@ -2,6 +2,7 @@
 
 #include <fmt/printf.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -117,29 +118,28 @@ std::string CStatContext::SlopeSource(const std::string& copy) {
   // level or unit codes, slope grade and land type: the copy's cultivated
   // rows summed once by all of these give the same groups and sums from a
   // small table, instead of a scan of the whole copy per level and scope.
-  const std::string key = copy + "#slope";
-  if (auto prepared = m_mapSummarySources.find(key); prepared != m_mapSummarySources.end()) {
-    return prepared->second;
-  }
+  // The copies of every wanted unit are summed together, as their level
+  // sums are.
   if (m_bOracle) return copy;  // its statements are text only
-  const std::string name = "landstat_slope_" + copy;
-  // Summed in one pass in memory, as the copy's other sums are.
-  db::GroupedSumsQuery query;
-  query.table = copy;
-  query.filter = "BM01<>0";
-  query.keys = {"县级代码",     "县名称",       "乡级代码",     "乡名称",     "村级代码", "村名称",
-                "座落单位代码", "座落单位名称", "权属单位代码", "耕地坡度级", "耕地类型"};
-  query.sums = {"BM01"};
-  try {
-    MakeSummedTable(query, name);
-  } catch (const db::DbError& error) {
-    // The same figures, only slower: the levels read the copy itself.
-    LogNotice("汇总 " + copy,
-              std::string("耕地坡度的临时表未能建立, 直接读取 (") + error.what() + ")");
-    return copy;
+  std::vector<std::string> copies;
+  for (short unit : {kSquareMetre, kHectare, kMu}) {
+    if (WantsSummaryUnit(unit)) copies.push_back(m_names.UnitCopy(unit, "statdata"));
   }
-  m_mapSummarySources[key] = name;
-  return name;
+  if (std::find(copies.begin(), copies.end(), copy) == copies.end()) copies = {copy};
+  std::vector<SummedRequest> requests;
+  for (const std::string& table : copies) {
+    SummedRequest request{
+        table + "#slope", "landstat_slope_" + table, {}, "耕地坡度的临时表未能建立, 直接读取"};
+    request.query.table = table;
+    request.query.filter = "BM01<>0";
+    request.query.keys = {"县级代码",     "县名称",     "乡级代码",     "乡名称",
+                          "村级代码",     "村名称",     "座落单位代码", "座落单位名称",
+                          "权属单位代码", "耕地坡度级", "耕地类型"};
+    request.query.sums = {"BM01"};
+    requests.push_back(std::move(request));
+  }
+  PrepareSummedTables(requests);
+  return PreparedOr(copy + "#slope", copy);
 }
 
 short CStatContext::AccumulateSlope(const std::string& query, const std::string& target,

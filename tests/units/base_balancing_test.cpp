@@ -13,6 +13,7 @@
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 #include "units/balance_checks.h"
+#include "units/copy_rows.h"
 
 namespace landstat {
 namespace {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -35,6 +36,16 @@ class GroupedSums {
   // Reads the rows (on the embedded engine); a DbError of the database goes
   // to the caller.
   GroupedSums(Connection& connection, GroupedSumsQuery query);
+
+  // Several groupings read at the same time, each on a connection of its
+  // own to the same embedded database, so that the reads of some million
+  // rows each use a processor of their own. One after another on
+  // `connection` instead on a server, for a single grouping, and while the
+  // connection holds writes not yet committed (other connections would not
+  // see them). The groupings come in the order of the queries; the first
+  // error raised by any read goes to the caller once every read has ended.
+  static std::vector<std::unique_ptr<GroupedSums>> ReadAll(
+      Connection& connection, const std::vector<GroupedSumsQuery>& queries);
 
   // Writes every group into `target`, whose columns include the keys and
   // the sums under their names, in the order of the keys when `sorted` (as

@@ -119,6 +119,45 @@ TEST_P(GroupedSumsTest, RefusesWhatItCannotStoreOrRead) {
               ::testing::ThrowsMessage<DbError>(HasSubstr("field k1")));
 }
 
+TEST_P(GroupedSumsTest, SeveralGroupingsReadTogetherGiveWhatEachGivesAlone) {
+  const std::vector<GroupedSumsQuery> queries = {{"parts", "", {"k1"}, {"a"}},
+                                                 {"parts", "b <> 0", {"k2"}, {"a", "b"}}};
+  const auto written = [&](const GroupedSums& sums, const GroupedSumsQuery& query) {
+    conn().Execute("DROP TABLE IF EXISTS summed");
+    conn().Execute(
+        "CREATE TABLE summed (k1 varchar(10), k2 varchar(10), a double precision, b "
+        "double precision)");
+    sums.WriteTo(conn(), "summed", true);
+    const bool both = query.sums.size() > 1;
+    const std::string where = query.filter.empty() ? "" : " WHERE " + query.filter;
+    return Rows("SELECT " + query.keys[0] + (both ? ",a,b" : ",a") + " FROM summed") ==
+           Rows("SELECT " + query.keys[0] + (both ? ",SUM(a),SUM(b)" : ",SUM(a)") + " FROM parts" +
+                where + " GROUP BY " + query.keys[0]);
+  };
+  // Uncommitted rows are seen: the groupings are then read on the
+  // connection that wrote them.
+  for (bool open : {false, true}) {
+    SCOPED_TRACE(open);
+    if (open) {
+      conn().BeginTrans();
+      conn().Execute("INSERT INTO parts VALUES ('new', 'n', 5, 5)");
+    }
+    const auto all = GroupedSums::ReadAll(conn(), queries);
+    ASSERT_EQ(all.size(), 2u);
+    for (std::size_t i = 0; i < queries.size(); ++i) EXPECT_TRUE(written(*all[i], queries[i]));
+    if (open) conn().CommitTrans();
+  }
+  // A grouping that fails fails them all, once the others have ended (on a
+  // server, where nothing is read before, when it is written).
+  const auto failing = [&] {
+    for (const auto& sums :
+         GroupedSums::ReadAll(conn(), {queries[0], {"missing", "", {"k1"}, {"a"}}})) {
+      sums->WriteTo(conn(), "summed", true);
+    }
+  };
+  EXPECT_THROW(failing(), DbError);
+}
+
 LANDSTAT_BOTH_ENGINES(GroupedSumsTest);
 
 }  // namespace
