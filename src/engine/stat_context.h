@@ -204,6 +204,9 @@ class CStatContext {
   // when given.
   short BalanceUnitCopy(const std::string& source, const std::string& copy, short unit,
                         short decimals, std::optional<double> source_total = {});
+  // The same for a copy already read, against the source's region total.
+  short BalanceReadCopy(const std::string& source, units::CopyRows& rows, short unit,
+                        short decimals, double region);
   short BalanceStatDataByUnit();
   double RegionTotal(const std::string& table);
   double UnitTotal(double source_total, short unit, short decimals) const;

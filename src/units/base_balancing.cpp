@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "engine/text_helpers.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/reads_apart.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
@@ -755,19 +757,49 @@ double CStatContext::RegionTotal(const std::string& table) {
 }
 
 short CStatContext::BalanceStatData() {
-  std::optional<double> region;  // of the source, the same for every copy
+  struct Copy {
+    std::string name;
+    short unit;
+    short decimals;
+    std::unique_ptr<units::CopyRows> rows;
+    std::string error;
+  };
+  std::vector<Copy> copies;
   for (const auto& [name, unit, decimals] : {std::tuple{m_strStatTblUnit1, m_nUnit1, m_nDec1},
                                              std::tuple{m_strStatTblUnit2, m_nUnit2, m_nDec2}}) {
-    if (name.empty() || unit == m_nUnitSrc) continue;
-    if (!region) {
+    if (!name.empty() && unit != m_nUnitSrc) copies.push_back({name, unit, decimals, {}, {}});
+  }
+  if (copies.empty()) return 1;
+  double region = 0;  // of the source, the same for every copy
+  std::vector<std::function<void(db::Connection&)>> reads;
+  const units::BalanceColumns columns = SortClassColumns(*this);
+  for (Copy& copy : copies) {
+    // The copies are read at the same time, each by a processor of its own.
+    reads.emplace_back([&](db::Connection& reader) {
       try {
-        region = RegionTotal(m_strStatTblSrc);
+        copy.rows = std::make_unique<units::CopyRows>(
+            reader, copy.name, columns, copy.decimals,
+            units::CopyRows::Scope{"村级代码", CountyCodesLike(), true});
       } catch (const db::DbError& error) {
-        LogFailure("平差分单位基础汇总表", m_strStatTblSrc + " " + error.what());
-        return 0;
+        copy.error = error.what();
       }
+    });
+  }
+  try {
+    region = RegionTotal(m_strStatTblSrc);
+    db::ReadApart(m_pConn, reads);
+  } catch (const db::DbError& error) {
+    LogFailure("平差分单位基础汇总表", m_strStatTblSrc + " " + error.what());
+    return 0;
+  }
+  for (Copy& copy : copies) {
+    if (!copy.rows) {
+      LogFailure("平差分单位基础汇总表", copy.name + " " + copy.error);
+      return 0;
     }
-    if (BalanceUnitCopy(m_strStatTblSrc, name, unit, decimals, *region) == 0) return 0;
+    if (BalanceReadCopy(m_strStatTblSrc, *copy.rows, copy.unit, copy.decimals, region) == 0) {
+      return 0;
+    }
   }
   return 1;
 }
@@ -776,18 +808,27 @@ short CStatContext::BalanceUnitCopy(const std::string& source, const std::string
                                     short decimals, std::optional<double> source_total) {
   try {
     const double region = source_total ? *source_total : RegionTotal(source);
-    const units::BalanceColumns columns = SortClassColumns(*this);
-    units::CopyRows rows(m_pConn, copy, columns, decimals, {"村级代码", CountyCodesLike(), true});
-    host::yDebugTime(copy + " read for balancing");
+    units::CopyRows rows(m_pConn, copy, SortClassColumns(*this), decimals,
+                         {"村级代码", CountyCodesLike(), true});
+    return BalanceReadCopy(source, rows, unit, decimals, region);
+  } catch (const db::DbError& error) {
+    LogFailure("平差分单位基础汇总表", copy + " " + error.what());
+    return 0;
+  }
+}
+
+short CStatContext::BalanceReadCopy(const std::string& source, units::CopyRows& rows, short unit,
+                                    short decimals, double region) {
+  try {
     std::vector<std::string> codes;
     std::vector<double> totals;
     BalanceVillageTotals(rows, UnitTotal(region, unit, decimals), decimals, codes, totals);
     const units::MovedTotals moved = BalanceUnitsInVillages(rows, decimals, codes, totals);
-    host::yDebugTime("rows of the villages of " + copy + " balanced");
+    host::yDebugTime("rows of the villages of " + rows.Table() + " balanced");
     BalanceClassAreas(source, rows, decimals, moved);
     return 1;
   } catch (const db::DbError& error) {
-    LogFailure("平差分单位基础汇总表", copy + " " + error.what());
+    LogFailure("平差分单位基础汇总表", rows.Table() + " " + error.what());
     return 0;
   }
 }

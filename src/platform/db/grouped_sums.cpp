@@ -1,13 +1,13 @@
 #include "platform/db/grouped_sums.h"
 
 #include <algorithm>
-#include <exception>
+#include <functional>
 #include <limits>
 #include <memory>
-#include <thread>
 
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 
 namespace landstat::db {
@@ -70,34 +70,13 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
 std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
     Connection& connection, const std::vector<GroupedSumsQuery>& queries) {
   std::vector<std::unique_ptr<GroupedSums>> groupings(queries.size());
-  const bool apart = connection.Kind() == DbKind::kEmbedded && queries.size() > 1 &&
-                     !connection.InTransaction() && !connection.FilePath().empty();
-  if (!apart) {
-    for (std::size_t i = 0; i < queries.size(); ++i) {
-      groupings[i] = std::make_unique<GroupedSums>(connection, queries[i]);
-    }
-    return groupings;
-  }
-  const std::string file = connection.FilePath();
-  std::vector<std::exception_ptr> errors(queries.size());
-  std::vector<std::thread> readers;
+  std::vector<std::function<void(Connection&)>> reads;
   for (std::size_t i = 0; i < queries.size(); ++i) {
-    readers.emplace_back([&, i] {
-      try {
-        Connection reader(file);
-        // One pass from start to end reads each page once: a small page
-        // cache does, and keeps the readers' memory down.
-        reader.Execute("PRAGMA cache_size = -8192");
-        groupings[i] = std::make_unique<GroupedSums>(reader, queries[i]);
-      } catch (...) {
-        errors[i] = std::current_exception();
-      }
+    reads.emplace_back([&, i](Connection& reader) {
+      groupings[i] = std::make_unique<GroupedSums>(reader, queries[i]);
     });
   }
-  for (std::thread& reader : readers) reader.join();
-  for (const std::exception_ptr& error : errors) {
-    if (error) std::rethrow_exception(error);
-  }
+  ReadApart(connection, reads);
   return groupings;
 }
 

@@ -37,13 +37,8 @@ class GroupedSums {
   // to the caller.
   GroupedSums(Connection& connection, GroupedSumsQuery query);
 
-  // Several groupings read at the same time, each on a connection of its
-  // own to the same embedded database, so that the reads of some million
-  // rows each use a processor of their own. One after another on
-  // `connection` instead on a server, for a single grouping, and while the
-  // connection holds writes not yet committed (other connections would not
-  // see them). The groupings come in the order of the queries; the first
-  // error raised by any read goes to the caller once every read has ended.
+  // Several groupings read at the same time (see ReadApart), in the order
+  // of the queries.
   static std::vector<std::unique_ptr<GroupedSums>> ReadAll(
       Connection& connection, const std::vector<GroupedSumsQuery>& queries);
 

@@ -1,0 +1,38 @@
+#include "platform/db/reads_apart.h"
+
+#include <exception>
+#include <string>
+#include <thread>
+
+namespace landstat::db {
+
+void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads) {
+  const bool apart = connection.Kind() == DbKind::kEmbedded && reads.size() > 1 &&
+                     !connection.InTransaction() && !connection.FilePath().empty();
+  if (!apart) {
+    for (const auto& read : reads) read(connection);
+    return;
+  }
+  const std::string file = connection.FilePath();
+  std::vector<std::exception_ptr> errors(reads.size());
+  std::vector<std::thread> readers;
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    readers.emplace_back([&, i] {
+      try {
+        Connection reader(file);
+        // One pass from start to end reads each page once: a small page
+        // cache does, and keeps the readers' memory down.
+        reader.Execute("PRAGMA cache_size = -8192");
+        reads[i](reader);
+      } catch (...) {
+        errors[i] = std::current_exception();
+      }
+    });
+  }
+  for (std::thread& reader : readers) reader.join();
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+}
+
+}  // namespace landstat::db
