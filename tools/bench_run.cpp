@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -49,6 +50,18 @@ long PeakMegabytes() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss / 1024;
+}
+
+// Bytes this process has caused to be written to storage so far, in
+// megabytes (the kernel's count; 0 where it keeps none).
+long WrittenMegabytes() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  long long value = 0;
+  while (io >> key >> value) {
+    if (key == "write_bytes:") return static_cast<long>(value / (1024 * 1024));
+  }
+  return 0;
 }
 
 }  // namespace
@@ -120,7 +133,11 @@ int main(int argc, char** argv) {
     request.db_mode = server.empty() ? 0 : 1;
     request.replace_other = true;
     request.observer = stage_ended;
+    const long written_before = WrittenMegabytes();
     const RunReport run = RunStatistics(request);
+    const long run_written = WrittenMegabytes() - written_before;
+    const long file_megabytes =
+        server.empty() ? static_cast<long>(fs::file_size(connection) / (1024 * 1024)) : 0;
     if (!run.Completed()) {
       throw std::runtime_error("the run failed: " +
                                (run.messages.empty() ? std::string() : run.messages.front()));
@@ -146,8 +163,10 @@ int main(int argc, char** argv) {
     });
     std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, "conversion",
                 convert_seconds);
-    std::printf("%-9s %8ld parcels  whole run %.2f s (%ld failures logged), peak memory %ld MB\n",
-                engine, parcels, run.seconds, run.failures, PeakMegabytes());
+    std::printf(
+        "%-9s %8ld parcels  whole run %.2f s (%ld failures logged), peak memory %ld MB, written "
+        "%ld MB, database file %ld MB\n",
+        engine, parcels, run.seconds, run.failures, PeakMegabytes(), run_written, file_megabytes);
   } catch (const std::exception& error) {
     std::cerr << "bench_run: " << error.what() << "\n";
     return 1;
