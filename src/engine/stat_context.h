@@ -303,11 +303,21 @@ class CStatContext {
   // with the group level, the unit); 0 when the unit level failed (or the
   // village level, when the policy says so).
   short RunLevelStatements(const std::vector<std::string>& statements, const LevelPolicy& policy);
-  // The statements of each summary family, for every dialect.
+  // The statements of each summary family, for every dialect. `coarse`,
+  // when given, is read instead of `source` by the levels that group by
+  // village or owner codes only (CoarseSource).
   std::vector<std::string> TdlyClassStatements(short kind, const std::string& source,
-                                               const std::string& target, short scope) const;
+                                               const std::string& target, short scope,
+                                               const std::string& coarse = {}) const;
   std::vector<std::string> NcTdlyClassStatements(short kind, const std::string& source,
-                                                 const std::string& target, short scope) const;
+                                                 const std::string& target, short scope,
+                                                 const std::string& coarse = {}) const;
+  // A summed copy summed again by the village codes and names (scope Z) or
+  // by the owner's code (scope Q): the county, township and village levels
+  // of scope Z and every level of scope Q group by nothing else, and read
+  // a few hundred rows instead of tens of thousands. Empty when `summed` is
+  // no summed copy or the table cannot be made.
+  std::string CoarseSource(const std::string& summed, short scope);
   std::vector<std::string> IslandStatements(IslandTableKind kind, const std::string& source,
                                             const std::string& target, short scope) const;
   std::vector<std::string> ConvertedClassStatements(short kind, bool rural);

@@ -212,9 +212,36 @@ short CStatContext::RunLevelStatements(const std::vector<std::string>& statement
   return 1;
 }
 
+namespace landuse {
+
+std::string LevelSource(const std::string& source, const std::string& coarse, short scope,
+                        int level) {
+  return !coarse.empty() && (scope == 1 || level < 3) ? coarse : source;
+}
+
+}  // namespace landuse
+
+std::string CStatContext::CoarseSource(const std::string& summed, short scope) {
+  if (m_bOracle) return {};  // its statements are text only
+  bool is_summed = false;
+  for (const auto& [key, name] : m_mapSummarySources) is_summed = is_summed || name == summed;
+  if (!is_summed) return {};
+  SummedRequest request{summed + (scope == 1 ? "#owners" : "#villages"),
+                        "landstat_" + std::string(scope == 1 ? "owners_" : "villages_") + summed,
+                        {},
+                        "按级汇总的临时表未能建立, 直接读取"};
+  request.query.table = summed;
+  request.query.keys = scope == 1 ? std::vector<std::string>{"权属单位代码"}
+                                  : std::vector<std::string>{"县级代码", "县名称",   "乡级代码",
+                                                             "乡名称",   "村级代码", "村名称"};
+  request.query.sums = AreaColumns();
+  PrepareSummedTables({request});
+  return PreparedOr(request.key, {});
+}
+
 std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std::string& source,
-                                                           const std::string& target,
-                                                           short scope) const {
+                                                           const std::string& target, short scope,
+                                                           const std::string& coarse) const {
   // The island kinds are the island tables' own statements: the district
   // table is read as a list of island villages, never joined row by row, and
   // scope Q takes the owner's village, as the rural run's island tables do.
@@ -231,10 +258,11 @@ std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std
     if (level == kUnit && !m_bGroupLevel) break;
     const bool unit_level = level == kUnit;
     const char* text = kPlain[level][dialect].select;
-    const std::string select = !unit_level ? fmt::sprintf(text, sums, source)
+    const std::string from = landuse::LevelSource(source, coarse, scope, level);
+    const std::string select = !unit_level ? fmt::sprintf(text, sums, from)
                                : scope == 0
-                                   ? fmt::sprintf(text, sums, source, GroupCodesLike())
-                                   : fmt::sprintf(text, sums, source, source, GroupCodesLike());
+                                   ? fmt::sprintf(text, sums, from, GroupCodesLike())
+                                   : fmt::sprintf(text, sums, from, from, GroupCodesLike());
     statements.push_back(head + columns + select + kPlain[level][dialect].group);
   }
   return statements;
@@ -245,7 +273,10 @@ short CStatContext::SumTdlyClass(short kind, const std::string& source, const st
   if (kind < 1 || kind > 4) return 0;
   LevelPolicy policy;
   policy.title = kKindTitles[kind];
-  if (RunLevelStatements(TdlyClassStatements(kind, source, target, scope), policy) == 0) return 0;
+  const std::string coarse = kind <= 2 ? CoarseSource(source, scope) : std::string();
+  if (RunLevelStatements(TdlyClassStatements(kind, source, target, scope, coarse), policy) == 0) {
+    return 0;
+  }
   if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }

@@ -51,6 +51,12 @@ inline FamilyConversion LevelConversion(int order, const char* progress, bool fr
           .balance = ByLevels(shape)};
 }
 
+// The table a level statement of a class summary reads: `coarse` (see
+// CStatContext::CoarseSource), when there is one, for every level of scope
+// Q and the levels above the unit of scope Z; else `source`.
+std::string LevelSource(const std::string& source, const std::string& coarse, short scope,
+                        int level);
+
 std::vector<TableFamily> AdjustableLandFamilies();
 std::vector<TableFamily> ApprovedUnusedLandFamilies();
 std::vector<TableFamily> MarkerFamilies();

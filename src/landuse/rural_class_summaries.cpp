@@ -73,8 +73,8 @@ CStatContext::ClassLists CStatContext::ClassSumLists(short kind, bool rural) con
 }
 
 std::vector<std::string> CStatContext::NcTdlyClassStatements(short kind, const std::string& source,
-                                                             const std::string& target,
-                                                             short scope) const {
+                                                             const std::string& target, short scope,
+                                                             const std::string& coarse) const {
   const auto [sums, columns, total_sum] = ClassSumLists(kind, true);
   const std::string head =
       "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
@@ -83,9 +83,10 @@ std::vector<std::string> CStatContext::NcTdlyClassStatements(short kind, const s
   for (int level = 0; level < 4; ++level) {
     if (level == 3 && !m_bGroupLevel) break;
     const LevelText& text = kRuralLevels[level][dialect];
+    const std::string from = landuse::LevelSource(source, coarse, scope, level);
     const std::string select =
-        level == 3 ? fmt::sprintf(text.select, total_sum, sums, source, GroupCodesLike())
-                   : fmt::sprintf(text.select, total_sum, sums, source);
+        level == 3 ? fmt::sprintf(text.select, total_sum, sums, from, GroupCodesLike())
+                   : fmt::sprintf(text.select, total_sum, sums, from);
     statements.push_back(head + columns + select + text.group);
   }
   return statements;
@@ -97,7 +98,8 @@ short CStatContext::SumNcTdlyClass(short kind, const std::string& source, const 
   LevelPolicy policy;
   policy.title = "汇总农村土地利用现状一级分类面积表";
   policy.trace_failed_county = true;
-  if (RunLevelStatements(NcTdlyClassStatements(kind, source, target, scope), policy) == 0) {
+  const std::string coarse = CoarseSource(source, scope);
+  if (RunLevelStatements(NcTdlyClassStatements(kind, source, target, scope, coarse), policy) == 0) {
     return 0;
   }
   if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
