@@ -257,8 +257,9 @@ short CStatContext::SumTdlyTz(const std::string& target) {
         columns.push_back({key, {}});
       }
       for (const std::string& sum : sums) columns.push_back({sum, {}});
-      db::GroupedSums(m_pConn, {m_strStatTbl, {}, keys, sums})
-          .WriteTo(m_pConn, target, columns, true);
+      db::GroupedSums::ReadAll(m_pConn, {{m_strStatTbl, {}, keys, sums}})
+          .front()
+          ->WriteTo(m_pConn, target, columns, true);
     } else {
       m_pConn.Execute(LedgerStatement(m_arrClassCodes, m_strStatTbl, target));
     }

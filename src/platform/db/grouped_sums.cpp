@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <thread>
 
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
@@ -41,6 +42,37 @@ std::size_t HashOf(const std::uint32_t* key, std::size_t count) {
   return static_cast<std::size_t>(hash);
 }
 
+// A query split into `ranges` ranges of the table's row ids (the query
+// itself where the table has none to split by, or is small).
+std::vector<GroupedSumsQuery> RowRanges(Connection& connection, const GroupedSumsQuery& query,
+                                        std::size_t ranges) {
+  if (ranges < 2) return {query};
+  std::int64_t last = 0;
+  try {
+    last = connection.Scalar("SELECT max(rowid) FROM " + query.table).AsInteger();
+  } catch (const DbError&) {
+    return {query};  // no row ids: read whole
+  }
+  if (last < 1000) return {query};  // not worth a connection more
+  // Bounds between the ranges; the first and the last range are open, so
+  // that every row is in one.
+  std::vector<GroupedSumsQuery> parts;
+  const std::int64_t step = last / static_cast<std::int64_t>(ranges) + 1;
+  for (std::size_t i = 0; i < ranges; ++i) {
+    const std::int64_t low = step * static_cast<std::int64_t>(i);
+    std::string range;
+    if (i > 0) range = "rowid > " + std::to_string(low);
+    if (i + 1 < ranges) {
+      range +=
+          (range.empty() ? "" : " AND ") + std::string("rowid <= ") + std::to_string(low + step);
+    }
+    GroupedSumsQuery part = query;
+    part.filter = query.filter.empty() ? range : "(" + query.filter + ") AND " + range;
+    parts.push_back(std::move(part));
+  }
+  return parts;
+}
+
 }  // namespace
 
 GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
@@ -69,22 +101,50 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
 
 std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
     Connection& connection, const std::vector<GroupedSumsQuery>& queries) {
-  std::vector<std::unique_ptr<GroupedSums>> groupings(queries.size());
-  std::vector<std::function<void(Connection&)>> reads;
+  // Where reads run apart, each table is read in ranges of its row ids, so
+  // that about as many reads run as there are processors to use; the ranges
+  // of a table are summed into its first, in order.
+  const std::size_t readers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 6);
+  const std::size_t ranges =
+      CanReadApart(connection)
+          ? std::max<std::size_t>(1, readers / std::max<std::size_t>(1, queries.size()))
+          : 1;
+  std::vector<GroupedSumsQuery> parts;
+  std::vector<std::size_t> owner;  // by part: its query
   for (std::size_t i = 0; i < queries.size(); ++i) {
-    reads.emplace_back([&, i](Connection& reader) {
-      groupings[i] = std::make_unique<GroupedSums>(reader, queries[i]);
-    });
+    for (const GroupedSumsQuery& part : RowRanges(connection, queries[i], ranges)) {
+      parts.push_back(part);
+      owner.push_back(i);
+    }
+  }
+  std::vector<std::unique_ptr<GroupedSums>> read(parts.size());
+  std::vector<std::function<void(Connection&)>> reads;
+  for (std::size_t p = 0; p < parts.size(); ++p) {
+    reads.emplace_back(
+        [&, p](Connection& reader) { read[p] = std::make_unique<GroupedSums>(reader, parts[p]); });
   }
   ReadApart(connection, reads);
+  std::vector<std::unique_ptr<GroupedSums>> groupings(queries.size());
+  for (std::size_t p = 0; p < parts.size(); ++p) {
+    std::unique_ptr<GroupedSums>& whole = groupings[owner[p]];
+    if (!whole) {
+      whole = std::move(read[p]);
+      whole->query_ = queries[owner[p]];
+    } else {
+      whole->Merge(*read[p]);
+    }
+  }
   return groupings;
 }
 
 std::uint32_t GroupedSums::KeyNumber(const RowSource& row, std::size_t key) {
   const int column = static_cast<int>(key);
   if (row.IsNull(column)) return 0;
+  return NumberOfText(key, row.Text(column));
+}
+
+std::uint32_t GroupedSums::NumberOfText(std::size_t key, std::string_view text) {
   KeyTexts& texts = texts_[key];
-  const std::string_view text = row.Text(column);
   if (auto found = texts.numbers.find(text); found != texts.numbers.end()) return found->second;
   const std::uint32_t number = NextNumber(texts.texts.size() + 1, query_.table);
   texts.texts.emplace_back(text);
@@ -133,21 +193,28 @@ void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
     non_null_[c] = row.NumberUnlessNull(first + static_cast<int>(c), value);
     if (!non_null_[c]) continue;
     if (!known[c]) grows = true;
-    if (value == 0) continue;  // adds nothing to a sum that starts at 0
-    std::uint32_t at = first_[group];
-    while (at != 0 && sums_[at].column != c) at = sums_[at].next;
-    if (at != 0) {
-      sums_[at].value += value;
-      continue;
-    }
-    const std::uint32_t added = NextNumber(sums_.size(), query_.table);
-    sums_.push_back({value, first_[group], static_cast<std::uint16_t>(c)});
-    first_[group] = added;
+    if (value != 0) AddSum(group, static_cast<std::uint16_t>(c), value);
   }
-  if (!grows) return;
-  // A column with its first non-null value in this group: the group takes
-  // the pattern with it.
-  std::vector<bool> pattern = known;
+  if (grows) WidenPattern(group);
+}
+
+void GroupedSums::AddSum(std::uint32_t group, std::uint16_t column, double value) {
+  // Zeros add nothing to a sum that starts at 0: they are never added.
+  std::uint32_t at = first_[group];
+  while (at != 0 && sums_[at].column != column) at = sums_[at].next;
+  if (at != 0) {
+    sums_[at].value += value;
+    return;
+  }
+  const std::uint32_t added = NextNumber(sums_.size(), query_.table);
+  sums_.push_back({value, first_[group], column});
+  first_[group] = added;
+}
+
+void GroupedSums::WidenPattern(std::uint32_t group) {
+  // A column with its first non-null value in this group (non_null_): the
+  // group takes the pattern with it.
+  std::vector<bool> pattern = patterns_[seen_[group]];
   for (std::size_t c = 0; c < query_.sums.size(); ++c) {
     if (non_null_[c]) pattern[c] = true;
   }
@@ -157,6 +224,24 @@ void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
     patterns_.push_back(std::move(pattern));
   }
   seen_[group] = number->second;
+}
+
+void GroupedSums::Merge(const GroupedSums& later) {
+  const std::size_t count = query_.keys.size();
+  std::vector<std::uint32_t> key(count);
+  for (std::uint32_t from = 0; from < later.first_.size(); ++from) {
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint32_t number = later.keys_[std::size_t{from} * count + k];
+      key[k] = number == 0 ? 0 : NumberOfText(k, later.texts_[k].texts[number - 1]);
+    }
+    const std::uint32_t group = GroupOf(key.data());
+    for (std::uint32_t at = later.first_[from]; at != 0; at = later.sums_[at].next) {
+      AddSum(group, later.sums_[at].column, later.sums_[at].value);
+    }
+    const std::vector<bool>& pattern = later.patterns_[later.seen_[from]];
+    for (std::size_t c = 0; c < query_.sums.size(); ++c) non_null_[c] = pattern[c];
+    WidenPattern(group);
+  }
 }
 
 std::vector<std::uint32_t> GroupedSums::Order(bool sorted) const {

@@ -77,6 +77,13 @@ class GroupedSums {
   std::size_t SlotOf(const std::uint32_t* key) const;
   std::uint32_t GroupOf(const std::uint32_t* key);
   void Add(std::uint32_t group, const RowSource& row);
+  void AddSum(std::uint32_t group, std::uint16_t column, double value);
+  // Widens the group's pattern of non-null columns by those of non_null_.
+  void WidenPattern(std::uint32_t group);
+  // The number of a key's text, numbered now when new.
+  std::uint32_t NumberOfText(std::size_t key, std::string_view text);
+  // Adds the groups of a grouping of later rows of the same table.
+  void Merge(const GroupedSums& later);
   // The groups in the order of their keys' texts (nulls first), or in the
   // order first met.
   std::vector<std::uint32_t> Order(bool sorted) const;

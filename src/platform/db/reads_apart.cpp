@@ -7,9 +7,7 @@
 namespace landstat::db {
 
 void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads) {
-  const bool apart = connection.Kind() == DbKind::kEmbedded && reads.size() > 1 &&
-                     !connection.InTransaction() && !connection.FilePath().empty();
-  if (!apart) {
+  if (reads.size() < 2 || !CanReadApart(connection)) {
     for (const auto& read : reads) read(connection);
     return;
   }
@@ -33,6 +31,11 @@ void ReadApart(Connection& connection, const std::vector<std::function<void(Conn
   for (const std::exception_ptr& error : errors) {
     if (error) std::rethrow_exception(error);
   }
+}
+
+bool CanReadApart(Connection& connection) {
+  return connection.Kind() == DbKind::kEmbedded && !connection.InTransaction() &&
+         !connection.FilePath().empty();
 }
 
 }  // namespace landstat::db

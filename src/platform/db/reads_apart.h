@@ -16,4 +16,8 @@ namespace landstat::db {
 // raised by any read goes to the caller once every read has ended.
 void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads);
 
+// Whether reads given to ReadApart would run apart (when there are two or
+// more).
+bool CanReadApart(Connection& connection);
+
 }  // namespace landstat::db
