@@ -105,13 +105,18 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
   // that about as many reads run as there are processors to use; the ranges
   // of a table are summed into its first, in order.
   const std::size_t readers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 6);
+  const bool apart = CanReadApart(connection);
   const std::size_t ranges =
-      CanReadApart(connection)
-          ? std::max<std::size_t>(1, readers / std::max<std::size_t>(1, queries.size()))
-          : 1;
+      apart ? std::max<std::size_t>(1, readers / std::max<std::size_t>(1, queries.size())) : 1;
   std::vector<GroupedSumsQuery> parts;
   std::vector<std::size_t> owner;  // by part: its query
+  std::vector<std::unique_ptr<GroupedSums>> groupings(queries.size());
   for (std::size_t i = 0; i < queries.size(); ++i) {
+    if (apart && !SharedTable(connection, queries[i].table)) {
+      // Other connections cannot read this connection's own table.
+      groupings[i] = std::make_unique<GroupedSums>(connection, queries[i]);
+      continue;
+    }
     for (const GroupedSumsQuery& part : RowRanges(connection, queries[i], ranges)) {
       parts.push_back(part);
       owner.push_back(i);
@@ -124,7 +129,6 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
         [&, p](Connection& reader) { read[p] = std::make_unique<GroupedSums>(reader, parts[p]); });
   }
   ReadApart(connection, reads);
-  std::vector<std::unique_ptr<GroupedSums>> groupings(queries.size());
   for (std::size_t p = 0; p < parts.size(); ++p) {
     std::unique_ptr<GroupedSums>& whole = groupings[owner[p]];
     if (!whole) {

@@ -38,4 +38,12 @@ bool CanReadApart(Connection& connection) {
          !connection.FilePath().empty();
 }
 
+bool SharedTable(Connection& connection, const std::string& table) {
+  if (connection.Kind() != DbKind::kEmbedded) return true;
+  return connection
+             .Scalar("SELECT count(*) FROM sqlite_temp_master WHERE lower(name) = lower(?)",
+                     {Value(table)})
+             .AsInteger() == 0;
+}
+
 }  // namespace landstat::db

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/db/connection.h"
@@ -19,5 +20,8 @@ void ReadApart(Connection& connection, const std::vector<std::function<void(Conn
 // Whether reads given to ReadApart would run apart (when there are two or
 // more).
 bool CanReadApart(Connection& connection);
+// Whether other connections see `table`: a temporary table of this
+// connection is its own.
+bool SharedTable(Connection& connection, const std::string& table);
 
 }  // namespace landstat::db
