@@ -87,9 +87,16 @@ void CStatContext::WithRemarkedRows(const std::function<void()>& fill) {
                 std::string("有地类备注的临时表未能建立, 直接读取 (") + error.what() + ")");
     }
   }
-  fill();
-  if (m_strRemarkedRows.empty()) return;
-  m_strRemarkedRows.clear();
+  if (m_strRemarkedRows.empty()) return fill();
+  // Whatever way the fill ends, nothing after it reads the remarked rows.
+  struct Forget {
+    std::string& rows;
+    ~Forget() { rows.clear(); }
+  };
+  {
+    Forget forget{m_strRemarkedRows};
+    fill();
+  }
   try {
     m_pConn.Execute("DROP TABLE IF EXISTS " + name);
   } catch (const db::DbError& error) {

@@ -5,6 +5,7 @@
 
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
+#include "platform/db/db_error.h"
 #include "platform/gis/rural_code.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -111,6 +112,12 @@ TEST_P(AdjustableLandTest, AdjustableAreaByVillageTownshipAndCounty) {
 
 // A row whose total lies beyond any rounding remainder is not stepped (that
 // would never end) but logged.
+TEST_P(AdjustableLandTest, RemarkedRowsAreReadOnlyWhileTheirFillRuns) {
+  // A fill that ends by an error leaves later fills reading the base table.
+  EXPECT_THROW(context_->WithRemarkedRows([] { throw db::DbError("stopped"); }), db::DbError);
+  EXPECT_EQ(context_->RemarkedRows(), context_->m_strStatTbl);
+}
+
 TEST_P(AdjustableLandTest, RowBalancingOfAHugeDifferenceEndsAndIsLogged) {
   const std::string hectares = Table('Z', kHectare);
   conn().Execute("update " + hectares + " set XZQZMJ = 1e300 where XZQDM = '330102001001'");
