@@ -45,9 +45,8 @@ class GroupedSums {
   // Writes every group into `target`, whose columns include the keys and
   // the sums under their names, in the order of the keys when `sorted` (as
   // the engine's ORDER BY sorts them: bytes, nulls first on SQLite), else in
-  // any order. `columns`
-  // picks and orders what is written: key or sum names, or SUM_OF(name)
-  // written under the name given as `as` (a sum written twice, say).
+  // any order. `columns` picks and orders what is written: keys and sums
+  // by their names, each under the target's column `as` when given.
   struct Column {
     std::string name;  // a key or a summed column
     std::string as;    // the target's column; empty: the same name
