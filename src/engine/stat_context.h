@@ -199,6 +199,8 @@ class CStatContext {
   // distribution that cannot reach its total stops and is logged; it never
   // runs without end.
   short BalanceStatData();
+  // The same, where the copies in `filled` are already in memory.
+  short BalanceStatData(std::vector<std::unique_ptr<units::CopyRows>>& filled);
   // Balances one filled copy in `unit` against the source-unit table
   // `source` (rows paired by 序号), whose region total is `source_total`
   // when given.

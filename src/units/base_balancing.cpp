@@ -120,7 +120,10 @@ bool Unbalanced(const std::vector<double>& values, double total, const BalanceCo
 
 CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns columns,
                    short decimals, const Scope& scope)
-    : table_(std::move(table)), columns_(std::move(columns)) {
+    : table_(std::move(table)),
+      columns_(std::move(columns)),
+      limit_(Tolerance(decimals)),
+      by_village_(scope.by_village) {
   // SQLite hands the fields of a row over in place: reading every class is
   // cheaper than testing the condition in SQL. A server sends each field as
   // text: there the server tests it, and only the rows to balance send
@@ -136,33 +139,68 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
       connection.Scan("select 序号,CAST(序号 AS INTEGER)," + connection.backend().RowIdColumn() +
                       ",CASE WHEN " + scope.column + " like " + scope.like +
                       " THEN 1 ELSE 0 END,村级代码," + classes + " from " + table_);
-  // The tolerance as the database compares with it, read from its text.
-  const double limit = std::strtod(tolerance.c_str(), nullptr);
   tuple_ids_ = rows->Columns()[kId].type == db::FieldType::kText;
   std::vector<double> values;
   while (rows->Next()) {
-    if (rows_.size() >= UINT32_MAX || numbers_.size() >= UINT32_MAX - 100) {
-      throw db::DbError("table " + table_ + " has too many rows to balance in memory");
-    }
-    Row row;
-    row.total = rows->Number(kTotal);
-    row.order = rows->Number(kOrder);
-    row.id = tuple_ids_ ? TupleId(rows->Text(kId), table_)
-                        : static_cast<std::int64_t>(rows->Number(kId));
-    row.number = static_cast<std::uint32_t>(numbers_.size());
-    numbers_ += rows->Text(kNumber);
+    Row row = NewRow(rows->Number(kTotal), rows->Number(kOrder),
+                     tuple_ids_ ? TupleId(rows->Text(kId), table_)
+                                : static_cast<std::int64_t>(rows->Number(kId)),
+                     rows->Text(kNumber));
     if (rows->Number(kInScope) != 0)
       row.group = scope.by_village ? Intern(rows->Text(kVillage)) : 0;
     if (whole_rows) {
       Keep(*rows, kTotal + 1, row);
       Classes(rows_.size(), values);
-      row.unbalanced = Unbalanced(values, row.total, columns_, limit);
+      row.unbalanced = Unbalanced(values, row.total, columns_, limit_);
     } else {
       row.unbalanced = rows->Number(kTotal + 1) != 0;
       entries_.emplace_back(0, kNotRead);
     }
     rows_.push_back(row);
   }
+}
+
+CopyRows::CopyRows(std::string table, BalanceColumns columns, short decimals, const Scope& scope)
+    : table_(std::move(table)),
+      columns_(std::move(columns)),
+      limit_(Tolerance(decimals)),
+      by_village_(scope.by_village) {}
+
+void CopyRows::Append(const Facts& facts, const std::vector<double>& classes) {
+  Row row = NewRow(facts.total, facts.order, facts.id, facts.number);
+  if (facts.in_scope) row.group = by_village_ ? Intern(facts.village) : 0;
+  row.location = Intern(facts.location);
+  const auto start = static_cast<std::uint32_t>(entry_values_.size());
+  for (std::size_t k = 0; k < classes.size(); ++k) {
+    if (classes[k] == 0) continue;
+    entry_columns_.push_back(static_cast<std::uint16_t>(k));
+    entry_values_.push_back(classes[k]);
+  }
+  if (entry_values_.size() >= UINT32_MAX) {
+    throw db::DbError("table " + table_ + " has too many classes to balance in memory");
+  }
+  entries_.emplace_back(start, static_cast<std::uint32_t>(entry_values_.size()) - start);
+  row.unbalanced = Unbalanced(classes, row.total, columns_, limit_);
+  rows_.push_back(row);
+}
+
+CopyRows::Row CopyRows::NewRow(double total, double order, std::int64_t id,
+                               std::string_view number) {
+  if (rows_.size() >= UINT32_MAX || numbers_.size() >= UINT32_MAX - 100 - number.size()) {
+    throw db::DbError("table " + table_ + " has too many rows to balance in memory");
+  }
+  Row row;
+  row.total = total;
+  row.order = order;
+  row.id = id;
+  row.number = static_cast<std::uint32_t>(numbers_.size());
+  numbers_ += number;
+  return row;
+}
+
+double CopyRows::Tolerance(short decimals) {
+  // The tolerance as the database compares with it, read from its text.
+  return std::strtod(text::DoubleToText(StepFor(decimals).tolerance).c_str(), nullptr);
 }
 
 void CopyRows::Keep(db::RowSource& source, int first_column, Row& row) {
@@ -293,53 +331,6 @@ std::vector<std::string> AncestorsOf(const std::string& leaf,
     if (std::find(fields.begin(), fields.end(), name) != fields.end()) ancestors.push_back(name);
   }
   return ancestors;
-}
-
-// The leaves of the field list in balancing order, the parents they add
-// to, and the extension columns grouped by the leaf they add up to.
-// Extension classes are balanced to their leaf, never counted as leaves
-// beside it.
-units::BalanceColumns SortClassColumns(const CStatContext& context) {
-  units::BalanceColumns columns;
-  const std::vector<std::string>& fields = context.m_arrStatFields;
-  for (const std::string& field : fields) {
-    if (field.find("BM") == std::string::npos) continue;
-    if (field.size() == 6) {
-      columns.extensions.push_back(field);
-    } else if (!context.HasSubClassField(field)) {
-      columns.leaves.push_back(field);
-    }
-  }
-  OrderBalanceFields(columns.leaves);
-  std::vector<std::vector<std::string>> ancestors;
-  std::map<std::string, std::vector<std::size_t>> children;
-  for (std::size_t i = 0; i < columns.leaves.size(); ++i) {
-    ancestors.push_back(AncestorsOf(columns.leaves[i], fields));
-    for (const std::string& parent : ancestors.back()) children[parent].push_back(i);
-  }
-  for (auto& [parent, parts] : children) {
-    columns.parents.push_back(parent);
-    columns.parent_leaves.push_back(std::move(parts));
-  }
-  for (const std::vector<std::string>& names : ancestors) {
-    std::vector<std::size_t>& parents = columns.leaf_parents.emplace_back();
-    for (const std::string& name : names) {
-      parents.push_back(
-          static_cast<std::size_t>(std::find(columns.parents.begin(), columns.parents.end(), name) -
-                                   columns.parents.begin()));
-    }
-  }
-  std::map<std::string, std::vector<std::size_t>> groups;
-  for (std::size_t e = 0; e < columns.extensions.size(); ++e) {
-    groups[columns.extensions[e].substr(0, 5)].push_back(e);
-  }
-  for (auto& [leaf, members] : groups) {
-    const auto at = std::find(columns.leaves.begin(), columns.leaves.end(), leaf);
-    if (at == columns.leaves.end()) continue;  // no column to add up to
-    columns.extension_groups.push_back(
-        {static_cast<std::size_t>(at - columns.leaves.begin()), std::move(members)});
-  }
-  return columns;
 }
 
 // The rows a pass changed, with their new figures, written back when the
@@ -497,6 +488,49 @@ void BalanceExtensions(std::vector<double>& values, const units::BalanceColumns&
 }
 
 }  // namespace
+
+units::BalanceColumns units::SortClassColumns(const CStatContext& context) {
+  units::BalanceColumns columns;
+  const std::vector<std::string>& fields = context.m_arrStatFields;
+  for (const std::string& field : fields) {
+    if (field.find("BM") == std::string::npos) continue;
+    if (field.size() == 6) {
+      columns.extensions.push_back(field);
+    } else if (!context.HasSubClassField(field)) {
+      columns.leaves.push_back(field);
+    }
+  }
+  OrderBalanceFields(columns.leaves);
+  std::vector<std::vector<std::string>> ancestors;
+  std::map<std::string, std::vector<std::size_t>> children;
+  for (std::size_t i = 0; i < columns.leaves.size(); ++i) {
+    ancestors.push_back(AncestorsOf(columns.leaves[i], fields));
+    for (const std::string& parent : ancestors.back()) children[parent].push_back(i);
+  }
+  for (auto& [parent, parts] : children) {
+    columns.parents.push_back(parent);
+    columns.parent_leaves.push_back(std::move(parts));
+  }
+  for (const std::vector<std::string>& names : ancestors) {
+    std::vector<std::size_t>& parents = columns.leaf_parents.emplace_back();
+    for (const std::string& name : names) {
+      parents.push_back(
+          static_cast<std::size_t>(std::find(columns.parents.begin(), columns.parents.end(), name) -
+                                   columns.parents.begin()));
+    }
+  }
+  std::map<std::string, std::vector<std::size_t>> groups;
+  for (std::size_t e = 0; e < columns.extensions.size(); ++e) {
+    groups[columns.extensions[e].substr(0, 5)].push_back(e);
+  }
+  for (auto& [leaf, members] : groups) {
+    const auto at = std::find(columns.leaves.begin(), columns.leaves.end(), leaf);
+    if (at == columns.leaves.end()) continue;  // no column to add up to
+    columns.extension_groups.push_back(
+        {static_cast<std::size_t>(at - columns.leaves.begin()), std::move(members)});
+  }
+  return columns;
+}
 
 double CStatContext::UnitTotal(double source_total, short unit, short decimals) const {
   double total = source_total * UnitFactor(m_nUnitSrc, unit);
@@ -757,6 +791,11 @@ double CStatContext::RegionTotal(const std::string& table) {
 }
 
 short CStatContext::BalanceStatData() {
+  std::vector<std::unique_ptr<units::CopyRows>> none;
+  return BalanceStatData(none);
+}
+
+short CStatContext::BalanceStatData(std::vector<std::unique_ptr<units::CopyRows>>& filled) {
   struct Copy {
     std::string name;
     short unit;
@@ -772,8 +811,15 @@ short CStatContext::BalanceStatData() {
   if (copies.empty()) return 1;
   double region = 0;  // of the source, the same for every copy
   std::vector<std::function<void(db::Connection&)>> reads;
-  const units::BalanceColumns columns = SortClassColumns(*this);
+  const units::BalanceColumns columns = units::SortClassColumns(*this);
   for (Copy& copy : copies) {
+    const auto in_memory = std::find_if(filled.begin(), filled.end(), [&](const auto& rows) {
+      return rows && rows->Table() == copy.name;
+    });
+    if (in_memory != filled.end()) {
+      copy.rows = std::move(*in_memory);
+      continue;
+    }
     // The copies are read at the same time, each by a processor of its own.
     reads.emplace_back([&](db::Connection& reader) {
       try {
@@ -788,6 +834,7 @@ short CStatContext::BalanceStatData() {
   try {
     region = RegionTotal(m_strStatTblSrc);
     db::ReadApart(m_pConn, reads);
+    host::yDebugTime("unit copies read");
   } catch (const db::DbError& error) {
     LogFailure("平差分单位基础汇总表", m_strStatTblSrc + " " + error.what());
     return 0;
@@ -808,7 +855,7 @@ short CStatContext::BalanceUnitCopy(const std::string& source, const std::string
                                     short decimals, std::optional<double> source_total) {
   try {
     const double region = source_total ? *source_total : RegionTotal(source);
-    units::CopyRows rows(m_pConn, copy, SortClassColumns(*this), decimals,
+    units::CopyRows rows(m_pConn, copy, units::SortClassColumns(*this), decimals,
                          {"村级代码", CountyCodesLike(), true});
     return BalanceReadCopy(source, rows, unit, decimals, region);
   } catch (const db::DbError& error) {
@@ -859,7 +906,7 @@ short CStatContext::BalanceRowsToTotal(const units::CopyRows& rows, double sourc
 short CStatContext::BalanceStatDataByUnit() {
   try {
     const double region = RegionTotal(m_strJbntTblSrc);
-    const units::BalanceColumns columns = SortClassColumns(*this);
+    const units::BalanceColumns columns = units::SortClassColumns(*this);
     for (const auto& [name, unit, decimals] : {std::tuple{m_strJbntTblUnit1, m_nUnit1, m_nDec1},
                                                std::tuple{m_strJbntTblUnit2, m_nUnit2, m_nDec2}}) {
       if (name.empty() || unit == m_nUnitSrc) continue;

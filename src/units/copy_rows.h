@@ -15,6 +15,10 @@
 
 #include "platform/db/value.h"
 
+namespace landstat {
+class CStatContext;
+}  // namespace landstat
+
 namespace landstat::db {
 class Connection;
 class RowSource;
@@ -39,6 +43,11 @@ struct BalanceColumns {
 
   std::size_t Count() const { return leaves.size() + parents.size() + extensions.size(); }
 };
+
+// The class columns of the run's base table in balancing order: the leaves,
+// the parents they add to, and the extension columns grouped by the leaf
+// they add up to (never counted as leaves beside it).
+BalanceColumns SortClassColumns(const CStatContext& context);
 
 // New row totals, by the row's place in its CopyRows.
 using MovedTotals = std::unordered_map<std::size_t, double>;
@@ -73,6 +82,21 @@ class CopyRows {
   CopyRows(db::Connection& connection, std::string table, BalanceColumns columns, short decimals,
            const Scope& scope);
 
+  // A copy being filled, its rows appended as they are written to it.
+  CopyRows(std::string table, BalanceColumns columns, short decimals, const Scope& scope);
+  // What a fill knows of a row it wrote.
+  struct Facts {
+    std::int64_t id = 0;       // its rowid in the copy
+    std::string_view number;   // 序号
+    double order = 0;          // CAST(序号 AS INTEGER)
+    bool in_scope = false;     // `column LIKE like` holds for it
+    std::string_view village;  // 村级代码
+    double total = 0;
+    std::string_view location;  // 座落单位代码
+  };
+  // Appends a row with its classes, Columns().Count() of them in class order.
+  void Append(const Facts& facts, const std::vector<double>& classes);
+
   const std::string& Table() const { return table_; }
   const BalanceColumns& Columns() const { return columns_; }
   std::size_t Size() const { return rows_.size(); }
@@ -91,6 +115,9 @@ class CopyRows {
 
  private:
   static constexpr std::uint32_t kNotRead = UINT32_MAX;
+  static double Tolerance(short decimals);
+  // A row with its totals and number kept; raises DbError when the list is full.
+  Row NewRow(double total, double order, std::int64_t id, std::string_view number);
   std::uint32_t Intern(std::string_view code);
   // Keeps the location of the current row of `source` (column
   // `first_column`) in `row`, and the non-zero classes after it as the next
@@ -99,6 +126,8 @@ class CopyRows {
 
   std::string table_;
   BalanceColumns columns_;
+  double limit_ = 0;  // classes differing by more do not add up
+  bool by_village_ = false;
   std::vector<Row> rows_;
   // The non-zero classes of each row: where they start and how many there
   // are (kNotRead until they are read).

@@ -12,6 +12,7 @@
 #include "platform/db/sql_dialect.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
+#include "units/converted_copies.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -222,7 +223,7 @@ std::string ConvertedColumn(const db::SqlDialect& dialect, const std::string& co
   const std::string converted = column + factor_text;
   std::string rounded = dialect.Round(converted, decimals);
   if (dialect.Kind() == db::DbKind::kEmbedded) {
-    const double bound = 1e14 / (factor * std::pow(10.0, std::max<short>(decimals, 0)));
+    const double bound = units::RoundingBound(factor, decimals);
     rounded = fmt::format("CASE WHEN abs({}) < {} THEN round({},{}) ELSE {} END", column, bound,
                           converted, decimals, rounded);
   }
@@ -246,8 +247,7 @@ short CStatContext::FillUnitCopy(const std::string& name, short unit, short deci
   const double factor = UnitFactor(m_nUnitSrc, unit);
   std::string list;
   for (const db::ColumnInfo& column : m_pConn.Columns(m_strStatTbl)) {
-    const bool area = column.name == "土地总面积" || column.name.rfind("BM", 0) == 0 ||
-                      column.name.rfind("bm", 0) == 0;
+    const bool area = units::IsCopiedArea(column.name);
     if (!list.empty()) list += ",";
     list +=
         area ? ConvertedColumn(Dialect(), column.name, factor_text, factor, decimals) : column.name;
@@ -259,13 +259,38 @@ short CStatContext::FillUnitCopy(const std::string& name, short unit, short deci
 short CStatContext::FillUnitStatTables() {
   // Sums made from the copies before are stale from here on.
   ForgetSummarySources();
+  std::vector<std::unique_ptr<units::CopyRows>> filled;
   try {
-    for (const auto& [unit, name] : UnitCopies()) FillUnitCopy(name, unit, DecimalsOf(unit));
+    // On the embedded engine the converted copies are made in memory from
+    // one read of the base table, and balanced without being read back.
+    const bool in_memory = units::CanFillInMemory(m_pConn, m_strStatTbl);
+    std::vector<units::ConvertedCopy> converted;
+    for (const auto& [unit, name] : UnitCopies()) {
+      if (in_memory && unit != m_nUnitSrc) {
+        converted.push_back(
+            {name, FactorText(m_nUnitSrc, unit), UnitFactor(m_nUnitSrc, unit), DecimalsOf(unit)});
+      } else {
+        FillUnitCopy(name, unit, DecimalsOf(unit));
+      }
+    }
+    if (!converted.empty()) {
+      filled = units::FillConvertedCopies(m_pConn, m_strStatTbl, converted,
+                                          units::SortClassColumns(*this),
+                                          {"村级代码", CountyCodesLike(), true});
+    }
+    host::yDebugTime("unit copies filled");
   } catch (const db::DbError& error) {
     LogFailure("填充分单位基础汇总表", "填充分单位基础汇总表失败", error);
+    // No copy is left half made: the copies filled before the failure are
+    // emptied too.
+    try {
+      for (const auto& [unit, name] : UnitCopies()) m_pConn.Execute("delete from " + name);
+    } catch (const db::DbError& cleanup) {
+      LogFailure("填充分单位基础汇总表", "清空分单位基础汇总表失败", cleanup);
+    }
     return 0;
   }
-  BalanceStatData();
+  BalanceStatData(filled);
   return 1;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "engine/survey_fixture.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
+#include "units/converted_copies.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -124,7 +126,9 @@ TEST_P(UnitTablesTest, CopiesHoldTheBaseRowsInTheirUnits) {
 
 // Each area of the hectare and mu copies is what the engine's rounding of
 // the converted figure gives, to the bit: halves, long fractions, figures
-// far beyond any county, and on the embedded engine an infinite one.
+// far beyond any county, and on the embedded engine an infinite one. Both
+// ways of filling a copy: its statement, and on the embedded engine the
+// fill in memory of all copies from one read.
 TEST_P(UnitTablesTest, CopiesRoundEachAreaAsTheEngineRoundsIt) {
   WriteStatConfig(testing::kThreeUnits);
   auto context = Context();
@@ -137,15 +141,70 @@ TEST_P(UnitTablesTest, CopiesRoundEachAreaAsTheEngineRoundsIt) {
                    {std::to_string(100 + i), areas[i]});
   }
   ASSERT_EQ(context->CreateUnitStatTables(), 1);
+  std::vector<units::ConvertedCopy> copies;
   for (const auto& [unit, name] : context->UnitCopies()) {
     if (unit == context->m_nUnitSrc) continue;
-    SCOPED_TRACE(name);
     ASSERT_EQ(context->FillUnitCopy(name, unit, context->DecimalsOf(unit)), 1);
-    const std::string rounded = context->Dialect().Round(
-        std::string("BM011") + FactorText(context->m_nUnitSrc, unit), context->DecimalsOf(unit));
-    EXPECT_EQ(testing::Numbers(conn(), "select BM011 from " + name + " order by 序号"),
-              testing::Numbers(conn(), "select CASE WHEN BM011=0 THEN 0 ELSE " + rounded +
-                                           " END from " + Plain("statdata") + " order by 序号"));
+    copies.push_back({name, FactorText(context->m_nUnitSrc, unit),
+                      UnitFactor(context->m_nUnitSrc, unit), context->DecimalsOf(unit)});
+  }
+  for (int in_memory = 0; in_memory <= (IsServer() ? 0 : 1); ++in_memory) {
+    if (in_memory) {
+      for (const auto& copy : copies) conn().Execute("delete from " + copy.table);
+      const auto filled =
+          units::FillConvertedCopies(conn(), Plain("statdata"), copies,
+                                     units::SortClassColumns(*context), {"村级代码", "'%'", true});
+      ASSERT_EQ(filled.size(), copies.size());
+      EXPECT_EQ(filled[0]->Size(), areas.size());
+    }
+    for (const auto& copy : copies) {
+      SCOPED_TRACE(copy.table + (in_memory ? " in memory" : " by its statement"));
+      const std::string rounded =
+          context->Dialect().Round("BM011" + copy.factor_text, copy.decimals);
+      EXPECT_EQ(testing::Numbers(conn(), "select BM011 from " + copy.table + " order by 序号"),
+                testing::Numbers(conn(), "select CASE WHEN BM011=0 THEN 0 ELSE " + rounded +
+                                             " END from " + Plain("statdata") + " order by 序号"));
+    }
+  }
+}
+
+// A copy that refuses a row fails the fill: it is logged, no copy keeps
+// rows, and no scratch file is left beside the database. With one copy
+// and with several (written at once on the embedded engine).
+TEST_P(UnitTablesTest, ACopyThatRefusesARowFailsTheFillAndKeepsNothing) {
+  for (const char* config : {testing::kThreeUnits, "[AreaUnit]\nUnit1=平方米\nUnit2=亩\n"}) {
+    SCOPED_TRACE(config);
+    WriteStatConfig(config);
+    auto context = BaseTable({Parcel("1", "10"), Parcel("2", "20"), Parcel("3", "30")});
+    ASSERT_EQ(context->CreateUnitStatTables(), 1);
+    // The mu copy's 图斑编号 holds one character; the third parcel's is longer.
+    conn().Execute("update " + Plain("statdata") + " set 图斑编号='33' where 图斑编号='3'");
+    const std::string mu = Copy("MU");
+    if (IsServer()) {
+      conn().Execute("alter table " + mu + " alter column 图斑编号 type varchar(1)");
+    } else {
+      std::string create =
+          conn().Scalar("select sql from sqlite_master where name=?", {mu}).AsText();
+      const std::string wide = "\"图斑编号\" varchar(60)";
+      ASSERT_NE(create.find(wide), std::string::npos);
+      create.replace(create.find(wide), wide.size(), "\"图斑编号\" varchar(1)");
+      conn().Execute("drop table " + mu);
+      conn().Execute(create);
+    }
+    const long failures = context->m_nErrCount;
+    EXPECT_EQ(context->FillUnitStatTables(), 0);
+    EXPECT_GT(context->m_nErrCount, failures);
+    for (const auto& [unit, name] : context->UnitCopies()) {
+      if (unit == context->m_nUnitSrc) continue;
+      EXPECT_TRUE(Rows(conn(), "select * from " + name).empty()) << name;
+    }
+    if (!IsServer()) {
+      const std::filesystem::path file(conn().FilePath());
+      for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
+        EXPECT_NE(entry.path().filename().string().rfind(file.filename().string() + "-", 0), 0u)
+            << entry.path();
+      }
+    }
   }
 }
 

@@ -294,7 +294,7 @@ class SqliteBackend : public Backend {
 
   ~SqliteBackend() override {
     cache_.clear();
-    insert_statement_.reset();
+    inserts_.clear();
     // Work still open when the connection closes was never declared done:
     // it is rolled back, never committed.
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -355,22 +355,7 @@ class SqliteBackend : public Backend {
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
                  const std::vector<Value>& values, long record) override {
-    // A fill adds row after row of the same columns: their statement is
-    // written once, not per row.
-    if (table != insert_table_ || columns != insert_columns_) {
-      std::string sql = "INSERT INTO " + table + " (";
-      std::string marks;
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        sql += (i ? "," : "") + QuoteName(columns[i]);
-        marks += i ? ",?" : "?";
-      }
-      sql += ") VALUES (" + marks + ")";
-      if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
-      insert_statement_ = std::make_unique<Statement>(db_, sql);
-      insert_table_ = table;
-      insert_columns_ = columns;
-    }
-    RunRowStatement(*insert_statement_, values, table, record, true);
+    RunRowStatement(InsertStatement(table, columns), values, table, record, true);
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
@@ -447,6 +432,26 @@ class SqliteBackend : public Backend {
     return text;
   }
 
+  // A fill adds row after row of the same columns, and may fill a few
+  // tables at once: the statement of each table is written once, not per row.
+  Statement& InsertStatement(const std::string& table, const std::vector<std::string>& columns) {
+    for (InsertEntry& entry : inserts_) {
+      if (entry.table == table && entry.columns == columns) return *entry.statement;
+    }
+    std::string sql = "INSERT INTO " + table + " (";
+    std::string marks;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      sql += (i ? "," : "") + QuoteName(columns[i]);
+      marks += i ? ",?" : "?";
+    }
+    sql += ") VALUES (" + marks + ")";
+    if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
+    constexpr std::size_t kKept = 4;
+    if (inserts_.size() >= kKept) inserts_.erase(inserts_.begin());
+    inserts_.push_back({table, columns, std::make_unique<Statement>(db_, sql)});
+    return *inserts_.back().statement;
+  }
+
   Statement& Cached(const std::string& sql) {
     auto found = cache_.find(sql);
     if (found != cache_.end()) return *found->second;
@@ -459,14 +464,23 @@ class SqliteBackend : public Backend {
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Statement>> cache_;
   // The statement of the last rows added, prepared once for all of them.
-  std::unique_ptr<Statement> insert_statement_;
-  std::string insert_table_;
-  std::vector<std::string> insert_columns_;
+  struct InsertEntry {
+    std::string table;
+    std::vector<std::string> columns;
+    std::unique_ptr<Statement> statement;
+  };
+  std::vector<InsertEntry> inserts_;  // the oldest first
 };
 
 }  // namespace
 
 std::unique_ptr<Backend> OpenSqlite(const std::string& path) {
+  // Connections used by several threads at once (each its own) must not
+  // wait on one another for every allocation: SQLite keeps no memory
+  // statistics, which it would guard with one lock for all of them. Set
+  // before the library starts; a host that started it first keeps its own.
+  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  static_cast<void>(configured);
   return std::make_unique<SqliteBackend>(path);
 }
 

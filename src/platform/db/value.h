@@ -25,6 +25,16 @@ class Value {
   Value(std::string_view v) : data_(std::string(v)) {}
   Value(const char* v) : data_(std::string(v)) {}
 
+  // Holds `text`, reusing the storage of the text held before: a value
+  // filled row after row allocates once.
+  void AssignText(std::string_view text) {
+    if (auto* held = std::get_if<std::string>(&data_)) {
+      held->assign(text);
+    } else {
+      data_ = std::string(text);
+    }
+  }
+
   bool IsNull() const { return std::holds_alternative<std::monostate>(data_); }
   bool IsInteger() const { return std::holds_alternative<std::int64_t>(data_); }
   bool IsDouble() const { return std::holds_alternative<double>(data_); }

@@ -40,10 +40,16 @@ void yDebug(const char* format, ...) {
 
 void yDebugTime(const std::string& text) {
   if (!Sink()) return;
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  const auto clock = std::chrono::system_clock::now();
+  const std::time_t now = std::chrono::system_clock::to_time_t(clock);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock.time_since_epoch()).count() %
+      1000;
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
-  Sink()(std::string(stamp) + " " + text);
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
+  Sink()(std::string(stamp) + fraction + " " + text);
 }
 
 }  // namespace landstat::host

@@ -1,0 +1,459 @@
+#include "units/converted_copies.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/db/backend.h"
+#include "platform/db/connection.h"
+#include "platform/db/db_error.h"
+#include "platform/db/reads_apart.h"
+#include "platform/db/recordset.h"
+#include "platform/db/sql_dialect.h"
+#include "platform/db/sql_quote.h"
+#include "platform/db/sqlite_backend.h"
+#include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
+
+namespace landstat::units {
+
+bool IsCopiedArea(std::string_view column) {
+  return column == "土地总面积" || column.rfind("BM", 0) == 0 || column.rfind("bm", 0) == 0;
+}
+
+double RoundingBound(double factor, short decimals) {
+  // A tenfold margin below the 15 digits a figure's text holds.
+  return 1e14 / (factor * std::pow(10.0, std::max<short>(decimals, 0)));
+}
+
+AreaConversion::AreaConversion(std::string_view factor_text, double factor, short decimals)
+    : bound_(RoundingBound(factor, decimals)), decimals_(decimals) {
+  std::size_t at = 0;
+  while (at < factor_text.size()) {
+    const char op = factor_text[at++];
+    std::size_t end = at;
+    while (end < factor_text.size() && factor_text[end] >= '0' && factor_text[end] <= '9') ++end;
+    double by = 0;
+    const auto [rest, error] =
+        std::from_chars(factor_text.data() + at, factor_text.data() + end, by);
+    if ((op != '*' && op != '/') || error != std::errc() || rest != factor_text.data() + end) {
+      throw db::DbError("unit factor " + std::string(factor_text) + " is not understood");
+    }
+    steps_.push_back({op == '*', by});
+    at = end;
+  }
+}
+
+double AreaConversion::operator()(double area) const {
+  if (area == 0) return area;
+  double converted = area;
+  for (const Step& step : steps_)
+    converted = step.multiply ? converted * step.by : converted / step.by;
+  if (std::fabs(area) < bound_) return text::RoundDecimal(converted, decimals_);
+  // Beyond the bound, and for figures that are not finite, through the
+  // figure's text as format() and val() make and read it.
+  const std::string shown = text::FormatNumber(converted, db::SqlDialect::RoundPicture(decimals_));
+  return text::LeadingNumber(shown).value_or(converted);
+}
+
+bool CanFillInMemory(db::Connection& connection, const std::string& source) {
+  if (connection.Kind() != db::DbKind::kEmbedded) return false;
+  const std::vector<db::ColumnInfo> columns = connection.Columns(source);
+  return std::none_of(columns.begin(), columns.end(),
+                      [](const db::ColumnInfo& column) { return column.primary_key; });
+}
+
+namespace {
+
+// Where the columns a fill reads sit in its row.
+struct SourceLayout {
+  std::vector<db::ColumnInfo> columns;
+  std::vector<bool> area;    // by column: converted
+  std::vector<int> classes;  // by class of BalanceColumns: its column
+  int total = -1, number = -1, location = -1, village = -1;
+  int order = -1, in_scope = -1;  // computed after the table's columns
+};
+
+SourceLayout LayOut(db::Connection& connection, const std::string& source,
+                    const BalanceColumns& balance) {
+  SourceLayout layout;
+  layout.columns = connection.Columns(source);
+  std::unordered_map<std::string, int> by_name;
+  for (std::size_t i = 0; i < layout.columns.size(); ++i) {
+    const std::string& name = layout.columns[i].name;
+    layout.area.push_back(IsCopiedArea(name));
+    by_name[text::ToLowerAscii(name)] = static_cast<int>(i);
+  }
+  const auto find = [&](const std::string& name) {
+    const auto found = by_name.find(text::ToLowerAscii(name));
+    if (found == by_name.end()) throw db::DbError("table " + source + " has no column " + name);
+    return found->second;
+  };
+  for (const auto* names : {&balance.leaves, &balance.parents, &balance.extensions}) {
+    for (const std::string& name : *names) layout.classes.push_back(find(name));
+  }
+  layout.total = find("土地总面积");
+  layout.number = find("序号");
+  layout.location = find("座落单位代码");
+  layout.village = find("村级代码");
+  layout.order = static_cast<int>(layout.columns.size());
+  layout.in_scope = layout.order + 1;
+  return layout;
+}
+
+// The highest rowid of a table, 0 when it is empty.
+std::int64_t LastRowId(db::Connection& connection, const std::string& table) {
+  const db::Value last = connection.Scalar("select max(rowid) from " + table);
+  return last.IsNull() ? 0 : last.AsInteger();
+}
+
+// Rows of the source as read once for every copy: each field a number or
+// a text (areas and other numbers as numbers, texts in one buffer).
+struct RowBatch {
+  static constexpr std::size_t kRows = 2048;
+  std::size_t rows = 0;
+  std::vector<double> numbers;                       // rows x width
+  std::vector<char> nulls;                           // rows x width
+  std::vector<std::uint32_t> text_begin, text_size;  // rows x width, for text fields
+  std::string texts;
+  std::vector<double> orders;  // CAST(序号 AS INTEGER), by row
+  std::vector<char> in_scope;  // by row
+};
+
+// Reads the next rows of `source` into a batch; false at the end.
+bool ReadBatch(db::RowSource& source, const SourceLayout& layout, RowBatch& batch) {
+  const std::size_t width = layout.columns.size();
+  batch.rows = 0;
+  batch.texts.clear();
+  batch.numbers.resize(RowBatch::kRows * width);
+  batch.nulls.resize(RowBatch::kRows * width);
+  batch.text_begin.resize(RowBatch::kRows * width);
+  batch.text_size.resize(RowBatch::kRows * width);
+  batch.orders.resize(RowBatch::kRows);
+  batch.in_scope.resize(RowBatch::kRows);
+  while (batch.rows < RowBatch::kRows && source.Next()) {
+    const std::size_t base = batch.rows * width;
+    for (std::size_t i = 0; i < width; ++i) {
+      const int at = static_cast<int>(i);
+      if (layout.area[i] || layout.columns[i].type != db::FieldType::kText) {
+        batch.nulls[base + i] = !source.NumberUnlessNull(at, batch.numbers[base + i]);
+        continue;
+      }
+      batch.nulls[base + i] = source.IsNull(at);
+      const std::string_view text = source.Text(at);
+      batch.text_begin[base + i] = static_cast<std::uint32_t>(batch.texts.size());
+      batch.text_size[base + i] = static_cast<std::uint32_t>(text.size());
+      batch.texts += text;
+    }
+    batch.orders[batch.rows] = source.Number(layout.order);
+    batch.in_scope[batch.rows] = source.Number(layout.in_scope) != 0;
+    ++batch.rows;
+  }
+  return batch.rows > 0;
+}
+
+// Batches handed from one reader to every writer: each writer takes every
+// batch in order; the reader waits while the slowest writer is `capacity`
+// batches behind. Cancel ends every wait.
+class BatchFeed {
+ public:
+  BatchFeed(std::size_t writers, std::size_t capacity) : next_(writers, 0), capacity_(capacity) {}
+
+  void Push(std::shared_ptr<const RowBatch> batch) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return cancelled_ || batches_.size() < capacity_; });
+    if (cancelled_) return;
+    batches_.push_back(std::move(batch));
+    changed_.notify_all();
+  }
+  // The next batch for `writer`; null at the end or once cancelled.
+  std::shared_ptr<const RowBatch> Pop(std::size_t writer) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(
+        lock, [&] { return cancelled_ || finished_ || next_[writer] < first_ + batches_.size(); });
+    if (cancelled_ || next_[writer] >= first_ + batches_.size()) return nullptr;
+    std::shared_ptr<const RowBatch> batch = batches_[next_[writer] - first_];
+    ++next_[writer];
+    // Batches every writer has taken are let go.
+    const std::size_t slowest = *std::min_element(next_.begin(), next_.end());
+    while (first_ < slowest) {
+      batches_.pop_front();
+      ++first_;
+    }
+    changed_.notify_all();
+    return batch;
+  }
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+  }
+  void Cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<const RowBatch>> batches_;
+  std::size_t first_ = 0;          // the number of batches_.front()
+  std::vector<std::size_t> next_;  // by writer: the number of its next batch
+  std::size_t capacity_;
+  bool finished_ = false;
+  bool cancelled_ = false;
+};
+
+// Writes the rows of batches to one copy, converted, and keeps them as
+// they will be numbered in the copy from `first_id` on.
+class CopyWriter {
+ public:
+  CopyWriter(db::Connection& writer, const SourceLayout& layout, const ConvertedCopy& copy,
+             std::int64_t first_id, const BalanceColumns& columns, const CopyRows::Scope& scope)
+      : layout_(layout),
+        convert_(copy.factor_text, copy.factor, copy.decimals),
+        writes_(writer, copy.table, ColumnNames(layout)),
+        rows_(std::make_unique<CopyRows>(copy.table, columns, copy.decimals, scope)),
+        id_(first_id),
+        row_(layout.columns.size()),
+        converted_(layout.columns.size()),
+        classes_(layout.classes.size()) {}
+
+  void Write(const RowBatch& batch) {
+    const std::size_t width = layout_.columns.size();
+    for (std::size_t r = 0; r < batch.rows; ++r) {
+      const std::size_t base = r * width;
+      for (std::size_t i = 0; i < width; ++i) {
+        converted_[i] = 0;
+        if (batch.nulls[base + i]) {
+          row_[i] = db::Value();
+        } else if (layout_.area[i]) {
+          converted_[i] = convert_(batch.numbers[base + i]);
+          row_[i] = db::Value(converted_[i]);
+        } else if (layout_.columns[i].type != db::FieldType::kText) {
+          row_[i] = db::Value(batch.numbers[base + i]);
+        } else {
+          row_[i].AssignText(std::string_view(batch.texts)
+                                 .substr(batch.text_begin[base + i], batch.text_size[base + i]));
+        }
+      }
+      writes_.Add(row_);
+      CopyRows::Facts facts;
+      facts.id = id_++;
+      facts.number = row_[layout_.number].TextView();
+      facts.order = batch.orders[r];
+      facts.in_scope = batch.in_scope[r] != 0;
+      facts.village = row_[layout_.village].TextView();
+      facts.location = row_[layout_.location].TextView();
+      facts.total = converted_[layout_.total];
+      for (std::size_t k = 0; k < classes_.size(); ++k) {
+        classes_[k] = converted_[layout_.classes[k]];
+      }
+      rows_->Append(facts, classes_);
+    }
+  }
+
+  // Declares the writes done and gives the rows kept.
+  std::unique_ptr<CopyRows> Finish() {
+    writes_.Close();
+    return std::move(rows_);
+  }
+
+ private:
+  static std::vector<std::string> ColumnNames(const SourceLayout& layout) {
+    std::vector<std::string> names;
+    for (const db::ColumnInfo& column : layout.columns) names.push_back(column.name);
+    return names;
+  }
+
+  const SourceLayout& layout_;
+  AreaConversion convert_;
+  db::RowWriter writes_;
+  std::unique_ptr<CopyRows> rows_;
+  std::int64_t id_;
+  std::vector<db::Value> row_;
+  std::vector<double> converted_, classes_;
+};
+
+// The query that reads the source for the copies.
+std::string SourceQuery(const std::string& source, const SourceLayout& layout,
+                        const CopyRows::Scope& scope) {
+  std::string list;
+  for (const db::ColumnInfo& column : layout.columns) {
+    list += (list.empty() ? "" : ",") + db::QuoteName(column.name);
+  }
+  return "select " + list + ",CAST(序号 AS INTEGER),CASE WHEN " + scope.column + " like " +
+         scope.like + " THEN 1 ELSE 0 END from " + source;
+}
+
+// The rows of a copy were numbered one after another from `first_id`.
+void CheckNumbering(db::Connection& connection, const CopyRows& rows, std::int64_t first_id) {
+  const auto count = static_cast<std::int64_t>(rows.Size());
+  if (LastRowId(connection, rows.Table()) != first_id + count - 1) {
+    throw db::DbError("table " + rows.Table() + " numbered its new rows otherwise");
+  }
+}
+
+// A scratch database beside the run's file, where one copy is written
+// while the others are: removed when it goes.
+class ScratchFile {
+ public:
+  explicit ScratchFile(std::string path) : path_(std::move(path)) {
+    std::filesystem::remove(path_);
+    db::CreateSqliteFile(path_);
+  }
+  ~ScratchFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Moves the rows of `table` from a scratch file into the same table of
+// `connection`, whole records at a time (SQLite copies them without
+// decoding when both tables are alike), and checks their numbering; the
+// move is undone when the check fails.
+void MoveRows(db::Connection& connection, const std::string& scratch, const CopyRows& rows,
+              std::int64_t first_id) {
+  connection.Execute("ATTACH DATABASE ? AS landstat_fill", {db::Value(scratch)});
+  try {
+    connection.BeginTrans();
+    try {
+      connection.Execute("insert into " + rows.Table() + " select * from landstat_fill." +
+                         rows.Table());
+      CheckNumbering(connection, rows, first_id);
+      connection.CommitTrans();
+    } catch (...) {
+      connection.RollbackTrans();
+      throw;
+    }
+  } catch (...) {
+    try {
+      connection.Execute("DETACH DATABASE landstat_fill");
+    } catch (const db::DbError&) {
+      // The error that ended the move is the report.
+    }
+    throw;
+  }
+  connection.Execute("DETACH DATABASE landstat_fill");
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& connection,
+                                                           const std::string& source,
+                                                           const std::vector<ConvertedCopy>& copies,
+                                                           const BalanceColumns& columns,
+                                                           const CopyRows::Scope& scope) {
+  const SourceLayout layout = LayOut(connection, source, columns);
+  std::vector<std::int64_t> first_ids;
+  for (const ConvertedCopy& copy : copies) {
+    first_ids.push_back(LastRowId(connection, copy.table) + 1);
+  }
+  std::vector<std::unique_ptr<CopyRows>> filled(copies.size());
+  if (copies.size() < 2 || !db::CanReadApart(connection)) {
+    // One copy, or writes of the caller not yet committed: the copies are
+    // written in place, batch after batch, and their writes undone when
+    // their numbering is not as kept.
+    connection.BeginTrans();
+    try {
+      std::vector<std::unique_ptr<CopyWriter>> writers;
+      for (std::size_t i = 0; i < copies.size(); ++i) {
+        writers.push_back(std::make_unique<CopyWriter>(connection, layout, copies[i], first_ids[i],
+                                                       columns, scope));
+      }
+      const std::unique_ptr<db::RowSource> rows =
+          connection.Scan(SourceQuery(source, layout, scope));
+      RowBatch batch;
+      while (ReadBatch(*rows, layout, batch)) {
+        for (auto& writer : writers) writer->Write(batch);
+      }
+      for (std::size_t i = 0; i < copies.size(); ++i) {
+        filled[i] = writers[i]->Finish();
+        CheckNumbering(connection, *filled[i], first_ids[i]);
+      }
+      connection.CommitTrans();
+    } catch (...) {
+      connection.RollbackTrans();
+      throw;
+    }
+    return filled;
+  }
+  // The source is read once, here; each copy is written by a processor of
+  // its own into a scratch file of its own (a database has one writer at
+  // a time), then moved in whole.
+  std::vector<std::unique_ptr<ScratchFile>> scratches;
+  std::vector<db::Connection> scratch_connections;
+  std::vector<std::unique_ptr<CopyWriter>> writers;
+  const std::string create_like =
+      "select sql from sqlite_master where type='table' and lower(name)=lower(?)";
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    scratches.push_back(
+        std::make_unique<ScratchFile>(connection.FilePath() + "-" + copies[i].table));
+    db::Connection& scratch = scratch_connections.emplace_back(scratches[i]->Path());
+    // Thrown away whatever happens: nothing to journal or to sync.
+    scratch.Execute("PRAGMA journal_mode=OFF");
+    scratch.Execute("PRAGMA synchronous=OFF");
+    scratch.Execute(connection.Scalar(create_like, {db::Value(copies[i].table)}).AsText());
+  }
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    writers.push_back(std::make_unique<CopyWriter>(scratch_connections[i], layout, copies[i],
+                                                   first_ids[i], columns, scope));
+  }
+  BatchFeed feed(copies.size(), 8);
+  std::vector<std::exception_ptr> errors(copies.size());
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    threads.emplace_back([&, i] {
+      try {
+        while (const auto batch = feed.Pop(i)) writers[i]->Write(*batch);
+      } catch (...) {
+        errors[i] = std::current_exception();
+        feed.Cancel();
+      }
+    });
+  }
+  std::exception_ptr read_error;
+  try {
+    const std::unique_ptr<db::RowSource> rows = connection.Scan(SourceQuery(source, layout, scope));
+    for (;;) {
+      auto batch = std::make_shared<RowBatch>();
+      if (!ReadBatch(*rows, layout, *batch)) break;
+      feed.Push(std::move(batch));
+    }
+    feed.Finish();
+  } catch (...) {
+    read_error = std::current_exception();
+    feed.Cancel();
+  }
+  for (std::thread& thread : threads) thread.join();
+  if (read_error) std::rethrow_exception(read_error);
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+  host::yDebugTime("copies written apart");
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    filled[i] = writers[i]->Finish();
+    scratch_connections[i].Close();
+    MoveRows(connection, scratches[i]->Path(), *filled[i], first_ids[i]);
+    host::yDebugTime(copies[i].table + " moved");
+  }
+  return filled;
+}
+
+}  // namespace landstat::units
