@@ -421,6 +421,9 @@ class CStatContext {
   // ownership nature, from the base table, converted to each copy's unit.
   short StatTdlyTz();
   short SumTdlyTz(const std::string& target);
+  // The embedded engine's ledgers of every wanted unit from one summing,
+  // the source unit's into `summed`.
+  short WriteTdlyTzLedgers(const std::string& summed);
   // The rural table by ownership nature at every class level, from the
   // installation's scripts "NCQSYJFL" (and on the embedded database
   // "NCQSYJFL2", "NCQSYJFL3"), with the code table NCTDLYQS for names.

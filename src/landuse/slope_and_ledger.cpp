@@ -10,9 +10,11 @@
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
+#include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
+#include "units/converted_copies.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -219,6 +221,10 @@ short CStatContext::StatTdlyTz() {
   // every other unit is made from those sums, each figure converted and
   // rounded once, exactly as a conversion of its own sums would.
   const std::string summed = m_names.Summary('Z', m_nUnitSrc, base);
+  if (WantsSummaryUnit(m_nUnitSrc) && m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle) {
+    WriteTdlyTzLedgers(summed);
+    return CompactDatabase() > 0 ? 1 : 0;
+  }
   const bool derive = WantsSummaryUnit(m_nUnitSrc) && SumTdlyTz(summed) > 0;
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     // The source unit's ledger was summed (and its failure logged) above.
@@ -239,27 +245,75 @@ short CStatContext::StatTdlyTz() {
   return CompactDatabase() > 0 ? 1 : 0;
 }
 
+namespace {
+
+// The ledger's grouping: a row per location, parcel, ownership nature and
+// owner, stored in that order (location, parcel, nature, then owner) for
+// the ledger report; and the columns it writes.
+struct LedgerGrouping {
+  db::GroupedSumsQuery query;
+  std::vector<db::GroupedSums::Column> columns;
+};
+
+LedgerGrouping Ledger(const std::string& source, const std::vector<std::string>& class_codes) {
+  LedgerGrouping ledger;
+  ledger.query.table = source;
+  ledger.query.keys = {"座落单位代码", "座落单位名称", "图斑编号",
+                       "权属性质",     "权属单位代码", "权属单位名称"};
+  ledger.query.sums = {"土地总面积"};
+  for (const std::string& code : class_codes) ledger.query.sums.push_back("BM" + code);
+  for (const char* key :
+       {"图斑编号", "座落单位代码", "座落单位名称", "权属单位代码", "权属单位名称", "权属性质"}) {
+    ledger.columns.push_back({key, {}});
+  }
+  for (const std::string& sum : ledger.query.sums) ledger.columns.push_back({sum, {}});
+  return ledger;
+}
+
+}  // namespace
+
+short CStatContext::WriteTdlyTzLedgers(const std::string& summed) {
+  // The embedded engine would sort every row of the base table to group
+  // them: they are summed in one pass in memory, and every unit's ledger
+  // is written from those sums at the same time, the source unit's on the
+  // database and each other unit's, converted, by a thread of its own.
+  try {
+    const LedgerGrouping ledger = Ledger(m_strStatTbl, m_arrClassCodes);
+    const auto sums = std::move(db::GroupedSums::ReadAll(m_pConn, {ledger.query}).front());
+    std::vector<db::TableFill> fills;
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      if (!WantsSummaryUnit(unit) || unit == m_nUnitSrc) continue;
+      const std::string target = m_names.Summary('Z', unit, "TDLYTZ");
+      fills.push_back({target, [&, unit, target](db::Connection& writer) {
+                         // As round() of the conversion statement rounds: beyond
+                         // the bound the engine is asked.
+                         const std::string round =
+                             "select round(?," + std::to_string(DecimalsOf(unit)) + ")";
+                         const units::AreaConversion convert(
+                             FactorText(m_nUnitSrc, unit), UnitFactor(m_nUnitSrc, unit),
+                             DecimalsOf(unit), [&writer, &round](double converted) {
+                               return writer.Scalar(round, {db::Value(converted)}).AsDouble();
+                             });
+                         sums->WriteTo(writer, target, ledger.columns, true, convert);
+                       }});
+    }
+    db::WriteApart(m_pConn, fills, [&] { sums->WriteTo(m_pConn, summed, ledger.columns, true); });
+    return 1;
+  } catch (const db::DbError& error) {
+    LogFailure("汇总台帐", "汇总台帐失败", error);
+    return 0;
+  }
+}
+
 short CStatContext::SumTdlyTz(const std::string& target) {
-  // A row per location, parcel, ownership nature and owner, stored in that
-  // order (location, parcel, nature, then owner) for the ledger report.
-  const std::vector<std::string> keys = {"座落单位代码", "座落单位名称", "图斑编号",
-                                         "权属性质",     "权属单位代码", "权属单位名称"};
-  std::vector<std::string> sums = {"土地总面积"};
-  for (const std::string& code : m_arrClassCodes) sums.push_back("BM" + code);
   try {
     if (m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle) {
-      // The embedded engine would sort every row of the base table to group
-      // them: they are summed in one pass in memory and written in order.
-      // A server, and Oracle's text, take the grouping statement.
-      std::vector<db::GroupedSums::Column> columns;
-      for (const char* key : {"图斑编号", "座落单位代码", "座落单位名称", "权属单位代码",
-                              "权属单位名称", "权属性质"}) {
-        columns.push_back({key, {}});
-      }
-      for (const std::string& sum : sums) columns.push_back({sum, {}});
-      db::GroupedSums::ReadAll(m_pConn, {{m_strStatTbl, {}, keys, sums}})
+      // Summed in memory, as WriteTdlyTzLedgers sums; a server, and
+      // Oracle's text, take the grouping statement.
+      const LedgerGrouping ledger = Ledger(m_strStatTbl, m_arrClassCodes);
+      db::GroupedSums::ReadAll(m_pConn, {ledger.query})
           .front()
-          ->WriteTo(m_pConn, target, columns, true);
+          ->WriteTo(m_pConn, target, ledger.columns, true);
     } else {
       m_pConn.Execute(LedgerStatement(m_arrClassCodes, m_strStatTbl, target));
     }

@@ -5,11 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
-#include <exception>
-#include <filesystem>
 #include <mutex>
-#include <optional>
-#include <thread>
 #include <unordered_map>
 
 #include "platform/db/backend.h"
@@ -19,8 +15,6 @@
 #include "platform/db/recordset.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/db/sql_quote.h"
-#include "platform/db/sqlite_backend.h"
-#include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
 
@@ -35,8 +29,9 @@ double RoundingBound(double factor, short decimals) {
   return 1e14 / (factor * std::pow(10.0, std::max<short>(decimals, 0)));
 }
 
-AreaConversion::AreaConversion(std::string_view factor_text, double factor, short decimals)
-    : bound_(RoundingBound(factor, decimals)), decimals_(decimals) {
+AreaConversion::AreaConversion(std::string_view factor_text, double factor, short decimals,
+                               Rounding beyond)
+    : bound_(RoundingBound(factor, decimals)), decimals_(decimals), beyond_(std::move(beyond)) {
   std::size_t at = 0;
   while (at < factor_text.size()) {
     const char op = factor_text[at++];
@@ -59,6 +54,7 @@ double AreaConversion::operator()(double area) const {
   for (const Step& step : steps_)
     converted = step.multiply ? converted * step.by : converted / step.by;
   if (std::fabs(area) < bound_) return text::RoundDecimal(converted, decimals_);
+  if (beyond_) return beyond_(converted);
   // Beyond the bound, and for figures that are not finite, through the
   // figure's text as format() and val() make and read it.
   const std::string shown = text::FormatNumber(converted, db::SqlDialect::RoundPicture(decimals_));
@@ -304,55 +300,6 @@ void CheckNumbering(db::Connection& connection, const CopyRows& rows, std::int64
   }
 }
 
-// A scratch database beside the run's file, where one copy is written
-// while the others are: removed when it goes.
-class ScratchFile {
- public:
-  explicit ScratchFile(std::string path) : path_(std::move(path)) {
-    std::filesystem::remove(path_);
-    db::CreateSqliteFile(path_);
-  }
-  ~ScratchFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// Moves the rows of `table` from a scratch file into the same table of
-// `connection`, whole records at a time (SQLite copies them without
-// decoding when both tables are alike), and checks their numbering; the
-// move is undone when the check fails.
-void MoveRows(db::Connection& connection, const std::string& scratch, const CopyRows& rows,
-              std::int64_t first_id) {
-  connection.Execute("ATTACH DATABASE ? AS landstat_fill", {db::Value(scratch)});
-  try {
-    connection.BeginTrans();
-    try {
-      connection.Execute("insert into " + rows.Table() + " select * from landstat_fill." +
-                         rows.Table());
-      CheckNumbering(connection, rows, first_id);
-      connection.CommitTrans();
-    } catch (...) {
-      connection.RollbackTrans();
-      throw;
-    }
-  } catch (...) {
-    try {
-      connection.Execute("DETACH DATABASE landstat_fill");
-    } catch (const db::DbError&) {
-      // The error that ended the move is the report.
-    }
-    throw;
-  }
-  connection.Execute("DETACH DATABASE landstat_fill");
-}
-
 }  // namespace
 
 std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& connection,
@@ -366,7 +313,7 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
     first_ids.push_back(LastRowId(connection, copy.table) + 1);
   }
   std::vector<std::unique_ptr<CopyRows>> filled(copies.size());
-  if (copies.size() < 2 || !db::CanReadApart(connection)) {
+  if (!db::CanWriteApart(connection, copies.size())) {
     // One copy, or writes of the caller not yet committed: the copies are
     // written in place, batch after batch, and their writes undone when
     // their numbering is not as kept.
@@ -394,64 +341,40 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
     }
     return filled;
   }
-  // The source is read once, here; each copy is written by a processor of
-  // its own into a scratch file of its own (a database has one writer at
-  // a time), then moved in whole.
-  std::vector<std::unique_ptr<ScratchFile>> scratches;
-  std::vector<db::Connection> scratch_connections;
-  std::vector<std::unique_ptr<CopyWriter>> writers;
-  const std::string create_like =
-      "select sql from sqlite_master where type='table' and lower(name)=lower(?)";
-  for (std::size_t i = 0; i < copies.size(); ++i) {
-    scratches.push_back(
-        std::make_unique<ScratchFile>(connection.FilePath() + "-" + copies[i].table));
-    db::Connection& scratch = scratch_connections.emplace_back(scratches[i]->Path());
-    // Thrown away whatever happens: nothing to journal or to sync.
-    scratch.Execute("PRAGMA journal_mode=OFF");
-    scratch.Execute("PRAGMA synchronous=OFF");
-    scratch.Execute(connection.Scalar(create_like, {db::Value(copies[i].table)}).AsText());
-  }
-  for (std::size_t i = 0; i < copies.size(); ++i) {
-    writers.push_back(std::make_unique<CopyWriter>(scratch_connections[i], layout, copies[i],
-                                                   first_ids[i], columns, scope));
-  }
+  // The source is read once, here, while each copy is written by a thread
+  // of its own.
   BatchFeed feed(copies.size(), 8);
-  std::vector<std::exception_ptr> errors(copies.size());
-  std::vector<std::thread> threads;
+  std::vector<db::TableFill> fills;
   for (std::size_t i = 0; i < copies.size(); ++i) {
-    threads.emplace_back([&, i] {
-      try {
-        while (const auto batch = feed.Pop(i)) writers[i]->Write(*batch);
-      } catch (...) {
-        errors[i] = std::current_exception();
-        feed.Cancel();
+    fills.push_back({copies[i].table, [&, i](db::Connection& writer) {
+                       try {
+                         CopyWriter writes(writer, layout, copies[i], first_ids[i], columns, scope);
+                         while (const auto batch = feed.Pop(i)) writes.Write(*batch);
+                         filled[i] = writes.Finish();
+                       } catch (...) {
+                         feed.Cancel();
+                         throw;
+                       }
+                     }});
+  }
+  db::WriteApart(connection, fills, [&] {
+    try {
+      const std::unique_ptr<db::RowSource> rows =
+          connection.Scan(SourceQuery(source, layout, scope));
+      for (;;) {
+        auto batch = std::make_shared<RowBatch>();
+        if (!ReadBatch(*rows, layout, *batch)) break;
+        feed.Push(std::move(batch));
       }
-    });
-  }
-  std::exception_ptr read_error;
-  try {
-    const std::unique_ptr<db::RowSource> rows = connection.Scan(SourceQuery(source, layout, scope));
-    for (;;) {
-      auto batch = std::make_shared<RowBatch>();
-      if (!ReadBatch(*rows, layout, *batch)) break;
-      feed.Push(std::move(batch));
+      feed.Finish();
+    } catch (...) {
+      feed.Cancel();
+      throw;
     }
-    feed.Finish();
-  } catch (...) {
-    read_error = std::current_exception();
-    feed.Cancel();
-  }
-  for (std::thread& thread : threads) thread.join();
-  if (read_error) std::rethrow_exception(read_error);
-  for (const std::exception_ptr& error : errors) {
-    if (error) std::rethrow_exception(error);
-  }
-  host::yDebugTime("copies written apart");
+  });
   for (std::size_t i = 0; i < copies.size(); ++i) {
-    filled[i] = writers[i]->Finish();
-    scratch_connections[i].Close();
-    MoveRows(connection, scratches[i]->Path(), *filled[i], first_ids[i]);
-    host::yDebugTime(copies[i].table + " moved");
+    if (!filled[i]) throw db::DbError("table " + copies[i].table + " was not filled");
+    CheckNumbering(connection, *filled[i], first_ids[i]);
   }
   return filled;
 }

@@ -5,6 +5,7 @@
 // memory, written to every copy, and kept for the copies' balancing, so
 // that no copy is read back before it is balanced.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,10 +29,14 @@ double RoundingBound(double factor, short decimals);
 
 // An area converted by a factor written as SQL writes it ("/10000",
 // "*3/2000": steps taken from left to right) and rounded to `decimals`,
-// the figure the embedded engine's copy statement gives; 0 stays 0.
+// the figure the embedded engine's statements give; 0 stays 0. Beyond the
+// rounding bound the converted figure is rounded by `beyond`: by default
+// through its text, as format() and val() make and read it (the copies'
+// statement); a conversion by round() itself asks the engine.
 class AreaConversion {
  public:
-  AreaConversion(std::string_view factor_text, double factor, short decimals);
+  using Rounding = std::function<double(double converted)>;
+  AreaConversion(std::string_view factor_text, double factor, short decimals, Rounding beyond = {});
   double operator()(double area) const;
 
  private:
@@ -42,6 +47,7 @@ class AreaConversion {
   std::vector<Step> steps_;
   double bound_ = 0;
   short decimals_ = 0;
+  Rounding beyond_;
 };
 
 // A copy to fill: created empty with the columns of the base table.

@@ -287,7 +287,8 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target, boo
 }
 
 void GroupedSums::WriteTo(Connection& connection, const std::string& target,
-                          const std::vector<Column>& columns, bool sorted) const {
+                          const std::vector<Column>& columns, bool sorted,
+                          const Conversion& convert) const {
   // Where each written column comes from: a key (its place) or a sum
   // (the number of keys plus its place).
   std::vector<std::size_t> sources;
@@ -329,7 +330,8 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
         held[i] = key[source];
         values[i] = key[source] == 0 ? Value() : Value(texts_[source].texts[key[source] - 1]);
       } else {
-        values[i] = seen[source - count] ? Value(totals[source - count]) : Value();
+        const double total = totals[source - count];
+        values[i] = !seen[source - count] ? Value() : Value(convert ? convert(total) : total);
       }
     }
     for (std::uint32_t at = first_[group]; at != 0; at = sums_[at].next) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,8 +52,14 @@ class GroupedSums {
     std::string name;  // a key or a summed column
     std::string as;    // the target's column; empty: the same name
   };
+  // `convert`, when given, turns each sum into the figure written (on the
+  // embedded engine; a server writes the sums as they are). Writes of one
+  // GroupedSums may run on several threads at once, each on a connection of
+  // its own.
+  using Conversion = std::function<double(double)>;
   void WriteTo(Connection& connection, const std::string& target,
-               const std::vector<Column>& columns, bool sorted) const;
+               const std::vector<Column>& columns, bool sorted,
+               const Conversion& convert = {}) const;
   // Every key, then every sum, under their own names.
   void WriteTo(Connection& connection, const std::string& target, bool sorted) const;
 

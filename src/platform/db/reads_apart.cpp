@@ -1,8 +1,13 @@
 #include "platform/db/reads_apart.h"
 
 #include <exception>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
+
+#include "platform/db/db_error.h"
+#include "platform/db/sqlite_backend.h"
 
 namespace landstat::db {
 
@@ -36,6 +41,117 @@ void ReadApart(Connection& connection, const std::vector<std::function<void(Conn
 bool CanReadApart(Connection& connection) {
   return connection.Kind() == DbKind::kEmbedded && !connection.InTransaction() &&
          !connection.FilePath().empty();
+}
+
+namespace {
+
+// A scratch database beside the database's file, removed when it goes.
+class ScratchFile {
+ public:
+  explicit ScratchFile(std::string path) : path_(std::move(path)) {
+    std::filesystem::remove(path_);  // left by a run that was killed
+    CreateSqliteFile(path_);
+  }
+  ~ScratchFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Moves the rows of every filled table from its scratch file into the
+// database in one transaction, whole records at a time (SQLite copies them
+// without decoding them when both tables are declared alike).
+void MoveRows(Connection& connection, const std::vector<TableFill>& fills,
+              const std::vector<std::unique_ptr<ScratchFile>>& scratches) {
+  // Files are attached and detached outside a transaction.
+  const auto alias = [](std::size_t i) { return "landstat_scratch" + std::to_string(i); };
+  std::size_t attached = 0;
+  const auto detach_all = [&] {
+    for (; attached > 0; --attached) connection.Execute("DETACH DATABASE " + alias(attached - 1));
+  };
+  try {
+    for (; attached < fills.size(); ++attached) {
+      connection.Execute("ATTACH DATABASE ? AS " + alias(attached),
+                         {Value(scratches[attached]->Path())});
+    }
+    connection.BeginTrans();
+    try {
+      for (std::size_t i = 0; i < fills.size(); ++i) {
+        connection.Execute("INSERT INTO " + fills[i].table + " SELECT * FROM " + alias(i) + "." +
+                           fills[i].table);
+      }
+      connection.CommitTrans();
+    } catch (...) {
+      connection.RollbackTrans();
+      throw;
+    }
+  } catch (...) {
+    try {
+      detach_all();
+    } catch (const DbError&) {
+      // The error that ended the move is the report.
+    }
+    throw;
+  }
+  detach_all();
+}
+
+}  // namespace
+
+void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
+                const std::function<void()>& alongside) {
+  if (!CanWriteApart(connection, fills.size())) {
+    if (alongside) alongside();
+    for (const TableFill& fill : fills) fill.fill(connection);
+    return;
+  }
+  std::vector<std::unique_ptr<ScratchFile>> scratches;
+  std::vector<Connection> writers;
+  writers.reserve(fills.size());
+  for (const TableFill& fill : fills) {
+    scratches.push_back(std::make_unique<ScratchFile>(connection.FilePath() + "-" + fill.table));
+    Connection& writer = writers.emplace_back(scratches.back()->Path());
+    // Thrown away whatever happens: nothing to journal or to sync.
+    writer.Execute("PRAGMA journal_mode=OFF");
+    writer.Execute("PRAGMA synchronous=OFF");
+    const Value declared = connection.Scalar(
+        "SELECT sql FROM sqlite_master WHERE type='table' AND lower(name)=lower(?)",
+        {Value(fill.table)});
+    if (declared.IsNull()) throw DbError("table " + fill.table + " does not exist");
+    writer.Execute(declared.AsText());
+  }
+  std::vector<std::exception_ptr> errors(fills.size() + 1);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < fills.size(); ++i) {
+    threads.emplace_back([&, i] {
+      try {
+        fills[i].fill(writers[i]);
+        writers[i].Close();
+      } catch (...) {
+        errors[i] = std::current_exception();
+      }
+    });
+  }
+  try {
+    if (alongside) alongside();
+  } catch (...) {
+    errors.back() = std::current_exception();
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+  MoveRows(connection, fills, scratches);
+}
+
+bool CanWriteApart(Connection& connection, std::size_t fills) {
+  return fills >= 2 && CanReadApart(connection);
 }
 
 bool SharedTable(Connection& connection, const std::string& table) {

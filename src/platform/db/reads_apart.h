@@ -20,6 +20,31 @@ void ReadApart(Connection& connection, const std::vector<std::function<void(Conn
 // Whether reads given to ReadApart would run apart (when there are two or
 // more).
 bool CanReadApart(Connection& connection);
+// A table filled apart: `fill` writes the rows of `table` on the
+// connection it is given, and must use no other.
+struct TableFill {
+  std::string table;
+  std::function<void(Connection& writer)> fill;
+};
+
+// Fills tables at the same time, each by a thread of its own on a
+// connection of its own to a scratch file beside the embedded database (a
+// database has one writer at a time): the table is created there as the
+// database declares it, and once every fill has ended its rows are moved
+// into the database's table whole, in their order, in one transaction.
+// `alongside`, when given, runs meanwhile on the calling thread, which
+// alone uses `connection`. Where the fills cannot run apart (see
+// CanWriteApart) `alongside` runs first, then each fill on `connection`
+// itself. The first error raised goes to the caller once every fill has
+// ended: apart, no rows are moved then; in turn, what the fills before
+// wrote stays as the caller's transaction holds it. The scratch files are
+// removed in any case.
+void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
+                const std::function<void()>& alongside = {});
+// Whether WriteApart would run `fills` fills apart: two or more, where
+// ReadApart would read apart.
+bool CanWriteApart(Connection& connection, std::size_t fills);
+
 // Whether other connections see `table`: a temporary table of this
 // connection is its own.
 bool SharedTable(Connection& connection, const std::string& table);
