@@ -530,6 +530,22 @@ class CStatContext {
   short CreateUnitJbntTable(const std::string& table);
   short CreateNcqsStatTable();
 
+  // Basic-farmland base data. BuildJbntParcelData: one row of the farmland
+  // base table per farmland parcel of the parcel source layer.
+  // StatJbntBaseData: the farmland stage of a run (the base table filled,
+  // condensed into a copy per wanted unit, converted and balanced); 0 when
+  // there is no farmland parcel layer or the copies cannot be made.
+  // BuildJbntBaseDataPM/GQ/MU/Ex: the condensing inserts into the square-
+  // metre, hectare and mu copies and the ex table. ConvertJbntUnits: the
+  // target copies converted from the source unit.
+  short BuildJbntParcelData();
+  short StatJbntBaseData();
+  short BuildJbntBaseDataPM();
+  short BuildJbntBaseDataGQ();
+  short BuildJbntBaseDataMU();
+  short BuildJbntBaseDataEx();
+  short ConvertJbntUnits();
+
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.
   db::DbKind DialectKind() const;

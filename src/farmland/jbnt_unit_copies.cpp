@@ -1,0 +1,3 @@
+#include "engine/stat_context.h"
+
+namespace landstat {}  // namespace landstat
