@@ -10,6 +10,7 @@
 
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
+#include "platform/host/progress.h"
 #include "platform/host/row_lock_limit.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -202,8 +203,9 @@ TEST_P(JbntUnitCopiesTest, FailuresAreLoggedWithTheirMessages) {
   EXPECT_EQ(Rows(conn(), "select 土地总面积 from " + Copy("MU")), Strings{"2000"});
 }
 
-// A lock limit of the test's choosing, whose restart never happens.
-class FakeRowLockLimit : public host::RowLockLimit {
+// A lock limit of the test's choosing, whose restart never happens, and the
+// progress window around its prompt.
+class FakeRowLockLimit : public host::RowLockLimit, public host::Progress {
  public:
   bool Read(long& value) override {
     ++reads;
@@ -225,11 +227,16 @@ class FakeRowLockLimit : public host::RowLockLimit {
   void Tell(const std::string& text, const std::string& caption) override {
     told.push_back(caption + ":" + text);
   }
+  void Begin(const std::string& text) override { progress += "begin " + text + ";"; }
+  void SetText(const std::string&) override {}
+  void Step(const std::string&, long, long) override {}
+  void End() override { progress += "end;"; }
 
   long limit = 0, written = 0;
   bool write_works = true, accept = false;
   int reads = 0, asked = 0, restarts = 0;
   Strings told;
+  std::string progress;
 };
 
 TEST_P(JbntUnitCopiesTest, RowLimitCheckNeverRestarts) {
@@ -258,8 +265,10 @@ TEST_P(JbntUnitCopiesTest, RowLimitCheckNeverRestarts) {
     fake.write_works = c.write_works;
     fake.accept = c.accept;
     host::RowLockLimit* previous = host::SetRowLockLimit(&fake);
+    host::Progress* previous_progress = host::SetProgress(&fake);
     const short result = context_->BuildJbntBaseDataPM();
     host::SetRowLockLimit(previous);
+    host::SetProgress(previous_progress);
     // A server has no such limit: the check is the embedded engine's.
     EXPECT_EQ(result, IsServer() ? 1 : c.result);
     EXPECT_EQ(fake.reads, IsServer() ? 0 : 1);
@@ -268,6 +277,7 @@ TEST_P(JbntUnitCopiesTest, RowLimitCheckNeverRestarts) {
     EXPECT_EQ(fake.asked, c.asked);
     EXPECT_EQ(fake.restarts, c.restarts);
     EXPECT_EQ(fake.told, *c.told ? Strings{c.told} : Strings{});
+    EXPECT_EQ(fake.progress, c.result == 1 ? "" : "end;begin 正在......;");
   }
   EXPECT_EQ(context_->m_nErrCount, 0);
 }
