@@ -1,12 +1,12 @@
 #include "engine/database_helpers.h"
 
 #include <filesystem>
-#include <limits>
 #include <system_error>
 
 #include "platform/db/db_error.h"
 #include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_backend.h"
+#include "platform/host/row_lock_limit.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -74,12 +74,12 @@ short CompactMdb(const std::string& path) {
 }
 
 short ReadMaxRow(long& max_rows) {
-  max_rows = std::numeric_limits<long>::max();
-  return 1;
+  max_rows = 0;
+  return host::CurrentRowLockLimit().Read(max_rows) ? 1 : 0;
 }
 
-short ModifyMaxRow(long) {
-  return 1;
+short ModifyMaxRow(long max_rows) {
+  return host::CurrentRowLockLimit().Write(max_rows) ? 1 : 0;
 }
 
 }  // namespace landstat

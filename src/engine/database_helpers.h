@@ -26,9 +26,11 @@ int CreateAcessDB(const std::string& path);
 short CompactMdb(const std::string& path);
 
 // The old file engine limited the rows one statement could lock; the
-// embedded engine has no such limit. ReadMaxRow reports a limit no table
-// reaches (and 1); ModifyMaxRow accepts any value and changes nothing, so
-// callers never ask for a restart.
+// embedded engine has no such limit. Both ask host::CurrentRowLockLimit(),
+// whose default has ReadMaxRow report a limit no table reaches (and 1) and
+// ModifyMaxRow accept any value and change nothing, so callers never ask
+// for a restart. ReadMaxRow gives 0 (and a limit of 0) when the limit
+// cannot be read.
 short ReadMaxRow(long& max_rows);
 short ModifyMaxRow(long max_rows);
 

@@ -537,7 +537,8 @@ class CStatContext {
   // there is no farmland parcel layer or the copies cannot be made.
   // BuildJbntBaseDataPM/GQ/MU/Ex: the condensing inserts into the square-
   // metre, hectare and mu copies and the ex table. ConvertJbntUnits: the
-  // target copies converted from the source unit.
+  // target copies converted from the source unit, by the statements of
+  // JbntConversionStatements (in the order they run).
   short BuildJbntParcelData();
   short StatJbntBaseData();
   short BuildJbntBaseDataPM();
@@ -545,6 +546,7 @@ class CStatContext {
   short BuildJbntBaseDataMU();
   short BuildJbntBaseDataEx();
   short ConvertJbntUnits();
+  std::vector<std::string> JbntConversionStatements() const;
 
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.

@@ -1,3 +1,164 @@
-#include "engine/stat_context.h"
+// The farmland base table condensed into one copy per wanted area unit and
+// into the ex table, and the target copies converted from the source unit.
+// Both are set-based: one INSERT ... SELECT ... GROUP BY per copy and one
+// UPDATE per converted copy; no farmland row is read into the program.
 
-namespace landstat {}  // namespace landstat
+#include <array>
+#include <string>
+#include <vector>
+
+#include "engine/database_helpers.h"
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/progress.h"
+#include "platform/host/row_lock_limit.h"
+#include "units/unit_conversion.h"
+
+namespace landstat {
+namespace {
+
+// The farmland marks: the unit copies keep rows that differ in them apart,
+// the ex table merges them.
+const std::vector<std::string> kMarkColumns = {"是否补划", "地类备注", "调入备注"};
+// The block, the administrative levels, ownership and cultivated-land type.
+const std::vector<std::string> kPlaceColumns = {
+    "保护片编号",   "省名称",       "省级代码",     "市名称",   "市级代码", "县名称",
+    "县级代码",     "乡名称",       "乡级代码",     "村名称",   "村级代码", "座落单位名称",
+    "座落单位代码", "权属单位名称", "权属单位代码", "权属性质", "耕地类型"};
+
+constexpr char kCondenseTitle[] = "汇总基本农田基础数据";
+
+// What tells the four condensing builders apart.
+struct Condensation {
+  std::string target;
+  bool keeps_marks;     // the farmland marks among the group columns
+  const char* message;  // the failure's log message
+  bool checks_lock_limit;
+};
+
+// A class column of the field list: its name begins with exactly "BM".
+bool IsClassColumn(const std::string& field) {
+  return field.compare(0, 2, "BM") == 0;
+}
+
+std::string Joined(const std::vector<std::string>& columns) {
+  std::string text;
+  for (const std::string& column : columns) text += (text.empty() ? "" : ",") + column;
+  return text;
+}
+
+// INSERT ... SELECT ... GROUP BY of the group columns with "土地总面积" and
+// every class column summed.
+std::string CondensingInsert(const std::string& target, const std::string& source,
+                             const std::vector<std::string>& groups,
+                             const std::vector<std::string>& fields) {
+  const std::string grouped = Joined(groups);
+  std::string head = " insert into " + target + " (" + grouped + ",土地总面积";
+  std::string select = "select " + grouped + ", sum(土地总面积)";
+  for (const std::string& field : fields) {
+    if (!IsClassColumn(field)) continue;
+    head += "," + field;
+    select += ",SUM(" + field + ") as " + field + " ";
+  }
+  return head + ") " + select + " from " + source + " group by " + grouped;
+}
+
+// The old file engine's lock limit after the square-metre copy is filled:
+// a copy of more rows than the limit raises it to ten times the rows and
+// 1000 and asks for the restart that puts it into force. 1 when nothing was
+// needed or the machine restarts; -1 when the limit stays too low. A failed
+// count throws.
+short CheckRowLockLimit(CStatContext& context, const std::string& table) {
+  const long rows = static_cast<long>(
+      context.m_pConn.Scalar("select count(*) as nCount from " + table).AsInteger());
+  long limit = 0;
+  ReadMaxRow(limit);
+  if (rows <= limit) return 1;
+  host::RowLockLimit& host = host::CurrentRowLockLimit();
+  host::LindoDlgEndProgress();
+  if (ModifyMaxRow(10 * rows + 1000) != 1) {
+    host.Tell("由于需要调平的行数超过了系统设定的范围，但程序修改注册表失败！", "提示");
+  } else if (host.AskRestart()) {
+    if (host.RestartMachine()) return 1;
+    host.Tell("程序尝试重新启动您的计算机，但是由于系统的原因\r\n失败了，请退出程序，重启电脑！",
+              "提示");
+  }
+  host::LindoDlgProgress("正在......");
+  return -1;
+}
+
+short Condense(CStatContext& context, const Condensation& step) {
+  std::vector<std::string> groups = step.keeps_marks ? kMarkColumns : std::vector<std::string>{};
+  groups.insert(groups.end(), kPlaceColumns.begin(), kPlaceColumns.end());
+  try {
+    context.m_pConn.Execute(
+        CondensingInsert(step.target, context.m_strJbntTbl, groups, context.m_arrStatFields));
+    if (step.checks_lock_limit && context.m_nDbMode == 0) {
+      return CheckRowLockLimit(context, step.target);
+    }
+    return 1;
+  } catch (const db::DbError& error) {
+    context.LogFailure(kCondenseTitle, step.message, error);
+    return 0;
+  }
+}
+
+}  // namespace
+
+short CStatContext::BuildJbntBaseDataPM() {
+  return Condense(*this,
+                  {m_names.UnitCopy(kSquareMetre, "statdata_jbnt"), true, "statdata_jbntex", true});
+}
+
+short CStatContext::BuildJbntBaseDataGQ() {
+  return Condense(*this,
+                  {m_names.UnitCopy(kHectare, "statdata_jbnt"), true, "statdata_jbnt", false});
+}
+
+short CStatContext::BuildJbntBaseDataMU() {
+  return Condense(*this, {m_names.UnitCopy(kMu, "statdata_jbnt"), true, "statdata_jbntex", false});
+}
+
+short CStatContext::BuildJbntBaseDataEx() {
+  return Condense(*this, {m_strJbntTbl + "ex", false, "statdata_jbntex", false});
+}
+
+std::vector<std::string> CStatContext::JbntConversionStatements() const {
+  // By unit (hectare, mu, square metre); target 2 replaces target 1 when
+  // both name the same unit.
+  std::array<std::string, 3> statements;
+  for (const auto& [unit, decimals] :
+       {std::pair{m_nUnit1, m_nDec1}, std::pair{m_nUnit2, m_nDec2}}) {
+    if (unit < kHectare || unit > kSquareMetre || unit == m_nUnitSrc) continue;
+    const std::string factor = FactorText(m_nUnitSrc, unit);
+    std::string statement = "UPDATE " + m_names.UnitCopy(unit, "statdata_jbnt") + " set ";
+    for (const std::string& field : m_arrStatFields) {
+      if (!IsClassColumn(field) && field != "土地总面积") continue;
+      statement += field + "=" + Dialect().Round(field + factor, decimals) + ",";
+    }
+    statement.pop_back();  // the last comma
+    statements[unit] = statement;
+  }
+  std::vector<std::string> ordered;
+  for (short unit : {kHectare, kSquareMetre, kMu}) {
+    if (!statements[unit].empty()) ordered.push_back(statements[unit]);
+  }
+  return ordered;
+}
+
+short CStatContext::ConvertJbntUnits() {
+  for (const std::string& statement : JbntConversionStatements()) {
+    try {
+      m_pConn.Execute(statement);
+    } catch (const db::DbError& error) {
+      // The copies after this one stay in the source unit.
+      const std::size_t name = std::string("UPDATE ").size();
+      LogFailure("转换基本农田面积单位", statement.substr(name, statement.find(" set ") - name),
+                 error);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+}  // namespace landstat
