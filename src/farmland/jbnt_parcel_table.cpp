@@ -71,7 +71,6 @@ std::string CultivationType(const std::string& text) {
 class JbntRowWriter {
  public:
   JbntRowWriter(CStatContext& context, const std::string& table) : table_(table), levels_(context) {
-    std::unordered_map<std::string, int> column_of;
     std::vector<std::string> names;
     std::unordered_set<std::string> filled;
     for (const char* name : kColumnNames) filled.insert(text::ToLowerAscii(name));
@@ -123,13 +122,13 @@ class JbntRowWriter {
     for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
     for (int column : class_columns) row_[column] = area;
     row_[columns_[kTotal]] = area;
-    try {
-      writer_->Add(row_);
-    } catch (...) {
-      Clear(class_columns);
-      throw;
-    }
-    Clear(class_columns);
+    // The row is made blank again whether the database took it or not.
+    struct Blanking {
+      JbntRowWriter& writer;
+      const std::vector<int>& class_columns;
+      ~Blanking() { writer.Clear(class_columns); }
+    } blanking{*this, class_columns};
+    writer_->Add(row_);
   }
 
   // Declares the rows written done.

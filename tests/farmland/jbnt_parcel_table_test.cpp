@@ -114,8 +114,10 @@ TEST_P(JbntParcelTableTest, ParcelRowsFollowTheirRules) {
       {"20 characters give a 16-character block", Farmland("33010200100100010001", "011", "1"),
        "3301020010010001|33010200100100010001|011|||0|组名|一组|||一村" + places + "0|1|1|1"},
       {"a class the table lacks: logged, no row", Farmland("P6", "999", "3"), ""},
-      {"an area that is no number stores 0, logged", Farmland("P7", "011", ""),
-       "P7|P7|011|||0|组名|一组|||一村" + places + "0|0|0|0"},
+      {"a row the database refuses: logged, no row",
+       With(Farmland("P7", "0111", "2"), {{"权属单位名称", std::string(61, 'x')}}), ""},
+      {"an area that is no number stores 0, logged", Farmland("P8", "011", ""),
+       "P8|P8|011|||0|组名|一组|||一村" + places + "0|0|0|0"},
   };
   std::vector<FieldValues> parcels;
   Strings expected;
@@ -124,13 +126,14 @@ TEST_P(JbntParcelTableTest, ParcelRowsFollowTheirRules) {
     if (!c.row.empty()) expected.push_back(c.row);
   }
   ASSERT_EQ(
-      Walk(parcels, {"UPDATE \"基本农田图斑\" SET \"基本农田地类面积\" = 'abc' WHERE fid = 7"}), 1);
+      Walk(parcels, {"UPDATE \"基本农田图斑\" SET \"基本农田地类面积\" = 'abc' WHERE fid = 8"}), 1);
   EXPECT_EQ(testing::Rows(conn(), std::string("select ") + kColumns + " from " + table_ +
                                       " order by 图斑编号"),
             expected);
-  EXPECT_EQ(errors_, 2) << log_;
+  EXPECT_EQ(errors_, 3) << log_;
   EXPECT_TRUE(Logged("汇总基本农田地类图斑 BM999 (图层 基本农田图斑 记录 6")) << log_;
-  EXPECT_TRUE(Logged("图层 基本农田图斑 记录 7 字段 基本农田地类面积 面积不是数值: abc")) << log_;
+  EXPECT_TRUE(Logged("图层 基本农田图斑 记录 8 字段 基本农田地类面积 面积不是数值: abc")) << log_;
+  EXPECT_TRUE(Logged("汇总基本农田地类图斑 BM0111 (图层 基本农田图斑 记录 7")) << log_;
 }
 
 // A layer without farmland numbers gives no rows and one failure naming the
