@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/base_rows.h"
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
@@ -56,8 +57,7 @@ short CStatContext::CreateStatDataTable() {
 
 namespace {
 
-// The columns a piece fills, and the level columns, code before name:
-// village, township, county, city, province.
+// The columns a piece fills (besides the level and class columns).
 enum PieceColumn {
   kNumber,
   kSource,
@@ -80,9 +80,6 @@ constexpr const char* kPieceColumnNames[kPieceColumns] = {
     "序号",         "来源",       "图斑编号",  "座落单位代码", "座落单位名称", "权属单位代码",
     "权属单位名称", "权属性质",   "耕地类型",  "地类备注",     "批准文号",     "新增建设用地类型",
     "备注",         "耕地坡度级", "土地总面积"};
-constexpr const char* kLevelColumns[] = {"村级代码", "村名称",   "乡级代码", "乡名称",   "县级代码",
-                                         "县名称",   "市级代码", "市名称",   "省级代码", "省名称"};
-constexpr std::size_t kLevelLengths[] = {12, 9, 6, 4, 2};
 
 // Writes pieces as rows of one column list (the columns a piece may fill),
 // with the column numbers worked out once, and logs the pieces it cannot
@@ -90,10 +87,12 @@ constexpr std::size_t kLevelLengths[] = {12, 9, 6, 4, 2};
 class PieceWriter {
  public:
   PieceWriter(CStatContext& context, const std::string& table)
-      : context_(context), columns_(WrittenColumns(context.m_pConn.Columns(table))) {
+      : context_(context),
+        columns_(WrittenColumns(context.m_pConn.Columns(table))),
+        levels_(context) {
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       column_of_.emplace(text::ToLowerAscii(columns_[i].name), static_cast<int>(i));
-      blanks_.push_back(Blank(columns_[i], table));
+      blanks_.push_back(BlankValue(columns_[i], table));
     }
     for (int i = 0; i < kPieceColumns; ++i) piece_columns_[i] = ColumnOf(kPieceColumnNames[i]);
     for (std::size_t i = 0; i < std::size(kLevelColumns); ++i) {
@@ -126,7 +125,7 @@ class PieceWriter {
   // The level (village, township, county, city, province) of a location
   // code whose code the code table does not name; empty when all are named.
   std::string UnnamedLevel(const std::string& code) {
-    const std::vector<db::Value>& levels = Levels(code);
+    const std::vector<db::Value>& levels = levels_.Levels(code);
     for (std::size_t i = 0; i < levels.size(); i += 2) {
       if (levels[i + 1].AsText().empty()) return levels[i].AsText();
     }
@@ -154,7 +153,7 @@ class PieceWriter {
       SetIfAny(piece_columns_[kNote], piece.note);
       if (description_ >= 0) SetIfAny(description_, piece.description);
       if (piece.slope) row_[piece_columns_[kSlope]] = static_cast<double>(*piece.slope);
-      const std::vector<db::Value>& levels = Levels(piece.location_code);
+      const std::vector<db::Value>& levels = levels_.Levels(piece.location_code);
       for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
       for (int column : ClassColumns(piece.class_code)) row_[column] = piece.area;
       row_[piece_columns_[kTotal]] = piece.area;
@@ -182,17 +181,6 @@ class PieceWriter {
     return columns;
   }
 
-  // What a column holds when a piece leaves it unset: its default, which
-  // is none or a number for every column a piece fills.
-  static db::Value Blank(const db::ColumnInfo& column, const std::string& table) {
-    if (!column.default_text) return db::Value();
-    if (const std::optional<double> number = text::TextToNumber(*column.default_text)) {
-      return *number;
-    }
-    throw db::DbError("the default " + *column.default_text + " of column " + column.name +
-                      " of table " + table + " is not a number");
-  }
-
   int ColumnOf(std::string_view name) const {
     auto found = column_of_.find(text::ToLowerAscii(name));
     if (found == column_of_.end())
@@ -218,23 +206,6 @@ class PieceWriter {
     }
   }
 
-  // Administrative levels from the location code: village, township,
-  // county, city, province, code before name; a shorter code stands whole.
-  // Worked out once per location code.
-  const std::vector<db::Value>& Levels(const std::string& code) {
-    auto found = levels_.find(code);
-    if (found == levels_.end()) {
-      std::vector<db::Value> values;
-      for (std::size_t length : kLevelLengths) {
-        const std::string prefix = code.substr(0, length);
-        values.emplace_back(prefix);
-        values.emplace_back(context_.GetCodeName(prefix));
-      }
-      found = levels_.emplace(code, std::move(values)).first;
-    }
-    return found->second;
-  }
-
   // The class column of a code and its parent columns, longest first, down
   // to "BM" and two characters (011: BM011 and BM01). A code that has no
   // class column (also an empty or one-character one) raises, so the piece
@@ -245,10 +216,7 @@ class PieceWriter {
     if (found != class_columns_.end()) return found->second;
     if (code.size() < 2) throw db::DbError("the class code '" + code + "' has no class column");
     std::vector<int> columns;
-    const std::string name = "BM" + code;
-    for (std::size_t length = name.size(); length >= 4; --length) {
-      columns.push_back(ColumnOf(name.substr(0, length)));
-    }
+    for (const std::string& name : ClassColumnNames(code)) columns.push_back(ColumnOf(name));
     return class_columns_.emplace(code, std::move(columns)).first->second;
   }
 
@@ -261,7 +229,7 @@ class PieceWriter {
   int piece_columns_[kPieceColumns];
   int level_columns_[std::size(kLevelColumns)];
   int description_ = -1;
-  std::unordered_map<std::string, std::vector<db::Value>> levels_;
+  LevelLookup levels_;
   std::unordered_map<std::string, std::vector<int>> class_columns_;
   std::unordered_set<std::string> leaf_classes_, parent_classes_;
   long written_ = 0;

@@ -33,6 +33,13 @@ const std::vector<FixtureField> kPointFields = {
     {"零星地物面积", OFTReal},  {"权属性质", OFTString},     {"权属单位代码", OFTString},
     {"权属单位名称", OFTString}};
 
+const std::vector<FixtureField> kJbntParcelFields = {
+    {"基本农田图斑编号", OFTString}, {"图斑编号", OFTString},     {"地类编码", OFTString},
+    {"基本农田地类面积", OFTReal},   {"耕地类型", OFTString},     {"耕地坡度级", OFTString},
+    {"地类备注", OFTString},         {"权属性质", OFTString},     {"权属单位代码", OFTString},
+    {"权属单位名称", OFTString},     {"座落单位代码", OFTString}, {"座落单位名称", OFTString},
+    {"是否补划", OFTString},         {"调入备注", OFTString}};
+
 std::vector<gis::CODESTRUCT> SmallCodeEntries() {
   return {{"地类代码", "01", "耕地"},        {"地类代码", "011", "水田"},
           {"地类代码", "013", "旱地"},       {"地类代码", "10", "交通运输用地"},
@@ -112,6 +119,13 @@ void WriteSurvey(const std::string& path, const SurveyFeatures& survey) {
   WriteFixtureLayer(path, "线状地物", wkbLineString, survey.line_fields,
                     features(survey.lines, Segment));
   WriteFixtureLayer(path, "零星地物", wkbPoint, survey.point_fields, features(survey.points, Dot));
+}
+
+void WriteJbntParcels(const std::string& path, const std::vector<FieldValues>& parcels,
+                      const std::vector<FixtureField>& fields) {
+  std::vector<FixtureFeature> features;
+  for (std::size_t i = 0; i < parcels.size(); ++i) features.push_back({Square(i), parcels[i]});
+  WriteFixtureLayer(path, "基本农田图斑", wkbPolygon, fields, features);
 }
 
 OpenSurvey::OpenSurvey(const std::string& path)

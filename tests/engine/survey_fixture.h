@@ -49,6 +49,15 @@ SurveyFeatures SmallCounty();
 // empty when it has no features.
 void WriteSurvey(const std::string& path, const SurveyFeatures& survey);
 
+// The farmland parcel layer "基本农田图斑" with the fields the farmland base
+// fill reads; its area is a real number.
+extern const std::vector<FixtureField> kJbntParcelFields;
+
+// Writes the farmland parcel layer into the GeoPackage at `path`, beside
+// the layers already there.
+void WriteJbntParcels(const std::string& path, const std::vector<FieldValues>& parcels,
+                      const std::vector<FixtureField>& fields = kJbntParcelFields);
+
 // The survey's layers, open for one test.
 struct OpenSurvey {
   explicit OpenSurvey(const std::string& path);

@@ -150,6 +150,10 @@ TEST_P(CountyTest, WritesEveryLayerWithTheFieldsTheEngineReads) {
       {"零星地物",
        {"地类编码", "座落图斑编号", "座落单位代码", "零星地物面积", "权属性质", "权属单位名称",
         "权属单位代码"}},
+      {"基本农田图斑",
+       {"基本农田图斑编号", "图斑编号", "地类编码", "基本农田地类面积", "耕地类型", "耕地坡度级",
+        "地类备注", "权属性质", "权属单位代码", "权属单位名称", "座落单位代码", "座落单位名称",
+        "是否补划", "调入备注"}},
       {"行政辖区", {"行政区代码", "描述说明"}}};
   for (const char* name : kLayerNames) {
     SCOPED_TRACE(name);
@@ -168,6 +172,31 @@ TEST_P(CountyTest, WritesEveryLayerWithTheFieldsTheEngineReads) {
   EXPECT_EQ(parcels_.size(), plan.parcels.size());
   EXPECT_EQ(gis::RecordCount(lines, EntityKind::kLine), plan.lines.size() + 1);
   EXPECT_EQ(gis::RecordCount(points, EntityKind::kPoint), plan.points.size() + 1);
+}
+
+// The farmland marks take the values the farmland tables tell apart, each
+// of them on some parcel of a county of a few thousand, and several parcels
+// share each protection block (the first 16 characters of the number).
+TEST_P(CountyTest, FarmlandParcelsCarryTheFarmlandMarks) {
+  const std::map<std::string, std::set<std::string>> allowed = {
+      {"是否补划", {"Y", "N"}},
+      {"调入备注", {"", "TC", "DH", "WS"}},
+      {"地类备注", {"", "K", "k", "P"}}};
+  ScopedLayer layer(Open("基本农田图斑"));
+  std::map<std::string, std::set<std::string>> seen;
+  std::set<std::string> blocks;
+  const std::vector<Row> rows = ReadLayer(layer, EntityKind::kRegion);
+  for (const Row& row : rows) {
+    for (const auto& [field, values] : allowed) {
+      EXPECT_TRUE(values.count(row[field])) << field << " " << row[field];
+      seen[field].insert(row[field]);
+    }
+    ASSERT_GT(row["基本农田图斑编号"].size(), 16u);
+    blocks.insert(row["基本农田图斑编号"].substr(0, 16));
+  }
+  if (GetParam() < 3000) return;
+  EXPECT_EQ(seen, allowed);
+  EXPECT_GE(rows.size(), 2 * blocks.size()) << "blocks of one parcel";
 }
 
 TEST_P(CountyTest, ParcelAreasAddUp) {

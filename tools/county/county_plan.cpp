@@ -168,7 +168,12 @@ void PlanParcelAttributes(CountyPlan& plan, Parcel& parcel) {
     parcel.farmland = slopes.Chance(0.7);
   }
   Draw marks(seed, kMarks, parcel.cell);
-  if (IsAdjustable(parcel.class_code) && marks.Chance(0.15)) parcel.remark = "K";
+  if (IsAdjustable(parcel.class_code) && marks.Chance(0.15)) {
+    // Adjustable land is land of other classes kept inside the basic
+    // farmland.
+    parcel.remark = "K";
+    parcel.farmland = true;
+  }
   if (IsCultivated(parcel.class_code) && marks.Chance(0.01)) {
     // Approved for construction, still farmed: land approved but not yet used.
     parcel.approval = "示土资批[2009]" + std::to_string(100 + parcel.cell % 900) + "号";

@@ -121,6 +121,20 @@ std::string FarmlandNumber(const CountyPlan& plan, const Parcel& p) {
          Digits(p.number, 3);
 }
 
+// The farmland layer was surveyed apart: a quarter of its adjustable
+// parcels carry the remark in lower case, as field crews write it.
+std::string FarmlandRemark(const Parcel& p) {
+  return p.remark == "K" && p.cell % 4 == 0 ? "k" : p.remark;
+}
+
+// How a farmland parcel came into the farmland: mostly empty (always
+// farmland), a few marked TC, DH or WS.
+std::string TransferRemark(const Parcel& p) {
+  static const char* const kRemarks[] = {"TC", "DH", "WS"};
+  const long draw = (p.cell * 7 + p.number) % 31;
+  return draw < 3 ? kRemarks[draw] : "";
+}
+
 class CountyWriter {
  public:
   CountyWriter(const CountyPlan& plan, GDALDataset& dataset)
@@ -333,9 +347,9 @@ class CountyWriter {
                      {"扣除地类面积", Money(p.deduction)},
                      {"耕地类型", p.cultivation_type},
                      {"耕地坡度级", p.slope ? std::to_string(p.slope) : ""},
-                     {"地类备注", p.remark},
+                     {"地类备注", FarmlandRemark(p)},
                      {"是否补划", p.number % 17 == 0 ? "Y" : "N"},
-                     {"调入备注", ""}});
+                     {"调入备注", TransferRemark(p)}});
       layer.Add(Polygon(plan_.CellRing(p.cell)), values);
     }
   }

@@ -359,6 +359,11 @@ double Record::Number(std::string_view field) const {
   return text.empty() ? 0.0 : std::strtod(text.c_str(), nullptr);
 }
 
+double Record::Number(int index) const {
+  const std::string text = Text(index);
+  return text.empty() ? 0.0 : std::strtod(text.c_str(), nullptr);
+}
+
 void Record::SetText(std::string_view field, std::string_view text) {
   if (!feature_) throw GisError("no record has been read to write " + std::string(field) + " into");
   const OpenLayerState& state = LayerAccess::LiveState(*this);
@@ -366,12 +371,24 @@ void Record::SetText(std::string_view field, std::string_view text) {
   if (index < 0) {
     throw GisError(state.Describe() + " has no field \"" + std::string(field) + "\"");
   }
+  SetText(index, text);
+}
+
+void Record::SetText(int index, std::string_view text) {
+  if (!feature_) {
+    throw GisError("no record has been read to write field " + std::to_string(index) + " into");
+  }
+  const OpenLayerState& state = LayerAccess::LiveState(*this);
   OGRFeature* feature = feature_->feature.get();
-  const OGRFieldType type = feature->GetFieldDefnRef(index)->GetType();
+  if (index < 0 || index >= feature->GetFieldCount()) {
+    throw GisError(state.Describe() + " has no field number " + std::to_string(index));
+  }
+  const OGRFieldDefn* definition = feature->GetFieldDefnRef(index);
+  const OGRFieldType type = definition->GetType();
   if ((type == OFTReal || type == OFTInteger || type == OFTInteger64) && !text.empty() &&
       !IsNumberText(text)) {
     throw GisError(state.Describe() + ", record " + std::to_string(number_) + ": the text \"" +
-                   std::string(text) + "\" for numeric field \"" + std::string(field) +
+                   std::string(text) + "\" for numeric field \"" + definition->GetNameRef() +
                    "\" is not a number");
   }
   if (text.empty()) {

@@ -95,10 +95,16 @@ class Record {
   long Number() const { return number_; }
   bool IsRead() const { return feature_ != nullptr; }
 
+  // Fields by name or by their place in the layer's structure (from 0).
   std::string Text(std::string_view field) const;
   std::string Text(int index) const;
   double Number(std::string_view field) const;
+  double Number(int index) const;
+  // Sets a field from text; raises GisError naming the layer, record and
+  // field for a field the layer lacks or text that is no number for a
+  // numeric field.
   void SetText(std::string_view field, std::string_view text);
+  void SetText(int index, std::string_view text);
 
   double Area() const;
   double Length() const;

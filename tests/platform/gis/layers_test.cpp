@@ -269,6 +269,11 @@ TEST_F(GisLayerTest, RefusesTextThatIsNoNumberForANumericField) {
   EXPECT_EQ(record.Text("图斑面积"), "3298.78");  // unchanged
   record.SetText("图斑面积", "12.5");
   EXPECT_DOUBLE_EQ(record.Number("图斑面积"), 12.5);
+  // The same by the field's place: 图斑面积 is the third field.
+  EXPECT_TRUE(Names(GisErrorOf([&] { record.SetText(2, "abc"); }), "图斑面积"));
+  EXPECT_THROW(record.SetText(9, "1"), GisError);
+  record.SetText(2, "7.75");
+  EXPECT_DOUBLE_EQ(record.Number(2), 7.75);
 
   Record unread;
   EXPECT_THROW(unread.SetText("地类编码", "011"), GisError);
