@@ -120,8 +120,11 @@ int main(int argc, char** argv) {
     auto last = std::chrono::steady_clock::now();
     const auto stage_ended = [&](const std::string& name) {
       const auto now = std::chrono::steady_clock::now();
-      std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, name.c_str(),
-                  std::chrono::duration<double>(now - last).count());
+      // The peak so far: a stage that needs more memory than those before
+      // it raises it.
+      std::printf("%-9s %8ld parcels  %-22s %8.2f s  peak %ld MB\n", engine, parcels,
+                  name.c_str(), std::chrono::duration<double>(now - last).count(),
+                  PeakMegabytes());
       last = now;
     };
     StatisticsRequest request;

@@ -563,6 +563,9 @@ class CStatContext {
   // Layers (0 or less: absent).
   short m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;
   short m_aiJbntParcel = 0, m_aiJbntLine = 0, m_aiJbntPoint = 0;
+  // The farmland stage's result: 1 when the base data were built, so that
+  // the general farmland summaries follow; 0 before and when it failed.
+  short m_nJbntBaseData = 0;
   short m_aiChange = 0, m_aiGdhb = 0, m_aiDispute = 0;
   // Class fields of the linear-feature, scattered-feature and parcel layers.
   std::string m_strClassFld[3] = {"地类编码", "地类编码", "地类编码"};

@@ -59,8 +59,8 @@ class StatDriversTest : public BothEngines {
   std::string Plain(const std::string& base) const {
     return IsServer() ? std::string("D") + kYear + kCounty + base : base;
   }
-  std::string Copy(const std::string& unit) const {
-    return unit + (IsServer() ? std::string(kYear) + kCounty : "") + "statdata";
+  std::string Copy(const std::string& unit, const std::string& base = "statdata") const {
+    return unit + (IsServer() ? std::string(kYear) + kCounty : "") + base;
   }
   std::string AreaUnit() const {
     return IsServer() ? std::string("D") + kCounty + "AreaUnit" : "AreaUnit";
@@ -320,6 +320,24 @@ TEST_P(StatDriversTest, GeneratedCountyAreasAddUp) {
   EXPECT_NEAR(hectares, total / 10000, rows * 0.00005 + 1e-9);
   const double mu = Numbers(result, "select sum(土地总面积) from " + Copy("MU")).at(0);
   EXPECT_NEAR(mu, total * 3 / 2000, rows * 0.005 + 1e-9);
+
+  // The farmland copies: the square-metre copy holds the farmland base
+  // table's area, each target copy its converted and rounded total, and
+  // every row of a copy adds up over its first-level classes.
+  const auto farmland = [&](const std::string& table) {
+    return Numbers(result, "select sum(土地总面积) from " + table).at(0);
+  };
+  const double base = farmland(Plain("statdata_jbnt"));
+  ASSERT_GT(base, 0);
+  EXPECT_NEAR(farmland(Copy("PM", "statdata_jbnt")), base, 1e-6);
+  EXPECT_NEAR(farmland(Copy("GQ", "statdata_jbnt")), std::round(base / 10000 * 1e4) / 1e4, 1e-9);
+  EXPECT_NEAR(farmland(Copy("MU", "statdata_jbnt")), std::round(base * 3 / 2000 * 100) / 100, 1e-9);
+  for (const char* unit : {"PM", "GQ", "MU"}) {
+    EXPECT_EQ(Numbers(result, "select count(*) from " + Copy(unit, "statdata_jbnt") +
+                                  " where abs(土地总面积-(" + first_level + "))>1e-9"),
+              std::vector<double>{0})
+        << unit;
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(StatDriversTest);

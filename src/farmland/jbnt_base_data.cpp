@@ -1,0 +1,31 @@
+// The farmland stage of a run: the farmland base table filled from the
+// farmland parcel layer, condensed into a copy per wanted unit, the target
+// copies converted and balanced.
+
+#include "engine/stat_context.h"
+
+namespace landstat {
+
+short CStatContext::StatJbntBaseData() {
+  m_nJbntBaseData = 0;
+  if (m_aiJbntParcel < 1) {
+    LogNotice("汇总基本农田基础数据", "没有基本农田图斑图层, 不生成基本农田统计表");
+    return 0;
+  }
+  // The farmland layers stay the source layers for the rest of the run.
+  SetSourceLayers(m_aiJbntParcel, m_aiJbntLine, m_aiJbntPoint);
+  BuildJbntParcelData();  // its failures are logged as they happen
+  if (CreateUnitJbntTables() < 1) return 0;
+  // The copies of the wanted units, in the source unit; then the target
+  // copies converted and balanced. A failed step is logged and the next
+  // one still runs.
+  if (m_bPm) BuildJbntBaseDataPM();
+  if (m_bGq) BuildJbntBaseDataGQ();
+  if (m_bMu) BuildJbntBaseDataMU();
+  ConvertJbntUnits();
+  BalanceStatDataByUnit();
+  m_nJbntBaseData = 1;
+  return 1;
+}
+
+}  // namespace landstat
