@@ -3,6 +3,7 @@
 // copies converted and balanced.
 
 #include "engine/stat_context.h"
+#include "platform/host/trace.h"
 
 namespace landstat {
 
@@ -15,6 +16,7 @@ short CStatContext::StatJbntBaseData() {
   // The farmland layers stay the source layers for the rest of the run.
   SetSourceLayers(m_aiJbntParcel, m_aiJbntLine, m_aiJbntPoint);
   BuildJbntParcelData();  // its failures are logged as they happen
+  host::yDebugTime("farmland base table filled");
   if (CreateUnitJbntTables() < 1) return 0;
   // The copies of the wanted units, in the source unit; then the target
   // copies converted and balanced. A failed step is logged and the next
@@ -22,8 +24,11 @@ short CStatContext::StatJbntBaseData() {
   if (m_bPm) BuildJbntBaseDataPM();
   if (m_bGq) BuildJbntBaseDataGQ();
   if (m_bMu) BuildJbntBaseDataMU();
+  host::yDebugTime("farmland copies condensed");
   ConvertJbntUnits();
+  host::yDebugTime("farmland copies converted");
   BalanceStatDataByUnit();
+  host::yDebugTime("farmland copies balanced");
   m_nJbntBaseData = 1;
   return 1;
 }

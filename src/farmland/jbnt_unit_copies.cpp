@@ -10,6 +10,7 @@
 #include "engine/database_helpers.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/host/progress.h"
 #include "platform/host/row_lock_limit.h"
 #include "units/unit_conversion.h"
@@ -91,8 +92,19 @@ short Condense(CStatContext& context, const Condensation& step) {
   std::vector<std::string> groups = step.keeps_marks ? kMarkColumns : std::vector<std::string>{};
   groups.insert(groups.end(), kPlaceColumns.begin(), kPlaceColumns.end());
   try {
-    context.m_pConn.Execute(
-        CondensingInsert(step.target, context.m_strJbntTbl, groups, context.m_arrStatFields));
+    if (context.m_pConn.Kind() == db::DbKind::kEmbedded && !context.m_bOracle) {
+      // The embedded engine would sort every farmland row to group them:
+      // they are grouped in one pass in memory, with the same sums, and
+      // written in the order of the groups.
+      db::GroupedSumsQuery query{context.m_strJbntTbl, {}, groups, {"土地总面积"}};
+      for (const std::string& field : context.m_arrStatFields) {
+        if (IsClassColumn(field)) query.sums.push_back(field);
+      }
+      db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, step.target, true);
+    } else {
+      context.m_pConn.Execute(
+          CondensingInsert(step.target, context.m_strJbntTbl, groups, context.m_arrStatFields));
+    }
     if (step.checks_lock_limit && context.m_nDbMode == 0) {
       return CheckRowLockLimit(context, step.target);
     }
