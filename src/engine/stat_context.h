@@ -545,6 +545,9 @@ class CStatContext {
   short BuildJbntBaseDataGQ();
   short BuildJbntBaseDataMU();
   short BuildJbntBaseDataEx();
+  // The copies of the wanted units in the order square metres, hectares,
+  // mu, each as its builder makes it; failures are logged.
+  void BuildJbntBaseDataCopies();
   short ConvertJbntUnits();
   std::vector<std::string> JbntConversionStatements() const;
 

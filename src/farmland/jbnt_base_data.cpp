@@ -21,9 +21,7 @@ short CStatContext::StatJbntBaseData() {
   // The copies of the wanted units, in the source unit; then the target
   // copies converted and balanced. A failed step is logged and the next
   // one still runs.
-  if (m_bPm) BuildJbntBaseDataPM();
-  if (m_bGq) BuildJbntBaseDataGQ();
-  if (m_bMu) BuildJbntBaseDataMU();
+  BuildJbntBaseDataCopies();
   host::yDebugTime("farmland copies condensed");
   ConvertJbntUnits();
   host::yDebugTime("farmland copies converted");

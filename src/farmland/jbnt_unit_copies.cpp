@@ -88,6 +88,12 @@ short CheckRowLockLimit(CStatContext& context, const std::string& table) {
   return -1;
 }
 
+// The condensation into `target`, the copy in `unit`.
+Condensation UnitCopyStep(const std::string& target, short unit) {
+  if (unit == kSquareMetre) return {target, true, "statdata_jbntex", true};
+  return {target, true, unit == kHectare ? "statdata_jbnt" : "statdata_jbntex", false};
+}
+
 short Condense(CStatContext& context, const Condensation& step) {
   std::vector<std::string> groups = step.keeps_marks ? kMarkColumns : std::vector<std::string>{};
   groups.insert(groups.end(), kPlaceColumns.begin(), kPlaceColumns.end());
@@ -119,16 +125,39 @@ short Condense(CStatContext& context, const Condensation& step) {
 
 short CStatContext::BuildJbntBaseDataPM() {
   return Condense(*this,
-                  {m_names.UnitCopy(kSquareMetre, "statdata_jbnt"), true, "statdata_jbntex", true});
+                  UnitCopyStep(m_names.UnitCopy(kSquareMetre, "statdata_jbnt"), kSquareMetre));
 }
 
 short CStatContext::BuildJbntBaseDataGQ() {
-  return Condense(*this,
-                  {m_names.UnitCopy(kHectare, "statdata_jbnt"), true, "statdata_jbnt", false});
+  return Condense(*this, UnitCopyStep(m_names.UnitCopy(kHectare, "statdata_jbnt"), kHectare));
 }
 
 short CStatContext::BuildJbntBaseDataMU() {
-  return Condense(*this, {m_names.UnitCopy(kMu, "statdata_jbnt"), true, "statdata_jbntex", false});
+  return Condense(*this, UnitCopyStep(m_names.UnitCopy(kMu, "statdata_jbnt"), kMu));
+}
+
+void CStatContext::BuildJbntBaseDataCopies() {
+  // The copies hold the same rows until the target copies are converted:
+  // on the embedded engine the first one made is condensed and the others
+  // take its rows whole (SQLite moves them without decoding them). A server
+  // condenses each as fast as it would copy it.
+  const bool copy_rows = m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
+  std::string condensed;
+  for (const auto& [unit, wanted] :
+       {std::pair{kSquareMetre, m_bPm}, std::pair{kHectare, m_bGq}, std::pair{kMu, m_bMu}}) {
+    if (!wanted) continue;
+    const Condensation step = UnitCopyStep(m_names.UnitCopy(unit, "statdata_jbnt"), unit);
+    if (condensed.empty() || !copy_rows) {
+      // Rows stored also when the square-metre copy's row-limit check ends -1.
+      if (Condense(*this, step) != 0) condensed = step.target;
+      continue;
+    }
+    try {
+      m_pConn.Execute("insert into " + step.target + " select * from " + condensed);
+    } catch (const db::DbError& error) {
+      LogFailure(kCondenseTitle, step.message, error);
+    }
+  }
 }
 
 short CStatContext::BuildJbntBaseDataEx() {
