@@ -18,6 +18,7 @@
 #include "platform/db/db_error.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/paths.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat::cli {
 namespace fs = std::filesystem;
@@ -174,6 +175,16 @@ void PrintSummary(const std::string& outcome, const RunReport& report,
     for (std::size_t i = 0; i < tables.size() && i < 12; ++i) std::cout << " " << tables[i];
     if (tables.size() > 12) std::cout << " ...";
     std::cout << "\n";
+    // The farmland tables of a rural run, all of them.
+    std::string farmland;
+    std::size_t farmland_count = 0;
+    for (const std::string& table : tables) {
+      if (text::ToLowerAscii(table).find("jbnt") == std::string::npos) continue;
+      farmland += " " + table;
+      ++farmland_count;
+    }
+    if (farmland_count > 0)
+      std::cout << "  farmland  " << farmland_count << ":" << farmland << "\n";
   } catch (const db::DbError& error) {
     std::cout << "  database  " << error.what() << "\n";
   }
