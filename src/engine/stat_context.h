@@ -549,7 +549,9 @@ class CStatContext {
   // mu, each as its builder makes it; failures are logged.
   void BuildJbntBaseDataCopies();
   short ConvertJbntUnits();
-  std::vector<std::string> JbntConversionStatements() const;
+  // `as_run`: the statements the engine runs, which on the embedded engine
+  // skip the figures that are 0 and give the same figures faster.
+  std::vector<std::string> JbntConversionStatements(bool as_run = false) const;
 
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.

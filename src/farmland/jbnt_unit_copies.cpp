@@ -13,6 +13,7 @@
 #include "platform/db/grouped_sums.h"
 #include "platform/host/progress.h"
 #include "platform/host/row_lock_limit.h"
+#include "units/converted_copies.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -164,7 +165,10 @@ short CStatContext::BuildJbntBaseDataEx() {
   return Condense(*this, {m_strJbntTbl + "ex", false, "statdata_jbntex", false});
 }
 
-std::vector<std::string> CStatContext::JbntConversionStatements() const {
+std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) const {
+  // As run on the embedded engine, 0 stays 0 and the other figures are
+  // rounded by round() where it gives the same figure as the text form.
+  const bool fast = as_run && m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
   // By unit (hectare, mu, square metre); target 2 replaces target 1 when
   // both name the same unit.
   std::array<std::string, 3> statements;
@@ -175,7 +179,11 @@ std::vector<std::string> CStatContext::JbntConversionStatements() const {
     std::string statement = "UPDATE " + m_names.UnitCopy(unit, "statdata_jbnt") + " set ";
     for (const std::string& field : m_arrStatFields) {
       if (!IsClassColumn(field) && field != "土地总面积") continue;
-      statement += field + "=" + Dialect().Round(field + factor, decimals) + ",";
+      statement += field + "=" +
+                   (fast ? units::ConvertedAreaSql(Dialect(), field, factor,
+                                                   UnitFactor(m_nUnitSrc, unit), decimals)
+                         : Dialect().Round(field + factor, decimals)) +
+                   ",";
     }
     statement.pop_back();  // the last comma
     statements[unit] = statement;
@@ -188,7 +196,7 @@ std::vector<std::string> CStatContext::JbntConversionStatements() const {
 }
 
 short CStatContext::ConvertJbntUnits() {
-  for (const std::string& statement : JbntConversionStatements()) {
+  for (const std::string& statement : JbntConversionStatements(true)) {
     try {
       m_pConn.Execute(statement);
     } catch (const db::DbError& error) {

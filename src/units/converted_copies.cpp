@@ -1,5 +1,7 @@
 #include "units/converted_copies.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -59,6 +61,26 @@ double AreaConversion::operator()(double area) const {
   // figure's text as format() and val() make and read it.
   const std::string shown = text::FormatNumber(converted, db::SqlDialect::RoundPicture(decimals_));
   return text::LeadingNumber(shown).value_or(converted);
+}
+
+// A column converted by a factor and rounded, as the copies hold it: most
+// class columns of a row are 0, and only the others are converted. On the
+// embedded engine round(x,d) is the rounding val(format(x,'0.00')) applies
+// before its text, and gives the same figure to the bit without making and
+// reading that text wherever x times 10^d stays below 1e15 (the figure has
+// at most 15 digits, and its text reads back as itself): the bound below
+// keeps a tenfold margin; beyond it, and for figures that are not finite,
+// the text form stays.
+std::string ConvertedAreaSql(const db::SqlDialect& dialect, const std::string& column,
+                             const std::string& factor_text, double factor, short decimals) {
+  const std::string converted = column + factor_text;
+  std::string rounded = dialect.Round(converted, decimals);
+  if (dialect.Kind() == db::DbKind::kEmbedded) {
+    const double bound = RoundingBound(factor, decimals);
+    rounded = fmt::format("CASE WHEN abs({}) < {} THEN round({},{}) ELSE {} END", column, bound,
+                          converted, decimals, rounded);
+  }
+  return "CASE WHEN " + column + "=0 THEN " + column + " ELSE " + rounded + " END";
 }
 
 bool CanFillInMemory(db::Connection& connection, const std::string& source) {

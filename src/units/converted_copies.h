@@ -15,6 +15,7 @@
 
 namespace landstat::db {
 class Connection;
+class SqlDialect;
 }  // namespace landstat::db
 
 namespace landstat::units {
@@ -49,6 +50,14 @@ class AreaConversion {
   short decimals_ = 0;
   Rounding beyond_;
 };
+
+// The SQL of an area column converted by a factor written as SQL writes it
+// and rounded as the copies hold it: 0 stays 0, and only the other figures
+// are converted (on the embedded engine by round() below the rounding
+// bound, through the text beyond it: the same figure as the dialect's
+// rounding).
+std::string ConvertedAreaSql(const db::SqlDialect& dialect, const std::string& column,
+                             const std::string& factor_text, double factor, short decimals);
 
 // A copy to fill: created empty with the columns of the base table.
 struct ConvertedCopy {

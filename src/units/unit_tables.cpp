@@ -208,30 +208,6 @@ std::vector<std::string> CStatContext::AreaColumns() const {
   return columns;
 }
 
-namespace {
-
-// A column converted by a factor and rounded, as the copies hold it: most
-// class columns of a row are 0, and only the others are converted. On the
-// embedded engine round(x,d) is the rounding val(format(x,'0.00')) applies
-// before its text, and gives the same figure to the bit without making and
-// reading that text wherever x times 10^d stays below 1e15 (the figure has
-// at most 15 digits, and its text reads back as itself): the bound below
-// keeps a tenfold margin; beyond it, and for figures that are not finite,
-// the text form stays.
-std::string ConvertedColumn(const db::SqlDialect& dialect, const std::string& column,
-                            const std::string& factor_text, double factor, short decimals) {
-  const std::string converted = column + factor_text;
-  std::string rounded = dialect.Round(converted, decimals);
-  if (dialect.Kind() == db::DbKind::kEmbedded) {
-    const double bound = units::RoundingBound(factor, decimals);
-    rounded = fmt::format("CASE WHEN abs({}) < {} THEN round({},{}) ELSE {} END", column, bound,
-                          converted, decimals, rounded);
-  }
-  return "CASE WHEN " + column + "=0 THEN " + column + " ELSE " + rounded + " END";
-}
-
-}  // namespace
-
 short CStatContext::FillUnitCopy(const std::string& name, short unit, short decimals,
                                  bool round_source) {
   // One pass: every row of the base table copied with its areas converted
@@ -249,8 +225,8 @@ short CStatContext::FillUnitCopy(const std::string& name, short unit, short deci
   for (const db::ColumnInfo& column : m_pConn.Columns(m_strStatTbl)) {
     const bool area = units::IsCopiedArea(column.name);
     if (!list.empty()) list += ",";
-    list +=
-        area ? ConvertedColumn(Dialect(), column.name, factor_text, factor, decimals) : column.name;
+    list += area ? units::ConvertedAreaSql(Dialect(), column.name, factor_text, factor, decimals)
+                 : column.name;
   }
   m_pConn.Execute("insert into " + name + " select " + list + " from " + m_strStatTbl);
   return 1;
