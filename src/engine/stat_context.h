@@ -553,6 +553,17 @@ class CStatContext {
   // skip the figures that are 0 and give the same figures faster.
   std::vector<std::string> JbntConversionStatements(bool as_run = false) const;
 
+  // Farmland situation tables JBNTQKTJ (farmland/jbnt_situation_tables.cpp).
+
+  // Farmland protection-block tables JBNTBHKQKTJ and JBNTNEWBHKQKTJ
+  // (farmland/jbnt_block_tables.cpp).
+
+  // Adjustable-farmland tables JBNTKTZ and BHKKTZ
+  // (farmland/jbnt_adjustable_tables.cpp).
+
+  // Farmland area tables made from SQL text (farmland/jbnt_area_tables.cpp).
+
+
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.
   db::DbKind DialectKind() const;

@@ -9,14 +9,13 @@
 // protection block. The regional sets follow: "广西农村", then the "duda"
 // area tables, then "广东农村".
 
-#include "engine/stat_context.h"
-#include "engine/table_family.h"
+#include "farmland/farmland_families.h"
 
-namespace landstat {
+namespace landstat::farmland {
 namespace {
 
 std::vector<TableFamily> FarmlandFamilies() {
-  return {
+  std::vector<TableFamily> all = {
       {.base = "statdata_jbnt",
        .stage = 2000,
        .builds = [](const RunVariant& run) { return run.Rural(); },
@@ -25,9 +24,14 @@ std::vector<TableFamily> FarmlandFamilies() {
        .progress = "正在汇总基本农田",
        .step = true},
   };
+  for (std::vector<TableFamily> (*declared)() :
+       {SituationFamilies, BlockFamilies, AdjustableFamilies, AreaTableFamilies}) {
+    for (TableFamily& family : declared()) all.push_back(std::move(family));
+  }
+  return all;
 }
 
 const FamilyRegistration kFarmland(FarmlandFamilies());
 
 }  // namespace
-}  // namespace landstat
+}  // namespace landstat::farmland

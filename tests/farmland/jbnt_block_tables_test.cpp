@@ -1,0 +1,1 @@
+#include <gtest/gtest.h>
