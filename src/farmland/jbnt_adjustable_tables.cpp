@@ -75,6 +75,40 @@ std::string KtzCreateStatement(const CStatContext& c, const std::string& name,
   return c.TypeWords(sql + ")");
 }
 
+struct CreateWording {
+  const char* title;
+  const char* message;
+  bool show;  // the database's own words shown to the operator as well
+};
+
+// Drops a table of that name, creates it empty and lists it as created.
+short CreateKtzLayout(CStatContext& c, const std::string& name, const char* key_column,
+                      const CreateWording& wording) {
+  if (c.IsTableExist(name)) c.DropTable(name);
+  try {
+    c.m_pConn.Execute(KtzCreateStatement(c, name, key_column));
+  } catch (const db::DbError& error) {
+    if (wording.show) host::AfxMessageBox(error.what());
+    c.LogFailure(wording.title, wording.message, error);
+    return 0;
+  }
+  c.m_arrCreatedTbls.push_back(name);
+  return 1;
+}
+
+// Fills every wanted copy of a family from the unit copy of the farmland
+// base table in the same unit, scope Z first; results are logged by the
+// fills and do not stop the others.
+void FillEachCopy(CStatContext& c, const char* base,
+                  short (CStatContext::*sum)(const std::string&, short, const std::string&)) {
+  c.ForEachSummaryCopy(
+      base,
+      [&](const std::string& source, const std::string& target, short scope) {
+        (c.*sum)(target, scope, source);
+      },
+      false, kJbntCopy);
+}
+
 }  // namespace
 
 short CStatContext::CreateJbntKtzTables() {
@@ -88,47 +122,22 @@ short CStatContext::CreateBhkKtzTables() {
 }
 
 short CStatContext::CreateJbntKtzTable(const std::string& name) {
-  if (IsTableExist(name)) DropTable(name);
-  try {
-    m_pConn.Execute(KtzCreateStatement(*this, name, "XZQDM varchar(19)"));
-  } catch (const db::DbError& error) {
-    LogFailure("建立基本农田可调整表", "建立基本农田可调整表失败", error);
-    return 0;
-  }
-  m_arrCreatedTbls.push_back(name);
-  return 1;
+  return CreateKtzLayout(*this, name, "XZQDM varchar(19)",
+                         {"建立基本农田可调整表", "建立基本农田可调整表失败", false});
 }
 
 short CStatContext::CreateBhkKtzTable(const std::string& name) {
-  if (IsTableExist(name)) DropTable(name);
-  try {
-    m_pConn.Execute(KtzCreateStatement(*this, name, "JBNTBHKNO varchar(20)"));
-  } catch (const db::DbError& error) {
-    host::AfxMessageBox(error.what());
-    LogFailure("根据保护块建立可调整表", "根据保护块建立可调整表失败", error);
-    return 0;
-  }
-  m_arrCreatedTbls.push_back(name);
-  return 1;
+  return CreateKtzLayout(*this, name, "JBNTBHKNO varchar(20)",
+                         {"根据保护块建立可调整表", "根据保护块建立可调整表失败", true});
 }
 
 short CStatContext::StatJbntKtz() {
-  ForEachSummaryCopy(
-      kJbntKtz,
-      [&](const std::string& source, const std::string& target, short scope) {
-        SumJbntKtz(target, scope, source);
-      },
-      false, kJbntCopy);
+  FillEachCopy(*this, kJbntKtz, &CStatContext::SumJbntKtz);
   return 1;
 }
 
 short CStatContext::StatBhkKtz() {
-  ForEachSummaryCopy(
-      kBhkKtz,
-      [&](const std::string& source, const std::string& target, short scope) {
-        SumBhkKtz(target, scope, source);
-      },
-      false, kJbntCopy);
+  FillEachCopy(*this, kBhkKtz, &CStatContext::SumBhkKtz);
   return 1;
 }
 
