@@ -1,6 +1,7 @@
 // The adjustable-farmland tables by level (JBNTKTZ) and by protection block
 // (BHKKTZ), summed from hand-made unit copies of the farmland base table.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_family.h"
+#include "landuse/generated_county_run.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -199,6 +201,72 @@ TEST_P(JbntAdjustableTablesTest, OracleTexts) {
 }
 
 LANDSTAT_BOTH_ENGINES(JbntAdjustableTablesTest);
+
+class JbntAdjustableCountyTest : public BothEngines {
+ protected:
+  void SetUpDatabase() override { testing::WriteStatConfig(testing::kThreeUnits); }
+  testing::ScopedProgramDir home_;
+};
+
+// On a generated county: each township row is the sum of its villages and
+// the county row that of its townships, the Z and Q tables and the blocks
+// hold the same total, and a second run gives the same tables.
+TEST_P(JbntAdjustableCountyTest, LevelsAddUpAndRunsRepeat) {
+  const testing::GeneratedCountyRun county(home_, 19, 600);
+  testing::ScopedLayer farmland(gis::OpenLayer(county.files.survey, "基本农田图斑"));
+  CStatContext context(0, 0, 0, 0, farmland, 0, 0, 0, 0, 0, county.codes.get(), "2009",
+                       county.options.county_code, "", 1, "通用农村");
+  ASSERT_EQ(context.InitUnits(database().ConnectionString(), Mode()), 1);
+  ASSERT_EQ(context.LoadCodes(), 1);
+  ASSERT_EQ(context.CreateJbntStatTable(), 1);
+  ASSERT_EQ(context.StatJbntBaseData(), 1);
+  const auto& names = context.Names();
+  Strings first;
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(context.CreateJbntKtzTables(), 1);
+    ASSERT_EQ(context.StatJbntKtz(), 1);
+    ASSERT_EQ(context.CreateBhkKtzTables(), 1);
+    ASSERT_EQ(context.StatBhkKtz(), 1);
+    Strings tables;
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      SCOPED_TRACE(unit);
+      const std::string z = names.Summary('Z', unit, "JBNTKTZ");
+      const std::string q = names.Summary('Q', unit, "JBNTKTZ");
+      for (const std::string& table : {z, q}) {
+        for (const auto& [upper, lower] : {std::pair{9, 12}, std::pair{6, 9}}) {
+          EXPECT_EQ(Rows(conn(), fmt::format("select count(*) from {0} u where length(u.XZQDM) = "
+                                             "{1} and abs(u.XZQZMJ - (select sum(l.XZQZMJ) from "
+                                             "{0} l where length(l.XZQDM) = {2} and "
+                                             "substr(l.XZQDM,1,{1}) = u.XZQDM)) > 0.000001",
+                                             table, upper, lower)),
+                    Strings{"0"})
+              << table << " " << upper;
+        }
+      }
+      const std::string county_total =
+          Rows(conn(), "select XZQZMJ from " + z + " where XZQDM = '330102'").at(0);
+      EXPECT_NE(county_total, "0");
+      EXPECT_EQ(Rows(conn(), "select XZQZMJ from " + q + " where XZQDM = '330102'"),
+                Strings{county_total});
+      for (char scope : {'Z', 'Q'}) {
+        const std::string blocks = names.Summary(scope, unit, "BHKKTZ");
+        EXPECT_NEAR(testing::Numbers(conn(), "select sum(XZQZMJ) from " + blocks).at(0),
+                    std::stod(county_total), 0.000001);
+        const Strings rows = Rows(conn(), "select * from " + blocks + " order by JBNTBHKNO");
+        tables.insert(tables.end(), rows.begin(), rows.end());
+      }
+      for (const std::string& table : {z, q}) {
+        const Strings rows = Rows(conn(), "select * from " + table + " order by XZQDM");
+        tables.insert(tables.end(), rows.begin(), rows.end());
+      }
+    }
+    if (run == 0) first = tables;
+    EXPECT_EQ(tables, first);
+  }
+  EXPECT_EQ(context.m_nErrCount, 0);
+}
+
+LANDSTAT_BOTH_ENGINES(JbntAdjustableCountyTest);
 
 }  // namespace
 }  // namespace landstat
