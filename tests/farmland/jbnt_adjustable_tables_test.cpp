@@ -189,7 +189,8 @@ TEST_P(JbntAdjustableTablesTest, OracleTexts) {
            " SELECT substr(权属单位代码,0,12),SUM(土地总面积), SUM(BM01) ,SUM(BM011) ",
            "WHERE (地类备注 LIKE 'K' OR 地类备注 LIKE 'k') AND (调入备注 IS NULL OR 调入备注 <> "
            "'TC') GROUP BY substr(权属单位代码,0,12)",
-           "where 村级代码 is not null) d where not exists",
+           "where 村级代码 is not null) d left join OK1 t on t.XZQDM = d.code where t.XZQDM is "
+           "null",
            "FROM " + copy + " WHERE  " + copy +
                ".权属单位代码 LIKE '330102_____________'  AND( 地类备注 LIKE 'K' OR 地类备注 LIKE "
                "'k') AND (调入备注 IS NULL OR 调入备注 <> 'TC') GROUP BY 权属单位代码",
