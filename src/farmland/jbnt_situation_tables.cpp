@@ -46,10 +46,10 @@ constexpr LevelColumns kLocation[] = {{},
 // The length of the ownership-code prefix at levels 2 to 4.
 constexpr int kOwnerPrefix[] = {0, 0, 12, 9, 6};
 
-}  // namespace
-
-short CStatContext::CreateJbntQktjTable(const std::string& table) {
-  if (IsTableExist(table)) DropTable(table);
+// Drops and creates one table of the 52 columns; 0, logged, when the
+// database refuses it.
+short CreateSituationTable(CStatContext& context, const std::string& table) {
+  if (context.IsTableExist(table)) context.DropTable(table);
   std::string statement = "Create Table " + table + "(XZQDM varchar(19),XZQMC varchar(60)";
   for (const char* column : {"ZHJ", "BM01HJ", "BM011", "BM012", "BM013", "QTHJ"}) {
     statement += std::string(",") + column + " double default 0.00";
@@ -58,11 +58,19 @@ short CStatContext::CreateJbntQktjTable(const std::string& table) {
     statement += "," + kClasses[i] + " double default 0.00";
   }
   try {
-    m_pConn.Execute(TypeWords(statement + ")"));
+    context.m_pConn.Execute(context.TypeWords(statement + ")"));
+    return 1;
   } catch (const db::DbError& error) {
-    LogFailure(kCreateTitle, table + " 建立基本农田情况统计表失败", error);
+    context.LogFailure(kCreateTitle, table + " 建立基本农田情况统计表失败", error);
     return 0;
   }
+}
+
+}  // namespace
+
+short CStatContext::CreateJbntQktjTable(const std::string& table) {
+  if (CreateSituationTable(*this, table) == 0) return 0;
+  m_arrCreatedTbls.push_back(table);
   return 1;
 }
 
@@ -71,8 +79,7 @@ short CStatContext::CreateJbntQktjTables() {
     if (!WantsSummaryUnit(unit)) continue;
     for (char scope : {'Z', 'Q'}) {
       if (m_nStatScope != 2 && m_nStatScope != (scope == 'Z' ? 0 : 1)) continue;
-      const std::string table = m_names.Summary(scope, unit, kBase);
-      if (CreateJbntQktjTable(table) > 0) m_arrCreatedTbls.push_back(table);
+      CreateJbntQktjTable(m_names.Summary(scope, unit, kBase));
     }
   }
   return 1;
@@ -80,9 +87,9 @@ short CStatContext::CreateJbntQktjTables() {
 
 short CStatContext::CreateJbntQktjConvertedTable() {
   // Only a database whose run built the farmland base table has farmland
-  // tables to rebuild.
+  // tables to rebuild; the unit-less table is not among the run's tables.
   if (!IsTableExist(m_strJbntTbl)) return 0;
-  return CreateJbntQktjTable(m_names.Plain(kBase));
+  return CreateSituationTable(*this, m_names.Plain(kBase));
 }
 
 std::string CStatContext::JbntQktjStatement(const std::string& target, const std::string& source,

@@ -202,17 +202,24 @@ TEST_P(JbntSituationTablesTest, CopiesAreMadeAndFilledInOrder) {
 }
 
 // A copy without one of the 48 classes: the county statement fails, is
-// logged, and the table stays empty.
-TEST_P(JbntSituationTablesTest, MissingClassColumnLeavesTheTableEmpty) {
+// logged, and the table stays empty. A table the database refuses to
+// create is logged and not listed among the run's tables.
+TEST_P(JbntSituationTablesTest, FailuresAreLogged) {
   context_->m_bPm = context_->m_bMu = false;
   context_->m_nStatScope = 0;
   WriteSource(context_->Names().UnitCopy(kHectare, "statdata_jbnt"), "BM117");
   ASSERT_EQ(context_->CreateJbntQktjTables(), 1);
   EXPECT_EQ(context_->StatJbntQktj(), 1);
-  EXPECT_EQ(context_->m_nErrCount, 1);
-  ASSERT_EQ(context_->m_arrFirstFailures.size(), 1U);
-  EXPECT_NE(context_->m_arrFirstFailures[0].find(Table("ZGQ")), std::string::npos)
+  EXPECT_EQ(context_->CreateJbntQktjTable("bad name"), 0);
+  EXPECT_EQ(context_->m_arrCreatedTbls, Strings{Table("ZGQ")});
+  ASSERT_EQ(context_->m_arrFirstFailures.size(), 2U);
+  EXPECT_EQ(context_->m_nErrCount, 2);
+  EXPECT_NE(context_->m_arrFirstFailures[0].find("汇总基本农田情况统计表 " + Table("ZGQ")),
+            std::string::npos)
       << context_->m_arrFirstFailures[0];
+  EXPECT_NE(context_->m_arrFirstFailures[1].find("建立基本农田情况统计表 bad name"),
+            std::string::npos)
+      << context_->m_arrFirstFailures[1];
   EXPECT_EQ(Summed(Table("ZGQ")), Strings{});
 }
 
