@@ -554,6 +554,24 @@ class CStatContext {
   std::vector<std::string> JbntConversionStatements(bool as_run = false) const;
 
   // Farmland situation tables JBNTQKTJ (farmland/jbnt_situation_tables.cpp).
+  // The create pass makes the wanted copies (MU, GQ, PM, Z before Q); the
+  // fill sums each from the unit copy of the farmland base table, level by
+  // level (county, township, village, and the 19-character units when
+  // `unit_level`), scope 0 by location, 1 by ownership. A level that fails
+  // is logged and ends its table. The unit-less table is the unit
+  // conversion's, rebuilt from the ex table.
+  short CreateJbntQktjTables();
+  short CreateJbntQktjTable(const std::string& table);
+  short CreateJbntQktjConvertedTable();
+  short StatJbntQktj();
+  short SumJbntQktjLevels(const std::string& target, const std::string& source, bool unit_level,
+                          short scope);
+  short SumJbntQktj(const std::string& target, const std::string& source, int level, short scope);
+  short StatJbntQktjConverted();
+  // The INSERT ... SELECT of one level (4 county, 3 township, 2 village,
+  // 1 unit) in this database's dialect.
+  std::string JbntQktjStatement(const std::string& target, const std::string& source, int level,
+                                short scope) const;
 
   // Farmland protection-block tables JBNTBHKQKTJ and JBNTNEWBHKQKTJ
   // (farmland/jbnt_block_tables.cpp).
@@ -562,7 +580,6 @@ class CStatContext {
   // (farmland/jbnt_adjustable_tables.cpp).
 
   // Farmland area tables made from SQL text (farmland/jbnt_area_tables.cpp).
-
 
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.
