@@ -209,6 +209,24 @@ short CStatContext::StatJbntNewBhkQktj() {
 }  // namespace landstat
 
 namespace landstat::farmland {
+namespace {
+
+// The unit conversion sums the unit-less table from the farmland base table
+// in the source unit; it is converted in place and balanced after.
+FamilyConversion BlockConversion() {
+  return {.order = 80,
+          .progress = "正在重建基本农田按保护块情况统计表",
+          .from_extension = false,
+          // Only a database with farmland base data has the table.
+          .create = [](CStatContext& c) -> short {
+            return c.IsTableExist(c.m_strJbntTbl) ? c.CreateJbntBhkQktjConvertedTable() : 0;
+          },
+          .fill = RebuildConvertedBlockTable,
+          .balance_progress = "平差基本农田按保护块情况统计...",
+          .balance = [](CStatContext& c, const std::string&) { return c.BalanceJbntBhkQktj(); }};
+}
+
+}  // namespace
 
 std::vector<TableFamily> BlockFamilies() {
   const auto rural = [](const RunVariant& run) { return run.Rural(); };
@@ -219,18 +237,7 @@ std::vector<TableFamily> BlockFamilies() {
        .create =
            [](CStatContext& c) { return c.m_nJbntBaseData > 0 ? c.CreateJbntBhkQktjTables() : 0; },
        .fill = [](CStatContext& c) { c.StatJbntBhkQktj(); },
-       .conversion =
-           FamilyConversion{
-               .order = 80,
-               .progress = "正在重建基本农田按保护块情况统计表",
-               // Summed from the farmland base table in the source unit, then
-               // converted in place.
-               .from_extension = false,
-               .create = [](CStatContext& c) { return c.CreateJbntBhkQktjConvertedTable(); },
-               .fill = RebuildConvertedBlockTable,
-               .balance_progress = "平差基本农田按保护块情况统计...",
-               .balance = [](CStatContext& c,
-                             const std::string&) { return c.BalanceJbntBhkQktj(); }}},
+       .conversion = BlockConversion()},
       {.base = "JBNTNEWBHKQKTJ",
        .stage = 2500,
        .builds = rural,
