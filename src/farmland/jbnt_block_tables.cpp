@@ -28,8 +28,8 @@ constexpr char kSumTitle[] = "添加汇总数据(基本农田保护块)";
 constexpr char kAllClassSumTitle[] = "添加汇总数据(基本农田保护块(全地类))";
 constexpr char kAllClassSumMessage[] = "添加汇总数据(基本农田保护块(全地类))失败";
 
-// Under "山东" parcels brought in for removal ('TC') are left out; a parcel
-// without a remark is kept.
+// Under "山东" parcels whose remark is 'TC' are left out; a parcel without
+// a remark is kept.
 std::string RemarkFilter(const CStatContext& context) {
   if (context.m_strVersion.find("山东") == std::string::npos) return "";
   return "WHERE (调入备注 IS NULL OR 调入备注 <> 'TC')";
