@@ -575,6 +575,27 @@ class CStatContext {
 
   // Farmland protection-block tables JBNTBHKQKTJ and JBNTNEWBHKQKTJ
   // (farmland/jbnt_block_tables.cpp).
+  // Z tables only, one row per block. The create-all passes and the fill
+  // drivers always return 1 (their single steps log what fails); the single
+  // creates and fills return 1, or 0 after a logged failure.
+  short CreateJbntBhkQktjTables();
+  short CreateJbntNewBhkQktjTables();
+  short CreateJbntBhkQktjTable(const std::string& table);
+  short CreateJbntNewBhkQktjTable(const std::string& table);
+  // The unit-less table of the unit conversion.
+  short CreateJbntBhkQktjConvertedTable();
+  // Row by row, with the subtotals; an error leaves none of this fill's rows.
+  short SumJbntBhkQktj(db::Connection& connection, const std::string& target,
+                       const std::string& source);
+  // One INSERT ... SELECT ... GROUP BY (JbntNewBhkQktjInsert).
+  short SumJbntNewBhkQktj(db::Connection& connection, const std::string& target,
+                          const std::string& source);
+  short StatJbntBhkQktj();
+  short StatJbntNewBhkQktj();
+  // The create statement (with the dialect's type words) of the fixed or
+  // the all-class table, and the all-class fill's statement.
+  std::string JbntBlockCreateStatement(const std::string& table, bool all_classes) const;
+  std::string JbntNewBhkQktjInsert(const std::string& target, const std::string& source) const;
 
   // Adjustable-farmland tables JBNTKTZ and BHKKTZ
   // (farmland/jbnt_adjustable_tables.cpp).

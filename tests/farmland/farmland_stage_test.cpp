@@ -29,8 +29,9 @@ const TableFamily& FarmlandStage() {
   return **found;
 }
 
-// Rural runs only, after every land-use family a rural run builds, and a
-// step that no custom list leaves out.
+// Rural runs only, after every land-use family a rural run builds (the
+// farmland summaries, JBNT... and BHK..., follow it), and a step that no
+// custom list leaves out.
 TEST(FarmlandStage, FollowsTheLandUseTablesOfRuralRuns) {
   const TableFamily& stage = FarmlandStage();
   EXPECT_TRUE(stage.step);
@@ -38,9 +39,8 @@ TEST(FarmlandStage, FollowsTheLandUseTablesOfRuralRuns) {
   EXPECT_FALSE(stage.builds(RunVariant{"城镇"}));
   EXPECT_FALSE(stage.builds(RunVariant{"通用农村", true}));
   for (const TableFamily* family : FamiliesInStageOrder()) {
-    // The farmland summaries (JBNT..., BHK...) come after it.
     const std::string base = family->base;
-    const bool farmland = base.find("JBNT") != std::string::npos || base.find("BHK") == 0;
+    const bool farmland = base.rfind("JBNT", 0) == 0 || base.rfind("BHK", 0) == 0;
     if (family != &stage && !farmland && family->builds(RunVariant{"通用农村duda"})) {
       EXPECT_LT(family->stage, stage.stage) << family->base;
     }
