@@ -151,7 +151,9 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   EXPECT_TRUE(Contains(run.out, "statistics completed")) << run.out;
   EXPECT_TRUE(Contains(run.out, "database  " + database + "\n")) << run.out;
   // This configuration wants square metres only.
-  EXPECT_TRUE(Contains(run.out, "farmland  2: PMstatdata_jbnt statdata_jbnt\n")) << run.out;
+  EXPECT_TRUE(
+      Contains(run.out, "farmland  4: PMstatdata_jbnt QPMJBNTBHMJ ZPMJBNTBHMJ statdata_jbnt\n"))
+      << run.out;
   EXPECT_TRUE(Contains(run.err, "\n")) << run.err;
   EXPECT_FALSE(Contains(run.err, "\r") || Contains(run.err, "\x1b")) << run.err;
   ASSERT_TRUE(fs::exists(database));
