@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,7 +48,12 @@ const Row kRows[] = {
 };
 
 // The units' copies hold the rows times their factor.
-const std::pair<const char*, double> kUnits[] = {{"PM", 1}, {"GQ", 100}, {"MU", 10000}};
+struct Unit {
+  const char* prefix;
+  short unit;
+  double factor;
+};
+const Unit kUnits[] = {{"PM", kSquareMetre, 1}, {"GQ", kHectare, 100}, {"MU", kMu, 10000}};
 
 class JbntAreaTablesTest : public BothEngines {
  protected:
@@ -59,7 +63,7 @@ class JbntAreaTablesTest : public BothEngines {
                                               testing::kCountyCode, "", 1, "");
     ASSERT_EQ(context_->InitUnits(database().ConnectionString(), Mode()), 1);
     ASSERT_EQ(context_->LoadCodes(), 1);
-    for (const auto& [unit, factor] : kUnits) {
+    for (const auto& [prefix, unit, factor] : kUnits) {
       std::string columns =
           "县级代码 varchar(60),县名称 varchar(60),乡级代码 varchar(60),乡名称 varchar(60),"
           "村级代码 varchar(60),村名称 varchar(60),是否补划 varchar(60),调入备注 varchar(60),"
@@ -85,18 +89,9 @@ class JbntAreaTablesTest : public BothEngines {
     }
   }
 
-  std::string Copy(const std::string& unit) const {
-    return context_->Names().UnitCopy(unit == "PM"   ? kSquareMetre
-                                      : unit == "GQ" ? kHectare
-                                                     : kMu,
-                                      "statdata_jbnt");
-  }
-  std::string Table(char scope, const std::string& unit, const std::string& base) const {
-    return context_->Names().Summary(scope,
-                                     unit == "PM"   ? kSquareMetre
-                                     : unit == "GQ" ? kHectare
-                                                    : kMu,
-                                     base);
+  std::string Copy(short unit) const { return context_->Names().UnitCopy(unit, "statdata_jbnt"); }
+  std::string Table(char scope, short unit, const std::string& base) const {
+    return context_->Names().Summary(scope, unit, base);
   }
 
   testing::ScopedProgramDir home_;
@@ -180,7 +175,7 @@ TEST_P(JbntAreaTablesTest, EachTableSumsItsRowsByLevel) {
   for (const AreaCase& c : cases) {
     SCOPED_TRACE(c.base);
     EXPECT_EQ((context_.get()->*c.driver)(), 1);
-    const std::string table = Table('Z', "PM", c.base);
+    const std::string table = Table('Z', kSquareMetre, c.base);
     Strings columns = {"XZQDM", "XZQMC"}, header;
     std::string county = "330102|县名";
     for (const std::string& column : c.columns) {
@@ -195,38 +190,69 @@ TEST_P(JbntAreaTablesTest, EachTableSumsItsRowsByLevel) {
     EXPECT_EQ(Rows(conn(), "select * from " + table + " where XZQDM = '330102'"), Strings{county});
     // Each unit's tables read that unit's copy.
     for (char scope : {'Z', 'Q'}) {
-      for (const auto& [unit, factor] : kUnits) {
+      for (const auto& [prefix, unit, factor] : kUnits) {
         EXPECT_EQ(Numbers(conn(), "select BM01 from " + Table(scope, unit, c.base) +
                                       " where XZQDM = '330102'"),
                   std::vector<double>{c.weights * factor})
-            << scope << unit;
+            << scope << prefix;
       }
     }
   }
   EXPECT_EQ(context_->m_nErrCount, 0);
   // The Q tables take the names of the code table where it has one.
-  EXPECT_EQ(Rows(conn(), "select XZQMC from " + Table('Q', "GQ", "JBNTBSMJ") + " order by XZQDM"),
-            (Strings{"上城区", "一乡", "一村", "村330102001002", "乡330102002", "村330102002001"}));
-  EXPECT_EQ(Rows(conn(), "select XZQMC from " + Table('Z', "GQ", "JBNTBHMJ") + " order by XZQDM"),
-            (Strings{"县名", "乡330102001", "村330102001001", "乡330102002", "村330102002001"}));
+  EXPECT_EQ(
+      Rows(conn(), "select XZQMC from " + Table('Q', kHectare, "JBNTBSMJ") + " order by XZQDM"),
+      (Strings{"上城区", "一乡", "一村", "村330102001002", "乡330102002", "村330102002001"}));
+  EXPECT_EQ(
+      Rows(conn(), "select XZQMC from " + Table('Z', kHectare, "JBNTBHMJ") + " order by XZQDM"),
+      (Strings{"县名", "乡330102001", "村330102001001", "乡330102002", "村330102002001"}));
 }
 
 // A second build replaces the tables of the first; a missing unit copy
 // fails its tables, logged with the copy's name, and the others are made.
 TEST_P(JbntAreaTablesTest, SecondBuildReplacesAndMissingCopyIsLogged) {
   ASSERT_EQ(context_->StatJbntBsmj(), 1);
-  conn().Execute("delete from " + Copy("GQ") + " where 调入备注 = 'WS'");
-  conn().Execute("drop table " + Copy("MU"));
+  conn().Execute("delete from " + Copy(kHectare) + " where 调入备注 = 'WS'");
+  conn().Execute("drop table " + Copy(kMu));
   ASSERT_EQ(context_->StatJbntBsmj(), 1);
-  EXPECT_EQ(Numbers(conn(),
-                    "select BM01 from " + Table('Z', "GQ", "JBNTBSMJ") + " where XZQDM = '330102'"),
+  EXPECT_EQ(Numbers(conn(), "select BM01 from " + Table('Z', kHectare, "JBNTBSMJ") +
+                                " where XZQDM = '330102'"),
             std::vector<double>{1900});
   EXPECT_EQ(context_->m_nErrCount, 2);
-  EXPECT_NE(context_->m_strLogMsg.find(Copy("MU")), std::string::npos) << context_->m_strLogMsg;
-  EXPECT_NE(context_->m_strLogMsg.find(Table('Q', "MU", "JBNTBSMJ")), std::string::npos);
+  EXPECT_NE(context_->m_strLogMsg.find(Copy(kMu)), std::string::npos) << context_->m_strLogMsg;
+  EXPECT_NE(context_->m_strLogMsg.find(Table('Q', kMu, "JBNTBSMJ")), std::string::npos);
   // The failed tables keep no figures of the first build.
-  EXPECT_FALSE(conn().TableExists(Table('Z', "MU", "JBNTBSMJ")));
-  EXPECT_TRUE(conn().TableExists(Table('Q', "PM", "JBNTBSMJ")));
+  EXPECT_FALSE(conn().TableExists(Table('Z', kMu, "JBNTBSMJ")));
+  EXPECT_TRUE(conn().TableExists(Table('Q', kSquareMetre, "JBNTBSMJ")));
+}
+
+// The scope and the wanted units choose the tables made, Z before Q.
+TEST_P(JbntAreaTablesTest, ScopeAndUnitsChooseTheTables) {
+  struct ScopeCase {
+    short scope;
+    bool no_pm_tables;
+    short (CStatContext::*driver)();
+    const char* base;
+    std::string made;
+  };
+  const ScopeCase cases[] = {
+      {0, false, &CStatContext::StatJbntTxqmj, "JBNTTXQMJ", "ZPM ZGQ ZMU "},
+      {1, true, &CStatContext::StatJbntTcmj, "JBNTTCMJ", "QGQ QMU "},
+      {2, true, &CStatContext::StatJbntBgjmj, "JBNTBGJMJ", "ZGQ ZMU QGQ QMU "}};
+  for (const ScopeCase& c : cases) {
+    context_->m_nStatScope = c.scope;
+    context_->m_bNoPmTables = c.no_pm_tables;
+    (context_.get()->*c.driver)();
+    std::string made;
+    for (char scope : {'Z', 'Q'}) {
+      for (const Unit& unit : kUnits) {
+        if (conn().TableExists(Table(scope, unit.unit, c.base))) {
+          made += scope + std::string(unit.prefix) + " ";
+        }
+      }
+    }
+    EXPECT_EQ(made, c.made) << c.base;
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(JbntAreaTablesTest);
