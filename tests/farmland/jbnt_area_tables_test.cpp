@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "engine/stat_context.h"
+#include "engine/statistics_run.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_family.h"
+#include "landuse/generated_county_run.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
 #include "support/program_dir.h"
@@ -256,6 +258,54 @@ TEST_P(JbntAreaTablesTest, ScopeAndUnitsChooseTheTables) {
 }
 
 LANDSTAT_BOTH_ENGINES(JbntAreaTablesTest);
+
+class JbntAreaCountyTest : public BothEngines {};
+
+// A "duda" run of a generated county: every table made in every unit and
+// scope without a failure, its villages adding up to their township and its
+// townships to the county.
+TEST_P(JbntAreaCountyTest, DudaRunMakesEveryTableWithLevelsAddingUp) {
+  testing::ScopedProgramDir home;
+  testing::WriteStatConfig(testing::kThreeUnits);
+  const testing::GeneratedCountyRun county(home, 23, 800);
+  testing::WriteFileBytes(county.host_settings,
+                          "<HostSetting><Set version=\"通用农村duda\"/></HostSetting>");
+  testing::WriteFileBytes(county.log, "");
+  const auto project = gis::CGisXmlPrj::Open(county.files.project);
+  StatisticsRequest request;
+  request.project = project.get();
+  request.codes = county.codes.get();
+  request.connection = database().ConnectionString();
+  request.year = "2009";
+  request.county = county.options.county_code;
+  request.db_mode = Mode();
+  request.log_path = county.log;
+  const RunReport report = RunStatistics(request);
+  ASSERT_EQ(report.outcome, RunOutcome::kCompleted) << testing::ReadFileBytes(county.log);
+  EXPECT_EQ(report.failures, 0) << testing::ReadFileBytes(county.log);
+
+  db::Connection result(database().ConnectionString());
+  const std::string stem = IsServer() ? "2009" + county.options.county_code : "";
+  for (const char* base : {"JBNTBHMJ", "JBNTTXQMJ", "JBNTBSMJ", "JBNTGHWSMJ", "JBNTTCMJ",
+                           "JBNTBGJMJ", "JBNTTCHBHQMJ"}) {
+    for (const char* copy : {"ZPM", "ZGQ", "ZMU", "QPM", "QGQ", "QMU"}) {
+      const std::string table = copy + stem + base;
+      std::map<std::string, double> area, below;
+      for (const std::string& row : Rows(result, "select XZQDM, BM01 from " + table)) {
+        const std::size_t bar = row.find('|');
+        const std::string code = row.substr(0, bar);
+        area[code] = std::stod(row.substr(bar + 1));
+        if (code.size() > 6) below[code.substr(0, code.size() - 3)] += area[code];
+      }
+      EXPECT_EQ(area.count(county.options.county_code), 1u) << table;
+      for (const auto& [parent, sum] : below) {
+        EXPECT_NEAR(area[parent], sum, 1e-6) << table << " " << parent;
+      }
+    }
+  }
+}
+
+LANDSTAT_BOTH_ENGINES(JbntAreaCountyTest);
 
 // The statement of each database kind: select-into on Access and the
 // server, create-table-as on Oracle, the source in place of "SourceTbl".
