@@ -104,9 +104,10 @@ class JbntAreaTablesTest : public BothEngines {
 struct AreaCase {
   short (CStatContext::*driver)();
   const char* base;
-  Strings columns;            // after XZQDM, XZQMC
-  Strings by_level;           // XZQDM and BM01 (the weights taken) of each row
-  double weights, k_weights;  // of the county row, of its K rows
+  const Strings* columns;  // after XZQDM, XZQMC
+  // XZQDM:BM01 of each row, the county first: the weights of the rows taken.
+  const char* by_level;
+  double k_weights;  // of the county's rows whose class remark is K or k
 };
 
 const Strings kSet1 = {"BM01", "BM011", "BM012", "BM013"};
@@ -128,74 +129,50 @@ double Expected(const std::string& column, double weights, double k_weights) {
 
 TEST_P(JbntAreaTablesTest, EachTableSumsItsRowsByLevel) {
   const AreaCase cases[] = {
-      {&CStatContext::StatJbntBhmj,
-       "JBNTBHMJ",
-       kSet1,
-       {"330102|33", "330102001|1", "330102001001|1", "330102002|32", "330102002001|32"},
-       33,
-       0},
-      {&CStatContext::StatJbntTxqmj,
-       "JBNTTXQMJ",
-       kSet2,
-       {"330102|2", "330102001|2", "330102001001|2"},
-       2,
-       0},
+      {&CStatContext::StatJbntBhmj, "JBNTBHMJ", &kSet1,
+       "330102:33 330102001:1 330102001001:1 330102002:32 330102002001:32", 0},
+      {&CStatContext::StatJbntTxqmj, "JBNTTXQMJ", &kSet2, "330102:2 330102001:2 330102001001:2", 0},
       // A row without a remark or with an empty one is kept.
-      {&CStatContext::StatJbntBsmj,
-       "JBNTBSMJ",
-       kSet3,
-       {"330102|27", "330102001|11", "330102001001|3", "330102001002|8", "330102002|16",
-        "330102002001|16"},
-       27,
-       0},
-      {&CStatContext::StatJbntGhwsmj,
-       "JBNTGHWSMJ",
-       kSet4,
-       {"330102|8", "330102001|8", "330102001002|8"},
-       8,
+      {&CStatContext::StatJbntBsmj, "JBNTBSMJ", &kSet3,
+       "330102:27 330102001:11 330102001001:3 330102001002:8 330102002:16 330102002001:16", 0},
+      {&CStatContext::StatJbntGhwsmj, "JBNTGHWSMJ", &kSet4, "330102:8 330102001:8 330102001002:8",
        8},
-      {&CStatContext::StatJbntTcmj,
-       "JBNTTCMJ",
-       kSet4,
-       {"330102|36", "330102001|4", "330102001002|4", "330102002|32", "330102002001|32"},
-       36,
-       4},
-      {&CStatContext::StatJbntBgjmj,
-       "JBNTBGJMJ",
-       kSet3,
-       {"330102|25", "330102001|9", "330102001001|1", "330102001002|8", "330102002|16",
-        "330102002001|16"},
-       25,
-       0},
-      {&CStatContext::StatJbntTchbhqmj,
-       "JBNTTCHBHQMJ",
-       kSet3,
-       {"330102|24", "330102001|8", "330102001002|8", "330102002|16", "330102002001|16"},
-       24,
-       0},
+      {&CStatContext::StatJbntTcmj, "JBNTTCMJ", &kSet4,
+       "330102:36 330102001:4 330102001002:4 330102002:32 330102002001:32", 4},
+      {&CStatContext::StatJbntBgjmj, "JBNTBGJMJ", &kSet3,
+       "330102:25 330102001:9 330102001001:1 330102001002:8 330102002:16 330102002001:16", 0},
+      {&CStatContext::StatJbntTchbhqmj, "JBNTTCHBHQMJ", &kSet3,
+       "330102:24 330102001:8 330102001002:8 330102002:16 330102002001:16", 0},
   };
   for (const AreaCase& c : cases) {
     SCOPED_TRACE(c.base);
     EXPECT_EQ((context_.get()->*c.driver)(), 1);
     const std::string table = Table('Z', kSquareMetre, c.base);
+    std::string by_level;
+    for (const std::string& row :
+         Rows(conn(), "select XZQDM, BM01 from " + table + " order by XZQDM")) {
+      by_level += (by_level.empty() ? "" : " ") + row.substr(0, row.find('|')) + ":" +
+                  row.substr(row.find('|') + 1);
+    }
+    EXPECT_EQ(by_level, c.by_level);
+    const double weights = std::stod(std::string(c.by_level).substr(7));
     Strings columns = {"XZQDM", "XZQMC"}, header;
     std::string county = "330102|县名";
-    for (const std::string& column : c.columns) {
+    for (const std::string& column : *c.columns) {
       columns.push_back(column);
-      county += "|" + text::DoubleToText(Expected(column, c.weights, c.k_weights));
+      county += "|" + text::DoubleToText(Expected(column, weights, c.k_weights));
     }
     for (const db::ColumnInfo& column : conn().Columns(table)) {
       header.push_back(text::ToUpperAscii(column.name));
     }
     EXPECT_EQ(header, columns);
-    EXPECT_EQ(Rows(conn(), "select XZQDM, BM01 from " + table + " order by XZQDM"), c.by_level);
     EXPECT_EQ(Rows(conn(), "select * from " + table + " where XZQDM = '330102'"), Strings{county});
     // Each unit's tables read that unit's copy.
     for (char scope : {'Z', 'Q'}) {
       for (const auto& [prefix, unit, factor] : kUnits) {
         EXPECT_EQ(Numbers(conn(), "select BM01 from " + Table(scope, unit, c.base) +
                                       " where XZQDM = '330102'"),
-                  std::vector<double>{c.weights * factor})
+                  std::vector<double>{weights * factor})
             << scope << prefix;
       }
     }
@@ -312,15 +289,13 @@ LANDSTAT_BOTH_ENGINES(JbntAreaCountyTest);
 TEST(JbntAreaStatements, SelectIntoOrCreateTableAs) {
   CStatContext context(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, nullptr, "2009", "330102", "", 1, "");
   struct StatementCase {
-    short mode;
-    bool oracle;
+    short mode;  // 2: Oracle
     int table;
     const char *target, *source;
     Strings parts;  // in this order
   };
   const StatementCase cases[] = {
       {0,
-       false,
        0,
        "ZPMJBNTBHMJ",
        "PMstatdata_jbnt",
@@ -330,7 +305,6 @@ TEST(JbntAreaStatements, SelectIntoOrCreateTableAs) {
         "乡级代码",
         " GROUP BY 村级代码,村名称) as tt"}},
       {2,
-       true,
        6,
        "ZGQ2009330102JBNTTCHBHQMJ",
        "GQ2009330102statdata_jbnt",
@@ -340,7 +314,6 @@ TEST(JbntAreaStatements, SelectIntoOrCreateTableAs) {
         " from GQ2009330102statdata_jbnt where (调入备注 IS NULL OR (调入备注 <> 'DH' and "
         "调入备注 <> 'TC')) and 是否补划 like 'N' GROUP BY 县级代码,县名称 union "}},
       {2,
-       true,
        4,
        "ZMU2009330102JBNTTCMJ",
        "MU2009330102statdata_jbnt",
@@ -350,7 +323,7 @@ TEST(JbntAreaStatements, SelectIntoOrCreateTableAs) {
   };
   for (const StatementCase& c : cases) {
     context.m_nDbMode = c.mode;
-    context.m_bOracle = c.oracle;
+    context.m_bOracle = c.mode == 2;
     const std::string statement = context.JbntAreaStatement(c.table, c.target, c.source);
     std::size_t at = 0;
     for (const std::string& part : c.parts) {
