@@ -601,6 +601,30 @@ class CStatContext {
   // (farmland/jbnt_adjustable_tables.cpp).
 
   // Farmland area tables made from SQL text (farmland/jbnt_area_tables.cpp).
+  // Each driver makes its table in every wanted scope and unit from the unit
+  // copy of statdata_jbnt and always returns 1; the Q tables then take their
+  // names from the code table. Each make body (target, source) drops the
+  // target and makes it by one select-into of the table's SQL text: 0 when
+  // the text is missing (traced) or the statement failed (logged, traced).
+  // JbntAreaStatement: that statement, empty when the text is missing.
+  short StatJbntBhmj();
+  short StatJbntTxqmj();
+  short StatJbntBsmj();
+  short StatJbntGhwsmj();
+  short StatJbntTcmj();
+  short StatJbntBgjmj();
+  short StatJbntTchbhqmj();
+  short MakeJbntBhmjTable(const std::string& target, const std::string& source);
+  short MakeJbntTxqmjTable(const std::string& target, const std::string& source);
+  short MakeJbntBsmjTable(const std::string& target, const std::string& source);
+  short MakeJbntGhwsmjTable(const std::string& target, const std::string& source);
+  short MakeJbntTcmjTable(const std::string& target, const std::string& source);
+  short MakeJbntBgjmjTable(const std::string& target, const std::string& source);
+  short MakeJbntTchbhqmjTable(const std::string& target, const std::string& source);
+  short StatJbntAreaTable(int table);
+  short MakeJbntAreaTable(int table, const std::string& target, const std::string& source);
+  std::string JbntAreaStatement(int table, const std::string& target,
+                                const std::string& source) const;
 
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.
