@@ -554,9 +554,48 @@ class CStatContext {
   std::vector<std::string> JbntConversionStatements(bool as_run = false) const;
 
   // Farmland situation tables JBNTQKTJ (farmland/jbnt_situation_tables.cpp).
+  // The create pass makes the wanted copies (MU, GQ, PM, Z before Q); the
+  // fill sums each from the unit copy of the farmland base table, level by
+  // level (county, township, village, and the 19-character units when
+  // `unit_level`), scope 0 by location, 1 by ownership. A level that fails
+  // is logged and ends its table. The unit-less table is the unit
+  // conversion's, rebuilt from the ex table.
+  short CreateJbntQktjTables();
+  short CreateJbntQktjTable(const std::string& table);
+  short CreateJbntQktjConvertedTable();
+  short StatJbntQktj();
+  short SumJbntQktjLevels(const std::string& target, const std::string& source, bool unit_level,
+                          short scope);
+  short SumJbntQktj(const std::string& target, const std::string& source, int level, short scope);
+  short StatJbntQktjConverted();
+  // The INSERT ... SELECT of one level (4 county, 3 township, 2 village,
+  // 1 unit) in this database's dialect.
+  std::string JbntQktjStatement(const std::string& target, const std::string& source, int level,
+                                short scope) const;
 
   // Farmland protection-block tables JBNTBHKQKTJ and JBNTNEWBHKQKTJ
   // (farmland/jbnt_block_tables.cpp).
+  // Z tables only, one row per block. The create-all passes and the fill
+  // drivers always return 1 (their single steps log what fails); the single
+  // creates and fills return 1, or 0 after a logged failure.
+  short CreateJbntBhkQktjTables();
+  short CreateJbntNewBhkQktjTables();
+  short CreateJbntBhkQktjTable(const std::string& table);
+  short CreateJbntNewBhkQktjTable(const std::string& table);
+  // The unit-less table of the unit conversion.
+  short CreateJbntBhkQktjConvertedTable();
+  // Row by row, with the subtotals; an error leaves none of this fill's rows.
+  short SumJbntBhkQktj(db::Connection& connection, const std::string& target,
+                       const std::string& source);
+  // One INSERT ... SELECT ... GROUP BY (JbntNewBhkQktjInsert).
+  short SumJbntNewBhkQktj(db::Connection& connection, const std::string& target,
+                          const std::string& source);
+  short StatJbntBhkQktj();
+  short StatJbntNewBhkQktj();
+  // The create statement (with the dialect's type words) of the fixed or
+  // the all-class table, and the all-class fill's statement.
+  std::string JbntBlockCreateStatement(const std::string& table, bool all_classes) const;
+  std::string JbntNewBhkQktjInsert(const std::string& target, const std::string& source) const;
 
   // Adjustable-farmland tables JBNTKTZ and BHKKTZ
   // (farmland/jbnt_adjustable_tables.cpp).
@@ -576,6 +615,30 @@ class CStatContext {
   short SumBhkKtz(const std::string& target, short scope, const std::string& source);
 
   // Farmland area tables made from SQL text (farmland/jbnt_area_tables.cpp).
+  // Each driver makes its table in every wanted scope and unit from the unit
+  // copy of statdata_jbnt and always returns 1; the Q tables then take their
+  // names from the code table. Each make body (target, source) drops the
+  // target and makes it by one select-into of the table's SQL text: 0 when
+  // the text is missing (traced) or the statement failed (logged, traced).
+  // JbntAreaStatement: that statement, empty when the text is missing.
+  short StatJbntBhmj();
+  short StatJbntTxqmj();
+  short StatJbntBsmj();
+  short StatJbntGhwsmj();
+  short StatJbntTcmj();
+  short StatJbntBgjmj();
+  short StatJbntTchbhqmj();
+  short MakeJbntBhmjTable(const std::string& target, const std::string& source);
+  short MakeJbntTxqmjTable(const std::string& target, const std::string& source);
+  short MakeJbntBsmjTable(const std::string& target, const std::string& source);
+  short MakeJbntGhwsmjTable(const std::string& target, const std::string& source);
+  short MakeJbntTcmjTable(const std::string& target, const std::string& source);
+  short MakeJbntBgjmjTable(const std::string& target, const std::string& source);
+  short MakeJbntTchbhqmjTable(const std::string& target, const std::string& source);
+  short StatJbntAreaTable(int table);
+  short MakeJbntAreaTable(int table, const std::string& target, const std::string& source);
+  std::string JbntAreaStatement(int table, const std::string& target,
+                                const std::string& source) const;
 
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.

@@ -1,9 +1,252 @@
+// The farmland tables by protection block, location scope only: JBNTBHKQKTJ
+// with its fixed columns (the cultivated subtotal, its three classes, the
+// other land and its seven first-level classes), and JBNTNEWBHKQKTJ with a
+// column for every class code. One row per block, summed from the unit
+// copies of the farmland base table.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "units/unit_conversion.h"
+
+namespace landstat {
+namespace {
+
+const std::vector<std::string> kCultivated = {"BM011", "BM012", "BM013"};
+const std::vector<std::string> kOther = {"BM02", "BM03", "BM04", "BM10", "BM11", "BM12", "BM20"};
+
+constexpr char kBlockTitle[] = "建立基本农田按保护块情况统计表";
+constexpr char kBlockMessage[] = "建立基本农田按保护块情况统计表失败";
+constexpr char kAllClassTitle[] = "建立基本农田按保护块情况统计表(包括所有的二级地类)";
+constexpr char kAllClassMessage[] = "建立基本农田按保护块情况统计表失败(包括所有的二级地类)";
+constexpr char kSumTitle[] = "添加汇总数据(基本农田保护块)";
+constexpr char kAllClassSumTitle[] = "添加汇总数据(基本农田保护块(全地类))";
+constexpr char kAllClassSumMessage[] = "添加汇总数据(基本农田保护块(全地类))失败";
+
+// Under "山东" parcels whose remark is 'TC' are left out; a parcel without
+// a remark is kept.
+std::string RemarkFilter(const CStatContext& context) {
+  if (context.m_strVersion.find("山东") == std::string::npos) return "";
+  return "WHERE (调入备注 IS NULL OR 调入备注 <> 'TC')";
+}
+
+// The per-block sums of the fixed table's classes, BM01 first.
+std::string BlockSumsQuery(const std::string& source, const std::string& filter) {
+  std::string text = "select 保护片编号,SUM(BM01) AS BM01";
+  for (const auto* group : {&kCultivated, &kOther}) {
+    for (const std::string& column : *group) text += ",SUM(" + column + ") AS " + column;
+  }
+  return text + " from " + source + (filter.empty() ? "" : " " + filter) + " GROUP BY 保护片编号";
+}
+
+// Copies the block sums of `source` into `target` row by row, with the
+// subtotals: QTHJ the other land, ZHJ that and the three cultivated classes
+// (BM01HJ, the stored cultivated land, is not part of it). A NULL sum is
+// written as 0. An error ends the fill with 0 and, logged, leaves the
+// target without the rows of this fill.
+short CopyBlockSums(CStatContext& context, db::Connection& connection, const std::string& target,
+                    const std::string& source, const std::string& filter) {
+  std::vector<std::string> columns = {"BHKBH", "ZHJ", "BM01HJ"};
+  columns.insert(columns.end(), kCultivated.begin(), kCultivated.end());
+  columns.push_back("QTHJ");
+  columns.insert(columns.end(), kOther.begin(), kOther.end());
+  try {
+    db::Recordset sums(connection, BlockSumsQuery(source, filter));
+    db::RowWriter writer(connection, target, columns);
+    std::vector<db::Value> row(columns.size());
+    const auto sum = [&](const std::string& column) {
+      return sums.IsNull(column) ? 0.0 : sums.Number(column);
+    };
+    for (; !sums.IsEOF(); sums.MoveNext()) {
+      row[0] = sums.IsNull("保护片编号") ? db::Value() : db::Value(sums.Text("保护片编号"));
+      row[2] = db::Value(sum("BM01"));
+      double cultivated = 0;
+      for (std::size_t i = 0; i < kCultivated.size(); ++i) {
+        const double value = sum(kCultivated[i]);
+        row[3 + i] = db::Value(value);
+        cultivated += value;
+      }
+      double other = 0;
+      for (std::size_t i = 0; i < kOther.size(); ++i) {
+        const double value = sum(kOther[i]);
+        row[7 + i] = db::Value(value);
+        other += value;
+      }
+      row[6] = db::Value(other);
+      row[1] = db::Value(other + cultivated);
+      writer.Add(row);
+    }
+    writer.Close();
+    return 1;
+  } catch (const db::DbError& error) {
+    context.LogFailure(kSumTitle, target + " 汇总失败 (" + source + ")", error);
+    return 0;
+  }
+}
+
+short CreateBlockTable(CStatContext& context, const std::string& table, bool all_classes) {
+  if (context.IsTableExist(table)) context.DropTable(table);
+  try {
+    context.m_pConn.Execute(context.JbntBlockCreateStatement(table, all_classes));
+    return 1;
+  } catch (const db::DbError& error) {
+    context.LogFailure(all_classes ? kAllClassTitle : kBlockTitle,
+                       all_classes ? kAllClassMessage : kBlockMessage, error);
+    return 0;
+  }
+}
+
+// Runs `work` for each unit of `units` in which summary tables are made.
+void ForEachUnit(CStatContext& context, const std::vector<short>& units,
+                 const std::function<void(short unit)>& work) {
+  for (short unit : units) {
+    if (context.WantsSummaryUnit(unit)) work(unit);
+  }
+}
+
+// The unit-less table of the unit conversion, from the ex table condensed
+// anew from the farmland base table (in the source unit). The ex table has
+// no remark column: every row counts.
+short RebuildConvertedBlockTable(CStatContext& context) {
+  if (context.CreateJbntExTable() == 0 || context.BuildJbntBaseDataEx() == 0) return 0;  // logged
+  return CopyBlockSums(context, context.m_pConn, context.Names().Plain("JBNTBHKQKTJ"),
+                       context.m_strJbntTbl + "ex", "");
+}
+
+}  // namespace
+
+std::string CStatContext::JbntBlockCreateStatement(const std::string& table,
+                                                   bool all_classes) const {
+  std::string text = "Create Table " + table + "(";
+  if (all_classes) {
+    text += "BHKBH varchar(60),ZHJ double default 0.00";
+    for (const std::string& code : m_arrClassCodes) text += ",BM" + code + " double default 0.00";
+  } else {
+    text += "BHKBH varchar(20)";
+    for (const char* column : {"ZHJ", "BM01HJ", "BM011", "BM012", "BM013", "QTHJ", "BM02", "BM03",
+                               "BM04", "BM10", "BM11", "BM12", "BM20"}) {
+      text += std::string(",") + column + " double default 0.00";
+    }
+  }
+  return TypeWords(text + ")");
+}
+
+std::string CStatContext::JbntNewBhkQktjInsert(const std::string& target,
+                                               const std::string& source) const {
+  std::string insert = " insert into " + target + " (BHKBH,ZHJ";
+  std::string select = "select 保护片编号, sum(土地总面积) as ZHJ";
+  for (const std::string& code : m_arrClassCodes) {
+    insert += ",BM" + code;
+    select += ",SUM(BM" + code + ") as BM" + code + " ";
+  }
+  return insert + ") " + select + " from " + source + " " + RemarkFilter(*this) +
+         " group by  保护片编号";
+}
+
+short CStatContext::CreateJbntBhkQktjTable(const std::string& table) {
+  return CreateBlockTable(*this, table, false);
+}
+
+short CStatContext::CreateJbntNewBhkQktjTable(const std::string& table) {
+  return CreateBlockTable(*this, table, true);
+}
+
+short CStatContext::CreateJbntBhkQktjConvertedTable() {
+  return CreateBlockTable(*this, m_names.Plain("JBNTBHKQKTJ"), false);
+}
+
+short CStatContext::CreateJbntBhkQktjTables() {
+  ForEachUnit(*this, {kMu, kHectare, kSquareMetre}, [this](short unit) {
+    CreateJbntBhkQktjTable(m_names.Summary('Z', unit, "JBNTBHKQKTJ"));
+  });
+  return 1;
+}
+
+short CStatContext::CreateJbntNewBhkQktjTables() {
+  ForEachUnit(*this, {kMu, kHectare, kSquareMetre}, [this](short unit) {
+    CreateJbntNewBhkQktjTable(m_names.Summary('Z', unit, "JBNTNEWBHKQKTJ"));
+  });
+  return 1;
+}
+
+short CStatContext::SumJbntBhkQktj(db::Connection& connection, const std::string& target,
+                                   const std::string& source) {
+  return CopyBlockSums(*this, connection, target, source, RemarkFilter(*this));
+}
+
+short CStatContext::SumJbntNewBhkQktj(db::Connection& connection, const std::string& target,
+                                      const std::string& source) {
+  try {
+    connection.Execute(JbntNewBhkQktjInsert(target, source));
+    return 1;
+  } catch (const db::DbError& error) {
+    LogFailure(kAllClassSumTitle, kAllClassSumMessage, error);
+    return 0;
+  }
+}
+
+short CStatContext::StatJbntBhkQktj() {
+  ForEachUnit(*this, {kSquareMetre, kHectare, kMu}, [this](short unit) {
+    SumJbntBhkQktj(m_pConn, m_names.Summary('Z', unit, "JBNTBHKQKTJ"),
+                   m_names.UnitCopy(unit, "statdata_jbnt"));
+  });
+  return 1;
+}
+
+short CStatContext::StatJbntNewBhkQktj() {
+  ForEachUnit(*this, {kSquareMetre, kHectare, kMu}, [this](short unit) {
+    SumJbntNewBhkQktj(m_pConn, m_names.Summary('Z', unit, "JBNTNEWBHKQKTJ"),
+                      m_names.UnitCopy(unit, "statdata_jbnt"));
+  });
+  return 1;
+}
+
+}  // namespace landstat
 
 namespace landstat::farmland {
+namespace {
+
+// The unit conversion sums the unit-less table from the farmland base table
+// in the source unit; it is converted in place and balanced after.
+FamilyConversion BlockConversion() {
+  return {.order = 80,
+          .progress = "正在重建基本农田按保护块情况统计表",
+          .from_extension = false,
+          // Only a database with farmland base data has the table.
+          .create = [](CStatContext& c) -> short {
+            return c.IsTableExist(c.m_strJbntTbl) ? c.CreateJbntBhkQktjConvertedTable() : 0;
+          },
+          .fill = RebuildConvertedBlockTable,
+          .balance_progress = "平差基本农田按保护块情况统计...",
+          .balance = [](CStatContext& c, const std::string&) { return c.BalanceJbntBhkQktj(); }};
+}
+
+}  // namespace
 
 std::vector<TableFamily> BlockFamilies() {
-  return {};
+  const auto rural = [](const RunVariant& run) { return run.Rural(); };
+  return {
+      {.base = "JBNTBHKQKTJ",
+       .stage = 2200,
+       .builds = rural,
+       .create =
+           [](CStatContext& c) { return c.m_nJbntBaseData > 0 ? c.CreateJbntBhkQktjTables() : 0; },
+       .fill = [](CStatContext& c) { c.StatJbntBhkQktj(); },
+       .conversion = BlockConversion()},
+      {.base = "JBNTNEWBHKQKTJ",
+       .stage = 2500,
+       .builds = rural,
+       .create =
+           [](CStatContext& c) {
+             return c.m_nJbntBaseData > 0 ? c.CreateJbntNewBhkQktjTables() : 0;
+           },
+       .fill = [](CStatContext& c) { c.StatJbntNewBhkQktj(); }},
+  };
 }
 
 }  // namespace landstat::farmland

@@ -1,9 +1,204 @@
+// The farmland situation tables JBNTQKTJ: the farmland area of each land
+// class by county, township, village and (when asked) 19-character unit,
+// summed from the unit copies of the farmland base table, by location (Z)
+// and by ownership (Q). Each level is one INSERT ... SELECT ... GROUP BY,
+// so the rows never pass through the program.
+
+#include <string>
+#include <vector>
+
+#include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+// The 48 class columns summed, in the table's order (BM01 is summed into
+// BM01HJ).
+const std::vector<std::string> kClasses = {
+    "BM01",  "BM011", "BM012", "BM013", "BM02",  "BM021", "BM022", "BM023", "BM03",  "BM031",
+    "BM032", "BM033", "BM04",  "BM041", "BM042", "BM043", "BM10",  "BM101", "BM102", "BM103",
+    "BM104", "BM105", "BM106", "BM107", "BM11",  "BM111", "BM112", "BM113", "BM114", "BM115",
+    "BM116", "BM117", "BM118", "BM119", "BM12",  "BM121", "BM122", "BM123", "BM124", "BM125",
+    "BM126", "BM127", "BM20",  "BM201", "BM202", "BM203", "BM204", "BM205"};
+// QTHJ: the first-level classes other than cultivated land.
+constexpr char kOtherTotal[] = "BM02+BM03+BM04+BM10+BM11+BM12+BM20";
+// ZHJ: the cultivated subclasses and QTHJ; BM01HJ takes no part.
+constexpr char kTotal[] = "BM011+BM012+BM013+BM02+BM03+BM04+BM10+BM11+BM12+BM20";
+
+constexpr char kBase[] = "JBNTQKTJ";
+constexpr char kCreateTitle[] = "建立基本农田情况统计表";
+constexpr char kSumTitle[] = "汇总基本农田情况统计表";
+
+// The code and name columns stored for each level by location (index 4
+// county .. 1 unit).
+struct LevelColumns {
+  const char* code;
+  const char* name;
+};
+constexpr LevelColumns kLocation[] = {{},
+                                      {"座落单位代码", "座落单位名称"},
+                                      {"村级代码", "村名称"},
+                                      {"乡级代码", "乡名称"},
+                                      {"县级代码", "县名称"}};
+// The length of the ownership-code prefix at levels 2 to 4.
+constexpr int kOwnerPrefix[] = {0, 0, 12, 9, 6};
+
+// Drops and creates one table of the 52 columns; 0, logged, when the
+// database refuses it.
+short CreateSituationTable(CStatContext& context, const std::string& table) {
+  if (context.IsTableExist(table)) context.DropTable(table);
+  std::string statement = "Create Table " + table + "(XZQDM varchar(19),XZQMC varchar(60)";
+  for (const char* column : {"ZHJ", "BM01HJ", "BM011", "BM012", "BM013", "QTHJ"}) {
+    statement += std::string(",") + column + " double default 0.00";
+  }
+  for (std::size_t i = 4; i < kClasses.size(); ++i) {
+    statement += "," + kClasses[i] + " double default 0.00";
+  }
+  try {
+    context.m_pConn.Execute(context.TypeWords(statement + ")"));
+    return 1;
+  } catch (const db::DbError& error) {
+    context.LogFailure(kCreateTitle, table + " 建立基本农田情况统计表失败", error);
+    return 0;
+  }
+}
+
+}  // namespace
+
+short CStatContext::CreateJbntQktjTable(const std::string& table) {
+  if (CreateSituationTable(*this, table) == 0) return 0;
+  m_arrCreatedTbls.push_back(table);
+  return 1;
+}
+
+short CStatContext::CreateJbntQktjTables() {
+  for (short unit : {kMu, kHectare, kSquareMetre}) {
+    if (!WantsSummaryUnit(unit)) continue;
+    for (char scope : {'Z', 'Q'}) {
+      if (m_nStatScope != 2 && m_nStatScope != (scope == 'Z' ? 0 : 1)) continue;
+      CreateJbntQktjTable(m_names.Summary(scope, unit, kBase));
+    }
+  }
+  return 1;
+}
+
+short CStatContext::CreateJbntQktjConvertedTable() {
+  // Only a database whose run built the farmland base table has farmland
+  // tables to rebuild; the unit-less table is not among the run's tables.
+  if (!IsTableExist(m_strJbntTbl)) return 0;
+  return CreateSituationTable(*this, m_names.Plain(kBase));
+}
+
+std::string CStatContext::JbntQktjStatement(const std::string& target, const std::string& source,
+                                            int level, short scope) const {
+  // The ex table has no transfer remark and is never filtered on it.
+  const bool remark_filter =
+      m_strVersion.find("山东") != std::string::npos && source != m_strJbntTbl + "ex";
+  // A parcel without a remark is no 'TC' parcel and is kept.
+  const std::string kept = "(调入备注 IS NULL OR 调入备注 <> 'TC')";
+  std::string select, group, condition;
+  if (level == 1) {
+    const char* code = scope == 0 ? kLocation[1].code : "权属单位代码";
+    condition = " where " + std::string(code) + " like '" + m_strPrefix2 + "_____________'";
+    if (remark_filter) condition += " AND " + kept;
+    group = scope == 0 ? std::string(code) + "," + kLocation[1].name : code;
+    select = scope == 0 ? std::string(code) + " AS XZQDM," + kLocation[1].name + " AS XZQMC"
+                        : std::string(code) + " AS XZQDM";
+  } else {
+    if (remark_filter) condition = " WHERE " + kept;
+    if (scope == 0) {
+      group = std::string(kLocation[level].code) + "," + kLocation[level].name;
+      select =
+          std::string(kLocation[level].code) + " AS XZQDM," + kLocation[level].name + " AS XZQMC";
+    } else {
+      group = Dialect().Left("权属单位代码", kOwnerPrefix[level]);
+      select = group + " AS XZQDM";
+    }
+  }
+  std::string sums, columns, values;
+  for (const std::string& column : kClasses) {
+    sums += ",COALESCE(SUM(" + column + "),0) AS " + column;
+    columns += "," + (column == "BM01" ? std::string("BM01HJ") : column);
+    values += "," + column;
+  }
+  const std::string names = scope == 0 ? "XZQDM,XZQMC" : "XZQDM";
+  return "INSERT INTO " + target + " (" + names + columns + ",QTHJ,ZHJ) SELECT " + names + values +
+         "," + kOtherTotal + "," + kTotal + " FROM (select " + select + sums + " from " + source +
+         condition + " GROUP BY " + group + ") tt";
+}
+
+short CStatContext::SumJbntQktj(const std::string& target, const std::string& source, int level,
+                                short scope) {
+  const std::string statement = JbntQktjStatement(target, source, level, scope);
+  try {
+    m_pConn.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(statement);
+    LogFailure(kSumTitle, target + " " + kLevelMessages[4 - level], error);
+    return 0;
+  }
+}
+
+short CStatContext::SumJbntQktjLevels(const std::string& target, const std::string& source,
+                                      bool unit_level, short scope) {
+  // The first level that fails ends the table.
+  for (int level : {4, 3, 2}) {
+    if (SumJbntQktj(target, source, level, scope) == 0) return 0;
+  }
+  return unit_level ? SumJbntQktj(target, source, 1, scope) : 1;
+}
+
+short CStatContext::StatJbntQktj() {
+  // Every Z table, then every Q table with its names from the code map.
+  ForEachSummaryTable(kBase, [&](const std::string& target, short scope, short unit) {
+    const std::string source = m_names.UnitCopy(unit, "statdata_jbnt");
+    if (!IsTableExist(source)) {
+      LogFailure(kSumTitle, target + " 缺少基本农田基础数据表 " + source);
+      return;
+    }
+    SumJbntQktjLevels(target, source, m_bGroupLevel, scope);
+    if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
+  });
+  return 1;
+}
+
+short CStatContext::StatJbntQktjConverted() {
+  // The ex table: the farmland base table condensed without its marks, in
+  // the unit the run stored it.
+  if (CreateJbntExTable() == 0 || BuildJbntBaseDataEx() == 0) return 0;
+  return SumJbntQktjLevels(m_names.Plain(kBase), m_strJbntTbl + "ex", m_bGroupLevel, 0);
+}
+
+}  // namespace landstat
 
 namespace landstat::farmland {
 
 std::vector<TableFamily> SituationFamilies() {
-  return {};
+  return {{.base = kBase,
+           .stage = 2100,
+           .builds = [](const RunVariant& run) { return run.Rural(); },
+           .create =
+               [](CStatContext& c) {
+                 return c.m_nJbntBaseData > 0 ? c.CreateJbntQktjTables() : short{0};
+               },
+           .fill = [](CStatContext& c) { c.StatJbntQktj(); },
+           .conversion =
+               FamilyConversion{
+                   .order = 200,
+                   .progress = "正在转换基本农田情况统计表",
+                   // Read from the farmland base table in the unit the run
+                   // stored, then converted in place.
+                   .from_extension = false,
+                   .create = [](CStatContext& c) { return c.CreateJbntQktjConvertedTable(); },
+                   .fill = [](CStatContext& c) { return c.StatJbntQktjConverted(); },
+                   .balance_progress = "平差基本农田情况统计...",
+                   // Balanced with the other farmland tables once every
+                   // converted table is (CStatContext::BalanceJbntQktj).
+                   .balance = [](CStatContext&, const std::string&) { return short{1}; }}}};
 }
 
 }  // namespace landstat::farmland

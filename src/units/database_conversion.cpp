@@ -182,7 +182,6 @@ void BalanceConverted(CStatContext& context) {
   }
   host::LindoDlgProgressSetText("平差基本农田情况统计...");
   if (exists("JBNTQKTJ")) context.BalanceJbntQktj();
-  if (exists("JBNTBHKQKTJ")) context.BalanceJbntBhkQktj();
 }
 
 // Runs `work` on a conversion context, with the progress and the log, in a

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
@@ -288,6 +289,29 @@ TEST_P(DatabaseConversionTest, ConversionInPlaceStartsFromTheRecordedUnit) {
   EXPECT_NE(testing::ReadFileBytes(county_->log).find("FRDTDLY_YJFL 没有记录面积单位"),
             std::string::npos)
       << testing::ReadFileBytes(county_->log);
+}
+
+// With farmland base data the table by protection block is summed anew
+// from them, converted and balanced.
+TEST_P(DatabaseConversionTest, FarmlandBlockTableIsRebuiltInTheTargetUnit) {
+  {
+    CStatContext context(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, county_->codes.get(), "2009",
+                         county_->options.county_code, "", 1, "");
+    ASSERT_EQ(context.InitUnits(Connection(), Mode()), 1);
+    ASSERT_EQ(context.LoadCodes(), 1);
+    ASSERT_EQ(context.CreateJbntStatTable(), 1);
+    context.m_pConn.Execute("insert into " + context.m_strJbntTbl +
+                            " (保护片编号,基本农田图斑编号,BM01,BM011,BM02) values "
+                            "('A','1',12345.67,12345.67,5000),('A','2',1,1,0),('B','3',0,0,"
+                            "33333.33)");
+  }
+  ASSERT_EQ(Convert(kHectare), 1);
+  EXPECT_EQ(testing::ReadFileBytes(county_->log), "");
+  EXPECT_EQ(Recorded("JBNTBHKQKTJ"), kHectare);
+  EXPECT_EQ(
+      testing::Rows(conn(), "select BHKBH, ZHJ, BM01HJ, BM011, QTHJ, BM02 from " +
+                                Plain("JBNTBHKQKTJ") + " order by BHKBH"),
+      (std::vector<std::string>{"A|1.7347|1.2347|1.2347|0.5|0.5", "B|3.3333|0|0|3.3333|3.3333"}));
 }
 
 TEST_P(DatabaseConversionTest, UnknownUnitsAndMissingBaseTablesAreRefused) {
