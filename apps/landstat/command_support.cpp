@@ -179,7 +179,10 @@ void PrintSummary(const std::string& outcome, const RunReport& report,
     std::string farmland;
     std::size_t farmland_count = 0;
     for (const std::string& table : tables) {
-      if (text::ToLowerAscii(table).find("jbnt") == std::string::npos) continue;
+      const std::string lower = text::ToLowerAscii(table);
+      if (lower.find("jbnt") == std::string::npos && lower.find("bhkktz") == std::string::npos) {
+        continue;
+      }
       farmland += " " + table;
       ++farmland_count;
     }

@@ -599,6 +599,20 @@ class CStatContext {
 
   // Adjustable-farmland tables JBNTKTZ and BHKKTZ
   // (farmland/jbnt_adjustable_tables.cpp).
+  // The create drivers make every wanted scope and unit copy (Z before Q,
+  // square metres, mu, hectares); the fills sum one copy each from the unit
+  // copy of the farmland base table. SumJbntKtz: villages with their rows
+  // of 0, village groups when asked (0 when they fail), townships and the
+  // county from the table's own rows, names last. SumBhkKtz: one row per
+  // protection block, 0 for blocks without adjustable land.
+  short CreateJbntKtzTables();
+  short CreateBhkKtzTables();
+  short CreateJbntKtzTable(const std::string& name);
+  short CreateBhkKtzTable(const std::string& name);
+  short StatJbntKtz();
+  short StatBhkKtz();
+  short SumJbntKtz(const std::string& target, short scope, const std::string& source);
+  short SumBhkKtz(const std::string& target, short scope, const std::string& source);
 
   // Farmland area tables made from SQL text (farmland/jbnt_area_tables.cpp).
   // Each driver makes its table in every wanted scope and unit from the unit

@@ -155,7 +155,8 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   const std::size_t listed = run.out.find("  farmland  ");
   ASSERT_NE(listed, std::string::npos) << run.out;
   const std::string farmland = run.out.substr(listed, run.out.find('\n', listed) - listed);
-  for (const char* table : {" PMstatdata_jbnt ", " ZPMJBNTQKTJ ", " ZPMJBNTBHKQKTJ "}) {
+  for (const char* table :
+       {" PMstatdata_jbnt ", " ZPMJBNTQKTJ ", " ZPMJBNTBHKQKTJ ", " ZPMJBNTKTZ ", " ZPMBHKKTZ "}) {
     EXPECT_TRUE(Contains(farmland, table)) << farmland;
   }
   EXPECT_TRUE(farmland.ends_with(" statdata_jbnt")) << farmland;
