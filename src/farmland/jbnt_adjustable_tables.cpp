@@ -8,6 +8,7 @@
 #include <fmt/printf.h>
 
 #include "farmland/farmland_families.h"
+#include "farmland/transfer_remark.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/host/notifier.h"
@@ -42,12 +43,9 @@ KLists KListsOf(const std::vector<std::string>& codes) {
   return lists;
 }
 
-// Under "山东" the farmland brought in with the remark 'TC' is left out; a
-// row without that remark (NULL) is kept.
+// The "山东" rule as a further condition.
 std::string ShandongFilter(const CStatContext& c) {
-  return c.m_strVersion.find("山东") != std::string::npos
-             ? "AND (调入备注 IS NULL OR 调入备注 <> 'TC')"
-             : "";
+  return farmland::LeavesTransferredOut(c) ? std::string("AND ") + farmland::kNotTransferredIn : "";
 }
 
 // Adds a row holding only its code (every area at its default 0) for each

@@ -10,6 +10,7 @@
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "farmland/farmland_families.h"
+#include "farmland/transfer_remark.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 #include "resources/resources.h"
@@ -37,7 +38,7 @@ struct AreaTable {
 const AreaTable kAreaTables[] = {
     {"JBNTBHMJ", 0, 1, "是否补划 like 'Y'"},
     {"JBNTTXQMJ", 0, 2, "调入备注 like 'DH'"},
-    {"JBNTBSMJ", 0, 3, "(调入备注 IS NULL OR 调入备注 <> 'TC')"},
+    {"JBNTBSMJ", 0, 3, farmland::kNotTransferredIn},
     {"JBNTGHWSMJ", 6005, 4, ""},
     {"JBNTTCMJ", 17066, 4, ""},
     {"JBNTBGJMJ", 0, 3, "(调入备注 IS NULL OR (调入备注 <> 'DH' and 调入备注 <> 'TC'))"},

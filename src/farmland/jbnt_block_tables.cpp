@@ -10,6 +10,7 @@
 
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
+#include "farmland/transfer_remark.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "units/unit_conversion.h"
@@ -28,11 +29,10 @@ constexpr char kSumTitle[] = "添加汇总数据(基本农田保护块)";
 constexpr char kAllClassSumTitle[] = "添加汇总数据(基本农田保护块(全地类))";
 constexpr char kAllClassSumMessage[] = "添加汇总数据(基本农田保护块(全地类))失败";
 
-// Under "山东" parcels whose remark is 'TC' are left out; a parcel without
-// a remark is kept.
+// The "山东" rule as the condition of the rows summed.
 std::string RemarkFilter(const CStatContext& context) {
-  if (context.m_strVersion.find("山东") == std::string::npos) return "";
-  return "WHERE (调入备注 IS NULL OR 调入备注 <> 'TC')";
+  if (!farmland::LeavesTransferredOut(context)) return "";
+  return std::string("WHERE ") + farmland::kNotTransferredIn;
 }
 
 // The per-block sums of the fixed table's classes, BM01 first.

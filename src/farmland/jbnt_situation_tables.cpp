@@ -9,6 +9,7 @@
 
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
+#include "farmland/transfer_remark.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 
@@ -95,10 +96,8 @@ short CStatContext::CreateJbntQktjConvertedTable() {
 std::string CStatContext::JbntQktjStatement(const std::string& target, const std::string& source,
                                             int level, short scope) const {
   // The ex table has no transfer remark and is never filtered on it.
-  const bool remark_filter =
-      m_strVersion.find("山东") != std::string::npos && source != m_strJbntTbl + "ex";
-  // A parcel without a remark is no 'TC' parcel and is kept.
-  const std::string kept = "(调入备注 IS NULL OR 调入备注 <> 'TC')";
+  const bool remark_filter = farmland::LeavesTransferredOut(*this) && source != m_strJbntTbl + "ex";
+  const std::string kept = farmland::kNotTransferredIn;
   std::string select, group, condition;
   if (level == 1) {
     const char* code = scope == 0 ? kLocation[1].code : "权属单位代码";
