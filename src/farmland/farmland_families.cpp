@@ -1,6 +1,6 @@
 // The farmland families, registered once, after the land-use tables (stages
-// from 2000). A rural run creates the farmland base table and, only when
-// that succeeded, builds the farmland base data; the general farmland
+// from 2000; the county batch's at 90, after its land-use tables). A rural run creates the farmland
+// base table and, only when that succeeded, builds the farmland base data; the general farmland
 // summaries that follow run only when the base data were built
 // (CStatContext::m_nJbntBaseData > 0), in this order: the situation tables
 // by level, the protection-block situation table, the protection-block
@@ -21,6 +21,21 @@ std::vector<TableFamily> FarmlandFamilies() {
        .builds = [](const RunVariant& run) { return run.Rural(); },
        .create = [](CStatContext& c) { return c.CreateJbntStatTable(); },
        .fill = [](CStatContext& c) { c.StatJbntBaseData(); },
+       .progress = "正在汇总基本农田",
+       .step = true},
+      // The county batch's shorter run ends with the farmland base data and
+      // the situation tables, created before the base data are built and
+      // filled after them.
+      {.base = "JBNTQKTJ",
+       .stage = 90,
+       .builds = [](const RunVariant& run) { return run.county_batch; },
+       .create =
+           [](CStatContext& c) {
+             const short created = c.CreateJbntQktjTables();
+             if (c.CreateJbntStatTable() > 0) c.StatJbntBaseData();
+             return c.m_nJbntBaseData > 0 ? created : short{0};
+           },
+       .fill = [](CStatContext& c) { c.StatJbntQktj(); },
        .progress = "正在汇总基本农田",
        .step = true},
   };

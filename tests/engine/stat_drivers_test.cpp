@@ -340,6 +340,35 @@ TEST_P(StatDriversTest, GeneratedCountyAreasAddUp) {
   }
 }
 
+// The county batch's eight-layer form ends with the farmland base data and
+// the hectare situation tables of its one scope.
+TEST_P(StatDriversTest, CountyBatchBuildsTheFarmlandSituationTables) {
+  county::CountyOptions options;
+  options.parcels = 300;
+  options.seed = 11;
+  const county::CountyFiles files =
+      county::WriteCounty(county::PlanCounty(options), home_.File("county"));
+  std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(files.codes));
+  const auto layer = [&](const char* name) {
+    return testing::ScopedLayer(gis::OpenLayer(files.survey, name));
+  };
+  const testing::ScopedLayer district = layer("行政辖区"), parcel = layer("地类图斑"),
+                             line = layer("线状地物"), point = layer("零星地物"),
+                             farmland = layer("基本农田图斑");
+  ASSERT_EQ(landStatData(district, parcel, line, point, farmland, 0, 0, 0, codes.get(), kYear,
+                         options.county_code, database().ConnectionString(), "", Mode(), 1, ""),
+            1);
+  db::Connection result = Result();
+  const std::string situation =
+      "ZGQ" + std::string(IsServer() ? kYear + std::string(kCounty) : "") + "JBNTQKTJ";
+  const std::vector<double> county =
+      Numbers(result, "select ZHJ from " + situation + " where XZQDM='" + kCounty + "'");
+  ASSERT_EQ(county.size(), 1u);
+  EXPECT_NEAR(county[0],
+              Numbers(result, "select sum(土地总面积) from " + Copy("GQ", "statdata_jbnt")).at(0),
+              1e-6);
+}
+
 LANDSTAT_BOTH_ENGINES(StatDriversTest);
 
 }  // namespace
