@@ -8,7 +8,7 @@
 #include <fmt/printf.h>
 
 #include "farmland/farmland_families.h"
-#include "farmland/transfer_remark.h"
+#include "farmland/farmland_rules.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
 #include "platform/host/notifier.h"

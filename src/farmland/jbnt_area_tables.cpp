@@ -10,7 +10,7 @@
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "farmland/farmland_families.h"
-#include "farmland/transfer_remark.h"
+#include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 #include "resources/resources.h"

@@ -10,7 +10,7 @@
 
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
-#include "farmland/transfer_remark.h"
+#include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "units/unit_conversion.h"
@@ -18,8 +18,8 @@
 namespace landstat {
 namespace {
 
-const std::vector<std::string> kCultivated = {"BM011", "BM012", "BM013"};
-const std::vector<std::string> kOther = {"BM02", "BM03", "BM04", "BM10", "BM11", "BM12", "BM20"};
+using farmland::kCultivatedClasses;
+using farmland::kOtherClasses;
 
 constexpr char kBlockTitle[] = "建立基本农田按保护块情况统计表";
 constexpr char kBlockMessage[] = "建立基本农田按保护块情况统计表失败";
@@ -38,7 +38,7 @@ std::string RemarkFilter(const CStatContext& context) {
 // The per-block sums of the fixed table's classes, BM01 first.
 std::string BlockSumsQuery(const std::string& source, const std::string& filter) {
   std::string text = "select 保护片编号,SUM(BM01) AS BM01";
-  for (const auto* group : {&kCultivated, &kOther}) {
+  for (const auto* group : {&kCultivatedClasses, &kOtherClasses}) {
     for (const std::string& column : *group) text += ",SUM(" + column + ") AS " + column;
   }
   return text + " from " + source + (filter.empty() ? "" : " " + filter) + " GROUP BY 保护片编号";
@@ -52,9 +52,9 @@ std::string BlockSumsQuery(const std::string& source, const std::string& filter)
 short CopyBlockSums(CStatContext& context, db::Connection& connection, const std::string& target,
                     const std::string& source, const std::string& filter) {
   std::vector<std::string> columns = {"BHKBH", "ZHJ", "BM01HJ"};
-  columns.insert(columns.end(), kCultivated.begin(), kCultivated.end());
+  columns.insert(columns.end(), kCultivatedClasses.begin(), kCultivatedClasses.end());
   columns.push_back("QTHJ");
-  columns.insert(columns.end(), kOther.begin(), kOther.end());
+  columns.insert(columns.end(), kOtherClasses.begin(), kOtherClasses.end());
   try {
     db::Recordset sums(connection, BlockSumsQuery(source, filter));
     db::RowWriter writer(connection, target, columns);
@@ -66,14 +66,14 @@ short CopyBlockSums(CStatContext& context, db::Connection& connection, const std
       row[0] = sums.IsNull("保护片编号") ? db::Value() : db::Value(sums.Text("保护片编号"));
       row[2] = db::Value(sum("BM01"));
       double cultivated = 0;
-      for (std::size_t i = 0; i < kCultivated.size(); ++i) {
-        const double value = sum(kCultivated[i]);
+      for (std::size_t i = 0; i < kCultivatedClasses.size(); ++i) {
+        const double value = sum(kCultivatedClasses[i]);
         row[3 + i] = db::Value(value);
         cultivated += value;
       }
       double other = 0;
-      for (std::size_t i = 0; i < kOther.size(); ++i) {
-        const double value = sum(kOther[i]);
+      for (std::size_t i = 0; i < kOtherClasses.size(); ++i) {
+        const double value = sum(kOtherClasses[i]);
         row[7 + i] = db::Value(value);
         other += value;
       }

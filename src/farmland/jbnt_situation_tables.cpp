@@ -9,7 +9,7 @@
 
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
-#include "farmland/transfer_remark.h"
+#include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 
@@ -24,10 +24,6 @@ const std::vector<std::string> kClasses = {
     "BM104", "BM105", "BM106", "BM107", "BM11",  "BM111", "BM112", "BM113", "BM114", "BM115",
     "BM116", "BM117", "BM118", "BM119", "BM12",  "BM121", "BM122", "BM123", "BM124", "BM125",
     "BM126", "BM127", "BM20",  "BM201", "BM202", "BM203", "BM204", "BM205"};
-// QTHJ: the first-level classes other than cultivated land.
-constexpr char kOtherTotal[] = "BM02+BM03+BM04+BM10+BM11+BM12+BM20";
-// ZHJ: the cultivated subclasses and QTHJ; BM01HJ takes no part.
-constexpr char kTotal[] = "BM011+BM012+BM013+BM02+BM03+BM04+BM10+BM11+BM12+BM20";
 
 constexpr char kBase[] = "JBNTQKTJ";
 constexpr char kCreateTitle[] = "建立基本农田情况统计表";
@@ -125,8 +121,10 @@ std::string CStatContext::JbntQktjStatement(const std::string& target, const std
   }
   const std::string names = scope == 0 ? "XZQDM,XZQMC" : "XZQDM";
   return "INSERT INTO " + target + " (" + names + columns + ",QTHJ,ZHJ) SELECT " + names + values +
-         "," + kOtherTotal + "," + kTotal + " FROM (select " + select + sums + " from " + source +
-         condition + " GROUP BY " + group + ") tt";
+         "," + farmland::SumOfColumns({&farmland::kOtherClasses}) + "," +
+         farmland::SumOfColumns({&farmland::kCultivatedClasses, &farmland::kOtherClasses}) +
+         " FROM (select " + select + sums + " from " + source + condition + " GROUP BY " + group +
+         ") tt";
 }
 
 short CStatContext::SumJbntQktj(const std::string& target, const std::string& source, int level,

@@ -1,6 +1,7 @@
 #include "engine/survey_fixture.h"
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "platform/db/recordset.h"
 #include "platform/host/paths.h"
@@ -145,6 +146,17 @@ std::vector<std::string> Rows(db::Connection& conn, const std::string& sql) {
     rows.push_back(row);
   }
   return rows;
+}
+
+std::unique_ptr<CStatContext> LoadedContext(gis::RuralCode* codes, const std::string& connection,
+                                            short mode, const std::string& version,
+                                            short farmland) {
+  auto context = std::make_unique<CStatContext>(0, 0, 0, 0, farmland, 0, 0, 0, 0, 0, codes, "2009",
+                                                kCountyCode, "", 1, version);
+  if (context->InitUnits(connection, mode) != 1 || context->LoadCodes() != 1) {
+    throw std::runtime_error("the test context cannot load its units and codes");
+  }
+  return context;
 }
 
 }  // namespace landstat::testing

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/stat_context.h"
 #include "platform/db/connection.h"
 #include "platform/gis/gis_fixtures.h"
 #include "platform/gis/rural_code.h"
@@ -72,6 +73,13 @@ inline constexpr char kThreeUnits[] =
 
 // Writes StatConfig.ini into the current program directory.
 void WriteStatConfig(const std::string& text);
+
+// A statistics context of year 2009 and the county kCountyCode on the
+// database of `connection` (naming `mode`), its units and codes loaded;
+// `farmland` is its farmland parcel layer. Throws when either load fails.
+std::unique_ptr<CStatContext> LoadedContext(gis::RuralCode* codes, const std::string& connection,
+                                            short mode, const std::string& version = "",
+                                            short farmland = 0);
 
 // The rows of a query joined column by column with '|', in the order the
 // database gives them.

@@ -54,10 +54,8 @@ class FarmlandStageTest : public BothEngines {
   // The stage's base data on a context whose farmland parcel layer is
   // `farmland` (0: none), which gives `expected`.
   std::unique_ptr<CStatContext> BaseData(short farmland, short expected) {
-    auto context = std::make_unique<CStatContext>(0, 0, 0, 0, farmland, 0, 0, 0, 0, 0, codes_.get(),
-                                                  "2009", "330102", "", 1, "");
-    EXPECT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
-    EXPECT_EQ(context->LoadCodes(), 1);
+    auto context =
+        testing::LoadedContext(codes_.get(), database().ConnectionString(), Mode(), "", farmland);
     EXPECT_EQ(context->CreateJbntStatTable(), 1);
     EXPECT_EQ(context->StatJbntBaseData(), expected);
     EXPECT_EQ(context->m_nJbntBaseData, expected);

@@ -35,10 +35,7 @@ class JbntAdjustableTablesTest : public BothEngines {
  protected:
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
-    context_ = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(), "2009",
-                                              testing::kCountyCode, "", 1, "");
-    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), Mode()), 1);
-    ASSERT_EQ(context_->LoadCodes(), 1);
+    context_ = testing::LoadedContext(codes_.get(), database().ConnectionString(), Mode());
     ASSERT_EQ(context_->CreateUnitJbntTables(), 1);
     // Village, group, owner, class remark, remark of the farmland brought
     // in, block, areas of classes 011 and 013. Only 'K' and 'k' count.

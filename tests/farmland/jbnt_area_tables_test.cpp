@@ -61,10 +61,7 @@ class JbntAreaTablesTest : public BothEngines {
  protected:
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
-    context_ = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(), "2009",
-                                              testing::kCountyCode, "", 1, "");
-    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), Mode()), 1);
-    ASSERT_EQ(context_->LoadCodes(), 1);
+    context_ = testing::LoadedContext(codes_.get(), database().ConnectionString(), Mode());
     for (const auto& [prefix, unit, factor] : kUnits) {
       std::string columns =
           "县级代码 varchar(60),县名称 varchar(60),乡级代码 varchar(60),乡名称 varchar(60),"

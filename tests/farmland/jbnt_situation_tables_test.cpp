@@ -66,10 +66,8 @@ class JbntSituationTablesTest : public BothEngines {
   }
 
   std::unique_ptr<CStatContext> Context(const std::string& version) {
-    auto context = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(),
-                                                  "2009", testing::kCountyCode, "", 1, version);
-    EXPECT_EQ(context->InitUnits(database().ConnectionString(), Mode()), 1);
-    EXPECT_EQ(context->LoadCodes(), 1);
+    auto context =
+        testing::LoadedContext(codes_.get(), database().ConnectionString(), Mode(), version);
     return context;
   }
 

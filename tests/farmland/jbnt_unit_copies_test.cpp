@@ -27,10 +27,7 @@ class JbntUnitCopiesTest : public BothEngines {
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
     codes_.reset(gis::RuralCode::FromEntries(testing::SmallCodeEntries()));
-    context_ = std::make_unique<CStatContext>(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes_.get(), "2009",
-                                              testing::kCountyCode, "", 1, "");
-    ASSERT_EQ(context_->InitUnits(database().ConnectionString(), Mode()), 1);
-    ASSERT_EQ(context_->LoadCodes(), 1);
+    context_ = testing::LoadedContext(codes_.get(), database().ConnectionString(), Mode());
     // A field whose name begins with a lower-case "bm" is no class column.
     context_->m_arrStatFields.push_back("bm99");
     ASSERT_EQ(context_->CreateJbntStatTable(), 1);
