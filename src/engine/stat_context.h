@@ -545,6 +545,9 @@ class CStatContext {
   short BuildJbntBaseDataGQ();
   short BuildJbntBaseDataMU();
   short BuildJbntBaseDataEx();
+  // The ex table created and filled, once per context (the conversion's
+  // rebuilds of the situation and protection-block tables both read it).
+  short RebuildJbntExTable();
   // The copies of the wanted units in the order square metres, hectares,
   // mu, each as its builder makes it; failures are logged.
   void BuildJbntBaseDataCopies();
@@ -658,6 +661,7 @@ class CStatContext {
   // The farmland stage's result: 1 when the base data were built, so that
   // the general farmland summaries follow; 0 before and when it failed.
   short m_nJbntBaseData = 0;
+  bool m_bJbntExBuilt = false;  // RebuildJbntExTable has made the ex table
   short m_aiChange = 0, m_aiGdhb = 0, m_aiDispute = 0;
   // Class fields of the linear-feature, scattered-feature and parcel layers.
   std::string m_strClassFld[3] = {"地类编码", "地类编码", "地类编码"};

@@ -9,6 +9,7 @@ namespace landstat {
 
 short CStatContext::StatJbntBaseData() {
   m_nJbntBaseData = 0;
+  m_bJbntExBuilt = false;  // made again from the table filled here
   if (m_aiJbntParcel < 1) {
     LogNotice("汇总基本农田基础数据", "没有基本农田图斑图层, 不生成基本农田统计表");
     return 0;

@@ -113,7 +113,7 @@ void ForEachUnit(CStatContext& context, const std::vector<short>& units,
 // anew from the farmland base table (in the source unit). The ex table has
 // no remark column: every row counts.
 short RebuildConvertedBlockTable(CStatContext& context) {
-  if (context.CreateJbntExTable() == 0 || context.BuildJbntBaseDataEx() == 0) return 0;  // logged
+  if (context.RebuildJbntExTable() == 0) return 0;  // logged
   return CopyBlockSums(context, context.m_pConn, context.Names().Plain("JBNTBHKQKTJ"),
                        context.m_strJbntTbl + "ex", "");
 }

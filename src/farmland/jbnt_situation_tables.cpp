@@ -166,7 +166,7 @@ short CStatContext::StatJbntQktj() {
 short CStatContext::StatJbntQktjConverted() {
   // The ex table: the farmland base table condensed without its marks, in
   // the unit the run stored it.
-  if (CreateJbntExTable() == 0 || BuildJbntBaseDataEx() == 0) return 0;
+  if (RebuildJbntExTable() == 0) return 0;
   return SumJbntQktjLevels(m_names.Plain(kBase), m_strJbntTbl + "ex", m_bGroupLevel, 0);
 }
 

@@ -165,6 +165,15 @@ short CStatContext::BuildJbntBaseDataEx() {
   return Condense(*this, {m_strJbntTbl + "ex", false, "statdata_jbntex", false});
 }
 
+short CStatContext::RebuildJbntExTable() {
+  // The conversion rebuilds several farmland tables from the ex table: it
+  // is made once, from the base table as it stands.
+  if (m_bJbntExBuilt) return 1;
+  if (CreateJbntExTable() == 0 || BuildJbntBaseDataEx() == 0) return 0;  // logged
+  m_bJbntExBuilt = true;
+  return 1;
+}
+
 std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) const {
   // As run on the embedded engine, 0 stays 0 and the other figures are
   // rounded by round() where it gives the same figure as the text form.
