@@ -32,7 +32,8 @@ CStatContext::CStatContext(short district, short parcel, short line, short point
                            short dispute, gis::RuralCode* codes, const std::string& prefix1,
                            const std::string& prefix2, const std::string& log_path, int group_level,
                            const std::string& version)
-    : m_aiXzq(district),
+    : StatRunLog(log_path),
+      m_aiXzq(district),
       m_aiParcel(parcel),
       m_aiLine(line),
       m_aiPoint(point),
@@ -46,8 +47,7 @@ CStatContext::CStatContext(short district, short parcel, short line, short point
       m_strPrefix1(prefix1),
       m_strPrefix2(prefix2),
       m_bGroupLevel(group_level != 0),
-      m_strVersion(version.empty() ? "通用农村" : version),
-      m_strLogFile(log_path) {
+      m_strVersion(version.empty() ? "通用农村" : version) {
   host::_AdoInitDbEnv();
   m_nDbType = host::_AdoGetDbType(host::_ZRK_GetProfileString("数据源", "名称", ""));
 }

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/run_log.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/db/grouped_sums.h"
@@ -72,10 +73,10 @@ enum class IslandTableKind { kNcHdYjfl, kNcHdEjfl, kHdYjfl, kHdEjfl };
 // The context of one general statistics run: the survey's layers, the code
 // table, the database connection and its kind, the units and scope wanted,
 // the table names, the code maps, the base table's field list and the run's
-// log. It lives on the stack of the export that runs the statistics; most
+// log (StatRunLog). It lives on the stack of the export that runs the statistics; most
 // builders of the engine are its methods, in files named after what they
 // build.
-class CStatContext {
+class CStatContext : public StatRunLog {
  public:
   CStatContext(short district, short parcel, short line, short point, short jbnt_parcel,
                short jbnt_line, short jbnt_point, short change, short reserve, short dispute,
@@ -92,26 +93,6 @@ class CStatContext {
   // CODETBL1 and builds the base table's field list. 0 when there is no code
   // table to read, or CODETBL1 cannot be written.
   short LoadCodes();
-
-  // The run's log: opened only when the file exists (it is then emptied for
-  // this run), never created.
-  void OpenStatLogFile();
-  void CloseStatLogFile();
-  // Records a failure: counts it, keeps its texts and writes the line
-  // "%d %s %s \r\n" when the log is open.
-  void LogFailure(const std::string& title, const std::string& message);
-  // The same, with the cause's own text (the database's or the GIS
-  // layer's) after the message.
-  void LogFailure(const std::string& title, const std::string& message,
-                  const std::exception& cause);
-  // Records a failure whose log line is the text as it stands; counted like
-  // LogFailure.
-  void LogFailureText(const std::string& text);
-  // LogFailure's line: the message, then the cause in brackets when there
-  // is one.
-  void WriteFailure(const std::string& title, const std::string& message, const std::string& cause);
-  // Writes a notice that is no failure ("注意 %s %s"): it is not counted.
-  void LogNotice(const std::string& title, const std::string& message);
 
   short IsTableExist(const std::string& table);
   // 1 when the table (or view) is gone. When no form of drop worked, the
@@ -440,8 +421,6 @@ class CStatContext {
   std::vector<std::string> OwnershipColumnLists(bool server) const;
   std::string OwnershipScriptJoin(const std::string& target);
   bool ReplaceTableForScript(const std::string& table);
-  // Writes text to the run's log as it stands, when the log is open.
-  void LogText(const std::string& text);
   // The rural summaries without the island villages ("duda"): made from
   // copies of the unit copies that keep only the listed, unmarked villages.
   int CopyStatDataWithoutIslands(db::Connection& connection, const std::string& source,
@@ -708,16 +687,6 @@ class CStatContext {
   // Why the last DropTable failed.
   std::string m_strDropError;
   bool m_bDropLocked = false;
-
-  // The run's log.
-  int m_nErrCount = 0;
-  // The first failures and the notices of the run, as logged, for the
-  // run's report.
-  std::vector<std::string> m_arrFirstFailures, m_arrNotices;
-  std::string m_strLogTitle, m_strLogMsg, m_strLogLine;
-  bool m_bLogOpen = false;
-  std::FILE* m_fileLog = nullptr;
-  std::string m_strLogFile;
 
  private:
   void FixUnits();

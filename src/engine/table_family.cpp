@@ -12,6 +12,16 @@ std::deque<TableFamily>& Registry() {
   return families;
 }
 
+std::vector<const TableFamily*> InStageOrder(bool town) {
+  std::vector<const TableFamily*> families;
+  for (const TableFamily& family : Registry()) {
+    if (family.Town() == town) families.push_back(&family);
+  }
+  std::stable_sort(families.begin(), families.end(),
+                   [](const TableFamily* a, const TableFamily* b) { return a->stage < b->stage; });
+  return families;
+}
+
 }  // namespace
 
 FamilyRegistration::FamilyRegistration(std::vector<TableFamily> families) {
@@ -19,11 +29,11 @@ FamilyRegistration::FamilyRegistration(std::vector<TableFamily> families) {
 }
 
 std::vector<const TableFamily*> FamiliesInStageOrder() {
-  std::vector<const TableFamily*> families;
-  for (const TableFamily& family : Registry()) families.push_back(&family);
-  std::stable_sort(families.begin(), families.end(),
-                   [](const TableFamily* a, const TableFamily* b) { return a->stage < b->stage; });
-  return families;
+  return InStageOrder(false);
+}
+
+std::vector<const TableFamily*> TownFamiliesInStageOrder() {
+  return InStageOrder(true);
 }
 
 std::vector<const TableFamily*> ConvertedFamilies() {

@@ -8,6 +8,7 @@
 namespace landstat {
 
 class CStatContext;
+class CZdStatContext;
 
 // What a statistics run is asked for: the regional version string of the
 // host ("通用农村", "四川农村", "城镇" ...; words in it switch families on) and
@@ -55,6 +56,12 @@ struct TableFamily {
   std::optional<FamilyConversion> conversion = std::nullopt;
   // A step of the run rather than tables a custom list can leave out.
   bool step = false;
+  // A family of the town-lot run instead: made by `town_create` and, when
+  // that returns > 0, `town_fill`, on the town-lot context.
+  std::function<short(CZdStatContext&)> town_create = {};
+  std::function<void(CZdStatContext&)> town_fill = {};
+
+  bool Town() const { return static_cast<bool>(town_create); }
 };
 
 // Adds families to the one list the run, the unit conversion and the
@@ -64,8 +71,10 @@ struct FamilyRegistration {
   explicit FamilyRegistration(std::vector<TableFamily> families);
 };
 
-// Every registered family, in stage order.
+// Every registered family of the general run, in stage order.
 std::vector<const TableFamily*> FamiliesInStageOrder();
+// The families of the town-lot run, in stage order.
+std::vector<const TableFamily*> TownFamiliesInStageOrder();
 // The families the unit conversion rebuilds, in the conversion's order.
 std::vector<const TableFamily*> ConvertedFamilies();
 

@@ -1,0 +1,120 @@
+#include "engine/run_log.h"
+
+#include <filesystem>
+#include <string_view>
+
+namespace landstat {
+namespace fs = std::filesystem;
+
+StatRunLog::~StatRunLog() {
+  CloseStatLogFile();
+}
+
+void StatRunLog::OpenStatLogFile() {
+  m_nErrCount = 0;
+  m_arrFirstFailures.clear();
+  m_arrNotices.clear();
+  m_strLogTitle.clear();
+  m_strLogMsg.clear();
+  m_strLogLine.clear();
+  CloseStatLogFile();
+  // The log file is prepared by whoever starts the run; a run never creates
+  // one. Opened for this run, it is emptied so no tail of an older, longer
+  // log stays behind the new lines.
+  if (m_strLogFile.empty() || !fs::is_regular_file(m_strLogFile)) return;
+  m_fileLog = std::fopen(m_strLogFile.c_str(), "w");
+  m_bLogOpen = m_fileLog != nullptr;
+}
+
+void StatRunLog::CloseStatLogFile() {
+  if (m_fileLog) std::fclose(m_fileLog);
+  m_fileLog = nullptr;
+  m_bLogOpen = false;
+}
+
+namespace {
+
+// How many failures a run's report quotes.
+constexpr std::size_t kReportedFailures = 20;
+
+// A cause's text on one line: its line breaks become blanks.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  for (const char c : text) {
+    if (c == '\n' || c == '\r') {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
+}  // namespace
+
+void StatRunLog::LogFailure(const std::string& title, const std::string& message) {
+  m_strLogTitle = title;
+  // The message the run gives, followed by the cause in the database's (or
+  // system's) own words when the failure was caught as an error.
+  WriteFailure(title, message, ErrorInFlight());
+}
+
+void StatRunLog::LogFailure(const std::string& title, const std::string& message,
+                            const std::exception& cause) {
+  m_strLogTitle = title;
+  WriteFailure(title, message, cause.what());
+}
+
+void StatRunLog::WriteFailure(const std::string& title, const std::string& message,
+                              const std::string& cause) {
+  m_strLogMsg = cause.empty() ? message : message + " (" + OneLine(cause) + ")";
+  LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + m_strLogMsg + " \r\n");
+}
+
+void StatRunLog::LogFailureText(const std::string& text) {
+  ++m_nErrCount;
+  m_strLogLine = text;
+  if (m_arrFirstFailures.size() < kReportedFailures) {
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
+      line.pop_back();
+    }
+    m_arrFirstFailures.push_back(line);
+  }
+  LogText(text);
+}
+
+void StatRunLog::LogNotice(const std::string& title, const std::string& message) {
+  m_arrNotices.push_back(title + " " + message);
+  LogText("注意 " + title + " " + message + " \r\n");
+}
+
+void StatRunLog::LogText(const std::string& text) {
+  if (m_bLogOpen && m_fileLog) {
+    std::fwrite(text.data(), 1, text.size(), m_fileLog);
+    std::fflush(m_fileLog);
+  }
+}
+
+void StatRunLog::LogStatementFailure(const std::string& title, const std::string& message,
+                                     const std::string& statement) {
+  m_strLogTitle = title;
+  const std::string cause = ErrorInFlight();
+  m_strLogMsg = message;
+  LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + message + " " + statement +
+                 (cause.empty() ? "" : " (" + OneLine(cause) + ")") + " \r\n");
+}
+
+std::string ErrorInFlight() {
+  const std::exception_ptr current = std::current_exception();
+  if (!current) return {};
+  try {
+    std::rethrow_exception(current);
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace landstat

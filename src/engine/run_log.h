@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace landstat {
+
+// The failure log of one run, shared by the statistics contexts: each
+// failure a builder catches is counted, kept for the run's report and
+// written to the run's log file as one line "%d %s %s \r\n" (counter,
+// title, message). The log file is prepared by whoever starts the run; a
+// run never creates one, and without it failures are still counted.
+class StatRunLog {
+ public:
+  StatRunLog() = default;
+  explicit StatRunLog(std::string log_path) : m_strLogFile(std::move(log_path)) {}
+  ~StatRunLog();
+  StatRunLog(const StatRunLog&) = delete;
+  StatRunLog& operator=(const StatRunLog&) = delete;
+
+  // Opens the log at m_strLogFile when the file exists (it is then emptied
+  // for this run, so no tail of an older, longer log stays behind the new
+  // lines) and starts the count from 0.
+  void OpenStatLogFile();
+  void CloseStatLogFile();
+  // Records a failure: counts it, keeps its texts and writes the line
+  // "%d %s %s \r\n" when the log is open. Called from inside an error's
+  // handler, the error's own text follows the message in brackets.
+  void LogFailure(const std::string& title, const std::string& message);
+  // The same, with the cause's own text (the database's or the GIS
+  // layer's) after the message.
+  void LogFailure(const std::string& title, const std::string& message,
+                  const std::exception& cause);
+  // The four-field line "%d %s %s %s \r\n": the statement that failed after
+  // the message (and the cause, when in a handler).
+  void LogStatementFailure(const std::string& title, const std::string& message,
+                           const std::string& statement);
+  // Records a failure whose log line is the text as it stands; counted like
+  // LogFailure.
+  void LogFailureText(const std::string& text);
+  // LogFailure's line: the message, then the cause in brackets when there
+  // is one.
+  void WriteFailure(const std::string& title, const std::string& message, const std::string& cause);
+  // Writes a notice that is no failure ("注意 %s %s"): it is not counted.
+  void LogNotice(const std::string& title, const std::string& message);
+  // Writes text to the run's log as it stands, when the log is open.
+  void LogText(const std::string& text);
+
+  int m_nErrCount = 0;
+  // The first failures and the notices of the run, as logged, for the
+  // run's report.
+  std::vector<std::string> m_arrFirstFailures, m_arrNotices;
+  std::string m_strLogTitle, m_strLogMsg, m_strLogLine;
+  bool m_bLogOpen = false;
+  std::FILE* m_fileLog = nullptr;
+  std::string m_strLogFile;
+};
+
+// The text of the error being handled when called from inside its handler
+// (the database's own words for what went wrong, say); empty outside one.
+std::string ErrorInFlight();
+
+}  // namespace landstat

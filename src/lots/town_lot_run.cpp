@@ -1,0 +1,201 @@
+#include "lots/town_lot_run.h"
+
+#include <chrono>
+
+#include "engine/run_workspace.h"
+#include "engine/table_family.h"
+#include "lots/zd_stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/layers.h"
+#include "platform/host/input_checks.h"
+#include "platform/host/progress.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+
+const char* const kTownLotLayerNames[2] = {"城镇权属层", "宗地"};
+const char* const kHouseLayerName = "房屋层";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The report of a run that ended before its context was made: the failures
+// are written to the run's log all the same.
+RunReport FailedBeforeContext(const std::string& log_path,
+                              const std::vector<std::string>& failures) {
+  StatRunLog log(log_path);
+  log.OpenStatLogFile();
+  for (const std::string& failure : failures) log.LogFailure("准备汇总宗地", failure);
+  RunReport report;
+  report.failures = log.m_nErrCount;
+  report.messages = log.m_arrFirstFailures;
+  return report;
+}
+
+// The town summary families (stages 8 to 15): a family's create, then its
+// fill when the create returned more than 0; neither stops the run.
+void BuildTownFamilies(CZdStatContext& context, const StageObserver& observer) {
+  for (const TableFamily* family : TownFamiliesInStageOrder()) {
+    if (family->progress) host::LindoDlgProgressSetText(family->progress);
+    if (family->town_create(context) > 0) family->town_fill(context);
+    if (observer) observer(family->base);
+  }
+}
+
+// Stages 3 to 16 on the run's working database. False when a stage the
+// rest needs failed: the code table, the base table, its fill, the per-unit
+// copies or the area-unit table.
+bool BuildTownTables(CZdStatContext& context, const StageObserver& observer) {
+  const auto done = [&](const char* stage) {
+    host::yDebugTime(stage);
+    if (observer) observer(stage);
+  };
+  if (!context.m_pRuralCode || !gis::IsLayerValid(context.m_pRuralCode->m_ai)) {
+    context.LogFailure("装载代码表", "没有可读的代码表");
+    return false;
+  }
+  if (context.m_aiHouse <= 0) context.LogNotice("图层 房屋层", "没有该图层, 不汇总房屋");
+  if (context.CreateStatDataTable() <= 0 || context.FillStatData() <= 0) return false;
+  done("base table");
+  host::LindoDlgProgressSetText("正在汇总宗地扩展数据");
+  if (context.CreateUnitStatTables() <= 0 || context.BuildUnitStatData() <= 0) return false;
+  done("unit copies");
+  if (context.CreateAreaUnitTable() <= 0) return false;
+  BuildTownFamilies(context, observer);
+  for (short unit : {kHectare, kMu, kSquareMetre}) {
+    const bool wanted = unit == kHectare ? context.m_bGq
+                        : unit == kMu    ? context.m_bMu
+                                         : context.m_bPm;
+    if (wanted) context.AddAreaUnit("城镇宗地", UnitText(unit));
+  }
+  done("area units");
+  return true;
+}
+
+// Working copies are thrown away unless completed: no syncing nor journal
+// on disk (the copy is synced once, before it replaces the database).
+void SpeedUpWorkingCopy(db::Connection& connection) {
+  if (connection.Kind() != db::DbKind::kEmbedded) return;
+  connection.Execute("PRAGMA synchronous = OFF");
+  connection.Execute("PRAGMA journal_mode = MEMORY");
+}
+
+RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request,
+                           std::vector<std::string> failures) {
+  const auto start = Clock::now();
+  const auto finish = [&](RunReport report) {
+    report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return report;
+  };
+  // Stage 0: without lots there is nothing to do, and nothing is touched.
+  if (lot <= 0) {
+    failures.push_back(std::string("没有宗地图层: 工程中既没有 ") + kTownLotLayerNames[0] +
+                       " 也没有 " + kTownLotLayerNames[1]);
+    RunReport report;
+    report.messages = failures;
+    report.failures = static_cast<long>(failures.size());
+    return finish(report);
+  }
+  const std::string unsound = host::SurveyKeyProblem(request.year, request.county);
+  if (!unsound.empty()) failures.push_back(unsound);
+  if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, failures));
+
+  host::LindoDlgProgress("正在汇总宗地");
+  RunWorkspace workspace(request.connection, request.db_mode != 0, request.year, request.county,
+                         "town");
+  std::string error;
+  std::vector<std::string> notices;
+  if (!workspace.Open({}, error, notices)) {
+    host::LindoDlgEndProgress();
+    return finish(FailedBeforeContext(request.log_path, {"打开统计数据库 " + error}));
+  }
+  CZdStatContext context(lot, house, request.codes, workspace.WorkConnection(), request.db_mode,
+                         request.year, request.county, request.log_path);
+  context.OpenStatLogFile();
+  for (const std::string& notice : notices) context.LogNotice("数据库", notice);
+  RunReport report;
+  bool completed = false;
+  try {
+    if (context.m_pConn.IsOpen()) {
+      SpeedUpWorkingCopy(context.m_pConn);
+      workspace.Enter(context.m_pConn);
+    }
+    completed = BuildTownTables(context, request.observer);
+  } catch (const std::exception& escaped) {
+    // Whatever a stage let through ends the run as failed, never half done.
+    context.LogFailure("汇总宗地", "汇总中止", escaped);
+    completed = false;
+  }
+  if (completed) {
+    report.outcome =
+        context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
+    if (!workspace.Publish(context.m_pConn, report.outcome, context.m_nErrCount, error)) {
+      context.LogFailure("保存汇总结果", error);
+      completed = false;
+    }
+    if (request.observer) request.observer("publish");
+  } else {
+    workspace.Abandon(context.m_pConn, context.m_nErrCount);
+  }
+  if (!completed) report.outcome = RunOutcome::kFailed;
+  report.failures = context.m_nErrCount;
+  report.messages = context.m_arrFirstFailures;
+  report.notices = context.m_arrNotices;
+  context.CloseStatLogFile();
+  host::LindoDlgEndProgress();
+  try {
+    report.tables = db::Connection(request.connection).ListTables();
+  } catch (const db::DbError& failure) {
+    host::yDebugStr(failure.what());
+  }
+  return finish(report);
+}
+
+// A layer of the project by name; 0 when the project has none, and a layer
+// listed but not opened is remembered with the reason.
+short ProjectLayer(gis::CGisXmlPrj& project, const char* name, std::vector<std::string>& failures) {
+  try {
+    return project.prjItemGetAi(name);
+  } catch (const gis::GisError& error) {
+    failures.push_back(error.what());
+    return 0;
+  }
+}
+
+}  // namespace
+
+RunReport RunTownLots(const TownLotRequest& request) {
+  std::vector<std::string> failures;
+  short lot = request.lot_layer;
+  short house = request.house_layer;
+  if (request.project) {
+    lot = ProjectLayer(*request.project, kTownLotLayerNames[0], failures);
+    if (lot <= 0) lot = ProjectLayer(*request.project, kTownLotLayerNames[1], failures);
+    house = ProjectLayer(*request.project, kHouseLayerName, failures);
+  }
+  return RunTownLotStages(lot, house, request, failures);
+}
+
+short landStatDataZD(gis::CGisXmlPrj* project, gis::RuralCode* codes, const std::string& connection,
+                     const std::string& year, const std::string& county, short db_mode,
+                     const std::string& log_path) {
+  if (!project) return 0;
+  TownLotRequest request;
+  static_cast<JobTarget&>(request) = {codes, connection, year, county, log_path, db_mode};
+  request.project = project;
+  return RunTownLots(request).Result();
+}
+
+short landStatDataZD(short lot_layer, short house_layer, gis::RuralCode* codes,
+                     const std::string& year, const std::string& county,
+                     const std::string& connection, short db_mode, const std::string& log_path) {
+  TownLotRequest request;
+  static_cast<JobTarget&>(request) = {codes, connection, year, county, log_path, db_mode};
+  request.lot_layer = lot_layer;
+  request.house_layer = house_layer;
+  return RunTownLots(request).Result();
+}
+
+}  // namespace landstat

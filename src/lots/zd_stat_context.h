@@ -1,0 +1,168 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/run_log.h"
+#include "engine/table_names.h"
+#include "platform/db/connection.h"
+#include "platform/db/sql_dialect.h"
+#include "platform/gis/rural_code.h"
+
+namespace landstat {
+
+namespace db {
+class Recordset;
+}  // namespace db
+
+// The names of the layers' attribute ("RRA") and entity ("REG") tables and
+// of the code table, where the survey's layers are stored as tables of the
+// statistics database itself; the set-based fill of the town-lot base table
+// reads them.
+struct TownLayerTables {
+  std::string lot_attributes, lot_entities;      // empty: no lot layer
+  std::string house_attributes, house_entities;  // empty: no house layer
+  std::string code_table;                        // empty: no code table
+};
+
+// The context of one town-lot statistics run: the lot and house layers,
+// the code table, the database connection and its kind, the configured
+// units with their decimals and per-unit tables, the code maps, the field
+// list of the town-lot base table "statdata_czzd" and the run's log
+// (StatRunLog, shared with the general run). It lives on the stack of the
+// export that runs the town-lot statistics (and of the unit conversion and
+// the range statistics); its builders are its methods, in files named after
+// what they build.
+class CZdStatContext : public StatRunLog {
+ public:
+  // Opens the connection (a failure is shown once through the notifier;
+  // the first statement of the run then fails) and loads the codes and
+  // units.
+  CZdStatContext(short lot_layer, short house_layer, gis::RuralCode* codes,
+                 const std::string& connection, short db_mode, const std::string& year,
+                 const std::string& county, const std::string& log_path);
+  virtual ~CZdStatContext();
+  CZdStatContext(const CZdStatContext&) = delete;
+  CZdStatContext& operator=(const CZdStatContext&) = delete;
+
+  // The set-up: the administrative, land-use and house-structure maps, the
+  // land-use codes (without the "20" codes), the field list (21 fixed
+  // columns, then "BM" + code), the units, decimals, statistics type and
+  // per-unit table names. 0 when the code table cannot be read.
+  short LoadCodes();
+  // Names by code: empty for an unknown administrative or land-use code;
+  // the code itself for an unknown house structure.
+  std::string GetAdminName(const std::string& code) const;
+  std::string GetLandUseName(const std::string& code) const;
+  std::string GetHouseStructureName(const std::string& code) const;
+  // 1 when "select * from" the table runs; "drop table": 1 when it runs.
+  // Neither logs.
+  short IsTableExist(const std::string& table);
+  short DropTable(const std::string& table);
+
+  // The town-lot base table statdata_czzd: one row per lot and per house.
+  // FillStatData walks the layers record by record; in naming mode 2, when
+  // the layers are stored as tables of the statistics database
+  // (StoredLayerTables), it fills the table by set-based statements instead.
+  short CreateStatDataTable();
+  short FillStatData();
+  short FillStatDataFromLayerTables();
+  short FillStatDataFromLayerTables(const TownLayerTables& tables);
+  // The statements of the set-based fill, in the order they run.
+  std::vector<std::string> LayerTableStatements(const TownLayerTables& tables) const;
+  // The layers' tables in the statistics database, when every one the fill
+  // reads is there; nothing otherwise.
+  std::optional<TownLayerTables> StoredLayerTables();
+
+  // The per-unit copies of the base table (one row per lot, areas summed,
+  // converted and rounded to the unit), adjusted so that they add up.
+  short CreateUnitStatTables();
+  short CreateUnitStatTable(const std::string& table);
+  short BuildUnitStatData();
+  short CopyUnitStatData(const std::string& table);
+  short ConvertUnitTable(short unit, const std::string& table, short decimals);
+  // The statement of the group-by copy from `source` into `target`.
+  std::string CopyUnitStatStatement(const std::string& target, const std::string& source) const;
+  // The statement that converts a copy from unit 1 to `unit`; empty when
+  // the two units are the same.
+  std::string ConvertUnitStatement(short unit, const std::string& table, short decimals) const;
+
+  // The lot-area adjustment of the unit-2 and unit-3 copies: their lot
+  // totals stepped to the county total converted once, their class columns
+  // to each lot's total, parent classes summed from their leaves.
+  short AdjustUnitStatData();
+  short BalanceLotTotals(db::Recordset* total, db::Recordset* unit2_lots,
+                         db::Recordset* unit3_lots);
+  short IsParentField(const std::string& name) const;
+  short BalanceLotClassAreas(db::Recordset& lots, const std::vector<std::string>& leaves,
+                             short decimals);
+
+  // The area-unit table (made when missing) and its town-lot rows ("城镇宗地")
+  // of this year.
+  short CreateAreaUnitTable();
+  short AddAreaUnit(const std::string& type, const std::string& unit);
+  short SetAreaUnit(short unit);
+  short GetAreaUnit();
+
+  // The SQL dialect of this run's database, and a create statement with the
+  // dialect's type words.
+  db::DbKind DialectKind() const;
+  const db::SqlDialect& Dialect() const { return db::SqlDialect::For(DialectKind()); }
+  std::string TypeWords(const std::string& statement) const;
+  const TableNames& Names() const { return m_names; }
+  // "statdata_czzd", or "D" + year + county + "statdata_czzd" on a server.
+  std::string StatDataTable() const { return m_names.Plain("statdata_czzd"); }
+  // The per-unit tables of units 1 to 3 with their units and decimals, in
+  // that order; units that are none left out.
+  struct UnitTable {
+    short unit;
+    short decimals;
+    std::string table;
+  };
+  std::vector<UnitTable> UnitTables() const;
+
+  // Layers (0 or less: absent) and the code table.
+  short m_aiZd = 0;
+  short m_aiHouse = 0;
+  gis::RuralCode* m_pRuralCode = nullptr;
+
+  std::string m_strConnect;
+  // 0 plain table names; any other value names with year and county code;
+  // 2 also selects the set-based fill of the base table.
+  short m_nDbMode = 0;
+  std::string m_strPrefix1;  // year
+  std::string m_strPrefix2;  // county code
+
+  std::vector<std::string> m_arrClass1Codes;    // land-use codes of 2 characters
+  std::vector<std::string> m_arrClassCodes;     // land-use codes of 2 or 3 characters
+  std::vector<std::string> m_arrAllClassCodes;  // every land-use code but the "20" ones
+  std::vector<std::string> m_arrStatFields;     // statdata_czzd after its two land-use columns
+
+  // Unit 1 (the unit of the base data), unit 2 and unit 3: decimals and
+  // unit code (kNoUnit for none).
+  short m_nDecSrc = 2, m_nUnitSrc = kSquareMetre;
+  short m_nDec1 = 2, m_nUnit1 = kNoUnit;
+  short m_nDec2 = 2, m_nUnit2 = kNoUnit;
+  short m_nStatType = 2;
+  std::string m_strStatTblSrc, m_strStatTblUnit1, m_strStatTblUnit2;
+  bool m_bPm = false, m_bGq = false, m_bMu = false;
+
+  db::Connection m_pConn;
+  // The configured data source: 1 a server, 2 Oracle, -1 not asked yet.
+  int m_nDbType = -1;
+
+  std::unordered_map<std::string, std::string> m_mapAdminName;
+  std::unordered_map<std::string, std::string> m_mapLandUseName;
+  std::unordered_map<std::string, std::string> m_mapHouseStructure;
+
+ private:
+  void FixUnits();
+  TableNames m_names;
+};
+
+// The 21 fixed columns of the town-lot field list, from "地籍号" to "建筑面积".
+extern const std::vector<std::string> kTownLotFixedFields;
+
+}  // namespace landstat
