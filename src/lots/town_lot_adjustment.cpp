@@ -2,10 +2,12 @@
 // copies of units 2 and 3 were converted and rounded lot by lot, so their
 // lot totals no longer add up to the county total converted once, and a
 // lot's class columns no longer add up to its total. Both are mended by
-// steps of one unit of the last kept decimal. The lots are read into memory
-// and stepped there, in the order the stepping asks for (largest lot first,
-// lots of equal area by lot number); only the rows that change are written
-// back, and each table's writes form one transaction.
+// steps of one unit of the last kept decimal. The lot totals are read into
+// memory and stepped there, in the order the stepping asks for (largest lot
+// first, lots of equal area by lot number), and only the stepped lots are
+// written back; the class walk visits only the lots whose classes do not
+// add up, and the parent classes are summed by one statement. Each table's
+// writes form one transaction.
 
 #include <fmt/format.h>
 
@@ -18,6 +20,7 @@
 #include "lots/zd_stat_context.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/text/number_text.h"
 #include "units/step_rule.h"
@@ -196,8 +199,6 @@ short CZdStatContext::BalanceLotClassAreas(const std::string& table,
   // A leaf may take a step when it holds at least one (binary noise aside).
   const units::StepRule rule{
       [step = size.step](double value) { return value >= step * (1 - 1e-9); }, false, false, true};
-  const std::string row_id = m_pConn.backend().RowIdColumn();
-  const bool numeric = m_pConn.Kind() == db::DbKind::kEmbedded;
   std::string sum = "(0", columns;
   for (const std::string& leaf : leaves) {
     sum += "+coalesce(" + leaf + ",0)";
@@ -206,45 +207,34 @@ short CZdStatContext::BalanceLotClassAreas(const std::string& table,
   sum += ")";
   try {
     db::Transaction transaction(m_pConn);
-    // Only lots whose classes may not add up are read: the database picks
-    // them by half the threshold, the exact test is made here.
-    // The stepped leaves of each lot: its id, then the leaves' values.
-    std::vector<std::pair<std::string, std::vector<db::Value>>> writes;
+    // Only lots whose classes may not add up are walked: the database picks
+    // them by half the threshold, the exact test is made here. The walk
+    // writes the stepped leaves of a lot as it goes.
     long left_over = 0;
     std::string first_left_over;
-    {
-      const std::unique_ptr<db::RowSource> rows = m_pConn.Scan(fmt::format(
-          "select {},地籍号,宗地总面积{} from {} where 宗地总面积>0 and abs(宗地总面积-{})>{}",
-          row_id, columns, table, sum, text::DoubleToText(size.tolerance / 2)));
-      std::vector<double> values(leaves.size());
-      std::vector<bool> touched;
-      while (rows->Next()) {
-        double leaf_sum = 0;
-        for (std::size_t k = 0; k < leaves.size(); ++k) {
-          values[k] = rows->Number(static_cast<int>(k) + 3);
-          leaf_sum += values[k];
-        }
-        const double difference = rows->Number(2) - leaf_sum;
-        if (std::fabs(difference) <= size.tolerance) continue;
-        const units::Distribution spread =
-            units::Distribute(values, difference, size, rule, &touched);
-        if (spread.stalled && left_over++ == 0) first_left_over = std::string(rows->Text(1));
-        if (spread.steps == 0) continue;
-        std::string assignments;
-        std::vector<db::Value> params;
-        for (std::size_t k = 0; k < leaves.size(); ++k) {
-          if (!touched[k]) continue;
-          assignments += (assignments.empty() ? "" : ",") + leaves[k] + "=?";
-          params.emplace_back(values[k]);
-        }
-        params.push_back(RowId(*rows, numeric));
-        writes.emplace_back(std::move(assignments), std::move(params));
-      }
-    }
-    for (const auto& [assignments, params] : writes) {
-      m_pConn.Execute("update " + table + " set " + assignments + " where " + row_id + "=?",
-                      params);
-    }
+    std::vector<double> values(leaves.size());
+    std::vector<bool> touched;
+    db::UpdateEach(
+        m_pConn,
+        fmt::format(
+            "select 地籍号,宗地总面积{} from {} where 宗地总面积>0 and abs(宗地总面积-{})>{}",
+            columns, table, sum, text::DoubleToText(size.tolerance / 2)),
+        [&](db::Recordset& lot) {
+          double leaf_sum = 0;
+          for (std::size_t k = 0; k < leaves.size(); ++k) {
+            values[k] = lot.Field(static_cast<int>(k) + 2).AsDouble(leaves[k]);
+            leaf_sum += values[k];
+          }
+          const double difference = lot.Field(1).AsDouble("宗地总面积") - leaf_sum;
+          if (std::fabs(difference) <= size.tolerance) return false;
+          const units::Distribution spread =
+              units::Distribute(values, difference, size, rule, &touched);
+          if (spread.stalled && left_over++ == 0) first_left_over = lot.Field(0).AsText();
+          for (std::size_t k = 0; k < leaves.size(); ++k) {
+            if (touched[k]) lot.SetField(static_cast<int>(k) + 2, db::Value(values[k]));
+          }
+          return spread.steps > 0;
+        });
     // Each parent becomes the sum of its non-negative leaves, in leaf order.
     std::vector<std::string> parent_order;
     std::unordered_map<std::string, std::string> parent_sums;
