@@ -249,6 +249,7 @@ class CZdStatContext : public StatRunLog {
   std::unordered_map<std::string, std::string> m_mapHouseStructure;
 
  private:
+  void SetUp();
   void FixUnits();
   TableNames m_names;
 };
