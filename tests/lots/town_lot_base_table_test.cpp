@@ -22,8 +22,12 @@ using testing::FieldValues;
 using testing::Rows;
 using Strings = std::vector<std::string>;
 
-FieldValues Lot(const std::string& number, const std::string& use, const std::string& area) {
-  return {{"地籍号", number},  {"土地用途", use},    {"实测面积", area},  {"土地座落", "清波街1号"},
+// A location longer than its column (60 characters).
+const std::string kTooLong(61, 'x');
+
+FieldValues Lot(const std::string& number, const std::string& use, const std::string& area,
+                const std::string& location = "清波街1号") {
+  return {{"地籍号", number},  {"土地用途", use},    {"实测面积", area},  {"土地座落", location},
           {"权属性质", "20"},  {"使用权类型", "11"}, {"土地级别", "1级"}, {"建筑容积率", "1.5"},
           {"建筑密度", "0.4"}, {"占地面积", "40"}};
 }
@@ -77,7 +81,8 @@ class TownBaseTableTest : public BothEngines {
 // one-character use books only the lot's total; a house books its areas
 // and nothing of the lot's; lots without a number, houses without their
 // lot and lots of a use the code file lacks add no row (the last logged);
-// a measured area that is no number counts 0 and is logged.
+// a measured area that is no number counts 0 and is logged, and a lot the
+// table refuses is logged and left out.
 TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
   const std::string quoted = "33010200100'0010005";
   const std::vector<FieldValues> lots = {Lot(" 330102001 0010010001 ", "071", "100.5"),
@@ -87,7 +92,8 @@ TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
                                          Lot("   ", "071", "9"),
                                          Lot(quoted, "051", "2"),
                                          Lot("3301020010010010007", "073", "11"),
-                                         Lot("3301020010010010008", "051", "abc")};
+                                         Lot("3301020010010010008", "051", "abc"),
+                                         Lot("3301020010010010009", "071", "5", kTooLong)};
   const std::vector<FieldValues> houses = {House("330102001001 0010001", "250"), House(" ", "30")};
   ASSERT_EQ(Fill(lots, &houses), 1);
   const char kLevels[] =
@@ -111,10 +117,11 @@ TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
                      "3301020010010010003|7|0|0|0|0|0|0|1.5|0.4|40|0|0",
                      "3301020010010010002|20|20|0|20|0|0|0|1.5|0.4|40|0|0",
                      "3301020010010010001|100.5|0|0|0|100.5|100.5|0|1.5|0.4|40|0|0"}));
-  EXPECT_EQ(errors_, 2);
+  EXPECT_EQ(errors_, 3);
   EXPECT_TRUE(
       Logged(failures_, {"汇总宗地", "城镇权属层", "记录 7", "3301020010010010007", "BM073"}));
   EXPECT_TRUE(Logged(failures_, {"城镇权属层", "记录 8", "实测面积", "abc"}));
+  EXPECT_TRUE(Logged(failures_, {"汇总宗地", "记录 9", "3301020010010010009", "土地座落"}));
 }
 
 // Without a house layer the table holds the lots alone, and the fill has
