@@ -1,7 +1,7 @@
 // Wall time and peak memory of a statistics run on a generated county, stage
 // by stage as the run itself reports them (the fixed stages, then each
-// summary family), on SQLite or PostgreSQL, and of the conversion of its
-// stored statistics to hectares.
+// summary family), on SQLite or PostgreSQL, then of the town-lot run on the
+// same database, and of the conversion of its stored statistics to hectares.
 //
 //   bench_run --parcels N [--server CONNINFO] [--dir DIR]
 //
@@ -26,6 +26,7 @@
 #include "engine/database_helpers.h"
 #include "engine/statistics_run.h"
 #include "engine/table_names.h"
+#include "lots/town_lot_run.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/gis_error.h"
@@ -148,6 +149,21 @@ int main(int argc, char** argv) {
     std::printf("%-9s %8ld parcels  tables:", engine, parcels);
     for (const std::string& table : run.tables) std::printf(" %s", table.c_str());
     std::printf("\n");
+
+    // The town-lot run on the same database, stage by stage.
+    last = std::chrono::steady_clock::now();
+    TownLotRequest town;
+    static_cast<JobTarget&>(town) = request;
+    town.project = project.get();
+    town.observer = [&](const std::string& name) { stage_ended("town " + name); };
+    const RunReport town_run = RunTownLots(town);
+    if (!town_run.Completed()) {
+      throw std::runtime_error(
+          "the town-lot run failed: " +
+          (town_run.messages.empty() ? std::string() : town_run.messages.front()));
+    }
+    std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
+                "town-lot run", town_run.seconds, town_run.failures);
 
     // The stored statistics converted to hectares: the rebuild, then the
     // conversion in place and the balancing.

@@ -175,19 +175,27 @@ void PrintSummary(const std::string& outcome, const RunReport& report,
     for (std::size_t i = 0; i < tables.size() && i < 12; ++i) std::cout << " " << tables[i];
     if (tables.size() > 12) std::cout << " ...";
     std::cout << "\n";
-    // The farmland tables of a rural run, all of them.
-    std::string farmland;
-    std::size_t farmland_count = 0;
-    for (const std::string& table : tables) {
-      const std::string lower = text::ToLowerAscii(table);
-      if (lower.find("jbnt") == std::string::npos && lower.find("bhkktz") == std::string::npos) {
-        continue;
+    // The farmland tables of a rural run and the tables of a town-lot run,
+    // all of them.
+    struct Group {
+      const char* label;
+      std::vector<const char*> parts;  // of a table's name in lower case
+    };
+    for (const Group& group : {Group{"  farmland  ", {"jbnt", "bhkktz"}},
+                               Group{"  town lots ", {"czzd", "cztdly", "czfwxxtj"}}}) {
+      std::string listed;
+      std::size_t count = 0;
+      for (const std::string& table : tables) {
+        const std::string lower = text::ToLowerAscii(table);
+        for (const char* part : group.parts) {
+          if (lower.find(part) == std::string::npos) continue;
+          listed += " " + table;
+          ++count;
+          break;
+        }
       }
-      farmland += " " + table;
-      ++farmland_count;
+      if (count > 0) std::cout << group.label << count << ":" << listed << "\n";
     }
-    if (farmland_count > 0)
-      std::cout << "  farmland  " << farmland_count << ":" << farmland << "\n";
   } catch (const db::DbError& error) {
     std::cout << "  database  " << error.what() << "\n";
   }

@@ -47,5 +47,8 @@ extern const OptionSpecs RunOptions;
 int Convert(const Options& options);
 extern const char* const ConvertHelp;
 extern const OptionSpecs ConvertOptions;
+int Town(const Options& options);
+extern const char* const TownHelp;
+extern const OptionSpecs TownOptions;
 
 }  // namespace landstat::cli

@@ -19,6 +19,9 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
       {"convert",
        {"converts a county's stored statistics to another area unit", landstat::cli::Convert,
         landstat::cli::ConvertHelp, &landstat::cli::ConvertOptions}},
+      {"town",
+       {"runs the town-lot statistics of a county's lots and houses", landstat::cli::Town,
+        landstat::cli::TownHelp, &landstat::cli::TownOptions}},
   };
   return commands;
 }

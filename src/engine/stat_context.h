@@ -622,6 +622,46 @@ class CStatContext : public StatRunLog {
   std::string JbntAreaStatement(int table, const std::string& target,
                                 const std::string& source) const;
 
+  // --- Cultivated-land reserve tables (reserve/). The reserve block of a
+  // run (StatGdhb, reserve/reserve_families.cpp) runs its ten steps when the
+  // reserve layer is valid and holds parcels; each fill or build only after
+  // its create returned more than 0. Table names: GdhbTable (bare, or "D" +
+  // year + county + name) and GdhbUnitTable (unit prefix first, or after
+  // "D" + year + county). ---
+  short StatGdhb();
+  std::string GdhbTable(const std::string& base) const;
+  std::string GdhbUnitTable(short unit, const std::string& base) const;
+  // The number of "组行政代码" entries of the code table; 0 without one.
+  short CountGroupCodes();
+  // --- reserve parcel tables and their unit copies (reserve/reserve_parcel_tables.cpp,
+  // reserve/reserve_unit_copies.cpp) ---
+  short CreateGdhbBaseTable();
+  short CreateKkkGdhbTable();
+  short CreateKfkGdhbTable();
+  short CreateKkkGdhbOldTable();
+  short CreateKfkGdhbOldTable();
+  short FillGdhbBaseTable();
+  short FillKkkGdhbTable();
+  short FillKfkGdhbTable();
+  short FillKkkGdhbOldTable();
+  short FillKfkGdhbOldTable();
+  short CopyGdhbTable(const std::string& target, const std::string& source);
+  short CopyGdhbBaseTableToUnits();
+  short CopyGdhbClassTablesToUnits();
+  short ConvertUnitCopies(const std::string& base, const std::vector<std::string>* columns,
+                          short decimals1, short decimals2);
+  // --- reserve class-area and grade summaries (reserve/reserve_area_summaries.cpp,
+  // reserve/reserve_grade_summary.cpp, reserve/reserve_balancing.cpp) ---
+  short CreateGdhbGradeSummaryTables();
+  short BuildGdhbGradeSummary();
+  short CreateGdhbAreaSummaryTables();
+  short CreateGdhbOldAreaSummaryTables();
+  short BuildGdhbAreaSummary();
+  short BuildGdhbOldAreaSummary();
+  short RoundAndBalanceTable(const std::string& base, const std::vector<std::string>* columns,
+                             short decimals);
+  // --- end of the reserve tables ---
+
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.
   db::DbKind DialectKind() const;

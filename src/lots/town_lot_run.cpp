@@ -103,8 +103,9 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, failures));
 
   host::LindoDlgProgress("正在汇总宗地");
-  RunWorkspace workspace(request.connection, request.db_mode != 0, request.year, request.county,
-                         "town");
+  // The naming mode names the tables; where they live decides the workspace.
+  const bool server = db::ParseConnectionString(request.connection).kind != db::DbKind::kEmbedded;
+  RunWorkspace workspace(request.connection, server, request.year, request.county, "town");
   std::string error;
   std::vector<std::string> notices;
   if (!workspace.Open({}, error, notices)) {

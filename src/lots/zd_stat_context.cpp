@@ -34,6 +34,24 @@ CZdStatContext::CZdStatContext(short lot_layer, short house_layer, gis::RuralCod
     // Told once; the run's first statement then fails and ends the run.
     host::AfxMessageBox(error.what());
   }
+  SetUp();
+}
+
+CZdStatContext::CZdStatContext(db::Connection&& connection, gis::RuralCode* codes, short db_mode,
+                               const std::string& year, const std::string& county)
+    : m_pRuralCode(codes),
+      m_nDbMode(db_mode),
+      m_strPrefix1(year),
+      m_strPrefix2(county),
+      m_pConn(std::move(connection)),
+      m_names(db_mode, year, county) {
+  m_strConnect = m_pConn.ConnectionString();
+  SetUp();
+}
+
+void CZdStatContext::SetUp() {
+  // The kind of database the installation is configured for decides the
+  // dialect of a server.
   host::_AdoInitDbEnv();
   m_nDbType = host::_AdoGetDbType(host::_ZRK_GetProfileString("数据源", "名称", ""));
   LoadCodes();

@@ -27,6 +27,15 @@ struct TownLayerTables {
   std::string code_table;                        // empty: no code table
 };
 
+// The tables a town summary reads: the lot table and the land-use base
+// table of the general run in the same unit.
+struct TownSources {
+  std::string lots;
+  std::string land;
+};
+
+struct TownSummary;
+
 // The context of one town-lot statistics run: the lot and house layers,
 // the code table, the database connection and its kind, the configured
 // units with their decimals and per-unit tables, the code maps, the field
@@ -43,6 +52,11 @@ class CZdStatContext : public StatRunLog {
   CZdStatContext(short lot_layer, short house_layer, gis::RuralCode* codes,
                  const std::string& connection, short db_mode, const std::string& year,
                  const std::string& county, const std::string& log_path);
+  // A context on a connection already open (the unit conversion's, inside
+  // its transaction), without layers; ReleaseConnection hands it back.
+  CZdStatContext(db::Connection&& connection, gis::RuralCode* codes, short db_mode,
+                 const std::string& year, const std::string& county);
+  db::Connection ReleaseConnection() { return std::move(m_pConn); }
   virtual ~CZdStatContext();
   CZdStatContext(const CZdStatContext&) = delete;
   CZdStatContext& operator=(const CZdStatContext&) = delete;
@@ -106,6 +120,83 @@ class CZdStatContext : public StatRunLog {
   short SetAreaUnit(short unit);
   short GetAreaUnit();
 
+  // The town summary tables. Each family follows one pattern (TownSummary,
+  // lots/town_summary_family.h): per wanted unit, hectares, mu, square
+  // metres, a table "Z" + unit + [year + county +] base name made from that
+  // unit's per-unit lot table; and a unit-less dated twin made from the
+  // extension table statdata_czzdex on the unit conversion's road. The
+  // create-all and fill-all operations return 1; the single steps 1, or 0
+  // after a logged failure.
+  std::vector<short> WantedUnits() const;  // hectares, mu, square metres, by the flags
+  std::string TownSummaryTable(short unit, const std::string& base) const;
+  std::string DatedTable(const std::string& base) const;
+  TownSources UnitSources(short unit) const;
+  TownSources DatedSources() const;
+  short CreateTownTables(const TownSummary& family);
+  short CreateTownTable(const TownSummary& family, const std::string& name);
+  short SumTownTables(const TownSummary& family);
+  short CreateTownTableDated(const TownSummary& family);
+  short SumTownTableDated(const TownSummary& family);
+
+  // --- land-use classification tables CZTDLY_YJFLZD, CZTDLY_EJFLZD
+  // (lots/town_class_tables.cpp) ---
+  short CreateYjflzdTables();
+  short CreateYjflzdTable(const std::string& table);
+  short SumYjflzd();
+  short SumYjflzdTable(const std::string& target, const std::string& source);
+  short CreateYjflzdTableDated();
+  short SumYjflzdDated();
+  short CreateEjflzdTables();
+  short CreateEjflzdTable(const std::string& table);
+  short SumEjflzd();
+  short SumEjflzdTable(const std::string& target, const std::string& source);
+  short CreateEjflzdTableDated();
+  short SumEjflzdDated();
+  // --- use-right type table CZTDLY_SYQZD (lots/town_use_right_table.cpp) ---
+  short CreateSyqzdTables();
+  short CreateSyqzdTable(const std::string& table);
+  short SumSyqzd();
+  short SumSyqzdTable(const std::string& target, const std::string& source);
+  short CreateSyqzdTableDated();
+  short SumSyqzdDated();
+  // --- lot area summary CZZDMJHZ (lots/town_lot_area_table.cpp) ---
+  short CreateZdmjhzTables();
+  short CreateZdmjhzTable(const std::string& table);
+  short SumZdmjhz();
+  short SumZdmjhzTable(const std::string& target, const std::string& source);
+  short CreateZdmjhzTableDated();
+  short SumZdmjhzDated();
+  // --- land-use intensity table CZTDLY_QDDC (lots/town_intensity_table.cpp) ---
+  short CreateQddcTables();
+  short CreateQddcTable(const std::string& table);
+  short SumQddc();
+  short SumQddcTable(const std::string& target, const std::string& lots, const std::string& land);
+  short CreateQddcTableDated();
+  short SumQddcDated();
+  // --- building-density and land-use tables from SQL scripts CZZD_JZMD,
+  // CZZD_TDYT (lots/town_script_tables.cpp) ---
+  std::string LoadSqlResource(int id, const std::string& type) const;
+  short SumJzmd();
+  short MakeJzmdTable(const std::string& target, const std::string& source);
+  short SumTdyt();
+  short MakeTdytTable(const std::string& target, const std::string& source);
+  // --- extension table statdata_czzdex (lots/town_lot_extension_table.cpp) ---
+  short CreateStatDataExTable();
+  short CopyStatDataEx();
+  short ConvertStatDataEx(short unit);
+  // --- balancing of the unit-less town tables after a unit conversion
+  // (lots/town_summary_balancing.cpp) ---
+  short BalanceYjflzd();
+  short BalanceEjflzd();
+  short BalanceSyqzd();
+  // --- house information table CZFWXXTJ (lots/town_house_table.cpp) ---
+  short CreateFwxxtjTables();
+  short CreateFwxxtjTable(const std::string& table);
+  short FillFwxxtjTable(const std::string& table, short source_unit, short unit, short decimals);
+  short FillFwxxtjFromLayerTables(const std::string& table, short source_unit, short unit,
+                                  short decimals);
+  short SumFwxxtj();
+
   // The SQL dialect of this run's database, and a create statement with the
   // dialect's type words.
   db::DbKind DialectKind() const;
@@ -158,6 +249,7 @@ class CZdStatContext : public StatRunLog {
   std::unordered_map<std::string, std::string> m_mapHouseStructure;
 
  private:
+  void SetUp();
   void FixUnits();
   TableNames m_names;
 };

@@ -109,6 +109,7 @@ TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
       {{"run", "--project", "p.xml", "--db"}, 2, "--db needs a value"},
       {{"--version"}, 0, "landstat " LANDSTAT_VERSION "\n"},
       {{"run", "--help"}, 0, "usage: landstat run"},
+      {{"town", "--project", "p.xml", "--naming-mode", "3"}, 2, "--naming-mode"},
   };
   for (const auto& c : kCases) {
     const Outcome outcome = RunCli(c.arguments);
@@ -168,6 +169,13 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   EXPECT_TRUE(result.TableExists("statdata"));
   EXPECT_TRUE(result.TableExists("PMstatdata"));
   result.Close();
+
+  // The town-lot statistics on the same database, its tables listed.
+  const Outcome town = RunCli({"town", "--project", files.project, "--db", database, "--home",
+                               dir.File("home"), "--year", "2009", "--quiet"});
+  EXPECT_EQ(town.exit_code, 0) << town.out << town.err;
+  EXPECT_TRUE(Contains(town.out, "town-lot statistics completed")) << town.out;
+  EXPECT_TRUE(Contains(town.out, "  town lots ")) << town.out;
 
   // The stored statistics converted to mu; a unit that is none refused.
   const std::vector<std::string> convert = {"convert", "--project", files.project,    "--db",
@@ -239,6 +247,13 @@ TEST(LandstatCli, RunThatFails) {
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
   EXPECT_TRUE(Contains(run.out, "FAILED")) << run.out;
   EXPECT_TRUE(Contains(run.out, "图斑地类面积")) << run.out;
+
+  // Without lots the town-lot run says which layers it looked for.
+  const Outcome town =
+      RunCli({"town", "--project", dir.File("project.xml"), "--db", dir.File("stats.sqlite"),
+              "--home", dir.File("home"), "--year", "2009", "--quiet"});
+  EXPECT_EQ(town.exit_code, 1) << town.out << town.err;
+  EXPECT_TRUE(Contains(town.out, "城镇权属层") && Contains(town.out, "宗地")) << town.out;
 }
 
 class LandstatCliDatabase : public testing::BothEngines {};

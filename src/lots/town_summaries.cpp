@@ -1,0 +1,66 @@
+// The pattern the town summary tables share: names, create-all, fill-all
+// and the dated twins of the unit conversion's road.
+
+#include "lots/town_summary_family.h"
+#include "platform/db/db_error.h"
+
+namespace landstat {
+
+std::vector<short> CZdStatContext::WantedUnits() const {
+  std::vector<short> units;
+  if (m_bGq) units.push_back(kHectare);
+  if (m_bMu) units.push_back(kMu);
+  if (m_bPm) units.push_back(kSquareMetre);
+  return units;
+}
+
+std::string CZdStatContext::TownSummaryTable(short unit, const std::string& base) const {
+  return m_names.Summary('Z', unit, base);
+}
+
+std::string CZdStatContext::DatedTable(const std::string& base) const {
+  return m_names.Plain(base);
+}
+
+TownSources CZdStatContext::UnitSources(short unit) const {
+  return {m_names.UnitCopy(unit, "statdata_czzd"), m_names.UnitCopy(unit, "statdata")};
+}
+
+TownSources CZdStatContext::DatedSources() const {
+  return {m_names.Plain("statdata_czzdex"), m_names.Plain("statdataex")};
+}
+
+short CZdStatContext::CreateTownTables(const TownSummary& family) {
+  for (short unit : WantedUnits()) CreateTownTable(family, TownSummaryTable(unit, family.base));
+  return 1;
+}
+
+short CZdStatContext::CreateTownTable(const TownSummary& family, const std::string& name) {
+  if (IsTableExist(name)) DropTable(name);
+  const std::string statement =
+      TypeWords("Create Table " + name + "(" + family.columns(*this) + ")");
+  try {
+    m_pConn.Execute(statement);
+    return 1;
+  } catch (const db::DbError&) {
+    LogFailure(family.create_title, family.create_message);
+    return 0;
+  }
+}
+
+short CZdStatContext::SumTownTables(const TownSummary& family) {
+  for (short unit : WantedUnits()) {
+    family.fill(*this, TownSummaryTable(unit, family.base), UnitSources(unit));
+  }
+  return 1;
+}
+
+short CZdStatContext::CreateTownTableDated(const TownSummary& family) {
+  return CreateTownTable(family, DatedTable(family.base));
+}
+
+short CZdStatContext::SumTownTableDated(const TownSummary& family) {
+  return family.fill(*this, DatedTable(family.base), DatedSources());
+}
+
+}  // namespace landstat

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "lots/zd_stat_context.h"
+
+namespace landstat {
+
+// One family of town summary tables: what differs between them. The
+// pattern they share (CZdStatContext::CreateTownTables and the rest) names
+// the tables, drops and creates each wanted unit's table, then fills it
+// from that unit's sources; the dated twin the same from the extension
+// table.
+struct TownSummary {
+  const char* base;            // "CZTDLY_YJFLZD"
+  const char* create_title;    // logged when a create fails
+  const char* create_message;  // ... with this message
+  // The column definitions between "Create Table %s(" and ")", with the
+  // word "double" for area columns (the dialect's type word replaces it).
+  std::string (*columns)(const CZdStatContext& context);
+  // Fills `target`; 1, or 0 after a logged failure.
+  short (*fill)(CZdStatContext& context, const std::string& target, const TownSources& sources);
+};
+
+}  // namespace landstat

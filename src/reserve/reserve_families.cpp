@@ -1,0 +1,71 @@
+// The reserve block of a run: the reserve parcel tables, their unit copies
+// and the reserve summaries, in ten steps, after the farmland tables. It runs
+// only when the reserve layer is valid and holds parcels; each fill or build
+// runs only after its create returned more than 0, and no result ends the
+// block or the run (each step logs its own failures).
+
+#include "engine/stat_context.h"
+#include "engine/table_family.h"
+#include "platform/gis/layers.h"
+#include "platform/host/progress.h"
+
+namespace landstat {
+
+std::string CStatContext::GdhbTable(const std::string& base) const {
+  return m_names.Plain(base);
+}
+
+std::string CStatContext::GdhbUnitTable(short unit, const std::string& base) const {
+  const std::string prefix = UnitPrefix(unit);
+  return m_names.IsServer() ? m_names.Plain(prefix + base) : prefix + base;
+}
+
+short CStatContext::StatGdhb() {
+  const auto pair = [](short created, const std::function<short()>& fill) {
+    if (created > 0) fill();
+  };
+  host::LindoDlgProgressSetText("汇总耕地后备资源");
+  pair(CreateGdhbBaseTable(), [&] { return FillGdhbBaseTable(); });
+  host::LindoDlgProgressSetText("汇总耕地后备资源基础扩展数据");
+  CopyGdhbBaseTableToUnits();
+  host::LindoDlgProgressSetText("汇总耕地后备资源评价等级");
+  pair(CreateGdhbGradeSummaryTables(), [&] { return BuildGdhbGradeSummary(); });
+  host::LindoDlgProgressSetText("可开垦耕地后备资源");
+  pair(CreateKkkGdhbTable(), [&] { return FillKkkGdhbTable(); });
+  host::LindoDlgProgressSetText("可复垦耕地后备资源");
+  pair(CreateKfkGdhbTable(), [&] { return FillKfkGdhbTable(); });
+  host::LindoDlgProgressSetText("汇总耕地后备资源分类面积");
+  pair(CreateGdhbAreaSummaryTables(), [&] { return BuildGdhbAreaSummary(); });
+  host::LindoDlgProgressSetText("可开垦耕地后备资源");
+  pair(CreateKkkGdhbOldTable(), [&] { return FillKkkGdhbOldTable(); });
+  host::LindoDlgProgressSetText("可复垦耕地后备资源");
+  pair(CreateKfkGdhbOldTable(), [&] { return FillKfkGdhbOldTable(); });
+  host::LindoDlgProgressSetText("汇总耕地后备资源分类面积");
+  pair(CreateGdhbOldAreaSummaryTables(), [&] { return BuildGdhbOldAreaSummary(); });
+  CopyGdhbClassTablesToUnits();
+  return 1;
+}
+
+namespace {
+
+// The block's guard: a reserve layer that is valid and holds parcels; one
+// without is told once in the log.
+short ReserveLayerReady(CStatContext& c) {
+  if (c.m_aiGdhb > 0 && gis::IsLayerValid(c.m_aiGdhb) &&
+      gis::RecordCount(c.m_aiGdhb, gis::EntityKind::kRegion) > 1) {
+    return 1;
+  }
+  c.LogNotice("图层 耕地后备资源图斑", "没有耕地后备资源图斑, 不汇总耕地后备资源");
+  return 0;
+}
+
+const FamilyRegistration kReserve({
+    {.base = "ZB_GDHB",
+     .stage = 4000,
+     .builds = [](const RunVariant& run) { return !run.county_batch; },
+     .create = ReserveLayerReady,
+     .fill = [](CStatContext& c) { c.StatGdhb(); }},
+});
+
+}  // namespace
+}  // namespace landstat

@@ -1,0 +1,145 @@
+// The town-lot run from end to end: its layers found by name, its fixed
+// stages, its failure exits and its area-unit rows.
+
+#include "lots/town_lot_run.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/survey_fixture.h"
+#include "lots/town_fixture.h"
+#include "platform/gis/project.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+using testing::BothEngines;
+using testing::Rows;
+using Strings = std::vector<std::string>;
+
+// Two lots of the block kVillage and a house on the first.
+const std::vector<testing::FieldValues> kLots = {
+    {{"地籍号", testing::kVillage + "0010001"}, {"土地用途", "071"}, {"实测面积", "100"}},
+    {{"地籍号", testing::kVillage + "0010002"}, {"土地用途", "52"}, {"实测面积", "50.5"}},
+};
+const std::vector<testing::FieldValues> kHouses = {
+    {{"隶属宗地", testing::kVillage + "0010001"}, {"建筑面积", "80"}, {"占地面积", "40"}},
+};
+
+class TownLotRunTest : public BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    codes_file_ = home_.File("codes.tsv");
+    std::string text;
+    for (const gis::CODESTRUCT& entry : testing::TownCodeEntries()) {
+      text += entry.type + "\t" + entry.code + "\t" + entry.name + "\n";
+    }
+    testing::WriteFileBytes(codes_file_, text);
+    codes_.reset(gis::RuralCode::Load(codes_file_));
+    survey_ = home_.File("town.gpkg");
+  }
+
+  // A project listing `layers` of the survey file.
+  std::unique_ptr<gis::CGisXmlPrj> Project(const Strings& layers) {
+    std::map<std::string, std::string> listed;
+    for (const std::string& layer : layers) listed[layer] = survey_;
+    const std::string path = home_.File("project.xml");
+    gis::WriteProjectFile(path, testing::kCountyCode, "上城区", listed, codes_file_);
+    return gis::CGisXmlPrj::Open(path);
+  }
+
+  RunReport Run(gis::CGisXmlPrj& project, short mode, Strings* stages = nullptr) {
+    TownLotRequest request;
+    request.project = &project;
+    request.codes = codes_.get();
+    request.connection = database().ConnectionString();
+    request.year = "2009";
+    request.county = testing::kCountyCode;
+    request.db_mode = mode;
+    if (stages) request.observer = [stages](const std::string& stage) { stages->push_back(stage); };
+    return RunTownLots(request);
+  }
+
+  std::string Name(const std::string& base) const {
+    return IsServer() ? "D2009330102" + base : base;
+  }
+
+  testing::ScopedProgramDir home_;
+  std::string codes_file_, survey_;
+  std::unique_ptr<gis::RuralCode> codes_;
+};
+
+TEST_P(TownLotRunTest, LotsLayerIsTakenWhenThereIsNoTownOwnershipLayer) {
+  testing::WriteTownLayers(survey_, kLots, &kHouses, "宗地");
+  auto project = Project({"宗地", "房屋层"});
+  Strings stages;
+  const RunReport report = Run(*project, Mode(), &stages);
+  ASSERT_EQ(report.outcome, RunOutcome::kCompleted)
+      << (report.messages.empty() ? "" : report.messages.front());
+  EXPECT_EQ(Rows(conn(), "select 地籍号, 宗地总面积, 建筑面积 from " + Name("statdata_czzd") +
+                             " order by 地籍号, 建筑面积"),
+            (Strings{"3301020010010010001|100|0", "3301020010010010001|0|80",
+                     "3301020010010010002|50.5|0"}));
+  EXPECT_EQ(stages.front(), "base table");
+  EXPECT_EQ(stages.back(), "publish");
+  // Hectares, mu and square metres recorded in that order, once.
+  EXPECT_EQ(Rows(conn(), "select AREAUNIT from " +
+                             std::string(IsServer() ? "D330102AreaUnit" : "AreaUnit") +
+                             " where TYPE='城镇宗地' and 年度='2009'"),
+            (Strings{"公顷", "亩", "平方米"}));
+}
+
+TEST_P(TownLotRunTest, WithoutLotLayerNothingIsTouched) {
+  testing::WriteTownLayers(survey_, kLots, &kHouses, "其他");
+  auto project = Project({"其他", "房屋层"});
+  const RunReport report = Run(*project, Mode());
+  EXPECT_EQ(report.Result(), 0);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.front().find("城镇权属层"), std::string::npos);
+  EXPECT_NE(report.messages.front().find("宗地"), std::string::npos);
+  EXPECT_TRUE(conn().ListTables().empty());
+}
+
+TEST_P(TownLotRunTest, FailedBaseFillEndsTheRunAndKeepsWhatWasStored) {
+  testing::WriteTownLayers(survey_, kLots, nullptr);
+  conn().Execute("create table keep (a int)");
+  // Naming mode 2 reads layers stored in the database: tables that lack the
+  // lots' fields make the fill fail.
+  for (const char* table : {"城镇权属层RRA", "城镇权属层REG"}) {
+    conn().Execute(std::string("create table ") + table + " (ID0 int, exist int)");
+  }
+  const std::string codes_table = "codesTBL";
+  conn().Execute("create table " + codes_table + " (代码 varchar(19))");
+  auto project = Project({"城镇权属层"});
+  Strings stages;
+  const RunReport report = Run(*project, 2, &stages);
+  EXPECT_EQ(report.Result(), 0);
+  EXPECT_GT(report.failures, 0);
+  EXPECT_TRUE(stages.empty());
+  EXPECT_FALSE(conn().TableExists("D2009330102statdata_czzd"));
+  EXPECT_TRUE(conn().TableExists("keep"));
+}
+
+TEST_P(TownLotRunTest, SquareMetresOnlyRecordOneUnit) {
+  testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\n");
+  testing::WriteTownLayers(survey_, kLots, nullptr);
+  auto project = Project({"城镇权属层"});
+  const RunReport report = Run(*project, Mode());
+  ASSERT_TRUE(report.Completed()) << (report.messages.empty() ? "" : report.messages.front());
+  EXPECT_EQ(Rows(conn(), "select TYPE, AREAUNIT from " +
+                             std::string(IsServer() ? "D330102AreaUnit" : "AreaUnit")),
+            (Strings{"城镇宗地|平方米"}));
+  EXPECT_FALSE(conn().TableExists(IsServer() ? "GQ2009330102statdata_czzd" : "GQstatdata_czzd"));
+}
+
+LANDSTAT_BOTH_ENGINES(TownLotRunTest);
+
+}  // namespace
+}  // namespace landstat
