@@ -43,9 +43,29 @@ std::string MissingTables(CZdStatContext& context, const ScriptTable& script,
   return missing;
 }
 
-// Makes `target` from the script over `source`: an earlier table of that
-// name is replaced in one transaction, so a failed statement keeps it. 1,
-// or 0 after a traced and logged failure.
+// Replaces `target` by what `statement` makes, in one transaction, so that
+// a failed statement keeps an earlier table of that name. 1, or 0 after a
+// traced and logged failure that names the tables `reads` lacks.
+short ReplaceScriptTable(CZdStatContext& context, const ScriptTable& script,
+                         const std::string& target, const std::string& statement,
+                         const std::string& reads) {
+  try {
+    db::Transaction replace(context.m_pConn);
+    if (context.IsTableExist(target)) context.DropTable(target);
+    context.m_pConn.Execute(statement);
+    replace.Commit();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(statement);
+    host::yDebugStr(error.what());
+    context.LogFailure(script.title, target + " 未生成" + MissingTables(context, script, reads),
+                       error);
+    return 0;
+  }
+}
+
+// Makes `target` from the script over `source`; 1, or 0 after a traced and
+// logged failure (a missing script leaves the table as it was).
 short MakeScriptTable(CZdStatContext& context, const ScriptTable& script, const std::string& target,
                       const std::string& source) {
   std::string text = context.LoadSqlResource(script.resource, "SQL");
@@ -58,26 +78,24 @@ short MakeScriptTable(CZdStatContext& context, const ScriptTable& script, const 
   }
   text = ReplaceAll(text, script.source_placeholder, source);
   if (script.code_placeholder) text = ReplaceAll(text, script.code_placeholder, kCodeTable);
-  const std::string statement = context.Dialect().SaveQueryAs(target, text) + script.order;
-  try {
-    db::Transaction replace(context.m_pConn);
-    if (context.IsTableExist(target)) context.DropTable(target);
-    context.m_pConn.Execute(statement);
-    replace.Commit();
-    return 1;
-  } catch (const db::DbError& error) {
-    host::yDebugStr(statement);
-    host::yDebugStr(error.what());
-    context.LogFailure(script.title, target + " 未生成" + MissingTables(context, script, source),
-                       error);
-    return 0;
-  }
+  return ReplaceScriptTable(context, script, target,
+                            context.Dialect().SaveQueryAs(target, text) + script.order, source);
 }
 
+// Every wanted unit's table holds the same figures, those of the square-metre
+// base table: the script runs until one table is made, and the later units'
+// tables are copies of that one.
 short MakeForEachUnit(CZdStatContext& context, const ScriptTable& script) {
+  std::string made;
   for (short unit : context.WantedUnits()) {
-    MakeScriptTable(context, script, context.TownSummaryTable(unit, script.base),
-                    context.StatDataTable());
+    const std::string target = context.TownSummaryTable(unit, script.base);
+    if (made.empty()) {
+      if (MakeScriptTable(context, script, target, context.StatDataTable())) made = target;
+    } else {
+      ReplaceScriptTable(
+          context, script, target,
+          context.Dialect().SaveQueryAs(target, "select * from " + made) + script.order, made);
+    }
   }
   return 1;
 }
