@@ -290,6 +290,31 @@ TEST_P(TownIntensityAndScriptTablesTest, WithoutTheGeneralRunTheTablesFailNamedA
   EXPECT_TRUE(context_->LoadSqlResource(6006, "SQL").empty());
 }
 
+TEST_P(TownIntensityAndScriptTablesTest, IntensityWalkEndsLoggedAtAFailedReadOrWrite) {
+  const TownSources sources = {"Lots", "Land"};
+  MakeIntensitySources(sources);
+  // A block code too long for XZQDM: the rows before it (county, streets,
+  // the first block) stay.
+  Insert(sources.lots, {{"县级代码", "330102"},
+                        {"县名称", "上城区"},
+                        {"街道代码", "330102001"},
+                        {"街道名称", "名330102001"},
+                        {"街坊代码", "33010200100100000001"},
+                        {"街坊名称", "长"}});
+  ASSERT_EQ(context_->CreateQddcTable("Qddc"), 1);
+  EXPECT_EQ(context_->SumQddcTable("Qddc", sources.lots, sources.land), 0);
+  EXPECT_EQ(Rows(conn(), "select count(*) from Qddc"), Strings{"4"});
+  // No target, no lot table: each ends the walk with its own line.
+  EXPECT_EQ(context_->SumQddcTable("NoTable", sources.lots, sources.land), 0);
+  EXPECT_EQ(context_->SumQddcTable("Qddc", "NoLots", sources.land), 0);
+  ASSERT_EQ(context_->m_nErrCount, 3);
+  EXPECT_NE(context_->m_arrFirstFailures[0].find("汇总城镇土地利用强度调查表 Qddc"),
+            std::string::npos);
+  EXPECT_NE(context_->m_arrFirstFailures[1].find("连接城镇土地利用强度调查表失败"),
+            std::string::npos);
+  EXPECT_NE(context_->m_arrFirstFailures[2].find("NoLots"), std::string::npos);
+}
+
 LANDSTAT_BOTH_ENGINES(TownIntensityAndScriptTablesTest);
 
 }  // namespace
