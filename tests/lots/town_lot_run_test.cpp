@@ -92,8 +92,9 @@ TEST_P(TownLotRunTest, LotsLayerIsTakenWhenThereIsNoTownOwnershipLayer) {
   auto project = Project({"宗地", "房屋层"});
   Strings stages;
   const RunReport report = Run(*project, Mode(), &stages);
-  ASSERT_EQ(report.outcome, RunOutcome::kCompleted)
-      << (report.messages.empty() ? "" : report.messages.front());
+  // Without a general run first, the tables that read its tables fail
+  // (logged) and the run completes.
+  ASSERT_TRUE(report.Completed()) << (report.messages.empty() ? "" : report.messages.front());
   EXPECT_EQ(After("select 地籍号, 宗地总面积, 建筑面积 from " + Name("statdata_czzd") +
                   " order by 地籍号, 建筑面积"),
             (Strings{"3301020010010010001|100|0", "3301020010010010001|0|80",
