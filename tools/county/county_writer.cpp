@@ -471,7 +471,8 @@ class CountyWriter {
     for (auto& [values, ring] : houses) house_layer.Add(Polygon(ring), values);
   }
 
-  // Town lots over the town's parcels, each with one house.
+  // Town lots over the parcels of town classes (every township is a street,
+  // every village a block), each with one house.
   void WriteLots(std::vector<std::pair<Values, std::vector<Point>>>& houses) {
     LayerWriter lots(dataset_, "城镇权属层", wkbPolygon,
                      {{"地籍号", Kind::kText},
@@ -490,11 +491,16 @@ class CountyWriter {
     static const char* const kRights[] = {"11", "12", "13", "14", "15",
                                           "21", "22", "23", "24", "25"};
     long seq = 0;
+    // Lots are numbered within their block (a village: at most 400 parcels),
+    // so every lot number has 19 characters.
+    std::vector<long> in_block(plan_.villages.size(), 0);
     for (const Parcel& p : plan_.parcels) {
       const bool town_class = p.class_code == "201" || p.class_code == "202" ||
                               (p.class_code[0] == '0' && p.class_code[1] >= '5');
-      if (!town_class || plan_.villages[p.village].township != 0) continue;
-      const std::string lot = plan_.villages[p.village].unit.code + "001" + Digits(++seq, 4);
+      if (!town_class) continue;
+      ++seq;
+      const std::string lot =
+          plan_.villages[p.village].unit.code + "001" + Digits(++in_block[p.village], 4);
       // Uses are mostly written without their leading zero ("51"), some in
       // full ("051").
       std::string use = p.class_code[0] == '0' ? p.class_code.substr(1) : kUses[seq % 9];
