@@ -324,12 +324,7 @@ short CZdStatContext::CreateStatDataTable() {
   if (IsTableExist(table)) DropTable(table);
   std::vector<std::string> columns = {"土地用途", "土地用途名称"};
   columns.insert(columns.end(), m_arrStatFields.begin(), m_arrStatFields.end());
-  std::string statement = "Create Table " + table + "(";
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    statement += columns[i] + (i < 17 ? " varchar(60)" : " double default 0.00");
-    if (i + 1 < columns.size()) statement += ",";
-  }
-  statement = TypeWords(statement + ")");
+  const std::string statement = LotTableStatement(table, columns, 17);
   try {
     m_pConn.Execute(statement);
     return 1;

@@ -8,22 +8,10 @@
 #include "platform/host/notifier.h"
 
 namespace landstat {
+// The extension table has the columns of a per-unit copy, and its create
+// fails as theirs does.
 short CZdStatContext::CreateStatDataExTable() {
-  const std::string table = m_names.Plain("statdata_czzdex");
-  if (IsTableExist(table)) DropTable(table);
-  std::string statement = "Create Table " + table + "(";
-  for (std::size_t i = 0; i < m_arrStatFields.size(); ++i) {
-    statement += m_arrStatFields[i] + (i < 15 ? " varchar(60)" : " double default 0.00");
-    if (i + 1 < m_arrStatFields.size()) statement += ",";
-  }
-  statement = TypeWords(statement + ")");
-  try {
-    m_pConn.Execute(statement);
-    return 1;
-  } catch (const db::DbError&) {
-    LogFailure("建立城镇基础汇总表", "statdata_czzdex" + statement);
-    return 0;
-  }
+  return CreateUnitStatTable(m_names.Plain("statdata_czzdex"));
 }
 
 short CZdStatContext::CopyStatDataEx() {

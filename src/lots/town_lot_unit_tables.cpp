@@ -49,13 +49,7 @@ short CZdStatContext::CreateUnitStatTables() {
 
 short CZdStatContext::CreateUnitStatTable(const std::string& table) {
   if (IsTableExist(table) == 1) DropTable(table);
-  std::string statement = fmt::format("Create Table {}(", table);
-  for (std::size_t i = 0; i < m_arrStatFields.size(); ++i) {
-    statement +=
-        m_arrStatFields[i] + " " + (i < kTextColumns ? "varchar(60)" : "double default 0.00");
-    if (i + 1 < m_arrStatFields.size()) statement += ",";
-  }
-  statement = TypeWords(statement + ")");
+  const std::string statement = LotTableStatement(table, m_arrStatFields, kTextColumns);
   try {
     m_pConn.Execute(statement);
     return 1;

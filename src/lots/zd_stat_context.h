@@ -90,6 +90,11 @@ class CZdStatContext : public StatRunLog {
   // reads is there; nothing otherwise.
   std::optional<TownLayerTables> StoredLayerTables();
 
+  // The create statement of a lot table: the first `text_columns` columns
+  // text, the others area columns, with the dialect's type words.
+  std::string LotTableStatement(const std::string& table, const std::vector<std::string>& columns,
+                                std::size_t text_columns) const;
+
   // The per-unit copies of the base table (one row per lot, areas summed,
   // converted and rounded to the unit), adjusted so that they add up.
   short CreateUnitStatTables();
