@@ -3,9 +3,11 @@
 // summary family), on SQLite or PostgreSQL, then of the town-lot run on the
 // same database, and of the conversion of its stored statistics to hectares.
 //
-//   bench_run --parcels N [--server CONNINFO] [--dir DIR]
+//   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR]
 //
-// The county is generated into DIR/county-N (kept for later runs).
+// The county is generated into DIR/county-N (DIR/county-N-lots-L with
+// --lots, which puts a town lot on each of the first L parcels; kept for
+// later runs).
 // tools/bench-run runs it for several sizes and both engines.
 
 #include <sys/resource.h>
@@ -69,22 +71,28 @@ long WrittenMegabytes() {
 
 int main(int argc, char** argv) {
   long parcels = 10000;
+  long lots = -1;
   std::string server;
   fs::path dir = fs::temp_directory_path() / "landstat-bench";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--parcels")
       parcels = std::stol(argv[i + 1]);
+    else if (option == "--lots")
+      lots = std::stol(argv[i + 1]);
     else if (option == "--server")
       server = argv[i + 1];
     else if (option == "--dir")
       dir = argv[i + 1];
   }
   try {
-    const fs::path county_dir = dir / ("county-" + std::to_string(parcels));
+    const fs::path county_dir =
+        dir / ("county-" + std::to_string(parcels) +
+               (lots < 0 ? std::string() : "-lots-" + std::to_string(lots)));
     if (!fs::exists(county_dir / "project.xml")) {
       county::CountyOptions options;
       options.parcels = parcels;
+      options.town_lots = lots;
       county::WriteCounty(county::PlanCounty(options), county_dir.string());
     }
     const fs::path home = dir / "config";
@@ -123,9 +131,8 @@ int main(int argc, char** argv) {
       const auto now = std::chrono::steady_clock::now();
       // The peak so far: a stage that needs more memory than those before
       // it raises it.
-      std::printf("%-9s %8ld parcels  %-22s %8.2f s  peak %ld MB\n", engine, parcels,
-                  name.c_str(), std::chrono::duration<double>(now - last).count(),
-                  PeakMegabytes());
+      std::printf("%-9s %8ld parcels  %-22s %8.2f s  peak %ld MB\n", engine, parcels, name.c_str(),
+                  std::chrono::duration<double>(now - last).count(), PeakMegabytes());
       last = now;
     };
     StatisticsRequest request;
@@ -158,9 +165,9 @@ int main(int argc, char** argv) {
     town.observer = [&](const std::string& name) { stage_ended("town " + name); };
     const RunReport town_run = RunTownLots(town);
     if (!town_run.Completed()) {
-      throw std::runtime_error(
-          "the town-lot run failed: " +
-          (town_run.messages.empty() ? std::string() : town_run.messages.front()));
+      throw std::runtime_error("the town-lot run failed: " + (town_run.messages.empty()
+                                                                  ? std::string()
+                                                                  : town_run.messages.front()));
     }
     std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
                 "town-lot run", town_run.seconds, town_run.failures);

@@ -12,6 +12,10 @@ struct CountyOptions {
   std::uint64_t seed = 1;
   std::string county_code = "330102";
   std::string county_name = "示例县";
+  // The parcels that carry a town lot (and its house): -1 those of town
+  // classes; n the first n parcels, whatever their class (for timing a
+  // town of a given size).
+  long town_lots = -1;
 };
 
 struct Point {

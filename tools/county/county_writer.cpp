@@ -497,7 +497,8 @@ class CountyWriter {
     for (const Parcel& p : plan_.parcels) {
       const bool town_class = p.class_code == "201" || p.class_code == "202" ||
                               (p.class_code[0] == '0' && p.class_code[1] >= '5');
-      if (!town_class) continue;
+      const long wanted = plan_.options.town_lots;
+      if (wanted < 0 ? !town_class : p.cell >= wanted) continue;
       ++seq;
       const std::string lot =
           plan_.villages[p.village].unit.code + "001" + Digits(++in_block[p.village], 4);

@@ -1,7 +1,10 @@
 // Generates a synthetic county survey: a GeoPackage with every layer the
 // engine reads, its code file and its project file.
 //
-//   make_county [--parcels N] [--seed S] [--county CODE] [--out DIR]
+//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]
+//
+// --lots N puts a town lot on each of the first N parcels (default: on the
+// parcels of town classes).
 
 #include <chrono>
 #include <cstdio>
@@ -17,7 +20,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || i + 1 >= argc) {
-      std::cout << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--out DIR]\n";
+      std::cout
+          << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]\n";
       return option == "--help" ? 0 : 2;
     }
     const std::string value = argv[++i];
@@ -27,6 +31,8 @@ int main(int argc, char** argv) {
       options.seed = std::stoull(value);
     } else if (option == "--county") {
       options.county_code = value;
+    } else if (option == "--lots") {
+      options.town_lots = std::stol(value);
     } else if (option == "--out") {
       folder = value;
     } else {
