@@ -421,6 +421,7 @@ TEST_P(ReserveCountyTest, RunBuildsTheTablesAndTheirUnitCopies) {
   testing::GeneratedCountyRun county(home_, 5, 1500);
   const RunReport report = county.RunProject("通用农村", database().ConnectionString(), Mode());
   ASSERT_EQ(report.outcome, RunOutcome::kCompleted) << testing::ReadFileBytes(county.log);
+  EXPECT_EQ(report.failures, 0) << testing::ReadFileBytes(county.log);
 
   db::Connection result(database().ConnectionString());
   const std::string stem = IsServer() ? "D2009" + county.options.county_code : "";
