@@ -7,8 +7,10 @@
 #include "county_plan.h"
 #include "county_writer.h"
 #include "engine/stat_drivers.h"
+#include "engine/statistics_run.h"
 #include "engine/survey_fixture.h"
 #include "platform/gis/layers.h"
+#include "platform/gis/project.h"
 #include "platform/gis/rural_code.h"
 #include "support/program_dir.h"
 
@@ -40,6 +42,24 @@ struct GeneratedCountyRun {
     ScopedLayer district(gis::OpenLayer(files.survey, "行政辖区"));
     return landStatData(survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0, district,
                         codes.get(), connection, year, options.county_code, server ? 1 : 0, 1, log);
+  }
+
+  // The full run of the survey's project as the hosts make it, year 2009,
+  // with an empty log first; the run's report.
+  RunReport RunProject(const std::string& version, const std::string& connection,
+                       short mode) const {
+    WriteFileBytes(host_settings, "<HostSetting><Set version=\"" + version + "\"/></HostSetting>");
+    WriteFileBytes(log, "");
+    const auto project = gis::CGisXmlPrj::Open(files.project);
+    StatisticsRequest request;
+    request.project = project.get();
+    request.codes = codes.get();
+    request.connection = connection;
+    request.year = "2009";
+    request.county = options.county_code;
+    request.db_mode = mode;
+    request.log_path = log;
+    return RunStatistics(request);
   }
 
   county::CountyOptions options;

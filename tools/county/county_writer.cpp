@@ -9,6 +9,8 @@
 #include <map>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 
 #include "platform/gis/project.h"
 #include "resources/resources.h"
@@ -386,13 +388,49 @@ class CountyWriter {
     }
   }
 
+  struct ReserveType {
+    const char* class_code;
+    const char* new_type;
+    const char* old_type;
+    const char* grade;
+  };
+
+  // Mostly the types of the parcel's class in both schemes. Damaged land is
+  // of the three recultivable types in turn; a few parcels carry reed land
+  // (old scheme only), a recultivable old type beside a reclaimable new
+  // one, or types that neither scheme lists (a trailing blank, a Latin I, a
+  // word of the field crew, none).
+  static std::pair<std::string, std::string> ReserveTypes(const Parcel& p,
+                                                          const ReserveType& type) {
+    static const char* const kRecultivable[] = {"Ⅱ1废弃压占土地", "Ⅱ2挖掘及塌陷破坏地",
+                                                "Ⅱ3自然灾毁土地"};
+    if (std::string_view(type.new_type).starts_with("Ⅱ")) {
+      const char* recultivable = kRecultivable[p.number % 3];
+      return {recultivable, recultivable};
+    }
+    switch ((p.cell * 5 + p.number) % 29) {
+      case 0:
+        return {type.new_type, "Ⅰ4可开垦苇地"};
+      case 1:
+        return {type.new_type, "Ⅱ3自然灾毁土地"};
+      case 2:
+        return {std::string(type.new_type) + " ", type.old_type};
+      case 3:
+        return {"I2可开垦盐碱地", "I2可开垦盐碱地"};
+      case 4:
+        return {"待定", ""};
+      default:
+        return {type.new_type, type.old_type};
+    }
+  }
+
+  // Mostly provincial, every fifth national, some of a level of their own.
+  static const char* ReserveLevel(long id) {
+    if (id % 5 == 0) return "国家级";
+    return id % 7 == 3 ? "县级" : "省级";
+  }
+
   void WriteReserves() {
-    struct ReserveType {
-      const char* class_code;
-      const char* new_type;
-      const char* old_type;
-      const char* grade;
-    };
     static const ReserveType kTypes[] = {
         {"043", "Ⅰ1可开垦其他草地", "Ⅰ1可开垦荒草地", "易开发土地"},
         {"124", "Ⅰ2可开垦盐碱地", "Ⅰ2可开垦盐碱地", "较难开发土地"},
@@ -418,6 +456,7 @@ class CountyWriter {
         if (p.class_code == candidate.class_code) type = &candidate;
       }
       if (!type) continue;
+      const auto [new_type, old_type] = ReserveTypes(p, *type);
       const std::vector<Point> ring = plan_.CellRing(p.cell);
       Values values = ParcelOwnership(p);
       values.insert({{"ID", std::to_string(++id)},
@@ -426,9 +465,9 @@ class CountyWriter {
                      {"调查区名称", plan_.villages[p.village].unit.name},
                      {"片号", std::to_string(p.group + 1)},
                      {"后备资源图斑编号", std::to_string(p.number)},
-                     {"耕地后备资源级别", id % 3 == 0 ? "国家级" : "省级"},
-                     {"耕地后备资源新类型", type->new_type},
-                     {"耕地后备资源原类型", type->old_type},
+                     {"耕地后备资源级别", ReserveLevel(id)},
+                     {"耕地后备资源新类型", new_type},
+                     {"耕地后备资源原类型", old_type},
                      {"地类编码", p.class_code},
                      {"地类名称", ClassName(p.class_code)},
                      {"评价等级", type->grade},

@@ -1,10 +1,12 @@
 #include "platform/gis/rural_code.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <utility>
 
+#include "platform/db/sql_quote.h"
 #include "platform/gis/gis_error.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/trace.h"
@@ -49,6 +51,41 @@ std::string CodeProblem(const CODESTRUCT& entry) {
     return "the administrative code '" + entry.code + "' is not digits";
   }
   return {};
+}
+
+// A condition in the code library's expression syntax (代码类型 == "组行政代码")
+// as SQL: "==" becomes "=", and a text in double quotes that names no field
+// of the table becomes a quoted value. An SQL condition passes unchanged.
+std::string SqlCondition(const std::string& condition) {
+  std::string sql;
+  std::size_t at = 0;
+  while (at < condition.size()) {
+    const char c = condition[at];
+    if (c == '\'') {
+      // A quoted value stands as it is, doubled quotes and all.
+      std::size_t end = at + 1;
+      while (end < condition.size() && (condition[end] != '\'' || condition[end + 1] == '\'')) {
+        end += condition[end] == '\'' ? 2 : 1;
+      }
+      end = std::min(end + 1, condition.size());
+      sql.append(condition, at, end - at);
+      at = end;
+    } else if (c == '"' && condition.find('"', at + 1) != std::string::npos) {
+      const std::size_t end = condition.find('"', at + 1);
+      const std::string word = condition.substr(at + 1, end - at - 1);
+      const bool field = std::any_of(kCodeFields.begin(), kCodeFields.end(),
+                                     [&](const FieldDef& f) { return f.name == word; });
+      sql += field ? condition.substr(at, end + 1 - at) : db::QuoteText(word);
+      at = end + 1;
+    } else if (condition.compare(at, 2, "==") == 0) {
+      sql += '=';
+      at += 2;
+    } else {
+      sql += c;
+      ++at;
+    }
+  }
+  return sql;
 }
 
 }  // namespace
@@ -120,7 +157,7 @@ long RuralCode::GetCode(const char* code, std::vector<CODESTRUCT>* out, short,
   if (out) out->clear();
   std::vector<long> numbers;
   if (condition && *condition) {
-    numbers = SelectRecords(m_ai, condition);
+    numbers = SelectRecords(m_ai, SqlCondition(condition));
   } else {
     for (long i = 1; i <= GetLibNum(); ++i) numbers.push_back(i);
   }

@@ -42,9 +42,10 @@ class RuralCode {
 
   // Number of entries.
   long GetLibNum() const;
-  // The entries that meet `condition` (an attribute condition such as
-  // "代码类型 = '组行政代码'"; empty: all), copied into `out` when given.
-  // Returns their count.
+  // The entries that meet `condition` (an attribute condition in SQL,
+  // "代码类型 = '组行政代码'", or in the code library's expression syntax,
+  // 代码类型 == "组行政代码", which selects the same; empty: all), copied
+  // into `out` when given. Returns their count.
   long GetCode(const char* code, std::vector<CODESTRUCT>* out, short reserved,
                const char* condition) const;
   // The field `field` ("代码名称", ...) of the entry whose code is `code` and

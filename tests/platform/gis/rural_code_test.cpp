@@ -86,6 +86,21 @@ TEST_F(RuralCodeTest, SelectsEntriesByCondition) {
   EXPECT_TRUE(found.empty());
 }
 
+// The code library's expression syntax selects what the SQL form selects.
+TEST_F(RuralCodeTest, BothConditionFormsSelectAlike) {
+  Codes codes = Load();
+  const std::pair<const char*, long> cases[] = {
+      {"代码类型 = '组行政代码'", 1},
+      {"代码类型 == \"组行政代码\"", 1},
+      {"\"代码类型\" == \"村行政代码\"", 2},
+      {"代码名称 == \"王'家\"", 0},
+      {"代码名称 = '=='", 0},
+  };
+  for (const auto& [condition, count] : cases) {
+    EXPECT_EQ(codes->GetCode(nullptr, nullptr, 0, condition), count) << condition;
+  }
+}
+
 TEST_F(RuralCodeTest, NamesAdministrativeCodes) {
   Codes codes = Load();
   std::string value = "unchanged";
