@@ -136,4 +136,27 @@ std::string GetCnnstr(const std::string& folder, const std::string& year,
   return host::_AdoGetConnectionString(host::_ZRK_GetProfileString("数据源", "名称", ""));
 }
 
+ConfiguredUnits ReadConfiguredUnits() {
+  std::string unit1, unit2, unit3;
+  GetUnit(unit1, unit2, unit3);
+  ConfiguredUnits configured{};
+  configured.units[0] = UnitOfText(unit1) == kNoUnit ? kSquareMetre : UnitOfText(unit1);
+  configured.units[1] = UnitOfText(unit2);
+  configured.units[2] = UnitOfText(unit3);
+  int len1 = 2, len2 = 2, len3 = 2;
+  GetPointLen(len1, len2, len3);
+  configured.decimals[0] = static_cast<short>(len1);
+  configured.decimals[1] = static_cast<short>(len2);
+  configured.decimals[2] = static_cast<short>(len3);
+  int type = 2;
+  GetStatType(type);
+  configured.stat_type = static_cast<short>(type);
+  for (short unit : configured.units) {
+    configured.pm = configured.pm || unit == kSquareMetre;
+    configured.gq = configured.gq || unit == kHectare;
+    configured.mu = configured.mu || unit == kMu;
+  }
+  return configured;
+}
+
 }  // namespace landstat

@@ -24,6 +24,18 @@ bool SetPointLen(int len1, int len2, int len3);
 int GetStatType(int& type);
 bool SetStatType(int type);
 
+// The units of a run as configured: unit 1 (the unit of the survey's
+// areas: square metres unless it says hectares or mu), units 2 and 3
+// (kNoUnit for none), the decimals of each, the statistics type, and the
+// units wanted (a configured unit is wanted).
+struct ConfiguredUnits {
+  short units[3];
+  short decimals[3];
+  short stat_type;
+  bool pm, gq, mu;
+};
+ConfiguredUnits ReadConfiguredUnits();
+
 // What the getters above replaced by a default, one line each naming the
 // file, its section and key, the value found and the value used: a missing
 // or unreadable file, a unit that is none of 平方米, 公顷 and 亩, decimals

@@ -18,15 +18,6 @@ const std::vector<std::string> kStatFixedFields = {
     "座落单位名称", "座落单位代码", "权属单位名称", "权属单位代码", "权属性质",   "耕地类型",
     "批准文号",     "来源",         "地类备注",     "城镇用地",     "耕地坡度级", "土地总面积"};
 
-namespace {
-
-short SourceUnitOf(const std::string& text) {
-  const short unit = UnitOfText(text);
-  return unit == kNoUnit ? kSquareMetre : unit;
-}
-
-}  // namespace
-
 CStatContext::CStatContext(short district, short parcel, short line, short point, short jbnt_parcel,
                            short jbnt_line, short jbnt_point, short change, short reserve,
                            short dispute, gis::RuralCode* codes, const std::string& prefix1,
@@ -58,26 +49,18 @@ CStatContext::~CStatContext() {
 }
 
 void CStatContext::FixUnits() {
-  std::string unit1, unit2, unit3;
-  GetUnit(unit1, unit2, unit3);
-  m_nUnitSrc = SourceUnitOf(unit1);
-  m_nUnit1 = UnitOfText(unit2);
-  m_nUnit2 = UnitOfText(unit3);
-  int len1 = 2, len2 = 2, len3 = 2;
-  GetPointLen(len1, len2, len3);
-  m_nDecSrc = static_cast<short>(len1);
-  m_nDec1 = static_cast<short>(len2);
-  m_nDec2 = static_cast<short>(len3);
-  int scope = 2;
-  GetStatType(scope);
-  m_nStatScope = static_cast<short>(scope);
+  const ConfiguredUnits configured = ReadConfiguredUnits();
+  m_nUnitSrc = configured.units[0];
+  m_nUnit1 = configured.units[1];
+  m_nUnit2 = configured.units[2];
+  m_nDecSrc = configured.decimals[0];
+  m_nDec1 = configured.decimals[1];
+  m_nDec2 = configured.decimals[2];
+  m_nStatScope = configured.stat_type;
   m_bHasMssm = IsExistHDMSSM();
-  m_bPm = m_bGq = m_bMu = false;
-  for (short unit : {m_nUnitSrc, m_nUnit1, m_nUnit2}) {
-    m_bPm = m_bPm || unit == kSquareMetre;
-    m_bGq = m_bGq || unit == kHectare;
-    m_bMu = m_bMu || unit == kMu;
-  }
+  m_bPm = configured.pm;
+  m_bGq = configured.gq;
+  m_bMu = configured.mu;
 }
 
 short CStatContext::InitUnits(const std::string& connection, short db_mode) {

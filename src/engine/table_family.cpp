@@ -36,6 +36,24 @@ std::vector<const TableFamily*> TownFamiliesInStageOrder() {
   return InStageOrder(true);
 }
 
+namespace {
+
+std::optional<TownConversion>& TownConversionSlot() {
+  static std::optional<TownConversion> conversion;
+  return conversion;
+}
+
+}  // namespace
+
+TownConversionRegistration::TownConversionRegistration(TownConversion conversion) {
+  TownConversionSlot() = std::move(conversion);
+}
+
+const TownConversion* RegisteredTownConversion() {
+  const std::optional<TownConversion>& conversion = TownConversionSlot();
+  return conversion ? &*conversion : nullptr;
+}
+
 std::vector<const TableFamily*> ConvertedFamilies() {
   std::vector<const TableFamily*> families;
   for (const TableFamily& family : Registry()) {

@@ -78,4 +78,24 @@ std::vector<const TableFamily*> TownFamiliesInStageOrder();
 // The families the unit conversion rebuilds, in the conversion's order.
 std::vector<const TableFamily*> ConvertedFamilies();
 
+// The town-lot tables' part of the unit conversion. Their builders live on
+// the town-lot context, which the conversion cannot reach, so the lots
+// subsystem registers the three steps here once and the conversion calls
+// each, when one is registered, on its own context: in its workspace, on
+// its connection, its failures logged into its log.
+struct TownConversion {
+  // Rebuilds the unit-less town tables in the target unit from the town-lot
+  // base table, after the conversion's own rebuild.
+  std::function<void(CStatContext&, short target)> rebuild;
+  // Converts the stored unit-less town tables in place to the target unit.
+  std::function<void(CStatContext&, short target)> convert;
+  // Balances them again, after the conversion's own balancing.
+  std::function<void(CStatContext&)> balance;
+};
+struct TownConversionRegistration {
+  explicit TownConversionRegistration(TownConversion conversion);
+};
+// The registered town part, or nullptr when there is none.
+const TownConversion* RegisteredTownConversion();
+
 }  // namespace landstat

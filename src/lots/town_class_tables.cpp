@@ -1,44 +1,121 @@
-// The town land-use classification tables CZTDLY_YJFLZD and CZTDLY_EJFLZD.
+// The town land-use classification tables CZTDLY_YJFLZD (first-level
+// classes) and CZTDLY_EJFLZD (first- and second-level classes): one row per
+// county, street and block with the lots' total area and their area per
+// class, summed from the lot table by one statement per level.
 
-#include "lots/zd_stat_context.h"
+#include <fmt/printf.h>
+
+#include "lots/town_summary_family.h"
+#include "platform/db/db_error.h"
 
 namespace landstat {
+namespace {
+
+// The select and group texts of a level, and the message logged when its
+// statement fails. Levels run in this order, so the rows stand county
+// first, then the streets, then the blocks.
+struct ClassLevel {
+  const char* select;
+  const char* group;
+  const char* failure;
+};
+
+const ClassLevel kClassLevels[] = {
+    {" SELECT 县级代码,县名称,SUM(宗地总面积), %s FROM %s ", "GROUP BY 县级代码,县名称",
+     "县级数据汇总失败"},
+    {" SELECT 街道代码,街道名称,SUM(宗地总面积), %s FROM %s ", "GROUP BY 街道代码,街道名称",
+     "街道数据汇总失败"},
+    {" SELECT 街坊代码,街坊名称,SUM(宗地总面积), %s FROM %s ", "GROUP BY 街坊代码,街坊名称",
+     "街坊数据汇总失败"},
+};
+
+// What tells the two tables apart: their class codes, the title of a failed
+// level, and whether a failed level ends the fill (the second level) or the
+// fill goes on with the next level (the first).
+struct ClassTable {
+  std::vector<std::string> CZdStatContext::*codes;
+  const char* title;
+  bool stop_at_failure;
+};
+
+const ClassTable kFirstLevel{&CZdStatContext::m_arrClass1Codes, "汇总城镇土地利用一级", false};
+const ClassTable kSecondLevel{&CZdStatContext::m_arrClassCodes, "汇总城镇土地利用二级", true};
+
+// The three level statements from `source` into `target`; 0 when a level
+// failed and the table stops there, 1 otherwise.
+short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std::string& target,
+                     const std::string& source) {
+  std::string columns, sums;
+  for (const std::string& code : context.*table.codes) {
+    const char* comma = columns.empty() ? "" : ",";
+    columns += comma + ("BM" + code);
+    sums += comma + ("SUM(BM" + code + ") BM" + code);
+  }
+  for (const ClassLevel& level : kClassLevels) {
+    const std::string statement = "insert into " + target + "(XZQDM,XZQMC,XZQZMJ," + columns + ")" +
+                                  fmt::sprintf(level.select, sums, source) + level.group;
+    try {
+      context.m_pConn.Execute(statement);
+    } catch (const db::DbError&) {
+      context.LogFailure(table.title, level.failure);
+      if (table.stop_at_failure) return 0;
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+const TownSummary kTownYjflzd{
+    "CZTDLY_YJFLZD", "建立城镇土地一级汇总表", "CZTDLY_YJFLZD",
+    [](const CZdStatContext& context) { return TownLevelColumns(context.m_arrClass1Codes); },
+    [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
+      return SumClassLevels(context, kFirstLevel, target, sources.lots);
+    }};
+
+const TownSummary kTownEjflzd{
+    "CZTDLY_EJFLZD", "建立城镇土地二级汇总表", "CZTDLY_EJFLZD",
+    [](const CZdStatContext& context) { return TownLevelColumns(context.m_arrClassCodes); },
+    [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
+      return SumClassLevels(context, kSecondLevel, target, sources.lots);
+    }};
 
 short CZdStatContext::CreateYjflzdTables() {
-  return 0;
+  return CreateTownTables(kTownYjflzd);
 }
-short CZdStatContext::CreateYjflzdTable(const std::string&) {
-  return 0;
+short CZdStatContext::CreateYjflzdTable(const std::string& table) {
+  return CreateTownTable(kTownYjflzd, table);
 }
 short CZdStatContext::SumYjflzd() {
-  return 0;
+  return SumTownTables(kTownYjflzd);
 }
-short CZdStatContext::SumYjflzdTable(const std::string&, const std::string&) {
-  return 0;
+short CZdStatContext::SumYjflzdTable(const std::string& target, const std::string& source) {
+  return SumClassLevels(*this, kFirstLevel, target, source);
 }
 short CZdStatContext::CreateYjflzdTableDated() {
-  return 0;
+  return CreateTownTableDated(kTownYjflzd);
 }
 short CZdStatContext::SumYjflzdDated() {
-  return 0;
+  return SumTownTableDated(kTownYjflzd);
 }
+
 short CZdStatContext::CreateEjflzdTables() {
-  return 0;
+  return CreateTownTables(kTownEjflzd);
 }
-short CZdStatContext::CreateEjflzdTable(const std::string&) {
-  return 0;
+short CZdStatContext::CreateEjflzdTable(const std::string& table) {
+  return CreateTownTable(kTownEjflzd, table);
 }
 short CZdStatContext::SumEjflzd() {
-  return 0;
+  return SumTownTables(kTownEjflzd);
 }
-short CZdStatContext::SumEjflzdTable(const std::string&, const std::string&) {
-  return 0;
+short CZdStatContext::SumEjflzdTable(const std::string& target, const std::string& source) {
+  return SumClassLevels(*this, kSecondLevel, target, source);
 }
 short CZdStatContext::CreateEjflzdTableDated() {
-  return 0;
+  return CreateTownTableDated(kTownEjflzd);
 }
 short CZdStatContext::SumEjflzdDated() {
-  return 0;
+  return SumTownTableDated(kTownEjflzd);
 }
 
 }  // namespace landstat

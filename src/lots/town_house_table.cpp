@@ -1,23 +1,343 @@
-// The house information table CZFWXXTJ.
+// The house information table CZFWXXTJ: every house of the house layer with
+// its lot, number, name, structure, storeys and three areas in the table's
+// unit, numbered, and a closing row "合计" of the sums. One table per
+// wanted unit.
 
+#include "lots/town_house_table.h"
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/rounding.h"
+#include "lots/town_summary_family.h"
 #include "lots/zd_stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/layers.h"
+#include "platform/host/trace.h"
+#include "platform/text/number_text.h"
+#include "units/unit_conversion.h"
 
 namespace landstat {
+namespace {
+
+constexpr const char* kHouseBase = "CZFWXXTJ";
+constexpr const char* kRowFailed = "写入房屋信息失败";
+
+std::string HouseColumns(const CZdStatContext&) {
+  return "序号 varchar(20), 隶属宗地 varchar(20), 房屋编号 varchar(60), 房屋名称 varchar(60), "
+         "房屋结构 varchar(60), 房屋层数 varchar(20), 建筑面积 double default 0.00, "
+         "占地面积 double default 0.00, 占用面积 double default 0.00";
+}
+
+// Only the create of the town summary pattern: the house table is filled
+// from the house layer, not from a unit's lot tables.
+const TownSummary kHouseTable = {kHouseBase, "创建城镇房屋信息统计表失败", kHouseBase,
+                                 &HouseColumns, nullptr};
+
+// The table's columns in the order a row is written, and the house layer's
+// fields they are read from (the structure through its name).
+constexpr int kTexts = 5;
+constexpr int kAreas = 3;
+constexpr const char* kRowColumns[] = {"序号",     "隶属宗地", "房屋编号", "房屋名称", "房屋结构",
+                                       "房屋层数", "建筑面积", "占地面积", "占用面积"};
+constexpr const char* kTextFields[kTexts] = {"隶属宗地", "房屋编号", "房屋名称", "房屋结构",
+                                             "房屋层数"};
+constexpr int kLotText = 0;
+constexpr int kStructureText = 3;
+
+// The field of the occupied area: "area" in sources of data-source type 1,
+// "面积" in every other.
+std::string OccupiedAreaField(gis::LayerHandle layer) {
+  return gis::DataSourceKind(layer) == 1 ? "area" : "面积";
+}
+
+// One walk over the house layer into one table: reads each readable house,
+// converts and rounds its areas, writes its row and keeps the sums of what
+// was written.
+class HouseWalk {
+ public:
+  HouseWalk(CZdStatContext& context, const std::string& table, double factor, short decimals)
+      : context_(context), table_(table), factor_(factor), decimals_(decimals) {}
+
+  // Writes the house rows and the closing row. 1 when the house rows were
+  // written (a failed closing row is logged); 0 after a logged failure that
+  // left the table as it was.
+  short Run() {
+    std::optional<db::RowWriter> writer;
+    try {
+      writer.emplace(context_.m_pConn, table_,
+                     std::vector<std::string>(std::begin(kRowColumns), std::end(kRowColumns)));
+    } catch (const db::DbError& error) {
+      context_.LogFailure(table_, "连接房屋信息汇总表失败", error);
+      return 0;
+    }
+    try {
+      if (gis::IsLayerValid(context_.m_aiHouse)) WriteHouses(*writer, context_.m_aiHouse);
+      WriteTotal(*writer);
+      writer->Close();
+      return 1;
+    } catch (const db::DbError& error) {
+      context_.LogFailure(table_, kRowFailed, error);
+    } catch (const gis::GisError& error) {
+      context_.LogFailure("图层 " + layer_name_, kRowFailed + (" " + table_), error);
+    }
+    // The rows written so far go with the writer, rolled back.
+    return 0;
+  }
+
+ private:
+  void WriteHouses(db::RowWriter& writer, gis::LayerHandle layer) {
+    layer_name_ = gis::LayerName(layer);
+    FindFields(layer);
+    const long count = gis::RecordCount(layer, gis::EntityKind::kRegion);
+    gis::Record record;
+    std::vector<db::Value> row(std::size(kRowColumns));
+    for (long number = 1; number < count; ++number) {
+      if (!gis::ReadRecord(layer, gis::EntityKind::kRegion, number, record)) continue;
+      WriteHouse(writer, record, row);
+    }
+  }
+
+  // The place of each field read in the layer's structure; -1 (read as
+  // empty) for a field the layer lacks. A missing occupied-area field is
+  // noted once: its areas count 0.
+  void FindFields(gis::LayerHandle layer) {
+    std::unordered_map<std::string, int> place;
+    const std::vector<gis::FieldDef> fields = gis::LayerFields(layer);
+    for (std::size_t i = 0; i < fields.size(); ++i) place.emplace(fields[i].name, i);
+    const auto place_of = [&](const std::string& name) {
+      const auto found = place.find(name);
+      return found == place.end() ? -1 : found->second;
+    };
+    for (int i = 0; i < kTexts; ++i) text_fields_[i] = place_of(kTextFields[i]);
+    area_names_ = {"建筑面积", "占地面积", OccupiedAreaField(layer)};
+    for (int i = 0; i < kAreas; ++i) {
+      area_fields_[i] = place_of(area_names_[i]);
+      if (area_fields_[i] < 0 && i == kAreas - 1) {
+        context_.LogNotice("图层 " + layer_name_ + " 缺少字段 " + area_names_[i],
+                           "占用面积按 0 计入");
+      }
+      // Text that a numeric column of the source holds is judged as text,
+      // not as the number the source reads it as.
+      try {
+        for (auto& [record, text] : gis::NonNumericValues(layer, area_names_[i])) {
+          stored_texts_[i].emplace(record, std::move(text));
+        }
+      } catch (const gis::GisError& error) {
+        context_.LogFailure("图层 " + layer_name_ + " 字段 " + area_names_[i], error.what());
+      }
+    }
+  }
+
+  void WriteHouse(db::RowWriter& writer, const gis::Record& record, std::vector<db::Value>& row) {
+    std::string texts[kTexts];
+    for (int i = 0; i < kTexts; ++i) texts[i] = record.Text(text_fields_[i]);
+    double areas[kAreas];
+    for (int i = 0; i < kAreas; ++i) areas[i] = Area(record, i);
+    row[0] = std::to_string(number_ + 1);
+    for (int i = 0; i < kTexts; ++i) {
+      row[i + 1] = i == kStructureText ? context_.GetHouseStructureName(texts[i]) : texts[i];
+    }
+    for (int i = 0; i < kAreas; ++i) row[kTexts + 1 + i] = areas[i];
+    try {
+      writer.Add(row);
+    } catch (const db::DbError& error) {
+      // The database refused the row: it is not stored, takes no number and
+      // stays out of the sums.
+      context_.LogFailure(texts[kLotText], kRowFailed, error);
+      return;
+    }
+    ++number_;
+    for (int i = 0; i < kAreas; ++i) sums_[i] += areas[i];
+  }
+
+  // An area in the table's unit: the field's number times the factor,
+  // rounded. Text that is no number counts by its leading number (0 when
+  // it has none) and is logged naming the layer, record and field.
+  double Area(const gis::Record& record, int i) {
+    std::string text = record.Text(area_fields_[i]);
+    if (auto held = stored_texts_[i].find(record.Number()); held != stored_texts_[i].end()) {
+      text = held->second;
+    }
+    double area = 0;
+    if (const std::optional<double> number = text::TextToNumber(text)) {
+      area = *number;
+    } else {
+      area = text::LeadingNumber(text).value_or(0);
+      context_.LogFailure(
+          "图层 " + layer_name_ + " 记录 " + std::to_string(record.Number()) + " 字段 " +
+              area_names_[i],
+          "面积不是数值: " + text + ", 按 " + text::DoubleToText(area) + " 计入 " + table_);
+    }
+    area *= factor_;
+    xcKeepPoint(&area, decimals_);
+    return area;
+  }
+
+  // The closing row: "合计" and the sums of the rounded house areas (rounded
+  // once more only to shed the binary noise of the additions).
+  void WriteTotal(db::RowWriter& writer) {
+    std::vector<db::Value> row(std::size(kRowColumns));
+    row[0] = "合计";
+    for (int i = 0; i < kAreas; ++i) {
+      double sum = sums_[i];
+      xcKeepPoint(&sum, decimals_);
+      row[kTexts + 1 + i] = sum;
+    }
+    try {
+      writer.Add(row);
+    } catch (const db::DbError& error) {
+      context_.LogFailure("合计信息", kRowFailed, error);
+    }
+  }
+
+  CZdStatContext& context_;
+  const std::string table_;
+  const double factor_;
+  const short decimals_;
+  std::string layer_name_;
+  int text_fields_[kTexts] = {-1, -1, -1, -1, -1};
+  int area_fields_[kAreas] = {-1, -1, -1};
+  std::vector<std::string> area_names_;
+  std::unordered_map<long, std::string> stored_texts_[kAreas];
+  long number_ = 0;
+  double sums_[kAreas] = {0, 0, 0};
+};
+
+// The house layer's tables when the layer is stored as tables of the
+// statistics database and the run names its tables with year and county;
+// nothing otherwise (a GeoPackage or shapefile layer never is).
+std::optional<TownLayerTables> StoredHouseTables(CZdStatContext& context) {
+  if (context.m_nDbMode == 0 || !gis::IsLayerValid(context.m_aiHouse)) return std::nullopt;
+  const std::string name = gis::LayerName(context.m_aiHouse);
+  TownLayerTables tables;
+  tables.house_attributes = HouseAttributeTable(name);
+  tables.house_entities = HouseRegionTable(name);
+  if (!context.IsTableExist(tables.house_attributes) ||
+      !context.IsTableExist(tables.house_entities)) {
+    return std::nullopt;
+  }
+  return tables;
+}
+
+// A unit pair without a factor would write every area as 0: logged with
+// the table, nothing written; 0.
+short LogNoFactor(CZdStatContext& context, const std::string& table, short from, short to) {
+  context.LogFailure(table, "面积单位 " + std::to_string(from) + " 不能换算为 " +
+                                std::to_string(to) + ", " + kRowFailed);
+  return 0;
+}
+
+// The name less its last three characters (not bytes) when it holds a dot.
+std::string LayerTableStem(std::string name) {
+  if (name.find('.') == std::string::npos) return name;
+  for (int i = 0; i < 3 && !name.empty(); ++i) {
+    while (name.size() > 1 && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80) {
+      name.pop_back();
+    }
+    name.pop_back();
+  }
+  return name;
+}
+
+}  // namespace
+
+std::optional<double> HouseAreaFactor(short from, short to) {
+  if (from == to) return 1.0;
+  if (*FactorText(from, to) == '\0') return std::nullopt;
+  return UnitFactor(from, to);
+}
+
+std::string HouseAttributeTable(const std::string& layer_name) {
+  return LayerTableStem(layer_name) + "RRA";
+}
+
+std::string HouseRegionTable(const std::string& layer_name) {
+  return LayerTableStem(layer_name) + "REG";
+}
+
+std::vector<std::string> HouseTableStatements(const std::string& table,
+                                              const std::string& attributes,
+                                              const std::string& regions, short source_unit,
+                                              short unit, short decimals) {
+  if (!HouseAreaFactor(source_unit, unit)) return {};
+  // The factor as exact SQL arithmetic ("*3/2000"), none for the same unit.
+  const std::string factor = source_unit == unit ? "" : FactorText(source_unit, unit);
+  const std::string d = std::to_string(decimals);
+  const auto converted = [&](const char* column) {
+    return "round(" + std::string(column) + factor + "," + d + ")";
+  };
+  return {
+      "insert into " + table +
+          "(隶属宗地,房屋编号,房屋名称,房屋结构,房屋层数,建筑面积,占地面积,占用面积)\r\n"
+          "\t\t\tselect 隶属宗地,房屋编号,房屋名称,房屋结构,房屋层数," +
+          converted("建筑面积") + "," + converted("占地面积") + "," + converted("area") +
+          "\r\n\t\t\tfrom " + attributes + " a ," + regions + " b where a.ID0=b.ID0 and b.exist=1 ",
+      "insert into " + table +
+          "(建筑面积,占地面积,占用面积) select sum(建筑面积),sum(占地面积),sum(占用面积) from " +
+          table + " "};
+}
 
 short CZdStatContext::CreateFwxxtjTables() {
-  return 0;
+  return CreateTownTables(kHouseTable);
 }
-short CZdStatContext::CreateFwxxtjTable(const std::string&) {
-  return 0;
+
+short CZdStatContext::CreateFwxxtjTable(const std::string& table) {
+  return CreateTownTable(kHouseTable, table);
 }
-short CZdStatContext::FillFwxxtjTable(const std::string&, short, short, short) {
-  return 0;
+
+short CZdStatContext::FillFwxxtjTable(const std::string& table, short source_unit, short unit,
+                                      short decimals) {
+  const std::optional<double> factor = HouseAreaFactor(source_unit, unit);
+  if (!factor) return LogNoFactor(*this, table, source_unit, unit);
+  if (StoredHouseTables(*this)) {
+    return FillFwxxtjFromLayerTables(table, source_unit, unit, decimals);
+  }
+  return HouseWalk(*this, table, *factor, decimals).Run();
 }
-short CZdStatContext::FillFwxxtjFromLayerTables(const std::string&, short, short, short) {
-  return 0;
+
+short CZdStatContext::FillFwxxtjFromLayerTables(const std::string& table, short source_unit,
+                                                short unit, short decimals) {
+  if (!gis::IsLayerValid(m_aiHouse)) return 0;
+  const std::string name = gis::LayerName(m_aiHouse);
+  const std::vector<std::string> statements = HouseTableStatements(
+      table, HouseAttributeTable(name), HouseRegionTable(name), source_unit, unit, decimals);
+  if (statements.empty()) return LogNoFactor(*this, table, source_unit, unit);
+  // Both statements or neither: a failed total leaves no house rows behind.
+  db::Transaction transaction(m_pConn);
+  for (const std::string& statement : statements) {
+    try {
+      m_pConn.Execute(statement);
+    } catch (const db::DbError&) {
+      host::yDebugStr(statement);
+      LogStatementFailure(table, kRowFailed, statement);
+      return 0;
+    }
+  }
+  transaction.Commit();
+  return 1;
 }
+
 short CZdStatContext::SumFwxxtj() {
-  return 0;
+  if (!StoredHouseTables(*this)) {
+    host::yDebugStr("房屋层未存为统计库中的表, 房屋信息汇总表逐条读取房屋层");
+  }
+  const short source = m_nUnitSrc;
+  const auto is_other_unit = [source](short unit) {
+    return unit != source && (unit == kHectare || unit == kMu || unit == kSquareMetre);
+  };
+  if (is_other_unit(m_nUnit1)) {
+    FillFwxxtjTable(TownSummaryTable(m_nUnit1, kHouseBase), source, m_nUnit1, m_nDec1);
+  }
+  if (is_other_unit(m_nUnit2)) {
+    FillFwxxtjTable(TownSummaryTable(m_nUnit2, kHouseBase), source, m_nUnit2, m_nDec2);
+  }
+  FillFwxxtjTable(TownSummaryTable(source, kHouseBase), source, source, m_nDecSrc);
+  return 1;
 }
 
 }  // namespace landstat

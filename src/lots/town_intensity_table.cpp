@@ -1,26 +1,216 @@
-// The town land-use intensity table CZTDLY_QDDC.
+// The town land-use intensity table CZTDLY_QDDC: for each county, street
+// and block the building floor area and footprint of its lots set against
+// the land area that the general run's land-use table gives the same unit,
+// the three ratios and the number of lots with an area.
 
-#include "lots/zd_stat_context.h"
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/rounding.h"
+#include "lots/town_summary_family.h"
+#include "platform/db/backend.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/host/notifier.h"
 
 namespace landstat {
+namespace {
+
+constexpr char kQddc[] = "CZTDLY_QDDC";
+
+// A level: its code and name columns in the lot table, and the code column
+// of the land-use table that matches it (a street is a township there, a
+// block a village).
+struct QddcLevel {
+  const char* code;
+  const char* name;
+  const char* land_code;
+};
+constexpr QddcLevel kQddcLevels[] = {{"县级代码", "县名称", "县级代码"},
+                                     {"街道代码", "街道名称", "乡级代码"},
+                                     {"街坊代码", "街坊名称", "村级代码"}};
+
+// What a failed query of the walk logs after its statement; the dated twin
+// marks its lines apart.
+struct QddcMarkers {
+  const char* level;
+  const char* land;
+};
+constexpr QddcMarkers kUnitMarkers = {R"(\\\\\\\111111111111)", "///////////////22222222222222"};
+constexpr QddcMarkers kDatedMarkers = {"/////////////////////333333333333333",
+                                       "//////////////444444444444444"};
+
+constexpr char kSourceTitle[] = "连接城镇基础数据表";
+
+std::string QddcColumns(const CZdStatContext&) {
+  return "XZQDM varchar(19) ,XZQMC varchar(60) ,JCQZMJ double default 0.00,JZZMJ double default "
+         "0.00,JZZDZMJ double default 0.00,CZRJL double default 0.00,CZJZRJL double default "
+         "0.00,CZJZMD double default 0.00,ZDS int default 0";
+}
+
+std::string LevelStatement(const QddcLevel& level, const std::string& lots) {
+  const std::string code = level.code, name = level.name;
+  return "select " + code + " AS XZQDM," + name +
+         " AS XZQMC,sum(建筑面积) AS JZMJ,sum(占地面积) AS ZDMJ from " + lots + " group by " +
+         code + "," + name + " order by " + code + "," + name + " ";
+}
+
+// The land area of every unit of the level, and the number of its lots with
+// an area, each by one grouped query.
+std::string LandStatement(const QddcLevel& level, const std::string& land) {
+  const std::string code = level.land_code;
+  return "select " + code + " AS XZQDM,sum(土地总面积) AS TDZMJ from " + land + " group by " + code;
+}
+
+std::string CountStatement(const QddcLevel& level, const std::string& lots) {
+  const std::string code = level.code;
+  return "select " + code + " AS XZQDM,count(*) AS ZDS from " + lots +
+         " where 宗地总面积>0 group by " + code;
+}
+
+// The level's rows that have a code and a name, in the statement's order.
+struct LevelRow {
+  std::string code, name;
+  double building, footprint;
+};
+
+std::vector<LevelRow> ReadLevelRows(db::Connection& conn, const std::string& statement) {
+  std::vector<LevelRow> rows;
+  std::unique_ptr<db::RowSource> source = conn.Scan(statement);
+  while (source->Next()) {
+    if (source->IsNull(0) || source->IsNull(1)) continue;
+    rows.push_back({std::string(source->Text(0)), std::string(source->Text(1)), source->Number(2),
+                    source->Number(3)});
+  }
+  return rows;
+}
+
+// A figure per non-null code.
+std::unordered_map<std::string, double> ReadFigures(db::Connection& conn,
+                                                    const std::string& statement) {
+  std::unordered_map<std::string, double> figures;
+  std::unique_ptr<db::RowSource> source = conn.Scan(statement);
+  while (source->Next()) {
+    if (!source->IsNull(0)) figures[std::string(source->Text(0))] = source->Number(1);
+  }
+  return figures;
+}
+
+double Lookup(const std::unordered_map<std::string, double>& figures, const std::string& code) {
+  const auto found = figures.find(code);
+  return found == figures.end() ? 0 : found->second;
+}
+
+// A ratio rounded to 2 decimals; -1 when its divisor is below 0.0001.
+double Ratio(double dividend, double divisor) {
+  if (divisor < 0.0001) return -1;
+  double ratio = dividend / divisor;
+  xcKeepPoint(&ratio, 2);
+  return ratio;
+}
+
+const std::vector<std::string> kWrittenColumns = {"XZQDM", "XZQMC", "JZZMJ",   "JZZDZMJ", "JCQZMJ",
+                                                  "ZDS",   "CZRJL", "CZJZRJL", "CZJZMD"};
+
+// Writes one level's rows; 0 after a logged failure of one of its queries.
+// Errors of reading a row or writing one go to the caller.
+short WriteLevel(CZdStatContext& context, db::RowWriter& writer, const QddcLevel& level,
+                 const TownSources& sources, const QddcMarkers& markers) {
+  const std::string level_statement = LevelStatement(level, sources.lots);
+  std::vector<LevelRow> rows;
+  try {
+    rows = ReadLevelRows(context.m_pConn, level_statement);
+  } catch (const db::DbError& error) {
+    context.LogFailure(kSourceTitle, "statdata_czzdex" + level_statement + markers.level, error);
+    return 0;
+  }
+  if (rows.empty()) return 1;
+  const std::string land_statement = LandStatement(level, sources.land);
+  std::unordered_map<std::string, double> land;
+  try {
+    land = ReadFigures(context.m_pConn, land_statement);
+  } catch (const db::DbError& error) {
+    context.LogFailure(kSourceTitle, "statdataex" + land_statement + markers.land, error);
+    return 0;
+  }
+  const std::string count_statement = CountStatement(level, sources.lots);
+  std::unordered_map<std::string, double> counts;
+  try {
+    counts = ReadFigures(context.m_pConn, count_statement);
+  } catch (const db::DbError& error) {
+    host::AfxMessageBox(error.what());
+    context.LogFailure(kSourceTitle, count_statement, error);
+    return 0;
+  }
+  for (const LevelRow& row : rows) {
+    const double area = Lookup(land, row.code);
+    writer.Add({row.code, row.name, row.building, row.footprint, area,
+                static_cast<long long>(Lookup(counts, row.code)), Ratio(row.building, area),
+                Ratio(row.building, row.footprint), Ratio(row.footprint, area)});
+  }
+  return 1;
+}
+
+// The walk over the three levels into `target`; 1, or 0 after a logged
+// failure. Rows written before a failure stay.
+short QddcWalk(CZdStatContext& context, const std::string& target, const TownSources& sources,
+               const QddcMarkers& markers) {
+  std::optional<db::RowWriter> writer;
+  try {
+    writer.emplace(context.m_pConn, target, kWrittenColumns);
+  } catch (const db::DbError& error) {
+    context.LogFailure("连接城镇土地利用强度调查表", "连接城镇土地利用强度调查表失败", error);
+    return 0;
+  }
+  short result = 1;
+  try {
+    for (const QddcLevel& level : kQddcLevels) {
+      if (!WriteLevel(context, *writer, level, sources, markers)) {
+        result = 0;
+        break;
+      }
+    }
+  } catch (const db::DbError& error) {
+    context.LogFailure("汇总城镇土地利用强度调查表", target + " 汇总失败", error);
+    result = 0;
+  }
+  try {
+    writer->Close();
+  } catch (const db::DbError& error) {
+    context.LogFailure("汇总城镇土地利用强度调查表", target + " 保存失败", error);
+    result = 0;
+  }
+  return result;
+}
+
+short QddcFill(CZdStatContext& context, const std::string& target, const TownSources& sources) {
+  return context.SumQddcTable(target, sources.lots, sources.land);
+}
+
+const TownSummary kQddcFamily = {kQddc, "建立城镇土地利用强度调查表", kQddc, QddcColumns, QddcFill};
+
+}  // namespace
 
 short CZdStatContext::CreateQddcTables() {
-  return 0;
+  return CreateTownTables(kQddcFamily);
 }
-short CZdStatContext::CreateQddcTable(const std::string&) {
-  return 0;
+short CZdStatContext::CreateQddcTable(const std::string& table) {
+  return CreateTownTable(kQddcFamily, table);
 }
 short CZdStatContext::SumQddc() {
-  return 0;
+  return SumTownTables(kQddcFamily);
 }
-short CZdStatContext::SumQddcTable(const std::string&, const std::string&, const std::string&) {
-  return 0;
+short CZdStatContext::SumQddcTable(const std::string& target, const std::string& lots,
+                                   const std::string& land) {
+  return QddcWalk(*this, target, {lots, land}, kUnitMarkers);
 }
 short CZdStatContext::CreateQddcTableDated() {
-  return 0;
+  return CreateTownTableDated(kQddcFamily);
 }
 short CZdStatContext::SumQddcDated() {
-  return 0;
+  return QddcWalk(*this, DatedTable(kQddc), DatedSources(), kDatedMarkers);
 }
 
 }  // namespace landstat

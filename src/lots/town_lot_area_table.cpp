@@ -1,26 +1,52 @@
-// The town lot area summary CZZDMJHZ.
+// The town lot area summary CZZDMJHZ: one row per lot number with the sum
+// of its rows' total lot area.
 
-#include "lots/zd_stat_context.h"
+#include <fmt/printf.h>
+
+#include "lots/town_summary_family.h"
+#include "platform/db/db_error.h"
 
 namespace landstat {
+namespace {
+
+short SumLotAreas(CZdStatContext& context, const std::string& target, const std::string& source) {
+  try {
+    context.m_pConn.Execute(fmt::sprintf(
+        "insert into %s(DJH,ZDMJ) select 地籍号,sum(宗地总面积) from %s group by 地籍号", target,
+        source));
+    return 1;
+  } catch (const db::DbError&) {
+    context.LogFailure("城镇宗地面积汇总表", "汇总城镇宗地面积失败");
+    return 0;
+  }
+}
+
+}  // namespace
+
+const TownSummary kTownZdmjhz{
+    "CZZDMJHZ", "建立城镇宗地面积汇总表", "CZZDMJHZ",
+    [](const CZdStatContext&) { return std::string("DJH varchar(60) ,ZDMJ double default 0.00"); },
+    [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
+      return SumLotAreas(context, target, sources.lots);
+    }};
 
 short CZdStatContext::CreateZdmjhzTables() {
-  return 0;
+  return CreateTownTables(kTownZdmjhz);
 }
-short CZdStatContext::CreateZdmjhzTable(const std::string&) {
-  return 0;
+short CZdStatContext::CreateZdmjhzTable(const std::string& table) {
+  return CreateTownTable(kTownZdmjhz, table);
 }
 short CZdStatContext::SumZdmjhz() {
-  return 0;
+  return SumTownTables(kTownZdmjhz);
 }
-short CZdStatContext::SumZdmjhzTable(const std::string&, const std::string&) {
-  return 0;
+short CZdStatContext::SumZdmjhzTable(const std::string& target, const std::string& source) {
+  return SumLotAreas(*this, target, source);
 }
 short CZdStatContext::CreateZdmjhzTableDated() {
-  return 0;
+  return CreateTownTableDated(kTownZdmjhz);
 }
 short CZdStatContext::SumZdmjhzDated() {
-  return 0;
+  return SumTownTableDated(kTownZdmjhz);
 }
 
 }  // namespace landstat

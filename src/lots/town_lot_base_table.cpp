@@ -1,26 +1,454 @@
-// The town-lot base table statdata_czzd: one row per lot and per house.
+// The town-lot base table statdata_czzd: one row per lot of the lot layer
+// and one per house of the house layer, with the administrative levels
+// taken from the lot number.
 
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "engine/base_rows.h"
 #include "lots/zd_stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/db/sql_quote.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/layers.h"
+#include "platform/host/trace.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat {
+namespace {
+
+// Characters of UTF-8 text (codes are ASCII, names need not be).
+std::size_t CharacterCount(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+// The first `count` characters of a text; the whole text when it is shorter.
+std::string_view FirstCharacters(std::string_view text, std::size_t count) {
+  std::size_t end = 0;
+  for (std::size_t seen = 0; end < text.size(); ++end) {
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) continue;
+    if (seen++ == count) break;
+  }
+  return text.substr(0, end);
+}
+
+std::string WithoutBlanks(std::string text) {
+  std::erase(text, ' ');
+  return text;
+}
+
+// The level columns of a lot number, block first: code, name, and the
+// length of the number's prefix that is the level's code.
+struct LotLevel {
+  const char* code;
+  const char* name;
+  std::size_t length;
+};
+constexpr LotLevel kLotLevels[] = {{"街坊代码", "街坊名称", 12},
+                                   {"街道代码", "街道名称", 9},
+                                   {"县级代码", "县名称", 6},
+                                   {"市级代码", "市名称", 4},
+                                   {"省级代码", "省名称", 2}};
+
+// The texts a lot row takes as read, and the numbers both kinds of rows
+// take; each is a column of the base table.
+enum RowColumn {
+  kLandUse,
+  kLandUseName,
+  kLotNumber,
+  kLocation,
+  kUseRight,
+  kOwnership,
+  kGrade,
+  kDensity,
+  kFloorRatio,
+  kLotArea,
+  kFootprint,
+  kLotFootprint,
+  kFloorArea,
+  kRowColumns
+};
+constexpr const char* kRowColumnNames[kRowColumns] = {
+    "土地用途", "土地用途名称",     "地籍号",   "土地座落",   "使用权类型",
+    "权属性质", "土地级别",         "建筑密度", "建筑容积率", "宗地总面积",
+    "占地面积", "宗地建筑占地面积", "建筑面积"};
+
+// The lot layer's texts that go into the row as read.
+constexpr std::pair<RowColumn, const char*> kLotTexts[] = {{kLocation, "土地座落"},
+                                                           {kOwnership, "权属性质"},
+                                                           {kUseRight, "使用权类型"},
+                                                           {kLandUse, "土地用途"},
+                                                           {kGrade, "土地级别"}};
+
+// One walk over a layer: its numeric fields read where they enter. The
+// source may hold text in a numeric column that it reads as some number
+// all the same; such texts are noted before the walk, so the text is
+// judged, not that number.
+class LayerWalk {
+ public:
+  LayerWalk(CZdStatContext& context, gis::LayerHandle layer,
+            std::initializer_list<const char*> numeric_fields,
+            std::initializer_list<const char*> needed_fields)
+      : context_(context), layer_(layer), name_(gis::LayerName(layer)) {
+    for (const char* field : needed_fields) {
+      if (gis::HasField(layer_, field)) continue;
+      context_.LogFailure("图层 " + name_ + " 缺少字段 " + field, "该字段按空值汇总");
+      missing_.insert(field);
+    }
+    for (const char* field : numeric_fields) {
+      try {
+        for (auto& [number, text] : gis::NonNumericValues(layer_, field)) {
+          held_[field].emplace(number, std::move(text));
+        }
+      } catch (const gis::GisError& error) {
+        context_.LogFailure("图层 " + name_ + " 字段 " + field, error.what());
+      }
+    }
+  }
+
+  // Calls `book` with every record that can be read, numbered from 1 up to
+  // the layer's count.
+  template <typename Book>
+  void Run(const Book& book) {
+    const long count = gis::RecordCount(layer_, gis::EntityKind::kRegion);
+    gis::Record record;
+    for (long number = 1; number < count; ++number) {
+      if (gis::ReadRecord(layer_, gis::EntityKind::kRegion, number, record)) book(record);
+    }
+  }
+
+  // A numeric field as a number. Text that is no finite number, or a
+  // negative one, counts 0 and is logged naming layer, record and field;
+  // an empty text counts 0 and is logged only for an `area` the row is
+  // about (and not again for each record of a layer that lacks the field).
+  double Number(const gis::Record& record, const char* field, bool area) {
+    std::string text = record.Text(field);
+    if (auto held = held_.find(field); held != held_.end()) {
+      if (auto found = held->second.find(record.Number()); found != held->second.end()) {
+        text = found->second;
+      }
+    }
+    if (text.empty()) {
+      if (area && !missing_.count(field)) Log(record, field, "面积为空, 按 0 计");
+      return 0;
+    }
+    const std::optional<double> number = text::TextToNumber(text);
+    if (!number || !std::isfinite(*number)) {
+      Log(record, field, "不是数值: " + text + ", 按 0 计");
+    } else if (*number < 0) {
+      Log(record, field, "为负数: " + text + ", 按 0 计");
+    } else {
+      return *number;
+    }
+    return 0;
+  }
+
+  // "图层 <layer> 记录 <number>", for the failures of one record.
+  std::string RecordName(const gis::Record& record) const {
+    return "图层 " + name_ + " 记录 " + std::to_string(record.Number());
+  }
+
+ private:
+  void Log(const gis::Record& record, const char* field, const std::string& message) {
+    context_.LogFailure(RecordName(record) + " 字段 " + field, message);
+  }
+
+  CZdStatContext& context_;
+  const gis::LayerHandle layer_;
+  const std::string name_;
+  std::unordered_map<std::string, std::unordered_map<long, std::string>> held_;
+  std::unordered_set<std::string> missing_;  // needed fields the layer lacks
+};
+
+// Writes the rows of the base table: every column of the table, a column a
+// row leaves unset at its default.
+class TownRowWriter {
+ public:
+  // Raises DbError when the table cannot be written (it is missing, say).
+  TownRowWriter(CZdStatContext& context, const std::string& table) : context_(context) {
+    std::vector<std::string> names;
+    for (const db::ColumnInfo& column : context.m_pConn.Columns(table)) {
+      column_of_.emplace(text::ToLowerAscii(column.name), static_cast<int>(names.size()));
+      names.push_back(column.name);
+      blanks_.push_back(BlankValue(column, table));
+    }
+    for (int i = 0; i < kRowColumns; ++i) row_columns_[i] = Required(kRowColumnNames[i]);
+    for (std::size_t i = 0; i < std::size(kLotLevels); ++i) {
+      level_columns_[i] = {Required(kLotLevels[i].code), Required(kLotLevels[i].name)};
+    }
+    writer_.emplace(context.m_pConn, table, std::move(names));
+    row_ = blanks_;
+  }
+
+  void LotRow(LayerWalk& walk, const gis::Record& lot) {
+    const std::string number = WithoutBlanks(lot.Text("地籍号"));
+    if (number.empty()) return;
+    for (const auto& [column, field] : kLotTexts) Text(column).AssignText(lot.Text(field));
+    const std::string use = lot.Text("土地用途");
+    const ClassColumns& classes = ClassColumnsOf(use);
+    if (!classes.missing.empty()) {
+      // A lot without its area in its class would make the classes of the
+      // copies add up to less than their totals: it is left out whole.
+      context_.LogFailure("汇总宗地", walk.RecordName(lot) + " 地籍号 " + number +
+                                          ": 统计表没有列 " + classes.missing + " (土地用途 " +
+                                          use + "), 宗地未计入");
+      return;
+    }
+    Text(kLandUseName).AssignText(context_.GetLandUseName(use));
+    row_[row_columns_[kFloorRatio]] = walk.Number(lot, "建筑容积率", false);
+    row_[row_columns_[kDensity]] = walk.Number(lot, "建筑密度", false);
+    row_[row_columns_[kLotFootprint]] = walk.Number(lot, "占地面积", false);
+    const double area = walk.Number(lot, "实测面积", true);
+    for (int column : classes.columns) row_[column] = area;
+    row_[row_columns_[kLotArea]] = area;
+    Write(
+        number, [&] { return walk.RecordName(lot) + " 地籍号 " + number; }, "汇总宗地");
+    for (int column : classes.columns) row_[column] = blanks_[column];
+  }
+
+  void HouseRow(LayerWalk& walk, const gis::Record& house) {
+    const std::string number = WithoutBlanks(house.Text("隶属宗地"));
+    if (number.empty()) return;
+    row_[row_columns_[kFloorArea]] = walk.Number(house, "建筑面积", true);
+    row_[row_columns_[kFootprint]] = walk.Number(house, "占地面积", true);
+    Write(
+        number, [&] { return walk.RecordName(house) + " 隶属宗地 " + number; }, "汇总房屋");
+  }
+
+  // Starts the house rows: nothing of the lot rows stays in them.
+  void StartHouses() { row_ = blanks_; }
+
+  void Close() { writer_->Close(); }
+
+ private:
+  int Required(const std::string& name) const {
+    const auto found = column_of_.find(text::ToLowerAscii(name));
+    if (found == column_of_.end()) throw db::DbError("城镇基础汇总表没有列 " + name);
+    return found->second;
+  }
+
+  db::Value& Text(RowColumn column) { return row_[row_columns_[column]]; }
+
+  // The land use's class column and its parents (the first n characters of
+  // the column's name, n down to 4): a use of two characters is a code
+  // whose leading zero is missing. An empty or one-character use has none.
+  // `missing` names the first of them the table lacks, if any.
+  struct ClassColumns {
+    std::vector<int> columns;
+    std::string missing;
+  };
+  const ClassColumns& ClassColumnsOf(const std::string& use) {
+    auto found = class_columns_.find(use);
+    if (found != class_columns_.end()) return found->second;
+    ClassColumns classes;
+    const std::string name = (CharacterCount(use) == 2 ? "BM0" : "BM") + use;
+    for (std::size_t n = CharacterCount(name); n >= 4 && classes.missing.empty(); --n) {
+      std::string prefix(FirstCharacters(name, n));
+      const auto column = column_of_.find(text::ToLowerAscii(prefix));
+      if (column == column_of_.end()) {
+        classes.missing = std::move(prefix);
+      } else {
+        classes.columns.push_back(column->second);
+      }
+    }
+    return class_columns_.emplace(use, std::move(classes)).first->second;
+  }
+
+  // Writes the row of lot `number`; a row the table refuses is logged
+  // under `title` and the walk goes on.
+  template <typename Name>
+  void Write(const std::string& number, const Name& name, const char* title) {
+    Text(kLotNumber).AssignText(number);
+    for (std::size_t i = 0; i < std::size(kLotLevels); ++i) {
+      const std::string code(FirstCharacters(number, kLotLevels[i].length));
+      row_[level_columns_[i].second].AssignText(context_.GetAdminName(code));
+      row_[level_columns_[i].first].AssignText(code);
+    }
+    try {
+      writer_->Add(row_);
+    } catch (const db::DbError& error) {
+      context_.LogFailure(title, name(), error);
+    }
+  }
+
+  CZdStatContext& context_;
+  std::unordered_map<std::string, int> column_of_;  // lower-case name -> place in the row
+  std::vector<db::Value> blanks_;
+  std::vector<db::Value> row_;
+  int row_columns_[kRowColumns];
+  std::pair<int, int> level_columns_[std::size(kLotLevels)];
+  std::optional<db::RowWriter> writer_;
+  std::unordered_map<std::string, ClassColumns> class_columns_;
+};
+
+// A layer's stored name without the three characters of its extension,
+// when it has one.
+std::string StoredStem(const std::string& name) {
+  if (name.find('.') == std::string::npos) return name;
+  const std::size_t count = CharacterCount(name);
+  return std::string(FirstCharacters(name, count < 3 ? 0 : count - 3));
+}
+
+// The tables the set-based fill reads, named by the layers and the code
+// file whether they exist or not.
+TownLayerTables LayerTableNames(const CZdStatContext& context) {
+  TownLayerTables tables;
+  if (context.m_aiZd > 0) {
+    const std::string stem = StoredStem(gis::LayerName(context.m_aiZd));
+    tables.lot_attributes = stem + "RRA";
+    tables.lot_entities = stem + "REG";
+  }
+  if (context.m_aiHouse > 0) {
+    const std::string stem = StoredStem(gis::LayerName(context.m_aiHouse));
+    tables.house_attributes = stem + "RRA";
+    tables.house_entities = stem + "REG";
+  }
+  if (context.m_pRuralCode && gis::IsLayerValid(context.m_pRuralCode->m_ai)) {
+    tables.code_table = std::filesystem::path(context.m_pRuralCode->Path()).stem().string() + "TBL";
+  }
+  return tables;
+}
+
+}  // namespace
 
 short CZdStatContext::CreateStatDataTable() {
-  return 0;
+  const std::string table = StatDataTable();
+  if (IsTableExist(table)) DropTable(table);
+  std::vector<std::string> columns = {"土地用途", "土地用途名称"};
+  columns.insert(columns.end(), m_arrStatFields.begin(), m_arrStatFields.end());
+  const std::string statement = LotTableStatement(table, columns, 17);
+  try {
+    m_pConn.Execute(statement);
+    return 1;
+  } catch (const db::DbError&) {
+    LogStatementFailure("建立城镇基础汇总表", "建立城镇基础汇总表失败", statement);
+    return 0;
+  }
 }
+
 short CZdStatContext::FillStatData() {
-  return 0;
+  std::optional<TownRowWriter> writer;
+  try {
+    writer.emplace(*this, StatDataTable());
+  } catch (const db::DbError& error) {
+    LogFailure("连接城镇基础汇总表", "连接城镇基础汇总表失败", error);
+    return 0;
+  }
+  if (m_nDbMode == 2) {
+    if (std::optional<TownLayerTables> tables = StoredLayerTables()) {
+      writer.reset();
+      return FillStatDataFromLayerTables(*tables);
+    }
+    host::yDebugStr("城镇基础汇总表: 图层不是统计数据库中的表, 逐条汇总图层记录");
+  }
+  try {
+    if (m_aiZd > 0) {
+      LayerWalk walk(*this, m_aiZd, {"建筑容积率", "建筑密度", "实测面积", "占地面积"},
+                     {"地籍号", "土地用途", "实测面积"});
+      walk.Run([&](const gis::Record& lot) { writer->LotRow(walk, lot); });
+    }
+    if (m_aiHouse > 0) {
+      writer->StartHouses();
+      LayerWalk walk(*this, m_aiHouse, {"建筑面积", "占地面积"},
+                     {"隶属宗地", "建筑面积", "占地面积"});
+      walk.Run([&](const gis::Record& house) { writer->HouseRow(walk, house); });
+    }
+  } catch (const gis::GisError& error) {
+    LogFailure("汇总宗地", "读取图层失败", error);
+    return 0;
+  }
+  try {
+    writer->Close();
+  } catch (const db::DbError& error) {
+    LogFailure("连接城镇基础汇总表", "连接城镇基础汇总表失败", error);
+    return 0;
+  }
+  return 1;
 }
+
+std::vector<std::string> CZdStatContext::LayerTableStatements(const TownLayerTables& tables) const {
+  const std::string target = StatDataTable();
+  std::vector<std::string> statements;
+  if (!tables.lot_attributes.empty()) {
+    std::string columns =
+        "(地籍号,土地座落,权属性质,使用权类型,建筑容积率,建筑密度,土地级别,宗地总面积,";
+    std::string select =
+        "select 地籍号,土地座落,权属性质,使用权类型,建筑容积率,建筑密度,土地级别,实测面积,";
+    bool first = true;
+    for (const std::string& code : m_arrAllClassCodes) {
+      columns += (first ? "" : ",") + ("BM" + code);
+      // The code goes into the text as a quoted literal: 'code%'.
+      select += (first ? "" : ",") + ("(CASE WHEN  土地用途 LIKE " + db::QuoteText(code + "%") +
+                                      " THEN 实测面积 ELSE 0 END) \tAS BM" + code + " ");
+      first = false;
+    }
+    const std::string source = " from " + tables.lot_attributes + " a ," + tables.lot_entities +
+                               " b where a.ID0=b.ID0 and b.exist=1";
+    statements.push_back("insert into " + target + columns + ") " + select + " " + source);
+  }
+  if (!tables.house_attributes.empty()) {
+    statements.push_back("insert into " + target +
+                         "(地籍号,建筑面积,占地面积) select 隶属宗地,建筑面积,占地面积 from " +
+                         tables.house_attributes + " a," + tables.house_entities +
+                         " b where  a.隶属宗地 like '___________________' and a.ID0=b.ID0 and "
+                         "b.exist=1");
+  }
+  if (!tables.code_table.empty()) {
+    statements.push_back("UPDATE  " + target +
+                         " SET 省级代码=substr(地籍号,1,2),市级代码=substr(地籍号,1,4),县级代码="
+                         "substr(地籍号,1,6),街道代码=substr(地籍号,1,9),街坊代码=substr(地籍号,"
+                         "1,12)");
+    std::string names = "UPDATE  " + target + " a SET";
+    const std::pair<const char*, const char*> assignments[] = {{"省名称   ", "省级代码"},
+                                                               {"市名称   ", "市级代码"},
+                                                               {"县名称   ", "县级代码"},
+                                                               {"街道名称 ", "街道代码"},
+                                                               {"街坊名称 ", "街坊代码"}};
+    bool first = true;
+    for (const auto& [name, code] : assignments) {
+      names += std::string(first ? "" : ",") + "\r\n" + name + "= (select 代码名称 from " +
+               tables.code_table + " b where a." + code +
+               "=b.代码 and b.代码类型 like '%行政代码')";
+      first = false;
+    }
+    statements.push_back(names);
+  }
+  return statements;
+}
+
+short CZdStatContext::FillStatDataFromLayerTables(const TownLayerTables& tables) {
+  for (const std::string& statement : LayerTableStatements(tables)) {
+    try {
+      m_pConn.Execute(statement);
+    } catch (const db::DbError&) {
+      host::yDebugStr(statement);
+      LogStatementFailure("汇总城镇基础汇总表", "汇总城镇基础汇总表失败", statement);
+      return 0;
+    }
+  }
+  return 1;
+}
+
 short CZdStatContext::FillStatDataFromLayerTables() {
-  return 0;
+  return FillStatDataFromLayerTables(LayerTableNames(*this));
 }
-short CZdStatContext::FillStatDataFromLayerTables(const TownLayerTables&) {
-  return 0;
-}
-std::vector<std::string> CZdStatContext::LayerTableStatements(const TownLayerTables&) const {
-  return {};
-}
+
 std::optional<TownLayerTables> CZdStatContext::StoredLayerTables() {
-  return std::nullopt;
+  TownLayerTables tables = LayerTableNames(*this);
+  for (const std::string* table :
+       {&tables.lot_attributes, &tables.lot_entities, &tables.house_attributes,
+        &tables.house_entities, &tables.code_table}) {
+    if (!table->empty() && !IsTableExist(*table)) return std::nullopt;
+  }
+  return tables;
 }
 
 }  // namespace landstat

@@ -1,23 +1,125 @@
-// The building-density and land-use tables made from SQL scripts.
+// The building-density and land-use tables made from SQL scripts:
+// CZZD_JZMD (script 6007: lot counts, areas, building footprint, floor
+// area, density and floor-area ratio by land-use class for each county,
+// street and block) and CZZD_TDYT (script 17065: lot count, areas and
+// ratios by land use). Both read the square-metre base table, whatever the
+// unit of the table they make.
 
+#include "engine/text_helpers.h"
 #include "lots/zd_stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/host/trace.h"
+#include "resources/resources.h"
 
 namespace landstat {
+namespace {
 
-std::string CZdStatContext::LoadSqlResource(int, const std::string&) const {
-  return {};
+// One script table: its script, the placeholders the script names its
+// tables by, and what its failures are logged under.
+struct ScriptTable {
+  int resource;
+  const char* base;
+  const char* title;
+  const char* source_placeholder;
+  const char* code_placeholder;  // null: the script reads no code table
+  const char* order;             // appended to the saved query, or empty
+};
+
+constexpr char kCodeTable[] = "CODETBL1";
+
+const ScriptTable kJzmd = {6007,        "CZZD_JZMD", "建立城镇宗地建筑密度表",
+                           "TBLSOURCE", "CODETBL",   " order by XZQDM,XZQMC"};
+const ScriptTable kTdyt = {17065, "CZZD_TDYT", "建立城镇宗地土地用途表", "SourceTbl", nullptr, ""};
+
+// The tables the script reads that the database lacks, for the log line.
+std::string MissingTables(CZdStatContext& context, const ScriptTable& script,
+                          const std::string& source) {
+  std::string missing;
+  for (const std::string& table :
+       {source, std::string(script.code_placeholder ? kCodeTable : "")}) {
+    if (table.empty() || context.IsTableExist(table)) continue;
+    missing += (missing.empty() ? " 缺少表 " : ",") + table;
+  }
+  return missing;
 }
+
+// Replaces `target` by what `statement` makes, in one transaction, so that
+// a failed statement keeps an earlier table of that name. 1, or 0 after a
+// traced and logged failure that names the tables `reads` lacks.
+short ReplaceScriptTable(CZdStatContext& context, const ScriptTable& script,
+                         const std::string& target, const std::string& statement,
+                         const std::string& reads) {
+  try {
+    db::Transaction replace(context.m_pConn);
+    if (context.IsTableExist(target)) context.DropTable(target);
+    context.m_pConn.Execute(statement);
+    replace.Commit();
+    return 1;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(statement);
+    host::yDebugStr(error.what());
+    context.LogFailure(script.title, target + " 未生成" + MissingTables(context, script, reads),
+                       error);
+    return 0;
+  }
+}
+
+// Makes `target` from the script over `source`; 1, or 0 after a traced and
+// logged failure (a missing script leaves the table as it was).
+short MakeScriptTable(CZdStatContext& context, const ScriptTable& script, const std::string& target,
+                      const std::string& source) {
+  std::string text = context.LoadSqlResource(script.resource, "SQL");
+  if (text.empty()) {
+    const std::string message =
+        target + " 未生成: 缺少内置脚本 SQL " + std::to_string(script.resource);
+    host::yDebugStr(message);
+    context.LogFailure(script.title, message);
+    return 0;
+  }
+  text = ReplaceAll(text, script.source_placeholder, source);
+  if (script.code_placeholder) text = ReplaceAll(text, script.code_placeholder, kCodeTable);
+  return ReplaceScriptTable(context, script, target,
+                            context.Dialect().SaveQueryAs(target, text) + script.order, source);
+}
+
+// Every wanted unit's table holds the same figures, those of the square-metre
+// base table: the script runs until one table is made, and the later units'
+// tables are copies of that one.
+short MakeForEachUnit(CZdStatContext& context, const ScriptTable& script) {
+  std::string made;
+  for (short unit : context.WantedUnits()) {
+    const std::string target = context.TownSummaryTable(unit, script.base);
+    if (made.empty()) {
+      if (MakeScriptTable(context, script, target, context.StatDataTable())) made = target;
+    } else {
+      ReplaceScriptTable(
+          context, script, target,
+          context.Dialect().SaveQueryAs(target, "select * from " + made) + script.order, made);
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+std::string CZdStatContext::LoadSqlResource(int id, const std::string& type) const {
+  return LoadResourceText(id, type);
+}
+
 short CZdStatContext::SumJzmd() {
-  return 0;
+  return MakeForEachUnit(*this, kJzmd);
 }
-short CZdStatContext::MakeJzmdTable(const std::string&, const std::string&) {
-  return 0;
+
+short CZdStatContext::MakeJzmdTable(const std::string& target, const std::string& source) {
+  return MakeScriptTable(*this, kJzmd, target, source);
 }
+
 short CZdStatContext::SumTdyt() {
-  return 0;
+  return MakeForEachUnit(*this, kTdyt);
 }
-short CZdStatContext::MakeTdytTable(const std::string&, const std::string&) {
-  return 0;
+
+short CZdStatContext::MakeTdytTable(const std::string& target, const std::string& source) {
+  return MakeScriptTable(*this, kTdyt, target, source);
 }
 
 }  // namespace landstat

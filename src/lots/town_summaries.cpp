@@ -35,12 +35,23 @@ short CZdStatContext::CreateTownTables(const TownSummary& family) {
   return 1;
 }
 
+std::string TownCreateStatement(const CZdStatContext& context, const TownSummary& family,
+                                const std::string& name) {
+  return context.TypeWords("Create Table " + name + "(" + family.columns(context) + ")");
+}
+
+std::string TownLevelColumns(const std::vector<std::string>& codes) {
+  std::string columns = "XZQDM varchar(19) ,XZQMC varchar(60) ,XZQZMJ double default 0.00,";
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    columns += (i ? ",BM" : "BM") + codes[i] + " double default 0.00";
+  }
+  return columns;
+}
+
 short CZdStatContext::CreateTownTable(const TownSummary& family, const std::string& name) {
   if (IsTableExist(name)) DropTable(name);
-  const std::string statement =
-      TypeWords("Create Table " + name + "(" + family.columns(*this) + ")");
   try {
-    m_pConn.Execute(statement);
+    m_pConn.Execute(TownCreateStatement(*this, family, name));
     return 1;
   } catch (const db::DbError&) {
     LogFailure(family.create_title, family.create_message);
@@ -60,7 +71,8 @@ short CZdStatContext::CreateTownTableDated(const TownSummary& family) {
 }
 
 short CZdStatContext::SumTownTableDated(const TownSummary& family) {
-  return family.fill(*this, DatedTable(family.base), DatedSources());
+  const auto fill = family.dated_fill ? family.dated_fill : family.fill;
+  return fill(*this, DatedTable(family.base), DatedSources());
 }
 
 }  // namespace landstat

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "lots/zd_stat_context.h"
 
@@ -20,6 +21,22 @@ struct TownSummary {
   std::string (*columns)(const CZdStatContext& context);
   // Fills `target`; 1, or 0 after a logged failure.
   short (*fill)(CZdStatContext& context, const std::string& target, const TownSources& sources);
+  // The dated twin's fill, where it differs from `fill`; null: `fill`.
+  short (*dated_fill)(CZdStatContext& context, const std::string& target,
+                      const TownSources& sources) = nullptr;
 };
+
+// The create statement of a family's table `name`, with the dialect's type
+// words.
+std::string TownCreateStatement(const CZdStatContext& context, const TownSummary& family,
+                                const std::string& name);
+
+// The leading columns of the tables by level (code, name, total area),
+// then one area column "BM" + code per code.
+std::string TownLevelColumns(const std::vector<std::string>& codes);
+
+// The families of the land-use classes, the use-right types and the lot
+// areas.
+extern const TownSummary kTownYjflzd, kTownEjflzd, kTownSyqzd, kTownZdmjhz;
 
 }  // namespace landstat

@@ -1,26 +1,191 @@
-// The town use-right type table CZTDLY_SYQZD.
+// The town use-right type table CZTDLY_SYQZD: one row per county, street and
+// block with the lots' area spread over the use-right types (使用权类型),
+// one column per type and BM99 for lots without one.
+//
+// The lot table is grouped by level and type in the database; the grouped
+// rows are turned into one row per level code in memory and written in one
+// go, which keeps a town of many lots to a few statements on every engine.
 
-#include "lots/zd_stat_context.h"
+#include <fmt/printf.h>
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <memory>
+
+#include "lots/town_summary_family.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/host/notifier.h"
 
 namespace landstat {
+namespace {
+
+// The type columns in table order; "99" takes the lots without a type.
+const std::vector<std::string> kUseRightTypes = {"11", "12", "13", "14", "15", "21",
+                                                 "22", "23", "24", "25", "99"};
+
+// A level's grouped query (ordered by the level code, so that the rows of
+// one code follow each other) and its name in the log.
+struct UseRightLevel {
+  const char* query;
+  const char* name;
+};
+
+const UseRightLevel kUseRightLevels[] = {
+    {"select 县级代码 as 行政代码,县名称   as 行政名称, 使用权类型,sum(宗地总面积) as 面积 from %s "
+     "group by 县级代码,县名称,使用权类型   order by 县级代码",
+     "县级"},
+    {"select 街道代码 as 行政代码,街道名称 as 行政名称, 使用权类型,sum(宗地总面积) as 面积 from %s "
+     "group by 街道代码,街道名称,使用权类型 order by 街道代码",
+     "街道"},
+    {"select 街坊代码 as 行政代码,街坊名称 as 行政名称, 使用权类型,sum(宗地总面积) as 面积 from %s "
+     "group by 街坊代码,街坊名称,使用权类型 order by 街坊代码",
+     "街坊"},
+};
+
+struct UseRightRow {
+  std::string code, name;
+  double total = 0;
+  std::array<double, 11> areas{};
+};
+
+// Tells the operator of a type without a column and logs it. The unit
+// tables' fill tells it once per level; the dated twin's fill for every
+// such row, in the words of the table that has no such column.
+class UnknownTypes {
+ public:
+  UnknownTypes(CZdStatContext& context, const std::string& target, bool every_row)
+      : context_(context), target_(target), every_row_(every_row) {}
+  void StartLevel() { told_ = false; }
+  void Report(const UseRightLevel& level, const std::string& type) {
+    if (told_ && !every_row_) return;
+    told_ = true;
+    const std::string message =
+        every_row_ ? "table " + target_ + " has no column BM" + type
+                   : fmt::sprintf("您填写的使用权类型:%s错误,请按照规范填写正确的使用权类型", type);
+    host::AfxMessageBox(message);
+    context_.LogFailure("汇总使用权类型表", fmt::sprintf("%s使用权类型%s错误", level.name, type));
+  }
+
+ private:
+  CZdStatContext& context_;
+  const std::string& target_;
+  bool every_row_;
+  bool told_ = false;
+};
+
+// Adds one level's rows to `rows`: the grouped rows of a code make one row,
+// each type's area in its column, every area in the total.
+void PivotLevel(CZdStatContext& context, const UseRightLevel& level, const std::string& source,
+                UnknownTypes& unknown, std::vector<UseRightRow>& rows) {
+  db::Recordset grouped(context.m_pConn, fmt::sprintf(level.query, source));
+  unknown.StartLevel();
+  bool first = true;
+  std::string previous;
+  for (; !grouped.IsEOF(); grouped.MoveNext()) {
+    const std::string code = grouped.Text("行政代码");
+    const double area = grouped.IsNull("面积") ? 0 : grouped.Number("面积");
+    std::string type = grouped.IsNull("使用权类型") ? "" : grouped.Text("使用权类型");
+    if (type.empty()) type = "99";
+    if (first || code != previous) rows.push_back({code, grouped.Text("行政名称")});
+    first = false;
+    previous = code;
+    UseRightRow& row = rows.back();
+    const auto column = std::find(kUseRightTypes.begin(), kUseRightTypes.end(), type);
+    if (column == kUseRightTypes.end()) {
+      unknown.Report(level, type);
+    } else {
+      row.areas[static_cast<std::size_t>(std::distance(kUseRightTypes.begin(), column))] += area;
+    }
+    row.total += area;
+  }
+  grouped.Close();
+}
+
+std::vector<std::string> UseRightColumns() {
+  std::vector<std::string> columns = {"XZQDM", "XZQMC", "XZQZMJ"};
+  for (const std::string& type : kUseRightTypes) columns.push_back("BM" + type);
+  return columns;
+}
+
+// Writes the rows; 0 after a logged failure.
+short WriteUseRightRows(CZdStatContext& context, db::RowWriter& writer,
+                        const std::vector<UseRightRow>& rows) {
+  try {
+    for (const UseRightRow& row : rows) {
+      std::vector<db::Value> values = {db::Value(row.code), db::Value(row.name),
+                                       db::Value(row.total)};
+      for (double area : row.areas) values.emplace_back(area);
+      writer.Add(values);
+    }
+    writer.Close();
+    return 1;
+  } catch (const db::DbError&) {
+    context.LogFailure("汇总使用权类型表", "写入使用权类型表失败");
+    return 0;
+  }
+}
+
+// The pivot from `source` into `target`: 1, or 0 after a logged failure; the
+// rows of the levels before a failed level are written.
+short SumUseRights(CZdStatContext& context, const std::string& target, const std::string& source,
+                   bool dated) {
+  std::unique_ptr<db::RowWriter> writer;
+  try {
+    writer = std::make_unique<db::RowWriter>(context.m_pConn, target, UseRightColumns());
+  } catch (const db::DbError&) {
+    context.LogFailure("连接使用权类型表", "连接使用权类型表失败");
+    return 0;
+  }
+  UnknownTypes unknown(context, target, dated);
+  std::vector<UseRightRow> rows;
+  for (const UseRightLevel& level : kUseRightLevels) {
+    const std::size_t before = rows.size();
+    try {
+      PivotLevel(context, level, source, unknown, rows);
+    } catch (const db::DbError&) {
+      // A read that fails part way leaves no half level behind.
+      context.LogFailure("汇总使用权类型表", "汇总使用权类型表失败");
+      rows.resize(before);
+      WriteUseRightRows(context, *writer, rows);
+      return 0;
+    }
+  }
+  return WriteUseRightRows(context, *writer, rows);
+}
+
+}  // namespace
+
+const TownSummary kTownSyqzd{
+    "CZTDLY_SYQZD",
+    "建立使用权类型表",
+    "CZTDLY_SYQZD",
+    [](const CZdStatContext&) { return TownLevelColumns(kUseRightTypes); },
+    [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
+      return SumUseRights(context, target, sources.lots, false);
+    },
+    [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
+      return SumUseRights(context, target, sources.lots, true);
+    }};
 
 short CZdStatContext::CreateSyqzdTables() {
-  return 0;
+  return CreateTownTables(kTownSyqzd);
 }
-short CZdStatContext::CreateSyqzdTable(const std::string&) {
-  return 0;
+short CZdStatContext::CreateSyqzdTable(const std::string& table) {
+  return CreateTownTable(kTownSyqzd, table);
 }
 short CZdStatContext::SumSyqzd() {
-  return 0;
+  return SumTownTables(kTownSyqzd);
 }
-short CZdStatContext::SumSyqzdTable(const std::string&, const std::string&) {
-  return 0;
+short CZdStatContext::SumSyqzdTable(const std::string& target, const std::string& source) {
+  return SumUseRights(*this, target, source, false);
 }
 short CZdStatContext::CreateSyqzdTableDated() {
-  return 0;
+  return CreateTownTableDated(kTownSyqzd);
 }
 short CZdStatContext::SumSyqzdDated() {
-  return 0;
+  return SumTownTableDated(kTownSyqzd);
 }
 
 }  // namespace landstat

@@ -92,32 +92,21 @@ short CZdStatContext::LoadCodes() {
 }
 
 void CZdStatContext::FixUnits() {
-  std::string unit1, unit2, unit3;
-  GetUnit(unit1, unit2, unit3);
-  // Unit 1 is the unit the layers' areas are in: square metres unless it
-  // says hectares or mu.
-  m_nUnitSrc = UnitOfText(unit1);
-  if (m_nUnitSrc == kNoUnit) m_nUnitSrc = kSquareMetre;
-  m_nUnit1 = UnitOfText(unit2);
-  m_nUnit2 = UnitOfText(unit3);
+  const ConfiguredUnits configured = ReadConfiguredUnits();
+  m_nUnitSrc = configured.units[0];
+  m_nUnit1 = configured.units[1];
+  m_nUnit2 = configured.units[2];
   // A second or third unit that is unit 1 again would copy the lots twice
   // into unit 1's table and has no conversion: it is left out.
   if (m_nUnit1 == m_nUnitSrc) m_nUnit1 = kNoUnit;
   if (m_nUnit2 == m_nUnitSrc || m_nUnit2 == m_nUnit1) m_nUnit2 = kNoUnit;
-  m_bPm = m_bGq = m_bMu = false;
-  for (short unit : {m_nUnitSrc, m_nUnit1, m_nUnit2}) {
-    m_bPm = m_bPm || unit == kSquareMetre;
-    m_bGq = m_bGq || unit == kHectare;
-    m_bMu = m_bMu || unit == kMu;
-  }
-  int len1 = 2, len2 = 2, len3 = 2;
-  GetPointLen(len1, len2, len3);
-  m_nDecSrc = static_cast<short>(len1);
-  m_nDec1 = static_cast<short>(len2);
-  m_nDec2 = static_cast<short>(len3);
-  int type = 2;
-  GetStatType(type);
-  m_nStatType = static_cast<short>(type);
+  m_nDecSrc = configured.decimals[0];
+  m_nDec1 = configured.decimals[1];
+  m_nDec2 = configured.decimals[2];
+  m_nStatType = configured.stat_type;
+  m_bPm = configured.pm;
+  m_bGq = configured.gq;
+  m_bMu = configured.mu;
   const auto table_of = [&](short unit) {
     return unit == kNoUnit ? std::string() : m_names.UnitCopy(unit, "statdata_czzd");
   };
@@ -170,6 +159,17 @@ db::DbKind CZdStatContext::DialectKind() const {
   // A server configured as Oracle speaks Oracle.
   if (kind == db::DbKind::kServer && m_nDbType == 2) kind = db::DbKind::kOracle;
   return kind;
+}
+
+std::string CZdStatContext::LotTableStatement(const std::string& table,
+                                              const std::vector<std::string>& columns,
+                                              std::size_t text_columns) const {
+  std::string statement = "Create Table " + table + "(";
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    statement += columns[i] + (i < text_columns ? " varchar(60)" : " double default 0.00");
+    if (i + 1 < columns.size()) statement += ",";
+  }
+  return TypeWords(statement + ")");
 }
 
 std::string CZdStatContext::TypeWords(const std::string& statement) const {

@@ -90,6 +90,11 @@ class CZdStatContext : public StatRunLog {
   // reads is there; nothing otherwise.
   std::optional<TownLayerTables> StoredLayerTables();
 
+  // The create statement of a lot table: the first `text_columns` columns
+  // text, the others area columns, with the dialect's type words.
+  std::string LotTableStatement(const std::string& table, const std::vector<std::string>& columns,
+                                std::size_t text_columns) const;
+
   // The per-unit copies of the base table (one row per lot, areas summed,
   // converted and rounded to the unit), adjusted so that they add up.
   short CreateUnitStatTables();
@@ -105,12 +110,21 @@ class CZdStatContext : public StatRunLog {
 
   // The lot-area adjustment of the unit-2 and unit-3 copies: their lot
   // totals stepped to the county total converted once, their class columns
-  // to each lot's total, parent classes summed from their leaves.
+  // to each lot's total, parent classes summed from their leaves. The lots
+  // are read into memory, stepped there and only changed rows written back,
+  // each table's changes in one transaction.
   short AdjustUnitStatData();
-  short BalanceLotTotals(db::Recordset* total, db::Recordset* unit2_lots,
-                         db::Recordset* unit3_lots);
+  // Steps the county's positive lots of the unit-2 and unit-3 copies, largest
+  // first, to `county_total` (宗地总面积 of unit 1's copy, null when the county
+  // has no lot: nothing changes then). 0 when nothing was stepped for that
+  // reason or a table failed (logged).
+  short BalanceLotTotals(const db::Value& county_total);
   short IsParentField(const std::string& name) const;
-  short BalanceLotClassAreas(db::Recordset& lots, const std::vector<std::string>& leaves,
+  // Steps the leaf class columns of every positive lot of `table` towards
+  // the lot's total, one sweep over the leaves, and sets each parent class
+  // column to the sum of its non-negative leaves. 0 on a database error
+  // (logged; the table's changes are rolled back).
+  short BalanceLotClassAreas(const std::string& table, const std::vector<std::string>& leaves,
                              short decimals);
 
   // The area-unit table (made when missing) and its town-lot rows ("城镇宗地")

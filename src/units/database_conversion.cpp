@@ -139,6 +139,7 @@ short Rebuild(CStatContext& context, short target) {
     host::yDebugTime(std::string(family->base) + " rebuilt");
     context.RecordTableUnit(family->base, table.from_extension ? target : context.m_nUnitSrc);
   }
+  if (const TownConversion* town = RegisteredTownConversion()) town->rebuild(context, target);
   return 1;
 }
 
@@ -169,6 +170,7 @@ void ConvertInPlace(CStatContext& context, short target) {
       context.LogFailure("转换面积单位", name + " 转换失败");
     }
   }
+  if (const TownConversion* town = RegisteredTownConversion()) town->convert(context, target);
 }
 
 void BalanceConverted(CStatContext& context) {
@@ -182,6 +184,7 @@ void BalanceConverted(CStatContext& context) {
   }
   host::LindoDlgProgressSetText("平差基本农田情况统计...");
   if (exists("JBNTQKTJ")) context.BalanceJbntQktj();
+  if (const TownConversion* town = RegisteredTownConversion()) town->balance(context);
 }
 
 // Runs `work` on a conversion context, with the progress and the log, in a

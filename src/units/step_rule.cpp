@@ -47,6 +47,7 @@ Distribution Distribute(std::vector<double>& values, double difference, const St
     bool stepped = false;
     for (std::size_t i = 0; i < values.size() && !within(difference) && result.steps < needed;
          ++i) {
+      if (rule.whole_steps && std::fabs(difference) < size.step - size.tolerance) break;
       if (!rule.eligible(values[i])) continue;
       double value = RoundToDecimals(values[i] + step, size.decimals);
       if (rule.floor_at_zero && value <= 0) value = 0;

@@ -26,6 +26,9 @@ struct StepRule {
   // One sweep only: each value takes one step at most, and what the sweep
   // leaves of the difference stays.
   bool single_sweep = false;
+  // Stops before a step that would carry the difference past 0 by more
+  // than the tolerance (less than one step left, the values off the grid).
+  bool whole_steps = false;
 };
 
 // The outcome of a distribution: what is left of the difference, and
@@ -55,7 +58,8 @@ StepRule AboveTolerance(const StepSize& size);
 // difference is within the tolerance. Stepped values stay on the decimal
 // grid. A sweep without a step, a difference that has changed sign, as
 // many steps as the difference can need, or the end of the first sweep of
-// a single-sweep rule end the distribution; a difference
+// a single-sweep rule (or less than a step left, for a whole-steps rule)
+// end the distribution; a difference
 // that would need more than kMostSteps steps (or is not finite) is left
 // whole, stalled. It never runs without end. `touched`, when given, is set
 // for every value that took a step.

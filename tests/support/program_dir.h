@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,17 @@ inline void WriteFileBytes(const std::filesystem::path& path, const std::string&
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The lines of a run's log that record failures: every line but the
+// notices ("注意 ...").
+inline std::string FailureLines(const std::filesystem::path& path) {
+  std::istringstream log(ReadFileBytes(path));
+  std::string failures;
+  for (std::string line; std::getline(log, line);) {
+    if (line.rfind("注意 ", 0) != 0) failures += line + "\n";
+  }
+  return failures;
 }
 
 // "平方米" in GBK.

@@ -154,7 +154,12 @@ TEST_P(CountyTest, WritesEveryLayerWithTheFieldsTheEngineReads) {
        {"基本农田图斑编号", "图斑编号", "地类编码", "基本农田地类面积", "耕地类型", "耕地坡度级",
         "地类备注", "权属性质", "权属单位代码", "权属单位名称", "座落单位代码", "座落单位名称",
         "是否补划", "调入备注"}},
-      {"行政辖区", {"行政区代码", "描述说明"}}};
+      {"行政辖区", {"行政区代码", "描述说明"}},
+      {"城镇权属层",
+       {"地籍号", "土地座落", "权属性质", "使用权类型", "土地用途", "建筑容积率", "建筑密度",
+        "土地级别", "实测面积", "占地面积"}},
+      {"房屋层",
+       {"隶属宗地", "房屋编号", "房屋名称", "房屋结构", "房屋层数", "建筑面积", "占地面积"}}};
   for (const char* name : kLayerNames) {
     SCOPED_TRACE(name);
     ScopedLayer layer(Open(name));
@@ -394,6 +399,41 @@ TEST_P(CountyTest, CodeFileCoversEveryCodeOfTheSurvey) {
   }
   for (const Row& point : ReadLayer(points, EntityKind::kPoint)) {
     EXPECT_EQ(classes.count(point["地类编码"]), 1u) << point["地类编码"];
+  }
+}
+
+// Town lots as crews type them: 19-character lot numbers, some with a blank
+// in front, inside or behind; land uses of two characters (the leading zero
+// left out) and of three, each a class of the code file; use-right types of
+// the two groups, some empty. Every house belongs to a lot.
+TEST_P(CountyTest, TownLotsLookAsCrewsTypeThem) {
+  std::set<std::string> classes, lots;
+  for (const Code& code : ReadCodeFile(county_->files.codes)) {
+    if (code.type == "地类代码") classes.insert(code.code);
+  }
+  const std::set<std::string> rights = {"",   "11", "12", "13", "14", "15",
+                                        "21", "22", "23", "24", "25"};
+  std::map<std::string, int> seen;  // kinds of values met
+  ScopedLayer lot_layer(Open("城镇权属层")), house_layer(Open("房屋层"));
+  for (const Row& lot : ReadLayer(lot_layer, EntityKind::kRegion)) {
+    std::string number = lot["地籍号"];
+    std::erase(number, ' ');
+    EXPECT_EQ(number.size(), 19u) << lot["地籍号"];
+    lots.insert(number);
+    const std::string& use = lot["土地用途"];
+    EXPECT_EQ(classes.count(use.size() == 2 ? "0" + use : use), 1u) << use;
+    EXPECT_EQ(rights.count(lot["使用权类型"]), 1u) << lot["使用权类型"];
+    seen["blank"] += number != lot["地籍号"];
+    seen["three-character use"] += use.size() == 3;
+    seen["two-character use"] += use.size() == 2;
+    seen["empty right"] += lot["使用权类型"].empty();
+  }
+  for (const Row& house : ReadLayer(house_layer, EntityKind::kRegion)) {
+    EXPECT_EQ(lots.count(house["隶属宗地"]), 1u) << house["隶属宗地"];
+  }
+  if (GetParam() < 3000) return;  // too few lots for every kind
+  for (const char* kind : {"blank", "three-character use", "two-character use", "empty right"}) {
+    EXPECT_GT(seen[kind], 0) << kind;
   }
 }
 

@@ -205,7 +205,7 @@ TEST_P(DatabaseConversionTest, ConvertedTablesMatchARunInThatUnitAndAddUp) {
   for (short unit : {kHectare, kMu}) {
     SCOPED_TRACE(UnitText(unit));
     ASSERT_EQ(Convert(unit), 1);
-    EXPECT_EQ(testing::ReadFileBytes(county_->log), "");
+    EXPECT_EQ(testing::FailureLines(county_->log), "");
     EXPECT_EQ(Recorded("statdataex"), unit);
     for (const std::string& base : kConverted) {
       EXPECT_EQ(Recorded(base), unit) << base;
@@ -258,7 +258,7 @@ TEST_P(DatabaseConversionTest, RepeatsChangeNothingAndBackAndForthKeepsTotals) {
   // Fewer decimals in the source unit: every figure on the coarser grid,
   // still adding up.
   ASSERT_EQ(Convert(kSquareMetre, 1), 1);
-  EXPECT_EQ(testing::ReadFileBytes(county_->log), "");
+  EXPECT_EQ(testing::FailureLines(county_->log), "");
   for (const std::string& base : kConverted) {
     ExpectRowsAddUp(ReadRows(conn(), Plain(base)), base, 1);
   }
@@ -306,7 +306,7 @@ TEST_P(DatabaseConversionTest, FarmlandBlockTableIsRebuiltInTheTargetUnit) {
                             "33333.33)");
   }
   ASSERT_EQ(Convert(kHectare), 1);
-  EXPECT_EQ(testing::ReadFileBytes(county_->log), "");
+  EXPECT_EQ(testing::FailureLines(county_->log), "");
   EXPECT_EQ(Recorded("JBNTBHKQKTJ"), kHectare);
   EXPECT_EQ(
       testing::Rows(conn(), "select BHKBH, ZHJ, BM01HJ, BM011, QTHJ, BM02 from " +

@@ -135,6 +135,15 @@ std::string TransferRemark(const Parcel& p) {
   return draw < 3 ? kRemarks[draw] : "";
 }
 
+// A lot number of 19 characters as survey crews type it: now and then with
+// a blank in front, behind or between the block and the lot.
+std::string LotNumberAsTyped(const std::string& lot, long seq) {
+  if (seq % 7 == 0) return " " + lot;
+  if (seq % 11 == 0) return lot.substr(0, 12) + " " + lot.substr(12);
+  if (seq % 13 == 0) return lot + " ";
+  return lot;
+}
+
 class CountyWriter {
  public:
   CountyWriter(const CountyPlan& plan, GDALDataset& dataset)
@@ -462,7 +471,8 @@ class CountyWriter {
     for (auto& [values, ring] : houses) house_layer.Add(Polygon(ring), values);
   }
 
-  // Town lots over the town's parcels, each with one house.
+  // Town lots over the parcels of town classes (every township is a street,
+  // every village a block), each with one house.
   void WriteLots(std::vector<std::pair<Values, std::vector<Point>>>& houses) {
     LayerWriter lots(dataset_, "城镇权属层", wkbPolygon,
                      {{"地籍号", Kind::kText},
@@ -478,23 +488,32 @@ class CountyWriter {
                       {"分类面积比例", Kind::kText}},
                      srs_);
     static const char* const kUses[] = {"51", "52", "61", "63", "71", "72", "81", "83", "86"};
-    static const char* const kRights[] = {"11", "12", "21", "22", "99"};
+    static const char* const kRights[] = {"11", "12", "13", "14", "15",
+                                          "21", "22", "23", "24", "25"};
     long seq = 0;
+    // Lots are numbered within their block (a village: at most 400 parcels),
+    // so every lot number has 19 characters.
+    std::vector<long> in_block(plan_.villages.size(), 0);
     for (const Parcel& p : plan_.parcels) {
       const bool town_class = p.class_code == "201" || p.class_code == "202" ||
                               (p.class_code[0] == '0' && p.class_code[1] >= '5');
-      if (!town_class || plan_.villages[p.village].township != 0) continue;
-      const std::string lot = plan_.villages[p.village].unit.code + "001" + Digits(++seq, 4);
-      const std::string use = p.class_code[0] == '0' ? p.class_code.substr(1) : kUses[seq % 9];
+      if (!town_class) continue;
+      ++seq;
+      const std::string lot =
+          plan_.villages[p.village].unit.code + "001" + Digits(++in_block[p.village], 4);
+      // Uses are mostly written without their leading zero ("51"), some in
+      // full ("051").
+      std::string use = p.class_code[0] == '0' ? p.class_code.substr(1) : kUses[seq % 9];
+      if (seq % 3 == 0) use = "0" + use;
       const std::vector<Point> ring = plan_.CellRing(p.cell);
       const std::vector<Point> house = Shrunk(ring, 0.5);
       const double footprint = RingArea(house);
       const int floors = 1 + static_cast<int>(seq % 12);
       lots.Add(Polygon(ring),
-               {{"地籍号", lot},
+               {{"地籍号", LotNumberAsTyped(lot, seq)},
                 {"土地座落", plan_.villages[p.village].unit.name + std::to_string(seq) + "号"},
                 {"权属性质", "20"},
-                {"使用权类型", kRights[seq % 5]},
+                {"使用权类型", seq % 12 == 11 ? "" : kRights[seq % 10]},
                 {"土地用途", use},
                 {"建筑容积率", Fixed(footprint * floors / RingArea(ring), 2)},
                 {"建筑密度", Fixed(footprint / RingArea(ring), 2)},

@@ -1,0 +1,281 @@
+// The town-lot base table statdata_czzd: its rows from hand-made lot and
+// house layers, its failures, and the set-based fill from layers stored as
+// tables of the database.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lots/town_fixture.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+using testing::BothEngines;
+using testing::FieldValues;
+using testing::Rows;
+using Strings = std::vector<std::string>;
+
+// A location longer than its column (60 characters).
+const std::string kTooLong(61, 'x');
+
+FieldValues Lot(const std::string& number, const std::string& use, const std::string& area,
+                const std::string& location = "清波街1号") {
+  return {{"地籍号", number},  {"土地用途", use},    {"实测面积", area},  {"土地座落", location},
+          {"权属性质", "20"},  {"使用权类型", "11"}, {"土地级别", "1级"}, {"建筑容积率", "1.5"},
+          {"建筑密度", "0.4"}, {"占地面积", "40"}};
+}
+
+FieldValues House(const std::string& lot, const std::string& floor_area) {
+  return {{"隶属宗地", lot}, {"房屋编号", "0001"}, {"建筑面积", floor_area}, {"占地面积", "40"}};
+}
+
+// The failure lines of a run that name every part.
+bool Logged(const Strings& failures, const Strings& parts) {
+  return std::any_of(failures.begin(), failures.end(), [&](const std::string& line) {
+    return std::all_of(parts.begin(), parts.end(), [&](const std::string& part) {
+      return line.find(part) != std::string::npos;
+    });
+  });
+}
+
+class TownBaseTableTest : public BothEngines {
+ protected:
+  std::string Table() const { return mode_ ? "D2009330102statdata_czzd" : "statdata_czzd"; }
+
+  // Writes the layers, creates the table and fills it; the fill's result.
+  short Fill(const std::vector<FieldValues>& lots, const std::vector<FieldValues>* houses) {
+    testing::WriteTownLayers(survey_, lots, houses);
+    testing::ScopedLayer lot(gis::OpenLayer(survey_, "城镇权属层"));
+    testing::ScopedLayer house(houses ? gis::OpenLayer(survey_, "房屋层") : 0);
+    auto context =
+        testing::TownContext(codes_.get(), database().ConnectionString(), mode_, lot, house);
+    EXPECT_EQ(context->CreateStatDataTable(), 1);
+    const short result = context->FillStatData();
+    failures_ = context->m_arrFirstFailures;
+    errors_ = context->m_nErrCount;
+    return result;
+  }
+
+  Strings Select(const std::string& columns) {
+    return Rows(conn(), "select " + columns + " from " + Table() + " order by 宗地总面积, 地籍号");
+  }
+
+  testing::ScopedProgramDir home_;
+  std::string survey_ = home_.File("town.gpkg");
+  std::unique_ptr<gis::RuralCode> codes_{gis::RuralCode::FromEntries(testing::TownCodeEntries())};
+  short mode_ = Mode();
+  Strings failures_;
+  int errors_ = 0;
+};
+
+// Lots and houses worked out by hand: blanks leave the lot numbers and the
+// level codes come from the blank-free number; a use of two characters is
+// booked as its three-character class and that class's parent; an empty or
+// one-character use books only the lot's total; a house books its areas
+// and nothing of the lot's; lots without a number, houses without their
+// lot and lots of a use the code file lacks add no row (the last logged);
+// a measured area that is no number counts 0 and is logged, and a lot the
+// table refuses is logged and left out.
+TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
+  const std::string quoted = "33010200100'0010005";
+  const std::vector<FieldValues> lots = {Lot(" 330102001 0010010001 ", "071", "100.5"),
+                                         Lot("3301020010010010002", "52", "20"),
+                                         Lot("3301020010010010003", "", "7"),
+                                         Lot("3301020010010010004", "5", "3"),
+                                         Lot("   ", "071", "9"),
+                                         Lot(quoted, "051", "2"),
+                                         Lot("3301020010010010007", "073", "11"),
+                                         Lot("3301020010010010008", "051", "abc"),
+                                         Lot("3301020010010010009", "071", "5", kTooLong)};
+  const std::vector<FieldValues> houses = {House("330102001001 0010001", "250"), House(" ", "30")};
+  ASSERT_EQ(Fill(lots, &houses), 1);
+  const char kLevels[] =
+      "|33|浙江省|3301|杭州市|330102|上城区|330102001|清波街道|330102001001|清波街坊";
+  EXPECT_EQ(Select("地籍号, 土地用途, 土地用途名称, 省级代码, 省名称, 市级代码, 市名称, 县级代码, "
+                   "县名称, 街道代码, 街道名称, 街坊代码, 街坊名称"),
+            (Strings{std::string("3301020010010010001||") + kLevels,
+                     std::string("3301020010010010008|051|批发零售用地") + kLevels,
+                     "33010200100'0010005|051|批发零售用地|33|浙江省|3301|杭州市|330102|上城区|"
+                     "330102001|清波街道|33010200100'|",
+                     std::string("3301020010010010004|5|") + kLevels,
+                     std::string("3301020010010010003||") + kLevels,
+                     std::string("3301020010010010002|52|") + kLevels,
+                     std::string("3301020010010010001|071|城镇住宅用地") + kLevels}));
+  EXPECT_EQ(Select("地籍号, 宗地总面积, BM05, BM051, BM052, BM07, BM071, BM072, 建筑容积率, "
+                   "建筑密度, 宗地建筑占地面积, 建筑面积, 占地面积"),
+            (Strings{"3301020010010010001|0|0|0|0|0|0|0|0|0|0|250|40",
+                     "3301020010010010008|0|0|0|0|0|0|0|1.5|0.4|40|0|0",
+                     "33010200100'0010005|2|2|2|0|0|0|0|1.5|0.4|40|0|0",
+                     "3301020010010010004|3|0|0|0|0|0|0|1.5|0.4|40|0|0",
+                     "3301020010010010003|7|0|0|0|0|0|0|1.5|0.4|40|0|0",
+                     "3301020010010010002|20|20|0|20|0|0|0|1.5|0.4|40|0|0",
+                     "3301020010010010001|100.5|0|0|0|100.5|100.5|0|1.5|0.4|40|0|0"}));
+  EXPECT_EQ(errors_, 3);
+  EXPECT_TRUE(
+      Logged(failures_, {"汇总宗地", "城镇权属层", "记录 7", "3301020010010010007", "BM073"}));
+  EXPECT_TRUE(Logged(failures_, {"城镇权属层", "记录 8", "实测面积", "abc"}));
+  EXPECT_TRUE(Logged(failures_, {"汇总宗地", "记录 9", "3301020010010010009", "土地座落"}));
+}
+
+// Without a house layer the table holds the lots alone, and the fill has
+// still done its work. In naming mode 2 the layers are no tables of the
+// database, so the records are walked, and the trace says so once.
+TEST_P(TownBaseTableTest, LotsAloneAndNamingModeTwoOverLayerFiles) {
+  for (const short mode : {Mode(), short{2}}) {
+    SCOPED_TRACE(mode);
+    mode_ = mode;
+    survey_ = home_.File("town" + std::to_string(mode) + ".gpkg");
+    testing::ScopedTraceCapture trace;
+    ASSERT_EQ(Fill({Lot("3301020010010010001", "071", "10")}, nullptr), 1);
+    EXPECT_EQ(Select("地籍号, 宗地总面积, 建筑面积"), Strings{"3301020010010010001|10|0"});
+    EXPECT_EQ(errors_, 0);
+    EXPECT_EQ(std::count_if(trace.lines.begin(), trace.lines.end(),
+                            [](const std::string& line) {
+                              return line.find("逐条汇总图层记录") != std::string::npos;
+                            }),
+              mode == 2 ? 1 : 0);
+  }
+}
+
+// A table that cannot be made or opened is logged and ends the step with 0:
+// on a closed connection, and when the fill finds no table.
+TEST_P(TownBaseTableTest, FailuresOfTheTableAreLoggedWithResultZero) {
+  auto context = testing::TownContext(codes_.get(), database().ConnectionString(), mode_);
+  context->m_pConn.Close();
+  EXPECT_EQ(context->CreateStatDataTable(), 0);
+  EXPECT_EQ(context->FillStatData(), 0);
+  auto fresh = testing::TownContext(codes_.get(), database().ConnectionString(), mode_);
+  EXPECT_EQ(fresh->FillStatData(), 0);
+  for (const Strings& failures : {context->m_arrFirstFailures, fresh->m_arrFirstFailures}) {
+    EXPECT_TRUE(Logged(failures, {"连接城镇基础汇总表", "连接城镇基础汇总表失败"}));
+  }
+  EXPECT_TRUE(
+      Logged(context->m_arrFirstFailures, {"建立城镇基础汇总表", "建立城镇基础汇总表失败",
+                                           "Create Table " + Table() + "(土地用途 varchar(60)"}));
+  EXPECT_EQ(context->m_nErrCount, 2);
+  EXPECT_EQ(fresh->m_nErrCount, 1);
+}
+
+LANDSTAT_BOTH_ENGINES(TownBaseTableTest);
+
+// Layers stored as tables of the statistics database: each layer's
+// attributes ("RRA", keyed by ID0) and entities ("REG", with the mark
+// exist), and the code table "<code file>TBL".
+class TownLayerTablesTest : public BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    std::ofstream codes(home_.File("codes.tsv"));
+    for (const gis::CODESTRUCT& entry : testing::TownCodeEntries()) {
+      codes << entry.type << '\t' << entry.code << '\t' << entry.name << '\n';
+    }
+    codes.close();
+    codes_.reset(gis::RuralCode::Load(home_.File("codes.tsv")));
+    testing::WriteTownLayers(survey_, {}, &no_houses_);
+    lot_ = std::make_unique<testing::ScopedLayer>(gis::OpenLayer(survey_, "城镇权属层"));
+    house_ = std::make_unique<testing::ScopedLayer>(gis::OpenLayer(survey_, "房屋层"));
+    context_ = testing::TownContext(codes_.get(), database().ConnectionString(), 2, *lot_, *house_);
+  }
+
+  testing::ScopedProgramDir home_;
+  std::string survey_ = home_.File("town.gpkg");
+  std::vector<FieldValues> no_houses_;
+  std::unique_ptr<gis::RuralCode> codes_;
+  std::unique_ptr<testing::ScopedLayer> lot_, house_;
+  std::unique_ptr<CZdStatContext> context_;
+};
+
+TEST_P(TownLayerTablesTest, StatementsNameTheStoredTables) {
+  const TownLayerTables tables = {"城镇权属层RRA", "城镇权属层REG", "房屋层RRA", "房屋层REG",
+                                  "codesTBL"};
+  const std::string target = "D2009330102statdata_czzd";
+  std::string bm_columns, bm_select;
+  for (const char* code : {"05", "051", "052", "07", "071", "072"}) {
+    bm_columns += std::string(bm_columns.empty() ? "" : ",") + "BM" + code;
+    bm_select += std::string(bm_select.empty() ? "" : ",") + "(CASE WHEN  土地用途 LIKE '" + code +
+                 "%' THEN 实测面积 ELSE 0 END) \tAS BM" + code + " ";
+  }
+  std::string names = "UPDATE  " + target + " a SET";
+  const char* separator = "";
+  for (const char* level : {"省名称   = (select 代码名称 from codesTBL b where a.省级代码",
+                            "市名称   = (select 代码名称 from codesTBL b where a.市级代码",
+                            "县名称   = (select 代码名称 from codesTBL b where a.县级代码",
+                            "街道名称 = (select 代码名称 from codesTBL b where a.街道代码",
+                            "街坊名称 = (select 代码名称 from codesTBL b where a.街坊代码"}) {
+    names += std::string(separator) + "\r\n" + level + "=b.代码 and b.代码类型 like '%行政代码')";
+    separator = ",";
+  }
+  EXPECT_EQ(context_->StoredLayerTables().has_value(), false);
+  EXPECT_EQ(
+      context_->LayerTableStatements(tables),
+      (Strings{
+          "insert into " + target +
+              "(地籍号,土地座落,权属性质,使用权类型,建筑容积率,建筑密度,土地级别,宗地总面积," +
+              bm_columns +
+              ") select "
+              "地籍号,土地座落,权属性质,使用权类型,建筑容积率,建筑密度,土地级别,实测面积," +
+              bm_select + "  from 城镇权属层RRA a ,城镇权属层REG b where a.ID0=b.ID0 and b.exist=1",
+          "insert into " + target +
+              "(地籍号,建筑面积,占地面积) select 隶属宗地,建筑面积,占地面积 from 房屋层RRA "
+              "a,房屋层REG "
+              "b where  a.隶属宗地 like '___________________' and a.ID0=b.ID0 and b.exist=1",
+          "UPDATE  " + target +
+              " SET 省级代码=substr(地籍号,1,2),市级代码=substr(地籍号,1,4),县级代码=substr(地籍号,"
+              "1,6),街道代码=substr(地籍号,1,9),街坊代码=substr(地籍号,1,12)",
+          names}));
+  // Without a house layer and a code table only the lots are inserted.
+  EXPECT_EQ(context_->LayerTableStatements({"zdRRA", "zdREG", "", "", ""}).size(), 1u);
+}
+
+// On the server, over fabricated layer tables: lots whose entity still
+// exists, houses of a 19-character lot, levels and their names; a failing
+// statement is traced and logged and ends the fill with 0.
+TEST_P(TownLayerTablesTest, FillsFromStoredTablesOnTheServer) {
+  if (!IsServer()) GTEST_SKIP() << "the statements are written for a server";
+  conn().Execute(
+      "create table 城镇权属层RRA (ID0 int, 地籍号 varchar(60), 土地座落 varchar(60), 权属性质 "
+      "varchar(60), 使用权类型 varchar(60), 土地用途 varchar(60), 建筑容积率 float, 建筑密度 "
+      "float, 土地级别 varchar(60), 实测面积 float);"
+      "create table 城镇权属层REG (ID0 int, exist int);"
+      "create table 房屋层RRA (ID0 int, 隶属宗地 varchar(60), 建筑面积 float, 占地面积 float);"
+      "create table 房屋层REG (ID0 int, exist int);"
+      "create table codesTBL (代码类型 varchar(60), 代码 varchar(60), 代码名称 varchar(60));"
+      "insert into 城镇权属层RRA values (1, '3301020010010010001', '一号', '20', '11', '071', 1.5, "
+      "0.4, '1级', 100), (2, '3301020010010010002', '二号', '20', '12', '052', 0, 0, '2级', 30);"
+      "insert into 城镇权属层REG values (1, 1), (2, 0);"
+      "insert into 房屋层RRA values (1, '3301020010010010001', 250, 40), (2, '330102001001001', 9, "
+      "9);"
+      "insert into 房屋层REG values (1, 1), (2, 1);"
+      "insert into codesTBL values ('县行政代码', '330102', '上城区'), ('村行政代码', "
+      "'330102001001', '清波街坊'), ('地类代码', '330102', '不是行政代码')");
+  ASSERT_EQ(context_->CreateStatDataTable(), 1);
+  testing::ScopedTraceCapture trace;
+  ASSERT_EQ(context_->FillStatData(), 1);
+  EXPECT_EQ(
+      Rows(conn(),
+           "select 地籍号, 土地座落, 宗地总面积, BM07, BM071, BM072, 建筑面积, 省级代码, 省名称, "
+           "县级代码, 县名称, 街坊代码, 街坊名称 from D2009330102statdata_czzd order by "
+           "宗地总面积"),
+      (Strings{"3301020010010010001||0|0|0|0|250|33||330102|上城区|330102001001|清波街坊",
+               "3301020010010010001|一号|100|100|100|0|0|33||330102|上城区|330102001001|"
+               "清波街坊"}));
+  EXPECT_EQ(context_->m_nErrCount, 0);
+  EXPECT_TRUE(trace.lines.empty());
+  conn().Execute("alter table 房屋层RRA drop column 建筑面积");
+  EXPECT_EQ(context_->FillStatData(), 0);
+  EXPECT_EQ(context_->m_nErrCount, 1);
+  EXPECT_TRUE(Logged(context_->m_arrFirstFailures, {"from 房屋层RRA a,房屋层REG b"}));
+  ASSERT_EQ(trace.lines.size(), 1u);
+  EXPECT_NE(trace.lines[0].find("from 房屋层RRA a,房屋层REG b"), std::string::npos);
+}
+
+LANDSTAT_BOTH_ENGINES(TownLayerTablesTest);
+
+}  // namespace
+}  // namespace landstat
