@@ -652,6 +652,13 @@ class CStatContext : public StatRunLog {
                           short decimals1, short decimals2);
   // --- reserve class-area and grade summaries (reserve/reserve_area_summaries.cpp,
   // reserve/reserve_grade_summary.cpp, reserve/reserve_balancing.cpp) ---
+  // One fill of a summary: the rows of one level (1 group to 4 county) of
+  // the grade summary, or of one selector (level plus the row kind's
+  // offset 0, 10, 14, 18 or 22) of a class-area summary, appended to the
+  // table of `unit` ("PM", "GQ", "MU"); 1, or 0 after a logged failure.
+  short FillGdhbGradeSummary(short level, const std::string& unit);
+  short FillGdhbAreaSummary(short selector, const std::string& unit);
+  short FillGdhbOldAreaSummary(short selector, const std::string& unit);
   short CreateGdhbGradeSummaryTables();
   short BuildGdhbGradeSummary();
   short CreateGdhbAreaSummaryTables();

@@ -1,14 +1,78 @@
-// The reserve grade summary PJ_GDHB.
+// The reserve grade summary PJ_GDHB: for every county, township, village
+// and (where the code table has group codes) group, the reserve area by
+// evaluation grade, reclaimable ("开发") and recultivable ("复垦") land in
+// three grades each, summed from the unit copies of ZB_GDHB; the hectare
+// and mu tables rounded and balanced afterwards.
 
 #include "engine/stat_context.h"
+#include "reserve/reserve_summary_tables.h"
 
 namespace landstat {
+namespace {
+
+using reserve::kGradeTree;
+
+constexpr char kCreateTitle[] = "耕地后备资源评价汇总表";
+constexpr char kCreateMessage[] = "耕地后备资源评价汇总表失败";
+constexpr char kFillTitle[] = "耕地后备评价等级汇总";
+
+std::string GradeQuery(short level, const std::string& source) {
+  const reserve::LevelColumns* columns = reserve::LevelOf(level);
+  if (!columns) return "";
+  const std::string keys = std::string(columns->code) + "," + columns->name + ",评价等级";
+  return "select " + keys + ",SUM(面积) AS GDHBMJ FROM " + source + " GROUP BY " + keys +
+         " ORDER BY " + columns->code;
+}
+
+// A grade books into the reclaimable columns when it speaks of "开发",
+// else into the recultivable ones when it speaks of "复垦"; a grade of
+// neither list (say "开发" alone) books nothing.
+int ClassOfGrade(const std::string& grade) {
+  if (grade.find("开发") != std::string::npos) return 1;
+  return grade.find("复垦") != std::string::npos ? 2 : 0;
+}
+
+std::vector<db::Value> GradeRow(const std::string& code,
+                                const std::vector<reserve::GroupedRow>& rows) {
+  std::vector<double> areas = reserve::NoAreas(kGradeTree);
+  for (const reserve::GroupedRow& row : rows) {
+    const std::string& grade = row.texts[0];
+    const int klass = ClassOfGrade(grade);
+    const int leaf = reserve::LeafOf(kGradeTree, klass, grade);
+    if (leaf >= 0) reserve::Book(kGradeTree, areas, klass, leaf, row.area);
+  }
+  std::vector<db::Value> values = {db::Value(code), db::Value(rows.front().name)};
+  for (double area : areas) values.emplace_back(area);
+  return values;
+}
+
+}  // namespace
 
 short CStatContext::CreateGdhbGradeSummaryTables() {
-  return 0;
+  return reserve::CreateSummaryTables(*this, kGradeTree, "XZQDM varchar(19),XZQMC varchar(60)",
+                                      kCreateTitle, kCreateMessage);
 }
+
+short CStatContext::FillGdhbGradeSummary(short level, const std::string& unit) {
+  const short code = reserve::UnitOfPrefix(unit);
+  if (code == kNoUnit) return 0;
+  std::vector<std::string> columns = {"XZQDM", "XZQMC"};
+  for (const std::string& column : kGradeTree.Columns()) columns.push_back(column);
+  return reserve::FillSummary(*this, GradeQuery(level, GdhbUnitTable(code, "ZB_GDHB")),
+                              GdhbUnitTable(code, kGradeTree.base), columns, kFillTitle, GradeRow);
+}
+
 short CStatContext::BuildGdhbGradeSummary() {
-  return 0;
+  for (short unit : {kSquareMetre, kHectare, kMu}) {
+    if (!WantsUnit(unit)) continue;
+    for (short level : {4, 3, 2}) {
+      if (FillGdhbGradeSummary(level, UnitPrefix(unit)) == 0) return 0;
+    }
+    if (CountGroupCodes() > 0 && FillGdhbGradeSummary(1, UnitPrefix(unit)) == 0) return 0;
+  }
+  const std::vector<std::string> columns = kGradeTree.Columns();
+  RoundAndBalanceTable(kGradeTree.base, &columns, 2);
+  return 1;
 }
 
 }  // namespace landstat
