@@ -29,8 +29,8 @@
 #include "landuse/generated_county_run.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
-#include "platform/text/ascii_text.h"
 #include "platform/host/paths.h"
+#include "platform/text/ascii_text.h"
 #include "support/test_databases.h"
 
 namespace landstat {

@@ -19,6 +19,7 @@
 #include "landuse/generated_county_run.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/gis_fixtures.h"
+#include "reserve/reserve_parcel_tables.h"
 #include "reserve/reserve_summary_tables.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -28,38 +29,6 @@ namespace {
 
 using testing::BothEngines;
 using Strings = std::vector<std::string>;
-
-// The columns of ZB_GDHB, 面积 the only number.
-const char* const kParcelColumns[] = {"XZQDM",
-                                      "序号",
-                                      "面积",
-                                      "省名称",
-                                      "省级代码",
-                                      "市名称",
-                                      "市级代码",
-                                      "县名称",
-                                      "县级代码",
-                                      "乡名称",
-                                      "乡级代码",
-                                      "村名称",
-                                      "村级代码",
-                                      "要素代码",
-                                      "图幅号",
-                                      "调查区名称",
-                                      "片号",
-                                      "图斑号",
-                                      "耕地后备资源级别",
-                                      "耕地后备资源原类型",
-                                      "耕地后备资源新类型",
-                                      "中心点座标_X",
-                                      "中心点座标_Y",
-                                      "地类代码",
-                                      "地类名称",
-                                      "权属性质",
-                                      "权属单位代码",
-                                      "权属单位名称",
-                                      "座落单位名称",
-                                      "评价等级"};
 
 struct Parcel {
   std::string village, village_name, survey, level, ownership, new_type, old_type, grade;
@@ -120,15 +89,11 @@ class ReserveSummariesTest : public BothEngines {
 
   // The unit copies of ZB_GDHB by hand, each with `parcels`.
   void MakeCopies(const std::vector<Parcel>& parcels) {
-    std::string columns, marks;
-    for (const char* column : kParcelColumns) {
-      columns += std::string(columns.empty() ? "" : ",") + column +
-                 (std::string(column) == "面积" ? " double precision" : " varchar(80)");
-      marks += marks.empty() ? "?" : ",?";
-    }
+    std::string marks = "?";
+    for (int column = 1; column < 30; ++column) marks += ",?";
     for (short unit : {kSquareMetre, kHectare, kMu}) {
       const std::string copy = Table(unit, "ZB_GDHB");
-      conn().Execute("create table " + copy + " (" + columns + ")");
+      conn().Execute(GdhbCreateStatement(copy, IsServer() ? 1 : 0));
       for (const Parcel& p : parcels) {
         const std::string township = p.village.substr(0, 9);
         const std::string group = p.village + "0010000";
