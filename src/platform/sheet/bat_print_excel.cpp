@@ -171,7 +171,7 @@ short BatPrintExcel::FillSheet(db::Recordset& recordset, const std::string& shee
 }
 
 short BatPrintExcel::FillSheet1(gis::LayerHandle table, short kind, const std::string& sheet,
-                                std::span<const SWhiteParam> pairs) {
+                                std::span<const SWhiteParam> pairs, Paging paging) {
   if (kind != static_cast<short>(gis::EntityKind::kTable)) {
     throw SheetError(
         fmt::format("workbook {}, sheet \"{}\": records of kind {} cannot fill a "
@@ -179,7 +179,7 @@ short BatPrintExcel::FillSheet1(gis::LayerHandle table, short kind, const std::s
                     state_->package.Path(), sheet, kind));
   }
   AttributeTableRows rows(table);
-  return FillSheet(rows, sheet, pairs, Paging::kPaged);
+  return FillSheet(rows, sheet, pairs, paging);
 }
 
 short BatPrintExcel::CopyAddModifySheet(const std::string& sheet,

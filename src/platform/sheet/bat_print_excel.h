@@ -76,7 +76,7 @@ class BatPrintExcel {
                   std::span<const SWhiteParam> pairs, Paging paging = Paging::kPaged);
   // The same from the attribute records (kind 7) of a table handle.
   short FillSheet1(gis::LayerHandle table, short kind, const std::string& sheet,
-                   std::span<const SWhiteParam> pairs);
+                   std::span<const SWhiteParam> pairs, Paging paging = Paging::kPaged);
 
   // Adds one sheet per name, each laid out like `sheet` as the template holds
   // it, placed after it; names are made valid with MakeSheetName. A later
