@@ -1,0 +1,107 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db/recordset.h"
+#include "platform/gis/layers.h"
+#include "platform/sheet/sheet_error.h"
+#include "platform/sheet/sheet_rows.h"
+
+namespace landstat::sheet {
+
+// The .xlsx report engine: a report writer copies a template workbook, opens
+// the copy, fills one or more sheets from row sources and saves it.
+//
+// Template convention (every sheet a writer fills follows it):
+// - Header keys: a text cell holding "{key}" anywhere in its text gets the
+//   value of the pair with that key in place of the mark ("年度：{年度}"
+//   becomes "年度：2023"). Marks of keys that no pair names stay as they are.
+// - Data row: the row holding a cell whose whole text is "{数据}" or
+//   "{数据:N}". Column i of the row source goes into the marker's column + i,
+//   with the style of the data row's cell in that column; one sheet row per
+//   source row, in order. N is the page length: the number of data rows per
+//   printed page of paged output (30 when omitted).
+// - Heading rows: the rows above the data row. Paged output repeats them on
+//   every page (the sheet's print titles) and breaks the page after every N
+//   data rows; unpaged output has neither.
+// - Rows below the data row (a footer with "{填表人}", say) move down below
+//   the data; formulas in them are not rewritten.
+// - Images, drawings and printer-setting parts of a sheet are not carried
+//   into a filled or copied sheet.
+struct SWhiteParam {
+  std::string key;
+  std::string value;
+};
+
+enum class Paging { kPaged, kUnpaged };
+
+// Rows one sheet holds, heading and footer rows included.
+constexpr long kMaxSheetRows = 1048576;
+
+// Shows a saved workbook to the operator: xdg-open in the command-line host,
+// the desktop service in the GUI, a recorder in tests. Set by the host.
+using FileOpener = std::function<void(const std::string& path)>;
+void SetFileOpener(FileOpener opener);
+
+// A valid sheet name for `requested` that differs from every name in `taken`
+// (compared without regard to case, as spreadsheet programs do): the
+// characters []:*?/\ become '_', apostrophes at either end go, an empty name
+// becomes "Sheet", at most 31 characters, and a clash gets "(2)", "(3)" ...
+std::string MakeSheetName(std::string_view requested, const std::vector<std::string>& taken);
+
+// One workbook being filled. Nothing reaches the file before PrintOut saves
+// it; an object destroyed without PrintOut leaves the file as it was. Every
+// failure raises SheetError naming the file and the sheet.
+class BatPrintExcel {
+ public:
+  // Opens the workbook at `path`, a copy of a template.
+  explicit BatPrintExcel(std::string path);
+  virtual ~BatPrintExcel();
+  BatPrintExcel(const BatPrintExcel&) = delete;
+  BatPrintExcel& operator=(const BatPrintExcel&) = delete;
+
+  // Fills the sheet named `sheet` (or the next sheet made for that name by
+  // CopyAddModifySheet) with every row of `rows` and puts the pairs' values
+  // in place of their keys. More rows than a sheet holds are refused, naming
+  // the sheet and the count, and nothing of that sheet is written. Returns 1.
+  short FillSheet(SheetRows& rows, const std::string& sheet, std::span<const SWhiteParam> pairs,
+                  Paging paging = Paging::kPaged);
+  short FillSheet(db::Recordset& recordset, const std::string& sheet,
+                  std::span<const SWhiteParam> pairs, Paging paging = Paging::kPaged);
+  // The same from the attribute records (kind 7) of a table handle.
+  short FillSheet1(gis::LayerHandle table, short kind, const std::string& sheet,
+                   std::span<const SWhiteParam> pairs, Paging paging = Paging::kPaged);
+
+  // Adds one sheet per name, each laid out like `sheet` as the template holds
+  // it, placed after it; names are made valid with MakeSheetName. A later
+  // FillSheet under a requested name fills the sheet made for it. Returns
+  // the number of sheets added.
+  short CopyAddModifySheet(const std::string& sheet, const std::vector<std::string>& names,
+                           int unused = 1);
+
+  // Saves the workbook, keeping only the sheets that were filled (when none
+  // was, the sheets that were copied from, else every sheet). `view` 0 then
+  // shows the file through the host's opener; 1 only saves.
+  void PrintOut(short view, int unused = 1);
+
+  // The sheet names in order, as they will be saved (before pruning).
+  std::vector<std::string> SheetNames() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Appends the sheets of the workbook at `source` to the one at `target`,
+// both made from the same template (their styles and shared texts must be
+// the same), names made unique. The target is rewritten at once or not at
+// all; the source is left as it is.
+void MergeExcelEx(const std::string& target, const std::string& source);
+
+}  // namespace landstat::sheet

@@ -1,0 +1,452 @@
+#include "platform/sheet/sheet_fill.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <pugixml.hpp>
+
+#include "platform/sheet/workbook_package.h"
+
+namespace landstat::sheet {
+namespace {
+
+constexpr const char* kRowsMark = "landstat-data-rows";
+constexpr const char* kBreaksMark = "landstat-row-breaks";
+constexpr int kDefaultPageLength = 30;
+constexpr std::size_t kFlushBytes = 1 << 20;
+
+// Elements that follow rowBreaks in a worksheet, in the order the format fixes.
+constexpr const char* kAfterRowBreaks[] = {
+    "colBreaks",  "customProperties", "cellWatches",     "ignoredErrors", "smartTags",
+    "drawing",    "legacyDrawing",    "legacyDrawingHF", "drawingHF",     "picture",
+    "oleObjects", "controls",         "webPublishItems", "tableParts",    "extLst"};
+constexpr const char* kRelationElements[] = {"drawing",   "legacyDrawing", "legacyDrawingHF",
+                                             "drawingHF", "picture",       "oleObjects",
+                                             "controls",  "tableParts"};
+
+std::string ColumnLetters(int column) {
+  std::string letters;
+  for (int n = column + 1; n > 0; n = (n - 1) / 26) {
+    letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+  }
+  return letters;
+}
+
+// "AB12" into column 27 (from 0) and row 12; false for anything else.
+bool ParseRef(std::string_view ref, int& column, long& row) {
+  std::size_t i = 0;
+  column = 0;
+  while (i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z' && i < 4) {
+    column = column * 26 + (ref[i] - 'A' + 1);
+    ++i;
+  }
+  if (i == 0 || i == ref.size()) return false;
+  row = 0;
+  for (; i < ref.size(); ++i) {
+    if (ref[i] < '0' || ref[i] > '9' || row > kMaxSheetRows) return false;
+    row = row * 10 + (ref[i] - '0');
+  }
+  --column;
+  return row > 0;
+}
+
+std::optional<std::string> CellText(pugi::xml_node cell, const std::vector<std::string>& shared) {
+  const std::string_view type = cell.attribute("t").value();
+  if (type == "s") {
+    const auto index = cell.child("v").text().as_ullong(shared.size());
+    if (index < shared.size()) return shared[index];
+    return std::nullopt;
+  }
+  if (type == "inlineStr") {
+    const auto is = cell.child("is");
+    std::string text = is.child("t").text().get();
+    for (auto run : is.children("r")) text += run.child("t").text().get();
+    return text;
+  }
+  return std::nullopt;
+}
+
+void SetInlineText(pugi::xml_node cell, const std::string& text) {
+  while (cell.first_child()) cell.remove_child(cell.first_child());
+  if (!cell.attribute("t")) cell.append_attribute("t");
+  cell.attribute("t").set_value("inlineStr");
+  auto t = cell.append_child("is").append_child("t");
+  if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) {
+    t.append_attribute("xml:space") = "preserve";
+  }
+  t.text() = text.c_str();
+}
+
+bool ReplaceKeys(std::string& text, std::span<const SWhiteParam> pairs) {
+  bool changed = false;
+  for (const auto& pair : pairs) {
+    const std::string mark = "{" + pair.key + "}";
+    for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at)) {
+      text.replace(at, mark.size(), pair.value);
+      at += pair.value.size();
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// The page length of a data marker "{数据}" / "{数据:N}"; nullopt for other text.
+std::optional<int> DataMarker(const std::string& text) {
+  static const std::string kOpen = "{数据";
+  if (text.rfind(kOpen, 0) != 0 || text.back() != '}') return std::nullopt;
+  const std::string rest = text.substr(kOpen.size(), text.size() - kOpen.size() - 1);
+  if (rest.empty()) return kDefaultPageLength;
+  if (rest[0] != ':' || rest.size() < 2 || rest.size() > 7) return std::nullopt;
+  int length = 0;
+  for (std::size_t i = 1; i < rest.size(); ++i) {
+    if (rest[i] < '0' || rest[i] > '9') return std::nullopt;
+    length = length * 10 + (rest[i] - '0');
+  }
+  if (length <= 0) return std::nullopt;
+  return length;
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        // XML 1.0 holds no control characters but tab, line feed and return.
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r') {
+          out += c;
+        }
+    }
+  }
+}
+
+void NoTabSelection(pugi::xml_node worksheet) {
+  for (auto view : worksheet.child("sheetViews").children("sheetView")) {
+    view.remove_attribute("tabSelected");
+  }
+}
+
+// The data row of a template sheet and what its rows are written with.
+struct DataRow {
+  long number = 0;
+  int first_column = 0;
+  int page_length = kDefaultPageLength;
+  std::string row_attributes;       // of the data row, without r and spans
+  std::vector<std::string> styles;  // per data column, from the first; "" for none
+  long last_template_row = 0;
+};
+
+class RowStream {
+ public:
+  RowStream(const FillTarget& target) : target_(target) {
+    file_ = std::fopen(target.out_file.c_str(), "wb");
+    if (file_ == nullptr) Fail("cannot be created");
+    buffer_.reserve(kFlushBytes + 4096);
+  }
+  ~RowStream() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  std::string& buffer() { return buffer_; }
+  void Write(std::string_view text) {
+    buffer_ += text;
+    if (buffer_.size() >= kFlushBytes) Flush();
+  }
+  void MaybeFlush() {
+    if (buffer_.size() >= kFlushBytes) Flush();
+  }
+  void Close() {
+    Flush();
+    const int result = std::fclose(file_);
+    file_ = nullptr;
+    if (result != 0) Fail("cannot be written");
+  }
+
+ private:
+  void Flush() {
+    if (!buffer_.empty() &&
+        std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
+      Fail("cannot be written");
+    }
+    buffer_.clear();
+  }
+  [[noreturn]] void Fail(const char* what) {
+    throw SheetError(fmt::format("workbook {}, sheet \"{}\": work file {} {}", target_.workbook,
+                                 target_.sheet, target_.out_file, what));
+  }
+  const FillTarget& target_;
+  std::FILE* file_ = nullptr;
+  std::string buffer_;
+};
+
+class SheetFiller {
+ public:
+  SheetFiller(const FillTarget& target, std::span<const SWhiteParam> pairs, Paging paging)
+      : target_(target), pairs_(pairs), paging_(paging) {}
+
+  int Fill(const std::string& template_xml, SheetRows& rows) {
+    const auto parsed = doc_.load_buffer(template_xml.data(), template_xml.size());
+    if (!parsed) Fail(fmt::format("is no valid XML: {}", parsed.description()));
+    auto worksheet = doc_.child("worksheet");
+    auto sheet_data = worksheet.child("sheetData");
+    if (!sheet_data) Fail("holds no sheet data");
+    worksheet.remove_child("dimension");
+    DropRelations(doc_);
+    NoTabSelection(worksheet);
+    const pugi::xml_node data_node = PrepareRows(sheet_data);
+    if (!data_node) Fail("has no data row (a cell \"{数据}\")");
+    auto mark = sheet_data.insert_child_before(pugi::node_comment, data_node);
+    mark.set_value(kRowsMark);
+    sheet_data.remove_child(data_node);
+    PrepareBreaks(worksheet);
+
+    RowStream out(target_);
+    const std::string first = SavePart(doc_);
+    const std::string rows_mark = fmt::format("<!--{}-->", kRowsMark);
+    out.Write(std::string_view(first).substr(0, first.find(rows_mark)));
+    const long count = WriteRows(rows, out);
+    ShiftFooter(sheet_data, count - 1);
+    const std::string second = SavePart(doc_);
+    const std::string tail = second.substr(second.find(rows_mark) + rows_mark.size());
+    const std::string breaks_mark = fmt::format("<!--{}-->", kBreaksMark);
+    const auto at = tail.find(breaks_mark);
+    if (at == std::string::npos) {
+      out.Write(tail);
+    } else {
+      out.Write(std::string_view(tail).substr(0, at));
+      WriteBreaks(count, out);
+      out.Write(std::string_view(tail).substr(at + breaks_mark.size()));
+    }
+    out.Close();
+    return paging_ == Paging::kPaged ? static_cast<int>(data_.number - 1) : 0;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw SheetError(
+        fmt::format("workbook {}, sheet \"{}\": {}", target_.workbook, target_.sheet, what));
+  }
+
+  // Numbers rows and cells, replaces the keys and finds the data row.
+  pugi::xml_node PrepareRows(pugi::xml_node sheet_data) {
+    pugi::xml_node data_node;
+    long row_number = 0;
+    for (auto row : sheet_data.children("row")) {
+      row_number = row.attribute("r") ? row.attribute("r").as_llong() : row_number + 1;
+      if (row_number <= 0 || row_number > kMaxSheetRows) Fail("has a row numbered out of range");
+      if (!row.attribute("r")) row.append_attribute("r");
+      row.attribute("r").set_value(static_cast<long long>(row_number));
+      data_.last_template_row = row_number;
+      int column = -1;
+      for (auto cell : row.children("c")) {
+        long ignored = 0;
+        if (!cell.attribute("r") || !ParseRef(cell.attribute("r").value(), column, ignored)) {
+          ++column;
+          if (!cell.attribute("r")) cell.append_attribute("r");
+          cell.attribute("r").set_value(
+              (ColumnLetters(column) + std::to_string(row_number)).c_str());
+        }
+        auto text = CellText(cell, *target_.shared_strings);
+        if (!text) continue;
+        if (auto length = DataMarker(*text); length && !data_node) {
+          data_node = row;
+          data_.number = row_number;
+          data_.first_column = column;
+          data_.page_length = *length;
+        } else if (ReplaceKeys(*text, pairs_)) {
+          SetInlineText(cell, *text);
+        }
+      }
+    }
+    if (data_node) ReadDataRow(data_node);
+    return data_node;
+  }
+
+  void ReadDataRow(pugi::xml_node row) {
+    for (auto attribute : row.attributes()) {
+      const std::string_view name = attribute.name();
+      if (name == "r" || name == "spans") continue;
+      data_.row_attributes += fmt::format(" {}=\"", name);
+      AppendEscaped(data_.row_attributes, attribute.value());
+      data_.row_attributes += '"';
+    }
+    for (auto cell : row.children("c")) {
+      int column = 0;
+      long ignored = 0;
+      ParseRef(cell.attribute("r").value(), column, ignored);
+      if (column < data_.first_column) continue;
+      const auto index = static_cast<std::size_t>(column - data_.first_column);
+      if (data_.styles.size() <= index) data_.styles.resize(index + 1);
+      data_.styles[index] = cell.attribute("s").value();
+    }
+  }
+
+  void PrepareBreaks(pugi::xml_node worksheet) {
+    worksheet.remove_child("rowBreaks");
+    if (paging_ != Paging::kPaged) return;
+    pugi::xml_node before;
+    for (const char* name : kAfterRowBreaks) {
+      if ((before = worksheet.child(name))) break;
+    }
+    auto breaks = before ? worksheet.insert_child_before("rowBreaks", before)
+                         : worksheet.append_child("rowBreaks");
+    breaks_ = breaks;
+    breaks.append_attribute("count") = 0;
+    breaks.append_attribute("manualBreakCount") = 0;
+    breaks.append_child(pugi::node_comment).set_value(kBreaksMark);
+  }
+
+  long WriteRows(SheetRows& rows, RowStream& out) {
+    const long footer = data_.last_template_row - data_.number;
+    const long room = kMaxSheetRows - (data_.number - 1) - footer;
+    const std::size_t columns = rows.ColumnNames().size();
+    std::vector<std::string> letters;
+    for (std::size_t i = 0; i < columns; ++i) {
+      letters.push_back(ColumnLetters(data_.first_column + static_cast<int>(i)));
+    }
+    data_.styles.resize(std::max(data_.styles.size(), columns));
+    std::vector<db::Value> row;
+    long count = 0;
+    while (rows.Next(row)) {
+      if (count == room) Refuse(rows, count + 1, room);
+      const std::string number = std::to_string(data_.number + count);
+      std::string& buffer = out.buffer();
+      buffer += "<row r=\"" + number + '"' + data_.row_attributes + '>';
+      for (std::size_t i = 0; i < columns && i < row.size(); ++i) {
+        WriteCell(buffer, letters[i], number, data_.styles[i], row[i]);
+      }
+      buffer += "</row>";
+      out.MaybeFlush();
+      ++count;
+    }
+    return count;
+  }
+
+  [[noreturn]] void Refuse(SheetRows& rows, long counted, long room) {
+    std::vector<db::Value> row;
+    // Counts the rest for the message; the source is finite and read once.
+    while (rows.Next(row)) ++counted;
+    Fail(
+        fmt::format("report \"{}\" has {} rows, more than the {} the sheet holds below its "
+                    "headings; nothing written",
+                    target_.sheet, counted, room));
+  }
+
+  static void WriteCell(std::string& out, const std::string& letters, const std::string& number,
+                        const std::string& style, const db::Value& value) {
+    const bool numeric = value.IsInteger() || (value.IsDouble() && std::isfinite(value.AsDouble()));
+    if (value.IsNull() && style.empty()) return;
+    out += "<c r=\"";
+    out += letters;
+    out += number;
+    out += '"';
+    if (!style.empty()) {
+      out += " s=\"";
+      out += style;
+      out += '"';
+    }
+    if (value.IsNull()) {
+      out += "/>";
+    } else if (numeric) {
+      out += "><v>";
+      if (value.IsInteger()) {
+        out += fmt::format_int(value.AsInteger()).c_str();
+      } else {
+        fmt::format_to(std::back_inserter(out), "{}", value.AsDouble());
+      }
+      out += "</v></c>";
+    } else {
+      const std::string text = value.IsText() ? std::string() : value.AsText();
+      const std::string_view view = value.IsText() ? value.TextView() : std::string_view(text);
+      const bool spaced = !view.empty() && (view.front() == ' ' || view.back() == ' ');
+      out +=
+          spaced ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">" : " t=\"inlineStr\"><is><t>";
+      AppendEscaped(out, view);
+      out += "</t></is></c>";
+    }
+  }
+
+  // Moves the rows below the data row, and merged ranges there, by `shift`.
+  void ShiftFooter(pugi::xml_node sheet_data, long shift) {
+    if (shift == 0) return;
+    for (auto row : sheet_data.children("row")) {
+      const long number = row.attribute("r").as_llong();
+      if (number <= data_.number) continue;
+      row.attribute("r").set_value(static_cast<long long>(number + shift));
+      for (auto cell : row.children("c")) {
+        int column = 0;
+        long ignored = 0;
+        ParseRef(cell.attribute("r").value(), column, ignored);
+        cell.attribute("r").set_value(
+            (ColumnLetters(column) + std::to_string(number + shift)).c_str());
+      }
+    }
+    for (auto merge : doc_.child("worksheet").child("mergeCells").children("mergeCell")) {
+      const std::string ref = merge.attribute("ref").value();
+      const auto colon = ref.find(':');
+      int c1 = 0, c2 = 0;
+      long r1 = 0, r2 = 0;
+      if (colon == std::string::npos || !ParseRef(ref.substr(0, colon), c1, r1) ||
+          !ParseRef(ref.substr(colon + 1), c2, r2) || r1 <= data_.number) {
+        continue;
+      }
+      merge.attribute("ref").set_value(
+          fmt::format("{}{}:{}{}", ColumnLetters(c1), r1 + shift, ColumnLetters(c2), r2 + shift)
+              .c_str());
+    }
+  }
+
+  void WriteBreaks(long count, RowStream& out) {
+    const long length = data_.page_length;
+    const long breaks = count > 0 ? (count - 1) / length : 0;
+    breaks_.attribute("count").set_value(static_cast<long long>(breaks));
+    breaks_.attribute("manualBreakCount").set_value(static_cast<long long>(breaks));
+    for (long k = 1; k <= breaks; ++k) {
+      out.buffer() +=
+          fmt::format("<brk id=\"{}\" max=\"16383\" man=\"1\"/>", data_.number - 1 + k * length);
+      out.MaybeFlush();
+    }
+  }
+
+  const FillTarget& target_;
+  std::span<const SWhiteParam> pairs_;
+  Paging paging_;
+  pugi::xml_document doc_;
+  DataRow data_;
+  pugi::xml_node breaks_;
+};
+
+}  // namespace
+
+void DropRelations(pugi::xml_document& doc) {
+  auto worksheet = doc.child("worksheet");
+  for (const char* name : kRelationElements) {
+    while (worksheet.child(name)) worksheet.remove_child(name);
+  }
+  worksheet.child("pageSetup").remove_attribute("r:id");
+}
+
+int FillSheetPart(const std::string& template_xml, SheetRows& rows,
+                  std::span<const SWhiteParam> pairs, Paging paging, const FillTarget& target) {
+  SheetFiller filler(target, pairs, paging);
+  return filler.Fill(template_xml, rows);
+}
+
+std::string CopyableSheet(const std::string& template_xml, const std::string& what) {
+  pugi::xml_document doc;
+  const auto parsed = doc.load_buffer(template_xml.data(), template_xml.size());
+  if (!parsed) throw SheetError(fmt::format("{}: is no valid XML: {}", what, parsed.description()));
+  DropRelations(doc);
+  NoTabSelection(doc.child("worksheet"));
+  return SavePart(doc);
+}
+
+}  // namespace landstat::sheet

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/sheet/bat_print_excel.h"
+
+namespace pugi {
+class xml_document;
+}
+
+namespace landstat::sheet {
+
+// What a filled sheet needs of its workbook and what it tells back.
+struct FillTarget {
+  std::string workbook;  // for messages
+  std::string sheet;     // the sheet's name, for messages
+  const std::vector<std::string>* shared_strings = nullptr;
+  std::string out_file;  // where the sheet's new part is written
+};
+
+// Writes the template sheet `template_xml` filled with `rows` and the pairs
+// into target.out_file, streaming the rows; returns the number of heading
+// rows (for the print titles). Raises SheetError naming workbook and sheet.
+int FillSheetPart(const std::string& template_xml, SheetRows& rows,
+                  std::span<const SWhiteParam> pairs, Paging paging, const FillTarget& target);
+
+// A sheet part made ready to stand as a copy: no tab selection, no
+// references to parts of its own (the copy has none).
+std::string CopyableSheet(const std::string& template_xml, const std::string& what);
+
+// Drops what a sheet part refers to through relationships.
+void DropRelations(pugi::xml_document& doc);
+
+}  // namespace landstat::sheet
