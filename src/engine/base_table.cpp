@@ -308,12 +308,7 @@ class LayerPass {
   // negative, not finite or above kMostPieceArea, is logged and gives
   // nothing: the piece is not counted.
   std::optional<double> Area(const gis::Record& record, const char* field) {
-    std::string text = record.Text(field);
-    if (auto held = stored_texts_.find(field); held != stored_texts_.end()) {
-      if (auto found = held->second.find(record.Number()); found != held->second.end()) {
-        text = found->second;
-      }
-    }
+    const std::string text = stored_texts_.Text(record, field);
     const std::optional<double> number = text.empty() ? std::nullopt : text::TextToNumber(text);
     std::string problem;
     if (text.empty()) {
@@ -372,9 +367,7 @@ class LayerPass {
   void WatchAreas() {
     for (const char* field : use_.areas) {
       try {
-        for (auto& [number, text] : gis::NonNumericValues(layer_, field)) {
-          stored_texts_[field].emplace(number, std::move(text));
-        }
+        stored_texts_.Watch(layer_, field);
       } catch (const gis::GisError& error) {
         context_.LogFailure("图层 " + name_ + " 字段 " + field, error.what());
       }
@@ -388,7 +381,7 @@ class LayerPass {
   const std::string progress_;  // made once, not per record
   const std::string name_;
   const std::string class_field_;
-  std::unordered_map<std::string, std::unordered_map<long, std::string>> stored_texts_;
+  gis::StoredFieldTexts stored_texts_;
   std::unordered_set<std::string> met_;
 };
 

@@ -216,10 +216,7 @@ class JbntWalk {
   // that is not a number as a whole is logged; it counts by its leading
   // number, 0 when it has none.
   double Area(const gis::Record& record) {
-    std::string text = record.Text(kAreaField);
-    if (auto held = stored_texts_.find(record.Number()); held != stored_texts_.end()) {
-      text = held->second;
-    }
+    const std::string text = stored_texts_.Text(record, kAreaField);
     double area = 0;
     if (const std::optional<double> number = text::TextToNumber(text)) {
       area = *number;
@@ -246,9 +243,7 @@ class JbntWalk {
   // some number all the same, so that the text is judged, not that number.
   void WatchAreas() {
     try {
-      for (auto& [number, text] : gis::NonNumericValues(layer_, kAreaField)) {
-        stored_texts_.emplace(number, std::move(text));
-      }
+      stored_texts_.Watch(layer_, kAreaField);
     } catch (const gis::GisError& error) {
       context_.LogFailure("图层 " + name_ + " 字段 " + kAreaField, error.what());
     }
@@ -273,7 +268,7 @@ class JbntWalk {
   JbntRowWriter& writer_;
   const gis::LayerHandle layer_;
   const std::string name_;
-  std::unordered_map<long, std::string> stored_texts_;
+  gis::StoredFieldTexts stored_texts_;
 };
 
 }  // namespace

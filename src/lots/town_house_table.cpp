@@ -124,9 +124,7 @@ class HouseWalk {
       // Text that a numeric column of the source holds is judged as text,
       // not as the number the source reads it as.
       try {
-        for (auto& [record, text] : gis::NonNumericValues(layer, area_names_[i])) {
-          stored_texts_[i].emplace(record, std::move(text));
-        }
+        stored_texts_.Watch(layer, area_names_[i]);
       } catch (const gis::GisError& error) {
         context_.LogFailure("图层 " + layer_name_ + " 字段 " + area_names_[i], error.what());
       }
@@ -159,10 +157,7 @@ class HouseWalk {
   // rounded. Text that is no number counts by its leading number (0 when
   // it has none) and is logged naming the layer, record and field.
   double Area(const gis::Record& record, int i) {
-    std::string text = record.Text(area_fields_[i]);
-    if (auto held = stored_texts_[i].find(record.Number()); held != stored_texts_[i].end()) {
-      text = held->second;
-    }
+    const std::string text = stored_texts_.Text(record, area_names_[i], area_fields_[i]);
     double area = 0;
     if (const std::optional<double> number = text::TextToNumber(text)) {
       area = *number;
@@ -203,7 +198,7 @@ class HouseWalk {
   int text_fields_[kTexts] = {-1, -1, -1, -1, -1};
   int area_fields_[kAreas] = {-1, -1, -1};
   std::vector<std::string> area_names_;
-  std::unordered_map<long, std::string> stored_texts_[kAreas];
+  gis::StoredFieldTexts stored_texts_;
   long number_ = 0;
   double sums_[kAreas] = {0, 0, 0};
 };

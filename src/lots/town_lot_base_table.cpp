@@ -105,9 +105,7 @@ class LayerWalk {
     }
     for (const char* field : numeric_fields) {
       try {
-        for (auto& [number, text] : gis::NonNumericValues(layer_, field)) {
-          held_[field].emplace(number, std::move(text));
-        }
+        held_.Watch(layer_, field);
       } catch (const gis::GisError& error) {
         context_.LogFailure("图层 " + name_ + " 字段 " + field, error.what());
       }
@@ -130,12 +128,7 @@ class LayerWalk {
   // an empty text counts 0 and is logged only for an `area` the row is
   // about (and not again for each record of a layer that lacks the field).
   double Number(const gis::Record& record, const char* field, bool area) {
-    std::string text = record.Text(field);
-    if (auto held = held_.find(field); held != held_.end()) {
-      if (auto found = held->second.find(record.Number()); found != held->second.end()) {
-        text = found->second;
-      }
-    }
+    const std::string text = held_.Text(record, field);
     if (text.empty()) {
       if (area && !missing_.count(field)) Log(record, field, "面积为空, 按 0 计");
       return 0;
@@ -164,7 +157,7 @@ class LayerWalk {
   CZdStatContext& context_;
   const gis::LayerHandle layer_;
   const std::string name_;
-  std::unordered_map<std::string, std::unordered_map<long, std::string>> held_;
+  gis::StoredFieldTexts held_;               // what numeric fields hold as text
   std::unordered_set<std::string> missing_;  // needed fields the layer lacks
 };
 

@@ -155,9 +155,7 @@ class GdhbWalk {
     const int type_index = kind_.type_field ? index(kind_.type_field) : -1;
     // An area column of numbers may still hold text in some records; that
     // text is what is judged.
-    for (auto& [number, text] : gis::NonNumericValues(layer_, kCopied[kArea].field)) {
-      held_areas_.emplace(number, std::move(text));
-    }
+    held_areas_.Watch(layer_, kCopied[kArea].field);
     row_.resize(kCopiedCount + std::size(kLevelColumns));
     const std::string progress = kind_.progress;
     const long count = gis::RecordCount(layer_, gis::EntityKind::kRegion);
@@ -179,9 +177,7 @@ class GdhbWalk {
     for (std::size_t i = 0; i < kCopiedCount; ++i) {
       if (i != kArea) row_[i] = record.Text(indexes_[i]);
     }
-    const auto held = held_areas_.find(record.Number());
-    const std::string area =
-        held == held_areas_.end() ? record.Text(indexes_[kArea]) : held->second;
+    const std::string area = held_areas_.Text(record, kCopied[kArea].field, indexes_[kArea]);
     const std::optional<double> number = text::TextToNumber(area);  // empty: 0
     if (!number) return Where(record, kCopied[kArea].field) + ": 面积不是数值: " + area;
     row_[kArea] = *number;
@@ -206,7 +202,7 @@ class GdhbWalk {
   const gis::LayerHandle layer_;
   std::string name_;
   int indexes_[kCopiedCount] = {};
-  std::unordered_map<long, std::string> held_areas_;
+  gis::StoredFieldTexts held_areas_;
   std::vector<db::Value> row_;
 };
 

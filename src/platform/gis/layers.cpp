@@ -793,6 +793,21 @@ std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
   return values;
 }
 
+void StoredFieldTexts::Watch(LayerHandle layer, const std::string& field) {
+  std::unordered_map<long, std::string>& held = held_[field];
+  for (auto& [number, text] : NonNumericValues(layer, field)) held.emplace(number, std::move(text));
+}
+
+std::string StoredFieldTexts::Text(const Record& record, const std::string& field,
+                                   int index) const {
+  if (auto texts = held_.find(field); texts != held_.end()) {
+    if (auto found = texts->second.find(record.Number()); found != texts->second.end()) {
+      return found->second;
+    }
+  }
+  return index >= 0 ? record.Text(index) : record.Text(field);
+}
+
 double RecordArea(LayerHandle layer, long number) {
   Record record;
   if (!ReadRecord(layer, EntityKind::kTable, number, record)) {

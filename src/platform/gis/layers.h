@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -151,6 +152,23 @@ std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition)
 // sources that store numbers only.
 std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
                                                            const std::string& field);
+
+// The texts that numeric fields of a layer hold in the source itself, for a
+// walk over its records: where a record's numeric field holds text, that
+// text is what the walk judges, not the number read from it
+// (NonNumericValues, gathered once per field).
+class StoredFieldTexts {
+ public:
+  // Gathers the texts of `field`; raises GisError as NonNumericValues does.
+  void Watch(LayerHandle layer, const std::string& field);
+  // The field's text in the record as the source holds it; `index`, when
+  // given, is the field's place in the layer's structure (faster than its
+  // name).
+  std::string Text(const Record& record, const std::string& field, int index = -1) const;
+
+ private:
+  std::unordered_map<std::string, std::unordered_map<long, std::string>> held_;
+};
 
 // Geometry queries.
 double RecordArea(LayerHandle layer, long number);
