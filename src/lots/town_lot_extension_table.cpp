@@ -36,7 +36,7 @@ short CZdStatContext::ConvertStatDataEx(short unit) {
   if (CopyStatDataEx() == 0) return 0;
   if (m_nUnitSrc == unit) return 1;  // the base figures as they stand
   const std::string table = m_names.Plain("statdata_czzdex");
-  const std::string statement = ConvertUnitStatement(unit, table, m_nDecSrc);
+  const std::string statement = ConvertUnitStatement(unit, table, m_nDecSrc, true);
   try {
     m_pConn.Execute(statement);
     return 1;

@@ -109,19 +109,28 @@ short CZdStatContext::CopyUnitStatData(const std::string& table) {
 }
 
 std::string CZdStatContext::ConvertUnitStatement(short unit, const std::string& table,
-                                                 short decimals) const {
+                                                 short decimals, bool as_run) const {
   const char* format = ConversionFormat(m_nUnitSrc, unit);
   if (!format) return {};
+  const bool skip_zeros = as_run && DialectKind() != db::DbKind::kEmbedded;
   std::string statement = fmt::format("UPDATE {} set ", table);
   for (const std::string& field : m_arrStatFields) {
-    if (IsConvertedColumn(field)) statement += fmt::sprintf(format, field, field, decimals);
+    if (!IsConvertedColumn(field)) continue;
+    std::string assignment = fmt::sprintf(format, field, field, decimals);
+    if (skip_zeros) {
+      // "X=round(...)," becomes "X=case when X=0 then 0 else round(...) end,".
+      const std::size_t equals = assignment.find('=');
+      assignment = assignment.substr(0, equals + 1) + "case when " + field + "=0 then 0 else " +
+                   assignment.substr(equals + 1, assignment.size() - equals - 2) + " end,";
+    }
+    statement += assignment;
   }
   statement.pop_back();  // the last comma
   return statement;
 }
 
 short CZdStatContext::ConvertUnitTable(short unit, const std::string& table, short decimals) {
-  const std::string statement = ConvertUnitStatement(unit, table, decimals);
+  const std::string statement = ConvertUnitStatement(unit, table, decimals, true);
   // A table already in unit 1 needs no conversion.
   if (statement.empty()) return 1;
   try {
