@@ -32,6 +32,21 @@ short LookupReportCatalog(const std::string& path, std::string& stat_tbl, std::s
   return 0;
 }
 
+std::vector<std::string> ReportCatalogNames(const std::string& path, std::string& error) {
+  pugi::xml_document document;
+  const pugi::xml_parse_result parsed = host::LoadXmlFile(document, path);
+  if (!parsed) {
+    error = "cannot read the report catalogue " + path + ": " + parsed.description();
+    return {};
+  }
+  std::vector<std::string> names;
+  for (pugi::xml_node row : document.document_element().children("Row")) {
+    names.push_back(row.attribute("表格名称").as_string());
+  }
+  if (names.empty()) error = "the report catalogue " + path + " lists no report";
+  return names;
+}
+
 std::string JoinOutputPath(const std::string& folder, const std::string& file) {
   if (folder.empty() || folder.back() == '/') return folder + file;
   return folder + "/" + file;

@@ -14,6 +14,10 @@ namespace landstat::report {
 short LookupReportCatalog(const std::string& path, std::string& stat_tbl, std::string& short_name,
                           const std::string& name);
 
+// Every report name of the catalogue at `path`, in its order; empty when the
+// file cannot be read or lists none (`error` says which).
+std::vector<std::string> ReportCatalogNames(const std::string& path, std::string& error);
+
 // `file` in `folder`, joined with one '/' whether the folder ends in a
 // separator or not.
 std::string JoinOutputPath(const std::string& folder, const std::string& file);
