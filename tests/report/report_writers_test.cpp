@@ -13,6 +13,7 @@
 #include "platform/host/notifier.h"
 #include "report/print_stat_dlg.h"
 #include "report/report_filters.h"
+#include "report_readback.h"
 #include "support/test_databases.h"
 
 namespace landstat::report {
@@ -21,63 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::BothEngines;
 using testing::TempDir;
-
-std::string RunText(const std::string& command) {
-  std::string text;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  char buffer[4096];
-  while (pipe && fgets(buffer, sizeof buffer, pipe.get()) != nullptr) text += buffer;
-  return text;
-}
-
-// Writes templates and reads workbooks back with openpyxl.
-//   make PATH SHEET...: a template whose sheets hold a title "{年度}", one
-//     heading row, the data row "{数据:2}" and the footer "填表人：{填表人}".
-//   rows TEMPLATE SHEET BOOK: the data rows of the sheet in the workbook (the
-//     rows between the template's heading and footer), one line each, cells
-//     joined by '|', numbers with four decimals.
-constexpr const char* kScript = R"PY(
-import sys, openpyxl
-if sys.argv[1] == 'make':
-    book = openpyxl.Workbook()
-    book.remove(book.active)
-    for name in sys.argv[3:]:
-        ws = book.create_sheet(name)
-        ws.append(['{年度}'])
-        ws.append(['代码', '名称', '面积'])
-        ws.append(['{数据:2}'])
-        ws.append(['填表人：{填表人}'])
-    book.save(sys.argv[2])
-else:
-    template = openpyxl.load_workbook(sys.argv[2])[sys.argv[3]]
-    first = next(c.row for r in template.iter_rows() for c in r
-                 if isinstance(c.value, str) and c.value.startswith('{数据'))
-    footer = template.max_row - first
-    ws = openpyxl.load_workbook(sys.argv[4])[sys.argv[3]]
-    for row in ws.iter_rows(min_row=first, max_row=ws.max_row - footer, values_only=True):
-        print('|'.join('' if v is None else (v if isinstance(v, str) else '%.4f' % v)
-                       for v in row).rstrip('|'))
-)PY";
-
-std::string Python(const std::string& args) {
-  static const std::string script = [] {
-    const std::string path =
-        (fs::temp_directory_path() / ("landstat_report_" + std::to_string(getpid()) + ".py"))
-            .string();
-    std::ofstream(path) << kScript;
-    return path;
-  }();
-  return RunText("/usr/bin/python3 -W ignore " + script + " " + args + " 2>&1");
-}
-
-std::string Quoted(const std::string& text) {
-  return "'" + text + "'";
-}
-
-// The data rows of `sheet` in the workbook at `book`, laid out by `tmpl`.
-std::string DataRows(const std::string& tmpl, const std::string& sheet, const std::string& book) {
-  return Python("rows " + Quoted(tmpl) + " " + Quoted(sheet) + " " + Quoted(book));
-}
 
 TEST(ReportSkeleton, JoinsPathsAndChoosesVariants) {
   EXPECT_EQ(JoinOutputPath("/out", "3301表.xlsx"), "/out/3301表.xlsx");
@@ -219,9 +163,9 @@ class ReportWriterTest : public BothEngines {
     return dialog_.Outcomes().back().path;
   }
 
-  std::string Codes(const std::string& path, const std::string& sheet = "报表甲") {
+  std::string Codes(const std::string& path) {
     std::string codes;
-    std::istringstream rows(DataRows(template_, sheet, path));
+    std::istringstream rows(DataRows(template_, path));
     for (std::string row; std::getline(rows, row);) codes += row.substr(0, row.find('|')) + " ";
     return codes;
   }
@@ -260,16 +204,16 @@ TEST_P(ReportWriterTest, LevelFiltersKeepTheLevelsRowsOfTheRegion) {
 TEST_P(ReportWriterTest, OwnershipTypeReadsQTablesAndFallsBackToZ) {
   dialog_.Settings().statistics_type = kByOwnership;
   dialog_.Settings().output_level = "市级";
-  EXPECT_EQ(DataRows(template_, "报表甲", Write("报表甲")), "3301|Q3301|1.5000\n");
-  EXPECT_EQ(DataRows(template_, "报表乙", Write("报表乙")), "3301|Z3301|1.5000\n");
+  EXPECT_EQ(DataRows(template_, Write("报表甲")), "3301|Q3301|1.5000\n");
+  EXPECT_EQ(DataRows(template_, Write("报表乙")), "3301|Z3301|1.5000\n");
   dialog_.Settings().statistics_type = kByLocation;
-  EXPECT_EQ(DataRows(template_, "报表甲", Write("报表甲")), "3301|Z3301|1.5000\n");
+  EXPECT_EQ(DataRows(template_, Write("报表甲")), "3301|Z3301|1.5000\n");
 }
 
 TEST_P(ReportWriterTest, CodeListOfOwnershipUnitsIsNamedWithoutTheRegion) {
   const std::string path = Write("权属单位代码表");
   EXPECT_EQ(path, (out_.path() / "代码表.xlsx").string());
-  EXPECT_EQ(DataRows(template_, "权属单位代码表", path), "3301020000000000000|某县\n");
+  EXPECT_EQ(DataRows(template_, path), "3301020000000000000|某县\n");
 }
 
 TEST_P(ReportWriterTest, FailuresAreNamedAndLeaveNoFile) {
