@@ -66,7 +66,7 @@ std::string ThisYear() {
 }
 
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
-                      std::string& error) {
+                      std::string& error, bool with_log) {
   if (options.Has("home")) {
     // Without its folder the run would lose the tables its scripts make.
     std::error_code ignored;
@@ -125,6 +125,7 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
   }
   place.log_path =
       options.Get("log", (folder / (place.year + place.county + "StatLog.txt")).string());
+  if (!with_log) return true;
   // The engine writes into an existing log only: without one every message
   // of the run would be lost.
   if (!std::ofstream(place.log_path, std::ios::trunc)) {

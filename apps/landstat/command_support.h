@@ -32,10 +32,12 @@ struct Workplace {
 
 // Resolves the options shared by the commands: --project, --year,
 // --county, --codes, --db, --server, --log, --home. A missing SQLite file is
-// made when `create_database` is set, else refused. `error` says what is
-// wrong (exit 2); a file that cannot be read raises GisError or DbError.
+// made when `create_database` is set, else refused. The log is made empty
+// unless `with_log` is clear (a command that only reads leaves the run's log
+// alone). `error` says what is wrong (exit 2); a file that cannot be read
+// raises GisError or DbError.
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
-                      std::string& error);
+                      std::string& error, bool with_log = true);
 
 std::string ThisYear();
 

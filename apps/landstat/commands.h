@@ -50,5 +50,8 @@ extern const OptionSpecs ConvertOptions;
 int Town(const Options& options);
 extern const char* const TownHelp;
 extern const OptionSpecs TownOptions;
+int Report(const Options& options);
+extern const char* const ReportHelp;
+extern const OptionSpecs ReportOptions;
 
 }  // namespace landstat::cli

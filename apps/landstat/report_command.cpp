@@ -1,0 +1,257 @@
+// landstat report: a county's stored summary tables written as workbooks.
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+#include "command_support.h"
+#include "engine/run_record.h"
+#include "engine/table_names.h"
+#include "platform/db/connection.h"
+#include "platform/host/paths.h"
+#include "platform/sheet/bat_print_excel.h"
+#include "report/print_stat_dlg.h"
+
+namespace landstat::cli {
+
+const char* const ReportHelp =
+    "usage: landstat report --project FILE --out DIR [options]\n"
+    "\n"
+    "Writes stored summary tables of a county as .xlsx workbooks, one per report, copied\n"
+    "from the report templates and filled with the rows of the chosen region and level.\n"
+    "\n"
+    "  --project FILE   the survey's project file (gives the county and the code file)\n"
+    "  --db FILE        the SQLite statistics database (default: YEAR + COUNTY + .sqlite\n"
+    "                   beside the project); it must exist\n"
+    "  --server CONN    a PostgreSQL server instead; table names carry year and county\n"
+    "  --year YYYY      the year of the statistics (default: this year)\n"
+    "  --county CODE    the six-digit county code (default: the project's sCode)\n"
+    "  --codes FILE     the code file (default: the one the project names)\n"
+    "  --home DIR       the configuration root (default: $LANDSTAT_HOME, else the\n"
+    "                   installed share folder)\n"
+    "  --out DIR        the folder that receives the workbooks (required; made when missing)\n"
+    "  --region CODE    the administrative code whose rows are written (default: the county)\n"
+    "  --level TEXT     the output level: 市级, 县(区)级, 乡(街道)级, 村(街坊)级, 小组级;\n"
+    "                   in mode 2 类别级, 管局级, 管局下属二级, 管局下属三级 (default: none,\n"
+    "                   every row of the region)\n"
+    "  --unit UNIT      公顷, 亩 or 平方米 (hectare, mu, square-metre; default 平方米)\n"
+    "  --unpaged        the unpaged templates (default: paged)\n"
+    "  --mode N         0 general reports, 1 ownership-dispute and reserve reports,\n"
+    "                   2 Inner Mongolia reports (default 0)\n"
+    "  --report NAMES   the reports, by their names in the catalogue, separated by commas\n"
+    "                   (default: every report of the catalogue)\n"
+    "  --catalogue FILE the report catalogue (default: 二次详查表格目录.xml, in mode 1\n"
+    "                   权属争议表格目录.xml, in qentar/_secondfun_ of the configuration)\n"
+    "  --template FILE  the template workbook (default: 二次详查表格.xlsx beside the\n"
+    "                   catalogue); its variants (亩), (不分页), (亩不分页) lie beside it\n"
+    "  --stat-type TEXT 座落单位 (tables by location) or 权属单位 (by ownership, where\n"
+    "                   built; default 座落单位)\n"
+    "  --filler NAME, --checker NAME, --fill-date TEXT, --check-date TEXT\n"
+    "                   the header values (dates default to today)\n"
+    "  --ownership TEXT, --reserve-level TEXT, --dispute-type TEXT\n"
+    "                   the filters of mode 1 (全部 when not given)\n"
+    "  --view           open each workbook once written (xdg-open)\n"
+    "  --quiet          no progress output\n"
+    "\n"
+    "Prints the path of every workbook written. Exits 0 when every report was written,\n"
+    "3 when some were not (each named, with the reason), 1 when the database cannot be\n"
+    "read or its last statistics run of the year did not finish, 2 on wrong options.\n";
+
+const OptionSpecs ReportOptions = WorkplaceOptions({{"out", false},
+                                                    {"region", false},
+                                                    {"level", false},
+                                                    {"unit", false},
+                                                    {"unpaged", true},
+                                                    {"mode", false},
+                                                    {"report", false},
+                                                    {"catalogue", false},
+                                                    {"template", false},
+                                                    {"stat-type", false},
+                                                    {"filler", false},
+                                                    {"checker", false},
+                                                    {"fill-date", false},
+                                                    {"check-date", false},
+                                                    {"ownership", false},
+                                                    {"reserve-level", false},
+                                                    {"dispute-type", false},
+                                                    {"view", true}});
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  return std::to_string(local->tm_year + 1900) + "年" + std::to_string(local->tm_mon + 1) + "月" +
+         std::to_string(local->tm_mday) + "日";
+}
+
+std::vector<std::string> SplitNames(const std::string& text) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  for (std::size_t comma = text.find(','); start <= text.size(); comma = text.find(',', start)) {
+    const std::string name = text.substr(start, comma - start);
+    if (!name.empty()) names.push_back(name);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return names;
+}
+
+// Shows a workbook with the desktop's opener; a failure to start it is said.
+void OpenWithDesktop(const std::string& path) {
+  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
+  pid_t child = 0;
+  if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char* const*>(argv), environ) !=
+      0) {
+    std::cerr << "landstat report: cannot start xdg-open for " << path << "\n";
+    return;
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+}
+
+short UnitOfOption(const std::string& text) {
+  if (text.empty() || text == "square-metre") return kSquareMetre;
+  if (text == "hectare") return kHectare;
+  if (text == "mu") return kMu;
+  return UnitOfText(text);
+}
+
+// The settings of the writers from the options; `error` names a wrong one.
+bool SettingsOf(const Options& options, const Workplace& place, report::ReportSettings& settings,
+                short& unit, std::string& error) {
+  const std::string mode = options.Get("mode", "0");
+  if (mode != "0" && mode != "1" && mode != "2") {
+    error = "--mode must be 0, 1 or 2";
+    return false;
+  }
+  settings.mode = mode[0] - '0';
+  unit = UnitOfOption(options.Get("unit"));
+  if (unit == kNoUnit) {
+    error = "--unit must be 公顷, 亩 or 平方米 (hectare, mu, square-metre)";
+    return false;
+  }
+  settings.statistics_type = options.Get("stat-type", report::kByLocation);
+  if (settings.statistics_type != report::kByLocation &&
+      settings.statistics_type != report::kByOwnership) {
+    error = "--stat-type must be 座落单位 or 权属单位";
+    return false;
+  }
+  const std::string config = host::ConfigDir();
+  settings.catalogue_path = options.Get(
+      "catalogue",
+      (fs::path(config) / (settings.mode == 1 ? "权属争议表格目录.xml" : "二次详查表格目录.xml"))
+          .string());
+  settings.paged = !options.Has("unpaged");
+  settings.view = options.Has("view");
+  settings.output_level = options.Get("level");
+  settings.header_values = {place.year,
+                            settings.output_level,
+                            UnitText(unit),
+                            options.Get("filler"),
+                            options.Get("fill-date", Today()),
+                            options.Get("checker"),
+                            options.Get("check-date", Today())};
+  settings.ownership_filter = options.Get("ownership", "全部");
+  settings.reserve_level_filter = options.Get("reserve-level", "全部");
+  settings.dispute_type_filter = options.Get("dispute-type", "全部");
+  std::vector<gis::CODESTRUCT> entries;
+  place.codes->GetCode(nullptr, &entries, 0, "");
+  for (const gis::CODESTRUCT& entry : entries) {
+    if (entry.type.find("行政代码") != std::string::npos) {
+      settings.code_names[entry.code] = entry.name;
+    } else if (entry.type.find("地类代码") != std::string::npos) {
+      settings.class_codes.push_back(entry.code);
+    }
+  }
+  return true;
+}
+
+int WriteReports(const Options& options, Workplace& place) {
+  report::CPrintStatDlg dialog;
+  short unit = kSquareMetre;
+  std::string error;
+  if (!SettingsOf(options, place, dialog.Settings(), unit, error)) {
+    std::cerr << "landstat report: " << error << "\n";
+    return 2;
+  }
+  const report::ReportSettings& settings = dialog.Settings();
+  const std::string region = options.Get("region", place.county);
+  if (region.empty() || region.find_first_not_of("0123456789") != std::string::npos) {
+    std::cerr << "landstat report: --region must be an administrative code of digits\n";
+    return 2;
+  }
+  const std::vector<std::string> names =
+      options.Has("report") ? SplitNames(options.Get("report"))
+                            : report::ReportCatalogNames(settings.catalogue_path, error);
+  if (names.empty()) {
+    std::cerr << "landstat report: " << (error.empty() ? "--report names no report" : error)
+              << "\n";
+    return 2;
+  }
+  const std::string folder = options.Get("out");
+  fs::create_directories(folder);
+  const std::string template_path = options.Get(
+      "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
+
+  {
+    // Tables of a run that did not finish cannot be trusted.
+    db::Connection database(place.connection);
+    if (auto last = LastRunRecord(database, place.year, place.county); last && !last->Finished()) {
+      std::cerr << "landstat report: the last statistics run of " << place.year << " for "
+                << place.county << " did not finish; run it again first\n";
+      return 1;
+    }
+  }
+  HostOutput output(options);
+  if (settings.view) sheet::SetFileOpener(OpenWithDesktop);
+  for (const std::string& name : names) {
+    if (dialog.RouteOf(name).writer == nullptr) {
+      std::cerr << "landstat report: no report for " << name << " in mode " << settings.mode
+                << "\n";
+    }
+  }
+  if (dialog.DispatchReportTables(folder, place.connection, &names, template_path, region, unit,
+                                  place.server ? 1 : 0, place.year, place.county) == 0) {
+    return 1;
+  }
+  for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
+    if (outcome.Written()) std::cout << outcome.path << "\n";
+  }
+  const long failures = dialog.Failures();
+  std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(failures)
+            << " workbooks written in " << folder;
+  if (failures > 0) std::cout << ", " << failures << " reports not written:";
+  std::cout << "\n";
+  for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
+    if (!outcome.Written()) std::cout << "  " << outcome.message << "\n";
+  }
+  return failures > 0 ? 3 : 0;
+}
+
+}  // namespace
+
+int Report(const Options& options) {
+  if (!options.Has("out")) {
+    std::cerr << "landstat report: --out is required (see landstat report --help)\n";
+    return 2;
+  }
+  return GuardCommand("report", [&] {
+    Workplace place;
+    std::string error;
+    if (!ResolveWorkplace(options, false, place, error, false)) {
+      std::cerr << "landstat report: " << error << "\n";
+      return 2;
+    }
+    return WriteReports(options, place);
+  });
+}
+
+}  // namespace landstat::cli

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/db/connection.h"
+#include "report/report_settings.h"
+#include "report/report_skeleton.h"
+
+namespace landstat::report {
+
+// What became of one report of a print run.
+struct ReportOutcome {
+  std::string name;     // the report name
+  std::string path;     // the workbook written; empty when none was
+  std::string message;  // why it was not written
+  bool Written() const { return !path.empty(); }
+};
+
+// The report writers and their dispatcher. The object holds what the
+// writers read of the selection dialog (ReportSettings); the dialog and
+// `landstat report` fill it. Each writer turns one stored summary table into
+// one workbook copied from a template; it returns 1 when the workbook was
+// written and 0 when it was not, after telling the notifier why. No file
+// that looks like a report stays behind a writer that failed.
+class CPrintStatDlg {
+ public:
+  explicit CPrintStatDlg(ReportSettings settings = {}) : settings_(std::move(settings)) {}
+
+  ReportSettings& Settings() { return settings_; }
+  const ReportSettings& Settings() const { return settings_; }
+
+  // The writers. `unit` 0 hectares, 1 mu, 2 square metres; `server_names`
+  // non-zero when table names carry the year and the county code.
+  // Summary tables by location (Z) or, by the statistics type, by ownership
+  // (Q, falling back to Z when absent), rows of the output level.
+  short PrintSummaryTable(db::Connection& connection, const std::string& output_folder,
+                          const std::string& template_path, const std::string& report_name,
+                          const std::string& region_code, int unit, int server_names,
+                          const std::string& year, const std::string& county);
+  // Mode 2's twin, on the category and bureau levels.
+  short PrintBureauSummaryTable(db::Connection& connection, const std::string& output_folder,
+                                const std::string& template_path, const std::string& report_name,
+                                const std::string& region_code, int unit, int server_names,
+                                const std::string& year, const std::string& county);
+  // Code tables, the registration summary and other unit tables, unfiltered.
+  short PrintCodeListTable(db::Connection& connection, const std::string& output_folder,
+                           const std::string& template_path, const std::string& report_name,
+                           const std::string& region_code, int unit, int server_names,
+                           const std::string& year, const std::string& county);
+  // Dispute areas of the chosen dispute type.
+  short PrintDisputeAreaTable(db::Connection& connection, const std::string& output_folder,
+                              const std::string& template_path, const std::string& report_name,
+                              const std::string& region_code, int unit, int server_names,
+                              const std::string& year, const std::string& county);
+  // The parcel ledger of the dispute areas of the chosen dispute type.
+  short PrintDisputeLedgerTable(db::Connection& connection, const std::string& output_folder,
+                                const std::string& template_path, const std::string& report_name,
+                                const std::string& region_code, int unit, int server_names,
+                                const std::string& year, const std::string& county);
+  // Reserve and dispute tables, filtered by the three filter lists.
+  short PrintReserveDisputeTable(db::Connection& connection, const std::string& output_folder,
+                                 const std::string& template_path, const std::string& report_name,
+                                 const std::string& region_code, int unit, int server_names,
+                                 const std::string& year, const std::string& county);
+
+  // Opens the statistics database and hands each name, in order, to the
+  // writer its rule picks (or to none). Returns 1 when the names were
+  // dispatched, 0 when the database could not be opened (its error shown).
+  short DispatchReportTables(const std::string& output_folder, const std::string& connection,
+                             const std::vector<std::string>* names,
+                             const std::string& template_path, const std::string& region_code,
+                             int unit, int server_names, const std::string& year,
+                             const std::string& county);
+
+  // The writer the dispatcher picks for `name` under the settings: the
+  // rule's number and the writer's name, or null for no report.
+  struct Route {
+    int rule = 0;
+    const char* writer = nullptr;
+  };
+  Route RouteOf(const std::string& name) const;
+
+  // Every report a writer or the dispatcher handled, in order; and how many
+  // of them failed.
+  const std::vector<ReportOutcome>& Outcomes() const { return outcomes_; }
+  long Failures() const;
+
+ private:
+  struct WriterCall;
+  struct WriterPlan;
+  short WriteReport(const WriterCall& call, const WriterPlan& plan);
+  WriterPlan DisputePlan(bool ledger) const;
+  short Refuse(const std::string& report_name, const std::string& message);
+
+  ReportSettings settings_;
+  std::vector<ReportOutcome> outcomes_;
+};
+
+}  // namespace landstat::report

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/db/value.h"
+
+namespace landstat::report {
+
+// Looks the report `name` up in the catalogue at `path`: the first "Row"
+// whose "表格名称" equals it gives `stat_tbl` and `short_name`. Returns 1
+// when found, 0 otherwise (the out-strings untouched). The file is read on
+// every call.
+short LookupReportCatalog(const std::string& path, std::string& stat_tbl, std::string& short_name,
+                          const std::string& name);
+
+// Every report name of the catalogue at `path`, in its order; empty when the
+// file cannot be read or lists none (`error` says which).
+std::vector<std::string> ReportCatalogNames(const std::string& path, std::string& error);
+
+// `file` in `folder`, joined with one '/' whether the folder ends in a
+// separator or not.
+std::string JoinOutputPath(const std::string& folder, const std::string& file);
+
+// The template variants: the four-variant set differs by paging and unit
+// (mu or not), the two-variant set by paging alone.
+enum class VariantSet { kFour, kTwo };
+// The workbook a report is copied from: the template path itself, or its
+// stem (the path less ".xlsx") + "(亩).xlsx", "(不分页).xlsx" or
+// "(亩不分页).xlsx".
+std::string TemplateVariant(const std::string& template_path, VariantSet set, bool paged,
+                            short unit);
+
+// A report's query: SQL text with '?' marks and the values bound to them,
+// so no region code or filter text ever goes into the text.
+struct ReportQuery {
+  std::string sql;
+  std::vector<db::Value> params;
+};
+
+}  // namespace landstat::report

@@ -1,0 +1,43 @@
+#pragma once
+
+// What each report writer gives the common writer steps: the parts of a
+// report that differ from writer to writer.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/table_names.h"
+#include "platform/db/connection.h"
+#include "platform/sheet/bat_print_excel.h"
+#include "report/print_stat_dlg.h"
+
+namespace landstat::report {
+
+// The writer's arguments.
+struct CPrintStatDlg::WriterCall {
+  db::Connection& connection;
+  const std::string& output_folder;
+  const std::string& template_path;
+  const std::string& report_name;
+  const std::string& region_code;
+  short unit;
+  TableNames names;  // plain, or with the year and county code
+};
+
+struct CPrintStatDlg::WriterPlan {
+  VariantSet variants = VariantSet::kFour;
+  // Pairs after the seven common ones.
+  std::vector<sheet::SWhiteParam> extra_pairs;
+  // The file is shortName + ".xlsx" without the region code in front.
+  bool without_region_code = false;
+  // The query on the report's table, given the catalogue's statTbl.
+  std::function<ReportQuery(const WriterCall& call, const std::string& stat_tbl)> query;
+};
+
+// The unit table of a base name that carries no scope letter: "GQ" + base,
+// or on a server "D" + year + county + "GQ" + base, as the reserve builders
+// store theirs.
+std::string UnitTable(const TableNames& names, short unit, const std::string& base);
+
+}  // namespace landstat::report

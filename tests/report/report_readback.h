@@ -1,0 +1,73 @@
+#pragma once
+
+// Report templates written and workbooks read back with openpyxl, for the
+// report tests.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace landstat::report {
+
+inline std::string RunText(const std::string& command) {
+  std::string text;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  char buffer[4096];
+  while (pipe && fgets(buffer, sizeof buffer, pipe.get()) != nullptr) text += buffer;
+  return text;
+}
+
+// Writes templates and reads workbooks back with openpyxl.
+//   make PATH SHEET...: a template whose sheets hold a title "{年度}", one
+//     heading row, the data row "{数据:2}" and the footer "填表人：{填表人}".
+//   rows TEMPLATE BOOK: the data rows of the workbook's one sheet (the rows
+//     between the heading and the footer of the template's sheet of that
+//     name), one line each, cells joined by '|', numbers with four decimals.
+inline constexpr const char* kScript = R"PY(
+import sys, openpyxl
+if sys.argv[1] == 'make':
+    book = openpyxl.Workbook()
+    book.remove(book.active)
+    for name in sys.argv[3:]:
+        ws = book.create_sheet(name)
+        ws.append(['{年度}'])
+        ws.append(['代码', '名称', '面积'])
+        ws.append(['{数据:2}'])
+        ws.append(['填表人：{填表人}'])
+    book.save(sys.argv[2])
+else:
+    ws = openpyxl.load_workbook(sys.argv[3]).worksheets[0]
+    template = openpyxl.load_workbook(sys.argv[2])[ws.title]
+    first = next(c.row for r in template.iter_rows() for c in r
+                 if isinstance(c.value, str) and c.value.startswith('{数据'))
+    footer = template.max_row - first
+    for row in ws.iter_rows(min_row=first, max_row=ws.max_row - footer, values_only=True):
+        print('|'.join('' if v is None else (v if isinstance(v, str) else '%.4f' % v)
+                       for v in row).rstrip('|'))
+)PY";
+
+inline std::string Python(const std::string& args) {
+  static const std::string script = [] {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("landstat_report_" + std::to_string(getpid()) + ".py"))
+                                 .string();
+    std::ofstream(path) << kScript;
+    return path;
+  }();
+  return RunText("/usr/bin/python3 -W ignore " + script + " " + args + " 2>&1");
+}
+
+inline std::string Quoted(const std::string& text) {
+  return "'" + text + "'";
+}
+
+// The data rows of the workbook at `book`, laid out by the template `tmpl`.
+inline std::string DataRows(const std::string& tmpl, const std::string& book) {
+  return Python("rows " + Quoted(tmpl) + " " + Quoted(book));
+}
+
+}  // namespace landstat::report

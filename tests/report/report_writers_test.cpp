@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/table_names.h"
+#include "platform/host/notifier.h"
+#include "report/print_stat_dlg.h"
+#include "report/report_filters.h"
+#include "report_readback.h"
+#include "support/test_databases.h"
+
+namespace landstat::report {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BothEngines;
+using testing::TempDir;
+
+TEST(ReportSkeleton, JoinsPathsAndChoosesVariants) {
+  EXPECT_EQ(JoinOutputPath("/out", "3301表.xlsx"), "/out/3301表.xlsx");
+  EXPECT_EQ(JoinOutputPath("/out/", "3301表.xlsx"), "/out/3301表.xlsx");
+  const struct {
+    VariantSet set;
+    bool paged;
+    short unit;
+    const char* source;
+  } cases[] = {
+      {VariantSet::kFour, true, kHectare, "/t/报表.xlsx"},
+      {VariantSet::kFour, true, kMu, "/t/报表(亩).xlsx"},
+      {VariantSet::kFour, false, kSquareMetre, "/t/报表(不分页).xlsx"},
+      {VariantSet::kFour, false, kMu, "/t/报表(亩不分页).xlsx"},
+      {VariantSet::kTwo, true, kMu, "/t/报表.xlsx"},
+      {VariantSet::kTwo, false, kMu, "/t/报表(不分页).xlsx"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TemplateVariant("/t/报表.xlsx", c.set, c.paged, c.unit), c.source) << c.source;
+  }
+}
+
+TEST(ReportDispatch, RoutesByNameModeSecondCodeTableAndPaging) {
+  const struct {
+    const char* name;
+    int mode;
+    bool second;
+    bool paged;
+    int rule;
+    const char* writer;  // null: no report
+  } cases[] = {
+      {"飞入地台帐", 1, false, true, 1, "PrintFrdTable"},
+      {"农村土地利用台帐(权属争议)", 0, false, true, 2, "PrintLedgerTable"},
+      {"农村土地利用台帐(权属争议)", 1, false, true, 2, "PrintDisputeLedgerTable"},
+      {"农村土地利用台帐", 1, false, true, 2, nullptr},
+      {"农村土地利用台帐", 2, true, true, 2, "PrintMgLedgerTable"},
+      {"农村土地利用台帐", 2, false, true, 2, nullptr},
+      {"土地利用现状变更平衡表", 2, false, true, 3, "PrintBalanceSheet"},
+      {"第二次全国土地调查基本农田调查汇总表(按保护块)", 0, false, true, 10,
+       "PrintJbntBlockSummarySplit"},
+      {"第二次全国土地调查基本农田调查汇总表(按保护块)", 0, false, false, 10,
+       "PrintJbntBlockSummaryTable"},
+      {"权属单位代码表", 0, false, true, 13, "PrintCodeListTable"},
+      {"权属争议调查表", 1, false, true, 16, "PrintCodeListTable"},
+      {"权属争议调查表", 0, false, true, 21, "PrintSummaryTable"},
+      {"农村土地利用现状一级分类面积汇总表(按权属争议区编号)", 1, false, true, 17,
+       "PrintDisputeAreaTable"},
+      {"耕地后备资源调查总表", 1, false, true, 18, "PrintReserveDisputeTable"},
+      {"耕地后备资源调查总表", 0, false, true, 21, "PrintSummaryTable"},
+      {"农村土地利用现状一级分类面积汇总表", 1, false, true, 19, "PrintSummaryTable"},
+      {"农村土地利用现状一级分类面积汇总表", 2, true, true, 20, "PrintBureauSummaryTable"},
+      {"农村土地利用现状一级分类面积汇总表", 2, false, true, 20, nullptr},
+  };
+  for (const auto& c : cases) {
+    CPrintStatDlg dialog;
+    dialog.Settings().mode = c.mode;
+    dialog.Settings().second_code_table = c.second;
+    dialog.Settings().paged = c.paged;
+    const CPrintStatDlg::Route route = dialog.RouteOf(c.name);
+    EXPECT_EQ(route.rule, c.rule) << c.name << " mode " << c.mode;
+    EXPECT_STREQ(route.writer, c.writer) << c.name << " mode " << c.mode;
+  }
+}
+
+TEST(ReportFilters, ReserveAndDisputeMatrix) {
+  const struct {
+    const char* name;
+    const char* ownership;
+    const char* level;
+    const char* dispute;
+    const char* clause;
+  } cases[] = {
+      {"耕地后备资源调查总表", "国有", "", "", "and (权属性质 like '1%' or 权属性质 like '2%')"},
+      {"耕地后备资源调查总表", "全部", "省级", "", "and (耕地后备资源级别 like '省级')"},
+      {"耕地后备资源调查总表", "全部", "全部", "其他", ""},
+      {"耕地后备资源分类面积汇总表(按新类型)", "集体", "国家级", "",
+       "and (QSXZNGDHBJB like '集体')"},
+      {"耕地后备资源分类面积汇总表(按新类型)", "全部", "全部", "全部", "and (QSXZNGDHBJB IS NULL)"},
+      // The first choice decides even where it does not apply.
+      {"农村土地利用现状一级分类面积汇总表(权属争议)", "国有", "", "国家与集体",
+       "and (权属争议类型 IS NULL)"},
+      {"权属争议基本农田情况统计表(按行政区)", "", "", "国有与国有",
+       "and (权属争议类型 like '国有与国有')"},
+      {"耕地后备资源调查汇总表(权属争议)", "", "", "", ""},
+      {"耕地后备资源评价等级汇总表", "国有", "", "", ""},
+  };
+  for (const auto& c : cases) {
+    ReportSettings settings;
+    settings.ownership_filter = c.ownership;
+    settings.reserve_level_filter = c.level;
+    settings.dispute_type_filter = c.dispute;
+    EXPECT_EQ(ReserveAttributeFilter(c.name, settings), c.clause) << c.name;
+  }
+  EXPECT_TRUE(ReserveIgnoresLevel("可复垦耕地后备资源调查表(按新类型)"));
+  EXPECT_FALSE(ReserveIgnoresLevel("耕地后备资源分类面积汇总表(按原类型)"));
+}
+
+// A statistics database with summary tables of fixture codes, a catalogue
+// and templates of the test's own.
+class ReportWriterTest : public BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    names_ = TableNames(Mode(), "2009", "330102");
+    for (const char* base : {"T", "T2"}) {
+      for (char scope : {'Z', 'Q'}) {
+        if (scope == 'Q' && std::string(base) == "T2") continue;  // no ownership table
+        const std::string table = names_.Summary(scope, kSquareMetre, base);
+        conn().Execute("create table " + table +
+                       " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float)");
+        for (const char* code : {"33", "3301", "330102", "330102001", "3301020010011", "3302"}) {
+          conn().Execute("insert into " + table + " values (?, ?, ?)",
+                         {code, std::string(1, scope) + code, 1.5});
+        }
+      }
+    }
+    conn().Execute("create table QSDMB (QSDWDM varchar(60), QSDWMC varchar(60))");
+    conn().Execute("insert into QSDMB values ('3301020000000000000', '某县')");
+    std::ofstream(catalogue_) << R"(<AutoBuildList>
+  <Row 表格名称="报表甲" statTbl="T" shortName="甲"/>
+  <Row 表格名称="报表甲" statTbl="T2" shortName="重复"/>
+  <Row 表格名称="报表乙" statTbl="T2" shortName="乙"/>
+  <Row 表格名称="权属单位代码表" statTbl="QSDMB" shortName="代码表"/>
+  <Row 表格名称="缺表" statTbl="NONE" shortName="缺表"/>
+  <Row 表格名称="无页" statTbl="T" shortName="无页"/>
+</AutoBuildList>)";
+    // The paged variant only: the unpaged ones are missing.
+    Python("make " + Quoted(template_) + " 报表甲 报表乙 权属单位代码表 缺表");
+    dialog_.Settings().catalogue_path = catalogue_;
+    dialog_.Settings().header_values = {"2009"};
+    dialog_.Settings().view = false;
+  }
+
+  // Writes `report` for `region` through the dispatcher; the workbook's
+  // path, empty when none was written.
+  std::string Write(const std::string& report, const std::string& region = "3301") {
+    const std::vector<std::string> names{report};
+    dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
+                                 template_, region, kSquareMetre, Mode(), "2009", "330102");
+    return dialog_.Outcomes().back().path;
+  }
+
+  std::string Codes(const std::string& path) {
+    std::string codes;
+    std::istringstream rows(DataRows(template_, path));
+    for (std::string row; std::getline(rows, row);) codes += row.substr(0, row.find('|')) + " ";
+    return codes;
+  }
+
+  TableNames names_;
+  TempDir dir_, out_;
+  std::string catalogue_ = dir_.File("目录.xml");
+  std::string template_ = dir_.File("模板.xlsx");
+  CPrintStatDlg dialog_;
+  host::RecordingNotifier notifier_;
+  host::ScopedNotifier scoped_{notifier_};
+};
+
+TEST_P(ReportWriterTest, LevelFiltersKeepTheLevelsRowsOfTheRegion) {
+  const struct {
+    const char* level;
+    const char* region;
+    const char* codes;
+  } cases[] = {
+      {"县(区)级", "3301", "3301 330102 "},
+      {"市级", "3301", "3301 "},
+      {"市级", "330102", ""},
+      {"乡(街道)级", "3301", "3301 330102 330102001 "},
+      {"", "3301", "3301 330102 330102001 3301020010011 "},
+      {"", "33'01", ""},  // a quote is bound, never part of the statement
+  };
+  for (const auto& c : cases) {
+    dialog_.Settings().output_level = c.level;
+    const std::string path = Write("报表甲", c.region);
+    ASSERT_FALSE(path.empty()) << notifier_.messages.back();
+    EXPECT_EQ(path, (out_.path() / (std::string(c.region) + "甲.xlsx")).string());
+    EXPECT_EQ(Codes(path), c.codes) << c.level << " " << c.region;
+  }
+}
+
+TEST_P(ReportWriterTest, OwnershipTypeReadsQTablesAndFallsBackToZ) {
+  dialog_.Settings().statistics_type = kByOwnership;
+  dialog_.Settings().output_level = "市级";
+  EXPECT_EQ(DataRows(template_, Write("报表甲")), "3301|Q3301|1.5000\n");
+  EXPECT_EQ(DataRows(template_, Write("报表乙")), "3301|Z3301|1.5000\n");
+  dialog_.Settings().statistics_type = kByLocation;
+  EXPECT_EQ(DataRows(template_, Write("报表甲")), "3301|Z3301|1.5000\n");
+}
+
+TEST_P(ReportWriterTest, CodeListOfOwnershipUnitsIsNamedWithoutTheRegion) {
+  const std::string path = Write("权属单位代码表");
+  EXPECT_EQ(path, (out_.path() / "代码表.xlsx").string());
+  EXPECT_EQ(DataRows(template_, path), "3301020000000000000|某县\n");
+}
+
+TEST_P(ReportWriterTest, FailuresAreNamedAndLeaveNoFile) {
+  const struct {
+    const char* report;
+    bool paged;
+    std::string catalogue;
+    std::string named;  // what the message must name
+  } cases[] = {
+      {"缺表", true, catalogue_, names_.Summary('Z', kSquareMetre, "NONE")},  // no table
+      {"无页", true, catalogue_, "无页"},  // the template has no such sheet
+      {"报表甲", false, catalogue_, dir_.File("模板(不分页).xlsx")},
+      {"不在目录", true, catalogue_, "不在目录"},
+      {"报表甲", true, dir_.File("没有.xml"), dir_.File("没有.xml")},
+  };
+  for (const auto& c : cases) {
+    dialog_.Settings().paged = c.paged;
+    dialog_.Settings().catalogue_path = c.catalogue;
+    EXPECT_EQ(Write(c.report), "") << c.report;
+    ASSERT_FALSE(notifier_.messages.empty());
+    EXPECT_NE(notifier_.messages.back().find(c.named), std::string::npos)
+        << notifier_.messages.back();
+    EXPECT_TRUE(fs::is_empty(out_.path())) << c.report;
+  }
+  EXPECT_EQ(dialog_.Failures(), 5);
+}
+
+LANDSTAT_BOTH_ENGINES(ReportWriterTest);
+
+}  // namespace
+}  // namespace landstat::report
