@@ -3,6 +3,7 @@
 
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
+#include "platform/host/trace.h"
 
 namespace landstat {
 namespace {
@@ -70,7 +71,10 @@ short CZdStatContext::GetAreaUnit() {
             "else 2 end",
         {db::Value(kTownLotType), db::Value(m_strPrefix1)});
     return unit.IsNull() ? kNoUnit : UnitOfText(unit.AsText());
-  } catch (const db::DbError&) {
+  } catch (const db::DbError& error) {
+    // Read as no unit recorded, which its callers report; the cause goes to
+    // the trace.
+    host::yDebugStr(error.what());
     return kNoUnit;
   }
 }
