@@ -489,27 +489,32 @@ void CPrintStatDlg::OnPrint() {
     ShowMessage(Q("输入年度数据错误！"));
     return;
   }
-  const std::string unit_text = Combo(kUnit)->currentText().toStdString();
-  const int unit = unit_text == "亩" ? kMu : unit_text == "公顷" ? kHectare : kSquareMetre;
-  const std::string folder = m_strOutPath + "/";
-  std::string connection;
-  int server_names = 0;
+  PrintRun run;
+  run.unit = UnitOfChoice(Combo(kUnit)->currentText().toStdString());
+  run.folder = m_strOutPath + "/";
   if (IsStandAloneMode()) {
-    connection = StatFileConnection(m_strDbPath, year, m_strCounty);
+    run.connection = StatFileConnection(m_strDbPath, year, m_strCounty);
   } else {
     const std::string name = host::_ZRK_GetProfileString("数据源", "名称", "");
     if (name.empty()) {
       ShowMessage(Q("数据源为空"));
       return;
     }
-    connection = host::_AdoGetConnectionString(name);
-    server_names = 1;
+    run.connection = host::_AdoGetConnectionString(name);
+    run.server_names = 1;
   }
   FillSettings(writers_.Settings());
-  last_dispatch_ =
-      writers_.DispatchReportTables(folder, connection, &names, m_strTemplatePath, m_strRegionCode,
-                                    unit, server_names, year, m_strCounty);
-  if (last_dispatch_ == 1 && !m_bView) ShowMessage(Q("出表完成!"));
+  last_run_ = run;
+  last_run_.dispatched =
+      writers_.DispatchReportTables(run.folder, run.connection, &names, m_strTemplatePath,
+                                    m_strRegionCode, run.unit, run.server_names, year, m_strCounty);
+  if (last_run_.dispatched == 1 && !m_bView) ShowMessage(Q("出表完成!"));
+}
+
+int CPrintStatDlg::UnitOfChoice(const std::string& text) {
+  if (text == "亩") return kMu;
+  if (text == "公顷") return kHectare;
+  return kSquareMetre;
 }
 
 namespace {

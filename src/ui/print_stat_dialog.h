@@ -94,9 +94,20 @@ class CPrintStatDlg : public qt::ModalDialog {
                                            std::string& code, std::string& name)>;
   void SetRegionChooser(RegionChooser chooser) { choose_region_ = std::move(chooser); }
 
-  // The report writers and what the last print gave them.
+  // The unit a unit text stands for: 平方米 2, 亩 1, 公顷 0, any other 2.
+  static int UnitOfChoice(const std::string& text);
+
+  // What the last print handed to the dispatcher, and its result (-1 when
+  // no print reached it).
+  struct PrintRun {
+    std::string folder;
+    std::string connection;
+    int unit = 2;
+    int server_names = 0;
+    short dispatched = -1;
+  };
+  const PrintRun& LastRun() const { return last_run_; }
   report::CPrintStatDlg& Writers() { return writers_; }
-  short LastDispatch() const { return last_dispatch_; }
 
   QWidget* Control(int id) const;
   QComboBox* Combo(int id) const;
@@ -111,7 +122,7 @@ class CPrintStatDlg : public qt::ModalDialog {
 
   report::CPrintStatDlg writers_;
   RegionChooser choose_region_;
-  short last_dispatch_ = -1;
+  PrintRun last_run_;
   QListWidget* report_list_;
   QLineEdit* region_edit_;
   QCheckBox* view_box_;
