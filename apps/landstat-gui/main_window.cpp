@@ -1,16 +1,23 @@
 #include "main_window.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
+#include "engine/stat_config.h"
 #include "platform/gis/gis_error.h"
+#include "platform/host/ini_file.h"
 #include "platform/host/notifier.h"
+#include "platform/host/paths.h"
+#include "platform/sheet/bat_print_excel.h"
 #include "ui/convert_area_unit_dialog.h"
 #include "ui/county_code_dialog.h"
+#include "ui/print_stat_dialog.h"
 
 namespace landstat::gui {
 namespace fs = std::filesystem;
@@ -46,6 +53,18 @@ MainWindow::MainWindow() : QMainWindow(nullptr), progress_(this), notifier_(this
           [this] { Guarded([this] { ConvertUnits(); }); });
   connect(county_action_, &QAction::triggered, this,
           [this] { Guarded([this] { SetCountyCode(); }); });
+  QMenu* reports = menuBar()->addMenu(QString::fromUtf8("报表"));
+  const char* const kReportMenu[] = {"二次调查数据汇总表格...", "权属争议与后备资源表格...",
+                                     "蒙古专有权属表格..."};
+  for (int mode = 0; mode < 3; ++mode) {
+    report_actions_[mode] = reports->addAction(QString::fromUtf8(kReportMenu[mode]));
+    connect(report_actions_[mode], &QAction::triggered, this,
+            [this, mode] { Guarded([this, mode] { PrintReports(mode); }); });
+  }
+  // Workbooks the operator asks to see open in the desktop's spreadsheet.
+  sheet::SetFileOpener([](const std::string& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  });
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
   previous_progress_ = host::SetProgress(&progress_);
@@ -53,7 +72,12 @@ MainWindow::MainWindow() : QMainWindow(nullptr), progress_(this), notifier_(this
 }
 
 MainWindow::~MainWindow() {
+  sheet::SetFileOpener({});
   host::SetProgress(previous_progress_);
+}
+
+std::string MainWindow::StatisticsFolder() const {
+  return host::LindoReadINI("GUI", "统计数据目录");
 }
 
 bool MainWindow::OpenProject(const std::string& path) {
@@ -67,7 +91,12 @@ bool MainWindow::OpenProject(const std::string& path) {
     codes_.reset(gis::RuralCode::Load(code_file));
     project_ = std::move(project);
     if (project_->GetCountyCode().empty()) AskCountyCode();
+    const std::string remembered = StatisticsFolder();
     database_ = NewestDatabase(project_->GetFolder());
+    if (database_.empty() && !remembered.empty() && fs::is_directory(remembered)) {
+      database_ = NewestDatabase(remembered);
+    }
+    if (!database_.empty()) SetDatabase(database_);
   } catch (const std::exception& error) {
     host::AfxMessageBox(error.what());
     return false;
@@ -90,6 +119,9 @@ std::string MainWindow::NewestDatabase(const std::string& folder) {
 
 void MainWindow::SetDatabase(const std::string& path) {
   database_ = path;
+  if (!host::LindoWriteINI("GUI", "统计数据目录", fs::path(path).parent_path().string())) {
+    host::AfxMessageBox("无法保存统计数据目录到 " + host::HostIniPath());
+  }
   ShowState();
 }
 
@@ -144,6 +176,31 @@ void MainWindow::ConvertUnits() {
     host::AfxMessageBox("转换时记录了 " + std::to_string(lines) + " 条信息, 见 " + log);
 }
 
+void MainWindow::PrintReports(int mode) {
+  if (!project_) {
+    host::AfxMessageBox("请先打开项目");
+    return;
+  }
+  const fs::path config = host::ConfigDir();
+  const std::string catalogue =
+      (config / (mode == 1 ? "权属争议表格目录.xml" : "二次详查表格目录.xml")).string();
+  const std::string template_path = (config / "二次详查表格.xlsx").string();
+  const std::string folder =
+      database_.empty() ? project_->GetFolder() : fs::path(database_).parent_path().string();
+  const std::string output = (fs::path(folder) / "报表").string();
+  fs::create_directories(output);
+  if (mode == 0) {
+    PrintStatDlg(project_.get(), output, "", template_path, catalogue, folder, codes_.get());
+  } else if (mode == 1) {
+    PrintStatDlgSHD(project_.get(), output, "", template_path, catalogue, folder, codes_.get());
+  } else {
+    // The project carries one code table; it serves mode 2's levels too.
+    PrintStatDlgMG(project_.get(), output, "", template_path, catalogue, folder, codes_.get(),
+                   codes_.get());
+  }
+  ShowState();
+}
+
 // The file's plain path: a path holding ';' survives it.
 std::string MainWindow::Connection() const {
   return database_;
@@ -158,10 +215,13 @@ void MainWindow::ShowState() {
   const std::string text =
       (project_ ? "项目 " + project_->GetFilePath() + "  县 " + project_->GetCountyCode()
                 : std::string("没有打开项目")) +
-      (database_.empty() ? "  没有统计数据库" : "  数据库 " + database_);
+      (database_.empty() ? "  没有统计数据库" : "  数据库 " + database_) + "  数据源 " +
+      (IsStandAloneMode() ? std::string("单机")
+                          : "网络 " + host::_ZRK_GetProfileString("数据源", "名称", ""));
   status_->setText(QString::fromStdString(text));
   convert_action_->setEnabled(project_ && !database_.empty());
   county_action_->setEnabled(project_ != nullptr);
+  for (QAction* action : report_actions_) action->setEnabled(project_ != nullptr);
 }
 
 }  // namespace landstat::gui

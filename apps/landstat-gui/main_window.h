@@ -28,6 +28,11 @@ class MainWindow : public QMainWindow {
 
   QAction* ConvertAction() const { return convert_action_; }
   QAction* CountyCodeAction() const { return county_action_; }
+  // The report dialogs of modes 0, 1 and 2.
+  QAction* ReportAction(int mode) const { return report_actions_[mode]; }
+  // The folder of the statistics databases, kept in the host's settings
+  // for the next start.
+  std::string StatisticsFolder() const;
   QLabel* StatusText() const { return status_; }
   const std::string& Database() const { return database_; }
 
@@ -36,6 +41,7 @@ class MainWindow : public QMainWindow {
   void ChooseDatabase();
   void ConvertUnits();
   void SetCountyCode();
+  void PrintReports(int mode);
   bool AskCountyCode();
   void ShowState();
   std::string Connection() const;
@@ -48,6 +54,7 @@ class MainWindow : public QMainWindow {
   std::string database_;
   QAction* convert_action_;
   QAction* county_action_;
+  QAction* report_actions_[3];
   QLabel* status_;
   qt::DialogProgress progress_;
   qt::MessageBoxNotifier notifier_;

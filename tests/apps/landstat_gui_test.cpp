@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
 #include <filesystem>
 
 #include "county_plan.h"
@@ -10,12 +13,14 @@
 #include "engine/database_helpers.h"
 #include "main_window.h"
 #include "platform/host/notifier.h"
+#include "support/program_dir.h"
 #include "support/test_databases.h"
 
 namespace landstat {
 namespace {
 
 TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
+  testing::ScopedProgramDir home;
   testing::TempDir dir;
   county::CountyOptions options;
   options.parcels = 20;
@@ -39,6 +44,22 @@ TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
   EXPECT_NE(status.find(options.county_code), std::string::npos) << status;
   EXPECT_TRUE(window.ConvertAction()->isEnabled());
   EXPECT_TRUE(window.CountyCodeAction()->isEnabled());
+  EXPECT_EQ(window.StatisticsFolder(), std::filesystem::path(database).parent_path().string());
+
+  // Each dialog opens from the menu; the test closes it.
+  std::vector<QAction*> actions = {window.CountyCodeAction(), window.ConvertAction()};
+  for (int mode = 0; mode < 3; ++mode) actions.push_back(window.ReportAction(mode));
+  for (QAction* action : actions) {
+    ASSERT_TRUE(action->isEnabled());
+    bool opened = false;
+    QTimer::singleShot(0, [&opened] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      opened = dialog != nullptr;
+      if (dialog != nullptr) dialog->reject();
+    });
+    action->trigger();
+    EXPECT_TRUE(opened) << action->text().toStdString();
+  }
 }
 
 }  // namespace

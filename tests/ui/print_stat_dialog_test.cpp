@@ -1,0 +1,337 @@
+#include "ui/print_stat_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <memory>
+
+#include "engine/database_helpers.h"
+#include "engine/stat_config.h"
+#include "platform/host/notifier.h"
+#include "platform/host/paths.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::WriteFileBytes;
+
+const char kCatalogue[] =
+    "<AutoBuildList>"
+    "<Row 表格名称=\"农村土地利用现状一级分类面积汇总表\" statTbl=\"TDLY_YJFL\" "
+    "shortName=\"一级\"/>"
+    "<Row 表格名称=\"耕地坡度分级面积汇总表\" statTbl=\"TDLY_GDPD\" shortName=\"坡度\"/>"
+    "</AutoBuildList>";
+
+// Sets the server mode on the data source `name` in the program directory.
+void UseServer(const std::string& name) {
+  WriteFileBytes(fs::path(host::ProgramDir()) / "rivadoverid.ini",
+                 "[数据源]\n模式=网络\n名称=" + name + "\n");
+}
+
+// A program directory of the test's own, a catalogue, a code table and a
+// project of county 330102, and the dialog's messages recorded.
+class PrintStatDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFileBytes(home_.File("catalogue.xml"), kCatalogue);
+    codes_.reset(gis::RuralCode::FromEntries({{"地类代码", "011", "水田"},
+                                              {"县行政代码", "330102", "示例县"},
+                                              {"乡行政代码", "330102001", "一乡"}}));
+    gis::WriteProjectFile(home_.File("project.xml"), "330102", "示例县", {});
+    project_ = gis::CGisXmlPrj::Open(home_.File("project.xml"));
+  }
+  // A dialog of the mode on the fixture's files, initialised.
+  std::unique_ptr<CPrintStatDlg> Dialog(int mode = 0) {
+    auto dialog = std::make_unique<CPrintStatDlg>();
+    dialog->m_pPrj = project_.get();
+    dialog->m_strOutPath = home_.File("out");
+    dialog->m_strTemplatePath = home_.File("missing.xlsx");
+    dialog->m_strCatalogPath = home_.File("catalogue.xml");
+    dialog->m_strDbPath = home_.path().string();
+    dialog->m_pCode = codes_.get();
+    dialog->m_nMode = mode;
+    dialog->OnInitDialog();
+    return dialog;
+  }
+
+  testing::ScopedProgramDir home_;
+  host::RecordingNotifier notifier_;
+  host::ScopedNotifier scoped_{notifier_};
+  std::unique_ptr<gis::RuralCode> codes_;
+  std::unique_ptr<gis::CGisXmlPrj> project_;
+};
+
+TEST_F(PrintStatDialogTest, YearsAreTheFirstFourCharactersOfStatisticsFiles) {
+  testing::TempDir folder;
+  for (const char* name : {"2010330102.sqlite", "2009330102.sqlite", "2009330102.sqlite-journal",
+                           "abc.sqlite", "x.sqlite", ".sqlite", "2011330102.SQLITE", "abc."}) {
+    WriteFileBytes(folder.File(name), "");
+  }
+  EXPECT_EQ(CPrintStatDlg::ScanYears(folder.path().string()),
+            (std::vector<std::string>{"2009", "2010", "abc.", "x.sq"}));
+  EXPECT_TRUE(CPrintStatDlg::ScanYears(folder.File("none")).empty());
+}
+
+TEST_F(PrintStatDialogTest, ModeDecidesTheRowsShown) {
+  const struct {
+    int mode;
+    bool filters, checker, stat_type, mongol;
+  } kCases[] = {
+      {0, false, true, true, false}, {1, true, false, true, false}, {2, false, true, false, true}};
+  for (const auto& c : kCases) {
+    auto dialog = Dialog(c.mode);
+    dialog->show();
+    EXPECT_EQ(dialog->windowTitle().toStdString(), "二次调查数据汇总表格");
+    for (int id : {17033, 807, 17034, 808, 17036, 809}) {
+      EXPECT_EQ(dialog->Control(id)->isVisible(), c.filters) << c.mode << " " << id;
+    }
+    for (int id : {17037, 805, 17038, 804, 17039, 806}) {
+      EXPECT_EQ(dialog->Control(id)->isVisible(), c.checker) << c.mode << " " << id;
+    }
+    EXPECT_EQ(dialog->Control(17041)->isVisible(), c.stat_type) << c.mode;
+    EXPECT_EQ(dialog->Control(17053)->isVisible(), c.mongol) << c.mode;
+    EXPECT_EQ(dialog->ReportList()->count(), 2);
+    EXPECT_EQ(dialog->Combo(802)->currentText().toStdString(), "平方米");
+  }
+  EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(PrintStatDialogTest, LevelsFollowTheCodeLengthAndMode) {
+  const struct {
+    int mode;
+    std::string code;
+    std::vector<std::string> levels;
+  } kCases[] = {
+      {0, "33", {"市级", "县(区)级", "乡(街道)级", "村(街坊)级", "小组级"}},
+      {1, "3301", {"县(区)级", "乡(街道)级", "村(街坊)级", "小组级"}},
+      {0, "330102", {"乡(街道)级", "村(街坊)级", "小组级"}},
+      {0, "330102001", {"村(街坊)级", "小组级"}},
+      {0, "330102001001", {"小组级"}},
+      {0, "3301020", {}},
+      {2, "150001", {"类别级", "管局级", "管局下属二级", "管局下属三级"}},
+      {2, "15000101", {"管局级", "管局下属二级", "管局下属三级"}},
+      {2, "1500010101", {"管局下属二级", "管局下属三级"}},
+      {2, "1500010101001", {"管局下属三级"}},
+      {2, "330102001", {}},
+  };
+  for (const auto& c : kCases) {
+    auto dialog = Dialog(c.mode);
+    dialog->ApplyRegion(c.code, "某地");
+    std::vector<std::string> levels;
+    for (int i = 0; i < dialog->Combo(801)->count(); ++i) {
+      levels.push_back(dialog->Combo(801)->itemText(i).toStdString());
+    }
+    EXPECT_EQ(levels, c.levels) << c.mode << " " << c.code;
+    EXPECT_EQ(dialog->Combo(801)->currentIndex(), c.levels.empty() ? -1 : 0);
+  }
+  // The chooser offers the administrative codes of the code table.
+  auto dialog = Dialog();
+  std::vector<std::string> offered;
+  dialog->SetRegionChooser(
+      [&](const std::vector<gis::CODESTRUCT>& codes, std::string& code, std::string& name) {
+        for (const gis::CODESTRUCT& entry : codes) offered.push_back(entry.code);
+        code = codes.back().code;
+        name = codes.back().name;
+        return true;
+      });
+  dialog->OnChooseRegion();
+  EXPECT_EQ(offered, (std::vector<std::string>{"330102", "330102001"}));
+  EXPECT_EQ(dialog->m_strRegionCode, "330102001");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(dialog->Control(17058))->text().toStdString(), "一乡");
+  EXPECT_EQ(dialog->GetCodeName("330102"), "示例县");
+  EXPECT_EQ(dialog->m_arrClassCodes, std::vector<std::string>{"011"});
+}
+
+TEST_F(PrintStatDialogTest, StatisticsTypesByConfiguredType) {
+  const struct {
+    int type;
+    std::vector<std::string> items;
+  } kCases[] = {{0, {"座落单位"}}, {1, {"权属单位"}}, {2, {"座落单位", "权属单位"}}};
+  for (const auto& c : kCases) {
+    ASSERT_TRUE(SetStatType(c.type));
+    auto dialog = Dialog();
+    std::vector<std::string> items;
+    for (int i = 0; i < dialog->Combo(17041)->count(); ++i) {
+      items.push_back(dialog->Combo(17041)->itemText(i).toStdString());
+    }
+    EXPECT_EQ(items, c.items) << c.type;
+    EXPECT_EQ(dialog->Combo(17041)->currentIndex(), 0);
+  }
+}
+
+TEST_F(PrintStatDialogTest, FiltersClearEachOtherAndNamesPersistOnCancel) {
+  auto dialog = Dialog(1);
+  const int kFilters[] = {807, 808, 809};
+  for (int chosen : kFilters) {
+    for (int id : kFilters) dialog->Combo(id)->setCurrentIndex(0);
+    dialog->Combo(chosen)->setCurrentIndex(1);
+    emit dialog->Combo(chosen)->activated(1);
+    for (int id : kFilters) {
+      EXPECT_EQ(dialog->Combo(id)->currentText().isEmpty(), id != chosen) << chosen << " " << id;
+    }
+  }
+  qobject_cast<QLineEdit*>(dialog->Control(803))->setText(QString::fromUtf8("张三"));
+  qobject_cast<QLineEdit*>(dialog->Control(805))->setText(QString::fromUtf8("李四"));
+  dialog->show();
+  dialog->findChild<QPushButton*>("2")->click();
+  EXPECT_FALSE(dialog->isVisible());
+  auto next = Dialog();
+  EXPECT_EQ(qobject_cast<QLineEdit*>(next->Control(803))->text().toStdString(), "张三");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(next->Control(805))->text().toStdString(), "李四");
+}
+
+TEST_F(PrintStatDialogTest, PrintRefusesIncompleteChoices) {
+  const std::string database = home_.File("2009330102.sqlite");
+  ASSERT_EQ(CreateAcessDB(database), 1);
+  auto dialog = Dialog();
+  ASSERT_EQ(dialog->Combo(800)->currentText().toStdString(), "2009");
+  dialog->OnPrint();
+  dialog->ApplyRegion("330102", "示例县");
+  dialog->OnPrint();
+  dialog->OnCheckAll();
+  dialog->Combo(800)->setEditText("09");
+  dialog->OnPrint();
+  EXPECT_EQ(notifier_.messages,
+            (std::vector<std::string>{"请选择行政单位!", "请选择表格名称", "输入年度数据错误！"}));
+  EXPECT_EQ(dialog->LastRun().dispatched, -1);
+
+  // Check all, invert and clear act on every row.
+  dialog->OnInvertChecks();
+  EXPECT_EQ(dialog->ReportList()->item(0)->checkState(), Qt::Unchecked);
+  dialog->ReportList()->item(1)->setCheckState(Qt::Checked);
+  dialog->OnInvertChecks();
+  EXPECT_EQ(dialog->ReportList()->item(0)->checkState(), Qt::Checked);
+  EXPECT_EQ(dialog->ReportList()->item(1)->checkState(), Qt::Unchecked);
+  dialog->OnClearChecks();
+  EXPECT_EQ(dialog->ReportList()->item(0)->checkState(), Qt::Unchecked);
+
+  const struct {
+    const char* text;
+    int unit;
+  } kUnits[] = {{"平方米", 2}, {"亩", 1}, {"公顷", 0}, {"英亩", 2}, {"", 2}};
+  for (const auto& c : kUnits) EXPECT_EQ(CPrintStatDlg::UnitOfChoice(c.text), c.unit) << c.text;
+
+  UseServer("");
+  notifier_.messages.clear();
+  dialog->OnCheckAll();
+  dialog->Combo(800)->setEditText("2009");
+  dialog->OnPrint();
+  EXPECT_EQ(notifier_.messages, std::vector<std::string>{"数据源为空"});
+  EXPECT_EQ(dialog->LastRun().dispatched, -1);
+}
+
+// A missing catalogue opens the dialog with an empty list and says which
+// file; a project without a county code asks for one.
+TEST_F(PrintStatDialogTest, MissingCatalogueAndCountyCode) {
+  CPrintStatDlg dialog;
+  dialog.m_strCatalogPath = home_.File("none.xml");
+  EXPECT_TRUE(dialog.OnInitDialog());
+  EXPECT_EQ(dialog.ReportList()->count(), 0);
+  ASSERT_EQ(notifier_.messages.size(), 1u);
+  EXPECT_NE(notifier_.messages[0].find("none.xml"), std::string::npos);
+  EXPECT_EQ(notifier_.questions, std::vector<std::string>{"从工程中取县级代码失败,是否手动填写?"});
+  EXPECT_TRUE(dialog.m_strCounty.empty());
+}
+
+// The launchers end with 1 only on OK.
+TEST_F(PrintStatDialogTest, LaunchersReturnOneOnlyOnOk) {
+  using Launch = std::function<short()>;
+  const std::string out = home_.File("out"), tmpl = home_.File("t.xlsx"),
+                    cat = home_.File("catalogue.xml"), db = home_.path().string();
+  const Launch kLaunchers[] = {
+      [&] { return PrintStatDlg(project_.get(), out, "", tmpl, cat, db, codes_.get()); },
+      [&] { return PrintStatDlgSHD(project_.get(), out, "", tmpl, cat, db, codes_.get()); },
+      [&] {
+        return PrintStatDlgMG(project_.get(), out, "", tmpl, cat, db, codes_.get(), codes_.get());
+      }};
+  for (const Launch& launch : kLaunchers) {
+    for (bool ok : {true, false}) {
+      QTimer::singleShot(0, [ok] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        if (ok) {
+          dialog->accept();
+        } else {
+          dialog->findChild<QPushButton*>("2")->click();
+        }
+      });
+      EXPECT_EQ(launch(), ok ? 1 : 0);
+    }
+  }
+}
+
+// The print run on each engine: without a database to open the error names
+// it and nothing is said to be done; with one, "出表完成!" follows unless
+// "查看" is ticked.
+class PrintStatDialogEngines : public testing::BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    WriteFileBytes(home_.File("catalogue.xml"), kCatalogue);
+    SetStatType(1);
+  }
+  std::unique_ptr<CPrintStatDlg> Dialog() {
+    auto dialog = std::make_unique<CPrintStatDlg>();
+    dialog->m_strOutPath = home_.File("out");
+    dialog->m_strCatalogPath = home_.File("catalogue.xml");
+    dialog->m_strDbPath = home_.path().string();
+    dialog->OnInitDialog();
+    dialog->m_strCounty = "330102";
+    dialog->ApplyRegion("330102", "示例县");
+    dialog->OnCheckAll();
+    dialog->Combo(800)->setEditText("2009");
+    return dialog;
+  }
+  testing::ScopedProgramDir home_;
+  host::RecordingNotifier notifier_;
+  host::ScopedNotifier scoped_{notifier_};
+};
+
+TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
+  if (IsServer()) UseServer("host=127.0.0.1 port=1 dbname=none connect_timeout=3");
+  auto failing = Dialog();
+  if (IsServer()) {
+    // The year list stays empty, and says why.
+    EXPECT_EQ(failing->Combo(800)->count(), 0);
+  }
+  notifier_.messages.clear();
+  failing->findChild<QCheckBox*>("17005")->setChecked(false);
+  failing->OnPrint();
+  EXPECT_EQ(failing->LastRun().dispatched, 0);
+  ASSERT_FALSE(notifier_.messages.empty());
+  EXPECT_NE(notifier_.messages[0].find(IsServer() ? "127.0.0.1" : "2009330102.sqlite"),
+            std::string::npos)
+      << notifier_.messages[0];
+  for (const std::string& message : notifier_.messages) EXPECT_NE(message, "出表完成!");
+
+  if (IsServer()) {
+    UseServer(database().ConnectionString());
+  } else {
+    ASSERT_EQ(CreateAcessDB(home_.File("2009330102.sqlite")), 1);
+  }
+  for (bool view : {false, true}) {
+    auto dialog = Dialog();
+    dialog->findChild<QCheckBox*>("17005")->setChecked(view);
+    notifier_.messages.clear();
+    dialog->OnPrint();
+    const CPrintStatDlg::PrintRun& run = dialog->LastRun();
+    EXPECT_EQ(run.dispatched, 1);
+    EXPECT_EQ(run.folder, home_.File("out") + "/");
+    EXPECT_EQ(run.server_names, IsServer() ? 1 : 0);
+    EXPECT_EQ(run.connection, IsServer() ? database().ConnectionString()
+                                         : "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
+                                               home_.File("2009330102.sqlite") +
+                                               ";Persist Security Info=False");
+    EXPECT_EQ(dialog->Writers().Settings().Scope(), 'Q');
+    const bool done = !notifier_.messages.empty() && notifier_.messages.back() == "出表完成!";
+    EXPECT_EQ(done, !view);
+  }
+}
+
+LANDSTAT_BOTH_ENGINES(PrintStatDialogEngines);
+
+}  // namespace
+}  // namespace landstat
