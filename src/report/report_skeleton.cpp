@@ -116,6 +116,8 @@ short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan)
   if (!fs::is_regular_file(source, error)) {
     return Refuse(name, "report " + name + ": no template workbook " + source);
   }
+  // The output folder is made when missing, as the command line's is.
+  if (!call.output_folder.empty()) fs::create_directories(call.output_folder, error);
   if (!fs::copy_file(source, path, fs::copy_options::overwrite_existing, error)) {
     return Refuse(name, "report " + name + ": cannot copy " + source + " to " + path + ": " +
                             error.message());

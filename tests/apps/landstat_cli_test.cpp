@@ -18,6 +18,7 @@
 #include "platform/db/connection.h"
 #include "platform/gis/project.h"
 #include "support/program_dir.h"
+#include "support/run_program.h"
 #include "support/test_databases.h"
 
 namespace landstat {
@@ -27,29 +28,8 @@ namespace fs = std::filesystem;
 using testing::ReadFileBytes;
 using testing::TempDir;
 
-struct Outcome {
-  int exit_code = -1;
-  std::string out, err;
-};
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-Outcome RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
-  TempDir capture;
-  std::string command = Quoted(program);
-  for (const std::string& argument : arguments) command += " " + Quoted(argument);
-  command += " </dev/null >" + Quoted(capture.File("out")) + " 2>" + Quoted(capture.File("err"));
-  const int status = std::system(command.c_str());
-  Outcome outcome;
-  outcome.exit_code = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  outcome.out = ReadFileBytes(capture.File("out"));
-  outcome.err = ReadFileBytes(capture.File("err"));
-  return outcome;
-}
+using testing::Outcome;
+using testing::RunProgram;
 
 Outcome RunCli(const std::vector<std::string>& arguments) {
   return RunProgram(LANDSTAT_CLI, arguments);

@@ -4,13 +4,18 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <cstdlib>
 #include <memory>
+#include <set>
 
 #include "engine/database_helpers.h"
 #include "engine/stat_config.h"
+#include "landuse/generated_county_run.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
+#include "report/report_readback.h"
 #include "support/program_dir.h"
+#include "support/run_program.h"
 #include "support/test_databases.h"
 
 namespace landstat {
@@ -332,6 +337,82 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
 }
 
 LANDSTAT_BOTH_ENGINES(PrintStatDialogEngines);
+
+// A print from the dialog on a generated county writes the same workbooks,
+// with the same rows, as `landstat report` with the same choices.
+TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
+  const fs::path templates = fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates";
+  testing::ScopedProgramDir home;
+  testing::WriteStatConfig(testing::kThreeUnits);
+  const testing::GeneratedCountyRun county(home, 19, 300);
+  const std::string code = county.options.county_code;
+  const std::string database = home.File("2009" + code + ".sqlite");
+  ASSERT_EQ(CreateAcessDB(database), 1);
+  ASSERT_EQ(county.Run("通用农村", testing::JetConnectionString(database), false), 1);
+  host::RecordingNotifier notifier;
+  host::ScopedNotifier scoped(notifier);
+
+  const std::string catalogue = (templates / "二次详查表格目录.xml").string();
+  const std::string tmpl = (templates / "二次详查表格.xlsx").string();
+  CPrintStatDlg dialog;
+  dialog.m_strOutPath = home.File("dialog");
+  dialog.m_strTemplatePath = tmpl;
+  dialog.m_strCatalogPath = catalogue;
+  dialog.m_strDbPath = home.path().string();
+  dialog.m_pCode = county.codes.get();
+  dialog.OnInitDialog();
+  dialog.m_strCounty = code;
+  dialog.ApplyRegion(code, county.plan.county.name);
+  dialog.Combo(801)->setCurrentText("村(街坊)级");
+  dialog.Combo(802)->setCurrentText("亩");
+  dialog.Combo(800)->setEditText("2009");
+  dialog.findChild<QCheckBox*>("17005")->setChecked(false);
+  dialog.OnCheckAll();
+  dialog.OnPrint();
+  ASSERT_GE(dialog.LastRun().dispatched, 0)
+      << (notifier.messages.empty() ? "" : notifier.messages.front());
+
+  const testing::Outcome cli = testing::RunProgram(LANDSTAT_CLI, {"report",
+                                                                  "--db",
+                                                                  database,
+                                                                  "--year",
+                                                                  "2009",
+                                                                  "--county",
+                                                                  code,
+                                                                  "--codes",
+                                                                  county.files.codes,
+                                                                  "--home",
+                                                                  home.path().string(),
+                                                                  "--out",
+                                                                  home.File("cli"),
+                                                                  "--level",
+                                                                  "村(街坊)级",
+                                                                  "--unit",
+                                                                  "亩",
+                                                                  "--catalogue",
+                                                                  catalogue,
+                                                                  "--template",
+                                                                  tmpl,
+                                                                  "--quiet"});
+  ASSERT_TRUE(cli.exit_code == 0 || cli.exit_code == 3) << cli.out << cli.err;
+
+  const auto books = [](const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  };
+  const std::set<std::string> written = books(home.File("dialog"));
+  ASSERT_GE(written.size(), 10u);
+  EXPECT_EQ(books(home.File("cli")), written);
+  const std::string variant = (templates / "二次详查表格(亩).xlsx").string();
+  for (const std::string& book : written) {
+    EXPECT_EQ(report::DataRows(variant, home.File("dialog/" + book)),
+              report::DataRows(variant, home.File("cli/" + book)))
+        << book;
+  }
+}
 
 }  // namespace
 }  // namespace landstat
