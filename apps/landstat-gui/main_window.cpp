@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QUrl>
@@ -65,6 +66,8 @@ MainWindow::MainWindow() : QMainWindow(nullptr), progress_(this), notifier_(this
   sheet::SetFileOpener([](const std::string& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
   });
+  layers_ = new QListWidget(this);
+  setCentralWidget(layers_);
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
   previous_progress_ = host::SetProgress(&progress_);
@@ -219,6 +222,12 @@ void MainWindow::ShowState() {
       (IsStandAloneMode() ? std::string("单机")
                           : "网络 " + host::_ZRK_GetProfileString("数据源", "名称", ""));
   status_->setText(QString::fromStdString(text));
+  layers_->clear();
+  if (project_) {
+    for (const std::string& name : project_->LayerNames()) {
+      layers_->addItem(QString::fromStdString(name));
+    }
+  }
   convert_action_->setEnabled(project_ && !database_.empty());
   county_action_->setEnabled(project_ != nullptr);
   for (QAction* action : report_actions_) action->setEnabled(project_ != nullptr);

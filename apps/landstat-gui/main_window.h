@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QListWidget>
 #include <QMainWindow>
 #include <memory>
 #include <string>
@@ -34,6 +35,7 @@ class MainWindow : public QMainWindow {
   // for the next start.
   std::string StatisticsFolder() const;
   QLabel* StatusText() const { return status_; }
+  QListWidget* LayerList() const { return layers_; }
   const std::string& Database() const { return database_; }
 
  private:
@@ -56,6 +58,7 @@ class MainWindow : public QMainWindow {
   QAction* county_action_;
   QAction* report_actions_[3];
   QLabel* status_;
+  QListWidget* layers_;  // the project's layers
   qt::DialogProgress progress_;
   qt::MessageBoxNotifier notifier_;
   host::ScopedNotifier scoped_notifier_{notifier_};

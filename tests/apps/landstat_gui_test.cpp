@@ -42,6 +42,9 @@ TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
   EXPECT_EQ(window.Database(), database);
   const std::string status = window.StatusText()->text().toStdString();
   EXPECT_NE(status.find(options.county_code), std::string::npos) << status;
+  // The project's layers are listed, the parcels among them.
+  EXPECT_FALSE(
+      window.LayerList()->findItems(QString::fromUtf8("地类图斑"), Qt::MatchExactly).isEmpty());
   EXPECT_TRUE(window.ConvertAction()->isEnabled());
   EXPECT_TRUE(window.CountyCodeAction()->isEnabled());
   EXPECT_EQ(window.StatisticsFolder(), std::filesystem::path(database).parent_path().string());

@@ -64,6 +64,12 @@ bool CGisXmlPrj::HasLayer(const std::string& name) const {
   return layers_.count(name) != 0;
 }
 
+std::vector<std::string> CGisXmlPrj::LayerNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, entry] : layers_) names.push_back(name);
+  return names;
+}
+
 LayerHandle CGisXmlPrj::prjItemGetAi(const std::string& name) {
   auto found = layers_.find(name);
   if (found == layers_.end()) return 0;

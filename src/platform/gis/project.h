@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gis/layers.h"
 
@@ -35,6 +36,8 @@ class CGisXmlPrj {
   // be opened raises GisError naming it.
   LayerHandle prjItemGetAi(const std::string& name);
   bool HasLayer(const std::string& name) const;
+  // The survey names of the layers the project lists, in name order.
+  std::vector<std::string> LayerNames() const;
   // Closes the layers opened through the project.
   void CloseLayers();
 
