@@ -4,11 +4,22 @@
 // type under its class total, once over all parcels and once each for the
 // national and provincial levels and for state-owned and collective land,
 // summed from the unit copies of ZB_GDHB; the hectare and mu tables
-// rounded and balanced afterwards.
+// rounded and balanced afterwards. Each unit copy is read once, grouped by
+// every column a level or row kind groups by, and the rows of every level
+// and kind are summed from that in memory.
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string_view>
+#include <tuple>
 
 #include "engine/stat_context.h"
+#include "platform/db/backend.h"
+#include "platform/db/db_error.h"
 #include "reserve/reserve_summary_tables.h"
 #include "reserve/reserve_types.h"
 
@@ -43,33 +54,120 @@ const Scheme kNewScheme = {
 const Scheme kOldScheme = {
     reserve::kOldTypeTree, "耕地后备资源原类型", ClassifyGdhbOldType, {0, 22, 18, 14, 10}};
 
+// The columns of a unit copy of ZB_GDHB that the fills group by, read once
+// for every level and row kind of a unit: the code and name of levels 1 to
+// 4 (at 2 × (level - 1)), then these.
+enum FineColumn { kSurveyArea = 8, kType, kOwnership, kReserveLevel, kFineColumns };
+
+bool StateOwned(std::string_view ownership) {
+  return ownership.starts_with('1') || ownership.starts_with('2');
+}
+bool Collective(std::string_view ownership) {
+  return ownership.starts_with('3') || ownership.starts_with('4');
+}
+bool National(std::string_view level) {
+  return level == "国家级";
+}
+bool Provincial(std::string_view level) {
+  return level == "省级";
+}
+
 struct RowKind {
   short offset;
-  const char* column;  // what the row is restricted by; null for all parcels
-  const char* filter;
+  int column;  // what the row is restricted and split by; -1 for all parcels
+  bool (*takes)(std::string_view value);
 };
 constexpr RowKind kRowKinds[] = {
-    {0, nullptr, ""},
-    {10, "权属性质", " where(权属性质 like '1%' or 权属性质 like '2%')"},
-    {14, "权属性质", " where(权属性质 like '3%' or 权属性质 like '4%')"},
-    {18, "耕地后备资源级别", " where 耕地后备资源级别='国家级'"},
-    {22, "耕地后备资源级别", " where 耕地后备资源级别='省级'"},
+    {0, -1, nullptr},
+    {10, kOwnership, StateOwned},
+    {14, kOwnership, Collective},
+    {18, kReserveLevel, National},
+    {22, kReserveLevel, Provincial},
 };
 
-// The grouping query of a selector (level number plus the row kind's
-// offset); empty for a selector that names none (5 to 10, or outside 1
-// to 26).
-std::string AreaQuery(const Scheme& scheme, short selector, const std::string& source) {
-  for (const RowKind& kind : kRowKinds) {
-    const reserve::LevelColumns* level = reserve::LevelOf(selector - kind.offset);
-    if (!level) continue;
-    std::string keys =
-        std::string(level->code) + "," + level->name + ",调查区名称," + scheme.type_column;
-    if (kind.column) keys += std::string(",") + kind.column;
-    return "select " + keys + ",SUM(面积) AS GDHBMJ FROM " + source + kind.filter + " GROUP BY " +
-           keys + " ORDER BY " + level->code;
+// The row kind and level of a selector (level number plus the row kind's
+// offset); false for a selector that names none (5 to 10, or outside 1 to
+// 26).
+bool Select(short selector, const RowKind*& kind, int& level) {
+  for (const RowKind& candidate : kRowKinds) {
+    if (!reserve::LevelOf(selector - candidate.offset)) continue;
+    kind = &candidate;
+    level = selector - candidate.offset;
+    return true;
   }
-  return "";
+  return false;
+}
+
+// One row of a unit copy grouped by every fine column: the texts (NULL
+// read as empty, marked in `nulls`) and the summed area.
+struct FineRow {
+  std::array<std::string, kFineColumns> texts;
+  unsigned nulls = 0;  // bit i: column i is NULL
+  double area = 0;
+};
+
+// The query of a unit copy's fine rows.
+std::string FineQuery(const Scheme& scheme, const std::string& source) {
+  std::string keys;
+  for (int level = 1; level <= 4; ++level) {
+    const reserve::LevelColumns* columns = reserve::LevelOf(level);
+    keys += std::string(columns->code) + "," + columns->name + ",";
+  }
+  keys += std::string("调查区名称,") + scheme.type_column + ",权属性质,耕地后备资源级别";
+  return "select " + keys + ",SUM(面积) AS GDHBMJ FROM " + source + " GROUP BY " + keys;
+}
+
+// Every fine row of an open query, in byte order of the texts so that both
+// engines sum the coarser rows in the same order.
+std::vector<FineRow> ReadFineRows(db::RowSource& source) {
+  std::vector<FineRow> fine;
+  while (source.Next()) {
+    FineRow& row = fine.emplace_back();
+    for (int i = 0; i < kFineColumns; ++i) {
+      row.texts[i] = source.Text(i);
+      if (source.IsNull(i)) row.nulls |= 1u << i;
+    }
+    source.NumberUnlessNull(kFineColumns, row.area);
+  }
+  std::sort(fine.begin(), fine.end(), [](const FineRow& a, const FineRow& b) {
+    return std::tie(a.texts, a.nulls) < std::tie(b.texts, b.nulls);
+  });
+  return fine;
+}
+
+// The grouped rows of a level and row kind, summed from the fine rows as
+// the database would group them: by the level's code and name, the survey
+// area, the type and the column the kind splits by, NULL apart from empty;
+// ordered by the code, empty codes and areas below 0.001 left out.
+std::vector<reserve::CodedRow> LevelRows(const std::vector<FineRow>& fine, int level,
+                                         const RowKind& kind) {
+  std::vector<int> keys = {2 * (level - 1), 2 * (level - 1) + 1, kSurveyArea, kType};
+  if (kind.column >= 0) keys.push_back(kind.column);
+  // Each text after a NULL mark and ended by a 0 byte, which keeps the
+  // byte order of the code first.
+  std::map<std::string, std::pair<const FineRow*, double>> groups;
+  std::string key;
+  for (const FineRow& row : fine) {
+    if (kind.column >= 0 && !kind.takes(row.texts[kind.column])) continue;
+    key.clear();
+    for (int column : keys) {
+      key += (row.nulls >> column & 1u) ? '\0' : '\1';
+      key += row.texts[column];
+      key += '\0';
+    }
+    groups.try_emplace(key, &row, 0.0).first->second.second += row.area;
+  }
+  std::vector<reserve::CodedRow> rows;
+  for (const auto& [unused, group] : groups) {
+    const auto& [first, area] = group;
+    if (first->texts[keys[0]].empty() || std::fabs(area) < 0.001) continue;
+    reserve::CodedRow& row = rows.emplace_back();
+    row.code = first->texts[keys[0]];
+    row.row.name = first->texts[keys[1]];
+    for (std::size_t i = 2; i < keys.size(); ++i) row.row.texts.push_back(first->texts[keys[i]]);
+    row.row.area = area;
+  }
+  return rows;
 }
 
 // Width in bytes of the local code page: ASCII one, any other character two.
@@ -132,36 +230,74 @@ std::vector<db::Value> AreaRow(const Scheme& scheme, bool restricted, const std:
   return values;
 }
 
-short FillArea(CStatContext& context, const Scheme& scheme, short selector,
-               const std::string& unit) {
-  const short code = reserve::UnitOfPrefix(unit);
-  if (code == kNoUnit) return 0;
+// Writes the rows of one level and row kind in one unit's table.
+short WriteLevel(CStatContext& context, const Scheme& scheme, short unit,
+                 const std::vector<FineRow>& fine, const RowKind& kind, int level) {
   std::vector<std::string> columns = {"XZQDM", "XZQMC", "DCQMC", "QSXZNGDHBJB"};
   for (const std::string& column : scheme.tree.Columns()) columns.push_back(column);
-  const bool restricted = selector > 4;
-  return reserve::FillSummary(
-      context, AreaQuery(scheme, selector, context.GdhbUnitTable(code, "ZB_GDHB")),
-      context.GdhbUnitTable(code, scheme.tree.base), columns, kFillTitle,
-      [&](const std::string& unit_code, const std::vector<reserve::GroupedRow>& rows) {
+  const bool restricted = kind.column >= 0;
+  return reserve::WriteSummary(
+      context, LevelRows(fine, level, kind), context.GdhbUnitTable(unit, scheme.tree.base), columns,
+      kFillTitle, [&](const std::string& unit_code, const std::vector<reserve::GroupedRow>& rows) {
         return AreaRow(scheme, restricted, unit_code, rows);
       });
 }
 
-// Every wanted unit, every row kind in the scheme's order, levels county
-// to group; a failed county, township or village level ends the build with
-// 0 before the rounding (the fill has logged it), a failed group level
-// does not.
-short BuildArea(CStatContext& context, const Scheme& scheme,
-                short (CStatContext::*fill)(short, const std::string&)) {
+// The fine rows of a unit's copy of ZB_GDHB into `fine`; 0 after a logged
+// failure, as a fill logs it.
+short ReadUnit(CStatContext& context, const Scheme& scheme, short unit,
+               std::vector<FineRow>& fine) {
+  std::unique_ptr<db::RowSource> source;
+  try {
+    source = context.m_pConn.Scan(FineQuery(scheme, context.GdhbUnitTable(unit, "ZB_GDHB")));
+  } catch (const db::DbError& error) {
+    context.LogFailure(kFillTitle, "选择数据失败", error);
+    return 0;
+  }
+  try {
+    fine = ReadFineRows(*source);
+    return 1;
+  } catch (const db::DbError& error) {
+    context.LogFailure(kFillTitle,
+                       context.GdhbUnitTable(unit, scheme.tree.base) + " 读取分组数据失败", error);
+    return 0;
+  }
+}
+
+short FillArea(CStatContext& context, const Scheme& scheme, short selector,
+               const std::string& prefix) {
+  const short unit = reserve::UnitOfPrefix(prefix);
+  if (unit == kNoUnit) return 0;
+  const RowKind* kind = nullptr;
+  int level = 0;
+  if (!Select(selector, kind, level)) {
+    context.LogFailure(
+        kFillTitle, "选择数据失败",
+        db::DbError("no statement for " + context.GdhbUnitTable(unit, scheme.tree.base) +
+                    " selector " + std::to_string(selector)));
+    return 0;
+  }
+  std::vector<FineRow> fine;
+  return ReadUnit(context, scheme, unit, fine) &&
+         WriteLevel(context, scheme, unit, fine, *kind, level);
+}
+
+// Every wanted unit (its copy of ZB_GDHB read once), every row kind in the
+// scheme's order, levels county to group; a failed read or a failed
+// county, township or village level ends the build with 0 before the
+// rounding (the failure is logged), a failed group level does not.
+short BuildArea(CStatContext& context, const Scheme& scheme) {
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     if (!context.WantsUnit(unit)) continue;
+    std::vector<FineRow> fine;
+    if (ReadUnit(context, scheme, unit, fine) == 0) return 0;
     for (short offset : scheme.kinds) {
-      for (short level : {4, 3, 2}) {
-        if ((context.*fill)(static_cast<short>(offset + level), UnitPrefix(unit)) == 0) return 0;
+      const RowKind& kind = *std::find_if(std::begin(kRowKinds), std::end(kRowKinds),
+                                          [&](const RowKind& k) { return k.offset == offset; });
+      for (int level : {4, 3, 2}) {
+        if (WriteLevel(context, scheme, unit, fine, kind, level) == 0) return 0;
       }
-      if (context.CountGroupCodes() > 0) {
-        (context.*fill)(static_cast<short>(offset + 1), UnitPrefix(unit));
-      }
+      if (context.CountGroupCodes() > 0) WriteLevel(context, scheme, unit, fine, kind, 1);
     }
   }
   const std::vector<std::string> columns = scheme.tree.Columns();
@@ -188,10 +324,10 @@ short CStatContext::FillGdhbOldAreaSummary(short selector, const std::string& un
 }
 
 short CStatContext::BuildGdhbAreaSummary() {
-  return BuildArea(*this, kNewScheme, &CStatContext::FillGdhbAreaSummary);
+  return BuildArea(*this, kNewScheme);
 }
 short CStatContext::BuildGdhbOldAreaSummary() {
-  return BuildArea(*this, kOldScheme, &CStatContext::FillGdhbOldAreaSummary);
+  return BuildArea(*this, kOldScheme);
 }
 
 }  // namespace landstat

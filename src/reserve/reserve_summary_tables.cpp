@@ -102,11 +102,6 @@ short CreateSummaryTables(CStatContext& context, const SummaryTree& tree,
 
 namespace {
 
-struct CodedRow {
-  std::string code;
-  GroupedRow row;
-};
-
 // Every grouped row of an open query with a code and an area of at least
 // 0.001, in the order read.
 std::vector<CodedRow> ReadGroupedRows(db::RowSource& source) {
@@ -135,11 +130,9 @@ bool ByNameAndTexts(const GroupedRow& a, const GroupedRow& b) {
 short FillSummary(CStatContext& context, const std::string& query, const std::string& target,
                   const std::vector<std::string>& columns, const char* title, const MakeRow& row) {
   std::vector<CodedRow> grouped;
-  std::optional<db::RowWriter> writer;
   try {
     if (query.empty()) throw db::DbError("no statement for " + target);
     std::unique_ptr<db::RowSource> source = context.m_pConn.Scan(query);
-    writer.emplace(context.m_pConn, target, columns);
     try {
       grouped = ReadGroupedRows(*source);
     } catch (const db::DbError& error) {
@@ -150,8 +143,20 @@ short FillSummary(CStatContext& context, const std::string& query, const std::st
     context.LogFailure(title, "选择数据失败", error);
     return 0;
   }
+  return WriteSummary(context, std::move(grouped), target, columns, title, row);
+}
+
+short WriteSummary(CStatContext& context, std::vector<CodedRow> grouped, const std::string& target,
+                   const std::vector<std::string>& columns, const char* title, const MakeRow& row) {
+  std::optional<db::RowWriter> writer;
   try {
-    // The query orders by the code, so the rows of one code stand together.
+    writer.emplace(context.m_pConn, target, columns);
+  } catch (const db::DbError& error) {
+    context.LogFailure(title, "选择数据失败", error);
+    return 0;
+  }
+  try {
+    // The rows are ordered by the code, so the rows of one code stand together.
     std::vector<GroupedRow> unit;
     for (std::size_t i = 0; i < grouped.size(); ++i) {
       unit.push_back(std::move(grouped[i].row));

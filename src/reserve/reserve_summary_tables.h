@@ -73,6 +73,12 @@ struct GroupedRow {
   double area = 0;
 };
 
+// A grouped row with the code of its unit.
+struct CodedRow {
+  std::string code;
+  GroupedRow row;
+};
+
 // One fill of a summary: reads `query` (code, name, the grouped texts,
 // then the summed area; ordered by the code), and writes one row for each
 // non-empty code that has a grouped row of at least 0.001 in absolute
@@ -86,6 +92,12 @@ using MakeRow = std::function<std::vector<db::Value>(const std::string& code,
                                                      const std::vector<GroupedRow>& rows)>;
 short FillSummary(CStatContext& context, const std::string& query, const std::string& target,
                   const std::vector<std::string>& columns, const char* title, const MakeRow& row);
+// The writing part of a fill, for grouped rows read already (ordered by
+// the code, codes not empty, areas of at least 0.001): a target that cannot
+// be opened is logged as "选择数据失败", an error while writing as for the
+// fill. 1, or 0 after a logged failure.
+short WriteSummary(CStatContext& context, std::vector<CodedRow> grouped, const std::string& target,
+                   const std::vector<std::string>& columns, const char* title, const MakeRow& row);
 
 // The area columns of a new summary row in tree order, all 0, and the area
 // of a leaf booked into them: the leaf, its class total and GDHBMJ. `leaf`

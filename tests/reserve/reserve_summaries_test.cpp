@@ -224,6 +224,26 @@ TEST_P(ReserveSummariesTest, AreaRowsByLevelAndKind) {
   }
 }
 
+// Rows are grouped as the database groups them: a NULL survey area apart
+// from an empty one (two rows of 0.0006 each below the threshold, not one
+// of 0.0012 above it), a NULL ownership in neither ownership kind.
+TEST_P(ReserveSummariesTest, AreaRowsGroupNullApart) {
+  MakeCopies({{"330102001001", "甲村", "N", "省级", "30", "Ⅱ1废弃压占土地", "", "", 0.0006},
+              {"330102001001", "甲村", "", "省级", "30", "Ⅱ1废弃压占土地", "", "", 0.0006},
+              {"330102001002", "乙村", "西区", "省级", "X", "Ⅱ1废弃压占土地", "", "", 5}});
+  for (short unit : {kSquareMetre, kHectare, kMu}) {
+    conn().Execute("update " + Table(unit, "ZB_GDHB") +
+                   " set 调查区名称 = case when 调查区名称 = 'N' then NULL else 调查区名称 end,"
+                   " 权属性质 = case when 权属性质 = 'X' then NULL else 权属性质 end");
+  }
+  ASSERT_EQ(context_->CreateGdhbAreaSummaryTables(), 1);
+  ASSERT_EQ(context_->BuildGdhbAreaSummary(), 1);
+  EXPECT_EQ(Summary(kSquareMetre, "MJ_GDHB", "XZQDM,DCQMC,QSXZNGDHBJB,GDHBMJ"),
+            Sorted({"330102001002|西区||5", "3301020010020010000|西区||5", "330102001|西区||5",
+                    "330102|西区||5", "330102001002|西区|省级|5", "3301020010020010000|西区|省级|5",
+                    "330102001|西区|省级|5", "330102|西区|省级|5"}));
+}
+
 // The grade summary: a row per unit, grades to their columns and class
 // totals; "开发" alone and a grade outside the list a row without area;
 // 0.0009 left out, 0.001 counted; group rows only with group codes.
