@@ -7,6 +7,7 @@
 
 #include "lots/town_summary_family.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 
 namespace landstat {
 namespace {
@@ -18,16 +19,36 @@ struct ClassLevel {
   const char* select;
   const char* group;
   const char* failure;
+  const char* code;
+  const char* name;
 };
 
 const ClassLevel kClassLevels[] = {
     {" SELECT 县级代码,县名称,SUM(宗地总面积), %s FROM %s ", "GROUP BY 县级代码,县名称",
-     "县级数据汇总失败"},
+     "县级数据汇总失败", "县级代码", "县名称"},
     {" SELECT 街道代码,街道名称,SUM(宗地总面积), %s FROM %s ", "GROUP BY 街道代码,街道名称",
-     "街道数据汇总失败"},
+     "街道数据汇总失败", "街道代码", "街道名称"},
     {" SELECT 街坊代码,街坊名称,SUM(宗地总面积), %s FROM %s ", "GROUP BY 街坊代码,街坊名称",
-     "街坊数据汇总失败"},
+     "街坊数据汇总失败", "街坊代码", "街坊名称"},
 };
+
+// One level's rows on the embedded engine: its statement would sort the
+// whole lot table, so the lots are grouped in one pass in memory instead,
+// each group summed in the order of the rows as the statement sums them,
+// and the groups written in the order of their keys as the statement gives
+// them.
+void SumLevelInMemory(CZdStatContext& context, const ClassLevel& level,
+                      const std::vector<std::string>& codes, const std::string& target,
+                      const std::string& source) {
+  db::GroupedSumsQuery query{source, {}, {level.code, level.name}, {"宗地总面积"}};
+  std::vector<db::GroupedSums::Column> columns{
+      {level.code, "XZQDM"}, {level.name, "XZQMC"}, {"宗地总面积", "XZQZMJ"}};
+  for (const std::string& code : codes) {
+    query.sums.push_back("BM" + code);
+    columns.push_back({"BM" + code, {}});
+  }
+  db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, target, columns, true);
+}
 
 // What tells the two tables apart: their class codes, the title of a failed
 // level, and whether a failed level ends the fill (the second level) or the
@@ -51,11 +72,16 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
     columns += comma + ("BM" + code);
     sums += comma + ("SUM(BM" + code + ") BM" + code);
   }
+  const bool in_memory = context.m_pConn.Kind() == db::DbKind::kEmbedded;
   for (const ClassLevel& level : kClassLevels) {
     const std::string statement = "insert into " + target + "(XZQDM,XZQMC,XZQZMJ," + columns + ")" +
                                   fmt::sprintf(level.select, sums, source) + level.group;
     try {
-      context.m_pConn.Execute(statement);
+      if (in_memory) {
+        SumLevelInMemory(context, level, context.*table.codes, target, source);
+      } else {
+        context.m_pConn.Execute(statement);
+      }
     } catch (const db::DbError&) {
       context.LogFailure(table.title, level.failure);
       if (table.stop_at_failure) return 0;
