@@ -120,6 +120,12 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
   return true;
 }
 
+void RunWorkspace::SpeedUpWorkingCopy(db::Connection& work) {
+  if (work.Kind() != db::DbKind::kEmbedded) return;
+  work.Execute("PRAGMA synchronous = OFF");
+  work.Execute("PRAGMA journal_mode = MEMORY");
+}
+
 void RunWorkspace::Enter(db::Connection& work) {
   if (server_ && !work.InTransaction()) work.BeginTrans();
 }

@@ -47,6 +47,13 @@ class RunWorkspace {
   // On a server, begins the job's transaction on the connection it opened.
   void Enter(db::Connection& work);
 
+  // Settles an embedded working copy for speed: nobody else reads it and one
+  // that is not completed is thrown away, so it needs no syncing to disk nor
+  // a journal on disk (the journal in memory still undoes a statement that
+  // fails). The copy is synced once, before it replaces the database.
+  // Nothing on a server.
+  static void SpeedUpWorkingCopy(db::Connection& work);
+
   // Makes the work the database's, with the record of its end. The job's
   // connection is closed. False, with `error`, when that failed: the
   // database then keeps its earlier results and the job is recorded as

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/database_helpers.h"
+#include "engine/run_workspace.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -106,14 +107,7 @@ short CStatContext::SetSourceLayers(short parcel, short line, short point) {
 
 void CStatContext::OpenStatConnection() {
   m_pConn.Open(m_strConnect);
-  if (m_bWorkingCopy && m_nDbMode == 0) {
-    // Nobody else reads a working copy, and one that is not completed is
-    // thrown away: it needs no syncing to disk nor a journal on disk (the
-    // journal in memory still undoes a statement that fails). The copy is
-    // synced once, before it replaces the database.
-    m_pConn.Execute("PRAGMA synchronous = OFF");
-    m_pConn.Execute("PRAGMA journal_mode = MEMORY");
-  }
+  if (m_bWorkingCopy && m_nDbMode == 0) RunWorkspace::SpeedUpWorkingCopy(m_pConn);
   if (m_pConn.Kind() == db::DbKind::kServer) {
     // The summed copies group a million rows into some tens of thousands
     // of groups of a hundred sums: with the server's default memory for a

@@ -74,14 +74,6 @@ bool BuildTownTables(CZdStatContext& context, const StageObserver& observer) {
   return true;
 }
 
-// Working copies are thrown away unless completed: no syncing nor journal
-// on disk (the copy is synced once, before it replaces the database).
-void SpeedUpWorkingCopy(db::Connection& connection) {
-  if (connection.Kind() != db::DbKind::kEmbedded) return;
-  connection.Execute("PRAGMA synchronous = OFF");
-  connection.Execute("PRAGMA journal_mode = MEMORY");
-}
-
 RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request,
                            std::vector<std::string> failures) {
   const auto start = Clock::now();
@@ -120,7 +112,7 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   bool completed = false;
   try {
     if (context.m_pConn.IsOpen()) {
-      SpeedUpWorkingCopy(context.m_pConn);
+      RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
       workspace.Enter(context.m_pConn);
     }
     completed = BuildTownTables(context, request.observer);
