@@ -60,8 +60,10 @@ const char* const ReportHelp =
     "  --quiet          no progress output\n"
     "\n"
     "Prints the path of every workbook written. Exits 0 when every report was written,\n"
-    "3 when some were not (each named, with the reason), 1 when the database cannot be\n"
-    "read or its last statistics run of the year did not finish, 2 on wrong options.\n";
+    "3 when some were not (each named, with the reason) or when the region lies outside\n"
+    "the county or the level above the region (nothing written), 1 when the database\n"
+    "cannot be read, does not hold the year and county or its last statistics run of the\n"
+    "year did not finish, 2 on wrong options.\n";
 
 const OptionSpecs ReportOptions = WorkplaceOptions({{"out", false},
                                                     {"region", false},
