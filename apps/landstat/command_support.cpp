@@ -79,6 +79,10 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
   if (options.Has("project")) place.project = gis::CGisXmlPrj::Open(options.Get("project"));
   place.year = options.Get("year", ThisYear());
   place.county = options.Get("county", place.project ? place.project->GetCountyCode() : "");
+  if (options.Has("county") && place.county.empty()) {
+    error = "--county is empty: give the six-digit county code";
+    return false;
+  }
   if (place.county.empty()) {
     error = place.project ? "the project names no county code (sCode): give --county"
                           : "give --project or --county";

@@ -34,9 +34,9 @@ const char* const ConvertHelp =
     "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
     "                   line per stage)\n"
     "\n"
-    "A year whose last run or conversion did not finish is refused. The conversion works on\n"
-    "a copy of the SQLite database (one transaction on a server): a failed one changes\n"
-    "nothing.\n"
+    "A year or county the database holds no completed statistics run of, and a year whose\n"
+    "last run or conversion did not finish, are refused. The conversion works on a copy of\n"
+    "the SQLite database (one transaction on a server): a failed one changes nothing.\n"
     "\n"
     "Exits 0 when the conversion completed with no failure logged, 3 when it completed\n"
     "with failures logged, 1 when it failed, 2 on wrong options.\n";

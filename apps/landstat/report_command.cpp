@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include "command_support.h"
 #include "engine/run_record.h"
@@ -59,8 +60,10 @@ const char* const ReportHelp =
     "  --quiet          no progress output\n"
     "\n"
     "Prints the path of every workbook written. Exits 0 when every report was written,\n"
-    "3 when some were not (each named, with the reason), 1 when the database cannot be\n"
-    "read or its last statistics run of the year did not finish, 2 on wrong options.\n";
+    "3 when some were not (each named, with the reason) or when the region lies outside\n"
+    "the county or the level above the region (nothing written), 1 when the database\n"
+    "cannot be read, does not hold the year and county or its last statistics run of the\n"
+    "year did not finish, 2 on wrong options.\n";
 
 const OptionSpecs ReportOptions = WorkplaceOptions({{"out", false},
                                                     {"region", false},
@@ -174,6 +177,23 @@ bool SettingsOf(const Options& options, const Workplace& place, report::ReportSe
   return true;
 }
 
+// Why the rows a region and output level select are none of the county's:
+// a region that neither holds the county nor lies in it, or a level above the region (whose codes
+// are shorter than the region's). Empty when they may select rows.
+std::string EmptySelection(const std::string& county, const std::string& region,
+                           const report::ReportSettings& settings) {
+  if (region.rfind(county, 0) != 0 && county.rfind(region, 0) != 0) {
+    return "--region " + region + " is not inside the county " + county;
+  }
+  static const std::map<std::string, std::size_t> kLevelLengths = {
+      {"市级", 4}, {"县(区)级", 6}, {"乡(街道)级", 9}, {"村(街坊)级", 12}};
+  const auto level = kLevelLengths.find(settings.output_level);
+  if (settings.mode != 2 && level != kLevelLengths.end() && level->second < region.size()) {
+    return "--level " + settings.output_level + " is above the region " + region;
+  }
+  return "";
+}
+
 int WriteReports(const Options& options, Workplace& place) {
   report::CPrintStatDlg dialog;
   short unit = kSquareMetre;
@@ -196,11 +216,6 @@ int WriteReports(const Options& options, Workplace& place) {
               << "\n";
     return 2;
   }
-  const std::string folder = options.Get("out");
-  fs::create_directories(folder);
-  const std::string template_path = options.Get(
-      "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
-
   {
     // Tables of a run that did not finish cannot be trusted.
     db::Connection database(place.connection);
@@ -209,7 +224,20 @@ int WriteReports(const Options& options, Workplace& place) {
                 << place.county << " did not finish; run it again first\n";
       return 1;
     }
+    if (const std::string held = HeldStatisticsProblem(database, place.year, place.county);
+        !held.empty()) {
+      std::cerr << "landstat report: " << held << "\n";
+      return 1;
+    }
   }
+  if (const std::string empty = EmptySelection(place.county, region, settings); !empty.empty()) {
+    std::cerr << "landstat report: " << empty << "; no workbook written\n";
+    return 3;
+  }
+  const std::string folder = options.Get("out");
+  fs::create_directories(folder);
+  const std::string template_path = options.Get(
+      "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
   HostOutput output(options);
   if (settings.view) sheet::SetFileOpener(OpenWithDesktop);
   for (const std::string& name : names) {

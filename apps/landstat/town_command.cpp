@@ -16,7 +16,7 @@ const char* const TownHelp =
     "total) and the town summary tables, into a statistics database.\n"
     "\n"
     "  --project FILE   the survey's project file (required)\n"
-    "  --db FILE        the SQLite statistics database (made when missing);\n"
+    "  --db FILE        the SQLite statistics database of the general run;\n"
     "                   default: YEAR + COUNTY + .sqlite beside the project\n"
     "  --server CONN    a PostgreSQL server instead (libpq conninfo, service=NAME or URI)\n"
     "  --naming-mode N  0 plain table names, 1 names with the year and the county code,\n"
@@ -32,9 +32,10 @@ const char* const TownHelp =
     "                   database); it is made empty before the run\n"
     "  --quiet          no progress output\n"
     "\n"
-    "The intensity and building-density tables read the general run's tables ('landstat\n"
-    "run' first). The run works on a copy of the SQLite database (one transaction on a\n"
-    "server) and replaces the earlier results only when it completes.\n"
+    "The town tables read the general run's tables: a year or county whose statistics the\n"
+    "database does not hold ('landstat run' first) is refused. The run works on a copy of\n"
+    "the SQLite database (one transaction on a server) and replaces the earlier results\n"
+    "only when it completes.\n"
     "\n"
     "Exits 0 when the run completed with no failure logged, 3 when it completed with\n"
     "failures logged, 1 when it failed (no lot layer, say), 2 on wrong options.\n";
@@ -52,7 +53,7 @@ int Town(const Options& options) {
     return 2;
   }
   return RunOnWorkplace(
-      options, "town", true,
+      options, "town", false,
       [&](Workplace& place) {
         TownLotRequest request;
         static_cast<JobTarget&>(request) = place.Target();

@@ -248,15 +248,16 @@ class LayerPass;
 constexpr const char* kClassField = "";
 
 // What one pass over a layer is used for: the layer it walks, the fields it
-// cannot do without, the area fields whose stored texts it watches, and the
-// step that books each record into the base table.
+// cannot do without, the numeric fields whose stored texts it watches (the
+// areas, the ratio of a linear feature), and the step that books each record
+// into the base table.
 struct LayerUse {
   gis::LayerHandle CStatContext::*layer;
   gis::EntityKind kind;
   const char* progress;
   int class_field;  // which of the settings' class fields the layer carries
   std::span<const char* const> needed;
-  std::span<const char* const> areas;
+  std::span<const char* const> watched;
   void (*book)(LayerPass& pass, const gis::Record& record);
 };
 
@@ -280,7 +281,7 @@ class LayerPass {
   // lacks a field the use needs: then nothing is booked.
   bool Run() {
     if (!HasNeededFields()) return false;
-    WatchAreas();
+    WatchFields();
     const long count = gis::RecordCount(layer_, use_.kind);
     gis::Record record;
     for (long number = 1; number < count; ++number) {
@@ -308,7 +309,7 @@ class LayerPass {
   // negative, not finite or above kMostPieceArea, is logged and gives
   // nothing: the piece is not counted.
   std::optional<double> Area(const gis::Record& record, const char* field) {
-    const std::string text = stored_texts_.Text(record, field);
+    const std::string text = StoredText(record, field);
     const std::optional<double> number = text.empty() ? std::nullopt : text::TextToNumber(text);
     std::string problem;
     if (text.empty()) {
@@ -324,6 +325,12 @@ class LayerPass {
     }
     Log(record, field, problem + ", 图元未计入");
     return std::nullopt;
+  }
+
+  // A watched field's text as the source holds it, not the number the
+  // source reads from it.
+  std::string StoredText(const gis::Record& record, const char* field) const {
+    return stored_texts_.Text(record, field);
   }
 
   // A code field's text; an empty one is logged and gives nothing.
@@ -362,10 +369,10 @@ class LayerPass {
     return true;
   }
 
-  // Notes the records whose area field holds text the source reads as some
-  // number all the same, so that the text is judged, not that number.
-  void WatchAreas() {
-    for (const char* field : use_.areas) {
+  // Notes the records whose watched field holds text the source reads as
+  // some number all the same, so that the text is judged, not that number.
+  void WatchFields() {
+    for (const char* field : use_.watched) {
       try {
         stored_texts_.Watch(layer_, field);
       } catch (const gis::GisError& error) {
@@ -433,7 +440,7 @@ void BookLine(LayerPass& pass, const gis::Record& line) {
     return;
   }
   if (!area || !classed) return;
-  const std::string ratio_text = line.Text("扣除比例");
+  const std::string ratio_text = pass.StoredText(line, "扣除比例");
   const std::optional<double> ratio =
       ratio_text.empty() ? std::nullopt : text::TextToNumber(ratio_text);
   bool halves = ratio == 0.5;
@@ -551,13 +558,13 @@ void BookParcel(LayerPass& pass, const gis::Record& parcel) {
 
 constexpr const char* kLineNeeds[] = {"扣除比例",      "线状地物面积",      kClassField,
                                       "扣除图斑编号1", "扣除图斑座落代码1", "权属单位代码1"};
-constexpr const char* kLineAreas[] = {"线状地物面积"};
+constexpr const char* kLineWatched[] = {"线状地物面积", "扣除比例"};
 constexpr const char* kScatteredNeeds[] = {kClassField, "座落单位代码", "零星地物面积",
                                            "权属单位代码"};
-constexpr const char* kScatteredAreas[] = {"零星地物面积"};
+constexpr const char* kScatteredWatched[] = {"零星地物面积"};
 constexpr const char* kParcelNeeds[] = {"图斑编号", kClassField, "图斑地类面积", "座落单位代码",
                                         "权属单位代码"};
-constexpr const char* kParcelAreas[] = {"图斑地类面积", "扣除地类面积"};
+constexpr const char* kParcelWatched[] = {"图斑地类面积", "扣除地类面积"};
 
 // The layers of the fill in the order their rows enter the base table.
 const LayerUse kLayerUses[] = {
@@ -566,21 +573,21 @@ const LayerUse kLayerUses[] = {
      .progress = "正在汇总线状地物",
      .class_field = 0,
      .needed = kLineNeeds,
-     .areas = kLineAreas,
+     .watched = kLineWatched,
      .book = BookLine},
     {.layer = &CStatContext::m_aiPoint,
      .kind = gis::EntityKind::kPoint,
      .progress = "正在汇总零星地物",
      .class_field = 1,
      .needed = kScatteredNeeds,
-     .areas = kScatteredAreas,
+     .watched = kScatteredWatched,
      .book = BookScattered},
     {.layer = &CStatContext::m_aiParcel,
      .kind = gis::EntityKind::kRegion,
      .progress = "正在汇总地类图斑",
      .class_field = 2,
      .needed = kParcelNeeds,
-     .areas = kParcelAreas,
+     .watched = kParcelWatched,
      .book = BookParcel},
 };
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -24,10 +25,10 @@ std::string PaddedCode(const std::string& code) {
 
 short CStatContext::CreateQsdmbTable() {
   // The same plain name in every naming mode: the statements that read it
-  // name it so.
-  if (IsTableExist("QSDMB")) DropTable("QSDMB");
+  // name it so. Shared by the counties of a server database, it is never
+  // dropped; the fill refreshes this county's rows.
   try {
-    m_pConn.Execute("Create Table QSDMB(QSDWDM varchar(60),QSDWMC varchar(60))");
+    if (!IsTableExist(kQsdmbTable.name)) m_pConn.Execute(kQsdmbTable.create);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("建立权属单位代码表", "建立权属单位代码表失败", error);
@@ -36,26 +37,19 @@ short CStatContext::CreateQsdmbTable() {
 }
 
 short CStatContext::FillQsdmbTable() {
-  std::vector<gis::CODESTRUCT> units;
+  std::vector<std::vector<std::string>> units;
   if (m_pRuralCode) {
     std::vector<gis::CODESTRUCT> all;
     m_pRuralCode->GetCode(nullptr, &all, 0, nullptr);
     for (const gis::CODESTRUCT& entry : all) {
       for (const char* type : gis::kAdminCodeTypes) {
-        if (entry.type == type) units.push_back(entry);
+        if (entry.type == type) units.push_back({PaddedCode(entry.code), entry.name});
       }
     }
   }
   if (units.empty()) LogFailure("填充权属单位代码表", "代码表中没有行政代码");
   try {
-    db::Recordset rows(m_pConn, "select * from QSDMB where 1<>1");
-    for (const gis::CODESTRUCT& unit : units) {
-      rows.AddNew();
-      rows.SetField("QSDWDM", PaddedCode(unit.code));
-      rows.SetField("QSDWMC", unit.name);
-    }
-    rows.Update();
-    rows.Close();
+    RefreshCountyRows(m_pConn, kQsdmbTable, m_strPrefix2, units);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("填充权属单位代码表", "填充权属单位代码表失败", error);

@@ -1,9 +1,11 @@
 #include "engine/run_record.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <vector>
 
+#include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 
@@ -93,6 +95,62 @@ std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std:
 std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection) {
   return FirstRow(connection, std::string(" where FINISHED is not null and OUTCOME <> ") +
                                   db::QuoteText(RunOutcomeText(RunOutcome::kFailed)));
+}
+
+namespace {
+
+// "YEAR COUNTY" of every completed statistics run, oldest first.
+std::vector<std::string> CompletedRuns(db::Connection& connection) {
+  std::vector<std::string> held;
+  if (!connection.TableExists(kTable)) return held;
+  db::Recordset rows(connection,
+                     std::string("select 年度, COUNTY, max(RUNID) from ") + kTable +
+                         " where KIND = 'run' and FINISHED is not null and OUTCOME <> " +
+                         db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) +
+                         " group by 年度, COUNTY order by max(RUNID)");
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    held.push_back(rows.Text("年度") + " " + rows.Text("COUNTY"));
+  }
+  return held;
+}
+
+std::string JoinHeld(const std::vector<std::string>& held) {
+  std::string text;
+  for (const std::string& one : held) text += (text.empty() ? "" : ", ") + one;
+  return text;
+}
+
+}  // namespace
+
+std::string HeldStatisticsProblem(db::Connection& connection, const std::string& year,
+                                  const std::string& county) {
+  const std::string wanted = year + " " + county;
+  const std::vector<std::string> runs = CompletedRuns(connection);
+  std::vector<std::string> held = runs;
+  if (connection.Kind() == db::DbKind::kEmbedded) {
+    // The file holds what its newest completed job worked on.
+    const std::optional<RunRecordRow> last = LastCompletedRun(connection);
+    held.clear();
+    if (last) held.push_back(last->year + " " + last->county);
+  }
+  const auto holds = [&](const std::vector<std::string>& list) {
+    return std::find(list.begin(), list.end(), wanted) != list.end();
+  };
+  if (holds(runs) && holds(held)) return "";
+  return "the statistics database " + connection.Location() + " holds " +
+         (held.empty() ? std::string("no completed statistics run")
+                       : "the statistics of " + JoinHeld(held)) +
+         ", not those of " + wanted + ": run the statistics of " + wanted + " first";
+}
+
+std::string HeldStatisticsProblem(const std::string& connection, const std::string& year,
+                                  const std::string& county) {
+  try {
+    db::Connection database(connection);
+    return HeldStatisticsProblem(database, year, county);
+  } catch (const db::DbError& error) {
+    return std::string("cannot read what the statistics database holds: ") + error.what();
+  }
 }
 
 }  // namespace landstat

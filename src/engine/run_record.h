@@ -46,4 +46,17 @@ std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std:
 // file holds.
 std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection);
 
+// Whether the database holds the statistics of a year and county, for a job
+// that reads them (a conversion, a town-lot run, the reports): empty when a
+// statistics run of them completed, and, in an embedded file (one county and
+// year, its tables named without either), when no job of another year or
+// county completed after it. Otherwise what the database holds instead,
+// for the job's refusal. Raises DbError when the record cannot be read.
+std::string HeldStatisticsProblem(db::Connection& connection, const std::string& year,
+                                  const std::string& county);
+// The same on the database a connection string names; a database that
+// cannot be opened or read is a problem too.
+std::string HeldStatisticsProblem(const std::string& connection, const std::string& year,
+                                  const std::string& county);
+
 }  // namespace landstat

@@ -90,7 +90,7 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
       if (auto held = LastCompletedRun(database);
           held && (held->year != year_ || held->county != county_)) {
         error = file_ + " holds the statistics of year " + held->year + ", county " + held->county +
-                "; ask to replace them to run " + year_ + " " + county_ + " into it";
+                "; to run " + year_ + " " + county_ + " into it, replace them (--replace)";
         Unlock();
         return false;
       }

@@ -1,5 +1,6 @@
 #include "engine/stat_context.h"
 
+#include "engine/shared_code_tables.h"
 #include "engine/stat_config.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -125,19 +126,12 @@ short CStatContext::LoadCodes() {
 }
 
 short CStatContext::WriteCodeTable(const std::vector<gis::CODESTRUCT>& entries) {
+  std::vector<std::vector<std::string>> rows;
+  rows.reserve(entries.size());
+  for (const gis::CODESTRUCT& entry : entries) rows.push_back({entry.name, entry.type, entry.code});
   try {
-    if (IsTableExist("CODETBL1")) DropTable("CODETBL1");
-    m_pConn.Execute(
-        "create table CODETBL1 (代码名称 varchar(80), 代码类型 varchar(20), 代码 varchar(19))");
-    db::Recordset rows(m_pConn, "select * from CODETBL1 where 1<>1");
-    for (const gis::CODESTRUCT& entry : entries) {
-      rows.AddNew();
-      rows.SetField("代码名称", entry.name);
-      rows.SetField("代码类型", entry.type);
-      rows.SetField("代码", entry.code);
-    }
-    rows.Update();
-    rows.Close();
+    // Shared by the counties of a server database: this county's rows.
+    RefreshCountyRows(m_pConn, kCodeTbl1Table, m_strPrefix2, rows);
   } catch (const db::DbError& error) {
     LogFailure("装载代码表", "创建CODETBL1失败", error);
     return 0;

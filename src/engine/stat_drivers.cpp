@@ -134,6 +134,26 @@ bool CheckLayers(CStatContext& context, const Layers& layers) {
   return usable;
 }
 
+// Whether the run's county is the survey's: a base table whose pieces all
+// lie outside the county would store another county's statistics under
+// its code. False, with a failure naming both codes, when no piece lies in
+// it (an empty base table is left to the checks of its pieces).
+bool PiecesLieInCounty(CStatContext& context) {
+  const std::string& table = context.m_strStatTbl;
+  db::Connection& conn = context.m_pConn;
+  if (conn.Scalar("select count(*) from " + table + " where 座落单位代码 like " +
+                  context.CountyCodesLike())
+          .AsInteger() > 0) {
+    return true;
+  }
+  const db::Value first = conn.Scalar("select min(座落单位代码) from " + table);
+  if (first.IsNull()) return true;
+  context.LogFailure(
+      "县级行政区代码 " + context.m_strPrefix2,
+      "没有图斑座落于县 " + context.m_strPrefix2 + ", 图斑座落于县 " + first.AsText().substr(0, 6));
+  return false;
+}
+
 // The stages after the context is set up, on the run's working database.
 // False when a stage that the rest needs failed (the context, the area-unit
 // table, the base table, its fill or the unit copies); every later table is
@@ -153,7 +173,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   host::LindoDlgProgressSetText("正在建立基础汇总表");
   if (context.CreateAreaUnitTable() <= 0) return false;
   if (context.CreateStatDataTable() <= 0) return false;
-  if (context.BuildStatDataDirect() <= 0) return false;
+  if (context.BuildStatDataDirect() <= 0 || !PiecesLieInCounty(context)) return false;
   done("base table");
   // Extension base data: the unit copies, converted.
   host::LindoDlgProgressSetText("正在生成扩展基础数据");

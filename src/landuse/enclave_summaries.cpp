@@ -5,6 +5,7 @@
 
 #include <fmt/printf.h>
 
+#include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
@@ -51,16 +52,17 @@ const EnclaveLevel kEnclaveLevels[] = {
     {"村级代码", "村名称", 12, "村汇总飞入地", "村汇总飞入地失败"},
 };
 
+// `codes` is the county's rows of the ownership-unit code table.
 std::string LevelStatement(const EnclaveLevel& level, const std::string& target,
                            const std::string& source, const EnclaveLists& lists,
-                           const db::SqlDialect& dialect) {
+                           const db::SqlDialect& dialect, const std::string& codes) {
   const std::string owner = dialect.Left("A.权属单位代码", level.length);
   const std::string pattern = std::string(level.length, '_') + std::string(19 - level.length, '0');
   return InsertHead(target, lists) +
          fmt::format(
-             " SELECT A.{0},A.{1},{2},B.QSDWMC,SUM(土地总面积), {3} FROM {4} AS A ,QSDMB "
+             " SELECT A.{0},A.{1},{2},B.QSDWMC,SUM(土地总面积), {3} FROM {4} AS A ,{5} "
              "AS B ",
-             level.code, level.name, owner, lists.sums, source) +
+             level.code, level.name, owner, lists.sums, source, codes) +
          fmt::format(
              "WHERE ({0} = {1} AND B.QSDWDM like '{2}') AND ({1}<>{3}) AND "
              "(A.权属性质 like '3%' or A.权属性质 like '4%')  GROUP BY {4},{5},{1},B.QSDWMC",
@@ -93,7 +95,8 @@ short CStatContext::SumFrdTdlyByLevel(short kind, const std::string& target,
                                       const std::string& source) {
   const EnclaveLists lists = ClassSumLists(kind, true);
   for (const EnclaveLevel& level : kEnclaveLevels) {
-    const std::string statement = LevelStatement(level, target, source, lists, Dialect());
+    const std::string statement = LevelStatement(level, target, source, lists, Dialect(),
+                                                 CountyRowsOf(kQsdmbTable, m_strPrefix2));
     if (RunEnclaveStatement(statement, level.title, level.message, true) == 0) return 0;
     host::yDebugStr(statement);
   }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "landuse/land_use_families.h"
@@ -25,7 +26,6 @@
 namespace landstat {
 namespace {
 
-constexpr char kCodeTable[] = "NCTDLYQS";
 constexpr char kFailed[] = "生成汇总农村土地利用按权属分类二三级表失败";
 // The embedded database's partial tables: totals, state-owned, collective.
 constexpr const char* kWorkTables[] = {"tempyji", "tempeji", "tempsji"};
@@ -110,22 +110,6 @@ std::vector<AdministrativeCode> AdministrativeCodes(gis::LayerHandle layer, long
   return last;
 }
 
-// Deletes the rows of `codes` from the code table, a few hundred codes a
-// statement: the table has no index, so each delete reads all of it.
-void DeleteCodes(db::Connection& conn, const std::vector<AdministrativeCode>& codes) {
-  constexpr std::size_t kChunk = 500;
-  for (std::size_t from = 0; from < codes.size(); from += kChunk) {
-    const std::size_t to = std::min(codes.size(), from + kChunk);
-    std::string marks;
-    std::vector<db::Value> values;
-    for (std::size_t i = from; i < to; ++i) {
-      marks += i == from ? "?" : ",?";
-      values.emplace_back(codes[i].code);
-    }
-    conn.Execute(fmt::format("delete from {} where 代码 in ({})", kCodeTable, marks), values);
-  }
-}
-
 }  // namespace
 
 short CStatContext::BuildNcTdlyQsCodeTable() {
@@ -135,32 +119,21 @@ short CStatContext::BuildNcTdlyQsCodeTable() {
   if (count <= 0) return 0;
   // The table is shared by every year and county of a server database, and
   // the ownership views of other years join it: it is never dropped once
-  // made. Its rows of this run's codes are replaced; other codes stay.
-  if (!IsTableExist(kCodeTable)) {
-    try {
-      m_pConn.Execute(fmt::sprintf(
-          "Create Table %s(代码  varchar(19),代码名称  varchar(60),代码类型 varchar(60))",
-          kCodeTable));
-    } catch (const db::DbError& error) {
-      LogFailureText(std::string("创建表格失败 ") + error.what() + "\r\n");
-      return 0;
-    }
+  // made. This county's rows are replaced; other counties' stay.
+  std::vector<std::vector<std::string>> rows;
+  for (AdministrativeCode& code : AdministrativeCodes(layer, count)) {
+    rows.push_back({std::move(code.name), std::move(code.code), std::move(code.type)});
   }
   try {
-    const std::vector<AdministrativeCode> codes = AdministrativeCodes(layer, count);
     db::Transaction transaction(m_pConn);
-    DeleteCodes(m_pConn, codes);
-    for (const AdministrativeCode& code : codes) {
-      m_pConn.Execute(
-          fmt::sprintf("insert into %s (代码名称, 代码, 代码类型) values (?, ?, ?)", kCodeTable),
-          {db::Value(code.name), db::Value(code.code), db::Value(code.type)});
-    }
+    RefreshCountyRows(m_pConn, kNcTdlyQsTable, m_strPrefix2, rows);
     transaction.Commit();
   } catch (const db::DbError& error) {
     LogFailureText(std::string("数据添加失败 ") + error.what() + "\r\n");
     return 0;
   }
-  m_strCodeTblSql = kCodeTable;
+  // The scripts join this county's rows only.
+  m_strCodeTblSql = CountyRowsOf(kNcTdlyQsTable, m_strPrefix2);
   return 1;
 }
 

@@ -81,16 +81,17 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
     report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return report;
   };
-  // Stage 0: without lots there is nothing to do, and nothing is touched.
+  // Stage 0: without lots there is nothing to do, and nothing is touched;
+  // nor without the general run of the year and county, whose tables the
+  // town tables read.
   if (lot <= 0) {
     failures.push_back(std::string("没有宗地图层: 工程中既没有 ") + kTownLotLayerNames[0] +
                        " 也没有 " + kTownLotLayerNames[1]);
-    RunReport report;
-    report.messages = failures;
-    report.failures = static_cast<long>(failures.size());
-    return finish(report);
   }
-  const std::string unsound = host::SurveyKeyProblem(request.year, request.county);
+  std::string unsound = host::SurveyKeyProblem(request.year, request.county);
+  if (unsound.empty() && failures.empty()) {
+    unsound = HeldStatisticsProblem(request.connection, request.year, request.county);
+  }
   if (!unsound.empty()) failures.push_back(unsound);
   if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, failures));
 

@@ -5,6 +5,7 @@
 // ratios by land use). Both read the square-metre base table, whatever the
 // unit of the table they make.
 
+#include "engine/shared_code_tables.h"
 #include "engine/text_helpers.h"
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
@@ -77,7 +78,11 @@ short MakeScriptTable(CZdStatContext& context, const ScriptTable& script, const 
     return 0;
   }
   text = ReplaceAll(text, script.source_placeholder, source);
-  if (script.code_placeholder) text = ReplaceAll(text, script.code_placeholder, kCodeTable);
+  if (script.code_placeholder) {
+    // The code table is shared by the counties of a server: this county's rows.
+    text = ReplaceAll(text, script.code_placeholder,
+                      CountyRowsOf(kCodeTbl1Table, context.m_strPrefix2));
+  }
   return ReplaceScriptTable(context, script, target,
                             context.Dialect().SaveQueryAs(target, text) + script.order, source);
 }

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "engine/database_helpers.h"
+#include "engine/shared_code_tables.h"
 #include "platform/text/ascii_text.h"
 #include "report/report_filters.h"
 #include "report/writer_plan.h"
@@ -224,10 +225,14 @@ short CPrintStatDlg::PrintCodeListTable(db::Connection& connection,
                                         const std::string& year, const std::string& county) {
   WriterPlan plan;
   plan.without_region_code = text::IEquals(report_name, "权属单位代码表");
-  plan.query = [this](const WriterCall& call, const std::string& stat_tbl) -> ReportQuery {
+  plan.query = [this, county](const WriterCall& call, const std::string& stat_tbl) -> ReportQuery {
     // The code tables and the registration summary are stored under their
-    // plain names in every naming mode, as the code-table builder does.
-    if (stat_tbl == "QSDMB" || stat_tbl == "QSDMBMG") {
+    // plain names in every naming mode, as the code-table builder does;
+    // the counties of a server share QSDMB.
+    if (stat_tbl == "QSDMB") {
+      return {"select * from " + CountyRowsOf(kQsdmbTable, county) + " codes order by QSDWDM", {}};
+    }
+    if (stat_tbl == "QSDMBMG") {
       return {"select * from " + stat_tbl + "  order by QSDWDM", {}};
     }
     if (stat_tbl == "DJXXHZB") {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/run_record.h"
 #include "engine/stat_config.h"
 #include "engine/table_names.h"
 #include "engine/text_helpers.h"
@@ -505,6 +506,14 @@ void CPrintStatDlg::OnPrint() {
   }
   FillSettings(writers_.Settings());
   last_run_ = run;
+  // A year or county whose statistics the database does not hold has no
+  // tables to print, or another's under their names.
+  if (const std::string held = HeldStatisticsProblem(run.connection, year, m_strCounty);
+      !held.empty()) {
+    ShowMessage(QString::fromStdString(held));
+    last_run_.dispatched = 0;
+    return;
+  }
   last_run_.dispatched =
       writers_.DispatchReportTables(run.folder, run.connection, &names, m_strTemplatePath,
                                     m_strRegionCode, run.unit, run.server_names, year, m_strCounty);

@@ -205,10 +205,12 @@ RunReport RunConversion(const ConversionArguments& arguments,
                          arguments.county, "convert");
   RunWorkspace::Checks checks;
   checks.refuse_unfinished = true;  // its tables cannot be trusted
-  checks.replace_other = true;      // a file of another year has no base table of this one
-  std::string error;
+  checks.replace_other = true;      // the check of what the database holds comes first
+  // A year or county the database does not hold is refused before the
+  // workspace records anything.
+  std::string error = HeldStatisticsProblem(arguments.connection, arguments.year, arguments.county);
   std::vector<std::string> notices;
-  if (!workspace.Open(checks, error, notices)) {
+  if (!error.empty() || !workspace.Open(checks, error, notices)) {
     context->LogFailure("转换面积单位", error);
     host::AfxMessageBox(error);
   } else if (SetUpContext(*context, arguments, workspace)) {

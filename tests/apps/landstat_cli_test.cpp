@@ -15,6 +15,7 @@
 #include "county_plan.h"
 #include "county_writer.h"
 #include "engine/survey_fixture.h"
+#include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/gis/project.h"
 #include "support/program_dir.h"
@@ -59,6 +60,7 @@ TEST(LandstatCli, UnsoundCountyYearOrHomeIsRefused) {
       {"--county", "33'0102", "--year", "2009"},
       {"--county", "32012", "--year", "2009"},
       {"--county", "330102", "--year", "20O9"},
+      {"--county", "", "--year", "2009"},
       {"--county", "330102", "--year", "2009", "--home", missing_home},
   };
   for (const std::vector<std::string>& options : cases) {
@@ -70,6 +72,7 @@ TEST(LandstatCli, UnsoundCountyYearOrHomeIsRefused) {
     EXPECT_EQ(refused.exit_code, 2);
     const std::string culprit = options.size() > 4     ? missing_home
                                 : options[3] == "20O9" ? "20O9"
+                                : options[1].empty()   ? "--county is empty"
                                                        : options[1];
     EXPECT_TRUE(Contains(refused.err, culprit));
   }
@@ -190,7 +193,10 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
     int exit_code;
     std::string said;
   } kEnds[] = {
-      {{"--project", files.project, "--year", "2010"}, 1, "holds the statistics of year 2009"},
+      {{"--project", files.project, "--year", "2010"},
+       1,
+       "holds the statistics of year 2009, county 330102; to run 2010 330102 into it, replace "
+       "them (--replace)"},
       {{"--project", files.project, "--year", "2009", "--log", dir.File("no/such/log")},
        2,
        "cannot create the log file"},
@@ -272,6 +278,92 @@ TEST_P(LandstatCliDatabase, SummaryNamesThePlaceNotTheConnectionString) {
   EXPECT_FALSE(Contains(said, "sekret") || Contains(said, "Provider=") ||
                Contains(said, "search_path"))
       << said;
+}
+
+// Every job refuses a year or county the database does not hold, before
+// it touches anything, and says what the database holds; a report of a
+// region outside the county, or of a level above the region, writes
+// nothing and says so; a run whose county no parcel lies in fails, naming
+// both codes. Each refusal is in the log its summary counts.
+TEST_P(LandstatCliDatabase, JobsRefuseWhatTheDatabaseDoesNotHold) {
+  TempDir dir;
+  county::CountyOptions options;
+  options.parcels = 40;
+  options.seed = 7;
+  const county::CountyFiles files =
+      county::WriteCounty(county::PlanCounty(options), dir.File("county"));
+  const fs::path config = dir.path() / "home/qentar/_secondfun_";
+  fs::create_directories(config);
+  for (const auto& entry :
+       fs::directory_iterator(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates")) {
+    fs::copy(entry.path(), config / entry.path().filename());
+  }
+  const std::string connection = database().ConnectionString();
+  const std::vector<std::string> place = {
+      "--project",
+      files.project,
+      IsServer() ? "--server" : "--db",
+      IsServer() ? connection : db::ParseConnectionString(connection).location,
+      "--home",
+      dir.File("home"),
+      "--log",
+      dir.File("log.txt"),
+      "--quiet"};
+  const auto run = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin() + 1, place.begin(), place.end());
+    return RunCli(arguments);
+  };
+  const Outcome first = run({"run", "--year", "2009"});
+  ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
+  const std::string area_units = TableNames(Mode(), "2009", "330102").AreaUnit();
+  // The jobs recorded, then the area units of 2009.
+  const auto stored = [&] {
+    db::Connection result(connection);
+    std::vector<std::string> rows = testing::Texts(result, "select count(*) from StatRuns");
+    for (const std::string& row :
+         testing::Texts(result, "select TYPE || AREAUNIT from " + area_units + " order by 1")) {
+      rows.push_back(row);
+    }
+    return rows;
+  };
+  const std::vector<std::string> before = stored();
+  const std::string out = dir.File("reports");
+  const std::string others = "not those of 2010 330102";
+  const struct {
+    std::vector<std::string> arguments;
+    int exit_code;
+    std::string said;
+  } kCases[] = {
+      {{"convert", "--to", "mu", "--year", "2010"}, 1, others},
+      {{"town", "--year", "2010"}, 1, others},
+      {{"report", "--out", out, "--year", "2010"}, 1, others},
+      {{"convert", "--to", "mu", "--year", "2009", "--county", "320120"}, 1, "320120"},
+      {{"report", "--out", out, "--year", "2009", "--region", "320120"}, 3, "--region 320120"},
+      {{"report", "--out", out, "--year", "2009", "--region", "330102001", "--level", "县(区)级"},
+       3,
+       "--level 县(区)级"},
+  };
+  for (const auto& c : kCases) {
+    const Outcome outcome = run(c.arguments);
+    const std::string said = outcome.out + outcome.err;
+    SCOPED_TRACE(c.arguments[0] + " " + said);
+    EXPECT_EQ(outcome.exit_code, c.exit_code);
+    EXPECT_TRUE(Contains(said, c.said));
+    EXPECT_EQ(stored(), before);
+    EXPECT_FALSE(fs::exists(out));
+    if (c.arguments[0] != "report") {
+      EXPECT_TRUE(Contains(said, "1 failures logged"));
+      EXPECT_TRUE(Contains(ReadFileBytes(dir.File("log.txt")), c.said));
+    }
+  }
+  std::vector<std::string> elsewhere = {"run", "--year", "2009", "--county", "320120"};
+  if (!IsServer()) elsewhere.push_back("--replace");
+  const Outcome wrong_county = run(elsewhere);
+  EXPECT_EQ(wrong_county.exit_code, 1);
+  EXPECT_TRUE(
+      Contains(ReadFileBytes(dir.File("log.txt")), "没有图斑座落于县 320120, 图斑座落于县 330102"))
+      << wrong_county.out;
+  EXPECT_EQ(stored().back(), before.back());
 }
 
 LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);

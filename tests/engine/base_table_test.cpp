@@ -152,22 +152,27 @@ TEST_P(BaseTableTest, LinearFeaturesAreBookedToTheirParcels) {
                   Road("0.4", "2.25"),
                   Set(Road("0.5", "0.03"), "扣除图斑编号1", ""),
                   Set(Set(Set(Road("0.5", "70.66"), "扣除图斑编号2", ""), "扣除图斑座落代码2", ""),
-                      "权属单位代码2", "")};
+                      "权属单位代码2", ""),
+                  Road("1", "0.5")};
+  // Text in the numeric ratio column, which the source reads as 0.
+  survey_sql_.push_back("UPDATE \"线状地物\" SET \"扣除比例\" = 'x' WHERE fid = 8");
   ASSERT_EQ(Build(survey), 1);
   const std::string side1 = "线状地物|1|" + kGroup + "|一组|" + kGroup + "|一组|30|";
   const std::string side2 = "线状地物|2|" + kVillage + "|一村|" + kVillage + "|一村|30|";
   EXPECT_EQ(Select(kPieceColumns), (Strings{side1 + "0.01", side2 + "0.02",  // halves of 0.03
                                             side1 + "0.02", side2 + "0.02",  // halves of 0.04
-                                            side1 + "0.035",     // ratio 1: whole, as it is
-                                            side1 + "1.5",       // no ratio
-                                            side1 + "2.25",      // a ratio other than a half
-                                            side1 + "70.66"}));  // no parcel on side 2
+                                            side1 + "0.035",   // ratio 1: whole, as it is
+                                            side1 + "1.5",     // no ratio
+                                            side1 + "2.25",    // a ratio other than a half
+                                            side1 + "70.66",   // no parcel on side 2
+                                            side1 + "0.5"}));  // a ratio that is no number
   // The class column and its parent carry each piece.
   EXPECT_EQ(Select("sum(BM104), sum(BM10), sum(土地总面积), sum(BM01)"),
-            (Strings{"74.515|74.515|74.515|0"}));
-  EXPECT_EQ(errors_, 4) << log_;
+            (Strings{"75.015|75.015|75.015|0"}));
+  EXPECT_EQ(errors_, 5) << log_;
   for (const Strings& line : {Strings{"线状地物", "记录 4 ", "扣除比例"},
                               Strings{"线状地物", "记录 5 ", "扣除比例", "0.4"},
+                              Strings{"线状地物", "记录 8 ", "扣除比例 'x'"},
                               Strings{"线状地物", "记录 6 ", "扣除图斑编号1"},
                               Strings{"线状地物", "记录 7 ", "扣除图斑编号2"}}) {
     EXPECT_TRUE(LogLineNames(log_, line)) << line[1] << log_;

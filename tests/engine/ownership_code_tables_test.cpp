@@ -4,6 +4,7 @@
 #include <memory>
 #include <sstream>
 
+#include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "platform/gis/gis_fixtures.h"
 #include "platform/gis/layers.h"
@@ -124,6 +125,47 @@ TEST_P(OwnershipCodeTablesTest, DistrictLayerWithoutTheFieldsGivesAnEmptyTableAn
   EXPECT_NE(context->m_strLogTitle.find("行政辖区"), std::string::npos);
   EXPECT_NE(context->m_strLogTitle.find("描述说明"), std::string::npos);
   gis::CloseLayer(district);
+}
+
+// The code tables shared under plain names: each county's run refreshes its
+// own rows, and the rows a county reads are its own with its province and
+// city.
+TEST_P(OwnershipCodeTablesTest, SharedCodeTablesHoldEachCountysRows) {
+  const auto codes_of = [](const std::string& county, const std::string& name) {
+    return std::unique_ptr<gis::RuralCode>(gis::RuralCode::FromEntries({
+        {"地类代码", "01", "耕地"},
+        {"省行政代码", "33", "浙江省"},
+        {"市行政代码", "3301", "杭州市"},
+        {"县行政代码", county, name},
+        {"乡行政代码", county + "001", name + "街道"},
+    }));
+  };
+  const auto run = [&](const std::string& county, const std::string& name) {
+    auto codes = codes_of(county, name);
+    CStatContext context(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, codes.get(), "2024", county, "", 1, "");
+    ASSERT_EQ(context.InitUnits(database().ConnectionString(), Mode()), 1);
+    ASSERT_EQ(context.LoadCodes(), 1);
+    ASSERT_EQ(context.CreateQsdmbTable(), 1);
+    ASSERT_EQ(context.FillQsdmbTable(), 1);
+    ASSERT_EQ(context.BuildNcTdlyQsCodeTable(), 1);
+  };
+  const auto read = [&](const SharedCodeTable& table, const std::string& county) {
+    return Texts(conn(), std::string("select ") + table.columns[table.code] + " from " +
+                             CountyRowsOf(table, county) + " t order by 1");
+  };
+  using Strings = std::vector<std::string>;
+  run("330102", "上城区");
+  run("330103", "下城区");
+  run("330103", "下城区");  // a rerun
+  const Strings first = {"33", "3301", "330102", "330102001"};
+  const Strings second = {"33", "3301", "330103", "330103001"};
+  EXPECT_EQ(read(kNcTdlyQsTable, "330103"), second);
+  EXPECT_EQ(read(kCodeTbl1Table, "330103"), second);
+  EXPECT_EQ(read(kNcTdlyQsTable, "330102"), first);
+  EXPECT_EQ(read(kQsdmbTable, "330102"), (Strings{"3300000000000000000", "3301000000000000000",
+                                                  "3301020000000000000", "3301020010000000000"}));
+  // Shared rows once, each county's rows once.
+  EXPECT_EQ(Texts(conn(), "select count(*) from CODETBL1"), Strings{"7"});
 }
 
 LANDSTAT_BOTH_ENGINES(OwnershipCodeTablesTest);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "platform/gis/rural_code.h"
 #include "support/program_dir.h"
@@ -150,7 +151,7 @@ TEST_P(EnclaveAndScriptTablesTest, OwnershipScriptTableSplitsStateAndCollectiveL
            config / (IsServer() ? "SQL" : "Access"));
   EXPECT_EQ(context_->MakeNcTdlyQsSjfl("T4", "PMcopy", "NCTDLYQS", 1), 0) << "no code table yet";
   ASSERT_EQ(context_->BuildNcTdlyQsCodeTable(), 1);
-  EXPECT_EQ(context_->m_strCodeTblSql, "NCTDLYQS");
+  EXPECT_EQ(context_->m_strCodeTblSql, CountyRowsOf(kNcTdlyQsTable, "330102"));
   EXPECT_EQ(Numbers(conn(), "select count(*) from NCTDLYQS"), (std::vector<double>{7}));
   // Built again: the rows of its codes are replaced, another code's stays.
   conn().Execute("update NCTDLYQS set 代码名称 = '旧' where 代码 = '330102'");

@@ -16,14 +16,18 @@
 
 namespace landstat::testing {
 
-// A generated county (2000 parcels unless told) written into the test's
-// program directory, with the statistics run of a version string on it.
+// A generated county (2000 parcels unless told; 330102 unless told, in the
+// folder "county" of the test's program directory, another county in
+// "county" + its code), with the statistics run of a version string on it.
 struct GeneratedCountyRun {
-  GeneratedCountyRun(const ScopedProgramDir& home, std::uint64_t seed, long parcels = 2000) {
+  GeneratedCountyRun(const ScopedProgramDir& home, std::uint64_t seed, long parcels = 2000,
+                     const std::string& county_code = "330102") {
     options.parcels = parcels;
     options.seed = seed;
+    options.county_code = county_code;
     plan = county::PlanCounty(options);
-    files = county::WriteCounty(plan, home.File("county"));
+    files = county::WriteCounty(
+        plan, home.File(county_code == "330102" ? "county" : "county" + county_code));
     codes.reset(gis::RuralCode::Load(files.codes));
     for (const county::Village& village : plan.villages) {
       if (village.island) islands.insert(village.unit.code);

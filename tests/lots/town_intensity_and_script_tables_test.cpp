@@ -283,7 +283,7 @@ TEST_P(TownIntensityAndScriptTablesTest, WithoutTheGeneralRunTheTablesFailNamedA
   EXPECT_EQ(std::count_if(trace.lines.begin(), trace.lines.end(),
                           [](const std::string& line) {
                             return line.rfind("select * into", 0) == 0 &&
-                                   line.find("CODETBL1 b") != std::string::npos;
+                                   line.find("from CODETBL1 where") != std::string::npos;
                           }),
             3);
   EXPECT_TRUE(context_->LoadSqlResource(6007, "").empty());

@@ -1,10 +1,12 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "engine/survey_fixture.h"
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
 #include "platform/db/backend.h"
@@ -99,6 +101,57 @@ TEST_P(ReportCountyTest, EverySummaryReportHoldsItsTablesRows) {
     EXPECT_FALSE(expected.empty()) << outcome.name;
     EXPECT_EQ(DataRows(variant, outcome.path), expected) << outcome.name;
   }
+}
+
+// Two counties of one city on one server: the second county's run leaves
+// the first county's tables, shared code tables and reports as they were.
+TEST_P(ReportCountyTest, SecondCountyOnTheServerLeavesTheFirstAsItWas) {
+  if (!IsServer()) GTEST_SKIP() << "an SQLite file holds one county";
+  const fs::path templates = fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates";
+  const std::string tmpl = (templates / "二次详查表格.xlsx").string();
+  testing::ScopedProgramDir home;
+  testing::WriteStatConfig(testing::kThreeUnits);
+  const testing::GeneratedCountyRun first(home, 17, 200);
+  const testing::GeneratedCountyRun second(home, 18, 200, "330103");
+  const std::string county = first.options.county_code;
+  ASSERT_EQ(first.Run("通用农村", database().ConnectionString(), true), 1);
+
+  // Every row of the first county's tables and the readback of its reports.
+  const auto snapshot = [&] {
+    db::Connection result(database().ConnectionString());
+    std::vector<std::string> held;
+    for (const std::string& table : result.ListTables()) {
+      if (table.find(county) == std::string::npos) continue;
+      std::vector<std::string> rows = testing::Rows(result, "select * from " + table);
+      std::sort(rows.begin(), rows.end());
+      held.push_back(table);
+      held.insert(held.end(), rows.begin(), rows.end());
+    }
+    CPrintStatDlg dialog;
+    dialog.Settings().catalogue_path = (templates / "二次详查表格目录.xml").string();
+    dialog.Settings().view = false;
+    const std::vector<std::string> reports = {"权属单位代码表",
+                                              "农村土地利用现状一级分类面积汇总表"};
+    testing::TempDir out;
+    EXPECT_EQ(dialog.DispatchReportTables(out.path().string(), database().ConnectionString(),
+                                          &reports, tmpl, county, kMu, 1, "2009", county),
+              1);
+    for (const ReportOutcome& outcome : dialog.Outcomes()) {
+      EXPECT_TRUE(outcome.Written()) << outcome.message;
+      if (outcome.Written()) {
+        held.push_back(DataRows(TemplateVariant(tmpl, VariantSet::kFour, true, kMu), outcome.path));
+      }
+    }
+    return held;
+  };
+  const std::vector<std::string> before = snapshot();
+  ASSERT_EQ(second.Run("通用农村", database().ConnectionString(), true), 1);
+  EXPECT_EQ(snapshot(), before);
+  db::Connection result(database().ConnectionString());
+  EXPECT_EQ(testing::Texts(result,
+                           "select count(*) from QSDMB where QSDWDM like '330102%' or QSDWDM like "
+                           "'330103%'"),
+            testing::Texts(result, "select count(*) - 2 from QSDMB"));
 }
 
 LANDSTAT_BOTH_ENGINES(ReportCountyTest);

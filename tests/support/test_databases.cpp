@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "engine/run_record.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sqlite_backend.h"
 
@@ -66,6 +67,13 @@ std::vector<std::string> Texts(db::Connection& conn, const std::string& sql) {
     values.push_back(rs.Field(0).AsText());
   }
   return values;
+}
+
+void RecordCompletedRun(const std::string& connection, const std::string& year,
+                        const std::string& county) {
+  db::Connection database(connection);
+  FinishRunRecord(database, BeginRunRecord(database, year, county, "run"), RunOutcome::kCompleted,
+                  0);
 }
 
 std::vector<double> Numbers(db::Connection& conn, const std::string& sql) {

@@ -69,6 +69,11 @@ class TestDatabase {
 std::vector<std::string> Texts(db::Connection& conn, const std::string& sql);
 std::vector<double> Numbers(db::Connection& conn, const std::string& sql);
 
+// Records a completed statistics run of a year and county, for a test that
+// makes a run's tables by hand before a job that reads them.
+void RecordCompletedRun(const std::string& connection, const std::string& year,
+                        const std::string& county);
+
 // The server named by LANDSTAT_TEST_PG, or empty when none is given.
 std::string PostgresConninfo();
 

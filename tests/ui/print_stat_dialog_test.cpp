@@ -317,6 +317,18 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
   } else {
     ASSERT_EQ(CreateAcessDB(home_.File("2009330102.sqlite")), 1);
   }
+  const std::string connection =
+      IsServer() ? database().ConnectionString() : home_.File("2009330102.sqlite");
+  // A database without the statistics of the year and county is refused,
+  // naming what it holds.
+  notifier_.messages.clear();
+  auto refused = Dialog();
+  refused->OnPrint();
+  EXPECT_EQ(refused->LastRun().dispatched, 0);
+  ASSERT_FALSE(notifier_.messages.empty());
+  EXPECT_NE(notifier_.messages[0].find("not those of 2009 330102"), std::string::npos)
+      << notifier_.messages[0];
+  testing::RecordCompletedRun(connection, "2009", "330102");
   for (bool view : {false, true}) {
     auto dialog = Dialog();
     dialog->findChild<QCheckBox*>("17005")->setChecked(view);
