@@ -21,20 +21,13 @@ using testing::FieldValues;
 using testing::FixtureField;
 using testing::kGroup;
 using testing::kVillage;
+using testing::With;
 using Strings = std::vector<std::string>;
 
 FieldValues Farmland(const std::string& number, const std::string& code, const std::string& area) {
   return {{"基本农田图斑编号", number}, {"地类编码", code},       {"基本农田地类面积", area},
           {"权属性质", "30"},           {"权属单位代码", kGroup}, {"权属单位名称", "一组"},
           {"座落单位代码", kGroup},     {"座落单位名称", "组名"}};
-}
-
-FieldValues With(FieldValues values, const FieldValues& changes) {
-  for (const auto& [field, value] : changes) {
-    std::erase_if(values, [&](const auto& entry) { return entry.first == field; });
-    values.emplace_back(field, value);
-  }
-  return values;
 }
 
 class JbntParcelTableTest : public BothEngines {
