@@ -185,6 +185,17 @@ class TownRowWriter {
         number, [&] { return checks.RecordName(house) + " 隶属宗地 " + number; }, "汇总房屋");
   }
 
+  // Notes the lot numbers (without blanks) that more than one lot of the
+  // layer carries; walked before the lots are.
+  void CountNumbers(const LayerChecks& checks) {
+    std::unordered_map<std::string, int> times;
+    checks.Walk(gis::EntityKind::kRegion,
+                [&](const gis::Record& lot) { ++times[WithoutBlanks(lot.Text("地籍号"))]; });
+    for (const auto& [number, count] : times) {
+      if (count > 1) repeats_.emplace(number, count);
+    }
+  }
+
   // Starts the house rows: nothing of the lot rows stays in them.
   void StartHouses() { row_ = blanks_; }
 
@@ -192,7 +203,8 @@ class TownRowWriter {
 
  private:
   // The lot's number without blanks; nothing (logged) when it is empty, is
-  // not 19 digits beginning with the county's code, or was met before.
+  // not 19 digits beginning with the county's code, or is the number of
+  // more than one lot of the layer.
   std::optional<std::string> LotNumber(LayerChecks& checks, const gis::Record& lot) {
     const std::string typed = lot.Text("地籍号");
     std::string number = WithoutBlanks(typed);
@@ -203,8 +215,9 @@ class TownRowWriter {
     } else if (number.size() != kLotNumberLength || !AllDigits(number) ||
                number.compare(0, county.size(), county) != 0) {
       problem = "地籍号 '" + typed + "' 不是本县 (" + county + ") 的 19 位数字";
-    } else if (!numbers_.insert(number).second) {
-      problem = "地籍号 " + number + " 重复";
+    } else if (const int times = repeats_.count(number) ? repeats_.at(number) : 1; times > 1) {
+      // Which of the lots its houses belong to is unknown: none is booked.
+      problem = "地籍号 " + number + " 在图层中出现 " + std::to_string(times) + " 次";
     } else {
       return number;
     }
@@ -272,8 +285,8 @@ class TownRowWriter {
   std::pair<int, int> level_columns_[std::size(kLotLevels)];
   std::optional<db::RowWriter> writer_;
   std::unordered_map<std::string, ClassColumns> class_columns_;
-  std::unordered_set<std::string> numbers_;  // the lot numbers met
-  std::unordered_set<std::string> lots_;     // the lots written
+  std::unordered_map<std::string, int> repeats_;  // lot numbers of more than one lot
+  std::unordered_set<std::string> lots_;          // the lots written
 };
 
 // A layer's stored name without the three characters of its extension,
@@ -347,6 +360,7 @@ short CZdStatContext::FillStatData() {
         for (const char* field : {"建筑容积率", "建筑密度", "实测面积", "占地面积"}) {
           checks.WatchNumbers(field);
         }
+        writer->CountNumbers(checks);
         checks.Walk(gis::EntityKind::kRegion,
                     [&](const gis::Record& lot) { writer->LotRow(checks, lot); });
       }

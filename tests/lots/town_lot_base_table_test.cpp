@@ -80,9 +80,9 @@ class TownBaseTableTest : public BothEngines {
 // booked as its three-character class and that class's parent; an empty or
 // one-character use books only the lot's total; a house books its areas
 // and nothing of the lot's. A lot whose number is empty, not 19 digits of
-// the county or repeated, whose area cannot be counted, whose use the code
-// file lacks or whose row the table refuses is logged and left out, and so
-// is every house without a lot written.
+// the county or carried by two lots, whose area cannot be counted, whose
+// use the code file lacks or whose row the table refuses is logged and left
+// out, and so is every house without a lot written.
 TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
   struct Case {
     FieldValues lot;
@@ -99,14 +99,16 @@ TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
       {Lot("3301020010010010008", "051", "abc"), "实测面积 面积不是数值: abc"},
       {Lot("3301020010010010009", "071", "5", kTooLong), "土地座落"},
       {Lot("3301030010010010010", "071", "5"), "'3301030010010010010' 不是本县"},
-      {Lot("3301020010010010002", "071", "5"), "地籍号 3301020010010010002 重复"},
+      {Lot("3301020010010010011", "071", "5"), "地籍号 3301020010010010011 在图层中出现 2 次"},
+      {Lot("3301020010010010011", "072", "6"), "地籍号 3301020010010010011 在图层中出现 2 次"},
       {Lot("ABC", "071", "5"), "'ABC' 不是本县"},
-      {Lot("3301020010010010013", "071", "1e308"), "实测面积 面积超过 1e10 平方米"},
+      {Lot("3301020010010010014", "071", "1e308"), "实测面积 面积超过 1e10 平方米"},
   };
   std::vector<FieldValues> lots;
   for (const Case& c : cases) lots.push_back(c.lot);
   const std::vector<FieldValues> houses = {House("330102001001 0010001", "250"), House(" ", "30"),
-                                           House("3301020010010010008", "10")};
+                                           House("3301020010010010008", "10"),
+                                           House("3301020010010010011", "10")};
   ASSERT_EQ(Fill(lots, &houses), 1);
   const char kLevels[] =
       "|33|浙江省|3301|杭州市|330102|上城区|330102001|清波街道|330102001001|清波街坊";
@@ -124,7 +126,7 @@ TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
                      "3301020010010010003|7|0|0|0|0|0|0|1.5|0.4|40|0|0",
                      "3301020010010010002|20|20|0|20|0|0|0|1.5|0.4|40|0|0",
                      "3301020010010010001|100.5|0|0|0|100.5|100.5|0|1.5|0.4|40|0|0"}));
-  EXPECT_EQ(errors_, 11);
+  EXPECT_EQ(errors_, 13);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     if (!cases[i].logged) continue;
     EXPECT_TRUE(
@@ -133,6 +135,7 @@ TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
   }
   EXPECT_TRUE(Logged(failures_, {"房屋层 记录 2 字段 隶属宗地 隶属宗地为空"}));
   EXPECT_TRUE(Logged(failures_, {"房屋层 记录 3 字段 隶属宗地", "3301020010010010008 未计入"}));
+  EXPECT_TRUE(Logged(failures_, {"房屋层 记录 4 字段 隶属宗地", "3301020010010010011 未计入"}));
 }
 
 // Without a house layer the table holds the lots alone, and the fill has
