@@ -106,7 +106,8 @@ std::string LayerChecks::RecordName(const gis::Record& record) const {
 
 void LayerChecks::Fail(const gis::Record& record, const std::string& field,
                        const std::string& message) {
-  if (report_) log_.LogFailure(RecordName(record) + " 字段 " + field, message);
+  if (!report_) return;
+  log_.LogFailure(RecordName(record) + (field.empty() ? "" : " 字段 " + field), message);
 }
 
 void LayerChecks::NoticeOnce(const gis::Record& record, const std::string& field,

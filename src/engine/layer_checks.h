@@ -69,7 +69,8 @@ class LayerChecks {
 
   // "图层 <layer> 记录 <number>", for the failures of one record.
   std::string RecordName(const gis::Record& record) const;
-  // Logs a failure of one field of one record.
+  // Logs a failure of one field of one record (of the record as a whole
+  // when `field` is empty).
   void Fail(const gis::Record& record, const std::string& field, const std::string& message);
   // Logs a notice of one field of one record, once per `key` in the walk.
   void NoticeOnce(const gis::Record& record, const std::string& field, const std::string& key,
