@@ -80,7 +80,9 @@ class HouseWalk {
       return 0;
     }
     try {
-      if (gis::IsLayerValid(context_.m_aiHouse)) WriteHouses(*writer, context_.m_aiHouse);
+      if (gis::IsLayerValid(context_.m_aiHouse) && !WriteHouses(*writer, context_.m_aiHouse)) {
+        return 0;  // the writer, unclosed, takes nothing into the table
+      }
       WriteTotal(*writer);
       writer->Close();
       return 1;
@@ -94,17 +96,17 @@ class HouseWalk {
   }
 
  private:
-  void WriteHouses(db::RowWriter& writer, gis::LayerHandle layer) {
+  // False (and one failure naming the layer and the field, from the walk
+  // that reports) when the layer lacks a field the rows need.
+  bool WriteHouses(db::RowWriter& writer, gis::LayerHandle layer) {
     layer_name_ = gis::LayerName(layer);
     checks_.emplace(context_, layer, reports_);
+    if (!checks_->HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋信息未汇总")) return false;
     FindFields(layer);
-    const long count = gis::RecordCount(layer, gis::EntityKind::kRegion);
-    gis::Record record;
     std::vector<db::Value> row(std::size(kRowColumns));
-    for (long number = 1; number < count; ++number) {
-      if (!gis::ReadRecord(layer, gis::EntityKind::kRegion, number, record)) continue;
-      WriteHouse(writer, record, row);
-    }
+    checks_->Walk(gis::EntityKind::kRegion,
+                  [&](const gis::Record& record) { WriteHouse(writer, record, row); });
+    return true;
   }
 
   // The place of each field read in the layer's structure; -1 (read as

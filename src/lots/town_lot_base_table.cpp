@@ -350,7 +350,7 @@ short CZdStatContext::FillStatData() {
     host::yDebugStr("城镇基础汇总表: 图层不是统计数据库中的表, 逐条汇总图层记录");
   }
   // A layer lacking a field its rows need is logged and gives no rows; the
-  // lot layer's lack fails the step.
+  // lot layer's lack fails the step, and its houses are not walked.
   bool walked = true;
   try {
     if (m_aiZd > 0) {
@@ -365,7 +365,7 @@ short CZdStatContext::FillStatData() {
                     [&](const gis::Record& lot) { writer->LotRow(checks, lot); });
       }
     }
-    if (m_aiHouse > 0) {
+    if (m_aiHouse > 0 && walked) {
       writer->StartHouses();
       LayerChecks checks(*this, m_aiHouse);
       if (checks.HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋未汇总")) {

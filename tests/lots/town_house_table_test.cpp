@@ -38,10 +38,12 @@ class HouseTableTest : public BothEngines {
 
   // Writes the house layer (none when `houses` is null), deletes the
   // features of `deleted` and opens a town-lot context on it.
-  void Open(const std::vector<FieldValues>* houses, const std::vector<long long>& deleted = {}) {
+  void Open(const std::vector<FieldValues>* houses, const std::vector<long long>& deleted = {},
+            const std::string& sql = "") {
     const std::string path = home_.File("town.gpkg");
     testing::WriteTownLayers(path, {}, houses);
     for (long long fid : deleted) testing::DeleteFixtureFeature(path, "房屋层", fid);
+    if (!sql.empty()) testing::RunFixtureSql(path, sql);
     if (houses) layer_ = std::make_unique<testing::ScopedLayer>(gis::OpenLayer(path, "房屋层"));
     context_ = testing::TownContext(codes_.get(), database().ConnectionString(), Mode(), 0,
                                     houses ? gis::LayerHandle{*layer_} : gis::LayerHandle{0});
@@ -152,6 +154,21 @@ TEST_P(HouseTableTest, BadInputLeavesTotalsOrALoggedFailure) {
   EXPECT_EQ(context_->FillFwxxtjTable("NoSuchTable", kSquareMetre, kMu, 2), 0);
   ASSERT_EQ(Failures().size(), 1u);
   EXPECT_EQ(Failures()[0].rfind("1 NoSuchTable 连接房屋信息汇总表失败", 0), 0u) << Failures()[0];
+}
+
+// A house layer lacking a field the rows need: one failure naming the
+// layer and the field, and no row in any table.
+TEST_P(HouseTableTest, MissingFieldWritesNoRows) {
+  const std::vector<FieldValues> houses = {House("L1", "1", "2", "3")};
+  Open(&houses, {}, "ALTER TABLE 房屋层 DROP COLUMN 建筑面积");
+  EXPECT_EQ(context_->CreateFwxxtjTables(), 1);
+  EXPECT_EQ(context_->SumFwxxtj(), 1);
+  for (short unit : {kHectare, kMu, kSquareMetre}) {
+    EXPECT_EQ(Table(Table(unit)), Strings{}) << unit;
+  }
+  ASSERT_EQ(Failures().size(), 1u) << ::testing::PrintToString(Failures());
+  EXPECT_NE(Failures()[0].find("图层 房屋层 缺少字段 建筑面积"), std::string::npos)
+      << Failures()[0];
 }
 
 LANDSTAT_BOTH_ENGINES(HouseTableTest);

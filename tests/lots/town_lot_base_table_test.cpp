@@ -50,8 +50,10 @@ class TownBaseTableTest : public BothEngines {
   std::string Table() const { return mode_ ? "D2009330102statdata_czzd" : "statdata_czzd"; }
 
   // Writes the layers, creates the table and fills it; the fill's result.
-  short Fill(const std::vector<FieldValues>& lots, const std::vector<FieldValues>* houses) {
+  short Fill(const std::vector<FieldValues>& lots, const std::vector<FieldValues>* houses,
+             const std::string& sql = "") {
     testing::WriteTownLayers(survey_, lots, houses);
+    if (!sql.empty()) testing::RunFixtureSql(survey_, sql);
     testing::ScopedLayer lot(gis::OpenLayer(survey_, "城镇权属层"));
     testing::ScopedLayer house(houses ? gis::OpenLayer(survey_, "房屋层") : 0);
     auto context =
@@ -155,6 +157,34 @@ TEST_P(TownBaseTableTest, LotsAloneAndNamingModeTwoOverLayerFiles) {
                               return line.find("逐条汇总图层记录") != std::string::npos;
                             }),
               mode == 2 ? 1 : 0);
+  }
+}
+
+// A layer lacking a field its rows need is one failure naming layer and
+// field and gives no rows: the lot layer's fails the fill, the house
+// layer's leaves the lots.
+TEST_P(TownBaseTableTest, MissingFieldsAreLoggedOncePerLayer) {
+  struct Case {
+    const char* sql;
+    short result;
+    Strings rows;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"ALTER TABLE 城镇权属层 DROP COLUMN 实测面积", 0, {}, "图层 城镇权属层 缺少字段 实测面积"},
+      {"ALTER TABLE 房屋层 DROP COLUMN 占地面积",
+       1,
+       {"3301020010010010001|10"},
+       "图层 房屋层 缺少字段 占地面积"},
+  };
+  const std::vector<FieldValues> houses = {House("3301020010010010001", "5")};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    survey_ = home_.File(std::string("town") + std::to_string(c.result) + ".gpkg");
+    EXPECT_EQ(Fill({Lot("3301020010010010001", "071", "10")}, &houses, c.sql), c.result);
+    EXPECT_EQ(Select("地籍号, 宗地总面积"), c.rows);
+    EXPECT_EQ(errors_, 1);
+    EXPECT_TRUE(Logged(failures_, {c.logged}));
   }
 }
 
