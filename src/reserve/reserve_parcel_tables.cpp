@@ -280,7 +280,8 @@ std::string GdhbCreateStatement(const std::string& table, int db_type) {
   std::string statement = "Create Table " + table + "(";
   for (const char* column : kSchema) {
     const bool area = std::string_view(column) == kAreaColumn;
-    statement += std::string(column) + (area ? " double default 0.00," : " varchar(80),");
+    statement += std::string(column) +
+                 (area ? " double default 0.00," : " varchar(" + std::to_string(kTextWidth) + "),");
   }
   statement.back() = ')';
   if (db_type == 1) return db::ReplaceWord(statement, "double", "float");
