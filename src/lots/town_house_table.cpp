@@ -135,6 +135,7 @@ class HouseWalk {
   void WriteHouse(db::RowWriter& writer, const gis::Record& record, std::vector<db::Value>& row) {
     std::string texts[kTexts];
     for (int i = 0; i < kTexts; ++i) texts[i] = record.Text(text_fields_[i]);
+    if (!OfWrittenLot(texts[kLotText])) return;
     double areas[kAreas];
     bool counted = true;
     for (int i = 0; i < kAreas; ++i) {
@@ -158,6 +159,15 @@ class HouseWalk {
     }
     ++number_;
     for (int i = 0; i < kAreas; ++i) sums_[i] += areas[i];
+  }
+
+  // Whether the house's lot was written into the base table (always, when
+  // the lots were not walked). A house of another lot was logged by the
+  // base table's walk; here it is left out silently.
+  bool OfWrittenLot(std::string lot) const {
+    if (!context_.m_writtenLots) return true;
+    std::erase(lot, ' ');
+    return context_.m_writtenLots->count(lot) > 0;
   }
 
   // An area in the table's unit: the field's number times the factor,

@@ -196,6 +196,9 @@ class TownRowWriter {
     }
   }
 
+  // The numbers of the lots written.
+  const std::unordered_set<std::string>& WrittenLots() const { return lots_; }
+
   // Starts the house rows: nothing of the lot rows stays in them.
   void StartHouses() { row_ = blanks_; }
 
@@ -363,6 +366,7 @@ short CZdStatContext::FillStatData() {
         writer->CountNumbers(checks);
         checks.Walk(gis::EntityKind::kRegion,
                     [&](const gis::Record& lot) { writer->LotRow(checks, lot); });
+        m_writtenLots = writer->WrittenLots();
       }
     }
     if (m_aiHouse > 0 && walked) {

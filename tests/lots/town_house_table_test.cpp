@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "lots/town_fixture.h"
@@ -169,6 +170,19 @@ TEST_P(HouseTableTest, MissingFieldWritesNoRows) {
   ASSERT_EQ(Failures().size(), 1u) << ::testing::PrintToString(Failures());
   EXPECT_NE(Failures()[0].find("图层 房屋层 缺少字段 建筑面积"), std::string::npos)
       << Failures()[0];
+}
+
+// Once the base table's walk has written its lots, a house of any other
+// lot is left out (the walk logged it).
+TEST_P(HouseTableTest, HousesOfLotsLeftOutAreLeftOut) {
+  const std::vector<FieldValues> houses = {House("L1", "1", "2", "3"), House("L 2", "1", "4", "5")};
+  Open(&houses);
+  context_->m_writtenLots = std::unordered_set<std::string>{"L2"};
+  const std::string table = Table(kSquareMetre);
+  ASSERT_EQ(context_->CreateFwxxtjTable(table), 1);
+  EXPECT_EQ(context_->FillFwxxtjTable(table, kSquareMetre, kSquareMetre, 2), 1);
+  EXPECT_EQ(Table(table), (Strings{"1|L 2|FL 2|房L 2|钢结构|3|4|5|0", "合计||||||4|5|0"}));
+  EXPECT_TRUE(Failures().empty()) << ::testing::PrintToString(Failures());
 }
 
 LANDSTAT_BOTH_ENGINES(HouseTableTest);
