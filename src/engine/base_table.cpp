@@ -2,7 +2,6 @@
 // linear-feature, scattered-feature and parcel layers describe.
 
 #include <algorithm>
-#include <cmath>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -10,11 +9,11 @@
 #include <unordered_set>
 
 #include "engine/base_rows.h"
+#include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
-#include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
@@ -235,12 +234,6 @@ class PieceWriter {
   long written_ = 0;
 };
 
-// The largest area one piece may have, in square metres: 1e10 m² is
-// 10,000 km², more than any county. A larger figure is a no-data value
-// (3.4e38 is a common one) or an area in the wrong unit, and summed it would
-// swamp every total of the county.
-constexpr double kMostPieceArea = 1e10;
-
 class LayerPass;
 
 // In a use's list of needed fields, the layer's class field, whose name the
@@ -273,15 +266,15 @@ class LayerPass {
         use_(use),
         layer_(context.*use.layer),
         progress_(use.progress),
-        name_(gis::LayerName(layer_)),
-        class_field_(context.m_strClassFld[use.class_field]) {}
+        class_field_(context.m_strClassFld[use.class_field]),
+        checks_(context, layer_) {}
 
   // Books every record of the layer, bounded by its record count. False
   // (and a logged failure naming the layer and the field) when the layer
   // lacks a field the use needs: then nothing is booked.
   bool Run() {
     if (!HasNeededFields()) return false;
-    WatchFields();
+    for (const char* field : use_.watched) checks_.WatchNumbers(field);
     const long count = gis::RecordCount(layer_, use_.kind);
     gis::Record record;
     for (long number = 1; number < count; ++number) {
@@ -301,44 +294,23 @@ class LayerPass {
   bool FirstTime(const std::string& key) { return met_.insert(key).second; }
 
   void Log(const gis::Record& record, const std::string& field, const std::string& message) {
-    context_.LogFailure(
-        "图层 " + name_ + " 记录 " + std::to_string(record.Number()) + " 字段 " + field, message);
+    checks_.Fail(record, field, message);
   }
 
-  // An area field as a number. A missing area, or one that is no number,
-  // negative, not finite or above kMostPieceArea, is logged and gives
-  // nothing: the piece is not counted.
+  // An area field as a number; nothing (logged) when it cannot be counted.
   std::optional<double> Area(const gis::Record& record, const char* field) {
-    const std::string text = StoredText(record, field);
-    const std::optional<double> number = text.empty() ? std::nullopt : text::TextToNumber(text);
-    std::string problem;
-    if (text.empty()) {
-      problem = "面积为空";
-    } else if (!number || !std::isfinite(*number)) {
-      problem = "面积不是数值: " + text;
-    } else if (*number < 0) {
-      problem = "面积为负数: " + text;
-    } else if (*number > kMostPieceArea) {
-      problem = "面积超过 1e10 平方米: " + text;
-    } else {
-      return number;
-    }
-    Log(record, field, problem + ", 图元未计入");
-    return std::nullopt;
+    return checks_.Area(record, field);
   }
 
   // A watched field's text as the source holds it, not the number the
   // source reads from it.
   std::string StoredText(const gis::Record& record, const char* field) const {
-    return stored_texts_.Text(record, field);
+    return checks_.StoredText(record, field);
   }
 
   // A code field's text; an empty one is logged and gives nothing.
   std::optional<std::string> Code(const gis::Record& record, const std::string& field) {
-    std::string text = record.Text(field);
-    if (!text.empty()) return text;
-    Log(record, field, "代码为空, 图元未计入");
-    return std::nullopt;
+    return checks_.Code(record, field);
   }
 
   // Whether a piece of this class can be stored; logged when not.
@@ -360,25 +332,10 @@ class LayerPass {
   // False (and a logged failure naming the layer and the field) when the
   // layer lacks one of the fields the use needs.
   bool HasNeededFields() {
-    for (const char* needed : use_.needed) {
-      const std::string field = *needed == '\0' ? class_field_ : needed;
-      if (gis::HasField(layer_, field)) continue;
-      context_.LogFailure("图层 " + name_ + " 缺少字段 " + field, "汇总基础数据失败");
-      return false;
-    }
-    return true;
-  }
-
-  // Notes the records whose watched field holds text the source reads as
-  // some number all the same, so that the text is judged, not that number.
-  void WatchFields() {
-    for (const char* field : use_.watched) {
-      try {
-        stored_texts_.Watch(layer_, field);
-      } catch (const gis::GisError& error) {
-        context_.LogFailure("图层 " + name_ + " 字段 " + field, error.what());
-      }
-    }
+    std::vector<std::string> fields;
+    for (const char* needed : use_.needed)
+      fields.push_back(*needed == '\0' ? class_field_ : needed);
+    return checks_.HasFields(fields, "汇总基础数据失败");
   }
 
   CStatContext& context_;
@@ -386,9 +343,8 @@ class LayerPass {
   const LayerUse& use_;
   const gis::LayerHandle layer_;
   const std::string progress_;  // made once, not per record
-  const std::string name_;
   const std::string class_field_;
-  gis::StoredFieldTexts stored_texts_;
+  LayerChecks checks_;
   std::unordered_set<std::string> met_;
 };
 

@@ -510,10 +510,12 @@ class CStatContext : public StatRunLog {
   short CreateNcqsStatTable();
 
   // Basic-farmland base data. BuildJbntParcelData: one row of the farmland
-  // base table per farmland parcel of the parcel source layer.
+  // base table per farmland parcel of the parcel source layer; 0 when the
+  // layer lacks a field the rows need or the table cannot be written.
   // StatJbntBaseData: the farmland stage of a run (the base table filled,
   // condensed into a copy per wanted unit, converted and balanced); 0 when
-  // there is no farmland parcel layer or the copies cannot be made.
+  // there is no farmland parcel layer, its base table was not filled or the
+  // copies cannot be made.
   // BuildJbntBaseDataPM/GQ/MU/Ex: the condensing inserts into the square-
   // metre, hectare and mu copies and the ex table. ConvertJbntUnits: the
   // target copies converted from the source unit, by the statements of

@@ -16,7 +16,10 @@ short CStatContext::StatJbntBaseData() {
   }
   // The farmland layers stay the source layers for the rest of the run.
   SetSourceLayers(m_aiJbntParcel, m_aiJbntLine, m_aiJbntPoint);
-  BuildJbntParcelData();  // its failures are logged as they happen
+  // Its failures are logged as they happen. A layer lacking a field the
+  // rows need, or a table that cannot be written, builds no farmland
+  // tables from it: they would show zeros, not the farmland.
+  if (BuildJbntParcelData() < 1) return 0;
   host::yDebugTime("farmland base table filled");
   if (CreateUnitJbntTables() < 1) return 0;
   // The copies of the wanted units, in the source unit; then the target

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "engine/base_rows.h"
+#include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
-#include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
@@ -110,8 +110,9 @@ class JbntRowWriter {
 
   // Stores one parcel's row; the columns it leaves unset keep their
   // defaults. Raises DbError when the database refuses the row.
+  // Without an area the class columns and the total keep their defaults.
   void Write(const ParcelTexts& texts, const std::optional<double>& slope,
-             const std::vector<int>& class_columns, double area) {
+             const std::vector<int>& class_columns, const std::optional<double>& area) {
     for (int i = 0; i <= kLastCopied; ++i) {
       const bool optional = i == kCultivation || i == kRemark;
       if (!optional || !texts[i].empty()) row_[columns_[i]] = texts[i];
@@ -120,8 +121,10 @@ class JbntRowWriter {
     if (slope) row_[columns_[kSlope]] = *slope;
     const std::vector<db::Value>& levels = levels_.Levels(texts[kLocationCode]);
     for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
-    for (int column : class_columns) row_[column] = area;
-    row_[columns_[kTotal]] = area;
+    if (area) {
+      for (int column : class_columns) row_[column] = *area;
+    }
+    row_[columns_[kTotal]] = area ? db::Value(*area) : blanks_[columns_[kTotal]];
     // The row is made blank again whether the database took it or not.
     struct Blanking {
       JbntRowWriter& writer;
@@ -157,37 +160,42 @@ class JbntRowWriter {
   std::unordered_map<std::string, std::optional<std::vector<int>>> class_columns_;
 };
 
-// One walk over the farmland parcels: reads and checks each parcel's fields
-// and hands its row to the writer. Bad values are logged naming the layer,
-// the record and the field.
+// One walk over the farmland parcels: checks the fields it needs, reads and
+// checks each parcel's fields and hands its row to the writer. Bad values
+// are logged naming the layer, the record and the field.
 class JbntWalk {
  public:
   JbntWalk(CStatContext& context, JbntRowWriter& writer, gis::LayerHandle layer)
-      : context_(context), writer_(writer), layer_(layer), name_(gis::LayerName(layer)) {}
+      : context_(context), writer_(writer), checks_(context, layer) {}
 
   // False (and one logged failure naming the layer and the field) when the
-  // layer has no farmland parcel numbers: then no row is written.
+  // layer lacks a field the rows need: then no row is written.
   bool Run() {
-    if (!gis::HasField(layer_, kNumberField)) {
-      context_.LogFailure("图层 " + name_ + " 缺少字段 " + kNumberField,
-                          "汇总基本农田地类图斑失败");
+    if (!checks_.HasFields({kNumberField, kColumnNames[kClass], kAreaField,
+                            kColumnNames[kLocationCode], kColumnNames[kOwnerCode]},
+                           "汇总基本农田地类图斑失败")) {
       return false;
     }
-    WatchAreas();
-    const long count = gis::RecordCount(layer_, gis::EntityKind::kRegion);
-    gis::Record record;
-    for (long number = 1; number < count; ++number) {
-      if (!gis::ReadRecord(layer_, gis::EntityKind::kRegion, number, record)) continue;
-      Book(record);
-    }
+    checks_.WatchNumbers(kAreaField);
+    checks_.Walk(gis::EntityKind::kRegion, [&](const gis::Record& record) { Book(record); });
     return true;
   }
 
  private:
+  // A parcel with an empty number, location or owner code, or an area that
+  // cannot be counted, is logged and left out. A number too short to name
+  // a protection block of 16 characters stands whole, with a notice.
   void Book(const gis::Record& record) {
     ParcelTexts texts;
-    texts[kNumber] = record.Text(kNumberField);
-    if (texts[kNumber].empty()) return;
+    const std::optional<std::string> number = checks_.Code(record, kNumberField);
+    const std::optional<std::string> location = checks_.Code(record, kColumnNames[kLocationCode]);
+    const std::optional<std::string> owner = checks_.Code(record, kColumnNames[kOwnerCode]);
+    std::optional<double> area = checks_.Area(record, kAreaField);
+    if (!number || !location || !owner || !area) return;
+    if (number->size() < kBlockLength) {
+      checks_.HasLength(record, kNumberField, *number, kBlockLength, false);
+    }
+    texts[kNumber] = *number;
     for (int i = kNumber + 1; i <= kLastCopied; ++i) texts[i] = record.Text(kColumnNames[i]);
     texts[kCultivation] = CultivationType(texts[kCultivation]);
     texts[kSupplement] = text::ToUpperAscii(texts[kSupplement]);
@@ -195,38 +203,22 @@ class JbntWalk {
     if (texts[kLocationName].empty())
       context_.LookupCode(texts[kLocationCode], texts[kLocationName]);
     const std::optional<double> slope = Slope(record);
-    const double area = Area(record);
-    // A class the table has no column for is logged and its row not
-    // stored: a row booked to none of its classes would still count in the
-    // totals and not in the classes.
+    xcKeepPoint(&*area, 2);
+    // A class the table has no column for is logged, and its row keeps the
+    // parcel's identifiers and levels without an area: its protection block
+    // still shows in the tables by block, and the classes add up to the
+    // totals.
     const std::string class_column = "BM" + texts[kClass];
     const std::optional<std::vector<int>>& classes = writer_.ClassColumns(texts[kClass]);
     if (!classes) {
-      LogRow(record, class_column, "表中没有列 " + class_column + ", 图斑未计入");
-      return;
+      LogRow(record, class_column, "表中没有列 " + class_column + ", 面积未计入");
+      area.reset();
     }
     try {
-      writer_.Write(texts, slope, *classes, area);
+      writer_.Write(texts, slope, classes ? *classes : std::vector<int>{}, area);
     } catch (const db::DbError& error) {
       LogRow(record, class_column, error.what());
     }
-  }
-
-  // The farmland area by its leading number, rounded to 2 decimals. A text
-  // that is not a number as a whole is logged; it counts by its leading
-  // number, 0 when it has none.
-  double Area(const gis::Record& record) {
-    const std::string text = stored_texts_.Text(record, kAreaField);
-    double area = 0;
-    if (const std::optional<double> number = text::TextToNumber(text)) {
-      area = *number;
-    } else {
-      area = text::LeadingNumber(text).value_or(0);
-      LogField(record, kAreaField,
-               "面积不是数值: " + text + ", 按 " + text::DoubleToText(area) + " 计入");
-    }
-    xcKeepPoint(&area, 2);
-    return area;
   }
 
   // The slope grade; nothing when empty. A grade that is no number is
@@ -235,23 +227,8 @@ class JbntWalk {
     const std::string text = record.Text(kSlopeField);
     if (text.empty()) return std::nullopt;
     const std::optional<double> grade = text::TextToNumber(text);
-    if (!grade) LogField(record, kSlopeField, "耕地坡度级不是数值: " + text + ", 未填");
+    if (!grade) checks_.Fail(record, kSlopeField, "耕地坡度级不是数值: " + text + ", 未填");
     return grade;
-  }
-
-  // Notes the records whose area field holds text that the source reads as
-  // some number all the same, so that the text is judged, not that number.
-  void WatchAreas() {
-    try {
-      stored_texts_.Watch(layer_, kAreaField);
-    } catch (const gis::GisError& error) {
-      context_.LogFailure("图层 " + name_ + " 字段 " + kAreaField, error.what());
-    }
-  }
-
-  void LogField(const gis::Record& record, const std::string& field, const std::string& message) {
-    context_.LogFailure(
-        "图层 " + name_ + " 记录 " + std::to_string(record.Number()) + " 字段 " + field, message);
   }
 
   // A parcel whose row is not stored: logged under the farmland title with
@@ -259,16 +236,13 @@ class JbntWalk {
   // cause.
   void LogRow(const gis::Record& record, const std::string& class_column,
               const std::string& cause) {
-    context_.LogFailure(
-        kParcelTitle, class_column,
-        db::DbError("图层 " + name_ + " 记录 " + std::to_string(record.Number()) + ": " + cause));
+    context_.LogFailure(kParcelTitle, class_column,
+                        db::DbError(checks_.RecordName(record) + ": " + cause));
   }
 
   CStatContext& context_;
   JbntRowWriter& writer_;
-  const gis::LayerHandle layer_;
-  const std::string name_;
-  gis::StoredFieldTexts stored_texts_;
+  LayerChecks checks_;
 };
 
 }  // namespace
@@ -281,14 +255,14 @@ short CStatContext::BuildJbntParcelData() {
     LogFailure("连接基本农田基础数据表", "连接 " + m_strJbntTbl + " 失败", error);
     return 0;
   }
-  if (gis::IsLayerValid(m_aiParcel)) JbntWalk(*this, *writer, m_aiParcel).Run();
+  const bool walked = !gis::IsLayerValid(m_aiParcel) || JbntWalk(*this, *writer, m_aiParcel).Run();
   try {
     writer->Close();
   } catch (const db::DbError& error) {
     LogFailure("保存基本农田基础数据表", "保存 " + m_strJbntTbl + " 失败", error);
     return 0;
   }
-  return 1;
+  return walked ? 1 : 0;
 }
 
 }  // namespace landstat

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "lots/town_summary_family.h"
 #include "lots/zd_stat_context.h"
@@ -57,11 +58,14 @@ std::string OccupiedAreaField(gis::LayerHandle layer) {
 
 // One walk over the house layer into one table: reads each readable house,
 // converts and rounds its areas, writes its row and keeps the sums of what
-// was written.
+// was written. A house whose floor area or footprint cannot be counted is
+// logged and left out (by the walk that `reports`: the tables of the other
+// units leave out the same houses).
 class HouseWalk {
  public:
-  HouseWalk(CZdStatContext& context, const std::string& table, double factor, short decimals)
-      : context_(context), table_(table), factor_(factor), decimals_(decimals) {}
+  HouseWalk(CZdStatContext& context, const std::string& table, double factor, short decimals,
+            bool reports)
+      : context_(context), table_(table), factor_(factor), decimals_(decimals), reports_(reports) {}
 
   // Writes the house rows and the closing row. 1 when the house rows were
   // written (a failed closing row is logged); 0 after a logged failure that
@@ -76,7 +80,9 @@ class HouseWalk {
       return 0;
     }
     try {
-      if (gis::IsLayerValid(context_.m_aiHouse)) WriteHouses(*writer, context_.m_aiHouse);
+      if (gis::IsLayerValid(context_.m_aiHouse) && !WriteHouses(*writer, context_.m_aiHouse)) {
+        return 0;  // the writer, unclosed, takes nothing into the table
+      }
       WriteTotal(*writer);
       writer->Close();
       return 1;
@@ -90,16 +96,17 @@ class HouseWalk {
   }
 
  private:
-  void WriteHouses(db::RowWriter& writer, gis::LayerHandle layer) {
+  // False (and one failure naming the layer and the field, from the walk
+  // that reports) when the layer lacks a field the rows need.
+  bool WriteHouses(db::RowWriter& writer, gis::LayerHandle layer) {
     layer_name_ = gis::LayerName(layer);
+    checks_.emplace(context_, layer, reports_);
+    if (!checks_->HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋信息未汇总")) return false;
     FindFields(layer);
-    const long count = gis::RecordCount(layer, gis::EntityKind::kRegion);
-    gis::Record record;
     std::vector<db::Value> row(std::size(kRowColumns));
-    for (long number = 1; number < count; ++number) {
-      if (!gis::ReadRecord(layer, gis::EntityKind::kRegion, number, record)) continue;
-      WriteHouse(writer, record, row);
-    }
+    checks_->Walk(gis::EntityKind::kRegion,
+                  [&](const gis::Record& record) { WriteHouse(writer, record, row); });
+    return true;
   }
 
   // The place of each field read in the layer's structure; -1 (read as
@@ -117,25 +124,26 @@ class HouseWalk {
     area_names_ = {"建筑面积", "占地面积", OccupiedAreaField(layer)};
     for (int i = 0; i < kAreas; ++i) {
       area_fields_[i] = place_of(area_names_[i]);
-      if (area_fields_[i] < 0 && i == kAreas - 1) {
+      if (area_fields_[i] < 0 && i == kAreas - 1 && reports_) {
         context_.LogNotice("图层 " + layer_name_ + " 缺少字段 " + area_names_[i],
                            "占用面积按 0 计入");
       }
-      // Text that a numeric column of the source holds is judged as text,
-      // not as the number the source reads it as.
-      try {
-        stored_texts_.Watch(layer, area_names_[i]);
-      } catch (const gis::GisError& error) {
-        context_.LogFailure("图层 " + layer_name_ + " 字段 " + area_names_[i], error.what());
-      }
+      checks_->WatchNumbers(area_names_[i]);
     }
   }
 
   void WriteHouse(db::RowWriter& writer, const gis::Record& record, std::vector<db::Value>& row) {
     std::string texts[kTexts];
     for (int i = 0; i < kTexts; ++i) texts[i] = record.Text(text_fields_[i]);
+    if (!OfWrittenLot(texts[kLotText])) return;
     double areas[kAreas];
-    for (int i = 0; i < kAreas; ++i) areas[i] = Area(record, i);
+    bool counted = true;
+    for (int i = 0; i < kAreas; ++i) {
+      const std::optional<double> area = Area(record, i);
+      counted = counted && area;
+      areas[i] = area.value_or(0);
+    }
+    if (!counted) return;
     row[0] = std::to_string(number_ + 1);
     for (int i = 0; i < kTexts; ++i) {
       row[i + 1] = i == kStructureText ? context_.GetHouseStructureName(texts[i]) : texts[i];
@@ -153,23 +161,24 @@ class HouseWalk {
     for (int i = 0; i < kAreas; ++i) sums_[i] += areas[i];
   }
 
+  // Whether the house's lot was written into the base table (always, when
+  // the lots were not walked). A house of another lot was logged by the
+  // base table's walk; here it is left out silently.
+  bool OfWrittenLot(std::string lot) const {
+    if (!context_.m_writtenLots) return true;
+    std::erase(lot, ' ');
+    return context_.m_writtenLots->count(lot) > 0;
+  }
+
   // An area in the table's unit: the field's number times the factor,
-  // rounded. Text that is no number counts by its leading number (0 when
-  // it has none) and is logged naming the layer, record and field.
-  double Area(const gis::Record& record, int i) {
-    const std::string text = stored_texts_.Text(record, area_names_[i], area_fields_[i]);
-    double area = 0;
-    if (const std::optional<double> number = text::TextToNumber(text)) {
-      area = *number;
-    } else {
-      area = text::LeadingNumber(text).value_or(0);
-      context_.LogFailure(
-          "图层 " + layer_name_ + " 记录 " + std::to_string(record.Number()) + " 字段 " +
-              area_names_[i],
-          "面积不是数值: " + text + ", 按 " + text::DoubleToText(area) + " 计入 " + table_);
-    }
-    area *= factor_;
-    xcKeepPoint(&area, decimals_);
+  // rounded; nothing when it cannot be counted (logged). The occupied area
+  // may be empty (0).
+  std::optional<double> Area(const gis::Record& record, int i) {
+    std::optional<double> area =
+        checks_->Area(record, area_names_[i], area_fields_[i], i != kAreas - 1);
+    if (!area) return std::nullopt;
+    *area *= factor_;
+    xcKeepPoint(&*area, decimals_);
     return area;
   }
 
@@ -198,7 +207,8 @@ class HouseWalk {
   int text_fields_[kTexts] = {-1, -1, -1, -1, -1};
   int area_fields_[kAreas] = {-1, -1, -1};
   std::vector<std::string> area_names_;
-  gis::StoredFieldTexts stored_texts_;
+  const bool reports_;
+  std::optional<LayerChecks> checks_;  // made for the walk of a valid layer
   long number_ = 0;
   double sums_[kAreas] = {0, 0, 0};
 };
@@ -292,7 +302,9 @@ short CZdStatContext::FillFwxxtjTable(const std::string& table, short source_uni
   if (StoredHouseTables(*this)) {
     return FillFwxxtjFromLayerTables(table, source_unit, unit, decimals);
   }
-  return HouseWalk(*this, table, *factor, decimals).Run();
+  // The table in the source unit, filled in every run, reports the houses
+  // left out.
+  return HouseWalk(*this, table, *factor, decimals, source_unit == unit).Run();
 }
 
 short CZdStatContext::FillFwxxtjFromLayerTables(const std::string& table, short source_unit,

@@ -2,6 +2,7 @@
 // and one per house of the house layer, with the administrative levels
 // taken from the lot number.
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "engine/base_rows.h"
+#include "engine/layer_checks.h"
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -88,78 +90,30 @@ constexpr std::pair<RowColumn, const char*> kLotTexts[] = {{kLocation, "土地�
                                                            {kLandUse, "土地用途"},
                                                            {kGrade, "土地级别"}};
 
-// One walk over a layer: its numeric fields read where they enter. The
-// source may hold text in a numeric column that it reads as some number
-// all the same; such texts are noted before the walk, so the text is
-// judged, not that number.
-class LayerWalk {
- public:
-  LayerWalk(CZdStatContext& context, gis::LayerHandle layer,
-            std::initializer_list<const char*> numeric_fields,
-            std::initializer_list<const char*> needed_fields)
-      : context_(context), layer_(layer), name_(gis::LayerName(layer)) {
-    for (const char* field : needed_fields) {
-      if (gis::HasField(layer_, field)) continue;
-      context_.LogFailure("图层 " + name_ + " 缺少字段 " + field, "该字段按空值汇总");
-      missing_.insert(field);
-    }
-    for (const char* field : numeric_fields) {
-      try {
-        held_.Watch(layer_, field);
-      } catch (const gis::GisError& error) {
-        context_.LogFailure("图层 " + name_ + " 字段 " + field, error.what());
-      }
-    }
+// A ratio field of a lot (建筑容积率, 建筑密度) as a number. Text that is
+// no finite number, or a negative one, counts 0 and is logged naming layer,
+// record and field; an empty text counts 0.
+double Ratio(LayerChecks& checks, const gis::Record& record, const char* field) {
+  const std::string text = checks.StoredText(record, field);
+  if (text.empty()) return 0;
+  const std::optional<double> number = text::TextToNumber(text);
+  if (!number || !std::isfinite(*number)) {
+    checks.Fail(record, field, "不是数值: " + text + ", 按 0 计");
+  } else if (*number < 0) {
+    checks.Fail(record, field, "为负数: " + text + ", 按 0 计");
+  } else {
+    return *number;
   }
+  return 0;
+}
 
-  // Calls `book` with every record that can be read, numbered from 1 up to
-  // the layer's count.
-  template <typename Book>
-  void Run(const Book& book) {
-    const long count = gis::RecordCount(layer_, gis::EntityKind::kRegion);
-    gis::Record record;
-    for (long number = 1; number < count; ++number) {
-      if (gis::ReadRecord(layer_, gis::EntityKind::kRegion, number, record)) book(record);
-    }
-  }
+// The length of a lot number: the county's code, then the street, block
+// and lot within it.
+constexpr std::size_t kLotNumberLength = 19;
 
-  // A numeric field as a number. Text that is no finite number, or a
-  // negative one, counts 0 and is logged naming layer, record and field;
-  // an empty text counts 0 and is logged only for an `area` the row is
-  // about (and not again for each record of a layer that lacks the field).
-  double Number(const gis::Record& record, const char* field, bool area) {
-    const std::string text = held_.Text(record, field);
-    if (text.empty()) {
-      if (area && !missing_.count(field)) Log(record, field, "面积为空, 按 0 计");
-      return 0;
-    }
-    const std::optional<double> number = text::TextToNumber(text);
-    if (!number || !std::isfinite(*number)) {
-      Log(record, field, "不是数值: " + text + ", 按 0 计");
-    } else if (*number < 0) {
-      Log(record, field, "为负数: " + text + ", 按 0 计");
-    } else {
-      return *number;
-    }
-    return 0;
-  }
-
-  // "图层 <layer> 记录 <number>", for the failures of one record.
-  std::string RecordName(const gis::Record& record) const {
-    return "图层 " + name_ + " 记录 " + std::to_string(record.Number());
-  }
-
- private:
-  void Log(const gis::Record& record, const char* field, const std::string& message) {
-    context_.LogFailure(RecordName(record) + " 字段 " + field, message);
-  }
-
-  CZdStatContext& context_;
-  const gis::LayerHandle layer_;
-  const std::string name_;
-  gis::StoredFieldTexts held_;               // what numeric fields hold as text
-  std::unordered_set<std::string> missing_;  // needed fields the layer lacks
-};
+bool AllDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 // Writes the rows of the base table: every column of the table, a column a
 // row leaves unset at its default.
@@ -181,40 +135,69 @@ class TownRowWriter {
     row_ = blanks_;
   }
 
-  void LotRow(LayerWalk& walk, const gis::Record& lot) {
-    const std::string number = WithoutBlanks(lot.Text("地籍号"));
-    if (number.empty()) return;
+  // A lot whose number is not 19 digits of the county (blanks aside) or
+  // repeats one met before, or whose areas cannot be counted, is logged and
+  // left out, and so are its houses.
+  void LotRow(LayerChecks& checks, const gis::Record& lot) {
+    const std::optional<std::string> number = LotNumber(checks, lot);
+    const std::optional<double> area = checks.Area(lot, "实测面积");
+    const std::optional<double> footprint = checks.Area(lot, "占地面积", -1, false);
+    if (!number || !area || !footprint) return;
     for (const auto& [column, field] : kLotTexts) Text(column).AssignText(lot.Text(field));
     const std::string use = lot.Text("土地用途");
     const ClassColumns& classes = ClassColumnsOf(use);
     if (!classes.missing.empty()) {
       // A lot without its area in its class would make the classes of the
       // copies add up to less than their totals: it is left out whole.
-      context_.LogFailure("汇总宗地", walk.RecordName(lot) + " 地籍号 " + number +
+      context_.LogFailure("汇总宗地", checks.RecordName(lot) + " 地籍号 " + *number +
                                           ": 统计表没有列 " + classes.missing + " (土地用途 " +
                                           use + "), 宗地未计入");
       return;
     }
     Text(kLandUseName).AssignText(context_.GetLandUseName(use));
-    row_[row_columns_[kFloorRatio]] = walk.Number(lot, "建筑容积率", false);
-    row_[row_columns_[kDensity]] = walk.Number(lot, "建筑密度", false);
-    row_[row_columns_[kLotFootprint]] = walk.Number(lot, "占地面积", false);
-    const double area = walk.Number(lot, "实测面积", true);
-    for (int column : classes.columns) row_[column] = area;
-    row_[row_columns_[kLotArea]] = area;
-    Write(
-        number, [&] { return walk.RecordName(lot) + " 地籍号 " + number; }, "汇总宗地");
+    row_[row_columns_[kFloorRatio]] = Ratio(checks, lot, "建筑容积率");
+    row_[row_columns_[kDensity]] = Ratio(checks, lot, "建筑密度");
+    row_[row_columns_[kLotFootprint]] = *footprint;
+    for (int column : classes.columns) row_[column] = *area;
+    row_[row_columns_[kLotArea]] = *area;
+    if (Write(
+            *number, [&] { return checks.RecordName(lot) + " 地籍号 " + *number; }, "汇总宗地")) {
+      lots_.insert(*number);
+    }
     for (int column : classes.columns) row_[column] = blanks_[column];
   }
 
-  void HouseRow(LayerWalk& walk, const gis::Record& house) {
-    const std::string number = WithoutBlanks(house.Text("隶属宗地"));
-    if (number.empty()) return;
-    row_[row_columns_[kFloorArea]] = walk.Number(house, "建筑面积", true);
-    row_[row_columns_[kFootprint]] = walk.Number(house, "占地面积", true);
+  // A house of no lot, or of a lot left out, is logged and left out.
+  void HouseRow(LayerChecks& checks, const gis::Record& house) {
+    const std::string lot = house.Text("隶属宗地");
+    const std::string number = WithoutBlanks(lot);
+    const std::optional<double> floor_area = checks.Area(house, "建筑面积");
+    const std::optional<double> footprint = checks.Area(house, "占地面积");
+    if (number.empty() || !lots_.count(number)) {
+      checks.Fail(house, "隶属宗地",
+                  (number.empty() ? "隶属宗地为空" : "宗地 " + lot + " 未计入") + ", 房屋未计入");
+      return;
+    }
+    if (!floor_area || !footprint) return;
+    row_[row_columns_[kFloorArea]] = *floor_area;
+    row_[row_columns_[kFootprint]] = *footprint;
     Write(
-        number, [&] { return walk.RecordName(house) + " 隶属宗地 " + number; }, "汇总房屋");
+        number, [&] { return checks.RecordName(house) + " 隶属宗地 " + number; }, "汇总房屋");
   }
+
+  // Notes the lot numbers (without blanks) that more than one lot of the
+  // layer carries; walked before the lots are.
+  void CountNumbers(const LayerChecks& checks) {
+    std::unordered_map<std::string, int> times;
+    checks.Walk(gis::EntityKind::kRegion,
+                [&](const gis::Record& lot) { ++times[WithoutBlanks(lot.Text("地籍号"))]; });
+    for (const auto& [number, count] : times) {
+      if (count > 1) repeats_.emplace(number, count);
+    }
+  }
+
+  // The numbers of the lots written.
+  const std::unordered_set<std::string>& WrittenLots() const { return lots_; }
 
   // Starts the house rows: nothing of the lot rows stays in them.
   void StartHouses() { row_ = blanks_; }
@@ -222,6 +205,29 @@ class TownRowWriter {
   void Close() { writer_->Close(); }
 
  private:
+  // The lot's number without blanks; nothing (logged) when it is empty, is
+  // not 19 digits beginning with the county's code, or is the number of
+  // more than one lot of the layer.
+  std::optional<std::string> LotNumber(LayerChecks& checks, const gis::Record& lot) {
+    const std::string typed = lot.Text("地籍号");
+    std::string number = WithoutBlanks(typed);
+    const std::string& county = context_.m_strPrefix2;
+    std::string problem;
+    if (number.empty()) {
+      problem = "地籍号为空";
+    } else if (number.size() != kLotNumberLength || !AllDigits(number) ||
+               number.compare(0, county.size(), county) != 0) {
+      problem = "地籍号 '" + typed + "' 不是本县 (" + county + ") 的 19 位数字";
+    } else if (const int times = repeats_.count(number) ? repeats_.at(number) : 1; times > 1) {
+      // Which of the lots its houses belong to is unknown: none is booked.
+      problem = "地籍号 " + number + " 在图层中出现 " + std::to_string(times) + " 次";
+    } else {
+      return number;
+    }
+    checks.Fail(lot, "地籍号", problem + ", 宗地及其房屋未计入");
+    return std::nullopt;
+  }
+
   int Required(const std::string& name) const {
     const auto found = column_of_.find(text::ToLowerAscii(name));
     if (found == column_of_.end()) throw db::DbError("城镇基础汇总表没有列 " + name);
@@ -256,9 +262,9 @@ class TownRowWriter {
   }
 
   // Writes the row of lot `number`; a row the table refuses is logged
-  // under `title` and the walk goes on.
+  // under `title`, false, and the walk goes on.
   template <typename Name>
-  void Write(const std::string& number, const Name& name, const char* title) {
+  bool Write(const std::string& number, const Name& name, const char* title) {
     Text(kLotNumber).AssignText(number);
     for (std::size_t i = 0; i < std::size(kLotLevels); ++i) {
       const std::string code(FirstCharacters(number, kLotLevels[i].length));
@@ -267,8 +273,10 @@ class TownRowWriter {
     }
     try {
       writer_->Add(row_);
+      return true;
     } catch (const db::DbError& error) {
       context_.LogFailure(title, name(), error);
+      return false;
     }
   }
 
@@ -280,6 +288,8 @@ class TownRowWriter {
   std::pair<int, int> level_columns_[std::size(kLotLevels)];
   std::optional<db::RowWriter> writer_;
   std::unordered_map<std::string, ClassColumns> class_columns_;
+  std::unordered_map<std::string, int> repeats_;  // lot numbers of more than one lot
+  std::unordered_set<std::string> lots_;          // the lots written
 };
 
 // A layer's stored name without the three characters of its extension,
@@ -342,17 +352,31 @@ short CZdStatContext::FillStatData() {
     }
     host::yDebugStr("城镇基础汇总表: 图层不是统计数据库中的表, 逐条汇总图层记录");
   }
+  // A layer lacking a field its rows need is logged and gives no rows; the
+  // lot layer's lack fails the step, and its houses are not walked.
+  bool walked = true;
   try {
     if (m_aiZd > 0) {
-      LayerWalk walk(*this, m_aiZd, {"建筑容积率", "建筑密度", "实测面积", "占地面积"},
-                     {"地籍号", "土地用途", "实测面积"});
-      walk.Run([&](const gis::Record& lot) { writer->LotRow(walk, lot); });
+      LayerChecks checks(*this, m_aiZd);
+      walked = checks.HasFields({"地籍号", "土地用途", "实测面积"}, "汇总宗地失败");
+      if (walked) {
+        for (const char* field : {"建筑容积率", "建筑密度", "实测面积", "占地面积"}) {
+          checks.WatchNumbers(field);
+        }
+        writer->CountNumbers(checks);
+        checks.Walk(gis::EntityKind::kRegion,
+                    [&](const gis::Record& lot) { writer->LotRow(checks, lot); });
+        m_writtenLots = writer->WrittenLots();
+      }
     }
-    if (m_aiHouse > 0) {
+    if (m_aiHouse > 0 && walked) {
       writer->StartHouses();
-      LayerWalk walk(*this, m_aiHouse, {"建筑面积", "占地面积"},
-                     {"隶属宗地", "建筑面积", "占地面积"});
-      walk.Run([&](const gis::Record& house) { writer->HouseRow(walk, house); });
+      LayerChecks checks(*this, m_aiHouse);
+      if (checks.HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋未汇总")) {
+        for (const char* field : {"建筑面积", "占地面积"}) checks.WatchNumbers(field);
+        checks.Walk(gis::EntityKind::kRegion,
+                    [&](const gis::Record& house) { writer->HouseRow(checks, house); });
+      }
     }
   } catch (const gis::GisError& error) {
     LogFailure("汇总宗地", "读取图层失败", error);
@@ -364,7 +388,7 @@ short CZdStatContext::FillStatData() {
     LogFailure("连接城镇基础汇总表", "连接城镇基础汇总表失败", error);
     return 0;
   }
-  return 1;
+  return walked ? 1 : 0;
 }
 
 std::vector<std::string> CZdStatContext::LayerTableStatements(const TownLayerTables& tables) const {

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/run_log.h"
@@ -236,6 +237,10 @@ class CZdStatContext : public StatRunLog {
   short m_aiZd = 0;
   short m_aiHouse = 0;
   gis::RuralCode* m_pRuralCode = nullptr;
+  // The numbers (without blanks) of the lots the record walk of the base
+  // table wrote; nothing before it ran. The house table leaves out the
+  // houses of any other lot, as the base table does.
+  std::optional<std::unordered_set<std::string>> m_writtenLots;
 
   std::string m_strConnect;
   // 0 plain table names; any other value names with year and county code;

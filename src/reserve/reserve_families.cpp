@@ -8,6 +8,7 @@
 #include "engine/table_family.h"
 #include "platform/gis/layers.h"
 #include "platform/host/progress.h"
+#include "reserve/reserve_parcel_tables.h"
 
 namespace landstat {
 
@@ -48,12 +49,13 @@ short CStatContext::StatGdhb() {
 
 namespace {
 
-// The block's guard: a reserve layer that is valid and holds parcels; one
-// without is told once in the log.
+// The block's guard: a reserve layer that is valid, holds parcels and has
+// the fields the block needs. One without parcels is told once in the log;
+// one lacking a field is a failure, and no reserve table is built from it.
 short ReserveLayerReady(CStatContext& c) {
   if (c.m_aiGdhb > 0 && gis::IsLayerValid(c.m_aiGdhb) &&
       gis::RecordCount(c.m_aiGdhb, gis::EntityKind::kRegion) > 1) {
-    return 1;
+    return ReserveLayerHasNeededFields(c) ? 1 : 0;
   }
   c.LogNotice("图层 耕地后备资源图斑", "没有耕地后备资源图斑, 不汇总耕地后备资源");
   return 0;

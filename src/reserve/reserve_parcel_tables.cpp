@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/base_rows.h"
+#include "engine/layer_checks.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -20,7 +21,7 @@
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
-#include "platform/text/number_text.h"
+#include "reserve/reserve_summary_tables.h"
 #include "reserve/reserve_types.h"
 
 namespace landstat {
@@ -130,20 +131,51 @@ short CreateGdhbTable(CStatContext& c, const GdhbTableKind& kind) {
   return 1;
 }
 
-// One walk over the reserve layer writing the rows of one table. Stops at
-// the first parcel whose row cannot be written (an area that is no number,
-// a value the table refuses), with a text naming the layer, the record and
-// the field.
+// The fields the reserve tables and their summaries cannot do without.
+constexpr const char* kNeededFields[] = {
+    "座落单位代码",       "后备资源地类面积", "耕地后备资源级别", "耕地后备资源新类型",
+    "耕地后备资源原类型", "评价等级",         "权属性质"};
+constexpr const char* kLevels[] = {"国家级", "省级"};
+// The width of every text column of the tables.
+constexpr std::size_t kTextWidth = 80;
+
+// The values a field of the reserve layer is expected to hold: a value
+// outside them is kept with a notice (the summaries leave it out of their
+// columns by type, grade or level, not out of their totals).
+struct Vocabulary {
+  const char* field;
+  std::vector<const char*> words;
+};
+const std::vector<Vocabulary>& Vocabularies() {
+  static const std::vector<Vocabulary> vocabularies = {
+      {"耕地后备资源级别", {std::begin(kLevels), std::end(kLevels)}},
+      {"耕地后备资源新类型", reserve::kNewTypeTree.Texts()},
+      {"耕地后备资源原类型", reserve::kOldTypeTree.Texts()},
+      {"评价等级", reserve::kGradeTree.Texts()}};
+  return vocabularies;
+}
+
+// One walk over the reserve layer writing the rows of one table. A parcel
+// with an empty location code, an area that cannot be counted or a text
+// longer than its column is logged, naming the layer, the record, the
+// field and the value, and left out; one the table refuses all the same is
+// logged too; the walk goes on. Only the walk of the base table logs: the
+// class tables take a part of the same parcels and leave out the same ones.
 class GdhbWalk {
  public:
   GdhbWalk(CStatContext& c, const GdhbTableKind& kind, db::RowWriter& writer)
-      : kind_(kind), writer_(writer), levels_(c), layer_(c.m_aiGdhb) {}
+      : kind_(kind),
+        writer_(writer),
+        levels_(c),
+        checks_(c, c.m_aiGdhb, kind.classify == nullptr) {}
 
-  // Empty when every parcel of the table was written.
-  std::string Run() {
-    name_ = gis::LayerName(layer_);
+  // False when the layer lacks a field the table needs (logged by the base
+  // table's walk): then no row is written.
+  bool Run() {
+    const std::vector<std::string> needed(std::begin(kNeededFields), std::end(kNeededFields));
+    if (!checks_.HasFields(needed, "不汇总耕地后备资源")) return false;
     std::unordered_map<std::string, int> index_of;
-    const std::vector<gis::FieldDef> fields = gis::LayerFields(layer_);
+    const std::vector<gis::FieldDef> fields = gis::LayerFields(checks_.Layer());
     for (std::size_t i = 0; i < fields.size(); ++i) {
       index_of.emplace(fields[i].name, static_cast<int>(i));
     }
@@ -153,56 +185,49 @@ class GdhbWalk {
     };
     for (std::size_t i = 0; i < kCopiedCount; ++i) indexes_[i] = index(kCopied[i].field);
     const int type_index = kind_.type_field ? index(kind_.type_field) : -1;
-    // An area column of numbers may still hold text in some records; that
-    // text is what is judged.
-    held_areas_.Watch(layer_, kCopied[kArea].field);
+    checks_.WatchNumbers(kCopied[kArea].field);
     row_.resize(kCopiedCount + std::size(kLevelColumns));
     const std::string progress = kind_.progress;
-    const long count = gis::RecordCount(layer_, gis::EntityKind::kRegion);
-    gis::Record record;
-    for (long number = 1; number < count; ++number) {
-      host::LindoDlgSetProgress(progress, number, count);
-      if (!gis::ReadRecord(layer_, gis::EntityKind::kRegion, number, record)) continue;
-      if (kind_.classify && kind_.classify(record.Text(type_index)) != kind_.reserve_class) {
-        continue;
-      }
-      std::string failure = Write(record);
-      if (!failure.empty()) return failure;
-    }
-    return {};
+    const long count = gis::RecordCount(checks_.Layer(), gis::EntityKind::kRegion);
+    checks_.Walk(gis::EntityKind::kRegion, [&](const gis::Record& record) {
+      host::LindoDlgSetProgress(progress, record.Number(), count);
+      if (kind_.classify && kind_.classify(record.Text(type_index)) != kind_.reserve_class) return;
+      Write(record);
+    });
+    return true;
   }
 
  private:
-  std::string Write(const gis::Record& record) {
+  void Write(const gis::Record& record) {
+    bool fits = true;
     for (std::size_t i = 0; i < kCopiedCount; ++i) {
-      if (i != kArea) row_[i] = record.Text(indexes_[i]);
+      if (i == kArea) continue;
+      std::string text = record.Text(indexes_[i]);
+      fits = checks_.Fits(record, kCopied[i].field, text, kTextWidth) && fits;
+      row_[i] = std::move(text);
     }
-    const std::string area = held_areas_.Text(record, kCopied[kArea].field, indexes_[kArea]);
-    const std::optional<double> number = text::TextToNumber(area);  // empty: 0
-    if (!number) return Where(record, kCopied[kArea].field) + ": 面积不是数值: " + area;
-    row_[kArea] = *number;
-    const std::vector<db::Value>& levels = levels_.Levels(row_[kLocation].AsText());
+    const std::optional<std::string> location = checks_.Code(record, kCopied[kLocation].field);
+    const std::optional<double> area = checks_.Area(record, kCopied[kArea].field, indexes_[kArea]);
+    if (!fits || !location || !area) return;
+    for (const Vocabulary& vocabulary : Vocabularies()) {
+      checks_.InVocabulary(record, vocabulary.field, record.Text(vocabulary.field),
+                           vocabulary.words, false);
+    }
+    row_[kArea] = *area;
+    const std::vector<db::Value>& levels = levels_.Levels(*location);
     std::copy(levels.begin(), levels.end(), row_.begin() + kCopiedCount);
     try {
       writer_.Add(row_);
     } catch (const db::DbError& error) {
-      return Where(record, "") + ": " + error.what();
+      checks_.Fail(record, "", std::string(error.what()) + ", 图元未计入");
     }
-    return {};
-  }
-
-  std::string Where(const gis::Record& record, const std::string& field) const {
-    return "图层 " + name_ + " 记录 " + std::to_string(record.Number()) +
-           (field.empty() ? "" : " 字段 " + field);
   }
 
   const GdhbTableKind& kind_;
   db::RowWriter& writer_;
   LevelLookup levels_;
-  const gis::LayerHandle layer_;
-  std::string name_;
+  LayerChecks checks_;
   int indexes_[kCopiedCount] = {};
-  gis::StoredFieldTexts held_areas_;
   std::vector<db::Value> row_;
 };
 
@@ -213,9 +238,9 @@ std::vector<std::string> WrittenColumns() {
   return columns;
 }
 
-// Fills a table created empty in this run. A parcel whose row cannot be
-// written ends the fill: the rows before it are kept, and the reason goes
-// to the operator and the run's log.
+// Fills a table created empty in this run; its parcels' failures are
+// logged as they are met. 0 when the table cannot be written or the layer
+// lacks a field it needs.
 short FillGdhbTable(CStatContext& c, const GdhbTableKind& kind) {
   if (!ReserveLayerValid(c)) return 0;
   const std::string table = c.GdhbTable(kind.base);
@@ -228,15 +253,12 @@ short FillGdhbTable(CStatContext& c, const GdhbTableKind& kind) {
     c.LogFailure(title, "打开 " + table + " 失败", error);
     return 0;
   }
-  std::string failure;
+  bool walked = false;
   try {
-    failure = GdhbWalk(c, kind, *writer).Run();
+    walked = GdhbWalk(c, kind, *writer).Run();
   } catch (const gis::GisError& error) {
-    failure = error.what();
-  }
-  if (!failure.empty()) {
-    host::AfxMessageBox(failure);
-    c.LogFailure(title, failure);
+    host::AfxMessageBox(error.what());
+    c.LogFailure(title, "读取图层失败", error);
   }
   try {
     writer->Close();
@@ -244,16 +266,22 @@ short FillGdhbTable(CStatContext& c, const GdhbTableKind& kind) {
     c.LogFailure(title, "保存 " + table + " 失败", error);
     return 0;
   }
-  return failure.empty() ? 1 : 0;
+  return walked ? 1 : 0;
 }
 
 }  // namespace
+
+bool ReserveLayerHasNeededFields(CStatContext& c) {
+  const std::vector<std::string> fields(std::begin(kNeededFields), std::end(kNeededFields));
+  return LayerChecks(c, c.m_aiGdhb).HasFields(fields, "不汇总耕地后备资源");
+}
 
 std::string GdhbCreateStatement(const std::string& table, int db_type) {
   std::string statement = "Create Table " + table + "(";
   for (const char* column : kSchema) {
     const bool area = std::string_view(column) == kAreaColumn;
-    statement += std::string(column) + (area ? " double default 0.00," : " varchar(80),");
+    statement += std::string(column) +
+                 (area ? " double default 0.00," : " varchar(" + std::to_string(kTextWidth) + "),");
   }
   statement.back() = ')';
   if (db_type == 1) return db::ReplaceWord(statement, "double", "float");

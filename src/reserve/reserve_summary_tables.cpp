@@ -52,6 +52,14 @@ std::vector<std::string> SummaryTree::Columns() const {
   return columns;
 }
 
+std::vector<const char*> SummaryTree::Texts() const {
+  std::vector<const char*> texts;
+  for (const std::vector<Leaf>* leaves : {&reclaimable, &recultivable}) {
+    for (const Leaf& leaf : *leaves) texts.push_back(leaf.text);
+  }
+  return texts;
+}
+
 const SummaryTree* TreeOf(const std::string& base) {
   for (const SummaryTree* tree : {&kNewTypeTree, &kOldTypeTree, &kGradeTree}) {
     if (base == tree->base) return tree;

@@ -33,6 +33,8 @@ struct SummaryTree {
   std::vector<Leaf> reclaimable, recultivable;
 
   std::vector<std::string> Columns() const;
+  // The texts of its leaves: the values its field may hold.
+  std::vector<const char*> Texts() const;
   // The place of KFKMJ in Columns().
   std::size_t RecultivableTotal() const { return 2 + reclaimable.size(); }
 };

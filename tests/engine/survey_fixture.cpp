@@ -41,6 +41,14 @@ const std::vector<FixtureField> kJbntParcelFields = {
     {"权属单位名称", OFTString},     {"座落单位代码", OFTString}, {"座落单位名称", OFTString},
     {"是否补划", OFTString},         {"调入备注", OFTString}};
 
+FieldValues With(FieldValues values, const FieldValues& changes) {
+  for (const auto& [field, value] : changes) {
+    std::erase_if(values, [&](const auto& entry) { return entry.first == field; });
+    values.emplace_back(field, value);
+  }
+  return values;
+}
+
 std::vector<gis::CODESTRUCT> SmallCodeEntries() {
   return {{"地类代码", "01", "耕地"},        {"地类代码", "011", "水田"},
           {"地类代码", "013", "旱地"},       {"地类代码", "10", "交通运输用地"},

@@ -17,6 +17,9 @@ namespace landstat::testing {
 // table of a handful of land classes and one line of administrative units.
 using FieldValues = std::vector<std::pair<std::string, std::string>>;
 
+// `values` with the fields of `changes` set to theirs (added when absent).
+FieldValues With(FieldValues values, const FieldValues& changes);
+
 // Areas are kept as text where the tests need a bad number in them
 // (图斑地类面积, 线状地物面积) and as real numbers elsewhere.
 extern const std::vector<FixtureField> kParcelFields;

@@ -21,6 +21,7 @@ using testing::FieldValues;
 using testing::FixtureField;
 using testing::kGroup;
 using testing::kVillage;
+using testing::With;
 using Strings = std::vector<std::string>;
 
 FieldValues Farmland(const std::string& number, const std::string& code, const std::string& area) {
@@ -29,22 +30,16 @@ FieldValues Farmland(const std::string& number, const std::string& code, const s
           {"座落单位代码", kGroup},     {"座落单位名称", "组名"}};
 }
 
-FieldValues With(FieldValues values, const FieldValues& changes) {
-  for (const auto& [field, value] : changes) {
-    std::erase_if(values, [&](const auto& entry) { return entry.first == field; });
-    values.emplace_back(field, value);
-  }
-  return values;
-}
-
 class JbntParcelTableTest : public BothEngines {
  protected:
   // Writes the farmland layer, runs `sql` on it, creates the farmland base
   // table when asked and walks the layer; the walk's result. The failures
   // are counted and the log kept.
+  // With `pipeline` the whole farmland stage runs on the table; the walk's
+  // result is then whether it built the farmland base data.
   short Walk(const std::vector<FieldValues>& parcels, const Strings& sql = {},
              const std::vector<FixtureField>& fields = testing::kJbntParcelFields,
-             bool create = true) {
+             bool create = true, bool pipeline = false) {
     const std::string path = home_.File("farmland.gpkg");
     std::filesystem::remove(path);
     testing::WriteJbntParcels(path, parcels, fields);
@@ -65,7 +60,7 @@ class JbntParcelTableTest : public BothEngines {
       if (create) {
         EXPECT_EQ(context.CreateJbntStatTable(), 1);
       }
-      result = context.BuildJbntParcelData();
+      result = pipeline ? context.StatJbntBaseData() : context.BuildJbntParcelData();
       errors_ = context.m_nErrCount;
       table_ = context.m_strJbntTbl;
     }
@@ -110,14 +105,19 @@ TEST_P(JbntParcelTableTest, ParcelRowsFollowTheirRules) {
       {"tT gives TT, 12.344 gives 12.34",
        With(Farmland("P3", "011", "12.344"), {{"耕地类型", "tT"}}),
        "P3|P3|011|TT||0|组名|一组|||一村" + places + "0|12.34|12.34|12.34"},
-      {"no farmland number: no row", Farmland("", "011", "5"), ""},
+      {"no farmland number: logged, no row", Farmland("", "011", "5"), ""},
       {"20 characters give a 16-character block", Farmland("33010200100100010001", "011", "1"),
        "3301020010010001|33010200100100010001|011|||0|组名|一组|||一村" + places + "0|1|1|1"},
-      {"a class the table lacks: logged, no row", Farmland("P6", "999", "3"), ""},
+      {"a class the table lacks: logged, the row keeps its block without an area",
+       Farmland("P6", "999", "3"), "P6|P6|999|||0|组名|一组|||一村" + places + "0|0|0|0"},
       {"a row the database refuses: logged, no row",
        With(Farmland("P7", "0111", "2"), {{"权属单位名称", std::string(61, 'x')}}), ""},
-      {"an area that is no number stores 0, logged", Farmland("P8", "011", ""),
-       "P8|P8|011|||0|组名|一组|||一村" + places + "0|0|0|0"},
+      {"an area that is no number: logged, no row", Farmland("P8", "011", ""), ""},
+      {"a negative area: logged, no row", Farmland("P9", "011", "-1"), ""},
+      {"an area above 1e10: logged, no row", Farmland("P10", "011", "2e10"), ""},
+      {"an empty area: logged, no row", Farmland("P11", "011", ""), ""},
+      {"an empty location code: logged, no row",
+       With(Farmland("P12", "011", "1"), {{"座落单位代码", ""}}), ""},
   };
   std::vector<FieldValues> parcels;
   Strings expected;
@@ -126,28 +126,41 @@ TEST_P(JbntParcelTableTest, ParcelRowsFollowTheirRules) {
     if (!c.row.empty()) expected.push_back(c.row);
   }
   ASSERT_EQ(
-      Walk(parcels, {"UPDATE \"基本农田图斑\" SET \"基本农田地类面积\" = 'abc' WHERE fid = 8"}), 1);
+      Walk(parcels, {"UPDATE \"基本农田图斑\" SET \"基本农田地类面积\" = 'abc' WHERE fid = 8",
+                     "UPDATE \"基本农田图斑\" SET \"基本农田地类面积\" = NULL WHERE fid = 11"}),
+      1);
   EXPECT_EQ(testing::Rows(conn(), std::string("select ") + kColumns + " from " + table_ +
                                       " order by 图斑编号"),
             expected);
-  EXPECT_EQ(errors_, 3) << log_;
-  EXPECT_TRUE(Logged("汇总基本农田地类图斑 BM999 (图层 基本农田图斑 记录 6")) << log_;
-  EXPECT_TRUE(Logged("图层 基本农田图斑 记录 8 字段 基本农田地类面积 面积不是数值: abc")) << log_;
-  EXPECT_TRUE(Logged("汇总基本农田地类图斑 BM0111 (图层 基本农田图斑 记录 7")) << log_;
+  EXPECT_EQ(errors_, 8) << log_;
+  for (const char* line :
+       {"记录 4 字段 基本农田图斑编号 代码为空",
+        "汇总基本农田地类图斑 BM999 (图层 基本农田图斑 记录 6",
+        "汇总基本农田地类图斑 BM0111 (图层 基本农田图斑 记录 7",
+        "记录 8 字段 基本农田地类面积 面积不是数值: abc",
+        "记录 9 字段 基本农田地类面积 面积为负数: -1",
+        "记录 10 字段 基本农田地类面积 面积超过 1e10 平方米: 2",
+        "记录 11 字段 基本农田地类面积 面积为空", "记录 12 字段 座落单位代码 代码为空",
+        "注意 图层 基本农田图斑 记录 1 字段 基本农田图斑编号 'P1' 不是 16 个字符"}) {
+    EXPECT_TRUE(Logged(line)) << line << "\n" << log_;
+  }
 }
 
-// A layer without farmland numbers gives no rows and one failure naming the
-// layer and the field; a missing table fails the walk, logged.
+// A layer without a field the rows need gives no rows, one failure naming
+// the layer and the field, and no farmland base data (so no farmland
+// summaries); a missing table fails the walk, logged.
 TEST_P(JbntParcelTableTest, MissingFieldOrTableIsLogged) {
-  std::vector<FixtureField> no_number = testing::kJbntParcelFields;
-  std::erase_if(no_number, [](const FixtureField& f) { return f.name == "基本农田图斑编号"; });
-  FieldValues numberless = Farmland("", "011", "5");
-  std::erase_if(numberless, [](const auto& entry) { return entry.first == "基本农田图斑编号"; });
+  for (const char* field : {"基本农田图斑编号", "基本农田地类面积", "座落单位代码", "地类编码"}) {
+    std::vector<FixtureField> fields = testing::kJbntParcelFields;
+    std::erase_if(fields, [&](const FixtureField& f) { return f.name == field; });
+    FieldValues parcel = Farmland("P1", "011", "5");
+    std::erase_if(parcel, [&](const auto& entry) { return entry.first == field; });
 
-  ASSERT_EQ(Walk({numberless}, {}, no_number), 1);
-  EXPECT_EQ(testing::Texts(conn(), "select count(*) from " + table_), Strings{"0"});
-  EXPECT_EQ(errors_, 1) << log_;
-  EXPECT_TRUE(Logged("图层 基本农田图斑 缺少字段 基本农田图斑编号")) << log_;
+    EXPECT_EQ(Walk({parcel}, {}, fields, true, true), 0) << field;
+    EXPECT_EQ(testing::Texts(conn(), "select count(*) from " + table_), Strings{"0"}) << field;
+    EXPECT_EQ(errors_, 1) << log_;
+    EXPECT_TRUE(Logged(std::string("图层 基本农田图斑 缺少字段 ") + field)) << log_;
+  }
 
   conn().Execute("drop table " + table_);
   ASSERT_EQ(Walk({Farmland("P1", "011", "5")}, {}, testing::kJbntParcelFields, false), 0);

@@ -31,6 +31,7 @@ using testing::FieldValues;
 using testing::kGroup;
 using testing::kTownship;
 using testing::Rows;
+using testing::With;
 using Strings = std::vector<std::string>;
 
 const char* const kTables[] = {"ZB_GDHB", "KKK_GDHB", "KFK_GDHB", "KKK_GDHBOLD", "KFK_GDHBOLD"};
@@ -148,7 +149,8 @@ class ReserveTablesTest : public BothEngines {
 
   // Writes the reserve layer (feature i has number i + 1) and opens a
   // context on it, the features numbered in `deleted` taken out first.
-  void Open(const std::vector<FieldValues>& parcels, const std::vector<long long>& deleted = {}) {
+  void Open(const std::vector<FieldValues>& parcels, const std::vector<long long>& deleted = {},
+            const std::vector<testing::FixtureField>& fields = ReserveFields()) {
     const std::string path = home_.File("reserve.gpkg");
     std::filesystem::remove(path);
     std::vector<testing::FixtureFeature> features;
@@ -157,7 +159,7 @@ class ReserveTablesTest : public BothEngines {
       features.push_back(
           {"POLYGON((" + x + " 0," + x1 + " 0," + x1 + " 1," + x + " 1," + x + " 0))", parcels[i]});
     }
-    testing::WriteFixtureLayer(path, "耕地后备资源图斑", wkbPolygon, ReserveFields(), features);
+    testing::WriteFixtureLayer(path, "耕地后备资源图斑", wkbPolygon, fields, features);
     for (long long fid : deleted) testing::DeleteFixtureFeature(path, "耕地后备资源图斑", fid);
     context_.reset();
     layer_ = std::make_unique<testing::ScopedLayer>(gis::OpenLayer(path, "耕地后备资源图斑"));
@@ -231,12 +233,12 @@ TEST_P(ReserveTablesTest, FieldsMapOntoTheColumns) {
 }
 
 // Short location codes stand whole for the levels they do not reach; an
-// unknown code has no names; an empty area counts 0; a parcel goes into the
+// unknown code has no names; a parcel goes into the
 // class table of each scheme its types name; an unreadable record leaves
 // no row.
 TEST_P(ReserveTablesTest, ParcelsGoWhereTheirTypesSay) {
   Open({Reserve("1", kGroup, "10", "Ⅰ1可开垦其他草地", "Ⅱ1废弃压占土地"),
-        Reserve("2", kTownship, "", "Ⅰ5可开垦滩涂", "Ⅰ5可开垦滩涂"),
+        Reserve("2", kTownship, "0", "Ⅰ5可开垦滩涂", "Ⅰ5可开垦滩涂"),
         Reserve("3", "33", "7", "Ⅱ2挖掘及塌陷破坏地", "Ⅱ2挖掘及塌陷破坏地"),
         Reserve("4", kGroup, "1", "Ⅱ1废弃压占土地", "Ⅱ1废弃压占土地"),
         Reserve("5", "330102009", "2", "Ⅰ2可开垦盐碱地 ", "")},
@@ -261,20 +263,64 @@ TEST_P(ReserveTablesTest, ParcelsGoWhereTheirTypesSay) {
   EXPECT_EQ(context_->m_nErrCount, 0);
 }
 
-// An area that is no number ends the fill: the rows before it stay, and
-// the operator and the log are told the layer, the record and the field.
-TEST_P(ReserveTablesTest, AreaThatIsNoNumberEndsTheFill) {
-  Open({Reserve("1", kGroup, "10", "", ""), Reserve("2", kGroup, "1,5", "", ""),
-        Reserve("3", kGroup, "3", "", "")});
-  ASSERT_EQ(context_->CreateGdhbBaseTable(), 1);
-  EXPECT_EQ(context_->FillGdhbBaseTable(), 0);
-  EXPECT_EQ(testing::Texts(conn(), "select 序号 from " + Table("ZB_GDHB")), Strings{"1"});
-  ASSERT_EQ(notifier_.messages.size(), 1u);
-  for (const char* part : {"耕地后备资源图斑", "记录 2", "后备资源地类面积", "1,5"}) {
-    EXPECT_TRUE(testing::Names(notifier_.messages[0], part));
+// A parcel with an area that cannot be counted, an empty location code or a
+// text longer than its column is logged once (not again by the class
+// tables) with layer, record, field and value, and left out; the parcels
+// after it are still written. A level, type or grade outside their lists is
+// kept, with one notice per value.
+TEST_P(ReserveTablesTest, BadParcelsAreLoggedAndLeftOut) {
+  const std::string long_name(81, 'x');
+  struct Case {
+    FieldValues parcel;
+    const char* logged;  // null: kept
+  };
+  const Case cases[] = {
+      {Reserve("1", kGroup, "1,5", "Ⅰ1可开垦其他草地", ""),
+       "字段 后备资源地类面积 面积不是数值: 1,5"},
+      {Reserve("2", kGroup, "-3", "Ⅰ1可开垦其他草地", ""), "字段 后备资源地类面积 面积为负数: -3"},
+      {Reserve("3", kGroup, "1e308", "Ⅰ1可开垦其他草地", ""), "面积超过 1e10 平方米: 1e308"},
+      {Reserve("4", kGroup, "", "Ⅰ1可开垦其他草地", ""), "字段 后备资源地类面积 面积为空"},
+      {Reserve("5", "", "2", "Ⅰ1可开垦其他草地", ""), "字段 座落单位代码 代码为空"},
+      {With(Reserve("6", kGroup, "2", "Ⅰ1可开垦其他草地", ""), {{"调查区名称", long_name}}),
+       "字段 调查区名称 'xxxx"},
+      {With(Reserve("7", kGroup, "4", "Ⅰ1可开垦其他草地", ""), {{"耕地后备资源级别", "县级"}}),
+       nullptr},
+  };
+  std::vector<FieldValues> parcels;
+  for (const Case& c : cases) parcels.push_back(c.parcel);
+  Open(parcels);
+  EXPECT_EQ(Build(), std::vector<short>(10, 1));
+  EXPECT_EQ(testing::Texts(conn(), "select 序号 from " + Table("ZB_GDHB")), Strings{"7"});
+  EXPECT_EQ(testing::Texts(conn(), "select 序号 from " + Table("KKK_GDHB")), Strings{"7"});
+  const Strings& failures = context_->m_arrFirstFailures;
+  ASSERT_EQ(failures.size(), 6u);
+  for (std::size_t i = 0; i < failures.size(); ++i) {
+    const std::string record = "图层 耕地后备资源图斑 记录 " + std::to_string(i + 1) + " ";
+    EXPECT_TRUE(testing::Names(failures[i], record)) << failures[i];
+    EXPECT_TRUE(testing::Names(failures[i], cases[i].logged)) << failures[i];
   }
+  EXPECT_TRUE(std::any_of(context_->m_arrNotices.begin(), context_->m_arrNotices.end(),
+                          [](const std::string& notice) {
+                            return testing::Names(notice, "记录 7 字段 耕地后备资源级别 '县级'");
+                          }));
+  EXPECT_TRUE(notifier_.messages.empty());
+}
+
+// A reserve layer lacking a field the tables need is one failure naming the
+// layer and the field, and the reserve block builds nothing.
+TEST_P(ReserveTablesTest, MissingFieldBuildsNoReserveTables) {
+  std::vector<testing::FixtureField> fields = ReserveFields();
+  std::erase_if(fields, [](const auto& field) { return field.name == "评价等级"; });
+  Open({Reserve("1", kGroup, "10", "", "")}, {}, fields);
+  const auto families = FamiliesInStageOrder();
+  const auto reserve = std::find_if(families.begin(), families.end(), [](const TableFamily* f) {
+    return std::strcmp(f->base, "ZB_GDHB") == 0;
+  });
+  ASSERT_NE(reserve, families.end());
+  EXPECT_EQ((*reserve)->create(*context_), 0);
   EXPECT_EQ(context_->m_nErrCount, 1);
-  EXPECT_TRUE(testing::Names(context_->m_strLogMsg, "记录 2"));
+  EXPECT_TRUE(testing::Names(context_->m_strLogTitle, "图层 耕地后备资源图斑 缺少字段 评价等级"));
+  EXPECT_FALSE(conn().TableExists(Table("ZB_GDHB")));
 }
 
 // Without a valid reserve layer nothing is touched and the block is
@@ -295,8 +341,8 @@ TEST_P(ReserveTablesTest, CreatesReplaceOnlyWithAValidLayer) {
   });
   ASSERT_NE(reserve, families.end());
   EXPECT_EQ((*reserve)->create(*context_), 0);
-  ASSERT_EQ(context_->m_arrNotices.size(), 1u);
-  EXPECT_TRUE(testing::Names(context_->m_arrNotices[0], "耕地后备资源图斑"));
+  ASSERT_FALSE(context_->m_arrNotices.empty());
+  EXPECT_TRUE(testing::Names(context_->m_arrNotices.back(), "没有耕地后备资源图斑"));
 
   context_->m_aiGdhb = *layer_;
   EXPECT_EQ(context_->CreateKkkGdhbTable(), 1);
