@@ -447,6 +447,47 @@ TEST_P(GeneratedTownConversionTest, BalancedTownTablesAddUp) {
   }
 }
 
+// A town rerun ends with the tables it made: without hectares, after a
+// conversion, the hectare tables, the extension table and the unit-less
+// tables built from it are dropped, named in one notice, and their units
+// forgotten.
+TEST_P(GeneratedTownConversionTest, TownRerunDropsWhatItDidNotMake) {
+  testing::WriteStatConfig(testing::kThreeUnits);
+  testing::GeneratedCountyRun county(home_, 29, 400);
+  const std::string connection = database().ConnectionString();
+  const std::string code = county.options.county_code;
+  ASSERT_EQ(county.Run("通用农村", connection, IsServer()), 1);
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county.files.project);
+  const auto town_run = [&] {
+    return landStatDataZD(project.get(), county.codes.get(), connection, "2009", code, Mode(),
+                          county.log);
+  };
+  ASSERT_EQ(town_run(), 1);
+  ASSERT_EQ(ConvertStatDatabase(county.codes.get(), connection, Mode(), "2009", code, kMu, -1, 1,
+                                county.log),
+            1);
+  testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\nUnit2=亩\n");
+  testing::WriteFileBytes(county.log, "");
+  ASSERT_EQ(town_run(), 1);
+  const TableNames names(Mode(), "2009", code);
+  db::Connection conn(connection);
+  for (const std::string& gone :
+       {names.Summary('Z', kHectare, "CZTDLY_YJFLZD"), names.UnitCopy(kHectare, "statdata_czzd"),
+        names.Plain("statdata_czzdex"), names.Plain("CZTDLY_YJFLZD")}) {
+    EXPECT_FALSE(conn.TableExists(gone)) << gone;
+  }
+  EXPECT_TRUE(conn.TableExists(names.Summary('Z', kMu, "CZTDLY_YJFLZD")));
+  EXPECT_EQ(testing::Texts(conn, "select AREAUNIT from " + names.AreaUnit() +
+                                     " where 年度='2009' and TYPE in ('城镇宗地', "
+                                     "'statdata_czzdex') order by AREAUNIT"),
+            (std::vector<std::string>{"亩", "平方米"}));
+  const std::string log = text::ToLowerAscii(testing::ReadFileBytes(county.log));
+  EXPECT_NE(log.find("注意 删除旧表 不再统计 公顷; 删除了上次统计而本次未生成的 "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(text::ToLowerAscii(names.Plain("statdata_czzdex"))), std::string::npos) << log;
+}
+
 LANDSTAT_BOTH_ENGINES(GeneratedTownConversionTest);
 
 }  // namespace
