@@ -4,14 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/host/trace.h"
-#include "platform/text/ascii_text.h"
 #include "units/converted_copies.h"
 #include "units/unit_conversion.h"
 

@@ -244,6 +244,16 @@ TEST_P(RunWorkspaceTest, RerunsEndWithTheTablesTheyMade) {
                                   " where AREAUNIT='公顷' and TYPE='土地利用'"),
               std::vector<double>{c.hectares_recorded ? 1.0 : 0.0});
   }
+  // A unit named wrong fails the run before anything is dropped.
+  testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\nUnit2=公顷\nUnit3=foo\n");
+  const RunReport refused = county_->RunProject("通用农村", database().ConnectionString(), Mode());
+  EXPECT_EQ(refused.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(refused.messages.empty());
+  EXPECT_NE(refused.messages[0].find("StatConfig.ini [AreaUnit] Unit3=foo"), std::string::npos)
+      << refused.messages[0];
+  db::Connection result(database().ConnectionString());
+  EXPECT_TRUE(result.TableExists(mu));
+  EXPECT_TRUE(result.TableExists(hectares));
 }
 
 // A real kill: the command-line host killed while it works on its copy.
