@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/database_helpers.h"
+#include "engine/stat_config.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/host/input_checks.h"
@@ -76,6 +77,12 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
     }
     host::SetProgramDir(options.Get("home"));
   }
+  // Area units that name no unit, or one unit twice, would make the wrong
+  // tables: refused before anything is touched.
+  for (const std::string& unusable : StatConfigErrors()) {
+    error += (error.empty() ? "" : "; ") + unusable;
+  }
+  if (!error.empty()) return false;
   if (options.Has("project")) place.project = gis::CGisXmlPrj::Open(options.Get("project"));
   place.year = options.Get("year", ThisYear());
   place.county = options.Get("county", place.project ? place.project->GetCountyCode() : "");

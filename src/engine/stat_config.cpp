@@ -1,6 +1,7 @@
 #include "engine/stat_config.h"
 
 #include <filesystem>
+#include <iterator>
 
 #include "engine/table_names.h"
 #include "platform/host/host_settings.h"
@@ -100,12 +101,6 @@ std::vector<std::string> StatConfigWarnings() {
     warnings.push_back(config.Path() + ": " + config.Problem() +
                        ", the settings it holds may take their defaults");
   }
-  CheckKey(config, "AreaUnit", "Unit1", IsSourceUnit,
-           "no area unit (平方米, 公顷 or 亩), 平方米 is used", warnings);
-  for (const char* key : {"Unit2", "Unit3"}) {
-    CheckKey(config, "AreaUnit", key, IsTargetUnit,
-             "no area unit (平方米, 公顷 or 亩), no tables are made for it", warnings);
-  }
   for (const char* key : {"Len1", "Len2", "Len3"}) {
     CheckKey(config, "PointLen", key, IsDecimals, "not a whole number from 0 to 10, 2 is used",
              warnings);
@@ -113,6 +108,37 @@ std::vector<std::string> StatConfigWarnings() {
   CheckKey(config, "TYPE", "Type", IsStatType, "neither 0, 1 nor 2, 2 (both scopes) is used",
            warnings);
   return warnings;
+}
+
+std::vector<std::string> StatConfigErrors() {
+  const host::IniFile config = Config();
+  std::vector<std::string> errors;
+  const char* const keys[] = {"Unit1", "Unit2", "Unit3"};
+  std::vector<const char*> named;  // the keys that name a unit, in order
+  for (std::size_t i = 0; i < std::size(keys); ++i) {
+    const char* key = keys[i];
+    if (!config.Has("AreaUnit", key)) continue;
+    const std::string value = config.Get("AreaUnit", key);
+    // Unit 1 must name a unit; the others may be empty.
+    const bool sound = i == 0 ? IsSourceUnit(value) : IsTargetUnit(value);
+    if (!sound) {
+      errors.push_back(config.Path() + " [AreaUnit] " + key + "=" + value +
+                       ": no area unit (平方米, 公顷 or 亩)");
+      continue;
+    }
+    for (const char* earlier : named) {
+      if (config.Get("AreaUnit", earlier) != value) continue;
+      errors.push_back(config.Path() + " [AreaUnit] " + key + "=" + value + " repeats " + earlier +
+                       "=" + value);
+    }
+    if (!value.empty()) named.push_back(key);
+  }
+  return errors;
+}
+
+bool StatConfigRead() {
+  const host::IniFile config = Config();
+  return config.Exists() && config.Problem().empty();
 }
 
 bool IsExistHDMSSM() {

@@ -38,10 +38,21 @@ ConfiguredUnits ReadConfiguredUnits();
 
 // What the getters above replaced by a default, one line each naming the
 // file, its section and key, the value found and the value used: a missing
-// or unreadable file, a unit that is none of 平方米, 公顷 and 亩, decimals
-// that are no whole number from 0 to 10, a scope other than 0, 1 and 2.
-// Empty when every setting is taken as written.
+// or unreadable file, decimals that are no whole number from 0 to 10, a
+// scope other than 0, 1 and 2. Empty when every setting is taken as
+// written.
 std::vector<std::string> StatConfigWarnings();
+
+// What makes the area units unusable, one line each naming the file, the
+// key and its value: a unit key that names none of 平方米, 公顷 and 亩
+// (Unit2 and Unit3 may be empty), or a unit that repeats an earlier key's
+// (naming both keys). A job refuses to run on them. Empty otherwise, also
+// when the file is missing (the defaults apply).
+std::vector<std::string> StatConfigErrors();
+
+// True when StatConfig.ini was there and read whole: only then does a unit
+// it leaves out mean that the unit is no longer wanted.
+bool StatConfigRead();
 
 // Section "HD", "MSSM" not "0": the base tables carry "描述说明".
 bool IsExistHDMSSM();

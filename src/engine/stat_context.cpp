@@ -71,8 +71,13 @@ short CStatContext::InitUnits(const std::string& connection, short db_mode) {
     LogFailure("设置汇总数据库参数", problem);
     return 0;
   }
-  // Settings replaced by defaults are told, but a run on defaults goes on.
+  // Units that cannot be told apart stop the job; settings replaced by
+  // defaults are told, but a job on defaults goes on.
+  const std::vector<std::string> errors = StatConfigErrors();
+  for (const std::string& error : errors) LogFailure("设置汇总数据库参数", error);
+  if (!errors.empty()) return 0;
   for (const std::string& warning : StatConfigWarnings()) LogNotice("设置汇总数据库参数", warning);
+  m_bUnitsRead = StatConfigRead();
   FixUnits();
   m_nDbMode = db_mode;
   m_strConnect = connection;

@@ -125,12 +125,23 @@ class CStatContext : public StatRunLog {
   // this run's units and kinds.
   short CreateAreaUnitTable();
   short RecordAreaUnits();
-  // Drops the tables of the units this run does not make (tables of an
-  // earlier run that wanted them) and forgets those units in the area-unit
-  // table, with a notice.
-  void DropTablesOfUnitsNotMade();
+  // Before a run builds: drops every table its families own that the
+  // database holds (in the run's workspace, so a run that fails keeps
+  // them), of no unit and of every unit but those KeepsTablesOfUnit keeps.
+  // `replacing` a file of another year or county: the town-lot run's tables
+  // too, every unit, and the area units it recorded. Gives the tables
+  // dropped.
+  std::vector<std::string> DropOwnedTables(bool replacing);
+  // After the run: of the tables dropped before, those it did not make
+  // again are named in one notice, with the units it no longer makes,
+  // which the area-unit table forgets, as it forgets the unit of a
+  // converted table that is gone.
+  void ForgetTablesNotRebuilt(const std::vector<std::string>& dropped);
   // A unit this run makes tables of: a wanted unit or a unit copy's.
   bool MakesUnit(short unit) const;
+  // A unit this run does not make whose tables it keeps: so with units
+  // taken as defaults of a missing StatConfig.ini.
+  bool KeepsTablesOfUnit(short unit) const;
   // The unit recorded for a kind of statistics ("土地利用") or a converted
   // table ("TDLY_YJFL") in this year: RecordTableUnit keeps one row for it
   // (none for kNoUnit);
@@ -710,6 +721,9 @@ class CStatContext : public StatRunLog {
 
   short m_nUnitSrc = kSquareMetre, m_nUnit1 = kNoUnit, m_nUnit2 = kNoUnit;
   short m_nDecSrc = 2, m_nDec1 = 2, m_nDec2 = 2;
+  // The units come from a StatConfig.ini that was read (not defaults for a
+  // missing one): only then are units it leaves out no longer wanted.
+  bool m_bUnitsRead = false;
 
   std::string m_strStatTbl, m_strStatTblSrc, m_strStatTblUnit1, m_strStatTblUnit2;
   std::string m_strJbntTbl, m_strJbntTblSrc, m_strJbntTblUnit1, m_strJbntTblUnit2;

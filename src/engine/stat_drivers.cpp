@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "engine/run_record.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
@@ -154,6 +155,31 @@ bool PiecesLieInCounty(CStatContext& context) {
   return false;
 }
 
+// The run's own stages as a family that the stage loop never builds, so
+// that the family list knows their tables too: the base table and its unit
+// copies, the extension table, the change records and the district and
+// ownership-code tables (the latter shared by the counties of a server).
+const FamilyRegistration kRunTables({
+    {.base = "statdata",
+     .builds = [](const RunVariant&) { return false; },
+     .step = true,
+     .owns = [](const TableNames& names, short unit) -> std::vector<std::string> {
+       if (unit != kNoUnit) return {};
+       std::vector<std::string> tables = {names.Plain("statdataex"), names.Plain("ndChange"),
+                                          names.Plain("ZB_XZXQ")};
+       if (!names.IsServer()) tables.push_back("QSDMB");
+       return tables;
+     }},
+});
+
+// Whether the run replaces the statistics of another year or county in a
+// stand-alone file (which holds one): it was asked to, or it was refused.
+bool ReplacesOther(CStatContext& context) {
+  if (context.m_nDbMode != 0) return false;
+  const std::optional<RunRecordRow> held = LastCompletedRun(context.m_pConn);
+  return held && (held->year != context.m_strPrefix1 || held->county != context.m_strPrefix2);
+}
+
 // The stages after the context is set up, on the run's working database.
 // False when a stage that the rest needs failed (the context, the area-unit
 // table, the base table, its fill or the unit copies); every later table is
@@ -164,6 +190,9 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
     host::yDebugTime(stage);
     if (observer) observer(stage);
   };
+  // What an earlier run left goes first: the run ends with the tables it
+  // made.
+  const std::vector<std::string> earlier = context.DropOwnedTables(ReplacesOther(context));
   if (context.LoadCodes() <= 0) return false;
   done("context");
   // Change records.
@@ -195,9 +224,9 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
     context.LogNotice("权属争议统计", "不生成权属争议区统计表");
   }
-  // Tables of units an earlier run made and this one does not, then the
-  // area units of the run.
-  context.DropTablesOfUnitsNotMade();
+  // Tables an earlier run made and this one did not, then the area units
+  // of the run.
+  context.ForgetTablesNotRebuilt(earlier);
   const bool recorded = context.RecordAreaUnits() > 0;
   done("area units");
   // What a rerun dropped is given back once, at the end.

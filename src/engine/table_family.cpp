@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
+#include <set>
+
+#include "platform/db/connection.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat {
 namespace {
@@ -52,6 +57,69 @@ TownConversionRegistration::TownConversionRegistration(TownConversion conversion
 const TownConversion* RegisteredTownConversion() {
   const std::optional<TownConversion>& conversion = TownConversionSlot();
   return conversion ? &*conversion : nullptr;
+}
+
+std::vector<std::string> OwnedTables(const TableNames& names, bool town, short unit) {
+  std::vector<std::string> tables;
+  for (const TableFamily* family : InStageOrder(town)) {
+    if (unit == kNoUnit) {
+      tables.push_back(names.Plain(family->base));
+    } else {
+      tables.push_back(names.UnitCopy(unit, family->base));
+      for (char scope : {'Z', 'Q'}) tables.push_back(names.Summary(scope, unit, family->base));
+    }
+    if (!family->owns) continue;
+    for (std::string& table : family->owns(names, unit)) tables.push_back(std::move(table));
+  }
+  return tables;
+}
+
+std::vector<std::string> DropHeldTables(db::Connection& database,
+                                        const std::vector<std::string>& owned,
+                                        const std::function<bool(const std::string&)>& drop) {
+  std::map<std::string, std::string> held;  // by the name in lower case
+  for (const std::string& table : database.ListTables()) {
+    held.emplace(text::ToLowerAscii(table), table);
+  }
+  std::vector<std::string> dropped;
+  for (const std::string& table : owned) {
+    const auto found = held.find(text::ToLowerAscii(table));
+    if (found == held.end()) continue;
+    if (drop(found->second)) dropped.push_back(found->second);
+    held.erase(found);
+  }
+  return dropped;
+}
+
+std::vector<std::string> TablesNotHeld(db::Connection& database,
+                                       const std::vector<std::string>& dropped) {
+  std::set<std::string> held;
+  for (const std::string& table : database.ListTables()) held.insert(text::ToLowerAscii(table));
+  std::vector<std::string> gone;
+  for (const std::string& table : dropped) {
+    if (!held.count(text::ToLowerAscii(table))) gone.push_back(table);
+  }
+  return gone;
+}
+
+namespace {
+
+std::string Listed(const std::vector<std::string>& names) {
+  std::string listed;
+  for (const std::string& name : names) listed += (listed.empty() ? "" : ", ") + name;
+  return listed;
+}
+
+}  // namespace
+
+std::string NotRebuiltNotice(const std::vector<std::string>& units,
+                             const std::vector<std::string>& tables) {
+  if (units.empty() && tables.empty()) return "";
+  std::string notice;
+  if (!units.empty()) notice = "不再统计 " + Listed(units) + "; ";
+  notice += "删除了上次统计而本次未生成的 " + std::to_string(tables.size()) + " 张表";
+  if (!tables.empty()) notice += ": " + Listed(tables);
+  return notice;
 }
 
 std::vector<const TableFamily*> ConvertedFamilies() {

@@ -5,8 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/table_names.h"
+
 namespace landstat {
 
+namespace db {
+class Connection;
+}
 class CStatContext;
 class CZdStatContext;
 
@@ -60,6 +65,10 @@ struct TableFamily {
   // that returns > 0, `town_fill`, on the town-lot context.
   std::function<short(CZdStatContext&)> town_create = {};
   std::function<void(CZdStatContext&)> town_fill = {};
+  // The tables the family makes besides the copies of its base name, for a
+  // unit (kNoUnit: those of no unit), so that a job knows every table its
+  // families own.
+  std::function<std::vector<std::string>(const TableNames&, short unit)> owns = {};
 
   bool Town() const { return static_cast<bool>(town_create); }
 };
@@ -75,6 +84,24 @@ struct FamilyRegistration {
 std::vector<const TableFamily*> FamiliesInStageOrder();
 // The families of the town-lot run, in stage order.
 std::vector<const TableFamily*> TownFamiliesInStageOrder();
+// Every table the families of the general run (`town`: of the town-lot
+// run) own under `names`, for a unit (kNoUnit: the tables of no unit): per
+// family its base name plain (kNoUnit) or as the unit's copy and summaries
+// of both scopes, and what `owns` adds. Tables no run made are among them.
+std::vector<std::string> OwnedTables(const TableNames& names, bool town, short unit);
+// Drops, through `drop` (false when it could not), the tables of `owned`
+// that the database holds, compared without case; gives those dropped as
+// the database lists them. Raises DbError when the tables cannot be listed.
+std::vector<std::string> DropHeldTables(db::Connection& database,
+                                        const std::vector<std::string>& owned,
+                                        const std::function<bool(const std::string&)>& drop);
+// Of `dropped`, those the database does not hold (again).
+std::vector<std::string> TablesNotHeld(db::Connection& database,
+                                       const std::vector<std::string>& dropped);
+// The notice of a job that dropped what an earlier one made and it did not:
+// the units it no longer makes, then the tables; empty when both are.
+std::string NotRebuiltNotice(const std::vector<std::string>& units,
+                             const std::vector<std::string>& tables);
 // The families the unit conversion rebuilds, in the conversion's order.
 std::vector<const TableFamily*> ConvertedFamilies();
 

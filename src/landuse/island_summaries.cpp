@@ -175,6 +175,20 @@ short CStatContext::SumHdTdlyEjfl(const std::string& source, const std::string& 
 }  // namespace landstat
 
 namespace landstat::landuse {
+namespace {
+
+// The rural island tables take their villages from the district table
+// ZB_XZXQ, unless the base table carries 描述说明: without either (a run
+// without the district layer) they are not made, and the log says so.
+std::function<short(C&)> WithDistrict(const char* base, short (C::*create)()) {
+  return [base, create](C& c) -> short {
+    if (c.m_bHasMssm || c.IsTableExist(c.Names().Plain("ZB_XZXQ"))) return (c.*create)();
+    c.LogNotice(base, "没有行政辖区表, 不生成海岛统计表");
+    return 0;
+  };
+}
+
+}  // namespace
 
 std::vector<TableFamily> IslandFamilies() {
   const auto create_first = [](C& c) { return c.CreateHdTdlyYjflTables(); };
@@ -183,24 +197,24 @@ std::vector<TableFamily> IslandFamilies() {
       {.base = "NCHDTDLY_YJFL",
        .stage = 500,
        .builds = Rural,
-       .create = [](C& c) { return c.CreateNcHdTdlyYjflTables(); },
+       .create = WithDistrict("NCHDTDLY_YJFL", &C::CreateNcHdTdlyYjflTables),
        .fill = [](C& c) { c.StatNcHdTdlyYjfl(); },
        .progress = "正在汇总农村海岛土地利用数据"},
       {.base = "NCHDTDLY_EJFL",
        .stage = 510,
        .builds = Rural,
-       .create = [](C& c) { return c.CreateNcHdTdlyEjflTables(); },
+       .create = WithDistrict("NCHDTDLY_EJFL", &C::CreateNcHdTdlyEjflTables),
        .fill = [](C& c) { c.StatNcHdTdlyEjfl(); }},
       {.base = "HDTDLY_YJFL",
        .stage = 520,
        .builds = Rural,
-       .create = create_first,
+       .create = WithDistrict("HDTDLY_YJFL", &C::CreateHdTdlyYjflTables),
        .fill = [](C& c) { c.StatHdTdlyYjfl(); },
        .progress = "正在汇总海岛土地利用数据"},
       {.base = "HDTDLY_EJFL",
        .stage = 530,
        .builds = Rural,
-       .create = create_second,
+       .create = WithDistrict("HDTDLY_EJFL", &C::CreateHdTdlyEjflTables),
        .fill = [](C& c) { c.StatHdTdlyEjfl(); }},
       // The county batch sums its island tables like its class tables.
       {.base = "HDTDLY_YJFL",

@@ -1,7 +1,8 @@
 // The town-lot tables' part of the unit conversion, registered with the
 // conversion (engine/table_family.h): the rebuild of the unit-less town
 // tables from the extension table statdata_czzdex in the target unit, their
-// conversion in place, and the balancing of the three class tables. Each
+// conversion in place, and the balancing of the three class tables, all on
+// the grid of unit 1's decimals (Len1), whatever the conversion's. Each
 // step works through a town-lot context on the conversion's own connection,
 // so it is part of the conversion's workspace, and logs into the
 // conversion's log.
@@ -35,8 +36,8 @@ class TownStep {
       : conversion_(conversion),
         town_(std::move(conversion.m_pConn), conversion.m_pRuralCode, conversion.m_nDbMode,
               conversion.m_strPrefix1, conversion.m_strPrefix2) {
-    // The conversion's decimals, so the town tables share its grid.
-    town_.m_nDecSrc = conversion.m_nDecSrc;
+    // The town tables keep the grid of unit 1's decimals (Len1), which the
+    // town context reads from the configuration, whatever the conversion's.
     CopyLog(conversion, town_);
     town_.m_fileLog = conversion.m_fileLog;
     town_.m_bLogOpen = conversion.m_bLogOpen;
@@ -77,8 +78,8 @@ constexpr DatedStep kDatedSteps[] = {
     {nullptr, &CZdStatContext::SumQddcDated},
 };
 
-// The unit-less town tables; they hold the unit the town-lot area-unit
-// rows record.
+// The unit-less town tables; they hold the unit recorded for the extension
+// table they were built from.
 constexpr const char* kTownTables[] = {"CZTDLY_YJFLZD", "CZTDLY_EJFLZD", "CZTDLY_SYQZD", "CZZDMJHZ",
                                        "CZTDLY_QDDC"};
 
@@ -99,7 +100,7 @@ void RebuildTownTables(CStatContext& conversion, short target) {
     ((*town).*step.build)();
   }
   host::yDebugTime("town tables rebuilt");
-  town->SetAreaUnit(target);
+  town->RecordDatedUnit(target);
 }
 
 // The stored unit-less town tables converted from their recorded unit to
@@ -112,7 +113,13 @@ void ConvertTownTables(CStatContext& conversion, short target) {
     if (town->IsTableExist(name)) tables.push_back(name);
   }
   if (tables.empty()) return;
-  const short recorded = town->GetAreaUnit();
+  short recorded = kNoUnit;
+  try {
+    recorded = town->DatedUnit();
+  } catch (const db::DbError& error) {
+    town->LogFailure("转换面积单位", "读取城镇宗地汇总表面积单位失败", error);
+    return;
+  }
   if (recorded == target) return;  // rebuilt in the target unit, on its grid
   if (recorded == kNoUnit) {
     town->LogFailure("转换面积单位", "城镇宗地汇总表没有记录面积单位, 未转换");
@@ -126,7 +133,7 @@ void ConvertTownTables(CStatContext& conversion, short target) {
       return;
     }
   }
-  if (town->SetAreaUnit(target) <= 0) return;  // logged by SetAreaUnit
+  if (town->RecordDatedUnit(target) <= 0) return;  // logged
   transaction.Commit();
 }
 

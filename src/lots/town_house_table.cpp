@@ -80,7 +80,7 @@ class HouseWalk {
       return 0;
     }
     try {
-      if (gis::IsLayerValid(context_.m_aiHouse) && !WriteHouses(*writer, context_.m_aiHouse)) {
+      if (!WriteHouses(*writer, context_.m_aiHouse)) {
         return 0;  // the writer, unclosed, takes nothing into the table
       }
       WriteTotal(*writer);
@@ -297,6 +297,9 @@ short CZdStatContext::CreateFwxxtjTable(const std::string& table) {
 
 short CZdStatContext::FillFwxxtjTable(const std::string& table, short source_unit, short unit,
                                       short decimals) {
+  // Without a house layer there is nothing to list: the table stays empty,
+  // without a total row. A readable layer without houses gets its total.
+  if (!gis::IsLayerValid(m_aiHouse)) return 0;
   const std::optional<double> factor = HouseAreaFactor(source_unit, unit);
   if (!factor) return LogNoFactor(*this, table, source_unit, unit);
   if (StoredHouseTables(*this)) {

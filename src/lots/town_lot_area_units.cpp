@@ -9,6 +9,10 @@ namespace landstat {
 namespace {
 
 constexpr const char* kTownLotType = "城镇宗地";
+// The unit of the extension table statdata_czzdex and of the unit-less town
+// tables a conversion builds from it: a row of its own, so that the town
+// run's rows keep saying which unit copies the run made.
+constexpr const char* kDatedType = "statdata_czzdex";
 
 }  // namespace
 
@@ -77,6 +81,32 @@ short CZdStatContext::GetAreaUnit() {
     host::yDebugStr(error.what());
     return kNoUnit;
   }
+}
+
+short CZdStatContext::RecordDatedUnit(short unit) {
+  if (CreateAreaUnitTable() <= 0) return 0;
+  const std::string table = m_names.AreaUnit();
+  try {
+    const std::vector<db::Value> key = {db::Value(m_strPrefix1), db::Value(kDatedType)};
+    m_pConn.Execute("delete from " + table + " where 年度=? and TYPE=?", key);
+    if (unit == kNoUnit) return 1;
+    m_pConn.Execute("insert into " + table + " (年度, TYPE, AREAUNIT) values (?, ?, ?)",
+                    {key[0], key[1], db::Value(UnitText(unit))});
+    return 1;
+  } catch (const db::DbError& error) {
+    LogFailure("面积单位表", std::string("记录城镇汇总表面积单位 ") + UnitText(unit) + " 失败",
+               error);
+    return 0;
+  }
+}
+
+short CZdStatContext::DatedUnit() {
+  const std::string table = m_names.AreaUnit();
+  if (!IsTableExist(table)) return kNoUnit;
+  const db::Value unit =
+      m_pConn.Scalar("select AREAUNIT from " + table + " where 年度=? and TYPE=?",
+                     {db::Value(m_strPrefix1), db::Value(kDatedType)});
+  return unit.IsNull() ? kNoUnit : UnitOfText(unit.AsText());
 }
 
 }  // namespace landstat

@@ -29,8 +29,10 @@ short CZdStatContext::CopyStatDataEx() {
 
 short CZdStatContext::ConvertStatDataEx(short unit) {
   if (unit != kHectare && unit != kMu && unit != kSquareMetre) return 0;
-  const short recorded = GetAreaUnit();
-  if (recorded == kNoUnit || recorded == unit) return 0;
+  // Without the town run's record there are no lots of this year. The
+  // units of its copies say nothing of the unit-less tables: they are
+  // rebuilt whatever unit those copies are in.
+  if (GetAreaUnit() == kNoUnit) return 0;
   // Without the lots the town tables would be rebuilt empty under the new
   // unit: the stored ones and their unit stay instead.
   if (CopyStatDataEx() == 0) return 0;

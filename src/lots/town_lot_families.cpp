@@ -19,7 +19,24 @@ TableFamily Town(const char* base, int stage, const char* progress,
   return family;
 }
 
+// The town-lot run's own stages as a family that the run never builds, so
+// that the family list knows their tables too: the base table, its unit
+// copies and the extension table of the unit conversion.
+TableFamily TownRunTables() {
+  TableFamily family;
+  family.base = "statdata_czzd";
+  family.builds = [](const RunVariant&) { return false; };
+  family.step = true;
+  family.town_create = [](CZdStatContext&) { return short{0}; };
+  family.owns = [](const TableNames& names, short unit) -> std::vector<std::string> {
+    if (unit != kNoUnit) return {};
+    return {names.Plain("statdata_czzdex")};
+  };
+  return family;
+}
+
 const FamilyRegistration kTownFamilies({
+    TownRunTables(),
     Town("CZTDLY_YJFLZD", 8, "正在汇总宗地土地利用数据", &CZdStatContext::CreateYjflzdTables,
          &CZdStatContext::SumYjflzd),
     Town("CZTDLY_EJFLZD", 9, nullptr, &CZdStatContext::CreateEjflzdTables,

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "engine/run_workspace.h"
+#include "engine/stat_config.h"
 #include "engine/table_family.h"
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
@@ -38,10 +39,65 @@ RunReport FailedBeforeContext(const std::string& log_path,
 // fill when the create returned more than 0; neither stops the run.
 void BuildTownFamilies(CZdStatContext& context, const StageObserver& observer) {
   for (const TableFamily* family : TownFamiliesInStageOrder()) {
+    if (family->builds && !family->builds(RunVariant{})) continue;
     if (family->progress) host::LindoDlgProgressSetText(family->progress);
     if (family->town_create(context) > 0) family->town_fill(context);
     if (observer) observer(family->base);
   }
+}
+
+bool WantsUnit(const CZdStatContext& context, short unit) {
+  return unit == kHectare ? context.m_bGq : unit == kMu ? context.m_bMu : context.m_bPm;
+}
+
+// Whether the run's units come from a StatConfig.ini that was read: only
+// then do the units it leaves out lose their tables. Defaults for a missing
+// file keep an earlier run's tables of the other units.
+bool DropsTablesOf(const CZdStatContext& context, short unit) {
+  return unit == kNoUnit || WantsUnit(context, unit) || StatConfigRead();
+}
+
+// What an earlier town-lot run (and a conversion after it) left, dropped
+// before this run builds, in its workspace: the tables of the town-lot
+// families. Gives the tables dropped.
+std::vector<std::string> DropEarlierTownTables(CZdStatContext& context) {
+  std::vector<std::string> owned;
+  for (short unit : {kNoUnit, kSquareMetre, kHectare, kMu}) {
+    if (!DropsTablesOf(context, unit)) continue;
+    for (std::string& table : OwnedTables(context.Names(), true, unit)) {
+      owned.push_back(std::move(table));
+    }
+  }
+  return DropHeldTables(context.m_pConn, owned, [&](const std::string& table) {
+    if (context.DropTable(table) > 0) return true;
+    context.LogFailure("删除旧表", table + " 删除失败");
+    return false;
+  });
+}
+
+// After the run: the tables dropped before that it did not make again, in
+// one notice; the units it no longer makes and the unit of a conversion's
+// tables that are gone are forgotten in the area-unit table.
+void ForgetTownTablesNotRebuilt(CZdStatContext& context, const std::vector<std::string>& dropped) {
+  const std::vector<std::string> gone = TablesNotHeld(context.m_pConn, dropped);
+  std::vector<std::string> units_gone;
+  if (!context.IsTableExist(context.Names().Plain("statdata_czzdex"))) {
+    context.RecordDatedUnit(kNoUnit);
+  }
+  for (short unit : {kHectare, kMu, kSquareMetre}) {
+    if (WantsUnit(context, unit) || !DropsTablesOf(context, unit)) continue;
+    try {
+      const long forgotten = context.m_pConn.Execute(
+          "delete from " + context.Names().AreaUnit() + " where TYPE=? and 年度=? and AREAUNIT=?",
+          {db::Value("城镇宗地"), db::Value(context.m_strPrefix1), db::Value(UnitText(unit))});
+      if (forgotten > 0) units_gone.push_back(UnitText(unit));
+    } catch (const db::DbError& error) {
+      context.LogFailure("面积单位表", std::string("删除面积单位 ") + UnitText(unit) + " 失败",
+                         error);
+    }
+  }
+  const std::string notice = NotRebuiltNotice(units_gone, gone);
+  if (!notice.empty()) context.LogNotice("删除旧表", notice);
 }
 
 // Stages 3 to 16 on the run's working database. False when a stage the
@@ -57,6 +113,8 @@ bool BuildTownTables(CZdStatContext& context, const StageObserver& observer) {
     return false;
   }
   if (context.m_aiHouse <= 0) context.LogNotice("图层 房屋层", "没有该图层, 不汇总房屋");
+  // The run ends with the tables it made.
+  const std::vector<std::string> earlier = DropEarlierTownTables(context);
   if (context.CreateStatDataTable() <= 0 || context.FillStatData() <= 0) return false;
   done("base table");
   host::LindoDlgProgressSetText("正在汇总宗地扩展数据");
@@ -70,6 +128,7 @@ bool BuildTownTables(CZdStatContext& context, const StageObserver& observer) {
                                          : context.m_bPm;
     if (wanted) context.AddAreaUnit("城镇宗地", UnitText(unit));
   }
+  ForgetTownTablesNotRebuilt(context, earlier);
   done("area units");
   return true;
 }
@@ -93,6 +152,7 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
     unsound = HeldStatisticsProblem(request.connection, request.year, request.county);
   }
   if (!unsound.empty()) failures.push_back(unsound);
+  for (const std::string& unusable : StatConfigErrors()) failures.push_back(unusable);
   if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, failures));
 
   host::LindoDlgProgress("正在汇总宗地");

@@ -138,6 +138,12 @@ class CZdStatContext : public StatRunLog {
   short AddAreaUnit(const std::string& type, const std::string& unit);
   short SetAreaUnit(short unit);
   short GetAreaUnit();
+  // The unit of the extension table and the unit-less town tables a unit
+  // conversion built from it, kept apart from the town run's rows: records
+  // it (kNoUnit forgets it; 0 after a logged failure) and reads it back
+  // (kNoUnit when none is recorded; a database error is thrown).
+  short RecordDatedUnit(short unit);
+  short DatedUnit();
 
   // The town summary tables. Each family follows one pattern (TownSummary,
   // lots/town_summary_family.h): per wanted unit, hectares, mu, square

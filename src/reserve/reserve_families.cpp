@@ -11,14 +11,34 @@
 #include "reserve/reserve_parcel_tables.h"
 
 namespace landstat {
+namespace {
+
+// A reserve table's copy in a unit: the unit's prefix before the base
+// name, and on a server the year and county before both.
+std::string GdhbUnitTableName(const TableNames& names, short unit, const std::string& base) {
+  const std::string prefix = UnitPrefix(unit);
+  return names.IsServer() ? names.Plain(prefix + base) : prefix + base;
+}
+
+// Every table of the block, plain or in a unit: the base and class tables
+// and the summaries.
+std::vector<std::string> ReserveTables(const TableNames& names, short unit) {
+  std::vector<std::string> tables;
+  for (const char* base : {"ZB_GDHB", "KKK_GDHB", "KFK_GDHB", "KKK_GDHBOLD", "KFK_GDHBOLD",
+                           "MJ_GDHB", "MJ_GDHBOLD", "PJ_GDHB"}) {
+    tables.push_back(unit == kNoUnit ? names.Plain(base) : GdhbUnitTableName(names, unit, base));
+  }
+  return tables;
+}
+
+}  // namespace
 
 std::string CStatContext::GdhbTable(const std::string& base) const {
   return m_names.Plain(base);
 }
 
 std::string CStatContext::GdhbUnitTable(short unit, const std::string& base) const {
-  const std::string prefix = UnitPrefix(unit);
-  return m_names.IsServer() ? m_names.Plain(prefix + base) : prefix + base;
+  return GdhbUnitTableName(m_names, unit, base);
 }
 
 short CStatContext::StatGdhb() {
@@ -66,7 +86,8 @@ const FamilyRegistration kReserve({
      .stage = 4000,
      .builds = [](const RunVariant& run) { return !run.county_batch; },
      .create = ReserveLayerReady,
-     .fill = [](CStatContext& c) { c.StatGdhb(); }},
+     .fill = [](CStatContext& c) { c.StatGdhb(); },
+     .owns = ReserveTables},
 });
 
 }  // namespace

@@ -4,14 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/host/trace.h"
-#include "platform/text/ascii_text.h"
 #include "units/converted_copies.h"
 #include "units/unit_conversion.h"
 
@@ -101,50 +99,64 @@ bool CStatContext::MakesUnit(short unit) const {
 
 namespace {
 
-// The tables a run makes for a unit: its copies of the base tables and the
-// scope copies of every family's summaries.
-std::vector<std::string> TablesOfUnit(const TableNames& names, short unit) {
-  std::vector<std::string> tables;
-  for (const char* base : {"statdata", "statdata_jbnt"}) {
-    tables.push_back(names.UnitCopy(unit, base));
-    tables.push_back(names.UnitCopy(unit, base) + "NOHD");
-  }
-  for (const TableFamily* family : FamiliesInStageOrder()) {
-    tables.push_back(names.UnitCopy(unit, family->base));
-    for (char scope : {'Z', 'Q'}) tables.push_back(names.Summary(scope, unit, family->base));
-  }
-  return tables;
-}
+constexpr short kUnits[] = {kSquareMetre, kHectare, kMu};
 
 }  // namespace
 
-void CStatContext::DropTablesOfUnitsNotMade() {
-  std::set<std::string> existing;
-  for (const std::string& table : m_pConn.ListTables()) existing.insert(text::ToLowerAscii(table));
-  for (short unit : {kSquareMetre, kHectare, kMu}) {
-    if (MakesUnit(unit)) continue;
-    long dropped = 0;
-    for (const std::string& table : TablesOfUnit(m_names, unit)) {
-      if (!existing.erase(text::ToLowerAscii(table))) continue;
-      if (DropTable(table) == 0) {
-        LogFailure("删除旧表", table + " 删除失败");
-        continue;
-      }
-      ++dropped;
+bool CStatContext::KeepsTablesOfUnit(short unit) const {
+  // Units the defaults of a missing StatConfig.ini leave out may still be
+  // wanted: their tables stay as an earlier run made them.
+  const bool made = MakesUnit(unit) || (m_bNoPmTables && unit == kHectare);
+  return !made && !m_bUnitsRead;
+}
+
+std::vector<std::string> CStatContext::DropOwnedTables(bool replacing) {
+  std::vector<std::string> owned;
+  for (bool town : {false, true}) {
+    if (town && !replacing) continue;  // the town-lot run's, kept by a rerun
+    for (short unit : {kNoUnit, kSquareMetre, kHectare, kMu}) {
+      if (unit != kNoUnit && !replacing && KeepsTablesOfUnit(unit)) continue;
+      for (std::string& table : OwnedTables(m_names, town, unit)) owned.push_back(std::move(table));
     }
+  }
+  std::vector<std::string> dropped =
+      DropHeldTables(m_pConn, owned, [this](const std::string& table) {
+        if (DropTable(table) > 0) return true;
+        LogFailure("删除旧表", table + " 删除失败 " + m_strDropError);
+        return false;
+      });
+  if (replacing) {
+    // The area units of another year or county go with their tables.
     try {
+      if (IsTableExist(m_names.AreaUnit())) m_pConn.Execute("delete from " + m_names.AreaUnit());
+    } catch (const db::DbError& error) {
+      LogFailure("记录面积单位", "删除其他年度的面积单位失败", error);
+    }
+  }
+  return dropped;
+}
+
+void CStatContext::ForgetTablesNotRebuilt(const std::vector<std::string>& dropped) {
+  const std::vector<std::string> gone = TablesNotHeld(m_pConn, dropped);
+  std::vector<std::string> units_gone;
+  try {
+    for (short unit : kUnits) {
+      if (MakesUnit(unit) || KeepsTablesOfUnit(unit)) continue;
       const long forgotten = m_pConn.Execute(
           "delete from " + m_names.AreaUnit() + " where 年度=? and AREAUNIT=? and TYPE in (?, ?)",
           {db::Value(m_strPrefix1), db::Value(UnitText(unit)), db::Value("土地利用"),
            db::Value("基本农田")});
-      if (dropped > 0 || forgotten > 0) {
-        LogNotice("面积单位", std::string(UnitText(unit)) + " 不再统计: 删除了它的 " +
-                                  std::to_string(dropped) + " 张表");
-      }
-    } catch (const db::DbError& error) {
-      LogFailure("记录面积单位", std::string(UnitText(unit)) + " 记录面积单位失败", error);
+      if (forgotten > 0) units_gone.push_back(UnitText(unit));
     }
+    // A table a conversion rebuilt and this run did not keeps no unit.
+    for (const TableFamily* family : ConvertedFamilies()) {
+      if (!IsTableExist(m_names.Plain(family->base))) RecordTableUnit(family->base, kNoUnit);
+    }
+  } catch (const db::DbError& error) {
+    LogFailure("记录面积单位", "删除不再统计的面积单位失败", error);
   }
+  const std::string notice = NotRebuiltNotice(units_gone, gone);
+  if (!notice.empty()) LogNotice("删除旧表", notice);
 }
 
 std::vector<std::pair<short, std::string>> CStatContext::UnitCopies() const {

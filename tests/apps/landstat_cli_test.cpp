@@ -78,6 +78,30 @@ TEST(LandstatCli, UnsoundCountyYearOrHomeIsRefused) {
   }
 }
 
+// Area units that name no unit, or one unit twice, are refused by every
+// command before any database is made, naming the file, keys and value.
+TEST(LandstatCli, UnusableAreaUnitsAreRefused) {
+  TempDir dir;
+  fs::create_directories(dir.File("qentar/_secondfun_"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"[AreaUnit]\nUnit1=平方米\nUnit2=公顷\nUnit3=foo\n", "StatConfig.ini [AreaUnit] Unit3=foo"},
+      {"[AreaUnit]\nUnit1=平方米\nUnit2=平方米\n", "Unit2=平方米 repeats Unit1=平方米"},
+  };
+  for (const auto& [config, named] : cases) {
+    testing::WriteFileBytes(dir.File("qentar/_secondfun_/StatConfig.ini"), config);
+    for (const char* command : {"run", "town", "convert"}) {
+      std::vector<std::string> arguments = {
+          command, "--project",          dir.File("p.xml"), "--county",         "330102",
+          "--db",  dir.File("s.sqlite"), "--home",          dir.path().string()};
+      if (std::string(command) == "convert") arguments.insert(arguments.end(), {"--to", "亩"});
+      const Outcome refused = RunCli(arguments);
+      EXPECT_EQ(refused.exit_code, 2) << command << refused.err;
+      EXPECT_TRUE(Contains(refused.err, named)) << command << refused.err;
+      EXPECT_FALSE(fs::exists(dir.File("s.sqlite"))) << command;
+    }
+  }
+}
+
 TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
   const struct {
     std::vector<std::string> arguments;

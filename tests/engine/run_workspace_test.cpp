@@ -14,9 +14,12 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/stat_drivers.h"
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
+#include "lots/town_lot_run.h"
 #include "platform/host/paths.h"
+#include "platform/text/ascii_text.h"
 #include "support/test_databases.h"
 #include "units/conversion_run.h"
 
@@ -115,8 +118,12 @@ TEST_P(RunWorkspaceTest, RerunsAndOtherYearsLeaveFinishedRunsWhole) {
   }
   EXPECT_NE(ReadFileBytes(county_->log).find("holds the statistics of year 2009"),
             std::string::npos);
-  StatisticsRequest request;
+  // The town-lot tables of 2009 go with the rest when 2010 replaces it.
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+  ASSERT_EQ(landStatDataZD(project.get(), county_->codes.get(), database().ConnectionString(),
+                           "2009", County(), Mode(), county_->log),
+            1);
+  StatisticsRequest request;
   request.project = project.get();
   request.codes = county_->codes.get();
   request.connection = database().ConnectionString();
@@ -125,6 +132,13 @@ TEST_P(RunWorkspaceTest, RerunsAndOtherYearsLeaveFinishedRunsWhole) {
   request.replace_other = true;
   EXPECT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted);
   EXPECT_EQ(LastRun("2010")->outcome, "completed");
+  db::Connection result(database().ConnectionString());
+  for (const char* town : {"statdata_czzd", "GQstatdata_czzd", "ZGQCZTDLY_YJFLZD", "ZPMCZFWXXTJ"}) {
+    EXPECT_FALSE(result.TableExists(town)) << town;
+  }
+  EXPECT_TRUE(result.TableExists("ZGQNCTDLY_EJFL"));
+  EXPECT_EQ(Numbers(result, "select count(*) from AreaUnit where 年度<>'2010'"),
+            std::vector<double>{0});
 }
 
 TEST_P(RunWorkspaceTest, UnfinishedJobIsVisibleAndBlocksTheConversion) {
@@ -149,22 +163,97 @@ TEST_P(RunWorkspaceTest, UnfinishedJobIsVisibleAndBlocksTheConversion) {
   EXPECT_EQ(LastRun()->outcome, "completed");
 }
 
-TEST_P(RunWorkspaceTest, TablesOfUnitsNoLongerWantedAreDropped) {
-  ASSERT_EQ(Run(), 1);
+// A rerun ends with the tables it made: after a full run of every layer in
+// three units, a rerun of the parcels alone drops the farmland, reserve,
+// district and island tables; one without hectares their tables, reserve
+// ones too, and forgets the unit; one on the defaults of a missing
+// StatConfig.ini (square metres) keeps the other units' tables. One notice
+// names what was dropped.
+TEST_P(RunWorkspaceTest, RerunsEndWithTheTablesTheyMade) {
+  const TableNames names(Mode(), "2009", County());
+  const std::string farmland = Table("2009", kHectare, "JBNTQKTJ");
+  const std::string reserve = names.Plain("ZB_GDHB"), reserve_ha = names.Plain("GQZB_GDHB");
+  const std::string reserve_sum_ha = names.Plain("GQMJ_GDHB"),
+                    reserve_mu = names.Plain("MUZB_GDHB");
+  const std::string district = names.Plain("ZB_XZXQ"), island = Table("2009", kMu, "HDTDLY_YJFL");
   const std::string hectares = Table("2009", kHectare, "NCTDLY_EJFL");
-  testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\nUnit2=亩\n[PointLen]\nLen1=2\nLen2=2\n");
-  ASSERT_EQ(Run(), 1);
+  const std::string mu = Table("2009", kMu, "NCTDLY_EJFL");
+  const std::string copy_ha = names.UnitCopy(kHectare, "statdata");
+  const struct {
+    const char* what;
+    const char* config;  // nullptr: no StatConfig.ini
+    bool parcels_alone;
+    std::vector<std::string> gone, kept;
+    const char* notice;
+    bool hectares_recorded;
+  } kCases[] = {
+      {"parcels alone",
+       testing::kThreeUnits,
+       true,
+       {farmland, reserve, reserve_ha, reserve_sum_ha, district, island},
+       {hectares, mu, copy_ha},
+       "注意 删除旧表 删除了上次统计而本次未生成的 ",
+       true},
+      {"no hectares",
+       "[AreaUnit]\nUnit1=平方米\nUnit2=亩\n[PointLen]\nLen1=2\nLen2=2\n",
+       false,
+       {hectares, copy_ha, reserve_ha, reserve_sum_ha, farmland},
+       {mu, reserve_mu, reserve, Table("2009", kMu, "JBNTQKTJ"), district},
+       "注意 删除旧表 不再统计 公顷; 删除了上次统计而本次未生成的 ",
+       false},
+      {"no StatConfig.ini",
+       nullptr,
+       false,
+       {},
+       {hectares, mu, copy_ha, reserve_ha, reserve_mu, farmland},
+       "StatConfig.ini is missing",
+       true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    testing::WriteStatConfig(testing::kThreeUnits);
+    ASSERT_EQ(county_->RunProject("通用农村", database().ConnectionString(), Mode()).outcome,
+              RunOutcome::kCompleted)
+        << ReadFileBytes(county_->log);
+    if (c.config) {
+      testing::WriteStatConfig(c.config);
+    } else {
+      fs::remove(host::StatConfigPath());
+    }
+    if (c.parcels_alone) {
+      testing::WriteFileBytes(county_->log, "");
+      testing::OpenSurvey survey(county_->files.survey);
+      landStatData(survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0, 0,
+                   county_->codes.get(), database().ConnectionString(), "2009", County(), Mode(), 1,
+                   county_->log);
+    } else {
+      ASSERT_TRUE(
+          county_->RunProject("通用农村", database().ConnectionString(), Mode()).Completed());
+    }
+    const std::string log = ReadFileBytes(county_->log);
+    db::Connection result(database().ConnectionString());
+    for (const std::string& table : c.gone) EXPECT_FALSE(result.TableExists(table)) << table;
+    for (const std::string& table : c.kept) EXPECT_TRUE(result.TableExists(table)) << table;
+    EXPECT_NE(log.find(c.notice), std::string::npos) << log;
+    if (!c.gone.empty()) {
+      // Named as the database lists it (in lower case on a server).
+      EXPECT_NE(text::ToLowerAscii(log).find(text::ToLowerAscii(c.gone[0])), std::string::npos)
+          << log;
+    }
+    EXPECT_EQ(Numbers(result, "select count(*) from " + names.AreaUnit() +
+                                  " where AREAUNIT='公顷' and TYPE='土地利用'"),
+              std::vector<double>{c.hectares_recorded ? 1.0 : 0.0});
+  }
+  // A unit named wrong fails the run before anything is dropped.
+  testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\nUnit2=公顷\nUnit3=foo\n");
+  const RunReport refused = county_->RunProject("通用农村", database().ConnectionString(), Mode());
+  EXPECT_EQ(refused.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(refused.messages.empty());
+  EXPECT_NE(refused.messages[0].find("StatConfig.ini [AreaUnit] Unit3=foo"), std::string::npos)
+      << refused.messages[0];
   db::Connection result(database().ConnectionString());
-  EXPECT_FALSE(result.TableExists(hectares));
-  EXPECT_FALSE(
-      result.TableExists(TableNames(Mode(), "2009", County()).UnitCopy(kHectare, "statdata")));
-  EXPECT_TRUE(result.TableExists(Table("2009", kMu, "NCTDLY_EJFL")));
-  EXPECT_EQ(
-      Numbers(result, "select count(*) from " + TableNames(Mode(), "2009", County()).AreaUnit() +
-                          " where AREAUNIT='公顷'"),
-      std::vector<double>{0});
-  EXPECT_NE(ReadFileBytes(county_->log).find("注意 面积单位 公顷 不再统计"), std::string::npos)
-      << ReadFileBytes(county_->log);
+  EXPECT_TRUE(result.TableExists(mu));
+  EXPECT_TRUE(result.TableExists(hectares));
 }
 
 // A real kill: the command-line host killed while it works on its copy.

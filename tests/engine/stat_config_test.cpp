@@ -156,8 +156,6 @@ TEST(StatConfigWarningsTest, NameFileSectionAndKey) {
       {"[PointLen]\nLen1=20\n", "[PointLen] Len1=20"},
       {"[PointLen]\nLen3=x\n", "[PointLen] Len3=x"},
       {"[TYPE]\nType=7\n", "[TYPE] Type=7"},
-      {"[AreaUnit]\nUnit1=hectare\n", "[AreaUnit] Unit1=hectare"},
-      {"[AreaUnit]\nUnit2=亩亩\n", "[AreaUnit] Unit2=亩亩"},
       {"stray line\n[TYPE]\nType=1\n", "line 1 is not a setting"},
   };
   for (const auto& [text, named] : cases) {
@@ -170,6 +168,38 @@ TEST(StatConfigWarningsTest, NameFileSectionAndKey) {
   // A file that was not read whole is not written over.
   EXPECT_FALSE(SetStatType(0));
   EXPECT_EQ(testing::ReadFileBytes(host::StatConfigPath()), "stray line\n[TYPE]\nType=1\n");
+}
+
+// Area units a job refuses: a key that names no unit (naming file, key and
+// value), a unit repeated (naming both keys). Missing keys, a missing file
+// and empty target units are no errors.
+TEST(StatConfigErrorsTest, NameFileKeyAndValue) {
+  ScopedProgramDir home;
+  EXPECT_EQ(StatConfigErrors(), std::vector<std::string>());
+  EXPECT_FALSE(StatConfigRead());
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"[AreaUnit]\nUnit1=平方米\nUnit2=公顷\nUnit3=\n", {}},
+      {"[TYPE]\nType=1\n", {}},
+      {"[AreaUnit]\nUnit1=平方米\nUnit3=foo\n",
+       {"[AreaUnit] Unit3=foo: no area unit (平方米, 公顷 or 亩)"}},
+      {"[AreaUnit]\nUnit1=hectare\n",
+       {"[AreaUnit] Unit1=hectare: no area unit (平方米, 公顷 or 亩)"}},
+      {"[AreaUnit]\nUnit1=\n", {"[AreaUnit] Unit1=: no area unit (平方米, 公顷 or 亩)"}},
+      {"[AreaUnit]\nUnit1=亩\nUnit2=亩\nUnit3=亩\n",
+       {"[AreaUnit] Unit2=亩 repeats Unit1=亩", "[AreaUnit] Unit3=亩 repeats Unit1=亩",
+        "[AreaUnit] Unit3=亩 repeats Unit2=亩"}},
+      {"[AreaUnit]\nUnit2=平方米\nUnit3=平方米\n",
+       {"[AreaUnit] Unit3=平方米 repeats Unit2=平方米"}},
+  };
+  for (const auto& [text, named] : cases) {
+    WriteStatConfig(text);
+    EXPECT_TRUE(StatConfigRead());
+    const std::vector<std::string> errors = StatConfigErrors();
+    ASSERT_EQ(errors.size(), named.size()) << text << ::testing::PrintToString(errors);
+    for (std::size_t i = 0; i < named.size(); ++i) {
+      EXPECT_EQ(errors[i], host::StatConfigPath() + " " + named[i]) << text;
+    }
+  }
 }
 
 TEST(StatSwitches, DescriptionAndExtensionColumns) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <sstream>
 
@@ -105,9 +106,10 @@ const std::vector<std::string> kInMu = {"A|1.85|0.5|3|1.85|1.85|0|0|0", "B|1|0|0
 const std::vector<std::string> kInSquareMetres = {"A|1234|333.33|2000|1234|1234|0|0|0",
                                                   "B|666.67|0|0|0|0|666.67|666.67|0"};
 
-// The unit recorded for the town tables decides whether the extension table
-// is filled, and unit 1 whether it is converted: square metres to mu gives
+// A town run's record is needed for the extension table to be filled, and
+// unit 1 decides whether it is converted: square metres to mu gives
 // round(x*3/2000,2); twice in a row, the lots are read afresh each time.
+// The units of the run's copies, the target's among them, do not matter.
 TEST_P(TownConversionTest, ExtensionTableIsConvertedFromTheLots) {
   WriteLots();
   const struct {
@@ -118,7 +120,8 @@ TEST_P(TownConversionTest, ExtensionTableIsConvertedFromTheLots) {
   } kCases[] = {
       {"平方米", kMu, 1, kInMu},
       {"平方米", kMu, 1, kInMu},
-      {"亩", kMu, 0, {}},
+      {"亩", kMu, 1, kInMu},
+      {"公顷", kHectare, 1, {"A|0.12|0.03|0.2|0.12|0.12|0|0|0", "B|0.07|0|0|0|0|0.07|0.07|0"}},
       {"", kMu, 0, {}},
       {"亩", kSquareMetre, 1, kInSquareMetres},
   };
@@ -153,6 +156,7 @@ TEST_P(TownConversionTest, FailedCopyLeavesTheTownTablesAndTheirUnit) {
   EXPECT_EQ(testing::Rows(conversion->m_pConn, "select XZQDM, XZQZMJ, BM05 from " + stored),
             std::vector<std::string>{kCountyCode + "|9|9"});
   EXPECT_EQ(town_->GetAreaUnit(), kSquareMetre);
+  EXPECT_EQ(town_->DatedUnit(), kNoUnit);
 }
 
 // The road: without town lots a notice and nothing else; with them the
@@ -179,12 +183,14 @@ TEST_P(TownConversionTest, RoadRebuildsFromTheConvertedLotsAndRecordsTheUnit) {
             (std::vector<std::string>{"正在转换土地利用数据", "正在转换使用权类型",
                                       "正在转换城镇宗地", "正在转换城镇土地利用强度调查表"}));
   EXPECT_EQ(Extension(), kInMu);
-  EXPECT_EQ(town_->GetAreaUnit(), kMu);
+  EXPECT_EQ(town_->DatedUnit(), kMu);
+  EXPECT_EQ(town_->GetAreaUnit(), kSquareMetre);  // the town run's record stays
 }
 
-// In place: from the recorded unit to the target on the conversion's grid,
-// the intensity ratios kept and the new unit recorded; without a recorded
-// unit the tables stay and the conversion logs why.
+// In place: from the recorded unit to the target on the grid of unit 1's
+// decimals (not the conversion's), the intensity ratios kept and the new
+// unit recorded; without a recorded unit the tables stay and the conversion
+// logs why.
 TEST_P(TownConversionTest, ConversionInPlaceStartsFromTheRecordedUnit) {
   const std::string classes = Plain("CZTDLY_YJFLZD"), intensity = Plain("CZTDLY_QDDC");
   town_->m_pConn.Execute(town_->TypeWords("create table " + classes +
@@ -205,14 +211,14 @@ TEST_P(TownConversionTest, ConversionInPlaceStartsFromTheRecordedUnit) {
   EXPECT_EQ(conversion->m_nErrCount, 1);
   EXPECT_EQ(testing::Rows(conversion->m_pConn, read), in_mu);
 
-  RecordTownUnit("亩");
+  ASSERT_EQ(town_->RecordDatedUnit(kMu), 1);
   RegisteredTownConversion()->convert(*conversion, kHectare);
   EXPECT_EQ(conversion->m_nErrCount, 1);
   EXPECT_EQ(testing::Rows(conversion->m_pConn, read),
-            std::vector<std::string>{kCountyCode + "|1.3333|0.5"});
+            std::vector<std::string>{kCountyCode + "|1.33|0.5"});
   EXPECT_EQ(testing::Rows(conversion->m_pConn, "select * from " + intensity),
             std::vector<std::string>{kCountyCode + "|2|0.33|-1|1.25|3"});
-  EXPECT_EQ(town_->GetAreaUnit(), kHectare);
+  EXPECT_EQ(town_->DatedUnit(), kHectare);
 }
 
 // One balancing by hand: the rows before and after ("XZQDM|XZQZMJ|columns"
@@ -393,6 +399,10 @@ class GeneratedTownConversionTest : public testing::BothEngines {
   testing::ScopedProgramDir home_;
 };
 
+// Hectares first and mu first, each after a town run that made copies in
+// all three units: every conversion fills the extension table and rebuilds
+// the town tables on unit 1's grid of two decimals, balanced; the town run's
+// three rows stay and the tables' own unit is recorded apart.
 TEST_P(GeneratedTownConversionTest, BalancedTownTablesAddUp) {
   testing::WriteStatConfig(testing::kThreeUnits);
   testing::GeneratedCountyRun county(home_, 29, 400);
@@ -400,23 +410,82 @@ TEST_P(GeneratedTownConversionTest, BalancedTownTablesAddUp) {
   const std::string code = county.options.county_code;
   ASSERT_EQ(county.Run("通用农村", connection, IsServer()), 1);
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county.files.project);
-  ASSERT_EQ(landStatDataZD(project.get(), county.codes.get(), connection, "2009", code, Mode(),
-                           county.log),
-            1);
-  for (short unit : {kMu, kHectare}) {
-    SCOPED_TRACE(UnitText(unit));
-    ASSERT_EQ(ConvertStatDatabase(county.codes.get(), connection, Mode(), "2009", code, unit, -1, 1,
-                                  county.log),
+  const TableNames names(Mode(), "2009", code);
+  const auto units_of = [&](db::Connection& conn, const char* type) {
+    return testing::Texts(conn, "select AREAUNIT from " + names.AreaUnit() +
+                                    " where 年度='2009' and TYPE='" + type + "' order by AREAUNIT");
+  };
+  for (const std::vector<short>& order :
+       {std::vector<short>{kHectare, kMu}, std::vector<short>{kMu, kHectare}}) {
+    ASSERT_EQ(landStatDataZD(project.get(), county.codes.get(), connection, "2009", code, Mode(),
+                             county.log),
               1);
-    db::Connection conn(connection);
-    const TableNames names(Mode(), "2009", code);
-    for (const auto& [base, stepped] : {std::pair<const char*, std::size_t>{"CZTDLY_YJFLZD", 4},
-                                        {"CZTDLY_EJFLZD", 5},
-                                        {"CZTDLY_SYQZD", 4}}) {
-      SCOPED_TRACE(base);
-      ExpectBalanced(Read(conn, names.Plain(base)), code, stepped);
+    for (short unit : order) {
+      SCOPED_TRACE(UnitText(unit));
+      ASSERT_EQ(ConvertStatDatabase(county.codes.get(), connection, Mode(), "2009", code, unit, -1,
+                                    1, county.log),
+                1);
+      db::Connection conn(connection);
+      EXPECT_EQ(
+          conn.Scalar("select count(*) from " + names.Plain("statdata_czzdex")).AsInteger(),
+          conn.Scalar("select count(*) from " + names.UnitCopy(kMu, "statdata_czzd")).AsInteger());
+      EXPECT_EQ(units_of(conn, "城镇宗地"), (std::vector<std::string>{"亩", "公顷", "平方米"}));
+      EXPECT_EQ(units_of(conn, "statdata_czzdex"), std::vector<std::string>{UnitText(unit)});
+      for (const auto& [base, stepped] : {std::pair<const char*, std::size_t>{"CZTDLY_YJFLZD", 4},
+                                          {"CZTDLY_EJFLZD", 5},
+                                          {"CZTDLY_SYQZD", 4}}) {
+        SCOPED_TRACE(base);
+        const std::map<std::string, Row> rows = Read(conn, names.Plain(base));
+        ExpectBalanced(rows, code, stepped);
+        for (const auto& [xzqdm, row] : rows) {
+          for (const auto& [column, value] : row) {
+            EXPECT_NEAR(value * 100, std::round(value * 100), 1e-6) << xzqdm << " " << column;
+          }
+        }
+      }
     }
   }
+}
+
+// A town rerun ends with the tables it made: without hectares, after a
+// conversion, the hectare tables, the extension table and the unit-less
+// tables built from it are dropped, named in one notice, and their units
+// forgotten.
+TEST_P(GeneratedTownConversionTest, TownRerunDropsWhatItDidNotMake) {
+  testing::WriteStatConfig(testing::kThreeUnits);
+  testing::GeneratedCountyRun county(home_, 29, 400);
+  const std::string connection = database().ConnectionString();
+  const std::string code = county.options.county_code;
+  ASSERT_EQ(county.Run("通用农村", connection, IsServer()), 1);
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county.files.project);
+  const auto town_run = [&] {
+    return landStatDataZD(project.get(), county.codes.get(), connection, "2009", code, Mode(),
+                          county.log);
+  };
+  ASSERT_EQ(town_run(), 1);
+  ASSERT_EQ(ConvertStatDatabase(county.codes.get(), connection, Mode(), "2009", code, kMu, -1, 1,
+                                county.log),
+            1);
+  testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\nUnit2=亩\n");
+  testing::WriteFileBytes(county.log, "");
+  ASSERT_EQ(town_run(), 1);
+  const TableNames names(Mode(), "2009", code);
+  db::Connection conn(connection);
+  for (const std::string& gone :
+       {names.Summary('Z', kHectare, "CZTDLY_YJFLZD"), names.UnitCopy(kHectare, "statdata_czzd"),
+        names.Plain("statdata_czzdex"), names.Plain("CZTDLY_YJFLZD")}) {
+    EXPECT_FALSE(conn.TableExists(gone)) << gone;
+  }
+  EXPECT_TRUE(conn.TableExists(names.Summary('Z', kMu, "CZTDLY_YJFLZD")));
+  EXPECT_EQ(testing::Texts(conn, "select AREAUNIT from " + names.AreaUnit() +
+                                     " where 年度='2009' and TYPE in ('城镇宗地', "
+                                     "'statdata_czzdex') order by AREAUNIT"),
+            (std::vector<std::string>{"亩", "平方米"}));
+  const std::string log = text::ToLowerAscii(testing::ReadFileBytes(county.log));
+  EXPECT_NE(log.find("注意 删除旧表 不再统计 公顷; 删除了上次统计而本次未生成的 "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(text::ToLowerAscii(names.Plain("statdata_czzdex"))), std::string::npos) << log;
 }
 
 LANDSTAT_BOTH_ENGINES(GeneratedTownConversionTest);

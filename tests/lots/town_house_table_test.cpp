@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -42,6 +43,7 @@ class HouseTableTest : public BothEngines {
   void Open(const std::vector<FieldValues>* houses, const std::vector<long long>& deleted = {},
             const std::string& sql = "") {
     const std::string path = home_.File("town.gpkg");
+    std::filesystem::remove(path);
     testing::WriteTownLayers(path, {}, houses);
     for (long long fid : deleted) testing::DeleteFixtureFeature(path, "房屋层", fid);
     if (!sql.empty()) testing::RunFixtureSql(path, sql);
@@ -143,11 +145,22 @@ TEST_P(HouseTableTest, UnitTablesAreFilledHectaresMuThenUnitOne) {
             1);
 }
 
-// No house layer: each table holds only its total row of zeros. A table
-// that cannot be opened fails its fill, logged.
+// No house layer: the tables stay empty and the fills give 0, unlogged. A
+// readable layer without houses gets its total row of zeros; a table that
+// cannot be opened fails its fill, logged.
 TEST_P(HouseTableTest, BadInputLeavesTotalsOrALoggedFailure) {
   Open(nullptr);
   EXPECT_EQ(context_->CreateFwxxtjTables(), 1);
+  EXPECT_EQ(context_->SumFwxxtj(), 1);
+  for (short unit : {kHectare, kMu, kSquareMetre}) {
+    EXPECT_EQ(Table(Table(unit)), Strings{}) << unit;
+    EXPECT_EQ(context_->FillFwxxtjTable(Table(unit), kSquareMetre, unit, 2), 0) << unit;
+  }
+  EXPECT_EQ(Failures(), Strings{});
+
+  const std::vector<FieldValues> none;
+  Open(&none);
+  ASSERT_EQ(context_->CreateFwxxtjTables(), 1);
   EXPECT_EQ(context_->SumFwxxtj(), 1);
   for (short unit : {kHectare, kMu, kSquareMetre}) {
     EXPECT_EQ(Table(Table(unit)), (Strings{"合计||||||0|0|0"})) << unit;
