@@ -16,8 +16,7 @@ std::string CStatContext::GdhbTable(const std::string& base) const {
 }
 
 std::string CStatContext::GdhbUnitTable(short unit, const std::string& base) const {
-  const std::string prefix = UnitPrefix(unit);
-  return m_names.IsServer() ? m_names.Plain(prefix + base) : prefix + base;
+  return m_names.ReserveUnit(unit, base);
 }
 
 short CStatContext::StatGdhb() {
