@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -105,11 +106,9 @@ std::optional<int> DataMarker(const std::string& text) {
   if (rest.empty()) return kDefaultPageLength;
   if (rest[0] != ':' || rest.size() < 2 || rest.size() > 7) return std::nullopt;
   int length = 0;
-  for (std::size_t i = 1; i < rest.size(); ++i) {
-    if (rest[i] < '0' || rest[i] > '9') return std::nullopt;
-    length = length * 10 + (rest[i] - '0');
-  }
-  if (length <= 0) return std::nullopt;
+  const char* end = rest.data() + rest.size();
+  const auto [stop, error] = std::from_chars(rest.data() + 1, end, length);
+  if (error != std::errc() || stop != end || length <= 0) return std::nullopt;
   return length;
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -167,6 +168,26 @@ TEST_F(SheetTest, FillsColumnsByTheFieldRow) {
   } catch (const SheetError& error) {
     EXPECT_THAT(error.what(), HasSubstr("\"名称\" (cell B3)"));
   }
+}
+
+// A filled sheet waits for the save in a file without a name: nothing of
+// it shows in the temporary folder, so nothing can be left there or be
+// reached through a link planted in advance.
+TEST_F(SheetTest, WorkFilesHaveNoName) {
+  const std::string tmp = dir_.File("tmp");
+  fs::create_directories(tmp);
+  const char* previous = std::getenv("TMPDIR");
+  const std::string kept = previous ? previous : "";
+  setenv("TMPDIR", tmp.c_str(), 1);
+  {
+    BatPrintExcel book(Copy("nameless.xlsx"));
+    VectorRows rows(SampleRows());
+    book.FillSheet(rows, "报表甲", kPairs);
+    EXPECT_TRUE(fs::is_empty(tmp));
+    book.PrintOut(1, 1);
+  }
+  previous ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_TRUE(fs::is_empty(tmp));
 }
 
 TEST(SheetNames, MadeValidAndUnique) {
