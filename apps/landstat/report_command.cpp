@@ -247,8 +247,9 @@ int WriteReports(const Options& options, Workplace& place) {
     }
   }
   if (dialog.DispatchReportTables(folder, place.connection, &names, template_path, region, unit,
-                                  place.server ? 1 : 0, place.year, place.county) == 0) {
-    return 1;
+                                  place.server ? 1 : 0, place.year, place.county) == 0 &&
+      dialog.Failures() == 0) {
+    return 1;  // the database could not be opened
   }
   for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
     if (outcome.Written()) std::cout << outcome.path << "\n";

@@ -57,6 +57,10 @@ std::string TableNames::Summary(char scope, short unit, const std::string& base)
   return prefix.empty() ? std::string() : std::string(1, scope) + prefix + Stem(base);
 }
 
+std::string TableNames::ReserveUnit(short unit, const std::string& base) const {
+  return Plain(UnitPrefix(unit) + base);
+}
+
 std::string TableNames::AreaUnit() const {
   return server_ ? "D" + county_ + "AreaUnit" : "AreaUnit";
 }

@@ -38,6 +38,9 @@ class TableNames {
   // A summary table by scope ('Z' location, 'Q' ownership) and unit:
   // "ZGQTDLY_YJFL", or "ZGQ" + year + county + "TDLY_YJFL".
   std::string Summary(char scope, short unit, const std::string& base) const;
+  // A unit table of the reserve and dispute families, whose base names carry
+  // no scope letter: "GQZB_GDHB", or "D" + year + county + "GQZB_GDHB".
+  std::string ReserveUnit(short unit, const std::string& base) const;
   // The area-unit table: "AreaUnit", or "D" + county + "AreaUnit".
   std::string AreaUnit() const;
 

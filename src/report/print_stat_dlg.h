@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/db/connection.h"
+#include "platform/sheet/bat_print_excel.h"
 #include "report/report_settings.h"
 #include "report/report_skeleton.h"
 
@@ -65,8 +66,9 @@ class CPrintStatDlg {
                                  const std::string& year, const std::string& county);
 
   // Opens the statistics database and hands each name, in order, to the
-  // writer its rule picks (or to none). Returns 1 when the names were
-  // dispatched, 0 when the database could not be opened (its error shown).
+  // writer its rule picks (or to none); the outcomes are this call's alone.
+  // Returns 1 when every report routed to a writer was written, 0 when the
+  // database could not be opened (its error shown) or any report failed.
   short DispatchReportTables(const std::string& output_folder, const std::string& connection,
                              const std::vector<std::string>* names,
                              const std::string& template_path, const std::string& region_code,
@@ -89,7 +91,21 @@ class CPrintStatDlg {
  private:
   struct WriterCall;
   struct WriterPlan;
+  // What a report is made of: the catalogue's table, the template variant,
+  // the workbook's path in the output folder.
+  struct ReportFiles {
+    std::string stat_tbl;
+    std::string source;
+    std::string path;
+  };
+  // Writes one report: whatever fails (a refusal, the database, the
+  // template, the disk, memory), the failure is told and counted and no
+  // file of it is left; an earlier workbook of the name is replaced only by
+  // a complete one (the copy is filled under a work name and renamed).
   short WriteReport(const WriterCall& call, const WriterPlan& plan);
+  ReportFiles FilesOf(const WriterCall& call, const WriterPlan& plan) const;
+  std::vector<sheet::SWhiteParam> HeaderPairs(const WriterPlan& plan) const;
+  short Shown(const std::string& name, const std::string& path);
   WriterPlan DisputePlan(bool ledger) const;
   short Refuse(const std::string& report_name, const std::string& message);
 

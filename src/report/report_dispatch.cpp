@@ -190,6 +190,7 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
                                           const std::string& region_code, int unit,
                                           int server_names, const std::string& year,
                                           const std::string& county) {
+  outcomes_.clear();
   db::Connection database;
   try {
     database.Open(connection);
@@ -208,11 +209,16 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
                        std::to_string(route.rule) + ") is not available in this version");
       continue;
     }
-    (this->*(entry->writer))(database, output_folder, template_path, name, region_code, unit,
-                             server_names, year, county);
+    try {
+      (this->*(entry->writer))(database, output_folder, template_path, name, region_code, unit,
+                               server_names, year, county);
+    } catch (const std::exception& failure) {
+      // What a writer did not catch while it made its plan.
+      Refuse(name, "report " + name + ": " + failure.what());
+    }
   }
   database.Close();
-  return 1;
+  return Failures() == 0 ? 1 : 0;
 }
 
 }  // namespace landstat::report

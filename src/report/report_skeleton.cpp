@@ -4,8 +4,15 @@
 
 #include "report/report_skeleton.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <pugixml.hpp>
+#include <stdexcept>
 #include <system_error>
 
 #include "platform/db/db_error.h"
@@ -66,10 +73,17 @@ std::string TemplateVariant(const std::string& template_path, VariantSet set, bo
   return stem + (mu ? "(亩不分页).xlsx" : "(不分页).xlsx");
 }
 
-std::string UnitTable(const TableNames& names, short unit, const std::string& base) {
-  const std::string prefix = UnitPrefix(unit);
-  if (prefix.empty()) return {};
-  return names.IsServer() ? names.Plain(prefix + base) : prefix + base;
+bool PlainTableName(const std::string& name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  });
+}
+
+bool PlainFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+  });
 }
 
 long CPrintStatDlg::Failures() const {
@@ -86,77 +100,147 @@ short CPrintStatDlg::Refuse(const std::string& report_name, const std::string& m
 
 namespace {
 
-// Removes a copied workbook that was not filled, so that nothing looking
-// like a report stays behind; says so when even that fails.
+// The most UTF-16 units a cell's text may hold.
+constexpr std::size_t kCellUnits = 32767;
+
+// What stops a report before anything is written, said as it stands.
+class Refusal : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The UTF-16 units of a UTF-8 text, as spreadsheet programs count a cell.
+std::size_t Utf16Units(const std::string& text) {
+  std::size_t units = 0;
+  for (unsigned char c : text) {
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+// Removes the unfilled copy, so that nothing looking like a report stays
+// behind; says so when even that fails.
 std::string Discard(const std::string& path) {
   std::error_code error;
+  if (path.empty()) return {};
   fs::remove(path, error);
   return error ? "; the unfilled copy " + path + " could not be removed: " + error.message() : "";
 }
 
+// A new empty file beside `path`, hidden, that no other writer has: the copy
+// is filled under it and renamed into place once saved.
+std::string WorkCopyName(const std::string& folder) {
+  std::string name = JoinOutputPath(folder, ".landstat-report-XXXXXX.xlsx");
+  const int fd = ::mkstemps(name.data(), 5);
+  if (fd < 0) {
+    throw Refusal("no work copy can be made in " + folder + ": " + std::strerror(errno));
+  }
+  ::close(fd);
+  return name;
+}
+
 }  // namespace
 
-short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan) {
-  const std::string& name = call.report_name;
-  const std::string& catalogue = settings_.catalogue_path;
-  std::error_code error;
-  if (!fs::is_regular_file(catalogue, error)) {
-    return Refuse(name, "report " + name + ": no report catalogue " + catalogue);
-  }
-  std::string stat_tbl, short_name;
-  if (LookupReportCatalog(catalogue, stat_tbl, short_name, name) == 0) {
-    return Refuse(name, "report " + name + ": the report catalogue " + catalogue +
-                            " holds no such report (or is no readable XML)");
-  }
-  const std::string file =
-      (plan.without_region_code ? "" : call.region_code) + short_name + ".xlsx";
-  const std::string path = JoinOutputPath(call.output_folder, file);
-  const std::string source =
-      TemplateVariant(call.template_path, plan.variants, settings_.paged, call.unit);
-  if (!fs::is_regular_file(source, error)) {
-    return Refuse(name, "report " + name + ": no template workbook " + source);
-  }
-  // The output folder is made when missing, as the command line's is.
-  if (!call.output_folder.empty()) fs::create_directories(call.output_folder, error);
-  if (!fs::copy_file(source, path, fs::copy_options::overwrite_existing, error)) {
-    return Refuse(name, "report " + name + ": cannot copy " + source + " to " + path + ": " +
-                            error.message());
-  }
-
+std::vector<sheet::SWhiteParam> CPrintStatDlg::HeaderPairs(const WriterPlan& plan) const {
   std::vector<sheet::SWhiteParam> pairs;
   for (std::size_t i = 0; i < settings_.header_keys.size(); ++i) {
     pairs.push_back({settings_.header_keys[i],
                      i < settings_.header_values.size() ? settings_.header_values[i] : ""});
   }
   pairs.insert(pairs.end(), plan.extra_pairs.begin(), plan.extra_pairs.end());
+  for (const sheet::SWhiteParam& pair : pairs) {
+    const std::size_t units = Utf16Units(pair.value);
+    if (units > kCellUnits) {
+      throw Refusal("the header value of {" + pair.key + "} has " + std::to_string(units) +
+                    " characters, more than the " + std::to_string(kCellUnits) + " a cell holds");
+    }
+  }
+  return pairs;
+}
 
-  std::unique_ptr<sheet::SheetRows> rows;
-  try {
-    const ReportQuery query = plan.query(call, stat_tbl);
-    rows = std::make_unique<sheet::ScanRows>(call.connection.Scan(query.sql, query.params));
-  } catch (const db::DbError& failure) {
-    return Refuse(name, "report " + name + ": " + failure.what() + Discard(path));
+// The catalogue row, the output path inside the output folder and the
+// template variant of a report; Refusal when any of them is wrong.
+CPrintStatDlg::ReportFiles CPrintStatDlg::FilesOf(const WriterCall& call,
+                                                  const WriterPlan& plan) const {
+  const std::string& catalogue = settings_.catalogue_path;
+  std::error_code error;
+  if (!fs::is_regular_file(catalogue, error)) throw Refusal("no report catalogue " + catalogue);
+  ReportFiles files;
+  std::string short_name;
+  if (LookupReportCatalog(catalogue, files.stat_tbl, short_name, call.report_name) == 0) {
+    throw Refusal("the report catalogue " + catalogue +
+                  " holds no such report (or is no readable XML)");
   }
-  host::LindoDlgProgress(name);
-  const auto failed = [&](const std::exception& failure) {
-    host::LindoDlgEndProgress();
-    return Refuse(name, "report " + name + ": " + failure.what() + Discard(path));
-  };
-  try {
-    sheet::BatPrintExcel book(path);
-    book.FillSheet(*rows, name, pairs,
-                   settings_.paged ? sheet::Paging::kPaged : sheet::Paging::kUnpaged);
-    book.PrintOut(settings_.view ? 0 : 1, 1);
-  } catch (const sheet::SheetError& failure) {
-    // More rows than a sheet holds, a template without the report's sheet.
-    return failed(failure);
-  } catch (const db::DbError& failure) {
-    // A value that cannot be read while the rows are written.
-    return failed(failure);
+  if (!PlainTableName(files.stat_tbl)) {
+    throw Refusal("the report catalogue " + catalogue + " gives the table \"" + files.stat_tbl +
+                  "\", which is no table name (letters, digits and _ only)");
   }
-  host::LindoDlgEndProgress();
+  const std::string file =
+      (plan.without_region_code ? "" : call.region_code) + short_name + ".xlsx";
+  if (!PlainFileName(short_name) || !PlainFileName(file)) {
+    throw Refusal("the report catalogue " + catalogue + " gives the file name \"" + short_name +
+                  "\", which is no plain file name");
+  }
+  files.source = TemplateVariant(call.template_path, plan.variants, settings_.paged, call.unit);
+  if (!fs::is_regular_file(files.source, error)) {
+    throw Refusal("no template workbook " + files.source);
+  }
+  // The output folder is made when missing, as the command line's is.
+  const std::string& folder = call.output_folder.empty() ? "." : call.output_folder;
+  fs::create_directories(folder, error);
+  const fs::path canonical = fs::canonical(folder, error);
+  if (error ||
+      fs::canonical(fs::path(JoinOutputPath(folder, file)).parent_path(), error) != canonical) {
+    throw Refusal("the workbook " + file + " would not lie in the output folder " + folder);
+  }
+  files.path = JoinOutputPath(call.output_folder, file);
+  return files;
+}
+
+// Records a written workbook and shows it when asked; a workbook that
+// cannot be shown stays written, and the failure counts.
+short CPrintStatDlg::Shown(const std::string& name, const std::string& path) {
+  try {
+    if (settings_.view) sheet::ShowWorkbook(path);
+  } catch (const std::exception& failure) {
+    return Refuse(name, "report " + name + ": written to " + path +
+                            ", but it cannot be shown: " + failure.what());
+  }
   outcomes_.push_back({name, path, {}});
   return 1;
+}
+
+short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan) {
+  const std::string& name = call.report_name;
+  std::string work;  // the copy being filled, under its work name
+  std::string table;
+  bool progress = false;
+  try {
+    const ReportFiles files = FilesOf(call, plan);
+    const std::vector<sheet::SWhiteParam> pairs = HeaderPairs(plan);
+    const ReportQuery query = plan.query(call, files.stat_tbl);
+    table = " (table " + query.table + ")";
+    work = WorkCopyName(call.output_folder.empty() ? "." : call.output_folder);
+    fs::copy_file(files.source, work, fs::copy_options::overwrite_existing);
+    sheet::ScanRows rows(call.connection.Scan(query.sql, query.params));
+    host::LindoDlgProgress(name);
+    progress = true;
+    sheet::BatPrintExcel book(work, files.source);
+    book.FillSheet(rows, name, pairs,
+                   settings_.paged ? sheet::Paging::kPaged : sheet::Paging::kUnpaged,
+                   sheet::Columns::kByFieldRow);
+    book.PrintOut(1, 1);
+    fs::rename(work, files.path);
+    work.clear();
+    host::LindoDlgEndProgress();
+    return Shown(name, files.path);
+  } catch (const std::exception& failure) {
+    if (progress) host::LindoDlgEndProgress();
+    return Refuse(name, "report " + name + table + ": " + failure.what() + Discard(work));
+  } catch (...) {
+    if (progress) host::LindoDlgEndProgress();
+    return Refuse(name, "report " + name + table + ": an unknown failure" + Discard(work));
+  }
 }
 
 }  // namespace landstat::report

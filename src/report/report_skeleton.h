@@ -36,6 +36,14 @@ std::string TemplateVariant(const std::string& template_path, VariantSet set, bo
 struct ReportQuery {
   std::string sql;
   std::vector<db::Value> params;
+  std::string table;  // the stored table read, for messages
 };
+
+// Whether `name` is a table name of the catalogue's kind: letters, digits
+// and '_' only, so that nothing of it can act as SQL.
+bool PlainTableName(const std::string& name);
+// Whether `name` is a file name alone: no separator, not "." or "..", no
+// control character.
+bool PlainFileName(const std::string& name);
 
 }  // namespace landstat::report

@@ -30,9 +30,9 @@ ReportQuery LevelFilter(std::span<const LevelLengths> levels, const std::string&
   const auto found = std::find_if(levels.begin(), levels.end(),
                                   [&](const LevelLengths& entry) { return level == entry.level; });
   if (found == levels.end()) {
-    return {" where XZQDM like ? and XZQDM like ? ", {prefix + "%", region + "%"}};
+    return {" where XZQDM like ? and XZQDM like ? ", {prefix + "%", region + "%"}, {}};
   }
-  ReportQuery query{" where (", {}};
+  ReportQuery query{" where (", {}, {}};
   for (int length : found->lengths) {
     query.sql += query.params.empty() ? "XZQDM like ?" : " OR XZQDM like ?";
     query.params.emplace_back(prefix + std::string(static_cast<std::size_t>(length), '_'));
@@ -138,7 +138,9 @@ ReportQuery SummaryLevelFilter(const std::string& province, const std::string& r
 
 ReportQuery BureauLevelFilter(const std::string& county, const std::string& region,
                               const std::string& level) {
-  if (level == "类别级") return {" where XZQDM like ? OR XZQDM like ?", {county + "__", county}};
+  if (level == "类别级") {
+    return {" where XZQDM like ? OR XZQDM like ?", {county + "__", county}, {}};
+  }
   return LevelFilter(kBureauLevels, county, region, level);
 }
 
@@ -167,6 +169,28 @@ std::string ReserveAttributeFilter(const std::string& report_name, const ReportS
 
 namespace {
 
+// Stored summaries without an administrative code: written whole, in the
+// order of their own key, whatever the region and level.
+struct WholeTable {
+  const char* stat_tbl;
+  const char* order;
+};
+const WholeTable kWholeTables[] = {{"CZZD_TDYT", "土地用途"}};
+
+const WholeTable* WholeTableOf(const std::string& stat_tbl) {
+  for (const WholeTable& whole : kWholeTables) {
+    if (stat_tbl == whole.stat_tbl) return &whole;
+  }
+  return nullptr;
+}
+
+// The lists stored as unit copies (TableNames::UnitCopy) by their builders;
+// the other unit tables are stored as the reserve family's
+// (TableNames::ReserveUnit).
+bool IsUnitCopy(const std::string& stat_tbl) {
+  return stat_tbl == "PEWYTBL";
+}
+
 TableNames NamesOf(int server_names, const std::string& year, const std::string& county) {
   return TableNames(server_names != 0 ? 1 : 0, year, county);
 }
@@ -186,11 +210,16 @@ short CPrintStatDlg::PrintSummaryTable(db::Connection& connection, const std::st
       const std::string by_owner = call.names.Summary('Q', call.unit, stat_tbl);
       if (IsTblExist(call.connection, by_owner) > 0) table = by_owner;
     }
+    const std::string from = "select * from " + call.connection.QuoteTable(table);
+    if (const WholeTable* whole = WholeTableOf(stat_tbl)) {
+      return ReportQuery{from + " order by " + whole->order, {}, table};
+    }
     ReportQuery query =
         SummaryLevelFilter(call.region_code.substr(0, 2), call.region_code, settings_.output_level);
-    query.sql = "select * from " + table + " " + query.sql +
+    query.sql = from + " " + query.sql +
                 (call.report_name == "容积率和建筑密度汇总统计薄" ? "order by XZQDM,XZQMC "
                                                                   : "order by XZQDM ");
+    query.table = table;
     return query;
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
@@ -208,7 +237,8 @@ short CPrintStatDlg::PrintBureauSummaryTable(
   plan.query = [this](const WriterCall& call, const std::string& stat_tbl) {
     ReportQuery query =
         BureauLevelFilter(call.region_code.substr(0, 6), call.region_code, settings_.output_level);
-    query.sql = "select * from " + call.names.Summary('Z', call.unit, stat_tbl) + " " + query.sql +
+    query.table = call.names.Summary('Z', call.unit, stat_tbl);
+    query.sql = "select * from " + call.connection.QuoteTable(query.table) + " " + query.sql +
                 " order by XZQDM ";
     return query;
   };
@@ -229,17 +259,23 @@ short CPrintStatDlg::PrintCodeListTable(db::Connection& connection,
     // The code tables and the registration summary are stored under their
     // plain names in every naming mode, as the code-table builder does;
     // the counties of a server share QSDMB.
+    const std::string quoted = call.connection.QuoteTable(stat_tbl);
     if (stat_tbl == "QSDMB") {
-      return {"select * from " + CountyRowsOf(kQsdmbTable, county) + " codes order by QSDWDM", {}};
+      return {"select * from " + CountyRowsOf(kQsdmbTable, county) + " codes order by QSDWDM",
+              {},
+              stat_tbl};
     }
     if (stat_tbl == "QSDMBMG") {
-      return {"select * from " + stat_tbl + "  order by QSDWDM", {}};
+      return {"select * from " + quoted + "  order by QSDWDM", {}, stat_tbl};
     }
     if (stat_tbl == "DJXXHZB") {
-      return {"select * from " + stat_tbl + " where 行政区代码 like ? order by 行政区代码 ",
-              {call.region_code + "%"}};
+      return {"select * from " + quoted + " where 行政区代码 like ? order by 行政区代码 ",
+              {call.region_code + "%"},
+              stat_tbl};
     }
-    return {"select * from " + UnitTable(call.names, call.unit, stat_tbl), {}};
+    const std::string table = IsUnitCopy(stat_tbl) ? call.names.UnitCopy(call.unit, stat_tbl)
+                                                   : call.names.ReserveUnit(call.unit, stat_tbl);
+    return {"select * from " + call.connection.QuoteTable(table), {}, table};
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
                       static_cast<short>(unit), NamesOf(server_names, year, county)},
@@ -254,7 +290,8 @@ CPrintStatDlg::WriterPlan CPrintStatDlg::DisputePlan(bool ledger) const {
   plan.variants = VariantSet::kTwo;
   plan.extra_pairs = {{"权属争议类型", settings_.dispute_type_filter}};
   plan.query = [this, ledger](const WriterCall& call, const std::string& stat_tbl) {
-    ReportQuery query{"select * from " + UnitTable(call.names, call.unit, stat_tbl) + " ", {}};
+    const std::string table = call.names.ReserveUnit(call.unit, stat_tbl);
+    ReportQuery query{"select * from " + call.connection.QuoteTable(table) + " ", {}, table};
     if (ledger) {
       query.sql += " where 座落单位代码 like ?";
       query.params.emplace_back(call.region_code + "%");
@@ -299,7 +336,8 @@ short CPrintStatDlg::PrintReserveDisputeTable(
     ReportQuery query =
         SummaryLevelFilter(province, call.region_code,
                            ReserveIgnoresLevel(call.report_name) ? "" : settings_.output_level);
-    query.sql = "select * from " + UnitTable(call.names, call.unit, stat_tbl) + " " + query.sql +
+    query.table = call.names.ReserveUnit(call.unit, stat_tbl);
+    query.sql = "select * from " + call.connection.QuoteTable(query.table) + " " + query.sql +
                 ReserveAttributeFilter(call.report_name, settings_) + " order by XZQDM ";
     return query;
   };

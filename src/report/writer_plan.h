@@ -35,9 +35,4 @@ struct CPrintStatDlg::WriterPlan {
   std::function<ReportQuery(const WriterCall& call, const std::string& stat_tbl)> query;
 };
 
-// The unit table of a base name that carries no scope letter: "GQ" + base,
-// or on a server "D" + year + county + "GQ" + base, as the reserve builders
-// store theirs.
-std::string UnitTable(const TableNames& names, short unit, const std::string& base);
-
 }  // namespace landstat::report

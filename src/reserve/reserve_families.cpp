@@ -13,20 +13,13 @@
 namespace landstat {
 namespace {
 
-// A reserve table's copy in a unit: the unit's prefix before the base
-// name, and on a server the year and county before both.
-std::string GdhbUnitTableName(const TableNames& names, short unit, const std::string& base) {
-  const std::string prefix = UnitPrefix(unit);
-  return names.IsServer() ? names.Plain(prefix + base) : prefix + base;
-}
-
 // Every table of the block, plain or in a unit: the base and class tables
 // and the summaries.
 std::vector<std::string> ReserveTables(const TableNames& names, short unit) {
   std::vector<std::string> tables;
   for (const char* base : {"ZB_GDHB", "KKK_GDHB", "KFK_GDHB", "KKK_GDHBOLD", "KFK_GDHBOLD",
                            "MJ_GDHB", "MJ_GDHBOLD", "PJ_GDHB"}) {
-    tables.push_back(unit == kNoUnit ? names.Plain(base) : GdhbUnitTableName(names, unit, base));
+    tables.push_back(unit == kNoUnit ? names.Plain(base) : names.ReserveUnit(unit, base));
   }
   return tables;
 }
@@ -38,7 +31,7 @@ std::string CStatContext::GdhbTable(const std::string& base) const {
 }
 
 std::string CStatContext::GdhbUnitTable(short unit, const std::string& base) const {
-  return GdhbUnitTableName(m_names, unit, base);
+  return m_names.ReserveUnit(unit, base);
 }
 
 short CStatContext::StatGdhb() {

@@ -22,8 +22,9 @@ inline std::string RunText(const std::string& command) {
 }
 
 // Writes templates and reads workbooks back with openpyxl.
-//   make PATH SHEET...: a template whose sheets hold a title "{年度}", one
-//     heading row, the data row "{数据:2}" and the footer "填表人：{填表人}".
+//   make PATH SHEET[=FIELD,...]...: a template whose sheets hold a title
+//     "{年度}", a heading row, the field row (XZQDM, XZQMC, XZQZMJ unless
+//     given), the data row "{数据:2}" and the footer "填表人：{填表人}".
 //   rows TEMPLATE BOOK: the data rows of the workbook's one sheet (the rows
 //     between the heading and the footer of the template's sheet of that
 //     name), one line each, cells joined by '|', numbers with four decimals.
@@ -32,10 +33,12 @@ import sys, openpyxl
 if sys.argv[1] == 'make':
     book = openpyxl.Workbook()
     book.remove(book.active)
-    for name in sys.argv[3:]:
+    for spec in sys.argv[3:]:
+        name, _, fields = spec.partition('=')
         ws = book.create_sheet(name)
         ws.append(['{年度}'])
         ws.append(['代码', '名称', '面积'])
+        ws.append(fields.split(',') if fields else ['XZQDM', 'XZQMC', 'XZQZMJ'])
         ws.append(['{数据:2}'])
         ws.append(['填表人：{填表人}'])
     book.save(sys.argv[2])

@@ -1,6 +1,8 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::BothEngines;
+using ::testing::HasSubstr;
 using testing::TempDir;
 
 TEST(ReportSkeleton, JoinsPathsAndChoosesVariants) {
@@ -146,9 +149,14 @@ class ReportWriterTest : public BothEngines {
   <Row 表格名称="权属单位代码表" statTbl="QSDMB" shortName="代码表"/>
   <Row 表格名称="缺表" statTbl="NONE" shortName="缺表"/>
   <Row 表格名称="无页" statTbl="T" shortName="无页"/>
+  <Row 表格名称="缺列" statTbl="T" shortName="缺列"/>
+  <Row 表格名称="注入" statTbl="T; drop table QSDMB" shortName="注入"/>
+  <Row 表格名称="越界" statTbl="T" shortName="../越界"/>
 </AutoBuildList>)";
     // The paged variant only: the unpaged ones are missing.
-    Python("make " + Quoted(template_) + " 报表甲 报表乙 权属单位代码表 缺表");
+    Python("make " + Quoted(template_) +
+           " 报表甲 报表乙 权属单位代码表=QSDWDM,QSDWMC 缺表 缺列=XZQDM,NOPE 注入 越界");
+    std::ofstream(damaged_) << "no workbook";
     dialog_.Settings().catalogue_path = catalogue_;
     dialog_.Settings().header_values = {"2009"};
     dialog_.Settings().view = false;
@@ -156,10 +164,13 @@ class ReportWriterTest : public BothEngines {
 
   // Writes `report` for `region` through the dispatcher; the workbook's
   // path, empty when none was written.
-  std::string Write(const std::string& report, const std::string& region = "3301") {
+  std::string Write(const std::string& report, const std::string& region = "3301",
+                    const std::string& tmpl = {}) {
     const std::vector<std::string> names{report};
-    dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
-                                 template_, region, kSquareMetre, Mode(), "2009", "330102");
+    const short result = dialog_.DispatchReportTables(
+        out_.path().string(), database().ConnectionString(), &names,
+        tmpl.empty() ? template_ : tmpl, region, kSquareMetre, Mode(), "2009", "330102");
+    EXPECT_EQ(result, dialog_.Outcomes().back().Written() ? 1 : 0) << report;
     return dialog_.Outcomes().back().path;
   }
 
@@ -174,6 +185,7 @@ class ReportWriterTest : public BothEngines {
   TempDir dir_, out_;
   std::string catalogue_ = dir_.File("目录.xml");
   std::string template_ = dir_.File("模板.xlsx");
+  std::string damaged_ = dir_.File("坏.xlsx");
   CPrintStatDlg dialog_;
   host::RecordingNotifier notifier_;
   host::ScopedNotifier scoped_{notifier_};
@@ -217,28 +229,84 @@ TEST_P(ReportWriterTest, CodeListOfOwnershipUnitsIsNamedWithoutTheRegion) {
 }
 
 TEST_P(ReportWriterTest, FailuresAreNamedAndLeaveNoFile) {
+  const std::string table = names_.Summary('Z', kSquareMetre, "T");
+  const std::string long_value(32768, 'x');
   const struct {
     const char* report;
     bool paged;
     std::string catalogue;
-    std::string named;  // what the message must name
+    std::vector<std::string> named;  // what the message must name
+    std::string tmpl = "";           // the template, when not the test's own
+    std::string year = "2009";       // the first header value
   } cases[] = {
-      {"缺表", true, catalogue_, names_.Summary('Z', kSquareMetre, "NONE")},  // no table
-      {"无页", true, catalogue_, "无页"},  // the template has no such sheet
-      {"报表甲", false, catalogue_, dir_.File("模板(不分页).xlsx")},
-      {"不在目录", true, catalogue_, "不在目录"},
-      {"报表甲", true, dir_.File("没有.xml"), dir_.File("没有.xml")},
+      {"缺表", true, catalogue_, {names_.Summary('Z', kSquareMetre, "NONE")}},  // no table
+      {"无页", true, catalogue_, {"无页", template_}},  // the template has no such sheet
+      {"报表甲", false, catalogue_, {dir_.File("模板(不分页).xlsx")}},
+      {"不在目录", true, catalogue_, {"不在目录"}},
+      {"报表甲", true, dir_.File("没有.xml"), {dir_.File("没有.xml")}},
+      // A column of the field row that the table lacks, named with the table.
+      {"缺列", true, catalogue_, {"\"NOPE\"", table, template_}},
+      // Table and file names from the catalogue are refused unless plain.
+      {"注入", true, catalogue_, {"T; drop table QSDMB"}},
+      {"越界", true, catalogue_, {"../越界"}},
+      {"报表甲", true, catalogue_, {"{年度}", "32768 characters"}, {}, long_value},
+      {"报表甲", true, catalogue_, {"template workbook " + damaged_}, damaged_},
   };
   for (const auto& c : cases) {
     dialog_.Settings().paged = c.paged;
     dialog_.Settings().catalogue_path = c.catalogue;
-    EXPECT_EQ(Write(c.report), "") << c.report;
+    dialog_.Settings().header_values = {c.year};
+    EXPECT_EQ(Write(c.report, "3301", c.tmpl), "") << c.report;
+    EXPECT_EQ(dialog_.Failures(), 1) << c.report;
     ASSERT_FALSE(notifier_.messages.empty());
-    EXPECT_NE(notifier_.messages.back().find(c.named), std::string::npos)
-        << notifier_.messages.back();
+    for (const std::string& part : c.named) {
+      EXPECT_THAT(notifier_.messages.back(), HasSubstr(part)) << c.report;
+    }
     EXPECT_TRUE(fs::is_empty(out_.path())) << c.report;
   }
-  EXPECT_EQ(dialog_.Failures(), 5);
+  EXPECT_TRUE(conn().TableExists("QSDMB"));
+}
+
+// A failure of any kind (here the file system's: the workbook's name is
+// taken by a folder) leaves no copy behind, counts, and the next report is
+// still written.
+TEST_P(ReportWriterTest, AnyFailureIsCountedAndTheNextReportWritten) {
+  fs::create_directories(out_.path() / "3301甲.xlsx" / "inside");
+  const std::vector<std::string> names{"报表甲", "报表乙"};
+  EXPECT_EQ(
+      dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
+                                   template_, "3301", kSquareMetre, Mode(), "2009", "330102"),
+      0);
+  ASSERT_EQ(dialog_.Outcomes().size(), 2u);
+  EXPECT_FALSE(dialog_.Outcomes()[0].Written());
+  EXPECT_THAT(dialog_.Outcomes()[0].message, HasSubstr("3301甲.xlsx"));
+  EXPECT_TRUE(dialog_.Outcomes()[1].Written());
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(out_.path())) {
+    files.push_back(entry.path().filename().string());
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"3301乙.xlsx", "3301甲.xlsx"}));
+}
+
+// The land-use table of the town lots has no administrative code: it is
+// written whole, in land-use order, whatever the region and level.
+TEST_P(ReportWriterTest, TownLandUseTableIsWrittenWhole) {
+  const std::string table = names_.Summary('Z', kSquareMetre, "CZZD_TDYT");
+  conn().Execute("create table " + table + " (土地用途 varchar(10), 土地用途名称 varchar(20), " +
+                 "宗数 int, 宗地总面积 float)");
+  conn().Execute("insert into " + table + " values ('总计', '', 3, 30), ('071', '住宅', 2, 20), " +
+                 "('051', '商业', 1, 10)");
+  std::ofstream(catalogue_) << R"(<AutoBuildList>
+  <Row 表格名称="城镇宗地土地用途汇总表" statTbl="CZZD_TDYT" shortName="用途"/>
+</AutoBuildList>)";
+  Python("make " + Quoted(template_) +
+         " 城镇宗地土地用途汇总表=土地用途,土地用途名称,宗地总面积,宗数");
+  dialog_.Settings().output_level = "村(街坊)级";
+  const std::string path = Write("城镇宗地土地用途汇总表", "330102001");
+  ASSERT_FALSE(path.empty()) << notifier_.messages.back();
+  EXPECT_EQ(DataRows(template_, path),
+            "051|商业|10.0000|1.0000\n071|住宅|20.0000|2.0000\n总计||30.0000|3.0000\n");
 }
 
 LANDSTAT_BOTH_ENGINES(ReportWriterTest);

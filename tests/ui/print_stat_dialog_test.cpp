@@ -10,6 +10,7 @@
 
 #include "engine/database_helpers.h"
 #include "engine/stat_config.h"
+#include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
@@ -270,8 +271,9 @@ TEST_F(PrintStatDialogTest, LaunchersReturnOneOnlyOnOk) {
 }
 
 // The print run on each engine: without a database to open the error names
-// it and nothing is said to be done; with one, "出表完成!" follows unless
-// "查看" is ticked.
+// it and nothing is said to be done; with one, "出表完成!" follows when
+// every report was written, unless "查看" is ticked; never after a report
+// failed.
 class PrintStatDialogEngines : public testing::BothEngines {
  protected:
   void SetUpDatabase() override {
@@ -329,22 +331,43 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
   EXPECT_NE(notifier_.messages[0].find("not those of 2009 330102"), std::string::npos)
       << notifier_.messages[0];
   testing::RecordCompletedRun(connection, "2009", "330102");
-  for (bool view : {false, true}) {
-    auto dialog = Dialog();
-    dialog->findChild<QCheckBox*>("17005")->setChecked(view);
-    notifier_.messages.clear();
-    dialog->OnPrint();
-    const CPrintStatDlg::PrintRun& run = dialog->LastRun();
-    EXPECT_EQ(run.dispatched, 1);
-    EXPECT_EQ(run.folder, home_.File("out") + "/");
-    EXPECT_EQ(run.server_names, IsServer() ? 1 : 0);
-    EXPECT_EQ(run.connection, IsServer() ? database().ConnectionString()
-                                         : "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
-                                               home_.File("2009330102.sqlite") +
-                                               ";Persist Security Info=False");
-    EXPECT_EQ(dialog->Writers().Settings().Scope(), 'Q');
-    const bool done = !notifier_.messages.empty() && notifier_.messages.back() == "出表完成!";
-    EXPECT_EQ(done, !view);
+  // The two reports' tables, in every unit, and a template with their sheets.
+  db::Connection stats(IsServer() ? database().ConnectionString()
+                                  : testing::JetConnectionString(home_.File("2009330102.sqlite")));
+  const TableNames tables(Mode(), "2009", "330102");
+  for (const char* base : {"TDLY_YJFL", "TDLY_GDPD"}) {
+    for (short unit : {kHectare, kMu, kSquareMetre}) {
+      stats.Execute("create table " + tables.Summary('Z', unit, base) +
+                    " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float)");
+    }
+  }
+  stats.Close();
+  const std::string tmpl = home_.File("模板.xlsx");
+  report::Python("make " + report::Quoted(tmpl) +
+                 " 农村土地利用现状一级分类面积汇总表 耕地坡度分级面积汇总表");
+  for (const char* variant : {"(亩)", "(不分页)", "(亩不分页)"}) {
+    fs::copy_file(tmpl, home_.File(std::string("模板") + variant + ".xlsx"));
+  }
+  for (bool fails : {true, false}) {
+    for (bool view : {false, true}) {
+      auto dialog = Dialog();
+      if (!fails) dialog->m_strTemplatePath = tmpl;
+      dialog->findChild<QCheckBox*>("17005")->setChecked(view);
+      notifier_.messages.clear();
+      dialog->OnPrint();
+      const CPrintStatDlg::PrintRun& run = dialog->LastRun();
+      const bool written = !fails && !view;  // no program is set to show a workbook
+      EXPECT_EQ(run.dispatched, written ? 1 : 0);
+      EXPECT_EQ(run.folder, home_.File("out") + "/");
+      EXPECT_EQ(run.server_names, IsServer() ? 1 : 0);
+      EXPECT_EQ(run.connection, IsServer() ? database().ConnectionString()
+                                           : "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
+                                                 home_.File("2009330102.sqlite") +
+                                                 ";Persist Security Info=False");
+      EXPECT_EQ(dialog->Writers().Settings().Scope(), 'Q');
+      const bool done = !notifier_.messages.empty() && notifier_.messages.back() == "出表完成!";
+      EXPECT_EQ(done, written) << notifier_.messages.front();
+    }
   }
 }
 

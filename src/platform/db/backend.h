@@ -67,6 +67,8 @@ class Backend {
   virtual bool InTransaction() const = 0;
 
   virtual bool TableExists(std::string_view name) = 0;
+  // The name under which the engine stores a table named unquoted `name`.
+  virtual std::string StoredTableName(std::string_view name) const { return std::string(name); }
   virtual std::vector<ColumnInfo> TableColumns(std::string_view table) = 0;
   // The query of the names of the database's tables, in name order.
   virtual const char* TableNamesQuery() const = 0;

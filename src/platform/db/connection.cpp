@@ -7,6 +7,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/postgres_backend.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_backend.h"
 #include "platform/text/ascii_text.h"
 
@@ -193,6 +194,10 @@ bool Connection::InTransaction() const {
 
 bool Connection::TableExists(std::string_view name) {
   return backend().TableExists(name);
+}
+
+std::string Connection::QuoteTable(std::string_view name) {
+  return QuoteName(backend().StoredTableName(name));
 }
 
 std::vector<std::string> Connection::ListTables() {

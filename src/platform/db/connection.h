@@ -86,6 +86,9 @@ class Connection {
   // Catalogue look-ups: a table or view of this name (as unquoted SQL names
   // it, so case does not matter), and the columns of a table.
   bool TableExists(std::string_view name);
+  // The table of that unquoted name as a quoted identifier (QuoteName), in
+  // the case the engine stores it: for names that come from outside.
+  std::string QuoteTable(std::string_view name);
   std::vector<ColumnInfo> Columns(std::string_view table);
   // The tables of the database (of the current schema on a server), sorted.
   std::vector<std::string> ListTables();

@@ -241,6 +241,7 @@ class PostgresBackend : public Backend {
   void MarkSavepoint() override { moved_at_savepoint_ = moved_ids_; }
 
   bool TableExists(std::string_view name) override { return RelationOid(name) != 0; }
+  std::string StoredTableName(std::string_view name) const override { return StoredName(name); }
 
   const char* TableNamesQuery() const override {
     return "SELECT tablename FROM pg_tables WHERE schemaname = current_schema() ORDER BY tablename";
@@ -334,6 +335,15 @@ class PostgresBackend : public Backend {
     StoreRowByRow(batch);
   }
 
+  // Sends one statement with text parameters (none, too) by the extended
+  // protocol, which refuses a text holding a second statement: nothing after
+  // a ';' in a statement's text ever runs. Scripts are split into statements
+  // before they get here (Backend::ExecuteScript).
+  PGresult* Send(const std::string& sql, const std::vector<const char*>& values) {
+    return PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                        values.empty() ? nullptr : values.data(), nullptr, nullptr, 0);
+  }
+
   // Runs a statement with text parameters and returns its result.
   ResultPtr Exec(const std::string& sql, const std::vector<Value>& params = {}) {
     std::vector<std::string> texts(params.size());
@@ -343,11 +353,7 @@ class PostgresBackend : public Backend {
       texts[i] = ParamText(params[i]);
       pointers[i] = texts[i].c_str();
     }
-    ResultPtr result(params.empty()
-                         ? PQexec(conn_, sql.c_str())
-                         : PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()),
-                                        nullptr, pointers.data(), nullptr, nullptr, 0),
-                     &PQclear);
+    ResultPtr result(Send(sql, pointers), &PQclear);
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) ThrowFailure(result.get(), sql);
     return result;
@@ -479,7 +485,7 @@ class PostgresBackend : public Backend {
     Exec("BEGIN");
     try {
       Exec("SELECT pg_advisory_xact_lock(7311001)");
-      Exec(kPostgresCompatSql);
+      for (const std::string& statement : PostgresCompatStatements()) Exec(statement);
       Exec("COMMIT");
     } catch (const DbError& error) {
       try {
@@ -605,7 +611,7 @@ class PostgresBackend : public Backend {
     for (std::size_t c = 0; c < batch.columns.size(); ++c) {
       sql += (c ? "," : "") + QuoteName(batch.columns[c]);
     }
-    ResultPtr start(PQexec(conn_, (sql + ") FROM STDIN").c_str()), &PQclear);
+    ResultPtr start(Send(sql + ") FROM STDIN", {}), &PQclear);
     if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), sql);
     std::string data;
     for (std::size_t row = 0; row < batch.rows.size(); ++row) {

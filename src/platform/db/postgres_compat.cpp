@@ -1,5 +1,7 @@
 #include "platform/db/postgres_compat.h"
 
+#include <string_view>
+
 namespace landstat::db {
 
 // Access functions that statements written for Access and the generic server
@@ -68,5 +70,17 @@ const std::vector<std::string> kPostgresCompatFunctions = {
 };
 
 const int kPostgresCompatVersion = 3;
+
+std::vector<std::string> PostgresCompatStatements() {
+  std::vector<std::string> statements;
+  const std::string_view text = kPostgresCompatSql;
+  std::size_t start = 0;
+  for (std::size_t end = text.find(";\n"); end != std::string_view::npos;
+       end = text.find(";\n", start)) {
+    statements.emplace_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return statements;
+}
 
 }  // namespace landstat::db

@@ -1,9 +1,11 @@
 #include "platform/sheet/bat_print_excel.h"
 
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <mutex>
@@ -58,10 +60,26 @@ std::string CutToUnits(const std::string& text, std::size_t units) {
   return text.substr(0, std::min(at, text.size()));
 }
 
-std::string TempFileName() {
-  static std::atomic<long> counter{0};
-  const auto name = fmt::format("landstat-sheet-{}-{}.xml", ::getpid(), ++counter);
-  return (std::filesystem::temp_directory_path() / name).string();
+// A work file that no other user can reach and that nothing leaves behind:
+// made with O_EXCL in a directory of its own from mkdtemp, then unlinked
+// with its directory at once, so that only the returned descriptor holds it.
+int NewWorkFile(const std::string& workbook) {
+  std::string folder = (std::filesystem::temp_directory_path() / "landstat-sheet-XXXXXX").string();
+  if (::mkdtemp(folder.data()) == nullptr) {
+    throw SheetError(fmt::format("workbook {}: no work folder can be made in {}: {}", workbook,
+                                 std::filesystem::temp_directory_path().string(),
+                                 std::strerror(errno)));
+  }
+  const std::string file = folder + "/part.xml";
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int error = errno;
+  ::unlink(file.c_str());
+  ::rmdir(folder.c_str());
+  if (fd < 0) {
+    throw SheetError(fmt::format("workbook {}: no work file can be made in {}: {}", workbook,
+                                 folder, std::strerror(error)));
+  }
+  return fd;
 }
 
 }  // namespace
@@ -92,12 +110,9 @@ std::string MakeSheetName(std::string_view requested, const std::vector<std::str
 }
 
 struct BatPrintExcel::State {
-  explicit State(std::string path) : package(std::move(path)) {}
+  State(std::string path, std::string origin) : package(std::move(path), std::move(origin)) {}
   ~State() {
-    for (const auto& file : work_files) {
-      std::error_code ignored;
-      std::filesystem::remove(file, ignored);
-    }
+    for (int fd : work_files) ::close(fd);
   }
 
   SheetPart& Resolve(const std::string& name) {
@@ -112,7 +127,7 @@ struct BatPrintExcel::State {
 
   SheetPart& Require(const std::string& name) {
     if (SheetPart* sheet = package.Find(name)) return *sheet;
-    throw SheetError(fmt::format("workbook {}: no sheet \"{}\"", package.Path(), name));
+    throw SheetError(fmt::format("{}: no sheet \"{}\"", package.ContentName(), name));
   }
 
   // The sheet as the template holds it, read once before it is replaced.
@@ -128,12 +143,13 @@ struct BatPrintExcel::State {
   std::map<std::string, std::deque<std::string>> made_for;  // requested name -> sheets made
   std::set<std::string> filled;
   std::set<std::string> copied_from;
-  std::vector<std::string> work_files;
-  std::string failure;  // the fill that failed, which stops the save
+  std::vector<int> work_files;  // descriptors of nameless files
+  std::string failure;          // the fill that failed, which stops the save
   bool saved = false;
 };
 
-BatPrintExcel::BatPrintExcel(std::string path) : state_(new State(std::move(path))) {}
+BatPrintExcel::BatPrintExcel(std::string path, std::string template_path)
+    : state_(new State(std::move(path), std::move(template_path))) {}
 
 BatPrintExcel::~BatPrintExcel() = default;
 
@@ -142,19 +158,20 @@ std::vector<std::string> BatPrintExcel::SheetNames() const {
 }
 
 short BatPrintExcel::FillSheet(SheetRows& rows, const std::string& sheet,
-                               std::span<const SWhiteParam> pairs, Paging paging) {
+                               std::span<const SWhiteParam> pairs, Paging paging, Columns columns) {
   auto& state = *state_;
   try {
     SheetPart& part = state.Resolve(sheet);
     FillTarget target;
     target.workbook = state.package.Path();
+    target.layout = state.package.ContentName();
     target.sheet = part.name;
     target.shared_strings = &state.package.SharedStrings();
-    target.out_file = TempFileName();
-    state.work_files.push_back(target.out_file);
+    target.out_fd = NewWorkFile(state.package.Path());
+    state.work_files.push_back(target.out_fd);
     const std::string& source = state.TemplateOf(part);
-    part.title_rows = FillSheetPart(source, rows, pairs, paging, target);
-    part.new_file = target.out_file;
+    part.title_rows = FillSheetPart(source, rows, pairs, paging, columns, target);
+    part.new_fd = target.out_fd;
     part.has_new_text = false;
     state.filled.insert(part.name);
   } catch (const std::exception& error) {
@@ -225,17 +242,19 @@ void BatPrintExcel::PrintOut(short view, int) {
   }
   package.Save();
   state.saved = true;
-  if (view != 0) return;
+  if (view == 0) ShowWorkbook(package.Path());
+}
+
+void ShowWorkbook(const std::string& path) {
   FileOpener opener;
   {
     const std::lock_guard lock(OpenerMutex());
     opener = Opener();
   }
   if (!opener) {
-    throw SheetError(
-        fmt::format("workbook {} saved, but no program is set to show it", package.Path()));
+    throw SheetError(fmt::format("workbook {} saved, but no program is set to show it", path));
   }
-  opener(package.Path());
+  opener(path);
 }
 
 void MergeExcelEx(const std::string& target, const std::string& source) {

@@ -23,10 +23,13 @@ namespace landstat::sheet {
 //   value of the pair with that key in place of the mark ("年度：{年度}"
 //   becomes "年度：2023"). Marks of keys that no pair names stay as they are.
 // - Data row: the row holding a cell whose whole text is "{数据}" or
-//   "{数据:N}". Column i of the row source goes into the marker's column + i,
-//   with the style of the data row's cell in that column; one sheet row per
-//   source row, in order. N is the page length: the number of data rows per
-//   printed page of paged output (30 when omitted).
+//   "{数据:N}". Filled by position, column i of the row source goes into the
+//   marker's column + i; filled by field row, the column of the source whose
+//   name (without regard to ASCII case) the row directly above the data row
+//   holds in that sheet column, and a name the source lacks is refused.
+//   Cells take the style of the data row's cell in their column; one sheet
+//   row per source row, in order. N is the page length: the number of data
+//   rows per printed page of paged output (30 when omitted).
 // - Heading rows: the rows above the data row. Paged output repeats them on
 //   every page (the sheet's print titles) and breaks the page after every N
 //   data rows; unpaged output has neither.
@@ -40,6 +43,9 @@ struct SWhiteParam {
 };
 
 enum class Paging { kPaged, kUnpaged };
+// How data columns find their source column: by position, or by the names
+// of the field row.
+enum class Columns { kByPosition, kByFieldRow };
 
 // Rows one sheet holds, heading and footer rows included.
 constexpr long kMaxSheetRows = 1048576;
@@ -60,8 +66,10 @@ std::string MakeSheetName(std::string_view requested, const std::vector<std::str
 // failure raises SheetError naming the file and the sheet.
 class BatPrintExcel {
  public:
-  // Opens the workbook at `path`, a copy of a template.
-  explicit BatPrintExcel(std::string path);
+  // Opens the workbook at `path`, a copy of a template. When the template's
+  // path is given, faults of the content (a damaged archive, a sheet that is
+  // missing or no XML, a missing data or field row) name the template.
+  explicit BatPrintExcel(std::string path, std::string template_path = {});
   virtual ~BatPrintExcel();
   BatPrintExcel(const BatPrintExcel&) = delete;
   BatPrintExcel& operator=(const BatPrintExcel&) = delete;
@@ -71,7 +79,7 @@ class BatPrintExcel {
   // in place of their keys. More rows than a sheet holds are refused, naming
   // the sheet and the count, and nothing of that sheet is written. Returns 1.
   short FillSheet(SheetRows& rows, const std::string& sheet, std::span<const SWhiteParam> pairs,
-                  Paging paging = Paging::kPaged);
+                  Paging paging = Paging::kPaged, Columns columns = Columns::kByPosition);
   short FillSheet(db::Recordset& recordset, const std::string& sheet,
                   std::span<const SWhiteParam> pairs, Paging paging = Paging::kPaged);
   // The same from the attribute records (kind 7) of a table handle.
@@ -97,6 +105,10 @@ class BatPrintExcel {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// Shows a saved workbook through the host's opener; SheetError when no
+// opener is set.
+void ShowWorkbook(const std::string& path);
 
 // Appends the sheets of the workbook at `source` to the one at `target`,
 // both made from the same template (their styles and shared texts must be

@@ -1,13 +1,19 @@
 #include "platform/sheet/sheet_fill.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <pugixml.hpp>
 
 #include "platform/sheet/workbook_package.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat::sheet {
 namespace {
@@ -100,11 +106,9 @@ std::optional<int> DataMarker(const std::string& text) {
   if (rest.empty()) return kDefaultPageLength;
   if (rest[0] != ':' || rest.size() < 2 || rest.size() > 7) return std::nullopt;
   int length = 0;
-  for (std::size_t i = 1; i < rest.size(); ++i) {
-    if (rest[i] < '0' || rest[i] > '9') return std::nullopt;
-    length = length * 10 + (rest[i] - '0');
-  }
-  if (length <= 0) return std::nullopt;
+  const char* end = rest.data() + rest.size();
+  const auto [stop, error] = std::from_chars(rest.data() + 1, end, length);
+  if (error != std::errc() || stop != end || length <= 0) return std::nullopt;
   return length;
 }
 
@@ -143,17 +147,16 @@ struct DataRow {
   std::string row_attributes;       // of the data row, without r and spans
   std::vector<std::string> styles;  // per data column, from the first; "" for none
   long last_template_row = 0;
+  // The texts of the row directly above the data row, per data column from
+  // the first: the field row, when the columns are filled by name.
+  std::vector<std::string> fields;
 };
 
+// Writes a sheet part to its work file through a buffer.
 class RowStream {
  public:
-  RowStream(const FillTarget& target) : target_(target) {
-    file_ = std::fopen(target.out_file.c_str(), "wb");
-    if (file_ == nullptr) Fail("cannot be created");
+  explicit RowStream(const FillTarget& target) : target_(target) {
     buffer_.reserve(kFlushBytes + 4096);
-  }
-  ~RowStream() {
-    if (file_ != nullptr) std::fclose(file_);
   }
   std::string& buffer() { return buffer_; }
   void Write(std::string_view text) {
@@ -163,46 +166,46 @@ class RowStream {
   void MaybeFlush() {
     if (buffer_.size() >= kFlushBytes) Flush();
   }
-  void Close() {
-    Flush();
-    const int result = std::fclose(file_);
-    file_ = nullptr;
-    if (result != 0) Fail("cannot be written");
-  }
+  void Close() { Flush(); }
 
  private:
   void Flush() {
-    if (!buffer_.empty() &&
-        std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) {
-      Fail("cannot be written");
+    std::size_t written = 0;
+    while (written < buffer_.size()) {
+      const ssize_t wrote =
+          ::write(target_.out_fd, buffer_.data() + written, buffer_.size() - written);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        throw SheetError(
+            fmt::format("workbook {}, sheet \"{}\": the work file cannot be written: {}",
+                        target_.workbook, target_.sheet, std::strerror(errno)));
+      }
+      written += static_cast<std::size_t>(wrote);
     }
     buffer_.clear();
   }
-  [[noreturn]] void Fail(const char* what) {
-    throw SheetError(fmt::format("workbook {}, sheet \"{}\": work file {} {}", target_.workbook,
-                                 target_.sheet, target_.out_file, what));
-  }
   const FillTarget& target_;
-  std::FILE* file_ = nullptr;
   std::string buffer_;
 };
 
 class SheetFiller {
  public:
-  SheetFiller(const FillTarget& target, std::span<const SWhiteParam> pairs, Paging paging)
-      : target_(target), pairs_(pairs), paging_(paging) {}
+  SheetFiller(const FillTarget& target, std::span<const SWhiteParam> pairs, Paging paging,
+              Columns columns)
+      : target_(target), pairs_(pairs), paging_(paging), columns_(columns) {}
 
   int Fill(const std::string& template_xml, SheetRows& rows) {
     const auto parsed = doc_.load_buffer(template_xml.data(), template_xml.size());
-    if (!parsed) Fail(fmt::format("is no valid XML: {}", parsed.description()));
+    if (!parsed) FailLayout(fmt::format("is no valid XML: {}", parsed.description()));
     auto worksheet = doc_.child("worksheet");
     auto sheet_data = worksheet.child("sheetData");
-    if (!sheet_data) Fail("holds no sheet data");
+    if (!sheet_data) FailLayout("holds no sheet data");
     worksheet.remove_child("dimension");
     DropRelations(doc_);
     NoTabSelection(worksheet);
     const pugi::xml_node data_node = PrepareRows(sheet_data);
-    if (!data_node) Fail("has no data row (a cell \"{数据}\")");
+    if (!data_node) FailLayout("has no data row (a cell \"{数据}\")");
+    ReadFieldRow(sheet_data);
     auto mark = sheet_data.insert_child_before(pugi::node_comment, data_node);
     mark.set_value(kRowsMark);
     sheet_data.remove_child(data_node);
@@ -230,6 +233,10 @@ class SheetFiller {
   }
 
  private:
+  // A fault of the sheet's layout, named after where the layout comes from.
+  [[noreturn]] void FailLayout(const std::string& what) const {
+    throw SheetError(fmt::format("{}, sheet \"{}\": {}", target_.layout, target_.sheet, what));
+  }
   [[noreturn]] void Fail(const std::string& what) const {
     throw SheetError(
         fmt::format("workbook {}, sheet \"{}\": {}", target_.workbook, target_.sheet, what));
@@ -241,7 +248,8 @@ class SheetFiller {
     long row_number = 0;
     for (auto row : sheet_data.children("row")) {
       row_number = row.attribute("r") ? row.attribute("r").as_llong() : row_number + 1;
-      if (row_number <= 0 || row_number > kMaxSheetRows) Fail("has a row numbered out of range");
+      if (row_number <= 0 || row_number > kMaxSheetRows)
+        FailLayout("has a row numbered out of range");
       if (!row.attribute("r")) row.append_attribute("r");
       row.attribute("r").set_value(static_cast<long long>(row_number));
       data_.last_template_row = row_number;
@@ -289,6 +297,55 @@ class SheetFiller {
     }
   }
 
+  void ReadFieldRow(pugi::xml_node sheet_data) {
+    const auto above =
+        sheet_data.find_child_by_attribute("row", "r", std::to_string(data_.number - 1).c_str());
+    for (auto cell : above.children("c")) {
+      int column = 0;
+      long ignored = 0;
+      const auto text = CellText(cell, *target_.shared_strings);
+      if (!text || !ParseRef(cell.attribute("r").value(), column, ignored) ||
+          column < data_.first_column) {
+        continue;
+      }
+      const auto index = static_cast<std::size_t>(column - data_.first_column);
+      if (data_.fields.size() <= index) data_.fields.resize(index + 1);
+      data_.fields[index] = text::Trim(*text);
+    }
+  }
+
+  // For each data column from the first, the source column it is filled
+  // from, or -1 for none: by position, or by the names of the field row,
+  // whose every name must be a column of the source.
+  std::vector<int> SourceColumns(const std::vector<std::string>& names) const {
+    std::vector<int> sources;
+    if (columns_ == Columns::kByPosition) {
+      for (std::size_t i = 0; i < names.size(); ++i) sources.push_back(static_cast<int>(i));
+      return sources;
+    }
+    for (std::size_t k = 0; k < data_.fields.size(); ++k) {
+      const std::string& field = data_.fields[k];
+      int source = -1;
+      for (std::size_t i = 0; i < names.size() && source < 0 && !field.empty(); ++i) {
+        if (text::IEquals(names[i], field)) source = static_cast<int>(i);
+      }
+      if (source < 0 && !field.empty()) {
+        FailLayout(fmt::format(
+            "the field row names the column \"{}\" (cell {}{}), which the source "
+            "lacks",
+            field, ColumnLetters(data_.first_column + static_cast<int>(k)), data_.number - 1));
+      }
+      sources.push_back(source);
+    }
+    if (std::none_of(sources.begin(), sources.end(), [](int s) { return s >= 0; })) {
+      FailLayout(
+          fmt::format("has no field row (the source's column names in row {}, directly above "
+                      "the data row)",
+                      data_.number - 1));
+    }
+    return sources;
+  }
+
   void PrepareBreaks(pugi::xml_node worksheet) {
     worksheet.remove_child("rowBreaks");
     if (paging_ != Paging::kPaged) return;
@@ -307,7 +364,8 @@ class SheetFiller {
   long WriteRows(SheetRows& rows, RowStream& out) {
     const long footer = data_.last_template_row - data_.number;
     const long room = kMaxSheetRows - (data_.number - 1) - footer;
-    const std::size_t columns = rows.ColumnNames().size();
+    const std::vector<int> sources = SourceColumns(rows.ColumnNames());
+    const std::size_t columns = sources.size();
     std::vector<std::string> letters;
     for (std::size_t i = 0; i < columns; ++i) {
       letters.push_back(ColumnLetters(data_.first_column + static_cast<int>(i)));
@@ -320,8 +378,11 @@ class SheetFiller {
       const std::string number = std::to_string(data_.number + count);
       std::string& buffer = out.buffer();
       buffer += "<row r=\"" + number + '"' + data_.row_attributes + '>';
-      for (std::size_t i = 0; i < columns && i < row.size(); ++i) {
-        WriteCell(buffer, letters[i], number, data_.styles[i], row[i]);
+      for (std::size_t i = 0; i < columns; ++i) {
+        const auto source = static_cast<std::size_t>(sources[i]);
+        if (sources[i] >= 0 && source < row.size()) {
+          WriteCell(buffer, letters[i], number, data_.styles[i], row[source]);
+        }
       }
       buffer += "</row>";
       out.MaybeFlush();
@@ -419,6 +480,7 @@ class SheetFiller {
   const FillTarget& target_;
   std::span<const SWhiteParam> pairs_;
   Paging paging_;
+  Columns columns_;
   pugi::xml_document doc_;
   DataRow data_;
   pugi::xml_node breaks_;
@@ -435,8 +497,9 @@ void DropRelations(pugi::xml_document& doc) {
 }
 
 int FillSheetPart(const std::string& template_xml, SheetRows& rows,
-                  std::span<const SWhiteParam> pairs, Paging paging, const FillTarget& target) {
-  SheetFiller filler(target, pairs, paging);
+                  std::span<const SWhiteParam> pairs, Paging paging, Columns columns,
+                  const FillTarget& target) {
+  SheetFiller filler(target, pairs, paging, columns);
   return filler.Fill(template_xml, rows);
 }
 

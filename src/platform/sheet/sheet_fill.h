@@ -15,16 +15,18 @@ namespace landstat::sheet {
 // What a filled sheet needs of its workbook and what it tells back.
 struct FillTarget {
   std::string workbook;  // for messages
+  std::string layout;    // for messages on the layout: "template workbook X" or "workbook X"
   std::string sheet;     // the sheet's name, for messages
   const std::vector<std::string>* shared_strings = nullptr;
-  std::string out_file;  // where the sheet's new part is written
+  int out_fd = -1;  // the open, nameless work file the sheet's new part is written to
 };
 
 // Writes the template sheet `template_xml` filled with `rows` and the pairs
-// into target.out_file, streaming the rows; returns the number of heading
+// into target.out_fd, streaming the rows; returns the number of heading
 // rows (for the print titles). Raises SheetError naming workbook and sheet.
 int FillSheetPart(const std::string& template_xml, SheetRows& rows,
-                  std::span<const SWhiteParam> pairs, Paging paging, const FillTarget& target);
+                  std::span<const SWhiteParam> pairs, Paging paging, Columns columns,
+                  const FillTarget& target);
 
 // A sheet part made ready to stand as a copy: no tab selection, no
 // references to parts of its own (the copy has none).

@@ -1,9 +1,13 @@
 #include "platform/sheet/workbook_package.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <pugixml.hpp>
 #include <sstream>
 #include <utility>
@@ -22,6 +26,9 @@ constexpr const char* kSheetType =
 constexpr const char* kSheetContentType =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
 constexpr const char* kPrintTitles = "_xlnm.Print_Titles";
+// The most a template part may hold when read whole: far above any template
+// sheet, far below what would exhaust memory on a damaged or hostile archive.
+constexpr zip_uint64_t kMaxPartBytes = 256ull << 20;
 constexpr const char* kRelNamespace =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
@@ -49,8 +56,10 @@ int TitleRows(const std::string& text) {
   const std::string range = text.substr(bang + 1);
   if (range.rfind("$1:$", 0) != 0) return 0;
   const std::string last = range.substr(4);
-  if (last.empty() || !std::all_of(last.begin(), last.end(), ::isdigit)) return 0;
-  return std::atoi(last.c_str());
+  int rows = 0;
+  const auto [end, error] = std::from_chars(last.data(), last.data() + last.size(), rows);
+  if (error != std::errc() || end != last.data() + last.size() || rows <= 0) return 0;
+  return rows;
 }
 
 }  // namespace
@@ -68,7 +77,8 @@ struct WorkbookPackage::Xml {
   pugi::xml_document types;
 };
 
-WorkbookPackage::WorkbookPackage(std::string path) : path_(std::move(path)), xml_(new Xml) {
+WorkbookPackage::WorkbookPackage(std::string path, std::string origin)
+    : path_(std::move(path)), origin_(std::move(origin)), xml_(new Xml) {
   int code = 0;
   archive_ = zip_open(path_.c_str(), 0, &code);
   if (archive_ == nullptr) {
@@ -76,7 +86,7 @@ WorkbookPackage::WorkbookPackage(std::string path) : path_(std::move(path)), xml
     zip_error_init_with_code(&error, code);
     const std::string reason = zip_error_strerror(&error);
     zip_error_fini(&error);
-    throw SheetError(fmt::format("workbook {}: cannot be opened: {}", path_, reason));
+    throw SheetError(Damaged("cannot be opened: " + reason));
   }
   try {
     Load();
@@ -95,6 +105,14 @@ std::string WorkbookPackage::Fail(const std::string& what) const {
   return fmt::format("workbook {}: {}", path_, what);
 }
 
+std::string WorkbookPackage::ContentName() const {
+  return origin_.empty() ? "workbook " + path_ : "template workbook " + origin_;
+}
+
+std::string WorkbookPackage::Damaged(const std::string& what) const {
+  return ContentName() + ": " + what;
+}
+
 bool WorkbookPackage::HasPart(const std::string& part) const {
   return zip_name_locate(archive_, part.c_str(), 0) >= 0;
 }
@@ -106,13 +124,23 @@ std::string WorkbookPackage::ReadPart(const std::string& part) const {
   zip_file_t* file = zip_fopen_index(archive_, index, 0);
   if (file == nullptr || zip_stat_index(archive_, index, 0, &stat) != 0) {
     if (file != nullptr) zip_fclose(file);
-    throw SheetError(Fail(fmt::format("part {} cannot be read: {}", part, zip_strerror(archive_))));
+    throw SheetError(
+        Damaged(fmt::format("part {} cannot be read: {}", part, zip_strerror(archive_))));
+  }
+  if ((stat.valid & ZIP_STAT_SIZE) == 0 || stat.size > kMaxPartBytes) {
+    zip_fclose(file);
+    throw SheetError(
+        Damaged((stat.valid & ZIP_STAT_SIZE) == 0
+                    ? fmt::format("part {} does not say its size", part)
+                    : fmt::format("part {} claims {} bytes, more than the {} a part may "
+                                  "hold",
+                                  part, stat.size, kMaxPartBytes)));
   }
   std::string text(stat.size, '\0');
   const zip_int64_t read = zip_fread(file, text.data(), stat.size);
   zip_fclose(file);
   if (read != static_cast<zip_int64_t>(stat.size)) {
-    throw SheetError(Fail(fmt::format("part {} is damaged", part)));
+    throw SheetError(Damaged(fmt::format("part {} is damaged", part)));
   }
   return text;
 }
@@ -120,11 +148,12 @@ std::string WorkbookPackage::ReadPart(const std::string& part) const {
 void WorkbookPackage::Load() {
   const auto parse = [&](pugi::xml_document& doc, const char* part) {
     const std::string text = ReadPart(part);
-    if (text.empty()) throw SheetError(Fail(fmt::format("is no .xlsx workbook: {} missing", part)));
+    if (text.empty())
+      throw SheetError(Damaged(fmt::format("is no .xlsx workbook: {} missing", part)));
     const auto result = doc.load_buffer(text.data(), text.size());
     if (!result) {
-      throw SheetError(Fail(fmt::format("part {} is no valid XML: {} at byte {}", part,
-                                        result.description(), result.offset)));
+      throw SheetError(Damaged(fmt::format("part {} is no valid XML: {} at byte {}", part,
+                                           result.description(), result.offset)));
     }
   };
   parse(xml_->workbook, kWorkbookPart);
@@ -140,17 +169,18 @@ void WorkbookPackage::Load() {
     const auto rel = xml_->rels.child("Relationships")
                          .find_child_by_attribute("Relationship", "Id", sheet.relation_id.c_str());
     if (!rel) {
-      throw SheetError(Fail(
+      throw SheetError(Damaged(
           fmt::format("sheet \"{}\" has no part (relation {})", sheet.name, sheet.relation_id)));
     }
     sheet.part = ResolveTarget(rel.attribute("Target").value());
     sheet.in_archive = HasPart(sheet.part);
     if (!sheet.in_archive) {
-      throw SheetError(Fail(fmt::format("sheet \"{}\": part {} missing", sheet.name, sheet.part)));
+      throw SheetError(
+          Damaged(fmt::format("sheet \"{}\": part {} missing", sheet.name, sheet.part)));
     }
     sheets_.push_back(std::move(sheet));
   }
-  if (sheets_.empty()) throw SheetError(Fail("holds no sheet"));
+  if (sheets_.empty()) throw SheetError(Damaged("holds no sheet"));
 
   // Names local to a sheet are kept with it, so that they follow it when
   // sheets are removed, added or merged; they are written back at save.
@@ -195,7 +225,7 @@ const std::vector<std::string>& WorkbookPackage::SharedStrings() {
   if (text.empty()) return shared_strings_;
   pugi::xml_document doc;
   if (!doc.load_buffer(text.data(), text.size())) {
-    throw SheetError(Fail(fmt::format("part {} is no valid XML", kSharedStringsPart)));
+    throw SheetError(Damaged(fmt::format("part {} is no valid XML", kSharedStringsPart)));
   }
   for (auto item : doc.child("sst").children("si")) {
     std::string value = item.child("t").text().get();
@@ -244,6 +274,20 @@ SheetPart& WorkbookPackage::AddSheet(const std::string& name, std::size_t after)
 const std::string& WorkbookPackage::Keep(std::string text) {
   buffers_.push_back(std::move(text));
   return buffers_.back();
+}
+
+zip_source_t* WorkbookPackage::FileSource(int fd) {
+  const int copy = ::dup(fd);
+  std::FILE* file = copy >= 0 ? ::fdopen(copy, "rb") : nullptr;
+  if (file == nullptr) {
+    if (copy >= 0) ::close(copy);
+    throw SheetError(
+        Fail(fmt::format("a filled sheet cannot be read back: {}", std::strerror(errno))));
+  }
+  std::rewind(file);
+  zip_source_t* source = zip_source_filep(archive_, file, 0, -1);
+  if (source == nullptr) std::fclose(file);
+  return source;  // the archive closes the stream with the source
 }
 
 void WorkbookPackage::AddEntry(const std::string& name, zip_source_t* source) {
@@ -330,8 +374,8 @@ void WorkbookPackage::Save() {
   if (kept.empty()) throw SheetError(Fail("no sheet would be left"));
 
   for (const auto& sheet : sheets_) {
-    const bool replaced = !sheet.keep || sheet.has_new_text || !sheet.new_file.empty() ||
-                          sheet.from_archive != nullptr;
+    const bool replaced =
+        !sheet.keep || sheet.has_new_text || sheet.new_fd >= 0 || sheet.from_archive != nullptr;
     if (sheet.in_archive && replaced) {
       // The sheet's own relationships (printer settings, drawings) go with
       // its old content: new contents refer to no other part.
@@ -345,8 +389,8 @@ void WorkbookPackage::Save() {
     if (sheet.has_new_text) {
       const std::string& text = Keep(sheet.new_text);
       AddEntry(sheet.part, zip_source_buffer(archive_, text.data(), text.size(), 0));
-    } else if (!sheet.new_file.empty()) {
-      AddEntry(sheet.part, zip_source_file(archive_, sheet.new_file.c_str(), 0, -1));
+    } else if (sheet.new_fd >= 0) {
+      AddEntry(sheet.part, FileSource(sheet.new_fd));
     } else if (sheet.from_archive != nullptr) {
       AddEntry(sheet.part, zip_source_zip(archive_, sheet.from_archive, sheet.from_index, 0, 0, 0));
     }

@@ -27,10 +27,11 @@ struct SheetPart {
   std::vector<std::pair<std::string, std::string>> local_names;
   bool keep = true;
   bool in_archive = false;  // the part exists in the opened archive
-  // New content at save, one of: a text, a file, an entry of another archive.
+  // New content at save, one of: a text, an open file (the descriptor stays
+  // the caller's; the archive reads a duplicate), an entry of another archive.
   std::string new_text;
   bool has_new_text = false;
-  std::string new_file;
+  int new_fd = -1;
   zip_t* from_archive = nullptr;
   zip_uint64_t from_index = 0;
 };
@@ -43,12 +44,16 @@ struct SheetPart {
 // naming the file.
 class WorkbookPackage {
  public:
-  explicit WorkbookPackage(std::string path);
+  // `origin`, when given, is the template the file was copied from: faults
+  // of the content (a damaged archive, a part that is no XML) name it.
+  explicit WorkbookPackage(std::string path, std::string origin = {});
   ~WorkbookPackage();
   WorkbookPackage(const WorkbookPackage&) = delete;
   WorkbookPackage& operator=(const WorkbookPackage&) = delete;
 
   const std::string& Path() const { return path_; }
+  // "template workbook ORIGIN", or "workbook PATH" when no origin was given.
+  std::string ContentName() const;
   std::vector<SheetPart>& Sheets() { return sheets_; }
   SheetPart* Find(const std::string& name);
   std::vector<std::string> SheetNames() const;
@@ -72,11 +77,14 @@ class WorkbookPackage {
   struct Xml;
   void Load();
   std::string Fail(const std::string& what) const;
+  std::string Damaged(const std::string& what) const;
   const std::string& Keep(std::string text);
   void AddEntry(const std::string& name, zip_source_t* source);
+  zip_source_t* FileSource(int fd);
   void WriteWorkbook(const std::vector<const SheetPart*>& kept);
 
   std::string path_;
+  std::string origin_;
   zip_t* archive_ = nullptr;
   std::vector<SheetPart> sheets_;
   std::vector<std::string> shared_strings_;

@@ -260,6 +260,13 @@ TEST_P(ConnectionTest, ExecuteBindsParametersAndCountsChangedRows) {
   EXPECT_EQ(conn().Scalar("select sum(n) from hz").AsInteger(), 50);
   EXPECT_TRUE(conn().Scalar("select n from hz where n < 0").IsNull());
   EXPECT_THROW(conn().Execute("select * from missing_table"), DbError);
+
+  // A query's text is one statement: a second one after ';' never runs.
+  try {
+    conn().Scan("select * from hz; drop table hz");
+  } catch (const DbError&) {
+  }
+  EXPECT_TRUE(conn().TableExists("hz"));
 }
 
 TEST_P(ConnectionTest, CatalogueLookUps) {
@@ -267,6 +274,8 @@ TEST_P(ConnectionTest, CatalogueLookUps) {
   EXPECT_TRUE(conn().TableExists("dltb"));
   EXPECT_TRUE(conn().TableExists("DLTB"));
   EXPECT_FALSE(conn().TableExists("dltb2"));
+  // A name quoted as the engine stores it reaches the table in any case.
+  EXPECT_EQ(conn().Scalar("select count(*) from " + conn().QuoteTable("DLTB")).AsInteger(), 0);
   EXPECT_TRUE(conn().Columns("dltb2").empty());
 
   const std::vector<ColumnInfo> columns = conn().Columns("DLTB");

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -32,7 +33,9 @@ const std::vector<SWhiteParam> kPairs{{"年度", "2023"}, {"单位", "公顷"}, 
 // Rows held in memory; the two area columns share a name, as a join's do.
 class VectorRows : public SheetRows {
  public:
-  explicit VectorRows(std::vector<std::vector<Value>> rows) : rows_(std::move(rows)) {}
+  explicit VectorRows(std::vector<std::vector<Value>> rows,
+                      std::vector<std::string> names = {"代码", "名称", "面积", "面积"})
+      : rows_(std::move(rows)), names_(std::move(names)) {}
   const std::vector<std::string>& ColumnNames() const override { return names_; }
   bool Next(std::vector<Value>& row) override {
     if (next_ == rows_.size()) return false;
@@ -42,7 +45,7 @@ class VectorRows : public SheetRows {
 
  private:
   std::vector<std::vector<Value>> rows_;
-  std::vector<std::string> names_{"代码", "名称", "面积", "面积"};
+  std::vector<std::string> names_;
   std::size_t next_ = 0;
 };
 
@@ -143,6 +146,50 @@ TEST_F(SheetTest, EmptySourceKeepsHeadingsAndFooter) {
             "row s:填表人：{填表人}\n");
 }
 
+// Filled by the field row (row 3 of the sample names 代码, 名称, 面积, 面积),
+// each sheet column takes the source column of its name, whatever the
+// source's order; a name the source lacks is refused, naming it.
+TEST_F(SheetTest, FillsColumnsByTheFieldRow) {
+  const std::string path = Copy("fields.xlsx");
+  {
+    BatPrintExcel book(path);
+    VectorRows rows({{12.5, "东村", "330102", "x"}}, {"面积", "名称", "代码", "备注"});
+    book.FillSheet(rows, "报表甲", kPairs, Paging::kUnpaged, Columns::kByFieldRow);
+    book.PrintOut(1, 1);
+  }
+  EXPECT_THAT(ReadBack(path), HasSubstr("row s:代码|s:名称|s:面积|s:面积\n"
+                                        "row s:330102|s:东村|n:12.5|n:12.5\nrow s:填表人"));
+  const std::string refused = Copy("refused.xlsx");
+  BatPrintExcel book(refused);
+  VectorRows rows({}, {"面积", "代码"});
+  try {
+    book.FillSheet(rows, "报表甲", kPairs, Paging::kUnpaged, Columns::kByFieldRow);
+    ADD_FAILURE() << "a field the source lacks was accepted";
+  } catch (const SheetError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("\"名称\" (cell B3)"));
+  }
+}
+
+// A filled sheet waits for the save in a file without a name: nothing of
+// it shows in the temporary folder, so nothing can be left there or be
+// reached through a link planted in advance.
+TEST_F(SheetTest, WorkFilesHaveNoName) {
+  const std::string tmp = dir_.File("tmp");
+  fs::create_directories(tmp);
+  const char* previous = std::getenv("TMPDIR");
+  const std::string kept = previous ? previous : "";
+  setenv("TMPDIR", tmp.c_str(), 1);
+  {
+    BatPrintExcel book(Copy("nameless.xlsx"));
+    VectorRows rows(SampleRows());
+    book.FillSheet(rows, "报表甲", kPairs);
+    EXPECT_TRUE(fs::is_empty(tmp));
+    book.PrintOut(1, 1);
+  }
+  previous ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_TRUE(fs::is_empty(tmp));
+}
+
 TEST(SheetNames, MadeValidAndUnique) {
   const std::vector<std::string> taken{"东村", "Sheet", "ab(2)"};
   const struct {
@@ -236,11 +283,31 @@ class CountingRows : public SheetRows {
   std::vector<std::string> names_{"n"};
 };
 
+// A copy of `path` whose worksheet parts claim 4 GB in both their local
+// and their central headers, as a damaged or hostile archive may.
+std::string ClaimingHugeParts(const std::string& path, const std::string& copy) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto patch = [&](const std::string& signature, std::size_t name_at, std::size_t size_at) {
+    for (auto at = bytes.find(signature); at != std::string::npos;
+         at = bytes.find(signature, at + 4)) {
+      if (bytes.compare(at + name_at, 14, "xl/worksheets/") == 0) {
+        bytes.replace(at + size_at, 4, "\xF0\xFF\xFF\xFF");
+      }
+    }
+  };
+  patch(std::string("PK\x03\x04", 4), 30, 22);
+  patch(std::string("PK\x01\x02", 4), 46, 24);
+  std::ofstream(copy, std::ios::binary) << bytes;
+  return copy;
+}
+
 TEST_F(SheetTest, FailuresNameFileAndSheetAndWriteNothing) {
   const std::string path = Copy("bad.xlsx");
   const auto before = fs::file_size(path);
   const std::string other = dir_.File("other.xlsx");
   std::ofstream(other) << "not a zip";
+  const std::string huge = ClaimingHugeParts(path, dir_.File("huge.xlsx"));
   const struct {
     std::string name;
     std::function<void()> act;
@@ -272,6 +339,13 @@ TEST_F(SheetTest, FailuresNameFileAndSheetAndWriteNothing) {
        },
        {path, "\"报表甲\"", "1048576 rows", "not saved"}},
       {"not a workbook", [&] { BatPrintExcel book(other); }, {other}},
+      {"part claiming 4 GB, named as the template",
+       [&] {
+         BatPrintExcel book(huge, "模板.xlsx");
+         VectorRows rows({});
+         book.FillSheet(rows, "报表甲", kPairs);
+       },
+       {"template workbook 模板.xlsx", "4294967280 bytes"}},
       {"merge of another template", [&] { MergeExcelEx(path, other); }, {other}},
   };
   for (const auto& c : cases) {
