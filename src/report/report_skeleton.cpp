@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 #include <system_error>
 
+#include "engine/stat_config.h"
 #include "platform/db/db_error.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -64,6 +65,23 @@ std::string TemplateVariant(const std::string& template_path, VariantSet set, bo
   const bool mu = set == VariantSet::kFour && unit == kMu;
   if (paged) return stem + "(亩).xlsx";
   return stem + (mu ? "(亩不分页).xlsx" : "(不分页).xlsx");
+}
+
+std::string RegionHeading(const ReportSettings& settings, const std::string& region_code) {
+  const auto named = [&](const std::string& code) {
+    const std::string name = settings.GetCodeName(code);
+    return name.empty() ? code : name;
+  };
+  if (region_code.size() <= kCountyCodeLength) return named(region_code);
+  return named(region_code.substr(0, kCountyCodeLength)) + " " + named(region_code);
+}
+
+int UnitDecimals(short unit) {
+  const ConfiguredUnits configured = ReadConfiguredUnits();
+  for (int i = 0; i < 3; ++i) {
+    if (configured.units[i] == unit) return configured.decimals[i];
+  }
+  return -1;
 }
 
 std::string UnitTable(const TableNames& names, short unit, const std::string& base) {
@@ -128,6 +146,7 @@ short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan)
     pairs.push_back({settings_.header_keys[i],
                      i < settings_.header_values.size() ? settings_.header_values[i] : ""});
   }
+  pairs.push_back({kRegionKey, RegionHeading(settings_, call.region_code)});
   pairs.insert(pairs.end(), plan.extra_pairs.begin(), plan.extra_pairs.end());
 
   std::unique_ptr<sheet::SheetRows> rows;
@@ -144,6 +163,7 @@ short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan)
   };
   try {
     sheet::BatPrintExcel book(path);
+    book.SetAreaDecimals(UnitDecimals(call.unit));
     book.FillSheet(*rows, name, pairs,
                    settings_.paged ? sheet::Paging::kPaged : sheet::Paging::kUnpaged);
     book.PrintOut(settings_.view ? 0 : 1, 1);

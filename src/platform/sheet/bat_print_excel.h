@@ -32,6 +32,9 @@ namespace landstat::sheet {
 //   data rows; unpaged output has neither.
 // - Rows below the data row (a footer with "{填表人}", say) move down below
 //   the data; formulas in them are not rewritten.
+// - Print titles: the template's repeated columns ("$A:$B") stay with the
+//   sheet and its copies, paged or not.
+// - Area format: see SetAreaDecimals.
 // - Images, drawings and printer-setting parts of a sheet are not carried
 //   into a filled or copied sheet.
 struct SWhiteParam {
@@ -84,6 +87,11 @@ class BatPrintExcel {
   // the number of sheets added.
   short CopyAddModifySheet(const std::string& sheet, const std::vector<std::string>& names,
                            int unused = 1);
+
+  // Every area (a cell styled with a number format of the form 0.0...0)
+  // shows `decimals` decimals in the saved workbook: the decimals of the
+  // report's unit. Not called, the template's formats stay.
+  void SetAreaDecimals(int decimals);
 
   // Saves the workbook, keeping only the sheets that were filled (when none
   // was, the sheets that were copied from, else every sheet). `view` 0 then
