@@ -11,11 +11,13 @@
 
 #include "command_support.h"
 #include "engine/run_record.h"
+#include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/host/paths.h"
 #include "platform/sheet/bat_print_excel.h"
 #include "report/print_stat_dlg.h"
+#include "report/writer_plan.h"
 
 namespace landstat::cli {
 
@@ -44,7 +46,9 @@ const char* const ReportHelp =
     "  --mode N         0 general reports, 1 ownership-dispute and reserve reports,\n"
     "                   2 Inner Mongolia reports (default 0)\n"
     "  --report NAMES   the reports, by their names in the catalogue, separated by commas\n"
-    "                   (default: every report of the catalogue)\n"
+    "                   (default: every report of the catalogue whose table this county's\n"
+    "                   runs built and whose writer this version has; the others are\n"
+    "                   listed with the run that builds their table)\n"
     "  --catalogue FILE the report catalogue (default: 二次详查表格目录.xml, in mode 1\n"
     "                   权属争议表格目录.xml, in qentar/_secondfun_ of the configuration)\n"
     "  --template FILE  the template workbook (default: 二次详查表格.xlsx beside the\n"
@@ -58,8 +62,9 @@ const char* const ReportHelp =
     "  --view           open each workbook once written (xdg-open)\n"
     "  --quiet          no progress output\n"
     "\n"
-    "Prints the path of every workbook written. Exits 0 when every report was written,\n"
-    "3 when some were not (each named, with the reason), 1 when the database cannot be\n"
+    "Prints the path of every workbook written. Exits 0 when every report that could be\n"
+    "written was written, 3 when some were not (each named, with the reason; a report\n"
+    "named by --report counts whatever kept it back), 1 when the database cannot be\n"
     "read or its last statistics run of the year did not finish, 2 on wrong options.\n";
 
 const OptionSpecs ReportOptions = WorkplaceOptions({{"out", false},
@@ -174,6 +179,71 @@ bool SettingsOf(const Options& options, const Workplace& place, report::ReportSe
   return true;
 }
 
+// A report of the whole catalogue that is not tried, and why.
+struct LeftOut {
+  std::string name;
+  std::string reason;
+};
+
+// Whether the report's table is stored in any form a writer reads: by
+// location or ownership, a unit table, or under its plain name.
+bool TableStored(db::Connection& database, const TableNames& names, short unit,
+                 const std::string& base) {
+  if (base.empty()) return false;
+  const std::string forms[] = {names.Summary('Z', unit, base), names.Summary('Q', unit, base),
+                               report::UnitTable(names, unit, base), names.Plain(base), base};
+  for (const std::string& table : forms) {
+    if (!table.empty() && database.TableExists(table)) return true;
+  }
+  return false;
+}
+
+// "TDLY_YJFL, built by a 通用城镇 run", from the registered families.
+std::string BuiltBy(const std::string& base) {
+  const std::vector<std::string> runs = RunsBuilding(base);
+  if (base.empty()) return "no table of its own is built yet";
+  if (runs.empty()) return base + ", built by no run of this version";
+  std::string text = base + ", built by ";
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (i > 0) text += " or ";
+    text +=
+        runs[i] == "landstat town" ? "the town-lot run (landstat town)" : "a " + runs[i] + " run";
+  }
+  return text;
+}
+
+// Splits the catalogue's reports into those to write and those left out:
+// reports whose writer this version lacks, and reports whose table this
+// county's runs did not build.
+std::vector<std::string> WritableReports(const std::vector<std::string>& names,
+                                         const report::CPrintStatDlg& dialog,
+                                         db::Connection& database, const TableNames& table_names,
+                                         short unit, std::vector<LeftOut>& unavailable,
+                                         std::vector<LeftOut>& not_built) {
+  std::vector<std::string> writable;
+  for (const std::string& name : names) {
+    const char* writer = dialog.RouteOf(name).writer;
+    std::string stat_tbl, short_name;
+    report::LookupReportCatalog(dialog.Settings().catalogue_path, stat_tbl, short_name, name);
+    if (writer != nullptr && !report::CPrintStatDlg::WriterAvailable(writer)) {
+      unavailable.push_back(
+          {name, std::string("its writer ") + writer + " is not in this version"});
+    } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl)) {
+      not_built.push_back({name, BuiltBy(stat_tbl)});
+    } else {
+      writable.push_back(name);
+    }
+  }
+  return writable;
+}
+
+void PrintLeftOut(const std::vector<LeftOut>& reports, const char* what) {
+  if (reports.empty()) return;
+  std::cout << reports.size() << " reports " << what << ":\n";
+  for (const LeftOut& report : reports)
+    std::cout << "  " << report.name << " (" << report.reason << ")\n";
+}
+
 int WriteReports(const Options& options, Workplace& place) {
   report::CPrintStatDlg dialog;
   short unit = kSquareMetre;
@@ -201,6 +271,8 @@ int WriteReports(const Options& options, Workplace& place) {
   const std::string template_path = options.Get(
       "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
 
+  std::vector<LeftOut> unavailable, not_built;
+  std::vector<std::string> to_write = names;
   {
     // Tables of a run that did not finish cannot be trusted.
     db::Connection database(place.connection);
@@ -209,16 +281,21 @@ int WriteReports(const Options& options, Workplace& place) {
                 << place.county << " did not finish; run it again first\n";
       return 1;
     }
+    if (!options.Has("report")) {
+      const TableNames table_names(place.server ? 1 : 0, place.year, place.county);
+      to_write =
+          WritableReports(names, dialog, database, table_names, unit, unavailable, not_built);
+    }
   }
   HostOutput output(options);
   if (settings.view) sheet::SetFileOpener(OpenWithDesktop);
-  for (const std::string& name : names) {
+  for (const std::string& name : to_write) {
     if (dialog.RouteOf(name).writer == nullptr) {
       std::cerr << "landstat report: no report for " << name << " in mode " << settings.mode
                 << "\n";
     }
   }
-  if (dialog.DispatchReportTables(folder, place.connection, &names, template_path, region, unit,
+  if (dialog.DispatchReportTables(folder, place.connection, &to_write, template_path, region, unit,
                                   place.server ? 1 : 0, place.year, place.county) == 0) {
     return 1;
   }
@@ -233,6 +310,8 @@ int WriteReports(const Options& options, Workplace& place) {
   for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
     if (!outcome.Written()) std::cout << "  " << outcome.message << "\n";
   }
+  PrintLeftOut(not_built, "not built by this county's runs");
+  PrintLeftOut(unavailable, "not available in this version");
   return failures > 0 ? 3 : 0;
 }
 

@@ -54,6 +54,24 @@ const TownConversion* RegisteredTownConversion() {
   return conversion ? &*conversion : nullptr;
 }
 
+std::vector<std::string> RunsBuilding(const std::string& base) {
+  std::vector<std::string> runs;
+  bool town = false;
+  for (const TableFamily& family : Registry()) {
+    if (base != family.base) continue;
+    if (family.Town()) {
+      town = true;
+      continue;
+    }
+    for (const char* version : kRunVersions) {
+      const bool listed = std::find(runs.begin(), runs.end(), version) != runs.end();
+      if (!listed && family.builds && family.builds(RunVariant{version})) runs.push_back(version);
+    }
+  }
+  if (town) runs.push_back("landstat town");
+  return runs;
+}
+
 std::vector<const TableFamily*> ConvertedFamilies() {
   std::vector<const TableFamily*> families;
   for (const TableFamily& family : Registry()) {

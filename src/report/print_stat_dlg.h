@@ -80,6 +80,8 @@ class CPrintStatDlg {
     const char* writer = nullptr;
   };
   Route RouteOf(const std::string& name) const;
+  // True when this version has the writer of that name.
+  static bool WriterAvailable(const char* writer);
 
   // Every report a writer or the dispatcher handled, in order; and how many
   // of them failed.

@@ -1,9 +1,12 @@
 // The summary, code-list, dispute and reserve report writers.
 
 #include <algorithm>
+#include <optional>
 #include <span>
 
 #include "engine/database_helpers.h"
+#include "platform/db/db_error.h"
+#include "platform/db/sql_quote.h"
 #include "platform/text/ascii_text.h"
 #include "report/report_filters.h"
 #include "report/writer_plan.h"
@@ -170,6 +173,25 @@ TableNames NamesOf(int server_names, const std::string& year, const std::string&
   return TableNames(server_names != 0 ? 1 : 0, year, county);
 }
 
+// A summary table without region codes (the town lots by land use) holds
+// the county as a whole: all its rows, in the order of its first column,
+// when the county is printed; a region inside the county is refused, since
+// the table cannot show it. Nothing for a table with region codes.
+std::optional<ReportQuery> WholeCountyQuery(db::Connection& connection,
+                                            const std::string& region_code,
+                                            const std::string& table) {
+  const std::vector<db::ColumnInfo> columns = connection.Columns(table);
+  const bool coded = std::any_of(columns.begin(), columns.end(), [](const db::ColumnInfo& c) {
+    return text::IEquals(c.name, "XZQDM");
+  });
+  if (coded || columns.empty()) return std::nullopt;
+  if (region_code.size() > kCountyCodeLength) {
+    throw db::DbError("the table " + table + " holds the county as a whole, not region " +
+                      region_code + "; write it for the county");
+  }
+  return ReportQuery{"select * from " + table + " order by " + db::QuoteName(columns[0].name), {}};
+}
+
 }  // namespace
 
 short CPrintStatDlg::PrintSummaryTable(db::Connection& connection, const std::string& output_folder,
@@ -185,6 +207,8 @@ short CPrintStatDlg::PrintSummaryTable(db::Connection& connection, const std::st
       const std::string by_owner = call.names.Summary('Q', call.unit, stat_tbl);
       if (IsTblExist(call.connection, by_owner) > 0) table = by_owner;
     }
+    if (const auto whole = WholeCountyQuery(call.connection, call.region_code, table))
+      return *whole;
     ReportQuery query =
         SummaryLevelFilter(call.region_code.substr(0, 2), call.region_code, settings_.output_level);
     query.sql = "select * from " + table + " " + query.sql +
