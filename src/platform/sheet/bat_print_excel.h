@@ -27,9 +27,9 @@ namespace landstat::sheet {
 //   with the style of the data row's cell in that column; one sheet row per
 //   source row, in order. N is the page length: the number of data rows per
 //   printed page of paged output (30 when omitted).
-// - Heading rows: the rows above the data row. Paged output repeats them on
-//   every page (the sheet's print titles) and breaks the page after every N
-//   data rows; unpaged output has neither.
+// - Heading rows: the rows above the data row, repeated on every printed
+//   page (the sheet's print titles). Paged output breaks the page after
+//   every N data rows; unpaged output leaves the pages to the printer.
 // - Rows below the data row (a footer with "{填表人}", say) move down below
 //   the data; formulas in them are not rewritten.
 // - Print titles: the template's repeated columns ("$A:$B") stay with the

@@ -118,7 +118,7 @@ TEST_F(SheetTest, FillsRowsAndKeysWithBreaksOnlyWhenPaged) {
       {Paging::kPaged,
        "sheet 报表甲\ntitles $1:$3\nbreaks [5]\nmerged ['A1:D1', 'A7:D7']\n" + kHead + kRows},
       {Paging::kUnpaged,
-       "sheet 报表甲\ntitles None\nbreaks []\nmerged ['A1:D1', 'A7:D7']\n" + kHead + kRows},
+       "sheet 报表甲\ntitles $1:$3\nbreaks []\nmerged ['A1:D1', 'A7:D7']\n" + kHead + kRows},
   };
   for (const auto& c : cases) {
     const std::string path = Copy("report.xlsx");
