@@ -200,9 +200,9 @@ bool TableStored(db::Connection& database, const TableNames& names, short unit,
 
 // "TDLY_YJFL, built by a 通用城镇 run", from the registered families.
 std::string BuiltBy(const std::string& base) {
-  const std::vector<std::string> runs = RunsBuilding(base);
   if (base.empty()) return "no table of its own is built yet";
-  if (runs.empty()) return base + ", built by no run of this version";
+  const std::vector<std::string> runs = RunsBuilding(base);
+  if (runs.empty()) return base + ", not in the database";
   std::string text = base + ", built by ";
   for (std::size_t i = 0; i < runs.size(); ++i) {
     if (i > 0) text += " or ";
