@@ -254,6 +254,16 @@ def first_page_columns(widths, paper, scale):
     return max(count, 1)
 
 
+# Values as long as the keys' values usually are, for the height of a key line.
+EXAMPLE_VALUES = {"区域": "示例县 城关镇大下村一组", "年度": "2024", "权属性质": "村(街坊)级",
+                  "单位": "平方米", "填表人": "张三", "检查人": "李四",
+                  "填表日期": "2024年12月31日", "检查日期": "2024年12月31日"}
+
+
+def filled_example(text):
+    return re.sub(r"\{([^}]*)\}", lambda m: EXAMPLE_VALUES.get(m.group(1), "全部全部"), text)
+
+
 def key_lines(report):
     extra = report.get("keys", [])
     text = "    ".join(EXTRA_KEY_LABELS.get(k, k) + "：{" + k + "}" for k in extra)
@@ -263,7 +273,7 @@ def key_lines(report):
 def add_sheet(wb, report, desc, classes, mu, paged):
     ws = wb.create_sheet(report["name"])
     columns = report.get("columns") or []
-    width = max(len(columns), 4)
+    width = len(columns) if columns else 4
     last = get_column_letter(width)
     thin = Side(style="thin")
     box = Border(left=thin, right=thin, top=thin, bottom=thin)
@@ -273,10 +283,15 @@ def add_sheet(wb, report, desc, classes, mu, paged):
     widths = [WIDTHS[k] for k in kinds]
 
     def merged_line(row, text, font=None, align="left"):
+        # A key line wraps in a narrow table, as tall as its filled text may need.
         ws.cell(row=row, column=1, value=text or None)
         ws.cell(row=row, column=1).font = font or body
-        ws.cell(row=row, column=1).alignment = Alignment(horizontal=align, vertical="center")
+        ws.cell(row=row, column=1).alignment = Alignment(horizontal=align, vertical="center",
+                                                         wrap_text=True)
         ws.merge_cells("A%d:%s%d" % (row, last, row))
+        lines = lines_needed(filled_example(text or ""), sum(widths) or 48)
+        if lines > 1:
+            ws.row_dimensions[row].height = lines * LINE_POINTS + 4
 
     def heading(row, column, text):
         cell = ws.cell(row=row, column=column, value=text)
