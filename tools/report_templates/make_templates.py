@@ -86,8 +86,8 @@ FIXED_TIME = datetime.datetime(2024, 1, 1)
 # else is an area.
 CODE_COLUMNS = {"BHKBH", "JBNTBHKNO", "DJH", "TBBH", "图斑编号", "隶属宗地", "房屋编号", "批准文号",
                 "土地用途"}
-NAME_COLUMNS = {"DCQMC", "房屋名称"}
-COUNT_COLUMNS = {"ID", "序号", "ZDS", "宗数", "TYPE", "房屋层数"}
+NAME_COLUMNS = {"DCQMC", "房屋名称", "TYPE"}
+COUNT_COLUMNS = {"ID", "序号", "ZDS", "宗数", "房屋层数"}
 RATIO_COLUMNS = {"CZRJL", "CZJZRJL", "CZJZMD", "建筑密度", "建筑容积率"}
 # The font of every cell: the workbook's default, so that column widths,
 # which count characters of the default font, hold the same text wherever
@@ -107,9 +107,9 @@ MARGINS = {"left": 0.4, "right": 0.4, "top": 0.6, "bottom": 0.7, "header": 0.3, 
 PAPERS = [(9, "portrait", 210 - 20.3, 297 - 33.0), (9, "landscape", 297 - 20.3, 210 - 33.0),
           (8, "landscape", 420 - 20.3, 297 - 33.0)]
 NORMAL_SCALE = 75
-# The columns repeated on every page of a spread table: the first run of
-# code and name columns, at most this many.
+# The columns repeated on every page of a spread table (see title_columns).
 ID_KINDS = ("code", "name")
+TITLE_KINDS = ID_KINDS + ("count",)
 MAX_TITLE_COLUMNS = 4
 SPREAD_SCALE = 70
 MIN_SCALE = 55
@@ -282,14 +282,17 @@ def add_sheet(wb, report, desc, classes, mu, paged):
     kinds = [column_kind(c) for c in columns]
     widths = [WIDTHS[k] for k in kinds]
 
-    def merged_line(row, text, font=None, align="left"):
+    def merged_line(row, text, font=None, align="left", span=None):
         # A key line wraps in a narrow table, as tall as its filled text may need.
-        ws.cell(row=row, column=1, value=text or None)
-        ws.cell(row=row, column=1).font = font or body
-        ws.cell(row=row, column=1).alignment = Alignment(horizontal=align, vertical="center",
-                                                         wrap_text=True)
-        ws.merge_cells("A%d:%s%d" % (row, last, row))
-        lines = lines_needed(filled_example(text or ""), sum(widths) or 48)
+        first, end = span or (0, width - 1)
+        ws.cell(row=row, column=first + 1, value=text or None)
+        ws.cell(row=row, column=first + 1).font = font or body
+        ws.cell(row=row, column=first + 1).alignment = Alignment(
+            horizontal=align, vertical="center", wrap_text=True)
+        if end > first:
+            ws.merge_cells("%s%d:%s%d" % (get_column_letter(first + 1), row,
+                                          get_column_letter(end + 1), row))
+        lines = lines_needed(filled_example(text or ""), sum(widths[first:end + 1]) or 48)
         if lines > 1:
             ws.row_dimensions[row].height = lines * LINE_POINTS + 4
 
@@ -309,8 +312,13 @@ def add_sheet(wb, report, desc, classes, mu, paged):
     ws.merge_cells("A1:%s1" % title_last)
     ws.row_dimensions[1].height = 27
     header, extra = key_lines(report)
-    merged_line(2, header)
-    merged_line(3, extra)
+    # A spread table keeps its key lines in the columns every page repeats,
+    # else on its first page.
+    key_span = None
+    if spread:
+        key_span = title_columns(kinds) or (0, first_page_columns(widths, paper, scale) - 1)
+    merged_line(2, header, span=key_span)
+    merged_line(3, extra, span=key_span)
     groups = heading_groups(columns, report, classes)
     in_group = {}
     for first, last_index, name in groups:
@@ -382,6 +390,19 @@ def heading_points(columns, report, classes, widths, labels):
     return 27 + 2 * 15 + (group_lines + label_lines) * LINE_POINTS + 8
 
 
+def title_columns(kinds):
+    """The columns [first, last] a spread table repeats on every page: its
+    leading code, name and count columns, at most MAX_TITLE_COLUMNS; None
+    when it does not begin with a code or a name (columns repeat only at the
+    left of a page)."""
+    last = -1
+    while last + 1 < min(len(kinds), MAX_TITLE_COLUMNS) and kinds[last + 1] in TITLE_KINDS:
+        last += 1
+    if not any(k in ID_KINDS for k in kinds[:last + 1]):
+        return None
+    return 0, last
+
+
 def set_page(ws, kinds, paper, orientation, scale, spread):
     ws.page_setup.paperSize = paper
     ws.page_setup.orientation = orientation
@@ -394,14 +415,10 @@ def set_page(ws, kinds, paper, orientation, scale, spread):
     if spread:
         # Across, then down: each block of rows is read through its pages.
         ws.page_setup.pageOrder = "overThenDown"
-        first = next((i for i, k in enumerate(kinds) if k in ID_KINDS), None)
-        if first is not None:
-            last = first
-            while last + 1 < len(kinds) and kinds[last + 1] in ID_KINDS and \
-                    last + 1 - first < MAX_TITLE_COLUMNS:
-                last += 1
-            ws.print_title_cols = "%s:%s" % (get_column_letter(first + 1),
-                                             get_column_letter(last + 1))
+        titles = title_columns(kinds)
+        if titles:
+            ws.print_title_cols = "%s:%s" % (get_column_letter(titles[0] + 1),
+                                             get_column_letter(titles[1] + 1))
 
 
 def sheet_reports(desc):
