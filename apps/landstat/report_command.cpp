@@ -212,7 +212,7 @@ std::string BuiltBy(const std::string& base) {
   return text;
 }
 
-// Splits the catalogue's reports into those to write and those left out:
+// Splits the reports into those to write and those left out:
 // reports whose writer this version lacks, and reports whose table this
 // county's runs did not build.
 std::vector<std::string> WritableReports(const std::vector<std::string>& names,
@@ -224,8 +224,11 @@ std::vector<std::string> WritableReports(const std::vector<std::string>& names,
   for (const std::string& name : names) {
     const char* writer = dialog.RouteOf(name).writer;
     std::string stat_tbl, short_name;
-    report::LookupReportCatalog(dialog.Settings().catalogue_path, stat_tbl, short_name, name);
-    if (writer != nullptr && !report::CPrintStatDlg::WriterAvailable(writer)) {
+    const bool listed = report::LookupReportCatalog(dialog.Settings().catalogue_path, stat_tbl,
+                                                    short_name, name) != 0;
+    if (!listed) {
+      writable.push_back(name);  // its writer says that the catalogue lacks it
+    } else if (writer != nullptr && !report::CPrintStatDlg::WriterAvailable(writer)) {
       unavailable.push_back(
           {name, std::string("its writer ") + writer + " is not in this version"});
     } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl)) {
@@ -281,12 +284,12 @@ int WriteReports(const Options& options, Workplace& place) {
                 << place.county << " did not finish; run it again first\n";
       return 1;
     }
-    if (!options.Has("report")) {
-      const TableNames table_names(place.server ? 1 : 0, place.year, place.county);
-      to_write =
-          WritableReports(names, dialog, database, table_names, unit, unavailable, not_built);
-    }
+    const TableNames table_names(place.server ? 1 : 0, place.year, place.county);
+    to_write = WritableReports(names, dialog, database, table_names, unit, unavailable, not_built);
   }
+  // Reports named on the command line were asked for: what keeps one back
+  // is a failure, said in the same words.
+  const bool named = options.Has("report");
   HostOutput output(options);
   if (settings.view) sheet::SetFileOpener(OpenWithDesktop);
   for (const std::string& name : to_write) {
@@ -302,16 +305,28 @@ int WriteReports(const Options& options, Workplace& place) {
   for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
     if (outcome.Written()) std::cout << outcome.path << "\n";
   }
-  const long failures = dialog.Failures();
-  std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(failures)
+  const long refused = dialog.Failures();
+  const long failures =
+      refused + (named ? static_cast<long>(not_built.size() + unavailable.size()) : 0);
+  std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(refused)
             << " workbooks written in " << folder;
   if (failures > 0) std::cout << ", " << failures << " reports not written:";
   std::cout << "\n";
   for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
     if (!outcome.Written()) std::cout << "  " << outcome.message << "\n";
   }
-  PrintLeftOut(not_built, "not built by this county's runs");
-  PrintLeftOut(unavailable, "not available in this version");
+  if (named) {
+    for (const LeftOut& report : not_built) {
+      std::cout << "  report " << report.name << ": not built by this county's runs ("
+                << report.reason << ")\n";
+    }
+    for (const LeftOut& report : unavailable) {
+      std::cout << "  report " << report.name << ": " << report.reason << "\n";
+    }
+  } else {
+    PrintLeftOut(not_built, "not built by this county's runs");
+    PrintLeftOut(unavailable, "not available in this version");
+  }
   return failures > 0 ? 3 : 0;
 }
 

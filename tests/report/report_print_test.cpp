@@ -90,6 +90,13 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
       Contains(all.out, "  土地利用现状一级分类面积汇总表 (TDLY_YJFL, built by a 通用城镇 run)"))
       << all.out;
   EXPECT_FALSE(Contains(all.out, "not written")) << all.out;
+  // Named, it was asked for: a failure, in the same words.
+  const testing::Outcome named = cli({"report", "--out", home.File("named"), "--quiet", "--report",
+                                      "土地利用现状一级分类面积汇总表"});
+  EXPECT_EQ(named.exit_code, 3) << named.out << named.err;
+  EXPECT_TRUE(
+      Contains(named.out, "not built by this county's runs (TDLY_YJFL, built by a 通用城镇 run)"))
+      << named.out;
 
   const struct {
     std::vector<std::string> options;
