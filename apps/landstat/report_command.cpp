@@ -14,6 +14,7 @@
 #include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
+#include "platform/host/host_settings.h"
 #include "platform/host/paths.h"
 #include "platform/sheet/bat_print_excel.h"
 #include "report/print_stat_dlg.h"
@@ -179,7 +180,7 @@ bool SettingsOf(const Options& options, const Workplace& place, report::ReportSe
   return true;
 }
 
-// A report of the whole catalogue that is not tried, and why.
+// A report that is not tried, and why.
 struct LeftOut {
   std::string name;
   std::string reason;
@@ -190,8 +191,12 @@ struct LeftOut {
 bool TableStored(db::Connection& database, const TableNames& names, short unit,
                  const std::string& base) {
   if (base.empty()) return false;
-  const std::string forms[] = {names.Summary('Z', unit, base), names.Summary('Q', unit, base),
-                               report::UnitTable(names, unit, base), names.Plain(base), base};
+  const std::string forms[] = {names.Summary('Z', unit, base),
+                               names.Summary('Q', unit, base),
+                               report::UnitTable(names, unit, base),
+                               names.UnitCopy(unit, base),
+                               names.Plain(base),
+                               base};
   for (const std::string& table : forms) {
     if (!table.empty() && database.TableExists(table)) return true;
   }
@@ -212,9 +217,11 @@ std::string BuiltBy(const std::string& base) {
   return text;
 }
 
-// Splits the reports into those to write and those left out:
-// reports whose writer this version lacks, and reports whose table this
-// county's runs did not build.
+// Splits the reports into those to write and those left out: reports whose
+// writer this version lacks, and reports whose table this county's runs did
+// not build (missing, and not a table the configured version's run builds:
+// a missing table that run builds is the writer's failure to report). A
+// name the catalogue lacks goes to its writer, which says so.
 std::vector<std::string> WritableReports(const std::vector<std::string>& names,
                                          const report::CPrintStatDlg& dialog,
                                          db::Connection& database, const TableNames& table_names,
@@ -227,11 +234,12 @@ std::vector<std::string> WritableReports(const std::vector<std::string>& names,
     const bool listed = report::LookupReportCatalog(dialog.Settings().catalogue_path, stat_tbl,
                                                     short_name, name) != 0;
     if (!listed) {
-      writable.push_back(name);  // its writer says that the catalogue lacks it
+      writable.push_back(name);
     } else if (writer != nullptr && !report::CPrintStatDlg::WriterAvailable(writer)) {
       unavailable.push_back(
           {name, std::string("its writer ") + writer + " is not in this version"});
-    } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl)) {
+    } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl) &&
+               !RunBuilds(stat_tbl, RunVariant{host::HostVersion()})) {
       not_built.push_back({name, BuiltBy(stat_tbl)});
     } else {
       writable.push_back(name);
@@ -243,8 +251,9 @@ std::vector<std::string> WritableReports(const std::vector<std::string>& names,
 void PrintLeftOut(const std::vector<LeftOut>& reports, const char* what) {
   if (reports.empty()) return;
   std::cout << reports.size() << " reports " << what << ":\n";
-  for (const LeftOut& report : reports)
+  for (const LeftOut& report : reports) {
     std::cout << "  " << report.name << " (" << report.reason << ")\n";
+  }
 }
 
 int WriteReports(const Options& options, Workplace& place) {

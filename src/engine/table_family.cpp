@@ -72,6 +72,12 @@ std::vector<std::string> RunsBuilding(const std::string& base) {
   return runs;
 }
 
+bool RunBuilds(const std::string& base, const RunVariant& run) {
+  return std::any_of(Registry().begin(), Registry().end(), [&](const TableFamily& family) {
+    return base == family.base && !family.Town() && family.builds && family.builds(run);
+  });
+}
+
 std::vector<const TableFamily*> ConvertedFamilies() {
   std::vector<const TableFamily*> families;
   for (const TableFamily& family : Registry()) {

@@ -84,6 +84,8 @@ std::vector<const TableFamily*> ConvertedFamilies();
 // family has that name.
 inline constexpr const char* kRunVersions[] = {"通用农村", "四川农村", "四川农村duda", "通用城镇"};
 std::vector<std::string> RunsBuilding(const std::string& base);
+// True when a general family of base name `base` is built by `run`.
+bool RunBuilds(const std::string& base, const RunVariant& run);
 
 // The town-lot tables' part of the unit conversion. Their builders live on
 // the town-lot context, which the conversion cannot reach, so the lots

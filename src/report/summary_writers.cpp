@@ -258,7 +258,9 @@ short CPrintStatDlg::PrintCodeListTable(db::Connection& connection,
       return {"select * from " + stat_tbl + " where 行政区代码 like ? order by 行政区代码 ",
               {call.region_code + "%"}};
     }
-    return {"select * from " + UnitTable(call.names, call.unit, stat_tbl), {}};
+    // Other unit tables (the parcel list of land approved but unused) are
+    // stored as the unit copies are: unit, then year and county on a server.
+    return {"select * from " + call.names.UnitCopy(call.unit, stat_tbl), {}};
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
                       static_cast<short>(unit), NamesOf(server_names, year, county)},

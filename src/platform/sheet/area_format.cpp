@@ -1,7 +1,5 @@
 #include "platform/sheet/area_format.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <pugixml.hpp>
 #include <set>
