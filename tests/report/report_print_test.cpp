@@ -63,6 +63,9 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
   const fs::path source(LANDSTAT_SOURCE_DIR);
+  // The installation's statement scripts and report templates, as the demo's.
+  fs::copy(source / "src/resources/config/Access", fs::path(host::ConfigDir()) / "Access",
+           fs::copy_options::recursive);
   for (const auto& entry : fs::directory_iterator(source / "src/resources/templates")) {
     fs::copy(entry.path(), fs::path(host::ConfigDir()) / entry.path().filename());
   }
