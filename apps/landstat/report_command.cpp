@@ -12,11 +12,14 @@
 
 #include "command_support.h"
 #include "engine/run_record.h"
+#include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
+#include "platform/host/host_settings.h"
 #include "platform/host/paths.h"
 #include "platform/sheet/bat_print_excel.h"
 #include "report/print_stat_dlg.h"
+#include "report/writer_plan.h"
 
 namespace landstat::cli {
 
@@ -45,7 +48,9 @@ const char* const ReportHelp =
     "  --mode N         0 general reports, 1 ownership-dispute and reserve reports,\n"
     "                   2 Inner Mongolia reports (default 0)\n"
     "  --report NAMES   the reports, by their names in the catalogue, separated by commas\n"
-    "                   (default: every report of the catalogue)\n"
+    "                   (default: every report of the catalogue whose table this county's\n"
+    "                   runs built and whose writer this version has; the others are\n"
+    "                   listed with the run that builds their table)\n"
     "  --catalogue FILE the report catalogue (default: 二次详查表格目录.xml, in mode 1\n"
     "                   权属争议表格目录.xml, in qentar/_secondfun_ of the configuration)\n"
     "  --template FILE  the template workbook (default: 二次详查表格.xlsx beside the\n"
@@ -59,11 +64,12 @@ const char* const ReportHelp =
     "  --view           open each workbook once written (xdg-open)\n"
     "  --quiet          no progress output\n"
     "\n"
-    "Prints the path of every workbook written. Exits 0 when every report was written,\n"
-    "3 when some were not (each named, with the reason) or when the region lies outside\n"
-    "the county or the level above the region (nothing written), 1 when the database\n"
-    "cannot be read, does not hold the year and county or its last statistics run of the\n"
-    "year did not finish, 2 on wrong options.\n";
+    "Prints the path of every workbook written. Exits 0 when every report that could be\n"
+    "written was written, 3 when some were not (each named, with the reason; a report\n"
+    "named by --report counts whatever kept it back) or when the region lies outside the\n"
+    "county or the level above the region (nothing written), 1 when the database cannot\n"
+    "be read, does not hold the year and county or its last statistics run of the year\n"
+    "did not finish, 2 on wrong options.\n";
 
 const OptionSpecs ReportOptions = WorkplaceOptions({{"out", false},
                                                     {"region", false},
@@ -194,6 +200,82 @@ std::string EmptySelection(const std::string& county, const std::string& region,
   return "";
 }
 
+// A report that is not tried, and why.
+struct LeftOut {
+  std::string name;
+  std::string reason;
+};
+
+// Whether the report's table is stored in any form a writer reads: by
+// location or ownership, a unit table, or under its plain name.
+bool TableStored(db::Connection& database, const TableNames& names, short unit,
+                 const std::string& base) {
+  if (base.empty()) return false;
+  const std::string forms[] = {names.Summary('Z', unit, base),
+                               names.Summary('Q', unit, base),
+                               names.ReserveUnit(unit, base),
+                               names.UnitCopy(unit, base),
+                               names.Plain(base),
+                               base};
+  for (const std::string& table : forms) {
+    if (!table.empty() && database.TableExists(table)) return true;
+  }
+  return false;
+}
+
+// "TDLY_YJFL, built by a 通用城镇 run", from the registered families.
+std::string BuiltBy(const std::string& base) {
+  if (base.empty()) return "no table of its own is built yet";
+  const std::vector<std::string> runs = RunsBuilding(base);
+  if (runs.empty()) return base + ", not in the database";
+  std::string text = base + ", built by ";
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (i > 0) text += " or ";
+    text +=
+        runs[i] == "landstat town" ? "the town-lot run (landstat town)" : "a " + runs[i] + " run";
+  }
+  return text;
+}
+
+// Splits the reports into those to write and those left out: reports whose
+// writer this version lacks, and reports whose table this county's runs did
+// not build (missing, and not a table the configured version's run builds:
+// a missing table that run builds is the writer's failure to report). A
+// name the catalogue lacks goes to its writer, which says so.
+std::vector<std::string> WritableReports(const std::vector<std::string>& names,
+                                         const report::CPrintStatDlg& dialog,
+                                         db::Connection& database, const TableNames& table_names,
+                                         short unit, std::vector<LeftOut>& unavailable,
+                                         std::vector<LeftOut>& not_built) {
+  std::vector<std::string> writable;
+  for (const std::string& name : names) {
+    const char* writer = dialog.RouteOf(name).writer;
+    std::string stat_tbl, short_name;
+    const bool listed = report::LookupReportCatalog(dialog.Settings().catalogue_path, stat_tbl,
+                                                    short_name, name) != 0;
+    if (!listed) {
+      writable.push_back(name);
+    } else if (writer != nullptr && !report::CPrintStatDlg::WriterAvailable(writer)) {
+      unavailable.push_back(
+          {name, std::string("its writer ") + writer + " is not in this version"});
+    } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl) &&
+               !RunBuilds(stat_tbl, RunVariant{host::HostVersion()})) {
+      not_built.push_back({name, BuiltBy(stat_tbl)});
+    } else {
+      writable.push_back(name);
+    }
+  }
+  return writable;
+}
+
+void PrintLeftOut(const std::vector<LeftOut>& reports, const char* what) {
+  if (reports.empty()) return;
+  std::cout << reports.size() << " reports " << what << ":\n";
+  for (const LeftOut& report : reports) {
+    std::cout << "  " << report.name << " (" << report.reason << ")\n";
+  }
+}
+
 int WriteReports(const Options& options, Workplace& place) {
   report::CPrintStatDlg dialog;
   short unit = kSquareMetre;
@@ -216,6 +298,8 @@ int WriteReports(const Options& options, Workplace& place) {
               << "\n";
     return 2;
   }
+  std::vector<LeftOut> unavailable, not_built;
+  std::vector<std::string> to_write = names;
   {
     // Tables of a run that did not finish cannot be trusted.
     db::Connection database(place.connection);
@@ -229,6 +313,8 @@ int WriteReports(const Options& options, Workplace& place) {
       std::cerr << "landstat report: " << held << "\n";
       return 1;
     }
+    const TableNames table_names(place.server ? 1 : 0, place.year, place.county);
+    to_write = WritableReports(names, dialog, database, table_names, unit, unavailable, not_built);
   }
   if (const std::string empty = EmptySelection(place.county, region, settings); !empty.empty()) {
     std::cerr << "landstat report: " << empty << "; no workbook written\n";
@@ -238,15 +324,18 @@ int WriteReports(const Options& options, Workplace& place) {
   fs::create_directories(folder);
   const std::string template_path = options.Get(
       "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
+  // Reports named on the command line were asked for: what keeps one back
+  // is a failure, said in the same words.
+  const bool named = options.Has("report");
   HostOutput output(options);
   if (settings.view) sheet::SetFileOpener(OpenWithDesktop);
-  for (const std::string& name : names) {
+  for (const std::string& name : to_write) {
     if (dialog.RouteOf(name).writer == nullptr) {
       std::cerr << "landstat report: no report for " << name << " in mode " << settings.mode
                 << "\n";
     }
   }
-  if (dialog.DispatchReportTables(folder, place.connection, &names, template_path, region, unit,
+  if (dialog.DispatchReportTables(folder, place.connection, &to_write, template_path, region, unit,
                                   place.server ? 1 : 0, place.year, place.county) == 0 &&
       dialog.Failures() == 0) {
     return 1;  // the database could not be opened
@@ -254,13 +343,27 @@ int WriteReports(const Options& options, Workplace& place) {
   for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
     if (outcome.Written()) std::cout << outcome.path << "\n";
   }
-  const long failures = dialog.Failures();
-  std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(failures)
+  const long refused = dialog.Failures();
+  const long failures =
+      refused + (named ? static_cast<long>(not_built.size() + unavailable.size()) : 0);
+  std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(refused)
             << " workbooks written in " << folder;
   if (failures > 0) std::cout << ", " << failures << " reports not written:";
   std::cout << "\n";
   for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
     if (!outcome.Written()) std::cout << "  " << outcome.message << "\n";
+  }
+  if (named) {
+    for (const LeftOut& report : not_built) {
+      std::cout << "  report " << report.name << ": not built by this county's runs ("
+                << report.reason << ")\n";
+    }
+    for (const LeftOut& report : unavailable) {
+      std::cout << "  report " << report.name << ": " << report.reason << "\n";
+    }
+  } else {
+    PrintLeftOut(not_built, "not built by this county's runs");
+    PrintLeftOut(unavailable, "not available in this version");
   }
   return failures > 0 ? 3 : 0;
 }

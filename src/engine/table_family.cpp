@@ -122,6 +122,30 @@ std::string NotRebuiltNotice(const std::vector<std::string>& units,
   return notice;
 }
 
+std::vector<std::string> RunsBuilding(const std::string& base) {
+  std::vector<std::string> runs;
+  bool town = false;
+  for (const TableFamily& family : Registry()) {
+    if (base != family.base) continue;
+    if (family.Town()) {
+      town = true;
+      continue;
+    }
+    for (const char* version : kRunVersions) {
+      const bool listed = std::find(runs.begin(), runs.end(), version) != runs.end();
+      if (!listed && family.builds && family.builds(RunVariant{version})) runs.push_back(version);
+    }
+  }
+  if (town) runs.push_back("landstat town");
+  return runs;
+}
+
+bool RunBuilds(const std::string& base, const RunVariant& run) {
+  return std::any_of(Registry().begin(), Registry().end(), [&](const TableFamily& family) {
+    return base == family.base && !family.Town() && family.builds && family.builds(run);
+  });
+}
+
 std::vector<const TableFamily*> ConvertedFamilies() {
   std::vector<const TableFamily*> families;
   for (const TableFamily& family : Registry()) {

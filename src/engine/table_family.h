@@ -105,6 +105,15 @@ std::string NotRebuiltNotice(const std::vector<std::string>& units,
 // The families the unit conversion rebuilds, in the conversion's order.
 std::vector<const TableFamily*> ConvertedFamilies();
 
+// The runs that build the family of base name `base`: each version string
+// of kRunVersions that a general family of that name accepts, then
+// "landstat town" when a town-lot family has it. Empty when no registered
+// family has that name.
+inline constexpr const char* kRunVersions[] = {"通用农村", "四川农村", "四川农村duda", "通用城镇"};
+std::vector<std::string> RunsBuilding(const std::string& base);
+// True when a general family of base name `base` is built by `run`.
+bool RunBuilds(const std::string& base, const RunVariant& run);
+
 // The town-lot tables' part of the unit conversion. Their builders live on
 // the town-lot context, which the conversion cannot reach, so the lots
 // subsystem registers the three steps here once and the conversion calls

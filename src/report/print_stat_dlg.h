@@ -82,6 +82,8 @@ class CPrintStatDlg {
     const char* writer = nullptr;
   };
   Route RouteOf(const std::string& name) const;
+  // True when this version has the writer of that name.
+  static bool WriterAvailable(const char* writer);
 
   // Every report a writer or the dispatcher handled, in order; and how many
   // of them failed.
@@ -104,7 +106,7 @@ class CPrintStatDlg {
   // a complete one (the copy is filled under a work name and renamed).
   short WriteReport(const WriterCall& call, const WriterPlan& plan);
   ReportFiles FilesOf(const WriterCall& call, const WriterPlan& plan) const;
-  std::vector<sheet::SWhiteParam> HeaderPairs(const WriterPlan& plan) const;
+  std::vector<sheet::SWhiteParam> HeaderPairs(const WriterCall& call, const WriterPlan& plan) const;
   short Shown(const std::string& name, const std::string& path);
   WriterPlan DisputePlan(bool ledger) const;
   short Refuse(const std::string& report_name, const std::string& message);

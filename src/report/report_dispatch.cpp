@@ -183,6 +183,13 @@ CPrintStatDlg::Route CPrintStatDlg::RouteOf(const std::string& name) const {
   return {};
 }
 
+bool CPrintStatDlg::WriterAvailable(const char* writer) {
+  return writer != nullptr &&
+         std::any_of(std::begin(kWriters), std::end(kWriters), [&](const WriterEntry& e) {
+           return std::string_view(e.name) == writer && e.writer != nullptr;
+         });
+}
+
 short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
                                           const std::string& connection,
                                           const std::vector<std::string>* names,

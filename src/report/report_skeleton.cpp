@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "engine/stat_config.h"
 #include "platform/db/db_error.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -86,6 +87,23 @@ bool PlainFileName(const std::string& name) {
   });
 }
 
+std::string RegionHeading(const ReportSettings& settings, const std::string& region_code) {
+  const auto named = [&](const std::string& code) {
+    const std::string name = settings.GetCodeName(code);
+    return name.empty() ? code : name;
+  };
+  if (region_code.size() <= kCountyCodeLength) return named(region_code);
+  return named(region_code.substr(0, kCountyCodeLength)) + " " + named(region_code);
+}
+
+int UnitDecimals(short unit) {
+  const ConfiguredUnits configured = ReadConfiguredUnits();
+  for (int i = 0; i < 3; ++i) {
+    if (configured.units[i] == unit) return configured.decimals[i];
+  }
+  return -1;
+}
+
 long CPrintStatDlg::Failures() const {
   long failures = 0;
   for (const ReportOutcome& outcome : outcomes_) failures += outcome.Written() ? 0 : 1;
@@ -141,12 +159,14 @@ std::string WorkCopyName(const std::string& folder) {
 
 }  // namespace
 
-std::vector<sheet::SWhiteParam> CPrintStatDlg::HeaderPairs(const WriterPlan& plan) const {
+std::vector<sheet::SWhiteParam> CPrintStatDlg::HeaderPairs(const WriterCall& call,
+                                                           const WriterPlan& plan) const {
   std::vector<sheet::SWhiteParam> pairs;
   for (std::size_t i = 0; i < settings_.header_keys.size(); ++i) {
     pairs.push_back({settings_.header_keys[i],
                      i < settings_.header_values.size() ? settings_.header_values[i] : ""});
   }
+  pairs.push_back({kRegionKey, RegionHeading(settings_, call.region_code)});
   pairs.insert(pairs.end(), plan.extra_pairs.begin(), plan.extra_pairs.end());
   for (const sheet::SWhiteParam& pair : pairs) {
     const std::size_t units = Utf16Units(pair.value);
@@ -217,7 +237,7 @@ short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan)
   bool progress = false;
   try {
     const ReportFiles files = FilesOf(call, plan);
-    const std::vector<sheet::SWhiteParam> pairs = HeaderPairs(plan);
+    const std::vector<sheet::SWhiteParam> pairs = HeaderPairs(call, plan);
     const ReportQuery query = plan.query(call, files.stat_tbl);
     table = " (table " + query.table + ")";
     work = WorkCopyName(call.output_folder.empty() ? "." : call.output_folder);
@@ -226,6 +246,7 @@ short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan)
     host::LindoDlgProgress(name);
     progress = true;
     sheet::BatPrintExcel book(work, files.source);
+    book.SetAreaDecimals(UnitDecimals(call.unit));
     book.FillSheet(rows, name, pairs,
                    settings_.paged ? sheet::Paging::kPaged : sheet::Paging::kUnpaged,
                    sheet::Columns::kByFieldRow);

@@ -1,10 +1,13 @@
 // The summary, code-list, dispute and reserve report writers.
 
 #include <algorithm>
+#include <optional>
 #include <span>
 
 #include "engine/database_helpers.h"
 #include "engine/shared_code_tables.h"
+#include "platform/db/db_error.h"
+#include "platform/db/sql_quote.h"
 #include "platform/text/ascii_text.h"
 #include "report/report_filters.h"
 #include "report/writer_plan.h"
@@ -169,21 +172,6 @@ std::string ReserveAttributeFilter(const std::string& report_name, const ReportS
 
 namespace {
 
-// Stored summaries without an administrative code: written whole, in the
-// order of their own key, whatever the region and level.
-struct WholeTable {
-  const char* stat_tbl;
-  const char* order;
-};
-const WholeTable kWholeTables[] = {{"CZZD_TDYT", "土地用途"}};
-
-const WholeTable* WholeTableOf(const std::string& stat_tbl) {
-  for (const WholeTable& whole : kWholeTables) {
-    if (stat_tbl == whole.stat_tbl) return &whole;
-  }
-  return nullptr;
-}
-
 // The lists stored as unit copies (TableNames::UnitCopy) by their builders;
 // the other unit tables are stored as the reserve family's
 // (TableNames::ReserveUnit).
@@ -193,6 +181,28 @@ bool IsUnitCopy(const std::string& stat_tbl) {
 
 TableNames NamesOf(int server_names, const std::string& year, const std::string& county) {
   return TableNames(server_names != 0 ? 1 : 0, year, county);
+}
+
+// A summary table without region codes (the town lots by land use) holds
+// the county as a whole: all its rows, in the order of its first column,
+// when the county is printed; a region inside the county is refused, since
+// the table cannot show it. Nothing for a table with region codes.
+std::optional<ReportQuery> WholeCountyQuery(db::Connection& connection,
+                                            const std::string& region_code,
+                                            const std::string& table) {
+  const std::vector<db::ColumnInfo> columns = connection.Columns(table);
+  const bool coded = std::any_of(columns.begin(), columns.end(), [](const db::ColumnInfo& c) {
+    return text::IEquals(c.name, "XZQDM");
+  });
+  if (coded || columns.empty()) return std::nullopt;
+  if (region_code.size() > kCountyCodeLength) {
+    throw std::runtime_error("the table " + table + " holds the county as a whole, not region " +
+                             region_code + "; write it for the county");
+  }
+  return ReportQuery{"select * from " + connection.QuoteTable(table) + " order by " +
+                         db::QuoteName(columns[0].name),
+                     {},
+                     table};
 }
 
 }  // namespace
@@ -210,10 +220,10 @@ short CPrintStatDlg::PrintSummaryTable(db::Connection& connection, const std::st
       const std::string by_owner = call.names.Summary('Q', call.unit, stat_tbl);
       if (IsTblExist(call.connection, by_owner) > 0) table = by_owner;
     }
-    const std::string from = "select * from " + call.connection.QuoteTable(table);
-    if (const WholeTable* whole = WholeTableOf(stat_tbl)) {
-      return ReportQuery{from + " order by " + whole->order, {}, table};
+    if (const auto whole = WholeCountyQuery(call.connection, call.region_code, table)) {
+      return *whole;
     }
+    const std::string from = "select * from " + call.connection.QuoteTable(table);
     ReportQuery query =
         SummaryLevelFilter(call.region_code.substr(0, 2), call.region_code, settings_.output_level);
     query.sql = from + " " + query.sql +

@@ -35,4 +35,14 @@ struct CPrintStatDlg::WriterPlan {
   std::function<ReportQuery(const WriterCall& call, const std::string& stat_tbl)> query;
 };
 
+// The header key naming the printed region: the county's name, followed by
+// the region's when the region is part of the county.
+inline constexpr const char* kRegionKey = "区域";
+inline constexpr std::size_t kCountyCodeLength = 6;
+std::string RegionHeading(const ReportSettings& settings, const std::string& region_code);
+
+// The decimals configured for a unit's tables (StatConfig.ini, PointLen);
+// -1 when the unit is none of the configured ones.
+int UnitDecimals(short unit);
+
 }  // namespace landstat::report

@@ -142,11 +142,21 @@ class ReportWriterTest : public BothEngines {
     }
     conn().Execute("create table QSDMB (QSDWDM varchar(60), QSDWMC varchar(60))");
     conn().Execute("insert into QSDMB values ('3301020000000000000', '某县')");
+    // A summary table of the county as a whole, without region codes.
+    const std::string uses = names_.Summary('Z', kSquareMetre, "U");
+    conn().Execute("create table " + uses + " (土地用途 varchar(10), 宗数 integer)");
+    conn().Execute("insert into " + uses + " values ('072', 3), ('051', 2)");
+    // A unit table of the code-list writer, named as the unit copies are.
+    const std::string unused = names_.UnitCopy(kSquareMetre, "PEWYTBL");
+    conn().Execute("create table " + unused + " (序号 integer, 批准文号 varchar(60), 面积 float)");
+    conn().Execute("insert into " + unused + " values (1, '浙土[2009]1号', 2.5)");
     std::ofstream(catalogue_) << R"(<AutoBuildList>
   <Row 表格名称="报表甲" statTbl="T" shortName="甲"/>
   <Row 表格名称="报表甲" statTbl="T2" shortName="重复"/>
   <Row 表格名称="报表乙" statTbl="T2" shortName="乙"/>
   <Row 表格名称="权属单位代码表" statTbl="QSDMB" shortName="代码表"/>
+  <Row 表格名称="批而未用面积汇总表" statTbl="PEWYTBL" shortName="批而未用"/>
+  <Row 表格名称="用途表" statTbl="U" shortName="用途"/>
   <Row 表格名称="缺表" statTbl="NONE" shortName="缺表"/>
   <Row 表格名称="无页" statTbl="T" shortName="无页"/>
   <Row 表格名称="缺列" statTbl="T" shortName="缺列"/>
@@ -155,7 +165,8 @@ class ReportWriterTest : public BothEngines {
 </AutoBuildList>)";
     // The paged variant only: the unpaged ones are missing.
     Python("make " + Quoted(template_) +
-           " 报表甲 报表乙 权属单位代码表=QSDWDM,QSDWMC 缺表 缺列=XZQDM,NOPE 注入 越界");
+           " 报表甲 报表乙 权属单位代码表=QSDWDM,QSDWMC 批而未用面积汇总表=序号,批准文号,面积"
+           " 用途表=土地用途,宗数 缺表 缺列=XZQDM,NOPE 注入 越界");
     std::ofstream(damaged_) << "no workbook";
     dialog_.Settings().catalogue_path = catalogue_;
     dialog_.Settings().header_values = {"2009"};
@@ -226,6 +237,16 @@ TEST_P(ReportWriterTest, CodeListOfOwnershipUnitsIsNamedWithoutTheRegion) {
   const std::string path = Write("权属单位代码表");
   EXPECT_EQ(path, (out_.path() / "代码表.xlsx").string());
   EXPECT_EQ(DataRows(template_, path), "3301020000000000000|某县\n");
+  EXPECT_EQ(DataRows(template_, Write("批而未用面积汇总表")), "1.0000|浙土[2009]1号|2.5000\n");
+}
+
+// A table without region codes is the county's: written whole for the
+// county, refused for a region inside it.
+TEST_P(ReportWriterTest, WholeCountyTableIsWrittenForTheCountyOnly) {
+  EXPECT_EQ(DataRows(template_, Write("用途表", "330102")), "051|2.0000\n072|3.0000\n");
+  EXPECT_EQ(Write("用途表", "330102001"), "");
+  EXPECT_NE(notifier_.messages.back().find("holds the county as a whole"), std::string::npos)
+      << notifier_.messages.back();
 }
 
 TEST_P(ReportWriterTest, FailuresAreNamedAndLeaveNoFile) {

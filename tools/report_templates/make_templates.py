@@ -30,6 +30,7 @@ import zipfile
 
 import openpyxl
 from openpyxl.styles import Alignment, Border, Font, Side
+from openpyxl.worksheet.page import PageMargins
 from openpyxl.utils import get_column_letter
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -46,10 +47,15 @@ VARIANTS = [
 ]
 # The unit words of the tables each edition is filled from.
 UNITS = {False: ("PM", "GQ"), True: ("MU",)}
-# Hectares carry up to 4 decimals, square metres and mu 2.
-NUMBER_FORMAT = {False: "0.00##", True: "0.00"}
+# The area format of the data cells as the template holds it. The writer
+# sets the decimals of the unit at fill time: every number format of the
+# form 0.0...0 is an area format to the engine.
+AREA_FORMAT = "0.00"
+RATIO_FORMAT = "#0.00"
+COUNT_FORMAT = "0"
+TEXT_FORMAT = "@"
 
-HEADER_LINE = "年度：{年度}    级别：{权属性质}    单位：{单位}"
+HEADER_LINE = "行政区：{区域}    年度：{年度}    级别：{权属性质}    单位：{单位}"
 EXTRA_KEY_LABELS = {
     "权属争议类型": "争议类型",
     "权属": "权属性质",
@@ -64,11 +70,51 @@ EXTRA_KEY_LABELS = {
     "代码": "代码",
 }
 FOOTER_LINE = "填表人：{填表人}    填表日期：{填表日期}    检查人：{检查人}    检查日期：{检查日期}"
+PAGE_FOOTER = "第 &P 页 共 &N 页"
 CLASS_SUFFIXES = {"HJ": "合计", "G": "国有", "J": "集体", "K": "可调整"}
-# Rows of every sheet: title, header keys, extra keys, labels, fields, data, footer.
-FIELD_ROW = 5
-DATA_ROW = 6
+# Rows of every sheet: title, header keys, extra keys, two heading rows (a
+# class over its sub-classes, else one label over both), the hidden field
+# row, the data row, the footer.
+GROUP_ROW = 4
+LABEL_ROW = 5
+FIELD_ROW = 6
+DATA_ROW = 7
 FIXED_TIME = datetime.datetime(2024, 1, 1)
+
+# What a column holds, by its name: administrative and other codes (the
+# longest, a group's, has 19 characters), names, counts, ratios; anything
+# else is an area.
+CODE_COLUMNS = {"BHKBH", "JBNTBHKNO", "DJH", "TBBH", "图斑编号", "隶属宗地", "房屋编号", "批准文号",
+                "土地用途"}
+NAME_COLUMNS = {"DCQMC", "房屋名称", "TYPE"}
+COUNT_COLUMNS = {"ID", "序号", "ZDS", "宗数", "房屋层数"}
+RATIO_COLUMNS = {"CZRJL", "CZJZRJL", "CZJZMD", "建筑密度", "建筑容积率"}
+# The font of every cell: the workbook's default, so that column widths,
+# which count characters of the default font, hold the same text wherever
+# the workbook is printed (Carlito stands in for it where it is missing).
+FONT = "Calibri"
+# Column widths in characters of the default font, by kind.
+WIDTHS = {"code": 22, "name": 18, "count": 7, "ratio": 10, "area": 14}
+FORMATS = {"code": TEXT_FORMAT, "name": TEXT_FORMAT, "count": COUNT_FORMAT, "ratio": RATIO_FORMAT,
+           "area": AREA_FORMAT}
+
+# Paper, in millimetres: (openpyxl paper size, orientation, printable width,
+# printable height) with the margins below taken off. The first that shows
+# the table at NORMAL_SCALE or more is chosen; a table too wide for all of
+# them goes onto A3 at a fixed scale, spread across pages, its code and name
+# columns repeated on each.
+MARGINS = {"left": 0.4, "right": 0.4, "top": 0.6, "bottom": 0.7, "header": 0.3, "footer": 0.3}
+PAPERS = [(9, "portrait", 210 - 20.3, 297 - 33.0), (9, "landscape", 297 - 20.3, 210 - 33.0),
+          (8, "landscape", 420 - 20.3, 297 - 33.0)]
+NORMAL_SCALE = 75
+# The columns repeated on every page of a spread table (see title_columns).
+ID_KINDS = ("code", "name")
+TITLE_KINDS = ID_KINDS + ("count",)
+MAX_TITLE_COLUMNS = 4
+SPREAD_SCALE = 70
+MIN_SCALE = 55
+DATA_ROW_POINTS = 15
+LINE_POINTS = 13
 
 
 def load_description():
@@ -113,6 +159,111 @@ def label_of(column, report, labels, classes):
     return column
 
 
+def text_width(text):
+    """The width of a text in characters of the default font: two for a CJK character."""
+    return sum(2 if ord(ch) > 0x2E80 else 1 for ch in str(text))
+
+
+def lines_needed(text, width):
+    room = max(width - 1, 1)
+    return max(1, -(-text_width(text) // room))
+
+
+def column_kind(column):
+    if column in COUNT_COLUMNS:
+        return "count"
+    if column in RATIO_COLUMNS:
+        return "ratio"
+    if column in CODE_COLUMNS or column.endswith("DM") or column.endswith("代码"):
+        return "code"
+    if column in NAME_COLUMNS or column.endswith("MC") or column.endswith("名称"):
+        return "name"
+    return "area"
+
+
+def column_mm(width):
+    """A column's printed width: width characters of 7 pixels and 5 pixels of
+    padding, and a tenth more for programs whose default font is wider."""
+    return (width * 7 + 5) * 25.4 / 96 * 1.1
+
+
+def class_parts(column, report, classes):
+    """The class code and suffix of a class column (BM011HJ: 011, HJ), or None."""
+    match = re.fullmatch(r"BM(\d+)([A-Z]*)", column)
+    if match and report.get("class_labels", True) and match.group(1) in classes:
+        return match.group(1), match.group(2)
+    return None
+
+
+def heading_groups(columns, report, classes):
+    """Runs of columns [first, last] that belong to one first-level class, the
+    class itself and its sub-classes, at least two columns each: (first, last,
+    class name)."""
+    groups, i = [], 0
+    while i < len(columns):
+        parts = class_parts(columns[i], report, classes)
+        j = i + 1
+        if parts:
+            head = parts[0][:2]
+            while j < len(columns):
+                other = class_parts(columns[j], report, classes)
+                if not other or other[0][:2] != head:
+                    break
+                j += 1
+            if j - i >= 2:
+                groups.append((i, j - 1, classes[head]))
+        i = j
+    return groups
+
+
+def sub_label(column, report, classes):
+    """The label of a column under its class's merged heading."""
+    code, suffix = class_parts(column, report, classes)
+    word = CLASS_SUFFIXES.get(suffix, suffix)
+    if len(code) == 2:
+        return word or "小计"
+    return classes[code] + word
+
+
+def choose_page(widths, heading_points, paged, page_length):
+    """Paper, orientation, scale and whether the table is spread across pages."""
+    total = sum(column_mm(w) for w in widths)
+    height = (heading_points + page_length * DATA_ROW_POINTS + 2 * LINE_POINTS) * 25.4 / 72
+    for paper, orientation, room_w, room_h in PAPERS:
+        scale = min(100, room_w / total * 100)
+        if paged:
+            scale = min(scale, room_h / height * 100)
+        if scale >= NORMAL_SCALE:
+            return paper, orientation, int(scale), False
+    paper, orientation, _, room_h = PAPERS[-1]
+    scale = SPREAD_SCALE
+    if paged:
+        scale = min(scale, room_h / height * 100)
+    return paper, orientation, max(MIN_SCALE, int(scale)), True
+
+
+def first_page_columns(widths, paper, scale):
+    """How many columns, from the first, the first page of a spread table shows."""
+    room = next(p[2] for p in PAPERS if p[0] == paper and p[1] == "landscape") * 100 / scale
+    used, count = 0, 0
+    for width in widths:
+        used += column_mm(width)
+        if used > room:
+            break
+        count += 1
+    return max(count, 1)
+
+
+# Values as long as the keys' values usually are, for the height of a key line.
+EXAMPLE_VALUES = {"区域": "示例县 城关镇大下村一组", "年度": "2024", "权属性质": "村(街坊)级",
+                  "单位": "平方米", "填表人": "张三", "检查人": "李四",
+                  "填表日期": "2024年12月31日", "检查日期": "2024年12月31日"}
+
+
+def filled_example(text):
+    return re.sub(r"\{([^}]*)\}", lambda m: EXAMPLE_VALUES.get(m.group(1), "全部全部"), text)
+
+
 def key_lines(report):
     extra = report.get("keys", [])
     text = "    ".join(EXTRA_KEY_LABELS.get(k, k) + "：{" + k + "}" for k in extra)
@@ -122,41 +273,152 @@ def key_lines(report):
 def add_sheet(wb, report, desc, classes, mu, paged):
     ws = wb.create_sheet(report["name"])
     columns = report.get("columns") or []
-    width = max(len(columns), 4)
+    width = len(columns) if columns else 4
     last = get_column_letter(width)
     thin = Side(style="thin")
     box = Border(left=thin, right=thin, top=thin, bottom=thin)
+    body = Font(name=FONT, size=10)
+    bold = Font(name=FONT, size=10, bold=True)
+    kinds = [column_kind(c) for c in columns]
+    widths = [WIDTHS[k] for k in kinds]
 
-    def merged_line(row, text, font=None, align="left"):
-        ws.cell(row=row, column=1, value=text or None)
-        if font:
-            ws.cell(row=row, column=1).font = font
-        ws.cell(row=row, column=1).alignment = Alignment(horizontal=align)
-        ws.merge_cells("A%d:%s%d" % (row, last, row))
+    def merged_line(row, text, font=None, align="left", span=None):
+        # A key line wraps in a narrow table, as tall as its filled text may need.
+        first, end = span or (0, width - 1)
+        ws.cell(row=row, column=first + 1, value=text or None)
+        ws.cell(row=row, column=first + 1).font = font or body
+        ws.cell(row=row, column=first + 1).alignment = Alignment(
+            horizontal=align, vertical="center", wrap_text=True)
+        if end > first:
+            ws.merge_cells("%s%d:%s%d" % (get_column_letter(first + 1), row,
+                                          get_column_letter(end + 1), row))
+        lines = lines_needed(filled_example(text or ""), sum(widths[first:end + 1]) or 48)
+        if lines > 1:
+            ws.row_dimensions[row].height = lines * LINE_POINTS + 4
 
-    merged_line(1, report["name"], Font(bold=True, size=16), "center")
+    def heading(row, column, text):
+        cell = ws.cell(row=row, column=column, value=text)
+        cell.border = box
+        cell.font = bold
+        cell.alignment = Alignment(horizontal="center", vertical="center", wrap_text=True)
+        return cell
+
+    paper, orientation, scale, spread = choose_page(widths or [12] * 4, heading_points(
+        columns, report, classes, widths, desc["labels"]), paged, desc["page_length"])
+    title_last = get_column_letter(first_page_columns(widths, paper, scale)) if spread else last
+    ws.cell(row=1, column=1, value=report["name"])
+    ws.cell(row=1, column=1).font = Font(name=FONT, bold=True, size=16)
+    ws.cell(row=1, column=1).alignment = Alignment(horizontal="center", vertical="center")
+    ws.merge_cells("A1:%s1" % title_last)
+    ws.row_dimensions[1].height = 27
     header, extra = key_lines(report)
-    merged_line(2, header)
-    merged_line(3, extra)
-    for i, column in enumerate(columns, start=1):
-        for row, text in ((4, label_of(column, report, desc["labels"], classes)), (FIELD_ROW, column)):
-            cell = ws.cell(row=row, column=i, value=text)
-            cell.border = box
-            cell.font = Font(bold=True)
-            cell.alignment = Alignment(horizontal="center", wrap_text=True)
-        ws.column_dimensions[get_column_letter(i)].width = 12
+    # A spread table keeps its key lines in the columns every page repeats,
+    # else on its first page.
+    key_span = None
+    if spread:
+        key_span = title_columns(kinds) or (0, first_page_columns(widths, paper, scale) - 1)
+    merged_line(2, header, span=key_span)
+    merged_line(3, extra, span=key_span)
+    groups = heading_groups(columns, report, classes)
+    in_group = {}
+    for first, last_index, name in groups:
+        for i in range(first, last_index + 1):
+            in_group[i] = (first, last_index, name)
+    group_lines, label_lines = heading_lines(columns, report, classes, widths, desc["labels"])
+    for i, column in enumerate(columns):
+        letter = get_column_letter(i + 1)
+        label = label_of(column, report, desc["labels"], classes)
+        if i in in_group:
+            first, last_index, name = in_group[i]
+            text = sub_label(column, report, classes)
+            heading(LABEL_ROW, i + 1, text)
+            if i == first:
+                heading(GROUP_ROW, i + 1, name)
+                ws.merge_cells("%s%d:%s%d" % (letter, GROUP_ROW, get_column_letter(last_index + 1),
+                                              GROUP_ROW))
+            else:
+                heading(GROUP_ROW, i + 1, None)
+        else:
+            heading(GROUP_ROW, i + 1, label)
+            heading(LABEL_ROW, i + 1, None)
+            ws.merge_cells("%s%d:%s%d" % (letter, GROUP_ROW, letter, LABEL_ROW))
+        field = ws.cell(row=FIELD_ROW, column=i + 1, value=column)
+        field.font = body
+        ws.column_dimensions[letter].width = widths[i]
+    ws.row_dimensions[GROUP_ROW].height = group_lines * LINE_POINTS + 4
+    ws.row_dimensions[LABEL_ROW].height = label_lines * LINE_POINTS + 4
+    # The writers need the field row; a printed table does not show it.
+    ws.row_dimensions[FIELD_ROW].hidden = True
     marker = "{数据:%d}" % desc["page_length"] if paged else "{数据}"
     for i in range(1, max(len(columns), 1) + 1):
+        kind = kinds[i - 1] if columns else "area"
         cell = ws.cell(row=DATA_ROW, column=i)
         cell.border = box
-        cell.number_format = NUMBER_FORMAT[mu]
+        cell.font = body
+        cell.number_format = FORMATS[kind]
+        if kind == "name":
+            cell.alignment = Alignment(vertical="center", wrap_text=True)
+        elif kind == "code":
+            cell.alignment = Alignment(horizontal="left", vertical="center")
+        else:
+            cell.alignment = Alignment(vertical="center")
     ws.cell(row=DATA_ROW, column=1, value=marker)
     merged_line(DATA_ROW + 1, FOOTER_LINE)
-    ws.page_setup.orientation = "landscape"
-    ws.page_setup.paperSize = ws.PAPERSIZE_A4
-    ws.sheet_properties.pageSetUpPr.fitToPage = True
-    ws.page_setup.fitToWidth = 1
-    ws.page_setup.fitToHeight = 0
+    set_page(ws, kinds, paper, orientation, scale, spread)
+
+
+def heading_lines(columns, report, classes, widths, labels):
+    """The lines of text the group row and the label row need."""
+    groups = heading_groups(columns, report, classes)
+    group_lines = max([lines_needed(name, sum(widths[first:last + 1]))
+                       for first, last, name in groups] + [1])
+    grouped = {i for first, last, _ in groups for i in range(first, last + 1)}
+    label_lines = 1
+    for i, column in enumerate(columns):
+        if i in grouped:
+            label_lines = max(label_lines,
+                              lines_needed(sub_label(column, report, classes), widths[i]))
+        else:
+            # A label alone may take the height of both rows.
+            label = label_of(column, report, labels, classes)
+            label_lines = max(label_lines, lines_needed(label, widths[i]) - group_lines)
+    return group_lines, label_lines
+
+
+def heading_points(columns, report, classes, widths, labels):
+    group_lines, label_lines = heading_lines(columns, report, classes, widths, labels)
+    return 27 + 2 * 15 + (group_lines + label_lines) * LINE_POINTS + 8
+
+
+def title_columns(kinds):
+    """The columns [first, last] a spread table repeats on every page: its
+    leading code, name and count columns, at most MAX_TITLE_COLUMNS; None
+    when it does not begin with a code or a name (columns repeat only at the
+    left of a page)."""
+    last = -1
+    while last + 1 < min(len(kinds), MAX_TITLE_COLUMNS) and kinds[last + 1] in TITLE_KINDS:
+        last += 1
+    if not any(k in ID_KINDS for k in kinds[:last + 1]):
+        return None
+    return 0, last
+
+
+def set_page(ws, kinds, paper, orientation, scale, spread):
+    ws.page_setup.paperSize = paper
+    ws.page_setup.orientation = orientation
+    ws.page_setup.scale = scale
+    ws.sheet_properties.pageSetUpPr.fitToPage = False
+    ws.page_margins = PageMargins(**MARGINS)
+    ws.print_options.horizontalCentered = not spread
+    ws.oddFooter.center.text = PAGE_FOOTER
+    ws.oddFooter.center.size = 9
+    if spread:
+        # Across, then down: each block of rows is read through its pages.
+        ws.page_setup.pageOrder = "overThenDown"
+        titles = title_columns(kinds)
+        if titles:
+            ws.print_title_cols = "%s:%s" % (get_column_letter(titles[0] + 1),
+                                             get_column_letter(titles[1] + 1))
 
 
 def sheet_reports(desc):

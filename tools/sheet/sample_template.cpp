@@ -19,7 +19,7 @@ constexpr const char* kRootRels =
 
 constexpr const char* kWorkbook =
     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><bookViews><workbookView activeTab="2"/></bookViews><sheets><sheet name="报表甲" sheetId="1" r:id="rId1"/><sheet name="报表乙" sheetId="2" r:id="rId2"/><sheet name="其他" sheetId="3" r:id="rId3"/></sheets><definedNames><definedName name="_xlnm.Print_Titles" localSheetId="2">'其他'!$1:$1</definedName></definedNames></workbook>)";
+<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><bookViews><workbookView activeTab="2"/></bookViews><sheets><sheet name="报表甲" sheetId="1" r:id="rId1"/><sheet name="报表乙" sheetId="2" r:id="rId2"/><sheet name="其他" sheetId="3" r:id="rId3"/></sheets><definedNames><definedName name="_xlnm.Print_Titles" localSheetId="0">'报表甲'!A:A</definedName><definedName name="_xlnm.Print_Titles" localSheetId="2">'其他'!$1:$1</definedName></definedNames></workbook>)";
 
 constexpr const char* kWorkbookRels =
     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>

@@ -12,6 +12,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/sheet/area_format.h"
 #include "platform/sheet/sheet_fill.h"
 #include "platform/sheet/workbook_package.h"
 
@@ -19,6 +20,7 @@ namespace landstat::sheet {
 namespace {
 
 constexpr std::size_t kMaxNameUnits = 31;  // UTF-16 units, as spreadsheet programs count
+constexpr const char* kStylesPart = "xl/styles.xml";
 
 std::mutex& OpenerMutex() {
   static std::mutex mutex;
@@ -80,6 +82,18 @@ int NewWorkFile(const std::string& workbook) {
                                  folder, std::strerror(error)));
   }
   return fd;
+}
+
+// Rewrites the styles so that every area shows `decimals` decimals.
+void ApplyAreaDecimals(WorkbookPackage& package, int decimals) {
+  if (decimals < 0) return;
+  const std::string styles = package.ReadPart(kStylesPart);
+  if (styles.empty()) return;
+  try {
+    package.ReplacePart(kStylesPart, WithAreaDecimals(styles, decimals));
+  } catch (const SheetError& error) {
+    throw SheetError(fmt::format("workbook {}: {}", package.Path(), error.what()));
+  }
 }
 
 }  // namespace
@@ -145,6 +159,7 @@ struct BatPrintExcel::State {
   std::set<std::string> copied_from;
   std::vector<int> work_files;  // descriptors of nameless files
   std::string failure;          // the fill that failed, which stops the save
+  int area_decimals = -1;       // the decimals every area style shows; -1: as the template has it
   bool saved = false;
 };
 
@@ -207,6 +222,7 @@ short BatPrintExcel::CopyAddModifySheet(const std::string& sheet,
   const std::string layout = CopyableSheet(
       state.TemplateOf(source), fmt::format("workbook {}, sheet \"{}\"", package.Path(), sheet));
   const int title_rows = source.title_rows;
+  const std::string title_columns = source.title_columns;
   const auto local_names = source.local_names;
   state.copied_from.insert(sheet);
   std::size_t after = 0;
@@ -220,11 +236,16 @@ short BatPrintExcel::CopyAddModifySheet(const std::string& sheet,
     added.new_text = layout;
     added.has_new_text = true;
     added.title_rows = title_rows;
+    added.title_columns = title_columns;
     added.local_names = local_names;
     state.templates[name] = layout;
     state.made_for[requested].push_back(name);
   }
   return static_cast<short>(names.size());
+}
+
+void BatPrintExcel::SetAreaDecimals(int decimals) {
+  state_->area_decimals = decimals;
 }
 
 void BatPrintExcel::PrintOut(short view, int) {
@@ -240,6 +261,7 @@ void BatPrintExcel::PrintOut(short view, int) {
   if (!wanted.empty()) {
     for (auto& sheet : package.Sheets()) sheet.keep = wanted.count(sheet.name) != 0;
   }
+  ApplyAreaDecimals(package, state.area_decimals);
   package.Save();
   state.saved = true;
   if (view == 0) ShowWorkbook(package.Path());
@@ -281,6 +303,7 @@ void MergeExcelEx(const std::string& target, const std::string& source) {
     added.from_index =
         static_cast<zip_uint64_t>(zip_name_locate(from.Archive(), sheet.part.c_str(), 0));
     added.title_rows = sheet.title_rows;
+    added.title_columns = sheet.title_columns;
     added.local_names = sheet.local_names;
   }
   into.Save();

@@ -30,11 +30,14 @@ namespace landstat::sheet {
 //   Cells take the style of the data row's cell in their column; one sheet
 //   row per source row, in order. N is the page length: the number of data
 //   rows per printed page of paged output (30 when omitted).
-// - Heading rows: the rows above the data row. Paged output repeats them on
-//   every page (the sheet's print titles) and breaks the page after every N
-//   data rows; unpaged output has neither.
+// - Heading rows: the rows above the data row, repeated on every printed
+//   page (the sheet's print titles). Paged output breaks the page after
+//   every N data rows; unpaged output leaves the pages to the printer.
 // - Rows below the data row (a footer with "{填表人}", say) move down below
 //   the data; formulas in them are not rewritten.
+// - Print titles: the template's repeated columns ("$A:$B") stay with the
+//   sheet and its copies, paged or not.
+// - Area format: see SetAreaDecimals.
 // - Images, drawings and printer-setting parts of a sheet are not carried
 //   into a filled or copied sheet.
 struct SWhiteParam {
@@ -92,6 +95,11 @@ class BatPrintExcel {
   // the number of sheets added.
   short CopyAddModifySheet(const std::string& sheet, const std::vector<std::string>& names,
                            int unused = 1);
+
+  // Every area (a cell styled with a number format of the form 0.0...0)
+  // shows `decimals` decimals in the saved workbook: the decimals of the
+  // report's unit. Not called, the template's formats stay.
+  void SetAreaDecimals(int decimals);
 
   // Saves the workbook, keeping only the sheets that were filled (when none
   // was, the sheets that were copied from, else every sheet). `view` 0 then

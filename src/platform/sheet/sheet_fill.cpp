@@ -229,7 +229,9 @@ class SheetFiller {
       out.Write(std::string_view(tail).substr(at + breaks_mark.size()));
     }
     out.Close();
-    return paging_ == Paging::kPaged ? static_cast<int>(data_.number - 1) : 0;
+    // The heading rows head every printed page, paged or not: the pages of
+    // a wide table spread across sheets of paper need them either way.
+    return static_cast<int>(data_.number - 1);
   }
 
  private:

@@ -11,6 +11,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "platform/sheet/sheet_error.h"
 
@@ -48,18 +49,84 @@ std::string QuotedSheet(const std::string& name) {
   return quoted + "'";
 }
 
-// The last heading row of a print-titles text "'Sheet'!$1:$3"; 0 when the
-// text holds anything else (columns, more than one range).
-int TitleRows(const std::string& text) {
-  const auto bang = text.rfind('!');
-  if (bang == std::string::npos) return 0;
-  const std::string range = text.substr(bang + 1);
-  if (range.rfind("$1:$", 0) != 0) return 0;
-  const std::string last = range.substr(4);
+// One range of a print-titles text without its sheet: "$1:$3" or "1:3" as
+// rows, "$A:$B" or "A:B" as columns.
+bool IsRange(const std::string& range, bool digits) {
+  const auto colon = range.find(':');
+  if (colon == std::string::npos) return false;
+  for (const std::string& end : {range.substr(0, colon), range.substr(colon + 1)}) {
+    const std::string bare = !end.empty() && end[0] == '$' ? end.substr(1) : end;
+    if (bare.empty() || bare.size() > 7) return false;
+    for (char c : bare) {
+      if (digits ? (c < '0' || c > '9') : (c < 'A' || c > 'Z')) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+std::string Absolute(const std::string& range) {
+  const auto colon = range.find(':');
+  const auto dollar = [](const std::string& end) { return end[0] == '$' ? end : "$" + end; };
+  return dollar(range.substr(0, colon)) + ":" + dollar(range.substr(colon + 1));
+}
+
+// The pieces of a defined name's text separated by commas outside quotes.
+std::vector<std::string> Pieces(const std::string& text) {
+  std::vector<std::string> pieces(1);
+  bool quoted = false;
+  for (char c : text) {
+    if (c == '\'') quoted = !quoted;
+    if (c == ',' && !quoted) {
+      pieces.emplace_back();
+    } else {
+      pieces.back() += c;
+    }
+  }
+  return pieces;
+}
+
+// The print titles of a text "'Sheet'!$A:$B,'Sheet'!$1:$3": the last heading
+// row (rows from the first only) and the columns; false, the out-values
+// untouched, when the text holds anything else.
+bool ParseTitles(const std::string& text, int& title_rows, std::string& title_columns) {
   int rows = 0;
-  const auto [end, error] = std::from_chars(last.data(), last.data() + last.size(), rows);
-  if (error != std::errc() || end != last.data() + last.size() || rows <= 0) return 0;
-  return rows;
+  std::string columns;
+  const std::vector<std::string> pieces = Pieces(text);
+  if (pieces.size() > 2) return false;
+  for (const std::string& piece : pieces) {
+    const auto bang = piece.rfind('!');
+    if (bang == std::string::npos) return false;
+    const std::string range = piece.substr(bang + 1);
+    if (IsRange(range, true)) {
+      const std::string absolute = Absolute(range);
+      if (absolute.rfind("$1:$", 0) != 0) return false;
+      const char* first = absolute.data() + 4;
+      const char* last = absolute.data() + absolute.size();
+      const auto [end, error] = std::from_chars(first, last, rows);
+      if (error != std::errc() || end != last || rows <= 0) return false;
+    } else if (IsRange(range, false)) {
+      columns = Absolute(range);
+    } else {
+      return false;
+    }
+  }
+  if (rows == 0 && columns.empty()) return false;
+  title_rows = rows;
+  title_columns = columns;
+  return true;
+}
+
+// The print titles of a sheet as a defined name's text; empty for none.
+std::string PrintTitles(const SheetPart& sheet) {
+  const std::string quoted = QuotedSheet(sheet.name);
+  std::string text;
+  if (!sheet.title_columns.empty()) text = quoted + "!" + sheet.title_columns;
+  if (sheet.title_rows > 0) {
+    text += fmt::format("{}{}!$1:${}", text.empty() ? "" : ",", quoted, sheet.title_rows);
+  }
+  return text;
 }
 
 }  // namespace
@@ -193,9 +260,7 @@ void WorkbookPackage::Load() {
         const std::string name = node.attribute("name").value();
         const std::string text = node.text().get();
         auto& sheet = sheets_[index];
-        if (name == kPrintTitles && TitleRows(text) > 0) {
-          sheet.title_rows = TitleRows(text);
-        } else {
+        if (name != kPrintTitles || !ParseTitles(text, sheet.title_rows, sheet.title_columns)) {
           sheet.local_names.emplace_back(name, text);
         }
       }
@@ -271,6 +336,11 @@ SheetPart& WorkbookPackage::AddSheet(const std::string& name, std::size_t after)
   return *sheets_.insert(at, std::move(sheet));
 }
 
+void WorkbookPackage::ReplacePart(const std::string& part, std::string text) {
+  const std::string& kept = Keep(std::move(text));
+  AddEntry(part, zip_source_buffer(archive_, kept.data(), kept.size(), 0));
+}
+
 const std::string& WorkbookPackage::Keep(std::string text) {
   buffers_.push_back(std::move(text));
   return buffers_.back();
@@ -321,9 +391,8 @@ void WorkbookPackage::WriteWorkbook(const std::vector<const SheetPart*>& kept) {
       node.append_attribute("localSheetId") = static_cast<unsigned long long>(i);
       node.text() = text.c_str();
     };
-    if (kept[i]->title_rows > 0) {
-      add(kPrintTitles, fmt::format("{}!$1:${}", QuotedSheet(kept[i]->name), kept[i]->title_rows));
-    }
+    const std::string titles = PrintTitles(*kept[i]);
+    if (!titles.empty()) add(kPrintTitles, titles);
     for (const auto& [name, text] : kept[i]->local_names) add(name, text);
   }
   if (!names.first_child()) workbook.remove_child(names);

@@ -22,7 +22,8 @@ struct SheetPart {
   std::string part;  // path inside the archive, "xl/worksheets/sheet1.xml"
   std::string relation_id;
   long sheet_id = 0;
-  int title_rows = 0;  // heading rows repeated on every printed page; 0 for none
+  int title_rows = 0;         // heading rows repeated on every printed page; 0 for none
+  std::string title_columns;  // columns repeated on every printed page, "$A:$B"; "" for none
   // Names local to the sheet other than its print titles: name and text.
   std::vector<std::pair<std::string, std::string>> local_names;
   bool keep = true;
@@ -65,6 +66,10 @@ class WorkbookPackage {
   const std::vector<std::string>& SharedStrings();
   // The relationships part that belongs to a sheet part.
   static std::string RelsPartOf(const std::string& part);
+
+  // Gives a part other than the sheets' and the workbook's own (the styles,
+  // say) new text at save.
+  void ReplacePart(const std::string& part, std::string text);
 
   // A new sheet placed after the sheet at `after` (at the end when out of
   // range), with its own part name, relation id and sheet id.

@@ -78,7 +78,7 @@ with zipfile.ZipFile(path) as z:
 book = openpyxl.load_workbook(path)
 for ws in book.worksheets:
     print('sheet', ws.title)
-    print('titles', ws.print_title_rows)
+    print('titles', ws.print_title_rows, ws.print_title_cols)
     print('breaks', [b.id for b in ws.row_breaks.brk])
     print('merged', sorted(str(r) for r in ws.merged_cells.ranges))
     for row in ws.iter_rows(values_only=True):
@@ -119,9 +119,9 @@ TEST_F(SheetTest, FillsRowsAndKeysWithBreaksOnlyWhenPaged) {
     std::string expected;
   } cases[] = {
       {Paging::kPaged,
-       "sheet 报表甲\ntitles $1:$3\nbreaks [5]\nmerged ['A1:D1', 'A7:D7']\n" + kHead + kRows},
+       "sheet 报表甲\ntitles $1:$3 $A:$A\nbreaks [5]\nmerged ['A1:D1', 'A7:D7']\n" + kHead + kRows},
       {Paging::kUnpaged,
-       "sheet 报表甲\ntitles None\nbreaks []\nmerged ['A1:D1', 'A7:D7']\n" + kHead + kRows},
+       "sheet 报表甲\ntitles $1:$3 $A:$A\nbreaks []\nmerged ['A1:D1', 'A7:D7']\n" + kHead + kRows},
   };
   for (const auto& c : cases) {
     const std::string path = Copy("report.xlsx");
@@ -141,7 +141,7 @@ TEST_F(SheetTest, EmptySourceKeepsHeadingsAndFooter) {
   book.FillSheet(rows, "报表乙", {}, Paging::kPaged);
   book.PrintOut(1, 1);
   EXPECT_EQ(ReadBack(path),
-            "sheet 报表乙\ntitles $1:$3\nbreaks []\nmerged ['A1:D1', 'A4:D4']\n"
+            "sheet 报表乙\ntitles $1:$3 None\nbreaks []\nmerged ['A1:D1', 'A4:D4']\n"
             "row s:{年度}年 报表乙\nrow s:单位：{单位}\nrow s:代码|s:名称|s:面积|s:面积\n"
             "row s:填表人：{填表人}\n");
 }
@@ -236,11 +236,12 @@ TEST_F(SheetTest, CopiesFillsAndMergesPieces) {
       sheets += line + "\n";
     }
   }
-  EXPECT_EQ(sheets,
-            "sheet 村_甲\ntitles $1:$3\nrow s:村/甲年 报表甲\nrow s:村/甲|s:x|n:0|n:1\n"
-            "sheet 村_甲(2)\ntitles $1:$3\nrow s:村/甲年 报表甲\nrow s:村/甲|s:x|n:0|n:1\n"
-            "sheet 村_甲(3)\ntitles $1:$3\nrow s:村/甲年 报表甲\nrow s:村/甲|s:x|n:1|n:1\n"
-            "sheet 报表甲(2)\ntitles $1:$3\nrow s:报表甲年 报表甲\nrow s:报表甲|s:x|n:1|n:1\n")
+  EXPECT_EQ(
+      sheets,
+      "sheet 村_甲\ntitles $1:$3 $A:$A\nrow s:村/甲年 报表甲\nrow s:村/甲|s:x|n:0|n:1\n"
+      "sheet 村_甲(2)\ntitles $1:$3 $A:$A\nrow s:村/甲年 报表甲\nrow s:村/甲|s:x|n:0|n:1\n"
+      "sheet 村_甲(3)\ntitles $1:$3 $A:$A\nrow s:村/甲年 报表甲\nrow s:村/甲|s:x|n:1|n:1\n"
+      "sheet 报表甲(2)\ntitles $1:$3 $A:$A\nrow s:报表甲年 报表甲\nrow s:报表甲|s:x|n:1|n:1\n")
       << text;
 }
 
