@@ -286,6 +286,9 @@ class SqliteBackend : public Backend {
       RunStatement("PRAGMA synchronous=NORMAL", {});
       RunStatement("PRAGMA cache_size=-65536", {});
     } catch (const DbError& error) {
+      // The probe's statement is cached: a connection with a statement left
+      // open does not close.
+      cache_.clear();
       sqlite3_close(db_);
       throw DbError("cannot open the database file " + path_ + ": " + error.what());
     }
