@@ -11,6 +11,7 @@
 
 #include "command_support.h"
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/host/paths.h"
@@ -201,6 +202,11 @@ int WriteReports(const Options& options, Workplace& place) {
   const std::string template_path = options.Get(
       "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
 
+  if (!place.server && RunWorkspace::JobRunningOn(place.database)) {
+    std::cerr << "landstat report: a job is running on " << place.database
+              << "; report when it has ended\n";
+    return 1;
+  }
   {
     // Tables of a run that did not finish cannot be trusted.
     db::Connection database(place.connection);

@@ -115,7 +115,8 @@ void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
   std::vector<Connection> writers;
   writers.reserve(fills.size());
   for (const TableFill& fill : fills) {
-    scratches.push_back(std::make_unique<ScratchFile>(connection.FilePath() + "-" + fill.table));
+    scratches.push_back(
+        std::make_unique<ScratchFile>(ScratchPath(connection.FilePath(), fill.table)));
     Connection& writer = writers.emplace_back(scratches.back()->Path());
     // Thrown away whatever happens: nothing to journal or to sync.
     writer.Execute("PRAGMA journal_mode=OFF");

@@ -15,4 +15,14 @@ std::unique_ptr<Backend> OpenSqlite(const std::string& path);
 // its folder is missing.
 void CreateSqliteFile(const std::string& path);
 
+// The files the program makes beside an embedded database FILE share one
+// prefix, "FILE.working", so that what a job that was killed left behind
+// is found and swept: the working copy of a job ("FILE.working") with its
+// journal, and the scratch files of the file or of its working copy
+// ("FILE.working-TAG").
+std::string ScratchPrefix(const std::string& file);
+std::string ScratchPath(const std::string& file, const std::string& tag);
+// Removes every file under the prefix of `file`.
+void RemoveScratchFiles(const std::string& file);
+
 }  // namespace landstat::db
