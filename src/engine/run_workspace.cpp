@@ -80,6 +80,16 @@ int CopyContents(int from, const std::string& to, mode_t mode) {
   return failed;
 }
 
+// A GeoPackage lists its layers in gpkg_contents, a spatial database its
+// geometry columns in geometry_columns: such a file is a survey's source,
+// never a statistics database.
+bool HoldsGisLayers(db::Connection& database) {
+  for (const char* table : {"gpkg_contents", "geometry_columns"}) {
+    if (database.TableExists(table)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // SQLite counts the commits to a file in bytes 24 to 27 of its header.
@@ -124,6 +134,20 @@ void RunWorkspace::Unlock() {
   lock_fd_ = -1;
 }
 
+// Checked before anything is made beside the file.
+bool RunWorkspace::IsStatisticsFile(std::string& error) const {
+  try {
+    db::Connection database(file_);
+    if (!HoldsGisLayers(database)) return true;
+    error = file_ +
+            " holds GIS layers (a GeoPackage or spatial database, perhaps the survey's own): the "
+            "statistics go into a database file of their own";
+  } catch (const db::DbError& failure) {
+    error = failure.what();
+  }
+  return false;
+}
+
 bool RunWorkspace::TakeLock(std::string& error) {
   const std::string folder = FolderOf(file_);
   if (::access(folder.c_str(), W_OK) != 0) {
@@ -153,7 +177,7 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
       error = "no statistics database " + file_;
       return false;
     }
-    if (!TakeLock(error)) return false;
+    if (!IsStatisticsFile(error) || !TakeLock(error)) return false;
   }
   try {
     db::Connection database(server_ ? connection_ : file_);

@@ -84,6 +84,7 @@ class RunWorkspace {
     }
   };
 
+  bool IsStatisticsFile(std::string& error) const;
   bool TakeLock(std::string& error);
   bool MakeWorkingCopy(db::Connection& database, std::string& error);
   bool HasRoom(int fd, std::string& error) const;

@@ -167,6 +167,20 @@ TEST_F(FileWorkspaceTest, CommitByAnotherProgramIsNotOverwritten) {
   EXPECT_EQ(LastOutcome(), "failed");
 }
 
+// A file that holds GIS layers (the survey's own GeoPackage, say) is no
+// statistics database: refused, nothing written into it.
+TEST_F(FileWorkspaceTest, FileOfGisLayersIsRefused) {
+  for (const char* table : {"gpkg_contents", "geometry_columns"}) {
+    db::Connection(path_).Execute(std::string("create table ") + table + " (table_name text)");
+    auto job = Job();
+    EXPECT_NE(Open(*job).find(path_ + " holds GIS layers"), std::string::npos) << table;
+    db::Connection result(path_);
+    EXPECT_FALSE(result.TableExists("StatRuns")) << table;
+    EXPECT_EQ(Beside(dir_.path()), std::set<std::string>{}) << table;
+    result.Execute(std::string("drop table ") + table);
+  }
+}
+
 // A folder the job cannot write in is named; nothing is recorded.
 TEST_F(FileWorkspaceTest, ReadOnlyFolderIsNamed) {
   {
