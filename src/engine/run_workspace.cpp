@@ -227,7 +227,7 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
 // other programs from committing to the file meanwhile: it is one state of
 // the file, whose commit count is kept to be checked before publishing.
 bool RunWorkspace::MakeWorkingCopy(db::Connection& database, std::string& error) {
-  working_file_ = db::ScratchPrefix(file_);
+  working_file_ = file_ + ".working";
   // Opened before the transaction and closed after it: closing a file that
   // SQLite holds a lock on would release the lock.
   const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);

@@ -148,6 +148,17 @@ TEST_F(FileWorkspaceTest, ScratchFilesAreSweptOnOpenAndAbandon) {
   EXPECT_EQ(Beside(dir_.path()),
             (std::set<std::string>{"stats.sqlite.lock", "stats1.sqlite", "stats.sqlite-x"}));
   EXPECT_EQ(LastOutcome(), "failed");
+
+  // A database whose name ends as a working copy's is never swept.
+  const std::string odd = dir_.File("x.working");
+  fs::copy_file(path_, odd);
+  RunWorkspace other(testing::JetConnectionString(odd), false, "2009", "330102", "run");
+  std::string error;
+  std::vector<std::string> notices;
+  ASSERT_TRUE(other.Open({true, false}, error, notices)) << error;
+  db::Connection odd_work(other.WorkConnection());
+  other.Abandon(odd_work, 0);
+  EXPECT_TRUE(fs::is_regular_file(odd));
 }
 
 // A commit by another program while the job ran is kept: the job fails,

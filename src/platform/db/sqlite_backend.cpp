@@ -523,7 +523,8 @@ std::string ScratchPath(const std::string& file, const std::string& tag) {
 }
 
 void RemoveScratchFiles(const std::string& file) {
-  const std::filesystem::path prefix(ScratchPrefix(file));
+  // The prefix of the file's own working copy, never the file's name.
+  const std::filesystem::path prefix(file + ".working");
   const std::string name = prefix.filename().string();
   const std::filesystem::path folder = prefix.has_parent_path() ? prefix.parent_path() : ".";
   std::error_code failed;
