@@ -73,12 +73,29 @@ JobEnded::JobEnded()
 bool StatRunLog::AfterConnectionLoss(const std::string& title,
                                      const std::optional<db::DbError>& cause) {
   if (!m_bConnectionLost) {
-    if (!cause || cause->Failure() != db::DbFailure::kConnectionLost) return false;
+    const db::Connection* connection = JobConnection();
+    if (cause && cause->Failure() == db::DbFailure::kConnectionLost) {
+      WriteFailure(title, "与数据库服务器的连接中断, 作业停止", cause->what());
+    } else if (connection && connection->Lost()) {
+      // The error that found the loss was handled without being logged.
+      WriteFailure(
+          title, "与数据库服务器的连接中断, 作业停止",
+          "the connection to the PostgreSQL server (" + connection->Location() + ") was lost");
+    } else {
+      return false;
+    }
     m_bConnectionLost = true;
-    WriteFailure(title, "与数据库服务器的连接中断, 作业停止", cause->what());
   }
   if (cause) throw JobEnded();
   return true;
+}
+
+void StatRunLog::EndIfConnectionLost(const std::string& title) {
+  const db::Connection* connection = JobConnection();
+  if (m_bConnectionLost || (connection && connection->Lost())) {
+    AfterConnectionLoss(title, std::nullopt);
+    throw JobEnded();
+  }
 }
 
 void StatRunLog::LogFailure(const std::string& title, const std::string& message) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 
 namespace landstat {
@@ -32,7 +33,7 @@ class StatRunLog {
  public:
   StatRunLog() = default;
   explicit StatRunLog(std::string log_path) : m_strLogFile(std::move(log_path)) {}
-  ~StatRunLog();
+  virtual ~StatRunLog();
   StatRunLog(const StatRunLog&) = delete;
   StatRunLog& operator=(const StatRunLog&) = delete;
 
@@ -67,6 +68,11 @@ class StatRunLog {
   // before; logs the loss when `cause` is it. Raises JobEnded when `cause`
   // is a database error.
   bool AfterConnectionLoss(const std::string& title, const std::optional<db::DbError>& cause);
+  // Between stages: raises JobEnded when the connection was lost, which is
+  // logged once if it was not yet.
+  void EndIfConnectionLost(const std::string& title);
+  // The connection the job works on, whose loss ends it; none by default.
+  virtual const db::Connection* JobConnection() const { return nullptr; }
 
   int m_nErrCount = 0;
   bool m_bConnectionLost = false;
