@@ -176,6 +176,11 @@ bool SettingsOf(const Options& options, const Workplace& place, report::ReportSe
 }
 
 int WriteReports(const Options& options, Workplace& place) {
+  if (!place.server && RunWorkspace::JobRunningOn(place.database)) {
+    std::cerr << "landstat report: a job is running on " << place.database
+              << "; report when it has ended\n";
+    return 1;
+  }
   report::CPrintStatDlg dialog;
   short unit = kSquareMetre;
   std::string error;
@@ -202,11 +207,6 @@ int WriteReports(const Options& options, Workplace& place) {
   const std::string template_path = options.Get(
       "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
 
-  if (!place.server && RunWorkspace::JobRunningOn(place.database)) {
-    std::cerr << "landstat report: a job is running on " << place.database
-              << "; report when it has ended\n";
-    return 1;
-  }
   {
     // Tables of a run that did not finish cannot be trusted.
     db::Connection database(place.connection);
