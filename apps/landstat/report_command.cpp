@@ -12,6 +12,7 @@
 
 #include "command_support.h"
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
@@ -277,6 +278,11 @@ void PrintLeftOut(const std::vector<LeftOut>& reports, const char* what) {
 }
 
 int WriteReports(const Options& options, Workplace& place) {
+  if (!place.server && RunWorkspace::JobRunningOn(place.database)) {
+    std::cerr << "landstat report: a job is running on " << place.database
+              << "; report when it has ended\n";
+    return 1;
+  }
   report::CPrintStatDlg dialog;
   short unit = kSquareMetre;
   std::string error;

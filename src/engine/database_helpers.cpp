@@ -1,5 +1,9 @@
 #include "engine/database_helpers.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -39,36 +43,54 @@ int CreateAcessDB(const std::string& path) {
 
 namespace {
 
-// "dir/stats.sqlite" -> "dir/stats1.sqlite".
-fs::path CompactedSibling(const fs::path& file) {
-  fs::path sibling = file;
-  sibling.replace_filename(file.stem().string() + "1" + file.extension().string());
-  return sibling;
+// A new, empty file of this call's own beside the database, named under
+// its scratch prefix (so that one a killed compaction left is swept), with
+// the database's permissions; empty when none could be made.
+std::string MakeCompactionTarget(const std::string& path) {
+  std::string target = db::ScratchPath(path, "compact-XXXXXX");
+  const int fd = ::mkstemp(target.data());
+  if (fd < 0) return {};
+  struct stat original {};
+  const bool kept =
+      ::stat(path.c_str(), &original) == 0 && ::fchmod(fd, original.st_mode & 07777) == 0;
+  ::close(fd);
+  if (!kept) {
+    ::unlink(target.c_str());
+    return {};
+  }
+  return target;
 }
 
 }  // namespace
 
 short CompactMdb(const std::string& path) {
   const fs::path file(path);
-  const fs::path sibling = CompactedSibling(file);
-  std::error_code ignored;
+  if (!fs::is_regular_file(file)) return 0;
+  const std::string target = MakeCompactionTarget(path);
+  if (target.empty()) return 0;
+  // Only what this call made is removed: the target and its journal.
+  const auto remove_target = [&] {
+    std::error_code ignored;
+    fs::remove(target, ignored);
+    fs::remove(target + "-journal", ignored);
+  };
   try {
-    fs::remove(sibling, ignored);  // a leftover of an interrupted compaction
     {
       db::Connection connection("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path);
-      connection.Execute("VACUUM INTO " + db::QuoteText(sibling.string()));
+      // An empty file is a target that VACUUM INTO fills.
+      connection.Execute("VACUUM INTO " + db::QuoteText(target));
     }
     // The rename replaces the original in one step: at every moment either
     // the old or the compacted file stands under the original name.
     std::error_code renamed;
-    fs::rename(sibling, file, renamed);
+    fs::rename(target, file, renamed);
     if (renamed) {
-      fs::remove(sibling, ignored);
+      remove_target();
       return 0;
     }
     return 1;
   } catch (const db::DbError&) {
-    fs::remove(sibling, ignored);
+    remove_target();
     return 0;
   }
 }

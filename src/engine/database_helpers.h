@@ -18,10 +18,12 @@ short DeleteTbl(db::Connection& connection, const std::string& table);
 // file exists already, its folder is missing, or it cannot be written.
 int CreateAcessDB(const std::string& path);
 
-// Compacts a statistics database file: copies it, compacted, into a sibling
-// file ("stats.sqlite" -> "stats1.sqlite") and then puts the copy in place of
-// the original in one rename. 1 when done; 0 when a step failed, in which
-// case the original file is left as it was and the sibling is removed.
+// Compacts a statistics database file: copies it, compacted, into a new
+// file of its own beside it ("stats.sqlite.working-compact-XXXXXX", made
+// exclusively, so no file of anyone else's is touched) and then puts the
+// copy in place of the original in one rename. 1 when done; 0 when a step
+// failed, in which case the original file is left as it was and the copy
+// is removed.
 // Callers close their own connection to the file first.
 short CompactMdb(const std::string& path);
 

@@ -1,6 +1,7 @@
 #include "engine/run_log.h"
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 namespace landstat {
@@ -12,6 +13,7 @@ StatRunLog::~StatRunLog() {
 
 void StatRunLog::OpenStatLogFile() {
   m_nErrCount = 0;
+  m_bConnectionLost = false;
   m_arrFirstFailures.clear();
   m_arrNotices.clear();
   m_strLogTitle.clear();
@@ -50,9 +52,54 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
+// A database error in flight, when called from inside its handler.
+std::optional<db::DbError> DbErrorInFlight() {
+  const std::exception_ptr current = std::current_exception();
+  if (!current) return std::nullopt;
+  try {
+    std::rethrow_exception(current);
+  } catch (const db::DbError& error) {
+    return error;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
+JobEnded::JobEnded()
+    : std::runtime_error("the connection to the database server was lost: the job ended") {}
+
+bool StatRunLog::AfterConnectionLoss(const std::string& title,
+                                     const std::optional<db::DbError>& cause) {
+  if (!m_bConnectionLost) {
+    const db::Connection* connection = JobConnection();
+    if (cause && cause->Failure() == db::DbFailure::kConnectionLost) {
+      WriteFailure(title, "与数据库服务器的连接中断, 作业停止", cause->what());
+    } else if (connection && connection->Lost()) {
+      // The error that found the loss was handled without being logged.
+      WriteFailure(
+          title, "与数据库服务器的连接中断, 作业停止",
+          "the connection to the PostgreSQL server (" + connection->Location() + ") was lost");
+    } else {
+      return false;
+    }
+    m_bConnectionLost = true;
+  }
+  if (cause) throw JobEnded();
+  return true;
+}
+
+void StatRunLog::EndIfConnectionLost(const std::string& title) {
+  const db::Connection* connection = JobConnection();
+  if (m_bConnectionLost || (connection && connection->Lost())) {
+    AfterConnectionLoss(title, std::nullopt);
+    throw JobEnded();
+  }
+}
+
 void StatRunLog::LogFailure(const std::string& title, const std::string& message) {
+  if (AfterConnectionLoss(title, DbErrorInFlight())) return;
   m_strLogTitle = title;
   // The message the run gives, followed by the cause in the database's (or
   // system's) own words when the failure was caught as an error.
@@ -61,6 +108,11 @@ void StatRunLog::LogFailure(const std::string& title, const std::string& message
 
 void StatRunLog::LogFailure(const std::string& title, const std::string& message,
                             const std::exception& cause) {
+  const auto* db_cause = dynamic_cast<const db::DbError*>(&cause);
+  if (AfterConnectionLoss(title,
+                          db_cause ? std::optional<db::DbError>(*db_cause) : DbErrorInFlight())) {
+    return;
+  }
   m_strLogTitle = title;
   WriteFailure(title, message, cause.what());
 }
@@ -98,6 +150,7 @@ void StatRunLog::LogText(const std::string& text) {
 
 void StatRunLog::LogStatementFailure(const std::string& title, const std::string& message,
                                      const std::string& statement) {
+  if (AfterConnectionLoss(title, DbErrorInFlight())) return;
   m_strLogTitle = title;
   const std::string cause = ErrorInFlight();
   m_strLogMsg = message;

@@ -2,21 +2,38 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/db/connection.h"
+#include "platform/db/db_error.h"
+
 namespace landstat {
+
+// Ends a job whose connection to the database server was lost (see
+// StatRunLog): raised from the handler of a database error, it takes the
+// job to its end, where it is not logged again.
+class JobEnded : public std::runtime_error {
+ public:
+  JobEnded();
+};
 
 // The failure log of one run, shared by the statistics contexts: each
 // failure a builder catches is counted, kept for the run's report and
 // written to the run's log file as one line "%d %s %s \r\n" (counter,
 // title, message). The log file is prepared by whoever starts the run; a
 // run never creates one, and without it failures are still counted.
+// A lost connection to a server is logged once, as such: every statement
+// after it fails for the same reason, so later failures are not logged, and
+// a failure logged from the handler of a database error raises JobEnded
+// instead, which ends the job.
 class StatRunLog {
  public:
   StatRunLog() = default;
   explicit StatRunLog(std::string log_path) : m_strLogFile(std::move(log_path)) {}
-  ~StatRunLog();
+  virtual ~StatRunLog();
   StatRunLog(const StatRunLog&) = delete;
   StatRunLog& operator=(const StatRunLog&) = delete;
 
@@ -47,8 +64,18 @@ class StatRunLog {
   void LogNotice(const std::string& title, const std::string& message);
   // Writes text to the run's log as it stands, when the log is open.
   void LogText(const std::string& text);
+  // True when the failure is not to be logged: the connection was lost
+  // before; logs the loss when `cause` is it. Raises JobEnded when `cause`
+  // is a database error.
+  bool AfterConnectionLoss(const std::string& title, const std::optional<db::DbError>& cause);
+  // Between stages: raises JobEnded when the connection was lost, which is
+  // logged once if it was not yet.
+  void EndIfConnectionLost(const std::string& title);
+  // The connection the job works on, whose loss ends it; none by default.
+  virtual const db::Connection* JobConnection() const { return nullptr; }
 
   int m_nErrCount = 0;
+  bool m_bConnectionLost = false;
   // The first failures and the notices of the run, as logged, for the
   // run's report.
   std::vector<std::string> m_arrFirstFailures, m_arrNotices;

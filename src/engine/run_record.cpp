@@ -24,12 +24,82 @@ std::string Now() {
   return text;
 }
 
-void EnsureTable(db::Connection& connection) {
-  if (connection.TableExists(kTable)) return;
-  connection.Execute(std::string("create table ") + kTable +
-                     " (RUNID integer, 年度 varchar(20), COUNTY varchar(20), KIND varchar(20), "
-                     "STARTED varchar(32), FINISHED varchar(32), OUTCOME varchar(40), "
-                     "FAILURES integer)");
+constexpr char kDeclaration[] =
+    " (RUNID int IDENTITY (1, 1) NOT NULL primary key, 年度 varchar(20), COUNTY varchar(20), "
+    "KIND varchar(20), STARTED varchar(32), FINISHED varchar(32), OUTCOME varchar(40), "
+    "FAILURES integer)";
+
+// How each engine numbers the jobs by itself, so that two jobs starting at
+// once on one server never take the same number: whether the table's RUNID
+// is numbered so, and the number the connection's last insert took.
+struct Numbering {
+  db::DbKind kind;
+  // Holds other jobs off the table until an upgrade's end; a write first,
+  // so that SQLite waits for a job that writes rather than refusing.
+  const char* hold;
+  const char* numbered;
+  const char* last_number;
+  // The engine's own order of rows, which tells rows of one number apart.
+  const char* row_order;
+};
+
+const std::vector<Numbering>& Numberings() {
+  static const std::vector<Numbering> numberings = {
+      {db::DbKind::kEmbedded, "update StatRuns set RUNID = RUNID where RUNID is null",
+       "select count(*) from pragma_table_info('StatRuns') where lower(name) = 'runid' and pk = 1",
+       "select last_insert_rowid()", "rowid"},
+      {db::DbKind::kServer, "lock table StatRuns in exclusive mode",
+       "select count(*) from pg_attribute where attrelid = 'statruns'::regclass and "
+       "attname = 'runid' and attidentity <> ''",
+       "select lastval()", "ctid"},
+  };
+  return numberings;
+}
+
+// A table of an earlier version, numbered by the jobs, is made anew: its
+// rows keep their order, their numbers (some perhaps taken twice) are given
+// anew.
+std::vector<std::string> UpgradeSteps(const Numbering& numbering) {
+  const std::string columns = "年度, COUNTY, KIND, STARTED, FINISHED, OUTCOME, FAILURES";
+  return {std::string("create table StatRuns_upgraded") + kDeclaration,
+          "insert into StatRuns_upgraded (" + columns + ") select " + columns +
+              " from StatRuns order by RUNID, " + numbering.row_order,
+          "drop table StatRuns", "alter table StatRuns_upgraded rename to StatRuns"};
+}
+
+const Numbering& NumberingOf(db::Connection& connection) {
+  for (const Numbering& numbering : Numberings()) {
+    if (numbering.kind == connection.Kind()) return numbering;
+  }
+  throw db::DbError("no record of jobs on this kind of database");
+}
+
+bool Numbered(db::Connection& connection, const Numbering& numbering) {
+  return connection.Scalar(numbering.numbered).AsInteger() > 0;
+}
+
+// A table of an earlier version is upgraded in one transaction; a job that
+// upgraded it meanwhile leaves nothing to do.
+void Upgrade(db::Connection& connection, const Numbering& numbering) {
+  connection.BeginTrans();
+  try {
+    connection.Execute(numbering.hold);
+    if (!Numbered(connection, numbering)) {
+      for (const std::string& step : UpgradeSteps(numbering)) connection.Execute(step);
+    }
+    connection.CommitTrans();
+  } catch (...) {
+    connection.RollbackTrans();
+    throw;
+  }
+}
+
+void EnsureTable(db::Connection& connection, const Numbering& numbering) {
+  if (!connection.TableExists(kTable)) {
+    connection.Execute(std::string("create table ") + kTable + kDeclaration);
+  } else if (!Numbered(connection, numbering)) {
+    Upgrade(connection, numbering);
+  }
 }
 
 // `where` holds values quoted by db::QuoteText.
@@ -66,15 +136,12 @@ const char* RunOutcomeText(RunOutcome outcome) {
 
 long BeginRunRecord(db::Connection& connection, const std::string& year, const std::string& county,
                     const std::string& kind) {
-  EnsureTable(connection);
-  const long id =
-      connection.Scalar(std::string("select coalesce(max(RUNID), 0) + 1 from ") + kTable)
-          .AsInteger();
-  connection.Execute(std::string("insert into ") + kTable +
-                         " (RUNID, 年度, COUNTY, KIND, STARTED) values (?, ?, ?, ?, ?)",
-                     {db::Value(static_cast<long long>(id)), db::Value(year), db::Value(county),
-                      db::Value(kind), db::Value(Now())});
-  return id;
+  const Numbering& numbering = NumberingOf(connection);
+  EnsureTable(connection, numbering);
+  connection.Execute(
+      std::string("insert into ") + kTable + " (年度, COUNTY, KIND, STARTED) values (?, ?, ?, ?)",
+      {db::Value(year), db::Value(county), db::Value(kind), db::Value(Now())});
+  return connection.Scalar(numbering.last_number).AsInteger();
 }
 
 void FinishRunRecord(db::Connection& connection, long id, RunOutcome outcome, long failures) {

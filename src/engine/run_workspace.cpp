@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
 #include "platform/db/db_error.h"
+#include "platform/db/sqlite_backend.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -29,7 +32,87 @@ bool SyncFile(const std::string& path) {
   return synced;
 }
 
+std::string FolderOf(const std::string& file) {
+  const fs::path parent = fs::path(file).parent_path();
+  return parent.empty() ? "." : parent.string();
+}
+
+// The job lock is taken on a file of its own beside the database, which is
+// never renamed nor removed: a lock on the database file itself would stay
+// with the file that a job's rename puts out of place, and a job that
+// waited for it would then work beside the next one.
+std::string LockPath(const std::string& file) {
+  return file + ".lock";
+}
+
+std::string Megabytes(std::uintmax_t bytes) {
+  return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+}
+
+bool DiskFull(int error) {
+  return error == ENOSPC || error == EDQUOT;
+}
+
+// Writes all of `from`, read from its start, into the new file `to`; on
+// failure nothing of `to` stays and the errno is returned.
+int CopyContents(int from, const std::string& to, mode_t mode) {
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (out < 0) return errno;
+  std::vector<char> buffer(1 << 20);
+  int failed = 0;
+  for (off_t offset = 0; failed == 0;) {
+    const ssize_t got = ::pread(from, buffer.data(), buffer.size(), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      failed = got < 0 ? errno : 0;
+      break;
+    }
+    for (ssize_t put = 0; put < got && failed == 0;) {
+      const ssize_t wrote = ::write(out, buffer.data() + put, static_cast<std::size_t>(got - put));
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) failed = wrote < 0 ? errno : EIO;
+      if (wrote > 0) put += wrote;
+    }
+    offset += got;
+  }
+  if (::close(out) != 0 && failed == 0) failed = errno;
+  if (failed != 0) ::unlink(to.c_str());
+  return failed;
+}
+
+// A GeoPackage lists its layers in gpkg_contents, a spatial database its
+// geometry columns in geometry_columns: such a file is a survey's source,
+// never a statistics database.
+bool HoldsGisLayers(db::Connection& database) {
+  for (const char* table : {"gpkg_contents", "geometry_columns"}) {
+    if (database.TableExists(table)) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+// SQLite counts the commits to a file in bytes 24 to 27 of its header.
+bool RunWorkspace::FileState::Read(int fd) {
+  struct stat status {};
+  unsigned char counter[4] = {};
+  if (::fstat(fd, &status) != 0 || ::pread(fd, counter, sizeof counter, 24) != sizeof counter) {
+    return false;
+  }
+  device = status.st_dev;
+  inode = status.st_ino;
+  commits = (std::uint32_t{counter[0]} << 24) | (std::uint32_t{counter[1]} << 16) |
+            (std::uint32_t{counter[2]} << 8) | counter[3];
+  return true;
+}
+
+bool RunWorkspace::JobRunningOn(const std::string& file) {
+  const int fd = ::open(LockPath(file).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;  // no job ever ran on the file
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
 
 RunWorkspace::RunWorkspace(std::string connection, bool server, std::string year,
                            std::string county, std::string kind)
@@ -41,10 +124,7 @@ RunWorkspace::RunWorkspace(std::string connection, bool server, std::string year
 
 RunWorkspace::~RunWorkspace() {
   // A job that neither published nor abandoned its work failed.
-  if (open_ && !server_) {
-    std::error_code ignored;
-    fs::remove(working_file_, ignored);
-  }
+  if (open_ && !server_) db::RemoveScratchFiles(file_);
   if (open_) RecordFailure(0);
   Unlock();
 }
@@ -52,6 +132,41 @@ RunWorkspace::~RunWorkspace() {
 void RunWorkspace::Unlock() {
   if (lock_fd_ >= 0) ::close(lock_fd_);  // closing releases the lock
   lock_fd_ = -1;
+}
+
+// Checked before anything is made beside the file.
+bool RunWorkspace::IsStatisticsFile(std::string& error) const {
+  try {
+    db::Connection database(file_);
+    if (!HoldsGisLayers(database)) return true;
+    error = file_ +
+            " holds GIS layers (a GeoPackage or spatial database, perhaps the survey's own): the "
+            "statistics go into a database file of their own";
+  } catch (const db::DbError& failure) {
+    error = failure.what();
+  }
+  return false;
+}
+
+bool RunWorkspace::TakeLock(std::string& error) {
+  const std::string folder = FolderOf(file_);
+  if (::access(folder.c_str(), W_OK) != 0) {
+    error = "the folder " + folder + " cannot be written (" + std::strerror(errno) +
+            "): a job on " + file_ + " works on a copy of it in that folder";
+    return false;
+  }
+  lock_fd_ = ::open(LockPath(file_).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (lock_fd_ < 0) {
+    error = LockPath(file_) + ": " + std::strerror(errno);
+    return false;
+  }
+  if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+    error = "another job is working on " + file_;
+    Unlock();
+    return false;
+  }
+  db::RemoveScratchFiles(file_);  // what a job that was killed left
+  return true;
 }
 
 bool RunWorkspace::Open(const Checks& checks, std::string& error,
@@ -62,15 +177,7 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
       error = "no statistics database " + file_;
       return false;
     }
-    // Our own lock, apart from the database engine's: another job on the
-    // same file would work on a copy that this job's rename then overwrites.
-    lock_fd_ = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (lock_fd_ < 0 || ::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
-      error =
-          lock_fd_ < 0 ? file_ + ": " + std::strerror(errno) : "another job is working on " + file_;
-      Unlock();
-      return false;
-    }
+    if (!IsStatisticsFile(error) || !TakeLock(error)) return false;
   }
   try {
     db::Connection database(server_ ? connection_ : file_);
@@ -96,28 +203,83 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
       }
     }
     record_id_ = BeginRunRecord(database, year_, county_, kind_);
-  } catch (const db::DbError& failure) {
-    error = "cannot record the job in the database: " + std::string(failure.what());
-    Unlock();
-    return false;
-  }
-  if (server_) {
-    work_connection_ = connection_;
-  } else {
-    working_file_ = file_ + ".working";
-    std::error_code failed;
-    fs::remove(working_file_, failed);  // the copy of a job that was killed
-    fs::remove(working_file_ + "-journal", failed);
-    if (!fs::copy_file(file_, working_file_, failed)) {
-      error = "cannot make the working copy " + working_file_ + ": " + failed.message();
+    if (!server_ && !MakeWorkingCopy(database, error)) {
+      database.Close();
       RecordFailure(0);
       Unlock();
       return false;
     }
-    work_connection_ = working_file_;
+  } catch (const db::DbError& failure) {
+    error = (record_id_ == 0 ? "cannot record the job in the database: "
+                             : "cannot make the working copy of " + file_ + ": ") +
+            std::string(failure.what());
+    if (!server_) db::RemoveScratchFiles(file_);
+    RecordFailure(0);
+    Unlock();
+    return false;
   }
+  work_connection_ = server_ ? connection_ : working_file_;
   open_ = true;
   return true;
+}
+
+// The copy is made under a read transaction on `database`, which keeps
+// other programs from committing to the file meanwhile: it is one state of
+// the file, whose commit count is kept to be checked before publishing.
+bool RunWorkspace::MakeWorkingCopy(db::Connection& database, std::string& error) {
+  working_file_ = file_ + ".working";
+  // Opened before the transaction and closed after it: closing a file that
+  // SQLite holds a lock on would release the lock.
+  const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = file_ + ": " + std::strerror(errno);
+    return false;
+  }
+  bool made = false;
+  try {
+    database.BeginTrans();
+    database.Scalar("select count(*) from sqlite_master");
+    made = HasRoom(fd, error) && CopyFrom(fd, error);
+    database.CommitTrans();
+  } catch (...) {
+    if (database.InTransaction()) database.RollbackTrans();
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
+  return made;
+}
+
+// The working copy, the compacted copy a run makes of it, and what the run
+// adds need about two and a half times the file.
+bool RunWorkspace::HasRoom(int fd, std::string& error) const {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    error = file_ + ": " + std::strerror(errno);
+    return false;
+  }
+  const std::uintmax_t needed = static_cast<std::uintmax_t>(status.st_size) * 5 / 2;
+  std::error_code failed;
+  const fs::space_info space = fs::space(FolderOf(file_), failed);
+  if (failed || space.available >= needed) return true;
+  error = "the disk holding " + FolderOf(file_) + " is full: a job on " + file_ + " needs about " +
+          Megabytes(needed) + " free beside it, " + Megabytes(space.available) + " are free";
+  return false;
+}
+
+bool RunWorkspace::CopyFrom(int fd, std::string& error) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !copied_.Read(fd)) {
+    error = file_ + ": " + std::strerror(errno);
+    return false;
+  }
+  const int failed = CopyContents(fd, working_file_, status.st_mode & 07777);
+  if (failed == 0) return true;
+  error = DiskFull(failed)
+              ? "the disk holding " + FolderOf(file_) + " is full: the working copy of " + file_ +
+                    " could not be made"
+              : "cannot make the working copy " + working_file_ + ": " + std::strerror(failed);
+  return false;
 }
 
 void RunWorkspace::SpeedUpWorkingCopy(db::Connection& work) {
@@ -147,12 +309,10 @@ bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failur
     return false;
   }
   if (!server_) {
-    std::error_code failed;
     if (!SyncFile(working_file_)) {
       error = "cannot write " + working_file_ + " to disk";
     } else {
-      fs::rename(working_file_, file_, failed);
-      if (failed) error = "cannot replace " + file_ + ": " + failed.message();
+      error = ReplaceOriginal();
     }
     if (!error.empty()) {
       Abandon(work, failures);
@@ -164,6 +324,34 @@ bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failur
   return true;
 }
 
+// Puts the working copy in the file's place, unless another program
+// committed to the file since the copy was made: its work would be lost.
+std::string RunWorkspace::ReplaceOriginal() {
+  const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "cannot replace " + file_ + ": " + std::strerror(errno);
+  std::string error;
+  try {
+    db::Connection original(file_);
+    // Holds every other writer off from the check to the rename.
+    original.Execute("BEGIN IMMEDIATE");
+    FileState now;
+    if (!now.Read(fd) || !(now == copied_)) {
+      error = file_ +
+              " was changed by another program while the job ran: the job's results are not "
+              "saved, so that its changes are kept; run the job again";
+    } else {
+      std::error_code failed;
+      fs::rename(working_file_, file_, failed);
+      if (failed) error = "cannot replace " + file_ + ": " + failed.message();
+    }
+    original.Execute("ROLLBACK");
+  } catch (const db::DbError& failure) {
+    error = "cannot replace " + file_ + ": " + failure.what();
+  }
+  ::close(fd);
+  return error;
+}
+
 void RunWorkspace::Abandon(db::Connection& work, long failures) {
   try {
     if (server_ && work.IsOpen() && work.InTransaction()) work.RollbackTrans();
@@ -171,11 +359,7 @@ void RunWorkspace::Abandon(db::Connection& work, long failures) {
     host::yDebugStr(failure.what());  // closing the connection rolls back all the same
   }
   work.Close();
-  if (!server_ && open_) {
-    std::error_code ignored;
-    fs::remove(working_file_, ignored);
-    fs::remove(working_file_ + "-journal", ignored);
-  }
+  if (!server_ && open_) db::RemoveScratchFiles(file_);
   open_ = false;
   RecordFailure(failures);
   Unlock();

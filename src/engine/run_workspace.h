@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,8 +15,10 @@ namespace landstat {
 // a job that fails leaves the database as it was and one that completes
 // replaces the earlier results as a whole:
 // - an embedded database is worked on in a copy beside the file ("FILE.working"),
-//   which takes the file's place by one rename when the job completes; the
-//   file itself is locked for other jobs meanwhile;
+//   which takes the file's place by one rename when the job completes,
+//   unless another program committed to the file meanwhile; other jobs are
+//   locked out meanwhile ("FILE.lock"), and what a killed job left beside
+//   the file is swept when the next opens or abandons;
 // - on a server the job's statements form one transaction, committed when
 //   the job completes.
 // Either way the start of the job is recorded in the database first, so a
@@ -54,6 +59,9 @@ class RunWorkspace {
   // Nothing on a server.
   static void SpeedUpWorkingCopy(db::Connection& work);
 
+  // Whether a job holds the lock on the embedded database `file` now.
+  static bool JobRunningOn(const std::string& file);
+
   // Makes the work the database's, with the record of its end. The job's
   // connection is closed. False, with `error`, when that failed: the
   // database then keeps its earlier results and the job is recorded as
@@ -65,12 +73,30 @@ class RunWorkspace {
   void Abandon(db::Connection& work, long failures);
 
  private:
+  // Which file and how many commits it had seen when the copy was made.
+  struct FileState {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::uint32_t commits = 0;
+    bool Read(int fd);
+    bool operator==(const FileState& other) const {
+      return device == other.device && inode == other.inode && commits == other.commits;
+    }
+  };
+
+  bool IsStatisticsFile(std::string& error) const;
+  bool TakeLock(std::string& error);
+  bool MakeWorkingCopy(db::Connection& database, std::string& error);
+  bool HasRoom(int fd, std::string& error) const;
+  bool CopyFrom(int fd, std::string& error);
+  std::string ReplaceOriginal();
   void RecordFailure(long failures);
   void Unlock();
 
   std::string connection_, year_, county_, kind_;
   bool server_ = false;
   std::string file_, working_file_, work_connection_;
+  FileState copied_;
   int lock_fd_ = -1;
   long record_id_ = 0;
   bool open_ = false;

@@ -708,6 +708,7 @@ class CStatContext : public StatRunLog {
 
   // Database.
   db::Connection m_pConn;
+  const db::Connection* JobConnection() const override { return &m_pConn; }
   std::string m_strConnect;
   short m_nDbMode = 0;  // 0 stand-alone; 1 or 2 a server (2: Oracle)
   bool m_bOracle = false;

@@ -77,6 +77,7 @@ void BuildFamilies(CStatContext& c, const RunVariant& run, const RunPlan& plan,
     if (!family->step && !plan.Wants(family->base)) continue;
     if (family->progress) host::LindoDlgProgressSetText(family->progress);
     if (family->create(c) > 0) family->fill(c);
+    c.EndIfConnectionLost(family->base);
     if (observer) observer(family->base);
   }
 }
@@ -187,6 +188,7 @@ bool ReplacesOther(CStatContext& context) {
 bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& plan,
                  const StageObserver& observer) {
   const auto done = [&](const char* stage) {
+    context.EndIfConnectionLost(stage);
     host::yDebugTime(stage);
     if (observer) observer(stage);
   };

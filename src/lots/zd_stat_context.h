@@ -270,6 +270,7 @@ class CZdStatContext : public StatRunLog {
   bool m_bPm = false, m_bGq = false, m_bMu = false;
 
   db::Connection m_pConn;
+  const db::Connection* JobConnection() const override { return &m_pConn; }
   // The configured data source: 1 a server, 2 Oracle, -1 not asked yet.
   int m_nDbType = -1;
 

@@ -186,12 +186,14 @@ class BatchFeed {
  public:
   BatchFeed(std::size_t writers, std::size_t capacity) : next_(writers, 0), capacity_(capacity) {}
 
-  void Push(std::shared_ptr<const RowBatch> batch) {
+  // False once cancelled: nobody takes the batches any more.
+  bool Push(std::shared_ptr<const RowBatch> batch) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return cancelled_ || batches_.size() < capacity_; });
-    if (cancelled_) return;
+    if (cancelled_) return false;
     batches_.push_back(std::move(batch));
     changed_.notify_all();
+    return true;
   }
   // The next batch for `writer`; null at the end or once cancelled.
   std::shared_ptr<const RowBatch> Pop(std::size_t writer) {
@@ -335,10 +337,10 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
     first_ids.push_back(LastRowId(connection, copy.table) + 1);
   }
   std::vector<std::unique_ptr<CopyRows>> filled(copies.size());
-  if (!db::CanWriteApart(connection, copies.size())) {
-    // One copy, or writes of the caller not yet committed: the copies are
-    // written in place, batch after batch, and their writes undone when
-    // their numbering is not as kept.
+  // One copy, writes of the caller not yet committed, or no threads to be
+  // had: the copies are written in place, batch after batch, and their
+  // writes undone when their numbering is not as kept.
+  const auto fill_in_place = [&] {
     connection.BeginTrans();
     try {
       std::vector<std::unique_ptr<CopyWriter>> writers;
@@ -361,6 +363,9 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
       connection.RollbackTrans();
       throw;
     }
+  };
+  if (!db::CanWriteApart(connection, copies.size())) {
+    fill_in_place();
     return filled;
   }
   // The source is read once, here, while each copy is written by a thread
@@ -379,21 +384,25 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
                        }
                      }});
   }
-  db::WriteApart(connection, fills, [&] {
-    try {
-      const std::unique_ptr<db::RowSource> rows =
-          connection.Scan(SourceQuery(source, layout, scope));
-      for (;;) {
-        auto batch = std::make_shared<RowBatch>();
-        if (!ReadBatch(*rows, layout, *batch)) break;
-        feed.Push(std::move(batch));
-      }
-      feed.Finish();
-    } catch (...) {
-      feed.Cancel();
-      throw;
-    }
-  });
+  db::WriteApart(
+      connection, fills,
+      [&] {
+        try {
+          const std::unique_ptr<db::RowSource> rows =
+              connection.Scan(SourceQuery(source, layout, scope));
+          for (;;) {
+            auto batch = std::make_shared<RowBatch>();
+            if (!ReadBatch(*rows, layout, *batch)) break;
+            // A writer that failed cancelled the feed: reading on is for nothing.
+            if (!feed.Push(std::move(batch))) return;
+          }
+          feed.Finish();
+        } catch (...) {
+          feed.Cancel();
+          throw;
+        }
+      },
+      fill_in_place);
   for (std::size_t i = 0; i < copies.size(); ++i) {
     if (!filled[i]) throw db::DbError("table " + copies[i].table + " was not filled");
     CheckNumbering(connection, *filled[i], first_ids[i]);

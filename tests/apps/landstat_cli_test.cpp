@@ -14,6 +14,7 @@
 
 #include "county_plan.h"
 #include "county_writer.h"
+#include "engine/run_workspace.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
@@ -233,6 +234,21 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
     EXPECT_EQ(outcome.exit_code, end.exit_code) << outcome.out << outcome.err;
     EXPECT_TRUE(Contains(outcome.out + outcome.err, end.said)) << outcome.out << outcome.err;
   }
+
+  // Refused with 1: the survey's own GeoPackage as the statistics database,
+  // and a report while a job holds the database.
+  const Outcome into_survey = RunCli({"run", "--project", files.project, "--db", files.survey,
+                                      "--home", dir.File("home"), "--year", "2009", "--quiet"});
+  EXPECT_EQ(into_survey.exit_code, 1) << into_survey.out << into_survey.err;
+  EXPECT_TRUE(Contains(into_survey.out, "holds GIS layers")) << into_survey.out;
+  RunWorkspace job(testing::JetConnectionString(database), false, "2009", "330102", "run");
+  std::string error;
+  std::vector<std::string> notices;
+  ASSERT_TRUE(job.Open({true, false}, error, notices)) << error;
+  const Outcome busy = RunCli({"report", "--project", files.project, "--db", database, "--home",
+                               dir.File("home"), "--year", "2009", "--out", dir.File("reports")});
+  EXPECT_EQ(busy.exit_code, 1) << busy.out << busy.err;
+  EXPECT_TRUE(Contains(busy.err, "a job is running on " + database)) << busy.err;
 }
 
 TEST(LandstatCli, RunThatFails) {

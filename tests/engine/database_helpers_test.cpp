@@ -187,20 +187,16 @@ TEST_F(CompactMdbTest, ShrinksTheFileAndKeepsItsData) {
   ExpectDataIntact();
 }
 
-TEST_F(CompactMdbTest, ReplacesTheLeftoverOfAnInterruptedCompaction) {
-  WriteBytes(sibling_, "half a copy");
+TEST_F(CompactMdbTest, OtherFilesBesideTheDatabaseAreNeverTouched) {
+  // The operator's own files under the names an older compaction used.
+  WriteBytes(sibling_, "the operator's stats1");
+  fs::create_directory(folder_ / "stats2.sqlite");
+  WriteBytes((folder_ / "stats2.sqlite" / "keep.txt").string(), "the operator's file");
   ASSERT_EQ(CompactMdb(path_), 1);
-  EXPECT_FALSE(fs::exists(sibling_));
-  ExpectDataIntact();
-}
-
-TEST_F(CompactMdbTest, SiblingNameTakenByAFolderLeavesTheOriginal) {
-  fs::create_directory(sibling_);
-  WriteBytes(sibling_ + "/keep.txt", "the operator's file");
-  const std::string before = ReadBytes(path_);
-  EXPECT_EQ(CompactMdb(path_), 0);
-  EXPECT_EQ(ReadBytes(path_), before);
-  EXPECT_EQ(ReadBytes(sibling_ + "/keep.txt"), "the operator's file");
+  EXPECT_EQ(ReadBytes(sibling_), "the operator's stats1");
+  EXPECT_EQ(ReadBytes((folder_ / "stats2.sqlite" / "keep.txt").string()), "the operator's file");
+  EXPECT_EQ(FileNames(folder_),
+            (std::vector<std::string>{"stats.sqlite", "stats1.sqlite", "stats2.sqlite"}));
   ExpectDataIntact();
 }
 

@@ -295,6 +295,41 @@ TEST_P(RunWorkspaceTest, KilledRunLeavesTheDatabaseAsItWasAndIsReported) {
   EXPECT_NE(ReadFileBytes(county_->log).find("did not finish"), std::string::npos);
 }
 
+// A server connection lost midway ends the run at once, with one failure
+// that names the loss; the tables of the earlier run stay.
+TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
+  if (!IsServer()) GTEST_SKIP() << "only a server's connection can be lost";
+  ASSERT_EQ(Run(), 1);
+  const double total = CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL"));
+  const std::string name = "landstat_lost_" + std::to_string(::getpid());
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+  StatisticsRequest request;
+  request.project = project.get();
+  request.codes = county_->codes.get();
+  request.connection = database().ConnectionString() + " application_name=" + name;
+  request.year = "2009";
+  request.county = County();
+  request.log_path = county_->log;
+  request.db_mode = 1;
+  std::vector<std::string> stages;
+  request.observer = [&](const std::string& stage) {
+    stages.push_back(stage);
+    if (stage != "base table") return;
+    db::Connection other(database().ConnectionString());
+    other.Scalar(
+        "select count(pg_terminate_backend(pid)) from pg_stat_activity where application_name = ?",
+        {db::Value(name)});
+  };
+  const RunReport report = RunStatistics(request);
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  EXPECT_EQ(report.failures, 1) << Failures();
+  ASSERT_EQ(report.messages.size(), 1u);
+  EXPECT_NE(report.messages[0].find("was lost"), std::string::npos) << report.messages[0];
+  EXPECT_EQ(stages.back(), "base table");
+  EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
+  EXPECT_EQ(LastRun()->outcome, "failed");
+}
+
 LANDSTAT_BOTH_ENGINES(RunWorkspaceTest);
 
 }  // namespace

@@ -52,6 +52,8 @@ class Backend {
   // Where the database is, for people to read: the file, or the server's
   // host, port and database; never a password.
   virtual std::string Location() const { return FilePath(); }
+  // Whether the connection to a server was lost: every statement fails then.
+  virtual bool Lost() const { return false; }
   // Runs one statement, or several separated by ';' when there are no
   // parameters, after rewriting the Access forms into this engine's.
   long Execute(std::string_view sql, const std::vector<Value>& params) {

@@ -153,6 +153,10 @@ std::string Connection::Location() const {
   return backend_ ? backend_->Location() : "";
 }
 
+bool Connection::Lost() const {
+  return backend_ && backend_->Lost();
+}
+
 Backend& Connection::backend() {
   if (!backend_) throw DbError("the database connection is not open");
   return *backend_;

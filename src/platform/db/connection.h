@@ -65,6 +65,9 @@ class Connection {
   std::string FilePath() const;
   // The file, or the server's host, port and database; never a password.
   std::string Location() const;
+  // Whether the connection to a server was lost (stopped, or its session
+  // ended): every statement on it fails then.
+  bool Lost() const;
 
   // Runs one statement (or, without parameters, several separated by ';').
   // Parameters bind to '?' marks. Returns the number of rows changed.

@@ -7,9 +7,10 @@ namespace landstat::db {
 
 // What kind of failure the database reported, where that matters to the
 // message a caller writes: a lock held by another session, a database that
-// may not be written, a disk or database that is full. Everything else is
-// kOther, and the message says what it is.
-enum class DbFailure { kOther, kLocked, kReadOnly, kFull };
+// may not be written, a disk or database that is full, a connection to a
+// server that was lost (every later statement on it fails too). Everything
+// else is kOther, and the message says what it is.
+enum class DbFailure { kOther, kLocked, kReadOnly, kFull, kConnectionLost };
 
 // The one exception of the database layer. Every failure of a connection,
 // statement, recordset or value conversion raises it, carrying the engine's

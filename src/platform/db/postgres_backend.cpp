@@ -197,6 +197,7 @@ class PostgresBackend : public Backend {
   ~PostgresBackend() override { PQfinish(conn_); }
 
   DbKind Kind() const override { return DbKind::kServer; }
+  bool Lost() const override { return PQstatus(conn_) == CONNECTION_BAD; }
   std::string Location() const override {
     return std::string("host ") + PQhost(conn_) + " port " + PQport(conn_) + " database " +
            PQdb(conn_);
@@ -346,6 +347,7 @@ class PostgresBackend : public Backend {
 
   // Runs a statement with text parameters and returns its result.
   ResultPtr Exec(const std::string& sql, const std::vector<Value>& params = {}) {
+    if (PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(PQerrorMessage(conn_));
     std::vector<std::string> texts(params.size());
     std::vector<const char*> pointers(params.size(), nullptr);
     for (std::size_t i = 0; i < params.size(); ++i) {
@@ -363,6 +365,7 @@ class PostgresBackend : public Backend {
   // when there is no result), with the kind of failure its SQLSTATE names.
   [[noreturn]] void ThrowFailure(const PGresult* result, const std::string& sql) {
     const std::string message = result ? PQresultErrorMessage(result) : PQerrorMessage(conn_);
+    if (PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(message);
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const std::string_view code = state ? state : "";
     DbFailure failure = DbFailure::kOther;
@@ -374,6 +377,14 @@ class PostgresBackend : public Backend {
       failure = DbFailure::kLocked;  // lock_not_available, deadlock_detected
     }
     throw DbError(text::Trim(message), sql, failure);
+  }
+
+  // The server is gone (stopped, or the session ended): said as such; the
+  // statement that found out is beside the point and left out.
+  [[noreturn]] void ThrowConnectionLost(const std::string& message) {
+    throw DbError("the connection to the PostgreSQL server (" + Location() +
+                      ") was lost: " + text::Trim(message),
+                  DbFailure::kConnectionLost);
   }
 
   // Exec that leaves an open transaction usable when the statement fails:
@@ -631,6 +642,7 @@ class PostgresBackend : public Backend {
       }
       PQclear(result);
     }
+    if (!error.empty() && PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(error);
     if (!error.empty()) throw DbError(text::Trim(error), sql);
     return true;
   }
@@ -691,6 +703,7 @@ class PostgresBackend : public Backend {
     for (std::size_t row = 0; row < batch.rows.size(); ++row) {
       std::optional<DbError> error;
       if (TryStore(batch, row, row + 1, "landstat_row", &error)) continue;
+      if (error->Failure() == DbFailure::kConnectionLost) throw *error;
       if (refused == 0) failure = error->Failure();
       if (refused++ < kNamed) {
         message += (message.empty() ? "" : "; ") +

@@ -2,14 +2,63 @@
 
 #include <exception>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "platform/db/db_error.h"
 #include "platform/db/sqlite_backend.h"
 
 namespace landstat::db {
+
+namespace {
+
+// Starts a thread for each of `count` tasks, as many as the process may
+// start (a limit on processes ends the rest with std::system_error). Each
+// started thread waits for the go that `Start` gives, then runs `task` with
+// its number, or returns at once when told to stop.
+class Threads {
+ public:
+  Threads(std::size_t count, std::function<void(std::size_t)> task) : task_(std::move(task)) {
+    const std::shared_future<bool> go = go_.get_future().share();
+    for (std::size_t i = 0; i < count; ++i) {
+      try {
+        threads_.emplace_back([this, go, i] {
+          if (go.get()) task_(i);
+        });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+  }
+  ~Threads() { Join(false); }
+  Threads(const Threads&) = delete;
+  Threads& operator=(const Threads&) = delete;
+
+  std::size_t Started() const { return threads_.size(); }
+  // Lets the started threads run their tasks (or stop), and waits for them.
+  void Join(bool run) {
+    if (!told_) go_.set_value(run);
+    told_ = true;
+    for (std::thread& thread : threads_) {
+      if (thread.joinable()) thread.join();
+    }
+  }
+  void Start() {
+    go_.set_value(true);
+    told_ = true;
+  }
+
+ private:
+  std::function<void(std::size_t)> task_;
+  std::promise<bool> go_;
+  bool told_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace
 
 void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads) {
   if (reads.size() < 2 || !CanReadApart(connection)) {
@@ -18,21 +67,24 @@ void ReadApart(Connection& connection, const std::vector<std::function<void(Conn
   }
   const std::string file = connection.FilePath();
   std::vector<std::exception_ptr> errors(reads.size());
-  std::vector<std::thread> readers;
-  for (std::size_t i = 0; i < reads.size(); ++i) {
-    readers.emplace_back([&, i] {
-      try {
-        Connection reader(file);
-        // One pass from start to end reads each page once: a small page
-        // cache does, and keeps the readers' memory down.
-        reader.Execute("PRAGMA cache_size = -8192");
-        reads[i](reader);
-      } catch (...) {
-        errors[i] = std::current_exception();
-      }
-    });
+  const auto read_apart = [&](std::size_t i) {
+    try {
+      Connection reader(file);
+      // One pass from start to end reads each page once: a small page
+      // cache does, and keeps the readers' memory down.
+      reader.Execute("PRAGMA cache_size = -8192");
+      reads[i](reader);
+    } catch (...) {
+      errors[i] = std::current_exception();
+    }
+  };
+  {
+    // The reads no thread could be started for run in turn on this one.
+    Threads readers(reads.size(), read_apart);
+    readers.Start();
+    for (std::size_t i = readers.Started(); i < reads.size(); ++i) read_apart(i);
+    readers.Join(true);
   }
-  for (std::thread& reader : readers) reader.join();
   for (const std::exception_ptr& error : errors) {
     if (error) std::rethrow_exception(error);
   }
@@ -105,17 +157,24 @@ void MoveRows(Connection& connection, const std::vector<TableFill>& fills,
 }  // namespace
 
 void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
-                const std::function<void()>& alongside) {
+                const std::function<void()>& alongside, const std::function<void()>& in_turn) {
+  const auto RunInTurn = [&connection](const std::vector<TableFill>& all,
+                                       const std::function<void()>& before,
+                                       const std::function<void()>& instead) {
+    if (instead) return instead();
+    if (before) before();
+    for (const TableFill& fill : all) fill.fill(connection);
+  };
   if (!CanWriteApart(connection, fills.size())) {
-    if (alongside) alongside();
-    for (const TableFill& fill : fills) fill.fill(connection);
+    RunInTurn(fills, alongside, in_turn);
     return;
   }
   std::vector<std::unique_ptr<ScratchFile>> scratches;
   std::vector<Connection> writers;
   writers.reserve(fills.size());
   for (const TableFill& fill : fills) {
-    scratches.push_back(std::make_unique<ScratchFile>(connection.FilePath() + "-" + fill.table));
+    scratches.push_back(
+        std::make_unique<ScratchFile>(ScratchPath(connection.FilePath(), fill.table)));
     Connection& writer = writers.emplace_back(scratches.back()->Path());
     // Thrown away whatever happens: nothing to journal or to sync.
     writer.Execute("PRAGMA journal_mode=OFF");
@@ -127,23 +186,30 @@ void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
     writer.Execute(declared.AsText());
   }
   std::vector<std::exception_ptr> errors(fills.size() + 1);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < fills.size(); ++i) {
-    threads.emplace_back([&, i] {
-      try {
-        fills[i].fill(writers[i]);
-        writers[i].Close();
-      } catch (...) {
-        errors[i] = std::current_exception();
-      }
-    });
+  Threads threads(fills.size(), [&](std::size_t i) {
+    try {
+      fills[i].fill(writers[i]);
+      writers[i].Close();
+    } catch (...) {
+      errors[i] = std::current_exception();
+    }
+  });
+  if (threads.Started() < fills.size()) {
+    // Fills may feed one another or wait for `alongside`: without a thread
+    // for each, none runs apart.
+    threads.Join(false);
+    writers.clear();
+    scratches.clear();
+    RunInTurn(fills, alongside, in_turn);
+    return;
   }
+  threads.Start();
   try {
     if (alongside) alongside();
   } catch (...) {
     errors.back() = std::current_exception();
   }
-  for (std::thread& thread : threads) thread.join();
+  threads.Join(true);
   for (const std::exception_ptr& error : errors) {
     if (error) std::rethrow_exception(error);
   }

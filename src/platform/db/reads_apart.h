@@ -14,7 +14,9 @@ namespace landstat::db {
 // reads nothing faster in parallel through one transaction), for a single
 // read, and while `connection` holds writes not yet committed (other
 // connections would not see them). A read must only read. The first error
-// raised by any read goes to the caller once every read has ended.
+// raised by any read goes to the caller once every read has ended. Reads
+// that no thread could be started for (the process's limit) run in turn on
+// the calling thread, each on a connection of its own.
 void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads);
 
 // Whether reads given to ReadApart would run apart (when there are two or
@@ -38,9 +40,13 @@ struct TableFill {
 // itself. The first error raised goes to the caller once every fill has
 // ended: apart, no rows are moved then; in turn, what the fills before
 // wrote stays as the caller's transaction holds it. The scratch files are
-// removed in any case.
+// removed in any case. Where threads cannot be started for every fill (the
+// process's limit), no fill runs apart and the fills run in turn as above.
+// `in_turn`, when given, runs instead of `alongside` and the fills whenever
+// they run in turn (fills that feed on `alongside` cannot).
 void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
-                const std::function<void()>& alongside = {});
+                const std::function<void()>& alongside = {},
+                const std::function<void()>& in_turn = {});
 // Whether WriteApart would run `fills` fills apart: two or more, where
 // ReadApart would read apart.
 bool CanWriteApart(Connection& connection, std::size_t fills);

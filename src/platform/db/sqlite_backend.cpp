@@ -286,6 +286,9 @@ class SqliteBackend : public Backend {
       RunStatement("PRAGMA synchronous=NORMAL", {});
       RunStatement("PRAGMA cache_size=-65536", {});
     } catch (const DbError& error) {
+      // The probe's statement is cached: a connection with a statement left
+      // open does not close.
+      cache_.clear();
       sqlite3_close(db_);
       throw DbError("cannot open the database file " + path_ + ": " + error.what());
     }
@@ -506,6 +509,32 @@ void CreateSqliteFile(const std::string& path) {
     std::filesystem::remove(file);
     throw DbError("cannot create the database file " + path + ": " + message);
   }
+}
+
+std::string ScratchPrefix(const std::string& file) {
+  constexpr std::string_view kWorking = ".working";
+  const bool working = file.size() > kWorking.size() &&
+                       file.compare(file.size() - kWorking.size(), kWorking.size(), kWorking) == 0;
+  return working ? file : file + std::string(kWorking);
+}
+
+std::string ScratchPath(const std::string& file, const std::string& tag) {
+  return ScratchPrefix(file) + "-" + tag;
+}
+
+void RemoveScratchFiles(const std::string& file) {
+  // The prefix of the file's own working copy, never the file's name.
+  const std::filesystem::path prefix(file + ".working");
+  const std::string name = prefix.filename().string();
+  const std::filesystem::path folder = prefix.has_parent_path() ? prefix.parent_path() : ".";
+  std::error_code failed;
+  std::vector<std::filesystem::path> found;
+  for (std::filesystem::directory_iterator entry(folder, failed), end; !failed && entry != end;
+       entry.increment(failed)) {
+    const std::string entry_name = entry->path().filename().string();
+    if (entry_name == name || entry_name.rfind(name + "-", 0) == 0) found.push_back(entry->path());
+  }
+  for (const std::filesystem::path& path : found) std::filesystem::remove(path, failed);
 }
 
 }  // namespace landstat::db

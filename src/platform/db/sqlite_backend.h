@@ -15,4 +15,15 @@ std::unique_ptr<Backend> OpenSqlite(const std::string& path);
 // its folder is missing.
 void CreateSqliteFile(const std::string& path);
 
+// The files the program makes beside an embedded database FILE share one
+// prefix, "FILE.working", so that what a job that was killed left behind
+// is found and swept: the working copy of a job ("FILE.working") with its
+// journal, and the scratch files of the file or of its working copy
+// ("FILE.working-TAG"; a working copy's own are named as the file's).
+std::string ScratchPrefix(const std::string& file);
+std::string ScratchPath(const std::string& file, const std::string& tag);
+// Removes FILE.working and every FILE.working-* beside the database `file`
+// (never the file itself, whatever its name).
+void RemoveScratchFiles(const std::string& file);
+
 }  // namespace landstat::db

@@ -1,7 +1,11 @@
 #include "platform/host/ini_file.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "platform/host/paths.h"
@@ -19,6 +23,23 @@ std::string Trimmed(const std::string& text) {
   if (begin == std::string::npos) return {};
   const std::size_t end = text.find_last_not_of(" \t\r");
   return text.substr(begin, end - begin + 1);
+}
+
+bool HasControlCharacter(const std::string& text) {
+  for (const unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<std::size_t>(wrote);
+  }
+  return true;
 }
 
 std::string InProgramDir(const std::string& file) {
@@ -97,7 +118,13 @@ bool IniFile::Has(const std::string& section, const std::string& key) const {
   return false;
 }
 
-void IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
+bool IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
+  if (HasControlCharacter(section) || HasControlCharacter(key) || HasControlCharacter(value) ||
+      key.empty() || key.find('=') != std::string::npos) {
+    yDebug("%s: [%s] %s is not written (a control character or no key)", path_.c_str(),
+           section.c_str(), key.c_str());
+    return false;
+  }
   Section* found = Find(section);
   if (!found) {
     sections_.push_back({section, {}});
@@ -106,10 +133,11 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
   for (Entry& entry : found->entries) {
     if (text::IEquals(entry.key, key)) {
       entry.value = value;
-      return;
+      return true;
     }
   }
   found->entries.push_back({key, value});
+  return true;
 }
 
 bool IniFile::Save() const {
@@ -120,24 +148,31 @@ bool IniFile::Save() const {
   std::error_code ignored;
   const fs::path path(path_);
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ignored);
-  // Written beside the file, then put in its place, so a failed write never
-  // leaves half a configuration.
-  const fs::path temporary = fs::path(path_ + ".tmp");
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    for (const Section& section : sections_) {
-      file << "[" << section.name << "]\n";
-      for (const Entry& entry : section.entries) file << entry.key << "=" << entry.value << "\n";
-    }
-    if (!file.flush()) {
-      fs::remove(temporary, ignored);
-      return false;
-    }
+  std::string text;
+  for (const Section& section : sections_) {
+    text += "[" + section.name + "]\n";
+    for (const Entry& entry : section.entries) text += entry.key + "=" + entry.value + "\n";
   }
+  // Written beside the file under a name no other writer takes, synced,
+  // then put in its place: a failed write or a lost power never leaves half
+  // a configuration.
+  std::string temporary = path_ + ".XXXXXX.tmp";
+  const int fd = ::mkstemps(temporary.data(), 4);
+  if (fd < 0) return false;
+  // The file keeps its permissions (a new one is readable by all, as files
+  // written the usual way are).
+  struct stat existing {};
+  const bool has_mode = ::stat(path_.c_str(), &existing) == 0;
+  const bool written = ::fchmod(fd, has_mode ? existing.st_mode & 07777 : 0644) == 0 &&
+                       WriteAll(fd, text) && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
   std::error_code renamed;
-  fs::rename(temporary, path, renamed);
-  if (renamed) fs::remove(temporary, ignored);
-  return !renamed;
+  if (written && closed) fs::rename(temporary, path, renamed);
+  if (!written || !closed || renamed) {
+    fs::remove(temporary, ignored);
+    return false;
+  }
+  return true;
 }
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -148,8 +183,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& path) {
   IniFile ini = IniFile::Load(path);
-  ini.Set(section, key, value);
-  return ini.Save();
+  return ini.Set(section, key, value) && ini.Save();
 }
 
 std::string _ZRK_GetProfileString(const std::string& section, const std::string& key,

@@ -23,8 +23,13 @@ class IniFile {
   std::string Get(const std::string& section, const std::string& key,
                   const std::string& fallback = {}) const;
   bool Has(const std::string& section, const std::string& key) const;
-  void Set(const std::string& section, const std::string& key, const std::string& value);
-  // Writes the file back as UTF-8, creating its folder when missing.
+  // Sets a key's value. False, changing nothing, when a name or the value
+  // would not read back as written: a control character (a line break would
+  // start a line of its own), an empty key or one holding '='.
+  bool Set(const std::string& section, const std::string& key, const std::string& value);
+  // Writes the file back as UTF-8, creating its folder when missing, through
+  // a temporary file of its own synced to disk before it takes the file's
+  // place.
   // Returns false when it cannot be written, and without writing when the
   // file was not read cleanly (see Problem): what was not understood would
   // be lost.

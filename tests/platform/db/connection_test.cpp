@@ -118,6 +118,11 @@ TEST(OpenConnectionTest, FileThatIsNoDatabaseIsRefused) {
   std::ofstream(path) << "县级土地利用现状汇总表, not a database at all\n"
                       << std::string(4096, 'x');
   EXPECT_THAT(ErrorOf([&] { Connection connection(path); }), HasSubstr(path));
+  // The refused connection is closed: nothing holds the file open.
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code gone;
+    EXPECT_NE(std::filesystem::read_symlink(fd.path(), gone).string(), path);
+  }
 }
 
 TEST(OpenConnectionTest, OracleIsNeverOpened) {

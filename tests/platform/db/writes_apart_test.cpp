@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sqlite_backend.h"
 #include "support/test_databases.h"
 
 namespace landstat::db {
@@ -43,7 +49,7 @@ class WritesApartTest : public BothEngines {
     if (IsServer()) return;
     const std::filesystem::path file(conn().FilePath());
     for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
-      EXPECT_NE(entry.path().filename().string().rfind(file.filename().string() + "-", 0), 0u)
+      EXPECT_NE(entry.path().filename().string().rfind(ScratchPrefix(file.filename()), 0), 0u)
           << entry.path();
     }
   }
@@ -82,6 +88,51 @@ TEST_P(WritesApartTest, AFailureReachesTheCallerAndMovesNothing) {
     }
     ExpectNoScratchFiles();
   }
+}
+
+// Under a limit of processes that leaves no thread to start, reads and
+// fills run in turn and arrive whole. Run in a child process, as a user of
+// its own whose limit is one process (itself).
+TEST_P(WritesApartTest, WithoutThreadsTheWorkRunsInTurn) {
+  if (IsServer()) GTEST_SKIP() << "a server's reads and fills run in turn anyway";
+  const std::filesystem::path folder = std::filesystem::path(conn().FilePath()).parent_path();
+  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  std::filesystem::permissions(conn().FilePath(), std::filesystem::perms::all);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit one{1, 1};
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0 || ::setrlimit(RLIMIT_NPROC, &one) != 0) {
+      ::_exit(77);
+    }
+    std::thread probe;
+    try {
+      probe = std::thread([] {});
+      probe.join();
+      ::_exit(77);  // threads still start
+    } catch (const std::system_error&) {
+    }
+    Connection connection(conn().FilePath());
+    std::vector<double> read(3, 0);
+    std::vector<std::function<void(Connection&)>> reads;
+    for (std::size_t i = 0; i < read.size(); ++i) {
+      reads.push_back(
+          [&, i](Connection& reader) { read[i] = reader.Scalar("SELECT 1").AsDouble(); });
+    }
+    ReadApart(connection, reads);
+    bool alongside = false;
+    WriteApart(connection, {Fill("t1", 3), Fill("t2", 20)}, [&] { alongside = true; });
+    const bool whole = read == std::vector<double>(3, 1) && alongside &&
+                       connection.Scalar("SELECT count(*) FROM t2").AsInteger() == 20;
+    ::_exit(whole ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child ended by signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no user to limit here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Keys("t1"), (std::vector<std::string>{"t10", "t11", "t12"}));
+  ExpectNoScratchFiles();
 }
 
 LANDSTAT_BOTH_ENGINES(WritesApartTest);

@@ -196,6 +196,33 @@ TEST(IniFileWrite, FailedSaveLeavesNothingBehind) {
   EXPECT_EQ(ReadFileBytes(dir.File("plain")), "x");
 }
 
+TEST(IniFileWrite, SetRefusesWhatWouldNotReadBack) {
+  TempDir dir;
+  const std::string path = dir.File("a.ini");
+  WriteFileBytes(path, "[S]\nk=old\n");
+  struct Case {
+    std::string section, key, value;
+  };
+  const Case refused[] = {
+      {"S", "k", "new\n[Other]\nx=1"},
+      {"S", "k", "a\rb"},
+      {"S", "k", std::string("a\0b", 3)},
+      {"S", "k", "tab\there"},
+      {"S", "k", "del\x7f"},
+      {"S\n", "k", "v"},
+      {"S", "k\nx", "v"},
+      {"S", "k=x", "v"},
+      {"S", "", "v"},
+  };
+  for (const Case& c : refused) {
+    IniFile ini = IniFile::Load(path);
+    EXPECT_FALSE(ini.Set(c.section, c.key, c.value)) << c.value;
+    EXPECT_EQ(ini.Get("S", "k"), "old") << c.value;
+    EXPECT_FALSE(host::WritePrivateProfileString(c.section, c.key, c.value, path)) << c.value;
+  }
+  EXPECT_EQ(ReadFileBytes(path), "[S]\nk=old\n");
+}
+
 TEST(ProfileFunctions, ReadAndWriteByPath) {
   TempDir dir;
   const std::string path = dir.File("p.ini");

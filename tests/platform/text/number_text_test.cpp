@@ -92,7 +92,7 @@ TEST(DoubleToTextTest, ReadsBackAtFifteenDigits) {
 
 TEST(TextToNumberTest, AcceptsOnlyAWholeNumber) {
   struct Case {
-    const char* text;
+    std::string text;
     std::optional<double> number;
   };
   const Case cases[] = {
@@ -118,7 +118,7 @@ TEST(TextToNumberTest, AcceptsOnlyAWholeNumber) {
       {"1e400", std::nullopt},
       {"-1e400", std::nullopt},
       {"1e-400", std::nullopt},
-      {("1" + std::string(400, '0')).c_str(), std::nullopt},
+      {"1" + std::string(400, '0'), std::nullopt},
       {"1.7e308", 1.7e308},
   };
   for (const Case& c : cases) {

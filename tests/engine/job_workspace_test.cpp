@@ -1,0 +1,256 @@
+// What a job's workspace promises about the database file and its record of
+// jobs, apart from any run: the lock, the working copy, the record's
+// numbers, and what is left when something outside the job goes wrong.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "engine/run_workspace.h"
+#include "platform/db/db_error.h"
+#include "platform/db/sqlite_backend.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Texts;
+
+// The names in a folder beside the database, the database left out.
+std::set<std::string> Beside(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "stats.sqlite") names.insert(name);
+  }
+  return names;
+}
+
+class JobRecordTest : public testing::BothEngines {};
+
+// Jobs started at once each get a number of their own, also in a record
+// table made by an earlier version, which numbered the jobs itself.
+TEST_P(JobRecordTest, EveryJobGetsANumberOfItsOwn) {
+  conn().Execute(
+      "create table StatRuns (RUNID integer, 年度 varchar(20), COUNTY varchar(20), KIND "
+      "varchar(20), STARTED varchar(32), FINISHED varchar(32), OUTCOME varchar(40), FAILURES "
+      "integer)");
+  conn().Execute(
+      "insert into StatRuns values (1, '2009', '330102', 'run', 'a', 'b', 'completed', 0), "
+      "(2, '2009', '330102', 'run', 'c', 'd', 'failed', 1), "
+      "(2, '2009', '330102', 'convert', 'e', null, null, null)");
+  constexpr int kJobs = 4, kEach = 8;
+  std::vector<std::vector<long>> ids(kJobs);
+  std::vector<std::string> errors(kJobs);
+  std::vector<std::thread> jobs;
+  for (int job = 0; job < kJobs; ++job) {
+    jobs.emplace_back([&, job] {
+      try {
+        db::Connection connection(database().ConnectionString());
+        for (int i = 0; i < kEach; ++i) {
+          ids[job].push_back(BeginRunRecord(connection, "2010", std::to_string(job), "run"));
+        }
+      } catch (const db::DbError& error) {
+        errors[job] = error.what();
+      }
+    });
+  }
+  for (std::thread& job : jobs) job.join();
+  std::set<long> distinct;
+  for (int job = 0; job < kJobs; ++job) {
+    EXPECT_EQ(errors[job], "");
+    distinct.insert(ids[job].begin(), ids[job].end());
+    // Each job finds its own record by its number.
+    FinishRunRecord(conn(), ids[job].back(), RunOutcome::kCompleted, 0);
+    EXPECT_EQ(Texts(conn(),
+                    "select COUNTY from StatRuns where RUNID = " + std::to_string(ids[job].back())),
+              std::vector<std::string>{std::to_string(job)});
+  }
+  EXPECT_EQ(distinct.size(), std::size_t{kJobs * kEach});
+  EXPECT_GT(*distinct.begin(), 2);
+  // The earlier records are kept, in their order.
+  EXPECT_EQ(Texts(conn(), "select STARTED from StatRuns where 年度 = '2009' order by RUNID"),
+            (std::vector<std::string>{"a", "c", "e"}));
+  EXPECT_EQ(LastRunRecord(conn(), "2009", "330102")->kind, "convert");
+}
+
+LANDSTAT_BOTH_ENGINES(JobRecordTest);
+
+class FileWorkspaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db::CreateSqliteFile(path_);
+    db::Connection(path_).Execute("create table T (V integer)");
+  }
+  std::unique_ptr<RunWorkspace> Job() {
+    return std::make_unique<RunWorkspace>(testing::JetConnectionString(path_), false, "2009",
+                                          "330102", "run");
+  }
+  // Opens a job; its error when it was refused.
+  std::string Open(RunWorkspace& job) {
+    std::string error;
+    std::vector<std::string> notices;
+    RunWorkspace::Checks checks;
+    checks.replace_other = true;
+    return job.Open(checks, error, notices) ? "" : error;
+  }
+  std::string LastOutcome() {
+    db::Connection connection(path_);
+    const auto last = LastRunRecord(connection);
+    return last ? last->outcome : "none";
+  }
+
+  testing::TempDir dir_;
+  std::string path_ = dir_.File("stats.sqlite");
+};
+
+// The lock holds whatever file stands under the name, also after a job's
+// rename put a new file there; the report asks it.
+TEST_F(FileWorkspaceTest, OneJobAtATimeWhateverFileStandsThere) {
+  auto first = Job();
+  ASSERT_EQ(Open(*first), "");
+  EXPECT_TRUE(RunWorkspace::JobRunningOn(path_));
+  fs::copy_file(path_, dir_.File("next"));
+  fs::rename(dir_.File("next"), path_);
+  auto second = Job();
+  EXPECT_EQ(Open(*second), "another job is working on " + path_);
+
+  db::Connection work(first->WorkConnection());
+  first->Abandon(work, 0);
+  EXPECT_FALSE(RunWorkspace::JobRunningOn(path_));
+  EXPECT_EQ(Beside(dir_.path()), std::set<std::string>{"stats.sqlite.lock"});
+  auto third = Job();
+  EXPECT_EQ(Open(*third), "");
+}
+
+// What a killed job left beside the file under the program's prefix is
+// swept by the next job, and what an abandoned job made goes with it;
+// other files stay.
+TEST_F(FileWorkspaceTest, ScratchFilesAreSweptOnOpenAndAbandon) {
+  for (const char* name : {"stats.sqlite.working", "stats.sqlite.working-journal",
+                           "stats.sqlite.working-县级汇总", "stats1.sqlite", "stats.sqlite-x"}) {
+    testing::WriteFileBytes(dir_.File(name), "left");
+  }
+  auto job = Job();
+  ASSERT_EQ(Open(*job), "");
+  EXPECT_EQ(Beside(dir_.path()), (std::set<std::string>{"stats.sqlite.lock", "stats.sqlite.working",
+                                                        "stats1.sqlite", "stats.sqlite-x"}));
+  testing::WriteFileBytes(dir_.File("stats.sqlite.working-T"), "a scratch file of the job");
+  db::Connection work(job->WorkConnection());
+  job->Abandon(work, 2);
+  EXPECT_EQ(Beside(dir_.path()),
+            (std::set<std::string>{"stats.sqlite.lock", "stats1.sqlite", "stats.sqlite-x"}));
+  EXPECT_EQ(LastOutcome(), "failed");
+
+  // A database whose name ends as a working copy's is never swept.
+  const std::string odd = dir_.File("x.working");
+  fs::copy_file(path_, odd);
+  RunWorkspace other(testing::JetConnectionString(odd), false, "2009", "330102", "run");
+  std::string error;
+  std::vector<std::string> notices;
+  ASSERT_TRUE(other.Open({true, false}, error, notices)) << error;
+  db::Connection odd_work(other.WorkConnection());
+  other.Abandon(odd_work, 0);
+  EXPECT_TRUE(fs::is_regular_file(odd));
+}
+
+// A commit by another program while the job ran is kept: the job fails,
+// naming the file, and its copy is thrown away.
+TEST_F(FileWorkspaceTest, CommitByAnotherProgramIsNotOverwritten) {
+  auto job = Job();
+  ASSERT_EQ(Open(*job), "");
+  db::Connection(path_).Execute("insert into T values (7)");
+  db::Connection work(job->WorkConnection());
+  work.Execute("insert into T values (1)");
+  std::string error;
+  EXPECT_FALSE(job->Publish(work, RunOutcome::kCompleted, 0, error));
+  EXPECT_NE(error.find(path_ + " was changed by another program"), std::string::npos) << error;
+  db::Connection result(path_);
+  EXPECT_EQ(Texts(result, "select V from T"), std::vector<std::string>{"7"});
+  EXPECT_EQ(Beside(dir_.path()), std::set<std::string>{"stats.sqlite.lock"});
+  EXPECT_EQ(LastOutcome(), "failed");
+}
+
+// A file that holds GIS layers (the survey's own GeoPackage, say) is no
+// statistics database: refused, nothing written into it.
+TEST_F(FileWorkspaceTest, FileOfGisLayersIsRefused) {
+  for (const char* table : {"gpkg_contents", "geometry_columns"}) {
+    db::Connection(path_).Execute(std::string("create table ") + table + " (table_name text)");
+    auto job = Job();
+    EXPECT_NE(Open(*job).find(path_ + " holds GIS layers"), std::string::npos) << table;
+    db::Connection result(path_);
+    EXPECT_FALSE(result.TableExists("StatRuns")) << table;
+    EXPECT_EQ(Beside(dir_.path()), std::set<std::string>{}) << table;
+    result.Execute(std::string("drop table ") + table);
+  }
+}
+
+// A folder the job cannot write in is named; nothing is recorded.
+TEST_F(FileWorkspaceTest, ReadOnlyFolderIsNamed) {
+  {
+    testing::ReadOnlyFile folder(dir_.path().string());
+    if (::access(dir_.path().c_str(), W_OK) == 0) GTEST_SKIP() << "the folder stays writable";
+    auto job = Job();
+    const std::string error = Open(*job);
+    EXPECT_NE(error.find("the folder " + dir_.path().string() + " cannot be written"),
+              std::string::npos)
+        << error;
+  }
+  fs::permissions(dir_.path(), fs::perms::owner_all);
+  EXPECT_EQ(LastOutcome(), "none");
+}
+
+// A disk too small for the working copy: the job is recorded as failed,
+// says that the disk is full, and leaves no partial copy. Run in a child
+// process with a small file system of its own.
+TEST_F(FileWorkspaceTest, FullDiskIsSaidAndRecorded) {
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipe_fds[0]);
+    const auto say = [&](const std::string& text, int code) {
+      static_cast<void>(::write(pipe_fds[1], text.data(), text.size()));
+      ::_exit(code);
+    };
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, "size=256k") != 0) {
+      say("no file system of its own", 77);
+    }
+    db::CreateSqliteFile(path_);
+    {
+      db::Connection fill(path_);
+      fill.Execute("create table T (V text)");
+      fill.Execute("insert into T values (?)", {db::Value(std::string(120 * 1024, 'x'))});
+    }
+    auto job = Job();
+    const std::string error = Open(*job);
+    if (error.find("the disk holding " + dir_.path().string() + " is full") == std::string::npos) {
+      say("refused with: " + error, 1);
+    }
+    if (Beside(dir_.path()) != std::set<std::string>{"stats.sqlite.lock"}) say("a copy is left", 1);
+    if (LastOutcome() != "failed") say("recorded as " + LastOutcome(), 1);
+    say("", 0);
+  }
+  ::close(pipe_fds[1]);
+  char text[512] = {};
+  const ssize_t got = ::read(pipe_fds[0], text, sizeof text - 1);
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  const std::string said(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << said;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
+}
+
+}  // namespace
+}  // namespace landstat
