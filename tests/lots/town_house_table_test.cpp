@@ -150,6 +150,10 @@ TEST_P(HouseTableTest, BadInputLeavesTotalsOrALoggedFailure) {
   EXPECT_EQ(context_->FillFwxxtjTable("NoSuchTable", kSquareMetre, kMu, 2), 0);
   ASSERT_EQ(Failures().size(), 1u);
   EXPECT_EQ(Failures()[0].rfind("1 NoSuchTable 连接房屋信息汇总表失败", 0), 0u) << Failures()[0];
+  // A unit table that cannot be filled fails the whole sum.
+  conn().Execute("drop table " + Table(kMu));
+  EXPECT_EQ(context_->SumFwxxtj(), 0);
+  EXPECT_EQ(Failures().size(), 2u);
 }
 
 LANDSTAT_BOTH_ENGINES(HouseTableTest);
