@@ -74,7 +74,10 @@ std::vector<std::string> SummaryRows::Under(const std::string& prefix, std::size
   return keys;
 }
 
-void SummaryRows::Save() {
+void SummaryRows::Save(int decimals) {
+  for (auto& [key, row] : rows_) {
+    for (auto& [column, value] : row) value = RoundToDecimals(value, decimals);
+  }
   std::map<std::string, int> seen;
   db::UpdateEach(connection_, Query(), [&](db::Recordset& row) {
     auto now = rows_.find(KeyOf(row, seen));

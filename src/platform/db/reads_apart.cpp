@@ -1,5 +1,8 @@
 #include "platform/db/reads_apart.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -11,24 +14,51 @@
 
 namespace landstat::db {
 
+namespace {
+
+std::size_t WorkersSet() {
+  const char* set = std::getenv("LANDSTAT_WORKERS");
+  char* end = nullptr;
+  const long number = set ? std::strtol(set, &end, 10) : 0;
+  if (set && *end == '\0' && number >= 1 && number <= 64) return static_cast<std::size_t>(number);
+  return std::max<std::size_t>(1, std::thread::hardware_concurrency());
+}
+
+std::atomic<std::size_t> workers_chosen{0};  // 0: as set
+
+}  // namespace
+
+std::size_t Workers() {
+  static const std::size_t set = WorkersSet();
+  const std::size_t chosen = workers_chosen;
+  return chosen > 0 ? chosen : set;
+}
+
+void SetWorkers(std::size_t workers) {
+  workers_chosen = workers;
+}
+
 void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads) {
-  if (reads.size() < 2 || !CanReadApart(connection)) {
+  if (reads.size() < 2 || Workers() < 2 || !CanReadApart(connection)) {
     for (const auto& read : reads) read(connection);
     return;
   }
   const std::string file = connection.FilePath();
   std::vector<std::exception_ptr> errors(reads.size());
+  std::atomic<std::size_t> next{0};  // the next read a worker takes
   std::vector<std::thread> readers;
-  for (std::size_t i = 0; i < reads.size(); ++i) {
-    readers.emplace_back([&, i] {
-      try {
-        Connection reader(file);
-        // One pass from start to end reads each page once: a small page
-        // cache does, and keeps the readers' memory down.
-        reader.Execute("PRAGMA cache_size = -8192");
-        reads[i](reader);
-      } catch (...) {
-        errors[i] = std::current_exception();
+  for (std::size_t w = 0; w < std::min(Workers(), reads.size()); ++w) {
+    readers.emplace_back([&] {
+      for (std::size_t i = next++; i < reads.size(); i = next++) {
+        try {
+          Connection reader(file);
+          // One pass from start to end reads each page once: a small page
+          // cache does, and keeps the readers' memory down.
+          reader.Execute("PRAGMA cache_size = -8192");
+          reads[i](reader);
+        } catch (...) {
+          errors[i] = std::current_exception();
+        }
       }
     });
   }
@@ -151,7 +181,7 @@ void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
 }
 
 bool CanWriteApart(Connection& connection, std::size_t fills) {
-  return fills >= 2 && CanReadApart(connection);
+  return fills >= 2 && Workers() >= 2 && CanReadApart(connection);
 }
 
 bool SharedTable(Connection& connection, const std::string& table) {
