@@ -238,8 +238,7 @@ short CZdStatContext::BalanceLotClassAreas(const std::string& table,
           }
           return spread.steps > 0;
         });
-    // Each parent becomes the sum of its non-negative leaves, in leaf order,
-    // rounded as it is stored.
+    // Each parent becomes the sum of its non-negative leaves, in leaf order.
     std::vector<std::string> parent_order;
     std::unordered_map<std::string, std::string> parent_sums;
     for (const std::string& leaf : leaves) {
@@ -256,7 +255,7 @@ short CZdStatContext::BalanceLotClassAreas(const std::string& table,
     if (!parent_order.empty()) {
       std::string statement = "update " + table + " set ";
       for (const std::string& parent : parent_order) {
-        statement += parent + "=" + Dialect().Round(parent_sums[parent], decimals) + ",";
+        statement += parent + "=" + parent_sums[parent] + ",";
       }
       statement.pop_back();
       m_pConn.Execute(statement + " where 宗地总面积>0");

@@ -40,9 +40,8 @@ class SummaryRows {
   // rounded to `decimals`.
   void SetToSum(const std::string& key, const std::vector<std::string>& children,
                 const Columns& columns, int decimals);
-  // Writes the columns of every row rounded to `decimals` where that
-  // changes what the table holds, so that no stored figure keeps the binary
-  // tail of a sum.
+  // Writes back the rows that changed, each figure the balancing moved
+  // rounded to `decimals`, so that none keeps the binary tail of a sum.
   void Save(int decimals);
 
  private:
