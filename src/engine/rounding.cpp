@@ -17,6 +17,12 @@ double Settled(double value) {
 // The value in whole units of the n-th decimal, rounded (halves upward).
 // Kept as a double: a value too large for the grid to matter stays as it is.
 double Units(double value, int decimals) {
+  // Well away from a half, the decimal form rounds as the binary value
+  // does (below 1e12 units it moves the value by less than 0.001 of a
+  // unit): the common case, a figure with a binary tail, needs no text.
+  const double near = value * std::pow(10.0, decimals);
+  const double whole = std::nearbyint(near);
+  if (std::fabs(near) < 1e12 && std::fabs(near - whole) < 0.25) return whole;
   const double scaled = Settled(Settled(value) * std::pow(10.0, decimals));
   if (std::fabs(scaled) >= 0x1p52) return scaled;
   return std::floor(scaled + 0.5);

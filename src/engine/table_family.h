@@ -62,9 +62,10 @@ struct TableFamily {
   // A step of the run rather than tables a custom list can leave out.
   bool step = false;
   // A family of the town-lot run instead: made by `town_create` and, when
-  // that returns > 0, `town_fill`, on the town-lot context.
+  // that returns > 0, `town_fill`, on the town-lot context; a fill that
+  // returns 0 or less failed.
   std::function<short(CZdStatContext&)> town_create = {};
-  std::function<void(CZdStatContext&)> town_fill = {};
+  std::function<short(CZdStatContext&)> town_fill = {};
   // The tables the family makes besides the copies of its base name, for a
   // unit (kNoUnit: those of no unit), so that a job knows every table its
   // families own.

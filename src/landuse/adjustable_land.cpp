@@ -279,7 +279,7 @@ void CStatContext::BalanceKtzVillageTotals(const std::string& target, double dif
   db::UpdateEach(m_pConn, query, [&](db::Recordset& row) {
     const std::size_t i = at++;
     if (i >= totals.size() || !touched[i]) return false;
-    row.SetField("XZQZMJ", db::Value(totals[i]));
+    row.SetField("XZQZMJ", db::Value(RoundToDecimals(totals[i], decimals)));
     return true;
   });
 }
@@ -314,7 +314,8 @@ void CStatContext::BalanceKtzRows(const std::string& target, double step, int de
                  "平差未完成, 剩余差值 " + text::DoubleToText(result.remaining));
     }
     for (std::size_t k = 0; k < values.size(); ++k) {
-      if (touched[k]) row.SetField(kKColumns[6 - k], db::Value(values[k]));
+      if (touched[k])
+        row.SetField(kKColumns[6 - k], db::Value(RoundToDecimals(values[k], decimals)));
     }
     return result.steps > 0;
   });

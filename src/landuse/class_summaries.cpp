@@ -66,6 +66,7 @@ std::string CStatContext::SummarySource(short unit, const std::string& copy_base
     requests.push_back(LevelSums(m_names.UnitCopy(other, copy_base),
                                  "landstat_levels_" + std::string(UnitPrefix(other)) +
                                      (copy_base == "statdata" ? "" : "_" + copy_base)));
+    requests.back().query.decimals = DecimalsOf(other);
   }
   PrepareSummedTables(requests);
   const std::string copy = m_names.UnitCopy(unit, copy_base);

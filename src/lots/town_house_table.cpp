@@ -5,6 +5,7 @@
 
 #include "lots/town_house_table.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -340,14 +341,20 @@ short CZdStatContext::SumFwxxtj() {
   const auto is_other_unit = [source](short unit) {
     return unit != source && (unit == kHectare || unit == kMu || unit == kSquareMetre);
   };
+  // Every table is filled; the sum failed when any fill did. Without a
+  // house layer the tables stay empty, which is no failure.
+  short result = 1;
   if (is_other_unit(m_nUnit1)) {
-    FillFwxxtjTable(TownSummaryTable(m_nUnit1, kHouseBase), source, m_nUnit1, m_nDec1);
+    result = std::min(
+        result, FillFwxxtjTable(TownSummaryTable(m_nUnit1, kHouseBase), source, m_nUnit1, m_nDec1));
   }
   if (is_other_unit(m_nUnit2)) {
-    FillFwxxtjTable(TownSummaryTable(m_nUnit2, kHouseBase), source, m_nUnit2, m_nDec2);
+    result = std::min(
+        result, FillFwxxtjTable(TownSummaryTable(m_nUnit2, kHouseBase), source, m_nUnit2, m_nDec2));
   }
-  FillFwxxtjTable(TownSummaryTable(source, kHouseBase), source, source, m_nDecSrc);
-  return 1;
+  result = std::min(
+      result, FillFwxxtjTable(TownSummaryTable(source, kHouseBase), source, source, m_nDecSrc));
+  return gis::IsLayerValid(m_aiHouse) ? result : 1;
 }
 
 }  // namespace landstat

@@ -175,7 +175,7 @@ short CZdStatContext::BalanceLotTotals(const db::Value& county_total) {
         if (!touched[i]) continue;
         m_pConn.Execute(fmt::format("update {} set 宗地总面积=? where {}=?", table,
                                     m_pConn.backend().RowIdColumn()),
-                        {db::Value(areas[i]), lots[i].id});
+                        {db::Value(RoundToDecimals(areas[i], decimals)), lots[i].id});
       }
       transaction.Commit();
       if (spread.stalled) {
@@ -231,7 +231,10 @@ short CZdStatContext::BalanceLotClassAreas(const std::string& table,
               units::Distribute(values, difference, size, rule, &touched);
           if (spread.stalled && left_over++ == 0) first_left_over = lot.Field(0).AsText();
           for (std::size_t k = 0; k < leaves.size(); ++k) {
-            if (touched[k]) lot.SetField(static_cast<int>(k) + 2, db::Value(values[k]));
+            if (touched[k]) {
+              lot.SetField(static_cast<int>(k) + 2,
+                           db::Value(RoundToDecimals(values[k], decimals)));
+            }
           }
           return spread.steps > 0;
         });

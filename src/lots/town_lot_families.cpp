@@ -15,7 +15,7 @@ TableFamily Town(const char* base, int stage, const char* progress,
   family.stage = stage;
   family.progress = progress;
   family.town_create = [create](CZdStatContext& c) { return create ? (c.*create)() : short{1}; };
-  family.town_fill = [fill](CZdStatContext& c) { (c.*fill)(); };
+  family.town_fill = [fill](CZdStatContext& c) { return (c.*fill)(); };
   return family;
 }
 

@@ -36,12 +36,18 @@ RunReport FailedBeforeContext(const std::string& log_path,
 }
 
 // The town summary families (stages 8 to 15): a family's create, then its
-// fill when the create returned more than 0; neither stops the run.
+// fill when the create returned more than 0; neither stops the run. A fill
+// that failed without logging why is logged here, so the run counts it.
 void BuildTownFamilies(CZdStatContext& context, const StageObserver& observer) {
   for (const TableFamily* family : TownFamiliesInStageOrder()) {
     if (family->builds && !family->builds(RunVariant{})) continue;
     if (family->progress) host::LindoDlgProgressSetText(family->progress);
-    if (family->town_create(context) > 0) family->town_fill(context);
+    if (family->town_create(context) > 0) {
+      const int logged = context.m_nErrCount;
+      if (family->town_fill(context) <= 0 && context.m_nErrCount == logged) {
+        context.LogFailure(family->base, "汇总失败");
+      }
+    }
     if (observer) observer(family->base);
   }
 }

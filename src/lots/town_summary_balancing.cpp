@@ -86,7 +86,7 @@ class TownBalancer {
       for (const std::string& street : rows.Under(county_, 3)) {
         rows.SetToSum(street, rows.Under(street, 3), read, size_.decimals);
       }
-      rows.Save();
+      rows.Save(size_.decimals);
       return stalled_ ? 0 : 1;
     } catch (const db::DbError& error) {
       context_.LogFailure(balance_.title, table_ + " 平差失败", error);

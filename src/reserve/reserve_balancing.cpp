@@ -102,7 +102,7 @@ void RoundAndBalance(CStatContext& context, const std::string& table,
       }
       if (outcome == RowOutcome::kUnchanged || outcome == RowOutcome::kTooFar) return false;
       for (std::size_t i = 0; i < area_columns.size(); ++i) {
-        row.SetField(area_columns[i], db::Value(values[i]));
+        row.SetField(area_columns[i], db::Value(RoundToDecimals(values[i], decimals)));
       }
       return true;
     });

@@ -872,8 +872,7 @@ short CStatContext::BalanceReadCopy(const std::string& source, units::CopyRows& 
     BalanceVillageTotals(rows, UnitTotal(region, unit, decimals), decimals, codes, totals);
     const units::MovedTotals moved = BalanceUnitsInVillages(rows, decimals, codes, totals);
     host::yDebugTime("rows of the villages of " + rows.Table() + " balanced");
-    BalanceClassAreas(source, rows, decimals, moved);
-    return 1;
+    return BalanceClassAreas(source, rows, decimals, moved) > 0 ? 1 : 0;
   } catch (const db::DbError& error) {
     LogFailure("平差分单位基础汇总表", rows.Table() + " " + error.what());
     return 0;
@@ -907,6 +906,7 @@ short CStatContext::BalanceStatDataByUnit() {
   try {
     const double region = RegionTotal(m_strJbntTblSrc);
     const units::BalanceColumns columns = units::SortClassColumns(*this);
+    short result = 1;
     for (const auto& [name, unit, decimals] : {std::tuple{m_strJbntTblUnit1, m_nUnit1, m_nDec1},
                                                std::tuple{m_strJbntTblUnit2, m_nUnit2, m_nDec2}}) {
       if (name.empty() || unit == m_nUnitSrc) continue;
@@ -914,9 +914,9 @@ short CStatContext::BalanceStatDataByUnit() {
                            {"座落单位代码", CountyCodesLike(), false});
       units::MovedTotals moved;
       BalanceRowsToTotal(rows, region, unit, decimals, moved);
-      BalanceClassAreas(m_strJbntTblSrc, rows, decimals, moved);
+      if (BalanceClassAreas(m_strJbntTblSrc, rows, decimals, moved) <= 0) result = 0;
     }
-    return 1;
+    return result;
   } catch (const db::DbError& error) {
     LogFailure("平差基本农田基础汇总表", error.what());
     return 0;

@@ -298,7 +298,7 @@ short CStatContext::BalanceSummaryLevels(const std::string& table, SummaryShape 
     } else {
       balancer.BalanceLevels(m_strPrefix2);
     }
-    rows.Save();
+    rows.Save(m_nDecSrc);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("平差汇总表", table + " 平差失败", error);

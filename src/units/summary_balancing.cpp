@@ -109,7 +109,7 @@ short CStatContext::BalanceGdPdMjHz() {
       recompute(units);
     }
     TownshipSums(rows, county, full, m_nDecSrc);
-    rows.Save();
+    rows.Save(m_nDecSrc);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("平差耕地坡度", error.what());
@@ -157,7 +157,7 @@ short CStatContext::BalanceJbntQktj() {
       row["QTHJ"] = RoundToDecimals(SummaryRows::SumOf(row, kOtherClasses), m_nDecSrc);
     }
     TownshipSums(rows, county, FarmlandColumns(), m_nDecSrc);
-    rows.Save();
+    rows.Save(m_nDecSrc);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("平差基本农田情况统计", error.what());
@@ -171,7 +171,7 @@ short CStatContext::BalanceJbntBhkQktj() {
   try {
     SummaryRows rows(m_pConn, m_names.Plain("JBNTBHKQKTJ"), {"BHKBH"}, FarmlandColumns());
     for (const std::string& block : rows.Keys()) FarmlandRowPasses(rows[block], size);
-    rows.Save();
+    rows.Save(m_nDecSrc);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("平差基本农田保护块情况统计", error.what());

@@ -74,7 +74,14 @@ std::vector<std::string> SummaryRows::Under(const std::string& prefix, std::size
   return keys;
 }
 
-void SummaryRows::Save() {
+void SummaryRows::Save(int decimals) {
+  // What the balancing moved is written rounded; what it left stays as read.
+  for (auto& [key, row] : rows_) {
+    const Row& read = original_.at(key);
+    for (auto& [column, value] : row) {
+      if (value != read.at(column)) value = RoundToDecimals(value, decimals);
+    }
+  }
   std::map<std::string, int> seen;
   db::UpdateEach(connection_, Query(), [&](db::Recordset& row) {
     auto now = rows_.find(KeyOf(row, seen));

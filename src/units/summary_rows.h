@@ -14,7 +14,7 @@ namespace landstat::units {
 
 // The rows of a summary table held in memory for balancing: each row by its
 // key (the texts of the key columns), with the area columns the balancing
-// reads; Save writes back only the rows that changed. Rows that share a key
+// reads; Save writes back, rounded, only the rows that changed. Rows that share a key
 // (a unit summed under two spellings of its name) stay apart: the second
 // and later take the key followed by "\x01" and their number, in the order
 // of the key columns and then of `order` (the name columns).
@@ -40,7 +40,9 @@ class SummaryRows {
   // rounded to `decimals`.
   void SetToSum(const std::string& key, const std::vector<std::string>& children,
                 const Columns& columns, int decimals);
-  void Save();
+  // Writes back the rows that changed, each figure the balancing moved
+  // rounded to `decimals`, so that none keeps the binary tail of a sum.
+  void Save(int decimals);
 
  private:
   std::string Query() const;

@@ -278,8 +278,9 @@ short CStatContext::FillUnitStatTables() {
     }
     return 0;
   }
-  BalanceStatData(filled);
-  return 1;
+  // Summaries are made from the balanced copies: copies left unbalanced
+  // fail the fill (the balancing logged why).
+  return BalanceStatData(filled) > 0 ? 1 : 0;
 }
 
 }  // namespace landstat

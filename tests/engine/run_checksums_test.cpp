@@ -27,6 +27,7 @@
 
 #include "engine/statistics_run.h"
 #include "landuse/generated_county_run.h"
+#include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/paths.h"
@@ -256,6 +257,70 @@ TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
 }
 
 LANDSTAT_BOTH_ENGINES(RunChecksumsTest);
+
+// Every figure a run stores, exactly (17 significant digits), by table: the
+// rows sorted by their text.
+std::map<std::string, std::vector<std::string>> ExactFigures(db::Connection& conn) {
+  std::map<std::string, std::vector<std::string>> figures;
+  for (const std::string& table : Tables(conn)) {
+    if (text::ToUpperAscii(table).find("STATRUNS") != std::string::npos) continue;
+    db::Recordset rows(conn, "select * from " + db::QuoteName(table));
+    std::vector<std::string>& texts = figures[text::ToUpperAscii(table)];
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+      std::string row;
+      for (int column = 0; column < rows.FieldCount(); ++column) {
+        const db::Value value = rows.Field(column);
+        char number[40];
+        std::snprintf(number, sizeof number, "%.17g", value.IsDouble() ? value.AsDouble() : 0.0);
+        row += (value.IsDouble() ? std::string(number)
+                : value.IsNull() ? "\\N"
+                                 : value.AsText()) +
+               "\t";
+      }
+      texts.push_back(std::move(row));
+    }
+    std::sort(texts.begin(), texts.end());
+  }
+  return figures;
+}
+
+// A smaller county run with one worker and with several: the same figures
+// to the bit in every table.
+class RunWorkersTest : public RunChecksumsTest {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, 3000);
+    testing::WriteFileBytes(county_->log, "");
+  }
+};
+
+TEST_P(RunWorkersTest, AFullRunStoresTheSameFiguresWhateverTheWorkers) {
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+  StatisticsRequest request;
+  request.project = project.get();
+  request.codes = county_->codes.get();
+  request.connection = database().ConnectionString();
+  request.year = "2009";
+  request.county = county_->options.county_code;
+  request.db_mode = Mode();
+  request.log_path = county_->log;
+  std::vector<std::map<std::string, std::vector<std::string>>> runs;
+  for (std::size_t workers : {1, 6}) {
+    db::SetWorkers(workers);
+    ASSERT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted)
+        << testing::ReadFileBytes(county_->log);
+    db::Connection result(database().ConnectionString());
+    runs.push_back(ExactFigures(result));
+  }
+  db::SetWorkers(0);
+  ASSERT_GT(runs[0].size(), 100u);
+  for (const auto& [table, rows] : runs[0]) {
+    EXPECT_TRUE(runs[1][table] == rows) << table << " differs with 6 workers";
+  }
+}
+
+LANDSTAT_BOTH_ENGINES(RunWorkersTest);
 
 }  // namespace
 }  // namespace landstat

@@ -168,15 +168,19 @@ TEST_P(HouseTableTest, BadInputLeavesTotalsOrALoggedFailure) {
   EXPECT_EQ(context_->FillFwxxtjTable("NoSuchTable", kSquareMetre, kMu, 2), 0);
   ASSERT_EQ(Failures().size(), 1u);
   EXPECT_EQ(Failures()[0].rfind("1 NoSuchTable 连接房屋信息汇总表失败", 0), 0u) << Failures()[0];
+  // A unit table that cannot be filled fails the whole sum.
+  conn().Execute("drop table " + Table(kMu));
+  EXPECT_EQ(context_->SumFwxxtj(), 0);
+  EXPECT_EQ(Failures().size(), 2u);
 }
 
 // A house layer lacking a field the rows need: one failure naming the
-// layer and the field, and no row in any table.
+// layer and the field, no row in any table, and the sum fails.
 TEST_P(HouseTableTest, MissingFieldWritesNoRows) {
   const std::vector<FieldValues> houses = {House("L1", "1", "2", "3")};
   Open(&houses, {}, "ALTER TABLE 房屋层 DROP COLUMN 建筑面积");
   EXPECT_EQ(context_->CreateFwxxtjTables(), 1);
-  EXPECT_EQ(context_->SumFwxxtj(), 1);
+  EXPECT_EQ(context_->SumFwxxtj(), 0);
   for (short unit : {kHectare, kMu, kSquareMetre}) {
     EXPECT_EQ(Table(Table(unit)), Strings{}) << unit;
   }

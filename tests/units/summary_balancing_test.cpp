@@ -289,7 +289,9 @@ TEST_P(SummaryBalancingTest, LevelsWithRepeatedUnitsAndClassesRoundedAway) {
                                      " BM01 double, BM011 double, BM012 double, BM02 double)"));
   const std::string unit_a = "3301020010010010000", unit_c = "3301020010010020000";
   const std::vector<std::pair<std::pair<std::string, std::string>, Row>> stored = {
-      {{kCounty, "县"}, {{"XZQZMJ", 1}, {"BM01", .5}, {"BM011", .3}, {"BM012", .2}, {"BM02", .5}}},
+      // The county's BM011 as a sum leaves it, with a binary tail.
+      {{kCounty, "县"},
+       {{"XZQZMJ", 1}, {"BM01", .5}, {"BM011", .1 + .2}, {"BM012", .2}, {"BM02", .5}}},
       {{"330102001", "乡"},
        {{"XZQZMJ", 1}, {"BM01", .5}, {"BM011", .3}, {"BM012", .2}, {"BM02", .5}}},
       {{"330102001001", "村"},
@@ -308,7 +310,11 @@ TEST_P(SummaryBalancingTest, LevelsWithRepeatedUnitsAndClassesRoundedAway) {
   for (db::Recordset rs(conn(), "select * from " + table + " order by XZQDM, XZQMC"); !rs.IsEOF();
        rs.MoveNext()) {
     rows.emplace_back(rs.Text("XZQMC"), Row{});
-    for (const std::string& column : columns) rows.back().second[column] = rs.Number(column);
+    for (const std::string& column : columns) {
+      const double figure = rs.Number(column);
+      EXPECT_EQ(figure, text::RoundDecimal(figure, 2)) << rs.Text("XZQMC") << " " << column;
+      rows.back().second[column] = figure;
+    }
   }
   ASSERT_EQ(rows.size(), 6u);
   const auto at = [&](std::size_t i, const char* column) { return At(rows[i].second, column); };

@@ -4,12 +4,12 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <thread>
 
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
+#include "platform/text/number_text.h"
 
 namespace landstat::db {
 namespace {
@@ -101,32 +101,47 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
 
 std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
     Connection& connection, const std::vector<GroupedSumsQuery>& queries) {
-  // Where reads run apart, each table is read in ranges of its row ids, so
-  // that about as many reads run as there are processors to use; the ranges
-  // of a table are summed into its first, in order.
-  const std::size_t readers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 6);
-  const bool apart = CanReadApart(connection);
+  // Each table is read in ranges of its row ids, about kRanges in all, that
+  // ReadApart reads at the same time; the ranges of a table are summed into
+  // its first, in order. The ranges are the same however many workers read
+  // them and whether they read apart, so the sums are the same to the bit.
+  constexpr std::size_t kRanges = 6;
   const std::size_t ranges =
-      apart ? std::max<std::size_t>(1, readers / std::max<std::size_t>(1, queries.size())) : 1;
+      std::max<std::size_t>(1, kRanges / std::max<std::size_t>(1, queries.size()));
+  const bool apart = CanReadApart(connection);
   std::vector<GroupedSumsQuery> parts;
   std::vector<std::size_t> owner;  // by part: its query
   std::vector<std::unique_ptr<GroupedSums>> groupings(queries.size());
+  std::vector<std::unique_ptr<GroupedSums>> read;
+  const auto split = [&](std::size_t i) {
+    const std::size_t first = parts.size();
+    if (connection.Kind() != DbKind::kEmbedded) {
+      parts.push_back(queries[i]);
+    } else {
+      for (GroupedSumsQuery& part : RowRanges(connection, queries[i], ranges)) {
+        parts.push_back(std::move(part));
+      }
+    }
+    owner.resize(parts.size(), i);
+    read.resize(parts.size());
+    return first;
+  };
+  std::vector<std::function<void(Connection&)>> reads;
   for (std::size_t i = 0; i < queries.size(); ++i) {
+    const std::size_t first = split(i);
     if (apart && !SharedTable(connection, queries[i].table)) {
-      // Other connections cannot read this connection's own table.
-      groupings[i] = std::make_unique<GroupedSums>(connection, queries[i]);
+      // Other connections cannot read this connection's own table: its
+      // ranges are read here, in turn.
+      for (std::size_t p = first; p < parts.size(); ++p) {
+        read[p] = std::make_unique<GroupedSums>(connection, parts[p]);
+      }
       continue;
     }
-    for (const GroupedSumsQuery& part : RowRanges(connection, queries[i], ranges)) {
-      parts.push_back(part);
-      owner.push_back(i);
+    for (std::size_t p = first; p < parts.size(); ++p) {
+      reads.emplace_back([&, p](Connection& reader) {
+        read[p] = std::make_unique<GroupedSums>(reader, parts[p]);
+      });
     }
-  }
-  std::vector<std::unique_ptr<GroupedSums>> read(parts.size());
-  std::vector<std::function<void(Connection&)>> reads;
-  for (std::size_t p = 0; p < parts.size(); ++p) {
-    reads.emplace_back(
-        [&, p](Connection& reader) { read[p] = std::make_unique<GroupedSums>(reader, parts[p]); });
   }
   ReadApart(connection, reads);
   for (std::size_t p = 0; p < parts.size(); ++p) {
@@ -278,6 +293,11 @@ std::vector<std::uint32_t> GroupedSums::Order(bool sorted) const {
   return order;
 }
 
+double GroupedSums::Written(double sum, const Conversion& convert) const {
+  if (convert) return convert(sum);
+  return query_.decimals < 0 ? sum : text::RoundDecimal(sum, query_.decimals);
+}
+
 void GroupedSums::WriteTo(Connection& connection, const std::string& target, bool sorted) const {
   std::vector<Column> columns;
   for (const auto* names : {&query_.keys, &query_.sums}) {
@@ -331,7 +351,7 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
         values[i] = key[source] == 0 ? Value() : Value(texts_[source].texts[key[source] - 1]);
       } else {
         const double total = totals[source - count];
-        values[i] = !seen[source - count] ? Value() : Value(convert ? convert(total) : total);
+        values[i] = !seen[source - count] ? Value() : Value(Written(total, convert));
       }
     }
     for (std::uint32_t at = first_[group]; at != 0; at = sums_[at].next) {
@@ -348,9 +368,13 @@ std::string GroupedSums::InsertStatement(const std::string& target,
                                          bool sorted) const {
   std::vector<std::string> values;
   for (std::size_t source : sources) {
-    values.push_back(source < query_.keys.size()
-                         ? query_.keys[source]
-                         : "SUM(" + query_.sums[source - query_.keys.size()] + ")");
+    if (source < query_.keys.size()) {
+      values.push_back(query_.keys[source]);
+      continue;
+    }
+    const std::string sum = "SUM(" + query_.sums[source - query_.keys.size()] + ")";
+    values.push_back(
+        query_.decimals < 0 ? sum : "round(" + sum + "," + std::to_string(query_.decimals) + ")");
   }
   const std::string keys = Joined(query_.keys);
   return "INSERT INTO " + target + " (" + Joined(names) + ") SELECT " + Joined(values) +

@@ -30,6 +30,11 @@ struct GroupedSumsQuery {
   std::string filter;  // a condition on the rows, or empty
   std::vector<std::string> keys;
   std::vector<std::string> sums;  // columns, each summed under its own name
+  // The decimals of the summed columns: each sum is written rounded to them
+  // as SQL's round does (a sum of figures on that grid comes back onto it
+  // exactly, whatever order it was added in), unless a conversion turns it
+  // into another figure. Below 0: written as summed.
+  int decimals = -1;
 };
 
 class GroupedSums {
@@ -93,6 +98,8 @@ class GroupedSums {
   // The groups in the order of their keys' texts (nulls first), or in the
   // order first met.
   std::vector<std::uint32_t> Order(bool sorted) const;
+  // The figure written for a group's sum.
+  double Written(double sum, const Conversion& convert) const;
   // The grouping statement that writes the groups into `target`.
   std::string InsertStatement(const std::string& target, const std::vector<std::string>& names,
                               const std::vector<std::size_t>& sources, bool sorted) const;

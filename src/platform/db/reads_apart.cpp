@@ -1,5 +1,8 @@
 #include "platform/db/reads_apart.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <future>
@@ -58,10 +61,30 @@ class Threads {
   std::vector<std::thread> threads_;
 };
 
+std::size_t WorkersSet() {
+  const char* set = std::getenv("LANDSTAT_WORKERS");
+  char* end = nullptr;
+  const long number = set ? std::strtol(set, &end, 10) : 0;
+  if (set && *end == '\0' && number >= 1 && number <= 64) return static_cast<std::size_t>(number);
+  return std::max<std::size_t>(1, std::thread::hardware_concurrency());
+}
+
+std::atomic<std::size_t> workers_chosen{0};  // 0: as set
+
 }  // namespace
 
+std::size_t Workers() {
+  static const std::size_t set = WorkersSet();
+  const std::size_t chosen = workers_chosen;
+  return chosen > 0 ? chosen : set;
+}
+
+void SetWorkers(std::size_t workers) {
+  workers_chosen = workers;
+}
+
 void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads) {
-  if (reads.size() < 2 || !CanReadApart(connection)) {
+  if (reads.size() < 2 || Workers() < 2 || !CanReadApart(connection)) {
     for (const auto& read : reads) read(connection);
     return;
   }
@@ -78,11 +101,16 @@ void ReadApart(Connection& connection, const std::vector<std::function<void(Conn
       errors[i] = std::current_exception();
     }
   };
+  std::atomic<std::size_t> next{0};  // the next read a worker takes
+  const auto worker = [&](std::size_t) {
+    for (std::size_t i = next++; i < reads.size(); i = next++) read_apart(i);
+  };
   {
-    // The reads no thread could be started for run in turn on this one.
-    Threads readers(reads.size(), read_apart);
+    // Where no thread could be started (the process's limit), this one
+    // does the reads in turn.
+    Threads readers(std::min(Workers(), reads.size()), worker);
     readers.Start();
-    for (std::size_t i = readers.Started(); i < reads.size(); ++i) read_apart(i);
+    if (readers.Started() == 0) worker(0);
     readers.Join(true);
   }
   for (const std::exception_ptr& error : errors) {
@@ -217,7 +245,7 @@ void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
 }
 
 bool CanWriteApart(Connection& connection, std::size_t fills) {
-  return fills >= 2 && CanReadApart(connection);
+  return fills >= 2 && Workers() >= 2 && CanReadApart(connection);
 }
 
 bool SharedTable(Connection& connection, const std::string& table) {

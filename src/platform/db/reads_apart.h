@@ -8,15 +8,25 @@
 
 namespace landstat::db {
 
-// Runs reads of whole tables at the same time, each on a connection of its
-// own to the same embedded database, so that each uses a processor of its
-// own. They run one after another on `connection` instead on a server (it
-// reads nothing faster in parallel through one transaction), for a single
-// read, and while `connection` holds writes not yet committed (other
-// connections would not see them). A read must only read. The first error
-// raised by any read goes to the caller once every read has ended. Reads
-// that no thread could be started for (the process's limit) run in turn on
-// the calling thread, each on a connection of its own.
+// How many reads or fills run at the same time: LANDSTAT_WORKERS when it
+// holds a number from 1 to 64, else the number of processors. Work split
+// for them is split the same whatever this number, so a run stores the same
+// figures on any machine.
+std::size_t Workers();
+// Sets the number Workers() gives from now on; 0 goes back to the setting
+// above.
+void SetWorkers(std::size_t workers);
+
+// Runs reads of whole tables at the same time, up to Workers() at once, each
+// on a connection of its own to the same embedded database, so that each
+// uses a processor of its own. They run one after another on `connection`
+// instead on a server (it reads nothing faster in parallel through one
+// transaction), for a single read, for a single worker, and while
+// `connection` holds writes not yet committed (other connections would not
+// see them). A read must only read. The first error raised by any read goes
+// to the caller once every read has ended. Where no thread can be started
+// (the process's limit), the reads run in turn on the calling thread, each
+// on a connection of its own.
 void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads);
 
 // Whether reads given to ReadApart would run apart (when there are two or
@@ -48,7 +58,7 @@ void WriteApart(Connection& connection, const std::vector<TableFill>& fills,
                 const std::function<void()>& alongside = {},
                 const std::function<void()>& in_turn = {});
 // Whether WriteApart would run `fills` fills apart: two or more, where
-// ReadApart would read apart.
+// ReadApart would read apart with two workers or more.
 bool CanWriteApart(Connection& connection, std::size_t fills);
 
 // Whether other connections see `table`: a temporary table of this

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
+#include "platform/text/number_text.h"
 #include "support/test_databases.h"
 
 namespace landstat::db {
@@ -162,6 +165,55 @@ TEST_P(GroupedSumsTest, SeveralGroupingsReadTogetherGiveWhatEachGivesAlone) {
     }
   };
   EXPECT_THROW(failing(), DbError);
+}
+
+// Sums split over ranges of rows and workers: every figure written is the
+// same to the bit whatever the number of workers, read apart or on the
+// connection itself; with decimals, each sum is written on their grid.
+TEST_P(GroupedSumsTest, SumsAreTheSameToTheBitWhateverTheWorkers) {
+  conn().Execute("CREATE TABLE many (k varchar(10), a double precision)");
+  std::vector<Value> rows;
+  {
+    Transaction transaction(conn());
+    for (int i = 0; i < 5000; ++i) {
+      conn().Execute("INSERT INTO many VALUES (?, ?)",
+                     {Value(std::to_string(i % 7)), Value(0.01 * (i % 97) + 1e3 * (i % 3))});
+    }
+    transaction.Commit();
+  }
+  conn().Execute("CREATE TABLE summed (k varchar(10), a double precision)");
+  const auto figures = [&](int decimals, bool open) {
+    GroupedSumsQuery query{"many", "", {"k"}, {"a"}};
+    query.decimals = decimals;
+    if (open) conn().BeginTrans();
+    conn().Execute("DELETE FROM summed");
+    GroupedSums::ReadAll(conn(), {query, query}).back()->WriteTo(conn(), "summed", true);
+    if (open) conn().CommitTrans();
+    std::vector<std::string> exact;
+    const std::unique_ptr<RowSource> sums = conn().Scan("SELECT k, a FROM summed ORDER BY k");
+    while (sums->Next()) {
+      char text[40];
+      std::snprintf(text, sizeof text, "%.17g", sums->Number(1));
+      exact.push_back(std::string(sums->Text(0)) + " " + text);
+    }
+    return exact;
+  };
+  for (int decimals : {-1, 2}) {
+    SCOPED_TRACE(decimals);
+    SetWorkers(1);
+    const std::vector<std::string> one = figures(decimals, false);
+    ASSERT_EQ(one.size(), 7u);
+    for (std::size_t workers : {2, 3, 8}) {
+      SetWorkers(workers);
+      EXPECT_EQ(figures(decimals, false), one) << workers << " workers";
+    }
+    EXPECT_EQ(figures(decimals, true), one) << "read on the connection";
+    SetWorkers(0);
+  }
+  for (const std::string& figure : figures(2, false)) {
+    const double value = std::stod(figure.substr(figure.find(' ') + 1));
+    EXPECT_EQ(value, text::RoundDecimal(value, 2)) << figure;
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(GroupedSumsTest);
