@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <map>
 #include <vector>
 
 #include "platform/db/recordset.h"
@@ -93,6 +94,30 @@ std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std:
 std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection) {
   return FirstRow(connection, std::string(" where FINISHED is not null and OUTCOME <> ") +
                                   db::QuoteText(RunOutcomeText(RunOutcome::kFailed)));
+}
+
+std::vector<std::string> CompletedYears(db::Connection& connection, const std::string& county) {
+  if (!connection.TableExists(kTable)) return {};
+  const std::string where = county.empty() ? "" : " where COUNTY = " + db::QuoteText(county);
+  db::Recordset rows(connection, std::string("select ") + kColumns + " from " + kTable + where +
+                                     " order by RUNID");
+  struct YearState {
+    bool completed = false;  // some job of the year completed
+    bool last_finished = false;
+  };
+  std::map<std::string, YearState> years;
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    YearState& year = years[rows.Text("年度")];
+    year.last_finished = !rows.IsNull("FINISHED");
+    const bool failed =
+        rows.IsNull("OUTCOME") || rows.Text("OUTCOME") == RunOutcomeText(RunOutcome::kFailed);
+    year.completed = year.completed || (year.last_finished && !failed);
+  }
+  std::vector<std::string> completed;
+  for (const auto& [year, state] : years) {
+    if (state.completed && state.last_finished) completed.push_back(year);
+  }
+  return completed;
 }
 
 }  // namespace landstat

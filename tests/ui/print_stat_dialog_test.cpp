@@ -9,6 +9,7 @@
 #include <set>
 
 #include "engine/database_helpers.h"
+#include "engine/run_record.h"
 #include "engine/stat_config.h"
 #include "landuse/generated_county_run.h"
 #include "platform/host/notifier.h"
@@ -70,27 +71,99 @@ class PrintStatDialogTest : public ::testing::Test {
   std::unique_ptr<gis::CGisXmlPrj> project_;
 };
 
-TEST_F(PrintStatDialogTest, YearsAreTheFirstFourCharactersOfStatisticsFiles) {
+TEST_F(PrintStatDialogTest, YearsAreThoseOfTheCountysStatisticsFiles) {
   testing::TempDir folder;
   for (const char* name : {"2010330102.sqlite", "2009330102.sqlite", "2009330102.sqlite-journal",
-                           "abc.sqlite", "x.sqlite", ".sqlite", "2011330102.SQLITE", "abc."}) {
+                           "abc.sqlite", "x.sqlite", ".sqlite", "2011330102.SQLITE", "abc.",
+                           "stats.sqlite", "2012330103.sqlite", "201a330102.sqlite"}) {
     WriteFileBytes(folder.File(name), "");
   }
-  EXPECT_EQ(CPrintStatDlg::ScanYears(folder.path().string()),
-            (std::vector<std::string>{"2009", "2010", "abc.", "x.sq"}));
-  EXPECT_TRUE(CPrintStatDlg::ScanYears(folder.File("none")).empty());
+  EXPECT_EQ(CPrintStatDlg::ScanYears(folder.path().string(), "330102"),
+            (std::vector<std::string>{"2009", "2010"}));
+  EXPECT_TRUE(CPrintStatDlg::ScanYears(folder.File("none"), "330102").empty());
+}
+
+// A job's messages come while it runs, with events processed: the dialog is
+// disabled then, and neither a second print nor closing gets through.
+class JobProbe : public host::RecordingNotifier {
+ public:
+  explicit JobProbe(CPrintStatDlg& dialog) : dialog_(dialog) {}
+  void Show(const std::string& text) override {
+    host::RecordingNotifier::Show(text);
+    if (!dialog_.InJob()) return;
+    enabled_in_job.push_back(dialog_.isEnabled());
+    dialog_.findChild<QPushButton*>("17057")->click();
+    dialog_.reject();
+  }
+  std::vector<bool> enabled_in_job;
+
+ private:
+  CPrintStatDlg& dialog_;
+};
+
+// With the host's database open, the years are those its run record holds
+// completed (a year whose last job did not finish is left out), and the
+// reports come from that file.
+TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
+  const std::string file = home_.File("stats.sqlite");
+  ASSERT_EQ(CreateAcessDB(file), 1);
+  {
+    db::Connection database(file);
+    const struct {
+      const char* year;
+      const char* county;
+      int outcome;  // -1 not finished
+    } kJobs[] = {{"2009", "330102", 0}, {"2010", "330102", 1}, {"2010", "330102", -1},
+                 {"2011", "330102", 2}, {"2012", "330103", 0}, {"2013", "330102", 2},
+                 {"2013", "330102", 1}};
+    for (const auto& job : kJobs) {
+      const long id = BeginRunRecord(database, job.year, job.county, "run");
+      if (job.outcome >= 0) FinishRunRecord(database, id, static_cast<RunOutcome>(job.outcome), 0);
+    }
+  }
+  auto scanned = Dialog();
+  EXPECT_EQ(scanned->Combo(800)->count(), 0);  // no file named year and county
+  auto dialog = std::make_unique<CPrintStatDlg>();
+  dialog->m_pPrj = project_.get();
+  dialog->m_strOutPath = home_.File("out");
+  dialog->m_strCatalogPath = home_.File("catalogue.xml");
+  dialog->m_strDbFile = file;
+  dialog->OnInitDialog();
+  std::vector<std::string> years;
+  for (int i = 0; i < dialog->Combo(800)->count(); ++i) {
+    years.push_back(dialog->Combo(800)->itemText(i).toStdString());
+  }
+  EXPECT_EQ(years, (std::vector<std::string>{"2009", "2013"}));
+
+  JobProbe probe(*dialog);
+  host::ScopedNotifier scoped(probe);
+  dialog->show();
+  dialog->ApplyRegion("330102", "示例县");
+  dialog->OnCheckAll();
+  dialog->OnPrint();
+  EXPECT_EQ(dialog->LastRun().connection, file);
+  EXPECT_EQ(dialog->LastRun().dispatched, 1);
+  // The empty file holds neither table: both reports refused, once each.
+  EXPECT_EQ(dialog->Writers().Outcomes().size(), 2u);
+  EXPECT_EQ(probe.enabled_in_job, (std::vector<bool>{false, false}));
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_TRUE(dialog->isEnabled());
+  ASSERT_FALSE(probe.messages.empty());
+  EXPECT_EQ(probe.messages.back(), "没有写出报表\n2 个报表未能写出");
 }
 
 TEST_F(PrintStatDialogTest, ModeDecidesTheRowsShown) {
   const struct {
     int mode;
     bool filters, checker, stat_type, mongol;
-  } kCases[] = {
-      {0, false, true, true, false}, {1, true, false, true, false}, {2, false, true, false, true}};
+    const char* title;
+  } kCases[] = {{0, false, true, true, false, "二次调查数据汇总表格"},
+                {1, true, false, true, false, "权属争议与后备资源表格"},
+                {2, false, true, false, true, "蒙古专有权属表格"}};
   for (const auto& c : kCases) {
     auto dialog = Dialog(c.mode);
     dialog->show();
-    EXPECT_EQ(dialog->windowTitle().toStdString(), "二次调查数据汇总表格");
+    EXPECT_EQ(dialog->windowTitle().toStdString(), c.title);
     for (int id : {17033, 807, 17034, 808, 17036, 809}) {
       EXPECT_EQ(dialog->Control(id)->isVisible(), c.filters) << c.mode << " " << id;
     }
@@ -270,8 +343,8 @@ TEST_F(PrintStatDialogTest, LaunchersReturnOneOnlyOnOk) {
 }
 
 // The print run on each engine: without a database to open the error names
-// it and nothing is said to be done; with one, "出表完成!" follows unless
-// "查看" is ticked.
+// it and nothing is said to be done; with one that holds no tables, the
+// dialog says that nothing was written, 查看 ticked or not.
 class PrintStatDialogEngines : public testing::BothEngines {
  protected:
   void SetUpDatabase() override {
@@ -310,7 +383,9 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
   EXPECT_NE(notifier_.messages[0].find(IsServer() ? "127.0.0.1" : "2009330102.sqlite"),
             std::string::npos)
       << notifier_.messages[0];
-  for (const std::string& message : notifier_.messages) EXPECT_NE(message, "出表完成!");
+  for (const std::string& message : notifier_.messages) {
+    EXPECT_EQ(message.find("出表完成"), std::string::npos) << message;
+  }
 
   if (IsServer()) {
     UseServer(database().ConnectionString());
@@ -331,8 +406,8 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
                                                home_.File("2009330102.sqlite") +
                                                ";Persist Security Info=False");
     EXPECT_EQ(dialog->Writers().Settings().Scope(), 'Q');
-    const bool done = !notifier_.messages.empty() && notifier_.messages.back() == "出表完成!";
-    EXPECT_EQ(done, !view);
+    ASSERT_FALSE(notifier_.messages.empty());
+    EXPECT_EQ(notifier_.messages.back(), "没有写出报表\n2 个报表未能写出");
   }
 }
 
@@ -405,6 +480,10 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
   };
   const std::set<std::string> written = books(home.File("dialog"));
   ASSERT_GE(written.size(), 10u);
+  ASSERT_FALSE(notifier.messages.empty());
+  EXPECT_EQ(
+      notifier.messages.back().substr(0, notifier.messages.back().find('\n')),
+      "出表完成! " + std::to_string(written.size()) + " 个报表已保存到 " + home.File("dialog"));
   EXPECT_EQ(books(home.File("cli")), written);
   const std::string variant = (templates / "二次详查表格(亩).xlsx").string();
   for (const std::string& book : written) {
@@ -412,6 +491,17 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
               report::DataRows(variant, home.File("cli/" + book)))
         << book;
   }
+
+  // 查看 shows every workbook written, and says so when nothing can.
+  std::set<std::string> shown;
+  dialog.SetViewer([&](const std::string& path) {
+    shown.insert(fs::path(path).filename().string());
+    return false;
+  });
+  dialog.findChild<QCheckBox*>("17005")->setChecked(true);
+  dialog.OnPrint();
+  EXPECT_EQ(shown, written);
+  EXPECT_NE(notifier.messages.back().find("没有可以打开报表的程序"), std::string::npos);
 }
 
 }  // namespace
