@@ -228,11 +228,9 @@ int WriteReports(const Options& options, Workplace& place) {
   const long failures = dialog.Failures();
   std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(failures)
             << " workbooks written in " << folder;
-  if (failures > 0) std::cout << ", " << failures << " reports not written:";
+  // Each report not written was named with its reason on stderr as it came.
+  if (failures > 0) std::cout << ", " << failures << " reports not written (reasons above)";
   std::cout << "\n";
-  for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
-    if (!outcome.Written()) std::cout << "  " << outcome.message << "\n";
-  }
   return failures > 0 ? 3 : 0;
 }
 

@@ -470,6 +470,22 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
                                                                   tmpl,
                                                                   "--quiet"});
   ASSERT_TRUE(cli.exit_code == 0 || cli.exit_code == 3) << cli.out << cli.err;
+  // Each report not written is named once, and the summary says how many.
+  for (std::size_t start = 0, end; start < cli.err.size(); start = end + 1) {
+    end = std::min(cli.err.find('\n', start), cli.err.size());
+    const std::string line = cli.err.substr(start, end - start);
+    if (line.empty()) continue;
+    const std::string both = cli.out + cli.err;
+    std::size_t seen = 0;
+    for (std::size_t at = both.find(line); at != std::string::npos; at = both.find(line, at + 1)) {
+      ++seen;
+    }
+    EXPECT_EQ(seen, 1u) << line;
+  }
+  EXPECT_NE(cli.out.find(cli.exit_code == 3 ? "reports not written (reasons above)\n"
+                                            : "workbooks written in"),
+            std::string::npos)
+      << cli.out;
 
   const auto books = [](const std::string& folder) {
     std::set<std::string> names;
