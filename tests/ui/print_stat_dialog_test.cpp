@@ -32,6 +32,22 @@ const char kCatalogue[] =
     "<Row 表格名称=\"耕地坡度分级面积汇总表\" statTbl=\"TDLY_GDPD\" shortName=\"坡度\"/>"
     "</AutoBuildList>";
 
+// Jobs of years 2009 to 2013 in a run record; the years with a completed
+// job whose last job finished, of county 330102, are 2009 and 2013.
+void RecordJobs(db::Connection& database) {
+  const struct {
+    const char* year;
+    const char* county;
+    int outcome;  // -1 not finished
+  } kJobs[] = {{"2009", "330102", 0}, {"2010", "330102", 1}, {"2010", "330102", -1},
+               {"2011", "330102", 2}, {"2012", "330103", 0}, {"2013", "330102", 2},
+               {"2013", "330102", 1}};
+  for (const auto& job : kJobs) {
+    const long id = BeginRunRecord(database, job.year, job.county, "run");
+    if (job.outcome >= 0) FinishRunRecord(database, id, static_cast<RunOutcome>(job.outcome), 0);
+  }
+}
+
 // Sets the server mode on the data source `name` in the program directory.
 void UseServer(const std::string& name) {
   WriteFileBytes(fs::path(host::ProgramDir()) / "rivadoverid.ini",
@@ -109,17 +125,7 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   ASSERT_EQ(CreateAcessDB(file), 1);
   {
     db::Connection database(file);
-    const struct {
-      const char* year;
-      const char* county;
-      int outcome;  // -1 not finished
-    } kJobs[] = {{"2009", "330102", 0}, {"2010", "330102", 1}, {"2010", "330102", -1},
-                 {"2011", "330102", 2}, {"2012", "330103", 0}, {"2013", "330102", 2},
-                 {"2013", "330102", 1}};
-    for (const auto& job : kJobs) {
-      const long id = BeginRunRecord(database, job.year, job.county, "run");
-      if (job.outcome >= 0) FinishRunRecord(database, id, static_cast<RunOutcome>(job.outcome), 0);
-    }
+    RecordJobs(database);
   }
   auto scanned = Dialog();
   EXPECT_EQ(scanned->Combo(800)->count(), 0);  // no file named year and county
@@ -409,6 +415,13 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
     ASSERT_FALSE(notifier_.messages.empty());
     EXPECT_EQ(notifier_.messages.back(), "没有写出报表\n2 个报表未能写出");
   }
+}
+
+TEST_P(PrintStatDialogEngines, CompletedYearsOfTheRunRecord) {
+  EXPECT_TRUE(CompletedYears(conn(), "330102").empty());
+  RecordJobs(conn());
+  EXPECT_EQ(CompletedYears(conn(), "330102"), (std::vector<std::string>{"2009", "2013"}));
+  EXPECT_EQ(CompletedYears(conn(), ""), (std::vector<std::string>{"2009", "2012", "2013"}));
 }
 
 LANDSTAT_BOTH_ENGINES(PrintStatDialogEngines);
