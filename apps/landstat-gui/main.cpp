@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -17,7 +18,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
       const std::string argument = argv[i];
       if (argument == "--home" && i + 1 < argc) {
-        landstat::host::SetProgramDir(argv[++i]);
+        // Absolute, so that a later change of folder (a file dialog's) keeps it.
+        landstat::host::SetProgramDir(std::filesystem::absolute(argv[++i]).string());
       } else if (argument.size() > 4 && argument.substr(argument.size() - 4) == ".xml") {
         window.OpenProject(argument);
       } else {

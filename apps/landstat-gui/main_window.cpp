@@ -1,11 +1,9 @@
 #include "main_window.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QStatusBar>
-#include <QUrl>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,7 +13,6 @@
 #include "platform/host/ini_file.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
-#include "platform/sheet/bat_print_excel.h"
 #include "ui/convert_area_unit_dialog.h"
 #include "ui/county_code_dialog.h"
 #include "ui/print_stat_dialog.h"
@@ -38,7 +35,8 @@ void Guarded(const std::function<void()>& command) {
 
 }  // namespace
 
-MainWindow::MainWindow() : QMainWindow(nullptr), progress_(this), notifier_(this) {
+MainWindow::MainWindow()
+    : QMainWindow(nullptr), progress_(this), notifier_(this, [] { return MessageLogPath(); }) {
   setWindowTitle(QString::fromUtf8("土地利用现状统计"));
   QMenu* file = menuBar()->addMenu(QString::fromUtf8("文件"));
   connect(file->addAction(QString::fromUtf8("打开项目...")), &QAction::triggered, this,
@@ -55,17 +53,12 @@ MainWindow::MainWindow() : QMainWindow(nullptr), progress_(this), notifier_(this
   connect(county_action_, &QAction::triggered, this,
           [this] { Guarded([this] { SetCountyCode(); }); });
   QMenu* reports = menuBar()->addMenu(QString::fromUtf8("报表"));
-  const char* const kReportMenu[] = {"二次调查数据汇总表格...", "权属争议与后备资源表格...",
-                                     "蒙古专有权属表格..."};
   for (int mode = 0; mode < 3; ++mode) {
-    report_actions_[mode] = reports->addAction(QString::fromUtf8(kReportMenu[mode]));
+    report_actions_[mode] =
+        reports->addAction(QString::fromUtf8(CPrintStatDlg::ModeCaption(mode)) + "...");
     connect(report_actions_[mode], &QAction::triggered, this,
             [this, mode] { Guarded([this, mode] { PrintReports(mode); }); });
   }
-  // Workbooks the operator asks to see open in the desktop's spreadsheet.
-  sheet::SetFileOpener([](const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-  });
   layers_ = new QListWidget(this);
   setCentralWidget(layers_);
   status_ = new QLabel(this);
@@ -75,16 +68,21 @@ MainWindow::MainWindow() : QMainWindow(nullptr), progress_(this), notifier_(this
 }
 
 MainWindow::~MainWindow() {
-  sheet::SetFileOpener({});
   host::SetProgress(previous_progress_);
+}
+
+std::string MainWindow::MessageLogPath() {
+  return (fs::path(host::ProgramDir()) / "landstat-gui.log").string();
 }
 
 std::string MainWindow::StatisticsFolder() const {
   return host::LindoReadINI("GUI", "统计数据目录");
 }
 
-bool MainWindow::OpenProject(const std::string& path) {
+bool MainWindow::OpenProject(const std::string& given) {
   try {
+    // A relative path has no folder of its own to look for the database in.
+    const std::string path = fs::absolute(given).lexically_normal().string();
     std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(path);
     const std::string code_file = project->GetCodeFile();
     if (code_file.empty()) {
@@ -111,16 +109,21 @@ bool MainWindow::OpenProject(const std::string& path) {
 std::string MainWindow::NewestDatabase(const std::string& folder) {
   std::string newest_path;
   fs::file_time_type newest = fs::file_time_type::min();
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    if (entry.path().extension() == ".sqlite" && entry.last_write_time() >= newest) {
-      newest = entry.last_write_time();
-      newest_path = entry.path().string();
+  std::error_code unreadable;
+  for (fs::directory_iterator entry(folder, unreadable), end; !unreadable && entry != end;
+       entry.increment(unreadable)) {
+    std::error_code no_time;
+    const fs::file_time_type written = entry->last_write_time(no_time);
+    if (entry->path().extension() == ".sqlite" && !no_time && written >= newest) {
+      newest = written;
+      newest_path = entry->path().string();
     }
   }
   return newest_path;
 }
 
-void MainWindow::SetDatabase(const std::string& path) {
+void MainWindow::SetDatabase(const std::string& given) {
+  const std::string path = given.empty() ? "" : fs::absolute(given).lexically_normal().string();
   database_ = path;
   if (!host::LindoWriteINI("GUI", "统计数据目录", fs::path(path).parent_path().string())) {
     host::AfxMessageBox("无法保存统计数据目录到 " + host::HostIniPath());
@@ -128,14 +131,22 @@ void MainWindow::SetDatabase(const std::string& path) {
   ShowState();
 }
 
+std::string MainWindow::StartFolder() const {
+  if (project_) return project_->GetFolder();
+  if (!database_.empty()) return fs::path(database_).parent_path().string();
+  return StatisticsFolder();
+}
+
 void MainWindow::ChooseProject() {
-  const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8("打开项目"), {},
+  const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8("打开项目"),
+                                                    QString::fromStdString(StartFolder()),
                                                     QString::fromUtf8("项目文件 (*.xml)"));
   if (!path.isEmpty()) OpenProject(path.toStdString());
 }
 
 void MainWindow::ChooseDatabase() {
-  const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8("选择统计数据库"), {},
+  const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8("选择统计数据库"),
+                                                    QString::fromStdString(StartFolder()),
                                                     QString::fromUtf8("统计数据库 (*.sqlite)"));
   if (!path.isEmpty()) SetDatabase(path.toStdString());
 }
@@ -192,14 +203,18 @@ void MainWindow::PrintReports(int mode) {
       database_.empty() ? project_->GetFolder() : fs::path(database_).parent_path().string();
   const std::string output = (fs::path(folder) / "报表").string();
   fs::create_directories(output);
+  // The reports come from the database the window has open; on a server,
+  // from the data source the configuration names.
+  const std::string file = IsStandAloneMode() ? database_ : std::string();
   if (mode == 0) {
-    PrintStatDlg(project_.get(), output, "", template_path, catalogue, folder, codes_.get());
+    PrintStatDlg(project_.get(), output, "", template_path, catalogue, folder, codes_.get(), file);
   } else if (mode == 1) {
-    PrintStatDlgSHD(project_.get(), output, "", template_path, catalogue, folder, codes_.get());
+    PrintStatDlgSHD(project_.get(), output, "", template_path, catalogue, folder, codes_.get(),
+                    file);
   } else {
     // The project carries one code table; it serves mode 2's levels too.
     PrintStatDlgMG(project_.get(), output, "", template_path, catalogue, folder, codes_.get(),
-                   codes_.get());
+                   codes_.get(), file);
   }
   ShowState();
 }

@@ -34,11 +34,16 @@ class MainWindow : public QMainWindow {
   // The folder of the statistics databases, kept in the host's settings
   // for the next start.
   std::string StatisticsFolder() const;
+  // The log of the errors shown, with the statements they carry.
+  static std::string MessageLogPath();
   QLabel* StatusText() const { return status_; }
   QListWidget* LayerList() const { return layers_; }
   const std::string& Database() const { return database_; }
 
  private:
+  // Where the file dialogs open: the project's folder, else the database's,
+  // else the remembered statistics folder.
+  std::string StartFolder() const;
   void ChooseProject();
   void ChooseDatabase();
   void ConvertUnits();

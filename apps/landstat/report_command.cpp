@@ -354,11 +354,9 @@ int WriteReports(const Options& options, Workplace& place) {
       refused + (named ? static_cast<long>(not_built.size() + unavailable.size()) : 0);
   std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(refused)
             << " workbooks written in " << folder;
-  if (failures > 0) std::cout << ", " << failures << " reports not written:";
+  // Each report not written was named with its reason on stderr as it came.
+  if (failures > 0) std::cout << ", " << failures << " reports not written (reasons above)";
   std::cout << "\n";
-  for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
-    if (!outcome.Written()) std::cout << "  " << outcome.message << "\n";
-  }
   if (named) {
     for (const LeftOut& report : not_built) {
       std::cout << "  report " << report.name << ": not built by this county's runs ("

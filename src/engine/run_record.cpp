@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <map>
 #include <vector>
 
 #include "platform/db/db_error.h"
@@ -218,6 +219,30 @@ std::string HeldStatisticsProblem(const std::string& connection, const std::stri
   } catch (const db::DbError& error) {
     return std::string("cannot read what the statistics database holds: ") + error.what();
   }
+}
+
+std::vector<std::string> CompletedYears(db::Connection& connection, const std::string& county) {
+  if (!connection.TableExists(kTable)) return {};
+  const std::string where = county.empty() ? "" : " where COUNTY = " + db::QuoteText(county);
+  db::Recordset rows(connection, std::string("select ") + kColumns + " from " + kTable + where +
+                                     " order by RUNID");
+  struct YearState {
+    bool completed = false;  // some job of the year completed
+    bool last_finished = false;
+  };
+  std::map<std::string, YearState> years;
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    YearState& year = years[rows.Text("年度")];
+    year.last_finished = !rows.IsNull("FINISHED");
+    const bool failed =
+        rows.IsNull("OUTCOME") || rows.Text("OUTCOME") == RunOutcomeText(RunOutcome::kFailed);
+    year.completed = year.completed || (year.last_finished && !failed);
+  }
+  std::vector<std::string> completed;
+  for (const auto& [year, state] : years) {
+    if (state.completed && state.last_finished) completed.push_back(year);
+  }
+  return completed;
 }
 
 }  // namespace landstat

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/db/connection.h"
 
@@ -41,6 +42,11 @@ void FinishRunRecord(db::Connection& connection, long id, RunOutcome outcome, lo
 // empty), if any was recorded.
 std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std::string& year = "",
                                           const std::string& county = "");
+
+// The years of a county (of every county when `county` is empty) with a job
+// that completed, sorted; a year whose newest job did not finish is left
+// out, since its tables cannot be trusted.
+std::vector<std::string> CompletedYears(db::Connection& connection, const std::string& county);
 
 // The newest job that completed, of any year and county: what a database
 // file holds.

@@ -88,13 +88,17 @@ short CConvertAreaUnitDlg::TargetUnit() const {
 }
 
 void CConvertAreaUnitDlg::OnOK() {
+  if (InJob()) return;
   const std::string year = year_box_->currentText().toStdString();
   if (year.empty()) {
     ShowMessage(QString::fromUtf8("数据库中没有统计数据, 请先进行统计"));
     return;
   }
-  m_nResult = ConvertStatDatabase(codes_, connection_, db_mode_, year, county_, TargetUnit(),
-                                  static_cast<short>(decimals_box_->value()), -1, log_path_);
+  {
+    const JobScope job(*this);
+    m_nResult = ConvertStatDatabase(codes_, connection_, db_mode_, year, county_, TargetUnit(),
+                                    static_cast<short>(decimals_box_->value()), -1, log_path_);
+  }
   ShowMessage(QString::fromUtf8(m_nResult > 0 ? "面积单位转换完成" : "面积单位转换失败"));
   accept();
 }

@@ -1,17 +1,27 @@
 #include "ui/host_feedback.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QMessageBox>
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <fstream>
+#include <string_view>
 
 namespace landstat::qt {
 
 DialogProgress::DialogProgress(QWidget* parent) {
   dialog_ = std::make_unique<QProgressDialog>(parent);
   dialog_->setWindowTitle(QString::fromUtf8("进度"));
+  dialog_->setWindowModality(Qt::ApplicationModal);
   dialog_->setCancelButton(nullptr);  // the engine's work cannot be stopped midway
   dialog_->setMinimumDuration(0);
   dialog_->setAutoClose(false);
   dialog_->setAutoReset(false);
+  // A progress dialog shows itself once its minimum duration has passed
+  // from its making; reset stops that timer, so that it shows only in Begin.
+  dialog_->reset();
   dialog_->hide();
 }
 
@@ -40,6 +50,7 @@ void DialogProgress::Step(const std::string& text, long done, long total) {
 }
 
 void DialogProgress::End() {
+  dialog_->reset();
   dialog_->hide();
 }
 
@@ -47,8 +58,47 @@ void DialogProgress::Refresh() {
   QCoreApplication::processEvents();
 }
 
+ShownMessage SplitStatement(const std::string& message) {
+  static constexpr std::array<std::string_view, 9> kVerbs = {
+      "select", "insert", "update", "delete", "create", "drop", "alter", "with", "pragma"};
+  const auto starts_statement = [&](std::size_t at) {
+    return std::any_of(kVerbs.begin(), kVerbs.end(), [&](std::string_view verb) {
+      if (message.size() < at + verb.size()) return false;
+      for (std::size_t i = 0; i < verb.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(message[at + i])) != verb[i]) return false;
+      }
+      return true;
+    });
+  };
+  for (std::size_t open = message.find(" ["); open != std::string::npos;
+       open = message.find(" [", open + 1)) {
+    const std::size_t close = message.rfind(']');
+    if (close == std::string::npos || close < open || !starts_statement(open + 2)) continue;
+    return {message.substr(0, open) + message.substr(close + 1),
+            message.substr(open + 2, close - open - 2)};
+  }
+  return {message, {}};
+}
+
 void MessageBoxNotifier::Show(const std::string& text) {
-  QMessageBox::information(parent_, QString::fromUtf8("提示"), QString::fromStdString(text));
+  const ShownMessage shown = SplitStatement(text);
+  if (shown.statement.empty()) {
+    QMessageBox::information(parent_, QString::fromUtf8("提示"), QString::fromStdString(text));
+    return;
+  }
+  const std::string log = Log(text);
+  QMessageBox::warning(
+      parent_, QString::fromUtf8("错误"),
+      QString::fromStdString(shown.text + (log.empty() ? "" : "\n(语句见日志 " + log + ")")));
+}
+
+std::string MessageBoxNotifier::Log(const std::string& text) const {
+  const std::string path = log_path_ ? log_path_() : std::string();
+  if (path.empty()) return {};
+  std::ofstream log(path, std::ios::app);
+  log << QDateTime::currentDateTime().toString(Qt::ISODate).toStdString() << ' ' << text << '\n';
+  log.close();
+  return log ? path : std::string();
 }
 
 bool MessageBoxNotifier::Ask(const std::string& question) {

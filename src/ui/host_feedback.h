@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QProgressDialog>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -13,7 +15,9 @@ namespace landstat::qt {
 
 // The engine's progress shown in a Qt progress dialog: the text of the
 // work, a bar for counted steps, and events processed so the window keeps
-// drawing while the engine works in the same thread.
+// drawing while the engine works in the same thread. The dialog shows only
+// between Begin and End, and blocks every other window while it shows, so
+// that no click starts a second job inside the running one.
 class DialogProgress : public host::Progress {
  public:
   explicit DialogProgress(QWidget* parent = nullptr);
@@ -32,15 +36,30 @@ class DialogProgress : public host::Progress {
   host::RedrawPace pace_;
 };
 
-// The engine's messages and questions as message boxes.
+// A message as the engine words it, parted from the statement a database
+// error carries (" [select ...]"), which means nothing to the operator.
+struct ShownMessage {
+  std::string text;       // what the message box shows
+  std::string statement;  // the statement, for the log; empty when none
+};
+ShownMessage SplitStatement(const std::string& message);
+
+// The engine's messages and questions as message boxes. A message that
+// carries a statement is an error: the box shows the words, and the whole
+// message, statement and all, is appended to the log file, when there is one.
 class MessageBoxNotifier : public host::Notifier {
  public:
-  explicit MessageBoxNotifier(QWidget* parent = nullptr) : parent_(parent) {}
+  using LogPath = std::function<std::string()>;
+  explicit MessageBoxNotifier(QWidget* parent = nullptr, LogPath log_path = {})
+      : parent_(parent), log_path_(std::move(log_path)) {}
   void Show(const std::string& text) override;
   bool Ask(const std::string& question) override;
 
  private:
+  // Appends the text to the log; the log's path, or "" when not written.
+  std::string Log(const std::string& text) const;
   QWidget* parent_;
+  LogPath log_path_;
 };
 
 }  // namespace landstat::qt

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QDesktopServices>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
@@ -63,6 +65,8 @@ enum : int {
 
 constexpr const char* kDateFormat = "yyyy年M月d日";
 constexpr const char* kStatExtension = ".sqlite";
+constexpr const char* kModeCaptions[] = {"二次调查数据汇总表格", "权属争议与后备资源表格",
+                                         "蒙古专有权属表格"};
 
 QString Q(const char* text) {
   return QString::fromUtf8(text);
@@ -71,7 +75,7 @@ QString Q(const char* text) {
 }  // namespace
 
 CPrintStatDlg::CPrintStatDlg(QWidget* parent) : qt::ModalDialog(kResourceId, parent) {
-  setWindowTitle(Q("二次调查数据汇总表格"));
+  setWindowTitle(Q(ModeCaption(0)));
   auto* grid = new QGridLayout();
   int row = 0;
   // A labelled control in the grid; the label gets its own number when it
@@ -177,7 +181,14 @@ CPrintStatDlg::CPrintStatDlg(QWidget* parent) : qt::ModalDialog(kResourceId, par
     name = codes[static_cast<std::size_t>(chosen)].name;
     return true;
   };
+  viewer_ = [](const std::string& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  };
   DoDataExchange(false);
+}
+
+const char* CPrintStatDlg::ModeCaption(int mode) {
+  return kModeCaptions[mode == 1 || mode == 2 ? mode : 0];
 }
 
 void CPrintStatDlg::AddControl(QWidget* widget, int id) {
@@ -198,6 +209,7 @@ int CPrintStatDlg::DoModal() {
 }
 
 bool CPrintStatDlg::OnInitDialog() {
+  setWindowTitle(Q(ModeCaption(m_nMode)));
   // Controls by mode.
   for (int id :
        {kOwnershipLabel, kOwnership, kReserveLabel, kReserveLevel, kDisputeLabel, kDisputeType}) {
@@ -267,9 +279,18 @@ void CPrintStatDlg::LoadYears() {
   QComboBox* years = Combo(kYear);
   years->clear();
   if (IsStandAloneMode()) {
-    for (const std::string& year : ScanYears(m_strDbPath)) {
-      years->addItem(QString::fromStdString(year));
+    std::vector<std::string> found;
+    if (m_strDbFile.empty()) {
+      found = ScanYears(m_strDbPath, m_strCounty);
+    } else {
+      try {
+        db::Connection database(m_strDbFile);
+        found = CompletedYears(database, m_strCounty);
+      } catch (const db::DbError& failure) {
+        ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(failure.what()));
+      }
     }
+    for (const std::string& year : found) years->addItem(QString::fromStdString(year));
     return;
   }
   const std::string name = host::_ZRK_GetProfileString("数据源", "名称", "");
@@ -288,17 +309,15 @@ void CPrintStatDlg::LoadYears() {
   }
 }
 
-std::vector<std::string> CPrintStatDlg::ScanYears(const std::string& folder) {
+std::vector<std::string> CPrintStatDlg::ScanYears(const std::string& folder,
+                                                  const std::string& county) {
   std::vector<std::string> years;
-  const std::string extension = kStatExtension;
   std::error_code unreadable;
   for (fs::directory_iterator entry(folder, unreadable), end; !unreadable && entry != end;
        entry.increment(unreadable)) {
     const std::string name = entry->path().filename().string();
-    if (name.size() > extension.size() &&
-        name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
-      years.push_back(name.substr(0, 4));
-    }
+    const std::string year = name.substr(0, 4);
+    if (IsYear(year) != 0 && name == year + county + kStatExtension) years.push_back(year);
   }
   std::sort(years.begin(), years.end());
   return years;
@@ -324,6 +343,7 @@ bool CPrintStatDlg::DoDataExchange(bool save) {
 }
 
 void CPrintStatDlg::reject() {
+  if (InJob()) return;
   host::LindoWriteINI("SYS_SET", "填表人",
                       findChild<QLineEdit*>(QString::number(kFiller))->text().toStdString());
   host::LindoWriteINI("SYS_SET", "检查人",
@@ -461,7 +481,8 @@ void CPrintStatDlg::FillSettings(report::ReportSettings& settings) const {
   }
   settings.mode = m_nMode;
   settings.paged = m_bPaged;
-  settings.view = m_bView;
+  // The dialog shows the workbooks itself once all are written (OnPrint).
+  settings.view = false;
   settings.output_level = m_strLevel;
   settings.ownership_filter = text(kOwnership);
   settings.reserve_level_filter = text(kReserveLevel);
@@ -473,6 +494,7 @@ void CPrintStatDlg::FillSettings(report::ReportSettings& settings) const {
 }
 
 void CPrintStatDlg::OnPrint() {
+  if (InJob()) return;
   DoDataExchange(true);
   if (m_strRegionCode.empty()) {
     ShowMessage(Q("请选择行政单位!"));
@@ -493,17 +515,8 @@ void CPrintStatDlg::OnPrint() {
   PrintRun run;
   run.unit = UnitOfChoice(Combo(kUnit)->currentText().toStdString());
   run.folder = m_strOutPath + "/";
-  if (IsStandAloneMode()) {
-    run.connection = StatFileConnection(m_strDbPath, year, m_strCounty);
-  } else {
-    const std::string name = host::_ZRK_GetProfileString("数据源", "名称", "");
-    if (name.empty()) {
-      ShowMessage(Q("数据源为空"));
-      return;
-    }
-    run.connection = host::_AdoGetConnectionString(name);
-    run.server_names = 1;
-  }
+  run.connection = PrintConnection(year, run);
+  if (run.connection.empty()) return;
   FillSettings(writers_.Settings());
   last_run_ = run;
   // A year or county whose statistics the database does not hold has no
@@ -514,10 +527,52 @@ void CPrintStatDlg::OnPrint() {
     last_run_.dispatched = 0;
     return;
   }
-  last_run_.dispatched =
-      writers_.DispatchReportTables(run.folder, run.connection, &names, m_strTemplatePath,
-                                    m_strRegionCode, run.unit, run.server_names, year, m_strCounty);
-  if (last_run_.dispatched == 1 && !m_bView) ShowMessage(Q("出表完成!"));
+  {
+    const JobScope job(*this);
+    last_run_.dispatched = writers_.DispatchReportTables(
+        run.folder, run.connection, &names, m_strTemplatePath, m_strRegionCode, run.unit,
+        run.server_names, year, m_strCounty);
+  }
+  // Every report dispatched has its outcome; none when the database could
+  // not be opened, which the dispatch has said.
+  if (!writers_.Outcomes().empty()) ReportPrinted();
+}
+
+// The database the reports are read from: the host's open file, the
+// county's file of the year in the statistics folder, or the server; ""
+// after saying why there is none.
+std::string CPrintStatDlg::PrintConnection(const std::string& year, PrintRun& run) {
+  if (IsStandAloneMode()) {
+    return m_strDbFile.empty() ? StatFileConnection(m_strDbPath, year, m_strCounty) : m_strDbFile;
+  }
+  const std::string name = host::_ZRK_GetProfileString("数据源", "名称", "");
+  if (name.empty()) {
+    ShowMessage(Q("数据源为空"));
+    return {};
+  }
+  run.server_names = 1;
+  return host::_AdoGetConnectionString(name);
+}
+
+// Says where the workbooks of the print went and how many were not
+// written, after showing them when 查看 is ticked.
+void CPrintStatDlg::ReportPrinted() {
+  const std::vector<report::ReportOutcome>& outcomes = writers_.Outcomes();
+  long written = 0, failed = 0, unshown = 0;
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    if (!outcomes[i].Written()) {
+      ++failed;
+      continue;
+    }
+    ++written;
+    if (m_bView && !(viewer_ && viewer_(outcomes[i].path))) ++unshown;
+  }
+  std::string text = written > 0 ? "出表完成! " + std::to_string(written) + " 个报表已保存到 " +
+                                       fs::path(m_strOutPath).lexically_normal().string()
+                                 : std::string("没有写出报表");
+  if (failed > 0) text += "\n" + std::to_string(failed) + " 个报表未能写出";
+  if (unshown > 0) text += "\n没有可以打开报表的程序, 请到该文件夹中查看";
+  ShowMessage(QString::fromStdString(text));
 }
 
 int CPrintStatDlg::UnitOfChoice(const std::string& text) {
@@ -531,13 +586,14 @@ namespace {
 short RunPrintStatDlg(int mode, gis::CGisXmlPrj* project, const std::string& output_folder,
                       const std::string& template_path, const std::string& catalogue,
                       const std::string& database_folder, gis::RuralCode* codes,
-                      gis::RuralCode* codes2) {
+                      gis::RuralCode* codes2, const std::string& database_file) {
   CPrintStatDlg dialog;
   dialog.m_pPrj = project;
   dialog.m_strOutPath = output_folder;
   dialog.m_strTemplatePath = template_path;
   dialog.m_strCatalogPath = catalogue;
   dialog.m_strDbPath = database_folder;
+  dialog.m_strDbFile = database_file;
   dialog.m_pCode = codes;
   dialog.m_pCode2 = codes2;
   dialog.m_nMode = mode;
@@ -549,25 +605,26 @@ short RunPrintStatDlg(int mode, gis::CGisXmlPrj* project, const std::string& out
 short PrintStatDlg(gis::CGisXmlPrj* project, const std::string& output_folder,
                    const std::string& /*unused*/, const std::string& template_path,
                    const std::string& catalogue, const std::string& database_folder,
-                   gis::RuralCode* codes) {
+                   gis::RuralCode* codes, const std::string& database_file) {
   return RunPrintStatDlg(0, project, output_folder, template_path, catalogue, database_folder,
-                         codes, nullptr);
+                         codes, nullptr, database_file);
 }
 
 short PrintStatDlgSHD(gis::CGisXmlPrj* project, const std::string& output_folder,
                       const std::string& /*unused*/, const std::string& template_path,
                       const std::string& catalogue, const std::string& database_folder,
-                      gis::RuralCode* codes) {
+                      gis::RuralCode* codes, const std::string& database_file) {
   return RunPrintStatDlg(1, project, output_folder, template_path, catalogue, database_folder,
-                         codes, nullptr);
+                         codes, nullptr, database_file);
 }
 
 short PrintStatDlgMG(gis::CGisXmlPrj* project, const std::string& output_folder,
                      const std::string& /*unused*/, const std::string& template_path,
                      const std::string& catalogue, const std::string& database_folder,
-                     gis::RuralCode* codes, gis::RuralCode* codes2) {
+                     gis::RuralCode* codes, gis::RuralCode* codes2,
+                     const std::string& database_file) {
   return RunPrintStatDlg(2, project, output_folder, template_path, catalogue, database_folder,
-                         codes, codes2);
+                         codes, codes2, database_file);
 }
 
 }  // namespace landstat

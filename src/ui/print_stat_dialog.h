@@ -39,6 +39,10 @@ class CPrintStatDlg : public qt::ModalDialog {
   std::string m_strTemplatePath;  // the template workbook
   std::string m_strCatalogPath;   // the report catalogue
   std::string m_strDbPath;        // folder of the statistics files, year + county + .sqlite
+  // The statistics database the host has open: the years listed are those
+  // its run record holds, and the reports are printed from it. Empty: the
+  // files of m_strDbPath.
+  std::string m_strDbFile;
   gis::RuralCode* m_pCode = nullptr;
   gis::RuralCode* m_pCode2 = nullptr;  // mode 2 only
   int m_nMode = 0;
@@ -79,10 +83,12 @@ class CPrintStatDlg : public qt::ModalDialog {
   std::string GetCodeName(const std::string& code) const;
   void OnPrint();
 
-  // The years of the statistics files in a folder: the first four
-  // characters of every name longer than ".sqlite" that ends in it
-  // (case-sensitive), sorted.
-  static std::vector<std::string> ScanYears(const std::string& folder);
+  // The caption of a mode's dialog (and of the host's menu entry).
+  static const char* ModeCaption(int mode);
+
+  // The years of a county's statistics files in a folder, named year (four
+  // digits), county code and ".sqlite" (case-sensitive), sorted.
+  static std::vector<std::string> ScanYears(const std::string& folder, const std::string& county);
   // The connection string of a county's statistics file of a year.
   static std::string StatFileConnection(const std::string& folder, const std::string& year,
                                         const std::string& county);
@@ -93,6 +99,11 @@ class CPrintStatDlg : public qt::ModalDialog {
   using RegionChooser = std::function<bool(const std::vector<gis::CODESTRUCT>& codes,
                                            std::string& code, std::string& name)>;
   void SetRegionChooser(RegionChooser chooser) { choose_region_ = std::move(chooser); }
+
+  // Shows a written workbook when 查看 is ticked; false when no program
+  // could show it. By default the desktop's program for the file.
+  using Viewer = std::function<bool(const std::string& path)>;
+  void SetViewer(Viewer viewer) { viewer_ = std::move(viewer); }
 
   // The unit a unit text stands for: 平方米 2, 亩 1, 公顷 0, any other 2.
   static int UnitOfChoice(const std::string& text);
@@ -119,9 +130,12 @@ class CPrintStatDlg : public qt::ModalDialog {
   void SelectLevels(const std::vector<const char*>& levels);
   std::vector<std::string> CheckedReports() const;
   void FillSettings(report::ReportSettings& settings) const;
+  std::string PrintConnection(const std::string& year, PrintRun& run);
+  void ReportPrinted();
 
   report::CPrintStatDlg writers_;
   RegionChooser choose_region_;
+  Viewer viewer_;
   PrintRun last_run_;
   QListWidget* report_list_;
   QLineEdit* region_edit_;
@@ -131,19 +145,21 @@ class CPrintStatDlg : public qt::ModalDialog {
 
 // The launchers: the dialog in mode 0, 1 or 2 on the project, the output
 // folder, an unused text, the template, the catalogue, the folder of the
-// statistics files and the code table (mode 2: and its own code table).
+// statistics files and the code table (mode 2: and its own code table), and
+// the statistics database the host has open, if any (m_strDbFile).
 // 1 when the dialog ends with OK, else 0.
 short PrintStatDlg(gis::CGisXmlPrj* project, const std::string& output_folder,
                    const std::string& unused, const std::string& template_path,
                    const std::string& catalogue, const std::string& database_folder,
-                   gis::RuralCode* codes);
+                   gis::RuralCode* codes, const std::string& database_file = "");
 short PrintStatDlgSHD(gis::CGisXmlPrj* project, const std::string& output_folder,
                       const std::string& unused, const std::string& template_path,
                       const std::string& catalogue, const std::string& database_folder,
-                      gis::RuralCode* codes);
+                      gis::RuralCode* codes, const std::string& database_file = "");
 short PrintStatDlgMG(gis::CGisXmlPrj* project, const std::string& output_folder,
                      const std::string& unused, const std::string& template_path,
                      const std::string& catalogue, const std::string& database_folder,
-                     gis::RuralCode* codes, gis::RuralCode* codes2);
+                     gis::RuralCode* codes, gis::RuralCode* codes2,
+                     const std::string& database_file = "");
 
 }  // namespace landstat

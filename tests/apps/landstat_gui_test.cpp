@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QProgressDialog>
 #include <QTimer>
 #include <filesystem>
 
@@ -15,6 +16,7 @@
 #include "platform/host/notifier.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
+#include "ui/print_stat_dialog.h"
 
 namespace landstat {
 namespace {
@@ -38,7 +40,14 @@ TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
   const std::string database =
       (std::filesystem::path(files.project).parent_path() / "2009.sqlite").string();
   ASSERT_EQ(CreateAcessDB(database), 1);
-  ASSERT_TRUE(window.OpenProject(files.project));
+  {
+    // A project named relative to the working folder finds its database.
+    const std::filesystem::path working = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::path(files.project).parent_path());
+    const bool opened = window.OpenProject("./project.xml");
+    std::filesystem::current_path(working);
+    ASSERT_TRUE(opened) << (notifier.messages.empty() ? "" : notifier.messages.back());
+  }
   EXPECT_EQ(window.Database(), database);
   const std::string status = window.StatusText()->text().toStdString();
   EXPECT_NE(status.find(options.county_code), std::string::npos) << status;
@@ -49,20 +58,28 @@ TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
   EXPECT_TRUE(window.CountyCodeAction()->isEnabled());
   EXPECT_EQ(window.StatisticsFolder(), std::filesystem::path(database).parent_path().string());
 
-  // Each dialog opens from the menu; the test closes it.
+  // Each dialog opens from the menu, titled as its entry; the report
+  // dialogs read the window's database. The test closes each.
   std::vector<QAction*> actions = {window.CountyCodeAction(), window.ConvertAction()};
   for (int mode = 0; mode < 3; ++mode) actions.push_back(window.ReportAction(mode));
   for (QAction* action : actions) {
     ASSERT_TRUE(action->isEnabled());
-    bool opened = false;
-    QTimer::singleShot(0, [&opened] {
+    QString title;
+    std::string report_database = "none";
+    QTimer::singleShot(0, [&] {
       auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      opened = dialog != nullptr;
-      if (dialog != nullptr) dialog->reject();
+      if (dialog == nullptr) return;
+      title = dialog->windowTitle();
+      if (auto* print = dynamic_cast<CPrintStatDlg*>(dialog)) report_database = print->m_strDbFile;
+      dialog->reject();
     });
     action->trigger();
-    EXPECT_TRUE(opened) << action->text().toStdString();
+    EXPECT_FALSE(title.isEmpty()) << action->text().toStdString();
+    if (action == window.ConvertAction() || action == window.CountyCodeAction()) continue;
+    EXPECT_EQ(title + "...", action->text());
+    EXPECT_EQ(report_database, database);
   }
+  EXPECT_FALSE(window.findChild<QProgressDialog*>()->isVisible());
 }
 
 }  // namespace

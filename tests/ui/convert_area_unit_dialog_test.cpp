@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 #include <string>
 
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
 #include "platform/host/notifier.h"
+#include "platform/host/progress.h"
 #include "support/test_databases.h"
 #include "units/database_conversion.h"
 
@@ -35,6 +37,18 @@ class ConvertAreaUnitDialogTest : public testing::BothEngines {
   std::unique_ptr<testing::GeneratedCountyRun> county_;
 };
 
+// Records whether the dialog could be clicked while the conversion reports
+// its progress (events are processed then).
+class EnabledDuringJob : public host::SilentProgress {
+ public:
+  explicit EnabledDuringJob(QWidget& dialog) : dialog_(dialog) {}
+  void SetText(const std::string&) override { enabled.push_back(dialog_.isEnabled()); }
+  std::vector<bool> enabled;
+
+ private:
+  QWidget& dialog_;
+};
+
 TEST_P(ConvertAreaUnitDialogTest, DialogConvertsTheChosenYear) {
   host::RecordingNotifier notifier;
   host::ScopedNotifier scoped(notifier);
@@ -45,8 +59,13 @@ TEST_P(ConvertAreaUnitDialogTest, DialogConvertsTheChosenYear) {
   EXPECT_EQ(dialog.YearBox()->currentText().toStdString(), "2009");
   EXPECT_EQ(dialog.CurrentUnitLabel()->text().toStdString(), "未转换");
   dialog.UnitBox()->setCurrentIndex(dialog.UnitBox()->findData(kMu));
+  EnabledDuringJob progress(dialog);
+  host::Progress* const previous = host::SetProgress(&progress);
   QTimer::singleShot(0, &dialog, [&] { dialog.OkButton()->click(); });
   EXPECT_EQ(dialog.DoModal(), host::IDOK);
+  host::SetProgress(previous);
+  ASSERT_FALSE(progress.enabled.empty());
+  EXPECT_EQ(std::count(progress.enabled.begin(), progress.enabled.end(), true), 0);
   EXPECT_EQ(dialog.m_nResult, 1);
   EXPECT_EQ(Recorded("NCTDLY_YJFL"), kMu);
   ASSERT_EQ(notifier.messages.size(), 1u);

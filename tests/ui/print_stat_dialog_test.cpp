@@ -4,11 +4,13 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <set>
 
 #include "engine/database_helpers.h"
+#include "engine/run_record.h"
 #include "engine/stat_config.h"
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
@@ -31,6 +33,22 @@ const char kCatalogue[] =
     "shortName=\"一级\"/>"
     "<Row 表格名称=\"耕地坡度分级面积汇总表\" statTbl=\"TDLY_GDPD\" shortName=\"坡度\"/>"
     "</AutoBuildList>";
+
+// Jobs of years 2009 to 2013 in a run record; the years with a completed
+// job whose last job finished, of county 330102, are 2009 and 2013.
+void RecordJobs(db::Connection& database) {
+  const struct {
+    const char* year;
+    const char* county;
+    int outcome;  // -1 not finished
+  } kJobs[] = {{"2009", "330102", 0}, {"2010", "330102", 1}, {"2010", "330102", -1},
+               {"2011", "330102", 2}, {"2012", "330103", 0}, {"2013", "330102", 2},
+               {"2013", "330102", 1}};
+  for (const auto& job : kJobs) {
+    const long id = BeginRunRecord(database, job.year, job.county, "run");
+    if (job.outcome >= 0) FinishRunRecord(database, id, static_cast<RunOutcome>(job.outcome), 0);
+  }
+}
 
 // Sets the server mode on the data source `name` in the program directory.
 void UseServer(const std::string& name) {
@@ -71,27 +89,89 @@ class PrintStatDialogTest : public ::testing::Test {
   std::unique_ptr<gis::CGisXmlPrj> project_;
 };
 
-TEST_F(PrintStatDialogTest, YearsAreTheFirstFourCharactersOfStatisticsFiles) {
+TEST_F(PrintStatDialogTest, YearsAreThoseOfTheCountysStatisticsFiles) {
   testing::TempDir folder;
   for (const char* name : {"2010330102.sqlite", "2009330102.sqlite", "2009330102.sqlite-journal",
-                           "abc.sqlite", "x.sqlite", ".sqlite", "2011330102.SQLITE", "abc."}) {
+                           "abc.sqlite", "x.sqlite", ".sqlite", "2011330102.SQLITE", "abc.",
+                           "stats.sqlite", "2012330103.sqlite", "201a330102.sqlite"}) {
     WriteFileBytes(folder.File(name), "");
   }
-  EXPECT_EQ(CPrintStatDlg::ScanYears(folder.path().string()),
-            (std::vector<std::string>{"2009", "2010", "abc.", "x.sq"}));
-  EXPECT_TRUE(CPrintStatDlg::ScanYears(folder.File("none")).empty());
+  EXPECT_EQ(CPrintStatDlg::ScanYears(folder.path().string(), "330102"),
+            (std::vector<std::string>{"2009", "2010"}));
+  EXPECT_TRUE(CPrintStatDlg::ScanYears(folder.File("none"), "330102").empty());
+}
+
+// A job's messages come while it runs, with events processed: the dialog is
+// disabled then, and neither a second print nor closing gets through.
+class JobProbe : public host::RecordingNotifier {
+ public:
+  explicit JobProbe(CPrintStatDlg& dialog) : dialog_(dialog) {}
+  void Show(const std::string& text) override {
+    host::RecordingNotifier::Show(text);
+    if (!dialog_.InJob()) return;
+    enabled_in_job.push_back(dialog_.isEnabled());
+    dialog_.findChild<QPushButton*>("17057")->click();
+    dialog_.reject();
+  }
+  std::vector<bool> enabled_in_job;
+
+ private:
+  CPrintStatDlg& dialog_;
+};
+
+// With the host's database open, the years are those its run record holds
+// completed (a year whose last job did not finish is left out), and the
+// reports come from that file.
+TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
+  const std::string file = home_.File("stats.sqlite");
+  ASSERT_EQ(CreateAcessDB(file), 1);
+  {
+    db::Connection database(file);
+    RecordJobs(database);
+  }
+  auto scanned = Dialog();
+  EXPECT_EQ(scanned->Combo(800)->count(), 0);  // no file named year and county
+  auto dialog = std::make_unique<CPrintStatDlg>();
+  dialog->m_pPrj = project_.get();
+  dialog->m_strOutPath = home_.File("out");
+  dialog->m_strCatalogPath = home_.File("catalogue.xml");
+  dialog->m_strDbFile = file;
+  dialog->OnInitDialog();
+  std::vector<std::string> years;
+  for (int i = 0; i < dialog->Combo(800)->count(); ++i) {
+    years.push_back(dialog->Combo(800)->itemText(i).toStdString());
+  }
+  EXPECT_EQ(years, (std::vector<std::string>{"2009", "2013"}));
+
+  JobProbe probe(*dialog);
+  host::ScopedNotifier scoped(probe);
+  dialog->show();
+  dialog->ApplyRegion("330102", "示例县");
+  dialog->OnCheckAll();
+  dialog->OnPrint();
+  EXPECT_EQ(dialog->LastRun().connection, file);
+  EXPECT_EQ(dialog->LastRun().dispatched, 1);
+  // The empty file holds neither table: both reports refused, once each.
+  EXPECT_EQ(dialog->Writers().Outcomes().size(), 2u);
+  EXPECT_EQ(probe.enabled_in_job, (std::vector<bool>{false, false}));
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_TRUE(dialog->isEnabled());
+  ASSERT_FALSE(probe.messages.empty());
+  EXPECT_EQ(probe.messages.back(), "没有写出报表\n2 个报表未能写出");
 }
 
 TEST_F(PrintStatDialogTest, ModeDecidesTheRowsShown) {
   const struct {
     int mode;
     bool filters, checker, stat_type, mongol;
-  } kCases[] = {
-      {0, false, true, true, false}, {1, true, false, true, false}, {2, false, true, false, true}};
+    const char* title;
+  } kCases[] = {{0, false, true, true, false, "二次调查数据汇总表格"},
+                {1, true, false, true, false, "权属争议与后备资源表格"},
+                {2, false, true, false, true, "蒙古专有权属表格"}};
   for (const auto& c : kCases) {
     auto dialog = Dialog(c.mode);
     dialog->show();
-    EXPECT_EQ(dialog->windowTitle().toStdString(), "二次调查数据汇总表格");
+    EXPECT_EQ(dialog->windowTitle().toStdString(), c.title);
     for (int id : {17033, 807, 17034, 808, 17036, 809}) {
       EXPECT_EQ(dialog->Control(id)->isVisible(), c.filters) << c.mode << " " << id;
     }
@@ -271,9 +351,8 @@ TEST_F(PrintStatDialogTest, LaunchersReturnOneOnlyOnOk) {
 }
 
 // The print run on each engine: without a database to open the error names
-// it and nothing is said to be done; with one, "出表完成!" follows when
-// every report was written, unless "查看" is ticked; never after a report
-// failed.
+// it and nothing is said to be done; with one, the dialog says how many
+// workbooks went where, and how many were not written, 查看 ticked or not.
 class PrintStatDialogEngines : public testing::BothEngines {
  protected:
   void SetUpDatabase() override {
@@ -312,7 +391,9 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
   EXPECT_NE(notifier_.messages[0].find(IsServer() ? "127.0.0.1" : "2009330102.sqlite"),
             std::string::npos)
       << notifier_.messages[0];
-  for (const std::string& message : notifier_.messages) EXPECT_NE(message, "出表完成!");
+  for (const std::string& message : notifier_.messages) {
+    EXPECT_EQ(message.find("出表完成"), std::string::npos) << message;
+  }
 
   if (IsServer()) {
     UseServer(database().ConnectionString());
@@ -356,8 +437,7 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
       notifier_.messages.clear();
       dialog->OnPrint();
       const CPrintStatDlg::PrintRun& run = dialog->LastRun();
-      const bool written = !fails && !view;  // no program is set to show a workbook
-      EXPECT_EQ(run.dispatched, written ? 1 : 0);
+      EXPECT_EQ(run.dispatched, fails ? 0 : 1);
       EXPECT_EQ(run.folder, home_.File("out") + "/");
       EXPECT_EQ(run.server_names, IsServer() ? 1 : 0);
       EXPECT_EQ(run.connection, IsServer() ? database().ConnectionString()
@@ -365,10 +445,22 @@ TEST_P(PrintStatDialogEngines, DoneOnlyAfterTheDatabaseOpened) {
                                                  home_.File("2009330102.sqlite") +
                                                  ";Persist Security Info=False");
       EXPECT_EQ(dialog->Writers().Settings().Scope(), 'Q');
-      const bool done = !notifier_.messages.empty() && notifier_.messages.back() == "出表完成!";
-      EXPECT_EQ(done, written) << notifier_.messages.front();
+      ASSERT_FALSE(notifier_.messages.empty());
+      const std::string out = fs::path(home_.File("out")).lexically_normal().string();
+      // No program is set to show a workbook.
+      EXPECT_EQ(notifier_.messages.back(),
+                fails ? "没有写出报表\n2 个报表未能写出"
+                      : "出表完成! 2 个报表已保存到 " + out +
+                            (view ? "\n没有可以打开报表的程序, 请到该文件夹中查看" : ""));
     }
   }
+}
+
+TEST_P(PrintStatDialogEngines, CompletedYearsOfTheRunRecord) {
+  EXPECT_TRUE(CompletedYears(conn(), "330102").empty());
+  RecordJobs(conn());
+  EXPECT_EQ(CompletedYears(conn(), "330102"), (std::vector<std::string>{"2009", "2013"}));
+  EXPECT_EQ(CompletedYears(conn(), ""), (std::vector<std::string>{"2009", "2012", "2013"}));
 }
 
 LANDSTAT_BOTH_ENGINES(PrintStatDialogEngines);
@@ -430,6 +522,22 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
                                                                   tmpl,
                                                                   "--quiet"});
   ASSERT_TRUE(cli.exit_code == 0 || cli.exit_code == 3) << cli.out << cli.err;
+  // Each report not written is named once, and the summary says how many.
+  for (std::size_t start = 0, end; start < cli.err.size(); start = end + 1) {
+    end = std::min(cli.err.find('\n', start), cli.err.size());
+    const std::string line = cli.err.substr(start, end - start);
+    if (line.empty()) continue;
+    const std::string both = cli.out + cli.err;
+    std::size_t seen = 0;
+    for (std::size_t at = both.find(line); at != std::string::npos; at = both.find(line, at + 1)) {
+      ++seen;
+    }
+    EXPECT_EQ(seen, 1u) << line;
+  }
+  EXPECT_NE(cli.out.find(cli.exit_code == 3 ? "reports not written (reasons above)\n"
+                                            : "workbooks written in"),
+            std::string::npos)
+      << cli.out;
 
   const auto books = [](const std::string& folder) {
     std::set<std::string> names;
@@ -440,6 +548,10 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
   };
   const std::set<std::string> written = books(home.File("dialog"));
   ASSERT_GE(written.size(), 10u);
+  ASSERT_FALSE(notifier.messages.empty());
+  EXPECT_EQ(
+      notifier.messages.back().substr(0, notifier.messages.back().find('\n')),
+      "出表完成! " + std::to_string(written.size()) + " 个报表已保存到 " + home.File("dialog"));
   EXPECT_EQ(books(home.File("cli")), written);
   const std::string variant = (templates / "二次详查表格(亩).xlsx").string();
   for (const std::string& book : written) {
@@ -447,6 +559,28 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
               report::DataRows(variant, home.File("cli/" + book)))
         << book;
   }
+
+  // 查看 shows each workbook written, and says so when nothing can (one
+  // report is enough).
+  const auto first =
+      std::find_if(dialog.Writers().Outcomes().begin(), dialog.Writers().Outcomes().end(),
+                   [](const report::ReportOutcome& o) { return o.Written(); });
+  ASSERT_NE(first, dialog.Writers().Outcomes().end());
+  const std::string report = first->name, book = fs::path(first->path).filename().string();
+  dialog.OnClearChecks();
+  dialog.ReportList()
+      ->findItems(QString::fromStdString(report), Qt::MatchExactly)
+      .front()
+      ->setCheckState(Qt::Checked);
+  std::vector<std::string> shown;
+  dialog.SetViewer([&](const std::string& path) {
+    shown.push_back(fs::path(path).filename().string());
+    return false;
+  });
+  dialog.findChild<QCheckBox*>("17005")->setChecked(true);
+  dialog.OnPrint();
+  EXPECT_EQ(shown, std::vector<std::string>{book});
+  EXPECT_NE(notifier.messages.back().find("没有可以打开报表的程序"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,81 @@
+// The engine's progress and messages in Qt: the progress dialog shows only
+// while a job runs, and an error's statement goes to the log, not the box.
+
+#include "ui/host_feedback.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+#include <fstream>
+#include <sstream>
+
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+// Processes events for a while, so that timers due by then fire.
+void ProcessEventsFor(int milliseconds) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < milliseconds) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+TEST(HostFeedback, ProgressDialogShowsOnlyDuringAJob) {
+  QWidget window;
+  window.show();
+  qt::DialogProgress progress(&window);
+  ProcessEventsFor(100);
+  EXPECT_FALSE(progress.Dialog()->isVisible());
+  progress.Begin("统计");
+  EXPECT_TRUE(progress.Dialog()->isVisible());
+  EXPECT_EQ(progress.Dialog()->windowModality(), Qt::ApplicationModal);
+  progress.End();
+  ProcessEventsFor(100);
+  EXPECT_FALSE(progress.Dialog()->isVisible());
+}
+
+TEST(HostFeedback, StatementsArePartedFromTheMessage) {
+  const struct {
+    const char* message;
+    const char* text;
+    const char* statement;
+  } kCases[] = {
+      {"no such table: T [select * from T]", "no such table: T", "select * from T"},
+      {"report 一级: bad [SELECT [年度] from [T]]; the copy stays",
+       "report 一级: bad; the copy stays", "SELECT [年度] from [T]"},
+      {"county [330102] [update T set a = 1]", "county [330102]", "update T set a = 1"},
+      {"layer [地类图斑] missing", "layer [地类图斑] missing", ""},
+      {"plain", "plain", ""},
+  };
+  for (const auto& c : kCases) {
+    const qt::ShownMessage shown = qt::SplitStatement(c.message);
+    EXPECT_EQ(shown.text, c.text) << c.message;
+    EXPECT_EQ(shown.statement, c.statement) << c.message;
+  }
+}
+
+TEST(HostFeedback, AnErrorsStatementGoesToTheLog) {
+  testing::TempDir dir;
+  const std::string log = dir.File("gui.log");
+  qt::MessageBoxNotifier notifier(nullptr, [&] { return log; });
+  std::string boxed;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    boxed = box->text().toStdString();
+    box->accept();
+  });
+  notifier.Show("no such table: T [select * from T]");
+  EXPECT_EQ(boxed, "no such table: T\n(语句见日志 " + log + ")");
+  std::ifstream written(log);
+  std::stringstream text;
+  text << written.rdbuf();
+  EXPECT_NE(text.str().find("no such table: T [select * from T]"), std::string::npos) << text.str();
+}
+
+}  // namespace
+}  // namespace landstat
