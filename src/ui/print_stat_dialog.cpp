@@ -285,7 +285,10 @@ void CPrintStatDlg::LoadYears() {
     } else {
       try {
         db::Connection database(m_strDbFile);
-        found = CompletedYears(database, m_strCounty);
+        // A file holds the statistics of its newest completed job only.
+        for (const std::string& year : CompletedYears(database, m_strCounty)) {
+          if (HeldStatisticsProblem(database, year, m_strCounty).empty()) found.push_back(year);
+        }
       } catch (const db::DbError& failure) {
         ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(failure.what()));
       }
