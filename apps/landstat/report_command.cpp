@@ -277,10 +277,16 @@ void PrintLeftOut(const std::vector<LeftOut>& reports, const char* what) {
   }
 }
 
+// Where a job runs on the year and county reported now; empty when none
+// does. Its tables are being replaced.
+std::string JobOn(const Workplace& place) {
+  db::Connection database(place.connection);
+  return RunWorkspace::RunningJob(database, place.year, place.county);
+}
+
 int WriteReports(const Options& options, Workplace& place) {
-  if (!place.server && RunWorkspace::JobRunningOn(place.database)) {
-    std::cerr << "landstat report: a job is running on " << place.database
-              << "; report when it has ended\n";
+  if (const std::string job = JobOn(place); !job.empty()) {
+    std::cerr << "landstat report: a job is running on " << job << "; report when it has ended\n";
     return 1;
   }
   report::CPrintStatDlg dialog;

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "platform/db/db_error.h"
+#include "platform/db/sql_dialect.h"
 #include "platform/db/sqlite_backend.h"
 #include "platform/host/trace.h"
 
@@ -43,6 +44,11 @@ std::string FolderOf(const std::string& file) {
 // waited for it would then work beside the next one.
 std::string LockPath(const std::string& file) {
   return file + ".lock";
+}
+
+// The server's job lock is one per year and county.
+std::string JobKey(const std::string& year, const std::string& county) {
+  return year + "/" + county;
 }
 
 std::string Megabytes(std::uintmax_t bytes) {
@@ -114,6 +120,15 @@ bool RunWorkspace::JobRunningOn(const std::string& file) {
   return held;
 }
 
+std::string RunWorkspace::RunningJob(db::Connection& database, const std::string& year,
+                                     const std::string& county) {
+  const char* held = db::SqlDialect::For(database.Kind()).JobLockHeld();
+  if (*held == '\0') return JobRunningOn(database.FilePath()) ? database.FilePath() : "";
+  const std::string key = JobKey(year, county);
+  if (database.Scalar(held, {key, key}).AsInteger() == 0) return "";
+  return database.Location() + " for " + year + " " + county;
+}
+
 RunWorkspace::RunWorkspace(std::string connection, bool server, std::string year,
                            std::string county, std::string kind)
     : connection_(std::move(connection)),
@@ -132,6 +147,7 @@ RunWorkspace::~RunWorkspace() {
 void RunWorkspace::Unlock() {
   if (lock_fd_ >= 0) ::close(lock_fd_);  // closing releases the lock
   lock_fd_ = -1;
+  server_lock_.reset();  // so does ending the session
 }
 
 // Checked before anything is made beside the file.
@@ -169,6 +185,18 @@ bool RunWorkspace::TakeLock(std::string& error) {
   return true;
 }
 
+// Taken on a connection of its own, outside the job's transaction, so that
+// it is held from before the job is recorded until the job has ended.
+bool RunWorkspace::TakeServerLock(const db::Connection& database, std::string& error) {
+  const char* take = db::SqlDialect::For(database.Kind()).TakeJobLock();
+  if (*take == '\0') return true;
+  server_lock_ = std::make_unique<db::Connection>(connection_);
+  if (server_lock_->Scalar(take, {JobKey(year_, county_)}).AsInteger() != 0) return true;
+  error = "another job is working on " + database.Location() + " for " + year_ + " " + county_;
+  Unlock();
+  return false;
+}
+
 bool RunWorkspace::Open(const Checks& checks, std::string& error,
                         std::vector<std::string>& notices) {
   if (!server_) {
@@ -181,6 +209,7 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
   }
   try {
     db::Connection database(server_ ? connection_ : file_);
+    if (!TakeServerLock(database, error)) return false;
     if (auto last = LastRunRecord(database); last && !last->Finished()) {
       notices.push_back("the last job on this database did not finish: " + Describe(*last) +
                         "; its tables may be incomplete");

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ namespace landstat {
 //   locked out meanwhile ("FILE.lock"), and what a killed job left beside
 //   the file is swept when the next opens or abandons;
 // - on a server the job's statements form one transaction, committed when
-//   the job completes.
+//   the job completes; a lock of the server's, held by a connection of the
+//   job's own, keeps other jobs off the year and county meanwhile.
 // Either way the start of the job is recorded in the database first, so a
 // job that never ends (killed, power lost) stays visible as unfinished.
 class RunWorkspace {
@@ -61,6 +63,11 @@ class RunWorkspace {
 
   // Whether a job holds the lock on the embedded database `file` now.
   static bool JobRunningOn(const std::string& file);
+  // Where a job runs on the year and county of `database` now, said for
+  // people ("FILE", or "SERVER DATABASE for YEAR COUNTY"); empty when none
+  // does.
+  static std::string RunningJob(db::Connection& database, const std::string& year,
+                                const std::string& county);
 
   // Makes the work the database's, with the record of its end. The job's
   // connection is closed. False, with `error`, when that failed: the
@@ -86,6 +93,7 @@ class RunWorkspace {
 
   bool IsStatisticsFile(std::string& error) const;
   bool TakeLock(std::string& error);
+  bool TakeServerLock(const db::Connection& database, std::string& error);
   bool MakeWorkingCopy(db::Connection& database, std::string& error);
   bool HasRoom(int fd, std::string& error) const;
   bool CopyFrom(int fd, std::string& error);
@@ -98,6 +106,7 @@ class RunWorkspace {
   std::string file_, working_file_, work_connection_;
   FileState copied_;
   int lock_fd_ = -1;
+  std::unique_ptr<db::Connection> server_lock_;  // its session holds the lock
   long record_id_ = 0;
   bool open_ = false;
 };

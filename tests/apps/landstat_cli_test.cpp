@@ -324,7 +324,8 @@ TEST_P(LandstatCliDatabase, SummaryNamesThePlaceNotTheConnectionString) {
 // it touches anything, and says what the database holds; a report of a
 // region outside the county, or of a level above the region, writes
 // nothing and says so; a run whose county no parcel lies in fails, naming
-// both codes. Each refusal is in the log its summary counts.
+// both codes. Each refusal is in the log its summary counts. While a job
+// works on the year and county, a report and a second job are refused.
 TEST_P(LandstatCliDatabase, JobsRefuseWhatTheDatabaseDoesNotHold) {
   TempDir dir;
   county::CountyOptions options;
@@ -404,6 +405,26 @@ TEST_P(LandstatCliDatabase, JobsRefuseWhatTheDatabaseDoesNotHold) {
       Contains(ReadFileBytes(dir.File("log.txt")), "没有图斑座落于县 320120, 图斑座落于县 330102"))
       << wrong_county.out;
   EXPECT_EQ(stored().back(), before.back());
+
+  // While a job works on 2009 330102, a report and a second run are refused.
+  RunWorkspace job(connection, IsServer(), "2009", "330102", "run");
+  std::string error;
+  std::vector<std::string> notices;
+  ASSERT_TRUE(job.Open({true, false}, error, notices)) << error;
+  const std::string where = IsServer() ? " for 2009 330102" : "";
+  const struct {
+    std::vector<std::string> arguments;
+    std::string said;
+  } kBusy[] = {
+      {{"report", "--out", out, "--year", "2009"}, where + "; report when it has ended"},
+      {{"run", "--year", "2009"}, "another job is working on "},
+  };
+  for (const auto& busy : kBusy) {
+    const Outcome outcome = run(busy.arguments);
+    EXPECT_EQ(outcome.exit_code, 1) << outcome.out << outcome.err;
+    EXPECT_TRUE(Contains(outcome.out + outcome.err, busy.said)) << outcome.out << outcome.err;
+  }
+  EXPECT_FALSE(fs::exists(out));
 }
 
 LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);

@@ -81,6 +81,37 @@ TEST_P(JobRecordTest, EveryJobGetsANumberOfItsOwn) {
   EXPECT_EQ(LastRunRecord(conn(), "2009", "330102")->kind, "convert");
 }
 
+// A job keeps others off its year and county until it ends, also when it
+// fails; readers learn that it runs. On a server the lock is the year's
+// and county's, so a job on another county runs beside it.
+TEST_P(JobRecordTest, OneJobAtATimePerYearAndCounty) {
+  const auto job = [&](const char* county) {
+    return std::make_unique<RunWorkspace>(database().ConnectionString(), IsServer(), "2009", county,
+                                          "run");
+  };
+  const auto open = [](RunWorkspace& workspace) {
+    std::string error;
+    std::vector<std::string> notices;
+    return workspace.Open({true, false}, error, notices) ? "" : error;
+  };
+  auto first = job("330102");
+  ASSERT_EQ(open(*first), "");
+  const std::string where = RunWorkspace::RunningJob(conn(), "2009", "330102");
+  EXPECT_EQ(where, IsServer() ? conn().Location() + " for 2009 330102" : conn().FilePath());
+  EXPECT_EQ(open(*job("330102")), "another job is working on " + where);
+  if (IsServer()) {
+    EXPECT_EQ(RunWorkspace::RunningJob(conn(), "2009", "330103"), "");
+    EXPECT_EQ(open(*job("330103")), "");
+  }
+
+  db::Connection work(first->WorkConnection());
+  first->Enter(work);
+  first->Abandon(work, 1);
+  EXPECT_EQ(RunWorkspace::RunningJob(conn(), "2009", "330102"), "");
+  EXPECT_EQ(LastRunRecord(conn(), "2009", "330102")->outcome, RunOutcomeText(RunOutcome::kFailed));
+  EXPECT_EQ(open(*job("330102")), "");
+}
+
 LANDSTAT_BOTH_ENGINES(JobRecordTest);
 
 class FileWorkspaceTest : public ::testing::Test {

@@ -106,4 +106,23 @@ std::string SqlDialect::MultiTableUpdate(
                      other, condition);
 }
 
+// A session-level advisory lock under two keys: the program's, and the
+// job's in the schema the connection works in (the server's locks are one
+// set for all its schemas). The probe takes the lock shared and lets it go
+// at once; it cannot be had while another session holds it.
+#define LANDSTAT_JOB_KEY "hashtext('landstat'), hashtext(current_schema() || '/' || ?)"
+
+const char* SqlDialect::TakeJobLock() const {
+  if (kind_ != DbKind::kServer) return "";
+  return "select pg_try_advisory_lock(" LANDSTAT_JOB_KEY ")::int";
+}
+
+const char* SqlDialect::JobLockHeld() const {
+  if (kind_ != DbKind::kServer) return "";
+  return "select (case when pg_try_advisory_lock_shared(" LANDSTAT_JOB_KEY
+         ") then not pg_advisory_unlock_shared(" LANDSTAT_JOB_KEY ") else true end)::int";
+}
+
+#undef LANDSTAT_JOB_KEY
+
 }  // namespace landstat::db

@@ -51,6 +51,15 @@ class SqlDialect {
                                const std::vector<std::pair<std::string, std::string>>& assignments,
                                std::string_view condition) const;
 
+  // The lock a job holds on one year and county of a server schema for the
+  // life of its session (it goes when the job ends or its connection drops):
+  // the query that takes it without waiting, and the query whether another
+  // session holds it, each of one value, 1 for yes, with the year and
+  // county's key bound to their '?'. Empty where the engine has no such
+  // lock: an embedded file is locked beside it (RunWorkspace).
+  const char* TakeJobLock() const;
+  const char* JobLockHeld() const;
+
  private:
   explicit SqlDialect(DbKind kind) : kind_(kind) {}
   DbKind kind_;
