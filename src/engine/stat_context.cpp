@@ -152,6 +152,10 @@ std::string CStatContext::GroupCodesLike() const {
   return db::QuoteText(m_strPrefix2 + "_____________");
 }
 
+std::string CStatContext::VillageCodesLike() const {
+  return db::QuoteText(m_strPrefix2 + "______");
+}
+
 db::DbKind CStatContext::DialectKind() const {
   if (m_nDbMode == 0) return db::DbKind::kEmbedded;
   return m_bOracle ? db::DbKind::kOracle : db::DbKind::kServer;

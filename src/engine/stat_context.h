@@ -689,10 +689,11 @@ class CStatContext : public StatRunLog {
   std::string TypeWords(const std::string& statement) const;
   const TableNames& Names() const { return m_names; }
   // The county code as a quoted LIKE pattern: every code of the county
-  // ("'330102%'"), or every group code of it (the county's six digits and
-  // thirteen characters more).
+  // ("'330102%'"), every group code of it (the county's six digits and
+  // thirteen characters more) or every village code (six more).
   std::string CountyCodesLike() const;
   std::string GroupCodesLike() const;
+  std::string VillageCodesLike() const;
 
   // Layers (0 or less: absent).
   short m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;

@@ -1,8 +1,9 @@
 // The adjustable-land summary KTZ: the area of parcels remarked 'K'
 // (adjustable) or 'KB' in their class remark, per class, by village,
-// township and county. The embedded database sums ten fixed columns and
-// balances its hectare and mu tables against the square-metre one; a
-// server sums the K columns the table has, with the ownership-unit level.
+// township and county, and by ownership unit when the run has that level.
+// The embedded database sums ten fixed columns and balances its hectare and
+// mu tables against the square-metre one; a server sums the K columns the
+// table has.
 
 #include <fmt/printf.h>
 
@@ -141,15 +142,29 @@ short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, s
     rollup_sums += (rollup_sums.empty() ? "SUM(" : ",SUM(") + column + ")";
   }
   const std::string head = "insert into " + target + "(XZQDM,XZQZMJ," + columns;
+  // The rows of one level: the remarked pieces grouped by a code of theirs,
+  // those of the unit level only where the code is one of this county's.
+  const auto level_rows = [&](const std::string& code, const std::string& where) {
+    return head +
+           fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", code, village_sums,
+                        RemarkedRows()) +
+           fmt::sprintf(
+               " WHERE %s(地类备注 in ('K','k') or 地类备注 in('KB','Kb','kB','kb')) "
+               "GROUP BY %s",
+               where, code);
+  };
   const char* village = scope == 0 ? "村级代码" : "left(权属单位代码,12)";
-  RunLoggedStatement(
-      head +
-          fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village, village_sums,
-                       RemarkedRows()) +
-          fmt::sprintf(
-              " WHERE 地类备注 in ('K','k') or 地类备注 in('KB','Kb','kB','kb') GROUP BY %s",
-              village),
-      kTitle, kVillageFailed, false);
+  RunLoggedStatement(level_rows(village, ""), kTitle, kVillageFailed, false);
+  // The unit level, as on a server, so that both databases hold the same
+  // rows; a failure ends the table as it does there.
+  if (m_bGroupLevel) {
+    const std::string unit_code = scope == 0 ? "座落单位代码" : "权属单位代码";
+    if (!RunLoggedStatement(
+            level_rows(unit_code, unit_code + " LIKE " + GroupCodesLike() + " AND "), kTitle,
+            kUnitFailed, false)) {
+      return 0;
+    }
+  }
   std::vector<std::string> total = FixedColumns();
   SetSumFldValue(m_pConn, target, "XZQZMJ", total);
   if (unit == kHectare || unit == kMu) {
@@ -236,10 +251,11 @@ short CStatContext::BalanceKtzTotals(const std::string& reference, const std::st
                                  reference, CountyCodesLike()))
             .AsDouble() *
         factor;
+    // The village rows only: the target may hold unit rows beside them.
     double target_total =
         m_pConn
             .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s",
-                                 target, CountyCodesLike()))
+                                 target, VillageCodesLike()))
             .AsDouble();
     xcKeepPoint(&reference_total, static_cast<short>(decimals));
     xcKeepPoint(&target_total, static_cast<short>(decimals));
@@ -259,7 +275,7 @@ void CStatContext::BalanceKtzVillageTotals(const std::string& target, double dif
   const units::StepSize size{decimals, step, step / 2};
   if (std::fabs(difference) < size.tolerance) return;
   const std::string query = fmt::sprintf(
-      "select XZQZMJ from %s where XZQDM like %s order by XZQZMJ desc", target, CountyCodesLike());
+      "select XZQZMJ from %s where XZQDM like %s order by XZQZMJ desc", target, VillageCodesLike());
   std::vector<double> totals;
   {
     db::Recordset rows(m_pConn, query);

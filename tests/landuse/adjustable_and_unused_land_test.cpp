@@ -110,6 +110,37 @@ TEST_P(AdjustableLandTest, AdjustableAreaByVillageTownshipAndCounty) {
       total * 0.0015, 0.005);
 }
 
+// With the unit level every database holds the unit rows beside the village
+// rows, and the converted village totals still match the square-metre ones.
+TEST_P(AdjustableLandTest, UnitLevelRowsOnEveryDatabase) {
+  context_->m_bGroupLevel = true;
+  ASSERT_EQ(context_->CreateKtzTables(), 1);
+  ASSERT_EQ(context_->StatKtz(), 1);
+  for (char scope : {'Z', 'Q'}) {
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      SCOPED_TRACE(Table(scope, unit));
+      EXPECT_EQ(Rows(conn(), "select XZQDM from " + Table(scope, unit) + " order by XZQDM"),
+                (Strings{"330102", "330102001", "330102001001", "3301020010010010000",
+                         "330102001002", "3301020010020010000"}));
+    }
+  }
+  EXPECT_NEAR(
+      Numbers(conn(), "select XZQZMJ from " + Table('Z', kHectare) + " where XZQDM = '330102'")[0],
+      (IsServer() ? 7389.6 : 8089.8) / 10000, 0.00005);
+  // A failed unit statement is counted and ends the table before its upper
+  // levels and names.
+  conn().Execute("alter table " + context_->m_strStatTbl + " rename column 座落单位代码 to ZLDWDM");
+  const std::string target = Table('Z', kSquareMetre);
+  conn().Execute("delete from " + target);
+  const int before = context_->m_nErrCount;
+  EXPECT_EQ(IsServer() ? context_->SumKtz(target, 0, kSquareMetre, 2)
+                       : context_->SumKtzFixedClasses(target, 0, kSquareMetre, 2),
+            0);
+  EXPECT_EQ(context_->m_nErrCount, before + 1);
+  EXPECT_EQ(Rows(conn(), "select XZQDM from " + target + " order by XZQDM"),
+            (Strings{"330102001001", "330102001002"}));
+}
+
 // A row whose total lies beyond any rounding remainder is not stepped (that
 // would never end) but logged.
 TEST_P(AdjustableLandTest, RemarkedRowsAreReadOnlyWhileTheirFillRuns) {
