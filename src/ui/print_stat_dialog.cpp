@@ -585,10 +585,14 @@ std::string CPrintStatDlg::PrintConnection(const std::string& year, PrintRun& ru
 
 namespace {
 
-// "\n2 个报表...:\n  name (reason)" for each report left out; "" for none.
-std::string LeftOutLines(const std::vector<report::LeftOutReport>& reports, const char* what) {
+// The message's line counting the reports left out ("\n3 <what>"), and its
+// list of them ("\n<what>:", then "  name (reason)" a line); "" for none.
+std::string LeftOutCount(const std::vector<report::LeftOutReport>& reports, const char* what) {
+  return reports.empty() ? std::string() : "\n" + std::to_string(reports.size()) + what;
+}
+std::string LeftOutList(const std::vector<report::LeftOutReport>& reports, const char* what) {
   if (reports.empty()) return {};
-  std::string text = "\n" + std::to_string(reports.size()) + what;
+  std::string text = std::string("\n") + what + ":";
   for (const report::LeftOutReport& report : reports) {
     text += "\n  " + report.name + " (" + report.reason + ")";
   }
@@ -615,9 +619,12 @@ void CPrintStatDlg::ReportPrinted() {
                                        fs::path(m_strOutPath).lexically_normal().string()
                                  : std::string("没有写出报表");
   if (failed > 0) text += "\n" + std::to_string(failed) + " 个报表未能写出";
-  text += LeftOutLines(last_run_.not_built, " 个报表的表格本县的统计没有生成:");
-  text += LeftOutLines(last_run_.unavailable, " 个报表本版本没有:");
+  text += LeftOutCount(last_run_.not_built, " 个报表的表格本县的统计没有生成");
+  text += LeftOutCount(last_run_.unavailable, " 个报表本版本没有");
   if (unshown > 0) text += "\n没有可以打开报表的程序, 请到该文件夹中查看";
+  // The counts come first: a long message shows only its first lines.
+  text += LeftOutList(last_run_.not_built, "表格本县的统计没有生成的报表");
+  text += LeftOutList(last_run_.unavailable, "本版本没有的报表");
   ShowMessage(QString::fromStdString(text));
 }
 

@@ -170,9 +170,9 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   EXPECT_TRUE(dialog->isEnabled());
   ASSERT_FALSE(probe.messages.empty());
   EXPECT_EQ(probe.messages.back(),
-            "没有写出报表\n1 个报表未能写出\n"
-            "1 个报表的表格本县的统计没有生成:\n  耕地坡度分级面积汇总表 (TDLY_GDPD, not in the "
-            "database)\n1 个报表本版本没有:\n  飞入地一级分类面积汇总表 (its writer "
+            "没有写出报表\n1 个报表未能写出\n1 个报表的表格本县的统计没有生成\n1 个报表本版本没有"
+            "\n表格本县的统计没有生成的报表:\n  耕地坡度分级面积汇总表 (TDLY_GDPD, not in the "
+            "database)\n本版本没有的报表:\n  飞入地一级分类面积汇总表 (its writer "
             "PrintFrdTable is not in this version)");
 }
 
