@@ -13,7 +13,6 @@
 #include "command_support.h"
 #include "engine/run_record.h"
 #include "engine/run_workspace.h"
-#include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/host/host_settings.h"
@@ -201,78 +200,10 @@ std::string EmptySelection(const std::string& county, const std::string& region,
   return "";
 }
 
-// A report that is not tried, and why.
-struct LeftOut {
-  std::string name;
-  std::string reason;
-};
-
-// Whether the report's table is stored in any form a writer reads: by
-// location or ownership, a unit table, or under its plain name.
-bool TableStored(db::Connection& database, const TableNames& names, short unit,
-                 const std::string& base) {
-  if (base.empty()) return false;
-  const std::string forms[] = {names.Summary('Z', unit, base),
-                               names.Summary('Q', unit, base),
-                               names.ReserveUnit(unit, base),
-                               names.UnitCopy(unit, base),
-                               names.Plain(base),
-                               base};
-  for (const std::string& table : forms) {
-    if (!table.empty() && database.TableExists(table)) return true;
-  }
-  return false;
-}
-
-// "TDLY_YJFL, built by a 通用城镇 run", from the registered families.
-std::string BuiltBy(const std::string& base) {
-  if (base.empty()) return "no table of its own is built yet";
-  const std::vector<std::string> runs = RunsBuilding(base);
-  if (runs.empty()) return base + ", not in the database";
-  std::string text = base + ", built by ";
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    if (i > 0) text += " or ";
-    text +=
-        runs[i] == "landstat town" ? "the town-lot run (landstat town)" : "a " + runs[i] + " run";
-  }
-  return text;
-}
-
-// Splits the reports into those to write and those left out: reports whose
-// writer this version lacks, and reports whose table this county's runs did
-// not build (missing, and not a table the configured version's run builds:
-// a missing table that run builds is the writer's failure to report). A
-// name the catalogue lacks goes to its writer, which says so.
-std::vector<std::string> WritableReports(const std::vector<std::string>& names,
-                                         const report::CPrintStatDlg& dialog,
-                                         db::Connection& database, const TableNames& table_names,
-                                         short unit, std::vector<LeftOut>& unavailable,
-                                         std::vector<LeftOut>& not_built) {
-  std::vector<std::string> writable;
-  for (const std::string& name : names) {
-    const char* writer = dialog.RouteOf(name).writer;
-    std::string stat_tbl, short_name;
-    const bool listed = report::LookupReportCatalog(dialog.Settings().catalogue_path, stat_tbl,
-                                                    short_name, name) != 0;
-    if (!listed) {
-      writable.push_back(name);
-    } else if (writer != nullptr && !report::CPrintStatDlg::WriterAvailable(writer)) {
-      unavailable.push_back(
-          {name, std::string("its writer ") + writer + " is not in this version"});
-    } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl) &&
-               !RunBuilds(stat_tbl, RunVariant{host::HostVersion()})) {
-      not_built.push_back({name, BuiltBy(stat_tbl)});
-    } else {
-      writable.push_back(name);
-    }
-  }
-  return writable;
-}
-
-void PrintLeftOut(const std::vector<LeftOut>& reports, const char* what) {
+void PrintLeftOut(const std::vector<report::LeftOutReport>& reports, const char* what) {
   if (reports.empty()) return;
   std::cout << reports.size() << " reports " << what << ":\n";
-  for (const LeftOut& report : reports) {
+  for (const report::LeftOutReport& report : reports) {
     std::cout << "  " << report.name << " (" << report.reason << ")\n";
   }
 }
@@ -310,8 +241,7 @@ int WriteReports(const Options& options, Workplace& place) {
               << "\n";
     return 2;
   }
-  std::vector<LeftOut> unavailable, not_built;
-  std::vector<std::string> to_write = names;
+  report::ReportSelection selection;
   {
     // Tables of a run that did not finish cannot be trusted.
     db::Connection database(place.connection);
@@ -326,7 +256,9 @@ int WriteReports(const Options& options, Workplace& place) {
       return 1;
     }
     const TableNames table_names(place.server ? 1 : 0, place.year, place.county);
-    to_write = WritableReports(names, dialog, database, table_names, unit, unavailable, not_built);
+    // Reports whose table this county's runs did not build, or whose writer
+    // this version lacks, are listed apart; asked for by name, they fail.
+    selection = dialog.SelectReports(database, table_names, unit, names);
   }
   if (const std::string empty = EmptySelection(place.county, region, settings); !empty.empty()) {
     std::cerr << "landstat report: " << empty << "; no workbook written\n";
@@ -341,14 +273,15 @@ int WriteReports(const Options& options, Workplace& place) {
   const bool named = options.Has("report");
   HostOutput output(options);
   if (settings.view) sheet::SetFileOpener(OpenWithDesktop);
-  for (const std::string& name : to_write) {
+  for (const std::string& name : selection.writable) {
     if (dialog.RouteOf(name).writer == nullptr) {
       std::cerr << "landstat report: no report for " << name << " in mode " << settings.mode
                 << "\n";
     }
   }
-  if (dialog.DispatchReportTables(folder, place.connection, &to_write, template_path, region, unit,
-                                  place.server ? 1 : 0, place.year, place.county) == 0 &&
+  if (dialog.DispatchReportTables(folder, place.connection, &selection.writable, template_path,
+                                  region, unit, place.server ? 1 : 0, place.year,
+                                  place.county) == 0 &&
       dialog.Failures() == 0) {
     return 1;  // the database could not be opened
   }
@@ -357,23 +290,24 @@ int WriteReports(const Options& options, Workplace& place) {
   }
   const long refused = dialog.Failures();
   const long failures =
-      refused + (named ? static_cast<long>(not_built.size() + unavailable.size()) : 0);
+      refused +
+      (named ? static_cast<long>(selection.not_built.size() + selection.unavailable.size()) : 0);
   std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(refused)
             << " workbooks written in " << folder;
   // Each report not written was named with its reason on stderr as it came.
   if (failures > 0) std::cout << ", " << failures << " reports not written (reasons above)";
   std::cout << "\n";
   if (named) {
-    for (const LeftOut& report : not_built) {
+    for (const report::LeftOutReport& report : selection.not_built) {
       std::cout << "  report " << report.name << ": not built by this county's runs ("
                 << report.reason << ")\n";
     }
-    for (const LeftOut& report : unavailable) {
+    for (const report::LeftOutReport& report : selection.unavailable) {
       std::cout << "  report " << report.name << ": " << report.reason << "\n";
     }
   } else {
-    PrintLeftOut(not_built, "not built by this county's runs");
-    PrintLeftOut(unavailable, "not available in this version");
+    PrintLeftOut(selection.not_built, "not built by this county's runs");
+    PrintLeftOut(selection.unavailable, "not available in this version");
   }
   return failures > 0 ? 3 : 0;
 }

@@ -8,7 +8,27 @@
 #include "report/report_settings.h"
 #include "report/report_skeleton.h"
 
+namespace landstat {
+class TableNames;
+}
+
 namespace landstat::report {
+
+// A report a print run leaves to no writer, and why.
+struct LeftOutReport {
+  std::string name;
+  std::string reason;
+};
+
+// The reports of a print run sorted before any is written: those handed to
+// the writers, those whose table this county's runs did not build (the
+// reason names the table and the run that builds it) and those whose writer
+// this version lacks. Neither left-out kind is a writer's failure.
+struct ReportSelection {
+  std::vector<std::string> writable;
+  std::vector<LeftOutReport> not_built;
+  std::vector<LeftOutReport> unavailable;
+};
 
 // What became of one report of a print run.
 struct ReportOutcome {
@@ -74,6 +94,15 @@ class CPrintStatDlg {
                              const std::string& template_path, const std::string& region_code,
                              int unit, int server_names, const std::string& year,
                              const std::string& county);
+
+  // Sorts `names` for a print in `unit` from `database`, whose tables are
+  // named by `table_names`. A report's table counts as not built when it is
+  // stored in no form a writer reads and the configured version's run does
+  // not build it (a missing table that run builds is the writer's failure
+  // to tell). A name the catalogue lacks is writable: its writer says so.
+  // Raises DbError when the database cannot be read.
+  ReportSelection SelectReports(db::Connection& database, const TableNames& table_names, short unit,
+                                const std::vector<std::string>& names) const;
 
   // The writer the dispatcher picks for `name` under the settings: the
   // rule's number and the writer's name, or null for no report.

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "engine/table_family.h"
+#include "engine/table_names.h"
 #include "platform/db/db_error.h"
+#include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "report/print_stat_dlg.h"
 
@@ -226,6 +229,65 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
   }
   database.Close();
   return Failures() == 0 ? 1 : 0;
+}
+
+namespace {
+
+// Whether the report's table is stored in any form a writer reads: by
+// location or ownership, a unit table, or under its plain name.
+bool TableStored(db::Connection& database, const TableNames& names, short unit,
+                 const std::string& base) {
+  if (base.empty()) return false;
+  const std::string forms[] = {names.Summary('Z', unit, base),
+                               names.Summary('Q', unit, base),
+                               names.ReserveUnit(unit, base),
+                               names.UnitCopy(unit, base),
+                               names.Plain(base),
+                               base};
+  return std::any_of(std::begin(forms), std::end(forms), [&](const std::string& table) {
+    return !table.empty() && database.TableExists(table);
+  });
+}
+
+// "TDLY_YJFL, built by a 通用城镇 run", from the registered families.
+std::string BuiltBy(const std::string& base) {
+  if (base.empty()) return "no table of its own is built yet";
+  const std::vector<std::string> runs = RunsBuilding(base);
+  if (runs.empty()) return base + ", not in the database";
+  std::string text = base + ", built by ";
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (i > 0) text += " or ";
+    text +=
+        runs[i] == "landstat town" ? "the town-lot run (landstat town)" : "a " + runs[i] + " run";
+  }
+  return text;
+}
+
+}  // namespace
+
+ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
+                                             const TableNames& table_names, short unit,
+                                             const std::vector<std::string>& names) const {
+  ReportSelection selection;
+  const RunVariant configured{host::HostVersion()};
+  for (const std::string& name : names) {
+    const char* writer = RouteOf(name).writer;
+    std::string stat_tbl, short_name;
+    const bool listed =
+        LookupReportCatalog(settings_.catalogue_path, stat_tbl, short_name, name) != 0;
+    if (!listed) {
+      selection.writable.push_back(name);
+    } else if (writer != nullptr && !WriterAvailable(writer)) {
+      selection.unavailable.push_back(
+          {name, std::string("its writer ") + writer + " is not in this version"});
+    } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl) &&
+               !RunBuilds(stat_tbl, configured)) {
+      selection.not_built.push_back({name, BuiltBy(stat_tbl)});
+    } else {
+      selection.writable.push_back(name);
+    }
+  }
+  return selection;
 }
 
 }  // namespace landstat::report

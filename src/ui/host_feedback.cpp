@@ -80,10 +80,32 @@ ShownMessage SplitStatement(const std::string& message) {
   return {message, {}};
 }
 
+namespace {
+
+// A message of more lines than this shows its first lines and the whole
+// text under the box's details, so that the box fits on the screen (the
+// report dialog lists every report it left out).
+constexpr int kShownLines = 20;
+
+void ShowInformation(QWidget* parent, const QString& text) {
+  const QStringList lines = text.split('\n');
+  if (lines.size() <= kShownLines) {
+    QMessageBox::information(parent, QString::fromUtf8("提示"), text);
+    return;
+  }
+  QMessageBox box(QMessageBox::Information, QString::fromUtf8("提示"),
+                  lines.mid(0, kShownLines).join('\n') + QString::fromUtf8("\n……"), QMessageBox::Ok,
+                  parent);
+  box.setDetailedText(text);
+  box.exec();
+}
+
+}  // namespace
+
 void MessageBoxNotifier::Show(const std::string& text) {
   const ShownMessage shown = SplitStatement(text);
   if (shown.statement.empty()) {
-    QMessageBox::information(parent_, QString::fromUtf8("提示"), QString::fromStdString(text));
+    ShowInformation(parent_, QString::fromStdString(text));
     return;
   }
   const std::string log = Log(text);

@@ -530,15 +530,41 @@ void CPrintStatDlg::OnPrint() {
     last_run_.dispatched = 0;
     return;
   }
+  std::vector<std::string> writable;
+  if (!SortReports(year, names, writable)) return;
   {
     const JobScope job(*this);
     last_run_.dispatched = writers_.DispatchReportTables(
-        run.folder, run.connection, &names, m_strTemplatePath, m_strRegionCode, run.unit,
+        run.folder, run.connection, &writable, m_strTemplatePath, m_strRegionCode, run.unit,
         run.server_names, year, m_strCounty);
   }
   // Every report dispatched has its outcome; none when the database could
   // not be opened, which the dispatch has said.
-  if (!writers_.Outcomes().empty()) ReportPrinted();
+  if (!writers_.Outcomes().empty() || !last_run_.not_built.empty() ||
+      !last_run_.unavailable.empty()) {
+    ReportPrinted();
+  }
+}
+
+// Sets apart the reports whose table this county's runs did not build or
+// whose writer this version lacks (into last_run_), as `landstat report`
+// does; false after saying why the database could not be read.
+bool CPrintStatDlg::SortReports(const std::string& year, const std::vector<std::string>& names,
+                                std::vector<std::string>& writable) {
+  try {
+    db::Connection database(last_run_.connection);
+    report::ReportSelection selection = writers_.SelectReports(
+        database, TableNames(static_cast<short>(last_run_.server_names), year, m_strCounty),
+        static_cast<short>(last_run_.unit), names);
+    writable = std::move(selection.writable);
+    last_run_.not_built = std::move(selection.not_built);
+    last_run_.unavailable = std::move(selection.unavailable);
+    return true;
+  } catch (const db::DbError& failure) {
+    ShowMessage(Q("读取统计数据库失败: ") + QString::fromStdString(failure.what()));
+    last_run_.dispatched = 0;
+    return false;
+  }
 }
 
 // The database the reports are read from: the host's open file, the
@@ -557,8 +583,27 @@ std::string CPrintStatDlg::PrintConnection(const std::string& year, PrintRun& ru
   return host::_AdoGetConnectionString(name);
 }
 
-// Says where the workbooks of the print went and how many were not
-// written, after showing them when 查看 is ticked.
+namespace {
+
+// The message's line counting the reports left out ("\n3 <what>"), and its
+// list of them ("\n<what>:", then "  name (reason)" a line); "" for none.
+std::string LeftOutCount(const std::vector<report::LeftOutReport>& reports, const char* what) {
+  return reports.empty() ? std::string() : "\n" + std::to_string(reports.size()) + what;
+}
+std::string LeftOutList(const std::vector<report::LeftOutReport>& reports, const char* what) {
+  if (reports.empty()) return {};
+  std::string text = std::string("\n") + what + ":";
+  for (const report::LeftOutReport& report : reports) {
+    text += "\n  " + report.name + " (" + report.reason + ")";
+  }
+  return text;
+}
+
+}  // namespace
+
+// Says where the workbooks of the print went, how many failed and which
+// were left out (not built, not available), after showing them when 查看
+// is ticked.
 void CPrintStatDlg::ReportPrinted() {
   const std::vector<report::ReportOutcome>& outcomes = writers_.Outcomes();
   long written = 0, failed = 0, unshown = 0;
@@ -574,7 +619,12 @@ void CPrintStatDlg::ReportPrinted() {
                                        fs::path(m_strOutPath).lexically_normal().string()
                                  : std::string("没有写出报表");
   if (failed > 0) text += "\n" + std::to_string(failed) + " 个报表未能写出";
+  text += LeftOutCount(last_run_.not_built, " 个报表的表格本县的统计没有生成");
+  text += LeftOutCount(last_run_.unavailable, " 个报表本版本没有");
   if (unshown > 0) text += "\n没有可以打开报表的程序, 请到该文件夹中查看";
+  // The counts come first: a long message shows only its first lines.
+  text += LeftOutList(last_run_.not_built, "表格本县的统计没有生成的报表");
+  text += LeftOutList(last_run_.unavailable, "本版本没有的报表");
   ShowMessage(QString::fromStdString(text));
 }
 

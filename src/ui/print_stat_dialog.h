@@ -109,13 +109,15 @@ class CPrintStatDlg : public qt::ModalDialog {
   static int UnitOfChoice(const std::string& text);
 
   // What the last print handed to the dispatcher, and its result (-1 when
-  // no print reached it).
+  // no print reached it); the reports it left out are no failures.
   struct PrintRun {
     std::string folder;
     std::string connection;
     int unit = 2;
     int server_names = 0;
     short dispatched = -1;
+    std::vector<report::LeftOutReport> not_built;    // by this county's runs
+    std::vector<report::LeftOutReport> unavailable;  // in this version
   };
   const PrintRun& LastRun() const { return last_run_; }
   report::CPrintStatDlg& Writers() { return writers_; }
@@ -131,6 +133,8 @@ class CPrintStatDlg : public qt::ModalDialog {
   std::vector<std::string> CheckedReports() const;
   void FillSettings(report::ReportSettings& settings) const;
   std::string PrintConnection(const std::string& year, PrintRun& run);
+  bool SortReports(const std::string& year, const std::vector<std::string>& names,
+                   std::vector<std::string>& writable);
   void ReportPrinted();
 
   report::CPrintStatDlg writers_;

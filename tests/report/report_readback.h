@@ -28,6 +28,7 @@ inline std::string RunText(const std::string& command) {
 //   rows TEMPLATE BOOK: the data rows of the workbook's one sheet (the rows
 //     between the heading and the footer of the template's sheet of that
 //     name), one line each, cells joined by '|', numbers with four decimals.
+//   fields TEMPLATE SHEET: the field row of the template's sheet, joined by ','.
 inline constexpr const char* kScript = R"PY(
 import sys, openpyxl
 if sys.argv[1] == 'make':
@@ -42,6 +43,11 @@ if sys.argv[1] == 'make':
         ws.append(['{数据:2}'])
         ws.append(['填表人：{填表人}'])
     book.save(sys.argv[2])
+elif sys.argv[1] == 'fields':
+    ws = openpyxl.load_workbook(sys.argv[2])[sys.argv[3]]
+    first = next(c for r in ws.iter_rows() for c in r
+                 if isinstance(c.value, str) and c.value.startswith('{数据'))
+    print(','.join(c.value for c in ws[first.row - 1][first.column - 1:] if c.value))
 else:
     ws = openpyxl.load_workbook(sys.argv[3]).worksheets[0]
     template = openpyxl.load_workbook(sys.argv[2])[ws.title]
@@ -71,6 +77,13 @@ inline std::string Quoted(const std::string& text) {
 // The data rows of the workbook at `book`, laid out by the template `tmpl`.
 inline std::string DataRows(const std::string& tmpl, const std::string& book) {
   return Python("rows " + Quoted(tmpl) + " " + Quoted(book));
+}
+
+// The field row of the sheet `sheet` of the template `tmpl`, joined by ','.
+inline std::string FieldRow(const std::string& tmpl, const std::string& sheet) {
+  std::string fields = Python("fields " + Quoted(tmpl) + " " + Quoted(sheet));
+  while (!fields.empty() && fields.back() == '\n') fields.pop_back();
+  return fields;
 }
 
 }  // namespace landstat::report

@@ -77,5 +77,27 @@ TEST(HostFeedback, AnErrorsStatementGoesToTheLog) {
   EXPECT_NE(text.str().find("no such table: T [select * from T]"), std::string::npos) << text.str();
 }
 
+// A message too long for the screen shows its first lines; the whole text
+// is in the box's details.
+TEST(HostFeedback, ALongMessageShowsItsFirstLinesAndTheWholeInDetails) {
+  qt::MessageBoxNotifier notifier(nullptr);
+  std::string text = "0", first = "0";
+  for (int i = 1; i < 30; ++i) {
+    text += "\n" + std::to_string(i);
+    if (i < 20) first += "\n" + std::to_string(i);
+  }
+  std::string boxed, details;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    boxed = box->text().toStdString();
+    details = box->detailedText().toStdString();
+    box->accept();
+  });
+  notifier.Show(text);
+  EXPECT_EQ(boxed, first + "\n……");
+  EXPECT_EQ(details, text);
+}
+
 }  // namespace
 }  // namespace landstat

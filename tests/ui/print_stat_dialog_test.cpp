@@ -121,13 +121,23 @@ class JobProbe : public host::RecordingNotifier {
 
 // With the host's database open, the years are those its run record holds
 // completed (a year whose last job did not finish is left out), and the
-// reports come from that file.
+// reports come from that file. A report whose table the county's runs did
+// not build, or whose writer this version lacks, is listed apart from the
+// failures.
 TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
+  std::string catalogue = kCatalogue;
+  catalogue.insert(catalogue.rfind("</AutoBuildList>"),
+                   "<Row 表格名称=\"飞入地一级分类面积汇总表\" statTbl=\"FRDTDLY_YJFL\" "
+                   "shortName=\"飞入\"/>");
+  WriteFileBytes(home_.File("catalogue.xml"), catalogue);
   const std::string file = home_.File("stats.sqlite");
   ASSERT_EQ(CreateAcessDB(file), 1);
   {
     db::Connection database(file);
     RecordJobs(database);
+    database.Execute("create table " +
+                     TableNames(0, "2013", "330102").Summary('Z', kSquareMetre, "TDLY_YJFL") +
+                     " (XZQDM varchar(19))");
   }
   auto scanned = Dialog();
   EXPECT_EQ(scanned->Combo(800)->count(), 0);  // no file named year and county
@@ -152,13 +162,18 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   dialog->OnPrint();
   EXPECT_EQ(dialog->LastRun().connection, file);
   EXPECT_EQ(dialog->LastRun().dispatched, 0);
-  // The empty file holds neither table: both reports refused, once each.
-  EXPECT_EQ(dialog->Writers().Outcomes().size(), 2u);
-  EXPECT_EQ(probe.enabled_in_job, (std::vector<bool>{false, false}));
+  // The stored table's report fails (no template), once; the others are
+  // left out.
+  EXPECT_EQ(dialog->Writers().Outcomes().size(), 1u);
+  EXPECT_EQ(probe.enabled_in_job, (std::vector<bool>{false}));
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_TRUE(dialog->isEnabled());
   ASSERT_FALSE(probe.messages.empty());
-  EXPECT_EQ(probe.messages.back(), "没有写出报表\n2 个报表未能写出");
+  EXPECT_EQ(probe.messages.back(),
+            "没有写出报表\n1 个报表未能写出\n1 个报表的表格本县的统计没有生成\n1 个报表本版本没有"
+            "\n表格本县的统计没有生成的报表:\n  耕地坡度分级面积汇总表 (TDLY_GDPD, not in the "
+            "database)\n本版本没有的报表:\n  飞入地一级分类面积汇总表 (its writer "
+            "PrintFrdTable is not in this version)");
 }
 
 TEST_F(PrintStatDialogTest, ModeDecidesTheRowsShown) {

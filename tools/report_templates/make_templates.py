@@ -7,12 +7,14 @@
       (default: src/resources/templates of this checkout).
   make_templates.py --refresh-columns DB...
       takes each report's columns from the first SQLite statistics database
-      that holds its table and rewrites reports.json with them.
+      that holds its table and rewrites reports.json with them; a report whose
+      columns are already the table's, in another order, keeps its order.
   make_templates.py --check DIR DB...
       checks the templates and catalogues in DIR against the databases: every
       catalogue row has its sheet in all four workbooks, and the field row of
-      each sheet equals the columns of "select *" on the table the report
-      reads, in every unit the databases hold; a report whose table is not
+      each sheet names each column of "select *" on the table the report
+      reads exactly once (in any order: the writers fill a column by the
+      name above it), in every unit the databases hold; a report whose table is not
       built yet must have no table in them. Prints each fault; exits 1 on any.
 
 Needs python3-openpyxl (scripts/setup installs it).
@@ -510,8 +512,14 @@ def refresh_columns(paths):
         columns = dbs.expected(report, "PM")
         if columns is None:
             sys.exit("no table for %s in the databases" % report["name"])
-        report["columns"] = columns
+        if not same_columns(report.get("columns", []), columns):
+            report["columns"] = columns
     save_description(desc)
+
+
+def same_columns(fields, columns):
+    """Whether a field row names each of a table's columns exactly once."""
+    return sorted(fields) == sorted(columns)
 
 
 def sheet_fields(ws):
@@ -573,7 +581,7 @@ def check(folder, paths):
                 columns = dbs.expected(report, unit)
                 if columns is None:
                     faults.append("%s: no %s table for it in the databases" % (name, unit))
-                elif columns != fields:
+                elif not same_columns(fields, columns):
                     faults.append("%s/%s: headings %s, the %s table's columns %s" %
                                   (file_name, name, fields, unit, columns))
     for fault in faults:
