@@ -34,8 +34,8 @@ import sys, openpyxl
 if sys.argv[1] == 'make':
     book = openpyxl.Workbook()
     book.remove(book.active)
-    for spec in sys.argv[3:]:
-        name, _, fields = spec.partition('=')
+    for sheet_arg in sys.argv[3:]:
+        name, _, fields = sheet_arg.partition('=')
         ws = book.create_sheet(name)
         ws.append(['{年度}'])
         ws.append(['代码', '名称', '面积'])
