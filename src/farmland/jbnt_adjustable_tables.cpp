@@ -193,9 +193,9 @@ short CStatContext::SumJbntKtz(const std::string& target, short scope, const std
 
   // Townships from the table's own village rows, the county from its
   // township rows; then the names.
-  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 9), kLevelTitle, kLevelMessages[1],
+  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 9, -1), kLevelTitle, kLevelMessages[1],
                      true);
-  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 6), kLevelTitle, kLevelMessages[0],
+  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 6, -1), kLevelTitle, kLevelMessages[0],
                      true);
   FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;

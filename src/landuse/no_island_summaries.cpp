@@ -50,12 +50,11 @@ short CStatContext::CreateStatDataNohd() {
 
 short CStatContext::StatNohdTables(short kind) {
   if (kind != 1 && kind != 2) return 1;
-  ForEachSummaryCopy(
-      kind == 1 ? "NCTDLY_YJFLNOHD" : "NCTDLY_EJFLNOHD",
-      [&](const std::string& source, const std::string& target, short scope) {
-        SumNcTdlyClass(kind, source, target, scope);
-      },
-      true, "statdataNOHD");
+  ForEachSummaryTable(kind == 1 ? "NCTDLY_YJFLNOHD" : "NCTDLY_EJFLNOHD",
+                      [&](const std::string& target, short scope, short unit) {
+                        SumNcTdlyClass(kind, SummarySource(unit, "statdataNOHD"), target, scope,
+                                       DecimalsOf(unit));
+                      });
   return 1;
 }
 
