@@ -399,16 +399,21 @@ class CStatContext : public StatRunLog {
   // The cultivated-land slope summary: BM01 by unit, slope grade and
   // cultivated-land type, one row per unit.
   short StatGdPdMjHz();
-  short SumGdPdMjHz(short level, const std::string& target, const std::string& source, short scope);
+  // `decimals`: those of the source's unit, to which the sums are rounded
+  // (below 0: as summed).
+  short SumGdPdMjHz(short level, const std::string& target, const std::string& source, short scope,
+                    int decimals = -1);
   short SumGdPdMjHzConverted();
   short SumGdPdMjHzConvertedLevel(short level);
   short AccumulateSlope(const std::string& query, const std::string& target, short scope,
-                        bool numbered, const char* title);
+                        bool numbered, const char* title, int decimals = -1);
   // The ownership-nature summaries (state-owned G, collective J) by level
   // 1 unit to 6 province, scope Z by location or Q by ownership.
   std::string OwnershipQuery(short level, bool rural, const std::string& source, short scope) const;
+  // `decimals`: those of the source's unit, to which the sums are rounded
+  // (below 0: as summed).
   short SumTdlyQsYjfl(short level, int rural, const std::string& target, const std::string& source,
-                      short scope);
+                      short scope, int decimals = -1);
   short StatTdlyQsYjfl(int rural);
   short SumTdlyQsYjflConvertedLevel(short level, int rural);
   short SumTdlyQsYjflConverted(int rural);

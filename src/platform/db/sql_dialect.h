@@ -44,8 +44,8 @@ class SqlDialect {
   // The picture of Access's format for d decimals: "0." and d zeros.
   static std::string RoundPicture(int decimals);
   // The statement with every SUM(...) outside quoted text rounded to d
-  // decimals by Round, so that a sum of figures on that grid is stored on
-  // it, whatever order the engine added them in. Below 0: unchanged.
+  // decimals by round(x,d), so that a sum of figures on that grid is stored
+  // on it, whatever order the engine added them in. Below 0: unchanged.
   std::string RoundSums(std::string_view statement, int decimals) const;
 
   // An update of `target` from a second table: Jet's "UPDATE a,b SET a.x=..."

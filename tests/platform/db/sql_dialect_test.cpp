@@ -86,7 +86,7 @@ TEST(SqlDialectTextTest, RoundSumsWrapsEverySumOnce) {
     EXPECT_EQ(server.RoundSums(c.statement, c.decimals), c.rounded) << c.statement;
   }
   EXPECT_EQ(SqlDialect::For(DbKind::kEmbedded).RoundSums("SELECT SUM(a) FROM t", 2),
-            "SELECT val(format(SUM(a),'0.00')) FROM t");
+            "SELECT round(SUM(a),2) FROM t");
 }
 
 TEST(SqlDialectTextTest, ApplyTypeWordsReplacesTheDoubleWords) {
