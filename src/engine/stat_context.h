@@ -617,8 +617,12 @@ class CStatContext : public StatRunLog {
   short CreateBhkKtzTable(const std::string& name);
   short StatJbntKtz();
   short StatBhkKtz();
-  short SumJbntKtz(const std::string& target, short scope, const std::string& source);
-  short SumBhkKtz(const std::string& target, short scope, const std::string& source);
+  // `decimals`: those of the copy's unit, to which the sums are rounded
+  // (below 0: as summed).
+  short SumJbntKtz(const std::string& target, short scope, const std::string& source,
+                   int decimals = -1);
+  short SumBhkKtz(const std::string& target, short scope, const std::string& source,
+                  int decimals = -1);
 
   // Farmland area tables made from SQL text (farmland/jbnt_area_tables.cpp).
   // Each driver makes its table in every wanted scope and unit from the unit

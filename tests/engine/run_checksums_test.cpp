@@ -127,9 +127,10 @@ TableSum SumTable(db::Connection& conn, const std::string& table) {
 // The families whose sums are stored rounded to their table's unit, with
 // the decimals of the units of the run's configuration.
 const char* const kRoundedFamilies[] = {
-    "KTZ",           "PEWY_EJFL",     "PEWY_YJFL",   "NCTDLY_YJFL",   "NCTDLY_EJFL",
-    "NCTDLY_SJFL",   "HDTDLY_YJFL",   "HDTDLY_EJFL", "NCHDTDLY_YJFL", "NCHDTDLY_EJFL",
-    "NCTDLY_QSSJFL", "NCTDLY_QSYJFL", "GDPDMJHZ",    "TDLYTZ"};
+    "KTZ",           "PEWY_EJFL",     "PEWY_YJFL",     "NCTDLY_YJFL",
+    "NCTDLY_EJFL",   "NCTDLY_SJFL",   "HDTDLY_YJFL",   "HDTDLY_EJFL",
+    "NCHDTDLY_YJFL", "NCHDTDLY_EJFL", "NCTDLY_QSSJFL", "NCTDLY_QSYJFL",
+    "GDPDMJHZ",      "TDLYTZ",        "JBNTKTZ",       "BHKKTZ"};
 const std::pair<const char*, int> kUnitDecimals[] = {{"PM", 2}, {"GQ", 4}, {"MU", 2}};
 
 // The decimals of a table of a rounded family (by base name), or -1.
