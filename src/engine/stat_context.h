@@ -55,6 +55,7 @@ struct LevelPolicy {
   bool trace_failed_county = false;      // ... only at the county level
   bool trace_unit_statement = false;     // the unit level's statement is traced first
   bool stop_after_village = false;       // a failed village level ends the summary
+  int decimals = -1;                     // each SUM is stored rounded to them (below 0: as summed)
 };
 
 // The log messages of a failed county, township, village and unit level.
@@ -329,15 +330,17 @@ class CStatContext : public StatRunLog {
   short SumTdlyClass(short kind, const std::string& source, const std::string& target, short scope);
   short StatNcTdlyClass(short kind);
   short StatNcTdlySjfl();
+  // `decimals`: those of the source's unit, to which the sums are rounded.
   short SumNcTdlyClass(short kind, const std::string& source, const std::string& target,
-                       short scope);
+                       short scope, int decimals = -1);
   short StatNcTdlyGdEjfl();
   short MakeNcTdlyGdEjflTable(const std::string& source, const std::string& target);
   // The island tables: only the base rows of island villages (描述说明 '01'
   // in the district table, or in the base table when it carries the column).
   short StatIslandTable(IslandTableKind kind);
+  // `decimals`: those of the source's unit, to which the sums are rounded.
   short SumIslandTable(IslandTableKind kind, const std::string& source, const std::string& target,
-                       short scope);
+                       short scope, int decimals = -1);
   short StatNcHdTdlyYjfl();
   short StatNcHdTdlyEjfl();
   short StatHdTdlyYjfl();
@@ -396,16 +399,21 @@ class CStatContext : public StatRunLog {
   // The cultivated-land slope summary: BM01 by unit, slope grade and
   // cultivated-land type, one row per unit.
   short StatGdPdMjHz();
-  short SumGdPdMjHz(short level, const std::string& target, const std::string& source, short scope);
+  // `decimals`: those of the source's unit, to which the sums are rounded
+  // (below 0: as summed).
+  short SumGdPdMjHz(short level, const std::string& target, const std::string& source, short scope,
+                    int decimals = -1);
   short SumGdPdMjHzConverted();
   short SumGdPdMjHzConvertedLevel(short level);
   short AccumulateSlope(const std::string& query, const std::string& target, short scope,
-                        bool numbered, const char* title);
+                        bool numbered, const char* title, int decimals = -1);
   // The ownership-nature summaries (state-owned G, collective J) by level
   // 1 unit to 6 province, scope Z by location or Q by ownership.
   std::string OwnershipQuery(short level, bool rural, const std::string& source, short scope) const;
+  // `decimals`: those of the source's unit, to which the sums are rounded
+  // (below 0: as summed).
   short SumTdlyQsYjfl(short level, int rural, const std::string& target, const std::string& source,
-                      short scope);
+                      short scope, int decimals = -1);
   short StatTdlyQsYjfl(int rural);
   short SumTdlyQsYjflConvertedLevel(short level, int rural);
   short SumTdlyQsYjflConverted(int rural);
@@ -420,11 +428,13 @@ class CStatContext : public StatRunLog {
   // installation's scripts "NCQSYJFL" (and on the embedded database
   // "NCQSYJFL2", "NCQSYJFL3"), with the code table NCTDLYQS for names.
   short BuildNcTdlyQsCodeTable();
+  // `decimals`: those of the sources' unit, to which the scripts' sums are
+  // rounded (below 0: as summed).
   short MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
-                         const std::string& code_table, int by_location);
+                         const std::string& code_table, int by_location, int decimals = -1);
   // The same with a source for each script (totals, state-owned, collective).
   short MakeNcTdlyQsSjfl(const std::string& target, const std::vector<std::string>& sources,
-                         const std::string& code_table, int by_location);
+                         const std::string& code_table, int by_location, int decimals = -1);
   short StatNcTdlyQsSjfl();
   // The tables the embedded database's scripts read for a unit and scope.
   std::vector<std::string> OwnershipScriptSources(short unit, bool by_location);
@@ -461,9 +471,10 @@ class CStatContext : public StatRunLog {
   bool RunLoggedStatement(const std::string& statement, const char* title, const char* message,
                           bool trace_failure);
   // The township (9) or county (6) rows of a level table, summed from the
-  // rows one level below in the same table.
+  // rows one level below in the same table, each sum rounded to the table's
+  // decimals (below 0: as summed).
   std::string LevelRollUp(const std::string& head, const std::string& sums,
-                          const std::string& target, int length) const;
+                          const std::string& target, int length, int decimals) const;
   // Land approved for construction but not yet used (remark 'P'): the
   // second-level summary, its first-level copy and the parcel list.
   short StatPewyEjfl();
@@ -606,8 +617,12 @@ class CStatContext : public StatRunLog {
   short CreateBhkKtzTable(const std::string& name);
   short StatJbntKtz();
   short StatBhkKtz();
-  short SumJbntKtz(const std::string& target, short scope, const std::string& source);
-  short SumBhkKtz(const std::string& target, short scope, const std::string& source);
+  // `decimals`: those of the copy's unit, to which the sums are rounded
+  // (below 0: as summed).
+  short SumJbntKtz(const std::string& target, short scope, const std::string& source,
+                   int decimals = -1);
+  short SumBhkKtz(const std::string& target, short scope, const std::string& source,
+                  int decimals = -1);
 
   // Farmland area tables made from SQL text (farmland/jbnt_area_tables.cpp).
   // Each driver makes its table in every wanted scope and unit from the unit

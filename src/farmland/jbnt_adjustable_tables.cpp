@@ -99,13 +99,10 @@ short CreateKtzLayout(CStatContext& c, const std::string& name, const char* key_
 // base table in the same unit, scope Z first; results are logged by the
 // fills and do not stop the others.
 void FillEachCopy(CStatContext& c, const char* base,
-                  short (CStatContext::*sum)(const std::string&, short, const std::string&)) {
-  c.ForEachSummaryCopy(
-      base,
-      [&](const std::string& source, const std::string& target, short scope) {
-        (c.*sum)(target, scope, source);
-      },
-      false, kJbntCopy);
+                  short (CStatContext::*sum)(const std::string&, short, const std::string&, int)) {
+  c.ForEachSummaryTable(base, [&](const std::string& target, short scope, short unit) {
+    (c.*sum)(target, scope, c.Names().UnitCopy(unit, kJbntCopy), c.DecimalsOf(unit));
+  });
 }
 
 }  // namespace
@@ -140,7 +137,8 @@ short CStatContext::StatBhkKtz() {
   return 1;
 }
 
-short CStatContext::SumJbntKtz(const std::string& target, short scope, const std::string& source) {
+short CStatContext::SumJbntKtz(const std::string& target, short scope, const std::string& source,
+                               int decimals) {
   const KLists lists = KListsOf(m_arrClassCodes);
   const std::string head = "insert into " + target + "(XZQDM,XZQZMJ," + lists.columns;
   const std::string filter = ShandongFilter(*this);
@@ -150,11 +148,14 @@ short CStatContext::SumJbntKtz(const std::string& target, short scope, const std
   const std::string village = scope == 0  ? "村级代码"
                               : m_bOracle ? "substr(权属单位代码,0,12)"
                                           : "left(权属单位代码,12)";
-  if (RunLoggedStatement(head +
-                             fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village,
-                                          lists.base_sums, source) +
-                             fmt::sprintf("WHERE %s %s GROUP BY %s", kAdjustable, filter, village),
-                         kLevelTitle, kLevelMessages[2], true)) {
+  if (RunLoggedStatement(
+          Dialect().RoundSums(
+              head +
+                  fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village, lists.base_sums,
+                               source) +
+                  fmt::sprintf("WHERE %s %s GROUP BY %s", kAdjustable, filter, village),
+              decimals),
+          kLevelTitle, kLevelMessages[2], true)) {
     RunLoggedStatement(CompletionStatement(*this, target, "XZQDM", source, "村级代码", ""),
                        kLevelTitle, kLevelMessages[2], true);
   }
@@ -183,7 +184,8 @@ short CStatContext::SumJbntKtz(const std::string& target, short scope, const std
                                            "GROUP BY 权属单位代码",
                                filter);
     }
-    if (!RunLoggedStatement(statement, kLevelTitle, kGroupFailed, true) ||
+    if (!RunLoggedStatement(Dialect().RoundSums(statement, decimals), kLevelTitle, kGroupFailed,
+                            true) ||
         !RunLoggedStatement(CompletionStatement(*this, target, "XZQDM", source, "座落单位代码",
                                                 " and 座落单位代码 like '___________________'"),
                             kLevelTitle, kGroupFailed, true)) {
@@ -193,22 +195,23 @@ short CStatContext::SumJbntKtz(const std::string& target, short scope, const std
 
   // Townships from the table's own village rows, the county from its
   // township rows; then the names.
-  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 9), kLevelTitle, kLevelMessages[1],
-                     true);
-  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 6), kLevelTitle, kLevelMessages[0],
-                     true);
+  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 9, decimals), kLevelTitle,
+                     kLevelMessages[1], true);
+  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 6, decimals), kLevelTitle,
+                     kLevelMessages[0], true);
   FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }
 
-short CStatContext::SumBhkKtz(const std::string& target, short /*scope*/,
-                              const std::string& source) {
+short CStatContext::SumBhkKtz(const std::string& target, short /*scope*/, const std::string& source,
+                              int decimals) {
   // The same rows for both scopes: a block has no owner of its own.
   const KLists lists = KListsOf(m_arrClassCodes);
-  std::string statement =
+  std::string statement = Dialect().RoundSums(
       "insert into " + target + "(JBNTBHKNO,XZQZMJ," + lists.columns +
-      fmt::sprintf(" SELECT 保护片编号,SUM(土地总面积), %s FROM %s ", lists.base_sums, source) +
-      " WHERE " + kAdjustable + " " + ShandongFilter(*this) + " GROUP BY 保护片编号";
+          fmt::sprintf(" SELECT 保护片编号,SUM(土地总面积), %s FROM %s ", lists.base_sums, source) +
+          " WHERE " + kAdjustable + " " + ShandongFilter(*this) + " GROUP BY 保护片编号",
+      decimals);
   try {
     host::yDebugStr(statement);
     m_pConn.Execute(statement);

@@ -48,13 +48,15 @@ std::vector<std::string> FixedColumns() {
 }  // namespace
 
 std::string CStatContext::LevelRollUp(const std::string& head, const std::string& sums,
-                                      const std::string& target, int length) const {
+                                      const std::string& target, int length, int decimals) const {
   const std::string prefix =
       m_bOracle ? fmt::format("substr(XZQDM,0,{})", length) : fmt::format("left(XZQDM,{})", length);
   const std::string wildcards(length == 9 ? 6 : 3, '_');
-  return head + fmt::sprintf(" SELECT %s,SUM(XZQZMJ), %s FROM %s ", prefix, sums, target) +
-         fmt::sprintf("WHERE XZQDM LIKE %s GROUP BY %s", db::QuoteText(m_strPrefix2 + wildcards),
-                      prefix);
+  return Dialect().RoundSums(
+      head + fmt::sprintf(" SELECT %s,SUM(XZQZMJ), %s FROM %s ", prefix, sums, target) +
+          fmt::sprintf("WHERE XZQDM LIKE %s GROUP BY %s", db::QuoteText(m_strPrefix2 + wildcards),
+                       prefix),
+      decimals);
 }
 
 bool CStatContext::RunLoggedStatement(const std::string& statement, const char* title,
@@ -154,19 +156,24 @@ short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, s
                where, code);
   };
   const char* village = scope == 0 ? "村级代码" : "left(权属单位代码,12)";
-  RunLoggedStatement(level_rows(village, ""), kTitle, kVillageFailed, false);
+  // The village and unit sums are of the square-metre rows, on their grid;
+  // the roll-ups sum the table's own figures.
+  RunLoggedStatement(Dialect().RoundSums(level_rows(village, ""), m_nDecSrc), kTitle,
+                     kVillageFailed, false);
   // The unit level, as on a server, so that both databases hold the same
   // rows; a failure ends the table as it does there.
   if (m_bGroupLevel) {
     const std::string unit_code = scope == 0 ? "座落单位代码" : "权属单位代码";
     if (!RunLoggedStatement(
-            level_rows(unit_code, unit_code + " LIKE " + GroupCodesLike() + " AND "), kTitle,
-            kUnitFailed, false)) {
+            Dialect().RoundSums(
+                level_rows(unit_code, unit_code + " LIKE " + GroupCodesLike() + " AND "),
+                m_nDecSrc),
+            kTitle, kUnitFailed, false)) {
       return 0;
     }
   }
   std::vector<std::string> total = FixedColumns();
-  SetSumFldValue(m_pConn, target, "XZQZMJ", total);
+  SetSumFldValue(m_pConn, target, "XZQZMJ", total, Dialect(), m_nDecSrc);
   if (unit == kHectare || unit == kMu) {
     total.push_back("XZQZMJ");
     // Balanced in steps of the table's own last decimal, so that rows add
@@ -175,8 +182,11 @@ short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, s
     BalanceKtzTotals("ZPMKTZ", target, std::pow(10.0, -decimals), decimals,
                      unit == kHectare ? 0.0001 : 0.0015);
   }
-  RunLoggedStatement(LevelRollUp(head, rollup_sums, target, 9), kTitle, kTownshipFailed, false);
-  RunLoggedStatement(LevelRollUp(head, rollup_sums, target, 6), kTitle, kCountyFailed, false);
+  for (const auto& [length, message] :
+       {std::pair{9, kTownshipFailed}, std::pair{6, kCountyFailed}}) {
+    RunLoggedStatement(LevelRollUp(head, rollup_sums, target, length, decimals), kTitle, message,
+                       false);
+  }
   FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }
@@ -204,11 +214,13 @@ short CStatContext::SumKtz(const std::string& target, short scope, short unit, s
   const std::string village = scope == 0  ? "村级代码"
                               : m_bOracle ? "substr(权属单位代码,0,12)"
                                           : "left(权属单位代码,12)";
-  RunLoggedStatement(head +
-                         fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village, base_sums,
-                                      RemarkedRows()) +
-                         " WHERE 地类备注 LIKE 'K' OR 地类备注 LIKE 'k' GROUP BY " + village,
-                     kTitle, kVillageFailed, true);
+  RunLoggedStatement(
+      Dialect().RoundSums(head +
+                              fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", village,
+                                           base_sums, RemarkedRows()) +
+                              " WHERE 地类备注 LIKE 'K' OR 地类备注 LIKE 'k' GROUP BY " + village,
+                          m_nDecSrc),
+      kTitle, kVillageFailed, true);
   if (m_bGroupLevel) {
     const std::string statement =
         scope == 0
@@ -227,15 +239,19 @@ short CStatContext::SumKtz(const std::string& target, short scope, short unit, s
                   (m_bOracle
                        ? " AND( 地类备注 LIKE 'K' OR 地类备注 LIKE 'k') GROUP BY 权属单位代码"
                        : " AND(地类备注 LIKE 'K' OR 地类备注 LIKE 'k' ) GROUP BY 权属单位代码");
-    if (!RunLoggedStatement(statement, kTitle, kUnitFailed, true)) return 0;
+    if (!RunLoggedStatement(Dialect().RoundSums(statement, m_nDecSrc), kTitle, kUnitFailed, true)) {
+      return 0;
+    }
   }
   if (unit == kHectare || unit == kMu) {
     ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(kSquareMetre, unit),
                     decimals);
   }
-  SetSumFldValue(m_pConn, target, "XZQZMJ", total);
-  RunLoggedStatement(LevelRollUp(head, k_sums, target, 9), kTitle, kTownshipFailed, true);
-  RunLoggedStatement(LevelRollUp(head, k_sums, target, 6), kTitle, kCountyFailed, true);
+  SetSumFldValue(m_pConn, target, "XZQZMJ", total, Dialect(), decimals);
+  for (const auto& [length, message] :
+       {std::pair{9, kTownshipFailed}, std::pair{6, kCountyFailed}}) {
+    RunLoggedStatement(LevelRollUp(head, k_sums, target, length, decimals), kTitle, message, true);
+  }
   FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }

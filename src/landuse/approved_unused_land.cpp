@@ -84,7 +84,8 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
   const std::string village_statement =
       head + fmt::sprintf(" SELECT %s,%s, %s FROM %s ", village, total, village_sums, source) +
       village_filter + "GROUP BY " + village;
-  if (RunLoggedStatement(village_statement, kTitle, "汇总村级数据失败", !conditional) &&
+  if (RunLoggedStatement(Dialect().RoundSums(village_statement, m_nDecSrc), kTitle,
+                         "汇总村级数据失败", !conditional) &&
       conditional) {
     host::yDebugStr(village_statement);
   }
@@ -105,7 +106,8 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
             ? " and (" + WithoutWhere(*condition) + ")" +
                   (scope == 0 ? "  GROUP BY " : " GROUP BY ") + unit_column
             : fmt::format("{}AND( {} ) GROUP BY {}", scope == 0 ? " " : "  ", match, unit_column);
-    if (!RunLoggedStatement(head + select + filter, kTitle, "汇总村民小组数据失败", !conditional)) {
+    if (!RunLoggedStatement(Dialect().RoundSums(head + select + filter, m_nDecSrc), kTitle,
+                            "汇总村民小组数据失败", !conditional)) {
       return 0;
     }
   }
@@ -122,17 +124,20 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
       for (const std::string& code : m_arrClassCodes) {
         if (code.size() == 3 && code.compare(0, 2, first) == 0) parts.push_back("BM" + code);
       }
-      if (!parts.empty() && SetSumFldValue(m_pConn, target, "BM" + first, parts) == 0) {
+      if (!parts.empty() &&
+          SetSumFldValue(m_pConn, target, "BM" + first, parts, Dialect(), decimals) == 0) {
         LogFailure("汇总批而未用地", target + " BM" + first + " 求和失败");
       }
     }
   }
-  RunLoggedStatement(LevelRollUp(head, sums, target, 9), kTitle, kLevelMessages[1], !conditional);
-  RunLoggedStatement(LevelRollUp(head, sums, target, 6), kTitle, kLevelMessages[0], !conditional);
+  RunLoggedStatement(LevelRollUp(head, sums, target, 9, decimals), kTitle, kLevelMessages[1],
+                     !conditional);
+  RunLoggedStatement(LevelRollUp(head, sums, target, 6, decimals), kTitle, kLevelMessages[0],
+                     !conditional);
   FillXzqNames(target, "XZQDM", "XZQMC");
   std::vector<std::string> first_level;
   for (const std::string& first : m_arrClass1Codes) first_level.push_back("BM" + first);
-  SetSumFldValue(m_pConn, target, "XZQZMJ", first_level);
+  SetSumFldValue(m_pConn, target, "XZQZMJ", first_level, Dialect(), decimals);
   return 1;
 }
 

@@ -199,12 +199,13 @@ short CStatContext::RunLevelStatements(const std::vector<std::string>& statement
                                        const LevelPolicy& policy) {
   for (std::size_t level = 0; level < statements.size(); ++level) {
     const bool unit_level = level == 3;
-    if (unit_level && policy.trace_unit_statement) host::yDebugStr(statements[level]);
+    const std::string statement = Dialect().RoundSums(statements[level], policy.decimals);
+    if (unit_level && policy.trace_unit_statement) host::yDebugStr(statement);
     try {
-      m_pConn.Execute(statements[level]);
+      m_pConn.Execute(statement);
     } catch (const db::DbError& error) {
       if (policy.trace_failed_statements || (level == 0 && policy.trace_failed_county)) {
-        host::yDebugStr(statements[level]);
+        host::yDebugStr(statement);
       }
       LogFailure(policy.title, kLevelMessages[level], error);
       if (unit_level || (level == 2 && policy.stop_after_village)) return 0;

@@ -124,22 +124,22 @@ std::vector<std::string> CStatContext::IslandStatements(IslandTableKind kind,
 }
 
 short CStatContext::SumIslandTable(IslandTableKind kind, const std::string& source,
-                                   const std::string& target, short scope) {
+                                   const std::string& target, short scope, int decimals) {
   const IslandTable& table = TableOf(kind);
   LevelPolicy policy;
   policy.title = table.title;
   policy.trace_failed_statements = table.trace_every_level;
   policy.trace_unit_statement = false;
+  policy.decimals = decimals;
   if (RunLevelStatements(IslandStatements(kind, source, target, scope), policy) == 0) return 0;
   if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }
 
 short CStatContext::StatIslandTable(IslandTableKind kind) {
-  ForEachSummaryCopy(TableOf(kind).base,
-                     [&](const std::string& source, const std::string& target, short scope) {
-                       SumIslandTable(kind, source, target, scope);
-                     });
+  ForEachSummaryTable(TableOf(kind).base, [&](const std::string& target, short scope, short unit) {
+    SumIslandTable(kind, SummarySource(unit), target, scope, DecimalsOf(unit));
+  });
   return 1;
 }
 

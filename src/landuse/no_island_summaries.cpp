@@ -50,25 +50,22 @@ short CStatContext::CreateStatDataNohd() {
 
 short CStatContext::StatNohdTables(short kind) {
   if (kind != 1 && kind != 2) return 1;
-  ForEachSummaryCopy(
-      kind == 1 ? "NCTDLY_YJFLNOHD" : "NCTDLY_EJFLNOHD",
-      [&](const std::string& source, const std::string& target, short scope) {
-        SumNcTdlyClass(kind, source, target, scope);
-      },
-      true, "statdataNOHD");
+  ForEachSummaryTable(kind == 1 ? "NCTDLY_YJFLNOHD" : "NCTDLY_EJFLNOHD",
+                      [&](const std::string& target, short scope, short unit) {
+                        SumNcTdlyClass(kind, SummarySource(unit, "statdataNOHD"), target, scope,
+                                       DecimalsOf(unit));
+                      });
   return 1;
 }
 
 short CStatContext::StatQsYjflNohdTables(int kind) {
-  ForEachSummaryCopy(
-      "NCTDLY_QSYJFLNOHD",
-      [&](const std::string& source, const std::string& target, short scope) {
-        for (short level : {short{4}, short{3}, short{2}, short{1}}) {
-          SumTdlyQsYjfl(level, kind, target, source, scope);
-        }
-        if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
-      },
-      true, "statdataNOHD");
+  ForEachSummaryTable("NCTDLY_QSYJFLNOHD", [&](const std::string& target, short scope, short unit) {
+    const std::string source = SummarySource(unit, "statdataNOHD");
+    for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+      SumTdlyQsYjfl(level, kind, target, source, scope, DecimalsOf(unit));
+    }
+    if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
+  });
   return 1;
 }
 

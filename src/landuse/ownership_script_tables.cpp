@@ -157,13 +157,14 @@ std::string CStatContext::OwnershipScriptJoin(const std::string& target) {
 }
 
 short CStatContext::MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
-                                     const std::string& code_table, int by_location) {
-  return MakeNcTdlyQsSjfl(target, std::vector<std::string>(3, source), code_table, by_location);
+                                     const std::string& code_table, int by_location, int decimals) {
+  return MakeNcTdlyQsSjfl(target, std::vector<std::string>(3, source), code_table, by_location,
+                          decimals);
 }
 
 short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
                                      const std::vector<std::string>& sources,
-                                     const std::string& code_table, int by_location) {
+                                     const std::string& code_table, int by_location, int decimals) {
   const bool server = m_nDbMode != 0;
   const std::vector<std::string> lists = OwnershipColumnLists(server);
   // Scripts: embedded totals, state-owned, collective; a server one only.
@@ -186,7 +187,7 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
     statement = ReplaceAll(statement, "TBLSOURCE", sources[i]);
     statement = ReplaceAll(statement, "CODETBL", code_table);
     statement = ReplaceAll(statement, list_placeholders[i], lists[i]);
-    statements.push_back(std::move(statement));
+    statements.push_back(Dialect().RoundSums(statement, decimals));
   }
   std::string current = statements[0];
   try {
@@ -358,10 +359,10 @@ short CStatContext::StatNcTdlyQsSjfl() {
       // rows); a server's view must name the copy itself.
       if (m_nDbMode == 0) {
         MakeNcTdlyQsSjfl(target, OwnershipScriptSources(unit, scope == 0), m_strCodeTblSql,
-                         scope == 0 ? 1 : 0);
+                         scope == 0 ? 1 : 0, DecimalsOf(unit));
       } else {
         MakeNcTdlyQsSjfl(target, m_names.UnitCopy(unit, "statdata"), m_strCodeTblSql,
-                         scope == 0 ? 1 : 0);
+                         scope == 0 ? 1 : 0, DecimalsOf(unit));
       }
     }
   }

@@ -6,6 +6,7 @@
 
 #include <map>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
@@ -63,7 +64,7 @@ std::string CStatContext::OwnershipQuery(short level, bool rural, const std::str
 }
 
 short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& target,
-                                  const std::string& source, short scope) {
+                                  const std::string& source, short scope, int decimals) {
   // The codes written: rural tables leave out 05 to 09, the others 20.
   std::vector<std::string> written;
   for (const std::string& code : m_arrClass1Codes) {
@@ -106,7 +107,9 @@ short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& tar
       table.AddNew();
       table.SetField("XZQDM", row.code);
       table.SetField("XZQMC", row.name);
-      for (const auto& [column, area] : row.areas) table.SetField(column, area);
+      for (const auto& [column, area] : row.areas) {
+        table.SetField(column, decimals < 0 ? area : RoundToDecimals(area, decimals));
+      }
     }
     table.Update();
     table.Close();
@@ -118,13 +121,14 @@ short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& tar
 }
 
 short CStatContext::StatTdlyQsYjfl(int rural) {
-  ForEachSummaryCopy(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL",
-                     [&](const std::string& source, const std::string& target, short scope) {
-                       for (short level : {short{4}, short{3}, short{2}, short{1}}) {
-                         SumTdlyQsYjfl(level, rural, target, source, scope);
-                       }
-                       if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
-                     });
+  ForEachSummaryTable(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL",
+                      [&](const std::string& target, short scope, short unit) {
+                        const std::string source = SummarySource(unit);
+                        for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+                          SumTdlyQsYjfl(level, rural, target, source, scope, DecimalsOf(unit));
+                        }
+                        if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
+                      });
   return 1;
 }
 

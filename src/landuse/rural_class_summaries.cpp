@@ -42,16 +42,17 @@ const LevelText kRuralLevels[4][3] = {
 
 short CStatContext::StatNcTdlyClass(short kind) {
   if (kind != 1 && kind != 2) return 1;
-  ForEachSummaryCopy(kind == 1 ? "NCTDLY_YJFL" : "NCTDLY_EJFL",
-                     [&](const std::string& source, const std::string& target, short scope) {
-                       SumNcTdlyClass(kind, source, target, scope);
-                     });
+  ForEachSummaryTable(kind == 1 ? "NCTDLY_YJFL" : "NCTDLY_EJFL",
+                      [&](const std::string& target, short scope, short unit) {
+                        SumNcTdlyClass(kind, SummarySource(unit), target, scope, DecimalsOf(unit));
+                      });
   return 1;
 }
 
 short CStatContext::StatNcTdlySjfl() {
-  ForEachSummaryCopy("NCTDLY_SJFL", [&](const std::string& source, const std::string& target,
-                                        short scope) { SumNcTdlyClass(2, source, target, scope); });
+  ForEachSummaryTable("NCTDLY_SJFL", [&](const std::string& target, short scope, short unit) {
+    SumNcTdlyClass(2, SummarySource(unit), target, scope, DecimalsOf(unit));
+  });
   return 1;
 }
 
@@ -93,11 +94,12 @@ std::vector<std::string> CStatContext::NcTdlyClassStatements(short kind, const s
 }
 
 short CStatContext::SumNcTdlyClass(short kind, const std::string& source, const std::string& target,
-                                   short scope) {
+                                   short scope, int decimals) {
   if (kind != 1 && kind != 2) return 0;
   LevelPolicy policy;
   policy.title = "汇总农村土地利用现状一级分类面积表";
   policy.trace_failed_county = true;
+  policy.decimals = decimals;
   const std::string coarse = CoarseSource(source, scope);
   if (RunLevelStatements(NcTdlyClassStatements(kind, source, target, scope, coarse), policy) == 0) {
     return 0;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
@@ -102,16 +103,13 @@ std::string LedgerStatement(const std::vector<std::string>& class_codes, const s
 }  // namespace
 
 short CStatContext::StatGdPdMjHz() {
-  ForEachSummaryCopy(
-      "GDPDMJHZ",
-      [&](const std::string& copy, const std::string& target, short scope) {
-        const std::string source = SlopeSource(copy);
-        for (short level : {short{4}, short{3}, short{2}, short{1}}) {
-          SumGdPdMjHz(level, target, source, scope);
-        }
-        if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
-      },
-      false);
+  ForEachSummaryTable("GDPDMJHZ", [&](const std::string& target, short scope, short unit) {
+    const std::string source = SlopeSource(m_names.UnitCopy(unit, "statdata"));
+    for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+      SumGdPdMjHz(level, target, source, scope, DecimalsOf(unit));
+    }
+    if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
+  });
   return 1;
 }
 
@@ -145,7 +143,7 @@ std::string CStatContext::SlopeSource(const std::string& copy) {
 }
 
 short CStatContext::AccumulateSlope(const std::string& query, const std::string& target,
-                                    short scope, bool numbered, const char* title) {
+                                    short scope, bool numbered, const char* title, int decimals) {
   std::vector<SlopeRow> rows;
   try {
     // Ordered by code, so the groups of one unit come together.
@@ -184,7 +182,9 @@ short CStatContext::AccumulateSlope(const std::string& query, const std::string&
       if (numbered) table.SetField("ID", db::Value(next_id++));
       table.SetField("XZQDM", row.code);
       if (scope == 0) table.SetField("XZQMC", row.name);
-      for (const auto& [column, area] : row.areas) table.SetField(column, area);
+      for (const auto& [column, area] : row.areas) {
+        table.SetField(column, decimals < 0 ? area : RoundToDecimals(area, decimals));
+      }
     }
     table.Update();
     table.Close();
@@ -196,9 +196,9 @@ short CStatContext::AccumulateSlope(const std::string& query, const std::string&
 }
 
 short CStatContext::SumGdPdMjHz(short level, const std::string& target, const std::string& source,
-                                short scope) {
+                                short scope, int decimals) {
   return AccumulateSlope(SlopeQuery(level, scope, m_bOracle, source, GroupCodesLike()), target,
-                         scope, m_bOracle, "耕地坡度");
+                         scope, m_bOracle, "耕地坡度", decimals);
 }
 
 short CStatContext::SumGdPdMjHzConvertedLevel(short level) {
@@ -255,9 +255,12 @@ struct LedgerGrouping {
   std::vector<db::GroupedSums::Column> columns;
 };
 
-LedgerGrouping Ledger(const std::string& source, const std::vector<std::string>& class_codes) {
+// `decimals`: those of the source's unit, to which the sums are rounded.
+LedgerGrouping Ledger(const std::string& source, const std::vector<std::string>& class_codes,
+                      int decimals) {
   LedgerGrouping ledger;
   ledger.query.table = source;
+  ledger.query.decimals = decimals;
   ledger.query.keys = {"座落单位代码", "座落单位名称", "图斑编号",
                        "权属性质",     "权属单位代码", "权属单位名称"};
   ledger.query.sums = {"土地总面积"};
@@ -278,7 +281,7 @@ short CStatContext::WriteTdlyTzLedgers(const std::string& summed) {
   // is written from those sums at the same time, the source unit's on the
   // database and each other unit's, converted, by a thread of its own.
   try {
-    const LedgerGrouping ledger = Ledger(m_strStatTbl, m_arrClassCodes);
+    const LedgerGrouping ledger = Ledger(m_strStatTbl, m_arrClassCodes, DecimalsOf(m_nUnitSrc));
     const auto sums = std::move(db::GroupedSums::ReadAll(m_pConn, {ledger.query}).front());
     std::vector<db::TableFill> fills;
     for (short unit : {kSquareMetre, kHectare, kMu}) {
@@ -310,12 +313,13 @@ short CStatContext::SumTdlyTz(const std::string& target) {
     if (m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle) {
       // Summed in memory, as WriteTdlyTzLedgers sums; a server, and
       // Oracle's text, take the grouping statement.
-      const LedgerGrouping ledger = Ledger(m_strStatTbl, m_arrClassCodes);
+      const LedgerGrouping ledger = Ledger(m_strStatTbl, m_arrClassCodes, DecimalsOf(m_nUnitSrc));
       db::GroupedSums::ReadAll(m_pConn, {ledger.query})
           .front()
           ->WriteTo(m_pConn, target, ledger.columns, true);
     } else {
-      m_pConn.Execute(LedgerStatement(m_arrClassCodes, m_strStatTbl, target));
+      m_pConn.Execute(Dialect().RoundSums(LedgerStatement(m_arrClassCodes, m_strStatTbl, target),
+                                          DecimalsOf(m_nUnitSrc)));
     }
     return 1;
   } catch (const db::DbError& error) {

@@ -149,13 +149,30 @@ int ConvertFldValue(db::Connection& connection, int kind, const std::string& tab
   }
 }
 
-int SetSumFldValue(db::Connection& connection, const std::string& table, const std::string& total,
-                   const std::vector<std::string>& parts) {
+namespace {
+
+int SetSumTo(db::Connection& connection, const std::string& table, const std::string& total,
+             const std::vector<std::string>& parts, const db::SqlDialect* dialect, int decimals) {
   if (!connection.IsOpen() || table.empty() || total.empty() || parts.empty()) return 0;
   std::string sum;
   for (const std::string& part : parts) sum += (sum.empty() ? "" : "+") + part;
-  const std::string statement = "update " + table + " set " + total + "=(" + sum + ")";
+  sum = "(" + sum + ")";
+  if (dialect != nullptr && decimals >= 0) sum = dialect->Round(sum, decimals);
+  const std::string statement = "update " + table + " set " + total + "=" + sum;
   return ExecuteOrTrace(connection, statement) ? 1 : 0;
+}
+
+}  // namespace
+
+int SetSumFldValue(db::Connection& connection, const std::string& table, const std::string& total,
+                   const std::vector<std::string>& parts) {
+  return SetSumTo(connection, table, total, parts, nullptr, -1);
+}
+
+int SetSumFldValue(db::Connection& connection, const std::string& table, const std::string& total,
+                   const std::vector<std::string>& parts, const db::SqlDialect& dialect,
+                   int decimals) {
+  return SetSumTo(connection, table, total, parts, &dialect, decimals);
 }
 
 }  // namespace landstat

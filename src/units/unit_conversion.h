@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/db/connection.h"
+#include "platform/db/sql_dialect.h"
 
 namespace landstat {
 
@@ -47,5 +48,10 @@ int ConvertFldValue(db::Connection& connection, int kind, const std::string& tab
 // connection is closed, an argument is empty or the database refused it.
 int SetSumFldValue(db::Connection& connection, const std::string& table, const std::string& total,
                    const std::vector<std::string>& parts);
+// The same with the sum rounded to the table's decimals in the dialect's
+// form, so that parts on that grid give a total on it.
+int SetSumFldValue(db::Connection& connection, const std::string& table, const std::string& total,
+                   const std::vector<std::string>& parts, const db::SqlDialect& dialect,
+                   int decimals);
 
 }  // namespace landstat

@@ -1,7 +1,8 @@
 // Every table of a full run on a generated county of 20,000 parcels,
 // checksummed cell for cell and compared with the checksums the same inputs
 // gave before: work that makes the run faster must leave every figure, every
-// row and every balancing step as it was.
+// row and every balancing step as it was. The figures of the summed families
+// are also checked to carry no more decimals than their table's unit.
 //
 // The expected checksums are in tests/data/run_checksums.txt, one line per
 // engine and table. When a change is meant to alter what a run stores,
@@ -24,7 +25,9 @@
 #include <map>
 #include <numeric>
 #include <sstream>
+#include <utility>
 
+#include "engine/rounding.h"
 #include "engine/statistics_run.h"
 #include "landuse/generated_county_run.h"
 #include "platform/db/reads_apart.h"
@@ -119,6 +122,43 @@ TableSum SumTable(db::Connection& conn, const std::string& table) {
   Hash(sum.checksum, header + "\n");
   for (const std::string& text : texts) Hash(sum.checksum, text + "\n");
   return sum;
+}
+
+// The families whose sums are stored rounded to their table's unit, with
+// the decimals of the units of the run's configuration.
+const char* const kRoundedFamilies[] = {
+    "KTZ",           "PEWY_EJFL",     "PEWY_YJFL",     "NCTDLY_YJFL",
+    "NCTDLY_EJFL",   "NCTDLY_SJFL",   "HDTDLY_YJFL",   "HDTDLY_EJFL",
+    "NCHDTDLY_YJFL", "NCHDTDLY_EJFL", "NCTDLY_QSSJFL", "NCTDLY_QSYJFL",
+    "GDPDMJHZ",      "TDLYTZ",        "JBNTKTZ",       "BHKKTZ"};
+const std::pair<const char*, int> kUnitDecimals[] = {{"PM", 2}, {"GQ", 4}, {"MU", 2}};
+
+// The decimals of a table of a rounded family (by base name), or -1.
+int RoundedDecimals(const std::string& base) {
+  for (const char* family : kRoundedFamilies) {
+    for (const auto& [unit, decimals] : kUnitDecimals) {
+      for (const char* scope : {"Z", "Q"}) {
+        if (base == std::string(scope) + unit + family) return decimals;
+      }
+    }
+  }
+  return -1;
+}
+
+// The numbers of a table that are not on the grid of their decimals.
+long CellsOffTheGrid(db::Connection& conn, const std::string& table, int decimals) {
+  db::Recordset rows(conn, "select * from " + db::QuoteName(table));
+  long off = 0;
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    for (int column = 0; column < rows.FieldCount(); ++column) {
+      const db::Value value = rows.Field(column);
+      if (value.IsNull() || value.IsText()) continue;
+      const double number =
+          value.IsInteger() ? static_cast<double>(value.AsInteger()) : value.AsDouble();
+      off += RoundToDecimals(number, decimals) != number;
+    }
+  }
+  return off;
 }
 
 // The tables and views of the database: on a server the ownership tables
@@ -241,6 +281,10 @@ TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
     const std::string base = BaseName(table, request.year, request.county);
     if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) != std::end(kLeftOut)) continue;
     sums[base] = SumTable(result, table);
+    // The summed families store their figures on their unit's grid.
+    if (const int decimals = RoundedDecimals(base); decimals >= 0) {
+      EXPECT_EQ(CellsOffTheGrid(result, table, decimals), 0) << table;
+    }
   }
   const std::string engine = testing::EngineName({GetParam(), 0});
   const char* update = std::getenv("LANDSTAT_UPDATE_CHECKSUMS");

@@ -313,10 +313,11 @@ TEST_P(AdjustableLandTest, OracleTextsOfTheServerRoad) {
   std::string text;
   for (const std::string& line : trace.lines) text += line + "\n";
   for (const char* expected :
-       {"SELECT substr(权属单位代码,0,12),SUM(土地总面积)", "GROUP BY substr(权属单位代码,0,12)",
+       {"SELECT substr(权属单位代码,0,12),round(SUM(土地总面积),2)",
+        "GROUP BY substr(权属单位代码,0,12)",
         "LIKE '330102_____________'  AND( 地类备注 LIKE 'K' OR 地类备注 LIKE 'k') GROUP BY "
         "权属单位代码",
-        "SUM(CASE WHEN 地类备注 LIKE 'P' OR 地类备注 LIKE 'p' THEN BM021 ELSE 0 END)"}) {
+        "round(SUM(CASE WHEN 地类备注 LIKE 'P' OR 地类备注 LIKE 'p' THEN BM021 ELSE 0 END),2)"}) {
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
   }
   EXPECT_EQ(text.find("left("), std::string::npos) << text;

@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <fmt/printf.h>
 
+#include <cctype>
+
 #include "platform/db/sql_text.h"
 
 namespace landstat::db {
@@ -72,6 +74,94 @@ std::string SqlDialect::Round(std::string_view expression, int decimals) const {
     return fmt::format("val(format({},'{}'))", expression, RoundPicture(decimals));
   }
   return fmt::format("round({},{})", expression, decimals);
+}
+
+namespace {
+
+bool IsWordCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The position after the quoted text opened at `open` (its end when the
+// quote is not closed); a doubled quote stays inside.
+std::size_t AfterQuoted(std::string_view text, std::size_t open) {
+  const char quote = text[open];
+  std::size_t at = open + 1;
+  while (at < text.size()) {
+    if (text[at] != quote) {
+      ++at;
+    } else if (at + 1 < text.size() && text[at + 1] == quote) {
+      at += 2;
+    } else {
+      return at + 1;
+    }
+  }
+  return at;
+}
+
+// The position after the parenthesis that closes the one at `open`, or npos.
+std::size_t AfterClosing(std::string_view text, std::size_t open) {
+  int depth = 0;
+  std::size_t at = open;
+  while (at < text.size()) {
+    const char c = text[at];
+    if (c == '\'' || c == '"') {
+      at = AfterQuoted(text, at);
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) return at + 1;
+    ++at;
+  }
+  return std::string_view::npos;
+}
+
+// The position of the parenthesis of a SUM call starting at `at`, or npos.
+std::size_t SumCallAt(std::string_view text, std::size_t at) {
+  if (at > 0 && IsWordCharacter(text[at - 1])) return std::string_view::npos;
+  if (text.size() - at < 4) return std::string_view::npos;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (std::toupper(static_cast<unsigned char>(text[at + i])) != "SUM"[i]) {
+      return std::string_view::npos;
+    }
+  }
+  std::size_t open = at + 3;
+  while (open < text.size() && text[open] == ' ') ++open;
+  return open < text.size() && text[open] == '(' ? open : std::string_view::npos;
+}
+
+}  // namespace
+
+std::string SqlDialect::RoundSums(std::string_view statement, int decimals) const {
+  if (decimals < 0) return std::string(statement);
+  std::string rounded;
+  rounded.reserve(statement.size() * 2);
+  std::size_t at = 0;
+  while (at < statement.size()) {
+    const char c = statement[at];
+    if (c == '\'' || c == '"') {
+      const std::size_t end = AfterQuoted(statement, at);
+      rounded.append(statement.substr(at, end - at));
+      at = end;
+      continue;
+    }
+    const std::size_t open = SumCallAt(statement, at);
+    const std::size_t end = open == std::string_view::npos ? open : AfterClosing(statement, open);
+    if (end == std::string_view::npos) {
+      rounded += c;
+      ++at;
+      continue;
+    }
+    // A SUM inside the summed expression is not an aggregate the table
+    // stores; the outer one is rounded whole. round() on every kind: a sum
+    // of figures on the grid is off it only by noise, never near a half,
+    // where Access's round would differ from Round's form, and it is far
+    // cheaper on the embedded engine than formatting each sum as text.
+    rounded += fmt::format("round({},{})", statement.substr(at, end - at), decimals);
+    at = end;
+  }
+  return rounded;
 }
 
 std::string SqlDialect::MultiTableUpdate(

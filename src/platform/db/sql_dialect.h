@@ -43,6 +43,10 @@ class SqlDialect {
   std::string Round(std::string_view expression, int decimals) const;
   // The picture of Access's format for d decimals: "0." and d zeros.
   static std::string RoundPicture(int decimals);
+  // The statement with every SUM(...) outside quoted text rounded to d
+  // decimals by round(x,d), so that a sum of figures on that grid is stored
+  // on it, whatever order the engine added them in. Below 0: unchanged.
+  std::string RoundSums(std::string_view statement, int decimals) const;
 
   // An update of `target` from a second table: Jet's "UPDATE a,b SET a.x=..."
   // on Access, "UPDATE a SET x=... FROM b" on the generic server, correlated

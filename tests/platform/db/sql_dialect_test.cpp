@@ -64,6 +64,31 @@ TEST(SqlDialectTextTest, FormsOfEachKind) {
   EXPECT_EQ(SqlDialect::RoundPicture(4), "0.0000");
 }
 
+// Sums are rounded whole, once, wherever they stand; quoted text, names that
+// end in "sum" and a statement without decimals stay as they are.
+TEST(SqlDialectTextTest, RoundSumsWrapsEverySumOnce) {
+  const SqlDialect& server = SqlDialect::For(DbKind::kServer);
+  const struct {
+    const char* statement;
+    int decimals;
+    const char* rounded;
+  } cases[] = {
+      {"SELECT a,SUM(b) FROM t", 2, "SELECT a,round(SUM(b),2) FROM t"},
+      {"select sum (iif(x in('K'),f(b),0)) as s,Sum(c)", 4,
+       "select round(sum (iif(x in('K'),f(b),0)),4) as s,round(Sum(c),4)"},
+      {"SELECT SUM(a+SUM(b)) FROM t", 2, "SELECT round(SUM(a+SUM(b)),2) FROM t"},
+      {"SELECT 'SUM(a)',\"sum(\",BMSUM(a),x FROM t", 2,
+       "SELECT 'SUM(a)',\"sum(\",BMSUM(a),x FROM t"},
+      {"SELECT SUM(a) FROM t", -1, "SELECT SUM(a) FROM t"},
+      {"SELECT SUM(a FROM t", 2, "SELECT SUM(a FROM t"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(server.RoundSums(c.statement, c.decimals), c.rounded) << c.statement;
+  }
+  EXPECT_EQ(SqlDialect::For(DbKind::kEmbedded).RoundSums("SELECT SUM(a) FROM t", 2),
+            "SELECT round(SUM(a),2) FROM t");
+}
+
 TEST(SqlDialectTextTest, ApplyTypeWordsReplacesTheDoubleWords) {
   struct Case {
     DbKind kind;
