@@ -511,8 +511,12 @@ class CStatContext : public StatRunLog {
   short RunNdjsydEjflScript(const std::string& target, const std::vector<std::string>& sources);
   // The enclave summaries: collective land lying outside its owner's unit.
   short StatFrdTdly(short kind);
-  short SumFrdTdly(short kind, const std::string& target, const std::string& source);
-  short SumFrdTdlyByLevel(short kind, const std::string& target, const std::string& source);
+  // `decimals`: those of the source's unit, to which the sums are rounded
+  // (below 0: as summed).
+  short SumFrdTdly(short kind, const std::string& target, const std::string& source,
+                   int decimals = -1);
+  short SumFrdTdlyByLevel(short kind, const std::string& target, const std::string& source,
+                          int decimals = -1);
   short SumFrdTdlyConverted(short kind);
   short RunEnclaveStatement(const std::string& statement, const char* title, const char* message,
                             bool trace);
@@ -570,14 +574,17 @@ class CStatContext : public StatRunLog {
   short CreateJbntQktjTable(const std::string& table);
   short CreateJbntQktjConvertedTable();
   short StatJbntQktj();
+  // `decimals`: those of the copy's unit, to which the sums and their
+  // totals are rounded (below 0: as summed).
   short SumJbntQktjLevels(const std::string& target, const std::string& source, bool unit_level,
-                          short scope);
-  short SumJbntQktj(const std::string& target, const std::string& source, int level, short scope);
+                          short scope, int decimals = -1);
+  short SumJbntQktj(const std::string& target, const std::string& source, int level, short scope,
+                    int decimals = -1);
   short StatJbntQktjConverted();
   // The INSERT ... SELECT of one level (4 county, 3 township, 2 village,
   // 1 unit) in this database's dialect.
   std::string JbntQktjStatement(const std::string& target, const std::string& source, int level,
-                                short scope) const;
+                                short scope, int decimals = -1) const;
 
   // Farmland protection-block tables JBNTBHKQKTJ and JBNTNEWBHKQKTJ
   // (farmland/jbnt_block_tables.cpp).
@@ -591,11 +598,13 @@ class CStatContext : public StatRunLog {
   // The unit-less table of the unit conversion.
   short CreateJbntBhkQktjConvertedTable();
   // Row by row, with the subtotals; an error leaves none of this fill's rows.
+  // `decimals`: those of the copy's unit, to which the sums and subtotals
+  // are rounded (below 0: as summed).
   short SumJbntBhkQktj(db::Connection& connection, const std::string& target,
-                       const std::string& source);
+                       const std::string& source, int decimals = -1);
   // One INSERT ... SELECT ... GROUP BY (JbntNewBhkQktjInsert).
   short SumJbntNewBhkQktj(db::Connection& connection, const std::string& target,
-                          const std::string& source);
+                          const std::string& source, int decimals = -1);
   short StatJbntBhkQktj();
   short StatJbntNewBhkQktj();
   // The create statement (with the dialect's type words) of the fixed or
@@ -646,7 +655,10 @@ class CStatContext : public StatRunLog {
   short MakeJbntBgjmjTable(const std::string& target, const std::string& source);
   short MakeJbntTchbhqmjTable(const std::string& target, const std::string& source);
   short StatJbntAreaTable(int table);
-  short MakeJbntAreaTable(int table, const std::string& target, const std::string& source);
+  // `decimals`: those of the copy's unit, to which the sums are rounded
+  // (below 0: as summed).
+  short MakeJbntAreaTable(int table, const std::string& target, const std::string& source,
+                          int decimals = -1);
   std::string JbntAreaStatement(int table, const std::string& target,
                                 const std::string& source) const;
 

@@ -75,8 +75,9 @@ std::string CStatContext::JbntAreaStatement(int table, const std::string& target
 }
 
 short CStatContext::MakeJbntAreaTable(int table, const std::string& target,
-                                      const std::string& source) {
-  const std::string statement = JbntAreaStatement(table, target, source);
+                                      const std::string& source, int decimals) {
+  const std::string statement =
+      Dialect().RoundSums(JbntAreaStatement(table, target, source), decimals);
   if (statement.empty()) {
     host::yDebugStr("SQL resource " + std::to_string(kAreaTables[table].resource) +
                     " missing: " + target + " not made");
@@ -96,14 +97,14 @@ short CStatContext::MakeJbntAreaTable(int table, const std::string& target,
 }
 
 short CStatContext::StatJbntAreaTable(int table) {
-  ForEachSummaryCopy(
-      kAreaTables[table].base,
-      [&](const std::string& source, const std::string& target, short scope) {
-        if (MakeJbntAreaTable(table, target, source) > 0 && scope == 1) {
+  ForEachSummaryTable(
+      kAreaTables[table].base, [&](const std::string& target, short scope, short unit) {
+        if (MakeJbntAreaTable(table, target, m_names.UnitCopy(unit, "statdata_jbnt"),
+                              DecimalsOf(unit)) > 0 &&
+            scope == 1) {
           FillXzqNames(target, "XZQDM", "XZQMC");
         }
-      },
-      false, "statdata_jbnt");
+      });
   return 1;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
 #include "farmland/farmland_rules.h"
@@ -46,17 +47,18 @@ std::string BlockSumsQuery(const std::string& source, const std::string& filter)
 
 // Copies the block sums of `source` into `target` row by row, with the
 // subtotals: QTHJ the other land, ZHJ that and the three cultivated classes
-// (BM01HJ, the stored cultivated land, is not part of it). A NULL sum is
-// written as 0. An error ends the fill with 0 and, logged, leaves the
-// target without the rows of this fill.
+// (BM01HJ, the stored cultivated land, is not part of it), each rounded to
+// `decimals` (below 0: as summed). A NULL sum is written as 0. An error ends the fill with 0 and,
+// logged, leaves the target without the rows of this fill.
 short CopyBlockSums(CStatContext& context, db::Connection& connection, const std::string& target,
-                    const std::string& source, const std::string& filter) {
+                    const std::string& source, const std::string& filter, int decimals = -1) {
   std::vector<std::string> columns = {"BHKBH", "ZHJ", "BM01HJ"};
   columns.insert(columns.end(), kCultivatedClasses.begin(), kCultivatedClasses.end());
   columns.push_back("QTHJ");
   columns.insert(columns.end(), kOtherClasses.begin(), kOtherClasses.end());
   try {
-    db::Recordset sums(connection, BlockSumsQuery(source, filter));
+    db::Recordset sums(connection,
+                       context.Dialect().RoundSums(BlockSumsQuery(source, filter), decimals));
     db::RowWriter writer(connection, target, columns);
     std::vector<db::Value> row(columns.size());
     const auto sum = [&](const std::string& column) {
@@ -77,8 +79,11 @@ short CopyBlockSums(CStatContext& context, db::Connection& connection, const std
         row[7 + i] = db::Value(value);
         other += value;
       }
-      row[6] = db::Value(other);
-      row[1] = db::Value(other + cultivated);
+      const auto rounded = [decimals](double total) {
+        return decimals < 0 ? total : RoundToDecimals(total, decimals);
+      };
+      row[6] = db::Value(rounded(other));
+      row[1] = db::Value(rounded(other + cultivated));
       writer.Add(row);
     }
     writer.Close();
@@ -175,14 +180,14 @@ short CStatContext::CreateJbntNewBhkQktjTables() {
 }
 
 short CStatContext::SumJbntBhkQktj(db::Connection& connection, const std::string& target,
-                                   const std::string& source) {
-  return CopyBlockSums(*this, connection, target, source, RemarkFilter(*this));
+                                   const std::string& source, int decimals) {
+  return CopyBlockSums(*this, connection, target, source, RemarkFilter(*this), decimals);
 }
 
 short CStatContext::SumJbntNewBhkQktj(db::Connection& connection, const std::string& target,
-                                      const std::string& source) {
+                                      const std::string& source, int decimals) {
   try {
-    connection.Execute(JbntNewBhkQktjInsert(target, source));
+    connection.Execute(Dialect().RoundSums(JbntNewBhkQktjInsert(target, source), decimals));
     return 1;
   } catch (const db::DbError& error) {
     LogFailure(kAllClassSumTitle, kAllClassSumMessage, error);
@@ -193,7 +198,7 @@ short CStatContext::SumJbntNewBhkQktj(db::Connection& connection, const std::str
 short CStatContext::StatJbntBhkQktj() {
   ForEachUnit(*this, {kSquareMetre, kHectare, kMu}, [this](short unit) {
     SumJbntBhkQktj(m_pConn, m_names.Summary('Z', unit, "JBNTBHKQKTJ"),
-                   m_names.UnitCopy(unit, "statdata_jbnt"));
+                   m_names.UnitCopy(unit, "statdata_jbnt"), DecimalsOf(unit));
   });
   return 1;
 }
@@ -201,7 +206,7 @@ short CStatContext::StatJbntBhkQktj() {
 short CStatContext::StatJbntNewBhkQktj() {
   ForEachUnit(*this, {kSquareMetre, kHectare, kMu}, [this](short unit) {
     SumJbntNewBhkQktj(m_pConn, m_names.Summary('Z', unit, "JBNTNEWBHKQKTJ"),
-                      m_names.UnitCopy(unit, "statdata_jbnt"));
+                      m_names.UnitCopy(unit, "statdata_jbnt"), DecimalsOf(unit));
   });
   return 1;
 }

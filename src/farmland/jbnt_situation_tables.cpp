@@ -90,7 +90,7 @@ short CStatContext::CreateJbntQktjConvertedTable() {
 }
 
 std::string CStatContext::JbntQktjStatement(const std::string& target, const std::string& source,
-                                            int level, short scope) const {
+                                            int level, short scope, int decimals) const {
   // The ex table has no transfer remark and is never filtered on it.
   const bool remark_filter = farmland::LeavesTransferredOut(*this) && source != m_strJbntTbl + "ex";
   const std::string kept = farmland::kNotTransferredIn;
@@ -120,16 +120,23 @@ std::string CStatContext::JbntQktjStatement(const std::string& target, const std
     values += "," + column;
   }
   const std::string names = scope == 0 ? "XZQDM,XZQMC" : "XZQDM";
+  // The subtotals add rounded sums, and are rounded again.
+  const auto total = [&](std::string sum) {
+    return decimals < 0 ? sum : Dialect().Round("(" + sum + ")", decimals);
+  };
   return "INSERT INTO " + target + " (" + names + columns + ",QTHJ,ZHJ) SELECT " + names + values +
-         "," + farmland::SumOfColumns({&farmland::kOtherClasses}) + "," +
-         farmland::SumOfColumns({&farmland::kCultivatedClasses, &farmland::kOtherClasses}) +
-         " FROM (select " + select + sums + " from " + source + condition + " GROUP BY " + group +
+         "," + total(farmland::SumOfColumns({&farmland::kOtherClasses})) + "," +
+         total(farmland::SumOfColumns({&farmland::kCultivatedClasses, &farmland::kOtherClasses})) +
+         " FROM (" +
+         Dialect().RoundSums(
+             "select " + select + sums + " from " + source + condition + " GROUP BY " + group,
+             decimals) +
          ") tt";
 }
 
 short CStatContext::SumJbntQktj(const std::string& target, const std::string& source, int level,
-                                short scope) {
-  const std::string statement = JbntQktjStatement(target, source, level, scope);
+                                short scope, int decimals) {
+  const std::string statement = JbntQktjStatement(target, source, level, scope, decimals);
   try {
     m_pConn.Execute(statement);
     return 1;
@@ -141,12 +148,12 @@ short CStatContext::SumJbntQktj(const std::string& target, const std::string& so
 }
 
 short CStatContext::SumJbntQktjLevels(const std::string& target, const std::string& source,
-                                      bool unit_level, short scope) {
+                                      bool unit_level, short scope, int decimals) {
   // The first level that fails ends the table.
   for (int level : {4, 3, 2}) {
-    if (SumJbntQktj(target, source, level, scope) == 0) return 0;
+    if (SumJbntQktj(target, source, level, scope, decimals) == 0) return 0;
   }
-  return unit_level ? SumJbntQktj(target, source, 1, scope) : 1;
+  return unit_level ? SumJbntQktj(target, source, 1, scope, decimals) : 1;
 }
 
 short CStatContext::StatJbntQktj() {
@@ -157,7 +164,7 @@ short CStatContext::StatJbntQktj() {
       LogFailure(kSumTitle, target + " 缺少基本农田基础数据表 " + source);
       return;
     }
-    SumJbntQktjLevels(target, source, m_bGroupLevel, scope);
+    SumJbntQktjLevels(target, source, m_bGroupLevel, scope, DecimalsOf(unit));
     if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
   });
   return 1;

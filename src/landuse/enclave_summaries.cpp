@@ -84,23 +84,27 @@ short CStatContext::RunEnclaveStatement(const std::string& statement, const char
   }
 }
 
-short CStatContext::SumFrdTdly(short kind, const std::string& target, const std::string& source) {
+short CStatContext::SumFrdTdly(short kind, const std::string& target, const std::string& source,
+                               int decimals) {
   const EnclaveLists lists = ClassSumLists(kind, true);
   return RunEnclaveStatement(
-      PairStatement(target, source, lists, std::string(kPairWhere) + kPairGroup), "汇总飞入地",
-      "汇总飞入地失败", true);
+      Dialect().RoundSums(
+          PairStatement(target, source, lists, std::string(kPairWhere) + kPairGroup), decimals),
+      "汇总飞入地", "汇总飞入地失败", true);
 }
 
 short CStatContext::SumFrdTdlyByLevel(short kind, const std::string& target,
-                                      const std::string& source) {
+                                      const std::string& source, int decimals) {
   const EnclaveLists lists = ClassSumLists(kind, true);
   for (const EnclaveLevel& level : kEnclaveLevels) {
-    const std::string statement = LevelStatement(level, target, source, lists, Dialect(),
-                                                 CountyRowsOf(kQsdmbTable, m_strPrefix2));
+    const std::string statement =
+        Dialect().RoundSums(LevelStatement(level, target, source, lists, Dialect(),
+                                           CountyRowsOf(kQsdmbTable, m_strPrefix2)),
+                            decimals);
     if (RunEnclaveStatement(statement, level.title, level.message, true) == 0) return 0;
     host::yDebugStr(statement);
   }
-  return SumFrdTdly(kind, target, source);
+  return SumFrdTdly(kind, target, source, decimals);
 }
 
 short CStatContext::SumFrdTdlyConverted(short kind) {
@@ -127,9 +131,9 @@ short CStatContext::StatFrdTdly(short kind) {
     const std::string target = m_names.Summary('Z', unit, kEnclaveBases[kind]);
     const std::string source = SummarySource(unit);
     if (by_level) {
-      SumFrdTdlyByLevel(kind, target, source);
+      SumFrdTdlyByLevel(kind, target, source, DecimalsOf(unit));
     } else {
-      SumFrdTdly(kind, target, source);
+      SumFrdTdly(kind, target, source, DecimalsOf(unit));
     }
   }
   return 1;

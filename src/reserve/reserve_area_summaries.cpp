@@ -17,6 +17,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
@@ -210,9 +211,10 @@ std::string KindText(const std::string& value) {
 
 // The summary row of one code. A type outside the scheme books no area;
 // its survey area is listed all the same. The all-parcels rows keep
-// QSXZNGDHBJB NULL, which the reports select as "全部".
+// QSXZNGDHBJB NULL, which the reports select as "全部". The areas are
+// rounded to `decimals` (below 0: as summed).
 std::vector<db::Value> AreaRow(const Scheme& scheme, bool restricted, const std::string& code,
-                               const std::vector<reserve::GroupedRow>& rows) {
+                               const std::vector<reserve::GroupedRow>& rows, int decimals) {
   std::vector<double> areas = reserve::NoAreas(scheme.tree);
   std::string survey;
   for (const reserve::GroupedRow& row : rows) {
@@ -226,7 +228,9 @@ std::vector<db::Value> AreaRow(const Scheme& scheme, bool restricted, const std:
       db::Value(code), db::Value(rows.front().name),
       survey.empty() ? db::Value() : db::Value(survey),
       restricted ? db::Value(KindText(rows.front().texts[2])) : db::Value()};
-  for (double area : areas) values.emplace_back(area);
+  for (double area : areas) {
+    values.emplace_back(decimals < 0 ? area : RoundToDecimals(area, decimals));
+  }
   return values;
 }
 
@@ -236,10 +240,13 @@ short WriteLevel(CStatContext& context, const Scheme& scheme, short unit,
   std::vector<std::string> columns = {"XZQDM", "XZQMC", "DCQMC", "QSXZNGDHBJB"};
   for (const std::string& column : scheme.tree.Columns()) columns.push_back(column);
   const bool restricted = kind.column >= 0;
+  // The square-metre table is only summed; the others are rounded and
+  // balanced once every level is written.
+  const int decimals = unit == kSquareMetre ? context.DecimalsOf(unit) : -1;
   return reserve::WriteSummary(
       context, LevelRows(fine, level, kind), context.GdhbUnitTable(unit, scheme.tree.base), columns,
       kFillTitle, [&](const std::string& unit_code, const std::vector<reserve::GroupedRow>& rows) {
-        return AreaRow(scheme, restricted, unit_code, rows);
+        return AreaRow(scheme, restricted, unit_code, rows, decimals);
       });
 }
 

@@ -4,6 +4,7 @@
 // three grades each, summed from the unit copies of ZB_GDHB; the hectare
 // and mu tables rounded and balanced afterwards.
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "reserve/reserve_summary_tables.h"
 
@@ -32,8 +33,9 @@ int ClassOfGrade(const std::string& grade) {
   return grade.find("复垦") != std::string::npos ? 2 : 0;
 }
 
+// The areas are rounded to `decimals` (below 0: as summed).
 std::vector<db::Value> GradeRow(const std::string& code,
-                                const std::vector<reserve::GroupedRow>& rows) {
+                                const std::vector<reserve::GroupedRow>& rows, int decimals) {
   std::vector<double> areas = reserve::NoAreas(kGradeTree);
   for (const reserve::GroupedRow& row : rows) {
     const std::string& grade = row.texts[0];
@@ -42,7 +44,9 @@ std::vector<db::Value> GradeRow(const std::string& code,
     if (leaf >= 0) reserve::Book(kGradeTree, areas, klass, leaf, row.area);
   }
   std::vector<db::Value> values = {db::Value(code), db::Value(rows.front().name)};
-  for (double area : areas) values.emplace_back(area);
+  for (double area : areas) {
+    values.emplace_back(decimals < 0 ? area : RoundToDecimals(area, decimals));
+  }
   return values;
 }
 
@@ -58,8 +62,15 @@ short CStatContext::FillGdhbGradeSummary(short level, const std::string& unit) {
   if (code == kNoUnit) return 0;
   std::vector<std::string> columns = {"XZQDM", "XZQMC"};
   for (const std::string& column : kGradeTree.Columns()) columns.push_back(column);
-  return reserve::FillSummary(*this, GradeQuery(level, GdhbUnitTable(code, "ZB_GDHB")),
-                              GdhbUnitTable(code, kGradeTree.base), columns, kFillTitle, GradeRow);
+  // The square-metre table is only summed; the others are rounded and
+  // balanced once every level is written.
+  const int decimals = code == kSquareMetre ? DecimalsOf(code) : -1;
+  return reserve::FillSummary(
+      *this, GradeQuery(level, GdhbUnitTable(code, "ZB_GDHB")),
+      GdhbUnitTable(code, kGradeTree.base), columns, kFillTitle,
+      [decimals](const std::string& unit_code, const std::vector<reserve::GroupedRow>& rows) {
+        return GradeRow(unit_code, rows, decimals);
+      });
 }
 
 short CStatContext::BuildGdhbGradeSummary() {

@@ -127,14 +127,21 @@ TableSum SumTable(db::Connection& conn, const std::string& table) {
 // The families whose sums are stored rounded to their table's unit, with
 // the decimals of the units of the run's configuration.
 const char* const kRoundedFamilies[] = {
-    "KTZ",           "PEWY_EJFL",     "PEWY_YJFL",     "NCTDLY_YJFL",
-    "NCTDLY_EJFL",   "NCTDLY_SJFL",   "HDTDLY_YJFL",   "HDTDLY_EJFL",
-    "NCHDTDLY_YJFL", "NCHDTDLY_EJFL", "NCTDLY_QSSJFL", "NCTDLY_QSYJFL",
-    "GDPDMJHZ",      "TDLYTZ",        "JBNTKTZ",       "BHKKTZ"};
+    "KTZ",           "PEWY_EJFL",     "PEWY_YJFL",   "NCTDLY_YJFL",    "NCTDLY_EJFL",
+    "NCTDLY_SJFL",   "HDTDLY_YJFL",   "HDTDLY_EJFL", "NCHDTDLY_YJFL",  "NCHDTDLY_EJFL",
+    "NCTDLY_QSSJFL", "NCTDLY_QSYJFL", "GDPDMJHZ",    "TDLYTZ",         "JBNTKTZ",
+    "BHKKTZ",        "JBNTQKTJ",      "JBNTBHKQKTJ", "JBNTNEWBHKQKTJ", "JBNTBHMJ",
+    "FRDTDLY_YJFL",  "FRDTDLY_EJFL"};
 const std::pair<const char*, int> kUnitDecimals[] = {{"PM", 2}, {"GQ", 4}, {"MU", 2}};
+// The reserve summaries that are only summed: those in square metres, named
+// without a scope.
+const char* const kRoundedSquareMetreTables[] = {"PMMJ_GDHB", "PMMJ_GDHBOLD", "PMPJ_GDHB"};
 
 // The decimals of a table of a rounded family (by base name), or -1.
 int RoundedDecimals(const std::string& base) {
+  for (const char* table : kRoundedSquareMetreTables) {
+    if (base == table) return 2;
+  }
   for (const char* family : kRoundedFamilies) {
     for (const auto& [unit, decimals] : kUnitDecimals) {
       for (const char* scope : {"Z", "Q"}) {

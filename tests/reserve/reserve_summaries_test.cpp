@@ -165,7 +165,8 @@ class ReserveSummariesTest : public BothEngines {
 };
 
 // Rows per level and kind in both type schemes: one row per code with an
-// area of 0.001 or more, kinds told apart by QSXZNGDHBJB (NULL over all
+// area of 0.001 or more (stored rounded to the square metre's two
+// decimals: a row of 0.001 holds 0), kinds told apart by QSXZNGDHBJB (NULL over all
 // parcels), new Ⅰ4 and old Ⅰ5 both in KKKTYD, old Ⅰ4 in KKKWD, a type
 // outside the vocabulary a row without area, the survey areas listed in
 // order; group rows only with group codes.
@@ -174,14 +175,14 @@ TEST_P(ReserveSummariesTest, AreaRowsByLevelAndKind) {
       "330102001001|甲村|东区,东区北|150|100|0|100|50|50|0",
       "330102001002|乙村|西区|20|20|20|0|0|0|0",
       "330102001|一乡|东区,东区北,西区|170|120|20|100|50|50|0",
-      "330102002001|丙村|中区,南区|0.001|0|0|0|0.001|0|0.001",
-      "330102002|二乡|中区,南区|0.001|0|0|0|0.001|0|0.001",
-      "330102|上城区|东区,东区北,中区,南区,西区|170.001|120|20|100|50.001|50|0.001",
+      "330102002001|丙村|中区,南区|0|0|0|0|0|0|0",
+      "330102002|二乡|中区,南区|0|0|0|0|0|0|0",
+      "330102|上城区|东区,东区北,中区,南区,西区|170|120|20|100|50|50|0",
   };
   const Strings county_rows = {
-      "330102|上城区||170.001|120|0|20|100|50.001", "330102|上城区|国家级|100|100|0|0|100|0",
-      "330102|上城区|国有|120|120|0|20|100|0",      "330102|上城区|省级|70.001|20|0|20|0|50.001",
-      "330102|上城区|集体|50.001|0|0|0|0|50.001",
+      "330102|上城区||170|120|0|20|100|50",    "330102|上城区|国家级|100|100|0|0|100|0",
+      "330102|上城区|国有|120|120|0|20|100|0", "330102|上城区|省级|70|20|0|20|0|50",
+      "330102|上城区|集体|50|0|0|0|0|50",
   };
   struct Case {
     bool groups;
@@ -246,13 +247,14 @@ TEST_P(ReserveSummariesTest, AreaRowsGroupNullApart) {
 
 // The grade summary: a row per unit, grades to their columns and class
 // totals; "开发" alone and a grade outside the list a row without area;
-// 0.0009 left out, 0.001 counted; group rows only with group codes.
+// 0.0009 left out, 0.001 counted (its row stored as 0 on the square metre's
+// two decimals); group rows only with group codes.
 TEST_P(ReserveSummariesTest, GradeRowsByLevel) {
   const Strings rows = {
       "330102001001|甲村|150|100|100|0|0|50|0|0|50",
       "330102001002|乙村|0|0|0|0|0|0|0|0|0",
-      "330102002001|丙村|0.001|0|0|0|0|0.001|0|0.001|0",
-      "330102|上城区|150.001|100|100|0|0|50.001|0|0.001|50",
+      "330102002001|丙村|0|0|0|0|0|0|0|0|0",
+      "330102|上城区|150|100|100|0|0|50|0|0|50",
   };
   MakeCopies(kParcels);
   for (bool groups : {true, false}) {
