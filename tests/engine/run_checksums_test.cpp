@@ -264,20 +264,26 @@ class RunChecksumsTest : public testing::BothEngines {
     testing::WriteFileBytes(county_->log, "");
   }
 
+  // The statistics run of the generated county into the test's database.
+  StatisticsRequest Request(gis::CGisXmlPrj& project) {
+    StatisticsRequest request;
+    request.project = &project;
+    request.codes = county_->codes.get();
+    request.connection = database().ConnectionString();
+    request.year = "2009";
+    request.county = county_->options.county_code;
+    request.db_mode = Mode();
+    request.log_path = county_->log;
+    return request;
+  }
+
   testing::ScopedProgramDir home_;
   std::unique_ptr<testing::GeneratedCountyRun> county_;
 };
 
 TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
-  StatisticsRequest request;
-  request.project = project.get();
-  request.codes = county_->codes.get();
-  request.connection = database().ConnectionString();
-  request.year = "2009";
-  request.county = county_->options.county_code;
-  request.db_mode = Mode();
-  request.log_path = county_->log;
+  const StatisticsRequest request = Request(*project);
   ASSERT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted)
       << testing::ReadFileBytes(county_->log);
 
@@ -348,14 +354,7 @@ class RunWorkersTest : public RunChecksumsTest {
 
 TEST_P(RunWorkersTest, AFullRunStoresTheSameFiguresWhateverTheWorkers) {
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
-  StatisticsRequest request;
-  request.project = project.get();
-  request.codes = county_->codes.get();
-  request.connection = database().ConnectionString();
-  request.year = "2009";
-  request.county = county_->options.county_code;
-  request.db_mode = Mode();
-  request.log_path = county_->log;
+  const StatisticsRequest request = Request(*project);
   std::vector<std::map<std::string, std::vector<std::string>>> runs;
   for (std::size_t workers : {1, 6}) {
     db::SetWorkers(workers);
