@@ -36,6 +36,10 @@ struct Condensation {
   bool keeps_marks;     // the farmland marks among the group columns
   const char* message;  // the failure's log message
   bool checks_lock_limit;
+  // The copy in the source unit is not converted: its sums are stored on
+  // that unit's decimals. Below 0: stored as summed (a copy the conversion
+  // rounds afterwards).
+  int decimals = -1;
 };
 
 // A class column of the field list: its name begins with exactly "BM".
@@ -90,9 +94,10 @@ short CheckRowLockLimit(CStatContext& context, const std::string& table) {
 }
 
 // The condensation into `target`, the copy in `unit`.
-Condensation UnitCopyStep(const std::string& target, short unit) {
-  if (unit == kSquareMetre) return {target, true, "statdata_jbntex", true};
-  return {target, true, unit == kHectare ? "statdata_jbnt" : "statdata_jbntex", false};
+Condensation UnitCopyStep(const CStatContext& context, const std::string& target, short unit) {
+  const int decimals = unit == context.m_nUnitSrc ? context.m_nDecSrc : -1;
+  if (unit == kSquareMetre) return {target, true, "statdata_jbntex", true, decimals};
+  return {target, true, unit == kHectare ? "statdata_jbnt" : "statdata_jbntex", false, decimals};
 }
 
 short Condense(CStatContext& context, const Condensation& step) {
@@ -104,13 +109,15 @@ short Condense(CStatContext& context, const Condensation& step) {
       // they are grouped in one pass in memory, with the same sums, and
       // written in the order of the groups.
       db::GroupedSumsQuery query{context.m_strJbntTbl, {}, groups, {"土地总面积"}};
+      query.decimals = step.decimals;
       for (const std::string& field : context.m_arrStatFields) {
         if (IsClassColumn(field)) query.sums.push_back(field);
       }
       db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, step.target, true);
     } else {
-      context.m_pConn.Execute(
-          CondensingInsert(step.target, context.m_strJbntTbl, groups, context.m_arrStatFields));
+      context.m_pConn.Execute(context.Dialect().RoundSums(
+          CondensingInsert(step.target, context.m_strJbntTbl, groups, context.m_arrStatFields),
+          step.decimals));
     }
     if (step.checks_lock_limit && context.m_nDbMode == 0) {
       return CheckRowLockLimit(context, step.target);
@@ -125,16 +132,17 @@ short Condense(CStatContext& context, const Condensation& step) {
 }  // namespace
 
 short CStatContext::BuildJbntBaseDataPM() {
-  return Condense(*this,
-                  UnitCopyStep(m_names.UnitCopy(kSquareMetre, "statdata_jbnt"), kSquareMetre));
+  return Condense(
+      *this, UnitCopyStep(*this, m_names.UnitCopy(kSquareMetre, "statdata_jbnt"), kSquareMetre));
 }
 
 short CStatContext::BuildJbntBaseDataGQ() {
-  return Condense(*this, UnitCopyStep(m_names.UnitCopy(kHectare, "statdata_jbnt"), kHectare));
+  return Condense(*this,
+                  UnitCopyStep(*this, m_names.UnitCopy(kHectare, "statdata_jbnt"), kHectare));
 }
 
 short CStatContext::BuildJbntBaseDataMU() {
-  return Condense(*this, UnitCopyStep(m_names.UnitCopy(kMu, "statdata_jbnt"), kMu));
+  return Condense(*this, UnitCopyStep(*this, m_names.UnitCopy(kMu, "statdata_jbnt"), kMu));
 }
 
 void CStatContext::BuildJbntBaseDataCopies() {
@@ -147,10 +155,12 @@ void CStatContext::BuildJbntBaseDataCopies() {
   for (const auto& [unit, wanted] :
        {std::pair{kSquareMetre, m_bPm}, std::pair{kHectare, m_bGq}, std::pair{kMu, m_bMu}}) {
     if (!wanted) continue;
-    const Condensation step = UnitCopyStep(m_names.UnitCopy(unit, "statdata_jbnt"), unit);
-    if (condensed.empty() || !copy_rows) {
+    const Condensation step = UnitCopyStep(*this, m_names.UnitCopy(unit, "statdata_jbnt"), unit);
+    // The copy in the source unit holds rounded sums: the copies to be
+    // converted take the sums as summed, from a copy condensed without it.
+    if (condensed.empty() || !copy_rows || step.decimals >= 0) {
       // Rows stored also when the square-metre copy's row-limit check ends -1.
-      if (Condense(*this, step) != 0) condensed = step.target;
+      if (Condense(*this, step) != 0 && step.decimals < 0) condensed = step.target;
       continue;
     }
     try {

@@ -39,8 +39,9 @@ const ClassLevel kClassLevels[] = {
 // them.
 void SumLevelInMemory(CZdStatContext& context, const ClassLevel& level,
                       const std::vector<std::string>& codes, const std::string& target,
-                      const std::string& source) {
-  db::GroupedSumsQuery query{source, {}, {level.code, level.name}, {"宗地总面积"}};
+                      const TownSources& sources) {
+  db::GroupedSumsQuery query{sources.lots, {}, {level.code, level.name}, {"宗地总面积"}};
+  query.decimals = sources.decimals;
   std::vector<db::GroupedSums::Column> columns{
       {level.code, "XZQDM"}, {level.name, "XZQMC"}, {"宗地总面积", "XZQZMJ"}};
   for (const std::string& code : codes) {
@@ -65,7 +66,7 @@ const ClassTable kSecondLevel{&CZdStatContext::m_arrClassCodes, "汇总城镇土
 // The three level statements from `source` into `target`; 0 when a level
 // failed and the table stops there, 1 otherwise.
 short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std::string& target,
-                     const std::string& source) {
+                     const TownSources& sources) {
   std::string columns, sums;
   for (const std::string& code : context.*table.codes) {
     const char* comma = columns.empty() ? "" : ",";
@@ -74,11 +75,13 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
   }
   const bool in_memory = context.m_pConn.Kind() == db::DbKind::kEmbedded;
   for (const ClassLevel& level : kClassLevels) {
-    const std::string statement = "insert into " + target + "(XZQDM,XZQMC,XZQZMJ," + columns + ")" +
-                                  fmt::sprintf(level.select, sums, source) + level.group;
+    const std::string statement = context.Dialect().RoundSums(
+        "insert into " + target + "(XZQDM,XZQMC,XZQZMJ," + columns + ")" +
+            fmt::sprintf(level.select, sums, sources.lots) + level.group,
+        sources.decimals);
     try {
       if (in_memory) {
-        SumLevelInMemory(context, level, context.*table.codes, target, source);
+        SumLevelInMemory(context, level, context.*table.codes, target, sources);
       } else {
         context.m_pConn.Execute(statement);
       }
@@ -96,14 +99,14 @@ const TownSummary kTownYjflzd{
     "CZTDLY_YJFLZD", "建立城镇土地一级汇总表", "CZTDLY_YJFLZD",
     [](const CZdStatContext& context) { return TownLevelColumns(context.m_arrClass1Codes); },
     [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
-      return SumClassLevels(context, kFirstLevel, target, sources.lots);
+      return SumClassLevels(context, kFirstLevel, target, sources);
     }};
 
 const TownSummary kTownEjflzd{
     "CZTDLY_EJFLZD", "建立城镇土地二级汇总表", "CZTDLY_EJFLZD",
     [](const CZdStatContext& context) { return TownLevelColumns(context.m_arrClassCodes); },
     [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
-      return SumClassLevels(context, kSecondLevel, target, sources.lots);
+      return SumClassLevels(context, kSecondLevel, target, sources);
     }};
 
 short CZdStatContext::CreateYjflzdTables() {
@@ -116,7 +119,7 @@ short CZdStatContext::SumYjflzd() {
   return SumTownTables(kTownYjflzd);
 }
 short CZdStatContext::SumYjflzdTable(const std::string& target, const std::string& source) {
-  return SumClassLevels(*this, kFirstLevel, target, source);
+  return SumClassLevels(*this, kFirstLevel, target, {source, {}});
 }
 short CZdStatContext::CreateYjflzdTableDated() {
   return CreateTownTableDated(kTownYjflzd);
@@ -135,7 +138,7 @@ short CZdStatContext::SumEjflzd() {
   return SumTownTables(kTownEjflzd);
 }
 short CZdStatContext::SumEjflzdTable(const std::string& target, const std::string& source) {
-  return SumClassLevels(*this, kSecondLevel, target, source);
+  return SumClassLevels(*this, kSecondLevel, target, {source, {}});
 }
 short CZdStatContext::CreateEjflzdTableDated() {
   return CreateTownTableDated(kTownEjflzd);

@@ -144,9 +144,12 @@ short WriteLevel(CZdStatContext& context, db::RowWriter& writer, const QddcLevel
     context.LogFailure(kSourceTitle, count_statement, error);
     return 0;
   }
+  const auto stored = [&sources](double area) {
+    return sources.decimals < 0 ? area : RoundToDecimals(area, sources.decimals);
+  };
   for (const LevelRow& row : rows) {
     const double area = Lookup(land, row.code);
-    writer.Add({row.code, row.name, row.building, row.footprint, area,
+    writer.Add({row.code, row.name, stored(row.building), stored(row.footprint), stored(area),
                 static_cast<long long>(Lookup(counts, row.code)), Ratio(row.building, area),
                 Ratio(row.building, row.footprint), Ratio(row.footprint, area)});
   }
@@ -186,7 +189,7 @@ short QddcWalk(CZdStatContext& context, const std::string& target, const TownSou
 }
 
 short QddcFill(CZdStatContext& context, const std::string& target, const TownSources& sources) {
-  return context.SumQddcTable(target, sources.lots, sources.land);
+  return QddcWalk(context, target, sources, kUnitMarkers);
 }
 
 const TownSummary kQddcFamily = {kQddc, "建立城镇土地利用强度调查表", kQddc, QddcColumns, QddcFill};

@@ -9,11 +9,13 @@
 namespace landstat {
 namespace {
 
-short SumLotAreas(CZdStatContext& context, const std::string& target, const std::string& source) {
+short SumLotAreas(CZdStatContext& context, const std::string& target, const TownSources& sources) {
   try {
-    context.m_pConn.Execute(fmt::sprintf(
-        "insert into %s(DJH,ZDMJ) select 地籍号,sum(宗地总面积) from %s group by 地籍号", target,
-        source));
+    context.m_pConn.Execute(context.Dialect().RoundSums(
+        fmt::sprintf(
+            "insert into %s(DJH,ZDMJ) select 地籍号,sum(宗地总面积) from %s group by 地籍号",
+            target, sources.lots),
+        sources.decimals));
     return 1;
   } catch (const db::DbError&) {
     context.LogFailure("城镇宗地面积汇总表", "汇总城镇宗地面积失败");
@@ -27,7 +29,7 @@ const TownSummary kTownZdmjhz{
     "CZZDMJHZ", "建立城镇宗地面积汇总表", "CZZDMJHZ",
     [](const CZdStatContext&) { return std::string("DJH varchar(60) ,ZDMJ double default 0.00"); },
     [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
-      return SumLotAreas(context, target, sources.lots);
+      return SumLotAreas(context, target, sources);
     }};
 
 short CZdStatContext::CreateZdmjhzTables() {
@@ -40,7 +42,7 @@ short CZdStatContext::SumZdmjhz() {
   return SumTownTables(kTownZdmjhz);
 }
 short CZdStatContext::SumZdmjhzTable(const std::string& target, const std::string& source) {
-  return SumLotAreas(*this, target, source);
+  return SumLotAreas(*this, target, {source, {}});
 }
 short CZdStatContext::CreateZdmjhzTableDated() {
   return CreateTownTableDated(kTownZdmjhz);

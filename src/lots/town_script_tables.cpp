@@ -83,6 +83,9 @@ short MakeScriptTable(CZdStatContext& context, const ScriptTable& script, const 
     text = ReplaceAll(text, script.code_placeholder,
                       CountyRowsOf(kCodeTbl1Table, context.m_strPrefix2));
   }
+  // The areas are square metres in every unit's table: stored on that
+  // unit's decimals, so that the sums do not depend on the order of adding.
+  text = context.Dialect().RoundSums(text, context.DecimalsOf(kSquareMetre));
   return ReplaceScriptTable(context, script, target,
                             context.Dialect().SaveQueryAs(target, text) + script.order, source);
 }

@@ -23,11 +23,20 @@ std::string CZdStatContext::DatedTable(const std::string& base) const {
 }
 
 TownSources CZdStatContext::UnitSources(short unit) const {
-  return {m_names.UnitCopy(unit, "statdata_czzd"), m_names.UnitCopy(unit, "statdata")};
+  return {m_names.UnitCopy(unit, "statdata_czzd"), m_names.UnitCopy(unit, "statdata"),
+          DecimalsOf(unit)};
 }
 
+int CZdStatContext::DecimalsOf(short unit) const {
+  for (const UnitTable& table : UnitTables()) {
+    if (table.unit == unit) return table.decimals;
+  }
+  return -1;
+}
+
+// The dated tables are rebuilt after a conversion on the source decimals.
 TownSources CZdStatContext::DatedSources() const {
-  return {m_names.Plain("statdata_czzdex"), m_names.Plain("statdataex")};
+  return {m_names.Plain("statdata_czzdex"), m_names.Plain("statdataex"), m_nDecSrc};
 }
 
 short CZdStatContext::CreateTownTables(const TownSummary& family) {

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <memory>
 
+#include "engine/rounding.h"
 #include "lots/town_summary_family.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -111,12 +112,14 @@ std::vector<std::string> UseRightColumns() {
 
 // Writes the rows; 0 after a logged failure.
 short WriteUseRightRows(CZdStatContext& context, db::RowWriter& writer,
-                        const std::vector<UseRightRow>& rows) {
+                        const std::vector<UseRightRow>& rows, int decimals) {
+  const auto stored = [decimals](double area) {
+    return db::Value(decimals < 0 ? area : RoundToDecimals(area, decimals));
+  };
   try {
     for (const UseRightRow& row : rows) {
-      std::vector<db::Value> values = {db::Value(row.code), db::Value(row.name),
-                                       db::Value(row.total)};
-      for (double area : row.areas) values.emplace_back(area);
+      std::vector<db::Value> values = {db::Value(row.code), db::Value(row.name), stored(row.total)};
+      for (double area : row.areas) values.push_back(stored(area));
       writer.Add(values);
     }
     writer.Close();
@@ -129,8 +132,9 @@ short WriteUseRightRows(CZdStatContext& context, db::RowWriter& writer,
 
 // The pivot from `source` into `target`: 1, or 0 after a logged failure; the
 // rows of the levels before a failed level are written.
-short SumUseRights(CZdStatContext& context, const std::string& target, const std::string& source,
+short SumUseRights(CZdStatContext& context, const std::string& target, const TownSources& sources,
                    bool dated) {
+  const std::string& source = sources.lots;
   std::unique_ptr<db::RowWriter> writer;
   try {
     writer = std::make_unique<db::RowWriter>(context.m_pConn, target, UseRightColumns());
@@ -148,11 +152,11 @@ short SumUseRights(CZdStatContext& context, const std::string& target, const std
       // A read that fails part way leaves no half level behind.
       context.LogFailure("汇总使用权类型表", "汇总使用权类型表失败");
       rows.resize(before);
-      WriteUseRightRows(context, *writer, rows);
+      WriteUseRightRows(context, *writer, rows, sources.decimals);
       return 0;
     }
   }
-  return WriteUseRightRows(context, *writer, rows);
+  return WriteUseRightRows(context, *writer, rows, sources.decimals);
 }
 
 }  // namespace
@@ -163,10 +167,10 @@ const TownSummary kTownSyqzd{
     "CZTDLY_SYQZD",
     [](const CZdStatContext&) { return TownLevelColumns(kUseRightTypes); },
     [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
-      return SumUseRights(context, target, sources.lots, false);
+      return SumUseRights(context, target, sources, false);
     },
     [](CZdStatContext& context, const std::string& target, const TownSources& sources) {
-      return SumUseRights(context, target, sources.lots, true);
+      return SumUseRights(context, target, sources, true);
     }};
 
 short CZdStatContext::CreateSyqzdTables() {
@@ -179,7 +183,7 @@ short CZdStatContext::SumSyqzd() {
   return SumTownTables(kTownSyqzd);
 }
 short CZdStatContext::SumSyqzdTable(const std::string& target, const std::string& source) {
-  return SumUseRights(*this, target, source, false);
+  return SumUseRights(*this, target, {source, {}}, false);
 }
 short CZdStatContext::CreateSyqzdTableDated() {
   return CreateTownTableDated(kTownSyqzd);

@@ -33,6 +33,9 @@ struct TownLayerTables {
 struct TownSources {
   std::string lots;
   std::string land;
+  // The decimals of the target's unit: the sums are stored rounded to them.
+  // Below 0: stored as summed.
+  int decimals = -1;
 };
 
 struct TownSummary;
@@ -156,6 +159,7 @@ class CZdStatContext : public StatRunLog {
   std::string TownSummaryTable(short unit, const std::string& base) const;
   std::string DatedTable(const std::string& base) const;
   TownSources UnitSources(short unit) const;
+  int DecimalsOf(short unit) const;  // of a configured unit; -1 for another
   TownSources DatedSources() const;
   short CreateTownTables(const TownSummary& family);
   short CreateTownTable(const TownSummary& family, const std::string& name);

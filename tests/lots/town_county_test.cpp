@@ -118,6 +118,25 @@ TEST_P(TownCountyTest, CopiesAndSummariesAddUpAndRepeat) {
       EXPECT_NEAR(area[code], copy_total, 1e-6);
       for (const auto& [parent, sum] : below) EXPECT_NEAR(area[parent], sum, 1e-6) << parent;
     }
+    // The sums are stored on the decimals of their unit.
+    const int decimals = unit == kHectare ? 4 : 2;
+    for (const auto& [base, columns] : {std::pair{"CZTDLY_YJFLZD", "*"},
+                                        {"CZTDLY_EJFLZD", "*"},
+                                        {"CZTDLY_SYQZD", "*"},
+                                        {"CZZDMJHZ", "ZDMJ"},
+                                        {"CZTDLY_QDDC", "JCQZMJ,JZZMJ,JZZDZMJ"}}) {
+      const std::string table = names.Summary('Z', unit, base);
+      EXPECT_EQ(testing::CellsOffTheGrid(conn, std::string("select ") + columns + " from " + table,
+                                         decimals),
+                0)
+          << table;
+    }
+    // The land-use table holds square metres in every unit.
+    const std::string land_use = names.Summary('Z', unit, "CZZD_TDYT");
+    EXPECT_EQ(
+        testing::CellsOffTheGrid(conn, "select 宗地总面积,占地面积,建筑面积 from " + land_use, 2),
+        0)
+        << land_use;
   }
   // A second run gives the same tables.
   const std::map<std::string, Strings> before = TownTables(conn);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "engine/rounding.h"
 #include "engine/run_record.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sqlite_backend.h"
@@ -67,6 +68,20 @@ std::vector<std::string> Texts(db::Connection& conn, const std::string& sql) {
     values.push_back(rs.Field(0).AsText());
   }
   return values;
+}
+
+long CellsOffTheGrid(db::Connection& conn, const std::string& sql, int decimals) {
+  long off = 0;
+  for (db::Recordset rows(conn, sql); !rows.IsEOF(); rows.MoveNext()) {
+    for (int column = 0; column < rows.FieldCount(); ++column) {
+      const db::Value value = rows.Field(column);
+      if (value.IsNull() || value.IsText()) continue;
+      const double number =
+          value.IsInteger() ? static_cast<double>(value.AsInteger()) : value.AsDouble();
+      off += RoundToDecimals(number, decimals) != number;
+    }
+  }
+  return off;
 }
 
 void RecordCompletedRun(const std::string& connection, const std::string& year,

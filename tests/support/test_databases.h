@@ -69,6 +69,9 @@ class TestDatabase {
 std::vector<std::string> Texts(db::Connection& conn, const std::string& sql);
 std::vector<double> Numbers(db::Connection& conn, const std::string& sql);
 
+// The numbers a query gives that are not on the grid of `decimals`.
+long CellsOffTheGrid(db::Connection& conn, const std::string& sql, int decimals);
+
 // Records a completed statistics run of a year and county, for a test that
 // makes a run's tables by hand before a job that reads them.
 void RecordCompletedRun(const std::string& connection, const std::string& year,
