@@ -2,6 +2,8 @@
 // and one per house of the house layer, with the administrative levels
 // taken from the lot number.
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -391,14 +393,40 @@ short CZdStatContext::FillStatData() {
   return walked ? 1 : 0;
 }
 
+namespace {
+
+// The lot number without blanks, as the walk over the layer reads it.
+constexpr char kStoredLotNumber[] = "replace(a.地籍号,' ','')";
+
+// The stored lots (alias a, entities of `tables`) the walk over the layer
+// would keep: a number of 19 digits of this county that no other existing
+// lot carries, and an area that is a number from 0 to the largest a piece
+// may have (a null or NaN fails every comparison).
+std::string KeptLotCondition(const CZdStatContext& context, const TownLayerTables& tables) {
+  const std::string number = kStoredLotNumber;
+  return "length(" + number + ")=19 and " + context.Dialect().OnlyDigits(number) + " and " +
+         number + " like " + db::QuoteText(context.m_strPrefix2 + "%") +
+         " and a.实测面积>=0 and a.实测面积<=" + fmt::format("{:g}", kMostPieceArea) + " and " +
+         number + " in (select replace(c.地籍号,' ','') from " + tables.lot_attributes + " c," +
+         tables.lot_entities +
+         " d where c.ID0=d.ID0 and d.exist=1 group by replace(c.地籍号,' ','') having count(*)=1)";
+}
+
+std::string StoredLots(const TownLayerTables& tables) {
+  return " from " + tables.lot_attributes + " a ," + tables.lot_entities +
+         " b where a.ID0=b.ID0 and b.exist=1";
+}
+
+}  // namespace
+
 std::vector<std::string> CZdStatContext::LayerTableStatements(const TownLayerTables& tables) const {
   const std::string target = StatDataTable();
   std::vector<std::string> statements;
   if (!tables.lot_attributes.empty()) {
     std::string columns =
         "(地籍号,土地座落,权属性质,使用权类型,建筑容积率,建筑密度,土地级别,宗地总面积,";
-    std::string select =
-        "select 地籍号,土地座落,权属性质,使用权类型,建筑容积率,建筑密度,土地级别,实测面积,";
+    std::string select = std::string("select ") + kStoredLotNumber +
+                         ",土地座落,权属性质,使用权类型,建筑容积率,建筑密度,土地级别,实测面积,";
     bool first = true;
     for (const std::string& code : m_arrAllClassCodes) {
       columns += (first ? "" : ",") + ("BM" + code);
@@ -407,16 +435,18 @@ std::vector<std::string> CZdStatContext::LayerTableStatements(const TownLayerTab
                                       " THEN 实测面积 ELSE 0 END) \tAS BM" + code + " ");
       first = false;
     }
-    const std::string source = " from " + tables.lot_attributes + " a ," + tables.lot_entities +
-                               " b where a.ID0=b.ID0 and b.exist=1";
-    statements.push_back("insert into " + target + columns + ") " + select + " " + source);
+    statements.push_back("insert into " + target + columns + ") " + select + " " +
+                         StoredLots(tables) + " and " + KeptLotCondition(*this, tables));
   }
   if (!tables.house_attributes.empty()) {
-    statements.push_back("insert into " + target +
-                         "(地籍号,建筑面积,占地面积) select 隶属宗地,建筑面积,占地面积 from " +
-                         tables.house_attributes + " a," + tables.house_entities +
-                         " b where  a.隶属宗地 like '___________________' and a.ID0=b.ID0 and "
-                         "b.exist=1");
+    // The houses of the lots kept: those of a lot left out go with it.
+    statements.push_back(
+        "insert into " + target +
+        "(地籍号,建筑面积,占地面积) select replace(a.隶属宗地,' ',''),建筑面积,占地面积 from " +
+        tables.house_attributes + " a," + tables.house_entities +
+        " b where a.ID0=b.ID0 and b.exist=1 and replace(a.隶属宗地,' ','') in (select 地籍号 "
+        "from " +
+        target + ")");
   }
   if (!tables.code_table.empty()) {
     statements.push_back("UPDATE  " + target +
@@ -442,6 +472,7 @@ std::vector<std::string> CZdStatContext::LayerTableStatements(const TownLayerTab
 }
 
 short CZdStatContext::FillStatDataFromLayerTables(const TownLayerTables& tables) {
+  if (!tables.lot_attributes.empty() && !CountLeftOutStoredLots(tables)) return 0;
   for (const std::string& statement : LayerTableStatements(tables)) {
     try {
       m_pConn.Execute(statement);
@@ -452,6 +483,26 @@ short CZdStatContext::FillStatDataFromLayerTables(const TownLayerTables& tables)
     }
   }
   return 1;
+}
+
+bool CZdStatContext::CountLeftOutStoredLots(const TownLayerTables& tables) {
+  const std::string query = "select count(*), min(a.地籍号)" + StoredLots(tables) +
+                            " and (CASE WHEN " + KeptLotCondition(*this, tables) +
+                            " THEN 0 ELSE 1 END)=1";
+  try {
+    db::Recordset left_out(m_pConn, query);
+    const long long count = left_out.Field(0).AsInteger();
+    if (count > 0) {
+      LogFailure("汇总宗地",
+                 fmt::format("表 {} 中 {} 宗宗地的地籍号不是本县 19 位数字、重复或面积无效, "
+                             "连同其房屋未汇总 (第一宗: {})",
+                             tables.lot_attributes, count, left_out.Field(1).AsText()));
+    }
+    return true;
+  } catch (const db::DbError&) {
+    LogStatementFailure("汇总城镇基础汇总表", "汇总城镇基础汇总表失败", query);
+    return false;
+  }
 }
 
 short CZdStatContext::FillStatDataFromLayerTables() {

@@ -88,6 +88,10 @@ class CZdStatContext : public StatRunLog {
   short FillStatData();
   short FillStatDataFromLayerTables();
   short FillStatDataFromLayerTables(const TownLayerTables& tables);
+  // Logs, as one failure, how many stored lots the set-based fill leaves
+  // out (the numbers and areas the walk over the layer would refuse); false
+  // after a logged failure of the count.
+  bool CountLeftOutStoredLots(const TownLayerTables& tables);
   // The statements of the set-based fill, in the order they run.
   std::vector<std::string> LayerTableStatements(const TownLayerTables& tables) const;
   // The layers' tables in the statistics database, when every one the fill

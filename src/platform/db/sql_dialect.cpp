@@ -57,6 +57,12 @@ std::string SqlDialect::Left(std::string_view column, int length) const {
   return fmt::format("left({},{})", column, length);
 }
 
+std::string SqlDialect::OnlyDigits(std::string_view expression) const {
+  if (kind_ == DbKind::kEmbedded) return fmt::format("{} NOT GLOB '*[^0-9]*'", expression);
+  if (kind_ == DbKind::kOracle) return fmt::format("NOT REGEXP_LIKE({},'[^0-9]')", expression);
+  return fmt::format("{} !~ '[^0-9]'", expression);
+}
+
 std::string SqlDialect::Iif(std::string_view condition, std::string_view then_value,
                             std::string_view else_value) const {
   if (kind_ == DbKind::kEmbedded) {

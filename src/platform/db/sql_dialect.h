@@ -35,6 +35,9 @@ class SqlDialect {
 
   // The first n characters of a column: left(c,n), on Oracle substr(c,0,n).
   std::string Left(std::string_view column, int length) const;
+  // A condition true when a text holds digits only (the empty text too):
+  // GLOB on the embedded engine, a regular expression on the servers.
+  std::string OnlyDigits(std::string_view expression) const;
   // A conditional value: iif(c,a,b) on Access, CASE WHEN on the servers.
   std::string Iif(std::string_view condition, std::string_view then_value,
                   std::string_view else_value) const;

@@ -157,6 +157,11 @@ TEST_P(SqlDialectRunTest, ExpressionsRun) {
             (std::vector<std::string>{"2.18", "0.02", "2.68", "0"}));
   EXPECT_EQ(Texts(conn(), "select " + d.Round("面积*3/2000", 0) + " from 图斑 order by ID"),
             (std::vector<std::string>{"2", "0", "3", "0"}));
+  // Codes of digits only; "320200" and "110000" are digits too.
+  EXPECT_EQ(Texts(conn(), "select count(*) from 图斑 where " + d.OnlyDigits("座落单位代码")),
+            (std::vector<std::string>{"4"}));
+  EXPECT_EQ(Texts(conn(), "select count(*) from 图斑 where " + d.OnlyDigits("座落单位代码 || 'x'")),
+            (std::vector<std::string>{"0"}));
 }
 
 TEST_P(SqlDialectRunTest, SavedQueryAndCopiedStructureRun) {
