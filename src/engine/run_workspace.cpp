@@ -197,6 +197,19 @@ bool RunWorkspace::TakeServerLock(const db::Connection& database, std::string& e
   return false;
 }
 
+// Whether the session holding the job lock is still there: when it ended,
+// the lock went with it and another job may have started on the same year
+// and county. Asking again on the same session only counts the lock twice.
+bool RunWorkspace::ServerLockHeld() {
+  if (!server_lock_) return true;
+  try {
+    const char* take = db::SqlDialect::For(server_lock_->Kind()).TakeJobLock();
+    return server_lock_->Scalar(take, {JobKey(year_, county_)}).AsInteger() != 0;
+  } catch (const db::DbError&) {
+    return false;
+  }
+}
+
 bool RunWorkspace::Open(const Checks& checks, std::string& error,
                         std::vector<std::string>& notices) {
   if (!server_) {
@@ -326,6 +339,12 @@ bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failur
   if (!open_) {
     error = "the job's workspace is not open";
     work.Close();
+    return false;
+  }
+  if (server_ && !ServerLockHeld()) {
+    error = "the job lock on " + work.Location() + " for " + year_ + " " + county_ +
+            " was lost with its session: the job's work is not committed";
+    Abandon(work, failures);
     return false;
   }
   try {

@@ -94,6 +94,7 @@ class RunWorkspace {
   bool IsStatisticsFile(std::string& error) const;
   bool TakeLock(std::string& error);
   bool TakeServerLock(const db::Connection& database, std::string& error);
+  bool ServerLockHeld();
   bool MakeWorkingCopy(db::Connection& database, std::string& error);
   bool HasRoom(int fd, std::string& error) const;
   bool CopyFrom(int fd, std::string& error);

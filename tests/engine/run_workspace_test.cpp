@@ -330,6 +330,39 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
   EXPECT_EQ(LastRun()->outcome, "failed");
 }
 
+// The session holding a server job's lock ended midway: another job may
+// have started, so the run is not committed; the earlier tables stay.
+TEST_P(RunWorkspaceTest, LostJobLockOnTheServerKeepsTheEarlierRun) {
+  if (!IsServer()) GTEST_SKIP() << "only a server's job lock is a session";
+  ASSERT_EQ(Run(), 1);
+  const double total = CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL"));
+  const std::string name = "landstat_lock_" + std::to_string(::getpid());
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+  StatisticsRequest request;
+  request.project = project.get();
+  request.codes = county_->codes.get();
+  request.connection = database().ConnectionString() + " application_name=" + name;
+  request.year = "2009";
+  request.county = County();
+  request.log_path = county_->log;
+  request.db_mode = 1;
+  request.observer = [&](const std::string& stage) {
+    if (stage != "base table") return;
+    db::Connection other(database().ConnectionString());
+    other.Scalar(
+        "select count(pg_terminate_backend(pid)) from pg_locks where locktype = 'advisory' and "
+        "pid in (select pid from pg_stat_activity where application_name = ?)",
+        {db::Value(name)});
+  };
+  const RunReport report = RunStatistics(request);
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.back().find("was lost with its session"), std::string::npos)
+      << report.messages.back();
+  EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
+  EXPECT_EQ(LastRun()->outcome, "failed");
+}
+
 LANDSTAT_BOTH_ENGINES(RunWorkspaceTest);
 
 }  // namespace
