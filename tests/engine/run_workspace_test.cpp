@@ -86,6 +86,21 @@ class RunWorkspaceTest : public testing::BothEngines {
     request.group_level = 1;
     return ConvertStatistics(request);
   }
+  // A server run of the county whose sessions carry `name` as their
+  // application name; `observer` sees each stage.
+  RunReport RunNamed(const std::string& name, std::function<void(const std::string&)> observer) {
+    std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+    StatisticsRequest request;
+    request.project = project.get();
+    request.codes = county_->codes.get();
+    request.connection = database().ConnectionString() + " application_name=" + name;
+    request.year = "2009";
+    request.county = County();
+    request.log_path = county_->log;
+    request.db_mode = 1;
+    request.observer = std::move(observer);
+    return RunStatistics(request);
+  }
   std::string WorkingCopy() {
     return db::ParseConnectionString(database().ConnectionString()).location + ".working";
   }
@@ -302,25 +317,15 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
   ASSERT_EQ(Run(), 1);
   const double total = CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL"));
   const std::string name = "landstat_lost_" + std::to_string(::getpid());
-  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
-  StatisticsRequest request;
-  request.project = project.get();
-  request.codes = county_->codes.get();
-  request.connection = database().ConnectionString() + " application_name=" + name;
-  request.year = "2009";
-  request.county = County();
-  request.log_path = county_->log;
-  request.db_mode = 1;
   std::vector<std::string> stages;
-  request.observer = [&](const std::string& stage) {
+  const RunReport report = RunNamed(name, [&](const std::string& stage) {
     stages.push_back(stage);
     if (stage != "base table") return;
     db::Connection other(database().ConnectionString());
     other.Scalar(
         "select count(pg_terminate_backend(pid)) from pg_stat_activity where application_name = ?",
         {db::Value(name)});
-  };
-  const RunReport report = RunStatistics(request);
+  });
   EXPECT_EQ(report.outcome, RunOutcome::kFailed);
   EXPECT_EQ(report.failures, 1) << Failures();
   ASSERT_EQ(report.messages.size(), 1u);
@@ -337,24 +342,14 @@ TEST_P(RunWorkspaceTest, LostJobLockOnTheServerKeepsTheEarlierRun) {
   ASSERT_EQ(Run(), 1);
   const double total = CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL"));
   const std::string name = "landstat_lock_" + std::to_string(::getpid());
-  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
-  StatisticsRequest request;
-  request.project = project.get();
-  request.codes = county_->codes.get();
-  request.connection = database().ConnectionString() + " application_name=" + name;
-  request.year = "2009";
-  request.county = County();
-  request.log_path = county_->log;
-  request.db_mode = 1;
-  request.observer = [&](const std::string& stage) {
+  const RunReport report = RunNamed(name, [&](const std::string& stage) {
     if (stage != "base table") return;
     db::Connection other(database().ConnectionString());
     other.Scalar(
         "select count(pg_terminate_backend(pid)) from pg_locks where locktype = 'advisory' and "
         "pid in (select pid from pg_stat_activity where application_name = ?)",
         {db::Value(name)});
-  };
-  const RunReport report = RunStatistics(request);
+  });
   EXPECT_EQ(report.outcome, RunOutcome::kFailed);
   ASSERT_FALSE(report.messages.empty());
   EXPECT_NE(report.messages.back().find("was lost with its session"), std::string::npos)
