@@ -53,5 +53,8 @@ extern const OptionSpecs TownOptions;
 int Report(const Options& options);
 extern const char* const ReportHelp;
 extern const OptionSpecs ReportOptions;
+int AreaStat(const Options& options);
+extern const char* const AreaStatHelp;
+extern const OptionSpecs AreaStatOptions;
 
 }  // namespace landstat::cli

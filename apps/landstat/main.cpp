@@ -19,6 +19,9 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
       {"convert",
        {"converts a county's stored statistics to another area unit", landstat::cli::Convert,
         landstat::cli::ConvertHelp, &landstat::cli::ConvertOptions}},
+      {"area-stat",
+       {"writes the attribute browser's area statistics as .xlsx workbooks",
+        landstat::cli::AreaStat, landstat::cli::AreaStatHelp, &landstat::cli::AreaStatOptions}},
       {"report",
        {"writes a county's summary tables as .xlsx reports", landstat::cli::Report,
         landstat::cli::ReportHelp, &landstat::cli::ReportOptions}},
@@ -32,7 +35,8 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
 void Usage(std::ostream& out) {
   out << "usage: landstat COMMAND [OPTIONS]\n\ncommands:\n";
   for (const auto& [name, command] : Commands()) {
-    out << "  " << name << std::string(10 - name.size(), ' ') << command.summary << "\n";
+    out << "  " << name << std::string(name.size() < 12 ? 12 - name.size() : 1, ' ')
+        << command.summary << "\n";
   }
   out << "\n'landstat COMMAND --help' describes a command's options; 'landstat --version'\n"
          "prints the version.\n";

@@ -118,6 +118,14 @@ TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
       {{"--version"}, 0, "landstat " LANDSTAT_VERSION "\n"},
       {{"run", "--help"}, 0, "usage: landstat run"},
       {{"town", "--project", "p.xml", "--naming-mode", "3"}, 2, "--naming-mode"},
+      {{"area-stat", "--project", "p.xml", "--template", "t.xlsx"}, 2, "--catalogue"},
+      {{"area-stat", "--project", "p.xml", "--template", "t.xlsx", "--catalogue", "c.xml", "--unit",
+        "英亩"},
+       2,
+       "--unit 英亩"},
+      {{"area-stat", "--project", "p.xml", "--template", "t.xlsx", "--catalogue", "none.xml"},
+       1,
+       "none.xml"},
   };
   for (const auto& c : kCases) {
     const Outcome outcome = RunCli(c.arguments);
