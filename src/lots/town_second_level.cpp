@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -119,14 +120,11 @@ void CreateStatDataTable(db::Connection& connection, const CodeMaps& maps) {
   }
 }
 
-// A number of a lot: an empty text counts 0; one that is no finite number,
-// negative or above `most` is logged and counts 0.
-double CheckedNumber(LayerChecks& checks, const gis::Record& lot, const char* field,
-                     double most = std::numeric_limits<double>::infinity()) {
-  const std::string text = checks.StoredText(lot, field);
+// A number's text: an empty one counts 0. What is wrong with one that is no
+// finite number, negative or above `most` goes to `problem`, and it counts 0.
+double CheckedNumber(const std::string& text, double most, std::string& problem) {
   if (text.empty()) return 0;
   const std::optional<double> number = text::TextToNumber(text);
-  std::string problem;
   if (!number || !std::isfinite(*number)) {
     problem = "不是数值";
   } else if (*number < 0) {
@@ -136,8 +134,17 @@ double CheckedNumber(LayerChecks& checks, const gis::Record& lot, const char* fi
   } else {
     return *number;
   }
-  checks.Fail(lot, field, problem + ": " + text + ", 按 0 计");
+  problem += ": " + text + ", 按 0 计";
   return 0;
+}
+
+// A number of a lot, checked as above; a refused one is logged.
+double CheckedNumber(LayerChecks& checks, const gis::Record& lot, const char* field,
+                     double most = std::numeric_limits<double>::infinity()) {
+  std::string problem;
+  const double number = CheckedNumber(checks.StoredText(lot, field), most, problem);
+  if (!problem.empty()) checks.Fail(lot, field, problem);
+  return number;
 }
 
 // Writes the rows of the lot table: one per lot, or one per item of a
@@ -161,27 +168,38 @@ class LotRows {
   void Lot(const gis::Record& lot) {
     const std::string number = lot.Text("地籍号");
     if (number.empty()) return;
-    std::vector<db::Value> common = Common(lot, number);
-    std::vector<std::pair<std::string, double>> parts;  // class code, area
-    std::vector<std::string> codes, factors;
-    int count = 0;
     const double area = CheckedNumber(checks_, lot, "实测面积", kMostPieceArea);
-    if (SplitAreaRatios(lot.Text("分类面积比例"), &codes, &factors, &count) != 0) {
-      std::vector<double> numbers;
-      for (const std::string& factor : factors) {
-        numbers.push_back(text::LeadingNumber(factor).value_or(0));
-      }
-      const std::vector<double> split = SplitLotArea(area, numbers);
-      for (int i = 0; i < count; ++i) parts.emplace_back(codes[i], split[i]);
-    } else {
+    std::vector<std::pair<std::string, double>> parts;  // class code, area
+    const std::string ratios = lot.Text("分类面积比例");
+    if (ratios.empty()) {
       parts.emplace_back(LandUseCode(lot.Text("土地用途")), area);
+    } else if (!RatioParts(lot, ratios, area, parts)) {
+      return LeftOut(lot, number, "分类面积比例 " + ratios + " 的比例之和超过 1");
     }
-    Write(lot, number, common, parts);
+    Write(lot, number, Common(lot, number), parts);
   }
 
   void Close() { writer_->Close(); }
 
  private:
+  // The parts of a lot's ratio list; false when a part comes out negative
+  // (the factors add up to more than 1), which no class can hold.
+  bool RatioParts(const gis::Record& lot, const std::string& ratios, double area,
+                  std::vector<std::pair<std::string, double>>& parts) {
+    std::vector<std::string> codes, factor_texts;
+    int count = 0;
+    SplitAreaRatios(ratios, &codes, &factor_texts, &count);
+    std::vector<double> factors;
+    for (const std::string& text : factor_texts) {
+      std::string problem;
+      factors.push_back(CheckedNumber(text, std::numeric_limits<double>::infinity(), problem));
+      if (!problem.empty()) checks_.Fail(lot, "分类面积比例", "比例" + problem);
+    }
+    const std::vector<double> split = SplitLotArea(area, factors);
+    for (int i = 0; i < count; ++i) parts.emplace_back(codes[i], split[i]);
+    return std::all_of(split.begin(), split.end(), [](double part) { return part >= 0; });
+  }
+
   std::vector<db::Value> Common(const gis::Record& lot, const std::string& number) const {
     std::vector<db::Value> row = blank_;
     row[kLotNumber] = number;
