@@ -98,7 +98,7 @@ CodeMaps LoadCodeMaps(const gis::RuralCode& codes) {
 
 std::string Joined(const std::vector<std::string>& parts, const std::string& separator) {
   std::string joined;
-  for (const std::string& part : parts) joined += (joined.empty() ? "" : separator) + part;
+  for (std::size_t i = 0; i < parts.size(); ++i) joined += (i ? separator : "") + parts[i];
   return joined;
 }
 
@@ -220,7 +220,9 @@ class LotRows {
   }
 
   // All rows of the lot or none: a lot of a class the table lacks, or
-  // whose row the table refuses, is logged and left out whole.
+  // whose row the table refuses, is logged, counted and left out whole. Every
+  // row is set completely before any is stored, so a row that could not be
+  // set is never stored half-set by the next one.
   void Write(const gis::Record& lot, const std::string& number,
              const std::vector<db::Value>& common,
              const std::vector<std::pair<std::string, double>>& parts) {
@@ -322,8 +324,8 @@ void RequireWritableFolder(const std::string& folder) {
 }
 
 // Builds the database in its working file and puts it in place once both
-// tables are complete. The earlier database was deleted before anything
-// was checked, so a failed output lost it; now it stays until replaced.
+// tables are complete. An earlier database is never deleted first: it stays
+// until the complete one replaces it, so an output that fails keeps it.
 void BuildDatabase(const TownSecondLevelOptions& options, const CodeMaps& maps, StatRunLog& log,
                    TownSecondLevelOutcome& outcome) {
   const std::string target = report::JoinOutputPath(options.output_folder, kTownStatFile);
@@ -382,6 +384,7 @@ void WriteReport(const TownSecondLevelOptions& options, TownSecondLevelOutcome& 
   try {
     fs::copy_file(source, work, fs::copy_options::overwrite_existing);
   } catch (const fs::filesystem_error& error) {
+    db::RemoveScratchFiles(path);
     throw OutputFailure(WithCause("模板 " + source + " 无法复制到 " + work, error));
   }
   try {
