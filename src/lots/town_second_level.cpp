@@ -265,7 +265,9 @@ class LotRows {
 void WriteLots(db::Connection& connection, const TownSecondLevelOptions& options,
                const CodeMaps& maps, StatRunLog& log, TownSecondLevelOutcome& outcome) {
   LayerChecks checks(log, options.lots);
-  for (const char* field : {"实测面积", "建筑密度", "建筑容积率"}) checks.WatchNumbers(field);
+  for (const char* field : {"实测面积", "建筑密度", "建筑容积率"}) {
+    if (gis::HasField(options.lots, field)) checks.WatchNumbers(field);
+  }
   LotRows rows(connection, maps, checks, outcome);
   const long count = gis::RecordCount(options.lots, gis::EntityKind::kRegion);
   gis::Record record;
