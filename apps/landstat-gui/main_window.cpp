@@ -15,6 +15,7 @@
 #include "platform/host/paths.h"
 #include "ui/convert_area_unit_dialog.h"
 #include "ui/county_code_dialog.h"
+#include "ui/out_czejzd_dialog.h"
 #include "ui/print_stat_dialog.h"
 
 namespace landstat::gui {
@@ -59,6 +60,9 @@ MainWindow::MainWindow()
     connect(report_actions_[mode], &QAction::triggered, this,
             [this, mode] { Guarded([this, mode] { PrintReports(mode); }); });
   }
+  // Needs no project: the dialog asks for its lot layer and dictionary.
+  town_report_action_ = reports->addAction(QString::fromUtf8("城镇宗地二级分类面积表..."));
+  connect(town_report_action_, &QAction::triggered, this, [] { Guarded([] { OutCZEJZDDlg(); }); });
   layers_ = new QListWidget(this);
   setCentralWidget(layers_);
   status_ = new QLabel(this);

@@ -31,6 +31,8 @@ class MainWindow : public QMainWindow {
   QAction* CountyCodeAction() const { return county_action_; }
   // The report dialogs of modes 0, 1 and 2.
   QAction* ReportAction(int mode) const { return report_actions_[mode]; }
+  // The town second-level classification report from a lot layer.
+  QAction* TownReportAction() const { return town_report_action_; }
   // The folder of the statistics databases, kept in the host's settings
   // for the next start.
   std::string StatisticsFolder() const;
@@ -62,6 +64,7 @@ class MainWindow : public QMainWindow {
   QAction* convert_action_;
   QAction* county_action_;
   QAction* report_actions_[3];
+  QAction* town_report_action_;
   QLabel* status_;
   QListWidget* layers_;  // the project's layers
   qt::DialogProgress progress_;

@@ -28,6 +28,10 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
       {"town",
        {"runs the town-lot statistics of a county's lots and houses", landstat::cli::Town,
         landstat::cli::TownHelp, &landstat::cli::TownOptions}},
+      {"town-report",
+       {"writes the town second-level classification report from a lot layer",
+        landstat::cli::TownReport, landstat::cli::TownReportHelp,
+        &landstat::cli::TownReportOptions}},
   };
   return commands;
 }
@@ -35,8 +39,10 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
 void Usage(std::ostream& out) {
   out << "usage: landstat COMMAND [OPTIONS]\n\ncommands:\n";
   for (const auto& [name, command] : Commands()) {
-    out << "  " << name << std::string(name.size() < 12 ? 12 - name.size() : 1, ' ')
-        << command.summary << "\n";
+    // Summaries line up after the names; a longer name gets one blank.
+    constexpr std::size_t kNameWidth = 13;
+    const std::size_t pad = name.size() < kNameWidth ? kNameWidth - name.size() : 1;
+    out << "  " << name << std::string(pad, ' ') << command.summary << "\n";
   }
   out << "\n'landstat COMMAND --help' describes a command's options; 'landstat --version'\n"
          "prints the version.\n";

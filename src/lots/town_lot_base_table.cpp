@@ -23,26 +23,13 @@
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat {
 namespace {
 
-// Characters of UTF-8 text (codes are ASCII, names need not be).
-std::size_t CharacterCount(std::string_view text) {
-  std::size_t count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
-}
-
-// The first `count` characters of a text; the whole text when it is shorter.
-std::string_view FirstCharacters(std::string_view text, std::size_t count) {
-  std::size_t end = 0;
-  for (std::size_t seen = 0; end < text.size(); ++end) {
-    if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) continue;
-    if (seen++ == count) break;
-  }
-  return text.substr(0, end);
-}
+using text::CharacterCount;
+using text::FirstCharacters;
 
 std::string WithoutBlanks(std::string text) {
   std::erase(text, ' ');

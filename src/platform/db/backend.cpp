@@ -6,6 +6,7 @@
 #include "platform/db/sql_text.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat::db {
 
@@ -224,9 +225,7 @@ double NumberOfTextField(std::string_view text, const std::string& column) {
 }
 
 long CharacterCount(std::string_view text) {
-  long count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
+  return static_cast<long>(text::CharacterCount(text));
 }
 
 std::string TooLongFor(const std::string& where, const std::string& column, const Value& value,

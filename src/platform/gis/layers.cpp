@@ -527,6 +527,19 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, 
   return LayerTable::Instance().Add(std::move(state));
 }
 
+std::vector<std::string> SourceLayerNames(const std::string& source) {
+  RegisterDrivers();
+  CPLErrorReset();
+  std::unique_ptr<GDALDataset> dataset(
+      GDALDataset::Open(source.c_str(), GDAL_OF_VECTOR | GDAL_OF_VERBOSE_ERROR | GDAL_OF_READONLY,
+                        nullptr, ShapefileOpenOptions(source), nullptr));
+  if (!dataset) throw GisError("cannot open " + source + ": " + LastGdalMessage());
+  std::vector<std::string> names;
+  for (int i = 0; i < dataset->GetLayerCount(); ++i)
+    names.push_back(dataset->GetLayer(i)->GetName());
+  return names;
+}
+
 LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_name,
                             EntityKind kind, bool writable) {
   const LayerHandle layer = OpenLayer(source, layer_name, writable);

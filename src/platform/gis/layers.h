@@ -61,6 +61,9 @@ LayerHandle OpenLayerOfKind(const std::string& source, const std::string& layer_
 // The same check for a layer already open (one of a project, say): raises
 // GisError as OpenLayerOfKind does, and leaves the layer open either way.
 void RequireKind(LayerHandle layer, EntityKind kind);
+// The names of the layers of a data source, in its order; GisError naming
+// the source when it cannot be opened.
+std::vector<std::string> SourceLayerNames(const std::string& source);
 void CloseLayer(LayerHandle layer);
 void CloseAllLayers();
 bool IsLayerValid(LayerHandle layer);

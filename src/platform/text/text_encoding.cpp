@@ -7,6 +7,21 @@
 
 namespace landstat::text {
 
+std::size_t CharacterCount(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+std::string_view FirstCharacters(std::string_view text, std::size_t count) {
+  std::size_t end = 0;
+  for (std::size_t seen = 0; end < text.size(); ++end) {
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) continue;
+    if (seen++ == count) break;
+  }
+  return text.substr(0, end);
+}
+
 bool IsValidUtf8(std::string_view text) {
   // Strict: no overlong forms, no surrogates, nothing beyond U+10FFFF; GBK
   // text that merely looks like UTF-8 lead and trail bytes fails here.
