@@ -14,6 +14,9 @@ namespace {
 
 constexpr const char* kMgLedgerSource = "TDLYTZMG";
 constexpr const char* kMgLedgerWork = "TDLY_EJFLTZMG";
+// The ledger's sheet: its columns are not those of the general ledger,
+// whose report name it shares.
+constexpr const char* kMgLedgerSheet = "内蒙古农村土地利用台帐";
 
 bool HasColumn(const std::vector<db::ColumnInfo>& columns, const std::string& name) {
   return std::any_of(columns.begin(), columns.end(),
@@ -176,6 +179,7 @@ short CPrintStatDlg::PrintMgLedgerTable(db::Connection& connection,
   WriterPlan plan;
   plan.variants = VariantSet::kTwo;
   plan.unit_text = UnitText(kSquareMetre);
+  plan.sheet = kMgLedgerSheet;
   plan.extra_pairs = {{"行政区名称", settings_.GetCodeName(region_code)}, {"代码", region_code}};
   plan.query = [this](const WriterCall& call, const std::string&) {
     BuildMgLedgerTables(call.connection, call.names, call.region_code);

@@ -278,7 +278,7 @@ short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan)
       progress = true;
       sheet::BatPrintExcel book(work, files.source);
       book.SetAreaDecimals(UnitDecimals(call.unit));
-      book.FillSheet(rows, name, pairs,
+      book.FillSheet(rows, plan.sheet.empty() ? name : plan.sheet, pairs,
                      settings_.paged ? sheet::Paging::kPaged : sheet::Paging::kUnpaged,
                      sheet::Columns::kByFieldRow);
       book.PrintOut(1, 1);

@@ -35,6 +35,8 @@ struct CPrintStatDlg::WriterPlan {
   std::string file_prefix;
   // When not empty, the value of the "单位" pair instead of the dialog's.
   std::string unit_text;
+  // When not empty, the template sheet filled instead of the report's.
+  std::string sheet;
   // The query on the report's table, given the catalogue's statTbl.
   std::function<ReportQuery(const WriterCall& call, const std::string& stat_tbl)> query;
   // Run once the rows are read, whether the report was written or not: the

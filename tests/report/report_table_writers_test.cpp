@@ -50,7 +50,7 @@ class TableWriterTest : public BothEngines {
            Quoted(std::string(kDispute) + "=BHKBH,ZHJ") + " " +
            Quoted(std::string(kParcels) +
                   "=图斑编号,图斑中各地类编号,图斑面积,权属,是否基本农田,坡度级,BM011") +
-           " " + Quoted(std::string(kLedger) + "=XZQDM,XZQMC,XZQZMJ,图斑编号,BM011"));
+           " " + Quoted("内蒙古农村土地利用台帐=XZQDM,XZQMC,XZQZMJ,图斑编号,BM011"));
     dialog_.Settings().catalogue_path = catalogue_;
     dialog_.Settings().header_values = {"2009", "", "公顷"};
     dialog_.Settings().view = false;

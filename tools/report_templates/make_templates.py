@@ -499,7 +499,8 @@ class Databases:
         if reads == "parcel_area":
             base = self.columns("statdata")
             fixed = ["图斑编号", "图斑中各地类编号", "图斑面积", "权属", "是否基本农田", "坡度级"]
-            return None if base is None else fixed + base[21:] + ["TBBH"]
+            # The base columns from 来源 on, by name, and the row order.
+            return None if base is None else fixed + base[base.index("来源"):] + ["序号"]
         return None
 
 
