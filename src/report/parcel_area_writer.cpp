@@ -211,18 +211,17 @@ std::map<std::string, long> FarmlandCounts(db::Connection& connection, const std
 }
 
 // The location keys from the first base row: county, township, village and,
-// for a village group, the group's name.
+// when the region is a village group, the group's name.
 void SetLocationPairs(std::vector<sheet::SWhiteParam>& pairs,
-                      const std::vector<db::ColumnInfo>& columns,
-                      const std::vector<db::Value>& row) {
+                      const std::vector<db::ColumnInfo>& columns, const std::vector<db::Value>& row,
+                      const std::string& region) {
   const auto value = [&](const char* name) {
     const std::optional<std::size_t> index = IndexOf(columns, name);
     return index ? row[*index].AsText() : std::string();
   };
-  const std::string location = value("座落单位代码");
   for (sheet::SWhiteParam& pair : pairs) {
     if (pair.key == "村民小组") {
-      pair.value = location.size() > kVillageCodeLength ? value("座落单位名称") : "";
+      pair.value = region.size() > kVillageCodeLength ? value("座落单位名称") : "";
     } else if (pair.key != "图幅号") {
       pair.value = value(pair.key.c_str());
     }
@@ -290,7 +289,8 @@ short CPrintStatDlg::PrintParcelAreaTable(
       parcel.Write(writer, found != farmland.end() && found->second == 1, order);
     };
     for (std::vector<db::Value> row; rows->Fetch(row);) {
-      if (order == 0 && parcel.Empty()) SetLocationPairs(plan.extra_pairs, columns, row);
+      if (order == 0 && parcel.Empty())
+        SetLocationPairs(plan.extra_pairs, columns, row, call.region_code);
       if (!parcel.SameParcel(row)) flush();
       parcel.Add(row);
     }

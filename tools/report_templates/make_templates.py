@@ -89,7 +89,7 @@ FIXED_TIME = datetime.datetime(2024, 1, 1)
 CODE_COLUMNS = {"BHKBH", "JBNTBHKNO", "DJH", "TBBH", "图斑编号", "隶属宗地", "房屋编号", "批准文号",
                 "土地用途"}
 NAME_COLUMNS = {"DCQMC", "房屋名称", "TYPE"}
-COUNT_COLUMNS = {"ID", "序号", "ZDS", "宗数", "房屋层数"}
+COUNT_COLUMNS = {"ID", "序号", "ZDS", "宗数", "房屋层数", "坡度级"}
 RATIO_COLUMNS = {"CZRJL", "CZJZRJL", "CZJZMD", "建筑密度", "建筑容积率"}
 # The font of every cell: the workbook's default, so that column widths,
 # which count characters of the default font, hold the same text wherever
