@@ -144,6 +144,15 @@ std::size_t Utf16Units(const std::string& text) {
   return units;
 }
 
+// A header value longer than a cell holds is refused, named.
+void CheckHeaderValue(const sheet::SWhiteParam& pair) {
+  const std::size_t units = Utf16Units(pair.value);
+  if (units > kCellUnits) {
+    throw Refusal("the header value of {" + pair.key + "} has " + std::to_string(units) +
+                  " characters, more than the " + std::to_string(kCellUnits) + " a cell holds");
+  }
+}
+
 // Removes the unfilled copy, so that nothing looking like a report stays
 // behind; says so when even that fails.
 std::string Discard(const std::string& path) {
@@ -177,13 +186,7 @@ std::vector<sheet::SWhiteParam> CPrintStatDlg::HeaderPairs(const WriterCall& cal
   }
   pairs.push_back({kRegionKey, RegionHeading(settings_, call.region_code)});
   pairs.insert(pairs.end(), plan.extra_pairs.begin(), plan.extra_pairs.end());
-  for (const sheet::SWhiteParam& pair : pairs) {
-    const std::size_t units = Utf16Units(pair.value);
-    if (units > kCellUnits) {
-      throw Refusal("the header value of {" + pair.key + "} has " + std::to_string(units) +
-                    " characters, more than the " + std::to_string(kCellUnits) + " a cell holds");
-    }
-  }
+  for (const sheet::SWhiteParam& pair : pairs) CheckHeaderValue(pair);
   return pairs;
 }
 
@@ -332,6 +335,7 @@ short CPrintStatDlg::WriteSplitReport(const WriterCall& call, const WriterPlan& 
       book.CopyAddModifySheet(name, {sheets.begin() + first, sheets.begin() + last}, 1);
       for (std::size_t i = first; i < last; ++i) {
         pairs.back().value = VillageHeading(settings_, codes[i]);
+        CheckHeaderValue(pairs.back());
         const ReportQuery query = split.query(call, files.stat_tbl, codes[i]);
         table = " (table " + query.table + ")";
         sheet::ScanRows rows(call.connection.Scan(query.sql, query.params));
