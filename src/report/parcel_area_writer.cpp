@@ -228,6 +228,40 @@ void SetLocationPairs(std::vector<sheet::SWhiteParam>& pairs,
   }
 }
 
+// Fills the work table `work` from the base rows of the region, one parcel
+// at a time in one ordered query, and the location keys of `pairs` from the
+// first row. Raises with the no-parcel message when the region has none.
+void FillParcelAreaWorkTable(db::Connection& connection, const std::string& work,
+                             const std::string& base, const std::string& farmland_table,
+                             const std::string& region, std::vector<sheet::SWhiteParam>& pairs) {
+  const std::vector<db::ColumnInfo> carried = CarriedColumns(connection, base);
+  const std::map<std::string, long> farmland = FarmlandCounts(connection, farmland_table, region);
+  auto rows = connection.Scan("select * from " + connection.QuoteTable(base) +
+                                  " where 座落单位代码 like ? order by length(图斑编号),图斑编号,"
+                                  "座落单位代码,length(序号),序号",
+                              {region + "%"});
+  const std::vector<db::ColumnInfo> columns = rows->Columns();
+  std::vector<std::string> written;
+  for (const auto& fixed : kFixedColumns) written.push_back(fixed[0]);
+  for (const db::ColumnInfo& column : carried) written.push_back(column.name);
+  written.push_back(kOrderColumn);
+  ParcelRecords parcel(columns, base, written);
+  db::RowWriter writer(connection, work, written);
+  long order = 0;
+  const auto flush = [&] {
+    const auto found = farmland.find(parcel.Key());
+    parcel.Write(writer, found != farmland.end() && found->second == 1, order);
+  };
+  for (std::vector<db::Value> row; rows->Fetch(row);) {
+    if (order == 0 && parcel.Empty()) SetLocationPairs(pairs, columns, row, region);
+    if (!parcel.SameParcel(row)) flush();
+    parcel.Add(row);
+  }
+  if (parcel.Empty()) throw std::runtime_error(kNoParcelMessage);
+  flush();
+  writer.Close();
+}
+
 }  // namespace
 
 short CPrintStatDlg::CreateParcelAreaWorkTable(db::Connection& connection, const std::string& table,
@@ -268,35 +302,8 @@ short CPrintStatDlg::PrintParcelAreaTable(
     *made = work;
     const std::string base = call.names.Plain(kBaseTable);
     CreateParcelAreaWorkTable(call.connection, work, base);
-    const std::vector<db::ColumnInfo> carried = CarriedColumns(call.connection, base);
-    const std::map<std::string, long> farmland =
-        FarmlandCounts(call.connection, call.names.Plain(kFarmlandBase), call.region_code);
-    auto rows = call.connection.Scan(
-        "select * from " + call.connection.QuoteTable(base) +
-            " where 座落单位代码 like ? order by length(图斑编号),图斑编号,座落单位代码,"
-            "length(序号),序号",
-        {call.region_code + "%"});
-    const std::vector<db::ColumnInfo> columns = rows->Columns();
-    std::vector<std::string> written;
-    for (const auto& fixed : kFixedColumns) written.push_back(fixed[0]);
-    for (const db::ColumnInfo& column : carried) written.push_back(column.name);
-    written.push_back(kOrderColumn);
-    ParcelRecords parcel(columns, base, written);
-    db::RowWriter writer(call.connection, work, written);
-    long order = 0;
-    const auto flush = [&] {
-      const auto found = farmland.find(parcel.Key());
-      parcel.Write(writer, found != farmland.end() && found->second == 1, order);
-    };
-    for (std::vector<db::Value> row; rows->Fetch(row);) {
-      if (order == 0 && parcel.Empty())
-        SetLocationPairs(plan.extra_pairs, columns, row, call.region_code);
-      if (!parcel.SameParcel(row)) flush();
-      parcel.Add(row);
-    }
-    if (parcel.Empty()) throw std::runtime_error(kNoParcelMessage);
-    flush();
-    writer.Close();
+    FillParcelAreaWorkTable(call.connection, work, base, call.names.Plain(kFarmlandBase),
+                            call.region_code, plan.extra_pairs);
     return ReportQuery{
         "select * from " + call.connection.QuoteTable(work) + " order by " + kOrderColumn,
         {},

@@ -46,7 +46,7 @@ struct CPrintStatDlg::WriterPlan {
 
 // A report of one sheet per village.
 struct CPrintStatDlg::SheetSplit {
-  std::size_t piece_size = 0;  // villages a workbook piece holds
+  std::size_t piece_size = 0;  // villages a workbook piece holds; 0: all in one
   // The village codes and their requested sheet names, equally long.
   std::function<void(const WriterCall& call, std::vector<std::string>& sheet_names,
                      std::vector<std::string>& codes)>
