@@ -11,7 +11,8 @@
       columns are already the table's, in another order, keeps its order.
   make_templates.py --check DIR DB...
       checks the templates and catalogues in DIR against the databases: every
-      catalogue row has its sheet in all four workbooks, and the field row of
+      catalogue row (and every row of reports.json without a catalogue, a sheet
+      another report's writer fills) has its sheet in all four workbooks, and the field row of
       each sheet names each column of "select *" on the table the report
       reads exactly once (in any order: the writers fill a column by the
       name above it), in every unit the databases hold; a report whose table is not
@@ -550,6 +551,11 @@ def check(folder, paths):
         if root.tag != "AutoBuildList":
             faults.append("%s: root is %s, not AutoBuildList" % (catalogue, root.tag))
         rows += [(catalogue, row.attrib) for row in root.iter("Row")]
+    # The sheets without a catalogue row (a sheet another report's writer
+    # fills) are checked as the catalogue's.
+    rows += [("(sheet only)", {"表格名称": r["name"], "statTbl": r["statTbl"],
+                               "shortName": r["shortName"]})
+             for r in desc["reports"] if r["catalogue"] not in desc["catalogues"]]
     workbooks = {}
     for file_name, mu, paged in VARIANTS:
         workbooks[file_name] = (openpyxl.load_workbook(os.path.join(folder, file_name)), mu, paged)
