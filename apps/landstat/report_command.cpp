@@ -50,7 +50,8 @@ const char* const ReportHelp =
     "  --report NAMES   the reports, by their names in the catalogue, separated by commas\n"
     "                   (default: every report of the catalogue whose table this county's\n"
     "                   runs built and whose writer this version has; the others are\n"
-    "                   listed with the run that builds their table)\n"
+    "                   listed with the run that builds their table; 图斑面积表 only\n"
+    "                   for a village or village group --region)\n"
     "  --catalogue FILE the report catalogue (default: 二次详查表格目录.xml, in mode 1\n"
     "                   权属争议表格目录.xml, in qentar/_secondfun_ of the configuration)\n"
     "  --template FILE  the template workbook (default: 二次详查表格.xlsx beside the\n"
@@ -271,6 +272,21 @@ int WriteReports(const Options& options, Workplace& place) {
   // Reports named on the command line were asked for: what keeps one back
   // is a failure, said in the same words.
   const bool named = options.Has("report");
+  // The parcel area table is a village's or a village group's: a larger
+  // region leaves it out unless it is named.
+  std::vector<report::LeftOutReport> village_only;
+  if (!named && region.size() < 12) {
+    auto& writable = selection.writable;
+    for (auto it = writable.begin(); it != writable.end();) {
+      const char* writer = dialog.RouteOf(*it).writer;
+      if (writer != nullptr && std::string_view(writer) == "PrintParcelAreaTable") {
+        village_only.push_back({*it, "--region " + region + " is no village or village group"});
+        it = writable.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
   HostOutput output(options);
   if (settings.view) sheet::SetFileOpener(OpenWithDesktop);
   for (const std::string& name : selection.writable) {
@@ -308,6 +324,7 @@ int WriteReports(const Options& options, Workplace& place) {
   } else {
     PrintLeftOut(selection.not_built, "not built by this county's runs");
     PrintLeftOut(selection.unavailable, "not available in this version");
+    PrintLeftOut(village_only, "written for a village or village group only");
   }
   return failures > 0 ? 3 : 0;
 }

@@ -85,6 +85,93 @@ class CPrintStatDlg {
                                  const std::string& region_code, int unit, int server_names,
                                  const std::string& year, const std::string& county);
 
+  // Enclave areas (飞入) by the code of the unit they lie in.
+  short PrintFrdTable(db::Connection& connection, const std::string& output_folder,
+                      const std::string& template_path, const std::string& report_name,
+                      const std::string& region_code, int unit, int server_names,
+                      const std::string& year, const std::string& county);
+  // The land-use ledger of the parcels of the region.
+  short PrintLedgerTable(db::Connection& connection, const std::string& output_folder,
+                         const std::string& template_path, const std::string& report_name,
+                         const std::string& region_code, int unit, int server_names,
+                         const std::string& year, const std::string& county);
+  // The Inner Mongolia ledger: its work table refilled with the region's
+  // townships, villages and parcels, always in square metres.
+  short PrintMgLedgerTable(db::Connection& connection, const std::string& output_folder,
+                           const std::string& template_path, const std::string& report_name,
+                           const std::string& region_code, int unit, int server_names,
+                           const std::string& year, const std::string& county);
+  // The town lot area summary, by lot number.
+  short PrintTownHoldingAreaTable(db::Connection& connection, const std::string& output_folder,
+                                  const std::string& template_path, const std::string& report_name,
+                                  const std::string& region_code, int unit, int server_names,
+                                  const std::string& year, const std::string& county);
+  // The town house summary, its areas converted from square metres.
+  short PrintTownHouseTable(db::Connection& connection, const std::string& output_folder,
+                            const std::string& template_path, const std::string& report_name,
+                            const std::string& region_code, int unit, int server_names,
+                            const std::string& year, const std::string& county);
+  // The farmland figures by protection block.
+  short PrintJbntBlockStatTable(db::Connection& connection, const std::string& output_folder,
+                                const std::string& template_path, const std::string& report_name,
+                                const std::string& region_code, int unit, int server_names,
+                                const std::string& year, const std::string& county);
+  // The dispute farmland table by protection block: one sheet per village,
+  // in workbook pieces of 50 villages merged into one.
+  short PrintDisputeJbntBlockTable(db::Connection& connection, const std::string& output_folder,
+                                   const std::string& template_path, const std::string& report_name,
+                                   const std::string& region_code, int unit, int server_names,
+                                   const std::string& year, const std::string& county);
+  // The farmland survey reports joined with an adjustable-farmland table of
+  // the same unit: before and after supplementing (the Guangdong tables),
+  // by region and by protection block.
+  short PrintJbntSurveyBeforeTable(db::Connection& connection, const std::string& output_folder,
+                                   const std::string& template_path, const std::string& report_name,
+                                   const std::string& region_code, int unit, int server_names,
+                                   const std::string& year, const std::string& county);
+  short PrintJbntSurveyAfterTable(db::Connection& connection, const std::string& output_folder,
+                                  const std::string& template_path, const std::string& report_name,
+                                  const std::string& region_code, int unit, int server_names,
+                                  const std::string& year, const std::string& county);
+  short PrintJbntRegionSummaryTable(db::Connection& connection, const std::string& output_folder,
+                                    const std::string& template_path,
+                                    const std::string& report_name, const std::string& region_code,
+                                    int unit, int server_names, const std::string& year,
+                                    const std::string& county);
+  short PrintJbntBlockSummaryTable(db::Connection& connection, const std::string& output_folder,
+                                   const std::string& template_path, const std::string& report_name,
+                                   const std::string& region_code, int unit, int server_names,
+                                   const std::string& year, const std::string& county);
+  // The block join with one sheet per village.
+  short PrintJbntBlockSummarySplit(db::Connection& connection, const std::string& output_folder,
+                                   const std::string& template_path, const std::string& report_name,
+                                   const std::string& region_code, int unit, int server_names,
+                                   const std::string& year, const std::string& county);
+  // The parcel area table of a village or village group.
+  short PrintParcelAreaTable(db::Connection& connection, const std::string& output_folder,
+                             const std::string& template_path, const std::string& report_name,
+                             const std::string& region_code, int unit, int server_names,
+                             const std::string& year, const std::string& county);
+
+  // The villages whose protection blocks (statdata_jbnt's 保护片编号) start
+  // with `region_code`, in code order: their codes and their sheet names
+  // (name and code). Reads the first unit copy of the farmland base table
+  // that exists; 0 when none does (the lists stay empty). Raises DbError.
+  short GetBlockVillages(std::vector<std::string>& sheet_names, std::vector<std::string>& codes,
+                         db::Connection& connection, int server_names, const std::string& year,
+                         const std::string& county, const std::string& region_code);
+  // The Inner Mongolia ledger's work table refilled from its source for the
+  // region, in one transaction; raises on any failure (the table is then
+  // as it was).
+  short BuildMgLedgerTables(db::Connection& connection, const TableNames& names,
+                            const std::string& region_code);
+  short FillMgLedgerTable(db::Connection& connection, const std::string& source,
+                          const std::string& work, const std::string& region_code);
+  // The parcel area table's work table `table`, made anew with the columns
+  // of the base table `base` from 来源 on. Raises DbError.
+  short CreateParcelAreaWorkTable(db::Connection& connection, const std::string& table,
+                                  const std::string& base);
+
   // Opens the statistics database and hands each name, in order, to the
   // writer its rule picks (or to none); the outcomes are this call's alone.
   // Returns 1 when every report routed to a writer was written, 0 when the
@@ -138,6 +225,13 @@ class CPrintStatDlg {
   std::vector<sheet::SWhiteParam> HeaderPairs(const WriterCall& call, const WriterPlan& plan) const;
   short Shown(const std::string& name, const std::string& path);
   WriterPlan DisputePlan(bool ledger) const;
+  WriterPlan PrefixPlan(VariantSet variants, const char* column, const char* order) const;
+  WriterPlan SurveyJoinPlan(const char* partner, bool by_block) const;
+  struct SheetSplit;
+  // Writes a report of one sheet per village, `split.piece_size` villages a
+  // workbook piece, the pieces merged into the first; nothing stays behind
+  // a failure.
+  short WriteSplitReport(const WriterCall& call, const WriterPlan& plan, const SheetSplit& split);
   short Refuse(const std::string& report_name, const std::string& message);
 
   ReportSettings settings_;

@@ -32,20 +32,20 @@ const WriterEntry kWriters[] = {
     {"PrintDisputeAreaTable", &CPrintStatDlg::PrintDisputeAreaTable},
     {"PrintDisputeLedgerTable", &CPrintStatDlg::PrintDisputeLedgerTable},
     {"PrintReserveDisputeTable", &CPrintStatDlg::PrintReserveDisputeTable},
-    {"PrintFrdTable", nullptr},
-    {"PrintLedgerTable", nullptr},
-    {"PrintMgLedgerTable", nullptr},
+    {"PrintFrdTable", &CPrintStatDlg::PrintFrdTable},
+    {"PrintLedgerTable", &CPrintStatDlg::PrintLedgerTable},
+    {"PrintMgLedgerTable", &CPrintStatDlg::PrintMgLedgerTable},
     {"PrintBalanceSheet", nullptr},
-    {"PrintTownHoldingAreaTable", nullptr},
-    {"PrintJbntBlockStatTable", nullptr},
-    {"PrintJbntSurveyBeforeTable", nullptr},
-    {"PrintJbntSurveyAfterTable", nullptr},
-    {"PrintJbntBlockSummaryTable", nullptr},
-    {"PrintJbntRegionSummaryTable", nullptr},
-    {"PrintJbntBlockSummarySplit", nullptr},
-    {"PrintTownHouseTable", nullptr},
-    {"PrintParcelAreaTable", nullptr},
-    {"PrintDisputeJbntBlockTable", nullptr},
+    {"PrintTownHoldingAreaTable", &CPrintStatDlg::PrintTownHoldingAreaTable},
+    {"PrintJbntBlockStatTable", &CPrintStatDlg::PrintJbntBlockStatTable},
+    {"PrintJbntSurveyBeforeTable", &CPrintStatDlg::PrintJbntSurveyBeforeTable},
+    {"PrintJbntSurveyAfterTable", &CPrintStatDlg::PrintJbntSurveyAfterTable},
+    {"PrintJbntBlockSummaryTable", &CPrintStatDlg::PrintJbntBlockSummaryTable},
+    {"PrintJbntRegionSummaryTable", &CPrintStatDlg::PrintJbntRegionSummaryTable},
+    {"PrintJbntBlockSummarySplit", &CPrintStatDlg::PrintJbntBlockSummarySplit},
+    {"PrintTownHouseTable", &CPrintStatDlg::PrintTownHouseTable},
+    {"PrintParcelAreaTable", &CPrintStatDlg::PrintParcelAreaTable},
+    {"PrintDisputeJbntBlockTable", &CPrintStatDlg::PrintDisputeJbntBlockTable},
 };
 
 enum class Test { kContains, kEquals, kAny };
@@ -249,6 +249,40 @@ bool TableStored(db::Connection& database, const TableNames& names, short unit,
   });
 }
 
+// The tables a writer reads besides the catalogue's, or instead of it.
+struct WriterTables {
+  const char* writer;
+  const char* table;
+  bool instead;        // the catalogue's table is none the writer reads
+  bool square_metres;  // stored in square metres only
+};
+
+const WriterTables kWriterTables[] = {
+    {"PrintJbntSurveyBeforeTable", "JBNTKTZGD", false, false},
+    {"PrintJbntSurveyAfterTable", "JBNTKTZGDBHH", false, false},
+    {"PrintJbntRegionSummaryTable", "JBNTKTZ", false, false},
+    {"PrintJbntBlockSummaryTable", "BHKKTZ", false, false},
+    {"PrintJbntBlockSummarySplit", "BHKKTZ", false, false},
+    {"PrintParcelAreaTable", "statdata", true, false},
+    {"PrintMgLedgerTable", "TDLYTZMG", true, true},
+};
+
+// The tables `writer` reads for a report whose catalogue names `stat_tbl`,
+// each with the unit it is read in.
+std::vector<std::pair<std::string, short>> TablesRead(const char* writer,
+                                                      const std::string& stat_tbl, short unit) {
+  std::vector<std::pair<std::string, short>> tables;
+  const auto found = std::find_if(
+      std::begin(kWriterTables), std::end(kWriterTables), [&](const WriterTables& entry) {
+        return writer != nullptr && std::string_view(entry.writer) == writer;
+      });
+  if (found == std::end(kWriterTables) || !found->instead) tables.emplace_back(stat_tbl, unit);
+  if (found != std::end(kWriterTables)) {
+    tables.emplace_back(found->table, found->square_metres ? kSquareMetre : unit);
+  }
+  return tables;
+}
+
 // "TDLY_YJFL, built by a 通用城镇 run", from the registered families.
 std::string BuiltBy(const std::string& base) {
   if (base.empty()) return "no table of its own is built yet";
@@ -280,11 +314,22 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
     } else if (writer != nullptr && !WriterAvailable(writer)) {
       selection.unavailable.push_back(
           {name, std::string("its writer ") + writer + " is not in this version"});
-    } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl) &&
-               !RunBuilds(stat_tbl, configured)) {
-      selection.not_built.push_back({name, BuiltBy(stat_tbl)});
-    } else {
+    } else if (writer == nullptr) {
       selection.writable.push_back(name);
+    } else {
+      std::string missing;
+      for (const auto& [table, table_unit] : TablesRead(writer, stat_tbl, unit)) {
+        if (!TableStored(database, table_names, table_unit, table) &&
+            !RunBuilds(table, configured)) {
+          missing = table;
+          break;
+        }
+      }
+      if (missing.empty()) {
+        selection.writable.push_back(name);
+      } else {
+        selection.not_built.push_back({name, BuiltBy(missing)});
+      }
     }
   }
   return selection;

@@ -29,6 +29,11 @@ ReportQuery BureauLevelFilter(const std::string& county, const std::string& regi
 // empty.
 std::string ReserveAttributeFilter(const std::string& report_name, const ReportSettings& settings);
 
+// The dispute-type condition of the dispute writers, after `joiner` ("and"
+// or "where"): the chosen type (bound), or, for "全部" or none, the rows of
+// no dispute type.
+void AddDisputeType(ReportQuery& query, const std::string& joiner, const std::string& type);
+
 // Whether the reserve and dispute writer keeps every row of the region for
 // `report_name` whatever the output level (the parcel lists and
 // "耕地后备资源调查汇总表(权属争议)").

@@ -14,6 +14,7 @@
 #include <pugixml.hpp>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "engine/stat_config.h"
 #include "platform/db/db_error.h"
@@ -87,6 +88,13 @@ bool PlainFileName(const std::string& name) {
   });
 }
 
+std::string VillageHeading(const ReportSettings& settings, const std::string& village_code) {
+  constexpr std::size_t kTownshipCodeLength = 9;
+  return settings.GetCodeName(village_code.substr(0, kCountyCodeLength)) +
+         settings.GetCodeName(village_code.substr(0, kTownshipCodeLength)) +
+         settings.GetCodeName(village_code);
+}
+
 std::string RegionHeading(const ReportSettings& settings, const std::string& region_code) {
   const auto named = [&](const std::string& code) {
     const std::string name = settings.GetCodeName(code);
@@ -136,6 +144,15 @@ std::size_t Utf16Units(const std::string& text) {
   return units;
 }
 
+// A header value longer than a cell holds is refused, named.
+void CheckHeaderValue(const sheet::SWhiteParam& pair) {
+  const std::size_t units = Utf16Units(pair.value);
+  if (units > kCellUnits) {
+    throw Refusal("the header value of {" + pair.key + "} has " + std::to_string(units) +
+                  " characters, more than the " + std::to_string(kCellUnits) + " a cell holds");
+  }
+}
+
 // Removes the unfilled copy, so that nothing looking like a report stays
 // behind; says so when even that fails.
 std::string Discard(const std::string& path) {
@@ -165,16 +182,11 @@ std::vector<sheet::SWhiteParam> CPrintStatDlg::HeaderPairs(const WriterCall& cal
   for (std::size_t i = 0; i < settings_.header_keys.size(); ++i) {
     pairs.push_back({settings_.header_keys[i],
                      i < settings_.header_values.size() ? settings_.header_values[i] : ""});
+    if (!plan.unit_text.empty() && pairs.back().key == "单位") pairs.back().value = plan.unit_text;
   }
   pairs.push_back({kRegionKey, RegionHeading(settings_, call.region_code)});
   pairs.insert(pairs.end(), plan.extra_pairs.begin(), plan.extra_pairs.end());
-  for (const sheet::SWhiteParam& pair : pairs) {
-    const std::size_t units = Utf16Units(pair.value);
-    if (units > kCellUnits) {
-      throw Refusal("the header value of {" + pair.key + "} has " + std::to_string(units) +
-                    " characters, more than the " + std::to_string(kCellUnits) + " a cell holds");
-    }
-  }
+  for (const sheet::SWhiteParam& pair : pairs) CheckHeaderValue(pair);
   return pairs;
 }
 
@@ -195,8 +207,10 @@ CPrintStatDlg::ReportFiles CPrintStatDlg::FilesOf(const WriterCall& call,
     throw Refusal("the report catalogue " + catalogue + " gives the table \"" + files.stat_tbl +
                   "\", which is no table name (letters, digits and _ only)");
   }
-  const std::string file =
-      (plan.without_region_code ? "" : call.region_code) + short_name + ".xlsx";
+  const std::string prefix = !plan.file_prefix.empty()  ? plan.file_prefix
+                             : plan.without_region_code ? std::string()
+                                                        : call.region_code;
+  const std::string file = prefix + short_name + ".xlsx";
   if (!PlainFileName(short_name) || !PlainFileName(file)) {
     throw Refusal("the report catalogue " + catalogue + " gives the file name \"" + short_name +
                   "\", which is no plain file name");
@@ -230,37 +244,123 @@ short CPrintStatDlg::Shown(const std::string& name, const std::string& path) {
   return 1;
 }
 
+namespace {
+
+// Runs the plan's clean-up on a failure's path: what it cannot do is added
+// to the failure's message.
+std::string CleanedUp(const std::function<void()>& cleanup) {
+  if (!cleanup) return {};
+  try {
+    cleanup();
+    return {};
+  } catch (const std::exception& failure) {
+    return std::string("; cleaning up failed as well: ") + failure.what();
+  }
+}
+
+}  // namespace
+
 short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan) {
   const std::string& name = call.report_name;
   std::string work;  // the copy being filled, under its work name
   std::string table;
   bool progress = false;
+  std::function<void()> cleanup;
+  if (plan.cleanup) cleanup = [&] { plan.cleanup(call); };
   try {
     const ReportFiles files = FilesOf(call, plan);
-    const std::vector<sheet::SWhiteParam> pairs = HeaderPairs(call, plan);
+    // The query first: a writer may take header values from the rows.
     const ReportQuery query = plan.query(call, files.stat_tbl);
     table = " (table " + query.table + ")";
+    const std::vector<sheet::SWhiteParam> pairs = HeaderPairs(call, plan);
     work = WorkCopyName(call.output_folder.empty() ? "." : call.output_folder);
     fs::copy_file(files.source, work, fs::copy_options::overwrite_existing);
-    sheet::ScanRows rows(call.connection.Scan(query.sql, query.params));
-    host::LindoDlgProgress(name);
-    progress = true;
-    sheet::BatPrintExcel book(work, files.source);
-    book.SetAreaDecimals(UnitDecimals(call.unit));
-    book.FillSheet(rows, name, pairs,
-                   settings_.paged ? sheet::Paging::kPaged : sheet::Paging::kUnpaged,
-                   sheet::Columns::kByFieldRow);
-    book.PrintOut(1, 1);
+    {
+      sheet::ScanRows rows(call.connection.Scan(query.sql, query.params));
+      host::LindoDlgProgress(name);
+      progress = true;
+      sheet::BatPrintExcel book(work, files.source);
+      book.SetAreaDecimals(UnitDecimals(call.unit));
+      book.FillSheet(rows, plan.sheet.empty() ? name : plan.sheet, pairs,
+                     settings_.paged ? sheet::Paging::kPaged : sheet::Paging::kUnpaged,
+                     sheet::Columns::kByFieldRow);
+      book.PrintOut(1, 1);
+    }
+    if (cleanup) std::exchange(cleanup, nullptr)();
     fs::rename(work, files.path);
     work.clear();
     host::LindoDlgEndProgress();
     return Shown(name, files.path);
   } catch (const std::exception& failure) {
     if (progress) host::LindoDlgEndProgress();
-    return Refuse(name, "report " + name + table + ": " + failure.what() + Discard(work));
+    return Refuse(name, "report " + name + table + ": " + failure.what() + Discard(work) +
+                            CleanedUp(cleanup));
   } catch (...) {
     if (progress) host::LindoDlgEndProgress();
-    return Refuse(name, "report " + name + table + ": an unknown failure" + Discard(work));
+    return Refuse(name, "report " + name + table + ": an unknown failure" + Discard(work) +
+                            CleanedUp(cleanup));
+  }
+}
+
+short CPrintStatDlg::WriteSplitReport(const WriterCall& call, const WriterPlan& plan,
+                                      const SheetSplit& split) {
+  const std::string& name = call.report_name;
+  std::vector<std::string> pieces;  // the workbook pieces on disk, under work names
+  std::string table;
+  bool progress = false;
+  const auto discard = [&] {
+    std::string said;
+    for (const std::string& piece : pieces) said += Discard(piece);
+    return said;
+  };
+  try {
+    const ReportFiles files = FilesOf(call, plan);
+    std::vector<sheet::SWhiteParam> pairs = HeaderPairs(call, plan);
+    pairs.push_back({kVillageKey, {}});
+    std::vector<std::string> sheets, codes;
+    split.villages(call, sheets, codes);
+    if (codes.empty() || sheets.size() != codes.size()) {
+      throw Refusal("no village of region " + call.region_code + " has protection blocks");
+    }
+    const std::string folder = call.output_folder.empty() ? "." : call.output_folder;
+    const std::size_t size = split.piece_size > 0 ? split.piece_size : codes.size();
+    host::LindoDlgProgress(name);
+    progress = true;
+    for (std::size_t first = 0; first < codes.size(); first += size) {
+      const std::size_t last = std::min(codes.size(), first + size);
+      pieces.push_back(WorkCopyName(folder));
+      fs::copy_file(files.source, pieces.back(), fs::copy_options::overwrite_existing);
+      sheet::BatPrintExcel book(pieces.back(), files.source);
+      book.SetAreaDecimals(UnitDecimals(call.unit));
+      book.CopyAddModifySheet(name, {sheets.begin() + first, sheets.begin() + last}, 1);
+      for (std::size_t i = first; i < last; ++i) {
+        pairs.back().value = VillageHeading(settings_, codes[i]);
+        CheckHeaderValue(pairs.back());
+        const ReportQuery query = split.query(call, files.stat_tbl, codes[i]);
+        table = " (table " + query.table + ")";
+        sheet::ScanRows rows(call.connection.Scan(query.sql, query.params));
+        book.FillSheet(rows, sheets[i], pairs,
+                       settings_.paged ? sheet::Paging::kPaged : sheet::Paging::kUnpaged,
+                       sheet::Columns::kByFieldRow);
+      }
+      book.PrintOut(1, 1);
+    }
+    // The later pieces merged into the first, each removed once merged.
+    while (pieces.size() > 1) {
+      sheet::MergeExcelEx(pieces.front(), pieces[1]);
+      fs::remove(pieces[1]);
+      pieces.erase(pieces.begin() + 1);
+    }
+    fs::rename(pieces.front(), files.path);
+    pieces.clear();
+    host::LindoDlgEndProgress();
+    return Shown(name, files.path);
+  } catch (const std::exception& failure) {
+    if (progress) host::LindoDlgEndProgress();
+    return Refuse(name, "report " + name + table + ": " + failure.what() + discard());
+  } catch (...) {
+    if (progress) host::LindoDlgEndProgress();
+    return Refuse(name, "report " + name + table + ": an unknown failure" + discard());
   }
 }
 

@@ -121,17 +121,6 @@ const FilterClause kFilterMatrix[] = {
      "and (权属争议类型 like '其他')"},
 };
 
-// The dispute-type condition of the dispute writers: the chosen type, or
-// the rows over all types when none is chosen.
-void AddDisputeType(ReportQuery& query, const std::string& joiner, const std::string& type) {
-  if (type.empty()) {
-    query.sql += " " + joiner + " 权属争议类型 IS NULL";
-  } else {
-    query.sql += " " + joiner + " 权属争议类型 like ?";
-    query.params.emplace_back(type);
-  }
-}
-
 }  // namespace
 
 ReportQuery SummaryLevelFilter(const std::string& province, const std::string& region,
@@ -145,6 +134,16 @@ ReportQuery BureauLevelFilter(const std::string& county, const std::string& regi
     return {" where XZQDM like ? OR XZQDM like ?", {county + "__", county}, {}};
   }
   return LevelFilter(kBureauLevels, county, region, level);
+}
+
+void AddDisputeType(ReportQuery& query, const std::string& joiner, const std::string& type) {
+  const std::string chosen = Chosen(type);
+  if (chosen.empty()) {
+    query.sql += " " + joiner + " 权属争议类型 IS NULL";
+  } else {
+    query.sql += " " + joiner + " 权属争议类型 like ?";
+    query.params.emplace_back(chosen);
+  }
 }
 
 bool ReserveIgnoresLevel(const std::string& report_name) {
@@ -177,10 +176,6 @@ namespace {
 // (TableNames::ReserveUnit).
 bool IsUnitCopy(const std::string& stat_tbl) {
   return stat_tbl == "PEWYTBL";
-}
-
-TableNames NamesOf(int server_names, const std::string& year, const std::string& county) {
-  return TableNames(server_names != 0 ? 1 : 0, year, county);
 }
 
 // A summary table without region codes (the town lots by land use) holds
@@ -233,7 +228,7 @@ short CPrintStatDlg::PrintSummaryTable(db::Connection& connection, const std::st
     return query;
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
-                      static_cast<short>(unit), NamesOf(server_names, year, county)},
+                      static_cast<short>(unit), WriterTableNames(server_names, year, county)},
                      plan);
 }
 
@@ -253,7 +248,7 @@ short CPrintStatDlg::PrintBureauSummaryTable(
     return query;
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
-                      static_cast<short>(unit), NamesOf(server_names, year, county)},
+                      static_cast<short>(unit), WriterTableNames(server_names, year, county)},
                      plan);
 }
 
@@ -288,7 +283,7 @@ short CPrintStatDlg::PrintCodeListTable(db::Connection& connection,
     return {"select * from " + call.connection.QuoteTable(table), {}, table};
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
-                      static_cast<short>(unit), NamesOf(server_names, year, county)},
+                      static_cast<short>(unit), WriterTableNames(server_names, year, county)},
                      plan);
 }
 
@@ -306,7 +301,7 @@ CPrintStatDlg::WriterPlan CPrintStatDlg::DisputePlan(bool ledger) const {
       query.sql += " where 座落单位代码 like ?";
       query.params.emplace_back(call.region_code + "%");
     }
-    AddDisputeType(query, ledger ? "AND" : "where", Chosen(settings_.dispute_type_filter));
+    AddDisputeType(query, ledger ? "AND" : "where", settings_.dispute_type_filter);
     query.sql += ledger ? " order by 图斑编号" : " order by 权属争议区编号";
     return query;
   };
@@ -318,7 +313,7 @@ short CPrintStatDlg::PrintDisputeAreaTable(
     const std::string& report_name, const std::string& region_code, int unit, int server_names,
     const std::string& year, const std::string& county) {
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
-                      static_cast<short>(unit), NamesOf(server_names, year, county)},
+                      static_cast<short>(unit), WriterTableNames(server_names, year, county)},
                      DisputePlan(false));
 }
 
@@ -327,7 +322,7 @@ short CPrintStatDlg::PrintDisputeLedgerTable(
     const std::string& report_name, const std::string& region_code, int unit, int server_names,
     const std::string& year, const std::string& county) {
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
-                      static_cast<short>(unit), NamesOf(server_names, year, county)},
+                      static_cast<short>(unit), WriterTableNames(server_names, year, county)},
                      DisputePlan(true));
 }
 
@@ -352,7 +347,7 @@ short CPrintStatDlg::PrintReserveDisputeTable(
     return query;
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
-                      static_cast<short>(unit), NamesOf(server_names, year, county)},
+                      static_cast<short>(unit), WriterTableNames(server_names, year, county)},
                      plan);
 }
 

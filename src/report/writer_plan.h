@@ -31,9 +31,48 @@ struct CPrintStatDlg::WriterPlan {
   std::vector<sheet::SWhiteParam> extra_pairs;
   // The file is shortName + ".xlsx" without the region code in front.
   bool without_region_code = false;
+  // When not empty, stands in front of shortName instead of the region code.
+  std::string file_prefix;
+  // When not empty, the value of the "单位" pair instead of the dialog's.
+  std::string unit_text;
+  // When not empty, the template sheet filled instead of the report's.
+  std::string sheet;
   // The query on the report's table, given the catalogue's statTbl.
   std::function<ReportQuery(const WriterCall& call, const std::string& stat_tbl)> query;
+  // Run once the rows are read, whether the report was written or not: the
+  // writer's work tables dropped. Raises when it cannot clean up.
+  std::function<void(const WriterCall& call)> cleanup;
 };
+
+// A report of one sheet per village.
+struct CPrintStatDlg::SheetSplit {
+  std::size_t piece_size = 0;  // villages a workbook piece holds; 0: all in one
+  // The village codes and their requested sheet names, equally long.
+  std::function<void(const WriterCall& call, std::vector<std::string>& sheet_names,
+                     std::vector<std::string>& codes)>
+      villages;
+  // The query of one village's sheet.
+  std::function<ReportQuery(const WriterCall& call, const std::string& stat_tbl,
+                            const std::string& code)>
+      query;
+};
+
+// The header key of the split reports naming a village's county, township
+// and village; and its value.
+inline constexpr const char* kVillageKey = "县乡村";
+std::string VillageHeading(const ReportSettings& settings, const std::string& village_code);
+
+// The table names of a writer's arguments: plain, or with year and county.
+inline TableNames WriterTableNames(int server_names, const std::string& year,
+                                   const std::string& county) {
+  return TableNames(server_names != 0 ? 1 : 0, year, county);
+}
+
+// The query of a table whose square-metre areas (its double columns) are
+// shown in `unit`: "select" with "round(f/10000,2) as f" for hectares and
+// "round(f*3/2000,2) as f" for mu, the other columns as they are; for
+// square metres "select *". Ends in " from TABLE ". Raises DbError.
+std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit);
 
 // The header key naming the printed region: the county's name, followed by
 // the region's when the region is part of the county.

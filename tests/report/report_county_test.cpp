@@ -1,10 +1,12 @@
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,13 +31,9 @@ namespace fs = std::filesystem;
 // The rows of a table whose code starts with the region and is one of
 // `lengths` long, in code order, their `columns` (a template's field row) as
 // the readback prints them.
-std::string ExpectedRows(db::Connection& conn, const std::string& table, const std::string& region,
-                         const std::string& lengths, const std::string& columns) {
+std::string QueryRows(db::Connection& conn, const std::string& sql, const std::string& region) {
   std::string expected;
-  auto rows =
-      conn.Scan("select " + columns + " from " + table +
-                    " where XZQDM like ? and length(XZQDM) in (" + lengths + ") order by XZQDM",
-                {region + "%"});
+  auto rows = conn.Scan(sql, {region + "%"});
   std::vector<db::Value> row;
   for (long bound = 0; rows->Fetch(row) && bound < 1000000; ++bound) {
     std::string line;
@@ -53,6 +51,32 @@ std::string ExpectedRows(db::Connection& conn, const std::string& table, const s
   return expected;
 }
 
+std::string ExpectedRows(db::Connection& conn, const std::string& table, const std::string& region,
+                         const std::string& lengths, const std::string& columns) {
+  return QueryRows(conn,
+                   "select " + columns + " from " + table +
+                       " where XZQDM like ? and length(XZQDM) in (" + lengths + ") order by XZQDM",
+                   region);
+}
+
+// The single-table writers: the column the region prefix is matched on and
+// the order of the rows.
+struct PrefixWriter {
+  const char* writer;
+  const char* column;
+  const char* order;
+};
+const PrefixWriter kPrefixWriters[] = {
+    {"PrintFrdTable", "SZXZQDM", "SZXZQDM,SSXZQDM"},
+    {"PrintLedgerTable", "座落单位代码", "座落单位代码,图斑编号,权属单位代码"},
+    {"PrintTownHoldingAreaTable", "DJH", "DJH"},
+    {"PrintJbntBlockStatTable", "BHKBH", "BHKBH"},
+};
+
+std::size_t Lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
 bool HasColumn(db::Connection& conn, const std::string& table, const std::string& column) {
   for (const db::ColumnInfo& info : conn.Columns(table)) {
     if (text::IEquals(info.name, column)) return true;
@@ -62,7 +86,7 @@ bool HasColumn(db::Connection& conn, const std::string& table, const std::string
 
 const fs::path kTemplates = fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates";
 
-// A generated county's rural run (both scopes, with the installation's
+// A generated county's rural project run (both scopes, with the installation's
 // scripts of both engines) and town-lot run on one engine, then every report of the shipped
 // catalogue written for the county at the village level in mu, unpaged.
 class CountyReports {
@@ -70,7 +94,10 @@ class CountyReports {
   CountyReports(const testing::GeneratedCountyRun& generated, db::DbKind kind, const fs::path& out)
       : database_(kind), server_(kind == db::DbKind::kServer) {
     const std::string county = generated.options.county_code;
-    EXPECT_EQ(generated.Run("通用农村", database_.ConnectionString(), server_), 1);
+    // The project's run, as the hosts make it: the farmland tables too.
+    EXPECT_EQ(
+        generated.RunProject("通用农村", database_.ConnectionString(), server_ ? 1 : 0).Result(),
+        1);
     const auto project = gis::CGisXmlPrj::Open(generated.files.project);
     EXPECT_EQ(landStatDataZD(project.get(), generated.codes.get(), database_.ConnectionString(),
                              "2009", county, server_ ? 1 : 0, generated.log),
@@ -155,6 +182,41 @@ TEST(ReportCountyTest, EveryReportIsWrittenAlikeOnBothEngines) {
   }
   EXPECT_GE(summaries, 10);
 
+  // The ledger, enclave, town and farmland reports: written, with their
+  // table's rows of the county (the joins and the house report, whose areas
+  // are converted in the query, with as many rows as their main table).
+  std::set<std::string> writers;
+  for (const auto& [name, rows] : embedded.Rows()) {
+    std::string stat_tbl, short_name;
+    LookupReportCatalog(embedded.Dialog().Settings().catalogue_path, stat_tbl, short_name, name);
+    const std::string writer = embedded.Dialog().RouteOf(name).writer;
+    const auto simple = std::find_if(std::begin(kPrefixWriters), std::end(kPrefixWriters),
+                                     [&](const PrefixWriter& w) { return writer == w.writer; });
+    const std::string table = names.Summary('Z', kMu, stat_tbl);
+    if (simple != std::end(kPrefixWriters)) {
+      EXPECT_EQ(rows,
+                QueryRows(result,
+                          "select " + FieldRow(CountyReports::Variant(), name) + " from " + table +
+                              " where " + simple->column + " like ? order by " + simple->order,
+                          county))
+          << name;
+    } else if (writer == "PrintTownHouseTable" || writer == "PrintJbntRegionSummaryTable" ||
+               writer == "PrintJbntBlockSummaryTable") {
+      const std::string column = writer == "PrintTownHouseTable"          ? "隶属宗地"
+                                 : writer == "PrintJbntBlockSummaryTable" ? "BHKBH"
+                                                                          : "XZQDM";
+      EXPECT_EQ(Lines(rows),
+                Lines(QueryRows(result, "select 1 from " + table + " where " + column + " like ?",
+                                county)))
+          << name;
+    } else {
+      continue;
+    }
+    EXPECT_FALSE(rows.empty()) << name;
+    writers.insert(writer);
+  }
+  EXPECT_EQ(writers.size(), 7u) << fmt::format("{}", fmt::join(writers, " "));
+
   if (testing::PostgresConninfo().empty()) GTEST_SKIP() << "no PostgreSQL server configured";
   const CountyReports server(generated, db::DbKind::kServer, out.path() / "server");
   EXPECT_EQ(server.Written(), embedded.Written());
@@ -168,6 +230,69 @@ TEST(ReportCountyTest, EveryReportIsWrittenAlikeOnBothEngines) {
     if (found != server.Rows().end()) {
       EXPECT_EQ(found->second, rows) << name;
     }
+  }
+}
+
+// The village and split reports of a generated county: the parcel area
+// table of a village holds one parcel record per parcel of the village, the
+// paged block summary one sheet per village of the blocks, LibreOffice reads
+// the workbooks; of the catalogue's reports only the balance sheet has no
+// writer.
+TEST(ReportCountyTest, VillageAndSplitReportsAreWrittenAndRead) {
+  if (!fs::exists(kTemplates / "二次详查表格目录.xml")) GTEST_SKIP() << "no report templates";
+  testing::ScopedProgramDir home;
+  testing::WriteStatConfig(std::string(testing::kThreeUnits) + "[TYPE]\nType=2\n");
+  fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config/Access",
+           fs::path(host::ConfigDir()) / "Access", fs::copy_options::recursive);
+  const testing::GeneratedCountyRun generated(home, 19, 300);
+  const std::string county = generated.options.county_code;
+  testing::TestDatabase database(db::DbKind::kEmbedded);
+  ASSERT_EQ(generated.RunProject("通用农村", database.ConnectionString(), 0).Result(), 1);
+  db::Connection result(database.ConnectionString());
+  const std::string village = testing::Texts(
+      result,
+      "select substr(min(座落单位代码), 1, 12) from statdata where length(座落单位代码) >= 12")[0];
+
+  CPrintStatDlg dialog;
+  dialog.Settings().catalogue_path = (kTemplates / "二次详查表格目录.xml").string();
+  dialog.Settings().view = false;
+  std::string error;
+  const std::vector<std::string> all = ReportCatalogNames(dialog.Settings().catalogue_path, error);
+  const ReportSelection selection =
+      dialog.SelectReports(result, TableNames(0, "2009", county), kSquareMetre, all);
+  ASSERT_EQ(selection.unavailable.size(), 1u);
+  EXPECT_EQ(selection.unavailable[0].name, "土地利用现状变更平衡表");
+
+  testing::TempDir out;
+  const std::string tmpl = (kTemplates / "二次详查表格.xlsx").string();
+  const auto write = [&](const std::string& name, const std::string& region) {
+    const std::vector<std::string> names{name};
+    dialog.DispatchReportTables(out.path().string(), database.ConnectionString(), &names, tmpl,
+                                region, kSquareMetre, 0, "2009", county);
+    EXPECT_TRUE(dialog.Outcomes().back().Written()) << dialog.Outcomes().back().message;
+    return dialog.Outcomes().back().path;
+  };
+  const std::string parcels = write("图斑面积表", village);
+  std::size_t records = 0;
+  std::istringstream lines(DataRows(tmpl, parcels));
+  for (std::string line; std::getline(lines, line);) records += line.rfind('|', 0) != 0 ? 1 : 0;
+  EXPECT_EQ(std::to_string(records),
+            testing::Texts(result,
+                           "select count(distinct 座落单位代码 || '/' || 图斑编号) from "
+                           "statdata where 座落单位代码 like '" +
+                               village + "%'")[0]);
+  const std::string blocks = write("第二次全国土地调查基本农田调查汇总表(按保护块)", county);
+  const std::string sheets =
+      SplitRows(tmpl, blocks, "第二次全国土地调查基本农田调查汇总表(按保护块)");
+  EXPECT_EQ(std::to_string(std::count(sheets.begin(), sheets.end(), '=')),
+            testing::Texts(result, "select count(distinct 村级代码) from GQstatdata_jbnt")[0]);
+
+  if (RunText("command -v libreoffice").empty()) GTEST_SKIP() << "libreoffice is not installed";
+  RunText("cd " + Quoted(out.path().string()) +
+          " && libreoffice --headless --convert-to csv --outdir csv *.xlsx >/dev/null 2>&1");
+  for (const std::string& book : {parcels, blocks}) {
+    const fs::path csv = out.path() / "csv" / fs::path(book).filename().replace_extension(".csv");
+    EXPECT_TRUE(fs::exists(csv) && fs::file_size(csv) > 0) << csv;
   }
 }
 

@@ -29,6 +29,9 @@ inline std::string RunText(const std::string& command) {
 //     between the heading and the footer of the template's sheet of that
 //     name), one line each, cells joined by '|', numbers with four decimals.
 //   fields TEMPLATE SHEET: the field row of the template's sheet, joined by ','.
+//   split TEMPLATE BOOK SHEET: for each sheet of the workbook, "= name" and
+//     its data rows, laid out as the template's sheet SHEET.
+//   title BOOK: the first cell of the workbook's first sheet.
 inline constexpr const char* kScript = R"PY(
 import sys, openpyxl
 if sys.argv[1] == 'make':
@@ -37,7 +40,7 @@ if sys.argv[1] == 'make':
     for sheet_arg in sys.argv[3:]:
         name, _, fields = sheet_arg.partition('=')
         ws = book.create_sheet(name)
-        ws.append(['{年度}'])
+        ws.append(['{年度}{单位}'])
         ws.append(['代码', '名称', '面积'])
         ws.append(fields.split(',') if fields else ['XZQDM', 'XZQMC', 'XZQZMJ'])
         ws.append(['{数据:2}'])
@@ -48,15 +51,24 @@ elif sys.argv[1] == 'fields':
     first = next(c for r in ws.iter_rows() for c in r
                  if isinstance(c.value, str) and c.value.startswith('{数据'))
     print(','.join(c.value for c in ws[first.row - 1][first.column - 1:] if c.value))
+elif sys.argv[1] == 'title':
+    print(openpyxl.load_workbook(sys.argv[2]).worksheets[0]['A1'].value)
 else:
-    ws = openpyxl.load_workbook(sys.argv[3]).worksheets[0]
-    template = openpyxl.load_workbook(sys.argv[2])[ws.title]
-    first = next(c.row for r in template.iter_rows() for c in r
-                 if isinstance(c.value, str) and c.value.startswith('{数据'))
-    footer = template.max_row - first
-    for row in ws.iter_rows(min_row=first, max_row=ws.max_row - footer, values_only=True):
-        print('|'.join('' if v is None else (v if isinstance(v, str) else '%.4f' % v)
-                       for v in row).rstrip('|'))
+    def rows(ws, template):
+        first = next(c.row for r in template.iter_rows() for c in r
+                     if isinstance(c.value, str) and c.value.startswith('{数据'))
+        footer = template.max_row - first
+        for row in ws.iter_rows(min_row=first, max_row=ws.max_row - footer, values_only=True):
+            print('|'.join('' if v is None else (v if isinstance(v, str) else '%.4f' % v)
+                           for v in row).rstrip('|'))
+    book = openpyxl.load_workbook(sys.argv[3])
+    tmpl = openpyxl.load_workbook(sys.argv[2])
+    if sys.argv[1] == 'split':
+        for ws in book.worksheets:
+            print('= ' + ws.title)
+            rows(ws, tmpl[sys.argv[4]])
+    else:
+        rows(book.worksheets[0], tmpl[book.worksheets[0].title])
 )PY";
 
 inline std::string Python(const std::string& args) {
@@ -77,6 +89,12 @@ inline std::string Quoted(const std::string& text) {
 // The data rows of the workbook at `book`, laid out by the template `tmpl`.
 inline std::string DataRows(const std::string& tmpl, const std::string& book) {
   return Python("rows " + Quoted(tmpl) + " " + Quoted(book));
+}
+
+// Every sheet of a split workbook: "= name", then its data rows.
+inline std::string SplitRows(const std::string& tmpl, const std::string& book,
+                             const std::string& sheet) {
+  return Python("split " + Quoted(tmpl) + " " + Quoted(book) + " " + Quoted(sheet));
 }
 
 // The field row of the sheet `sheet` of the template `tmpl`, joined by ','.

@@ -127,8 +127,8 @@ class JobProbe : public host::RecordingNotifier {
 TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   std::string catalogue = kCatalogue;
   catalogue.insert(catalogue.rfind("</AutoBuildList>"),
-                   "<Row 表格名称=\"飞入地一级分类面积汇总表\" statTbl=\"FRDTDLY_YJFL\" "
-                   "shortName=\"飞入\"/>");
+                   "<Row 表格名称=\"土地利用现状变更平衡表\" statTbl=\"\" "
+                   "shortName=\"平衡表\"/>");
   WriteFileBytes(home_.File("catalogue.xml"), catalogue);
   const std::string file = home_.File("stats.sqlite");
   ASSERT_EQ(CreateAcessDB(file), 1);
@@ -172,8 +172,8 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   EXPECT_EQ(probe.messages.back(),
             "没有写出报表\n1 个报表未能写出\n1 个报表的表格本县的统计没有生成\n1 个报表本版本没有"
             "\n表格本县的统计没有生成的报表:\n  耕地坡度分级面积汇总表 (TDLY_GDPD, not in the "
-            "database)\n本版本没有的报表:\n  飞入地一级分类面积汇总表 (its writer "
-            "PrintFrdTable is not in this version)");
+            "database)\n本版本没有的报表:\n  土地利用现状变更平衡表 (its writer "
+            "PrintBalanceSheet is not in this version)");
 }
 
 TEST_F(PrintStatDialogTest, ModeDecidesTheRowsShown) {

@@ -11,7 +11,8 @@
       columns are already the table's, in another order, keeps its order.
   make_templates.py --check DIR DB...
       checks the templates and catalogues in DIR against the databases: every
-      catalogue row has its sheet in all four workbooks, and the field row of
+      catalogue row (and every row of reports.json without a catalogue, a sheet
+      another report's writer fills) has its sheet in all four workbooks, and the field row of
       each sheet names each column of "select *" on the table the report
       reads exactly once (in any order: the writers fill a column by the
       name above it), in every unit the databases hold; a report whose table is not
@@ -89,7 +90,7 @@ FIXED_TIME = datetime.datetime(2024, 1, 1)
 CODE_COLUMNS = {"BHKBH", "JBNTBHKNO", "DJH", "TBBH", "图斑编号", "隶属宗地", "房屋编号", "批准文号",
                 "土地用途"}
 NAME_COLUMNS = {"DCQMC", "房屋名称", "TYPE"}
-COUNT_COLUMNS = {"ID", "序号", "ZDS", "宗数", "房屋层数"}
+COUNT_COLUMNS = {"ID", "序号", "ZDS", "宗数", "房屋层数", "坡度级"}
 RATIO_COLUMNS = {"CZRJL", "CZJZRJL", "CZJZMD", "建筑密度", "建筑容积率"}
 # The font of every cell: the workbook's default, so that column widths,
 # which count characters of the default font, hold the same text wherever
@@ -499,7 +500,8 @@ class Databases:
         if reads == "parcel_area":
             base = self.columns("statdata")
             fixed = ["图斑编号", "图斑中各地类编号", "图斑面积", "权属", "是否基本农田", "坡度级"]
-            return None if base is None else fixed + base[21:] + ["TBBH"]
+            # The base columns from 来源 on, by name, and the row order.
+            return None if base is None else fixed + base[base.index("来源"):] + ["序号"]
         return None
 
 
@@ -549,6 +551,11 @@ def check(folder, paths):
         if root.tag != "AutoBuildList":
             faults.append("%s: root is %s, not AutoBuildList" % (catalogue, root.tag))
         rows += [(catalogue, row.attrib) for row in root.iter("Row")]
+    # The sheets without a catalogue row (a sheet another report's writer
+    # fills) are checked as the catalogue's.
+    rows += [("(sheet only)", {"表格名称": r["name"], "statTbl": r["statTbl"],
+                               "shortName": r["shortName"]})
+             for r in desc["reports"] if r["catalogue"] not in desc["catalogues"]]
     workbooks = {}
     for file_name, mu, paged in VARIANTS:
         workbooks[file_name] = (openpyxl.load_workbook(os.path.join(folder, file_name)), mu, paged)
