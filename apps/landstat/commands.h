@@ -53,5 +53,8 @@ extern const OptionSpecs TownOptions;
 int Report(const Options& options);
 extern const char* const ReportHelp;
 extern const OptionSpecs ReportOptions;
+int ReportDb(const Options& options);
+extern const char* const ReportDbHelp;
+extern const OptionSpecs ReportDbOptions;
 
 }  // namespace landstat::cli
