@@ -56,5 +56,8 @@ extern const OptionSpecs ReportOptions;
 int ReportDb(const Options& options);
 extern const char* const ReportDbHelp;
 extern const OptionSpecs ReportDbOptions;
+int Merge(const Options& options);
+extern const char* const MergeHelp;
+extern const OptionSpecs MergeOptions;
 
 }  // namespace landstat::cli
