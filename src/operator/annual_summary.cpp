@@ -119,7 +119,7 @@ void RunSteps(const AnnualSummaryRequest& request, const AnnualRuns& runs, const
     static_cast<JobTarget&>(statistics) = target;
     statistics.log_path = log;
     statistics.project = request.project;
-    if (request.incremental) statistics.custom_list = host::ModuleXmlFilePath("STATDATA_GX");
+    if (request.incremental) statistics.custom_list = host::ModuleXmlFilePath("STATDATA_GX.xml");
     return runs.statistics(statistics);
   });
   if (request.incremental) return;
