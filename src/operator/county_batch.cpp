@@ -95,7 +95,10 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
   return true;
 }
 
-// The batch as one job, from its counties.
+// The batch as one job, from its counties. The earlier program counted a
+// county as done whatever its run returned and said "汇总完成!" when every
+// county failed; here a batch in which none completed is a failure (0,
+// "汇总失败!") and the failed counties are named.
 void Summarise(CountyBatchResult& result) {
   long ran = 0, completed = 0, clean = 0;
   for (const CountyBatchEntry& entry : result.counties) {

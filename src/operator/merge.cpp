@@ -307,6 +307,9 @@ short DeleteTownStatRows(const std::string& connect) {
   return DeleteStatRows(connect, kTownMark);
 }
 
+// The earlier program deleted only the rows marked "0" here, so a row
+// without a mark (or with another) stayed in both copies and was counted
+// twice; the town side keeps the rows marked 1 and nothing else.
 short DeleteNonTownStatRows(const std::string& connect) {
   return DeleteStatRows(connect, std::string("城镇用地 is null or not ") + kTownMark);
 }

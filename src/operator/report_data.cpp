@@ -3,6 +3,7 @@
 
 #include "operator/report_data.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -111,6 +112,28 @@ std::string RequestProblem(const ReportDataRequest& request) {
   return "";
 }
 
+// Why an existing file at the target must not be replaced: it holds a
+// table that is no report table (a statistics database of the same name,
+// say), or is no database. Empty when there is no file or an earlier
+// report-data file.
+std::string TargetProblem(const std::string& target) {
+  std::error_code unusable;
+  if (!fs::exists(target, unusable)) return "";
+  try {
+    db::Connection earlier(target);
+    const std::vector<std::string>& bases = ReportTableBases();
+    for (const std::string& table : earlier.ListTables()) {
+      if (std::find(bases.begin(), bases.end(), table) == bases.end()) {
+        return target + " holds the table " + table +
+               ", not report data only: choose another folder";
+      }
+    }
+    return "";
+  } catch (const db::DbError& error) {
+    return target + " is not a report-data file (" + error.what() + "): choose another folder";
+  }
+}
+
 ReportDataResult Failed(ReportDataResult result, const std::string& why) {
   result.report.outcome = RunOutcome::kFailed;
   result.report.failures += 1;
@@ -166,9 +189,10 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
     }
     result.target = ReportDataFile(request.output_folder, server ? "" : request.statistics_folder,
                                    request.year, request.county);
-    if (!server && fs::exists(result.target) && fs::equivalent(result.target, source.FilePath())) {
-      return Failed(std::move(result), "the report data would replace its own source " +
-                                           result.target + ": choose another folder");
+    // Only an earlier report-data file is replaced, never the statistics
+    // database itself or another file that happens to have its name.
+    if (const std::string problem = TargetProblem(result.target); !problem.empty()) {
+      return Failed(std::move(result), problem);
     }
     ScratchBeside scratch(result.target, "report");
     if (!scratch.Made()) return Failed(std::move(result), scratch.Error());

@@ -81,6 +81,13 @@ TEST_P(ReportDataTest, CopiesTheExistingTablesOfTheUnitWithTheirTypesAndDefaults
                   "from TDLY_YJFL order by XZQDM"),
             (std::vector<std::string>{"某县|12.5|7", "null|0.0|null"}));
   EXPECT_EQ(FolderFiles(out.path()), (std::vector<std::string>{kYear + kCounty + ".sqlite"}));
+  // Written again, it replaces its earlier file; never a file holding other
+  // tables, such as a statistics database of the same name.
+  ASSERT_TRUE(GenerateReportData(Request()).report.Completed());
+  db::Connection(result.target).Execute("create table statdata (XZQDM varchar(19))");
+  const ReportDataResult refused = GenerateReportData(Request());
+  EXPECT_EQ(refused.report.outcome, RunOutcome::kFailed);
+  EXPECT_TRUE(db::Connection(result.target).TableExists("statdata"));
 }
 
 TEST_P(ReportDataTest, RefusesAYearWhoseLastJobDidNotFinishAndKeepsTheEarlierFile) {
