@@ -41,12 +41,22 @@ std::string SurveyProblem(const gis::CGisXmlPrj& project) {
 
 // The statistics file of a county in the folder, made when missing (an
 // existing one keeps its tables until the county's run replaces them).
-// Empty when it cannot be made.
-std::string CountyFile(const CountyBatchRequest& request, const std::string& code) {
+// Empty when it cannot be made; `made` says whether it was made now.
+std::string CountyFile(const CountyBatchRequest& request, const std::string& code, bool& made) {
   const std::string file = (fs::path(request.folder) / (request.year + code + ".sqlite")).string();
   std::error_code unusable;
-  if (fs::exists(file, unusable) || CreateAcessDB(file) > 0) return file;
-  return "";
+  made = false;
+  if (fs::exists(file, unusable)) return file;
+  made = CreateAcessDB(file) > 0;
+  return made ? file : "";
+}
+
+// A file made for a county whose run failed holds nothing: it goes, with
+// the lock the run left beside it.
+void RemoveEmptyFile(const std::string& file) {
+  std::error_code ignored;
+  fs::remove(file, ignored);
+  fs::remove(file + ".lock", ignored);
 }
 
 // The county's run, or why it was passed over. False when the batch must
@@ -74,7 +84,8 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
   entry.skipped = SurveyProblem(*project);
   if (!entry.skipped.empty()) return true;
   const bool local = !request.folder.empty();
-  entry.database = local ? CountyFile(request, entry.code) : request.server;
+  bool made = false;
+  entry.database = local ? CountyFile(request, entry.code, made) : request.server;
   if (entry.database.empty()) {
     entry.skipped = "cannot create " + request.year + entry.code + ".sqlite in " + request.folder;
     return false;
@@ -92,6 +103,7 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
                      .string();
   std::ofstream(run.log_path, std::ios::trunc);
   entry.report = RunStatistics(run);
+  if (made && !entry.report.Completed()) RemoveEmptyFile(entry.database);
   return true;
 }
 

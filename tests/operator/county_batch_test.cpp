@@ -8,9 +8,12 @@
 #include "county_plan.h"
 #include "county_writer.h"
 #include "engine/survey_fixture.h"
+#include "engine/table_names.h"
 #include "operator/county_catalogue.h"
+#include "platform/db/connection.h"
 #include "support/program_dir.h"
 #include "support/run_program.h"
+#include "support/test_databases.h"
 
 namespace landstat {
 namespace {
@@ -91,6 +94,56 @@ TEST_F(CountyBatchTest, TheCommandNamesTheFailedCountyAndExitsThree) {
     EXPECT_TRUE(std::filesystem::exists(out_.path() / file)) << file;
   }
 }
+
+// On either engine: the county that runs has its tables, the one that
+// fails is named and leaves nothing of its own.
+class CountyBatchEnginesTest : public testing::BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    for (const char* code : {"330102", "330104"}) {
+      county::CountyOptions options;
+      options.parcels = 40;
+      options.county_code = code;
+      const county::CountyPlan plan = county::PlanCounty(options);
+      const county::CountyFiles files = county::WriteCounty(plan, home_.File(code));
+      const std::string listed = std::string(code) == "330104" ? "330105" : code;
+      AddCatalogueCounty(home_.File("counties.sqlite"), {{listed, "县", "3301"}}, listed,
+                         files.project);
+    }
+  }
+  testing::ScopedProgramDir home_;
+};
+
+TEST_P(CountyBatchEnginesTest, RunsTheCountiesIntoTheDatabaseAndNamesTheFailedOne) {
+  CountyBatchRequest request;
+  request.catalogue = home_.File("counties.sqlite");
+  request.year = "2009";
+  request.codes = {"330102", "330105"};
+  request.log_folder = home_.path().string();
+  if (IsServer()) {
+    request.server = database().ConnectionString();
+  } else {
+    request.folder = home_.path().string();
+  }
+  const CountyBatchResult batch = StatCountyDataBatch(request);
+  EXPECT_EQ(batch.result, 1);
+  ASSERT_EQ(batch.counties.size(), 2u);
+  EXPECT_TRUE(batch.counties[0].report.Completed());
+  EXPECT_FALSE(batch.counties[1].report.Completed());
+  EXPECT_NE(CountyBatchMessage(batch).find("汇总失败的县: 330105"), std::string::npos);
+  db::Connection first(batch.counties[0].database);
+  EXPECT_TRUE(
+      first.TableExists(TableNames(Mode(), "2009", "330102").UnitCopy(kHectare, "statdata")));
+  if (!IsServer()) {
+    EXPECT_FALSE(std::filesystem::exists(home_.path() / "2009330105.sqlite"));
+  } else {
+    EXPECT_FALSE(
+        conn().TableExists(TableNames(1, "2009", "330105").UnitCopy(kHectare, "statdata")));
+  }
+}
+
+LANDSTAT_BOTH_ENGINES(CountyBatchEnginesTest);
 
 }  // namespace
 }  // namespace landstat
