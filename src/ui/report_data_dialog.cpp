@@ -54,6 +54,7 @@ CReportDataDlg::CReportDataDlg(gis::CGisXmlPrj* project, std::string statistics_
   layout->addWidget(options, 0, 0, 1, 2);
   layout->addWidget(generate_button_, 1, 0);
   layout->addWidget(quit, 1, 1);
+  resize(420, 200);
   connect(path, &QPushButton::clicked, this, [this] { OnSelectOutputPath(); });
   connect(generate_button_, &QPushButton::clicked, this, [this] { OnGenerate(); });
   connect(quit, &QPushButton::clicked, this, &QDialog::reject);
