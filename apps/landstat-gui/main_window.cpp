@@ -16,7 +16,11 @@
 #include "ui/convert_area_unit_dialog.h"
 #include "ui/county_code_dialog.h"
 #include "ui/out_czejzd_dialog.h"
+#include "ui/merge_stat_dialog.h"
 #include "ui/print_stat_dialog.h"
+#include "ui/report_data_dialog.h"
+#include "ui/stat_county_data_dialog.h"
+#include "ui/stat_year_data_dialog.h"
 
 namespace landstat::gui {
 namespace fs = std::filesystem;
@@ -53,6 +57,14 @@ MainWindow::MainWindow()
           [this] { Guarded([this] { ConvertUnits(); }); });
   connect(county_action_, &QAction::triggered, this,
           [this] { Guarded([this] { SetCountyCode(); }); });
+  statistics->addSeparator();
+  const char* const operator_captions[] = {"年度数据汇总...", "数据汇总...", "合并汇总数据...",
+                                           "生成上报数据..."};
+  for (int index = 0; index < 4; ++index) {
+    operator_actions_[index] = statistics->addAction(QString::fromUtf8(operator_captions[index]));
+    connect(operator_actions_[index], &QAction::triggered, this,
+            [this, index] { Guarded([this, index] { RunOperatorDialog(index); }); });
+  }
   QMenu* reports = menuBar()->addMenu(QString::fromUtf8("报表"));
   for (int mode = 0; mode < 3; ++mode) {
     report_actions_[mode] =
@@ -223,6 +235,29 @@ void MainWindow::PrintReports(int mode) {
   ShowState();
 }
 
+// The operator's dialogs work on the project's statistics folder: the open
+// database's, else the project's own.
+void MainWindow::RunOperatorDialog(int index) {
+  if (index == 1) {
+    StatCountyData();
+  } else if (index == 2) {
+    MergeStatDlg(codes_.get());
+  } else if (!project_) {
+    host::AfxMessageBox("请先打开项目");
+    return;
+  } else {
+    const std::string folder =
+        database_.empty() ? project_->GetFolder() : fs::path(database_).parent_path().string();
+    if (index == 0) {
+      // The project carries one code table: no Inner Mongolia run.
+      StatYearDataDlg(project_.get(), folder, codes_.get(), nullptr);
+    } else {
+      DglGenerateReportMDB(project_.get(), folder);
+    }
+  }
+  ShowState();
+}
+
 // The file's plain path: a path holding ';' survives it.
 std::string MainWindow::Connection() const {
   return database_;
@@ -250,6 +285,7 @@ void MainWindow::ShowState() {
   convert_action_->setEnabled(project_ && !database_.empty());
   county_action_->setEnabled(project_ != nullptr);
   for (QAction* action : report_actions_) action->setEnabled(project_ != nullptr);
+  for (int index : {0, 3}) operator_actions_[index]->setEnabled(project_ != nullptr);
 }
 
 }  // namespace landstat::gui

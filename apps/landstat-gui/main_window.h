@@ -29,6 +29,9 @@ class MainWindow : public QMainWindow {
 
   QAction* ConvertAction() const { return convert_action_; }
   QAction* CountyCodeAction() const { return county_action_; }
+  // The operator's dialogs of the 统计 menu: the annual summary, the county
+  // batch, the merge and the report data, in that order.
+  QAction* OperatorAction(int index) const { return operator_actions_[index]; }
   // The report dialogs of modes 0, 1 and 2.
   QAction* ReportAction(int mode) const { return report_actions_[mode]; }
   // The town second-level classification report from a lot layer.
@@ -51,6 +54,7 @@ class MainWindow : public QMainWindow {
   void ConvertUnits();
   void SetCountyCode();
   void PrintReports(int mode);
+  void RunOperatorDialog(int index);
   bool AskCountyCode();
   void ShowState();
   std::string Connection() const;
@@ -65,6 +69,7 @@ class MainWindow : public QMainWindow {
   QAction* county_action_;
   QAction* report_actions_[3];
   QAction* town_report_action_;
+  QAction* operator_actions_[4];
   QLabel* status_;
   QListWidget* layers_;  // the project's layers
   qt::DialogProgress progress_;

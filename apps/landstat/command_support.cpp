@@ -222,6 +222,18 @@ void PrintSummary(const std::string& outcome, const RunReport& report,
   for (const std::string& notice : report.notices) std::cerr << "warning: " << notice << "\n";
 }
 
+void PrintOutcome(const std::string& outcome, const RunReport& report) {
+  std::cout << outcome << " in " << static_cast<int>(report.seconds * 10) / 10.0 << " s";
+  if (report.failures > 0) std::cout << ", " << report.failures << " failures";
+  std::cout << "\n";
+  constexpr std::size_t kShown = 10;
+  for (std::size_t i = 0; i < report.messages.size() && i < kShown; ++i) {
+    std::cout << "    " << report.messages[i] << "\n";
+  }
+  if (report.messages.size() > kShown) std::cout << "    ...\n";
+  for (const std::string& notice : report.notices) std::cerr << "warning: " << notice << "\n";
+}
+
 int ExitCodeOf(const RunReport& report) {
   switch (report.outcome) {
     case RunOutcome::kCompleted:

@@ -72,6 +72,11 @@ int RunOnWorkplace(const Options& options, const std::string& command, bool crea
                    const std::function<RunReport(Workplace&)>& work, const std::string& done,
                    const std::string& failed);
 
+// The end of a job that works on files rather than on one statistics
+// database (the merge, the batch, the report data): the outcome with its
+// time and the failures it counted, with the first of them.
+void PrintOutcome(const std::string& outcome, const RunReport& report);
+
 // 0 when the job completed with nothing logged, 3 when it completed with
 // logged failures, 1 when it failed.
 int ExitCodeOf(const RunReport& report);

@@ -59,5 +59,14 @@ extern const OptionSpecs ReportOptions;
 int AreaStat(const Options& options);
 extern const char* const AreaStatHelp;
 extern const OptionSpecs AreaStatOptions;
+int ReportDb(const Options& options);
+extern const char* const ReportDbHelp;
+extern const OptionSpecs ReportDbOptions;
+int Batch(const Options& options);
+extern const char* const BatchHelp;
+extern const OptionSpecs BatchOptions;
+int Merge(const Options& options);
+extern const char* const MergeHelp;
+extern const OptionSpecs MergeOptions;
 
 }  // namespace landstat::cli

@@ -361,6 +361,7 @@ RunReport RunStatistics(const StatisticsRequest& request) {
     layers = ProjectLayers(*request.project, arguments.setup_failures);
   }
   RunPlan plan;
+  plan.county_batch = request.county_batch;
   if (!request.custom_list.empty() && std::filesystem::exists(request.custom_list)) {
     plan.ticked = TickedTables(request.custom_list);
     if (!plan.ticked) {

@@ -35,6 +35,9 @@ struct StatisticsRequest : JobTarget {
   // An embedded file holding another year's or county's statistics is
   // replaced instead of refused.
   bool replace_other = false;
+  // The county batch's road: hectare tables of one scope and the shorter
+  // list of tables.
+  bool county_batch = false;
   // A custom-statistics list limiting the tables (empty: every table).
   std::string custom_list;
   StageObserver observer;

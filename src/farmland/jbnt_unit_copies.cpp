@@ -193,7 +193,9 @@ std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) con
   std::array<std::string, 3> statements;
   for (const auto& [unit, decimals] :
        {std::pair{m_nUnit1, m_nDec1}, std::pair{m_nUnit2, m_nDec2}}) {
-    if (unit < kHectare || unit > kSquareMetre || unit == m_nUnitSrc) continue;
+    // A unit whose copy this run does not make (the county batch makes no
+    // mu copy) has nothing to convert.
+    if (unit < kHectare || unit > kSquareMetre || unit == m_nUnitSrc || !WantsUnit(unit)) continue;
     const std::string factor = FactorText(m_nUnitSrc, unit);
     std::string statement = "UPDATE " + m_names.UnitCopy(unit, "statdata_jbnt") + " set ";
     for (const std::string& field : m_arrStatFields) {

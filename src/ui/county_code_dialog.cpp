@@ -4,6 +4,10 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "platform/gis/gis_error.h"
+#include "platform/gis/project.h"
+#include "platform/host/notifier.h"
+
 namespace landstat {
 
 CCountyCodeDlg::CCountyCodeDlg(QWidget* parent) : qt::ModalDialog(kResourceId, parent) {
@@ -45,6 +49,26 @@ void CCountyCodeDlg::OnOK() {
   }
   m_strCountyCode = code.toStdString();
   accept();
+}
+
+std::string ProjectCountyCode(gis::CGisXmlPrj* project, QWidget* parent) {
+  std::string code = project ? project->GetCountyCode() : std::string();
+  if (!code.empty() ||
+      host::AfxMessageBox("从工程中取县级代码失败,是否手动填写?", host::MB_YESNO) != host::IDYES) {
+    return code;
+  }
+  CCountyCodeDlg dialog(parent);
+  if (dialog.DoModal() != host::IDOK) return code;
+  code = dialog.m_strCountyCode;
+  if (project) {
+    try {
+      project->SetCountyCode(code);
+      project->Save();
+    } catch (const gis::GisError& failure) {
+      host::AfxMessageBox(failure.what());
+    }
+  }
+  return code;
 }
 
 }  // namespace landstat

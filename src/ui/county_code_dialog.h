@@ -8,6 +8,10 @@
 
 namespace landstat {
 
+namespace gis {
+class CGisXmlPrj;
+}
+
 // Dialog 17035 "设置县级代码": asks for the six-digit county code. OK refuses
 // an empty code and a code with anything but digits, and stays open; after
 // OK the code is in m_strCountyCode.
@@ -31,5 +35,10 @@ class CCountyCodeDlg : public qt::ModalDialog {
   QPushButton* ok_button_;
   QPushButton* cancel_button_;
 };
+
+// The county code of a project ("sCode"). When it has none, asks
+// "从工程中取县级代码失败,是否手动填写?" and, on Yes, runs the county-code
+// dialog and keeps the code in the project; empty when declined.
+std::string ProjectCountyCode(gis::CGisXmlPrj* project, QWidget* parent = nullptr);
 
 }  // namespace landstat

@@ -909,7 +909,9 @@ short CStatContext::BalanceStatDataByUnit() {
     short result = 1;
     for (const auto& [name, unit, decimals] : {std::tuple{m_strJbntTblUnit1, m_nUnit1, m_nDec1},
                                                std::tuple{m_strJbntTblUnit2, m_nUnit2, m_nDec2}}) {
-      if (name.empty() || unit == m_nUnitSrc) continue;
+      // A copy this run does not make (the county batch's mu copy) is not
+      // balanced.
+      if (name.empty() || unit == m_nUnitSrc || !WantsUnit(unit)) continue;
       units::CopyRows rows(m_pConn, name, columns, decimals,
                            {"座落单位代码", CountyCodesLike(), false});
       units::MovedTotals moved;

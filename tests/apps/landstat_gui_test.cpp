@@ -82,5 +82,32 @@ TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
   EXPECT_FALSE(window.findChild<QProgressDialog*>()->isVisible());
 }
 
+// The operator's dialogs open from the 统计 menu, titled as their entries.
+TEST(LandstatGui, OperatorDialogsOpenFromTheStatisticsMenu) {
+  testing::ScopedProgramDir home;
+  testing::TempDir dir;
+  county::CountyOptions options;
+  options.parcels = 20;
+  const county::CountyFiles files =
+      county::WriteCounty(county::PlanCounty(options), dir.File("county"));
+  gui::MainWindow window;
+  host::RecordingNotifier notifier;
+  host::ScopedNotifier scoped(notifier);
+  ASSERT_TRUE(window.OpenProject(files.project));
+  for (int index = 0; index < 4; ++index) {
+    QAction* action = window.OperatorAction(index);
+    ASSERT_TRUE(action->isEnabled()) << index;
+    QString title;
+    QTimer::singleShot(0, [&] {
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        title = dialog->windowTitle();
+        dialog->reject();
+      }
+    });
+    action->trigger();
+    EXPECT_EQ(title + "...", action->text());
+  }
+}
+
 }  // namespace
 }  // namespace landstat

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "operator/county_catalogue.h"
 #include "platform/gis/project.h"
 #include "resources/resources.h"
 
@@ -626,6 +627,15 @@ CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder) {
   }
   gis::WriteProjectFile(files.project, plan.county.code, plan.county.name, layers, "codes.tsv");
   return files;
+}
+
+void AddCountyToCatalogue(const CountyPlan& plan, const CountyFiles& files,
+                          const std::string& catalogue) {
+  AddCatalogueCounty(catalogue,
+                     {{plan.province.code, plan.province.name, ""},
+                      {plan.city.code, plan.city.name, plan.province.code},
+                      {plan.county.code, plan.county.name, plan.city.code}},
+                     plan.county.code, std::filesystem::absolute(files.project).string());
 }
 
 }  // namespace landstat::county

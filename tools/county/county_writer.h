@@ -18,4 +18,10 @@ struct CountyFiles {
 // files of the same names are replaced).
 CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder);
 
+// Adds the written county to the county catalogue of the batch at
+// `catalogue` (made when missing): its province, city and county in the
+// region table and its project file.
+void AddCountyToCatalogue(const CountyPlan& plan, const CountyFiles& files,
+                          const std::string& catalogue);
+
 }  // namespace landstat::county

@@ -1,0 +1,95 @@
+// landstat batch: the statistics of many counties of one year.
+
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "command_support.h"
+#include "operator/county_batch.h"
+#include "operator/county_catalogue.h"
+#include "platform/host/paths.h"
+
+namespace landstat::cli {
+
+const char* const BatchHelp =
+    "usage: landstat batch --regions CODE[,CODE...] (--folder DIR | --server CONN) [options]\n"
+    "\n"
+    "Runs the statistics of the counties of one year in one command, each county's survey\n"
+    "found in the county catalogue (counties.sqlite in the configuration root: the districts,\n"
+    "the theme table and each county's project file; see the README). Each county runs the\n"
+    "county-batch road (hectare tables of one scope, the shorter list of tables). A code\n"
+    "ending in 00 (a province or a city) is skipped; a county without a survey in the\n"
+    "catalogue, whose project or code file cannot be read or whose project lists no survey\n"
+    "layer but the districts is passed over and named in the batch log.\n"
+    "\n"
+    "  --regions CODES  the district codes, separated by commas, in the order to run\n"
+    "  --year YYYY      the survey year (default: this year)\n"
+    "  --folder DIR     one SQLite file YEAR + COUNTY + .sqlite per county in DIR\n"
+    "  --server CONN    a PostgreSQL server instead (libpq conninfo, service=NAME or URI)\n"
+    "  --catalogue FILE the county catalogue (default: counties.sqlite in the\n"
+    "                   configuration root)\n"
+    "  --home DIR       the configuration root\n"
+    "  --log-folder DIR the folder of the batch log YEAR + StatLog.txt (default: the\n"
+    "                   temporary folder) and, on a server, of the counties' logs\n"
+    "  --quiet          no progress output\n"
+    "\n"
+    "Exits 0 when every county run completed with nothing logged, 3 when some county failed\n"
+    "or logged failures (named), 1 when none completed or none could be run, 2 on wrong\n"
+    "options.\n";
+
+const OptionSpecs BatchOptions = {{"regions", false},    {"year", false},      {"folder", false},
+                                  {"server", false},     {"catalogue", false}, {"home", false},
+                                  {"log-folder", false}, {"quiet", true}};
+
+namespace {
+
+std::vector<std::string> SplitCodes(const std::string& text) {
+  std::vector<std::string> codes;
+  std::istringstream list(text);
+  for (std::string code; std::getline(list, code, ',');) {
+    if (!code.empty()) codes.push_back(code);
+  }
+  return codes;
+}
+
+}  // namespace
+
+int Batch(const Options& options) {
+  if (options.Has("folder") == options.Has("server")) {
+    std::cerr << "landstat batch: give --folder or --server (see landstat batch --help)\n";
+    return 2;
+  }
+  CountyBatchRequest request;
+  request.codes = SplitCodes(options.Get("regions"));
+  request.year = options.Get("year", ThisYear());
+  if (request.codes.empty()) {
+    std::cerr << "landstat batch: --regions names no district\n";
+    return 2;
+  }
+  for (const std::string& folder :
+       {options.Get("folder"), options.Get("home"), options.Get("log-folder")}) {
+    if (!folder.empty() && !std::filesystem::is_directory(folder)) {
+      std::cerr << "landstat batch: " << folder << " is not a folder\n";
+      return 2;
+    }
+  }
+  return GuardCommand("batch", [&] {
+    if (options.Has("home")) host::SetProgramDir(options.Get("home"));
+    request.catalogue = options.Get("catalogue", DefaultCountyCatalogue());
+    request.folder = options.Get("folder");
+    request.server = options.Get("server");
+    request.log_folder = options.Get("log-folder");
+    HostOutput output(options);
+    const CountyBatchResult result = StatCountyDataBatch(request);
+    PrintOutcome(CountyBatchMessage(result), result.report);
+    for (const CountyBatchEntry& entry : result.counties) {
+      std::cout << "  " << entry.code << "  "
+                << (entry.skipped.empty() ? RunOutcomeText(entry.report.outcome)
+                                          : "passed over: " + entry.skipped)
+                << "\n";
+    }
+    return result.result == 1 ? ExitCodeOf(result.report) : 1;
+  });
+}
+
+}  // namespace landstat::cli

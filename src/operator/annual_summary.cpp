@@ -1,0 +1,220 @@
+// The annual summary of a county and year.
+
+#include "operator/annual_summary.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/database_helpers.h"
+#include "engine/table_names.h"
+#include "platform/db/connection.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/host/host_settings.h"
+#include "platform/host/input_checks.h"
+
+namespace landstat {
+namespace fs = std::filesystem;
+
+std::string AnnualDatabaseFile(const std::string& folder, const std::string& year,
+                               const std::string& county) {
+  return (fs::path(folder) / (year + county + ".sqlite")).string();
+}
+
+std::string AnnualLogFile(const std::string& folder, const std::string& year,
+                          const std::string& county) {
+  return (fs::path(folder) / (year + county + "StatLog.txt")).string();
+}
+
+std::vector<std::string> ListSummarisedYears(const std::string& folder, const std::string& county) {
+  std::vector<std::string> years;
+  const std::string tail = county + ".sqlite";
+  std::error_code unreadable;
+  for (fs::directory_iterator entry(folder, unreadable), end; !unreadable && entry != end;
+       entry.increment(unreadable)) {
+    const std::string name = entry->path().filename().string();
+    if (name.size() == 4 + tail.size() && name.compare(4, tail.size(), tail) == 0 &&
+        host::IsSurveyYear(name.substr(0, 4))) {
+      years.push_back(name.substr(0, 4));
+    }
+  }
+  return years;
+}
+
+std::vector<std::string> ListServerYears(const std::string& connection, const std::string& county) {
+  std::vector<std::string> years;
+  if (!host::IsCountyCode(county)) return years;
+  try {
+    db::Connection server(connection);
+    const std::string table = TableNames(1, "", county).AreaUnit();
+    for (db::Recordset rows(server, "select 年度 as 年度 from  " + table + " group by 年度");
+         !rows.IsEOF(); rows.MoveNext()) {
+      years.push_back(rows.Text("年度"));
+    }
+  } catch (const db::DbError&) {
+    // The years read so far.
+  }
+  return years;
+}
+
+AnnualRuns DefaultAnnualRuns() {
+  AnnualRuns runs;
+  // The Inner Mongolia run is not part of this version: its step is named
+  // as not available. Where it comes, this is the one place to hand it in:
+  //   runs.mongolia = [](const JobTarget& target, gis::CGisXmlPrj* project,
+  //                      gis::RuralCode* second) { ... RunMongolia(request) ... };
+  return runs;
+}
+
+namespace {
+
+const char kGeneralRun[] = "土地利用现状统计";
+const char kTownRun[] = "城镇宗地统计";
+const char kMongoliaRun[] = "内蒙古统计";
+
+// Runs one step with a log of its own beside the summary's, then adds that
+// log's lines to the summary's under the step's name (a run empties the log
+// it is given).
+RunReport RunIntoLog(const std::string& log, const std::string& name,
+                     const std::function<RunReport(const std::string& step_log)>& run) {
+  const std::string step_log = log + ".step";
+  std::ofstream(step_log, std::ios::trunc);
+  const RunReport report = run(step_log);
+  std::ifstream lines(step_log);
+  std::ostringstream text;
+  text << lines.rdbuf();
+  std::ofstream(log, std::ios::app)
+      << "[" << name << "] " << RunOutcomeText(report.outcome) << "\r\n"
+      << text.str();
+  std::error_code ignored;
+  fs::remove(step_log, ignored);
+  return report;
+}
+
+bool AlreadySummarised(const AnnualSummaryRequest& request, bool local) {
+  const std::vector<std::string> years = local ? ListSummarisedYears(request.folder, request.county)
+                                               : ListServerYears(request.server, request.county);
+  return std::find(years.begin(), years.end(), request.year) != years.end();
+}
+
+AnnualSummaryResult Refused(AnnualSummaryResult result, const std::string& message,
+                            const std::string& why) {
+  result.message = message;
+  result.report.outcome = RunOutcome::kFailed;
+  result.report.failures = 1;
+  result.report.messages.push_back(why);
+  return result;
+}
+
+void RunSteps(const AnnualSummaryRequest& request, const AnnualRuns& runs, const JobTarget& target,
+              AnnualSummaryResult& result) {
+  const auto step = [&](const char* name, const std::function<RunReport(const std::string&)>& run) {
+    result.steps.push_back({name, true, RunIntoLog(result.log_path, name, run)});
+  };
+  step(kGeneralRun, [&](const std::string& log) {
+    StatisticsRequest statistics;
+    static_cast<JobTarget&>(statistics) = target;
+    statistics.log_path = log;
+    statistics.project = request.project;
+    if (request.incremental) statistics.custom_list = host::ModuleXmlFilePath("STATDATA_GX.xml");
+    return runs.statistics(statistics);
+  });
+  if (request.incremental) return;
+  step(kTownRun, [&](const std::string& log) {
+    TownLotRequest town;
+    static_cast<JobTarget&>(town) = target;
+    town.log_path = log;
+    town.project = request.project;
+    return runs.town_lots(town);
+  });
+  if (!request.second_codes) return;
+  if (!runs.mongolia) {
+    result.steps.push_back({kMongoliaRun, false, {}});
+    return;
+  }
+  step(kMongoliaRun, [&](const std::string& log) {
+    JobTarget mongolia = target;
+    mongolia.log_path = log;
+    return runs.mongolia(mongolia, request.project, request.second_codes);
+  });
+}
+
+// The message of the summary. The earlier program said "汇总完毕!" whatever
+// the runs returned; here it is said only when every run completed, and
+// otherwise the runs that failed are named.
+void Conclude(AnnualSummaryResult& result) {
+  std::string failed, missing;
+  result.report.outcome = RunOutcome::kCompleted;
+  for (const AnnualStep& step : result.steps) {
+    if (!step.available) {
+      missing += step.name + "在此版本中不可用; ";
+      result.report.notices.push_back(step.name + " is not available in this version");
+      continue;
+    }
+    result.report.failures += step.report.failures;
+    for (const std::string& message : step.report.messages) {
+      result.report.messages.push_back(step.name + ": " + message);
+    }
+    if (!step.report.Completed()) {
+      failed += (failed.empty() ? "" : "、") + step.name;
+      result.report.outcome = RunOutcome::kFailed;
+    } else if (step.report.outcome == RunOutcome::kCompletedWithFailures &&
+               result.report.outcome == RunOutcome::kCompleted) {
+      result.report.outcome = RunOutcome::kCompletedWithFailures;
+    }
+  }
+  result.message = failed.empty() ? "汇总完毕!" : "汇总失败: " + failed;
+  if (!missing.empty()) result.message += "\n" + missing.substr(0, missing.size() - 2);
+}
+
+}  // namespace
+
+AnnualSummaryResult RunAnnualSummary(const AnnualSummaryRequest& request,
+                                     const std::function<bool()>& confirm_again,
+                                     const AnnualRuns& runs) {
+  const auto start = std::chrono::steady_clock::now();
+  AnnualSummaryResult result;
+  // The earlier program built file names from whatever year was typed; a
+  // year is four digits, a county six, or nothing is done.
+  if (const std::string problem = host::SurveyKeyProblem(request.year, request.county);
+      !problem.empty()) {
+    return Refused(std::move(result), "输入年度数据错误！", problem);
+  }
+  const bool local = request.server.empty() || request.local_copy;
+  // Asked before anything is touched: the earlier program emptied the log
+  // first, so a declined summary lost it.
+  if (AlreadySummarised(request, local) && confirm_again && !confirm_again()) {
+    result.declined = true;
+    return result;
+  }
+  result.log_path = AnnualLogFile(request.folder, request.year, request.county);
+  if (!std::ofstream(result.log_path, std::ios::trunc)) {
+    return Refused(std::move(result), "无法建立日志文件",
+                   "cannot create the log " + result.log_path);
+  }
+  JobTarget target{request.codes, "", request.year, request.county, "", 0};
+  if (local) {
+    result.database = AnnualDatabaseFile(request.folder, request.year, request.county);
+    std::error_code unusable;
+    if (!fs::exists(result.database, unusable) && CreateAcessDB(result.database) <= 0) {
+      return Refused(std::move(result), "无法建立汇总数据库 " + result.database,
+                     "cannot create " + result.database);
+    }
+    target.connection = result.database;
+  } else {
+    target.connection = request.server;
+    target.db_mode = request.server_kind;
+  }
+  AnnualSummaryRequest effective = request;
+  effective.incremental = request.incremental && request.server.empty();
+  RunSteps(effective, runs, target, result);
+  Conclude(result);
+  result.report.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+}  // namespace landstat

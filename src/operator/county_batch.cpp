@@ -1,0 +1,200 @@
+// The county batch: the statistics of the ticked counties of one year.
+
+#include "operator/county_batch.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "engine/database_helpers.h"
+#include "engine/statistics_run.h"
+#include "operator/county_catalogue.h"
+#include "platform/db/db_error.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/project.h"
+#include "platform/gis/rural_code.h"
+#include "platform/host/input_checks.h"
+
+namespace landstat {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The survey layers of which a county needs one to be run; the district
+// layer alone is not enough.
+const char* const kSurveyLayers[] = {"地类图斑",     "线状地物",         "零星地物",
+                                     "基本农田图斑", "基本农田线状地物", "基本农田零星地物"};
+
+// One line of the batch log.
+void LogLine(const std::string& path, const std::string& line) {
+  std::ofstream(path, std::ios::app) << line << "\r\n";
+}
+
+// Why a county cannot be run with this project; empty when it can.
+std::string SurveyProblem(const gis::CGisXmlPrj& project) {
+  for (const char* layer : kSurveyLayers) {
+    if (project.HasLayer(layer)) return "";
+  }
+  return "the project " + project.GetFilePath() + " lists no survey layer but the districts";
+}
+
+// The statistics file of a county in the folder, made when missing (an
+// existing one keeps its tables until the county's run replaces them).
+// Empty when it cannot be made; `made` says whether it was made now.
+std::string CountyFile(const CountyBatchRequest& request, const std::string& code, bool& made) {
+  const std::string file = (fs::path(request.folder) / (request.year + code + ".sqlite")).string();
+  std::error_code unusable;
+  made = false;
+  if (fs::exists(file, unusable)) return file;
+  made = CreateAcessDB(file) > 0;
+  return made ? file : "";
+}
+
+// A file made for a county whose run failed holds nothing: it goes, with
+// the lock the run left beside it.
+void RemoveEmptyFile(const std::string& file) {
+  std::error_code ignored;
+  fs::remove(file, ignored);
+  fs::remove(file + ".lock", ignored);
+}
+
+// The county's run, or why it was passed over. False when the batch must
+// stop (a statistics file that cannot be made).
+bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalogue,
+               CountyBatchEntry& entry) {
+  const auto found = catalogue.projects.find(entry.code);
+  if (!host::IsCountyCode(entry.code)) {
+    entry.skipped = "not a county code";
+    return true;
+  }
+  if (found == catalogue.projects.end()) {
+    entry.skipped = "no survey in the county catalogue";
+    return true;
+  }
+  std::unique_ptr<gis::CGisXmlPrj> project;
+  std::unique_ptr<gis::RuralCode> codes;
+  try {
+    project = gis::CGisXmlPrj::Open(found->second);
+    codes.reset(gis::RuralCode::Load(project->GetCodeFile()));
+  } catch (const std::exception& error) {
+    entry.skipped = error.what();
+    return true;
+  }
+  entry.skipped = SurveyProblem(*project);
+  if (!entry.skipped.empty()) return true;
+  const bool local = !request.folder.empty();
+  bool made = false;
+  entry.database = local ? CountyFile(request, entry.code, made) : request.server;
+  if (entry.database.empty()) {
+    entry.skipped = "cannot create " + request.year + entry.code + ".sqlite in " + request.folder;
+    return false;
+  }
+  StatisticsRequest run;
+  run.project = project.get();
+  run.codes = codes.get();
+  run.connection = entry.database;
+  run.year = request.year;
+  run.county = entry.code;
+  run.db_mode = local ? 0 : 1;
+  run.county_batch = true;
+  run.log_path = (fs::path(local ? request.folder : request.log_folder) /
+                  (request.year + entry.code + "StatLog.txt"))
+                     .string();
+  std::ofstream(run.log_path, std::ios::trunc);
+  entry.report = RunStatistics(run);
+  if (made && !entry.report.Completed()) RemoveEmptyFile(entry.database);
+  return true;
+}
+
+// The batch as one job, from its counties. The earlier program counted a
+// county as done whatever its run returned and said "汇总完成!" when every
+// county failed; here a batch in which none completed is a failure (0,
+// "汇总失败!") and the failed counties are named.
+void Summarise(CountyBatchResult& result) {
+  long ran = 0, completed = 0, clean = 0;
+  for (const CountyBatchEntry& entry : result.counties) {
+    if (!entry.skipped.empty()) continue;
+    ++ran;
+    result.report.failures += entry.report.failures;
+    if (!entry.report.Completed()) {
+      result.report.messages.push_back("county " + entry.code + " failed");
+      continue;
+    }
+    ++completed;
+    if (entry.report.outcome == RunOutcome::kCompleted) ++clean;
+  }
+  if (result.result != 0) result.result = ran == 0 ? -1 : completed == 0 ? 0 : 1;
+  result.report.outcome = completed == 0 ? RunOutcome::kFailed
+                          : clean == ran ? RunOutcome::kCompleted
+                                         : RunOutcome::kCompletedWithFailures;
+  if (completed < ran && result.report.failures == 0) result.report.failures = ran - completed;
+}
+
+}  // namespace
+
+CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
+  const auto start = std::chrono::steady_clock::now();
+  CountyBatchResult result;
+  result.result = 1;
+  const std::string log_folder =
+      request.log_folder.empty() ? fs::temp_directory_path().string() : request.log_folder;
+  if (!host::IsSurveyYear(request.year) || request.codes.empty()) {
+    result.result = 0;
+    result.report.messages.push_back(request.codes.empty()
+                                         ? "no district ticked"
+                                         : "the year " + request.year + " is not four digits");
+    return result;
+  }
+  result.log_path = (fs::path(log_folder) / (request.year + "StatLog.txt")).string();
+  std::ofstream(result.log_path, std::ios::trunc);
+  CountyCatalogue catalogue;
+  try {
+    catalogue = ReadCountyCatalogue(request.catalogue);
+  } catch (const db::DbError& error) {
+    result.result = 0;
+    result.report.messages.push_back(error.what());
+    LogLine(result.log_path, error.what());
+    return result;
+  }
+  std::string theme = ReadSecondSurveyThemes(request.catalogue);
+  if (theme.empty()) theme = "DC";
+  CountyBatchRequest effective = request;
+  effective.log_folder = log_folder;
+  for (const std::string& code : request.codes) {
+    // Province and city codes.
+    if (code.size() >= 2 && code.compare(code.size() - 2, 2, "00") == 0) continue;
+    CountyBatchEntry& entry = result.counties.emplace_back();
+    entry.code = code;
+    const bool go_on = RunCounty(effective, catalogue, entry);
+    const std::string data_set = "D" + code + theme + request.year + "G";
+    if (!entry.skipped.empty()) {
+      LogLine(result.log_path, data_set + " 未汇总: " + entry.skipped);
+    } else {
+      LogLine(result.log_path, data_set + " " + RunOutcomeText(entry.report.outcome) + ", " +
+                                   std::to_string(entry.report.failures) + " failures");
+    }
+    if (!go_on) {
+      result.result = 0;
+      result.report.messages.push_back(entry.skipped);
+      break;
+    }
+  }
+  Summarise(result);
+  result.report.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+std::string CountyBatchMessage(const CountyBatchResult& result) {
+  if (result.result == -1) return "没有找到数据!";
+  std::string failed;
+  for (const CountyBatchEntry& entry : result.counties) {
+    if (entry.skipped.empty() && !entry.report.Completed()) failed += " " + entry.code;
+  }
+  std::string text = result.result == 0 ? "汇总失败!" : "汇总完成!";
+  if (!failed.empty()) text += "\n汇总失败的县:" + failed;
+  return text + "\n日志: " + result.log_path;
+}
+
+}  // namespace landstat

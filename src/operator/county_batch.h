@@ -1,0 +1,62 @@
+#pragma once
+
+// The county batch: the statistics of many counties of one year, each
+// county's survey found through the county catalogue.
+
+#include <string>
+#include <vector>
+
+#include "engine/run_report.h"
+
+namespace landstat {
+
+struct CountyBatchRequest {
+  std::string catalogue;  // the county catalogue (county_catalogue.h)
+  std::string year;
+  std::vector<std::string> codes;  // the ticked districts, in tree order
+  // A folder: one statistics file YEARCOUNTY.sqlite per county in it.
+  // Empty: the server `server` names.
+  std::string folder;
+  std::string server;
+  // The folder of the batch log YEARStatLog.txt (default: the temporary
+  // folder).
+  std::string log_folder;
+};
+
+// What became of one ticked code.
+struct CountyBatchEntry {
+  std::string code;
+  std::string skipped;  // why it was passed over; empty when it ran
+  std::string database;
+  RunReport report;  // of its run
+};
+
+struct CountyBatchResult {
+  // 1 when some county's statistics completed, 0 when the input was empty,
+  // a statistics file could not be made or every county run failed, -1
+  // when no county could be run.
+  short result = 0;
+  std::vector<CountyBatchEntry> counties;
+  std::string log_path;
+  // The batch as one job: completed when every county run completed
+  // without failures, completed with failures when some failed or logged
+  // failures (the failed counties named in its messages), failed when none
+  // completed.
+  RunReport report;
+};
+
+// Runs the ticked counties in order. A code ending in "00" (a province or
+// city) is skipped; a code that is not a county code, without a survey in
+// the catalogue, whose project or code file cannot be read, or whose
+// project lists none of the survey layers but the district layer, is
+// passed over and named in the batch log. Each county runs as a
+// county-batch statistics run (statistics_run.h), its tables replaced only
+// when it completes; its project, layers and code table are released
+// before the next.
+CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request);
+
+// The operator's message of a batch result: "没有找到数据!" (-1), "汇总失败!"
+// (0) or "汇总完成!", followed by the counties whose run failed.
+std::string CountyBatchMessage(const CountyBatchResult& result);
+
+}  // namespace landstat

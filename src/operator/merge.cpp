@@ -1,0 +1,345 @@
+// The merge of a rural and a town statistics database.
+
+#include "operator/merge.h"
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "engine/run_record.h"
+#include "engine/run_workspace.h"
+#include "engine/stat_context.h"
+#include "operator/scratch_file.h"
+#include "platform/db/connection.h"
+#include "platform/db/db_error.h"
+#include "platform/host/host_settings.h"
+#include "platform/host/notifier.h"
+#include "platform/host/progress.h"
+#include "platform/text/ascii_text.h"
+
+namespace landstat {
+namespace fs = std::filesystem;
+
+namespace {
+
+// 城镇用地 read as text, so that the number 1 and the text '1' agree.
+constexpr char kTownMark[] = "trim(cast(城镇用地 as varchar(20))) = '1'";
+
+short DeleteStatRows(const std::string& connect, const std::string& where) {
+  try {
+    db::Connection database(connect);
+    database.Execute("delete from statdata where " + where);
+    return 1;
+  } catch (const db::DbError&) {
+    return 0;
+  }
+}
+
+// A folder of the merge's own in the temporary folder, removed with all it
+// holds when the merge ends.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::error_code unusable;
+    std::string pattern = (fs::temp_directory_path(unusable) / "landstat-merge-XXXXXX").string();
+    if (!unusable && ::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The merge's result so far: the operator's message and the failure it
+// names.
+struct Outcome {
+  MergeResult result;
+  void Fail(const std::string& message, const std::string& why) {
+    result.message = message;
+    result.report.outcome = RunOutcome::kFailed;
+    result.report.failures += 1;
+    if (!why.empty()) result.report.messages.push_back(why);
+  }
+};
+
+// The statistics a database holds: its newest completed job. Sets `why`
+// when the file is no statistics database or lacks its base table.
+struct Held {
+  std::string year, county;
+  std::vector<db::ColumnInfo> columns;
+};
+
+std::optional<Held> ReadHeld(const std::string& path, const char* missing_table, Outcome& outcome) {
+  try {
+    db::Connection database(path);
+    if (!database.TableExists("statdata")) {
+      outcome.Fail(missing_table, path + " has no base table statdata");
+      return std::nullopt;
+    }
+    const std::optional<RunRecordRow> last = LastCompletedRun(database);
+    if (!last) {
+      outcome.Fail(missing_table, path + " holds no completed statistics run");
+      return std::nullopt;
+    }
+    return Held{last->year, last->county, database.Columns("statdata")};
+  } catch (const db::DbError& error) {
+    outcome.Fail("连接数据失败！", path + " is no statistics database (" + error.what() + ")");
+    return std::nullopt;
+  }
+}
+
+// The first column in which the two base tables differ, as "N: A / B";
+// empty when they have the same columns in the same order.
+std::string FirstDifferingColumn(const std::vector<db::ColumnInfo>& rural,
+                                 const std::vector<db::ColumnInfo>& town) {
+  const std::size_t count = std::max(rural.size(), town.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string a = i < rural.size() ? rural[i].name : "(none)";
+    const std::string b = i < town.size() ? town[i].name : "(none)";
+    if (text::ToLowerAscii(a) != text::ToLowerAscii(b)) {
+      return "column " + std::to_string(i + 1) + ": " + a + " / " + b;
+    }
+  }
+  return "";
+}
+
+// Where the merge writes, by mode; empty (with the failure) when it cannot.
+std::string TargetOf(const MergeRequest& request, Outcome& outcome) {
+  if (request.mode == kMergeIntoRural) return request.rural;
+  if (request.mode == kMergeIntoTown) return request.town;
+  std::error_code unusable;
+  if (request.output_folder.empty()) {
+    outcome.Fail("选择输出数据路径！", "no output folder given");
+    return "";
+  }
+  if (!fs::is_directory(request.output_folder, unusable)) {
+    outcome.Fail("合并失败！", "the output folder " + request.output_folder + " is not a folder");
+    return "";
+  }
+  return (fs::path(request.output_folder) / fs::path(request.rural).filename()).string();
+}
+
+// The checks before any copy is made: mode, code table, distinct inputs,
+// no job on them, both statistics of one year and county with the same
+// base-table columns. Gives the year and county held.
+std::optional<Held> CheckInputs(const MergeRequest& request, Outcome& outcome) {
+  if (request.mode < kMergeIntoRural || request.mode > kMergeToNew) {
+    outcome.Fail("参数传递错误！",
+                 "merge mode " + std::to_string(request.mode) + " is not 1, 2 or 3");
+    return std::nullopt;
+  }
+  if (!request.codes) {
+    outcome.Fail("没有数据字典,无法合并！", "no code table given");
+    return std::nullopt;
+  }
+  std::error_code unusable;
+  if (request.rural.empty() || request.town.empty()) {
+    outcome.Fail("请选择数据！", "the rural or the town database is not given");
+    return std::nullopt;
+  }
+  if (request.rural == request.town || fs::equivalent(request.rural, request.town, unusable)) {
+    outcome.Fail("选择的数据相同！", request.rural + " is both the rural and the town database");
+    return std::nullopt;
+  }
+  for (const std::string& input : {request.rural, request.town}) {
+    if (RunWorkspace::JobRunningOn(input)) {
+      outcome.Fail("合并数据失败！", "a job is running on " + input);
+      return std::nullopt;
+    }
+  }
+  std::optional<Held> rural = ReadHeld(request.rural, "连接农村数据statdata失败！", outcome);
+  if (!rural) return std::nullopt;
+  std::optional<Held> town = ReadHeld(request.town, "连接城镇数据statdata失败！", outcome);
+  if (!town) return std::nullopt;
+  if (rural->year != town->year || rural->county != town->county) {
+    outcome.Fail("合并失败！", "the rural database holds " + rural->year + " " + rural->county +
+                                   ", the town database " + town->year + " " + town->county);
+    return std::nullopt;
+  }
+  if (const std::string differs = FirstDifferingColumn(rural->columns, town->columns);
+      !differs.empty()) {
+    outcome.Fail("合并失败！", "the two base tables statdata differ in " + differs);
+    return std::nullopt;
+  }
+  return rural;
+}
+
+// The rows of the contributing copy's base table added to the receiving
+// copy's, column by column as both name them.
+void CopyRows(const std::string& receiving, const std::string& contributing) {
+  db::Connection database(receiving);
+  database.Execute("attach database ? as merge_source", {db::Value(contributing)});
+  database.Execute("insert into statdata select * from merge_source.statdata");
+  database.Execute("detach database merge_source");
+}
+
+struct SummaryPair {
+  short (CStatContext::*create)();
+  std::function<short(CStatContext&)> fill;
+};
+
+// The land-use summary families the merge rebuilds, in order.
+const std::vector<SummaryPair>& SummaryPairs() {
+  static const std::vector<SummaryPair> pairs = {
+      {&CStatContext::CreateTdlyYjflTables, [](CStatContext& c) { return c.StatTdlyClass(1); }},
+      {&CStatContext::CreateTdlyEjflTables, [](CStatContext& c) { return c.StatTdlyClass(2); }},
+      {&CStatContext::CreateTdlySjflTables, [](CStatContext& c) { return c.StatTdlySjfl(); }},
+      {&CStatContext::CreateNcTdlyYjflTables, [](CStatContext& c) { return c.StatNcTdlyClass(1); }},
+      {&CStatContext::CreateNcTdlyEjflTables, [](CStatContext& c) { return c.StatNcTdlyClass(2); }},
+      {&CStatContext::CreateNcTdlySjflTables, [](CStatContext& c) { return c.StatNcTdlySjfl(); }},
+      {&CStatContext::CreateNcTdlyQsYjflTables,
+       [](CStatContext& c) { return c.StatTdlyQsYjfl(1); }},
+      {&CStatContext::CreateTdlyQsYjflTables, [](CStatContext& c) { return c.StatTdlyQsYjfl(0); }},
+      {&CStatContext::CreateFrdTdlyYjflTables, [](CStatContext& c) { return c.StatFrdTdly(1); }},
+      {&CStatContext::CreateFrdTdlyEjflTables, [](CStatContext& c) { return c.StatFrdTdly(2); }},
+      {&CStatContext::CreateGdPdMjHzTables, [](CStatContext& c) { return c.StatGdPdMjHz(); }},
+      {&CStatContext::CreateTdlyTzTables, [](CStatContext& c) { return c.StatTdlyTz(); }},
+  };
+  return pairs;
+}
+
+// The unit copies and the summaries rebuilt on the receiving copy, the
+// merge recorded in it. False when the context or the unit copies failed.
+bool Rebuild(const MergeRequest& request, const Held& held, const std::string& receiving,
+             Outcome& outcome) {
+  CStatContext context(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, request.codes, held.year, held.county,
+                       request.log_path, 1, host::HostVersion());
+  context.m_bWorkingCopy = true;
+  context.OpenStatLogFile();
+  bool built = false;
+  try {
+    built = context.InitUnits(receiving, 0) > 0 && context.LoadCodes() > 0;
+    const long record =
+        built ? BeginRunRecord(context.m_pConn, held.year, held.county, "merge") : 0;
+    host::LindoDlgProgressSetText("正在生成扩展基础数据");
+    built = built && context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
+    if (built) {
+      for (const SummaryPair& pair : SummaryPairs()) {
+        if ((context.*pair.create)() > 0) pair.fill(context);
+      }
+      FinishRunRecord(
+          context.m_pConn, record,
+          context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted,
+          context.m_nErrCount);
+    }
+  } catch (const std::exception& escaped) {
+    context.LogFailure("合并", "合并中止", escaped);
+    built = false;
+  }
+  context.CloseStatConnection();
+  context.CloseStatLogFile();
+  outcome.result.report.failures = context.m_nErrCount;
+  outcome.result.report.messages = context.m_arrFirstFailures;
+  outcome.result.report.notices = context.m_arrNotices;
+  if (!built) outcome.Fail("合并失败！", "");
+  return built;
+}
+
+// The merge once the inputs are checked: the two scratch copies, the rows,
+// the rebuild, the write-back.
+void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
+  const std::string target = TargetOf(request, outcome);
+  if (target.empty()) return;
+  if (RunWorkspace::JobRunningOn(target)) {
+    outcome.Fail("合并数据失败！", "a job is running on " + target);
+    return;
+  }
+  // The receiving copy lies beside the target, so that it takes the
+  // target's place by one rename; the other in a folder of its own.
+  const bool into_town = request.mode == kMergeIntoTown;
+  const std::string& receiving_input = into_town ? request.town : request.rural;
+  const std::string& contributing_input = into_town ? request.rural : request.town;
+  ScratchBeside receiving(target, "merge");
+  ScratchFolder folder;
+  if (!receiving.Made() || folder.Path().empty()) {
+    outcome.Fail("合并数据失败！", receiving.Made() ? "cannot make a folder in the temporary folder"
+                                                    : receiving.Error());
+    return;
+  }
+  const std::string contributing =
+      (fs::path(folder.Path()) / fs::path(contributing_input).filename()).string();
+  std::error_code failed;
+  fs::copy_file(receiving_input, receiving.Path(), fs::copy_options::overwrite_existing, failed);
+  if (!failed) fs::copy_file(contributing_input, contributing, failed);
+  if (failed) {
+    outcome.Fail("合并数据失败！",
+                 "cannot copy the databases to scratch files: " + failed.message());
+    return;
+  }
+  const std::string& rural_copy = into_town ? contributing : receiving.Path();
+  const std::string& town_copy = into_town ? receiving.Path() : contributing;
+  if (DeleteTownStatRows(rural_copy) == 0 || DeleteNonTownStatRows(town_copy) == 0) {
+    outcome.Fail("合并失败！", "cannot keep the rural and the town rows of the base tables");
+    return;
+  }
+  try {
+    CopyRows(receiving.Path(), contributing);
+  } catch (const db::DbError& error) {
+    outcome.Fail("合并失败！", std::string("cannot copy the base-table rows: ") + error.what());
+    return;
+  }
+  if (!Rebuild(request, held, receiving.Path(), outcome)) return;
+  std::string error;
+  if (!receiving.Publish(error)) {
+    outcome.Fail("合并失败！", error);
+    return;
+  }
+  outcome.result.target = target;
+  outcome.result.report.outcome = outcome.result.report.failures > 0
+                                      ? RunOutcome::kCompletedWithFailures
+                                      : RunOutcome::kCompleted;
+  outcome.result.message = "合并完成！";
+}
+
+}  // namespace
+
+short DeleteTownStatRows(const std::string& connect) {
+  return DeleteStatRows(connect, kTownMark);
+}
+
+// The earlier program deleted only the rows marked "0" here, so a row
+// without a mark (or with another) stayed in both copies and was counted
+// twice; the town side keeps the rows marked 1 and nothing else.
+short DeleteNonTownStatRows(const std::string& connect) {
+  return DeleteStatRows(connect, std::string("城镇用地 is null or not ") + kTownMark);
+}
+
+MergeResult MergeStatistics(const MergeRequest& request) {
+  const auto start = std::chrono::steady_clock::now();
+  Outcome outcome;
+  if (const std::optional<Held> held = CheckInputs(request, outcome)) {
+    host::LindoDlgProgress("正在合并数据...");
+    Merge(request, *held, outcome);
+    host::LindoDlgEndProgress();
+  }
+  outcome.result.report.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return outcome.result;
+}
+
+short MergeStatData(const std::string& rural, const std::string& town, const std::string& out,
+                    gis::RuralCode* codes, short mode) {
+  MergeRequest request;
+  request.rural = rural;
+  request.town = town;
+  request.output_folder = out;
+  request.codes = codes;
+  request.mode = mode;
+  const MergeResult result = MergeStatistics(request);
+  std::string text = result.message;
+  for (const std::string& message : result.report.messages) text += "\n" + message;
+  host::AfxMessageBox(text);
+  return result.report.Completed() ? 1 : 0;
+}
+
+}  // namespace landstat

@@ -1,0 +1,223 @@
+// The report-data export: the by-location summary tables of one unit and
+// year, copied under their bare names into a new file for submission.
+
+#include "operator/report_data.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "engine/run_record.h"
+#include "engine/table_names.h"
+#include "operator/scratch_file.h"
+#include "platform/db/backend.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/db/sql_quote.h"
+#include "platform/host/input_checks.h"
+#include "platform/text/ascii_text.h"
+
+namespace landstat {
+namespace fs = std::filesystem;
+
+const std::vector<std::string>& ReportTableBases() {
+  static const std::vector<std::string> bases = {
+      "TDLY_YJFL",   "TDLY_EJFL",   "NCTDLY_YJFL", "NCTDLY_EJFL",   "FRDTDLY_YJFL", "FRDTDLY_EJFL",
+      "HDTDLY_YJFL", "HDTDLY_EJFL", "TDLY_QSYJFL", "NCTDLY_QSYJFL", "GDPDMJHZ",     "JBNTQKTJ",
+      "NCTDLY_SJFL", "KTZ",         "PEWY_YJFL",   "PEWY_EJFL"};
+  return bases;
+}
+
+namespace {
+
+short UnitOfCode(const std::string& unit_code) {
+  if (unit_code == "PM") return kSquareMetre;
+  if (unit_code == "MU") return kMu;
+  return kHectare;
+}
+
+// The unit code of a unit's name: 平方米 PM, 亩 MU, anything else GQ.
+std::string UnitCodeOfText(const std::string& unit) {
+  if (unit == "平方米") return "PM";
+  if (unit == "亩") return "MU";
+  return "GQ";
+}
+
+// The copy of one table; empty when done, else the database's words.
+std::string CopyTable(db::Connection& source, const std::string& source_table,
+                      db::Connection& target, const std::string& target_table) {
+  try {
+    const std::vector<db::ColumnInfo> columns = source.Columns(source_table);
+    std::string definitions;
+    std::vector<std::string> names;
+    std::vector<bool> doubles;
+    // A server folds the unquoted names of its tables to lower case; the
+    // report file spells them as the statistics do everywhere else.
+    const bool folded = source.Kind() != db::DbKind::kEmbedded;
+    for (const db::ColumnInfo& column : columns) {
+      const bool is_double = column.type == db::FieldType::kDouble;
+      const std::string name = folded ? text::ToUpperAscii(column.name) : column.name;
+      definitions += (definitions.empty() ? "" : ",") + db::QuoteName(name) +
+                     (is_double ? " double default 0.00" : " varchar(60)");
+      names.push_back(name);
+      doubles.push_back(is_double);
+    }
+    db::Transaction unit(target);
+    target.Execute("create table " + db::QuoteName(target_table) + "(" + definitions + ")");
+    db::RowWriter writer(target, target_table, names);
+    const auto rows = source.Scan("select * from " + source.QuoteTable(source_table));
+    std::vector<db::Value> values(names.size());
+    while (rows->Next()) {
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        const int column = static_cast<int>(i);
+        // An empty or null value takes the column's default: 0.00 or null.
+        if (rows->IsNull(column) || rows->Text(column).empty()) {
+          values[i] = doubles[i] ? db::Value(0.0) : db::Value();
+        } else if (doubles[i]) {
+          values[i] = db::Value(rows->Number(column));
+        } else {
+          values[i].AssignText(rows->Text(column));
+        }
+      }
+      writer.Add(values);
+    }
+    writer.Close();
+    unit.Commit();
+    return "";
+  } catch (const db::DbError& error) {
+    return error.what();
+  }
+}
+
+// Why the source's statistics of the year and county cannot be exported;
+// empty when they can.
+std::string SourceProblem(db::Connection& source, const std::string& year,
+                          const std::string& county) {
+  if (const auto last = LastRunRecord(source, year, county); last && !last->Finished()) {
+    return "the last job of " + year + " " + county + " in " + source.Location() +
+           " did not finish: run the statistics again first";
+  }
+  return HeldStatisticsProblem(source, year, county);
+}
+
+std::string RequestProblem(const ReportDataRequest& request) {
+  if (std::string key = host::SurveyKeyProblem(request.year, request.county); !key.empty()) {
+    return key;
+  }
+  std::error_code unusable;
+  if (request.output_folder.empty() || !fs::is_directory(request.output_folder, unusable)) {
+    return "the output folder " + request.output_folder + " is not a folder";
+  }
+  return "";
+}
+
+// Why an existing file at the target must not be replaced: it holds a
+// table that is no report table (a statistics database of the same name,
+// say), or is no database. Empty when there is no file or an earlier
+// report-data file.
+std::string TargetProblem(const std::string& target) {
+  std::error_code unusable;
+  if (!fs::exists(target, unusable)) return "";
+  try {
+    db::Connection earlier(target);
+    const std::vector<std::string>& bases = ReportTableBases();
+    for (const std::string& table : earlier.ListTables()) {
+      if (std::find(bases.begin(), bases.end(), table) == bases.end()) {
+        return target + " holds the table " + table +
+               ", not report data only: choose another folder";
+      }
+    }
+    return "";
+  } catch (const db::DbError& error) {
+    return target + " is not a report-data file (" + error.what() + "): choose another folder";
+  }
+}
+
+ReportDataResult Failed(ReportDataResult result, const std::string& why) {
+  result.report.outcome = RunOutcome::kFailed;
+  result.report.failures += 1;
+  result.report.messages.push_back(why);
+  return result;
+}
+
+}  // namespace
+
+std::string ReportDataFile(const std::string& folder, const std::string& statistics_folder,
+                           const std::string& year, const std::string& county) {
+  const auto normal = [](const std::string& path) {
+    return (fs::path(path) / "").lexically_normal();
+  };
+  const bool same = !statistics_folder.empty() && normal(folder) == normal(statistics_folder);
+  return (fs::path(folder) / (year + county + (same ? "1" : "") + ".sqlite")).string();
+}
+
+short CopyReportTable(db::Connection& source, const std::string& source_table,
+                      db::Connection& target, const std::string& target_table) {
+  return CopyTable(source, source_table, target, target_table).empty() ? 1 : 0;
+}
+
+short CopyReportTables(db::Connection& source, db::Connection& target, const std::string& year,
+                       const std::string& county, const std::string& unit_code, bool server,
+                       std::vector<std::string>* copied, std::vector<std::string>* failed) {
+  const TableNames names(server ? 1 : 0, year, county);
+  for (const std::string& base : ReportTableBases()) {
+    const std::string source_table = names.Summary('Z', UnitOfCode(unit_code), base);
+    if (!source.TableExists(source_table)) continue;
+    const std::string error = CopyTable(source, source_table, target, base);
+    if (error.empty()) {
+      if (copied) copied->push_back(base);
+    } else if (failed) {
+      failed->push_back(source_table + " (" + error + ")");
+    }
+  }
+  return 1;
+}
+
+ReportDataResult GenerateReportData(const ReportDataRequest& request) {
+  const auto start = std::chrono::steady_clock::now();
+  ReportDataResult result;
+  if (const std::string problem = RequestProblem(request); !problem.empty()) {
+    return Failed(std::move(result), problem);
+  }
+  try {
+    db::Connection source(request.source);
+    const bool server = source.Kind() != db::DbKind::kEmbedded;
+    if (const std::string problem = SourceProblem(source, request.year, request.county);
+        !problem.empty()) {
+      return Failed(std::move(result), problem);
+    }
+    result.target = ReportDataFile(request.output_folder, server ? "" : request.statistics_folder,
+                                   request.year, request.county);
+    // Only an earlier report-data file is replaced, never the statistics
+    // database itself or another file that happens to have its name.
+    if (const std::string problem = TargetProblem(result.target); !problem.empty()) {
+      return Failed(std::move(result), problem);
+    }
+    ScratchBeside scratch(result.target, "report");
+    if (!scratch.Made()) return Failed(std::move(result), scratch.Error());
+    std::vector<std::string> failed;
+    {
+      db::Connection target(scratch.Path());
+      CopyReportTables(source, target, request.year, request.county, UnitCodeOfText(request.unit),
+                       server, &result.copied, &failed);
+      target.Close();
+    }
+    std::string error;
+    if (!scratch.Publish(error)) return Failed(std::move(result), error);
+    result.report.outcome =
+        failed.empty() ? RunOutcome::kCompleted : RunOutcome::kCompletedWithFailures;
+    result.report.failures = static_cast<long>(failed.size());
+    for (const std::string& table : failed) {
+      result.report.messages.push_back("table " + table + " was not copied");
+    }
+    result.report.tables = result.copied;
+  } catch (const db::DbError& error) {
+    return Failed(std::move(result), error.what());
+  }
+  result.report.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+}  // namespace landstat

@@ -1,0 +1,169 @@
+#include "operator/annual_summary.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+TEST(AnnualSummaryYearsTest, ListsTheCountysFilesOnly) {
+  TempDir folder;
+  for (const char* name :
+       {"2009330102.sqlite", "2010330102.sqlite", "2011330102.SQLITE", "2012330103.sqlite",
+        "abcd330102.sqlite", "2013330102.sqlite.lock", "2009330102StatLog.txt", "notes.txt"}) {
+    WriteFileBytes(folder.path() / name, "");
+  }
+  std::vector<std::string> years = ListSummarisedYears(folder.path().string(), "330102");
+  std::sort(years.begin(), years.end());
+  EXPECT_EQ(years, (std::vector<std::string>{"2009", "2010"}));
+}
+
+// Fake runs that record what they were asked, and fail where told.
+struct FakeRuns {
+  std::vector<std::string> calls;
+  std::string failing;
+
+  RunReport Report(const std::string& name) {
+    RunReport report;
+    report.outcome = name == failing ? RunOutcome::kFailed : RunOutcome::kCompleted;
+    return report;
+  }
+  AnnualRuns Runs(bool with_mongolia) {
+    AnnualRuns runs;
+    runs.statistics = [this](const StatisticsRequest& r) {
+      calls.push_back("statistics " + std::to_string(r.db_mode) +
+                      (r.custom_list.empty() ? "" : " list"));
+      return Report("statistics");
+    };
+    runs.town_lots = [this](const TownLotRequest& r) {
+      calls.push_back("town " + std::to_string(r.db_mode));
+      return Report("town");
+    };
+    if (with_mongolia) {
+      runs.mongolia = [this](const JobTarget& t, gis::CGisXmlPrj*, gis::RuralCode*) {
+        calls.push_back("mongolia " + std::to_string(t.db_mode));
+        return Report("mongolia");
+      };
+    }
+    return runs;
+  }
+};
+
+class AnnualSummaryTest : public ::testing::Test {
+ protected:
+  AnnualSummaryRequest Request() const {
+    AnnualSummaryRequest request;
+    request.folder = folder_.path().string();
+    request.year = "2009";
+    request.county = "330102";
+    return request;
+  }
+  TempDir folder_;
+};
+
+TEST_F(AnnualSummaryTest, AsksAgainBeforeTheLogOrTheDatabaseIsTouched) {
+  WriteFileBytes(folder_.path() / "2009330102.sqlite", "kept");
+  WriteFileBytes(folder_.path() / "2009330102StatLog.txt", "earlier log");
+  FakeRuns fake;
+  int asked = 0;
+  const AnnualSummaryResult result = RunAnnualSummary(
+      Request(), [&] { return ++asked, false; }, fake.Runs(false));
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(result.declined);
+  EXPECT_TRUE(fake.calls.empty());
+  EXPECT_EQ(ReadFileBytes(folder_.path() / "2009330102StatLog.txt"), "earlier log");
+  EXPECT_EQ(ReadFileBytes(folder_.path() / "2009330102.sqlite"), "kept");
+}
+
+TEST_F(AnnualSummaryTest, RunsInOrderByMode) {
+  gis::RuralCode* const second = reinterpret_cast<gis::RuralCode*>(this);  // only compared to null
+  struct Case {
+    const char* what;
+    void (*prepare)(AnnualSummaryRequest&, gis::RuralCode*);
+    bool with_mongolia;
+    std::vector<std::string> calls;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"stand-alone",
+       [](AnnualSummaryRequest&, gis::RuralCode*) {},
+       false,
+       {"statistics 0", "town 0"},
+       "汇总完毕!"},
+      {"incremental",
+       [](AnnualSummaryRequest& r, gis::RuralCode* s) {
+         r.incremental = true;
+         r.second_codes = s;
+       },
+       true,
+       {"statistics 0 list"},
+       "汇总完毕!"},
+      {"server",
+       [](AnnualSummaryRequest& r, gis::RuralCode*) {
+         r.server = "host=/nonexistent-socket-folder dbname=none";
+       },
+       false,
+       {"statistics 1", "town 1"},
+       "汇总完毕!"},
+      {"server, local copy",
+       [](AnnualSummaryRequest& r, gis::RuralCode*) {
+         r.server = "host=/nonexistent-socket-folder dbname=none";
+         r.local_copy = true;
+       },
+       false,
+       {"statistics 0", "town 0"},
+       "汇总完毕!"},
+      {"second code table",
+       [](AnnualSummaryRequest& r, gis::RuralCode* s) { r.second_codes = s; },
+       true,
+       {"statistics 0", "town 0", "mongolia 0"},
+       "汇总完毕!"},
+      {"no Inner Mongolia run",
+       [](AnnualSummaryRequest& r, gis::RuralCode* s) { r.second_codes = s; },
+       false,
+       {"statistics 0", "town 0"},
+       "汇总完毕!\n内蒙古统计在此版本中不可用"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AnnualSummaryRequest request = Request();
+    c.prepare(request, second);
+    FakeRuns fake;
+    const AnnualSummaryResult result =
+        RunAnnualSummary(request, nullptr, fake.Runs(c.with_mongolia));
+    EXPECT_EQ(fake.calls, c.calls);
+    EXPECT_EQ(result.message, c.message);
+    EXPECT_TRUE(result.report.Completed());
+  }
+}
+
+TEST_F(AnnualSummaryTest, NamesTheRunThatFailedAndRefusesAnUnsoundYear) {
+  FakeRuns fake;
+  fake.failing = "town";
+  const AnnualSummaryResult failed = RunAnnualSummary(Request(), nullptr, fake.Runs(false));
+  EXPECT_EQ(failed.message, "汇总失败: 城镇宗地统计");
+  EXPECT_EQ(failed.report.outcome, RunOutcome::kFailed);
+  const std::string log = ReadFileBytes(failed.log_path);
+  EXPECT_NE(log.find("[城镇宗地统计] failed"), std::string::npos) << log;
+
+  AnnualSummaryRequest typed = Request();
+  typed.year = "20O9";
+  FakeRuns none;
+  const AnnualSummaryResult refused = RunAnnualSummary(typed, nullptr, none.Runs(false));
+  EXPECT_EQ(refused.message, "输入年度数据错误！");
+  EXPECT_TRUE(none.calls.empty());
+  EXPECT_FALSE(std::filesystem::exists(folder_.path() / "20O9330102StatLog.txt"));
+}
+
+}  // namespace
+}  // namespace landstat

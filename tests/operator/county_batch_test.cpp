@@ -1,0 +1,152 @@
+#include "operator/county_batch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "county_plan.h"
+#include "county_writer.h"
+#include "engine/survey_fixture.h"
+#include "engine/table_names.h"
+#include "operator/county_catalogue.h"
+#include "platform/db/connection.h"
+#include "support/program_dir.h"
+#include "support/run_program.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+using testing::ReadFileBytes;
+
+// Three small generated counties in a catalogue: 330102 and 330103 as
+// generated, and under 330105 the survey of 330104, whose parcels lie in
+// another county, so that its run fails.
+class CountyBatchTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    home_ = new testing::ScopedProgramDir;
+    testing::WriteStatConfig(testing::kThreeUnits);
+    for (const char* code : {"330102", "330103", "330104"}) {
+      county::CountyOptions options;
+      options.parcels = 60;
+      options.county_code = code;
+      const county::CountyPlan plan = county::PlanCounty(options);
+      const county::CountyFiles files = county::WriteCounty(plan, home_->File(code));
+      county::AddCountyToCatalogue(plan, files, Catalogue());
+      if (std::string(code) == "330104") {
+        AddCatalogueCounty(Catalogue(), {{"330105", "另一县", "3301"}}, "330105", files.project);
+      }
+    }
+  }
+  static void TearDownTestSuite() { delete home_; }
+  static std::string Catalogue() { return home_->File("counties.sqlite"); }
+
+  CountyBatchRequest Request(std::vector<std::string> codes) const {
+    CountyBatchRequest request;
+    request.catalogue = Catalogue();
+    request.year = "2009";
+    request.codes = std::move(codes);
+    request.folder = out_.path().string();
+    request.log_folder = out_.path().string();
+    return request;
+  }
+
+  static testing::ScopedProgramDir* home_;
+  testing::TempDir out_;
+};
+
+testing::ScopedProgramDir* CountyBatchTest::home_ = nullptr;
+
+TEST_F(CountyBatchTest, ResultAndMessageByWhatRan) {
+  struct Case {
+    std::vector<std::string> codes;
+    short result;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"330000", "330100", "330199"}, -1, "没有找到数据!"},
+      {{"330105"}, 0, "汇总失败!\n汇总失败的县: 330105"},
+      {{"330100", "330102", "330105", "330103"}, 1, "汇总完成!\n汇总失败的县: 330105"},
+      {{}, 0, "汇总失败!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    const CountyBatchResult batch = StatCountyDataBatch(Request(c.codes));
+    EXPECT_EQ(batch.result, c.result);
+    EXPECT_EQ(CountyBatchMessage(batch).rfind(c.message, 0), 0u) << CountyBatchMessage(batch);
+  }
+}
+
+TEST_F(CountyBatchTest, TheCommandNamesTheFailedCountyAndExitsThree) {
+  const testing::Outcome ran = testing::RunProgram(
+      LANDSTAT_CLI, {"batch", "--regions", "330100,330102,330105,330103,330199", "--year", "2009",
+                     "--folder", out_.path().string(), "--catalogue", Catalogue(), "--home",
+                     home_->path().string(), "--log-folder", out_.path().string(), "--quiet"});
+  EXPECT_EQ(ran.exit_code, 3) << ran.out << ran.err;
+  EXPECT_NE(ran.out.find("county 330105 failed"), std::string::npos) << ran.out;
+  const std::string log = ReadFileBytes(out_.path() / "2009StatLog.txt");
+  EXPECT_NE(log.find("D330199DC2009G 未汇总: no survey in the county catalogue"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("D330100"), std::string::npos) << log;
+  for (const char* file : {"2009330102.sqlite", "2009330103.sqlite"}) {
+    EXPECT_TRUE(std::filesystem::exists(out_.path() / file)) << file;
+  }
+}
+
+// On either engine: the county that runs has its tables, the one that
+// fails is named and leaves nothing of its own.
+class CountyBatchEnginesTest : public testing::BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    for (const char* code : {"330102", "330104"}) {
+      county::CountyOptions options;
+      options.parcels = 40;
+      options.county_code = code;
+      const county::CountyPlan plan = county::PlanCounty(options);
+      const county::CountyFiles files = county::WriteCounty(plan, home_.File(code));
+      const std::string listed = std::string(code) == "330104" ? "330105" : code;
+      AddCatalogueCounty(home_.File("counties.sqlite"), {{listed, "县", "3301"}}, listed,
+                         files.project);
+    }
+  }
+  testing::ScopedProgramDir home_;
+};
+
+TEST_P(CountyBatchEnginesTest, RunsTheCountiesIntoTheDatabaseAndNamesTheFailedOne) {
+  CountyBatchRequest request;
+  request.catalogue = home_.File("counties.sqlite");
+  request.year = "2009";
+  request.codes = {"330102", "330105"};
+  request.log_folder = home_.path().string();
+  if (IsServer()) {
+    request.server = database().ConnectionString();
+  } else {
+    request.folder = home_.path().string();
+  }
+  const CountyBatchResult batch = StatCountyDataBatch(request);
+  EXPECT_EQ(batch.result, 1);
+  ASSERT_EQ(batch.counties.size(), 2u);
+  // The county-batch road makes no mu copies, and converts and balances
+  // none: nothing is logged.
+  EXPECT_EQ(batch.counties[0].report.outcome, RunOutcome::kCompleted)
+      << ::testing::PrintToString(batch.counties[0].report.messages);
+  EXPECT_FALSE(batch.counties[1].report.Completed());
+  EXPECT_NE(CountyBatchMessage(batch).find("汇总失败的县: 330105"), std::string::npos);
+  db::Connection first(batch.counties[0].database);
+  EXPECT_TRUE(
+      first.TableExists(TableNames(Mode(), "2009", "330102").UnitCopy(kHectare, "statdata")));
+  if (!IsServer()) {
+    EXPECT_FALSE(std::filesystem::exists(home_.path() / "2009330105.sqlite"));
+  } else {
+    EXPECT_FALSE(
+        conn().TableExists(TableNames(1, "2009", "330105").UnitCopy(kHectare, "statdata")));
+  }
+}
+
+LANDSTAT_BOTH_ENGINES(CountyBatchEnginesTest);
+
+}  // namespace
+}  // namespace landstat

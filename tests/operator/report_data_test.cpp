@@ -1,0 +1,141 @@
+#include "operator/report_data.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/run_record.h"
+#include "engine/table_names.h"
+#include "platform/db/connection.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BothEngines;
+using testing::Texts;
+
+const std::string kYear = "2009";
+const std::string kCounty = "330102";
+
+std::vector<std::string> FolderFiles(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+// A statistics database holding two square-metre report tables (one with
+// an integer column and empty values), a hectare one, an ownership one and
+// the completed run of the year.
+class ReportDataTest : public BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    const TableNames names(Mode(), kYear, kCounty);
+    const std::string yjfl = names.Summary('Z', kSquareMetre, "TDLY_YJFL");
+    conn().Execute("create table " + yjfl +
+                   " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ double precision, ID integer)");
+    conn().Execute("insert into " + yjfl + " values ('330102', '某县', 12.5, 7)");
+    conn().Execute("insert into " + yjfl + " values ('330102001', '', null, null)");
+    for (const auto& [scope, unit] : {std::pair{'Z', kHectare}, std::pair{'Q', kSquareMetre}}) {
+      conn().Execute("create table " + names.Summary(scope, unit, "KTZ") + " (XZQDM varchar(19))");
+    }
+    conn().Execute("create table " + names.Summary('Z', kSquareMetre, "GDPDMJHZ") +
+                   " (XZQDM varchar(19), PD1 double precision)");
+    testing::RecordCompletedRun(database().ConnectionString(), kYear, kCounty);
+  }
+
+  ReportDataRequest Request() const {
+    ReportDataRequest request;
+    request.source = const_cast<ReportDataTest*>(this)->database().ConnectionString();
+    request.year = kYear;
+    request.county = kCounty;
+    request.unit = "平方米";
+    request.output_folder = out.path().string();
+    return request;
+  }
+
+  testing::TempDir out;
+};
+
+TEST_P(ReportDataTest, CopiesTheExistingTablesOfTheUnitWithTheirTypesAndDefaults) {
+  const ReportDataResult result = GenerateReportData(Request());
+  ASSERT_EQ(result.report.outcome, RunOutcome::kCompleted)
+      << ::testing::PrintToString(result.report.messages);
+  EXPECT_EQ(result.copied, (std::vector<std::string>{"TDLY_YJFL", "GDPDMJHZ"}));
+  db::Connection target(result.target);
+  EXPECT_EQ(target.ListTables(), (std::vector<std::string>{"GDPDMJHZ", "TDLY_YJFL"}));
+  std::vector<std::string> declared;
+  for (const db::ColumnInfo& column : target.Columns("TDLY_YJFL")) {
+    declared.push_back(column.name + " " + column.declared + " " +
+                       column.default_text.value_or(""));
+  }
+  EXPECT_EQ(declared, (std::vector<std::string>{"XZQDM varchar(60) ", "XZQMC varchar(60) ",
+                                                "XZQZMJ double 0.00", "ID varchar(60) "}));
+  EXPECT_EQ(Texts(target,
+                  "select coalesce(XZQMC, 'null') || '|' || XZQZMJ || '|' || coalesce(ID, 'null') "
+                  "from TDLY_YJFL order by XZQDM"),
+            (std::vector<std::string>{"某县|12.5|7", "null|0.0|null"}));
+  EXPECT_EQ(FolderFiles(out.path()), (std::vector<std::string>{kYear + kCounty + ".sqlite"}));
+  // Written again, it replaces its earlier file; never a file holding other
+  // tables, such as a statistics database of the same name.
+  ASSERT_TRUE(GenerateReportData(Request()).report.Completed());
+  db::Connection(result.target).Execute("create table statdata (XZQDM varchar(19))");
+  const ReportDataResult refused = GenerateReportData(Request());
+  EXPECT_EQ(refused.report.outcome, RunOutcome::kFailed);
+  EXPECT_TRUE(db::Connection(result.target).TableExists("statdata"));
+}
+
+TEST_P(ReportDataTest, RefusesAYearWhoseLastJobDidNotFinishAndKeepsTheEarlierFile) {
+  ASSERT_TRUE(GenerateReportData(Request()).report.Completed());
+  BeginRunRecord(conn(), kYear, kCounty, "run");
+  const ReportDataResult refused = GenerateReportData(Request());
+  EXPECT_EQ(refused.report.outcome, RunOutcome::kFailed);
+  ASSERT_EQ(refused.report.messages.size(), 1u);
+  EXPECT_NE(refused.report.messages[0].find("did not finish"), std::string::npos);
+  EXPECT_EQ(FolderFiles(out.path()), (std::vector<std::string>{kYear + kCounty + ".sqlite"}));
+  db::Connection earlier((out.path() / (kYear + kCounty + ".sqlite")).string());
+  EXPECT_EQ(earlier.ListTables().size(), 2u);
+}
+
+TEST_P(ReportDataTest, RefusesAnUnsoundYearAFolderThatIsNoneAndACountyNotHeld) {
+  struct Case {
+    const char* what;
+    void (*change)(ReportDataRequest&);
+  };
+  for (const Case& bad : {
+           Case{"year", [](ReportDataRequest& r) { r.year = "09'"; }},
+           Case{"folder", [](ReportDataRequest& r) { r.output_folder += "/missing"; }},
+           Case{"county", [](ReportDataRequest& r) { r.county = "330103"; }},
+       }) {
+    ReportDataRequest request = Request();
+    bad.change(request);
+    EXPECT_EQ(GenerateReportData(request).report.outcome, RunOutcome::kFailed) << bad.what;
+  }
+  EXPECT_TRUE(FolderFiles(out.path()).empty());
+}
+
+LANDSTAT_BOTH_ENGINES(ReportDataTest);
+
+TEST(ReportDataFileTest, TakesTheNameWithOneInTheStatisticsFolder) {
+  struct Case {
+    const char* folder;
+    const char* statistics;
+    const char* file;
+  };
+  for (const Case& c : {Case{"/d/out", "/d/stats", "/d/out/2009330102.sqlite"},
+                        Case{"/d/stats", "/d/stats", "/d/stats/20093301021.sqlite"},
+                        Case{"/d/stats/", "/d/stats", "/d/stats/20093301021.sqlite"},
+                        Case{"/d/stats", "", "/d/stats/2009330102.sqlite"}}) {
+    EXPECT_EQ(fs::path(ReportDataFile(c.folder, c.statistics, kYear, kCounty)).lexically_normal(),
+              fs::path(c.file))
+        << c.folder;
+  }
+}
+
+}  // namespace
+}  // namespace landstat
