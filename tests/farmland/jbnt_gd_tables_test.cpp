@@ -179,6 +179,20 @@ TEST_P(JbntGdTablesTest, PassesSplitLinesBookPointsAndDeductParcels) {
   EXPECT_NE(testing::ReadFileBytes(log_).find("记录 5"), std::string::npos);
 }
 
+// A row the database refuses (a name longer than its column) is logged
+// under the pass's title and not stored; the next row carries nothing of it.
+TEST_P(JbntGdTablesTest, RefusedRowIsLoggedAndLeavesTheNextRowClean) {
+  FieldValues refused = Parcel("1", "N", "100");
+  refused.insert(refused.end(), {{"权属单位名称", std::string(61, 'x')}, {"耕地类型", "TT"}});
+  auto context = Build({{Square(0), refused}, {Square(10), Parcel("2", "N", "50")}}, {}, {});
+  EXPECT_EQ(context->StatJbntBaseDataGd(), 1);
+  EXPECT_EQ(
+      Rows(conn(), "select 图斑编号, 耕地类型, 权属单位名称 from " + context->m_strJbntTbl + "GD"),
+      Strings{"2||"});
+  EXPECT_EQ(context->m_nErrCount, 1);
+  EXPECT_NE(testing::ReadFileBytes(log_).find("汇总基本农田地类图斑"), std::string::npos);
+}
+
 // A missing line or point layer gives no rows of its kind and a notice; the
 // parcels are booked all the same.
 TEST_P(JbntGdTablesTest, MissingLineAndPointLayersGiveParcelRowsOnly) {
