@@ -1,12 +1,14 @@
 // Generates a synthetic county survey: a GeoPackage with every layer the
 // engine reads, its code file and its project file.
 //
-//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]
+//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] [--out DIR]
 //               [--catalogue FILE]
 //
 // --lots N puts a town lot on each of the first N parcels (default: on the
-// parcels of town classes). --catalogue FILE adds the county to the county
-// catalogue of the batch (made when missing).
+// parcels of town classes). --version V also writes HostSetting.xml with the
+// run's version string V (such as 广东农村) into DIR, to be copied into the
+// configuration root of the runs. --catalogue FILE adds the county to the
+// county catalogue of the batch (made when missing).
 
 #include <chrono>
 #include <cstdio>
@@ -20,11 +22,13 @@ int main(int argc, char** argv) {
   landstat::county::CountyOptions options;
   std::string folder = "county";
   std::string catalogue;
+  std::string version;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || i + 1 >= argc) {
       std::cout
-          << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]\n"
+          << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] "
+             "[--out DIR]\n"
              "                   [--catalogue FILE]\n";
       return option == "--help" ? 0 : 2;
     }
@@ -39,6 +43,8 @@ int main(int argc, char** argv) {
       options.town_lots = std::stol(value);
     } else if (option == "--catalogue") {
       catalogue = value;
+    } else if (option == "--version") {
+      version = value;
     } else if (option == "--out") {
       folder = value;
     } else {
@@ -55,6 +61,9 @@ int main(int argc, char** argv) {
     const landstat::county::CountyPlan plan = landstat::county::PlanCounty(options);
     const landstat::county::CountyFiles files = landstat::county::WriteCounty(plan, folder);
     if (!catalogue.empty()) landstat::county::AddCountyToCatalogue(plan, files, catalogue);
+    if (!version.empty()) {
+      std::printf("  settings %s\n", landstat::county::WriteHostSettings(folder, version).c_str());
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
