@@ -29,6 +29,7 @@ class MainWindow : public QMainWindow {
 
   QAction* ConvertAction() const { return convert_action_; }
   QAction* CountyCodeAction() const { return county_action_; }
+  QAction* BrowseAction() const { return browse_action_; }
   // The report dialogs of modes 0, 1 and 2.
   QAction* ReportAction(int mode) const { return report_actions_[mode]; }
   // The folder of the statistics databases, kept in the host's settings
@@ -49,6 +50,7 @@ class MainWindow : public QMainWindow {
   void ConvertUnits();
   void SetCountyCode();
   void PrintReports(int mode);
+  void BrowseLayers();
   bool AskCountyCode();
   void ShowState();
   std::string Connection() const;
@@ -61,6 +63,7 @@ class MainWindow : public QMainWindow {
   std::string database_;
   QAction* convert_action_;
   QAction* county_action_;
+  QAction* browse_action_;
   QAction* report_actions_[3];
   QLabel* status_;
   QListWidget* layers_;  // the project's layers

@@ -119,6 +119,7 @@ CGisAttGridCtrl::CGisAttGridCtrl(QWidget* parent)
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   setStyleSheet("QTableView { background-color: rgb(255, 255, 224); }");
   connect(this, &QTableView::clicked, this,
           [this](const QModelIndex& index) { OnRowClicked(index.row() + 1); });

@@ -155,13 +155,14 @@ void CGisMapView::Render(QPainter& painter, const QRectF& target) const {
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setTransform(FitTransform(range_, target), true);
     for (const auto& layer : layers_) {
-      QPen pen(layer->kind == gis::EntityKind::kRegion ? QColor(90, 90, 90)
-                                                       : layer->colour.darker(160));
+      // Regions are washed in so that the layers under them show.
+      QPen pen(layer->colour.darker(layer->kind == gis::EntityKind::kRegion ? 200 : 160));
       pen.setCosmetic(true);
       pen.setWidthF(layer->kind == gis::EntityKind::kPoint ? 4 : 0);
       painter.setPen(pen);
-      painter.setBrush(layer->kind == gis::EntityKind::kRegion ? QBrush(layer->colour)
-                                                               : Qt::NoBrush);
+      QColor wash = layer->colour;
+      wash.setAlpha(70);
+      painter.setBrush(layer->kind == gis::EntityKind::kRegion ? QBrush(wash) : Qt::NoBrush);
       for (const Shape& shape : layer->shapes) DrawShape(painter, *layer, shape);
     }
   }
