@@ -1,11 +1,11 @@
 #include "ui/land_gis_doc_att_dialog.h"
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMenuBar>
-#include <QResizeEvent>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <filesystem>
@@ -127,6 +127,8 @@ CLandGisDocAttDlg::CLandGisDocAttDlg(QWidget* parent) : qt::ModalDialog(kResourc
     const QList<int> sizes = down_->sizes();
     if (sizes[0] + sizes[1] > 0) m_dRatioY = double(sizes[0]) / (sizes[0] + sizes[1]);
   });
+  across_->installEventFilter(this);
+  down_->installEventFilter(this);
   auto* layout = new QVBoxLayout(this);
   layout->setMenuBar(menu);
   layout->addWidget(across_);
@@ -200,9 +202,11 @@ void CLandGisDocAttDlg::OnDestroy() {
   }
 }
 
-void CLandGisDocAttDlg::resizeEvent(QResizeEvent* event) {
-  qt::ModalDialog::resizeEvent(event);
-  ArrangeControls();
+bool CLandGisDocAttDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && (watched == across_ || watched == down_)) {
+    ArrangeControls();
+  }
+  return qt::ModalDialog::eventFilter(watched, event);
 }
 
 // The tree keeps its share of the width and the map its share of the

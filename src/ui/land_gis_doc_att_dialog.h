@@ -78,7 +78,8 @@ class CLandGisDocAttDlg : public qt::ModalDialog, private CGisAttDocTree::Action
   void SetPdfChooser(PdfChooser chooser) { choose_pdf_ = std::move(chooser); }
 
  protected:
-  void resizeEvent(QResizeEvent* event) override;
+  // The splitters' resizes keep the ratios.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void LoadDocument();
