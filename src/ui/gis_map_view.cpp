@@ -153,12 +153,15 @@ void CGisMapView::Render(QPainter& painter, const QRectF& target) const {
   painter.fillRect(target, Qt::white);
   if (has_range_) {
     painter.setRenderHint(QPainter::Antialiasing, false);
+    // Points keep their size on a page of many dots per inch.
+    const double dot =
+        painter.device() ? std::max(painter.device()->logicalDpiX() / 96.0, 1.0) : 1.0;
     painter.setTransform(FitTransform(range_, target), true);
     for (const auto& layer : layers_) {
       // Regions are washed in so that the layers under them show.
       QPen pen(layer->colour.darker(layer->kind == gis::EntityKind::kRegion ? 200 : 160));
       pen.setCosmetic(true);
-      pen.setWidthF(layer->kind == gis::EntityKind::kPoint ? 4 : 0);
+      pen.setWidthF(layer->kind == gis::EntityKind::kPoint ? 4 * dot : 0);
       painter.setPen(pen);
       QColor wash = layer->colour;
       wash.setAlpha(70);
