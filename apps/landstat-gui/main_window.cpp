@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "engine/stat_config.h"
+#include "operator/area_stat_output.h"
 #include "platform/gis/gis_error.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/notifier.h"
@@ -17,6 +18,7 @@
 #include "ui/county_code_dialog.h"
 #include "ui/out_czejzd_dialog.h"
 #include "ui/merge_stat_dialog.h"
+#include "ui/land_gis_doc_att_dialog.h"
 #include "ui/print_stat_dialog.h"
 #include "ui/report_data_dialog.h"
 #include "ui/stat_county_data_dialog.h"
@@ -65,6 +67,9 @@ MainWindow::MainWindow()
     connect(operator_actions_[index], &QAction::triggered, this,
             [this, index] { Guarded([this, index] { RunOperatorDialog(index); }); });
   }
+  browse_action_ = statistics->addAction(QString::fromUtf8("属性浏览..."));
+  connect(browse_action_, &QAction::triggered, this,
+          [this] { Guarded([this] { BrowseLayers(); }); });
   QMenu* reports = menuBar()->addMenu(QString::fromUtf8("报表"));
   for (int mode = 0; mode < 3; ++mode) {
     report_actions_[mode] =
@@ -258,6 +263,21 @@ void MainWindow::RunOperatorDialog(int index) {
   ShowState();
 }
 
+// The layer browser on the open project, with the titles of the area
+// statistics catalogue of the configuration root, when there is one.
+void MainWindow::BrowseLayers() {
+  if (!project_) {
+    host::AfxMessageBox("请先打开项目");
+    return;
+  }
+  const fs::path config = host::ConfigDir();
+  const std::string catalogue = (config / "面积统计目录.xml").string();
+  std::vector<std::string> titles;
+  for (const AreaStatTitle& title : ReadAreaStatCatalogue(catalogue)) titles.push_back(title.title);
+  LandGisDocAttDlg(project_->GetFilePath().c_str(), &titles,
+                   (config / "二次详查表格.xlsx").string(), catalogue, codes_.get());
+}
+
 // The file's plain path: a path holding ';' survives it.
 std::string MainWindow::Connection() const {
   return database_;
@@ -284,6 +304,7 @@ void MainWindow::ShowState() {
   }
   convert_action_->setEnabled(project_ && !database_.empty());
   county_action_->setEnabled(project_ != nullptr);
+  browse_action_->setEnabled(project_ != nullptr);
   for (QAction* action : report_actions_) action->setEnabled(project_ != nullptr);
   for (int index : {0, 3}) operator_actions_[index]->setEnabled(project_ != nullptr);
 }

@@ -32,6 +32,7 @@ class MainWindow : public QMainWindow {
   // The operator's dialogs of the 统计 menu: the annual summary, the county
   // batch, the merge and the report data, in that order.
   QAction* OperatorAction(int index) const { return operator_actions_[index]; }
+  QAction* BrowseAction() const { return browse_action_; }
   // The report dialogs of modes 0, 1 and 2.
   QAction* ReportAction(int mode) const { return report_actions_[mode]; }
   // The town second-level classification report from a lot layer.
@@ -55,6 +56,7 @@ class MainWindow : public QMainWindow {
   void SetCountyCode();
   void PrintReports(int mode);
   void RunOperatorDialog(int index);
+  void BrowseLayers();
   bool AskCountyCode();
   void ShowState();
   std::string Connection() const;
@@ -67,6 +69,7 @@ class MainWindow : public QMainWindow {
   std::string database_;
   QAction* convert_action_;
   QAction* county_action_;
+  QAction* browse_action_;
   QAction* report_actions_[3];
   QAction* town_report_action_;
   QAction* operator_actions_[4];

@@ -187,6 +187,8 @@ short AreaStatOutput::OutputAreaStat(const std::string& database, const std::str
     return Fail("汇总数据不存在!", true);
   }
   const AreaUnitChoice& unit = UnitOf(choice);
+  // Mended: the title was joined to the folder as it stood, so a title
+  // holding "/" or ".." wrote outside the project's folder.
   const std::string path = (folder / (SafeFileStem(title) + unit.code + ".xlsx")).string();
   std::string list_name;
   if (GetXmlValueEx(catalogue_.c_str(), "tDemo", title, "strTableName", list_name) <= 0) {

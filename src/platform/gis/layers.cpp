@@ -1052,3 +1052,87 @@ std::optional<LineSides> RegionsBesideLine(LayerHandle regions, const std::vecto
 }
 
 }  // namespace landstat::gis
+
+namespace landstat::gis {
+namespace {
+
+// Adds the parts of `geometry` to `outline`; the reason it cannot be drawn,
+// or empty.
+std::string AddParts(const OGRGeometry& geometry, EntityKind kind, Outline& outline) {
+  const OGRwkbGeometryType type = wkbFlatten(geometry.getGeometryType());
+  if (OGR_GT_IsCurve(type) && type != wkbLineString && type != wkbLinearRing) {
+    std::unique_ptr<OGRGeometry> linear(geometry.getLinearGeometry());
+    return linear ? AddParts(*linear, kind, outline) : "a curve that cannot be made linear";
+  }
+  if (const auto* collection = dynamic_cast<const OGRGeometryCollection*>(&geometry)) {
+    for (const OGRGeometry* part : *collection) {
+      if (std::string reason = AddParts(*part, kind, outline); !reason.empty()) return reason;
+    }
+    return {};
+  }
+  if (const auto* polygon = dynamic_cast<const OGRPolygon*>(&geometry)) {
+    if (kind != EntityKind::kRegion) return "a polygon in a layer of another kind";
+    for (const OGRCurve* ring : *polygon) {
+      if (std::string reason = AddParts(*ring, kind, outline); !reason.empty()) return reason;
+    }
+    return {};
+  }
+  std::vector<Point> points;
+  if (const auto* curve = dynamic_cast<const OGRSimpleCurve*>(&geometry)) {
+    const std::size_t least = kind == EntityKind::kRegion ? 4 : 2;
+    if (kind == EntityKind::kPoint) return "a line in a point layer";
+    if (static_cast<std::size_t>(curve->getNumPoints()) < least) {
+      return kind == EntityKind::kRegion ? "a ring of fewer than four points"
+                                         : "a line of fewer than two points";
+    }
+    for (int i = 0; i < curve->getNumPoints(); ++i)
+      points.push_back({curve->getX(i), curve->getY(i)});
+  } else if (const auto* point = dynamic_cast<const OGRPoint*>(&geometry)) {
+    if (kind != EntityKind::kPoint) return "a point in a layer of another kind";
+    points.push_back({point->getX(), point->getY()});
+  } else {
+    return std::string("a geometry of type ") + OGRGeometryTypeToName(type);
+  }
+  for (const Point& p : points) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return "a coordinate that is no finite number";
+  }
+  outline.push_back(std::move(points));
+  return {};
+}
+
+}  // namespace
+
+void VisitOutlines(LayerHandle layer, const std::function<void(long, const Outline&)>& visit,
+                   const std::function<void(long, const std::string&)>& broken) {
+  OpenLayerState& state = StateOf(layer);
+  if (state.kind == EntityKind::kTable) return;
+  state.StopSequential();
+  state.layer->ResetReading();
+  Outline outline;
+  while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
+    const long number = static_cast<long>(feature->GetFID() + state.fid_offset);
+    const OGRGeometry* geometry = feature->GetGeometryRef();
+    outline.clear();
+    std::string reason =
+        !geometry || geometry->IsEmpty() ? "no geometry" : AddParts(*geometry, state.kind, outline);
+    if (reason.empty()) {
+      visit(number, outline);
+    } else {
+      broken(number, reason);
+    }
+  }
+  state.layer->ResetReading();
+}
+
+bool LayerExtent(LayerHandle layer, Rect& extent) {
+  OpenLayerState& state = StateOf(layer);
+  if (state.kind == EntityKind::kTable) return false;
+  OGREnvelope envelope;
+  state.StopSequential();
+  const bool found = state.layer->GetExtent(&envelope, TRUE) == OGRERR_NONE;
+  state.layer->ResetReading();
+  if (found) extent = {envelope.MinX, envelope.MinY, envelope.MaxX, envelope.MaxY};
+  return found;
+}
+
+}  // namespace landstat::gis

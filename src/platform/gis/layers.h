@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -211,5 +212,17 @@ inline constexpr double kLineSideTolerance = 0.01;
 // so a query costs a cell of the index and the few regions listed in it.
 std::optional<LineSides> RegionsBesideLine(LayerHandle regions, const std::vector<Point>& line,
                                            double tolerance = kLineSideTolerance);
+// The geometry of one record for drawing, as point lists: a region's rings,
+// a line's parts, a point alone.
+using Outline = std::vector<std::vector<Point>>;
+// Visits every record of a layer with its outline, in the source's order. A
+// record whose geometry is missing, empty or cannot be drawn (a ring of
+// fewer than four points, a line of fewer than two, a coordinate that is no
+// finite number, a kind other than the layer's) goes to `broken` with the
+// reason instead. Nothing for a layer of attributes only.
+void VisitOutlines(LayerHandle layer, const std::function<void(long, const Outline&)>& visit,
+                   const std::function<void(long, const std::string&)>& broken);
+// The extent of a layer's geometries; false when it has none.
+bool LayerExtent(LayerHandle layer, Rect& extent);
 
 }  // namespace landstat::gis

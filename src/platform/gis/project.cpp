@@ -64,6 +64,13 @@ bool CGisXmlPrj::HasLayer(const std::string& name) const {
   return layers_.count(name) != 0;
 }
 
+std::string CGisXmlPrj::SourceOf(const std::string& name) const {
+  auto found = layers_.find(name);
+  if (found == layers_.end()) return {};
+  const fs::path source(found->second.source);
+  return (source.is_relative() ? fs::path(GetFolder()) / source : source).string();
+}
+
 std::vector<std::string> CGisXmlPrj::LayerNames() const {
   std::vector<std::string> names;
   for (const auto& [name, entry] : layers_) names.push_back(name);
@@ -75,10 +82,8 @@ LayerHandle CGisXmlPrj::prjItemGetAi(const std::string& name) {
   if (found == layers_.end()) return 0;
   LayerEntry& entry = found->second;
   if (entry.handle > 0 && LayerSerial(entry.handle) == entry.serial) return entry.handle;
-  fs::path source(entry.source);
-  if (source.is_relative()) source = fs::path(GetFolder()) / source;
   try {
-    entry.handle = OpenLayer(source.string(), entry.table);
+    entry.handle = OpenLayer(SourceOf(name), entry.table);
     entry.serial = LayerSerial(entry.handle);
   } catch (const GisError& error) {
     throw GisError("project " + path_ + ", layer \"" + name + "\": " + error.what());

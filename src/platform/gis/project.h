@@ -36,6 +36,9 @@ class CGisXmlPrj {
   // be opened raises GisError naming it.
   LayerHandle prjItemGetAi(const std::string& name);
   bool HasLayer(const std::string& name) const;
+  // The resolved path of the data source of the layer of that name; empty
+  // when the project has no such layer.
+  std::string SourceOf(const std::string& name) const;
   // The survey names of the layers the project lists, in name order.
   std::vector<std::string> LayerNames() const;
   // Closes the layers opened through the project.
