@@ -19,5 +19,11 @@ std::vector<TableFamily> BlockFamilies();
 std::vector<TableFamily> AdjustableFamilies();
 // The area tables made from SQL text (JBNTBHMJ and the "duda" ones).
 std::vector<TableFamily> AreaTableFamilies();
+// The Guangxi tables (JBNTQKTJGX, JBNTNEWBHKQKTJGX, JBNTBHMJGX).
+std::vector<TableFamily> GuangxiFamilies();
+// The parcels-only farmland tables (JBNTONLY), under "广西农村" and "duda".
+std::vector<TableFamily> OnlyFamilies();
+// The farmland slope summary (JBNTPDMJHZ), after the parcels-only tables.
+std::vector<TableFamily> SlopeSummaryFamilies();
 
 }  // namespace landstat::farmland

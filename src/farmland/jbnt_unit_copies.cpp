@@ -174,24 +174,30 @@ short CStatContext::RebuildJbntExTable() {
   return 1;
 }
 
-std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) const {
+namespace {
+
+// The UPDATE statements that convert the target copies of `base` (copies
+// named by TableNames::UnitCopy) from the source unit, in the order they run.
+std::vector<std::string> ConversionStatements(const CStatContext& context, const std::string& base,
+                                              bool as_run) {
   // As run on the embedded engine, 0 stays 0 and the other figures are
   // rounded by round() where it gives the same figure as the text form.
-  const bool fast = as_run && m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
+  const bool fast = as_run && context.m_pConn.Kind() == db::DbKind::kEmbedded && !context.m_bOracle;
+  const short source = context.m_nUnitSrc;
   // By unit (hectare, mu, square metre); target 2 replaces target 1 when
   // both name the same unit.
   std::array<std::string, 3> statements;
-  for (const auto& [unit, decimals] :
-       {std::pair{m_nUnit1, m_nDec1}, std::pair{m_nUnit2, m_nDec2}}) {
-    if (unit < kHectare || unit > kSquareMetre || unit == m_nUnitSrc) continue;
-    const std::string factor = FactorText(m_nUnitSrc, unit);
-    std::string statement = "UPDATE " + m_names.UnitCopy(unit, "statdata_jbnt") + " set ";
-    for (const std::string& field : m_arrStatFields) {
+  for (const auto& [unit, decimals] : {std::pair{context.m_nUnit1, context.m_nDec1},
+                                       std::pair{context.m_nUnit2, context.m_nDec2}}) {
+    if (unit < kHectare || unit > kSquareMetre || unit == source) continue;
+    const std::string factor = FactorText(source, unit);
+    std::string statement = "UPDATE " + context.Names().UnitCopy(unit, base) + " set ";
+    for (const std::string& field : context.m_arrStatFields) {
       if (!IsClassColumn(field) && field != "土地总面积") continue;
       statement += field + "=" +
-                   (fast ? units::ConvertedAreaSql(Dialect(), field, factor,
-                                                   UnitFactor(m_nUnitSrc, unit), decimals)
-                         : Dialect().Round(field + factor, decimals)) +
+                   (fast ? units::ConvertedAreaSql(context.Dialect(), field, factor,
+                                                   UnitFactor(source, unit), decimals)
+                         : context.Dialect().Round(field + factor, decimals)) +
                    ",";
     }
     statement.pop_back();  // the last comma
@@ -204,19 +210,36 @@ std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) con
   return ordered;
 }
 
-short CStatContext::ConvertJbntUnits() {
-  for (const std::string& statement : JbntConversionStatements(true)) {
+// Runs the statements in order; the first that fails is logged with its
+// table and ends the conversion (the copies after it stay in the source
+// unit).
+short RunConversion(CStatContext& context, const std::vector<std::string>& statements) {
+  for (const std::string& statement : statements) {
     try {
-      m_pConn.Execute(statement);
+      context.m_pConn.Execute(statement);
     } catch (const db::DbError& error) {
-      // The copies after this one stay in the source unit.
       const std::size_t name = std::string("UPDATE ").size();
-      LogFailure("转换基本农田面积单位", statement.substr(name, statement.find(" set ") - name),
-                 error);
+      context.LogFailure("转换基本农田面积单位",
+                         statement.substr(name, statement.find(" set ") - name), error);
       return 0;
     }
   }
   return 1;
+}
+
+}  // namespace
+
+std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) const {
+  return ConversionStatements(*this, "statdata_jbnt", as_run);
+}
+
+short CStatContext::ConvertJbntUnits() {
+  return RunConversion(*this, JbntConversionStatements(true));
+}
+
+short CStatContext::ConvertJbntOnlyUnits() {
+  // Rounded as the farmland copies are, through the dialect.
+  return RunConversion(*this, ConversionStatements(*this, "statdata_jbntOnly", true));
 }
 
 }  // namespace landstat

@@ -902,25 +902,44 @@ short CStatContext::BalanceRowsToTotal(const units::CopyRows& rows, double sourc
   return 1;
 }
 
-short CStatContext::BalanceStatDataByUnit() {
+namespace {
+
+// The target copies of a farmland table balanced against its copy in the
+// source unit: each copy's rows add up to the converted county total, then
+// each row's classes to its total, rows paired by 序号. A failure is logged
+// under `title` and ends the balancing with 0.
+short BalanceFarmlandCopies(CStatContext& c, const std::string& base, const char* title) {
+  const TableNames& names = c.Names();
+  const std::string source = names.UnitCopy(c.m_nUnitSrc, base);
   try {
-    const double region = RegionTotal(m_strJbntTblSrc);
-    const units::BalanceColumns columns = units::SortClassColumns(*this);
+    const double region = c.RegionTotal(source);
+    const units::BalanceColumns columns = units::SortClassColumns(c);
     short result = 1;
-    for (const auto& [name, unit, decimals] : {std::tuple{m_strJbntTblUnit1, m_nUnit1, m_nDec1},
-                                               std::tuple{m_strJbntTblUnit2, m_nUnit2, m_nDec2}}) {
-      if (name.empty() || unit == m_nUnitSrc) continue;
-      units::CopyRows rows(m_pConn, name, columns, decimals,
-                           {"座落单位代码", CountyCodesLike(), false});
+    for (const auto& [unit, decimals] :
+         {std::pair{c.m_nUnit1, c.m_nDec1}, std::pair{c.m_nUnit2, c.m_nDec2}}) {
+      const std::string name = names.UnitCopy(unit, base);
+      if (name.empty() || unit == c.m_nUnitSrc) continue;
+      units::CopyRows rows(c.m_pConn, name, columns, decimals,
+                           {"座落单位代码", c.CountyCodesLike(), false});
       units::MovedTotals moved;
-      BalanceRowsToTotal(rows, region, unit, decimals, moved);
-      if (BalanceClassAreas(m_strJbntTblSrc, rows, decimals, moved) <= 0) result = 0;
+      c.BalanceRowsToTotal(rows, region, unit, decimals, moved);
+      if (c.BalanceClassAreas(source, rows, decimals, moved) <= 0) result = 0;
     }
     return result;
   } catch (const db::DbError& error) {
-    LogFailure("平差基本农田基础汇总表", error.what());
+    c.LogFailure(title, error.what());
     return 0;
   }
+}
+
+}  // namespace
+
+short CStatContext::BalanceStatDataByUnit() {
+  return BalanceFarmlandCopies(*this, "statdata_jbnt", "平差基本农田基础汇总表");
+}
+
+short CStatContext::BalanceJbntOnlyTable() {
+  return BalanceFarmlandCopies(*this, "statdata_jbntOnly", "平差基本农田图斑汇总表");
 }
 
 }  // namespace landstat
