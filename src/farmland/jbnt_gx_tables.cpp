@@ -3,7 +3,9 @@
 // tables JBNTNEWBHKQKTJGX and the supplementary-designation tables
 // JBNTBHMJGX. Their statements are those of the general tables under the
 // Guangxi rule (farmland_rules.h); JBNTBHMJGX is one of the area tables
-// made from SQL text (jbnt_area_tables.cpp).
+// made from SQL text (jbnt_area_tables.cpp), dropped before it is made, so
+// that a second run replaces it instead of failing on it and keeping the
+// first run's figures.
 
 #include <string>
 #include <vector>
