@@ -47,6 +47,18 @@ inline std::string GuangxiClassValue(const CStatContext& context, const std::str
   return context.Dialect().Iif(kAdjustableRemark, "0", column);
 }
 
+// A class column of the field list: its name begins with exactly "BM".
+inline bool IsClassColumn(const std::string& field) {
+  return field.compare(0, 2, "BM") == 0;
+}
+
+// Columns listed for SQL ("a,b,c").
+inline std::string JoinedColumns(const std::vector<std::string>& columns) {
+  std::string text;
+  for (const std::string& column : columns) text += (text.empty() ? "" : ",") + column;
+  return text;
+}
+
 // Columns added up, as SQL ("BM02+BM03").
 inline std::string SumOfColumns(const std::vector<const std::vector<std::string>*>& groups) {
   std::string sum;

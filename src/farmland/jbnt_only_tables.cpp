@@ -27,12 +27,6 @@ const std::vector<std::string> kGroupColumns = {
     "村名称",   "村级代码", "座落单位名称", "座落单位代码", "权属单位名称", "权属单位代码",
     "权属性质", "耕地类型", "地类备注",     "耕地坡度级",   "来源"};
 
-std::string Joined(const std::vector<std::string>& columns) {
-  std::string text;
-  for (const std::string& column : columns) text += (text.empty() ? "" : ",") + column;
-  return text;
-}
-
 }  // namespace
 
 std::string CStatContext::JbntOnlyTable(short unit) const {
@@ -49,12 +43,12 @@ short CStatContext::CreateJbntOnlyTables() {
 std::string CStatContext::JbntOnlyFillStatement(const std::string& target) const {
   // The groups are numbered in 序号, which pairs the rows of the unit
   // tables when they are balanced.
-  const std::string grouped = Joined(kGroupColumns);
+  const std::string grouped = farmland::JoinedColumns(kGroupColumns);
   std::string head = "insert into " + target + " (序号," + grouped + ",土地总面积";
   std::string select =
       "select ROW_NUMBER() OVER (ORDER BY 座落单位代码)," + grouped + ",SUM(土地总面积)";
   for (const std::string& field : m_arrStatFields) {
-    if (field.compare(0, 2, "BM") != 0) continue;
+    if (!farmland::IsClassColumn(field)) continue;
     head += "," + field;
     select += ",SUM(" + field + ") AS " + field;
   }

@@ -9,6 +9,7 @@
 
 #include "engine/database_helpers.h"
 #include "engine/stat_context.h"
+#include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
 #include "platform/host/progress.h"
@@ -38,23 +39,14 @@ struct Condensation {
   bool checks_lock_limit;
 };
 
-// A class column of the field list: its name begins with exactly "BM".
-bool IsClassColumn(const std::string& field) {
-  return field.compare(0, 2, "BM") == 0;
-}
-
-std::string Joined(const std::vector<std::string>& columns) {
-  std::string text;
-  for (const std::string& column : columns) text += (text.empty() ? "" : ",") + column;
-  return text;
-}
+using farmland::IsClassColumn;
 
 // INSERT ... SELECT ... GROUP BY of the group columns with "土地总面积" and
 // every class column summed.
 std::string CondensingInsert(const std::string& target, const std::string& source,
                              const std::vector<std::string>& groups,
                              const std::vector<std::string>& fields) {
-  const std::string grouped = Joined(groups);
+  const std::string grouped = farmland::JoinedColumns(groups);
   std::string head = " insert into " + target + " (" + grouped + ",土地总面积";
   std::string select = "select " + grouped + ", sum(土地总面积)";
   for (const std::string& field : fields) {
