@@ -224,7 +224,7 @@ short CStatContext::SumJbntNewBhkQktj(db::Connection& connection, const std::str
 short CStatContext::SumJbntNewBhkQktjGx(const std::string& target, const std::string& source,
                                         int decimals) {
   return RunAllClassInsert(*this, m_pConn, JbntNewBhkQktjGxInsert(target, source), decimals,
-                           target + " ");
+                           target + " (" + source + ") ");
 }
 
 short CStatContext::StatJbntBhkQktj() {

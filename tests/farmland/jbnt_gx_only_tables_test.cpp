@@ -151,20 +151,37 @@ TEST_P(JbntRegionalTablesTest, GuangxiTablesLeaveAdjustableLandOutOfSevenClasses
 }
 
 // JBNTBHMJGX without supplementary pieces is made empty, and a second
-// build replaces the first's table; a missing copy is logged by name.
+// build replaces the first's table. A missing copy fails each Guangxi
+// table of its unit, logged with the copy's name; the other units are
+// built.
 TEST_P(JbntRegionalTablesTest, GuangxiSupplementTableIsReplacedAndMissingCopyLogged) {
   context_ = Farmland("广西农村");
   ASSERT_EQ(context_->StatJbntBhmjGx(), 1);
   conn().Execute("update " + context_->Names().UnitCopy(kHectare, "statdata_jbnt") +
                  " set 是否补划 = 'N'");
-  conn().Execute("drop table " + context_->Names().UnitCopy(kMu, "statdata_jbnt"));
+  const std::string missing = context_->Names().UnitCopy(kMu, "statdata_jbnt");
+  conn().Execute("drop table " + missing);
   ASSERT_EQ(context_->StatJbntBhmjGx(), 1);
+  ASSERT_EQ(context_->CreateJbntQktjGxTables(), 1);
+  ASSERT_EQ(context_->StatJbntQktjGx(), 1);
+  ASSERT_EQ(context_->CreateJbntNewBhkQktjGxTables(), 1);
+  ASSERT_EQ(context_->StatJbntNewBhkQktjGx(), 1);
   EXPECT_EQ(Numbers(conn(), "select count(*) from " + Table('Q', kHectare, "JBNTBHMJGX")),
             std::vector<double>{0});
-  EXPECT_EQ(context_->m_nErrCount, 2);  // the Z and Q mu tables
-  EXPECT_NE(context_->m_strLogMsg.find(context_->Names().UnitCopy(kMu, "statdata_jbnt")),
-            std::string::npos);
   EXPECT_FALSE(conn().TableExists(Table('Z', kMu, "JBNTBHMJGX")));
+  // JBNTBHMJGX Z and Q, the situation table's county level, the block table.
+  EXPECT_EQ(context_->m_nErrCount, 4);
+  for (const char* base : {"JBNTBHMJGX", "JBNTQKTJGX", "JBNTNEWBHKQKTJGX"}) {
+    const std::string table = Table('Z', kMu, base);
+    bool named = false;
+    for (const std::string& line : context_->m_arrFirstFailures) {
+      named = named ||
+              (line.find(table) != std::string::npos && line.find(missing) != std::string::npos);
+    }
+    EXPECT_TRUE(named) << base;
+  }
+  EXPECT_EQ(Numbers(conn(), "select count(*) from " + Table('Z', kHectare, "JBNTQKTJGX")),
+            std::vector<double>{8});
 }
 
 // Only parcel pieces reach the parcels-only tables; converted and
