@@ -10,7 +10,9 @@
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
 #include "farmland/farmland_rules.h"
+#include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -40,6 +42,37 @@ short CStatContext::CreateJbntOnlyTables() {
   return 1;
 }
 
+namespace {
+
+// Under "山东" the rows brought in ('TC') are left out, and a row without a
+// transfer remark is kept (a plain "<> 'TC'" would drop it too).
+std::string OnlyRowsCondition(const CStatContext& context) {
+  std::string condition = "来源='地类图斑'";
+  if (farmland::LeavesTransferredOut(context)) {
+    condition += std::string(" AND ") + farmland::kNotTransferredIn;
+  }
+  return condition;
+}
+
+// The embedded engine would sort every farmland row to group them: they
+// are grouped in one pass in memory, with the same sums, written in the
+// order of the groups, and numbered in 序号 by that order.
+void FillSummedInMemory(CStatContext& context, const std::string& target) {
+  db::GroupedSumsQuery query{context.m_strJbntTbl,
+                             OnlyRowsCondition(context),
+                             kGroupColumns,
+                             {"土地总面积"},
+                             context.DecimalsOf(context.m_nUnitSrc)};
+  for (const std::string& field : context.m_arrStatFields) {
+    if (farmland::IsClassColumn(field)) query.sums.push_back(field);
+  }
+  db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, target, true);
+  context.m_pConn.Execute("update " + target +
+                          " set 序号=" + context.m_pConn.backend().RowIdColumn());
+}
+
+}  // namespace
+
 std::string CStatContext::JbntOnlyFillStatement(const std::string& target) const {
   // The groups are numbered in 序号, which pairs the rows of the unit
   // tables when they are balanced.
@@ -52,21 +85,19 @@ std::string CStatContext::JbntOnlyFillStatement(const std::string& target) const
     head += "," + field;
     select += ",SUM(" + field + ") AS " + field;
   }
-  // Under "山东" the rows brought in ('TC') are left out, and a row without
-  // a transfer remark is kept (a plain "<> 'TC'" would drop it too).
-  std::string condition = " where 来源='地类图斑'";
-  if (farmland::LeavesTransferredOut(*this)) {
-    condition += std::string(" AND ") + farmland::kNotTransferredIn;
-  }
-  return head + ") " + select + " from " + m_strJbntTbl + condition + " group by " + grouped;
+  return head + ") " + select + " from " + m_strJbntTbl + " where " + OnlyRowsCondition(*this) +
+         " group by " + grouped;
 }
 
 short CStatContext::FillJbntOnlyTable(const std::string& target, const std::string& filled) {
-  const std::string statement =
-      filled.empty() ? Dialect().RoundSums(JbntOnlyFillStatement(target), DecimalsOf(m_nUnitSrc))
-                     : "insert into " + target + " select * from " + filled;
   try {
-    m_pConn.Execute(statement);
+    if (!filled.empty()) {
+      m_pConn.Execute("insert into " + target + " select * from " + filled);
+    } else if (m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle) {
+      FillSummedInMemory(*this, target);
+    } else {
+      m_pConn.Execute(Dialect().RoundSums(JbntOnlyFillStatement(target), DecimalsOf(m_nUnitSrc)));
+    }
     return 1;
   } catch (const db::DbError& error) {
     LogFailure(kFillTitle, target + " 汇总失败 (" + (filled.empty() ? m_strJbntTbl : filled) + ")",
