@@ -68,8 +68,7 @@ short CStatContext::CreateUnitJbntTables() {
 
 short CStatContext::CreateJbntOnlyTable(const std::string& name) {
   // The columns of the farmland base table it is summed from.
-  return CreateTable(name, {"调入备注", "是否补划", "保护片编号", "基本农田图斑编号", "地类编码"},
-                     FieldsWithoutRemark(m_arrStatFields), "建立基本农田图斑汇总表",
+  return CreateTable(name, {}, JbntOnlyColumns(), "建立基本农田图斑汇总表",
                      name + " 建立基本农田图斑汇总表失败");
 }
 

@@ -696,14 +696,19 @@ class CStatContext : public StatRunLog {
   // converts and balances (0 without a farmland parcel layer or when the
   // database could not be compacted after).
   std::string JbntOnlyTable(short unit) const;
+  // Its columns, in table order: the farmland marks, then the base table's
+  // fields without 描述说明.
+  std::vector<std::string> JbntOnlyColumns() const;
   short CreateJbntOnlyTables();
   short CreateJbntOnlyTable(const std::string& name);
   short BuildJbntOnlyTables();
-  // The first wanted table summed from the farmland base table, each other
-  // one a copy of it (so that every table holds the same rows, numbered
-  // alike in 序号); 1, or 0 after a logged failure.
-  short FillJbntOnlyTable(const std::string& target, const std::string& filled);
+  // The source unit's table summed from the farmland base table, its groups
+  // numbered in 序号; 1, or 0 after a logged failure.
+  short FillJbntOnlyTable(const std::string& target);
   std::string JbntOnlyFillStatement(const std::string& target) const;
+  // The tables of the target units filled with the source unit's rows
+  // (序号 kept, so that the balancing pairs them), areas converted and
+  // rounded through the dialect; 1, or 0 after the first logged failure.
   short ConvertJbntOnlyUnits();
   short BalanceJbntOnlyTable();
 

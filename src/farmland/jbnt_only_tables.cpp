@@ -89,36 +89,27 @@ std::string CStatContext::JbntOnlyFillStatement(const std::string& target) const
          " group by " + grouped;
 }
 
-short CStatContext::FillJbntOnlyTable(const std::string& target, const std::string& filled) {
+short CStatContext::FillJbntOnlyTable(const std::string& target) {
   try {
-    if (!filled.empty()) {
-      m_pConn.Execute("insert into " + target + " select * from " + filled);
-    } else if (m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle) {
+    if (m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle) {
       FillSummedInMemory(*this, target);
     } else {
       m_pConn.Execute(Dialect().RoundSums(JbntOnlyFillStatement(target), DecimalsOf(m_nUnitSrc)));
     }
     return 1;
   } catch (const db::DbError& error) {
-    LogFailure(kFillTitle, target + " 汇总失败 (" + (filled.empty() ? m_strJbntTbl : filled) + ")",
-               error);
+    LogFailure(kFillTitle, target + " 汇总失败 (" + m_strJbntTbl + ")", error);
     return 0;
   }
 }
 
 short CStatContext::BuildJbntOnlyTables() {
   if (m_aiJbntParcel <= 0) return 0;
-  // The first table filled is summed; the others take its rows, all in the
-  // source unit until they are converted.
-  std::string filled;
-  for (short unit : {kHectare, kMu, kSquareMetre}) {
-    if (!WantsUnit(unit)) continue;
-    const std::string target = JbntOnlyTable(unit);
-    if (FillJbntOnlyTable(target, filled) > 0 && filled.empty()) filled = target;
-  }
-  host::yDebugTime("parcels-only farmland tables filled");
+  // The source unit's table is summed; the others take its rows converted.
   // Each step logs its failures; the next one still runs.
+  FillJbntOnlyTable(JbntOnlyTable(m_nUnitSrc));
   ConvertJbntOnlyUnits();
+  host::yDebugTime("parcels-only farmland tables filled");
   BalanceJbntOnlyTable();
   host::yDebugTime("parcels-only farmland tables balanced");
   return CompactDatabase() > 0 ? 1 : 0;

@@ -168,51 +168,48 @@ short CStatContext::RebuildJbntExTable() {
 
 namespace {
 
-// The UPDATE statements that convert the target copies of `base` (copies
-// named by TableNames::UnitCopy) from the source unit, in the order they run.
-std::vector<std::string> ConversionStatements(const CStatContext& context, const std::string& base,
-                                              bool as_run) {
-  // As run on the embedded engine, 0 stays 0 and the other figures are
-  // rounded by round() where it gives the same figure as the text form.
-  const bool fast = as_run && context.m_pConn.Kind() == db::DbKind::kEmbedded && !context.m_bOracle;
+// An area column converted from the source unit to `unit`, rounded to
+// `decimals` through the dialect. `fast`: as run on the embedded engine,
+// where 0 stays 0 and the other figures are rounded by round() where it
+// gives the same figure as the text form.
+std::string ConvertedArea(const CStatContext& context, const std::string& field, short unit,
+                          short decimals, bool fast) {
   const short source = context.m_nUnitSrc;
-  // By unit (hectare, mu, square metre); target 2 replaces target 1 when
-  // both name the same unit.
-  std::array<std::string, 3> statements;
-  for (const auto& [unit, decimals] : {std::pair{context.m_nUnit1, context.m_nDec1},
-                                       std::pair{context.m_nUnit2, context.m_nDec2}}) {
-    if (unit < kHectare || unit > kSquareMetre || unit == source) continue;
-    const std::string factor = FactorText(source, unit);
-    std::string statement = "UPDATE " + context.Names().UnitCopy(unit, base) + " set ";
-    for (const std::string& field : context.m_arrStatFields) {
-      if (!IsClassColumn(field) && field != "土地总面积") continue;
-      statement += field + "=" +
-                   (fast ? units::ConvertedAreaSql(context.Dialect(), field, factor,
-                                                   UnitFactor(source, unit), decimals)
-                         : context.Dialect().Round(field + factor, decimals)) +
-                   ",";
-    }
-    statement.pop_back();  // the last comma
-    statements[unit] = statement;
+  const std::string factor = FactorText(source, unit);
+  return fast ? units::ConvertedAreaSql(context.Dialect(), field, factor, UnitFactor(source, unit),
+                                        decimals)
+              : context.Dialect().Round(field + factor, decimals);
+}
+
+bool IsAreaColumn(const std::string& field) {
+  return IsClassColumn(field) || field == "土地总面积";
+}
+
+// The target units of a conversion with their decimals, by unit (hectare,
+// mu, square metre); target 2 replaces target 1 when both name the same
+// unit.
+std::array<short, 3> TargetDecimals(const CStatContext& context) {
+  std::array<short, 3> decimals = {-1, -1, -1};
+  for (const auto& [unit, places] : {std::pair{context.m_nUnit1, context.m_nDec1},
+                                     std::pair{context.m_nUnit2, context.m_nDec2}}) {
+    if (unit < kHectare || unit > kSquareMetre || unit == context.m_nUnitSrc) continue;
+    decimals[unit] = places;
   }
-  std::vector<std::string> ordered;
-  for (short unit : {kHectare, kSquareMetre, kMu}) {
-    if (!statements[unit].empty()) ordered.push_back(statements[unit]);
-  }
-  return ordered;
+  return decimals;
 }
 
 // Runs the statements in order; the first that fails is logged with its
-// table and ends the conversion (the copies after it stay in the source
-// unit).
-short RunConversion(CStatContext& context, const std::vector<std::string>& statements) {
+// table (the text between `head` and `tail`) and ends the conversion (the
+// copies after it stay as they were).
+short RunConversion(CStatContext& context, const std::vector<std::string>& statements,
+                    const std::string& head, const std::string& tail) {
   for (const std::string& statement : statements) {
     try {
       context.m_pConn.Execute(statement);
     } catch (const db::DbError& error) {
-      const std::size_t name = std::string("UPDATE ").size();
+      const std::size_t name = head.size();
       context.LogFailure("转换基本农田面积单位",
-                         statement.substr(name, statement.find(" set ") - name), error);
+                         statement.substr(name, statement.find(tail, name) - name), error);
       return 0;
     }
   }
@@ -222,16 +219,57 @@ short RunConversion(CStatContext& context, const std::vector<std::string>& state
 }  // namespace
 
 std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) const {
-  return ConversionStatements(*this, "statdata_jbnt", as_run);
+  const bool fast = as_run && m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
+  const std::array<short, 3> targets = TargetDecimals(*this);
+  std::vector<std::string> ordered;
+  for (short unit : {kHectare, kSquareMetre, kMu}) {
+    if (targets[unit] < 0) continue;
+    std::string statement = "UPDATE " + m_names.UnitCopy(unit, "statdata_jbnt") + " set ";
+    for (const std::string& field : m_arrStatFields) {
+      if (IsAreaColumn(field)) {
+        statement += field + "=" + ConvertedArea(*this, field, unit, targets[unit], fast) + ",";
+      }
+    }
+    statement.pop_back();  // the last comma
+    ordered.push_back(statement);
+  }
+  return ordered;
 }
 
 short CStatContext::ConvertJbntUnits() {
-  return RunConversion(*this, JbntConversionStatements(true));
+  return RunConversion(*this, JbntConversionStatements(true), "UPDATE ", " set ");
+}
+
+std::vector<std::string> CStatContext::JbntOnlyColumns() const {
+  std::vector<std::string> columns = {"调入备注", "是否补划", "保护片编号", "基本农田图斑编号",
+                                      "地类编码"};
+  for (const std::string& field : m_arrStatFields) {
+    if (field != "描述说明") columns.push_back(field);
+  }
+  return columns;
 }
 
 short CStatContext::ConvertJbntOnlyUnits() {
-  // Rounded as the farmland copies are, through the dialect.
-  return RunConversion(*this, ConversionStatements(*this, "statdata_jbntOnly", true));
+  // Each target table takes the rows of the source unit's table with its
+  // areas converted and rounded as they are copied (no second write of
+  // every row, as an update in place would make).
+  const bool fast = m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
+  const std::array<short, 3> targets = TargetDecimals(*this);
+  const std::vector<std::string> columns = JbntOnlyColumns();
+  std::vector<std::string> statements;
+  for (short unit : {kHectare, kSquareMetre, kMu}) {
+    if (targets[unit] < 0 || !WantsUnit(unit)) continue;
+    std::string values;
+    for (const std::string& column : columns) {
+      values +=
+          (values.empty() ? "" : ",") +
+          (IsAreaColumn(column) ? ConvertedArea(*this, column, unit, targets[unit], fast) : column);
+    }
+    statements.push_back("insert into " + JbntOnlyTable(unit) + " (" +
+                         farmland::JoinedColumns(columns) + ") select " + values + " from " +
+                         JbntOnlyTable(m_nUnitSrc));
+  }
+  return RunConversion(*this, statements, "insert into ", " (");
 }
 
 }  // namespace landstat
