@@ -7,13 +7,16 @@
 
 #include <cmath>
 #include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/rounding.h"
 #include "engine/slope_grades.h"
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
+#include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 
@@ -138,17 +141,20 @@ short CStatContext::SumJbntPdMjHz(short level, const std::string& target, const 
   }
   std::vector<SlopeRow> rows;
   try {
-    db::Recordset groups(m_pConn, JbntPdMjHzQuery(level, source));
-    for (; !groups.IsEOF(); groups.MoveNext()) {
-      const double area = groups.Number("JBNTMJ");
-      if (groups.IsNull("地类编码") || std::fabs(area) < 0.001) continue;
-      const std::string code = groups.Field(0).AsText();
+    // Streamed: the unit level brings a group per unit, class, remark,
+    // grade and type.
+    enum Column { kCode, kName, kClass, kRemark, kGrade, kType, kArea };
+    const std::unique_ptr<db::RowSource> groups = m_pConn.Scan(JbntPdMjHzQuery(level, source));
+    while (groups->Next()) {
+      const double area = groups->Number(kArea);
+      if (groups->IsNull(kClass) || std::fabs(area) < 0.001) continue;
+      const std::string_view code = groups->Text(kCode);
       if (rows.empty() || rows.back().code != code) {
-        rows.push_back({code, groups.Field(1).AsText(), {}});
+        rows.push_back({std::string(code), std::string(groups->Text(kName)), {}});
       }
-      AddGroup(rows.back().areas, groups.Text("地类编码"), groups.Text("地类备注"),
-               SlopeGradeOf(groups.Text("耕地坡度级")), IsTerracedType(groups.Text("耕地类型")),
-               area);
+      AddGroup(rows.back().areas, std::string(groups->Text(kClass)),
+               std::string(groups->Text(kRemark)), SlopeGradeOf(std::string(groups->Text(kGrade))),
+               IsTerracedType(std::string(groups->Text(kType))), area);
     }
   } catch (const db::DbError& error) {
     LogFailure(kTitle, target + " 选择数据失败 (" + source + ")", error);
