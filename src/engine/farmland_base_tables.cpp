@@ -73,6 +73,12 @@ short CStatContext::CreateUnitJbntTables() {
   return 1;
 }
 
+short CStatContext::CreateJbntOnlyTable(const std::string& name) {
+  // The columns of the farmland base table it is summed from.
+  return CreateTable(name, {}, JbntOnlyColumns(), "建立基本农田图斑汇总表",
+                     name + " 建立基本农田图斑汇总表失败");
+}
+
 short CStatContext::CreateJbntExTable() {
   return CreateTable(m_strJbntTbl + "ex", {"保护片编号", "基本农田图斑编号"},
                      FieldsWithoutRemark(m_arrStatFields), "建立基本农田基础汇总数据表",

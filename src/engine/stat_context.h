@@ -707,6 +707,66 @@ class CStatContext : public StatRunLog {
   std::string JbntAreaStatement(int table, const std::string& target,
                                 const std::string& source) const;
 
+  // Guangxi farmland tables (farmland/jbnt_gx_tables.cpp): the situation
+  // tables JBNTQKTJGX by location, the all-class protection-block tables
+  // JBNTNEWBHKQKTJGX and the supplementary-designation tables JBNTBHMJGX.
+  // Under the Guangxi rule the adjustable land (地类备注 'K' or 'k') is left
+  // out of the classes 021, 022, 023, 031, 033, 042 and 114, and no row is
+  // left out by its transfer remark. The create and fill drivers return 1
+  // (their steps log what fails); the level and table steps 1, or 0 after a
+  // logged failure. The Q situation tables are created and stay empty.
+  short CreateJbntQktjGxTables();
+  short StatJbntQktjGx();
+  short SumJbntQktjGxLevels(const std::string& target, const std::string& source, bool unit_level,
+                            short scope, int decimals = -1);
+  // Level 4 county .. 1 unit; nothing (0) for scope 1.
+  short SumJbntQktjGx(const std::string& target, const std::string& source, int level, short scope,
+                      int decimals = -1);
+  std::string JbntQktjGxStatement(const std::string& target, const std::string& source, int level,
+                                  int decimals = -1) const;
+  short CreateJbntNewBhkQktjGxTables();
+  short StatJbntNewBhkQktjGx();
+  short SumJbntNewBhkQktjGx(const std::string& target, const std::string& source,
+                            int decimals = -1);
+  std::string JbntNewBhkQktjGxInsert(const std::string& target, const std::string& source) const;
+  // Made by one select-into of SQL resource 17067, dropped first.
+  short StatJbntBhmjGx();
+  short MakeJbntBhmjGxTable(const std::string& target, const std::string& source);
+
+  // Parcels-only farmland tables (farmland/jbnt_only_tables.cpp): per
+  // wanted unit the farmland base rows that came from land parcels (来源
+  // '地类图斑'), summed by their descriptive columns, converted to the unit
+  // and balanced against the source unit's table. JbntOnlyTable names the
+  // table of a unit. The creates log what fails; BuildJbntOnlyTables fills,
+  // converts and balances (0 without a farmland parcel layer or when the
+  // database could not be compacted after).
+  std::string JbntOnlyTable(short unit) const;
+  // Its columns, in table order: the farmland marks, then the base table's
+  // fields without 描述说明.
+  std::vector<std::string> JbntOnlyColumns() const;
+  short CreateJbntOnlyTables();
+  short CreateJbntOnlyTable(const std::string& name);
+  short BuildJbntOnlyTables();
+  // The source unit's table summed from the farmland base table, its groups
+  // numbered in 序号; 1, or 0 after a logged failure.
+  short FillJbntOnlyTable(const std::string& target);
+  std::string JbntOnlyFillStatement(const std::string& target) const;
+  // The tables of the target units filled with the source unit's rows
+  // (序号 kept, so that the balancing pairs them), areas converted and
+  // rounded through the dialect; 1, or 0 after the first logged failure.
+  short ConvertJbntOnlyUnits();
+  short BalanceJbntOnlyTable();
+
+  // The farmland slope summary JBNTPDMJHZ (farmland/jbnt_slope_summary.cpp):
+  // per wanted summary unit, by location, the county, township, village and
+  // unit rows summed from the parcels-only table of the unit.
+  short CreateJbntPdMjHzTables();
+  short CreateJbntPdMjHzTable(const std::string& name);
+  short FillJbntPdMjHzTables();
+  short SumJbntPdMjHz(short level, const std::string& target, const std::string& source,
+                      int decimals = -1);
+  std::string JbntPdMjHzQuery(short level, const std::string& source) const;
+
   // --- Cultivated-land reserve tables (reserve/). The reserve block of a
   // run (StatGdhb, reserve/reserve_families.cpp) runs its ten steps when the
   // reserve layer is valid and holds parcels; each fill or build only after

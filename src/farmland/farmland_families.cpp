@@ -6,8 +6,11 @@
 // by level, the protection-block situation table, the protection-block
 // area table JBNTBHMJ, the adjustable-farmland tables by level, the
 // all-class protection-block table, then the adjustable tables by
-// protection block. The regional sets follow: "广西农村", then the "duda"
-// area tables, then "广东农村".
+// protection block. The regional sets follow: "广西农村" (its situation,
+// protection-block and supplementary-designation tables, then the
+// parcels-only tables and the slope summary made from them), then the
+// "duda" area tables and, outside "广西", the same parcels-only tables and
+// slope summary, then "广东农村".
 
 #include "farmland/farmland_families.h"
 
@@ -40,7 +43,8 @@ std::vector<TableFamily> FarmlandFamilies() {
        .step = true},
   };
   for (std::vector<TableFamily> (*declared)() :
-       {SituationFamilies, BlockFamilies, AdjustableFamilies, AreaTableFamilies}) {
+       {SituationFamilies, BlockFamilies, AdjustableFamilies, AreaTableFamilies, GuangxiFamilies,
+        OnlyFamilies, SlopeSummaryFamilies}) {
     for (TableFamily& family : declared()) all.push_back(std::move(family));
   }
   for (TableFamily& family : GuangdongFamilies()) all.push_back(std::move(family));

@@ -22,5 +22,11 @@ std::vector<TableFamily> AreaTableFamilies();
 // The Guangdong set under "广东农村" (statdata_jbntGD, JBNTKTZGD, JBNTQKTJGD,
 // JBNTKTZGDBHH, JBNTQKTJGDBHH).
 std::vector<TableFamily> GuangdongFamilies();
+// The Guangxi tables (JBNTQKTJGX, JBNTNEWBHKQKTJGX, JBNTBHMJGX).
+std::vector<TableFamily> GuangxiFamilies();
+// The parcels-only farmland tables (JBNTONLY), under "广西农村" and "duda".
+std::vector<TableFamily> OnlyFamilies();
+// The farmland slope summary (JBNTPDMJHZ), after the parcels-only tables.
+std::vector<TableFamily> SlopeSummaryFamilies();
 
 }  // namespace landstat::farmland

@@ -26,6 +26,39 @@ inline const std::vector<std::string> kCultivatedClasses = {"BM011", "BM012", "B
 inline const std::vector<std::string> kOtherClasses = {"BM02", "BM03", "BM04", "BM10",
                                                        "BM11", "BM12", "BM20"};
 
+// Guangxi leaves the adjustable land (地类备注 'K' or 'k') out of these
+// second-level classes; their first-level classes and the totals keep it.
+inline const std::vector<std::string> kGuangxiAdjustableClasses = {"021", "022", "023", "031",
+                                                                   "033", "042", "114"};
+inline constexpr char kAdjustableRemark[] = "(地类备注 like 'K' OR 地类备注 like 'k')";
+
+inline bool IsGuangxiAdjustableColumn(const std::string& column) {
+  for (const std::string& code : kGuangxiAdjustableClasses) {
+    if (column == "BM" + code) return true;
+  }
+  return false;
+}
+
+// The summed expression of a class column under the Guangxi rule: the
+// column itself, or for an adjustable class the column outside the
+// adjustable land.
+inline std::string GuangxiClassValue(const CStatContext& context, const std::string& column) {
+  if (!IsGuangxiAdjustableColumn(column)) return column;
+  return context.Dialect().Iif(kAdjustableRemark, "0", column);
+}
+
+// A class column of the field list: its name begins with exactly "BM".
+inline bool IsClassColumn(const std::string& field) {
+  return field.compare(0, 2, "BM") == 0;
+}
+
+// Columns listed for SQL ("a,b,c").
+inline std::string JoinedColumns(const std::vector<std::string>& columns) {
+  std::string text;
+  for (const std::string& column : columns) text += (text.empty() ? "" : ",") + column;
+  return text;
+}
+
 // Columns added up, as SQL ("BM02+BM03").
 inline std::string SumOfColumns(const std::vector<const std::vector<std::string>*>& groups) {
   std::string sum;

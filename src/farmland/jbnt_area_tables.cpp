@@ -2,7 +2,8 @@
 // columns of a unit copy of the farmland base table for the county, each
 // township and each village (three SELECT blocks joined by "union"), over
 // the rows that meet the table's condition on the farmland marks. Five
-// texts are built here; those of JBNTGHWSMJ and JBNTTCMJ are SQL resources.
+// texts are built here; those of JBNTGHWSMJ, JBNTTCMJ and JBNTBHMJGX are SQL
+// resources.
 // "SourceTbl" in a text stands for the unit copy read.
 
 #include <string>
@@ -44,6 +45,8 @@ const AreaTable kAreaTables[] = {
     {"JBNTBGJMJ", 0, 3, "(调入备注 IS NULL OR (调入备注 <> 'DH' and 调入备注 <> 'TC'))"},
     {"JBNTTCHBHQMJ", 0, 3,
      "(调入备注 IS NULL OR (调入备注 <> 'DH' and 调入备注 <> 'TC')) and 是否补划 like 'N'"},
+    // The Guangxi supplementary-designation table (built with the Guangxi set).
+    {"JBNTBHMJGX", 17067, 4, ""},
 };
 
 std::string BuiltInText(const AreaTable& table) {
@@ -130,6 +133,10 @@ short CStatContext::StatJbntTchbhqmj() {
   return StatJbntAreaTable(6);
 }
 
+short CStatContext::StatJbntBhmjGx() {
+  return StatJbntAreaTable(7);
+}
+
 short CStatContext::MakeJbntBhmjTable(const std::string& target, const std::string& source) {
   return MakeJbntAreaTable(0, target, source);
 }
@@ -150,6 +157,9 @@ short CStatContext::MakeJbntBgjmjTable(const std::string& target, const std::str
 }
 short CStatContext::MakeJbntTchbhqmjTable(const std::string& target, const std::string& source) {
   return MakeJbntAreaTable(6, target, source);
+}
+short CStatContext::MakeJbntBhmjGxTable(const std::string& target, const std::string& source) {
+  return MakeJbntAreaTable(7, target, source);
 }
 
 }  // namespace landstat

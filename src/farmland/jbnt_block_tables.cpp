@@ -141,16 +141,48 @@ std::string CStatContext::JbntBlockCreateStatement(const std::string& table,
   return TypeWords(text + ")");
 }
 
-std::string CStatContext::JbntNewBhkQktjInsert(const std::string& target,
-                                               const std::string& source) const {
+namespace {
+
+// The all-class fill: one row per block. Under the Guangxi rule no row is
+// left out by its transfer remark and the adjustable land is left out of
+// the seven Guangxi classes.
+std::string AllClassInsert(const CStatContext& context, const std::string& target,
+                           const std::string& source, bool guangxi) {
   std::string insert = " insert into " + target + " (BHKBH,ZHJ";
   std::string select = "select 保护片编号, sum(土地总面积) as ZHJ";
-  for (const std::string& code : m_arrClassCodes) {
-    insert += ",BM" + code;
-    select += ",SUM(BM" + code + ") as BM" + code + " ";
+  for (const std::string& code : context.m_arrClassCodes) {
+    const std::string column = "BM" + code;
+    insert += "," + column;
+    select += ",SUM(" + (guangxi ? farmland::GuangxiClassValue(context, column) : column) +
+              ") as " + column + " ";
   }
-  return insert + ") " + select + " from " + source + " " + RemarkFilter(*this) +
-         " group by  保护片编号";
+  return insert + ") " + select + " from " + source + " " +
+         (guangxi ? std::string() : RemarkFilter(context)) + " group by  保护片编号";
+}
+
+// Runs an all-class fill; 0 after a logged failure, whose message begins
+// with `named` (the target, where the log should name it).
+short RunAllClassInsert(CStatContext& context, db::Connection& connection,
+                        const std::string& statement, int decimals, const std::string& named = "") {
+  try {
+    connection.Execute(context.Dialect().RoundSums(statement, decimals));
+    return 1;
+  } catch (const db::DbError& error) {
+    context.LogFailure(kAllClassSumTitle, named + kAllClassSumMessage, error);
+    return 0;
+  }
+}
+
+}  // namespace
+
+std::string CStatContext::JbntNewBhkQktjInsert(const std::string& target,
+                                               const std::string& source) const {
+  return AllClassInsert(*this, target, source, false);
+}
+
+std::string CStatContext::JbntNewBhkQktjGxInsert(const std::string& target,
+                                                 const std::string& source) const {
+  return AllClassInsert(*this, target, source, true);
 }
 
 short CStatContext::CreateJbntBhkQktjTable(const std::string& table) {
@@ -186,13 +218,13 @@ short CStatContext::SumJbntBhkQktj(db::Connection& connection, const std::string
 
 short CStatContext::SumJbntNewBhkQktj(db::Connection& connection, const std::string& target,
                                       const std::string& source, int decimals) {
-  try {
-    connection.Execute(Dialect().RoundSums(JbntNewBhkQktjInsert(target, source), decimals));
-    return 1;
-  } catch (const db::DbError& error) {
-    LogFailure(kAllClassSumTitle, kAllClassSumMessage, error);
-    return 0;
-  }
+  return RunAllClassInsert(*this, connection, JbntNewBhkQktjInsert(target, source), decimals);
+}
+
+short CStatContext::SumJbntNewBhkQktjGx(const std::string& target, const std::string& source,
+                                        int decimals) {
+  return RunAllClassInsert(*this, m_pConn, JbntNewBhkQktjGxInsert(target, source), decimals,
+                           target + " (" + source + ") ");
 }
 
 short CStatContext::StatJbntBhkQktj() {

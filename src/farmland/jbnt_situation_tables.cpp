@@ -89,15 +89,22 @@ short CStatContext::CreateJbntQktjConvertedTable() {
   return CreateSituationTable(*this, m_names.Plain(kBase));
 }
 
-std::string CStatContext::JbntQktjStatement(const std::string& target, const std::string& source,
-                                            int level, short scope, int decimals) const {
+namespace {
+
+// The INSERT ... SELECT of one level. Under the Guangxi rule no row is
+// left out by its transfer remark and the adjustable land is left out of
+// the seven Guangxi classes (kGuangxiAdjustableClasses).
+std::string SituationStatement(const CStatContext& context, const std::string& target,
+                               const std::string& source, int level, short scope, int decimals,
+                               bool guangxi) {
   // The ex table has no transfer remark and is never filtered on it.
-  const bool remark_filter = farmland::LeavesTransferredOut(*this) && source != m_strJbntTbl + "ex";
+  const bool remark_filter =
+      !guangxi && farmland::LeavesTransferredOut(context) && source != context.m_strJbntTbl + "ex";
   const std::string kept = farmland::kNotTransferredIn;
   std::string select, group, condition;
   if (level == 1) {
     const char* code = scope == 0 ? kLocation[1].code : "权属单位代码";
-    condition = " where " + std::string(code) + " like '" + m_strPrefix2 + "_____________'";
+    condition = " where " + std::string(code) + " like '" + context.m_strPrefix2 + "_____________'";
     if (remark_filter) condition += " AND " + kept;
     group = scope == 0 ? std::string(code) + "," + kLocation[1].name : code;
     select = scope == 0 ? std::string(code) + " AS XZQDM," + kLocation[1].name + " AS XZQMC"
@@ -109,29 +116,42 @@ std::string CStatContext::JbntQktjStatement(const std::string& target, const std
       select =
           std::string(kLocation[level].code) + " AS XZQDM," + kLocation[level].name + " AS XZQMC";
     } else {
-      group = Dialect().Left("权属单位代码", kOwnerPrefix[level]);
+      group = context.Dialect().Left("权属单位代码", kOwnerPrefix[level]);
       select = group + " AS XZQDM";
     }
   }
   std::string sums, columns, values;
   for (const std::string& column : kClasses) {
-    sums += ",COALESCE(SUM(" + column + "),0) AS " + column;
+    const std::string value = guangxi ? farmland::GuangxiClassValue(context, column) : column;
+    sums += ",COALESCE(SUM(" + value + "),0) AS " + column;
     columns += "," + (column == "BM01" ? std::string("BM01HJ") : column);
     values += "," + column;
   }
   const std::string names = scope == 0 ? "XZQDM,XZQMC" : "XZQDM";
   // The subtotals add rounded sums, and are rounded again.
   const auto total = [&](std::string sum) {
-    return decimals < 0 ? sum : Dialect().Round("(" + sum + ")", decimals);
+    return decimals < 0 ? sum : context.Dialect().Round("(" + sum + ")", decimals);
   };
   return "INSERT INTO " + target + " (" + names + columns + ",QTHJ,ZHJ) SELECT " + names + values +
          "," + total(farmland::SumOfColumns({&farmland::kOtherClasses})) + "," +
          total(farmland::SumOfColumns({&farmland::kCultivatedClasses, &farmland::kOtherClasses})) +
          " FROM (" +
-         Dialect().RoundSums(
+         context.Dialect().RoundSums(
              "select " + select + sums + " from " + source + condition + " GROUP BY " + group,
              decimals) +
          ") tt";
+}
+
+}  // namespace
+
+std::string CStatContext::JbntQktjStatement(const std::string& target, const std::string& source,
+                                            int level, short scope, int decimals) const {
+  return SituationStatement(*this, target, source, level, scope, decimals, false);
+}
+
+std::string CStatContext::JbntQktjGxStatement(const std::string& target, const std::string& source,
+                                              int level, int decimals) const {
+  return SituationStatement(*this, target, source, level, 0, decimals, true);
 }
 
 short CStatContext::SumJbntQktj(const std::string& target, const std::string& source, int level,

@@ -9,6 +9,7 @@
 
 #include "engine/database_helpers.h"
 #include "engine/stat_context.h"
+#include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
 #include "platform/host/progress.h"
@@ -42,23 +43,14 @@ struct Condensation {
   int decimals = -1;
 };
 
-// A class column of the field list: its name begins with exactly "BM".
-bool IsClassColumn(const std::string& field) {
-  return field.compare(0, 2, "BM") == 0;
-}
-
-std::string Joined(const std::vector<std::string>& columns) {
-  std::string text;
-  for (const std::string& column : columns) text += (text.empty() ? "" : ",") + column;
-  return text;
-}
+using farmland::IsClassColumn;
 
 // INSERT ... SELECT ... GROUP BY of the group columns with "土地总面积" and
 // every class column summed.
 std::string CondensingInsert(const std::string& target, const std::string& source,
                              const std::vector<std::string>& groups,
                              const std::vector<std::string>& fields) {
-  const std::string grouped = Joined(groups);
+  const std::string grouped = farmland::JoinedColumns(groups);
   std::string head = " insert into " + target + " (" + grouped + ",土地总面积";
   std::string select = "select " + grouped + ", sum(土地总面积)";
   for (const std::string& field : fields) {
@@ -190,52 +182,113 @@ short CStatContext::RebuildJbntExTable() {
   return 1;
 }
 
+namespace {
+
+// An area column converted from the source unit to `unit`, rounded to
+// `decimals` through the dialect. `fast`: as run on the embedded engine,
+// where 0 stays 0 and the other figures are rounded by round() where it
+// gives the same figure as the text form.
+std::string ConvertedArea(const CStatContext& context, const std::string& field, short unit,
+                          short decimals, bool fast) {
+  const short source = context.m_nUnitSrc;
+  const std::string factor = FactorText(source, unit);
+  return fast ? units::ConvertedAreaSql(context.Dialect(), field, factor, UnitFactor(source, unit),
+                                        decimals)
+              : context.Dialect().Round(field + factor, decimals);
+}
+
+bool IsAreaColumn(const std::string& field) {
+  return IsClassColumn(field) || field == "土地总面积";
+}
+
+// The target units of a conversion with their decimals, by unit (hectare,
+// mu, square metre); target 2 replaces target 1 when both name the same
+// unit.
+std::array<short, 3> TargetDecimals(const CStatContext& context) {
+  std::array<short, 3> decimals = {-1, -1, -1};
+  for (const auto& [unit, places] : {std::pair{context.m_nUnit1, context.m_nDec1},
+                                     std::pair{context.m_nUnit2, context.m_nDec2}}) {
+    if (unit < kHectare || unit > kSquareMetre || unit == context.m_nUnitSrc) continue;
+    decimals[unit] = places;
+  }
+  return decimals;
+}
+
+// Runs the statements in order; the first that fails is logged with its
+// table (the text between `head` and `tail`) and ends the conversion (the
+// copies after it stay as they were).
+short RunConversion(CStatContext& context, const std::vector<std::string>& statements,
+                    const std::string& head, const std::string& tail) {
+  for (const std::string& statement : statements) {
+    try {
+      context.m_pConn.Execute(statement);
+    } catch (const db::DbError& error) {
+      const std::size_t name = head.size();
+      context.LogFailure("转换基本农田面积单位",
+                         statement.substr(name, statement.find(tail, name) - name), error);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
 std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run,
                                                                 const std::string& base) const {
-  // As run on the embedded engine, 0 stays 0 and the other figures are
-  // rounded by round() where it gives the same figure as the text form.
   const bool fast = as_run && m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
-  // By unit (hectare, mu, square metre); target 2 replaces target 1 when
-  // both name the same unit.
-  std::array<std::string, 3> statements;
-  for (const auto& [unit, decimals] :
-       {std::pair{m_nUnit1, m_nDec1}, std::pair{m_nUnit2, m_nDec2}}) {
-    // A unit whose copy this run does not make (the county batch makes no
-    // mu copy) has nothing to convert.
-    if (unit < kHectare || unit > kSquareMetre || unit == m_nUnitSrc || !WantsUnit(unit)) continue;
-    const std::string factor = FactorText(m_nUnitSrc, unit);
-    std::string statement = "UPDATE " + m_names.UnitCopy(unit, base) + " set ";
-    for (const std::string& field : m_arrStatFields) {
-      if (!IsClassColumn(field) && field != "土地总面积") continue;
-      statement += field + "=" +
-                   (fast ? units::ConvertedAreaSql(Dialect(), field, factor,
-                                                   UnitFactor(m_nUnitSrc, unit), decimals)
-                         : Dialect().Round(field + factor, decimals)) +
-                   ",";
-    }
-    statement.pop_back();  // the last comma
-    statements[unit] = statement;
-  }
+  const std::array<short, 3> targets = TargetDecimals(*this);
   std::vector<std::string> ordered;
   for (short unit : {kHectare, kSquareMetre, kMu}) {
-    if (!statements[unit].empty()) ordered.push_back(statements[unit]);
+    // A unit whose copy this run does not make (the county batch makes no
+    // mu copy) has nothing to convert.
+    if (targets[unit] < 0 || !WantsUnit(unit)) continue;
+    std::string statement = "UPDATE " + m_names.UnitCopy(unit, base) + " set ";
+    for (const std::string& field : m_arrStatFields) {
+      if (IsAreaColumn(field)) {
+        statement += field + "=" + ConvertedArea(*this, field, unit, targets[unit], fast) + ",";
+      }
+    }
+    statement.pop_back();  // the last comma
+    ordered.push_back(statement);
   }
   return ordered;
 }
 
 short CStatContext::ConvertJbntUnits(const std::string& base) {
-  for (const std::string& statement : JbntConversionStatements(true, base)) {
-    try {
-      m_pConn.Execute(statement);
-    } catch (const db::DbError& error) {
-      // The copies after this one stay in the source unit.
-      const std::size_t name = std::string("UPDATE ").size();
-      LogFailure("转换基本农田面积单位", statement.substr(name, statement.find(" set ") - name),
-                 error);
-      return 0;
-    }
+  return RunConversion(*this, JbntConversionStatements(true, base), "UPDATE ", " set ");
+}
+
+std::vector<std::string> CStatContext::JbntOnlyColumns() const {
+  std::vector<std::string> columns = {"调入备注", "是否补划", "保护片编号", "基本农田图斑编号",
+                                      "地类编码"};
+  for (const std::string& field : m_arrStatFields) {
+    if (field != "描述说明") columns.push_back(field);
   }
-  return 1;
+  return columns;
+}
+
+short CStatContext::ConvertJbntOnlyUnits() {
+  // Each target table takes the rows of the source unit's table with its
+  // areas converted and rounded as they are copied (no second write of
+  // every row, as an update in place would make).
+  const bool fast = m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
+  const std::array<short, 3> targets = TargetDecimals(*this);
+  const std::vector<std::string> columns = JbntOnlyColumns();
+  std::vector<std::string> statements;
+  for (short unit : {kHectare, kSquareMetre, kMu}) {
+    if (targets[unit] < 0 || !WantsUnit(unit)) continue;
+    std::string values;
+    for (const std::string& column : columns) {
+      values +=
+          (values.empty() ? "" : ",") +
+          (IsAreaColumn(column) ? ConvertedArea(*this, column, unit, targets[unit], fast) : column);
+    }
+    statements.push_back("insert into " + JbntOnlyTable(unit) + " (" +
+                         farmland::JoinedColumns(columns) + ") select " + values + " from " +
+                         JbntOnlyTable(m_nUnitSrc));
+  }
+  return RunConversion(*this, statements, "insert into ", " (");
 }
 
 }  // namespace landstat

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "engine/rounding.h"
+#include "engine/slope_grades.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
@@ -20,20 +21,6 @@
 
 namespace landstat {
 namespace {
-
-// The grade of a slope text: 1 to 5, 0 for anything else.
-int GradeOf(const std::string& text) {
-  static const char* const kRoman[] = {"Ⅰ", "Ⅱ", "Ⅲ", "Ⅳ", "Ⅴ"};
-  for (int grade = 1; grade <= 5; ++grade) {
-    if (text == std::to_string(grade) || text == kRoman[grade - 1]) return grade;
-  }
-  return 0;
-}
-
-bool IsTerraced(const std::string& type) {
-  const std::string lower = text::ToLowerAscii(type);
-  return lower == "tt" || lower == "t";
-}
 
 // One unit's row of the slope table, accumulated.
 struct SlopeRow {
@@ -156,13 +143,13 @@ short CStatContext::AccumulateSlope(const std::string& query, const std::string&
         rows.push_back({code, scope == 0 ? groups.Field(1).AsText() : std::string(), {}});
       }
       const std::string grade_text = groups.Text("耕地坡度级");
-      const int grade = GradeOf(grade_text);
+      const int grade = SlopeGradeOf(grade_text);
       auto& areas = rows.back().areas;
       if (grade < 2) {
         areas["PDMJ"] += area;
       } else {
         const std::string g = std::to_string(grade);
-        areas[(IsTerraced(groups.Text("耕地类型")) ? "TT" : "PD") + g] += area;
+        areas[(IsTerracedType(groups.Text("耕地类型")) ? "TT" : "PD") + g] += area;
         areas["HJ" + g] += area;
       }
       areas["GDMJ"] += area;

@@ -902,32 +902,58 @@ short CStatContext::BalanceRowsToTotal(const units::CopyRows& rows, double sourc
   return 1;
 }
 
+namespace {
+
+// The target copies of a farmland table balanced against its copy in the
+// source unit `source`: each copy's rows add up to the converted county
+// total, then each row's classes to its total. `unit1`, `unit2`: the copies
+// in units 1 and 2 (empty: none). A failure is logged under `title` and
+// ends the balancing with 0.
+short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const std::string& unit1,
+                            const std::string& unit2, const char* title) {
+  try {
+    const double region = c.RegionTotal(source);
+    const units::BalanceColumns columns = units::SortClassColumns(c);
+    short result = 1;
+    for (const auto& [name, unit, decimals] :
+         {std::tuple{unit1, c.m_nUnit1, c.m_nDec1}, std::tuple{unit2, c.m_nUnit2, c.m_nDec2}}) {
+      // A copy this run does not make (the county batch's mu copy) is not
+      // balanced.
+      if (name.empty() || unit == c.m_nUnitSrc || !c.WantsUnit(unit)) continue;
+      units::CopyRows rows(c.m_pConn, name, columns, decimals,
+                           {"座落单位代码", c.CountyCodesLike(), false});
+      units::MovedTotals moved;
+      c.BalanceRowsToTotal(rows, region, unit, decimals, moved);
+      if (c.BalanceClassAreas(source, rows, decimals, moved) <= 0) result = 0;
+    }
+    return result;
+  } catch (const db::DbError& error) {
+    c.LogFailure(title, error.what());
+    return 0;
+  }
+}
+
+// The copies of `base` in the source unit and units 1 and 2.
+short BalanceCopiesOf(CStatContext& c, const std::string& base, const char* title) {
+  const TableNames& names = c.Names();
+  return BalanceFarmlandCopies(c, names.UnitCopy(c.m_nUnitSrc, base),
+                               names.UnitCopy(c.m_nUnit1, base), names.UnitCopy(c.m_nUnit2, base),
+                               title);
+}
+
+}  // namespace
+
 short CStatContext::BalanceStatDataByUnit() {
-  return BalanceJbntCopies(m_strJbntTblSrc, m_strJbntTblUnit1, m_strJbntTblUnit2);
+  return BalanceCopiesOf(*this, "statdata_jbnt", "平差基本农田基础汇总表");
 }
 
 short CStatContext::BalanceJbntCopies(const std::string& source, const std::string& unit1,
                                       const std::string& unit2) {
-  try {
-    const double region = RegionTotal(source);
-    const units::BalanceColumns columns = units::SortClassColumns(*this);
-    short result = 1;
-    for (const auto& [name, unit, decimals] :
-         {std::tuple{unit1, m_nUnit1, m_nDec1}, std::tuple{unit2, m_nUnit2, m_nDec2}}) {
-      // A copy this run does not make (the county batch's mu copy) is not
-      // balanced.
-      if (name.empty() || unit == m_nUnitSrc || !WantsUnit(unit)) continue;
-      units::CopyRows rows(m_pConn, name, columns, decimals,
-                           {"座落单位代码", CountyCodesLike(), false});
-      units::MovedTotals moved;
-      BalanceRowsToTotal(rows, region, unit, decimals, moved);
-      if (BalanceClassAreas(source, rows, decimals, moved) <= 0) result = 0;
-    }
-    return result;
-  } catch (const db::DbError& error) {
-    LogFailure("平差基本农田基础汇总表", error.what());
-    return 0;
-  }
+  return BalanceFarmlandCopies(*this, source, unit1, unit2, "平差基本农田基础汇总表");
+}
+
+short CStatContext::BalanceJbntOnlyTable() {
+  return BalanceCopiesOf(*this, "statdata_jbntOnly", "平差基本农田图斑汇总表");
 }
 
 }  // namespace landstat
