@@ -3,13 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
+#include "landuse/generated_county_run.h"
+#include "lots/ncqs_run.h"
+#include "platform/gis/project.h"
 #include "platform/host/paths.h"
+#include "platform/text/ascii_text.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -92,6 +98,41 @@ class NcqsTest : public testing::BothEngines {
   Strings Select(const std::string& columns, const std::string& where) {
     return Rows(conn(), "select " + columns + " from " + Table("statdata_ncqs") + " where " +
                             where + " order by cast(序号 as int)");
+  }
+
+  // The run on a project listing `layers` of the survey, the lot layer
+  // "宗地".
+  RunReport Run(const Strings& layers) {
+    const std::string codes = home_.File("codes.tsv");
+    std::string text;
+    for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
+      text += entry.type + "\t" + entry.code + "\t" + entry.name + "\n";
+    }
+    testing::WriteFileBytes(codes, text);
+    std::map<std::string, std::string> listed;
+    for (const std::string& layer : layers) listed[layer] = survey_;
+    const std::string path = home_.File("project.xml");
+    gis::WriteProjectFile(path, testing::kCountyCode, "上城区", listed, codes);
+    const auto project = gis::CGisXmlPrj::Open(path);
+    NcqsRequest request;
+    static_cast<JobTarget&>(request) = {
+        codes_.get(), database().ConnectionString(), "2009", testing::kCountyCode, "", Mode()};
+    request.project = project.get();
+    return RunNcqs(request);
+  }
+
+  // Every row of every table but the record of the jobs, as the database
+  // holds them now (a run on SQLite replaces the file).
+  std::map<std::string, Strings> Snapshot() {
+    db::Connection now(database().ConnectionString());
+    std::map<std::string, Strings> tables;
+    for (const std::string& table : now.ListTables()) {
+      if (text::ToLowerAscii(table) == "statruns") continue;
+      Strings rows = Rows(now, "select * from " + table);
+      std::sort(rows.begin(), rows.end());
+      tables[table] = rows;
+    }
+    return tables;
   }
 
   testing::ScopedProgramDir home_;
@@ -191,6 +232,76 @@ TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
           << unit.ini;
     }
   });
+}
+
+const Strings kSurveyLayers = {"地类图斑", "线状地物", "零星地物"};
+
+TEST_P(NcqsTest, RunWithoutLotLayerTouchesNothing) {
+  Write(testing::SmallCounty(), {{0, 1, "L1"}});
+  const auto before = Snapshot();
+  const RunReport report = Run(kSurveyLayers);
+  EXPECT_EQ(report.Result(), 0);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.front().find("宗地"), std::string::npos) << report.messages.front();
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_FALSE(conn().TableExists("StatRuns"));
+}
+
+TEST_P(NcqsTest, FailedCreateEndsTheRunAndKeepsTheDatabase) {
+  Write(testing::SmallCounty(), {{0, 1, "L1"}});
+  conn().Execute("create table keep (a int)");
+  conn().Execute("insert into keep values (1)");
+  // An index holding the base table's name: the table cannot be made.
+  conn().Execute("create index " + Table("statdata_ncqs") + " on keep (a)");
+  const auto before = Snapshot();
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const RunReport report = Run(layers);
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.front().find("建立农村权属宗地基础表"), std::string::npos)
+      << report.messages.front();
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_P(NcqsTest, CompletedRunIsRecordedAndPublished) {
+  Write(testing::SmallCounty(), {{0, 2, "L1"}});
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const RunReport report = Run(layers);
+  ASSERT_EQ(report.outcome, RunOutcome::kCompleted)
+      << (report.messages.empty() ? "" : report.messages.front());
+  db::Connection after(database().ConnectionString());
+  EXPECT_EQ(Rows(after, "select KIND, OUTCOME from StatRuns"), Strings{"ncqs|completed"});
+  EXPECT_EQ(Rows(after, "select 地籍号, count(*) from " + Table("NCZD_AREA") + " group by 地籍号"),
+            Strings{"L1|1"});
+}
+
+// On a generated county whose town lots serve as the lots, the per-lot sums
+// add up to the rows of the parcels in lots.
+TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
+  testing::GeneratedCountyRun county(home_, 17, 400);
+  const auto project = gis::CGisXmlPrj::Open(county.files.project);
+  NcqsRequest request;
+  static_cast<JobTarget&>(request) = {county.codes.get(),
+                                      database().ConnectionString(),
+                                      "2009",
+                                      county.options.county_code,
+                                      "",
+                                      Mode()};
+  request.project = project.get();
+  request.lot_layer_name = "城镇权属层";
+  const RunReport report = RunNcqs(request);
+  ASSERT_EQ(report.outcome, RunOutcome::kCompleted)
+      << (report.messages.empty() ? "" : report.messages.front());
+  db::Connection after(database().ConnectionString());
+  const double in_lots = after
+                             .Scalar("select sum(土地总面积) from " + Table("statdata_ncqs") +
+                                     " where 地籍号 is not null")
+                             .AsDouble();
+  EXPECT_GT(in_lots, 0);
+  EXPECT_NEAR(after.Scalar("select sum(土地总面积) from " + Table("NCZD_AREA")).AsDouble(), in_lots,
+              1e-6);
 }
 
 LANDSTAT_BOTH_ENGINES(NcqsTest);
