@@ -25,6 +25,9 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
       {"town",
        {"runs the town-lot statistics of a county's lots and houses", landstat::cli::Town,
         landstat::cli::TownHelp, &landstat::cli::TownOptions}},
+      {"ncqs",
+       {"runs the rural ownership-lot statistics of a county's parcels and lots",
+        landstat::cli::Ncqs, landstat::cli::NcqsHelp, &landstat::cli::NcqsOptions}},
   };
   return commands;
 }
