@@ -177,4 +177,25 @@ long RegionContaining(LayerHandle layer, Point point);
 // Records whose geometry meets the rectangle.
 std::vector<long> RecordsInRect(LayerHandle layer, const Rect& rect);
 
+// The regions of a region layer held in memory for many point searches
+// (one per parcel of a county): the layer is read once, and each search
+// answers as RegionContaining does (a point on a region's boundary lies in
+// it; of several regions, the lowest record number) without going back to
+// the source. Empty for a layer that is not of regions. Raises GisError
+// for a handle that names no open layer.
+class RegionFinder {
+ public:
+  explicit RegionFinder(LayerHandle layer);
+  ~RegionFinder();
+  RegionFinder(const RegionFinder&) = delete;
+  RegionFinder& operator=(const RegionFinder&) = delete;
+
+  // The record number of the region holding the point; 0 when none does.
+  long RegionContaining(Point point) const;
+
+ private:
+  struct Regions;
+  std::unique_ptr<Regions> regions_;
+};
+
 }  // namespace landstat::gis
