@@ -11,6 +11,7 @@
 #include "engine/stat_context.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/progress.h"
@@ -37,13 +38,56 @@ std::unordered_map<long, std::string> LotNumbers(LayerChecks& lots) {
   return numbers;
 }
 
-// The UPDATE of one parcel's rows runs once per parcel: without an index
-// on its keys each would read the whole table.
-void IndexParcelKeys(db::Connection& conn, const std::string& table) {
-  std::string columns;
-  for (const char* key : kParcelKeys) columns += std::string(columns.empty() ? "" : ",") + key;
-  conn.Execute("create index " + table + "_parcel_keys on " + table + "(" + columns + ")");
-}
+// The lot number of each parcel's keys, the later parcel's where two
+// parcels share them.
+class ParcelLots {
+ public:
+  void Set(const gis::Record& parcel, const std::string& lot) {
+    std::string key;
+    for (const char* field : kParcelKeys) key += parcel.Text(field) + '\x1f';
+    lots_[std::move(key)] = lot;
+  }
+
+  // Writes them onto the base table's rows: through a scratch table of
+  // keys and lot numbers, joined to the base table over an index on its
+  // keys in one statement (one statement per parcel would cost a round
+  // trip each on a server). The scratch table is gone afterwards.
+  void Write(db::Connection& conn, const std::string& table) const {
+    const std::string scratch = table + "_lots";
+    std::string columns, create, join;
+    for (const char* key : kParcelKeys) {
+      columns += std::string(columns.empty() ? "" : ",") + key;
+      create += std::string(key) + " varchar(60),";
+      join += std::string(join.empty() ? "" : " AND ") + table + "." + key + " = " + scratch + "." +
+              key;
+    }
+    conn.Execute("create index " + table + "_parcel_keys on " + table + "(" + columns + ")");
+    if (conn.TableExists(scratch)) conn.Execute("drop table " + scratch);
+    conn.Execute("create table " + scratch + " (" + create + kLotNumber + " varchar(60))");
+    {
+      db::RowWriter rows(conn, scratch,
+                         {kParcelKeys[0], kParcelKeys[1], kParcelKeys[2], kLotNumber});
+      std::vector<db::Value> row(4);
+      for (const auto& [key, lot] : lots_) {
+        std::size_t start = 0;
+        for (int i = 0; i < 3; ++i) {
+          const std::size_t end = key.find('\x1f', start);
+          row[i] = key.substr(start, end - start);
+          start = end + 1;
+        }
+        row[3] = lot;
+        rows.Add(row);
+      }
+      rows.Close();
+    }
+    conn.Execute("UPDATE " + table + ", " + scratch + " SET " + table + "." + kLotNumber + " = " +
+                 scratch + "." + kLotNumber + " WHERE " + join);
+    conn.Execute("drop table " + scratch);
+  }
+
+ private:
+  std::unordered_map<std::string, std::string> lots_;
+};
 
 // The factor that turns square metres into the unit the setting names: mu
 // when it holds "亩", hectares when it holds "公顷" (and not "亩"), none
@@ -72,34 +116,28 @@ short CStatContext::AssignParcelLotNo(short lot_layer) {
   // The lots are searched once per parcel: held in memory.
   const gis::RegionFinder finder(lot_layer);
   const std::string table = m_names.Plain("statdata_ncqs");
-  const std::string update = "UPDATE " + table + " SET " + kLotNumber + " = ? WHERE " +
-                             kParcelKeys[0] + " = ? AND " + kParcelKeys[1] + " = ? AND " +
-                             kParcelKeys[2] + " = ?";
   long outside = 0;
   std::string first_outside;
-  try {
-    // One unit, which is also what makes a walk of a million updates
-    // quick: a walk that fails leaves no lot number written.
-    db::Transaction walk(m_pConn);
-    IndexParcelKeys(m_pConn, table);
-    const long count = gis::RecordCount(m_aiParcel, gis::EntityKind::kRegion);
-    gis::Record parcel;
-    for (long number = 1; number < count; ++number) {
-      host::LindoDlgSetProgress("正在给图斑赋宗地号", number, count);
-      if (!gis::ReadRecord(m_aiParcel, gis::EntityKind::kRegion, number, parcel)) continue;
-      const std::optional<gis::Point> inside = parcel.PointOnSurface();
-      const long lot = inside ? finder.RegionContaining(*inside) : 0;
-      const auto found = numbers.find(lot);
-      if (found == numbers.end()) {
-        // In no lot, or in a lot without a number (logged with the lots).
-        if (outside++ == 0) first_outside = parcels.RecordName(parcel);
-        continue;
-      }
-      m_pConn.Execute(
-          update, {db::Value(found->second), db::Value(parcel.Text(kParcelKeys[0])),
-                   db::Value(parcel.Text(kParcelKeys[1])), db::Value(parcel.Text(kParcelKeys[2]))});
+  ParcelLots found_lots;
+  const long count = gis::RecordCount(m_aiParcel, gis::EntityKind::kRegion);
+  gis::Record parcel;
+  for (long number = 1; number < count; ++number) {
+    host::LindoDlgSetProgress("正在给图斑赋宗地号", number, count);
+    if (!gis::ReadRecord(m_aiParcel, gis::EntityKind::kRegion, number, parcel)) continue;
+    const std::optional<gis::Point> inside = parcel.PointOnSurface();
+    const auto found = numbers.find(inside ? finder.RegionContaining(*inside) : 0);
+    if (found == numbers.end()) {
+      // In no lot, or in a lot without a number (logged with the lots).
+      if (outside++ == 0) first_outside = parcels.RecordName(parcel);
+      continue;
     }
-    walk.Commit();
+    found_lots.Set(parcel, found->second);
+  }
+  try {
+    // One unit: a failure leaves no lot number written.
+    db::Transaction write(m_pConn);
+    found_lots.Write(m_pConn, table);
+    write.Commit();
   } catch (const db::DbError& error) {
     LogFailure(kLotTitle, table + " 写入宗地号失败", error);
     return 0;
