@@ -176,7 +176,9 @@ struct NcqsLayerUse {
 
 // One pass over a layer: checks the fields, walks the records (bounded by
 // the layer's count) and books each; every value refused is logged with
-// layer, record, field and value.
+// layer, record, field and value. Areas are checked as the general base
+// table checks them: a negative, infinite or implausible one, once taken as
+// it stood, is logged and not counted.
 class NcqsPass {
  public:
   NcqsPass(CStatContext& context, NcqsRowWriter& writer, const NcqsLayerUse& use)
@@ -281,8 +283,10 @@ void BookLine(NcqsPass& pass, const gis::Record& line) {
   }
   if (!area || !class_code) return;
   const std::string ratio_text = checks.StoredText(line, "扣除比例");
-  const bool halves = !ratio_text.empty() && text::TextToNumber(ratio_text) == 0.5;
-  if (!halves && text::TextToNumber(ratio_text) != 1.0) {
+  const std::optional<double> ratio =
+      ratio_text.empty() ? std::nullopt : text::TextToNumber(ratio_text);
+  const bool halves = ratio == 0.5;
+  if (!halves && ratio != 1.0) {
     checks.NoticeOnce(line, "扣除比例", ratio_text,
                       "扣除比例 '" + ratio_text + "' 既不是 0.5 也不是 1, 整条计入扣除图斑1");
   }

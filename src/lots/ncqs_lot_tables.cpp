@@ -142,6 +142,7 @@ short CStatContext::AssignParcelLotNo(short lot_layer) {
     LogFailure(kLotTitle, table + " 写入宗地号失败", error);
     return 0;
   }
+  // Parcels in no lot once passed silently: they are counted here.
   if (outside > 0) {
     LogNotice(kLotTitle, std::to_string(outside) + " 个图斑不在宗地图层 " + lots.Name() +
                              " 的任何宗地内, 未赋宗地号 (第一个: " + first_outside + ")");
