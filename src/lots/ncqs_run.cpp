@@ -88,6 +88,7 @@ bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& obse
     return true;
   }
   done("lot numbers");
+  host::LindoDlgProgressSetText("正在汇总宗地面积");
   context.BuildNczdAreaTable();
   done("lot areas");
   return true;
