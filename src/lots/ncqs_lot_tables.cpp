@@ -53,38 +53,41 @@ class ParcelLots {
   // trip each on a server). The scratch table is gone afterwards.
   void Write(db::Connection& conn, const std::string& table) const {
     const std::string scratch = table + "_lots";
-    std::string columns, create, join;
+    std::string columns, join;
     for (const char* key : kParcelKeys) {
       columns += std::string(columns.empty() ? "" : ",") + key;
-      create += std::string(key) + " varchar(60),";
       join += std::string(join.empty() ? "" : " AND ") + table + "." + key + " = " + scratch + "." +
               key;
     }
     conn.Execute("create index " + table + "_parcel_keys on " + table + "(" + columns + ")");
-    if (conn.TableExists(scratch)) conn.Execute("drop table " + scratch);
-    conn.Execute("create table " + scratch + " (" + create + kLotNumber + " varchar(60))");
-    {
-      db::RowWriter rows(conn, scratch,
-                         {kParcelKeys[0], kParcelKeys[1], kParcelKeys[2], kLotNumber});
-      std::vector<db::Value> row(4);
-      for (const auto& [key, lot] : lots_) {
-        std::size_t start = 0;
-        for (int i = 0; i < 3; ++i) {
-          const std::size_t end = key.find('\x1f', start);
-          row[i] = key.substr(start, end - start);
-          start = end + 1;
-        }
-        row[3] = lot;
-        rows.Add(row);
-      }
-      rows.Close();
-    }
+    FillScratch(conn, scratch);
     conn.Execute("UPDATE " + table + ", " + scratch + " SET " + table + "." + kLotNumber + " = " +
                  scratch + "." + kLotNumber + " WHERE " + join);
     conn.Execute("drop table " + scratch);
   }
 
  private:
+  // The scratch table made anew with one row per parcel keys.
+  void FillScratch(db::Connection& conn, const std::string& scratch) const {
+    std::string create;
+    for (const char* key : kParcelKeys) create += std::string(key) + " varchar(60),";
+    if (conn.TableExists(scratch)) conn.Execute("drop table " + scratch);
+    conn.Execute("create table " + scratch + " (" + create + kLotNumber + " varchar(60))");
+    db::RowWriter rows(conn, scratch, {kParcelKeys[0], kParcelKeys[1], kParcelKeys[2], kLotNumber});
+    std::vector<db::Value> row(4);
+    for (const auto& [key, lot] : lots_) {
+      std::size_t start = 0;
+      for (int i = 0; i < 3; ++i) {
+        const std::size_t end = key.find('\x1f', start);
+        row[i] = key.substr(start, end - start);
+        start = end + 1;
+      }
+      row[3] = lot;
+      rows.Add(row);
+    }
+    rows.Close();
+  }
+
   std::unordered_map<std::string, std::string> lots_;
 };
 
