@@ -277,6 +277,22 @@ TEST_P(NcqsTest, CompletedRunIsRecordedAndPublished) {
             Strings{"L1|1"});
 }
 
+TEST_P(NcqsTest, FailedLotNumbersAreCountedAndTheBaseTableKept) {
+  testing::WriteSurvey(survey_, testing::SmallCounty());
+  // A lot layer without lot numbers.
+  testing::WriteFixtureLayer(survey_, "宗地", wkbPolygon, {{"宗地号", OFTString}},
+                             {{"POLYGON ((0 0,10 0,10 10,0 10,0 0))", {{"宗地号", "L1"}}}});
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const RunReport report = Run(layers);
+  EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+  ASSERT_EQ(report.messages.size(), 1u);
+  EXPECT_NE(report.messages.front().find("地籍号"), std::string::npos) << report.messages.front();
+  db::Connection after(database().ConnectionString());
+  EXPECT_EQ(Rows(after, "select count(*) from " + Table("statdata_ncqs")), Strings{"6"});
+  EXPECT_FALSE(after.TableExists(Table("NCZD_AREA")));
+}
+
 // On a generated county whose town lots serve as the lots, the per-lot sums
 // add up to the rows of the parcels in lots.
 TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
