@@ -1,7 +1,8 @@
 // Wall time and peak memory of a statistics run on a generated county, stage
 // by stage as the run itself reports them (the fixed stages, then each
 // summary family), on SQLite or PostgreSQL, then of the town-lot run on the
-// same database, and of the conversion of its stored statistics to hectares.
+// same database, of the rural ownership-lot run (the town lots serving as
+// its lots) and of the conversion of its stored statistics to hectares.
 //
 //   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR] [--version V]
 //
@@ -31,6 +32,7 @@
 #include "engine/database_helpers.h"
 #include "engine/statistics_run.h"
 #include "engine/table_names.h"
+#include "lots/ncqs_run.h"
 #include "lots/town_lot_run.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -179,6 +181,23 @@ int main(int argc, char** argv) {
     }
     std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
                 "town-lot run", town_run.seconds, town_run.failures);
+
+    // The rural ownership-lot run on the same database, stage by stage: its
+    // base fill beside the run's, and the lot-number walk over every parcel.
+    last = std::chrono::steady_clock::now();
+    NcqsRequest ncqs;
+    static_cast<JobTarget&>(ncqs) = request;
+    ncqs.project = project.get();
+    ncqs.lot_layer_name = kTownLotLayerNames[0];
+    ncqs.observer = [&](const std::string& name) { stage_ended("ncqs " + name); };
+    const RunReport ncqs_run = RunNcqs(ncqs);
+    if (!ncqs_run.Completed()) {
+      throw std::runtime_error(
+          "the rural ownership-lot run failed: " +
+          (ncqs_run.messages.empty() ? std::string() : ncqs_run.messages.front()));
+    }
+    std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
+                "ncqs run", ncqs_run.seconds, ncqs_run.failures);
 
     // The stored statistics converted to hectares: the rebuild, then the
     // conversion in place and the balancing.

@@ -187,14 +187,15 @@ void PrintSummary(const std::string& outcome, const RunReport& report,
     for (std::size_t i = 0; i < tables.size() && i < 12; ++i) std::cout << " " << tables[i];
     if (tables.size() > 12) std::cout << " ...";
     std::cout << "\n";
-    // The farmland tables of a rural run and the tables of a town-lot run,
-    // all of them.
+    // The farmland tables of a rural run, the tables of a town-lot run and
+    // those of a rural ownership-lot run, all of them.
     struct Group {
       const char* label;
       std::vector<const char*> parts;  // of a table's name in lower case
     };
     for (const Group& group : {Group{"  farmland  ", {"jbnt", "bhkktz"}},
-                               Group{"  town lots ", {"czzd", "cztdly", "czfwxxtj"}}}) {
+                               Group{"  town lots ", {"czzd", "cztdly", "czfwxxtj"}},
+                               Group{"  rural lots ", {"statdata_ncqs", "nczd_area"}}}) {
       std::string listed;
       std::size_t count = 0;
       for (const std::string& table : tables) {

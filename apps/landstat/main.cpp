@@ -41,6 +41,9 @@ const std::map<std::string, landstat::cli::Command>& Commands() {
        {"writes the town second-level classification report from a lot layer",
         landstat::cli::TownReport, landstat::cli::TownReportHelp,
         &landstat::cli::TownReportOptions}},
+      {"ncqs",
+       {"runs the rural ownership-lot statistics of a county's parcels and lots",
+        landstat::cli::Ncqs, landstat::cli::NcqsHelp, &landstat::cli::NcqsOptions}},
   };
   return commands;
 }

@@ -539,6 +539,24 @@ class CStatContext : public StatRunLog {
   short CreateUnitJbntTable(const std::string& table);
   short CreateNcqsStatTable();
 
+  // The rural ownership-lot tables (lots/ncqs_*.cpp).
+  // BuildNcqsStatData: statdata_ncqs (created empty) filled from the linear
+  // features, the scattered features and the parcels, one row per piece
+  // booked to a parcel; a record whose values cannot be counted is logged
+  // naming layer, record and field and left out. 0 when the table cannot be
+  // written or a layer lacks a field the rows need.
+  // AssignParcelLotNo: the lot number "地籍号" of the lot of `lot_layer`
+  // that holds a point inside each parcel, written onto the rows of that
+  // parcel (same number, location code and ownership nature); parcels in
+  // no lot are counted in one notice. 0 after a logged failure.
+  // BuildNczdAreaTable: the per-lot sums of the rows with a lot number
+  // replace this county's rows of NCZD_AREA (made when missing), in the
+  // unit the host's setting ZD_SET/宗地面积单位 names. 0 after a logged
+  // failure.
+  short BuildNcqsStatData();
+  short AssignParcelLotNo(short lot_layer);
+  short BuildNczdAreaTable();
+
   // Basic-farmland base data. BuildJbntParcelData: one row of the farmland
   // base table per farmland parcel of the parcel source layer; 0 when the
   // layer lacks a field the rows need or the table cannot be written.

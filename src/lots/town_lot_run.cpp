@@ -5,6 +5,7 @@
 #include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/table_family.h"
+#include "lots/lot_run_support.h"
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
@@ -22,18 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The report of a run that ended before its context was made: the failures
-// are written to the run's log all the same.
-RunReport FailedBeforeContext(const std::string& log_path,
-                              const std::vector<std::string>& failures) {
-  StatRunLog log(log_path);
-  log.OpenStatLogFile();
-  for (const std::string& failure : failures) log.LogFailure("准备汇总宗地", failure);
-  RunReport report;
-  report.failures = log.m_nErrCount;
-  report.messages = log.m_arrFirstFailures;
-  return report;
-}
+constexpr const char* kTownTitle = "准备汇总宗地";
 
 // The town summary families (stages 8 to 15): a family's create, then its
 // fill when the create returned more than 0; neither stops the run. A fill
@@ -159,7 +149,7 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   }
   if (!unsound.empty()) failures.push_back(unsound);
   for (const std::string& unusable : StatConfigErrors()) failures.push_back(unusable);
-  if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, failures));
+  if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, kTownTitle, failures));
 
   host::LindoDlgProgress("正在汇总宗地");
   // The naming mode names the tables; where they live decides the workspace.
@@ -169,7 +159,7 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   std::vector<std::string> notices;
   if (!workspace.Open({}, error, notices)) {
     host::LindoDlgEndProgress();
-    return finish(FailedBeforeContext(request.log_path, {"打开统计数据库 " + error}));
+    return finish(FailedBeforeContext(request.log_path, kTownTitle, {"打开统计数据库 " + error}));
   }
   CZdStatContext context(lot, house, request.codes, workspace.WorkConnection(), request.db_mode,
                          request.year, request.county, request.log_path);
@@ -211,17 +201,6 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
     host::yDebugStr(failure.what());
   }
   return finish(report);
-}
-
-// A layer of the project by name; 0 when the project has none, and a layer
-// listed but not opened is remembered with the reason.
-short ProjectLayer(gis::CGisXmlPrj& project, const char* name, std::vector<std::string>& failures) {
-  try {
-    return project.prjItemGetAi(name);
-  } catch (const gis::GisError& error) {
-    failures.push_back(error.what());
-    return 0;
-  }
 }
 
 }  // namespace

@@ -126,6 +126,7 @@ TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
       {{"area-stat", "--project", "p.xml", "--template", "t.xlsx", "--catalogue", "none.xml"},
        1,
        "none.xml"},
+      {{"ncqs", "--project", "p.xml", "--lot-layr", "宗地"}, 2, "unknown option --lot-layr"},
   };
   for (const auto& c : kCases) {
     const Outcome outcome = RunCli(c.arguments);
@@ -192,6 +193,13 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   EXPECT_EQ(town.exit_code, 0) << town.out << town.err;
   EXPECT_TRUE(Contains(town.out, "town-lot statistics completed")) << town.out;
   EXPECT_TRUE(Contains(town.out, "  town lots ")) << town.out;
+
+  // The rural ownership-lot statistics, the town lots serving as lots.
+  const Outcome ncqs =
+      RunCli({"ncqs", "--project", files.project, "--db", database, "--home", dir.File("home"),
+              "--year", "2009", "--quiet", "--lot-layer", "城镇权属层"});
+  EXPECT_EQ(ncqs.exit_code, 0) << ncqs.out << ncqs.err;
+  EXPECT_TRUE(Contains(ncqs.out, "  rural lots 2: NCZD_AREA statdata_ncqs")) << ncqs.out;
 
   // The stored statistics converted to mu; a unit that is none refused.
   const std::vector<std::string> convert = {"convert", "--project", files.project,    "--db",
@@ -288,6 +296,13 @@ TEST(LandstatCli, RunThatFails) {
               "--home", dir.File("home"), "--year", "2009", "--quiet"});
   EXPECT_EQ(town.exit_code, 1) << town.out << town.err;
   EXPECT_TRUE(Contains(town.out, "城镇权属层") && Contains(town.out, "宗地")) << town.out;
+
+  // So does the rural ownership-lot run, of its lot layer.
+  const Outcome ncqs =
+      RunCli({"ncqs", "--project", dir.File("project.xml"), "--db", dir.File("stats.sqlite"),
+              "--home", dir.File("home"), "--year", "2009", "--quiet", "--lot-layer", "权属宗地"});
+  EXPECT_EQ(ncqs.exit_code, 1) << ncqs.out << ncqs.err;
+  EXPECT_TRUE(Contains(ncqs.out, "没有图层 权属宗地")) << ncqs.out;
 }
 
 class LandstatCliDatabase : public testing::BothEngines {};

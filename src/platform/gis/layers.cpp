@@ -1,6 +1,7 @@
 #include "platform/gis/layers.h"
 
 #include <cpl_error.h>
+#include <cpl_quad_tree.h>
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
@@ -1133,6 +1134,94 @@ bool LayerExtent(LayerHandle layer, Rect& extent) {
   state.layer->ResetReading();
   if (found) extent = {envelope.MinX, envelope.MinY, envelope.MaxX, envelope.MaxY};
   return found;
+
+namespace {
+
+// Whether the point lies in the region or on its boundary, without GEOS for
+// polygons; other geometries (curves) through Intersects.
+bool Covers(const OGRGeometry& region, const OGRPoint& point) {
+  switch (wkbFlatten(region.getGeometryType())) {
+    case wkbPolygon: {
+      const OGRPolygon& polygon = *region.toPolygon();
+      const OGRLinearRing* outer = polygon.getExteriorRing();
+      if (!outer || !(outer->isPointInRing(&point) || outer->isPointOnRingBoundary(&point))) {
+        return false;
+      }
+      for (int i = 0; i < polygon.getNumInteriorRings(); ++i) {
+        const OGRLinearRing* hole = polygon.getInteriorRing(i);
+        if (hole->isPointInRing(&point) && !hole->isPointOnRingBoundary(&point)) return false;
+      }
+      return true;
+    }
+    case wkbMultiPolygon:
+      for (const OGRPolygon* part : *region.toMultiPolygon()) {
+        if (Covers(*part, point)) return true;
+      }
+      return false;
+    default:
+      return region.Intersects(&point);
+  }
+}
+
+}  // namespace
+
+struct RegionFinder::Regions {
+  std::vector<long> numbers;
+  std::vector<std::unique_ptr<OGRGeometry>> geometries;
+  CPLQuadTree* tree = nullptr;
+  ~Regions() {
+    if (tree) CPLQuadTreeDestroy(tree);
+  }
+};
+
+RegionFinder::RegionFinder(LayerHandle layer) : regions_(std::make_unique<Regions>()) {
+  OpenLayerState& state = StateOf(layer);
+  if (state.kind != EntityKind::kRegion) return;
+  state.StopSequential();
+  state.layer->ResetReading();
+  std::vector<OGREnvelope> envelopes;
+  OGREnvelope extent;
+  while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
+    std::unique_ptr<OGRGeometry> geometry(feature->StealGeometry());
+    if (!geometry || geometry->IsEmpty()) continue;
+    envelopes.emplace_back();
+    geometry->getEnvelope(&envelopes.back());
+    extent.Merge(envelopes.back());
+    regions_->numbers.push_back(static_cast<long>(feature->GetFID() + state.fid_offset));
+    regions_->geometries.push_back(std::move(geometry));
+  }
+  state.layer->ResetReading();
+  if (envelopes.empty()) return;
+  const CPLRectObj bounds{extent.MinX, extent.MinY, extent.MaxX, extent.MaxY};
+  regions_->tree = CPLQuadTreeCreate(&bounds, nullptr);
+  CPLQuadTreeSetMaxDepth(regions_->tree,
+                         CPLQuadTreeGetAdvisedMaxDepth(static_cast<int>(envelopes.size())));
+  for (std::size_t i = 0; i < envelopes.size(); ++i) {
+    const OGREnvelope& e = envelopes[i];
+    const CPLRectObj box{e.MinX, e.MinY, e.MaxX, e.MaxY};
+    // The region's place, from 1 (a null pointer is no feature).
+    CPLQuadTreeInsertWithBounds(regions_->tree, reinterpret_cast<void*>(i + 1), &box);
+  }
+}
+
+RegionFinder::~RegionFinder() = default;
+
+long RegionFinder::RegionContaining(Point point) const {
+  if (!regions_->tree) return 0;
+  const CPLRectObj probe_box{point.x, point.y, point.x, point.y};
+  int count = 0;
+  void** found = CPLQuadTreeSearch(regions_->tree, &probe_box, &count);
+  const OGRPoint probe(point.x, point.y);
+  long lowest = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t place = reinterpret_cast<std::size_t>(found[i]) - 1;
+    const long number = regions_->numbers[place];
+    if ((lowest == 0 || number < lowest) && Covers(*regions_->geometries[place], probe)) {
+      lowest = number;
+    }
+  }
+  CPLFree(found);
+  return lowest;
 }
 
 }  // namespace landstat::gis

@@ -225,4 +225,25 @@ void VisitOutlines(LayerHandle layer, const std::function<void(long, const Outli
 // The extent of a layer's geometries; false when it has none.
 bool LayerExtent(LayerHandle layer, Rect& extent);
 
+// The regions of a region layer held in memory for many point searches
+// (one per parcel of a county): the layer is read once, and each search
+// answers as RegionContaining does (a point on a region's boundary lies in
+// it; of several regions, the lowest record number) without going back to
+// the source. Empty for a layer that is not of regions. Raises GisError
+// for a handle that names no open layer.
+class RegionFinder {
+ public:
+  explicit RegionFinder(LayerHandle layer);
+  ~RegionFinder();
+  RegionFinder(const RegionFinder&) = delete;
+  RegionFinder& operator=(const RegionFinder&) = delete;
+
+  // The record number of the region holding the point; 0 when none does.
+  long RegionContaining(Point point) const;
+
+ private:
+  struct Regions;
+  std::unique_ptr<Regions> regions_;
+};
+
 }  // namespace landstat::gis

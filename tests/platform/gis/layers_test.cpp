@@ -129,6 +129,29 @@ TEST_F(GisLayerTest, ShapefileRecordsAreNumberedFromOne) {
   EXPECT_EQ(RecordsInRect(layer, {2.2, 0.2, 2.8, 0.8}), std::vector<long>{3});
 }
 
+// Regions held in memory answer as the layer does: a hole is outside its
+// region, a boundary inside, and of two regions the lower number wins.
+TEST_F(GisLayerTest, RegionFinderAnswersAsTheLayerDoes) {
+  WriteFixtureLayer(
+      survey_, "宗地", wkbMultiPolygon, {{"地籍号", OFTString}},
+      {{"POLYGON ((0 0,10 0,10 10,0 10,0 0),(4 4,6 4,6 6,4 6,4 4))", {}},
+       {"MULTIPOLYGON (((4 4,6 4,6 6,4 6,4 4)),((20 0,30 0,30 10,20 10,20 0)))", {}}});
+  ScopedLayer layer(OpenLayer(survey_, "宗地"));
+  const RegionFinder finder(layer);
+  const struct {
+    Point point;
+    long region;
+  } kCases[] = {{{1, 1}, 1}, {{5, 5}, 2}, {{4, 5}, 1}, {{10, 5}, 1}, {{25, 5}, 2}, {{15, 5}, 0}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(finder.RegionContaining(c.point), c.region) << c.point.x << " " << c.point.y;
+    if (c.point.x != 4) {
+      EXPECT_EQ(RegionContaining(layer, c.point), c.region) << c.point.x;
+    }
+  }
+  ScopedLayer parcels(OpenLayer(survey_, "地类图斑"));
+  EXPECT_EQ(RegionFinder(parcels).RegionContaining({15, 15}), 4);
+}
+
 TEST_F(GisLayerTest, CountsOnlyTheLayersKindButAttributesOfEveryLayer) {
   WriteFixtureLayer(survey_, "权属", wkbNone, {{"名称", OFTString}},
                     {{"", {{"名称", "甲"}}}, {"", {{"名称", "乙"}}}});

@@ -1,0 +1,418 @@
+// The base table of the rural ownership-lot statistics, "statdata_ncqs":
+// one row per piece of land booked to a parcel, from the linear features
+// (split between the two parcels they were deducted from when shared), the
+// scattered features and the parcels (a deduction row before the parcel's
+// own row). The lot numbers are written onto the rows afterwards.
+
+#include <cstdlib>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/base_rows.h"
+#include "engine/layer_checks.h"
+#include "engine/rounding.h"
+#include "engine/stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/gis/layers.h"
+#include "platform/host/progress.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
+
+namespace landstat {
+namespace {
+
+constexpr const char* kTitle = "汇总农村权属宗地基础表";
+
+// One piece of land on its way into the table.
+struct NcqsPiece {
+  const char* source = "";  // 来源
+  std::string parcel_number, location_code, location_name, owner_code, owner_name, ownership;
+  std::string cultivation_type;
+  std::optional<long> slope;
+  std::string class_code;
+  double area = 0;
+};
+
+// The columns a piece fills besides the level and class columns.
+enum Column {
+  kNumber,
+  kSource,
+  kParcelNumber,
+  kLocationCode,
+  kLocationName,
+  kOwnerCode,
+  kOwnerName,
+  kOwnership,
+  kCultivationType,
+  kSlope,
+  kTotal,
+  kColumns
+};
+constexpr const char* kColumnNames[kColumns] = {
+    "序号",         "来源",     "图斑编号", "座落单位代码", "座落单位名称", "权属单位代码",
+    "权属单位名称", "权属性质", "耕地类型", "耕地坡度级",   "土地总面积"};
+
+// Writes pieces as rows of one column list through one row writer; a
+// column a piece leaves unset keeps the table's default.
+class NcqsRowWriter {
+ public:
+  NcqsRowWriter(CStatContext& context, const std::string& table) : table_(table), levels_(context) {
+    std::vector<std::string> names;
+    std::unordered_set<std::string> filled;
+    for (const char* name : kColumnNames) filled.insert(text::ToLowerAscii(name));
+    for (const char* name : kLevelColumns) filled.insert(text::ToLowerAscii(name));
+    for (const db::ColumnInfo& column : context.m_pConn.Columns(table)) {
+      const std::string lower = text::ToLowerAscii(column.name);
+      if (!filled.count(lower) && lower.rfind("bm", 0) != 0) continue;
+      column_of_.emplace(lower, static_cast<int>(names.size()));
+      names.push_back(column.name);
+      blanks_.push_back(BlankValue(column, table));
+    }
+    for (int i = 0; i < kColumns; ++i) columns_[i] = ColumnOf(kColumnNames[i]);
+    for (std::size_t i = 0; i < std::size(kLevelColumns); ++i) {
+      level_columns_[i] = ColumnOf(kLevelColumns[i]);
+    }
+    writer_.emplace(context.m_pConn, table, std::move(names));
+    row_ = blanks_;
+  }
+
+  // The class column of a code and its parents, longest first; the name
+  // of the first one the table lacks in `missing` (and no columns) else.
+  const std::vector<int>* ClassColumns(const std::string& code, std::string& missing) {
+    auto found = class_columns_.find(code);
+    if (found == class_columns_.end()) {
+      std::pair<std::vector<int>, std::string> entry;
+      for (const std::string& name : ClassColumnNames(code)) {
+        auto column = column_of_.find(text::ToLowerAscii(name));
+        if (column == column_of_.end()) {
+          entry = {{}, name};
+          break;
+        }
+        entry.first.push_back(column->second);
+      }
+      found = class_columns_.emplace(code, std::move(entry)).first;
+    }
+    missing = found->second.second;
+    return missing.empty() ? &found->second.first : nullptr;
+  }
+
+  // Stores one piece under `classes`; raises DbError when the database
+  // refuses the row. The row is made blank again either way.
+  void Write(const NcqsPiece& piece, const std::vector<int>& classes) {
+    const struct Blanking {
+      NcqsRowWriter& writer;
+      const std::vector<int>& classes;
+      ~Blanking() { writer.Clear(classes); }
+    } blanking{*this, classes};
+    // Rows are numbered in the order they are written.
+    Set(kNumber, std::to_string(written_ + 1));
+    Set(kSource, piece.source);
+    Set(kParcelNumber, piece.parcel_number);
+    Set(kLocationCode, piece.location_code);
+    Set(kLocationName, piece.location_name);
+    Set(kOwnerCode, piece.owner_code);
+    Set(kOwnerName, piece.owner_name);
+    Set(kOwnership, piece.ownership);
+    if (!piece.cultivation_type.empty()) Set(kCultivationType, piece.cultivation_type);
+    if (piece.slope) row_[columns_[kSlope]] = static_cast<double>(*piece.slope);
+    const std::vector<db::Value>& levels = levels_.Levels(piece.location_code);
+    for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
+    for (int column : classes) row_[column] = piece.area;
+    row_[columns_[kTotal]] = piece.area;
+    writer_->Add(row_);
+    ++written_;
+  }
+
+  void Close() { writer_->Close(); }
+
+ private:
+  int ColumnOf(const std::string& name) const {
+    auto found = column_of_.find(text::ToLowerAscii(name));
+    if (found == column_of_.end()) throw db::DbError("table " + table_ + " has no column " + name);
+    return found->second;
+  }
+
+  void Set(Column column, const std::string& value) { row_[columns_[column]] = value; }
+
+  void Clear(const std::vector<int>& classes) {
+    for (Column column : {kCultivationType, kSlope}) {
+      row_[columns_[column]] = blanks_[columns_[column]];
+    }
+    for (int column : classes) row_[column] = blanks_[column];
+  }
+
+  const std::string table_;
+  LevelLookup levels_;
+  std::unordered_map<std::string, int> column_of_;  // lower-case name -> place in the row
+  std::vector<db::Value> blanks_;
+  std::vector<db::Value> row_;
+  std::optional<db::RowWriter> writer_;
+  int columns_[kColumns];
+  int level_columns_[std::size(kLevelColumns)];
+  // Per class code: its columns, or the first column the table lacks.
+  std::unordered_map<std::string, std::pair<std::vector<int>, std::string>> class_columns_;
+  long written_ = 0;
+};
+
+class NcqsPass;
+
+// What one pass over a layer is for: the layer, the fields it cannot do
+// without, the numeric fields whose stored texts it judges, and the step
+// that books each record.
+struct NcqsLayerUse {
+  gis::LayerHandle CStatContext::*layer;
+  gis::EntityKind kind;
+  const char* progress;
+  int class_field;  // which of the context's class fields the layer carries
+  std::span<const char* const> needed;
+  std::span<const char* const> watched;
+  void (*book)(NcqsPass& pass, const gis::Record& record);
+};
+
+// One pass over a layer: checks the fields, walks the records (bounded by
+// the layer's count) and books each; every value refused is logged with
+// layer, record, field and value. Areas are checked as the general base
+// table checks them: a negative, infinite or implausible one, once taken as
+// it stood, is logged and not counted.
+class NcqsPass {
+ public:
+  NcqsPass(CStatContext& context, NcqsRowWriter& writer, const NcqsLayerUse& use)
+      : context_(context),
+        writer_(writer),
+        use_(use),
+        class_field_(context.m_strClassFld[use.class_field]),
+        checks_(context, context.*use.layer) {}
+
+  bool Run() {
+    std::vector<std::string> needed;
+    for (const char* field : use_.needed) needed.push_back(*field ? field : class_field_);
+    if (!checks_.HasFields(needed, "汇总农村权属宗地基础数据失败")) return false;
+    for (const char* field : use_.watched) checks_.WatchNumbers(field);
+    const gis::LayerHandle layer = checks_.Layer();
+    const long count = gis::RecordCount(layer, use_.kind);
+    gis::Record record;
+    for (long number = 1; number < count; ++number) {
+      host::LindoDlgSetProgress(use_.progress, number, count);
+      if (gis::ReadRecord(layer, use_.kind, number, record)) use_.book(*this, record);
+    }
+    return true;
+  }
+
+  CStatContext& Context() const { return context_; }
+  LayerChecks& Checks() { return checks_; }
+
+  // The record's class code; nothing (logged) when it is empty.
+  std::optional<std::string> ClassCode(const gis::Record& record) {
+    return checks_.Code(record, class_field_);
+  }
+
+  // Stores a piece under its class column, the class's parent columns and
+  // the total. A class the table has no column for, or a row the database
+  // refuses, is logged naming the record and the column; the piece is left
+  // out.
+  void Book(const gis::Record& record, const std::string& class_field, const NcqsPiece& piece) {
+    std::string missing;
+    const std::vector<int>* classes = writer_.ClassColumns(piece.class_code, missing);
+    if (!classes) {
+      checks_.Fail(record, class_field,
+                   "地类编码 " + piece.class_code + ": 表中没有列 " + missing + ", 图元未计入");
+      return;
+    }
+    try {
+      writer_.Write(piece, *classes);
+    } catch (const db::DbError& error) {
+      context_.LogFailure(kTitle, checks_.RecordName(record) + " BM" + piece.class_code, error);
+    }
+  }
+
+ private:
+  CStatContext& context_;
+  NcqsRowWriter& writer_;
+  const NcqsLayerUse& use_;
+  const std::string class_field_;
+  LayerChecks checks_;
+};
+
+// The parcel on one side of a linear feature, or the first of its fields
+// that is empty.
+struct LineSide {
+  NcqsPiece piece;
+  std::string empty_field;
+};
+
+LineSide ReadLineSide(const CStatContext& context, const gis::Record& line, int side) {
+  const std::string k = std::to_string(side);
+  LineSide result;
+  NcqsPiece& piece = result.piece;
+  piece.source = "线状地物";
+  piece.parcel_number = line.Text("扣除图斑编号" + k);
+  piece.location_code = line.Text("扣除图斑座落代码" + k);
+  piece.owner_code = line.Text("权属单位代码" + k);
+  for (const auto& [field, value] : {std::pair{"扣除图斑编号", &piece.parcel_number},
+                                     std::pair{"扣除图斑座落代码", &piece.location_code},
+                                     std::pair{"权属单位代码", &piece.owner_code}}) {
+    if (value->empty()) {
+      result.empty_field = field + k;
+      return result;
+    }
+  }
+  piece.owner_name = line.Text("权属单位名称" + k);
+  piece.location_name = context.GetCodeName(piece.location_code);
+  piece.ownership = line.Text("权属性质");
+  return result;
+}
+
+// A ratio of one half shares the feature between the parcels on its two
+// sides, each half rounded to two decimals so that the halves add up to
+// the rounded area; any other ratio books it whole, unrounded, to side 1.
+// Without side 2 only side 1's half is booked, and the other half is
+// logged as not counted.
+void BookLine(NcqsPass& pass, const gis::Record& line) {
+  LayerChecks& checks = pass.Checks();
+  const std::optional<double> area = checks.Area(line, "线状地物面积");
+  const std::optional<std::string> class_code = pass.ClassCode(line);
+  LineSide sides[2] = {ReadLineSide(pass.Context(), line, 1), {}};
+  if (!sides[0].empty_field.empty()) {
+    checks.Fail(line, sides[0].empty_field, "代码为空, 线状地物未计入");
+    return;
+  }
+  if (!area || !class_code) return;
+  const std::string ratio_text = checks.StoredText(line, "扣除比例");
+  const std::optional<double> ratio =
+      ratio_text.empty() ? std::nullopt : text::TextToNumber(ratio_text);
+  const bool halves = ratio == 0.5;
+  if (!halves && ratio != 1.0) {
+    checks.NoticeOnce(line, "扣除比例", ratio_text,
+                      "扣除比例 '" + ratio_text + "' 既不是 0.5 也不是 1, 整条计入扣除图斑1");
+  }
+  int booked = 1;
+  if (halves) {
+    sides[1] = ReadLineSide(pass.Context(), line, 2);
+    if (sides[1].empty_field.empty()) {
+      booked = 2;
+    } else {
+      checks.Fail(line, sides[1].empty_field, "扣除比例为 0.5 而此字段为空, 只计入扣除图斑1的一半");
+    }
+  }
+  for (int side = 0; side < booked; ++side) {
+    NcqsPiece& piece = sides[side].piece;
+    piece.class_code = *class_code;
+    piece.area = halves ? xcDotOut(*area, static_cast<short>(side), 2) : *area;
+    pass.Book(line, pass.Context().m_strClassFld[0], piece);
+  }
+}
+
+// A scattered feature is booked to the parcel it lies in, under its own
+// location and owner.
+void BookScattered(NcqsPass& pass, const gis::Record& point) {
+  LayerChecks& checks = pass.Checks();
+  const std::optional<std::string> location = checks.Code(point, "座落单位代码");
+  const std::optional<std::string> owner = checks.Code(point, "权属单位代码");
+  const std::optional<double> area = checks.Area(point, "零星地物面积");
+  const std::optional<std::string> class_code = pass.ClassCode(point);
+  if (!location || !owner || !area || !class_code) return;
+  NcqsPiece piece;
+  piece.source = "零星地物";
+  piece.parcel_number = point.Text("座落图斑编号");
+  piece.location_code = *location;
+  piece.location_name = pass.Context().GetCodeName(*location);
+  piece.owner_code = *owner;
+  piece.owner_name = point.Text("权属单位名称");
+  piece.ownership = point.Text("权属性质");
+  piece.class_code = *class_code;
+  piece.area = *area;
+  pass.Book(point, pass.Context().m_strClassFld[1], piece);
+}
+
+// A parcel gives, when it carries a deducted class, a deduction row, then
+// its own row with its class area as stored (not reduced by the deduction).
+void BookParcel(NcqsPass& pass, const gis::Record& parcel) {
+  LayerChecks& checks = pass.Checks();
+  const std::optional<std::string> location = checks.Code(parcel, "座落单位代码");
+  const std::optional<std::string> owner = checks.Code(parcel, "权属单位代码");
+  if (!location || !owner) return;
+  NcqsPiece piece;
+  piece.parcel_number = parcel.Text("图斑编号");
+  piece.location_code = *location;
+  piece.location_name = parcel.Text("座落单位名称");
+  piece.owner_code = *owner;
+  piece.owner_name = parcel.Text("权属单位名称");
+  piece.ownership = parcel.Text("权属性质");
+  piece.slope = std::strtol(parcel.Text("耕地坡度级").c_str(), nullptr, 10);
+  const std::string deducted = parcel.Text("扣除地类编码");
+  if (!deducted.empty()) {
+    if (const std::optional<double> area = checks.Area(parcel, "扣除地类面积")) {
+      NcqsPiece deduction = piece;
+      deduction.source = "地类图斑扣除";
+      deduction.class_code = deducted;
+      deduction.area = *area;
+      pass.Book(parcel, "扣除地类编码", deduction);
+    }
+  }
+  const std::optional<double> area = checks.Area(parcel, "图斑地类面积");
+  const std::optional<std::string> class_code = pass.ClassCode(parcel);
+  if (!area || !class_code) return;
+  piece.source = "地类图斑";
+  piece.cultivation_type = parcel.Text("耕地类型");
+  piece.class_code = *class_code;
+  piece.area = *area;
+  pass.Book(parcel, pass.Context().m_strClassFld[2], piece);
+}
+
+// In a list of needed fields, the layer's class field.
+constexpr const char* kClassField = "";
+constexpr const char* kLineNeeds[] = {"扣除比例",      "线状地物面积",      kClassField,
+                                      "扣除图斑编号1", "扣除图斑座落代码1", "权属单位代码1"};
+constexpr const char* kLineWatched[] = {"线状地物面积", "扣除比例"};
+constexpr const char* kScatteredNeeds[] = {kClassField, "座落单位代码", "零星地物面积",
+                                           "权属单位代码"};
+constexpr const char* kScatteredWatched[] = {"零星地物面积"};
+constexpr const char* kParcelNeeds[] = {"图斑编号",     kClassField,    "图斑地类面积",
+                                        "座落单位代码", "权属单位代码", "权属性质"};
+constexpr const char* kParcelWatched[] = {"图斑地类面积", "扣除地类面积"};
+
+// The passes in the order their rows enter the table.
+const NcqsLayerUse kLayerUses[] = {
+    {&CStatContext::m_aiLine, gis::EntityKind::kLine, "正在汇总线状地物", 0, kLineNeeds,
+     kLineWatched, BookLine},
+    {&CStatContext::m_aiPoint, gis::EntityKind::kPoint, "正在汇总零星地物", 1, kScatteredNeeds,
+     kScatteredWatched, BookScattered},
+    {&CStatContext::m_aiParcel, gis::EntityKind::kRegion, "正在汇总地类图斑", 2, kParcelNeeds,
+     kParcelWatched, BookParcel},
+};
+
+}  // namespace
+
+short CStatContext::BuildNcqsStatData() {
+  const std::string table = m_names.Plain("statdata_ncqs");
+  std::optional<NcqsRowWriter> writer;
+  try {
+    writer.emplace(*this, table);
+  } catch (const db::DbError& error) {
+    LogFailure(kTitle, "连接 " + table + " 失败", error);
+    return 0;
+  }
+  short result = 1;
+  for (const NcqsLayerUse& use : kLayerUses) {
+    const gis::LayerHandle layer = this->*use.layer;
+    if (layer <= 0 || !gis::IsLayerValid(layer)) continue;
+    if (!NcqsPass(*this, *writer, use).Run()) {
+      result = 0;
+      break;
+    }
+  }
+  try {
+    writer->Close();
+  } catch (const db::DbError& error) {
+    LogFailure(kTitle, "保存 " + table + " 失败", error);
+    return 0;
+  }
+  return result;
+}
+
+}  // namespace landstat

@@ -1,0 +1,201 @@
+#include "lots/ncqs_run.h"
+
+#include <chrono>
+#include <optional>
+
+#include "engine/run_workspace.h"
+#include "engine/stat_config.h"
+#include "engine/stat_context.h"
+#include "lots/lot_run_support.h"
+#include "platform/db/db_error.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/layers.h"
+#include "platform/host/input_checks.h"
+#include "platform/host/progress.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+
+const char* const kNcqsLotLayerName = "宗地";
+
+namespace {
+
+constexpr const char* kNcqsTitle = "准备汇总农村权属宗地";
+
+struct NcqsLayers {
+  short lot = 0, parcel = 0, line = 0, point = 0;
+};
+
+// The layers of the run, with the kind of features each must hold; the
+// lots and the parcels are required.
+struct NcqsLayerSlot {
+  short NcqsLayers::*slot;
+  const char* name;  // its survey name (the lot layer's is the request's)
+  gis::EntityKind kind;
+  bool required;
+};
+const NcqsLayerSlot kNcqsLayerSlots[] = {
+    {&NcqsLayers::lot, nullptr, gis::EntityKind::kRegion, true},
+    {&NcqsLayers::parcel, "地类图斑", gis::EntityKind::kRegion, true},
+    {&NcqsLayers::line, "线状地物", gis::EntityKind::kLine, false},
+    {&NcqsLayers::point, "零星地物", gis::EntityKind::kPoint, false},
+};
+
+const char* SlotName(const NcqsLayerSlot& slot, const NcqsRequest& request) {
+  return slot.name ? slot.name : request.lot_layer_name.c_str();
+}
+
+// What keeps the run from starting, checked before the database is
+// touched: a required layer missing, a layer of the wrong kind, an unsound
+// year or county, an unusable StatConfig.ini.
+std::vector<std::string> StartProblems(const NcqsLayers& layers, const NcqsRequest& request) {
+  std::vector<std::string> problems;
+  for (const NcqsLayerSlot& slot : kNcqsLayerSlots) {
+    const short layer = layers.*slot.slot;
+    if (layer <= 0) {
+      if (slot.required) problems.push_back(std::string("没有图层 ") + SlotName(slot, request));
+      continue;
+    }
+    try {
+      gis::RequireKind(layer, slot.kind);
+    } catch (const gis::GisError& error) {
+      problems.push_back(std::string("图层 ") + SlotName(slot, request) +
+                         " 要素类型不符: " + error.what());
+    }
+  }
+  const std::string unsound = host::SurveyKeyProblem(request.year, request.county);
+  if (!unsound.empty()) problems.push_back(unsound);
+  for (const std::string& unusable : StatConfigErrors()) problems.push_back(unusable);
+  return problems;
+}
+
+// The stages on the run's working database. False when a stage the rest
+// needs failed: the codes, the base table or its fill. The lot numbers and
+// the per-lot sums log what fails and do not stop the run; the sums are
+// not formed over lot numbers left unfinished.
+bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer) {
+  const auto done = [&](const char* stage) {
+    context.EndIfConnectionLost(stage);
+    host::yDebugTime(stage);
+    if (observer) observer(stage);
+  };
+  if (context.LoadCodes() <= 0) return false;
+  done("context");
+  if (context.CreateNcqsStatTable() <= 0 || context.BuildNcqsStatData() <= 0) return false;
+  done("base table");
+  if (context.AssignParcelLotNo(lot) <= 0) {
+    context.LogNotice("宗地面积", "宗地号未赋完, 不汇总宗地面积表, 其中原有的本县数据保留");
+    return true;
+  }
+  done("lot numbers");
+  host::LindoDlgProgressSetText("正在汇总宗地面积");
+  context.BuildNczdAreaTable();
+  done("lot areas");
+  return true;
+}
+
+// The run on a database taken in a workspace: the context set up, the
+// stages, then the work published, or thrown away when the run failed.
+RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
+  CStatContext context(0, layers.parcel, layers.line, layers.point, 0, 0, 0, 0, 0, 0, request.codes,
+                       request.year, request.county, request.log_path, 0, "");
+  context.OpenStatLogFile();
+  const bool server = db::ParseConnectionString(request.connection).kind != db::DbKind::kEmbedded;
+  RunWorkspace workspace(request.connection, server, request.year, request.county, "ncqs");
+  std::string error;
+  std::vector<std::string> notices;
+  bool ready = workspace.Open({}, error, notices);
+  for (const std::string& notice : notices) context.LogNotice("数据库", notice);
+  RunReport report;
+  if (!ready) {
+    context.LogFailure("打开统计数据库", error);
+  } else {
+    context.m_bWorkingCopy = true;
+    try {
+      ready = context.InitUnits(workspace.WorkConnection(), request.db_mode) > 0;
+      if (ready) workspace.Enter(context.m_pConn);
+      ready = ready && BuildNcqsTables(context, layers.lot, request.observer);
+    } catch (const std::exception& escaped) {
+      // Whatever a stage let through ends the run as failed, never half done.
+      context.LogFailure("汇总农村权属宗地", "汇总中止", escaped);
+      ready = false;
+    }
+    if (ready) {
+      report.outcome =
+          context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
+      if (!workspace.Publish(context.m_pConn, report.outcome, context.m_nErrCount, error)) {
+        context.LogFailure("保存汇总结果", error);
+        ready = false;
+      }
+      if (request.observer) request.observer("publish");
+    } else {
+      workspace.Abandon(context.m_pConn, context.m_nErrCount);
+    }
+  }
+  if (!ready) report.outcome = RunOutcome::kFailed;
+  report.failures = context.m_nErrCount;
+  report.messages = context.m_arrFirstFailures;
+  report.notices = context.m_arrNotices;
+  context.CloseStatLogFile();
+  return report;
+}
+
+}  // namespace
+
+RunReport RunNcqs(const NcqsRequest& request) {
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> failures;
+  NcqsLayers layers{request.lot_layer, request.parcel_layer, request.line_layer,
+                    request.point_layer};
+  if (request.project) {
+    for (const NcqsLayerSlot& slot : kNcqsLayerSlots) {
+      layers.*slot.slot = ProjectLayer(*request.project, SlotName(slot, request), failures);
+    }
+  }
+  for (std::string& problem : StartProblems(layers, request)) failures.push_back(problem);
+  RunReport report;
+  if (!failures.empty()) {
+    report = FailedBeforeContext(request.log_path, kNcqsTitle, failures);
+  } else {
+    host::LindoDlgProgress("正在汇总");
+    report = RunInWorkspace(layers, request);
+    host::LindoDlgEndProgress();
+    try {
+      report.tables = db::Connection(request.connection).ListTables();
+    } catch (const db::DbError& failure) {
+      host::yDebugStr(failure.what());
+    }
+  }
+  report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return report;
+}
+
+// The run used to return 1 whatever its stages did; it now returns 0 when
+// the set-up, the base table or its fill failed (the later steps are then
+// skipped and nothing stored before is changed).
+short landStatNCQS(gis::RuralCode* codes, short lot_layer, short parcel_layer, short line_layer,
+                   short point_layer, const std::string& connection, const std::string& year,
+                   const std::string& county, short db_mode) {
+  if (lot_layer <= 0) return 0;
+  NcqsRequest request;
+  static_cast<JobTarget&>(request) = {codes, connection, year, county, "", db_mode};
+  request.lot_layer = lot_layer;
+  request.parcel_layer = parcel_layer;
+  request.line_layer = line_layer;
+  request.point_layer = point_layer;
+  return RunNcqs(request).Result();
+}
+
+short landStatNCQS(gis::CGisXmlPrj* project, gis::RuralCode* codes,
+                   const std::string& lot_layer_name, const std::string& connection,
+                   const std::string& year, const std::string& county, short db_mode,
+                   const std::string& log_path) {
+  if (!project) return 0;
+  NcqsRequest request;
+  static_cast<JobTarget&>(request) = {codes, connection, year, county, log_path, db_mode};
+  request.project = project;
+  request.lot_layer_name = lot_layer_name;
+  return RunNcqs(request).Result();
+}
+
+}  // namespace landstat

@@ -1,0 +1,326 @@
+// The rural ownership-lot tables on a survey written by hand: the base
+// table's passes, the lot numbers on the parcels' rows and the per-lot sums.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/stat_context.h"
+#include "engine/survey_fixture.h"
+#include "landuse/generated_county_run.h"
+#include "lots/ncqs_run.h"
+#include "platform/gis/project.h"
+#include "platform/host/paths.h"
+#include "platform/text/ascii_text.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+using testing::FieldValues;
+using testing::kGroup;
+using testing::kVillage;
+using testing::Rows;
+using testing::With;
+using Strings = std::vector<std::string>;
+
+// A road of `area` between parcel 1 of the group (side 1) and parcel 2 of
+// the village (side 2).
+FieldValues Road(const std::string& ratio, const std::string& area) {
+  FieldValues road = testing::SmallCounty().lines.front();
+  return With(road, {{"扣除比例", ratio}, {"线状地物面积", area}});
+}
+
+// A lot over the parcels from `first` to before `last` (parcel i is the
+// square from x = 10 i to 10 i + 10).
+struct Lot {
+  int first, last;
+  std::string number;
+};
+
+class NcqsTest : public testing::BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    codes_.reset(gis::RuralCode::FromEntries(testing::SmallCodeEntries()));
+    survey_ = home_.File("survey.gpkg");
+  }
+
+  std::string Table(const std::string& base) const {
+    return IsServer() ? "D2009330102" + base : base;
+  }
+
+  // Writes the survey and its lot layer "宗地".
+  void Write(const testing::SurveyFeatures& features, const std::vector<Lot>& lots = {}) {
+    testing::WriteSurvey(survey_, features);
+    std::vector<testing::FixtureFeature> shapes;
+    for (const Lot& lot : lots) {
+      const std::string x0 = std::to_string(lot.first * 10), x1 = std::to_string(lot.last * 10);
+      shapes.push_back(
+          {"POLYGON ((" + x0 + " 0," + x1 + " 0," + x1 + " 10," + x0 + " 10," + x0 + " 0))",
+           {{"地籍号", lot.number}}});
+    }
+    testing::WriteFixtureLayer(survey_, "宗地", wkbPolygon, {{"地籍号", OFTString}}, shapes);
+  }
+
+  // Runs `steps` on a context over the survey with its codes loaded and
+  // its log open; keeps the failures counted, the notices and the log.
+  template <typename Steps>
+  void WithContext(const Steps& steps) {
+    const std::string log = home_.File("stat.log");
+    testing::WriteFileBytes(log, "");
+    {
+      testing::OpenSurvey survey(survey_);
+      testing::ScopedLayer lots(gis::OpenLayer(survey_, "宗地"));
+      CStatContext context(0, survey.parcel, survey.line, survey.point, 0, 0, 0, 0, 0, 0,
+                           codes_.get(), "2009", testing::kCountyCode, log, 0, "");
+      context.OpenStatLogFile();
+      ASSERT_EQ(context.InitUnits(database().ConnectionString(), Mode()), 1);
+      ASSERT_EQ(context.LoadCodes(), 1);
+      steps(context, lots);
+      failures_ = context.m_nErrCount;
+      notices_ = context.m_arrNotices;
+    }
+    log_ = testing::ReadFileBytes(log);
+  }
+
+  // The base table made and filled; every step is expected to succeed.
+  void Fill(CStatContext& context) {
+    ASSERT_EQ(context.CreateNcqsStatTable(), 1);
+    ASSERT_EQ(context.BuildNcqsStatData(), 1);
+  }
+
+  Strings Select(const std::string& columns, const std::string& where) {
+    return Rows(conn(), "select " + columns + " from " + Table("statdata_ncqs") + " where " +
+                            where + " order by cast(序号 as int)");
+  }
+
+  // The run on a project listing `layers` of the survey, the lot layer
+  // "宗地".
+  RunReport Run(const Strings& layers) {
+    const std::string codes = home_.File("codes.tsv");
+    std::string text;
+    for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
+      text += entry.type + "\t" + entry.code + "\t" + entry.name + "\n";
+    }
+    testing::WriteFileBytes(codes, text);
+    std::map<std::string, std::string> listed;
+    for (const std::string& layer : layers) listed[layer] = survey_;
+    const std::string path = home_.File("project.xml");
+    gis::WriteProjectFile(path, testing::kCountyCode, "上城区", listed, codes);
+    const auto project = gis::CGisXmlPrj::Open(path);
+    NcqsRequest request;
+    static_cast<JobTarget&>(request) = {
+        codes_.get(), database().ConnectionString(), "2009", testing::kCountyCode, "", Mode()};
+    request.project = project.get();
+    return RunNcqs(request);
+  }
+
+  // Every row of every table but the record of the jobs, as the database
+  // holds them now (a run on SQLite replaces the file).
+  std::map<std::string, Strings> Snapshot() {
+    db::Connection now(database().ConnectionString());
+    std::map<std::string, Strings> tables;
+    for (const std::string& table : now.ListTables()) {
+      if (text::ToLowerAscii(table) == "statruns") continue;
+      Strings rows = Rows(now, "select * from " + table);
+      std::sort(rows.begin(), rows.end());
+      tables[table] = rows;
+    }
+    return tables;
+  }
+
+  testing::ScopedProgramDir home_;
+  std::unique_ptr<gis::RuralCode> codes_;
+  std::string survey_, log_;
+  int failures_ = 0;
+  Strings notices_;
+};
+
+TEST_P(NcqsTest, PassesBookEachPieceToItsParcel) {
+  testing::SurveyFeatures features = testing::SmallCounty();
+  features.points.clear();
+  // Halves of 0.03, one half without side 2, ratios 1 and empty whole.
+  features.lines = {Road("0.5", "0.03"), With(Road("0.5", "0.04"), {{"扣除图斑编号2", ""}}),
+                    Road("1", "0.037"), Road("", "0.051")};
+  Write(features);
+  WithContext([&](CStatContext& context, short) { Fill(context); });
+  EXPECT_EQ(Select("图斑编号, 座落单位代码, BM104, BM10, 土地总面积", "来源='线状地物'"),
+            (Strings{"1|" + kGroup + "|0.01|0.01|0.01", "2|" + kVillage + "|0.02|0.02|0.02",
+                     "1|" + kGroup + "|0.02|0.02|0.02", "1|" + kGroup + "|0.037|0.037|0.037",
+                     "1|" + kGroup + "|0.051|0.051|0.051"}));
+  // The missing side 2 loses half the road: logged. The empty ratio is a
+  // notice.
+  EXPECT_EQ(failures_, 1);
+  EXPECT_NE(log_.find("扣除图斑编号2"), std::string::npos) << log_;
+  // 011 books BM011, BM01 and the total; the deduction row comes first.
+  EXPECT_EQ(Select("来源, BM011, BM01, BM123, BM12, 土地总面积, 耕地坡度级, 乡级代码, 乡名称",
+                   "图斑编号='1' and 来源 like '地类图斑%'"),
+            (Strings{"地类图斑扣除|0|0|10.25|10.25|10.25|2|330102001|一乡",
+                     "地类图斑|89.75|89.75|0|0|89.75|2|330102001|一乡"}));
+}
+
+TEST_P(NcqsTest, ValuesThatCannotBeCountedAreLoggedAndLeftOut) {
+  testing::SurveyFeatures features = testing::SmallCounty();
+  features.parcels.push_back(With(features.parcels[1], {{"图斑编号", "3"}, {"地类编码", "999"}}));
+  features.parcels.push_back(
+      With(features.parcels[1], {{"图斑编号", "4"}, {"图斑地类面积", "-5"}}));
+  Write(features);
+  WithContext([&](CStatContext& context, short) { Fill(context); });
+  EXPECT_EQ(Select("图斑编号", "图斑编号 in ('3','4')"), Strings{});
+  EXPECT_EQ(failures_, 2);
+  for (const char* part : {"BM999", "图斑地类面积", "地类图斑"}) {
+    EXPECT_NE(log_.find(part), std::string::npos) << part << "\n" << log_;
+  }
+}
+
+TEST_P(NcqsTest, LotNumbersGoOntoTheRowsOfTheParcelsInLots) {
+  // Parcel 1 lies in a lot whose number holds a quote; parcel 2 in none.
+  Write(testing::SmallCounty(), {{0, 1, "A'1"}});
+  WithContext([&](CStatContext& context, short lots) {
+    Fill(context);
+    EXPECT_EQ(context.AssignParcelLotNo(lots), 1);
+    EXPECT_EQ(context.BuildNczdAreaTable(), 1);
+  });
+  // The road's side 2 lies in the village, not at parcel 2's location:
+  // its row keeps no number, like parcel 2's.
+  EXPECT_EQ(Select("来源, 图斑编号, 地籍号", "1=1"),
+            (Strings{"线状地物|1|A'1", "线状地物|2|", "零星地物|1|A'1", "地类图斑扣除|1|A'1",
+                     "地类图斑|1|A'1", "地类图斑|2|"}));
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_NE(notices_.front().find("1 个图斑"), std::string::npos) << notices_.front();
+  EXPECT_EQ(failures_, 0) << log_;
+  EXPECT_EQ(Rows(conn(), "select 地籍号, round(土地总面积, 2), BM011, BM01, BM114 from " +
+                             Table("NCZD_AREA")),
+            (Strings{"A'1|112.51|89.75|89.75|12.5"}));
+}
+
+TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
+  Write(testing::SmallCounty(), {{0, 2, "L1"}});
+  const std::string target = Table("NCZD_AREA");
+  const struct {
+    const char* ini;
+    double factor;
+  } kCases[] = {{"[ZD_SET]\n宗地面积单位=亩\n", 3.0 / 2000},
+                {"[ZD_SET]\n宗地面积单位=公顷\n", 1e-4},
+                {"[ZD_SET]\n宗地面积单位=平方米\n", 1},
+                {"", 1}};
+  WithContext([&](CStatContext& context, short lots) {
+    Fill(context);
+    ASSERT_EQ(context.AssignParcelLotNo(lots), 1);
+    const double base = conn()
+                            .Scalar("select sum(土地总面积) from " + Table("statdata_ncqs") +
+                                    " where 地籍号 is not null")
+                            .AsDouble();
+    ASSERT_EQ(context.BuildNczdAreaTable(), 1);
+    // Another county's sums stay.
+    conn().Execute("insert into " + target + " (地籍号, 座落单位代码, 土地总面积) values " +
+                   "('X', '3301030010010010000', 1)");
+    for (const auto& unit : kCases) {
+      testing::WriteFileBytes(host::HostIniPath(), unit.ini);
+      ASSERT_EQ(context.BuildNczdAreaTable(), 1);
+      EXPECT_EQ(conn().Scalar("select count(*) from " + target).AsInteger(), 2) << unit.ini;
+      EXPECT_NEAR(conn()
+                      .Scalar("select sum(土地总面积) from " + target + " where 地籍号 <> 'X'")
+                      .AsDouble(),
+                  base * unit.factor, 1e-9)
+          << unit.ini;
+    }
+  });
+}
+
+const Strings kSurveyLayers = {"地类图斑", "线状地物", "零星地物"};
+
+TEST_P(NcqsTest, RunWithoutLotLayerTouchesNothing) {
+  Write(testing::SmallCounty(), {{0, 1, "L1"}});
+  const auto before = Snapshot();
+  const RunReport report = Run(kSurveyLayers);
+  EXPECT_EQ(report.Result(), 0);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.front().find("宗地"), std::string::npos) << report.messages.front();
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_FALSE(conn().TableExists("StatRuns"));
+}
+
+TEST_P(NcqsTest, FailedCreateEndsTheRunAndKeepsTheDatabase) {
+  Write(testing::SmallCounty(), {{0, 1, "L1"}});
+  conn().Execute("create table keep (a int)");
+  conn().Execute("insert into keep values (1)");
+  // An index holding the base table's name: the table cannot be made.
+  conn().Execute("create index " + Table("statdata_ncqs") + " on keep (a)");
+  const auto before = Snapshot();
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const RunReport report = Run(layers);
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.front().find("建立农村权属宗地基础表"), std::string::npos)
+      << report.messages.front();
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_P(NcqsTest, CompletedRunIsRecordedAndPublished) {
+  Write(testing::SmallCounty(), {{0, 2, "L1"}});
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const RunReport report = Run(layers);
+  ASSERT_EQ(report.outcome, RunOutcome::kCompleted)
+      << (report.messages.empty() ? "" : report.messages.front());
+  db::Connection after(database().ConnectionString());
+  EXPECT_EQ(Rows(after, "select KIND, OUTCOME from StatRuns"), Strings{"ncqs|completed"});
+  EXPECT_EQ(Rows(after, "select 地籍号, count(*) from " + Table("NCZD_AREA") + " group by 地籍号"),
+            Strings{"L1|1"});
+}
+
+TEST_P(NcqsTest, FailedLotNumbersAreCountedAndTheBaseTableKept) {
+  testing::WriteSurvey(survey_, testing::SmallCounty());
+  // A lot layer without lot numbers.
+  testing::WriteFixtureLayer(survey_, "宗地", wkbPolygon, {{"宗地号", OFTString}},
+                             {{"POLYGON ((0 0,10 0,10 10,0 10,0 0))", {{"宗地号", "L1"}}}});
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const RunReport report = Run(layers);
+  EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+  ASSERT_EQ(report.messages.size(), 1u);
+  EXPECT_NE(report.messages.front().find("地籍号"), std::string::npos) << report.messages.front();
+  db::Connection after(database().ConnectionString());
+  EXPECT_EQ(Rows(after, "select count(*) from " + Table("statdata_ncqs")), Strings{"6"});
+  EXPECT_FALSE(after.TableExists(Table("NCZD_AREA")));
+}
+
+// On a generated county whose town lots serve as the lots, the per-lot sums
+// add up to the rows of the parcels in lots.
+TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
+  testing::GeneratedCountyRun county(home_, 17, 400);
+  const auto project = gis::CGisXmlPrj::Open(county.files.project);
+  NcqsRequest request;
+  static_cast<JobTarget&>(request) = {county.codes.get(),
+                                      database().ConnectionString(),
+                                      "2009",
+                                      county.options.county_code,
+                                      "",
+                                      Mode()};
+  request.project = project.get();
+  request.lot_layer_name = "城镇权属层";
+  const RunReport report = RunNcqs(request);
+  ASSERT_EQ(report.outcome, RunOutcome::kCompleted)
+      << (report.messages.empty() ? "" : report.messages.front());
+  db::Connection after(database().ConnectionString());
+  const double in_lots = after
+                             .Scalar("select sum(土地总面积) from " + Table("statdata_ncqs") +
+                                     " where 地籍号 is not null")
+                             .AsDouble();
+  EXPECT_GT(in_lots, 0);
+  EXPECT_NEAR(after.Scalar("select sum(土地总面积) from " + Table("NCZD_AREA")).AsDouble(), in_lots,
+              1e-6);
+}
+
+LANDSTAT_BOTH_ENGINES(NcqsTest);
+
+}  // namespace
+}  // namespace landstat
