@@ -14,6 +14,7 @@
 
 #include "county_plan.h"
 #include "county_writer.h"
+#include "engine/database_helpers.h"
 #include "engine/run_workspace.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_names.h"
@@ -280,6 +281,51 @@ TEST(LandstatCli, RunThatFails) {
               "--home", dir.File("home"), "--year", "2009", "--quiet"});
   EXPECT_EQ(town.exit_code, 1) << town.out << town.err;
   EXPECT_TRUE(Contains(town.out, "城镇权属层") && Contains(town.out, "宗地")) << town.out;
+}
+
+// The Inner Mongolia run of a generated county: how each end shows in the
+// exit code.
+TEST(LandstatCli, MongoliaRunOfAGeneratedCounty) {
+  TempDir dir;
+  county::CountyOptions options;
+  options.parcels = 60;
+  options.seed = 5;
+  options.mongolia = true;
+  const county::CountyFiles files =
+      county::WriteCounty(county::PlanCounty(options), dir.File("county"));
+  options.mongolia = false;
+  const county::CountyFiles plain =
+      county::WriteCounty(county::PlanCounty(options), dir.File("plain"));
+  fs::create_directories(dir.path() / "home");
+  ASSERT_EQ(CreateAcessDB(dir.File("stats.sqlite")), 1);
+  // A code file of one land class: the rows of every other class are logged.
+  testing::WriteFileBytes(dir.File("one_class.tsv"), "地类代码\t01\t耕地\n");
+  const std::vector<std::string> common = {"mongolia", "--db",           dir.File("stats.sqlite"),
+                                           "--home",   dir.File("home"), "--year",
+                                           "2009",     "--quiet"};
+  const struct {
+    std::vector<std::string> more;
+    int exit_code;
+    std::string said;
+  } kEnds[] = {
+      {{"--project", files.project, "--codes2", files.mongolia_codes},
+       0,
+       "Inner Mongolia statistics completed"},
+      {{"--project", files.project, "--codes2", dir.File("one_class.tsv")}, 3, "添加"},
+      {{"--project", plain.project}, 1, "图层 地类图斑 缺少字段 内蒙古权属单位代码"},
+      {{"--project", files.project, "--level-switch", "2"}, 2, "--level-switch"},
+      {{"--project", files.project, "--codes2", dir.File("none.tsv")}, 2, "none.tsv"},
+  };
+  for (const auto& end : kEnds) {
+    std::vector<std::string> arguments = common;
+    arguments.insert(arguments.end(), end.more.begin(), end.more.end());
+    const Outcome outcome = RunCli(arguments);
+    EXPECT_EQ(outcome.exit_code, end.exit_code) << outcome.out << outcome.err;
+    EXPECT_TRUE(Contains(outcome.out + outcome.err, end.said)) << outcome.out << outcome.err;
+  }
+  db::Connection after(testing::JetConnectionString(dir.File("stats.sqlite")));
+  EXPECT_TRUE(after.TableExists("statdataMG"));
+  EXPECT_TRUE(after.TableExists("QSDMBMG"));
 }
 
 class LandstatCliDatabase : public testing::BothEngines {};

@@ -1,10 +1,11 @@
 // Generates a synthetic county survey: a GeoPackage with every layer the
 // engine reads, its code file and its project file.
 //
-//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]
+//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--mongolia] [--out DIR]
 //
 // --lots N puts a town lot on each of the first N parcels (default: on the
-// parcels of town classes).
+// parcels of town classes). --mongolia adds the Inner Mongolia ownership
+// fields and their code file "codes_mg.tsv".
 
 #include <chrono>
 #include <cstdio>
@@ -19,9 +20,13 @@ int main(int argc, char** argv) {
   std::string folder = "county";
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--mongolia") {
+      options.mongolia = true;
+      continue;
+    }
     if (option == "--help" || i + 1 >= argc) {
-      std::cout
-          << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]\n";
+      std::cout << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] "
+                   "[--mongolia] [--out DIR]\n";
       return option == "--help" ? 0 : 2;
     }
     const std::string value = argv[++i];
@@ -56,6 +61,7 @@ int main(int argc, char** argv) {
         plan.county.code.c_str(), plan.parcels.size(), plan.lines.size(), plan.points.size(),
         plan.villages.size(), plan.townships.size(), seconds, files.survey.c_str(),
         files.project.c_str(), files.codes.c_str());
+    if (!files.mongolia_codes.empty()) std::printf("  codes2  %s\n", files.mongolia_codes.c_str());
   } catch (const std::exception& error) {
     std::cerr << "make_county: " << error.what() << "\n";
     return 1;
