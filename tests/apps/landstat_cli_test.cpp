@@ -486,9 +486,10 @@ TEST(LandstatBenchmark, TimesTheRealRun) {
   std::istringstream words(bench.out.substr(listed + 7, bench.out.find('\n', listed) - listed - 7));
   std::vector<std::string> timed{std::istream_iterator<std::string>(words), {}};
   EXPECT_TRUE(Contains(bench.out, "GDPDMJHZ")) << "each family is timed: " << bench.out;
+  EXPECT_TRUE(Contains(bench.out, "mongolia base table")) << bench.out;
 
   const std::string database = dir.File("run.sqlite");
-  const Outcome run = RunCli({"run", "--project", dir.File("county-200/project.xml"), "--db",
+  const Outcome run = RunCli({"run", "--project", dir.File("county-200-mg/project.xml"), "--db",
                               database, "--year", "2024", "--home", dir.File("config"), "--quiet"});
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
   db::Connection result(database);
