@@ -140,6 +140,15 @@ std::vector<short> CMgStatContext::WantedUnits() const {
   return units;
 }
 
+std::vector<CMgStatContext::UnitSlot> CMgStatContext::ConfiguredUnits() const {
+  std::vector<UnitSlot> slots;
+  for (const UnitSlot slot :
+       {UnitSlot{m_nUnit1, m_nDec1}, UnitSlot{m_nUnit2, m_nDec2}, UnitSlot{m_nUnit3, m_nDec3}}) {
+    if (slot.unit != kNoUnit) slots.push_back(slot);
+  }
+  return slots;
+}
+
 namespace {
 // The share of free pages, in percent, from which a compaction pays.
 constexpr long long kCompactFreeShare = 10;

@@ -60,6 +60,33 @@ class CMgStatContext : public StatRunLog {
   short CreateQsdmbMGTable();
   short FillQsdmbMG();
 
+  // --- per-unit copies of the base table and their balancing
+  // (mongolia/mg_unit_tables.cpp, mongolia/mg_balancing.cpp) ---
+  // The copies of the wanted units, square metres, mu, hectares; 0 at the
+  // first that fails (logged).
+  short CreateUnitStatTables();
+  short CreateUnitStatTable(short unit);
+  // Fills each copy with the base rows summed by the fifteen group columns,
+  // converts the copies of units 2 and 3 from unit 1 and balances them.
+  // 0 when a fill, a conversion or the balancing failed (logged).
+  short FillUnitStatTables();
+  short FillUnitStatTable(short unit);
+  short ConvertUnitStatTables();
+  // The statements that convert the copy of `unit` from unit 1, rounded to
+  // `decimals`: at most 50 assignments each; none for unit 1 itself.
+  std::vector<std::string> ConvertStatements(short unit, short decimals) const;
+  // Makes the converted copies add up top-down: the county total of unit
+  // 1's copy converted once over the location units, each unit's total
+  // over its rows, each row's total over its leaf classes, parents rebuilt
+  // from their leaves. 0 after a logged database failure; rows and units
+  // that cannot be balanced are logged and left consistent.
+  short BalanceStatData();
+  // 1 when another class column begins with this one (it is a parent).
+  short HasSubClassField(const std::string& column) const;
+  // The leaf columns in the order their steps go: classes 10 to 12, 20,
+  // 05 to 09, 01 to 04, the highest code first in each; others dropped.
+  short OrderBalanceFields(std::vector<std::string>& leaves) const;
+
   // Compacts the working SQLite copy when a real share of it is free pages
   // (closing and opening the connection again); a server is never
   // compacted. 0 after a logged failure.
@@ -88,6 +115,16 @@ class CMgStatContext : public StatRunLog {
   // The units in the order the run records them, hectares, mu, square
   // metres, those wanted only.
   std::vector<short> WantedUnits() const;
+  bool Wants(short unit) const {
+    return unit == kHectare ? m_bGq : unit == kMu ? m_bMu : unit == kSquareMetre && m_bPm;
+  }
+  // The configured units 1 to 3 with their decimals; units that are none
+  // left out.
+  struct UnitSlot {
+    short unit;
+    short decimals;
+  };
+  std::vector<UnitSlot> ConfiguredUnits() const;
 
   gis::LayerHandle m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;
   gis::RuralCode* m_pRuralCode = nullptr;

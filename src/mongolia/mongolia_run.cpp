@@ -113,8 +113,8 @@ void RecordCodesAndUnits(CMgStatContext& context) {
 }
 
 // The stages on the run's working database. False when a stage the rest
-// needs failed: the code table, the area-unit table, the base table or its
-// fill.
+// needs failed: the code table, the area-unit table, the base table, its
+// fill, or the unit copies with their conversion and balancing.
 bool BuildMongoliaTables(CMgStatContext& context, short db_mode, const StageObserver& observer) {
   const auto done = [&](const char* stage) {
     host::yDebugTime(stage);
@@ -131,6 +131,9 @@ bool BuildMongoliaTables(CMgStatContext& context, short db_mode, const StageObse
   }
   if (context.BuildStatDataDirect() <= 0) return false;
   done("base table");
+  host::LindoDlgProgressSetText("正在生成内蒙古扩展基础数据");
+  if (context.CreateUnitStatTables() <= 0 || context.FillUnitStatTables() <= 0) return false;
+  done("unit copies");
   BuildMongoliaFamilies(context, observer);
   RecordCodesAndUnits(context);
   done("area units");

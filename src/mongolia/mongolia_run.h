@@ -24,7 +24,8 @@ extern const char* const kMgOwnerNameField;
 // The Inner Mongolia statistics of a county: the base table statdataMG
 // from the parcel, linear-feature and scattered-feature layers with the
 // hierarchy of "内蒙古权属单位代码" (county, category, bureau, second-level
-// unit), the Inner Mongolia summary families, the ownership-code table
+// unit), its per-unit copies converted and balanced top-down, the Inner
+// Mongolia summary families, the ownership-code table
 // QSDMBMG and the records of the area-unit table AreaUnitMG. Its tables are
 // named plainly whatever the database; the statements follow the database.
 //
@@ -34,9 +35,10 @@ extern const char* const kMgOwnerNameField;
 // it as it was. It fails, before any database work, when the project lacks
 // one of the three feature layers or a layer lacks an ownership field
 // (the failure names layer and field); and when the database cannot be
-// taken, the connection, the area-unit table, the base table or its fill
-// fail. The families, QSDMBMG and the area-unit records are create/fill
-// pairs whose failures are logged and counted and do not stop the run.
+// taken, the connection, the area-unit table, the base table, its fill or
+// the unit copies (with their conversion and balancing) fail. The families, QSDMBMG and the
+// area-unit records are create/fill pairs whose failures are logged and counted and do not stop the
+// run.
 struct MongoliaRequest : JobTarget {
   gis::CGisXmlPrj* project = nullptr;  // the layers by name
   // Without a project: the layers themselves (0 or less: none).

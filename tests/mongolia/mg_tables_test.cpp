@@ -213,3 +213,33 @@ TEST(MgStatContextTest, ColumnsOfTheCodeTable) {
 
 }  // namespace
 }  // namespace landstat
+
+namespace landstat {
+namespace {
+
+// The conversion statements: the unit's factor and rounding, at most 50
+// assignments each (土地总面积 among them).
+TEST(MgUnitCopiesTest, ConversionStatementsHoldFiftyAssignments) {
+  testing::ScopedProgramDir home;
+  CMgStatContext context(0, 0, 0, 0, nullptr, "2009", testing::kMgCounty, "", 1);
+  context.m_nUnit1 = kSquareMetre;
+  for (int i = 0; i < 120; ++i) context.m_arrStatFields.push_back("BM" + std::to_string(100 + i));
+  const std::vector<std::string> statements = context.ConvertStatements(kMu, 1);
+  ASSERT_EQ(statements.size(), 3u);
+  const auto assignments = [](const std::string& statement) {
+    return std::count(statement.begin(), statement.end(), '=');
+  };
+  EXPECT_EQ((std::vector<long>{assignments(statements[0]), assignments(statements[1]),
+                               assignments(statements[2])}),
+            (std::vector<long>{50, 50, 21}));
+  EXPECT_EQ(statements[0].rfind(
+                "UPDATE MUstatdataMG set 土地总面积=val(format(土地总面积*3/2000,'0.0'))", 0),
+            0u)
+      << statements[0];
+  EXPECT_NE(context.ConvertStatements(kHectare, 2)[0].find("BM100=val(format(BM100/10000,'0.00'))"),
+            std::string::npos);
+  EXPECT_TRUE(context.ConvertStatements(kSquareMetre, 1).empty());
+}
+
+}  // namespace
+}  // namespace landstat

@@ -78,7 +78,7 @@ TEST_P(MongoliaRunTest, BuildsTheBaseTableCodesAndUnits) {
   EXPECT_EQ(After("select count(*) from QSDMBMG"), Strings{"5"});
   EXPECT_EQ(After("select TYPE, AREAUNIT from AreaUnitMG where 年度='2009'"),
             (Strings{"土地利用|公顷", "基本农田|公顷", "土地利用|平方米", "基本农田|平方米"}));
-  EXPECT_EQ(stages, (Strings{"base table", "area units", "publish"}));
+  EXPECT_EQ(stages, (Strings{"base table", "unit copies", "area units", "publish"}));
   db::Connection after(database().ConnectionString());
   EXPECT_EQ(LastRunRecord(after, "2009", testing::kMgCounty)->kind, "mongolia");
 }
@@ -120,6 +120,73 @@ TEST_P(MongoliaRunTest, FailedBaseTableLeavesTheDatabaseAsItWas) {
 }
 
 LANDSTAT_BOTH_ENGINES(MongoliaRunTest);
+
+}  // namespace
+}  // namespace landstat
+
+namespace landstat {
+namespace {
+
+using testing::BothEngines;
+using testing::Rows;
+using Strings = std::vector<std::string>;
+
+// The balancing of a mu copy made by hand against its square-metre copy.
+class MgBalancingTest : public BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\nUnit2=亩\n");
+    codes_.reset(gis::RuralCode::FromEntries(testing::MgCodeEntries()));
+    context_ = testing::MgContext(codes_.get(), database().ConnectionString());
+    ASSERT_EQ(context_->CreateUnitStatTables(), 1);
+  }
+
+  void Insert(const std::string& table, const std::string& location, const std::string& kind,
+              const std::string& figures) {
+    context_->m_pConn.Execute("insert into " + table +
+                              " (座落单位代码,权属性质,土地总面积,BM104,BM123,BM10) values ('" +
+                              location + "','" + kind + "'," + figures + ")");
+  }
+
+  testing::ScopedProgramDir home_;
+  std::unique_ptr<gis::RuralCode> codes_;
+  std::unique_ptr<CMgStatContext> context_;
+};
+
+TEST_P(MgBalancingTest, TopDownByUnitRowAndClass) {
+  const std::string a = testing::kMgOwner, b = testing::kMgCounty + "0000000000002";
+  // Square metres: the county holds 1500 m², 2.3 mu; the mu copy 2.2.
+  const struct {
+    std::string location, kind, metres, mu;
+  } rows[] = {{a, "10", "1000,600,400,0", "1.5,0.9,0.6,0"},
+              {a, "20", "200,200,0,0", "0.3,0.3,0,0"},
+              {b, "10", "300,0,300,0", "0.4,0,0.4,0"},
+              // Outside the county: a negative total cannot be balanced,
+              // and a row without classes anywhere has no leaf to step.
+              {"9999", "10", "-300,100,0,0", "-0.5,0.2,0,7"},
+              {"9998", "10", "700,0,0,0", "1,0,0,0"}};
+  for (const auto& row : rows) {
+    Insert("PMstatdataMG", row.location, row.kind, row.metres);
+    Insert("MUstatdataMG", row.location, row.kind, row.mu);
+  }
+  ASSERT_EQ(context_->BalanceStatData(), 1);
+  // The step goes to the larger unit, its row above 1, its class 123
+  // before 104; parents are the sums of their leaves.
+  EXPECT_EQ(Rows(conn(),
+                 "select 座落单位代码, 土地总面积, BM104, BM123, BM10, BM12 from "
+                 "MUstatdataMG order by 座落单位代码, 权属性质"),
+            (Strings{b + "|0.4|0|0.4|0|0.4", a + "|1.6|0.9|0.7|0.9|0.7", a + "|0.3|0.3|0|0.3|0",
+                     "9998|1|0|0|0|0", "9999|-0.5|0.2|0|0.2|0"}));
+  EXPECT_EQ(context_->m_nErrCount, 2);
+  std::string failures;
+  for (const std::string& failure : context_->m_arrFirstFailures) failures += failure + "\n";
+  EXPECT_NE(failures.find("座落单位代码 9998 土地总面积 1"), std::string::npos) << failures;
+  EXPECT_NE(failures.find("座落单位代码 9999 土地总面积 -0.5"), std::string::npos) << failures;
+  // The copy of unit 1 is the reference and stays as it was.
+  EXPECT_EQ(Rows(conn(), "select sum(土地总面积) from PMstatdataMG"), Strings{"1900"});
+}
+
+LANDSTAT_BOTH_ENGINES(MgBalancingTest);
 
 }  // namespace
 }  // namespace landstat
