@@ -87,6 +87,25 @@ class CMgStatContext : public StatRunLog {
   // 05 to 09, 01 to 04, the highest code first in each; others dropped.
   short OrderBalanceFields(std::vector<std::string>& leaves) const;
 
+  // --- land-use summaries TDLY_YJFLMG, TDLY_EJFLMG, NCTDLY_YJFLMG,
+  // NCTDLY_EJFLMG by county, category, bureau, second-level unit and (with
+  // the level switch) ownership unit, per wanted unit, by location only
+  // (mongolia/mg_class_summaries.cpp). The create-all and fill-all
+  // operations return 1; their failures are logged and counted. ---
+  short CreateTdlyYjflTables();
+  short CreateTdlyYjflTable(const std::string& table);
+  short CreateTdlyEjflTables();
+  short CreateTdlyEjflTable(const std::string& table);
+  short CreateNcTdlyYjflTables();
+  short CreateNcTdlyYjflTable(const std::string& table);
+  short CreateNcTdlyEjflTables();
+  short CreateNcTdlyEjflTable(const std::string& table);
+  short StatTdlyClass(short kind);
+  short StatNcTdlyClass(short kind);
+  // The level rows of one table from one unit copy; 0 when a level failed.
+  short SumTdlyClass(short kind, const std::string& source, const std::string& target);
+  short SumNcTdlyClass(short kind, const std::string& source, const std::string& target);
+
   // Compacts the working SQLite copy when a real share of it is free pages
   // (closing and opening the connection again); a server is never
   // compacted. 0 after a logged failure.

@@ -1,6 +1,8 @@
 // The summary families of the Inner Mongolia run, in one list: each runs on
 // the Inner Mongolia context through the family's Mongolia hooks, in stage
-// order, after the base table and before the area-unit records.
+// order, after the unit copies and before the ownership-code table and the
+// area-unit records. None has a unit conversion: `landstat convert` leaves
+// the Inner Mongolia tables as they were built.
 
 #include "engine/table_family.h"
 #include "mongolia/mg_stat_context.h"
@@ -8,7 +10,28 @@
 namespace landstat {
 namespace {
 
-const FamilyRegistration kMongoliaFamilies({});
+TableFamily Summary(const char* base, int stage, short (CMgStatContext::*create)(),
+                    short (CMgStatContext::*fill)(short), short kind,
+                    const char* progress = nullptr) {
+  TableFamily family;
+  family.base = base;
+  family.stage = stage;
+  family.progress = progress;
+  family.mg_create = [create](CMgStatContext& c) { return (c.*create)(); };
+  family.mg_fill = [fill, kind](CMgStatContext& c) { return (c.*fill)(kind); };
+  return family;
+}
+
+const FamilyRegistration kMongoliaFamilies({
+    Summary("TDLY_YJFLMG", 10, &CMgStatContext::CreateTdlyYjflTables,
+            &CMgStatContext::StatTdlyClass, 1, "正在汇总内蒙古土地利用数据"),
+    Summary("TDLY_EJFLMG", 11, &CMgStatContext::CreateTdlyEjflTables,
+            &CMgStatContext::StatTdlyClass, 2),
+    Summary("NCTDLY_YJFLMG", 12, &CMgStatContext::CreateNcTdlyYjflTables,
+            &CMgStatContext::StatNcTdlyClass, 1, "正在汇总内蒙古农村土地利用数据"),
+    Summary("NCTDLY_EJFLMG", 13, &CMgStatContext::CreateNcTdlyEjflTables,
+            &CMgStatContext::StatNcTdlyClass, 2),
+});
 
 }  // namespace
 }  // namespace landstat

@@ -11,7 +11,7 @@ namespace landstat::testing {
 
 // A small Inner Mongolia survey written by hand: a code table of the county
 // kMgCounty with its category, bureau, second-level and ownership units and
-// a few land classes (01, 011, 0101; 10, 104; 12, 123), and the three
+// a few land classes (01, 011, 0101; 10, 104; 12, 123; 05, 051), and the three
 // feature layers with the fields the Inner Mongolia fill reads.
 inline const std::string kMgCounty = "150102";
 inline const std::string kMgCategory = "15010201";

@@ -192,9 +192,9 @@ TEST(MgStatContextTest, ColumnsOfTheCodeTable) {
   CMgStatContext context(0, 0, 0, 0, codes.get(), "2009", testing::kMgCounty, "", 1);
   ASSERT_EQ(context.InitUnits(home.File("stats.sqlite"), 0), 1);
   ASSERT_EQ(context.LoadCodes(), 1);
-  EXPECT_EQ(context.m_arrStatFields.size(), 27u);
+  EXPECT_EQ(context.m_arrStatFields.size(), 29u);
   EXPECT_EQ(context.m_arrStatFields[20], "BM01");
-  EXPECT_EQ(context.m_arrClass1Codes, (Strings{"01", "10", "12"}));
+  EXPECT_EQ(context.m_arrClass1Codes, (Strings{"01", "10", "12", "05"}));
   EXPECT_EQ(context.GetCodeName(testing::kMgBureau), "农垦局");
   EXPECT_EQ(context.GetCodeName("15"), "");
   // Without land classes: the twenty fixed columns; without any code: none.

@@ -78,7 +78,8 @@ TEST_P(MongoliaRunTest, BuildsTheBaseTableCodesAndUnits) {
   EXPECT_EQ(After("select count(*) from QSDMBMG"), Strings{"5"});
   EXPECT_EQ(After("select TYPE, AREAUNIT from AreaUnitMG where 年度='2009'"),
             (Strings{"土地利用|公顷", "基本农田|公顷", "土地利用|平方米", "基本农田|平方米"}));
-  EXPECT_EQ(stages, (Strings{"base table", "unit copies", "area units", "publish"}));
+  EXPECT_EQ(stages, (Strings{"base table", "unit copies", "TDLY_YJFLMG", "TDLY_EJFLMG",
+                             "NCTDLY_YJFLMG", "NCTDLY_EJFLMG", "area units", "publish"}));
   db::Connection after(database().ConnectionString());
   EXPECT_EQ(LastRunRecord(after, "2009", testing::kMgCounty)->kind, "mongolia");
 }
@@ -187,6 +188,42 @@ TEST_P(MgBalancingTest, TopDownByUnitRowAndClass) {
 }
 
 LANDSTAT_BOTH_ENGINES(MgBalancingTest);
+
+// The summaries of a square-metre copy made by hand: its levels, the
+// ownership units of the county's length only with the level switch, the
+// rural total without the classes 05 to 09, nothing for the ownership scope.
+TEST_P(MgBalancingTest, SummariesByLevel) {
+  context_->m_pConn.Execute(
+      "insert into PMstatdataMG (县级代码,县名称,类别码,管局级码,管局下属二级单位码,"
+      "内蒙古权属单位代码,内蒙古权属单位名称,土地总面积,BM01,BM011,BM05,BM051,BM10,BM104) values "
+      "('150102','新城区','15010201','1501020101','1501020101001','1501020101001000','一队',"
+      "30,10,10,20,20,0,0),"
+      "('150102','新城区','15010201','1501020101','1501020101001','1501020101001000001','二队',"
+      "5,0,0,0,0,5,5)");
+  const auto build = [&] {
+    context_->CreateTdlyYjflTables();
+    context_->StatTdlyClass(1);
+    context_->CreateNcTdlyYjflTables();
+    context_->StatNcTdlyClass(1);
+  };
+  build();
+  EXPECT_EQ(Rows(conn(),
+                 "select XZQDM, XZQMC, XZQZMJ, BM01, BM05, BM10 from ZPMTDLY_YJFLMG order "
+                 "by XZQDM"),
+            (Strings{"150102|新城区|35|10|20|5", "15010201||35|10|20|5", "1501020101||35|10|20|5",
+                     "1501020101001||35|10|20|5", "1501020101001000|一队|30|10|20|0"}));
+  EXPECT_EQ(Rows(conn(), "select XZQZMJ from ZPMNCTDLY_YJFLMG where XZQDM = '150102'"),
+            Strings{"15"});
+  EXPECT_FALSE(conn().TableExists("ZGQTDLY_YJFLMG"));
+  context_->m_nLevelSwitch = 0;
+  build();
+  EXPECT_EQ(Rows(conn(), "select count(*) from ZPMTDLY_YJFLMG"), Strings{"4"});
+  context_->m_nStatType = 1;
+  context_->DropTable("ZPMNCTDLY_YJFLMG");
+  build();
+  EXPECT_FALSE(conn().TableExists("ZPMNCTDLY_YJFLMG"));
+  EXPECT_EQ(context_->m_nErrCount, 0);
+}
 
 }  // namespace
 }  // namespace landstat
