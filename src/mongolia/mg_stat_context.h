@@ -106,6 +106,25 @@ class CMgStatContext : public StatRunLog {
   short SumTdlyClass(short kind, const std::string& source, const std::string& target);
   short SumNcTdlyClass(short kind, const std::string& source, const std::string& target);
 
+  // --- square-metre ledger TDLYTZMG and its second-level work table
+  // TDLY_EJFLTZMG (mongolia/mg_ledger.cpp) ---
+  // 0 without square metres; else the result of the table's create.
+  short CreateTdlyTzTables();
+  short CreateTdlyTzTable(const std::string& table);
+  // The work table: the columns of the general run's rural second-level
+  // table in square metres, and 图斑编号. 0 without square metres or that
+  // table (a notice names it), or after a logged failure.
+  short CreateTdlyEjflTzTable();
+  short MakeTdlyEjflTzTable(const std::string& table);
+  // Fills the ledger (when square metres are wanted) and compacts an SQLite
+  // working copy. 1 when the ledger was filled.
+  short StatTdlyTz();
+  short SumTdlyTz(const std::string& table);
+  // The general run's rural second-level table in square metres, as the
+  // general run names it on this database.
+  std::string GeneralRuralSecondLevelTable() const;
+  bool m_bLedgerFilled = false;
+
   // Compacts the working SQLite copy when a real share of it is free pages
   // (closing and opening the connection again); a server is never
   // compacted. 0 after a logged failure.

@@ -22,6 +22,28 @@ TableFamily Summary(const char* base, int stage, short (CMgStatContext::*create)
   return family;
 }
 
+// The ledger, in square metres only: none without them.
+TableFamily Ledger() {
+  TableFamily family;
+  family.base = "TDLYTZMG";
+  family.stage = 14;
+  family.progress = "正在汇总内蒙古台帐";
+  family.mg_create = [](CMgStatContext& c) { return c.CreateTdlyTzTables(); };
+  family.mg_fill = [](CMgStatContext& c) { return c.StatTdlyTz(); };
+  return family;
+}
+
+// The ledger's work table, only after the ledger was filled.
+TableFamily LedgerWorkTable() {
+  TableFamily family;
+  family.base = "TDLY_EJFLTZMG";
+  family.stage = 15;
+  family.mg_create = [](CMgStatContext& c) {
+    return c.m_bLedgerFilled ? c.CreateTdlyEjflTzTable() : short{0};
+  };
+  return family;
+}
+
 const FamilyRegistration kMongoliaFamilies({
     Summary("TDLY_YJFLMG", 10, &CMgStatContext::CreateTdlyYjflTables,
             &CMgStatContext::StatTdlyClass, 1, "正在汇总内蒙古土地利用数据"),
@@ -31,6 +53,8 @@ const FamilyRegistration kMongoliaFamilies({
             &CMgStatContext::StatNcTdlyClass, 1, "正在汇总内蒙古农村土地利用数据"),
     Summary("NCTDLY_EJFLMG", 13, &CMgStatContext::CreateNcTdlyEjflTables,
             &CMgStatContext::StatNcTdlyClass, 2),
+    Ledger(),
+    LedgerWorkTable(),
 });
 
 }  // namespace

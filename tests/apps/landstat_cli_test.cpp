@@ -16,6 +16,7 @@
 #include "county_writer.h"
 #include "engine/database_helpers.h"
 #include "engine/run_workspace.h"
+#include "engine/shared_code_tables.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
@@ -298,6 +299,8 @@ TEST(LandstatCli, MongoliaRunOfAGeneratedCounty) {
       county::WriteCounty(county::PlanCounty(options), dir.File("plain"));
   fs::create_directories(dir.path() / "home");
   ASSERT_EQ(CreateAcessDB(dir.File("stats.sqlite")), 1);
+  // The ownership codes the general run leaves, which the ledger reads.
+  db::Connection(dir.File("stats.sqlite")).Execute(kQsdmbTable.create);
   // A code file of one land class: the rows of every other class are logged.
   testing::WriteFileBytes(dir.File("one_class.tsv"), "地类代码\t01\t耕地\n");
   const std::vector<std::string> common = {"mongolia", "--db",           dir.File("stats.sqlite"),

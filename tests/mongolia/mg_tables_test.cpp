@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/database_helpers.h"
+#include "engine/shared_code_tables.h"
 #include "mongolia/mg_fixture.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -128,6 +129,34 @@ TEST_P(MgTablesTest, OwnershipCodesAsTheyStandNameFirst) {
   CMgStatContext without(0, 0, 0, 0, nullptr, "2009", testing::kMgCounty, "", 1);
   EXPECT_EQ(without.CreateQsdmbMGTable(), 0);
   EXPECT_EQ(without.FillQsdmbMG(), 0);
+}
+
+// The ledger: names of the location's levels from QSDMB, logged without
+// it; the work table only beside the general run's rural table, made anew.
+TEST_P(MgTablesTest, LedgerAndItsWorkTable) {
+  const auto context = Build(testing::MgSurvey(
+      {testing::MgParcel("7", "011", "10"), testing::MgParcel("7", "123", "2.5")}));
+  const std::string ledger = "ZPMTDLYTZMG";
+  ASSERT_EQ(context->CreateTdlyTzTables(), 1);
+  EXPECT_EQ(context->StatTdlyTz(), 0);
+  EXPECT_NE(context->m_strLogLine.find("汇总蒙古土地利用台帐失败"), std::string::npos);
+  RefreshCountyRows(context->m_pConn, kQsdmbTable, "150102",
+                    {{"1500000000000000000", "内蒙古自治区"},
+                     {"1501020000000000000", "新城区"},
+                     {kMgOwner, "一队"}});
+  ASSERT_EQ(context->CreateTdlyTzTables(), 1);
+  EXPECT_EQ(context->StatTdlyTz(), 1);
+  EXPECT_EQ(After("select 省名称, 省级代码, 市名称, 县名称, 县级代码, 座落单位名称, 图斑编号, "
+                  "土地总面积, BM01, BM12 from " +
+                  ledger),
+            Strings{"内蒙古自治区|15||新城区|150102|一队|7|12.5|10|2.5"});
+  const std::string general = context->GeneralRuralSecondLevelTable();
+  EXPECT_EQ(context->CreateTdlyEjflTzTable(), 0);
+  EXPECT_NE(context->m_arrNotices.back().find(general), std::string::npos);
+  context->m_pConn.Execute("create table " + general +
+                           " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float)");
+  for (int run = 0; run < 2; ++run) EXPECT_EQ(context->CreateTdlyEjflTzTable(), 1);
+  EXPECT_EQ(context->m_pConn.Columns("ZPMTDLY_EJFLTZMG").size(), 4u);
 }
 
 LANDSTAT_BOTH_ENGINES(MgTablesTest);
