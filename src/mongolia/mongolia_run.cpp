@@ -126,10 +126,7 @@ bool BuildMongoliaTables(CMgStatContext& context, short db_mode, const StageObse
     return false;
   }
   if (context.CreateAreaUnitTable() <= 0 || context.CreateStatDataTable() <= 0) return false;
-  if (db_mode == 2) {
-    host::yDebugStr("内蒙古基础汇总表: 尚无经临时表的汇总, 逐条汇总图层记录");
-  }
-  if (context.BuildStatDataDirect() <= 0) return false;
+  if ((db_mode == 2 ? context.BuildStatData() : context.BuildStatDataDirect()) <= 0) return false;
   done("base table");
   host::LindoDlgProgressSetText("正在生成内蒙古扩展基础数据");
   if (context.CreateUnitStatTables() <= 0 || context.FillUnitStatTables() <= 0) return false;

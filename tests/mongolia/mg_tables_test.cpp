@@ -131,6 +131,36 @@ TEST_P(MgTablesTest, OwnershipCodesAsTheyStandNameFirst) {
   EXPECT_EQ(without.FillQsdmbMG(), 0);
 }
 
+// The fill through the staging table gives the rows of the row-by-row fill
+// where their rules agree, and leaves no staging table behind.
+TEST_P(MgTablesTest, StagedFillGivesTheSameRows) {
+  const std::vector<FieldValues> lines = {testing::MgLine("0.5", "10.3"),
+                                          testing::MgLine("1", "7.25")};
+  const std::vector<FieldValues> points = {{{"地类编码", "123"},
+                                            {"座落图斑编号", "1"},
+                                            {"座落单位代码", kMgOwner},
+                                            {"座落单位名称", "一队"},
+                                            {"零星地物面积", "1.5"},
+                                            {"内蒙古权属单位代码", testing::kMgCategory}}};
+  const std::vector<FieldValues> parcels = {
+      testing::MgParcel("1", "011", "100", {{"扣除地类编码", "123"}, {"扣除地类面积", "12.25"}}),
+      testing::MgParcel("2", "0101", "20")};
+  const auto context = Build(testing::MgSurvey(parcels, lines, points));
+  const std::string rows =
+      "select 来源, 图斑编号, 县级代码, 类别名称, 管局下属二级单位码, 内蒙古权属单位代码, "
+      "座落单位代码, 土地总面积, BM01, BM011, BM0101, BM10, BM104, BM12, BM123 from statdataMG";
+  const Strings direct = Sorted(After(rows));
+  testing::OpenSurvey layers(home_.File("survey.gpkg"));
+  auto staged = testing::MgContext(codes_.get(), database().ConnectionString(), layers.parcel,
+                                   layers.line, layers.point);
+  ASSERT_EQ(staged->CreateStatDataTable(), 1);
+  ASSERT_EQ(staged->BuildStatData(), 1);
+  EXPECT_EQ(Sorted(After(rows)), direct);
+  EXPECT_EQ(direct.size(), 7u);
+  EXPECT_FALSE(staged->m_pConn.TableExists("statdataMGtbl"));
+  EXPECT_EQ(staged->m_nErrCount, 0);
+}
+
 // The ledger: names of the location's levels from QSDMB, logged without
 // it; the work table only beside the general run's rural table, made anew.
 TEST_P(MgTablesTest, LedgerAndItsWorkTable) {
