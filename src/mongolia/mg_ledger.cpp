@@ -116,14 +116,13 @@ short CMgStatContext::SumTdlyTz(const std::string& table) {
       1);
   std::vector<std::string> statements = {insert};
   for (const LedgerLevel& level : kLedgerLevels) {
-    const std::string left =
-        "LEFT(" + table + ".座落单位代码," + std::to_string(level.length) + ")";
-    std::string condition = left + "=LEFT(QSDMB.QSDWDM," + std::to_string(level.length) + ")";
+    // The level's row of QSDMB is the location code's prefix filled up with
+    // zeros to nineteen characters: one comparison of whole codes, which
+    // the database answers through an index of its own rather than a scan
+    // of QSDMB for every ledger row.
     const int zeros = kPaddedCode - level.length;
-    if (zeros > 0) {
-      condition += " AND RIGHT(QSDMB.QSDWDM," + std::to_string(zeros) + ") LIKE '" +
-                   std::string(zeros, '0') + "'";
-    }
+    std::string condition = "QSDMB.QSDWDM=" + Dialect().Left(table + ".座落单位代码", level.length);
+    if (zeros > 0) condition += "||'" + std::string(zeros, '0') + "'";
     statements.push_back(
         Dialect().MultiTableUpdate(table, "QSDMB", {{level.name, "QSDMB.QSDWMC"}}, condition));
     if (level.code) {

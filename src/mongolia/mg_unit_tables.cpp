@@ -71,11 +71,30 @@ short CMgStatContext::CreateUnitStatTable(short unit) {
 }
 
 short CMgStatContext::FillUnitStatTables() {
+  // The base rows are grouped once; the other copies start as copies of
+  // the first one's rows, which are the same sums.
+  short grouped = kNoUnit;
   for (short unit : kCopyOrder) {
-    if (Wants(unit) && FillUnitStatTable(unit) <= 0) return 0;
+    if (!Wants(unit)) continue;
+    if (grouped == kNoUnit) {
+      if (FillUnitStatTable(unit) <= 0) return 0;
+      grouped = unit;
+      continue;
+    }
+    try {
+      m_pConn.Execute("insert into " + UnitCopyTable(unit) + " select * from " +
+                      UnitCopyTable(grouped));
+    } catch (const db::DbError& error) {
+      LogFailure("汇总内蒙古扩展基础数据", UnitCopyTable(unit) + " 汇总失败", error);
+      return 0;
+    }
   }
+  host::yDebugTime("内蒙古扩展基础数据 汇总");
   if (ConvertUnitStatTables() <= 0) return 0;
-  return BalanceStatData();
+  host::yDebugTime("内蒙古扩展基础数据 转换");
+  const short balanced = BalanceStatData();
+  host::yDebugTime("内蒙古扩展基础数据 平差");
+  return balanced;
 }
 
 short CMgStatContext::FillUnitStatTable(short unit) {
