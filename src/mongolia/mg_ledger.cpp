@@ -106,11 +106,20 @@ short CMgStatContext::SumTdlyTz(const std::string& table) {
     targets += (i ? "," : "") + ("BM" + m_arrClassCodes[i]);
     sums += (i ? "," : "") + ("SUM(BM" + m_arrClassCodes[i] + ") ");
   }
+  // The level codes are prefixes of the location code, set as the rows go
+  // in rather than by an update of every row afterwards; they need no
+  // QSDMB.
+  std::string codes, prefixes;
+  for (const LedgerLevel& level : kLedgerLevels) {
+    if (!level.code) continue;
+    codes += std::string(level.code) + ",";
+    prefixes += Dialect().Left("座落单位代码", level.length) + ",";
+  }
   // The total column is text: the sum goes in as its text.
   const std::string insert = Dialect().RoundSums(
-      "insert into " + table +
-          "(图斑编号,内蒙古权属单位代码,内蒙古权属单位名称,座落单位代码,土地总面积," + targets +
-          ") SELECT 图斑编号,内蒙古权属单位代码,内蒙古权属单位名称,座落单位代码," +
+      "insert into " + table + "(" + codes +
+          "图斑编号,内蒙古权属单位代码,内蒙古权属单位名称,座落单位代码,土地总面积," + targets +
+          ") SELECT " + prefixes + "图斑编号,内蒙古权属单位代码,内蒙古权属单位名称,座落单位代码," +
           "CAST(SUM(土地总面积) AS varchar(40)), " + sums + " FROM " + m_strStatTbl +
           " GROUP BY 内蒙古权属单位代码,内蒙古权属单位名称,座落单位代码,图斑编号",
       1);
@@ -125,10 +134,6 @@ short CMgStatContext::SumTdlyTz(const std::string& table) {
     if (zeros > 0) condition += "||'" + std::string(zeros, '0') + "'";
     statements.push_back(
         Dialect().MultiTableUpdate(table, "QSDMB", {{level.name, "QSDMB.QSDWMC"}}, condition));
-    if (level.code) {
-      statements.push_back("UPDATE " + table + " SET " + level.code + "=" +
-                           Dialect().Left("座落单位代码", level.length));
-    }
   }
   for (const std::string& statement : statements) {
     try {
