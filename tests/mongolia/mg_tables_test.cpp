@@ -302,6 +302,10 @@ TEST(MgUnitCopiesTest, ConversionStatementsHoldFiftyAssignments) {
   EXPECT_NE(context.ConvertStatements(kHectare, 2)[0].find("BM100=val(format(BM100/10000,'0.00'))"),
             std::string::npos);
   EXPECT_TRUE(context.ConvertStatements(kSquareMetre, 1).empty());
+  // A parcel layer in Oracle: Oracle's rounding.
+  context.m_bOracle = true;
+  EXPECT_NE(context.ConvertStatements(kMu, 1)[0].find("土地总面积=round(土地总面积*3/2000,1)"),
+            std::string::npos);
 }
 
 }  // namespace
