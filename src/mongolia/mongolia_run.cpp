@@ -95,6 +95,25 @@ void BuildMongoliaFamilies(CMgStatContext& context, const StageObserver& observe
   }
 }
 
+// The tables of the units the configuration no longer wants, which an
+// earlier run made, dropped so that no stale figures stay beside this run's
+// (only when StatConfig.ini was read: defaults for a missing file keep them).
+void DropTablesOfUnwantedUnits(CMgStatContext& context) {
+  if (!StatConfigRead()) return;
+  std::vector<std::string> dropped;
+  for (short unit : {kHectare, kMu, kSquareMetre}) {
+    if (context.Wants(unit)) continue;
+    std::vector<std::string> tables = {context.UnitCopyTable(unit)};
+    for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
+      tables.push_back(context.SummaryTable(unit, family->base));
+    }
+    for (const std::string& table : tables) {
+      if (context.IsTableExist(table) && context.DropTable(table) > 0) dropped.push_back(table);
+    }
+  }
+  if (!dropped.empty()) context.LogNotice("删除旧表", NotRebuiltNotice({}, dropped));
+}
+
 // The ownership-code table and the area-unit records: failures are logged
 // and counted, and the run goes on.
 void RecordCodesAndUnits(CMgStatContext& context) {
@@ -125,6 +144,7 @@ bool BuildMongoliaTables(CMgStatContext& context, short db_mode, const StageObse
     context.LogFailure("装载代码表", "没有可读的内蒙古代码表");
     return false;
   }
+  DropTablesOfUnwantedUnits(context);
   if (context.CreateAreaUnitTable() <= 0 || context.CreateStatDataTable() <= 0) return false;
   if ((db_mode == 2 ? context.BuildStatData() : context.BuildStatDataDirect()) <= 0) return false;
   done("base table");

@@ -84,8 +84,19 @@ TEST_P(MongoliaRunTest, BuildsTheBaseTableCodesAndUnits) {
   EXPECT_EQ(stages,
             (Strings{"base table", "unit copies", "TDLY_YJFLMG", "TDLY_EJFLMG", "NCTDLY_YJFLMG",
                      "NCTDLY_EJFLMG", "TDLYTZMG", "TDLY_EJFLTZMG", "area units", "publish"}));
+  {
+    db::Connection after(database().ConnectionString());
+    EXPECT_EQ(LastRunRecord(after, "2009", testing::kMgCounty)->kind, "mongolia");
+  }
+  // Hectares no longer wanted: their tables go, and the notice says which.
+  testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\n");
+  const RunReport again = Run(*project);
+  ASSERT_TRUE(again.Completed());
+  ASSERT_FALSE(again.notices.empty());
+  EXPECT_NE(again.notices.front().find("ZGQTDLY_YJFLMG"), std::string::npos);
   db::Connection after(database().ConnectionString());
-  EXPECT_EQ(LastRunRecord(after, "2009", testing::kMgCounty)->kind, "mongolia");
+  EXPECT_FALSE(after.TableExists("GQstatdataMG"));
+  EXPECT_TRUE(after.TableExists("ZPMTDLY_YJFLMG"));
 }
 
 TEST_P(MongoliaRunTest, LayerWithoutOwnerFieldFailsBeforeTheDatabase) {
