@@ -1,17 +1,18 @@
 // Wall time and peak memory of a statistics run on a generated county, stage
 // by stage as the run itself reports them (the fixed stages, then each
-// summary family), on SQLite or PostgreSQL, then of the town-lot run on the
-// same database, of the rural ownership-lot run (the town lots serving as
-// its lots) and of the conversion of its stored statistics to hectares.
+// summary family), on SQLite or PostgreSQL, then of the town-lot run, the
+// rural ownership-lot run (the town lots serving as its lots) and the Inner
+// Mongolia run on the same database, and of the conversion of its stored
+// statistics to hectares.
 //
 //   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR] [--version V]
 //
 // --version V runs the regional variant V (such as 广东农村, whose farmland
 // stage is timed as the family statdata_jbntGD); the default version string
 // otherwise.
-// The county is generated into DIR/county-N (DIR/county-N-lots-L with
-// --lots, which puts a town lot on each of the first L parcels; kept for
-// later runs).
+// The county, with the Inner Mongolia fields, is generated into
+// DIR/county-N-mg (DIR/county-N-lots-L-mg with --lots, which puts a town lot
+// on each of the first L parcels; kept for later runs).
 // tools/bench-run runs it for several sizes and both engines.
 
 #include <sys/resource.h>
@@ -34,6 +35,7 @@
 #include "engine/table_names.h"
 #include "lots/ncqs_run.h"
 #include "lots/town_lot_run.h"
+#include "mongolia/mongolia_run.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/gis_error.h"
@@ -96,11 +98,12 @@ int main(int argc, char** argv) {
   try {
     const fs::path county_dir =
         dir / ("county-" + std::to_string(parcels) +
-               (lots < 0 ? std::string() : "-lots-" + std::to_string(lots)));
+               (lots < 0 ? std::string() : "-lots-" + std::to_string(lots)) + "-mg");
     if (!fs::exists(county_dir / "project.xml")) {
       county::CountyOptions options;
       options.parcels = parcels;
       options.town_lots = lots;
+      options.mongolia = true;
       county::WriteCounty(county::PlanCounty(options), county_dir.string());
     }
     const fs::path home = dir / "config";
@@ -198,6 +201,23 @@ int main(int argc, char** argv) {
     }
     std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
                 "ncqs run", ncqs_run.seconds, ncqs_run.failures);
+    // The Inner Mongolia run on the same database, stage by stage.
+    last = std::chrono::steady_clock::now();
+    std::unique_ptr<gis::RuralCode> mg_codes(
+        gis::RuralCode::Load((county_dir / "codes_mg.tsv").string()));
+    MongoliaRequest mongolia;
+    static_cast<JobTarget&>(mongolia) = request;
+    mongolia.project = project.get();
+    mongolia.second_codes = mg_codes.get();
+    mongolia.observer = [&](const std::string& name) { stage_ended("mongolia " + name); };
+    const RunReport mongolia_run = RunMongolia(mongolia);
+    if (!mongolia_run.Completed()) {
+      throw std::runtime_error(
+          "the Inner Mongolia run failed: " +
+          (mongolia_run.messages.empty() ? std::string() : mongolia_run.messages.front()));
+    }
+    std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
+                "Inner Mongolia run", mongolia_run.seconds, mongolia_run.failures);
 
     // The stored statistics converted to hectares: the rebuild, then the
     // conversion in place and the balancing.

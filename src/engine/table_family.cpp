@@ -17,10 +17,10 @@ std::deque<TableFamily>& Registry() {
   return families;
 }
 
-std::vector<const TableFamily*> InStageOrder(bool town) {
+std::vector<const TableFamily*> InStageOrder(FamilyKind kind) {
   std::vector<const TableFamily*> families;
   for (const TableFamily& family : Registry()) {
-    if (family.Town() == town) families.push_back(&family);
+    if (family.Kind() == kind) families.push_back(&family);
   }
   std::stable_sort(families.begin(), families.end(),
                    [](const TableFamily* a, const TableFamily* b) { return a->stage < b->stage; });
@@ -34,11 +34,15 @@ FamilyRegistration::FamilyRegistration(std::vector<TableFamily> families) {
 }
 
 std::vector<const TableFamily*> FamiliesInStageOrder() {
-  return InStageOrder(false);
+  return InStageOrder(FamilyKind::kGeneral);
 }
 
 std::vector<const TableFamily*> TownFamiliesInStageOrder() {
-  return InStageOrder(true);
+  return InStageOrder(FamilyKind::kTown);
+}
+
+std::vector<const TableFamily*> MongoliaFamiliesInStageOrder() {
+  return InStageOrder(FamilyKind::kMongolia);
 }
 
 namespace {
@@ -61,7 +65,7 @@ const TownConversion* RegisteredTownConversion() {
 
 std::vector<std::string> OwnedTables(const TableNames& names, bool town, short unit) {
   std::vector<std::string> tables;
-  for (const TableFamily* family : InStageOrder(town)) {
+  for (const TableFamily* family : InStageOrder(town ? FamilyKind::kTown : FamilyKind::kGeneral)) {
     if (unit == kNoUnit) {
       tables.push_back(names.Plain(family->base));
     } else {
@@ -124,11 +128,11 @@ std::string NotRebuiltNotice(const std::vector<std::string>& units,
 
 std::vector<std::string> RunsBuilding(const std::string& base) {
   std::vector<std::string> runs;
-  bool town = false;
+  bool town = false, mongolia = false;
   for (const TableFamily& family : Registry()) {
     if (base != family.base) continue;
-    if (family.Town()) {
-      town = true;
+    if (family.Kind() != FamilyKind::kGeneral) {
+      (family.Town() ? town : mongolia) = true;
       continue;
     }
     for (const char* version : kRunVersions) {
@@ -137,12 +141,14 @@ std::vector<std::string> RunsBuilding(const std::string& base) {
     }
   }
   if (town) runs.push_back("landstat town");
+  if (mongolia) runs.push_back("landstat mongolia");
   return runs;
 }
 
 bool RunBuilds(const std::string& base, const RunVariant& run) {
   return std::any_of(Registry().begin(), Registry().end(), [&](const TableFamily& family) {
-    return base == family.base && !family.Town() && family.builds && family.builds(run);
+    return base == family.base && family.Kind() == FamilyKind::kGeneral && family.builds &&
+           family.builds(run);
   });
 }
 

@@ -14,6 +14,10 @@ class Connection;
 }
 class CStatContext;
 class CZdStatContext;
+class CMgStatContext;
+
+// Which run builds a family, on which context.
+enum class FamilyKind { kGeneral, kTown, kMongolia };
 
 // What a statistics run is asked for: the regional version string of the
 // host ("通用农村", "四川农村", "城镇" ...; words in it switch families on) and
@@ -66,12 +70,22 @@ struct TableFamily {
   // returns 0 or less failed.
   std::function<short(CZdStatContext&)> town_create = {};
   std::function<short(CZdStatContext&)> town_fill = {};
+  // A family of the Inner Mongolia run instead: made by `mg_create` and,
+  // when that returns > 0, `mg_fill`, on the Inner Mongolia context; a fill
+  // that returns 0 or less failed.
+  std::function<short(CMgStatContext&)> mg_create = {};
+  std::function<short(CMgStatContext&)> mg_fill = {};
   // The tables the family makes besides the copies of its base name, for a
   // unit (kNoUnit: those of no unit), so that a job knows every table its
   // families own.
   std::function<std::vector<std::string>(const TableNames&, short unit)> owns = {};
 
-  bool Town() const { return static_cast<bool>(town_create); }
+  FamilyKind Kind() const {
+    return town_create ? FamilyKind::kTown
+           : mg_create ? FamilyKind::kMongolia
+                       : FamilyKind::kGeneral;
+  }
+  bool Town() const { return Kind() == FamilyKind::kTown; }
 };
 
 // Adds families to the one list the run, the unit conversion and the
@@ -85,6 +99,8 @@ struct FamilyRegistration {
 std::vector<const TableFamily*> FamiliesInStageOrder();
 // The families of the town-lot run, in stage order.
 std::vector<const TableFamily*> TownFamiliesInStageOrder();
+// The families of the Inner Mongolia run, in stage order.
+std::vector<const TableFamily*> MongoliaFamiliesInStageOrder();
 // Every table the families of the general run (`town`: of the town-lot
 // run) own under `names`, for a unit (kNoUnit: the tables of no unit): per
 // family its base name plain (kNoUnit) or as the unit's copy and summaries
@@ -108,7 +124,8 @@ std::vector<const TableFamily*> ConvertedFamilies();
 
 // The runs that build the family of base name `base`: each version string
 // of kRunVersions that a general family of that name accepts, then
-// "landstat town" when a town-lot family has it. Empty when no registered
+// "landstat town" when a town-lot family has it, and "landstat mongolia"
+// when an Inner Mongolia family has it. Empty when no registered
 // family has that name.
 inline constexpr const char* kRunVersions[] = {"通用农村", "四川农村", "四川农村duda", "通用城镇"};
 std::vector<std::string> RunsBuilding(const std::string& base);

@@ -14,7 +14,9 @@
 
 #include "county_plan.h"
 #include "county_writer.h"
+#include "engine/database_helpers.h"
 #include "engine/run_workspace.h"
+#include "engine/shared_code_tables.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
@@ -305,6 +307,56 @@ TEST(LandstatCli, RunThatFails) {
   EXPECT_TRUE(Contains(ncqs.out, "没有图层 权属宗地")) << ncqs.out;
 }
 
+// The Inner Mongolia run of a generated county: how each end shows in the
+// exit code.
+TEST(LandstatCli, MongoliaRunOfAGeneratedCounty) {
+  TempDir dir;
+  county::CountyOptions options;
+  options.parcels = 60;
+  options.seed = 5;
+  options.mongolia = true;
+  const county::CountyFiles files =
+      county::WriteCounty(county::PlanCounty(options), dir.File("county"));
+  options.mongolia = false;
+  const county::CountyFiles plain =
+      county::WriteCounty(county::PlanCounty(options), dir.File("plain"));
+  fs::create_directories(dir.path() / "home");
+  ASSERT_EQ(CreateAcessDB(dir.File("stats.sqlite")), 1);
+  // The ownership codes the general run leaves, which the ledger reads.
+  db::Connection(dir.File("stats.sqlite")).Execute(kQsdmbTable.create);
+  // A code file of one land class: the rows of every other class are logged.
+  testing::WriteFileBytes(dir.File("one_class.tsv"), "地类代码\t01\t耕地\n");
+  const std::vector<std::string> common = {"mongolia", "--db",           dir.File("stats.sqlite"),
+                                           "--home",   dir.File("home"), "--year",
+                                           "2009",     "--quiet"};
+  const struct {
+    std::vector<std::string> more;
+    int exit_code;
+    std::string said;
+  } kEnds[] = {
+      {{"--project", files.project, "--codes2", files.mongolia_codes},
+       0,
+       "Inner Mongolia statistics completed"},
+      {{"--project", files.project, "--codes2", files.mongolia_codes, "--temporary-fill"},
+       0,
+       "Inner Mongolia statistics completed"},
+      {{"--project", files.project, "--codes2", dir.File("one_class.tsv")}, 3, "添加"},
+      {{"--project", plain.project}, 1, "图层 地类图斑 缺少字段 内蒙古权属单位代码"},
+      {{"--project", files.project, "--level-switch", "2"}, 2, "--level-switch"},
+      {{"--project", files.project, "--codes2", dir.File("none.tsv")}, 2, "none.tsv"},
+  };
+  for (const auto& end : kEnds) {
+    std::vector<std::string> arguments = common;
+    arguments.insert(arguments.end(), end.more.begin(), end.more.end());
+    const Outcome outcome = RunCli(arguments);
+    EXPECT_EQ(outcome.exit_code, end.exit_code) << outcome.out << outcome.err;
+    EXPECT_TRUE(Contains(outcome.out + outcome.err, end.said)) << outcome.out << outcome.err;
+  }
+  db::Connection after(testing::JetConnectionString(dir.File("stats.sqlite")));
+  EXPECT_TRUE(after.TableExists("statdataMG"));
+  EXPECT_TRUE(after.TableExists("QSDMBMG"));
+}
+
 class LandstatCliDatabase : public testing::BothEngines {};
 
 // A conversion of statistics never run fails; its summary says where the
@@ -463,9 +515,10 @@ TEST(LandstatBenchmark, TimesTheRealRun) {
   std::istringstream words(bench.out.substr(listed + 7, bench.out.find('\n', listed) - listed - 7));
   std::vector<std::string> timed{std::istream_iterator<std::string>(words), {}};
   EXPECT_TRUE(Contains(bench.out, "GDPDMJHZ")) << "each family is timed: " << bench.out;
+  EXPECT_TRUE(Contains(bench.out, "mongolia base table")) << bench.out;
 
   const std::string database = dir.File("run.sqlite");
-  const Outcome run = RunCli({"run", "--project", dir.File("county-200/project.xml"), "--db",
+  const Outcome run = RunCli({"run", "--project", dir.File("county-200-mg/project.xml"), "--db",
                               database, "--year", "2024", "--home", dir.File("config"), "--quiet"});
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
   db::Connection result(database);

@@ -316,6 +316,17 @@ std::string CountyPlan::GroupName(int village, int group) const {
   return villages[village].unit.name + villages[village].groups[group].name;
 }
 
+std::string CountyPlan::MgCode(int village, int group) const {
+  const Village& v = villages[village];
+  const std::string bureau = county.code + v.unit.code.substr(7, 2) + v.unit.code.substr(10, 2);
+  if (group < 0) return bureau;
+  return bureau + v.groups[group].code.substr(12, 3) + "000001";
+}
+
+std::string CountyPlan::MgName(int village, int group) const {
+  return group < 0 ? villages[village].unit.name + "管局" : GroupName(village, group) + "队";
+}
+
 std::string CountyPlan::OwnerCode(const Parcel& p) const {
   return GroupCode(p.owner_village, p.owner_group);
 }

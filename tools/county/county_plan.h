@@ -16,6 +16,9 @@ struct CountyOptions {
   // classes; n the first n parcels, whatever their class (for timing a
   // town of a given size).
   long town_lots = -1;
+  // The parcels, linear and scattered features also carry the Inner
+  // Mongolia ownership fields, and a second code file names their units.
+  bool mongolia = false;
 };
 
 struct Point {
@@ -103,6 +106,12 @@ struct CountyPlan {
   std::string OwnerName(const Parcel& parcel) const;
   std::string LocationCode(const Parcel& parcel) const;
   std::string LocationName(const Parcel& parcel) const;
+  // The Inner Mongolia ownership unit of a village's group (-1: the village
+  // itself): county (6 characters), category (8, by township), bureau (10,
+  // by village), second-level unit (13, by group), unit (19). A village
+  // owns as its bureau, with a code of 10 characters.
+  std::string MgCode(int village, int group) const;
+  std::string MgName(int village, int group) const;
 };
 
 CountyPlan PlanCounty(const CountyOptions& options);

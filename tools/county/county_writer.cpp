@@ -3,10 +3,13 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -30,12 +33,18 @@ struct Field {
 
 using Values = std::map<std::string, std::string>;
 
+bool IsMgField(const std::string& name) {
+  return name.rfind("内蒙古权属单位", 0) == 0;
+}
+
 // One layer being written: its fields, then features in transactions.
 class LayerWriter {
  public:
   LayerWriter(GDALDataset& dataset, const char* name, OGRwkbGeometryType type,
-              const std::vector<Field>& fields, const OGRSpatialReference& srs)
+              std::vector<Field> fields, const OGRSpatialReference& srs,
+              const std::vector<Field>& more = {})
       : dataset_(dataset) {
+    fields.insert(fields.end(), more.begin(), more.end());
     layer_ = dataset.CreateLayer(
         name, type == wkbNone ? nullptr : const_cast<OGRSpatialReference*>(&srs), type, nullptr);
     if (!layer_) throw std::runtime_error(std::string("cannot create layer ") + name);
@@ -212,9 +221,10 @@ class CountyWriter {
                        {"扣除地类面积", Kind::kReal}, {"图斑地类面积", Kind::kReal},
                        {"批准文号", Kind::kText},     {"地类备注", Kind::kText},
                        {"描述说明", Kind::kText}},
-                      srs_);
+                      srs_, MgFields(""));
     for (const Parcel& p : plan_.parcels) {
       Values values = ParcelOwnership(p);
+      values.merge(MgOwnership(p, ""));
       values.insert({{"标识码", std::to_string(p.cell + 1)},
                      {"图斑编号", std::to_string(p.number)},
                      {"地类编码", p.class_code},
@@ -239,11 +249,28 @@ class CountyWriter {
     const std::string k = std::to_string(side);
     if (cell < 0) return {};
     const Parcel& p = ParcelAt(cell);
-    return {{"扣除图斑编号" + k, std::to_string(p.number)},
-            {"扣除图斑座落代码" + k, plan_.LocationCode(p)},
-            {"扣除图斑权属代码" + k, plan_.OwnerCode(p)},
-            {"权属单位代码" + k, plan_.OwnerCode(p)},
-            {"权属单位名称" + k, plan_.OwnerName(p)}};
+    Values values = {{"扣除图斑编号" + k, std::to_string(p.number)},
+                     {"扣除图斑座落代码" + k, plan_.LocationCode(p)},
+                     {"扣除图斑权属代码" + k, plan_.OwnerCode(p)},
+                     {"权属单位代码" + k, plan_.OwnerCode(p)},
+                     {"权属单位名称" + k, plan_.OwnerName(p)}};
+    values.merge(MgOwnership(p, k));
+    return values;
+  }
+
+  // The Inner Mongolia ownership fields (with a side's suffix), when the
+  // county carries them.
+  std::vector<Field> MgFields(const std::string& suffix) const {
+    if (!plan_.options.mongolia) return {};
+    mg_field_names_.push_back("内蒙古权属单位代码" + suffix);
+    mg_field_names_.push_back("内蒙古权属单位名称" + suffix);
+    const auto end = mg_field_names_.end();
+    return {{std::prev(end, 2)->c_str(), Kind::kText}, {std::prev(end)->c_str(), Kind::kText}};
+  }
+  Values MgOwnership(const Parcel& p, const std::string& suffix) const {
+    if (!plan_.options.mongolia) return {};
+    return {{"内蒙古权属单位代码" + suffix, plan_.MgCode(p.owner_village, p.owner_group)},
+            {"内蒙古权属单位名称" + suffix, plan_.MgName(p.owner_village, p.owner_group)}};
   }
 
   void WriteLines(const char* name, bool farmland_only) {
@@ -266,6 +293,11 @@ class CountyWriter {
                                  {"扣除图斑权属代码2", Kind::kText},
                                  {"权属单位代码2", Kind::kText},
                                  {"权属单位名称2", Kind::kText}};
+    if (!farmland_only) {
+      for (const char* side : {"1", "2"}) {
+        for (const Field& field : MgFields(side)) fields.push_back(field);
+      }
+    }
     if (farmland_only) {
       fields.insert(fields.end(), {{"基本农田图斑编号1", Kind::kText},
                                    {"基本农田图斑编号2", Kind::kText},
@@ -285,6 +317,7 @@ class CountyWriter {
           {"宽度", Fixed(line.width, 1)},           {"扣除比例", line.parcel2 >= 0 ? "0.5" : "1"},
           {"线状地物面积", Money(line.area)}};
       for (int side : {1, 2}) values.merge(LineSide(line, side));
+      if (farmland_only) std::erase_if(values, [](const auto& v) { return IsMgField(v.first); });
       if (farmland_only) {
         if (farm1) values["基本农田图斑编号1"] = FarmlandNumber(plan_, ParcelAt(line.parcel1));
         if (farm2) values["基本农田图斑编号2"] = FarmlandNumber(plan_, ParcelAt(line.parcel2));
@@ -306,6 +339,8 @@ class CountyWriter {
       fields.insert(fields.end(), {{"基本农田图斑编号", Kind::kText},
                                    {"调入备注", Kind::kText},
                                    {"地类备注", Kind::kText}});
+    } else {
+      for (const Field& field : MgFields("")) fields.push_back(field);
     }
     LayerWriter layer(dataset_, name, wkbPoint, fields, srs_);
     long id = 0;
@@ -318,6 +353,7 @@ class CountyWriter {
                      {"地类名称", ClassName(point.class_code)},
                      {"零星地物面积", Money(point.area)},
                      {"座落图斑编号", std::to_string(p.number)}});
+      if (!farmland_only) values.merge(MgOwnership(p, ""));
       if (farmland_only) values["基本农田图斑编号"] = FarmlandNumber(plan_, p);
       layer.Add(new OGRPoint(point.at.x, point.at.y), values);
     }
@@ -577,6 +613,7 @@ class CountyWriter {
   GDALDataset& dataset_;
   OGRSpatialReference srs_;
   std::map<std::string, std::string> class_names_;
+  mutable std::deque<std::string> mg_field_names_;  // the names MgFields hands out
 };
 
 void WriteCodes(const CountyPlan& plan, const std::string& path) {
@@ -603,6 +640,30 @@ void WriteCodes(const CountyPlan& plan, const std::string& path) {
   if (!out) throw std::runtime_error("cannot write the code file " + path);
 }
 
+// The Inner Mongolia code file: the land classes and every unit of the
+// Inner Mongolia hierarchy the county's owners use, each code once.
+void WriteMgCodes(const CountyPlan& plan, const std::string& path) {
+  std::ofstream out(path);
+  out << "# 代码类型\t代码\t代码名称\n" << resources::LandClassCodes();
+  std::set<std::string> written;
+  const auto unit = [&](const char* type, const std::string& code, const std::string& name) {
+    if (written.insert(code).second) out << type << "\t" << code << "\t" << name << "\n";
+  };
+  unit("县行政代码", plan.county.code, plan.county.name);
+  for (int v = 0; v < static_cast<int>(plan.villages.size()); ++v) {
+    const Village& village = plan.villages[v];
+    const std::string bureau = plan.MgCode(v, -1);
+    unit("乡行政代码", bureau.substr(0, 8), plan.townships[village.township].name + "农牧场");
+    unit("村行政代码", bureau, plan.MgName(v, -1));
+    for (int g = 0; g < static_cast<int>(village.groups.size()); ++g) {
+      const std::string code = plan.MgCode(v, g);
+      unit("村行政代码", code.substr(0, 13), plan.GroupName(v, g) + "分场");
+      unit("组行政代码", code, plan.MgName(v, g));
+    }
+  }
+  if (!out) throw std::runtime_error("cannot write the code file " + path);
+}
+
 }  // namespace
 
 CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder) {
@@ -610,7 +671,7 @@ CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder) {
   fs::create_directories(folder);
   CountyFiles files{(fs::path(folder) / "survey.gpkg").string(),
                     (fs::path(folder) / "project.xml").string(),
-                    (fs::path(folder) / "codes.tsv").string()};
+                    (fs::path(folder) / "codes.tsv").string(), ""};
   fs::remove(files.survey);
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
   std::unique_ptr<GDALDataset> dataset(
@@ -619,6 +680,10 @@ CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder) {
   CountyWriter(plan, *dataset).WriteAll();
   dataset.reset();
   WriteCodes(plan, files.codes);
+  if (plan.options.mongolia) {
+    files.mongolia_codes = (fs::path(folder) / "codes_mg.tsv").string();
+    WriteMgCodes(plan, files.mongolia_codes);
+  }
   std::map<std::string, std::string> layers;
   for (const char* name : {"行政辖区", "地类图斑", "线状地物", "零星地物", "基本农田图斑",
                            "基本农田线状地物", "基本农田零星地物", "变更汇总", "耕地后备资源图斑",

@@ -1,14 +1,15 @@
 // Generates a synthetic county survey: a GeoPackage with every layer the
 // engine reads, its code file and its project file.
 //
-//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] [--out DIR]
-//               [--catalogue FILE]
+//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] [--mongolia]
+//               [--out DIR] [--catalogue FILE]
 //
 // --lots N puts a town lot on each of the first N parcels (default: on the
 // parcels of town classes). --version V also writes HostSetting.xml with the
 // run's version string V (such as 广东农村) into DIR, to be copied into the
-// configuration root of the runs. --catalogue FILE adds the county to the
-// county catalogue of the batch (made when missing).
+// configuration root of the runs. --mongolia adds the Inner Mongolia
+// ownership fields and their code file "codes_mg.tsv". --catalogue FILE adds
+// the county to the county catalogue of the batch (made when missing).
 
 #include <chrono>
 #include <cstdio>
@@ -25,11 +26,15 @@ int main(int argc, char** argv) {
   std::string version;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--mongolia") {
+      options.mongolia = true;
+      continue;
+    }
     if (option == "--help" || i + 1 >= argc) {
       std::cout
           << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] "
-             "[--out DIR]\n"
-             "                   [--catalogue FILE]\n";
+             "[--mongolia]\n"
+             "                   [--out DIR] [--catalogue FILE]\n";
       return option == "--help" ? 0 : 2;
     }
     const std::string value = argv[++i];
@@ -72,6 +77,7 @@ int main(int argc, char** argv) {
         plan.county.code.c_str(), plan.parcels.size(), plan.lines.size(), plan.points.size(),
         plan.villages.size(), plan.townships.size(), seconds, files.survey.c_str(),
         files.project.c_str(), files.codes.c_str());
+    if (!files.mongolia_codes.empty()) std::printf("  codes2  %s\n", files.mongolia_codes.c_str());
   } catch (const std::exception& error) {
     std::cerr << "make_county: " << error.what() << "\n";
     return 1;

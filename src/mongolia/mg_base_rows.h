@@ -1,0 +1,233 @@
+#pragma once
+
+// What the two fills of the Inner Mongolia base table share: the row on its
+// way into a table, the writer that books its hierarchy and class columns,
+// and the pass over a layer.
+
+#include <cstdlib>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/layer_checks.h"
+#include "engine/rounding.h"
+#include "mongolia/mg_stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/host/progress.h"
+#include "platform/text/ascii_text.h"
+
+namespace landstat::mg {
+
+// The hierarchy levels of an ownership code: code column, name column and
+// the length of the code's prefix.
+struct MgLevel {
+  const char* code;
+  const char* name;
+  std::size_t length;
+};
+constexpr MgLevel kMgLevels[] = {{"县级代码", "县名称", 6},
+                                 {"类别码", "类别名称", 8},
+                                 {"管局级码", "管局级名称", 10},
+                                 {"管局下属二级单位码", "管局下属二级单位名称", 13}};
+
+// The text columns a row may write, besides the hierarchy.
+enum MgText {
+  kSource,
+  kParcelNumber,
+  kLocationCode,
+  kLocationName,
+  kOwnerCode,
+  kOwnerName,
+  kOwnership,
+  kTownLand,
+  kCultivationType,
+  kRemark,
+  kSlope,
+  kMgTexts
+};
+constexpr const char* kMgTextNames[kMgTexts] = {
+    "来源",         "图斑编号",           "座落单位代码",
+    "座落单位名称", "内蒙古权属单位代码", "内蒙古权属单位名称",
+    "权属性质",     "城镇用地",           "耕地类型",
+    "地类备注",     "耕地坡度级"};
+
+// One row on its way into the table: its texts (an unset one keeps the
+// column's default), its class and its area.
+struct MgRow {
+  std::string texts[kMgTexts];
+  std::string class_code;
+  double area = 0;
+};
+
+// Writes rows with the column numbers worked out once. A row whose class
+// column the table lacks raises, so it is logged and not stored (with
+// `keep_unclassed`, it is logged and stored with its area in the total
+// only); a parent prefix that is no column (class 0101 has BM01 and no
+// BM010) receives nothing, and the row is stored all the same.
+class MgRowWriter {
+ public:
+  MgRowWriter(CMgStatContext& context, const std::string& table, bool keep_unclassed = false)
+      : context_(context), keep_unclassed_(keep_unclassed) {
+    std::vector<std::string> names;
+    for (const db::ColumnInfo& column : context.m_pConn.Columns(table)) {
+      column_of_.emplace(text::ToLowerAscii(column.name), static_cast<int>(names.size()));
+      blanks_.push_back(names.size() < kMgTextColumns ? db::Value(std::string()) : db::Value(0.0));
+      names.push_back(column.name);
+    }
+    for (int i = 0; i < kMgTexts; ++i) text_columns_[i] = ColumnOf(kMgTextNames[i]);
+    for (std::size_t i = 0; i < std::size(kMgLevels); ++i) {
+      level_columns_[i] = {ColumnOf(kMgLevels[i].code), ColumnOf(kMgLevels[i].name)};
+    }
+    total_ = ColumnOf("土地总面积");
+    writer_.emplace(context.m_pConn, table, std::move(names));
+  }
+
+  // Stores a row; one the table refuses is logged under `title` and
+  // `message`. False when it was not stored.
+  bool Write(const MgRow& row, const std::string& title, const char* message) {
+    try {
+      row_ = blanks_;
+      for (int i = 0; i < kMgTexts; ++i) {
+        if (!row.texts[i].empty()) row_[text_columns_[i]].AssignText(row.texts[i]);
+      }
+      const std::string& owner = row.texts[kOwnerCode];
+      for (std::size_t i = 0; i < std::size(kMgLevels); ++i) {
+        const std::string prefix = owner.substr(0, kMgLevels[i].length);
+        row_[level_columns_[i].first].AssignText(prefix);
+        row_[level_columns_[i].second].AssignText(context_.GetCodeName(prefix));
+      }
+      for (int column : ClassColumns(row.class_code, title)) row_[column] = row.area;
+      row_[total_] = row.area;
+      writer_->Add(row_);
+      return true;
+    } catch (const db::DbError& error) {
+      context_.LogFailure(title, message, error);
+      return false;
+    }
+  }
+
+  void Close() { writer_->Close(); }
+
+ private:
+  int ColumnOf(const std::string& name) const {
+    const auto found = column_of_.find(text::ToLowerAscii(name));
+    if (found == column_of_.end()) throw db::DbError("内蒙古基础汇总表没有列 " + name);
+    return found->second;
+  }
+
+  // The class column and the parents that are columns, longest first,
+  // down to "BM" and two characters; none for a code shorter than two.
+  const std::vector<int>& ClassColumns(const std::string& code, const std::string& title) {
+    const auto found = class_columns_.find(code);
+    if (found != class_columns_.end()) {
+      if (keep_unclassed_ && found->second.empty() && code.size() >= 2) Unclassed(code, title);
+      return found->second;
+    }
+    std::vector<int> columns;
+    if (code.size() >= 2) {
+      const std::string name = "BM" + code;
+      if (!keep_unclassed_) {
+        columns.push_back(ColumnOf(name));
+      } else if (const auto own = column_of_.find(text::ToLowerAscii(name));
+                 own != column_of_.end()) {
+        columns.push_back(own->second);
+      } else {
+        Unclassed(code, title);
+      }
+      for (std::size_t length = name.size() - 1; length >= 4; --length) {
+        const auto parent = column_of_.find(text::ToLowerAscii(name.substr(0, length)));
+        if (parent != column_of_.end()) columns.push_back(parent->second);
+      }
+    }
+    return class_columns_.emplace(code, std::move(columns)).first->second;
+  }
+
+  // A class without a column of its own: its rows stand in the total only,
+  // which their classes no longer add up to, so each is logged.
+  void Unclassed(const std::string& code, const std::string& title) {
+    context_.LogFailure(title, "地类编码 " + code + " 不在代码表中, 面积只计入土地总面积");
+  }
+
+  CMgStatContext& context_;
+  const bool keep_unclassed_;
+  std::unordered_map<std::string, int> column_of_;  // lower-case name -> place in the row
+  std::vector<db::Value> blanks_, row_;
+  int text_columns_[kMgTexts];
+  std::pair<int, int> level_columns_[std::size(kMgLevels)];
+  int total_ = 0;
+  std::optional<db::RowWriter> writer_;
+  std::unordered_map<std::string, std::vector<int>> class_columns_;
+};
+
+// The leading whole number of a text, as its digits ("2级" gives "2", an
+// empty text "0").
+inline std::string WholeNumberText(const std::string& text) {
+  return std::to_string(std::strtol(text.c_str(), nullptr, 10));
+}
+
+// "图元号 %d 地类码 %s <label> %s", the title a failed row is logged under.
+inline std::string RowTitle(long number, const std::string& class_code, const char* label,
+                            const std::string& location, bool trailing_blank) {
+  return "图元号 " + std::to_string(number) + " 地类码 BM" + class_code + " " + label + " " +
+         location + (trailing_blank ? " " : "");
+}
+
+// One pass over a layer: the walk, bounded by the layer's record count,
+// with the progress per record; the values read through the layer checks
+// (an area that is no number, negative, not finite or implausible is
+// logged and its row left out), and a count of the entities left out for
+// an empty required field, told once per layer.
+class MgPass {
+ public:
+  MgPass(CMgStatContext& context, MgRowWriter& writer, gis::LayerHandle layer,
+         std::initializer_list<const char*> watched)
+      : context_(context), writer_(writer), layer_(layer), checks_(context, layer) {
+    for (const char* field : watched) {
+      if (gis::HasField(layer, field)) checks_.WatchNumbers(field);
+    }
+  }
+
+  template <typename Book>
+  void Walk(gis::EntityKind kind, const char* progress, const Book& book) {
+    const long count = gis::RecordCount(layer_, kind);
+    gis::Record record;
+    for (long number = 1; number < count; ++number) {
+      host::LindoDlgSetProgress(progress, number, count);
+      if (!gis::ReadRecord(layer_, kind, number, record)) continue;
+      book(record);
+    }
+    if (skipped_ > 0) {
+      context_.LogNotice("图层 " + checks_.Name(),
+                         std::to_string(skipped_) + " 个图元的必填字段为空, 未汇总");
+    }
+  }
+
+  void Skip() { ++skipped_; }
+  // The area rounded to 1 decimal; an empty text counts 0.
+  std::optional<double> Area(const gis::Record& record, const char* field) {
+    const std::optional<double> area = checks_.Area(record, field, -1, false);
+    if (!area) return std::nullopt;
+    return RoundToDecimals(*area, 1);
+  }
+  std::string Stored(const gis::Record& record, const char* field) const {
+    return checks_.StoredText(record, field);
+  }
+  MgRowWriter& Writer() { return writer_; }
+
+ private:
+  CMgStatContext& context_;
+  MgRowWriter& writer_;
+  gis::LayerHandle layer_;
+  LayerChecks checks_;
+  long skipped_ = 0;
+};
+
+inline std::string TownLand(const gis::Record& record) {
+  std::string value = record.Text("城镇用地");
+  return value.empty() ? "0" : value;
+}
+
+}  // namespace landstat::mg

@@ -1,0 +1,202 @@
+// The Inner Mongolia base table "statdataMG": one row per piece of land the
+// linear-feature, scattered-feature and parcel layers describe, with the
+// hierarchy of the Inner Mongolia ownership code (county, category, bureau,
+// the bureau's second-level unit).
+
+#include <cstdlib>
+#include <optional>
+#include <unordered_map>
+
+#include "engine/layer_checks.h"
+#include "engine/rounding.h"
+#include "mongolia/mg_base_rows.h"
+#include "mongolia/mg_stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/gis/gis_error.h"
+#include "platform/host/progress.h"
+#include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
+
+namespace landstat {
+
+short CMgStatContext::CreateStatDataTable() {
+  if (m_strStatTbl.empty()) return 0;
+  if (IsTableExist(m_strStatTbl)) DropTable(m_strStatTbl);
+  std::string statement = "Create Table " + m_strStatTbl + "(";
+  for (std::size_t i = 0; i < m_arrStatFields.size(); ++i) {
+    if (i > 0) statement += ",";
+    statement += m_arrStatFields[i] +
+                 (i < kMgTextColumns ? " varchar(40) default ''  " : " double default 0.00");
+  }
+  statement = Dialect().ApplyTypeWords(statement + ")");
+  try {
+    m_pConn.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    // Also a code table without land classes: a table without columns.
+    LogFailure("建立内蒙古基础汇总表", "建立内蒙古基础汇总表失败", error);
+    return 0;
+  }
+}
+
+namespace {
+
+using namespace mg;
+
+// The row of side k of a linear feature, without its area; nothing when
+// a field the side needs is empty.
+std::optional<MgRow> LineSide(const gis::Record& line, int side, const MgRow& common) {
+  const std::string k = std::to_string(side);
+  MgRow row = common;
+  row.texts[kParcelNumber] = line.Text("扣除图斑编号" + k);
+  row.texts[kLocationCode] = line.Text("扣除图斑座落代码" + k);
+  row.texts[kOwnerCode] = line.Text("内蒙古权属单位代码" + k);
+  if (row.texts[kParcelNumber].empty() || row.texts[kLocationCode].empty() ||
+      row.texts[kOwnerCode].empty()) {
+    return std::nullopt;
+  }
+  row.texts[kOwnerName] = line.Text("内蒙古权属单位名称" + k);
+  return row;
+}
+
+// A linear feature with a ratio of one half is shared between the parcels
+// on its two sides, the halves adding up to its rounded area; with any
+// other ratio it goes whole to side 1.
+void BookLine(MgPass& pass, const gis::Record& line, const std::string& class_field) {
+  MgRow common;
+  common.texts[kSource] = "线状地物";
+  common.texts[kTownLand] = TownLand(line);
+  common.texts[kOwnership] = line.Text("权属性质");
+  common.class_code = line.Text(class_field);
+  const std::optional<double> ratio = text::TextToNumber(pass.Stored(line, "扣除比例"));
+  const auto write = [&](MgRow& row, int side, bool trailing_blank) {
+    const std::optional<double> area = pass.Area(line, "线状地物面积");
+    if (!area) return;
+    row.area = side == 0 ? *area : xcDotOut(*area, static_cast<short>(side - 1), 1);
+    const std::string label = "座落单位代码" + std::to_string(side == 0 ? 1 : side);
+    pass.Writer().Write(row,
+                        RowTitle(line.Number(), row.class_code, label.c_str(),
+                                 row.texts[kLocationCode], trailing_blank),
+                        "添加线状地物数据失败");
+  };
+  if (ratio != 0.5) {
+    std::optional<MgRow> whole = LineSide(line, 1, common);
+    if (!whole) return pass.Skip();
+    return write(*whole, 0, true);
+  }
+  if (line.Text("扣除图斑编号1").empty() || line.Text("扣除图斑座落代码1").empty()) {
+    return pass.Skip();
+  }
+  std::optional<MgRow> first = LineSide(line, 1, common);
+  std::optional<MgRow> second = LineSide(line, 2, common);
+  if (!first || !second) pass.Skip();
+  if (first) write(*first, 1, false);
+  if (second) write(*second, 2, false);
+}
+
+// A scattered feature forms one row tied to the parcel it lies in.
+void BookScattered(MgPass& pass, const gis::Record& point, const std::string& class_field) {
+  MgRow row;
+  row.texts[kLocationCode] = point.Text("座落单位代码");
+  row.texts[kLocationName] = point.Text("座落单位名称");
+  row.texts[kOwnerCode] = point.Text("内蒙古权属单位代码");
+  if (row.texts[kLocationCode].empty() || row.texts[kLocationName].empty() ||
+      row.texts[kOwnerCode].empty()) {
+    return pass.Skip();
+  }
+  const std::optional<double> area = pass.Area(point, "零星地物面积");
+  if (!area) return;
+  row.texts[kSource] = "零星地物";
+  row.texts[kTownLand] = TownLand(point);
+  row.texts[kParcelNumber] = point.Text("座落图斑编号");
+  row.texts[kOwnerName] = point.Text("内蒙古权属单位名称");
+  row.texts[kOwnership] = point.Text("权属性质");
+  row.texts[kCultivationType] = point.Text("耕地类型");
+  row.texts[kSlope] = WholeNumberText(point.Text("耕地坡度级"));
+  row.class_code = point.Text(class_field);
+  row.area = *area;
+  pass.Writer().Write(
+      row, RowTitle(point.Number(), row.class_code, "座落单位代码", row.texts[kLocationCode], true),
+      "添加零星地物数据失败");
+}
+
+// A parcel gives its deduction row, when it has a deducted class, then its
+// own row. The parcel's own row is written also when its deduction row
+// failed, so a refused deduction costs only the deducted area.
+void BookParcel(MgPass& pass, const gis::Record& parcel, const std::string& class_field) {
+  MgRow row;
+  row.texts[kOwnerCode] = parcel.Text("内蒙古权属单位代码");
+  row.texts[kLocationCode] = parcel.Text("座落单位代码");
+  if (row.texts[kOwnerCode].empty() || row.texts[kLocationCode].empty()) return pass.Skip();
+  row.texts[kTownLand] = TownLand(parcel);
+  row.texts[kParcelNumber] = parcel.Text("图斑编号");
+  row.texts[kOwnership] = parcel.Text("权属性质");
+  row.texts[kOwnerName] = parcel.Text("内蒙古权属单位名称");
+  row.texts[kLocationName] = parcel.Text("座落单位名称");
+  const auto write = [&](const MgRow& piece) {
+    pass.Writer().Write(piece,
+                        RowTitle(parcel.Number(), piece.class_code, "座落单位代码",
+                                 piece.texts[kLocationCode], true),
+                        "添加地类图斑数据失败");
+  };
+  if (std::string deducted = parcel.Text("扣除地类编码"); !deducted.empty()) {
+    if (const std::optional<double> area = pass.Area(parcel, "扣除地类面积")) {
+      MgRow deduction = row;
+      deduction.texts[kSource] = "地类图斑扣除";
+      if (deducted.compare(0, 2, "01") == 0) deduction.texts[kSlope] = "1";
+      deduction.class_code = std::move(deducted);
+      deduction.area = *area;
+      write(deduction);
+    }
+  }
+  const std::optional<double> area = pass.Area(parcel, "图斑地类面积");
+  if (!area) return;
+  row.texts[kSource] = "地类图斑";
+  row.texts[kCultivationType] = parcel.Text("耕地类型");
+  row.texts[kRemark] = parcel.Text("地类备注");
+  row.texts[kSlope] = WholeNumberText(parcel.Text("耕地坡度级"));
+  row.class_code = parcel.Text(class_field);
+  row.area = *area;
+  write(row);
+}
+
+}  // namespace
+
+short CMgStatContext::BuildStatDataDirect() {
+  std::optional<MgRowWriter> writer;
+  try {
+    writer.emplace(*this, m_strStatTbl);
+  } catch (const db::DbError& error) {
+    LogFailure("连接内蒙古基础汇总表", "连接内蒙古基础汇总表失败", error);
+    return 0;
+  }
+  try {
+    if (m_aiLine > 0) {
+      MgPass pass(*this, *writer, m_aiLine, {"线状地物面积", "扣除比例"});
+      pass.Walk(gis::EntityKind::kLine, "正在汇总线状地物",
+                [&](const gis::Record& line) { BookLine(pass, line, m_strClassFld[0]); });
+    }
+    if (m_aiPoint > 0) {
+      MgPass pass(*this, *writer, m_aiPoint, {"零星地物面积"});
+      pass.Walk(gis::EntityKind::kPoint, "正在汇总零星地物",
+                [&](const gis::Record& point) { BookScattered(pass, point, m_strClassFld[1]); });
+    }
+    if (m_aiParcel > 0) {
+      MgPass pass(*this, *writer, m_aiParcel, {"图斑地类面积", "扣除地类面积"});
+      pass.Walk(gis::EntityKind::kRegion, "正在汇总地类图斑",
+                [&](const gis::Record& parcel) { BookParcel(pass, parcel, m_strClassFld[2]); });
+    }
+    writer->Close();
+  } catch (const gis::GisError& error) {
+    LogFailure("汇总内蒙古基础数据", "读取图层失败", error);
+    return 0;
+  } catch (const db::DbError& error) {
+    LogFailure("连接内蒙古基础汇总表", "保存内蒙古基础汇总表失败", error);
+    return 0;
+  }
+  writer.reset();
+  return CompactWorkingCopy() > 0 ? 1 : 0;
+}
+
+}  // namespace landstat

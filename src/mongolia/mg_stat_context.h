@@ -1,0 +1,204 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/run_log.h"
+#include "engine/table_names.h"
+#include "platform/db/connection.h"
+#include "platform/db/sql_dialect.h"
+#include "platform/gis/layers.h"
+#include "platform/gis/rural_code.h"
+
+namespace landstat {
+
+// The twenty fixed columns of the Inner Mongolia base table, from "县名称"
+// to "土地总面积"; the first nineteen are text.
+extern const std::vector<std::string> kMgFixedColumns;
+inline constexpr std::size_t kMgTextColumns = 19;
+
+// The context of one Inner Mongolia statistics run: the four layers, the
+// Inner Mongolia code table, the database connection, the configured units
+// with their decimals, the land-class codes and the column list of the base
+// table "statdataMG", the code-to-name map and the run's log (StatRunLog,
+// shared with the other runs). It lives on the stack of the run; its
+// builders are its methods, in files named after what they build.
+class CMgStatContext : public StatRunLog {
+ public:
+  CMgStatContext(short district_layer, short parcel_layer, short line_layer, short point_layer,
+                 gis::RuralCode* codes, const std::string& year, const std::string& county,
+                 const std::string& log_path, int level_switch);
+  ~CMgStatContext() override;
+  CMgStatContext(const CMgStatContext&) = delete;
+  CMgStatContext& operator=(const CMgStatContext&) = delete;
+
+  // The units (unit 1: hectares, mu, else square metres; units 2 and 3:
+  // one of the three or none), their decimals (fixed by the unit: 2, 1, 1),
+  // the statistics scope and the table names; then opens the connection.
+  // 1, or 0 after a logged failure when the connection does not open.
+  short InitUnits(const std::string& connection, short naming_mode);
+  // The code-to-name map, the land-class codes (and those of two
+  // characters) and the column list: the twenty fixed columns, then "BM" +
+  // code. 0 when the code table has no record: the lists stay empty.
+  short LoadCodes();
+  // The name of an administrative code; empty when the table has none.
+  std::string GetCodeName(const std::string& code) const;
+  // 1 when the table exists; "drop table": 1 when it ran. Neither logs.
+  short IsTableExist(const std::string& table);
+  short DropTable(const std::string& table);
+
+  // --- base table statdataMG (mongolia/mg_base_table.cpp) ---
+  short CreateStatDataTable();
+  short BuildStatDataDirect();
+  // The fill through a staging table (mongolia/mg_temporary_fill.cpp): the
+  // rows, made by the temporary-table rules, are written into
+  // "statdataMGtbl" in the working database and moved into the base table
+  // by one insert-select; the staging table is dropped before and after.
+  // Layers read record by record by kind (kRowByRowSource) take the
+  // row-by-row fill instead. 1 when filled; 0 after a logged failure.
+  short BuildStatData();
+  // The staging table: the twenty fixed columns as text, the class columns
+  // as numbers. 0 after a logged failure.
+  short CreateStagingTable(const std::string& table);
+  // --- area-unit table AreaUnitMG and ownership-code table QSDMBMG
+  // (mongolia/mg_code_tables.cpp) ---
+  short CreateAreaUnitTable();
+  // 1 recorded or already there, -1 without the table, 0 after a logged
+  // failure.
+  short RecordAreaUnit(const std::string& kind, const std::string& unit);
+  short CreateQsdmbMGTable();
+  short FillQsdmbMG();
+
+  // --- per-unit copies of the base table and their balancing
+  // (mongolia/mg_unit_tables.cpp, mongolia/mg_balancing.cpp) ---
+  // The copies of the wanted units, square metres, mu, hectares; 0 at the
+  // first that fails (logged).
+  short CreateUnitStatTables();
+  short CreateUnitStatTable(short unit);
+  // Fills each copy with the base rows summed by the fifteen group columns,
+  // converts the copies of units 2 and 3 from unit 1 and balances them.
+  // 0 when a fill, a conversion or the balancing failed (logged).
+  short FillUnitStatTables();
+  short FillUnitStatTable(short unit);
+  short ConvertUnitStatTables();
+  // The statements that convert the copy of `unit` from unit 1, rounded to
+  // `decimals`: at most 50 assignments each; none for unit 1 itself.
+  std::vector<std::string> ConvertStatements(short unit, short decimals) const;
+  // Makes the converted copies add up top-down: the county total of unit
+  // 1's copy converted once over the location units, each unit's total
+  // over its rows, each row's total over its leaf classes, parents rebuilt
+  // from their leaves. 0 after a logged database failure; rows and units
+  // that cannot be balanced are logged and left consistent.
+  short BalanceStatData();
+  // 1 when another class column begins with this one (it is a parent).
+  short HasSubClassField(const std::string& column) const;
+  // The leaf columns in the order their steps go: classes 10 to 12, 20,
+  // 05 to 09, 01 to 04, the highest code first in each; others dropped.
+  short OrderBalanceFields(std::vector<std::string>& leaves) const;
+
+  // --- land-use summaries TDLY_YJFLMG, TDLY_EJFLMG, NCTDLY_YJFLMG,
+  // NCTDLY_EJFLMG by county, category, bureau, second-level unit and (with
+  // the level switch) ownership unit, per wanted unit, by location only
+  // (mongolia/mg_class_summaries.cpp). The create-all and fill-all
+  // operations return 1; their failures are logged and counted. ---
+  short CreateTdlyYjflTables();
+  short CreateTdlyYjflTable(const std::string& table);
+  short CreateTdlyEjflTables();
+  short CreateTdlyEjflTable(const std::string& table);
+  short CreateNcTdlyYjflTables();
+  short CreateNcTdlyYjflTable(const std::string& table);
+  short CreateNcTdlyEjflTables();
+  short CreateNcTdlyEjflTable(const std::string& table);
+  short StatTdlyClass(short kind);
+  short StatNcTdlyClass(short kind);
+  // The level rows of one table from one unit copy; 0 when a level failed.
+  short SumTdlyClass(short kind, const std::string& source, const std::string& target);
+  short SumNcTdlyClass(short kind, const std::string& source, const std::string& target);
+
+  // --- square-metre ledger TDLYTZMG and its second-level work table
+  // TDLY_EJFLTZMG (mongolia/mg_ledger.cpp) ---
+  // 0 without square metres; else the result of the table's create.
+  short CreateTdlyTzTables();
+  short CreateTdlyTzTable(const std::string& table);
+  // The work table: the columns of the general run's rural second-level
+  // table in square metres, and 图斑编号. 0 without square metres or that
+  // table (a notice names it), or after a logged failure.
+  short CreateTdlyEjflTzTable();
+  short MakeTdlyEjflTzTable(const std::string& table);
+  // Fills the ledger (when square metres are wanted) and compacts an SQLite
+  // working copy. 1 when the ledger was filled.
+  short StatTdlyTz();
+  short SumTdlyTz(const std::string& table);
+  // The general run's rural second-level table in square metres, as the
+  // general run names it on this database.
+  std::string GeneralRuralSecondLevelTable() const;
+  bool m_bLedgerFilled = false;
+
+  // Compacts the working SQLite copy when a real share of it is free pages
+  // (closing and opening the connection again); a server is never
+  // compacted. 0 after a logged failure.
+  short CompactWorkingCopy();
+
+  // Table names, plain in naming mode 0, with the year and county on a
+  // server.
+  const TableNames& Names() const { return m_names; }
+  std::string StatDataTable() const { return m_names.Plain("statdataMG"); }
+  std::string UnitCopyTable(short unit) const { return m_names.UnitCopy(unit, "statdataMG"); }
+  // "ZPM", "ZGQ" or "ZMU" + base ("TDLY_YJFLMG" ...), the ledger's "ZPM" +
+  // "TDLYTZMG" among them.
+  std::string SummaryTable(short unit, const std::string& base) const {
+    return m_names.Summary('Z', unit, base);
+  }
+  std::string AreaUnitTable() const { return m_names.AreaUnit() + "MG"; }
+  std::string QsdmbMGTable() const {
+    return m_names.IsServer() ? "D" + m_strPrefix1 + "QSDMBMG" : "QSDMBMG";
+  }
+
+  // The statements' dialect: that of the connection (whatever the naming
+  // mode), Oracle when the parcel layer lives in Oracle.
+  db::DbKind DialectKind() const;
+  const db::SqlDialect& Dialect() const { return db::SqlDialect::For(DialectKind()); }
+
+  // The units in the order the run records them, hectares, mu, square
+  // metres, those wanted only.
+  std::vector<short> WantedUnits() const;
+  bool Wants(short unit) const {
+    return unit == kHectare ? m_bGq : unit == kMu ? m_bMu : unit == kSquareMetre && m_bPm;
+  }
+  // The configured units 1 to 3 with their decimals; units that are none
+  // left out.
+  struct UnitSlot {
+    short unit;
+    short decimals;
+  };
+  std::vector<UnitSlot> ConfiguredUnits() const;
+
+  gis::LayerHandle m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;
+  gis::RuralCode* m_pRuralCode = nullptr;
+  std::string m_strClassFld[3] = {"地类编码", "地类编码", "地类编码"};
+  std::string m_strStatTbl;
+  std::string m_strConnect;
+  short m_nDbMode = 0;
+  db::Connection m_pConn;
+  const db::Connection* JobConnection() const override { return &m_pConn; }
+  std::vector<std::string> m_arrClassCodes, m_arrClass1Codes;
+  std::string m_strPrefix1;  // year
+  std::string m_strPrefix2;  // county code
+  int m_nLevelSwitch = 0;
+  std::vector<std::string> m_arrStatFields;
+  short m_nDec1 = 2, m_nUnit1 = kSquareMetre;
+  short m_nDec2 = kNoUnit, m_nUnit2 = kNoUnit;
+  short m_nDec3 = kNoUnit, m_nUnit3 = kNoUnit;
+  short m_nStatType = 0;
+  std::string m_strStatTblUnit[3];
+  bool m_bPm = false, m_bGq = false, m_bMu = false;
+  bool m_bOracle = false;
+  std::unordered_map<std::string, std::string> m_mapCodeName;
+
+ private:
+  void SetUnit(int slot, const std::string& text, bool first);
+  TableNames m_names;
+};
+
+}  // namespace landstat

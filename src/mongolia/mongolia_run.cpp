@@ -1,0 +1,289 @@
+#include "mongolia/mongolia_run.h"
+
+#include <chrono>
+
+#include "engine/run_workspace.h"
+#include "engine/stat_config.h"
+#include "engine/table_family.h"
+#include "mongolia/mg_stat_context.h"
+#include "platform/db/db_error.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/layers.h"
+#include "platform/host/input_checks.h"
+#include "platform/host/progress.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+
+const char* const kMgParcelLayer = "地类图斑";
+const char* const kMgLineLayer = "线状地物";
+const char* const kMgPointLayer = "零星地物";
+const char* const kMgDistrictLayer = "行政辖区";
+const char* const kMgOwnerCodeField = "内蒙古权属单位代码";
+const char* const kMgOwnerNameField = "内蒙古权属单位名称";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct MgLayers {
+  short district = 0, parcel = 0, line = 0, point = 0;
+};
+
+// The report of a run that ended before its context was made: the
+// failures are written to the run's log all the same.
+RunReport FailedBeforeContext(const std::string& log_path,
+                              const std::vector<std::string>& failures) {
+  StatRunLog log(log_path);
+  log.OpenStatLogFile();
+  for (const std::string& failure : failures) log.LogFailure("准备汇总内蒙古数据", failure);
+  RunReport report;
+  report.failures = log.m_nErrCount;
+  report.messages = log.m_arrFirstFailures;
+  return report;
+}
+
+// The ownership fields a feature layer must carry: the parcels and the
+// scattered features their own pair, the linear features a pair per side
+// (the fields their rows are read from; a plain pair on a linear layer
+// would be read by nothing).
+void CheckOwnerFields(short layer, const char* name, bool sides,
+                      std::vector<std::string>& failures) {
+  for (const char* suffix : sides ? std::vector<const char*>{"1", "2"} : std::vector{""}) {
+    for (const char* field : {kMgOwnerCodeField, kMgOwnerNameField}) {
+      const std::string wanted = std::string(field) + suffix;
+      if (gis::HasField(layer, wanted)) continue;
+      failures.push_back(std::string("图层 ") + name + " 缺少字段 " + wanted);
+      return;
+    }
+  }
+}
+
+// The three feature layers and their fields, before any database work.
+// A project must list each of them; of layers handed over, one of 0 or less
+// is no layer, and its pass is skipped.
+void CheckLayers(const MgLayers& layers, bool from_project, std::vector<std::string>& failures) {
+  const struct {
+    short layer;
+    const char* name;
+    bool sides;
+  } checked[] = {{layers.parcel, kMgParcelLayer, false},
+                 {layers.line, kMgLineLayer, true},
+                 {layers.point, kMgPointLayer, false}};
+  for (const auto& [layer, name, sides] : checked) {
+    if (layer <= 0) {
+      if (from_project) failures.push_back(std::string("工程中没有图层 ") + name);
+      continue;
+    }
+    CheckOwnerFields(layer, name, sides, failures);
+  }
+}
+
+// The Inner Mongolia families: a family's create, then its fill when the
+// create returned more than 0; neither stops the run. A fill that failed
+// without logging why is logged here, so the run counts it.
+void BuildMongoliaFamilies(CMgStatContext& context, const StageObserver& observer) {
+  for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
+    if (family->progress) host::LindoDlgProgressSetText(family->progress);
+    if (family->mg_create(context) > 0 && family->mg_fill) {
+      const int logged = context.m_nErrCount;
+      if (family->mg_fill(context) <= 0 && context.m_nErrCount == logged) {
+        context.LogFailure(family->base, "汇总失败");
+      }
+    }
+    if (observer) observer(family->base);
+  }
+}
+
+// The tables of the units the configuration no longer wants, which an
+// earlier run made, dropped so that no stale figures stay beside this run's
+// (only when StatConfig.ini was read: defaults for a missing file keep them).
+void DropTablesOfUnwantedUnits(CMgStatContext& context) {
+  if (!StatConfigRead()) return;
+  std::vector<std::string> dropped;
+  for (short unit : {kHectare, kMu, kSquareMetre}) {
+    if (context.Wants(unit)) continue;
+    std::vector<std::string> tables = {context.UnitCopyTable(unit)};
+    for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
+      tables.push_back(context.SummaryTable(unit, family->base));
+    }
+    for (const std::string& table : tables) {
+      if (context.IsTableExist(table) && context.DropTable(table) > 0) dropped.push_back(table);
+    }
+  }
+  if (!dropped.empty()) context.LogNotice("删除旧表", NotRebuiltNotice({}, dropped));
+}
+
+// The ownership-code table and the area-unit records: failures are logged
+// and counted, and the run goes on.
+void RecordCodesAndUnits(CMgStatContext& context) {
+  host::LindoDlgProgressSetText("正在汇总内蒙古权属代码表");
+  if (context.CreateQsdmbMGTable() > 0 && context.FillQsdmbMG() <= 0) {
+    context.LogFailure("内蒙古权属代码表", "汇总失败");
+  }
+  host::LindoDlgProgressSetText("正在设置内蒙古单位面积");
+  for (short unit : context.WantedUnits()) {
+    for (const char* kind : {"土地利用", "基本农田"}) {
+      if (context.RecordAreaUnit(kind, UnitText(unit)) < 0) {
+        context.LogFailure("记录内蒙古面积单位", "没有面积单位表");
+      }
+    }
+  }
+}
+
+// The stages on the run's working database. False when a stage the rest
+// needs failed: the code table, the area-unit table, the base table, its
+// fill, or the unit copies with their conversion and balancing.
+bool BuildMongoliaTables(CMgStatContext& context, short db_mode, const StageObserver& observer) {
+  const auto done = [&](const char* stage) {
+    host::yDebugTime(stage);
+    if (observer) observer(stage);
+  };
+  if (context.LoadCodes() <= 0) {
+    // Without codes the base table would have no column.
+    context.LogFailure("装载代码表", "没有可读的内蒙古代码表");
+    return false;
+  }
+  DropTablesOfUnwantedUnits(context);
+  if (context.CreateAreaUnitTable() <= 0 || context.CreateStatDataTable() <= 0) return false;
+  if ((db_mode == 2 ? context.BuildStatData() : context.BuildStatDataDirect()) <= 0) return false;
+  done("base table");
+  host::LindoDlgProgressSetText("正在生成内蒙古扩展基础数据");
+  if (context.CreateUnitStatTables() <= 0 || context.FillUnitStatTables() <= 0) return false;
+  done("unit copies");
+  BuildMongoliaFamilies(context, observer);
+  RecordCodesAndUnits(context);
+  done("area units");
+  return true;
+}
+
+RunReport Finish(CMgStatContext& context, RunWorkspace& workspace, bool completed,
+                 const StageObserver& observer) {
+  RunReport report;
+  std::string error;
+  if (completed) {
+    report.outcome =
+        context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
+    if (!workspace.Publish(context.m_pConn, report.outcome, context.m_nErrCount, error)) {
+      context.LogFailure("保存汇总结果", error);
+      completed = false;
+    }
+    if (observer) observer("publish");
+  } else {
+    workspace.Abandon(context.m_pConn, context.m_nErrCount);
+  }
+  if (!completed) report.outcome = RunOutcome::kFailed;
+  report.failures = context.m_nErrCount;
+  report.messages = context.m_arrFirstFailures;
+  report.notices = context.m_arrNotices;
+  return report;
+}
+
+RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& request,
+                            std::vector<std::string> failures) {
+  const auto start = Clock::now();
+  const auto finish = [&](RunReport report) {
+    report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return report;
+  };
+  CheckLayers(layers, request.project != nullptr, failures);
+  if (std::string unsound = host::SurveyKeyProblem(request.year, request.county);
+      !unsound.empty()) {
+    failures.push_back(unsound);
+  }
+  for (const std::string& unusable : StatConfigErrors()) failures.push_back(unusable);
+  if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, failures));
+
+  host::LindoDlgProgress("正在汇总...");
+  const bool server = db::ParseConnectionString(request.connection).kind != db::DbKind::kEmbedded;
+  RunWorkspace workspace(request.connection, server, request.year, request.county, "mongolia");
+  std::string error;
+  std::vector<std::string> notices;
+  if (!workspace.Open({}, error, notices)) {
+    host::LindoDlgEndProgress();
+    return finish(FailedBeforeContext(request.log_path, {"打开统计数据库 " + error}));
+  }
+  CMgStatContext context(layers.district, layers.parcel, layers.line, layers.point,
+                         request.second_codes ? request.second_codes : request.codes, request.year,
+                         request.county, request.log_path, request.level_switch);
+  // The log first, so that a connection that fails is written to it.
+  context.OpenStatLogFile();
+  // Naming mode 0 always: the Inner Mongolia tables carry plain names.
+  bool completed = context.InitUnits(workspace.WorkConnection(), 0) > 0;
+  for (const std::string& notice : notices) context.LogNotice("数据库", notice);
+  try {
+    if (completed) {
+      RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
+      workspace.Enter(context.m_pConn);
+      completed = BuildMongoliaTables(context, request.db_mode, request.observer);
+    }
+  } catch (const std::exception& escaped) {
+    // Whatever a stage let through ends the run as failed, never half done.
+    context.LogFailure("汇总内蒙古数据", "汇总中止", escaped);
+    completed = false;
+  }
+  RunReport report = Finish(context, workspace, completed, request.observer);
+  context.CloseStatLogFile();
+  host::LindoDlgEndProgress();
+  try {
+    report.tables = db::Connection(request.connection).ListTables();
+  } catch (const db::DbError& failure) {
+    host::yDebugStr(failure.what());
+  }
+  return finish(report);
+}
+
+// A layer of the project by name; 0 when the project has none, and a layer
+// listed but not opened is remembered with the reason.
+short ProjectLayer(gis::CGisXmlPrj& project, const char* name, std::vector<std::string>& failures) {
+  try {
+    return project.prjItemGetAi(name);
+  } catch (const gis::GisError& error) {
+    failures.push_back(error.what());
+    return 0;
+  }
+}
+
+}  // namespace
+
+RunReport RunMongolia(const MongoliaRequest& request) {
+  std::vector<std::string> failures;
+  MgLayers layers{request.district_layer, request.parcel_layer, request.line_layer,
+                  request.point_layer};
+  if (request.project) {
+    layers.parcel = ProjectLayer(*request.project, kMgParcelLayer, failures);
+    layers.line = ProjectLayer(*request.project, kMgLineLayer, failures);
+    layers.point = ProjectLayer(*request.project, kMgPointLayer, failures);
+    layers.district = ProjectLayer(*request.project, kMgDistrictLayer, failures);
+  }
+  return RunMongoliaStages(layers, request, failures);
+}
+
+short landStatDataMG(gis::CGisXmlPrj* project, gis::RuralCode* codes, const std::string& connection,
+                     const std::string& year, const std::string& county, short db_mode,
+                     int level_switch, const std::string& log_path, const std::string&,
+                     const std::string&, const std::string&) {
+  if (!project) return 0;
+  MongoliaRequest request;
+  static_cast<JobTarget&>(request) = {codes, connection, year, county, log_path, db_mode};
+  request.project = project;
+  request.level_switch = level_switch;
+  return RunMongolia(request).Result();
+}
+
+short landStatDataMG(short district_layer, short parcel_layer, short line_layer, short point_layer,
+                     gis::RuralCode* codes, const std::string& year, const std::string& county,
+                     const std::string& connection, short db_mode, int level_switch,
+                     const std::string& log_path, const std::string&, const std::string&,
+                     const std::string&) {
+  MongoliaRequest request;
+  static_cast<JobTarget&>(request) = {codes, connection, year, county, log_path, db_mode};
+  request.district_layer = district_layer;
+  request.parcel_layer = parcel_layer;
+  request.line_layer = line_layer;
+  request.point_layer = point_layer;
+  request.level_switch = level_switch;
+  return RunMongolia(request).Result();
+}
+
+}  // namespace landstat
