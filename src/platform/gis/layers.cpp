@@ -1134,6 +1134,7 @@ bool LayerExtent(LayerHandle layer, Rect& extent) {
   state.layer->ResetReading();
   if (found) extent = {envelope.MinX, envelope.MinY, envelope.MaxX, envelope.MaxY};
   return found;
+}
 
 namespace {
 
