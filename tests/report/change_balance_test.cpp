@@ -5,9 +5,12 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "engine/database_helpers.h"
 #include "engine/table_names.h"
+#include "landuse/generated_county_run.h"
 #include "platform/gis/layers.h"
 #include "platform/gis/rural_code.h"
 #include "platform/host/paths.h"
@@ -271,6 +274,68 @@ TEST(AreaTypeConv, ConvertsEveryNumberToTheUnit) {
   }
   EXPECT_EQ(AreaTypeConv(-1, kMu), 0);
 }
+
+// A generated county over two years, each year's statistics run: per class,
+// base - outflow + inflow = current = state-owned + collective, outflow and
+// inflow of all changes alike, and the current area is what this year's
+// run counted (the county the year after is last year's with the changes).
+class BalanceCountyTest : public BothEngines {};
+
+TEST_P(BalanceCountyTest, TwoYearsOfAGeneratedCountyBalance) {
+  testing::ScopedProgramDir home;
+  testing::WriteStatConfig(testing::kThreeUnits);
+  const testing::GeneratedCountyRun last(home, 17, 600);
+  const testing::GeneratedCountyRun now(home, 17, 600, "330102", true);
+  const std::string county = "330102";
+  testing::TempDir dir;
+  if (!IsServer()) CreateAcessDB(dir.File("2023" + county + ".sqlite"));
+  const std::string last_db =
+      IsServer() ? database().ConnectionString()
+                 : testing::JetConnectionString(dir.File("2023" + county + ".sqlite"));
+  for (const auto& [run, db, year] : {std::tuple(&last, last_db, "2023"),
+                                      std::tuple(&now, database().ConnectionString(), "2024")}) {
+    const RunReport report = run->RunProject("通用农村", db, Mode(), year);
+    ASSERT_NE(report.outcome, RunOutcome::kFailed) << year;
+  }
+  const TableNames last_names(Mode(), "2023", county), names(Mode(), "2024", county);
+  db::Connection base(last_db), current(database().ConnectionString());
+  const std::string base_table = last_names.UnitCopy(kSquareMetre, "statdata");
+  BalanceNotes notes;
+  const short table = GetBalanceAi(now.codes.get(), &current, &base, base_table,
+                                   names.UnitCopy(kSquareMetre, "statdata"),
+                                   names.Plain("ndChange"), county, county, 0, &notes);
+  ASSERT_GT(table, 0) << notes.failure;
+  const auto cell = [&](long row, const std::string& field) {
+    return std::stod("0" + gis::FieldText(table, row, field));
+  };
+  EXPECT_GT(cell(kOutflowRow, kBalanceTotalField), 0);
+  EXPECT_NEAR(cell(kOutflowRow, kBalanceTotalField), cell(kInflowRow, kBalanceTotalField), 0.005);
+  long checked = 0;
+  for (const gis::FieldDef& field : gis::LayerFields(table)) {
+    if (field.type != gis::FieldType::kDouble || field.name == kBalanceTotalField) continue;
+    const double counted =
+        current
+            .Scalar("select sum(BM" + field.name.substr(1) + ") from " +
+                    names.UnitCopy(kSquareMetre, "statdata") +
+                    " where 权属性质 like '1%' or 权属性质 like '2%' or 权属性质 "
+                    "like '3%' or 权属性质 like '4%'")
+            .AsDouble();
+    const double current_area = cell(kCurrentRow, field.name);
+    EXPECT_NEAR(cell(kBaseYearRow, field.name) - cell(kOutflowRow, field.name) +
+                    cell(kInflowRow, field.name),
+                current_area, 0.02)
+        << field.name;
+    EXPECT_NEAR(cell(kCurrentStateRow, field.name) + cell(kCurrentCollectiveRow, field.name),
+                current_area, 0.02)
+        << field.name;
+    EXPECT_NEAR(counted, current_area, 0.02) << field.name;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 13);
+  gis::CloseLayer(table);
+}
+
+LANDSTAT_BOTH_ENGINES(BalanceCountyTest);
 
 }  // namespace
 }  // namespace landstat::report

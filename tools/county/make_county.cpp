@@ -1,10 +1,13 @@
 // Generates a synthetic county survey: a GeoPackage with every layer the
 // engine reads, its code file and its project file.
 //
-//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]
+//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--following-year]
+//               [--out DIR]
 //
 // --lots N puts a town lot on each of the first N parcels (default: on the
-// parcels of town classes).
+// parcels of town classes). --following-year writes the same county one
+// year on: the parcels after the year's changes, whose change layer lists
+// them (run the first as year Y - 1 and this one as year Y).
 
 #include <chrono>
 #include <cstdio>
@@ -19,9 +22,13 @@ int main(int argc, char** argv) {
   std::string folder = "county";
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--following-year") {
+      options.following_year = true;
+      continue;
+    }
     if (option == "--help" || i + 1 >= argc) {
-      std::cout
-          << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]\n";
+      std::cout << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] "
+                   "[--following-year] [--out DIR]\n";
       return option == "--help" ? 0 : 2;
     }
     const std::string value = argv[++i];
