@@ -85,6 +85,14 @@ class CPrintStatDlg {
                                  const std::string& region_code, int unit, int server_names,
                                  const std::string& year, const std::string& county);
 
+  // The change balance sheet: the balance table of the region from this
+  // year's change records and last year's square-metre base data (a file
+  // of its own beside this year's, or the same server), in the unit.
+  short PrintBalanceSheet(db::Connection& connection, const std::string& output_folder,
+                          const std::string& template_path, const std::string& report_name,
+                          const std::string& region_code, int unit, int server_names,
+                          const std::string& year, const std::string& county);
+
   // Opens the statistics database and hands each name, in order, to the
   // writer its rule picks (or to none); the outcomes are this call's alone.
   // Returns 1 when every report routed to a writer was written, 0 when the

@@ -35,7 +35,7 @@ const WriterEntry kWriters[] = {
     {"PrintFrdTable", nullptr},
     {"PrintLedgerTable", nullptr},
     {"PrintMgLedgerTable", nullptr},
-    {"PrintBalanceSheet", nullptr},
+    {"PrintBalanceSheet", &CPrintStatDlg::PrintBalanceSheet},
     {"PrintTownHoldingAreaTable", nullptr},
     {"PrintJbntBlockStatTable", nullptr},
     {"PrintJbntSurveyBeforeTable", nullptr},

@@ -238,11 +238,18 @@ short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan)
   try {
     const ReportFiles files = FilesOf(call, plan);
     const std::vector<sheet::SWhiteParam> pairs = HeaderPairs(call, plan);
-    const ReportQuery query = plan.query(call, files.stat_tbl);
-    table = " (table " + query.table + ")";
+    ReportQuery query;
+    if (!plan.rows) {
+      query = plan.query(call, files.stat_tbl);
+      table = " (table " + query.table + ")";
+    }
     work = WorkCopyName(call.output_folder.empty() ? "." : call.output_folder);
     fs::copy_file(files.source, work, fs::copy_options::overwrite_existing);
-    sheet::ScanRows rows(call.connection.Scan(query.sql, query.params));
+    std::unique_ptr<sheet::ScanRows> scanned;
+    if (!plan.rows) {
+      scanned = std::make_unique<sheet::ScanRows>(call.connection.Scan(query.sql, query.params));
+    }
+    sheet::SheetRows& rows = plan.rows ? *plan.rows : *scanned;
     host::LindoDlgProgress(name);
     progress = true;
     sheet::BatPrintExcel book(work, files.source);

@@ -4,12 +4,14 @@
 // report that differ from writer to writer.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/sheet/bat_print_excel.h"
+#include "platform/sheet/sheet_rows.h"
 #include "report/print_stat_dlg.h"
 
 namespace landstat::report {
@@ -33,6 +35,9 @@ struct CPrintStatDlg::WriterPlan {
   bool without_region_code = false;
   // The query on the report's table, given the catalogue's statTbl.
   std::function<ReportQuery(const WriterCall& call, const std::string& stat_tbl)> query;
+  // Rows the writer made before the common steps (the balance table), read
+  // in place of a query; released with the plan.
+  std::shared_ptr<sheet::SheetRows> rows;
 };
 
 // The header key naming the printed region: the county's name, followed by
