@@ -63,6 +63,35 @@ std::string BaseYearProblem(db::Connection& base, const std::string& year,
 
 }  // namespace
 
+std::string CPrintStatDlg::BaseYearFile(db::Connection& database, const std::string& base_year,
+                                        const std::string& county) const {
+  if (!settings_.base_year_database.empty()) return settings_.base_year_database;
+  return (fs::path(database.FilePath()).parent_path() / (base_year + county + ".sqlite")).string();
+}
+
+std::string CPrintStatDlg::BalanceSheetInputsMissing(db::Connection& database,
+                                                     const TableNames& names) const {
+  const std::string& year = names.Year();
+  const std::string base_year = std::to_string(BaseYearOf(year));
+  if (!database.TableExists(names.Plain("ndChange"))) {
+    return "no change records of " + year + " (" + names.Plain("ndChange") +
+           "): the survey has no layer 变更汇总";
+  }
+  const TableNames base_names(names.IsServer() ? 1 : 0, base_year, names.County());
+  const std::string base_table = base_names.UnitCopy(kSquareMetre, "statdata");
+  const std::string missing = "no statistics of " + base_year + " (" + base_table + ")";
+  if (names.IsServer()) return database.TableExists(base_table) ? "" : missing;
+  const std::string file = BaseYearFile(database, base_year, names.County());
+  std::error_code error;
+  if (!fs::is_regular_file(file, error)) return missing + ": no file " + file;
+  try {
+    db::Connection base(file);
+    return base.TableExists(base_table) ? "" : missing + " in " + file;
+  } catch (const db::DbError& failure) {
+    return missing + ": " + file + ": " + failure.what();
+  }
+}
+
 short CPrintStatDlg::PrintBalanceSheet(db::Connection& connection, const std::string& output_folder,
                                        const std::string& template_path,
                                        const std::string& report_name,
@@ -78,11 +107,7 @@ short CPrintStatDlg::PrintBalanceSheet(db::Connection& connection, const std::st
   db::Connection own;
   db::Connection* base = &connection;
   if (server_names == 0) {
-    const std::string file =
-        !settings_.base_year_database.empty()
-            ? settings_.base_year_database
-            : (fs::path(connection.FilePath()).parent_path() / (base_year + county + ".sqlite"))
-                  .string();
+    const std::string file = BaseYearFile(connection, base_year, county);
     std::error_code missing;
     try {
       if (!fs::is_regular_file(file, missing)) throw db::DbError("there is no such file");

@@ -146,6 +146,14 @@ class CPrintStatDlg {
   std::vector<sheet::SWhiteParam> HeaderPairs(const WriterCall& call, const WriterPlan& plan) const;
   short Shown(const std::string& name, const std::string& path);
   WriterPlan DisputePlan(bool ledger) const;
+  // Why the balance sheet has nothing to read in `database` (no change
+  // records of the year, no statistics of the year before where the writer
+  // looks for them); empty when both years are there.
+  std::string BalanceSheetInputsMissing(db::Connection& database, const TableNames& names) const;
+  // Last year's stand-alone database: the settings' file, else the file
+  // named year - 1 and county beside this year's.
+  std::string BaseYearFile(db::Connection& database, const std::string& base_year,
+                           const std::string& county) const;
   short Refuse(const std::string& report_name, const std::string& message);
 
   ReportSettings settings_;

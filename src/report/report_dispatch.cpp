@@ -280,6 +280,13 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
     } else if (writer != nullptr && !WriterAvailable(writer)) {
       selection.unavailable.push_back(
           {name, std::string("its writer ") + writer + " is not in this version"});
+    } else if (writer != nullptr && std::string_view(writer) == "PrintBalanceSheet") {
+      std::string missing = BalanceSheetInputsMissing(database, table_names);
+      if (missing.empty()) {
+        selection.writable.push_back(name);
+      } else {
+        selection.not_built.push_back({name, std::move(missing)});
+      }
     } else if (writer != nullptr && !TableStored(database, table_names, unit, stat_tbl) &&
                !RunBuilds(stat_tbl, configured)) {
       selection.not_built.push_back({name, BuiltBy(stat_tbl)});

@@ -151,6 +151,22 @@ TEST_P(BalanceSheetTest, EachMissingPartIsNamedAndLeavesNoWorkbook) {
   }
 }
 
+// Printed with the whole catalogue, a sheet without last year's statistics
+// or this year's changes is listed apart, with the reason, as a report
+// whose table this county's runs did not build.
+TEST_P(BalanceSheetTest, WithoutEitherYearTheSheetIsListedApart) {
+  const std::vector<std::string> names{kReport};
+  EXPECT_EQ(dialog_.SelectReports(conn(), names_, kMu, names).writable, names);
+  db::Connection(base_db_).Execute("drop table " + last_names_.UnitCopy(kSquareMetre, "statdata"));
+  ReportSelection selection = dialog_.SelectReports(conn(), names_, kMu, names);
+  ASSERT_EQ(selection.not_built.size(), 1u);
+  EXPECT_THAT(selection.not_built[0].reason, HasSubstr("no statistics of 2023"));
+  conn().Execute("drop table " + names_.Plain("ndChange"));
+  selection = dialog_.SelectReports(conn(), names_, kMu, names);
+  ASSERT_EQ(selection.not_built.size(), 1u);
+  EXPECT_THAT(selection.not_built[0].reason, HasSubstr("no change records of 2024"));
+}
+
 LANDSTAT_BOTH_ENGINES(BalanceSheetTest);
 
 // A generated county over two years as a user runs it: the sheet is written
