@@ -321,17 +321,20 @@ void AddSumRow(gis::LayerHandle table, const db::RowSource& sums,
   }
 }
 
-// The two ownership parts of the base-year sums and the records each adds to.
+// The ownership parts of the level-table sums and the records each adds to.
 struct OwnershipPart {
   const char* condition;
   long row;
 };
-const OwnershipPart kBaseYearParts[] = {
-    {"(权属性质 like '1%' OR 权属性质 like '2%')", kCurrentStateRow},
-    {"(权属性质 like '3%' OR 权属性质 like '4%')", kCurrentCollectiveRow}};
+// A base-year row's ownership class: 1 state-owned (10, 20 ...), else 2;
+// the sums read only rows of 1 to 4, so an ownership of neither kind counts
+// nowhere.
+constexpr const char* kOwnershipClassSql =
+    "(case when 权属性质 like '1%' or 权属性质 like '2%' then 1 else 2 end)";
 
 // The base-year sums of the region's rows of `base_table` added into the
 // base-year and current records and the current record of each ownership.
+// One pass over the base year gives the sums of both ownerships.
 short AddBaseYearSums(gis::LayerHandle table, db::Connection& connection, const std::string& code,
                       const std::string& base_table, const gis::RuralCode* codes) {
   if (codes == nullptr || table <= 0) return 0;
@@ -339,14 +342,16 @@ short AddBaseYearSums(gis::LayerHandle table, db::Connection& connection, const 
   CollectLandClassCodes(codes, classes);
   // Class codes become column names of the statement: letters and digits only.
   if (classes.empty() || !std::all_of(classes.begin(), classes.end(), host::IsClassCode)) return 0;
-  const std::string select = "SELECT " + BuildSumFieldList(classes) + " FROM " +
-                             connection.QuoteTable(base_table) + " WHERE 座落单位代码 like ? AND ";
+  const std::string sql = fmt::format(
+      "SELECT {0} as 权属类, {1} FROM {2} WHERE 座落单位代码 like ? AND (权属性质 "
+      "like '1%' OR 权属性质 like '2%' OR 权属性质 like '3%' OR 权属性质 like '4%') "
+      "GROUP BY {0} ORDER BY 1",
+      kOwnershipClassSql, BuildSumFieldList(classes), connection.QuoteTable(base_table));
   try {
-    for (const OwnershipPart& part : kBaseYearParts) {
-      const std::unique_ptr<db::RowSource> sums =
-          connection.Scan(select + part.condition, {code + "%"});
-      if (!sums->Next()) return 0;
-      AddSumRow(table, *sums, {kBaseYearRow, kCurrentRow, part.row});
+    const std::unique_ptr<db::RowSource> sums = connection.Scan(sql, {code + "%"});
+    while (sums->Next()) {
+      const long owned = sums->Number(0) == 1 ? kCurrentStateRow : kCurrentCollectiveRow;
+      AddSumRow(table, *sums, {kBaseYearRow, kCurrentRow, owned});
     }
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());
