@@ -62,6 +62,9 @@ const char* const ReportHelp =
     "                   the header values (dates default to today)\n"
     "  --ownership TEXT, --reserve-level TEXT, --dispute-type TEXT\n"
     "                   the filters of mode 1 (全部 when not given)\n"
+    "  --base-db FILE   last year's SQLite statistics database, for the change balance\n"
+    "                   sheet (default: YEAR - 1 + COUNTY + .sqlite beside --db); on a\n"
+    "                   server last year's tables are read there\n"
     "  --view           open each workbook once written (xdg-open)\n"
     "  --quiet          no progress output\n"
     "\n"
@@ -89,6 +92,7 @@ const OptionSpecs ReportOptions = WorkplaceOptions({{"out", false},
                                                     {"ownership", false},
                                                     {"reserve-level", false},
                                                     {"dispute-type", false},
+                                                    {"base-db", false},
                                                     {"view", true}});
 
 namespace {
@@ -172,6 +176,8 @@ bool SettingsOf(const Options& options, const Workplace& place, report::ReportSe
   settings.ownership_filter = options.Get("ownership", "全部");
   settings.reserve_level_filter = options.Get("reserve-level", "全部");
   settings.dispute_type_filter = options.Get("dispute-type", "全部");
+  settings.codes = place.codes.get();
+  settings.base_year_database = options.Get("base-db");
   std::vector<gis::CODESTRUCT> entries;
   place.codes->GetCode(nullptr, &entries, 0, "");
   for (const gis::CODESTRUCT& entry : entries) {

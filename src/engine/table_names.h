@@ -29,6 +29,8 @@ class TableNames {
       : server_(db_mode != 0), year_(std::move(year)), county_(std::move(county)) {}
 
   bool IsServer() const { return server_; }
+  const std::string& Year() const { return year_; }
+  const std::string& County() const { return county_; }
   // The base name, with year and county in front on a server.
   std::string Stem(const std::string& base) const;
   // A plain table: "statdata", or "D" + year + county + "statdata".

@@ -171,6 +171,13 @@ class CPrintStatDlg {
   // of the base table `base` from 来源 on. Raises DbError.
   short CreateParcelAreaWorkTable(db::Connection& connection, const std::string& table,
                                   const std::string& base);
+  // The change balance sheet: the balance table of the region from this
+  // year's change records and last year's square-metre base data (a file
+  // of its own beside this year's, or the same server), in the unit.
+  short PrintBalanceSheet(db::Connection& connection, const std::string& output_folder,
+                          const std::string& template_path, const std::string& report_name,
+                          const std::string& region_code, int unit, int server_names,
+                          const std::string& year, const std::string& county);
 
   // Opens the statistics database and hands each name, in order, to the
   // writer its rule picks (or to none); the outcomes are this call's alone.
@@ -232,6 +239,14 @@ class CPrintStatDlg {
   // workbook piece, the pieces merged into the first; nothing stays behind
   // a failure.
   short WriteSplitReport(const WriterCall& call, const WriterPlan& plan, const SheetSplit& split);
+  // Why the balance sheet has nothing to read in `database` (no change
+  // records of the year, no statistics of the year before where the writer
+  // looks for them); empty when both years are there.
+  std::string BalanceSheetInputsMissing(db::Connection& database, const TableNames& names) const;
+  // Last year's stand-alone database: the settings' file, else the file
+  // named year - 1 and county beside this year's.
+  std::string BaseYearFile(db::Connection& database, const std::string& base_year,
+                           const std::string& county) const;
   short Refuse(const std::string& report_name, const std::string& message);
 
   ReportSettings settings_;

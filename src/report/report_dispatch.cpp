@@ -35,7 +35,7 @@ const WriterEntry kWriters[] = {
     {"PrintFrdTable", &CPrintStatDlg::PrintFrdTable},
     {"PrintLedgerTable", &CPrintStatDlg::PrintLedgerTable},
     {"PrintMgLedgerTable", &CPrintStatDlg::PrintMgLedgerTable},
-    {"PrintBalanceSheet", nullptr},
+    {"PrintBalanceSheet", &CPrintStatDlg::PrintBalanceSheet},
     {"PrintTownHoldingAreaTable", &CPrintStatDlg::PrintTownHoldingAreaTable},
     {"PrintJbntBlockStatTable", &CPrintStatDlg::PrintJbntBlockStatTable},
     {"PrintJbntSurveyBeforeTable", &CPrintStatDlg::PrintJbntSurveyBeforeTable},
@@ -316,6 +316,14 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
           {name, std::string("its writer ") + writer + " is not in this version"});
     } else if (writer == nullptr) {
       selection.writable.push_back(name);
+    } else if (std::string_view(writer) == "PrintBalanceSheet") {
+      // The balance sheet reads two years' tables, not one summary table.
+      std::string missing = BalanceSheetInputsMissing(database, table_names);
+      if (missing.empty()) {
+        selection.writable.push_back(name);
+      } else {
+        selection.not_built.push_back({name, std::move(missing)});
+      }
     } else {
       std::string missing;
       for (const auto& [table, table_unit] : TablesRead(writer, stat_tbl, unit)) {

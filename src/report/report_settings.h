@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/gis/rural_code.h"
+
 namespace landstat::report {
 
 // The seven header keys every report carries, in the order of their values.
@@ -35,6 +37,12 @@ struct ReportSettings {
   std::vector<std::string> class_codes;           // land-use class codes, code-list order
   bool second_code_table = false;                 // mode 2's own code table is present
   std::string statistics_type = kByLocation;      // the item text of the statistics type
+  // The code table of the county (not owned): the balance sheet's classes.
+  const gis::RuralCode* codes = nullptr;
+  // Last year's statistics database for the balance sheet (a stand-alone
+  // file); empty: the file named year - 1 + county + ".sqlite" beside this
+  // year's.
+  std::string base_year_database;
 
   // The name stored for an administrative code, or empty.
   std::string GetCodeName(const std::string& code) const {

@@ -269,14 +269,21 @@ short CPrintStatDlg::WriteReport(const WriterCall& call, const WriterPlan& plan)
   if (plan.cleanup) cleanup = [&] { plan.cleanup(call); };
   try {
     const ReportFiles files = FilesOf(call, plan);
-    // The query first: a writer may take header values from the rows.
-    const ReportQuery query = plan.query(call, files.stat_tbl);
-    table = " (table " + query.table + ")";
+    ReportQuery query;
+    if (!plan.rows) {
+      // The query first: a writer may take header values from the rows.
+      query = plan.query(call, files.stat_tbl);
+      table = " (table " + query.table + ")";
+    }
     const std::vector<sheet::SWhiteParam> pairs = HeaderPairs(call, plan);
     work = WorkCopyName(call.output_folder.empty() ? "." : call.output_folder);
     fs::copy_file(files.source, work, fs::copy_options::overwrite_existing);
     {
-      sheet::ScanRows rows(call.connection.Scan(query.sql, query.params));
+      std::unique_ptr<sheet::ScanRows> scanned;
+      if (!plan.rows) {
+        scanned = std::make_unique<sheet::ScanRows>(call.connection.Scan(query.sql, query.params));
+      }
+      sheet::SheetRows& rows = plan.rows ? *plan.rows : *scanned;
       host::LindoDlgProgress(name);
       progress = true;
       sheet::BatPrintExcel book(work, files.source);

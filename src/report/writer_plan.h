@@ -4,12 +4,14 @@
 // report that differ from writer to writer.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/sheet/bat_print_excel.h"
+#include "platform/sheet/sheet_rows.h"
 #include "report/print_stat_dlg.h"
 
 namespace landstat::report {
@@ -42,6 +44,9 @@ struct CPrintStatDlg::WriterPlan {
   // Run once the rows are read, whether the report was written or not: the
   // writer's work tables dropped. Raises when it cannot clean up.
   std::function<void(const WriterCall& call)> cleanup;
+  // Rows the writer made before the common steps (the balance table), read
+  // in place of a query; released with the plan.
+  std::shared_ptr<sheet::SheetRows> rows;
 };
 
 // A report of one sheet per village.

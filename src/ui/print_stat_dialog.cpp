@@ -493,6 +493,10 @@ void CPrintStatDlg::FillSettings(report::ReportSettings& settings) const {
   settings.code_names = m_mapCodeName;
   settings.class_codes = m_arrClassCodes;
   settings.second_code_table = m_pCode2 != nullptr;
+  // The balance sheet reads last year's file beside this year's, named as
+  // StatFileConnection names it.
+  settings.codes = m_pCode;
+  settings.base_year_database.clear();
   settings.statistics_type = text(kStatType);
 }
 

@@ -19,15 +19,18 @@ namespace landstat::testing {
 // A generated county (2000 parcels unless told; 330102 unless told, in the
 // folder "county" of the test's program directory, another county in
 // "county" + its code), with the statistics run of a version string on it.
+// `following_year`: the same county one year on, in "county" + "-following".
 struct GeneratedCountyRun {
   GeneratedCountyRun(const ScopedProgramDir& home, std::uint64_t seed, long parcels = 2000,
-                     const std::string& county_code = "330102") {
+                     const std::string& county_code = "330102", bool following_year = false) {
     options.parcels = parcels;
     options.seed = seed;
     options.county_code = county_code;
+    options.following_year = following_year;
     plan = county::PlanCounty(options);
     files = county::WriteCounty(
-        plan, home.File(county_code == "330102" ? "county" : "county" + county_code));
+        plan, home.File((county_code == "330102" ? "county" : "county" + county_code) +
+                        (following_year ? "-following" : "")));
     codes.reset(gis::RuralCode::Load(files.codes));
     for (const county::Village& village : plan.villages) {
       if (village.island) islands.insert(village.unit.code);
@@ -48,10 +51,10 @@ struct GeneratedCountyRun {
                         codes.get(), connection, year, options.county_code, server ? 1 : 0, 1, log);
   }
 
-  // The full run of the survey's project as the hosts make it, year 2009,
-  // with an empty log first; the run's report.
-  RunReport RunProject(const std::string& version, const std::string& connection,
-                       short mode) const {
+  // The full run of the survey's project as the hosts make it, year 2009
+  // unless told, with an empty log first; the run's report.
+  RunReport RunProject(const std::string& version, const std::string& connection, short mode,
+                       const std::string& year = "2009") const {
     WriteFileBytes(host_settings, "<HostSetting><Set version=\"" + version + "\"/></HostSetting>");
     WriteFileBytes(log, "");
     const auto project = gis::CGisXmlPrj::Open(files.project);
@@ -59,7 +62,7 @@ struct GeneratedCountyRun {
     request.project = project.get();
     request.codes = codes.get();
     request.connection = connection;
-    request.year = "2009";
+    request.year = year;
     request.county = options.county_code;
     request.db_mode = mode;
     request.log_path = log;

@@ -93,6 +93,9 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
       Contains(all.out, "  土地利用现状一级分类面积汇总表 (TDLY_YJFL, built by a 通用城镇 run)"))
       << all.out;
   EXPECT_FALSE(Contains(all.out, "not written")) << all.out;
+  // The balance sheet of a county run for one year only has no year before.
+  EXPECT_TRUE(Contains(all.out, "  土地利用现状变更平衡表 (no statistics of 2008 (PMstatdata)"))
+      << all.out;
   // Named, it was asked for: a failure, in the same words.
   const testing::Outcome named = cli({"report", "--out", home.File("named"), "--quiet", "--report",
                                       "土地利用现状一级分类面积汇总表"});

@@ -138,11 +138,10 @@ void PlanAdministration(CountyPlan& plan) {
   if (plan.villages.size() >= 3) plan.villages[plan.villages.size() / 2].island = true;
 }
 
-void PlanParcelAttributes(CountyPlan& plan, Parcel& parcel) {
+// What follows from a parcel's class: ownership, owner, slope, deduction,
+// farmland and marks, drawn per cell.
+void PlanClassAttributes(CountyPlan& plan, Parcel& parcel) {
   const std::uint64_t seed = plan.options.seed;
-  const bool town = plan.villages[parcel.village].township == 0 && parcel.village < 2;
-  Draw classes(seed, kClasses, parcel.cell);
-  parcel.class_code = classes.Weighted(town ? kTownClasses : kRuralClasses);
   parcel.ownership = IsStateLand(parcel.class_code) ? "20" : "30";
   parcel.owner_village = parcel.village;
   parcel.owner_group = parcel.group;
@@ -180,6 +179,50 @@ void PlanParcelAttributes(CountyPlan& plan, Parcel& parcel) {
     parcel.remark = "P";
   }
   parcel.gross = ToCents(RingArea(plan.CellRing(parcel.cell)));
+}
+
+void PlanParcelAttributes(CountyPlan& plan, Parcel& parcel) {
+  const bool town = plan.villages[parcel.village].township == 0 && parcel.village < 2;
+  Draw classes(plan.options.seed, kClasses, parcel.cell);
+  parcel.class_code = classes.Weighted(town ? kTownClasses : kRuralClasses);
+  PlanClassAttributes(plan, parcel);
+}
+
+// The parcels that change their class in the following year (about one in
+// a hundred), and the class each takes: farmland built over by the village,
+// garden, forest, grass and other land reclaimed as dry land, the rest
+// afforested.
+bool ChangesInFollowingYear(const Parcel& parcel) {
+  return parcel.cell % 97 == 11;
+}
+
+std::string FollowingClass(const std::string& code) {
+  if (IsCultivated(code)) return "203";
+  if (code.rfind("02", 0) == 0 || code.rfind("03", 0) == 0 || code.rfind("04", 0) == 0 ||
+      code.rfind("12", 0) == 0) {
+    return "013";
+  }
+  return "031";
+}
+
+// Gives each changing parcel its new class and what follows from it, and
+// keeps what it was.
+void PlanFollowingYear(CountyPlan& plan) {
+  for (Parcel& parcel : plan.parcels) {
+    if (!ChangesInFollowingYear(parcel)) continue;
+    const Parcel::Former former{parcel.class_code, parcel.ownership, parcel.deduction, parcel.net};
+    Parcel changed;
+    changed.cell = parcel.cell;
+    changed.village = parcel.village;
+    changed.group = parcel.group;
+    changed.number = parcel.number;
+    changed.class_code = FollowingClass(parcel.class_code);
+    changed.linear = parcel.linear;
+    changed.scattered = parcel.scattered;
+    PlanClassAttributes(plan, changed);
+    changed.former = former;
+    parcel = std::move(changed);
+  }
 }
 
 bool CellUsed(const CountyPlan& plan, long column, long row) {
@@ -353,7 +396,30 @@ CountyPlan PlanCounty(const CountyOptions& options) {
   PlanLinearFeatures(plan);
   PlanScatteredFeatures(plan);
   SettleParcelAreas(plan);
+  if (plan.options.following_year) {
+    PlanFollowingYear(plan);
+    SettleParcelAreas(plan);
+  }
   return plan;
+}
+
+std::vector<ClassChange> YearChanges(const CountyPlan& plan) {
+  std::vector<ClassChange> changes;
+  for (const Parcel& p : plan.parcels) {
+    if (!p.former) continue;
+    const Parcel::Former& was = *p.former;
+    const auto add = [&](const std::string& from, const std::string& to, Cents area) {
+      if (area > 0) changes.push_back({p.cell, from, to, was.ownership, p.ownership, area});
+    };
+    if (was.deduction >= p.deduction) {
+      add(was.class_code, p.class_code, was.net);
+      add(kDeductionClass, p.class_code, was.deduction - p.deduction);
+    } else {
+      add(was.class_code, p.class_code, p.net);
+      add(was.class_code, kDeductionClass, p.deduction - was.deduction);
+    }
+  }
+  return changes;
 }
 
 std::string Digits(long value, int width) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct CountyOptions {
   // The parcels, linear and scattered features also carry the Inner
   // Mongolia ownership fields, and a second code file names their units.
   bool mongolia = false;
+  // The county one year on: a few parcels have changed their class (and
+  // with it what follows from the class), and the change layer lists those
+  // changes. Without it the change layer holds changes into this year.
+  bool following_year = false;
 };
 
 struct Point {
@@ -62,6 +67,23 @@ struct Parcel {
   Cents scattered = 0;           // 零星地物面积 of the features inside it
   Cents deduction = 0;           // 扣除地类面积 (田坎)
   Cents net = 0;                 // 图斑地类面积 = gross - linear - scattered - deduction
+  // The parcel the year before, when it changed its class (following_year).
+  struct Former {
+    std::string class_code;
+    std::string ownership;
+    Cents deduction = 0;
+    Cents net = 0;
+  };
+  std::optional<Former> former;
+};
+
+// One change of the change layer: from the former class and ownership of a
+// parcel to its new ones.
+struct ClassChange {
+  long cell = 0;
+  std::string from_class, to_class;
+  std::string from_owner, to_owner;
+  Cents area = 0;
 };
 
 struct LinearFeature {
@@ -115,6 +137,15 @@ struct CountyPlan {
 };
 
 CountyPlan PlanCounty(const CountyOptions& options);
+
+// The changes of the year for a county planned with following_year: per
+// changed parcel its area from the former class to the new one, and the
+// difference of its deduction (田坎, 123) booked to or from it, so that the
+// year before plus the changes gives this year, class by class.
+std::vector<ClassChange> YearChanges(const CountyPlan& plan);
+
+// The class code of the deducted ridges of terraced land.
+inline constexpr const char* kDeductionClass = "123";
 
 // A number written with at least `width` digits, zeros in front.
 std::string Digits(long value, int width);

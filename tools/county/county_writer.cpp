@@ -412,6 +412,19 @@ class CountyWriter {
                        {"变更后地类号", Kind::kText},
                        {"变更面积", Kind::kReal}},
                       srs_);
+    if (plan_.options.following_year) {
+      for (const ClassChange& change : YearChanges(plan_)) {
+        const Parcel& p = plan_.parcels[change.cell];
+        layer.Add(Polygon(plan_.CellRing(p.cell)), {{"变更前座落代码", plan_.LocationCode(p)},
+                                                    {"变更后座落代码", plan_.LocationCode(p)},
+                                                    {"变更前权属性质", change.from_owner},
+                                                    {"变更后权属性质", change.to_owner},
+                                                    {"变更前地类号", change.from_class},
+                                                    {"变更后地类号", change.to_class},
+                                                    {"变更面积", Money(change.area)}});
+      }
+      return;
+    }
     for (const Parcel& p : plan_.parcels) {
       if (p.cell % 197 != 3) continue;  // a few changes a year
       const std::string before = p.class_code == "203" ? "013" : "011";

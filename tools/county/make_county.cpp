@@ -2,14 +2,17 @@
 // engine reads, its code file and its project file.
 //
 //   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] [--mongolia]
-//               [--out DIR] [--catalogue FILE]
+//               [--following-year] [--out DIR] [--catalogue FILE]
 //
 // --lots N puts a town lot on each of the first N parcels (default: on the
 // parcels of town classes). --version V also writes HostSetting.xml with the
 // run's version string V (such as 广东农村) into DIR, to be copied into the
 // configuration root of the runs. --mongolia adds the Inner Mongolia
-// ownership fields and their code file "codes_mg.tsv". --catalogue FILE adds
-// the county to the county catalogue of the batch (made when missing).
+// ownership fields and their code file "codes_mg.tsv". --following-year
+// writes the same county one year on: the parcels after the year's changes,
+// whose change layer lists them (run the first as year Y - 1 and this one as
+// year Y). --catalogue FILE adds the county to the county catalogue of the
+// batch (made when missing).
 
 #include <chrono>
 #include <cstdio>
@@ -30,11 +33,15 @@ int main(int argc, char** argv) {
       options.mongolia = true;
       continue;
     }
+    if (option == "--following-year") {
+      options.following_year = true;
+      continue;
+    }
     if (option == "--help" || i + 1 >= argc) {
       std::cout
           << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] "
              "[--mongolia]\n"
-             "                   [--out DIR] [--catalogue FILE]\n";
+             "                   [--following-year] [--out DIR] [--catalogue FILE]\n";
       return option == "--help" ? 0 : 2;
     }
     const std::string value = argv[++i];

@@ -149,10 +149,14 @@ def class_names():
     return names
 
 
+def first_level_classes():
+    return [code for code in class_names() if len(code) == 2]
+
+
 def label_of(column, report, labels, classes):
     if column in labels:
         return labels[column]
-    match = re.fullmatch(r"BM(\d+)([A-Z]*)", column)
+    match = re.fullmatch(r"(?:BM|D)(\d+)([A-Z]*)", column)
     if match and report.get("class_labels", True) and match.group(1) in classes:
         name = classes[match.group(1)]
         suffix = match.group(2)
@@ -192,7 +196,7 @@ def column_mm(width):
 
 def class_parts(column, report, classes):
     """The class code and suffix of a class column (BM011HJ: 011, HJ), or None."""
-    match = re.fullmatch(r"BM(\d+)([A-Z]*)", column)
+    match = re.fullmatch(r"(?:BM|D)(\d+)([A-Z]*)", column)
     if match and report.get("class_labels", True) and match.group(1) in classes:
         return match.group(1), match.group(2)
     return None
@@ -497,6 +501,10 @@ class Databases:
         if reads.startswith("join:"):
             main, partner = self.columns("Z" + unit + table), self.columns("Z" + unit + reads[5:])
             return None if main is None or partner is None else main + partner
+        if reads == "balance":
+            # The change balance table is built when the report is written:
+            # its sheet shows the row name, the first-level classes and the total.
+            return ["地类名称"] + ["D" + code for code in first_level_classes()] + ["合计"]
         if reads == "parcel_area":
             base = self.columns("statdata")
             fixed = ["图斑编号", "图斑中各地类编号", "图斑面积", "权属", "是否基本农田", "坡度级"]

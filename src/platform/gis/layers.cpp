@@ -673,6 +673,17 @@ bool HasField(LayerHandle layer, std::string_view field) {
   return StateOf(layer).FieldIndex(field) >= 0;
 }
 
+int FieldIndexOf(const std::vector<FieldDef>& fields, std::string_view name) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int FieldIndex(LayerHandle layer, std::string_view name) {
+  return StateOf(layer).FieldIndex(name);
+}
+
 long RecordCount(LayerHandle layer, EntityKind kind) {
   OpenLayerState* state = LayerTable::Instance().Find(layer);
   if (!state) return 0;
@@ -836,6 +847,19 @@ std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition)
   state.layer->SetAttributeFilter(nullptr);
   state.layer->ResetReading();
   return numbers;
+}
+
+long FirstRecordWith(LayerHandle layer, std::string_view field, std::string_view value) {
+  const int index = FieldIndex(layer, field);
+  if (index < 0) return 0;
+  const long count = RecordCount(layer, EntityKind::kTable);
+  Record record;
+  for (long number = 1; number < count; ++number) {
+    if (ReadRecord(layer, EntityKind::kTable, number, record) && record.Text(index) == value) {
+      return number;
+    }
+  }
+  return 0;
 }
 
 std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,

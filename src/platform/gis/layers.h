@@ -78,6 +78,10 @@ EntityKind LayerKind(LayerHandle layer);
 int DataSourceKind(LayerHandle layer);
 std::vector<FieldDef> LayerFields(LayerHandle layer);
 bool HasField(LayerHandle layer, std::string_view field);
+// The place (from 0) of the field `name` in a structure, or in a layer's;
+// -1 when it has no such field.
+int FieldIndexOf(const std::vector<FieldDef>& fields, std::string_view name);
+int FieldIndex(LayerHandle layer, std::string_view name);
 
 // Count of records of that kind: the highest record number + 1; 0 when the
 // layer is not valid or holds no entities of that kind. Attribute records
@@ -152,6 +156,11 @@ void SaveLayer(LayerHandle layer);
 // Record numbers whose attributes meet a simple condition, in OGR's SQL
 // where-clause form ("地类编码 = '011'", "图斑面积 > 100").
 std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition);
+// The number of the first record whose field `field` reads exactly `value`
+// (text compared byte for byte, no pattern); 0 when none does or the layer
+// lacks the field. For the small tables looked up by a key, where no
+// condition text has to be built from data.
+long FirstRecordWith(LayerHandle layer, std::string_view field, std::string_view value);
 
 // Records whose numeric field holds, in the source itself, something that is
 // no number, with the text held (empty for an empty text). A GeoPackage

@@ -172,6 +172,32 @@ TEST_F(GisLayerTest, CountsOnlyTheLayersKindButAttributesOfEveryLayer) {
   EXPECT_EQ(FieldText(table, 2, "名称"), "乙");
 }
 
+// Key look-ups in an in-memory table: exact text, first match, deleted
+// records passed over, field places from 0.
+TEST_F(GisLayerTest, FindsTheFirstRecordOfAKeyAndFieldPlaces) {
+  ScopedLayer table(
+      CreateTable("keys", {{"键", FieldType::kText, 10}, {"值", FieldType::kDouble}}));
+  for (const char* key : {"D01", "D011", "D01", "d02", "D02"}) {
+    Record record;
+    ReadRecord(table, EntityKind::kTable, AddRecord(table), record);
+    record.SetText("键", key);
+    WriteRecord(table, record);
+  }
+  DeleteRecord(table, 5);
+  const struct {
+    const char* field;
+    const char* value;
+    long number;
+  } cases[] = {{"键", "D01", 1}, {"键", "D011", 2}, {"键", "D0", 0}, {"键", "D02", 0},
+               {"键", "d02", 4}, {"键", "D0%", 0},  {"无", "D01", 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(FirstRecordWith(table, c.field, c.value), c.number) << c.field << " " << c.value;
+  }
+  EXPECT_EQ(FieldIndex(table, "值"), 1);
+  EXPECT_EQ(FieldIndex(table, "无"), -1);
+  EXPECT_EQ(FieldIndexOf(LayerFields(table), "键"), 0);
+}
+
 TEST_F(GisLayerTest, AddedRecordsTakeTheNextNumber) {
   const std::string shapefile = dir_.File("names.shp");
   WriteFixtureLayer(shapefile, "names", wkbPoint, {{"NAME", OFTString, 10}},
