@@ -3,8 +3,11 @@
 // summary family), on SQLite or PostgreSQL, then of the town-lot run on the
 // same database, and of the conversion of its stored statistics to hectares.
 //
-//   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR]
+//   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR] [--version V]
 //
+// --version V runs the regional variant V (such as 广东农村, whose farmland
+// stage is timed as the family statdata_jbntGD); the default version string
+// otherwise.
 // The county is generated into DIR/county-N (DIR/county-N-lots-L with
 // --lots, which puts a town lot on each of the first L parcels; kept for
 // later runs).
@@ -73,6 +76,7 @@ int main(int argc, char** argv) {
   long parcels = 10000;
   long lots = -1;
   std::string server;
+  std::string version;
   fs::path dir = fs::temp_directory_path() / "landstat-bench";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
@@ -84,6 +88,8 @@ int main(int argc, char** argv) {
       server = argv[i + 1];
     else if (option == "--dir")
       dir = argv[i + 1];
+    else if (option == "--version")
+      version = argv[i + 1];
   }
   try {
     const fs::path county_dir =
@@ -97,6 +103,8 @@ int main(int argc, char** argv) {
     }
     const fs::path home = dir / "config";
     host::SetProgramDir(home.string());
+    fs::remove(home / "HostSetting.xml");
+    if (!version.empty()) county::WriteHostSettings(home.string(), version);
     host::IniFile config = host::IniFile::Load(host::StatConfigPath());
     config.Set("AreaUnit", "Unit1", "平方米");
     config.Set("AreaUnit", "Unit2", "公顷");

@@ -53,6 +53,13 @@ short CStatContext::CreateJbntStatTable() {
       FieldsWithoutRemark(m_arrStatFields), "创建statdata_jbnt", "创建statdata_jbnt表失败");
 }
 
+// The Guangdong farmland base table: the columns of statdata_jbnt.
+short CStatContext::CreateJbntStatTableGd() {
+  return CreateTable(
+      m_strJbntTbl + "GD", {"调入备注", "是否补划", "保护片编号", "基本农田图斑编号", "地类编码"},
+      FieldsWithoutRemark(m_arrStatFields), "建立基本农田基础汇总表", "建立基本农田基础汇总表失败");
+}
+
 short CStatContext::CreateUnitJbntTable(const std::string& table) {
   return CreateTable(table, {"调入备注", "是否补划", "保护片编号", "基本农田图斑编号"},
                      FieldsWithoutRemark(m_arrStatFields), "创建statdata_jbnt",

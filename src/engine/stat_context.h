@@ -203,6 +203,10 @@ class CStatContext : public StatRunLog {
   short BalanceReadCopy(const std::string& source, units::CopyRows& rows, short unit,
                         short decimals, double region);
   short BalanceStatDataByUnit();
+  // The same for the farmland copies `unit1` and `unit2` (empty: none) of
+  // another farmland base table, against its source-unit copy `source`.
+  short BalanceJbntCopies(const std::string& source, const std::string& unit1,
+                          const std::string& unit2);
   double RegionTotal(const std::string& table);
   double UnitTotal(double source_total, short unit, short decimals) const;
   // The village totals of a copy stepped to the region total: `codes` and
@@ -558,10 +562,51 @@ class CStatContext : public StatRunLog {
   // The copies of the wanted units in the order square metres, hectares,
   // mu, each as its builder makes it; failures are logged.
   void BuildJbntBaseDataCopies();
-  short ConvertJbntUnits();
+  // `base`: the farmland base table whose unit copies are converted.
+  short ConvertJbntUnits(const std::string& base = "statdata_jbnt");
   // `as_run`: the statements the engine runs, which on the embedded engine
   // skip the figures that are 0 and give the same figures faster.
-  std::vector<std::string> JbntConversionStatements(bool as_run = false) const;
+  std::vector<std::string> JbntConversionStatements(
+      bool as_run = false, const std::string& base = "statdata_jbnt") const;
+  // The condensing insert of the farmland rows of `source` into `target`,
+  // its copy in `unit` (marks kept): 1, 0 after a logged failure, -1 when
+  // the square-metre copy's row-lock limit stays too low.
+  short CondenseJbntRows(const std::string& source, const std::string& target, short unit);
+
+  // The Guangdong farmland set (farmland/jbnt_gd_*.cpp), under "广东农村":
+  // its own base table statdata_jbntGD filled from the three farmland
+  // layers (linear features split between the parcels on their sides,
+  // scattered features inside parcels, parcels with their deductions), its
+  // unit copies condensed, converted and balanced, then the adjustable and
+  // situation tables before supplementing (JBNTKTZGD, JBNTQKTJGD, from the
+  // Guangdong data) and after it (JBNTKTZGDBHH, JBNTQKTJGDBHH, from the
+  // general farmland copies). StatJbntBaseDataGd: the base-data stage, 0
+  // (and m_nJbntGdBaseData 0) when there is no farmland parcel layer or the
+  // table or its copies cannot be made.
+  short CreateJbntStatTableGd();
+  short StatJbntBaseDataGd();
+  short BuildJbntParcelDataGd();
+  short CreateUnitJbntTablesGd();
+  short BuildJbntBaseDataPMGd();
+  short BuildJbntBaseDataGQGd();
+  short BuildJbntBaseDataMUGd();
+  short ConvertJbntUnitsGd();
+  short BalanceJbntGd();
+  short CreateJbntKtzGdTables();
+  short StatJbntKtzGd();
+  // One table in `unit` with `decimals`; 0 when the unit level failed.
+  short SumJbntKtzGd(const std::string& table, short scope, short unit, short decimals);
+  short CreateJbntQktjGdTables();
+  short CreateJbntQktjGdTable(const std::string& name);
+  short StatJbntQktjGd();
+  short SumJbntQktjGdLevels(const std::string& target, const std::string& source, bool unit_level,
+                            short scope, int decimals);
+  short SumJbntQktjGd(const std::string& target, const std::string& source, int level, short scope,
+                      int decimals);
+  short CreateJbntKtzGdBhhTables();
+  short StatJbntKtzGdBhh();
+  short CreateJbntQktjGdBhhTables();
+  short StatJbntQktjGdBhh();
 
   // Farmland situation tables JBNTQKTJ (farmland/jbnt_situation_tables.cpp).
   // The create pass makes the wanted copies (MU, GQ, PM, Z before Q); the
@@ -728,6 +773,8 @@ class CStatContext : public StatRunLog {
   // The farmland stage's result: 1 when the base data were built, so that
   // the general farmland summaries follow; 0 before and when it failed.
   short m_nJbntBaseData = 0;
+  // The same for the Guangdong farmland base data.
+  short m_nJbntGdBaseData = 0;
   bool m_bJbntExBuilt = false;  // RebuildJbntExTable has made the ex table
   short m_aiChange = 0, m_aiGdhb = 0, m_aiDispute = 0;
   // Class fields of the linear-feature, scattered-feature and parcel layers.

@@ -43,6 +43,7 @@ std::vector<TableFamily> FarmlandFamilies() {
        {SituationFamilies, BlockFamilies, AdjustableFamilies, AreaTableFamilies}) {
     for (TableFamily& family : declared()) all.push_back(std::move(family));
   }
+  for (TableFamily& family : GuangdongFamilies()) all.push_back(std::move(family));
   return all;
 }
 

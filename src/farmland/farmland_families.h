@@ -19,5 +19,8 @@ std::vector<TableFamily> BlockFamilies();
 std::vector<TableFamily> AdjustableFamilies();
 // The area tables made from SQL text (JBNTBHMJ and the "duda" ones).
 std::vector<TableFamily> AreaTableFamilies();
+// The Guangdong set under "广东农村" (statdata_jbntGD, JBNTKTZGD, JBNTQKTJGD,
+// JBNTKTZGDBHH, JBNTQKTJGDBHH).
+std::vector<TableFamily> GuangdongFamilies();
 
 }  // namespace landstat::farmland

@@ -100,7 +100,9 @@ Condensation UnitCopyStep(const CStatContext& context, const std::string& target
   return {target, true, unit == kHectare ? "statdata_jbnt" : "statdata_jbntex", false, decimals};
 }
 
-short Condense(CStatContext& context, const Condensation& step) {
+// `source`: the farmland base table condensed (empty: the run's).
+short Condense(CStatContext& context, const Condensation& step, std::string source = {}) {
+  if (source.empty()) source = context.m_strJbntTbl;
   std::vector<std::string> groups = step.keeps_marks ? kMarkColumns : std::vector<std::string>{};
   groups.insert(groups.end(), kPlaceColumns.begin(), kPlaceColumns.end());
   try {
@@ -108,7 +110,7 @@ short Condense(CStatContext& context, const Condensation& step) {
       // The embedded engine would sort every farmland row to group them:
       // they are grouped in one pass in memory, with the same sums, and
       // written in the order of the groups.
-      db::GroupedSumsQuery query{context.m_strJbntTbl, {}, groups, {"土地总面积"}};
+      db::GroupedSumsQuery query{source, {}, groups, {"土地总面积"}};
       query.decimals = step.decimals;
       for (const std::string& field : context.m_arrStatFields) {
         if (IsClassColumn(field)) query.sums.push_back(field);
@@ -116,8 +118,7 @@ short Condense(CStatContext& context, const Condensation& step) {
       db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, step.target, true);
     } else {
       context.m_pConn.Execute(context.Dialect().RoundSums(
-          CondensingInsert(step.target, context.m_strJbntTbl, groups, context.m_arrStatFields),
-          step.decimals));
+          CondensingInsert(step.target, source, groups, context.m_arrStatFields), step.decimals));
     }
     if (step.checks_lock_limit && context.m_nDbMode == 0) {
       return CheckRowLockLimit(context, step.target);
@@ -130,6 +131,11 @@ short Condense(CStatContext& context, const Condensation& step) {
 }
 
 }  // namespace
+
+short CStatContext::CondenseJbntRows(const std::string& source, const std::string& target,
+                                     short unit) {
+  return Condense(*this, UnitCopyStep(*this, target, unit), source);
+}
 
 short CStatContext::BuildJbntBaseDataPM() {
   return Condense(
@@ -184,7 +190,8 @@ short CStatContext::RebuildJbntExTable() {
   return 1;
 }
 
-std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) const {
+std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run,
+                                                                const std::string& base) const {
   // As run on the embedded engine, 0 stays 0 and the other figures are
   // rounded by round() where it gives the same figure as the text form.
   const bool fast = as_run && m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
@@ -195,7 +202,7 @@ std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) con
        {std::pair{m_nUnit1, m_nDec1}, std::pair{m_nUnit2, m_nDec2}}) {
     if (unit < kHectare || unit > kSquareMetre || unit == m_nUnitSrc) continue;
     const std::string factor = FactorText(m_nUnitSrc, unit);
-    std::string statement = "UPDATE " + m_names.UnitCopy(unit, "statdata_jbnt") + " set ";
+    std::string statement = "UPDATE " + m_names.UnitCopy(unit, base) + " set ";
     for (const std::string& field : m_arrStatFields) {
       if (!IsClassColumn(field) && field != "土地总面积") continue;
       statement += field + "=" +
@@ -214,8 +221,8 @@ std::vector<std::string> CStatContext::JbntConversionStatements(bool as_run) con
   return ordered;
 }
 
-short CStatContext::ConvertJbntUnits() {
-  for (const std::string& statement : JbntConversionStatements(true)) {
+short CStatContext::ConvertJbntUnits(const std::string& base) {
+  for (const std::string& statement : JbntConversionStatements(true, base)) {
     try {
       m_pConn.Execute(statement);
     } catch (const db::DbError& error) {

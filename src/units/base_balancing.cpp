@@ -903,18 +903,23 @@ short CStatContext::BalanceRowsToTotal(const units::CopyRows& rows, double sourc
 }
 
 short CStatContext::BalanceStatDataByUnit() {
+  return BalanceJbntCopies(m_strJbntTblSrc, m_strJbntTblUnit1, m_strJbntTblUnit2);
+}
+
+short CStatContext::BalanceJbntCopies(const std::string& source, const std::string& unit1,
+                                      const std::string& unit2) {
   try {
-    const double region = RegionTotal(m_strJbntTblSrc);
+    const double region = RegionTotal(source);
     const units::BalanceColumns columns = units::SortClassColumns(*this);
     short result = 1;
-    for (const auto& [name, unit, decimals] : {std::tuple{m_strJbntTblUnit1, m_nUnit1, m_nDec1},
-                                               std::tuple{m_strJbntTblUnit2, m_nUnit2, m_nDec2}}) {
+    for (const auto& [name, unit, decimals] :
+         {std::tuple{unit1, m_nUnit1, m_nDec1}, std::tuple{unit2, m_nUnit2, m_nDec2}}) {
       if (name.empty() || unit == m_nUnitSrc) continue;
       units::CopyRows rows(m_pConn, name, columns, decimals,
                            {"座落单位代码", CountyCodesLike(), false});
       units::MovedTotals moved;
       BalanceRowsToTotal(rows, region, unit, decimals, moved);
-      if (BalanceClassAreas(m_strJbntTblSrc, rows, decimals, moved) <= 0) result = 0;
+      if (BalanceClassAreas(source, rows, decimals, moved) <= 0) result = 0;
     }
     return result;
   } catch (const db::DbError& error) {

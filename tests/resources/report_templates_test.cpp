@@ -51,9 +51,9 @@ TEST(ReportTemplatesTest, EveryCatalogueRowHasItsSheetWithTheColumnsOfItsTable) 
            fs::copy_options::recursive);
   testing::GeneratedCountyRun county(home, 25, 400);
   // The versions between them build every table a report reads: the rural
-  // run with its Sichuan and duda tables, the town run with the general
-  // land-use tables, and the town-lot run.
-  const std::vector<std::string> versions = {"四川农村duda", "城镇"};
+  // run with its Sichuan and duda tables, the Guangdong rural run, the town
+  // run with the general land-use tables, and the town-lot run.
+  const std::vector<std::string> versions = {"四川农村duda", "城镇", "广东农村"};
   std::vector<std::string> databases;
   for (const std::string& version : versions) {
     databases.push_back(home.File(version + ".sqlite"));

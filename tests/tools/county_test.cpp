@@ -18,6 +18,8 @@
 #include "platform/gis/gis_fixtures.h"
 #include "platform/gis/layers.h"
 #include "platform/gis/project.h"
+#include "platform/host/host_settings.h"
+#include "support/program_dir.h"
 #include "support/test_databases.h"
 
 namespace landstat::county {
@@ -476,6 +478,16 @@ TEST(CountyDeterminismTest, SameSeedGivesTheSameCounty) {
   again->files = WriteCounty(again->plan, again->dir.File("again"));
   EXPECT_TRUE(attributes(again.get()) == rows);
   EXPECT_FALSE(attributes(Generate(200, 8)) == rows);
+}
+
+// The settings file the runs read their version string from; a version
+// that would break the XML is refused.
+TEST(CountyHostSettingsTest, WritesTheVersionTheHostReads) {
+  testing::ScopedProgramDir home;
+  WriteHostSettings(home.path().string(), "广东农村");
+  EXPECT_EQ(host::HostVersion(), "广东农村");
+  EXPECT_THROW(WriteHostSettings(home.path().string(), "广东\"农村"), std::runtime_error);
+  EXPECT_EQ(host::HostVersion(), "广东农村");
 }
 
 }  // namespace

@@ -628,4 +628,16 @@ CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder) {
   return files;
 }
 
+std::string WriteHostSettings(const std::string& folder, const std::string& version) {
+  if (version.find_first_of("<>&\"") != std::string::npos) {
+    throw std::runtime_error("the version string may not hold < > & or \": " + version);
+  }
+  fs::create_directories(folder);
+  const std::string path = (fs::path(folder) / "HostSetting.xml").string();
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << "<HostSetting><Set version=\"" << version << "\"/></HostSetting>\n";
+  if (!file) throw std::runtime_error("cannot write " + path);
+  return path;
+}
+
 }  // namespace landstat::county

@@ -18,4 +18,10 @@ struct CountyFiles {
 // files of the same names are replaced).
 CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder);
 
+// Writes "HostSetting.xml" with the run's version string (such as
+// "通用农村" or "广东农村") into `folder`, the configuration root a run is
+// given; gives its path. Raises std::runtime_error when it cannot be
+// written.
+std::string WriteHostSettings(const std::string& folder, const std::string& version);
+
 }  // namespace landstat::county

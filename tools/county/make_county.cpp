@@ -1,10 +1,12 @@
 // Generates a synthetic county survey: a GeoPackage with every layer the
 // engine reads, its code file and its project file.
 //
-//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]
+//   make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] [--out DIR]
 //
 // --lots N puts a town lot on each of the first N parcels (default: on the
-// parcels of town classes).
+// parcels of town classes). --version V also writes HostSetting.xml with the
+// run's version string V (such as 广东农村) into DIR, to be copied into the
+// configuration root of the runs.
 
 #include <chrono>
 #include <cstdio>
@@ -17,11 +19,13 @@
 int main(int argc, char** argv) {
   landstat::county::CountyOptions options;
   std::string folder = "county";
+  std::string version;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || i + 1 >= argc) {
       std::cout
-          << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--out DIR]\n";
+          << "usage: make_county [--parcels N] [--seed S] [--county CODE] [--lots N] [--version V] "
+             "[--out DIR]\n";
       return option == "--help" ? 0 : 2;
     }
     const std::string value = argv[++i];
@@ -33,6 +37,8 @@ int main(int argc, char** argv) {
       options.county_code = value;
     } else if (option == "--lots") {
       options.town_lots = std::stol(value);
+    } else if (option == "--version") {
+      version = value;
     } else if (option == "--out") {
       folder = value;
     } else {
@@ -48,6 +54,9 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const landstat::county::CountyPlan plan = landstat::county::PlanCounty(options);
     const landstat::county::CountyFiles files = landstat::county::WriteCounty(plan, folder);
+    if (!version.empty()) {
+      std::printf("  settings %s\n", landstat::county::WriteHostSettings(folder, version).c_str());
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(

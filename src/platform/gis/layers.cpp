@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -128,6 +129,70 @@ struct NameHash {
   }
 };
 
+// The bounding boxes of a region layer's features in a uniform grid of
+// cells, built by one walk over the layer: a point's candidates are the
+// regions whose boxes hold it among those listed in its cell.
+struct RegionGrid {
+  // Cells per side at most: enough for a million parcels at about one
+  // region per cell, bounded so that the cell table stays small.
+  static constexpr long kMostCellsPerSide = 2048;
+
+  OGREnvelope extent;
+  long columns = 1, rows = 1;
+  double cell_width = 1, cell_height = 1;
+  std::vector<OGREnvelope> boxes;   // by region, in the order read
+  std::vector<GIntBig> fids;        // by region
+  std::vector<std::size_t> starts;  // by cell: where its regions begin in `members`
+  std::vector<std::uint32_t> members;
+
+  long Column(double x) const {
+    return std::clamp(static_cast<long>((x - extent.MinX) / cell_width), 0L, columns - 1);
+  }
+  long Row(double y) const {
+    return std::clamp(static_cast<long>((y - extent.MinY) / cell_height), 0L, rows - 1);
+  }
+
+  // Lays the boxes read into the cells they meet (two passes: count, then
+  // place).
+  void Place() {
+    const double side = std::ceil(std::sqrt(static_cast<double>(boxes.size())));
+    columns = rows = std::clamp(static_cast<long>(side), 1L, kMostCellsPerSide);
+    cell_width = std::max((extent.MaxX - extent.MinX) / static_cast<double>(columns), 1e-9);
+    cell_height = std::max((extent.MaxY - extent.MinY) / static_cast<double>(rows), 1e-9);
+    starts.assign(static_cast<std::size_t>(columns * rows) + 1, 0);
+    const auto each_cell = [&](const OGREnvelope& box, const auto& visit) {
+      for (long row = Row(box.MinY); row <= Row(box.MaxY); ++row) {
+        for (long column = Column(box.MinX); column <= Column(box.MaxX); ++column) {
+          visit(static_cast<std::size_t>(row * columns + column));
+        }
+      }
+    };
+    for (const OGREnvelope& box : boxes)
+      each_cell(box, [&](std::size_t cell) { ++starts[cell + 1]; });
+    for (std::size_t cell = 1; cell < starts.size(); ++cell) starts[cell] += starts[cell - 1];
+    members.resize(starts.back());
+    std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+    for (std::uint32_t region = 0; region < boxes.size(); ++region) {
+      each_cell(boxes[region], [&](std::size_t cell) { members[next[cell]++] = region; });
+    }
+  }
+
+  // The regions of the cell holding the point whose boxes hold it.
+  template <typename Visit>
+  void Candidates(double x, double y, Visit visit) const {
+    if (boxes.empty() || x < extent.MinX || x > extent.MaxX || y < extent.MinY || y > extent.MaxY) {
+      return;
+    }
+    const std::size_t cell = static_cast<std::size_t>(Row(y) * columns + Column(x));
+    for (std::size_t k = starts[cell]; k < starts[cell + 1]; ++k) {
+      const OGREnvelope& box = boxes[members[k]];
+      if (x >= box.MinX && x <= box.MaxX && y >= box.MinY && y <= box.MaxY) {
+        if (visit(fids[members[k]])) return;
+      }
+    }
+  }
+};
+
 // One open layer of the handle table.
 struct OpenLayerState {
   std::unique_ptr<GDALDataset> dataset;
@@ -151,6 +216,8 @@ struct OpenLayerState {
   bool sequential = false;
   GIntBig last_fid = 0;
   std::unique_ptr<OGRFeature> lookahead;
+  // Built by the first left/right query of a region layer.
+  std::unique_ptr<RegionGrid> region_grid;
 
   std::string Describe() const { return "layer \"" + name + "\" of " + source; }
 
@@ -856,6 +923,119 @@ std::vector<long> RecordsInRect(LayerHandle layer, const Rect& rect) {
     return false;
   });
   return numbers;
+}
+
+namespace {
+
+// The region grid of a layer, built on first use by one walk over its
+// features (their boxes; regions without a geometry are left out).
+const RegionGrid& GridOf(OpenLayerState& state) {
+  if (state.region_grid) return *state.region_grid;
+  auto grid = std::make_unique<RegionGrid>();
+  state.StopSequential();
+  state.layer->ResetReading();
+  while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
+    const OGRGeometry* geometry = feature->GetGeometryRef();
+    if (!geometry || geometry->IsEmpty()) continue;
+    OGREnvelope box;
+    geometry->getEnvelope(&box);
+    grid->extent.Merge(box);
+    grid->boxes.push_back(box);
+    grid->fids.push_back(feature->GetFID());
+  }
+  state.layer->ResetReading();
+  grid->Place();
+  state.region_grid = std::move(grid);
+  return *state.region_grid;
+}
+
+// The region of the grid's layer holding the point; 0 when none.
+long RegionAt(OpenLayerState& state, const RegionGrid& grid, double x, double y) {
+  const OGRPoint probe(x, y);
+  long found = 0;
+  grid.Candidates(x, y, [&](GIntBig fid) {
+    std::unique_ptr<OGRFeature> feature(state.layer->GetFeature(fid));
+    const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+    if (!geometry || !geometry->Intersects(&probe)) return false;
+    found = static_cast<long>(fid + state.fid_offset);
+    return true;
+  });
+  return found;
+}
+
+// The point halfway along a line (by length) and the direction of the
+// segment it lies on, as a unit vector; nothing for a line without length.
+struct LineMiddle {
+  Point at;
+  double dx = 0, dy = 0;
+};
+std::optional<LineMiddle> MiddleOf(const std::vector<Point>& line) {
+  double length = 0;
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    length += std::hypot(line[i].x - line[i - 1].x, line[i].y - line[i - 1].y);
+  }
+  if (!std::isfinite(length) || length <= 0) return std::nullopt;
+  double left = length / 2;
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    const double dx = line[i].x - line[i - 1].x, dy = line[i].y - line[i - 1].y;
+    const double segment = std::hypot(dx, dy);
+    if (segment <= 0) continue;
+    if (left <= segment || i + 1 == line.size()) {
+      const double part = std::min(left, segment) / segment;
+      return LineMiddle{
+          {line[i - 1].x + part * dx, line[i - 1].y + part * dy}, dx / segment, dy / segment};
+    }
+    left -= segment;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<Point> Record::LineVertices() const {
+  OGRFeature* feature = LayerAccess::FeatureOf(*this);
+  const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+  if (!geometry || geometry->IsEmpty()) return {};
+  std::unique_ptr<OGRGeometry> linear;
+  if (geometry->hasCurveGeometry()) {
+    linear.reset(geometry->getLinearGeometry());
+    geometry = linear.get();
+  }
+  // The longest part of a multi-line.
+  const OGRLineString* longest = nullptr;
+  const auto consider = [&](const OGRGeometry* part) {
+    if (!part || wkbFlatten(part->getGeometryType()) != wkbLineString) return;
+    const OGRLineString* line = part->toLineString();
+    if (!longest || line->get_Length() > longest->get_Length()) longest = line;
+  };
+  if (wkbFlatten(geometry->getGeometryType()) == wkbMultiLineString) {
+    for (const OGRLineString* part : *geometry->toMultiLineString()) consider(part);
+  } else {
+    consider(geometry);
+  }
+  std::vector<Point> vertices;
+  if (!longest) return vertices;
+  for (int i = 0; i < longest->getNumPoints(); ++i) {
+    vertices.push_back({longest->getX(i), longest->getY(i)});
+  }
+  return vertices;
+}
+
+std::optional<LineSides> RegionsBesideLine(LayerHandle regions, const std::vector<Point>& line,
+                                           double tolerance) {
+  OpenLayerState& state = StateOf(regions);
+  if (state.kind != EntityKind::kRegion) return LineSides{};
+  const std::optional<LineMiddle> middle = MiddleOf(line);
+  if (!middle) return std::nullopt;
+  const RegionGrid& grid = GridOf(state);
+  state.StopSequential();
+  // Left of the direction of travel is the direction turned a quarter
+  // anticlockwise (y grows northwards).
+  const double nx = -middle->dy * tolerance, ny = middle->dx * tolerance;
+  LineSides sides;
+  sides.left = RegionAt(state, grid, middle->at.x + nx, middle->at.y + ny);
+  sides.right = RegionAt(state, grid, middle->at.x - nx, middle->at.y - ny);
+  return sides;
 }
 
 }  // namespace landstat::gis

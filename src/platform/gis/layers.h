@@ -110,6 +110,10 @@ class Record {
   double Area() const;
   double Length() const;
   std::optional<Point> PointOnSurface() const;
+  // The vertices of a line record in the order digitised (of a multi-line,
+  // its longest part; curves as line segments); empty when the record has
+  // no line geometry.
+  std::vector<Point> LineVertices() const;
 
  private:
   friend class LayerAccess;
@@ -176,5 +180,33 @@ double RecordArea(LayerHandle layer, long number);
 long RegionContaining(LayerHandle layer, Point point);
 // Records whose geometry meets the rectangle.
 std::vector<long> RecordsInRect(LayerHandle layer, const Rect& rect);
+
+// The regions on the two sides of a line, as record numbers; 0 for a side
+// without one.
+struct LineSides {
+  long left = 0;
+  long right = 0;
+};
+
+// How far beside a line RegionsBesideLine looks, in the layer's coordinate
+// units: 1 cm in the projected metres of a survey. Far less than a parcel
+// is wide, and more than the last digits in which a line and the parcel
+// border it was digitised on may differ.
+inline constexpr double kLineSideTolerance = 0.01;
+
+// The regions of the region layer `regions` left and right of a line given
+// by its vertices, looking along the order they were digitised in. The
+// rule: the point halfway along the line (by length) is moved `tolerance`
+// square to the segment it lies on, once to each side, and each of the two
+// probes is located in the region holding it. So a line on the border of
+// two parcels gives both (swapped when digitised the other way), a line
+// inside one parcel gives it on both sides, a line on the layer's outer
+// edge gives 0 on the outer side. Nothing when the line has no length (no
+// two distinct vertices, or coordinates that are not finite); both sides
+// 0 when `regions` holds no regions. The layer's region index is built on
+// the first call (one walk over its features) and kept while it is open,
+// so a query costs a cell of the index and the few regions listed in it.
+std::optional<LineSides> RegionsBesideLine(LayerHandle regions, const std::vector<Point>& line,
+                                           double tolerance = kLineSideTolerance);
 
 }  // namespace landstat::gis

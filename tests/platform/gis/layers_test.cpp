@@ -532,6 +532,53 @@ TEST_F(GisLayerTest, FindsRegionsByPointAndRectangle) {
   EXPECT_EQ(SelectRecords(grid, "名称 = '东北'"), std::vector<long>{4});
 }
 
+// Hand-drawn lines against a grid of four squares and an L-shaped parcel
+// beside it: the regions left and right of each, looking along the order
+// it was digitised in.
+TEST_F(GisLayerTest, FindsTheRegionsOnEachSideOfALine) {
+  WriteFixtureLayer(survey_, "格网", wkbPolygon, {{"名称", OFTString}},
+                    {{Square(0, 0, 10), {{"名称", "西南"}}},
+                     {Square(10, 0, 10), {{"名称", "东南"}}},
+                     {Square(0, 10, 10), {{"名称", "西北"}}},
+                     {Square(10, 10, 10), {{"名称", "东北"}}},
+                     {"POLYGON ((20 0,30 0,30 20,25 20,25 5,20 5,20 0))", {{"名称", "L"}}}});
+  ScopedLayer grid(OpenLayerOfKind(survey_, "格网", EntityKind::kRegion));
+  struct Case {
+    const char* what;
+    std::vector<Point> line;
+    std::optional<LineSides> sides;
+  };
+  const Case cases[] = {
+      {"shared border, digitised northwards", {{10, 0}, {10, 10}}, LineSides{1, 2}},
+      {"shared border, digitised southwards", {{10, 10}, {10, 0}}, LineSides{2, 1}},
+      {"bent line, middle on its first leg", {{0, 10}, {12, 10}, {12, 20}}, LineSides{4, 2}},
+      {"inside one parcel", {{2, 2}, {8, 8}}, LineSides{1, 1}},
+      {"on the county's outer edge", {{0, 0}, {10, 0}}, LineSides{1, 0}},
+      {"middle in the L's arm", {{20, 2}, {30, 2}}, LineSides{5, 5}},
+      {"outside every parcel", {{40, 40}, {50, 50}}, LineSides{0, 0}},
+      {"a point, no line", {{3, 3}, {3, 3}}, std::nullopt},
+      {"one vertex", {{3, 3}}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const std::optional<LineSides> sides = RegionsBesideLine(grid, c.line);
+    ASSERT_EQ(sides.has_value(), c.sides.has_value()) << c.what;
+    if (!sides) continue;
+    EXPECT_EQ(sides->left, c.sides->left) << c.what;
+    EXPECT_EQ(sides->right, c.sides->right) << c.what;
+  }
+  // A line read from a line layer, and a layer of no regions.
+  WriteFixtureLayer(survey_, "线", wkbLineString, {{"名称", OFTString}},
+                    {{"LINESTRING (20 8,20 0)", {{"名称", "界"}}}});
+  ScopedLayer lines(OpenLayerOfKind(survey_, "线", EntityKind::kLine));
+  Record line;
+  ASSERT_TRUE(ReadRecord(lines, EntityKind::kLine, 1, line));
+  const std::optional<LineSides> sides = RegionsBesideLine(grid, line.LineVertices());
+  ASSERT_TRUE(sides);
+  EXPECT_EQ(sides->left, 5);
+  EXPECT_EQ(sides->right, 2);
+  EXPECT_EQ(RegionsBesideLine(lines, line.LineVertices())->left, 0);
+}
+
 // Bad input ----------------------------------------------------------------
 
 // Each message names the layer, the source and why: GDAL's own words, or
