@@ -110,6 +110,11 @@ class Record {
   double Area() const;
   double Length() const;
   std::optional<Point> PointOnSurface() const;
+  // The bounding rectangle of the record's geometry; nothing without one.
+  std::optional<Rect> Bounds() const;
+  // Whether the record has a geometry that is not empty and is valid (no
+  // self-crossing ring, no line of one point).
+  bool GeometryIsUsable() const;
   // The vertices of a line record in the order digitised (of a multi-line,
   // its longest part; curves as line segments); empty when the record has
   // no line geometry.
@@ -133,6 +138,26 @@ std::string FieldText(LayerHandle layer, long number, std::string_view field);
 void WriteRecord(LayerHandle layer, const Record& record);
 // Appends a field to a layer's attribute structure.
 void AddField(LayerHandle layer, const FieldDef& field);
+
+// The decimals a layer's structure declares for a field, its name compared
+// without regard to ASCII case: those set by SetFieldDecimals, else a
+// numeric field's declared precision. Nothing when the field is missing,
+// is text, or is a floating field of no declared width (a GeoPackage REAL
+// declares none): the caller's default then applies.
+std::optional<int> DeclaredDecimals(LayerHandle layer, std::string_view field);
+// Declares the decimals of a field for this opening of the layer (what
+// DeclaredDecimals and LayerFields give from then on). A GeoPackage keeps no
+// decimals for its REAL columns, so the declaration is not written to the
+// source. Raises GisError for a missing field or decimals outside 0 .. 15.
+void SetFieldDecimals(LayerHandle layer, std::string_view field, int decimals);
+
+// A new, empty layer of lines (kind 0) or points (kind 1) named `name`,
+// beside `beside`: in the same GeoPackage, or in the same folder for a
+// shapefile, with its spatial reference and the given fields; opened for
+// writing. Raises GisError for another kind, a name already taken or a
+// source that cannot be written.
+LayerHandle CreateWorkLayer(LayerHandle beside, const std::string& name, EntityKind kind,
+                            const std::vector<FieldDef>& fields);
 
 // In-memory attribute tables (kind 7): created with fields, records added
 // and deleted with stable numbers, saved into a data source.
