@@ -274,7 +274,9 @@ double DeductionFraction(double coefficient) {
 
 short clip_analyse(short parcels, short lines, short points, short mode, StatRunLog* log) {
   if (parcels <= 0 || lines <= 0 || points <= 0) return 0;
+  gis::EditTransaction edits({parcels, lines, points});
   ClipRun(parcels, lines, points, mode == 0 ? kLandUse : kFarmland, log).Run();
+  edits.Commit();
   return 1;
 }
 
@@ -447,13 +449,17 @@ class AttributeRun {
 
 short UpdateClipData(short parcels, short lines, short points) {
   if (parcels <= 0) return 0;
+  gis::EditTransaction edits({parcels, lines, points});
   AttributeRun(parcels, lines, points, kClipRepair).Run();
+  edits.Commit();
   return 1;
 }
 
 short UpdateClipJbntData(short parcels, short lines, short points) {
   if (parcels <= 0) return 0;
+  gis::EditTransaction edits({parcels, lines, points});
   AttributeRun(parcels, lines, points, kJbntRepair).Run();
+  edits.Commit();
   return 1;
 }
 

@@ -13,8 +13,9 @@ class StatRunLog;
 //
 // GisError escapes for what stops a repair as a whole: a layer open for
 // reading only, a field the repair needs that a layer lacks (named with
-// the layer). Then some records may already be written; the caller saves
-// nothing and its source stays as it was.
+// the layer), a write the source refuses. A repair writes to its
+// GeoPackage in one transaction (gis::EditTransaction), so then none of it
+// reaches the file; the caller should close the layers.
 
 // The full repair by geometry; `mode` 0 for land-use layers, otherwise
 // basic-farmland layers. Adds the text fields "图斑编号1" and "图斑编号2" to the

@@ -943,6 +943,43 @@ void SaveLayer(LayerHandle layer) {
   }
 }
 
+EditTransaction::EditTransaction(const std::vector<LayerHandle>& layers) {
+  for (LayerHandle layer : layers) {
+    OpenLayerState* state = LayerTable::Instance().Find(layer);
+    if (!state || !state->writable || state->memory_table) continue;
+    const std::shared_ptr<GDALDataset>& dataset = state->dataset;
+    const bool taken = std::any_of(sources_.begin(), sources_.end(), [&](const auto& source) {
+      return source.get() == static_cast<void*>(dataset.get());
+    });
+    if (taken || dataset->TestCapability(ODsCTransactions) == FALSE) continue;
+    LayerTable::Instance().StopReadingOn(dataset.get());
+    CPLErrorReset();
+    if (dataset->StartTransaction(FALSE) != OGRERR_NONE) {
+      throw GisError("cannot begin a transaction on " + state->source + ": " + LastGdalMessage());
+    }
+    sources_.push_back(dataset);
+    names_.push_back(state->source);
+  }
+}
+
+EditTransaction::~EditTransaction() {
+  for (const auto& source : sources_) {
+    static_cast<GDALDataset*>(source.get())->RollbackTransaction();
+  }
+}
+
+void EditTransaction::Commit() {
+  while (!sources_.empty()) {
+    auto* dataset = static_cast<GDALDataset*>(sources_.back().get());
+    CPLErrorReset();
+    if (dataset->CommitTransaction() != OGRERR_NONE) {
+      throw GisError("cannot write the changes to " + names_.back() + ": " + LastGdalMessage());
+    }
+    sources_.pop_back();
+    names_.pop_back();
+  }
+}
+
 namespace {
 
 // The condition with the layer's field names in double quotes: OGR's own

@@ -170,6 +170,28 @@ void SaveLayerAs(LayerHandle layer, const std::string& source, const std::string
 // Writes what is pending of a layer open for writing to its source.
 void SaveLayer(LayerHandle layer);
 
+// One transaction over the writes to a few layers open for writing, per data
+// source that has transactions (a GeoPackage; a shapefile has none and is
+// written as it goes): the writes of a repair reach the file together, at
+// Commit, and much faster than one by one. Rolled back when destroyed
+// uncommitted, so a repair that raises leaves such sources as they were
+// (their layers should then be closed: an added field stays in the open
+// layer's structure). Layers open for reading only and in-memory tables
+// take no part.
+class EditTransaction {
+ public:
+  explicit EditTransaction(const std::vector<LayerHandle>& layers);
+  ~EditTransaction();
+  EditTransaction(const EditTransaction&) = delete;
+  EditTransaction& operator=(const EditTransaction&) = delete;
+  // Raises GisError naming the source when a commit fails.
+  void Commit();
+
+ private:
+  std::vector<std::shared_ptr<void>> sources_;  // the data sources in a transaction
+  std::vector<std::string> names_;
+};
+
 // Record numbers whose attributes meet a simple condition, in OGR's SQL
 // where-clause form ("地类编码 = '011'", "图斑面积 > 100").
 std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition);
