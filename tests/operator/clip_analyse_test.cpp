@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,15 +53,18 @@ class ClipAnalyseTest : public ::testing::Test {
                       {parcel(0, "1", "100", "0"), parcel(10, "2", "100", "2"),
                        parcel(30, "3", "100", "8"), parcel(50, "4", "1", "0")});
     const std::vector<FixtureField> line_fields = {{"宽度", OFTReal},
+                                                   {"长度", OFTReal},
                                                    {"线状地物面积", OFTReal},
                                                    {"扣除比例", OFTReal},
                                                    {"扣除图斑座落代码1", OFTString, 30},
                                                    {"扣除图斑编号1", OFTString, 30},
                                                    {"扣除图斑座落代码2", OFTString, 30},
                                                    {"扣除图斑编号2", OFTString, 30}};
-    const auto line = [](const char* wkt, const char* ratio, const char* side1) {
+    const auto line = [](const char* wkt, const char* length, const char* ratio,
+                         const char* side1) {
       return testing::FixtureFeature{wkt,
                                      {{"宽度", "0.3"},
+                                      {"长度", length},
                                       {"扣除比例", ratio},
                                       {"扣除图斑座落代码1", "C"},
                                       {"扣除图斑编号1", side1},
@@ -68,21 +72,30 @@ class ClipAnalyseTest : public ::testing::Test {
                                       {"扣除图斑编号2", "2"}}};
     };
     WriteFixtureLayer(path_, "线状地物", wkbLineString, line_fields,
-                      {line("LINESTRING (10 -0.05,10 10.05)", "0.5", "1"),
-                       line("LINESTRING (20 0,20 10)", "1", "9")});
+                      {line("LINESTRING (10 -0.05,10 10.05)", "10.1", "0.5", "1"),
+                       line("LINESTRING (20 0,20 10)", "10", "1", "9")});
     const std::vector<FixtureField> point_fields = {{"零星地物面积", OFTReal},
-                                                    {"座落图斑编号", OFTString, 30}};
+                                                    {"座落图斑编号", OFTString, 30},
+                                                    {"座落单位代码", OFTString, 30}};
+    const auto point = [](const char* wkt, const char* area, const char* seat) {
+      return testing::FixtureFeature{
+          wkt, {{"零星地物面积", area}, {"座落图斑编号", seat}, {"座落单位代码", "C"}}};
+    };
     WriteFixtureLayer(path_, "零星地物", wkbPoint, point_fields,
-                      {{"POINT (5 5)", {{"零星地物面积", "2.5"}}},
-                       {"POINT (70 70)", {{"零星地物面积", "4"}}},
-                       {"POINT (55 5)", {{"零星地物面积", "2"}}}});
+                      {point("POINT (5 5)", "2.5", "1"), point("POINT (70 70)", "4", ""),
+                       point("POINT (55 5)", "2", "4")});
   }
 
+  // Runs a repair on the three layers of `path`.
+  template <typename Repair>
+  short RepairWith(Repair repair, const std::string& path, const char* points_layer = "零星地物") {
+    ScopedLayer parcels(gis::OpenLayer(path, "地类图斑", true));
+    ScopedLayer lines(gis::OpenLayer(path, "线状地物", true));
+    ScopedLayer points(gis::OpenLayer(path, points_layer, true));
+    return repair(parcels, lines, points);
+  }
   short Repair() {
-    ScopedLayer parcels(gis::OpenLayer(path_, "地类图斑", true));
-    ScopedLayer lines(gis::OpenLayer(path_, "线状地物", true));
-    ScopedLayer points(gis::OpenLayer(path_, "零星地物", true));
-    return clip_analyse(parcels, lines, points, 0);
+    return RepairWith([](short p, short l, short s) { return clip_analyse(p, l, s, 0); }, path_);
   }
 
   // Every field of every record of a layer, numbers by value.
@@ -144,6 +157,60 @@ TEST_F(ClipAnalyseTest, SecondRunGivesTheSameLayers) {
   EXPECT_EQ(Contents("地类图斑"), parcels);
   EXPECT_EQ(Contents("线状地物"), lines);
   EXPECT_EQ(Contents("零星地物"), points);
+}
+
+TEST_F(ClipAnalyseTest, RepairThatFailsHalfWayWritesNothing) {
+  // A parcel number that is no number, booked into a numeric 图斑编号 of the
+  // points after the line areas were written.
+  WriteFixtureLayer(
+      path_, "数字编号点", wkbPoint,
+      {{"零星地物面积", OFTReal}, {"座落图斑编号", OFTString, 30}, {"图斑编号", OFTReal}},
+      {{"POINT (5 5)", {{"零星地物面积", "1"}}}});
+  {
+    ScopedLayer parcels(gis::OpenLayer(path_, "地类图斑", true));
+    gis::Record record;
+    ASSERT_TRUE(gis::ReadRecord(parcels, EntityKind::kRegion, 1, record));
+    record.SetText("图斑编号", "A1");
+    gis::WriteRecord(parcels, record);
+  }
+  const auto before = Contents("线状地物");
+  EXPECT_THROW(RepairWith([](short p, short l, short s) { return clip_analyse(p, l, s, 0); }, path_,
+                          "数字编号点"),
+               gis::GisError);
+  EXPECT_EQ(Contents("线状地物"), before);
+}
+
+// The attribute repairs differ in halves, in a link naming two parcels and
+// in the coefficient: a percentage for land use, a fraction for farmland.
+TEST_F(ClipAnalyseTest, AttributeRepairsBookByLinks) {
+  {
+    ScopedLayer parcels(gis::OpenLayer(path_, "地类图斑", true));
+    gis::Record record;
+    ASSERT_TRUE(gis::ReadRecord(parcels, EntityKind::kRegion, 3, record));
+    record.SetText("图斑编号", "4");  // the link "4" of the third point names two parcels
+    gis::WriteRecord(parcels, record);
+  }
+  const struct {
+    short (*repair)(short, short, short);
+    const char* line_area;
+    std::vector<std::string> nets;
+  } cases[] = {
+      {UpdateClipData, "3.03", {"95.99", "96.48", "90", "1"}},
+      {UpdateClipJbntData, "", {"95.98", "-101.52", "-700", "1"}},
+  };
+  int run = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(run);
+    const std::string copy = dir_.File("copy" + std::to_string(++run) + ".gpkg");
+    std::filesystem::copy_file(path_, copy);
+    ASSERT_EQ(RepairWith(c.repair, copy), 1);
+    ScopedLayer parcels(gis::OpenLayer(copy, "地类图斑"));
+    for (long parcel = 1; parcel <= 4; ++parcel) {
+      EXPECT_EQ(FieldText(parcels, parcel, "图斑地类面积"), c.nets[parcel - 1]) << parcel;
+    }
+    ScopedLayer lines(gis::OpenLayer(copy, "线状地物"));
+    EXPECT_EQ(FieldText(lines, 1, "线状地物面积"), c.line_area);
+  }
 }
 
 TEST_F(ClipAnalyseTest, RefusesMissingLayersAndDeductsCoefficientsAsPercentagesFromOne) {
