@@ -101,6 +101,11 @@ class ClipRun {
       : parcels_(parcels), lines_(lines), points_(points), fields_(fields), log_(log) {}
 
   void Run() {
+    // Farmland parcels often carry no line and point areas of their own;
+    // the repair books them there, so the fields are added.
+    for (const char* field : {kPointArea, kLineArea}) {
+      gis::AddField(parcels_, {field, gis::FieldType::kDouble, 0, 0});
+    }
     RequireFields(parcels_, {fields_.gross, fields_.number, fields_.net, kCoefficient, kSeatCode,
                              kPointArea, kLineArea, kDeducted});
     RequireFields(lines_,

@@ -20,7 +20,9 @@ class StatRunLog;
 // The full repair by geometry; `mode` 0 for land-use layers, otherwise
 // basic-farmland layers. Adds the text fields "图斑编号1" and "图斑编号2" to the
 // lines and "图斑编号" to the points (emptied first when there from an
-// earlier run), which name the parcel each feature is booked to. A parcel
+// earlier run), which name the parcel each feature is booked to, and the
+// double fields 零星地物面积 and 线状地物面积 to parcels that lack them (farmland
+// parcels often do). A parcel
 // or line whose geometry is empty or invalid is skipped and, when `log` is
 // given, logged naming layer and record. 1 when done; 0 when a handle is 0
 // or less.
