@@ -196,7 +196,9 @@ struct RegionGrid {
 
 // One open layer of the handle table.
 struct OpenLayerState {
-  std::unique_ptr<GDALDataset> dataset;
+  // Shared by the layers of one source open for writing (see
+  // LayerTable::WritableDataset).
+  std::shared_ptr<GDALDataset> dataset;
   OGRLayer* layer = nullptr;
   std::string source;
   std::string name;
@@ -213,6 +215,8 @@ struct OpenLayerState {
   long count = -1;      // cached: highest number + 1
   long next_table_number = 1;
   std::unordered_map<std::string, int, NameHash, std::equal_to<>> field_index;
+  // Decimals declared for this opening, by field index (SetFieldDecimals).
+  std::unordered_map<int, int> declared_decimals;
   // Sequential reading: the FID read last and the feature read ahead.
   bool sequential = false;
   GIntBig last_fid = 0;
@@ -341,6 +345,33 @@ class LayerTable {
 
   void Clear() {
     for (auto& layer : layers_) layer.reset();
+  }
+
+  // The data source already open for writing the layers of `source`, for
+  // one more of its layers: a GeoPackage is one SQLite file, and a second
+  // connection writing to it would wait for the first to finish reading
+  // (and fail after the busy timeout). Null when none is open, or when
+  // `layer_name` is open on it already (one OGR layer cannot serve two
+  // walks at once; that opening gets a connection of its own).
+  std::shared_ptr<GDALDataset> WritableDataset(const std::string& source,
+                                               const std::string& layer_name) const {
+    std::shared_ptr<GDALDataset> found;
+    for (const auto& state : layers_) {
+      if (!state || !state->writable || state->memory_table || state->source != source) continue;
+      if (state->name == layer_name) return nullptr;
+      found = state->dataset;
+    }
+    return found;
+  }
+
+  // Ends every walk of the layers of `dataset`: a change of structure waits
+  // for no statement of its own connection.
+  void StopReadingOn(const GDALDataset* dataset) {
+    for (auto& state : layers_) {
+      if (!state || state->dataset.get() != dataset) continue;
+      state->StopSequential();
+      state->layer->ResetReading();
+    }
   }
 
  private:
@@ -500,6 +531,21 @@ std::optional<Point> Record::PointOnSurface() const {
   return Point{inner->toPoint()->getX(), inner->toPoint()->getY()};
 }
 
+std::optional<Rect> Record::Bounds() const {
+  OGRFeature* feature = LayerAccess::FeatureOf(*this);
+  const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+  if (!geometry || geometry->IsEmpty()) return std::nullopt;
+  OGREnvelope box;
+  geometry->getEnvelope(&box);
+  return Rect{box.MinX, box.MinY, box.MaxX, box.MaxY};
+}
+
+bool Record::GeometryIsUsable() const {
+  OGRFeature* feature = LayerAccess::FeatureOf(*this);
+  const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+  return geometry && !geometry->IsEmpty() && geometry->IsValid();
+}
+
 namespace {
 
 // The names of a data source's layers, for an error about a name it lacks.
@@ -563,8 +609,12 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, 
   // Verbose: GDAL then says why a source it cannot open was refused.
   const unsigned flags =
       GDAL_OF_VECTOR | GDAL_OF_VERBOSE_ERROR | (writable ? GDAL_OF_UPDATE : GDAL_OF_READONLY);
-  std::unique_ptr<GDALDataset> dataset(
-      GDALDataset::Open(source.c_str(), flags, nullptr, ShapefileOpenOptions(source), nullptr));
+  std::shared_ptr<GDALDataset> dataset =
+      writable ? LayerTable::Instance().WritableDataset(source, layer_name) : nullptr;
+  if (!dataset) {
+    dataset.reset(
+        GDALDataset::Open(source.c_str(), flags, nullptr, ShapefileOpenOptions(source), nullptr));
+  }
   if (!dataset) {
     std::error_code error;
     const bool missing = !fs::exists(source, error);
@@ -659,14 +709,74 @@ int DataSourceKind(LayerHandle layer) {
 }
 
 std::vector<FieldDef> LayerFields(LayerHandle layer) {
-  OGRFeatureDefn* definition = StateOf(layer).layer->GetLayerDefn();
+  const OpenLayerState& state = StateOf(layer);
+  OGRFeatureDefn* definition = state.layer->GetLayerDefn();
   std::vector<FieldDef> fields;
   for (int i = 0; i < definition->GetFieldCount(); ++i) {
     const OGRFieldDefn* field = definition->GetFieldDefn(i);
     fields.push_back({field->GetNameRef(), FieldTypeOf(field->GetType()), field->GetWidth(),
                       field->GetPrecision()});
+    if (auto declared = state.declared_decimals.find(i);
+        declared != state.declared_decimals.end()) {
+      fields.back().decimals = declared->second;
+    }
   }
   return fields;
+}
+
+namespace {
+
+bool SameAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The index of a field named without regard to ASCII case; -1 when none.
+int FieldIndexAnyCase(const OpenLayerState& state, std::string_view field) {
+  const int exact = state.FieldIndex(field);
+  if (exact >= 0) return exact;
+  OGRFeatureDefn* definition = state.layer->GetLayerDefn();
+  for (int i = 0; i < definition->GetFieldCount(); ++i) {
+    if (SameAsciiCase(definition->GetFieldDefn(i)->GetNameRef(), field)) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::optional<int> DeclaredDecimals(LayerHandle layer, std::string_view field) {
+  const OpenLayerState& state = StateOf(layer);
+  const int index = FieldIndexAnyCase(state, field);
+  if (index < 0) return std::nullopt;
+  if (auto declared = state.declared_decimals.find(index);
+      declared != state.declared_decimals.end()) {
+    return declared->second;
+  }
+  const OGRFieldDefn* definition = state.layer->GetLayerDefn()->GetFieldDefn(index);
+  switch (FieldTypeOf(definition->GetType())) {
+    case FieldType::kInteger:
+      return 0;
+    case FieldType::kDouble:
+      if (definition->GetWidth() <= 0) return std::nullopt;
+      return definition->GetPrecision();
+    default:
+      return std::nullopt;
+  }
+}
+
+void SetFieldDecimals(LayerHandle layer, std::string_view field, int decimals) {
+  OpenLayerState& state = StateOf(layer);
+  const int index = FieldIndexAnyCase(state, field);
+  if (index < 0) {
+    throw GisError(state.Describe() + " has no field \"" + std::string(field) + "\"");
+  }
+  if (decimals < 0 || decimals > 15) {
+    throw GisError(state.Describe() + ": " + std::to_string(decimals) +
+                   " decimals cannot be declared for field \"" + std::string(field) + "\"");
+  }
+  state.declared_decimals[index] = decimals;
 }
 
 bool HasField(LayerHandle layer, std::string_view field) {
@@ -728,6 +838,7 @@ void AddField(LayerHandle layer, const FieldDef& field) {
   OpenLayerState& state = StateOf(layer);
   if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
   if (state.FieldIndex(field.name) >= 0) return;
+  if (state.dataset) LayerTable::Instance().StopReadingOn(state.dataset.get());
   OGRFieldDefn definition(field.name.c_str(), OgrTypeOf(field.type));
   definition.SetWidth(field.width);
   definition.SetPrecision(field.decimals);
@@ -804,10 +915,93 @@ void SaveLayerAs(LayerHandle layer, const std::string& source, const std::string
   }
 }
 
+LayerHandle CreateWorkLayer(LayerHandle beside, const std::string& name, EntityKind kind,
+                            const std::vector<FieldDef>& fields) {
+  const OpenLayerState& next_to = StateOf(beside);
+  if (kind != EntityKind::kLine && kind != EntityKind::kPoint) {
+    throw GisError("a work layer beside " + next_to.Describe() + " holds lines or points, not " +
+                   KindName(kind));
+  }
+  if (next_to.memory_table) throw GisError(next_to.Describe() + " lies in no data source");
+  const bool shapefile =
+      std::string(next_to.dataset->GetDriver()->GetDescription()) == "ESRI Shapefile";
+  // A shapefile's folder takes further layers; a GeoPackage takes them itself.
+  const std::string source =
+      shapefile ? fs::path(next_to.source).parent_path().string() : next_to.source;
+  const std::string what = "the work layer \"" + name + "\" beside " + next_to.Describe();
+  const std::string folder = source.empty() ? "." : source;
+  CPLErrorReset();
+  std::shared_ptr<GDALDataset> dataset = LayerTable::Instance().WritableDataset(folder, name);
+  if (!dataset) dataset.reset(GDALDataset::Open(folder.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
+  if (!dataset) throw GisError("cannot create " + what + ": " + LastGdalMessage());
+  LayerTable::Instance().StopReadingOn(dataset.get());
+  if (dataset->GetLayerByName(name.c_str())) {
+    throw GisError("cannot create " + what + ": the data source has a layer of that name");
+  }
+  OGRLayer* layer =
+      dataset->CreateLayer(name.c_str(), next_to.layer->GetSpatialRef(),
+                           kind == EntityKind::kLine ? wkbLineString : wkbPoint, nullptr);
+  if (!layer) throw GisError("cannot create " + what + ": " + LastGdalMessage());
+  auto state = std::make_unique<OpenLayerState>();
+  state->source = shapefile ? (fs::path(folder) / (name + ".shp")).string() : folder;
+  state->name = name;
+  state->layer = layer;
+  state->writable = true;
+  state->kind = kind;
+  state->fid_offset = shapefile ? 1 : 0;
+  state->dataset = std::move(dataset);
+  state->IndexFields();
+  const LayerHandle handle = LayerTable::Instance().Add(std::move(state));
+  try {
+    for (const FieldDef& field : fields) AddField(handle, field);
+  } catch (const GisError&) {
+    CloseLayer(handle);
+    throw;
+  }
+  return handle;
+}
+
 void SaveLayer(LayerHandle layer) {
   OpenLayerState& state = StateOf(layer);
   if (state.layer->SyncToDisk() != OGRERR_NONE) {
     throw GisError("cannot save " + state.Describe() + ": " + LastGdalMessage());
+  }
+}
+
+EditTransaction::EditTransaction(const std::vector<LayerHandle>& layers) {
+  for (LayerHandle layer : layers) {
+    OpenLayerState* state = LayerTable::Instance().Find(layer);
+    if (!state || !state->writable || state->memory_table) continue;
+    const std::shared_ptr<GDALDataset>& dataset = state->dataset;
+    const bool taken = std::any_of(sources_.begin(), sources_.end(), [&](const auto& source) {
+      return source.get() == static_cast<void*>(dataset.get());
+    });
+    if (taken || dataset->TestCapability(ODsCTransactions) == FALSE) continue;
+    LayerTable::Instance().StopReadingOn(dataset.get());
+    CPLErrorReset();
+    if (dataset->StartTransaction(FALSE) != OGRERR_NONE) {
+      throw GisError("cannot begin a transaction on " + state->source + ": " + LastGdalMessage());
+    }
+    sources_.push_back(dataset);
+    names_.push_back(state->source);
+  }
+}
+
+EditTransaction::~EditTransaction() {
+  for (const auto& source : sources_) {
+    static_cast<GDALDataset*>(source.get())->RollbackTransaction();
+  }
+}
+
+void EditTransaction::Commit() {
+  while (!sources_.empty()) {
+    auto* dataset = static_cast<GDALDataset*>(sources_.back().get());
+    CPLErrorReset();
+    if (dataset->CommitTransaction() != OGRERR_NONE) {
+      throw GisError("cannot write the changes to " + names_.back() + ": " + LastGdalMessage());
+    }
+    sources_.pop_back();
+    names_.pop_back();
   }
 }
 

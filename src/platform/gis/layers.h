@@ -118,6 +118,11 @@ class Record {
   double Area() const;
   double Length() const;
   std::optional<Point> PointOnSurface() const;
+  // The bounding rectangle of the record's geometry; nothing without one.
+  std::optional<Rect> Bounds() const;
+  // Whether the record has a geometry that is not empty and is valid (no
+  // self-crossing ring, no line of one point).
+  bool GeometryIsUsable() const;
   // The vertices of a line record in the order digitised (of a multi-line,
   // its longest part; curves as line segments); empty when the record has
   // no line geometry.
@@ -142,6 +147,26 @@ void WriteRecord(LayerHandle layer, const Record& record);
 // Appends a field to a layer's attribute structure.
 void AddField(LayerHandle layer, const FieldDef& field);
 
+// The decimals a layer's structure declares for a field, its name compared
+// without regard to ASCII case: those set by SetFieldDecimals, else a
+// numeric field's declared precision. Nothing when the field is missing,
+// is text, or is a floating field of no declared width (a GeoPackage REAL
+// declares none): the caller's default then applies.
+std::optional<int> DeclaredDecimals(LayerHandle layer, std::string_view field);
+// Declares the decimals of a field for this opening of the layer (what
+// DeclaredDecimals and LayerFields give from then on). A GeoPackage keeps no
+// decimals for its REAL columns, so the declaration is not written to the
+// source. Raises GisError for a missing field or decimals outside 0 .. 15.
+void SetFieldDecimals(LayerHandle layer, std::string_view field, int decimals);
+
+// A new, empty layer of lines (kind 0) or points (kind 1) named `name`,
+// beside `beside`: in the same GeoPackage, or in the same folder for a
+// shapefile, with its spatial reference and the given fields; opened for
+// writing. Raises GisError for another kind, a name already taken or a
+// source that cannot be written.
+LayerHandle CreateWorkLayer(LayerHandle beside, const std::string& name, EntityKind kind,
+                            const std::vector<FieldDef>& fields);
+
 // In-memory attribute tables (kind 7): created with fields, records added
 // and deleted with stable numbers, saved into a data source.
 LayerHandle CreateTable(const std::string& name, const std::vector<FieldDef>& fields);
@@ -152,6 +177,28 @@ void DeleteRecord(LayerHandle layer, long number);
 void SaveLayerAs(LayerHandle layer, const std::string& source, const std::string& layer_name);
 // Writes what is pending of a layer open for writing to its source.
 void SaveLayer(LayerHandle layer);
+
+// One transaction over the writes to a few layers open for writing, per data
+// source that has transactions (a GeoPackage; a shapefile has none and is
+// written as it goes): the writes of a repair reach the file together, at
+// Commit, and much faster than one by one. Rolled back when destroyed
+// uncommitted, so a repair that raises leaves such sources as they were
+// (their layers should then be closed: an added field stays in the open
+// layer's structure). Layers open for reading only and in-memory tables
+// take no part.
+class EditTransaction {
+ public:
+  explicit EditTransaction(const std::vector<LayerHandle>& layers);
+  ~EditTransaction();
+  EditTransaction(const EditTransaction&) = delete;
+  EditTransaction& operator=(const EditTransaction&) = delete;
+  // Raises GisError naming the source when a commit fails.
+  void Commit();
+
+ private:
+  std::vector<std::shared_ptr<void>> sources_;  // the data sources in a transaction
+  std::vector<std::string> names_;
+};
 
 // Record numbers whose attributes meet a simple condition, in OGR's SQL
 // where-clause form ("地类编码 = '011'", "图斑面积 > 100").
