@@ -260,8 +260,8 @@ TEST(ReportCountyTest, VillageAndSplitReportsAreWrittenAndRead) {
   const std::vector<std::string> all = ReportCatalogNames(dialog.Settings().catalogue_path, error);
   const ReportSelection selection =
       dialog.SelectReports(result, TableNames(0, "2009", county), kSquareMetre, all);
-  ASSERT_EQ(selection.unavailable.size(), 1u);
-  EXPECT_EQ(selection.unavailable[0].name, "土地利用现状变更平衡表");
+  // Every writer is in this version.
+  EXPECT_TRUE(selection.unavailable.empty());
 
   testing::TempDir out;
   const std::string tmpl = (kTemplates / "二次详查表格.xlsx").string();

@@ -170,10 +170,10 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   EXPECT_TRUE(dialog->isEnabled());
   ASSERT_FALSE(probe.messages.empty());
   EXPECT_EQ(probe.messages.back(),
-            "没有写出报表\n1 个报表未能写出\n1 个报表的表格本县的统计没有生成\n1 个报表本版本没有"
-            "\n表格本县的统计没有生成的报表:\n  耕地坡度分级面积汇总表 (TDLY_GDPD, not in the "
-            "database)\n本版本没有的报表:\n  土地利用现状变更平衡表 (its writer "
-            "PrintBalanceSheet is not in this version)");
+            "没有写出报表\n1 个报表未能写出\n2 个报表的表格本县的统计没有生成\n表格本县的统计没有"
+            "生成的报表:\n  耕地坡度分级面积汇总表 (TDLY_GDPD, not in the database)\n  "
+            "土地利用现状变更平衡表 (no change records of 2013 (ndChange): the survey has no layer "
+            "变更汇总)");
 }
 
 TEST_F(PrintStatDialogTest, ModeDecidesTheRowsShown) {
