@@ -10,6 +10,7 @@
 
 #include "engine/database_helpers.h"
 #include "engine/table_names.h"
+#include "mongolia/mongolia_run.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -62,10 +63,14 @@ std::vector<std::string> ListServerYears(const std::string& connection, const st
 
 AnnualRuns DefaultAnnualRuns() {
   AnnualRuns runs;
-  // The Inner Mongolia run is not part of this version: its step is named
-  // as not available. Where it comes, this is the one place to hand it in:
-  //   runs.mongolia = [](const JobTarget& target, gis::CGisXmlPrj* project,
-  //                      gis::RuralCode* second) { ... RunMongolia(request) ... };
+  runs.mongolia = [](const JobTarget& target, gis::CGisXmlPrj* project,
+                     gis::RuralCode* second_codes) {
+    MongoliaRequest request;
+    static_cast<JobTarget&>(request) = target;
+    request.project = project;
+    request.second_codes = second_codes;
+    return RunMongolia(request);
+  };
   return runs;
 }
 

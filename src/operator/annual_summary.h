@@ -67,7 +67,7 @@ struct AnnualSummaryResult {
 };
 
 // The runs a summary makes; tests put fakes in their place. An empty
-// `mongolia` means the Inner Mongolia run is not part of this version.
+// `mongolia` names the Inner Mongolia step as not available.
 struct AnnualRuns {
   std::function<RunReport(const StatisticsRequest&)> statistics = RunStatistics;
   std::function<RunReport(const TownLotRequest&)> town_lots = RunTownLots;
