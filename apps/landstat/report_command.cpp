@@ -47,6 +47,8 @@ const char* const ReportHelp =
     "  --unpaged        the unpaged templates (default: paged)\n"
     "  --mode N         0 general reports, 1 ownership-dispute and reserve reports,\n"
     "                   2 Inner Mongolia reports (default 0)\n"
+    "  --codes2 FILE    mode 2: the Inner Mongolia code file; with it the ledger is the\n"
+    "                   Inner Mongolia ledger (of the tables landstat mongolia made)\n"
     "  --report NAMES   the reports, by their names in the catalogue, separated by commas\n"
     "                   (default: every report of the catalogue whose table this county's\n"
     "                   runs built and whose writer this version has; the others are\n"
@@ -75,25 +77,12 @@ const char* const ReportHelp =
     "be read, does not hold the year and county or its last statistics run of the year\n"
     "did not finish, 2 on wrong options.\n";
 
-const OptionSpecs ReportOptions = WorkplaceOptions({{"out", false},
-                                                    {"region", false},
-                                                    {"level", false},
-                                                    {"unit", false},
-                                                    {"unpaged", true},
-                                                    {"mode", false},
-                                                    {"report", false},
-                                                    {"catalogue", false},
-                                                    {"template", false},
-                                                    {"stat-type", false},
-                                                    {"filler", false},
-                                                    {"checker", false},
-                                                    {"fill-date", false},
-                                                    {"check-date", false},
-                                                    {"ownership", false},
-                                                    {"reserve-level", false},
-                                                    {"dispute-type", false},
-                                                    {"base-db", false},
-                                                    {"view", true}});
+const OptionSpecs ReportOptions = WorkplaceOptions(
+    {{"out", false},           {"region", false},       {"level", false},      {"unit", false},
+     {"unpaged", true},        {"mode", false},         {"codes2", false},     {"report", false},
+     {"catalogue", false},     {"template", false},     {"stat-type", false},  {"filler", false},
+     {"checker", false},       {"fill-date", false},    {"check-date", false}, {"ownership", false},
+     {"reserve-level", false}, {"dispute-type", false}, {"base-db", false},    {"view", true}});
 
 namespace {
 
@@ -147,6 +136,19 @@ bool SettingsOf(const Options& options, const Workplace& place, report::ReportSe
     return false;
   }
   settings.mode = mode[0] - '0';
+  if (options.Has("codes2")) {
+    // The host's second code table: the writers of mode 2 only ask whether
+    // there is one.
+    if (settings.mode != 2) {
+      error = "--codes2 is for the Inner Mongolia reports (--mode 2)";
+      return false;
+    }
+    if (!fs::is_regular_file(options.Get("codes2"))) {
+      error = "--codes2 " + options.Get("codes2") + " is no file";
+      return false;
+    }
+    settings.second_code_table = true;
+  }
   unit = UnitOfOption(options.Get("unit"));
   if (unit == kNoUnit) {
     error = "--unit must be 公顷, 亩 or 平方米 (hectare, mu, square-metre)";
