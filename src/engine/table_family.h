@@ -127,7 +127,8 @@ std::vector<const TableFamily*> ConvertedFamilies();
 // "landstat town" when a town-lot family has it, and "landstat mongolia"
 // when an Inner Mongolia family has it. Empty when no registered
 // family has that name.
-inline constexpr const char* kRunVersions[] = {"通用农村", "四川农村", "四川农村duda", "通用城镇"};
+inline constexpr const char* kRunVersions[] = {"通用农村", "四川农村", "四川农村duda",
+                                               "通用城镇", "广东农村", "广西农村"};
 std::vector<std::string> RunsBuilding(const std::string& base);
 // True when a general family of base name `base` is built by `run`.
 bool RunBuilds(const std::string& base, const RunVariant& run);
