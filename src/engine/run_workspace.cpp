@@ -425,4 +425,26 @@ void RunWorkspace::RecordFailure(long failures) {
   record_id_ = 0;
 }
 
+bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
+            const std::string& title, const std::function<void(const std::string&)>& observer,
+            RunOutcome& outcome) {
+  if (!completed) {
+    workspace.Abandon(work, log.m_nErrCount);
+    return false;
+  }
+  outcome = log.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
+  std::string error;
+  const bool published = workspace.Publish(work, outcome, log.m_nErrCount, error);
+  if (!published) log.LogFailure(title, error);
+  if (observer) observer("publish");
+  return published;
+}
+
+void ReportFromLog(const StatRunLog& log, bool completed, RunReport& report) {
+  if (!completed) report.outcome = RunOutcome::kFailed;
+  report.failures = log.m_nErrCount;
+  report.messages = log.m_arrFirstFailures;
+  report.notices = log.m_arrNotices;
+}
+
 }  // namespace landstat

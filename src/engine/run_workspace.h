@@ -3,11 +3,14 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/run_log.h"
 #include "engine/run_record.h"
+#include "engine/run_report.h"
 #include "platform/db/connection.h"
 
 namespace landstat {
@@ -111,5 +114,17 @@ class RunWorkspace {
   long record_id_ = 0;
   bool open_ = false;
 };
+
+// The end of a job on `work`: when `completed`, the work is published as
+// `outcome` (completed, or with failures when `log` counted some) and
+// `observer` told "publish"; a failed publish is logged under `title`.
+// Otherwise the work is abandoned. False when the job failed.
+bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
+            const std::string& title, const std::function<void(const std::string&)>& observer,
+            RunOutcome& outcome);
+
+// The report's outcome (failed unless `completed`), failures, first
+// failures and notices, from the job's log.
+void ReportFromLog(const StatRunLog& log, bool completed, RunReport& report);
 
 }  // namespace landstat

@@ -282,22 +282,10 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
       context.LogFailure("统计", "统计中止", escaped);
       ready = false;
     }
-    if (ready) {
-      report.outcome =
-          context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
-      if (!workspace.Publish(context.m_pConn, report.outcome, context.m_nErrCount, error)) {
-        context.LogFailure("保存统计结果", error);
-        ready = false;
-      }
-      if (arguments.observer) arguments.observer("publish");
-    } else {
-      workspace.Abandon(context.m_pConn, context.m_nErrCount);
-    }
+    ready = EndJob(workspace, context.m_pConn, context, ready, "保存统计结果", arguments.observer,
+                   report.outcome);
   }
-  if (!ready) report.outcome = RunOutcome::kFailed;
-  report.failures = context.m_nErrCount;
-  report.messages = context.m_arrFirstFailures;
-  report.notices = context.m_arrNotices;
+  ReportFromLog(context, ready, report);
   context.CloseStatLogFile();
   host::LindoDlgEndProgress();
   report.tables = TablesAfterRun(arguments.connection);

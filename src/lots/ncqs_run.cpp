@@ -120,22 +120,10 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
       context.LogFailure("汇总农村权属宗地", "汇总中止", escaped);
       ready = false;
     }
-    if (ready) {
-      report.outcome =
-          context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
-      if (!workspace.Publish(context.m_pConn, report.outcome, context.m_nErrCount, error)) {
-        context.LogFailure("保存汇总结果", error);
-        ready = false;
-      }
-      if (request.observer) request.observer("publish");
-    } else {
-      workspace.Abandon(context.m_pConn, context.m_nErrCount);
-    }
+    ready = EndJob(workspace, context.m_pConn, context, ready, "保存汇总结果", request.observer,
+                   report.outcome);
   }
-  if (!ready) report.outcome = RunOutcome::kFailed;
-  report.failures = context.m_nErrCount;
-  report.messages = context.m_arrFirstFailures;
-  report.notices = context.m_arrNotices;
+  ReportFromLog(context, ready, report);
   context.CloseStatLogFile();
   return report;
 }

@@ -178,21 +178,9 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
     context.LogFailure("汇总宗地", "汇总中止", escaped);
     completed = false;
   }
-  if (completed) {
-    report.outcome =
-        context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
-    if (!workspace.Publish(context.m_pConn, report.outcome, context.m_nErrCount, error)) {
-      context.LogFailure("保存汇总结果", error);
-      completed = false;
-    }
-    if (request.observer) request.observer("publish");
-  } else {
-    workspace.Abandon(context.m_pConn, context.m_nErrCount);
-  }
-  if (!completed) report.outcome = RunOutcome::kFailed;
-  report.failures = context.m_nErrCount;
-  report.messages = context.m_arrFirstFailures;
-  report.notices = context.m_arrNotices;
+  completed = EndJob(workspace, context.m_pConn, context, completed, "保存汇总结果",
+                     request.observer, report.outcome);
+  ReportFromLog(context, completed, report);
   context.CloseStatLogFile();
   host::LindoDlgEndProgress();
   try {

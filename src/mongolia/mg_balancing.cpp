@@ -59,24 +59,6 @@ short CMgStatContext::OrderBalanceFields(std::vector<std::string>& leaves) const
 
 namespace {
 
-// The columns a copy's rows are paired by (a server returns rows in no
-// fixed order, so they are never paired by position).
-constexpr const char* kKeyColumns[] = {"县名称",
-                                       "县级代码",
-                                       "类别名称",
-                                       "类别码",
-                                       "管局级名称",
-                                       "管局级码",
-                                       "管局下属二级单位名称",
-                                       "管局下属二级单位码",
-                                       "内蒙古权属单位名称",
-                                       "内蒙古权属单位代码",
-                                       "座落单位名称",
-                                       "座落单位代码",
-                                       "权属性质",
-                                       "耕地类型",
-                                       "耕地坡度级"};
-
 // A copy read whole: its columns and rows, the numbers as doubles.
 struct CopyRows {
   std::vector<std::string> names;
@@ -88,9 +70,12 @@ struct CopyRows {
     if (found == column_of.end()) throw db::DbError("内蒙古扩展基础数据没有列 " + name);
     return found->second;
   }
+  // A row's group columns: rows of two copies are paired by them (a server
+  // returns rows in no fixed order, so never by position).
   std::string Key(std::size_t row) const {
     std::string key;
-    for (const char* column : kKeyColumns) key += rows[row][Column(column)].AsText() + '\x1f';
+    for (const std::string& column : kMgGroupColumns)
+      key += rows[row][Column(column)].AsText() + '\x1f';
     return key;
   }
 };

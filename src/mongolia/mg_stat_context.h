@@ -16,6 +16,8 @@ namespace landstat {
 // The twenty fixed columns of the Inner Mongolia base table, from "县名称"
 // to "土地总面积"; the first nineteen are text.
 extern const std::vector<std::string> kMgFixedColumns;
+// The columns the unit copies group the base table by, in their order.
+extern const std::vector<std::string> kMgGroupColumns;
 inline constexpr std::size_t kMgTextColumns = 19;
 
 // The context of one Inner Mongolia statistics run: the four layers, the

@@ -11,26 +11,9 @@ namespace landstat {
 
 namespace {
 
-// The columns a copy groups by, in their order.
-constexpr const char* kGroupColumns[] = {"县名称",
-                                         "县级代码",
-                                         "类别名称",
-                                         "类别码",
-                                         "管局级名称",
-                                         "管局级码",
-                                         "管局下属二级单位名称",
-                                         "管局下属二级单位码",
-                                         "内蒙古权属单位名称",
-                                         "内蒙古权属单位代码",
-                                         "座落单位名称",
-                                         "座落单位代码",
-                                         "权属性质",
-                                         "耕地类型",
-                                         "耕地坡度级"};
-
 std::string GroupList() {
   std::string list;
-  for (const char* column : kGroupColumns) list += (list.empty() ? "" : ",") + std::string(column);
+  for (const std::string& column : kMgGroupColumns) list += (list.empty() ? "" : ",") + column;
   return list;
 }
 

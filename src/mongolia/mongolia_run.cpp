@@ -160,22 +160,9 @@ bool BuildMongoliaTables(CMgStatContext& context, short db_mode, const StageObse
 RunReport Finish(CMgStatContext& context, RunWorkspace& workspace, bool completed,
                  const StageObserver& observer) {
   RunReport report;
-  std::string error;
-  if (completed) {
-    report.outcome =
-        context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
-    if (!workspace.Publish(context.m_pConn, report.outcome, context.m_nErrCount, error)) {
-      context.LogFailure("保存汇总结果", error);
-      completed = false;
-    }
-    if (observer) observer("publish");
-  } else {
-    workspace.Abandon(context.m_pConn, context.m_nErrCount);
-  }
-  if (!completed) report.outcome = RunOutcome::kFailed;
-  report.failures = context.m_nErrCount;
-  report.messages = context.m_arrFirstFailures;
-  report.notices = context.m_arrNotices;
+  completed = EndJob(workspace, context.m_pConn, context, completed, "保存汇总结果", observer,
+                     report.outcome);
+  ReportFromLog(context, completed, report);
   return report;
 }
 
