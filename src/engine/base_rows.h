@@ -6,6 +6,7 @@
 // unset.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,6 +17,29 @@
 namespace landstat {
 
 class CStatContext;
+namespace gis {
+class Record;
+}
+
+// One piece of a parcel as a base table books it: where it comes from
+// ("来源"), the parcel, its location and owner, its class and area.
+struct BasePiece {
+  const char* source = "";  // 来源
+  std::string parcel_number, location_code, location_name, owner_code, owner_name, ownership;
+  std::string cultivation_type, remark, approval, new_construction, note, description;
+  std::optional<long> slope;
+  std::string class_code;
+  double area = 0;
+};
+
+// The deducted parcel on one side (1 or 2) of a linear feature: its number,
+// location with its name, owner and ownership (no class, no area); or the
+// first of the number, location and owner fields that is empty.
+struct LineSide {
+  BasePiece piece;
+  std::string empty_field;
+};
+LineSide ReadLineSide(const CStatContext& context, const gis::Record& line, int side);
 
 // The level columns, code before name: village, township, county, city,
 // province; and the length of each level's code.

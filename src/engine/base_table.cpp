@@ -24,14 +24,7 @@ namespace landstat {
 namespace {
 
 // One piece of land on its way into the base table.
-struct Piece {
-  const char* source = "";  // 来源
-  std::string parcel_number, location_code, location_name, owner_code, owner_name, ownership;
-  std::string cultivation_type, remark, approval, new_construction, note, description;
-  std::optional<long> slope;
-  std::string class_code;
-  double area = 0;
-};
+using Piece = BasePiece;
 
 long LeadingWhole(const std::string& text) {
   return std::strtol(text.c_str(), nullptr, 10);
@@ -354,43 +347,13 @@ std::string RowTitle(long number, const std::string& class_code, const char* loc
          " " + location;
 }
 
-// The deducted parcel on one side of a linear feature, or the first of its
-// fields that is empty.
-struct LineSide {
-  Piece piece;
-  std::string empty_field;
-};
-
-LineSide ReadLineSide(const LayerPass& pass, const gis::Record& line, int side) {
-  const std::string k = std::to_string(side);
-  LineSide result;
-  Piece& piece = result.piece;
-  piece.source = "线状地物";
-  piece.parcel_number = line.Text("扣除图斑编号" + k);
-  piece.location_code = line.Text("扣除图斑座落代码" + k);
-  piece.owner_code = line.Text("权属单位代码" + k);
-  for (const auto& [field, value] : {std::pair{"扣除图斑编号", &piece.parcel_number},
-                                     std::pair{"扣除图斑座落代码", &piece.location_code},
-                                     std::pair{"权属单位代码", &piece.owner_code}}) {
-    if (value->empty()) {
-      result.empty_field = field + k;
-      return result;
-    }
-  }
-  piece.owner_name = line.Text("权属单位名称" + k);
-  piece.location_name = pass.Context().GetCodeName(piece.location_code);
-  piece.ownership = line.Text("权属性质");
-  piece.class_code = line.Text(pass.ClassField());
-  return result;
-}
-
 // A linear feature is booked to the parcels it was deducted from. A ratio
 // of one half shares it between the parcels on its two sides; any other
 // ratio books it whole to side 1, and only 1 is expected.
 void BookLine(LayerPass& pass, const gis::Record& line) {
   const std::optional<double> area = pass.Area(line, "线状地物面积");
   const bool classed = pass.Classed(line, pass.ClassField(), line.Text(pass.ClassField()));
-  LineSide sides[2] = {ReadLineSide(pass, line, 1), {}};
+  LineSide sides[2] = {ReadLineSide(pass.Context(), line, 1), {}};
   if (!sides[0].empty_field.empty()) {
     pass.Log(line, sides[0].empty_field, "代码为空, 线状地物未计入");
     return;
@@ -405,7 +368,7 @@ void BookLine(LayerPass& pass, const gis::Record& line) {
              "扣除比例 '" + ratio_text + "' 既不是 0.5 也不是 1, 整条计入扣除图斑1");
   }
   if (halves) {
-    sides[1] = ReadLineSide(pass, line, 2);
+    sides[1] = ReadLineSide(pass.Context(), line, 2);
     if (!sides[1].empty_field.empty()) {
       pass.Log(line, sides[1].empty_field, "扣除比例为 0.5 而此字段为空, 整条计入扣除图斑1");
       halves = false;
@@ -414,6 +377,7 @@ void BookLine(LayerPass& pass, const gis::Record& line) {
   const short decimals = pass.Context().m_nDecSrc;
   for (int side = 1; side <= (halves ? 2 : 1); ++side) {
     Piece& piece = sides[side - 1].piece;
+    piece.class_code = line.Text(pass.ClassField());
     const std::string location_field = "扣除图斑座落代码" + std::to_string(side);
     pass.CheckLocation(line, location_field, piece.location_code);
     piece.area = halves ? xcDotOut(*area, static_cast<short>(side - 1), decimals) : *area;

@@ -29,14 +29,7 @@ namespace {
 constexpr const char* kTitle = "汇总农村权属宗地基础表";
 
 // One piece of land on its way into the table.
-struct NcqsPiece {
-  const char* source = "";  // 来源
-  std::string parcel_number, location_code, location_name, owner_code, owner_name, ownership;
-  std::string cultivation_type;
-  std::optional<long> slope;
-  std::string class_code;
-  double area = 0;
-};
+using NcqsPiece = BasePiece;
 
 // The columns a piece fills besides the level and class columns.
 enum Column {
@@ -237,35 +230,6 @@ class NcqsPass {
   const std::string class_field_;
   LayerChecks checks_;
 };
-
-// The parcel on one side of a linear feature, or the first of its fields
-// that is empty.
-struct LineSide {
-  NcqsPiece piece;
-  std::string empty_field;
-};
-
-LineSide ReadLineSide(const CStatContext& context, const gis::Record& line, int side) {
-  const std::string k = std::to_string(side);
-  LineSide result;
-  NcqsPiece& piece = result.piece;
-  piece.source = "线状地物";
-  piece.parcel_number = line.Text("扣除图斑编号" + k);
-  piece.location_code = line.Text("扣除图斑座落代码" + k);
-  piece.owner_code = line.Text("权属单位代码" + k);
-  for (const auto& [field, value] : {std::pair{"扣除图斑编号", &piece.parcel_number},
-                                     std::pair{"扣除图斑座落代码", &piece.location_code},
-                                     std::pair{"权属单位代码", &piece.owner_code}}) {
-    if (value->empty()) {
-      result.empty_field = field + k;
-      return result;
-    }
-  }
-  piece.owner_name = line.Text("权属单位名称" + k);
-  piece.location_name = context.GetCodeName(piece.location_code);
-  piece.ownership = line.Text("权属性质");
-  return result;
-}
 
 // A ratio of one half shares the feature between the parcels on its two
 // sides, each half rounded to two decimals so that the halves add up to
