@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace landstat::gis {
+
+// What a cut wrote: the range project file, and per layer how many records
+// were kept and how many were skipped (empty or invalid geometry, each
+// named in `problems`).
+struct CutReport {
+  std::string project_path;
+  long layers = 0;
+  long records_kept = 0;
+  long records_skipped = 0;
+  std::vector<std::string> problems;
+};
+
+// Cuts every layer of the county project at `project_path` by the range
+// polygon read from `polygon_path` (any file OGR reads; the union of its
+// polygons) and writes the pieces into `range_folder`: one GeoPackage and a
+// project file of its own listing the same layers, county code and code
+// file. Attributes are copied unchanged except the gross areas
+// ("图斑面积", "基本农田图斑面积"), which take the share of the record's
+// geometry that lies inside the polygon.
+//
+// Raises GisError naming the file for an unreadable project, an empty or
+// invalid polygon, or a range folder that cannot be written; nothing is
+// written into the folder then.
+CutReport CutProject(const std::string& project_path, const std::string& polygon_path,
+                     const std::string& range_folder);
+
+}  // namespace landstat::gis
