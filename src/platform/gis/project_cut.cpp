@@ -161,6 +161,7 @@ void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::Ran
     host::LindoDlgSetProgress("Cutting layer " + layer.name, done++,
                               static_cast<long>(layers.size()));
     detail::LayerCutCount count = detail::CutLayer(layer, range, *survey);
+    report.per_layer.push_back({layer.name, count.kept, count.skipped});
     report.records_kept += count.kept;
     report.records_skipped += count.skipped;
     for (std::string& problem : count.problems) report.problems.push_back(std::move(problem));

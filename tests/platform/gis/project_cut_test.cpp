@@ -81,6 +81,10 @@ TEST_F(ProjectCutTest, KeepsWhatMeetsThePolygonAndSharesTheGrossAreas) {
   EXPECT_EQ(report.layers, 5);
   EXPECT_EQ(report.records_kept, 7);
   EXPECT_EQ(report.records_skipped, 2);
+  ASSERT_EQ(report.per_layer.size(), 5u);
+  EXPECT_EQ(report.per_layer[0].name, "地类图斑");
+  EXPECT_EQ(report.per_layer[0].kept, 2);
+  EXPECT_EQ(report.per_layer[0].skipped, 2);
   ASSERT_EQ(report.problems.size(), 2u);
   EXPECT_TRUE(Names(report.problems[0], "layer \"地类图斑\", record 5: it has no geometry"));
   EXPECT_TRUE(Names(report.problems[1], "layer \"地类图斑\", record 4: its geometry is not valid"));
