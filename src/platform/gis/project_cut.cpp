@@ -35,9 +35,12 @@ constexpr const char* kRangeProject = "range.xml";
 // in the folder do not describe the new one.
 constexpr const char* kRangeStatistics = "RangeStat.sqlite";
 
+// The absolute form of a path, without a trailing separator ("range/" is
+// the folder "range").
 fs::path Resolved(const std::string& path) {
   std::error_code ignored;
-  return fs::weakly_canonical(fs::absolute(path), ignored);
+  fs::path resolved = fs::weakly_canonical(fs::absolute(path), ignored);
+  return resolved.has_filename() ? resolved : resolved.parent_path();
 }
 
 // The project's layers, each opened (a layer that cannot be opened raises
@@ -61,6 +64,9 @@ void CheckRangeFolder(const std::string& range_folder, const CGisXmlPrj& project
                       const std::string& polygon_path) {
   const fs::path folder = Resolved(range_folder);
   std::error_code ignored;
+  if (!folder.has_filename()) {
+    throw GisError("the range folder " + range_folder + " is the root of the file system");
+  }
   if (fs::exists(folder, ignored) && !fs::is_directory(folder, ignored)) {
     throw GisError("the range folder " + range_folder + " is a file, not a folder");
   }

@@ -161,6 +161,25 @@ TEST_F(ProjectCutTest, RefusesBadInputBeforeTouchingTheRangeFolder) {
   }
 }
 
+// A shapefile numbers its features from 0, its records from 1: record n of
+// the range is record n of the county all the same.
+TEST_F(ProjectCutTest, AShapefileKeepsItsRecordNumbers) {
+  fs::create_directories(dir_.path() / "shp");
+  WriteFixtureLayer(dir_.File("shp/parcels.shp"), "parcels", wkbPolygon, {{"BH", OFTString}},
+                    {{"POLYGON ((20 20,22 20,22 22,20 22,20 20))", {{"BH", "a"}}},
+                     {"POLYGON ((1 1,3 1,3 3,1 3,1 1))", {{"BH", "b"}}},
+                     {"POLYGON ((9 1,11 1,11 3,9 3,9 1))", {{"BH", "c"}}}});
+  WriteProjectFile(project_, "330102", "示例县", {{"地类图斑", "../shp/parcels.shp"}});
+
+  const CutReport report = CutProject(project_, polygon_, range_);
+
+  std::unique_ptr<CGisXmlPrj> range = CGisXmlPrj::Open(report.project_path);
+  const LayerHandle parcels = range->prjItemGetAi("地类图斑");
+  EXPECT_EQ(FieldText(parcels, 1, "BH"), "");
+  EXPECT_EQ(FieldText(parcels, 2, "BH"), "b");
+  EXPECT_EQ(FieldText(parcels, 3, "BH"), "c");
+}
+
 // The whole of a generated county cut by a polygon around it: every parcel
 // and its gross area, unchanged.
 TEST(ProjectCutCountyTest, APolygonAroundTheCountyKeepsEveryParcel) {
@@ -192,7 +211,7 @@ TEST(ProjectCutCountyTest, APolygonAroundTheCountyKeepsEveryParcel) {
                 extent.min_y - 1);
   WriteFixtureLayer(dir.File("around.gpkg"), "range", wkbPolygon, {}, {{ring, {}}});
 
-  const CutReport report = CutProject(files.project, dir.File("around.gpkg"), dir.File("range"));
+  const CutReport report = CutProject(files.project, dir.File("around.gpkg"), dir.File("range/"));
 
   EXPECT_TRUE(report.problems.empty());
   const auto county = totals(files.project);
