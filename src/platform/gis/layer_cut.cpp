@@ -162,6 +162,7 @@ int Dimension(EntityKind kind) {
 // A gross-area field: its place and the decimals its shares are rounded to
 // (those the field declares, else the Parts' default).
 struct GrossArea {
+  const char* name = nullptr;
   int index = -1;
   int decimals = kDefaultAreaDecimals;
 };
@@ -172,7 +173,7 @@ std::vector<GrossArea> GrossAreasOf(const OGRFeatureDefn& definition) {
     const int index = definition.GetFieldIndex(name);
     if (index < 0) continue;
     const OGRFieldDefn& field = *definition.GetFieldDefn(index);
-    GrossArea area{index, kDefaultAreaDecimals};
+    GrossArea area{name, index, kDefaultAreaDecimals};
     if (field.GetType() == OFTInteger || field.GetType() == OFTInteger64) area.decimals = 0;
     if (field.GetType() == OFTReal && field.GetWidth() > 0) area.decimals = field.GetPrecision();
     fields.push_back(area);
@@ -298,8 +299,8 @@ class LayerCut {
           text ? text::TextToNumber(feature.GetFieldAsString(area.index))
                : std::optional<double>(feature.GetFieldAsDouble(area.index));
       if (!value) {
-        Name(feature.GetFID(), std::string("its ") + kGrossAreaFields[&area - gross_.data()] +
-                                   " \"" + feature.GetFieldAsString(area.index) +
+        Name(feature.GetFID(), std::string("its ") + area.name + " \"" +
+                                   feature.GetFieldAsString(area.index) +
                                    "\" is no number and was kept whole");
         continue;
       }

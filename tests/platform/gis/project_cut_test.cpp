@@ -44,7 +44,8 @@ class ProjectCutTest : public ::testing::Test {
                         {{"图斑编号", "4"}, {"图斑面积", "2"}}},
                        {"", {{"图斑编号", "5"}, {"图斑面积", "7"}}}});  // no geometry
     WriteFixtureLayer(survey_, "基本农田图斑", wkbPolygon, {{"基本农田图斑面积", OFTString}},
-                      {{"POLYGON ((-1 5,1 5,1 6,-1 6,-1 5))", {{"基本农田图斑面积", "3"}}}});
+                      {{"POLYGON ((-1 5,1 5,1 6,-1 6,-1 5))", {{"基本农田图斑面积", "3"}}},
+                       {"POLYGON ((-1 7,1 7,1 8,-1 8,-1 7))", {{"基本农田图斑面积", "abc"}}}});
     WriteFixtureLayer(survey_, "线状地物", wkbLineString, {{"长度", OFTReal}},
                       {{"LINESTRING (5 5,15 5)", {{"长度", "10"}}}});
     WriteFixtureLayer(
@@ -79,15 +80,17 @@ TEST_F(ProjectCutTest, KeepsWhatMeetsThePolygonAndSharesTheGrossAreas) {
   const CutReport report = CutProject(project_, polygon_, range_);
 
   EXPECT_EQ(report.layers, 5);
-  EXPECT_EQ(report.records_kept, 7);
+  EXPECT_EQ(report.records_kept, 8);
   EXPECT_EQ(report.records_skipped, 2);
   ASSERT_EQ(report.per_layer.size(), 5u);
   EXPECT_EQ(report.per_layer[0].name, "地类图斑");
   EXPECT_EQ(report.per_layer[0].kept, 2);
   EXPECT_EQ(report.per_layer[0].skipped, 2);
-  ASSERT_EQ(report.problems.size(), 2u);
+  ASSERT_EQ(report.problems.size(), 3u);
   EXPECT_TRUE(Names(report.problems[0], "layer \"地类图斑\", record 5: it has no geometry"));
   EXPECT_TRUE(Names(report.problems[1], "layer \"地类图斑\", record 4: its geometry is not valid"));
+  EXPECT_TRUE(
+      Names(report.problems[2], "layer \"基本农田图斑\", record 2: its 基本农田图斑面积 \"abc\""));
   EXPECT_FALSE(fs::exists(range_ + "/RangeStat.sqlite"));
   EXPECT_TRUE(fs::exists(range_ + "/notes.txt"));
   EXPECT_TRUE(fs::exists(range_ + "/codes.tsv"));
@@ -113,6 +116,7 @@ TEST_F(ProjectCutTest, KeepsWhatMeetsThePolygonAndSharesTheGrossAreas) {
       {"地类图斑", 4, false, 0, "", ""},
       {"地类图斑", 5, false, 0, "", ""},
       {"基本农田图斑", 1, true, 1, "基本农田图斑面积", "1.5"},  // a text field
+      {"基本农田图斑", 2, true, 1, "基本农田图斑面积", "abc"},  // no number: kept whole
       {"线状地物", 1, true, 5, "长度", "10"},
       {"零星地物", 1, true, 0, "地类编码", "031"},
       {"零星地物", 2, false, 0, "", ""},
