@@ -8,7 +8,9 @@
 #include <ogr_api.h>
 #include <ogrsf_frmts.h>
 
+#include <cstdlib>
 #include <numeric>
+#include <unordered_map>
 
 #include "platform/db/sql_quote.h"
 #include "platform/gis/gis_error.h"
@@ -203,11 +205,80 @@ OGRLayer& CreateTarget(GDALDataset& target, const SourceLayer& source) {
   return *layer;
 }
 
+// Text that a numeric field of a record holds in the source itself: a
+// GeoPackage column keeps any text it is given, and OGR reads it as a
+// number ("abc" 0, "1,5" 1). The range keeps the text.
+struct HeldText {
+  long record = 0;
+  int field = -1;
+  std::string text;
+};
+
+// Whether a column holds something that is no number, in SQLite's terms.
+std::string HoldsText(const std::string& column) {
+  return "(" + column + " IS NOT NULL AND typeof(" + column + ") NOT IN ('integer', 'real'))";
+}
+
+// The records of the window (those the layer's spatial index lists there;
+// every record without a window) whose numeric fields hold text, by one
+// query of a GeoPackage; nothing from sources that store numbers only.
+std::vector<HeldText> HeldTexts(const SourceLayer& source, const OGREnvelope* window) {
+  OGRLayer& layer = *source.layer;
+  GDALDriver* driver = source.dataset ? source.dataset->GetDriver() : nullptr;
+  const char* fid = layer.GetFIDColumn();
+  if (!driver || std::string(driver->GetDescription()) != "GPKG" || !fid || !*fid) return {};
+  std::vector<int> numeric;
+  std::string columns, where;
+  const OGRFeatureDefn& fields = *layer.GetLayerDefn();
+  for (int i = 0; i < fields.GetFieldCount(); ++i) {
+    const OGRFieldType type = fields.GetFieldDefn(i)->GetType();
+    if (type != OFTReal && type != OFTInteger && type != OFTInteger64) continue;
+    const std::string name = db::QuoteName(fields.GetFieldDefn(i)->GetNameRef());
+    numeric.push_back(i);
+    columns += ", CASE WHEN " + HoldsText(name) + " THEN CAST(" + name + " AS TEXT) END";
+    where += (where.empty() ? "" : " OR ") + HoldsText(name);
+  }
+  if (numeric.empty()) return {};
+  // The identifier as text: GDAL takes an integer column of a result for
+  // the rows' FID rather than a field.
+  std::string sql = "SELECT CAST(" + db::QuoteName(fid) + " AS TEXT)" + columns + " FROM " +
+                    db::QuoteName(layer.GetName()) + " WHERE (" + where + ")";
+  const char* geometry = layer.GetGeometryColumn();
+  if (window && geometry && *geometry) {
+    sql += " AND " + db::QuoteName(fid) + " IN (SELECT id FROM " +
+           db::QuoteName("rtree_" + std::string(layer.GetName()) + "_" + geometry) +
+           " WHERE maxx >= " + text::ExactDoubleText(window->MinX) +
+           " AND minx <= " + text::ExactDoubleText(window->MaxX) +
+           " AND maxy >= " + text::ExactDoubleText(window->MinY) +
+           " AND miny <= " + text::ExactDoubleText(window->MaxY) + ")";
+  }
+  CPLErrorReset();
+  OGRLayer* result = source.dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  if (!result && window) return HeldTexts(source, nullptr);  // no spatial index
+  if (!result) {
+    throw GisError("layer \"" + source.name +
+                   "\": cannot check the numbers of its fields: " + GdalMessage());
+  }
+  std::vector<HeldText> held;
+  while (std::unique_ptr<OGRFeature> row{result->GetNextFeature()}) {
+    const long record = std::atol(row->GetFieldAsString(0)) + source.number_offset;
+    for (std::size_t k = 0; k < numeric.size(); ++k) {
+      const int column = static_cast<int>(k) + 1;
+      if (row->IsFieldSetAndNotNull(column)) {
+        held.push_back({record, numeric[k], row->GetFieldAsString(column)});
+      }
+    }
+  }
+  source.dataset->ReleaseResultSet(result);
+  return held;
+}
+
 // The cut of one layer into the range, record by record.
 class LayerCut {
  public:
-  LayerCut(const SourceLayer& source, OGRLayer& target)
+  LayerCut(const SourceLayer& source, GDALDataset& dataset, OGRLayer& target)
       : source_(source),
+        dataset_(dataset),
         target_(target),
         gross_(GrossAreasOf(*source.layer->GetLayerDefn())),
         field_map_(source.layer->GetLayerDefn()->GetFieldCount()) {
@@ -216,6 +287,7 @@ class LayerCut {
 
   // Every record, whole: an attribute table.
   void CopyAll() {
+    Hold(HeldTexts(source_, nullptr));
     OGRLayer& from = *source_.layer;
     from.ResetReading();
     while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
@@ -231,11 +303,30 @@ class LayerCut {
     NameMissingGeometries();
     OGRLayer& from = *source_.layer;
     const OGREnvelope& box = range.Box();
+    Hold(HeldTexts(source_, &box));
     from.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
     from.ResetReading();
     while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) Cut(*feature, range);
     from.SetSpatialFilter(nullptr);
     from.ResetReading();
+  }
+
+  // Puts the texts held in numeric fields of the records kept back in
+  // place of the numbers OGR read from them.
+  void RestoreHeldTexts() {
+    for (const HeldText* held : restore_) {
+      const std::string sql =
+          "UPDATE " + db::QuoteName(target_.GetName()) + " SET " +
+          db::QuoteName(target_.GetLayerDefn()->GetFieldDefn(held->field)->GetNameRef()) + " = " +
+          db::QuoteText(held->text) + " WHERE " + db::QuoteName(target_.GetFIDColumn()) + " = " +
+          std::to_string(held->record);
+      CPLErrorReset();
+      dataset_.ExecuteSQL(sql.c_str(), nullptr, nullptr);
+      if (CPLGetLastErrorType() >= CE_Failure) {
+        throw GisError("cannot keep the text of record " + std::to_string(held->record) +
+                       " of layer \"" + source_.name + "\" in the range: " + GdalMessage());
+      }
+    }
   }
 
   LayerCutCount Finish() {
@@ -282,6 +373,9 @@ class LayerCut {
       feature.SetGeometryDirectly(
           OGRGeometryFactory::forceTo(geometry.release(), target_.GetGeomType()));
     }
+    const auto held = held_.find(feature.GetFID());
+    if (held != held_.end())
+      restore_.insert(restore_.end(), held->second.begin(), held->second.end());
     if (share < 1.0) ShareGrossAreas(feature, share);
     CPLErrorReset();
     if (target_.CreateFeature(&feature) != OGRERR_NONE) {
@@ -295,12 +389,14 @@ class LayerCut {
     for (const GrossArea& area : gross_) {
       if (!feature.IsFieldSetAndNotNull(area.index)) continue;
       const bool text = feature.GetFieldDefnRef(area.index)->GetType() == OFTString;
+      const std::string* held = HeldTextOf(feature.GetFID(), area.index);
       const std::optional<double> value =
-          text ? text::TextToNumber(feature.GetFieldAsString(area.index))
-               : std::optional<double>(feature.GetFieldAsDouble(area.index));
+          held   ? std::nullopt
+          : text ? text::TextToNumber(feature.GetFieldAsString(area.index))
+                 : std::optional<double>(feature.GetFieldAsDouble(area.index));
       if (!value) {
         Name(feature.GetFID(), std::string("its ") + area.name + " \"" +
-                                   feature.GetFieldAsString(area.index) +
+                                   (held ? *held : feature.GetFieldAsString(area.index)) +
                                    "\" is no number and was kept whole");
         continue;
       }
@@ -311,6 +407,20 @@ class LayerCut {
         feature.SetField(area.index, part);
       }
     }
+  }
+
+  void Hold(std::vector<HeldText> texts) {
+    held_texts_ = std::move(texts);
+    for (const HeldText& held : held_texts_) held_[held.record].push_back(&held);
+  }
+
+  const std::string* HeldTextOf(long record, int field) const {
+    const auto held = held_.find(record);
+    if (held == held_.end()) return nullptr;
+    for (const HeldText* text : held->second) {
+      if (text->field == field) return &text->text;
+    }
+    return nullptr;
   }
 
   // Names the records of the whole layer that have no geometry or an empty
@@ -362,18 +472,25 @@ class LayerCut {
     return false;
   }
 
+  // Skips a record of the source.
   void Skip(const OGRFeature& feature, const std::string& why) {
     ++count_.skipped;
-    if (count_.skipped <= kProblemsNamedPerLayer) Name(feature.GetFID(), why);
+    if (count_.skipped <= kProblemsNamedPerLayer)
+      Name(feature.GetFID() + source_.number_offset, why);
   }
 
-  void Name(GIntBig fid, const std::string& what) {
-    count_.problems.push_back("layer \"" + source_.name + "\", record " +
-                              std::to_string(fid + source_.number_offset) + ": " + what);
+  void Name(GIntBig record, const std::string& what) {
+    count_.problems.push_back("layer \"" + source_.name + "\", record " + std::to_string(record) +
+                              ": " + what);
   }
 
   const SourceLayer& source_;
+  GDALDataset& dataset_;
   OGRLayer& target_;
+  // The held texts, by record number, and those of the records kept.
+  std::vector<HeldText> held_texts_;
+  std::unordered_map<long, std::vector<const HeldText*>> held_;
+  std::vector<const HeldText*> restore_;
   std::vector<GrossArea> gross_;
   std::vector<int> field_map_;  // field i of the source to field i of the target
   LayerCutCount count_;
@@ -420,12 +537,13 @@ LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDA
     throw GisError("cannot begin writing layer \"" + source.name +
                    "\" of the range: " + GdalMessage());
   }
-  LayerCut cut(source, layer);
+  LayerCut cut(source, target, layer);
   if (source.kind == EntityKind::kTable) {
     cut.CopyAll();
   } else {
     cut.CutAll(RangeShape(range, *source.layer));
   }
+  cut.RestoreHeldTexts();
   CPLErrorReset();
   if (target.CommitTransaction() != OGRERR_NONE) {
     throw GisError("cannot write layer \"" + source.name + "\" of the range: " + GdalMessage());

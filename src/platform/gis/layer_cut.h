@@ -31,11 +31,13 @@ struct RangePolygon {
 // itself, rings overlapping).
 RangePolygon ReadRangePolygon(const std::string& path);
 
-// One layer of the county to cut: its survey name, the OGR layer and what
-// is added to a feature id there to give the record number.
+// One layer of the county to cut: its survey name, the OGR layer and its
+// data source, and what is added to a feature id there to give the record
+// number.
 struct SourceLayer {
   std::string name;
   OGRLayer* layer = nullptr;
+  GDALDataset* dataset = nullptr;
   long number_offset = 0;
   EntityKind kind = EntityKind::kTable;
 };

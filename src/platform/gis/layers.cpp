@@ -1463,6 +1463,10 @@ OGRLayer& OgrLayerOf(LayerHandle layer) {
   return *state.layer;
 }
 
+GDALDataset& OgrDatasetOf(LayerHandle layer) {
+  return *StateOf(layer).dataset;
+}
+
 long RecordNumberOffset(LayerHandle layer) {
   return StateOf(layer).fid_offset;
 }

@@ -8,6 +8,7 @@
 
 #include "platform/gis/layers.h"
 
+class GDALDataset;
 class OGRLayer;
 
 namespace landstat::gis::detail {
@@ -21,6 +22,8 @@ std::string GdalMessage();
 // raises GisError for a handle that names no open layer. Whoever sets a
 // filter on it clears it again.
 OGRLayer& OgrLayerOf(LayerHandle layer);
+// The data source of an open handle's layer.
+GDALDataset& OgrDatasetOf(LayerHandle layer);
 // What is added to an OGR feature id of the layer to give its record
 // number (1 for a shapefile, whose ids start at 0).
 long RecordNumberOffset(LayerHandle layer);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@ namespace fs = std::filesystem;
 using ::landstat::testing::FixtureFeature;
 using ::landstat::testing::GisErrorOf;
 using ::landstat::testing::Names;
+using ::landstat::testing::RunFixtureSql;
 using ::landstat::testing::TempDir;
 using ::landstat::testing::WriteFixtureLayer;
 
@@ -42,7 +44,11 @@ class ProjectCutTest : public ::testing::Test {
                         {{"图斑编号", "3"}, {"图斑面积", "4"}}},
                        {"POLYGON ((4 4,6 6,6 4,4 6,4 4))",  // a bow-tie inside
                         {{"图斑编号", "4"}, {"图斑面积", "2"}}},
-                       {"", {{"图斑编号", "5"}, {"图斑面积", "7"}}}});  // no geometry
+                       {"", {{"图斑编号", "5"}, {"图斑面积", "7"}}},  // no geometry
+                       {"POLYGON ((8 4,12 4,12 6,8 6,8 4))", {{"图斑编号", "6"}}}});
+    // Text in numeric columns, as a GeoPackage keeps it.
+    RunFixtureSql(survey_, "UPDATE 地类图斑 SET 图斑地类面积 = 'abc' WHERE fid = 2");
+    RunFixtureSql(survey_, "UPDATE 地类图斑 SET 图斑面积 = '1,5' WHERE fid = 6");
     WriteFixtureLayer(survey_, "基本农田图斑", wkbPolygon, {{"基本农田图斑面积", OFTString}},
                       {{"POLYGON ((-1 5,1 5,1 6,-1 6,-1 5))", {{"基本农田图斑面积", "3"}}},
                        {"POLYGON ((-1 7,1 7,1 8,-1 8,-1 7))", {{"基本农田图斑面积", "abc"}}}});
@@ -80,17 +86,25 @@ TEST_F(ProjectCutTest, KeepsWhatMeetsThePolygonAndSharesTheGrossAreas) {
   const CutReport report = CutProject(project_, polygon_, range_);
 
   EXPECT_EQ(report.layers, 5);
-  EXPECT_EQ(report.records_kept, 8);
+  EXPECT_EQ(report.records_kept, 9);
   EXPECT_EQ(report.records_skipped, 2);
   ASSERT_EQ(report.per_layer.size(), 5u);
   EXPECT_EQ(report.per_layer[0].name, "地类图斑");
-  EXPECT_EQ(report.per_layer[0].kept, 2);
+  EXPECT_EQ(report.per_layer[0].kept, 3);
   EXPECT_EQ(report.per_layer[0].skipped, 2);
-  ASSERT_EQ(report.problems.size(), 3u);
-  EXPECT_TRUE(Names(report.problems[0], "layer \"地类图斑\", record 5: it has no geometry"));
-  EXPECT_TRUE(Names(report.problems[1], "layer \"地类图斑\", record 4: its geometry is not valid"));
-  EXPECT_TRUE(
-      Names(report.problems[2], "layer \"基本农田图斑\", record 2: its 基本农田图斑面积 \"abc\""));
+  const std::string problems[] = {
+      "layer \"地类图斑\", record 5: it has no geometry",
+      "layer \"地类图斑\", record 4: its geometry is not valid",
+      "layer \"地类图斑\", record 6: its 图斑面积 \"1,5\" is no number",
+      "layer \"基本农田图斑\", record 2: its 基本农田图斑面积 \"abc\" is no number",
+  };
+  ASSERT_EQ(report.problems.size(), std::size(problems));
+  for (const std::string& problem : problems) {
+    EXPECT_EQ(std::count_if(report.problems.begin(), report.problems.end(),
+                            [&](const std::string& p) { return Names(p, problem); }),
+              1)
+        << problem;
+  }
   EXPECT_FALSE(fs::exists(range_ + "/RangeStat.sqlite"));
   EXPECT_TRUE(fs::exists(range_ + "/notes.txt"));
   EXPECT_TRUE(fs::exists(range_ + "/codes.tsv"));
@@ -112,6 +126,7 @@ TEST_F(ProjectCutTest, KeepsWhatMeetsThePolygonAndSharesTheGrossAreas) {
       {"地类图斑", 1, true, 4, "图斑面积", "50.13"},  // 100.25 x 4 / 8, two decimals
       {"地类图斑", 1, true, 4, "图斑地类面积", "90"},
       {"地类图斑", 2, true, 4, "图斑面积", "4"},
+      {"地类图斑", 6, true, 4, "图斑面积", "1"},  // "1,5" read as a number
       {"地类图斑", 3, false, 0, "", ""},
       {"地类图斑", 4, false, 0, "", ""},
       {"地类图斑", 5, false, 0, "", ""},
@@ -135,6 +150,12 @@ TEST_F(ProjectCutTest, KeepsWhatMeetsThePolygonAndSharesTheGrossAreas) {
       EXPECT_NEAR(kind == EntityKind::kRegion ? record.Area() : record.Length(), c.measure, 1e-9);
     }
   }
+  // The texts in numeric columns stay as the county holds them.
+  const LayerHandle parcels = range->prjItemGetAi("地类图斑");
+  EXPECT_EQ(NonNumericValues(parcels, "图斑地类面积"),
+            (std::vector<std::pair<long, std::string>>{{2, "abc"}}));
+  EXPECT_EQ(NonNumericValues(parcels, "图斑面积"),
+            (std::vector<std::pair<long, std::string>>{{6, "1,5"}}));
 }
 
 TEST_F(ProjectCutTest, RefusesBadInputBeforeTouchingTheRangeFolder) {
