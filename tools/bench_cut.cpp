@@ -1,13 +1,15 @@
 // Speed of the cut of a county by a range polygon: a rectangle in the
 // middle of the county's parcels covering a given share of their extent
-// (a tenth unless told), cut out of every layer of the project.
+// (a tenth unless told), or the polygon of a file, cut out of every layer
+// of the project.
 //
-//   bench_cut PROJECT.xml RANGE_FOLDER [SHARE]
+//   bench_cut PROJECT.xml RANGE_FOLDER [SHARE | POLYGON_FILE]
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -53,23 +55,26 @@ std::string WriteRectangle(const std::string& project_path, const std::string& r
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::cerr << "usage: bench_cut PROJECT.xml RANGE_FOLDER [SHARE]\n";
+    std::cerr << "usage: bench_cut PROJECT.xml RANGE_FOLDER [SHARE | POLYGON_FILE]\n";
     return 2;
   }
-  const double share = argc > 3 ? std::atof(argv[3]) : 0.1;
+  const bool polygon_file = argc > 3 && std::filesystem::is_regular_file(argv[3]);
+  const double share = argc > 3 && !polygon_file ? std::atof(argv[3]) : 0.1;
   if (!(share > 0 && share <= 1)) {
     std::cerr << "bench_cut: the share is a number above 0 and at most 1\n";
     return 2;
   }
   try {
-    const std::string polygon = WriteRectangle(argv[1], argv[2], share);
+    const std::string polygon =
+        polygon_file ? std::string(argv[3]) : WriteRectangle(argv[1], argv[2], share);
     const auto start = std::chrono::steady_clock::now();
     const gis::CutReport report = gis::CutProject(argv[1], polygon, argv[2]);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf(
-        "cut of %.0f%% of the extent: %ld layers, %ld records kept, %ld skipped in %.2f s\n",
-        share * 100, report.layers, report.records_kept, report.records_skipped, seconds);
+    const std::string by =
+        polygon_file ? polygon : std::to_string(std::lround(share * 100)) + "% of the extent";
+    std::printf("cut by %s: %ld layers, %ld records kept, %ld skipped in %.2f s\n", by.c_str(),
+                report.layers, report.records_kept, report.records_skipped, seconds);
     for (const std::string& problem : report.problems) std::printf("  %s\n", problem.c_str());
   } catch (const gis::GisError& error) {
     std::cerr << "bench_cut: " << error.what() << "\n";

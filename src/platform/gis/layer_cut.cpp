@@ -26,7 +26,7 @@ constexpr long kProblemsNamedPerLayer = 100;
 // The gross areas, which a record cut in two takes its share of.
 const char* const kGrossAreaFields[] = {"图斑面积", "基本农田图斑面积"};
 
-// The decimals the Parts take for areas when a field declares none.
+// The decimals of a survey's areas, for a field that declares none.
 constexpr int kDefaultAreaDecimals = 2;
 
 bool IsPolygonal(const OGRGeometry& geometry) {
@@ -104,14 +104,14 @@ class RangeShape {
     OGRSpatialReference from(*range.srs), to(layer_srs);
     from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     to.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    shape_->assignSpatialReference(&from);
     CPLErrorReset();
-    if (shape_->transformTo(&to) != OGRERR_NONE) {
+    std::unique_ptr<OGRCoordinateTransformation> transformation(
+        OGRCreateCoordinateTransformation(&from, &to));
+    if (!transformation || shape_->transform(transformation.get()) != OGRERR_NONE) {
       throw GisError("cannot bring the range polygon of " + range.path + " (" +
                      SrsName(*range.srs) + ") into the coordinates of the county's layers (" +
                      SrsName(layer_srs) + "): " + GdalMessage());
     }
-    shape_->assignSpatialReference(nullptr);
   }
 
   std::unique_ptr<OGRGeometry> shape_;
@@ -162,7 +162,7 @@ int Dimension(EntityKind kind) {
 }
 
 // A gross-area field: its place and the decimals its shares are rounded to
-// (those the field declares, else the Parts' default).
+// (those the field declares, else the survey's default).
 struct GrossArea {
   const char* name = nullptr;
   int index = -1;
@@ -528,6 +528,10 @@ RangePolygon ReadRangePolygon(const std::string& path) {
   }
   if (range.srs && range.srs->IsGeographic() && !InDegrees(*range.shape)) range.srs.reset();
   return range;
+}
+
+void CheckRangeFits(const SourceLayer& source, const RangePolygon& range) {
+  if (source.kind != EntityKind::kTable) RangeShape(range, *source.layer);
 }
 
 LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target) {

@@ -51,6 +51,10 @@ struct LayerCutCount {
   std::vector<std::string> problems;
 };
 
+// Raises GisError naming the polygon file when the range polygon cannot be
+// brought into the coordinates of the layer.
+void CheckRangeFits(const SourceLayer& source, const RangePolygon& range);
+
 // Cuts `source` by the range polygon into a new layer of the same name in
 // `target`, in one transaction: its fields as the source declares them, a
 // record of the source kept under its own record number where its geometry

@@ -190,6 +190,7 @@ CutReport CutProject(const std::string& project_path, const std::string& polygon
   std::unique_ptr<CGisXmlPrj> project = CGisXmlPrj::Open(project_path);
   const std::vector<detail::SourceLayer> layers = OpenLayers(*project);
   const detail::RangePolygon range = detail::ReadRangePolygon(polygon_path);
+  for (const detail::SourceLayer& layer : layers) detail::CheckRangeFits(layer, range);
   const std::string codes = project->GetCodeFile();
   std::error_code ignored;
   if (!codes.empty() && !fs::is_regular_file(codes, ignored)) {
