@@ -164,8 +164,7 @@ void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::Ran
   std::unique_ptr<GDALDataset> survey = CreateSurvey(survey_path);
   long done = 0;
   for (const detail::SourceLayer& layer : layers) {
-    host::LindoDlgSetProgress("Cutting layer " + layer.name, done++,
-                              static_cast<long>(layers.size()));
+    host::LindoDlgSetProgress("正在裁切" + layer.name, done++, static_cast<long>(layers.size()));
     detail::LayerCutCount count = detail::CutLayer(layer, range, *survey);
     report.per_layer.push_back({layer.name, count.kept, count.skipped});
     report.records_kept += count.kept;
@@ -178,6 +177,27 @@ void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::Ran
   if (CPLGetLastErrorType() >= CE_Failure) {
     throw GisError("cannot write " + survey_path.string() + ": " + detail::GdalMessage());
   }
+}
+
+// Writes the range's project file, listing the county's layers in the
+// range's GeoPackage, and a copy of the code file; gives the files of the
+// range, the project file last.
+std::vector<std::string> WriteRangeProject(const StagingFolder& staging, const CGisXmlPrj& project,
+                                           const std::string& codes) {
+  std::vector<std::string> files = {kRangeSurvey};
+  const std::string codes_name = codes.empty() ? "" : fs::path(codes).filename().string();
+  if (!codes.empty()) {
+    std::error_code error;
+    fs::copy_file(codes, staging / codes_name, error);
+    if (error) throw GisError("cannot copy the code file " + codes + " into the range");
+    files.push_back(codes_name);
+  }
+  std::map<std::string, std::string> sources;
+  for (const std::string& name : project.LayerNames()) sources[name] = kRangeSurvey;
+  WriteProjectFile((staging / kRangeProject).string(), project.GetCountyCode(),
+                   project.GetCountyName(), sources, codes_name);
+  files.push_back(kRangeProject);
+  return files;
 }
 
 }  // namespace
@@ -201,19 +221,7 @@ CutReport CutProject(const std::string& project_path, const std::string& polygon
   StagingFolder staging(range_folder);
   CutReport report;
   CutLayers(layers, range, staging / kRangeSurvey, report);
-  std::vector<std::string> files = {kRangeSurvey};
-  const std::string codes_name = codes.empty() ? "" : fs::path(codes).filename().string();
-  if (!codes.empty()) {
-    std::error_code error;
-    fs::copy_file(codes, staging / codes_name, error);
-    if (error) throw GisError("cannot copy the code file " + codes + " into the range");
-    files.push_back(codes_name);
-  }
-  std::map<std::string, std::string> sources;
-  for (const detail::SourceLayer& layer : layers) sources[layer.name] = kRangeSurvey;
-  WriteProjectFile((staging / kRangeProject).string(), project->GetCountyCode(),
-                   project->GetCountyName(), sources, codes_name);
-  files.push_back(kRangeProject);
+  const std::vector<std::string> files = WriteRangeProject(staging, *project, codes);
   project.reset();  // closes the county's layers
   staging.Publish(files);
   report.project_path = (fs::path(range_folder) / kRangeProject).string();
