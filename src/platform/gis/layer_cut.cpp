@@ -219,41 +219,55 @@ std::string HoldsText(const std::string& column) {
   return "(" + column + " IS NOT NULL AND typeof(" + column + ") NOT IN ('integer', 'real'))";
 }
 
-// The records of the window (those the layer's spatial index lists there;
-// every record without a window) whose numeric fields hold text, by one
-// query of a GeoPackage; nothing from sources that store numbers only.
+std::vector<int> NumericFields(const OGRFeatureDefn& fields) {
+  std::vector<int> numeric;
+  for (int i = 0; i < fields.GetFieldCount(); ++i) {
+    const OGRFieldType type = fields.GetFieldDefn(i)->GetType();
+    if (type == OFTReal || type == OFTInteger || type == OFTInteger64) numeric.push_back(i);
+  }
+  return numeric;
+}
+
+// The query of a GeoPackage layer for the records whose `numeric` fields
+// hold text: the record number as text (GDAL takes an integer column of a
+// result for the rows' FID rather than a field), then each field's text or
+// null. Within the window, the records that the layer's spatial index
+// lists there.
+std::string HeldTextQuery(OGRLayer& layer, const std::vector<int>& numeric,
+                          const OGREnvelope* window) {
+  const std::string fid = db::QuoteName(layer.GetFIDColumn());
+  std::string columns, where;
+  for (int i : numeric) {
+    const std::string name = db::QuoteName(layer.GetLayerDefn()->GetFieldDefn(i)->GetNameRef());
+    columns += ", CASE WHEN " + HoldsText(name) + " THEN CAST(" + name + " AS TEXT) END";
+    where += (where.empty() ? "" : " OR ") + HoldsText(name);
+  }
+  std::string sql = "SELECT CAST(" + fid + " AS TEXT)" + columns + " FROM " +
+                    db::QuoteName(layer.GetName()) + " WHERE (" + where + ")";
+  if (!window) return sql;
+  return sql + " AND " + fid + " IN (SELECT id FROM " +
+         db::QuoteName("rtree_" + std::string(layer.GetName()) + "_" + layer.GetGeometryColumn()) +
+         " WHERE maxx >= " + text::ExactDoubleText(window->MinX) +
+         " AND minx <= " + text::ExactDoubleText(window->MaxX) +
+         " AND maxy >= " + text::ExactDoubleText(window->MinY) +
+         " AND miny <= " + text::ExactDoubleText(window->MaxY) + ")";
+}
+
+// The records (of the window, when given) whose numeric fields hold text,
+// by one query of a GeoPackage; nothing from sources that store numbers
+// only.
 std::vector<HeldText> HeldTexts(const SourceLayer& source, const OGREnvelope* window) {
   OGRLayer& layer = *source.layer;
   GDALDriver* driver = source.dataset ? source.dataset->GetDriver() : nullptr;
   const char* fid = layer.GetFIDColumn();
-  if (!driver || std::string(driver->GetDescription()) != "GPKG" || !fid || !*fid) return {};
-  std::vector<int> numeric;
-  std::string columns, where;
-  const OGRFeatureDefn& fields = *layer.GetLayerDefn();
-  for (int i = 0; i < fields.GetFieldCount(); ++i) {
-    const OGRFieldType type = fields.GetFieldDefn(i)->GetType();
-    if (type != OFTReal && type != OFTInteger && type != OFTInteger64) continue;
-    const std::string name = db::QuoteName(fields.GetFieldDefn(i)->GetNameRef());
-    numeric.push_back(i);
-    columns += ", CASE WHEN " + HoldsText(name) + " THEN CAST(" + name + " AS TEXT) END";
-    where += (where.empty() ? "" : " OR ") + HoldsText(name);
-  }
-  if (numeric.empty()) return {};
-  // The identifier as text: GDAL takes an integer column of a result for
-  // the rows' FID rather than a field.
-  std::string sql = "SELECT CAST(" + db::QuoteName(fid) + " AS TEXT)" + columns + " FROM " +
-                    db::QuoteName(layer.GetName()) + " WHERE (" + where + ")";
-  const char* geometry = layer.GetGeometryColumn();
-  if (window && geometry && *geometry) {
-    sql += " AND " + db::QuoteName(fid) + " IN (SELECT id FROM " +
-           db::QuoteName("rtree_" + std::string(layer.GetName()) + "_" + geometry) +
-           " WHERE maxx >= " + text::ExactDoubleText(window->MinX) +
-           " AND minx <= " + text::ExactDoubleText(window->MaxX) +
-           " AND maxy >= " + text::ExactDoubleText(window->MinY) +
-           " AND miny <= " + text::ExactDoubleText(window->MaxY) + ")";
+  const std::vector<int> numeric = NumericFields(*layer.GetLayerDefn());
+  if (!driver || std::string(driver->GetDescription()) != "GPKG" || !fid || !*fid ||
+      numeric.empty()) {
+    return {};
   }
   CPLErrorReset();
-  OGRLayer* result = source.dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  OGRLayer* result =
+      source.dataset->ExecuteSQL(HeldTextQuery(layer, numeric, window).c_str(), nullptr, nullptr);
   if (!result && window) return HeldTexts(source, nullptr);  // no spatial index
   if (!result) {
     throw GisError("layer \"" + source.name +
