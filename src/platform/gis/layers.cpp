@@ -18,6 +18,7 @@
 #include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
 #include "platform/gis/gis_error.h"
+#include "platform/gis/ogr_access.h"
 #include "platform/text/number_text.h"
 
 namespace landstat::gis {
@@ -1444,3 +1445,30 @@ long RegionFinder::RegionContaining(Point point) const {
 }
 
 }  // namespace landstat::gis
+
+namespace landstat::gis::detail {
+
+void RegisterGdal() {
+  RegisterDrivers();
+}
+
+std::string GdalMessage() {
+  return LastGdalMessage();
+}
+
+OGRLayer& OgrLayerOf(LayerHandle layer) {
+  OpenLayerState& state = StateOf(layer);
+  state.StopSequential();
+  state.layer->ResetReading();
+  return *state.layer;
+}
+
+GDALDataset& OgrDatasetOf(LayerHandle layer) {
+  return *StateOf(layer).dataset;
+}
+
+long RecordNumberOffset(LayerHandle layer) {
+  return StateOf(layer).fid_offset;
+}
+
+}  // namespace landstat::gis::detail

@@ -103,6 +103,10 @@ std::string CGisXmlPrj::GetCountyCode() const {
   return document_->root.attribute("sCode").as_string();
 }
 
+std::string CGisXmlPrj::GetCountyName() const {
+  return document_->root.attribute("name").as_string();
+}
+
 void CGisXmlPrj::SetCountyCode(const std::string& code) {
   if (!host::IsCountyCode(code)) {
     throw GisError("the county code '" + code + "' for " + path_ + " is not six digits");

@@ -48,6 +48,8 @@ class CGisXmlPrj {
   std::string GetFolder() const;
   // The county code, attribute "sCode" of the project element.
   std::string GetCountyCode() const;
+  // The county's name, attribute "name" of the project element.
+  std::string GetCountyName() const;
   // Raises GisError when the code is not six digits.
   void SetCountyCode(const std::string& code);
   // The code file named by the project, resolved; empty when none is named.

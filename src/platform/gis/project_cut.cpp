@@ -1,11 +1,231 @@
+// The cut of a county project by a range polygon into a range folder: every
+// check first, then the range written in a staging folder beside the range
+// folder and moved into it at the end.
+
 #include "platform/gis/project_cut.h"
 
+#include <cpl_conv.h>
+#include <fcntl.h>
+#include <gdal_priv.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "platform/gis/gis_error.h"
+#include "platform/gis/layer_cut.h"
+#include "platform/gis/ogr_access.h"
+#include "platform/gis/project.h"
+#include "platform/host/progress.h"
 
 namespace landstat::gis {
+namespace fs = std::filesystem;
+namespace {
 
-CutReport CutProject(const std::string& project_path, const std::string&, const std::string&) {
-  throw GisError("cutting a range out of " + project_path + " is not available yet");
+// What a range folder holds after a cut, beside a copy of the code file.
+constexpr const char* kRangeSurvey = "range.gpkg";
+constexpr const char* kRangeProject = "range.xml";
+// The statistics of a range, made from its layers: those of a former range
+// in the folder do not describe the new one.
+constexpr const char* kRangeStatistics = "RangeStat.sqlite";
+
+// The absolute form of a path, without a trailing separator ("range/" is
+// the folder "range").
+fs::path Resolved(const std::string& path) {
+  std::error_code ignored;
+  fs::path resolved = fs::weakly_canonical(fs::absolute(path), ignored);
+  return resolved.has_filename() ? resolved : resolved.parent_path();
+}
+
+// The project's layers, each opened (a layer that cannot be opened raises
+// GisError naming it) with its kind.
+std::vector<detail::SourceLayer> OpenLayers(CGisXmlPrj& project) {
+  std::vector<detail::SourceLayer> layers;
+  for (const std::string& name : project.LayerNames()) {
+    const LayerHandle handle = project.prjItemGetAi(name);
+    layers.push_back({name, &detail::OgrLayerOf(handle), &detail::OgrDatasetOf(handle),
+                      detail::RecordNumberOffset(handle), LayerKind(handle)});
+  }
+  if (layers.empty()) {
+    throw GisError("the project file " + project.GetFilePath() + " lists no layers to cut");
+  }
+  return layers;
+}
+
+// Refuses a range folder that would overwrite what the cut reads: the
+// county's own folders, the polygon file.
+void CheckRangeFolder(const std::string& range_folder, const CGisXmlPrj& project,
+                      const std::string& polygon_path) {
+  const fs::path folder = Resolved(range_folder);
+  std::error_code ignored;
+  if (!folder.has_filename()) {
+    throw GisError("the range folder " + range_folder + " is the root of the file system");
+  }
+  if (fs::exists(folder, ignored) && !fs::is_directory(folder, ignored)) {
+    throw GisError("the range folder " + range_folder + " is a file, not a folder");
+  }
+  std::set<fs::path> county = {Resolved(project.GetFolder())};
+  for (const std::string& name : project.LayerNames()) {
+    county.insert(Resolved(project.SourceOf(name)).parent_path());
+  }
+  if (county.count(folder) != 0) {
+    throw GisError("the range folder " + range_folder +
+                   " holds the county's own files; a range needs a folder of its own");
+  }
+  const fs::path polygon = Resolved(polygon_path);
+  if (polygon == folder / kRangeSurvey || polygon == folder / kRangeProject) {
+    throw GisError("the range polygon file " + polygon_path +
+                   " would be replaced by the cut; keep it out of the range folder");
+  }
+}
+
+// Writes a file's data to disk, so that the rename that follows can never
+// put an incomplete file in the range.
+void SyncFile(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  const bool synced = fd >= 0 && ::fsync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!synced) throw GisError("cannot write " + path.string() + " to disk");
+}
+
+// A folder beside the range folder that the range is written in; removed
+// with what it holds unless published.
+class StagingFolder {
+ public:
+  explicit StagingFolder(const std::string& range_folder) : target_(Resolved(range_folder)) {
+    std::error_code error;
+    fs::create_directories(target_.parent_path(), error);
+    std::string pattern =
+        (target_.parent_path() / ("." + target_.filename().string() + ".cutting-XXXXXX")).string();
+    if (error || ::mkdtemp(pattern.data()) == nullptr) {
+      throw GisError("cannot write beside the range folder " + range_folder);
+    }
+    path_ = pattern;
+    // Made private by mkdtemp; as a range folder it is a folder like others.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(path_.c_str(), 0777 & ~mask);
+  }
+  ~StagingFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+  // Puts the files written into the range folder: the staging folder itself
+  // when there is no range folder yet, else file by file (the project file
+  // last), the statistics of the former range removed.
+  void Publish(const std::vector<std::string>& files) {
+    for (const std::string& file : files) SyncFile(path_ / file);
+    std::error_code error;
+    if (!fs::exists(target_, error)) {
+      fs::rename(path_, target_, error);
+      if (error) throw GisError("cannot make the range folder " + target_.string());
+      path_.clear();
+      return;
+    }
+    for (const std::string& file : files) {
+      fs::rename(path_ / file, target_ / file, error);
+      if (error)
+        throw GisError("cannot put " + file + " into the range folder " + target_.string());
+    }
+    fs::remove(target_ / kRangeStatistics, error);
+  }
+
+ private:
+  fs::path target_;
+  fs::path path_;
+};
+
+// The range's GeoPackage: written without waiting for the disk at each
+// commit, since it is synced once, whole, before it is moved into place.
+std::unique_ptr<GDALDataset> CreateSurvey(const fs::path& path) {
+  detail::RegisterGdal();
+  CPLConfigOptionSetter no_sync("OGR_SQLITE_SYNCHRONOUS", "OFF", false);
+  GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
+  CPLErrorReset();
+  std::unique_ptr<GDALDataset> survey(
+      driver ? driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr) : nullptr);
+  if (!survey) throw GisError("cannot create " + path.string() + ": " + detail::GdalMessage());
+  return survey;
+}
+
+void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::RangePolygon& range,
+               const fs::path& survey_path, CutReport& report) {
+  std::unique_ptr<GDALDataset> survey = CreateSurvey(survey_path);
+  long done = 0;
+  for (const detail::SourceLayer& layer : layers) {
+    host::LindoDlgSetProgress("正在裁切" + layer.name, done++, static_cast<long>(layers.size()));
+    detail::LayerCutCount count = detail::CutLayer(layer, range, *survey);
+    report.per_layer.push_back({layer.name, count.kept, count.skipped});
+    report.records_kept += count.kept;
+    report.records_skipped += count.skipped;
+    for (std::string& problem : count.problems) report.problems.push_back(std::move(problem));
+    ++report.layers;
+  }
+  CPLErrorReset();
+  survey.reset();  // builds the spatial indexes and closes the file
+  if (CPLGetLastErrorType() >= CE_Failure) {
+    throw GisError("cannot write " + survey_path.string() + ": " + detail::GdalMessage());
+  }
+}
+
+// Writes the range's project file, listing the county's layers in the
+// range's GeoPackage, and a copy of the code file; gives the files of the
+// range, the project file last.
+std::vector<std::string> WriteRangeProject(const StagingFolder& staging, const CGisXmlPrj& project,
+                                           const std::string& codes) {
+  std::vector<std::string> files = {kRangeSurvey};
+  const std::string codes_name = codes.empty() ? "" : fs::path(codes).filename().string();
+  if (!codes.empty()) {
+    std::error_code error;
+    fs::copy_file(codes, staging / codes_name, error);
+    if (error) throw GisError("cannot copy the code file " + codes + " into the range");
+    files.push_back(codes_name);
+  }
+  std::map<std::string, std::string> sources;
+  for (const std::string& name : project.LayerNames()) sources[name] = kRangeSurvey;
+  WriteProjectFile((staging / kRangeProject).string(), project.GetCountyCode(),
+                   project.GetCountyName(), sources, codes_name);
+  files.push_back(kRangeProject);
+  return files;
+}
+
+}  // namespace
+
+CutReport CutProject(const std::string& project_path, const std::string& polygon_path,
+                     const std::string& range_folder) {
+  if (project_path.empty()) throw GisError("no county project file was given to cut");
+  if (polygon_path.empty()) throw GisError("no range polygon file was given");
+  if (range_folder.empty()) throw GisError("no range folder was given");
+  std::unique_ptr<CGisXmlPrj> project = CGisXmlPrj::Open(project_path);
+  const std::vector<detail::SourceLayer> layers = OpenLayers(*project);
+  const detail::RangePolygon range = detail::ReadRangePolygon(polygon_path);
+  for (const detail::SourceLayer& layer : layers) detail::CheckRangeFits(layer, range);
+  const std::string codes = project->GetCodeFile();
+  std::error_code ignored;
+  if (!codes.empty() && !fs::is_regular_file(codes, ignored)) {
+    throw GisError("the code file " + codes + " that " + project_path + " names is missing");
+  }
+  CheckRangeFolder(range_folder, *project, polygon_path);
+
+  StagingFolder staging(range_folder);
+  CutReport report;
+  CutLayers(layers, range, staging / kRangeSurvey, report);
+  const std::vector<std::string> files = WriteRangeProject(staging, *project, codes);
+  project.reset();  // closes the county's layers
+  staging.Publish(files);
+  report.project_path = (fs::path(range_folder) / kRangeProject).string();
+  return report;
 }
 
 }  // namespace landstat::gis

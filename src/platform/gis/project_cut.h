@@ -9,11 +9,17 @@ namespace landstat::gis {
 // were kept and how many were skipped (empty or invalid geometry, each
 // named in `problems`).
 struct CutReport {
+  struct Layer {
+    std::string name;
+    long kept = 0;
+    long skipped = 0;
+  };
   std::string project_path;
   long layers = 0;
   long records_kept = 0;
   long records_skipped = 0;
   std::vector<std::string> problems;
+  std::vector<Layer> per_layer;  // in the order cut (the project's, by name)
 };
 
 // Cuts every layer of the county project at `project_path` by the range

@@ -1,0 +1,572 @@
+// The cut of one layer by a range polygon, intersections by GEOS through
+// OGR.
+
+#include "platform/gis/layer_cut.h"
+
+#include <cpl_error.h>
+#include <gdal_priv.h>
+#include <ogr_api.h>
+#include <ogrsf_frmts.h>
+
+#include <cstdlib>
+#include <numeric>
+#include <unordered_map>
+
+#include "platform/db/sql_quote.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/ogr_access.h"
+#include "platform/text/number_text.h"
+
+namespace landstat::gis::detail {
+namespace {
+
+// Records named one by one in a layer's problems; the rest are counted.
+constexpr long kProblemsNamedPerLayer = 100;
+
+// The gross areas, which a record cut in two takes its share of.
+const char* const kGrossAreaFields[] = {"图斑面积", "基本农田图斑面积"};
+
+// The decimals of a survey's areas, for a field that declares none.
+constexpr int kDefaultAreaDecimals = 2;
+
+bool IsPolygonal(const OGRGeometry& geometry) {
+  const OGRwkbGeometryType type = wkbFlatten(geometry.getGeometryType());
+  return type == wkbPolygon || type == wkbMultiPolygon || type == wkbCurvePolygon ||
+         type == wkbMultiSurface;
+}
+
+std::string FeatureOf(OGRLayer& layer, const OGRFeature& feature) {
+  return "feature " + std::to_string(feature.GetFID()) + " of layer \"" + layer.GetName() + "\"";
+}
+
+// Whether a shape's coordinates can be longitudes and latitudes. A file
+// may name a geographic system for coordinates that are not (a GeoJSON file
+// always does, a GeoPackage layer of no known system names an undefined
+// geographic one): they are then taken as the county's own.
+bool InDegrees(const OGRGeometry& shape) {
+  OGREnvelope box;
+  shape.getEnvelope(&box);
+  return box.MinX >= -180 && box.MaxX <= 180 && box.MinY >= -90 && box.MaxY <= 90;
+}
+
+// Adds the polygons of one feature of the polygon file to `parts`.
+void AddRangePart(const OGRGeometry& geometry, const std::string& what, OGRMultiPolygon& parts) {
+  if (!IsPolygonal(geometry)) {
+    throw GisError(what + " is a " + OGRGeometryTypeToName(geometry.getGeometryType()) +
+                   ", not a polygon");
+  }
+  std::unique_ptr<OGRGeometry> linear(geometry.hasCurveGeometry() ? geometry.getLinearGeometry()
+                                                                  : geometry.clone());
+  if (!linear || !linear->IsValid()) {
+    throw GisError(what + " is not a valid polygon (a ring crosses itself or rings overlap)");
+  }
+  if (wkbFlatten(linear->getGeometryType()) == wkbPolygon) {
+    parts.addGeometry(linear.get());
+  } else {
+    for (const OGRPolygon* part : *linear->toMultiPolygon()) parts.addGeometry(part);
+  }
+}
+
+std::string SrsName(const OGRSpatialReference& srs) {
+  const char* name = srs.GetName();
+  return name && *name ? name : "a coordinate system without a name";
+}
+
+// The range polygon in the coordinates of one layer, prepared for the many
+// tests of a walk.
+class RangeShape {
+ public:
+  RangeShape(const RangePolygon& range, const OGRLayer& layer) {
+    const OGRSpatialReference* layer_srs = const_cast<OGRLayer&>(layer).GetSpatialRef();
+    shape_.reset(range.shape->clone());
+    if (range.srs && layer_srs && !range.srs->IsSame(layer_srs)) Transform(range, *layer_srs);
+    shape_->getEnvelope(&box_);
+    prepared_.reset(OGRCreatePreparedGeometry(OGRGeometry::ToHandle(shape_.get())));
+  }
+
+  const OGREnvelope& Box() const { return box_; }
+  const OGRGeometry& Shape() const { return *shape_; }
+  bool Contains(const OGRGeometry& geometry) const {
+    return prepared_ ? OGRPreparedGeometryContains(prepared_.get(), Handle(geometry)) != 0
+                     : shape_->Contains(&geometry) != 0;
+  }
+  bool Intersects(const OGRGeometry& geometry) const {
+    return prepared_ ? OGRPreparedGeometryIntersects(prepared_.get(), Handle(geometry)) != 0
+                     : shape_->Intersects(&geometry) != 0;
+  }
+
+ private:
+  static OGRGeometryH Handle(const OGRGeometry& geometry) {
+    return OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry));
+  }
+
+  void Transform(const RangePolygon& range, const OGRSpatialReference& layer_srs) {
+    OGRSpatialReference from(*range.srs), to(layer_srs);
+    from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    to.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    CPLErrorReset();
+    std::unique_ptr<OGRCoordinateTransformation> transformation(
+        OGRCreateCoordinateTransformation(&from, &to));
+    if (!transformation || shape_->transform(transformation.get()) != OGRERR_NONE) {
+      throw GisError("cannot bring the range polygon of " + range.path + " (" +
+                     SrsName(*range.srs) + ") into the coordinates of the county's layers (" +
+                     SrsName(layer_srs) + "): " + GdalMessage());
+    }
+  }
+
+  std::unique_ptr<OGRGeometry> shape_;
+  OGRPreparedGeometryUniquePtr prepared_;
+  OGREnvelope box_;
+};
+
+// The parts of an intersection of the layer's own dimension (2 regions, 1
+// lines, 0 points): the points and lines where a region only touches the
+// polygon's edge are dropped. Null when nothing is left.
+std::unique_ptr<OGRGeometry> PartsOfDimension(OGRGeometry* intersection, int dimension) {
+  std::unique_ptr<OGRGeometry> result(intersection);
+  if (!result || result->IsEmpty()) return nullptr;
+  if (wkbFlatten(result->getGeometryType()) != wkbGeometryCollection) {
+    return result->getDimension() == dimension ? std::move(result) : nullptr;
+  }
+  auto kept = std::make_unique<OGRGeometryCollection>();
+  for (const OGRGeometry* part : *result->toGeometryCollection()) {
+    if (part->getDimension() == dimension && !part->IsEmpty()) kept->addGeometry(part);
+  }
+  if (kept->IsEmpty()) return nullptr;
+  return kept;
+}
+
+// The geometry type of a kind's layer in the range: a region or line cut
+// in two may fall in several parts, so regions and lines are written as
+// multi-polygons and multi-lines; points as the source declares them.
+OGRwkbGeometryType TargetType(EntityKind kind, OGRwkbGeometryType declared) {
+  OGRwkbGeometryType flat = wkbNone;
+  switch (kind) {
+    case EntityKind::kRegion:
+      flat = wkbMultiPolygon;
+      break;
+    case EntityKind::kLine:
+      flat = wkbMultiLineString;
+      break;
+    case EntityKind::kPoint:
+      flat = wkbFlatten(declared) == wkbPoint ? wkbPoint : wkbMultiPoint;
+      break;
+    default:
+      return declared;
+  }
+  return OGR_GT_SetModifier(flat, OGR_GT_HasZ(declared), OGR_GT_HasM(declared));
+}
+
+int Dimension(EntityKind kind) {
+  return kind == EntityKind::kRegion ? 2 : kind == EntityKind::kLine ? 1 : 0;
+}
+
+// A gross-area field: its place and the decimals its shares are rounded to
+// (those the field declares, else the survey's default).
+struct GrossArea {
+  const char* name = nullptr;
+  int index = -1;
+  int decimals = kDefaultAreaDecimals;
+};
+
+std::vector<GrossArea> GrossAreasOf(const OGRFeatureDefn& definition) {
+  std::vector<GrossArea> fields;
+  for (const char* name : kGrossAreaFields) {
+    const int index = definition.GetFieldIndex(name);
+    if (index < 0) continue;
+    const OGRFieldDefn& field = *definition.GetFieldDefn(index);
+    GrossArea area{name, index, kDefaultAreaDecimals};
+    if (field.GetType() == OFTInteger || field.GetType() == OFTInteger64) area.decimals = 0;
+    if (field.GetType() == OFTReal && field.GetWidth() > 0) area.decimals = field.GetPrecision();
+    fields.push_back(area);
+  }
+  return fields;
+}
+
+OGRLayer& CreateTarget(GDALDataset& target, const SourceLayer& source) {
+  OGRLayer& from = *source.layer;
+  const OGRwkbGeometryType type = TargetType(source.kind, from.GetGeomType());
+  const std::string what = "layer \"" + source.name + "\" of the range";
+  CPLErrorReset();
+  OGRLayer* layer = target.CreateLayer(source.name.c_str(),
+                                       type == wkbNone ? nullptr : from.GetSpatialRef(), type);
+  if (!layer) throw GisError("cannot create " + what + ": " + GdalMessage());
+  const OGRFeatureDefn& fields = *from.GetLayerDefn();
+  for (int i = 0; i < fields.GetFieldCount(); ++i) {
+    OGRFieldDefn field(fields.GetFieldDefn(i));
+    field.SetDomainName("");  // the range holds no field domains
+    CPLErrorReset();
+    if (layer->CreateField(&field, FALSE) != OGRERR_NONE ||
+        layer->GetLayerDefn()->GetFieldCount() != i + 1) {
+      throw GisError("cannot create field \"" + std::string(field.GetNameRef()) + "\" of " + what +
+                     ": " + GdalMessage());
+    }
+  }
+  return *layer;
+}
+
+// Text that a numeric field of a record holds in the source itself: a
+// GeoPackage column keeps any text it is given, and OGR reads it as a
+// number ("abc" 0, "1,5" 1). The range keeps the text.
+struct HeldText {
+  long record = 0;
+  int field = -1;
+  std::string text;
+};
+
+// Whether a column holds something that is no number, in SQLite's terms.
+std::string HoldsText(const std::string& column) {
+  return "(" + column + " IS NOT NULL AND typeof(" + column + ") NOT IN ('integer', 'real'))";
+}
+
+std::vector<int> NumericFields(const OGRFeatureDefn& fields) {
+  std::vector<int> numeric;
+  for (int i = 0; i < fields.GetFieldCount(); ++i) {
+    const OGRFieldType type = fields.GetFieldDefn(i)->GetType();
+    if (type == OFTReal || type == OFTInteger || type == OFTInteger64) numeric.push_back(i);
+  }
+  return numeric;
+}
+
+// The query of a GeoPackage layer for the records whose `numeric` fields
+// hold text: the record number as text (GDAL takes an integer column of a
+// result for the rows' FID rather than a field), then each field's text or
+// null. Within the window, the records that the layer's spatial index
+// lists there.
+std::string HeldTextQuery(OGRLayer& layer, const std::vector<int>& numeric,
+                          const OGREnvelope* window) {
+  const std::string fid = db::QuoteName(layer.GetFIDColumn());
+  std::string columns, where;
+  for (int i : numeric) {
+    const std::string name = db::QuoteName(layer.GetLayerDefn()->GetFieldDefn(i)->GetNameRef());
+    columns += ", CASE WHEN " + HoldsText(name) + " THEN CAST(" + name + " AS TEXT) END";
+    where += (where.empty() ? "" : " OR ") + HoldsText(name);
+  }
+  std::string sql = "SELECT CAST(" + fid + " AS TEXT)" + columns + " FROM " +
+                    db::QuoteName(layer.GetName()) + " WHERE (" + where + ")";
+  if (!window) return sql;
+  return sql + " AND " + fid + " IN (SELECT id FROM " +
+         db::QuoteName("rtree_" + std::string(layer.GetName()) + "_" + layer.GetGeometryColumn()) +
+         " WHERE maxx >= " + text::ExactDoubleText(window->MinX) +
+         " AND minx <= " + text::ExactDoubleText(window->MaxX) +
+         " AND maxy >= " + text::ExactDoubleText(window->MinY) +
+         " AND miny <= " + text::ExactDoubleText(window->MaxY) + ")";
+}
+
+// The records (of the window, when given) whose numeric fields hold text,
+// by one query of a GeoPackage; nothing from sources that store numbers
+// only.
+std::vector<HeldText> HeldTexts(const SourceLayer& source, const OGREnvelope* window) {
+  OGRLayer& layer = *source.layer;
+  GDALDriver* driver = source.dataset ? source.dataset->GetDriver() : nullptr;
+  const char* fid = layer.GetFIDColumn();
+  const std::vector<int> numeric = NumericFields(*layer.GetLayerDefn());
+  if (!driver || std::string(driver->GetDescription()) != "GPKG" || !fid || !*fid ||
+      numeric.empty()) {
+    return {};
+  }
+  CPLErrorReset();
+  OGRLayer* result =
+      source.dataset->ExecuteSQL(HeldTextQuery(layer, numeric, window).c_str(), nullptr, nullptr);
+  if (!result && window) return HeldTexts(source, nullptr);  // no spatial index
+  if (!result) {
+    throw GisError("layer \"" + source.name +
+                   "\": cannot check the numbers of its fields: " + GdalMessage());
+  }
+  std::vector<HeldText> held;
+  while (std::unique_ptr<OGRFeature> row{result->GetNextFeature()}) {
+    const long record = std::atol(row->GetFieldAsString(0)) + source.number_offset;
+    for (std::size_t k = 0; k < numeric.size(); ++k) {
+      const int column = static_cast<int>(k) + 1;
+      if (row->IsFieldSetAndNotNull(column)) {
+        held.push_back({record, numeric[k], row->GetFieldAsString(column)});
+      }
+    }
+  }
+  source.dataset->ReleaseResultSet(result);
+  return held;
+}
+
+// The cut of one layer into the range, record by record.
+class LayerCut {
+ public:
+  LayerCut(const SourceLayer& source, GDALDataset& dataset, OGRLayer& target)
+      : source_(source),
+        dataset_(dataset),
+        target_(target),
+        gross_(GrossAreasOf(*source.layer->GetLayerDefn())),
+        field_map_(source.layer->GetLayerDefn()->GetFieldCount()) {
+    std::iota(field_map_.begin(), field_map_.end(), 0);
+  }
+
+  // Every record, whole: an attribute table.
+  void CopyAll() {
+    Hold(HeldTexts(source_, nullptr));
+    OGRLayer& from = *source_.layer;
+    from.ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
+      const OGRGeometry* geometry = feature->GetGeometryRef();
+      Write(*feature, std::unique_ptr<OGRGeometry>(geometry ? geometry->clone() : nullptr), 1.0);
+    }
+  }
+
+  // The records whose geometry meets the range: the candidates that the
+  // layer's spatial index gives for the polygon's bounding box, each tested
+  // against the polygon.
+  void CutAll(const RangeShape& range) {
+    NameMissingGeometries();
+    OGRLayer& from = *source_.layer;
+    const OGREnvelope& box = range.Box();
+    Hold(HeldTexts(source_, &box));
+    from.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
+    from.ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) Cut(*feature, range);
+    from.SetSpatialFilter(nullptr);
+    from.ResetReading();
+  }
+
+  // Puts the texts held in numeric fields of the records kept back in
+  // place of the numbers OGR read from them.
+  void RestoreHeldTexts() {
+    for (const HeldText* held : restore_) {
+      const std::string sql =
+          "UPDATE " + db::QuoteName(target_.GetName()) + " SET " +
+          db::QuoteName(target_.GetLayerDefn()->GetFieldDefn(held->field)->GetNameRef()) + " = " +
+          db::QuoteText(held->text) + " WHERE " + db::QuoteName(target_.GetFIDColumn()) + " = " +
+          std::to_string(held->record);
+      CPLErrorReset();
+      dataset_.ExecuteSQL(sql.c_str(), nullptr, nullptr);
+      if (CPLGetLastErrorType() >= CE_Failure) {
+        throw GisError("cannot keep the text of record " + std::to_string(held->record) +
+                       " of layer \"" + source_.name + "\" in the range: " + GdalMessage());
+      }
+    }
+  }
+
+  LayerCutCount Finish() {
+    if (count_.skipped > kProblemsNamedPerLayer) {
+      count_.problems.push_back("layer \"" + source_.name +
+                                "\": " + std::to_string(count_.skipped - kProblemsNamedPerLayer) +
+                                " more records skipped");
+    }
+    return std::move(count_);
+  }
+
+ private:
+  void Cut(const OGRFeature& feature, const RangeShape& range) {
+    const OGRGeometry* geometry = feature.GetGeometryRef();
+    if (!geometry || geometry->IsEmpty()) return;  // named by NameMissingGeometries
+    const bool inside = range.Contains(*geometry);
+    if (!inside && !range.Intersects(*geometry)) return;
+    if (!geometry->IsValid()) {
+      Skip(feature,
+           "its geometry is not valid (a ring or line crosses itself, or has too few "
+           "points)");
+      return;
+    }
+    if (inside) {
+      Write(feature, std::unique_ptr<OGRGeometry>(geometry->clone()), 1.0);
+      return;
+    }
+    std::unique_ptr<OGRGeometry> piece =
+        PartsOfDimension(geometry->Intersection(&range.Shape()), Dimension(source_.kind));
+    if (!piece) return;  // touches the polygon's edge only
+    double share = 1.0;
+    if (source_.kind == EntityKind::kRegion) {
+      const double whole = OGR_G_Area(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(geometry)));
+      share = whole > 0 ? OGR_G_Area(OGRGeometry::ToHandle(piece.get())) / whole : 0.0;
+    }
+    Write(feature, std::move(piece), share);
+  }
+
+  void Write(const OGRFeature& from, std::unique_ptr<OGRGeometry> geometry, double share) {
+    OGRFeature feature(target_.GetLayerDefn());
+    feature.SetFieldsFrom(&from, field_map_.data(), TRUE);
+    feature.SetFID(from.GetFID() + source_.number_offset);
+    if (geometry) {
+      feature.SetGeometryDirectly(
+          OGRGeometryFactory::forceTo(geometry.release(), target_.GetGeomType()));
+    }
+    const auto held = held_.find(feature.GetFID());
+    if (held != held_.end())
+      restore_.insert(restore_.end(), held->second.begin(), held->second.end());
+    if (share < 1.0) ShareGrossAreas(feature, share);
+    CPLErrorReset();
+    if (target_.CreateFeature(&feature) != OGRERR_NONE) {
+      throw GisError("cannot write record " + std::to_string(feature.GetFID()) + " of layer \"" +
+                     source_.name + "\" into the range: " + GdalMessage());
+    }
+    ++count_.kept;
+  }
+
+  void ShareGrossAreas(OGRFeature& feature, double share) {
+    for (const GrossArea& area : gross_) {
+      if (!feature.IsFieldSetAndNotNull(area.index)) continue;
+      const bool text = feature.GetFieldDefnRef(area.index)->GetType() == OFTString;
+      const std::string* held = HeldTextOf(feature.GetFID(), area.index);
+      const std::optional<double> value =
+          held   ? std::nullopt
+          : text ? text::TextToNumber(feature.GetFieldAsString(area.index))
+                 : std::optional<double>(feature.GetFieldAsDouble(area.index));
+      if (!value) {
+        Name(feature.GetFID(), std::string("its ") + area.name + " \"" +
+                                   (held ? *held : feature.GetFieldAsString(area.index)) +
+                                   "\" is no number and was kept whole");
+        continue;
+      }
+      const double part = text::RoundDecimal(*value * share, area.decimals);
+      if (text) {
+        feature.SetField(area.index, text::DoubleToText(part).c_str());
+      } else {
+        feature.SetField(area.index, part);
+      }
+    }
+  }
+
+  void Hold(std::vector<HeldText> texts) {
+    held_texts_ = std::move(texts);
+    for (const HeldText& held : held_texts_) held_[held.record].push_back(&held);
+  }
+
+  const std::string* HeldTextOf(long record, int field) const {
+    const auto held = held_.find(record);
+    if (held == held_.end()) return nullptr;
+    for (const HeldText* text : held->second) {
+      if (text->field == field) return &text->text;
+    }
+    return nullptr;
+  }
+
+  // Names the records of the whole layer that have no geometry or an empty
+  // one: they cannot be placed in or out of the range. A source whose own
+  // query language tests geometries (a GeoPackage) answers by one query;
+  // others are walked without their fields.
+  void NameMissingGeometries() {
+    OGRLayer& from = *source_.layer;
+    std::vector<const char*> ignored;
+    const OGRFeatureDefn& fields = *from.GetLayerDefn();
+    for (int i = 0; i < fields.GetFieldCount(); ++i) {
+      ignored.push_back(fields.GetFieldDefn(i)->GetNameRef());
+    }
+    ignored.push_back("OGR_STYLE");
+    ignored.push_back(nullptr);
+    from.SetIgnoredFields(ignored.data());
+    if (!NameMissingByQuery()) {
+      from.SetAttributeFilter(nullptr);
+      from.ResetReading();
+      while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
+        const OGRGeometry* geometry = feature->GetGeometryRef();
+        if (!geometry || geometry->IsEmpty()) Skip(*feature, "it has no geometry");
+      }
+    }
+    from.SetAttributeFilter(nullptr);
+    from.SetIgnoredFields(nullptr);
+    from.ResetReading();
+  }
+
+  bool NameMissingByQuery() {
+    OGRLayer& from = *source_.layer;
+    const char* column = from.GetGeometryColumn();
+    if (!column || !*column) return false;
+    const std::string name = db::QuoteName(column);
+    CPLErrorReset();
+    if (from.SetAttributeFilter((name + " IS NULL OR ST_IsEmpty(" + name + ")").c_str()) !=
+        OGRERR_NONE) {
+      return false;
+    }
+    const long before = count_.skipped;
+    const std::size_t named = count_.problems.size();
+    from.ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
+      Skip(*feature, "it has no geometry");
+    }
+    if (CPLGetLastErrorType() < CE_Failure) return true;
+    count_.skipped = before;  // the source found the query bad only while reading
+    count_.problems.resize(named);
+    return false;
+  }
+
+  // Skips a record of the source.
+  void Skip(const OGRFeature& feature, const std::string& why) {
+    ++count_.skipped;
+    if (count_.skipped <= kProblemsNamedPerLayer)
+      Name(feature.GetFID() + source_.number_offset, why);
+  }
+
+  void Name(GIntBig record, const std::string& what) {
+    count_.problems.push_back("layer \"" + source_.name + "\", record " + std::to_string(record) +
+                              ": " + what);
+  }
+
+  const SourceLayer& source_;
+  GDALDataset& dataset_;
+  OGRLayer& target_;
+  // The held texts, by record number, and those of the records kept.
+  std::vector<HeldText> held_texts_;
+  std::unordered_map<long, std::vector<const HeldText*>> held_;
+  std::vector<const HeldText*> restore_;
+  std::vector<GrossArea> gross_;
+  std::vector<int> field_map_;  // field i of the source to field i of the target
+  LayerCutCount count_;
+};
+
+}  // namespace
+
+RangePolygon ReadRangePolygon(const std::string& path) {
+  RegisterGdal();
+  const std::string what = "the range polygon file " + path;
+  CPLErrorReset();
+  std::unique_ptr<GDALDataset> file(
+      GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
+                        nullptr, nullptr, nullptr));
+  if (!file) throw GisError("cannot read " + what + ": " + GdalMessage());
+  RangePolygon range;
+  range.path = path;
+  OGRMultiPolygon parts;
+  for (int i = 0; i < file->GetLayerCount(); ++i) {
+    OGRLayer& layer = *file->GetLayer(i);
+    if (!range.srs && layer.GetSpatialRef()) range.srs.reset(layer.GetSpatialRef()->Clone());
+    layer.ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{layer.GetNextFeature()}) {
+      const OGRGeometry* geometry = feature->GetGeometryRef();
+      if (!geometry || geometry->IsEmpty()) continue;
+      AddRangePart(*geometry, what + ", " + FeatureOf(layer, *feature), parts);
+    }
+  }
+  if (parts.IsEmpty()) throw GisError(what + " holds no polygon");
+  range.shape.reset(parts.getNumGeometries() == 1 ? parts.getGeometryRef(0)->clone()
+                                                  : parts.UnionCascaded());
+  if (!range.shape || range.shape->IsEmpty() || !IsPolygonal(*range.shape) ||
+      OGR_G_Area(OGRGeometry::ToHandle(range.shape.get())) <= 0) {
+    throw GisError(what + ": its polygons enclose no area");
+  }
+  if (range.srs && range.srs->IsGeographic() && !InDegrees(*range.shape)) range.srs.reset();
+  return range;
+}
+
+void CheckRangeFits(const SourceLayer& source, const RangePolygon& range) {
+  if (source.kind != EntityKind::kTable) RangeShape(range, *source.layer);
+}
+
+LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target) {
+  OGRLayer& layer = CreateTarget(target, source);
+  CPLErrorReset();
+  if (target.StartTransaction() != OGRERR_NONE) {
+    throw GisError("cannot begin writing layer \"" + source.name +
+                   "\" of the range: " + GdalMessage());
+  }
+  LayerCut cut(source, target, layer);
+  if (source.kind == EntityKind::kTable) {
+    cut.CopyAll();
+  } else {
+    cut.CutAll(RangeShape(range, *source.layer));
+  }
+  cut.RestoreHeldTexts();
+  CPLErrorReset();
+  if (target.CommitTransaction() != OGRERR_NONE) {
+    throw GisError("cannot write layer \"" + source.name + "\" of the range: " + GdalMessage());
+  }
+  return cut.Finish();
+}
+
+}  // namespace landstat::gis::detail

@@ -1,0 +1,65 @@
+#pragma once
+
+// The geometry of the cut of a county by a range polygon: the polygon read
+// from its file, and one layer cut into a layer of the range's data source.
+// For project_cut.cpp; the engine reaches the cut through project_cut.h.
+
+#include <ogr_geometry.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/gis/layers.h"
+
+class GDALDataset;
+class OGRLayer;
+
+namespace landstat::gis::detail {
+
+// The union of the polygons of a polygon file, and the coordinate system
+// its first layer names (none when it names none).
+struct RangePolygon {
+  std::string path;
+  std::unique_ptr<OGRGeometry> shape;
+  std::unique_ptr<OGRSpatialReference> srs;
+};
+
+// Reads the range polygon from any file OGR reads. Raises GisError naming
+// the file when it cannot be read, holds no polygon, holds a geometry that
+// is not a polygon, or holds a polygon that is not valid (a ring crossing
+// itself, rings overlapping).
+RangePolygon ReadRangePolygon(const std::string& path);
+
+// One layer of the county to cut: its survey name, the OGR layer and its
+// data source, and what is added to a feature id there to give the record
+// number.
+struct SourceLayer {
+  std::string name;
+  OGRLayer* layer = nullptr;
+  GDALDataset* dataset = nullptr;
+  long number_offset = 0;
+  EntityKind kind = EntityKind::kTable;
+};
+
+// What the cut of one layer kept and skipped; `problems` names the first
+// records skipped (and gross areas that could not be shared), then how many
+// more there were.
+struct LayerCutCount {
+  long kept = 0;
+  long skipped = 0;
+  std::vector<std::string> problems;
+};
+
+// Raises GisError naming the polygon file when the range polygon cannot be
+// brought into the coordinates of the layer.
+void CheckRangeFits(const SourceLayer& source, const RangePolygon& range);
+
+// Cuts `source` by the range polygon into a new layer of the same name in
+// `target`, in one transaction: its fields as the source declares them, a
+// record of the source kept under its own record number where its geometry
+// meets the polygon (an attribute table copied whole). Raises GisError when
+// the target cannot be written.
+LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target);
+
+}  // namespace landstat::gis::detail

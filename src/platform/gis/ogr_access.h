@@ -1,0 +1,31 @@
+#pragma once
+
+// The OGR objects behind the GIS layer's handles, for the files of the GIS
+// layer that work on OGR directly (the cut of a project by a polygon). The
+// engine reaches layers through layers.h only.
+
+#include <string>
+
+#include "platform/gis/layers.h"
+
+class GDALDataset;
+class OGRLayer;
+
+namespace landstat::gis::detail {
+
+// Registers GDAL's drivers once, with its errors kept off the terminal:
+// they reach callers as GisError.
+void RegisterGdal();
+// GDAL's text for its last error, or "no further detail".
+std::string GdalMessage();
+// The OGR layer of an open handle, with any walk through the handle ended;
+// raises GisError for a handle that names no open layer. Whoever sets a
+// filter on it clears it again.
+OGRLayer& OgrLayerOf(LayerHandle layer);
+// The data source of an open handle's layer.
+GDALDataset& OgrDatasetOf(LayerHandle layer);
+// What is added to an OGR feature id of the layer to give its record
+// number (1 for a shapefile, whose ids start at 0).
+long RecordNumberOffset(LayerHandle layer);
+
+}  // namespace landstat::gis::detail
