@@ -1,0 +1,460 @@
+#include "operator/range_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "engine/database_helpers.h"
+#include "engine/run_workspace.h"
+#include "engine/stat_context.h"
+#include "lots/lot_run_support.h"
+#include "lots/zd_stat_context.h"
+#include "operator/clip_analyse.h"
+#include "operator/range_stages.h"
+#include "operator/range_statistics.h"
+#include "platform/db/db_error.h"
+#include "platform/gis/gis_error.h"
+#include "platform/gis/layers.h"
+#include "platform/gis/project.h"
+#include "platform/gis/project_cut.h"
+#include "platform/host/trace.h"
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kTitle[] = "范围统计";
+constexpr char kLotLayers[2][16] = {"城镇权属层", "宗地"};
+constexpr char kHouseLayer[] = "房屋层";
+
+// The three layers of a land-use or farmland range and the repair's mode.
+struct LayerNames {
+  const char* parcel;
+  const char* line;
+  const char* point;
+  short mode;
+};
+constexpr LayerNames kLandUseNames = {"地类图斑", "线状地物", "零星地物", 0};
+constexpr LayerNames kFarmlandNames = {"基本农田图斑", "基本农田线状地物", "基本农田零星地物", 1};
+
+// The fields an empty stand-in for a missing line or point layer carries:
+// those the repair and the base table look for, so that both pass over it.
+const std::vector<gis::FieldDef> kWorkLineFields = {
+    {"地类编码", gis::FieldType::kText, 10},
+    {"宽度", gis::FieldType::kDouble},
+    {"长度", gis::FieldType::kDouble},
+    {"线状地物面积", gis::FieldType::kDouble},
+    {"扣除比例", gis::FieldType::kDouble},
+    {"扣除图斑编号1", gis::FieldType::kText, 30},
+    {"扣除图斑座落代码1", gis::FieldType::kText, 30},
+    {"扣除图斑编号2", gis::FieldType::kText, 30},
+    {"扣除图斑座落代码2", gis::FieldType::kText, 30},
+    {"权属单位代码1", gis::FieldType::kText, 30},
+    {"权属单位代码2", gis::FieldType::kText, 30},
+    {"基本农田图斑编号1", gis::FieldType::kText, 30},
+    {"基本农田图斑编号2", gis::FieldType::kText, 30}};
+const std::vector<gis::FieldDef> kWorkPointFields = {{"地类编码", gis::FieldType::kText, 10},
+                                                     {"座落单位代码", gis::FieldType::kText, 30},
+                                                     {"零星地物面积", gis::FieldType::kDouble},
+                                                     {"权属单位代码", gis::FieldType::kText, 30},
+                                                     {"座落图斑编号", gis::FieldType::kText, 30}};
+
+std::string JetConnection(const std::string& path) {
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path;
+}
+
+struct RepairLayers {
+  short parcel = 0, line = 0, point = 0;
+};
+
+// One range run: the request, the range project and what its set-up found.
+struct RangeJob {
+  const RangeRequest& request;
+  std::unique_ptr<gis::CGisXmlPrj> project;
+  std::string folder, database, log_path;
+  // Failures of the set-up after the folder was touched, logged once the
+  // context's log is open (records a cut skipped, the code file).
+  std::vector<std::string> setup_failures;
+  // Stand-in layers this run opened, closed at its end.
+  std::vector<short> work_layers;
+
+  explicit RangeJob(const RangeRequest& r) : request(r) {}
+  ~RangeJob() {
+    for (short layer : work_layers) gis::CloseLayer(layer);
+    if (project) project->CloseLayers();
+  }
+};
+
+// An empty stand-in for a line or point layer the range lacks, beside the
+// parcels in their data source: the layer of that name when an earlier
+// run left it there, else a new one.
+short StandInLayer(RangeJob& job, const char* parcel_name, short parcel, const char* name,
+                   gis::EntityKind kind) {
+  const std::string source = job.project->SourceOf(parcel_name);
+  const std::vector<std::string> held = gis::SourceLayerNames(source);
+  short layer = 0;
+  if (std::find(held.begin(), held.end(), name) != held.end()) {
+    layer = gis::OpenLayer(source, name, true);
+  } else {
+    layer = gis::CreateWorkLayer(
+        parcel, name, kind, kind == gis::EntityKind::kLine ? kWorkLineFields : kWorkPointFields);
+  }
+  job.work_layers.push_back(layer);
+  return layer;
+}
+
+// The three layers of the repair, open for writing; an empty stand-in
+// for a missing line or point layer. A layer that cannot be opened is
+// left out (0) and its reason kept.
+RepairLayers OpenRepairLayers(RangeJob& job, const LayerNames& names,
+                              std::vector<std::string>& failures) {
+  RepairLayers layers;
+  try {
+    layers.parcel = job.project->prjItemGetAiForWriting(names.parcel);
+  } catch (const gis::GisError& error) {
+    failures.push_back(error.what());
+    return layers;
+  }
+  const struct {
+    short RepairLayers::*slot;
+    const char* name;
+    gis::EntityKind kind;
+  } others[] = {{&RepairLayers::line, names.line, gis::EntityKind::kLine},
+                {&RepairLayers::point, names.point, gis::EntityKind::kPoint}};
+  for (const auto& other : others) {
+    try {
+      layers.*other.slot =
+          job.project->HasLayer(other.name)
+              ? job.project->prjItemGetAiForWriting(other.name)
+              : StandInLayer(job, names.parcel, layers.parcel, other.name, other.kind);
+    } catch (const gis::GisError& error) {
+      failures.push_back(error.what());
+    }
+  }
+  return layers;
+}
+
+// The repair of the clipped layers, saved in place; a repair that stops
+// is logged and the statistics go on with the layers as they are.
+void Repair(StatRunLog& log, const RepairLayers& layers, short mode) {
+  try {
+    clip_analyse(layers.parcel, layers.line, layers.point, mode, &log);
+    for (short layer : {layers.parcel, layers.line, layers.point}) {
+      if (layer > 0) gis::SaveLayer(layer);
+    }
+  } catch (const gis::GisError& error) {
+    log.LogFailure("修复范围图层", "修复未完成", error);
+  }
+}
+
+// CODE.WB: the code table in our code-file format, written whole or not
+// at all.
+bool WriteCodeFile(const gis::RuralCode& codes, const std::string& path, std::string& error) {
+  std::vector<gis::CODESTRUCT> entries;
+  codes.GetCode(nullptr, &entries, 0, nullptr);
+  const std::string scratch = path + ".writing";
+  {
+    std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
+    for (const gis::CODESTRUCT& entry : entries) {
+      out << entry.type << '\t' << entry.code << '\t' << entry.name << '\n';
+    }
+    out.close();
+    if (!out) {
+      error = "无法写代码文件 " + path;
+      return false;
+    }
+  }
+  std::error_code failed;
+  fs::rename(scratch, path, failed);
+  if (failed) error = "无法写代码文件 " + path + ": " + failed.message();
+  return !failed;
+}
+
+// A report of a run that ended before the range folder was touched.
+RunReport Refused(const std::vector<std::string>& failures, Clock::time_point start) {
+  RunReport report = FailedBeforeContext({}, kTitle, failures);
+  report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return report;
+}
+
+// What must hold before the folder is touched: the project opens and has
+// the kind's required layers. Empty when it does; else why not.
+std::string CheckRange(RangeJob& job, const std::string& project_path) {
+  try {
+    job.project = gis::CGisXmlPrj::Open(project_path);
+  } catch (const gis::GisError& error) {
+    return error.what();
+  }
+  const auto missing = [&](const std::string& name) {
+    return "范围工程 " + project_path + " 没有图层 " + name;
+  };
+  switch (job.request.kind) {
+    case RangeKind::kLandUse:
+    case RangeKind::kFarmland: {
+      const char* parcel =
+          job.request.kind == RangeKind::kLandUse ? kLandUseNames.parcel : kFarmlandNames.parcel;
+      if (!job.project->HasLayer(parcel)) return missing(parcel);
+      break;
+    }
+    case RangeKind::kTownLots:
+      if (!job.project->HasLayer(kLotLayers[0]) && !job.project->HasLayer(kLotLayers[1])) {
+        return missing(std::string(kLotLayers[0]) + " 或 " + kLotLayers[1]);
+      }
+      if (job.request.title && !job.project->HasLayer(kHouseLayer)) return missing(kHouseLayer);
+      break;
+  }
+  return {};
+}
+
+// From here on the folder is the run's: the log, CODE.WB, the database.
+void PrepareFolder(RangeJob& job) {
+  job.folder = job.project->GetFolder();
+  job.database = (fs::path(job.folder) / kRangeDatabaseName).string();
+  job.log_path = (fs::path(job.folder) / kRangeLogName).string();
+  std::ofstream(job.log_path, std::ios::app).close();  // the run writes its log only when it exists
+  std::string error;
+  if (!WriteCodeFile(*job.request.codes, (fs::path(job.folder) / kRangeCodeFileName).string(),
+                     error)) {
+    job.setup_failures.push_back(error);
+  }
+  if (!fs::exists(job.database) && CreateAcessDB(job.database) != 1) {
+    job.setup_failures.push_back("无法建立范围统计数据库 " + job.database);
+  }
+}
+
+void LogSetup(StatRunLog& log, const RangeJob& job) {
+  for (const std::string& failure : job.setup_failures) log.LogFailure(kTitle, failure);
+}
+
+// Takes the range database: a working copy that replaces it when the run
+// completes. A range database belongs to its folder: the statistics of
+// another county code in it are replaced.
+bool TakeDatabase(RunWorkspace& workspace, StatRunLog& log) {
+  std::string error;
+  std::vector<std::string> notices;
+  RunWorkspace::Checks checks;
+  checks.replace_other = true;
+  const bool taken = workspace.Open(checks, error, notices);
+  for (const std::string& notice : notices) log.LogNotice("范围统计数据库", notice);
+  if (!taken) log.LogFailure("打开范围统计数据库", error);
+  return taken;
+}
+
+// A second context's failures go to the log of the first, counted there,
+// while `guest` works: it shares the open log file and the count.
+class SharedLog {
+ public:
+  SharedLog(StatRunLog& host, StatRunLog& guest) : host_(host), guest_(guest) {
+    guest_.m_fileLog = host_.m_fileLog;
+    guest_.m_bLogOpen = host_.m_bLogOpen;
+    guest_.m_nErrCount = host_.m_nErrCount;
+    guest_.m_arrFirstFailures = host_.m_arrFirstFailures;
+    guest_.m_arrNotices = host_.m_arrNotices;
+  }
+  ~SharedLog() {
+    host_.m_nErrCount = guest_.m_nErrCount;
+    host_.m_arrFirstFailures = std::move(guest_.m_arrFirstFailures);
+    host_.m_arrNotices = std::move(guest_.m_arrNotices);
+    guest_.m_fileLog = nullptr;
+    guest_.m_bLogOpen = false;
+  }
+  SharedLog(const SharedLog&) = delete;
+  SharedLog& operator=(const SharedLog&) = delete;
+
+ private:
+  StatRunLog& host_;
+  StatRunLog& guest_;
+};
+
+// The context of a land-use or farmland range on its three layers, in
+// naming mode 0 with an empty year, the county as second prefix part, no
+// district, change, reserve or dispute layer, the group level and no
+// version string.
+std::unique_ptr<CStatContext> LandContext(const RangeJob& job, const RepairLayers& layers,
+                                          bool farmland, const std::string& log_path) {
+  const short p = farmland ? 0 : layers.parcel, l = farmland ? 0 : layers.line,
+              s = farmland ? 0 : layers.point;
+  const short jp = farmland ? layers.parcel : 0, jl = farmland ? layers.line : 0,
+              js = farmland ? layers.point : 0;
+  auto context = std::make_unique<CStatContext>(0, p, l, s, jp, jl, js, 0, 0, 0, job.request.codes,
+                                                "", job.request.county, log_path, 1, "");
+  context->m_bWorkingCopy = true;
+  context->m_bYearless = true;
+  return context;
+}
+
+// The land-use stages on the working copy `connection`; false when the
+// context could not be set up or the base data failed.
+bool LandStages(CStatContext& context, const std::string& connection, bool farmland,
+                const std::optional<std::string>& title) {
+  if (context.InitUnits(connection, 0) <= 0 || context.LoadCodes() <= 0) {
+    context.LogFailure(kTitle, "无法打开范围统计数据库或装载代码表");
+    return false;
+  }
+  if (farmland) {
+    BuildFarmlandRange(context);
+    return true;
+  }
+  return BuildLandUseRange(context, title);
+}
+
+RunReport RunLandRange(RangeJob& job, bool farmland) {
+  const LayerNames& names = farmland ? kFarmlandNames : kLandUseNames;
+  std::vector<std::string> failures;
+  const RepairLayers layers = OpenRepairLayers(job, names, failures);
+  std::unique_ptr<CStatContext> context = LandContext(job, layers, farmland, job.log_path);
+  context->OpenStatLogFile();
+  LogSetup(*context, job);
+  for (const std::string& failure : failures) context->LogFailure(kTitle, failure);
+  RunReport report;
+  bool completed = false;
+  if (layers.parcel > 0) {
+    Repair(*context, layers, names.mode);
+    RunWorkspace workspace(JetConnection(job.database), false, "", job.request.county, "range");
+    if (TakeDatabase(workspace, *context)) {
+      try {
+        completed = LandStages(*context, workspace.WorkConnection(), farmland,
+                               farmland ? std::nullopt : job.request.title);
+      } catch (const std::exception& escaped) {
+        // Whatever a stage let through ends the run as failed, never half done.
+        context->LogFailure(kTitle, "统计中止", escaped);
+        completed = false;
+      }
+      completed = EndJob(workspace, context->m_pConn, *context, completed, "保存范围统计结果", {},
+                         report.outcome);
+    }
+  }
+  ReportFromLog(*context, completed, report);
+  context->CloseStatLogFile();
+  return report;
+}
+
+// The land-use range inside a town-lot run, on the same working copy,
+// when the range database has no land-use base table.
+void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town, const std::string& connection) {
+  if (!job.project->HasLayer(kLandUseNames.parcel)) {
+    town.LogNotice("土地利用", "范围工程没有图层 地类图斑, 不汇总土地利用");
+    return;
+  }
+  std::vector<std::string> failures;
+  const RepairLayers layers = OpenRepairLayers(job, kLandUseNames, failures);
+  for (const std::string& failure : failures) town.LogFailure(kTitle, failure);
+  if (layers.parcel <= 0) return;
+  Repair(town, layers, kLandUseNames.mode);
+  // The land-use stages may compact the working copy, which puts a new
+  // file in its place: the town context lets go of it meanwhile.
+  town.m_pConn.Close();
+  {
+    std::unique_ptr<CStatContext> land = LandContext(job, layers, false, {});
+    SharedLog shared(town, *land);
+    try {
+      LandStages(*land, connection, false, std::nullopt);
+    } catch (const std::exception& escaped) {
+      land->LogFailure("土地利用", "统计中止", escaped);
+    }
+    land->CloseStatConnection();
+  }
+  town.m_pConn.Open(connection);
+  RunWorkspace::SpeedUpWorkingCopy(town.m_pConn);
+}
+
+RunReport RunTownRange(RangeJob& job) {
+  std::vector<std::string> failures;
+  short lot = ProjectLayer(*job.project, kLotLayers[0], failures);
+  if (lot <= 0) lot = ProjectLayer(*job.project, kLotLayers[1], failures);
+  const short house = ProjectLayer(*job.project, kHouseLayer, failures);
+  for (const std::string& failure : failures) job.setup_failures.push_back(failure);
+  if (lot <= 0 || (job.request.title && house <= 0)) {
+    return FailedBeforeContext(job.log_path, kTitle, job.setup_failures);
+  }
+  RunWorkspace workspace(JetConnection(job.database), false, "", job.request.county, "range");
+  StatRunLog opening(job.log_path);
+  opening.OpenStatLogFile();
+  if (!TakeDatabase(workspace, opening)) {
+    LogSetup(opening, job);
+    RunReport report;
+    ReportFromLog(opening, false, report);
+    return report;
+  }
+  opening.CloseStatLogFile();
+  CZdStatContext context(lot, house, job.request.codes, workspace.WorkConnection(), 0, "",
+                         job.request.county, job.log_path);
+  context.OpenStatLogFile();
+  LogSetup(context, job);
+  RunReport report;
+  bool completed = false;
+  try {
+    if (context.m_pConn.IsOpen()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
+    completed = BuildTownRange(context, job.request.title, [&] {
+      LandUseInsideTownRun(job, context, workspace.WorkConnection());
+    });
+    if (completed) CopyLotAndHouseInfo(context, job.request.title);
+  } catch (const std::exception& escaped) {
+    context.LogFailure(kTitle, "统计中止", escaped);
+    completed = false;
+  }
+  completed = EndJob(workspace, context.m_pConn, context, completed, "保存范围统计结果", {},
+                     report.outcome);
+  ReportFromLog(context, completed, report);
+  context.CloseStatLogFile();
+  return report;
+}
+
+}  // namespace
+
+std::string DefaultRangeFolder(const std::string& project, const std::string& polygon) {
+  return (fs::path(project).parent_path() / ("range-" + fs::path(polygon).stem().string()))
+      .string();
+}
+
+RunReport RunRange(const RangeRequest& request) {
+  const auto start = Clock::now();
+  // Early failures: nothing in the range folder is touched.
+  if (request.project.empty()) return Refused({"没有范围工程文件"}, start);
+  if (!request.codes || !gis::IsLayerValid(request.codes->m_ai)) {
+    return Refused({"没有可读的代码表"}, start);
+  }
+  RangeJob job(request);
+  std::string project_path = request.project;
+  if (!request.polygon.empty()) {
+    const std::string folder = request.range_folder.empty()
+                                   ? DefaultRangeFolder(request.project, request.polygon)
+                                   : request.range_folder;
+    try {
+      const gis::CutReport cut = gis::CutProject(request.project, request.polygon, folder);
+      project_path = cut.project_path;
+      job.setup_failures = cut.problems;
+    } catch (const gis::GisError& error) {
+      return Refused({std::string("切割范围失败: ") + error.what()}, start);
+    }
+  }
+  const std::string problem = CheckRange(job, project_path);
+  if (!problem.empty()) return Refused({problem}, start);
+  PrepareFolder(job);
+  RunReport report;
+  switch (request.kind) {
+    case RangeKind::kLandUse:
+      report = RunLandRange(job, false);
+      break;
+    case RangeKind::kFarmland:
+      report = RunLandRange(job, true);
+      break;
+    case RangeKind::kTownLots:
+      report = RunTownRange(job);
+      break;
+  }
+  try {
+    report.tables = db::Connection(job.database).ListTables();
+  } catch (const db::DbError& failure) {
+    host::yDebugStr(failure.what());
+  }
+  report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return report;
+}
+
+}  // namespace landstat
