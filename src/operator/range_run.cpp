@@ -139,16 +139,51 @@ RepairLayers OpenRepairLayers(RangeJob& job, const LayerNames& names,
   return layers;
 }
 
+// The repaired layers for reading: a layer left open for writing keeps
+// its data source locked against the readers of the other layers in it
+// (the lots and houses of the same GeoPackage).
+RepairLayers ReopenForReading(RangeJob& job, const LayerNames& names, const RepairLayers& written) {
+  RepairLayers layers;
+  const struct {
+    short RepairLayers::*slot;
+    const char* name;
+  } slots[] = {{&RepairLayers::parcel, names.parcel},
+               {&RepairLayers::line, names.line},
+               {&RepairLayers::point, names.point}};
+  for (const auto& slot : slots) {
+    const short layer = written.*slot.slot;
+    if (layer <= 0) continue;
+    const auto stand_in = std::find(job.work_layers.begin(), job.work_layers.end(), layer);
+    gis::CloseLayer(layer);
+    if (stand_in != job.work_layers.end()) {
+      *stand_in = gis::OpenLayer(job.project->SourceOf(names.parcel), slot.name);
+      layers.*slot.slot = *stand_in;
+    } else {
+      layers.*slot.slot = job.project->prjItemGetAi(slot.name);
+    }
+  }
+  return layers;
+}
+
 // The repair of the clipped layers, saved in place; a repair that stops
 // is logged and the statistics go on with the layers as they are.
-void Repair(StatRunLog& log, const RepairLayers& layers, short mode) {
+// The layers are then open for reading only; a layer that cannot be
+// opened again is 0 (logged).
+RepairLayers Repair(RangeJob& job, StatRunLog& log, const RepairLayers& layers,
+                    const LayerNames& names) {
   try {
-    clip_analyse(layers.parcel, layers.line, layers.point, mode, &log);
+    clip_analyse(layers.parcel, layers.line, layers.point, names.mode, &log);
     for (short layer : {layers.parcel, layers.line, layers.point}) {
       if (layer > 0) gis::SaveLayer(layer);
     }
   } catch (const gis::GisError& error) {
     log.LogFailure("修复范围图层", "修复未完成", error);
+  }
+  try {
+    return ReopenForReading(job, names, layers);
+  } catch (const gis::GisError& error) {
+    log.LogFailure("修复范围图层", "修复后无法打开图层", error);
+    return {};
   }
 }
 
@@ -306,15 +341,19 @@ bool LandStages(CStatContext& context, const std::string& connection, bool farml
 RunReport RunLandRange(RangeJob& job, bool farmland) {
   const LayerNames& names = farmland ? kFarmlandNames : kLandUseNames;
   std::vector<std::string> failures;
-  const RepairLayers layers = OpenRepairLayers(job, names, failures);
-  std::unique_ptr<CStatContext> context = LandContext(job, layers, farmland, job.log_path);
-  context->OpenStatLogFile();
-  LogSetup(*context, job);
-  for (const std::string& failure : failures) context->LogFailure(kTitle, failure);
+  RepairLayers layers = OpenRepairLayers(job, names, failures);
+  // The log of the run is the context's; the context takes the layers as
+  // the repair leaves them.
+  StatRunLog repair_log(job.log_path);
+  repair_log.OpenStatLogFile();
+  LogSetup(repair_log, job);
+  for (const std::string& failure : failures) repair_log.LogFailure(kTitle, failure);
+  if (layers.parcel > 0) layers = Repair(job, repair_log, layers, names);
+  std::unique_ptr<CStatContext> context = LandContext(job, layers, farmland, {});
+  SharedLog shared(repair_log, *context);
   RunReport report;
   bool completed = false;
   if (layers.parcel > 0) {
-    Repair(*context, layers, names.mode);
     RunWorkspace workspace(JetConnection(job.database), false, "", job.request.county, "range");
     if (TakeDatabase(workspace, *context)) {
       try {
@@ -330,22 +369,32 @@ RunReport RunLandRange(RangeJob& job, bool farmland) {
     }
   }
   ReportFromLog(*context, completed, report);
-  context->CloseStatLogFile();
   return report;
 }
 
-// The land-use range inside a town-lot run, on the same working copy,
-// when the range database has no land-use base table.
-void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town, const std::string& connection) {
-  if (!job.project->HasLayer(kLandUseNames.parcel)) {
-    town.LogNotice("土地利用", "范围工程没有图层 地类图斑, 不汇总土地利用");
+// Whether a town-lot run will run the land-use range statistics: every
+// summary or the intensity report is asked for and the range database has
+// no land-use base table.
+bool TownRunNeedsLandUse(const RangeJob& job) {
+  if (job.request.title && !TownTitleReadsLandUse(*job.request.title)) return false;
+  if (!job.project->HasLayer(kLandUseNames.parcel)) return false;
+  try {
+    return !db::Connection(job.database).TableExists("statdata");
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return true;
+  }
+}
+
+// The land-use range inside a town-lot run, on the same working copy, on
+// the layers repaired before the lots and houses were opened (a reader of
+// the lots keeps the GeoPackage from taking the repair's writes).
+void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town, const RepairLayers& layers,
+                          const std::string& connection) {
+  if (layers.parcel <= 0) {
+    town.LogNotice("土地利用", "范围工程没有可用的图层 地类图斑, 不汇总土地利用");
     return;
   }
-  std::vector<std::string> failures;
-  const RepairLayers layers = OpenRepairLayers(job, kLandUseNames, failures);
-  for (const std::string& failure : failures) town.LogFailure(kTitle, failure);
-  if (layers.parcel <= 0) return;
-  Repair(town, layers, kLandUseNames.mode);
   // The land-use stages may compact the working copy, which puts a new
   // file in its place: the town context lets go of it meanwhile.
   town.m_pConn.Close();
@@ -364,14 +413,6 @@ void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town, const std::string
 }
 
 RunReport RunTownRange(RangeJob& job) {
-  std::vector<std::string> failures;
-  short lot = ProjectLayer(*job.project, kLotLayers[0], failures);
-  if (lot <= 0) lot = ProjectLayer(*job.project, kLotLayers[1], failures);
-  const short house = ProjectLayer(*job.project, kHouseLayer, failures);
-  for (const std::string& failure : failures) job.setup_failures.push_back(failure);
-  if (lot <= 0 || (job.request.title && house <= 0)) {
-    return FailedBeforeContext(job.log_path, kTitle, job.setup_failures);
-  }
   RunWorkspace workspace(JetConnection(job.database), false, "", job.request.county, "range");
   StatRunLog opening(job.log_path);
   opening.OpenStatLogFile();
@@ -382,17 +423,31 @@ RunReport RunTownRange(RangeJob& job) {
     return report;
   }
   opening.CloseStatLogFile();
-  CZdStatContext context(lot, house, job.request.codes, workspace.WorkConnection(), 0, "",
+  // The layers are given to the context once the land-use layers are
+  // repaired.
+  CZdStatContext context(0, 0, job.request.codes, workspace.WorkConnection(), 0, "",
                          job.request.county, job.log_path);
   context.OpenStatLogFile();
   LogSetup(context, job);
+  RepairLayers land;
+  if (TownRunNeedsLandUse(job)) {
+    std::vector<std::string> failures;
+    land = OpenRepairLayers(job, kLandUseNames, failures);
+    for (const std::string& failure : failures) context.LogFailure(kTitle, failure);
+    if (land.parcel > 0) land = Repair(job, context, land, kLandUseNames);
+  }
+  std::vector<std::string> failures;
+  context.m_aiZd = ProjectLayer(*job.project, kLotLayers[0], failures);
+  if (context.m_aiZd <= 0) context.m_aiZd = ProjectLayer(*job.project, kLotLayers[1], failures);
+  context.m_aiHouse = ProjectLayer(*job.project, kHouseLayer, failures);
+  for (const std::string& failure : failures) context.LogFailure(kTitle, failure);
   RunReport report;
-  bool completed = false;
+  bool completed = context.m_aiZd > 0 && (!job.request.title || context.m_aiHouse > 0);
   try {
-    if (context.m_pConn.IsOpen()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
-    completed = BuildTownRange(context, job.request.title, [&] {
-      LandUseInsideTownRun(job, context, workspace.WorkConnection());
-    });
+    if (completed && context.m_pConn.IsOpen()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
+    completed = completed && BuildTownRange(context, job.request.title, [&] {
+                  LandUseInsideTownRun(job, context, land, workspace.WorkConnection());
+                });
     if (completed) CopyLotAndHouseInfo(context, job.request.title);
   } catch (const std::exception& escaped) {
     context.LogFailure(kTitle, "统计中止", escaped);

@@ -24,6 +24,9 @@ void BuildFarmlandRange(CStatContext& context);
 // has no land-use base table.
 bool BuildTownRange(CZdStatContext& context, const std::optional<std::string>& title,
                     const std::function<void()>& land_use);
+// Whether the town report of that title reads the land-use base table
+// (the intensity report).
+bool TownTitleReadsLandUse(const std::string& title);
 // The lot and house information from the data source of rivadoverid.ini
 // ("数据源"/"名称"): without a title both tables, otherwise the one the
 // title names ("宗地信息表", "房屋信息表"). Without a configured data source

@@ -381,6 +381,10 @@ short CopyInfo(const InfoCopy& copy, short layer, db::Connection* range, db::Con
 
 }  // namespace
 
+bool TownTitleReadsLandUse(const std::string& title) {
+  return title == kTownTitles[kIntensityPair];
+}
+
 RangeKind RangeKindOfTitle(const std::string& title) {
   const bool town =
       title == kLotInfoTitle || title == kHouseInfoTitle ||
