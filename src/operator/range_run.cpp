@@ -91,18 +91,21 @@ struct RangeJob {
 };
 
 // An empty stand-in for a line or point layer the range lacks, beside the
-// parcels in their data source: the layer of that name when an earlier
-// run left it there, else a new one.
+// parcels in their data source, under a name of its own (NAME_空层: a
+// layer of the survey name there may hold features the project leaves
+// out): the one an earlier run left there, else a new one.
 short StandInLayer(RangeJob& job, const char* parcel_name, short parcel, const char* name,
                    gis::EntityKind kind) {
   const std::string source = job.project->SourceOf(parcel_name);
+  const std::string stand_in = std::string(name) + "_空层";
   const std::vector<std::string> held = gis::SourceLayerNames(source);
   short layer = 0;
-  if (std::find(held.begin(), held.end(), name) != held.end()) {
-    layer = gis::OpenLayer(source, name, true);
+  if (std::find(held.begin(), held.end(), stand_in) != held.end()) {
+    layer = gis::OpenLayer(source, stand_in, true);
   } else {
-    layer = gis::CreateWorkLayer(
-        parcel, name, kind, kind == gis::EntityKind::kLine ? kWorkLineFields : kWorkPointFields);
+    layer =
+        gis::CreateWorkLayer(parcel, stand_in, kind,
+                             kind == gis::EntityKind::kLine ? kWorkLineFields : kWorkPointFields);
   }
   job.work_layers.push_back(layer);
   return layer;
@@ -156,7 +159,8 @@ RepairLayers ReopenForReading(RangeJob& job, const LayerNames& names, const Repa
     const auto stand_in = std::find(job.work_layers.begin(), job.work_layers.end(), layer);
     gis::CloseLayer(layer);
     if (stand_in != job.work_layers.end()) {
-      *stand_in = gis::OpenLayer(job.project->SourceOf(names.parcel), slot.name);
+      *stand_in =
+          gis::OpenLayer(job.project->SourceOf(names.parcel), std::string(slot.name) + "_空层");
       layers.*slot.slot = *stand_in;
     } else {
       layers.*slot.slot = job.project->prjItemGetAi(slot.name);

@@ -219,6 +219,20 @@ TEST_F(RangeStatisticsTest, LandUseTotalIsTheParcelsSumAndAFailedRunKeepsThePrev
   EXPECT_EQ(conn.Scalar("select sum(土地总面积) from statdata").AsDouble(), total);
 }
 
+// Without line and point layers, empty stand-ins beside the parcels take
+// their place: nothing is deducted for them, and a second run reuses them.
+TEST_F(RangeStatisticsTest, ARangeWithoutLinesOrPointsRunsOnEmptyStandIns) {
+  const std::string survey = range_.File("survey.gpkg");
+  gis::WriteProjectFile(range_.File("parcels.xml"), "330102", "示例县", {{"地类图斑", survey}});
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(LandUseRangeStat(range_.File("parcels.xml").c_str(), range_.Codes(), "330102"), 1);
+  }
+  for (const char* layer_name : {"线状地物_空层", "零星地物_空层"}) {
+    testing::ScopedLayer layer(gis::OpenLayer(survey, layer_name));
+    EXPECT_EQ(gis::RecordCount(layer, gis::EntityKind::kTable), 1) << layer_name;
+  }
+}
+
 TEST_F(RangeStatisticsTest, CommandExitsZeroOnARangeFolder) {
   const testing::Outcome run =
       testing::RunProgram(LANDSTAT_CLI, {"range", "--project", range_.Project(), "--kind",
