@@ -418,21 +418,20 @@ void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town, const RepairLayer
 
 RunReport RunTownRange(RangeJob& job) {
   RunWorkspace workspace(JetConnection(job.database), false, "", job.request.county, "range");
-  StatRunLog opening(job.log_path);
-  opening.OpenStatLogFile();
-  if (!TakeDatabase(workspace, opening)) {
-    LogSetup(opening, job);
+  // The run's log, which the context writes to once it is made.
+  StatRunLog log(job.log_path);
+  log.OpenStatLogFile();
+  LogSetup(log, job);
+  if (!TakeDatabase(workspace, log)) {
     RunReport report;
-    ReportFromLog(opening, false, report);
+    ReportFromLog(log, false, report);
     return report;
   }
-  opening.CloseStatLogFile();
   // The layers are given to the context once the land-use layers are
   // repaired.
   CZdStatContext context(0, 0, job.request.codes, workspace.WorkConnection(), 0, "",
-                         job.request.county, job.log_path);
-  context.OpenStatLogFile();
-  LogSetup(context, job);
+                         job.request.county, {});
+  SharedLog shared(log, context);
   RepairLayers land;
   if (TownRunNeedsLandUse(job)) {
     std::vector<std::string> failures;
@@ -460,7 +459,6 @@ RunReport RunTownRange(RangeJob& job) {
   completed = EndJob(workspace, context.m_pConn, context, completed, "保存范围统计结果", {},
                      report.outcome);
   ReportFromLog(context, completed, report);
-  context.CloseStatLogFile();
   return report;
 }
 
