@@ -346,8 +346,8 @@ RunReport RunLandRange(RangeJob& job, bool farmland) {
   const LayerNames& names = farmland ? kFarmlandNames : kLandUseNames;
   std::vector<std::string> failures;
   RepairLayers layers = OpenRepairLayers(job, names, failures);
-  // The log of the run is the context's; the context takes the layers as
-  // the repair leaves them.
+  // The run's log is opened before the repair, which writes to it; the
+  // context, made on the layers as the repair leaves them, shares it.
   StatRunLog repair_log(job.log_path);
   repair_log.OpenStatLogFile();
   LogSetup(repair_log, job);
