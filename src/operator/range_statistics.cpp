@@ -462,6 +462,7 @@ bool BuildTownRange(CZdStatContext& context, const std::optional<std::string>& t
 void CopyLotAndHouseInfo(CZdStatContext& context, const std::optional<std::string>& title) {
   const bool lots = !title || *title == kLotInfoTitle;
   const bool houses = !title || *title == kHouseInfoTitle;
+  if (!lots && !houses) return;
   const std::string name = host::_ZRK_GetProfileString("数据源", "名称", "");
   const std::string connection = host::_AdoGetConnectionString(name);
   if (connection.empty()) {
