@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -10,15 +11,17 @@
 
 #include "engine/stat_config.h"
 #include "operator/area_stat_output.h"
+#include "operator/range_run.h"
+#include "operator/range_statistics.h"
 #include "platform/gis/gis_error.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
 #include "ui/convert_area_unit_dialog.h"
 #include "ui/county_code_dialog.h"
-#include "ui/out_czejzd_dialog.h"
-#include "ui/merge_stat_dialog.h"
 #include "ui/land_gis_doc_att_dialog.h"
+#include "ui/merge_stat_dialog.h"
+#include "ui/out_czejzd_dialog.h"
 #include "ui/print_stat_dialog.h"
 #include "ui/report_data_dialog.h"
 #include "ui/stat_county_data_dialog.h"
@@ -70,6 +73,9 @@ MainWindow::MainWindow()
   browse_action_ = statistics->addAction(QString::fromUtf8("属性浏览..."));
   connect(browse_action_, &QAction::triggered, this,
           [this] { Guarded([this] { BrowseLayers(); }); });
+  range_action_ = statistics->addAction(QString::fromUtf8("范围统计..."));
+  connect(range_action_, &QAction::triggered, this,
+          [this] { Guarded([this] { RunRangeStatistics(); }); });
   QMenu* reports = menuBar()->addMenu(QString::fromUtf8("报表"));
   for (int mode = 0; mode < 3; ++mode) {
     report_actions_[mode] =
@@ -278,6 +284,43 @@ void MainWindow::BrowseLayers() {
                    (config / "二次详查表格.xlsx").string(), catalogue, codes_.get());
 }
 
+// The range statistics of the open project: cut by the polygons of a
+// chosen file into a range folder beside the project, then run on it.
+void MainWindow::RunRangeStatistics() {
+  if (!project_) {
+    host::AfxMessageBox("请先打开项目");
+    return;
+  }
+  const QString polygon = QFileDialog::getOpenFileName(
+      this, QString::fromUtf8("选择范围多边形"), QString::fromStdString(StartFolder()),
+      QString::fromUtf8("范围文件 (*.gpkg *.shp *.geojson *.json *.kml);;所有文件 (*)"));
+  if (polygon.isEmpty()) return;
+  const QStringList kinds = {QString::fromUtf8("土地利用"), QString::fromUtf8("基本农田"),
+                             QString::fromUtf8("城镇宗地")};
+  bool chosen = false;
+  const QString kind =
+      QInputDialog::getItem(this, QString::fromUtf8("范围统计"), QString::fromUtf8("统计内容:"),
+                            kinds, 0, false, &chosen);
+  if (!chosen) return;
+  RangeRequest request;
+  request.project = project_->GetFilePath();
+  request.polygon = polygon.toStdString();
+  request.kind = static_cast<RangeKind>(kinds.indexOf(kind));
+  request.county = project_->GetCountyCode();
+  request.codes = codes_.get();
+  const RunReport report = RunRange(request);
+  const fs::path folder = DefaultRangeFolder(request.project, request.polygon);
+  std::string text = report.Completed()
+                         ? "范围统计完成, 结果在 " + (folder / kRangeDatabaseName).string()
+                         : std::string("范围统计失败");
+  if (report.failures > 0) {
+    text += ", 记录了 " + std::to_string(report.failures) + " 条错误";
+    if (!report.messages.empty()) text += ": " + report.messages.front();
+  }
+  host::AfxMessageBox(text);
+  ShowState();
+}
+
 // The file's plain path: a path holding ';' survives it.
 std::string MainWindow::Connection() const {
   return database_;
@@ -305,6 +348,7 @@ void MainWindow::ShowState() {
   convert_action_->setEnabled(project_ && !database_.empty());
   county_action_->setEnabled(project_ != nullptr);
   browse_action_->setEnabled(project_ != nullptr);
+  range_action_->setEnabled(project_ != nullptr);
   for (QAction* action : report_actions_) action->setEnabled(project_ != nullptr);
   for (int index : {0, 3}) operator_actions_[index]->setEnabled(project_ != nullptr);
 }

@@ -33,6 +33,8 @@ class MainWindow : public QMainWindow {
   // batch, the merge and the report data, in that order.
   QAction* OperatorAction(int index) const { return operator_actions_[index]; }
   QAction* BrowseAction() const { return browse_action_; }
+  // The range statistics of the open project cut by a chosen polygon file.
+  QAction* RangeAction() const { return range_action_; }
   // The report dialogs of modes 0, 1 and 2.
   QAction* ReportAction(int mode) const { return report_actions_[mode]; }
   // The town second-level classification report from a lot layer.
@@ -57,6 +59,7 @@ class MainWindow : public QMainWindow {
   void PrintReports(int mode);
   void RunOperatorDialog(int index);
   void BrowseLayers();
+  void RunRangeStatistics();
   bool AskCountyCode();
   void ShowState();
   std::string Connection() const;
@@ -70,6 +73,7 @@ class MainWindow : public QMainWindow {
   QAction* convert_action_;
   QAction* county_action_;
   QAction* browse_action_;
+  QAction* range_action_;
   QAction* report_actions_[3];
   QAction* town_report_action_;
   QAction* operator_actions_[4];

@@ -66,7 +66,9 @@ void CStatContext::FixUnits() {
 
 short CStatContext::InitUnits(const std::string& connection, short db_mode) {
   // The year and county code become part of table names and statement text.
-  const std::string problem = host::SurveyKeyProblem(m_strPrefix1, m_strPrefix2);
+  const bool yearless = m_bYearless && db_mode == 0 && m_strPrefix1.empty();
+  const std::string problem =
+      host::SurveyKeyProblem(yearless ? std::string("0000") : m_strPrefix1, m_strPrefix2);
   if (!problem.empty()) {
     LogFailure("设置汇总数据库参数", problem);
     return 0;

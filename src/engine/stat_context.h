@@ -895,6 +895,9 @@ class CStatContext : public StatRunLog {
   // The embedded database is a run's private working copy (see
   // RunWorkspace).
   bool m_bWorkingCopy = false;
+  // A range run: no year, so that with plain names (naming mode 0) an empty
+  // year is taken; any other run needs its four digits.
+  bool m_bYearless = false;
 
   // Per unit copy, the summed table its summaries read (this connection).
   std::map<std::string, std::string> m_mapSummarySources;

@@ -97,6 +97,7 @@ TEST(LandstatGui, OperatorDialogsOpenFromTheStatisticsMenu) {
   host::RecordingNotifier notifier;
   host::ScopedNotifier scoped(notifier);
   ASSERT_TRUE(window.OpenProject(files.project));
+  EXPECT_TRUE(window.RangeAction()->isEnabled());
   for (int index = 0; index < 4; ++index) {
     QAction* action = window.OperatorAction(index);
     ASSERT_TRUE(action->isEnabled()) << index;

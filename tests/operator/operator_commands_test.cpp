@@ -33,6 +33,8 @@ TEST(OperatorCommandsTest, WrongOptionsAreRefusedBeforeAnythingRuns) {
       {"merge", "--rural", "a.sqlite", "--town", "b.sqlite", "--codes", "c", "--mode", "4"},
       {"merge", "--rural", "a.sqlite", "--town", "b.sqlite", "--codes", "c", "--mode", "new"},
       {"report-db", "--county", "330102", "--codes", "c"},
+      {"range", "--project", "p.xml"},
+      {"range", "--project", "p.xml", "--kind", "town", "--home", "/tmp"},
       {"report-db", "--county", "330102", "--codes", "c", "--out", "/tmp", "--unit", "里"},
   };
   for (const std::vector<std::string>& arguments : cases) {

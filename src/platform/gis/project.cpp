@@ -78,14 +78,26 @@ std::vector<std::string> CGisXmlPrj::LayerNames() const {
 }
 
 LayerHandle CGisXmlPrj::prjItemGetAi(const std::string& name) {
+  return OpenEntry(name, false);
+}
+
+LayerHandle CGisXmlPrj::prjItemGetAiForWriting(const std::string& name) {
+  return OpenEntry(name, true);
+}
+
+LayerHandle CGisXmlPrj::OpenEntry(const std::string& name, bool writable) {
   auto found = layers_.find(name);
   if (found == layers_.end()) return 0;
   LayerEntry& entry = found->second;
-  if (entry.handle > 0 && LayerSerial(entry.handle) == entry.serial) return entry.handle;
+  const bool open = entry.handle > 0 && LayerSerial(entry.handle) == entry.serial;
+  if (open && (entry.writable || !writable)) return entry.handle;
+  if (open) CloseLayer(entry.handle);
   try {
-    entry.handle = OpenLayer(SourceOf(name), entry.table);
+    entry.handle = OpenLayer(SourceOf(name), entry.table, writable);
     entry.serial = LayerSerial(entry.handle);
+    entry.writable = writable;
   } catch (const GisError& error) {
+    entry.handle = 0;
     throw GisError("project " + path_ + ", layer \"" + name + "\": " + error.what());
   }
   return entry.handle;

@@ -35,6 +35,10 @@ class CGisXmlPrj {
   // 0 when the project has no such layer. A layer that is listed but cannot
   // be opened raises GisError naming it.
   LayerHandle prjItemGetAi(const std::string& name);
+  // The same, opened for writing (a layer the project opened for reading is
+  // reopened so), for the repairs that write to a project's layers. Handles
+  // taken before of a layer reopened so are no longer valid.
+  LayerHandle prjItemGetAiForWriting(const std::string& name);
   bool HasLayer(const std::string& name) const;
   // The resolved path of the data source of the layer of that name; empty
   // when the project has no such layer.
@@ -63,10 +67,12 @@ class CGisXmlPrj {
     std::string table;
     LayerHandle handle = 0;
     long serial = 0;  // of the opening this project made
+    bool writable = false;
   };
   struct Document;
 
   CGisXmlPrj() = default;
+  LayerHandle OpenEntry(const std::string& name, bool writable);
   std::string path_;
   std::unique_ptr<Document> document_;
   std::map<std::string, LayerEntry> layers_;

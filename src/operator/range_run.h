@@ -1,0 +1,51 @@
+#pragma once
+
+// The host's way into range statistics (range_statistics.h says what they
+// build).
+
+#include <optional>
+#include <string>
+
+#include "engine/run_report.h"
+#include "platform/gis/rural_code.h"
+
+namespace landstat {
+
+enum class RangeKind { kLandUse, kFarmland, kTownLots };
+
+struct RangeRequest {
+  // The range project; with `polygon`, the county project the range is cut
+  // out of.
+  std::string project;
+  // The range polygon file; empty when `project` is a range already.
+  std::string polygon;
+  // Where the cut writes the range (with `polygon`); empty: beside the
+  // county project, "range-" + the polygon file's name without extension.
+  std::string range_folder;
+  RangeKind kind = RangeKind::kLandUse;
+  // A report title: only the tables of that report (land use and town
+  // lots; an empty title names none). Nothing: every table of the kind.
+  std::optional<std::string> title;
+  std::string county;  // the county code
+  gis::RuralCode* codes = nullptr;
+};
+
+// The kind of run a report title belongs to: town lots for the town
+// reports and the lot and house information, land use otherwise.
+RangeKind RangeKindOfTitle(const std::string& title);
+
+// The folder a cut by `polygon` of `project` writes to when none is given.
+std::string DefaultRangeFolder(const std::string& project, const std::string& polygon);
+
+// A range run: the cut first when a polygon is given, then the run of the
+// kind (or title) on the range folder. The range database is worked on in a
+// copy that replaces RangeStat.sqlite only when the run completes, so a
+// failed run leaves the previous one. A run fails, before the range folder
+// is touched, for a missing or unreadable project, a required layer
+// missing, a range polygon that is empty or invalid, no code table; and,
+// with the database kept as it was, when the range database cannot be
+// taken or the base table stage fails. Failures are counted, and logged in
+// RangeStatLog.txt of the range folder once the run has started.
+RunReport RunRange(const RangeRequest& request);
+
+}  // namespace landstat

@@ -1,0 +1,355 @@
+// Range statistics on a range folder: what refuses to start, the report
+// titles, the lot and house information of the data source, the range's
+// totals and the command.
+
+#include "operator/range_statistics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "county_plan.h"
+#include "county_writer.h"
+#include "engine/database_helpers.h"
+#include "engine/survey_fixture.h"
+#include "operator/range_run.h"
+#include "platform/db/connection.h"
+#include "platform/gis/gis_fixtures.h"
+#include "platform/gis/layers.h"
+#include "platform/gis/project.h"
+#include "platform/host/paths.h"
+#include "support/program_dir.h"
+#include "support/run_program.h"
+#include "support/test_databases.h"
+
+namespace landstat {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FixtureFeature;
+using testing::FixtureField;
+using testing::TempDir;
+
+// A small generated county, written once, copied as the range folder of
+// each test; the configuration of three units.
+class RangeFolder {
+ public:
+  static void SetUpSuite() {
+    home_ = new testing::ScopedProgramDir;
+    testing::WriteStatConfig(testing::kThreeUnits);
+    // The statement scripts of the installation (the ownership tables').
+    fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config/Access",
+             fs::path(host::ConfigDir()) / "Access", fs::copy_options::recursive);
+    county::CountyOptions options;
+    options.parcels = 80;
+    county::WriteCounty(county::PlanCounty(options), home_->File("county"));
+  }
+  static void TearDownSuite() { delete home_; }
+
+  RangeFolder() {
+    fs::copy(home_->File("county"), dir_.path(), fs::copy_options::recursive);
+    codes_.reset(gis::RuralCode::Load(dir_.File("codes.tsv")));
+  }
+  std::string Project() const { return dir_.File("project.xml"); }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+  gis::RuralCode* Codes() const { return codes_.get(); }
+  static std::string Home() { return home_->path().string(); }
+
+  std::set<std::string> Tables() const {
+    if (!fs::exists(File(kRangeDatabaseName))) return {};
+    db::Connection conn(File(kRangeDatabaseName));
+    const std::vector<std::string> tables = conn.ListTables();
+    return {tables.begin(), tables.end()};
+  }
+
+ private:
+  static testing::ScopedProgramDir* home_;
+  TempDir dir_;
+  std::unique_ptr<gis::RuralCode> codes_;
+};
+testing::ScopedProgramDir* RangeFolder::home_ = nullptr;
+
+class RangeStatisticsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RangeFolder::SetUpSuite(); }
+  static void TearDownTestSuite() { RangeFolder::TearDownSuite(); }
+  RangeFolder range_;
+};
+
+// Each file of a folder with its size and time of change.
+std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> Snapshot(
+    const std::string& folder) {
+  std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    files[entry.path().filename().string()] = {entry.file_size(), entry.last_write_time()};
+  }
+  return files;
+}
+
+TEST_F(RangeStatisticsTest, EarlyFailuresReturnZeroAndLeaveTheFolderAsItWas) {
+  const std::string survey = range_.File("survey.gpkg");
+  // Projects that lack a layer a run requires.
+  gis::WriteProjectFile(range_.File("lots.xml"), "330102", "示例县", {{"城镇权属层", survey}});
+  gis::WriteProjectFile(range_.File("parcels.xml"), "330102", "示例县", {{"地类图斑", survey}});
+  const std::string lots = range_.File("lots.xml"), parcels = range_.File("parcels.xml");
+  const auto before = Snapshot(range_.File(""));
+  gis::RuralCode* codes = range_.Codes();
+  const struct {
+    const char* what;
+    short result;
+  } cases[] = {
+      {"null path", LandUseRangeStat(nullptr, codes, "330102")},
+      {"empty title", LandUseRangeStatByTbl(range_.Project().c_str(), "", codes, "330102")},
+      {"missing project", LandUseRangeStat(range_.File("none.xml").c_str(), codes, "330102")},
+      {"no parcels", LandUseRangeStat(lots.c_str(), codes, "330102")},
+      {"no farmland", LandJBNTRangeStat(parcels.c_str(), codes, "330102")},
+      {"no lots", LandCZZDRangeStat(parcels.c_str(), codes, "330102")},
+      {"no houses", LandCZZDRangeStatByTbl(lots.c_str(), "城镇宗地面积汇总表", codes, "330102")},
+      {"no code table", LandUseRangeStat(range_.Project().c_str(), nullptr, "330102")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.result, 0) << c.what;
+  EXPECT_EQ(Snapshot(range_.File("")), before);
+  // A cut that fails writes no range folder.
+  RangeRequest request;
+  request.project = range_.Project();
+  request.polygon = range_.File("no-such-polygon.gpkg");
+  request.range_folder = range_.File("cut");
+  request.codes = codes;
+  request.county = "330102";
+  const RunReport cut = RunRange(request);
+  EXPECT_FALSE(cut.Completed());
+  EXPECT_FALSE(fs::exists(range_.File("cut")));
+}
+
+// The tables a report title adds, read without their scope and unit prefix
+// (Z/Q and PM/GQ/MU); the first title of each kind builds the base data.
+std::set<std::string> Unprefixed(const std::set<std::string>& tables) {
+  std::set<std::string> bases;
+  for (const std::string& table : tables) {
+    const bool summary = table.size() > 3 && (table[0] == 'Z' || table[0] == 'Q') &&
+                         (table.compare(1, 2, "PM") == 0 || table.compare(1, 2, "GQ") == 0 ||
+                          table.compare(1, 2, "MU") == 0);
+    bases.insert(summary ? table.substr(3) : table);
+  }
+  return bases;
+}
+
+TEST_F(RangeStatisticsTest, EachTitleBuildsTheTablesOfItsReport) {
+  const std::set<std::string> land_base = {"CODETBL1", "GQstatdata", "MUstatdata", "PMstatdata",
+                                           "QSDMB",    "StatRuns",   "statdata",   "statdataex"};
+  const struct {
+    const char* title;
+    std::set<std::string> added;
+  } cases[] = {
+      {"土地利用现状三级分类面积汇总表", land_base},
+      {"土地利用现状一级分类面积汇总表", {"TDLY_YJFL"}},
+      {"土地利用现状二级分类面积汇总表", {"TDLY_EJFL"}},
+      {"飞入地一级分类面积汇总表", {"FRDTDLY_YJFL"}},
+      {"飞入地二级分类面积汇总表", {"FRDTDLY_EJFL"}},
+      {"农村土地利用现状一级分类面积汇总表", {"NCTDLY_YJFL"}},
+      {"土地分类面积汇总表", {"NCTDLY_EJFL"}},
+      {"农村土地利用现状三级分类面积汇总表", {"NCTDLY_SJFL"}},
+      {"农村土地利用现状一级分类面积按权属性质汇总表", {"NCTDLY_QSYJFL"}},
+      {"耕地坡度分级面积汇总表", {"GDPDMJHZ"}},
+      {"2009年土地利用台帐(分户)", {"TDLYTZ"}},
+      {"农村土地利用现状三级分类面积按权属性质汇总表", {"NCTDLYQS", "NCTDLY_QSSJFL"}},
+      {"可调整地类面积汇总表", {"KTZ"}},
+      {"城镇土地调查土地利用一级分类面积(宗地)",
+       {"statdata_czzd", "PMstatdata_czzd", "GQstatdata_czzd", "MUstatdata_czzd", "CZTDLY_YJFLZD"}},
+      {"城镇土地调查土地利用二级分类面积(宗地)", {"CZTDLY_EJFLZD"}},
+      {"城镇土地面积使用权类型汇总表", {"CZTDLY_SYQZD"}},
+      {"城镇宗地面积汇总表", {"CZZDMJHZ"}},
+      {"城镇土地利用强度调查表", {"CZTDLY_QDDC"}},
+      {"城镇房屋信息汇总表", {"CZFWXXTJ"}},
+      {"没有这张表", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    const std::set<std::string> before = range_.Tables();
+    const bool town = RangeKindOfTitle(c.title) == RangeKind::kTownLots;
+    const short result =
+        town ? LandCZZDRangeStatByTbl(range_.Project().c_str(), c.title, range_.Codes(), "330102")
+             : LandUseRangeStatByTbl(range_.Project().c_str(), c.title, range_.Codes(), "330102");
+    EXPECT_EQ(result, 1);
+    std::set<std::string> added;
+    for (const std::string& table : range_.Tables()) {
+      if (!before.count(table)) added.insert(table);
+    }
+    EXPECT_EQ(Unprefixed(added), c.added);
+  }
+  EXPECT_TRUE(fs::exists(range_.File(kRangeCodeFileName)));
+}
+
+// The range's total is the sum of its parcels' gross areas, up to their
+// rounding; a run whose base table fails returns 0 and leaves the range
+// database of the run before.
+TEST_F(RangeStatisticsTest, LandUseTotalIsTheParcelsSumAndAFailedRunKeepsThePreviousOne) {
+  ASSERT_EQ(LandUseRangeStat(range_.Project().c_str(), range_.Codes(), "330102"), 1);
+  double gross = 0;
+  long parcels = 0;
+  {
+    testing::ScopedLayer layer(gis::OpenLayer(range_.File("survey.gpkg"), "地类图斑"));
+    gis::Record record;
+    for (long n = 1; n < gis::RecordCount(layer, gis::EntityKind::kRegion); ++n) {
+      if (!gis::ReadRecord(layer, gis::EntityKind::kRegion, n, record)) continue;
+      gross += record.Number("图斑面积");
+      ++parcels;
+    }
+  }
+  db::Connection conn(range_.File(kRangeDatabaseName));
+  const double total = conn.Scalar("select sum(土地总面积) from statdata").AsDouble();
+  EXPECT_NEAR(total, gross, 0.005 * parcels);
+  EXPECT_NEAR(conn.Scalar("select XZQZMJ from ZPMTDLY_YJFL where XZQDM='330102'").AsDouble(), gross,
+              0.005 * parcels);
+  conn.Close();
+
+  const std::set<std::string> tables = range_.Tables();
+  testing::RunFixtureSql(range_.File("survey.gpkg"),
+                         "alter table 地类图斑 drop column 权属单位代码");
+  EXPECT_EQ(LandUseRangeStat(range_.Project().c_str(), range_.Codes(), "330102"), 0);
+  EXPECT_EQ(range_.Tables(), tables);
+  conn.Open(range_.File(kRangeDatabaseName));
+  EXPECT_EQ(conn.Scalar("select sum(土地总面积) from statdata").AsDouble(), total);
+}
+
+// Without line and point layers, empty stand-ins beside the parcels take
+// their place: nothing is deducted for them, and a second run reuses them.
+TEST_F(RangeStatisticsTest, ARangeWithoutLinesOrPointsRunsOnEmptyStandIns) {
+  const std::string survey = range_.File("survey.gpkg");
+  gis::WriteProjectFile(range_.File("parcels.xml"), "330102", "示例县", {{"地类图斑", survey}});
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(LandUseRangeStat(range_.File("parcels.xml").c_str(), range_.Codes(), "330102"), 1);
+  }
+  for (const char* layer_name : {"线状地物_空层", "零星地物_空层"}) {
+    testing::ScopedLayer layer(gis::OpenLayer(survey, layer_name));
+    EXPECT_EQ(gis::RecordCount(layer, gis::EntityKind::kTable), 1) << layer_name;
+  }
+}
+
+TEST_F(RangeStatisticsTest, CommandExitsZeroOnARangeFolder) {
+  const testing::Outcome run =
+      testing::RunProgram(LANDSTAT_CLI, {"range", "--project", range_.Project(), "--kind",
+                                         "landuse", "--home", RangeFolder::Home(), "--quiet"});
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(range_.Tables().count("ZPMTDLY_YJFL"));
+}
+
+// --- the lot and house information, from a data source on either engine ---
+
+class RangeInfoTest : public testing::BothEngines {
+ protected:
+  static void SetUpTestSuite() { RangeFolder::SetUpSuite(); }
+  static void TearDownTestSuite() { RangeFolder::TearDownSuite(); }
+
+  void SetUpDatabase() override {
+    conn().Execute(
+        "create table approve (地籍号 varchar(20), 宗地面积 double precision, 土地使用者 "
+        "varchar(255), 备注 varchar(20))");
+    conn().Execute(
+        "create table FW_QLR (隶属宗地 varchar(20), 房屋编号 varchar(10), 权利人 "
+        "varchar(128), 建筑面积 double precision)");
+    for (const auto& row : std::vector<std::vector<db::Value>>{
+             {"A'1", 100.5, "张三", "x"}, {"C9", 30.0, "", "y"}, {"D1", 40.0, "赵六", "z"}}) {
+      conn().Execute("insert into approve values (?,?,?,?)", row);
+    }
+    for (const auto& row : std::vector<std::vector<db::Value>>{
+             {"A'1", "0001", "甲", 50.0}, {"A'1", "0002", "乙", 60.0}, {"D1", "", "丙", 70.0}}) {
+      conn().Execute("insert into FW_QLR values (?,?,?,?)", row);
+    }
+  }
+
+  // A GeoPackage of lots and houses, one square each.
+  std::string WriteLayers(const std::vector<std::string>& lots,
+                          const std::vector<std::pair<std::string, std::string>>& houses) {
+    const std::string path = dir_.File("lots.gpkg");
+    const std::string square = "POLYGON ((0 0,1 0,1 1,0 1,0 0))";
+    std::vector<FixtureFeature> lot_features, house_features;
+    for (const std::string& lot : lots) lot_features.push_back({square, {{"地籍号", lot}}});
+    for (const auto& [lot, house] : houses) {
+      house_features.push_back({square, {{"隶属宗地", lot}, {"房屋编号", house}}});
+    }
+    testing::WriteFixtureLayer(path, "宗地", wkbPolygon, {{"地籍号", OFTString, 20}}, lot_features);
+    testing::WriteFixtureLayer(path, "房屋层", wkbPolygon,
+                               {{"隶属宗地", OFTString, 20}, {"房屋编号", OFTString, 10}},
+                               house_features);
+    return path;
+  }
+
+  TempDir dir_;
+};
+
+TEST_P(RangeInfoTest, CopiesByKeyWithQuotesWildcardsAndHouseNumbers) {
+  const std::string layers =
+      WriteLayers({"A'1", "C%", "Z"},
+                  {{"A'1", "0002"}, {"A'1", "0001"}, {"A'1", ""}, {"D1", "0009"}, {"A'1", "0003"}});
+  const std::string range_path = dir_.File(kRangeDatabaseName);
+  ASSERT_EQ(CreateAcessDB(range_path), 1);
+  db::Connection range(range_path);
+  testing::ScopedLayer lots(gis::OpenLayer(layers, "宗地"));
+  testing::ScopedLayer houses(gis::OpenLayer(layers, "房屋层"));
+  for (int pass = 0; pass < 2; ++pass) {  // a second copy makes the tables again
+    ASSERT_EQ(RangeStatZDInfo(lots, &range, &conn()), 1);
+    ASSERT_EQ(RangeStatFWInfo(houses, &range, &conn()), 1);
+  }
+  // A quote in a key is a key like any other, "%" keeps its meaning, a key
+  // not found adds no row, an empty value is not copied.
+  EXPECT_EQ(testing::Rows(range, "select 地籍号, 宗地面积, 土地使用者, 土地证号 from ZDXX"),
+            (std::vector<std::string>{"A'1|100.5|张三|", "C9|30||"}));
+  // Each house of a lot takes the row of its number; a house without one
+  // the lot's first row; a number the source lacks, the lot's row without
+  // a number.
+  EXPECT_EQ(testing::Rows(range, "select 隶属宗地, 房屋编号, 权利人, 建筑面积 from FWXX"),
+            (std::vector<std::string>{"A'1|0002|乙|60", "A'1|0001|甲|50", "A'1|0001|甲|50",
+                                      "D1||丙|70"}));
+  EXPECT_EQ(RangeStatZDInfo(0, &range, &conn()), 0);
+  EXPECT_EQ(RangeStatZDInfo(lots, nullptr, &conn()), 0);
+  conn().Execute("drop table approve");
+  EXPECT_EQ(RangeStatZDInfo(lots, &range, &conn()), 0);
+}
+
+// A town-lot range run copies the lot information from the data source of
+// rivadoverid.ini; one that cannot be reached is logged and counted.
+TEST_P(RangeInfoTest, TownRunCopiesFromTheConfiguredDataSource) {
+  RangeFolder range;
+  std::string lot;
+  {
+    testing::ScopedLayer layer(gis::OpenLayer(range.File("survey.gpkg"), "城镇权属层"));
+    lot = gis::FieldText(layer, 1, "地籍号");
+  }
+  ASSERT_FALSE(lot.empty());
+  conn().Execute("insert into approve values (?, 12.5, '某单位', '')", {db::Value(lot)});
+  const auto configure = [](const std::string& source) {
+    std::ofstream(RangeFolder::Home() + "/rivadoverid.ini")
+        << "[数据源]\n名称=" << source << "\n模式=单机\n";
+  };
+  configure(database().ConnectionString());
+  EXPECT_EQ(LandCZZDRangeStat(range.Project().c_str(), range.Codes(), "330102"), 1);
+  db::Connection stored(range.File(kRangeDatabaseName));
+  EXPECT_EQ(testing::Rows(stored, "select 地籍号, 宗地面积 from ZDXX"),
+            std::vector<std::string>{lot + "|12.5"});
+  stored.Close();
+
+  configure("host=127.0.0.1 port=1 dbname=none connect_timeout=2");
+  RangeRequest request;
+  request.project = range.Project();
+  request.kind = RangeKind::kTownLots;
+  request.codes = range.Codes();
+  request.county = "330102";
+  const RunReport report = RunRange(request);
+  fs::remove(RangeFolder::Home() + "/rivadoverid.ini");
+  EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.back().find("数据源"), std::string::npos);
+}
+
+LANDSTAT_BOTH_ENGINES(RangeInfoTest);
+
+}  // namespace
+}  // namespace landstat
