@@ -736,13 +736,24 @@ class PostgresBackend : public Backend {
   }
 
   // Stores a refused batch one row at a time: every row the server accepts
-  // is stored, and one error names the rows it refused.
+  // is stored, and one error names the rows it refused. The batch is first
+  // tried in runs of rows, so that a large batch with one bad row is not
+  // sent row by row; only a refused run is.
   void StoreRowByRow(const WriteBatch& batch) {
     constexpr std::size_t kNamed = 5;  // refused rows whose message is given
+    constexpr std::size_t kRun = 100;
     std::string message;
     std::size_t refused = 0;
     DbFailure failure = DbFailure::kOther;
+    std::size_t run_end = 0;  // rows before it are stored, or go one by one
     for (std::size_t row = 0; row < batch.rows.size(); ++row) {
+      if (row >= run_end) {
+        run_end = std::min(row + kRun, batch.rows.size());
+        if (run_end - row > 1 && TryStore(batch, row, run_end, "landstat_run")) {
+          row = run_end - 1;
+          continue;
+        }
+      }
       std::optional<DbError> error;
       if (TryStore(batch, row, row + 1, "landstat_row", &error)) continue;
       if (error->Failure() == DbFailure::kConnectionLost) throw *error;
