@@ -6,7 +6,10 @@
 // statistics to hectares.
 //
 //   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR] [--version V]
+//             [--main-only 1]
 //
+// --main-only 1 stops after the statistics run (no town-lot, ownership-lot,
+// Inner Mongolia run or conversion).
 // --version V runs the regional variant V (such as 广东农村, whose farmland
 // stage is timed as the family statdata_jbntGD); the default version string
 // otherwise.
@@ -81,6 +84,7 @@ int main(int argc, char** argv) {
   long lots = -1;
   std::string server;
   std::string version;
+  bool main_only = false;
   fs::path dir = fs::temp_directory_path() / "landstat-bench";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
@@ -94,6 +98,8 @@ int main(int argc, char** argv) {
       dir = argv[i + 1];
     else if (option == "--version")
       version = argv[i + 1];
+    else if (option == "--main-only")
+      main_only = std::string(argv[i + 1]) != "0";
   }
   try {
     const fs::path county_dir =
@@ -169,6 +175,11 @@ int main(int argc, char** argv) {
     std::printf("%-9s %8ld parcels  tables:", engine, parcels);
     for (const std::string& table : run.tables) std::printf(" %s", table.c_str());
     std::printf("\n");
+    if (main_only) {
+      std::printf("%-9s %8ld parcels  whole run %.2f s (%ld failures logged), peak memory %ld MB\n",
+                  engine, parcels, run.seconds, run.failures, PeakMegabytes());
+      return 0;
+    }
 
     // The town-lot run on the same database, stage by stage.
     last = std::chrono::steady_clock::now();

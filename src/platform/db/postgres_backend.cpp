@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -24,6 +25,9 @@ using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
 constexpr int kFetchRows = 2000;
 constexpr int kMaxBufferedRows = 1000;
 constexpr int kMaxParameters = 60000;
+// A batch whose rows all set every column goes by one COPY, which has no
+// parameter limit: it may hold this many values (some tens of megabytes).
+constexpr std::size_t kMaxCopiedValues = 2000000;
 
 FieldType TypeOfOid(Oid oid) {
   switch (oid) {
@@ -79,7 +83,14 @@ void AppendCopyField(std::string& out, const Value& value) {
     out += "\\N";
     return;
   }
-  for (char c : ParamText(value)) {
+  if (value.IsDouble()) {  // written in place: numbers need no escapes
+    char buffer[64];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value.AsDouble());
+    out.append(buffer, written.ptr);
+    return;
+  }
+  const std::string held = value.IsText() ? std::string() : value.AsText();
+  for (char c : value.IsText() ? value.TextView() : std::string_view(held)) {
     switch (c) {
       case '\\':
         out += "\\\\";
@@ -159,6 +170,7 @@ struct WriteBatch {
   bool update = false;
   std::vector<std::vector<Value>> rows;
   std::vector<std::vector<bool>> given;  // inserts: which columns a row sets
+  bool all_given = true;                 // inserts: every row sets every column
   std::vector<long> records;             // the recordset's number of each row
   std::vector<std::string> row_ids;
   std::unordered_map<std::string, std::size_t> position_of_id;
@@ -280,12 +292,22 @@ class PostgresBackend : public Backend {
     // the batch takes the union, and a row stores DEFAULT where it set none.
     if (!batch_.rows.empty() && (batch_.update || batch_.table != table)) Flush();
     batch_.table = table;
+    if (!batch_.rows.empty() && batch_.columns == columns) {
+      // The common case: the same columns as the rows before.
+      batch_.rows.push_back(values);
+      batch_.given.emplace_back(columns.size(), true);
+      batch_.records.push_back(record);
+      if (BatchFull()) Flush();
+      return;
+    }
+    const bool first = batch_.rows.empty();
     std::vector<Value> row(batch_.columns.size());
     std::vector<bool> given(batch_.columns.size(), false);
     for (std::size_t i = 0; i < columns.size(); ++i) {
       const auto [at, added] = batch_.column_index.emplace(columns[i], batch_.columns.size());
       const std::size_t index = at->second;
       if (added) {
+        batch_.all_given = batch_.all_given && first;
         batch_.columns.push_back(columns[i]);
         for (auto& earlier : batch_.rows) earlier.emplace_back();
         for (auto& earlier : batch_.given) earlier.push_back(false);
@@ -295,6 +317,7 @@ class PostgresBackend : public Backend {
       row[index] = values[i];
       given[index] = true;
     }
+    batch_.all_given = batch_.all_given && columns.size() == batch_.columns.size();
     batch_.rows.push_back(std::move(row));
     batch_.given.push_back(std::move(given));
     batch_.records.push_back(record);
@@ -534,6 +557,9 @@ class PostgresBackend : public Backend {
 
   bool BatchFull() const {
     const std::size_t per_row = batch_.columns.size() + 1;
+    if (!batch_.update && batch_.all_given) {
+      return batch_.rows.size() * per_row >= kMaxCopiedValues;
+    }
     return static_cast<int>(batch_.rows.size()) >= kMaxBufferedRows ||
            (batch_.rows.size() + 1) * per_row > static_cast<std::size_t>(kMaxParameters);
   }
@@ -552,7 +578,16 @@ class PostgresBackend : public Backend {
   }
 
   void StoreBatch(const WriteBatch& batch, std::size_t first, std::size_t last) {
-    if (!batch.update && last - first > 1 && CopyRows(batch)) return;
+    if (!batch.update && last - first > 1 && CopyRows(batch, first, last)) return;
+    // A statement takes a bounded number of parameters: a longer run of
+    // rows goes by several.
+    const std::size_t per_row = batch.columns.size() + 1;
+    if (last - first > 1 && (last - first) * per_row > static_cast<std::size_t>(kMaxParameters)) {
+      const std::size_t middle = first + (last - first) / 2;
+      StoreBatch(batch, first, middle);
+      StoreBatch(batch, middle, last);
+      return;
+    }
     std::vector<std::string> casts;
     for (const std::string& column : batch.columns) casts.push_back(CastOf(batch.table, column));
     std::vector<Value> params;
@@ -611,10 +646,10 @@ class PostgresBackend : public Backend {
   // a row did not set take the column's default, read once per table; a
   // batch that leaves a generated column (identity, sequence) unset in some
   // rows is left to the INSERT road. False when COPY does not apply.
-  bool CopyRows(const WriteBatch& batch) {
+  bool CopyRows(const WriteBatch& batch, std::size_t first, std::size_t last) {
     const std::map<std::string, Value>& defaults = ConstantDefaults(batch.table);
-    for (std::size_t c = 0; c < batch.columns.size(); ++c) {
-      const bool all_given = std::all_of(batch.given.begin(), batch.given.end(),
+    for (std::size_t c = 0; c < batch.columns.size() && !batch.all_given; ++c) {
+      const bool all_given = std::all_of(batch.given.begin() + first, batch.given.begin() + last,
                                          [c](const std::vector<bool>& g) { return g[c]; });
       if (!all_given && !defaults.count(batch.columns[c])) return false;
     }
@@ -624,17 +659,24 @@ class PostgresBackend : public Backend {
     }
     ResultPtr start(Send(sql + ") FROM STDIN", {}), &PQclear);
     if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), sql);
+    // The rows go in pieces of about a megabyte, so that the server reads
+    // one while the next is written.
+    constexpr std::size_t kPiece = 1 << 20;
     std::string data;
-    for (std::size_t row = 0; row < batch.rows.size(); ++row) {
+    bool sent = true;
+    for (std::size_t row = first; row < last && sent; ++row) {
       for (std::size_t c = 0; c < batch.columns.size(); ++c) {
         if (c) data += '\t';
         AppendCopyField(data,
                         batch.given[row][c] ? batch.rows[row][c] : defaults.at(batch.columns[c]));
       }
       data += '\n';
+      if (data.size() >= kPiece || row + 1 == last) {
+        sent = PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) == 1;
+        data.clear();
+      }
     }
-    const bool sent = PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) == 1 &&
-                      PQputCopyEnd(conn_, nullptr) == 1;
+    sent = PQputCopyEnd(conn_, sent ? nullptr : "the rows could not be sent") == 1 && sent;
     std::string error = sent ? "" : PQerrorMessage(conn_);
     while (PGresult* result = PQgetResult(conn_)) {
       if (PQresultStatus(result) != PGRES_COMMAND_OK && error.empty()) {
@@ -694,13 +736,24 @@ class PostgresBackend : public Backend {
   }
 
   // Stores a refused batch one row at a time: every row the server accepts
-  // is stored, and one error names the rows it refused.
+  // is stored, and one error names the rows it refused. The batch is first
+  // tried in runs of rows, so that a large batch with one bad row is not
+  // sent row by row; only a refused run is.
   void StoreRowByRow(const WriteBatch& batch) {
     constexpr std::size_t kNamed = 5;  // refused rows whose message is given
+    constexpr std::size_t kRun = 100;
     std::string message;
     std::size_t refused = 0;
     DbFailure failure = DbFailure::kOther;
+    std::size_t run_end = 0;  // rows before it are stored, or go one by one
     for (std::size_t row = 0; row < batch.rows.size(); ++row) {
+      if (row >= run_end) {
+        run_end = std::min(row + kRun, batch.rows.size());
+        if (run_end - row > 1 && TryStore(batch, row, run_end, "landstat_run")) {
+          row = run_end - 1;
+          continue;
+        }
+      }
       std::optional<DbError> error;
       if (TryStore(batch, row, row + 1, "landstat_row", &error)) continue;
       if (error->Failure() == DbFailure::kConnectionLost) throw *error;
