@@ -119,6 +119,16 @@ class CZdStatContext : public StatRunLog {
   // and gives the same figures four times faster.
   std::string ConvertUnitStatement(short unit, const std::string& table, short decimals,
                                    bool as_run = false) const;
+  // A column of unit 1's copy converted to `unit` and rounded, as SQL: the
+  // column itself when it is not converted; `skip_zeros` takes a figure of 0
+  // as it is instead of rounding it.
+  std::string ConvertedFigure(const std::string& field, short unit, short decimals,
+                              bool skip_zeros) const;
+  // The copy of `unit` made from unit 1's copy: each row converted as
+  // ConvertUnitStatement converts it in place, in unit 1's row order. 1, or
+  // 0 after a logged failure.
+  std::string ConvertedCopyStatement(short unit, const std::string& table, short decimals) const;
+  short CopyConvertedUnitData(short unit, const std::string& table, short decimals);
 
   // The lot-area adjustment of the unit-2 and unit-3 copies: their lot
   // totals stepped to the county total converted once, their class columns
