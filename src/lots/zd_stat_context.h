@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -15,6 +17,7 @@
 namespace landstat {
 
 namespace db {
+class GroupedSums;
 class Recordset;
 }  // namespace db
 
@@ -265,6 +268,11 @@ class CZdStatContext : public StatRunLog {
   // table wrote; nothing before it ran. The house table leaves out the
   // houses of any other lot, as the base table does.
   std::optional<std::unordered_set<std::string>> m_writtenLots;
+  // The land-use class sums by level of a lot table (by table and
+  // decimals), read on the embedded engine by the first-level family for
+  // the second-level family, which fills from the same table right after
+  // it and takes them; the first family's fill always reads afresh.
+  std::map<std::string, std::vector<std::unique_ptr<db::GroupedSums>>> m_classLevelSums;
 
   std::string m_strConnect;
   // 0 plain table names; any other value names with year and county code;
