@@ -147,10 +147,12 @@ class CZdStatContext : public StatRunLog {
   short IsParentField(const std::string& name) const;
   // Steps the leaf class columns of every positive lot of `table` towards
   // the lot's total, one sweep over the leaves, and sets each parent class
-  // column to the sum of its non-negative leaves. 0 on a database error
-  // (logged; the table's changes are rolled back).
+  // column to the sum of its non-negative leaves. With the `zeroed` parent
+  // columns, every figure of those that no such sum sets (the other lots',
+  // the columns without leaves) becomes 0 by the same statement. 0 on a
+  // database error (logged; the table's changes are rolled back).
   short BalanceLotClassAreas(const std::string& table, const std::vector<std::string>& leaves,
-                             short decimals);
+                             short decimals, const std::vector<std::string>& zeroed = {});
 
   // The area-unit table (made when missing) and its town-lot rows ("城镇宗地")
   // of this year.
