@@ -7,6 +7,7 @@
 
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
 
@@ -106,10 +107,41 @@ std::string CZdStatContext::CopyUnitStatStatement(const std::string& target,
   return fmt::format("{} {} from {} {}", insert, select, source, group);
 }
 
+namespace {
+
+// The grouping of the copy statement: the lots' texts, and the areas
+// summed. The other columns of a copy keep their defaults.
+constexpr const char* kCopyKeys[] = {"地籍号",   "省名称",   "省级代码",   "市名称",   "市级代码",
+                                     "县名称",   "县级代码", "街道名称",   "街道代码", "街坊名称",
+                                     "街坊代码", "土地座落", "使用权类型", "权属性质", "土地级别"};
+
+// The copy statement's rows on the embedded engine, which groups by sorting
+// every row of the base table: grouped in one pass in memory instead, the
+// same groups with the same sums (each added in the order of the rows, as
+// the statement adds them), written in the order of their keys as the
+// statement writes them.
+void GroupLotsInMemory(CZdStatContext& context, const std::string& target,
+                       const std::string& source) {
+  db::GroupedSumsQuery query{source,
+                             {},
+                             {std::begin(kCopyKeys), std::end(kCopyKeys)},
+                             {"宗地总面积", "占地面积", "建筑面积"}};
+  for (const std::string& field : context.m_arrStatFields) {
+    if (IsClassColumn(field)) query.sums.push_back(field);
+  }
+  db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, target, true);
+}
+
+}  // namespace
+
 short CZdStatContext::CopyUnitStatData(const std::string& table) {
   const std::string statement = CopyUnitStatStatement(table, StatDataTable());
   try {
-    m_pConn.Execute(statement);
+    if (m_pConn.Kind() == db::DbKind::kEmbedded) {
+      GroupLotsInMemory(*this, table, StatDataTable());
+    } else {
+      m_pConn.Execute(statement);
+    }
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("汇总城镇基础据表", "statdata_czzdex " + statement, error);
