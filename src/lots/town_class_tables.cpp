@@ -45,8 +45,8 @@ db::GroupedSumsQuery LevelQuery(const CZdStatContext& context, const ClassLevel&
   return query;
 }
 
-// Every level at once; a DbError when any cannot be read (each is then
-// read alone, so that only the levels that cannot fail).
+// Every level at once; a DbError when any cannot be read (each level is
+// then read alone, so that only those that cannot be read fail).
 std::vector<std::unique_ptr<db::GroupedSums>> ReadClassLevels(CZdStatContext& context,
                                                               const TownSources& sources) {
   std::vector<db::GroupedSumsQuery> queries;
