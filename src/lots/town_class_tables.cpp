@@ -32,23 +32,36 @@ const ClassLevel kClassLevels[] = {
      "街坊数据汇总失败", "街坊代码", "街坊名称"},
 };
 
-// One level's rows on the embedded engine: its statement would sort the
-// whole lot table, so the lots are grouped in one pass in memory instead,
-// each group summed in the order of the rows as the statement sums them,
-// and the groups written in the order of their keys as the statement gives
-// them.
-void SumLevelInMemory(CZdStatContext& context, const ClassLevel& level,
-                      const std::vector<std::string>& codes, const std::string& target,
-                      const TownSources& sources) {
+// The rows of every level on the embedded engine: a level's statement would
+// sort the whole lot table, so the lots are grouped in memory instead, the
+// three levels read at the same time (each summed as the statement sums it,
+// and written in the order of its keys as the statement gives them), with
+// the sums of the second family's classes, which include the first's.
+db::GroupedSumsQuery LevelQuery(const CZdStatContext& context, const ClassLevel& level,
+                                const TownSources& sources) {
   db::GroupedSumsQuery query{sources.lots, {}, {level.code, level.name}, {"宗地总面积"}};
   query.decimals = sources.decimals;
+  for (const std::string& code : context.m_arrClassCodes) query.sums.push_back("BM" + code);
+  return query;
+}
+
+// Every level at once; a DbError when any cannot be read (each level is
+// then read alone, so that only those that cannot be read fail).
+std::vector<std::unique_ptr<db::GroupedSums>> ReadClassLevels(CZdStatContext& context,
+                                                              const TownSources& sources) {
+  std::vector<db::GroupedSumsQuery> queries;
+  for (const ClassLevel& level : kClassLevels) {
+    queries.push_back(LevelQuery(context, level, sources));
+  }
+  return db::GroupedSums::ReadAll(context.m_pConn, queries);
+}
+
+void WriteLevel(CZdStatContext& context, const db::GroupedSums& sums, const ClassLevel& level,
+                const std::vector<std::string>& codes, const std::string& target) {
   std::vector<db::GroupedSums::Column> columns{
       {level.code, "XZQDM"}, {level.name, "XZQMC"}, {"宗地总面积", "XZQZMJ"}};
-  for (const std::string& code : codes) {
-    query.sums.push_back("BM" + code);
-    columns.push_back({"BM" + code, {}});
-  }
-  db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, target, columns, true);
+  for (const std::string& code : codes) columns.push_back({"BM" + code, {}});
+  sums.WriteTo(context.m_pConn, target, columns, true);
 }
 
 // What tells the two tables apart: their class codes, the title of a failed
@@ -74,21 +87,44 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
     sums += comma + ("SUM(BM" + code + ") BM" + code);
   }
   const bool in_memory = context.m_pConn.Kind() == db::DbKind::kEmbedded;
-  for (const ClassLevel& level : kClassLevels) {
+  // The first family reads the levels and keeps them for the second, which
+  // reads the same table next; the second takes them.
+  const std::string kept_as = sources.lots + "/" + std::to_string(sources.decimals);
+  std::vector<std::unique_ptr<db::GroupedSums>> levels;
+  if (in_memory) {
+    const auto kept = context.m_classLevelSums.find(kept_as);
+    if (kept != context.m_classLevelSums.end()) {
+      if (&table == &kSecondLevel) levels = std::move(kept->second);
+      context.m_classLevelSums.erase(kept);
+    }
+    try {
+      if (levels.empty()) levels = ReadClassLevels(context, sources);
+    } catch (const db::DbError&) {
+      levels.clear();  // each level is read alone below
+    }
+  }
+  for (std::size_t i = 0; i < std::size(kClassLevels); ++i) {
+    const ClassLevel& level = kClassLevels[i];
     const std::string statement = context.Dialect().RoundSums(
         "insert into " + target + "(XZQDM,XZQMC,XZQZMJ," + columns + ")" +
             fmt::sprintf(level.select, sums, sources.lots) + level.group,
         sources.decimals);
     try {
-      if (in_memory) {
-        SumLevelInMemory(context, level, context.*table.codes, target, sources);
-      } else {
+      if (!in_memory) {
         context.m_pConn.Execute(statement);
+      } else if (levels.size() == std::size(kClassLevels)) {
+        WriteLevel(context, *levels[i], level, context.*table.codes, target);
+      } else {
+        const db::GroupedSums alone(context.m_pConn, LevelQuery(context, level, sources));
+        WriteLevel(context, alone, level, context.*table.codes, target);
       }
     } catch (const db::DbError&) {
       context.LogFailure(table.title, level.failure);
       if (table.stop_at_failure) return 0;
     }
+  }
+  if (&table == &kFirstLevel && levels.size() == std::size(kClassLevels)) {
+    context.m_classLevelSums[kept_as] = std::move(levels);
   }
   return 1;
 }

@@ -6,6 +6,7 @@
 #include "lots/town_house_table.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -57,56 +58,84 @@ std::string OccupiedAreaField(gis::LayerHandle layer) {
   return gis::DataSourceKind(layer) == 1 ? "area" : "面积";
 }
 
-// One walk over the house layer into one table: reads each readable house,
-// converts and rounds its areas, writes its row and keeps the sums of what
-// was written. A house whose floor area or footprint cannot be counted is
-// logged and left out (by the walk that `reports`: the tables of the other
-// units leave out the same houses).
+// A table a walk over the house layer fills: its unit's factor and
+// decimals, and what the walk wrote into it.
+struct HouseTarget {
+  std::string table;
+  double factor = 1;
+  short decimals = 2;
+  std::unique_ptr<db::RowWriter> writer;
+  bool reports = false;  // the walk logs the houses it leaves out
+  long number = 0;       // the rows written
+  double sums[kAreas] = {0, 0, 0};
+  short result = 0;
+};
+
+// One walk over the house layer into the tables of every unit at once:
+// reads each readable house, converts and rounds its areas for each table,
+// writes its rows and keeps the sums of what was written. A house whose
+// floor area or footprint cannot be counted is logged (by a walk that fills
+// a table that reports: the source unit's) and left out of every table.
 class HouseWalk {
  public:
-  HouseWalk(CZdStatContext& context, const std::string& table, double factor, short decimals,
-            bool reports)
-      : context_(context), table_(table), factor_(factor), decimals_(decimals), reports_(reports) {}
+  HouseWalk(CZdStatContext& context, std::vector<HouseTarget>& targets)
+      : context_(context), targets_(targets) {}
 
-  // Writes the house rows and the closing row. 1 when the house rows were
-  // written (a failed closing row is logged); 0 after a logged failure that
-  // left the table as it was.
-  short Run() {
-    std::optional<db::RowWriter> writer;
-    try {
-      writer.emplace(context_.m_pConn, table_,
-                     std::vector<std::string>(std::begin(kRowColumns), std::end(kRowColumns)));
-    } catch (const db::DbError& error) {
-      context_.LogFailure(table_, "连接房屋信息汇总表失败", error);
-      return 0;
-    }
-    try {
-      if (!WriteHouses(*writer, context_.m_aiHouse)) {
-        return 0;  // the writer, unclosed, takes nothing into the table
+  // Writes the house rows and the closing row of each table; its result 1
+  // when the house rows were written (a failed closing row is logged), 0
+  // after a logged failure that left the table as it was.
+  void Run() {
+    std::vector<std::string> columns(std::begin(kRowColumns), std::end(kRowColumns));
+    for (HouseTarget& target : targets_) {
+      try {
+        target.writer = std::make_unique<db::RowWriter>(context_.m_pConn, target.table, columns);
+      } catch (const db::DbError& error) {
+        context_.LogFailure(target.table, "连接房屋信息汇总表失败", error);
       }
-      WriteTotal(*writer);
-      writer->Close();
-      return 1;
-    } catch (const db::DbError& error) {
-      context_.LogFailure(table_, kRowFailed, error);
-    } catch (const gis::GisError& error) {
-      context_.LogFailure("图层 " + layer_name_, kRowFailed + (" " + table_), error);
+      if (target.writer && target.reports) reports_ = true;
     }
-    // The rows written so far go with the writer, rolled back.
-    return 0;
+    if (std::none_of(targets_.begin(), targets_.end(),
+                     [](const HouseTarget& target) { return target.writer != nullptr; })) {
+      return;
+    }
+    try {
+      // Unclosed writers take nothing into their tables.
+      if (!WriteHouses(context_.m_aiHouse)) return;
+      for (HouseTarget& target : targets_) {
+        if (!target.writer) continue;
+        try {
+          WriteTotal(target);
+          target.writer->Close();
+          target.result = 1;
+        } catch (const db::DbError& error) {
+          context_.LogFailure(target.table, kRowFailed, error);
+        }
+      }
+    } catch (const db::DbError& error) {
+      for (const HouseTarget& target : targets_) {
+        if (target.writer) context_.LogFailure(target.table, kRowFailed, error);
+      }
+    } catch (const gis::GisError& error) {
+      for (const HouseTarget& target : targets_) {
+        if (target.writer) {
+          context_.LogFailure("图层 " + layer_name_, kRowFailed + (" " + target.table), error);
+        }
+      }
+    }
+    // The rows written so far go with their writers, rolled back.
   }
 
  private:
   // False (and one failure naming the layer and the field, from the walk
   // that reports) when the layer lacks a field the rows need.
-  bool WriteHouses(db::RowWriter& writer, gis::LayerHandle layer) {
+  bool WriteHouses(gis::LayerHandle layer) {
     layer_name_ = gis::LayerName(layer);
     checks_.emplace(context_, layer, reports_);
     if (!checks_->HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋信息未汇总")) return false;
     FindFields(layer);
     std::vector<db::Value> row(std::size(kRowColumns));
     checks_->Walk(gis::EntityKind::kRegion,
-                  [&](const gis::Record& record) { WriteHouse(writer, record, row); });
+                  [&](const gis::Record& record) { WriteHouse(record, row); });
     return true;
   }
 
@@ -133,33 +162,48 @@ class HouseWalk {
     }
   }
 
-  void WriteHouse(db::RowWriter& writer, const gis::Record& record, std::vector<db::Value>& row) {
+  void WriteHouse(const gis::Record& record, std::vector<db::Value>& row) {
     std::string texts[kTexts];
     for (int i = 0; i < kTexts; ++i) texts[i] = record.Text(text_fields_[i]);
     if (!OfWrittenLot(texts[kLotText])) return;
     double areas[kAreas];
     bool counted = true;
     for (int i = 0; i < kAreas; ++i) {
-      const std::optional<double> area = Area(record, i);
+      const std::optional<double> area =
+          checks_->Area(record, area_names_[i], area_fields_[i], i != kAreas - 1);
       counted = counted && area;
       areas[i] = area.value_or(0);
     }
     if (!counted) return;
-    row[0] = std::to_string(number_ + 1);
     for (int i = 0; i < kTexts; ++i) {
       row[i + 1] = i == kStructureText ? context_.GetHouseStructureName(texts[i]) : texts[i];
     }
-    for (int i = 0; i < kAreas; ++i) row[kTexts + 1 + i] = areas[i];
+    for (HouseTarget& target : targets_) {
+      if (target.writer) WriteRow(target, texts[kLotText], areas, row);
+    }
+  }
+
+  // The house's row in one table: its areas in the table's unit, the
+  // field's number times the factor, rounded.
+  void WriteRow(HouseTarget& target, const std::string& lot, const double (&areas)[kAreas],
+                std::vector<db::Value>& row) {
+    double converted[kAreas];
+    for (int i = 0; i < kAreas; ++i) {
+      converted[i] = areas[i] * target.factor;
+      xcKeepPoint(&converted[i], target.decimals);
+      row[kTexts + 1 + i] = converted[i];
+    }
+    row[0] = std::to_string(target.number + 1);
     try {
-      writer.Add(row);
+      target.writer->Add(row);
     } catch (const db::DbError& error) {
       // The database refused the row: it is not stored, takes no number and
       // stays out of the sums.
-      context_.LogFailure(texts[kLotText], kRowFailed, error);
+      context_.LogFailure(lot, kRowFailed, error);
       return;
     }
-    ++number_;
-    for (int i = 0; i < kAreas; ++i) sums_[i] += areas[i];
+    ++target.number;
+    for (int i = 0; i < kAreas; ++i) target.sums[i] += converted[i];
   }
 
   // Whether the house's lot was written into the base table (always, when
@@ -171,47 +215,31 @@ class HouseWalk {
     return context_.m_writtenLots->count(lot) > 0;
   }
 
-  // An area in the table's unit: the field's number times the factor,
-  // rounded; nothing when it cannot be counted (logged). The occupied area
-  // may be empty (0).
-  std::optional<double> Area(const gis::Record& record, int i) {
-    std::optional<double> area =
-        checks_->Area(record, area_names_[i], area_fields_[i], i != kAreas - 1);
-    if (!area) return std::nullopt;
-    *area *= factor_;
-    xcKeepPoint(&*area, decimals_);
-    return area;
-  }
-
   // The closing row: "合计" and the sums of the rounded house areas (rounded
   // once more only to shed the binary noise of the additions).
-  void WriteTotal(db::RowWriter& writer) {
+  void WriteTotal(HouseTarget& target) {
     std::vector<db::Value> row(std::size(kRowColumns));
     row[0] = "合计";
     for (int i = 0; i < kAreas; ++i) {
-      double sum = sums_[i];
-      xcKeepPoint(&sum, decimals_);
+      double sum = target.sums[i];
+      xcKeepPoint(&sum, target.decimals);
       row[kTexts + 1 + i] = sum;
     }
     try {
-      writer.Add(row);
+      target.writer->Add(row);
     } catch (const db::DbError& error) {
       context_.LogFailure("合计信息", kRowFailed, error);
     }
   }
 
   CZdStatContext& context_;
-  const std::string table_;
-  const double factor_;
-  const short decimals_;
+  std::vector<HouseTarget>& targets_;
   std::string layer_name_;
   int text_fields_[kTexts] = {-1, -1, -1, -1, -1};
   int area_fields_[kAreas] = {-1, -1, -1};
   std::vector<std::string> area_names_;
-  const bool reports_;
+  bool reports_ = false;
   std::optional<LayerChecks> checks_;  // made for the walk of a valid layer
-  long number_ = 0;
-  double sums_[kAreas] = {0, 0, 0};
 };
 
 // The house layer's tables when the layer is stored as tables of the
@@ -308,7 +336,13 @@ short CZdStatContext::FillFwxxtjTable(const std::string& table, short source_uni
   }
   // The table in the source unit, filled in every run, reports the houses
   // left out.
-  return HouseWalk(*this, table, *factor, decimals, source_unit == unit).Run();
+  std::vector<HouseTarget> targets(1);
+  targets[0].table = table;
+  targets[0].factor = *factor;
+  targets[0].decimals = decimals;
+  targets[0].reports = source_unit == unit;
+  HouseWalk(*this, targets).Run();
+  return targets[0].result;
 }
 
 short CZdStatContext::FillFwxxtjFromLayerTables(const std::string& table, short source_unit,
@@ -343,18 +377,36 @@ short CZdStatContext::SumFwxxtj() {
   };
   // Every table is filled; the sum failed when any fill did. Without a
   // house layer the tables stay empty, which is no failure.
+  std::vector<std::pair<short, short>> units;  // unit, decimals
+  if (is_other_unit(m_nUnit1)) units.emplace_back(m_nUnit1, m_nDec1);
+  if (is_other_unit(m_nUnit2)) units.emplace_back(m_nUnit2, m_nDec2);
+  units.emplace_back(source, m_nDecSrc);
   short result = 1;
-  if (is_other_unit(m_nUnit1)) {
-    result = std::min(
-        result, FillFwxxtjTable(TownSummaryTable(m_nUnit1, kHouseBase), source, m_nUnit1, m_nDec1));
+  if (!gis::IsLayerValid(m_aiHouse) || StoredHouseTables(*this)) {
+    for (const auto& [unit, decimals] : units) {
+      result = std::min(
+          result, FillFwxxtjTable(TownSummaryTable(unit, kHouseBase), source, unit, decimals));
+    }
+    return gis::IsLayerValid(m_aiHouse) ? result : 1;
   }
-  if (is_other_unit(m_nUnit2)) {
-    result = std::min(
-        result, FillFwxxtjTable(TownSummaryTable(m_nUnit2, kHouseBase), source, m_nUnit2, m_nDec2));
+  // One walk over the layer for every unit's table.
+  std::vector<HouseTarget> targets;
+  for (const auto& [unit, decimals] : units) {
+    const std::string table = TownSummaryTable(unit, kHouseBase);
+    const std::optional<double> factor = HouseAreaFactor(source, unit);
+    if (!factor) {
+      result = std::min(result, LogNoFactor(*this, table, source, unit));
+      continue;
+    }
+    HouseTarget& target = targets.emplace_back();
+    target.table = table;
+    target.factor = *factor;
+    target.decimals = decimals;
+    target.reports = unit == source;
   }
-  result = std::min(
-      result, FillFwxxtjTable(TownSummaryTable(source, kHouseBase), source, source, m_nDecSrc));
-  return gis::IsLayerValid(m_aiHouse) ? result : 1;
+  HouseWalk(*this, targets).Run();
+  for (const HouseTarget& target : targets) result = std::min(result, target.result);
+  return result;
 }
 
 }  // namespace landstat

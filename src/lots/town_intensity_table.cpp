@@ -57,13 +57,35 @@ std::string LevelStatement(const QddcLevel& level, const std::string& lots) {
          code + "," + name + " order by " + code + "," + name + " ";
 }
 
-// The land area of every unit of the level, and the number of its lots with
-// an area, each by one grouped query.
-std::string LandStatement(const QddcLevel& level, const std::string& land) {
-  const std::string code = level.land_code;
-  return "select " + code + " AS XZQDM,sum(土地总面积) AS TDZMJ from " + land + " group by " + code;
+// The land area of every unit of the three levels: one pass over the
+// land-use table for all of them, each code's rows summed in the order the
+// table holds them, as a level's grouped query sums them.
+std::string LandStatement(const std::string& land) {
+  std::string columns;
+  for (const QddcLevel& level : kQddcLevels) columns += std::string(level.land_code) + ",";
+  return "select " + columns + "土地总面积 from " + land;
 }
 
+using Figures = std::unordered_map<std::string, double>;
+
+std::vector<Figures> ReadLandAreas(db::Connection& conn, const std::string& statement) {
+  constexpr int kLevels = static_cast<int>(std::size(kQddcLevels));
+  std::vector<Figures> areas(kLevels);
+  std::unique_ptr<db::RowSource> source = conn.Scan(statement);
+  while (source->Next()) {
+    // A null area adds nothing, as it adds nothing to a sum.
+    const bool counted = !source->IsNull(kLevels);
+    const double area = counted ? source->Number(kLevels) : 0;
+    for (int k = 0; k < kLevels; ++k) {
+      if (source->IsNull(k)) continue;
+      double& sum = areas[k][std::string(source->Text(k))];
+      if (counted) sum += area;
+    }
+  }
+  return areas;
+}
+
+// The number of a level's lots with an area, by one grouped query.
 std::string CountStatement(const QddcLevel& level, const std::string& lots) {
   const std::string code = level.code;
   return "select " + code + " AS XZQDM,count(*) AS ZDS from " + lots +
@@ -88,9 +110,8 @@ std::vector<LevelRow> ReadLevelRows(db::Connection& conn, const std::string& sta
 }
 
 // A figure per non-null code.
-std::unordered_map<std::string, double> ReadFigures(db::Connection& conn,
-                                                    const std::string& statement) {
-  std::unordered_map<std::string, double> figures;
+Figures ReadFigures(db::Connection& conn, const std::string& statement) {
+  Figures figures;
   std::unique_ptr<db::RowSource> source = conn.Scan(statement);
   while (source->Next()) {
     if (!source->IsNull(0)) figures[std::string(source->Text(0))] = source->Number(1);
@@ -98,7 +119,7 @@ std::unordered_map<std::string, double> ReadFigures(db::Connection& conn,
   return figures;
 }
 
-double Lookup(const std::unordered_map<std::string, double>& figures, const std::string& code) {
+double Lookup(const Figures& figures, const std::string& code) {
   const auto found = figures.find(code);
   return found == figures.end() ? 0 : found->second;
 }
@@ -115,9 +136,12 @@ const std::vector<std::string> kWrittenColumns = {"XZQDM", "XZQMC", "JZZMJ",   "
                                                   "ZDS",   "CZRJL", "CZJZRJL", "CZJZMD"};
 
 // Writes one level's rows; 0 after a logged failure of one of its queries.
-// Errors of reading a row or writing one go to the caller.
-short WriteLevel(CZdStatContext& context, db::RowWriter& writer, const QddcLevel& level,
-                 const TownSources& sources, const QddcMarkers& markers) {
+// Errors of reading a row or writing one go to the caller. The land areas
+// of every level are read by the first level that has rows, into `land`.
+short WriteLevel(CZdStatContext& context, db::RowWriter& writer, std::size_t level_index,
+                 const TownSources& sources, const QddcMarkers& markers,
+                 std::vector<Figures>& land) {
+  const QddcLevel& level = kQddcLevels[level_index];
   const std::string level_statement = LevelStatement(level, sources.lots);
   std::vector<LevelRow> rows;
   try {
@@ -127,16 +151,18 @@ short WriteLevel(CZdStatContext& context, db::RowWriter& writer, const QddcLevel
     return 0;
   }
   if (rows.empty()) return 1;
-  const std::string land_statement = LandStatement(level, sources.land);
-  std::unordered_map<std::string, double> land;
-  try {
-    land = ReadFigures(context.m_pConn, land_statement);
-  } catch (const db::DbError& error) {
-    context.LogFailure(kSourceTitle, "statdataex" + land_statement + markers.land, error);
-    return 0;
+  if (land.empty()) {
+    const std::string land_statement = LandStatement(sources.land);
+    try {
+      land = ReadLandAreas(context.m_pConn, land_statement);
+    } catch (const db::DbError& error) {
+      context.LogFailure(kSourceTitle, "statdataex" + land_statement + markers.land, error);
+      return 0;
+    }
   }
+  const Figures& areas = land[level_index];
   const std::string count_statement = CountStatement(level, sources.lots);
-  std::unordered_map<std::string, double> counts;
+  Figures counts;
   try {
     counts = ReadFigures(context.m_pConn, count_statement);
   } catch (const db::DbError& error) {
@@ -148,7 +174,7 @@ short WriteLevel(CZdStatContext& context, db::RowWriter& writer, const QddcLevel
     return sources.decimals < 0 ? area : RoundToDecimals(area, sources.decimals);
   };
   for (const LevelRow& row : rows) {
-    const double area = Lookup(land, row.code);
+    const double area = Lookup(areas, row.code);
     writer.Add({row.code, row.name, stored(row.building), stored(row.footprint), stored(area),
                 static_cast<long long>(Lookup(counts, row.code)), Ratio(row.building, area),
                 Ratio(row.building, row.footprint), Ratio(row.footprint, area)});
@@ -168,9 +194,10 @@ short QddcWalk(CZdStatContext& context, const std::string& target, const TownSou
     return 0;
   }
   short result = 1;
+  std::vector<Figures> land;
   try {
-    for (const QddcLevel& level : kQddcLevels) {
-      if (!WriteLevel(context, *writer, level, sources, markers)) {
+    for (std::size_t level = 0; level < std::size(kQddcLevels); ++level) {
+      if (!WriteLevel(context, *writer, level, sources, markers, land)) {
         result = 0;
         break;
       }

@@ -118,22 +118,17 @@ short CZdStatContext::AdjustUnitStatData() {
     if (!IsClassColumn(field)) continue;
     (IsParentField(field) ? parents : leaves).push_back(field);
   }
-  std::string clause = " SET ";
-  for (const std::string& parent : parents) clause += parent + "=0,";
-  clause.pop_back();
-
   for (const UnitTable& unit : adjusted) {
-    const std::string zeroing = fmt::format("update {} {} ", unit.table, clause);
     try {
       // The parents are summed again from their leaves: zeroed and summed in
-      // one transaction, so a failure leaves them as converted.
+      // one transaction (one statement), so a failure leaves them as
+      // converted.
       db::Transaction transaction(m_pConn);
-      // Without parent columns there is nothing to zero.
-      if (!parents.empty()) m_pConn.Execute(zeroing);
-      if (BalanceLotClassAreas(unit.table, leaves, unit.decimals) == 0) continue;  // logged
+      if (BalanceLotClassAreas(unit.table, leaves, unit.decimals, parents) == 0)
+        continue;  // logged
       transaction.Commit();
-    } catch (const db::DbError&) {
-      LogStatementFailure(kClassTitle, unit.table, zeroing);
+    } catch (const db::DbError& error) {
+      LogFailure(kClassTitle, unit.table, error);
       return 0;
     }
   }
@@ -194,7 +189,8 @@ short CZdStatContext::BalanceLotTotals(const db::Value& county_total) {
 }
 
 short CZdStatContext::BalanceLotClassAreas(const std::string& table,
-                                           const std::vector<std::string>& leaves, short decimals) {
+                                           const std::vector<std::string>& leaves, short decimals,
+                                           const std::vector<std::string>& zeroed) {
   const units::StepSize size = units::StepFor(decimals);
   // A leaf may take a step when it holds at least one (binary noise aside).
   const units::StepRule rule{
@@ -252,13 +248,27 @@ short CZdStatContext::BalanceLotClassAreas(const std::string& table,
         at->second += fmt::format("+(case when {0}>=0 then {0} else 0 end)", leaf);
       }
     }
-    if (!parent_order.empty()) {
+    if (zeroed.empty() && !parent_order.empty()) {
       std::string statement = "update " + table + " set ";
       for (const std::string& parent : parent_order) {
         statement += parent + "=" + parent_sums[parent] + ",";
       }
       statement.pop_back();
       m_pConn.Execute(statement + " where 宗地总面积>0");
+    } else if (!zeroed.empty()) {
+      // Every row at once: the lots with a positive total take their sums,
+      // and every other figure of the parents is 0.
+      std::string statement = "update " + table + " set ";
+      for (const std::string& parent : zeroed) {
+        const auto leaf_sum = parent_sums.find(parent);
+        statement += parent + "=" +
+                     (leaf_sum == parent_sums.end()
+                          ? std::string("0")
+                          : "case when 宗地总面积>0 then " + leaf_sum->second + " else 0 end") +
+                     ",";
+      }
+      statement.pop_back();
+      m_pConn.Execute(statement);
     }
     transaction.Commit();
     if (left_over > 0) {

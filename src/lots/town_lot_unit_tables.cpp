@@ -4,10 +4,10 @@
 // so that their figures add up.
 
 #include <fmt/format.h>
-#include <fmt/printf.h>
 
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
 
@@ -26,18 +26,16 @@ bool IsConvertedColumn(const std::string& field) {
          field == "建筑面积";
 }
 
-// The assignment that converts a column from unit `source` to unit `target`
-// (a format taking the column twice and the decimals); null when the two
-// units are the same or either is none.
-const char* ConversionFormat(short source, short target) {
-  static const char* const kFormats[3][3] = {
-      {nullptr, "%s=round(%s*15,%d),", "%s=round(%s*10000,%d),"},
-      {"%s=round(%s/15,%d),", nullptr, "%s=round(%s*2000/3,%d),"},
-      {"%s=round(%s/10000,%d),", "%s=round(%s*3/2000,%d),", nullptr}};
+// The factor that converts a figure from unit `source` to unit `target`, as
+// SQL writes it after the figure ("/10000": steps taken from left to right);
+// null when the two units are the same or either is none.
+const char* ConversionFactor(short source, short target) {
+  static const char* const kFactors[3][3] = {
+      {nullptr, "*15", "*10000"}, {"/15", nullptr, "*2000/3"}, {"/10000", "*3/2000", nullptr}};
   if (source < kHectare || source > kSquareMetre || target < kHectare || target > kSquareMetre) {
     return nullptr;
   }
-  return kFormats[source][target];
+  return kFactors[source][target];
 }
 
 }  // namespace
@@ -64,8 +62,20 @@ short CZdStatContext::BuildUnitStatData() {
   // Each copy and conversion logs its own failure; a copy that failed
   // leaves its unit's table empty or in unit 1, and the run goes on to the
   // area units and the summaries, whose figures the failures make suspect.
+  // Unit 1's copy groups the base table; the copies of units 2 and 3 are
+  // converted from it in one statement each, the figures the grouping and
+  // the conversion in place would give, without grouping again.
+  bool grouped = false;
   for (const UnitTable& unit : UnitTables()) {
-    if (CopyUnitStatData(unit.table) == 0 || unit.unit == m_nUnitSrc) continue;
+    if (unit.unit == m_nUnitSrc) {
+      grouped = CopyUnitStatData(unit.table) != 0;
+      continue;
+    }
+    if (grouped && ConversionFactor(m_nUnitSrc, unit.unit)) {
+      CopyConvertedUnitData(unit.unit, unit.table, unit.decimals);
+      continue;
+    }
+    if (CopyUnitStatData(unit.table) == 0) continue;
     ConvertUnitTable(unit.unit, unit.table, unit.decimals);
   }
   AdjustUnitStatData();
@@ -97,10 +107,41 @@ std::string CZdStatContext::CopyUnitStatStatement(const std::string& target,
   return fmt::format("{} {} from {} {}", insert, select, source, group);
 }
 
+namespace {
+
+// The grouping of the copy statement: the lots' texts, and the areas
+// summed. The other columns of a copy keep their defaults.
+constexpr const char* kCopyKeys[] = {"地籍号",   "省名称",   "省级代码",   "市名称",   "市级代码",
+                                     "县名称",   "县级代码", "街道名称",   "街道代码", "街坊名称",
+                                     "街坊代码", "土地座落", "使用权类型", "权属性质", "土地级别"};
+
+// The copy statement's rows on the embedded engine, which groups by sorting
+// every row of the base table: grouped in one pass in memory instead, the
+// same groups with the same sums (each added in the order of the rows, as
+// the statement adds them), written in the order of their keys as the
+// statement writes them.
+void GroupLotsInMemory(CZdStatContext& context, const std::string& target,
+                       const std::string& source) {
+  db::GroupedSumsQuery query{source,
+                             {},
+                             {std::begin(kCopyKeys), std::end(kCopyKeys)},
+                             {"宗地总面积", "占地面积", "建筑面积"}};
+  for (const std::string& field : context.m_arrStatFields) {
+    if (IsClassColumn(field)) query.sums.push_back(field);
+  }
+  db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, target, true);
+}
+
+}  // namespace
+
 short CZdStatContext::CopyUnitStatData(const std::string& table) {
   const std::string statement = CopyUnitStatStatement(table, StatDataTable());
   try {
-    m_pConn.Execute(statement);
+    if (m_pConn.Kind() == db::DbKind::kEmbedded) {
+      GroupLotsInMemory(*this, table, StatDataTable());
+    } else {
+      m_pConn.Execute(statement);
+    }
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("汇总城镇基础据表", "statdata_czzdex " + statement, error);
@@ -108,25 +149,52 @@ short CZdStatContext::CopyUnitStatData(const std::string& table) {
   }
 }
 
+std::string CZdStatContext::ConvertedFigure(const std::string& field, short unit, short decimals,
+                                            bool skip_zeros) const {
+  const char* factor = ConversionFactor(m_nUnitSrc, unit);
+  if (!factor || !IsConvertedColumn(field)) return field;
+  const std::string rounded = fmt::format("round({}{},{})", field, factor, decimals);
+  if (!skip_zeros) return rounded;
+  // A figure of 0 is 0 converted: a server leaves it as it is (most class
+  // columns of a lot), and the embedded engine takes it as stored (its
+  // round() would give the same figure, -0 for -0, and null for null).
+  const std::string zero = DialectKind() == db::DbKind::kEmbedded ? field : "0";
+  return fmt::format("case when {}=0 then {} else {} end", field, zero, rounded);
+}
+
 std::string CZdStatContext::ConvertUnitStatement(short unit, const std::string& table,
                                                  short decimals, bool as_run) const {
-  const char* format = ConversionFormat(m_nUnitSrc, unit);
-  if (!format) return {};
+  if (!ConversionFactor(m_nUnitSrc, unit)) return {};
   const bool skip_zeros = as_run && DialectKind() != db::DbKind::kEmbedded;
   std::string statement = fmt::format("UPDATE {} set ", table);
   for (const std::string& field : m_arrStatFields) {
     if (!IsConvertedColumn(field)) continue;
-    std::string assignment = fmt::sprintf(format, field, field, decimals);
-    if (skip_zeros) {
-      // "X=round(...)," becomes "X=case when X=0 then 0 else round(...) end,".
-      const std::size_t equals = assignment.find('=');
-      assignment = assignment.substr(0, equals + 1) + "case when " + field + "=0 then 0 else " +
-                   assignment.substr(equals + 1, assignment.size() - equals - 2) + " end,";
-    }
-    statement += assignment;
+    statement += field + "=" + ConvertedFigure(field, unit, decimals, skip_zeros) + ",";
   }
   statement.pop_back();  // the last comma
   return statement;
+}
+
+std::string CZdStatContext::ConvertedCopyStatement(short unit, const std::string& table,
+                                                   short decimals) const {
+  std::string columns, figures;
+  for (const std::string& field : m_arrStatFields) {
+    columns += (columns.empty() ? "" : ",") + field;
+    figures += (figures.empty() ? "" : ",") + ConvertedFigure(field, unit, decimals, true);
+  }
+  return fmt::format("insert into {} ({}) select {} from {}", table, columns, figures,
+                     m_strStatTblSrc);
+}
+
+short CZdStatContext::CopyConvertedUnitData(short unit, const std::string& table, short decimals) {
+  const std::string statement = ConvertedCopyStatement(unit, table, decimals);
+  try {
+    m_pConn.Execute(statement);
+    return 1;
+  } catch (const db::DbError& error) {
+    LogFailure("汇总城镇基础据表", "statdata_czzdex " + statement, error);
+    return 0;
+  }
 }
 
 short CZdStatContext::ConvertUnitTable(short unit, const std::string& table, short decimals) {

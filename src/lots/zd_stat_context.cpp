@@ -3,6 +3,7 @@
 #include "engine/database_helpers.h"
 #include "engine/stat_config.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/gis/layers.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -15,6 +17,7 @@
 namespace landstat {
 
 namespace db {
+class GroupedSums;
 class Recordset;
 }  // namespace db
 
@@ -119,6 +122,16 @@ class CZdStatContext : public StatRunLog {
   // and gives the same figures four times faster.
   std::string ConvertUnitStatement(short unit, const std::string& table, short decimals,
                                    bool as_run = false) const;
+  // A column of unit 1's copy converted to `unit` and rounded, as SQL: the
+  // column itself when it is not converted; `skip_zeros` takes a figure of 0
+  // as it is instead of rounding it.
+  std::string ConvertedFigure(const std::string& field, short unit, short decimals,
+                              bool skip_zeros) const;
+  // The copy of `unit` made from unit 1's copy: each row converted as
+  // ConvertUnitStatement converts it in place, in unit 1's row order. 1, or
+  // 0 after a logged failure.
+  std::string ConvertedCopyStatement(short unit, const std::string& table, short decimals) const;
+  short CopyConvertedUnitData(short unit, const std::string& table, short decimals);
 
   // The lot-area adjustment of the unit-2 and unit-3 copies: their lot
   // totals stepped to the county total converted once, their class columns
@@ -134,10 +147,12 @@ class CZdStatContext : public StatRunLog {
   short IsParentField(const std::string& name) const;
   // Steps the leaf class columns of every positive lot of `table` towards
   // the lot's total, one sweep over the leaves, and sets each parent class
-  // column to the sum of its non-negative leaves. 0 on a database error
-  // (logged; the table's changes are rolled back).
+  // column to the sum of its non-negative leaves. With the `zeroed` parent
+  // columns, every figure of those that no such sum sets (the other lots',
+  // the columns without leaves) becomes 0 by the same statement. 0 on a
+  // database error (logged; the table's changes are rolled back).
   short BalanceLotClassAreas(const std::string& table, const std::vector<std::string>& leaves,
-                             short decimals);
+                             short decimals, const std::vector<std::string>& zeroed = {});
 
   // The area-unit table (made when missing) and its town-lot rows ("城镇宗地")
   // of this year.
@@ -255,6 +270,11 @@ class CZdStatContext : public StatRunLog {
   // table wrote; nothing before it ran. The house table leaves out the
   // houses of any other lot, as the base table does.
   std::optional<std::unordered_set<std::string>> m_writtenLots;
+  // The land-use class sums by level of a lot table (by table and
+  // decimals), read on the embedded engine by the first-level family for
+  // the second-level family, which fills from the same table right after
+  // it and takes them; the first family's fill always reads afresh.
+  std::map<std::string, std::vector<std::unique_ptr<db::GroupedSums>>> m_classLevelSums;
 
   std::string m_strConnect;
   // 0 plain table names; any other value names with year and county code;

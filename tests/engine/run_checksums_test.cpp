@@ -1,8 +1,8 @@
-// Every table of a full run on a generated county of 20,000 parcels,
-// checksummed cell for cell and compared with the checksums the same inputs
-// gave before: work that makes the run faster must leave every figure, every
-// row and every balancing step as it was. The figures of the summed families
-// are also checked to carry no more decimals than their table's unit.
+// Every table of a full run on a generated county of 20,000 parcels, and every table its
+// town-lot run makes or changes, checksummed cell for cell and compared with the checksums the
+// same inputs gave before: work that makes the run faster must leave every figure, every row and
+// every balancing step as it was. The figures of the summed families are also checked to carry no
+// more decimals than their table's unit.
 //
 // The expected checksums are in tests/data/run_checksums.txt, one line per
 // engine and table. When a change is meant to alter what a run stores,
@@ -30,6 +30,7 @@
 #include "engine/rounding.h"
 #include "engine/statistics_run.h"
 #include "landuse/generated_county_run.h"
+#include "lots/town_lot_run.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
@@ -266,6 +267,27 @@ class RunChecksumsTest : public testing::BothEngines {
   std::unique_ptr<testing::GeneratedCountyRun> county_;
 };
 
+// Compares a run's checksums with the file's lines of `engine` (an engine's
+// name, and what part of the run), or rewrites those lines when
+// LANDSTAT_UPDATE_CHECKSUMS is 1; true when it rewrote them.
+bool CompareOrWrite(const std::string& engine, const TableSums& sums) {
+  const char* update = std::getenv("LANDSTAT_UPDATE_CHECKSUMS");
+  if (update && std::string(update) == "1") {
+    WriteChecksums(engine, sums);
+    return true;
+  }
+  const TableSums expected = ReadChecksums()[engine];
+  EXPECT_FALSE(expected.empty()) << "no checksums of " << engine << " in " << kChecksumFile
+                                 << ": write them with LANDSTAT_UPDATE_CHECKSUMS=1";
+  EXPECT_EQ(Differences(expected, sums), "")
+      << engine << ": if the change is meant to alter these tables, rewrite " << kChecksumFile
+      << " with LANDSTAT_UPDATE_CHECKSUMS=1";
+  return false;
+}
+
+// The general run, then the town-lot run of the county's lots on the same
+// database: every table of the first, and every table the second makes or
+// changes (under the engine's name and "-town").
 TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
   const StatisticsRequest request = Request(*project);
@@ -286,18 +308,30 @@ TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
           << table;
     }
   }
-  const std::string engine = testing::EngineName({GetParam(), 0});
-  const char* update = std::getenv("LANDSTAT_UPDATE_CHECKSUMS");
-  if (update && std::string(update) == "1") {
-    WriteChecksums(engine, sums);
-    GTEST_SKIP() << "wrote the checksums of " << sums.size() << " tables to " << kChecksumFile;
+  result.Close();
+
+  TownLotRequest town;
+  static_cast<JobTarget&>(town) = request;
+  town.project = project.get();
+  ASSERT_EQ(RunTownLots(town).outcome, RunOutcome::kCompleted)
+      << testing::ReadFileBytes(county_->log);
+  db::Connection after(database().ConnectionString());
+  TableSums town_sums;
+  for (const std::string& table : Tables(after)) {
+    const std::string base = BaseName(table, request.year, request.county);
+    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) != std::end(kLeftOut)) continue;
+    const TableSum sum = SumTable(after, table);
+    const auto general = sums.find(base);
+    if (general == sums.end() || !(general->second == sum)) town_sums[base] = sum;
   }
-  const TableSums expected = ReadChecksums()[engine];
-  ASSERT_FALSE(expected.empty()) << "no checksums of " << engine << " in " << kChecksumFile
-                                 << ": write them with LANDSTAT_UPDATE_CHECKSUMS=1";
-  EXPECT_EQ(Differences(expected, sums), "")
-      << "if the change is meant to alter these tables, rewrite " << kChecksumFile
-      << " with LANDSTAT_UPDATE_CHECKSUMS=1";
+  EXPECT_GT(town_sums.size(), 20u);
+
+  const std::string engine = testing::EngineName({GetParam(), 0});
+  const bool wrote = CompareOrWrite(engine, sums);
+  if (CompareOrWrite(engine + "-town", town_sums) || wrote) {
+    GTEST_SKIP() << "wrote the checksums of " << sums.size() << " and " << town_sums.size()
+                 << " tables to " << kChecksumFile;
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(RunChecksumsTest);

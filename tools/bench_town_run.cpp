@@ -1,0 +1,86 @@
+// Wall time and peak memory of the town-lot run alone, stage by stage, on a
+// database that already holds the general run of the county (so that the
+// peak is the town run's own, not the general run's):
+//
+//   bench_town_run --project FILE --db CONNECTION --home DIR [--year YYYY] [--runs N]
+//
+// --home is a configuration root as tools/bench_run writes it (DIR/config);
+// --runs repeats the run on the same database (each replaces the tables of
+// the one before). tools/bench-anchor-town times it beside its anchor.
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "lots/town_lot_run.h"
+#include "platform/gis/project.h"
+#include "platform/gis/rural_code.h"
+#include "platform/host/paths.h"
+
+using namespace landstat;
+
+namespace {
+
+long PeakMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string project_file, connection, home, year = "2024";
+  int runs = 1;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--project")
+      project_file = argv[i + 1];
+    else if (option == "--db")
+      connection = argv[i + 1];
+    else if (option == "--home")
+      home = argv[i + 1];
+    else if (option == "--year")
+      year = argv[i + 1];
+    else if (option == "--runs")
+      runs = std::stoi(argv[i + 1]);
+  }
+  if (project_file.empty() || connection.empty() || home.empty()) {
+    std::cerr << "usage: bench_town_run --project FILE --db CONNECTION --home DIR [--year YYYY] "
+                 "[--runs N]\n";
+    return 2;
+  }
+  host::SetProgramDir(home);
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(project_file);
+  std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(project->GetCodeFile()));
+  for (int run = 0; run < runs; ++run) {
+    auto last = std::chrono::steady_clock::now();
+    TownLotRequest request;
+    request.project = project.get();
+    request.codes = codes.get();
+    request.connection = connection;
+    request.year = year;
+    request.county = project->GetCountyCode();
+    request.db_mode = connection.find('=') == std::string::npos ? 0 : 1;
+    request.observer = [&](const std::string& stage) {
+      const auto now = std::chrono::steady_clock::now();
+      std::printf("town  %-22s %8.2f s  peak %ld MB\n", stage.c_str(),
+                  std::chrono::duration<double>(now - last).count(), PeakMegabytes());
+      std::fflush(stdout);
+      last = now;
+    };
+    const RunReport report = RunTownLots(request);
+    std::printf("town-lot run %.2f s (%s, %ld failures logged), peak memory %ld MB\n",
+                report.seconds, report.Completed() ? "completed" : "FAILED", report.failures,
+                PeakMegabytes());
+    if (!report.Completed()) {
+      for (const std::string& message : report.messages) std::cerr << message << "\n";
+      return 1;
+    }
+  }
+  return 0;
+}
