@@ -637,6 +637,10 @@ class CStatContext : public StatRunLog {
   short CreateJbntQktjTable(const std::string& table);
   short CreateJbntQktjConvertedTable();
   short StatJbntQktj();
+  // The table the situation levels of a unit read: the unit's farmland copy
+  // summed by level and unit codes and the transfer remark, made with the
+  // copies of every wanted unit (the copy itself where it cannot be made).
+  std::string JbntSummarySource(short unit);
   // `decimals`: those of the copy's unit, to which the sums and their
   // totals are rounded (below 0: as summed).
   short SumJbntQktjLevels(const std::string& target, const std::string& source, bool unit_level,
