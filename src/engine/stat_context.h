@@ -376,6 +376,9 @@ class CStatContext : public StatRunLog {
     const char* notice;  // says, when the table cannot be made, that the copy is read instead
   };
   SummedRequest LevelSums(const std::string& copy, const std::string& name) const;
+  // The cultivated land of a copy by level and unit codes, slope grade and
+  // land type (SlopeSource).
+  SummedRequest SlopeSums(const std::string& copy) const;
   // Makes the summed tables not made yet, reading their copies at the same
   // time. A table that cannot be made is noticed and left out, so that its
   // readers read the copy itself: the same figures, only slower.
