@@ -6,9 +6,9 @@
 // statistics to hectares.
 //
 //   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR] [--version V]
-//             [--main-only 1]
+//             [--db FILE] [--only general]
 //
-// --main-only 1 stops after the statistics run (no town-lot, ownership-lot,
+// --only general stops after the statistics run (no town-lot, ownership-lot,
 // Inner Mongolia run or conversion).
 // --version V runs the regional variant V (such as 广东农村, whose farmland
 // stage is timed as the family statdata_jbntGD); the default version string
@@ -16,6 +16,9 @@
 // The county, with the Inner Mongolia fields, is generated into
 // DIR/county-N-mg (DIR/county-N-lots-L-mg with --lots, which puts a town lot
 // on each of the first L parcels; kept for later runs).
+// --db FILE puts the SQLite database there instead of into the county's
+// folder (so that a shared county is only read); --only general stops after
+// the general run.
 // tools/bench-run runs it for several sizes and both engines.
 
 #include <sys/resource.h>
@@ -84,7 +87,8 @@ int main(int argc, char** argv) {
   long lots = -1;
   std::string server;
   std::string version;
-  bool main_only = false;
+  std::string only;
+  fs::path database_path;
   fs::path dir = fs::temp_directory_path() / "landstat-bench";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
@@ -98,8 +102,10 @@ int main(int argc, char** argv) {
       dir = argv[i + 1];
     else if (option == "--version")
       version = argv[i + 1];
-    else if (option == "--main-only")
-      main_only = std::string(argv[i + 1]) != "0";
+    else if (option == "--db")
+      database_path = argv[i + 1];
+    else if (option == "--only")
+      only = argv[i + 1];
   }
   try {
     const fs::path county_dir =
@@ -133,7 +139,7 @@ int main(int argc, char** argv) {
 
     std::string connection = server;
     if (server.empty()) {
-      const fs::path database = county_dir / "bench.sqlite";
+      const fs::path database = database_path.empty() ? county_dir / "bench.sqlite" : database_path;
       fs::remove(database);
       CreateAcessDB(database.string());
       connection = database.string();
@@ -175,7 +181,7 @@ int main(int argc, char** argv) {
     std::printf("%-9s %8ld parcels  tables:", engine, parcels);
     for (const std::string& table : run.tables) std::printf(" %s", table.c_str());
     std::printf("\n");
-    if (main_only) {
+    if (only == "general") {
       std::printf("%-9s %8ld parcels  whole run %.2f s (%ld failures logged), peak memory %ld MB\n",
                   engine, parcels, run.seconds, run.failures, PeakMegabytes());
       return 0;

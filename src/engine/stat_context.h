@@ -376,6 +376,9 @@ class CStatContext : public StatRunLog {
     const char* notice;  // says, when the table cannot be made, that the copy is read instead
   };
   SummedRequest LevelSums(const std::string& copy, const std::string& name) const;
+  // The cultivated land of a copy by level and unit codes, slope grade and
+  // land type (SlopeSource).
+  SummedRequest SlopeSums(const std::string& copy) const;
   // Makes the summed tables not made yet, reading their copies at the same
   // time. A table that cannot be made is noticed and left out, so that its
   // readers read the copy itself: the same figures, only slower.
@@ -637,6 +640,10 @@ class CStatContext : public StatRunLog {
   short CreateJbntQktjTable(const std::string& table);
   short CreateJbntQktjConvertedTable();
   short StatJbntQktj();
+  // The table the situation levels of a unit read: the unit's farmland copy
+  // summed by level and unit codes and the transfer remark, made with the
+  // copies of every wanted unit (the copy itself where it cannot be made).
+  std::string JbntSummarySource(short unit);
   // `decimals`: those of the copy's unit, to which the sums and their
   // totals are rounded (below 0: as summed).
   short SumJbntQktjLevels(const std::string& target, const std::string& source, bool unit_level,

@@ -4,6 +4,7 @@
 // and by ownership (Q). Each level is one INSERT ... SELECT ... GROUP BY,
 // so the rows never pass through the program.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -176,17 +177,47 @@ short CStatContext::SumJbntQktjLevels(const std::string& target, const std::stri
   return unit_level ? SumJbntQktj(target, source, 1, scope, decimals) : 1;
 }
 
+std::string CStatContext::JbntSummarySource(short unit) {
+  // Every level of both scopes groups a farmland copy by level or unit
+  // codes (and leaves out rows by the transfer remark): the copy summed
+  // once by these gives the same groups and sums from a small table,
+  // instead of a sort of the whole copy per level and scope. The copies of
+  // every wanted unit are summed together, each by a processor of its own.
+  const std::string copy = m_names.UnitCopy(unit, "statdata_jbnt");
+  if (m_bOracle) return copy;  // its statements are text only
+  std::vector<SummedRequest> requests;
+  for (short other : {kSquareMetre, kHectare, kMu}) {
+    if (other != unit && !WantsSummaryUnit(other)) continue;
+    SummedRequest request = LevelSums(m_names.UnitCopy(other, "statdata_jbnt"),
+                                      "landstat_jbnt_levels_" + std::string(UnitPrefix(other)));
+    // The farmland copies have no 描述说明; their transfer remark is read.
+    std::vector<std::string>& keys = request.query.keys;
+    keys.erase(std::remove(keys.begin(), keys.end(), "描述说明"), keys.end());
+    keys.push_back("调入备注");
+    request.query.decimals = DecimalsOf(other);
+    requests.push_back(std::move(request));
+  }
+  PrepareSummedTables(requests);
+  return PreparedOr(copy, copy);
+}
+
 short CStatContext::StatJbntQktj() {
   // Every Z table, then every Q table with its names from the code map.
+  std::vector<std::string> summed;
   ForEachSummaryTable(kBase, [&](const std::string& target, short scope, short unit) {
-    const std::string source = m_names.UnitCopy(unit, "statdata_jbnt");
-    if (!IsTableExist(source)) {
-      LogFailure(kSumTitle, target + " 缺少基本农田基础数据表 " + source);
+    const std::string copy = m_names.UnitCopy(unit, "statdata_jbnt");
+    if (!IsTableExist(copy)) {
+      LogFailure(kSumTitle, target + " 缺少基本农田基础数据表 " + copy);
       return;
     }
+    const std::string source = JbntSummarySource(unit);
+    if (source != copy) summed.push_back(copy);
     SumJbntQktjLevels(target, source, m_bGroupLevel, scope, DecimalsOf(unit));
     if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
   });
+  // Later stages may make the copies again: their sums are made anew when
+  // read again.
+  for (const std::string& copy : summed) m_mapSummarySources.erase(copy);
   return 1;
 }
 

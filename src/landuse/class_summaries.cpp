@@ -59,14 +59,18 @@ const char* const kKindTitles[] = {
 
 std::string CStatContext::SummarySource(short unit, const std::string& copy_base) {
   // The copies of every wanted unit are summed together, each read by a
-  // processor of its own: all of them are read by the class summaries.
+  // processor of its own: all of them are read by the class summaries. The
+  // slope table's sums of the unit copies are made in the same scan of
+  // each copy (Oracle's statements read the copies themselves).
+  const bool copies = copy_base == "statdata";
   std::vector<SummedRequest> requests;
   for (short other : {kSquareMetre, kHectare, kMu}) {
-    if (other != unit && (copy_base != "statdata" || !WantsSummaryUnit(other))) continue;
-    requests.push_back(LevelSums(m_names.UnitCopy(other, copy_base),
-                                 "landstat_levels_" + std::string(UnitPrefix(other)) +
-                                     (copy_base == "statdata" ? "" : "_" + copy_base)));
+    if (other != unit && (!copies || !WantsSummaryUnit(other))) continue;
+    const std::string copy = m_names.UnitCopy(other, copy_base);
+    requests.push_back(LevelSums(copy, "landstat_levels_" + std::string(UnitPrefix(other)) +
+                                           (copies ? "" : "_" + copy_base)));
     requests.back().query.decimals = DecimalsOf(other);
+    if (copies && !m_bOracle) requests.push_back(SlopeSums(copy));
   }
   PrepareSummedTables(requests);
   const std::string copy = m_names.UnitCopy(unit, copy_base);

@@ -114,19 +114,21 @@ std::string CStatContext::SlopeSource(const std::string& copy) {
   }
   if (std::find(copies.begin(), copies.end(), copy) == copies.end()) copies = {copy};
   std::vector<SummedRequest> requests;
-  for (const std::string& table : copies) {
-    SummedRequest request{
-        table + "#slope", "landstat_slope_" + table, {}, "耕地坡度的临时表未能建立, 直接读取"};
-    request.query.table = table;
-    request.query.filter = "BM01<>0";
-    request.query.keys = {"县级代码",     "县名称",     "乡级代码",     "乡名称",
-                          "村级代码",     "村名称",     "座落单位代码", "座落单位名称",
-                          "权属单位代码", "耕地坡度级", "耕地类型"};
-    request.query.sums = {"BM01"};
-    requests.push_back(std::move(request));
-  }
+  for (const std::string& table : copies) requests.push_back(SlopeSums(table));
   PrepareSummedTables(requests);
   return PreparedOr(copy + "#slope", copy);
+}
+
+CStatContext::SummedRequest CStatContext::SlopeSums(const std::string& copy) const {
+  SummedRequest request{
+      copy + "#slope", "landstat_slope_" + copy, {}, "耕地坡度的临时表未能建立, 直接读取"};
+  request.query.table = copy;
+  request.query.filter = "BM01<>0";
+  request.query.keys = {"县级代码",     "县名称",     "乡级代码",     "乡名称",
+                        "村级代码",     "村名称",     "座落单位代码", "座落单位名称",
+                        "权属单位代码", "耕地坡度级", "耕地类型"};
+  request.query.sums = {"BM01"};
+  return request;
 }
 
 short CStatContext::AccumulateSlope(const std::string& query, const std::string& target,

@@ -42,21 +42,21 @@ std::size_t HashOf(const std::uint32_t* key, std::size_t count) {
   return static_cast<std::size_t>(hash);
 }
 
-// A query split into `ranges` ranges of the table's row ids (the query
-// itself where the table has none to split by, or is small).
-std::vector<GroupedSumsQuery> RowRanges(Connection& connection, const GroupedSumsQuery& query,
-                                        std::size_t ranges) {
-  if (ranges < 2) return {query};
+// The conditions that split `table` into `ranges` ranges of its row ids
+// (one empty condition where the table has none to split by, or is small).
+std::vector<std::string> RowRanges(Connection& connection, const std::string& table,
+                                   std::size_t ranges) {
+  if (ranges < 2) return {std::string()};
   std::int64_t last = 0;
   try {
-    last = connection.Scalar("SELECT max(rowid) FROM " + query.table).AsInteger();
+    last = connection.Scalar("SELECT max(rowid) FROM " + table).AsInteger();
   } catch (const DbError&) {
-    return {query};  // no row ids: read whole
+    return {std::string()};  // no row ids: read whole
   }
-  if (last < 1000) return {query};  // not worth a connection more
+  if (last < 1000) return {std::string()};  // not worth a connection more
   // Bounds between the ranges; the first and the last range are open, so
   // that every row is in one.
-  std::vector<GroupedSumsQuery> parts;
+  std::vector<std::string> parts;
   const std::int64_t step = last / static_cast<std::int64_t>(ranges) + 1;
   for (std::size_t i = 0; i < ranges; ++i) {
     const std::int64_t low = step * static_cast<std::int64_t>(i);
@@ -66,11 +66,34 @@ std::vector<GroupedSumsQuery> RowRanges(Connection& connection, const GroupedSum
       range +=
           (range.empty() ? "" : " AND ") + std::string("rowid <= ") + std::to_string(low + step);
     }
-    GroupedSumsQuery part = query;
-    part.filter = query.filter.empty() ? range : "(" + query.filter + ") AND " + range;
-    parts.push_back(std::move(part));
+    parts.push_back(std::move(range));
   }
   return parts;
+}
+
+// The place of `name` in `columns`, added at the end when missing.
+int ColumnOf(std::vector<std::string>& columns, const std::string& name) {
+  const auto found = std::find(columns.begin(), columns.end(), name);
+  if (found != columns.end()) return static_cast<int>(found - columns.begin());
+  columns.push_back(name);
+  return static_cast<int>(columns.size() - 1);
+}
+
+// The queries of `queries` grouped by the table they read, in the order
+// each table is first named.
+std::vector<std::vector<std::size_t>> ByTable(const std::vector<GroupedSumsQuery>& queries) {
+  std::vector<std::vector<std::size_t>> tables;
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    auto same = std::find_if(tables.begin(), tables.end(), [&](const auto& table) {
+      return queries[table.front()].table == queries[i].table;
+    });
+    if (same == tables.end()) {
+      tables.push_back({i});
+    } else {
+      same->push_back(i);
+    }
+  }
+  return tables;
 }
 
 }  // namespace
@@ -84,19 +107,72 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
     in_database_ = true;
     return;
   }
+  *this = std::move(*ReadScan(connection, {query_}, {}).front());
+}
+
+GroupedSums::GroupedSums(GroupedSumsQuery query, std::vector<int> keys, std::vector<int> sums)
+    : query_(std::move(query)), key_columns_(std::move(keys)), sum_columns_(std::move(sums)) {
+  if (query_.sums.size() > std::numeric_limits<std::uint16_t>::max()) {
+    throw DbError("too many columns to sum in table " + query_.table);
+  }
   texts_.resize(query_.keys.size());
   sums_.push_back({0, 0, 0});
   patterns_.emplace_back(query_.sums.size(), false);
   non_null_.assign(query_.sums.size(), 0);
   pattern_numbers_.emplace(patterns_.front(), 0);
   slots_.assign(1024, 0);
-  const std::unique_ptr<RowSource> rows = connection.Scan("SELECT " + Joined(query_.keys) + "," +
-                                                          Joined(query_.sums) + FromText(query_));
-  std::vector<std::uint32_t> key(query_.keys.size());
-  while (rows->Next()) {
-    for (std::size_t k = 0; k < key.size(); ++k) key[k] = KeyNumber(*rows, k);
-    Add(GroupOf(key.data()), *rows);
+}
+
+std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadScan(
+    Connection& connection, const std::vector<GroupedSumsQuery>& queries,
+    const std::string& range) {
+  // One list of the columns every grouping reads; a grouping with a filter
+  // reads, besides, a column that says whether its filter holds for the
+  // row (as the filter would in a WHERE: null is no), and the scan keeps
+  // the rows some grouping reads.
+  std::vector<std::string> columns;
+  std::vector<std::unique_ptr<GroupedSums>> groupings;
+  std::vector<std::string> tests;
+  std::vector<int> test_of;  // by grouping: its test's column, or -1
+  std::string kept;          // the filters or'ed; empty: every row
+  bool every_row = false;
+  for (const GroupedSumsQuery& query : queries) {
+    std::vector<int> keys, sums;
+    for (const std::string& key : query.keys) keys.push_back(ColumnOf(columns, key));
+    for (const std::string& sum : query.sums) sums.push_back(ColumnOf(columns, sum));
+    groupings.emplace_back(new GroupedSums(query, std::move(keys), std::move(sums)));
+    test_of.push_back(query.filter.empty() ? -1 : static_cast<int>(tests.size()));
+    if (query.filter.empty()) {
+      every_row = true;
+    } else {
+      tests.push_back("CASE WHEN (" + query.filter + ") THEN 1 ELSE 0 END");
+      kept += (kept.empty() ? "(" : " OR (") + query.filter + ")";
+    }
   }
+  if (queries.size() == 1) tests.clear();  // the WHERE alone picks its rows
+  std::string where = every_row ? std::string() : kept;
+  if (!range.empty()) where = where.empty() ? range : "(" + where + ") AND " + range;
+  std::string select = Joined(columns);
+  for (const std::string& test : tests) select += "," + test;
+  const std::unique_ptr<RowSource> rows =
+      connection.Scan("SELECT " + select + " FROM " + queries.front().table +
+                      (where.empty() ? "" : " WHERE " + where));
+  const int first_test = static_cast<int>(columns.size());
+  while (rows->Next()) {
+    for (std::size_t g = 0; g < groupings.size(); ++g) {
+      const bool reads =
+          tests.empty() || test_of[g] < 0 || rows->Number(first_test + test_of[g]) != 0;
+      if (reads) groupings[g]->AddRow(*rows);
+    }
+  }
+  return groupings;
+}
+
+void GroupedSums::AddRow(const RowSource& row) {
+  std::vector<std::uint32_t>& key = row_key_;
+  key.resize(query_.keys.size());
+  for (std::size_t k = 0; k < key.size(); ++k) key[k] = KeyNumber(row, k);
+  Add(GroupOf(key.data()), row);
 }
 
 std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
@@ -106,58 +182,63 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
   // its first, in order. The ranges are the same however many workers read
   // them and whether they read apart, so the sums are the same to the bit.
   constexpr std::size_t kRanges = 6;
-  const std::size_t ranges =
-      std::max<std::size_t>(1, kRanges / std::max<std::size_t>(1, queries.size()));
-  const bool apart = CanReadApart(connection);
-  std::vector<GroupedSumsQuery> parts;
-  std::vector<std::size_t> owner;  // by part: its query
   std::vector<std::unique_ptr<GroupedSums>> groupings(queries.size());
-  std::vector<std::unique_ptr<GroupedSums>> read;
-  const auto split = [&](std::size_t i) {
-    const std::size_t first = parts.size();
-    if (connection.Kind() != DbKind::kEmbedded) {
-      parts.push_back(queries[i]);
-    } else {
-      for (GroupedSumsQuery& part : RowRanges(connection, queries[i], ranges)) {
-        parts.push_back(std::move(part));
-      }
+  if (connection.Kind() != DbKind::kEmbedded) {
+    // A server groups when the groups are written.
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+      groupings[i] = std::make_unique<GroupedSums>(connection, queries[i]);
     }
-    owner.resize(parts.size(), i);
-    read.resize(parts.size());
-    return first;
+    return groupings;
+  }
+  const std::vector<std::vector<std::size_t>> tables = ByTable(queries);
+  const std::size_t ranges = std::max<std::size_t>(1, kRanges / tables.size());
+  const bool apart = CanReadApart(connection);
+  struct Part {
+    std::size_t table;  // its place in `tables`
+    std::string range;
   };
+  std::vector<Part> parts;
+  std::vector<std::vector<std::unique_ptr<GroupedSums>>> read;  // by part: by query of its table
+  std::vector<std::vector<GroupedSumsQuery>> scanned(tables.size());
   std::vector<std::function<void(Connection&)>> reads;
-  for (std::size_t i = 0; i < queries.size(); ++i) {
-    const std::size_t first = split(i);
-    if (apart && !SharedTable(connection, queries[i].table)) {
+  for (std::size_t t = 0; t < tables.size(); ++t) {
+    for (std::size_t i : tables[t]) scanned[t].push_back(queries[i]);
+    const std::size_t first = parts.size();
+    for (std::string& range : RowRanges(connection, scanned[t].front().table, ranges)) {
+      parts.push_back({t, std::move(range)});
+    }
+    read.resize(parts.size());
+    if (apart && !SharedTable(connection, scanned[t].front().table)) {
       // Other connections cannot read this connection's own table: its
       // ranges are read here, in turn.
       for (std::size_t p = first; p < parts.size(); ++p) {
-        read[p] = std::make_unique<GroupedSums>(connection, parts[p]);
+        read[p] = ReadScan(connection, scanned[t], parts[p].range);
       }
       continue;
     }
     for (std::size_t p = first; p < parts.size(); ++p) {
       reads.emplace_back([&, p](Connection& reader) {
-        read[p] = std::make_unique<GroupedSums>(reader, parts[p]);
+        read[p] = ReadScan(reader, scanned[parts[p].table], parts[p].range);
       });
     }
   }
   ReadApart(connection, reads);
   for (std::size_t p = 0; p < parts.size(); ++p) {
-    std::unique_ptr<GroupedSums>& whole = groupings[owner[p]];
-    if (!whole) {
-      whole = std::move(read[p]);
-      whole->query_ = queries[owner[p]];
-    } else {
-      whole->Merge(*read[p]);
+    const std::vector<std::size_t>& owners = tables[parts[p].table];
+    for (std::size_t q = 0; q < owners.size(); ++q) {
+      std::unique_ptr<GroupedSums>& whole = groupings[owners[q]];
+      if (!whole) {
+        whole = std::move(read[p][q]);
+      } else {
+        whole->Merge(*read[p][q]);
+      }
     }
   }
   return groupings;
 }
 
 std::uint32_t GroupedSums::KeyNumber(const RowSource& row, std::size_t key) {
-  const int column = static_cast<int>(key);
+  const int column = key_columns_[key];
   if (row.IsNull(column)) return 0;
   return NumberOfText(key, row.Text(column));
 }
@@ -204,12 +285,11 @@ std::uint32_t GroupedSums::GroupOf(const std::uint32_t* key) {
 }
 
 void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
-  const int first = static_cast<int>(query_.keys.size());
   const std::vector<bool>& known = patterns_[seen_[group]];
   bool grows = false;
   for (std::size_t c = 0; c < query_.sums.size(); ++c) {
     double value = 0;
-    non_null_[c] = row.NumberUnlessNull(first + static_cast<int>(c), value);
+    non_null_[c] = row.NumberUnlessNull(sum_columns_[c], value);
     if (!non_null_[c]) continue;
     if (!known[c]) grows = true;
     if (value != 0) AddSum(group, static_cast<std::uint16_t>(c), value);

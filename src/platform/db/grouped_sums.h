@@ -44,7 +44,9 @@ class GroupedSums {
   GroupedSums(Connection& connection, GroupedSumsQuery query);
 
   // Several groupings read at the same time (see ReadApart), in the order
-  // of the queries.
+  // of the queries. The queries of one table are read in one scan that
+  // feeds each grouping its rows (those its filter holds for), so a table
+  // grouped several ways is read once.
   static std::vector<std::unique_ptr<GroupedSums>> ReadAll(
       Connection& connection, const std::vector<GroupedSumsQuery>& queries);
 
@@ -82,6 +84,18 @@ class GroupedSums {
     std::uint16_t column;
   };
 
+  // An empty grouping of `query` whose keys and sums a scan gives in the
+  // columns `keys` and `sums`.
+  GroupedSums(GroupedSumsQuery query, std::vector<int> keys, std::vector<int> sums);
+  // Reads, in one scan of their table restricted by `range` (a condition on
+  // the rows, or empty), the groupings of `queries`, which all name that
+  // table.
+  static std::vector<std::unique_ptr<GroupedSums>> ReadScan(
+      Connection& connection, const std::vector<GroupedSumsQuery>& queries,
+      const std::string& range);
+  // Adds a row of the scan to its group.
+  void AddRow(const RowSource& row);
+
   std::uint32_t KeyNumber(const RowSource& row, std::size_t key);
   // The slot of the group of these key numbers, or the free slot where it
   // goes.
@@ -105,8 +119,9 @@ class GroupedSums {
                               const std::vector<std::size_t>& sources, bool sorted) const;
 
   GroupedSumsQuery query_;
-  bool in_database_ = false;          // the server groups when the groups are written
-  std::vector<KeyTexts> texts_;       // per key column
+  std::vector<int> key_columns_, sum_columns_;  // where the scan gives each key and sum
+  bool in_database_ = false;                    // the server groups when the groups are written
+  std::vector<KeyTexts> texts_;                 // per key column
   std::vector<std::uint32_t> keys_;   // per group, in the order first met: its key numbers
   std::vector<std::uint32_t> first_;  // per group: its first sum in sums_ (0: none)
   std::vector<std::uint32_t> seen_;   // per group: the number of its pattern of non-null columns
@@ -115,7 +130,8 @@ class GroupedSums {
   // grows, and almost all groups share one or two.
   std::vector<std::vector<bool>> patterns_;
   std::map<std::vector<bool>, std::uint32_t> pattern_numbers_;
-  std::vector<char> non_null_;  // the row being added: 1 for each non-null sum
+  std::vector<char> non_null_;          // the row being added: 1 for each non-null sum
+  std::vector<std::uint32_t> row_key_;  // the row being added: its key numbers
   // Open addressing over the groups' keys: group number + 1, 0 where free.
   std::vector<std::uint32_t> slots_;
 };

@@ -6,7 +6,9 @@ namespace landstat::db {
 
 // Access functions that statements written for Access and the generic server
 // call, created once per database, in a schema every role may use. Rounding is half away from zero
-// on the value's decimal form, as on the embedded engine.
+// on the value's decimal form, as on the embedded engine; a zero (most sums of a class column) is
+// 0 without the trip through numeric, which is most of a summary's time on a server. Neither
+// rounding is STRICT, so that the server can inline it (a NULL still gives NULL).
 const char* const kPostgresCompatSql = R"SQL(
 CREATE SCHEMA IF NOT EXISTS landstat_compat;
 GRANT USAGE ON SCHEMA landstat_compat TO PUBLIC;
@@ -14,11 +16,13 @@ CREATE OR REPLACE FUNCTION landstat_compat.iif(boolean, anycompatible, anycompat
   RETURNS anycompatible LANGUAGE sql IMMUTABLE
   AS $$ SELECT CASE WHEN $1 THEN $2 ELSE $3 END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.round(double precision, integer)
-  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
-  AS $$ SELECT round($1::numeric, $2)::double precision $$;
+  RETURNS double precision LANGUAGE sql IMMUTABLE
+  AS $$ SELECT CASE WHEN $1 = 0 THEN 0::double precision
+                    ELSE round($1::numeric, $2)::double precision END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.round(double precision)
-  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
-  AS $$ SELECT round($1::numeric)::double precision $$;
+  RETURNS double precision LANGUAGE sql IMMUTABLE
+  AS $$ SELECT CASE WHEN $1 = 0 THEN 0::double precision
+                    ELSE round($1::numeric)::double precision END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.val(text)
   RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
   AS $$ SELECT coalesce(substring(btrim($1) from '^[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?'), '0')::double precision $$;
@@ -50,7 +54,7 @@ CREATE OR REPLACE FUNCTION landstat_compat.instr(text, text)
   RETURNS integer LANGUAGE sql IMMUTABLE STRICT
   AS $$ SELECT strpos($1, $2) $$;
 CREATE OR REPLACE FUNCTION landstat_compat.compat_version()
-  RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 3 $$;
+  RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 4 $$;
 )SQL";
 
 const std::vector<std::string> kPostgresCompatFunctions = {
@@ -69,7 +73,7 @@ const std::vector<std::string> kPostgresCompatFunctions = {
     "landstat_compat.compat_version()",
 };
 
-const int kPostgresCompatVersion = 3;
+const int kPostgresCompatVersion = 4;
 
 std::vector<std::string> PostgresCompatStatements() {
   std::vector<std::string> statements;

@@ -82,10 +82,12 @@ TEST_P(AccessSqlTest, FormatRoundsHalfAwayFromZero) {
 }
 
 // Values read from columns round as literals do: a double column whichever
-// form of round() is called, a text column that holds a number as the number.
+// form of round() is called, a text column that holds a number as the number;
+// a zero stays 0 and a null null.
 TEST_P(AccessSqlTest, ColumnValuesRoundAsLiteralsDo) {
-  conn().Execute("create table 数值 (x double, y double, t varchar(20), u varchar(20))");
-  conn().Execute("insert into 数值 values (2.5, -2.5, '12.5', '2.675')");
+  conn().Execute(
+      "create table 数值 (x double, y double, t varchar(20), u varchar(20), z double, n double)");
+  conn().Execute("insert into 数值 values (2.5, -2.5, '12.5', '2.675', 0, null)");
   struct Case {
     const char* expression;
     const char* expected;
@@ -99,11 +101,17 @@ TEST_P(AccessSqlTest, ColumnValuesRoundAsLiteralsDo) {
       {"format(t,'0.00')", "12.50"},
       {"format(u,'0.00')", "2.68"},
       {"val(format(u,'0.00'))", "2.68"},
+      {"round(z,2)", "0"},
+      {"round(-z)", "0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expression);
     EXPECT_EQ(conn().Scalar(std::string("select ") + c.expression + " from 数值").AsText(),
               c.expected);
+  }
+  for (const char* expression : {"round(n,2)", "round(n)"}) {
+    SCOPED_TRACE(expression);
+    EXPECT_TRUE(conn().Scalar(std::string("select ") + expression + " from 数值").IsNull());
   }
 }
 
