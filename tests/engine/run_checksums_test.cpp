@@ -400,12 +400,13 @@ TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
   ASSERT_EQ(RunTownLots(town).outcome, RunOutcome::kCompleted)
       << testing::ReadFileBytes(county_->log);
 
-  // With the configured decimals (hectares 4, mu 2), and hectares with 2.
+  // With the configured decimals (hectares 4, mu 2) and with others.
   const struct {
     const char* name;
     short unit;
     short decimals;
-  } kConversions[] = {{"mu", kMu, -1}, {"hectare2", kHectare, 2}, {"hectare", kHectare, -1}};
+  } kConversions[] = {
+      {"mu", kMu, -1}, {"hectare2", kHectare, 2}, {"hectare", kHectare, -1}, {"mu3", kMu, 3}};
   TableSums before = [&] {
     db::Connection conn(database().ConnectionString());
     return SumTables(conn, request.year, request.county);
