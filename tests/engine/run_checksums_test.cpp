@@ -25,6 +25,7 @@
 #include <map>
 #include <numeric>
 #include <sstream>
+#include <stdexcept>
 #include <utility>
 
 #include "engine/rounding.h"
@@ -35,6 +36,7 @@
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/paths.h"
+#include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
 #include "support/test_databases.h"
 #include "units/conversion_run.h"
@@ -433,6 +435,27 @@ TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
     before = after;
   }
   ASSERT_GT(changes.size(), 20u);
+
+  // A conversion that fails once its extension table is made (copied from
+  // the run's mu copy) leaves every table as it was.
+  struct FailingProgress : host::Progress {
+    void Begin(const std::string&) override {}
+    void SetText(const std::string& text) override {
+      if (text == "正在转换土地利用数据") throw std::runtime_error("stopped");
+    }
+    void Step(const std::string&, long, long) override {}
+    void End() override {}
+  } failing;
+  host::Progress* const shown = host::SetProgress(&failing);
+  ConversionRequest convert;
+  static_cast<JobTarget&>(convert) = request;
+  convert.target = kMu;
+  const RunOutcome failed = ConvertStatistics(convert).outcome;
+  host::SetProgress(shown);
+  EXPECT_EQ(failed, RunOutcome::kFailed);
+  db::Connection after(database().ConnectionString());
+  EXPECT_EQ(Differences(before, SumTables(after, request.year, request.county)), "");
+
   const std::string engine = testing::EngineName({GetParam(), 0}) + "-convert";
   const char* update = std::getenv("LANDSTAT_UPDATE_CHECKSUMS");
   if (update && std::string(update) == "1") {
