@@ -2,8 +2,8 @@
 // by stage as the run itself reports them (the fixed stages, then each
 // summary family), on SQLite or PostgreSQL, then of the town-lot run, the
 // rural ownership-lot run (the town lots serving as its lots) and the Inner
-// Mongolia run on the same database, and of the conversion of its stored
-// statistics to hectares.
+// Mongolia run on the same database, and of the conversions of its stored
+// statistics to mu and back to hectares.
 //
 //   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR] [--version V]
 //             [--db FILE] [--only general]
@@ -236,23 +236,25 @@ int main(int argc, char** argv) {
     std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
                 "Inner Mongolia run", mongolia_run.seconds, mongolia_run.failures);
 
-    // The stored statistics converted to hectares: the rebuild, then the
-    // conversion in place and the balancing.
-    const double convert_seconds = Seconds([&] {
-      ConversionRequest conversion;
-      conversion.codes = codes.get();
-      conversion.connection = connection;
-      conversion.year = "2024";
-      conversion.county = county;
-      conversion.db_mode = request.db_mode;
-      conversion.target = kHectare;
-      conversion.decimals = 2;
-      conversion.group_level = 1;
-      const RunReport converted = ConvertStatistics(conversion);
-      if (!converted.Completed()) throw std::runtime_error("the conversion failed");
-    });
-    std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, "conversion",
-                convert_seconds);
+    // The stored statistics converted to mu and back to hectares, each with
+    // the decimals configured for its unit: the rebuild, then the conversion
+    // in place and the balancing.
+    for (const auto& [unit, name] :
+         {std::pair{kMu, "conversion to mu"}, std::pair{kHectare, "conversion to hectares"}}) {
+      const double convert_seconds = Seconds([&, unit = unit] {
+        ConversionRequest conversion;
+        conversion.codes = codes.get();
+        conversion.connection = connection;
+        conversion.year = "2024";
+        conversion.county = county;
+        conversion.db_mode = request.db_mode;
+        conversion.target = unit;
+        conversion.group_level = 1;
+        const RunReport converted = ConvertStatistics(conversion);
+        if (!converted.Completed()) throw std::runtime_error("the conversion failed");
+      });
+      std::printf("%-9s %8ld parcels  %-22s %8.2f s\n", engine, parcels, name, convert_seconds);
+    }
     std::printf(
         "%-9s %8ld parcels  whole run %.2f s (%ld failures logged), peak memory %ld MB, written "
         "%ld MB, database file %ld MB\n",

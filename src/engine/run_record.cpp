@@ -160,6 +160,13 @@ std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std:
                                   " and COUNTY = " + db::QuoteText(county));
 }
 
+std::optional<RunRecordRow> LastRunRecordOfKind(db::Connection& connection, const std::string& year,
+                                                const std::string& county,
+                                                const std::string& kind) {
+  return FirstRow(connection, " where 年度 = " + db::QuoteText(year) + " and COUNTY = " +
+                                  db::QuoteText(county) + " and KIND = " + db::QuoteText(kind));
+}
+
 std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection) {
   return FirstRow(connection, std::string(" where FINISHED is not null and OUTCOME <> ") +
                                   db::QuoteText(RunOutcomeText(RunOutcome::kFailed)));

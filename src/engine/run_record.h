@@ -43,6 +43,11 @@ void FinishRunRecord(db::Connection& connection, long id, RunOutcome outcome, lo
 std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std::string& year = "",
                                           const std::string& county = "");
 
+// The newest job of a kind ("run", "convert" ...) of a year and county, if
+// any was recorded.
+std::optional<RunRecordRow> LastRunRecordOfKind(db::Connection& connection, const std::string& year,
+                                                const std::string& county, const std::string& kind);
+
 // The years of a county (of every county when `county` is empty) with a job
 // that completed, sorted; a year whose newest job did not finish is left
 // out, since its tables cannot be trusted.

@@ -18,6 +18,7 @@
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
+#include "units/extension_copy.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -97,21 +98,31 @@ bool RefuseUnknownUnit(short target) {
 
 // statdataex: the base table converted to the target unit, rounded and
 // balanced as a unit copy of a run is, so that the tables read from it
-// add up and equal those of a run in that unit.
+// add up and equal those of a run in that unit. Where the run's copy in the
+// target unit holds just that, it is copied whole.
 short RebuildExtensionTable(CStatContext& context, short target) {
   const std::string extension = context.Names().Plain("statdataex");
   if (context.RecordTableUnit("statdataex", kNoUnit) == 0) return 0;
+  std::string copy;
   try {
+    copy = units::RunCopyForExtension(context, target);
     if (context.IsTableExist(extension)) context.DropTable(extension);
     context.m_pConn.Execute(context.Dialect().CopyStructure(extension, context.m_strStatTbl));
-    // In the source unit too the figures go on the conversion's grid.
-    context.FillUnitCopy(extension, target, context.m_nDecSrc, true);
+    if (copy.empty()) {
+      // In the source unit too the figures go on the conversion's grid.
+      context.FillUnitCopy(extension, target, context.m_nDecSrc, true);
+    } else {
+      context.m_pConn.Execute("insert into " + extension + " select * from " + copy);
+      host::yDebugTime(extension + " copied from " + copy);
+    }
     context.ForgetSummarySources();
   } catch (const db::DbError& error) {
     context.LogFailure("转换基础数据", extension + " 转换失败", error);
     return 0;
   }
-  context.BalanceUnitCopy(context.m_strStatTbl, extension, target, context.m_nDecSrc);
+  if (copy.empty()) {
+    context.BalanceUnitCopy(context.m_strStatTbl, extension, target, context.m_nDecSrc);
+  }
   return context.RecordTableUnit("statdataex", target);
 }
 

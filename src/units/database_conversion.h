@@ -37,7 +37,8 @@ short GetStatDataAreaUnit(const std::string& connection, short db_mode, const st
                           const std::string& county, const std::string& kind);
 
 // Rebuilds the extension base table statdataex in the target unit (the base
-// table converted, rounded and balanced like a unit copy), then the
+// table converted, rounded and balanced like a unit copy, or copied from the
+// run's copy in that unit where it holds just that), then the
 // unit-less summary tables from it and from the base table, and records the
 // unit of each.
 short LandConvertAreaUnit(gis::RuralCode* codes, const std::string& connection, short db_mode,

@@ -25,6 +25,7 @@
 #include <map>
 #include <numeric>
 #include <sstream>
+#include <stdexcept>
 #include <utility>
 
 #include "engine/rounding.h"
@@ -35,8 +36,10 @@
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/paths.h"
+#include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
 #include "support/test_databases.h"
+#include "units/conversion_run.h"
 
 namespace landstat {
 namespace {
@@ -201,7 +204,9 @@ void WriteChecksums(const std::string& engine, const TableSums& sums) {
     std::ofstream out(temporary, std::ios::trunc);
     out << "# Checksums of every table of a full run on a generated county of " << kParcels
         << " parcels (seed " << kSeed
-        << "):\n# engine, table, rows, FNV-1a. Written by RunChecksumsTest with\n"
+        << "),\n# and of what unit conversions change (ENGINE-convert, see "
+           "ConversionChecksumsTest):\n# engine, table, rows, FNV-1a. Written by RunChecksumsTest "
+           "with\n"
            "# LANDSTAT_UPDATE_CHECKSUMS=1 (see tests/engine/run_checksums_test.cpp).\n";
     for (const auto& [name, tables] : all) {
       for (const auto& [table, sum] : tables) {
@@ -392,6 +397,110 @@ TEST_P(RunWorkersTest, AFullRunStoresTheSameFiguresWhateverTheWorkers) {
 }
 
 LANDSTAT_BOTH_ENGINES(RunWorkersTest);
+
+// Every table of the database but the run record, by base name.
+TableSums SumTables(db::Connection& conn, const std::string& year, const std::string& county) {
+  TableSums sums;
+  for (const std::string& table : Tables(conn)) {
+    const std::string base = BaseName(table, year, county);
+    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) == std::end(kLeftOut)) {
+      sums[base] = SumTable(conn, table);
+    }
+  }
+  return sums;
+}
+
+// The unit conversions of a smaller county's general and town-lot runs, one
+// after the other: what each changes (a table gone has -1 rows), checksummed
+// as the run's tables are, under the engine's name and "-convert".
+class ConversionChecksumsTest : public RunChecksumsTest {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, 3000);
+    testing::WriteFileBytes(county_->host_settings,
+                            "<HostSetting><Set version=\"通用农村\"/></HostSetting>");
+    testing::WriteFileBytes(county_->log, "");
+  }
+};
+
+TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+  const StatisticsRequest request = Request(*project);
+  ASSERT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted)
+      << testing::ReadFileBytes(county_->log);
+  TownLotRequest town;
+  static_cast<JobTarget&>(town) = request;
+  town.project = project.get();
+  ASSERT_EQ(RunTownLots(town).outcome, RunOutcome::kCompleted)
+      << testing::ReadFileBytes(county_->log);
+
+  // With the configured decimals (hectares 4, mu 2) and with others.
+  const struct {
+    const char* name;
+    short unit;
+    short decimals;
+  } kConversions[] = {
+      {"mu", kMu, -1}, {"hectare2", kHectare, 2}, {"hectare", kHectare, -1}, {"mu3", kMu, 3}};
+  TableSums before = [&] {
+    db::Connection conn(database().ConnectionString());
+    return SumTables(conn, request.year, request.county);
+  }();
+  TableSums changes;
+  for (const auto& conversion : kConversions) {
+    ConversionRequest convert;
+    static_cast<JobTarget&>(convert) = request;
+    convert.target = conversion.unit;
+    convert.decimals = conversion.decimals;
+    ASSERT_EQ(ConvertStatistics(convert).outcome, RunOutcome::kCompleted)
+        << conversion.name << "\n"
+        << testing::ReadFileBytes(county_->log);
+    db::Connection conn(database().ConnectionString());
+    const TableSums after = SumTables(conn, request.year, request.county);
+    const std::string prefix = std::string(conversion.name) + ":";
+    for (const auto& [table, sum] : after) {
+      const auto old = before.find(table);
+      if (old == before.end() || !(old->second == sum)) changes[prefix + table] = sum;
+    }
+    for (const auto& [table, sum] : before) {
+      if (!after.count(table)) changes[prefix + table] = {-1, 0};
+    }
+    before = after;
+  }
+  ASSERT_GT(changes.size(), 20u);
+
+  // A conversion that fails once its extension table is made (copied from
+  // the run's mu copy) leaves every table as it was.
+  struct FailingProgress : host::Progress {
+    void Begin(const std::string&) override {}
+    void SetText(const std::string& text) override {
+      if (text == "正在转换土地利用数据") throw std::runtime_error("stopped");
+    }
+    void Step(const std::string&, long, long) override {}
+    void End() override {}
+  } failing;
+  host::Progress* const shown = host::SetProgress(&failing);
+  ConversionRequest convert;
+  static_cast<JobTarget&>(convert) = request;
+  convert.target = kMu;
+  const RunOutcome failed = ConvertStatistics(convert).outcome;
+  host::SetProgress(shown);
+  EXPECT_EQ(failed, RunOutcome::kFailed);
+  db::Connection after(database().ConnectionString());
+  EXPECT_EQ(Differences(before, SumTables(after, request.year, request.county)), "");
+
+  const std::string engine = testing::EngineName({GetParam(), 0}) + "-convert";
+  const char* update = std::getenv("LANDSTAT_UPDATE_CHECKSUMS");
+  if (update && std::string(update) == "1") {
+    WriteChecksums(engine, changes);
+    GTEST_SKIP() << "wrote the checksums of " << changes.size() << " tables to " << kChecksumFile;
+  }
+  const TableSums expected = ReadChecksums()[engine];
+  ASSERT_FALSE(expected.empty()) << "no checksums of " << engine << " in " << kChecksumFile;
+  EXPECT_EQ(Differences(expected, changes), "");
+}
+
+LANDSTAT_BOTH_ENGINES(ConversionChecksumsTest);
 
 }  // namespace
 }  // namespace landstat

@@ -1,0 +1,120 @@
+#include "units/extension_copy.h"
+
+#include <optional>
+#include <vector>
+
+#include "engine/run_record.h"
+#include "engine/stat_context.h"
+#include "platform/db/recordset.h"
+#include "units/converted_copies.h"
+#include "units/unit_conversion.h"
+
+namespace landstat::units {
+namespace {
+
+// The rows whose figures are checked against the grid of the decimals.
+constexpr long kSampleRows = 4096;
+// The checked figures, at least, that must say which grid the copy is on.
+constexpr long kTelling = 20;
+
+// Whether the last run of the context's year and county completed with no
+// failure logged: its copies are then filled and balanced.
+bool RunCompletedCleanly(CStatContext& context) {
+  const std::optional<RunRecordRow> run =
+      LastRunRecordOfKind(context.m_pConn, context.m_strPrefix1, context.m_strPrefix2, "run");
+  return run && run->Finished() && run->outcome == RunOutcomeText(RunOutcome::kCompleted) &&
+         run->failures == 0;
+}
+
+bool SameColumns(const std::vector<db::ColumnInfo>& a, const std::vector<db::ColumnInfo>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].name != b[i].name || a[i].declared != b[i].declared ||
+        a[i].default_text != b[i].default_text) {
+      return false;
+    }
+  }
+  return true;
+}
+
+long RowCount(db::Connection& connection, const std::string& table) {
+  return static_cast<long>(connection.Scalar("select count(*) from " + table).AsInteger());
+}
+
+// The first rows of a table by rowid: rowid, 序号, then the area columns.
+std::string SampleQuery(const std::string& table, const std::vector<std::string>& areas) {
+  std::string list = "rowid,序号";
+  for (const std::string& area : areas) list += "," + area;
+  return "select " + list + " from " + table + " where rowid <= " + std::to_string(kSampleRows) +
+         " order by rowid";
+}
+
+// How the checked figures of the copy compare with the base figures
+// converted to the grid: a figure tells the grids apart where its rounding
+// to the decimals differs from that to one decimal more and, unless the
+// decimals are 0, lies off the grid of one decimal less; on a copy of other
+// decimals it cannot be the figure of these.
+struct GridTally {
+  long matches = 0;
+  long misses = 0;
+};
+
+class GridCheck {
+ public:
+  GridCheck(const char* factor_text, double factor, short decimals)
+      : decimals_(decimals),
+        at_(factor_text, factor, decimals),
+        finer_(factor_text, factor, static_cast<short>(decimals + 1)),
+        coarser_(factor_text, factor, static_cast<short>(decimals > 0 ? decimals - 1 : 0)) {}
+
+  void Add(double base, double copied, GridTally& tally) const {
+    const double rounded = at_(base);
+    if (rounded == finer_(base) || (decimals_ > 0 && rounded == coarser_(base))) return;
+    ++(copied == rounded ? tally.matches : tally.misses);
+  }
+
+ private:
+  short decimals_;
+  AreaConversion at_, finer_, coarser_;
+};
+
+// Pairs the first rows of the base table and the copy by rowid (the copy
+// keeps the base table's order, so a row's 序号 must match) and tallies
+// their figures. A row without its partner fails the check.
+bool TallySample(CStatContext& context, const std::string& copy, const GridCheck& check,
+                 GridTally& tally) {
+  const std::vector<std::string> areas = context.AreaColumns();
+  db::Recordset base(context.m_pConn, SampleQuery(context.m_strStatTbl, areas));
+  db::Recordset copied(context.m_pConn, SampleQuery(copy, areas));
+  for (; !base.IsEOF(); base.MoveNext(), copied.MoveNext()) {
+    if (copied.IsEOF() || !(base.Field(0) == copied.Field(0)) ||
+        !(base.Field(1) == copied.Field(1))) {
+      return false;
+    }
+    for (int i = 2; i < base.FieldCount(); ++i) {
+      check.Add(base.Field(i).AsDouble(), copied.Field(i).AsDouble(), tally);
+    }
+  }
+  return copied.IsEOF();
+}
+
+}  // namespace
+
+std::string RunCopyForExtension(CStatContext& context, short target) {
+  db::Connection& connection = context.m_pConn;
+  if (connection.Kind() != db::DbKind::kEmbedded || target == context.m_nUnitSrc) return {};
+  const std::string copy = context.Names().UnitCopy(target, "statdata");
+  if (!context.IsTableExist(copy) || !RunCompletedCleanly(context)) return {};
+  if (!SameColumns(connection.Columns(copy), connection.Columns(context.m_strStatTbl)) ||
+      RowCount(connection, copy) != RowCount(connection, context.m_strStatTbl)) {
+    return {};
+  }
+  const GridCheck check(FactorText(context.m_nUnitSrc, target),
+                        UnitFactor(context.m_nUnitSrc, target), context.m_nDecSrc);
+  GridTally tally;
+  if (!TallySample(context, copy, check, tally)) return {};
+  const bool on_grid = tally.matches >= kTelling && tally.misses * kTelling <= tally.matches;
+  return on_grid ? copy : std::string();
+}
+
+}  // namespace landstat::units
