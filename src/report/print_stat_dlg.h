@@ -249,6 +249,23 @@ class CPrintStatDlg {
                            const std::string& county) const;
   short Refuse(const std::string& report_name, const std::string& message);
 
+  // A print's reports, each run by its writer: in turn on the print's
+  // connection, or several at the same time, each on a thread and a
+  // connection of its own, their messages and progress held and passed on
+  // in the print's order (the same as in turn).
+  struct PrintCall;
+  struct PrintJob;
+  struct PrintGroups;
+  std::vector<PrintJob> JobsOf(const std::vector<std::string>& names) const;
+  PrintGroups GroupsOf(const std::vector<PrintJob>& jobs) const;
+  void RunJob(db::Connection& database, const PrintJob& job, const PrintCall& call);
+  void PrintApart(db::Connection& database, const std::vector<PrintJob>& jobs,
+                  const PrintCall& call, const PrintGroups& groups, std::size_t workers);
+  // How many workbooks the print writes at the same time, of `groups` that
+  // may run apart: the workers set for the process (LANDSTAT_WORKERS), at
+  // most eight; one when the workbooks are shown as they are written.
+  std::size_t WritersApart(std::size_t groups) const;
+
   ReportSettings settings_;
   std::vector<ReportOutcome> outcomes_;
 };

@@ -1,13 +1,23 @@
 // The dispatch of a print run's report names to the writers.
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <initializer_list>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "platform/db/db_error.h"
+#include "platform/db/reads_apart.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
+#include "platform/host/trace.h"
+#include "report/held_output.h"
 #include "report/print_stat_dlg.h"
 
 namespace landstat::report {
@@ -18,11 +28,20 @@ using Writer = short (CPrintStatDlg::*)(db::Connection&, const std::string&, con
                                         const std::string&, const std::string&, int, int,
                                         const std::string&, const std::string&);
 
+// Where a writer may run while a print writes its workbooks at the same
+// time. Most read the database on a connection of their own; those that
+// fill work tables in the database run first, one after another, on the
+// print's own connection (a writer on an embedded file would wait on the
+// readers of the others); those that build their rows in the process's
+// layer table (which is not made for threads) run one after another.
+enum class Lane { kAny, kWorkTables, kLayerTable };
+
 // The writers by name; those without a member are written by a later part
 // of the system, and a name routed to one of them is refused, named.
 struct WriterEntry {
   const char* name;
   Writer writer;
+  Lane lane = Lane::kAny;
 };
 
 const WriterEntry kWriters[] = {
@@ -34,8 +53,8 @@ const WriterEntry kWriters[] = {
     {"PrintReserveDisputeTable", &CPrintStatDlg::PrintReserveDisputeTable},
     {"PrintFrdTable", &CPrintStatDlg::PrintFrdTable},
     {"PrintLedgerTable", &CPrintStatDlg::PrintLedgerTable},
-    {"PrintMgLedgerTable", &CPrintStatDlg::PrintMgLedgerTable},
-    {"PrintBalanceSheet", &CPrintStatDlg::PrintBalanceSheet},
+    {"PrintMgLedgerTable", &CPrintStatDlg::PrintMgLedgerTable, Lane::kWorkTables},
+    {"PrintBalanceSheet", &CPrintStatDlg::PrintBalanceSheet, Lane::kLayerTable},
     {"PrintTownHoldingAreaTable", &CPrintStatDlg::PrintTownHoldingAreaTable},
     {"PrintJbntBlockStatTable", &CPrintStatDlg::PrintJbntBlockStatTable},
     {"PrintJbntSurveyBeforeTable", &CPrintStatDlg::PrintJbntSurveyBeforeTable},
@@ -44,7 +63,7 @@ const WriterEntry kWriters[] = {
     {"PrintJbntRegionSummaryTable", &CPrintStatDlg::PrintJbntRegionSummaryTable},
     {"PrintJbntBlockSummarySplit", &CPrintStatDlg::PrintJbntBlockSummarySplit},
     {"PrintTownHouseTable", &CPrintStatDlg::PrintTownHouseTable},
-    {"PrintParcelAreaTable", &CPrintStatDlg::PrintParcelAreaTable},
+    {"PrintParcelAreaTable", &CPrintStatDlg::PrintParcelAreaTable, Lane::kWorkTables},
     {"PrintDisputeJbntBlockTable", &CPrintStatDlg::PrintDisputeJbntBlockTable},
 };
 
@@ -193,6 +212,238 @@ bool CPrintStatDlg::WriterAvailable(const char* writer) {
          });
 }
 
+// The arguments every writer of a print is given.
+struct CPrintStatDlg::PrintCall {
+  const std::string& output_folder;
+  const std::string& template_path;
+  const std::string& region_code;
+  int unit;
+  int server_names;
+  const std::string& year;
+  const std::string& county;
+};
+
+// A report of a print routed to a writer: the writer, or why it has none.
+struct CPrintStatDlg::PrintJob {
+  std::string name;
+  const WriterEntry* entry = nullptr;
+  std::string refusal;  // when there is no entry
+};
+
+// The jobs of a print that writes apart: `first` runs on the print's own
+// connection before any other; each of `apart` runs, in its order, on one
+// thread.
+struct CPrintStatDlg::PrintGroups {
+  std::vector<std::size_t> first;
+  std::vector<std::vector<std::size_t>> apart;
+};
+
+std::vector<CPrintStatDlg::PrintJob> CPrintStatDlg::JobsOf(
+    const std::vector<std::string>& names) const {
+  std::vector<PrintJob> jobs;
+  for (const std::string& name : names) {
+    const Route route = RouteOf(name);
+    if (route.writer == nullptr) continue;  // no report for this name in this mode
+    const auto entry = std::find_if(
+        std::begin(kWriters), std::end(kWriters),
+        [&](const WriterEntry& e) { return std::string_view(e.name) == route.writer; });
+    if (entry == std::end(kWriters) || entry->writer == nullptr) {
+      jobs.push_back({name, nullptr,
+                      "report " + name + ": its writer " + route.writer + " (rule " +
+                          std::to_string(route.rule) + ") is not available in this version"});
+    } else {
+      jobs.push_back({name, &*entry, {}});
+    }
+  }
+  return jobs;
+}
+
+void CPrintStatDlg::RunJob(db::Connection& database, const PrintJob& job, const PrintCall& call) {
+  if (job.entry == nullptr) {
+    Refuse(job.name, job.refusal);
+    return;
+  }
+  try {
+    (this->*(job.entry->writer))(database, call.output_folder, call.template_path, job.name,
+                                 call.region_code, call.unit, call.server_names, call.year,
+                                 call.county);
+  } catch (const std::exception& failure) {
+    // What a writer did not catch while it made its plan.
+    Refuse(job.name, "report " + job.name + ": " + failure.what());
+  } catch (...) {
+    Refuse(job.name, "report " + job.name + ": an unknown failure");
+  }
+}
+
+namespace {
+
+// The most workbooks a print writes at the same time.
+constexpr std::size_t kMostWriters = 8;
+
+// Groups the jobs of a print that writes apart: `first` runs on the print's
+// own connection before any other, each group of `apart` in its order on
+// one thread. Jobs run one after another, in the print's order, when their
+// workbooks share a file name (the later replaces the earlier, as in a
+// print in turn) or they share a lane other than kAny. `file_of` gives a
+// job's file key, empty for a job without a writer (it runs first).
+void GroupJobs(const std::vector<Lane>& lanes, const std::vector<std::string>& file_of,
+               std::vector<std::size_t>& first, std::vector<std::vector<std::size_t>>& apart) {
+  std::vector<std::vector<std::size_t>> groups;
+  std::map<std::string, std::size_t> group_of;  // a key to the group holding its jobs
+  std::vector<std::size_t> first_jobs;
+  for (std::size_t i = 0; i < file_of.size(); ++i) {
+    if (file_of[i].empty()) {
+      first_jobs.push_back(i);
+      continue;
+    }
+    std::vector<std::string> keys = {"file " + file_of[i]};
+    if (lanes[i] != Lane::kAny)
+      keys.push_back("lane " + std::to_string(static_cast<int>(lanes[i])));
+    std::size_t into = groups.size();
+    for (const std::string& key : keys) {
+      const auto found = group_of.find(key);
+      if (found != group_of.end()) into = std::min(into, found->second);
+    }
+    if (into == groups.size()) groups.emplace_back();
+    groups[into].push_back(i);
+    for (const std::string& key : keys) {
+      const auto found = group_of.find(key);
+      if (found != group_of.end() && found->second != into) {
+        // Two groups meet in this job: one group of both.
+        const std::size_t from = found->second;
+        groups[into].insert(groups[into].end(), groups[from].begin(), groups[from].end());
+        groups[from].clear();
+        for (auto& entry : group_of) {
+          if (entry.second == from) entry.second = into;
+        }
+      }
+      group_of[key] = into;
+    }
+  }
+  const auto work_tables =
+      group_of.find("lane " + std::to_string(static_cast<int>(Lane::kWorkTables)));
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    if (groups[g].empty()) continue;
+    std::sort(groups[g].begin(), groups[g].end());
+    if (work_tables != group_of.end() && work_tables->second == g) {
+      first_jobs.insert(first_jobs.end(), groups[g].begin(), groups[g].end());
+    } else {
+      apart.push_back(std::move(groups[g]));
+    }
+  }
+  std::sort(first_jobs.begin(), first_jobs.end());
+  first = std::move(first_jobs);
+}
+
+// Runs `groups` on up to `workers` threads, the jobs of each group in turn
+// on one thread with a connection of its own to `database`'s database, and
+// calls `passed_on` here for every job 0 .. `count` - 1 in order once it
+// has run (jobs in no group have run). Where threads cannot be started or
+// cannot connect, the groups left run here on `database`. `run` must not
+// throw.
+void RunGroupsApart(db::Connection& database, std::size_t workers,
+                    const std::vector<std::vector<std::size_t>>& groups, std::size_t count,
+                    const std::function<void(db::Connection&, std::size_t)>& run,
+                    const std::function<void(std::size_t)>& passed_on) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<char> ran(count, 1);
+  for (const auto& group : groups) {
+    for (std::size_t i : group) ran[i] = 0;
+  }
+  std::size_t running = 0;           // workers not yet ended
+  std::atomic<std::size_t> next{0};  // the next group a worker takes
+  const auto run_group = [&](db::Connection& connection, std::size_t g) {
+    for (std::size_t i : groups[g]) {
+      run(connection, i);
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        ran[i] = 1;
+      }
+      changed.notify_all();
+    }
+  };
+  const std::string target = database.ConnectionString();
+  const auto worker = [&] {
+    db::Connection own;
+    try {
+      own.Open(target);
+    } catch (const std::exception& error) {
+      // The others, or the printing thread, write its share.
+      host::yDebugStr(std::string("a report writer cannot connect: ") + error.what());
+    }
+    if (own.IsOpen()) {
+      for (std::size_t g = next++; g < groups.size(); g = next++) run_group(own, g);
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      --running;
+    }
+    changed.notify_all();
+  };
+  struct Joined {
+    std::vector<std::thread> threads;
+    ~Joined() {
+      for (std::thread& thread : threads) thread.join();
+    }
+  } started;
+  for (std::size_t w = 0; w < workers; ++w) {
+    try {
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        ++running;
+      }
+      started.threads.emplace_back(worker);
+    } catch (const std::system_error&) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      --running;  // the process's limit: the started ones and this thread do the work
+      break;
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    bool left = false;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return ran[i] != 0 || running == 0; });
+      left = ran[i] == 0;
+    }
+    if (left) {
+      for (std::size_t g = next++; g < groups.size(); g = next++) run_group(database, g);
+    }
+    passed_on(i);
+  }
+}
+
+}  // namespace
+
+void CPrintStatDlg::PrintApart(db::Connection& database, const std::vector<PrintJob>& jobs,
+                               const PrintCall& call, const PrintGroups& groups,
+                               std::size_t workers) {
+  std::vector<HeldOutput> held(jobs.size());
+  std::vector<std::vector<ReportOutcome>> outcomes(jobs.size());
+  const auto run = [&](db::Connection& connection, std::size_t i) {
+    const ScopedHeldOutput scope(held[i]);
+    try {
+      CPrintStatDlg writer(settings_);
+      writer.RunJob(connection, jobs[i], call);
+      outcomes[i] = std::move(writer.outcomes_);
+    } catch (...) {
+      // Memory ran out around the writer: the report still counts as failed.
+      outcomes[i] = {{jobs[i].name, {}, "report " + jobs[i].name + ": not written"}};
+    }
+  };
+  for (std::size_t i : groups.first) run(database, i);
+  RunGroupsApart(database, workers, groups.apart, jobs.size(), run, [&](std::size_t i) {
+    held[i].PassOn();
+    for (ReportOutcome& outcome : outcomes[i]) outcomes_.push_back(std::move(outcome));
+  });
+}
+
+std::size_t CPrintStatDlg::WritersApart(std::size_t groups) const {
+  if (settings_.view) return 1;  // each workbook is shown as it is written
+  return std::min({db::Workers(), kMostWriters, groups});
+}
+
 short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
                                           const std::string& connection,
                                           const std::vector<std::string>* names,
@@ -208,27 +459,36 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
     host::AfxMessageBox(error.what());
     return 0;
   }
-  for (const std::string& name : *names) {
-    const Route route = RouteOf(name);
-    if (route.writer == nullptr) continue;  // no report for this name in this mode
-    const auto entry = std::find_if(
-        std::begin(kWriters), std::end(kWriters),
-        [&](const WriterEntry& e) { return std::string_view(e.name) == route.writer; });
-    if (entry == std::end(kWriters) || entry->writer == nullptr) {
-      Refuse(name, "report " + name + ": its writer " + route.writer + " (rule " +
-                       std::to_string(route.rule) + ") is not available in this version");
-      continue;
-    }
-    try {
-      (this->*(entry->writer))(database, output_folder, template_path, name, region_code, unit,
-                               server_names, year, county);
-    } catch (const std::exception& failure) {
-      // What a writer did not catch while it made its plan.
-      Refuse(name, "report " + name + ": " + failure.what());
-    }
+  const PrintCall call{output_folder, template_path, region_code, unit, server_names, year, county};
+  const std::vector<PrintJob> jobs = JobsOf(*names);
+  const PrintGroups groups = GroupsOf(jobs);
+  const std::size_t workers = WritersApart(groups.apart.size());
+  if (workers >= 2) {
+    PrintApart(database, jobs, call, groups, workers);
+  } else {
+    for (const PrintJob& job : jobs) RunJob(database, job, call);
   }
   database.Close();
   return Failures() == 0 ? 1 : 0;
+}
+
+CPrintStatDlg::PrintGroups CPrintStatDlg::GroupsOf(const std::vector<PrintJob>& jobs) const {
+  std::vector<Lane> lanes;
+  std::vector<std::string> files;
+  for (const PrintJob& job : jobs) {
+    lanes.push_back(job.entry != nullptr ? job.entry->lane : Lane::kAny);
+    std::string stat_tbl, short_name;
+    if (job.entry == nullptr) {
+      files.emplace_back();
+    } else if (LookupReportCatalog(settings_.catalogue_path, stat_tbl, short_name, job.name) != 0) {
+      files.push_back("catalogue " + short_name);
+    } else {
+      files.push_back("name " + job.name);
+    }
+  }
+  PrintGroups groups;
+  GroupJobs(lanes, files, groups.first, groups.apart);
+  return groups;
 }
 
 namespace {

@@ -15,9 +15,11 @@
 #include "landuse/generated_county_run.h"
 #include "lots/town_lot_run.h"
 #include "platform/db/backend.h"
+#include "platform/db/reads_apart.h"
 #include "platform/gis/project.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
+#include "platform/sheet/workbook_package.h"
 #include "platform/text/ascii_text.h"
 #include "report/print_stat_dlg.h"
 #include "report_readback.h"
@@ -84,11 +86,24 @@ bool HasColumn(db::Connection& conn, const std::string& table, const std::string
   return false;
 }
 
+// The parts of a workbook by name (the archive's times left out).
+std::map<std::string, std::string> Parts(const std::string& path) {
+  sheet::WorkbookPackage book(path);
+  std::map<std::string, std::string> parts;
+  const zip_int64_t count = zip_get_num_entries(book.Archive(), 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const std::string name = zip_get_name(book.Archive(), static_cast<zip_uint64_t>(i), 0);
+    parts[name] = book.ReadPart(name);
+  }
+  return parts;
+}
+
 const fs::path kTemplates = fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates";
 
 // A generated county's rural project run (both scopes, with the installation's
 // scripts of both engines) and town-lot run on one engine, then every report of the shipped
-// catalogue written for the county at the village level in mu, unpaged.
+// catalogue written for the county at the village level in mu, unpaged, in
+// turn and several at a time.
 class CountyReports {
  public:
   CountyReports(const testing::GeneratedCountyRun& generated, db::DbKind kind, const fs::path& out)
@@ -110,13 +125,37 @@ class CountyReports {
     const std::vector<std::string> reports =
         ReportCatalogNames(dialog_.Settings().catalogue_path, error);
     EXPECT_GE(reports.size(), 10u) << error;
-    host::RecordingNotifier notifier;
-    host::ScopedNotifier scoped(notifier);
-    dialog_.DispatchReportTables(out.string(), database_.ConnectionString(), &reports,
-                                 (kTemplates / "二次详查表格.xlsx").string(), county, kMu,
-                                 server_ ? 1 : 0, "2009", county);
-    for (const ReportOutcome& outcome : dialog_.Outcomes()) {
-      if (outcome.Written()) rows_[outcome.name] = DataRows(Variant(), outcome.path);
+    // Printed in turn first, then several workbooks at a time: the same
+    // workbooks, outcomes and messages in the same order (a server's
+    // messages go on with the statement's cursor, numbered on each
+    // connection: their first lines are compared).
+    const auto same = [](const std::string& message) {
+      return message.substr(0, message.find('\n'));
+    };
+    const auto print = [&](const fs::path& folder, std::size_t workers) {
+      host::RecordingNotifier notifier;
+      host::ScopedNotifier scoped(notifier);
+      db::SetWorkers(workers);
+      dialog_.DispatchReportTables(folder.string(), database_.ConnectionString(), &reports,
+                                   (kTemplates / "二次详查表格.xlsx").string(), county, kMu,
+                                   server_ ? 1 : 0, "2009", county);
+      db::SetWorkers(0);
+      std::vector<std::string> messages;
+      for (const std::string& message : notifier.messages) messages.push_back(same(message));
+      return messages;
+    };
+    const std::vector<std::string> in_turn = print(out / "in-turn", 1);
+    const std::vector<ReportOutcome> outcomes_in_turn = dialog_.Outcomes();
+    EXPECT_EQ(print(out, 4), in_turn);
+    EXPECT_EQ(dialog_.Outcomes().size(), outcomes_in_turn.size());
+    for (std::size_t i = 0; i < std::min(outcomes_in_turn.size(), dialog_.Outcomes().size()); ++i) {
+      const ReportOutcome& outcome = dialog_.Outcomes()[i];
+      EXPECT_EQ(outcome.name, outcomes_in_turn[i].name);
+      EXPECT_EQ(same(outcome.message), same(outcomes_in_turn[i].message));
+      EXPECT_EQ(outcome.Written(), outcomes_in_turn[i].Written()) << outcome.name;
+      if (!outcome.Written() || !outcomes_in_turn[i].Written()) continue;
+      EXPECT_EQ(Parts(outcome.path), Parts(outcomes_in_turn[i].path)) << outcome.name;
+      rows_[outcome.name] = DataRows(Variant(), outcome.path);
     }
   }
 
@@ -144,7 +183,8 @@ class CountyReports {
 // Every report of the shipped catalogue whose table the runs build is
 // written on both engines with the same cells, whatever order the server
 // gives a table's columns; the summary reports hold exactly their table's
-// rows of the county's county, township and village codes.
+// rows of the county's county, township and village codes. A print of
+// several workbooks at a time writes what a print in turn writes.
 TEST(ReportCountyTest, EveryReportIsWrittenAlikeOnBothEngines) {
   if (!fs::exists(kTemplates / "二次详查表格目录.xml")) GTEST_SKIP() << "no report templates";
   testing::ScopedProgramDir home;

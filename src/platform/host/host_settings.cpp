@@ -1,6 +1,7 @@
 #include "platform/host/host_settings.h"
 
 #include <filesystem>
+#include <mutex>
 #include <pugixml.hpp>
 #include <set>
 
@@ -14,7 +15,9 @@ namespace fs = std::filesystem;
 namespace {
 
 void ReportOnce(const std::string& path, const std::string& why) {
+  static std::mutex mutex;  // settings are read by report writers on threads of their own
   static std::set<std::string> reported;
+  const std::lock_guard<std::mutex> lock(mutex);
   if (reported.insert(path).second) yDebug("%s %s: defaults apply", path.c_str(), why.c_str());
 }
 

@@ -10,6 +10,11 @@ Notifier*& Current() {
   return current;
 }
 
+Notifier*& ThreadCurrent() {
+  thread_local Notifier* current = nullptr;
+  return current;
+}
+
 }  // namespace
 
 void StderrNotifier::Show(const std::string& text) {
@@ -27,8 +32,15 @@ Notifier* SetNotifier(Notifier* notifier) {
   return previous;
 }
 
+Notifier* SetThreadNotifier(Notifier* notifier) {
+  Notifier* previous = ThreadCurrent();
+  ThreadCurrent() = notifier;
+  return previous;
+}
+
 Notifier& CurrentNotifier() {
   static StderrNotifier fallback;
+  if (ThreadCurrent() != nullptr) return *ThreadCurrent();
   return Current() ? *Current() : fallback;
 }
 

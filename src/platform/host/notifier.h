@@ -57,6 +57,9 @@ class RecordingNotifier : public Notifier {
 // Sets the notifier the engine uses (not owned; null restores the default,
 // a StderrNotifier that answers no). Returns the one set before.
 Notifier* SetNotifier(Notifier* notifier);
+// Sets the notifier of the calling thread alone, which it uses before the
+// one above (null: the one above). Returns the one set before.
+Notifier* SetThreadNotifier(Notifier* notifier);
 Notifier& CurrentNotifier();
 
 // The engine's message box: shows the text, or asks when the style asks a

@@ -11,6 +11,11 @@ Progress*& Current() {
   return current;
 }
 
+Progress*& ThreadCurrent() {
+  thread_local Progress* current = nullptr;
+  return current;
+}
+
 }  // namespace
 
 void TerminalProgress::Begin(const std::string& text) {
@@ -71,8 +76,15 @@ Progress* SetProgress(Progress* progress) {
   return previous;
 }
 
+Progress* SetThreadProgress(Progress* progress) {
+  Progress* previous = ThreadCurrent();
+  ThreadCurrent() = progress;
+  return previous;
+}
+
 Progress& CurrentProgress() {
   static SilentProgress silent;
+  if (ThreadCurrent() != nullptr) return *ThreadCurrent();
   return Current() ? *Current() : silent;
 }
 

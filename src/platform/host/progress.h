@@ -70,6 +70,9 @@ class StageLines : public Progress {
 // Sets the progress the engine reports to (not owned; null: silent).
 // Returns the one set before.
 Progress* SetProgress(Progress* progress);
+// Sets the progress of the calling thread alone, which it reports to before
+// the one above (null: the one above). Returns the one set before.
+Progress* SetThreadProgress(Progress* progress);
 Progress& CurrentProgress();
 
 // The progress calls the engine makes.

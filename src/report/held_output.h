@@ -1,0 +1,59 @@
+#pragma once
+
+// What a report writer tells the notifier and the progress while it runs on
+// a thread of its own, held until the thread that dispatched the print
+// passes it on in the order of the print.
+
+#include <string>
+#include <vector>
+
+#include "platform/host/notifier.h"
+#include "platform/host/progress.h"
+
+namespace landstat::report {
+
+class HeldOutput final : public host::Notifier, public host::Progress {
+ public:
+  void Show(const std::string& text) override;
+  // No one can answer on a writer's thread: the question is answered no,
+  // and held with its answer as a message.
+  bool Ask(const std::string& question) override;
+  void Begin(const std::string& text) override;
+  void SetText(const std::string& text) override;
+  // Steps of one text in a row are held as their last.
+  void Step(const std::string& text, long done, long total) override;
+  void End() override;
+
+  // Passes what was held, in its order, to the calling thread's notifier
+  // and progress.
+  void PassOn() const;
+
+ private:
+  enum class Kind { kShow, kBegin, kSetText, kStep, kEnd };
+  struct Event {
+    Kind kind;
+    std::string text;
+    long done = 0;
+    long total = 0;
+  };
+  std::vector<Event> events_;
+};
+
+// Makes `output` the calling thread's notifier and progress for a scope.
+class ScopedHeldOutput {
+ public:
+  explicit ScopedHeldOutput(HeldOutput& output)
+      : notifier_(host::SetThreadNotifier(&output)), progress_(host::SetThreadProgress(&output)) {}
+  ~ScopedHeldOutput() {
+    host::SetThreadNotifier(notifier_);
+    host::SetThreadProgress(progress_);
+  }
+  ScopedHeldOutput(const ScopedHeldOutput&) = delete;
+  ScopedHeldOutput& operator=(const ScopedHeldOutput&) = delete;
+
+ private:
+  host::Notifier* notifier_;
+  host::Progress* progress_;
+};
+
+}  // namespace landstat::report
