@@ -147,7 +147,18 @@ RunWorkspace::~RunWorkspace() {
 void RunWorkspace::Unlock() {
   if (lock_fd_ >= 0) ::close(lock_fd_);  // closing releases the lock
   lock_fd_ = -1;
-  server_lock_.reset();  // so does ending the session
+  if (!server_lock_) return;
+  // Let go of the lock before the session ends: the server ends a session
+  // after its client has left, and until then others would find the job
+  // still running.
+  try {
+    if (server_lock_->IsOpen()) {
+      server_lock_->Execute(db::SqlDialect::For(server_lock_->Kind()).ReleaseJobLocks());
+    }
+  } catch (const db::DbError& failure) {
+    host::yDebugStr(failure.what());  // a lost session holds no lock
+  }
+  server_lock_.reset();
 }
 
 // Checked before anything is made beside the file.

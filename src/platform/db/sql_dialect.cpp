@@ -219,6 +219,13 @@ const char* SqlDialect::JobLockHeld() const {
          ") then not pg_advisory_unlock_shared(" LANDSTAT_JOB_KEY ") else true end)::int";
 }
 
+// Ending a session lets its locks go too, but the server does that after
+// the client has gone, so another session may still see them for a moment.
+const char* SqlDialect::ReleaseJobLocks() const {
+  if (kind_ != DbKind::kServer) return "";
+  return "select pg_advisory_unlock_all()";
+}
+
 #undef LANDSTAT_JOB_KEY
 
 }  // namespace landstat::db

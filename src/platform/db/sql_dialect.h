@@ -66,6 +66,8 @@ class SqlDialect {
   // lock: an embedded file is locked beside it (RunWorkspace).
   const char* TakeJobLock() const;
   const char* JobLockHeld() const;
+  // Lets go of every job lock the session holds (empty on SQLite).
+  const char* ReleaseJobLocks() const;
 
  private:
   explicit SqlDialect(DbKind kind) : kind_(kind) {}
