@@ -3,7 +3,9 @@
 // area, density and floor-area ratio by land-use class for each county,
 // street and block) and CZZD_TDYT (script 17065: lot count, areas and
 // ratios by land use). Both read the square-metre base table, whatever the
-// unit of the table they make.
+// unit of the table they make. Script 6007 groups the lots once per level,
+// each level a common table expression that every row kind of that level
+// reads, so the base table is read three times instead of once per part.
 
 #include "engine/shared_code_tables.h"
 #include "engine/text_helpers.h"
@@ -46,11 +48,11 @@ std::string MissingTables(CZdStatContext& context, const ScriptTable& script,
 
 // The embedded engine keeps what each GROUP BY of a statement sorts in
 // memory, up to the page cache's size apiece, until the statement ends: a
-// script of many grouped parts would hold the lot rows of every part at once
-// (CZZD_JZMD has 21, some 430 MB at 100,000 lots). While a script runs the
-// cache is the engine's default, so that each part's sort spills beyond 2 MB
-// (as fast here: each part reads the base table once). The cache is set
-// back when the script has run.
+// script of several grouped parts would hold the lot rows of every part at
+// once (CZZD_JZMD groups once per level, three times). While a script runs
+// the cache is the engine's default, so that each part's sort spills beyond
+// 2 MB (as fast here: each part reads the base table once). The cache is
+// set back when the script has run.
 class SmallSorts {
  public:
   explicit SmallSorts(db::Connection& connection) : connection_(connection) {
