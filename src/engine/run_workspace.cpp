@@ -256,7 +256,8 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
       }
     }
     record_id_ = BeginRunRecord(database, year_, county_, kind_);
-    if (!server_ && !MakeWorkingCopy(database, error)) {
+    in_place_ = !server_ && checks.in_place;
+    if (OnWorkingCopy() && !MakeWorkingCopy(database, error)) {
       database.Close();
       RecordFailure(0);
       Unlock();
@@ -271,7 +272,7 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
     Unlock();
     return false;
   }
-  work_connection_ = server_ ? connection_ : working_file_;
+  work_connection_ = server_ ? connection_ : in_place_ ? file_ : working_file_;
   open_ = true;
   return true;
 }
@@ -342,7 +343,7 @@ void RunWorkspace::SpeedUpWorkingCopy(db::Connection& work) {
 }
 
 void RunWorkspace::Enter(db::Connection& work) {
-  if (server_ && !work.InTransaction()) work.BeginTrans();
+  if (!OnWorkingCopy() && !work.InTransaction()) work.BeginTrans();
 }
 
 bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failures,
@@ -360,14 +361,14 @@ bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failur
   }
   try {
     FinishRunRecord(work, record_id_, outcome, failures);
-    if (server_) work.CommitTrans();
+    if (!OnWorkingCopy()) work.CommitTrans();
     work.Close();
   } catch (const db::DbError& failure) {
     error = "cannot complete the job: " + std::string(failure.what());
     Abandon(work, failures);
     return false;
   }
-  if (!server_) {
+  if (OnWorkingCopy()) {
     if (!SyncFile(working_file_)) {
       error = "cannot write " + working_file_ + " to disk";
     } else {
@@ -413,7 +414,7 @@ std::string RunWorkspace::ReplaceOriginal() {
 
 void RunWorkspace::Abandon(db::Connection& work, long failures) {
   try {
-    if (server_ && work.IsOpen() && work.InTransaction()) work.RollbackTrans();
+    if (!OnWorkingCopy() && work.IsOpen() && work.InTransaction()) work.RollbackTrans();
   } catch (const db::DbError& failure) {
     host::yDebugStr(failure.what());  // closing the connection rolls back all the same
   }

@@ -22,7 +22,11 @@ namespace landstat {
 //   which takes the file's place by one rename when the job completes,
 //   unless another program committed to the file meanwhile; other jobs are
 //   locked out meanwhile ("FILE.lock"), and what a killed job left beside
-//   the file is swept when the next opens or abandons;
+//   the file is swept when the next opens or abandons. A job that adds
+//   little to a large file works in one transaction on the file itself
+//   instead (Checks::in_place): copying the whole file would cost it more
+//   than its own work; a killed job's transaction is rolled back by the
+//   engine's journal when the file is next opened;
 // - on a server the job's statements form one transaction, committed when
 //   the job completes; a lock of the server's, held by a connection of the
 //   job's own, keeps other jobs off the year and county meanwhile.
@@ -37,6 +41,8 @@ class RunWorkspace {
     // Refuse to work on a year whose last job did not finish (readers of a
     // year's tables, such as the conversion).
     bool refuse_unfinished = false;
+    // Work in one transaction on the embedded file itself, not in a copy.
+    bool in_place = false;
   };
 
   RunWorkspace(std::string connection, bool server, std::string year, std::string county,
@@ -54,8 +60,12 @@ class RunWorkspace {
   // What the job opens: the working copy, or the server.
   const std::string& WorkConnection() const { return work_connection_; }
 
-  // On a server, begins the job's transaction on the connection it opened.
+  // On a server, or in place, begins the job's transaction on the
+  // connection it opened.
   void Enter(db::Connection& work);
+  // Whether the job works on a copy of an embedded file, which it may
+  // settle for speed (SpeedUpWorkingCopy).
+  bool OnWorkingCopy() const { return !server_ && !in_place_; }
 
   // Settles an embedded working copy for speed: nobody else reads it and one
   // that is not completed is thrown away, so it needs no syncing to disk nor
@@ -107,6 +117,7 @@ class RunWorkspace {
 
   std::string connection_, year_, county_, kind_;
   bool server_ = false;
+  bool in_place_ = false;  // one transaction on the embedded file itself
   std::string file_, working_file_, work_connection_;
   FileState copied_;
   int lock_fd_ = -1;

@@ -157,7 +157,9 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   RunWorkspace workspace(request.connection, server, request.year, request.county, "town");
   std::string error;
   std::vector<std::string> notices;
-  if (!workspace.Open({}, error, notices)) {
+  // The town tables are small beside a county's general run in the same
+  // file: they are made in one transaction on the file, not in a copy of it.
+  if (!workspace.Open({.in_place = true}, error, notices)) {
     host::LindoDlgEndProgress();
     return finish(FailedBeforeContext(request.log_path, kTownTitle, {"打开统计数据库 " + error}));
   }
@@ -169,7 +171,7 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   bool completed = false;
   try {
     if (context.m_pConn.IsOpen()) {
-      RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
+      if (workspace.OnWorkingCopy()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
       workspace.Enter(context.m_pConn);
     }
     completed = BuildTownTables(context, request.observer);

@@ -125,12 +125,17 @@ class FileWorkspaceTest : public ::testing::Test {
                                           "330102", "run");
   }
   // Opens a job; its error when it was refused.
-  std::string Open(RunWorkspace& job) {
+  std::string Open(RunWorkspace& job, bool in_place = false) {
     std::string error;
     std::vector<std::string> notices;
     RunWorkspace::Checks checks;
     checks.replace_other = true;
+    checks.in_place = in_place;
     return job.Open(checks, error, notices) ? "" : error;
+  }
+  std::vector<std::string> Values() {
+    db::Connection connection(path_);
+    return Texts(connection, "select V from T order by V");
   }
   std::string LastOutcome() {
     db::Connection connection(path_);
@@ -207,6 +212,58 @@ TEST_F(FileWorkspaceTest, CommitByAnotherProgramIsNotOverwritten) {
   EXPECT_EQ(Texts(result, "select V from T"), std::vector<std::string>{"7"});
   EXPECT_EQ(Beside(dir_.path()), std::set<std::string>{"stats.sqlite.lock"});
   EXPECT_EQ(LastOutcome(), "failed");
+}
+
+// A job in place works in one transaction on the file itself: no copy is
+// made, readers see the file as it was until the job publishes, and a job
+// abandoned or killed before that leaves the file as it was.
+TEST_F(FileWorkspaceTest, JobInPlaceChangesTheFileOnlyWhenPublished) {
+  db::Connection(path_).Execute("insert into T values (1)");
+  const auto work_a_while = [&](RunWorkspace& job, db::Connection& work) {
+    EXPECT_EQ(job.WorkConnection(), path_);
+    EXPECT_FALSE(job.OnWorkingCopy());
+    job.Enter(work);
+    work.Execute("delete from T");
+    work.Execute("insert into T values (2)");
+    EXPECT_EQ(Beside(dir_.path()),
+              (std::set<std::string>{"stats.sqlite.lock", "stats.sqlite-journal"}));
+    EXPECT_EQ(Values(), std::vector<std::string>{"1"});
+  };
+  auto abandoned = Job();
+  ASSERT_EQ(Open(*abandoned, true), "");
+  db::Connection first(abandoned->WorkConnection());
+  work_a_while(*abandoned, first);
+  abandoned->Abandon(first, 1);
+  EXPECT_EQ(Values(), std::vector<std::string>{"1"});
+  EXPECT_EQ(LastOutcome(), "failed");
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto killed = Job();
+    if (!Open(*killed, true).empty()) ::_exit(1);
+    db::Connection work(killed->WorkConnection());
+    work.Execute("PRAGMA cache_size = 1");  // so that its changes reach the file
+    killed->Enter(work);
+    work.Execute(
+        "insert into T with recursive n(i) as (select 1 union all select i + 1 from n where i < "
+        "20000) select 3 from n");
+    ::_exit(0);  // as a killed job: no commit, the journal left
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Values(), std::vector<std::string>{"1"});
+
+  auto published = Job();
+  ASSERT_EQ(Open(*published, true), "");
+  db::Connection second(published->WorkConnection());
+  work_a_while(*published, second);
+  std::string error;
+  ASSERT_TRUE(published->Publish(second, RunOutcome::kCompleted, 0, error)) << error;
+  EXPECT_EQ(Values(), std::vector<std::string>{"2"});
+  EXPECT_EQ(LastOutcome(), "completed");
+  EXPECT_EQ(Beside(dir_.path()), std::set<std::string>{"stats.sqlite.lock"});
 }
 
 // A file that holds GIS layers (the survey's own GeoPackage, say) is no
