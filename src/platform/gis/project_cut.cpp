@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gdal_priv.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,15 +96,21 @@ void SyncFile(const fs::path& path) {
 }
 
 // A folder beside the range folder that the range is written in; removed
-// with what it holds unless published.
+// with what it holds unless published. One cut at a time writes beside a
+// range folder: the lock is held on a file beside it (".NAME.cutting.lock",
+// left there for good), and the staging folders a killed cut left
+// (".NAME.cutting-XXXXXX") are removed by the next.
 class StagingFolder {
  public:
   explicit StagingFolder(const std::string& range_folder) : target_(Resolved(range_folder)) {
     std::error_code error;
     fs::create_directories(target_.parent_path(), error);
-    std::string pattern =
-        (target_.parent_path() / ("." + target_.filename().string() + ".cutting-XXXXXX")).string();
-    if (error || ::mkdtemp(pattern.data()) == nullptr) {
+    const std::string prefix = "." + target_.filename().string() + ".cutting";
+    if (error) throw GisError("cannot write beside the range folder " + range_folder);
+    Lock(target_.parent_path() / (prefix + ".lock"), range_folder);
+    RemoveLeftovers(prefix + "-");
+    std::string pattern = (target_.parent_path() / (prefix + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
       throw GisError("cannot write beside the range folder " + range_folder);
     }
     path_ = pattern;
@@ -115,6 +122,7 @@ class StagingFolder {
   ~StagingFolder() {
     std::error_code ignored;
     if (!path_.empty()) fs::remove_all(path_, ignored);
+    if (lock_fd_ >= 0) ::close(lock_fd_);
   }
   StagingFolder(const StagingFolder&) = delete;
   StagingFolder& operator=(const StagingFolder&) = delete;
@@ -142,8 +150,29 @@ class StagingFolder {
   }
 
  private:
+  void Lock(const fs::path& lock, const std::string& range_folder) {
+    lock_fd_ = ::open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (lock_fd_ < 0) throw GisError("cannot write beside the range folder " + range_folder);
+    if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+      ::close(lock_fd_);
+      lock_fd_ = -1;
+      throw GisError("another cut is writing the range folder " + range_folder);
+    }
+  }
+
+  void RemoveLeftovers(const std::string& prefix) const {
+    std::error_code error;
+    std::vector<fs::path> left;
+    for (fs::directory_iterator entry(target_.parent_path(), error), end; !error && entry != end;
+         entry.increment(error)) {
+      if (entry->path().filename().string().rfind(prefix, 0) == 0) left.push_back(entry->path());
+    }
+    for (const fs::path& path : left) fs::remove_all(path, error);
+  }
+
   fs::path target_;
   fs::path path_;
+  int lock_fd_ = -1;
 };
 
 // The range's GeoPackage: written without waiting for the disk at each

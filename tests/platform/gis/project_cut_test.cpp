@@ -1,6 +1,9 @@
 #include "platform/gis/project_cut.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -8,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -184,6 +188,27 @@ TEST_F(ProjectCutTest, RefusesBadInputBeforeTouchingTheRangeFolder) {
       EXPECT_EQ(entry.path().filename().string().find(".range"), std::string::npos);
     }
   }
+}
+
+// One cut at a time writes beside a range folder; what a killed cut left
+// there goes with the next cut.
+TEST_F(ProjectCutTest, OneCutAtATimeAndAKilledCutsStagingIsRemoved) {
+  fs::create_directories(dir_.path() / ".range.cutting-abc123");
+  std::ofstream(dir_.File(".range.cutting-abc123/survey.gpkg")) << "half written";
+  const int held = ::open(dir_.File(".range.cutting.lock").c_str(), O_RDONLY | O_CREAT, 0644);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  EXPECT_TRUE(Names(GisErrorOf([&] { CutProject(project_, polygon_, range_); }),
+                    "another cut is writing the range folder " + range_));
+  EXPECT_FALSE(fs::exists(range_));
+  ::close(held);
+
+  CutProject(project_, polygon_, range_);
+  std::set<std::string> beside;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    beside.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(beside,
+            (std::set<std::string>{"county", "polygon.gpkg", "range", ".range.cutting.lock"}));
 }
 
 // A shapefile numbers its features from 0, its records from 1: record n of
