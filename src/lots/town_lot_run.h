@@ -2,6 +2,8 @@
 
 // The host's way into a town-lot statistics run, and its exported forms.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/run_report.h"
@@ -34,7 +36,15 @@ struct TownLotRequest : JobTarget {
   short lot_layer = 0;                 // without a project: the layers themselves
   short house_layer = 0;
   StageObserver observer;
+  // On SQLite, whether the tables are made in one transaction on the file
+  // itself rather than in a copy of it; unset: whichever is cheaper for the
+  // file's size and the number of lots and houses (TownRunInPlace).
+  std::optional<bool> in_place;
 };
+
+// Whether a town run on an embedded file of `file_bytes` with `rows` lots
+// and houses is cheaper in one transaction on the file than in a copy.
+bool TownRunInPlace(std::uintmax_t file_bytes, long rows);
 
 RunReport RunTownLots(const TownLotRequest& request);
 
