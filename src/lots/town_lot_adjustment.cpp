@@ -248,27 +248,34 @@ short CZdStatContext::BalanceLotClassAreas(const std::string& table,
         at->second += fmt::format("+(case when {0}>=0 then {0} else 0 end)", leaf);
       }
     }
-    if (zeroed.empty() && !parent_order.empty()) {
-      std::string statement = "update " + table + " set ";
+    // Only the rows whose parents change are written: most lots have one
+    // class, whose converted parents already are the sums of their leaves.
+    // (A sum is never null.)
+    std::vector<std::pair<std::string, std::string>> assignments;
+    if (zeroed.empty()) {
       for (const std::string& parent : parent_order) {
-        statement += parent + "=" + parent_sums[parent] + ",";
+        assignments.emplace_back(parent, parent_sums[parent]);
       }
-      statement.pop_back();
-      m_pConn.Execute(statement + " where 宗地总面积>0");
-    } else if (!zeroed.empty()) {
-      // Every row at once: the lots with a positive total take their sums,
-      // and every other figure of the parents is 0.
-      std::string statement = "update " + table + " set ";
+    } else {
+      // The lots with a positive total take their sums, and every other
+      // figure of the parents is 0.
       for (const std::string& parent : zeroed) {
         const auto leaf_sum = parent_sums.find(parent);
-        statement += parent + "=" +
-                     (leaf_sum == parent_sums.end()
-                          ? std::string("0")
-                          : "case when 宗地总面积>0 then " + leaf_sum->second + " else 0 end") +
-                     ",";
+        assignments.emplace_back(
+            parent, leaf_sum == parent_sums.end()
+                        ? std::string("0")
+                        : "case when 宗地总面积>0 then " + leaf_sum->second + " else 0 end");
       }
-      statement.pop_back();
-      m_pConn.Execute(statement);
+    }
+    if (!assignments.empty()) {
+      std::string set, changed;
+      for (const auto& [parent, value] : assignments) {
+        set += (set.empty() ? "" : ",") + parent + "=" + value;
+        changed +=
+            (changed.empty() ? "" : " or ") + fmt::format("{0} is null or {0}<>{1}", parent, value);
+      }
+      const std::string rows = zeroed.empty() ? "宗地总面积>0 and (" + changed + ")" : changed;
+      m_pConn.Execute("update " + table + " set " + set + " where " + rows);
     }
     transaction.Commit();
     if (left_over > 0) {
