@@ -5,11 +5,15 @@
 
 #include <fmt/format.h>
 
+#include <memory>
+
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
+#include "units/converted_copies.h"
+#include "units/unit_conversion.h"
 
 namespace landstat {
 namespace {
@@ -58,7 +62,73 @@ short CZdStatContext::CreateUnitStatTable(const std::string& table) {
   }
 }
 
+namespace {
+
+// The grouping of the copy statement: the lots' texts, and the areas
+// summed. The other columns of a copy keep their defaults.
+constexpr const char* kCopyKeys[] = {"地籍号",   "省名称",   "省级代码",   "市名称",   "市级代码",
+                                     "县名称",   "县级代码", "街道名称",   "街道代码", "街坊名称",
+                                     "街坊代码", "土地座落", "使用权类型", "权属性质", "土地级别"};
+
+// The copy statement's rows on the embedded engine, which groups by sorting
+// every row of the base table: grouped in one pass in memory instead, the
+// same groups with the same sums (each added in the order of the rows, as
+// the statement adds them), to be written in the order of their keys as the
+// statement writes them.
+std::unique_ptr<db::GroupedSums> GroupLots(CZdStatContext& context, const std::string& source) {
+  db::GroupedSumsQuery query{source,
+                             {},
+                             {std::begin(kCopyKeys), std::end(kCopyKeys)},
+                             {"宗地总面积", "占地面积", "建筑面积"}};
+  for (const std::string& field : context.m_arrStatFields) {
+    if (IsClassColumn(field)) query.sums.push_back(field);
+  }
+  return std::make_unique<db::GroupedSums>(context.m_pConn, query);
+}
+
+// Every unit's copy on the embedded engine, from one grouping of the lots:
+// the base table's unit as summed, every other unit converted and rounded
+// figure by figure as its conversion statement ("round(x/10000,4)", 0 kept)
+// converts the first copy's figures, without reading that copy back. (Written
+// one after another: on threads of their own they were no faster, and held
+// the rows of every copy at once.) A failure is logged; the copies not yet
+// written are then left empty.
+void WriteUnitCopiesInMemory(CZdStatContext& context) {
+  std::string tables;
+  for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
+    tables += (tables.empty() ? "" : ",") + unit.table;
+  }
+  try {
+    const std::unique_ptr<db::GroupedSums> sums = GroupLots(context, context.StatDataTable());
+    db::Connection& connection = context.m_pConn;
+    for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
+      const char* factor = ConversionFactor(context.m_nUnitSrc, unit.unit);
+      if (!factor) {
+        sums->WriteTo(connection, unit.table, true);
+        continue;
+      }
+      // Beyond the bound of exact rounding the engine is asked.
+      const std::string round = "select round(?," + std::to_string(unit.decimals) + ")";
+      const units::AreaConversion convert(
+          factor, UnitFactor(context.m_nUnitSrc, unit.unit), unit.decimals,
+          [&connection, &round](double converted) {
+            return connection.Scalar(round, {db::Value(converted)}).AsDouble();
+          });
+      sums->WriteTo(connection, unit.table, sums->Columns(), true, convert);
+    }
+  } catch (const db::DbError& error) {
+    context.LogFailure("汇总城镇基础据表", "statdata_czzdex " + tables, error);
+  }
+}
+
+}  // namespace
+
 short CZdStatContext::BuildUnitStatData() {
+  if (m_pConn.Kind() == db::DbKind::kEmbedded) {
+    WriteUnitCopiesInMemory(*this);
+    AdjustUnitStatData();
+    return 1;
+  }
   // Each copy and conversion logs its own failure; a copy that failed
   // leaves its unit's table empty or in unit 1, and the run goes on to the
   // area units and the summaries, whose figures the failures make suspect.
@@ -107,38 +177,11 @@ std::string CZdStatContext::CopyUnitStatStatement(const std::string& target,
   return fmt::format("{} {} from {} {}", insert, select, source, group);
 }
 
-namespace {
-
-// The grouping of the copy statement: the lots' texts, and the areas
-// summed. The other columns of a copy keep their defaults.
-constexpr const char* kCopyKeys[] = {"地籍号",   "省名称",   "省级代码",   "市名称",   "市级代码",
-                                     "县名称",   "县级代码", "街道名称",   "街道代码", "街坊名称",
-                                     "街坊代码", "土地座落", "使用权类型", "权属性质", "土地级别"};
-
-// The copy statement's rows on the embedded engine, which groups by sorting
-// every row of the base table: grouped in one pass in memory instead, the
-// same groups with the same sums (each added in the order of the rows, as
-// the statement adds them), written in the order of their keys as the
-// statement writes them.
-void GroupLotsInMemory(CZdStatContext& context, const std::string& target,
-                       const std::string& source) {
-  db::GroupedSumsQuery query{source,
-                             {},
-                             {std::begin(kCopyKeys), std::end(kCopyKeys)},
-                             {"宗地总面积", "占地面积", "建筑面积"}};
-  for (const std::string& field : context.m_arrStatFields) {
-    if (IsClassColumn(field)) query.sums.push_back(field);
-  }
-  db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, target, true);
-}
-
-}  // namespace
-
 short CZdStatContext::CopyUnitStatData(const std::string& table) {
   const std::string statement = CopyUnitStatStatement(table, StatDataTable());
   try {
     if (m_pConn.Kind() == db::DbKind::kEmbedded) {
-      GroupLotsInMemory(*this, table, StatDataTable());
+      GroupLots(*this, StatDataTable())->WriteTo(m_pConn, table, true);
     } else {
       m_pConn.Execute(statement);
     }

@@ -378,12 +378,16 @@ double GroupedSums::Written(double sum, const Conversion& convert) const {
   return query_.decimals < 0 ? sum : text::RoundDecimal(sum, query_.decimals);
 }
 
-void GroupedSums::WriteTo(Connection& connection, const std::string& target, bool sorted) const {
+std::vector<GroupedSums::Column> GroupedSums::Columns() const {
   std::vector<Column> columns;
   for (const auto* names : {&query_.keys, &query_.sums}) {
     for (const std::string& name : *names) columns.push_back({name, {}});
   }
-  WriteTo(connection, target, columns, sorted);
+  return columns;
+}
+
+void GroupedSums::WriteTo(Connection& connection, const std::string& target, bool sorted) const {
+  WriteTo(connection, target, Columns(), sorted);
 }
 
 void GroupedSums::WriteTo(Connection& connection, const std::string& target,

@@ -69,6 +69,7 @@ class GroupedSums {
                const Conversion& convert = {}) const;
   // Every key, then every sum, under their own names.
   void WriteTo(Connection& connection, const std::string& target, bool sorted) const;
+  std::vector<Column> Columns() const;
 
  private:
   // The distinct texts of one key column, each numbered once, so that a
