@@ -140,6 +140,7 @@ std::uintmax_t FileBytes(const std::string& connection) {
   return failed ? 0 : bytes;
 }
 
+// The records of a lot or house layer; 0 without the layer.
 long TownRows(short layer) {
   return layer > 0 ? std::max(0L, gis::RecordCount(layer, gis::EntityKind::kTable)) : 0;
 }
