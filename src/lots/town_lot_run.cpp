@@ -174,8 +174,9 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   std::string error;
   std::vector<std::string> notices;
   const bool in_place =
-      !server && request.in_place.value_or(TownRunInPlace(FileBytes(request.connection),
-                                                          TownRows(lot) + TownRows(house)));
+      !server && (request.in_place ? *request.in_place
+                                   : TownRunInPlace(FileBytes(request.connection),
+                                                    TownRows(lot) + TownRows(house)));
   if (!workspace.Open({.in_place = in_place}, error, notices)) {
     host::LindoDlgEndProgress();
     return finish(FailedBeforeContext(request.log_path, kTownTitle, {"打开统计数据库 " + error}));

@@ -91,8 +91,8 @@ std::unique_ptr<db::GroupedSums> GroupLots(CZdStatContext& context, const std::s
 // figure by figure as its conversion statement ("round(x/10000,4)", 0 kept)
 // converts the first copy's figures, without reading that copy back. (Written
 // one after another: on threads of their own they were no faster, and held
-// the rows of every copy at once.) A failure is logged; the copies not yet
-// written are then left empty.
+// the rows of every copy at once.) A failure is logged; the copy it stopped
+// and those not yet written are then left empty.
 void WriteUnitCopiesInMemory(CZdStatContext& context) {
   std::string tables;
   for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
@@ -103,8 +103,10 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
     db::Connection& connection = context.m_pConn;
     for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
       const char* factor = ConversionFactor(context.m_nUnitSrc, unit.unit);
+      db::Transaction whole(connection);
       if (!factor) {
         sums->WriteTo(connection, unit.table, true);
+        whole.Commit();
         continue;
       }
       // Beyond the bound of exact rounding the engine is asked.
@@ -115,6 +117,7 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
             return connection.Scalar(round, {db::Value(converted)}).AsDouble();
           });
       sums->WriteTo(connection, unit.table, sums->Columns(), true, convert);
+      whole.Commit();
     }
   } catch (const db::DbError& error) {
     context.LogFailure("汇总城镇基础据表", "statdata_czzdex " + tables, error);
@@ -129,7 +132,7 @@ short CZdStatContext::BuildUnitStatData() {
     AdjustUnitStatData();
     return 1;
   }
-  // Each copy and conversion logs its own failure; a copy that failed
+  // On a server each copy and conversion logs its own failure; a copy that failed
   // leaves its unit's table empty or in unit 1, and the run goes on to the
   // area units and the summaries, whose figures the failures make suspect.
   // Unit 1's copy groups the base table; the copies of units 2 and 3 are
@@ -180,11 +183,7 @@ std::string CZdStatContext::CopyUnitStatStatement(const std::string& target,
 short CZdStatContext::CopyUnitStatData(const std::string& table) {
   const std::string statement = CopyUnitStatStatement(table, StatDataTable());
   try {
-    if (m_pConn.Kind() == db::DbKind::kEmbedded) {
-      GroupLots(*this, StatDataTable())->WriteTo(m_pConn, table, true);
-    } else {
-      m_pConn.Execute(statement);
-    }
+    m_pConn.Execute(statement);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("汇总城镇基础据表", "statdata_czzdex " + statement, error);

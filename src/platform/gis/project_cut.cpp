@@ -111,6 +111,7 @@ class StagingFolder {
     RemoveLeftovers(prefix + "-");
     std::string pattern = (target_.parent_path() / (prefix + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) {
+      Unlock();  // no destructor runs for a constructor that throws
       throw GisError("cannot write beside the range folder " + range_folder);
     }
     path_ = pattern;
@@ -122,7 +123,7 @@ class StagingFolder {
   ~StagingFolder() {
     std::error_code ignored;
     if (!path_.empty()) fs::remove_all(path_, ignored);
-    if (lock_fd_ >= 0) ::close(lock_fd_);
+    Unlock();
   }
   StagingFolder(const StagingFolder&) = delete;
   StagingFolder& operator=(const StagingFolder&) = delete;
@@ -154,10 +155,14 @@ class StagingFolder {
     lock_fd_ = ::open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (lock_fd_ < 0) throw GisError("cannot write beside the range folder " + range_folder);
     if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
-      ::close(lock_fd_);
-      lock_fd_ = -1;
+      Unlock();
       throw GisError("another cut is writing the range folder " + range_folder);
     }
+  }
+
+  void Unlock() {
+    if (lock_fd_ >= 0) ::close(lock_fd_);
+    lock_fd_ = -1;
   }
 
   void RemoveLeftovers(const std::string& prefix) const {
