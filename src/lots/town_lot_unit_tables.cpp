@@ -89,10 +89,11 @@ std::unique_ptr<db::GroupedSums> GroupLots(CZdStatContext& context, const std::s
 // Every unit's copy on the embedded engine, from one grouping of the lots:
 // the base table's unit as summed, every other unit converted and rounded
 // figure by figure as its conversion statement ("round(x/10000,4)", 0 kept)
-// converts the first copy's figures, without reading that copy back. (Written
-// one after another: on threads of their own they were no faster, and held
-// the rows of every copy at once.) A failure is logged; the copy it stopped
-// and those not yet written are then left empty.
+// converts the first copy's figures, and adjusted on its rows before they
+// are written, without reading any copy back. (Written one after another:
+// on threads of their own they were no faster, and held the rows of every
+// copy at once.) Each copy is written whole or not at all: a failure is
+// logged, and the copy it stopped and those not yet written are left empty.
 void WriteUnitCopiesInMemory(CZdStatContext& context) {
   std::string tables;
   for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
@@ -102,21 +103,22 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
     const std::unique_ptr<db::GroupedSums> sums = GroupLots(context, context.StatDataTable());
     db::Connection& connection = context.m_pConn;
     for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
-      const char* factor = ConversionFactor(context.m_nUnitSrc, unit.unit);
-      db::Transaction whole(connection);
-      if (!factor) {
-        sums->WriteTo(connection, unit.table, true);
-        whole.Commit();
-        continue;
+      db::GroupedSums::Conversion convert;
+      if (const char* factor = ConversionFactor(context.m_nUnitSrc, unit.unit)) {
+        // Beyond the bound of exact rounding the engine is asked.
+        const std::string round = "select round(?," + std::to_string(unit.decimals) + ")";
+        convert = units::AreaConversion(
+            factor, UnitFactor(context.m_nUnitSrc, unit.unit), unit.decimals,
+            [&connection, round](double converted) {
+              return connection.Scalar(round, {db::Value(converted)}).AsDouble();
+            });
       }
-      // Beyond the bound of exact rounding the engine is asked.
-      const std::string round = "select round(?," + std::to_string(unit.decimals) + ")";
-      const units::AreaConversion convert(
-          factor, UnitFactor(context.m_nUnitSrc, unit.unit), unit.decimals,
-          [&connection, &round](double converted) {
-            return connection.Scalar(round, {db::Value(converted)}).AsDouble();
-          });
-      sums->WriteTo(connection, unit.table, sums->Columns(), true, convert);
+      db::Transaction whole(connection);
+      if (unit.table == context.m_strStatTblSrc) {
+        sums->WriteTo(connection, unit.table, sums->Columns(), true, convert);
+      } else {
+        context.WriteAdjustedCopy(*sums, unit, convert);
+      }
       whole.Commit();
     }
   } catch (const db::DbError& error) {
@@ -129,7 +131,6 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
 short CZdStatContext::BuildUnitStatData() {
   if (m_pConn.Kind() == db::DbKind::kEmbedded) {
     WriteUnitCopiesInMemory(*this);
-    AdjustUnitStatData();
     return 1;
   }
   // On a server each copy and conversion logs its own failure; a copy that failed

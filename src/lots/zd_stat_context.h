@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -106,6 +107,15 @@ class CZdStatContext : public StatRunLog {
   std::string LotTableStatement(const std::string& table, const std::vector<std::string>& columns,
                                 std::size_t text_columns) const;
 
+  // The per-unit tables of units 1 to 3 with their units and decimals, in
+  // that order; units that are none left out.
+  struct UnitTable {
+    short unit;
+    short decimals;
+    std::string table;
+  };
+  std::vector<UnitTable> UnitTables() const;
+
   // The per-unit copies of the base table (one row per lot, areas summed,
   // converted and rounded to the unit), adjusted so that they add up.
   short CreateUnitStatTables();
@@ -153,6 +163,19 @@ class CZdStatContext : public StatRunLog {
   // database error (logged; the table's changes are rolled back).
   short BalanceLotClassAreas(const std::string& table, const std::vector<std::string>& leaves,
                              short decimals, const std::vector<std::string>& zeroed = {});
+  // Writes the copy of `unit` (unit 2 or 3) from the grouped lots on the
+  // embedded engine, each figure converted by `convert` and the whole
+  // adjusted on the rows in memory as AdjustUnitStatData adjusts a written
+  // copy: the same figures, without reading the copy back. A DbError goes
+  // to the caller; stepping that falls short is logged as there.
+  void WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTable& unit,
+                         const std::function<double(double)>& convert);
+  // 宗地总面积 summed over the county's lots of unit 1's copy (null when it
+  // has none).
+  db::Value CountyLotTotal();
+  // The notice of the lots whose classes still do not add up after their
+  // sweep.
+  void LogClassesLeftOver(const std::string& table, long left_over, const std::string& first);
 
   // The area-unit table (made when missing) and its town-lot rows ("城镇宗地")
   // of this year.
@@ -253,14 +276,6 @@ class CZdStatContext : public StatRunLog {
   const TableNames& Names() const { return m_names; }
   // "statdata_czzd", or "D" + year + county + "statdata_czzd" on a server.
   std::string StatDataTable() const { return m_names.Plain("statdata_czzd"); }
-  // The per-unit tables of units 1 to 3 with their units and decimals, in
-  // that order; units that are none left out.
-  struct UnitTable {
-    short unit;
-    short decimals;
-    std::string table;
-  };
-  std::vector<UnitTable> UnitTables() const;
 
   // Layers (0 or less: absent) and the code table.
   short m_aiZd = 0;

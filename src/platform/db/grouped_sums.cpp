@@ -390,13 +390,8 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target, boo
   WriteTo(connection, target, Columns(), sorted);
 }
 
-void GroupedSums::WriteTo(Connection& connection, const std::string& target,
-                          const std::vector<Column>& columns, bool sorted,
-                          const Conversion& convert) const {
-  // Where each written column comes from: a key (its place) or a sum
-  // (the number of keys plus its place).
+std::vector<std::size_t> GroupedSums::SourcesOf(const std::vector<Column>& columns) const {
   std::vector<std::size_t> sources;
-  std::vector<std::string> names;
   for (const Column& column : columns) {
     auto key = std::find(query_.keys.begin(), query_.keys.end(), column.name);
     auto sum = std::find(query_.sums.begin(), query_.sums.end(), column.name);
@@ -408,13 +403,31 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
       throw DbError("column " + column.name + " is neither a key nor a sum of table " +
                     query_.table);
     }
-    names.push_back(column.as.empty() ? column.name : column.as);
   }
+  return sources;
+}
+
+void GroupedSums::WriteTo(Connection& connection, const std::string& target,
+                          const std::vector<Column>& columns, bool sorted,
+                          const Conversion& convert, const RowVisit& edit) const {
+  std::vector<std::string> names;
+  for (const Column& column : columns) names.push_back(column.as.empty() ? column.name : column.as);
   if (in_database_) {
-    connection.Execute(InsertStatement(target, names, sources, sorted));
+    connection.Execute(InsertStatement(target, names, SourcesOf(columns), sorted));
     return;
   }
   RowWriter writer(connection, target, names);
+  VisitRows(columns, sorted, convert, [&](std::vector<Value>& row) {
+    if (edit) edit(row);
+    writer.Add(row);
+  });
+  writer.Close();
+}
+
+void GroupedSums::VisitRows(const std::vector<Column>& columns, bool sorted,
+                            const Conversion& convert, const RowVisit& visit) const {
+  const std::vector<std::size_t> sources = SourcesOf(columns);
+  if (in_database_) throw DbError("the groups of " + query_.table + " are in the database");
   const std::size_t count = query_.keys.size();
   std::vector<double> totals(query_.sums.size(), 0.0);  // a group's sums; 0 between groups
   std::vector<Value> values(columns.size());
@@ -441,9 +454,8 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
     for (std::uint32_t at = first_[group]; at != 0; at = sums_[at].next) {
       totals[sums_[at].column] = 0;
     }
-    writer.Add(values);
+    visit(values);
   }
-  writer.Close();
 }
 
 std::string GroupedSums::InsertStatement(const std::string& target,

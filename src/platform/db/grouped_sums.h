@@ -64,9 +64,17 @@ class GroupedSums {
   // GroupedSums may run on several threads at once, each on a connection of
   // its own.
   using Conversion = std::function<double(double)>;
+  // `edit`, when given, sees each row before it is written and may change
+  // its sums (not its keys); embedded engine only, like `convert`.
+  using RowVisit = std::function<void(std::vector<Value>& row)>;
   void WriteTo(Connection& connection, const std::string& target,
-               const std::vector<Column>& columns, bool sorted,
-               const Conversion& convert = {}) const;
+               const std::vector<Column>& columns, bool sorted, const Conversion& convert = {},
+               const RowVisit& edit = {}) const;
+  // The rows WriteTo would write, in the same order, each given to `visit`
+  // (embedded engine only: a server's groups are made by the statement that
+  // writes them).
+  void VisitRows(const std::vector<Column>& columns, bool sorted, const Conversion& convert,
+                 const RowVisit& visit) const;
   // Every key, then every sum, under their own names.
   void WriteTo(Connection& connection, const std::string& target, bool sorted) const;
   std::vector<Column> Columns() const;
@@ -115,6 +123,9 @@ class GroupedSums {
   std::vector<std::uint32_t> Order(bool sorted) const;
   // The figure written for a group's sum.
   double Written(double sum, const Conversion& convert) const;
+  // Where each of `columns` comes from: a key (its place) or a sum (the
+  // number of keys plus its place).
+  std::vector<std::size_t> SourcesOf(const std::vector<Column>& columns) const;
   // The grouping statement that writes the groups into `target`.
   std::string InsertStatement(const std::string& target, const std::vector<std::string>& names,
                               const std::vector<std::size_t>& sources, bool sorted) const;
