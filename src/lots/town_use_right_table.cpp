@@ -2,20 +2,22 @@
 // block with the lots' area spread over the use-right types (使用权类型),
 // one column per type and BM99 for lots without one.
 //
-// The lot table is grouped by level and type in the database; the grouped
-// rows are turned into one row per level code in memory and written in one
-// go, which keeps a town of many lots to a few statements on every engine.
+// The lot table is grouped by level and type (in the database on a server,
+// in memory in one scan on the embedded engine); the grouped rows are
+// turned into one row per level code in memory and written in one go.
 
 #include <fmt/printf.h>
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <iterator>
 #include <memory>
 
 #include "engine/rounding.h"
 #include "lots/town_summary_family.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/host/notifier.h"
 
@@ -27,22 +29,25 @@ const std::vector<std::string> kUseRightTypes = {"11", "12", "13", "14", "15", "
                                                  "22", "23", "24", "25", "99"};
 
 // A level's grouped query (ordered by the level code, so that the rows of
-// one code follow each other) and its name in the log.
+// one code follow each other), its code and name columns, and its name in
+// the log.
 struct UseRightLevel {
   const char* query;
+  const char* code;
+  const char* code_name;
   const char* name;
 };
 
 const UseRightLevel kUseRightLevels[] = {
     {"select 县级代码 as 行政代码,县名称   as 行政名称, 使用权类型,sum(宗地总面积) as 面积 from %s "
      "group by 县级代码,县名称,使用权类型   order by 县级代码",
-     "县级"},
+     "县级代码", "县名称", "县级"},
     {"select 街道代码 as 行政代码,街道名称 as 行政名称, 使用权类型,sum(宗地总面积) as 面积 from %s "
      "group by 街道代码,街道名称,使用权类型 order by 街道代码",
-     "街道"},
+     "街道代码", "街道名称", "街道"},
     {"select 街坊代码 as 行政代码,街坊名称 as 行政名称, 使用权类型,sum(宗地总面积) as 面积 from %s "
      "group by 街坊代码,街坊名称,使用权类型 order by 街坊代码",
-     "街坊"},
+     "街坊代码", "街坊名称", "街坊"},
 };
 
 struct UseRightRow {
@@ -76,32 +81,85 @@ class UnknownTypes {
   bool told_ = false;
 };
 
-// Adds one level's rows to `rows`: the grouped rows of a code make one row,
-// each type's area in its column, every area in the total.
-void PivotLevel(CZdStatContext& context, const UseRightLevel& level, const std::string& source,
-                UnknownTypes& unknown, std::vector<UseRightRow>& rows) {
-  db::Recordset grouped(context.m_pConn, fmt::sprintf(level.query, source));
-  unknown.StartLevel();
-  bool first = true;
-  std::string previous;
-  for (; !grouped.IsEOF(); grouped.MoveNext()) {
-    const std::string code = grouped.Text("行政代码");
-    const double area = grouped.IsNull("面积") ? 0 : grouped.Number("面积");
-    std::string type = grouped.IsNull("使用权类型") ? "" : grouped.Text("使用权类型");
+// One grouped row of a level: its code, name and type, and the area.
+using GroupedRow = std::vector<db::Value>;
+
+// Adds one level's grouped rows, in the order of their codes, to `rows`:
+// the grouped rows of a code make one row, each type's area in its column,
+// every area in the total.
+class LevelPivot {
+ public:
+  LevelPivot(const UseRightLevel& level, UnknownTypes& unknown, std::vector<UseRightRow>& rows)
+      : level_(level), unknown_(unknown), rows_(rows) {
+    unknown_.StartLevel();
+  }
+
+  void Add(const GroupedRow& grouped) {
+    const std::string code = grouped[0].AsText();
+    const double area = grouped[3].IsNull() ? 0 : grouped[3].AsDouble("面积");
+    std::string type = grouped[2].IsNull() ? "" : grouped[2].AsText();
     if (type.empty()) type = "99";
-    if (first || code != previous) rows.push_back({code, grouped.Text("行政名称")});
-    first = false;
-    previous = code;
-    UseRightRow& row = rows.back();
+    if (first_ || code != previous_) rows_.push_back({code, grouped[1].AsText()});
+    first_ = false;
+    previous_ = code;
+    UseRightRow& row = rows_.back();
     const auto column = std::find(kUseRightTypes.begin(), kUseRightTypes.end(), type);
     if (column == kUseRightTypes.end()) {
-      unknown.Report(level, type);
+      unknown_.Report(level_, type);
     } else {
       row.areas[static_cast<std::size_t>(std::distance(kUseRightTypes.begin(), column))] += area;
     }
     row.total += area;
   }
-  grouped.Close();
+
+ private:
+  const UseRightLevel& level_;
+  UnknownTypes& unknown_;
+  std::vector<UseRightRow>& rows_;
+  bool first_ = true;
+  std::string previous_;
+};
+
+// The levels' grouped rows from the database's statements, one level after
+// another.
+void PivotLevelsInDatabase(CZdStatContext& context, const std::string& source,
+                           const std::function<LevelPivot(const UseRightLevel&)>& start) {
+  for (const UseRightLevel& level : kUseRightLevels) {
+    LevelPivot pivot = start(level);
+    db::Recordset grouped(context.m_pConn, fmt::sprintf(level.query, source));
+    GroupedRow row(4);
+    for (; !grouped.IsEOF(); grouped.MoveNext()) {
+      for (int i = 0; i < 4; ++i) row[static_cast<std::size_t>(i)] = grouped.Field(i);
+      pivot.Add(row);
+    }
+    grouped.Close();
+  }
+}
+
+// The same rows on the embedded engine, whose statements group by sorting
+// the whole table each: grouped in memory in one scan for every level, and
+// given in the order the statements give them (every key in byte order).
+// False, with no row given, when the scan fails: the statements then read
+// level by level, keeping the levels that can be read and logging the one
+// that cannot.
+bool PivotLevelsInMemory(CZdStatContext& context, const std::string& source,
+                         const std::function<LevelPivot(const UseRightLevel&)>& start) {
+  std::vector<db::GroupedSumsQuery> queries;
+  for (const UseRightLevel& level : kUseRightLevels) {
+    queries.push_back({source, {}, {level.code, level.code_name, "使用权类型"}, {"宗地总面积"}});
+  }
+  std::vector<std::unique_ptr<db::GroupedSums>> grouped;
+  try {
+    grouped = db::GroupedSums::ReadAll(context.m_pConn, queries);
+  } catch (const db::DbError&) {
+    return false;
+  }
+  for (std::size_t i = 0; i < grouped.size(); ++i) {
+    LevelPivot pivot = start(kUseRightLevels[i]);
+    grouped[i]->VisitRows(grouped[i]->Columns(), true, {},
+                          [&pivot](GroupedRow& row) { pivot.Add(row); });
+  }
+  return true;
 }
 
 std::vector<std::string> UseRightColumns() {
@@ -144,17 +202,22 @@ short SumUseRights(CZdStatContext& context, const std::string& target, const Tow
   }
   UnknownTypes unknown(context, target, dated);
   std::vector<UseRightRow> rows;
-  for (const UseRightLevel& level : kUseRightLevels) {
-    const std::size_t before = rows.size();
-    try {
-      PivotLevel(context, level, source, unknown, rows);
-    } catch (const db::DbError&) {
-      // A read that fails part way leaves no half level behind.
-      context.LogFailure("汇总使用权类型表", "汇总使用权类型表失败");
-      rows.resize(before);
-      WriteUseRightRows(context, *writer, rows, sources.decimals);
-      return 0;
+  std::size_t levels_done = 0;  // the rows of the levels read whole
+  const auto start = [&](const UseRightLevel& level) {
+    levels_done = rows.size();
+    return LevelPivot(level, unknown, rows);
+  };
+  try {
+    if (context.m_pConn.Kind() != db::DbKind::kEmbedded ||
+        !PivotLevelsInMemory(context, source, start)) {
+      PivotLevelsInDatabase(context, source, start);
     }
+  } catch (const db::DbError&) {
+    // A read that fails part way leaves no half level behind.
+    context.LogFailure("汇总使用权类型表", "汇总使用权类型表失败");
+    rows.resize(levels_done);
+    WriteUseRightRows(context, *writer, rows, sources.decimals);
+    return 0;
   }
   return WriteUseRightRows(context, *writer, rows, sources.decimals);
 }
