@@ -3,9 +3,12 @@
 // the land area that the general run's land-use table gives the same unit,
 // the three ratios and the number of lots with an area.
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/rounding.h"
@@ -119,6 +122,58 @@ Figures ReadFigures(db::Connection& conn, const std::string& statement) {
   return figures;
 }
 
+// A level's rows and its lot counts by code.
+struct LevelLots {
+  std::vector<LevelRow> rows;
+  Figures counts;
+};
+
+// Every level's rows and lot counts as its level and count statements give
+// them, from one scan of the lot table: on the embedded engine each
+// statement sorts the whole table. The rows of a code and name are summed
+// in the order the table holds them, as the statements sum them, and come
+// in the order of their texts (bytes, as the engine sorts them). Nothing
+// when the scan fails: the statements then say what failed.
+std::optional<std::vector<LevelLots>> ScanLevels(db::Connection& conn, const std::string& lots) {
+  constexpr std::size_t kLevels = std::size(kQddcLevels);
+  std::string columns;
+  for (const QddcLevel& level : kQddcLevels) {
+    columns += std::string(level.code) + "," + level.name + ",";
+  }
+  std::vector<std::map<std::pair<std::string, std::string>, std::pair<double, double>>> sums(
+      kLevels);
+  std::vector<LevelLots> levels(kLevels);
+  try {
+    std::unique_ptr<db::RowSource> source =
+        conn.Scan("select " + columns + "建筑面积,占地面积,宗地总面积 from " + lots);
+    constexpr int kFigures = static_cast<int>(2 * kLevels);
+    while (source->Next()) {
+      // A null figure adds nothing, as it adds nothing to a sum.
+      const double building = source->IsNull(kFigures) ? 0 : source->Number(kFigures);
+      const double footprint = source->IsNull(kFigures + 1) ? 0 : source->Number(kFigures + 1);
+      const bool counted = !source->IsNull(kFigures + 2) && source->Number(kFigures + 2) > 0;
+      for (std::size_t k = 0; k < kLevels; ++k) {
+        const int code = static_cast<int>(2 * k);
+        if (source->IsNull(code)) continue;
+        if (counted) levels[k].counts[std::string(source->Text(code))] += 1;
+        if (source->IsNull(code + 1)) continue;
+        auto& [level_building, level_footprint] =
+            sums[k][{std::string(source->Text(code)), std::string(source->Text(code + 1))}];
+        level_building += building;
+        level_footprint += footprint;
+      }
+    }
+  } catch (const db::DbError&) {
+    return std::nullopt;
+  }
+  for (std::size_t k = 0; k < kLevels; ++k) {
+    for (const auto& [key, figures] : sums[k]) {
+      levels[k].rows.push_back({key.first, key.second, figures.first, figures.second});
+    }
+  }
+  return levels;
+}
+
 double Lookup(const Figures& figures, const std::string& code) {
   const auto found = figures.find(code);
   return found == figures.end() ? 0 : found->second;
@@ -138,14 +193,15 @@ const std::vector<std::string> kWrittenColumns = {"XZQDM", "XZQMC", "JZZMJ",   "
 // Writes one level's rows; 0 after a logged failure of one of its queries.
 // Errors of reading a row or writing one go to the caller. The land areas
 // of every level are read by the first level that has rows, into `land`.
+// `scanned`, when given, holds the level's rows and counts already read.
 short WriteLevel(CZdStatContext& context, db::RowWriter& writer, std::size_t level_index,
-                 const TownSources& sources, const QddcMarkers& markers,
-                 std::vector<Figures>& land) {
+                 const TownSources& sources, const QddcMarkers& markers, std::vector<Figures>& land,
+                 const LevelLots* scanned) {
   const QddcLevel& level = kQddcLevels[level_index];
   const std::string level_statement = LevelStatement(level, sources.lots);
   std::vector<LevelRow> rows;
   try {
-    rows = ReadLevelRows(context.m_pConn, level_statement);
+    rows = scanned ? scanned->rows : ReadLevelRows(context.m_pConn, level_statement);
   } catch (const db::DbError& error) {
     context.LogFailure(kSourceTitle, "statdata_czzdex" + level_statement + markers.level, error);
     return 0;
@@ -164,7 +220,7 @@ short WriteLevel(CZdStatContext& context, db::RowWriter& writer, std::size_t lev
   const std::string count_statement = CountStatement(level, sources.lots);
   Figures counts;
   try {
-    counts = ReadFigures(context.m_pConn, count_statement);
+    counts = scanned ? scanned->counts : ReadFigures(context.m_pConn, count_statement);
   } catch (const db::DbError& error) {
     host::AfxMessageBox(error.what());
     context.LogFailure(kSourceTitle, count_statement, error);
@@ -195,9 +251,14 @@ short QddcWalk(CZdStatContext& context, const std::string& target, const TownSou
   }
   short result = 1;
   std::vector<Figures> land;
+  std::optional<std::vector<LevelLots>> scanned;
+  if (context.m_pConn.Kind() == db::DbKind::kEmbedded) {
+    scanned = ScanLevels(context.m_pConn, sources.lots);
+  }
   try {
     for (std::size_t level = 0; level < std::size(kQddcLevels); ++level) {
-      if (!WriteLevel(context, *writer, level, sources, markers, land)) {
+      if (!WriteLevel(context, *writer, level, sources, markers, land,
+                      scanned ? &(*scanned)[level] : nullptr)) {
         result = 0;
         break;
       }
