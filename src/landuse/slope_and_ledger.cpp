@@ -61,30 +61,36 @@ std::string SlopeQuery(short level, short scope, bool oracle, const std::string&
       prefix, kNames[level], source, prefix);
 }
 
-// The ledger's grouping statement from the base table `source` into
-// `target`, as a server runs it.
-std::string LedgerStatement(const std::vector<std::string>& class_codes, const std::string& source,
-                            const std::string& target) {
-  std::string sums, columns;
+// The ledger's grouping query over the base table `source` as a server
+// runs it, and the ledger's columns it gives.
+struct LedgerQuery {
+  std::vector<std::string> columns;
+  std::string select;
+};
+
+LedgerQuery LedgerGroupingQuery(const std::vector<std::string>& class_codes,
+                                const std::string& source) {
+  LedgerQuery ledger;
+  ledger.columns = {"图斑编号",     "座落单位代码", "座落单位名称", "权属单位代码",
+                    "权属单位名称", "权属性质",     "土地总面积"};
+  std::string sums;
   for (std::size_t i = 0; i < class_codes.size(); ++i) {
     sums += std::string(i ? "," : "") + "SUM(BM" + class_codes[i] + ") ";
-    columns += std::string(i ? "," : "") + "BM" + class_codes[i];
+    ledger.columns.push_back("BM" + class_codes[i]);
   }
-  columns += ")";
   // Grouped in the order the rows are stored (location, parcel, nature,
   // then owner), so one sort serves both the grouping and the order instead
   // of a second sort of every summed row. The groups are the same as by
   // location and owner first, and rows of one location, parcel and nature
   // come in owner order, as they did when the sort by the first four kept
   // the grouping's order.
-  return "insert into " + target +
-         "(图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,土地总面积," +
-         columns +
-         " SELECT 图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,"
-         "SUM(土地总面积), " +
-         sums + " FROM " + source +
-         " GROUP BY 座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称 order by "
-         "座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称";
+  ledger.select =
+      "SELECT 图斑编号,座落单位代码,座落单位名称,权属单位代码,权属单位名称,权属性质,"
+      "SUM(土地总面积), " +
+      sums + " FROM " + source +
+      " GROUP BY 座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称 order by "
+      "座落单位代码,座落单位名称,图斑编号,权属性质,权属单位代码,权属单位名称";
+  return ledger;
 }
 
 }  // namespace
@@ -307,8 +313,9 @@ short CStatContext::SumTdlyTz(const std::string& target) {
           .front()
           ->WriteTo(m_pConn, target, ledger.columns, true);
     } else {
-      m_pConn.Execute(Dialect().RoundSums(LedgerStatement(m_arrClassCodes, m_strStatTbl, target),
-                                          DecimalsOf(m_nUnitSrc)));
+      const LedgerQuery query = LedgerGroupingQuery(m_arrClassCodes, m_strStatTbl);
+      m_pConn.InsertSelect(target, query.columns,
+                           Dialect().RoundSums(query.select, DecimalsOf(m_nUnitSrc)));
     }
     return 1;
   } catch (const db::DbError& error) {

@@ -314,6 +314,13 @@ void Backend::ForgetTablesAfter(const std::string& statement) {
   }
 }
 
+long Backend::InsertSelect(const std::string& target, const std::vector<std::string>& columns,
+                           const std::string& select) {
+  std::string names;
+  for (const std::string& column : columns) names += (names.empty() ? "" : ",") + column;
+  return Execute("INSERT INTO " + target + " (" + names + ") " + select, {});
+}
+
 long Backend::ExecuteScript(std::string_view sql, const std::vector<Value>& params) {
   // Without parameters the text may hold several statements.
   std::vector<std::string> parts;

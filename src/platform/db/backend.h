@@ -62,6 +62,11 @@ class Backend {
   }
   virtual std::unique_ptr<RowSource> Query(std::string_view sql,
                                            const std::vector<Value>& params) = 0;
+  // Stores the rows of the query `select` into the `columns` of `target`,
+  // in the query's order, as "INSERT INTO target (columns) select" does;
+  // returns the rows stored.
+  virtual long InsertSelect(const std::string& target, const std::vector<std::string>& columns,
+                            const std::string& select);
 
   virtual void Begin() = 0;
   virtual void Commit() = 0;

@@ -170,6 +170,11 @@ long Connection::Execute(std::string_view sql, const std::vector<Value>& params)
   return backend().Execute(sql, params);
 }
 
+long Connection::InsertSelect(const std::string& target, const std::vector<std::string>& columns,
+                              const std::string& select) {
+  return backend().InsertSelect(target, columns, select);
+}
+
 std::unique_ptr<RowSource> Connection::Scan(std::string_view sql,
                                             const std::vector<Value>& params) {
   backend().Flush();

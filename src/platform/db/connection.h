@@ -73,6 +73,12 @@ class Connection {
   // Parameters bind to '?' marks. Returns the number of rows changed.
   long Execute(std::string_view sql);
   long Execute(std::string_view sql, const std::vector<Value>& params);
+  // "INSERT INTO target (columns) select": the rows of the query `select`
+  // stored into `target` in the query's order; returns the rows stored. A
+  // server reads the query with parallel workers (see the PostgreSQL
+  // backend).
+  long InsertSelect(const std::string& target, const std::vector<std::string>& columns,
+                    const std::string& select);
 
   // The rows of a query, read by column number (RowSource::Next), after
   // every buffered write has been stored: for passes over whole tables.

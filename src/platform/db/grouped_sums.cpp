@@ -413,7 +413,7 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
   std::vector<std::string> names;
   for (const Column& column : columns) names.push_back(column.as.empty() ? column.name : column.as);
   if (in_database_) {
-    connection.Execute(InsertStatement(target, names, SourcesOf(columns), sorted));
+    connection.InsertSelect(target, names, GroupingQuery(SourcesOf(columns), sorted));
     return;
   }
   RowWriter writer(connection, target, names);
@@ -458,10 +458,7 @@ void GroupedSums::VisitRows(const std::vector<Column>& columns, bool sorted,
   }
 }
 
-std::string GroupedSums::InsertStatement(const std::string& target,
-                                         const std::vector<std::string>& names,
-                                         const std::vector<std::size_t>& sources,
-                                         bool sorted) const {
+std::string GroupedSums::GroupingQuery(const std::vector<std::size_t>& sources, bool sorted) const {
   std::vector<std::string> values;
   for (std::size_t source : sources) {
     if (source < query_.keys.size()) {
@@ -473,8 +470,8 @@ std::string GroupedSums::InsertStatement(const std::string& target,
         query_.decimals < 0 ? sum : "round(" + sum + "," + std::to_string(query_.decimals) + ")");
   }
   const std::string keys = Joined(query_.keys);
-  return "INSERT INTO " + target + " (" + Joined(names) + ") SELECT " + Joined(values) +
-         FromText(query_) + " GROUP BY " + keys + (sorted ? " ORDER BY " + keys : "");
+  return "SELECT " + Joined(values) + FromText(query_) + " GROUP BY " + keys +
+         (sorted ? " ORDER BY " + keys : "");
 }
 
 }  // namespace landstat::db

@@ -126,9 +126,8 @@ class GroupedSums {
   // Where each of `columns` comes from: a key (its place) or a sum (the
   // number of keys plus its place).
   std::vector<std::size_t> SourcesOf(const std::vector<Column>& columns) const;
-  // The grouping statement that writes the groups into `target`.
-  std::string InsertStatement(const std::string& target, const std::vector<std::string>& names,
-                              const std::vector<std::size_t>& sources, bool sorted) const;
+  // The grouping query whose rows are the groups, in the columns `sources`.
+  std::string GroupingQuery(const std::vector<std::size_t>& sources, bool sorted) const;
 
   GroupedSumsQuery query_;
   std::vector<int> key_columns_, sum_columns_;  // where the scan gives each key and sum

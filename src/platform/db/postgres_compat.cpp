@@ -8,53 +8,54 @@ namespace landstat::db {
 // call, created once per database, in a schema every role may use. Rounding is half away from zero
 // on the value's decimal form, as on the embedded engine; a zero (most sums of a class column) is
 // 0 without the trip through numeric, which is most of a summary's time on a server. Neither
-// rounding is STRICT, so that the server can inline it (a NULL still gives NULL).
+// rounding is STRICT, so that the server can inline it (a NULL still gives NULL). Every function is
+// safe in parallel workers, so that a query calling one may be read by them.
 const char* const kPostgresCompatSql = R"SQL(
 CREATE SCHEMA IF NOT EXISTS landstat_compat;
 GRANT USAGE ON SCHEMA landstat_compat TO PUBLIC;
 CREATE OR REPLACE FUNCTION landstat_compat.iif(boolean, anycompatible, anycompatible)
-  RETURNS anycompatible LANGUAGE sql IMMUTABLE
+  RETURNS anycompatible LANGUAGE sql IMMUTABLE PARALLEL SAFE
   AS $$ SELECT CASE WHEN $1 THEN $2 ELSE $3 END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.round(double precision, integer)
-  RETURNS double precision LANGUAGE sql IMMUTABLE
+  RETURNS double precision LANGUAGE sql IMMUTABLE PARALLEL SAFE
   AS $$ SELECT CASE WHEN $1 = 0 THEN 0::double precision
                     ELSE round($1::numeric, $2)::double precision END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.round(double precision)
-  RETURNS double precision LANGUAGE sql IMMUTABLE
+  RETURNS double precision LANGUAGE sql IMMUTABLE PARALLEL SAFE
   AS $$ SELECT CASE WHEN $1 = 0 THEN 0::double precision
                     ELSE round($1::numeric)::double precision END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.val(text)
-  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
+  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT coalesce(substring(btrim($1) from '^[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?'), '0')::double precision $$;
 CREATE OR REPLACE FUNCTION landstat_compat.val(double precision)
-  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT
+  RETURNS double precision LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT $1 $$;
 CREATE OR REPLACE FUNCTION landstat_compat.format(double precision, text)
-  RETURNS text LANGUAGE sql IMMUTABLE STRICT
+  RETURNS text LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT round($1::numeric, coalesce(length(substring($2 from '\.([0#]*)')), 0))::text $$;
 CREATE OR REPLACE FUNCTION landstat_compat.format(text, text)
-  RETURNS text LANGUAGE sql IMMUTABLE STRICT
+  RETURNS text LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT CASE WHEN btrim($1) ~ '^[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?$'
                     THEN landstat_compat.format(btrim($1)::double precision, $2)
                     ELSE $1 END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.len(text)
-  RETURNS integer LANGUAGE sql IMMUTABLE STRICT
+  RETURNS integer LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT length($1) $$;
 CREATE OR REPLACE FUNCTION landstat_compat.mid(text, integer)
-  RETURNS text LANGUAGE sql IMMUTABLE STRICT
+  RETURNS text LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT substr($1, $2) $$;
 CREATE OR REPLACE FUNCTION landstat_compat.mid(text, integer, integer)
-  RETURNS text LANGUAGE sql IMMUTABLE STRICT
+  RETURNS text LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT substr($1, $2, $3) $$;
 CREATE OR REPLACE FUNCTION landstat_compat.instr(integer, text, text)
-  RETURNS integer LANGUAGE sql IMMUTABLE STRICT
+  RETURNS integer LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT CASE WHEN strpos(substr($2, $1), $3) = 0 THEN 0
                     ELSE strpos(substr($2, $1), $3) + $1 - 1 END $$;
 CREATE OR REPLACE FUNCTION landstat_compat.instr(text, text)
-  RETURNS integer LANGUAGE sql IMMUTABLE STRICT
+  RETURNS integer LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE
   AS $$ SELECT strpos($1, $2) $$;
 CREATE OR REPLACE FUNCTION landstat_compat.compat_version()
-  RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT 4 $$;
+  RETURNS integer LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT 5 $$;
 )SQL";
 
 const std::vector<std::string> kPostgresCompatFunctions = {
@@ -73,7 +74,7 @@ const std::vector<std::string> kPostgresCompatFunctions = {
     "landstat_compat.compat_version()",
 };
 
-const int kPostgresCompatVersion = 4;
+const int kPostgresCompatVersion = 5;
 
 std::vector<std::string> PostgresCompatStatements() {
   std::vector<std::string> statements;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sqlite_backend.h"
 #include "support/test_databases.h"
@@ -272,6 +273,37 @@ TEST_P(ConnectionTest, ExecuteBindsParametersAndCountsChangedRows) {
   } catch (const DbError&) {
   }
   EXPECT_TRUE(conn().TableExists("hz"));
+}
+
+TEST_P(ConnectionTest, InsertSelectStoresTheQueryRowsInOrderOrNone) {
+  CreateTable();
+  conn().Execute("INSERT INTO dltb (bsm, 土地总面积) VALUES (1, 2.5), (2, 1.25), (3, 2.5)");
+  conn().Execute("CREATE TABLE hz (n int NOT NULL, 名称 varchar(4), 面积 double)");
+  const std::vector<std::string> columns = {"n", "名称", "面积"};
+  const std::string grouped =
+      "SELECT count(*), 'x', SUM(土地总面积) FROM dltb GROUP BY 土地总面积 ORDER BY 土地总面积 "
+      "DESC";
+  // Outside a transaction, and inside one (where a server reads in parallel).
+  EXPECT_EQ(conn().InsertSelect("hz", columns, grouped), 2);
+  {
+    Transaction transaction(conn());
+    EXPECT_EQ(conn().InsertSelect("hz", columns, grouped), 2);
+    // A refused row stores none of them and leaves the transaction usable.
+    EXPECT_THROW(conn().InsertSelect("hz", columns,
+                                     "SELECT CASE WHEN bsm < 3 THEN bsm END, 'y', 0 FROM dltb"),
+                 DbError);
+    EXPECT_THROW(conn().InsertSelect("hz", columns, "SELECT no_such_column FROM dltb"), DbError);
+    EXPECT_EQ(conn().InsertSelect("hz", {"n"}, "SELECT max(bsm) FROM dltb"), 1);
+    transaction.Commit();
+  }
+  std::vector<std::string> rows;
+  const std::unique_ptr<RowSource> stored = conn().Scan("select n, 名称, 面积 from hz");
+  while (stored->Next()) {
+    rows.push_back(std::string(stored->Text(0)) + "|" + std::string(stored->Text(1)) + "|" +
+                   std::string(stored->Text(2)));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"2|x|5", "1|x|1.25", "2|x|5", "1|x|1.25", "3||"}));
+  EXPECT_FALSE(conn().TableExists("landstat_rows"));
 }
 
 TEST_P(ConnectionTest, CatalogueLookUps) {
