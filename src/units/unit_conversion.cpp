@@ -102,9 +102,10 @@ short CopyConvertedAreas(db::Connection& connection, const std::string& source,
                          int decimals) {
   const std::string factor = FactorText(source_unit, target_unit);
   try {
-    std::string columns, values;
+    std::vector<std::string> columns;
+    std::string values;
     for (const db::ColumnInfo& column : connection.Columns(source)) {
-      columns += (columns.empty() ? "" : ",") + column.name;
+      columns.push_back(column.name);
       // Most class columns of a row are 0, which stays 0.
       values += (values.empty() ? "" : ",") +
                 (IsConvertedColumn(target, column)
@@ -112,8 +113,7 @@ short CopyConvertedAreas(db::Connection& connection, const std::string& source,
                            ConvertedValue(column.name, factor, decimals) + " END"
                      : column.name);
     }
-    connection.Execute("insert into " + target + " (" + columns + ") select " + values + " from " +
-                       source);
+    connection.InsertSelect(target, columns, "select " + values + " from " + source);
     return 1;
   } catch (const db::DbError& error) {
     host::yDebugStr(error.what());

@@ -233,14 +233,16 @@ short CStatContext::FillUnitCopy(const std::string& name, short unit, short deci
   }
   const std::string factor_text = FactorText(m_nUnitSrc, unit);
   const double factor = UnitFactor(m_nUnitSrc, unit);
+  std::vector<std::string> columns;
   std::string list;
   for (const db::ColumnInfo& column : m_pConn.Columns(m_strStatTbl)) {
     const bool area = units::IsCopiedArea(column.name);
+    columns.push_back(column.name);
     if (!list.empty()) list += ",";
     list += area ? units::ConvertedAreaSql(Dialect(), column.name, factor_text, factor, decimals)
                  : column.name;
   }
-  m_pConn.Execute("insert into " + name + " select " + list + " from " + m_strStatTbl);
+  m_pConn.InsertSelect(name, columns, "select " + list + " from " + m_strStatTbl);
   return 1;
 }
 
