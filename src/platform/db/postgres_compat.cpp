@@ -75,6 +75,8 @@ const std::vector<std::string> kPostgresCompatFunctions = {
 };
 
 const int kPostgresCompatVersion = 5;
+// Version 5 declared the functions safe in parallel workers.
+const int kPostgresCompatSameFiguresSince = 4;
 
 std::vector<std::string> PostgresCompatStatements() {
   std::vector<std::string> statements;

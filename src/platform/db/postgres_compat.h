@@ -16,5 +16,8 @@ std::vector<std::string> PostgresCompatStatements();
 extern const std::vector<std::string> kPostgresCompatFunctions;
 // Raised whenever the functions change, so older databases get them anew.
 extern const int kPostgresCompatVersion;
+// The oldest version whose functions give the same figures as this
+// program's (a later one differs only in speed).
+extern const int kPostgresCompatSameFiguresSince;
 
 }  // namespace landstat::db

@@ -469,6 +469,23 @@ TEST(PostgresConnectTest, HelperFunctionsAreMadeOnceAndFailedConnectsLeaveNoSess
   Connection plain(as_plain);
   EXPECT_EQ(plain.Scalar("select round(2.5) + len('四个字符')").AsInteger(), 7);
   plain.Close();
+
+  // Functions of an older version that gives the same figures serve a role
+  // that may not replace them; those of a version before it do not.
+  for (const int version : {4, 3}) {
+    Connection owner(as_owner);
+    owner.Execute(
+        "CREATE OR REPLACE FUNCTION landstat_compat.compat_version() RETURNS integer "
+        "LANGUAGE sql IMMUTABLE AS $$ SELECT " +
+        std::to_string(version) + " $$");
+    owner.Close();
+    if (version == 4) {
+      EXPECT_EQ(Connection(as_plain).Scalar("select landstat_compat.compat_version()").AsInteger(),
+                4);
+    } else {
+      EXPECT_THAT(ErrorOf([&] { Connection old(as_plain); }), HasSubstr("at version 3"));
+    }
+  }
   admin.Execute("DROP DATABASE " + database + " WITH (FORCE)");
   admin.Execute("DROP ROLE " + role);
 }
