@@ -45,20 +45,25 @@ struct Condensation {
 
 using farmland::IsClassColumn;
 
-// INSERT ... SELECT ... GROUP BY of the group columns with "土地总面积" and
-// every class column summed.
-std::string CondensingInsert(const std::string& target, const std::string& source,
-                             const std::vector<std::string>& groups,
-                             const std::vector<std::string>& fields) {
+// The grouping of the group columns with "土地总面积" and every class column
+// summed: the columns it fills and its query.
+struct CondensingQuery {
+  std::vector<std::string> columns;
+  std::string select;
+};
+
+CondensingQuery Condensing(const std::string& source, const std::vector<std::string>& groups,
+                           const std::vector<std::string>& fields) {
   const std::string grouped = farmland::JoinedColumns(groups);
-  std::string head = " insert into " + target + " (" + grouped + ",土地总面积";
-  std::string select = "select " + grouped + ", sum(土地总面积)";
+  CondensingQuery query{groups, "select " + grouped + ", sum(土地总面积)"};
+  query.columns.push_back("土地总面积");
   for (const std::string& field : fields) {
     if (!IsClassColumn(field)) continue;
-    head += "," + field;
-    select += ",SUM(" + field + ") as " + field + " ";
+    query.columns.push_back(field);
+    query.select += ",SUM(" + field + ") as " + field + " ";
   }
-  return head + ") " + select + " from " + source + " group by " + grouped;
+  query.select += " from " + source + " group by " + grouped;
+  return query;
 }
 
 // The old file engine's lock limit after the square-metre copy is filled:
@@ -109,8 +114,9 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
       }
       db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, step.target, true);
     } else {
-      context.m_pConn.Execute(context.Dialect().RoundSums(
-          CondensingInsert(step.target, source, groups, context.m_arrStatFields), step.decimals));
+      const CondensingQuery query = Condensing(source, groups, context.m_arrStatFields);
+      context.m_pConn.InsertSelect(step.target, query.columns,
+                                   context.Dialect().RoundSums(query.select, step.decimals));
     }
     if (step.checks_lock_limit && context.m_nDbMode == 0) {
       return CheckRowLockLimit(context, step.target);
