@@ -71,11 +71,20 @@ struct HouseTarget {
   short result = 0;
 };
 
-// One walk over the house layer into the tables of every unit at once:
-// reads each readable house, converts and rounds its areas for each table,
-// writes its rows and keeps the sums of what was written. A house whose
-// floor area or footprint cannot be counted is logged (by a walk that fills
-// a table that reports: the source unit's) and left out of every table.
+// A house read from the layer: its texts as the rows hold them and its
+// areas as read.
+struct House {
+  std::vector<db::Value> texts;
+  double areas[kAreas];
+};
+
+// One walk over the house layer for the tables of every unit: reads each
+// readable house, then writes each table in turn (a server stores the rows
+// of one table in large batches, not one row at a time as rows of several
+// tables in turn would go), its areas converted and rounded, and keeps the
+// sums of what was written. A house whose floor area or footprint cannot be
+// counted is logged (by a walk that fills a table that reports: the source
+// unit's) and left out of every table.
 class HouseWalk {
  public:
   HouseWalk(CZdStatContext& context, std::vector<HouseTarget>& targets)
@@ -133,9 +142,17 @@ class HouseWalk {
     checks_.emplace(context_, layer, reports_);
     if (!checks_->HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋信息未汇总")) return false;
     FindFields(layer);
-    std::vector<db::Value> row(std::size(kRowColumns));
+    std::vector<House> houses;
     checks_->Walk(gis::EntityKind::kRegion,
-                  [&](const gis::Record& record) { WriteHouse(record, row); });
+                  [&](const gis::Record& record) { ReadHouse(record, houses); });
+    std::vector<db::Value> row(std::size(kRowColumns));
+    for (HouseTarget& target : targets_) {
+      if (!target.writer) continue;
+      for (const House& house : houses) {
+        std::copy(house.texts.begin(), house.texts.end(), row.begin() + 1);
+        WriteRow(target, house.texts[kLotText].AsText(), house.areas, row);
+      }
+    }
     return true;
   }
 
@@ -162,25 +179,24 @@ class HouseWalk {
     }
   }
 
-  void WriteHouse(const gis::Record& record, std::vector<db::Value>& row) {
+  void ReadHouse(const gis::Record& record, std::vector<House>& houses) {
     std::string texts[kTexts];
     for (int i = 0; i < kTexts; ++i) texts[i] = record.Text(text_fields_[i]);
     if (!OfWrittenLot(texts[kLotText])) return;
-    double areas[kAreas];
+    House house;
     bool counted = true;
     for (int i = 0; i < kAreas; ++i) {
       const std::optional<double> area =
           checks_->Area(record, area_names_[i], area_fields_[i], i != kAreas - 1);
       counted = counted && area;
-      areas[i] = area.value_or(0);
+      house.areas[i] = area.value_or(0);
     }
     if (!counted) return;
     for (int i = 0; i < kTexts; ++i) {
-      row[i + 1] = i == kStructureText ? context_.GetHouseStructureName(texts[i]) : texts[i];
+      house.texts.emplace_back(i == kStructureText ? context_.GetHouseStructureName(texts[i])
+                                                   : texts[i]);
     }
-    for (HouseTarget& target : targets_) {
-      if (target.writer) WriteRow(target, texts[kLotText], areas, row);
-    }
+    houses.push_back(std::move(house));
   }
 
   // The house's row in one table: its areas in the table's unit, the
