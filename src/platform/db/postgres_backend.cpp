@@ -197,6 +197,11 @@ class PostgresBackend : public Backend {
       Exec(
           "SELECT set_config('search_path', current_setting('search_path') || "
           "', landstat_compat', false)");
+      // The statements' expressions run a hundred columns wide over some
+      // hundred thousand rows, where compiling them to machine code costs
+      // far more than it saves (the building-density script: 17 s of
+      // compiling for under a second of work): this session interprets them.
+      Exec("SELECT set_config('jit', 'off', false) WHERE current_setting('jit', true) IS NOT NULL");
     } catch (...) {
       PQfinish(conn_);
       conn_ = nullptr;
