@@ -80,11 +80,11 @@ const ClassTable kSecondLevel{&CZdStatContext::m_arrClassCodes, "汇总城镇土
 // failed and the table stops there, 1 otherwise.
 short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std::string& target,
                      const TownSources& sources) {
-  std::string columns, sums;
+  std::vector<std::string> columns = {"XZQDM", "XZQMC", "XZQZMJ"};
+  std::string sums;
   for (const std::string& code : context.*table.codes) {
-    const char* comma = columns.empty() ? "" : ",";
-    columns += comma + ("BM" + code);
-    sums += comma + ("SUM(BM" + code + ") BM" + code);
+    columns.push_back("BM" + code);
+    sums += (sums.empty() ? "" : ",") + ("SUM(BM" + code + ") BM" + code);
   }
   const bool in_memory = context.m_pConn.Kind() == db::DbKind::kEmbedded;
   // The first family reads the levels and keeps them for the second, which
@@ -105,13 +105,11 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
   }
   for (std::size_t i = 0; i < std::size(kClassLevels); ++i) {
     const ClassLevel& level = kClassLevels[i];
-    const std::string statement = context.Dialect().RoundSums(
-        "insert into " + target + "(XZQDM,XZQMC,XZQZMJ," + columns + ")" +
-            fmt::sprintf(level.select, sums, sources.lots) + level.group,
-        sources.decimals);
+    const std::string query = context.Dialect().RoundSums(
+        fmt::sprintf(level.select, sums, sources.lots) + level.group, sources.decimals);
     try {
       if (!in_memory) {
-        context.m_pConn.Execute(statement);
+        context.m_pConn.InsertSelect(target, columns, query);
       } else if (levels.size() == std::size(kClassLevels)) {
         WriteLevel(context, *levels[i], level, context.*table.codes, target);
       } else {
