@@ -383,7 +383,8 @@ std::size_t PlaceOf(const std::vector<db::GroupedSums::Column>& columns, const s
 }  // namespace
 
 void CZdStatContext::WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTable& unit,
-                                       const std::function<double(double)>& convert) {
+                                       const std::function<double(double)>& convert,
+                                       const db::Value& county_total) {
   const std::vector<db::GroupedSums::Column> columns = lots.Columns();
   const std::size_t number = PlaceOf(columns, "地籍号");
   const std::size_t total = PlaceOf(columns, "宗地总面积");
@@ -392,9 +393,7 @@ void CZdStatContext::WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTa
   // in writing order), their totals stepped to the county total converted
   // once: the new totals by row.
   std::unordered_map<std::size_t, double> stepped;
-  const db::Value county_total =
-      TotalFactor(m_nUnitSrc, unit.unit) == 0 ? db::Value() : CountyLotTotal();
-  if (!county_total.IsNull()) {
+  if (!county_total.IsNull() && TotalFactor(m_nUnitSrc, unit.unit) != 0) {
     std::vector<Lot> county_lots;
     std::size_t row = 0;
     lots.VisitRows(

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include <memory>
+#include <optional>
 
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
@@ -102,6 +103,7 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
   try {
     const std::unique_ptr<db::GroupedSums> sums = GroupLots(context, context.StatDataTable());
     db::Connection& connection = context.m_pConn;
+    std::optional<db::Value> county_total;
     for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
       db::GroupedSums::Conversion convert;
       if (const char* factor = ConversionFactor(context.m_nUnitSrc, unit.unit)) {
@@ -117,7 +119,10 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
       if (unit.table == context.m_strStatTblSrc) {
         sums->WriteTo(connection, unit.table, sums->Columns(), true, convert);
       } else {
-        context.WriteAdjustedCopy(*sums, unit, convert);
+        // The county's total of the copy in unit 1, which the copies of the
+        // other units add up to: read once, when the first of them is written.
+        if (!county_total) county_total = context.CountyLotTotal();
+        context.WriteAdjustedCopy(*sums, unit, convert, *county_total);
       }
       whole.Commit();
     }

@@ -166,10 +166,12 @@ class CZdStatContext : public StatRunLog {
   // Writes the copy of `unit` (unit 2 or 3) from the grouped lots on the
   // embedded engine, each figure converted by `convert` and the whole
   // adjusted on the rows in memory as AdjustUnitStatData adjusts a written
-  // copy: the same figures, without reading the copy back. A DbError goes
-  // to the caller; stepping that falls short is logged as there.
+  // copy: the same figures, without reading the copy back. `county_total`
+  // is CountyLotTotal() (null: no lot total is stepped). A DbError goes to
+  // the caller; stepping that falls short is logged as there.
   void WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTable& unit,
-                         const std::function<double(double)>& convert);
+                         const std::function<double(double)>& convert,
+                         const db::Value& county_total);
   // 宗地总面积 summed over the county's lots of unit 1's copy (null when it
   // has none).
   db::Value CountyLotTotal();
