@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <exception>
 #include <map>
 #include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/db/db_error.h"
 #include "platform/db/postgres_compat.h"
@@ -21,6 +25,10 @@ namespace landstat::db {
 namespace {
 
 using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// Set on the thread that stores a batch in the background: the statements
+// it sends do not wait for themselves.
+thread_local bool tStoringThread = false;
 
 constexpr int kFetchRows = 2000;
 constexpr int kMaxBufferedRows = 1000;
@@ -211,11 +219,18 @@ class PostgresBackend : public Backend {
 
   // Closing ends the session: the server rolls back whatever is open, and
   // writes still buffered were never stored. Nothing is committed here.
-  ~PostgresBackend() override { PQfinish(conn_); }
+  ~PostgresBackend() override {
+    SettleStore();
+    PQfinish(conn_);
+  }
 
   DbKind Kind() const override { return DbKind::kServer; }
-  bool Lost() const override { return PQstatus(conn_) == CONNECTION_BAD; }
+  bool Lost() const override {
+    JoinStore();
+    return PQstatus(conn_) == CONNECTION_BAD;
+  }
   std::string Location() const override {
+    JoinStore();
     return std::string("host ") + PQhost(conn_) + " port " + PQport(conn_) + " database " +
            PQdb(conn_);
   }
@@ -279,13 +294,18 @@ class PostgresBackend : public Backend {
     moved_ids_.clear();  // the walks that knew the old ids are over
   }
   void Rollback() override {
+    SettleStore();  // its rows go with the transaction
     batch_ = WriteBatch();
     moved_ids_.clear();  // the rows are back under their old ids
     if (InTransaction()) Exec("ROLLBACK");
   }
-  bool InTransaction() const override { return PQtransactionStatus(conn_) != PQTRANS_IDLE; }
+  bool InTransaction() const override {
+    JoinStore();
+    return PQtransactionStatus(conn_) != PQTRANS_IDLE;
+  }
 
   void DiscardPending() override {
+    SettleStore();  // its rows go with the savepoint the caller rolls back to
     batch_ = WriteBatch();
     moved_ids_ = moved_at_savepoint_;  // later updates are undone, so are their ids
   }
@@ -335,7 +355,7 @@ class PostgresBackend : public Backend {
       batch_.rows.push_back(values);
       batch_.given.emplace_back(columns.size(), true);
       batch_.records.push_back(record);
-      if (BatchFull()) Flush();
+      if (BatchFull()) StoreInBackground();
       return;
     }
     const bool first = batch_.rows.empty();
@@ -359,12 +379,13 @@ class PostgresBackend : public Backend {
     batch_.rows.push_back(std::move(row));
     batch_.given.push_back(std::move(given));
     batch_.records.push_back(record);
-    if (BatchFull()) Flush();
+    if (BatchFull()) StoreInBackground();
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
                   const std::vector<std::string>& columns, const std::vector<Value>& values,
                   long record) override {
+    AwaitStore();
     if (!batch_.rows.empty() &&
         (!batch_.update || batch_.table != table || batch_.columns != columns)) {
       Flush();
@@ -388,11 +409,77 @@ class PostgresBackend : public Backend {
   }
 
   void Flush() override {
+    if (tStoringThread) return;  // the caller's batch is the caller's to store
+    AwaitStore();
     if (batch_.rows.empty()) return;
+    WriteBatch batch = TakeBatch();
+    StoreWhole(batch);
+  }
+
+  // A full batch of new rows is stored by a thread of its own while the
+  // caller makes the next one, so that the server inserts while the client
+  // computes. Whatever else uses the connection waits for that store first,
+  // and a failure it met is raised there (as a failure of a batch stored at
+  // the next flush always was). Where no thread can be started the batch is
+  // stored here.
+  void StoreInBackground() {
+    AwaitStore();
+    WriteBatch batch = TakeBatch();
+    try {
+      store_ = std::thread([this, batch = std::move(batch)] {
+        tStoringThread = true;
+        try {
+          StoreWhole(batch);
+        } catch (...) {
+          store_error_ = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      StoreWhole(batch);
+    }
+  }
+
+  // Waits for the batch being stored by its thread; raises its failure.
+  void AwaitStore() const {
+    JoinStore();
+    if (store_error_) std::rethrow_exception(std::exchange(store_error_, nullptr));
+  }
+  // Waits for it, leaving a failure to the next statement to raise.
+  void JoinStore() const {
+    if (!tStoringThread && store_.joinable()) store_.join();
+  }
+  // Waits for it where its failure no longer matters: its rows are about to
+  // be rolled back, or the connection closed.
+  void SettleStore() const {
+    JoinStore();
+    store_error_ = nullptr;
+  }
+
+  // Runs a statement whose failure the caller drops (closing a cursor,
+  // resetting a setting): a failure of the batch stored in the background
+  // is left for the next statement to raise, never dropped with it.
+  ResultPtr ExecAside(const std::string& sql) {
+    JoinStore();
+    const std::exception_ptr kept = std::exchange(store_error_, nullptr);
+    try {
+      ResultPtr result = Exec(sql);
+      store_error_ = kept;
+      return result;
+    } catch (...) {
+      store_error_ = kept;
+      throw;
+    }
+  }
+
+  WriteBatch TakeBatch() {
     WriteBatch batch = std::move(batch_);
     batch_ = WriteBatch();
     // The old ids of rows stored long ago are of no use to anyone.
     if (moved_ids_[batch.table].size() > 100000) moved_ids_[batch.table].clear();
+    return batch;
+  }
+
+  void StoreWhole(const WriteBatch& batch) {
     if (TryStore(batch, 0, batch.rows.size(), "landstat_batch")) return;
     StoreRowByRow(batch);
   }
@@ -408,6 +495,7 @@ class PostgresBackend : public Backend {
 
   // Runs a statement with text parameters and returns its result.
   ResultPtr Exec(const std::string& sql, const std::vector<Value>& params = {}) {
+    AwaitStore();
     if (PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(PQerrorMessage(conn_));
     std::vector<std::string> texts(params.size());
     std::vector<const char*> pointers(params.size(), nullptr);
@@ -474,7 +562,7 @@ class PostgresBackend : public Backend {
     }
     ~ParallelReading() {
       try {
-        backend_.Exec("RESET max_parallel_workers_per_gather");
+        backend_.ExecAside("RESET max_parallel_workers_per_gather");
       } catch (const DbError&) {
         // Only the speed of later queries depends on it; a lost connection
         // is reported by the next statement.
@@ -849,6 +937,8 @@ class PostgresBackend : public Backend {
   PGconn* conn_ = nullptr;
   int cursor_count_ = 0;
   WriteBatch batch_;
+  mutable std::thread store_;  // stores the batch before batch_, when running
+  mutable std::exception_ptr store_error_;
   using MovedIds = std::map<std::string, std::map<std::string, std::string>>;  // by table
   MovedIds moved_ids_;
   MovedIds moved_at_savepoint_;
@@ -884,7 +974,7 @@ PostgresRows::PostgresRows(PostgresBackend& backend, std::string_view sql,
 PostgresRows::~PostgresRows() {
   if (cursor_.empty()) return;
   try {
-    backend_.Exec("CLOSE " + cursor_);
+    backend_.ExecAside("CLOSE " + cursor_);
   } catch (const DbError&) {
     // The transaction may have been ended already; the cursor went with it.
   }
