@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
@@ -62,6 +63,26 @@ std::int64_t TupleId(std::string_view text, const std::string& table) {
   }
   return ParseWhole(text.substr(1, comma - 1), table) << 16 |
          ParseWhole(text.substr(comma + 1, text.size() - comma - 2), table);
+}
+
+// The ids of the rows of `table` that `condition` holds for. The condition
+// is tested by the server's parallel workers (a grouped insert), where a
+// cursor's query would test it in one process.
+std::unordered_set<std::int64_t> IdsWhere(db::Connection& connection, const std::string& table,
+                                          const std::string& condition) {
+  const std::string scratch = "landstat_unbalanced";
+  const std::string id = connection.backend().RowIdColumn();
+  connection.Execute("DROP TABLE IF EXISTS pg_temp." + scratch);
+  connection.Execute("CREATE TEMPORARY TABLE " + scratch + " (id tid)");
+  connection.InsertSelect(scratch, {"id"},
+                          "select " + id + " from " + table + " where " + condition);
+  std::unordered_set<std::int64_t> ids;
+  {
+    const std::unique_ptr<db::RowSource> rows = connection.Scan("select id from " + scratch);
+    while (rows->Next()) ids.insert(TupleId(rows->Text(0), table));
+  }
+  connection.Execute("DROP TABLE " + scratch);
+  return ids;
 }
 
 }  // namespace
@@ -133,8 +154,10 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
   const std::string classes =
       whole_rows ? ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions},
                               {"土地总面积", "座落单位代码"})
-                 : "土地总面积,CASE WHEN " + UnbalancedCondition(columns_, tolerance) +
-                       " THEN 1 ELSE 0 END";
+                 : "土地总面积";
+  const std::unordered_set<std::int64_t> unbalanced =
+      whole_rows ? std::unordered_set<std::int64_t>()
+                 : IdsWhere(connection, table_, UnbalancedCondition(columns_, tolerance));
   const std::unique_ptr<db::RowSource> rows =
       connection.Scan("select 序号,CAST(序号 AS INTEGER)," + connection.backend().RowIdColumn() +
                       ",CASE WHEN " + scope.column + " like " + scope.like +
@@ -153,7 +176,7 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
       Classes(rows_.size(), values);
       row.unbalanced = Unbalanced(values, row.total, columns_, limit_);
     } else {
-      row.unbalanced = rows->Number(kTotal + 1) != 0;
+      row.unbalanced = unbalanced.count(row.id) > 0;
       entries_.emplace_back(0, kNotRead);
     }
     rows_.push_back(row);
