@@ -65,9 +65,10 @@ std::int64_t TupleId(std::string_view text, const std::string& table) {
          ParseWhole(text.substr(comma + 1, text.size() - comma - 2), table);
 }
 
-// The ids of the rows of `table` that `condition` holds for. The condition
-// is tested by the server's parallel workers (a grouped insert), where a
-// cursor's query would test it in one process.
+// The ids of the rows of `table` on a PostgreSQL server that `condition`
+// holds for. The condition is tested by the server's parallel workers (the
+// parallel insert), where a cursor's query would test it in one process;
+// the scratch table of ids goes with the session if a step fails.
 std::unordered_set<std::int64_t> IdsWhere(db::Connection& connection, const std::string& table,
                                           const std::string& condition) {
   const std::string scratch = "landstat_unbalanced";
