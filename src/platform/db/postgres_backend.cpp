@@ -243,13 +243,20 @@ class PostgresBackend : public Backend {
 
   // The server plans parallel workers for the query of a CREATE TABLE AS,
   // never for an INSERT's. Inside a transaction (a run's) the rows are
-  // therefore made into a scratch table of the session by parallel workers,
-  // then copied into the target in their order: a grouping of a million
-  // rows is stored some three times faster than by the INSERT alone.
-  // Outside a transaction the INSERT runs as it stands.
+  // therefore made by parallel workers: straight into a new table that
+  // takes the place of the target when the target is an empty table of this
+  // transaction's own that nothing else hangs on (ReplaceByCreateAs), else
+  // into a scratch table of the session, then copied into the target in
+  // their order. A grouping of a million rows is stored some three times
+  // faster than by the INSERT alone, a copy of a wide table in half the time
+  // of the scratch table's two writes. Outside a transaction the INSERT
+  // runs as it stands.
   long InsertSelect(const std::string& target, const std::vector<std::string>& columns,
                     const std::string& select) override {
     if (!InTransaction() || columns.empty()) return Backend::InsertSelect(target, columns, select);
+    if (const std::optional<long> stored = ReplaceByCreateAs(target, columns, select)) {
+      return *stored;
+    }
     std::string names, aliases;
     for (std::size_t i = 0; i < columns.size(); ++i) {
       names += (i ? "," : "") + columns[i];
@@ -574,6 +581,155 @@ class PostgresBackend : public Backend {
    private:
     PostgresBackend& backend_;
   };
+
+  // A column of a table as the catalogue describes it.
+  struct StoredColumn {
+    std::string name, type, typmod, collation, default_value, declared;
+    bool SameKind(const StoredColumn& other) const {
+      return name == other.name && type == other.type && typmod == other.typmod &&
+             collation == other.collation;
+    }
+  };
+
+  std::vector<StoredColumn> StoredColumns(const std::string& oid) {
+    ResultPtr result = Exec(
+        "SELECT a.attname, a.atttypid, a.atttypmod, a.attcollation, "
+        "coalesce(pg_get_expr(d.adbin, d.adrelid), ''), format_type(a.atttypid, a.atttypmod) "
+        "FROM pg_attribute a LEFT JOIN pg_attrdef "
+        "d ON d.adrelid = a.attrelid AND d.adnum = a.attnum WHERE a.attrelid = $1 AND a.attnum > "
+        "0 AND NOT a.attisdropped ORDER BY a.attnum",
+        {Value(oid)});
+    std::vector<StoredColumn> columns;
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+      columns.push_back({PQgetvalue(result.get(), row, 0), PQgetvalue(result.get(), row, 1),
+                         PQgetvalue(result.get(), row, 2), PQgetvalue(result.get(), row, 3),
+                         PQgetvalue(result.get(), row, 4), PQgetvalue(result.get(), row, 5)});
+    }
+    return columns;
+  }
+
+  // The schema-qualified name of the table `target` names, when the table
+  // may be dropped and made anew in its place without anyone seeing the
+  // difference: a plain table of this role, locked by this session alone
+  // (made or emptied in this transaction), with no rows, no constraints,
+  // indexes, triggers, rules, grants, comments, identity or generated
+  // columns, and nothing (a view, a sequence, a child) that depends on it.
+  std::optional<std::pair<std::string, std::string>> ReplaceableTable(const std::string& oid) {
+    ResultPtr result = Exec(
+        "SELECT n.nspname, c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = "
+        "c.relnamespace WHERE c.oid = $1 AND c.relkind = 'r' AND c.relpersistence = 'p' AND "
+        "c.reltablespace = 0 AND c.reloptions IS NULL AND c.relacl IS NULL AND "
+        "pg_get_userbyid(c.relowner) = current_user AND NOT c.relhastriggers AND NOT "
+        "c.relhasrules AND NOT c.relrowsecurity AND NOT c.relispartition AND NOT "
+        "c.relhassubclass AND NOT EXISTS (SELECT 1 FROM pg_inherits i WHERE i.inhrelid = c.oid) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_depend d WHERE d.refclassid = 'pg_class'::regclass AND "
+        "d.refobjid = c.oid AND d.classid NOT IN ('pg_type'::regclass, 'pg_attrdef'::regclass) AND "
+        "NOT (d.classid = 'pg_class'::regclass AND d.objid = c.reltoastrelid)) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_depend d WHERE d.refclassid = 'pg_type'::regclass AND "
+        "d.refobjid = c.reltype AND NOT (d.classid = 'pg_type'::regclass AND d.deptype = 'i')) "
+        "AND NOT EXISTS (SELECT 1 FROM pg_description x WHERE x.objoid = c.oid AND x.classoid = "
+        "'pg_class'::regclass) AND NOT EXISTS (SELECT 1 FROM pg_attribute a WHERE a.attrelid = "
+        "c.oid AND a.attnum > 0 AND NOT a.attisdropped AND (a.attnotnull OR a.attidentity <> '' "
+        "OR a.attgenerated <> '')) AND EXISTS (SELECT 1 FROM pg_locks l WHERE l.relation = c.oid "
+        "AND l.pid = pg_backend_pid() AND l.mode = 'AccessExclusiveLock' AND l.granted)",
+        {Value(oid)});
+    if (PQntuples(result.get()) != 1) return std::nullopt;
+    const std::string schema = PQgetvalue(result.get(), 0, 0);
+    const std::string table = PQgetvalue(result.get(), 0, 1);
+    if (PQntuples(Exec("SELECT 1 FROM " + QuoteName(schema) + "." + QuoteName(table) + " LIMIT 1")
+                      .get()) != 0) {
+      return std::nullopt;
+    }
+    return std::pair{schema, table};
+  }
+
+  // Fills an empty `target` by making the table anew from the query with
+  // CREATE TABLE AS, whose query the server's parallel workers run, when
+  // that cannot be told from an INSERT: the target qualifies
+  // (ReplaceableTable), the columns name each of its columns once, and the
+  // query gives each column its type, type modifier and collation, so no
+  // value is converted. The new table keeps the target's defaults. Nothing
+  // happens, and no value is returned, when the target does not qualify.
+  std::optional<long> ReplaceByCreateAs(const std::string& target,
+                                        const std::vector<std::string>& columns,
+                                        const std::string& select) {
+    const unsigned oid = RelationOid(target);
+    if (oid == 0) return std::nullopt;
+    const std::string oid_text = std::to_string(oid);
+    const auto place = ReplaceableTable(oid_text);
+    if (!place) return std::nullopt;
+    const std::vector<StoredColumn> stored = StoredColumns(oid_text);
+    std::string aliases, projection;
+    std::size_t matched = 0;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      aliases += (i ? ",c" : "c") + std::to_string(i);
+    }
+    for (const StoredColumn& column : stored) {
+      const auto listed = std::find_if(columns.begin(), columns.end(), [&](const std::string& c) {
+        return StoredName(c) == column.name;
+      });
+      // A column the rows do not set takes its default, as in an INSERT.
+      const std::string value =
+          listed != columns.end()
+              ? "c" + std::to_string(listed - columns.begin())
+              : "CAST(" + (column.default_value.empty() ? "NULL" : column.default_value) + " AS " +
+                    column.declared + ")";
+      projection += (projection.empty() ? "" : ",") + value + " AS " + QuoteName(column.name);
+      if (listed != columns.end()) ++matched;
+    }
+    if (matched != columns.size()) return std::nullopt;  // a column named twice or not at all
+    const std::string schema = QuoteName(place->first);
+    const std::string made =
+        schema + "." + QuoteName("landstat_filled_" + std::to_string(PQbackendPID(conn_)));
+    const std::string query =
+        "SELECT " + projection + " FROM (" + select + ") AS landstat_select(" + aliases + ")";
+    Exec("SAVEPOINT landstat_fill");
+    try {
+      Execute("CREATE TABLE " + made + " AS " + query + " WITH NO DATA", {});
+      const std::vector<StoredColumn> kinds = StoredColumns(std::to_string(RelationOid(made)));
+      const bool same =
+          std::equal(stored.begin(), stored.end(), kinds.begin(), kinds.end(),
+                     [](const StoredColumn& a, const StoredColumn& b) { return a.SameKind(b); });
+      if (!same) {
+        Exec("ROLLBACK TO SAVEPOINT landstat_fill");
+        Exec("RELEASE SAVEPOINT landstat_fill");
+        return std::nullopt;
+      }
+      Execute("DROP TABLE " + made, {});
+      long rows = 0;
+      {
+        const ParallelReading parallel(*this);
+        rows = Execute("CREATE TABLE " + made + " AS " + query, {});
+      }
+      Execute("DROP TABLE " + schema + "." + QuoteName(place->second), {});
+      Execute("ALTER TABLE " + made + " RENAME TO " + QuoteName(place->second), {});
+      for (const StoredColumn& column : stored) {
+        if (column.default_value.empty()) continue;
+        Execute("ALTER TABLE " + schema + "." + QuoteName(place->second) + " ALTER COLUMN " +
+                    QuoteName(column.name) + " SET DEFAULT " + column.default_value,
+                {});
+      }
+      Exec("RELEASE SAVEPOINT landstat_fill");
+      ForgetMovedIds(target);
+      return rows;
+    } catch (const DbError&) {
+      try {
+        Exec("ROLLBACK TO SAVEPOINT landstat_fill");
+        Exec("RELEASE SAVEPOINT landstat_fill");
+      } catch (const DbError&) {
+        // The connection is gone: the first failure says so.
+      }
+      throw;
+    }
+  }
+
+  // The ids rows of `table` moved to: the table was made anew, its rows
+  // number from the start again.
+  void ForgetMovedIds(const std::string& table) {
+    for (auto at = moved_ids_.begin(); at != moved_ids_.end();) {
+      at = StoredName(at->first) == StoredName(table) ? moved_ids_.erase(at) : std::next(at);
+    }
+  }
 
   // Drops the scratch rows of InsertSelect after a failure, which is
   // reported already.

@@ -306,6 +306,47 @@ TEST_P(ConnectionTest, InsertSelectStoresTheQueryRowsInOrderOrNone) {
   EXPECT_FALSE(conn().TableExists("landstat_rows"));
 }
 
+// A server fills an empty table made in the run's transaction by making it
+// anew from the query: what readers see must be what the INSERT leaves.
+TEST_P(ConnectionTest, InsertSelectIntoATableOfTheTransactionLeavesWhatAnInsertWould) {
+  conn().Execute("CREATE TABLE src (n int, 名称 varchar(4), 面积 double)");
+  conn().Execute("INSERT INTO src VALUES (1, 'abcd', 2.5), (2, 'ab', 0)");
+  const auto oid = [&](const char* table) {
+    return IsServer() ? conn().Scalar(std::string("select '") + table + "'::regclass::oid").AsText()
+                      : std::string();
+  };
+  std::string fresh_oid;
+  {
+    Transaction transaction(conn());
+    conn().Execute("CREATE TABLE fresh (级 int DEFAULT 7, 面积 double, n int, 名称 varchar(4))");
+    conn().Execute("CREATE TABLE seen (n int)");
+    conn().Execute("CREATE VIEW seen_view AS SELECT n FROM seen");
+    conn().Execute("CREATE TABLE narrow (名称 varchar(2))");
+    fresh_oid = oid("fresh");
+    if (IsServer()) {
+      // A failed query leaves the empty table as it was, and the transaction
+      // usable; a text too long for its column is refused, never cut.
+      EXPECT_THROW(conn().InsertSelect("fresh", {"n"}, "SELECT n / (n - n) FROM src"), DbError);
+      EXPECT_THROW(conn().InsertSelect("narrow", {"名称"}, "SELECT 名称 FROM src"), DbError);
+    }
+    EXPECT_EQ(conn().InsertSelect("fresh", {"面积", "n", "名称"}, "SELECT 面积, n, 名称 FROM src"),
+              2);
+    EXPECT_EQ(conn().InsertSelect("seen", {"n"}, "SELECT n FROM src"), 2);
+    conn().Execute("INSERT INTO fresh (n) VALUES (9)");
+    transaction.Commit();
+  }
+  if (IsServer()) {
+    EXPECT_NE(oid("fresh"), fresh_oid);  // made anew, not inserted into
+  }
+  EXPECT_EQ(conn().Scalar("select sum(级 * 100 + n) from fresh").AsInteger(), 701 + 702 + 709);
+  EXPECT_EQ(conn().Scalar("select 名称 from fresh where n = 1").AsText(), "abcd");
+  EXPECT_EQ(conn().Scalar("select sum(面积) from fresh").AsDouble(), 2.5);
+  EXPECT_EQ(conn().Scalar("select count(*) from seen_view").AsInteger(), 2);
+  for (const std::string& table : conn().ListTables()) {
+    EXPECT_EQ(table.find("landstat_"), std::string::npos) << table;
+  }
+}
+
 TEST_P(ConnectionTest, CatalogueLookUps) {
   CreateTable();
   EXPECT_TRUE(conn().TableExists("dltb"));
