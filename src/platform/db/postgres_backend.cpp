@@ -679,34 +679,42 @@ class PostgresBackend : public Backend {
     }
     if (matched != columns.size()) return std::nullopt;  // a column named twice or not at all
     const std::string schema = QuoteName(place->first);
-    const std::string made =
+    const std::string table = schema + "." + QuoteName(place->second);
+    const std::string probe =
         schema + "." + QuoteName("landstat_filled_" + std::to_string(PQbackendPID(conn_)));
     const std::string query =
         "SELECT " + projection + " FROM (" + select + ") AS landstat_select(" + aliases + ")";
     Exec("SAVEPOINT landstat_fill");
+    const auto give_up = [&] {
+      Exec("ROLLBACK TO SAVEPOINT landstat_fill");
+      Exec("RELEASE SAVEPOINT landstat_fill");
+    };
     try {
-      Execute("CREATE TABLE " + made + " AS " + query + " WITH NO DATA", {});
-      const std::vector<StoredColumn> kinds = StoredColumns(std::to_string(RelationOid(made)));
+      // The kinds of column the query makes, from a table of none of its rows.
+      Execute("CREATE TABLE " + probe + " AS " + query + " WITH NO DATA", {});
+      const std::vector<StoredColumn> kinds = StoredColumns(std::to_string(RelationOid(probe)));
       const bool same =
           std::equal(stored.begin(), stored.end(), kinds.begin(), kinds.end(),
                      [](const StoredColumn& a, const StoredColumn& b) { return a.SameKind(b); });
       if (!same) {
-        Exec("ROLLBACK TO SAVEPOINT landstat_fill");
-        Exec("RELEASE SAVEPOINT landstat_fill");
+        give_up();
         return std::nullopt;
       }
-      Execute("DROP TABLE " + made, {});
+      try {
+        Execute("DROP TABLE " + probe + ", " + table, {});
+      } catch (const DbError&) {
+        give_up();  // a query of this session still reads the target: the rows are inserted
+        return std::nullopt;
+      }
       long rows = 0;
       {
         const ParallelReading parallel(*this);
-        rows = Execute("CREATE TABLE " + made + " AS " + query, {});
+        rows = Execute("CREATE TABLE " + table + " AS " + query, {});
       }
-      Execute("DROP TABLE " + schema + "." + QuoteName(place->second), {});
-      Execute("ALTER TABLE " + made + " RENAME TO " + QuoteName(place->second), {});
       for (const StoredColumn& column : stored) {
         if (column.default_value.empty()) continue;
-        Execute("ALTER TABLE " + schema + "." + QuoteName(place->second) + " ALTER COLUMN " +
-                    QuoteName(column.name) + " SET DEFAULT " + column.default_value,
+        Execute("ALTER TABLE " + table + " ALTER COLUMN " + QuoteName(column.name) +
+                    " SET DEFAULT " + column.default_value,
                 {});
       }
       Exec("RELEASE SAVEPOINT landstat_fill");
@@ -714,8 +722,7 @@ class PostgresBackend : public Backend {
       return rows;
     } catch (const DbError&) {
       try {
-        Exec("ROLLBACK TO SAVEPOINT landstat_fill");
-        Exec("RELEASE SAVEPOINT landstat_fill");
+        give_up();
       } catch (const DbError&) {
         // The connection is gone: the first failure says so.
       }

@@ -332,6 +332,12 @@ TEST_P(ConnectionTest, InsertSelectIntoATableOfTheTransactionLeavesWhatAnInsertW
     EXPECT_EQ(conn().InsertSelect("fresh", {"面积", "n", "名称"}, "SELECT 面积, n, 名称 FROM src"),
               2);
     EXPECT_EQ(conn().InsertSelect("seen", {"n"}, "SELECT n FROM src"), 2);
+    {
+      // A table this session is reading is filled all the same.
+      conn().Execute("CREATE TABLE busy (n int)");
+      const std::unique_ptr<RowSource> reading = conn().Scan("select n from busy");
+      EXPECT_EQ(conn().InsertSelect("busy", {"n"}, "SELECT n FROM src"), 2);
+    }
     conn().Execute("INSERT INTO fresh (n) VALUES (9)");
     transaction.Commit();
   }
@@ -342,6 +348,7 @@ TEST_P(ConnectionTest, InsertSelectIntoATableOfTheTransactionLeavesWhatAnInsertW
   EXPECT_EQ(conn().Scalar("select 名称 from fresh where n = 1").AsText(), "abcd");
   EXPECT_EQ(conn().Scalar("select sum(面积) from fresh").AsDouble(), 2.5);
   EXPECT_EQ(conn().Scalar("select count(*) from seen_view").AsInteger(), 2);
+  EXPECT_EQ(conn().Scalar("select count(*) from busy").AsInteger(), 2);
   for (const std::string& table : conn().ListTables()) {
     EXPECT_EQ(table.find("landstat_"), std::string::npos) << table;
   }
