@@ -329,22 +329,7 @@ class PostgresBackend : public Backend {
     const unsigned oid = RelationOid(table);
     std::vector<ColumnInfo> columns;
     if (oid == 0) return columns;
-    ResultPtr result = Exec(
-        "SELECT a.attname, format_type(a.atttypid, a.atttypmod), a.attnotnull, "
-        "pg_get_expr(d.adbin, d.adrelid) FROM pg_attribute a LEFT JOIN pg_attrdef d "
-        "ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
-        "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
-        {Value(static_cast<long long>(oid))});
-    for (int row = 0; row < PQntuples(result.get()); ++row) {
-      ColumnInfo column;
-      column.name = PQgetvalue(result.get(), row, 0);
-      column.declared = PQgetvalue(result.get(), row, 1);
-      column.type = TypeOfDeclaration(column.declared);
-      column.not_null = PQgetvalue(result.get(), row, 2)[0] == 't';
-      if (!PQgetisnull(result.get(), row, 3))
-        column.default_text = PQgetvalue(result.get(), row, 3);
-      columns.push_back(std::move(column));
-    }
+    for (StoredColumn& column : StoredColumns(oid)) columns.push_back(std::move(column.info));
     return columns;
   }
 
@@ -581,28 +566,34 @@ class PostgresBackend : public Backend {
     PostgresBackend& backend_;
   };
 
-  // A column of a table as the catalogue describes it.
+  // A column of a table as the catalogue describes it, with its collation.
   struct StoredColumn {
-    std::string name, type, typmod, collation, default_value, declared;
+    ColumnInfo info;
+    std::string collation;
     bool SameKind(const StoredColumn& other) const {
-      return name == other.name && type == other.type && typmod == other.typmod &&
+      return info.name == other.info.name && info.declared == other.info.declared &&
              collation == other.collation;
     }
   };
 
-  std::vector<StoredColumn> StoredColumns(const std::string& oid) {
+  std::vector<StoredColumn> StoredColumns(unsigned oid) {
     ResultPtr result = Exec(
-        "SELECT a.attname, a.atttypid, a.atttypmod, a.attcollation, "
-        "coalesce(pg_get_expr(d.adbin, d.adrelid), ''), format_type(a.atttypid, a.atttypmod) "
-        "FROM pg_attribute a LEFT JOIN pg_attrdef "
-        "d ON d.adrelid = a.attrelid AND d.adnum = a.attnum WHERE a.attrelid = $1 AND a.attnum > "
-        "0 AND NOT a.attisdropped ORDER BY a.attnum",
-        {Value(oid)});
+        "SELECT a.attname, format_type(a.atttypid, a.atttypmod), a.attnotnull, "
+        "pg_get_expr(d.adbin, d.adrelid), a.attcollation FROM pg_attribute a LEFT JOIN "
+        "pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+        "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+        {Value(static_cast<long long>(oid))});
     std::vector<StoredColumn> columns;
     for (int row = 0; row < PQntuples(result.get()); ++row) {
-      columns.push_back({PQgetvalue(result.get(), row, 0), PQgetvalue(result.get(), row, 1),
-                         PQgetvalue(result.get(), row, 2), PQgetvalue(result.get(), row, 3),
-                         PQgetvalue(result.get(), row, 4), PQgetvalue(result.get(), row, 5)});
+      StoredColumn column;
+      column.info.name = PQgetvalue(result.get(), row, 0);
+      column.info.declared = PQgetvalue(result.get(), row, 1);
+      column.info.type = TypeOfDeclaration(column.info.declared);
+      column.info.not_null = PQgetvalue(result.get(), row, 2)[0] == 't';
+      if (!PQgetisnull(result.get(), row, 3))
+        column.info.default_text = PQgetvalue(result.get(), row, 3);
+      column.collation = PQgetvalue(result.get(), row, 4);
+      columns.push_back(std::move(column));
     }
     return columns;
   }
@@ -654,10 +645,9 @@ class PostgresBackend : public Backend {
                                         const std::string& select) {
     const unsigned oid = RelationOid(target);
     if (oid == 0) return std::nullopt;
-    const std::string oid_text = std::to_string(oid);
-    const auto place = ReplaceableTable(oid_text);
+    const auto place = ReplaceableTable(std::to_string(oid));
     if (!place) return std::nullopt;
-    const std::vector<StoredColumn> stored = StoredColumns(oid_text);
+    const std::vector<StoredColumn> stored = StoredColumns(oid);
     std::string aliases, projection;
     std::size_t matched = 0;
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -665,15 +655,14 @@ class PostgresBackend : public Backend {
     }
     for (const StoredColumn& column : stored) {
       const auto listed = std::find_if(columns.begin(), columns.end(), [&](const std::string& c) {
-        return StoredName(c) == column.name;
+        return StoredName(c) == column.info.name;
       });
       // A column the rows do not set takes its default, as in an INSERT.
-      const std::string value =
-          listed != columns.end()
-              ? "c" + std::to_string(listed - columns.begin())
-              : "CAST(" + (column.default_value.empty() ? "NULL" : column.default_value) + " AS " +
-                    column.declared + ")";
-      projection += (projection.empty() ? "" : ",") + value + " AS " + QuoteName(column.name);
+      const std::string value = listed != columns.end()
+                                    ? "c" + std::to_string(listed - columns.begin())
+                                    : "CAST(" + column.info.default_text.value_or("NULL") + " AS " +
+                                          column.info.declared + ")";
+      projection += (projection.empty() ? "" : ",") + value + " AS " + QuoteName(column.info.name);
       if (listed != columns.end()) ++matched;
     }
     if (matched != columns.size()) return std::nullopt;  // a column named twice or not at all
@@ -691,7 +680,7 @@ class PostgresBackend : public Backend {
     try {
       // The kinds of column the query makes, from a table of none of its rows.
       Execute("CREATE TABLE " + probe + " AS " + query + " WITH NO DATA", {});
-      const std::vector<StoredColumn> kinds = StoredColumns(std::to_string(RelationOid(probe)));
+      const std::vector<StoredColumn> kinds = StoredColumns(RelationOid(probe));
       const bool same =
           std::equal(stored.begin(), stored.end(), kinds.begin(), kinds.end(),
                      [](const StoredColumn& a, const StoredColumn& b) { return a.SameKind(b); });
@@ -711,9 +700,9 @@ class PostgresBackend : public Backend {
         rows = Execute("CREATE TABLE " + table + " AS " + query, {});
       }
       for (const StoredColumn& column : stored) {
-        if (column.default_value.empty()) continue;
-        Execute("ALTER TABLE " + table + " ALTER COLUMN " + QuoteName(column.name) +
-                    " SET DEFAULT " + column.default_value,
+        if (!column.info.default_text) continue;
+        Execute("ALTER TABLE " + table + " ALTER COLUMN " + QuoteName(column.info.name) +
+                    " SET DEFAULT " + *column.info.default_text,
                 {});
       }
       Exec("RELEASE SAVEPOINT landstat_fill");
