@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/db/db_error.h"
+#include "platform/db/moved_row_ids.h"
 #include "platform/db/postgres_compat.h"
 #include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
@@ -297,12 +298,12 @@ class PostgresBackend : public Backend {
       throw DbError(std::string("the server did not commit the transaction: ") +
                     PQcmdStatus(result.get()));
     }
-    moved_ids_.clear();  // the walks that knew the old ids are over
+    moved_ids_.Clear();  // the walks that knew the old ids are over
   }
   void Rollback() override {
     SettleStore();  // its rows go with the transaction
     batch_ = WriteBatch();
-    moved_ids_.clear();  // the rows are back under their old ids
+    moved_ids_.Clear();  // the rows are back under their old ids
     if (InTransaction()) Exec("ROLLBACK");
   }
   bool InTransaction() const override {
@@ -313,9 +314,9 @@ class PostgresBackend : public Backend {
   void DiscardPending() override {
     SettleStore();  // its rows go with the savepoint the caller rolls back to
     batch_ = WriteBatch();
-    moved_ids_ = moved_at_savepoint_;  // later updates are undone, so are their ids
+    moved_ids_.UndoToSavepoint();  // later updates are undone, so are their ids
   }
-  void MarkSavepoint() override { moved_at_savepoint_ = moved_ids_; }
+  void MarkSavepoint() override { moved_ids_.MarkSavepoint(); }
 
   bool TableExists(std::string_view name) override { return RelationOid(name) != 0; }
   std::string StoredTableName(std::string_view name) const override { return StoredName(name); }
@@ -381,7 +382,7 @@ class PostgresBackend : public Backend {
         (!batch_.update || batch_.table != table || batch_.columns != columns)) {
       Flush();
     }
-    const std::string id = CurrentId(table, row_id.AsText());
+    const std::string id = moved_ids_.Current(table, row_id.AsText());
     WriteBatch& batch = batch_;
     batch.table = table;
     batch.columns = columns;
@@ -466,7 +467,9 @@ class PostgresBackend : public Backend {
     WriteBatch batch = std::move(batch_);
     batch_ = WriteBatch();
     // The old ids of rows stored long ago are of no use to anyone.
-    if (moved_ids_[batch.table].size() > 100000) moved_ids_[batch.table].clear();
+    if (moved_ids_.CountOf(batch.table) > 100000) {
+      moved_ids_.ForgetTables([&](const std::string& table) { return table == batch.table; });
+    }
     return batch;
   }
 
@@ -721,9 +724,8 @@ class PostgresBackend : public Backend {
   // The ids rows of `table` moved to: the table was made anew, its rows
   // number from the start again.
   void ForgetMovedIds(const std::string& table) {
-    for (auto at = moved_ids_.begin(); at != moved_ids_.end();) {
-      at = StoredName(at->first) == StoredName(table) ? moved_ids_.erase(at) : std::next(at);
-    }
+    moved_ids_.ForgetTables(
+        [&](const std::string& name) { return StoredName(name) == StoredName(table); });
   }
 
   // Drops the scratch rows of InsertSelect after a failure, which is
@@ -764,19 +766,6 @@ class PostgresBackend : public Backend {
   }
 
  private:
-  // The id a row of `table` has now: each stored update gives the row a new
-  // ctid. Ids are kept per table, since every table numbers its rows alike.
-  std::string CurrentId(const std::string& table, std::string id) const {
-    auto ids = moved_ids_.find(table);
-    if (ids == moved_ids_.end()) return id;
-    for (int hops = 0; hops < 1000; ++hops) {
-      auto moved = ids->second.find(id);
-      if (moved == ids->second.end()) break;
-      id = moved->second;
-    }
-    return id;
-  }
-
   // The server a conninfo names, without its password: host, port,
   // database, user and service, as libpq reads them.
   static std::string DescribeServer(const std::string& conninfo) {
@@ -951,7 +940,8 @@ class PostgresBackend : public Backend {
       throw DbError("a row to update is no longer in table " + batch.table);
     }
     for (int row = 0; row < PQntuples(result.get()); ++row) {
-      moved_ids_[batch.table][PQgetvalue(result.get(), row, 0)] = PQgetvalue(result.get(), row, 1);
+      moved_ids_.Record(batch.table, PQgetvalue(result.get(), row, 0),
+                        PQgetvalue(result.get(), row, 1));
     }
   }
 
@@ -1090,9 +1080,7 @@ class PostgresBackend : public Backend {
   WriteBatch batch_;
   mutable std::thread store_;  // stores the batch before batch_, when running
   mutable std::exception_ptr store_error_;
-  using MovedIds = std::map<std::string, std::map<std::string, std::string>>;  // by table
-  MovedIds moved_ids_;
-  MovedIds moved_at_savepoint_;
+  MovedRowIds moved_ids_;
   std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;
   std::unordered_map<std::string, std::map<std::string, Value>> default_cache_;
 };
