@@ -314,6 +314,13 @@ void Backend::ForgetTablesAfter(const std::string& statement) {
   }
 }
 
+Value Backend::Scalar(std::string_view sql, const std::vector<Value>& params) {
+  std::unique_ptr<RowSource> rows = Query(sql, params);
+  std::vector<Value> row;
+  if (!rows->Fetch(row) || row.empty()) return Value();
+  return row.front();
+}
+
 long Backend::InsertSelect(const std::string& target, const std::vector<std::string>& columns,
                            const std::string& select) {
   std::string names;

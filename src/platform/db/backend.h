@@ -62,6 +62,8 @@ class Backend {
   }
   virtual std::unique_ptr<RowSource> Query(std::string_view sql,
                                            const std::vector<Value>& params) = 0;
+  // The first column of the query's first row, or null when it has none.
+  virtual Value Scalar(std::string_view sql, const std::vector<Value>& params);
   // Stores the rows of the query `select` into the `columns` of `target`,
   // in the query's order, as "INSERT INTO target (columns) select" does;
   // returns the rows stored.

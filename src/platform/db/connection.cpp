@@ -182,10 +182,7 @@ std::unique_ptr<RowSource> Connection::Scan(std::string_view sql,
 }
 
 Value Connection::Scalar(std::string_view sql, const std::vector<Value>& params) {
-  std::unique_ptr<RowSource> rows = backend().Query(sql, params);
-  std::vector<Value> row;
-  if (!rows->Fetch(row) || row.empty()) return Value();
-  return row.front();
+  return backend().Scalar(sql, params);
 }
 
 void Connection::BeginTrans() {

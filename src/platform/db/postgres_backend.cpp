@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <exception>
@@ -240,6 +241,26 @@ class PostgresBackend : public Backend {
                                    const std::vector<Value>& params) override {
     Flush();
     return std::make_unique<PostgresRows>(*this, sql, params);
+  }
+
+  // A query read through a cursor never gets parallel workers, and a
+  // scalar is mostly a count or a sum over a whole table: it runs as a
+  // statement of its own instead, cut to its first row.
+  Value Scalar(std::string_view sql, const std::vector<Value>& params) override {
+    Flush();
+    std::string text = PostgresSpelling(std::string(sql));
+    while (!text.empty() &&
+           (text.back() == ';' || std::isspace(static_cast<unsigned char>(text.back())))) {
+      text.pop_back();  // a statement's end, which a subquery must not hold;
+                        // a closing comment is ended by the line break below
+    }
+    ResultPtr result =
+        ExecGuarded("SELECT * FROM (" + (params.empty() ? text : NumberParameterMarks(text)) +
+                        "\n) AS landstat_scalar LIMIT 1",
+                    params);
+    if (PQntuples(result.get()) == 0 || PQnfields(result.get()) == 0) return Value();
+    const Oid oid = PQftype(result.get(), 0);
+    return ParseValue(result.get(), 0, 0, TypeOfOid(oid), oid);
   }
 
   // The server plans parallel workers for the query of a CREATE TABLE AS,

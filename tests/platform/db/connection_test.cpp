@@ -265,11 +265,23 @@ TEST_P(ConnectionTest, ExecuteBindsParametersAndCountsChangedRows) {
             3 + 3 + 1);
   EXPECT_EQ(conn().Scalar("select sum(n) from hz").AsInteger(), 50);
   EXPECT_TRUE(conn().Scalar("select n from hz where n < 0").IsNull());
+  // A scalar's text may end as a statement does; only its first row counts.
+  EXPECT_EQ(conn().Scalar("select n from hz order by n desc; \n").AsInteger(), 30);
+  EXPECT_EQ(conn().Scalar("select count(*) from hz -- the rows").AsInteger(), 2);
+  {
+    Transaction transaction(conn());
+    EXPECT_THROW(conn().Scalar("select n from missing_table"), DbError);
+    EXPECT_EQ(conn().Scalar("select max(n) from hz where n < ?", {25}).AsInteger(), 20);
+  }
   EXPECT_THROW(conn().Execute("select * from missing_table"), DbError);
 
   // A query's text is one statement: a second one after ';' never runs.
   try {
     conn().Scan("select * from hz; drop table hz");
+  } catch (const DbError&) {
+  }
+  try {
+    conn().Scalar("select count(*) from hz; drop table hz");
   } catch (const DbError&) {
   }
   EXPECT_TRUE(conn().TableExists("hz"));
