@@ -65,7 +65,7 @@ TEST_P(JobRecordTest, EveryJobGetsANumberOfItsOwn) {
   for (std::thread& job : jobs) job.join();
   std::set<long> distinct;
   for (int job = 0; job < kJobs; ++job) {
-    EXPECT_EQ(errors[job], "");
+    ASSERT_EQ(errors[job], "");
     distinct.insert(ids[job].begin(), ids[job].end());
     // Each job finds its own record by its number.
     FinishRunRecord(conn(), ids[job].back(), RunOutcome::kCompleted, 0);
