@@ -3,6 +3,11 @@
 #include <utility>
 
 namespace landstat::db {
+namespace {
+// Changes journaled at most: a hundred thousand ids, some tens of
+// megabytes, as many as a table keeps.
+constexpr std::size_t kMaxJournal = 100000;
+}  // namespace
 
 void MovedRowIds::Record(const std::string& table, const std::string& from, const std::string& to) {
   Ids& ids = ids_[table];
@@ -12,7 +17,9 @@ void MovedRowIds::Record(const std::string& table, const std::string& from, cons
     change.previous = std::move(at->second);
     at->second = to;
   }
+  if (at_savepoint_) return;
   journal_.push_back(std::move(change));
+  KeepJournalBounded();
 }
 
 std::string MovedRowIds::Current(const std::string& table, std::string id) const {
@@ -36,19 +43,41 @@ std::size_t MovedRowIds::CountOf(const std::string& table) const {
 void MovedRowIds::Clear() {
   ids_.clear();
   journal_.clear();
+  at_savepoint_.reset();
+}
+
+void MovedRowIds::MarkSavepoint() {
+  journal_.clear();
+  at_savepoint_.reset();
 }
 
 void MovedRowIds::UndoToSavepoint() {
+  if (at_savepoint_) {
+    ids_ = std::move(*at_savepoint_);
+    at_savepoint_.reset();
+  } else {
+    Undo(ids_);
+  }
+  journal_.clear();
+}
+
+void MovedRowIds::Undo(IdsByTable& ids) {
   for (auto change = journal_.rbegin(); change != journal_.rend(); ++change) {
     if (change->forgotten) {
-      ids_[change->table] = std::move(*change->forgotten);
+      ids[change->table] = std::move(*change->forgotten);
     } else if (change->previous) {
-      ids_[change->table][change->id] = std::move(*change->previous);
+      ids[change->table][change->id] = std::move(*change->previous);
     } else {
-      ids_[change->table].erase(change->id);
+      ids[change->table].erase(change->id);
     }
   }
   journal_.clear();
+}
+
+void MovedRowIds::KeepJournalBounded() {
+  if (journal_.size() <= kMaxJournal) return;
+  at_savepoint_ = ids_;
+  Undo(*at_savepoint_);
 }
 
 }  // namespace landstat::db

@@ -14,7 +14,10 @@ namespace landstat::db {
 // A rollback to a savepoint undoes the updates after it, and so the ids they
 // moved. Rather than copy every id at each savepoint (a run opens hundreds,
 // with up to a hundred thousand ids a table), what changed since the last
-// savepoint is journaled and undone in reverse.
+// savepoint is journaled and undone in reverse. A long walk of updates
+// without a savepoint would make the journal as long as the walk: past a
+// bound the ids as they stood at the savepoint are kept whole instead, and
+// the journal stops until the next savepoint.
 class MovedRowIds {
  public:
   // Row `from` of `table` is now row `to`.
@@ -27,17 +30,18 @@ class MovedRowIds {
   void ForgetTables(SameTable same_table) {
     for (auto at = ids_.begin(); at != ids_.end();) {
       if (same_table(at->first)) {
-        journal_.push_back({at->first, {}, {}, std::move(at->second)});
+        if (!at_savepoint_) journal_.push_back({at->first, {}, {}, std::move(at->second)});
         at = ids_.erase(at);
       } else {
         ++at;
       }
     }
+    KeepJournalBounded();
   }
   // The transaction ended: no id is of use any more.
   void Clear();
   // A savepoint was set: later changes are the ones a rollback undoes.
-  void MarkSavepoint() { journal_.clear(); }
+  void MarkSavepoint();
   // The transaction went back to the last savepoint.
   void UndoToSavepoint();
 
@@ -49,8 +53,15 @@ class MovedRowIds {
     std::optional<std::string> previous;  // ...over this one, or over none
     std::optional<Ids> forgotten;         // or a whole table's ids forgotten
   };
-  std::map<std::string, Ids> ids_;  // by table
-  std::vector<Change> journal_;     // since the last savepoint, oldest first
+  using IdsByTable = std::map<std::string, Ids>;
+  // Undoes the journal, newest first, on `ids`.
+  void Undo(IdsByTable& ids);
+  void KeepJournalBounded();
+
+  IdsByTable ids_;
+  std::vector<Change> journal_;  // since the last savepoint, oldest first
+  // The ids at the last savepoint, once the journal grew past its bound.
+  std::optional<IdsByTable> at_savepoint_;
 };
 
 }  // namespace landstat::db

@@ -42,5 +42,25 @@ TEST(MovedRowIdsTest, RollbackToTheSavepointPutsBackTheIdsOfThen) {
   EXPECT_EQ(ids.Current("t", "(0,1)"), "(0,1)");
 }
 
+// A walk that moves more rows than the journal keeps is undone all the
+// same, and so are the moves after it, up to the next savepoint.
+TEST(MovedRowIdsTest, ALongWalkIsUndoneWhole) {
+  MovedRowIds ids;
+  ids.Record("t", "(0,1)", "(5,1)");
+  ids.MarkSavepoint();
+  for (int row = 0; row < 150000; ++row) {
+    ids.Record("t", "(1," + std::to_string(row) + ")", "(9," + std::to_string(row) + ")");
+  }
+  ids.Record("t", "(5,1)", "(6,1)");
+  ids.ForgetTables([](const std::string& table) { return table == "u"; });
+  ids.UndoToSavepoint();
+  EXPECT_EQ(ids.CountOf("t"), 1u);
+  EXPECT_EQ(ids.Current("t", "(0,1)"), "(5,1)");
+
+  ids.Record("t", "(5,1)", "(7,1)");
+  ids.UndoToSavepoint();
+  EXPECT_EQ(ids.Current("t", "(0,1)"), "(5,1)");
+}
+
 }  // namespace
 }  // namespace landstat::db
