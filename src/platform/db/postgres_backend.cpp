@@ -179,9 +179,12 @@ struct WriteBatch {
   std::unordered_map<std::string, std::size_t> column_index;  // inserts: place of a column
   bool update = false;
   std::vector<std::vector<Value>> rows;
-  std::vector<std::vector<bool>> given;  // inserts: which columns a row sets
-  bool all_given = true;                 // inserts: every row sets every column
-  std::vector<long> records;             // the recordset's number of each row
+  // Inserts: which columns a row sets; empty while every row sets every
+  // column (all_given).
+  std::vector<std::vector<bool>> given;
+  bool all_given = true;
+  bool Given(std::size_t row, std::size_t column) const { return all_given || given[row][column]; }
+  std::vector<long> records;  // the recordset's number of each row
   std::vector<std::string> row_ids;
   std::unordered_map<std::string, std::size_t> position_of_id;
 };
@@ -323,6 +326,7 @@ class PostgresBackend : public Backend {
   }
   void Rollback() override {
     SettleStore();  // its rows go with the transaction
+    ReleaseStored();
     batch_ = WriteBatch();
     moved_ids_.Clear();  // the rows are back under their old ids
     if (InTransaction()) Exec("ROLLBACK");
@@ -334,6 +338,7 @@ class PostgresBackend : public Backend {
 
   void DiscardPending() override {
     SettleStore();  // its rows go with the savepoint the caller rolls back to
+    ReleaseStored();
     batch_ = WriteBatch();
     moved_ids_.UndoToSavepoint();  // later updates are undone, so are their ids
   }
@@ -365,13 +370,17 @@ class PostgresBackend : public Backend {
     batch_.table = table;
     if (!batch_.rows.empty() && batch_.columns == columns) {
       // The common case: the same columns as the rows before.
-      batch_.rows.push_back(values);
-      batch_.given.emplace_back(columns.size(), true);
+      batch_.rows.push_back(SpareRow());
+      batch_.rows.back().assign(values.begin(), values.end());
+      if (!batch_.all_given) batch_.given.emplace_back(columns.size(), true);
       batch_.records.push_back(record);
       if (BatchFull()) StoreInBackground();
       return;
     }
     const bool first = batch_.rows.empty();
+    if (batch_.all_given && batch_.given.size() < batch_.rows.size()) {
+      batch_.given.assign(batch_.rows.size(), std::vector<bool>(batch_.columns.size(), true));
+    }
     std::vector<Value> row(batch_.columns.size());
     std::vector<bool> given(batch_.columns.size(), false);
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -391,6 +400,7 @@ class PostgresBackend : public Backend {
     batch_.all_given = batch_.all_given && columns.size() == batch_.columns.size();
     batch_.rows.push_back(std::move(row));
     batch_.given.push_back(std::move(given));
+    if (batch_.all_given) batch_.given.clear();
     batch_.records.push_back(record);
     if (BatchFull()) StoreInBackground();
   }
@@ -424,9 +434,17 @@ class PostgresBackend : public Backend {
   void Flush() override {
     if (tStoringThread) return;  // the caller's batch is the caller's to store
     AwaitStore();
+    ReleaseStored();
     if (batch_.rows.empty()) return;
     WriteBatch batch = TakeBatch();
     StoreWhole(batch);
+  }
+
+  // Frees what the last batch stored in the background held, once no more
+  // rows of its kind follow. Only while no store runs.
+  void ReleaseStored() {
+    storing_ = WriteBatch();
+    spare_rows_.clear();
   }
 
   // A full batch of new rows is stored by a thread of its own while the
@@ -437,19 +455,30 @@ class PostgresBackend : public Backend {
   // stored here.
   void StoreInBackground() {
     AwaitStore();
-    WriteBatch batch = TakeBatch();
+    // The rows of the batch stored last are filled again with the next
+    // batch's values, which spares the client a heap allocation per value.
+    spare_rows_ = std::move(storing_.rows);
+    storing_ = TakeBatch();
     try {
-      store_ = std::thread([this, batch = std::move(batch)] {
+      store_ = std::thread([this] {
         tStoringThread = true;
         try {
-          StoreWhole(batch);
+          StoreWhole(storing_);
         } catch (...) {
           store_error_ = std::current_exception();
         }
       });
     } catch (const std::system_error&) {
-      StoreWhole(batch);
+      StoreWhole(storing_);
     }
+  }
+
+  // A row vector for the batch: one of the last stored batch's, or new.
+  std::vector<Value> SpareRow() {
+    if (spare_rows_.empty()) return {};
+    std::vector<Value> row = std::move(spare_rows_.back());
+    spare_rows_.pop_back();
+    return row;
   }
 
   // Waits for the batch being stored by its thread; raises its failure.
@@ -924,7 +953,7 @@ class PostgresBackend : public Backend {
       }
       for (std::size_t c = 0; c < batch.columns.size(); ++c) {
         values += c || batch.update ? "," : "";
-        if (!batch.update && !batch.given[row][c]) {
+        if (!batch.update && !batch.Given(row, c)) {
           values += "DEFAULT";
           continue;
         }
@@ -992,7 +1021,7 @@ class PostgresBackend : public Backend {
       for (std::size_t c = 0; c < batch.columns.size(); ++c) {
         if (c) data += '\t';
         AppendCopyField(data,
-                        batch.given[row][c] ? batch.rows[row][c] : defaults.at(batch.columns[c]));
+                        batch.Given(row, c) ? batch.rows[row][c] : defaults.at(batch.columns[c]));
       }
       data += '\n';
       if (data.size() >= kPiece || row + 1 == last) {
@@ -1099,7 +1128,9 @@ class PostgresBackend : public Backend {
   PGconn* conn_ = nullptr;
   int cursor_count_ = 0;
   WriteBatch batch_;
-  mutable std::thread store_;  // stores the batch before batch_, when running
+  mutable std::thread store_;  // stores storing_, when running
+  WriteBatch storing_;         // the batch before batch_; its thread's alone while it runs
+  std::vector<std::vector<Value>> spare_rows_;
   mutable std::exception_ptr store_error_;
   MovedRowIds moved_ids_;
   std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;

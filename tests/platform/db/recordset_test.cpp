@@ -547,15 +547,18 @@ TEST_P(RecordsetTest, RefusedRowInALongWriteKeepsEveryGoodRow) {
 }
 
 // Wide rows inside a job's transaction, many batches' worth: a server stores
-// full batches while the next is made. A statement in the middle sees every
-// row written before it, the one refused row is named once (by whichever
-// call meets it) and every other row is stored whole.
+// full batches while the next is made (in the rows of the batch before). A
+// statement in the middle sees every row written before it, the one refused
+// row is named once (by whichever call meets it) and every other row is
+// stored whole, texts of every length included.
 TEST_P(RecordsetTest, LongWideWriteInATransactionStoresEveryGoodRow) {
   constexpr int kRows = 30000;
   constexpr int kBad = 15000;
   constexpr int kWidth = 150;
-  std::string columns = "bsm int, 面积 double CHECK (面积 >= 0)";
+  std::string columns = "bsm int, 面积 double CHECK (面积 >= 0), mc varchar(40)";
   for (int c = 1; c <= kWidth; ++c) columns += ", c" + std::to_string(c) + " double";
+  const auto name_of = [](int i) { return std::string(static_cast<std::size_t>(i % 37), 'x'); };
+  long name_lengths = 0;
   conn().Execute("CREATE TABLE jsyd (" + columns + ")");
   std::vector<std::string> errors;
   const auto store = KeepingErrors(errors);
@@ -567,9 +570,11 @@ TEST_P(RecordsetTest, LongWideWriteInATransactionStoresEveryGoodRow) {
         rs.AddNew();
         rs.SetField("bsm", i);
         rs.SetField("面积", i == kBad ? -1.0 : 1.0);
+        rs.SetField("mc", name_of(i));
         for (int c = 1; c <= kWidth; ++c) rs.SetField("c" + std::to_string(c), i + c);
         rs.Update();
       });
+      if (i != kBad) name_lengths += i % 37;
       if (i == 14000) {
         store([&] { EXPECT_EQ(conn().Scalar("select count(*) from jsyd").AsInteger(), i); });
       }
@@ -584,6 +589,7 @@ TEST_P(RecordsetTest, LongWideWriteInATransactionStoresEveryGoodRow) {
   EXPECT_EQ(CommittedNumber("select sum(c" + std::to_string(kWidth) + " - bsm) from jsyd"),
             kWidth * (kRows - 1.0));
   EXPECT_EQ(CommittedNumber("select sum(bsm) from jsyd"), sum_of_i);
+  EXPECT_EQ(CommittedNumber("select sum(length(mc)) from jsyd"), name_lengths);
 }
 
 // A text longer than its column's declared length is refused alike on
