@@ -95,26 +95,28 @@ std::string DoubleToText(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
   // Fifteen significant digits, written out in fixed form for ordinary
-  // magnitudes and with an exponent beyond them.
+  // magnitudes and with an exponent beyond them. std::to_chars with a
+  // precision writes exactly what printf does, without its cost.
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.14e", value);
-  const std::string scientific = buffer;
-  const std::size_t e = scientific.find('e');
-  const int exponent = std::atoi(scientific.c_str() + e + 1);
+  const char* end =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14).ptr;
+  const char* e = std::find(static_cast<const char*>(buffer), end, 'e');
+  int exponent = 0;
+  std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
+  if (exponent >= 15 || exponent < -7) {
+    end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
+    return std::string(static_cast<const char*>(buffer), end);
+  }
   std::string digits;
-  for (char c : scientific.substr(0, e)) {
-    if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+  for (const char* c = buffer; c != e; ++c) {
+    if (*c >= '0' && *c <= '9') digits += *c;
   }
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  const std::string sign = value < 0 ? "-" : "";
-  if (exponent >= 15 || exponent < -7) {
-    std::snprintf(buffer, sizeof buffer, "%.15g", value);
-    return buffer;
-  }
-  if (exponent < 0) return sign + "0." + std::string(-exponent - 1, '0') + digits;
+  std::string text = value < 0 ? "-" : "";
+  if (exponent < 0) return text + "0." + std::string(-exponent - 1, '0') + digits;
   const std::size_t whole = static_cast<std::size_t>(exponent) + 1;
-  if (digits.size() <= whole) return sign + digits + std::string(whole - digits.size(), '0');
-  return sign + digits.substr(0, whole) + "." + digits.substr(whole);
+  if (digits.size() <= whole) return text + digits + std::string(whole - digits.size(), '0');
+  return text.append(digits, 0, whole).append(".").append(digits, whole);
 }
 
 std::string ExactDoubleText(double value) {

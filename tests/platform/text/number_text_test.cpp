@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -87,6 +88,20 @@ TEST(DoubleToTextTest, ReadsBackAtFifteenDigits) {
     const std::optional<double> back = TextToNumber(text);
     ASSERT_TRUE(back.has_value()) << text;
     EXPECT_EQ(*back, std::strtod(expected, nullptr)) << value << " reads as " << text;
+  }
+  // The digits are printf's: over magnitudes from 1e-9 to 1e17, halves and
+  // ties included, the text is the one printf's 15 digits give.
+  std::uint64_t bits = 88172645463325252u;
+  for (int i = 0; i < 200000; ++i) {
+    bits ^= bits << 13, bits ^= bits >> 7, bits ^= bits << 17;
+    const double value =
+        std::ldexp(static_cast<double>(bits >> 11), -53 + static_cast<int>(bits % 90) - 30);
+    const double rounded = i % 2 ? value : std::round(value * 1000) / 1000;
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.14e", rounded);
+    const std::optional<double> back = TextToNumber(DoubleToText(rounded));
+    ASSERT_TRUE(back.has_value());
+    ASSERT_EQ(*back, std::strtod(expected, nullptr)) << rounded;
   }
 }
 
