@@ -11,11 +11,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <string_view>
 #include <tuple>
+#include <utility>
 
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
@@ -100,12 +101,34 @@ bool Select(short selector, const RowKind*& kind, int& level) {
 }
 
 // One row of a unit copy grouped by every fine column: the texts (NULL
-// read as empty, marked in `nulls`) and the summed area.
+// read as empty, marked in `nulls`) and the summed area. `ranks` places
+// each text among the column's values of all fine rows (NULL first, then
+// the texts in byte order), so that rows are grouped by numbers.
 struct FineRow {
   std::array<std::string, kFineColumns> texts;
   unsigned nulls = 0;  // bit i: column i is NULL
   double area = 0;
+  std::array<std::uint32_t, kFineColumns> ranks = {};
 };
+
+// Fills the ranks of every fine row, column by column.
+void RankColumns(std::vector<FineRow>& fine) {
+  using Entry = std::pair<bool, std::string_view>;  // (not NULL, text)
+  std::vector<Entry> values;
+  for (int column = 0; column < kFineColumns; ++column) {
+    const auto entry = [column](const FineRow& row) {
+      return Entry((row.nulls >> column & 1u) == 0, row.texts[column]);
+    };
+    values.clear();
+    for (const FineRow& row : fine) values.push_back(entry(row));
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    for (FineRow& row : fine) {
+      row.ranks[column] = static_cast<std::uint32_t>(
+          std::lower_bound(values.begin(), values.end(), entry(row)) - values.begin());
+    }
+  }
+}
 
 // The query of a unit copy's fine rows.
 std::string FineQuery(const Scheme& scheme, const std::string& source) {
@@ -133,6 +156,7 @@ std::vector<FineRow> ReadFineRows(db::RowSource& source) {
   std::sort(fine.begin(), fine.end(), [](const FineRow& a, const FineRow& b) {
     return std::tie(a.texts, a.nulls) < std::tie(b.texts, b.nulls);
   });
+  RankColumns(fine);
   return fine;
 }
 
@@ -144,28 +168,38 @@ std::vector<reserve::CodedRow> LevelRows(const std::vector<FineRow>& fine, int l
                                          const RowKind& kind) {
   std::vector<int> keys = {2 * (level - 1), 2 * (level - 1) + 1, kSurveyArea, kType};
   if (kind.column >= 0) keys.push_back(kind.column);
-  // Each text after a NULL mark and ended by a 0 byte, which keeps the
-  // byte order of the code first.
-  std::map<std::string, std::pair<const FineRow*, double>> groups;
-  std::string key;
-  for (const FineRow& row : fine) {
-    if (kind.column >= 0 && !kind.takes(row.texts[kind.column])) continue;
-    key.clear();
-    for (int column : keys) {
-      key += (row.nulls >> column & 1u) ? '\0' : '\1';
-      key += row.texts[column];
-      key += '\0';
+  // The rows of a group are found by the ranks of their key columns, which
+  // order the groups as their texts do; within a group the rows keep their
+  // order, so that the areas are summed in it.
+  struct Keyed {
+    std::array<std::uint32_t, 5> key = {};
+    std::uint32_t row = 0;
+    bool operator<(const Keyed& other) const {
+      return std::tie(key, row) < std::tie(other.key, other.row);
     }
-    groups.try_emplace(key, &row, 0.0).first->second.second += row.area;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(fine.size());
+  for (std::size_t i = 0; i < fine.size(); ++i) {
+    const FineRow& row = fine[i];
+    if (kind.column >= 0 && !kind.takes(row.texts[kind.column])) continue;
+    Keyed& entry = keyed.emplace_back();
+    for (std::size_t k = 0; k < keys.size(); ++k) entry.key[k] = row.ranks[keys[k]];
+    entry.row = static_cast<std::uint32_t>(i);
   }
+  std::sort(keyed.begin(), keyed.end());
   std::vector<reserve::CodedRow> rows;
-  for (const auto& [unused, group] : groups) {
-    const auto& [first, area] = group;
-    if (first->texts[keys[0]].empty() || std::fabs(area) < 0.001) continue;
+  for (std::size_t start = 0, end = 0; start < keyed.size(); start = end) {
+    double area = 0;
+    for (end = start; end < keyed.size() && keyed[end].key == keyed[start].key; ++end) {
+      area += fine[keyed[end].row].area;
+    }
+    const FineRow& first = fine[keyed[start].row];
+    if (first.texts[keys[0]].empty() || std::fabs(area) < 0.001) continue;
     reserve::CodedRow& row = rows.emplace_back();
-    row.code = first->texts[keys[0]];
-    row.row.name = first->texts[keys[1]];
-    for (std::size_t i = 2; i < keys.size(); ++i) row.row.texts.push_back(first->texts[keys[i]]);
+    row.code = first.texts[keys[0]];
+    row.row.name = first.texts[keys[1]];
+    for (std::size_t i = 2; i < keys.size(); ++i) row.row.texts.push_back(first.texts[keys[i]]);
     row.row.area = area;
   }
   return rows;
