@@ -166,13 +166,16 @@ std::vector<FineRow> ReadFineRows(db::RowSource& source) {
 // ordered by the code, empty codes and areas below 0.001 left out.
 std::vector<reserve::CodedRow> LevelRows(const std::vector<FineRow>& fine, int level,
                                          const RowKind& kind) {
+  // The level's code and name, the survey area, the type and, for a
+  // restricted kind, the column it splits by.
+  constexpr std::size_t kMostKeys = 5;
   std::vector<int> keys = {2 * (level - 1), 2 * (level - 1) + 1, kSurveyArea, kType};
   if (kind.column >= 0) keys.push_back(kind.column);
   // The rows of a group are found by the ranks of their key columns, which
   // order the groups as their texts do; within a group the rows keep their
   // order, so that the areas are summed in it.
   struct Keyed {
-    std::array<std::uint32_t, 5> key = {};
+    std::array<std::uint32_t, kMostKeys> key = {};
     std::uint32_t row = 0;
     bool operator<(const Keyed& other) const {
       return std::tie(key, row) < std::tie(other.key, other.row);
