@@ -133,6 +133,12 @@ class CStatContext : public StatRunLog {
   // too, every unit, and the area units it recorded. Gives the tables
   // dropped.
   std::vector<std::string> DropOwnedTables(bool replacing);
+  // Its two halves: the tables a run replaces (listed before its units
+  // change), and the drop of those the database holds, failures logged.
+  std::vector<std::string> TablesReplaced(bool replacing) const;
+  std::vector<std::string> DropEarlierTables(const std::vector<std::string>& owned);
+  // The drop of one earlier table (or view); false, logged, when it failed.
+  bool DropEarlierTable(const std::string& table);
   // After the run: of the tables dropped before, those it did not make
   // again are named in one notice, with the units it no longer makes,
   // which the area-unit table forgets, as it forgets the unit of a

@@ -3,12 +3,14 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <pugixml.hpp>
 #include <set>
 #include <vector>
 
 #include "engine/run_record.h"
+#include "engine/run_schema.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
@@ -181,6 +183,39 @@ bool ReplacesOther(CStatContext& context) {
   return held && (held->year != context.m_strPrefix1 || held->county != context.m_strPrefix2);
 }
 
+// On a server the run builds in a schema of its own (RunSchema), so that
+// the earlier tables stay readable until it publishes. Without the right to
+// make a schema the run works on the earlier tables in its transaction, as
+// on an embedded file. Nothing when the run is not on a server.
+std::unique_ptr<RunSchema> MakeRunSchema(CStatContext& context) {
+  if (context.m_nDbMode == 0) return nullptr;
+  try {
+    return std::make_unique<RunSchema>(context.m_pConn, context.m_strPrefix1, context.m_strPrefix2);
+  } catch (const db::DbError& error) {
+    context.LogNotice("数据库", std::string("无法建立统计用的模式, 在原表上统计: ") + error.what());
+    return nullptr;
+  }
+}
+
+// The end of a run built in its schema: the earlier tables it replaces
+// dropped, its own moved in their place, the shared code tables refreshed
+// and the area-unit table made where missing. Gives the tables dropped in
+// `dropped`; false, logged, when a step failed (the run's transaction then
+// undoes them all).
+bool PublishRunSchema(CStatContext& context, RunSchema& schema,
+                      const std::vector<std::string>& replaced, std::vector<std::string>& dropped) {
+  try {
+    schema.Leave();
+    dropped = context.DropEarlierTables(replaced);
+    schema.Publish(context.m_strPrefix2,
+                   [&](const std::string& table) { return context.DropEarlierTable(table); });
+  } catch (const db::DbError& error) {
+    context.LogFailure("保存统计结果", "统计表无法移入数据库", error);
+    return false;
+  }
+  return context.CreateAreaUnitTable() > 0;
+}
+
 // The stages after the context is set up, on the run's working database.
 // False when a stage that the rest needs failed (the context, the area-unit
 // table, the base table, its fill or the unit copies); every later table is
@@ -192,9 +227,13 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
     host::yDebugTime(stage);
     if (observer) observer(stage);
   };
-  // What an earlier run left goes first: the run ends with the tables it
-  // made.
-  const std::vector<std::string> earlier = context.DropOwnedTables(ReplacesOther(context));
+  // What an earlier run left goes first, or, built in a schema of the
+  // run's, when it publishes: the run ends with the tables it made.
+  const std::unique_ptr<RunSchema> schema = MakeRunSchema(context);
+  const std::vector<std::string> replaced =
+      schema ? context.TablesReplaced(false) : std::vector<std::string>();
+  std::vector<std::string> earlier;
+  if (!schema) earlier = context.DropOwnedTables(ReplacesOther(context));
   if (context.LoadCodes() <= 0) return false;
   done("context");
   // Change records.
@@ -202,7 +241,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   done("change records");
   // Area-unit table and base table.
   host::LindoDlgProgressSetText("正在建立基础汇总表");
-  if (context.CreateAreaUnitTable() <= 0) return false;
+  if (!schema && context.CreateAreaUnitTable() <= 0) return false;
   if (context.CreateStatDataTable() <= 0) return false;
   if (context.BuildStatDataDirect() <= 0 || !PiecesLieInCounty(context)) return false;
   done("base table");
@@ -226,6 +265,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
     context.LogNotice("权属争议统计", "不生成权属争议区统计表");
   }
+  if (schema && !PublishRunSchema(context, *schema, replaced, earlier)) return false;
   // Tables an earlier run made and this one did not, then the area units
   // of the run.
   context.ForgetTablesNotRebuilt(earlier);

@@ -110,7 +110,7 @@ bool CStatContext::KeepsTablesOfUnit(short unit) const {
   return !made && !m_bUnitsRead;
 }
 
-std::vector<std::string> CStatContext::DropOwnedTables(bool replacing) {
+std::vector<std::string> CStatContext::TablesReplaced(bool replacing) const {
   std::vector<std::string> owned;
   for (bool town : {false, true}) {
     if (town && !replacing) continue;  // the town-lot run's, kept by a rerun
@@ -119,12 +119,22 @@ std::vector<std::string> CStatContext::DropOwnedTables(bool replacing) {
       for (std::string& table : OwnedTables(m_names, town, unit)) owned.push_back(std::move(table));
     }
   }
-  std::vector<std::string> dropped =
-      DropHeldTables(m_pConn, owned, [this](const std::string& table) {
-        if (DropTable(table) > 0) return true;
-        LogFailure("删除旧表", table + " 删除失败 " + m_strDropError);
-        return false;
-      });
+  return owned;
+}
+
+bool CStatContext::DropEarlierTable(const std::string& table) {
+  if (DropTable(table) > 0) return true;
+  LogFailure("删除旧表", table + " 删除失败 " + m_strDropError);
+  return false;
+}
+
+std::vector<std::string> CStatContext::DropEarlierTables(const std::vector<std::string>& owned) {
+  return DropHeldTables(m_pConn, owned,
+                        [this](const std::string& table) { return DropEarlierTable(table); });
+}
+
+std::vector<std::string> CStatContext::DropOwnedTables(bool replacing) {
+  std::vector<std::string> dropped = DropEarlierTables(TablesReplaced(replacing));
   if (replacing) {
     // The area units of another year or county go with their tables.
     try {

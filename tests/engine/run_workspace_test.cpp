@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/run_schema.h"
 #include "engine/stat_drivers.h"
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
@@ -86,18 +87,19 @@ class RunWorkspaceTest : public testing::BothEngines {
     request.group_level = 1;
     return ConvertStatistics(request);
   }
-  // A server run of the county whose sessions carry `name` as their
-  // application name; `observer` sees each stage.
+  // A run of the county (on a server, its sessions carrying `name` as their
+  // application name when given); `observer` sees each stage.
   RunReport RunNamed(const std::string& name, std::function<void(const std::string&)> observer) {
     std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
     StatisticsRequest request;
     request.project = project.get();
     request.codes = county_->codes.get();
-    request.connection = database().ConnectionString() + " application_name=" + name;
+    request.connection =
+        database().ConnectionString() + (name.empty() ? "" : " application_name=" + name);
     request.year = "2009";
     request.county = County();
     request.log_path = county_->log;
-    request.db_mode = 1;
+    request.db_mode = Mode();
     request.observer = std::move(observer);
     return RunStatistics(request);
   }
@@ -308,6 +310,74 @@ TEST_P(RunWorkspaceTest, KilledRunLeavesTheDatabaseAsItWasAndIsReported) {
   EXPECT_EQ(ConvertToMu().outcome, RunOutcome::kFailed);
   ASSERT_EQ(Run(), 1);
   EXPECT_NE(ReadFileBytes(county_->log).find("did not finish"), std::string::npos);
+}
+
+// A rerun works beside the earlier tables: readers read them whole while it
+// runs (on a server without waiting on its locks, a view among them), and a
+// failure after its tables took the earlier ones' place gives the earlier
+// ones back. On a server, what a killed run left in its schema goes.
+TEST_P(RunWorkspaceTest, EarlierTablesStayWholeUntilARerunPublishes) {
+  ASSERT_EQ(Run(), 1);
+  const std::string table = Table("2009", kHectare, "NCTDLY_EJFL");
+  const std::string view = Table("2009", kHectare, "NCTDLY_QSSJFL");
+  const double total = CountyTotal(table);
+  const double owned = CountyTotal(view, "BM01HJ");
+  std::string leftover;
+  if (IsServer()) {
+    db::Connection& admin = database().connection();
+    leftover =
+        RunSchema::NameOf(admin.Scalar("select current_schema()").AsText(), "2009", County());
+    admin.Execute("create schema " + leftover);
+    admin.Execute("create table " + leftover + ".half_made (x int)");
+  }
+  int reads = 0;
+  const auto read_earlier = [&](const std::string& stage) {
+    if (stage != "TDLYTZ") return;
+    db::Connection reader(database().ConnectionString());
+    if (IsServer()) reader.Execute("set lock_timeout = '5s'");
+    EXPECT_EQ(Numbers(reader, "select XZQZMJ from " + table + " where XZQDM='" + County() + "'"),
+              std::vector<double>{total});
+    EXPECT_EQ(Numbers(reader, "select BM01HJ from " + view + " where XZQDM='" + County() + "'"),
+              std::vector<double>{owned});
+    ++reads;
+  };
+  const RunReport failed = RunNamed("", [&](const std::string& stage) {
+    read_earlier(stage);
+    if (stage == "area units") throw std::runtime_error("stopped before publishing");
+  });
+  EXPECT_EQ(failed.outcome, RunOutcome::kFailed);
+  EXPECT_EQ(CountyTotal(table), total);
+  EXPECT_EQ(CountyTotal(view, "BM01HJ"), owned);
+
+  EXPECT_NE(RunNamed("", read_earlier).outcome, RunOutcome::kFailed) << Failures();
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(CountyTotal(table), total);
+  EXPECT_EQ(CountyTotal(view, "BM01HJ"), owned);
+  if (IsServer()) {
+    EXPECT_EQ(Numbers(database().connection(),
+                      "select count(*) from pg_namespace where nspname = '" + leftover + "'"),
+              std::vector<double>{0});
+  }
+}
+
+// A role that may not make schemas on the server runs all the same, on the
+// earlier tables in its transaction, and is told so.
+TEST_P(RunWorkspaceTest, RoleWithoutTheRightToMakeASchemaRunsInPlace) {
+  if (!IsServer()) GTEST_SKIP() << "only a server has schemas";
+  db::Connection& admin = database().connection();
+  const std::string role = "landstat_noschema_" + std::to_string(::getpid());
+  const std::string schema = admin.Scalar("select current_schema()").AsText();
+  admin.Execute("drop role if exists " + role);
+  admin.Execute("create role " + role + " login");
+  admin.Execute("grant usage, create on schema " + schema + " to " + role);
+  const short result =
+      county_->Run("通用农村", database().ConnectionString() + " user=" + role, true, "2009");
+  const double total = result == 1 ? CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")) : 0;
+  admin.Execute("drop owned by " + role);
+  admin.Execute("drop role " + role);
+  ASSERT_EQ(result, 1) << ReadFileBytes(county_->log);
+  EXPECT_GT(total, 0);
+  EXPECT_NE(ReadFileBytes(county_->log).find("无法建立统计用的模式"), std::string::npos);
 }
 
 // A server connection lost midway ends the run at once, with one failure

@@ -793,9 +793,10 @@ class PostgresBackend : public Backend {
 
   long RunStatement(const std::string& sql, const std::vector<Value>& params) override {
     // A table made, dropped or altered may come back with other columns
-    // or defaults: what was learnt of tables is learnt again.
+    // or defaults, and a name may mean another table after a SET of the
+    // search path: what was learnt of tables is learnt again.
     if (StartsWithWord(sql, "create") || StartsWithWord(sql, "drop") ||
-        StartsWithWord(sql, "alter")) {
+        StartsWithWord(sql, "alter") || StartsWithWord(sql, "set")) {
       column_cache_.clear();
       default_cache_.clear();
     }

@@ -1,0 +1,134 @@
+#include "engine/run_schema.h"
+
+#include <fmt/format.h>
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "engine/shared_code_tables.h"
+#include "platform/db/backend.h"
+#include "platform/db/db_error.h"
+#include "platform/db/sql_quote.h"
+#include "platform/text/ascii_text.h"
+
+namespace landstat {
+namespace {
+
+const SharedCodeTable* const kSharedTables[] = {&kCodeTbl1Table, &kQsdmbTable, &kNcTdlyQsTable};
+
+// The shared code table stored under `name` (as the server stores an
+// unquoted name), or null.
+const SharedCodeTable* SharedTable(const std::string& name) {
+  for (const SharedCodeTable* table : kSharedTables) {
+    if (text::ToLowerAscii(table->name) == name) return table;
+  }
+  return nullptr;
+}
+
+// The tables of a schema.
+std::vector<std::string> Tables(db::Connection& work, const std::string& schema) {
+  std::vector<std::string> tables;
+  const auto rows = work.Scan(
+      "select c.relname from pg_class c join pg_namespace n on n.oid = c.relnamespace "
+      "where n.nspname = ? and c.relkind in ('r', 'p', 'm', 'f') order by c.relname",
+      {db::Value(schema)});
+  while (rows->Next()) tables.emplace_back(rows->Text(0));
+  return tables;
+}
+
+// The rows of a shared code table's copy `table`, texts in the table's
+// column order (NULL as empty), read whole so that nothing reads it after.
+std::vector<std::vector<std::string>> Rows(db::Connection& work, const SharedCodeTable& shared,
+                                           const std::string& table) {
+  std::string columns;
+  for (const std::string& column : shared.columns) {
+    columns += (columns.empty() ? "" : ", ") + column;
+  }
+  std::vector<std::vector<std::string>> rows;
+  const auto read = work.Scan("select " + columns + " from " + table);
+  while (read->Next()) {
+    std::vector<std::string>& row = rows.emplace_back();
+    for (int i = 0; i < static_cast<int>(shared.columns.size()); ++i) {
+      row.emplace_back(read->IsNull(i) ? std::string_view() : read->Text(i));
+    }
+  }
+  return rows;
+}
+
+}  // namespace
+
+std::string RunSchema::NameOf(const std::string& target, const std::string& year,
+                              const std::string& county) {
+  std::string name = "landstat_run_" + year + "_" + county;
+  if (target != "public") {
+    // Statistics kept in a schema of their own get a run schema of their
+    // own: a short digest of the schema's name keeps it in the server's 63
+    // characters.
+    std::uint32_t digest = 2166136261u;  // FNV-1a
+    for (unsigned char c : target) digest = (digest ^ c) * 16777619u;
+    name += fmt::format("_{:08x}", digest);
+  }
+  return text::ToLowerAscii(name);
+}
+
+RunSchema::RunSchema(db::Connection& work, const std::string& year, const std::string& county)
+    : work_(work) {
+  const db::Value target = work_.Scalar("select current_schema()");
+  if (target.IsNull()) {
+    throw db::DbError("the server's search path names no schema to keep the statistics in");
+  }
+  target_ = target.AsText();
+  name_ = NameOf(target_, year, county);
+  search_path_ = work_.Scalar("select current_setting('search_path')").AsText();
+  const std::string schema = db::QuoteName(name_);
+  // What a killed run of this year and county left.
+  work_.Execute("drop schema if exists " + schema + " cascade");
+  work_.Execute("create schema " + schema);
+  work_.Execute("set search_path to " + schema + ", landstat_compat");
+}
+
+void RunSchema::Leave() {
+  // A view reads tables by their identity, so a view moved with its tables
+  // would still read the run's copies of the shared code tables: each is
+  // made again after the move, from its definition as the server gives it
+  // while the run's schema is searched (names unqualified).
+  views_.clear();
+  const auto rows = work_.Scan(
+      "select c.relname, pg_get_viewdef(c.oid) from pg_class c join pg_namespace n on n.oid = "
+      "c.relnamespace where n.nspname = ? and c.relkind = 'v' order by c.oid",
+      {db::Value(name_)});
+  while (rows->Next()) views_.push_back({std::string(rows->Text(0)), std::string(rows->Text(1))});
+  work_.Execute("set search_path to " + search_path_);
+}
+
+void RunSchema::Publish(const std::string& county,
+                        const std::function<bool(const std::string&)>& drop) {
+  const std::string schema = db::QuoteName(name_);
+  const auto make_room = [&](const std::string& name) {
+    if (work_.TableExists(name) && !drop(name)) {
+      throw db::DbError("the earlier table " + name + " cannot be replaced");
+    }
+  };
+  for (auto view = views_.rbegin(); view != views_.rend(); ++view) {
+    work_.Execute("drop view " + schema + "." + db::QuoteName(view->name));
+  }
+  for (const std::string& name : Tables(work_, name_)) {
+    const std::string moved = schema + "." + db::QuoteName(name);
+    if (const SharedCodeTable* shared = SharedTable(name)) {
+      // This county's rows replace those of the database's table.
+      RefreshCountyRows(work_, *shared, county, Rows(work_, *shared, moved));
+      work_.Execute("drop table " + moved);
+      continue;
+    }
+    make_room(name);
+    work_.Execute("alter table " + moved + " set schema " + db::QuoteName(target_));
+  }
+  for (const View& view : views_) {
+    make_room(view.name);
+    work_.Execute("create view " + db::QuoteName(view.name) + " as " + view.definition);
+  }
+  work_.Execute("drop schema " + schema);
+}
+
+}  // namespace landstat
