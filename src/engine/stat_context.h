@@ -821,11 +821,12 @@ class CStatContext : public StatRunLog {
   short FillKfkGdhbTable();
   short FillKkkGdhbOldTable();
   short FillKfkGdhbOldTable();
-  short CopyGdhbTable(const std::string& target, const std::string& source);
+  // `target` made anew as a copy of `source`, its 面积 taken as `area` (an
+  // expression of the source's columns) when given.
+  short CopyGdhbTable(const std::string& target, const std::string& source,
+                      const std::string& area = {});
   short CopyGdhbBaseTableToUnits();
   short CopyGdhbClassTablesToUnits();
-  short ConvertUnitCopies(const std::string& base, const std::vector<std::string>* columns,
-                          short decimals1, short decimals2);
   // --- reserve class-area and grade summaries (reserve/reserve_area_summaries.cpp,
   // reserve/reserve_grade_summary.cpp, reserve/reserve_balancing.cpp) ---
   // One fill of a summary: the rows of one level (1 group to 4 county) of
