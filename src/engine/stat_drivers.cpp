@@ -186,9 +186,10 @@ bool ReplacesOther(CStatContext& context) {
 // On a server the run builds in a schema of its own (RunSchema), so that
 // the earlier tables stay readable until it publishes. Without the right to
 // make a schema the run works on the earlier tables in its transaction, as
-// on an embedded file. Nothing when the run is not on a server.
+// on an embedded file. Nothing when the run is not on a server (an embedded
+// file too, whatever its naming mode).
 std::unique_ptr<RunSchema> MakeRunSchema(CStatContext& context) {
-  if (context.m_nDbMode == 0) return nullptr;
+  if (context.m_pConn.Kind() != db::DbKind::kServer) return nullptr;
   try {
     return std::make_unique<RunSchema>(context.m_pConn, context.m_strPrefix1, context.m_strPrefix2);
   } catch (const db::DbError& error) {

@@ -4,7 +4,6 @@
 
 #include <fmt/printf.h>
 
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
