@@ -2,8 +2,6 @@
 // "PM", "MU" and "GQ" by the unit flags, the areas of the copies in the
 // target units converted from the source unit as they are copied.
 
-#include <fmt/printf.h>
-
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,27 +10,10 @@
 #include "platform/db/db_error.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
+#include "units/unit_conversion.h"
 
 namespace landstat {
 namespace {
-
-// The expression that converts a column from one unit into another and
-// rounds it; null for a pair that needs none.
-const char* ConversionFormat(short from, short to) {
-  struct Conversion {
-    short from, to;
-    const char* format;
-  };
-  static constexpr Conversion kConversions[] = {
-      {kSquareMetre, kMu, "round(%s*3/2000,%d)"}, {kSquareMetre, kHectare, "round(%s/10000,%d)"},
-      {kMu, kSquareMetre, "round(%s*2000/3,%d)"}, {kMu, kHectare, "round(%s/15,%d)"},
-      {kHectare, kMu, "round(%s*15,%d)"},         {kHectare, kSquareMetre, "round(%s*10000,%d)"},
-  };
-  for (const Conversion& conversion : kConversions) {
-    if (conversion.from == from && conversion.to == to) return conversion.format;
-  }
-  return nullptr;
-}
 
 // The reserve tables' area column, converted to 2 decimals in the copies of
 // the target units.
@@ -44,8 +25,9 @@ constexpr short kAreaDecimals = 2;
 // otherwise.
 std::string AreaInUnit(const CStatContext& c, short unit) {
   if (unit != c.m_nUnit1 && unit != c.m_nUnit2) return {};
-  const char* format = ConversionFormat(c.m_nUnitSrc, unit);
-  return format ? fmt::sprintf(format, kAreaColumn, kAreaDecimals) : std::string();
+  const std::string factor = FactorText(c.m_nUnitSrc, unit);
+  if (factor.empty()) return {};
+  return "round(" + std::string(kAreaColumn) + factor + "," + std::to_string(kAreaDecimals) + ")";
 }
 
 // The copies of one reserve table in the wanted units (square metres, mu,
