@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -14,6 +15,7 @@ StatRunLog::~StatRunLog() {
 void StatRunLog::OpenStatLogFile() {
   m_nErrCount = 0;
   m_bConnectionLost = false;
+  m_bLossWritten = false;
   m_arrFirstFailures.clear();
   m_arrNotices.clear();
   m_strLogTitle.clear();
@@ -85,6 +87,11 @@ bool StatRunLog::AfterConnectionLoss(const std::string& title,
       return false;
     }
     m_bConnectionLost = true;
+    if (m_bHolding) {
+      m_arrHeld.back().kind = HeldLine::Kind::kConnectionLost;
+    } else {
+      m_bLossWritten = true;
+    }
   }
   if (cause) throw JobEnded();
   return true;
@@ -126,6 +133,10 @@ void StatRunLog::WriteFailure(const std::string& title, const std::string& messa
 void StatRunLog::LogFailureText(const std::string& text) {
   ++m_nErrCount;
   m_strLogLine = text;
+  if (m_bHolding) {
+    m_arrHeld.push_back({HeldLine::Kind::kFailure, text, {}, m_nErrCount});
+    return;
+  }
   if (m_arrFirstFailures.size() < kReportedFailures) {
     std::string line = text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
@@ -137,11 +148,20 @@ void StatRunLog::LogFailureText(const std::string& text) {
 }
 
 void StatRunLog::LogNotice(const std::string& title, const std::string& message) {
+  const std::string line = "注意 " + title + " " + message + " \r\n";
+  if (m_bHolding) {
+    m_arrHeld.push_back({HeldLine::Kind::kNotice, line, title + " " + message, 0});
+    return;
+  }
   m_arrNotices.push_back(title + " " + message);
-  LogText("注意 " + title + " " + message + " \r\n");
+  LogText(line);
 }
 
 void StatRunLog::LogText(const std::string& text) {
+  if (m_bHolding) {
+    m_arrHeld.push_back({HeldLine::Kind::kText, text, {}, 0});
+    return;
+  }
   if (m_bLogOpen && m_fileLog) {
     std::fwrite(text.data(), 1, text.size(), m_fileLog);
     std::fflush(m_fileLog);
@@ -156,6 +176,45 @@ void StatRunLog::LogStatementFailure(const std::string& title, const std::string
   m_strLogMsg = message;
   LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + message + " " + statement +
                  (cause.empty() ? "" : " (" + OneLine(cause) + ")") + " \r\n");
+}
+
+void StatRunLog::HoldLines() {
+  if (!m_bHolding) m_nCountBeforeHolding = m_nErrCount;
+  m_bHolding = true;
+}
+
+std::vector<StatRunLog::HeldLine> StatRunLog::TakeHeldLines() {
+  return std::exchange(m_arrHeld, {});
+}
+
+void StatRunLog::StopHolding() {
+  if (!m_bHolding) return;
+  m_bHolding = false;
+  m_nErrCount = m_nCountBeforeHolding;
+}
+
+void StatRunLog::WriteHeldLines(const std::vector<HeldLine>& lines) {
+  for (const HeldLine& line : lines) {
+    switch (line.kind) {
+      case HeldLine::Kind::kConnectionLost:
+        if (std::exchange(m_bLossWritten, true)) break;
+        [[fallthrough]];
+      case HeldLine::Kind::kFailure: {
+        const std::string number = std::to_string(line.number) + " ";
+        LogFailureText(line.text.rfind(number, 0) == 0
+                           ? std::to_string(m_nErrCount + 1) + " " + line.text.substr(number.size())
+                           : line.text);
+        break;
+      }
+      case HeldLine::Kind::kNotice:
+        m_arrNotices.push_back(line.notice);
+        LogText(line.text);
+        break;
+      case HeldLine::Kind::kText:
+        LogText(line.text);
+        break;
+    }
+  }
 }
 
 std::string ErrorInFlight() {

@@ -74,6 +74,30 @@ class StatRunLog {
   // The connection the job works on, whose loss ends it; none by default.
   virtual const db::Connection* JobConnection() const { return nullptr; }
 
+  // A line held back instead of written, for a log to write later in the
+  // order the job wants (the tables of a run built side by side on several
+  // connections are logged in their order all the same).
+  struct HeldLine {
+    // kConnectionLost: the failure that logs the loss of a connection,
+    // written once however many connections of the job held one.
+    enum class Kind { kFailure, kConnectionLost, kNotice, kText };
+    Kind kind = Kind::kText;
+    std::string text;    // the line as it would have been written
+    std::string notice;  // a notice's title and message, for the report
+    int number = 0;      // a failure's count in the log that held it
+  };
+  // From now on lines are held, not written. Failures are still counted,
+  // so a builder that compares the count sees its own.
+  void HoldLines();
+  // The lines held since the last call.
+  std::vector<HeldLine> TakeHeldLines();
+  // Lines are written again; the count is back where holding began (the
+  // held lines count again when written with WriteHeldLines).
+  void StopHolding();
+  // Writes held lines as if logged now: a failure line that starts with its
+  // count in the log that held it starts with this log's count instead.
+  void WriteHeldLines(const std::vector<HeldLine>& lines);
+
   int m_nErrCount = 0;
   bool m_bConnectionLost = false;
   // The first failures and the notices of the run, as logged, for the
@@ -83,6 +107,12 @@ class StatRunLog {
   bool m_bLogOpen = false;
   std::FILE* m_fileLog = nullptr;
   std::string m_strLogFile;
+
+ private:
+  bool m_bHolding = false;
+  bool m_bLossWritten = false;  // the loss of a connection is in the log
+  int m_nCountBeforeHolding = 0;
+  std::vector<HeldLine> m_arrHeld;
 };
 
 // The text of the error being handled when called from inside its handler

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_quote.h"
+#include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
 
 namespace landstat {
@@ -85,7 +87,36 @@ RunSchema::RunSchema(db::Connection& work, const std::string& year, const std::s
   // What a killed run of this year and county left.
   work_.Execute("drop schema if exists " + schema + " cascade");
   work_.Execute("create schema " + schema);
-  work_.Execute("set search_path to " + schema + ", landstat_compat");
+  Enter(work_);
+}
+
+void RunSchema::Enter(db::Connection& other) const {
+  other.Execute("set search_path to " + db::QuoteName(name_) + ", landstat_compat");
+}
+
+void RunSchema::CommitSoFar() {
+  // Once committed, the large base tables would be vacuumed by the server
+  // while the run goes on, and publishing, which must lock them, would wait
+  // a second for each vacuum it cancels. Nobody but the run changes them:
+  // they are left alone until they are published.
+  resting_ = Tables(work_, name_);
+  for (const std::string& name : resting_) {
+    work_.Execute("alter table " + db::QuoteName(name_) + "." + db::QuoteName(name) +
+                  " set (autovacuum_enabled = false, toast.autovacuum_enabled = false)");
+  }
+  work_.CommitTrans();
+  committed_ = true;
+  work_.BeginTrans();
+}
+
+void RunSchema::Discard() {
+  if (!committed_) return;
+  try {
+    if (work_.InTransaction()) work_.RollbackTrans();
+    work_.Execute("drop schema if exists " + db::QuoteName(name_) + " cascade");
+  } catch (const db::DbError& error) {
+    host::yDebug("the run schema %s is left: %s", name_.c_str(), error.what());
+  }
 }
 
 void RunSchema::Leave() {
@@ -122,6 +153,10 @@ void RunSchema::Publish(const std::string& county,
       continue;
     }
     make_room(name);
+    if (std::find(resting_.begin(), resting_.end(), name) != resting_.end()) {
+      work_.Execute("alter table " + moved +
+                    " reset (autovacuum_enabled, toast.autovacuum_enabled)");
+    }
     work_.Execute("alter table " + moved + " set schema " + db::QuoteName(target_));
   }
   for (const View& view : views_) {

@@ -1,5 +1,8 @@
 #include "engine/stat_context.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "engine/shared_code_tables.h"
 #include "engine/stat_config.h"
 #include "platform/db/db_error.h"
@@ -144,6 +147,54 @@ short CStatContext::WriteCodeTable(const std::vector<gis::CODESTRUCT>& entries) 
     return 0;
   }
   return 1;
+}
+
+std::unique_ptr<CStatContext> CStatContext::NewHelper() const {
+  auto helper = std::make_unique<CStatContext>(
+      m_aiXzq, m_aiParcel, m_aiLine, m_aiPoint, m_aiJbntParcel, m_aiJbntLine, m_aiJbntPoint,
+      m_aiChange, m_aiGdhb, m_aiDispute, m_pRuralCode, m_strPrefix1, m_strPrefix2, std::string(),
+      m_bGroupLevel ? 1 : 0, m_strVersion);
+  CStatContext& h = *helper;
+  h.m_nJbntBaseData = m_nJbntBaseData;
+  h.m_nJbntGdBaseData = m_nJbntGdBaseData;
+  h.m_bJbntExBuilt = m_bJbntExBuilt;
+  std::copy(std::begin(m_strClassFld), std::end(m_strClassFld), std::begin(h.m_strClassFld));
+  h.m_strConnect = m_strConnect;
+  h.m_nDbMode = m_nDbMode;
+  h.m_bOracle = m_bOracle;
+  h.m_nDbType = m_nDbType;
+  h.m_nStatScope = m_nStatScope;
+  h.m_bPm = m_bPm;
+  h.m_bGq = m_bGq;
+  h.m_bMu = m_bMu;
+  h.m_bNoPmTables = m_bNoPmTables;
+  h.m_nUnitSrc = m_nUnitSrc;
+  h.m_nUnit1 = m_nUnit1;
+  h.m_nUnit2 = m_nUnit2;
+  h.m_nDecSrc = m_nDecSrc;
+  h.m_nDec1 = m_nDec1;
+  h.m_nDec2 = m_nDec2;
+  h.m_bUnitsRead = m_bUnitsRead;
+  h.m_strStatTbl = m_strStatTbl;
+  h.m_strStatTblSrc = m_strStatTblSrc;
+  h.m_strStatTblUnit1 = m_strStatTblUnit1;
+  h.m_strStatTblUnit2 = m_strStatTblUnit2;
+  h.m_strJbntTbl = m_strJbntTbl;
+  h.m_strJbntTblSrc = m_strJbntTblSrc;
+  h.m_strJbntTblUnit1 = m_strJbntTblUnit1;
+  h.m_strJbntTblUnit2 = m_strJbntTblUnit2;
+  h.m_arrClassCodes = m_arrClassCodes;
+  h.m_arrClass1Codes = m_arrClass1Codes;
+  h.m_mapCodeName = m_mapCodeName;
+  h.m_arrStatFields = m_arrStatFields;
+  h.m_bHasMssm = m_bHasMssm;
+  h.m_strCodeTblSql = m_strCodeTblSql;
+  h.m_bWorkingCopy = m_bWorkingCopy;
+  h.m_bYearless = m_bYearless;
+  h.m_names = m_names;
+  h.HoldLines();
+  h.OpenStatConnection();
+  return helper;
 }
 
 std::string CStatContext::CountyCodesLike() const {

@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -94,6 +95,12 @@ class CStatContext : public StatRunLog {
   // CODETBL1 and builds the base table's field list. 0 when there is no code
   // table to read, or CODETBL1 cannot be written.
   short LoadCodes();
+  // A context that builds tables beside this one, on a connection of its
+  // own to the same database: the same layers, settings, units, names, code
+  // maps and field list, as they are now; its log holds its lines for this
+  // one to write (HoldLines). Made after LoadCodes; raises DbError when the
+  // connection fails.
+  std::unique_ptr<CStatContext> NewHelper() const;
 
   short IsTableExist(const std::string& table);
   // 1 when the table (or view) is gone. When no form of drop worked, the

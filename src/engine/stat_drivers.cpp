@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "engine/family_lanes.h"
 #include "engine/run_record.h"
 #include "engine/run_schema.h"
 #include "engine/run_workspace.h"
@@ -68,20 +69,16 @@ std::vector<std::string> TablesAfterRun(const std::string& connection) {
   }
 }
 
-// Stage 7: the summary families the run's variant asks for, in stage order.
-// A family's create, then its fill when the create succeeded; neither stops
-// the run.
-void BuildFamilies(CStatContext& c, const RunVariant& run, const RunPlan& plan,
-                   const StageObserver& observer) {
-  host::LindoDlgProgressSetText("正在汇总土地利用现状表");
+// Stage 7: the summary families the run's variant and its list ask for, in
+// stage order.
+std::vector<const TableFamily*> FamiliesOfRun(const RunVariant& run, const RunPlan& plan) {
+  std::vector<const TableFamily*> families;
   for (const TableFamily* family : FamiliesInStageOrder()) {
     if (!family->builds(run)) continue;
     if (!family->step && !plan.Wants(family->base)) continue;
-    if (family->progress) host::LindoDlgProgressSetText(family->progress);
-    if (family->create(c) > 0) family->fill(c);
-    c.EndIfConnectionLost(family->base);
-    if (observer) observer(family->base);
+    families.push_back(family);
   }
+  return families;
 }
 
 // The layers a run reads, with the kind of features each must hold; only
@@ -222,7 +219,7 @@ bool PublishRunSchema(CStatContext& context, RunSchema& schema,
 // table, the base table, its fill or the unit copies); every later table is
 // a create/fill pair whose failure is logged and does not stop the run.
 bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& plan,
-                 const StageObserver& observer) {
+                 const StageObserver& observer, std::unique_ptr<RunSchema>& schema) {
   const auto done = [&](const char* stage) {
     context.EndIfConnectionLost(stage);
     host::yDebugTime(stage);
@@ -230,7 +227,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   };
   // What an earlier run left goes first, or, built in a schema of the
   // run's, when it publishes: the run ends with the tables it made.
-  const std::unique_ptr<RunSchema> schema = MakeRunSchema(context);
+  schema = MakeRunSchema(context);
   const std::vector<std::string> replaced =
       schema ? context.TablesReplaced(false) : std::vector<std::string>();
   std::vector<std::string> earlier;
@@ -259,9 +256,14 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   }
   if (!plan.county_batch && context.CreateQsdmbTable() > 0) context.FillQsdmbTable();
   context.CompactDatabase();
+  // Built in a schema of its own, the run commits its base tables there,
+  // so that connections beside its own build the summaries from them.
+  if (schema) schema->CommitSoFar();
   done("code tables");
   // The summary families.
-  BuildFamilies(context, RunVariant{context.m_strVersion, plan.county_batch}, plan, observer);
+  host::LindoDlgProgressSetText("正在汇总土地利用现状表");
+  BuildFamilies(context, schema.get(),
+                FamiliesOfRun(RunVariant{context.m_strVersion, plan.county_batch}, plan), observer);
   // Farmland, reserve and dispute tables.
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
     context.LogNotice("权属争议统计", "不生成权属争议区统计表");
@@ -314,15 +316,18 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
   }
   if (ready) {
     context.m_bWorkingCopy = true;
+    std::unique_ptr<RunSchema> schema;
     try {
       ready = context.InitUnits(workspace.WorkConnection(), arguments.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
-      ready = ready && BuildTables(context, layers, plan, arguments.observer);
+      ready = ready && BuildTables(context, layers, plan, arguments.observer, schema);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       context.LogFailure("统计", "统计中止", escaped);
       ready = false;
     }
+    // What a failed run committed in its schema goes with the schema.
+    if (!ready && schema) schema->Discard();
     ready = EndJob(workspace, context.m_pConn, context, ready, "保存统计结果", arguments.observer,
                    report.outcome);
   }

@@ -65,6 +65,13 @@ struct TableFamily {
   std::optional<FamilyConversion> conversion = std::nullopt;
   // A step of the run rather than tables a custom list can leave out.
   bool step = false;
+  // Reads the survey's layers (or its code layer), which only the run's own
+  // thread may read: built there, never beside it on a connection of its
+  // own.
+  bool reads_layers = false;
+  // The families whose tables this one reads, besides the base tables and
+  // their copies: built after them, on the same connection.
+  std::vector<const char*> after = {};
   // A family of the town-lot run instead: made by `town_create` and, when
   // that returns > 0, `town_fill`, on the town-lot context; a fill that
   // returns 0 or less failed.

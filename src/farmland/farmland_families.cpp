@@ -48,6 +48,9 @@ std::vector<TableFamily> FarmlandFamilies() {
     for (TableFamily& family : declared()) all.push_back(std::move(family));
   }
   for (TableFamily& family : GuangdongFamilies()) all.push_back(std::move(family));
+  // The farmland base data are read from the farmland layers, and every
+  // farmland table follows from them.
+  for (TableFamily& family : all) family.reads_layers = true;
   return all;
 }
 

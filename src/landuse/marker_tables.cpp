@@ -143,7 +143,8 @@ std::vector<TableFamily> MarkerFamilies() {
        .stage = 150,
        .builds = Duda,
        .create = NothingToCreate,
-       .fill = [](C& c) { c.StatPjwEjfl(); }},
+       .fill = [](C& c) { c.StatPjwEjfl(); },
+       .after = {std::begin(kPjwSources), std::end(kPjwSources)}},
       {.base = "PZYJ_EJFL",
        .stage = 160,
        .builds = Duda,
@@ -169,7 +170,8 @@ std::vector<TableFamily> MarkerFamilies() {
        .stage = 200,
        .builds = Duda,
        .create = NothingToCreate,
-       .fill = [](C& c) { c.StatNdjsydEjfl(); }},
+       .fill = [](C& c) { c.StatNdjsydEjfl(); },
+       .after = {std::begin(kNdjsydSources), std::end(kNdjsydSources)}},
   };
 }
 

@@ -379,7 +379,8 @@ std::vector<TableFamily> OwnershipScriptFamilies() {
            .stage = 610,
            .builds = Rural,
            .create = [](C& c) { return c.BuildNcTdlyQsCodeTable(); },
-           .fill = [](C& c) { c.StatNcTdlyQsSjfl(); }}};
+           .fill = [](C& c) { c.StatNcTdlyQsSjfl(); },
+           .reads_layers = true}};
 }
 
 }  // namespace landstat::landuse

@@ -14,10 +14,10 @@
 #include "engine/table_names.h"
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
+#include "platform/host/held_output.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
-#include "report/held_output.h"
 #include "report/print_stat_dlg.h"
 
 namespace landstat::report {
@@ -419,10 +419,10 @@ void RunGroupsApart(db::Connection& database, std::size_t workers,
 void CPrintStatDlg::PrintApart(db::Connection& database, const std::vector<PrintJob>& jobs,
                                const PrintCall& call, const PrintGroups& groups,
                                std::size_t workers) {
-  std::vector<HeldOutput> held(jobs.size());
+  std::vector<host::HeldOutput> held(jobs.size());
   std::vector<std::vector<ReportOutcome>> outcomes(jobs.size());
   const auto run = [&](db::Connection& connection, std::size_t i) {
-    const ScopedHeldOutput scope(held[i]);
+    const host::ScopedHeldOutput scope(held[i]);
     try {
       CPrintStatDlg writer(settings_);
       writer.RunJob(connection, jobs[i], call);

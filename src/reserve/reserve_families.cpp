@@ -80,6 +80,7 @@ const FamilyRegistration kReserve({
      .builds = [](const RunVariant& run) { return !run.county_batch; },
      .create = ReserveLayerReady,
      .fill = [](CStatContext& c) { c.StatGdhb(); },
+     .reads_layers = true,
      .owns = ReserveTables},
 });
 

@@ -341,6 +341,12 @@ TEST_P(RunWorkspaceTest, EarlierTablesStayWholeUntilARerunPublishes) {
               std::vector<double>{owned});
     ++reads;
   };
+  const auto schema_left = [&] {
+    return IsServer() &&
+           Numbers(database().connection(), "select count(*) from pg_namespace where nspname = '" +
+                                                leftover + "'") != std::vector<double>{0};
+  };
+  // Failed after publishing: what the run committed in its schema goes too.
   const RunReport failed = RunNamed("", [&](const std::string& stage) {
     read_earlier(stage);
     if (stage == "area units") throw std::runtime_error("stopped before publishing");
@@ -348,14 +354,28 @@ TEST_P(RunWorkspaceTest, EarlierTablesStayWholeUntilARerunPublishes) {
   EXPECT_EQ(failed.outcome, RunOutcome::kFailed);
   EXPECT_EQ(CountyTotal(table), total);
   EXPECT_EQ(CountyTotal(view, "BM01HJ"), owned);
+  EXPECT_FALSE(schema_left());
+
+  // Failed while families are built side by side.
+  EXPECT_EQ(RunNamed("",
+                     [&](const std::string& stage) {
+                       if (stage == "statdata_jbnt") throw std::runtime_error("stopped midway");
+                     })
+                .outcome,
+            RunOutcome::kFailed);
+  EXPECT_EQ(CountyTotal(table), total);
+  EXPECT_FALSE(schema_left());
 
   EXPECT_NE(RunNamed("", read_earlier).outcome, RunOutcome::kFailed) << Failures();
   EXPECT_EQ(reads, 2);
   EXPECT_EQ(CountyTotal(table), total);
   EXPECT_EQ(CountyTotal(view, "BM01HJ"), owned);
+  EXPECT_FALSE(schema_left());
+  // The published tables are vacuumed by the server as any others.
   if (IsServer()) {
     EXPECT_EQ(Numbers(database().connection(),
-                      "select count(*) from pg_namespace where nspname = '" + leftover + "'"),
+                      "select count(*) from pg_class where reloptions is not null and "
+                      "relnamespace = current_schema()::regnamespace"),
               std::vector<double>{0});
   }
 }
@@ -387,22 +407,28 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
   ASSERT_EQ(Run(), 1);
   const double total = CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL"));
   const std::string name = "landstat_lost_" + std::to_string(::getpid());
-  std::vector<std::string> stages;
-  const RunReport report = RunNamed(name, [&](const std::string& stage) {
-    stages.push_back(stage);
-    if (stage != "base table") return;
-    db::Connection other(database().ConnectionString());
-    other.Scalar(
-        "select count(pg_terminate_backend(pid)) from pg_stat_activity where application_name = ?",
-        {db::Value(name)});
-  });
-  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
-  EXPECT_EQ(report.failures, 1) << Failures();
-  ASSERT_EQ(report.messages.size(), 1u);
-  EXPECT_NE(report.messages[0].find("was lost"), std::string::npos) << report.messages[0];
-  EXPECT_EQ(stages.back(), "base table");
-  EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
-  EXPECT_EQ(LastRun()->outcome, "failed");
+  // Cut while the run builds alone, then while its families are built on
+  // several connections (each of which may find the loss).
+  for (const char* cut_at : {"base table", "statdata_jbnt"}) {
+    SCOPED_TRACE(cut_at);
+    std::vector<std::string> stages;
+    const RunReport report = RunNamed(name, [&](const std::string& stage) {
+      stages.push_back(stage);
+      if (stage != cut_at) return;
+      db::Connection other(database().ConnectionString());
+      other.Scalar(
+          "select count(pg_terminate_backend(pid)) from pg_stat_activity where application_name "
+          "= ?",
+          {db::Value(name)});
+    });
+    EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+    EXPECT_EQ(report.failures, 1) << Failures();
+    ASSERT_EQ(report.messages.size(), 1u);
+    EXPECT_NE(report.messages[0].find("was lost"), std::string::npos) << report.messages[0];
+    EXPECT_EQ(stages.back(), cut_at);
+    EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
+    EXPECT_EQ(LastRun()->outcome, "failed");
+  }
 }
 
 // The session holding a server job's lock ended midway: another job may

@@ -12,6 +12,7 @@
 
 #include "engine/survey_fixture.h"
 #include "engine/table_names.h"
+#include "platform/db/db_error.h"
 #include "platform/gis/rural_code.h"
 #include "platform/host/paths.h"
 #include "support/program_dir.h"
@@ -365,6 +366,51 @@ TEST_F(StatContextTest, LogReopenedStartsAgain) {
   context->LogFailure("g", "h");  // closed: counted, not written
   EXPECT_EQ(context->m_nErrCount, 2);
   EXPECT_EQ(ReadFileBytes(path), "1 e f \r\n");
+}
+
+// What the logs of the run's other connections held reaches the run's log
+// in the order the run writes it, numbered on from the run's own count; a
+// lost connection is logged once, however many logs held its loss.
+TEST_F(StatContextTest, HeldLinesAreWrittenInTheRunsOrderAndCount) {
+  const std::string path = home_.File("stat.log");
+  WriteFileBytes(path, "");
+  auto run = MakeContext(nullptr, path);
+  run->OpenStatLogFile();
+  run->LogFailure("a", "before");
+  run->HoldLines();
+  run->LogFailure("r", "held by the run");
+  EXPECT_EQ(run->m_nErrCount, 2);
+  const auto by_run = run->TakeHeldLines();
+
+  const db::DbError lost("server closed the connection", db::DbFailure::kConnectionLost);
+  std::vector<std::vector<StatRunLog::HeldLine>> by_helpers;
+  for (const char* name : {"h1", "h2"}) {
+    auto helper = MakeContext();
+    helper->HoldLines();
+    helper->LogFailure(name, "first");
+    helper->LogNotice(name, "notice");
+    helper->LogFailureText("without a number\r\n");
+    EXPECT_THROW(helper->LogFailure(name, "cut", lost), JobEnded);
+    by_helpers.push_back(helper->TakeHeldLines());
+  }
+  EXPECT_EQ(ReadFileBytes(path), "1 a before \r\n");
+
+  run->StopHolding();
+  EXPECT_EQ(run->m_nErrCount, 1);
+  for (const auto& lines : {by_helpers[1], by_run, by_helpers[0]}) run->WriteHeldLines(lines);
+  EXPECT_EQ(ReadFileBytes(path),
+            "1 a before \r\n"
+            "2 h2 first \r\n"
+            "注意 h2 notice \r\n"
+            "without a number\r\n"
+            "4 h2 与数据库服务器的连接中断, 作业停止 (server closed the connection) \r\n"
+            "5 r held by the run \r\n"
+            "6 h1 first \r\n"
+            "注意 h1 notice \r\n"
+            "without a number\r\n");
+  EXPECT_EQ(run->m_nErrCount, 7);
+  EXPECT_EQ(run->m_arrNotices, (Strings{"h2 notice", "h1 notice"}));
+  EXPECT_EQ(run->m_arrFirstFailures.size(), 7u);
 }
 
 TEST_P(StatContextDbTest, TablesAndViewsAreFoundAndDropped) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <mutex>
 
 namespace landstat::host {
 namespace {
@@ -18,14 +19,27 @@ TraceSink& Sink() {
   return sink;
 }
 
+// The builders of one run may trace from several threads: one line at a
+// time reaches the sink.
+std::mutex& SinkMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+void Emit(const std::string& line) {
+  const std::lock_guard<std::mutex> lock(SinkMutex());
+  if (Sink()) Sink()(line);
+}
+
 }  // namespace
 
 void SetTraceSink(TraceSink sink) {
+  const std::lock_guard<std::mutex> lock(SinkMutex());
   Sink() = std::move(sink);
 }
 
 void yDebugStr(const std::string& text) {
-  if (Sink()) Sink()(text);
+  Emit(text);
 }
 
 void yDebug(const char* format, ...) {
@@ -35,7 +49,7 @@ void yDebug(const char* format, ...) {
   char buffer[2048];
   std::vsnprintf(buffer, sizeof buffer, format, arguments);
   va_end(arguments);
-  Sink()(buffer);
+  Emit(buffer);
 }
 
 void yDebugTime(const std::string& text) {
@@ -45,11 +59,13 @@ void yDebugTime(const std::string& text) {
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(clock.time_since_epoch()).count() %
       1000;
+  std::tm local{};
+  localtime_r(&now, &local);
   char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
   char fraction[8];
   std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
-  Sink()(std::string(stamp) + fraction + " " + text);
+  Emit(std::string(stamp) + fraction + " " + text);
 }
 
 }  // namespace landstat::host

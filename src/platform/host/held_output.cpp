@@ -1,6 +1,6 @@
-#include "report/held_output.h"
+#include "platform/host/held_output.h"
 
-namespace landstat::report {
+namespace landstat::host {
 
 void HeldOutput::Show(const std::string& text) {
   events_.push_back({Kind::kShow, text});
@@ -36,22 +36,22 @@ void HeldOutput::PassOn() const {
   for (const Event& event : events_) {
     switch (event.kind) {
       case Kind::kShow:
-        host::CurrentNotifier().Show(event.text);
+        CurrentNotifier().Show(event.text);
         break;
       case Kind::kBegin:
-        host::CurrentProgress().Begin(event.text);
+        CurrentProgress().Begin(event.text);
         break;
       case Kind::kSetText:
-        host::CurrentProgress().SetText(event.text);
+        CurrentProgress().SetText(event.text);
         break;
       case Kind::kStep:
-        host::CurrentProgress().Step(event.text, event.done, event.total);
+        CurrentProgress().Step(event.text, event.done, event.total);
         break;
       case Kind::kEnd:
-        host::CurrentProgress().End();
+        CurrentProgress().End();
         break;
     }
   }
 }
 
-}  // namespace landstat::report
+}  // namespace landstat::host

@@ -1,8 +1,8 @@
 #pragma once
 
-// What a report writer tells the notifier and the progress while it runs on
-// a thread of its own, held until the thread that dispatched the print
-// passes it on in the order of the print.
+// What a worker thread (a report writer, a builder of a run's tables)
+// tells the notifier and the progress, held until the thread that started
+// it passes it on in the order of the work.
 
 #include <string>
 #include <vector>
@@ -10,9 +10,9 @@
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
 
-namespace landstat::report {
+namespace landstat::host {
 
-class HeldOutput final : public host::Notifier, public host::Progress {
+class HeldOutput final : public Notifier, public Progress {
  public:
   void Show(const std::string& text) override;
   // No one can answer on a writer's thread: the question is answered no,
@@ -43,17 +43,17 @@ class HeldOutput final : public host::Notifier, public host::Progress {
 class ScopedHeldOutput {
  public:
   explicit ScopedHeldOutput(HeldOutput& output)
-      : notifier_(host::SetThreadNotifier(&output)), progress_(host::SetThreadProgress(&output)) {}
+      : notifier_(SetThreadNotifier(&output)), progress_(SetThreadProgress(&output)) {}
   ~ScopedHeldOutput() {
-    host::SetThreadNotifier(notifier_);
-    host::SetThreadProgress(progress_);
+    SetThreadNotifier(notifier_);
+    SetThreadProgress(progress_);
   }
   ScopedHeldOutput(const ScopedHeldOutput&) = delete;
   ScopedHeldOutput& operator=(const ScopedHeldOutput&) = delete;
 
  private:
-  host::Notifier* notifier_;
-  host::Progress* progress_;
+  Notifier* notifier_;
+  Progress* progress_;
 };
 
-}  // namespace landstat::report
+}  // namespace landstat::host
