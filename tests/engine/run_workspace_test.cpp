@@ -103,6 +103,12 @@ class RunWorkspaceTest : public testing::BothEngines {
     request.observer = std::move(observer);
     return RunStatistics(request);
   }
+  // Ends the server sessions `from` (a FROM clause with a pid column and
+  // one parameter, the application name) lists.
+  void EndSessions(const std::string& from, const std::string& name) {
+    db::Connection other(database().ConnectionString());
+    other.Scalar("select count(pg_terminate_backend(pid)) from " + from, {db::Value(name)});
+  }
   std::string WorkingCopy() {
     return db::ParseConnectionString(database().ConnectionString()).location + ".working";
   }
@@ -415,11 +421,7 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
     const RunReport report = RunNamed(name, [&](const std::string& stage) {
       stages.push_back(stage);
       if (stage != cut_at) return;
-      db::Connection other(database().ConnectionString());
-      other.Scalar(
-          "select count(pg_terminate_backend(pid)) from pg_stat_activity where application_name "
-          "= ?",
-          {db::Value(name)});
+      EndSessions("pg_stat_activity where application_name = ?", name);
     });
     EXPECT_EQ(report.outcome, RunOutcome::kFailed);
     EXPECT_EQ(report.failures, 1) << Failures();
@@ -440,11 +442,10 @@ TEST_P(RunWorkspaceTest, LostJobLockOnTheServerKeepsTheEarlierRun) {
   const std::string name = "landstat_lock_" + std::to_string(::getpid());
   const RunReport report = RunNamed(name, [&](const std::string& stage) {
     if (stage != "base table") return;
-    db::Connection other(database().ConnectionString());
-    other.Scalar(
-        "select count(pg_terminate_backend(pid)) from pg_locks where locktype = 'advisory' and "
-        "pid in (select pid from pg_stat_activity where application_name = ?)",
-        {db::Value(name)});
+    EndSessions(
+        "pg_locks where locktype = 'advisory' and pid in (select pid from pg_stat_activity "
+        "where application_name = ?)",
+        name);
   });
   EXPECT_EQ(report.outcome, RunOutcome::kFailed);
   ASSERT_FALSE(report.messages.empty());
