@@ -406,6 +406,32 @@ TEST_P(RunWorkspaceTest, RoleWithoutTheRightToMakeASchemaRunsInPlace) {
   EXPECT_NE(ReadFileBytes(county_->log).find("无法建立统计用的模式"), std::string::npos);
 }
 
+// A server that lets a run open no connection beside its own and its job
+// lock's gets the summary tables built one after another, with a notice,
+// and the same figures.
+TEST_P(RunWorkspaceTest, ServerRefusingMoreConnectionsGetsTheTablesInTurn) {
+  if (!IsServer()) GTEST_SKIP() << "only a server limits connections";
+  db::Connection& admin = database().connection();
+  const std::string role = "landstat_twoconn_" + std::to_string(::getpid());
+  admin.Execute("drop role if exists " + role);
+  admin.Execute("create role " + role + " login connection limit 2");
+  admin.Execute("grant usage, create on schema " +
+                admin.Scalar("select current_schema()").AsText() + " to " + role);
+  admin.Execute("grant create on database " + admin.Scalar("select current_database()").AsText() +
+                " to " + role);
+  const short result =
+      county_->Run("通用农村", database().ConnectionString() + " user=" + role, true, "2009");
+  const std::string table = Table("2009", kHectare, "NCTDLY_EJFL");
+  const double total = result == 1 ? CountyTotal(table) : 0;
+  const std::string log = ReadFileBytes(county_->log);
+  admin.Execute("drop owned by " + role);
+  admin.Execute("drop role " + role);
+  ASSERT_EQ(result, 1) << log;
+  EXPECT_NE(log.find("无法另开连接同时汇总"), std::string::npos) << log;
+  ASSERT_EQ(Run(), 1);
+  EXPECT_EQ(CountyTotal(table), total);
+}
+
 // A server connection lost midway ends the run at once, with one failure
 // that names the loss; the tables of the earlier run stay.
 TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
