@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "engine/run_schema.h"
@@ -123,7 +124,9 @@ std::vector<std::unique_ptr<Helper>> OpenHelpers(CStatContext& run, const RunSch
       helper->context = run.NewHelper();
       schema.Enter(helper->context->m_pConn);
     } catch (const db::DbError& error) {
-      run.LogNotice("数据库", std::string("无法另开连接同时汇总, 依次汇总 (") + error.what() + ")");
+      run.LogNotice("数据库", std::string("无法另开连接同时汇总") +
+                                  (helpers.empty() ? ", 依次汇总" : "") + " (" + error.what() +
+                                  ")");
       break;
     }
     helpers.push_back(std::move(helper));
@@ -150,20 +153,23 @@ void BuildFamilies(CStatContext& run, const RunSchema* schema,
   const std::vector<std::vector<std::size_t>> chains = Chains(work);
   const std::vector<std::unique_ptr<Helper>> helpers =
       OpenHelpers(run, *schema, std::min(chains.size(), kHelperConnections));
-  if (helpers.empty()) return BuildInTurn(run, work, observer);
-
   SharedWork shared{work, chains};
   std::vector<std::thread> threads;
+  threads.reserve(helpers.size());
+  for (const std::unique_ptr<Helper>& helper : helpers) {
+    // The chains of a helper without a thread are taken by the others.
+    try {
+      threads.emplace_back(BuildChains, std::ref(*helper), std::ref(shared));
+    } catch (const std::system_error& error) {
+      run.LogNotice("汇总", std::string("无法另开线程同时汇总") +
+                                (threads.empty() ? ", 依次汇总" : "") + " (" + error.what() + ")");
+      break;
+    }
+  }
+  if (threads.empty()) return BuildInTurn(run, work, observer);
+
   std::exception_ptr escaped;
   run.HoldLines();
-  try {
-    for (const std::unique_ptr<Helper>& helper : helpers) {
-      threads.emplace_back(BuildChains, std::ref(*helper), std::ref(shared));
-    }
-  } catch (const std::system_error&) {
-    escaped = std::current_exception();
-    shared.stop = true;
-  }
   for (FamilyWork& family : work) {
     if (!family.family->reads_layers) continue;
     if (shared.stop) break;

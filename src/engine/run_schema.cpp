@@ -19,6 +19,9 @@ namespace {
 
 const SharedCodeTable* const kSharedTables[] = {&kCodeTbl1Table, &kQsdmbTable, &kNcTdlyQsTable};
 
+// How long the drop of a schema an earlier run left waits for its locks.
+constexpr char kLeftoverDropWait[] = "10s";
+
 // The shared code table stored under `name` (as the server stores an
 // unquoted name), or null.
 const SharedCodeTable* SharedTable(const std::string& name) {
@@ -84,8 +87,21 @@ RunSchema::RunSchema(db::Connection& work, const std::string& year, const std::s
   name_ = NameOf(target_, year, county);
   search_path_ = work_.Scalar("select current_setting('search_path')").AsText();
   const std::string schema = db::QuoteName(name_);
-  // What a killed run of this year and county left.
-  work_.Execute("drop schema if exists " + schema + " cascade");
+  // What a killed run of this year and county left. A run whose job lock
+  // was lost may still be building there: rather than wait on its locks
+  // (while it may wait on ours), the drop gives up after a while.
+  const db::Value lock_timeout = work_.Scalar("select current_setting('lock_timeout')");
+  const auto wait = [&](const db::Value& timeout) {
+    work_.Scalar("select set_config('lock_timeout', ?, true)", {timeout});
+  };
+  wait(db::Value(kLeftoverDropWait));
+  try {
+    work_.Execute("drop schema if exists " + schema + " cascade");
+  } catch (const db::DbError&) {
+    wait(lock_timeout);
+    throw;
+  }
+  wait(lock_timeout);
   work_.Execute("create schema " + schema);
   Enter(work_);
 }

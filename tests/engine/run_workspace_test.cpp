@@ -406,6 +406,26 @@ TEST_P(RunWorkspaceTest, RoleWithoutTheRightToMakeASchemaRunsInPlace) {
   EXPECT_NE(ReadFileBytes(county_->log).find("无法建立统计用的模式"), std::string::npos);
 }
 
+// A run schema still in use (by a run whose job lock was lost) is not
+// waited on: the run gives up dropping it after a while and runs on the
+// earlier tables, saying so.
+TEST_P(RunWorkspaceTest, RunSchemaInUseIsNotWaitedOn) {
+  if (!IsServer()) GTEST_SKIP() << "only a server has schemas";
+  db::Connection& admin = database().connection();
+  const std::string busy =
+      RunSchema::NameOf(admin.Scalar("select current_schema()").AsText(), "2009", County());
+  admin.Execute("create schema " + busy);
+  admin.Execute("create table " + busy + ".in_use (x int)");
+  db::Connection holder(database().ConnectionString());
+  holder.BeginTrans();
+  holder.Execute("lock table " + busy + ".in_use in access share mode");
+  const short result = Run();
+  holder.RollbackTrans();
+  ASSERT_EQ(result, 1) << ReadFileBytes(county_->log);
+  EXPECT_NE(ReadFileBytes(county_->log).find("无法建立统计用的模式"), std::string::npos);
+  EXPECT_GT(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), 0);
+}
+
 // A server that lets a run open no connection beside its own and its job
 // lock's gets the summary tables built one after another, with a notice,
 // and the same figures.
