@@ -83,6 +83,7 @@ struct Helper {
 // What the connections share: the families, their chains, the next chain
 // to take, and whether to stop.
 struct SharedWork {
+  const RunSchema& schema;
   std::vector<FamilyWork>& work;
   const std::vector<std::vector<std::size_t>>& chains;
   std::atomic<std::size_t> next_chain{0};
@@ -103,6 +104,7 @@ void BuildChains(Helper& helper, SharedWork& shared) {
       try {
         context.m_pConn.BeginTrans();
         BuildFamily(context, *family.family);
+        shared.schema.KeepFromVacuum(context.m_pConn);
         context.m_pConn.CommitTrans();
       } catch (...) {
         helper.escaped = std::current_exception();
@@ -153,7 +155,7 @@ void BuildFamilies(CStatContext& run, const RunSchema* schema,
   const std::vector<std::vector<std::size_t>> chains = Chains(work);
   const std::vector<std::unique_ptr<Helper>> helpers =
       OpenHelpers(run, *schema, std::min(chains.size(), kHelperConnections));
-  SharedWork shared{work, chains};
+  SharedWork shared{*schema, work, chains};
   std::vector<std::thread> threads;
   threads.reserve(helpers.size());
   for (const std::unique_ptr<Helper>& helper : helpers) {

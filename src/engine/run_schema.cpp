@@ -2,8 +2,9 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -11,7 +12,6 @@
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_quote.h"
-#include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
 
 namespace landstat {
@@ -31,12 +31,22 @@ const SharedCodeTable* SharedTable(const std::string& name) {
   return nullptr;
 }
 
-// The tables of a schema.
-std::vector<std::string> Tables(db::Connection& work, const std::string& schema) {
+// The storage settings that keep the server's vacuum off a table.
+constexpr char kNoVacuum[] = "autovacuum_enabled = false, toast.autovacuum_enabled = false";
+
+// The tables of a schema; with `kept_from_vacuum`, only those that carry
+// kNoVacuum (true) or lack it (false).
+std::vector<std::string> Tables(db::Connection& work, const std::string& schema,
+                                std::optional<bool> kept_from_vacuum = std::nullopt) {
   std::vector<std::string> tables;
+  const std::string kept = "coalesce('autovacuum_enabled=false' = any(c.reloptions), false)";
+  const std::string filter = !kept_from_vacuum   ? ""
+                             : *kept_from_vacuum ? " and " + kept
+                                                 : " and not " + kept;
   const auto rows = work.Scan(
       "select c.relname from pg_class c join pg_namespace n on n.oid = c.relnamespace "
-      "where n.nspname = ? and c.relkind in ('r', 'p', 'm', 'f') order by c.relname",
+      "where n.nspname = ? and c.relkind in ('r', 'p', 'm', 'f')" +
+          filter + " order by c.relname",
       {db::Value(schema)});
   while (rows->Next()) tables.emplace_back(rows->Text(0));
   return tables;
@@ -110,29 +120,35 @@ void RunSchema::Enter(db::Connection& other) const {
   other.Execute("set search_path to " + db::QuoteName(name_) + ", landstat_compat");
 }
 
-void RunSchema::CommitSoFar() {
-  // Once committed, the large base tables would be vacuumed by the server
-  // while the run goes on, and publishing, which must lock them, would wait
-  // a second for each vacuum it cancels. Nobody but the run changes them:
-  // they are left alone until they are published.
-  resting_ = Tables(work_, name_);
-  for (const std::string& name : resting_) {
-    work_.Execute("alter table " + db::QuoteName(name_) + "." + db::QuoteName(name) +
-                  " set (autovacuum_enabled = false, toast.autovacuum_enabled = false)");
+void RunSchema::KeepFromVacuum(db::Connection& other) const {
+  // Once committed, a large table would be vacuumed by the server while
+  // the run goes on, and publishing, which must lock it, would wait a
+  // second for each vacuum it cancels. Nobody but the run changes them:
+  // they are left alone until they are published. The tables the
+  // connection sees unmarked are its own (the others' were marked before
+  // their commit; those not committed are not seen).
+  for (const std::string& name : Tables(other, name_, false)) {
+    other.Execute("alter table " + db::QuoteName(name_) + "." + db::QuoteName(name) + " set (" +
+                  kNoVacuum + ")");
   }
+}
+
+void RunSchema::CommitSoFar() {
+  KeepFromVacuum(work_);
   work_.CommitTrans();
   committed_ = true;
   work_.BeginTrans();
 }
 
-void RunSchema::Discard() {
-  if (!committed_) return;
+std::string RunSchema::Discard() {
+  if (!committed_) return {};
   try {
     if (work_.InTransaction()) work_.RollbackTrans();
     work_.Execute("drop schema if exists " + db::QuoteName(name_) + " cascade");
   } catch (const db::DbError& error) {
-    host::yDebug("the run schema %s is left: %s", name_.c_str(), error.what());
+    return error.what();
   }
+  return {};
 }
 
 void RunSchema::Leave() {
@@ -160,6 +176,8 @@ void RunSchema::Publish(const std::string& county,
   for (auto view = views_.rbegin(); view != views_.rend(); ++view) {
     work_.Execute("drop view " + schema + "." + db::QuoteName(view->name));
   }
+  const std::vector<std::string> kept = Tables(work_, name_, true);
+  const std::set<std::string> marked(kept.begin(), kept.end());
   for (const std::string& name : Tables(work_, name_)) {
     const std::string moved = schema + "." + db::QuoteName(name);
     if (const SharedCodeTable* shared = SharedTable(name)) {
@@ -169,7 +187,7 @@ void RunSchema::Publish(const std::string& county,
       continue;
     }
     make_room(name);
-    if (std::find(resting_.begin(), resting_.end(), name) != resting_.end()) {
+    if (marked.count(name) != 0) {
       work_.Execute("alter table " + moved +
                     " reset (autovacuum_enabled, toast.autovacuum_enabled)");
     }

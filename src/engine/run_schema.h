@@ -32,6 +32,10 @@ class RunSchema {
   // Points another connection of the run's into the schema, as the run's
   // own is. Raises DbError.
   void Enter(db::Connection& other) const;
+  // Keeps the server's vacuum off the run's tables that `other` (the run's
+  // connection or another of the run's) made, until they are published:
+  // called before each commit of the run's work. Raises DbError.
+  void KeepFromVacuum(db::Connection& other) const;
   // Commits what the run made so far and begins its transaction again, so
   // that other connections of the run can read those tables. Nobody else
   // looks into the schema; the earlier tables are untouched until the run
@@ -40,9 +44,9 @@ class RunSchema {
   void CommitSoFar();
   // After a run that committed part of its work failed: rolls back the rest
   // (a publishing begun too) and drops the schema with everything in it.
-  // A failure is only traced (the next run of the year and county drops
-  // what is left).
-  void Discard();
+  // Gives why the schema is left when it could not be dropped (the next
+  // run of the year and county drops it), else nothing.
+  std::string Discard();
   // Points the connection's names back where they were, at the earlier
   // tables, which the publishing steps then replace. Raises DbError.
   void Leave();
@@ -67,11 +71,10 @@ class RunSchema {
 
   db::Connection& work_;
   std::string name_;
-  std::string target_;                // the database's own schema, where the tables go
-  std::string search_path_;           // as it was before the run's schema
-  std::vector<View> views_;           // the run's views, by age, as Leave found them
-  bool committed_ = false;            // part of the run's work is committed in the schema
-  std::vector<std::string> resting_;  // tables the server does not vacuum until published
+  std::string target_;       // the database's own schema, where the tables go
+  std::string search_path_;  // as it was before the run's schema
+  std::vector<View> views_;  // the run's views, by age, as Leave found them
+  bool committed_ = false;   // part of the run's work is committed in the schema
 };
 
 }  // namespace landstat

@@ -332,7 +332,13 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
       ready = false;
     }
     // What a failed run committed in its schema goes with the schema.
-    if (!ready && schema) schema->Discard();
+    if (!ready && schema) {
+      const std::string left = schema->Discard();
+      if (!left.empty()) {
+        context.LogNotice("数据库", "统计用的模式 " + schema->Name() +
+                                        " 未能删除, 下次统计时删除 (" + left + ")");
+      }
+    }
     ready = EndJob(workspace, context.m_pConn, context, ready, "保存统计结果", arguments.observer,
                    report.outcome);
   }

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -474,6 +475,11 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
     ASSERT_EQ(report.messages.size(), 1u);
     EXPECT_NE(report.messages[0].find("was lost"), std::string::npos) << report.messages[0];
     EXPECT_EQ(stages.back(), cut_at);
+    // What the run committed in its schema is left, and said to be.
+    const bool left = std::any_of(
+        report.notices.begin(), report.notices.end(),
+        [](const std::string& notice) { return notice.find("未能删除") != std::string::npos; });
+    EXPECT_EQ(left, std::string(cut_at) != "base table");
     EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
     EXPECT_EQ(LastRun()->outcome, "failed");
   }
