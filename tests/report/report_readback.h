@@ -3,13 +3,13 @@
 // Report templates written and workbooks read back with openpyxl, for the
 // report tests.
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+
+#include "support/test_databases.h"
 
 namespace landstat::report {
 
@@ -72,10 +72,10 @@ else:
 )PY";
 
 inline std::string Python(const std::string& args) {
+  // One script per test process (tests run side by side), gone with it.
+  static const testing::TempDir folder;
   static const std::string script = [] {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("landstat_report_" + std::to_string(getpid()) + ".py"))
-                                 .string();
+    const std::string path = folder.File("read_report.py");
     std::ofstream(path) << kScript;
     return path;
   }();

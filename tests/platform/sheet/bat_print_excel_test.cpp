@@ -87,11 +87,10 @@ for ws in book.worksheets:
 )PY";
 
 std::string ReadBack(const std::string& path) {
+  // One script per test process (tests run side by side), gone with it.
+  static const TempDir folder;
   static const std::string script = [] {
-    // One script per test process: tests run side by side.
-    const std::string file =
-        (fs::temp_directory_path() / ("landstat_sheet_read_" + std::to_string(getpid()) + ".py"))
-            .string();
+    const std::string file = folder.File("read_back.py");
     std::ofstream(file) << kReadBack;
     return file;
   }();
