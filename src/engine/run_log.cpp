@@ -127,10 +127,15 @@ void StatRunLog::LogFailure(const std::string& title, const std::string& message
 void StatRunLog::WriteFailure(const std::string& title, const std::string& message,
                               const std::string& cause) {
   m_strLogMsg = cause.empty() ? message : message + " (" + OneLine(cause) + ")";
-  LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + m_strLogMsg + " \r\n");
+  AppendFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + m_strLogMsg + " \r\n");
 }
 
-void StatRunLog::LogFailureText(const std::string& text) {
+void StatRunLog::LogFailureText(const std::string& title, const std::string& text) {
+  if (AfterConnectionLoss(title, DbErrorInFlight())) return;
+  AppendFailureText(text);
+}
+
+void StatRunLog::AppendFailureText(const std::string& text) {
   ++m_nErrCount;
   m_strLogLine = text;
   if (m_bHolding) {
@@ -174,8 +179,8 @@ void StatRunLog::LogStatementFailure(const std::string& title, const std::string
   m_strLogTitle = title;
   const std::string cause = ErrorInFlight();
   m_strLogMsg = message;
-  LogFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + message + " " + statement +
-                 (cause.empty() ? "" : " (" + OneLine(cause) + ")") + " \r\n");
+  AppendFailureText(std::to_string(m_nErrCount + 1) + " " + title + " " + message + " " +
+                    statement + (cause.empty() ? "" : " (" + OneLine(cause) + ")") + " \r\n");
 }
 
 void StatRunLog::HoldLines() {
@@ -201,9 +206,9 @@ void StatRunLog::WriteHeldLines(const std::vector<HeldLine>& lines) {
         [[fallthrough]];
       case HeldLine::Kind::kFailure: {
         const std::string number = std::to_string(line.number) + " ";
-        LogFailureText(line.text.rfind(number, 0) == 0
-                           ? std::to_string(m_nErrCount + 1) + " " + line.text.substr(number.size())
-                           : line.text);
+        AppendFailureText(line.text.rfind(number, 0) == 0 ? std::to_string(m_nErrCount + 1) + " " +
+                                                                line.text.substr(number.size())
+                                                          : line.text);
         break;
       }
       case HeldLine::Kind::kNotice:

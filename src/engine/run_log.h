@@ -55,8 +55,9 @@ class StatRunLog {
   void LogStatementFailure(const std::string& title, const std::string& message,
                            const std::string& statement);
   // Records a failure whose log line is the text as it stands; counted like
-  // LogFailure.
-  void LogFailureText(const std::string& text);
+  // LogFailure. Met in the handler of the error that found the connection
+  // lost, it logs that loss instead, under `title`, as LogFailure does.
+  void LogFailureText(const std::string& title, const std::string& text);
   // LogFailure's line: the message, then the cause in brackets when there
   // is one.
   void WriteFailure(const std::string& title, const std::string& message, const std::string& cause);
@@ -113,6 +114,9 @@ class StatRunLog {
   bool m_bLossWritten = false;  // the loss of a connection is in the log
   int m_nCountBeforeHolding = 0;
   std::vector<HeldLine> m_arrHeld;
+
+  // A failure line as it stands, counted (held while lines are held).
+  void AppendFailureText(const std::string& text);
 };
 
 // The text of the error being handled when called from inside its handler

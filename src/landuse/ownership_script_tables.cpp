@@ -129,7 +129,7 @@ short CStatContext::BuildNcTdlyQsCodeTable() {
     RefreshCountyRows(m_pConn, kNcTdlyQsTable, m_strPrefix2, rows);
     transaction.Commit();
   } catch (const db::DbError& error) {
-    LogFailureText(std::string("数据添加失败 ") + error.what() + "\r\n");
+    LogFailureText(kNcTdlyQsTable.name, std::string("数据添加失败 ") + error.what() + "\r\n");
     return 0;
   }
   // The scripts join this county's rows only.
@@ -215,7 +215,7 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
     }
     return 1;
   } catch (const db::DbError& error) {
-    LogFailureText(std::string(kFailed) + " " + error.what() + "\r\n");
+    LogFailureText(target, std::string(kFailed) + " " + error.what() + "\r\n");
     SaveStatSqlScript(target, current, "");
     return 0;
   }

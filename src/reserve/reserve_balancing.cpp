@@ -97,8 +97,9 @@ void RoundAndBalance(CStatContext& context, const std::string& table,
         std::string what = table + " " + row.Text("XZQDM");
         if (row.HasField("QSXZNGDHBJB")) what += " " + row.Text("QSXZNGDHBJB");
         context.m_strLogMsg = kFailed;
-        context.LogFailureText(std::to_string(context.m_nErrCount + 1) + " " + kFailed + " " +
-                               what + " 差值 " + std::to_string(remaining) + " \r\n");
+        context.LogFailureText(table, std::to_string(context.m_nErrCount + 1) + " " + kFailed +
+                                          " " + what + " 差值 " + std::to_string(remaining) +
+                                          " \r\n");
       }
       if (outcome == RowOutcome::kUnchanged || outcome == RowOutcome::kTooFar) return false;
       for (std::size_t i = 0; i < area_columns.size(); ++i) {

@@ -389,7 +389,7 @@ TEST_F(StatContextTest, HeldLinesAreWrittenInTheRunsOrderAndCount) {
     helper->HoldLines();
     helper->LogFailure(name, "first");
     helper->LogNotice(name, "notice");
-    helper->LogFailureText("without a number\r\n");
+    helper->LogFailureText("表", "without a number\r\n");
     EXPECT_THROW(helper->LogFailure(name, "cut", lost), JobEnded);
     by_helpers.push_back(helper->TakeHeldLines());
   }
@@ -411,6 +411,19 @@ TEST_F(StatContextTest, HeldLinesAreWrittenInTheRunsOrderAndCount) {
   EXPECT_EQ(run->m_nErrCount, 7);
   EXPECT_EQ(run->m_arrNotices, (Strings{"h2 notice", "h1 notice"}));
   EXPECT_EQ(run->m_arrFirstFailures.size(), 7u);
+
+  // A failure text met in the handler of the error that found the loss is
+  // that loss.
+  auto third = MakeContext();
+  third->HoldLines();
+  try {
+    throw lost;
+  } catch (const db::DbError&) {
+    EXPECT_THROW(third->LogFailureText("表", "数据添加失败 lost\r\n"), JobEnded);
+  }
+  const auto held = third->TakeHeldLines();
+  ASSERT_EQ(held.size(), 1u);
+  EXPECT_EQ(held[0].kind, StatRunLog::HeldLine::Kind::kConnectionLost);
 }
 
 TEST_P(StatContextDbTest, TablesAndViewsAreFoundAndDropped) {
