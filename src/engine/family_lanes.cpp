@@ -1,10 +1,12 @@
 #include "engine/family_lanes.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -15,104 +17,212 @@
 #include "platform/db/db_error.h"
 #include "platform/host/held_output.h"
 #include "platform/host/progress.h"
+#include "platform/host/trace.h"
 
 namespace landstat {
 namespace {
 
-// How many connections build families beside the run's own. The server
-// groups a family's statements with workers of its own as well: two more
+// How many connections build beside the run's own. The server groups a
+// family's statements with workers of its own as well: three more
 // connections keep eight cores busy without crowding them.
-constexpr std::size_t kHelperConnections = 2;
+constexpr std::size_t kHelperConnections = 3;
 
-// One family of the run and the lines it logged.
-struct FamilyWork {
-  const TableFamily* family = nullptr;
+// A piece of the run's work beside its base table: a unit copy or a family,
+// the lines it logged and how far it got.
+struct Work {
+  std::string name;                          // the stage the observer hears of; empty: none
+  std::function<bool(CStatContext&)> build;  // false: the run cannot go on
+  bool on_run = false;                       // reads layers: the run's thread
+  std::vector<std::size_t> needs;            // earlier works to end first
+  bool needed = false;                       // by a work on another connection
   std::vector<StatRunLog::HeldLine> lines;
+  enum State { kWaiting, kTaken, kEnded } state = kWaiting;
 };
-
-// The families of `work` built beside the run (those that read no layers)
-// in chains: a family joins the chain of every family it reads (merging
-// them when there are several), else starts one. Each chain in stage
-// order; the chains in the order of their first family.
-std::vector<std::vector<std::size_t>> Chains(const std::vector<FamilyWork>& work) {
-  std::vector<std::vector<std::size_t>> chains;
-  std::map<std::string, std::size_t> chain_of;  // base name -> its chain
-  for (std::size_t index = 0; index < work.size(); ++index) {
-    const TableFamily& family = *work[index].family;
-    if (family.reads_layers) continue;
-    std::size_t into = chains.size();
-    for (const char* base : family.after) {
-      const auto found = chain_of.find(base);
-      if (found != chain_of.end()) into = std::min(into, found->second);
-    }
-    if (into == chains.size()) chains.emplace_back();
-    for (const char* base : family.after) {
-      const auto found = chain_of.find(base);
-      if (found == chain_of.end() || found->second == into) continue;
-      const std::size_t from = found->second;
-      chains[into].insert(chains[into].end(), chains[from].begin(), chains[from].end());
-      chains[from].clear();
-      for (auto& [name, chain] : chain_of) {
-        if (chain == from) chain = into;
-      }
-    }
-    chains[into].push_back(index);
-    chain_of[family.base] = into;
-  }
-  std::erase_if(chains, [](const std::vector<std::size_t>& chain) { return chain.empty(); });
-  for (std::vector<std::size_t>& chain : chains) std::sort(chain.begin(), chain.end());
-  std::sort(chains.begin(), chains.end());
-  return chains;
-}
 
 // A family's create, then its fill when the create succeeded; neither
 // stops the run. Raises JobEnded when the connection was lost.
-void BuildFamily(CStatContext& context, const TableFamily& family) {
+bool BuildFamily(CStatContext& context, const TableFamily& family) {
   if (family.progress) host::LindoDlgProgressSetText(family.progress);
   if (family.create(context) > 0) family.fill(context);
   context.EndIfConnectionLost(family.base);
+  return true;
 }
 
-// A connection beside the run's, with what its families would have shown.
+// The unit copies of the base table, then the families, with what each
+// waits for: the copies when it reads them, and the families it reads
+// (TableFamily::after).
+std::vector<Work> WorksOf(CStatContext& run, const std::vector<const TableFamily*>& families) {
+  std::vector<Work> works;
+  std::vector<std::size_t> copies;
+  for (const auto& [unit, name] : run.UnitCopies()) {
+    Work copy;
+    copy.build = [unit, name](CStatContext& context) {
+      const bool filled = context.MakeBalancedUnitCopy(unit, name) > 0;
+      context.EndIfConnectionLost("unit copies");
+      host::yDebugTime("unit copy " + name);
+      return filled;
+    };
+    copies.push_back(works.size());
+    works.push_back(std::move(copy));
+  }
+  std::map<std::string, std::size_t> by_base;
+  for (const TableFamily* family : families) {
+    Work work;
+    work.name = family->base;
+    work.build = [family](CStatContext& context) { return BuildFamily(context, *family); };
+    work.on_run = family->reads_layers;
+    if (family->reads_unit_copies) work.needs = copies;
+    for (const char* base : family->after) {
+      const auto found = by_base.find(base);
+      if (found != by_base.end()) work.needs.push_back(found->second);
+    }
+    by_base[family->base] = works.size();
+    works.push_back(std::move(work));
+  }
+  for (const Work& work : works) {
+    for (const std::size_t need : work.needs) {
+      if (works[need].on_run != work.on_run) works[need].needed = true;
+    }
+  }
+  return works;
+}
+
+// A connection beside the run's, with what its works would have shown.
 struct Helper {
   std::unique_ptr<CStatContext> context;
   host::HeldOutput output;
   std::exception_ptr escaped;  // what ended its work (a lost connection too)
 };
 
-// What the connections share: the families, their chains, the next chain
-// to take, and whether to stop.
+// What the connections share: the works, which have ended, the farmland
+// flags of the run's context as its last work left them, and whether to
+// stop. A work is taken once every work it needs has ended (and been
+// committed); a work that fails or lets an error through stops them all.
 struct SharedWork {
+  SharedWork(const RunSchema& run_schema, std::vector<Work>& all)
+      : schema(run_schema), works(all) {}
+
   const RunSchema& schema;
-  std::vector<FamilyWork>& work;
-  const std::vector<std::vector<std::size_t>>& chains;
-  std::atomic<std::size_t> next_chain{0};
-  std::atomic<bool> stop{false};
+  std::vector<Work>& works;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stop = false;
+  bool failed = false;  // a work the run cannot do without failed
+  short jbnt_base_data = 0;
+  short jbnt_gd_base_data = 0;
+
+  bool Ready(const Work& work) const {
+    return std::all_of(work.needs.begin(), work.needs.end(),
+                       [&](std::size_t need) { return works[need].state == Work::kEnded; });
+  }
+  // Marks `work` ended (failed: the run stops), and wakes the connections.
+  void End(Work& work, bool built) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      work.state = Work::kEnded;
+      if (!built) failed = stop = true;
+    }
+    changed.notify_all();
+  }
+  void Stop() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+  }
 };
 
-// A helper's thread: takes chains until none is left or the run stops;
-// each family is committed as it ends.
-void BuildChains(Helper& helper, SharedWork& shared) {
-  const host::ScopedHeldOutput held(helper.output);
-  CStatContext& context = *helper.context;
-  while (!shared.stop) {
-    const std::size_t chain = shared.next_chain++;
-    if (chain >= shared.chains.size()) return;
-    for (const std::size_t index : shared.chains[chain]) {
-      if (shared.stop) return;
-      FamilyWork& family = shared.work[index];
-      try {
-        context.m_pConn.BeginTrans();
-        BuildFamily(context, *family.family);
-        shared.schema.KeepFromVacuum(context.m_pConn);
-        context.m_pConn.CommitTrans();
-      } catch (...) {
-        helper.escaped = std::current_exception();
-        shared.stop = true;
+// The next work of the run's own connection (`on_run`) or of the others:
+// the first in the run's order whose sources have ended, waiting while
+// those left wait for others; nullptr when none is left or the run stops.
+// A work that waits for another connection's works is overtaken (the
+// ownership scripts, for the unit copies: no work of the run's connection
+// reads what they make). The other connections' works get the run's
+// farmland flags in `context`.
+Work* TakeWork(SharedWork& shared, bool on_run, CStatContext& context) {
+  std::unique_lock<std::mutex> lock(shared.mutex);
+  for (;;) {
+    if (shared.stop) return nullptr;
+    bool left = false;
+    for (Work& work : shared.works) {
+      if (work.on_run != on_run || work.state != Work::kWaiting) continue;
+      left = true;
+      if (!shared.Ready(work)) continue;
+      work.state = Work::kTaken;
+      if (!on_run) {
+        context.m_nJbntBaseData = shared.jbnt_base_data;
+        context.m_nJbntGdBaseData = shared.jbnt_gd_base_data;
       }
-      family.lines = context.TakeHeldLines();
+      return &work;
     }
+    if (!left) return nullptr;
+    shared.changed.wait(lock);
   }
+}
+
+// Takes works until none is left or the run stops, each begun by `begin`
+// and committed by `commit` as it ends; gives what escaped.
+std::exception_ptr BuildPooled(CStatContext& context, SharedWork& shared,
+                               const std::function<void()>& begin,
+                               const std::function<void()>& commit) {
+  std::exception_ptr escaped;
+  while (Work* work = TakeWork(shared, false, context)) {
+    bool built = false;
+    try {
+      begin();
+      built = work->build(context);
+      commit();
+    } catch (...) {
+      escaped = std::current_exception();
+      shared.Stop();
+    }
+    work->lines = context.TakeHeldLines();
+    if (!work->name.empty()) host::yDebugTime(work->name);
+    shared.End(*work, built || escaped);
+  }
+  return escaped;
+}
+
+// A helper's thread: works in transactions of its own.
+void BuildWorks(Helper& helper, SharedWork& shared) {
+  const host::ScopedHeldOutput held(helper.output);
+  db::Connection& conn = helper.context->m_pConn;
+  helper.escaped = BuildPooled(
+      *helper.context, shared, [&] { conn.BeginTrans(); },
+      [&] {
+        shared.schema.KeepFromVacuum(conn);
+        conn.CommitTrans();
+      });
+}
+
+// The works of the run's own connection, each committed when a work of
+// another connection waits for it; then the others left, with the helpers.
+std::exception_ptr BuildRunWorks(CStatContext& run, RunSchema& schema, SharedWork& shared,
+                                 const StageObserver& observer) {
+  while (Work* work = TakeWork(shared, true, run)) {
+    bool built = false;
+    try {
+      built = work->build(run);
+      if (work->needed) schema.CommitSoFar();
+      if (observer && !work->name.empty()) observer(work->name);
+    } catch (...) {
+      work->lines = run.TakeHeldLines();
+      shared.Stop();
+      return std::current_exception();
+    }
+    work->lines = run.TakeHeldLines();
+    if (!work->name.empty()) host::yDebugTime(work->name);
+    {
+      const std::lock_guard<std::mutex> lock(shared.mutex);
+      shared.jbnt_base_data = run.m_nJbntBaseData;
+      shared.jbnt_gd_base_data = run.m_nJbntGdBaseData;
+    }
+    shared.End(*work, built);
+  }
+  // Then it helps with the others, in its transaction.
+  return BuildPooled(
+      run, shared, [] {}, [&] { schema.CommitSoFar(); });
 }
 
 // Up to `count` connections beside the run's, searching its schema; fewer
@@ -136,59 +246,54 @@ std::vector<std::unique_ptr<Helper>> OpenHelpers(CStatContext& run, const RunSch
   return helpers;
 }
 
-// The families one after another on the run's own connection.
-void BuildInTurn(CStatContext& run, const std::vector<FamilyWork>& work,
+// The unit copies (when `copies`) and the families one after another on the
+// run's own connection; false when the copies failed.
+bool BuildInTurn(CStatContext& run, bool copies, const std::vector<const TableFamily*>& families,
                  const StageObserver& observer) {
-  for (const FamilyWork& family : work) {
-    BuildFamily(run, *family.family);
-    if (observer) observer(family.family->base);
+  if (copies) {
+    if (run.FillUnitStatTables() <= 0) return false;
+    run.EndIfConnectionLost("unit copies");
+    if (observer) observer("unit copies");
   }
+  for (const TableFamily* family : families) {
+    BuildFamily(run, *family);
+    if (observer) observer(family->base);
+  }
+  return true;
 }
 
 }  // namespace
 
-void BuildFamilies(CStatContext& run, const RunSchema* schema,
+bool BuildFamilies(CStatContext& run, RunSchema* schema,
                    const std::vector<const TableFamily*>& families, const StageObserver& observer) {
-  std::vector<FamilyWork> work;
-  for (const TableFamily* family : families) work.push_back({family, {}});
-  if (!schema) return BuildInTurn(run, work, observer);
-  const std::vector<std::vector<std::size_t>> chains = Chains(work);
+  if (!schema) return BuildInTurn(run, false, families, observer);
+  std::vector<Work> works = WorksOf(run, families);
   const std::vector<std::unique_ptr<Helper>> helpers =
-      OpenHelpers(run, *schema, std::min(chains.size(), kHelperConnections));
-  SharedWork shared{*schema, work, chains};
+      OpenHelpers(run, *schema, kHelperConnections);
+  SharedWork shared(*schema, works);
+  shared.jbnt_base_data = run.m_nJbntBaseData;
+  shared.jbnt_gd_base_data = run.m_nJbntGdBaseData;
   std::vector<std::thread> threads;
   threads.reserve(helpers.size());
   for (const std::unique_ptr<Helper>& helper : helpers) {
-    // The chains of a helper without a thread are taken by the others.
+    // The works of a helper without a thread are taken by the others.
     try {
-      threads.emplace_back(BuildChains, std::ref(*helper), std::ref(shared));
+      threads.emplace_back(BuildWorks, std::ref(*helper), std::ref(shared));
     } catch (const std::system_error& error) {
       run.LogNotice("汇总", std::string("无法另开线程同时汇总") +
                                 (threads.empty() ? ", 依次汇总" : "") + " (" + error.what() + ")");
       break;
     }
   }
-  if (threads.empty()) return BuildInTurn(run, work, observer);
+  if (threads.empty()) return BuildInTurn(run, true, families, observer);
 
-  std::exception_ptr escaped;
   run.HoldLines();
-  for (FamilyWork& family : work) {
-    if (!family.family->reads_layers) continue;
-    if (shared.stop) break;
-    try {
-      BuildFamily(run, *family.family);
-      if (observer) observer(family.family->base);
-    } catch (...) {
-      escaped = std::current_exception();
-      shared.stop = true;
-    }
-    family.lines = run.TakeHeldLines();
-  }
+  const std::exception_ptr escaped = BuildRunWorks(run, *schema, shared, observer);
   for (std::thread& thread : threads) thread.join();
 
-  // The lines in stage order, then what the helpers would have shown.
+  // The lines in the run's order, then what the helpers would have shown.
   run.StopHolding();
-  for (const FamilyWork& family : work) run.WriteHeldLines(family.lines);
+  for (const Work& work : works) run.WriteHeldLines(work.lines);
   for (const std::unique_ptr<Helper>& helper : helpers) helper->output.PassOn();
   if (escaped) std::rethrow_exception(escaped);
   for (const std::unique_ptr<Helper>& helper : helpers) {
@@ -198,10 +303,13 @@ void BuildFamilies(CStatContext& run, const RunSchema* schema,
     if (helper->context->m_bConnectionLost) run.m_bConnectionLost = true;
     std::rethrow_exception(helper->escaped);
   }
-  if (!observer) return;
-  for (const FamilyWork& family : work) {
-    if (!family.family->reads_layers) observer(family.family->base);
+  if (shared.failed) return false;
+  if (!observer) return true;
+  if (!run.UnitCopies().empty()) observer("unit copies");
+  for (const Work& work : works) {
+    if (!work.on_run && !work.name.empty()) observer(work.name);
   }
+  return true;
 }
 
 }  // namespace landstat

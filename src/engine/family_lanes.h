@@ -14,22 +14,29 @@ struct TableFamily;
 // or a server run on the earlier tables), one after another on the run's
 // connection, each as its create and, when that succeeded, its fill, with
 // `observer` told after each. A server run that builds in its own schema
-// builds them side by side, once its base tables are committed there
-// (RunSchema::CommitSoFar):
+// fills the unit copies of its base table here too, once the base table is
+// committed there (RunSchema::CommitSoFar), and builds side by side, each
+// piece once the pieces it reads have ended and been committed (a family
+// reads the copies unless TableFamily::reads_unit_copies says otherwise,
+// and the families TableFamily::after names):
 // - the families that read the survey's layers on the run's own thread and
-//   connection, in stage order, in the run's transaction;
-// - the others in chains (a family with the families it reads, in stage
-//   order), each chain taken by the next free of a few connections of their
-//   own that search the run's schema, each family committed as it ends.
-// What each family logs reaches the run's log in stage order, whichever
+//   connection, in the run's transaction, in stage order (one waiting for
+//   the copies is overtaken by those that do not), each committed when a
+//   piece on another connection reads it; then it helps with the others;
+// - the unit copies (each made anew, filled and balanced) and the other
+//   families on a few connections of their own that search the run's
+//   schema, each taking the first piece that is ready and committing it as
+//   it ends.
+// What each piece logs reaches the run's log in the run's order, whichever
 // connection built it, and what a helper would have shown is shown after
-// the families ended. `observer` is told of each family on the run's
-// thread: of those of the run's connection as they end, of the others when
-// all ended. A lost connection or an error that escaped a family stops the
-// other connections after the family each is building, and then ends the
-// run as it would on one connection. When no other connection can be
-// opened, the families are built one after another on the run's own.
-void BuildFamilies(CStatContext& run, const RunSchema* schema,
+// all ended. `observer` is told on the run's thread: of the families of the
+// run's connection as they end, of the unit copies and the others when all
+// ended. A lost connection or an error that escaped stops the other
+// connections after the piece each is building, and then ends the run as it
+// would on one connection. When no other connection can be opened, all is
+// built one after another on the run's own. False when a unit copy failed
+// (the failure is logged): the run cannot go on.
+bool BuildFamilies(CStatContext& run, RunSchema* schema,
                    const std::vector<const TableFamily*>& families, const StageObserver& observer);
 
 }  // namespace landstat

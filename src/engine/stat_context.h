@@ -179,6 +179,9 @@ class CStatContext : public StatRunLog {
   // keeps the figures as they are unless `round_source` is set.
   short FillUnitCopy(const std::string& name, short unit, short decimals,
                      bool round_source = false);
+  // Makes one copy anew, fills it as FillUnitStatTables fills the copies,
+  // and balances a copy in another unit. 0 when it failed (logged).
+  short MakeBalancedUnitCopy(short unit, const std::string& name);
   // The unit copies that exist in this run, with their units.
   std::vector<std::pair<short, std::string>> UnitCopies() const;
   // The area columns of the base table: "土地总面积" and the class columns.

@@ -246,8 +246,12 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   // Extension base data: the unit copies, converted.
   host::LindoDlgProgressSetText("正在生成扩展基础数据");
   if (context.CreateUnitStatTables() <= 0) return false;
-  if (context.FillUnitStatTables() <= 0) return false;
-  done("unit copies");
+  // Built in a schema of its own, the run fills them beside its first
+  // families (BuildFamilies).
+  if (!schema) {
+    if (context.FillUnitStatTables() <= 0) return false;
+    done("unit copies");
+  }
   // Code and district tables; a stand-alone file is compacted here.
   if (layers.district > 0) {
     if (context.CreateXzxqTable() > 0) context.FillXzxqTable();
@@ -256,14 +260,18 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   }
   if (!plan.county_batch && context.CreateQsdmbTable() > 0) context.FillQsdmbTable();
   context.CompactDatabase();
-  // Built in a schema of its own, the run commits its base tables there,
-  // so that connections beside its own build the summaries from them.
+  // Built in a schema of its own, the run commits its base table there, so
+  // that connections beside its own make the copies and build the summaries
+  // from them.
   if (schema) schema->CommitSoFar();
   done("code tables");
   // The summary families.
   host::LindoDlgProgressSetText("正在汇总土地利用现状表");
-  BuildFamilies(context, schema.get(),
-                FamiliesOfRun(RunVariant{context.m_strVersion, plan.county_batch}, plan), observer);
+  if (!BuildFamilies(context, schema.get(),
+                     FamiliesOfRun(RunVariant{context.m_strVersion, plan.county_batch}, plan),
+                     observer)) {
+    return false;
+  }
   // Farmland, reserve and dispute tables.
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
     context.LogNotice("权属争议统计", "不生成权属争议区统计表");

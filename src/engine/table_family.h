@@ -69,8 +69,10 @@ struct TableFamily {
   // thread may read: built there, never beside it on a connection of its
   // own.
   bool reads_layers = false;
+  // Reads the unit copies of the base table: built once they are filled.
+  bool reads_unit_copies = true;
   // The families whose tables this one reads, besides the base tables and
-  // their copies: built after them, on the same connection.
+  // their copies: built once they ended.
   std::vector<const char*> after = {};
   // A family of the town-lot run instead: made by `town_create` and, when
   // that returns > 0, `town_fill`, on the town-lot context; a fill that

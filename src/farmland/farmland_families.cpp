@@ -42,15 +42,28 @@ std::vector<TableFamily> FarmlandFamilies() {
        .progress = "正在汇总基本农田",
        .step = true},
   };
-  for (std::vector<TableFamily> (*declared)() :
-       {SituationFamilies, BlockFamilies, AdjustableFamilies, AreaTableFamilies, GuangxiFamilies,
-        OnlyFamilies, SlopeSummaryFamilies}) {
-    for (TableFamily& family : declared()) all.push_back(std::move(family));
-  }
-  for (TableFamily& family : GuangdongFamilies()) all.push_back(std::move(family));
-  // The farmland base data are read from the farmland layers, and every
-  // farmland table follows from them.
+  // The farmland base data are read from the farmland layers. The general
+  // summaries read the base data alone and are built once they are; the
+  // regional sets stay beside the base data, on the thread that reads the
+  // layers (some of them read the layers again).
   for (TableFamily& family : all) family.reads_layers = true;
+  for (std::vector<TableFamily> (*declared)() :
+       {SituationFamilies, BlockFamilies, AdjustableFamilies, AreaTableFamilies}) {
+    for (TableFamily& family : declared()) {
+      family.after.push_back("statdata_jbnt");
+      all.push_back(std::move(family));
+    }
+  }
+  for (std::vector<TableFamily> (*declared)() :
+       {GuangxiFamilies, OnlyFamilies, SlopeSummaryFamilies, GuangdongFamilies}) {
+    for (TableFamily& family : declared()) {
+      family.reads_layers = true;
+      all.push_back(std::move(family));
+    }
+  }
+  // They read the farmland base data, never the unit copies of the base
+  // table.
+  for (TableFamily& family : all) family.reads_unit_copies = false;
   return all;
 }
 

@@ -81,6 +81,7 @@ const FamilyRegistration kReserve({
      .create = ReserveLayerReady,
      .fill = [](CStatContext& c) { c.StatGdhb(); },
      .reads_layers = true,
+     .reads_unit_copies = false,
      .owns = ReserveTables},
 });
 

@@ -256,6 +256,24 @@ short CStatContext::FillUnitCopy(const std::string& name, short unit, short deci
   return 1;
 }
 
+short CStatContext::MakeBalancedUnitCopy(short unit, const std::string& name) {
+  try {
+    // Made anew in this connection's transaction, the copy is filled as the
+    // server makes it (db::Connection::InsertSelect): its rows are written
+    // once.
+    if (IsTableExist(name)) DropTable(name);
+    m_pConn.Execute(Dialect().CopyStructure(name, m_strStatTbl));
+    FillUnitCopy(name, unit, DecimalsOf(unit));
+  } catch (const db::DbError& error) {
+    LogFailure("填充分单位基础汇总表", "填充分单位基础汇总表失败", error);
+    return 0;
+  }
+  // Balanced against the base table, which the copy in the source unit
+  // copies whole: the copies can be filled at the same time.
+  if (unit == m_nUnitSrc) return 1;
+  return BalanceUnitCopy(m_strStatTbl, name, unit, DecimalsOf(unit));
+}
+
 short CStatContext::FillUnitStatTables() {
   // Sums made from the copies before are stale from here on.
   ForgetSummarySources();

@@ -485,6 +485,36 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
   }
 }
 
+// A unit copy that cannot be filled beside the run's own connection fails
+// the run as it would on one: the earlier tables stay, the schema goes.
+TEST_P(RunWorkspaceTest, UnitCopyFailingBesideTheRunFailsIt) {
+  if (!IsServer()) GTEST_SKIP() << "only a server fills its copies beside the families";
+  ASSERT_EQ(Run(), 1);
+  const std::string table = Table("2009", kHectare, "NCTDLY_EJFL");
+  const double total = CountyTotal(table);
+  db::Connection& admin = database().connection();
+  const std::string schema =
+      RunSchema::NameOf(admin.Scalar("select current_schema()").AsText(), "2009", County());
+  const RunReport report = RunNamed("", [&](const std::string& stage) {
+    if (stage != "code tables") return;
+    // The committed base table's areas can no longer be converted.
+    const std::string base = admin
+                                 .Scalar("select tablename from pg_tables where schemaname = '" +
+                                         schema + "' and tablename like 'd%statdata'")
+                                 .AsText();
+    admin.Execute("alter table " + schema + "." + base + " alter column 土地总面积 type text");
+  });
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(report.messages.empty()) << Failures();
+  for (const std::string& message : report.messages) {
+    EXPECT_NE(message.find("填充分单位基础汇总表失败"), std::string::npos) << message;
+  }
+  EXPECT_EQ(CountyTotal(table), total);
+  EXPECT_EQ(Numbers(admin, "select count(*) from pg_namespace where nspname = '" + schema + "'"),
+            std::vector<double>{0});
+  EXPECT_EQ(LastRun()->outcome, "failed");
+}
+
 // The session holding a server job's lock ended midway: another job may
 // have started, so the run is not committed; the earlier tables stay.
 TEST_P(RunWorkspaceTest, LostJobLockOnTheServerKeepsTheEarlierRun) {
