@@ -37,6 +37,9 @@ struct Work {
   bool needed = false;                       // by a work on another connection
   std::vector<StatRunLog::HeldLine> lines;
   enum State { kWaiting, kTaken, kEnded } state = kWaiting;
+  // The sums of a unit copy it made for every connection, by key (see
+  // CStatContext::ShareUnitCopySums); read by others once committed.
+  std::shared_ptr<std::map<std::string, std::string>> summed;
 };
 
 // A family's create, then its fill when the create succeeded; neither
@@ -48,13 +51,15 @@ bool BuildFamily(CStatContext& context, const TableFamily& family) {
   return true;
 }
 
-// The unit copies of the base table, then the families, with what each
-// waits for: the copies when it reads them, and the families it reads
+// The unit copies of the base table, the sums of each copy that the
+// class summaries read, then the families, with what each waits for: the
+// copies and their sums when it reads them, and the families it reads
 // (TableFamily::after).
 std::vector<Work> WorksOf(CStatContext& run, const std::vector<const TableFamily*>& families) {
   std::vector<Work> works;
-  std::vector<std::size_t> copies;
-  for (const auto& [unit, name] : run.UnitCopies()) {
+  std::vector<std::size_t> copies;  // the copies and their sums
+  const std::vector<std::pair<short, std::string>> unit_copies = run.UnitCopies();
+  for (const auto& [unit, name] : unit_copies) {
     Work copy;
     copy.build = [unit, name](CStatContext& context) {
       const bool filled = context.MakeBalancedUnitCopy(unit, name) > 0;
@@ -64,6 +69,20 @@ std::vector<Work> WorksOf(CStatContext& run, const std::vector<const TableFamily
     };
     copies.push_back(works.size());
     works.push_back(std::move(copy));
+  }
+  for (std::size_t i = 0; i < unit_copies.size(); ++i) {
+    // A copy's sums that cannot be made are noticed; each connection then
+    // sums that copy itself, as a run on one connection does.
+    Work sums;
+    sums.needs = {copies[i]};
+    sums.summed = std::make_shared<std::map<std::string, std::string>>();
+    sums.build = [unit = unit_copies[i].first, made = sums.summed](CStatContext& context) {
+      *made = context.ShareUnitCopySums(unit);
+      context.EndIfConnectionLost("unit copies");
+      return true;
+    };
+    copies.push_back(works.size());
+    works.push_back(std::move(sums));
   }
   std::map<std::string, std::size_t> by_base;
   for (const TableFamily* family : families) {
@@ -110,6 +129,7 @@ struct SharedWork {
   bool failed = false;  // a work the run cannot do without failed
   short jbnt_base_data = 0;
   short jbnt_gd_base_data = 0;
+  std::map<std::string, std::string> summed;  // committed sums of the copies
 
   bool Ready(const Work& work) const {
     return std::all_of(work.needs.begin(), work.needs.end(),
@@ -121,6 +141,7 @@ struct SharedWork {
       const std::lock_guard<std::mutex> lock(mutex);
       work.state = Work::kEnded;
       if (!built) failed = stop = true;
+      if (work.summed) summed.insert(work.summed->begin(), work.summed->end());
     }
     changed.notify_all();
   }
@@ -150,6 +171,7 @@ Work* TakeWork(SharedWork& shared, bool on_run, CStatContext& context) {
       left = true;
       if (!shared.Ready(work)) continue;
       work.state = Work::kTaken;
+      context.AdoptSummedTables(shared.summed);
       if (!on_run) {
         context.m_nJbntBaseData = shared.jbnt_base_data;
         context.m_nJbntGdBaseData = shared.jbnt_gd_base_data;
@@ -251,13 +273,27 @@ std::vector<std::unique_ptr<Helper>> OpenHelpers(CStatContext& run, const RunSch
 bool BuildInTurn(CStatContext& run, bool copies, const std::vector<const TableFamily*>& families,
                  const StageObserver& observer) {
   if (copies) {
-    if (run.FillUnitStatTables() <= 0) return false;
+    // The empty copies were committed with the base table: made anew in
+    // this transaction, the server fills them straight by CREATE TABLE AS.
+    if (run.CreateUnitStatTables() <= 0 || run.FillUnitStatTables() <= 0) return false;
     run.EndIfConnectionLost("unit copies");
     if (observer) observer("unit copies");
   }
   for (const TableFamily* family : families) {
     BuildFamily(run, *family);
     if (observer) observer(family->base);
+  }
+  return true;
+}
+
+// The copies' sums are the run's own scratch: dropped before it publishes.
+bool DropSharedSums(CStatContext& run, const std::map<std::string, std::string>& summed) {
+  run.ForgetSummarySources();
+  try {
+    for (const auto& [key, table] : summed) run.m_pConn.Execute("DROP TABLE IF EXISTS " + table);
+  } catch (const db::DbError& error) {
+    run.LogFailure("汇总", "汇总用的临时表未能删除", error);
+    return false;
   }
   return true;
 }
@@ -303,7 +339,7 @@ bool BuildFamilies(CStatContext& run, RunSchema* schema,
     if (helper->context->m_bConnectionLost) run.m_bConnectionLost = true;
     std::rethrow_exception(helper->escaped);
   }
-  if (shared.failed) return false;
+  if (shared.failed || !DropSharedSums(run, shared.summed)) return false;
   if (!observer) return true;
   if (!run.UnitCopies().empty()) observer("unit copies");
   for (const Work& work : works) {

@@ -374,7 +374,8 @@ class CStatContext : public StatRunLog {
   short SumTdlyClassConverted(short kind);
   short SumNcTdlyClassConverted(short kind);
   // The table the class summaries of a unit read: the unit copy summed by
-  // level and unit codes, made once per connection.
+  // level and unit codes, made once per connection (once for every
+  // connection of a server run that builds beside it: ShareUnitCopySums).
   std::string SummarySource(short unit, const std::string& copy_base = "statdata");
   // The cultivated land of a copy summed once by level and unit codes,
   // slope grade and land type, for the slope table's levels (the copy
@@ -398,14 +399,23 @@ class CStatContext : public StatRunLog {
   // Makes the summed tables not made yet, reading their copies at the same
   // time. A table that cannot be made is noticed and left out, so that its
   // readers read the copy itself: the same figures, only slower.
-  void PrepareSummedTables(const std::vector<SummedRequest>& requests);
+  // `temporary`: the connection's own tables, else tables of the schema.
+  void PrepareSummedTables(const std::vector<SummedRequest>& requests, bool temporary = true);
   // The prepared table of `key`, or `copy` when there is none.
   std::string PreparedOr(const std::string& key, const std::string& copy) const;
   // Makes the temporary table `name` by the grouping statement itself
   // (without rows), so that it has the columns and types that statement
   // gives; a DbError goes to the caller.
-  void CreateSummedTable(const db::GroupedSumsQuery& query, const std::string& name);
+  void CreateSummedTable(const db::GroupedSumsQuery& query, const std::string& name,
+                         bool temporary = true);
   void ForgetSummarySources();
+  // For the connections of a run that build beside each other (see
+  // BuildFamilies): sums the unit copy of `unit` as SummarySource and
+  // SlopeSource do, once, into tables of the run's schema that every
+  // connection of the run reads once committed; gives those made, under
+  // their keys. AdoptSummedTables makes a connection read them.
+  std::map<std::string, std::string> ShareUnitCopySums(short unit);
+  void AdoptSummedTables(const std::map<std::string, std::string>& tables);
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.
   // `source_base` names the unit copies read ("statdata"); `summed_source`:

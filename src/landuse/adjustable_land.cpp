@@ -363,7 +363,9 @@ std::vector<TableFamily> AdjustableLandFamilies() {
            .builds = Rural,
            .create = [](C& c) { return c.CreateKtzTables(); },
            .fill = [](C& c) { c.StatKtz(); },
-           .progress = "汇总可调整表"}};
+           .progress = "汇总可调整表",
+           // It reads the base table's remarked rows.
+           .reads_unit_copies = false}};
 }
 
 }  // namespace landstat::landuse

@@ -101,7 +101,40 @@ CStatContext::SummedRequest CStatContext::LevelSums(const std::string& copy,
   return request;
 }
 
-void CStatContext::PrepareSummedTables(const std::vector<SummedRequest>& requests) {
+std::map<std::string, std::string> CStatContext::ShareUnitCopySums(short unit) {
+  // The connections of a run that build beside each other would each sum
+  // every copy into temporary tables of their own: summed once, into
+  // tables of the run's schema, every connection reads the same sums.
+  std::map<std::string, std::string> shared;
+  if (!WantsSummaryUnit(unit)) return shared;
+  const std::string copy = m_names.UnitCopy(unit, "statdata");
+  std::vector<SummedRequest> requests{
+      LevelSums(copy, "landstat_levels_" + std::string(UnitPrefix(unit)))};
+  requests.back().query.decimals = DecimalsOf(unit);
+  if (!m_bOracle) requests.push_back(SlopeSums(copy));
+  for (SummedRequest& request : requests) request.name += "_shared";
+  PrepareSummedTables(requests, false);
+  for (const SummedRequest& request : requests) {
+    const auto made = m_mapSummarySources.find(request.key);
+    if (made != m_mapSummarySources.end()) {
+      shared.insert(*made);
+      continue;
+    }
+    // Made empty and left unfilled: not left for the publishing to move.
+    try {
+      m_pConn.Execute("DROP TABLE IF EXISTS " + request.name);
+    } catch (const db::DbError& error) {
+      LogNotice(request.name, std::string("临时表未能删除 (") + error.what() + ")");
+    }
+  }
+  return shared;
+}
+
+void CStatContext::AdoptSummedTables(const std::map<std::string, std::string>& tables) {
+  m_mapSummarySources.insert(tables.begin(), tables.end());
+}
+
+void CStatContext::PrepareSummedTables(const std::vector<SummedRequest>& requests, bool temporary) {
   // Each copy is summed in one pass in memory (the database would sort the
   // whole copy); the copies are read at the same time.
   std::vector<const SummedRequest*> wanted;
@@ -109,7 +142,7 @@ void CStatContext::PrepareSummedTables(const std::vector<SummedRequest>& request
   for (const SummedRequest& request : requests) {
     if (m_mapSummarySources.count(request.key)) continue;
     try {
-      CreateSummedTable(request.query, request.name);
+      CreateSummedTable(request.query, request.name, temporary);
       wanted.push_back(&request);
       queries.push_back(request.query);
     } catch (const db::DbError& error) {
@@ -144,13 +177,15 @@ std::string CStatContext::PreparedOr(const std::string& key, const std::string& 
   return prepared == m_mapSummarySources.end() ? copy : prepared->second;
 }
 
-void CStatContext::CreateSummedTable(const db::GroupedSumsQuery& query, const std::string& name) {
+void CStatContext::CreateSummedTable(const db::GroupedSumsQuery& query, const std::string& name,
+                                     bool temporary) {
   std::string keys, sums;
   for (const std::string& key : query.keys) keys += (keys.empty() ? "" : ",") + key;
   for (const std::string& sum : query.sums) sums += ",SUM(" + sum + ") AS " + sum;
   m_pConn.Execute("DROP TABLE IF EXISTS " + name);
-  m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT " + keys + sums + " FROM " +
-                  query.table + " WHERE 1=0 GROUP BY " + keys);
+  m_pConn.Execute(std::string(temporary ? "CREATE TEMPORARY TABLE " : "CREATE TABLE ") + name +
+                  " AS SELECT " + keys + sums + " FROM " + query.table + " WHERE 1=0 GROUP BY " +
+                  keys);
 }
 
 void CStatContext::ForgetSummarySources() {

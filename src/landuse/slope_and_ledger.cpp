@@ -337,7 +337,9 @@ std::vector<TableFamily> LedgerAndSlopeFamilies() {
        .builds = Rural,
        .create = [](C& c) { return c.CreateTdlyTzTables(); },
        .fill = [](C& c) { c.StatTdlyTz(); },
-       .progress = "正在汇总土地利用台帐"},
+       .progress = "正在汇总土地利用台帐",
+       // It groups the base table itself.
+       .reads_unit_copies = false},
       {.base = "GDPDMJHZ",
        .stage = 900,
        .builds = Rural,
