@@ -286,11 +286,14 @@ bool BuildInTurn(CStatContext& run, bool copies, const std::vector<const TableFa
   return true;
 }
 
-// The copies' sums are the run's own scratch: dropped before it publishes.
-bool DropSharedSums(CStatContext& run, const std::map<std::string, std::string>& summed) {
+// The copies' sums are the run's own scratch: dropped before it publishes,
+// those left unfilled too.
+bool DropSharedSums(CStatContext& run) {
   run.ForgetSummarySources();
   try {
-    for (const auto& [key, table] : summed) run.m_pConn.Execute("DROP TABLE IF EXISTS " + table);
+    for (const std::string& table : run.SharedCopySumTables()) {
+      run.m_pConn.Execute("DROP TABLE IF EXISTS " + table);
+    }
   } catch (const db::DbError& error) {
     run.LogFailure("汇总", "汇总用的临时表未能删除", error);
     return false;
@@ -339,7 +342,7 @@ bool BuildFamilies(CStatContext& run, RunSchema* schema,
     if (helper->context->m_bConnectionLost) run.m_bConnectionLost = true;
     std::rethrow_exception(helper->escaped);
   }
-  if (shared.failed || !DropSharedSums(run, shared.summed)) return false;
+  if (shared.failed || !DropSharedSums(run)) return false;
   if (!observer) return true;
   if (!run.UnitCopies().empty()) observer("unit copies");
   for (const Work& work : works) {

@@ -393,6 +393,11 @@ class CStatContext : public StatRunLog {
     const char* notice;  // says, when the table cannot be made, that the copy is read instead
   };
   SummedRequest LevelSums(const std::string& copy, const std::string& name) const;
+  // The sums SummarySource makes of the copy of `unit` named by `copy_base`:
+  // by level, and of "statdata" copies by slope too; SharedCopySums, those
+  // ShareUnitCopySums makes under names of their own.
+  std::vector<SummedRequest> CopySums(short unit, const std::string& copy_base) const;
+  std::vector<SummedRequest> SharedCopySums(short unit) const;
   // The cultivated land of a copy by level and unit codes, slope grade and
   // land type (SlopeSource).
   SummedRequest SlopeSums(const std::string& copy) const;
@@ -414,7 +419,11 @@ class CStatContext : public StatRunLog {
   // SlopeSource do, once, into tables of the run's schema that every
   // connection of the run reads once committed; gives those made, under
   // their keys. AdoptSummedTables makes a connection read them.
+  // A sum that cannot be made is noticed and left out; its table, made or
+  // not, is among SharedCopySumTables, which the run drops before it
+  // publishes.
   std::map<std::string, std::string> ShareUnitCopySums(short unit);
+  std::vector<std::string> SharedCopySumTables() const;
   void AdoptSummedTables(const std::map<std::string, std::string>& tables);
   // Calls `fill(source copy, target, scope)` for every wanted unit and scope
   // of a family, scope Z first, square metres, hectares, mu.

@@ -66,15 +66,29 @@ std::string CStatContext::SummarySource(short unit, const std::string& copy_base
   std::vector<SummedRequest> requests;
   for (short other : {kSquareMetre, kHectare, kMu}) {
     if (other != unit && (!copies || !WantsSummaryUnit(other))) continue;
-    const std::string copy = m_names.UnitCopy(other, copy_base);
-    requests.push_back(LevelSums(copy, "landstat_levels_" + std::string(UnitPrefix(other)) +
-                                           (copies ? "" : "_" + copy_base)));
-    requests.back().query.decimals = DecimalsOf(other);
-    if (copies && !m_bOracle) requests.push_back(SlopeSums(copy));
+    for (SummedRequest& request : CopySums(other, copy_base))
+      requests.push_back(std::move(request));
   }
   PrepareSummedTables(requests);
   const std::string copy = m_names.UnitCopy(unit, copy_base);
   return PreparedOr(copy, copy);
+}
+
+std::vector<CStatContext::SummedRequest> CStatContext::CopySums(
+    short unit, const std::string& copy_base) const {
+  const bool copies = copy_base == "statdata";
+  const std::string copy = m_names.UnitCopy(unit, copy_base);
+  std::vector<SummedRequest> requests{LevelSums(
+      copy, "landstat_levels_" + std::string(UnitPrefix(unit)) + (copies ? "" : "_" + copy_base))};
+  requests.back().query.decimals = DecimalsOf(unit);
+  if (copies && !m_bOracle) requests.push_back(SlopeSums(copy));
+  return requests;
+}
+
+std::vector<CStatContext::SummedRequest> CStatContext::SharedCopySums(short unit) const {
+  std::vector<SummedRequest> requests = CopySums(unit, "statdata");
+  for (SummedRequest& request : requests) request.name += "_shared";
+  return requests;
 }
 
 std::string CStatContext::ConvertedSource(const std::string& base) {
@@ -107,27 +121,21 @@ std::map<std::string, std::string> CStatContext::ShareUnitCopySums(short unit) {
   // tables of the run's schema, every connection reads the same sums.
   std::map<std::string, std::string> shared;
   if (!WantsSummaryUnit(unit)) return shared;
-  const std::string copy = m_names.UnitCopy(unit, "statdata");
-  std::vector<SummedRequest> requests{
-      LevelSums(copy, "landstat_levels_" + std::string(UnitPrefix(unit)))};
-  requests.back().query.decimals = DecimalsOf(unit);
-  if (!m_bOracle) requests.push_back(SlopeSums(copy));
-  for (SummedRequest& request : requests) request.name += "_shared";
+  const std::vector<SummedRequest> requests = SharedCopySums(unit);
   PrepareSummedTables(requests, false);
   for (const SummedRequest& request : requests) {
     const auto made = m_mapSummarySources.find(request.key);
-    if (made != m_mapSummarySources.end()) {
-      shared.insert(*made);
-      continue;
-    }
-    // Made empty and left unfilled: not left for the publishing to move.
-    try {
-      m_pConn.Execute("DROP TABLE IF EXISTS " + request.name);
-    } catch (const db::DbError& error) {
-      LogNotice(request.name, std::string("临时表未能删除 (") + error.what() + ")");
-    }
+    if (made != m_mapSummarySources.end()) shared.insert(*made);
   }
   return shared;
+}
+
+std::vector<std::string> CStatContext::SharedCopySumTables() const {
+  std::vector<std::string> tables;
+  for (const auto& [unit, name] : UnitCopies()) {
+    for (const SummedRequest& request : SharedCopySums(unit)) tables.push_back(request.name);
+  }
+  return tables;
 }
 
 void CStatContext::AdoptSummedTables(const std::map<std::string, std::string>& tables) {
