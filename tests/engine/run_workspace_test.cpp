@@ -505,10 +505,12 @@ TEST_P(RunWorkspaceTest, UnitCopyFailingBesideTheRunFailsIt) {
     admin.Execute("alter table " + schema + "." + base + " alter column 土地总面积 type text");
   });
   EXPECT_EQ(report.outcome, RunOutcome::kFailed);
-  ASSERT_FALSE(report.messages.empty()) << Failures();
-  for (const std::string& message : report.messages) {
-    EXPECT_NE(message.find("填充分单位基础汇总表失败"), std::string::npos) << message;
-  }
+  // Families that read the base table itself may fail beside the copies.
+  EXPECT_TRUE(std::any_of(report.messages.begin(), report.messages.end(),
+                          [](const std::string& message) {
+                            return message.find("填充分单位基础汇总表失败") != std::string::npos;
+                          }))
+      << Failures();
   EXPECT_EQ(CountyTotal(table), total);
   EXPECT_EQ(Numbers(admin, "select count(*) from pg_namespace where nspname = '" + schema + "'"),
             std::vector<double>{0});
