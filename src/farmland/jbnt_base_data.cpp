@@ -25,9 +25,9 @@ short CStatContext::StatJbntBaseData() {
   // The copies of the wanted units, in the source unit; then the target
   // copies converted and balanced. A failed step is logged and the next
   // one still runs.
-  BuildJbntBaseDataCopies();
+  const bool converted = BuildJbntBaseDataCopies();
   host::yDebugTime("farmland copies condensed");
-  ConvertJbntUnits();
+  if (!converted) ConvertJbntUnits();
   host::yDebugTime("farmland copies converted");
   BalanceStatDataByUnit();
   host::yDebugTime("farmland copies balanced");

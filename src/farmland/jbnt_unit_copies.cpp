@@ -1,9 +1,11 @@
 // The farmland base table condensed into one copy per wanted area unit and
 // into the ex table, and the target copies converted from the source unit.
-// Both are set-based: one INSERT ... SELECT ... GROUP BY per copy and one
-// UPDATE per converted copy; no farmland row is read into the program.
+// Both are set-based: one INSERT ... SELECT ... GROUP BY per copy and, on
+// the embedded engine, one UPDATE per converted copy (a server converts as
+// it groups).
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,38 @@ const std::vector<std::string> kPlaceColumns = {
 
 constexpr char kCondenseTitle[] = "汇总基本农田基础数据";
 
+using farmland::IsClassColumn;
+
+// An area column converted from the source unit to `unit`, rounded to
+// `decimals` through the dialect. `fast`: as run on the embedded engine,
+// where 0 stays 0 and the other figures are rounded by round() where it
+// gives the same figure as the text form.
+std::string ConvertedArea(const CStatContext& context, const std::string& field, short unit,
+                          short decimals, bool fast) {
+  const short source = context.m_nUnitSrc;
+  const std::string factor = FactorText(source, unit);
+  return fast ? units::ConvertedAreaSql(context.Dialect(), field, factor, UnitFactor(source, unit),
+                                        decimals)
+              : context.Dialect().Round(field + factor, decimals);
+}
+
+bool IsAreaColumn(const std::string& field) {
+  return IsClassColumn(field) || field == "土地总面积";
+}
+
+// The target units of a conversion with their decimals, by unit (hectare,
+// mu, square metre); target 2 replaces target 1 when both name the same
+// unit.
+std::array<short, 3> TargetDecimals(const CStatContext& context) {
+  std::array<short, 3> decimals = {-1, -1, -1};
+  for (const auto& [unit, places] : {std::pair{context.m_nUnit1, context.m_nDec1},
+                                     std::pair{context.m_nUnit2, context.m_nDec2}}) {
+    if (unit < kHectare || unit > kSquareMetre || unit == context.m_nUnitSrc) continue;
+    decimals[unit] = places;
+  }
+  return decimals;
+}
+
 // What tells the four condensing builders apart.
 struct Condensation {
   std::string target;
@@ -41,9 +75,12 @@ struct Condensation {
   // that unit's decimals. Below 0: stored as summed (a copy the conversion
   // rounds afterwards).
   int decimals = -1;
+  // On a server, a target copy's sums converted to this unit and rounded to
+  // `converted_decimals` as they are stored, as the conversion's UPDATE
+  // would round them. Below 0: stored as summed.
+  short converted_unit = -1;
+  short converted_decimals = 0;
 };
-
-using farmland::IsClassColumn;
 
 // The grouping of the group columns with "土地总面积" and every class column
 // summed: the columns it fills and its query.
@@ -52,15 +89,17 @@ struct CondensingQuery {
   std::string select;
 };
 
+// `stored` gives what is stored of a sum.
 CondensingQuery Condensing(const std::string& source, const std::vector<std::string>& groups,
-                           const std::vector<std::string>& fields) {
+                           const std::vector<std::string>& fields,
+                           const std::function<std::string(const std::string&)>& stored) {
   const std::string grouped = farmland::JoinedColumns(groups);
-  CondensingQuery query{groups, "select " + grouped + ", sum(土地总面积)"};
+  CondensingQuery query{groups, "select " + grouped + ", " + stored("sum(土地总面积)")};
   query.columns.push_back("土地总面积");
   for (const std::string& field : fields) {
     if (!IsClassColumn(field)) continue;
     query.columns.push_back(field);
-    query.select += ",SUM(" + field + ") as " + field + " ";
+    query.select += "," + stored("SUM(" + field + ")") + " as " + field + " ";
   }
   query.select += " from " + source + " group by " + grouped;
   return query;
@@ -114,7 +153,12 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
       }
       db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, step.target, true);
     } else {
-      const CondensingQuery query = Condensing(source, groups, context.m_arrStatFields);
+      const auto stored = [&](const std::string& sum) {
+        return step.converted_unit < 0 ? sum
+                                       : ConvertedArea(context, sum, step.converted_unit,
+                                                       step.converted_decimals, false);
+      };
+      const CondensingQuery query = Condensing(source, groups, context.m_arrStatFields, stored);
       context.m_pConn.InsertSelect(step.target, query.columns,
                                    context.Dialect().RoundSums(query.select, step.decimals));
     }
@@ -149,17 +193,24 @@ short CStatContext::BuildJbntBaseDataMU() {
   return Condense(*this, UnitCopyStep(*this, m_names.UnitCopy(kMu, "statdata_jbnt"), kMu));
 }
 
-void CStatContext::BuildJbntBaseDataCopies() {
+bool CStatContext::BuildJbntBaseDataCopies() {
   // The copies hold the same rows until the target copies are converted:
   // on the embedded engine the first one made is condensed and the others
   // take its rows whole (SQLite moves them without decoding them). A server
-  // condenses each as fast as it would copy it.
+  // condenses each as fast as it would copy it, and converts the target
+  // copies' sums as it stores them (an UPDATE would write every row again).
   const bool copy_rows = m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
+  const bool convert = m_pConn.Kind() != db::DbKind::kEmbedded && !m_bOracle;
+  const std::array<short, 3> targets = TargetDecimals(*this);
   std::string condensed;
   for (const auto& [unit, wanted] :
        {std::pair{kSquareMetre, m_bPm}, std::pair{kHectare, m_bGq}, std::pair{kMu, m_bMu}}) {
     if (!wanted) continue;
-    const Condensation step = UnitCopyStep(*this, m_names.UnitCopy(unit, "statdata_jbnt"), unit);
+    Condensation step = UnitCopyStep(*this, m_names.UnitCopy(unit, "statdata_jbnt"), unit);
+    if (convert && targets[unit] >= 0) {
+      step.converted_unit = unit;
+      step.converted_decimals = targets[unit];
+    }
     // The copy in the source unit holds rounded sums: the copies to be
     // converted take the sums as summed, from a copy condensed without it.
     if (condensed.empty() || !copy_rows || step.decimals >= 0) {
@@ -173,6 +224,7 @@ void CStatContext::BuildJbntBaseDataCopies() {
       LogFailure(kCondenseTitle, step.message, error);
     }
   }
+  return convert;
 }
 
 short CStatContext::BuildJbntBaseDataEx() {
@@ -189,36 +241,6 @@ short CStatContext::RebuildJbntExTable() {
 }
 
 namespace {
-
-// An area column converted from the source unit to `unit`, rounded to
-// `decimals` through the dialect. `fast`: as run on the embedded engine,
-// where 0 stays 0 and the other figures are rounded by round() where it
-// gives the same figure as the text form.
-std::string ConvertedArea(const CStatContext& context, const std::string& field, short unit,
-                          short decimals, bool fast) {
-  const short source = context.m_nUnitSrc;
-  const std::string factor = FactorText(source, unit);
-  return fast ? units::ConvertedAreaSql(context.Dialect(), field, factor, UnitFactor(source, unit),
-                                        decimals)
-              : context.Dialect().Round(field + factor, decimals);
-}
-
-bool IsAreaColumn(const std::string& field) {
-  return IsClassColumn(field) || field == "土地总面积";
-}
-
-// The target units of a conversion with their decimals, by unit (hectare,
-// mu, square metre); target 2 replaces target 1 when both name the same
-// unit.
-std::array<short, 3> TargetDecimals(const CStatContext& context) {
-  std::array<short, 3> decimals = {-1, -1, -1};
-  for (const auto& [unit, places] : {std::pair{context.m_nUnit1, context.m_nDec1},
-                                     std::pair{context.m_nUnit2, context.m_nDec2}}) {
-    if (unit < kHectare || unit > kSquareMetre || unit == context.m_nUnitSrc) continue;
-    decimals[unit] = places;
-  }
-  return decimals;
-}
 
 // Runs the statements in order; the first that fails is logged with its
 // table (the text between `head` and `tail`) and ends the conversion (the
