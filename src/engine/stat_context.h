@@ -616,10 +616,10 @@ class CStatContext : public StatRunLog {
   // rebuilds of the situation and protection-block tables both read it).
   short RebuildJbntExTable();
   // The copies of the wanted units in the order square metres, hectares,
-  // mu, each as its builder makes it; failures are logged. True when the
-  // target copies were converted as they were made (on a server), so that
-  // ConvertJbntUnits has nothing left to do.
-  bool BuildJbntBaseDataCopies();
+  // mu, each as its builder makes it, the target copies converted (on a
+  // server as they are grouped, else by ConvertJbntUnits after); failures
+  // are logged and the next step still runs.
+  void BuildJbntBaseDataCopies();
   // `base`: the farmland base table whose unit copies are converted.
   short ConvertJbntUnits(const std::string& base = "statdata_jbnt");
   // `as_run`: the statements the engine runs, which on the embedded engine

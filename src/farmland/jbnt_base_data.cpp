@@ -22,13 +22,10 @@ short CStatContext::StatJbntBaseData() {
   if (BuildJbntParcelData() < 1) return 0;
   host::yDebugTime("farmland base table filled");
   if (CreateUnitJbntTables() < 1) return 0;
-  // The copies of the wanted units, in the source unit; then the target
-  // copies converted and balanced. A failed step is logged and the next
-  // one still runs.
-  const bool converted = BuildJbntBaseDataCopies();
-  host::yDebugTime("farmland copies condensed");
-  if (!converted) ConvertJbntUnits();
-  host::yDebugTime("farmland copies converted");
+  // The copies of the wanted units, the target copies converted; then
+  // balanced. A failed step is logged and the next one still runs.
+  BuildJbntBaseDataCopies();
+  host::yDebugTime("farmland copies made");
   BalanceStatDataByUnit();
   host::yDebugTime("farmland copies balanced");
   m_nJbntBaseData = 1;

@@ -193,7 +193,7 @@ short CStatContext::BuildJbntBaseDataMU() {
   return Condense(*this, UnitCopyStep(*this, m_names.UnitCopy(kMu, "statdata_jbnt"), kMu));
 }
 
-bool CStatContext::BuildJbntBaseDataCopies() {
+void CStatContext::BuildJbntBaseDataCopies() {
   // The copies hold the same rows until the target copies are converted:
   // on the embedded engine the first one made is condensed and the others
   // take its rows whole (SQLite moves them without decoding them). A server
@@ -224,7 +224,7 @@ bool CStatContext::BuildJbntBaseDataCopies() {
       LogFailure(kCondenseTitle, step.message, error);
     }
   }
-  return convert;
+  if (!convert) ConvertJbntUnits();
 }
 
 short CStatContext::BuildJbntBaseDataEx() {

@@ -82,7 +82,6 @@ class JbntRegionalTablesTest : public BothEngines {
     }
     EXPECT_EQ(c->CreateUnitJbntTables(), 1);
     c->BuildJbntBaseDataCopies();
-    EXPECT_EQ(c->ConvertJbntUnits(), 1);
     EXPECT_EQ(c->BalanceStatDataByUnit(), 1);
     c->m_nJbntBaseData = 1;
     return c;
