@@ -3,6 +3,8 @@
 
 #include <fmt/printf.h>
 
+#include <iterator>
+
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
@@ -66,8 +68,9 @@ std::string CStatContext::SummarySource(short unit, const std::string& copy_base
   std::vector<SummedRequest> requests;
   for (short other : {kSquareMetre, kHectare, kMu}) {
     if (other != unit && (!copies || !WantsSummaryUnit(other))) continue;
-    for (SummedRequest& request : CopySums(other, copy_base))
-      requests.push_back(std::move(request));
+    std::vector<SummedRequest> sums = CopySums(other, copy_base);
+    requests.insert(requests.end(), std::make_move_iterator(sums.begin()),
+                    std::make_move_iterator(sums.end()));
   }
   PrepareSummedTables(requests);
   const std::string copy = m_names.UnitCopy(unit, copy_base);
