@@ -282,6 +282,7 @@ bool BuildInTurn(CStatContext& run, bool copies, const std::vector<const TableFa
   }
   for (const TableFamily* family : families) {
     BuildFamily(run, *family);
+    host::yDebugTime(family->base);
     if (observer) observer(family->base);
   }
   return true;
