@@ -76,9 +76,15 @@ constexpr const char* kPieceColumnNames[kPieceColumns] = {
 // Writes pieces as rows of one column list (the columns a piece may fill),
 // with the column numbers worked out once, and logs the pieces it cannot
 // store. A column a piece leaves unset gets the table's default.
+// Rows go to the writers in turns of this many, the first turn to the run's
+// own connection.
+constexpr long kRowsPerTurn = 16384;
+
 class PieceWriter {
  public:
-  PieceWriter(CStatContext& context, const std::string& table)
+  // `beside`, when given, is a second connection to the same database, in a
+  // transaction of its own, that takes every other turn of rows.
+  PieceWriter(CStatContext& context, const std::string& table, db::Connection* beside)
       : context_(context),
         columns_(WrittenColumns(context.m_pConn.Columns(table))),
         levels_(context) {
@@ -93,6 +99,7 @@ class PieceWriter {
     if (column_of_.count(text::ToLowerAscii("描述说明"))) description_ = ColumnOf("描述说明");
     std::vector<std::string> names;
     for (const db::ColumnInfo& column : columns_) names.push_back(column.name);
+    if (beside) beside_.emplace(*beside, table, names);
     writer_.emplace(context.m_pConn, table, std::move(names));
     row_ = blanks_;
     // A class is a leaf when no other class extends its code (01 has 011).
@@ -149,7 +156,8 @@ class PieceWriter {
       for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
       for (int column : ClassColumns(piece.class_code)) row_[column] = piece.area;
       row_[piece_columns_[kTotal]] = piece.area;
-      writer_->Add(row_);
+      const bool aside = beside_ && (written_ / kRowsPerTurn) % 2 == 1;
+      (aside ? *beside_ : *writer_).Add(row_, written_ + 1);
       ++written_;
     } catch (const db::DbError& error) {
       context_.LogFailure(title(), message, error);
@@ -157,8 +165,11 @@ class PieceWriter {
     Clear(piece.class_code);
   }
 
-  // Declares the rows written done.
-  void Close() { writer_->Close(); }
+  // Declares the rows written done, on both connections.
+  void Close() {
+    writer_->Close();
+    if (beside_) beside_->Close();
+  }
 
  private:
   // The columns of the table a piece may fill, in the table's order.
@@ -218,6 +229,7 @@ class PieceWriter {
   std::vector<db::Value> blanks_;
   std::vector<db::Value> row_;  // the row being written, blank between pieces
   std::optional<db::RowWriter> writer_;
+  std::optional<db::RowWriter> beside_;
   int piece_columns_[kPieceColumns];
   int level_columns_[std::size(kLevelColumns)];
   int description_ = -1;
@@ -513,10 +525,10 @@ const LayerUse kLayerUses[] = {
 
 }  // namespace
 
-short CStatContext::BuildStatDataDirect() {
+short CStatContext::BuildStatDataDirect(db::Connection* beside) {
   std::optional<PieceWriter> writer;
   try {
-    writer.emplace(*this, m_strStatTbl);
+    writer.emplace(*this, m_strStatTbl, beside);
   } catch (const db::DbError& error) {
     LogFailure("连接基础汇总表", "连接基础汇总表失败", error);
     return 0;

@@ -165,9 +165,12 @@ class CStatContext : public StatRunLog {
   // The base table: created from the field list, filled from the linear
   // features, scattered features and parcels. A piece the table refuses, a
   // missing field or an area that is no number is logged naming the layer
-  // and the record.
+  // and the record. A server takes one stream of rows on one core, slower
+  // than the pieces are booked: given a second connection (`beside`, in a
+  // transaction of its own, which the caller commits), the fill sends every
+  // other turn of rows through it, and the server takes both at once.
   short CreateStatDataTable();
-  short BuildStatDataDirect();
+  short BuildStatDataDirect(db::Connection* beside = nullptr);
   // The unit copies of the base table and the extension table statdataex;
   // the copies filled, converted and rounded to their units.
   short CreateUnitStatTables();

@@ -195,6 +195,54 @@ std::unique_ptr<RunSchema> MakeRunSchema(CStatContext& context) {
   }
 }
 
+// A second connection for the base table's fill, searching the run's schema
+// in a transaction of its own; the empty base table is committed there
+// first, so that it sees the table. None when the server refuses another
+// connection (with a notice: the fill then goes on one), or when the run
+// cannot commit (logged, in `failed`).
+std::optional<db::Connection> OpenFillBeside(CStatContext& context, RunSchema& schema,
+                                             bool& failed) {
+  std::optional<db::Connection> beside;
+  try {
+    beside.emplace(context.m_strConnect);
+    schema.Enter(*beside);
+  } catch (const db::DbError& error) {
+    context.LogNotice("数据库",
+                      std::string("无法另开连接同时填写基础汇总表 (") + error.what() + ")");
+    return std::nullopt;
+  }
+  try {
+    schema.CommitSoFar();
+    beside->BeginTrans();
+  } catch (const db::DbError& error) {
+    context.LogFailure("建立基础汇总表", "建立基础汇总表失败", error);
+    failed = true;
+    return std::nullopt;
+  }
+  return beside;
+}
+
+// The base table filled, on two connections where the run has a schema of
+// its own, and its pieces checked to lie in the county. The rows sent
+// beside the run's connection are committed once all are stored; a fill
+// that fails leaves them to be rolled back.
+bool FillBaseTable(CStatContext& context, RunSchema* schema) {
+  bool failed = false;
+  std::optional<db::Connection> beside =
+      schema ? OpenFillBeside(context, *schema, failed) : std::nullopt;
+  if (failed) return false;
+  if (context.BuildStatDataDirect(beside ? &*beside : nullptr) <= 0) return false;
+  if (beside) {
+    try {
+      beside->CommitTrans();
+    } catch (const db::DbError& error) {
+      context.LogFailure("保存基础汇总表", "保存基础汇总表失败", error);
+      return false;
+    }
+  }
+  return PiecesLieInCounty(context);
+}
+
 // The end of a run built in its schema: the earlier tables it replaces
 // dropped, its own moved in their place, the shared code tables refreshed
 // and the area-unit table made where missing. Gives the tables dropped in
@@ -241,7 +289,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   host::LindoDlgProgressSetText("正在建立基础汇总表");
   if (!schema && context.CreateAreaUnitTable() <= 0) return false;
   if (context.CreateStatDataTable() <= 0) return false;
-  if (context.BuildStatDataDirect() <= 0 || !PiecesLieInCounty(context)) return false;
+  if (!FillBaseTable(context, schema.get())) return false;
   done("base table");
   // Extension base data: the unit copies, converted.
   host::LindoDlgProgressSetText("正在生成扩展基础数据");

@@ -269,6 +269,43 @@ TEST_P(BaseTableTest, BadCodesAreLoggedAndTheirPiecesLeftOut) {
   }
 }
 
+// On a server the fill sends every other turn of rows through a second
+// connection. Every piece is stored once, numbered in the order it was
+// booked, and a piece refused in the second connection's turn is logged
+// under its own record and row number, as on one connection.
+TEST_P(BaseTableTest, FillOnTwoConnectionsStoresEveryPieceOnce) {
+  if (!IsServer()) GTEST_SKIP() << "only a server fill takes a second connection";
+  constexpr int kParcels = 17000;  // more than one turn of rows
+  constexpr int kRefused = 16500;  // in the second connection's turn
+  SurveyFeatures survey;
+  for (int i = 1; i <= kParcels; ++i) {
+    survey.parcels.push_back(Parcel(std::to_string(i), "011", "5"));
+  }
+  survey.parcels[kRefused - 1] =
+      Set(survey.parcels[kRefused - 1], "权属单位名称", std::string(61, 'x'));
+  testing::WriteSurvey(survey_, survey);
+  const std::string log = home_.File("stat.log");
+  WriteFileBytes(log, "");
+  {
+    OpenSurvey open(survey_);
+    auto context = Context(open, log);
+    ASSERT_EQ(context->CreateStatDataTable(), 1);
+    db::Connection beside(database().ConnectionString());
+    beside.BeginTrans();
+    EXPECT_EQ(context->BuildStatDataDirect(&beside), 1);
+    beside.CommitTrans();
+    EXPECT_EQ(context->m_nErrCount, 1);
+  }
+  const std::string stored = std::to_string(kParcels - 1);
+  EXPECT_EQ(
+      Select("count(*), count(distinct 序号), max(cast(序号 as int)), sum(土地总面积)"),
+      (Strings{stored + "|" + stored + "|" + stored + "|" + std::to_string(5 * (kParcels - 1))}));
+  EXPECT_EQ(Select("count(*)", "图斑编号 = '" + std::to_string(kRefused) + "'"), Strings{"0"});
+  EXPECT_TRUE(LogLineNames(ReadFileBytes(log), {"图元号 " + std::to_string(kRefused),
+                                                "new row " + std::to_string(kRefused)}))
+      << ReadFileBytes(log);
+}
+
 // Areas the fill refuses: missing, no number, negative, not finite or larger
 // than any county, as text in a text field and as a numeric column of a
 // GeoPackage holds them. Each is logged with layer, record and field, and its

@@ -428,8 +428,9 @@ TEST_P(RunWorkspaceTest, RunSchemaInUseIsNotWaitedOn) {
 }
 
 // A server that lets a run open no connection beside its own and its job
-// lock's gets the summary tables built one after another, with a notice,
-// and the same figures.
+// lock's gets the base table filled on one connection and the summary
+// tables built one after another, with a notice for each, and the same
+// figures.
 TEST_P(RunWorkspaceTest, ServerRefusingMoreConnectionsGetsTheTablesInTurn) {
   if (!IsServer()) GTEST_SKIP() << "only a server limits connections";
   db::Connection& admin = database().connection();
@@ -448,6 +449,7 @@ TEST_P(RunWorkspaceTest, ServerRefusingMoreConnectionsGetsTheTablesInTurn) {
   admin.Execute("drop owned by " + role);
   admin.Execute("drop role " + role);
   ASSERT_EQ(result, 1) << log;
+  EXPECT_NE(log.find("无法另开连接同时填写基础汇总表"), std::string::npos) << log;
   EXPECT_NE(log.find("无法另开连接同时汇总"), std::string::npos) << log;
   ASSERT_EQ(Run(), 1);
   EXPECT_EQ(CountyTotal(table), total);
@@ -460,9 +462,10 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
   ASSERT_EQ(Run(), 1);
   const double total = CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL"));
   const std::string name = "landstat_lost_" + std::to_string(::getpid());
-  // Cut while the run builds alone, then while its families are built on
-  // several connections (each of which may find the loss).
-  for (const char* cut_at : {"base table", "statdata_jbnt"}) {
+  // Cut before the run committed anything in its schema, after its base
+  // table was filled on two connections, then while its families are built
+  // on several (each of which may find the loss).
+  for (const char* cut_at : {"change records", "base table", "statdata_jbnt"}) {
     SCOPED_TRACE(cut_at);
     std::vector<std::string> stages;
     const RunReport report = RunNamed(name, [&](const std::string& stage) {
@@ -479,7 +482,7 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
     const bool left = std::any_of(
         report.notices.begin(), report.notices.end(),
         [](const std::string& notice) { return notice.find("未能删除") != std::string::npos; });
-    EXPECT_EQ(left, std::string(cut_at) != "base table");
+    EXPECT_EQ(left, std::string(cut_at) != "change records");
     EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
     EXPECT_EQ(LastRun()->outcome, "failed");
   }

@@ -363,11 +363,15 @@ RowWriter::~RowWriter() {
 }
 
 void RowWriter::Add(const std::vector<Value>& values) {
+  Add(values, rows_ + 1);
+}
+
+void RowWriter::Add(const std::vector<Value>& values, long record) {
   if (values.size() != columns_.size()) {
     throw DbError(std::to_string(values.size()) + " values for the " +
                   std::to_string(columns_.size()) + " columns written to table " + table_);
   }
-  const long record = ++rows_;
+  ++rows_;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (max_chars_[i] == 0 || values[i].IsNull()) continue;
     // A text that fits is passed without a copy (no more bytes than the

@@ -119,8 +119,11 @@ class RowWriter {
   RowWriter(const RowWriter&) = delete;
   RowWriter& operator=(const RowWriter&) = delete;
 
-  // One value per column, in the order the columns were given.
+  // One value per column, in the order the columns were given. A refusal
+  // names the row by its place among the writer's rows, or by `record`
+  // where the rows of one table are shared between several writers.
   void Add(const std::vector<Value>& values);
+  void Add(const std::vector<Value>& values, long record);
   void Close();
 
  private:
