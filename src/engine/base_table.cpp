@@ -73,13 +73,13 @@ constexpr const char* kPieceColumnNames[kPieceColumns] = {
     "权属单位名称", "权属性质",   "耕地类型",  "地类备注",     "批准文号",     "新增建设用地类型",
     "备注",         "耕地坡度级", "土地总面积"};
 
-// Writes pieces as rows of one column list (the columns a piece may fill),
-// with the column numbers worked out once, and logs the pieces it cannot
-// store. A column a piece leaves unset gets the table's default.
 // Rows go to the writers in turns of this many, the first turn to the run's
 // own connection.
 constexpr long kRowsPerTurn = 16384;
 
+// Writes pieces as rows of one column list (the columns a piece may fill),
+// with the column numbers worked out once, and logs the pieces it cannot
+// store. A column a piece leaves unset gets the table's default.
 class PieceWriter {
  public:
   // `beside`, when given, is a second connection to the same database, in a
