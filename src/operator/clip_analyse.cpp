@@ -11,11 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/run_log.h"
 #include "platform/gis/attribute_expression.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
+#include "platform/text/number_text.h"
 
 namespace landstat {
 namespace {
@@ -40,6 +42,9 @@ constexpr char kBookedPoint[] = "图斑编号";
 constexpr char kPointParcel[] = "座落图斑编号";
 constexpr int kBookingWidth = 30;
 constexpr double kTiny = 0.000001;
+// A deduction coefficient is below 100 (percent): at 100 the deduction
+// takes the whole parcel and its features would be given up.
+constexpr double kCoefficientBelow = 100;
 
 // The fields that differ between the land-use and the farmland layers.
 struct ModeFields {
@@ -64,6 +69,21 @@ double ValueOf(const std::string& text) {
 
 bool Near(double value, double target) {
   return value >= target - kTiny && value <= target + kTiny;
+}
+
+// A parcel's deduction coefficient as a fraction (DeductionFraction), judged
+// on the text its source holds (`checks` watches 扣除地类系数); an empty one
+// is 0. Nothing, with the reason in `problem`, for a text that is no
+// number or a number that is not finite, negative, or 100 and above.
+std::optional<double> CoefficientFraction(const LayerChecks& checks, const Record& parcel,
+                                          std::string& problem) {
+  const std::string text = checks.StoredText(parcel, kCoefficient);
+  const std::optional<double> value = text::TextToNumber(text);
+  if (value && std::isfinite(*value) && *value >= 0 && *value < kCoefficientBelow) {
+    return DeductionFraction(*value);
+  }
+  problem = "'" + text + "' 不是 0 到 100 (不含 100) 的数值";
+  return std::nullopt;
 }
 
 void RequireFields(LayerHandle layer, const std::vector<const char*>& fields) {
@@ -98,7 +118,12 @@ class ClipRun {
  public:
   ClipRun(LayerHandle parcels, LayerHandle lines, LayerHandle points, const ModeFields& fields,
           StatRunLog* log)
-      : parcels_(parcels), lines_(lines), points_(points), fields_(fields), log_(log) {}
+      : parcels_(parcels),
+        lines_(lines),
+        points_(points),
+        fields_(fields),
+        log_(log ? *log : own_log_),
+        parcel_checks_(log_, parcels) {}
 
   void Run() {
     // Farmland parcels often carry no line and point areas of their own;
@@ -111,6 +136,7 @@ class ClipRun {
     RequireFields(lines_,
                   {kWidth, kLineArea, kRatio, kSeat1, kSeat2, fields_.side1, fields_.side2});
     RequireFields(points_, {kPointArea, kPointParcel});
+    parcel_checks_.WatchNumbers(kCoefficient);
     AddBookingFields();
     decimals_ = gis::DeclaredDecimals(parcels_, fields_.net).value_or(2);
     const int coefficient_decimals = gis::DeclaredDecimals(parcels_, kCoefficient).value_or(0);
@@ -164,11 +190,9 @@ class ClipRun {
 
   bool Usable(LayerHandle layer, const Record& record) {
     if (record.GeometryIsUsable()) return true;
-    if (log_) {
-      log_->LogFailure("范围图层整理", "图层 " + gis::LayerName(layer) + " 的记录 " +
-                                           std::to_string(record.Number()) +
-                                           " 没有有效的图形，已跳过");
-    }
+    log_.LogFailure("范围图层整理", "图层 " + gis::LayerName(layer) + " 的记录 " +
+                                        std::to_string(record.Number()) +
+                                        " 没有有效的图形，已跳过");
     return false;
   }
 
@@ -182,8 +206,16 @@ class ClipRun {
     std::vector<Booked> booked;
     const double points = BookPoints(number, rect, parcel_number, booked, parcel);
     const double lines = BookLines(number, rect, code, parcel_number, booked, parcel);
+    std::string problem;
+    const std::optional<double> fraction = CoefficientFraction(parcel_checks_, parcel, problem);
+    if (!fraction) {
+      // The parcel is left as it was; its features stay booked to it, so
+      // none of them is removed.
+      parcel_checks_.Fail(parcel, kCoefficient, problem + ", 图斑未修复");
+      return;
+    }
     const double base = parcel.Number(fields_.gross) - lines - points;
-    double deduction = base * DeductionFraction(parcel.Number(kCoefficient));
+    double deduction = base * *fraction;
     if (deduction <= kTiny) deduction = 0;
     const std::string deduction_text = Fixed(RoundToDecimals(deduction, decimals_), decimals_);
     parcel.SetText(kDeducted, deduction_text);
@@ -265,7 +297,9 @@ class ClipRun {
 
   LayerHandle parcels_, lines_, points_;
   const ModeFields& fields_;
-  StatRunLog* log_;
+  StatRunLog own_log_;  // counts what is logged when the caller gives no log
+  StatRunLog& log_;
+  LayerChecks parcel_checks_;
   int decimals_ = 2;
 };
 
@@ -293,16 +327,23 @@ short dealAiExp(short layer, short kind, const char* area_field, const char* rem
   const EntityKind entities = kind < 0 ? EntityKind::kTable : static_cast<EntityKind>(kind);
   const std::vector<long> chosen = gis::SelectByExpression(layer, entities, expression);
   if (chosen.empty()) return 0;
+  StatRunLog unwritten;
+  LayerChecks checks(unwritten, layer, false);
+  checks.WatchNumbers(kCoefficient);
   for (long number : chosen) {
-    Rewrite(layer, entities, number, [&](Record& record) {
-      const double area = record.Number(area_field);
-      double deduction = DeductionFraction(record.Number(kCoefficient)) * area;
-      if (deduction <= 0.00001) deduction = 0;
-      record.SetText(kLineArea, "");
-      record.SetText(kPointArea, "");
-      record.SetText(kDeducted, Fixed(deduction, 2));
-      record.SetText(remainder_field, Fixed(area - deduction, 2));
-    });
+    Record record;
+    if (!gis::ReadRecord(layer, entities, number, record)) continue;
+    std::string problem;
+    const std::optional<double> fraction = CoefficientFraction(checks, record, problem);
+    if (!fraction) continue;  // left as it was (clip_analyse logs it)
+    const double area = record.Number(area_field);
+    double deduction = *fraction * area;
+    if (deduction <= 0.00001) deduction = 0;
+    record.SetText(kLineArea, "");
+    record.SetText(kPointArea, "");
+    record.SetText(kDeducted, Fixed(deduction, 2));
+    record.SetText(remainder_field, Fixed(area - deduction, 2));
+    gis::WriteRecord(layer, record);
   }
   return 1;
 }

@@ -22,18 +22,21 @@ class StatRunLog;
 // lines and "图斑编号" to the points (emptied first when there from an
 // earlier run), which name the parcel each feature is booked to, and the
 // double fields 零星地物面积 and 线状地物面积 to parcels that lack them (farmland
-// parcels often do). A parcel
-// or line whose geometry is empty or invalid is skipped and, when `log` is
-// given, logged naming layer and record. 1 when done; 0 when a handle is 0
-// or less.
+// parcels often do). A parcel or line whose geometry is empty or invalid is
+// skipped and logged naming layer and record. A parcel whose 扣除地类系数 is
+// not a number from 0 to below 100 (empty is 0) is logged naming the record
+// and the value and left as it was, its features booked to it (so none is
+// removed). Failures go to `log` when given. 1 when done; 0 when a handle
+// is 0 or less.
 short clip_analyse(short parcels, short lines, short points, short mode, StatRunLog* log = nullptr);
 
 // Recomputes, on the records of `kind` (2 parcels, 0 lines, 1 points, 7 or
 // -1 attributes) that `expression` selects (gis::AttributeExpression), the
 // deduction with no line or point deduction: 扣除地类面积 := A × c and
 // `remainder_field` := A − that, A read from `area_field`, c from
-// 扣除地类系数; 线状地物面积 and 零星地物面积 emptied. 1 when done; 0 when the
-// layer is not open, the kind is below -1, a text is null or the
+// 扣除地类系数; 线状地物面积 and 零星地物面积 emptied. A record whose coefficient
+// is not a number from 0 to below 100 is left as it was. 1 when done; 0 when
+// the layer is not open, the kind is below -1, a text is null or the
 // expression selects nothing.
 short dealAiExp(short layer, short kind, const char* area_field, const char* remainder_field,
                 const char* expression);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_log.h"
 #include "platform/gis/gis_fixtures.h"
 #include "platform/gis/layers.h"
 #include "support/test_databases.h"
@@ -100,7 +101,11 @@ class ClipAnalyseTest : public ::testing::Test {
 
   // Every field of every record of a layer, numbers by value.
   std::map<long, std::vector<std::string>> Contents(const char* layer_name) {
-    ScopedLayer layer(gis::OpenLayer(path_, layer_name));
+    return Contents(layer_name, path_);
+  }
+  std::map<long, std::vector<std::string>> Contents(const char* layer_name,
+                                                    const std::string& path) {
+    ScopedLayer layer(gis::OpenLayer(path, layer_name));
     std::map<long, std::vector<std::string>> contents;
     const std::vector<gis::FieldDef> fields = gis::LayerFields(layer);
     gis::Record record;
@@ -147,6 +152,37 @@ TEST_F(ClipAnalyseTest, BooksSplitsDeductsAndRemovesWhatLiesOutside) {
   ScopedLayer points(gis::OpenLayer(path_, "零星地物"));
   EXPECT_EQ(gis::SelectRecords(points, "1 = 1"), std::vector<long>{1});
   EXPECT_EQ(FieldText(points, 1, "座落图斑编号"), "1");
+}
+
+// A coefficient that is no number from 0 to below 100 is logged with its
+// record and value, and its parcel is left as it was: the features in it
+// stay booked to it, none is removed.
+TEST_F(ClipAnalyseTest, ABadCoefficientIsLoggedAndItsParcelLeftAsItWas) {
+  int run = 0;
+  const struct {
+    std::string coefficient, logged;
+  } cases[] = {{"-5", "-5"}, {"abc", "abc"}, {"1e308", "1e+308"}, {"100", "100"}};
+  for (const auto& [coefficient, logged] : cases) {
+    SCOPED_TRACE(coefficient);
+    const std::string copy = dir_.File("bad" + std::to_string(++run) + ".gpkg");
+    std::filesystem::copy_file(path_, copy);
+    testing::RunFixtureSql(
+        copy, "UPDATE 地类图斑 SET 扣除地类系数 = '" + coefficient + "' WHERE fid = 1");
+    const auto before = Contents("地类图斑", copy);
+    StatRunLog log;
+    ASSERT_EQ(
+        RepairWith([&](short p, short l, short s) { return clip_analyse(p, l, s, 0, &log); }, copy),
+        1);
+    ASSERT_EQ(log.m_nErrCount, 1);
+    EXPECT_TRUE(testing::Names(log.m_arrFirstFailures[0], "记录 1 字段 扣除地类系数"));
+    EXPECT_TRUE(testing::Names(log.m_arrFirstFailures[0], "'" + logged + "'"));
+    EXPECT_EQ(Contents("地类图斑", copy)[1], before.at(1));
+    ScopedLayer parcels(gis::OpenLayer(copy, "地类图斑"));
+    EXPECT_EQ(gis::NonNumericValues(parcels, "扣除地类系数").size(),
+              coefficient == "abc" ? 1u : 0u);
+    ScopedLayer points(gis::OpenLayer(copy, "零星地物"));
+    EXPECT_EQ(gis::SelectRecords(points, "1 = 1"), std::vector<long>{1});
+  }
 }
 
 TEST_F(ClipAnalyseTest, SecondRunGivesTheSameLayers) {
