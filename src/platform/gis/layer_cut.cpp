@@ -161,6 +161,26 @@ int Dimension(EntityKind kind) {
   return kind == EntityKind::kRegion ? 2 : kind == EntityKind::kLine ? 1 : 0;
 }
 
+// Where a record's geometry lies against the range polygon. One missing or
+// empty is outside (the cut names it apart); one not valid is told only
+// when it meets the polygon.
+enum class Place { kOutside, kInside, kAcross, kNotValid };
+
+Place PlaceOf(const OGRGeometry* geometry, const RangeShape& range) {
+  if (!geometry || geometry->IsEmpty()) return Place::kOutside;
+  const bool inside = range.Contains(*geometry);
+  if (!inside && !range.Intersects(*geometry)) return Place::kOutside;
+  if (!geometry->IsValid()) return Place::kNotValid;
+  return inside ? Place::kInside : Place::kAcross;
+}
+
+// The piece inside the polygon of a geometry across its edge, of the
+// layer's own dimension; null when the geometry only touches the edge.
+std::unique_ptr<OGRGeometry> PieceInside(const OGRGeometry& geometry, const RangeShape& range,
+                                         EntityKind kind) {
+  return PartsOfDimension(geometry.Intersection(&range.Shape()), Dimension(kind));
+}
+
 // A gross-area field: its place and the decimals its shares are rounded to
 // (those the field declares, else the survey's default).
 struct GrossArea {
@@ -355,21 +375,21 @@ class LayerCut {
  private:
   void Cut(const OGRFeature& feature, const RangeShape& range) {
     const OGRGeometry* geometry = feature.GetGeometryRef();
-    if (!geometry || geometry->IsEmpty()) return;  // named by NameMissingGeometries
-    const bool inside = range.Contains(*geometry);
-    if (!inside && !range.Intersects(*geometry)) return;
-    if (!geometry->IsValid()) {
-      Skip(feature,
-           "its geometry is not valid (a ring or line crosses itself, or has too few "
-           "points)");
-      return;
+    switch (PlaceOf(geometry, range)) {
+      case Place::kOutside:  // a missing geometry is named by NameMissingGeometries
+        return;
+      case Place::kNotValid:
+        Skip(feature,
+             "its geometry is not valid (a ring or line crosses itself, or has too few "
+             "points)");
+        return;
+      case Place::kInside:
+        Write(feature, std::unique_ptr<OGRGeometry>(geometry->clone()), 1.0);
+        return;
+      case Place::kAcross:
+        break;
     }
-    if (inside) {
-      Write(feature, std::unique_ptr<OGRGeometry>(geometry->clone()), 1.0);
-      return;
-    }
-    std::unique_ptr<OGRGeometry> piece =
-        PartsOfDimension(geometry->Intersection(&range.Shape()), Dimension(source_.kind));
+    std::unique_ptr<OGRGeometry> piece = PieceInside(*geometry, range, source_.kind);
     if (!piece) return;  // touches the polygon's edge only
     double share = 1.0;
     if (source_.kind == EntityKind::kRegion) {
@@ -546,6 +566,27 @@ RangePolygon ReadRangePolygon(const std::string& path) {
 
 void CheckRangeFits(const SourceLayer& source, const RangePolygon& range) {
   if (source.kind != EntityKind::kTable) RangeShape(range, *source.layer);
+}
+
+bool KeepsARecord(const SourceLayer& source, const RangePolygon& range) {
+  OGRLayer& layer = *source.layer;
+  if (source.kind == EntityKind::kTable) return layer.GetFeatureCount() > 0;
+  const RangeShape shape(range, layer);
+  const OGREnvelope& box = shape.Box();
+  layer.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
+  layer.ResetReading();
+  bool kept = false;
+  while (!kept) {
+    const std::unique_ptr<OGRFeature> feature{layer.GetNextFeature()};
+    if (!feature) break;
+    const OGRGeometry* geometry = feature->GetGeometryRef();
+    const Place place = PlaceOf(geometry, shape);
+    kept = place == Place::kInside ||
+           (place == Place::kAcross && PieceInside(*geometry, shape, source.kind) != nullptr);
+  }
+  layer.SetSpatialFilter(nullptr);
+  layer.ResetReading();
+  return kept;
 }
 
 LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target) {

@@ -55,6 +55,10 @@ struct LayerCutCount {
 // brought into the coordinates of the layer.
 void CheckRangeFits(const SourceLayer& source, const RangePolygon& range);
 
+// Whether the cut of `source` by the range polygon keeps a record of it (an
+// attribute table: whether it holds one); the walk stops at the first.
+bool KeepsARecord(const SourceLayer& source, const RangePolygon& range);
+
 // Cuts `source` by the range polygon into a new layer of the same name in
 // `target`, in one transaction: its fields as the source declares them, a
 // record of the source kept under its own record number where its geometry

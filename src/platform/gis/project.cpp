@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <pugixml.hpp>
+#include <string_view>
 
 #include "platform/gis/gis_error.h"
 #include "platform/host/input_checks.h"
@@ -135,6 +136,10 @@ std::string CGisXmlPrj::GetCodeFile() const {
   return path.is_relative() ? (fs::path(GetFolder()) / path).string() : codes;
 }
 
+bool CGisXmlPrj::IsCutRange() const {
+  return std::string_view(document_->root.attribute("range").as_string()) == "cut";
+}
+
 void CGisXmlPrj::Save() const {
   if (!document_->xml.save_file(path_.c_str(), "  ")) {
     throw GisError("cannot write the project file " + path_);
@@ -144,7 +149,7 @@ void CGisXmlPrj::Save() const {
 void WriteProjectFile(const std::string& path, const std::string& county_code,
                       const std::string& county_name,
                       const std::map<std::string, std::string>& layers,
-                      const std::string& code_file) {
+                      const std::string& code_file, bool cut_range) {
   pugi::xml_document document;
   pugi::xml_node declaration = document.append_child(pugi::node_declaration);
   declaration.append_attribute("version") = "1.0";
@@ -153,6 +158,7 @@ void WriteProjectFile(const std::string& path, const std::string& county_code,
   root.append_attribute("sCode") = county_code.c_str();
   root.append_attribute("name") = county_name.c_str();
   if (!code_file.empty()) root.append_attribute("codes") = code_file.c_str();
+  if (cut_range) root.append_attribute("range") = "cut";
   for (const auto& [name, source] : layers) {
     pugi::xml_node layer = root.append_child("Layer");
     layer.append_attribute("name") = name.c_str();

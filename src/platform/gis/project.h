@@ -58,6 +58,10 @@ class CGisXmlPrj {
   void SetCountyCode(const std::string& code);
   // The code file named by the project, resolved; empty when none is named.
   std::string GetCodeFile() const;
+  // Whether the project file marks the project as a range cut out of a
+  // county (attribute range="cut" of its project element, which only the
+  // cut writes).
+  bool IsCutRange() const;
   // Writes the project file back (after SetCountyCode).
   void Save() const;
 
@@ -78,10 +82,11 @@ class CGisXmlPrj {
   std::map<std::string, LayerEntry> layers_;
 };
 
-// Writes a new project file listing `layers` (survey name -> source path).
+// Writes a new project file listing `layers` (survey name -> source path),
+// marked as a range cut out of a county when `cut_range`.
 void WriteProjectFile(const std::string& path, const std::string& county_code,
                       const std::string& county_name,
                       const std::map<std::string, std::string>& layers,
-                      const std::string& code_file = {});
+                      const std::string& code_file = {}, bool cut_range = false);
 
 }  // namespace landstat::gis

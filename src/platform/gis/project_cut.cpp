@@ -229,22 +229,37 @@ std::vector<std::string> WriteRangeProject(const StagingFolder& staging, const C
   std::map<std::string, std::string> sources;
   for (const std::string& name : project.LayerNames()) sources[name] = kRangeSurvey;
   WriteProjectFile((staging / kRangeProject).string(), project.GetCountyCode(),
-                   project.GetCountyName(), sources, codes_name);
+                   project.GetCountyName(), sources, codes_name, true);
   files.push_back(kRangeProject);
   return files;
+}
+
+// Refuses a cut that would keep no record of the layer the range's
+// statistics walk first: they would be empty.
+void CheckKeeps(const std::vector<detail::SourceLayer>& layers, const detail::RangePolygon& range,
+                const std::string& required_layer) {
+  for (const detail::SourceLayer& layer : layers) {
+    if (layer.name != required_layer || detail::KeepsARecord(layer, range)) continue;
+    throw GisError("the range polygon " + range.path + " holds no record of layer \"" +
+                   required_layer + "\" of the county");
+  }
 }
 
 }  // namespace
 
 CutReport CutProject(const std::string& project_path, const std::string& polygon_path,
-                     const std::string& range_folder) {
+                     const std::string& range_folder, const std::string& required_layer) {
   if (project_path.empty()) throw GisError("no county project file was given to cut");
   if (polygon_path.empty()) throw GisError("no range polygon file was given");
   if (range_folder.empty()) throw GisError("no range folder was given");
   std::unique_ptr<CGisXmlPrj> project = CGisXmlPrj::Open(project_path);
+  if (!required_layer.empty() && !project->HasLayer(required_layer)) {
+    throw GisError("the project file " + project_path + " has no layer \"" + required_layer + "\"");
+  }
   const std::vector<detail::SourceLayer> layers = OpenLayers(*project);
   const detail::RangePolygon range = detail::ReadRangePolygon(polygon_path);
   for (const detail::SourceLayer& layer : layers) detail::CheckRangeFits(layer, range);
+  CheckKeeps(layers, range, required_layer);
   const std::string codes = project->GetCodeFile();
   std::error_code ignored;
   if (!codes.empty() && !fs::is_regular_file(codes, ignored)) {
@@ -260,6 +275,21 @@ CutReport CutProject(const std::string& project_path, const std::string& polygon
   staging.Publish(files);
   report.project_path = (fs::path(range_folder) / kRangeProject).string();
   return report;
+}
+
+std::string NotACutRange(const CGisXmlPrj& project) {
+  const std::string file = project.GetFilePath();
+  if (!project.IsCutRange()) {
+    return "the project file " + file + " is no range cut out of a county";
+  }
+  const fs::path survey = Resolved((fs::path(project.GetFolder()) / kRangeSurvey).string());
+  for (const std::string& name : project.LayerNames()) {
+    if (Resolved(project.SourceOf(name)) != survey) {
+      return "the range project " + file + " lists layer \"" + name + "\" outside its own " +
+             kRangeSurvey;
+    }
+  }
+  return {};
 }
 
 }  // namespace landstat::gis

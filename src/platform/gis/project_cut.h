@@ -5,6 +5,8 @@
 
 namespace landstat::gis {
 
+class CGisXmlPrj;
+
 // What a cut wrote: the range project file, and per layer how many records
 // were kept and how many were skipped (empty or invalid geometry, each
 // named in `problems`).
@@ -31,9 +33,19 @@ struct CutReport {
 // geometry that lies inside the polygon.
 //
 // Raises GisError naming the file for an unreadable project, an empty or
-// invalid polygon, or a range folder that cannot be written; nothing is
-// written into the folder then.
+// invalid polygon, or a range folder that cannot be written; and, when
+// `required_layer` is given, when the project lacks that layer or the
+// polygon keeps none of its records (a polygon outside the county, say),
+// naming the layer and the polygon file. Nothing is written into the
+// folder then.
 CutReport CutProject(const std::string& project_path, const std::string& polygon_path,
-                     const std::string& range_folder);
+                     const std::string& range_folder, const std::string& required_layer = {});
+
+// Why a project is no range a cut made: empty when its file marks it as a
+// cut range and every layer it lists lies in the range's own GeoPackage
+// beside the project file (the only file a repair of a range may write);
+// else the reason, naming the project file and, where one is the cause,
+// the layer.
+std::string NotACutRange(const CGisXmlPrj& project);
 
 }  // namespace landstat::gis

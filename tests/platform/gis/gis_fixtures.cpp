@@ -4,6 +4,7 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -57,6 +58,14 @@ void WriteFixtureLayer(const std::string& path, const std::string& layer, OGRwkb
       throw std::runtime_error("cannot write a feature of " + layer);
     }
   }
+}
+
+void WriteRectangleFile(const std::string& path, const gis::Rect& rect) {
+  char ring[320];
+  std::snprintf(ring, sizeof ring, "POLYGON ((%f %f,%f %f,%f %f,%f %f,%f %f))", rect.min_x,
+                rect.min_y, rect.max_x, rect.min_y, rect.max_x, rect.max_y, rect.min_x, rect.max_y,
+                rect.min_x, rect.min_y);
+  WriteFixtureLayer(path, "range", wkbPolygon, {}, {{ring, {}}});
 }
 
 void DeleteFixtureFeature(const std::string& path, const std::string& layer, long long fid) {

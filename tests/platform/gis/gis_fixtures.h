@@ -34,6 +34,10 @@ void WriteFixtureLayer(const std::string& path, const std::string& layer, OGRwkb
                        const std::vector<FixtureFeature>& features,
                        const std::vector<std::string>& layer_options = {});
 
+// A range polygon file: a GeoPackage whose layer "range" holds the
+// rectangle `rect`.
+void WriteRectangleFile(const std::string& path, const gis::Rect& rect);
+
 // Deletes the feature of identifier `fid` of a GeoPackage layer.
 void DeleteFixtureFeature(const std::string& path, const std::string& layer, long long fid);
 

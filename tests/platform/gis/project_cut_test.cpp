@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -29,6 +28,7 @@ using ::landstat::testing::Names;
 using ::landstat::testing::RunFixtureSql;
 using ::landstat::testing::TempDir;
 using ::landstat::testing::WriteFixtureLayer;
+using ::landstat::testing::WriteRectangleFile;
 
 constexpr char kSquare[] = "POLYGON ((0 0,10 0,10 10,0 10,0 0))";
 
@@ -168,24 +168,53 @@ TEST_F(ProjectCutTest, RefusesBadInputBeforeTouchingTheRangeFolder) {
                     {{"POLYGON ((0 0,10 10,10 0,0 10,0 0))", {}}});
   WriteFixtureLayer(dir_.File("line.gpkg"), "range", wkbLineString, {},
                     {{"LINESTRING (0 0,10 10)", {}}});
+  WriteRectangleFile(dir_.File("outside.gpkg"), {100, 100, 110, 110});
   std::ofstream(dir_.File("broken.xml")) << "<GisProject sCode=\"330102\"><Layer";
   struct Case {
     std::string project, polygon, range, named;
+    std::string required;  // the layer the cut must keep a record of
   };
   const Case cases[] = {
-      {project_, dir_.File("empty.gpkg"), range_, dir_.File("empty.gpkg")},
-      {project_, dir_.File("bowtie.gpkg"), range_, dir_.File("bowtie.gpkg")},
-      {project_, dir_.File("line.gpkg"), range_, dir_.File("line.gpkg")},
-      {project_, dir_.File("missing.gpkg"), range_, dir_.File("missing.gpkg")},
-      {dir_.File("broken.xml"), polygon_, range_, dir_.File("broken.xml")},
-      {project_, polygon_, dir_.File("county"), dir_.File("county")},
+      {project_, dir_.File("empty.gpkg"), range_, dir_.File("empty.gpkg"), ""},
+      {project_, dir_.File("bowtie.gpkg"), range_, dir_.File("bowtie.gpkg"), ""},
+      {project_, dir_.File("line.gpkg"), range_, dir_.File("line.gpkg"), ""},
+      {project_, dir_.File("missing.gpkg"), range_, dir_.File("missing.gpkg"), ""},
+      {dir_.File("broken.xml"), polygon_, range_, dir_.File("broken.xml"), ""},
+      {project_, polygon_, dir_.File("county"), dir_.File("county"), ""},
+      {project_, dir_.File("outside.gpkg"), range_, dir_.File("outside.gpkg"), "地类图斑"},
+      {project_, polygon_, range_, "宗地", "宗地"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.named);
-    EXPECT_TRUE(Names(GisErrorOf([&] { CutProject(c.project, c.polygon, c.range); }), c.named));
+    EXPECT_TRUE(
+        Names(GisErrorOf([&] { CutProject(c.project, c.polygon, c.range, c.required); }), c.named));
     EXPECT_FALSE(fs::exists(range_));
     for (const auto& entry : fs::directory_iterator(dir_.path())) {
       EXPECT_EQ(entry.path().filename().string().find(".range"), std::string::npos);
+    }
+  }
+}
+
+// Only a range a cut made, whose layers all lie in its own GeoPackage, is
+// one: a repair may write there and nowhere else.
+TEST_F(ProjectCutTest, OnlyWhatACutMadeIsARange) {
+  const std::string range_project = CutProject(project_, polygon_, range_).project_path;
+  WriteProjectFile(range_ + "/county.xml", "330102", "示例县",
+                   {{"地类图斑", "range.gpkg"}, {"线状地物", survey_}}, {}, true);
+  const struct {
+    std::string project, named;  // named: empty for a range
+  } cases[] = {
+      {range_project, ""},
+      {project_, project_},
+      {range_ + "/county.xml", "线状地物"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.project);
+    const std::string why = NotACutRange(*CGisXmlPrj::Open(c.project));
+    if (c.named.empty()) {
+      EXPECT_EQ(why, "");
+    } else {
+      EXPECT_TRUE(Names(why, c.named));
     }
   }
 }
@@ -254,12 +283,8 @@ TEST(ProjectCutCountyTest, APolygonAroundTheCountyKeepsEveryParcel) {
     std::unique_ptr<CGisXmlPrj> project = CGisXmlPrj::Open(files.project);
     ASSERT_TRUE(LayerExtent(project->prjItemGetAi("地类图斑"), extent));
   }
-  char ring[256];
-  std::snprintf(ring, sizeof ring, "POLYGON ((%f %f,%f %f,%f %f,%f %f,%f %f))", extent.min_x - 1,
-                extent.min_y - 1, extent.max_x + 1, extent.min_y - 1, extent.max_x + 1,
-                extent.max_y + 1, extent.min_x - 1, extent.max_y + 1, extent.min_x - 1,
-                extent.min_y - 1);
-  WriteFixtureLayer(dir.File("around.gpkg"), "range", wkbPolygon, {}, {{ring, {}}});
+  WriteRectangleFile(dir.File("around.gpkg"),
+                     {extent.min_x - 1, extent.min_y - 1, extent.max_x + 1, extent.max_y + 1});
 
   const CutReport report = CutProject(files.project, dir.File("around.gpkg"), dir.File("range/"));
 
