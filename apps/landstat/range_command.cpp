@@ -24,15 +24,18 @@ const char* const RangeHelp =
     "the statistics go into RangeStat.sqlite in the range folder (made when missing, reused\n"
     "otherwise; plain table names); the code table is copied beside it as CODE.WB.\n"
     "\n"
-    "  --project FILE   the range project, or with --range the county project (required)\n"
-    "  --range FILE     the range polygon file (any file OGR reads: the union of its polygons)\n"
+    "  --project FILE   the range project a cut made, or with --range the county project\n"
+    "                   (required; a county's own project is refused without --range)\n"
+    "  --range FILE     the range polygon file (any file OGR reads: the union of its polygons;\n"
+    "                   refused when it keeps none of the run's parcels or lots)\n"
     "  --folder DIR     where the cut writes the range (default: range-NAME beside the county\n"
     "                   project, NAME the polygon file's name)\n"
     "  --kind KIND      landuse, jbnt (basic farmland) or czzd (town lots; also the lot and\n"
     "                   house information of the data source in rivadoverid.ini)\n"
     "  --title TITLE    only the tables of the report of that title (land-use or town report,\n"
     "                   宗地信息表, 房屋信息表); the base data are built when the database lacks "
-    "them\n"
+    "them;\n"
+    "                   a title of no range report is refused with the list of titles\n"
     "  --county CODE    the six-digit county code (default: the project's sCode)\n"
     "  --codes FILE     the code file (default: the one the project names)\n"
     "  --home DIR       the configuration root (default: $LANDSTAT_HOME, else the\n"
@@ -61,7 +64,11 @@ bool KindOf(const Options& options, RangeRequest& request, std::string& error) {
   if (options.Has("title")) {
     request.title = options.Get("title");
     request.kind = RangeKindOfTitle(*request.title);
-    return true;
+    if (IsRangeTitle(request.kind, *request.title)) return true;
+    error = "no range report is titled '" + *request.title +
+            "'; the titles (any title containing 土地利用台帐 builds the ledger):";
+    for (const std::string& title : RangeTitles()) error += "\n  " + title;
+    return false;
   }
   const std::string kind = options.Get("kind");
   if (kind == "landuse") {
@@ -120,15 +127,17 @@ int Range(const Options& options) {
     const std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(code_path));
     request.codes = codes.get();
     HostOutput output(options);
-    const RunReport report = RunRange(request);
-    const std::string folder =
-        request.polygon.empty()
-            ? project->GetFolder()
-            : (request.range_folder.empty() ? DefaultRangeFolder(request.project, request.polygon)
-                                            : request.range_folder);
-    const std::string database = (std::filesystem::path(folder) / kRangeDatabaseName).string();
-    PrintSummary(report.Completed() ? "range statistics completed" : "range statistics FAILED",
-                 report, database, (std::filesystem::path(folder) / kRangeLogName).string());
+    const RangeReport report = RunRange(request);
+    const std::string outcome =
+        report.Completed() ? "range statistics completed" : "range statistics FAILED";
+    if (report.folder.empty()) {
+      // Refused before any folder was touched: there is no log to name.
+      PrintOutcome(outcome + " (nothing was written)", report);
+    } else {
+      const std::filesystem::path folder(report.folder);
+      PrintSummary(outcome, report, (folder / kRangeDatabaseName).string(),
+                   (folder / kRangeLogName).string());
+    }
     return ExitCodeOf(report);
   });
 }

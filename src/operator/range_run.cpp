@@ -214,38 +214,85 @@ bool WriteCodeFile(const gis::RuralCode& codes, const std::string& path, std::st
   return !failed;
 }
 
-// A report of a run that ended before the range folder was touched.
-RunReport Refused(const std::vector<std::string>& failures, Clock::time_point start) {
-  RunReport report = FailedBeforeContext({}, kTitle, failures);
+// A report of a run that ended before any folder was touched.
+RangeReport Refused(const std::vector<std::string>& failures, Clock::time_point start) {
+  RangeReport report;
+  static_cast<RunReport&>(report) = FailedBeforeContext({}, kTitle, failures);
   report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return report;
 }
 
-// What must hold before the folder is touched: the project opens and has
-// the kind's required layers. Empty when it does; else why not.
+// The layer a run of the kind walks first, which a range must hold records
+// of: the parcels of land use or farmland, the lots of a town-lot run
+// (城镇权属层, else 宗地). Empty when the project has none.
+std::string FirstLayer(RangeKind kind, const gis::CGisXmlPrj& project) {
+  const auto held = [&](const char* name) { return project.HasLayer(name) ? name : ""; };
+  switch (kind) {
+    case RangeKind::kLandUse:
+      return held(kLandUseNames.parcel);
+    case RangeKind::kFarmland:
+      return held(kFarmlandNames.parcel);
+    case RangeKind::kTownLots:
+      return project.HasLayer(kLotLayers[0]) ? kLotLayers[0] : held(kLotLayers[1]);
+  }
+  return {};
+}
+
+// The layer of the kind the project lacks (its first layer; the house
+// layer for a town title), named in the reason; empty when it lacks none.
+std::string MissingLayer(const RangeRequest& request, const gis::CGisXmlPrj& project) {
+  const auto missing = [&](const std::string& name) {
+    return "工程 " + project.GetFilePath() + " 没有图层 " + name;
+  };
+  if (FirstLayer(request.kind, project).empty()) {
+    switch (request.kind) {
+      case RangeKind::kLandUse:
+        return missing(kLandUseNames.parcel);
+      case RangeKind::kFarmland:
+        return missing(kFarmlandNames.parcel);
+      case RangeKind::kTownLots:
+        return missing(std::string(kLotLayers[0]) + " 或 " + kLotLayers[1]);
+    }
+  }
+  if (request.kind == RangeKind::kTownLots && request.title && !project.HasLayer(kHouseLayer)) {
+    return missing(kHouseLayer);
+  }
+  return {};
+}
+
+// The county project a range is to be cut out of: its first layer of the
+// kind, which the cut must keep a record of; empty, with `problem`, when
+// the project does not open or lacks a layer of the kind.
+std::string CountyFirstLayer(const RangeRequest& request, std::string& problem) {
+  try {
+    const std::unique_ptr<gis::CGisXmlPrj> county = gis::CGisXmlPrj::Open(request.project);
+    problem = MissingLayer(request, *county);
+    return problem.empty() ? FirstLayer(request.kind, *county) : std::string();
+  } catch (const gis::GisError& error) {
+    problem = error.what();
+    return {};
+  }
+}
+
+// What must hold before the folder is touched: the project opens, is a
+// range a cut made (its layers are the only ones the repair may write), has
+// the kind's required layers and records in the first of them. Empty when
+// it does; else why not.
 std::string CheckRange(RangeJob& job, const std::string& project_path) {
   try {
     job.project = gis::CGisXmlPrj::Open(project_path);
+    if (std::string why = gis::NotACutRange(*job.project); !why.empty()) {
+      return why + ": 先用范围多边形切出范围, 只统计切出的范围";
+    }
+    if (std::string missing = MissingLayer(job.request, *job.project); !missing.empty()) {
+      return missing;
+    }
+    const std::string first = FirstLayer(job.request.kind, *job.project);
+    if (gis::RecordCount(job.project->prjItemGetAi(first), gis::EntityKind::kTable) <= 1) {
+      return "范围工程 " + project_path + " 的图层 " + first + " 没有记录, 范围内没有可统计的图元";
+    }
   } catch (const gis::GisError& error) {
     return error.what();
-  }
-  const auto missing = [&](const std::string& name) {
-    return "范围工程 " + project_path + " 没有图层 " + name;
-  };
-  switch (job.request.kind) {
-    case RangeKind::kLandUse:
-    case RangeKind::kFarmland: {
-      const char* parcel =
-          job.request.kind == RangeKind::kLandUse ? kLandUseNames.parcel : kFarmlandNames.parcel;
-      if (!job.project->HasLayer(parcel)) return missing(parcel);
-      break;
-    }
-    case RangeKind::kTownLots:
-      if (!job.project->HasLayer(kLotLayers[0]) && !job.project->HasLayer(kLotLayers[1])) {
-        return missing(std::string(kLotLayers[0]) + " 或 " + kLotLayers[1]);
-      }
-      if (job.request.title && !job.project->HasLayer(kHouseLayer)) return missing(kHouseLayer);
-      break;
   }
   return {};
 }
@@ -469,42 +516,52 @@ std::string DefaultRangeFolder(const std::string& project, const std::string& po
       .string();
 }
 
-RunReport RunRange(const RangeRequest& request) {
+RangeReport RunRange(const RangeRequest& request) {
   const auto start = Clock::now();
-  // Early failures: nothing in the range folder is touched.
+  // Early failures: no folder is touched.
   if (request.project.empty()) return Refused({"没有范围工程文件"}, start);
   if (!request.codes || !gis::IsLayerValid(request.codes->m_ai)) {
     return Refused({"没有可读的代码表"}, start);
   }
+  if (request.title && !IsRangeTitle(request.kind, *request.title)) {
+    return Refused({"范围统计没有标题为 \"" + *request.title + "\" 的报表"}, start);
+  }
   RangeJob job(request);
   std::string project_path = request.project;
   if (!request.polygon.empty()) {
+    std::string problem;
+    const std::string first = CountyFirstLayer(request, problem);
+    if (!problem.empty()) return Refused({problem}, start);
     const std::string folder = request.range_folder.empty()
                                    ? DefaultRangeFolder(request.project, request.polygon)
                                    : request.range_folder;
+    std::string failed;
     try {
-      const gis::CutReport cut = gis::CutProject(request.project, request.polygon, folder);
+      const gis::CutReport cut = gis::CutProject(request.project, request.polygon, folder, first);
       project_path = cut.project_path;
       job.setup_failures = cut.problems;
     } catch (const gis::GisError& error) {
-      return Refused({std::string("切割范围失败: ") + error.what()}, start);
+      failed = std::string("切割范围失败: ") + error.what();
     }
+    // Logged outside the handler, which would add the error's text again.
+    if (!failed.empty()) return Refused({failed}, start);
   }
   const std::string problem = CheckRange(job, project_path);
   if (!problem.empty()) return Refused({problem}, start);
   PrepareFolder(job);
-  RunReport report;
+  RangeReport report;
   switch (request.kind) {
     case RangeKind::kLandUse:
-      report = RunLandRange(job, false);
+      static_cast<RunReport&>(report) = RunLandRange(job, false);
       break;
     case RangeKind::kFarmland:
-      report = RunLandRange(job, true);
+      static_cast<RunReport&>(report) = RunLandRange(job, true);
       break;
     case RangeKind::kTownLots:
-      report = RunTownRange(job);
+      static_cast<RunReport&>(report) = RunTownRange(job);
       break;
   }
+  report.folder = job.folder;
   try {
     report.tables = db::Connection(job.database).ListTables();
   } catch (const db::DbError& failure) {

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/run_report.h"
 #include "platform/gis/rural_code.h"
@@ -33,19 +34,35 @@ struct RangeRequest {
 // The kind of run a report title belongs to: town lots for the town
 // reports and the lot and house information, land use otherwise.
 RangeKind RangeKindOfTitle(const std::string& title);
+// Whether a run of `kind` has a report of that title (land use: any title
+// containing 土地利用台帐 names the ledger).
+bool IsRangeTitle(RangeKind kind, const std::string& title);
+// The report titles of the range runs, land use first, for a host to list.
+std::vector<std::string> RangeTitles();
 
 // The folder a cut by `polygon` of `project` writes to when none is given.
 std::string DefaultRangeFolder(const std::string& project, const std::string& polygon);
 
+// What a range run tells its host: the run's report and the range folder
+// it wrote its database and log in, empty when it was refused before any
+// folder was touched (nothing was logged then but the report's messages).
+struct RangeReport : RunReport {
+  std::string folder;
+};
+
 // A range run: the cut first when a polygon is given, then the run of the
-// kind (or title) on the range folder. The range database is worked on in a
-// copy that replaces RangeStat.sqlite only when the run completes, so a
-// failed run leaves the previous one. A run fails, before the range folder
-// is touched, for a missing or unreadable project, a required layer
-// missing, a range polygon that is empty or invalid, no code table; and,
-// with the database kept as it was, when the range database cannot be
-// taken or the base table stage fails. Failures are counted, and logged in
+// kind (or title) on the range folder. Only a range a cut made is worked on
+// (gis::NotACutRange): the repair writes into the range's own GeoPackage,
+// never into a county's layers. The range database is worked on in a copy
+// that replaces RangeStat.sqlite only when the run completes, so a failed
+// run leaves the previous one. A run fails, before any folder is touched,
+// for a missing or unreadable project, a project without a polygon that is
+// no cut range, a title the kind has no report of, a required layer
+// missing or without a record in the range (a polygon outside the county),
+// a range polygon that is empty or invalid, no code table; and, with the
+// database kept as it was, when the range database cannot be taken or the
+// base table stage fails. Failures are counted, and logged in
 // RangeStatLog.txt of the range folder once the run has started.
-RunReport RunRange(const RangeRequest& request);
+RangeReport RunRange(const RangeRequest& request);
 
 }  // namespace landstat

@@ -386,10 +386,31 @@ bool TownTitleReadsLandUse(const std::string& title) {
 }
 
 RangeKind RangeKindOfTitle(const std::string& title) {
-  const bool town =
-      title == kLotInfoTitle || title == kHouseInfoTitle ||
-      std::find(std::begin(kTownTitles), std::end(kTownTitles), title) != std::end(kTownTitles);
-  return town ? RangeKind::kTownLots : RangeKind::kLandUse;
+  return IsRangeTitle(RangeKind::kTownLots, title) ? RangeKind::kTownLots : RangeKind::kLandUse;
+}
+
+bool IsRangeTitle(RangeKind kind, const std::string& title) {
+  switch (kind) {
+    case RangeKind::kLandUse:
+      return std::any_of(std::begin(kLandTitles), std::end(kLandTitles),
+                         [&](const TitleRow& row) { return Matches(row, title); });
+    case RangeKind::kTownLots:
+      return title == kLotInfoTitle || title == kHouseInfoTitle ||
+             std::find(std::begin(kTownTitles), std::end(kTownTitles), title) !=
+                 std::end(kTownTitles);
+    case RangeKind::kFarmland:
+      break;
+  }
+  return false;
+}
+
+std::vector<std::string> RangeTitles() {
+  std::vector<std::string> titles;
+  for (const TitleRow& row : kLandTitles) titles.push_back(row.title);
+  titles.insert(titles.end(), std::begin(kTownTitles), std::end(kTownTitles));
+  titles.push_back(kLotInfoTitle);
+  titles.push_back(kHouseInfoTitle);
+  return titles;
 }
 
 bool BuildLandUseRange(CStatContext& context, const std::optional<std::string>& title) {

@@ -24,6 +24,7 @@
 #include "platform/gis/gis_fixtures.h"
 #include "platform/gis/layers.h"
 #include "platform/gis/project.h"
+#include "platform/gis/project_cut.h"
 #include "platform/host/paths.h"
 #include "support/program_dir.h"
 #include "support/run_program.h"
@@ -37,8 +38,9 @@ using testing::FixtureFeature;
 using testing::FixtureField;
 using testing::TempDir;
 
-// A small generated county, written once, copied as the range folder of
-// each test; the configuration of three units.
+// A small generated county, written once, and the range of all of it, cut
+// once by a rectangle around it and copied as the range folder of each
+// test; the configuration of three units.
 class RangeFolder {
  public:
   static void SetUpSuite() {
@@ -50,14 +52,27 @@ class RangeFolder {
     county::CountyOptions options;
     options.parcels = 80;
     county::WriteCounty(county::PlanCounty(options), home_->File("county"));
+    gis::Rect extent;
+    {
+      const std::unique_ptr<gis::CGisXmlPrj> county = gis::CGisXmlPrj::Open(CountyProject());
+      gis::LayerExtent(county->prjItemGetAi("地类图斑"), extent);
+    }
+    testing::WriteRectangleFile(home_->File("around.gpkg"), {extent.min_x - 1, extent.min_y - 1,
+                                                             extent.max_x + 1, extent.max_y + 1});
+    testing::WriteRectangleFile(home_->File("outside.gpkg"), {extent.max_x + 100, extent.min_y,
+                                                              extent.max_x + 200, extent.max_y});
+    gis::CutProject(CountyProject(), home_->File("around.gpkg"), home_->File("range"));
   }
   static void TearDownSuite() { delete home_; }
 
   RangeFolder() {
-    fs::copy(home_->File("county"), dir_.path(), fs::copy_options::recursive);
+    fs::copy(home_->File("range"), dir_.path(), fs::copy_options::recursive);
     codes_.reset(gis::RuralCode::Load(dir_.File("codes.tsv")));
   }
-  std::string Project() const { return dir_.File("project.xml"); }
+  std::string Project() const { return dir_.File("range.xml"); }
+  std::string Survey() const { return dir_.File("range.gpkg"); }
+  static std::string CountyProject() { return home_->File("county/project.xml"); }
+  static std::string HomeFile(const std::string& name) { return home_->File(name); }
   std::string File(const std::string& name) const { return dir_.File(name); }
   gis::RuralCode* Codes() const { return codes_.get(); }
   static std::string Home() { return home_->path().string(); }
@@ -94,10 +109,12 @@ std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> Snapshot(
 }
 
 TEST_F(RangeStatisticsTest, EarlyFailuresReturnZeroAndLeaveTheFolderAsItWas) {
-  const std::string survey = range_.File("survey.gpkg");
-  // Projects that lack a layer a run requires.
-  gis::WriteProjectFile(range_.File("lots.xml"), "330102", "示例县", {{"城镇权属层", survey}});
-  gis::WriteProjectFile(range_.File("parcels.xml"), "330102", "示例县", {{"地类图斑", survey}});
+  const std::string survey = range_.Survey();
+  // Ranges that lack a layer a run requires.
+  gis::WriteProjectFile(range_.File("lots.xml"), "330102", "示例县", {{"城镇权属层", survey}}, {},
+                        true);
+  gis::WriteProjectFile(range_.File("parcels.xml"), "330102", "示例县", {{"地类图斑", survey}}, {},
+                        true);
   const std::string lots = range_.File("lots.xml"), parcels = range_.File("parcels.xml");
   const auto before = Snapshot(range_.File(""));
   gis::RuralCode* codes = range_.Codes();
@@ -142,14 +159,16 @@ std::set<std::string> Unprefixed(const std::set<std::string>& tables) {
 }
 
 TEST_F(RangeStatisticsTest, EachTitleBuildsTheTablesOfItsReport) {
-  const std::set<std::string> land_base = {"CODETBL1", "GQstatdata", "MUstatdata", "PMstatdata",
-                                           "QSDMB",    "StatRuns",   "statdata",   "statdataex"};
   const struct {
     const char* title;
     std::set<std::string> added;
   } cases[] = {
-      {"土地利用现状三级分类面积汇总表", land_base},
-      {"土地利用现状一级分类面积汇总表", {"TDLY_YJFL"}},
+      // A title of no range report (the range makes no third-level table) is
+      // refused, before the base data too.
+      {"土地利用现状三级分类面积汇总表", {}},
+      {"土地利用现状一级分类面积汇总表",
+       {"CODETBL1", "GQstatdata", "MUstatdata", "PMstatdata", "QSDMB", "StatRuns", "statdata",
+        "statdataex", "TDLY_YJFL"}},
       {"土地利用现状二级分类面积汇总表", {"TDLY_EJFL"}},
       {"飞入地一级分类面积汇总表", {"FRDTDLY_YJFL"}},
       {"飞入地二级分类面积汇总表", {"FRDTDLY_EJFL"}},
@@ -177,7 +196,7 @@ TEST_F(RangeStatisticsTest, EachTitleBuildsTheTablesOfItsReport) {
     const short result =
         town ? LandCZZDRangeStatByTbl(range_.Project().c_str(), c.title, range_.Codes(), "330102")
              : LandUseRangeStatByTbl(range_.Project().c_str(), c.title, range_.Codes(), "330102");
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(result, c.added.empty() ? 0 : 1);
     std::set<std::string> added;
     for (const std::string& table : range_.Tables()) {
       if (!before.count(table)) added.insert(table);
@@ -195,7 +214,7 @@ TEST_F(RangeStatisticsTest, LandUseTotalIsTheParcelsSumAndAFailedRunKeepsThePrev
   double gross = 0;
   long parcels = 0;
   {
-    testing::ScopedLayer layer(gis::OpenLayer(range_.File("survey.gpkg"), "地类图斑"));
+    testing::ScopedLayer layer(gis::OpenLayer(range_.Survey(), "地类图斑"));
     gis::Record record;
     for (long n = 1; n < gis::RecordCount(layer, gis::EntityKind::kRegion); ++n) {
       if (!gis::ReadRecord(layer, gis::EntityKind::kRegion, n, record)) continue;
@@ -211,8 +230,7 @@ TEST_F(RangeStatisticsTest, LandUseTotalIsTheParcelsSumAndAFailedRunKeepsThePrev
   conn.Close();
 
   const std::set<std::string> tables = range_.Tables();
-  testing::RunFixtureSql(range_.File("survey.gpkg"),
-                         "alter table 地类图斑 drop column 权属单位代码");
+  testing::RunFixtureSql(range_.Survey(), "alter table 地类图斑 drop column 权属单位代码");
   EXPECT_EQ(LandUseRangeStat(range_.Project().c_str(), range_.Codes(), "330102"), 0);
   EXPECT_EQ(range_.Tables(), tables);
   conn.Open(range_.File(kRangeDatabaseName));
@@ -222,8 +240,9 @@ TEST_F(RangeStatisticsTest, LandUseTotalIsTheParcelsSumAndAFailedRunKeepsThePrev
 // Without line and point layers, empty stand-ins beside the parcels take
 // their place: nothing is deducted for them, and a second run reuses them.
 TEST_F(RangeStatisticsTest, ARangeWithoutLinesOrPointsRunsOnEmptyStandIns) {
-  const std::string survey = range_.File("survey.gpkg");
-  gis::WriteProjectFile(range_.File("parcels.xml"), "330102", "示例县", {{"地类图斑", survey}});
+  const std::string survey = range_.Survey();
+  gis::WriteProjectFile(range_.File("parcels.xml"), "330102", "示例县", {{"地类图斑", survey}}, {},
+                        true);
   for (int run = 0; run < 2; ++run) {
     ASSERT_EQ(LandUseRangeStat(range_.File("parcels.xml").c_str(), range_.Codes(), "330102"), 1);
   }
@@ -239,6 +258,51 @@ TEST_F(RangeStatisticsTest, CommandExitsZeroOnARangeFolder) {
                                          "landuse", "--home", RangeFolder::Home(), "--quiet"});
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_TRUE(range_.Tables().count("ZPMTDLY_YJFL"));
+}
+
+// What the command cannot do it refuses before any file is touched, naming
+// no log (none was written): a county's own project, which a repair would
+// write into; a polygon outside the county, over an earlier range; a range
+// without parcels; a title of no report.
+TEST_F(RangeStatisticsTest, CommandRefusesBeforeAnyFileIsTouched) {
+  ASSERT_EQ(LandUseRangeStat(range_.Project().c_str(), range_.Codes(), "330102"), 1);
+  std::ofstream(range_.File("empty.xml"))
+      << "<GisProject sCode=\"330102\" codes=\"codes.tsv\" range=\"cut\">"
+         "<Layer name=\"地类图斑\" source=\"range.gpkg\" table=\"地类图斑_空\"/></GisProject>";
+  testing::WriteFixtureLayer(range_.Survey(), "地类图斑_空", wkbPolygon, {}, {});
+  const std::string county = RangeFolder::CountyProject();
+  const std::string county_folder = fs::path(county).parent_path().string();
+  const std::string outside = RangeFolder::HomeFile("outside.gpkg");
+  const struct {
+    std::vector<std::string> arguments;
+    int exit_code;
+    const char* named;  // in the output
+  } cases[] = {
+      {{"--project", county, "--kind", "landuse"}, 1, "no range cut out of a county"},
+      {{"--project", county, "--title", "土地利用现状一级分类面积汇总表"}, 1, "no range cut"},
+      {{"--project", county, "--range", outside, "--folder", range_.File(""), "--kind", "landuse"},
+       1,
+       "holds no record of layer \"地类图斑\""},
+      {{"--project", county, "--range", outside, "--kind", "czzd"}, 1, "城镇权属层"},
+      {{"--project", range_.File("empty.xml"), "--kind", "landuse"}, 1, "没有记录"},
+      {{"--project", range_.Project(), "--title", "没有这张表"}, 2, "城镇宗地面积汇总表"},
+  };
+  const auto county_files = Snapshot(county_folder);
+  const std::string county_survey = testing::ReadFileBytes(county_folder + "/survey.gpkg");
+  const auto range_files = Snapshot(range_.File(""));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments[1] + " " + c.arguments[2] + " " + c.arguments[3]);
+    std::vector<std::string> arguments = {"range", "--home", RangeFolder::Home(), "--quiet"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const testing::Outcome run = testing::RunProgram(LANDSTAT_CLI, arguments);
+    EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+    EXPECT_TRUE(testing::Names(run.out + run.err, c.named));
+    EXPECT_FALSE(testing::Names(run.out, kRangeLogName)) << run.out;
+    EXPECT_EQ(Snapshot(county_folder), county_files);
+    EXPECT_EQ(Snapshot(range_.File("")), range_files);
+  }
+  EXPECT_EQ(testing::ReadFileBytes(county_folder + "/survey.gpkg"), county_survey);
+  EXPECT_FALSE(fs::exists(DefaultRangeFolder(county, outside)));
 }
 
 // --- the lot and house information, from a data source on either engine ---
@@ -320,7 +384,7 @@ TEST_P(RangeInfoTest, TownRunCopiesFromTheConfiguredDataSource) {
   RangeFolder range;
   std::string lot;
   {
-    testing::ScopedLayer layer(gis::OpenLayer(range.File("survey.gpkg"), "城镇权属层"));
+    testing::ScopedLayer layer(gis::OpenLayer(range.Survey(), "城镇权属层"));
     lot = gis::FieldText(layer, 1, "地籍号");
   }
   ASSERT_FALSE(lot.empty());
