@@ -279,7 +279,10 @@ CutReport CutProject(const std::string& project_path, const std::string& polygon
 
 std::string NotACutRange(const CGisXmlPrj& project) {
   const std::string file = project.GetFilePath();
-  if (!project.IsCutRange()) {
+  // Ranges cut before the project file carried its mark are known by the
+  // names a cut gives its files.
+  const bool cut_by_name = fs::path(file).filename() == kRangeProject;
+  if (!project.IsCutRange() && !cut_by_name) {
     return "the project file " + file + " is no range cut out of a county";
   }
   const fs::path survey = Resolved((fs::path(project.GetFolder()) / kRangeSurvey).string());

@@ -42,7 +42,8 @@ CutReport CutProject(const std::string& project_path, const std::string& polygon
                      const std::string& range_folder, const std::string& required_layer = {});
 
 // Why a project is no range a cut made: empty when its file marks it as a
-// cut range and every layer it lists lies in the range's own GeoPackage
+// cut range (or is named range.xml, as ranges cut before the mark are) and
+// every layer it lists lies in the range's own GeoPackage
 // beside the project file (the only file a repair of a range may write);
 // else the reason, naming the project file and, where one is the cause,
 // the layer.

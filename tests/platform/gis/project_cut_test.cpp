@@ -201,10 +201,15 @@ TEST_F(ProjectCutTest, OnlyWhatACutMadeIsARange) {
   const std::string range_project = CutProject(project_, polygon_, range_).project_path;
   WriteProjectFile(range_ + "/county.xml", "330102", "示例县",
                    {{"地类图斑", "range.gpkg"}, {"线状地物", survey_}}, {}, true);
+  // A range an earlier version cut, whose project file carries no mark.
+  fs::create_directories(range_ + "/old");
+  fs::copy_file(range_ + "/range.gpkg", range_ + "/old/range.gpkg");
+  WriteProjectFile(range_ + "/old/range.xml", "330102", "示例县", {{"地类图斑", "range.gpkg"}}, {});
   const struct {
     std::string project, named;  // named: empty for a range
   } cases[] = {
       {range_project, ""},
+      {range_ + "/old/range.xml", ""},
       {project_, project_},
       {range_ + "/county.xml", "线状地物"},
   };
