@@ -274,7 +274,6 @@ int WriteReports(const Options& options, Workplace& place) {
     return 3;
   }
   const std::string folder = options.Get("out");
-  fs::create_directories(folder);
   const std::string template_path = options.Get(
       "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
   // Reports named on the command line were asked for: what keeps one back
@@ -307,7 +306,7 @@ int WriteReports(const Options& options, Workplace& place) {
                                   region, unit, place.server ? 1 : 0, place.year,
                                   place.county) == 0 &&
       dialog.Failures() == 0) {
-    return 1;  // the database could not be opened
+    return 1;  // nothing was written: the database or the folder said why
   }
   for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
     if (outcome.Written()) std::cout << outcome.path << "\n";

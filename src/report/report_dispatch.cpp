@@ -17,6 +17,7 @@
 #include "platform/host/held_output.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
+#include "platform/host/output_folder.h"
 #include "platform/host/trace.h"
 #include "report/print_stat_dlg.h"
 
@@ -457,6 +458,15 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
     database.Open(connection);
   } catch (const db::DbError& error) {
     host::AfxMessageBox(error.what());
+    return 0;
+  }
+  // The folder is checked once, and held while the print writes into it.
+  const std::string& folder = output_folder.empty() ? "." : output_folder;
+  host::OutputFolderHold hold;
+  std::string problem = host::OutputFolderProblem(folder);
+  if (problem.empty()) hold.Take(folder, "print", problem);
+  if (!problem.empty()) {
+    host::AfxMessageBox(problem + "; no report written");
     return 0;
   }
   const PrintCall call{output_folder, template_path, region_code, unit, server_names, year, county};
