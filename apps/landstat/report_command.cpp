@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -168,6 +169,14 @@ bool SettingsOf(const Options& options, const Workplace& place, report::ReportSe
   settings.paged = !options.Has("unpaged");
   settings.view = options.Has("view");
   settings.output_level = options.Get("level");
+  if (options.Has("level")) {
+    const std::vector<std::string>& levels = report::OutputLevels(settings.mode);
+    if (std::find(levels.begin(), levels.end(), settings.output_level) == levels.end()) {
+      error = "--level " + settings.output_level + " is not one of";
+      for (const std::string& level : levels) error += " " + level;
+      return false;
+    }
+  }
   settings.header_values = {place.year,
                             settings.output_level,
                             UnitText(unit),
