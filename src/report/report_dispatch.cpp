@@ -20,6 +20,7 @@
 #include "platform/host/output_folder.h"
 #include "platform/host/trace.h"
 #include "report/print_stat_dlg.h"
+#include "report/report_filters.h"
 
 namespace landstat::report {
 
@@ -503,18 +504,25 @@ CPrintStatDlg::PrintGroups CPrintStatDlg::GroupsOf(const std::vector<PrintJob>& 
 
 namespace {
 
-// Whether the report's table is stored in any form a writer reads: by
-// location or ownership, a unit table, or under its plain name.
-bool TableStored(db::Connection& database, const TableNames& names, short unit,
+// How a writer reads a table: as a unit table in the print's unit or in
+// square metres whatever the unit, or under its plain name (a table of no
+// unit).
+enum class Read { kInUnit, kInSquareMetres, kPlain };
+
+// Whether `base` is stored in a form a writer reads it in: a unit table by
+// location or ownership, a unit copy or a unit table of the reserve
+// families; or, read plain, under its plain name. The unit-less twins a
+// unit conversion leaves are none a writer reads as a unit table.
+bool TableStored(db::Connection& database, const TableNames& names, short unit, Read read,
                  const std::string& base) {
   if (base.empty()) return false;
-  const std::string forms[] = {names.Summary('Z', unit, base),
-                               names.Summary('Q', unit, base),
-                               names.ReserveUnit(unit, base),
-                               names.UnitCopy(unit, base),
-                               names.Plain(base),
-                               base};
-  return std::any_of(std::begin(forms), std::end(forms), [&](const std::string& table) {
+  if (read == Read::kInSquareMetres) unit = kSquareMetre;
+  const std::vector<std::string> forms =
+      read == Read::kPlain
+          ? std::vector<std::string>{names.Plain(base), base}
+          : std::vector<std::string>{names.Summary('Z', unit, base), names.Summary('Q', unit, base),
+                                     names.ReserveUnit(unit, base), names.UnitCopy(unit, base)};
+  return std::any_of(forms.begin(), forms.end(), [&](const std::string& table) {
     return !table.empty() && database.TableExists(table);
   });
 }
@@ -523,33 +531,39 @@ bool TableStored(db::Connection& database, const TableNames& names, short unit,
 struct WriterTables {
   const char* writer;
   const char* table;
-  bool instead;        // the catalogue's table is none the writer reads
-  bool square_metres;  // stored in square metres only
+  bool instead;  // the catalogue's table is none the writer reads
+  Read read;
 };
 
 const WriterTables kWriterTables[] = {
-    {"PrintJbntSurveyBeforeTable", "JBNTKTZGD", false, false},
-    {"PrintJbntSurveyAfterTable", "JBNTKTZGDBHH", false, false},
-    {"PrintJbntRegionSummaryTable", "JBNTKTZ", false, false},
-    {"PrintJbntBlockSummaryTable", "BHKKTZ", false, false},
-    {"PrintJbntBlockSummarySplit", "BHKKTZ", false, false},
-    {"PrintParcelAreaTable", "statdata", true, false},
-    {"PrintMgLedgerTable", "TDLYTZMG", true, true},
+    {"PrintJbntSurveyBeforeTable", "JBNTKTZGD", false, Read::kInUnit},
+    {"PrintJbntSurveyAfterTable", "JBNTKTZGDBHH", false, Read::kInUnit},
+    {"PrintJbntRegionSummaryTable", "JBNTKTZ", false, Read::kInUnit},
+    {"PrintJbntBlockSummaryTable", "BHKKTZ", false, Read::kInUnit},
+    {"PrintJbntBlockSummarySplit", "BHKKTZ", false, Read::kInUnit},
+    {"PrintParcelAreaTable", "statdata", true, Read::kPlain},
+    {"PrintMgLedgerTable", "TDLYTZMG", true, Read::kInSquareMetres},
 };
 
-// The tables `writer` reads for a report whose catalogue names `stat_tbl`,
-// each with the unit it is read in.
-std::vector<std::pair<std::string, short>> TablesRead(const char* writer,
-                                                      const std::string& stat_tbl, short unit) {
-  std::vector<std::pair<std::string, short>> tables;
+// A table a writer reads for a report, and how.
+struct TableRead {
+  std::string table;
+  Read read;
+};
+
+// The tables `writer` reads for a report whose catalogue names `stat_tbl`.
+std::vector<TableRead> TablesRead(const char* writer, const std::string& stat_tbl) {
+  std::vector<TableRead> tables;
   const auto found = std::find_if(
       std::begin(kWriterTables), std::end(kWriterTables), [&](const WriterTables& entry) {
         return writer != nullptr && std::string_view(entry.writer) == writer;
       });
-  if (found == std::end(kWriterTables) || !found->instead) tables.emplace_back(stat_tbl, unit);
-  if (found != std::end(kWriterTables)) {
-    tables.emplace_back(found->table, found->square_metres ? kSquareMetre : unit);
+  if (found == std::end(kWriterTables) || !found->instead) {
+    const bool plain = writer != nullptr && std::string_view(writer) == "PrintCodeListTable" &&
+                       CodeListReadsPlain(stat_tbl);
+    tables.push_back({stat_tbl, plain ? Read::kPlain : Read::kInUnit});
   }
+  if (found != std::end(kWriterTables)) tables.push_back({found->table, found->read});
   return tables;
 }
 
@@ -596,10 +610,10 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
       }
     } else {
       std::string missing;
-      for (const auto& [table, table_unit] : TablesRead(writer, stat_tbl, unit)) {
-        if (!TableStored(database, table_names, table_unit, table) &&
-            !RunBuilds(table, configured)) {
-          missing = table;
+      for (const TableRead& read : TablesRead(writer, stat_tbl)) {
+        if (!TableStored(database, table_names, unit, read.read, read.table) &&
+            !RunBuilds(read.table, configured)) {
+          missing = read.table;
           break;
         }
       }
