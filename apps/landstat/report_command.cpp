@@ -71,12 +71,18 @@ const char* const ReportHelp =
     "  --view           open each workbook once written (xdg-open)\n"
     "  --quiet          no progress output\n"
     "\n"
+    "A workbook is named REGION + short name + _UNIT, then _LEVEL when --level is given\n"
+    "and _权属单位 with --stat-type 权属单位 (330102农村土地利用现状一级分类面积汇总表_亩.xlsx):\n"
+    "a print in another unit, level or type writes beside the earlier workbooks. While a\n"
+    "print writes into a folder, another print into it is refused.\n"
+    "\n"
     "Prints the path of every workbook written. Exits 0 when every report that could be\n"
     "written was written, 3 when some were not (each named, with the reason; a report\n"
     "named by --report counts whatever kept it back) or when the region lies outside the\n"
     "county or the level above the region (nothing written), 1 when the database cannot\n"
-    "be read, does not hold the year and county or its last statistics run of the year\n"
-    "did not finish, 2 on wrong options.\n";
+    "be read, does not hold the year and county, holds no tables in the unit or its last\n"
+    "statistics run of the year did not finish, or when the output folder cannot be\n"
+    "written or another print writes into it (nothing written), 2 on wrong options.\n";
 
 const OptionSpecs ReportOptions = WorkplaceOptions(
     {{"out", false},           {"region", false},       {"level", false},      {"unit", false},
@@ -277,6 +283,10 @@ int WriteReports(const Options& options, Workplace& place) {
     // Reports whose table this county's runs did not build, or whose writer
     // this version lacks, are listed apart; asked for by name, they fail.
     selection = dialog.SelectReports(database, table_names, unit, names);
+  }
+  if (!selection.unit_not_held.empty()) {
+    std::cerr << "landstat report: " << selection.unit_not_held << "; no workbook written\n";
+    return 1;
   }
   if (const std::string empty = EmptySelection(place.county, region, settings); !empty.empty()) {
     std::cerr << "landstat report: " << empty << "; no workbook written\n";

@@ -31,8 +31,9 @@ const char* const ReportDbHelp =
     "  --codes FILE     the code file\n"
     "  --home DIR       the configuration root\n"
     "\n"
-    "A year or county the database holds no completed statistics run of, and a year whose\n"
-    "last job did not finish, are refused.\n"
+    "A year or county the database holds no completed statistics run of, a year whose\n"
+    "last job did not finish, and a unit the statistics hold none of these tables in, are\n"
+    "refused.\n"
     "\n"
     "Exits 0 when every table present was copied, 3 when some failed to copy (named), 1\n"
     "when the export failed (nothing written), 2 on wrong options.\n";

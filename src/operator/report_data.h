@@ -42,8 +42,9 @@ std::string ReportDataFile(const std::string& folder, const std::string& statist
 // Copies the report tables that exist in the source into a new file. The
 // export is built in a scratch file beside the target, which takes the
 // target's place by one rename: an export that fails (the year or county is
-// not held, the year's last job did not finish, the folder cannot be
-// written) leaves any earlier file as it was and no scratch file behind.
+// not held, the year's last job did not finish, the statistics hold no
+// report table in the unit, the folder cannot be written) leaves any
+// earlier file as it was and no scratch file behind.
 // A table that fails to copy is left out whole, named and counted; the
 // export then completes with failures.
 ReportDataResult GenerateReportData(const ReportDataRequest& request);

@@ -28,6 +28,10 @@ struct ReportSelection {
   std::vector<std::string> writable;
   std::vector<LeftOutReport> not_built;
   std::vector<LeftOutReport> unavailable;
+  // When the statistics hold the reports' tables in other units but none in
+  // the print's: the words saying so (naming the units held). Such a print
+  // is refused as a whole.
+  std::string unit_not_held;
 };
 
 // What became of one report of a print run.

@@ -581,6 +581,26 @@ std::string BuiltBy(const std::string& base) {
   return text;
 }
 
+// Why a print in `unit` has nothing to read when none of `tables` (read in
+// the print's unit) is stored in it: the units that hold some of them.
+// Empty when no other unit holds any either: then the tables are not built,
+// whatever the unit.
+std::string UnitNotHeld(db::Connection& database, const TableNames& names, short unit,
+                        const std::vector<std::string>& tables) {
+  std::string held;
+  for (short other : {kSquareMetre, kHectare, kMu}) {
+    if (other == unit) continue;
+    if (std::any_of(tables.begin(), tables.end(), [&](const std::string& table) {
+          return TableStored(database, names, other, Read::kInUnit, table);
+        })) {
+      held += std::string(held.empty() ? "" : ", ") + UnitText(other);
+    }
+  }
+  if (held.empty()) return "";
+  return "the statistics of " + names.Year() + " " + names.County() + " hold no tables in " +
+         UnitText(unit) + ", only in " + held;
+}
+
 }  // namespace
 
 ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
@@ -588,6 +608,8 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
                                              const std::vector<std::string>& names) const {
   ReportSelection selection;
   const RunVariant configured{host::HostVersion()};
+  std::vector<std::string> unit_tables;  // the tables read in the unit
+  bool unit_held = false;                // one of them is stored in the unit
   for (const std::string& name : names) {
     const char* writer = RouteOf(name).writer;
     std::string stat_tbl, short_name;
@@ -611,8 +633,12 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
     } else {
       std::string missing;
       for (const TableRead& read : TablesRead(writer, stat_tbl)) {
-        if (!TableStored(database, table_names, unit, read.read, read.table) &&
-            !RunBuilds(read.table, configured)) {
+        const bool stored = TableStored(database, table_names, unit, read.read, read.table);
+        if (read.read == Read::kInUnit && !read.table.empty()) {
+          unit_tables.push_back(read.table);
+          unit_held = unit_held || stored;
+        }
+        if (!stored && !RunBuilds(read.table, configured)) {
           missing = read.table;
           break;
         }
@@ -624,6 +650,7 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
       }
     }
   }
+  if (!unit_held) selection.unit_not_held = UnitNotHeld(database, table_names, unit, unit_tables);
   return selection;
 }
 

@@ -550,7 +550,8 @@ void CPrintStatDlg::OnPrint() {
 
 // Sets apart the reports whose table this county's runs did not build or
 // whose writer this version lacks (into last_run_), as `landstat report`
-// does; false after saying why the database could not be read.
+// does; false after saying why the database could not be read, or that it
+// holds no tables in the chosen unit.
 bool CPrintStatDlg::SortReports(const std::string& year, const std::vector<std::string>& names,
                                 std::vector<std::string>& writable) {
   try {
@@ -558,6 +559,11 @@ bool CPrintStatDlg::SortReports(const std::string& year, const std::vector<std::
     report::ReportSelection selection = writers_.SelectReports(
         database, TableNames(static_cast<short>(last_run_.server_names), year, m_strCounty),
         static_cast<short>(last_run_.unit), names);
+    if (!selection.unit_not_held.empty()) {
+      ShowMessage(QString::fromStdString(selection.unit_not_held));
+      last_run_.dispatched = 0;
+      return false;
+    }
     writable = std::move(selection.writable);
     last_run_.not_built = std::move(selection.not_built);
     last_run_.unavailable = std::move(selection.unavailable);
