@@ -18,7 +18,8 @@ const char* const ReportDbHelp =
     "year into a new SQLite file for submission, under their bare names: number columns\n"
     "as 'double default 0.00', the others as 'varchar(60)'. The file is YEAR + COUNTY +\n"
     ".sqlite in DIR, or YEAR + COUNTY + 1.sqlite when DIR is the statistics database's own\n"
-    "folder; an earlier file of that name is replaced only when the new one is complete.\n"
+    "folder (however either is spelt); an earlier file of that name is replaced only when\n"
+    "the new one is complete.\n"
     "\n"
     "  --out DIR        the folder of the new file (required)\n"
     "  --unit UNIT      平方米, 亩 or 公顷 (default: 平方米)\n"
@@ -64,7 +65,9 @@ int ReportDb(const Options& options) {
     request.county = place.county;
     request.unit = unit;
     request.output_folder = options.Get("out");
-    request.statistics_folder = std::filesystem::path(place.database).parent_path().string();
+    if (!place.database.empty()) {
+      request.statistics_folder = std::filesystem::absolute(place.database).parent_path().string();
+    }
     const ReportDataResult result = GenerateReportData(request);
     PrintOutcome(result.report.Completed() ? "report data written" : "report data FAILED",
                  result.report);

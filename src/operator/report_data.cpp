@@ -167,10 +167,15 @@ ReportDataResult Failed(ReportDataResult result, const std::string& why) {
 
 std::string ReportDataFile(const std::string& folder, const std::string& statistics_folder,
                            const std::string& year, const std::string& county) {
-  const auto normal = [](const std::string& path) {
-    return (fs::path(path) / "").lexically_normal();
+  // Compared as the folders they resolve to, however they are spelt
+  // (relative, through a link, with "..").
+  const auto resolved = [](const std::string& path) {
+    std::error_code error;
+    fs::path full = fs::weakly_canonical(fs::absolute(path), error);
+    if (error) full = fs::absolute(path);
+    return (full / "").lexically_normal();
   };
-  const bool same = !statistics_folder.empty() && normal(folder) == normal(statistics_folder);
+  const bool same = !statistics_folder.empty() && resolved(folder) == resolved(statistics_folder);
   return (fs::path(folder) / (year + county + (same ? "1" : "") + ".sqlite")).string();
 }
 

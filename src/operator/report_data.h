@@ -35,7 +35,9 @@ struct ReportDataResult {
 
 // The file a report-data export of a year and county writes in `folder`:
 // YEARCOUNTY.sqlite, or YEARCOUNTY1.sqlite when `folder` is the statistics
-// folder (compared as normalised paths, so a trailing slash does not matter).
+// folder (compared as the folders the paths resolve to, so a relative
+// path, a link or a trailing slash does not matter). An empty
+// `statistics_folder` is none (a server's statistics).
 std::string ReportDataFile(const std::string& folder, const std::string& statistics_folder,
                            const std::string& year, const std::string& county);
 
