@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -70,12 +71,18 @@ const char* const ReportHelp =
     "  --view           open each workbook once written (xdg-open)\n"
     "  --quiet          no progress output\n"
     "\n"
+    "A workbook is named REGION + short name + _UNIT, then _LEVEL when --level is given\n"
+    "and _权属单位 with --stat-type 权属单位 (330102农村土地利用现状一级分类面积汇总表_亩.xlsx):\n"
+    "a print in another unit, level or type writes beside the earlier workbooks. While a\n"
+    "print writes into a folder, another print into it is refused.\n"
+    "\n"
     "Prints the path of every workbook written. Exits 0 when every report that could be\n"
     "written was written, 3 when some were not (each named, with the reason; a report\n"
     "named by --report counts whatever kept it back) or when the region lies outside the\n"
     "county or the level above the region (nothing written), 1 when the database cannot\n"
-    "be read, does not hold the year and county or its last statistics run of the year\n"
-    "did not finish, 2 on wrong options.\n";
+    "be read, does not hold the year and county, holds no tables in the unit or its last\n"
+    "statistics run of the year did not finish, or when the output folder cannot be\n"
+    "written or another print writes into it (nothing written), 2 on wrong options.\n";
 
 const OptionSpecs ReportOptions = WorkplaceOptions(
     {{"out", false},           {"region", false},       {"level", false},      {"unit", false},
@@ -168,6 +175,14 @@ bool SettingsOf(const Options& options, const Workplace& place, report::ReportSe
   settings.paged = !options.Has("unpaged");
   settings.view = options.Has("view");
   settings.output_level = options.Get("level");
+  if (options.Has("level")) {
+    const std::vector<std::string>& levels = report::OutputLevels(settings.mode);
+    if (std::find(levels.begin(), levels.end(), settings.output_level) == levels.end()) {
+      error = "--level " + settings.output_level + " is not one of";
+      for (const std::string& level : levels) error += " " + level;
+      return false;
+    }
+  }
   settings.header_values = {place.year,
                             settings.output_level,
                             UnitText(unit),
@@ -269,12 +284,15 @@ int WriteReports(const Options& options, Workplace& place) {
     // this version lacks, are listed apart; asked for by name, they fail.
     selection = dialog.SelectReports(database, table_names, unit, names);
   }
+  if (!selection.unit_not_held.empty()) {
+    std::cerr << "landstat report: " << selection.unit_not_held << "; no workbook written\n";
+    return 1;
+  }
   if (const std::string empty = EmptySelection(place.county, region, settings); !empty.empty()) {
     std::cerr << "landstat report: " << empty << "; no workbook written\n";
     return 3;
   }
   const std::string folder = options.Get("out");
-  fs::create_directories(folder);
   const std::string template_path = options.Get(
       "template", (fs::path(settings.catalogue_path).parent_path() / "二次详查表格.xlsx").string());
   // Reports named on the command line were asked for: what keeps one back
@@ -307,7 +325,7 @@ int WriteReports(const Options& options, Workplace& place) {
                                   region, unit, place.server ? 1 : 0, place.year,
                                   place.county) == 0 &&
       dialog.Failures() == 0) {
-    return 1;  // the database could not be opened
+    return 1;  // nothing was written: the database or the folder said why
   }
   for (const report::ReportOutcome& outcome : dialog.Outcomes()) {
     if (outcome.Written()) std::cout << outcome.path << "\n";

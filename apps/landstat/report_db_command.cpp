@@ -18,7 +18,8 @@ const char* const ReportDbHelp =
     "year into a new SQLite file for submission, under their bare names: number columns\n"
     "as 'double default 0.00', the others as 'varchar(60)'. The file is YEAR + COUNTY +\n"
     ".sqlite in DIR, or YEAR + COUNTY + 1.sqlite when DIR is the statistics database's own\n"
-    "folder; an earlier file of that name is replaced only when the new one is complete.\n"
+    "folder (however either is spelt); an earlier file of that name is replaced only when\n"
+    "the new one is complete.\n"
     "\n"
     "  --out DIR        the folder of the new file (required)\n"
     "  --unit UNIT      平方米, 亩 or 公顷 (default: 平方米)\n"
@@ -31,8 +32,9 @@ const char* const ReportDbHelp =
     "  --codes FILE     the code file\n"
     "  --home DIR       the configuration root\n"
     "\n"
-    "A year or county the database holds no completed statistics run of, and a year whose\n"
-    "last job did not finish, are refused.\n"
+    "A year or county the database holds no completed statistics run of, a year whose\n"
+    "last job did not finish, and a unit the statistics hold none of these tables in, are\n"
+    "refused.\n"
     "\n"
     "Exits 0 when every table present was copied, 3 when some failed to copy (named), 1\n"
     "when the export failed (nothing written), 2 on wrong options.\n";
@@ -63,7 +65,9 @@ int ReportDb(const Options& options) {
     request.county = place.county;
     request.unit = unit;
     request.output_folder = options.Get("out");
-    request.statistics_folder = std::filesystem::path(place.database).parent_path().string();
+    if (!place.database.empty()) {
+      request.statistics_folder = std::filesystem::absolute(place.database).parent_path().string();
+    }
     const ReportDataResult result = GenerateReportData(request);
     PrintOutcome(result.report.Completed() ? "report data written" : "report data FAILED",
                  result.report);

@@ -101,6 +101,28 @@ std::string SourceProblem(db::Connection& source, const std::string& year,
   return HeldStatisticsProblem(source, year, county);
 }
 
+// Why the source holds none of the report tables of `unit_code`: the units
+// it holds them in, if any. Empty when it holds some.
+std::string UnitProblem(db::Connection& source, const TableNames& names,
+                        const std::string& unit_code) {
+  const auto holds = [&](short unit) {
+    return std::any_of(ReportTableBases().begin(), ReportTableBases().end(),
+                       [&](const std::string& base) {
+                         return source.TableExists(names.Summary('Z', unit, base));
+                       });
+  };
+  const short unit = UnitOfCode(unit_code);
+  if (holds(unit)) return "";
+  std::string held;
+  for (short other : {kSquareMetre, kHectare, kMu}) {
+    if (other != unit && holds(other)) {
+      held += std::string(held.empty() ? "" : ", ") + UnitText(other);
+    }
+  }
+  return "the statistics of " + names.Year() + " " + names.County() + " hold no report tables in " +
+         UnitText(unit) + (held.empty() ? std::string() : ", only in " + held);
+}
+
 std::string RequestProblem(const ReportDataRequest& request) {
   if (std::string key = host::SurveyKeyProblem(request.year, request.county); !key.empty()) {
     return key;
@@ -145,10 +167,15 @@ ReportDataResult Failed(ReportDataResult result, const std::string& why) {
 
 std::string ReportDataFile(const std::string& folder, const std::string& statistics_folder,
                            const std::string& year, const std::string& county) {
-  const auto normal = [](const std::string& path) {
-    return (fs::path(path) / "").lexically_normal();
+  // Compared as the folders they resolve to, however they are spelt
+  // (relative, through a link, with "..").
+  const auto resolved = [](const std::string& path) {
+    std::error_code error;
+    fs::path full = fs::weakly_canonical(fs::absolute(path), error);
+    if (error) full = fs::absolute(path);
+    return (full / "").lexically_normal();
   };
-  const bool same = !statistics_folder.empty() && normal(folder) == normal(statistics_folder);
+  const bool same = !statistics_folder.empty() && resolved(folder) == resolved(statistics_folder);
   return (fs::path(folder) / (year + county + (same ? "1" : "") + ".sqlite")).string();
 }
 
@@ -187,6 +214,12 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
         !problem.empty()) {
       return Failed(std::move(result), problem);
     }
+    const std::string unit_code = UnitCodeOfText(request.unit);
+    if (const std::string problem = UnitProblem(
+            source, TableNames(server ? 1 : 0, request.year, request.county), unit_code);
+        !problem.empty()) {
+      return Failed(std::move(result), problem);
+    }
     result.target = ReportDataFile(request.output_folder, server ? "" : request.statistics_folder,
                                    request.year, request.county);
     // Only an earlier report-data file is replaced, never the statistics
@@ -199,8 +232,8 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
     std::vector<std::string> failed;
     {
       db::Connection target(scratch.Path());
-      CopyReportTables(source, target, request.year, request.county, UnitCodeOfText(request.unit),
-                       server, &result.copied, &failed);
+      CopyReportTables(source, target, request.year, request.county, unit_code, server,
+                       &result.copied, &failed);
       target.Close();
     }
     std::string error;

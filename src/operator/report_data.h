@@ -35,15 +35,18 @@ struct ReportDataResult {
 
 // The file a report-data export of a year and county writes in `folder`:
 // YEARCOUNTY.sqlite, or YEARCOUNTY1.sqlite when `folder` is the statistics
-// folder (compared as normalised paths, so a trailing slash does not matter).
+// folder (compared as the folders the paths resolve to, so a relative
+// path, a link or a trailing slash does not matter). An empty
+// `statistics_folder` is none (a server's statistics).
 std::string ReportDataFile(const std::string& folder, const std::string& statistics_folder,
                            const std::string& year, const std::string& county);
 
 // Copies the report tables that exist in the source into a new file. The
 // export is built in a scratch file beside the target, which takes the
 // target's place by one rename: an export that fails (the year or county is
-// not held, the year's last job did not finish, the folder cannot be
-// written) leaves any earlier file as it was and no scratch file behind.
+// not held, the year's last job did not finish, the statistics hold no
+// report table in the unit, the folder cannot be written) leaves any
+// earlier file as it was and no scratch file behind.
 // A table that fails to copy is left out whole, named and counted; the
 // export then completes with failures.
 ReportDataResult GenerateReportData(const ReportDataRequest& request);

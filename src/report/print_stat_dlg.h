@@ -28,6 +28,10 @@ struct ReportSelection {
   std::vector<std::string> writable;
   std::vector<LeftOutReport> not_built;
   std::vector<LeftOutReport> unavailable;
+  // When the statistics hold the reports' tables in other units but none in
+  // the print's: the words saying so (naming the units held). Such a print
+  // is refused as a whole.
+  std::string unit_not_held;
 };
 
 // What became of one report of a print run.
@@ -179,10 +183,12 @@ class CPrintStatDlg {
                           const std::string& region_code, int unit, int server_names,
                           const std::string& year, const std::string& county);
 
-  // Opens the statistics database and hands each name, in order, to the
-  // writer its rule picks (or to none); the outcomes are this call's alone.
-  // Returns 1 when every report routed to a writer was written, 0 when the
-  // database could not be opened (its error shown) or any report failed.
+  // Opens the statistics database, makes and checks the output folder and
+  // holds it while it hands each name, in order, to the writer its rule
+  // picks (or to none); the outcomes are this call's alone. Returns 1 when
+  // every report routed to a writer was written, 0 when any report failed
+  // or nothing was written: the database could not be opened, the folder
+  // cannot be written or another print holds it (said once, no outcome).
   short DispatchReportTables(const std::string& output_folder, const std::string& connection,
                              const std::vector<std::string>* names,
                              const std::string& template_path, const std::string& region_code,

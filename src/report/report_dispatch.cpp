@@ -17,8 +17,10 @@
 #include "platform/host/held_output.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
+#include "platform/host/output_folder.h"
 #include "platform/host/trace.h"
 #include "report/print_stat_dlg.h"
+#include "report/report_filters.h"
 
 namespace landstat::report {
 
@@ -459,6 +461,15 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
     host::AfxMessageBox(error.what());
     return 0;
   }
+  // The folder is checked once, and held while the print writes into it.
+  const std::string& folder = output_folder.empty() ? "." : output_folder;
+  host::OutputFolderHold hold;
+  std::string problem = host::OutputFolderProblem(folder);
+  if (problem.empty()) hold.Take(folder, "print", problem);
+  if (!problem.empty()) {
+    host::AfxMessageBox(problem + "; no report written");
+    return 0;
+  }
   const PrintCall call{output_folder, template_path, region_code, unit, server_names, year, county};
   const std::vector<PrintJob> jobs = JobsOf(*names);
   const PrintGroups groups = GroupsOf(jobs);
@@ -493,18 +504,25 @@ CPrintStatDlg::PrintGroups CPrintStatDlg::GroupsOf(const std::vector<PrintJob>& 
 
 namespace {
 
-// Whether the report's table is stored in any form a writer reads: by
-// location or ownership, a unit table, or under its plain name.
-bool TableStored(db::Connection& database, const TableNames& names, short unit,
+// How a writer reads a table: as a unit table in the print's unit or in
+// square metres whatever the unit, or under its plain name (a table of no
+// unit).
+enum class Read { kInUnit, kInSquareMetres, kPlain };
+
+// Whether `base` is stored in a form a writer reads it in: a unit table by
+// location or ownership, a unit copy or a unit table of the reserve
+// families; or, read plain, under its plain name. The unit-less twins a
+// unit conversion leaves are none a writer reads as a unit table.
+bool TableStored(db::Connection& database, const TableNames& names, short unit, Read read,
                  const std::string& base) {
   if (base.empty()) return false;
-  const std::string forms[] = {names.Summary('Z', unit, base),
-                               names.Summary('Q', unit, base),
-                               names.ReserveUnit(unit, base),
-                               names.UnitCopy(unit, base),
-                               names.Plain(base),
-                               base};
-  return std::any_of(std::begin(forms), std::end(forms), [&](const std::string& table) {
+  if (read == Read::kInSquareMetres) unit = kSquareMetre;
+  const std::vector<std::string> forms =
+      read == Read::kPlain
+          ? std::vector<std::string>{names.Plain(base), base}
+          : std::vector<std::string>{names.Summary('Z', unit, base), names.Summary('Q', unit, base),
+                                     names.ReserveUnit(unit, base), names.UnitCopy(unit, base)};
+  return std::any_of(forms.begin(), forms.end(), [&](const std::string& table) {
     return !table.empty() && database.TableExists(table);
   });
 }
@@ -513,33 +531,39 @@ bool TableStored(db::Connection& database, const TableNames& names, short unit,
 struct WriterTables {
   const char* writer;
   const char* table;
-  bool instead;        // the catalogue's table is none the writer reads
-  bool square_metres;  // stored in square metres only
+  bool instead;  // the catalogue's table is none the writer reads
+  Read read;
 };
 
 const WriterTables kWriterTables[] = {
-    {"PrintJbntSurveyBeforeTable", "JBNTKTZGD", false, false},
-    {"PrintJbntSurveyAfterTable", "JBNTKTZGDBHH", false, false},
-    {"PrintJbntRegionSummaryTable", "JBNTKTZ", false, false},
-    {"PrintJbntBlockSummaryTable", "BHKKTZ", false, false},
-    {"PrintJbntBlockSummarySplit", "BHKKTZ", false, false},
-    {"PrintParcelAreaTable", "statdata", true, false},
-    {"PrintMgLedgerTable", "TDLYTZMG", true, true},
+    {"PrintJbntSurveyBeforeTable", "JBNTKTZGD", false, Read::kInUnit},
+    {"PrintJbntSurveyAfterTable", "JBNTKTZGDBHH", false, Read::kInUnit},
+    {"PrintJbntRegionSummaryTable", "JBNTKTZ", false, Read::kInUnit},
+    {"PrintJbntBlockSummaryTable", "BHKKTZ", false, Read::kInUnit},
+    {"PrintJbntBlockSummarySplit", "BHKKTZ", false, Read::kInUnit},
+    {"PrintParcelAreaTable", "statdata", true, Read::kPlain},
+    {"PrintMgLedgerTable", "TDLYTZMG", true, Read::kInSquareMetres},
 };
 
-// The tables `writer` reads for a report whose catalogue names `stat_tbl`,
-// each with the unit it is read in.
-std::vector<std::pair<std::string, short>> TablesRead(const char* writer,
-                                                      const std::string& stat_tbl, short unit) {
-  std::vector<std::pair<std::string, short>> tables;
+// A table a writer reads for a report, and how.
+struct TableRead {
+  std::string table;
+  Read read;
+};
+
+// The tables `writer` reads for a report whose catalogue names `stat_tbl`.
+std::vector<TableRead> TablesRead(const char* writer, const std::string& stat_tbl) {
+  std::vector<TableRead> tables;
   const auto found = std::find_if(
       std::begin(kWriterTables), std::end(kWriterTables), [&](const WriterTables& entry) {
         return writer != nullptr && std::string_view(entry.writer) == writer;
       });
-  if (found == std::end(kWriterTables) || !found->instead) tables.emplace_back(stat_tbl, unit);
-  if (found != std::end(kWriterTables)) {
-    tables.emplace_back(found->table, found->square_metres ? kSquareMetre : unit);
+  if (found == std::end(kWriterTables) || !found->instead) {
+    const bool plain = writer != nullptr && std::string_view(writer) == "PrintCodeListTable" &&
+                       CodeListReadsPlain(stat_tbl);
+    tables.push_back({stat_tbl, plain ? Read::kPlain : Read::kInUnit});
   }
+  if (found != std::end(kWriterTables)) tables.push_back({found->table, found->read});
   return tables;
 }
 
@@ -557,6 +581,26 @@ std::string BuiltBy(const std::string& base) {
   return text;
 }
 
+// Why a print in `unit` has nothing to read when none of `tables` (read in
+// the print's unit) is stored in it: the units that hold some of them.
+// Empty when no other unit holds any either: then the tables are not built,
+// whatever the unit.
+std::string UnitNotHeld(db::Connection& database, const TableNames& names, short unit,
+                        const std::vector<std::string>& tables) {
+  std::string held;
+  for (short other : {kSquareMetre, kHectare, kMu}) {
+    if (other == unit) continue;
+    if (std::any_of(tables.begin(), tables.end(), [&](const std::string& table) {
+          return TableStored(database, names, other, Read::kInUnit, table);
+        })) {
+      held += std::string(held.empty() ? "" : ", ") + UnitText(other);
+    }
+  }
+  if (held.empty()) return "";
+  return "the statistics of " + names.Year() + " " + names.County() + " hold no tables in " +
+         UnitText(unit) + ", only in " + held;
+}
+
 }  // namespace
 
 ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
@@ -564,6 +608,8 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
                                              const std::vector<std::string>& names) const {
   ReportSelection selection;
   const RunVariant configured{host::HostVersion()};
+  std::vector<std::string> unit_tables;  // the tables read in the unit
+  bool unit_held = false;                // one of them is stored in the unit
   for (const std::string& name : names) {
     const char* writer = RouteOf(name).writer;
     std::string stat_tbl, short_name;
@@ -586,10 +632,14 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
       }
     } else {
       std::string missing;
-      for (const auto& [table, table_unit] : TablesRead(writer, stat_tbl, unit)) {
-        if (!TableStored(database, table_names, table_unit, table) &&
-            !RunBuilds(table, configured)) {
-          missing = table;
+      for (const TableRead& read : TablesRead(writer, stat_tbl)) {
+        const bool stored = TableStored(database, table_names, unit, read.read, read.table);
+        if (read.read == Read::kInUnit && !read.table.empty()) {
+          unit_tables.push_back(read.table);
+          unit_held = unit_held || stored;
+        }
+        if (!stored && !RunBuilds(read.table, configured)) {
+          missing = read.table;
           break;
         }
       }
@@ -600,6 +650,7 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
       }
     }
   }
+  if (!unit_held) selection.unit_not_held = UnitNotHeld(database, table_names, unit, unit_tables);
   return selection;
 }
 

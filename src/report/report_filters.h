@@ -39,4 +39,9 @@ void AddDisputeType(ReportQuery& query, const std::string& joiner, const std::st
 // "耕地后备资源调查汇总表(权属争议)").
 bool ReserveIgnoresLevel(const std::string& report_name);
 
+// Whether the code-list writer reads the catalogue's table `stat_tbl`
+// under its plain name (the ownership code tables and the registration
+// summary, which carry no unit) rather than as a unit table.
+bool CodeListReadsPlain(const std::string& stat_tbl);
+
 }  // namespace landstat::report

@@ -12,6 +12,17 @@ namespace landstat::report {
 inline const std::vector<std::string> kHeaderKeys = {"年度",     "权属性质", "单位",    "填表人",
                                                      "填表日期", "检查人",   "检查日期"};
 
+// The output levels a print may choose, from the highest: those of the
+// general and dispute reports, and those of the Inner Mongolia reports
+// (mode 2). The dialog offers those at and below the chosen region.
+inline const std::vector<std::string> kOutputLevels = {"市级", "县(区)级", "乡(街道)级",
+                                                       "村(街坊)级", "小组级"};
+inline const std::vector<std::string> kBureauOutputLevels = {"类别级", "管局级", "管局下属二级",
+                                                             "管局下属三级"};
+inline const std::vector<std::string>& OutputLevels(int mode) {
+  return mode == 2 ? kBureauOutputLevels : kOutputLevels;
+}
+
 // The statistics types as the selection dialog lists them.
 inline constexpr const char* kByLocation = "座落单位";
 inline constexpr const char* kByOwnership = "权属单位";

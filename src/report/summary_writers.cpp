@@ -146,6 +146,10 @@ void AddDisputeType(ReportQuery& query, const std::string& joiner, const std::st
   }
 }
 
+bool CodeListReadsPlain(const std::string& stat_tbl) {
+  return stat_tbl == "QSDMB" || stat_tbl == "QSDMBMG" || stat_tbl == "DJXXHZB";
+}
+
 bool ReserveIgnoresLevel(const std::string& report_name) {
   const ReserveReport* report = ReserveReportOf(report_name);
   return report != nullptr && report->whole_region;

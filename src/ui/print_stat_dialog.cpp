@@ -388,27 +388,25 @@ void CPrintStatDlg::OnChooseRegion() {
 void CPrintStatDlg::ApplyRegion(const std::string& code, const std::string& name) {
   m_strRegionCode = code;
   m_strRegionName = name;
-  static const std::map<std::size_t, std::vector<const char*>> kLevels = {
-      {2, {"市级", "县(区)级", "乡(街道)级", "村(街坊)级", "小组级"}},
-      {4, {"县(区)级", "乡(街道)级", "村(街坊)级", "小组级"}},
-      {6, {"乡(街道)级", "村(街坊)级", "小组级"}},
-      {9, {"村(街坊)级", "小组级"}},
-      {12, {"小组级"}}};
-  static const std::map<std::size_t, std::vector<const char*>> kBureauLevels = {
-      {6, {"类别级", "管局级", "管局下属二级", "管局下属三级"}},
-      {8, {"管局级", "管局下属二级", "管局下属三级"}},
-      {10, {"管局下属二级", "管局下属三级"}},
-      {13, {"管局下属三级"}}};
-  const auto& table = m_nMode == 2 ? kBureauLevels : kLevels;
-  const auto levels = table.find(code.size());
-  SelectLevels(levels == table.end() ? std::vector<const char*>{} : levels->second);
+  // The first level offered below a region of each code length.
+  static const std::map<std::size_t, std::size_t> kFirstLevel = {
+      {2, 0}, {4, 1}, {6, 2}, {9, 3}, {12, 4}};
+  static const std::map<std::size_t, std::size_t> kFirstBureauLevel = {
+      {6, 0}, {8, 1}, {10, 2}, {13, 3}};
+  const auto& firsts = m_nMode == 2 ? kFirstBureauLevel : kFirstLevel;
+  const std::vector<std::string>& all = report::OutputLevels(m_nMode);
+  const auto first = firsts.find(code.size());
+  SelectLevels(
+      first == firsts.end()
+          ? std::vector<std::string>{}
+          : std::vector<std::string>(all.begin() + static_cast<long>(first->second), all.end()));
   DoDataExchange(false);
 }
 
-void CPrintStatDlg::SelectLevels(const std::vector<const char*>& levels) {
+void CPrintStatDlg::SelectLevels(const std::vector<std::string>& levels) {
   QComboBox* box = Combo(kLevel);
   box->clear();
-  for (const char* level : levels) box->addItem(Q(level));
+  for (const std::string& level : levels) box->addItem(QString::fromStdString(level));
   box->setCurrentIndex(levels.empty() ? -1 : 0);
 }
 
@@ -552,7 +550,8 @@ void CPrintStatDlg::OnPrint() {
 
 // Sets apart the reports whose table this county's runs did not build or
 // whose writer this version lacks (into last_run_), as `landstat report`
-// does; false after saying why the database could not be read.
+// does; false after saying why the database could not be read, or that it
+// holds no tables in the chosen unit.
 bool CPrintStatDlg::SortReports(const std::string& year, const std::vector<std::string>& names,
                                 std::vector<std::string>& writable) {
   try {
@@ -560,6 +559,11 @@ bool CPrintStatDlg::SortReports(const std::string& year, const std::vector<std::
     report::ReportSelection selection = writers_.SelectReports(
         database, TableNames(static_cast<short>(last_run_.server_names), year, m_strCounty),
         static_cast<short>(last_run_.unit), names);
+    if (!selection.unit_not_held.empty()) {
+      ShowMessage(QString::fromStdString(selection.unit_not_held));
+      last_run_.dispatched = 0;
+      return false;
+    }
     writable = std::move(selection.writable);
     last_run_.not_built = std::move(selection.not_built);
     last_run_.unavailable = std::move(selection.unavailable);

@@ -129,7 +129,7 @@ class CPrintStatDlg : public qt::ModalDialog {
  private:
   void AddControl(QWidget* widget, int id);
   void LoadYears();
-  void SelectLevels(const std::vector<const char*>& levels);
+  void SelectLevels(const std::vector<std::string>& levels);
   std::vector<std::string> CheckedReports() const;
   void FillSettings(report::ReportSettings& settings) const;
   std::string PrintConnection(const std::string& year, PrintRun& run);

@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +25,7 @@
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/gis/project.h"
+#include "platform/host/output_folder.h"
 #include "support/program_dir.h"
 #include "support/run_program.h"
 #include "support/test_databases.h"
@@ -357,7 +362,50 @@ TEST(LandstatCli, MongoliaRunOfAGeneratedCounty) {
   EXPECT_TRUE(after.TableExists("QSDMBMG"));
 }
 
-class LandstatCliDatabase : public testing::BothEngines {};
+class LandstatCliDatabase : public testing::BothEngines {
+ protected:
+  // A generated county of 40 parcels and a configuration root holding the
+  // report templates, the statement scripts and, when given, `stat_config`
+  // as its StatConfig.ini.
+  void GenerateCounty(const std::string& stat_config = "") {
+    county::CountyOptions options;
+    options.parcels = 40;
+    options.seed = 7;
+    files_ = county::WriteCounty(county::PlanCounty(options), dir_.File("county"));
+    const fs::path config = dir_.path() / "home/qentar/_secondfun_";
+    fs::create_directories(config);
+    for (const auto& entry :
+         fs::directory_iterator(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates")) {
+      fs::copy(entry.path(), config / entry.path().filename());
+    }
+    for (const char* scripts : {"Access", "SQL"}) {
+      fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / scripts, config / scripts,
+               fs::copy_options::recursive);
+    }
+    if (!stat_config.empty())
+      testing::WriteFileBytes((config / "StatConfig.ini").string(), stat_config);
+  }
+
+  // A command on the county and this database, logging into log.txt.
+  Outcome Run(std::vector<std::string> arguments) {
+    const std::string connection = database().ConnectionString();
+    const std::vector<std::string> place = {
+        "--project",
+        files_.project,
+        IsServer() ? "--server" : "--db",
+        IsServer() ? connection : db::ParseConnectionString(connection).location,
+        "--home",
+        dir_.File("home"),
+        "--log",
+        dir_.File("log.txt"),
+        "--quiet"};
+    arguments.insert(arguments.begin() + 1, place.begin(), place.end());
+    return RunCli(arguments);
+  }
+
+  TempDir dir_;
+  county::CountyFiles files_;
+};
 
 // A conversion of statistics never run fails; its summary says where the
 // database is and never how to log in to it.
@@ -402,34 +450,9 @@ TEST_P(LandstatCliDatabase, SummaryNamesThePlaceNotTheConnectionString) {
 // both codes. Each refusal is in the log its summary counts. While a job
 // works on the year and county, a report and a second job are refused.
 TEST_P(LandstatCliDatabase, JobsRefuseWhatTheDatabaseDoesNotHold) {
-  TempDir dir;
-  county::CountyOptions options;
-  options.parcels = 40;
-  options.seed = 7;
-  const county::CountyFiles files =
-      county::WriteCounty(county::PlanCounty(options), dir.File("county"));
-  const fs::path config = dir.path() / "home/qentar/_secondfun_";
-  fs::create_directories(config);
-  for (const auto& entry :
-       fs::directory_iterator(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates")) {
-    fs::copy(entry.path(), config / entry.path().filename());
-  }
+  GenerateCounty();
   const std::string connection = database().ConnectionString();
-  const std::vector<std::string> place = {
-      "--project",
-      files.project,
-      IsServer() ? "--server" : "--db",
-      IsServer() ? connection : db::ParseConnectionString(connection).location,
-      "--home",
-      dir.File("home"),
-      "--log",
-      dir.File("log.txt"),
-      "--quiet"};
-  const auto run = [&](std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin() + 1, place.begin(), place.end());
-    return RunCli(arguments);
-  };
-  const Outcome first = run({"run", "--year", "2009"});
+  const Outcome first = Run({"run", "--year", "2009"});
   ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
   const std::string area_units = TableNames(Mode(), "2009", "330102").AreaUnit();
   // The jobs recorded, then the area units of 2009.
@@ -443,7 +466,7 @@ TEST_P(LandstatCliDatabase, JobsRefuseWhatTheDatabaseDoesNotHold) {
     return rows;
   };
   const std::vector<std::string> before = stored();
-  const std::string out = dir.File("reports");
+  const std::string out = dir_.File("reports");
   const std::string others = "not those of 2010 330102";
   const struct {
     std::vector<std::string> arguments;
@@ -458,26 +481,39 @@ TEST_P(LandstatCliDatabase, JobsRefuseWhatTheDatabaseDoesNotHold) {
       {{"report", "--out", out, "--year", "2009", "--region", "330102001", "--level", "县(区)级"},
        3,
        "--level 县(区)级"},
+      {{"report", "--out", out, "--year", "2009", "--level", "全国级"},
+       2,
+       "--level 全国级 is not one of 市级 县(区)级"},
+      // This configuration wants square metres only.
+      {{"report", "--out", out, "--year", "2009", "--unit", "亩"},
+       1,
+       "the statistics of 2009 330102 hold no tables in 亩, only in 平方米"},
+      {{"report-db", "--out", dir_.path().string(), "--year", "2009", "--unit", "亩"},
+       1,
+       "the statistics of 2009 330102 hold no report tables in 亩, only in 平方米"},
   };
   for (const auto& c : kCases) {
-    const Outcome outcome = run(c.arguments);
+    const Outcome outcome = Run(c.arguments);
     const std::string said = outcome.out + outcome.err;
     SCOPED_TRACE(c.arguments[0] + " " + said);
     EXPECT_EQ(outcome.exit_code, c.exit_code);
     EXPECT_TRUE(Contains(said, c.said));
     EXPECT_EQ(stored(), before);
     EXPECT_FALSE(fs::exists(out));
-    if (c.arguments[0] != "report") {
+    EXPECT_FALSE(fs::exists(dir_.File("2009330102.sqlite")));
+    if (c.arguments[0] == "report") {
+      EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1);  // said once
+    } else if (c.arguments[0] != "report-db") {
       EXPECT_TRUE(Contains(said, "1 failures logged"));
-      EXPECT_TRUE(Contains(ReadFileBytes(dir.File("log.txt")), c.said));
+      EXPECT_TRUE(Contains(ReadFileBytes(dir_.File("log.txt")), c.said));
     }
   }
   std::vector<std::string> elsewhere = {"run", "--year", "2009", "--county", "320120"};
   if (!IsServer()) elsewhere.push_back("--replace");
-  const Outcome wrong_county = run(elsewhere);
+  const Outcome wrong_county = Run(elsewhere);
   EXPECT_EQ(wrong_county.exit_code, 1);
   EXPECT_TRUE(
-      Contains(ReadFileBytes(dir.File("log.txt")), "没有图斑座落于县 320120, 图斑座落于县 330102"))
+      Contains(ReadFileBytes(dir_.File("log.txt")), "没有图斑座落于县 320120, 图斑座落于县 330102"))
       << wrong_county.out;
   EXPECT_EQ(stored().back(), before.back());
 
@@ -495,11 +531,99 @@ TEST_P(LandstatCliDatabase, JobsRefuseWhatTheDatabaseDoesNotHold) {
       {{"run", "--year", "2009"}, "another job is working on "},
   };
   for (const auto& busy : kBusy) {
-    const Outcome outcome = run(busy.arguments);
+    const Outcome outcome = Run(busy.arguments);
     EXPECT_EQ(outcome.exit_code, 1) << outcome.out << outcome.err;
     EXPECT_TRUE(Contains(outcome.out + outcome.err, busy.said)) << outcome.out << outcome.err;
   }
   EXPECT_FALSE(fs::exists(out));
+}
+
+// Reports in two units, and at a level, lie side by side in one folder; a
+// folder that another print holds, or that cannot be written, is refused
+// once and left as it was. After a conversion the reports of the tables it
+// made without a unit are listed as not built, as before it. Report data
+// written into the folder of a database named by a bare file name takes
+// the name with 1.
+TEST_P(LandstatCliDatabase, ReportsShareAFolderAndFollowAConversion) {
+  GenerateCounty("[AreaUnit]\nUnit1=平方米\nUnit2=公顷\n[TYPE]\nType=2\n");
+  ASSERT_EQ(Run({"run", "--year", "2009"}).exit_code, 0);
+  const std::string out = dir_.File("reports");
+  const auto books = [&](const std::string& ending) {
+    long count = 0;
+    for (const auto& entry : fs::directory_iterator(out)) {
+      count += entry.path().filename().string().ends_with(ending) ? 1 : 0;
+    }
+    return count;
+  };
+  const struct {
+    std::vector<std::string> more;
+    std::string ending;
+  } kPrints[] = {
+      {{"--unit", "平方米"}, "_平方米.xlsx"},
+      {{"--unit", "公顷"}, "_公顷.xlsx"},
+      {{"--unit", "公顷", "--level", "村(街坊)级"}, "_公顷_村(街坊)级.xlsx"},
+  };
+  long written = 0;
+  for (const auto& print : kPrints) {
+    std::vector<std::string> arguments = {"report", "--out", out, "--year", "2009"};
+    arguments.insert(arguments.end(), print.more.begin(), print.more.end());
+    const Outcome outcome = Run(arguments);
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.out << outcome.err;
+    const long count = books(print.ending);
+    EXPECT_GE(count, 10) << print.ending;
+    EXPECT_TRUE(Contains(outcome.out, std::to_string(count) + " workbooks written")) << outcome.out;
+    written += count;
+    EXPECT_EQ(books(".xlsx"), written);
+  }
+
+  std::optional<host::OutputFolderHold> hold;
+  std::optional<testing::ReadOnlyFile> read_only;
+  const struct {
+    std::function<void()> make;
+    std::string said;
+  } kRefused[] = {
+      {[&] {
+         std::string error;
+         ASSERT_TRUE(hold.emplace().Take(out, "print", error)) << error;
+       },
+       "another print is writing into the output folder " + out},
+      {[&] {
+         hold.reset();
+         read_only.emplace(out);
+       },
+       "the output folder " + out + " cannot be written"},
+  };
+  for (const auto& refused : kRefused) {
+    refused.make();
+    if (read_only && ::access(out.c_str(), W_OK) == 0) GTEST_SKIP() << "the folder stays writable";
+    const Outcome outcome = Run({"report", "--out", out, "--year", "2009", "--unit", "公顷"});
+    EXPECT_EQ(outcome.exit_code, 1) << outcome.out << outcome.err;
+    EXPECT_TRUE(Contains(outcome.err, refused.said)) << outcome.err;
+    EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    EXPECT_EQ(books(".xlsx"), written);
+  }
+  read_only.reset();
+  fs::permissions(out, fs::perms::owner_all);
+
+  if (!IsServer()) {
+    const fs::path stats = db::ParseConnectionString(database().ConnectionString()).location;
+    const Outcome data = RunProgram(
+        "/bin/sh",
+        {"-c", "cd " + testing::ShellQuoted(stats.parent_path().string()) + " && " +
+                   testing::ShellQuoted(LANDSTAT_CLI) + " report-db --project " +
+                   testing::ShellQuoted(files_.project) + " --db " +
+                   testing::ShellQuoted(stats.filename().string()) + " --home " +
+                   testing::ShellQuoted(dir_.File("home")) + " --year 2009 --out . --quiet"});
+    EXPECT_EQ(data.exit_code, 0) << data.out << data.err;
+    EXPECT_TRUE(fs::exists(stats.parent_path() / "20093301021.sqlite")) << data.out;
+  }
+
+  ASSERT_EQ(Run({"convert", "--to", "公顷", "--year", "2009"}).exit_code, 0);
+  const Outcome after = Run({"report", "--out", dir_.File("converted"), "--year", "2009"});
+  EXPECT_EQ(after.exit_code, 0) << after.out << after.err;
+  EXPECT_TRUE(Contains(after.out,
+                       "  土地利用现状一级分类面积汇总表 (TDLY_YJFL, built by a 通用城镇 run)\n"))
+      << after.out;
 }
 
 LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);

@@ -135,6 +135,16 @@ TEST(ReportDataFileTest, TakesTheNameWithOneInTheStatisticsFolder) {
               fs::path(c.file))
         << c.folder;
   }
+  // Folders are the same however they are spelt: through a link, relative.
+  testing::TempDir dir;
+  const fs::path stats = dir.path() / "stats";
+  fs::create_directories(stats);
+  fs::create_directory_symlink(stats, dir.path() / "link");
+  for (const fs::path& folder : {dir.path() / "link", fs::relative(stats)}) {
+    EXPECT_EQ(fs::path(ReportDataFile(folder.string(), stats.string(), kYear, kCounty)).filename(),
+              "20093301021.sqlite")
+        << folder;
+  }
 }
 
 }  // namespace

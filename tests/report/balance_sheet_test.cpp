@@ -102,7 +102,7 @@ class BalanceSheetTest : public testing::BothEngines {
 TEST_P(BalanceSheetTest, WritesTheBalanceTableInTheUnit) {
   const std::string path = Write();
   ASSERT_FALSE(path.empty()) << dialog_.Outcomes().back().message;
-  EXPECT_EQ(fs::path(path).filename(), std::string(kCounty) + kReport + ".xlsx");
+  EXPECT_EQ(fs::path(path).filename(), std::string(kCounty) + kReport + "_亩.xlsx");
   const std::string rows = DataRows((kTemplates / "二次详查表格(亩).xlsx").string(), path);
   // 150 and 90 mu of the base year's 60000 and 40000 m2; 22.5 mu of the change.
   EXPECT_THAT(rows, StartsWith("上年末面积|90.0000|0.0000|60.0000|0.0000|0.0000|"));
@@ -200,11 +200,11 @@ TEST(BalanceSheetCountyTest, LandstatReportWritesTheSheetOfTwoYears) {
       {"report", "--project", project, "--db", folder + "/2024330102.sqlite", "--home",
        home.path().string(), "--year", "2024", "--out", out, "--report", kReport, "--quiet"});
   ASSERT_EQ(report.exit_code, 0) << report.out << report.err;
-  const std::string book = out + "/330102" + kReport + ".xlsx";
+  const std::string book = out + "/330102" + kReport + "_平方米";
   RunText("libreoffice -env:UserInstallation=file://" + home.File("lo-profile") +
-          " --headless --convert-to pdf --outdir " + Quoted(out) + " " + Quoted(book) + " 2>&1");
-  const std::string text =
-      RunText("pdftotext -layout " + Quoted(out + "/330102" + kReport + ".pdf") + " - 2>&1");
+          " --headless --convert-to pdf --outdir " + Quoted(out) + " " + Quoted(book + ".xlsx") +
+          " 2>&1");
+  const std::string text = RunText("pdftotext -layout " + Quoted(book + ".pdf") + " - 2>&1");
   for (const char* label : {"上年末面积", "本年减少", "本年末集体", "城镇村及工矿用地"}) {
     EXPECT_THAT(text, HasSubstr(label)) << text;
   }

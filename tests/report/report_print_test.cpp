@@ -122,14 +122,17 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
     arguments.insert(arguments.end(), printed.options.begin(), printed.options.end());
     const testing::Outcome written = cli(arguments);
     ASSERT_EQ(written.exit_code, 0) << written.out << written.err;
-    books += " " + Quoted(out + "/330102" + printed.report + ".xlsx");
+    books +=
+        " " + Quoted(out + "/330102" + printed.report + "_" + printed.options[1] + "_小组级.xlsx");
   }
   RunText("libreoffice -env:UserInstallation=file://" + home.File("lo-profile") +
           " --headless --convert-to pdf --outdir " + Quoted(out) + books + " 2>&1");
 
   for (const auto& printed : kPrinted) {
     SCOPED_TRACE(printed.report);
-    const std::string pdf = Quoted(out + "/330102" + printed.report + ".pdf");
+    const std::string book =
+        out + "/330102" + printed.report + "_" + printed.options[1] + "_小组级";
+    const std::string pdf = Quoted(book + ".pdf");
     const std::string text = RunText("pdftotext -layout " + pdf + " - 2>&1");
     // The key line names the county; the footer numbers the pages.
     EXPECT_TRUE(Contains(text, "行政区：示例县")) << text;
@@ -144,7 +147,7 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
               static_cast<long>(decimals.size()));
     EXPECT_TRUE(Contains(RunText("pdfinfo " + pdf), printed.paper));
 
-    const ReportParts parts = ReadParts(out + "/330102" + printed.report + ".xlsx");
+    const ReportParts parts = ReadParts(book + ".xlsx");
     // The field row is hidden, the code column holds 19 characters and a margin.
     EXPECT_TRUE(std::regex_search(parts.sheet, std::regex(R"(<row r="6"[^>]* hidden="1")")));
     EXPECT_GE(Attribute(parts.sheet, R"re(<col (?=[^>]*min="1" max="1")[^>]*width="([0-9.]+)")re"),

@@ -247,7 +247,7 @@ TEST_P(ParcelAreaTest, ParcelsThenTheirDetailsCountedPerParcel) {
     MakeBase(description);
     const std::string path = Write(kParcels, "3301020010010010000");
     ASSERT_FALSE(path.empty()) << LastMessage();
-    EXPECT_EQ(fs::path(path).filename(), "20093301020010010010000一组图斑面积表.xlsx");
+    EXPECT_EQ(fs::path(path).filename(), "20093301020010010010000一组图斑面积表_平方米.xlsx");
     EXPECT_EQ(DataRows(template_, path), expected) << description;
     EXPECT_FALSE(conn().TableExists(names_.Plain("TBMJB")));
   }
