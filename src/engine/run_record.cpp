@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/shared_code_tables.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
@@ -97,7 +98,7 @@ void Upgrade(db::Connection& connection, const Numbering& numbering) {
 
 void EnsureTable(db::Connection& connection, const Numbering& numbering) {
   if (!connection.TableExists(kTable)) {
-    connection.Execute(std::string("create table ") + kTable + kDeclaration);
+    CreateSharedTable(connection, kTable, std::string("create table ") + kTable + kDeclaration);
   } else if (!Numbered(connection, numbering)) {
     Upgrade(connection, numbering);
   }

@@ -2,6 +2,7 @@
 // tables exist in; never dropped) and the ownership-code table "QSDMBMG"
 // (every administrative code of the code table as it stands, name first).
 
+#include "engine/shared_code_tables.h"
 #include "mongolia/mg_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -12,10 +13,9 @@ namespace landstat {
 short CMgStatContext::CreateAreaUnitTable() {
   const std::string table = AreaUnitTable();
   try {
-    if (!IsTableExist(table)) {
-      m_pConn.Execute("Create Table " + table +
-                      "(年度 varchar(20),TYPE varchar(20),AREAUNIT varchar(20))");
-    }
+    CreateSharedTable(
+        m_pConn, table,
+        "Create Table " + table + "(年度 varchar(20),TYPE varchar(20),AREAUNIT varchar(20))");
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("建立内蒙古面积单位表", "建立内蒙古面积单位表失败", error);
