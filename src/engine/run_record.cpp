@@ -213,10 +213,14 @@ std::string HeldStatisticsProblem(db::Connection& connection, const std::string&
     return std::find(list.begin(), list.end(), wanted) != list.end();
   };
   if (holds(runs) && holds(held)) return "";
-  return "the statistics database " + connection.Location() + " holds " +
-         (held.empty() ? std::string("no completed statistics run")
-                       : "the statistics of " + JoinHeld(held)) +
-         ", not those of " + wanted + ": run the statistics of " + wanted + " first";
+  // A file whose newest job (a town-lot or Inner Mongolia one, say) is of
+  // the year and county may still hold no statistics run of them.
+  const std::string holding =
+      held.empty()  ? "no completed statistics run"
+      : holds(held) ? "no completed statistics run of " + wanted
+                    : "the statistics of " + JoinHeld(held) + ", not those of " + wanted;
+  return "the statistics database " + connection.Location() + " holds " + holding +
+         ": run the statistics of " + wanted + " first";
 }
 
 std::string HeldStatisticsProblem(const std::string& connection, const std::string& year,

@@ -112,6 +112,32 @@ TEST_P(JobRecordTest, OneJobAtATimePerYearAndCounty) {
   EXPECT_EQ(open(*job("330102")), "");
 }
 
+// What a database holds is said as it is, for the refusal of a job that
+// reads a year and county: a file whose newest job, of another kind, is of
+// them holds no statistics run of them all the same.
+TEST_P(JobRecordTest, WhatTheDatabaseHoldsIsSaidAsItIs) {
+  const struct {
+    const char* kind;
+    const char* county;
+    std::string said;
+  } cases[] = {
+      {nullptr, nullptr, "holds no completed statistics run: run"},
+      {"mongolia", "330102",
+       IsServer() ? "holds no completed statistics run: run"
+                  : "holds no completed statistics run of 2009 330102: run"},
+      {"run", "330103", "holds the statistics of 2009 330103, not those of 2009 330102: run"},
+      {"run", "330102", ""},
+  };
+  for (const auto& c : cases) {
+    if (c.kind)
+      testing::RecordCompletedRun(database().ConnectionString(), "2009", c.county, c.kind);
+    const std::string problem = HeldStatisticsProblem(conn(), "2009", "330102");
+    SCOPED_TRACE(problem);
+    EXPECT_EQ(problem.empty(), c.said.empty());
+    EXPECT_NE(problem.find(c.said), std::string::npos);
+  }
+}
+
 LANDSTAT_BOTH_ENGINES(JobRecordTest);
 
 class FileWorkspaceTest : public ::testing::Test {
