@@ -168,9 +168,10 @@ std::optional<RunRecordRow> LastRunRecordOfKind(db::Connection& connection, cons
                                   db::QuoteText(county) + " and KIND = " + db::QuoteText(kind));
 }
 
-std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection) {
+std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection, const std::string& kind) {
   return FirstRow(connection, std::string(" where FINISHED is not null and OUTCOME <> ") +
-                                  db::QuoteText(RunOutcomeText(RunOutcome::kFailed)));
+                                  db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) +
+                                  (kind.empty() ? "" : " and KIND = " + db::QuoteText(kind)));
 }
 
 namespace {

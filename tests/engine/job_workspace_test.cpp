@@ -102,6 +102,15 @@ TEST_P(JobRecordTest, OneJobAtATimePerYearAndCounty) {
   if (IsServer()) {
     EXPECT_EQ(RunWorkspace::RunningJob(conn(), "2009", "330103"), "");
     EXPECT_EQ(open(*job("330103")), "");
+    // Tables named without year or county take one job of their kind.
+    RunWorkspace mongolia(database().ConnectionString(), true, "2009", "330104", "mongolia");
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(mongolia.Open({.plain_tables = true}, error, notices)) << error;
+    RunWorkspace second(database().ConnectionString(), true, "2010", "330105", "mongolia");
+    EXPECT_FALSE(second.Open({.plain_tables = true}, error, notices));
+    EXPECT_EQ(error, "another mongolia job is working on " + conn().Location() +
+                         " (its tables, named without year or county, take one job at a time)");
   }
 
   db::Connection work(first->WorkConnection());
