@@ -152,7 +152,8 @@ void RecordCodesAndUnits(CMgStatContext& context) {
 
 // The stages on the run's working database. False when a stage the rest
 // needs failed: the code table, the area-unit table, the base table, its
-// fill, or the unit copies with their conversion and balancing.
+// fill, or the unit copies with their conversion and balancing. A code file
+// of its own is checked first: its bad records are logged, not fatal.
 bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request) {
   const StageObserver& observer = request.observer;
   const auto done = [&](const char* stage) {
@@ -164,6 +165,7 @@ bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request
     context.LogFailure("装载代码表", "没有可读的内蒙古代码表");
     return false;
   }
+  if (request.second_codes) context.CheckCodeFile();
   DropTablesOfUnwantedUnits(context);
   if (context.CreateAreaUnitTable() <= 0 || context.CreateStatDataTable() <= 0) return false;
   if ((request.db_mode == 2 ? context.BuildStatData() : context.BuildStatDataDirect()) <= 0) {

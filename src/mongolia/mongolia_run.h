@@ -42,7 +42,10 @@ extern const char* const kMgOwnerNameField;
 // taken, the connection, the area-unit table, the base table, its fill or
 // the unit copies (with their conversion and balancing) fail. The families, QSDMBMG and the
 // area-unit records are create/fill pairs whose failures are logged and counted and do not stop the
-// run.
+// run; so are pieces whose ownership code is not digits, of another county
+// or of a length no level has (logged with layer, record, field and value,
+// and left out), and the records of a code file of its own whose code has
+// such a length or lacks its higher units.
 struct MongoliaRequest : JobTarget {
   gis::CGisXmlPrj* project = nullptr;  // the layers by name
   // Without a project: the layers themselves (0 or less: none).

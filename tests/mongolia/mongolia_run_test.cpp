@@ -194,6 +194,47 @@ TEST_P(MongoliaRunTest, RefusesWhatItWouldLoseOrLack) {
   EXPECT_EQ(After("select distinct 县级代码 from statdataMG"), Strings{testing::kMgCounty});
 }
 
+// Ownership codes too short, of another county or not digits are logged
+// with their layer, record, field and value, and their pieces left out, by
+// either fill; so is each record of the code file whose code has a length
+// no level has or whose higher units it lacks.
+TEST_P(MongoliaRunTest, OwnershipCodesAndTheirCodeFileChecked) {
+  testing::WriteFileBytes(codes_file_, testing::ReadFileBytes(codes_file_) +
+                                           "村行政代码\t150102010\t九位\n"
+                                           "村行政代码\t1501020102001\t无管局\n");
+  codes_.reset(gis::RuralCode::Load(codes_file_));
+  const Strings bad = {"3301", "1501030101001000001", "15010201O1001000001", "15010201010"};
+  std::vector<testing::FieldValues> parcels = {testing::MgParcel("1", "011", "100")};
+  for (const std::string& code : bad) {
+    parcels.push_back(testing::MgParcel("2", "011", "7", {{"内蒙古权属单位代码", code}}));
+  }
+  auto project = Project(testing::MgSurvey(parcels));
+  for (const short mode : {0, 2}) {
+    MongoliaRequest request;
+    request.project = project.get();
+    request.second_codes = codes_.get();
+    request.connection = database().ConnectionString();
+    request.year = "2009";
+    request.county = testing::kMgCounty;
+    request.db_mode = mode;
+    const RunReport report = RunMongolia(request);
+    EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+    std::string failures;
+    for (const std::string& message : report.messages) failures += message + "\n";
+    EXPECT_EQ(report.failures, 6) << failures;
+    for (const std::string& code : bad) {
+      EXPECT_NE(failures.find("字段 内蒙古权属单位代码 '" + code + "'"), std::string::npos)
+          << failures;
+    }
+    for (const char* line : {"line 15 the administrative code '150102010' has 9 characters",
+                             "line 16 the administrative code '1501020102001' lacks its higher "
+                             "units in the file: 1501020102"}) {
+      EXPECT_NE(failures.find(line), std::string::npos) << failures;
+    }
+    EXPECT_EQ(After("select count(*), sum(土地总面积) from statdataMG"), Strings{"1|100"});
+  }
+}
+
 LANDSTAT_BOTH_ENGINES(MongoliaRunTest);
 
 }  // namespace
