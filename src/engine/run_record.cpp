@@ -217,7 +217,7 @@ std::string HeldStatisticsProblem(db::Connection& connection, const std::string&
   // A file whose newest job (a town-lot or Inner Mongolia one, say) is of
   // the year and county may still hold no statistics run of them.
   const std::string holding =
-      held.empty()  ? "no completed statistics run"
+      held.empty()  ? "no completed statistics run, not those of " + wanted
       : holds(held) ? "no completed statistics run of " + wanted
                     : "the statistics of " + JoinHeld(held) + ", not those of " + wanted;
   return "the statistics database " + connection.Location() + " holds " + holding +

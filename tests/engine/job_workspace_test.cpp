@@ -130,9 +130,9 @@ TEST_P(JobRecordTest, WhatTheDatabaseHoldsIsSaidAsItIs) {
     const char* county;
     std::string said;
   } cases[] = {
-      {nullptr, nullptr, "holds no completed statistics run: run"},
+      {nullptr, nullptr, "holds no completed statistics run, not those of 2009 330102: run"},
       {"mongolia", "330102",
-       IsServer() ? "holds no completed statistics run: run"
+       IsServer() ? "holds no completed statistics run, not those of 2009 330102: run"
                   : "holds no completed statistics run of 2009 330102: run"},
       {"run", "330103", "holds the statistics of 2009 330103, not those of 2009 330102: run"},
       {"run", "330102", ""},

@@ -155,7 +155,8 @@ TEST_P(MongoliaRunTest, RefusesWhatItWouldLoseOrLack) {
     std::string said;  // empty: completes
   } cases[] = {
       {[&] { conn().Execute("delete from StatRuns"); }, "2009", false,
-       "holds no completed statistics run: run the statistics of 2009 150102 first"},
+       "holds no completed statistics run, not those of 2009 150102: run the statistics of "
+       "2009 150102 first"},
       {[&] {
          testing::RecordCompletedRun(database().ConnectionString(), "2009", testing::kMgCounty);
        },
