@@ -24,6 +24,8 @@ const char* const MongoliaHelp =
     "  --level-switch N   1 adds the ownership units' own level to the summaries, 0 leaves\n"
     "                     it out (default 1)\n"
     "  --temporary-fill   fills the base table through a temporary table\n"
+    "  --replace          the Inner Mongolia tables may hold another year's or county's\n"
+    "                     results: replace them (refused otherwise)\n"
     "  --db FILE          the SQLite statistics database of the general run;\n"
     "                     default: YEAR + COUNTY + .sqlite beside the project\n"
     "  --server CONN      a PostgreSQL server instead (libpq conninfo, service=NAME or URI)\n"
@@ -36,7 +38,12 @@ const char* const MongoliaHelp =
     "                     database); it is made empty before the run\n"
     "  --quiet            no progress output\n"
     "\n"
-    "A layer without the Inner Mongolia fields is refused before the database is touched.\n"
+    "Refused before the database is touched: a layer without the Inner Mongolia fields, a\n"
+    "database without the general run of the year and county, and Inner Mongolia tables\n"
+    "(named without year or county) holding another year or county, unless --replace.\n"
+    "Ownership codes that are not digits, not of the county or of a length no level has are\n"
+    "logged and their pieces left out; a record of the --codes2 file whose code has such a\n"
+    "length, or whose higher units the file lacks, is logged (exit 3).\n"
     "The run works on a copy of the SQLite database (one transaction on a server) and\n"
     "replaces the earlier results only when it completes.\n"
     "\n"
@@ -44,8 +51,8 @@ const char* const MongoliaHelp =
     "failures logged, 1 when it failed (a layer without the Inner Mongolia fields, say),\n"
     "2 on wrong options.\n";
 
-const OptionSpecs MongoliaOptions =
-    WorkplaceOptions({{"codes2", false}, {"level-switch", false}, {"temporary-fill", true}});
+const OptionSpecs MongoliaOptions = WorkplaceOptions(
+    {{"codes2", false}, {"level-switch", false}, {"temporary-fill", true}, {"replace", true}});
 
 int Mongolia(const Options& options) {
   if (!options.Has("project")) {
@@ -73,6 +80,7 @@ int Mongolia(const Options& options) {
         request.project = place.project.get();
         request.second_codes = second.get();
         request.level_switch = level == "1" ? 1 : 0;
+        request.replace_other = options.Has("replace");
         return RunMongolia(request);
       },
       "Inner Mongolia statistics completed", "Inner Mongolia statistics FAILED");

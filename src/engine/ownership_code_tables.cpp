@@ -28,7 +28,7 @@ short CStatContext::CreateQsdmbTable() {
   // name it so. Shared by the counties of a server database, it is never
   // dropped; the fill refreshes this county's rows.
   try {
-    if (!IsTableExist(kQsdmbTable.name)) m_pConn.Execute(kQsdmbTable.create);
+    CreateSharedTable(m_pConn, kQsdmbTable.name, kQsdmbTable.create);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("建立权属单位代码表", "建立权属单位代码表失败", error);

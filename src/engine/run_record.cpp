@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/shared_code_tables.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
@@ -97,7 +98,7 @@ void Upgrade(db::Connection& connection, const Numbering& numbering) {
 
 void EnsureTable(db::Connection& connection, const Numbering& numbering) {
   if (!connection.TableExists(kTable)) {
-    connection.Execute(std::string("create table ") + kTable + kDeclaration);
+    CreateSharedTable(connection, kTable, std::string("create table ") + kTable + kDeclaration);
   } else if (!Numbered(connection, numbering)) {
     Upgrade(connection, numbering);
   }
@@ -167,9 +168,10 @@ std::optional<RunRecordRow> LastRunRecordOfKind(db::Connection& connection, cons
                                   db::QuoteText(county) + " and KIND = " + db::QuoteText(kind));
 }
 
-std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection) {
+std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection, const std::string& kind) {
   return FirstRow(connection, std::string(" where FINISHED is not null and OUTCOME <> ") +
-                                  db::QuoteText(RunOutcomeText(RunOutcome::kFailed)));
+                                  db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) +
+                                  (kind.empty() ? "" : " and KIND = " + db::QuoteText(kind)));
 }
 
 namespace {
@@ -212,10 +214,14 @@ std::string HeldStatisticsProblem(db::Connection& connection, const std::string&
     return std::find(list.begin(), list.end(), wanted) != list.end();
   };
   if (holds(runs) && holds(held)) return "";
-  return "the statistics database " + connection.Location() + " holds " +
-         (held.empty() ? std::string("no completed statistics run")
-                       : "the statistics of " + JoinHeld(held)) +
-         ", not those of " + wanted + ": run the statistics of " + wanted + " first";
+  // A file whose newest job (a town-lot or Inner Mongolia one, say) is of
+  // the year and county may still hold no statistics run of them.
+  const std::string holding =
+      held.empty()  ? "no completed statistics run, not those of " + wanted
+      : holds(held) ? "no completed statistics run of " + wanted
+                    : "the statistics of " + JoinHeld(held) + ", not those of " + wanted;
+  return "the statistics database " + connection.Location() + " holds " + holding +
+         ": run the statistics of " + wanted + " first";
 }
 
 std::string HeldStatisticsProblem(const std::string& connection, const std::string& year,

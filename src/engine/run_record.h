@@ -54,8 +54,10 @@ std::optional<RunRecordRow> LastRunRecordOfKind(db::Connection& connection, cons
 std::vector<std::string> CompletedYears(db::Connection& connection, const std::string& county);
 
 // The newest job that completed, of any year and county: what a database
-// file holds.
-std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection);
+// file holds; with `kind`, the newest of that kind ("mongolia": what the
+// tables of that job, named without year or county, hold).
+std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection,
+                                             const std::string& kind = "");
 
 // Whether the database holds the statistics of a year and county, for a job
 // that reads them (a conversion, a town-lot run, the reports): empty when a

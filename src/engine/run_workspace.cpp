@@ -197,13 +197,39 @@ bool RunWorkspace::TakeLock(std::string& error) {
 }
 
 // Taken on a connection of its own, outside the job's transaction, so that
-// it is held from before the job is recorded until the job has ended.
-bool RunWorkspace::TakeServerLock(const db::Connection& database, std::string& error) {
+// it is held from before the job is recorded until the job has ended. A
+// lock that another job holds gives `refusal`.
+bool RunWorkspace::TakeServerLock(const db::Connection& database, const std::string& key,
+                                  const std::string& refusal, std::string& error) {
   const char* take = db::SqlDialect::For(database.Kind()).TakeJobLock();
   if (*take == '\0') return true;
-  server_lock_ = std::make_unique<db::Connection>(connection_);
-  if (server_lock_->Scalar(take, {JobKey(year_, county_)}).AsInteger() != 0) return true;
-  error = "another job is working on " + database.Location() + " for " + year_ + " " + county_;
+  if (!server_lock_) server_lock_ = std::make_unique<db::Connection>(connection_);
+  if (server_lock_->Scalar(take, {key}).AsInteger() != 0) return true;
+  error = refusal;
+  Unlock();
+  return false;
+}
+
+// Tables named without year or county hold one year and county, those of
+// the newest completed job of their kind: on a server, where every county
+// may run, the kind's own lock keeps a second job off them, so that what
+// they hold does not change between this check and the job's end.
+bool RunWorkspace::PlainTablesFree(db::Connection& database, const Checks& checks,
+                                   std::string& error) {
+  if (!checks.plain_tables) return true;
+  const std::string where = server_ ? database.Location() : file_;
+  if (!TakeServerLock(database, kind_,
+                      "another " + kind_ + " job is working on " + where +
+                          " (its tables, named without year or county, take one job at a time)",
+                      error)) {
+    return false;
+  }
+  if (checks.replace_other) return true;
+  const std::optional<RunRecordRow> held = LastCompletedRun(database, kind_);
+  if (!held || (held->year == year_ && held->county == county_)) return true;
+  error = where + " holds the " + kind_ + " tables (named without year or county) of year " +
+          held->year + ", county " + held->county + "; to run " + year_ + " " + county_ +
+          " into them, replace them (--replace)";
   Unlock();
   return false;
 }
@@ -233,7 +259,12 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
   }
   try {
     db::Connection database(server_ ? connection_ : file_);
-    if (!TakeServerLock(database, error)) return false;
+    if (!TakeServerLock(
+            database, JobKey(year_, county_),
+            "another job is working on " + database.Location() + " for " + year_ + " " + county_,
+            error)) {
+      return false;
+    }
     if (auto last = LastRunRecord(database); last && !last->Finished()) {
       notices.push_back("the last job on this database did not finish: " + Describe(*last) +
                         "; its tables may be incomplete");
@@ -255,6 +286,7 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
         return false;
       }
     }
+    if (!PlainTablesFree(database, checks, error)) return false;
     record_id_ = BeginRunRecord(database, year_, county_, kind_);
     in_place_ = !server_ && checks.in_place;
     if (OnWorkingCopy() && !MakeWorkingCopy(database, error)) {

@@ -29,7 +29,8 @@ namespace landstat {
 //   engine's journal when the file is next opened;
 // - on a server the job's statements form one transaction, committed when
 //   the job completes; a lock of the server's, held by a connection of the
-//   job's own, keeps other jobs off the year and county meanwhile.
+//   job's own, keeps other jobs off the year and county meanwhile (and
+//   other jobs of its kind off tables named without year or county).
 // Either way the start of the job is recorded in the database first, so a
 // job that never ends (killed, power lost) stays visible as unfinished.
 class RunWorkspace {
@@ -43,6 +44,12 @@ class RunWorkspace {
     bool refuse_unfinished = false;
     // Work in one transaction on the embedded file itself, not in a copy.
     bool in_place = false;
+    // The job's tables are named without year or county on either
+    // database (the Inner Mongolia ones): they hold what the newest
+    // completed job of its kind made, and a job of another year or county
+    // is refused unless `replace_other`; on a server one job of the kind
+    // at a time works on them.
+    bool plain_tables = false;
   };
 
   RunWorkspace(std::string connection, bool server, std::string year, std::string county,
@@ -106,7 +113,9 @@ class RunWorkspace {
 
   bool IsStatisticsFile(std::string& error) const;
   bool TakeLock(std::string& error);
-  bool TakeServerLock(const db::Connection& database, std::string& error);
+  bool TakeServerLock(const db::Connection& database, const std::string& key,
+                      const std::string& refusal, std::string& error);
+  bool PlainTablesFree(db::Connection& database, const Checks& checks, std::string& error);
   bool ServerLockHeld();
   bool MakeWorkingCopy(db::Connection& database, std::string& error);
   bool HasRoom(int fd, std::string& error) const;

@@ -4,6 +4,7 @@
 
 #include "platform/db/backend.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_dialect.h"
 #include "platform/db/sql_quote.h"
 
 namespace landstat {
@@ -62,10 +63,26 @@ std::set<std::string> KeysThere(db::Connection& conn, const SharedCodeTable& tab
 
 }  // namespace
 
+void CreateSharedTable(db::Connection& conn, const std::string& name, const std::string& create) {
+  if (conn.TableExists(name)) return;
+  const char* lock = db::SqlDialect::For(conn.Kind()).TakeCreateLock();
+  const bool own = *lock != '\0' && !conn.InTransaction();
+  if (own) conn.BeginTrans();
+  try {
+    if (*lock != '\0') conn.Execute(lock, {db::Value(name)});
+    // Asked again under the lock: a job that made it meanwhile has committed.
+    if (!conn.TableExists(name)) conn.Execute(create);
+    if (own) conn.CommitTrans();
+  } catch (...) {
+    if (own && conn.InTransaction()) conn.RollbackTrans();
+    throw;
+  }
+}
+
 void RefreshCountyRows(db::Connection& conn, const SharedCodeTable& table,
                        const std::string& county,
                        const std::vector<std::vector<std::string>>& rows) {
-  if (!conn.TableExists(table.name)) conn.Execute(table.create);
+  CreateSharedTable(conn, table.name, table.create);
   conn.Execute(std::string("delete from ") + table.name + " where " + CodeColumn(table, "") +
                " like " + db::QuoteText(county + "%"));
   std::set<std::string> there = KeysThere(conn, table);

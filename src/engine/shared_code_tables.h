@@ -30,6 +30,16 @@ extern const SharedCodeTable kQsdmbTable;
 extern const SharedCodeTable kCodeTbl1Table;
 extern const SharedCodeTable kNcTdlyQsTable;
 
+// Makes the table `name` by the statement `create` when the database has
+// none of that name. It is for the tables that jobs of several years or
+// counties share and the first job to need one makes (the code tables, the
+// record of jobs, the area-unit tables): on a server two jobs may find one
+// missing at once. The one that makes it holds a lock on its name to the
+// end of its transaction; the other waits on that lock and then finds the
+// table made (or makes it, when the first job rolled back). Outside a
+// transaction the making is a transaction of its own. Raises DbError.
+void CreateSharedTable(db::Connection& conn, const std::string& name, const std::string& create);
+
 // Refreshes a county's rows of a shared table with `rows` (texts, one per
 // column): makes the table when missing, deletes the county's rows and adds
 // `rows`; a row that is not the county's is added only when no row of its

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/layer_checks.h"
+#include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
@@ -175,7 +176,7 @@ short CStatContext::BuildNczdAreaTable() {
   try {
     // Shared by the runs of every county: a rerun replaces its county's
     // sums and leaves the others'.
-    if (!m_pConn.TableExists(target)) m_pConn.Execute(TypeWords(create));
+    CreateSharedTable(m_pConn, target, TypeWords(create));
     m_pConn.Execute("delete from " + target + " where 座落单位代码 like " + CountyCodesLike());
     m_pConn.Execute(insert);
   } catch (const db::DbError& error) {

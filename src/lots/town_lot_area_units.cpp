@@ -1,6 +1,7 @@
 // The town-lot rows ("城镇宗地") of the area-unit table: the unit each
 // year's town-lot tables are in.
 
+#include "engine/shared_code_tables.h"
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
@@ -21,10 +22,10 @@ short CZdStatContext::CreateAreaUnitTable() {
   // made when missing and never dropped. The general run may have made it
   // with a wider 年度, which serves as well.
   const std::string table = m_names.AreaUnit();
-  if (IsTableExist(table)) return 1;
   try {
-    m_pConn.Execute("Create Table " + table +
-                    "(年度 varchar(4), TYPE varchar(20) ,AREAUNIT varchar(20))");
+    CreateSharedTable(
+        m_pConn, table,
+        "Create Table " + table + "(年度 varchar(4), TYPE varchar(20) ,AREAUNIT varchar(20))");
     return 1;
   } catch (const db::DbError&) {
     LogFailure("面积单位表", "建立面积单位表失败");

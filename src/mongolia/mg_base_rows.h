@@ -32,6 +32,15 @@ constexpr MgLevel kMgLevels[] = {{"县级代码", "县名称", 6},
                                  {"类别码", "类别名称", 8},
                                  {"管局级码", "管局级名称", 10},
                                  {"管局下属二级单位码", "管局下属二级单位名称", 13}};
+// The lengths of the codes of a level: those of the hierarchy, then the
+// ownership units (the county code and ten characters more, and the full
+// nineteen).
+constexpr std::size_t kMgCodeLengths[] = {6, 8, 10, 13, 16, 19};
+
+// What is wrong with an ownership code of `county`'s parcels, empty when
+// nothing: a code that is not digits, of another county or of a length no
+// level has gives level rows outside the county or without names.
+std::string MgOwnerCodeProblem(const std::string& code, const std::string& county);
 
 // The text columns a row may write, besides the hierarchy.
 enum MgText {
@@ -206,6 +215,15 @@ class MgPass {
   }
 
   void Skip() { ++skipped_; }
+  // Whether the ownership code `code` of `field` is sound (MgOwnerCodeProblem);
+  // one that is not is logged with its layer, record, field and value, and
+  // its piece is left out.
+  bool SoundOwner(const gis::Record& record, const std::string& field, const std::string& code) {
+    const std::string problem = MgOwnerCodeProblem(code, context_.m_strPrefix2);
+    if (problem.empty()) return true;
+    checks_.Fail(record, field, "'" + code + "' " + problem + ", 图元未计入");
+    return false;
+  }
   // The area rounded to 1 decimal; an empty text counts 0.
   std::optional<double> Area(const gis::Record& record, const char* field) {
     const std::optional<double> area = checks_.Area(record, field, -1, false);

@@ -14,6 +14,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/gis_error.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
@@ -39,6 +40,22 @@ short CMgStatContext::CreateStatDataTable() {
     return 0;
   }
 }
+
+namespace mg {
+
+std::string MgOwnerCodeProblem(const std::string& code, const std::string& county) {
+  if (code.empty()) return "代码为空";
+  if (!host::IsAdminCode(code)) return "不是数字";
+  if (code.compare(0, county.size(), county) != 0) return "不是县 " + county + " 的代码";
+  std::string lengths;
+  for (std::size_t length : kMgCodeLengths) {
+    if (code.size() == length) return {};
+    lengths += (lengths.empty() ? "" : ", ") + std::to_string(length);
+  }
+  return "长度 " + std::to_string(code.size()) + " 不是权属单位代码的长度 (" + lengths + ")";
+}
+
+}  // namespace mg
 
 namespace {
 
@@ -80,10 +97,15 @@ void BookLine(MgPass& pass, const gis::Record& line, const std::string& class_fi
                                  row.texts[kLocationCode], trailing_blank),
                         "添加线状地物数据失败");
   };
+  const auto sound = [&](const std::optional<MgRow>& row, int side) {
+    return row && pass.SoundOwner(line, "内蒙古权属单位代码" + std::to_string(side),
+                                  row->texts[kOwnerCode]);
+  };
   if (ratio != 0.5) {
     std::optional<MgRow> whole = LineSide(line, 1, common);
     if (!whole) return pass.Skip();
-    return write(*whole, 0, true);
+    if (sound(whole, 1)) write(*whole, 0, true);
+    return;
   }
   if (line.Text("扣除图斑编号1").empty() || line.Text("扣除图斑座落代码1").empty()) {
     return pass.Skip();
@@ -91,8 +113,8 @@ void BookLine(MgPass& pass, const gis::Record& line, const std::string& class_fi
   std::optional<MgRow> first = LineSide(line, 1, common);
   std::optional<MgRow> second = LineSide(line, 2, common);
   if (!first || !second) pass.Skip();
-  if (first) write(*first, 1, false);
-  if (second) write(*second, 2, false);
+  if (sound(first, 1)) write(*first, 1, false);
+  if (sound(second, 2)) write(*second, 2, false);
 }
 
 // A scattered feature forms one row tied to the parcel it lies in.
@@ -105,6 +127,7 @@ void BookScattered(MgPass& pass, const gis::Record& point, const std::string& cl
       row.texts[kOwnerCode].empty()) {
     return pass.Skip();
   }
+  if (!pass.SoundOwner(point, "内蒙古权属单位代码", row.texts[kOwnerCode])) return;
   const std::optional<double> area = pass.Area(point, "零星地物面积");
   if (!area) return;
   row.texts[kSource] = "零星地物";
@@ -129,6 +152,7 @@ void BookParcel(MgPass& pass, const gis::Record& parcel, const std::string& clas
   row.texts[kOwnerCode] = parcel.Text("内蒙古权属单位代码");
   row.texts[kLocationCode] = parcel.Text("座落单位代码");
   if (row.texts[kOwnerCode].empty() || row.texts[kLocationCode].empty()) return pass.Skip();
+  if (!pass.SoundOwner(parcel, "内蒙古权属单位代码", row.texts[kOwnerCode])) return;
   row.texts[kTownLand] = TownLand(parcel);
   row.texts[kParcelNumber] = parcel.Text("图斑编号");
   row.texts[kOwnership] = parcel.Text("权属性质");

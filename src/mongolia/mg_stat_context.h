@@ -71,6 +71,12 @@ class CMgStatContext : public StatRunLog {
   short RecordAreaUnit(const std::string& kind, const std::string& unit);
   short CreateQsdmbMGTable();
   short FillQsdmbMG();
+  // Checks the administrative codes of an Inner Mongolia code file of its
+  // own: a code of a length no level has (province and city codes aside),
+  // or one whose higher units of the hierarchy the file lacks, would leave
+  // the level names of its pieces empty or wrong. Each such record is
+  // logged where it stands in the file. 1 when none was, else 0.
+  short CheckCodeFile();
 
   // --- per-unit copies of the base table and their balancing
   // (mongolia/mg_unit_tables.cpp, mongolia/mg_balancing.cpp) ---

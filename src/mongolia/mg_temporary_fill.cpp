@@ -40,6 +40,10 @@ void StageLine(MgPass& pass, const gis::Record& line, const std::string& class_f
   if (!area) return;
   const bool halves = text::TextToNumber(pass.Stored(line, "扣除比例")) == 0.5;
   const auto write = [&](MgRow row, int side, double value) {
+    if (!pass.SoundOwner(line, "内蒙古权属单位代码" + std::to_string(side),
+                         row.texts[kOwnerCode])) {
+      return;
+    }
     row.area = value;
     const std::string label = "座落单位代码" + std::to_string(side);
     pass.Writer().Write(
@@ -59,6 +63,7 @@ void StageScattered(MgPass& pass, const gis::Record& point, const std::string& c
   row.texts[kLocationCode] = point.Text("座落单位代码");
   row.texts[kOwnerCode] = point.Text("内蒙古权属单位代码");
   if (row.texts[kLocationCode].empty() || row.texts[kOwnerCode].empty()) return pass.Skip();
+  if (!pass.SoundOwner(point, "内蒙古权属单位代码", row.texts[kOwnerCode])) return;
   const std::optional<double> area = pass.Area(point, "零星地物面积");
   if (!area) return;
   row.class_code = point.Text(class_field);
@@ -86,6 +91,9 @@ void StageParcel(MgPass& pass, const gis::Record& parcel, const std::string& cla
   row.texts[kParcelNumber] = parcel.Text("图斑编号");
   row.texts[kOwnership] = parcel.Text("权属性质");
   row.texts[kOwnerCode] = parcel.Text("内蒙古权属单位代码");
+  // Kept by this fill's rules when empty, the code would book the parcel
+  // outside the county: it is checked like any other.
+  if (!pass.SoundOwner(parcel, "内蒙古权属单位代码", row.texts[kOwnerCode])) return;
   row.texts[kOwnerName] = parcel.Text("内蒙古权属单位名称");
   row.texts[kLocationName] = parcel.Text("座落单位名称");
   row.texts[kSlope] = parcel.Text("耕地坡度级");

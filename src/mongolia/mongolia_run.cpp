@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "engine/run_record.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/table_family.h"
@@ -25,6 +26,9 @@ const char* const kMgOwnerNameField = "内蒙古权属单位名称";
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The kind of job the record of jobs knows an Inner Mongolia run by.
+constexpr char kMongoliaJob[] = "mongolia";
 
 struct MgLayers {
   short district = 0, parcel = 0, line = 0, point = 0;
@@ -95,11 +99,26 @@ void BuildMongoliaFamilies(CMgStatContext& context, const StageObserver& observe
   }
 }
 
+// Whether the Inner Mongolia tables hold another year's or county's results,
+// which this run replaces (it was asked to, or it was refused).
+bool ReplacesOther(CMgStatContext& context) {
+  const std::optional<RunRecordRow> held = LastCompletedRun(context.m_pConn, kMongoliaJob);
+  return held && (held->year != context.m_strPrefix1 || held->county != context.m_strPrefix2);
+}
+
 // The tables of the units the configuration no longer wants, which an
 // earlier run made, dropped so that no stale figures stay beside this run's
-// (only when StatConfig.ini was read: defaults for a missing file keep them).
+// (only when StatConfig.ini was read: defaults for a missing file keep them
+// for a rerun, never beside another year's or county's replacement, whose
+// area units go too).
 void DropTablesOfUnwantedUnits(CMgStatContext& context) {
-  if (!StatConfigRead()) return;
+  if (ReplacesOther(context)) {
+    if (context.IsTableExist(context.AreaUnitTable())) {
+      context.m_pConn.Execute("delete from " + context.AreaUnitTable());
+    }
+  } else if (!StatConfigRead()) {
+    return;
+  }
   std::vector<std::string> dropped;
   for (short unit : {kHectare, kMu, kSquareMetre}) {
     if (context.Wants(unit)) continue;
@@ -133,8 +152,10 @@ void RecordCodesAndUnits(CMgStatContext& context) {
 
 // The stages on the run's working database. False when a stage the rest
 // needs failed: the code table, the area-unit table, the base table, its
-// fill, or the unit copies with their conversion and balancing.
-bool BuildMongoliaTables(CMgStatContext& context, short db_mode, const StageObserver& observer) {
+// fill, or the unit copies with their conversion and balancing. A code file
+// of its own is checked first: its bad records are logged, not fatal.
+bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request) {
+  const StageObserver& observer = request.observer;
   const auto done = [&](const char* stage) {
     host::yDebugTime(stage);
     if (observer) observer(stage);
@@ -144,9 +165,12 @@ bool BuildMongoliaTables(CMgStatContext& context, short db_mode, const StageObse
     context.LogFailure("装载代码表", "没有可读的内蒙古代码表");
     return false;
   }
+  if (request.second_codes) context.CheckCodeFile();
   DropTablesOfUnwantedUnits(context);
   if (context.CreateAreaUnitTable() <= 0 || context.CreateStatDataTable() <= 0) return false;
-  if ((db_mode == 2 ? context.BuildStatData() : context.BuildStatDataDirect()) <= 0) return false;
+  if ((request.db_mode == 2 ? context.BuildStatData() : context.BuildStatDataDirect()) <= 0) {
+    return false;
+  }
   done("base table");
   host::LindoDlgProgressSetText("正在生成内蒙古扩展基础数据");
   if (context.CreateUnitStatTables() <= 0 || context.FillUnitStatTables() <= 0) return false;
@@ -178,15 +202,23 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
       !unsound.empty()) {
     failures.push_back(unsound);
   }
+  // The ledger reads the general run's tables of the year and county.
+  if (failures.empty()) {
+    if (std::string held = HeldStatisticsProblem(request.connection, request.year, request.county);
+        !held.empty()) {
+      failures.push_back(held);
+    }
+  }
   for (const std::string& unusable : StatConfigErrors()) failures.push_back(unusable);
   if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, failures));
 
   host::LindoDlgProgress("正在汇总...");
   const bool server = db::ParseConnectionString(request.connection).kind != db::DbKind::kEmbedded;
-  RunWorkspace workspace(request.connection, server, request.year, request.county, "mongolia");
+  RunWorkspace workspace(request.connection, server, request.year, request.county, kMongoliaJob);
   std::string error;
   std::vector<std::string> notices;
-  if (!workspace.Open({}, error, notices)) {
+  if (!workspace.Open({.replace_other = request.replace_other, .plain_tables = true}, error,
+                      notices)) {
     host::LindoDlgEndProgress();
     return finish(FailedBeforeContext(request.log_path, {"打开统计数据库 " + error}));
   }
@@ -202,7 +234,7 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
     if (completed) {
       RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
       workspace.Enter(context.m_pConn);
-      completed = BuildMongoliaTables(context, request.db_mode, request.observer);
+      completed = BuildMongoliaTables(context, request);
     }
   } catch (const std::exception& escaped) {
     // Whatever a stage let through ends the run as failed, never half done.

@@ -34,11 +34,18 @@ extern const char* const kMgOwnerNameField;
 // whole when it completes; a run that fails leaves what was stored before
 // it as it was. It fails, before any database work, when the project lacks
 // one of the three feature layers or a layer lacks an ownership field
-// (the failure names layer and field); and when the database cannot be
+// (the failure names layer and field), when the database holds no completed
+// statistics run of the year and county (whose tables the ledger reads),
+// and when its Inner Mongolia tables, named alike for every year and county,
+// hold another year's or county's results and `replace_other` is not set
+// (the refusal names what they hold); and when the database cannot be
 // taken, the connection, the area-unit table, the base table, its fill or
 // the unit copies (with their conversion and balancing) fail. The families, QSDMBMG and the
 // area-unit records are create/fill pairs whose failures are logged and counted and do not stop the
-// run.
+// run; so are pieces whose ownership code is not digits, of another county
+// or of a length no level has (logged with layer, record, field and value,
+// and left out), and the records of a code file of its own whose code has
+// such a length or lacks its higher units.
 struct MongoliaRequest : JobTarget {
   gis::CGisXmlPrj* project = nullptr;  // the layers by name
   // Without a project: the layers themselves (0 or less: none).
@@ -48,6 +55,9 @@ struct MongoliaRequest : JobTarget {
   gis::RuralCode* second_codes = nullptr;
   // Non-zero: the summaries add their lowest level.
   int level_switch = 1;
+  // The Inner Mongolia tables may hold another year's or county's results:
+  // replace them (refused otherwise).
+  bool replace_other = false;
   StageObserver observer;
 };
 

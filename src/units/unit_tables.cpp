@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
 #include "platform/db/db_error.h"
@@ -19,10 +20,10 @@ short CStatContext::CreateAreaUnitTable() {
   // The table keeps the units of every year and kind recorded in the
   // database: it is made once and never dropped by a run.
   const std::string table = m_names.AreaUnit();
-  if (IsTableExist(table)) return 1;
   try {
-    m_pConn.Execute("Create Table " + table +
-                    "(年度 varchar(20), TYPE varchar(20) ,AREAUNIT varchar(20))");
+    CreateSharedTable(
+        m_pConn, table,
+        "Create Table " + table + "(年度 varchar(20), TYPE varchar(20) ,AREAUNIT varchar(20))");
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("建立面积单位表", "建立面积单位表失败", error);

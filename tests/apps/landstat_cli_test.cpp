@@ -329,6 +329,7 @@ TEST(LandstatCli, MongoliaRunOfAGeneratedCounty) {
   ASSERT_EQ(CreateAcessDB(dir.File("stats.sqlite")), 1);
   // The ownership codes the general run leaves, which the ledger reads.
   db::Connection(dir.File("stats.sqlite")).Execute(kQsdmbTable.create);
+  testing::RecordCompletedRun(dir.File("stats.sqlite"), "2009", options.county_code);
   // A code file of one land class: the rows of every other class are logged.
   testing::WriteFileBytes(dir.File("one_class.tsv"), "地类代码\t01\t耕地\n");
   const std::vector<std::string> common = {"mongolia", "--db",           dir.File("stats.sqlite"),
@@ -343,6 +344,9 @@ TEST(LandstatCli, MongoliaRunOfAGeneratedCounty) {
        0,
        "Inner Mongolia statistics completed"},
       {{"--project", files.project, "--codes2", files.mongolia_codes, "--temporary-fill"},
+       0,
+       "Inner Mongolia statistics completed"},
+      {{"--project", files.project, "--codes2", files.mongolia_codes, "--replace"},
        0,
        "Inner Mongolia statistics completed"},
       {{"--project", files.project, "--codes2", dir.File("one_class.tsv")}, 3, "添加"},

@@ -102,6 +102,15 @@ TEST_P(JobRecordTest, OneJobAtATimePerYearAndCounty) {
   if (IsServer()) {
     EXPECT_EQ(RunWorkspace::RunningJob(conn(), "2009", "330103"), "");
     EXPECT_EQ(open(*job("330103")), "");
+    // Tables named without year or county take one job of their kind.
+    RunWorkspace mongolia(database().ConnectionString(), true, "2009", "330104", "mongolia");
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(mongolia.Open({.plain_tables = true}, error, notices)) << error;
+    RunWorkspace second(database().ConnectionString(), true, "2010", "330105", "mongolia");
+    EXPECT_FALSE(second.Open({.plain_tables = true}, error, notices));
+    EXPECT_EQ(error, "another mongolia job is working on " + conn().Location() +
+                         " (its tables, named without year or county, take one job at a time)");
   }
 
   db::Connection work(first->WorkConnection());
@@ -110,6 +119,32 @@ TEST_P(JobRecordTest, OneJobAtATimePerYearAndCounty) {
   EXPECT_EQ(RunWorkspace::RunningJob(conn(), "2009", "330102"), "");
   EXPECT_EQ(LastRunRecord(conn(), "2009", "330102")->outcome, RunOutcomeText(RunOutcome::kFailed));
   EXPECT_EQ(open(*job("330102")), "");
+}
+
+// What a database holds is said as it is, for the refusal of a job that
+// reads a year and county: a file whose newest job, of another kind, is of
+// them holds no statistics run of them all the same.
+TEST_P(JobRecordTest, WhatTheDatabaseHoldsIsSaidAsItIs) {
+  const struct {
+    const char* kind;
+    const char* county;
+    std::string said;
+  } cases[] = {
+      {nullptr, nullptr, "holds no completed statistics run, not those of 2009 330102: run"},
+      {"mongolia", "330102",
+       IsServer() ? "holds no completed statistics run, not those of 2009 330102: run"
+                  : "holds no completed statistics run of 2009 330102: run"},
+      {"run", "330103", "holds the statistics of 2009 330103, not those of 2009 330102: run"},
+      {"run", "330102", ""},
+  };
+  for (const auto& c : cases) {
+    if (c.kind)
+      testing::RecordCompletedRun(database().ConnectionString(), "2009", c.county, c.kind);
+    const std::string problem = HeldStatisticsProblem(conn(), "2009", "330102");
+    SCOPED_TRACE(problem);
+    EXPECT_EQ(problem.empty(), c.said.empty());
+    EXPECT_NE(problem.find(c.said), std::string::npos);
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(JobRecordTest);

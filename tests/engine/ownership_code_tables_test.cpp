@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
+#include <thread>
 
+#include "engine/run_record.h"
 #include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "platform/gis/gis_fixtures.h"
@@ -166,6 +170,52 @@ TEST_P(OwnershipCodeTablesTest, SharedCodeTablesHoldEachCountysRows) {
                                                   "3301020000000000000", "3301020010000000000"}));
   // Shared rows once, each county's rows once.
   EXPECT_EQ(Texts(conn(), "select count(*) from CODETBL1"), Strings{"7"});
+}
+
+// Two counties' first jobs on an empty server make the tables they share
+// at the same time: the second waits for the first's table and uses it.
+TEST_P(OwnershipCodeTablesTest, SharedTablesMadeByTwoJobsAtOnce) {
+  if (!IsServer()) GTEST_SKIP() << "one job at a time writes an SQLite file";
+  const struct {
+    const char* table;
+    std::function<void(db::Connection&, const std::string&)> make;
+  } cases[] = {
+      {"CODETBL1",
+       [](db::Connection& conn, const std::string& county) {
+         RefreshCountyRows(conn, kCodeTbl1Table, county, {{"县", "县行政代码", county}});
+       }},
+      {"StatRuns", [](db::Connection& conn,
+                      const std::string& county) { BeginRunRecord(conn, "2024", county, "run"); }},
+  };
+  for (const auto& [table, make] : cases) {
+    SCOPED_TRACE(table);
+    db::Connection first(database().ConnectionString()), second(database().ConnectionString());
+    const db::Value pid = second.Scalar("select pg_backend_pid()");
+    first.BeginTrans();
+    make(first, "330102");
+    std::string failure;
+    std::thread beside([&] {
+      try {
+        second.BeginTrans();
+        make(second, "330103");
+        second.CommitTrans();
+      } catch (const db::DbError& error) {
+        failure = error.what();
+      }
+    });
+    // The first commits once the second waits on it.
+    for (int look = 0; look < 1000; ++look) {
+      const db::Value waiting =
+          conn().Scalar("select count(*) from pg_locks where pid = ? and not granted", {pid});
+      if (waiting.AsInteger() > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    first.CommitTrans();
+    beside.join();
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(Texts(conn(), std::string("select count(*) from ") + table),
+              std::vector<std::string>{"2"});
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(OwnershipCodeTablesTest);

@@ -34,6 +34,7 @@ TEST_P(MongoliaCountyTest, BalancedCopiesAddUp) {
   const county::CountyFiles files =
       county::WriteCounty(county::PlanCounty(options), home.File("county"));
   conn().Execute(kQsdmbTable.create);
+  testing::RecordCompletedRun(database().ConnectionString(), "2024", options.county_code);
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(files.project);
   std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(files.mongolia_codes));
   MongoliaRequest request;

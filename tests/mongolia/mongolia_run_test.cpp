@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -32,6 +33,7 @@ class MongoliaRunTest : public BothEngines {
     survey_ = home_.File("survey.gpkg");
     // The ownership codes the general run leaves, which the ledger reads.
     conn().Execute(kQsdmbTable.create);
+    testing::RecordCompletedRun(database().ConnectionString(), "2009", testing::kMgCounty);
   }
 
   std::unique_ptr<gis::CGisXmlPrj> Project(const testing::SurveyFeatures& survey) {
@@ -43,13 +45,15 @@ class MongoliaRunTest : public BothEngines {
     return gis::CGisXmlPrj::Open(path);
   }
 
-  RunReport Run(gis::CGisXmlPrj& project, Strings* stages = nullptr) {
+  RunReport Run(gis::CGisXmlPrj& project, Strings* stages = nullptr,
+                const std::string& year = "2009", bool replace = false) {
     MongoliaRequest request;
     request.project = &project;
     request.second_codes = codes_.get();
     request.connection = database().ConnectionString();
-    request.year = "2009";
+    request.year = year;
     request.county = testing::kMgCounty;
+    request.replace_other = replace;
     if (stages) request.observer = [stages](const std::string& stage) { stages->push_back(stage); };
     return RunMongolia(request);
   }
@@ -133,6 +137,103 @@ TEST_P(MongoliaRunTest, FailedBaseTableLeavesTheDatabaseAsItWas) {
   ASSERT_TRUE(record);
   EXPECT_EQ(record->outcome, RunOutcomeText(RunOutcome::kFailed));
   EXPECT_FALSE(after.TableExists("AreaUnitMG"));
+}
+
+// Refused before the database is touched: a database without the general
+// run of the year and county, and Inner Mongolia tables that hold another
+// year or county (they are named alike for all), unless asked to replace.
+TEST_P(MongoliaRunTest, RefusesWhatItWouldLoseOrLack) {
+  auto project = Project(Survey());
+  const std::string other = "150103";
+  const auto record = [&](const std::string& year, const std::string& county) {
+    testing::RecordCompletedRun(database().ConnectionString(), year, county, "mongolia");
+  };
+  const struct {
+    std::function<void()> before;
+    std::string year;
+    bool replace;
+    std::string said;  // empty: completes
+  } cases[] = {
+      {[&] { conn().Execute("delete from StatRuns"); }, "2009", false,
+       "holds no completed statistics run, not those of 2009 150102: run the statistics of "
+       "2009 150102 first"},
+      {[&] {
+         testing::RecordCompletedRun(database().ConnectionString(), "2009", testing::kMgCounty);
+       },
+       "2009", false, ""},
+      // On a file, as after a run of the county replaced another's.
+      {[&] {
+         record("2009", other);
+         testing::RecordCompletedRun(database().ConnectionString(), "2009", testing::kMgCounty);
+       },
+       "2009", false,
+       "mongolia tables (named without year or county) of year 2009, county " + other},
+      {[] {}, "2009", true, ""},
+      {[&] {
+         testing::RecordCompletedRun(database().ConnectionString(), "2010", testing::kMgCounty);
+       },
+       "2010", false, "of year 2009, county 150102; to run 2010 150102 into them"},
+      {[] {}, "2010", true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    c.before();
+    const Strings before = After("select count(*) from StatRuns");
+    const Strings tables = conn().ListTables();
+    const RunReport report = Run(*project, nullptr, c.year, c.replace);
+    if (c.said.empty()) {
+      EXPECT_EQ(report.outcome, RunOutcome::kCompleted)
+          << (report.messages.empty() ? "" : report.messages.front());
+      continue;
+    }
+    EXPECT_EQ(report.Result(), 0);
+    ASSERT_FALSE(report.messages.empty());
+    EXPECT_NE(report.messages.front().find(c.said), std::string::npos) << report.messages.front();
+    EXPECT_EQ(conn().ListTables(), tables);
+    EXPECT_EQ(After("select count(*) from StatRuns"), before);
+  }
+  EXPECT_EQ(After("select distinct 县级代码 from statdataMG"), Strings{testing::kMgCounty});
+}
+
+// Ownership codes too short, of another county or not digits are logged
+// with their layer, record, field and value, and their pieces left out, by
+// either fill; so is each record of the code file whose code has a length
+// no level has or whose higher units it lacks.
+TEST_P(MongoliaRunTest, OwnershipCodesAndTheirCodeFileChecked) {
+  testing::WriteFileBytes(codes_file_, testing::ReadFileBytes(codes_file_) +
+                                           "村行政代码\t150102010\t九位\n"
+                                           "村行政代码\t1501020102001\t无管局\n");
+  codes_.reset(gis::RuralCode::Load(codes_file_));
+  const Strings bad = {"3301", "1501030101001000001", "15010201O1001000001", "15010201010"};
+  std::vector<testing::FieldValues> parcels = {testing::MgParcel("1", "011", "100")};
+  for (const std::string& code : bad) {
+    parcels.push_back(testing::MgParcel("2", "011", "7", {{"内蒙古权属单位代码", code}}));
+  }
+  auto project = Project(testing::MgSurvey(parcels));
+  for (const short mode : {0, 2}) {
+    MongoliaRequest request;
+    request.project = project.get();
+    request.second_codes = codes_.get();
+    request.connection = database().ConnectionString();
+    request.year = "2009";
+    request.county = testing::kMgCounty;
+    request.db_mode = mode;
+    const RunReport report = RunMongolia(request);
+    EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+    std::string failures;
+    for (const std::string& message : report.messages) failures += message + "\n";
+    EXPECT_EQ(report.failures, 6) << failures;
+    for (const std::string& code : bad) {
+      EXPECT_NE(failures.find("字段 内蒙古权属单位代码 '" + code + "'"), std::string::npos)
+          << failures;
+    }
+    for (const char* line : {"line 15 the administrative code '150102010' has 9 characters",
+                             "line 16 the administrative code '1501020102001' lacks its higher "
+                             "units in the file: 1501020102"}) {
+      EXPECT_NE(failures.find(line), std::string::npos) << failures;
+    }
+    EXPECT_EQ(After("select count(*), sum(土地总面积) from statdataMG"), Strings{"1|100"});
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(MongoliaRunTest);

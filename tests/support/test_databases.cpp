@@ -85,9 +85,9 @@ long CellsOffTheGrid(db::Connection& conn, const std::string& sql, int decimals)
 }
 
 void RecordCompletedRun(const std::string& connection, const std::string& year,
-                        const std::string& county) {
+                        const std::string& county, const std::string& kind) {
   db::Connection database(connection);
-  FinishRunRecord(database, BeginRunRecord(database, year, county, "run"), RunOutcome::kCompleted,
+  FinishRunRecord(database, BeginRunRecord(database, year, county, kind), RunOutcome::kCompleted,
                   0);
 }
 

@@ -72,10 +72,11 @@ std::vector<double> Numbers(db::Connection& conn, const std::string& sql);
 // The numbers a query gives that are not on the grid of `decimals`.
 long CellsOffTheGrid(db::Connection& conn, const std::string& sql, int decimals);
 
-// Records a completed statistics run of a year and county, for a test that
-// makes a run's tables by hand before a job that reads them.
+// Records a completed statistics run (or job of `kind`) of a year and
+// county, for a test that makes a run's tables by hand before a job that
+// reads them.
 void RecordCompletedRun(const std::string& connection, const std::string& year,
-                        const std::string& county);
+                        const std::string& county, const std::string& kind = "run");
 
 // The server named by LANDSTAT_TEST_PG, or empty when none is given.
 std::string PostgresConninfo();

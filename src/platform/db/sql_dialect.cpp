@@ -228,4 +228,12 @@ const char* SqlDialect::ReleaseJobLocks() const {
 
 #undef LANDSTAT_JOB_KEY
 
+// Keyed apart from the job locks, by the schema and the table's name as the
+// server stores an unquoted one.
+const char* SqlDialect::TakeCreateLock() const {
+  if (kind_ != DbKind::kServer) return "";
+  return "select pg_advisory_xact_lock(hashtext('landstat/create'), hashtext(current_schema() || "
+         "'/' || lower(?)))";
+}
+
 }  // namespace landstat::db

@@ -88,6 +88,10 @@ std::string SqlCondition(const std::string& condition) {
   return sql;
 }
 
+std::string FileLine(const std::string& path, int line) {
+  return "code file " + path + ", line " + std::to_string(line);
+}
+
 }  // namespace
 
 RuralCode::~RuralCode() {
@@ -119,6 +123,7 @@ RuralCode* RuralCode::Load(const std::string& path) {
     throw GisError("cannot read the code file " + path);
   }
   std::vector<CODESTRUCT> entries;
+  std::vector<int> entry_lines;
   std::map<std::pair<std::string, std::string>, int> first_lines;  // type and code -> line
   bool has_classes = false;
   std::istringstream lines(text);
@@ -126,7 +131,7 @@ RuralCode* RuralCode::Load(const std::string& path) {
   for (int number = 1; std::getline(lines, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line.front() == '#') continue;
-    const std::string where = "code file " + path + ", line " + std::to_string(number) + ": ";
+    const std::string where = FileLine(path, number) + ": ";
     const std::vector<std::string> parts = SplitTabs(line);
     if (parts.size() != 3 || parts[0].empty() || parts[1].empty()) {
       throw GisError(where + "expected 代码类型, 代码 and 代码名称 separated by tabs");
@@ -141,11 +146,18 @@ RuralCode* RuralCode::Load(const std::string& path) {
     }
     has_classes = has_classes || IsClassType(entry.type);
     entries.push_back(entry);
+    entry_lines.push_back(number);
   }
   if (!has_classes) throw GisError("the code file " + path + " holds no land classes (地类代码)");
   RuralCode* codes = FromEntries(entries);
   codes->path_ = path;
+  codes->lines_ = std::move(entry_lines);
   return codes;
+}
+
+std::string RuralCode::Where(std::size_t index) const {
+  if (index < lines_.size()) return FileLine(path_, lines_[index]);
+  return "code table, entry " + std::to_string(index + 1);
 }
 
 long RuralCode::GetLibNum() const {

@@ -39,6 +39,10 @@ class RuralCode {
   static RuralCode* FromEntries(const std::vector<CODESTRUCT>& entries);
 
   const std::string& Path() const { return path_; }
+  // Where entry `index` (from 0, in the order of all entries) stands, as
+  // the file's check names a line: "code file PATH, line N"; in a table
+  // made of entries, "code table, entry N".
+  std::string Where(std::size_t index) const;
 
   // Number of entries.
   long GetLibNum() const;
@@ -61,6 +65,7 @@ class RuralCode {
   void Append(const CODESTRUCT& entry);
   std::vector<CODESTRUCT> entries_;  // in file order, mirrored by the table
   std::string path_;
+  std::vector<int> lines_;  // of each entry, in a loaded file
 };
 
 // Opens a code file; null when it cannot be loaded (the reason, naming the
