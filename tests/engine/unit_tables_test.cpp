@@ -84,7 +84,7 @@ TEST_P(UnitTablesTest, CopiesHoldTheBaseRowsInTheirUnits) {
   WriteStatConfig(testing::kThreeUnits);
   // Figures whose rounded rows add up to the rounded total in both units, so
   // each row of a copy holds its own rounding.
-  auto context = BaseTable({Parcel("1", "1.5", "25"), Parcel("2", "0.4"), Parcel("3", "0.1"),
+  auto context = BaseTable({Parcel("1", "1.5", "3"), Parcel("2", "0.4"), Parcel("3", "0.1"),
                             Parcel("4", "30"), Parcel("5", "3"), Parcel("6", "0.3"),
                             Parcel("7", "12345.67"), Parcel("8", "70"), Parcel("9", "2")});
   ASSERT_EQ(context->CreateUnitStatTables(), 1);
@@ -99,13 +99,13 @@ TEST_P(UnitTablesTest, CopiesHoldTheBaseRowsInTheirUnits) {
   // decimal form reads (1.5 m² is 0.00015 ha and 30 m² 0.045 mu, both held
   // a little below the half).
   EXPECT_EQ(Rows(conn(), areas + Copy("GQ")),
-            (Strings{"1|0.0002|0.0002|0.0002|0|25", "2|0|0|0|0|0", "3|0|0|0|0|0",
+            (Strings{"1|0.0002|0.0002|0.0002|0|3", "2|0|0|0|0|0", "3|0|0|0|0|0",
                      "4|0.003|0.003|0.003|0|0", "5|0.0003|0.0003|0.0003|0|0", "6|0|0|0|0|0",
                      "7|1.2346|1.2346|1.2346|0|0", "8|0.007|0.007|0.007|0|0",
                      "9|0.0002|0.0002|0.0002|0|0"}));
   EXPECT_EQ(
       Rows(conn(), areas + Copy("MU")),
-      (Strings{"1|0|0|0|0|25", "2|0|0|0|0|0", "3|0|0|0|0|0", "4|0.05|0.05|0.05|0|0", "5|0|0|0|0|0",
+      (Strings{"1|0|0|0|0|3", "2|0|0|0|0|0", "3|0|0|0|0|0", "4|0.05|0.05|0.05|0|0", "5|0|0|0|0|0",
                "6|0|0|0|0|0", "7|18.52|18.52|18.52|0|0", "8|0.11|0.11|0.11|0|0", "9|0|0|0|0|0"}));
   // Every other column is copied as it is.
   const std::string others = "select 来源, 图斑编号, 座落单位代码, 座落单位名称, 村名称 from ";
