@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "engine/base_rows.h"
+#include "engine/field_needs.h"
 #include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
@@ -18,17 +19,12 @@
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
-#include "platform/text/number_text.h"
 
 namespace landstat {
 namespace {
 
 // One piece of land on its way into the base table.
 using Piece = BasePiece;
-
-long LeadingWhole(const std::string& text) {
-  return std::strtol(text.c_str(), nullptr, 10);
-}
 
 }  // namespace
 
@@ -246,15 +242,16 @@ class LayerPass;
 constexpr const char* kClassField = "";
 
 // What one pass over a layer is used for: the layer it walks, the fields it
-// cannot do without, the numeric fields whose stored texts it watches (the
-// areas, the ratio of a linear feature), and the step that books each record
-// into the base table.
+// cannot do without, the fields only some tables need (`walk`), the numeric
+// fields whose stored texts it watches (the areas, the ratio of a linear
+// feature), and the step that books each record into the base table.
 struct LayerUse {
   gis::LayerHandle CStatContext::*layer;
   gis::EntityKind kind;
   const char* progress;
   int class_field;  // which of the settings' class fields the layer carries
   std::span<const char* const> needed;
+  SurveyWalk walk;
   std::span<const char* const> watched;
   void (*book)(LayerPass& pass, const gis::Record& record);
 };
@@ -276,9 +273,14 @@ class LayerPass {
 
   // Books every record of the layer, bounded by its record count. False
   // (and a logged failure naming the layer and the field) when the layer
-  // lacks a field the use needs: then nothing is booked.
+  // lacks a field the use needs: then nothing is booked. A field only some
+  // tables need leaves those out (logged) and the pass goes on.
   bool Run() {
     if (!HasNeededFields()) return false;
+    context_.LeaveOutTablesWithout(checks_, FieldNeedsOf(use_.walk));
+    if (use_.walk == SurveyWalk::kParcels && context_.m_bHasMssm) {
+      context_.LeaveOutTablesWithout(checks_, FieldNeedsOf(SurveyWalk::kIslandColumn));
+    }
     for (const char* field : use_.watched) checks_.WatchNumbers(field);
     const long count = gis::RecordCount(layer_, use_.kind);
     gis::Record record;
@@ -307,15 +309,20 @@ class LayerPass {
     return checks_.Area(record, field);
   }
 
-  // A watched field's text as the source holds it, not the number the
-  // source reads from it.
-  std::string StoredText(const gis::Record& record, const char* field) const {
-    return checks_.StoredText(record, field);
+  // Whether a linear feature is halved (its ratio logged when it is
+  // neither a half nor 1).
+  bool HalvedLine(const gis::Record& record, const char* field) {
+    return checks_.HalvedLine(record, field);
   }
 
   // A code field's text; an empty one is logged and gives nothing.
   std::optional<std::string> Code(const gis::Record& record, const std::string& field) {
     return checks_.Code(record, field);
+  }
+
+  // A slope grade; 0 (logged when not empty) when it is no grade.
+  int SlopeGrade(const gis::Record& record, const char* field) {
+    return checks_.SlopeGrade(record, field);
   }
 
   // Whether a piece of this class can be stored; logged when not.
@@ -371,14 +378,7 @@ void BookLine(LayerPass& pass, const gis::Record& line) {
     return;
   }
   if (!area || !classed) return;
-  const std::string ratio_text = pass.StoredText(line, "扣除比例");
-  const std::optional<double> ratio =
-      ratio_text.empty() ? std::nullopt : text::TextToNumber(ratio_text);
-  bool halves = ratio == 0.5;
-  if (!halves && ratio != 1.0) {
-    pass.Log(line, "扣除比例",
-             "扣除比例 '" + ratio_text + "' 既不是 0.5 也不是 1, 整条计入扣除图斑1");
-  }
+  bool halves = pass.HalvedLine(line, "扣除比例");
   if (halves) {
     sides[1] = ReadLineSide(pass.Context(), line, 2);
     if (!sides[1].empty_field.empty()) {
@@ -456,7 +456,7 @@ void BookParcel(LayerPass& pass, const gis::Record& parcel) {
   }
   piece.owner_name = parcel.Text("权属单位名称");
   piece.ownership = parcel.Text("权属性质");
-  piece.slope = LeadingWhole(parcel.Text("耕地坡度级"));
+  if (const int grade = pass.SlopeGrade(parcel, "耕地坡度级"); grade > 0) piece.slope = grade;
   // The deduction row belongs to the same parcel: it carries the parcel's
   // description with its codes, nature and slope.
   piece.description = parcel.Text("描述说明");
@@ -494,8 +494,11 @@ constexpr const char* kLineWatched[] = {"线状地物面积", "扣除比例"};
 constexpr const char* kScatteredNeeds[] = {kClassField, "座落单位代码", "零星地物面积",
                                            "权属单位代码"};
 constexpr const char* kScatteredWatched[] = {"零星地物面积"};
-constexpr const char* kParcelNeeds[] = {"图斑编号", kClassField, "图斑地类面积", "座落单位代码",
-                                        "权属单位代码"};
+// A parcel's deduction is booked to its own class: without the deduction
+// fields every table would miss that land.
+constexpr const char* kParcelNeeds[] = {"图斑编号",     kClassField,    "图斑地类面积",
+                                        "座落单位代码", "权属单位代码", "扣除地类编码",
+                                        "扣除地类面积"};
 constexpr const char* kParcelWatched[] = {"图斑地类面积", "扣除地类面积"};
 
 // The layers of the fill in the order their rows enter the base table.
@@ -505,6 +508,7 @@ const LayerUse kLayerUses[] = {
      .progress = "正在汇总线状地物",
      .class_field = 0,
      .needed = kLineNeeds,
+     .walk = SurveyWalk::kLines,
      .watched = kLineWatched,
      .book = BookLine},
     {.layer = &CStatContext::m_aiPoint,
@@ -512,6 +516,7 @@ const LayerUse kLayerUses[] = {
      .progress = "正在汇总零星地物",
      .class_field = 1,
      .needed = kScatteredNeeds,
+     .walk = SurveyWalk::kPoints,
      .watched = kScatteredWatched,
      .book = BookScattered},
     {.layer = &CStatContext::m_aiParcel,
@@ -519,6 +524,7 @@ const LayerUse kLayerUses[] = {
      .progress = "正在汇总地类图斑",
      .class_field = 2,
      .needed = kParcelNeeds,
+     .walk = SurveyWalk::kParcels,
      .watched = kParcelWatched,
      .book = BookParcel},
 };

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -44,8 +45,10 @@ struct Work {
 };
 
 // A family's create, then its fill when the create succeeded; neither
-// stops the run. Raises JobEnded when the connection was lost.
+// stops the run. A family left out (a layer lacks a field it needs, which
+// was logged) is not built. Raises JobEnded when the connection was lost.
 bool BuildFamily(CStatContext& context, const TableFamily& family) {
+  if (context.m_setLeftOutFamilies.count(family.base)) return true;
   if (family.progress) host::LindoDlgProgressSetText(family.progress);
   if (family.create(context) > 0) family.fill(context);
   context.EndIfConnectionLost(family.base);
@@ -115,8 +118,8 @@ struct Helper {
 };
 
 // What the connections share: the works, which have ended, the farmland
-// flags of the run's context as its last work left them, and whether to
-// stop. A work is taken once every work it needs has ended (and been
+// flags and the families left out of the run's context as its last work
+// left them, and whether to stop. A work is taken once every work it needs has ended (and been
 // committed); a work that fails or lets an error through stops them all.
 struct SharedWork {
   SharedWork(const RunSchema& run_schema, std::vector<Work>& all)
@@ -130,6 +133,7 @@ struct SharedWork {
   bool failed = false;  // a work the run cannot do without failed
   short jbnt_base_data = 0;
   short jbnt_gd_base_data = 0;
+  std::set<std::string> left_out;             // the run's m_setLeftOutFamilies
   std::map<std::string, std::string> summed;  // committed sums of the copies
 
   bool Ready(const Work& work) const {
@@ -161,7 +165,7 @@ struct SharedWork {
 // A work that waits for another connection's works is overtaken (the
 // ownership scripts, for the unit copies: no work of the run's connection
 // reads what they make). The other connections' works get the run's
-// farmland flags in `context`.
+// farmland flags and families left out in `context`.
 Work* TakeWork(SharedWork& shared, bool on_run, CStatContext& context) {
   std::unique_lock<std::mutex> lock(shared.mutex);
   for (;;) {
@@ -176,6 +180,7 @@ Work* TakeWork(SharedWork& shared, bool on_run, CStatContext& context) {
       if (!on_run) {
         context.m_nJbntBaseData = shared.jbnt_base_data;
         context.m_nJbntGdBaseData = shared.jbnt_gd_base_data;
+        context.m_setLeftOutFamilies = shared.left_out;
       }
       return &work;
     }
@@ -240,6 +245,7 @@ std::exception_ptr BuildRunWorks(CStatContext& run, RunSchema& schema, SharedWor
       const std::lock_guard<std::mutex> lock(shared.mutex);
       shared.jbnt_base_data = run.m_nJbntBaseData;
       shared.jbnt_gd_base_data = run.m_nJbntGdBaseData;
+      shared.left_out = run.m_setLeftOutFamilies;
     }
     shared.End(*work, built);
   }
@@ -314,6 +320,7 @@ bool BuildFamilies(CStatContext& run, RunSchema* schema,
   SharedWork shared(*schema, works);
   shared.jbnt_base_data = run.m_nJbntBaseData;
   shared.jbnt_gd_base_data = run.m_nJbntGdBaseData;
+  shared.left_out = run.m_setLeftOutFamilies;
   std::vector<std::thread> threads;
   threads.reserve(helpers.size());
   for (const std::unique_ptr<Helper>& helper : helpers) {

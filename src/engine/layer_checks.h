@@ -11,6 +11,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/run_log.h"
 #include "platform/gis/layers.h"
@@ -22,6 +23,19 @@ namespace landstat {
 // (3.4e38 is a common one) or an area in the wrong unit, and summed it would
 // swamp every total of the county.
 inline constexpr double kMostPieceArea = 1e10;
+
+// An area's text as a number, when it is one a piece may have (see
+// LayerChecks::Area); otherwise nothing.
+std::optional<double> CountableArea(const std::string& text);
+
+// A field a walk reads that only some tables need: the families of those
+// tables, by base name. `version_word`, when given: only in the runs whose
+// version string holds it.
+struct FieldNeed {
+  const char* field;
+  std::vector<const char*> tables;
+  const char* version_word = nullptr;
+};
 
 class LayerChecks {
  public:
@@ -37,6 +51,10 @@ class LayerChecks {
   // missing, and false: the walk must not start.
   bool HasFields(std::initializer_list<const char*> fields, const std::string& message);
   bool HasFields(std::span<const std::string> fields, const std::string& message);
+  // The needs whose field the layer lacks.
+  std::vector<const FieldNeed*> Lacking(std::span<const FieldNeed> needs) const;
+  // The failure "图层 <layer> 缺少字段 <field>" with `message`.
+  void LogLacking(const std::string& field, const std::string& message);
 
   // Notes the records whose numeric `field` holds text the source reads as
   // some number all the same, so that the text is judged, not that number.
@@ -53,6 +71,20 @@ class LayerChecks {
 
   // A code field's text; an empty one is logged and gives nothing.
   std::optional<std::string> Code(const gis::Record& record, const std::string& field);
+
+  // Whether a linear feature is halved between its two sides: its ratio
+  // `field` is 0.5. Any other ratio books it whole to side 1; one that is
+  // not 1 (no number included) is logged.
+  bool HalvedLine(const gis::Record& record, const std::string& field);
+
+  // A coefficient field (a deduction's share): 0 for an empty text. One
+  // that is no number, negative or not finite is logged and gives nothing.
+  std::optional<double> Coefficient(const gis::Record& record, const std::string& field);
+
+  // A slope grade field: 1 to 5, as SlopeGradeOf reads it or as a whole
+  // number ("2.0"); 0 (no grade) for an empty text. Any other text is
+  // logged and gives 0: the piece is kept without a grade.
+  int SlopeGrade(const gis::Record& record, const std::string& field);
 
   // Whether `value` is one of `words`. When it is not: with `leave_out` a
   // failure and false; else a notice, once per field and value in the walk,

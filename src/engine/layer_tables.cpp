@@ -4,6 +4,9 @@
 
 #include "engine/layer_tables.h"
 
+#include <functional>
+
+#include "engine/layer_checks.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -30,8 +33,10 @@ std::string TypeOf(const gis::FieldDef& field) {
 
 namespace {
 
-// AiToDB's work; raises DbError or GisError with the reason.
-void CopyLayerToTable(short layer, db::Connection& connection, const std::string& table) {
+// AiToDB's work: the records `keep` takes (every one without it); raises
+// DbError or GisError with the reason.
+void CopyLayerToTable(short layer, db::Connection& connection, const std::string& table,
+                      const std::function<bool(const gis::Record&)>& keep = {}) {
   const std::vector<gis::FieldDef> fields = gis::LayerFields(layer);
   std::string sql = "Create Table " + table + "(";
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -44,6 +49,7 @@ void CopyLayerToTable(short layer, db::Connection& connection, const std::string
   gis::Record record;
   for (long number = 1; number < count; ++number) {
     if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record)) continue;
+    if (keep && !keep(record)) continue;
     rows.AddNew();
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const std::string text = record.Text(static_cast<int>(i));
@@ -70,11 +76,29 @@ short AiToDB(short layer, db::Connection& connection, const std::string& table) 
   }
 }
 
+namespace {
+
+// The fields of a change record the balance sheet reads.
+constexpr const char* kChangeArea = "变更面积";
+const std::vector<std::string> kChangeFields = {
+    "变更前座落代码", "变更后座落代码", "变更前权属性质", "变更后权属性质",
+    "变更前地类号",   "变更后地类号",   kChangeArea};
+
+}  // namespace
+
 short CStatContext::BuildChangeTable() {
   if (m_aiChange <= 0 || !gis::IsLayerValid(m_aiChange)) return 1;  // no change records
   host::LindoDlgProgressSetText("正在导入变更数据");
+  const std::string table = m_names.Plain("ndChange");
+  // A record whose area cannot be counted is logged and not copied, as a
+  // piece of any other layer: the balance sheet adds up what is copied.
+  LayerChecks checks(*this, m_aiChange);
+  if (!checks.HasFields(kChangeFields, "不生成变更表 " + table)) return 0;
+  checks.WatchNumbers(kChangeArea);
   try {
-    CopyLayerToTable(m_aiChange, m_pConn, m_names.Plain("ndChange"));
+    CopyLayerToTable(m_aiChange, m_pConn, table, [&](const gis::Record& record) {
+      return checks.Area(record, kChangeArea).has_value();
+    });
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("导入变更数据", "导入变更数据失败", error);

@@ -5,8 +5,11 @@
 #include <utility>
 #include <vector>
 
+#include "engine/field_needs.h"
+#include "engine/layer_checks.h"
 #include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
+#include "engine/table_family.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
@@ -60,6 +63,19 @@ short CStatContext::FillQsdmbTable() {
 short CStatContext::CreateXzxqTable() {
   const std::string table = m_names.Plain("ZB_XZXQ");
   if (IsTableExist(table)) DropTable(table);
+  // Without either field no village is known as an island: the table is
+  // not made, and the families that read it are left out.
+  if (m_aiXzq > 0 && gis::IsLayerValid(m_aiXzq)) {
+    const std::vector<const char*> readers = DistrictReaders(m_bHasMssm);
+    const std::vector<std::string> left = FamiliesReading(m_setRunFamilies, readers);
+    std::string message = "不生成行政辖区表 " + table;
+    for (const std::string& base : left) message += ", " + base;
+    LayerChecks checks(*this, m_aiXzq);
+    if (!checks.HasFields({"行政区代码", "描述说明"}, message)) {
+      m_setLeftOutFamilies.insert(left.begin(), left.end());
+      return 0;
+    }
+  }
   try {
     m_pConn.Execute("Create Table " + table + "(行政区代码 varchar(60),描述说明 varchar(60))");
     return 1;
@@ -71,13 +87,6 @@ short CStatContext::CreateXzxqTable() {
 
 short CStatContext::FillXzxqTable() {
   if (m_aiXzq <= 0 || !gis::IsLayerValid(m_aiXzq)) return 1;  // nothing to copy
-  for (const char* field : {"行政区代码", "描述说明"}) {
-    if (gis::HasField(m_aiXzq, field)) continue;
-    // Without the field no village is known as an island: the table stays
-    // empty and the island tables find none.
-    LogFailure("图层 " + gis::LayerName(m_aiXzq) + " 缺少字段 " + field, "行政辖区表为空");
-    return 1;
-  }
   // One row per village: a village drawn in several parts would otherwise
   // count its land once per part wherever the table is joined. A village is
   // an island when any of its parts is marked so.

@@ -158,6 +158,8 @@ std::unique_ptr<CStatContext> CStatContext::NewHelper() const {
   h.m_nJbntBaseData = m_nJbntBaseData;
   h.m_nJbntGdBaseData = m_nJbntGdBaseData;
   h.m_bJbntExBuilt = m_bJbntExBuilt;
+  h.m_setRunFamilies = m_setRunFamilies;
+  h.m_setLeftOutFamilies = m_setLeftOutFamilies;
   std::copy(std::begin(m_strClassFld), std::end(m_strClassFld), std::begin(h.m_strClassFld));
   h.m_strConnect = m_strConnect;
   h.m_nDbMode = m_nDbMode;

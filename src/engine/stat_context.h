@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,6 +23,8 @@ namespace landstat {
 namespace db {
 class Recordset;
 }  // namespace db
+class LayerChecks;
+struct FieldNeed;
 namespace units {
 class CopyRows;
 // New row totals by the row's place in its CopyRows (as units/copy_rows.h
@@ -117,6 +121,11 @@ class CStatContext : public StatRunLog {
   // there is no such file (callers then take the built-in copy).
   bool LoadStatSqlScript(std::string& text, const std::string& name) const;
   short SetSourceLayers(short parcel, short line, short point);
+  // Of the fields of `needs` the layer of `checks` lacks, each that a family
+  // of the run needs is one failure naming the layer, the field and the
+  // tables not built; those families, and the families that read them, are
+  // left out of the run (m_setLeftOutFamilies).
+  void LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs);
   // Opens the connection to m_strConnect (with the settings of a working
   // copy when m_bWorkingCopy is set).
   void OpenStatConnection();
@@ -128,6 +137,9 @@ class CStatContext : public StatRunLog {
   short CompactDatabase();
 
   // The change records copied into "ndChange"; 1 also when there are none.
+  // A record whose 变更面积 cannot be counted (as an area of any layer) is
+  // logged and not copied; a layer lacking a field the balance sheet reads
+  // is one failure, and no table is made (0).
   short BuildChangeTable();
   // The area-unit table (made when missing, never dropped) and the rows of
   // this run's units and kinds.
@@ -193,7 +205,9 @@ class CStatContext : public StatRunLog {
   // The ownership-unit code table QSDMB (every administrative code of the
   // code table, filled up with "0" to nineteen characters, with its name),
   // and the district table ZB_XZXQ (行政区代码 and 描述说明 of every village
-  // of the district layer; '01' marks an island village).
+  // of the district layer; '01' marks an island village). A district layer
+  // lacking either field is one failure: the table is not made, and the
+  // families that read it are left out.
   short CreateQsdmbTable();
   short FillQsdmbTable();
   short CreateXzxqTable();
@@ -902,6 +916,10 @@ class CStatContext : public StatRunLog {
   // The same for the Guangdong farmland base data.
   short m_nJbntGdBaseData = 0;
   bool m_bJbntExBuilt = false;  // RebuildJbntExTable has made the ex table
+  // The families the run builds, by base name, known before it walks its
+  // layers; and those it leaves out because a layer lacks a field they need
+  // (LeaveOutTablesWithout).
+  std::set<std::string> m_setRunFamilies, m_setLeftOutFamilies;
   short m_aiChange = 0, m_aiGdhb = 0, m_aiDispute = 0;
   // Class fields of the linear-feature, scattered-feature and parcel layers.
   std::string m_strClassFld[3] = {"地类编码", "地类编码", "地类编码"};

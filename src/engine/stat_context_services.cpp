@@ -7,8 +7,10 @@
 #include <string_view>
 
 #include "engine/database_helpers.h"
+#include "engine/layer_checks.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_context.h"
+#include "engine/table_family.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/host/paths.h"
@@ -18,6 +20,19 @@
 
 namespace landstat {
 namespace fs = std::filesystem;
+
+void CStatContext::LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs) {
+  const RunVariant run{m_strVersion};
+  for (const FieldNeed* need : checks.Lacking(needs)) {
+    if (need->version_word && !run.Has(need->version_word)) continue;
+    const std::vector<std::string> left = FamiliesReading(m_setRunFamilies, need->tables);
+    if (left.empty()) continue;
+    std::string listed;
+    for (const std::string& base : left) listed += (listed.empty() ? "" : ", ") + base;
+    checks.LogLacking(need->field, "不生成需要该字段的表 " + listed);
+    m_setLeftOutFamilies.insert(left.begin(), left.end());
+  }
+}
 
 short CStatContext::IsTableExist(const std::string& table) {
   return m_pConn.IsOpen() ? IsTblExist(m_pConn, table) : 0;

@@ -281,6 +281,11 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   std::vector<std::string> earlier;
   if (!schema) earlier = context.DropOwnedTables(ReplacesOther(context));
   if (context.LoadCodes() <= 0) return false;
+  // The families are known before the layers are walked: a field a walk
+  // finds missing leaves out the families that need it.
+  const std::vector<const TableFamily*> families =
+      FamiliesOfRun(RunVariant{context.m_strVersion, plan.county_batch}, plan);
+  for (const TableFamily* family : families) context.m_setRunFamilies.insert(family->base);
   done("context");
   // Change records.
   context.BuildChangeTable();
@@ -315,9 +320,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   done("code tables");
   // The summary families.
   host::LindoDlgProgressSetText("正在汇总土地利用现状表");
-  if (!BuildFamilies(context, schema.get(),
-                     FamiliesOfRun(RunVariant{context.m_strVersion, plan.county_batch}, plan),
-                     observer)) {
+  if (!BuildFamilies(context, schema.get(), families, observer)) {
     return false;
   }
   // Farmland, reserve and dispute tables.

@@ -152,6 +152,27 @@ bool RunBuilds(const std::string& base, const RunVariant& run) {
   });
 }
 
+std::vector<std::string> FamiliesReading(const std::set<std::string>& run,
+                                         std::span<const char* const> tables) {
+  std::set<std::string> reading;
+  for (const char* table : tables) {
+    if (run.count(table)) reading.insert(table);
+  }
+  // A family is built after those it reads: one pass in stage order finds
+  // every reader, also a reader of a reader.
+  std::vector<std::string> ordered;
+  for (const TableFamily* family : InStageOrder(FamilyKind::kGeneral)) {
+    const bool reads = std::any_of(family->after.begin(), family->after.end(),
+                                   [&](const char* base) { return reading.count(base) != 0; });
+    if (reads && run.count(family->base)) reading.insert(family->base);
+    if (reading.count(family->base) &&
+        std::find(ordered.begin(), ordered.end(), family->base) == ordered.end()) {
+      ordered.push_back(family->base);
+    }
+  }
+  return ordered;
+}
+
 std::vector<const TableFamily*> ConvertedFamilies() {
   std::vector<const TableFamily*> families;
   for (const TableFamily& family : Registry()) {

@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,11 @@ std::vector<std::string> TablesNotHeld(db::Connection& database,
 // the units it no longer makes, then the tables; empty when both are.
 std::string NotRebuiltNotice(const std::vector<std::string>& units,
                              const std::vector<std::string>& tables);
+// Of the families of a run (`run`, by base name), those among `tables` and
+// those that read them (TableFamily::after), directly or through others, in
+// stage order.
+std::vector<std::string> FamiliesReading(const std::set<std::string>& run,
+                                         std::span<const char* const> tables);
 // The families the unit conversion rebuilds, in the conversion's order.
 std::vector<const TableFamily*> ConvertedFamilies();
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/base_rows.h"
+#include "engine/field_needs.h"
 #include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
@@ -44,7 +45,7 @@ struct Piece {
   std::string ownership, owner_code, owner_name, location_code, location_name;
   std::string supplement, transfer, remark;  // 是否补划, 调入备注, 地类备注
   std::string cultivation;                   // 耕地类型
-  std::optional<double> slope;               // 耕地坡度级
+  int slope = 0;                             // 耕地坡度级; 0: none
   std::string booked_code;                   // the class the area is booked to
   double area = 0;
 };
@@ -101,7 +102,7 @@ class GdRows {
     text("调入备注", piece.transfer);
     text("地类备注", piece.remark);
     text("耕地类型", piece.cultivation);
-    if (piece.slope) row_[Column("耕地坡度级")] = *piece.slope;
+    if (piece.slope > 0) row_[Column("耕地坡度级")] = static_cast<double>(piece.slope);
     const std::vector<db::Value>& levels = levels_.Levels(piece.location_code);
     for (std::size_t i = 0; i < levels.size(); ++i) row_[Column(kLevelColumns[i])] = levels[i];
     for (std::size_t column : classes) row_[column] = piece.area;
@@ -138,6 +139,37 @@ struct Marks {
   std::string supplement, transfer, remark;
 };
 
+// The records of a layer that the rules leave out without a failure, told
+// in one notice with their area, so that the land they hold is visible.
+class Unbooked {
+ public:
+  explicit Unbooked(const char* why) : why_(why) {}
+
+  void Add(const gis::Record& record, const std::optional<double>& area) {
+    records_.push_back(record.Number());
+    if (area) area_ += *area;
+  }
+
+  void Notice(StatRunLog& log, const LayerChecks& checks) const {
+    if (records_.empty()) return;
+    std::string listed;
+    for (std::size_t i = 0; i < records_.size() && i < kListed; ++i) {
+      listed += (i ? ", " : "") + std::to_string(records_[i]);
+    }
+    if (records_.size() > kListed) listed += " ...";
+    log.LogNotice("图层 " + checks.Name(), std::to_string(records_.size()) + " 条记录" + why_ +
+                                               ", 未计入 (面积 " +
+                                               text::DoubleToText(text::RoundDecimal(area_, 2)) +
+                                               " 平方米): 记录 " + listed);
+  }
+
+ private:
+  static constexpr std::size_t kListed = 100;  // record numbers named, the first ones
+  const char* why_;
+  std::vector<long> records_;
+  double area_ = 0;
+};
+
 // The three passes over the farmland layers, writing through one GdRows.
 class GdPasses {
  public:
@@ -151,9 +183,13 @@ class GdPasses {
                           std::string(kLineTitle) + "失败")) {
       return;
     }
+    context_.LeaveOutTablesWithout(checks, FieldNeedsOf(SurveyWalk::kGdLines));
     checks.WatchNumbers("线状地物面积");
     checks.WatchNumbers("扣除比例");
-    checks.Walk(gis::EntityKind::kLine, [&](const gis::Record& line) { Line(checks, line); });
+    Unbooked apart("不在任何基本农田图斑旁");
+    checks.Walk(gis::EntityKind::kLine,
+                [&](const gis::Record& line) { Line(checks, line, apart); });
+    apart.Notice(context_, checks);
   }
 
   void Points(gis::LayerHandle layer) {
@@ -163,8 +199,12 @@ class GdPasses {
                           std::string(kPointTitle) + "失败")) {
       return;
     }
+    context_.LeaveOutTablesWithout(checks, FieldNeedsOf(SurveyWalk::kGdPoints));
     checks.WatchNumbers("零星地物面积");
-    checks.Walk(gis::EntityKind::kPoint, [&](const gis::Record& point) { Point(checks, point); });
+    Unbooked outside("不在任何基本农田图斑内");
+    checks.Walk(gis::EntityKind::kPoint,
+                [&](const gis::Record& point) { Point(checks, point, outside); });
+    outside.Notice(context_, checks);
   }
 
   // False when the layer lacks a field the parcel rows need.
@@ -178,6 +218,7 @@ class GdPasses {
                           std::string(kParcelTitle) + "失败")) {
       return false;
     }
+    context_.LeaveOutTablesWithout(checks, FieldNeedsOf(SurveyWalk::kGdParcels));
     known.WatchNumbers("基本农田地类面积");
     checks.WatchNumbers("扣除地类面积");
     checks.WatchNumbers("扣除地类系数");
@@ -198,8 +239,9 @@ class GdPasses {
 
   // A 0.5 line is split into two halves that add up to its area on two
   // decimals; any other ratio, or one that is no number, books the whole
-  // line to side 1.
-  void Line(LayerChecks& checks, const gis::Record& line) {
+  // line to side 1 (logged unless it is 1). A line beside no farmland
+  // parcel is `apart`.
+  void Line(LayerChecks& checks, const gis::Record& line, Unbooked& apart) {
     std::optional<gis::LineSides> sides;
     try {
       sides = gis::RegionsBesideLine(parcels_, line.LineVertices());
@@ -211,11 +253,13 @@ class GdPasses {
       checks.Fail(line, "", "线状地物几何为空或无效, 未计入");
       return;
     }
-    if (sides->left <= 0 && sides->right <= 0) return;
+    if (sides->left <= 0 && sides->right <= 0) {
+      apart.Add(line, CountableArea(checks.StoredText(line, "线状地物面积")));
+      return;
+    }
     const std::optional<double> area = checks.Area(line, "线状地物面积");
     if (!area) return;
-    const std::optional<double> ratio = text::TextToNumber(checks.StoredText(line, "扣除比例"));
-    if (ratio && *ratio == 0.5) {
+    if (checks.HalvedLine(line, "扣除比例")) {
       if (LineSide(checks, line, *sides, 1, xcDotOut(*area, 0, kAreaDecimals), false)) {
         LineSide(checks, line, *sides, 2, xcDotOut(*area, 1, kAreaDecimals), true);
       }
@@ -279,9 +323,9 @@ class GdPasses {
     return Marks{};
   }
 
-  // A point outside every farmland parcel, or without a farmland number,
-  // gives no row.
-  void Point(LayerChecks& checks, const gis::Record& point) {
+  // A point outside every farmland parcel (`outside`), or without a
+  // farmland number, gives no row.
+  void Point(LayerChecks& checks, const gis::Record& point, Unbooked& outside) {
     std::optional<gis::Point> at;
     try {
       at = point.PointOnSurface();
@@ -292,7 +336,10 @@ class GdPasses {
       return;
     }
     const long holder = gis::RegionContaining(parcels_, *at);
-    if (holder <= 0) return;
+    if (holder <= 0) {
+      outside.Add(point, CountableArea(checks.StoredText(point, "零星地物面积")));
+      return;
+    }
     gis::Record parcel;
     if (!gis::ReadRecord(parcels_, gis::EntityKind::kRegion, holder, parcel)) {
       checks.Fail(point, "", "读取所在基本农田图斑 " + std::to_string(holder) + " 失败, 未计入");
@@ -315,13 +362,14 @@ class GdPasses {
     piece.location_code = point.Text("座落单位代码");
     context_.LookupCode(piece.location_code, piece.location_name);
     piece.cultivation = point.Text("耕地类型");
-    piece.slope = Slope(checks, point);
+    piece.slope = checks.SlopeGrade(point, "耕地坡度级");
     piece.area = *area;
     Store(checks, point, kPointTitle, piece);
   }
 
-  // The deducted class of a parcel whose 扣除地类系数 is above 0 (a text
-  // that is no number counts as 0), then the parcel under its own class.
+  // The deducted class of a parcel whose 扣除地类系数 is above 0 (one that
+  // is no number or negative is logged, and nothing deducted), then the
+  // parcel under its own class.
   void Parcel(LayerChecks& known, LayerChecks& checks, const gis::Record& record) {
     Piece piece;
     piece.number = record.Text("基本农田图斑编号");
@@ -338,8 +386,7 @@ class GdPasses {
     piece.supplement = text::ToUpperAscii(record.Text("是否补划"));
     piece.transfer = text::ToUpperAscii(record.Text("调入备注"));
     piece.remark = record.Text("地类备注");
-    const std::optional<double> coefficient =
-        text::TextToNumber(checks.StoredText(record, "扣除地类系数"));
+    const std::optional<double> coefficient = checks.Coefficient(record, "扣除地类系数");
     if (coefficient && *coefficient > 0) {
       if (const std::optional<double> deducted = checks.Area(record, "扣除地类面积")) {
         Piece deduction = piece;
@@ -354,20 +401,10 @@ class GdPasses {
     piece.source = "地类图斑";
     piece.booked_code = piece.class_code;
     piece.cultivation = record.Text("耕地类型");
-    piece.slope = Slope(checks, record);
+    piece.slope = checks.SlopeGrade(record, "耕地坡度级");
     piece.area = *area;
     xcKeepPoint(&piece.area, kAreaDecimals);
     Store(checks, record, kParcelTitle, piece);
-  }
-
-  // The slope grade; nothing when empty. A grade that is no number is
-  // logged and left unset.
-  std::optional<double> Slope(LayerChecks& checks, const gis::Record& record) {
-    const std::string text = record.Text("耕地坡度级");
-    if (text.empty()) return std::nullopt;
-    const std::optional<double> grade = text::TextToNumber(text);
-    if (!grade) checks.Fail(record, "耕地坡度级", "耕地坡度级不是数值: " + text + ", 未填");
-    return grade;
   }
 
   // Writes the piece's row. A class the table has no column for, or a row

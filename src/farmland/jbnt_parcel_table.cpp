@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/base_rows.h"
+#include "engine/field_needs.h"
 #include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
@@ -16,7 +17,6 @@
 #include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
 #include "platform/text/ascii_text.h"
-#include "platform/text/number_text.h"
 
 namespace landstat {
 namespace {
@@ -111,14 +111,14 @@ class JbntRowWriter {
   // Stores one parcel's row; the columns it leaves unset keep their
   // defaults. Raises DbError when the database refuses the row.
   // Without an area the class columns and the total keep their defaults.
-  void Write(const ParcelTexts& texts, const std::optional<double>& slope,
-             const std::vector<int>& class_columns, const std::optional<double>& area) {
+  void Write(const ParcelTexts& texts, int slope, const std::vector<int>& class_columns,
+             const std::optional<double>& area) {
     for (int i = 0; i <= kLastCopied; ++i) {
       const bool optional = i == kCultivation || i == kRemark;
       if (!optional || !texts[i].empty()) row_[columns_[i]] = texts[i];
     }
     row_[columns_[kBlock]] = texts[kNumber].substr(0, kBlockLength);
-    if (slope) row_[columns_[kSlope]] = *slope;
+    if (slope > 0) row_[columns_[kSlope]] = static_cast<double>(slope);
     const std::vector<db::Value>& levels = levels_.Levels(texts[kLocationCode]);
     for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
     if (area) {
@@ -169,13 +169,17 @@ class JbntWalk {
       : context_(context), writer_(writer), checks_(context, layer) {}
 
   // False (and one logged failure naming the layer and the field) when the
-  // layer lacks a field the rows need: then no row is written.
+  // layer lacks a field the rows need: then no row is written. A field only
+  // some tables need leaves those out (logged), and the rows are written.
+  // The parcel number ties a farmland parcel to its land-use parcel.
   bool Run() {
-    if (!checks_.HasFields({kNumberField, kColumnNames[kClass], kAreaField,
-                            kColumnNames[kLocationCode], kColumnNames[kOwnerCode]},
-                           "汇总基本农田地类图斑失败")) {
+    if (!checks_.HasFields(
+            {kNumberField, kColumnNames[kClass], kAreaField, kColumnNames[kLocationCode],
+             kColumnNames[kOwnerCode], kColumnNames[kParcel]},
+            "汇总基本农田地类图斑失败")) {
       return false;
     }
+    context_.LeaveOutTablesWithout(checks_, FieldNeedsOf(SurveyWalk::kFarmland));
     checks_.WatchNumbers(kAreaField);
     checks_.Walk(gis::EntityKind::kRegion, [&](const gis::Record& record) { Book(record); });
     return true;
@@ -202,7 +206,7 @@ class JbntWalk {
     texts[kTransfer] = text::ToUpperAscii(texts[kTransfer]);
     if (texts[kLocationName].empty())
       context_.LookupCode(texts[kLocationCode], texts[kLocationName]);
-    const std::optional<double> slope = Slope(record);
+    const int slope = checks_.SlopeGrade(record, kSlopeField);
     xcKeepPoint(&*area, 2);
     // A class the table has no column for is logged, and its row keeps the
     // parcel's identifiers and levels without an area: its protection block
@@ -219,16 +223,6 @@ class JbntWalk {
     } catch (const db::DbError& error) {
       LogRow(record, class_column, error.what());
     }
-  }
-
-  // The slope grade; nothing when empty. A grade that is no number is
-  // logged and left unset.
-  std::optional<double> Slope(const gis::Record& record) {
-    const std::string text = record.Text(kSlopeField);
-    if (text.empty()) return std::nullopt;
-    const std::optional<double> grade = text::TextToNumber(text);
-    if (!grade) checks_.Fail(record, kSlopeField, "耕地坡度级不是数值: " + text + ", 未填");
-    return grade;
   }
 
   // A parcel whose row is not stored: logged under the farmland title with

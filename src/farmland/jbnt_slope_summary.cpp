@@ -194,12 +194,14 @@ std::vector<TableFamily> SlopeSummaryFamilies() {
        .stage = 2640,
        .builds = [](const RunVariant& run) { return run.Rural() && run.Has("广西"); },
        .create = [create](CStatContext& c) { return c.m_nJbntBaseData > 0 ? create(c) : short{0}; },
-       .fill = fill},
+       .fill = fill,
+       .after = {"JBNTONLY"}},
       {.base = kBase,
        .stage = 3110,
        .builds = [](const RunVariant& run) { return run.Duda() && !run.Has("广西"); },
        .create = [create](CStatContext& c) { return c.m_aiJbntParcel > 0 ? create(c) : short{0}; },
-       .fill = fill},
+       .fill = fill,
+       .after = {"JBNTONLY"}},
   };
 }
 

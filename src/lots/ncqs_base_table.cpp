@@ -336,8 +336,11 @@ constexpr const char* kLineWatched[] = {"线状地物面积", "扣除比例"};
 constexpr const char* kScatteredNeeds[] = {kClassField, "座落单位代码", "零星地物面积",
                                            "权属单位代码"};
 constexpr const char* kScatteredWatched[] = {"零星地物面积"};
+// A parcel's deduction is booked to its own class: without the deduction
+// fields every table would miss that land.
 constexpr const char* kParcelNeeds[] = {"图斑编号",     kClassField,    "图斑地类面积",
-                                        "座落单位代码", "权属单位代码", "权属性质"};
+                                        "座落单位代码", "权属单位代码", "权属性质",
+                                        "扣除地类编码", "扣除地类面积"};
 constexpr const char* kParcelWatched[] = {"图斑地类面积", "扣除地类面积"};
 
 // The passes in the order their rows enter the table.

@@ -5,7 +5,10 @@
 
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "engine/layer_checks.h"
 #include "engine/rounding.h"
@@ -187,7 +190,27 @@ void BookParcel(MgPass& pass, const gis::Record& parcel, const std::string& clas
 
 }  // namespace
 
+bool CMgStatContext::HasNeededFields() {
+  const std::pair<gis::LayerHandle, std::vector<std::string>> uses[] = {
+      {m_aiLine,
+       {"线状地物面积", "扣除比例", m_strClassFld[0], "扣除图斑编号1", "扣除图斑座落代码1",
+        "内蒙古权属单位代码1"}},
+      {m_aiPoint,
+       {m_strClassFld[1], "座落单位代码", "座落单位名称", "内蒙古权属单位代码", "零星地物面积"}},
+      {m_aiParcel,
+       {"图斑编号", m_strClassFld[2], "图斑地类面积", "座落单位代码", "内蒙古权属单位代码",
+        "扣除地类编码", "扣除地类面积"}},
+  };
+  for (const auto& [layer, fields] : uses) {
+    if (layer > 0 && !LayerChecks(*this, layer).HasFields(fields, "汇总内蒙古基础数据失败")) {
+      return false;
+    }
+  }
+  return true;
+}
+
 short CMgStatContext::BuildStatDataDirect() {
+  if (!HasNeededFields()) return 0;
   std::optional<MgRowWriter> writer;
   try {
     writer.emplace(*this, m_strStatTbl);

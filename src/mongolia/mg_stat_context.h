@@ -52,7 +52,13 @@ class CMgStatContext : public StatRunLog {
 
   // --- base table statdataMG (mongolia/mg_base_table.cpp) ---
   short CreateStatDataTable();
+  // A layer lacking a field the rows need (an area, the class, the
+  // location or owner code, the deduction) is one failure naming layer and
+  // field, and fills nothing (0).
   short BuildStatDataDirect();
+  // Whether the three layers have the fields the fills need (a failure
+  // logged for the first one missing).
+  bool HasNeededFields();
   // The fill through a staging table (mongolia/mg_temporary_fill.cpp): the
   // rows, made by the temporary-table rules, are written into
   // "statdataMGtbl" in the working database and moved into the base table

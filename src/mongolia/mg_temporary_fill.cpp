@@ -147,6 +147,7 @@ short CMgStatContext::BuildStatData() {
   if (m_aiParcel > 0 && gis::DataSourceKind(m_aiParcel) == gis::kRowByRowSource) {
     return BuildStatDataDirect();
   }
+  if (!HasNeededFields()) return 0;
   const std::string staging = m_strStatTbl + "tbl";
   if (CreateStagingTable(staging) <= 0) return 0;
   short result = 0;

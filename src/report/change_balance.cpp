@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
+#include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/table_names.h"
 #include "platform/db/backend.h"
@@ -59,16 +61,27 @@ class TableGuard {
   gis::LayerHandle handle_ = 0;
 };
 
-// The changes the fill step could not enter, told in one notice.
+// The changes the fill step could not enter, told in one notice: those of
+// a class without a balance column or class record, and those whose area
+// cannot be counted (a change table the run did not write may hold any).
 struct LeftOut {
-  long count = 0;
-  std::string first;
+  long count = 0, bad_areas = 0;
+  std::string first, first_bad_area;
   std::string Notice() const {
-    if (count == 0) return {};
-    return fmt::format(
-        "注意: {} change records are in no balance record: their class has no balance column or "
-        "class record (first: {})",
-        count, first);
+    std::string notice;
+    if (count > 0) {
+      notice = fmt::format(
+          "注意: {} change records are in no balance record: their class has no balance column "
+          "or class record (first: {})",
+          count, first);
+    }
+    if (bad_areas > 0) {
+      notice += fmt::format(
+          "{}注意: {} change records are not entered: their area is missing, not a number, "
+          "negative, infinite or above 1e10 m2 (first: {})",
+          notice.empty() ? "" : "\n", bad_areas, first_bad_area);
+    }
+    return notice;
   }
 };
 
@@ -261,7 +274,17 @@ gis::LayerHandle BuildBalanceTable(const gis::RuralCode* codes, db::RowSource& c
     if (former == later) continue;  // stays in its class at this level
     const char* former_owner = OwnershipClass(changes.Text(at.former_owner));
     const char* later_owner = OwnershipClass(changes.Text(at.later_owner));
-    const double area = changes.Number(at.area);
+    const std::string area_text(changes.Text(at.area));
+    const std::optional<double> countable = CountableArea(area_text);
+    if (!countable) {
+      if (left_out.bad_areas++ == 0) {
+        left_out.first_bad_area =
+            fmt::format("{} {} to {} {}, '{}'", changes.Text(at.former_place), former_class,
+                        changes.Text(at.later_place), later_class, area_text);
+      }
+      continue;
+    }
+    const double area = *countable;
     if (!FillBalanceRows(cells, former, later, former_owner, later_owner, area) &&
         left_out.count++ == 0) {
       left_out.first = fmt::format("{} {} to {} {}, {} m2", changes.Text(at.former_place),

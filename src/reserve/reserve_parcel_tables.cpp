@@ -131,10 +131,14 @@ short CreateGdhbTable(CStatContext& c, const GdhbTableKind& kind) {
   return 1;
 }
 
-// The fields the reserve tables and their summaries cannot do without.
-constexpr const char* kNeededFields[] = {
-    "座落单位代码",       "后备资源地类面积", "耕地后备资源级别", "耕地后备资源新类型",
-    "耕地后备资源原类型", "评价等级",         "权属性质"};
+// The fields the reserve tables and their summaries cannot do without:
+// every field the tables copy (they list each one, and the summaries group
+// by the levels, types, grade, nature and survey area among them).
+std::vector<std::string> NeededFields() {
+  std::vector<std::string> fields;
+  for (const CopiedField& copied : kCopied) fields.emplace_back(copied.field);
+  return fields;
+}
 constexpr const char* kLevels[] = {"国家级", "省级"};
 // The width of every text column of the tables.
 constexpr std::size_t kTextWidth = 80;
@@ -172,8 +176,7 @@ class GdhbWalk {
   // False when the layer lacks a field the table needs (logged by the base
   // table's walk): then no row is written.
   bool Run() {
-    const std::vector<std::string> needed(std::begin(kNeededFields), std::end(kNeededFields));
-    if (!checks_.HasFields(needed, "不汇总耕地后备资源")) return false;
+    if (!checks_.HasFields(NeededFields(), "不汇总耕地后备资源")) return false;
     std::unordered_map<std::string, int> index_of;
     const std::vector<gis::FieldDef> fields = gis::LayerFields(checks_.Layer());
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -181,7 +184,7 @@ class GdhbWalk {
     }
     const auto index = [&](const char* field) {
       const auto found = index_of.find(field);
-      return found == index_of.end() ? -1 : found->second;  // missing: empty text
+      return found == index_of.end() ? -1 : found->second;
     };
     for (std::size_t i = 0; i < kCopiedCount; ++i) indexes_[i] = index(kCopied[i].field);
     const int type_index = kind_.type_field ? index(kind_.type_field) : -1;
@@ -272,8 +275,7 @@ short FillGdhbTable(CStatContext& c, const GdhbTableKind& kind) {
 }  // namespace
 
 bool ReserveLayerHasNeededFields(CStatContext& c) {
-  const std::vector<std::string> fields(std::begin(kNeededFields), std::end(kNeededFields));
-  return LayerChecks(c, c.m_aiGdhb).HasFields(fields, "不汇总耕地后备资源");
+  return LayerChecks(c, c.m_aiGdhb).HasFields(NeededFields(), "不汇总耕地后备资源");
 }
 
 std::string GdhbCreateStatement(const std::string& table, int db_type) {

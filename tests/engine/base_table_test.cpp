@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "engine/field_needs.h"
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
+#include "engine/table_family.h"
 #include "platform/text/ascii_text.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -107,9 +110,11 @@ class BaseTableTest : public BothEngines {
     {
       OpenSurvey survey(survey_);
       auto context = Context(survey, log);
+      context->m_setRunFamilies = run_families_;
       EXPECT_EQ(context->CreateStatDataTable(), 1);
       result = context->BuildStatDataDirect();
       errors_ = context->m_nErrCount;
+      left_out_ = context->m_setLeftOutFamilies;
     }
     log_ = ReadFileBytes(log);
     return result;
@@ -129,8 +134,10 @@ class BaseTableTest : public BothEngines {
   ScopedProgramDir home_;
   std::string survey_ = home_.File("survey.gpkg");
   std::unique_ptr<gis::RuralCode> codes_;
-  Strings survey_sql_;  // run on the survey once it is written
+  Strings survey_sql_;                  // run on the survey once it is written
+  std::set<std::string> run_families_;  // of the run the fill is part of
   int errors_ = 0;
+  std::set<std::string> left_out_;
   std::string log_;
 };
 
@@ -344,13 +351,95 @@ TEST_P(BaseTableTest, LayerWithoutAFieldTheFillNeeds) {
        {std::tuple<const char*, Fields, const char*>{"线状地物", &SurveyFeatures::line_fields,
                                                      "扣除图斑编号1"},
         {"零星地物", &SurveyFeatures::point_fields, "零星地物面积"},
-        {"地类图斑", &SurveyFeatures::parcel_fields, "图斑地类面积"}}) {
+        {"地类图斑", &SurveyFeatures::parcel_fields, "图斑地类面积"},
+        {"地类图斑", &SurveyFeatures::parcel_fields, "扣除地类编码"}}) {
     SurveyFeatures survey;
     std::erase_if(survey.*fields, [&](const auto& entry) { return entry.name == field; });
     EXPECT_EQ(Build(survey), 0) << layer;
     EXPECT_EQ(errors_, 1) << layer << log_;
     EXPECT_TRUE(LogLineNames(log_, {layer, field})) << log_;
   }
+}
+
+// A layer without a field only some tables of the run need: one failure
+// names the layer, the field and those tables, which the run leaves out with
+// the tables that read them, and every piece is booked. The fixture's parcels
+// lack 新增建设用地类型 and 备注, which no table of this run reads: they are
+// not missed.
+TEST_P(BaseTableTest, LayerWithoutAFieldSomeTablesNeed) {
+  using Fields = std::vector<testing::FixtureField> SurveyFeatures::*;
+  const Strings by_nature = {"FRDTDLY_EJFL", "FRDTDLY_YJFL", "NCTDLY_QSSJFL", "NCTDLY_QSYJFL",
+                             "TDLYTZ"};
+  const struct {
+    const char* layer;
+    Fields fields;
+    const char* field;
+    Strings left_out;
+  } kCases[] = {
+      {"地类图斑", &SurveyFeatures::parcel_fields, "权属性质", by_nature},
+      {"线状地物", &SurveyFeatures::line_fields, "权属性质", by_nature},
+      {"地类图斑",
+       &SurveyFeatures::parcel_fields,
+       "地类备注",
+       {"KTZ", "PEWYTBL", "PEWY_EJFL", "PEWY_YJFL"}},
+      {"地类图斑", &SurveyFeatures::parcel_fields, "耕地坡度级", {"GDPDMJHZ"}},
+      {"零星地物", &SurveyFeatures::point_fields, "座落图斑编号", {"TDLYTZ"}},
+      {"线状地物",
+       &SurveyFeatures::line_fields,
+       "权属单位名称2",
+       {"FRDTDLY_EJFL", "FRDTDLY_YJFL", "TDLYTZ"}},
+  };
+  run_families_ = testing::RunFamilies("通用农村");
+  for (const auto& test : kCases) {
+    SurveyFeatures survey = testing::SmallCounty();
+    std::erase_if(survey.*test.fields, [&](const auto& entry) { return entry.name == test.field; });
+    for (auto* features : {&survey.parcels, &survey.lines, &survey.points}) {
+      for (FieldValues& values : *features) {
+        std::erase_if(values, [&](const auto& entry) { return entry.first == test.field; });
+      }
+    }
+    EXPECT_EQ(Build(survey), 1) << test.field;
+    EXPECT_EQ(Strings(left_out_.begin(), left_out_.end()), test.left_out) << test.field;
+    EXPECT_EQ(errors_, 1) << test.field << log_;
+    EXPECT_TRUE(LogLineNames(log_, {test.layer, test.field, test.left_out.front()})) << log_;
+    EXPECT_EQ(Select("count(*), sum(土地总面积)"), Strings{"6|119.53"}) << test.field;
+  }
+}
+
+// A slope grade is 1 to 5, also as a Roman numeral or a whole number
+// written as a number; any other text is logged and its parcel kept
+// without a grade.
+TEST_P(BaseTableTest, SlopeGradesAreChecked) {
+  const Strings grades = {"2", "Ⅲ", "4.0", "", "7", "abc", "-1"};
+  SurveyFeatures survey;
+  for (const std::string& grade : grades) {
+    const std::string number = std::to_string(survey.parcels.size() + 1);
+    survey.parcels.push_back(Set(Parcel(number, "011", "1"), "耕地坡度级", grade));
+  }
+  ASSERT_EQ(Build(survey), 1);
+  EXPECT_EQ(Select("耕地坡度级"), (Strings{"2", "3", "4", "0", "0", "0", "0"}));
+  EXPECT_EQ(Select("sum(土地总面积)"), Strings{"7"});
+  EXPECT_EQ(errors_, 3) << log_;
+  for (const char* record : {"记录 5 ", "记录 6 ", "记录 7 "}) {
+    EXPECT_TRUE(LogLineNames(log_, {"地类图斑", record, "耕地坡度级"})) << record << log_;
+  }
+}
+
+// Every table a field need or the district table's readers name is a
+// family of the registry: a name misspelt would leave nothing out.
+TEST(FieldNeeds, NameRegisteredFamilies) {
+  std::set<std::string> registered;
+  for (const TableFamily* family : FamiliesInStageOrder()) registered.insert(family->base);
+  std::vector<const char*> named = DistrictReaders(false);
+  for (SurveyWalk walk : {SurveyWalk::kParcels, SurveyWalk::kIslandColumn, SurveyWalk::kLines,
+                          SurveyWalk::kPoints, SurveyWalk::kFarmland, SurveyWalk::kGdParcels,
+                          SurveyWalk::kGdLines, SurveyWalk::kGdPoints}) {
+    ASSERT_FALSE(FieldNeedsOf(walk).empty());
+    for (const FieldNeed& need : FieldNeedsOf(walk)) {
+      named.insert(named.end(), need.tables.begin(), need.tables.end());
+    }
+  }
+  for (const char* table : named) EXPECT_EQ(registered.count(table), 1u) << table;
 }
 
 // Columns ----------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "engine/run_record.h"
 #include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
+#include "engine/survey_fixture.h"
 #include "platform/gis/gis_fixtures.h"
 #include "platform/gis/layers.h"
 #include "platform/gis/rural_code.h"
@@ -114,7 +115,10 @@ TEST_P(OwnershipCodeTablesTest, DistrictTableHoldsEveryVillageOnceWithItsRemark)
   gis::CloseLayer(district);
 }
 
-TEST_P(OwnershipCodeTablesTest, DistrictLayerWithoutTheFieldsGivesAnEmptyTableAndOneWarning) {
+// A district layer without a field of the table makes no table: one failure
+// names the layer and the field, and the run leaves out the tables that
+// read the district table.
+TEST_P(OwnershipCodeTablesTest, DistrictLayerWithoutTheFieldsMakesNoTable) {
   const std::string survey = files_.File("survey.gpkg");
   testing::WriteFixtureLayer(
       survey, "行政辖区", wkbPolygon, {{"行政区代码"}},
@@ -122,12 +126,16 @@ TEST_P(OwnershipCodeTablesTest, DistrictLayerWithoutTheFieldsGivesAnEmptyTableAn
   const gis::LayerHandle district = gis::OpenLayer(survey, "行政辖区");
   auto codes = SmallCodeTable();
   auto context = Context(codes.get(), district);
-  ASSERT_EQ(context->CreateXzxqTable(), 1);
-  EXPECT_EQ(context->FillXzxqTable(), 1);
-  EXPECT_TRUE(Texts(conn(), "select 行政区代码 from " + context->Names().Plain("ZB_XZXQ")).empty());
+  context->m_setRunFamilies = testing::RunFamilies("通用农村duda");
+  EXPECT_EQ(context->CreateXzxqTable(), 0);
+  EXPECT_FALSE(conn().TableExists(context->Names().Plain("ZB_XZXQ")));
   EXPECT_EQ(context->m_nErrCount, 1);
   EXPECT_NE(context->m_strLogTitle.find("行政辖区"), std::string::npos);
   EXPECT_NE(context->m_strLogTitle.find("描述说明"), std::string::npos);
+  for (const char* left_out : {"statdataNOHD", "NCHDTDLY_YJFL", "NCTDLY_YJFLNOHD"}) {
+    EXPECT_EQ(context->m_setLeftOutFamilies.count(left_out), 1u) << left_out;
+    EXPECT_NE(context->m_strLogMsg.find(left_out), std::string::npos) << context->m_strLogMsg;
+  }
   gis::CloseLayer(district);
 }
 

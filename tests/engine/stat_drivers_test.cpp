@@ -275,6 +275,29 @@ TEST_P(StatDriversTest, MissingLogIsNotCreated) {
   EXPECT_FALSE(fs::exists(log));
 }
 
+// A layer without a field some tables need: the run completes, the failure
+// names layer and field, and the run ends without those tables (an earlier
+// run's are dropped, with a notice) and with the others.
+TEST_P(StatDriversTest, FieldSomeTablesNeedLeavesThemOutOfTheRun) {
+  ASSERT_EQ(RunSmallCounty(), 1);
+  const TableNames names(Mode(), kYear, kCounty);
+  const std::string by_nature = names.Summary('Z', kSquareMetre, "NCTDLY_QSYJFL");
+  const std::string by_class = names.Summary('Z', kSquareMetre, "NCTDLY_YJFL");
+  ASSERT_TRUE(Result().TableExists(by_nature));
+  const std::string log = home_.File("stat.log");
+  WriteFileBytes(log, "");
+  testing::WriteSurvey(survey_, SmallCountyWithout("权属性质"));
+  ASSERT_EQ(RunHandForm(survey_, codes_.get(), log), 1);
+  const std::string logged = ReadFileBytes(log);
+  EXPECT_NE(logged.find("图层 地类图斑 缺少字段 权属性质 不生成需要该字段的表 "), std::string::npos)
+      << logged;
+  EXPECT_NE(logged.find("删除了上次统计而本次未生成的"), std::string::npos) << logged;
+  db::Connection result = Result();
+  EXPECT_FALSE(result.TableExists(by_nature));
+  EXPECT_TRUE(result.TableExists(by_class));
+  EXPECT_EQ(Numbers(result, "select count(*) from " + Plain("statdata")), std::vector<double>{6});
+}
+
 // A generated county -------------------------------------------------------
 
 TEST_P(StatDriversTest, GeneratedCountyAreasAddUp) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "engine/table_family.h"
 #include "platform/db/recordset.h"
 #include "platform/host/paths.h"
 #include "support/program_dir.h"
@@ -144,6 +145,14 @@ OpenSurvey::OpenSurvey(const std::string& path)
 
 void WriteStatConfig(const std::string& text) {
   WriteFileBytes(host::StatConfigPath(), text);
+}
+
+std::set<std::string> RunFamilies(const std::string& version) {
+  std::set<std::string> bases;
+  for (const TableFamily* family : FamiliesInStageOrder()) {
+    if (family->builds(RunVariant{version})) bases.insert(family->base);
+  }
+  return bases;
 }
 
 std::vector<std::string> Rows(db::Connection& conn, const std::string& sql) {

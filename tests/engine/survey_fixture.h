@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,6 +84,9 @@ void WriteStatConfig(const std::string& text);
 std::unique_ptr<CStatContext> LoadedContext(gis::RuralCode* codes, const std::string& connection,
                                             short mode, const std::string& version = "",
                                             short farmland = 0);
+
+// The families (by base name) a run of `version` builds, every table wanted.
+std::set<std::string> RunFamilies(const std::string& version);
 
 // The rows of a query joined column by column with '|', in the order the
 // database gives them.

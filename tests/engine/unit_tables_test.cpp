@@ -84,7 +84,7 @@ TEST_P(UnitTablesTest, CopiesHoldTheBaseRowsInTheirUnits) {
   WriteStatConfig(testing::kThreeUnits);
   // Figures whose rounded rows add up to the rounded total in both units, so
   // each row of a copy holds its own rounding.
-  auto context = BaseTable({Parcel("1", "1.5", "25"), Parcel("2", "0.4"), Parcel("3", "0.1"),
+  auto context = BaseTable({Parcel("1", "1.5", "3"), Parcel("2", "0.4"), Parcel("3", "0.1"),
                             Parcel("4", "30"), Parcel("5", "3"), Parcel("6", "0.3"),
                             Parcel("7", "12345.67"), Parcel("8", "70"), Parcel("9", "2")});
   ASSERT_EQ(context->CreateUnitStatTables(), 1);
@@ -99,13 +99,13 @@ TEST_P(UnitTablesTest, CopiesHoldTheBaseRowsInTheirUnits) {
   // decimal form reads (1.5 m² is 0.00015 ha and 30 m² 0.045 mu, both held
   // a little below the half).
   EXPECT_EQ(Rows(conn(), areas + Copy("GQ")),
-            (Strings{"1|0.0002|0.0002|0.0002|0|25", "2|0|0|0|0|0", "3|0|0|0|0|0",
+            (Strings{"1|0.0002|0.0002|0.0002|0|3", "2|0|0|0|0|0", "3|0|0|0|0|0",
                      "4|0.003|0.003|0.003|0|0", "5|0.0003|0.0003|0.0003|0|0", "6|0|0|0|0|0",
                      "7|1.2346|1.2346|1.2346|0|0", "8|0.007|0.007|0.007|0|0",
                      "9|0.0002|0.0002|0.0002|0|0"}));
   EXPECT_EQ(
       Rows(conn(), areas + Copy("MU")),
-      (Strings{"1|0|0|0|0|25", "2|0|0|0|0|0", "3|0|0|0|0|0", "4|0.05|0.05|0.05|0|0", "5|0|0|0|0|0",
+      (Strings{"1|0|0|0|0|3", "2|0|0|0|0|0", "3|0|0|0|0|0", "4|0.05|0.05|0.05|0|0", "5|0|0|0|0|0",
                "6|0|0|0|0|0", "7|18.52|18.52|18.52|0|0", "8|0.11|0.11|0.11|0|0", "9|0|0|0|0|0"}));
   // Every other column is copied as it is.
   const std::string others = "select 来源, 图斑编号, 座落单位代码, 座落单位名称, 村名称 from ";
@@ -276,11 +276,15 @@ TEST_P(UnitTablesTest, AreaUnitsAreRecordedOncePerYearKindAndUnit) {
 
 // Layer attributes into the database ---------------------------------------
 
-const std::vector<FixtureField> kChangeFields = {{"变更前地类号", OFTString},
-                                                 {"变更后地类号", OFTString},
-                                                 {"变更面积", OFTReal},
-                                                 {"序号", OFTInteger64}};
+const std::vector<FixtureField> kChangeFields = {
+    {"变更前座落代码", OFTString}, {"变更后座落代码", OFTString}, {"变更前权属性质", OFTString},
+    {"变更后权属性质", OFTString}, {"变更前地类号", OFTString},   {"变更后地类号", OFTString},
+    {"变更面积", OFTReal},         {"序号", OFTInteger64}};
 
+// Every field is copied. A record whose area cannot be counted (missing,
+// not a number, negative, infinite or above 1e10 m²) is logged with layer,
+// record and field and not copied; a layer lacking a field the balance
+// sheet reads copies nothing.
 TEST_P(UnitTablesTest, ChangeRecordsAreCopiedIntoTheDatabase) {
   const std::string source = home_.File("change.gpkg");
   testing::WriteFixtureLayer(
@@ -288,23 +292,44 @@ TEST_P(UnitTablesTest, ChangeRecordsAreCopiedIntoTheDatabase) {
       {{"POLYGON ((0 0,1 0,1 1,0 0))",
         {{"变更前地类号", "011"}, {"变更后地类号", "203"}, {"变更面积", "12.5"}, {"序号", "1"}}},
        {"", {{"变更前地类号", "王'家"}, {"变更后地类号", ""}, {"序号", "2"}}},
-       {"", {{"变更面积", "0.25"}}}});
+       {"", {{"变更面积", "0.25"}}},
+       {"", {{"变更面积", "-100"}}},
+       {"", {{"变更面积", "1e308"}}},
+       {"", {{"变更面积", "1"}}}});
+  testing::RunFixtureSql(source, "UPDATE \"变更汇总\" SET \"变更面积\" = 'abc' WHERE fid = 6");
   ScopedLayer change(gis::OpenLayer(source, "变更汇总"));
   auto context = Context(change);
   const std::string table = Plain("ndChange");
   const std::string rows = "select 变更前地类号, 变更后地类号, 变更面积, 序号 from " + table;
-  const Strings expected = {"011|203|12.5|1", "王'家|||2", "||0.25|"};
+  const Strings expected = {"011|203|12.5|1", "||0.25|"};
 
   ASSERT_EQ(context->BuildChangeTable(), 1);
   EXPECT_EQ(Rows(conn(), rows), expected);
   std::vector<db::FieldType> types;
   for (const db::ColumnInfo& column : conn().Columns(table)) types.push_back(column.type);
-  EXPECT_EQ(types, (std::vector<db::FieldType>{db::FieldType::kText, db::FieldType::kText,
-                                               db::FieldType::kDouble, db::FieldType::kInteger}));
+  std::vector<db::FieldType> wanted(6, db::FieldType::kText);
+  wanted.insert(wanted.end(), {db::FieldType::kDouble, db::FieldType::kInteger});
+  EXPECT_EQ(types, wanted);
+  EXPECT_EQ(context->m_nErrCount, 4);
+  for (const char* record : {"2", "4", "5", "6"}) {
+    const std::string named = std::string("图层 变更汇总 记录 ") + record + " 字段 变更面积";
+    EXPECT_TRUE(
+        std::any_of(context->m_arrFirstFailures.begin(), context->m_arrFirstFailures.end(),
+                    [&](const std::string& line) { return line.find(named) != std::string::npos; }))
+        << named;
+  }
   // Copied again: the table is replaced.
   ASSERT_EQ(context->BuildChangeTable(), 1);
   EXPECT_EQ(Rows(conn(), rows), expected);
-  EXPECT_EQ(context->m_nErrCount, 0);
+
+  const std::string lacking = home_.File("lacking.gpkg");
+  testing::WriteFixtureLayer(lacking, "变更汇总", wkbPolygon,
+                             {kChangeFields.begin(), kChangeFields.begin() + 6}, {});
+  ScopedLayer without_area(gis::OpenLayer(lacking, "变更汇总"));
+  auto refused = Context(without_area);
+  EXPECT_EQ(refused->BuildChangeTable(), 0);
+  EXPECT_EQ(refused->m_nErrCount, 1);
+  EXPECT_EQ(refused->m_strLogTitle, "图层 变更汇总 缺少字段 变更面积");
 }
 
 TEST_P(UnitTablesTest, NoChangeLayerCopiesNothing) {

@@ -134,12 +134,16 @@ class JbntGdTablesTest : public BothEngines {
 // Parcels 1 and 2 share the border x = 10; parcel 3 lies at x = 30 with no
 // farmland on its west. Each line and point gives the rows listed, in the
 // order of the passes: lines, points, parcels (a deduction before its
-// parcel).
+// parcel). A line beside no farmland parcel and a point in none give no
+// row, and are named in a notice with their area.
 TEST_P(JbntGdTablesTest, PassesSplitLinesBookPointsAndDeductParcels) {
   FieldValues first = Parcel("1", "N", "100");
   first.insert(first.end(),
                {{"扣除地类编码", "123"}, {"扣除地类系数", "0.1"}, {"扣除地类面积", "10.254"}});
   FieldValues third = Parcel("3", "n", "20");
+  // A negative share deducts nothing, logged.
+  third.insert(third.end(),
+               {{"扣除地类编码", "123"}, {"扣除地类系数", "-1"}, {"扣除地类面积", "2"}});
   FieldValues marked = Line("1", "7", "3", "");
   marked.insert(marked.end(), {{"调入备注", "TR"}, {"地类备注", "K"}});
   auto context =
@@ -149,7 +153,9 @@ TEST_P(JbntGdTablesTest, PassesSplitLinesBookPointsAndDeductParcels) {
              {"LINESTRING (2 2,8 8)", Line("1", "3.456", "1", "")},
              {"LINESTRING (30 0,30 10)", marked},  // no farmland on its left
              {"LINESTRING (4 4,4 4)", Line("1", "1", "1", "")},
-             {"LINESTRING (12 2,18 2)", Line("abc", "2", "2", "1")}},
+             {"LINESTRING (12 2,18 2)", Line("abc", "2", "2", "1")},
+             {"LINESTRING (50 0,50 10)", Line("1", "4.5", "1", "")},
+             {"LINESTRING (60 0,60 10)", Line("1", "0.25", "1", "")}},
             {{"POINT (3 7)", Point("1.234567")}, {"POINT (25 5)", Point("9")}});
   EXPECT_EQ(context->StatJbntBaseDataGd(), 1);
   EXPECT_EQ(context->m_nJbntGdBaseData, 1);
@@ -174,9 +180,18 @@ TEST_P(JbntGdTablesTest, PassesSplitLinesBookPointsAndDeductParcels) {
   EXPECT_EQ(Numbers(conn(), "select BM12 + BM123 + BM01 + BM011 from " + table +
                                 " where 来源 = '地类图斑扣除'"),
             std::vector<double>{20.5});
-  // The line without length is the one failure, named by layer and record.
-  EXPECT_EQ(context->m_nErrCount, 1);
-  EXPECT_NE(testing::ReadFileBytes(log_).find("记录 5"), std::string::npos);
+  // The failures, named by layer and record: the line without length, the
+  // ratio that is no number, the negative share.
+  EXPECT_EQ(context->m_nErrCount, 3);
+  const std::string log = testing::ReadFileBytes(log_);
+  for (const char* logged : {"基本农田线状地物 记录 5", "基本农田线状地物 记录 6 字段 扣除比例",
+                             "基本农田图斑 记录 3 字段 扣除地类系数 扣除地类系数 '-1'",
+                             "注意 图层 基本农田线状地物 2 条记录不在任何基本农田图斑旁, 未计入 "
+                             "(面积 4.75 平方米): 记录 7, 8",
+                             "注意 图层 基本农田零星地物 1 条记录不在任何基本农田图斑内, 未计入 "
+                             "(面积 9 平方米): 记录 2"}) {
+    EXPECT_NE(log.find(logged), std::string::npos) << logged << "\n" << log;
+  }
 }
 
 // A row the database refuses (a name longer than its column) is logged

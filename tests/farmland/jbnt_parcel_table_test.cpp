@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,8 +61,10 @@ class JbntParcelTableTest : public BothEngines {
       if (create) {
         EXPECT_EQ(context.CreateJbntStatTable(), 1);
       }
+      context.m_setRunFamilies = testing::RunFamilies("通用农村duda");
       result = pipeline ? context.StatJbntBaseData() : context.BuildJbntParcelData();
       errors_ = context.m_nErrCount;
+      left_out_ = context.m_setLeftOutFamilies;
       table_ = context.m_strJbntTbl;
     }
     log_ = testing::ReadFileBytes(log);
@@ -72,6 +75,7 @@ class JbntParcelTableTest : public BothEngines {
 
   testing::ScopedProgramDir home_;
   int errors_ = 0;
+  std::set<std::string> left_out_;
   std::string table_;
   std::string log_;
 };
@@ -150,7 +154,8 @@ TEST_P(JbntParcelTableTest, ParcelRowsFollowTheirRules) {
 // the layer and the field, and no farmland base data (so no farmland
 // summaries); a missing table fails the walk, logged.
 TEST_P(JbntParcelTableTest, MissingFieldOrTableIsLogged) {
-  for (const char* field : {"基本农田图斑编号", "基本农田地类面积", "座落单位代码", "地类编码"}) {
+  for (const char* field :
+       {"基本农田图斑编号", "基本农田地类面积", "座落单位代码", "地类编码", "图斑编号"}) {
     std::vector<FixtureField> fields = testing::kJbntParcelFields;
     std::erase_if(fields, [&](const FixtureField& f) { return f.name == field; });
     FieldValues parcel = Farmland("P1", "011", "5");
@@ -166,6 +171,25 @@ TEST_P(JbntParcelTableTest, MissingFieldOrTableIsLogged) {
   ASSERT_EQ(Walk({Farmland("P1", "011", "5")}, {}, testing::kJbntParcelFields, false), 0);
   EXPECT_EQ(errors_, 1) << log_;
   EXPECT_TRUE(Logged(table_)) << log_;
+}
+
+// A layer without a field only some farmland tables need gives its rows
+// and one failure naming the layer, the field and the tables left out.
+TEST_P(JbntParcelTableTest, FieldSomeTablesNeedLeavesThemOut) {
+  const std::pair<const char*, Strings> kCases[] = {
+      {"是否补划", {"JBNTBHMJ", "JBNTONLY", "JBNTPDMJHZ", "JBNTTCHBHQMJ"}},
+      {"地类备注", {"BHKKTZ", "JBNTGHWSMJ", "JBNTKTZ", "JBNTONLY", "JBNTPDMJHZ", "JBNTTCMJ"}},
+      {"耕地坡度级", {"JBNTONLY", "JBNTPDMJHZ"}},
+  };
+  for (const auto& [field, left_out] : kCases) {
+    std::vector<FixtureField> fields = testing::kJbntParcelFields;
+    std::erase_if(fields, [&](const FixtureField& f) { return f.name == field; });
+    EXPECT_EQ(Walk({With(Farmland("P1", "011", "5"), {{"图斑编号", "1"}})}, {}, fields), 1);
+    EXPECT_EQ(testing::Texts(conn(), "select 土地总面积 from " + table_), Strings{"5"}) << field;
+    EXPECT_EQ(Strings(left_out_.begin(), left_out_.end()), left_out) << field;
+    EXPECT_EQ(errors_, 1) << log_;
+    EXPECT_TRUE(Logged(std::string("图层 基本农田图斑 缺少字段 ") + field)) << log_;
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(JbntParcelTableTest);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/database_helpers.h"
@@ -163,6 +164,30 @@ TEST_P(MgTablesTest, StagedFillGivesTheSameRows) {
   EXPECT_EQ(direct.size(), 7u);
   EXPECT_FALSE(staged->m_pConn.TableExists("statdataMGtbl"));
   EXPECT_EQ(staged->m_nErrCount, 0);
+}
+
+// A layer without a field the rows need fills nothing, by either fill, with
+// one failure naming the layer and the field.
+TEST_P(MgTablesTest, LayerWithoutAFieldTheFillNeeds) {
+  using Fields = std::vector<testing::FixtureField> testing::SurveyFeatures::*;
+  for (const auto& [layer, fields, field] :
+       {std::tuple<const char*, Fields, const char*>{
+            "地类图斑", &testing::SurveyFeatures::parcel_fields, "扣除地类面积"},
+        {"线状地物", &testing::SurveyFeatures::line_fields, "扣除比例"}}) {
+    testing::SurveyFeatures survey = testing::MgSurvey({testing::MgParcel("1", "011", "100")});
+    std::erase_if(survey.*fields, [&](const auto& entry) { return entry.name == field; });
+    const std::string path = home_.File("survey.gpkg");
+    testing::WriteSurvey(path, survey);
+    testing::OpenSurvey layers(path);
+    for (const bool staged : {false, true}) {
+      auto context = testing::MgContext(codes_.get(), database().ConnectionString(), layers.parcel,
+                                        layers.line, layers.point);
+      ASSERT_EQ(context->CreateStatDataTable(), 1);
+      EXPECT_EQ(staged ? context->BuildStatData() : context->BuildStatDataDirect(), 0) << field;
+      EXPECT_EQ(context->m_nErrCount, 1) << field;
+      EXPECT_EQ(context->m_strLogTitle, std::string("图层 ") + layer + " 缺少字段 " + field);
+    }
+  }
 }
 
 // The ledger: names of the location's levels from QSDMB, logged without

@@ -306,21 +306,25 @@ TEST_P(ReserveTablesTest, BadParcelsAreLoggedAndLeftOut) {
   EXPECT_TRUE(notifier_.messages.empty());
 }
 
-// A reserve layer lacking a field the tables need is one failure naming the
-// layer and the field, and the reserve block builds nothing.
+// A reserve layer lacking a field the tables copy or group by is one
+// failure naming the layer and the field, and the reserve block builds
+// nothing.
 TEST_P(ReserveTablesTest, MissingFieldBuildsNoReserveTables) {
-  std::vector<testing::FixtureField> fields = ReserveFields();
-  std::erase_if(fields, [](const auto& field) { return field.name == "评价等级"; });
-  Open({Reserve("1", kGroup, "10", "", "")}, {}, fields);
   const auto families = FamiliesInStageOrder();
   const auto reserve = std::find_if(families.begin(), families.end(), [](const TableFamily* f) {
     return std::strcmp(f->base, "ZB_GDHB") == 0;
   });
   ASSERT_NE(reserve, families.end());
-  EXPECT_EQ((*reserve)->create(*context_), 0);
-  EXPECT_EQ(context_->m_nErrCount, 1);
-  EXPECT_TRUE(testing::Names(context_->m_strLogTitle, "图层 耕地后备资源图斑 缺少字段 评价等级"));
-  EXPECT_FALSE(conn().TableExists(Table("ZB_GDHB")));
+  for (const char* missing : {"评价等级", "调查区名称", "地类编码", "中心点XE_XA80"}) {
+    std::vector<testing::FixtureField> fields = ReserveFields();
+    std::erase_if(fields, [&](const auto& field) { return field.name == missing; });
+    Open({Reserve("1", kGroup, "10", "", "")}, {}, fields);
+    EXPECT_EQ((*reserve)->create(*context_), 0) << missing;
+    EXPECT_EQ(context_->m_nErrCount, 1) << missing;
+    EXPECT_TRUE(testing::Names(context_->m_strLogTitle,
+                               std::string("图层 耕地后备资源图斑 缺少字段 ") + missing));
+    EXPECT_FALSE(conn().TableExists(Table("ZB_GDHB"))) << missing;
+  }
 }
 
 // Without a valid reserve layer nothing is touched and the block is

@@ -220,7 +220,8 @@ class CountyWriter {
                        {"线状地物面积", Kind::kReal}, {"零星地物面积", Kind::kReal},
                        {"扣除地类面积", Kind::kReal}, {"图斑地类面积", Kind::kReal},
                        {"批准文号", Kind::kText},     {"地类备注", Kind::kText},
-                       {"描述说明", Kind::kText}},
+                       {"描述说明", Kind::kText},     {"新增建设用地类型", Kind::kText},
+                       {"备注", Kind::kText}},
                       srs_, MgFields(""));
     for (const Parcel& p : plan_.parcels) {
       Values values = ParcelOwnership(p);
