@@ -892,6 +892,12 @@ class CStatContext : public StatRunLog {
   std::string CountyCodesLike() const;
   std::string GroupCodesLike() const;
   std::string VillageCodesLike() const;
+  // Whether the pieces of the base table `table` lie in the run's county:
+  // a table whose pieces all lie outside it would store another county's
+  // statistics under its code. False, with a failure naming the county
+  // code given and the one the pieces carry, when none does (an empty
+  // table is left to the checks of its pieces). May throw DbError.
+  bool PiecesLieInCounty(const std::string& table);
 
   // Layers (0 or less: absent).
   short m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;

@@ -102,7 +102,7 @@ class NcqsTest : public testing::BothEngines {
 
   // The run on a project listing `layers` of the survey, the lot layer
   // "宗地".
-  RunReport Run(const Strings& layers) {
+  RunReport Run(const Strings& layers, const std::string& county = testing::kCountyCode) {
     const std::string codes = home_.File("codes.tsv");
     std::string text;
     for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
@@ -116,7 +116,7 @@ class NcqsTest : public testing::BothEngines {
     const auto project = gis::CGisXmlPrj::Open(path);
     NcqsRequest request;
     static_cast<JobTarget&>(request) = {
-        codes_.get(), database().ConnectionString(), "2009", testing::kCountyCode, "", Mode()};
+        codes_.get(), database().ConnectionString(), "2009", county, "", Mode()};
     request.project = project.get();
     return RunNcqs(request);
   }
@@ -245,6 +245,22 @@ TEST_P(NcqsTest, RunWithoutLotLayerTouchesNothing) {
   EXPECT_NE(report.messages.front().find("宗地"), std::string::npos) << report.messages.front();
   EXPECT_EQ(Snapshot(), before);
   EXPECT_FALSE(conn().TableExists("StatRuns"));
+}
+
+// A county whose code no parcel carries would get the survey's sums under
+// its code: refused, naming both codes, and nothing stored is changed.
+TEST_P(NcqsTest, RunOfACountyTheParcelsDoNotLieInFails) {
+  Write(testing::SmallCounty(), {{0, 2, "L1"}});
+  const auto before = Snapshot();
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const RunReport report = Run(layers, "330199");
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.front().find("没有图斑座落于县 330199, 图斑座落于县 330102"),
+            std::string::npos)
+      << report.messages.front();
+  EXPECT_EQ(Snapshot(), before);
 }
 
 TEST_P(NcqsTest, FailedCreateEndsTheRunAndKeepsTheDatabase) {
