@@ -589,7 +589,9 @@ class CStatContext : public StatRunLog {
   // AssignParcelLotNo: the lot number "地籍号" of the lot of `lot_layer`
   // that holds a point inside each parcel, written onto the rows of that
   // parcel (same number, location code and ownership nature); parcels in
-  // no lot are counted in one notice. 0 after a logged failure.
+  // no lot are counted in one notice. A parcel whose point lies in two lots
+  // or more, and the lots of a number several lots carry, are logged and
+  // give no lot number. 0 after a logged failure.
   // BuildNczdAreaTable: the per-lot sums of the rows with a lot number
   // replace this county's rows of NCZD_AREA (made when missing), in the
   // unit the host's setting ZD_SET/宗地面积单位 names. 0 after a logged

@@ -1542,21 +1542,24 @@ RegionFinder::RegionFinder(LayerHandle layer) : regions_(std::make_unique<Region
 RegionFinder::~RegionFinder() = default;
 
 long RegionFinder::RegionContaining(Point point) const {
-  if (!regions_->tree) return 0;
+  const std::vector<long> regions = RegionsContaining(point);
+  return regions.empty() ? 0 : regions.front();
+}
+
+std::vector<long> RegionFinder::RegionsContaining(Point point) const {
+  std::vector<long> regions;
+  if (!regions_->tree) return regions;
   const CPLRectObj probe_box{point.x, point.y, point.x, point.y};
   int count = 0;
   void** found = CPLQuadTreeSearch(regions_->tree, &probe_box, &count);
   const OGRPoint probe(point.x, point.y);
-  long lowest = 0;
   for (int i = 0; i < count; ++i) {
     const std::size_t place = reinterpret_cast<std::size_t>(found[i]) - 1;
-    const long number = regions_->numbers[place];
-    if ((lowest == 0 || number < lowest) && Covers(*regions_->geometries[place], probe)) {
-      lowest = number;
-    }
+    if (Covers(*regions_->geometries[place], probe)) regions.push_back(regions_->numbers[place]);
   }
   CPLFree(found);
-  return lowest;
+  std::sort(regions.begin(), regions.end());
+  return regions;
 }
 
 }  // namespace landstat::gis

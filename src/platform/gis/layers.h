@@ -301,6 +301,8 @@ class RegionFinder {
 
   // The record number of the region holding the point; 0 when none does.
   long RegionContaining(Point point) const;
+  // The record numbers of every region holding the point, lowest first.
+  std::vector<long> RegionsContaining(Point point) const;
 
  private:
   struct Regions;
