@@ -33,8 +33,10 @@ const char* const NcqsHelp =
     "  --quiet           no progress output\n"
     "\n"
     "A project without the lot layer or the parcel layer is refused before the database is\n"
-    "touched. The run works on a copy of the SQLite database (one transaction on a server)\n"
-    "and replaces the earlier results only when it completes.\n"
+    "touched; a county code no parcel lies in fails the run, naming both codes. Parcels in\n"
+    "two lots, and lots of a number several lots carry, are logged and get no lot number.\n"
+    "The run works on a copy of the SQLite database (one transaction on a server) and\n"
+    "replaces the earlier results only when it completes.\n"
     "\n"
     "Exits 0 when the run completed with no failure logged, 3 when it completed with\n"
     "failures logged, 1 when it failed (no lot layer, say), 2 on wrong options.\n";

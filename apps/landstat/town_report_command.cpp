@@ -33,9 +33,9 @@ const char* const TownReportHelp =
     "  --quiet          no progress output\n"
     "\n"
     "The database is built beside DIR/statdata.sqlite and replaces it only when both tables\n"
-    "are complete. A lot whose row cannot be written (a class the code file lacks, a text\n"
-    "longer than its column) is left out and named; an area or ratio that is no number,\n"
-    "negative or implausible counts 0 and is named.\n"
+    "are complete. A lot whose row cannot be written (no lot number, an empty land use, a\n"
+    "class the code file lacks, a text longer than its column) is left out and named; an\n"
+    "area or ratio that is no number, negative or implausible counts 0 and is named.\n"
     "\n"
     "Exits 0 when the database and the report were written and nothing was left out, 1 when\n"
     "the output failed or left something out (the message says what), 2 on wrong options.\n";

@@ -203,6 +203,19 @@ std::string CStatContext::CountyCodesLike() const {
   return db::QuoteText(m_strPrefix2 + "%");
 }
 
+bool CStatContext::PiecesLieInCounty(const std::string& table) {
+  if (m_pConn
+          .Scalar("select count(*) from " + table + " where 座落单位代码 like " + CountyCodesLike())
+          .AsInteger() > 0) {
+    return true;
+  }
+  const db::Value first = m_pConn.Scalar("select min(座落单位代码) from " + table);
+  if (first.IsNull()) return true;
+  LogFailure("县级行政区代码 " + m_strPrefix2,
+             "没有图斑座落于县 " + m_strPrefix2 + ", 图斑座落于县 " + first.AsText().substr(0, 6));
+  return false;
+}
+
 std::string CStatContext::GroupCodesLike() const {
   return db::QuoteText(m_strPrefix2 + "_____________");
 }

@@ -603,7 +603,9 @@ class CStatContext : public StatRunLog {
   // AssignParcelLotNo: the lot number "地籍号" of the lot of `lot_layer`
   // that holds a point inside each parcel, written onto the rows of that
   // parcel (same number, location code and ownership nature); parcels in
-  // no lot are counted in one notice. 0 after a logged failure.
+  // no lot are counted in one notice. A parcel whose point lies in two lots
+  // or more, and the lots of a number several lots carry, are logged and
+  // give no lot number. 0 after a logged failure.
   // BuildNczdAreaTable: the per-lot sums of the rows with a lot number
   // replace this county's rows of NCZD_AREA (made when missing), in the
   // unit the host's setting ZD_SET/宗地面积单位 names. 0 after a logged
@@ -906,6 +908,12 @@ class CStatContext : public StatRunLog {
   std::string CountyCodesLike() const;
   std::string GroupCodesLike() const;
   std::string VillageCodesLike() const;
+  // Whether the pieces of the base table `table` lie in the run's county:
+  // a table whose pieces all lie outside it would store another county's
+  // statistics under its code. False, with a failure naming the county
+  // code given and the one the pieces carry, when none does (an empty
+  // table is left to the checks of its pieces). May throw DbError.
+  bool PiecesLieInCounty(const std::string& table);
 
   // Layers (0 or less: absent).
   short m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;

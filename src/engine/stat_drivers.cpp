@@ -135,26 +135,6 @@ bool CheckLayers(CStatContext& context, const Layers& layers) {
   return usable;
 }
 
-// Whether the run's county is the survey's: a base table whose pieces all
-// lie outside the county would store another county's statistics under
-// its code. False, with a failure naming both codes, when no piece lies in
-// it (an empty base table is left to the checks of its pieces).
-bool PiecesLieInCounty(CStatContext& context) {
-  const std::string& table = context.m_strStatTbl;
-  db::Connection& conn = context.m_pConn;
-  if (conn.Scalar("select count(*) from " + table + " where 座落单位代码 like " +
-                  context.CountyCodesLike())
-          .AsInteger() > 0) {
-    return true;
-  }
-  const db::Value first = conn.Scalar("select min(座落单位代码) from " + table);
-  if (first.IsNull()) return true;
-  context.LogFailure(
-      "县级行政区代码 " + context.m_strPrefix2,
-      "没有图斑座落于县 " + context.m_strPrefix2 + ", 图斑座落于县 " + first.AsText().substr(0, 6));
-  return false;
-}
-
 // The run's own stages as a family that the stage loop never builds, so
 // that the family list knows their tables too: the base table and its unit
 // copies, the extension table, the change records and the district and
@@ -240,7 +220,7 @@ bool FillBaseTable(CStatContext& context, RunSchema* schema) {
       return false;
     }
   }
-  return PiecesLieInCounty(context);
+  return context.PiecesLieInCounty(context.m_strStatTbl);
 }
 
 // The end of a run built in its schema: the earlier tables it replaces

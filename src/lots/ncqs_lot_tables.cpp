@@ -2,6 +2,7 @@
 // of statdata_ncqs get the number of the lot that holds the parcel, and
 // the per-lot sums go into NCZD_AREA.
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -27,15 +28,40 @@ constexpr const char* kLotNumber = "地籍号";
 constexpr const char* kParcelKeys[] = {"图斑编号", "座落单位代码", "权属性质"};
 
 // The lot number of every lot of the layer, by record. A lot without a
-// number is logged and left out: its parcels keep no lot number.
+// number is logged and left out, and so is every lot of a number that more
+// than one lot carries (which of them a parcel's rows belong under is
+// unknown): their parcels keep no lot number.
 std::unordered_map<long, std::string> LotNumbers(LayerChecks& lots) {
+  std::unordered_map<std::string, int> times;
+  lots.Walk(gis::EntityKind::kRegion, [&](const gis::Record& lot) {
+    const std::string number = lot.Text(kLotNumber);
+    if (!number.empty()) ++times[number];
+  });
   std::unordered_map<long, std::string> numbers;
   lots.Walk(gis::EntityKind::kRegion, [&](const gis::Record& lot) {
-    if (std::optional<std::string> number = lots.Code(lot, kLotNumber)) {
-      numbers.emplace(lot.Number(), std::move(*number));
+    std::optional<std::string> number = lots.Code(lot, kLotNumber);
+    if (!number) return;
+    if (const int carried = times[*number]; carried > 1) {
+      lots.Fail(
+          lot, kLotNumber,
+          "地籍号 " + *number + " 在图层中出现 " + std::to_string(carried) + " 次, 宗地未计入");
+      return;
     }
+    numbers.emplace(lot.Number(), std::move(*number));
   });
   return numbers;
+}
+
+// "记录 3 地籍号 A, 记录 4 地籍号 B": the lots that hold one point.
+std::string LotsNamed(const std::vector<long>& records,
+                      const std::unordered_map<long, std::string>& numbers) {
+  std::string named;
+  for (const long record : records) {
+    const auto number = numbers.find(record);
+    named += (named.empty() ? "记录 " : ", 记录 ") + std::to_string(record) +
+             (number == numbers.end() ? " (未计入)" : " 地籍号 " + number->second);
+  }
+  return named;
 }
 
 // The lot number of each parcel's keys, the later parcel's where two
@@ -128,9 +154,18 @@ short CStatContext::AssignParcelLotNo(short lot_layer) {
     host::LindoDlgSetProgress("正在给图斑赋宗地号", number, count);
     if (!gis::ReadRecord(m_aiParcel, gis::EntityKind::kRegion, number, parcel)) continue;
     const std::optional<gis::Point> inside = parcel.PointOnSurface();
-    const auto found = numbers.find(inside ? finder.RegionContaining(*inside) : 0);
+    const std::vector<long> holders =
+        inside ? finder.RegionsContaining(*inside) : std::vector<long>{};
+    if (holders.size() > 1) {
+      // Lots that overlap there: which one the parcel belongs to is unknown.
+      LogFailure(parcels.RecordName(parcel), "内点落在宗地图层 " + lots.Name() + " 的 " +
+                                                 std::to_string(holders.size()) + " 个宗地内 (" +
+                                                 LotsNamed(holders, numbers) + "), 未赋宗地号");
+      continue;
+    }
+    const auto found = numbers.find(holders.empty() ? 0 : holders.front());
     if (found == numbers.end()) {
-      // In no lot, or in a lot without a number (logged with the lots).
+      // In no lot, or in a lot left out (logged with the lots).
       if (outside++ == 0) first_outside = parcels.RecordName(parcel);
       continue;
     }
@@ -148,7 +183,7 @@ short CStatContext::AssignParcelLotNo(short lot_layer) {
   // Parcels in no lot once passed silently: they are counted here.
   if (outside > 0) {
     LogNotice(kLotTitle, std::to_string(outside) + " 个图斑不在宗地图层 " + lots.Name() +
-                             " 的任何宗地内, 未赋宗地号 (第一个: " + first_outside + ")");
+                             " 的任何计入的宗地内, 未赋宗地号 (第一个: " + first_outside + ")");
   }
   return 1;
 }

@@ -125,8 +125,9 @@ class TownRowWriter {
   }
 
   // A lot whose number is not 19 digits of the county (blanks aside) or
-  // repeats one met before, or whose areas cannot be counted, is logged and
-  // left out, and so are its houses.
+  // repeats one met before, whose areas cannot be counted, or whose land use
+  // is empty or has no class column, is logged and left out, and so are its
+  // houses.
   void LotRow(LayerChecks& checks, const gis::Record& lot) {
     const std::optional<std::string> number = LotNumber(checks, lot);
     const std::optional<double> area = checks.Area(lot, "实测面积");
@@ -134,6 +135,11 @@ class TownRowWriter {
     if (!number || !area || !footprint) return;
     for (const auto& [column, field] : kLotTexts) Text(column).AssignText(lot.Text(field));
     const std::string use = lot.Text("土地用途");
+    if (use.empty()) {
+      // Its area would count in the total and in no class.
+      checks.Fail(lot, "土地用途", "土地用途为空, 宗地及其房屋未计入");
+      return;
+    }
     const ClassColumns& classes = ClassColumnsOf(use);
     if (!classes.missing.empty()) {
       // A lot without its area in its class would make the classes of the
@@ -227,8 +233,9 @@ class TownRowWriter {
 
   // The land use's class column and its parents (the first n characters of
   // the column's name, n down to 4): a use of two characters is a code
-  // whose leading zero is missing. An empty or one-character use has none.
-  // `missing` names the first of them the table lacks, if any.
+  // whose leading zero is missing. `missing` names the first of them the
+  // table lacks, if any; the column of a one-character use, which is no
+  // class.
   struct ClassColumns {
     std::vector<int> columns;
     std::string missing;
@@ -247,6 +254,7 @@ class TownRowWriter {
         classes.columns.push_back(column->second);
       }
     }
+    if (classes.columns.empty() && classes.missing.empty()) classes.missing = name;
     return class_columns_.emplace(use, std::move(classes)).first->second;
   }
 
@@ -387,12 +395,18 @@ constexpr char kStoredLotNumber[] = "replace(a.地籍号,' ','')";
 
 // The stored lots (alias a, entities of `tables`) the walk over the layer
 // would keep: a number of 19 digits of this county that no other existing
-// lot carries, and an area that is a number from 0 to the largest a piece
-// may have (a null or NaN fails every comparison).
+// lot carries, an area that is a number from 0 to the largest a piece may
+// have (a null or NaN fails every comparison), and a land use that is one
+// of the table's classes (else its area would count in no class).
 std::string KeptLotCondition(const CZdStatContext& context, const TownLayerTables& tables) {
   const std::string number = kStoredLotNumber;
-  return "length(" + number + ")=19 and " + context.Dialect().OnlyDigits(number) + " and " +
-         number + " like " + db::QuoteText(context.m_strPrefix2 + "%") +
+  std::string classes;
+  for (const std::string& code : context.m_arrAllClassCodes) {
+    classes += (classes.empty() ? "" : ",") + db::QuoteText(code);
+  }
+  return "a.土地用途 in (" + (classes.empty() ? "''" : classes) + ") and length(" + number +
+         ")=19 and " + context.Dialect().OnlyDigits(number) + " and " + number + " like " +
+         db::QuoteText(context.m_strPrefix2 + "%") +
          " and a.实测面积>=0 and a.实测面积<=" + fmt::format("{:g}", kMostPieceArea) + " and " +
          number + " in (select replace(c.地籍号,' ','') from " + tables.lot_attributes + " c," +
          tables.lot_entities +
@@ -482,7 +496,7 @@ bool CZdStatContext::CountLeftOutStoredLots(const TownLayerTables& tables) {
     if (count > 0) {
       LogFailure("汇总宗地",
                  fmt::format("表 {} 中 {} 宗宗地的地籍号不是本县 19 位数字、重复或面积无效, "
-                             "连同其房屋未汇总 (第一宗: {})",
+                             "或土地用途不是地类代码, 连同其房屋未汇总 (第一宗: {})",
                              tables.lot_attributes, count, left_out.Field(1).AsText()));
     }
     return true;

@@ -167,7 +167,7 @@ class LotRows {
 
   void Lot(const gis::Record& lot) {
     const std::string number = lot.Text("地籍号");
-    if (number.empty()) return;
+    if (number.empty()) return LeftOut(lot, number, "地籍号为空");
     const double area = CheckedNumber(checks_, lot, "实测面积", kMostPieceArea);
     std::vector<std::pair<std::string, double>> parts;  // class code, area
     const std::string ratios = lot.Text("分类面积比例");
@@ -219,8 +219,10 @@ class LotRows {
     return row;
   }
 
-  // All rows of the lot or none: a lot of a class the table lacks, or
-  // whose row the table refuses, is logged, counted and left out whole. Every
+  // All rows of the lot or none: a lot of no class (an empty land use) or
+  // of a class the table lacks, or whose row the table refuses, is logged,
+  // counted and left out whole: its area would count in its total and in
+  // no class. Every
   // row is set completely before any is stored, so a row that could not be
   // set is never stored half-set by the next one.
   void Write(const gis::Record& lot, const std::string& number,
@@ -230,7 +232,12 @@ class LotRows {
     for (const auto& [code, area] : parts) {
       std::vector<db::Value> row = common;
       row[kLotArea] = area;
-      for (const std::string& column : ClassColumnsOfCode(code)) {
+      const std::vector<std::string> columns = ClassColumnsOfCode(code);
+      if (columns.empty()) {
+        return LeftOut(lot, number,
+                       code.empty() ? "土地用途为空" : "地类 " + code + " 不是地类代码");
+      }
+      for (const std::string& column : columns) {
         const auto found = column_of_.find(text::ToLowerAscii(column));
         if (found == column_of_.end()) {
           return LeftOut(lot, number, "数据字典中没有地类 " + column.substr(2));
@@ -248,9 +255,16 @@ class LotRows {
     ++outcome_.lots_written;
   }
 
+  // Names a lot left out by its record and number (in the outcome by its
+  // number, or by its record when it has none).
   void LeftOut(const gis::Record& lot, const std::string& number, const std::string& reason) {
-    checks_.Fail(lot, "", std::string(kWriteFailure) + ": 地籍号 " + number + ", " + reason);
-    if (outcome_.lots_left_out++ == 0) outcome_.first_left_out = number;
+    const std::string numbered = number.empty() ? "" : "地籍号 " + number;
+    checks_.Fail(
+        lot, "",
+        std::string(kWriteFailure) + ": " + numbered + (number.empty() ? "" : ", ") + reason);
+    if (outcome_.lots_left_out++ == 0) {
+      outcome_.first_left_out = number.empty() ? checks_.RecordName(lot) : numbered;
+    }
   }
 
   const CodeMaps& maps_;
@@ -451,8 +465,8 @@ std::string Summary(const TownSecondLevelOutcome& outcome, const std::string& fa
   if (outcome.report_written) text += "已写出 " + outcome.report + "\n";
   if (outcome.database_written) text += "统计数据库 " + outcome.database + "\n";
   if (outcome.lots_left_out > 0) {
-    text += std::to_string(outcome.lots_left_out) + " 个宗地未写入 (第一个: 地籍号 " +
-            outcome.first_left_out + ")\n";
+    text += std::to_string(outcome.lots_left_out) +
+            " 个宗地未写入 (第一个: " + outcome.first_left_out + ")\n";
   }
   const long refused = outcome.failures - outcome.lots_left_out;
   if (refused > 0) text += std::to_string(refused) + " 个数值不可用, 按 0 计\n";

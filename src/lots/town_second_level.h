@@ -57,7 +57,7 @@ struct TownSecondLevelOutcome {
   std::string database, report;  // the files written
   long lots_written = 0;
   long lots_left_out = 0;             // lots none of whose rows could be written
-  std::string first_left_out;         // the number of the first of them
+  std::string first_left_out;         // the first of them: "地籍号 N", or its record
   long failures = 0;                  // values refused and rows left out, as logged
   std::vector<std::string> messages;  // the first of them
   std::string message;                // what the operator is told
@@ -77,8 +77,9 @@ struct TownSecondLevelOutcome {
 // statdata.sqlite only when both tables are complete: an output that fails
 // before keeps the earlier database. A report that cannot be filled leaves
 // no workbook (an earlier one stays). A lot whose row cannot be written
-// (a class the dictionary lacks, a text too long) is left out whole, logged
-// and counted, and the output goes on; a measured area or ratio that is no
+// (no number, an empty land use, a class the dictionary lacks, a text too
+// long) is left out whole, logged and counted, and the output goes on; a
+// measured area or ratio that is no
 // number, negative or implausible is logged and counts 0.
 TownSecondLevelOutcome OutputTownSecondLevel(const TownSecondLevelOptions& options);
 

@@ -382,10 +382,7 @@ bool LandStages(CStatContext& context, const std::string& connection, bool farml
     context.LogFailure(kTitle, "无法打开范围统计数据库或装载代码表");
     return false;
   }
-  if (farmland) {
-    BuildFarmlandRange(context);
-    return true;
-  }
+  if (farmland) return BuildFarmlandRange(context);
   return BuildLandUseRange(context, title);
 }
 

@@ -17,8 +17,10 @@ class CZdStatContext;
 // skipped). With a title: the base data when the database has none, QSDMB
 // and the pairs of that report; true.
 bool BuildLandUseRange(CStatContext& context, const std::optional<std::string>& title);
-// Basic farmland: the three pairs, the base pair first.
-void BuildFarmlandRange(CStatContext& context);
+// Basic farmland: the three pairs, the base pair first; false, the others
+// skipped, when the base table's pieces lie in another county than the
+// range's.
+bool BuildFarmlandRange(CStatContext& context);
 // Town lots, as BuildLandUseRange; `land_use` runs the land-use range
 // statistics and is called, before the intensity table, when the database
 // has no land-use base table.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -177,10 +178,12 @@ bool Matches(const TitleRow& row, const std::string& title) {
   return row.contains ? title.find(row.title) != std::string::npos : title == row.title;
 }
 
-// The base data of a land-use range: false at the first step that failed.
+// The base data of a land-use range: false at the first step that failed,
+// or when its pieces lie in another county than the range's.
 bool BuildLandBase(CStatContext& context) {
   return context.CreateStatDataTable() > 0 && context.BuildStatDataDirect() > 0 &&
-         context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
+         context.PiecesLieInCounty(context.m_strStatTbl) && context.CreateUnitStatTables() > 0 &&
+         context.FillUnitStatTables() > 0;
 }
 
 const TownPair kTownPairs[] = {
@@ -435,7 +438,7 @@ bool BuildLandUseRange(CStatContext& context, const std::optional<std::string>& 
   return true;
 }
 
-void BuildFarmlandRange(CStatContext& context) {
+bool BuildFarmlandRange(CStatContext& context) {
   static const LandPair kFarmlandPairs[] = {
       {"statdata_jbnt", [](CStatContext& c) { return c.CreateJbntStatTable(); },
        [](CStatContext& c) -> short {
@@ -454,7 +457,11 @@ void BuildFarmlandRange(CStatContext& context) {
        }},
   };
   host::LindoDlgProgressSetText("正在汇总基本农田");
-  for (const LandPair& pair : kFarmlandPairs) RunPair(context, pair);
+  RunPair(context, kFarmlandPairs[0]);
+  const std::string base = context.Names().Plain("statdata_jbnt");
+  if (context.IsTableExist(base) && !context.PiecesLieInCounty(base)) return false;
+  for (const LandPair& pair : std::span(kFarmlandPairs).subspan(1)) RunPair(context, pair);
+  return true;
 }
 
 bool BuildTownRange(CZdStatContext& context, const std::optional<std::string>& title,

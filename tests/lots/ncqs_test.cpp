@@ -102,7 +102,7 @@ class NcqsTest : public testing::BothEngines {
 
   // The run on a project listing `layers` of the survey, the lot layer
   // "宗地".
-  RunReport Run(const Strings& layers) {
+  RunReport Run(const Strings& layers, const std::string& county = testing::kCountyCode) {
     const std::string codes = home_.File("codes.tsv");
     std::string text;
     for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
@@ -116,7 +116,7 @@ class NcqsTest : public testing::BothEngines {
     const auto project = gis::CGisXmlPrj::Open(path);
     NcqsRequest request;
     static_cast<JobTarget&>(request) = {
-        codes_.get(), database().ConnectionString(), "2009", testing::kCountyCode, "", Mode()};
+        codes_.get(), database().ConnectionString(), "2009", county, "", Mode()};
     request.project = project.get();
     return RunNcqs(request);
   }
@@ -200,6 +200,37 @@ TEST_P(NcqsTest, LotNumbersGoOntoTheRowsOfTheParcelsInLots) {
             (Strings{"A'1|112.51|89.75|89.75|12.5"}));
 }
 
+// A parcel whose inner point lies in two lots, and the lots of a number
+// that several lots carry, are logged, and give no lot number: which lot
+// the parcel belongs to is unknown.
+TEST_P(NcqsTest, OverlappingLotsAndRepeatedNumbersAreLoggedAndGiveNoNumber) {
+  const struct {
+    std::vector<Lot> lots;
+    Strings numbers;  // of parcels 1 and 2
+    Strings logged;
+  } cases[] = {
+      {{{0, 1, "L1"}, {0, 2, "L2"}},
+       {"1|", "2|L2"},
+       {"图层 地类图斑 记录 1 内点落在宗地图层 宗地 的 2 个宗地内 (记录 1 地籍号 L1, 记录 2 地籍号 "
+        "L2)"}},
+      {{{0, 1, "L1"}, {1, 2, "L1"}},
+       {"1|", "2|"},
+       {"图层 宗地 记录 1 字段 地籍号 地籍号 L1 在图层中出现 2 次",
+        "图层 宗地 记录 2 字段 地籍号 地籍号 L1 在图层中出现 2 次"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lots.size());
+    Write(testing::SmallCounty(), c.lots);
+    WithContext([&](CStatContext& context, short lots) {
+      Fill(context);
+      EXPECT_EQ(context.AssignParcelLotNo(lots), 1);
+    });
+    EXPECT_EQ(Select("图斑编号, 地籍号", "来源='地类图斑'"), c.numbers);
+    EXPECT_EQ(failures_, static_cast<int>(c.logged.size())) << log_;
+    for (const std::string& line : c.logged) EXPECT_NE(log_.find(line), std::string::npos) << log_;
+  }
+}
+
 TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
   Write(testing::SmallCounty(), {{0, 2, "L1"}});
   const std::string target = Table("NCZD_AREA");
@@ -245,6 +276,22 @@ TEST_P(NcqsTest, RunWithoutLotLayerTouchesNothing) {
   EXPECT_NE(report.messages.front().find("宗地"), std::string::npos) << report.messages.front();
   EXPECT_EQ(Snapshot(), before);
   EXPECT_FALSE(conn().TableExists("StatRuns"));
+}
+
+// A county whose code no parcel carries would get the survey's sums under
+// its code: refused, naming both codes, and nothing stored is changed.
+TEST_P(NcqsTest, RunOfACountyTheParcelsDoNotLieInFails) {
+  Write(testing::SmallCounty(), {{0, 2, "L1"}});
+  const auto before = Snapshot();
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const RunReport report = Run(layers, "330199");
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.front().find("没有图斑座落于县 330199, 图斑座落于县 330102"),
+            std::string::npos)
+      << report.messages.front();
+  EXPECT_EQ(Snapshot(), before);
 }
 
 TEST_P(NcqsTest, FailedCreateEndsTheRunAndKeepsTheDatabase) {

@@ -79,12 +79,12 @@ class TownBaseTableTest : public BothEngines {
 
 // Lots and houses worked out by hand: blanks leave the lot numbers and the
 // level codes come from the blank-free number; a use of two characters is
-// booked as its three-character class and that class's parent; an empty or
-// one-character use books only the lot's total; a house books its areas
-// and nothing of the lot's. A lot whose number is empty, not 19 digits of
-// the county or carried by two lots, whose area cannot be counted, whose
-// use the code file lacks or whose row the table refuses is logged and left
-// out, and so is every house without a lot written.
+// booked as its three-character class and that class's parent; a house
+// books its areas and nothing of the lot's. A lot whose number is empty,
+// not 19 digits of the county or carried by two lots, whose area cannot be
+// counted, whose use is empty, one character or one the code file lacks
+// (its area would count in no class), or whose row the table refuses is
+// logged and left out, and so is every house without a lot written.
 TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
   struct Case {
     FieldValues lot;
@@ -92,9 +92,9 @@ TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
   };
   const Case cases[] = {
       {Lot(" 330102001 0010010001 ", "071", "100.5"), nullptr},
-      {Lot("3301020010010010002", "52", "20"), nullptr},
-      {Lot("3301020010010010003", "", "7"), nullptr},
-      {Lot("3301020010010010004", "5", "3", "王'家街"), nullptr},
+      {Lot("3301020010010010002", "52", "20", "王'家街"), nullptr},
+      {Lot("3301020010010010003", "", "7"), "土地用途 土地用途为空"},
+      {Lot("3301020010010010004", "5", "3"), "BM5"},
       {Lot("   ", "071", "9"), "地籍号为空"},
       {Lot("33010200100'0010005", "051", "2"), "'33010200100'0010005' 不是本县 (330102)"},
       {Lot("3301020010010010007", "073", "11"), "BM073"},
@@ -108,27 +108,23 @@ TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
   };
   std::vector<FieldValues> lots;
   for (const Case& c : cases) lots.push_back(c.lot);
-  const std::vector<FieldValues> houses = {House("330102001001 0010001", "250"), House(" ", "30"),
-                                           House("3301020010010010008", "10"),
-                                           House("3301020010010010011", "10")};
+  const std::vector<FieldValues> houses = {
+      House("330102001001 0010001", "250"), House(" ", "30"), House("3301020010010010008", "10"),
+      House("3301020010010010011", "10"), House("3301020010010010003", "10")};
   ASSERT_EQ(Fill(lots, &houses), 1);
   const char kLevels[] =
       "|33|浙江省|3301|杭州市|330102|上城区|330102001|清波街道|330102001001|清波街坊";
   EXPECT_EQ(Select("地籍号, 土地用途, 土地用途名称, 省级代码, 省名称, 市级代码, 市名称, 县级代码, "
                    "县名称, 街道代码, 街道名称, 街坊代码, 街坊名称"),
             (Strings{std::string("3301020010010010001||") + kLevels,
-                     std::string("3301020010010010004|5|") + kLevels,
-                     std::string("3301020010010010003||") + kLevels,
                      std::string("3301020010010010002|52|") + kLevels,
                      std::string("3301020010010010001|071|城镇住宅用地") + kLevels}));
   EXPECT_EQ(Select("地籍号, 宗地总面积, BM05, BM051, BM052, BM07, BM071, BM072, 建筑容积率, "
                    "建筑密度, 宗地建筑占地面积, 建筑面积, 占地面积"),
             (Strings{"3301020010010010001|0|0|0|0|0|0|0|0|0|0|250|40",
-                     "3301020010010010004|3|0|0|0|0|0|0|1.5|0.4|40|0|0",
-                     "3301020010010010003|7|0|0|0|0|0|0|1.5|0.4|40|0|0",
                      "3301020010010010002|20|20|0|20|0|0|0|1.5|0.4|40|0|0",
                      "3301020010010010001|100.5|0|0|0|100.5|100.5|0|1.5|0.4|40|0|0"}));
-  EXPECT_EQ(errors_, 13);
+  EXPECT_EQ(errors_, 16);
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     if (!cases[i].logged) continue;
     EXPECT_TRUE(
@@ -138,6 +134,7 @@ TEST_P(TownBaseTableTest, RowsOfLotsAndHouses) {
   EXPECT_TRUE(Logged(failures_, {"房屋层 记录 2 字段 隶属宗地 隶属宗地为空"}));
   EXPECT_TRUE(Logged(failures_, {"房屋层 记录 3 字段 隶属宗地", "3301020010010010008 未计入"}));
   EXPECT_TRUE(Logged(failures_, {"房屋层 记录 4 字段 隶属宗地", "3301020010010010011 未计入"}));
+  EXPECT_TRUE(Logged(failures_, {"房屋层 记录 5 字段 隶属宗地", "3301020010010010003 未计入"}));
 }
 
 // Without a house layer the table holds the lots alone, and the fill has
@@ -280,7 +277,8 @@ TEST_P(TownLayerTablesTest, StatementsNameTheStoredTables) {
 }
 
 // On the server, over fabricated layer tables: lots whose entity still
-// exists and whose number and area the walk would keep (blanks taken out),
+// exists and whose number, area and use the walk would keep (blanks taken
+// out),
 // the houses of those lots, levels and their names; the lots left out are
 // one logged failure; a failing statement is traced and logged and ends the
 // fill with 0.
@@ -302,9 +300,10 @@ TEST_P(TownLayerTablesTest, FillsFromStoredTablesOnTheServer) {
       "(6, '330102001001001 0005', '', '', '', '071', 0, 0, '', 1),"
       "(7, '3301020010010010007', '', '', '', '071', 0, 0, '', -1),"
       "(8, '3301020010010010008', '', '', '', '071', 0, 0, '', null),"
-      "(9, ' 3301020010010010009', '九号', '', '', '071', 0, 0, '', 9);"
+      "(9, ' 3301020010010010009', '九号', '', '', '071', 0, 0, '', 9),"
+      "(10, '3301020010010010010', '', '', '', '', 0, 0, '', 10);"
       "insert into 城镇权属层REG values (1, 1), (2, 0), (3, 1), (4, 1), (5, 1), (6, 1), (7, 1), "
-      "(8, 1), (9, 1);"
+      "(8, 1), (9, 1), (10, 1);"
       "insert into 房屋层RRA values (1, '3301020010010010001', 250, 40), (2, '330102001001001', 9, "
       "9), (3, '3301020010010010005', 7, 7);"
       "insert into 房屋层REG values (1, 1), (2, 1), (3, 1);"
@@ -323,7 +322,7 @@ TEST_P(TownLayerTablesTest, FillsFromStoredTablesOnTheServer) {
                "3301020010010010001|一号|100|100|100|0|0|33||330102|上城区|330102001001|"
                "清波街坊"}));
   EXPECT_EQ(context_->m_nErrCount, 1);
-  EXPECT_TRUE(Logged(context_->m_arrFirstFailures, {"城镇权属层RRA 中 6 宗"}));
+  EXPECT_TRUE(Logged(context_->m_arrFirstFailures, {"城镇权属层RRA 中 7 宗"}));
   EXPECT_TRUE(trace.lines.empty());
   conn().Execute("alter table 房屋层RRA drop column 建筑面积");
   EXPECT_EQ(context_->FillStatData(), 0);

@@ -131,21 +131,26 @@ class TownSecondLevelTest : public ::testing::Test {
 TEST_F(TownSecondLevelTest, LotRowsSummaryAndReport) {
   WriteLots({Lot(kBlock1 + "0001", "", "100", "071:0.3333,072:0.3333,051:0.3333"),
              Lot(kBlock1 + "0002", "71", "50.5"), Lot(kBlock2 + "0003", "071", "20"),
-             Lot(kBlock2 + "0004", "", "10"),                      // only 宗地总面积
+             Lot(kBlock2 + "0004", "", "10"),                      // no use: left out
              Lot(kStreet2 + "'0005", "052", "7.25"),               // a quote, bound
              Lot(kStreet2 + "0006", "052", "abc"),                 // no number: logged, counts 0
              Lot(kStreet2 + "0007", "201", "30"),                  // no class column: left out
              Lot(kStreet2 + "0008", "", "30", "071:0.2,072:1.5"),  // parts > area: left out
              Lot(kStreet2 + "0009", "", "40", "051:x,052"),        // no factors: all to the first
-             Lot("", "071", "99")});                               // no number: skipped
+             Lot("", "071", "99")});                               // no number: left out
   const TownSecondLevelOutcome outcome = Output(codes_.get());
   EXPECT_TRUE(outcome.database_written && outcome.report_written) << outcome.message;
-  EXPECT_EQ(outcome.lots_written, 7);
-  EXPECT_EQ(outcome.lots_left_out, 2);
-  EXPECT_EQ(outcome.failures, 4);
-  EXPECT_NE(outcome.message.find("2 个宗地未写入 (第一个: 地籍号 " + kStreet2 + "0007)"),
+  EXPECT_EQ(outcome.lots_written, 6);
+  EXPECT_EQ(outcome.lots_left_out, 4);
+  EXPECT_EQ(outcome.failures, 6);
+  EXPECT_NE(outcome.message.find("4 个宗地未写入 (第一个: 地籍号 " + kBlock2 + "0004)"),
             std::string::npos)
       << outcome.message;
+  for (const std::string& part :
+       Strings{"记录 4 satadata_czzd写入数据失败: 地籍号 " + kBlock2 + "0004, 土地用途为空",
+               "记录 10 satadata_czzd写入数据失败: 地籍号为空"}) {
+    EXPECT_NE(outcome.message.find(part), std::string::npos) << part << "\n" << outcome.message;
+  }
   EXPECT_NE(outcome.message.find("satadata_czzd写入数据失败"), std::string::npos)
       << outcome.message;
   EXPECT_FALSE(fs::exists(Database() + ".working"));
@@ -160,7 +165,6 @@ TEST_F(TownSecondLevelTest, LotRowsSummaryAndReport) {
                      kBlock1 + "0001 33.33 0.0 0.0 0.0 33.33 33.33 清波街道",
                      kBlock1 + "0002 50.5 50.5 50.5 0.0 0.0 0.0 清波街道",
                      kBlock2 + "0003 20.0 20.0 20.0 0.0 0.0 0.0 清波街道",
-                     kBlock2 + "0004 10.0 0.0 0.0 0.0 0.0 0.0 清波街道",
                      kStreet2 + "'0005 7.25 0.0 0.0 0.0 7.25 0.0 ",
                      kStreet2 + "0006 0.0 0.0 0.0 0.0 0.0 0.0 ",
                      kStreet2 + "0009 40.0 0.0 0.0 0.0 40.0 40.0 ",
@@ -171,9 +175,9 @@ TEST_F(TownSecondLevelTest, LotRowsSummaryAndReport) {
   EXPECT_EQ(
       testing::Texts(database,
                      "select XZQDM || ' ' || " + sums + " from CZTDLY_EJFLZD order by XZQDM"),
-      (Strings{"330102 227.75 80.58 73.33 137.17 103.84",
-               "330102001 180.5 33.33 33.33 137.17 103.84",
-               "330102001001 150.5 33.33 33.33 117.17 83.84", "330102001002 30.0 0.0 0.0 20.0 20.0",
+      (Strings{"330102 217.75 80.58 73.33 137.17 103.84",
+               "330102001 170.5 33.33 33.33 137.17 103.84",
+               "330102001001 150.5 33.33 33.33 117.17 83.84", "330102001002 20.0 0.0 0.0 20.0 20.0",
                "330102002 47.25 47.25 40.0 0.0 0.0", "330102002001 47.25 47.25 40.0 0.0 0.0"}));
   database.Close();
 
@@ -189,7 +193,7 @@ TEST_F(TownSecondLevelTest, LotRowsSummaryAndReport) {
   std::ifstream csv(Out() + "/城镇宗地二级分类面积表(不分页).csv");
   const std::string text((std::istreambuf_iterator<char>(csv)), std::istreambuf_iterator<char>());
   for (const char* row :
-       {"330102,上城区,227.75,", "330102001001,清波街坊,150.50,", "330102002001,,47.25,"}) {
+       {"330102,上城区,217.75,", "330102001001,清波街坊,150.50,", "330102002001,,47.25,"}) {
     EXPECT_NE(text.find(row), std::string::npos) << row << "\n" << text;
   }
 }

@@ -145,6 +145,19 @@ TEST_F(RangeStatisticsTest, EarlyFailuresReturnZeroAndLeaveTheFolderAsItWas) {
   EXPECT_FALSE(fs::exists(range_.File("cut")));
 }
 
+// A county code no piece of the range lies in would record the range's
+// figures as that county's: the land-use and farmland runs fail, naming
+// the code given and the one the pieces carry.
+TEST_F(RangeStatisticsTest, ACountyNoPieceLiesInFailsTheRun) {
+  const std::string project = range_.Project();
+  for (auto* run : {LandUseRangeStat, LandJBNTRangeStat}) {
+    EXPECT_EQ(run(project.c_str(), range_.Codes(), "330199"), 0);
+    EXPECT_NE(testing::ReadFileBytes(range_.File("RangeStatLog.txt"))
+                  .find("没有图斑座落于县 330199, 图斑座落于县 330102"),
+              std::string::npos);
+  }
+}
+
 // The tables a report title adds, read without their scope and unit prefix
 // (Z/Q and PM/GQ/MU); the first title of each kind builds the base data.
 std::set<std::string> Unprefixed(const std::set<std::string>& tables) {

@@ -295,7 +295,7 @@ std::vector<HeldText> HeldTexts(const SourceLayer& source, const OGREnvelope* wi
   }
   std::vector<HeldText> held;
   while (std::unique_ptr<OGRFeature> row{result->GetNextFeature()}) {
-    const long record = std::atol(row->GetFieldAsString(0)) + source.number_offset;
+    const long record = source.number_of(std::strtoll(row->GetFieldAsString(0), nullptr, 10));
     for (std::size_t k = 0; k < numeric.size(); ++k) {
       const int column = static_cast<int>(k) + 1;
       if (row->IsFieldSetAndNotNull(column)) {
@@ -402,7 +402,7 @@ class LayerCut {
   void Write(const OGRFeature& from, std::unique_ptr<OGRGeometry> geometry, double share) {
     OGRFeature feature(target_.GetLayerDefn());
     feature.SetFieldsFrom(&from, field_map_.data(), TRUE);
-    feature.SetFID(from.GetFID() + source_.number_offset);
+    feature.SetFID(source_.number_of(from.GetFID()));
     if (geometry) {
       feature.SetGeometryDirectly(
           OGRGeometryFactory::forceTo(geometry.release(), target_.GetGeomType()));
@@ -509,8 +509,7 @@ class LayerCut {
   // Skips a record of the source.
   void Skip(const OGRFeature& feature, const std::string& why) {
     ++count_.skipped;
-    if (count_.skipped <= kProblemsNamedPerLayer)
-      Name(feature.GetFID() + source_.number_offset, why);
+    if (count_.skipped <= kProblemsNamedPerLayer) Name(source_.number_of(feature.GetFID()), why);
   }
 
   void Name(GIntBig record, const std::string& what) {

@@ -6,6 +6,7 @@
 
 #include <ogr_geometry.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,13 +33,12 @@ struct RangePolygon {
 RangePolygon ReadRangePolygon(const std::string& path);
 
 // One layer of the county to cut: its survey name, the OGR layer and its
-// data source, and what is added to a feature id there to give the record
-// number.
+// data source, and the record number of each feature id there.
 struct SourceLayer {
   std::string name;
   OGRLayer* layer = nullptr;
   GDALDataset* dataset = nullptr;
-  long number_offset = 0;
+  std::function<long(long long)> number_of;
   EntityKind kind = EntityKind::kTable;
 };
 

@@ -195,6 +195,74 @@ struct RegionGrid {
   }
 };
 
+// How the record numbers of a layer stand to its OGR feature ids. Every
+// feature has one number, from 1: its id plus an offset that brings the
+// lowest id to 1 where it is lower (a shapefile's or a GeoJSON file's ids
+// start at 0, a GeoPackage's at 1 are the numbers themselves, gaps and
+// all, so a range cut keeps the county's numbers), or, where ids lie so
+// far apart that the numbers would run through more than kMostEmptyNumbers
+// without a feature, the id's place among the layer's ids in ascending
+// order.
+struct RecordNumbering {
+  // A walk passes a number without a feature at once, but not millions
+  // of them for each feature (ids such as parcel codes).
+  static constexpr GIntBig kMostEmptyNumbers = GIntBig{1} << 24;
+
+  GIntBig offset = 0;        // number = id + offset, when not by place
+  std::vector<GIntBig> ids;  // by place: number = place in `ids` + 1
+  bool by_place = false;
+  long count = 1;           // the highest number + 1
+  bool in_id_order = true;  // the source reads its features by ascending id
+
+  // The numbering of features whose ids run from `lowest` to `highest`,
+  // `features` of them; nothing when their ids lie too far apart, and the
+  // ids themselves are wanted.
+  static std::optional<RecordNumbering> ByOffset(GIntBig lowest, GIntBig highest,
+                                                 GIntBig features) {
+    RecordNumbering numbering;
+    if (features <= 0) return numbering;
+    numbering.offset = lowest < 1 ? 1 - lowest : 0;
+    const GIntBig highest_number = highest + numbering.offset;
+    if (highest_number - features > kMostEmptyNumbers) return std::nullopt;
+    numbering.count = static_cast<long>(highest_number + 1);
+    return numbering;
+  }
+
+  // The numbering of features of the ids given, in the order read.
+  static RecordNumbering OfIds(std::vector<GIntBig> ids) {
+    const bool in_order = std::is_sorted(ids.begin(), ids.end());
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    std::optional<RecordNumbering> numbering =
+        ids.empty() ? ByOffset(0, 0, 0)
+                    : ByOffset(ids.front(), ids.back(), static_cast<GIntBig>(ids.size()));
+    if (!numbering) {
+      numbering.emplace();
+      numbering->count = static_cast<long>(ids.size()) + 1;
+      numbering->ids = std::move(ids);
+      numbering->by_place = true;
+    }
+    numbering->in_id_order = in_order;
+    return *numbering;
+  }
+
+  // The id of record `number`; nothing for a number no feature can have.
+  std::optional<GIntBig> IdOf(long number) const {
+    if (number < 1 || number >= count) return std::nullopt;
+    return by_place ? ids[static_cast<std::size_t>(number - 1)] : number - offset;
+  }
+
+  // The number of the feature of id `id`; 0 for an id that has none.
+  long NumberOf(GIntBig id) const {
+    if (!by_place) {
+      const GIntBig number = id + offset;
+      return number >= 1 && number < count ? static_cast<long>(number) : 0;
+    }
+    const auto found = std::lower_bound(ids.begin(), ids.end(), id);
+    return found != ids.end() && *found == id ? static_cast<long>(found - ids.begin()) + 1 : 0;
+  }
+};
+
 // One open layer of the handle table.
 struct OpenLayerState {
   // Shared by the layers of one source open for writing (see
@@ -212,13 +280,13 @@ struct OpenLayerState {
   bool writable = false;
   bool memory_table = false;
   long serial = 0;
-  long fid_offset = 0;  // record number = FID + fid_offset
-  long count = -1;      // cached: highest number + 1
+  // Read at the first use: before any walk that sets a filter.
+  std::optional<RecordNumbering> numbering;
   long next_table_number = 1;
   std::unordered_map<std::string, int, NameHash, std::equal_to<>> field_index;
   // Decimals declared for this opening, by field index (SetFieldDecimals).
   std::unordered_map<int, int> declared_decimals;
-  // Sequential reading: the FID read last and the feature read ahead.
+  // Sequential reading: the id read last and the feature read ahead.
   bool sequential = false;
   GIntBig last_fid = 0;
   std::unique_ptr<OGRFeature> lookahead;
@@ -245,61 +313,101 @@ struct OpenLayerState {
     lookahead.reset();
   }
 
-  long Count() {
-    if (count >= 0) return count;
-    GIntBig highest = 0;
+  const RecordNumbering& Numbering() {
+    if (!numbering) numbering = ReadNumbering();
+    return *numbering;
+  }
+
+  long Count() { return Numbering().count; }
+
+  long NumberOf(GIntBig id) { return Numbering().NumberOf(id); }
+
+  // Where the source answers SQL (a GeoPackage), its lowest and highest id
+  // and its number of features by one query, and it reads its features by
+  // ascending id (a table read by its rowid). Other sources, and ids too far
+  // apart, are walked once for their ids, without their fields.
+  RecordNumbering ReadNumbering() {
+    RecordNumbering by_table;
     if (memory_table) {
-      highest = next_table_number - 1;
-    } else if (fid_offset == 1) {
-      highest = layer->GetFeatureCount(TRUE) - 1;  // shapefile records are 0 .. n - 1
-    } else {
-      const char* fid_column = layer->GetFIDColumn();
-      OGRLayer* result = nullptr;
-      if (fid_column && *fid_column) {
-        const std::string sql =
-            "SELECT MAX(" + db::QuoteName(fid_column) + ") FROM " + db::QuoteName(layer->GetName());
-        result = dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
-      }
-      if (result) {
-        std::unique_ptr<OGRFeature> row(result->GetNextFeature());
-        if (row && row->IsFieldSetAndNotNull(0)) highest = row->GetFieldAsInteger64(0);
-        dataset->ReleaseResultSet(result);
-      } else {
-        StopSequential();
-        layer->ResetReading();
-        while (std::unique_ptr<OGRFeature> feature{layer->GetNextFeature()}) {
-          highest = std::max(highest, feature->GetFID());
-        }
-        layer->ResetReading();
-      }
+      by_table.count = next_table_number;
+      return by_table;
     }
-    count = static_cast<long>(highest + fid_offset) + 1;
-    return count;
+    if (std::optional<RecordNumbering> by_query = NumberingByQuery()) return *by_query;
+    return RecordNumbering::OfIds(AllIds());
+  }
+
+  std::optional<RecordNumbering> NumberingByQuery() {
+    const std::string driver =
+        dataset && dataset->GetDriver() ? dataset->GetDriver()->GetDescription() : "";
+    const char* fid_column = layer->GetFIDColumn();
+    if ((driver != "GPKG" && driver != "SQLite") || !fid_column || !*fid_column)
+      return std::nullopt;
+    const std::string fid = db::QuoteName(fid_column);
+    const std::string sql = "SELECT CAST(MIN(" + fid + ") AS TEXT), CAST(MAX(" + fid +
+                            ") AS TEXT), CAST(COUNT(*) AS TEXT) FROM " +
+                            db::QuoteName(layer->GetName());
+    StopSequential();
+    OGRLayer* result = dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+    if (!result) return std::nullopt;
+    std::unique_ptr<OGRFeature> row(result->GetNextFeature());
+    std::optional<RecordNumbering> by_ids;
+    if (row) {
+      const auto id = [&](int column) {
+        return std::strtoll(row->GetFieldAsString(column), nullptr, 10);
+      };
+      by_ids = RecordNumbering::ByOffset(id(0), id(1), id(2));
+    }
+    row.reset();
+    dataset->ReleaseResultSet(result);
+    return by_ids;
+  }
+
+  // The ids of the layer's features, in the order the source reads them.
+  std::vector<GIntBig> AllIds() {
+    StopSequential();
+    std::vector<const char*> ignored;
+    OGRFeatureDefn* definition = layer->GetLayerDefn();
+    for (int i = 0; i < definition->GetFieldCount(); ++i) {
+      ignored.push_back(definition->GetFieldDefn(i)->GetNameRef());
+    }
+    for (const char* special : {"OGR_GEOMETRY", "OGR_STYLE"}) ignored.push_back(special);
+    ignored.push_back(nullptr);
+    layer->SetIgnoredFields(ignored.data());
+    std::vector<GIntBig> ids;
+    layer->ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{layer->GetNextFeature()}) {
+      ids.push_back(feature->GetFID());
+    }
+    layer->SetIgnoredFields(nullptr);
+    layer->ResetReading();
+    return ids;
   }
 
   std::unique_ptr<OGRFeature> Fetch(long number) {
-    const GIntBig fid = number - fid_offset;
-    if (number == 1) {
+    const RecordNumbering& numbers = Numbering();
+    const std::optional<GIntBig> fid = numbers.IdOf(number);
+    if (!fid) return nullptr;
+    if (number == 1 && numbers.in_id_order) {
       layer->ResetReading();
       lookahead.reset();
       sequential = true;
-      last_fid = fid - 1;
+      last_fid = *fid - 1;
     }
-    if (sequential && fid > last_fid) {
-      last_fid = fid;
+    if (sequential && *fid > last_fid) {
+      last_fid = *fid;
       while (true) {
         if (!lookahead) lookahead.reset(layer->GetNextFeature());
         if (!lookahead) {
           sequential = false;
           return nullptr;
         }
-        if (lookahead->GetFID() == fid) return std::move(lookahead);
-        if (lookahead->GetFID() > fid) return nullptr;  // a gap in the numbers
+        if (lookahead->GetFID() == *fid) return std::move(lookahead);
+        if (lookahead->GetFID() > *fid) return nullptr;  // a gap in the ids
         lookahead.reset();
       }
     }
     StopSequential();
-    return std::unique_ptr<OGRFeature>(layer->GetFeature(fid));
+    return std::unique_ptr<OGRFeature>(layer->GetFeature(*fid));
   }
 };
 
@@ -639,8 +747,6 @@ LayerHandle OpenLayer(const std::string& source, const std::string& layer_name, 
   const std::optional<EntityKind> kind = KindOfLayer(*layer, what);
   state->kind = kind.value_or(EntityKind::kTable);
   state->kind_open = !kind;
-  const std::string driver = dataset->GetDriver()->GetDescription();
-  state->fid_offset = driver == "ESRI Shapefile" ? 1 : 0;
   state->dataset = std::move(dataset);
   state->IndexFields();
   return LayerTable::Instance().Add(std::move(state));
@@ -874,21 +980,25 @@ long AddRecord(LayerHandle table) {
   OpenLayerState& state = StateOf(table);
   if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
   OGRFeature feature(state.layer->GetLayerDefn());
-  const long number = state.memory_table ? state.next_table_number : state.Count();
-  feature.SetFID(number - state.fid_offset);
+  // A table's numbers are its ids; a data source gives the new feature its
+  // id, and the layer is numbered anew.
+  if (state.memory_table) feature.SetFID(state.next_table_number);
+  state.StopSequential();
   if (state.layer->CreateFeature(&feature) != OGRERR_NONE) {
     throw GisError(state.Describe() + ": cannot add a record: " + LastGdalMessage());
   }
-  if (state.memory_table) state.next_table_number = number + 1;
-  state.count = -1;
-  return number;
+  if (state.memory_table) ++state.next_table_number;
+  state.numbering.reset();
+  return state.NumberOf(feature.GetFID());
 }
 
 void DeleteRecord(LayerHandle layer, long number) {
   OpenLayerState& state = StateOf(layer);
   if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
+  // The numbers stay: that of the record deleted reads as missing.
+  const std::optional<GIntBig> id = state.Numbering().IdOf(number);
   state.StopSequential();
-  if (state.layer->DeleteFeature(number - state.fid_offset) != OGRERR_NONE) {
+  if (!id || state.layer->DeleteFeature(*id) != OGRERR_NONE) {
     throw GisError(state.Describe() + ": no record " + std::to_string(number) + " to delete");
   }
 }
@@ -949,7 +1059,6 @@ LayerHandle CreateWorkLayer(LayerHandle beside, const std::string& name, EntityK
   state->layer = layer;
   state->writable = true;
   state->kind = kind;
-  state->fid_offset = shapefile ? 1 : 0;
   state->dataset = std::move(dataset);
   state->IndexFields();
   const LayerHandle handle = LayerTable::Instance().Add(std::move(state));
@@ -1021,6 +1130,7 @@ std::string QuotedFieldNames(const OpenLayerState& state, const std::string& con
 
 std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition) {
   OpenLayerState& state = StateOf(layer);
+  state.Numbering();  // read before the filter is set
   state.StopSequential();
   const auto refuse = [&] {
     const std::string message = LastGdalMessage();
@@ -1035,7 +1145,7 @@ std::vector<long> SelectRecords(LayerHandle layer, const std::string& condition)
   std::vector<long> numbers;
   state.layer->ResetReading();
   while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
-    numbers.push_back(static_cast<long>(feature->GetFID() + state.fid_offset));
+    numbers.push_back(state.NumberOf(feature->GetFID()));
   }
   // Some sources only find a bad condition while they read.
   if (CPLGetLastErrorType() >= CE_Failure) throw refuse();
@@ -1077,6 +1187,7 @@ std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
                           " AS TEXT) FROM " + db::QuoteName(state.layer->GetName()) + " WHERE " +
                           column + " IS NOT NULL AND typeof(" + column +
                           ") NOT IN ('integer', 'real')";
+  state.Numbering();  // read before the query
   state.StopSequential();
   CPLErrorReset();
   OGRLayer* result = state.dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
@@ -1086,7 +1197,7 @@ std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
   }
   std::vector<std::pair<long, std::string>> values;
   while (std::unique_ptr<OGRFeature> row{result->GetNextFeature()}) {
-    values.emplace_back(std::atol(row->GetFieldAsString(0)) + state.fid_offset,
+    values.emplace_back(state.NumberOf(std::strtoll(row->GetFieldAsString(0), nullptr, 10)),
                         row->IsFieldSetAndNotNull(1) ? row->GetFieldAsString(1) : "");
   }
   state.dataset->ReleaseResultSet(result);
@@ -1120,6 +1231,7 @@ namespace {
 
 template <typename Visit>
 void VisitInRect(OpenLayerState& state, const Rect& rect, Visit visit) {
+  state.Numbering();  // read before the filter is set
   state.StopSequential();
   state.layer->SetSpatialFilterRect(rect.min_x, rect.min_y, rect.max_x, rect.max_y);
   state.layer->ResetReading();
@@ -1140,7 +1252,7 @@ long RegionContaining(LayerHandle layer, Point point) {
   VisitInRect(state, {point.x, point.y, point.x, point.y}, [&](OGRFeature& feature) {
     const OGRGeometry* geometry = feature.GetGeometryRef();
     if (geometry && geometry->Intersects(&probe)) {
-      found = static_cast<long>(feature.GetFID() + state.fid_offset);
+      found = state.NumberOf(feature.GetFID());
       return true;
     }
     return false;
@@ -1152,7 +1264,7 @@ std::vector<long> RecordsInRect(LayerHandle layer, const Rect& rect) {
   OpenLayerState& state = StateOf(layer);
   std::vector<long> numbers;
   VisitInRect(state, rect, [&](OGRFeature& feature) {
-    numbers.push_back(static_cast<long>(feature.GetFID() + state.fid_offset));
+    numbers.push_back(state.NumberOf(feature.GetFID()));
     return false;
   });
   return numbers;
@@ -1190,7 +1302,7 @@ long RegionAt(OpenLayerState& state, const RegionGrid& grid, double x, double y)
     std::unique_ptr<OGRFeature> feature(state.layer->GetFeature(fid));
     const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
     if (!geometry || !geometry->Intersects(&probe)) return false;
-    found = static_cast<long>(fid + state.fid_offset);
+    found = state.NumberOf(fid);
     return true;
   });
   return found;
@@ -1260,6 +1372,7 @@ std::optional<LineSides> RegionsBesideLine(LayerHandle regions, const std::vecto
   if (state.kind != EntityKind::kRegion) return LineSides{};
   const std::optional<LineMiddle> middle = MiddleOf(line);
   if (!middle) return std::nullopt;
+  state.Numbering();  // read before the grid's walk
   const RegionGrid& grid = GridOf(state);
   state.StopSequential();
   // Left of the direction of travel is the direction turned a quarter
@@ -1326,11 +1439,12 @@ void VisitOutlines(LayerHandle layer, const std::function<void(long, const Outli
                    const std::function<void(long, const std::string&)>& broken) {
   OpenLayerState& state = StateOf(layer);
   if (state.kind == EntityKind::kTable) return;
+  state.Numbering();  // read before the walk
   state.StopSequential();
   state.layer->ResetReading();
   Outline outline;
   while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
-    const long number = static_cast<long>(feature->GetFID() + state.fid_offset);
+    const long number = state.NumberOf(feature->GetFID());
     const OGRGeometry* geometry = feature->GetGeometryRef();
     outline.clear();
     std::string reason =
@@ -1397,6 +1511,7 @@ struct RegionFinder::Regions {
 RegionFinder::RegionFinder(LayerHandle layer) : regions_(std::make_unique<Regions>()) {
   OpenLayerState& state = StateOf(layer);
   if (state.kind != EntityKind::kRegion) return;
+  state.Numbering();  // read before the walk
   state.StopSequential();
   state.layer->ResetReading();
   std::vector<OGREnvelope> envelopes;
@@ -1407,7 +1522,7 @@ RegionFinder::RegionFinder(LayerHandle layer) : regions_(std::make_unique<Region
     envelopes.emplace_back();
     geometry->getEnvelope(&envelopes.back());
     extent.Merge(envelopes.back());
-    regions_->numbers.push_back(static_cast<long>(feature->GetFID() + state.fid_offset));
+    regions_->numbers.push_back(state.NumberOf(feature->GetFID()));
     regions_->geometries.push_back(std::move(geometry));
   }
   state.layer->ResetReading();
@@ -1427,21 +1542,24 @@ RegionFinder::RegionFinder(LayerHandle layer) : regions_(std::make_unique<Region
 RegionFinder::~RegionFinder() = default;
 
 long RegionFinder::RegionContaining(Point point) const {
-  if (!regions_->tree) return 0;
+  const std::vector<long> regions = RegionsContaining(point);
+  return regions.empty() ? 0 : regions.front();
+}
+
+std::vector<long> RegionFinder::RegionsContaining(Point point) const {
+  std::vector<long> regions;
+  if (!regions_->tree) return regions;
   const CPLRectObj probe_box{point.x, point.y, point.x, point.y};
   int count = 0;
   void** found = CPLQuadTreeSearch(regions_->tree, &probe_box, &count);
   const OGRPoint probe(point.x, point.y);
-  long lowest = 0;
   for (int i = 0; i < count; ++i) {
     const std::size_t place = reinterpret_cast<std::size_t>(found[i]) - 1;
-    const long number = regions_->numbers[place];
-    if ((lowest == 0 || number < lowest) && Covers(*regions_->geometries[place], probe)) {
-      lowest = number;
-    }
+    if (Covers(*regions_->geometries[place], probe)) regions.push_back(regions_->numbers[place]);
   }
   CPLFree(found);
-  return lowest;
+  std::sort(regions.begin(), regions.end());
+  return regions;
 }
 
 }  // namespace landstat::gis
@@ -1467,8 +1585,8 @@ GDALDataset& OgrDatasetOf(LayerHandle layer) {
   return *StateOf(layer).dataset;
 }
 
-long RecordNumberOffset(LayerHandle layer) {
-  return StateOf(layer).fid_offset;
+std::function<long(long long)> RecordNumbers(LayerHandle layer) {
+  return [numbering = StateOf(layer).Numbering()](long long id) { return numbering.NumberOf(id); };
 }
 
 }  // namespace landstat::gis::detail

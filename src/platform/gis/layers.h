@@ -13,7 +13,12 @@ namespace landstat::gis {
 
 // A survey layer is reached through a 16-bit handle, as the engine's walks
 // expect: 0 or less is no layer. Records are numbered from 1 and a layer's
-// count is one more than its highest number, so walks run 1 .. count - 1.
+// count is one more than its highest number, so walks run 1 .. count - 1
+// and meet every feature once, whatever ids the source gives them: a
+// feature's number is its id, raised by the same amount for every feature
+// of a layer whose ids start below 1 (a shapefile's or a GeoJSON file's
+// start at 0), or, for ids too far apart to be walked by, its place among
+// the layer's ids. Numbers of ids that no feature has read as missing.
 using LayerHandle = short;
 
 // What a layer holds: line features, point features, regions, or only
@@ -296,6 +301,8 @@ class RegionFinder {
 
   // The record number of the region holding the point; 0 when none does.
   long RegionContaining(Point point) const;
+  // The record numbers of every region holding the point, lowest first.
+  std::vector<long> RegionsContaining(Point point) const;
 
  private:
   struct Regions;

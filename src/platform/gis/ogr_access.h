@@ -4,6 +4,7 @@
 // layer that work on OGR directly (the cut of a project by a polygon). The
 // engine reaches layers through layers.h only.
 
+#include <functional>
 #include <string>
 
 #include "platform/gis/layers.h"
@@ -24,8 +25,9 @@ std::string GdalMessage();
 OGRLayer& OgrLayerOf(LayerHandle layer);
 // The data source of an open handle's layer.
 GDALDataset& OgrDatasetOf(LayerHandle layer);
-// What is added to an OGR feature id of the layer to give its record
-// number (1 for a shapefile, whose ids start at 0).
-long RecordNumberOffset(LayerHandle layer);
+// The record number of each OGR feature id of the layer, as its walks by
+// number see it (0 for an id that has none), taken when it is called: call
+// it before setting a filter on the layer.
+std::function<long(long long)> RecordNumbers(LayerHandle layer);
 
 }  // namespace landstat::gis::detail

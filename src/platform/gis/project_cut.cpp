@@ -51,7 +51,7 @@ std::vector<detail::SourceLayer> OpenLayers(CGisXmlPrj& project) {
   for (const std::string& name : project.LayerNames()) {
     const LayerHandle handle = project.prjItemGetAi(name);
     layers.push_back({name, &detail::OgrLayerOf(handle), &detail::OgrDatasetOf(handle),
-                      detail::RecordNumberOffset(handle), LayerKind(handle)});
+                      detail::RecordNumbers(handle), LayerKind(handle)});
   }
   if (layers.empty()) {
     throw GisError("the project file " + project.GetFilePath() + " lists no layers to cut");

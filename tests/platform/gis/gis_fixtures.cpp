@@ -19,13 +19,15 @@ void WriteFixtureLayer(const std::string& path, const std::string& layer, OGRwkb
   GDALAllRegister();
   // Fixtures need not survive a power cut; skipping the syncs keeps tests quick.
   CPLConfigOptionSetter no_sync("OGR_SQLITE_SYNCHRONOUS", "OFF", false);
-  const bool shapefile = fs::path(path).extension() == ".shp";
+  const std::string extension = fs::path(path).extension().string();
+  const char* driver_name = extension == ".shp"       ? "ESRI Shapefile"
+                            : extension == ".geojson" ? "GeoJSON"
+                                                      : "GPKG";
   std::unique_ptr<GDALDataset> dataset;
-  if (!shapefile && fs::exists(path)) {
+  if (std::string(driver_name) == "GPKG" && fs::exists(path)) {
     dataset.reset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE));
   } else {
-    GDALDriver* driver =
-        GetGDALDriverManager()->GetDriverByName(shapefile ? "ESRI Shapefile" : "GPKG");
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(driver_name);
     dataset.reset(driver->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
   }
   if (!dataset) throw std::runtime_error("cannot create " + path);

@@ -27,8 +27,9 @@ struct FixtureFeature {
 };
 
 // Writes `features` as layer `layer` of `path`: a GeoPackage (added to the
-// file when it exists) or, for a .shp path, a shapefile. Feature i gets the
-// driver's i-th identifier (1 on a GeoPackage, 0 on a shapefile).
+// file when it exists) or, for a .shp or .geojson path, a shapefile or a
+// GeoJSON file. Feature i gets the driver's i-th identifier (1 on a
+// GeoPackage, 0 on a shapefile or in GeoJSON).
 void WriteFixtureLayer(const std::string& path, const std::string& layer, OGRwkbGeometryType type,
                        const std::vector<FixtureField>& fields,
                        const std::vector<FixtureFeature>& features,

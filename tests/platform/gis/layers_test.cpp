@@ -24,6 +24,7 @@ using ::landstat::testing::FixtureFeature;
 using ::landstat::testing::FixtureField;
 using ::landstat::testing::GisErrorOf;
 using ::landstat::testing::Names;
+using ::landstat::testing::RunFixtureSql;
 using ::landstat::testing::ScopedLayer;
 using ::landstat::testing::TempDir;
 using ::landstat::testing::WriteFixtureLayer;
@@ -103,30 +104,78 @@ TEST_F(GisLayerTest, GeoPackageCountIsOnePastTheHighestNumberAndGapsReadAsMissin
   EXPECT_EQ(FieldText(layer, 3, "图斑编号"), "");
 }
 
-TEST_F(GisLayerTest, ShapefileRecordsAreNumberedFromOne) {
-  const std::string shapefile = dir_.File("parcels.shp");
-  WriteFixtureLayer(shapefile, "parcels", wkbPolygon, {{"NAME", OFTString, 10}},
-                    {{Square(0, 0, 1), {{"NAME", "first"}}},
-                     {Square(1, 0, 1), {{"NAME", "second"}}},
-                     {Square(2, 0, 1), {{"NAME", "third"}}}});
-  ScopedLayer layer(OpenLayer(shapefile, "parcels"));
-  EXPECT_EQ(RecordCount(layer, EntityKind::kRegion), 4);
-  const char* const names[] = {"", "first", "second", "third"};
-  for (long i = 1; i < 4; ++i) {
-    Record record;
-    ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, i, record)) << i;
-    EXPECT_EQ(record.Number(), i);
-    EXPECT_EQ(record.Text("NAME"), names[i]);
-    EXPECT_DOUBLE_EQ(record.Area(), 1.0);
+// Every feature of a source has one number, from 1, whatever ids the
+// source gives: a shapefile's and a GeoJSON file's from 0, a GeoPackage's
+// below 1 or far apart, a GeoJSON file's out of order (numbered in the
+// order of their ids). Reads by number, walks and searches agree.
+TEST_F(GisLayerTest, RecordsOfEverySourceAreNumberedFromOne) {
+  const std::vector<FixtureFeature> squares = {
+      {Square(0, 0, 1), {{"NAME", "first"}, {"AREA", "1"}}},
+      {Square(1, 0, 1), {{"NAME", "second"}, {"AREA", "1"}}},
+      {Square(2, 0, 1), {{"NAME", "third"}, {"AREA", "1"}}}};
+  const std::vector<FixtureField> fields = {{"NAME", OFTString, 10}, {"AREA", OFTReal}};
+  for (const char* file : {"parcels.shp", "parcels.geojson", "low.gpkg", "far.gpkg"}) {
+    WriteFixtureLayer(dir_.File(file), "parcels", wkbPolygon, fields, squares);
   }
-  Record record;
-  EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 0, record));
-  EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 4, record));
-  ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 2, record));  // not from the start
-  EXPECT_EQ(record.Text("NAME"), "second");
-  EXPECT_EQ(SelectRecords(layer, "NAME = 'third'"), std::vector<long>{3});
-  EXPECT_EQ(RegionContaining(layer, {1.5, 0.5}), 2);
-  EXPECT_EQ(RecordsInRect(layer, {2.2, 0.2, 2.8, 0.8}), std::vector<long>{3});
+  RunFixtureSql(dir_.File("low.gpkg"), "UPDATE parcels SET fid = fid - 10");
+  RunFixtureSql(dir_.File("far.gpkg"), "UPDATE parcels SET fid = fid * 100000000");
+  for (const char* file : {"low.gpkg", "far.gpkg"}) {
+    RunFixtureSql(dir_.File(file), "UPDATE parcels SET AREA = 'abc' WHERE NAME = 'third'");
+  }
+  std::ofstream(dir_.File("unordered.geojson"))
+      << R"({"type": "FeatureCollection", "name": "parcels", "features": [)"
+      << R"({"type": "Feature", "id": 500000000, "properties": {"NAME": "first"}, "geometry":)"
+      << R"( {"type": "Polygon", "coordinates": [[[0,0],[1,0],[1,1],[0,1],[0,0]]]}},)"
+      << R"({"type": "Feature", "id": 7, "properties": {"NAME": "second"}, "geometry":)"
+      << R"( {"type": "Polygon", "coordinates": [[[1,0],[2,0],[2,1],[1,1],[1,0]]]}},)"
+      << R"({"type": "Feature", "id": 3, "properties": {"NAME": "third"}, "geometry":)"
+      << R"( {"type": "Polygon", "coordinates": [[[2,0],[3,0],[3,1],[2,1],[2,0]]]}}]})";
+  const std::vector<std::string> in_order = {"first", "second", "third"};
+  const struct {
+    const char* file;
+    std::vector<std::string> names;  // by number
+  } cases[] = {{"parcels.shp", in_order},
+               {"parcels.geojson", in_order},
+               {"low.gpkg", in_order},
+               {"far.gpkg", in_order},
+               {"unordered.geojson", {"third", "second", "first"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    ScopedLayer layer(OpenLayer(dir_.File(c.file), "parcels"));
+    ASSERT_EQ(RecordCount(layer, EntityKind::kRegion), 4);
+    Record record;
+    for (long i = 1; i < 4; ++i) {
+      ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, i, record)) << i;
+      EXPECT_EQ(record.Number(), i);
+      EXPECT_EQ(record.Text("NAME"), c.names[i - 1]);
+      EXPECT_DOUBLE_EQ(record.Area(), 1.0);
+    }
+    ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 2, record));  // not from the start
+    EXPECT_EQ(record.Text("NAME"), c.names[1]);
+    EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 0, record));
+    EXPECT_FALSE(ReadRecord(layer, EntityKind::kRegion, 4, record));
+    const auto number_of = [&](const std::string& name) {
+      return static_cast<long>(std::find(c.names.begin(), c.names.end(), name) - c.names.begin()) +
+             1;
+    };
+    const long second = number_of("second"), third = number_of("third");
+    EXPECT_EQ(SelectRecords(layer, "NAME = 'third'"), std::vector<long>{third});
+    EXPECT_EQ(RegionContaining(layer, {2.5, 0.5}), third);
+    EXPECT_EQ(RegionFinder(layer).RegionContaining({2.5, 0.5}), third);
+    EXPECT_EQ(RecordsInRect(layer, {2.2, 0.2, 2.8, 0.8}), std::vector<long>{third});
+    const std::optional<LineSides> sides = RegionsBesideLine(layer, {{2, 0}, {2, 1}});
+    ASSERT_TRUE(sides);
+    EXPECT_EQ(std::pair(sides->left, sides->right), std::pair(second, third));
+    std::set<long> outlined;
+    VisitOutlines(
+        layer, [&](long number, const Outline&) { outlined.insert(number); },
+        [](long number, const std::string& why) { ADD_FAILURE() << number << " " << why; });
+    EXPECT_EQ(outlined, (std::set<long>{1, 2, 3}));
+    const bool held = std::string(c.file).ends_with(".gpkg");
+    EXPECT_EQ(NonNumericValues(layer, "AREA"),
+              (held ? std::vector<std::pair<long, std::string>>{{third, "abc"}}
+                    : std::vector<std::pair<long, std::string>>{}));
+  }
 }
 
 // Regions held in memory answer as the layer does: a hole is outside its
