@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
@@ -57,6 +58,20 @@ std::string Megabytes(std::uintmax_t bytes) {
 
 bool DiskFull(int error) {
   return error == ENOSPC || error == EDQUOT;
+}
+
+// What a job says when its database failed it: a full disk is named as
+// such.
+std::string LostWork(const db::DbError& cause) {
+  const std::string what = cause.what();
+  switch (cause.Failure()) {
+    case db::DbFailure::kFull:
+      return "the disk is full: the job's work is not saved (" + what + ")";
+    case db::DbFailure::kIoError:
+      return "the disk failed to read or write: the job's work is not saved (" + what + ")";
+    default:
+      return "the job's work is not saved: " + what;
+  }
 }
 
 // Writes all of `from`, read from its start, into the new file `to`; on
@@ -359,6 +374,13 @@ bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failur
     Abandon(work, failures);
     return false;
   }
+  // Also when the job went on after the failure (a step that caught it):
+  // the work may lack what was written then.
+  if (const std::optional<db::DbError> lost = work.Lost()) {
+    error = LostWork(*lost);
+    Abandon(work, failures);
+    return false;
+  }
   try {
     FinishRunRecord(work, record_id_, outcome, failures);
     if (!OnWorkingCopy()) work.CommitTrans();
@@ -440,7 +462,7 @@ void RunWorkspace::RecordFailure(long failures) {
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
             const std::string& title, const std::function<void(const std::string&)>& observer,
             RunOutcome& outcome) {
-  if (!completed) {
+  if (!completed || log.m_bConnectionLost) {
     workspace.Abandon(work, log.m_nErrCount);
     return false;
   }

@@ -83,9 +83,10 @@ class RunWorkspace {
                                 const std::string& county);
 
   // Makes the work the database's, with the record of its end. The job's
-  // connection is closed. False, with `error`, when that failed: the
-  // database then keeps its earlier results and the job is recorded as
-  // failed.
+  // connection is closed. False, with `error`, when that failed, or when
+  // `work` met a full or failing disk or lost its server, even if the job
+  // went on after it: the database then keeps its earlier results and the
+  // job is recorded as failed.
   bool Publish(db::Connection& work, RunOutcome outcome, long failures, std::string& error);
 
   // Throws the work away and records the job as failed. The job's
@@ -129,7 +130,9 @@ class RunWorkspace {
 // The end of a job on `work`: when `completed`, the work is published as
 // `outcome` (completed, or with failures when `log` counted some) and
 // `observer` told "publish"; a failed publish is logged under `title`.
-// Otherwise the work is abandoned. False when the job failed.
+// Otherwise, or when `log` met the loss of the job's database (a full or
+// failing disk, a lost server), the work is abandoned. False when the job
+// failed.
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
             const std::string& title, const std::function<void(const std::string&)>& observer,
             RunOutcome& outcome);

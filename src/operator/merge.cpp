@@ -227,13 +227,15 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
       for (const SummaryPair& pair : SummaryPairs()) {
         if ((context.*pair.create)() > 0) pair.fill(context);
       }
+      // A full or failing disk a family went on from fails the merge.
+      context.EndIfConnectionLost("合并");
       FinishRunRecord(
           context.m_pConn, record,
           context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted,
           context.m_nErrCount);
     }
   } catch (const std::exception& escaped) {
-    context.LogFailure("合并", "合并中止", escaped);
+    context.LogEscaped("合并", "合并中止", escaped);
     built = false;
   }
   context.CloseStatConnection();

@@ -214,6 +214,25 @@ TEST_F(FileWorkspaceTest, CommitByAnotherProgramIsNotOverwritten) {
   EXPECT_EQ(LastOutcome(), "failed");
 }
 
+// A write of the working copy that failed (a full disk here) fails the
+// job, also when the job went on after it: the file keeps its tables and
+// the copy goes.
+TEST_F(FileWorkspaceTest, FailedWriteOfTheWorkingCopyKeepsTheFile) {
+  db::Connection(path_).Execute("insert into T values (1)");
+  auto job = Job();
+  ASSERT_EQ(Open(*job), "");
+  db::Connection work(job->WorkConnection());
+  work.Execute("PRAGMA max_page_count = 1");  // no page more than it has
+  work.Execute("delete from T");
+  EXPECT_THROW(work.Execute("create table U (V text)"), db::DbError);
+  std::string error;
+  EXPECT_FALSE(job->Publish(work, RunOutcome::kCompleted, 0, error));
+  EXPECT_NE(error.find("the disk is full"), std::string::npos) << error;
+  EXPECT_EQ(Values(), std::vector<std::string>{"1"});
+  EXPECT_EQ(Beside(dir_.path()), std::set<std::string>{"stats.sqlite.lock"});
+  EXPECT_EQ(LastOutcome(), "failed");
+}
+
 // A job in place works in one transaction on the file itself: no copy is
 // made, readers see the file as it was until the job publishes, and a job
 // abandoned or killed before that leaves the file as it was.
