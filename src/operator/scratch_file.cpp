@@ -42,6 +42,10 @@ void ScratchBeside::Truncate() {
 }
 
 bool ScratchBeside::Publish(std::string& error) {
+  if (!db::WriteBackLog(target_, error)) {
+    error = "cannot put the new file in the place of " + target_ + ": " + error;
+    return false;
+  }
   const int fd = ::open(path_.c_str(), O_RDONLY);
   const bool synced = fd >= 0 && ::fsync(fd) == 0;
   if (fd >= 0) ::close(fd);

@@ -233,6 +233,32 @@ TEST_F(FileWorkspaceTest, FailedWriteOfTheWorkingCopyKeepsTheFile) {
   EXPECT_EQ(LastOutcome(), "failed");
 }
 
+// A file in WAL mode that another program holds open, its last commit
+// still in the write-ahead log: the copy holds that commit and the file the
+// job publishes is whole; a commit of the other program while the job ran
+// fails the job and is kept.
+TEST_F(FileWorkspaceTest, WalModeFileIsCopiedWithEveryCommit) {
+  for (const bool commit_meanwhile : {false, true}) {
+    SCOPED_TRACE(commit_meanwhile ? "commit meanwhile" : "no commit meanwhile");
+    db::Connection other(path_);
+    other.Execute("PRAGMA journal_mode = WAL");
+    other.Execute("PRAGMA wal_autocheckpoint = 0");
+    other.Execute("delete from T");
+    other.Execute("insert into T values (5)");
+    auto job = Job();
+    ASSERT_EQ(Open(*job), "");
+    db::Connection work(job->WorkConnection());
+    EXPECT_EQ(Texts(work, "select V from T"), std::vector<std::string>{"5"});
+    work.Execute("insert into T values (6)");
+    if (commit_meanwhile) other.Execute("insert into T values (7)");
+    std::string error;
+    EXPECT_EQ(job->Publish(work, RunOutcome::kCompleted, 0, error), !commit_meanwhile) << error;
+    db::Connection result(path_);
+    EXPECT_EQ(Texts(result, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    EXPECT_EQ(Values(), (std::vector<std::string>{"5", commit_meanwhile ? "7" : "6"}));
+  }
+}
+
 // A job in place works in one transaction on the file itself: no copy is
 // made, readers see the file as it was until the job publishes, and a job
 // abandoned or killed before that leaves the file as it was.

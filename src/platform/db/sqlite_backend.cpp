@@ -321,6 +321,7 @@ class SqliteBackend : public Backend {
 
   DbKind Kind() const override { return DbKind::kEmbedded; }
   std::string FilePath() const override { return path_; }
+  sqlite3* Handle() const { return db_; }
 
   std::unique_ptr<RowSource> Query(std::string_view sql,
                                    const std::vector<Value>& params) override {
@@ -524,6 +525,55 @@ void CreateSqliteFile(const std::string& path) {
     std::filesystem::remove(file);
     throw DbError("cannot create the database file " + path + ": " + message);
   }
+}
+
+void CopyDatabase(Connection& source, const std::string& target) {
+  auto* from = dynamic_cast<SqliteBackend*>(&source.backend());
+  if (!from) throw DbError(source.Location() + " is no SQLite file to copy");
+  sqlite3* to = nullptr;
+  int rc =
+      sqlite3_open_v2(target.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  // A copy that fails is thrown away: it needs no journal while it is made.
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_exec(to, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
+                      nullptr);
+  }
+  if (rc == SQLITE_OK) {
+    sqlite3_backup* backup = sqlite3_backup_init(to, "main", from->Handle(), "main");
+    rc = backup ? sqlite3_backup_step(backup, -1) : sqlite3_errcode(to);
+    const int finished = backup ? sqlite3_backup_finish(backup) : rc;
+    rc = rc == SQLITE_DONE ? finished : rc;
+  }
+  // The copy takes the source's header, WAL mode too; it goes back to the
+  // rollback journal, which needs no files beside it once it is closed.
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_exec(to, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  }
+  const std::string message = rc == SQLITE_OK ? "" : sqlite3_errstr(rc);
+  sqlite3_close(to);
+  if (rc != SQLITE_OK) {
+    throw DbError("cannot copy " + from->FilePath() + " to " + target + ": " + message,
+                  FailureOfCode(rc));
+  }
+}
+
+bool WriteBackLog(Connection& database) {
+  return database.Scalar("PRAGMA wal_checkpoint(TRUNCATE)").AsInteger() == 0;
+}
+
+bool WriteBackLog(const std::string& file, std::string& error) {
+  std::error_code unreadable;
+  if (!std::filesystem::exists(file + "-wal", unreadable)) return true;
+  try {
+    Connection database(file);
+    if (WriteBackLog(database)) return true;
+    error = file +
+            " is in use by another program, which keeps its write-ahead log from being "
+            "written back";
+  } catch (const DbError& failure) {
+    error = failure.what();
+  }
+  return false;
 }
 
 std::string ScratchPrefix(const std::string& file) {
