@@ -11,6 +11,7 @@
 #include "platform/db/connection.h"
 #include "support/full_disk.h"
 #include "support/test_databases.h"
+#include "support/umask_calls.h"
 
 namespace landstat {
 namespace {
@@ -64,7 +65,10 @@ class ReportDataTest : public BothEngines {
 };
 
 TEST_P(ReportDataTest, CopiesTheExistingTablesOfTheUnitWithTheirTypesAndDefaults) {
+  const int umask_calls = testing::UmaskCalls();
   const ReportDataResult result = GenerateReportData(Request());
+  // The scratch file's mode is set without the process's umask.
+  EXPECT_EQ(testing::UmaskCalls(), umask_calls);
   ASSERT_EQ(result.report.outcome, RunOutcome::kCompleted)
       << ::testing::PrintToString(result.report.messages);
   EXPECT_EQ(result.copied, (std::vector<std::string>{"TDLY_YJFL", "GDPDMJHZ"}));
