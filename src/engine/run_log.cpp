@@ -1,6 +1,8 @@
 #include "engine/run_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -30,14 +32,21 @@ void StatRunLog::OpenStatLogFile() {
   if (m_strLogFile.empty() || !fs::is_regular_file(m_strLogFile)) return;
   m_fileLog = std::fopen(m_strLogFile.c_str(), "w");
   m_bLogOpen = m_fileLog != nullptr;
-  m_nRoomEnd = 0;
   if (m_bLogOpen) KeepRoomAhead();
 }
 
 void StatRunLog::CloseStatLogFile() {
+  if (m_fileLog && m_nRoomEnd > 0) {
+    // The room kept past the end is given back: cut at the file's size.
+    struct stat status {};
+    std::fflush(m_fileLog);
+    const int fd = ::fileno(m_fileLog);
+    if (::fstat(fd, &status) == 0) static_cast<void>(::ftruncate(fd, status.st_size));
+  }
   if (m_fileLog) std::fclose(m_fileLog);
   m_fileLog = nullptr;
   m_bLogOpen = false;
+  m_nRoomEnd = 0;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -341,8 +342,9 @@ TEST_F(FileWorkspaceTest, ReadOnlyFolderIsNamed) {
 }
 
 // A disk too small for the working copy: the job is recorded as failed,
-// says that the disk is full, and leaves no partial copy. Run in a child
-// process with a small file system of its own.
+// says that the disk is full, and leaves no partial copy. A log on the
+// full disk still takes the line that says so. Run in a child process
+// with a small file system of its own.
 TEST_F(FileWorkspaceTest, FullDiskIsSaidAndRecorded) {
   int pipe_fds[2];
   ASSERT_EQ(::pipe(pipe_fds), 0);
@@ -372,6 +374,16 @@ TEST_F(FileWorkspaceTest, FullDiskIsSaidAndRecorded) {
     }
     if (Beside(dir_.path()) != std::set<std::string>{"stats.sqlite.lock"}) say("a copy is left", 1);
     if (LastOutcome() != "failed") say("recorded as " + LastOutcome(), 1);
+    const std::string log_path = dir_.File("stats.log");
+    testing::WriteFileBytes(log_path, "");
+    StatRunLog log(log_path);
+    log.OpenStatLogFile();
+    std::FILE* filler = std::fopen(dir_.File("filler").c_str(), "w");
+    while (filler && std::fputc('x', filler) != EOF && std::fflush(filler) == 0) {
+    }
+    log.LogFailure("表", "磁盘已满");
+    log.CloseStatLogFile();
+    if (testing::ReadFileBytes(log_path) != "1 表 磁盘已满 \r\n") say("the log lost its line", 1);
     say("", 0);
   }
   ::close(pipe_fds[1]);
