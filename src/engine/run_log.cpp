@@ -1,5 +1,9 @@
 #include "engine/run_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -28,18 +32,44 @@ void StatRunLog::OpenStatLogFile() {
   if (m_strLogFile.empty() || !fs::is_regular_file(m_strLogFile)) return;
   m_fileLog = std::fopen(m_strLogFile.c_str(), "w");
   m_bLogOpen = m_fileLog != nullptr;
+  if (m_bLogOpen) KeepRoomAhead();
 }
 
 void StatRunLog::CloseStatLogFile() {
+  if (m_fileLog && m_nRoomEnd > 0) {
+    // The room kept past the end is given back: cut at the file's size.
+    struct stat status {};
+    std::fflush(m_fileLog);
+    const int fd = ::fileno(m_fileLog);
+    if (::fstat(fd, &status) == 0) static_cast<void>(::ftruncate(fd, status.st_size));
+  }
   if (m_fileLog) std::fclose(m_fileLog);
   m_fileLog = nullptr;
   m_bLogOpen = false;
+  m_nRoomEnd = 0;
 }
 
 namespace {
 
 // How many failures a run's report quotes.
 constexpr std::size_t kReportedFailures = 20;
+
+// The room kept on the log's disk ahead of its lines, so that the lines
+// saying that the disk is full are written when the job's work filled it
+// (the log often lies on the database's disk).
+constexpr long kLogRoom = 64 * 1024;
+
+// The log's words for the loss of the job's database, by its kind.
+const char* LossText(db::DbFailure failure) {
+  switch (failure) {
+    case db::DbFailure::kFull:
+      return "磁盘已满, 作业停止";
+    case db::DbFailure::kIoError:
+      return "磁盘读写出错, 作业停止";
+    default:
+      return "与数据库服务器的连接中断, 作业停止";
+  }
+}
 
 // A cause's text on one line: its line breaks become blanks.
 std::string OneLine(std::string_view text) {
@@ -69,23 +99,20 @@ std::optional<db::DbError> DbErrorInFlight() {
 
 }  // namespace
 
-JobEnded::JobEnded()
-    : std::runtime_error("the connection to the database server was lost: the job ended") {}
+JobEnded::JobEnded() : std::runtime_error("the job's database was lost: the job ended") {}
 
 bool StatRunLog::AfterConnectionLoss(const std::string& title,
                                      const std::optional<db::DbError>& cause) {
   if (!m_bConnectionLost) {
-    const db::Connection* connection = JobConnection();
-    if (cause && cause->Failure() == db::DbFailure::kConnectionLost) {
-      WriteFailure(title, "与数据库服务器的连接中断, 作业停止", cause->what());
-    } else if (connection && connection->Lost()) {
-      // The error that found the loss was handled without being logged.
-      WriteFailure(
-          title, "与数据库服务器的连接中断, 作业停止",
-          "the connection to the PostgreSQL server (" + connection->Location() + ") was lost");
-    } else {
-      return false;
+    std::optional<db::DbError> lost;
+    if (cause && db::EndsJob(cause->Failure())) {
+      lost = cause;
+    } else if (const db::Connection* connection = JobConnection()) {
+      // The error that met the loss was handled without being logged.
+      lost = connection->Lost();
     }
+    if (!lost) return false;
+    WriteFailure(title, LossText(lost->Failure()), lost->what());
     m_bConnectionLost = true;
     if (m_bHolding) {
       m_arrHeld.back().kind = HeldLine::Kind::kConnectionLost;
@@ -95,6 +122,15 @@ bool StatRunLog::AfterConnectionLoss(const std::string& title,
   }
   if (cause) throw JobEnded();
   return true;
+}
+
+void StatRunLog::LogEscaped(const std::string& title, const std::string& message,
+                            const std::exception& escaped) {
+  try {
+    LogFailure(title, message, escaped);
+  } catch (const JobEnded&) {
+    // The loss is logged; the job ends where this was called.
+  }
 }
 
 void StatRunLog::EndIfConnectionLost(const std::string& title) {
@@ -170,6 +206,17 @@ void StatRunLog::LogText(const std::string& text) {
   if (m_bLogOpen && m_fileLog) {
     std::fwrite(text.data(), 1, text.size(), m_fileLog);
     std::fflush(m_fileLog);
+    KeepRoomAhead();
+  }
+}
+
+void StatRunLog::KeepRoomAhead() {
+  const long end = std::ftell(m_fileLog);
+  if (end < 0 || end + kLogRoom / 2 < m_nRoomEnd) return;
+  // Reserved past the end: the file's size stays what was written. A file
+  // system that reserves nothing leaves the log as it was.
+  if (::fallocate(::fileno(m_fileLog), FALLOC_FL_KEEP_SIZE, end, kLogRoom) == 0) {
+    m_nRoomEnd = end + kLogRoom;
   }
 }
 

@@ -12,9 +12,9 @@
 
 namespace landstat {
 
-// Ends a job whose connection to the database server was lost (see
-// StatRunLog): raised from the handler of a database error, it takes the
-// job to its end, where it is not logged again.
+// Ends a job that lost its database (see StatRunLog): raised from the
+// handler of a database error, it takes the job to its end, where it is not
+// logged again.
 class JobEnded : public std::runtime_error {
  public:
   JobEnded();
@@ -25,9 +25,11 @@ class JobEnded : public std::runtime_error {
 // written to the run's log file as one line "%d %s %s \r\n" (counter,
 // title, message). The log file is prepared by whoever starts the run; a
 // run never creates one, and without it failures are still counted.
-// A lost connection to a server is logged once, as such: every statement
-// after it fails for the same reason, so later failures are not logged, and
-// a failure logged from the handler of a database error raises JobEnded
+// The loss of the job's database is logged once, as such: a lost connection
+// to a server, after which every statement fails for the same reason, or a
+// full or failing disk, after which the database may lack what the job
+// wrote (see db::Connection::Lost). Later failures are not logged, and a
+// failure logged from the handler of a database error raises JobEnded
 // instead, which ends the job.
 class StatRunLog {
  public:
@@ -65,12 +67,17 @@ class StatRunLog {
   void LogNotice(const std::string& title, const std::string& message);
   // Writes text to the run's log as it stands, when the log is open.
   void LogText(const std::string& text);
-  // True when the failure is not to be logged: the connection was lost
-  // before; logs the loss when `cause` is it. Raises JobEnded when `cause`
-  // is a database error.
+  // Logs what a job's stages let through, which ends the job: as LogFailure
+  // with the cause, but never raising JobEnded (the loss of the job's
+  // database is logged once, as such).
+  void LogEscaped(const std::string& title, const std::string& message,
+                  const std::exception& escaped);
+  // True when the failure is not to be logged: the job's database was lost
+  // before; logs the loss when `cause` is it, or when the job's connection
+  // met it. Raises JobEnded then when `cause` is a database error.
   bool AfterConnectionLoss(const std::string& title, const std::optional<db::DbError>& cause);
-  // Between stages: raises JobEnded when the connection was lost, which is
-  // logged once if it was not yet.
+  // Between stages: raises JobEnded when the job's database was lost, which
+  // is logged once if it was not yet.
   void EndIfConnectionLost(const std::string& title);
   // The connection the job works on, whose loss ends it; none by default.
   virtual const db::Connection* JobConnection() const { return nullptr; }
@@ -100,6 +107,7 @@ class StatRunLog {
   void WriteHeldLines(const std::vector<HeldLine>& lines);
 
   int m_nErrCount = 0;
+  // The job's database was lost: its server connection, or its disk.
   bool m_bConnectionLost = false;
   // The first failures and the notices of the run, as logged, for the
   // run's report.
@@ -114,9 +122,12 @@ class StatRunLog {
   bool m_bLossWritten = false;  // the loss of a connection is in the log
   int m_nCountBeforeHolding = 0;
   std::vector<HeldLine> m_arrHeld;
+  long m_nRoomEnd = 0;  // where the room kept on the log's disk ends
 
   // A failure line as it stands, counted (held while lines are held).
   void AppendFailureText(const std::string& text);
+  // Keeps room on the log's disk ahead of what was written.
+  void KeepRoomAhead();
 };
 
 // The text of the error being handled when called from inside its handler

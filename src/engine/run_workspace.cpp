@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
@@ -55,35 +56,18 @@ std::string Megabytes(std::uintmax_t bytes) {
   return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
 }
 
-bool DiskFull(int error) {
-  return error == ENOSPC || error == EDQUOT;
-}
-
-// Writes all of `from`, read from its start, into the new file `to`; on
-// failure nothing of `to` stays and the errno is returned.
-int CopyContents(int from, const std::string& to, mode_t mode) {
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (out < 0) return errno;
-  std::vector<char> buffer(1 << 20);
-  int failed = 0;
-  for (off_t offset = 0; failed == 0;) {
-    const ssize_t got = ::pread(from, buffer.data(), buffer.size(), offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      failed = got < 0 ? errno : 0;
-      break;
-    }
-    for (ssize_t put = 0; put < got && failed == 0;) {
-      const ssize_t wrote = ::write(out, buffer.data() + put, static_cast<std::size_t>(got - put));
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) failed = wrote < 0 ? errno : EIO;
-      if (wrote > 0) put += wrote;
-    }
-    offset += got;
+// What a job says when its database failed it: a full disk is named as
+// such.
+std::string LostWork(const db::DbError& cause) {
+  const std::string what = cause.what();
+  switch (cause.Failure()) {
+    case db::DbFailure::kFull:
+      return "the disk is full: the job's work is not saved (" + what + ")";
+    case db::DbFailure::kIoError:
+      return "the disk failed to read or write: the job's work is not saved (" + what + ")";
+    default:
+      return "the job's work is not saved: " + what;
   }
-  if (::close(out) != 0 && failed == 0) failed = errno;
-  if (failed != 0) ::unlink(to.c_str());
-  return failed;
 }
 
 // A GeoPackage lists its layers in gpkg_contents, a spatial database its
@@ -98,17 +82,17 @@ bool HoldsGisLayers(db::Connection& database) {
 
 }  // namespace
 
-// SQLite counts the commits to a file in bytes 24 to 27 of its header.
-bool RunWorkspace::FileState::Read(int fd) {
+// SQLite's data version of a connection changes with every commit of
+// another connection, whether the file keeps a rollback journal or a
+// write-ahead log (whose commits leave the file's header as it was). Read
+// by path: a descriptor of the program's own on the file, once closed,
+// would take SQLite's locks on it with it.
+bool RunWorkspace::FileState::Read(const std::string& file, db::Connection& database) {
   struct stat status {};
-  unsigned char counter[4] = {};
-  if (::fstat(fd, &status) != 0 || ::pread(fd, counter, sizeof counter, 24) != sizeof counter) {
-    return false;
-  }
+  if (::stat(file.c_str(), &status) != 0) return false;
   device = status.st_dev;
   inode = status.st_ino;
-  commits = (std::uint32_t{counter[0]} << 24) | (std::uint32_t{counter[1]} << 16) |
-            (std::uint32_t{counter[2]} << 8) | counter[3];
+  version = database.Scalar("PRAGMA data_version").AsInteger();
   return true;
 }
 
@@ -145,6 +129,7 @@ RunWorkspace::~RunWorkspace() {
 }
 
 void RunWorkspace::Unlock() {
+  original_.reset();
   if (lock_fd_ >= 0) ::close(lock_fd_);  // closing releases the lock
   lock_fd_ = -1;
   if (!server_lock_) return;
@@ -295,6 +280,7 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
       Unlock();
       return false;
     }
+    if (OnWorkingCopy()) original_ = std::make_unique<db::Connection>(std::move(database));
   } catch (const db::DbError& failure) {
     error = (record_id_ == 0 ? "cannot record the job in the database: "
                              : "cannot make the working copy of " + file_ + ": ") +
@@ -309,43 +295,39 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
   return true;
 }
 
-// The copy is made under a read transaction on `database`, which keeps
-// other programs from committing to the file meanwhile: it is one state of
-// the file, whose commit count is kept to be checked before publishing.
+// The copy is made under a read transaction on `database`: one state of the
+// file, with every transaction committed before it (in WAL mode also those
+// its write-ahead log still holds), whose data version is kept to be
+// checked before publishing.
 bool RunWorkspace::MakeWorkingCopy(db::Connection& database, std::string& error) {
   working_file_ = file_ + ".working";
-  // Opened before the transaction and closed after it: closing a file that
-  // SQLite holds a lock on would release the lock.
-  const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = file_ + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!HasRoom(error)) return false;
   bool made = false;
   try {
     database.BeginTrans();
-    database.Scalar("select count(*) from sqlite_master");
-    made = HasRoom(fd, error) && CopyFrom(fd, error);
+    made = copied_.Read(file_, database);
+    if (!made) error = file_ + ": " + std::strerror(errno);
+    made = made && CopyFrom(database, error);
     database.CommitTrans();
   } catch (...) {
     if (database.InTransaction()) database.RollbackTrans();
-    ::close(fd);
     throw;
   }
-  ::close(fd);
   return made;
 }
 
 // The working copy, the compacted copy a run makes of it, and what the run
-// adds need about two and a half times the file.
-bool RunWorkspace::HasRoom(int fd, std::string& error) const {
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) {
-    error = file_ + ": " + std::strerror(errno);
+// adds need about two and a half times the file (with its write-ahead log).
+bool RunWorkspace::HasRoom(std::string& error) const {
+  std::error_code failed;
+  std::uintmax_t bytes = fs::file_size(file_, failed);
+  if (failed) {
+    error = file_ + ": " + failed.message();
     return false;
   }
-  const std::uintmax_t needed = static_cast<std::uintmax_t>(status.st_size) * 5 / 2;
-  std::error_code failed;
+  const std::uintmax_t log = fs::file_size(file_ + "-wal", failed);
+  if (!failed) bytes += log;
+  const std::uintmax_t needed = bytes * 5 / 2;
   const fs::space_info space = fs::space(FolderOf(file_), failed);
   if (failed || space.available >= needed) return true;
   error = "the disk holding " + FolderOf(file_) + " is full: a job on " + file_ + " needs about " +
@@ -353,19 +335,30 @@ bool RunWorkspace::HasRoom(int fd, std::string& error) const {
   return false;
 }
 
-bool RunWorkspace::CopyFrom(int fd, std::string& error) {
+// The copy is made with the file's permissions; a copy that failed is
+// removed.
+bool RunWorkspace::CopyFrom(db::Connection& database, std::string& error) {
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !copied_.Read(fd)) {
-    error = file_ + ": " + std::strerror(errno);
+  const int fd = ::stat(file_.c_str(), &status) != 0
+                     ? -1
+                     : ::open(working_file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              status.st_mode & 07777);
+  if (fd < 0) {
+    error = "cannot make the working copy " + working_file_ + ": " + std::strerror(errno);
     return false;
   }
-  const int failed = CopyContents(fd, working_file_, status.st_mode & 07777);
-  if (failed == 0) return true;
-  error = DiskFull(failed)
-              ? "the disk holding " + FolderOf(file_) + " is full: the working copy of " + file_ +
-                    " could not be made"
-              : "cannot make the working copy " + working_file_ + ": " + std::strerror(failed);
-  return false;
+  ::close(fd);
+  try {
+    db::CopyDatabase(database, working_file_);
+    return true;
+  } catch (const db::DbError& failure) {
+    db::RemoveScratchFiles(file_);
+    error = failure.Failure() == db::DbFailure::kFull
+                ? "the disk holding " + FolderOf(file_) + " is full: the working copy of " + file_ +
+                      " could not be made"
+                : "cannot make the working copy " + working_file_ + ": " + failure.what();
+    return false;
+  }
 }
 
 void RunWorkspace::SpeedUpWorkingCopy(db::Connection& work) {
@@ -388,6 +381,13 @@ bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failur
   if (server_ && !ServerLockHeld()) {
     error = "the job lock on " + work.Location() + " for " + year_ + " " + county_ +
             " was lost with its session: the job's work is not committed";
+    Abandon(work, failures);
+    return false;
+  }
+  // Also when the job went on after the failure (a step that caught it):
+  // the work may lack what was written then.
+  if (const std::optional<db::DbError> lost = work.Lost()) {
+    error = LostWork(*lost);
     Abandon(work, failures);
     return false;
   }
@@ -418,29 +418,36 @@ bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failur
 
 // Puts the working copy in the file's place, unless another program
 // committed to the file since the copy was made: its work would be lost.
+// A file in WAL mode first has its write-ahead log written back and emptied:
+// the log goes by the file's name, and what it held would otherwise be read
+// into the file that takes the name.
 std::string RunWorkspace::ReplaceOriginal() {
-  const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "cannot replace " + file_ + ": " + std::strerror(errno);
   std::string error;
   try {
-    db::Connection original(file_);
-    // Holds every other writer off from the check to the rename.
-    original.Execute("BEGIN IMMEDIATE");
-    FileState now;
-    if (!now.Read(fd) || !(now == copied_)) {
+    db::Connection& original = *original_;
+    if (!db::WriteBackLog(original)) {
       error = file_ +
-              " was changed by another program while the job ran: the job's results are not "
-              "saved, so that its changes are kept; run the job again";
+              " is in use by another program, which keeps its write-ahead log from being written "
+              "back: the job's results are not saved; run the job again";
     } else {
-      std::error_code failed;
-      fs::rename(working_file_, file_, failed);
-      if (failed) error = "cannot replace " + file_ + ": " + failed.message();
+      // Holds every other writer off from the check to the rename.
+      original.Execute("BEGIN IMMEDIATE");
+      FileState now;
+      if (!now.Read(file_, original) || !(now == copied_)) {
+        error = file_ +
+                " was changed by another program while the job ran: the job's results are not "
+                "saved, so that its changes are kept; run the job again";
+      } else {
+        std::error_code failed;
+        fs::rename(working_file_, file_, failed);
+        if (failed) error = "cannot replace " + file_ + ": " + failed.message();
+      }
+      original.Execute("ROLLBACK");
     }
-    original.Execute("ROLLBACK");
   } catch (const db::DbError& failure) {
     error = "cannot replace " + file_ + ": " + failure.what();
   }
-  ::close(fd);
+  original_.reset();
   return error;
 }
 
@@ -472,7 +479,7 @@ void RunWorkspace::RecordFailure(long failures) {
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
             const std::string& title, const std::function<void(const std::string&)>& observer,
             RunOutcome& outcome) {
-  if (!completed) {
+  if (!completed || log.m_bConnectionLost) {
     workspace.Abandon(work, log.m_nErrCount);
     return false;
   }

@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,8 +18,11 @@ namespace landstat {
 // a job that fails leaves the database as it was and one that completes
 // replaces the earlier results as a whole:
 // - an embedded database is worked on in a copy beside the file ("FILE.working"),
-//   which takes the file's place by one rename when the job completes,
-//   unless another program committed to the file meanwhile; other jobs are
+//   made through SQLite so that it holds every committed transaction (in WAL
+//   mode also those the write-ahead log still holds), which takes the file's
+//   place by one rename when the job completes, unless another program
+//   committed to the file meanwhile or a write of the copy failed (a full
+//   disk); other jobs are
 //   locked out meanwhile ("FILE.lock"), and what a killed job left beside
 //   the file is swept when the next opens or abandons. A job that adds
 //   little to a large file works in one transaction on the file itself
@@ -90,9 +92,10 @@ class RunWorkspace {
                                 const std::string& county);
 
   // Makes the work the database's, with the record of its end. The job's
-  // connection is closed. False, with `error`, when that failed: the
-  // database then keeps its earlier results and the job is recorded as
-  // failed.
+  // connection is closed. False, with `error`, when that failed, or when
+  // `work` met a full or failing disk or lost its server, even if the job
+  // went on after it: the database then keeps its earlier results and the
+  // job is recorded as failed.
   bool Publish(db::Connection& work, RunOutcome outcome, long failures, std::string& error);
 
   // Throws the work away and records the job as failed. The job's
@@ -100,14 +103,15 @@ class RunWorkspace {
   void Abandon(db::Connection& work, long failures);
 
  private:
-  // Which file and how many commits it had seen when the copy was made.
+  // Which file stands under the name, and how many commits of other
+  // connections the connection kept since the copy (original_) has seen.
   struct FileState {
     dev_t device = 0;
     ino_t inode = 0;
-    std::uint32_t commits = 0;
-    bool Read(int fd);
+    long long version = 0;
+    bool Read(const std::string& file, db::Connection& database);
     bool operator==(const FileState& other) const {
-      return device == other.device && inode == other.inode && commits == other.commits;
+      return device == other.device && inode == other.inode && version == other.version;
     }
   };
 
@@ -118,8 +122,8 @@ class RunWorkspace {
   bool PlainTablesFree(db::Connection& database, const Checks& checks, std::string& error);
   bool ServerLockHeld();
   bool MakeWorkingCopy(db::Connection& database, std::string& error);
-  bool HasRoom(int fd, std::string& error) const;
-  bool CopyFrom(int fd, std::string& error);
+  bool HasRoom(std::string& error) const;
+  bool CopyFrom(db::Connection& database, std::string& error);
   std::string ReplaceOriginal();
   void RecordFailure(long failures);
   void Unlock();
@@ -129,6 +133,9 @@ class RunWorkspace {
   bool in_place_ = false;  // one transaction on the embedded file itself
   std::string file_, working_file_, work_connection_;
   FileState copied_;
+  // The connection the copy was made on, kept until the copy replaces the
+  // file: it learns of every commit to the file meanwhile, in WAL mode too.
+  std::unique_ptr<db::Connection> original_;
   int lock_fd_ = -1;
   std::unique_ptr<db::Connection> server_lock_;  // its session holds the lock
   long record_id_ = 0;
@@ -138,7 +145,9 @@ class RunWorkspace {
 // The end of a job on `work`: when `completed`, the work is published as
 // `outcome` (completed, or with failures when `log` counted some) and
 // `observer` told "publish"; a failed publish is logged under `title`.
-// Otherwise the work is abandoned. False when the job failed.
+// Otherwise, or when `log` met the loss of the job's database (a full or
+// failing disk, a lost server), the work is abandoned. False when the job
+// failed.
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
             const std::string& title, const std::function<void(const std::string&)>& observer,
             RunOutcome& outcome);

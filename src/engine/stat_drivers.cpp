@@ -362,12 +362,8 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
       ready = ready && BuildTables(context, layers, plan, arguments.observer, schema);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
-      // A lost connection's error is logged as the loss, once, and the log
-      // then ends the job (JobEnded), as it has here.
-      try {
-        context.LogFailure("统计", "统计中止", escaped);
-      } catch (const JobEnded&) {
-      }
+      // The loss of the run's database is logged as such, once.
+      context.LogEscaped("统计", "统计中止", escaped);
       ready = false;
     }
     // What a failed run committed in its schema goes with the schema.

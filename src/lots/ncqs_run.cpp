@@ -121,7 +121,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
       ready = ready && BuildNcqsTables(context, layers.lot, request.observer);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
-      context.LogFailure("汇总农村权属宗地", "汇总中止", escaped);
+      context.LogEscaped("汇总农村权属宗地", "汇总中止", escaped);
       ready = false;
     }
     ready = EndJob(workspace, context.m_pConn, context, ready, "保存汇总结果", request.observer,

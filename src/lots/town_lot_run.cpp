@@ -195,7 +195,7 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
     completed = BuildTownTables(context, request.observer);
   } catch (const std::exception& escaped) {
     // Whatever a stage let through ends the run as failed, never half done.
-    context.LogFailure("汇总宗地", "汇总中止", escaped);
+    context.LogEscaped("汇总宗地", "汇总中止", escaped);
     completed = false;
   }
   completed = EndJob(workspace, context.m_pConn, context, completed, "保存汇总结果",

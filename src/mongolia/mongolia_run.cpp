@@ -238,7 +238,7 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
     }
   } catch (const std::exception& escaped) {
     // Whatever a stage let through ends the run as failed, never half done.
-    context.LogFailure("汇总内蒙古数据", "汇总中止", escaped);
+    context.LogEscaped("汇总内蒙古数据", "汇总中止", escaped);
     completed = false;
   }
   RunReport report = Finish(context, workspace, completed, request.observer);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "engine/run_record.h"
@@ -16,6 +17,7 @@
 #include "operator/scratch_file.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sqlite_backend.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -227,13 +229,15 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
       for (const SummaryPair& pair : SummaryPairs()) {
         if ((context.*pair.create)() > 0) pair.fill(context);
       }
+      // A full or failing disk a family went on from fails the merge.
+      context.EndIfConnectionLost("合并");
       FinishRunRecord(
           context.m_pConn, record,
           context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted,
           context.m_nErrCount);
     }
   } catch (const std::exception& escaped) {
-    context.LogFailure("合并", "合并中止", escaped);
+    context.LogEscaped("合并", "合并中止", escaped);
     built = false;
   }
   context.CloseStatConnection();
@@ -268,12 +272,17 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
   }
   const std::string contributing =
       (fs::path(folder.Path()) / fs::path(contributing_input).filename()).string();
-  std::error_code failed;
-  fs::copy_file(receiving_input, receiving.Path(), fs::copy_options::overwrite_existing, failed);
-  if (!failed) fs::copy_file(contributing_input, contributing, failed);
-  if (failed) {
+  // Copied through SQLite, with every committed transaction (in WAL mode
+  // also those the write-ahead log still holds).
+  try {
+    for (const auto& [input, copy] : {std::pair(receiving_input, receiving.Path()),
+                                      std::pair(contributing_input, contributing)}) {
+      db::Connection source(input);
+      db::CopyDatabase(source, copy);
+    }
+  } catch (const db::DbError& error) {
     outcome.Fail("合并数据失败！",
-                 "cannot copy the databases to scratch files: " + failed.message());
+                 std::string("cannot copy the databases to scratch files: ") + error.what());
     return;
   }
   const std::string& rural_copy = into_town ? contributing : receiving.Path();

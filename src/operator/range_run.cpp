@@ -332,7 +332,8 @@ bool TakeDatabase(RunWorkspace& workspace, StatRunLog& log) {
 }
 
 // A second context's failures go to the log of the first, counted there,
-// while `guest` works: it shares the open log file and the count.
+// while `guest` works: it shares the open log file, the count and whether
+// the job's database was lost.
 class SharedLog {
  public:
   SharedLog(StatRunLog& host, StatRunLog& guest) : host_(host), guest_(guest) {
@@ -341,11 +342,13 @@ class SharedLog {
     guest_.m_nErrCount = host_.m_nErrCount;
     guest_.m_arrFirstFailures = host_.m_arrFirstFailures;
     guest_.m_arrNotices = host_.m_arrNotices;
+    guest_.m_bConnectionLost = host_.m_bConnectionLost;
   }
   ~SharedLog() {
     host_.m_nErrCount = guest_.m_nErrCount;
     host_.m_arrFirstFailures = std::move(guest_.m_arrFirstFailures);
     host_.m_arrNotices = std::move(guest_.m_arrNotices);
+    host_.m_bConnectionLost = host_.m_bConnectionLost || guest_.m_bConnectionLost;
     guest_.m_fileLog = nullptr;
     guest_.m_bLogOpen = false;
   }
@@ -409,7 +412,7 @@ RunReport RunLandRange(RangeJob& job, bool farmland) {
                                farmland ? std::nullopt : job.request.title);
       } catch (const std::exception& escaped) {
         // Whatever a stage let through ends the run as failed, never half done.
-        context->LogFailure(kTitle, "统计中止", escaped);
+        context->LogEscaped(kTitle, "统计中止", escaped);
         completed = false;
       }
       completed = EndJob(workspace, context->m_pConn, *context, completed, "保存范围统计结果", {},
@@ -451,8 +454,11 @@ void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town, const RepairLayer
     SharedLog shared(town, *land);
     try {
       LandStages(*land, connection, false, std::nullopt);
+      // A failure of the disk the land-use stages went on from ends the
+      // town run too (SharedLog passes it on).
+      land->EndIfConnectionLost("土地利用");
     } catch (const std::exception& escaped) {
-      land->LogFailure("土地利用", "统计中止", escaped);
+      land->LogEscaped("土地利用", "统计中止", escaped);
     }
     land->CloseStatConnection();
   }
@@ -497,7 +503,7 @@ RunReport RunTownRange(RangeJob& job) {
                 });
     if (completed) CopyLotAndHouseInfo(context, job.request.title);
   } catch (const std::exception& escaped) {
-    context.LogFailure(kTitle, "统计中止", escaped);
+    context.LogEscaped(kTitle, "统计中止", escaped);
     completed = false;
   }
   completed = EndJob(workspace, context.m_pConn, context, completed, "保存范围统计结果", {},

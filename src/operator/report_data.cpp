@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "engine/run_record.h"
 #include "engine/table_names.h"
@@ -197,6 +198,8 @@ short CopyReportTables(db::Connection& source, db::Connection& target, const std
     } else if (failed) {
       failed->push_back(source_table + " (" + error + ")");
     }
+    // A full or failing disk, a lost server: no table after it is copied.
+    if (source.Lost() || target.Lost()) return 0;
   }
   return 1;
 }
@@ -234,6 +237,10 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
       db::Connection target(scratch.Path());
       CopyReportTables(source, target, request.year, request.county, unit_code, server,
                        &result.copied, &failed);
+      // The file is not written then, and the earlier one stays.
+      if (const std::optional<db::DbError> lost = target.Lost() ? target.Lost() : source.Lost()) {
+        return Failed(std::move(result), lost->what());
+      }
       target.Close();
     }
     std::string error;

@@ -48,12 +48,14 @@ std::string ReportDataFile(const std::string& folder, const std::string& statist
 // report table in the unit, the folder cannot be written) leaves any
 // earlier file as it was and no scratch file behind.
 // A table that fails to copy is left out whole, named and counted; the
-// export then completes with failures.
+// export then completes with failures. A full or failing disk, or a lost
+// server, fails the export: nothing is written.
 ReportDataResult GenerateReportData(const ReportDataRequest& request);
 
 // Copies each report table of the year, county and unit code ("PM", "MU",
 // "GQ") whose source exists; a copy that fails is rolled back and its
-// source name added to `failed`. Returns 1.
+// source name added to `failed`. Returns 1; 0, copying no more, when a
+// copy met a full or failing disk or lost the server.
 short CopyReportTables(db::Connection& source, db::Connection& target, const std::string& year,
                        const std::string& county, const std::string& unit_code, bool server,
                        std::vector<std::string>* copied = nullptr,

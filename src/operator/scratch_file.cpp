@@ -11,24 +11,21 @@
 #include <cstring>
 
 #include "platform/db/sqlite_backend.h"
+#include "platform/host/new_entries.h"
 
 namespace landstat {
 
 ScratchBeside::ScratchBeside(std::string target, const std::string& tag)
     : target_(std::move(target)) {
   std::string path = db::ScratchPath(target_, tag + "-XXXXXX");
-  const int fd = ::mkstemp(path.data());
+  // Made with the usual permissions; the file it replaces keeps its own.
+  const int fd = host::MakeUniqueFile(path);
   if (fd < 0) {
     error_ = "cannot write in the folder of " + target_ + ": " + std::strerror(errno);
     return;
   }
-  // The file it replaces keeps its permissions; a new one gets the usual.
   struct stat existing {};
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  const mode_t mode =
-      ::stat(target_.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mask;
-  (void)::fchmod(fd, mode);
+  if (::stat(target_.c_str(), &existing) == 0) (void)::fchmod(fd, existing.st_mode & 07777);
   ::close(fd);
   path_ = path;
 }
@@ -42,6 +39,10 @@ void ScratchBeside::Truncate() {
 }
 
 bool ScratchBeside::Publish(std::string& error) {
+  if (!db::WriteBackLog(target_, error)) {
+    error = "cannot put the new file in the place of " + target_ + ": " + error;
+    return false;
+  }
   const int fd = ::open(path_.c_str(), O_RDONLY);
   const bool synced = fd >= 0 && ::fsync(fd) == 0;
   if (fd >= 0) ::close(fd);

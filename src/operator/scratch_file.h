@@ -23,8 +23,9 @@ class ScratchBeside {
   // Makes the scratch file an empty one again (SQLite then sees a new
   // database in it).
   void Truncate();
-  // Syncs the scratch file to disk and renames it onto the target. False,
-  // with `error`, when that failed: the target is then as it was.
+  // Syncs the scratch file to disk and renames it onto the target, whose
+  // write-ahead log (an SQLite file in WAL mode) is written back first.
+  // False, with `error`, when that failed: the target is then as it was.
   bool Publish(std::string& error);
 
  private:

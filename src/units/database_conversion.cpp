@@ -230,7 +230,7 @@ RunReport RunConversion(const ConversionArguments& arguments,
       result = work(*context);
     } catch (const std::exception& failure) {
       // Whatever the work let through ends the conversion as failed.
-      context->LogFailure("转换面积单位", failure.what());
+      context->LogEscaped("转换面积单位", "转换中止", failure);
       host::AfxMessageBox(failure.what());
     }
     if (result > 0) {

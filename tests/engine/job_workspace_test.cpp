@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -249,6 +250,51 @@ TEST_F(FileWorkspaceTest, CommitByAnotherProgramIsNotOverwritten) {
   EXPECT_EQ(LastOutcome(), "failed");
 }
 
+// A write of the working copy that failed (a full disk here) fails the
+// job, also when the job went on after it: the file keeps its tables and
+// the copy goes.
+TEST_F(FileWorkspaceTest, FailedWriteOfTheWorkingCopyKeepsTheFile) {
+  db::Connection(path_).Execute("insert into T values (1)");
+  auto job = Job();
+  ASSERT_EQ(Open(*job), "");
+  db::Connection work(job->WorkConnection());
+  work.Execute("PRAGMA max_page_count = 1");  // no page more than it has
+  work.Execute("delete from T");
+  EXPECT_THROW(work.Execute("create table U (V text)"), db::DbError);
+  std::string error;
+  EXPECT_FALSE(job->Publish(work, RunOutcome::kCompleted, 0, error));
+  EXPECT_NE(error.find("the disk is full"), std::string::npos) << error;
+  EXPECT_EQ(Values(), std::vector<std::string>{"1"});
+  EXPECT_EQ(Beside(dir_.path()), std::set<std::string>{"stats.sqlite.lock"});
+  EXPECT_EQ(LastOutcome(), "failed");
+}
+
+// A file in WAL mode that another program holds open, its last commit
+// still in the write-ahead log: the copy holds that commit and the file the
+// job publishes is whole; a commit of the other program while the job ran
+// fails the job and is kept.
+TEST_F(FileWorkspaceTest, WalModeFileIsCopiedWithEveryCommit) {
+  for (const bool commit_meanwhile : {false, true}) {
+    SCOPED_TRACE(commit_meanwhile ? "commit meanwhile" : "no commit meanwhile");
+    db::Connection other(path_);
+    other.Execute("PRAGMA journal_mode = WAL");
+    other.Execute("PRAGMA wal_autocheckpoint = 0");
+    other.Execute("delete from T");
+    other.Execute("insert into T values (5)");
+    auto job = Job();
+    ASSERT_EQ(Open(*job), "");
+    db::Connection work(job->WorkConnection());
+    EXPECT_EQ(Texts(work, "select V from T"), std::vector<std::string>{"5"});
+    work.Execute("insert into T values (6)");
+    if (commit_meanwhile) other.Execute("insert into T values (7)");
+    std::string error;
+    EXPECT_EQ(job->Publish(work, RunOutcome::kCompleted, 0, error), !commit_meanwhile) << error;
+    db::Connection result(path_);
+    EXPECT_EQ(Texts(result, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    EXPECT_EQ(Values(), (std::vector<std::string>{"5", commit_meanwhile ? "7" : "6"}));
+  }
+}
+
 // A job in place works in one transaction on the file itself: no copy is
 // made, readers see the file as it was until the job publishes, and a job
 // abandoned or killed before that leaves the file as it was.
@@ -331,8 +377,9 @@ TEST_F(FileWorkspaceTest, ReadOnlyFolderIsNamed) {
 }
 
 // A disk too small for the working copy: the job is recorded as failed,
-// says that the disk is full, and leaves no partial copy. Run in a child
-// process with a small file system of its own.
+// says that the disk is full, and leaves no partial copy. A log on the
+// full disk still takes the line that says so. Run in a child process
+// with a small file system of its own.
 TEST_F(FileWorkspaceTest, FullDiskIsSaidAndRecorded) {
   int pipe_fds[2];
   ASSERT_EQ(::pipe(pipe_fds), 0);
@@ -362,6 +409,16 @@ TEST_F(FileWorkspaceTest, FullDiskIsSaidAndRecorded) {
     }
     if (Beside(dir_.path()) != std::set<std::string>{"stats.sqlite.lock"}) say("a copy is left", 1);
     if (LastOutcome() != "failed") say("recorded as " + LastOutcome(), 1);
+    const std::string log_path = dir_.File("stats.log");
+    testing::WriteFileBytes(log_path, "");
+    StatRunLog log(log_path);
+    log.OpenStatLogFile();
+    std::FILE* filler = std::fopen(dir_.File("filler").c_str(), "w");
+    while (filler && std::fputc('x', filler) != EOF && std::fflush(filler) == 0) {
+    }
+    log.LogFailure("表", "磁盘已满");
+    log.CloseStatLogFile();
+    if (testing::ReadFileBytes(log_path) != "1 表 磁盘已满 \r\n") say("the log lost its line", 1);
     say("", 0);
   }
   ::close(pipe_fds[1]);

@@ -22,6 +22,7 @@
 #include "lots/town_lot_run.h"
 #include "platform/host/paths.h"
 #include "platform/text/ascii_text.h"
+#include "support/full_disk.h"
 #include "support/test_databases.h"
 #include "units/conversion_run.h"
 
@@ -76,10 +77,12 @@ class RunWorkspaceTest : public testing::BothEngines {
     db::Connection result(database().ConnectionString());
     return LastRunRecord(result, year, County());
   }
-  RunReport ConvertToMu() {
+  // A conversion (on a server, its sessions named `name` when given).
+  RunReport ConvertToMu(const std::string& name = "") {
     ConversionRequest request;
     request.codes = county_->codes.get();
-    request.connection = database().ConnectionString();
+    request.connection =
+        database().ConnectionString() + (name.empty() ? "" : " application_name=" + name);
     request.year = "2009";
     request.county = County();
     request.log_path = county_->log;
@@ -486,6 +489,61 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
     EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
     EXPECT_EQ(LastRun()->outcome, "failed");
   }
+}
+
+// A disk that fills while a job works (the statistics run in its summaries;
+// on a server a conversion too, from its start) ends the job with one
+// failure that says so; the earlier results stay and nothing of the job is
+// left. On a server a trigger refuses the tables of the job's sessions as
+// a full disk does. (An SQLite conversion reuses the pages of the tables it
+// replaces: a full disk may leave it room enough.)
+TEST_P(RunWorkspaceTest, FullDiskEndsTheJobAndKeepsTheEarlierResults) {
+  ASSERT_EQ(Run(), 1);
+  const std::string table = Table("2009", kHectare, "NCTDLY_EJFL");
+  const double total = CountyTotal(table);
+  testing::FullDisk disk(".working");
+  db::Connection& admin = database().connection();
+  const std::string name = IsServer() ? "landstat_full_" + std::to_string(::getpid()) : "";
+  const auto fill = [&] {
+    if (!IsServer()) return static_cast<void>(disk.Fill());
+    // A body without a semicolon: statements are split at them.
+    admin.Execute(
+        "create function disk_full() returns event_trigger language plpgsql as E'begin if "
+        "current_setting(''application_name'') = ''" +
+        name +
+        "'' then raise exception ''could not extend file: No space left on device'' using "
+        "errcode = ''53100''\\073 end if\\073 end'");
+    admin.Execute(
+        "create event trigger landstat_disk_full on ddl_command_start when tag in ('CREATE "
+        "TABLE', 'CREATE TABLE AS') execute function disk_full()");
+  };
+  const struct {
+    const char* job;
+    std::function<RunReport()> run;
+  } kJobs[] = {
+      {"run",
+       [&] {
+         return RunNamed(name, [&](const std::string& stage) {
+           if (stage == "code tables") fill();
+         });
+       }},
+      {"convert", [&] { return ConvertToMu(name); }},
+  };
+  for (const auto& job : kJobs) {
+    SCOPED_TRACE(job.job);
+    if (!IsServer() && std::string(job.job) == "convert") continue;
+    const RunReport report = job.run();
+    EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+    EXPECT_EQ(report.failures, 1) << Failures();
+    ASSERT_EQ(report.messages.size(), 1u) << Failures();
+    EXPECT_NE(report.messages[0].find("磁盘已满, 作业停止"), std::string::npos)
+        << report.messages[0];
+    EXPECT_NE(Failures().find(report.messages[0]), std::string::npos) << Failures();
+    EXPECT_EQ(CountyTotal(table), total);
+    EXPECT_EQ(LastRun()->outcome, "failed");
+    EXPECT_FALSE(fs::exists(WorkingCopy()));
+  }
+  if (IsServer()) admin.Execute("drop event trigger landstat_disk_full");
 }
 
 // A unit copy that cannot be filled beside the run's own connection fails

@@ -159,6 +159,27 @@ TEST_F(MergeTest, ReplacesTheDatabaseOfItsModeAndLeavesTheOther) {
   }
 }
 
+// Inputs in WAL mode that another program holds open, their last commits
+// still in the write-ahead log: the merge reads them with those commits,
+// and the input it replaces is whole.
+TEST_F(MergeTest, InputsInWalModeAreMergedWithEveryCommit) {
+  std::vector<std::unique_ptr<db::Connection>> others;
+  for (const auto& [input, kept] : {std::pair(Rural(), "0"), std::pair(Town(), "1")}) {
+    others.push_back(std::make_unique<db::Connection>(input));
+    others.back()->Execute("PRAGMA journal_mode = WAL");
+    others.back()->Execute("PRAGMA wal_autocheckpoint = 0");
+    // One row more of those the input keeps.
+    others.back()->Execute(std::string("insert into statdata select * from statdata where ") +
+                           "城镇用地 = " + kept + " limit 1");
+  }
+  const MergeResult merged = MergeStatistics(Request(kMergeIntoRural));
+  ASSERT_EQ(merged.message, "合并完成！") << ::testing::PrintToString(merged.report.messages);
+  db::Connection whole(home_->File("whole.sqlite"));
+  db::Connection result(Rural());
+  EXPECT_EQ(Texts(result, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  EXPECT_EQ(Rows(result, "statdata").size(), Rows(whole, "statdata").size() + 2);
+}
+
 TEST_F(MergeTest, AFailedMergeLeavesTheInputsAsTheyWereAndNoScratchCopy) {
   struct Case {
     const char* what;

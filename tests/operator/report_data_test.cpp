@@ -9,7 +9,9 @@
 #include "engine/run_record.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
+#include "support/full_disk.h"
 #include "support/test_databases.h"
+#include "support/umask_calls.h"
 
 namespace landstat {
 namespace {
@@ -63,7 +65,10 @@ class ReportDataTest : public BothEngines {
 };
 
 TEST_P(ReportDataTest, CopiesTheExistingTablesOfTheUnitWithTheirTypesAndDefaults) {
+  const int umask_calls = testing::UmaskCalls();
   const ReportDataResult result = GenerateReportData(Request());
+  // The scratch file's mode is set without the process's umask.
+  EXPECT_EQ(testing::UmaskCalls(), umask_calls);
   ASSERT_EQ(result.report.outcome, RunOutcome::kCompleted)
       << ::testing::PrintToString(result.report.messages);
   EXPECT_EQ(result.copied, (std::vector<std::string>{"TDLY_YJFL", "GDPDMJHZ"}));
@@ -100,6 +105,22 @@ TEST_P(ReportDataTest, RefusesAYearWhoseLastJobDidNotFinishAndKeepsTheEarlierFil
   EXPECT_EQ(FolderFiles(out.path()), (std::vector<std::string>{kYear + kCounty + ".sqlite"}));
   db::Connection earlier((out.path() / (kYear + kCounty + ".sqlite")).string());
   EXPECT_EQ(earlier.ListTables().size(), 2u);
+}
+
+// A disk that fills while the file is written fails the export: the
+// earlier file stays, and no scratch file.
+TEST_P(ReportDataTest, FullDiskKeepsTheEarlierFile) {
+  const ReportDataResult earlier = GenerateReportData(Request());
+  ASSERT_TRUE(earlier.report.Completed());
+  testing::FullDisk disk(".working-report-");
+  disk.Fill();
+  const ReportDataResult refused = GenerateReportData(Request());
+  EXPECT_EQ(refused.report.outcome, RunOutcome::kFailed);
+  ASSERT_EQ(refused.report.messages.size(), 1u);
+  EXPECT_NE(refused.report.messages[0].find("disk is full"), std::string::npos)
+      << refused.report.messages[0];
+  EXPECT_EQ(FolderFiles(out.path()), (std::vector<std::string>{kYear + kCounty + ".sqlite"}));
+  EXPECT_EQ(db::Connection(earlier.target).ListTables().size(), 2u);
 }
 
 TEST_P(ReportDataTest, RefusesAnUnsoundYearAFolderThatIsNoneAndACountyNotHeld) {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/db/connection.h"
+#include "platform/db/db_error.h"
 #include "platform/db/sql_text.h"
 #include "platform/db/value.h"
 
@@ -52,8 +54,15 @@ class Backend {
   // Where the database is, for people to read: the file, or the server's
   // host, port and database; never a password.
   virtual std::string Location() const { return FilePath(); }
-  // Whether the connection to a server was lost: every statement fails then.
-  virtual bool Lost() const { return false; }
+  // The failure that ended the connection's use to a job, once one was met
+  // (see Connection::Lost); empty while it is sound.
+  virtual std::optional<DbError> Lost() const { return lost_; }
+  // Keeps `error` as the connection's loss when it ends a job (EndsJob) and
+  // none was kept before. Called where the engine's failure is raised, so
+  // that one a caller catches and drops is still known.
+  void NoteFailure(const DbError& error) {
+    if (!lost_ && EndsJob(error.Failure())) lost_ = error;
+  }
   // Runs one statement, or several separated by ';' when there are no
   // parameters, after rewriting the Access forms into this engine's.
   long Execute(std::string_view sql, const std::vector<Value>& params) {
@@ -154,6 +163,8 @@ class Backend {
 
   // Forgets what was learnt of tables after a statement that may change them.
   void ForgetTablesAfter(const std::string& statement);
+
+  std::optional<DbError> lost_;  // see NoteFailure
 
   int implicit_depth_ = 0;
   bool implicit_owner_ = false;      // the outermost implicit call began the transaction

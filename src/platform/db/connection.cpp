@@ -153,8 +153,9 @@ std::string Connection::Location() const {
   return backend_ ? backend_->Location() : "";
 }
 
-bool Connection::Lost() const {
-  return backend_ && backend_->Lost();
+std::optional<DbError> Connection::Lost() const {
+  if (!backend_) return std::nullopt;
+  return backend_->Lost();
 }
 
 Backend& Connection::backend() {

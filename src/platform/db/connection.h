@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/db/db_error.h"
 #include "platform/db/value.h"
 
 namespace landstat::db {
@@ -65,9 +66,12 @@ class Connection {
   std::string FilePath() const;
   // The file, or the server's host, port and database; never a password.
   std::string Location() const;
-  // Whether the connection to a server was lost (stopped, or its session
-  // ended): every statement on it fails then.
-  bool Lost() const;
+  // Why the connection can do no more of a job's work, once that is so: the
+  // server was lost (stopped, or its session ended), after which every
+  // statement fails; or a statement met a full disk, or one that failed to
+  // read or write, after which the database may lack what was written.
+  // Empty while the connection is sound.
+  std::optional<DbError> Lost() const;
 
   // Runs one statement (or, without parameters, several separated by ';').
   // Parameters bind to '?' marks. Returns the number of rows changed.

@@ -137,6 +137,19 @@ std::string StoredName(std::string_view name) {
   return text::ToLowerAscii(text);
 }
 
+// The kind of a failed result's failure, from its SQLSTATE.
+DbFailure FailureOf(const PGresult* result) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const std::string_view code = state ? state : "";
+  if (code == "53100") return DbFailure::kFull;      // disk_full
+  if (code == "58030") return DbFailure::kIoError;   // io_error
+  if (code == "25006") return DbFailure::kReadOnly;  // read_only_sql_transaction
+  if (code == "55P03" || code == "40P01") {
+    return DbFailure::kLocked;  // lock_not_available, deadlock_detected
+  }
+  return DbFailure::kOther;
+}
+
 class PostgresBackend;
 
 class PostgresRows : public RowSource {
@@ -230,9 +243,11 @@ class PostgresBackend : public Backend {
   }
 
   DbKind Kind() const override { return DbKind::kServer; }
-  bool Lost() const override {
+  std::optional<DbError> Lost() const override {
     JoinStore();
-    return PQstatus(conn_) == CONNECTION_BAD;
+    if (lost_ || PQstatus(conn_) != CONNECTION_BAD) return lost_;
+    return DbError("the connection to the PostgreSQL server (" + Location() + ") was lost",
+                   DbFailure::kConnectionLost);
   }
   std::string Location() const override {
     JoinStore();
@@ -559,25 +574,21 @@ class PostgresBackend : public Backend {
   [[noreturn]] void ThrowFailure(const PGresult* result, const std::string& sql) {
     const std::string message = result ? PQresultErrorMessage(result) : PQerrorMessage(conn_);
     if (PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(message);
-    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    const std::string_view code = state ? state : "";
-    DbFailure failure = DbFailure::kOther;
-    if (code == "53100") {
-      failure = DbFailure::kFull;  // disk_full
-    } else if (code == "25006") {
-      failure = DbFailure::kReadOnly;  // read_only_sql_transaction
-    } else if (code == "55P03" || code == "40P01") {
-      failure = DbFailure::kLocked;  // lock_not_available, deadlock_detected
-    }
-    throw DbError(text::Trim(message), sql, failure);
+    Raise(DbError(text::Trim(message), sql, FailureOf(result)));
   }
 
   // The server is gone (stopped, or the session ended): said as such; the
   // statement that found out is beside the point and left out.
   [[noreturn]] void ThrowConnectionLost(const std::string& message) {
-    throw DbError("the connection to the PostgreSQL server (" + Location() +
+    Raise(DbError("the connection to the PostgreSQL server (" + Location() +
                       ") was lost: " + text::Trim(message),
-                  DbFailure::kConnectionLost);
+                  DbFailure::kConnectionLost));
+  }
+
+  // Raises a failure of the server's, kept first when it ends a job.
+  [[noreturn]] void Raise(const DbError& error) {
+    NoteFailure(error);
+    throw error;
   }
 
   // Exec that leaves an open transaction usable when the statement fails:
@@ -1032,14 +1043,16 @@ class PostgresBackend : public Backend {
     }
     sent = PQputCopyEnd(conn_, sent ? nullptr : "the rows could not be sent") == 1 && sent;
     std::string error = sent ? "" : PQerrorMessage(conn_);
+    DbFailure failure = DbFailure::kOther;
     while (PGresult* result = PQgetResult(conn_)) {
       if (PQresultStatus(result) != PGRES_COMMAND_OK && error.empty()) {
         error = PQresultErrorMessage(result);
+        failure = FailureOf(result);
       }
       PQclear(result);
     }
     if (!error.empty() && PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(error);
-    if (!error.empty()) throw DbError(text::Trim(error), sql);
+    if (!error.empty()) Raise(DbError(text::Trim(error), sql, failure));
     return true;
   }
 

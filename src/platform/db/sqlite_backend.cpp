@@ -38,9 +38,9 @@ std::string SqliteMessage(sqlite3* db) {
   return std::string(file && *file ? file : "database") + ": " + sqlite3_errmsg(db);
 }
 
-// The kind of failure of the last call on `db`, from its result code.
-DbFailure SqliteFailure(sqlite3* db) {
-  switch (sqlite3_errcode(db)) {
+// The kind of failure a result code (or an extended one) names.
+DbFailure FailureOfCode(int code) {
+  switch (code & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
       return DbFailure::kLocked;
@@ -48,9 +48,16 @@ DbFailure SqliteFailure(sqlite3* db) {
       return DbFailure::kReadOnly;
     case SQLITE_FULL:
       return DbFailure::kFull;
+    case SQLITE_IOERR:
+      return DbFailure::kIoError;
     default:
       return DbFailure::kOther;
   }
+}
+
+// The kind of failure of the last call on `db`.
+DbFailure SqliteFailure(sqlite3* db) {
+  return FailureOfCode(sqlite3_errcode(db));
 }
 
 // SQLite reads "left(" and "right(" as joins: call the Access functions by
@@ -72,13 +79,15 @@ bool SameNumber(const Value& held, const Value& value) {
   return held.AsInteger() == value.AsInteger();
 }
 
+// A statement of a connection (`owner`), which keeps a failure of the disk
+// the statement meets.
 class Statement {
  public:
-  Statement(sqlite3* db, std::string_view sql) : db_(db) {
+  Statement(Backend& owner, sqlite3* db, std::string_view sql) : owner_(owner), db_(db) {
     const std::string text = SqliteSpelling(sql);
     if (sqlite3_prepare_v2(db, text.data(), static_cast<int>(text.size()), &stmt_, nullptr) !=
         SQLITE_OK) {
-      throw DbError(SqliteMessage(db), std::string(sql), SqliteFailure(db));
+      Raise(DbError(SqliteMessage(db), std::string(sql), SqliteFailure(db)));
     }
   }
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -122,10 +131,15 @@ class Statement {
     const std::string message = SqliteMessage(db_);
     const DbFailure failure = SqliteFailure(db_);
     sqlite3_reset(stmt_);
-    throw DbError(message, sqlite3_sql(stmt_), failure);
+    Raise(DbError(message, sqlite3_sql(stmt_), failure));
   }
 
  private:
+  [[noreturn]] void Raise(const DbError& error) {
+    owner_.NoteFailure(error);
+    throw error;
+  }
+
   void BindOne(int index, const Value& value, Texts texts) {
     if (value.IsNull()) {
       sqlite3_bind_null(stmt_, index);
@@ -140,6 +154,7 @@ class Statement {
     }
   }
 
+  Backend& owner_;
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
   std::vector<std::optional<Value>> held_;  // per parameter, the number or null bound last
@@ -163,8 +178,8 @@ Value ColumnValue(sqlite3_stmt* stmt, int index, FieldType declared) {
 
 class SqliteRows : public RowSource {
  public:
-  SqliteRows(sqlite3* db, std::string_view sql, const std::vector<Value>& params)
-      : statement_(db, sql) {
+  SqliteRows(Backend& owner, sqlite3* db, std::string_view sql, const std::vector<Value>& params)
+      : statement_(owner, db, sql) {
     statement_.Bind(params);
     sqlite3_stmt* stmt = statement_.get();
     const int count = sqlite3_column_count(stmt);
@@ -306,10 +321,11 @@ class SqliteBackend : public Backend {
 
   DbKind Kind() const override { return DbKind::kEmbedded; }
   std::string FilePath() const override { return path_; }
+  sqlite3* Handle() const { return db_; }
 
   std::unique_ptr<RowSource> Query(std::string_view sql,
                                    const std::vector<Value>& params) override {
-    return std::make_unique<SqliteRows>(db_, sql, params);
+    return std::make_unique<SqliteRows>(*this, db_, sql, params);
   }
 
   void Begin() override { RunStatement("BEGIN", {}); }
@@ -334,7 +350,7 @@ class SqliteBackend : public Backend {
 
   std::vector<ColumnInfo> TableColumns(std::string_view table) override {
     std::vector<ColumnInfo> columns;
-    SqliteRows rows(db_, "PRAGMA table_info(" + QuoteName(Unquoted(table)) + ")", {});
+    SqliteRows rows(*this, db_, "PRAGMA table_info(" + QuoteName(Unquoted(table)) + ")", {});
     std::vector<Value> row;
     while (rows.Fetch(row)) {
       ColumnInfo column;
@@ -451,7 +467,7 @@ class SqliteBackend : public Backend {
     if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
     constexpr std::size_t kKept = 4;
     if (inserts_.size() >= kKept) inserts_.erase(inserts_.begin());
-    inserts_.push_back({table, columns, std::make_unique<Statement>(db_, sql)});
+    inserts_.push_back({table, columns, std::make_unique<Statement>(*this, db_, sql)});
     return *inserts_.back().statement;
   }
 
@@ -459,7 +475,7 @@ class SqliteBackend : public Backend {
     auto found = cache_.find(sql);
     if (found != cache_.end()) return *found->second;
     if (cache_.size() >= 256) cache_.clear();
-    auto inserted = cache_.emplace(sql, std::make_unique<Statement>(db_, sql));
+    auto inserted = cache_.emplace(sql, std::make_unique<Statement>(*this, db_, sql));
     return *inserted.first->second;
   }
 
@@ -509,6 +525,55 @@ void CreateSqliteFile(const std::string& path) {
     std::filesystem::remove(file);
     throw DbError("cannot create the database file " + path + ": " + message);
   }
+}
+
+void CopyDatabase(Connection& source, const std::string& target) {
+  auto* from = dynamic_cast<SqliteBackend*>(&source.backend());
+  if (!from) throw DbError(source.Location() + " is no SQLite file to copy");
+  sqlite3* to = nullptr;
+  int rc =
+      sqlite3_open_v2(target.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  // A copy that fails is thrown away: it needs no journal while it is made.
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_exec(to, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
+                      nullptr);
+  }
+  if (rc == SQLITE_OK) {
+    sqlite3_backup* backup = sqlite3_backup_init(to, "main", from->Handle(), "main");
+    rc = backup ? sqlite3_backup_step(backup, -1) : sqlite3_errcode(to);
+    const int finished = backup ? sqlite3_backup_finish(backup) : rc;
+    rc = rc == SQLITE_DONE ? finished : rc;
+  }
+  // The copy takes the source's header, WAL mode too; it goes back to the
+  // rollback journal, which needs no files beside it once it is closed.
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_exec(to, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  }
+  const std::string message = rc == SQLITE_OK ? "" : sqlite3_errstr(rc);
+  sqlite3_close(to);
+  if (rc != SQLITE_OK) {
+    throw DbError("cannot copy " + from->FilePath() + " to " + target + ": " + message,
+                  FailureOfCode(rc));
+  }
+}
+
+bool WriteBackLog(Connection& database) {
+  return database.Scalar("PRAGMA wal_checkpoint(TRUNCATE)").AsInteger() == 0;
+}
+
+bool WriteBackLog(const std::string& file, std::string& error) {
+  std::error_code unreadable;
+  if (!std::filesystem::exists(file + "-wal", unreadable)) return true;
+  try {
+    Connection database(file);
+    if (WriteBackLog(database)) return true;
+    error = file +
+            " is in use by another program, which keeps its write-ahead log from being "
+            "written back";
+  } catch (const DbError& failure) {
+    error = failure.what();
+  }
+  return false;
 }
 
 std::string ScratchPrefix(const std::string& file) {

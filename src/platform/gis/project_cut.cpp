@@ -7,9 +7,7 @@
 #include <cpl_conv.h>
 #include <fcntl.h>
 #include <gdal_priv.h>
-#include <stdlib.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,6 +21,7 @@
 #include "platform/gis/layer_cut.h"
 #include "platform/gis/ogr_access.h"
 #include "platform/gis/project.h"
+#include "platform/host/new_entries.h"
 #include "platform/host/progress.h"
 
 namespace landstat::gis {
@@ -109,16 +108,14 @@ class StagingFolder {
     if (error) throw GisError("cannot write beside the range folder " + range_folder);
     Lock(target_.parent_path() / (prefix + ".lock"), range_folder);
     RemoveLeftovers(prefix + "-");
+    // As a range folder it is a folder like others: made with the usual
+    // permissions.
     std::string pattern = (target_.parent_path() / (prefix + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
+    if (!host::MakeUniqueFolder(pattern)) {
       Unlock();  // no destructor runs for a constructor that throws
       throw GisError("cannot write beside the range folder " + range_folder);
     }
     path_ = pattern;
-    // Made private by mkdtemp; as a range folder it is a folder like others.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(path_.c_str(), 0777 & ~mask);
   }
   ~StagingFolder() {
     std::error_code ignored;

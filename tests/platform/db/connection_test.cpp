@@ -396,7 +396,9 @@ TEST_P(ConnectionTest, CatalogueLookUps) {
 // The database's own reason for refusing a write reaches the caller with
 // its kind, and the connection goes on working: a full database, a session
 // that may only read, a table another session holds locked. (A file that
-// is read-only and one locked by another writer are the tests above.)
+// is read-only and one locked by another writer are the tests above.) A
+// full disk stays known to the connection (Lost), also when the caller
+// drops the error; the server's is its SQLSTATE 53100, raised here.
 TEST_P(ConnectionTest, RefusedWritesSayWhy) {
   CreateTable();
   Connection other(database().ConnectionString());
@@ -417,6 +419,10 @@ TEST_P(ConnectionTest, RefusedWritesSayWhy) {
     refusals.push_back({DbFailure::kLocked, "lock timeout", "SET lock_timeout = '200ms'",
                         "LOCK TABLE dltb IN ACCESS EXCLUSIVE MODE",
                         "INSERT INTO dltb (bsm) VALUES (1)", "RESET lock_timeout"});
+    refusals.push_back({DbFailure::kFull, "No space left", "SELECT 1", "",
+                        "DO E'BEGIN RAISE EXCEPTION ''could not extend file: No space left on "
+                        "device'' USING ERRCODE = ''53100''\\073 END'",
+                        "SELECT 1"});
   } else {
     refusals.push_back({DbFailure::kFull, "full", "PRAGMA max_page_count = " + pages, "",
                         "INSERT INTO dltb (bsm, 地类名称) VALUES (1, randomblob(100000))",
@@ -432,6 +438,7 @@ TEST_P(ConnectionTest, RefusedWritesSayWhy) {
     const DbError error = Caught([&] { conn().Execute(refusal.write); });
     EXPECT_EQ(error.Failure(), refusal.kind) << error.what();
     EXPECT_THAT(error.what(), HasSubstr(refusal.words));
+    EXPECT_EQ(conn().Lost().has_value(), refusal.kind == DbFailure::kFull);
     if (!refusal.hold.empty()) other.RollbackTrans();
     conn().Execute(refusal.undo);
     EXPECT_FALSE(conn().InTransaction());

@@ -18,6 +18,7 @@
 #include "platform/gis/gis_fixtures.h"
 #include "platform/gis/project.h"
 #include "support/test_databases.h"
+#include "support/umask_calls.h"
 
 namespace landstat::gis {
 namespace {
@@ -87,7 +88,11 @@ TEST_F(ProjectCutTest, KeepsWhatMeetsThePolygonAndSharesTheGrossAreas) {
   std::ofstream(range_ + "/RangeStat.sqlite") << "old";
   std::ofstream(range_ + "/notes.txt") << "mine";
 
+  const int umask_calls = ::landstat::testing::UmaskCalls();
   const CutReport report = CutProject(project_, polygon_, range_);
+  // The staging folder's mode is set without the process's umask, which
+  // other threads' files follow.
+  EXPECT_EQ(::landstat::testing::UmaskCalls(), umask_calls);
 
   EXPECT_EQ(report.layers, 5);
   EXPECT_EQ(report.records_kept, 9);
