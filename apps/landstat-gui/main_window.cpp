@@ -15,6 +15,7 @@
 #include "operator/range_statistics.h"
 #include "platform/gis/gis_error.h"
 #include "platform/host/ini_file.h"
+#include "platform/host/log_file.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
 #include "ui/convert_area_unit_dialog.h"
@@ -208,7 +209,10 @@ void MainWindow::ConvertUnits() {
   // The engine writes into an existing log only: start an empty one, and
   // say afterwards when something was logged.
   const std::string log = LogPath();
-  std::ofstream(log, std::ios::trunc);
+  if (std::string error; !host::OpenLogFile(log, host::LogOpening::kEmpty, error)) {
+    host::AfxMessageBox(error);
+    return;
+  }
   ConvertAreaUnitDlg(codes_.get(), Connection(), 0, project_->GetCountyCode(), log);
   std::ifstream written(log);
   long lines = 0;

@@ -66,6 +66,11 @@ const char* const AreaStatHelp =
     "  --level LEVEL     市级, 县(区)级, 乡(街道)级, 村(街坊)级 or 小组级 (default 小组级)\n"
     "  --overwrite       replace workbooks that exist (default: keep them)\n"
     "\n"
+    "A title whose database or table list is no file name of its folder, whose table\n"
+    "list gives a statTbl that is no table name (letters, digits and _), or whose database\n"
+    "is missing (named) gives no workbook. A workbook is filled under a private work name\n"
+    "and renamed into place once complete, so a failed one never replaces an earlier one.\n"
+    "\n"
     "Exits 0 when every title gave its workbook, 3 when some gave none (each named with\n"
     "the reason), 1 when the catalogue cannot be read, 2 on wrong options.\n";
 

@@ -18,6 +18,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/host/input_checks.h"
+#include "platform/host/log_file.h"
 #include "platform/host/paths.h"
 #include "platform/text/ascii_text.h"
 
@@ -66,8 +67,38 @@ std::string ThisYear() {
   return std::to_string(std::localtime(&now)->tm_year + 1900);
 }
 
+namespace {
+
+// The input of the job that `log` is (the database, the project, the code
+// file or a survey layer's file); empty when it is none. A log opened on
+// one would empty it.
+std::string InputAt(const std::string& log, const Workplace& place, const std::string& codes) {
+  std::vector<std::string> inputs = {place.database, codes};
+  if (place.project) {
+    inputs.push_back(place.project->GetFilePath());
+    for (const std::string& layer : place.project->LayerNames()) {
+      inputs.push_back(place.project->SourceOf(layer));
+    }
+  }
+  for (const std::string& input : inputs) {
+    std::error_code unknown;
+    if (!input.empty() && fs::equivalent(log, input, unknown)) return input;
+  }
+  return {};
+}
+
+// Sees that the log can be made before anything is: opened without losing
+// a line and closed again. `made` tells whether it was made now.
+bool LogCanBeMade(const std::string& path, bool& made, std::string& error) {
+  std::error_code unknown;
+  made = !fs::exists(fs::symlink_status(path, unknown));
+  return host::OpenLogFile(path, host::LogOpening::kAppend, error) != nullptr;
+}
+
+}  // namespace
+
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
-                      std::string& error, bool with_log) {
+                      std::string& error, const std::string& log_name) {
   if (options.Has("home")) {
     // Without its folder the run would lose the tables its scripts make.
     std::error_code ignored;
@@ -108,6 +139,7 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
 
   place.server = options.Has("server");
   fs::path folder = fs::current_path();
+  bool make_database = false;
   if (place.server) {
     place.connection = options.Get("server");
   } else {
@@ -121,29 +153,35 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
       error = "cannot use " + database.string() + ": " + unusable.message();
       return false;
     }
-    if (!exists) {
-      if (!create_database) {
-        error = "no statistics database " + database.string();
-        return false;
-      }
-      if (CreateAcessDB(database.string()) <= 0) {
-        error = "cannot create the database " + database.string();
-        return false;
-      }
+    if (!exists && !create_database) {
+      error = "no statistics database " + database.string();
+      return false;
     }
+    make_database = !exists;
     place.database = database.string();
     place.connection = place.database;  // a path, never composed into a string it could break
   }
-  place.log_path =
-      options.Get("log", (folder / (place.year + place.county + "StatLog.txt")).string());
-  if (!with_log) return true;
-  // The engine writes into an existing log only: without one every message
-  // of the run would be lost.
-  if (!std::ofstream(place.log_path, std::ios::trunc)) {
-    error = "cannot create the log file " + place.log_path;
+  // Each job its own log, so that one job never empties another's.
+  place.log_path = options.Get("log", (folder / (place.year + place.county + log_name)).string());
+  bool log_made = false;
+  if (!log_name.empty()) {
+    if (const std::string input = InputAt(place.log_path, place, code_path); !input.empty()) {
+      error = "--log " + place.log_path + " is an input of the job (" + input + ")";
+      return false;
+    }
+    if (!LogCanBeMade(place.log_path, log_made, error)) return false;
+  }
+  // The database is made only once every option has been found sound.
+  if (make_database && CreateAcessDB(place.database) <= 0) {
+    error = "cannot create the database " + place.database;
+    std::error_code ignored;
+    if (log_made) fs::remove(place.log_path, ignored);
     return false;
   }
-  return true;
+  // The engine writes into an existing log only: without one every message
+  // of the job would be lost. It starts empty, the lines of this job alone.
+  return log_name.empty() ||
+         host::OpenLogFile(place.log_path, host::LogOpening::kEmpty, error) != nullptr;
 }
 
 HostOutput::HostOutput(const Options& options) : notifier_(options.Has("yes")), scoped_(notifier_) {
@@ -247,13 +285,13 @@ int ExitCodeOf(const RunReport& report) {
   return 1;
 }
 
-int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
-                   const std::function<RunReport(Workplace&)>& work, const std::string& done,
-                   const std::string& failed) {
+int RunOnWorkplace(const Options& options, const std::string& command, const std::string& log_name,
+                   bool create_database, const std::function<RunReport(Workplace&)>& work,
+                   const std::string& done, const std::string& failed) {
   return GuardCommand(command, [&] {
     Workplace place;
     std::string error;
-    if (!ResolveWorkplace(options, create_database, place, error)) {
+    if (!ResolveWorkplace(options, create_database, place, error, log_name)) {
       std::cerr << "landstat " << command << ": " << error << "\n";
       return 2;
     }

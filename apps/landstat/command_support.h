@@ -32,12 +32,15 @@ struct Workplace {
 
 // Resolves the options shared by the commands: --project, --year,
 // --county, --codes, --db, --server, --log, --home. A missing SQLite file is
-// made when `create_database` is set, else refused. The log is made empty
-// unless `with_log` is clear (a command that only reads leaves the run's log
-// alone). `error` says what is wrong (exit 2); a file that cannot be read
+// made when `create_database` is set, else refused. A job that logs names
+// its own log, YEAR + COUNTY + `log_name` beside the database (or --log),
+// which is made empty; a command that only reads gives no name and leaves
+// every log alone. Nothing is made before every option was found sound, and
+// a log that is an input of the job, a symbolic link or cannot be made is
+// refused. `error` says what is wrong (exit 2); a file that cannot be read
 // raises GisError or DbError.
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
-                      std::string& error, bool with_log = true);
+                      std::string& error, const std::string& log_name = {});
 
 std::string ThisYear();
 
@@ -64,13 +67,13 @@ OptionSpecs WorkplaceOptions(const OptionSpecs& own = {});
 // reported on stderr under the command's name and gives 1.
 int GuardCommand(const std::string& command, const std::function<int()>& body);
 
-// The frame of a command: resolves the workplace, runs `work` with the
-// progress and messages, prints the summary with `done` or `failed`.
-// Exits as ExitCodeOf the job's report, 1 when anything was thrown, 2 on
-// wrong options.
-int RunOnWorkplace(const Options& options, const std::string& command, bool create_database,
-                   const std::function<RunReport(Workplace&)>& work, const std::string& done,
-                   const std::string& failed);
+// The frame of a command: resolves the workplace with the job's own log
+// `log_name`, runs `work` with the progress and messages, prints the
+// summary with `done` or `failed`. Exits as ExitCodeOf the job's report, 1
+// when anything was thrown, 2 on wrong options.
+int RunOnWorkplace(const Options& options, const std::string& command, const std::string& log_name,
+                   bool create_database, const std::function<RunReport(Workplace&)>& work,
+                   const std::string& done, const std::string& failed);
 
 // The end of a job that works on files rather than on one statistics
 // database (the merge, the batch, the report data): the outcome with its

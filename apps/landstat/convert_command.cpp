@@ -29,7 +29,9 @@ const char* const ConvertHelp =
     "  --county CODE    the six-digit county code\n"
     "  --codes FILE     the code file\n"
     "  --home DIR       the configuration root\n"
-    "  --log FILE       the log (default: YEAR + COUNTY + StatLog.txt beside the database)\n"
+    "  --log FILE       the conversion's own log (default: YEAR + COUNTY + ConvertLog.txt\n"
+    "                   beside the database, on a server in the current folder); made empty\n"
+    "                   first\n"
     "  --no-group-level leave out the 19-character unit level (default: as the run did)\n"
     "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
     "                   line per stage)\n"
@@ -71,7 +73,7 @@ int Convert(const Options& options) {
     decimals = static_cast<short>(text[0] - '0');
   }
   return RunOnWorkplace(
-      options, "convert", false,
+      options, "convert", "ConvertLog.txt", false,
       [&](Workplace& place) {
         ConversionRequest request;
         static_cast<JobTarget&>(request) = place.Target();

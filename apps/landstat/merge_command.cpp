@@ -1,13 +1,13 @@
 // landstat merge: a rural and a town statistics database merged into one.
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "command_support.h"
 #include "operator/merge.h"
 #include "platform/gis/rural_code.h"
+#include "platform/host/log_file.h"
 #include "platform/host/paths.h"
 
 namespace landstat::cli {
@@ -87,8 +87,18 @@ int Merge(const Options& options) {
     request.codes = codes.get();
     request.mode = mode;
     request.log_path = options.Get("log");
-    if (!request.log_path.empty() && !std::ofstream(request.log_path, std::ios::trunc)) {
-      std::cerr << "landstat merge: cannot create the log file " << request.log_path << "\n";
+    for (const std::string& input : {request.rural, request.town, options.Get("codes")}) {
+      std::error_code unknown;
+      if (!request.log_path.empty() &&
+          std::filesystem::equivalent(request.log_path, input, unknown)) {
+        std::cerr << "landstat merge: --log " << request.log_path << " is an input of the merge\n";
+        return 2;
+      }
+    }
+    std::string error;
+    if (!request.log_path.empty() &&
+        !host::OpenLogFile(request.log_path, host::LogOpening::kEmpty, error)) {
+      std::cerr << "landstat merge: " << error << "\n";
       return 2;
     }
     HostOutput output(options);

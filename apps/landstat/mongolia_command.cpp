@@ -34,8 +34,9 @@ const char* const MongoliaHelp =
     "  --codes FILE       the general code file (default: the one the project names)\n"
     "  --home DIR         the configuration root (default: $LANDSTAT_HOME, else the\n"
     "                     installed share folder)\n"
-    "  --log FILE         the run's log (default: YEAR + COUNTY + StatLog.txt beside the\n"
-    "                     database); it is made empty before the run\n"
+    "  --log FILE         this run's own log (default: YEAR + COUNTY + MongoliaLog.txt\n"
+    "                     beside the database, on a server in the current folder); made\n"
+    "                     empty first\n"
     "  --quiet            no progress output\n"
     "\n"
     "Refused before the database is touched: a layer without the Inner Mongolia fields, a\n"
@@ -70,7 +71,7 @@ int Mongolia(const Options& options) {
     return 2;
   }
   return RunOnWorkplace(
-      options, "mongolia", false,
+      options, "mongolia", "MongoliaLog.txt", false,
       [&](Workplace& place) {
         std::unique_ptr<gis::RuralCode> second;
         if (!codes2.empty()) second.reset(gis::RuralCode::Load(codes2));

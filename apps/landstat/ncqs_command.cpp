@@ -28,8 +28,8 @@ const char* const NcqsHelp =
     "  --home DIR        the configuration root (default: $LANDSTAT_HOME, else the\n"
     "                    installed share folder); its host.ini [ZD_SET] 宗地面积单位\n"
     "                    names the unit of NCZD_AREA (亩, 公顷; else square metres)\n"
-    "  --log FILE        the run's log (default: YEAR + COUNTY + StatLog.txt beside the\n"
-    "                    database); it is made empty before the run\n"
+    "  --log FILE        this run's own log (default: YEAR + COUNTY + NcqsLog.txt beside the\n"
+    "                    database, on a server in the current folder); made empty first\n"
     "  --quiet           no progress output\n"
     "\n"
     "A project without the lot layer or the parcel layer is refused before the database is\n"
@@ -54,7 +54,7 @@ int Ncqs(const Options& options) {
     return 2;
   }
   return RunOnWorkplace(
-      options, "ncqs", true,
+      options, "ncqs", "NcqsLog.txt", true,
       [&](Workplace& place) {
         NcqsRequest request;
         static_cast<JobTarget&>(request) = place.Target();

@@ -365,7 +365,7 @@ int Report(const Options& options) {
   return GuardCommand("report", [&] {
     Workplace place;
     std::string error;
-    if (!ResolveWorkplace(options, false, place, error, false)) {
+    if (!ResolveWorkplace(options, false, place, error)) {
       std::cerr << "landstat report: " << error << "\n";
       return 2;
     }

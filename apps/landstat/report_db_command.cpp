@@ -54,7 +54,7 @@ int ReportDb(const Options& options) {
   return GuardCommand("report-db", [&] {
     Workplace place;
     std::string error;
-    if (!ResolveWorkplace(options, false, place, error, false)) {
+    if (!ResolveWorkplace(options, false, place, error)) {
       std::cerr << "landstat report-db: " << error << "\n";
       return 2;
     }

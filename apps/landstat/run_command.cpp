@@ -22,8 +22,8 @@ const char* const RunHelp =
     "  --codes FILE     the code file (default: the one the project names)\n"
     "  --home DIR       the configuration root (default: $LANDSTAT_HOME, else the\n"
     "                   installed share folder)\n"
-    "  --log FILE       the run's log (default: YEAR + COUNTY + StatLog.txt beside the\n"
-    "                   database); it is made empty before the run\n"
+    "  --log FILE       this run's own log (default: YEAR + COUNTY + StatLog.txt beside the\n"
+    "                   database, on a server in the current folder); made empty first\n"
     "  --no-group-level leave out the 19-character unit level\n"
     "  --replace        the SQLite database may hold another year's or county's\n"
     "                   statistics: replace them (refused otherwise)\n"
@@ -45,7 +45,7 @@ int Run(const Options& options) {
     return 2;
   }
   return RunOnWorkplace(
-      options, "run", true,
+      options, "run", "StatLog.txt", true,
       [&](Workplace& place) {
         StatisticsRequest request;
         static_cast<JobTarget&>(request) = place.Target();

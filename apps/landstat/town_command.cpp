@@ -28,8 +28,8 @@ const char* const TownHelp =
     "  --codes FILE     the code file (default: the one the project names)\n"
     "  --home DIR       the configuration root (default: $LANDSTAT_HOME, else the\n"
     "                   installed share folder)\n"
-    "  --log FILE       the run's log (default: YEAR + COUNTY + StatLog.txt beside the\n"
-    "                   database); it is made empty before the run\n"
+    "  --log FILE       this run's own log (default: YEAR + COUNTY + TownLog.txt beside the\n"
+    "                   database, on a server in the current folder); made empty first\n"
     "  --quiet          no progress output\n"
     "\n"
     "The town tables read the general run's tables: a year or county whose statistics the\n"
@@ -53,7 +53,7 @@ int Town(const Options& options) {
     return 2;
   }
   return RunOnWorkplace(
-      options, "town", false,
+      options, "town", "TownLog.txt", false,
       [&](Workplace& place) {
         TownLotRequest request;
         static_cast<JobTarget&>(request) = place.Target();

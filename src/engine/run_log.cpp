@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/host/log_file.h"
+
 namespace landstat {
 namespace fs = std::filesystem;
 
@@ -28,11 +30,20 @@ void StatRunLog::OpenStatLogFile() {
   CloseStatLogFile();
   // The log file is prepared by whoever starts the run; a run never creates
   // one. Opened for this run, it is emptied so no tail of an older, longer
-  // log stays behind the new lines.
-  if (m_strLogFile.empty() || !fs::is_regular_file(m_strLogFile)) return;
-  m_fileLog = std::fopen(m_strLogFile.c_str(), "w");
-  m_bLogOpen = m_fileLog != nullptr;
-  if (m_bLogOpen) KeepRoomAhead();
+  // log stays behind the new lines. One that is there but cannot be opened
+  // (a symbolic link, no regular file, no permission) is a failure of the
+  // run: its lines would be lost.
+  std::error_code ignored;
+  if (m_strLogFile.empty() || !fs::exists(fs::symlink_status(m_strLogFile, ignored))) return;
+  std::string error;
+  host::LogFile file = host::OpenLogFile(m_strLogFile, host::LogOpening::kEmpty, error);
+  if (!file) {
+    WriteFailure("日志", error, "");
+    return;
+  }
+  m_fileLog = file.release();
+  m_bLogOpen = true;
+  KeepRoomAhead();
 }
 
 void StatRunLog::CloseStatLogFile() {

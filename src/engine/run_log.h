@@ -41,7 +41,9 @@ class StatRunLog {
 
   // Opens the log at m_strLogFile when the file exists (it is then emptied
   // for this run, so no tail of an older, longer log stays behind the new
-  // lines) and starts the count from 0.
+  // lines) and starts the count from 0. A log that exists but cannot be
+  // opened (host::OpenLogFile refuses a symbolic link) is counted as the
+  // run's first failure.
   void OpenStatLogFile();
   void CloseStatLogFile();
   // Records a failure: counts it, keeps its texts and writes the line

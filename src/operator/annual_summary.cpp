@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "platform/db/recordset.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/input_checks.h"
+#include "platform/host/log_file.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -86,16 +88,28 @@ const char kMongoliaRun[] = "内蒙古统计";
 RunReport RunIntoLog(const std::string& log, const std::string& name,
                      const std::function<RunReport(const std::string& step_log)>& run) {
   const std::string step_log = log + ".step";
-  std::ofstream(step_log, std::ios::trunc);
-  const RunReport report = run(step_log);
+  std::string error;
+  if (!host::OpenLogFile(step_log, host::LogOpening::kEmpty, error)) {
+    RunReport refused;
+    refused.failures = 1;
+    refused.messages.push_back(error);
+    return refused;
+  }
+  RunReport report = run(step_log);
   std::ifstream lines(step_log);
   std::ostringstream text;
-  text << lines.rdbuf();
-  std::ofstream(log, std::ios::app)
-      << "[" << name << "] " << RunOutcomeText(report.outcome) << "\r\n"
-      << text.str();
+  text << "[" << name << "] " << RunOutcomeText(report.outcome) << "\r\n" << lines.rdbuf();
   std::error_code ignored;
   fs::remove(step_log, ignored);
+  const host::LogFile summary = host::OpenLogFile(log, host::LogOpening::kAppend, error);
+  if (!summary || std::fputs(text.str().c_str(), summary.get()) < 0) {
+    // The step's lines are lost: its outcome must not look clean.
+    ++report.failures;
+    report.messages.push_back(summary ? "cannot write the log " + log : error);
+    if (report.outcome == RunOutcome::kCompleted) {
+      report.outcome = RunOutcome::kCompletedWithFailures;
+    }
+  }
   return report;
 }
 
@@ -196,9 +210,8 @@ AnnualSummaryResult RunAnnualSummary(const AnnualSummaryRequest& request,
     return result;
   }
   result.log_path = AnnualLogFile(request.folder, request.year, request.county);
-  if (!std::ofstream(result.log_path, std::ios::trunc)) {
-    return Refused(std::move(result), "无法建立日志文件",
-                   "cannot create the log " + result.log_path);
+  if (std::string error; !host::OpenLogFile(result.log_path, host::LogOpening::kEmpty, error)) {
+    return Refused(std::move(result), "无法建立日志文件", error);
   }
   JobTarget target{request.codes, "", request.year, request.county, "", 0};
   if (local) {

@@ -11,12 +11,15 @@
 #include "engine/text_helpers.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_quote.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
 #include "platform/host/xml_file.h"
 #include "platform/sheet/bat_print_excel.h"
 #include "platform/sheet/sheet_rows.h"
+#include "report/report_skeleton.h"
 #include "report/writer_plan.h"
 
 namespace landstat {
@@ -69,11 +72,6 @@ bool IsWholeTable(const std::string& short_name) {
 
 int LevelOf(const AreaStatChoice& choice) {
   return choice.level >= 0 && choice.level <= 4 ? choice.level : 4;
-}
-
-// The work name of a workbook being filled, beside its final name.
-std::string WorkName(const std::string& path) {
-  return path + ".working.xlsx";
 }
 
 // The unpaged templates say so in their names.
@@ -151,27 +149,48 @@ short AreaStatOutput::Fail(const std::string& problem, bool tell) {
   return 0;
 }
 
-std::vector<AreaStatOutput::Table> AreaStatOutput::ListTables(const std::string& list_path) const {
+namespace {
+
+// Why the table list's `stat_table` cannot go into a statement; empty when
+// it can.
+std::string TableProblem(const std::string& list_path, const std::string& title,
+                         const std::string& stat_table) {
+  if (db::PlainTableName(stat_table)) return {};
+  return "表格目录 " + list_path + " 中 " + title + " 的 statTbl \"" + stat_table +
+         "\" 不是表名 (only letters, digits and _)";
+}
+
+}  // namespace
+
+std::vector<AreaStatOutput::Table> AreaStatOutput::ListTables(const std::string& list_path,
+                                                              std::string& problem) const {
   pugi::xml_document document;
   std::vector<Table> tables;
   if (!host::LoadXmlFile(document, list_path)) return tables;
   const int level = LevelOf(choice);
   for (pugi::xml_node row : document.document_element().children("Row")) {
+    const std::string sheet = row.attribute("表格名称").value();
+    const std::string stat_table = row.attribute("statTbl").value();
+    problem = TableProblem(list_path, sheet, stat_table);
+    if (!problem.empty()) return {};
     const std::string short_name = row.attribute("shortName").value();
     const bool whole = Contains(short_name, kFlyIn) || IsWholeTable(short_name);
-    tables.push_back({row.attribute("表格名称").value(),
-                      AreaStatQuery(AreaStatTableName(choice, row.attribute("statTbl").value()),
-                                    "XZQDM", level, whole)});
+    tables.push_back(
+        {sheet, AreaStatQuery(AreaStatTableName(choice, stat_table), "XZQDM", level, whole)});
   }
   return tables;
 }
 
 std::vector<AreaStatOutput::Table> AreaStatOutput::SingleTable(const std::string& list_path,
-                                                               const std::string& title) const {
-  // A title the list lacks leaves both empty: the query names the bare
-  // prefix, a table that does not exist, and the output fails on it.
+                                                               const std::string& title,
+                                                               std::string& problem) const {
   std::string stat_table, short_name;
-  FindCatalogueRow(list_path, stat_table, short_name, title);
+  if (FindCatalogueRow(list_path, stat_table, short_name, title) == 0) {
+    problem = "表格目录 " + list_path + " 中没有 " + title;
+    return {};
+  }
+  problem = TableProblem(list_path, title, stat_table);
+  if (!problem.empty()) return {};
   const std::string table = AreaStatTableName(choice, stat_table);
   const int level = LevelOf(choice);
   if (Contains(short_name, kFlyIn)) return {{title, AreaStatQuery(table, "SZXZQDM", level, false)}};
@@ -182,10 +201,15 @@ short AreaStatOutput::OutputAreaStat(const std::string& database, const std::str
   problem_.clear();
   workbook_.clear();
   const fs::path folder(project_folder_);
-  const std::string database_path = (folder / database).string();
-  if (database.empty() || !fs::is_regular_file(database_path)) {
-    return Fail("汇总数据不存在!", true);
+  // The database and the table list are files of the project's and the
+  // catalogue's folders: a name that would leave them is refused.
+  if (!database.empty() && !host::PlainFileName(database)) {
+    return Fail("面积统计目录 " + catalogue_ + " 中 " + title + " 的 database \"" + database +
+                    "\" 不是项目文件夹中的文件名",
+                true);
   }
+  const std::string database_path = (folder / database).string();
+  if (!fs::is_regular_file(database_path)) return Fail("汇总数据不存在! " + database_path, true);
   const AreaUnitChoice& unit = UnitOf(choice);
   // Mended: the title was joined to the folder as it stood, so a title
   // holding "/" or ".." wrote outside the project's folder.
@@ -194,38 +218,44 @@ short AreaStatOutput::OutputAreaStat(const std::string& database, const std::str
   if (GetXmlValueEx(catalogue_.c_str(), "tDemo", title, "strTableName", list_name) <= 0) {
     return Fail("面积统计目录 " + catalogue_ + " 中没有 " + title, false);
   }
+  if (!host::PlainFileName(list_name)) {
+    return Fail("面积统计目录 " + catalogue_ + " 中 " + title + " 的 strTableName \"" + list_name +
+                    "\" 不是目录文件夹中的文件名",
+                true);
+  }
   const std::string list_path = (fs::path(catalogue_).parent_path() / list_name).string();
-  if (fs::exists(path)) {
-    if (host::AfxMessageBox("该表已经存在,是否删除重新出表?",
-                            host::MB_YESNO | host::MB_ICONINFORMATION) != host::IDYES) {
-      workbook_ = path;
-      if (show) sheet::ShowWorkbook(path);
-      return 1;
-    }
-    std::error_code error;
-    if (!fs::remove(path, error)) return Fail("无法删除文件", true);
-  }
-  const std::vector<Table> tables =
-      Contains(title, kRangeList) ? ListTables(list_path) : SingleTable(list_path, title);
+  std::string problem;
+  const std::vector<Table> tables = Contains(title, kRangeList)
+                                        ? ListTables(list_path, problem)
+                                        : SingleTable(list_path, title, problem);
+  if (!problem.empty()) return Fail(problem, true);
   if (tables.empty()) return Fail("表格目录 " + list_path + " 没有可输出的表", true);
-  if (!Write(database_path, path, tables)) return 0;
-  std::error_code error;
-  fs::rename(WorkName(path), path, error);
-  if (error) {
-    RemoveQuietly(WorkName(path));
-    return Fail("cannot write " + path + ": " + error.message(), true);
+  std::error_code unknown;
+  if (fs::equivalent(path, template_path_, unknown)) {
+    return Fail("the workbook " + path + " is the template itself", true);
   }
+  // An existing workbook is replaced only by a complete new one, when the
+  // operator wants it replaced.
+  if (fs::exists(path) &&
+      host::AfxMessageBox("该表已经存在,是否删除重新出表?",
+                          host::MB_YESNO | host::MB_ICONINFORMATION) != host::IDYES) {
+    workbook_ = path;
+    if (show) sheet::ShowWorkbook(path);
+    return 1;
+  }
+  if (!Write(database_path, path, tables)) return 0;
   workbook_ = path;
   if (show) sheet::ShowWorkbook(path);
   return 1;
 }
 
-// Fills a copy of the template under the work name of `path`; on any
-// failure the copy is removed and the reason told.
+// Fills a copy of the template under a private work name in the folder of
+// `path` and renames it onto `path` once saved; on any failure the copy is
+// removed, `path` stays as it was and the reason is told.
 short AreaStatOutput::Write(const std::string& database_path, const std::string& path,
                             const std::vector<Table>& tables) {
   const AreaUnitChoice& unit = UnitOf(choice);
-  const std::string work = WorkName(path);
+  std::string work;
   host::LindoDlgProgress("正在出表...");
   try {
     db::Connection connection(database_path);
@@ -236,6 +266,7 @@ short AreaStatOutput::Write(const std::string& database_path, const std::string&
       return Fail(database_path + " 中 " + last->year + " 年度的最后一次作业没有完成, 请重新汇总",
                   true);
     }
+    work = report::WorkCopyName(project_folder_);
     fs::copy_file(template_path_, work, fs::copy_options::overwrite_existing);
     sheet::BatPrintExcel book(work, template_path_);
     if (const int decimals = report::UnitDecimals(unit.unit); decimals >= 0)
@@ -252,6 +283,7 @@ short AreaStatOutput::Write(const std::string& database_path, const std::string&
                      sheet::Columns::kByFieldRow);
     }
     book.PrintOut(1, 1);
+    fs::rename(work, path);
   } catch (const std::exception& failure) {
     RemoveQuietly(work);
     host::LindoDlgEndProgress();

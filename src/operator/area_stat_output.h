@@ -63,9 +63,13 @@ class AreaStatOutput {
 
   // Writes the workbook of `title` from the database file `database` (the
   // catalogue's "database" value): 1 when it was written or an existing one
-  // was opened, 0 otherwise, with the reason in LastProblem(). An existing
-  // workbook is replaced only when the operator answers yes to the
-  // notifier's question; a workbook that could not be filled is removed.
+  // was opened, 0 otherwise, with the reason in LastProblem(). A database or
+  // table list name that is no file name of its folder, a statTbl that is
+  // no plain table name and a missing database (named) are refused before
+  // anything is written. The workbook is filled under a private work name
+  // and renamed into place once complete: an existing one is replaced only
+  // when the operator answers yes to the notifier's question, and only by a
+  // complete one.
   short OutputAreaStat(const std::string& database, const std::string& title);
 
   // The workbook the last output wrote or opened.
@@ -78,8 +82,11 @@ class AreaStatOutput {
     std::string sheet, query;
   };
   short Fail(const std::string& problem, bool tell);
-  std::vector<Table> ListTables(const std::string& list_path) const;
-  std::vector<Table> SingleTable(const std::string& list_path, const std::string& title) const;
+  // The tables of the list (of its row `title`); none with `problem` when a
+  // row gives no plain table name or the title has no row.
+  std::vector<Table> ListTables(const std::string& list_path, std::string& problem) const;
+  std::vector<Table> SingleTable(const std::string& list_path, const std::string& title,
+                                 std::string& problem) const;
   short Write(const std::string& database_path, const std::string& path,
               const std::vector<Table>& tables);
 

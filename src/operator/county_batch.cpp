@@ -3,8 +3,8 @@
 #include "operator/county_batch.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "engine/database_helpers.h"
@@ -15,6 +15,7 @@
 #include "platform/gis/project.h"
 #include "platform/gis/rural_code.h"
 #include "platform/host/input_checks.h"
+#include "platform/host/log_file.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -26,9 +27,10 @@ namespace {
 const char* const kSurveyLayers[] = {"地类图斑",     "线状地物",         "零星地物",
                                      "基本农田图斑", "基本农田线状地物", "基本农田零星地物"};
 
-// One line of the batch log.
-void LogLine(const std::string& path, const std::string& line) {
-  std::ofstream(path, std::ios::app) << line << "\r\n";
+// One line of the batch log, in the file at once.
+void LogLine(std::FILE* log, const std::string& line) {
+  std::fputs((line + "\r\n").c_str(), log);
+  std::fflush(log);
 }
 
 // Why a county cannot be run with this project; empty when it can.
@@ -84,6 +86,17 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
   entry.skipped = SurveyProblem(*project);
   if (!entry.skipped.empty()) return true;
   const bool local = !request.folder.empty();
+  // The county's log beside its file (on a server in the log folder), made
+  // before anything else is: a county whose log cannot be kept is not run.
+  const std::string log_path = (fs::path(local ? request.folder : request.log_folder) /
+                                (request.year + entry.code + "StatLog.txt"))
+                                   .string();
+  std::string log_error;
+  if (!host::OpenLogFile(log_path, host::LogOpening::kEmpty, log_error)) {
+    entry.report.failures = 1;
+    entry.report.messages.push_back(log_error);
+    return true;
+  }
   bool made = false;
   entry.database = local ? CountyFile(request, entry.code, made) : request.server;
   if (entry.database.empty()) {
@@ -98,10 +111,7 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
   run.county = entry.code;
   run.db_mode = local ? 0 : 1;
   run.county_batch = true;
-  run.log_path = (fs::path(local ? request.folder : request.log_folder) /
-                  (request.year + entry.code + "StatLog.txt"))
-                     .string();
-  std::ofstream(run.log_path, std::ios::trunc);
+  run.log_path = log_path;
   entry.report = RunStatistics(run);
   if (made && !entry.report.Completed()) RemoveEmptyFile(entry.database);
   return true;
@@ -137,8 +147,10 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
   const auto start = std::chrono::steady_clock::now();
   CountyBatchResult result;
   result.result = 1;
-  const std::string log_folder =
-      request.log_folder.empty() ? fs::temp_directory_path().string() : request.log_folder;
+  // The logs lie beside the statistics; a server's in the current folder.
+  const std::string log_folder = !request.log_folder.empty() ? request.log_folder
+                                 : request.folder.empty()    ? fs::current_path().string()
+                                                             : request.folder;
   if (!host::IsSurveyYear(request.year) || request.codes.empty()) {
     result.result = 0;
     result.report.messages.push_back(request.codes.empty()
@@ -147,14 +159,20 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
     return result;
   }
   result.log_path = (fs::path(log_folder) / (request.year + "StatLog.txt")).string();
-  std::ofstream(result.log_path, std::ios::trunc);
+  std::string log_error;
+  const host::LogFile log = host::OpenLogFile(result.log_path, host::LogOpening::kEmpty, log_error);
+  if (!log) {
+    result.result = 0;
+    result.report.messages.push_back(log_error);
+    return result;
+  }
   CountyCatalogue catalogue;
   try {
     catalogue = ReadCountyCatalogue(request.catalogue);
   } catch (const db::DbError& error) {
     result.result = 0;
     result.report.messages.push_back(error.what());
-    LogLine(result.log_path, error.what());
+    LogLine(log.get(), error.what());
     return result;
   }
   std::string theme = ReadSecondSurveyThemes(request.catalogue);
@@ -169,10 +187,14 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
     const bool go_on = RunCounty(effective, catalogue, entry);
     const std::string data_set = "D" + code + theme + request.year + "G";
     if (!entry.skipped.empty()) {
-      LogLine(result.log_path, data_set + " 未汇总: " + entry.skipped);
+      LogLine(log.get(), data_set + " 未汇总: " + entry.skipped);
     } else {
-      LogLine(result.log_path, data_set + " " + RunOutcomeText(entry.report.outcome) + ", " +
-                                   std::to_string(entry.report.failures) + " failures");
+      std::string line = data_set + " " + RunOutcomeText(entry.report.outcome) + ", " +
+                         std::to_string(entry.report.failures) + " failures";
+      if (!entry.report.Completed() && !entry.report.messages.empty()) {
+        line += ": " + entry.report.messages.front();
+      }
+      LogLine(log.get(), line);
     }
     if (!go_on) {
       result.result = 0;

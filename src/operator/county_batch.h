@@ -18,8 +18,9 @@ struct CountyBatchRequest {
   // Empty: the server `server` names.
   std::string folder;
   std::string server;
-  // The folder of the batch log YEARStatLog.txt (default: the temporary
-  // folder).
+  // The folder of the batch log YEARStatLog.txt and, on a server, of the
+  // counties' logs YEARCOUNTYStatLog.txt (default: `folder`, on a server
+  // the current folder). A county's log in a folder lies beside its file.
   std::string log_folder;
 };
 
@@ -45,11 +46,12 @@ struct CountyBatchResult {
   RunReport report;
 };
 
-// Runs the ticked counties in order. A code ending in "00" (a province or
-// city) is skipped; a code that is not a county code, without a survey in
-// the catalogue, whose project or code file cannot be read, or whose
-// project lists none of the survey layers but the district layer, is
-// passed over and named in the batch log. Each county runs as a
+// Runs the ticked counties in order. Every log is opened through
+// host::OpenLogFile: a batch log that cannot be opened runs no county, a
+// county whose log cannot be opened is not run and counts as failed. A code ending in "00" (a
+// province or city) is skipped; a code that is not a county code, without a survey in the
+// catalogue, whose project or code file cannot be read, or whose project lists none of the survey
+// layers but the district layer, is passed over and named in the batch log. Each county runs as a
 // county-batch statistics run (statistics_run.h), its tables replaced only
 // when it completes; its project, layers and code table are released
 // before the next.

@@ -20,6 +20,7 @@
 #include "platform/gis/layers.h"
 #include "platform/gis/project.h"
 #include "platform/gis/project_cut.h"
+#include "platform/host/log_file.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -302,8 +303,14 @@ void PrepareFolder(RangeJob& job) {
   job.folder = job.project->GetFolder();
   job.database = (fs::path(job.folder) / kRangeDatabaseName).string();
   job.log_path = (fs::path(job.folder) / kRangeLogName).string();
-  std::ofstream(job.log_path, std::ios::app).close();  // the run writes its log only when it exists
+  // The run writes its log only when it exists; one there that cannot be
+  // opened is the run's failure when it opens it.
   std::string error;
+  std::error_code ignored;
+  if (!host::OpenLogFile(job.log_path, host::LogOpening::kAppend, error) &&
+      !fs::exists(fs::symlink_status(job.log_path, ignored))) {
+    job.setup_failures.push_back(error);
+  }
   if (!WriteCodeFile(*job.request.codes, (fs::path(job.folder) / kRangeCodeFileName).string(),
                      error)) {
     job.setup_failures.push_back(error);

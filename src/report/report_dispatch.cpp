@@ -615,7 +615,9 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
     std::string stat_tbl, short_name;
     const bool listed =
         LookupReportCatalog(settings_.catalogue_path, stat_tbl, short_name, name) != 0;
-    if (!listed) {
+    if (!listed || (!stat_tbl.empty() && !PlainTableName(stat_tbl))) {
+      // Its writer refuses it, naming the catalogue (and the text that is
+      // no table name), as a failure: it is not a report merely not built.
       selection.writable.push_back(name);
     } else if (writer != nullptr && !WriterAvailable(writer)) {
       selection.unavailable.push_back(

@@ -84,19 +84,6 @@ std::string TemplateVariant(const std::string& template_path, VariantSet set, bo
   return stem + (mu ? "(亩不分页).xlsx" : "(不分页).xlsx");
 }
 
-bool PlainTableName(const std::string& name) {
-  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-  });
-}
-
-bool PlainFileName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  return std::none_of(name.begin(), name.end(), [](char c) {
-    return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
-  });
-}
-
 std::string VillageHeading(const ReportSettings& settings, const std::string& village_code) {
   constexpr std::size_t kTownshipCodeLength = 9;
   return settings.GetCodeName(village_code.substr(0, kCountyCodeLength)) +
@@ -171,8 +158,8 @@ std::string Discard(const std::string& path) {
   return error ? "; the unfilled copy " + path + " could not be removed: " + error.message() : "";
 }
 
-// A new empty file beside `path`, hidden, that no other writer has: the copy
-// is filled under it and renamed into place once saved.
+}  // namespace
+
 std::string WorkCopyName(const std::string& folder) {
   std::string name = JoinOutputPath(folder, ".landstat-report-XXXXXX.xlsx");
   const int fd = ::mkstemps(name.data(), 5);
@@ -182,8 +169,6 @@ std::string WorkCopyName(const std::string& folder) {
   ::close(fd);
   return name;
 }
-
-}  // namespace
 
 std::vector<sheet::SWhiteParam> CPrintStatDlg::HeaderPairs(const WriterCall& call,
                                                            const WriterPlan& plan) const {

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/db/sql_quote.h"
 #include "platform/db/value.h"
+#include "platform/host/input_checks.h"
 
 namespace landstat::report {
 
@@ -49,11 +51,15 @@ struct ReportQuery {
   std::string table;  // the stored table read, for messages
 };
 
-// Whether `name` is a table name of the catalogue's kind: letters, digits
-// and '_' only, so that nothing of it can act as SQL.
-bool PlainTableName(const std::string& name);
-// Whether `name` is a file name alone: no separator, not "." or "..", no
-// control character.
-bool PlainFileName(const std::string& name);
+// The checks of the names a catalogue gives (sql_quote.h, input_checks.h).
+using db::PlainTableName;
+using host::PlainFileName;
+
+// A new empty file in `folder`, hidden, that no other writer has (made
+// with O_EXCL, so no link there is followed, readable by its owner only):
+// a workbook is filled under it and renamed into place once saved, so an
+// earlier workbook is replaced only by a complete one. Raises
+// std::runtime_error naming the folder when none can be made.
+std::string WorkCopyName(const std::string& folder);
 
 }  // namespace landstat::report

@@ -169,6 +169,28 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   EXPECT_EQ(too_long.exit_code, 2);
   EXPECT_TRUE(Contains(too_long.err, "File name too long")) << too_long.err;
 
+  // Refused before anything is made: a log that cannot be made, a log
+  // planted as a symbolic link, a log that is an input of the run.
+  testing::WriteFileBytes(dir.File("victim"), "keep");
+  fs::create_symlink(dir.File("victim"), dir.File("link.log"));
+  const std::string project_text = ReadFileBytes(files.project);
+  const struct {
+    std::string log, said;
+  } kRefusedLogs[] = {
+      {dir.File("no/such/log"), "cannot open the log file " + dir.File("no/such/log")},
+      {dir.File("link.log"), "it is a symbolic link"},
+      {files.project, "is an input of the job (" + files.project + ")"},
+  };
+  for (const auto& refused : kRefusedLogs) {
+    const Outcome outcome = RunCli({"run", "--project", files.project, "--db", database, "--home",
+                                    dir.File("home"), "--year", "2009", "--log", refused.log});
+    EXPECT_EQ(outcome.exit_code, 2) << outcome.err;
+    EXPECT_TRUE(Contains(outcome.err, refused.said)) << outcome.err;
+    EXPECT_FALSE(fs::exists(database)) << refused.log;
+  }
+  EXPECT_EQ(ReadFileBytes(dir.File("victim")), "keep");
+  EXPECT_EQ(ReadFileBytes(files.project), project_text);
+
   // Progress into a file: plain stage lines, no carriage return or escape.
   const Outcome run = RunCli({"run", "--project", files.project, "--db", database, "--home",
                               dir.File("home"), "--year", "2009"});
@@ -188,7 +210,12 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   EXPECT_TRUE(Contains(run.err, "\n")) << run.err;
   EXPECT_FALSE(Contains(run.err, "\r") || Contains(run.err, "\x1b")) << run.err;
   ASSERT_TRUE(fs::exists(database));
-  EXPECT_TRUE(fs::exists(dir.path() / "2009330102StatLog.txt"));
+  // Each job keeps a log of its own, named in its summary: a later job
+  // leaves the run's log as it was.
+  const std::string run_log = dir.File("2009330102StatLog.txt");
+  EXPECT_TRUE(Contains(run.out, "  log       " + run_log + " (")) << run.out;
+  std::ofstream(run_log, std::ios::app) << "the run's own line\n";
+  const std::string run_lines = ReadFileBytes(run_log);
   db::Connection result(testing::JetConnectionString(database));
   EXPECT_TRUE(result.TableExists("statdata"));
   EXPECT_TRUE(result.TableExists("PMstatdata"));
@@ -225,6 +252,14 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   db::Connection after(testing::JetConnectionString(database));
   EXPECT_EQ(after.Scalar("select AREAUNIT from AreaUnit where TYPE='TDLY_EJFL'").AsText(), "亩");
   after.Close();
+  const std::pair<const Outcome*, const char*> kLogs[] = {
+      {&town, "TownLog.txt"}, {&ncqs, "NcqsLog.txt"}, {&converted, "ConvertLog.txt"}};
+  for (const auto& [job, name] : kLogs) {
+    const std::string log = dir.File(std::string("2009330102") + name);
+    EXPECT_TRUE(fs::is_regular_file(log)) << log;
+    EXPECT_TRUE(Contains(job->out, "  log       " + log + " (")) << job->out;
+  }
+  EXPECT_EQ(ReadFileBytes(run_log), run_lines);
 
   // How a run ends shows in its exit code: another year refused by the file
   // that holds 2009 (1), a log that cannot be made (2), a run without the
@@ -247,7 +282,7 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
        "them (--replace)"},
       {{"--project", files.project, "--year", "2009", "--log", dir.File("no/such/log")},
        2,
-       "cannot create the log file"},
+       "cannot open the log file"},
       {{"--project", dir.File("county/no-district.xml"), "--year", "2009"}, 3, "没有行政辖区图层"},
   };
   for (const auto& end : kEnds) {

@@ -352,6 +352,20 @@ TEST_F(StatContextTest, LogReplacesTheOldText) {
   EXPECT_EQ(ReadFileBytes(path), "1 a b \r\n2 c d \r\n");
 }
 
+// A log planted as a symbolic link is not followed: the file it points to
+// keeps its text, and the run counts the log it could not open.
+TEST_F(StatContextTest, LogThroughALinkIsRefusedAndCounted) {
+  WriteFileBytes(home_.File("victim"), "keep");
+  fs::create_symlink(home_.File("victim"), home_.File("stat.log"));
+  auto context = MakeContext(nullptr, home_.File("stat.log"));
+  context->OpenStatLogFile();
+  EXPECT_FALSE(context->m_bLogOpen);
+  context->LogFailure("a", "b");
+  EXPECT_EQ(context->m_nErrCount, 2);
+  EXPECT_THAT(context->m_arrFirstFailures.at(0), ::testing::HasSubstr("symbolic link"));
+  EXPECT_EQ(ReadFileBytes(home_.File("victim")), "keep");
+}
+
 TEST_F(StatContextTest, LogReopenedStartsAgain) {
   const std::string path = home_.File("stat.log");
   WriteFileBytes(path, "");

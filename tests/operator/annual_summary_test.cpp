@@ -163,6 +163,19 @@ TEST_F(AnnualSummaryTest, NamesTheRunThatFailedAndRefusesAnUnsoundYear) {
   EXPECT_EQ(refused.message, "输入年度数据错误！");
   EXPECT_TRUE(none.calls.empty());
   EXPECT_FALSE(std::filesystem::exists(folder_.path() / "20O9330102StatLog.txt"));
+
+  // A log planted as a symbolic link is not written through: nothing runs.
+  TempDir linked;
+  WriteFileBytes(linked.path() / "victim", "keep");
+  std::filesystem::create_symlink(linked.path() / "victim",
+                                  linked.path() / "2009330102StatLog.txt");
+  AnnualSummaryRequest elsewhere = Request();
+  elsewhere.folder = linked.path().string();
+  FakeRuns unrun;
+  const AnnualSummaryResult link = RunAnnualSummary(elsewhere, nullptr, unrun.Runs(false));
+  EXPECT_EQ(link.message, "无法建立日志文件");
+  EXPECT_TRUE(unrun.calls.empty());
+  EXPECT_EQ(ReadFileBytes(linked.path() / "victim"), "keep");
 }
 
 }  // namespace

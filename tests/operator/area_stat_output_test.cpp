@@ -77,13 +77,27 @@ class AreaStatOutputTest : public ::testing::Test {
     std::ofstream(Path("list.xml"))
         << "<L><Row 表格名称=\"台帐表\" statTbl=\"TDLYTZ\" shortName=\"土地利用台帐\"/>"
            "<Row 表格名称=\"一级表\" statTbl=\"TDLY_YJFL\" shortName=\"一级\"/></L>";
+    std::ofstream(Path("bad.xml")) << "<L><Row 表格名称=\"注入\" statTbl=\"TDLY_YJFL union select "
+                                      "1,sql,1 from sqlite_master\" "
+                                      "shortName=\"注入\"/></L>";
     std::ofstream(Path("catalogue.xml"))
         << "<C><I tDemo=\"一级表\" database=\"stats.sqlite\" strTableName=\"list.xml\"/>"
            "<I tDemo=\"范围分析\" database=\"stats.sqlite\" strTableName=\"list.xml\"/>"
            "<I tDemo=\"缺表\" database=\"stats.sqlite\" strTableName=\"list.xml\"/>"
-           "<I tDemo=\"缺库\" database=\"none.sqlite\" strTableName=\"list.xml\"/></C>";
+           "<I tDemo=\"缺库\" database=\"none.sqlite\" strTableName=\"list.xml\"/>"
+           "<I tDemo=\"注入\" database=\"stats.sqlite\" strTableName=\"bad.xml\"/>"
+           "<I tDemo=\"注入范围分析\" database=\"stats.sqlite\" strTableName=\"bad.xml\"/>"
+           "<I tDemo=\"外库\" database=\"" +
+               Back() +
+               "stats.sqlite\" strTableName=\"list.xml\"/>"
+               "<I tDemo=\"外表\" database=\"stats.sqlite\" strTableName=\"" +
+               Back() +
+               "list.xml\"/>"
+               "</C>";
   }
   std::string Path(const std::string& name) const { return dir_.File(name); }
+  // The way out of the project's folder and back into it.
+  std::string Back() const { return "../" + dir_.path().filename().string() + "/"; }
   AreaStatOutput Output(AreaStatChoice choice) {
     AreaStatOutput output(dir_.path().string(), Path("catalogue.xml"), Path("t.xlsx"));
     output.choice = choice;
@@ -113,14 +127,40 @@ TEST_F(AreaStatOutputTest, WritesKeepsAndRefuses) {
   AreaStatOutput list = Output({0, 0, 1});
   ASSERT_EQ(list.OutputAreaStat("stats.sqlite", "范围分析"), 1) << list.LastProblem();
   EXPECT_EQ(Rows("范围分析PM.xlsx"), "330102001001|村|1.0000\n3301020010010010001|图|1.0000\n");
-  // A missing database, a title the list lacks and an unfinished job give
-  // no workbook and leave no work file.
+  // A missing database (named), a title the list lacks, a table that is no
+  // table name, a database or list outside their folders and an unfinished
+  // job give no workbook and leave no work file.
   AreaStatOutput refused = Output({});
-  EXPECT_EQ(refused.OutputAreaStat("none.sqlite", "缺库"), 0);
-  EXPECT_EQ(notifier.messages.back(), "汇总数据不存在!");
-  EXPECT_EQ(refused.OutputAreaStat("stats.sqlite", "缺表"), 0);
-  EXPECT_NE(refused.LastProblem().find("no such table: QPM"), std::string::npos)
-      << refused.LastProblem();
+  const struct {
+    std::string database, title, problem;
+  } kRefused[] = {
+      {"none.sqlite", "缺库", "汇总数据不存在! " + Path("none.sqlite")},
+      {"stats.sqlite", "缺表", "中没有 缺表"},
+      {"stats.sqlite", "注入", "TDLY_YJFL union select"},
+      {"stats.sqlite", "注入范围分析", "TDLY_YJFL union select"},
+      {Back() + "stats.sqlite", "外库", Back() + "stats.sqlite\" 不是"},
+      {"stats.sqlite", "外表", Back() + "list.xml\" 不是"},
+  };
+  for (const auto& c : kRefused) {
+    EXPECT_EQ(refused.OutputAreaStat(c.database, c.title), 0) << c.title;
+    EXPECT_NE(refused.LastProblem().find(c.problem), std::string::npos) << refused.LastProblem();
+    EXPECT_EQ(notifier.messages.back(), refused.LastProblem());
+  }
+  // A link planted at the old work name is never written through, and a
+  // replacement that fails leaves the workbook it was to replace.
+  testing::WriteFileBytes(Path("victim"), "keep");
+  fs::create_symlink(Path("victim"), Path("一级表MU.xlsx.working.xlsx"));
+  testing::WriteFileBytes(Path("一级表GQ.xlsx"), "old");
+  host::RecordingNotifier replace(true);
+  host::ScopedNotifier answered(replace);
+  AreaStatOutput mu = Output({1, 0, 4});
+  EXPECT_EQ(mu.OutputAreaStat("stats.sqlite", "一级表"), 0);  // no mu table
+  AreaStatOutput hectares = Output({2, 0, 4});
+  EXPECT_EQ(hectares.OutputAreaStat("stats.sqlite", "一级表"), 0);
+  EXPECT_EQ(replace.questions.size(), 1u);
+  EXPECT_EQ(testing::ReadFileBytes(Path("victim")), "keep");
+  EXPECT_EQ(testing::ReadFileBytes(Path("一级表GQ.xlsx")), "old");
+  fs::remove(Path("一级表MU.xlsx.working.xlsx"));
   {
     db::Connection db(Path("stats.sqlite"));
     BeginRunRecord(db, "2024", "330102", "run");
@@ -130,6 +170,7 @@ TEST_F(AreaStatOutputTest, WritesKeepsAndRefuses) {
   EXPECT_NE(unfinished.LastProblem().find("2024 年度的最后一次作业没有完成"), std::string::npos);
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().string().find("working"), std::string::npos) << entry.path();
+    EXPECT_EQ(entry.path().string().find(".landstat-"), std::string::npos) << entry.path();
     EXPECT_NE(entry.path().filename(), "一级表QPM.xlsx");
   }
   EXPECT_FALSE(fs::exists(Path("缺表PM.xlsx")));

@@ -95,6 +95,46 @@ TEST_F(CountyBatchTest, TheCommandNamesTheFailedCountyAndExitsThree) {
   }
 }
 
+// The logs lie beside the statistics files when no log folder is given, and
+// a log planted as a symbolic link is never followed: at the batch log no
+// county runs, at a county's log that county does not run and fails.
+TEST_F(CountyBatchTest, LogsLieBesideTheFilesAndNeverThroughALink) {
+  const struct {
+    const char* link;  // the log planted as a link; none: no link
+    short result;
+    const char* made;  // the statistics file the batch leaves; none: no file
+  } kCases[] = {
+      {nullptr, 1, "2009330102.sqlite"},
+      {"2009StatLog.txt", 0, nullptr},
+      {"2009330102StatLog.txt", 0, nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.link ? c.link : "no link");
+    testing::TempDir folder;
+    testing::WriteFileBytes(folder.File("victim"), "keep");
+    if (c.link) std::filesystem::create_symlink(folder.File("victim"), folder.File(c.link));
+    CountyBatchRequest request = Request({"330102"});
+    request.folder = folder.path().string();
+    request.log_folder.clear();
+    const CountyBatchResult batch = StatCountyDataBatch(request);
+    EXPECT_EQ(batch.result, c.result);
+    EXPECT_EQ(batch.log_path, folder.File("2009StatLog.txt"));
+    EXPECT_EQ(ReadFileBytes(folder.File("victim")), "keep");
+    EXPECT_EQ(std::filesystem::exists(folder.File("2009330102.sqlite")), c.made != nullptr);
+    if (c.link) {
+      std::vector<std::string> messages = batch.report.messages;
+      for (const CountyBatchEntry& county : batch.counties) {
+        messages.insert(messages.end(), county.report.messages.begin(),
+                        county.report.messages.end());
+      }
+      EXPECT_NE(
+          ::testing::PrintToString(messages).find(folder.File(c.link) + ": it is a symbolic link"),
+          std::string::npos)
+          << ::testing::PrintToString(messages);
+    }
+  }
+}
+
 // On either engine: the county that runs has its tables, the one that
 // fails is named and leaves nothing of its own.
 class CountyBatchEnginesTest : public testing::BothEngines {

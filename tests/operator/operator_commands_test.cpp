@@ -12,6 +12,7 @@
 #include "engine/run_record.h"
 #include "engine/survey_fixture.h"
 #include "platform/db/connection.h"
+#include "support/program_dir.h"
 #include "support/run_program.h"
 #include "support/test_databases.h"
 
@@ -41,6 +42,15 @@ TEST(OperatorCommandsTest, WrongOptionsAreRefusedBeforeAnythingRuns) {
     const testing::Outcome refused = RunCli(arguments);
     EXPECT_EQ(refused.exit_code, 2) << arguments[0] << " " << refused.err;
   }
+  // A merge log that is one of its inputs would empty it.
+  testing::TempDir dir;
+  testing::WriteFileBytes(dir.File("rural.sqlite"), "rural");
+  testing::WriteFileBytes(dir.File("codes.tsv"), "地类代码\t01\t耕地\n");
+  const testing::Outcome refused =
+      RunCli({"merge", "--rural", dir.File("rural.sqlite"), "--town", dir.File("town.sqlite"),
+              "--codes", dir.File("codes.tsv"), "--log", dir.File("rural.sqlite")});
+  EXPECT_EQ(refused.exit_code, 2) << refused.err;
+  EXPECT_EQ(testing::ReadFileBytes(dir.File("rural.sqlite")), "rural");
 }
 
 TEST(OperatorCommandsTest, ReportDbWritesTheFileOrRefusesAnUnfinishedYear) {

@@ -278,6 +278,12 @@ TEST_P(ReportWriterTest, FailuresAreNamedAndLeaveNoFile) {
       {"报表甲", true, catalogue_, {"{年度}", "32768 characters"}, {}, long_value},
       {"报表甲", true, catalogue_, {"template workbook " + damaged_}, damaged_},
   };
+  // Selected from the catalogue, a table that is no table name goes to its
+  // writer, which refuses it: it is never listed as merely not built.
+  const ReportSelection selected =
+      dialog_.SelectReports(conn(), names_, kSquareMetre, {"注入", "缺表"});
+  EXPECT_EQ(selected.writable, std::vector<std::string>{"注入"});
+  ASSERT_EQ(selected.not_built.size(), 1u);
   for (const auto& c : cases) {
     dialog_.Settings().paged = c.paged;
     dialog_.Settings().catalogue_path = c.catalogue;

@@ -1,5 +1,7 @@
 #include "platform/db/sql_quote.h"
 
+#include <algorithm>
+
 namespace landstat::db {
 namespace {
 
@@ -24,6 +26,12 @@ std::string QuoteText(std::string_view text) {
 
 std::string QuoteName(std::string_view name) {
   return Enclose(name, '"');
+}
+
+bool PlainTableName(std::string_view name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  });
 }
 
 }  // namespace landstat::db

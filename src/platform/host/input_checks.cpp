@@ -19,6 +19,13 @@ bool AllDigits(std::string_view text) {
 
 }  // namespace
 
+bool PlainFileName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+  });
+}
+
 bool IsCountyCode(std::string_view text) {
   return text.size() == 6 && AllDigits(text);
 }

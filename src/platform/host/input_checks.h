@@ -19,6 +19,10 @@ bool IsClassCode(std::string_view text);
 // One or more digits (an administrative code of any level).
 bool IsAdminCode(std::string_view text);
 
+// A file name alone, to be joined to a folder without leaving it: no
+// separator, not "." or "..", no control character.
+bool PlainFileName(std::string_view name);
+
 // What is wrong with a survey's year and county code, empty when both are
 // sound; the message quotes the value that is wrong.
 std::string SurveyKeyProblem(std::string_view year, std::string_view county);

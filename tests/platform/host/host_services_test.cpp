@@ -1,5 +1,7 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -7,6 +9,7 @@
 
 #include "platform/db/connection.h"
 #include "platform/host/host_settings.h"
+#include "platform/host/log_file.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
 #include "platform/host/progress.h"
@@ -264,6 +267,53 @@ TEST(Resources, BuiltInTexts) {
   const std::string config = LoadResourceText("StatConfig", "INI");
   EXPECT_NE(config.find("[AreaUnit]"), std::string::npos);
   EXPECT_EQ(config.find('\0'), std::string::npos);
+}
+
+// A job's log is made, emptied or written after its lines, never through a
+// symbolic link nor into anything but a regular file; a log that cannot be
+// opened is named with the reason.
+TEST(LogFile, OpensOnlyARegularFileOfItsOwn) {
+  TempDir dir;
+  WriteFileBytes(dir.File("old.log"), "old\n");
+  WriteFileBytes(dir.File("kept.log"), "old\n");
+  WriteFileBytes(dir.File("victim"), "keep\n");
+  fs::create_symlink(dir.File("victim"), dir.File("link.log"));
+  fs::create_symlink(dir.File("nowhere"), dir.File("dangling.log"));
+  fs::create_directory(dir.File("folder.log"));
+  ASSERT_EQ(::mkfifo(dir.File("pipe.log").c_str(), 0600), 0);
+  using enum host::LogOpening;
+  const struct {
+    const char* name;
+    host::LogOpening how;
+    const char* text;  // the file after one line was written; null: refused
+    const char* reason = "";
+  } kCases[] = {
+      {"new.log", kEmpty, "line\n"},
+      {"old.log", kEmpty, "line\n"},
+      {"kept.log", kAppend, "old\nline\n"},
+      {"link.log", kEmpty, nullptr, "symbolic link"},
+      {"dangling.log", kAppend, nullptr, "symbolic link"},
+      {"folder.log", kEmpty, nullptr, "no regular file"},
+      {"pipe.log", kAppend, nullptr, "no regular file"},
+      {"no/such/x.log", kEmpty, nullptr, "No such file"},
+  };
+  for (const auto& c : kCases) {
+    const std::string path = dir.File(c.name);
+    std::string error;
+    host::LogFile log = host::OpenLogFile(path, c.how, error);
+    if (c.text == nullptr) {
+      EXPECT_FALSE(log) << c.name;
+      EXPECT_THAT(error,
+                  ::testing::AllOf(::testing::HasSubstr(path), ::testing::HasSubstr(c.reason)));
+      continue;
+    }
+    ASSERT_TRUE(log) << error;
+    std::fputs("line\n", log.get());
+    log.reset();
+    EXPECT_EQ(ReadFileBytes(path), c.text) << c.name;
+  }
+  EXPECT_EQ(ReadFileBytes(dir.File("victim")), "keep\n");
+  EXPECT_FALSE(fs::exists(dir.File("nowhere")));
 }
 
 TEST(Resources, UnknownOrUntypedIsEmpty) {
