@@ -4,6 +4,7 @@
 // ZPMTDLY_EJFLTZMG, which the report output fills.
 
 #include "mongolia/mg_stat_context.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/db/db_error.h"
 
 namespace landstat {
@@ -44,7 +45,7 @@ constexpr int kPaddedCode = 19;
 
 short CMgStatContext::CreateTdlyTzTables() {
   if (!m_bPm) return 0;
-  return CreateTdlyTzTable(SummaryTable(kSquareMetre, "TDLYTZMG"));
+  return CreateTdlyTzTable(MgLedgerTable(Names()));
 }
 
 short CMgStatContext::CreateTdlyTzTable(const std::string& table) {
@@ -73,7 +74,7 @@ std::string CMgStatContext::GeneralRuralSecondLevelTable() const {
 
 short CMgStatContext::CreateTdlyEjflTzTable() {
   if (!m_bPm) return 0;
-  return MakeTdlyEjflTzTable(SummaryTable(kSquareMetre, "TDLY_EJFLTZMG"));
+  return MakeTdlyEjflTzTable(MgLedgerWorkTable(Names()));
 }
 
 short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
@@ -95,7 +96,7 @@ short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
 }
 
 short CMgStatContext::StatTdlyTz() {
-  m_bLedgerFilled = m_bPm && SumTdlyTz(SummaryTable(kSquareMetre, "TDLYTZMG")) > 0;
+  m_bLedgerFilled = m_bPm && SumTdlyTz(MgLedgerTable(Names())) > 0;
   CompactWorkingCopy();
   return m_bLedgerFilled ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 
 #include "engine/table_family.h"
 #include "mongolia/mg_stat_context.h"
+#include "mongolia/mg_table_names.h"
 
 namespace landstat {
 namespace {
@@ -25,7 +26,7 @@ TableFamily Summary(const char* base, int stage, short (CMgStatContext::*create)
 // The ledger, in square metres only: none without them.
 TableFamily Ledger() {
   TableFamily family;
-  family.base = "TDLYTZMG";
+  family.base = kMgLedgerBase;
   family.stage = 14;
   family.progress = "正在汇总内蒙古台帐";
   family.mg_create = [](CMgStatContext& c) { return c.CreateTdlyTzTables(); };
@@ -36,7 +37,7 @@ TableFamily Ledger() {
 // The ledger's work table, only after the ledger was filled.
 TableFamily LedgerWorkTable() {
   TableFamily family;
-  family.base = "TDLY_EJFLTZMG";
+  family.base = kMgLedgerWorkBase;
   family.stage = 15;
   family.mg_create = [](CMgStatContext& c) {
     return c.m_bLedgerFilled ? c.CreateTdlyEjflTzTable() : short{0};

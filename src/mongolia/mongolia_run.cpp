@@ -7,6 +7,7 @@
 #include "engine/stat_config.h"
 #include "engine/table_family.h"
 #include "mongolia/mg_stat_context.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
@@ -227,8 +228,8 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
                          request.county, request.log_path, request.level_switch);
   // The log first, so that a connection that fails is written to it.
   context.OpenStatLogFile();
-  // Naming mode 0 always: the Inner Mongolia tables carry plain names.
-  bool completed = context.InitUnits(workspace.WorkConnection(), 0) > 0;
+  // The Inner Mongolia tables carry plain names on every database.
+  bool completed = context.InitUnits(workspace.WorkConnection(), kMgNamingMode) > 0;
   for (const std::string& notice : notices) context.LogNotice("数据库", notice);
   try {
     if (completed) {
