@@ -63,6 +63,30 @@ constexpr const char* kMgTextNames[kMgTexts] = {
     "权属性质",     "城镇用地",           "耕地类型",
     "地类备注",     "耕地坡度级"};
 
+// Where the rules of the two fills of the base table part ways; in all
+// else they agree, and share their code.
+struct MgFillRules {
+  // An empty ownership code of a parcel or a linear side leaves its piece
+  // out, counted in the layer's notice; otherwise it is logged as an
+  // unsound code. (A scattered feature needs its code in either fill.)
+  bool owner_code_required;
+  // A scattered feature without 座落单位名称 is left out.
+  bool scattered_location_name_required;
+  // A linear side's 座落单位名称 is its ownership name (empty otherwise).
+  bool line_location_named_by_owner;
+  // 耕地坡度级 as written (on scattered features of cultivated land only);
+  // otherwise its leading whole number, and "1" on a deduction of
+  // cultivated land.
+  bool slope_as_written;
+  // A row whose class has no column is stored with its area in the total
+  // only (logged either way); otherwise it is left out.
+  bool keep_unclassed;
+};
+// The row-by-row fill's rules, and those of the fill through a staging
+// table.
+inline constexpr MgFillRules kMgRowByRowRules{true, true, false, false, false};
+inline constexpr MgFillRules kMgStagedRules{false, false, true, true, true};
+
 // One row on its way into the table: its texts (an unset one keeps the
 // column's default), its class and its area.
 struct MgRow {
@@ -247,5 +271,9 @@ inline std::string TownLand(const gis::Record& record) {
   std::string value = record.Text("城镇用地");
   return value.empty() ? "0" : value;
 }
+
+// The rows of the linear-feature, scattered-feature and parcel layers of
+// the context, in that order, written through `writer` by `rules`.
+void BookLayers(CMgStatContext& context, MgRowWriter& writer, const MgFillRules& rules);
 
 }  // namespace landstat::mg

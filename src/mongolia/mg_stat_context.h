@@ -54,11 +54,11 @@ class CMgStatContext : public StatRunLog {
   short CreateStatDataTable();
   short BuildStatDataDirect();
   // The fill through a staging table (mongolia/mg_temporary_fill.cpp): the
-  // rows, made by the temporary-table rules, are written into
-  // "statdataMGtbl" in the working database and moved into the base table
-  // by one insert-select; the staging table is dropped before and after.
-  // Layers read record by record by kind (kRowByRowSource) take the
-  // row-by-row fill instead. 1 when filled; 0 after a logged failure.
+  // rows, made by its own rules where they differ from the row-by-row
+  // fill's (mg::MgFillRules), are written into "statdataMGtbl" in the
+  // working database and moved into the base table by one insert-select;
+  // the staging table is dropped before and after. 1 when filled; 0 after
+  // a logged failure.
   short BuildStatData();
   // The staging table: the twenty fixed columns as text, the class columns
   // as numbers. 0 after a logged failure.
