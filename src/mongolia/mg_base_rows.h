@@ -70,7 +70,7 @@ struct MgFillRules {
   // out, counted in the layer's notice; otherwise it is logged as an
   // unsound code. (A scattered feature needs its code in either fill.)
   bool owner_code_required;
-  // A scattered feature without 座落单位名称 is left out.
+  // A scattered feature without 座落单位名称 is logged and left out.
   bool scattered_location_name_required;
   // A linear side's 座落单位名称 is its ownership name (empty otherwise).
   bool line_location_named_by_owner;
@@ -239,13 +239,17 @@ class MgPass {
   }
 
   void Skip() { ++skipped_; }
+  // Logs a failure of `field` of the record, whose piece is left out.
+  void Fail(const gis::Record& record, const std::string& field, const std::string& message) {
+    checks_.Fail(record, field, message);
+  }
   // Whether the ownership code `code` of `field` is sound (MgOwnerCodeProblem);
   // one that is not is logged with its layer, record, field and value, and
   // its piece is left out.
   bool SoundOwner(const gis::Record& record, const std::string& field, const std::string& code) {
     const std::string problem = MgOwnerCodeProblem(code, context_.m_strPrefix2);
     if (problem.empty()) return true;
-    checks_.Fail(record, field, "'" + code + "' " + problem + ", 图元未计入");
+    Fail(record, field, "'" + code + "' " + problem + ", 图元未计入");
     return false;
   }
   // The area rounded to 1 decimal; an empty text counts 0.

@@ -139,9 +139,10 @@ void BookScattered(MgPass& pass, const gis::Record& point, const std::string& cl
   row.texts[kLocationCode] = point.Text("座落单位代码");
   row.texts[kLocationName] = point.Text("座落单位名称");
   row.texts[kOwnerCode] = point.Text("内蒙古权属单位代码");
-  if (row.texts[kLocationCode].empty() || row.texts[kOwnerCode].empty() ||
-      (rules.scattered_location_name_required && row.texts[kLocationName].empty())) {
-    return pass.Skip();
+  if (row.texts[kLocationCode].empty() || row.texts[kOwnerCode].empty()) return pass.Skip();
+  if (rules.scattered_location_name_required && row.texts[kLocationName].empty()) {
+    // Its area would be missing from every table: a failure, not a count.
+    return pass.Fail(point, "座落单位名称", "为空, 图元未计入");
   }
   if (!pass.SoundOwner(point, "内蒙古权属单位代码", row.texts[kOwnerCode])) return;
   const std::optional<double> area = pass.Area(point, "零星地物面积");
