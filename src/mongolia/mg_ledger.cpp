@@ -79,13 +79,14 @@ short CMgStatContext::CreateTdlyEjflTzTable() {
 
 short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
   const std::string source = GeneralRuralSecondLevelTable();
-  if (!IsTableExist(source)) {
-    LogNotice(table, "没有表 " + source + " (尚未统计), 未生成");
-    return 0;
-  }
   try {
-    // Made anew: an earlier run's table is dropped first.
+    // Made anew: an earlier run's table is dropped first, also when this
+    // run cannot make it again.
     if (IsTableExist(table)) m_pConn.Execute("drop table " + table);
+    if (!IsTableExist(source)) {
+      LogNotice(table, "没有表 " + source + " (尚未统计), 未生成");
+      return 0;
+    }
     m_pConn.Execute(Dialect().CopyStructure(table, source));
     m_pConn.Execute("ALTER TABLE " + table + " ADD COLUMN 图斑编号 int");
     return 1;
@@ -96,9 +97,9 @@ short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
 }
 
 short CMgStatContext::StatTdlyTz() {
-  m_bLedgerFilled = m_bPm && SumTdlyTz(MgLedgerTable(Names())) > 0;
+  const bool filled = m_bPm && SumTdlyTz(MgLedgerTable(Names())) > 0;
   CompactWorkingCopy();
-  return m_bLedgerFilled ? 1 : 0;
+  return filled ? 1 : 0;
 }
 
 short CMgStatContext::SumTdlyTz(const std::string& table) {

@@ -131,7 +131,8 @@ class CMgStatContext : public StatRunLog {
   short CreateTdlyTzTable(const std::string& table);
   // The work table: the columns of the general run's rural second-level
   // table in square metres, and 图斑编号. 0 without square metres or that
-  // table (a notice names it), or after a logged failure.
+  // table (a notice names it, and an earlier work table is dropped), or
+  // after a logged failure.
   short CreateTdlyEjflTzTable();
   short MakeTdlyEjflTzTable(const std::string& table);
   // Fills the ledger (when square metres are wanted) and compacts an SQLite
@@ -141,7 +142,6 @@ class CMgStatContext : public StatRunLog {
   // The general run's rural second-level table in square metres, as the
   // general run names it on this database.
   std::string GeneralRuralSecondLevelTable() const;
-  bool m_bLedgerFilled = false;
 
   // Compacts the working SQLite copy when a real share of it is free pages
   // (closing and opening the connection again); a server is never

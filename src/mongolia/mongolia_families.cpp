@@ -34,14 +34,13 @@ TableFamily Ledger() {
   return family;
 }
 
-// The ledger's work table, only after the ledger was filled.
+// The ledger's work table, after the ledger (whether or not its fill
+// succeeded: without the general run's table it copies, a notice says so).
 TableFamily LedgerWorkTable() {
   TableFamily family;
   family.base = kMgLedgerWorkBase;
   family.stage = 15;
-  family.mg_create = [](CMgStatContext& c) {
-    return c.m_bLedgerFilled ? c.CreateTdlyEjflTzTable() : short{0};
-  };
+  family.mg_create = [](CMgStatContext& c) { return c.CreateTdlyEjflTzTable(); };
   return family;
 }
 
