@@ -2,7 +2,8 @@
 
 // What the two fills of the Inner Mongolia base table share: the row on its
 // way into a table, the writer that books its hierarchy and class columns,
-// and the pass over a layer.
+// the pass over a layer, and the passes over the three layers by the rules
+// of either fill.
 
 #include <cstdlib>
 #include <initializer_list>
