@@ -2,7 +2,8 @@
 
 // What the two fills of the Inner Mongolia base table share: the row on its
 // way into a table, the writer that books its hierarchy and class columns,
-// and the pass over a layer.
+// the pass over a layer, and the passes over the three layers by the rules
+// of either fill.
 
 #include <cstdlib>
 #include <initializer_list>
@@ -62,6 +63,30 @@ constexpr const char* kMgTextNames[kMgTexts] = {
     "座落单位名称", "内蒙古权属单位代码", "内蒙古权属单位名称",
     "权属性质",     "城镇用地",           "耕地类型",
     "地类备注",     "耕地坡度级"};
+
+// Where the rules of the two fills of the base table part ways; in all
+// else they agree, and share their code.
+struct MgFillRules {
+  // An empty ownership code of a parcel or a linear side leaves its piece
+  // out, counted in the layer's notice; otherwise it is logged as an
+  // unsound code. (A scattered feature needs its code in either fill.)
+  bool owner_code_required;
+  // A scattered feature without 座落单位名称 is logged and left out.
+  bool scattered_location_name_required;
+  // A linear side's 座落单位名称 is its ownership name (empty otherwise).
+  bool line_location_named_by_owner;
+  // 耕地坡度级 as written (on scattered features of cultivated land only);
+  // otherwise its leading whole number, and "1" on a deduction of
+  // cultivated land.
+  bool slope_as_written;
+  // A row whose class has no column is stored with its area in the total
+  // only (logged either way); otherwise it is left out.
+  bool keep_unclassed;
+};
+// The row-by-row fill's rules, and those of the fill through a staging
+// table.
+inline constexpr MgFillRules kMgRowByRowRules{true, true, false, false, false};
+inline constexpr MgFillRules kMgStagedRules{false, false, true, true, true};
 
 // One row on its way into the table: its texts (an unset one keeps the
 // column's default), its class and its area.
@@ -215,13 +240,17 @@ class MgPass {
   }
 
   void Skip() { ++skipped_; }
+  // Logs a failure of `field` of the record, whose piece is left out.
+  void Fail(const gis::Record& record, const std::string& field, const std::string& message) {
+    checks_.Fail(record, field, message);
+  }
   // Whether the ownership code `code` of `field` is sound (MgOwnerCodeProblem);
   // one that is not is logged with its layer, record, field and value, and
   // its piece is left out.
   bool SoundOwner(const gis::Record& record, const std::string& field, const std::string& code) {
     const std::string problem = MgOwnerCodeProblem(code, context_.m_strPrefix2);
     if (problem.empty()) return true;
-    checks_.Fail(record, field, "'" + code + "' " + problem + ", 图元未计入");
+    Fail(record, field, "'" + code + "' " + problem + ", 图元未计入");
     return false;
   }
   // The area rounded to 1 decimal; an empty text counts 0.
@@ -247,5 +276,9 @@ inline std::string TownLand(const gis::Record& record) {
   std::string value = record.Text("城镇用地");
   return value.empty() ? "0" : value;
 }
+
+// The rows of the linear-feature, scattered-feature and parcel layers of
+// the context, in that order, written through `writer` by `rules`.
+void BookLayers(CMgStatContext& context, MgRowWriter& writer, const MgFillRules& rules);
 
 }  // namespace landstat::mg

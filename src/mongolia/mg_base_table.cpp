@@ -64,71 +64,88 @@ namespace {
 
 using namespace mg;
 
-// The row of side k of a linear feature, without its area; nothing when
-// a field the side needs is empty.
-std::optional<MgRow> LineSide(const gis::Record& line, int side, const MgRow& common) {
+// The row of side k of a linear feature, without its area; nothing when a
+// field the side needs is empty.
+std::optional<MgRow> LineSide(const gis::Record& line, int side, const MgRow& common,
+                              const MgFillRules& rules) {
   const std::string k = std::to_string(side);
   MgRow row = common;
   row.texts[kParcelNumber] = line.Text("扣除图斑编号" + k);
   row.texts[kLocationCode] = line.Text("扣除图斑座落代码" + k);
   row.texts[kOwnerCode] = line.Text("内蒙古权属单位代码" + k);
   if (row.texts[kParcelNumber].empty() || row.texts[kLocationCode].empty() ||
-      row.texts[kOwnerCode].empty()) {
+      (rules.owner_code_required && row.texts[kOwnerCode].empty())) {
     return std::nullopt;
   }
   row.texts[kOwnerName] = line.Text("内蒙古权属单位名称" + k);
+  if (rules.line_location_named_by_owner) row.texts[kLocationName] = row.texts[kOwnerName];
   return row;
 }
 
 // A linear feature with a ratio of one half is shared between the parcels
 // on its two sides, the halves adding up to its rounded area; with any
-// other ratio it goes whole to side 1.
-void BookLine(MgPass& pass, const gis::Record& line, const std::string& class_field) {
+// other ratio it goes whole to side 1. Without the parcel of side 1 it
+// gives no row.
+void BookLine(MgPass& pass, const gis::Record& line, const std::string& class_field,
+              const MgFillRules& rules) {
+  if (line.Text("扣除图斑编号1").empty() || line.Text("扣除图斑座落代码1").empty()) {
+    return pass.Skip();
+  }
   MgRow common;
   common.texts[kSource] = "线状地物";
   common.texts[kTownLand] = TownLand(line);
   common.texts[kOwnership] = line.Text("权属性质");
   common.class_code = line.Text(class_field);
-  const std::optional<double> ratio = text::TextToNumber(pass.Stored(line, "扣除比例"));
-  const auto write = [&](MgRow& row, int side, bool trailing_blank) {
-    const std::optional<double> area = pass.Area(line, "线状地物面积");
-    if (!area) return;
-    row.area = side == 0 ? *area : xcDotOut(*area, static_cast<short>(side - 1), 1);
-    const std::string label = "座落单位代码" + std::to_string(side == 0 ? 1 : side);
-    pass.Writer().Write(row,
-                        RowTitle(line.Number(), row.class_code, label.c_str(),
-                                 row.texts[kLocationCode], trailing_blank),
-                        "添加线状地物数据失败");
-  };
-  const auto sound = [&](const std::optional<MgRow>& row, int side) {
-    return row && pass.SoundOwner(line, "内蒙古权属单位代码" + std::to_string(side),
-                                  row->texts[kOwnerCode]);
-  };
-  if (ratio != 0.5) {
-    std::optional<MgRow> whole = LineSide(line, 1, common);
-    if (!whole) return pass.Skip();
-    if (sound(whole, 1)) write(*whole, 0, true);
-    return;
+  const bool halves = text::TextToNumber(pass.Stored(line, "扣除比例")) == 0.5;
+  std::vector<std::pair<int, MgRow>> sides;
+  bool skipped = false;
+  for (int side = 1; side <= (halves ? 2 : 1); ++side) {
+    std::optional<MgRow> row = LineSide(line, side, common, rules);
+    skipped = skipped || !row;
+    if (row && pass.SoundOwner(line, "内蒙古权属单位代码" + std::to_string(side),
+                               row->texts[kOwnerCode])) {
+      sides.emplace_back(side, std::move(*row));
+    }
   }
-  if (line.Text("扣除图斑编号1").empty() || line.Text("扣除图斑座落代码1").empty()) {
-    return pass.Skip();
+  if (skipped) pass.Skip();
+  if (sides.empty()) return;
+  const std::optional<double> area = pass.Area(line, "线状地物面积");
+  if (!area) return;
+  for (auto& [side, row] : sides) {
+    row.area = halves ? xcDotOut(*area, static_cast<short>(side - 1), 1) : *area;
+    const std::string label = "座落单位代码" + std::to_string(side);
+    pass.Writer().Write(
+        row,
+        RowTitle(line.Number(), row.class_code, label.c_str(), row.texts[kLocationCode], !halves),
+        "添加线状地物数据失败");
   }
-  std::optional<MgRow> first = LineSide(line, 1, common);
-  std::optional<MgRow> second = LineSide(line, 2, common);
-  if (!first || !second) pass.Skip();
-  if (sound(first, 1)) write(*first, 1, false);
-  if (sound(second, 2)) write(*second, 2, false);
+}
+
+// The rows that carry a slope grade.
+enum class SlopeOf { kScattered, kDeduction, kParcel };
+
+// The slope grade of a row of land class `class_code` read from `record`.
+std::string Slope(const gis::Record& record, const std::string& class_code, SlopeOf row,
+                  const MgFillRules& rules) {
+  const bool cultivated = class_code.compare(0, 2, "01") == 0;
+  if (rules.slope_as_written) {
+    return row != SlopeOf::kScattered || cultivated ? record.Text("耕地坡度级") : std::string();
+  }
+  if (row == SlopeOf::kDeduction) return cultivated ? "1" : "";
+  return WholeNumberText(record.Text("耕地坡度级"));
 }
 
 // A scattered feature forms one row tied to the parcel it lies in.
-void BookScattered(MgPass& pass, const gis::Record& point, const std::string& class_field) {
+void BookScattered(MgPass& pass, const gis::Record& point, const std::string& class_field,
+                   const MgFillRules& rules) {
   MgRow row;
   row.texts[kLocationCode] = point.Text("座落单位代码");
   row.texts[kLocationName] = point.Text("座落单位名称");
   row.texts[kOwnerCode] = point.Text("内蒙古权属单位代码");
-  if (row.texts[kLocationCode].empty() || row.texts[kLocationName].empty() ||
-      row.texts[kOwnerCode].empty()) {
-    return pass.Skip();
+  if (row.texts[kLocationCode].empty() || row.texts[kOwnerCode].empty()) return pass.Skip();
+  if (rules.scattered_location_name_required && row.texts[kLocationName].empty()) {
+    // Its area would be missing from every table: a failure, not a count.
+    return pass.Fail(point, "座落单位名称", "为空, 图元未计入");
   }
   if (!pass.SoundOwner(point, "内蒙古权属单位代码", row.texts[kOwnerCode])) return;
   const std::optional<double> area = pass.Area(point, "零星地物面积");
@@ -139,8 +156,8 @@ void BookScattered(MgPass& pass, const gis::Record& point, const std::string& cl
   row.texts[kOwnerName] = point.Text("内蒙古权属单位名称");
   row.texts[kOwnership] = point.Text("权属性质");
   row.texts[kCultivationType] = point.Text("耕地类型");
-  row.texts[kSlope] = WholeNumberText(point.Text("耕地坡度级"));
   row.class_code = point.Text(class_field);
+  row.texts[kSlope] = Slope(point, row.class_code, SlopeOf::kScattered, rules);
   row.area = *area;
   pass.Writer().Write(
       row, RowTitle(point.Number(), row.class_code, "座落单位代码", row.texts[kLocationCode], true),
@@ -150,11 +167,15 @@ void BookScattered(MgPass& pass, const gis::Record& point, const std::string& cl
 // A parcel gives its deduction row, when it has a deducted class, then its
 // own row. The parcel's own row is written also when its deduction row
 // failed, so a refused deduction costs only the deducted area.
-void BookParcel(MgPass& pass, const gis::Record& parcel, const std::string& class_field) {
+void BookParcel(MgPass& pass, const gis::Record& parcel, const std::string& class_field,
+                const MgFillRules& rules) {
   MgRow row;
   row.texts[kOwnerCode] = parcel.Text("内蒙古权属单位代码");
   row.texts[kLocationCode] = parcel.Text("座落单位代码");
-  if (row.texts[kOwnerCode].empty() || row.texts[kLocationCode].empty()) return pass.Skip();
+  if (row.texts[kLocationCode].empty() ||
+      (rules.owner_code_required && row.texts[kOwnerCode].empty())) {
+    return pass.Skip();
+  }
   if (!pass.SoundOwner(parcel, "内蒙古权属单位代码", row.texts[kOwnerCode])) return;
   row.texts[kTownLand] = TownLand(parcel);
   row.texts[kParcelNumber] = parcel.Text("图斑编号");
@@ -171,7 +192,7 @@ void BookParcel(MgPass& pass, const gis::Record& parcel, const std::string& clas
     if (const std::optional<double> area = pass.Area(parcel, "扣除地类面积")) {
       MgRow deduction = row;
       deduction.texts[kSource] = "地类图斑扣除";
-      if (deducted.compare(0, 2, "01") == 0) deduction.texts[kSlope] = "1";
+      deduction.texts[kSlope] = Slope(parcel, deducted, SlopeOf::kDeduction, rules);
       deduction.class_code = std::move(deducted);
       deduction.area = *area;
       write(deduction);
@@ -182,8 +203,8 @@ void BookParcel(MgPass& pass, const gis::Record& parcel, const std::string& clas
   row.texts[kSource] = "地类图斑";
   row.texts[kCultivationType] = parcel.Text("耕地类型");
   row.texts[kRemark] = parcel.Text("地类备注");
-  row.texts[kSlope] = WholeNumberText(parcel.Text("耕地坡度级"));
   row.class_code = parcel.Text(class_field);
+  row.texts[kSlope] = Slope(parcel, row.class_code, SlopeOf::kParcel, rules);
   row.area = *area;
   write(row);
 }
@@ -209,31 +230,40 @@ bool CMgStatContext::HasNeededFields() {
   return true;
 }
 
+namespace mg {
+
+void BookLayers(CMgStatContext& context, MgRowWriter& writer, const MgFillRules& rules) {
+  const std::string* classes = context.m_strClassFld;
+  if (context.m_aiLine > 0) {
+    MgPass pass(context, writer, context.m_aiLine, {"线状地物面积", "扣除比例"});
+    pass.Walk(gis::EntityKind::kLine, "正在汇总线状地物",
+              [&](const gis::Record& line) { BookLine(pass, line, classes[0], rules); });
+  }
+  if (context.m_aiPoint > 0) {
+    MgPass pass(context, writer, context.m_aiPoint, {"零星地物面积"});
+    pass.Walk(gis::EntityKind::kPoint, "正在汇总零星地物",
+              [&](const gis::Record& point) { BookScattered(pass, point, classes[1], rules); });
+  }
+  if (context.m_aiParcel > 0) {
+    MgPass pass(context, writer, context.m_aiParcel, {"图斑地类面积", "扣除地类面积"});
+    pass.Walk(gis::EntityKind::kRegion, "正在汇总地类图斑",
+              [&](const gis::Record& parcel) { BookParcel(pass, parcel, classes[2], rules); });
+  }
+}
+
+}  // namespace mg
+
 short CMgStatContext::BuildStatDataDirect() {
   if (!HasNeededFields()) return 0;
   std::optional<MgRowWriter> writer;
   try {
-    writer.emplace(*this, m_strStatTbl);
+    writer.emplace(*this, m_strStatTbl, mg::kMgRowByRowRules.keep_unclassed);
   } catch (const db::DbError& error) {
     LogFailure("连接内蒙古基础汇总表", "连接内蒙古基础汇总表失败", error);
     return 0;
   }
   try {
-    if (m_aiLine > 0) {
-      MgPass pass(*this, *writer, m_aiLine, {"线状地物面积", "扣除比例"});
-      pass.Walk(gis::EntityKind::kLine, "正在汇总线状地物",
-                [&](const gis::Record& line) { BookLine(pass, line, m_strClassFld[0]); });
-    }
-    if (m_aiPoint > 0) {
-      MgPass pass(*this, *writer, m_aiPoint, {"零星地物面积"});
-      pass.Walk(gis::EntityKind::kPoint, "正在汇总零星地物",
-                [&](const gis::Record& point) { BookScattered(pass, point, m_strClassFld[1]); });
-    }
-    if (m_aiParcel > 0) {
-      MgPass pass(*this, *writer, m_aiParcel, {"图斑地类面积", "扣除地类面积"});
-      pass.Walk(gis::EntityKind::kRegion, "正在汇总地类图斑",
-                [&](const gis::Record& parcel) { BookParcel(pass, parcel, m_strClassFld[2]); });
-    }
+    mg::BookLayers(*this, *writer, mg::kMgRowByRowRules);
     writer->Close();
   } catch (const gis::GisError& error) {
     LogFailure("汇总内蒙古基础数据", "读取图层失败", error);

@@ -4,6 +4,7 @@
 // ZPMTDLY_EJFLTZMG, which the report output fills.
 
 #include "mongolia/mg_stat_context.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/db/db_error.h"
 
 namespace landstat {
@@ -44,7 +45,7 @@ constexpr int kPaddedCode = 19;
 
 short CMgStatContext::CreateTdlyTzTables() {
   if (!m_bPm) return 0;
-  return CreateTdlyTzTable(SummaryTable(kSquareMetre, "TDLYTZMG"));
+  return CreateTdlyTzTable(MgLedgerTable(Names()));
 }
 
 short CMgStatContext::CreateTdlyTzTable(const std::string& table) {
@@ -73,18 +74,19 @@ std::string CMgStatContext::GeneralRuralSecondLevelTable() const {
 
 short CMgStatContext::CreateTdlyEjflTzTable() {
   if (!m_bPm) return 0;
-  return MakeTdlyEjflTzTable(SummaryTable(kSquareMetre, "TDLY_EJFLTZMG"));
+  return MakeTdlyEjflTzTable(MgLedgerWorkTable(Names()));
 }
 
 short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
   const std::string source = GeneralRuralSecondLevelTable();
-  if (!IsTableExist(source)) {
-    LogNotice(table, "没有表 " + source + " (尚未统计), 未生成");
-    return 0;
-  }
   try {
-    // Made anew: an earlier run's table is dropped first.
+    // Made anew: an earlier run's table is dropped first, also when this
+    // run cannot make it again.
     if (IsTableExist(table)) m_pConn.Execute("drop table " + table);
+    if (!IsTableExist(source)) {
+      LogNotice(table, "没有表 " + source + " (尚未统计), 未生成");
+      return 0;
+    }
     m_pConn.Execute(Dialect().CopyStructure(table, source));
     m_pConn.Execute("ALTER TABLE " + table + " ADD COLUMN 图斑编号 int");
     return 1;
@@ -95,9 +97,9 @@ short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
 }
 
 short CMgStatContext::StatTdlyTz() {
-  m_bLedgerFilled = m_bPm && SumTdlyTz(SummaryTable(kSquareMetre, "TDLYTZMG")) > 0;
+  const bool filled = m_bPm && SumTdlyTz(MgLedgerTable(Names())) > 0;
   CompactWorkingCopy();
-  return m_bLedgerFilled ? 1 : 0;
+  return filled ? 1 : 0;
 }
 
 short CMgStatContext::SumTdlyTz(const std::string& table) {

@@ -60,11 +60,11 @@ class CMgStatContext : public StatRunLog {
   // logged for the first one missing).
   bool HasNeededFields();
   // The fill through a staging table (mongolia/mg_temporary_fill.cpp): the
-  // rows, made by the temporary-table rules, are written into
-  // "statdataMGtbl" in the working database and moved into the base table
-  // by one insert-select; the staging table is dropped before and after.
-  // Layers read record by record by kind (kRowByRowSource) take the
-  // row-by-row fill instead. 1 when filled; 0 after a logged failure.
+  // rows, made by its own rules where they differ from the row-by-row
+  // fill's (mg::MgFillRules), are written into "statdataMGtbl" in the
+  // working database and moved into the base table by one insert-select;
+  // the staging table is dropped before and after. 1 when filled; 0 after
+  // a logged failure.
   short BuildStatData();
   // The staging table: the twenty fixed columns as text, the class columns
   // as numbers. 0 after a logged failure.
@@ -137,7 +137,8 @@ class CMgStatContext : public StatRunLog {
   short CreateTdlyTzTable(const std::string& table);
   // The work table: the columns of the general run's rural second-level
   // table in square metres, and 图斑编号. 0 without square metres or that
-  // table (a notice names it), or after a logged failure.
+  // table (a notice names it, and an earlier work table is dropped), or
+  // after a logged failure.
   short CreateTdlyEjflTzTable();
   short MakeTdlyEjflTzTable(const std::string& table);
   // Fills the ledger (when square metres are wanted) and compacts an SQLite
@@ -147,7 +148,6 @@ class CMgStatContext : public StatRunLog {
   // The general run's rural second-level table in square metres, as the
   // general run names it on this database.
   std::string GeneralRuralSecondLevelTable() const;
-  bool m_bLedgerFilled = false;
 
   // Compacts the working SQLite copy when a real share of it is free pages
   // (closing and opening the connection again); a server is never

@@ -6,6 +6,7 @@
 
 #include "engine/table_family.h"
 #include "mongolia/mg_stat_context.h"
+#include "mongolia/mg_table_names.h"
 
 namespace landstat {
 namespace {
@@ -25,7 +26,7 @@ TableFamily Summary(const char* base, int stage, short (CMgStatContext::*create)
 // The ledger, in square metres only: none without them.
 TableFamily Ledger() {
   TableFamily family;
-  family.base = "TDLYTZMG";
+  family.base = kMgLedgerBase;
   family.stage = 14;
   family.progress = "正在汇总内蒙古台帐";
   family.mg_create = [](CMgStatContext& c) { return c.CreateTdlyTzTables(); };
@@ -33,14 +34,13 @@ TableFamily Ledger() {
   return family;
 }
 
-// The ledger's work table, only after the ledger was filled.
+// The ledger's work table, after the ledger (whether or not its fill
+// succeeded: without the general run's table it copies, a notice says so).
 TableFamily LedgerWorkTable() {
   TableFamily family;
-  family.base = "TDLY_EJFLTZMG";
+  family.base = kMgLedgerWorkBase;
   family.stage = 15;
-  family.mg_create = [](CMgStatContext& c) {
-    return c.m_bLedgerFilled ? c.CreateTdlyEjflTzTable() : short{0};
-  };
+  family.mg_create = [](CMgStatContext& c) { return c.CreateTdlyEjflTzTable(); };
   return family;
 }
 

@@ -7,6 +7,7 @@
 #include "engine/stat_config.h"
 #include "engine/table_family.h"
 #include "mongolia/mg_stat_context.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
@@ -106,11 +107,27 @@ bool ReplacesOther(CMgStatContext& context) {
   return held && (held->year != context.m_strPrefix1 || held->county != context.m_strPrefix2);
 }
 
+// The area-unit records of `unit` for this year, which the Inner Mongolia
+// tables no longer exist in: removed. Whether there were any.
+bool ForgetAreaUnit(CMgStatContext& context, short unit) {
+  const std::string table = context.AreaUnitTable();
+  if (!context.IsTableExist(table)) return false;
+  try {
+    return context.m_pConn.Execute("delete from " + table + " where 年度=? and AREAUNIT=?",
+                                   {db::Value(context.m_strPrefix1), db::Value(UnitText(unit))}) >
+           0;
+  } catch (const db::DbError& error) {
+    context.LogFailure("记录内蒙古面积单位",
+                       std::string("删除不再统计的面积单位 ") + UnitText(unit) + " 失败", error);
+    return false;
+  }
+}
+
 // The tables of the units the configuration no longer wants, which an
-// earlier run made, dropped so that no stale figures stay beside this run's
-// (only when StatConfig.ini was read: defaults for a missing file keep them
-// for a rerun, never beside another year's or county's replacement, whose
-// area units go too).
+// earlier run made, dropped with their area-unit records so that no stale
+// figures stay beside this run's (only when StatConfig.ini was read:
+// defaults for a missing file keep them for a rerun, never beside another
+// year's or county's replacement, whose area units go too).
 void DropTablesOfUnwantedUnits(CMgStatContext& context) {
   if (ReplacesOther(context)) {
     if (context.IsTableExist(context.AreaUnitTable())) {
@@ -119,9 +136,10 @@ void DropTablesOfUnwantedUnits(CMgStatContext& context) {
   } else if (!StatConfigRead()) {
     return;
   }
-  std::vector<std::string> dropped;
+  std::vector<std::string> dropped, units_gone;
   for (short unit : {kHectare, kMu, kSquareMetre}) {
     if (context.Wants(unit)) continue;
+    if (ForgetAreaUnit(context, unit)) units_gone.push_back(UnitText(unit));
     std::vector<std::string> tables = {context.UnitCopyTable(unit)};
     for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
       tables.push_back(context.SummaryTable(unit, family->base));
@@ -130,7 +148,8 @@ void DropTablesOfUnwantedUnits(CMgStatContext& context) {
       if (context.IsTableExist(table) && context.DropTable(table) > 0) dropped.push_back(table);
     }
   }
-  if (!dropped.empty()) context.LogNotice("删除旧表", NotRebuiltNotice({}, dropped));
+  const std::string notice = NotRebuiltNotice(units_gone, dropped);
+  if (!notice.empty()) context.LogNotice("删除旧表", notice);
 }
 
 // The ownership-code table and the area-unit records: failures are logged
@@ -227,8 +246,8 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
                          request.county, request.log_path, request.level_switch);
   // The log first, so that a connection that fails is written to it.
   context.OpenStatLogFile();
-  // Naming mode 0 always: the Inner Mongolia tables carry plain names.
-  bool completed = context.InitUnits(workspace.WorkConnection(), 0) > 0;
+  // The Inner Mongolia tables carry plain names on every database.
+  bool completed = context.InitUnits(workspace.WorkConnection(), kMgNamingMode) > 0;
   for (const std::string& notice : notices) context.LogNotice("数据库", notice);
   try {
     if (completed) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "mongolia/mg_table_names.h"
 #include "platform/db/sql_quote.h"
 #include "platform/text/ascii_text.h"
 #include "report/writer_plan.h"
@@ -12,8 +13,6 @@ namespace landstat::report {
 
 namespace {
 
-constexpr const char* kMgLedgerSource = "TDLYTZMG";
-constexpr const char* kMgLedgerWork = "TDLY_EJFLTZMG";
 // The ledger's sheet: its columns are not those of the general ledger,
 // whose report name it shares.
 constexpr const char* kMgLedgerSheet = "内蒙古农村土地利用台帐";
@@ -157,14 +156,15 @@ short CPrintStatDlg::FillMgLedgerTable(db::Connection& connection, const std::st
 
 short CPrintStatDlg::BuildMgLedgerTables(db::Connection& connection, const TableNames& names,
                                          const std::string& region_code) {
-  return FillMgLedgerTable(connection, names.Summary('Z', kSquareMetre, kMgLedgerSource),
-                           names.Summary('Z', kSquareMetre, kMgLedgerWork), region_code);
+  const TableNames mongolia = MgTableNames(names.Year(), names.County());
+  return FillMgLedgerTable(connection, MgLedgerTable(mongolia), MgLedgerWorkTable(mongolia),
+                           region_code);
 }
 
 // The Inner Mongolia tables exist in square metres only, whatever unit the
 // dialog shows: the writer reads them for every unit, and its "单位" pair
-// says "平方米" (the dialog's unit would mislabel every figure). On a server
-// they carry the year and county code, as their builder names them.
+// says "平方米" (the dialog's unit would mislabel every figure). They are
+// named plainly on every database, as their run names them.
 short CPrintStatDlg::PrintMgLedgerTable(db::Connection& connection,
                                         const std::string& output_folder,
                                         const std::string& template_path,
@@ -183,7 +183,8 @@ short CPrintStatDlg::PrintMgLedgerTable(db::Connection& connection,
   plan.extra_pairs = {{"行政区名称", settings_.GetCodeName(region_code)}, {"代码", region_code}};
   plan.query = [this](const WriterCall& call, const std::string&) {
     BuildMgLedgerTables(call.connection, call.names, call.region_code);
-    const std::string work = call.names.Summary('Z', kSquareMetre, kMgLedgerWork);
+    const std::string work =
+        MgLedgerWorkTable(MgTableNames(call.names.Year(), call.names.County()));
     return ReportQuery{"select * from " + call.connection.QuoteTable(work) +
                            " order by XZQDM,case when 图斑编号 is null then 0 else 1 end,图斑编号",
                        {},

@@ -166,7 +166,8 @@ class CPrintStatDlg {
                          const std::string& county, const std::string& region_code);
   // The Inner Mongolia ledger's work table refilled from its source for the
   // region, in one transaction; raises on any failure (the table is then
-  // as it was).
+  // as it was). Of `names` only the year and county count: the Inner
+  // Mongolia tables are named as their run names them (MgTableNames).
   short BuildMgLedgerTables(db::Connection& connection, const TableNames& names,
                             const std::string& region_code);
   short FillMgLedgerTable(db::Connection& connection, const std::string& source,

@@ -12,6 +12,7 @@
 
 #include "engine/table_family.h"
 #include "engine/table_names.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
 #include "platform/host/held_output.h"
@@ -504,10 +505,10 @@ CPrintStatDlg::PrintGroups CPrintStatDlg::GroupsOf(const std::vector<PrintJob>& 
 
 namespace {
 
-// How a writer reads a table: as a unit table in the print's unit or in
-// square metres whatever the unit, or under its plain name (a table of no
-// unit).
-enum class Read { kInUnit, kInSquareMetres, kPlain };
+// How a writer reads a table: as a unit table in the print's unit, under
+// its plain name (a table of no unit), or as an Inner Mongolia table in
+// square metres whatever the unit, named as the Inner Mongolia run names it.
+enum class Read { kInUnit, kPlain, kMongolia };
 
 // Whether `base` is stored in a form a writer reads it in: a unit table by
 // location or ownership, a unit copy or a unit table of the reserve
@@ -516,10 +517,11 @@ enum class Read { kInUnit, kInSquareMetres, kPlain };
 bool TableStored(db::Connection& database, const TableNames& names, short unit, Read read,
                  const std::string& base) {
   if (base.empty()) return false;
-  if (read == Read::kInSquareMetres) unit = kSquareMetre;
   const std::vector<std::string> forms =
-      read == Read::kPlain
-          ? std::vector<std::string>{names.Plain(base), base}
+      read == Read::kPlain ? std::vector<std::string>{names.Plain(base), base}
+      : read == Read::kMongolia
+          ? std::vector<std::string>{MgTableNames(names.Year(), names.County())
+                                         .Summary('Z', kSquareMetre, base)}
           : std::vector<std::string>{names.Summary('Z', unit, base), names.Summary('Q', unit, base),
                                      names.ReserveUnit(unit, base), names.UnitCopy(unit, base)};
   return std::any_of(forms.begin(), forms.end(), [&](const std::string& table) {
@@ -542,7 +544,7 @@ const WriterTables kWriterTables[] = {
     {"PrintJbntBlockSummaryTable", "BHKKTZ", false, Read::kInUnit},
     {"PrintJbntBlockSummarySplit", "BHKKTZ", false, Read::kInUnit},
     {"PrintParcelAreaTable", "statdata", true, Read::kPlain},
-    {"PrintMgLedgerTable", "TDLYTZMG", true, Read::kInSquareMetres},
+    {"PrintMgLedgerTable", kMgLedgerBase, true, Read::kMongolia},
 };
 
 // A table a writer reads for a report, and how.

@@ -403,13 +403,14 @@ TEST(LandstatCli, MongoliaRunOfAGeneratedCounty) {
 
 class LandstatCliDatabase : public testing::BothEngines {
  protected:
-  // A generated county of 40 parcels and a configuration root holding the
-  // report templates, the statement scripts and, when given, `stat_config`
-  // as its StatConfig.ini.
-  void GenerateCounty(const std::string& stat_config = "") {
+  // A generated county of 40 parcels (with the Inner Mongolia fields when
+  // `mongolia`) and a configuration root holding the report templates, the
+  // statement scripts and, when given, `stat_config` as its StatConfig.ini.
+  void GenerateCounty(const std::string& stat_config = "", bool mongolia = false) {
     county::CountyOptions options;
     options.parcels = 40;
     options.seed = 7;
+    options.mongolia = mongolia;
     files_ = county::WriteCounty(county::PlanCounty(options), dir_.File("county"));
     const fs::path config = dir_.path() / "home/qentar/_secondfun_";
     fs::create_directories(config);
@@ -663,6 +664,20 @@ TEST_P(LandstatCliDatabase, ReportsShareAFolderAndFollowAConversion) {
   EXPECT_TRUE(Contains(after.out,
                        "  土地利用现状一级分类面积汇总表 (TDLY_YJFL, built by a 通用城镇 run)\n"))
       << after.out;
+}
+
+// The Inner Mongolia ledger is printed from the tables its run made, which
+// are named plainly on either database.
+TEST_P(LandstatCliDatabase, MongoliaLedgerIsPrintedAfterItsRun) {
+  GenerateCounty("", true);
+  ASSERT_EQ(Run({"run", "--year", "2009"}).exit_code, 0);
+  const Outcome run = Run({"mongolia", "--year", "2009", "--codes2", files_.mongolia_codes});
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  const std::string out = dir_.File("reports");
+  const Outcome print = Run({"report", "--out", out, "--year", "2009", "--mode", "2", "--codes2",
+                             files_.mongolia_codes, "--report", "农村土地利用台帐"});
+  EXPECT_EQ(print.exit_code, 0) << print.out << print.err;
+  EXPECT_TRUE(fs::exists(out + "/330102农村土地利用台帐_平方米.xlsx")) << print.out;
 }
 
 LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);

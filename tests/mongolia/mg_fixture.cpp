@@ -91,6 +91,18 @@ FieldValues MgParcel(const std::string& number, const std::string& class_code,
               changes);
 }
 
+FieldValues MgPoint(const std::string& parcel, const std::string& class_code,
+                    const std::string& area, const FieldValues& changes) {
+  return With({{"地类编码", class_code},
+               {"座落图斑编号", parcel},
+               {"零星地物面积", area},
+               {"座落单位代码", kMgOwner},
+               {"座落单位名称", "一队"},
+               {"内蒙古权属单位代码", kMgOwner},
+               {"内蒙古权属单位名称", "一队"}},
+              changes);
+}
+
 FieldValues MgLine(const std::string& ratio, const std::string& area, const FieldValues& changes) {
   return With({{"扣除比例", ratio},
                {"线状地物面积", area},

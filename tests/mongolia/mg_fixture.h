@@ -35,6 +35,9 @@ SurveyFeatures MgSurvey(std::vector<FieldValues> parcels, std::vector<FieldValue
 // A parcel of the owner kMgOwner with the class, the area and the changes.
 FieldValues MgParcel(const std::string& number, const std::string& class_code,
                      const std::string& area, const FieldValues& changes = {});
+// A scattered feature of kMgOwner in parcel `parcel`.
+FieldValues MgPoint(const std::string& parcel, const std::string& class_code,
+                    const std::string& area, const FieldValues& changes = {});
 // A linear feature between parcels 1 and 2 of kMgOwner.
 FieldValues MgLine(const std::string& ratio, const std::string& area,
                    const FieldValues& changes = {});

@@ -92,15 +92,37 @@ TEST_P(MongoliaRunTest, BuildsTheBaseTableCodesAndUnits) {
     db::Connection after(database().ConnectionString());
     EXPECT_EQ(LastRunRecord(after, "2009", testing::kMgCounty)->kind, "mongolia");
   }
-  // Hectares no longer wanted: their tables go, and the notice says which.
+  // Hectares no longer wanted: their tables and area-unit records go, and
+  // the notice says which.
   testing::WriteStatConfig("[AreaUnit]\nUnit1=平方米\n");
   const RunReport again = Run(*project);
   ASSERT_TRUE(again.Completed());
   ASSERT_FALSE(again.notices.empty());
+  EXPECT_NE(again.notices.front().find("不再统计 公顷; "), std::string::npos);
   EXPECT_NE(again.notices.front().find("ZGQTDLY_YJFLMG"), std::string::npos);
   db::Connection after(database().ConnectionString());
   EXPECT_FALSE(after.TableExists("GQstatdataMG"));
   EXPECT_TRUE(after.TableExists("ZPMTDLY_YJFLMG"));
+  EXPECT_EQ(Rows(after, "select TYPE, AREAUNIT from AreaUnitMG order by TYPE"),
+            (Strings{"土地利用|平方米", "基本农田|平方米"}));
+}
+
+// Without the general run's QSDMB the ledger's rows stay unnamed and the
+// run logs it; without its rural second-level table the ledger's work table
+// is not made, an earlier one is dropped, and a notice says why.
+TEST_P(MongoliaRunTest, LedgerWithoutTheGeneralTablesItReads) {
+  conn().Execute("drop table QSDMB");
+  conn().Execute("create table ZPMTDLY_EJFLTZMG (XZQDM varchar(19))");
+  auto project = Project(Survey());
+  const RunReport report = Run(*project);
+  EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+  ASSERT_EQ(report.messages.size(), 1u);
+  EXPECT_NE(report.messages.front().find("QSDMB"), std::string::npos) << report.messages.front();
+  EXPECT_EQ(After("select count(*), min(省名称) from ZPMTDLYTZMG"), Strings{"2|"});
+  std::string notices;
+  for (const std::string& notice : report.notices) notices += notice + "\n";
+  EXPECT_NE(notices.find("ZPMTDLY_EJFLTZMG 没有表 ZPM"), std::string::npos) << notices;
+  EXPECT_FALSE(db::Connection(database().ConnectionString()).TableExists("ZPMTDLY_EJFLTZMG"));
 }
 
 TEST_P(MongoliaRunTest, LayerWithoutOwnerFieldFailsBeforeTheDatabase) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/table_names.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/host/notifier.h"
 #include "report/print_stat_dlg.h"
 #include "report/writer_plan.h"
@@ -280,8 +281,9 @@ TEST_P(TableWriterTest, MongoliaLedgerListsTownshipsVillagesAndParcels) {
   EXPECT_THAT(LastMessage(), HasSubstr("no land-use class codes"));
 
   dialog_.Settings().class_codes = {"011", "05"};
-  const std::string source = Table("TDLYTZMG");
-  const std::string work = Table("TDLY_EJFLTZMG");
+  // Named plainly on either database, as the Inner Mongolia run names them.
+  const std::string source = MgLedgerTable(MgTableNames("2009", "330102"));
+  const std::string work = MgLedgerWorkTable(MgTableNames("2009", "330102"));
   conn().Execute("create table " + source +
                  " (乡级代码 varchar(40), 乡名称 varchar(40), 村级代码 varchar(40), "
                  "村名称 varchar(40), 座落单位代码 varchar(40), 座落单位名称 varchar(40), "

@@ -1,0 +1,32 @@
+#pragma once
+
+// The names of the Inner Mongolia tables. Their run names them plainly on
+// every database (they hold one year and county at a time); the run that
+// writes them and the reports that read them take their names here.
+
+#include <string>
+
+#include "engine/table_names.h"
+
+namespace landstat {
+
+inline constexpr short kMgNamingMode = 0;
+
+// The names of the Inner Mongolia tables of a year and county.
+inline TableNames MgTableNames(const std::string& year, const std::string& county) {
+  return TableNames(kMgNamingMode, year, county);
+}
+
+// The ledger and its work table, both in square metres only: their base
+// names, and the tables "ZPMTDLYTZMG" and "ZPMTDLY_EJFLTZMG" of `names`
+// (those of MgTableNames).
+inline constexpr char kMgLedgerBase[] = "TDLYTZMG";
+inline constexpr char kMgLedgerWorkBase[] = "TDLY_EJFLTZMG";
+inline std::string MgLedgerTable(const TableNames& names) {
+  return names.Summary('Z', kSquareMetre, kMgLedgerBase);
+}
+inline std::string MgLedgerWorkTable(const TableNames& names) {
+  return names.Summary('Z', kSquareMetre, kMgLedgerWorkBase);
+}
+
+}  // namespace landstat
