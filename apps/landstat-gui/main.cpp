@@ -26,7 +26,6 @@ int main(int argc, char** argv) {
         window.SetDatabase(argument);
       }
     }
-    window.resize(800, 200);
     window.show();
     return application.exec();
   } catch (const std::exception& error) {

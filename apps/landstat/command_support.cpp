@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/database_helpers.h"
+#include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
@@ -172,6 +173,7 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
     if (!LogCanBeMade(place.log_path, log_made, error)) return false;
   }
   // The database is made only once every option has been found sound.
+  place.made_database = make_database;
   if (make_database && CreateAcessDB(place.database) <= 0) {
     error = "cannot create the database " + place.database;
     std::error_code ignored;
@@ -298,6 +300,11 @@ int RunOnWorkplace(const Options& options, const std::string& command, const std
     HostOutput output(options);
     const RunReport report = work(place);
     PrintSummary(report.Completed() ? done : failed, report, place.connection, place.log_path);
+    if (place.made_database && !report.Completed()) {
+      // A failed job leaves no new file to be taken for its statistics.
+      RunWorkspace::RemoveMadeFile(place.database);
+      std::cout << "  removed   " << place.database << " (made for this job)\n";
+    }
     return ExitCodeOf(report);
   });
 }

@@ -258,4 +258,13 @@ std::vector<std::string> CompletedYears(db::Connection& connection, const std::s
   return completed;
 }
 
+std::vector<std::string> HeldStatisticsYears(db::Connection& connection,
+                                             const std::string& county) {
+  std::vector<std::string> years = CompletedYears(connection, county);
+  std::erase_if(years, [&](const std::string& year) {
+    return !HeldStatisticsProblem(connection, year, county).empty();
+  });
+  return years;
+}
+
 }  // namespace landstat

@@ -72,4 +72,9 @@ std::string HeldStatisticsProblem(db::Connection& connection, const std::string&
 std::string HeldStatisticsProblem(const std::string& connection, const std::string& year,
                                   const std::string& county);
 
+// The years of a county whose statistics the database holds, in the sense
+// of HeldStatisticsProblem, sorted: an embedded file holds one at most.
+// Raises DbError when the record cannot be read.
+std::vector<std::string> HeldStatisticsYears(db::Connection& connection, const std::string& county);
+
 }  // namespace landstat

@@ -104,6 +104,13 @@ bool RunWorkspace::JobRunningOn(const std::string& file) {
   return held;
 }
 
+void RunWorkspace::RemoveMadeFile(const std::string& file) {
+  db::RemoveScratchFiles(file);
+  std::error_code ignored;
+  fs::remove(file, ignored);
+  fs::remove(LockPath(file), ignored);
+}
+
 std::string RunWorkspace::RunningJob(db::Connection& database, const std::string& year,
                                      const std::string& county) {
   const char* held = db::SqlDialect::For(database.Kind()).JobLockHeld();

@@ -85,6 +85,10 @@ class RunWorkspace {
 
   // Whether a job holds the lock on the embedded database `file` now.
   static bool JobRunningOn(const std::string& file);
+  // Removes an embedded database `file` made for a job that then failed,
+  // with the lock and the scratch files its jobs left beside it: a failed
+  // job leaves no new file behind. Nothing is said when a part is missing.
+  static void RemoveMadeFile(const std::string& file);
   // Where a job runs on the year and county of `database` now, said for
   // people ("FILE", or "SERVER DATABASE for YEAR COUNTY"); empty when none
   // does.

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/database_helpers.h"
+#include "engine/run_workspace.h"
 #include "engine/statistics_run.h"
 #include "operator/county_catalogue.h"
 #include "platform/db/db_error.h"
@@ -51,14 +52,6 @@ std::string CountyFile(const CountyBatchRequest& request, const std::string& cod
   if (fs::exists(file, unusable)) return file;
   made = CreateAcessDB(file) > 0;
   return made ? file : "";
-}
-
-// A file made for a county whose run failed holds nothing: it goes, with
-// the lock the run left beside it.
-void RemoveEmptyFile(const std::string& file) {
-  std::error_code ignored;
-  fs::remove(file, ignored);
-  fs::remove(file + ".lock", ignored);
 }
 
 // The county's run, or why it was passed over. False when the batch must
@@ -113,7 +106,8 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
   run.county_batch = true;
   run.log_path = log_path;
   entry.report = RunStatistics(run);
-  if (made && !entry.report.Completed()) RemoveEmptyFile(entry.database);
+  // A file made for a county whose run failed holds nothing: it goes.
+  if (made && !entry.report.Completed()) RunWorkspace::RemoveMadeFile(entry.database);
   return true;
 }
 

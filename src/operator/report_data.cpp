@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/table_names.h"
 #include "operator/scratch_file.h"
 #include "platform/db/backend.h"
@@ -95,6 +96,10 @@ std::string CopyTable(db::Connection& source, const std::string& source_table,
 // empty when they can.
 std::string SourceProblem(db::Connection& source, const std::string& year,
                           const std::string& county) {
+  // Its tables are being replaced meanwhile.
+  if (const std::string job = RunWorkspace::RunningJob(source, year, county); !job.empty()) {
+    return "a job is running on " + job + "; export when it has ended";
+  }
   if (const auto last = LastRunRecord(source, year, county); last && !last->Finished()) {
     return "the last job of " + year + " " + county + " in " + source.Location() +
            " did not finish: run the statistics again first";

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/table_names.h"
 #include "engine/text_helpers.h"
@@ -286,8 +287,10 @@ void CPrintStatDlg::LoadYears() {
       try {
         db::Connection database(m_strDbFile);
         // A file holds the statistics of its newest completed job only.
-        for (const std::string& year : CompletedYears(database, m_strCounty)) {
-          if (HeldStatisticsProblem(database, year, m_strCounty).empty()) found.push_back(year);
+        found = HeldStatisticsYears(database, m_strCounty);
+        if (found.empty()) {
+          ShowMessage(QString::fromStdString("统计数据库 " + m_strDbFile + " 中没有县 " +
+                                             m_strCounty + " 完成的统计, 没有可以出表的年度"));
         }
       } catch (const db::DbError& failure) {
         ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(failure.what()));
@@ -524,6 +527,13 @@ void CPrintStatDlg::OnPrint() {
   if (run.connection.empty()) return;
   FillSettings(writers_.Settings());
   last_run_ = run;
+  // While a job works on the year its tables are being replaced: refused,
+  // as landstat report refuses.
+  if (const std::string job = RunningJob(run.connection, year); !job.empty()) {
+    ShowMessage(QString::fromStdString("作业正在处理 " + job + ", 请在作业结束后再打印"));
+    last_run_.dispatched = 0;
+    return;
+  }
   // A year or county whose statistics the database does not hold has no
   // tables to print, or another's under their names.
   if (const std::string held = HeldStatisticsProblem(run.connection, year, m_strCounty);
@@ -572,6 +582,17 @@ bool CPrintStatDlg::SortReports(const std::string& year, const std::vector<std::
     ShowMessage(Q("读取统计数据库失败: ") + QString::fromStdString(failure.what()));
     last_run_.dispatched = 0;
     return false;
+  }
+}
+
+// Where a job works on the year and county now; empty when none does, or
+// when the database cannot be opened (which the print then says).
+std::string CPrintStatDlg::RunningJob(const std::string& connection, const std::string& year) {
+  try {
+    db::Connection database(connection);
+    return RunWorkspace::RunningJob(database, year, m_strCounty);
+  } catch (const db::DbError&) {
+    return {};
   }
 }
 

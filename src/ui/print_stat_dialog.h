@@ -133,6 +133,7 @@ class CPrintStatDlg : public qt::ModalDialog {
   std::vector<std::string> CheckedReports() const;
   void FillSettings(report::ReportSettings& settings) const;
   std::string PrintConnection(const std::string& year, PrintRun& run);
+  std::string RunningJob(const std::string& connection, const std::string& year);
   bool SortReports(const std::string& year, const std::vector<std::string>& names,
                    std::vector<std::string>& writable);
   void ReportPrinted();

@@ -331,6 +331,11 @@ TEST(LandstatCli, RunThatFails) {
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
   EXPECT_TRUE(Contains(run.out, "FAILED")) << run.out;
   EXPECT_TRUE(Contains(run.out, "图斑地类面积")) << run.out;
+  // The file made for the run went with it, lock and all.
+  EXPECT_TRUE(Contains(run.out, "removed")) << run.out;
+  EXPECT_FALSE(fs::exists(dir.File("stats.sqlite")));
+  EXPECT_FALSE(fs::exists(dir.File("stats.sqlite.lock")));
+  ASSERT_EQ(CreateAcessDB(dir.File("stats.sqlite")), 1);
 
   // Without lots the town-lot run says which layers it looked for.
   const Outcome town =

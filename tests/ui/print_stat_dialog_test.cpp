@@ -11,6 +11,7 @@
 
 #include "engine/database_helpers.h"
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
@@ -141,12 +142,21 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   }
   auto scanned = Dialog();
   EXPECT_EQ(scanned->Combo(800)->count(), 0);  // no file named year and county
-  auto dialog = std::make_unique<CPrintStatDlg>();
-  dialog->m_pPrj = project_.get();
-  dialog->m_strOutPath = home_.File("out");
-  dialog->m_strCatalogPath = home_.File("catalogue.xml");
-  dialog->m_strDbFile = file;
-  dialog->OnInitDialog();
+  const auto on_file = [&](const std::string& database) {
+    auto opened = std::make_unique<CPrintStatDlg>();
+    opened->m_pPrj = project_.get();
+    opened->m_strOutPath = home_.File("out");
+    opened->m_strCatalogPath = home_.File("catalogue.xml");
+    opened->m_strDbFile = database;
+    opened->OnInitDialog();
+    return opened;
+  };
+  // A file without completed statistics of the county says so.
+  ASSERT_EQ(CreateAcessDB(home_.File("empty.sqlite")), 1);
+  EXPECT_EQ(on_file(home_.File("empty.sqlite"))->Combo(800)->count(), 0);
+  EXPECT_EQ(notifier_.messages.back(), "统计数据库 " + home_.File("empty.sqlite") +
+                                           " 中没有县 330102 完成的统计, 没有可以出表的年度");
+  auto dialog = on_file(file);
   std::vector<std::string> years;
   for (int i = 0; i < dialog->Combo(800)->count(); ++i) {
     years.push_back(dialog->Combo(800)->itemText(i).toStdString());
@@ -159,6 +169,17 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   dialog->show();
   dialog->ApplyRegion("330102", "示例县");
   dialog->OnCheckAll();
+  {
+    // While a job holds the database its tables are being replaced: no print.
+    RunWorkspace job(file, false, "2013", "330102", "run");
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(job.Open({}, error, notices)) << error;
+    dialog->OnPrint();
+    EXPECT_EQ(dialog->LastRun().dispatched, 0);
+    EXPECT_TRUE(dialog->Writers().Outcomes().empty());
+    EXPECT_EQ(probe.messages.back(), "作业正在处理 " + file + ", 请在作业结束后再打印");
+  }
   dialog->OnPrint();
   EXPECT_EQ(dialog->LastRun().connection, file);
   EXPECT_EQ(dialog->LastRun().dispatched, 0);
