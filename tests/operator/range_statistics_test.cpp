@@ -379,7 +379,8 @@ TEST_P(RangeInfoTest, CopiesByKeyWithQuotesWildcardsAndHouseNumbers) {
 }
 
 // A town-lot range run copies the lot information from the data source of
-// rivadoverid.ini; one that cannot be reached is logged and counted.
+// rivadoverid.ini (a file named by its plain path too); one that cannot be
+// reached is logged and counted.
 TEST_P(RangeInfoTest, TownRunCopiesFromTheConfiguredDataSource) {
   RangeFolder range;
   std::string lot;
@@ -393,12 +394,17 @@ TEST_P(RangeInfoTest, TownRunCopiesFromTheConfiguredDataSource) {
     std::ofstream(RangeFolder::Home() + "/rivadoverid.ini")
         << "[数据源]\n名称=" << source << "\n模式=单机\n";
   };
-  configure(database().ConnectionString());
-  EXPECT_EQ(LandCZZDRangeStat(range.Project().c_str(), range.Codes(), "330102"), 1);
-  db::Connection stored(range.File(kRangeDatabaseName));
-  EXPECT_EQ(testing::Rows(stored, "select 地籍号, 宗地面积 from ZDXX"),
-            std::vector<std::string>{lot + "|12.5"});
-  stored.Close();
+  std::vector<std::string> sources = {database().ConnectionString()};
+  if (!IsServer()) sources.push_back(conn().FilePath());
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source);
+    fs::remove(range.File(kRangeDatabaseName));
+    configure(source);
+    EXPECT_EQ(LandCZZDRangeStat(range.Project().c_str(), range.Codes(), "330102"), 1);
+    db::Connection stored(range.File(kRangeDatabaseName));
+    EXPECT_EQ(testing::Rows(stored, "select 地籍号, 宗地面积 from ZDXX"),
+              std::vector<std::string>{lot + "|12.5"});
+  }
 
   configure("host=127.0.0.1 port=1 dbname=none connect_timeout=2");
   RangeRequest request;
