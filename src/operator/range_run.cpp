@@ -371,6 +371,7 @@ std::unique_ptr<CStatContext> LandContext(const RangeJob& job, const RepairLayer
                                                 "", job.request.county, log_path, 1, "");
   context->m_bWorkingCopy = true;
   context->m_bYearless = true;
+  context->m_bRepairedRange = true;
   return context;
 }
 
