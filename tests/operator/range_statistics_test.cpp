@@ -329,6 +329,44 @@ TEST_F(RangeStatisticsTest, ALineOnTheEdgeBooksOnlyItsHalfInside) {
                    200);
 }
 
+// A layer whose repair is refused (its scattered features lack
+// 座落图斑编号) gives no figures of the range: its tables are not built (nor
+// the intensity table, which reads the land-use base table), the failure
+// is logged and the run completes with it.
+TEST_F(RangeStatisticsTest, ARefusedRepairBuildsNoTablesOfItsLayers) {
+  const struct {
+    RangeKind kind;
+    const char* points;
+    std::vector<std::string> missing, built;
+  } cases[] = {
+      {RangeKind::kLandUse, "零星地物", {"statdata", "ZPMTDLY_YJFL"}, {}},
+      {RangeKind::kFarmland, "基本农田零星地物", {"statdata_jbnt", "ZPMJBNTQKTJ"}, {}},
+      {RangeKind::kTownLots,
+       "零星地物",
+       {"statdata", "ZPMCZTDLY_QDDC"},
+       {"statdata_czzd", "ZPMCZZDMJHZ"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.points);
+    RangeFolder range;
+    testing::RunFixtureSql(range.Survey(),
+                           std::string("alter table ") + c.points + " drop column 座落图斑编号");
+    RangeRequest request;
+    request.project = range.Project();
+    request.kind = c.kind;
+    request.codes = range.Codes();
+    request.county = "330102";
+    const RunReport report = RunRange(request);
+    std::string logged;
+    for (const std::string& message : report.messages) logged += message + "\n";
+    EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures) << logged;
+    EXPECT_TRUE(testing::Names(logged, "座落图斑编号"));
+    const std::set<std::string> tables = range.Tables();
+    for (const std::string& table : c.missing) EXPECT_FALSE(tables.count(table)) << table;
+    for (const std::string& table : c.built) EXPECT_TRUE(tables.count(table)) << table;
+  }
+}
+
 // Without line and point layers, empty stand-ins beside the parcels take
 // their place: nothing is deducted for them, and a second run reuses them.
 TEST_F(RangeStatisticsTest, ARangeWithoutLinesOrPointsRunsOnEmptyStandIns) {
