@@ -193,6 +193,7 @@ std::unique_ptr<CStatContext> CStatContext::NewHelper() const {
   h.m_strCodeTblSql = m_strCodeTblSql;
   h.m_bWorkingCopy = m_bWorkingCopy;
   h.m_bYearless = m_bYearless;
+  h.m_bRepairedRange = m_bRepairedRange;
   h.m_names = m_names;
   h.HoldLines();
   h.OpenStatConnection();

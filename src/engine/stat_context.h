@@ -972,6 +972,10 @@ class CStatContext : public StatRunLog {
   // A range run: no year, so that with plain names (naming mode 0) an empty
   // year is taken; any other run needs its four digits.
   bool m_bYearless = false;
+  // The layers are a range's, repaired after its cut: a linear feature of
+  // one half whose parcel on one side lies outside the range carries only
+  // the other side's number, and only that side's half is booked.
+  bool m_bRepairedRange = false;
 
   // Per unit copy, the summed table its summaries read (this connection).
   std::map<std::string, std::string> m_mapSummarySources;
