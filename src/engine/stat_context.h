@@ -207,9 +207,10 @@ class CStatContext : public StatRunLog {
   // BalanceStatDataByUnit: the same without the village level, for the
   // farmland copies. Each copy is read once into memory (units::CopyRows),
   // the passes decide there and only the changed rows are written back.
-  // Rows of a copy and of the source are paired by their number 序号. A
-  // distribution that cannot reach its total stops and is logged; it never
-  // runs without end.
+  // Rows of a copy and of the source are paired by their number 序号 (the
+  // farmland copies by the columns they are condensed by). A distribution
+  // that cannot reach its total stops and is logged; it never runs without
+  // end.
   short BalanceStatData();
   // The same, where the copies in `filled` are already in memory.
   short BalanceStatData(std::vector<std::unique_ptr<units::CopyRows>>& filled);
@@ -633,6 +634,10 @@ class CStatContext : public StatRunLog {
   // its copy in `unit` (marks kept): 1, 0 after a logged failure, -1 when
   // the square-metre copy's row-lock limit stays too low.
   short CondenseJbntRows(const std::string& source, const std::string& target, short unit);
+  // The columns the farmland copies are condensed by, 座落单位代码 first:
+  // every copy of a farmland base table holds each group once, so they pair
+  // a target copy's row with its source row.
+  std::vector<std::string> JbntCopyKey() const;
 
   // The Guangdong farmland set (farmland/jbnt_gd_*.cpp), under "广东农村":
   // its own base table statdata_jbntGD filled from the three farmland

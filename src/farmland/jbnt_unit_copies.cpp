@@ -174,6 +174,17 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
 
 }  // namespace
 
+std::vector<std::string> CStatContext::JbntCopyKey() const {
+  // The location first: a source row is looked up by it.
+  std::vector<std::string> key = {"座落单位代码"};
+  for (const auto* columns : {&kMarkColumns, &kPlaceColumns}) {
+    for (const std::string& column : *columns) {
+      if (column != key.front()) key.push_back(column);
+    }
+  }
+  return key;
+}
+
 short CStatContext::CondenseJbntRows(const std::string& source, const std::string& target,
                                      short unit) {
   return Condense(*this, UnitCopyStep(*this, target, unit), source);
