@@ -86,8 +86,8 @@ TEST_P(JbntUnitCopiesTest, CondensationSumsClassColumnsByGroup) {
 
 // The copies as a run makes them (condensed, converted, balanced), in a
 // source unit and one target unit, on blocks of hand-computed figures: the
-// target copy adds up to the converted source total, each row's classes to
-// its total.
+// source copy keeps its sums as summed, the target copy adds up to the
+// converted source total, each row's classes to its total.
 struct BalancedCopiesCase {
   short source, source_decimals, target, target_decimals;
   // Parcels: block, class column (parent BM01 or BM11), area.
@@ -110,6 +110,15 @@ TEST_P(JbntUnitCopiesTest, TargetCopyAddsUpToTheConvertedSourceTotal) {
        {{"A", "BM013", 26}, {"A", "BM114", 27}, {"B", "BM011", 100}},
        {"A|53|0|26|27|26|27", "B|100|100|0|0|100|0"},
        {"A|0.1|0|0|0.1|0|0.1", "B|0.1|0.1|0|0|0.1|0"}},
+      // Mu as the source unit: 12.345 and 0.004 stay as summed, and their
+      // 12.349 mu are 8232.7 m², the sum of the rows as converted.
+      {kMu,
+       2,
+       kSquareMetre,
+       1,
+       {{"A", "BM011", 12.345}, {"B", "BM013", 0.004}},
+       {"A|12.345|12.345|0|0|12.345|0", "B|0.004|0|0.004|0|0.004|0"},
+       {"A|8230|8230|0|0|8230|0", "B|2.7|0|2.7|0|2.7|0"}},
   };
   for (const BalancedCopiesCase& c : cases) {
     SCOPED_TRACE("from unit " + std::to_string(c.source) + " to " + std::to_string(c.target));
