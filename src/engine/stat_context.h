@@ -250,6 +250,16 @@ class CStatContext : public StatRunLog {
   // (county, townships, villages, units) with classes to totals, or row by
   // row for the enclave tables of unit pairs.
   short BalanceSummaryLevels(const std::string& table, SummaryShape shape);
+  // A total column and the columns it is the sum of.
+  using ColumnSum = std::pair<std::string, std::vector<std::string>>;
+  // The unit rows (19-character codes) of a converted summary table made to
+  // add up to their village row (12 characters), which stays as it is: each
+  // column of `stepped` of the units steps to the village's figure, largest
+  // first, then each total of `sums`, in order, becomes the sum of its
+  // columns in every unit row. 1, or 0 after a logged failure (the table
+  // as it was).
+  short BalanceUnitRows(const std::string& table, const std::vector<std::string>& stepped,
+                        const std::vector<ColumnSum>& sums, int decimals);
   // The slope table and the farmland tables after a unit conversion.
   short BalanceGdPdMjHz();
   short BalanceJbntQktj();

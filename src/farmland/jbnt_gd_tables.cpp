@@ -122,6 +122,13 @@ short CStatContext::SumJbntKtzGd(const std::string& table, short scope, short un
       SetSumFldValue(m_pConn, table, "XZQZMJ", lists.three_character, Dialect(), stored) == 0) {
     LogFailure(kKtzTitle, table + " 汇总XZQZMJ失败");
   }
+  // The converted unit rows add up to their village, as the villages to
+  // their township.
+  if (*factor && m_bGroupLevel) {
+    std::vector<ColumnSum> sums;
+    if (!lists.three_character.empty()) sums.emplace_back("XZQZMJ", lists.three_character);
+    BalanceUnitRows(table, lists.k_columns, sums, decimals);
+  }
 
   // Townships from the converted village rows as stored, the county from
   // the townships: each is the sum of the rows below it.
