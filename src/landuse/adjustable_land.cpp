@@ -264,22 +264,27 @@ short CStatContext::BalanceKtzTotals(const std::string& reference, const std::st
                                      double step, int decimals, double factor) {
   double reference_total = 0;
   try {
-    reference_total =
-        m_pConn
-            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s "
-                                 "and len(XZQDM) = 12",
-                                 reference, CountyCodesLike()))
-            .AsDouble() *
-        factor;
-    // The village rows only: the target may hold unit rows beside them.
-    double target_total =
-        m_pConn
-            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s",
-                                 target, VillageCodesLike()))
-            .AsDouble();
-    xcKeepPoint(&reference_total, static_cast<short>(decimals));
-    xcKeepPoint(&target_total, static_cast<short>(decimals));
-    BalanceKtzVillageTotals(target, reference_total - target_total, step, decimals);
+    // Without the square-metre table (a run by ownership only makes none)
+    // the village totals have nothing to be balanced against and stay as
+    // converted; each row's classes still add up to its total.
+    if (IsTableExist(reference)) {
+      reference_total =
+          m_pConn
+              .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s "
+                                   "and len(XZQDM) = 12",
+                                   reference, CountyCodesLike()))
+              .AsDouble() *
+          factor;
+      // The village rows only: the target may hold unit rows beside them.
+      double target_total =
+          m_pConn
+              .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s",
+                                   target, VillageCodesLike()))
+              .AsDouble();
+      xcKeepPoint(&reference_total, static_cast<short>(decimals));
+      xcKeepPoint(&target_total, static_cast<short>(decimals));
+      BalanceKtzVillageTotals(target, reference_total - target_total, step, decimals);
+    }
     BalanceKtzRows(target, step, decimals);
     return 1;
   } catch (const db::DbError& error) {
