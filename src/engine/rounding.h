@@ -9,6 +9,11 @@ namespace landstat {
 // of one balancing are all rounded by it.
 double RoundToDecimals(double value, int decimals);
 
+// The decimals a sum kept as summed is stored with: finer than any input,
+// they drop only the binary tail that the order of the additions leaves, so
+// that every engine and every number of workers stores the same figure.
+inline constexpr int kSummedDecimals = 6;
+
 // RoundToDecimals in place.
 void xcKeepPoint(double* value, short decimals);
 
