@@ -210,10 +210,14 @@ short CStatContext::BuildNczdAreaTable() {
                              "权属单位代码,权属性质";
   try {
     // Shared by the runs of every county: a rerun replaces its county's
-    // sums and leaves the others'.
+    // sums and leaves the others'. The earlier sums go only with the new
+    // ones: a statement that fails (a table of an earlier code table that
+    // lacks a class column) keeps them.
     CreateSharedTable(m_pConn, target, TypeWords(create));
+    db::Transaction replace(m_pConn);
     m_pConn.Execute("delete from " + target + " where 座落单位代码 like " + CountyCodesLike());
     m_pConn.Execute(insert);
+    replace.Commit();
   } catch (const db::DbError& error) {
     LogFailure(kAreaTitle, target + " 汇总失败", error);
     return 0;

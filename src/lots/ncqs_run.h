@@ -29,7 +29,8 @@ extern const char* const kNcqsLotLayerName;
 // database is touched), the database cannot be taken, the context cannot
 // be set up, or the base table cannot be created or filled. A failure of
 // the lot numbers or of the per-lot sums is logged and counted and the rest
-// is published (the sums are not formed over lot numbers left unfinished).
+// is published (the sums are not formed over lot numbers left unfinished;
+// a failed sum keeps the county's earlier sums).
 struct NcqsRequest : JobTarget {
   gis::CGisXmlPrj* project = nullptr;  // the layers by name
   std::string lot_layer_name = kNcqsLotLayerName;

@@ -265,6 +265,25 @@ TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
   });
 }
 
+// A sum that fails (a table of an earlier code table lacks a class column)
+// keeps the county's earlier sums.
+TEST_P(NcqsTest, FailedLotAreasKeepTheCountysEarlierSums) {
+  Write(testing::SmallCounty(), {{0, 2, "L1"}});
+  const std::string target = Table("NCZD_AREA");
+  conn().Execute("create table " + target +
+                 " (地籍号 varchar(60), 座落单位代码 varchar(60), 权属单位代码 varchar(60), "
+                 "权属性质 varchar(60), 土地总面积 double precision)");
+  conn().Execute("insert into " + target + " (地籍号, 座落单位代码, 土地总面积) values ('L0', '" +
+                 kGroup + "', 5)");
+  WithContext([&](CStatContext& context, short lots) {
+    Fill(context);
+    ASSERT_EQ(context.AssignParcelLotNo(lots), 1);
+    EXPECT_EQ(context.BuildNczdAreaTable(), 0);
+  });
+  EXPECT_EQ(failures_, 1) << log_;
+  EXPECT_EQ(Rows(conn(), "select 地籍号, 土地总面积 from " + target), Strings{"L0|5"});
+}
+
 const Strings kSurveyLayers = {"地类图斑", "线状地物", "零星地物"};
 
 TEST_P(NcqsTest, RunWithoutLotLayerTouchesNothing) {
