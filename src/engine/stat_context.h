@@ -608,8 +608,8 @@ class CStatContext : public StatRunLog {
   // give no lot number. 0 after a logged failure.
   // BuildNczdAreaTable: the per-lot sums of the rows with a lot number
   // replace this county's rows of NCZD_AREA (made when missing), in the
-  // unit the host's setting ZD_SET/宗地面积单位 names. 0 after a logged
-  // failure, with the county's earlier rows kept.
+  // unit the host's setting ZD_SET/宗地面积单位 names (hectares without
+  // one). 0 after a logged failure, with the county's earlier rows kept.
   short BuildNcqsStatData();
   short AssignParcelLotNo(short lot_layer);
   short BuildNczdAreaTable();

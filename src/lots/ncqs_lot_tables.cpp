@@ -118,9 +118,15 @@ class ParcelLots {
   std::unordered_map<std::string, std::string> lots_;
 };
 
+// The unit of the per-lot sums: the host's setting, hectares when there is
+// none.
+constexpr const char* kAreaUnitSection = "ZD_SET";
+constexpr const char* kAreaUnitKey = "宗地面积单位";
+constexpr const char* kDefaultAreaUnit = "公顷";
+
 // The factor that turns square metres into the unit the setting names: mu
 // when it holds "亩", hectares when it holds "公顷" (and not "亩"), none
-// (square metres) otherwise.
+// (square metres) otherwise, an empty setting included.
 std::string AreaFactor(const std::string& setting) {
   if (setting.find("亩") != std::string::npos) return "*3/2000";
   if (setting.find("公顷") != std::string::npos) return "/10000";
@@ -191,7 +197,8 @@ short CStatContext::AssignParcelLotNo(short lot_layer) {
 short CStatContext::BuildNczdAreaTable() {
   const std::string target = m_names.Plain("NCZD_AREA");
   const std::string source = m_names.Plain("statdata_ncqs");
-  const std::string factor = AreaFactor(host::LindoReadINI("ZD_SET", "宗地面积单位"));
+  const std::string factor =
+      AreaFactor(host::LindoReadINI(kAreaUnitSection, kAreaUnitKey, kDefaultAreaUnit));
   std::string create = "Create Table " + target + "(";
   std::string columns = "(地籍号,座落单位代码,权属单位代码,权属性质,土地总面积";
   std::string sums =

@@ -195,9 +195,10 @@ TEST_P(NcqsTest, LotNumbersGoOntoTheRowsOfTheParcelsInLots) {
   ASSERT_EQ(notices_.size(), 1u);
   EXPECT_NE(notices_.front().find("1 个图斑"), std::string::npos) << notices_.front();
   EXPECT_EQ(failures_, 0) << log_;
-  EXPECT_EQ(Rows(conn(), "select 地籍号, round(土地总面积, 2), BM011, BM01, BM114 from " +
+  // In hectares, without a setting.
+  EXPECT_EQ(Rows(conn(), "select 地籍号, round(土地总面积, 6), BM011, BM01, BM114 from " +
                              Table("NCZD_AREA")),
-            (Strings{"A'1|112.51|89.75|89.75|12.5"}));
+            (Strings{"A'1|0.011251|0.008975|0.008975|0.00125"}));
 }
 
 // A parcel whose inner point lies in two lots, and the lots of a number
@@ -231,6 +232,8 @@ TEST_P(NcqsTest, OverlappingLotsAndRepeatedNumbersAreLoggedAndGiveNoNumber) {
   }
 }
 
+// Without a setting the sums are in hectares; a setting that names neither
+// mu nor hectares, an empty one too, keeps square metres.
 TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
   Write(testing::SmallCounty(), {{0, 2, "L1"}});
   const std::string target = Table("NCZD_AREA");
@@ -240,7 +243,8 @@ TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
   } kCases[] = {{"[ZD_SET]\n宗地面积单位=亩\n", 3.0 / 2000},
                 {"[ZD_SET]\n宗地面积单位=公顷\n", 1e-4},
                 {"[ZD_SET]\n宗地面积单位=平方米\n", 1},
-                {"", 1}};
+                {"[ZD_SET]\n宗地面积单位=\n", 1},
+                {"", 1e-4}};
   WithContext([&](CStatContext& context, short lots) {
     Fill(context);
     ASSERT_EQ(context.AssignParcelLotNo(lots), 1);
@@ -360,7 +364,7 @@ TEST_P(NcqsTest, FailedLotNumbersAreCountedAndTheBaseTableKept) {
 }
 
 // On a generated county whose town lots serve as the lots, the per-lot sums
-// add up to the rows of the parcels in lots.
+// (in hectares) add up to the rows of the parcels in lots.
 TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
   testing::GeneratedCountyRun county(home_, 17, 400);
   const auto project = gis::CGisXmlPrj::Open(county.files.project);
@@ -382,8 +386,8 @@ TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
                                      " where 地籍号 is not null")
                              .AsDouble();
   EXPECT_GT(in_lots, 0);
-  EXPECT_NEAR(after.Scalar("select sum(土地总面积) from " + Table("NCZD_AREA")).AsDouble(), in_lots,
-              1e-6);
+  EXPECT_NEAR(after.Scalar("select sum(土地总面积) from " + Table("NCZD_AREA")).AsDouble(),
+              in_lots / 10000, 1e-10);
 }
 
 LANDSTAT_BOTH_ENGINES(NcqsTest);
