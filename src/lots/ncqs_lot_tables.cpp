@@ -159,6 +159,8 @@ short CStatContext::AssignParcelLotNo(short lot_layer) {
   for (long number = 1; number < count; ++number) {
     host::LindoDlgSetProgress("正在给图斑赋宗地号", number, count);
     if (!gis::ReadRecord(m_aiParcel, gis::EntityKind::kRegion, number, parcel)) continue;
+    // A parcel of another county has no rows (the fill logged it).
+    if (!parcel.Text(kParcelKeys[1]).starts_with(m_strPrefix2)) continue;
     const std::optional<gis::Point> inside = parcel.PointOnSurface();
     const std::vector<long> holders =
         inside ? finder.RegionsContaining(*inside) : std::vector<long>{};
