@@ -608,9 +608,10 @@ class CStatContext : public StatRunLog {
   // The rural ownership-lot tables (lots/ncqs_*.cpp).
   // BuildNcqsStatData: statdata_ncqs (created empty) filled from the linear
   // features, the scattered features and the parcels, one row per piece
-  // booked to a parcel; a record whose values cannot be counted is logged
-  // naming layer, record and field and left out. 0 when the table cannot be
-  // written or a layer lacks a field the rows need.
+  // booked to a parcel; a record whose values cannot be counted, and a
+  // piece located in another county, is logged naming layer, record and
+  // field and left out. 0 when the table cannot be written, a layer lacks a
+  // field the rows need or no parcel lies in the county.
   // AssignParcelLotNo: the lot number "地籍号" of the lot of `lot_layer`
   // that holds a point inside each parcel, written onto the rows of that
   // parcel (same number, location code and ownership nature); parcels in
@@ -619,8 +620,8 @@ class CStatContext : public StatRunLog {
   // give no lot number. 0 after a logged failure.
   // BuildNczdAreaTable: the per-lot sums of the rows with a lot number
   // replace this county's rows of NCZD_AREA (made when missing), in the
-  // unit the host's setting ZD_SET/宗地面积单位 names. 0 after a logged
-  // failure.
+  // unit the host's setting ZD_SET/宗地面积单位 names (hectares without
+  // one). 0 after a logged failure, with the county's earlier rows kept.
   short BuildNcqsStatData();
   short AssignParcelLotNo(short lot_layer);
   short BuildNczdAreaTable();
@@ -929,6 +930,9 @@ class CStatContext : public StatRunLog {
   // code given and the one the pieces carry, when none does (an empty
   // table is left to the checks of its pieces). May throw DbError.
   bool PiecesLieInCounty(const std::string& table);
+  // The failure of a run whose pieces lie in the county of location code
+  // `code`, none in the run's.
+  void LogNoPieceInCounty(const std::string& code);
 
   // Layers (0 or less: absent).
   short m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;
