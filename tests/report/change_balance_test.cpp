@@ -95,8 +95,8 @@ class ChangeBalanceTest : public BothEngines {
   }
 
   // Each record's non-zero numbers: "2: D01=100 合计=100", class records by
-  // their key; one line each.
-  static std::string Dump(gis::LayerHandle table) {
+  // their key; one line each. With `decimals`, each number with as many.
+  static std::string Dump(gis::LayerHandle table, int decimals = -1) {
     const std::vector<gis::FieldDef> fields = gis::LayerFields(table);
     std::string dump;
     gis::Record record;
@@ -106,7 +106,8 @@ class ChangeBalanceTest : public BothEngines {
       for (std::size_t i = 0; i < fields.size(); ++i) {
         const double value = record.Number(static_cast<int>(i));
         if (fields[i].type != gis::FieldType::kDouble || value == 0) continue;
-        line += fmt::format(" {}={:g}", fields[i].name, value);
+        line += decimals < 0 ? fmt::format(" {}={:g}", fields[i].name, value)
+                             : fmt::format(" {}={:.{}f}", fields[i].name, value, decimals);
       }
       const std::string key = record.Text(kBalanceKeyField);
       if (!line.empty()) dump += (key.empty() ? std::to_string(n) : key) + ":" + line + "\n";
@@ -220,6 +221,37 @@ TEST_P(ChangeBalanceTest, BaseYearSumsAndTownClassRows) {
   EXPECT_EQ(gis::FieldText(table, kFirstClassRow, kBalanceNumberField),
             std::to_string(kFirstClassRow));
   EXPECT_EQ(gis::FieldText(table, kCurrentRow, kBalanceLabelField), "本年末面积");
+  gis::CloseLayer(table);
+}
+
+// Half-cent changes: each is rounded once, halves away from zero, and
+// entered whole, so the sheet adds up in every column. Figures by hand.
+TEST_P(ChangeBalanceTest, HalfCentChangesAddUp) {
+  Add(std::vector<BaseRow>{{"330102001001", "20", 4000.40, 0, 0, 0},
+                           {"330102001001", "30", 6000.00, 0, 20000.40, 503.30}});
+  Add({{.from_owner = "30",
+        .to_owner = "30",
+        .from_class = "011",
+        .to_class = "031",
+        .area = 2000.605},
+       {.from_owner = "30",
+        .to_owner = "30",
+        .from_class = "031",
+        .to_class = "051",
+        .area = 100.005},
+       {.from_owner = "20",
+        .to_owner = "30",
+        .from_class = "011",
+        .to_class = "051",
+        .area = 1500.505}});
+  const short table = Balance(kBalanceLevelFirst);
+  ASSERT_GT(table, 0) << notes_.failure;
+  EXPECT_EQ(Dump(table, 2),
+            "1: D01=10000.40 D03=20000.40 D05=503.30 合计=30504.10\n"
+            "2: D01=3501.12 D03=100.01 合计=3601.13\n3: D03=2000.61 D05=1600.52 合计=3601.13\n"
+            "4: D01=6499.28 D03=21901.00 D05=2103.82 合计=30504.10\n5: D01=2499.89 合计=2499.89\n"
+            "6: D01=3999.39 D03=21901.00 D05=2103.82 合计=28004.21\n"
+            "D01: D03=2000.61 D05=1500.51 合计=3501.12\nD03: D05=100.01 合计=100.01\n");
   gis::CloseLayer(table);
 }
 
