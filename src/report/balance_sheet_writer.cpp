@@ -9,6 +9,7 @@
 #include "platform/db/db_error.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/notifier.h"
+#include "report/balance_units.h"
 #include "report/change_balance.h"
 #include "report/writer_plan.h"
 
@@ -143,7 +144,10 @@ short CPrintStatDlg::PrintBalanceSheet(db::Connection& connection, const std::st
   if (!notes.notice.empty()) host::AfxMessageBox(notes.notice);
   WriterPlan plan;
   plan.rows = std::make_shared<BalanceRows>(table);
-  if (AreaTypeConv(table, static_cast<short>(unit)) == 0) {
+  // The unit's own decimals, as its class tables have them; 2 for a unit
+  // the statistics are not configured with.
+  const int decimals = UnitDecimals(static_cast<short>(unit));
+  if (BalanceTableInUnit(table, static_cast<short>(unit), decimals >= 0 ? decimals : 2) == 0) {
     return refuse(kBalanceFailed, "the table cannot be converted to the unit");
   }
   return WriteReport({connection, output_folder, template_path, report_name, region_code,

@@ -80,11 +80,12 @@ class BalanceSheetTest : public testing::BothEngines {
                        columns_ + ")");
   }
 
-  // Writes the sheet in mu; the workbook's path, empty when none was written.
-  std::string Write() {
+  // Writes the sheet in the unit; the workbook's path, empty when none was
+  // written.
+  std::string Write(short unit = kMu) {
     const std::vector<std::string> names{kReport};
     dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
-                                 (kTemplates / "二次详查表格.xlsx").string(), kCounty, kMu, Mode(),
+                                 (kTemplates / "二次详查表格.xlsx").string(), kCounty, unit, Mode(),
                                  "2024", kCounty);
     return dialog_.Outcomes().back().path;
   }
@@ -109,6 +110,16 @@ TEST_P(BalanceSheetTest, WritesTheBalanceTableInTheUnit) {
   EXPECT_THAT(rows, HasSubstr("\n本年末面积|67.5000|0.0000|60.0000|"));
   EXPECT_THAT(rows, HasSubstr("|22.5000|150.0000\n"));
   EXPECT_THAT(rows, HasSubstr("\n耕地|0.0000|0.0000|0.0000|"));
+
+  // In hectares, to the 4 decimals StatConfig.ini gives them: 1234.56 m2
+  // moved from 03 to 01 is 0.1235 ha, not 0.12.
+  testing::WriteStatConfig(testing::kThreeUnits);
+  conn().Execute("insert into " + names_.Plain("ndChange") +
+                 " values ('330102001001', '330102001001', '30', '30', '031', '011', 1234.56)");
+  const std::string hectares = Write(kHectare);
+  ASSERT_FALSE(hectares.empty()) << dialog_.Outcomes().back().message;
+  EXPECT_THAT(DataRows((kTemplates / "二次详查表格.xlsx").string(), hectares),
+              HasSubstr("\n本年末面积|4.6235|0.0000|3.8765|"));
 }
 
 // Each refusal says what is missing, counts, and leaves no workbook. Each

@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -15,6 +17,7 @@
 #include "platform/gis/rural_code.h"
 #include "platform/host/paths.h"
 #include "report/balance_struct.h"
+#include "report/balance_units.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -50,6 +53,69 @@ struct BaseRow {
   const char* owner;
   double bm011, bm012, bm031, bm051;
 };
+
+// The sums of a balance sheet that do not hold, one line each, in whole
+// units of the last decimal: in every column 上年末面积 - 本年减少 + 本年增加
+// = 本年末面积 = 本年末国有 + 本年末集体; in every record the lowest classes
+// add up to 合计; in those four area records a class with classes of its
+// own ("D01" of "D011", "D012") is their sum; a class record's 合计 is the
+// 本年减少 of its class. Empty when every one holds.
+std::string Unbalanced(gis::LayerHandle table, int decimals) {
+  std::vector<std::string> columns;
+  for (const gis::FieldDef& field : gis::LayerFields(table)) {
+    if (field.type == gis::FieldType::kDouble && field.name != kBalanceTotalField) {
+      columns.push_back(field.name);
+    }
+  }
+  columns.push_back(kBalanceTotalField);
+  const std::size_t total = columns.size() - 1;
+  const auto children = [&](std::size_t column) {
+    std::vector<std::size_t> found;
+    for (std::size_t other = 0; other < total; ++other) {
+      if (columns[other].size() == columns[column].size() + 1 &&
+          columns[other].starts_with(columns[column])) {
+        found.push_back(other);
+      }
+    }
+    return found;
+  };
+  std::map<long, std::vector<long long>> rows;
+  std::map<long, std::string> keys;
+  gis::Record record;
+  for (long n = 1; n < gis::RecordCount(table, gis::EntityKind::kTable); ++n) {
+    if (!gis::ReadRecord(table, gis::EntityKind::kTable, n, record)) continue;
+    keys[n] = record.Text(kBalanceKeyField);
+    for (const std::string& column : columns) {
+      rows[n].push_back(std::llround(record.Number(column) * std::pow(10.0, decimals)));
+    }
+  }
+  std::string said;
+  const auto check = [&](const std::string& what, long long sum, long long value) {
+    if (sum != value) said += fmt::format("{}: {} against {}\n", what, sum, value);
+  };
+  for (std::size_t c = 0; c <= total; ++c) {
+    check(columns[c] + ": 1 - 2 + 3 = 4", rows[1][c] - rows[2][c] + rows[3][c], rows[4][c]);
+    check(columns[c] + ": 5 + 6 = 4", rows[5][c] + rows[6][c], rows[4][c]);
+  }
+  for (const auto& [n, row] : rows) {
+    long long leaves = 0;
+    for (std::size_t c = 0; c < total; ++c) {
+      const std::vector<std::size_t> own = children(c);
+      if (own.empty()) leaves += row[c];
+      if (own.empty() || (n != 1 && (n < 4 || n > 6))) continue;
+      long long sum = 0;
+      for (std::size_t child : own) sum += row[child];
+      check(fmt::format("record {}: {} of its classes", n, columns[c]), sum, row[c]);
+    }
+    check(fmt::format("record {}: classes = 合计", n), leaves, row[total]);
+    const auto key = std::find(columns.begin(), columns.end(), keys[n]);
+    if (n >= kFirstClassRow && key != columns.end()) {
+      check("class record " + keys[n] + ": 合计 = 本年减少", row[total],
+            rows[2][static_cast<std::size_t>(key - columns.begin())]);
+    }
+  }
+  return said;
+}
 
 // The balance table over a change table and a base-year table of the
 // test's own, on one connection (as on a server).
@@ -224,9 +290,13 @@ TEST_P(ChangeBalanceTest, BaseYearSumsAndTownClassRows) {
   gis::CloseLayer(table);
 }
 
-// Half-cent changes: each is rounded once, halves away from zero, and
-// entered whole, so the sheet adds up in every column. Figures by hand.
-TEST_P(ChangeBalanceTest, HalfCentChangesAddUp) {
+// Half-cent changes and base-year sums that round apart: entered once,
+// halves away from zero, the square-metre sheet adds up; converted, rounded
+// to the unit's decimals and balanced, the sheet adds up in every unit
+// (hectares at 4 decimals take steps in 上年末面积, 本年增加 and a class
+// record; mu in 上年末面积), at level 2 and at level 3 with a move within a
+// first-level class. Figures by hand.
+TEST_P(ChangeBalanceTest, HalfCentChangesAddUpInEveryUnit) {
   Add(std::vector<BaseRow>{{"330102001001", "20", 4000.40, 0, 0, 0},
                            {"330102001001", "30", 6000.00, 0, 20000.40, 503.30}});
   Add({{.from_owner = "30",
@@ -244,15 +314,49 @@ TEST_P(ChangeBalanceTest, HalfCentChangesAddUp) {
         .from_class = "011",
         .to_class = "051",
         .area = 1500.505}});
-  const short table = Balance(kBalanceLevelFirst);
-  ASSERT_GT(table, 0) << notes_.failure;
-  EXPECT_EQ(Dump(table, 2),
-            "1: D01=10000.40 D03=20000.40 D05=503.30 合计=30504.10\n"
-            "2: D01=3501.12 D03=100.01 合计=3601.13\n3: D03=2000.61 D05=1600.52 合计=3601.13\n"
-            "4: D01=6499.28 D03=21901.00 D05=2103.82 合计=30504.10\n5: D01=2499.89 合计=2499.89\n"
-            "6: D01=3999.39 D03=21901.00 D05=2103.82 合计=28004.21\n"
-            "D01: D03=2000.61 D05=1500.51 合计=3501.12\nD03: D05=100.01 合计=100.01\n");
-  gis::CloseLayer(table);
+  const struct {
+    short unit;
+    int decimals;
+    const char* dump;
+  } cases[] = {
+      {kSquareMetre, 2,
+       "1: D01=10000.40 D03=20000.40 D05=503.30 合计=30504.10\n"
+       "2: D01=3501.12 D03=100.01 合计=3601.13\n3: D03=2000.61 D05=1600.52 合计=3601.13\n"
+       "4: D01=6499.28 D03=21901.00 D05=2103.82 合计=30504.10\n5: D01=2499.89 合计=2499.89\n"
+       "6: D01=3999.39 D03=21901.00 D05=2103.82 合计=28004.21\n"
+       "D01: D03=2000.61 D05=1500.51 合计=3501.12\nD03: D05=100.01 合计=100.01\n"},
+      {kHectare, 4,
+       "1: D01=1.0000 D03=2.0001 D05=0.0503 合计=3.0504\n"
+       "2: D01=0.3501 D03=0.0100 合计=0.3601\n3: D03=0.2001 D05=0.1600 合计=0.3601\n"
+       "4: D01=0.6499 D03=2.1902 D05=0.2103 合计=3.0504\n5: D01=0.2500 合计=0.2500\n"
+       "6: D01=0.3999 D03=2.1902 D05=0.2103 合计=2.8004\n"
+       "D01: D03=0.2001 D05=0.1500 合计=0.3501\nD03: D05=0.0100 合计=0.0100\n"},
+      {kMu, 2,
+       "1: D01=15.00 D03=30.00 D05=0.76 合计=45.76\n"
+       "2: D01=5.25 D03=0.15 合计=5.40\n3: D03=3.00 D05=2.40 合计=5.40\n"
+       "4: D01=9.75 D03=32.85 D05=3.16 合计=45.76\n5: D01=3.75 合计=3.75\n"
+       "6: D01=6.00 D03=32.85 D05=3.16 合计=42.01\n"
+       "D01: D03=3.00 D05=2.25 合计=5.25\nD03: D05=0.15 合计=0.15\n"},
+  };
+  for (short level : {kBalanceLevelFirst, kBalanceLevelSecond}) {
+    if (level == kBalanceLevelSecond) {
+      Add({{.from_owner = "30",
+            .to_owner = "30",
+            .from_class = "011",
+            .to_class = "012",
+            .area = 300.005}});
+    }
+    for (const auto& c : cases) {
+      const short table = Balance(level);
+      ASSERT_GT(table, 0) << notes_.failure;
+      ASSERT_EQ(BalanceTableInUnit(table, c.unit, c.decimals), 1);
+      if (level == kBalanceLevelFirst) {
+        EXPECT_EQ(Dump(table, c.decimals), c.dump) << c.unit;
+      }
+      EXPECT_EQ(Unbalanced(table, c.decimals), "") << c.unit << " at level " << level;
+      gis::CloseLayer(table);
+    }
+  }
 }
 
 // Refusals give 0 and leave no table open.
@@ -379,6 +483,31 @@ TEST_P(BalanceCountyTest, TwoYearsOfAGeneratedCountyBalance) {
     ++checked;
   }
   EXPECT_EQ(checked, 13);
+  // In hectares and mu the sheet adds up, each figure within two units of
+  // the last decimal of its square-metre figure converted.
+  const std::vector<gis::FieldDef> fields = gis::LayerFields(table);
+  const auto number = [](gis::LayerHandle of, long row, const std::string& field) {
+    const std::string text = gis::FieldText(of, row, field);
+    return text.empty() ? 0.0 : std::stod(text);
+  };
+  for (const auto& [unit, decimals, factor] :
+       {std::tuple(kHectare, 4, 0.0001), std::tuple(kMu, 2, 0.0015)}) {
+    const short converted = GetBalanceAi(now.codes.get(), &current, &base, base_table,
+                                         names.UnitCopy(kSquareMetre, "statdata"),
+                                         names.Plain("ndChange"), county, county, 0, &notes);
+    ASSERT_GT(converted, 0) << notes.failure;
+    ASSERT_EQ(BalanceTableInUnit(converted, unit, decimals), 1);
+    EXPECT_EQ(Unbalanced(converted, decimals), "") << unit;
+    for (long row = 1; row < gis::RecordCount(table, gis::EntityKind::kTable); ++row) {
+      for (const gis::FieldDef& field : fields) {
+        if (field.type != gis::FieldType::kDouble) continue;
+        EXPECT_NEAR(number(converted, row, field.name), number(table, row, field.name) * factor,
+                    2 * std::pow(0.1, decimals))
+            << unit << " record " << row << " " << field.name;
+      }
+    }
+    gis::CloseLayer(converted);
+  }
   gis::CloseLayer(table);
 }
 
