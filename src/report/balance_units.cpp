@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -88,15 +89,38 @@ class UnitSheet {
     Row& current = Fixed(kCurrentRow);
     Row& state = Fixed(kCurrentStateRow);
     Row& collective = Fixed(kCurrentCollectiveRow);
-    BalanceRow(base);
-    BalanceRow(outflow);
+    StepLeaves(base);
+    // A class gone by the end of the year loses all it had and gained, so
+    // that no trace of it is left in 本年末面积.
+    const auto gone = [&](std::size_t column) {
+      return IsZero(current.exact[column]) &&
+             Holds(base.exact[column] + inflow.exact[column], outflow.exact[column]);
+    };
+    StepLeaves(outflow, [&](std::size_t column) -> std::optional<double> {
+      if (!gone(column) || !IsZero(inflow.exact[column])) return std::nullopt;
+      return base.value[column];
+    });
     if (Holds(inflow.exact[total_], outflow.exact[total_])) {
       inflow.value[total_] = outflow.value[total_];
     }
-    BalanceRow(inflow, &outflow);
+    StepLeaves(inflow, [&](std::size_t column) -> std::optional<double> {
+      if (!gone(column) || IsZero(inflow.exact[column])) return std::nullopt;
+      return outflow.value[column] - base.value[column];
+    });
+    SumParents(base);
+    SumParents(outflow);
+    SumParents(inflow, &outflow);
     Derive(current, base, &inflow, &outflow);
     SplitTotal(current, state, collective);
-    BalanceRow(state);
+    // A class without collective land at the end of the year is state-owned
+    // whole, so that none shows in 本年末集体.
+    StepLeaves(state, [&](std::size_t column) -> std::optional<double> {
+      if (!IsZero(collective.exact[column]) || !Holds(state.exact[column], current.exact[column])) {
+        return std::nullopt;
+      }
+      return current.value[column];
+    });
+    SumParents(state);
     Derive(collective, current, nullptr, &state);
     for (Row& row : rows_) {
       if (row.number < kFirstClassRow) continue;
@@ -107,7 +131,8 @@ class UnitSheet {
           row.value[total_] = outflow.value[column];
         }
       }
-      BalanceRow(row);
+      StepLeaves(row);
+      SumParents(row);
     }
   }
 
@@ -128,6 +153,7 @@ class UnitSheet {
   // A sum the square-metre figures hold, to a tenth of a unit of the last
   // decimal.
   bool Holds(double a, double b) const { return std::fabs(a - b) <= size_.tolerance; }
+  bool IsZero(double value) const { return Holds(value, 0); }
 
   // The record of that number; null when it could not be read.
   Row* Find(long number) {
@@ -167,18 +193,35 @@ class UnitSheet {
   }
 
   // Steps the lowest classes of a record to its 合计 when they add up to it
-  // in square metres, then makes each class that has classes of its own
-  // their sum where it is so in square metres. Of 本年增加 (`along` 本年减少)
-  // it is the difference from 本年减少, what a class gains, that is made a
-  // sum where it can be: the moves within a class are in neither.
-  void BalanceRow(Row& row, const Row* along = nullptr) {
-    double exact_sum = 0;
-    std::vector<Figure> leaves;
+  // in square metres. A class that `pinned` gives a figure takes that figure
+  // and no step. When the others cannot take the steps, 合计 becomes their
+  // sum.
+  void StepLeaves(Row& row,
+                  const std::function<std::optional<double>(std::size_t)>& pinned = nullptr) {
+    double exact_sum = 0, fixed = 0;
+    std::vector<Figure> free;
     for (std::size_t leaf : leaves_) {
       exact_sum += row.exact[leaf];
-      leaves.push_back({row.exact[leaf], &row.value[leaf]});
+      const std::optional<double> pin = pinned ? pinned(leaf) : std::nullopt;
+      if (pin) {
+        row.value[leaf] = Round(*pin);
+        fixed += row.value[leaf];
+      } else {
+        free.push_back({row.exact[leaf], &row.value[leaf]});
+      }
     }
-    if (Holds(exact_sum, row.exact[total_])) Step(leaves, row.value[total_]);
+    if (!Holds(exact_sum, row.exact[total_])) return;
+    Step(free, Round(row.value[total_] - fixed));
+    double sum = 0;
+    for (std::size_t leaf : leaves_) sum += row.value[leaf];
+    row.value[total_] = Round(sum);
+  }
+
+  // Makes each class that has classes of its own their sum where it is so
+  // in square metres. Of 本年增加 (`along` 本年减少) it is the difference
+  // from 本年减少, what a class gains, that is made a sum where it can be:
+  // the moves within a class are in neither.
+  void SumParents(Row& row, const Row* along = nullptr) {
     for (std::size_t parent : parents_) {
       if (!(along && MakeSum(row, parent, along))) MakeSum(row, parent, nullptr);
     }
@@ -222,16 +265,16 @@ class UnitSheet {
     }
   }
 
-  // Steps rounded figures until they add up to `target`. The figure that
-  // rounding took furthest from its square-metre figure, against the
-  // direction of the steps, takes the first (the larger figure of two
-  // alike); a figure that is 0 in square metres takes none.
+  // Steps rounded figures until they add up to `target`, as far as they
+  // can. The figure that rounding took furthest from its square-metre
+  // figure, against the direction of the steps, takes the first (the larger
+  // figure of two alike); a figure that is 0 in square metres takes none.
   void Step(std::vector<Figure> figures, double target) const {
     double sum = 0;
     for (const Figure& figure : figures) sum += *figure.value;
     const double difference = Round(target - sum);
     if (difference == 0) return;
-    std::erase_if(figures, [](const Figure& figure) { return figure.exact == 0; });
+    std::erase_if(figures, [&](const Figure& figure) { return IsZero(figure.exact); });
     // How far rounding left each figure behind the steps, in millionths of a
     // step, so that equal remainders compare equal.
     const double direction = difference > 0 ? 1.0 : -1.0;

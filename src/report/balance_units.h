@@ -20,7 +20,10 @@ namespace landstat::report {
 // - in every record the lowest classes add up to 合计, and a class with
 //   columns of its own classes is their sum (in 本年增加 less the moves
 //   within the class, as far as 本年减少 has them);
-// - a class record's 合计 is that class's 本年减少.
+// - a class record's 合计 is that class's 本年减少;
+// - a figure that is 0 in square metres stays 0: a class gone by the end
+//   of the year loses in 本年减少 all it had and gained, a class without
+//   collective land is state-owned whole.
 // A table already on the grid in square metres is left as it is. Returns
 // 1; 0 when the table lacks 合计 or the six fixed records.
 short BalanceTableInUnit(gis::LayerHandle table, short unit, int decimals);
