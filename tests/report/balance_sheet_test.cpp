@@ -31,6 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 const fs::path kTemplates = fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates";
@@ -182,10 +183,10 @@ LANDSTAT_BOTH_ENGINES(BalanceSheetTest);
 
 // A generated county over two years as a user runs it: the sheet is written
 // (exit 0), LibreOffice prints it, and the printed sheet shows its rows.
+// Named, the sheet of a year without the year before, or without change
+// records, is refused in the writer's words, naming the file or the table
+// and layer it lacks (exit 3).
 TEST(BalanceSheetCountyTest, LandstatReportWritesTheSheetOfTwoYears) {
-  if (RunText("command -v libreoffice").empty() || RunText("command -v pdftotext").empty()) {
-    GTEST_SKIP() << "libreoffice or poppler-utils is not installed; scripts/setup installs them";
-  }
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
   for (const auto& entry : fs::directory_iterator(kTemplates)) {
@@ -212,6 +213,34 @@ TEST(BalanceSheetCountyTest, LandstatReportWritesTheSheetOfTwoYears) {
        home.path().string(), "--year", "2024", "--out", out, "--report", kReport, "--quiet"});
   ASSERT_EQ(report.exit_code, 0) << report.out << report.err;
   const std::string book = out + "/330102" + kReport + "_平方米";
+
+  db::Connection(folder + "/2024330102.sqlite").Execute("drop table ndChange");
+  const struct {
+    const char* year;
+    std::string said;
+  } kMissing[] = {
+      {"2023",
+       "上年度的汇总数据不存在! (report 土地利用现状变更平衡表: no statistics database of "
+       "2022 at " +
+           folder + "/2022330102.sqlite: there is no such file)"},
+      {"2024",
+       "本年度汇总数据不存在！ (report 土地利用现状变更平衡表: 2024 has no table ndChange in " +
+           folder + "/2024330102.sqlite: no change records were copied from the layer 变更汇总)"},
+  };
+  for (const auto& missing : kMissing) {
+    const testing::Outcome refused =
+        testing::RunProgram(LANDSTAT_CLI, {"report", "--project", project, "--db",
+                                           folder + "/" + missing.year + "330102.sqlite", "--home",
+                                           home.path().string(), "--year", missing.year, "--out",
+                                           home.File("refused"), "--report", kReport, "--quiet"});
+    EXPECT_EQ(refused.exit_code, 3) << refused.out << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr(missing.said));
+    EXPECT_THAT(refused.out, Not(HasSubstr("not built"))) << refused.out;
+  }
+
+  if (RunText("command -v libreoffice").empty() || RunText("command -v pdftotext").empty()) {
+    GTEST_SKIP() << "libreoffice or poppler-utils is not installed; scripts/setup installs them";
+  }
   RunText("libreoffice -env:UserInstallation=file://" + home.File("lo-profile") +
           " --headless --convert-to pdf --outdir " + Quoted(out) + " " + Quoted(book + ".xlsx") +
           " 2>&1");
