@@ -290,97 +290,85 @@ TEST_P(ChangeBalanceTest, BaseYearSumsAndTownClassRows) {
   gis::CloseLayer(table);
 }
 
-// Half-cent changes and base-year sums that round apart: entered once,
-// halves away from zero, the square-metre sheet adds up; converted, rounded
-// to the unit's decimals and balanced, the sheet adds up in every unit
-// (hectares at 4 decimals take steps in 上年末面积, 本年增加 and a class
-// record; mu in 上年末面积), at level 2 and at level 3 with a move within a
-// first-level class. Figures by hand.
-TEST_P(ChangeBalanceTest, HalfCentChangesAddUpInEveryUnit) {
-  Add(std::vector<BaseRow>{{"330102001001", "20", 4000.40, 0, 0, 0},
-                           {"330102001001", "30", 6000.00, 0, 20000.40, 503.30}});
-  Add({{.from_owner = "30",
-        .to_owner = "30",
-        .from_class = "011",
-        .to_class = "031",
-        .area = 2000.605},
-       {.from_owner = "30",
-        .to_owner = "30",
-        .from_class = "031",
-        .to_class = "051",
-        .area = 100.005},
-       {.from_owner = "20",
-        .to_owner = "30",
-        .from_class = "011",
-        .to_class = "051",
-        .area = 1500.505}});
-  const struct {
-    short unit;
-    int decimals;
-    const char* dump;
-  } cases[] = {
-      {kSquareMetre, 2,
-       "1: D01=10000.40 D03=20000.40 D05=503.30 合计=30504.10\n"
-       "2: D01=3501.12 D03=100.01 合计=3601.13\n3: D03=2000.61 D05=1600.52 合计=3601.13\n"
-       "4: D01=6499.28 D03=21901.00 D05=2103.82 合计=30504.10\n5: D01=2499.89 合计=2499.89\n"
-       "6: D01=3999.39 D03=21901.00 D05=2103.82 合计=28004.21\n"
-       "D01: D03=2000.61 D05=1500.51 合计=3501.12\nD03: D05=100.01 合计=100.01\n"},
-      {kHectare, 4,
-       "1: D01=1.0000 D03=2.0001 D05=0.0503 合计=3.0504\n"
-       "2: D01=0.3501 D03=0.0100 合计=0.3601\n3: D03=0.2001 D05=0.1600 合计=0.3601\n"
-       "4: D01=0.6499 D03=2.1902 D05=0.2103 合计=3.0504\n5: D01=0.2500 合计=0.2500\n"
-       "6: D01=0.3999 D03=2.1902 D05=0.2103 合计=2.8004\n"
-       "D01: D03=0.2001 D05=0.1500 合计=0.3501\nD03: D05=0.0100 合计=0.0100\n"},
-      {kMu, 2,
-       "1: D01=15.00 D03=30.00 D05=0.76 合计=45.76\n"
-       "2: D01=5.25 D03=0.15 合计=5.40\n3: D03=3.00 D05=2.40 合计=5.40\n"
-       "4: D01=9.75 D03=32.85 D05=3.16 合计=45.76\n5: D01=3.75 合计=3.75\n"
-       "6: D01=6.00 D03=32.85 D05=3.16 合计=42.01\n"
-       "D01: D03=3.00 D05=2.25 合计=5.25\nD03: D05=0.15 合计=0.15\n"},
-  };
-  for (short level : {kBalanceLevelFirst, kBalanceLevelSecond}) {
-    if (level == kBalanceLevelSecond) {
-      Add({{.from_owner = "30",
-            .to_owner = "30",
-            .from_class = "011",
-            .to_class = "012",
-            .area = 300.005}});
-    }
-    for (const auto& c : cases) {
-      const short table = Balance(level);
-      ASSERT_GT(table, 0) << notes_.failure;
-      ASSERT_EQ(BalanceTableInUnit(table, c.unit, c.decimals), 1);
-      if (level == kBalanceLevelFirst) {
-        EXPECT_EQ(Dump(table, c.decimals), c.dump) << c.unit;
-      }
-      EXPECT_EQ(Unbalanced(table, c.decimals), "") << c.unit << " at level " << level;
-      gis::CloseLayer(table);
-    }
-  }
+// A change within 甲村.
+Change Move(const char* from_owner, const char* to_owner, const char* from_class,
+            const char* to_class, double area) {
+  return {.from_owner = from_owner,
+          .to_owner = to_owner,
+          .from_class = from_class,
+          .to_class = to_class,
+          .area = area};
 }
 
-// A figure that is 0 in square metres stays 0 in hectares: 031, all moved
-// to 011, loses in 本年减少 the 0.0201 ha that 上年末面积 took its step on,
-// and 051, all state-owned, is state-owned whole, while rounding alone
-// would leave 0.0001 ha of either behind. Figures by hand.
-TEST_P(ChangeBalanceTest, WhatIsNoneStaysNoneInTheUnit) {
-  Add(std::vector<BaseRow>{{"330102001001", "20", 100.3, 0, 0, 700.4},
-                           {"330102001001", "30", 3000.1, 0, 200.45, 0}});
-  Add({{.from_owner = "30",
-        .to_owner = "30",
-        .from_class = "031",
-        .to_class = "011",
-        .area = 200.45}});
-  const short table = Balance(kBalanceLevelFirst);
-  ASSERT_GT(table, 0) << notes_.failure;
-  ASSERT_EQ(BalanceTableInUnit(table, kHectare, 4), 1);
-  EXPECT_EQ(Dump(table, 4),
-            "1: D01=0.3100 D03=0.0201 D05=0.0700 合计=0.4001\n2: D03=0.0201 合计=0.0201\n"
-            "3: D01=0.0201 合计=0.0201\n4: D01=0.3301 D05=0.0700 合计=0.4001\n"
-            "5: D01=0.0101 D05=0.0700 合计=0.0801\n6: D01=0.3200 合计=0.3200\n"
-            "D03: D01=0.0201 合计=0.0201\n");
-  EXPECT_EQ(Unbalanced(table, 4), "");
-  gis::CloseLayer(table);
+// Converted, rounded to the unit's decimals and balanced, the sheet adds up
+// in every unit, at level 2 and at level 3 (where 011 to 012 moves within a
+// class), and what is 0 in square metres stays 0. Figures by hand.
+TEST_P(ChangeBalanceTest, AddsUpInEveryUnit) {
+  struct Sheet {
+    short unit;
+    int decimals;
+    const char* dump;  // at level 2
+  };
+  const struct {
+    const char* what;
+    std::vector<BaseRow> base;
+    std::vector<Change> changes;
+    std::vector<Sheet> sheets;
+  } cases[] = {
+      {"half-cent changes, each entered once, halves away from zero; in hectares steps in "
+       "上年末面积, 本年增加 and a class record, in mu in 上年末面积",
+       {{"330102001001", "20", 4000.40, 0, 0, 0},
+        {"330102001001", "30", 6000.00, 0, 20000.40, 503.30}},
+       {Move("30", "30", "011", "031", 2000.605), Move("30", "30", "031", "051", 100.005),
+        Move("20", "30", "011", "051", 1500.505), Move("30", "30", "011", "012", 300.005)},
+       {{kSquareMetre, 2,
+         "1: D01=10000.40 D03=20000.40 D05=503.30 合计=30504.10\n"
+         "2: D01=3501.12 D03=100.01 合计=3601.13\n3: D03=2000.61 D05=1600.52 合计=3601.13\n"
+         "4: D01=6499.28 D03=21901.00 D05=2103.82 合计=30504.10\n5: D01=2499.89 合计=2499.89\n"
+         "6: D01=3999.39 D03=21901.00 D05=2103.82 合计=28004.21\n"
+         "D01: D03=2000.61 D05=1500.51 合计=3501.12\nD03: D05=100.01 合计=100.01\n"},
+        {kHectare, 4,
+         "1: D01=1.0000 D03=2.0001 D05=0.0503 合计=3.0504\n"
+         "2: D01=0.3501 D03=0.0100 合计=0.3601\n3: D03=0.2001 D05=0.1600 合计=0.3601\n"
+         "4: D01=0.6499 D03=2.1902 D05=0.2103 合计=3.0504\n5: D01=0.2500 合计=0.2500\n"
+         "6: D01=0.3999 D03=2.1902 D05=0.2103 合计=2.8004\n"
+         "D01: D03=0.2001 D05=0.1500 合计=0.3501\nD03: D05=0.0100 合计=0.0100\n"},
+        {kMu, 2,
+         "1: D01=15.00 D03=30.00 D05=0.76 合计=45.76\n"
+         "2: D01=5.25 D03=0.15 合计=5.40\n3: D03=3.00 D05=2.40 合计=5.40\n"
+         "4: D01=9.75 D03=32.85 D05=3.16 合计=45.76\n5: D01=3.75 合计=3.75\n"
+         "6: D01=6.00 D03=32.85 D05=3.16 合计=42.01\n"
+         "D01: D03=3.00 D05=2.25 合计=5.25\nD03: D05=0.15 合计=0.15\n"}}},
+      {"031, all moved to 011, loses in 本年减少 the 0.0201 ha that 上年末面积 took its step on; "
+       "051, all state-owned, is state-owned whole: rounding alone would leave 0.0001 ha of "
+       "either behind",
+       {{"330102001001", "20", 100.3, 0, 0, 700.4}, {"330102001001", "30", 3000.1, 0, 200.45, 0}},
+       {Move("30", "30", "031", "011", 200.45)},
+       {{kHectare, 4,
+         "1: D01=0.3100 D03=0.0201 D05=0.0700 合计=0.4001\n2: D03=0.0201 合计=0.0201\n"
+         "3: D01=0.0201 合计=0.0201\n4: D01=0.3301 D05=0.0700 合计=0.4001\n"
+         "5: D01=0.0101 D05=0.0700 合计=0.0801\n6: D01=0.3200 合计=0.3200\n"
+         "D03: D01=0.0201 合计=0.0201\n"}}},
+  };
+  for (const auto& c : cases) {
+    conn().Execute("delete from " + base_);
+    conn().Execute("delete from " + change_);
+    Add(c.base);
+    Add(c.changes);
+    for (const Sheet& sheet : c.sheets) {
+      for (short level : {kBalanceLevelFirst, kBalanceLevelSecond}) {
+        const short table = Balance(level);
+        ASSERT_GT(table, 0) << notes_.failure;
+        ASSERT_EQ(BalanceTableInUnit(table, sheet.unit, sheet.decimals), 1);
+        if (level == kBalanceLevelFirst) {
+          EXPECT_EQ(Dump(table, sheet.decimals), sheet.dump) << c.what << ", unit " << sheet.unit;
+        }
+        EXPECT_EQ(Unbalanced(table, sheet.decimals), "")
+            << c.what << ", unit " << sheet.unit << ", level " << level;
+        gis::CloseLayer(table);
+      }
+    }
+  }
 }
 
 // Refusals give 0 and leave no table open.
