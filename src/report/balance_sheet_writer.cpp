@@ -150,10 +150,9 @@ short CPrintStatDlg::PrintBalanceSheet(db::Connection& connection, const std::st
   if (!notes.notice.empty()) host::AfxMessageBox(notes.notice);
   WriterPlan plan;
   plan.rows = std::make_shared<BalanceRows>(table);
-  // The unit's own decimals, as its class tables have them; 2 for a unit
-  // the statistics are not configured with.
-  const int decimals = UnitDecimals(static_cast<short>(unit));
-  if (BalanceTableInUnit(table, static_cast<short>(unit), decimals >= 0 ? decimals : 2) == 0) {
+  // The unit's own decimals, as its class tables have them.
+  if (BalanceTableInUnit(table, static_cast<short>(unit),
+                         ConvertedDecimals(static_cast<short>(unit))) == 0) {
     return refuse(kBalanceFailed, "the table cannot be converted to the unit");
   }
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
