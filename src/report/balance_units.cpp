@@ -12,14 +12,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <functional>
-#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/rounding.h"
 #include "engine/table_names.h"
+#include "platform/host/trace.h"
 #include "report/balance_struct.h"
 #include "units/step_rule.h"
 #include "units/unit_conversion.h"
@@ -304,11 +305,16 @@ class UnitSheet {
 }  // namespace
 
 short BalanceTableInUnit(gis::LayerHandle table, short unit, int decimals) {
-  UnitSheet sheet(table, UnitFactor(kSquareMetre, unit), decimals);
-  if (!sheet.IsBalanceTable()) return 0;
-  sheet.Balance();
-  sheet.WriteBack();
-  return 1;
+  try {
+    UnitSheet sheet(table, UnitFactor(kSquareMetre, unit), decimals);
+    if (!sheet.IsBalanceTable()) return 0;
+    sheet.Balance();
+    sheet.WriteBack();
+    return 1;
+  } catch (const std::exception& error) {
+    host::yDebugStr(std::string("balance table in a unit: ") + error.what());
+    return 0;
+  }
 }
 
 }  // namespace landstat::report

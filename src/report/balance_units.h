@@ -25,7 +25,8 @@ namespace landstat::report {
 //   of the year loses in 本年减少 all it had and gained, a class without
 //   collective land is state-owned whole.
 // A table already on the grid in square metres is left as it is. Returns
-// 1; 0 when the table lacks 合计 or the six fixed records.
+// 1; 0 when the table lacks 合计 or the six fixed records, or cannot be
+// read or written (it may then be converted in part). Never raises.
 short BalanceTableInUnit(gis::LayerHandle table, short unit, int decimals);
 
 }  // namespace landstat::report
