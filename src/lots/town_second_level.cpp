@@ -334,8 +334,8 @@ void RequireWritableFolder(const std::string& folder) {
     problem = "文件夹不能写入";
   }
   if (!problem.empty()) {
-    throw OutputFailure("在相应的路径下创建MDB失败,请重新选择有效的路径: " + folder + " (" +
-                        problem + ")");
+    throw OutputFailure("在相应的路径下创建统计数据库失败,请重新选择有效的路径: " +
+                        report::JoinOutputPath(folder, kTownStatFile) + " (" + problem + ")");
   }
 }
 
@@ -348,7 +348,7 @@ void BuildDatabase(const TownSecondLevelOptions& options, const CodeMaps& maps, 
   const std::string work = db::ScratchPrefix(target);
   db::RemoveScratchFiles(target);
   if (CreateAcessDB(work) <= 0) {
-    throw OutputFailure("在相应的路径下创建MDB失败,请重新选择有效的路径: " + options.output_folder);
+    throw OutputFailure("在相应的路径下创建统计数据库失败,请重新选择有效的路径: " + target);
   }
   try {
     db::Connection connection(work);
