@@ -79,6 +79,7 @@ struct RangeJob {
   const RangeRequest& request;
   std::unique_ptr<gis::CGisXmlPrj> project;
   std::string folder, database, log_path;
+  bool made_database = false;  // made for this run: removed again when it fails
   // Failures of the set-up after the folder was touched, logged once the
   // context's log is open (records a cut skipped, the code file).
   std::vector<std::string> setup_failures;
@@ -324,8 +325,9 @@ void PrepareFolder(RangeJob& job) {
                      error)) {
     job.setup_failures.push_back(error);
   }
-  if (!fs::exists(job.database) && CreateAcessDB(job.database) != 1) {
-    job.setup_failures.push_back("无法建立范围统计数据库 " + job.database);
+  if (!fs::exists(job.database)) {
+    job.made_database = CreateAcessDB(job.database) == 1;
+    if (!job.made_database) job.setup_failures.push_back("无法建立范围统计数据库 " + job.database);
   }
 }
 
@@ -594,10 +596,15 @@ RangeReport RunRange(const RangeRequest& request) {
       break;
   }
   report.folder = job.folder;
-  try {
-    report.tables = db::Connection(job.database).ListTables();
-  } catch (const db::DbError& failure) {
-    host::yDebugStr(failure.what());
+  // A database made for a run that failed holds nothing of it.
+  if (job.made_database && !report.Completed()) {
+    RunWorkspace::RemoveMadeFile(job.database);
+  } else {
+    try {
+      report.tables = db::Connection(job.database).ListTables();
+    } catch (const db::DbError& failure) {
+      host::yDebugStr(failure.what());
+    }
   }
   report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return report;
