@@ -181,7 +181,7 @@ void CStatYearDataDlg::OnSummary() {
         const std::string held =
             file.empty() ? "数据源 " + server + " 中县 " + request.county + " " + year + " 年的统计"
                          : file + " 中的统计";
-        return host::AfxMessageBox("该年度数据已经汇总,需要重新汇总吗?\n重新汇总将替换" + held,
+        return host::AfxMessageBox("该年度数据已经汇总,需要重新汇总吗?\n重新汇总将替换 " + held,
                                    host::MB_YESNO | host::MB_ICONQUESTION) == host::IDYES;
       },
       m_runs);

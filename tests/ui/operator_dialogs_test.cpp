@@ -72,7 +72,7 @@ TEST_F(OperatorDialogsTest, AnnualSummaryRunsTheYearAndTheReportDataCopiesIt) {
   EXPECT_EQ(dialog.m_strSummarisedDb, file);
   dialog.SummaryButton()->click();
   EXPECT_EQ(notifier_.questions.back(),
-            "该年度数据已经汇总,需要重新汇总吗?\n重新汇总将替换" + file + " 中的统计");
+            "该年度数据已经汇总,需要重新汇总吗?\n重新汇总将替换 " + file + " 中的统计");
   EXPECT_TRUE(dialog.m_lastResult.declined);
 
   // The report data starts from the year of the host's database, not the first.
