@@ -204,8 +204,9 @@ void MainWindow::RefreshDatabase(const std::string& made) {
 }
 
 std::string MainWindow::DatabaseYear() const {
+  // On a server the dialogs read the server's years, not the file's.
   const std::vector<std::string> years =
-      database_.empty() ? std::vector<std::string>{} : HeldYears(database_);
+      database_.empty() || !IsStandAloneMode() ? std::vector<std::string>{} : HeldYears(database_);
   return years.empty() ? std::string() : years.back();
 }
 

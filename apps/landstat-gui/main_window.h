@@ -78,7 +78,7 @@ class MainWindow : public QMainWindow {
   // After a job: opens `made` (a file the job kept) when it holds the
   // statistics, and lets go of an open database that no longer does.
   void RefreshDatabase(const std::string& made = "");
-  // The year of the open database's statistics, or "".
+  // The year of the open database's statistics, or "" (also on a server).
   std::string DatabaseYear() const;
   // The folder of the statistics files: the open database's, else the project's.
   std::string DatabaseFolder() const;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDate>
 #include <QDialog>
 #include <QProgressDialog>
 #include <QTimer>
@@ -158,6 +159,16 @@ TEST(LandstatGui, TheDatabaseGoesWithTheProject) {
   WithDialog<CReportDataDlg>(window.OperatorAction(3), [](CReportDataDlg& report) {
     EXPECT_EQ(report.YearBox()->currentText().toStdString(), "2010");
   });
+  {
+    // On a server the file's year is none of the server's.
+    testing::WriteFileBytes(
+        home.File("rivadoverid.ini"),
+        "[数据源]\n模式=网络\n名称=host=/nonexistent-socket-folder dbname=none\n");
+    WithDialog<CStatYearDataDlg>(window.OperatorAction(0), [](CStatYearDataDlg& summary) {
+      EXPECT_EQ(summary.YearBox()->currentText(), QString::number(QDate::currentDate().year()));
+    });
+    std::filesystem::remove(home.File("rivadoverid.ini"));
+  }
 
   // The other project, of the same county, has no statistics of its own.
   ASSERT_TRUE(window.OpenProject(second.project));
