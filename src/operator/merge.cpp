@@ -93,6 +93,12 @@ std::optional<Held> ReadHeld(const std::string& path, const char* missing_table,
       outcome.Fail(missing_table, path + " holds no completed statistics run");
       return std::nullopt;
     }
+    // Tables of a job that did not finish may be incomplete.
+    if (const std::string problem = ReadableStatisticsProblem(database, last->year, last->county);
+        !problem.empty()) {
+      outcome.Fail("合并失败！", problem);
+      return std::nullopt;
+    }
     return Held{last->year, last->county, database.Columns("statdata")};
   } catch (const db::DbError& error) {
     outcome.Fail("连接数据失败！", path + " is no statistics database (" + error.what() + ")");

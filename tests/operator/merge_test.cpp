@@ -203,6 +203,12 @@ TEST_F(MergeTest, AFailedMergeLeavesTheInputsAsTheyWereAndNoScratchCopy) {
        "合并失败！", "column 1: 备注 / 备注X"},
       {"no folder", [](MergeRequest& r) { r.output_folder += "/missing"; }, "合并失败！",
        "missing"},
+      {"unfinished",
+       [](MergeRequest& r) {
+         db::Connection town(r.town);
+         BeginRunRecord(town, "2009", "330102", "run");
+       },
+       "合并失败！", "did not finish"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
