@@ -7,6 +7,7 @@
 #include "command_support.h"
 #include "operator/merge.h"
 #include "platform/gis/rural_code.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/log_file.h"
 #include "platform/host/paths.h"
 
@@ -33,9 +34,10 @@ const char* const MergeHelp =
     "  --log FILE       the log of the rebuilt tables' failures (made empty first)\n"
     "  --quiet          no progress output\n"
     "\n"
-    "Two base tables whose columns differ, databases of different years or counties, and\n"
-    "the same file given twice are refused. A failed merge leaves both databases as they\n"
-    "were.\n"
+    "Two base tables whose columns differ, databases of different years or counties, a\n"
+    "database whose last job did not finish, the same file given twice, and a new file (mode\n"
+    "new) or a log that would be one of the inputs are refused. A failed merge leaves both\n"
+    "databases as they were.\n"
     "\n"
     "Exits 0 when merged with nothing logged, 3 when merged with failures logged, 1 when\n"
     "the merge failed (inputs unchanged), 2 on wrong options.\n";
@@ -87,13 +89,10 @@ int Merge(const Options& options) {
     request.codes = codes.get();
     request.mode = mode;
     request.log_path = options.Get("log");
-    for (const std::string& input : {request.rural, request.town, options.Get("codes")}) {
-      std::error_code unknown;
-      if (!request.log_path.empty() &&
-          std::filesystem::equivalent(request.log_path, input, unknown)) {
-        std::cerr << "landstat merge: --log " << request.log_path << " is an input of the merge\n";
-        return 2;
-      }
+    if (!host::InputWrittenBy(request.log_path, {request.rural, request.town, options.Get("codes")})
+             .empty()) {
+      std::cerr << "landstat merge: --log " << request.log_path << " is an input of the merge\n";
+      return 2;
     }
     std::string error;
     if (!request.log_path.empty() &&

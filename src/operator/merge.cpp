@@ -19,6 +19,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/sqlite_backend.h"
 #include "platform/host/host_settings.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
@@ -134,7 +135,16 @@ std::string TargetOf(const MergeRequest& request, Outcome& outcome) {
     outcome.Fail("合并失败！", "the output folder " + request.output_folder + " is not a folder");
     return "";
   }
-  return (fs::path(request.output_folder) / fs::path(request.rural).filename()).string();
+  const std::string target =
+      (fs::path(request.output_folder) / fs::path(request.rural).filename()).string();
+  if (const std::string input =
+          host::InputWrittenBy(target, {request.rural, request.town, request.codes->Path()});
+      !input.empty()) {
+    outcome.Fail("选择输出数据路径！", "the new file " + target + " would replace the input " +
+                                           input + ": choose another output folder");
+    return "";
+  }
+  return target;
 }
 
 // The checks before any copy is made: mode, code table, distinct inputs,

@@ -209,6 +209,19 @@ TEST_F(MergeTest, AFailedMergeLeavesTheInputsAsTheyWereAndNoScratchCopy) {
          BeginRunRecord(town, "2009", "330102", "run");
        },
        "合并失败！", "did not finish"},
+      {"new file is the rural one, spelt relatively",
+       [](MergeRequest& r) {
+         r.output_folder =
+             (fs::relative(fs::path(r.rural).parent_path()) / ".." / "rural").string();
+       },
+       "选择输出数据路径！", "would replace the input"},
+      {"new file is the town one, through a link",
+       [](MergeRequest& r) {
+         const fs::path town = fs::path(r.town).parent_path();
+         fs::create_directory_symlink(town, town.parent_path() / "link");
+         r.output_folder = (town.parent_path() / "link").string();
+       },
+       "选择输出数据路径！", "would replace the input"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
