@@ -120,11 +120,16 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
 // The batch as one job, from its counties. The earlier program counted a
 // county as done whatever its run returned and said "汇总完成!" when every
 // county failed; here a batch in which none completed is a failure (0,
-// "汇总失败!") and the failed counties are named.
+// "汇总失败!"), and a county that failed or was passed over is named and
+// counted, so the batch is then completed with failures at best.
 void Summarise(CountyBatchResult& result) {
-  long ran = 0, completed = 0, clean = 0;
+  long ran = 0, completed = 0, clean = 0, passed_over = 0;
   for (const CountyBatchEntry& entry : result.counties) {
-    if (!entry.skipped.empty()) continue;
+    if (!entry.skipped.empty()) {
+      ++passed_over;
+      result.report.messages.push_back("county " + entry.code + " passed over: " + entry.skipped);
+      continue;
+    }
     ++ran;
     result.report.failures += entry.report.failures;
     if (!entry.report.Completed()) {
@@ -135,10 +140,11 @@ void Summarise(CountyBatchResult& result) {
     if (entry.report.outcome == RunOutcome::kCompleted) ++clean;
   }
   if (result.result != 0) result.result = ran == 0 ? -1 : completed == 0 ? 0 : 1;
-  result.report.outcome = completed == 0 ? RunOutcome::kFailed
-                          : clean == ran ? RunOutcome::kCompleted
-                                         : RunOutcome::kCompletedWithFailures;
+  result.report.outcome = completed == 0                     ? RunOutcome::kFailed
+                          : clean == ran && passed_over == 0 ? RunOutcome::kCompleted
+                                                             : RunOutcome::kCompletedWithFailures;
   if (completed < ran && result.report.failures == 0) result.report.failures = ran - completed;
+  result.report.failures += passed_over;
 }
 
 }  // namespace
@@ -179,12 +185,18 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
   if (theme.empty()) theme = "DC";
   CountyBatchRequest effective = request;
   effective.log_folder = log_folder;
+  std::string stopped_at;  // the county at which the batch had to stop
   for (const std::string& code : request.codes) {
     // Province and city codes.
     if (code.size() >= 2 && code.compare(code.size() - 2, 2, "00") == 0) continue;
     CountyBatchEntry& entry = result.counties.emplace_back();
     entry.code = code;
-    const bool go_on = RunCounty(effective, catalogue, entry);
+    if (!stopped_at.empty()) {
+      entry.skipped = "not run: the batch stopped at county " + stopped_at;
+    } else if (!RunCounty(effective, catalogue, entry)) {
+      result.result = 0;
+      stopped_at = code;
+    }
     const std::string data_set = "D" + code + theme + request.year + "G";
     if (!entry.skipped.empty()) {
       LogLine(log.get(), data_set + " 未汇总: " + entry.skipped);
@@ -196,11 +208,6 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
       }
       LogLine(log.get(), line);
     }
-    if (!go_on) {
-      result.result = 0;
-      result.report.messages.push_back(entry.skipped);
-      break;
-    }
   }
   Summarise(result);
   result.report.seconds =
@@ -209,13 +216,19 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
 }
 
 std::string CountyBatchMessage(const CountyBatchResult& result) {
-  if (result.result == -1) return "没有找到数据!";
-  std::string failed;
+  std::string failed, passed_over;
   for (const CountyBatchEntry& entry : result.counties) {
-    if (entry.skipped.empty() && !entry.report.Completed()) failed += " " + entry.code;
+    if (!entry.skipped.empty()) {
+      passed_over += " " + entry.code;
+    } else if (!entry.report.Completed()) {
+      failed += " " + entry.code;
+    }
   }
-  std::string text = result.result == 0 ? "汇总失败!" : "汇总完成!";
+  std::string text = result.result == -1  ? "没有找到数据!"
+                     : result.result == 0 ? "汇总失败!"
+                                          : "汇总完成!";
   if (!failed.empty()) text += "\n汇总失败的县:" + failed;
+  if (!passed_over.empty()) text += "\n未汇总的县:" + passed_over;
   return text + "\n日志: " + result.log_path;
 }
 
