@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "engine/database_helpers.h"
 #include "engine/statistics_run.h"
@@ -41,16 +42,37 @@ std::string SurveyProblem(const gis::CGisXmlPrj& project) {
   return "the project " + project.GetFilePath() + " lists no survey layer but the districts";
 }
 
+// The files a county's run reads: the catalogue, the county's project and
+// code file, and the sources of its layers.
+std::vector<std::string> CountyInputs(const CountyBatchRequest& request,
+                                      const gis::CGisXmlPrj& project) {
+  std::vector<std::string> inputs = {request.catalogue, project.GetFilePath(),
+                                     project.GetCodeFile()};
+  for (const std::string& layer : project.LayerNames()) inputs.push_back(project.SourceOf(layer));
+  return inputs;
+}
+
+// Why the county's run must not write its statistics file or its log:
+// one of them is one of its inputs. Empty when it may.
+std::string OutputProblem(const std::vector<std::string>& outputs,
+                          const std::vector<std::string>& inputs) {
+  for (const std::string& output : outputs) {
+    if (const std::string input = host::InputWrittenBy(output, inputs); !input.empty()) {
+      return output + " would write over the county's input " + input;
+    }
+  }
+  return "";
+}
+
 // The statistics file of a county in the folder, made when missing (an
 // existing one keeps its tables until the county's run replaces them).
-// Empty when it cannot be made; `made` says whether it was made now.
-std::string CountyFile(const CountyBatchRequest& request, const std::string& code, bool& made) {
-  const std::string file = (fs::path(request.folder) / (request.year + code + ".sqlite")).string();
+// False when it cannot be made; `made` says whether it was made now.
+bool MakeCountyFile(const std::string& file, bool& made) {
   std::error_code unusable;
   made = false;
-  if (fs::exists(file, unusable)) return file;
+  if (fs::exists(file, unusable)) return true;
   made = CreateAcessDB(file) > 0;
-  return made ? file : "";
+  return made;
 }
 
 // A file made for a county whose run failed holds nothing: it goes, with
@@ -86,11 +108,15 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
   entry.skipped = SurveyProblem(*project);
   if (!entry.skipped.empty()) return true;
   const bool local = !request.folder.empty();
+  const std::string file =
+      local ? (fs::path(request.folder) / (request.year + entry.code + ".sqlite")).string() : "";
   // The county's log beside its file (on a server in the log folder), made
   // before anything else is: a county whose log cannot be kept is not run.
   const std::string log_path = (fs::path(local ? request.folder : request.log_folder) /
                                 (request.year + entry.code + "StatLog.txt"))
                                    .string();
+  entry.skipped = OutputProblem({file, log_path}, CountyInputs(request, *project));
+  if (!entry.skipped.empty()) return true;
   std::string log_error;
   if (!host::OpenLogFile(log_path, host::LogOpening::kEmpty, log_error)) {
     entry.report.failures = 1;
@@ -98,11 +124,11 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
     return true;
   }
   bool made = false;
-  entry.database = local ? CountyFile(request, entry.code, made) : request.server;
-  if (entry.database.empty()) {
-    entry.skipped = "cannot create " + request.year + entry.code + ".sqlite in " + request.folder;
+  if (local && !MakeCountyFile(file, made)) {
+    entry.skipped = "cannot create " + file;
     return false;
   }
+  entry.database = local ? file : request.server;
   StatisticsRequest run;
   run.project = project.get();
   run.codes = codes.get();

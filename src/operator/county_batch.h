@@ -51,10 +51,12 @@ struct CountyBatchResult {
 // county whose log cannot be opened is not run and counts as failed. A
 // code ending in "00" (a province or city) is skipped; a code that is not
 // a county code, without a survey in the catalogue, whose project or code
-// file cannot be read, or whose project lists none of the survey layers
-// but the district layer, is passed over and named in the batch log, as
-// are the counties after one whose statistics file could not be made
-// (where the batch stops). Each county runs as a
+// file cannot be read, whose project lists none of the survey layers but
+// the district layer, or whose statistics file or log would be one of its
+// inputs (the catalogue, its project, code file or layer sources), is
+// passed over and named in the batch log, as are the counties after one
+// whose statistics file could not be made (where the batch stops). Each
+// county runs as a
 // county-batch statistics run (statistics_run.h), its tables replaced only
 // when it completes; its project, layers and code table are released
 // before the next.

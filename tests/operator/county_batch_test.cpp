@@ -82,6 +82,12 @@ TEST_F(CountyBatchTest, ResultAndMessageByWhatRan) {
        RunOutcome::kCompletedWithFailures,
        "汇总完成!\n未汇总的县: 330199"},
       {{}, 0, RunOutcome::kFailed, "汇总失败!"},
+      // The county's statistics file would be the catalogue it was found in.
+      {{"330103"},
+       -1,
+       RunOutcome::kFailed,
+       "没有找到数据!\n未汇总的县: 330103",
+       "2009330103.sqlite"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
