@@ -87,15 +87,13 @@ std::string InputAt(const std::string& log, const Workplace& place, const std::s
   return {};
 }
 
-// Sees that the log can be made before anything is: opened without losing
-// a line and closed again. `made` tells whether it was made now.
+}  // namespace
+
 bool LogCanBeMade(const std::string& path, bool& made, std::string& error) {
   std::error_code unknown;
   made = !fs::exists(fs::symlink_status(path, unknown));
   return host::OpenLogFile(path, host::LogOpening::kAppend, error) != nullptr;
 }
-
-}  // namespace
 
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
                       std::string& error, const std::string& log_name) {

@@ -42,6 +42,10 @@ struct Workplace {
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
                       std::string& error, const std::string& log_name = {});
 
+// Sees that the log at `path` can be made before anything is: opened without
+// losing a line and closed again. `made` tells whether it was made now.
+bool LogCanBeMade(const std::string& path, bool& made, std::string& error);
+
 std::string ThisYear();
 
 // The progress on stderr for the lifetime of a command: a bar on a
