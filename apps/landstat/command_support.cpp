@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "engine/database_helpers.h"
@@ -25,30 +26,70 @@
 namespace landstat::cli {
 namespace fs = std::filesystem;
 
+namespace {
+
+// An argument as an option: its long name, and the value it carries after
+// '=' when it does. The short forms stand for their long names: -h for
+// --help, -q for --quiet. False when the argument is no option.
+bool SplitOption(const std::string& argument, std::string& name,
+                 std::optional<std::string>& value) {
+  static const std::pair<const char*, const char*> kShortForms[] = {{"-h", "help"},
+                                                                    {"-q", "quiet"}};
+  for (const auto& [short_form, long_name] : kShortForms) {
+    if (argument != short_form) continue;
+    name = long_name;
+    return true;
+  }
+  if (argument.size() < 3 || argument.rfind("--", 0) != 0) return false;
+  const std::size_t equals = argument.find('=');
+  name = argument.substr(2, equals - 2);
+  if (equals != std::string::npos) value = argument.substr(equals + 1);
+  return true;
+}
+
+}  // namespace
+
 bool ParseOptions(int argc, char** argv, const OptionSpecs& declared, Options& options,
                   std::string& error) {
   for (int i = 0; i < argc; ++i) {
-    std::string name = argv[i];
-    if (name.rfind("--", 0) != 0) {
-      error = "unexpected argument '" + name + "'";
+    const std::string argument = argv[i];
+    if (argument == "--") {
+      // The options end here; no command takes any other argument.
+      if (i + 1 < argc) error = "unexpected argument '" + std::string(argv[i + 1]) + "'";
+      return error.empty();
+    }
+    std::string name;
+    std::optional<std::string> value;
+    if (!SplitOption(argument, name, value)) {
+      error = argument.size() > 1 && argument[0] == '-' ? "unknown option " + argument
+                                                        : "unexpected argument '" + argument + "'";
       return false;
     }
-    name.erase(0, 2);
     const auto option = std::find_if(declared.begin(), declared.end(),
                                      [&](const OptionSpec& known) { return name == known.name; });
-    if (name != "help" && option == declared.end()) {
-      error = "unknown option --" + name;
+    const bool help = name == "help";
+    if (!help && option == declared.end()) {
+      error = "unknown option " + (argument.rfind("--", 0) == 0 ? "--" + name : argument);
       return false;
     }
-    if (name == "help" || option->flag) {
+    if ((help || option->flag) && value) {
+      error = "option --" + name + " takes no value";
+      return false;
+    }
+    // Asked for help, the command gives it whatever follows.
+    if (help) {
+      options.Set(name, "1");
+      return true;
+    }
+    if (option->flag) {
       options.Set(name, "1");
       continue;
     }
-    if (i + 1 >= argc) {
+    if (!value && i + 1 >= argc) {
       error = "option --" + name + " needs a value";
       return false;
     }
-    options.Set(name, argv[++i]);
+    options.Set(name, value ? *value : argv[++i]);
   }
   return true;
 }

@@ -31,7 +31,7 @@ const char* const MergeHelp =
     "  --codes FILE     the code file of the county\n"
     "  --home DIR       the configuration root (the units of the rebuilt tables)\n"
     "  --log FILE       the log of the rebuilt tables' failures (made empty first)\n"
-    "  --quiet          no progress output\n"
+    "  -q, --quiet      no progress output\n"
     "\n"
     "Two base tables whose columns differ, databases of different years or counties, and\n"
     "the same file given twice are refused. A failed merge leaves both databases as they\n"

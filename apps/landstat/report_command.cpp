@@ -69,7 +69,7 @@ const char* const ReportHelp =
     "                   sheet (default: YEAR - 1 + COUNTY + .sqlite beside --db); on a\n"
     "                   server last year's tables are read there\n"
     "  --view           open each workbook once written (xdg-open)\n"
-    "  --quiet          no progress output\n"
+    "  -q, --quiet      no progress output\n"
     "\n"
     "A workbook is named REGION + short name + _UNIT, then _LEVEL when --level is given\n"
     "and _权属单位 with --stat-type 权属单位 (330102农村土地利用现状一级分类面积汇总表_亩.xlsx):\n"

@@ -143,6 +143,41 @@ TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
   }
 }
 
+// Every command takes the usual forms: -h for --help, -q for --quiet where
+// it has that option, --name=value for an option with a value, and "--"
+// ending the options.
+TEST(LandstatCli, OptionFormsOfEveryCommand) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exit_code;
+    std::string said;  // in stdout or stderr
+  };
+  std::vector<Case> cases = {
+      {{"town", "--project=p.xml", "--naming-mode=3"}, 2, "--naming-mode must be 0, 1 or 2"},
+      {{"merge", "--rural=r", "--town=t", "--codes=c", "--mode=new"}, 2, "--mode new needs --out"},
+      {{"range", "--project=p.xml", "--kind=jbnt", "--title=x"}, 2, "give one of --kind and"},
+      {{"town", "--project", "p.xml", "--naming-mode", "3", "--"}, 2, "--naming-mode must be"},
+      {{"run", "--project", "p.xml", "--", "--year"}, 2, "unexpected argument '--year'"},
+      {{"convert", "--to", "mu", "--quiet=yes"}, 2, "option --quiet takes no value"},
+      {{"run", "-x"}, 2, "unknown option -x"},
+  };
+  for (const char* command : {"run", "batch", "convert", "area-stat", "merge", "range", "report",
+                              "report-db", "mongolia", "town", "town-report", "ncqs"}) {
+    const std::string usage = std::string("usage: landstat ") + command + " ";
+    const bool quiet = std::string(command) != "area-stat";
+    cases.push_back({{command, "-h"}, 0, usage});
+    cases.push_back({{command, "-q", "-h"}, quiet ? 0 : 2, quiet ? usage : "unknown option -q"});
+    cases.push_back({{command, "--", "-h"}, 2, "unexpected argument '-h'"});
+  }
+  for (const Case& c : cases) {
+    const Outcome outcome = RunCli(c.arguments);
+    const std::string said = outcome.out + outcome.err;
+    SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << said;
+    EXPECT_TRUE(Contains(said, c.said)) << said;
+  }
+}
+
 TEST(LandstatCli, MissingProjectFile) {
   TempDir dir;
   const std::string project = dir.File("missing.xml");
