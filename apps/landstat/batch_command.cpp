@@ -87,10 +87,14 @@ int Batch(const Options& options) {
     const CountyBatchResult result = StatCountyDataBatch(request);
     PrintOutcome(CountyBatchMessage(result), result.report);
     for (const CountyBatchEntry& entry : result.counties) {
-      std::cout << "  " << entry.code << "  "
-                << (entry.skipped.empty() ? RunOutcomeText(entry.report.outcome)
-                                          : "passed over: " + entry.skipped)
-                << "\n";
+      std::cout << "  " << entry.code << "  ";
+      if (!entry.skipped.empty()) {
+        std::cout << "passed over: " << entry.skipped << "\n";
+        continue;
+      }
+      const std::string counts = LoggedCounts(entry.report);
+      std::cout << RunOutcomeText(entry.report.outcome) << (counts.empty() ? "" : ", " + counts)
+                << ", " << entry.report.tables.size() << " tables written\n";
     }
     return result.result == 1 ? ExitCodeOf(result.report) : 1;
   });

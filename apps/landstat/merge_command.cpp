@@ -104,7 +104,10 @@ int Merge(const Options& options) {
     HostOutput output(options);
     const MergeResult result = MergeStatistics(request);
     PrintOutcome(result.message, result.report);
-    if (result.report.Completed()) std::cout << "  database  " << result.target << "\n";
+    if (result.report.Completed()) {
+      std::cout << "  database  " << result.target << "\n";
+      PrintTables(result.report.tables);
+    }
     return ExitCodeOf(result.report);
   });
 }
