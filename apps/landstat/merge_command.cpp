@@ -33,7 +33,7 @@ const char* const MergeHelp =
     "  --codes FILE     the code file of the county\n"
     "  --home DIR       the configuration root (the units of the rebuilt tables)\n"
     "  --log FILE       the log of the rebuilt tables' failures (made empty first)\n"
-    "  --quiet          no progress output\n"
+    "  -q, --quiet      no progress output\n"
     "\n"
     "Two base tables whose columns differ, databases of different years or counties, a\n"
     "database whose last job did not finish, the same file given twice, a new file (mode\n"
@@ -113,7 +113,10 @@ int Merge(const Options& options) {
       std::filesystem::remove(request.log_path, unknown);
     }
     PrintOutcome(result.message, result.report);
-    if (result.report.Completed()) std::cout << "  database  " << result.target << "\n";
+    if (result.report.Completed()) {
+      std::cout << "  database  " << result.target << "\n";
+      PrintTables(result.report.tables);
+    }
     return ExitCodeOf(result.report);
   });
 }
