@@ -222,6 +222,28 @@ const std::vector<SummaryPair>& SummaryPairs() {
   return pairs;
 }
 
+// The unit-less summaries an earlier conversion left in the receiving file
+// were summed from its rows before the merge: they are removed with the unit
+// recorded for them, and a notice says that a conversion of the merged file
+// makes them again.
+void DropEarlierConversion(CStatContext& context) {
+  std::string dropped;
+  for (const TableFamily* family : ConvertedFamilies()) {
+    const std::string table = context.Names().Plain(family->base);
+    if (context.IsTableExist(table) == 0) continue;
+    if (context.DropTable(table) == 0 || context.RecordTableUnit(family->base, kNoUnit) == 0) {
+      context.LogFailure("合并", "cannot remove " + table + " of an earlier conversion");
+      continue;
+    }
+    dropped += (dropped.empty() ? "" : ", ") + table;
+  }
+  if (!dropped.empty()) {
+    context.LogNotice("合并", "the tables of an earlier unit conversion (" + dropped +
+                                  ") held the figures before the merge and are removed: convert "
+                                  "the merged file again to have them");
+  }
+}
+
 // The unit copies and the summaries rebuilt on the receiving copy, the
 // merge recorded in it; `made` gets the base names of the summary tables
 // made.
@@ -245,6 +267,7 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
         made.push_back(pair.base);
         pair.fill(context);
       }
+      DropEarlierConversion(context);
       // A full or failing disk a family went on from fails the merge.
       context.EndIfConnectionLost("合并");
       FinishRunRecord(
