@@ -13,7 +13,9 @@
 #include "operator/area_stat_output.h"
 #include "operator/range_run.h"
 #include "operator/range_statistics.h"
+#include "platform/db/connection.h"
 #include "platform/gis/gis_error.h"
+#include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/log_file.h"
 #include "platform/host/notifier.h"
@@ -341,7 +343,8 @@ void MainWindow::ShowState() {
                 : std::string("没有打开项目")) +
       (database_.empty() ? "  没有统计数据库" : "  数据库 " + database_) + "  数据源 " +
       (IsStandAloneMode() ? std::string("单机")
-                          : "网络 " + host::_ZRK_GetProfileString("数据源", "名称", ""));
+                          : "网络 " + db::DescribeConnection(host::_AdoGetConnectionString(
+                                          host::_ZRK_GetProfileString("数据源", "名称", ""))));
   status_->setText(QString::fromStdString(text));
   layers_->clear();
   if (project_) {

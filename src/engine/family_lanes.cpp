@@ -1,6 +1,7 @@
 #include "engine/family_lanes.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -51,7 +52,7 @@ bool BuildFamily(CStatContext& context, const TableFamily& family) {
   if (context.m_setLeftOutFamilies.count(family.base)) return true;
   if (family.progress) host::LindoDlgProgressSetText(family.progress);
   if (family.create(context) > 0) family.fill(context);
-  context.EndIfConnectionLost(family.base);
+  context.EndIfStopped(family.base);
   return true;
 }
 
@@ -67,7 +68,7 @@ std::vector<Work> WorksOf(CStatContext& run, const std::vector<const TableFamily
     Work copy;
     copy.build = [unit, name](CStatContext& context) {
       const bool filled = context.MakeBalancedUnitCopy(unit, name) > 0;
-      context.EndIfConnectionLost("unit copies");
+      context.EndIfStopped("unit copies");
       host::yDebugTime("unit copy " + name);
       return filled;
     };
@@ -82,7 +83,7 @@ std::vector<Work> WorksOf(CStatContext& run, const std::vector<const TableFamily
     sums.summed = std::make_shared<std::map<std::string, std::string>>();
     sums.build = [unit = unit_copies[i].first, made = sums.summed](CStatContext& context) {
       *made = context.ShareUnitCopySums(unit);
-      context.EndIfConnectionLost("unit copies");
+      context.EndIfStopped("unit copies");
       return true;
     };
     copies.push_back(works.size());
@@ -140,6 +141,11 @@ struct SharedWork {
     return std::all_of(work.needs.begin(), work.needs.end(),
                        [&](std::size_t need) { return works[need].state == Work::kEnded; });
   }
+  long Ended() const {
+    return static_cast<long>(std::count_if(works.begin(), works.end(), [](const Work& work) {
+      return work.state == Work::kEnded;
+    }));
+  }
   // Marks `work` ended (failed: the run stops), and wakes the connections.
   void End(Work& work, bool built) {
     {
@@ -165,10 +171,18 @@ struct SharedWork {
 // A work that waits for another connection's works is overtaken (the
 // ownership scripts, for the unit copies: no work of the run's connection
 // reads what they make). The other connections' works get the run's
-// farmland flags and families left out in `context`.
+// farmland flags and families left out in `context`. The run's connection,
+// while it waits, shows how many works have ended, which keeps the host's
+// window drawing and its cancel heard.
 Work* TakeWork(SharedWork& shared, bool on_run, CStatContext& context) {
   std::unique_lock<std::mutex> lock(shared.mutex);
   for (;;) {
+    if (on_run) {
+      const long ended = shared.Ended();
+      lock.unlock();
+      host::StepStage(ended, static_cast<long>(shared.works.size()));
+      lock.lock();
+    }
     if (shared.stop) return nullptr;
     bool left = false;
     for (Work& work : shared.works) {
@@ -185,7 +199,11 @@ Work* TakeWork(SharedWork& shared, bool on_run, CStatContext& context) {
       return &work;
     }
     if (!left) return nullptr;
-    shared.changed.wait(lock);
+    if (!on_run) {
+      shared.changed.wait(lock);
+      continue;
+    }
+    shared.changed.wait_for(lock, std::chrono::milliseconds(100));
   }
 }
 
@@ -283,13 +301,14 @@ bool BuildInTurn(CStatContext& run, bool copies, const std::vector<const TableFa
     // The empty copies were committed with the base table: made anew in
     // this transaction, the server fills them straight by CREATE TABLE AS.
     if (run.CreateUnitStatTables() <= 0 || run.FillUnitStatTables() <= 0) return false;
-    run.EndIfConnectionLost("unit copies");
+    run.EndIfStopped("unit copies");
     if (observer) observer("unit copies");
   }
-  for (const TableFamily* family : families) {
-    BuildFamily(run, *family);
-    host::yDebugTime(family->base);
-    if (observer) observer(family->base);
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    BuildFamily(run, *families[i]);
+    host::yDebugTime(families[i]->base);
+    host::StepStage(static_cast<long>(i + 1), static_cast<long>(families.size()));
+    if (observer) observer(families[i]->base);
   }
   return true;
 }
@@ -348,7 +367,7 @@ bool BuildFamilies(CStatContext& run, RunSchema* schema,
     if (!helper->escaped) continue;
     // A lost connection was logged by the helper: the run ends without
     // logging it again.
-    if (helper->context->m_bConnectionLost) run.m_bConnectionLost = true;
+    if (helper->context->m_bJobStopped) run.m_bJobStopped = true;
     std::rethrow_exception(helper->escaped);
   }
   if (shared.failed || !DropSharedSums(run)) return false;

@@ -242,15 +242,28 @@ bool PublishRunSchema(CStatContext& context, RunSchema& schema,
   return context.CreateAreaUnitTable() > 0;
 }
 
+// The stages of a run as the progress weighs them: their share of a run's
+// time on a county (most of it the base table's walk of the layers and the
+// summary families).
+const std::vector<host::JobStages::Stage> kRunStages = {
+    {"open", 4},          {"context", 2},      {"change records", 2}, {"base table", 30},
+    {"unit copies", 8},   {"code tables", 4},  {"summaries", 40},     {"area units", 2},
+    {"compaction", 4},    {"publish", 4},
+};
+
 // The stages after the context is set up, on the run's working database.
 // False when a stage that the rest needs failed (the context, the area-unit
 // table, the base table, its fill or the unit copies); every later table is
 // a create/fill pair whose failure is logged and does not stop the run.
+// Each stage done is a safe point, where a lost database or the operator's
+// cancel ends the run.
 bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& plan,
-                 const StageObserver& observer, std::unique_ptr<RunSchema>& schema) {
+                 const StageObserver& observer, std::unique_ptr<RunSchema>& schema,
+                 host::JobStages& stages) {
   const auto done = [&](const char* stage) {
-    context.EndIfConnectionLost(stage);
+    context.EndIfStopped(stage);
     host::yDebugTime(stage);
+    stages.Done(stage);
     if (observer) observer(stage);
   };
   // What an earlier run left goes first, or, built in a schema of the
@@ -303,6 +316,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   if (!BuildFamilies(context, schema.get(), families, observer)) {
     return false;
   }
+  done("summaries");
   // Farmland, reserve and dispute tables.
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
     context.LogNotice("权属争议统计", "不生成权属争议区统计表");
@@ -324,7 +338,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
 // work published as a whole, or thrown away when the run failed.
 RunReport RunStages(const Layers& layers, const RunArguments& arguments, const RunPlan& plan) {
   const auto start = std::chrono::steady_clock::now();
-  host::LindoDlgProgress("正在汇总...");
+  host::JobStages stages("正在汇总...", kRunStages);
   const std::string version = host::HostVersion();
   CStatContext context(layers.district, layers.parcel, layers.line, layers.point,
                        layers.jbnt_parcel, layers.jbnt_line, layers.jbnt_point, layers.change,
@@ -352,6 +366,7 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
     ready = workspace.Open(checks, error, notices);
     for (const std::string& notice : notices) context.LogNotice("数据库", notice);
     if (!ready) context.LogFailure("打开统计数据库", error);
+    stages.Done("open");
   }
   if (ready) {
     context.m_bWorkingCopy = true;
@@ -359,7 +374,7 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
     try {
       ready = context.InitUnits(workspace.WorkConnection(), arguments.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
-      ready = ready && BuildTables(context, layers, plan, arguments.observer, schema);
+      ready = ready && BuildTables(context, layers, plan, arguments.observer, schema, stages);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       // The loss of the run's database is logged as such, once.
@@ -379,7 +394,6 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
   }
   ReportFromLog(context, ready, report);
   context.CloseStatLogFile();
-  host::LindoDlgEndProgress();
   report.tables = TablesAfterRun(arguments.connection);
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return report;

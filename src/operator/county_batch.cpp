@@ -2,6 +2,7 @@
 
 #include "operator/county_batch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "platform/gis/rural_code.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/log_file.h"
+#include "platform/host/progress.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -179,9 +181,19 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
   if (theme.empty()) theme = "DC";
   CountyBatchRequest effective = request;
   effective.log_folder = log_folder;
+  // Each county a stage of the progress; the operator's cancel ends the
+  // county under way as failed and runs no other.
+  std::vector<host::JobStages::Stage> counties;
+  for (const std::string& code : request.codes) counties.push_back({code, 1});
+  host::JobStages stages("正在汇总...", counties);
+  bool cancelled = false;
   for (const std::string& code : request.codes) {
     // Province and city codes.
     if (code.size() >= 2 && code.compare(code.size() - 2, 2, "00") == 0) continue;
+    if (host::JobCancelled()) {
+      cancelled = true;
+      break;
+    }
     CountyBatchEntry& entry = result.counties.emplace_back();
     entry.code = code;
     const bool go_on = RunCounty(effective, catalogue, entry);
@@ -201,8 +213,17 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
       result.report.messages.push_back(entry.skipped);
       break;
     }
+    stages.Done(code);
   }
+  cancelled = cancelled || host::JobCancelled();
   Summarise(result);
+  if (cancelled) {
+    LogLine(log.get(), "作业已取消");
+    result.result = 0;
+    result.report.outcome = RunOutcome::kFailed;
+    result.report.messages.push_back("作业已取消");
+    result.report.failures = std::max(result.report.failures, 1L);
+  }
   result.report.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;

@@ -226,11 +226,14 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
     host::LindoDlgProgressSetText("正在生成扩展基础数据");
     built = built && context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
     if (built) {
-      for (const SummaryPair& pair : SummaryPairs()) {
-        if ((context.*pair.create)() > 0) pair.fill(context);
+      const std::vector<SummaryPair>& pairs = SummaryPairs();
+      for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if ((context.*pairs[i].create)() > 0) pairs[i].fill(context);
+        // A full or failing disk a family went on from, or the operator's
+        // cancel, fails the merge.
+        context.EndIfStopped("合并");
+        host::StepStage(static_cast<long>(i + 1), static_cast<long>(pairs.size()));
       }
-      // A full or failing disk a family went on from fails the merge.
-      context.EndIfConnectionLost("合并");
       FinishRunRecord(
           context.m_pConn, record,
           context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted,
@@ -249,9 +252,14 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
   return built;
 }
 
+// The stages of a merge as the progress weighs them.
+const std::vector<host::JobStages::Stage> kMergeStages = {
+    {"copies", 20}, {"rows", 10}, {"summaries", 60}, {"publish", 10}};
+
 // The merge once the inputs are checked: the two scratch copies, the rows,
 // the rebuild, the write-back.
-void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
+void Merge(const MergeRequest& request, const Held& held, Outcome& outcome,
+           host::JobStages& stages) {
   const std::string target = TargetOf(request, outcome);
   if (target.empty()) return;
   if (RunWorkspace::JobRunningOn(target)) {
@@ -285,6 +293,7 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
                  std::string("cannot copy the databases to scratch files: ") + error.what());
     return;
   }
+  stages.Done("copies");
   const std::string& rural_copy = into_town ? contributing : receiving.Path();
   const std::string& town_copy = into_town ? receiving.Path() : contributing;
   if (DeleteTownStatRows(rural_copy) == 0 || DeleteNonTownStatRows(town_copy) == 0) {
@@ -297,7 +306,14 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
     outcome.Fail("合并失败！", std::string("cannot copy the base-table rows: ") + error.what());
     return;
   }
+  stages.Done("rows");
   if (!Rebuild(request, held, receiving.Path(), outcome)) return;
+  stages.Done("summaries");
+  // Cancelled after the last safe point of the rebuild: nothing is published.
+  if (host::JobCancelled()) {
+    outcome.Fail("合并失败！", "作业已取消");
+    return;
+  }
   std::string error;
   if (!receiving.Publish(error)) {
     outcome.Fail("合并失败！", error);
@@ -327,9 +343,8 @@ MergeResult MergeStatistics(const MergeRequest& request) {
   const auto start = std::chrono::steady_clock::now();
   Outcome outcome;
   if (const std::optional<Held> held = CheckInputs(request, outcome)) {
-    host::LindoDlgProgress("正在合并数据...");
-    Merge(request, *held, outcome);
-    host::LindoDlgEndProgress();
+    host::JobStages stages("正在合并数据...", kMergeStages);
+    Merge(request, *held, outcome, stages);
   }
   outcome.result.report.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

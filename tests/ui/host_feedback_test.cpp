@@ -6,10 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTimer>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "support/test_databases.h"
@@ -36,6 +41,38 @@ TEST(HostFeedback, ProgressDialogShowsOnlyDuringAJob) {
   progress.End();
   ProcessEventsFor(100);
   EXPECT_FALSE(progress.Dialog()->isVisible());
+}
+
+// The bar shows the share of the whole job. Cancel (the button, Esc, the
+// window's close button) asks the job to stop, which the engine hears; the
+// dialog stays, saying so, until the job ends.
+TEST(HostFeedback, CancelAsksTheJobToStopAndTheDialogStays) {
+  QWidget window;
+  window.show();
+  qt::DialogProgress progress(&window);
+  host::Progress* const previous = host::SetProgress(&progress);
+  QProgressDialog* dialog = progress.Dialog();
+  const std::function<void()> cancels[] = {
+      [&] { dialog->findChild<QPushButton*>()->click(); },
+      [&] {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(dialog, &escape);
+      },
+      [&] { dialog->close(); },
+  };
+  for (const std::function<void()>& cancel : cancels) {
+    progress.Begin("统计");
+    progress.Step("统计", 0.5);
+    EXPECT_EQ(dialog->value() * 2, dialog->maximum());
+    EXPECT_FALSE(host::JobCancelled());
+    cancel();
+    EXPECT_TRUE(host::JobCancelled());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->labelText().contains(QString::fromUtf8("正在取消"))) << dialog->labelText().toStdString();
+    progress.End();
+    EXPECT_FALSE(dialog->isVisible());
+  }
+  host::SetProgress(previous);
 }
 
 TEST(HostFeedback, StatementsArePartedFromTheMessage) {
@@ -75,6 +112,31 @@ TEST(HostFeedback, AnErrorsStatementGoesToTheLog) {
   std::stringstream text;
   text << written.rdbuf();
   EXPECT_NE(text.str().find("no such table: T [select * from T]"), std::string::npos) << text.str();
+}
+
+// Messages and questions sit over the dialog in use, so that no box brings
+// the main window in front of it.
+TEST(HostFeedback, MessageBoxesSitOverTheDialogInUse) {
+  QWidget window;
+  window.show();
+  QDialog dialog(&window);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
+  qt::MessageBoxNotifier notifier(&window);
+  for (const std::function<void()>& box_up :
+       {std::function<void()>([&] { notifier.Show("说明"); }),
+        std::function<void()>([&] { notifier.Show("no such table: T [select * from T]"); }),
+        std::function<void()>([&] { notifier.Ask("覆盖吗?"); })}) {
+    QWidget* owner = nullptr;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      owner = box->parentWidget();
+      box->done(QMessageBox::No);
+    });
+    box_up();
+    EXPECT_EQ(owner, &dialog);
+  }
 }
 
 // A message too long for the screen shows its first lines; the whole text

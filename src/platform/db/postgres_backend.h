@@ -13,6 +13,10 @@ namespace landstat::db {
 // in the schema "landstat_compat", and puts that schema on the search path.
 std::unique_ptr<Backend> ConnectPostgres(const std::string& conninfo);
 
+// The server a conninfo, service or URI names, without its password: host,
+// port, database, user and service, as libpq reads them.
+std::string DescribePostgresServer(const std::string& conninfo);
+
 // True when libpq reads `text` as a conninfo or a postgresql:// URI (only
 // known keywords, each with '=').
 bool IsPostgresConninfo(const std::string& text);
