@@ -19,6 +19,7 @@
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat {
 namespace {
@@ -312,6 +313,11 @@ class LayerPass {
     return checks_.Area(record, field);
   }
 
+  // A field's text as the source stores it.
+  std::string StoredText(const gis::Record& record, const char* field) const {
+    return checks_.StoredText(record, field);
+  }
+
   // Whether a linear feature is halved (its ratio logged when it is
   // neither a half nor 1).
   bool HalvedLine(const gis::Record& record, const char* field) {
@@ -369,12 +375,52 @@ std::string RowTitle(long number, const std::string& class_code, const char* loc
          " " + location;
 }
 
+// One side's share of a linear feature: a row of the parcel on that side.
+void WriteLineShare(LayerPass& pass, const gis::Record& line, Piece& piece, int side, double area) {
+  piece.class_code = line.Text(pass.ClassField());
+  const std::string location_field = "扣除图斑座落代码" + std::to_string(side);
+  pass.CheckLocation(line, location_field, piece.location_code);
+  piece.area = area;
+  pass.Writer().Write(
+      piece,
+      [&] {
+        return RowTitle(line.Number(), piece.class_code, location_field.c_str(),
+                        piece.location_code);
+      },
+      "添加线状地物数据失败");
+}
+
+// In a repaired range, the side of a line of one half that alone names its
+// parcel: the parcel on the other side lies outside the range, and the
+// repair emptied that side's number and deducted only this side's half.
+// 0 for any other line, and outside a repaired range.
+int InsideOnlySide(LayerPass& pass, const gis::Record& line) {
+  if (!pass.Context().m_bRepairedRange) return 0;
+  const std::string ratio = pass.StoredText(line, "扣除比例");
+  if (ratio.empty() || text::TextToNumber(ratio) != 0.5) return 0;
+  const bool first = !line.Text("扣除图斑编号1").empty();
+  const bool second = !line.Text("扣除图斑编号2").empty();
+  return first == second ? 0 : first ? 1 : 2;
+}
+
 // A linear feature is booked to the parcels it was deducted from. A ratio
 // of one half shares it between the parcels on its two sides; any other
-// ratio books it whole to side 1, and only 1 is expected.
+// ratio books it whole to side 1, and only 1 is expected. A repaired range
+// books what its layers hold: only the half of a side inside it.
 void BookLine(LayerPass& pass, const gis::Record& line) {
   const std::optional<double> area = pass.Area(line, "线状地物面积");
   const bool classed = pass.Classed(line, pass.ClassField(), line.Text(pass.ClassField()));
+  const short decimals = pass.Context().m_nDecSrc;
+  if (const int inside = InsideOnlySide(pass, line); inside > 0) {
+    LineSide side = ReadLineSide(pass.Context(), line, inside);
+    if (!side.empty_field.empty()) {
+      pass.Log(line, side.empty_field, "代码为空, 线状地物未计入");
+    } else if (area && classed) {
+      WriteLineShare(pass, line, side.piece, inside,
+                     xcDotOut(*area, static_cast<short>(inside - 1), decimals));
+    }
+    return;
+  }
   LineSide sides[2] = {ReadLineSide(pass.Context(), line, 1), {}};
   if (!sides[0].empty_field.empty()) {
     pass.Log(line, sides[0].empty_field, "代码为空, 线状地物未计入");
@@ -389,20 +435,9 @@ void BookLine(LayerPass& pass, const gis::Record& line) {
       halves = false;
     }
   }
-  const short decimals = pass.Context().m_nDecSrc;
   for (int side = 1; side <= (halves ? 2 : 1); ++side) {
-    Piece& piece = sides[side - 1].piece;
-    piece.class_code = line.Text(pass.ClassField());
-    const std::string location_field = "扣除图斑座落代码" + std::to_string(side);
-    pass.CheckLocation(line, location_field, piece.location_code);
-    piece.area = halves ? xcDotOut(*area, static_cast<short>(side - 1), decimals) : *area;
-    pass.Writer().Write(
-        piece,
-        [&] {
-          return RowTitle(line.Number(), piece.class_code, location_field.c_str(),
-                          piece.location_code);
-        },
-        "添加线状地物数据失败");
+    WriteLineShare(pass, line, sides[side - 1].piece, side,
+                   halves ? xcDotOut(*area, static_cast<short>(side - 1), decimals) : *area);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/database_helpers.h"
@@ -171,26 +172,34 @@ RepairLayers ReopenForReading(RangeJob& job, const LayerNames& names, const Repa
   return layers;
 }
 
-// The repair of the clipped layers, saved in place; a repair that stops
-// is logged and the statistics go on with the layers as they are.
-// The layers are then open for reading only; a layer that cannot be
-// opened again is 0 (logged).
-RepairLayers Repair(RangeJob& job, StatRunLog& log, const RepairLayers& layers,
-                    const LayerNames& names) {
+// The repair of the clipped layers, saved in place; the layers are then
+// open for reading only. Nothing when the repair was refused or stopped
+// (logged): the layers hold the county's figures of the features the cut
+// kept, no figures of the range, and no table is built from them. A layer
+// that cannot be opened again is 0 (logged).
+std::optional<RepairLayers> Repair(RangeJob& job, StatRunLog& log, const RepairLayers& layers,
+                                   const LayerNames& names) {
+  bool repaired = false;
   try {
     clip_analyse(layers.parcel, layers.line, layers.point, names.mode, &log);
     for (short layer : {layers.parcel, layers.line, layers.point}) {
       if (layer > 0) gis::SaveLayer(layer);
     }
+    repaired = true;
   } catch (const gis::GisError& error) {
-    log.LogFailure("修复范围图层", "修复未完成", error);
+    log.LogFailure("修复范围图层",
+                   std::string("图层 ") + names.parcel + "、" + names.line + "、" + names.point +
+                       " 修复未完成, 不生成其范围统计表",
+                   error);
   }
   try {
-    return ReopenForReading(job, names, layers);
+    const RepairLayers reopened = ReopenForReading(job, names, layers);
+    if (repaired) return reopened;
   } catch (const gis::GisError& error) {
     log.LogFailure("修复范围图层", "修复后无法打开图层", error);
-    return {};
+    if (repaired) return RepairLayers{};
   }
+  return std::nullopt;
 }
 
 // CODE.WB: the code table in our code-file format, written whole or not
@@ -382,6 +391,7 @@ std::unique_ptr<CStatContext> LandContext(const RangeJob& job, const RepairLayer
                                                 "", job.request.county, log_path, 1, "");
   context->m_bWorkingCopy = true;
   context->m_bYearless = true;
+  context->m_bRepairedRange = true;
   return context;
 }
 
@@ -400,24 +410,33 @@ bool LandStages(CStatContext& context, const std::string& connection, bool farml
 RunReport RunLandRange(RangeJob& job, bool farmland) {
   const LayerNames& names = farmland ? kFarmlandNames : kLandUseNames;
   std::vector<std::string> failures;
-  RepairLayers layers = OpenRepairLayers(job, names, failures);
+  const RepairLayers opened = OpenRepairLayers(job, names, failures);
   // The run's log is opened before the repair, which writes to it; the
   // context, made on the layers as the repair leaves them, shares it.
   StatRunLog repair_log(job.log_path);
   repair_log.OpenStatLogFile();
   LogSetup(repair_log, job);
   for (const std::string& failure : failures) repair_log.LogFailure(kTitle, failure);
-  if (layers.parcel > 0) layers = Repair(job, repair_log, layers, names);
-  std::unique_ptr<CStatContext> context = LandContext(job, layers, farmland, {});
+  std::optional<RepairLayers> layers;
+  if (opened.parcel > 0) layers = Repair(job, repair_log, opened, names);
+  std::unique_ptr<CStatContext> context =
+      LandContext(job, layers.value_or(RepairLayers{}), farmland, {});
   SharedLog shared(repair_log, *context);
   RunReport report;
   bool completed = false;
-  if (layers.parcel > 0) {
+  if (opened.parcel > 0 && (!layers || layers->parcel > 0)) {
     RunWorkspace workspace(JetConnection(job.database), false, "", job.request.county, "range");
     if (TakeDatabase(workspace, *context)) {
       try {
-        completed = LandStages(*context, workspace.WorkConnection(), farmland,
-                               farmland ? std::nullopt : job.request.title);
+        if (layers) {
+          completed = LandStages(*context, workspace.WorkConnection(), farmland,
+                                 farmland ? std::nullopt : job.request.title);
+        } else {
+          // A refused repair (logged) builds no table: the run completes
+          // with its failure, and the range database keeps what it held.
+          context->m_pConn.Open(workspace.WorkConnection());
+          completed = true;
+        }
       } catch (const std::exception& escaped) {
         // Whatever a stage let through ends the run as failed, never half done.
         context->LogEscaped(kTitle, "统计中止", escaped);
@@ -448,8 +467,11 @@ bool TownRunNeedsLandUse(const RangeJob& job) {
 // The land-use range inside a town-lot run, on the same working copy, on
 // the layers repaired before the lots and houses were opened (a reader of
 // the lots keeps the GeoPackage from taking the repair's writes).
-void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town, const RepairLayers& layers,
+void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town,
+                          const std::optional<RepairLayers>& repaired,
                           const std::string& connection) {
+  if (!repaired) return;  // the refused repair is logged
+  const RepairLayers& layers = *repaired;
   if (layers.parcel <= 0) {
     town.LogNotice("土地利用", "范围工程没有可用的图层 地类图斑, 不汇总土地利用");
     return;
@@ -490,12 +512,12 @@ RunReport RunTownRange(RangeJob& job) {
   CZdStatContext context(0, 0, job.request.codes, workspace.WorkConnection(), 0, "",
                          job.request.county, {});
   SharedLog shared(log, context);
-  RepairLayers land;
+  std::optional<RepairLayers> land = RepairLayers{};
   if (TownRunNeedsLandUse(job)) {
     std::vector<std::string> failures;
-    land = OpenRepairLayers(job, kLandUseNames, failures);
+    const RepairLayers opened = OpenRepairLayers(job, kLandUseNames, failures);
     for (const std::string& failure : failures) context.LogFailure(kTitle, failure);
-    if (land.parcel > 0) land = Repair(job, context, land, kLandUseNames);
+    if (opened.parcel > 0) land = Repair(job, context, opened, kLandUseNames);
   }
   std::vector<std::string> failures;
   context.m_aiZd = ProjectLayer(*job.project, kLotLayers[0], failures);

@@ -61,8 +61,11 @@ struct RangeReport : RunReport {
 // missing or without a record in the range (a polygon outside the county),
 // a range polygon that is empty or invalid, no code table; and, with the
 // database kept as it was, when the range database cannot be taken or the
-// base table stage fails. Failures are counted, and logged in
-// RangeStatLog.txt of the range folder once the run has started.
+// base table stage fails. A repair that is refused builds no table from
+// its layers (nor the intensity table of a town-lot run, which reads the
+// land-use base table): the run completes with that failure. Failures are
+// counted, and logged in RangeStatLog.txt of the range folder once the run
+// has started.
 RangeReport RunRange(const RangeRequest& request);
 
 }  // namespace landstat

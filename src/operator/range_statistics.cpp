@@ -43,6 +43,8 @@ struct Pair {
 
 template <typename Context>
 void RunPair(Context& context, const Pair<Context>& pair) {
+  // Left out of the run: a layer lacks a field its tables need (logged).
+  if (context.m_setLeftOutFamilies.count(pair.table)) return;
   const int logged = context.m_nErrCount;
   if (pair.create(context) <= 0) {
     if (context.m_nErrCount == logged) context.LogFailure(pair.table, "建表失败");
@@ -216,9 +218,17 @@ const char* const kTownTitles[] = {
 constexpr const char* kLotInfoTitle = "宗地信息表";
 constexpr const char* kHouseInfoTitle = "房屋信息表";
 
+// The intensity table reads the land-use base table: without one (no
+// parcel layer, a refused repair) it is not built, and that is logged.
 void RunTownPair(CZdStatContext& context, std::size_t index,
                  const std::function<void()>& land_use) {
-  if (index == kIntensityPair && !context.IsTableExist("statdata")) land_use();
+  if (index == kIntensityPair && !context.IsTableExist("statdata")) {
+    land_use();
+    if (!context.IsTableExist("statdata")) {
+      context.LogFailure(kTownPairs[index].table, "范围没有土地利用基础表 statdata, 不生成此表");
+      return;
+    }
+  }
   RunPair(context, kTownPairs[index]);
 }
 

@@ -250,6 +250,136 @@ TEST_F(RangeStatisticsTest, LandUseTotalIsTheParcelsSumAndAFailedRunKeepsThePrev
   EXPECT_EQ(conn.Scalar("select sum(土地总面积) from statdata").AsDouble(), total);
 }
 
+// A county of four parcels of 100 m² in a row (10 m squares from x=0),
+// cut by a strip along their borders that holds parcels 2 and 3. Lines of
+// one half lie on the inner borders: x=10 between parcel 1 (outside) on
+// side 1 and parcel 2, 10 m²; x=20 between 2 and 3, 5 m²; x=30 between 3
+// and parcel 4 (outside) on side 2, 20 m². 4 m² of pond lie in parcel 2,
+// and parcel 3 deducts 10% of terrace.
+std::string CutFourParcels(const TempDir& dir) {
+  using testing::kGroup;
+  const testing::FieldValues owner = {{"权属性质", "30"},
+                                      {"权属单位代码", kGroup},
+                                      {"权属单位名称", "一组"},
+                                      {"座落单位代码", kGroup},
+                                      {"座落单位名称", "一组"}};
+  testing::SurveyFeatures county;
+  county.parcel_fields.insert(county.parcel_fields.end(),
+                              {{"图斑面积", OFTReal}, {"扣除地类系数", OFTReal}});
+  county.line_fields.push_back({"宽度", OFTReal});
+  for (const char* number : {"1", "2", "3", "4"}) {
+    const bool terraced = number[0] == '3';
+    county.parcels.push_back(testing::With(owner, {{"图斑编号", number},
+                                                   {"地类编码", terraced ? "013" : "011"},
+                                                   {"图斑面积", "100"},
+                                                   {"图斑地类面积", "100"},
+                                                   {"扣除地类编码", terraced ? "123" : ""},
+                                                   {"扣除地类系数", terraced ? "10" : "0"}}));
+  }
+  const auto line = [](const char* side1, const char* side2, const char* width) {
+    testing::FieldValues values = {
+        {"扣除比例", "0.5"}, {"宽度", width}, {"地类编码", "104"}, {"权属性质", "30"}};
+    for (const auto& [k, number] : {std::pair{"1", side1}, std::pair{"2", side2}}) {
+      values.insert(values.end(), {{std::string("扣除图斑编号") + k, number},
+                                   {std::string("扣除图斑座落代码") + k, kGroup},
+                                   {std::string("权属单位代码") + k, kGroup},
+                                   {std::string("权属单位名称") + k, "一组"}});
+    }
+    return values;
+  };
+  county.lines = {line("1", "2", "1.0"), line("2", "3", "0.5"), line("3", "4", "2.0")};
+  for (const char* parcel : {"1", "2"}) {  // at x=5 and x=15
+    county.points.push_back(testing::With(
+        owner, {{"地类编码", "114"}, {"座落图斑编号", parcel}, {"零星地物面积", "4"}}));
+  }
+  fs::create_directories(dir.path() / "county");
+  const std::string survey = dir.File("county/survey.gpkg");
+  testing::WriteSurvey(survey, county);
+  std::ofstream codes(dir.File("county/codes.tsv"));
+  for (const gis::CODESTRUCT& entry : testing::SmallCodeEntries()) {
+    codes << entry.type << "\t" << entry.code << "\t" << entry.name << "\n";
+  }
+  codes.close();
+  gis::WriteProjectFile(dir.File("county/project.xml"), testing::kCountyCode, "上城区",
+                        {{"地类图斑", survey}, {"线状地物", survey}, {"零星地物", survey}},
+                        "codes.tsv");
+  testing::WriteRectangleFile(dir.File("strip.gpkg"), {10, -1, 30, 11});
+  return gis::CutProject(dir.File("county/project.xml"), dir.File("strip.gpkg"), dir.File("range"))
+      .project_path;
+}
+
+// A range books what its repaired layers hold: of a line on its edge only
+// the half inside, which the repair deducted from the parcel inside, so
+// that the range's total is its parcels' gross area and nothing is logged.
+TEST_F(RangeStatisticsTest, ALineOnTheEdgeBooksOnlyItsHalfInside) {
+  TempDir dir;
+  RangeRequest request;
+  request.project = CutFourParcels(dir);
+  const std::unique_ptr<gis::RuralCode> codes(gis::RuralCode::Load(dir.File("range/codes.tsv")));
+  request.codes = codes.get();
+  request.county = testing::kCountyCode;
+  request.title = "土地利用现状一级分类面积汇总表";
+  const RunReport report = RunRange(request);
+  EXPECT_EQ(report.failures, 0) << report.messages.front();
+  db::Connection stored(dir.File("range/" + std::string(kRangeDatabaseName)));
+  const struct {
+    const char* sum;
+    double value;
+  } cases[] = {
+      {"BM011", 88.5},      // parcel 2: 100 less the halves 5 and 2.5 and the pond
+      {"BM013", 78.75},     // parcel 3: 100 less the halves 2.5 and 10, less 10%
+      {"BM104", 20},        // 5 and 2.5 + 2.5 and 10
+      {"BM114", 4},         // the pond inside
+      {"BM123", 8.75},      // parcel 3's terrace
+      {"土地总面积", 200},  // the two parcels' gross area
+  };
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(
+        stored.Scalar(std::string("select sum(") + c.sum + ") from statdata").AsDouble(), c.value)
+        << c.sum;
+  }
+  EXPECT_DOUBLE_EQ(stored.Scalar("select XZQZMJ from ZPMTDLY_YJFL where XZQDM='330102'").AsDouble(),
+                   200);
+}
+
+// A layer whose repair is refused (its scattered features lack
+// 座落图斑编号) gives no figures of the range: its tables are not built (nor
+// the intensity table, which reads the land-use base table), the failure
+// is logged and the run completes with it.
+TEST_F(RangeStatisticsTest, ARefusedRepairBuildsNoTablesOfItsLayers) {
+  const struct {
+    RangeKind kind;
+    const char* points;
+    std::vector<std::string> missing, built;
+  } cases[] = {
+      {RangeKind::kLandUse, "零星地物", {"statdata", "ZPMTDLY_YJFL"}, {}},
+      {RangeKind::kFarmland, "基本农田零星地物", {"statdata_jbnt", "ZPMJBNTQKTJ"}, {}},
+      {RangeKind::kTownLots,
+       "零星地物",
+       {"statdata", "ZPMCZTDLY_QDDC"},
+       {"statdata_czzd", "ZPMCZZDMJHZ"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.points);
+    RangeFolder range;
+    testing::RunFixtureSql(range.Survey(),
+                           std::string("alter table ") + c.points + " drop column 座落图斑编号");
+    RangeRequest request;
+    request.project = range.Project();
+    request.kind = c.kind;
+    request.codes = range.Codes();
+    request.county = "330102";
+    const RunReport report = RunRange(request);
+    std::string logged;
+    for (const std::string& message : report.messages) logged += message + "\n";
+    EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures) << logged;
+    EXPECT_TRUE(testing::Names(logged, "座落图斑编号"));
+    const std::set<std::string> tables = range.Tables();
+    for (const std::string& table : c.missing) EXPECT_FALSE(tables.count(table)) << table;
+    for (const std::string& table : c.built) EXPECT_TRUE(tables.count(table)) << table;
+  }
+}
+
 // Without line and point layers, empty stand-ins beside the parcels take
 // their place: nothing is deducted for them, and a second run reuses them.
 TEST_F(RangeStatisticsTest, ARangeWithoutLinesOrPointsRunsOnEmptyStandIns) {
@@ -392,7 +522,8 @@ TEST_P(RangeInfoTest, CopiesByKeyWithQuotesWildcardsAndHouseNumbers) {
 }
 
 // A town-lot range run copies the lot information from the data source of
-// rivadoverid.ini; one that cannot be reached is logged and counted.
+// rivadoverid.ini (a file named by its plain path too); one that cannot be
+// reached is logged and counted.
 TEST_P(RangeInfoTest, TownRunCopiesFromTheConfiguredDataSource) {
   RangeFolder range;
   std::string lot;
@@ -406,12 +537,17 @@ TEST_P(RangeInfoTest, TownRunCopiesFromTheConfiguredDataSource) {
     std::ofstream(RangeFolder::Home() + "/rivadoverid.ini")
         << "[数据源]\n名称=" << source << "\n模式=单机\n";
   };
-  configure(database().ConnectionString());
-  EXPECT_EQ(LandCZZDRangeStat(range.Project().c_str(), range.Codes(), "330102"), 1);
-  db::Connection stored(range.File(kRangeDatabaseName));
-  EXPECT_EQ(testing::Rows(stored, "select 地籍号, 宗地面积 from ZDXX"),
-            std::vector<std::string>{lot + "|12.5"});
-  stored.Close();
+  std::vector<std::string> sources = {database().ConnectionString()};
+  if (!IsServer()) sources.push_back(conn().FilePath());
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source);
+    fs::remove(range.File(kRangeDatabaseName));
+    configure(source);
+    EXPECT_EQ(LandCZZDRangeStat(range.Project().c_str(), range.Codes(), "330102"), 1);
+    db::Connection stored(range.File(kRangeDatabaseName));
+    EXPECT_EQ(testing::Rows(stored, "select 地籍号, 宗地面积 from ZDXX"),
+              std::vector<std::string>{lot + "|12.5"});
+  }
 
   configure("host=127.0.0.1 port=1 dbname=none connect_timeout=2");
   RangeRequest request;

@@ -81,6 +81,10 @@ int _AdoGetDbType(const std::string& name) {
 
 std::string _AdoGetConnectionString(const std::string& name) {
   if (name.empty() || name.rfind("oracle:", 0) == 0) return name;
+  // A file that exists is the file, as for every connection string: a
+  // plain path is no service name.
+  std::error_code unreadable;
+  if (fs::is_regular_file(fs::path(name), unreadable)) return name;
   const bool conninfo = name.find('=') != std::string::npos ||
                         name.rfind("postgresql://", 0) == 0 || name.rfind("postgres://", 0) == 0;
   return conninfo ? name : "service=" + name;

@@ -29,7 +29,8 @@ std::string ModuleSettingXml(const std::string& section, const std::string& key,
 
 // Data sources of the server mode. A data-source name (rivadoverid.ini,
 // "数据源"/"名称") is a libpq conninfo or URI, or the name of a service in
-// pg_service.conf; a name starting with "oracle:" names an Oracle source.
+// pg_service.conf; a name starting with "oracle:" names an Oracle source;
+// the path of a file that exists names that file (an SQLite database).
 void _AdoInitDbEnv();
 // 1 the generic server (PostgreSQL), 2 Oracle, 0 no data source.
 int _AdoGetDbType(const std::string& name);

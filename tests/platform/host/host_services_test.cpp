@@ -134,11 +134,25 @@ TEST(DataSources, ConnectionStringOfASource) {
   EXPECT_EQ(host::_AdoGetConnectionString("postgresql://u@h/db"), "postgresql://u@h/db");
   EXPECT_EQ(host::_AdoGetConnectionString("landstat"), "service=landstat");
   EXPECT_EQ(host::_AdoGetConnectionString("oracle:ORCL"), "oracle:ORCL");
-  // What comes out is something the database layer takes for a server.
-  for (const char* name : {"landstat", "host=127.0.0.1 dbname=x", "postgresql://u@h/db"}) {
-    EXPECT_EQ(db::ParseConnectionString(host::_AdoGetConnectionString(name)).kind,
-              db::DbKind::kServer)
-        << name;
+  // What comes out is something the database layer takes for a server;
+  // the plain path of a file that exists, for that file.
+  TempDir dir;
+  const std::string file = dir.File("source.sqlite");
+  WriteFileBytes(file, "");
+  const struct {
+    std::string name;
+    db::DbKind kind;
+  } sources[] = {{"landstat", db::DbKind::kServer},
+                 {"host=127.0.0.1 dbname=x", db::DbKind::kServer},
+                 {"postgresql://u@h/db", db::DbKind::kServer},
+                 {file, db::DbKind::kEmbedded}};
+  for (const auto& source : sources) {
+    const db::ConnectionTarget target =
+        db::ParseConnectionString(host::_AdoGetConnectionString(source.name));
+    EXPECT_EQ(target.kind, source.kind) << source.name;
+    if (source.kind == db::DbKind::kEmbedded) {
+      EXPECT_EQ(target.location, file);
+    }
   }
 }
 
