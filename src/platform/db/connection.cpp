@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
@@ -91,6 +92,11 @@ std::optional<std::string> PropertyOf(std::string_view text, std::string_view ke
   return std::nullopt;
 }
 
+bool IsOleDbForm(std::string_view text) {
+  const std::size_t equals = text.find('=');
+  return equals != std::string_view::npos && IsOleDbKeyword(text.substr(0, equals));
+}
+
 // An OLE DB string as messages show it: its password hidden.
 std::string WithoutPassword(std::string_view text) {
   std::string shown(text);
@@ -106,11 +112,6 @@ std::string WithoutPassword(std::string_view text) {
     }
   }
   return shown;
-}
-
-bool IsOleDbForm(std::string_view text) {
-  const std::size_t equals = text.find('=');
-  return equals != std::string_view::npos && IsOleDbKeyword(text.substr(0, equals));
 }
 
 ConnectionTarget OleDbTarget(const std::string& text) {
@@ -138,7 +139,18 @@ ConnectionTarget ParseConnectionString(std::string_view connection_string) {
   std::error_code unreadable;  // a name the system refuses is no file here
   if (fs::is_regular_file(fs::path(text), unreadable)) return {DbKind::kEmbedded, text};
   if (IsOleDbForm(text)) return OleDbTarget(text);
-  if (IsPostgresConninfo(text)) return {DbKind::kServer, text};
+  const std::optional<std::string> problem = PostgresConninfoProblem(text);
+  if (!problem) return {DbKind::kServer, text};
+  // A server's connection string that libpq refuses (a setting misspelt)
+  // is no file name: read as one, its password would show in every message
+  // that names the file. It is not shown: libpq's words only when they name
+  // a setting it does not know.
+  static const std::regex conninfo(R"(^(postgres(ql)?://|[A-Za-z_]+\s*=))");
+  if (std::regex_search(text, conninfo)) {
+    throw DbError(
+        "the server's connection string is not understood" +
+        (problem->rfind("invalid connection option", 0) == 0 ? ": " + *problem : std::string()));
+  }
   return {DbKind::kEmbedded, text};
 }
 
@@ -147,8 +159,7 @@ std::string DescribeConnection(std::string_view connection_string) {
   try {
     target = ParseConnectionString(connection_string);
   } catch (const DbError&) {
-    return IsOleDbForm(connection_string) ? WithoutPassword(connection_string)
-                                          : "(unreadable)";
+    return IsOleDbForm(connection_string) ? WithoutPassword(connection_string) : "(unreadable)";
   }
   switch (target.kind) {
     case DbKind::kServer:

@@ -209,7 +209,8 @@ class PostgresBackend : public Backend {
     // or each failed open would leave one behind on the server.
     try {
       if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-        throw DbError("cannot connect to the PostgreSQL server (" + DescribePostgresServer(conninfo) +
+        throw DbError("cannot connect to the PostgreSQL server (" +
+                      DescribePostgresServer(conninfo) +
                       "): " + text::Trim(conn_ ? PQerrorMessage(conn_) : "out of memory"));
       }
       if (PQsetClientEncoding(conn_, "UTF8") != 0) {
@@ -1240,13 +1241,14 @@ std::string DescribePostgresServer(const std::string& conninfo) {
   return text.empty() ? "default server" : text;
 }
 
-bool IsPostgresConninfo(const std::string& text) {
+std::optional<std::string> PostgresConninfoProblem(const std::string& text) {
   char* error = nullptr;
   PQconninfoOption* options = PQconninfoParse(text.c_str(), &error);
-  const bool parsed = options != nullptr;
+  std::optional<std::string> problem;
+  if (!options) problem = text::Trim(error ? error : "out of memory");
   PQfreemem(error);
   PQconninfoFree(options);
-  return parsed;
+  return problem;
 }
 
 std::unique_ptr<Backend> ConnectPostgres(const std::string& conninfo) {
