@@ -22,6 +22,7 @@
 #include "platform/host/paths.h"
 #include "ui/convert_area_unit_dialog.h"
 #include "ui/county_code_dialog.h"
+#include "ui/desktop_words.h"
 #include "ui/land_gis_doc_att_dialog.h"
 #include "ui/merge_stat_dialog.h"
 #include "ui/out_czejzd_dialog.h"
@@ -342,9 +343,10 @@ void MainWindow::ShowState() {
       (project_ ? "项目 " + project_->GetFilePath() + "  县 " + project_->GetCountyCode()
                 : std::string("没有打开项目")) +
       (database_.empty() ? "  没有统计数据库" : "  数据库 " + database_) + "  数据源 " +
-      (IsStandAloneMode() ? std::string("单机")
-                          : "网络 " + db::DescribeConnection(host::_AdoGetConnectionString(
-                                          host::_ZRK_GetProfileString("数据源", "名称", ""))));
+      (IsStandAloneMode()
+           ? std::string("单机")
+           : "网络 " + qt::InChinese(db::DescribeConnection(host::_AdoGetConnectionString(
+                           host::_ZRK_GetProfileString("数据源", "名称", "")))));
   status_->setText(QString::fromStdString(text));
   layers_->clear();
   if (project_) {

@@ -243,12 +243,12 @@ bool PublishRunSchema(CStatContext& context, RunSchema& schema,
 }
 
 // The stages of a run as the progress weighs them: their share of a run's
-// time on a county (most of it the base table's walk of the layers and the
-// summary families).
+// time on a county (most of it the summary families; on a server the
+// tables' move into place is in "area units").
 const std::vector<host::JobStages::Stage> kRunStages = {
-    {"open", 4},          {"context", 2},      {"change records", 2}, {"base table", 30},
-    {"unit copies", 8},   {"code tables", 4},  {"summaries", 40},     {"area units", 2},
-    {"compaction", 4},    {"publish", 4},
+    {"open", 3},         {"context", 1},      {"change records", 1}, {"base table", 15},
+    {"unit copies", 12}, {"code tables", 2},  {"summaries", 50},     {"area units", 10},
+    {"compaction", 2},   {"publish", 4},
 };
 
 // The stages after the context is set up, on the run's working database.

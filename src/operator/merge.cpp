@@ -228,11 +228,11 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
     if (built) {
       const std::vector<SummaryPair>& pairs = SummaryPairs();
       for (std::size_t i = 0; i < pairs.size(); ++i) {
+        host::StepStage(static_cast<long>(i), static_cast<long>(pairs.size()));
         if ((context.*pairs[i].create)() > 0) pairs[i].fill(context);
         // A full or failing disk a family went on from, or the operator's
         // cancel, fails the merge.
         context.EndIfStopped("合并");
-        host::StepStage(static_cast<long>(i + 1), static_cast<long>(pairs.size()));
       }
       FinishRunRecord(
           context.m_pConn, record,

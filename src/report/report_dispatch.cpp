@@ -488,8 +488,8 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
     PrintApart(database, jobs, call, groups, workers);
   } else {
     for (std::size_t i = 0; i < jobs.size(); ++i) {
+      host::StepStage(static_cast<long>(i), static_cast<long>(jobs.size()));
       RunJob(database, jobs[i], call);
-      host::StepStage(static_cast<long>(i + 1), static_cast<long>(jobs.size()));
     }
   }
   database.Close();

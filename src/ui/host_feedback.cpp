@@ -11,6 +11,8 @@
 #include <fstream>
 #include <string_view>
 
+#include "ui/desktop_words.h"
+
 namespace landstat::qt {
 
 namespace {
@@ -157,13 +159,13 @@ QWidget* MessageBoxNotifier::Owner() const {
 void MessageBoxNotifier::Show(const std::string& text) {
   const ShownMessage shown = SplitStatement(text);
   if (shown.statement.empty()) {
-    ShowInformation(Owner(), QString::fromStdString(text));
+    ShowInformation(Owner(), QString::fromStdString(InChinese(text)));
     return;
   }
   const std::string log = Log(text);
-  QMessageBox::warning(
-      Owner(), QString::fromUtf8("错误"),
-      QString::fromStdString(shown.text + (log.empty() ? "" : "\n(语句见日志 " + log + ")")));
+  QMessageBox::warning(Owner(), QString::fromUtf8("错误"),
+                       QString::fromStdString(InChinese(shown.text) +
+                                              (log.empty() ? "" : "\n(语句见日志 " + log + ")")));
 }
 
 std::string MessageBoxNotifier::Log(const std::string& text) const {
@@ -177,7 +179,7 @@ std::string MessageBoxNotifier::Log(const std::string& text) const {
 
 bool MessageBoxNotifier::Ask(const std::string& question) {
   return QMessageBox::question(Owner(), QString::fromUtf8("提示"),
-                               QString::fromStdString(question)) == QMessageBox::Yes;
+                               QString::fromStdString(InChinese(question))) == QMessageBox::Yes;
 }
 
 }  // namespace landstat::qt

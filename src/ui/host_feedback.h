@@ -51,9 +51,10 @@ struct ShownMessage {
 };
 ShownMessage SplitStatement(const std::string& message);
 
-// The engine's messages and questions as message boxes, each over the
-// dialog in use (the topmost modal one; else the host's window), so that
-// no box raises the main window over that dialog. A message that
+// The engine's messages and questions as message boxes, in Chinese
+// (InChinese), each over the dialog in use (the topmost modal one; else the
+// host's window), so that no box raises the main window over that dialog.
+// A message that
 // carries a statement is an error: the box shows the words, and the whole
 // message, statement and all, is appended to the log file, when there is one.
 class MessageBoxNotifier : public host::Notifier {

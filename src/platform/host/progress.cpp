@@ -52,10 +52,27 @@ struct StageMeter {
     return begin + (end - begin) * stages.walked_;
   }
 
-  // The stage under way is `fraction` done (never less than before).
+  // Where the part under way of the stage under way ends in the whole.
+  static double PartEnd(const JobStages& stages) {
+    const auto [begin, end] = Range(stages);
+    return begin + (end - begin) * stages.part_end_;
+  }
+
+  // The part under way is `fraction` done (the stage never less than
+  // before).
   static void Walk(JobStages& stages, double fraction) {
-    stages.walked_ = std::max(stages.walked_, fraction);
+    const double part = stages.part_end_ - stages.part_begin_;
+    stages.walked_ = std::max(stages.walked_, stages.part_begin_ + part * fraction);
     CurrentProgress().Step(stages.text_, Share(stages));
+  }
+
+  // `done` of `total` parts of the stage under way are done: the next one
+  // is under way.
+  static void Part(JobStages& stages, long done, long total) {
+    if (total <= 0) return;
+    stages.part_begin_ = std::clamp(static_cast<double>(done) / total, 0.0, 1.0);
+    stages.part_end_ = std::clamp(static_cast<double>(done + 1) / total, 0.0, 1.0);
+    Walk(stages, 0);
   }
 
   static void SetText(JobStages& stages, const std::string& text) { stages.text_ = text; }
@@ -71,7 +88,7 @@ JobStages::JobStages(const std::string& text, std::vector<Stage> stages)
   if (outer_) {
     // The rest of the outer stage under way.
     begin_ = StageMeter::Share(*outer_);
-    end_ = StageMeter::Range(*outer_).second;
+    end_ = StageMeter::PartEnd(*outer_);
     CurrentProgress().Step(text_, begin_);
   } else {
     CurrentProgress().Begin(text_);
@@ -92,7 +109,8 @@ void JobStages::Done(const std::string& name) {
   for (std::size_t i = next_; i < stages_.size(); ++i) {
     if (stages_[i].name != name) continue;
     next_ = i + 1;
-    walked_ = 0;
+    walked_ = part_begin_ = 0;
+    part_end_ = 1;
     CurrentProgress().Step(text_, StageMeter::Share(*this));
     return;
   }
@@ -192,10 +210,7 @@ void LindoDlgEndProgress() {
 }
 
 void StepStage(long done, long total) {
-  if (JobStages* stages = StageMeter::Innermost()) {
-    StageMeter::Walk(*stages, total > 0 ? std::clamp(static_cast<double>(done) / total, 0.0, 1.0)
-                                        : 0.0);
-  }
+  if (JobStages* stages = StageMeter::Innermost()) StageMeter::Part(*stages, done, total);
 }
 
 bool JobCancelled() {

@@ -113,21 +113,25 @@ class JobStages {
   JobStages* outer_;
   std::vector<Stage> stages_;
   double total_ = 0;
-  std::size_t next_ = 0;   // the stage under way
-  double begin_ = 0;       // the part of the whole the job takes
+  std::size_t next_ = 0;  // the stage under way
+  double begin_ = 0;      // the part of the whole the job takes
   double end_ = 1;
   double walked_ = 0;      // of the stage under way, by its steps
-  std::string text_;       // the progress's text as it stands
+  double part_begin_ = 0;  // the part of the stage under way (StepStage)
+  double part_end_ = 1;
+  std::string text_;  // the progress's text as it stands
 };
 
 // The progress calls the engine makes. A walk's steps (`done` of `total`,
-// counted from 0 or 1) move the bar through the stage under way.
+// counted from 0 or 1) move the bar through the part under way of the stage
+// under way (the whole stage unless StepStage parted it), as do the stages
+// of a job run within it.
 void LindoDlgProgress(const std::string& text);
 void LindoDlgProgressSetText(const std::string& text);
 void LindoDlgSetProgress(const std::string& text, long done, long total);
 void LindoDlgEndProgress();
-// `done` of `total` parts of the stage under way, under the text as it
-// stands.
+// `done` of `total` parts of the stage under way are done, and the next
+// one is under way, under the text as it stands.
 void StepStage(long done, long total);
 
 // True once the operator asked to cancel the job under way (see

@@ -273,14 +273,17 @@ TEST(ProgressCalls, GoToTheProgressSet) {
 }
 
 // A job's stages put the bar where the whole job stands, whoever reports:
-// the stages done, the walk under way within its stage's share, a job run
-// within a stage of another in that stage's part. The engine's begin and
+// the stages done, the walk under way within its stage's share (or its
+// part's, when the stage is parted), a job run within a stage of another in
+// that stage's part. The engine's begin and
 // end within the stages change only the text; the stages begin and end.
 TEST(ProgressCalls, JobStagesShowTheWholeJob) {
   RecordingProgress recorder;
   host::Progress* previous = host::SetProgress(&recorder);
   {
     host::JobStages job("汇总", {{"a", 1}, {"b", 3}});
+    host::StepStage(0, 2);                  // a's first half under way
+    host::LindoDlgSetProgress("走", 3, 4);  // a walk, all done: half of a
     job.Done("a");                          // 25
     host::LindoDlgSetProgress("走", 1, 4);  // half of b: 62.5
     host::LindoDlgSetProgress("走", 0, 4);  // never back
@@ -295,10 +298,10 @@ TEST(ProgressCalls, JobStagesShowTheWholeJob) {
     job.Done("b");
   }
   host::SetProgress(previous);
-  EXPECT_EQ(recorder.calls,
-            (std::vector<std::string>{"begin 汇总", "step 汇总 0", "step 汇总 25", "step 走 63",
-                                      "step 走 63", "text 内", "step 年 63", "step 年 81",
-                                      "step 年 91", "step 内 100", "step 内 100", "end"}));
+  EXPECT_EQ(recorder.calls, (std::vector<std::string>{
+                                "begin 汇总", "step 汇总 0", "step 汇总 0", "step 走 13",
+                                "step 走 25", "step 走 63", "step 走 63", "text 内", "step 年 63",
+                                "step 年 81", "step 年 91", "step 内 100", "step 内 100", "end"}));
 }
 
 TEST(Resources, BuiltInTexts) {
