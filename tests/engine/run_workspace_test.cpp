@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -22,8 +21,8 @@
 #include "landuse/generated_county_run.h"
 #include "lots/town_lot_run.h"
 #include "platform/host/paths.h"
-#include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
+#include "support/cancelling_progress.h"
 #include "support/full_disk.h"
 #include "support/test_databases.h"
 #include "units/conversion_run.h"
@@ -493,13 +492,6 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
   }
 }
 
-// The operator's cancel, as the desktop's progress dialog gives it.
-class CancellingProgress : public host::SilentProgress {
- public:
-  bool CancelRequested() const override { return cancelled; }
-  std::atomic<bool> cancelled = false;
-};
-
 // A run cancelled (before its base table, after it, while its families are
 // built) or a conversion ends as failed at its next safe point, the cancel
 // logged once; the earlier results stay.
@@ -507,25 +499,20 @@ TEST_P(RunWorkspaceTest, CancelledJobsEndAsFailedAndKeepTheEarlierResults) {
   ASSERT_EQ(Run(), 1);
   const std::string table = Table("2009", kHectare, "NCTDLY_EJFL");
   const double total = CountyTotal(table);
-  CancellingProgress progress;
-  const struct Shown {
-    host::Progress* previous;
-    ~Shown() { host::SetProgress(previous); }
-  } shown{host::SetProgress(&progress)};
+  testing::CancellingProgress progress;
   for (const char* cut_at : {"change records", "base table", "statdata_jbnt", "convert"}) {
     SCOPED_TRACE(cut_at);
     progress.cancelled = std::string(cut_at) == "convert";
     std::vector<std::string> stages;
-    const RunReport report = progress.cancelled ? ConvertToMu()
-                                                : RunNamed("", [&](const std::string& stage) {
-                                                    stages.push_back(stage);
-                                                    if (stage == cut_at) progress.cancelled = true;
-                                                  });
+    const RunReport report =
+        progress.cancelled ? ConvertToMu() : RunNamed("", [&](const std::string& stage) {
+          stages.push_back(stage);
+          if (stage == cut_at) progress.cancelled = true;
+        });
     EXPECT_EQ(report.outcome, RunOutcome::kFailed);
     EXPECT_EQ(report.failures, 1) << Failures();
     ASSERT_EQ(report.messages.size(), 1u);
-    EXPECT_NE(report.messages[0].find("操作员取消了作业"), std::string::npos)
-        << report.messages[0];
+    EXPECT_NE(report.messages[0].find("操作员取消了作业"), std::string::npos) << report.messages[0];
     if (!stages.empty()) {
       EXPECT_EQ(stages.back(), cut_at);
     }
