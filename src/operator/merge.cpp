@@ -2,13 +2,10 @@
 
 #include "operator/merge.h"
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "engine/run_record.h"
@@ -19,6 +16,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/sqlite_backend.h"
 #include "platform/host/host_settings.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
@@ -31,6 +29,12 @@ namespace {
 // 城镇用地 read as text, so that the number 1 and the text '1' agree.
 constexpr char kTownMark[] = "trim(cast(城镇用地 as varchar(20))) = '1'";
 
+// The rows of a base table that are not town rows: those marked otherwise
+// and those without a mark.
+std::string NonTownRows() {
+  return std::string("城镇用地 is null or not ") + kTownMark;
+}
+
 short DeleteStatRows(const std::string& connect, const std::string& where) {
   try {
     db::Connection database(connect);
@@ -40,27 +44,6 @@ short DeleteStatRows(const std::string& connect, const std::string& where) {
     return 0;
   }
 }
-
-// A folder of the merge's own in the temporary folder, removed with all it
-// holds when the merge ends.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::error_code unusable;
-    std::string pattern = (fs::temp_directory_path(unusable) / "landstat-merge-XXXXXX").string();
-    if (!unusable && ::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The merge's result so far: the operator's message and the failure it
 // names.
@@ -91,6 +74,12 @@ std::optional<Held> ReadHeld(const std::string& path, const char* missing_table,
     const std::optional<RunRecordRow> last = LastCompletedRun(database);
     if (!last) {
       outcome.Fail(missing_table, path + " holds no completed statistics run");
+      return std::nullopt;
+    }
+    // Tables of a job that did not finish may be incomplete.
+    if (const std::string problem = ReadableStatisticsProblem(database, last->year, last->county);
+        !problem.empty()) {
+      outcome.Fail("合并失败！", problem);
       return std::nullopt;
     }
     return Held{last->year, last->county, database.Columns("statdata")};
@@ -128,7 +117,16 @@ std::string TargetOf(const MergeRequest& request, Outcome& outcome) {
     outcome.Fail("合并失败！", "the output folder " + request.output_folder + " is not a folder");
     return "";
   }
-  return (fs::path(request.output_folder) / fs::path(request.rural).filename()).string();
+  const std::string target =
+      (fs::path(request.output_folder) / fs::path(request.rural).filename()).string();
+  if (const std::string input =
+          host::InputWrittenBy(target, {request.rural, request.town, request.codes->Path()});
+      !input.empty()) {
+    outcome.Fail("选择输出数据路径！", "the new file " + target + " would replace the input " +
+                                           input + ": choose another output folder");
+    return "";
+  }
+  return target;
 }
 
 // The checks before any copy is made: mode, code table, distinct inputs,
@@ -176,12 +174,14 @@ std::optional<Held> CheckInputs(const MergeRequest& request, Outcome& outcome) {
   return rural;
 }
 
-// The rows of the contributing copy's base table added to the receiving
-// copy's, column by column as both name them.
-void CopyRows(const std::string& receiving, const std::string& contributing) {
+// The rows of the contributing database's base table that `where` selects
+// added to the receiving copy's, column by column as both name them. The
+// contributing database is only read.
+void AddRows(const std::string& receiving, const std::string& contributing,
+             const std::string& where) {
   db::Connection database(receiving);
   database.Execute("attach database ? as merge_source", {db::Value(contributing)});
-  database.Execute("insert into statdata select * from merge_source.statdata");
+  database.Execute("insert into statdata select * from merge_source.statdata where " + where);
   database.Execute("detach database merge_source");
 }
 
@@ -256,54 +256,50 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
 const std::vector<host::JobStages::Stage> kMergeStages = {
     {"copies", 20}, {"rows", 10}, {"summaries", 60}, {"publish", 10}};
 
-// The merge once the inputs are checked: the two scratch copies, the rows,
-// the rebuild, the write-back.
+// The merge once the inputs are checked: the receiving copy with its own
+// rows, the other database's rows added, the rebuild, the write-back. The
+// target's job lock is held throughout, so that no other job starts on it
+// (nor sweeps the copy away) before the result is in place.
 void Merge(const MergeRequest& request, const Held& held, Outcome& outcome,
            host::JobStages& stages) {
   const std::string target = TargetOf(request, outcome);
   if (target.empty()) return;
-  if (RunWorkspace::JobRunningOn(target)) {
-    outcome.Fail("合并数据失败！", "a job is running on " + target);
+  JobLock lock;
+  std::string error;
+  if (!lock.Take(target, error)) {
+    outcome.Fail("合并数据失败！", error);
     return;
   }
   // The receiving copy lies beside the target, so that it takes the
-  // target's place by one rename; the other in a folder of its own.
+  // target's place by one rename; the other database is read where it is.
   const bool into_town = request.mode == kMergeIntoTown;
   const std::string& receiving_input = into_town ? request.town : request.rural;
   const std::string& contributing_input = into_town ? request.rural : request.town;
   ScratchBeside receiving(target, "merge");
-  ScratchFolder folder;
-  if (!receiving.Made() || folder.Path().empty()) {
-    outcome.Fail("合并数据失败！", receiving.Made() ? "cannot make a folder in the temporary folder"
-                                                    : receiving.Error());
+  if (!receiving.Made()) {
+    outcome.Fail("合并数据失败！", receiving.Error());
     return;
   }
-  const std::string contributing =
-      (fs::path(folder.Path()) / fs::path(contributing_input).filename()).string();
   // Copied through SQLite, with every committed transaction (in WAL mode
   // also those the write-ahead log still holds).
   try {
-    for (const auto& [input, copy] : {std::pair(receiving_input, receiving.Path()),
-                                      std::pair(contributing_input, contributing)}) {
-      db::Connection source(input);
-      db::CopyDatabase(source, copy);
-    }
-  } catch (const db::DbError& error) {
+    db::Connection source(receiving_input);
+    db::CopyDatabase(source, receiving.Path());
+  } catch (const db::DbError& failure) {
     outcome.Fail("合并数据失败！",
-                 std::string("cannot copy the databases to scratch files: ") + error.what());
+                 "cannot copy " + receiving_input + " to a scratch file: " + failure.what());
     return;
   }
   stages.Done("copies");
-  const std::string& rural_copy = into_town ? contributing : receiving.Path();
-  const std::string& town_copy = into_town ? receiving.Path() : contributing;
-  if (DeleteTownStatRows(rural_copy) == 0 || DeleteNonTownStatRows(town_copy) == 0) {
+  const std::string town_rows = kTownMark, rural_rows = NonTownRows();
+  if (DeleteStatRows(receiving.Path(), into_town ? rural_rows : town_rows) == 0) {
     outcome.Fail("合并失败！", "cannot keep the rural and the town rows of the base tables");
     return;
   }
   try {
-    CopyRows(receiving.Path(), contributing);
-  } catch (const db::DbError& error) {
-    outcome.Fail("合并失败！", std::string("cannot copy the base-table rows: ") + error.what());
+    AddRows(receiving.Path(), contributing_input, into_town ? rural_rows : town_rows);
+  } catch (const db::DbError& failure) {
+    outcome.Fail("合并失败！", std::string("cannot copy the base-table rows: ") + failure.what());
     return;
   }
   stages.Done("rows");
@@ -314,7 +310,6 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome,
     outcome.Fail("合并失败！", "作业已取消");
     return;
   }
-  std::string error;
   if (!receiving.Publish(error)) {
     outcome.Fail("合并失败！", error);
     return;
@@ -336,7 +331,7 @@ short DeleteTownStatRows(const std::string& connect) {
 // without a mark (or with another) stayed in both copies and was counted
 // twice; the town side keeps the rows marked 1 and nothing else.
 short DeleteNonTownStatRows(const std::string& connect) {
-  return DeleteStatRows(connect, std::string("城镇用地 is null or not ") + kTownMark);
+  return DeleteStatRows(connect, NonTownRows());
 }
 
 MergeResult MergeStatistics(const MergeRequest& request) {
