@@ -246,8 +246,8 @@ bool PublishRunSchema(CStatContext& context, RunSchema& schema,
 // time on a county (most of it the summary families; on a server the
 // tables' move into place is in "area units").
 const std::vector<host::JobStages::Stage> kRunStages = {
-    {"open", 3},         {"context", 1},      {"change records", 1}, {"base table", 15},
-    {"unit copies", 12}, {"code tables", 2},  {"summaries", 50},     {"area units", 10},
+    {"open", 3},         {"context", 1},     {"change records", 1}, {"base table", 15},
+    {"unit copies", 12}, {"code tables", 2}, {"summaries", 50},     {"area units", 10},
     {"compaction", 2},   {"publish", 4},
 };
 
@@ -316,7 +316,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   if (!BuildFamilies(context, schema.get(), families, observer)) {
     return false;
   }
-  done("summaries");
+  stages.Done("summaries");  // its safe points are its families'
   // Farmland, reserve and dispute tables.
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
     context.LogNotice("权属争议统计", "不生成权属争议区统计表");

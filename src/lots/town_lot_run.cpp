@@ -30,8 +30,8 @@ constexpr const char* kTownTitle = "准备汇总宗地";
 // The stages of a town-lot run as the progress weighs them: their share of
 // a run's time.
 const std::vector<host::JobStages::Stage> kTownStages = {
-    {"open", 5},      {"base table", 30}, {"unit copies", 15},
-    {"summaries", 40}, {"area units", 5}, {"publish", 5},
+    {"open", 5},       {"base table", 30}, {"unit copies", 15},
+    {"summaries", 40}, {"area units", 5},  {"publish", 5},
 };
 
 // The town summary families (stages 8 to 15): a family's create, then its
@@ -139,7 +139,7 @@ bool BuildTownTables(CZdStatContext& context, const StageObserver& observer,
   done("unit copies");
   if (context.CreateAreaUnitTable() <= 0) return false;
   BuildTownFamilies(context, observer);
-  done("summaries");
+  stages.Done("summaries");  // its safe points are its families'
   for (short unit : {kHectare, kMu, kSquareMetre}) {
     const bool wanted = unit == kHectare ? context.m_bGq
                         : unit == kMu    ? context.m_bMu

@@ -88,7 +88,7 @@ void CheckLayers(const MgLayers& layers, bool from_project, std::vector<std::str
 // share of a run's time.
 const std::vector<host::JobStages::Stage> kMongoliaStages = {
     {"open", 5},       {"base table", 35}, {"unit copies", 15},
-    {"summaries", 35}, {"area units", 5}, {"publish", 5},
+    {"summaries", 35}, {"area units", 5},  {"publish", 5},
 };
 
 // The Inner Mongolia families: a family's create, then its fill when the
@@ -211,7 +211,7 @@ bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request
   if (context.CreateUnitStatTables() <= 0 || context.FillUnitStatTables() <= 0) return false;
   done("unit copies");
   BuildMongoliaFamilies(context, observer);
-  done("summaries");
+  stages.Done("summaries");  // its safe points are its families'
   RecordCodesAndUnits(context);
   done("area units");
   return true;

@@ -21,6 +21,7 @@
 #include "landuse/generated_county_run.h"
 #include "lots/town_lot_run.h"
 #include "platform/host/paths.h"
+#include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
 #include "support/cancelling_progress.h"
 #include "support/full_disk.h"
@@ -490,6 +491,30 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
     EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
     EXPECT_EQ(LastRun()->outcome, "failed");
   }
+}
+
+// A run shows one progress from its start to its end (a progress dialog
+// stays for its length), going only forward, each walk of a layer a part of
+// the whole, not a bar of its own.
+TEST_P(RunWorkspaceTest, ARunsProgressGoesOnlyForwardFromBeginToEnd) {
+  struct Recorder : host::SilentProgress {
+    void Begin(const std::string&) override { calls.push_back("begin"); }
+    void Step(const std::string&, double share) override {
+      backwards = backwards || share < last;
+      last = share;
+    }
+    void End() override { calls.push_back("end"); }
+    std::vector<std::string> calls;
+    double last = 0;
+    bool backwards = false;
+  } recorder;
+  host::Progress* const previous = host::SetProgress(&recorder);
+  const short result = Run();
+  host::SetProgress(previous);
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(recorder.calls, (std::vector<std::string>{"begin", "end"}));
+  EXPECT_FALSE(recorder.backwards);
+  EXPECT_GT(recorder.last, 0.9);
 }
 
 // A run cancelled (before its base table, after it, while its families are

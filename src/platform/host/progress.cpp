@@ -35,34 +35,30 @@ struct StageMeter {
     return innermost;
   }
 
-  // The part of the whole that `stages`' stage under way takes.
-  static std::pair<double, double> Range(const JobStages& stages) {
-    const double width = stages.end_ - stages.begin_;
-    if (stages.next_ >= stages.stages_.size() || stages.total_ <= 0) {
-      return {stages.end_, stages.end_};
-    }
-    double before = 0;
-    for (std::size_t i = 0; i < stages.next_; ++i) before += stages.stages_[i].weight;
-    const double begin = stages.begin_ + width * before / stages.total_;
-    return {begin, begin + width * stages.stages_[stages.next_].weight / stages.total_};
+  // Where in the whole the stage under way stands with `fraction` of it
+  // done. A stage done ends where the next begins, and the last where the
+  // job ends, to the last bit: the bar never steps back.
+  static double At(const JobStages& stages, double fraction) {
+    if (stages.next_ >= stages.stages_.size() || stages.total_ <= 0) return stages.end_;
+    double done = 0;
+    for (std::size_t i = 0; i < stages.next_; ++i) done += stages.stages_[i].weight;
+    const double weight = stages.stages_[stages.next_].weight;
+    done = fraction >= 1 ? done + weight : done + weight * fraction;
+    if (done >= stages.total_) return stages.end_;
+    return stages.begin_ + (stages.end_ - stages.begin_) * done / stages.total_;
   }
 
-  static double Share(const JobStages& stages) {
-    const auto [begin, end] = Range(stages);
-    return begin + (end - begin) * stages.walked_;
-  }
+  static double Share(const JobStages& stages) { return At(stages, stages.walked_); }
 
   // Where the part under way of the stage under way ends in the whole.
-  static double PartEnd(const JobStages& stages) {
-    const auto [begin, end] = Range(stages);
-    return begin + (end - begin) * stages.part_end_;
-  }
+  static double PartEnd(const JobStages& stages) { return At(stages, stages.part_end_); }
 
   // The part under way is `fraction` done (the stage never less than
   // before).
   static void Walk(JobStages& stages, double fraction) {
     const double part = stages.part_end_ - stages.part_begin_;
-    stages.walked_ = std::max(stages.walked_, stages.part_begin_ + part * fraction);
+    const double reached = fraction >= 1 ? stages.part_end_ : stages.part_begin_ + part * fraction;
+    stages.walked_ = std::max(stages.walked_, reached);
     CurrentProgress().Step(stages.text_, Share(stages));
   }
 
