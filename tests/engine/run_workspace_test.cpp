@@ -20,6 +20,7 @@
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
 #include "lots/town_lot_run.h"
+#include "platform/db/recordset.h"
 #include "platform/host/paths.h"
 #include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
@@ -74,6 +75,27 @@ class RunWorkspaceTest : public testing::BothEngines {
       if (line.rfind("注意 ", 0) != 0) failures += line + "\n";
     }
     return failures;
+  }
+  // What the database stores, every table but the run record: each
+  // table's name and rows, all columns as text.
+  std::string Stored() {
+    db::Connection result(database().ConnectionString());
+    std::string stored;
+    for (const std::string& table : result.ListTables()) {
+      if (text::ToLowerAscii(table) == "statruns") continue;
+      std::vector<std::string> rows;
+      for (db::Recordset rs(result, "select * from " + table); !rs.IsEOF(); rs.MoveNext()) {
+        std::string row;
+        for (int column = 0; column < rs.FieldCount(); ++column) {
+          row += rs.Field(column).AsText() + "|";
+        }
+        rows.push_back(row);
+      }
+      std::sort(rows.begin(), rows.end());
+      stored += table + "\n";
+      for (const std::string& row : rows) stored += row + "\n";
+    }
+    return stored;
   }
   std::optional<RunRecordRow> LastRun(const std::string& year = "2009") {
     db::Connection result(database().ConnectionString());
@@ -519,11 +541,11 @@ TEST_P(RunWorkspaceTest, ARunsProgressGoesOnlyForwardFromBeginToEnd) {
 
 // A run cancelled (before its base table, after it, while its families are
 // built) or a conversion ends as failed at its next safe point, the cancel
-// logged once; the earlier results stay.
+// logged once; every table stored before stays as it was, only the run
+// record says that the job failed.
 TEST_P(RunWorkspaceTest, CancelledJobsEndAsFailedAndKeepTheEarlierResults) {
   ASSERT_EQ(Run(), 1);
-  const std::string table = Table("2009", kHectare, "NCTDLY_EJFL");
-  const double total = CountyTotal(table);
+  const std::string stored = Stored();
   testing::CancellingProgress progress;
   for (const char* cut_at : {"change records", "base table", "statdata_jbnt", "convert"}) {
     SCOPED_TRACE(cut_at);
@@ -541,7 +563,7 @@ TEST_P(RunWorkspaceTest, CancelledJobsEndAsFailedAndKeepTheEarlierResults) {
     if (!stages.empty()) {
       EXPECT_EQ(stages.back(), cut_at);
     }
-    EXPECT_EQ(CountyTotal(table), total);
+    EXPECT_EQ(Stored(), stored);
     EXPECT_EQ(LastRun()->outcome, "failed");
   }
 }
