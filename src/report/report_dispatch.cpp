@@ -267,9 +267,10 @@ void CPrintStatDlg::RunJob(db::Connection& database, const PrintJob& job, const 
     Refuse(job.name, job.refusal);
     return;
   }
-  // After the operator's cancel no report is begun.
+  // After the operator's cancel no report is begun: each one left is not
+  // written, without a box of its own (the print's summary counts them).
   if (host::JobCancelled()) {
-    Refuse(job.name, "作业已取消");
+    outcomes_.push_back({job.name, {}, "作业已取消"});
     return;
   }
   try {

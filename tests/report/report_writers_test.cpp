@@ -16,6 +16,7 @@
 #include "report/print_stat_dlg.h"
 #include "report/report_filters.h"
 #include "report_readback.h"
+#include "support/cancelling_progress.h"
 #include "support/test_databases.h"
 
 namespace landstat::report {
@@ -319,6 +320,22 @@ TEST_P(ReportWriterTest, AnyFailureIsCountedAndTheNextReportWritten) {
   }
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::string>{"3301乙_平方米.xlsx", "3301甲_平方米.xlsx"}));
+}
+
+// A print cancelled begins no report: each is counted as not written,
+// nothing is left in the folder, and no box is shown for each.
+TEST_P(ReportWriterTest, ACancelledPrintBeginsNoReport) {
+  testing::CancellingProgress progress;
+  progress.cancelled = true;
+  const std::vector<std::string> names{"报表甲", "报表乙"};
+  EXPECT_EQ(
+      dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
+                                   template_, "3301", kSquareMetre, Mode(), "2009", "330102"),
+      0);
+  ASSERT_EQ(dialog_.Outcomes().size(), 2u);
+  for (const ReportOutcome& outcome : dialog_.Outcomes()) EXPECT_FALSE(outcome.Written());
+  EXPECT_TRUE(fs::is_empty(out_.path()));
+  EXPECT_TRUE(notifier_.messages.empty());
 }
 
 // The land-use table of the town lots has no administrative code: the
