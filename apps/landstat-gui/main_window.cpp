@@ -18,12 +18,14 @@
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
+#include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/log_file.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
 #include "ui/convert_area_unit_dialog.h"
 #include "ui/county_code_dialog.h"
+#include "ui/desktop_words.h"
 #include "ui/land_gis_doc_att_dialog.h"
 #include "ui/merge_stat_dialog.h"
 #include "ui/out_czejzd_dialog.h"
@@ -407,8 +409,10 @@ void MainWindow::ShowState() {
       (project_ ? "项目 " + project_->GetFilePath() + "  县 " + project_->GetCountyCode()
                 : std::string("没有打开项目")) +
       (database_.empty() ? "  没有统计数据库" : "  数据库 " + database_) + "  数据源 " +
-      (IsStandAloneMode() ? std::string("单机")
-                          : "网络 " + host::_ZRK_GetProfileString("数据源", "名称", ""));
+      (IsStandAloneMode()
+           ? std::string("单机")
+           : "网络 " + qt::InChinese(db::DescribeConnection(host::_AdoGetConnectionString(
+                           host::_ZRK_GetProfileString("数据源", "名称", "")))));
   status_->setText(QString::fromStdString(text));
   layers_->clear();
   if (project_) {

@@ -496,7 +496,9 @@ void RunWorkspace::RecordFailure(long failures) {
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
             const std::string& title, const std::function<void(const std::string&)>& observer,
             RunOutcome& outcome) {
-  if (!completed || log.m_bConnectionLost) {
+  // A job stopped (its database lost, or cancelled, also after its last
+  // safe point) is never published.
+  if (!completed || log.AfterJobStopped(title, std::nullopt)) {
     workspace.Abandon(work, log.m_nErrCount);
     return false;
   }

@@ -170,9 +170,9 @@ class RunWorkspace {
 // The end of a job on `work`: when `completed`, the work is published as
 // `outcome` (completed, or with failures when `log` counted some) and
 // `observer` told "publish"; a failed publish is logged under `title`.
-// Otherwise, or when `log` met the loss of the job's database (a full or
-// failing disk, a lost server), the work is abandoned. False when the job
-// failed.
+// Otherwise, or when the job was stopped (a full or failing disk, a lost
+// server, the operator's cancel, logged under `title` when it was not
+// yet), the work is abandoned. False when the job failed.
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
             const std::string& title, const std::function<void(const std::string&)>& observer,
             RunOutcome& outcome);

@@ -149,7 +149,7 @@ constexpr long long kCompactFreeShare = 10;
 short CStatContext::CompactDatabase() {
   if (m_nDbMode != 0) return 1;
   // A loss the connection met goes with it: the job ends here instead.
-  EndIfConnectionLost("压缩数据库");
+  EndIfStopped("压缩数据库");
   try {
     // A compaction writes the whole file anew (and ends the connection's
     // summed tables): worth it only when a real share of the file is free

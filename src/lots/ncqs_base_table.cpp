@@ -191,6 +191,7 @@ class NcqsPass {
     gis::Record record;
     for (long number = 1; number < count; ++number) {
       host::LindoDlgSetProgress(use_.progress, number, count);
+      if (host::JobCancelled()) context_.EndIfStopped(use_.progress);
       if (gis::ReadRecord(layer, use_.kind, number, record)) use_.book(*this, record);
     }
     return true;
@@ -403,14 +404,17 @@ short CStatContext::BuildNcqsStatData() {
     LogFailure(kTitle, "连接 " + table + " 失败", error);
     return 0;
   }
+  std::vector<host::JobStages::Stage> walks;
+  const std::vector<const NcqsLayerUse*> uses =
+      WalkedLayers(*this, std::span<const NcqsLayerUse>(kLayerUses), walks);
+  host::JobStages stages("正在建立基础汇总表", walks);
   short result = 1;
-  for (const NcqsLayerUse& use : kLayerUses) {
-    const gis::LayerHandle layer = this->*use.layer;
-    if (layer <= 0 || !gis::IsLayerValid(layer)) continue;
-    if (!NcqsPass(*this, *writer, use).Run()) {
+  for (const NcqsLayerUse* use : uses) {
+    if (!NcqsPass(*this, *writer, *use).Run()) {
       result = 0;
       break;
     }
+    stages.Done(use->progress);
   }
   try {
     writer->Close();

@@ -68,6 +68,13 @@ std::vector<std::string> StartProblems(const NcqsLayers& layers, const NcqsReque
   return problems;
 }
 
+// The stages of a rural ownership-lot run as the progress weighs them: their
+// share of a run's time.
+const std::vector<host::JobStages::Stage> kNcqsStages = {
+    {"open", 5},         {"context", 5},    {"base table", 50},
+    {"lot numbers", 25}, {"lot areas", 10}, {"publish", 5},
+};
+
 // The stages on the run's working database. False when a stage the rest
 // needs failed: the codes, the base table or its fill (which fails when no
 // parcel lies in the run's county). The lot numbers and
@@ -75,10 +82,11 @@ std::vector<std::string> StartProblems(const NcqsLayers& layers, const NcqsReque
 // not formed over lot numbers left unfinished. `built` gets the tables
 // made.
 bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer,
-                     std::vector<std::string>& built) {
+                     std::vector<std::string>& built, host::JobStages& stages) {
   const auto done = [&](const char* stage) {
-    context.EndIfConnectionLost(stage);
+    context.EndIfStopped(stage);
     host::yDebugTime(stage);
+    stages.Done(stage);
     if (observer) observer(stage);
   };
   if (context.LoadCodes() <= 0) return false;
@@ -99,7 +107,8 @@ bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& obse
 
 // The run on a database taken in a workspace: the context set up, the
 // stages, then the work published, or thrown away when the run failed.
-RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
+RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request,
+                         host::JobStages& stages) {
   CStatContext context(0, layers.parcel, layers.line, layers.point, 0, 0, 0, 0, 0, 0, request.codes,
                        request.year, request.county, request.log_path, 0, "");
   context.OpenStatLogFile();
@@ -109,6 +118,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
   std::vector<std::string> notices;
   bool ready = workspace.Open({}, error, notices);
   for (const std::string& notice : notices) context.LogNotice("数据库", notice);
+  stages.Done("open");
   RunReport report;
   std::vector<std::string> built;
   if (!ready) {
@@ -118,7 +128,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
     try {
       ready = context.InitUnits(workspace.WorkConnection(), request.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
-      ready = ready && BuildNcqsTables(context, layers.lot, request.observer, built);
+      ready = ready && BuildNcqsTables(context, layers.lot, request.observer, built, stages);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       context.LogEscaped("汇总农村权属宗地", "汇总中止", escaped);
@@ -150,9 +160,8 @@ RunReport RunNcqs(const NcqsRequest& request) {
   if (!failures.empty()) {
     report = FailedBeforeContext(request.log_path, kNcqsTitle, failures);
   } else {
-    host::LindoDlgProgress("正在汇总");
-    report = RunInWorkspace(layers, request);
-    host::LindoDlgEndProgress();
+    host::JobStages stages("正在汇总", kNcqsStages);
+    report = RunInWorkspace(layers, request, stages);
   }
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return report;

@@ -230,6 +230,7 @@ class MgPass {
     gis::Record record;
     for (long number = 1; number < count; ++number) {
       host::LindoDlgSetProgress(progress, number, count);
+      if (host::JobCancelled()) context_.EndIfStopped(progress);
       if (!gis::ReadRecord(layer_, kind, number, record)) continue;
       book(record);
     }

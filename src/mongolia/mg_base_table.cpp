@@ -234,16 +234,27 @@ namespace mg {
 
 void BookLayers(CMgStatContext& context, MgRowWriter& writer, const MgFillRules& rules) {
   const std::string* classes = context.m_strClassFld;
+  // The walks weighed in the progress by their records.
+  const auto records = [](gis::LayerHandle layer, gis::EntityKind kind) {
+    return layer > 0 ? static_cast<double>(gis::RecordCount(layer, kind)) : 0.0;
+  };
+  host::JobStages stages(
+      "正在建立内蒙古基础汇总表",
+      {{"line", records(context.m_aiLine, gis::EntityKind::kLine)},
+       {"point", records(context.m_aiPoint, gis::EntityKind::kPoint)},
+       {"parcel", records(context.m_aiParcel, gis::EntityKind::kRegion)}});
   if (context.m_aiLine > 0) {
     MgPass pass(context, writer, context.m_aiLine, {"线状地物面积", "扣除比例"});
     pass.Walk(gis::EntityKind::kLine, "正在汇总线状地物",
               [&](const gis::Record& line) { BookLine(pass, line, classes[0], rules); });
   }
+  stages.Done("line");
   if (context.m_aiPoint > 0) {
     MgPass pass(context, writer, context.m_aiPoint, {"零星地物面积"});
     pass.Walk(gis::EntityKind::kPoint, "正在汇总零星地物",
               [&](const gis::Record& point) { BookScattered(pass, point, classes[1], rules); });
   }
+  stages.Done("point");
   if (context.m_aiParcel > 0) {
     MgPass pass(context, writer, context.m_aiParcel, {"图斑地类面积", "扣除地类面积"});
     pass.Walk(gis::EntityKind::kRegion, "正在汇总地类图斑",

@@ -175,7 +175,7 @@ short CMgStatContext::CompactWorkingCopy() {
   // and the file name taken from its connection string would be no file.
   if (!m_pConn.IsOpen() || m_pConn.Kind() != db::DbKind::kEmbedded) return 1;
   // A loss the connection met goes with it: the job ends here instead.
-  EndIfConnectionLost("压缩数据库");
+  EndIfStopped("压缩数据库");
   try {
     const long long free_pages = m_pConn.Scalar("PRAGMA freelist_count").AsInteger();
     const long long pages = m_pConn.Scalar("PRAGMA page_count").AsInteger();

@@ -19,6 +19,7 @@
 #include "platform/host/host_settings.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/log_file.h"
+#include "platform/host/progress.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -130,10 +131,22 @@ AnnualSummaryResult Refused(AnnualSummaryResult result, const std::string& messa
   return result;
 }
 
+// The runs of a summary as the progress weighs them: their share of its
+// time.
+const std::vector<host::JobStages::Stage> kAnnualStages = {
+    {kGeneralRun, 70}, {kTownRun, 20}, {kMongoliaRun, 10}};
+
+// The runs in order; after the operator's cancel, which ends the run under
+// way as failed, no other runs.
 void RunSteps(const AnnualSummaryRequest& request, const AnnualRuns& runs, const JobTarget& target,
               AnnualSummaryResult& result) {
+  host::JobStages stages("正在汇总...", kAnnualStages);
+  bool go_on = true;
   const auto step = [&](const char* name, const std::function<RunReport(const std::string&)>& run) {
+    if (!go_on) return;
     result.steps.push_back({name, true, RunIntoLog(result.log_path, name, run)});
+    stages.Done(name);
+    go_on = !host::JobCancelled();
   };
   step(kGeneralRun, [&](const std::string& log) {
     StatisticsRequest statistics;
@@ -143,7 +156,7 @@ void RunSteps(const AnnualSummaryRequest& request, const AnnualRuns& runs, const
     if (request.incremental) statistics.custom_list = host::ModuleXmlFilePath("STATDATA_GX.xml");
     return runs.statistics(statistics);
   });
-  if (request.incremental) return;
+  if (request.incremental || !go_on) return;
   step(kTownRun, [&](const std::string& log) {
     TownLotRequest town;
     static_cast<JobTarget&>(town) = target;
@@ -151,7 +164,7 @@ void RunSteps(const AnnualSummaryRequest& request, const AnnualRuns& runs, const
     town.project = request.project;
     return runs.town_lots(town);
   });
-  if (!request.second_codes) return;
+  if (!request.second_codes || !go_on) return;
   if (!runs.mongolia) {
     result.steps.push_back({kMongoliaRun, false, {}});
     return;

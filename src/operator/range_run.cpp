@@ -24,6 +24,7 @@
 #include "platform/gis/project.h"
 #include "platform/gis/project_cut.h"
 #include "platform/host/log_file.h"
+#include "platform/host/progress.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -364,13 +365,13 @@ class SharedLog {
     guest_.m_nErrCount = host_.m_nErrCount;
     guest_.m_arrFirstFailures = host_.m_arrFirstFailures;
     guest_.m_arrNotices = host_.m_arrNotices;
-    guest_.m_bConnectionLost = host_.m_bConnectionLost;
+    guest_.m_bJobStopped = host_.m_bJobStopped;
   }
   ~SharedLog() {
     host_.m_nErrCount = guest_.m_nErrCount;
     host_.m_arrFirstFailures = std::move(guest_.m_arrFirstFailures);
     host_.m_arrNotices = std::move(guest_.m_arrNotices);
-    host_.m_bConnectionLost = host_.m_bConnectionLost || guest_.m_bConnectionLost;
+    host_.m_bJobStopped = host_.m_bJobStopped || guest_.m_bJobStopped;
     guest_.m_fileLog = nullptr;
     guest_.m_bLogOpen = false;
   }
@@ -491,7 +492,7 @@ void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town,
       LandStages(*land, connection, false, std::nullopt, job.made);
       // A failure of the disk the land-use stages went on from ends the
       // town run too (SharedLog passes it on).
-      land->EndIfConnectionLost("土地利用");
+      land->EndIfStopped("土地利用");
     } catch (const std::exception& escaped) {
       land->LogEscaped("土地利用", "统计中止", escaped);
     }
@@ -567,6 +568,7 @@ RangeReport RunRange(const RangeRequest& request) {
     return Refused({"范围统计没有标题为 \"" + *request.title + "\" 的报表"}, start);
   }
   RangeJob job(request);
+  host::JobStages stages("正在切割范围...", {{"cut", 30}, {"statistics", 70}});
   std::string project_path = request.project;
   if (!request.polygon.empty()) {
     std::string problem;
@@ -588,6 +590,7 @@ RangeReport RunRange(const RangeRequest& request) {
   }
   const std::string problem = CheckRange(job, project_path);
   if (!problem.empty()) return Refused({problem}, start);
+  stages.Done("cut");
   PrepareFolder(job);
   RangeReport report;
   switch (request.kind) {

@@ -55,6 +55,8 @@ void RunPair(Context& context, const Pair<Context>& pair, std::set<std::string>&
   if (pair.fill(context) <= 0 && context.m_nErrCount == logged) {
     context.LogFailure(pair.table, "汇总失败");
   }
+  // A safe point: a lost database or the operator's cancel ends the run.
+  context.EndIfStopped(pair.table);
 }
 
 using LandPair = Pair<CStatContext>;

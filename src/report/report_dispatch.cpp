@@ -19,6 +19,7 @@
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/output_folder.h"
+#include "platform/host/progress.h"
 #include "platform/host/trace.h"
 #include "report/print_stat_dlg.h"
 #include "report/report_filters.h"
@@ -266,6 +267,12 @@ void CPrintStatDlg::RunJob(db::Connection& database, const PrintJob& job, const 
     Refuse(job.name, job.refusal);
     return;
   }
+  // After the operator's cancel no report is begun: each one left is not
+  // written, without a box of its own (the print's summary counts them).
+  if (host::JobCancelled()) {
+    outcomes_.push_back({job.name, {}, "作业已取消"});
+    return;
+  }
   try {
     (this->*(job.entry->writer))(database, call.output_folder, call.template_path, job.name,
                                  call.region_code, call.unit, call.server_names, call.year,
@@ -438,6 +445,7 @@ void CPrintStatDlg::PrintApart(db::Connection& database, const std::vector<Print
   for (std::size_t i : groups.first) run(database, i);
   RunGroupsApart(database, workers, groups.apart, jobs.size(), run, [&](std::size_t i) {
     held[i].PassOn();
+    host::StepStage(static_cast<long>(i + 1), static_cast<long>(jobs.size()));
     for (ReportOutcome& outcome : outcomes[i]) outcomes_.push_back(std::move(outcome));
   });
 }
@@ -475,10 +483,15 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
   const std::vector<PrintJob> jobs = JobsOf(*names);
   const PrintGroups groups = GroupsOf(jobs);
   const std::size_t workers = WritersApart(groups.apart.size());
+  // The reports are the print's one stage, a step each.
+  host::JobStages stages("正在出表...", {{"reports", 1}});
   if (workers >= 2) {
     PrintApart(database, jobs, call, groups, workers);
   } else {
-    for (const PrintJob& job : jobs) RunJob(database, job, call);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      host::StepStage(static_cast<long>(i), static_cast<long>(jobs.size()));
+      RunJob(database, jobs[i], call);
+    }
   }
   database.Close();
   return Failures() == 0 ? 1 : 0;

@@ -334,6 +334,7 @@ short CPrintStatDlg::WriteSplitReport(const WriterCall& call, const WriterPlan& 
       book.SetAreaDecimals(UnitDecimals(call.unit));
       book.CopyAddModifySheet(name, {sheets.begin() + first, sheets.begin() + last}, 1);
       for (std::size_t i = first; i < last; ++i) {
+        if (host::JobCancelled()) throw Refusal("作业已取消");
         pairs.back().value = VillageHeading(settings_, codes[i]);
         CheckHeaderValue(pairs.back());
         const ReportQuery query = split.query(call, files.stat_tbl, codes[i]);

@@ -137,9 +137,7 @@ void CReportDataDlg::OnGenerate() {
   request.output_folder = output_folder_;
   request.statistics_folder = statistics_folder_;
   JobScope job(*this);
-  host::LindoDlgProgress("正在生成数据...");
   m_lastResult = GenerateReportData(request);
-  host::LindoDlgEndProgress();
   const RunReport& report = m_lastResult.report;
   // The earlier program said it was done even when tables failed to copy:
   // those are named.

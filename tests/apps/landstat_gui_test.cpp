@@ -16,6 +16,7 @@
 #include "county_writer.h"
 #include "engine/database_helpers.h"
 #include "main_window.h"
+#include "platform/host/ini_file.h"
 #include "platform/host/notifier.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -176,6 +177,19 @@ TEST(LandstatGui, TheDatabaseGoesWithTheProject) {
   WithDialog<CStatYearDataDlg>(window.OperatorAction(0), [](CStatYearDataDlg& summary) {
     EXPECT_EQ(summary.YearList()->topLevelItemCount(), 0);
   });
+}
+
+// The status bar names the configured server without its password.
+TEST(LandstatGui, StatusBarHidesTheServersPassword) {
+  testing::ScopedProgramDir home;
+  ASSERT_TRUE(host::_ZRK_WriteProfileString("数据源", "模式", "网络"));
+  ASSERT_TRUE(host::_ZRK_WriteProfileString("数据源", "名称",
+                                            "host=db.local dbname=tdly password=Secret42"));
+  gui::MainWindow window;
+  const std::string status = window.StatusText()->text().toStdString();
+  EXPECT_NE(status.find("host=db.local"), std::string::npos) << status;
+  EXPECT_NE(status.find("dbname=tdly"), std::string::npos) << status;
+  EXPECT_EQ(status.find("Secret42"), std::string::npos) << status;
 }
 
 // The operator's dialogs open from the 统计 menu, titled as their entries.

@@ -475,7 +475,7 @@ TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
     void SetText(const std::string& text) override {
       if (text == "正在转换土地利用数据") throw std::runtime_error("stopped");
     }
-    void Step(const std::string&, long, long) override {}
+    void Step(const std::string&, double) override {}
     void End() override {}
   } failing;
   host::Progress* const shown = host::SetProgress(&failing);

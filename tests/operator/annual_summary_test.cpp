@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cancelling_progress.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -195,6 +196,25 @@ TEST_F(AnnualSummaryTest, NamesTheRunThatFailedAndRefusesAnUnsoundYear) {
   EXPECT_EQ(link.message, "无法建立日志文件");
   EXPECT_TRUE(unrun.calls.empty());
   EXPECT_EQ(ReadFileBytes(linked.path() / "victim"), "keep");
+}
+
+// The operator's cancel ends the run under way as failed (the fake's
+// statistics run hears it) and starts no later run.
+TEST_F(AnnualSummaryTest, ACancelStartsNoLaterRun) {
+  testing::CancellingProgress progress;
+  FakeRuns fake;
+  fake.failing = "statistics";
+  AnnualRuns runs = fake.Runs(true);
+  const auto statistics = runs.statistics;
+  runs.statistics = [&](const StatisticsRequest& request) {
+    progress.cancelled = true;
+    return statistics(request);
+  };
+  AnnualSummaryRequest request = Request();
+  request.second_codes = reinterpret_cast<gis::RuralCode*>(this);  // only compared to null
+  const AnnualSummaryResult result = RunAnnualSummary(request, nullptr, runs);
+  EXPECT_EQ(fake.calls, std::vector<std::string>{"statistics 0"});
+  EXPECT_EQ(result.report.outcome, RunOutcome::kFailed);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "report/print_stat_dlg.h"
 #include "report/report_filters.h"
 #include "report_readback.h"
+#include "support/cancelling_progress.h"
 #include "support/test_databases.h"
 
 namespace landstat::report {
@@ -177,12 +178,16 @@ class ReportWriterTest : public BothEngines {
   // path, empty when none was written.
   std::string Write(const std::string& report, const std::string& region = "3301",
                     const std::string& tmpl = {}) {
-    const std::vector<std::string> names{report};
-    const short result = dialog_.DispatchReportTables(
-        out_.path().string(), database().ConnectionString(), &names,
-        tmpl.empty() ? template_ : tmpl, region, kSquareMetre, Mode(), "2009", "330102");
+    const short result = Print({report}, region, tmpl);
     EXPECT_EQ(result, dialog_.Outcomes().back().Written() ? 1 : 0) << report;
     return dialog_.Outcomes().back().path;
+  }
+  // Prints `names` for `region` in square metres through the dispatcher.
+  short Print(const std::vector<std::string>& names, const std::string& region = "3301",
+              const std::string& tmpl = {}) {
+    return dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
+                                        tmpl.empty() ? template_ : tmpl, region, kSquareMetre,
+                                        Mode(), "2009", "330102");
   }
 
   std::string Codes(const std::string& path) {
@@ -304,11 +309,7 @@ TEST_P(ReportWriterTest, FailuresAreNamedAndLeaveNoFile) {
 // still written.
 TEST_P(ReportWriterTest, AnyFailureIsCountedAndTheNextReportWritten) {
   fs::create_directories(out_.path() / "3301甲_平方米.xlsx" / "inside");
-  const std::vector<std::string> names{"报表甲", "报表乙"};
-  EXPECT_EQ(
-      dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
-                                   template_, "3301", kSquareMetre, Mode(), "2009", "330102"),
-      0);
+  EXPECT_EQ(Print({"报表甲", "报表乙"}), 0);
   ASSERT_EQ(dialog_.Outcomes().size(), 2u);
   EXPECT_FALSE(dialog_.Outcomes()[0].Written());
   EXPECT_THAT(dialog_.Outcomes()[0].message, HasSubstr("3301甲_平方米.xlsx"));
@@ -319,6 +320,18 @@ TEST_P(ReportWriterTest, AnyFailureIsCountedAndTheNextReportWritten) {
   }
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::string>{"3301乙_平方米.xlsx", "3301甲_平方米.xlsx"}));
+}
+
+// A print cancelled begins no report: each is counted as not written,
+// nothing is left in the folder, and no box is shown for each.
+TEST_P(ReportWriterTest, ACancelledPrintBeginsNoReport) {
+  testing::CancellingProgress progress;
+  progress.cancelled = true;
+  EXPECT_EQ(Print({"报表甲", "报表乙"}), 0);
+  ASSERT_EQ(dialog_.Outcomes().size(), 2u);
+  for (const ReportOutcome& outcome : dialog_.Outcomes()) EXPECT_FALSE(outcome.Written());
+  EXPECT_TRUE(fs::is_empty(out_.path()));
+  EXPECT_TRUE(notifier_.messages.empty());
 }
 
 // The land-use table of the town lots has no administrative code: the
