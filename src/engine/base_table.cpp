@@ -19,6 +19,7 @@
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
+#include "platform/text/number_text.h"
 
 namespace landstat {
 namespace {
@@ -307,6 +308,11 @@ class LayerPass {
   // An area field as a number; nothing (logged) when it cannot be counted.
   std::optional<double> Area(const gis::Record& record, const char* field) {
     return checks_.Area(record, field);
+  }
+
+  // A field's text as the layer stores it, unchecked.
+  std::string StoredText(const gis::Record& record, const std::string& field) const {
+    return checks_.StoredText(record, field);
   }
 
   // Whether a linear feature is halved (its ratio logged when it is
