@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,19 @@ long BeginRunRecord(db::Connection& connection, const std::string& year, const s
 
 // Writes the end of a job; raises DbError when the record cannot be written.
 void FinishRunRecord(db::Connection& connection, long id, RunOutcome outcome, long failures);
+
+// Writes into a job's record the families it left out, by base name (a
+// layer lacked a field they need, so that its base table cannot give their
+// figures): the jobs that build tables from that base table afterwards (a
+// unit conversion) leave them out too. Raises DbError.
+void RecordLeftOutFamilies(db::Connection& connection, long id,
+                           const std::set<std::string>& families);
+
+// The families the newest completed statistics run of a year and county
+// left out (RecordLeftOutFamilies); none for a run that left none out or
+// was recorded by a version that did not keep them. Raises DbError.
+std::set<std::string> FamiliesLeftOutByRun(db::Connection& connection, const std::string& year,
+                                           const std::string& county);
 
 // The newest job of a year and county (any year and county when both are
 // empty), if any was recorded.

@@ -371,6 +371,10 @@ void RunWorkspace::Enter(db::Connection& work) {
   if (!OnWorkingCopy() && !work.InTransaction()) work.BeginTrans();
 }
 
+void RunWorkspace::RecordLeftOut(db::Connection& work, const std::set<std::string>& families) {
+  RecordLeftOutFamilies(work, record_id_, families);
+}
+
 bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failures,
                            std::string& error) {
   if (!open_) {

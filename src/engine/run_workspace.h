@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,10 @@ class RunWorkspace {
   // does.
   static std::string RunningJob(db::Connection& database, const std::string& year,
                                 const std::string& county);
+
+  // Writes into the job's record, as part of its work, the families it left
+  // out (RecordLeftOutFamilies). Raises DbError.
+  void RecordLeftOut(db::Connection& work, const std::set<std::string>& families);
 
   // Makes the work the database's, with the record of its end. The job's
   // connection is closed. False, with `error`, when that failed, or when

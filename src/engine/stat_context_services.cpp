@@ -17,6 +17,7 @@
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/text_encoding.h"
+#include "resources/resources.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -25,6 +26,7 @@ void CStatContext::LeaveOutTablesWithout(LayerChecks& checks, std::span<const Fi
   const RunVariant run{m_strVersion};
   for (const FieldNeed* need : checks.Lacking(needs)) {
     if (need->version_word && !run.Has(need->version_word)) continue;
+    m_setTablesLackingFields.insert(need->tables.begin(), need->tables.end());
     const std::vector<std::string> left = FamiliesReading(m_setRunFamilies, need->tables);
     if (left.empty()) continue;
     std::string listed;
@@ -96,14 +98,17 @@ short CStatContext::FillXzqNames(const std::string& table, const std::string& co
   }
 }
 
-bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name) const {
-  if (name.empty()) return false;
+std::string CStatContext::StatSqlScriptPath(const std::string& name) const {
   // Every server mode reads the server scripts: the Oracle ones when the
   // server is Oracle.
   const char* folder = m_nDbMode == 0 ? "Access" : (m_bOracle ? "Oracle" : "SQL");
-  const fs::path path = fs::path(host::ConfigDir()) / folder / ("STAT_" + name + ".sql");
+  return (fs::path(host::ConfigDir()) / folder / ("STAT_" + name + ".sql")).string();
+}
+
+bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name) const {
+  if (name.empty()) return false;
   std::string content;
-  if (!text::ReadTextFile(path.string(), content)) return false;
+  if (!text::ReadTextFile(StatSqlScriptPath(name), content)) return false;
   std::istringstream lines(content);
   text.clear();
   for (std::string line; std::getline(lines, line);) {
@@ -111,6 +116,23 @@ bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name)
     text += line + "\r\n";
   }
   return true;
+}
+
+std::optional<std::string> CStatContext::StatementScript(const std::string& name, int resource,
+                                                         const std::string& table) {
+  std::string text;
+  if (LoadStatSqlScript(text, name)) {
+    // A file beside the configuration wins over the built-in copy.
+    if (text.find_first_not_of(" \t\r\n") != std::string::npos) return text;
+    LogFailure(table, "未生成: 语句脚本 " + StatSqlScriptPath(name) + " 为空");
+    return std::nullopt;
+  }
+  if (resource != 0) {
+    text = LoadResourceText(resource, "SQL");
+    if (!text.empty()) return text;
+  }
+  LogFailure(table, "未生成: 缺少语句脚本 " + StatSqlScriptPath(name));
+  return std::nullopt;
 }
 
 short CStatContext::SetSourceLayers(short parcel, short line, short point) {

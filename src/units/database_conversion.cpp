@@ -7,7 +7,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
+#include <vector>
 
+#include "engine/run_record.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
@@ -50,6 +53,27 @@ bool RunHadGroupLevel(CStatContext& context) {
   return true;
 }
 
+// The converted families the statistics run left out (a layer lacked a
+// field they need, so the base table cannot give their figures), and those
+// that read them: the conversion leaves them out too, named in one notice.
+void LeaveOutWhatTheRunLeftOut(CStatContext& context) {
+  const std::set<std::string> recorded =
+      FamiliesLeftOutByRun(context.m_pConn, context.m_strPrefix1, context.m_strPrefix2);
+  if (recorded.empty()) return;
+  std::set<std::string> converted;
+  for (const TableFamily* family : ConvertedFamilies()) converted.insert(family->base);
+  std::vector<const char*> tables;
+  for (const std::string& table : recorded) tables.push_back(table.c_str());
+  std::string listed;
+  for (const std::string& base : FamiliesReading(converted, tables)) {
+    context.m_setLeftOutFamilies.insert(base);
+    listed += (listed.empty() ? "" : ", ") + base;
+  }
+  if (!listed.empty()) {
+    context.LogNotice("转换面积单位", "统计时图层缺少这些表需要的字段, 不生成 " + listed);
+  }
+}
+
 // The statistics context of a conversion: no layers, the codes, the log.
 std::unique_ptr<CStatContext> MakeContext(const ConversionArguments& arguments) {
   auto context = std::make_unique<CStatContext>(
@@ -74,6 +98,7 @@ bool SetUpContext(CStatContext& context, const ConversionArguments& arguments,
     const short source = context.RecordedUnit("statdata");
     if (source != kNoUnit) context.m_nUnitSrc = source;
     if (arguments.group_level < 0) context.m_bGroupLevel = RunHadGroupLevel(context);
+    LeaveOutWhatTheRunLeftOut(context);
   } catch (const db::DbError& error) {
     context.LogFailure("转换面积单位", std::string("读取统计的面积单位失败 ") + error.what());
     return false;
@@ -137,6 +162,7 @@ short Rebuild(CStatContext& context, short target) {
   if (RebuildExtensionTable(context, target) == 0) return 0;
   host::yDebugTime("statdataex rebuilt");
   for (const TableFamily* family : ConvertedFamilies()) {
+    if (context.m_setLeftOutFamilies.count(family->base)) continue;
     const FamilyConversion& table = *family->conversion;
     host::LindoDlgProgressSetText(table.progress);
     // A failed create or fill is logged by the builder and does not stop
