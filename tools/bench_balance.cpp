@@ -21,6 +21,7 @@
 #include "platform/db/sql_dialect.h"
 #include "platform/gis/layers.h"
 #include "platform/gis/rural_code.h"
+#include "report/balance_units.h"
 #include "report/change_balance.h"
 #include "resources/resources.h"
 
@@ -133,7 +134,7 @@ void Run(const char* engine, Connection& conn, long parcels, long changes) {
     std::cerr << "bench_balance: " << engine << ": " << notes.failure << "\n";
     return;
   }
-  const double converted = Seconds([&] { landstat::report::AreaTypeConv(table, 1); });
+  const double converted = Seconds([&] { landstat::report::BalanceTableInUnit(table, 1, 2); });
   std::printf(
       "%-9s %9ld base rows %8ld changes  made %7.2f s  balance table %7.2f s  to mu %5.3f s"
       "  (records 1 to %ld)\n",

@@ -232,6 +232,32 @@ void PrintLeftOut(const std::vector<report::LeftOutReport>& reports, const char*
   }
 }
 
+// A balance sheet named with --report goes to its writer even when its
+// years are not both there: the writer refuses it in its own words, naming
+// the file, table or layer it lacks. The order of `names` is kept.
+void HandNamedBalanceSheets(const report::CPrintStatDlg& dialog,
+                            const std::vector<std::string>& names,
+                            report::ReportSelection& selection) {
+  const auto balance_sheet = [&](const report::LeftOutReport& report) {
+    const char* writer = dialog.RouteOf(report.name).writer;
+    return writer != nullptr && std::string_view(writer) == "PrintBalanceSheet";
+  };
+  std::vector<report::LeftOutReport>& not_built = selection.not_built;
+  if (std::none_of(not_built.begin(), not_built.end(), balance_sheet)) return;
+  std::vector<std::string> writable;
+  for (const std::string& name : names) {
+    const bool handed = std::any_of(not_built.begin(), not_built.end(), [&](const auto& report) {
+      return report.name == name && balance_sheet(report);
+    });
+    const auto& before = selection.writable;
+    if (handed || std::find(before.begin(), before.end(), name) != before.end()) {
+      writable.push_back(name);
+    }
+  }
+  std::erase_if(not_built, balance_sheet);
+  selection.writable = std::move(writable);
+}
+
 // Where a job runs on the year and county reported now; empty when none
 // does. Its tables are being replaced.
 std::string JobOn(const Workplace& place) {
@@ -283,6 +309,7 @@ int WriteReports(const Options& options, Workplace& place) {
     // Reports whose table this county's runs did not build, or whose writer
     // this version lacks, are listed apart; asked for by name, they fail.
     selection = dialog.SelectReports(database, table_names, unit, names);
+    if (options.Has("report")) HandNamedBalanceSheets(dialog, names, selection);
   }
   if (!selection.unit_not_held.empty()) {
     std::cerr << "landstat report: " << selection.unit_not_held << "; no workbook written\n";

@@ -310,8 +310,8 @@ class LayerPass {
     return checks_.Area(record, field);
   }
 
-  // A field's text as the layer stores it, unchecked.
-  std::string StoredText(const gis::Record& record, const std::string& field) const {
+  // A field's text as the source stores it.
+  std::string StoredText(const gis::Record& record, const char* field) const {
     return checks_.StoredText(record, field);
   }
 

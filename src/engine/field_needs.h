@@ -7,10 +7,13 @@
 // (CStatContext::LeaveOutTablesWithout), with one failure, and the run
 // builds the rest.
 
+#include <set>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/layer_checks.h"
+#include "engine/table_family.h"
 
 namespace landstat {
 
@@ -26,6 +29,16 @@ enum class SurveyWalk {
 };
 
 std::span<const FieldNeed> FieldNeedsOf(SurveyWalk walk);
+
+// Of the fields of `needs` the layer of `checks` lacks, each that a family
+// of a run needs (`run`: its families by base name, of `kind`, asked for as
+// `variant`) is one failure naming the layer, the field and the tables not
+// built. Gives those families and the families that read them: the run
+// leaves them out.
+std::set<std::string> FamiliesLackingFields(LayerChecks& checks, std::span<const FieldNeed> needs,
+                                            const std::set<std::string>& run,
+                                            const RunVariant& variant,
+                                            FamilyKind kind = FamilyKind::kGeneral);
 
 // The families that read the district table ZB_XZXQ: without its fields
 // the table is not made, and they are left out. The island tables read it

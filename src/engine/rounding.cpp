@@ -14,7 +14,8 @@ double Settled(double value) {
   return std::strtod(digits, nullptr);
 }
 
-// The value in whole units of the n-th decimal, rounded (halves upward).
+// The value in whole units of the n-th decimal, rounded (halves away from
+// zero).
 // Kept as a double: a value too large for the grid to matter stays as it is.
 double Units(double value, int decimals) {
   // Well away from a half, the decimal form rounds as the binary value
@@ -25,7 +26,7 @@ double Units(double value, int decimals) {
   if (std::fabs(near) < 1e12 && std::fabs(near - whole) < 0.25) return whole;
   const double scaled = Settled(Settled(value) * std::pow(10.0, decimals));
   if (std::fabs(scaled) >= 0x1p52) return scaled;
-  return std::floor(scaled + 0.5);
+  return std::copysign(std::floor(std::fabs(scaled) + 0.5), scaled);
 }
 
 }  // namespace

@@ -212,9 +212,13 @@ bool CStatContext::PiecesLieInCounty(const std::string& table) {
   }
   const db::Value first = m_pConn.Scalar("select min(座落单位代码) from " + table);
   if (first.IsNull()) return true;
-  LogFailure("县级行政区代码 " + m_strPrefix2,
-             "没有图斑座落于县 " + m_strPrefix2 + ", 图斑座落于县 " + first.AsText().substr(0, 6));
+  LogNoPieceInCounty(first.AsText());
   return false;
+}
+
+void CStatContext::LogNoPieceInCounty(const std::string& code) {
+  LogFailure("县级行政区代码 " + m_strPrefix2,
+             "没有图斑座落于县 " + m_strPrefix2 + ", 图斑座落于县 " + code.substr(0, 6));
 }
 
 std::string CStatContext::GroupCodesLike() const {

@@ -230,9 +230,10 @@ class CStatContext : public StatRunLog {
   // BalanceStatDataByUnit: the same without the village level, for the
   // farmland copies. Each copy is read once into memory (units::CopyRows),
   // the passes decide there and only the changed rows are written back.
-  // Rows of a copy and of the source are paired by their number 序号. A
-  // distribution that cannot reach its total stops and is logged; it never
-  // runs without end.
+  // Rows of a copy and of the source are paired by their number 序号 (the
+  // farmland copies by the columns they are condensed by). A distribution
+  // that cannot reach its total stops and is logged; it never runs without
+  // end.
   short BalanceStatData();
   // The same, where the copies in `filled` are already in memory.
   short BalanceStatData(std::vector<std::unique_ptr<units::CopyRows>>& filled);
@@ -272,6 +273,16 @@ class CStatContext : public StatRunLog {
   // (county, townships, villages, units) with classes to totals, or row by
   // row for the enclave tables of unit pairs.
   short BalanceSummaryLevels(const std::string& table, SummaryShape shape);
+  // A total column and the columns it is the sum of.
+  using ColumnSum = std::pair<std::string, std::vector<std::string>>;
+  // The unit rows (19-character codes) of a converted summary table made to
+  // add up to their village row (12 characters), which stays as it is: each
+  // column of `stepped` of the units steps to the village's figure, largest
+  // first, then each total of `sums`, in order, becomes the sum of its
+  // columns in every unit row. 1, or 0 after a logged failure (the table
+  // as it was).
+  short BalanceUnitRows(const std::string& table, const std::vector<std::string>& stepped,
+                        const std::vector<ColumnSum>& sums, int decimals);
   // The slope table and the farmland tables after a unit conversion.
   short BalanceGdPdMjHz();
   short BalanceJbntQktj();
@@ -609,9 +620,10 @@ class CStatContext : public StatRunLog {
   // The rural ownership-lot tables (lots/ncqs_*.cpp).
   // BuildNcqsStatData: statdata_ncqs (created empty) filled from the linear
   // features, the scattered features and the parcels, one row per piece
-  // booked to a parcel; a record whose values cannot be counted is logged
-  // naming layer, record and field and left out. 0 when the table cannot be
-  // written or a layer lacks a field the rows need.
+  // booked to a parcel; a record whose values cannot be counted, and a
+  // piece located in another county, is logged naming layer, record and
+  // field and left out. 0 when the table cannot be written, a layer lacks a
+  // field the rows need or no parcel lies in the county.
   // AssignParcelLotNo: the lot number "地籍号" of the lot of `lot_layer`
   // that holds a point inside each parcel, written onto the rows of that
   // parcel (same number, location code and ownership nature); parcels in
@@ -620,8 +632,8 @@ class CStatContext : public StatRunLog {
   // give no lot number. 0 after a logged failure.
   // BuildNczdAreaTable: the per-lot sums of the rows with a lot number
   // replace this county's rows of NCZD_AREA (made when missing), in the
-  // unit the host's setting ZD_SET/宗地面积单位 names. 0 after a logged
-  // failure.
+  // unit the host's setting ZD_SET/宗地面积单位 names (hectares without
+  // one). 0 after a logged failure, with the county's earlier rows kept.
   short BuildNcqsStatData();
   short AssignParcelLotNo(short lot_layer);
   short BuildNczdAreaTable();
@@ -661,6 +673,10 @@ class CStatContext : public StatRunLog {
   // its copy in `unit` (marks kept): 1, 0 after a logged failure, -1 when
   // the square-metre copy's row-lock limit stays too low.
   short CondenseJbntRows(const std::string& source, const std::string& target, short unit);
+  // The columns the farmland copies are condensed by, 座落单位代码 first:
+  // every copy of a farmland base table holds each group once, so they pair
+  // a target copy's row with its source row.
+  std::vector<std::string> JbntCopyKey() const;
 
   // The Guangdong farmland set (farmland/jbnt_gd_*.cpp), under "广东农村":
   // its own base table statdata_jbntGD filled from the three farmland
@@ -926,6 +942,9 @@ class CStatContext : public StatRunLog {
   // code given and the one the pieces carry, when none does (an empty
   // table is left to the checks of its pieces). May throw DbError.
   bool PiecesLieInCounty(const std::string& table);
+  // The failure of a run whose pieces lie in the county of location code
+  // `code`, none in the run's.
+  void LogNoPieceInCounty(const std::string& code);
 
   // Layers (0 or less: absent).
   short m_aiXzq = 0, m_aiParcel = 0, m_aiLine = 0, m_aiPoint = 0;

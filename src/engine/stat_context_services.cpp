@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/database_helpers.h"
+#include "engine/field_needs.h"
 #include "engine/layer_checks.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_context.h"
@@ -23,17 +24,9 @@ namespace landstat {
 namespace fs = std::filesystem;
 
 void CStatContext::LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs) {
-  const RunVariant run{m_strVersion};
-  for (const FieldNeed* need : checks.Lacking(needs)) {
-    if (need->version_word && !run.Has(need->version_word)) continue;
-    m_setTablesLackingFields.insert(need->tables.begin(), need->tables.end());
-    const std::vector<std::string> left = FamiliesReading(m_setRunFamilies, need->tables);
-    if (left.empty()) continue;
-    std::string listed;
-    for (const std::string& base : left) listed += (listed.empty() ? "" : ", ") + base;
-    checks.LogLacking(need->field, "不生成需要该字段的表 " + listed);
-    m_setLeftOutFamilies.insert(left.begin(), left.end());
-  }
+  const std::set<std::string> left =
+      FamiliesLackingFields(checks, needs, m_setRunFamilies, RunVariant{m_strVersion});
+  m_setLeftOutFamilies.insert(left.begin(), left.end());
 }
 
 short CStatContext::IsTableExist(const std::string& table) {

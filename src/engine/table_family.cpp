@@ -153,7 +153,7 @@ bool RunBuilds(const std::string& base, const RunVariant& run) {
 }
 
 std::vector<std::string> FamiliesReading(const std::set<std::string>& run,
-                                         std::span<const char* const> tables) {
+                                         std::span<const char* const> tables, FamilyKind kind) {
   std::set<std::string> reading;
   for (const char* table : tables) {
     if (run.count(table)) reading.insert(table);
@@ -161,7 +161,7 @@ std::vector<std::string> FamiliesReading(const std::set<std::string>& run,
   // A family is built after those it reads: one pass in stage order finds
   // every reader, also a reader of a reader.
   std::vector<std::string> ordered;
-  for (const TableFamily* family : InStageOrder(FamilyKind::kGeneral)) {
+  for (const TableFamily* family : InStageOrder(kind)) {
     const bool reads = std::any_of(family->after.begin(), family->after.end(),
                                    [&](const char* base) { return reading.count(base) != 0; });
     if (reads && run.count(family->base)) reading.insert(family->base);

@@ -130,11 +130,12 @@ std::vector<std::string> TablesNotHeld(db::Connection& database,
 // the units it no longer makes, then the tables; empty when both are.
 std::string NotRebuiltNotice(const std::vector<std::string>& units,
                              const std::vector<std::string>& tables);
-// Of the families of a run (`run`, by base name), those among `tables` and
-// those that read them (TableFamily::after), directly or through others, in
-// stage order.
+// Of the families of a run (`run`, by base name; of the general run, or
+// of the run of `kind`), those among `tables` and those that read them
+// (TableFamily::after), directly or through others, in stage order.
 std::vector<std::string> FamiliesReading(const std::set<std::string>& run,
-                                         std::span<const char* const> tables);
+                                         std::span<const char* const> tables,
+                                         FamilyKind kind = FamilyKind::kGeneral);
 // The families the unit conversion rebuilds, in the conversion's order.
 std::vector<const TableFamily*> ConvertedFamilies();
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
 #include "platform/db/db_error.h"
@@ -108,23 +109,32 @@ short CStatContext::SumJbntKtzGd(const std::string& table, short scope, short un
 
   // The sums of the source unit, in the table's own unit on its decimals:
   // the factor between the two (none when they agree), the decimals of the
-  // table's unit.
+  // table's unit. The table in the source unit keeps its sums as summed,
+  // only their binary tails cut.
   const char* factor = FactorText(m_nUnitSrc, unit);
+  const int stored = *factor ? decimals : kSummedDecimals;
   const bool converted = *factor ? ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, table,
                                                    lists.k_columns, factor, decimals) != 0
-                                 : RoundAreaColumns(m_pConn, table, decimals) != 0;
+                                 : RoundAreaColumns(m_pConn, table, stored) != 0;
   if (!converted) LogFailure(kKtzTitle, table + " 面积单位转换失败");
   // The total of a row is the sum of its three-character classes.
   if (!lists.three_character.empty() &&
-      SetSumFldValue(m_pConn, table, "XZQZMJ", lists.three_character, Dialect(), decimals) == 0) {
+      SetSumFldValue(m_pConn, table, "XZQZMJ", lists.three_character, Dialect(), stored) == 0) {
     LogFailure(kKtzTitle, table + " 汇总XZQZMJ失败");
+  }
+  // The converted unit rows add up to their village, as the villages to
+  // their township.
+  if (*factor && m_bGroupLevel) {
+    std::vector<ColumnSum> sums;
+    if (!lists.three_character.empty()) sums.emplace_back("XZQZMJ", lists.three_character);
+    BalanceUnitRows(table, lists.k_columns, sums, decimals);
   }
 
   // Townships from the converted village rows as stored, the county from
   // the townships: each is the sum of the rows below it.
-  RunLoggedStatement(LevelRollUp(head, lists.k_sums, table, 9, decimals), kKtzTitle,
+  RunLoggedStatement(LevelRollUp(head, lists.k_sums, table, 9, stored), kKtzTitle,
                      "汇总广东乡级数据失败", true);
-  RunLoggedStatement(LevelRollUp(head, lists.k_sums, table, 6, decimals), kKtzTitle,
+  RunLoggedStatement(LevelRollUp(head, lists.k_sums, table, 6, stored), kKtzTitle,
                      "汇总广东县级数据失败", true);
   FillXzqNames(table, "XZQDM", "XZQMC");
   return 1;

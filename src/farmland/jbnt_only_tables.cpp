@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
 #include "farmland/farmland_rules.h"
@@ -62,7 +63,7 @@ void FillSummedInMemory(CStatContext& context, const std::string& target) {
                              OnlyRowsCondition(context),
                              kGroupColumns,
                              {"土地总面积"},
-                             context.DecimalsOf(context.m_nUnitSrc)};
+                             kSummedDecimals};
   for (const std::string& field : context.m_arrStatFields) {
     if (farmland::IsClassColumn(field)) query.sums.push_back(field);
   }
@@ -94,7 +95,7 @@ short CStatContext::FillJbntOnlyTable(const std::string& target) {
     if (m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle) {
       FillSummedInMemory(*this, target);
     } else {
-      m_pConn.Execute(Dialect().RoundSums(JbntOnlyFillStatement(target), DecimalsOf(m_nUnitSrc)));
+      m_pConn.Execute(Dialect().RoundSums(JbntOnlyFillStatement(target), kSummedDecimals));
     }
     return 1;
   } catch (const db::DbError& error) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/database_helpers.h"
+#include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
@@ -71,9 +72,8 @@ struct Condensation {
   bool keeps_marks;     // the farmland marks among the group columns
   const char* message;  // the failure's log message
   bool checks_lock_limit;
-  // The copy in the source unit is not converted: its sums are stored on
-  // that unit's decimals. Below 0: stored as summed (a copy the conversion
-  // rounds afterwards).
+  // The decimals the sums are stored with. Below 0: as summed (a copy the
+  // conversion rounds afterwards).
   int decimals = -1;
   // On a server, a target copy's sums converted to this unit and rounded to
   // `converted_decimals` as they are stored, as the conversion's UPDATE
@@ -129,9 +129,11 @@ short CheckRowLockLimit(CStatContext& context, const std::string& table) {
   return -1;
 }
 
-// The condensation into `target`, the copy in `unit`.
+// The condensation into `target`, the copy in `unit`. The copy in the
+// source unit is not converted: it keeps its sums as summed, only their
+// binary tails cut, and the converted copies are balanced against its total.
 Condensation UnitCopyStep(const CStatContext& context, const std::string& target, short unit) {
-  const int decimals = unit == context.m_nUnitSrc ? context.m_nDecSrc : -1;
+  const int decimals = unit == context.m_nUnitSrc ? kSummedDecimals : -1;
   if (unit == kSquareMetre) return {target, true, "statdata_jbntex", true, decimals};
   return {target, true, unit == kHectare ? "statdata_jbnt" : "statdata_jbntex", false, decimals};
 }
@@ -174,6 +176,17 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
 
 }  // namespace
 
+std::vector<std::string> CStatContext::JbntCopyKey() const {
+  // The location first: a source row is looked up by it.
+  std::vector<std::string> key = {"座落单位代码"};
+  for (const auto* columns : {&kMarkColumns, &kPlaceColumns}) {
+    for (const std::string& column : *columns) {
+      if (column != key.front()) key.push_back(column);
+    }
+  }
+  return key;
+}
+
 short CStatContext::CondenseJbntRows(const std::string& source, const std::string& target,
                                      short unit) {
   return Condense(*this, UnitCopyStep(*this, target, unit), source);
@@ -211,8 +224,9 @@ void CStatContext::BuildJbntBaseDataCopies() {
       step.converted_unit = unit;
       step.converted_decimals = targets[unit];
     }
-    // The copy in the source unit holds rounded sums: the copies to be
-    // converted take the sums as summed, from a copy condensed without it.
+    // The copy in the source unit holds its sums cut to a fixed grid: the
+    // copies to be converted take the sums as summed, from a copy condensed
+    // without it.
     if (condensed.empty() || !copy_rows || step.decimals >= 0) {
       // Rows stored also when the square-metre copy's row-limit check ends -1.
       if (Condense(*this, step) != 0 && step.decimals < 0) condensed = step.target;

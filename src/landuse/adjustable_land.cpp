@@ -3,7 +3,7 @@
 // township and county, and by ownership unit when the run has that level.
 // The embedded database sums ten fixed columns and balances its hectare and
 // mu tables against the square-metre one; a server sums the K columns the
-// table has.
+// table has. On both, the converted unit rows add up to their village.
 
 #include <fmt/printf.h>
 
@@ -181,6 +181,8 @@ short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, s
     ConvertFldValue(m_pConn, 1, target, total, FactorText(kSquareMetre, unit), decimals);
     BalanceKtzTotals("ZPMKTZ", target, std::pow(10.0, -decimals), decimals,
                      unit == kHectare ? 0.0001 : 0.0015);
+    if (m_bGroupLevel)
+      BalanceUnitRows(target, FixedColumns(), {{"XZQZMJ", FixedColumns()}}, decimals);
   }
   for (const auto& [length, message] :
        {std::pair{9, kTownshipFailed}, std::pair{6, kCountyFailed}}) {
@@ -243,11 +245,13 @@ short CStatContext::SumKtz(const std::string& target, short scope, short unit, s
       return 0;
     }
   }
-  if (unit == kHectare || unit == kMu) {
+  const bool converts = unit == kHectare || unit == kMu;
+  if (converts) {
     ConvertFldValue(m_pConn, m_bOracle ? 2 : 1, target, converted, FactorText(kSquareMetre, unit),
                     decimals);
   }
   SetSumFldValue(m_pConn, target, "XZQZMJ", total, Dialect(), decimals);
+  if (converts && m_bGroupLevel) BalanceUnitRows(target, converted, {{"XZQZMJ", total}}, decimals);
   for (const auto& [length, message] :
        {std::pair{9, kTownshipFailed}, std::pair{6, kCountyFailed}}) {
     RunLoggedStatement(LevelRollUp(head, k_sums, target, length, decimals), kTitle, message, true);
@@ -260,22 +264,27 @@ short CStatContext::BalanceKtzTotals(const std::string& reference, const std::st
                                      double step, int decimals, double factor) {
   double reference_total = 0;
   try {
-    reference_total =
-        m_pConn
-            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s "
-                                 "and len(XZQDM) = 12",
-                                 reference, CountyCodesLike()))
-            .AsDouble() *
-        factor;
-    // The village rows only: the target may hold unit rows beside them.
-    double target_total =
-        m_pConn
-            .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s",
-                                 target, VillageCodesLike()))
-            .AsDouble();
-    xcKeepPoint(&reference_total, static_cast<short>(decimals));
-    xcKeepPoint(&target_total, static_cast<short>(decimals));
-    BalanceKtzVillageTotals(target, reference_total - target_total, step, decimals);
+    // Without the square-metre table (a run by ownership only makes none)
+    // the village totals have nothing to be balanced against and stay as
+    // converted; each row's classes still add up to its total.
+    if (IsTableExist(reference)) {
+      reference_total =
+          m_pConn
+              .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s "
+                                   "and len(XZQDM) = 12",
+                                   reference, CountyCodesLike()))
+              .AsDouble() *
+          factor;
+      // The village rows only: the target may hold unit rows beside them.
+      double target_total =
+          m_pConn
+              .Scalar(fmt::sprintf("select sum(XZQZMJ) as XZQZMJ1 from %s where XZQDM like %s",
+                                   target, VillageCodesLike()))
+              .AsDouble();
+      xcKeepPoint(&reference_total, static_cast<short>(decimals));
+      xcKeepPoint(&target_total, static_cast<short>(decimals));
+      BalanceKtzVillageTotals(target, reference_total - target_total, step, decimals);
+    }
     BalanceKtzRows(target, step, decimals);
     return 1;
   } catch (const db::DbError& error) {

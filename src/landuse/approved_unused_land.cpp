@@ -6,6 +6,8 @@
 
 #include <fmt/printf.h>
 
+#include <algorithm>
+
 #include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
@@ -119,15 +121,31 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
       LogFailure("汇总批而未用地", target + " 面积单位转换失败");
     }
     // First-level columns again the sums of their converted sub-classes.
+    std::vector<ColumnSum> first_sums;
+    std::vector<std::string> first_level;
     for (const std::string& first : m_arrClass1Codes) {
       std::vector<std::string> parts;
       for (const std::string& code : m_arrClassCodes) {
         if (code.size() == 3 && code.compare(0, 2, first) == 0) parts.push_back("BM" + code);
       }
-      if (!parts.empty() &&
-          SetSumFldValue(m_pConn, target, "BM" + first, parts, Dialect(), decimals) == 0) {
+      first_level.push_back("BM" + first);
+      if (parts.empty()) continue;
+      if (SetSumFldValue(m_pConn, target, "BM" + first, parts, Dialect(), decimals) == 0) {
         LogFailure("汇总批而未用地", target + " BM" + first + " 求和失败");
       }
+      first_sums.emplace_back("BM" + first, std::move(parts));
+    }
+    // The unit rows add up to their village in every class; their totals,
+    // as every row's, are the sums of the first-level classes.
+    if (m_bGroupLevel) {
+      std::vector<std::string> stepped;
+      for (const std::string& column : converted) {
+        const bool summed = std::any_of(first_sums.begin(), first_sums.end(),
+                                        [&](const ColumnSum& sum) { return sum.first == column; });
+        if (column != "XZQZMJ" && !summed) stepped.push_back(column);
+      }
+      first_sums.emplace_back("XZQZMJ", std::move(first_level));
+      BalanceUnitRows(target, stepped, first_sums, decimals);
     }
   }
   RunLoggedStatement(LevelRollUp(head, sums, target, 9, decimals), kTitle, kLevelMessages[1],

@@ -204,6 +204,17 @@ class NcqsPass {
     return checks_.Code(record, class_field_);
   }
 
+  // Whether a piece's location code `code` (of `field`) lies in the run's
+  // county. A piece of another county is logged and left out: its own
+  // county's run books it, and the per-lot sums a run replaces are its
+  // county's alone.
+  bool InCounty(const gis::Record& record, const std::string& field, const std::string& code) {
+    const std::string& county = context_.m_strPrefix2;
+    if (code.starts_with(county)) return true;
+    checks_.Fail(record, field, "座落代码 " + code + " 不在县 " + county + " 内, 图元未计入");
+    return false;
+  }
+
   // Stores a piece under its class column, the class's parent columns and
   // the total. A class the table has no column for, or a row the database
   // refuses, is logged naming the record and the column; the piece is left
@@ -265,6 +276,8 @@ void BookLine(NcqsPass& pass, const gis::Record& line) {
   }
   for (int side = 0; side < booked; ++side) {
     NcqsPiece& piece = sides[side].piece;
+    const std::string location_field = "扣除图斑座落代码" + std::to_string(side + 1);
+    if (!pass.InCounty(line, location_field, piece.location_code)) continue;
     piece.class_code = *class_code;
     piece.area = halves ? xcDotOut(*area, static_cast<short>(side), 2) : *area;
     pass.Book(line, pass.Context().m_strClassFld[0], piece);
@@ -280,6 +293,7 @@ void BookScattered(NcqsPass& pass, const gis::Record& point) {
   const std::optional<double> area = checks.Area(point, "零星地物面积");
   const std::optional<std::string> class_code = pass.ClassCode(point);
   if (!location || !owner || !area || !class_code) return;
+  if (!pass.InCounty(point, "座落单位代码", *location)) return;
   NcqsPiece piece;
   piece.source = "零星地物";
   piece.parcel_number = point.Text("座落图斑编号");
@@ -299,7 +313,7 @@ void BookParcel(NcqsPass& pass, const gis::Record& parcel) {
   LayerChecks& checks = pass.Checks();
   const std::optional<std::string> location = checks.Code(parcel, "座落单位代码");
   const std::optional<std::string> owner = checks.Code(parcel, "权属单位代码");
-  if (!location || !owner) return;
+  if (!location || !owner || !pass.InCounty(parcel, "座落单位代码", *location)) return;
   NcqsPiece piece;
   piece.parcel_number = parcel.Text("图斑编号");
   piece.location_code = *location;
@@ -353,9 +367,34 @@ const NcqsLayerUse kLayerUses[] = {
      kParcelWatched, BookParcel},
 };
 
+// The location code of the first parcel when no parcel of the layer lies
+// in the run's county; empty when one does, or when none carries a code
+// (left to the checks of each parcel). The parcels are read up to the
+// first of the county, most often the first of all.
+std::string OtherCountyOfParcels(const CStatContext& context) {
+  const gis::LayerHandle layer = context.m_aiParcel;
+  if (layer <= 0 || !gis::IsLayerValid(layer) || !gis::HasField(layer, "座落单位代码")) return {};
+  std::string first;
+  const long count = gis::RecordCount(layer, gis::EntityKind::kRegion);
+  gis::Record parcel;
+  for (long number = 1; number < count; ++number) {
+    if (!gis::ReadRecord(layer, gis::EntityKind::kRegion, number, parcel)) continue;
+    const std::string code = parcel.Text("座落单位代码");
+    if (code.starts_with(context.m_strPrefix2)) return {};
+    if (first.empty()) first = code;
+  }
+  return first;
+}
+
 }  // namespace
 
 short CStatContext::BuildNcqsStatData() {
+  // Every piece of another county is left out: a county code that no
+  // parcel carries would leave nothing, one failure per piece.
+  if (const std::string other = OtherCountyOfParcels(*this); !other.empty()) {
+    LogNoPieceInCounty(other);
+    return 0;
+  }
   const std::string table = m_names.Plain("statdata_ncqs");
   std::optional<NcqsRowWriter> writer;
   try {

@@ -118,9 +118,15 @@ class ParcelLots {
   std::unordered_map<std::string, std::string> lots_;
 };
 
+// The unit of the per-lot sums: the host's setting, hectares when there is
+// none.
+constexpr const char* kAreaUnitSection = "ZD_SET";
+constexpr const char* kAreaUnitKey = "宗地面积单位";
+constexpr const char* kDefaultAreaUnit = "公顷";
+
 // The factor that turns square metres into the unit the setting names: mu
 // when it holds "亩", hectares when it holds "公顷" (and not "亩"), none
-// (square metres) otherwise.
+// (square metres) otherwise, an empty setting included.
 std::string AreaFactor(const std::string& setting) {
   if (setting.find("亩") != std::string::npos) return "*3/2000";
   if (setting.find("公顷") != std::string::npos) return "/10000";
@@ -153,6 +159,8 @@ short CStatContext::AssignParcelLotNo(short lot_layer) {
   for (long number = 1; number < count; ++number) {
     host::LindoDlgSetProgress("正在给图斑赋宗地号", number, count);
     if (!gis::ReadRecord(m_aiParcel, gis::EntityKind::kRegion, number, parcel)) continue;
+    // A parcel of another county has no rows (the fill logged it).
+    if (!parcel.Text(kParcelKeys[1]).starts_with(m_strPrefix2)) continue;
     const std::optional<gis::Point> inside = parcel.PointOnSurface();
     const std::vector<long> holders =
         inside ? finder.RegionsContaining(*inside) : std::vector<long>{};
@@ -191,7 +199,8 @@ short CStatContext::AssignParcelLotNo(short lot_layer) {
 short CStatContext::BuildNczdAreaTable() {
   const std::string target = m_names.Plain("NCZD_AREA");
   const std::string source = m_names.Plain("statdata_ncqs");
-  const std::string factor = AreaFactor(host::LindoReadINI("ZD_SET", "宗地面积单位"));
+  const std::string factor =
+      AreaFactor(host::LindoReadINI(kAreaUnitSection, kAreaUnitKey, kDefaultAreaUnit));
   std::string create = "Create Table " + target + "(";
   std::string columns = "(地籍号,座落单位代码,权属单位代码,权属性质,土地总面积";
   std::string sums =
@@ -210,10 +219,14 @@ short CStatContext::BuildNczdAreaTable() {
                              "权属单位代码,权属性质";
   try {
     // Shared by the runs of every county: a rerun replaces its county's
-    // sums and leaves the others'.
+    // sums and leaves the others'. The earlier sums go only with the new
+    // ones: a statement that fails (a table of an earlier code table that
+    // lacks a class column) keeps them.
     CreateSharedTable(m_pConn, target, TypeWords(create));
+    db::Transaction replace(m_pConn);
     m_pConn.Execute("delete from " + target + " where 座落单位代码 like " + CountyCodesLike());
     m_pConn.Execute(insert);
+    replace.Commit();
   } catch (const db::DbError& error) {
     LogFailure(kAreaTitle, target + " 汇总失败", error);
     return 0;

@@ -70,8 +70,8 @@ std::vector<std::string> StartProblems(const NcqsLayers& layers, const NcqsReque
 }
 
 // The stages on the run's working database. False when a stage the rest
-// needs failed: the codes, the base table or its fill, or the base table's
-// pieces lie in another county than the run's. The lot numbers and
+// needs failed: the codes, the base table or its fill (which fails when no
+// parcel lies in the run's county). The lot numbers and
 // the per-lot sums log what fails and do not stop the run; the sums are
 // not formed over lot numbers left unfinished.
 bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer) {
@@ -82,10 +82,7 @@ bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& obse
   };
   if (context.LoadCodes() <= 0) return false;
   done("context");
-  if (context.CreateNcqsStatTable() <= 0 || context.BuildNcqsStatData() <= 0 ||
-      !context.PiecesLieInCounty(context.Names().Plain("statdata_ncqs"))) {
-    return false;
-  }
+  if (context.CreateNcqsStatTable() <= 0 || context.BuildNcqsStatData() <= 0) return false;
   done("base table");
   if (context.AssignParcelLotNo(lot) <= 0) {
     context.LogNotice("宗地面积", "宗地号未赋完, 不汇总宗地面积表, 其中原有的本县数据保留");

@@ -19,7 +19,8 @@ extern const char* const kNcqsLotLayerName;
 // statdata_ncqs from the parcel, linear-feature and scattered-feature
 // layers, the number of the lot holding each parcel written onto the
 // parcel's rows, and the per-lot sums in NCZD_AREA (made when missing; the
-// county's earlier sums replaced, other counties' kept).
+// county's earlier sums replaced, other counties' kept). A piece located in
+// another county is logged and left out.
 //
 // Like the general run, it works in a workspace (a working copy of an
 // embedded file, one transaction on a server), recorded in StatRuns as
@@ -27,9 +28,11 @@ extern const char* const kNcqsLotLayerName;
 // leaving what was stored before it as it was, when the lot layer or the
 // parcel layer is missing or a listed layer cannot be opened (before the
 // database is touched), the database cannot be taken, the context cannot
-// be set up, or the base table cannot be created or filled. A failure of
-// the lot numbers or of the per-lot sums is logged and counted and the rest
-// is published (the sums are not formed over lot numbers left unfinished).
+// be set up, or the base table cannot be created or filled (no parcel lies
+// in the county, say). A failure of the lot numbers or of the per-lot sums
+// is logged and counted and the rest is published (the sums are not formed
+// over lot numbers left unfinished; a failed sum keeps the county's earlier
+// sums).
 struct NcqsRequest : JobTarget {
   gis::CGisXmlPrj* project = nullptr;  // the layers by name
   std::string lot_layer_name = kNcqsLotLayerName;

@@ -350,13 +350,16 @@ short CZdStatContext::FillStatData() {
     host::yDebugStr("城镇基础汇总表: 图层不是统计数据库中的表, 逐条汇总图层记录");
   }
   // A layer lacking a field its rows need is logged and gives no rows; the
-  // lot layer's lack fails the step, and its houses are not walked.
+  // lot layer's lack fails the step, and its houses are not walked. A field
+  // only some town tables need leaves those tables out (logged), and the
+  // walk goes on.
   bool walked = true;
   try {
     if (m_aiZd > 0) {
       LayerChecks checks(*this, m_aiZd);
       walked = checks.HasFields({"地籍号", "土地用途", "实测面积"}, "汇总宗地失败");
       if (walked) {
+        LeaveOutTablesWithout(checks, TownFieldNeeds(TownWalk::kLots));
         for (const char* field : {"建筑容积率", "建筑密度", "实测面积", "占地面积"}) {
           checks.WatchNumbers(field);
         }
@@ -370,6 +373,7 @@ short CZdStatContext::FillStatData() {
       writer->StartHouses();
       LayerChecks checks(*this, m_aiHouse);
       if (checks.HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋未汇总")) {
+        LeaveOutTablesWithout(checks, TownFieldNeeds(TownWalk::kHouses));
         for (const char* field : {"建筑面积", "占地面积"}) checks.WatchNumbers(field);
         checks.Walk(gis::EntityKind::kRegion,
                     [&](const gis::Record& house) { writer->HouseRow(checks, house); });

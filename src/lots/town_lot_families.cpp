@@ -2,11 +2,33 @@
 // create, then the fill when the create returned more than 0. The script
 // tables have no create of their own.
 
+#include "engine/field_needs.h"
 #include "engine/table_family.h"
 #include "lots/zd_stat_context.h"
 
 namespace landstat {
 namespace {
+
+// The building-density table sums each lot's floor-area ratio, density and
+// building footprint; the use-right table spreads the lots over their
+// types; the house table lists each house with its number, name, structure
+// and storeys. The location, ownership nature and grade of a lot are
+// columns of the base table and its unit copies alone.
+const std::vector<FieldNeed> kLotNeeds = {
+    {"使用权类型", {"CZTDLY_SYQZD"}},
+    {"占地面积", {"CZZD_JZMD"}},
+    {"建筑容积率", {"CZZD_JZMD"}},
+    {"建筑密度", {"CZZD_JZMD"}},
+    {"土地座落", {}},
+    {"权属性质", {}},
+    {"土地级别", {}},
+};
+const std::vector<FieldNeed> kHouseNeeds = {
+    {"房屋编号", {"CZFWXXTJ"}},
+    {"房屋名称", {"CZFWXXTJ"}},
+    {"房屋结构", {"CZFWXXTJ"}},
+    {"房屋层数", {"CZFWXXTJ"}},
+};
 
 TableFamily Town(const char* base, int stage, const char* progress,
                  short (CZdStatContext::*create)(), short (CZdStatContext::*fill)()) {
@@ -54,4 +76,24 @@ const FamilyRegistration kTownFamilies({
 });
 
 }  // namespace
+
+std::span<const FieldNeed> TownFieldNeeds(TownWalk walk) {
+  return walk == TownWalk::kLots ? kLotNeeds : kHouseNeeds;
+}
+
+void CZdStatContext::LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs) {
+  std::set<std::string> run;
+  for (const TableFamily* family : TownFamiliesInStageOrder()) {
+    if (!family->builds || family->builds(RunVariant{})) run.insert(family->base);
+  }
+  for (const FieldNeed* need : checks.Lacking(needs)) {
+    if (need->tables.empty()) {
+      LogNotice("图层 " + checks.Name() + " 缺少字段 " + need->field, "城镇基础汇总表中该列为空");
+    }
+  }
+  const std::set<std::string> left =
+      FamiliesLackingFields(checks, needs, run, RunVariant{}, FamilyKind::kTown);
+  m_setLeftOutFamilies.insert(left.begin(), left.end());
+}
+
 }  // namespace landstat

@@ -29,10 +29,13 @@ constexpr const char* kTownTitle = "准备汇总宗地";
 
 // The town summary families (stages 8 to 15): a family's create, then its
 // fill when the create returned more than 0; neither stops the run. A fill
-// that failed without logging why is logged here, so the run counts it.
+// that failed without logging why is logged here, so the run counts it. A
+// family left out (a layer lacks a field it needs, which was logged) is not
+// built.
 void BuildTownFamilies(CZdStatContext& context, const StageObserver& observer) {
   for (const TableFamily* family : TownFamiliesInStageOrder()) {
     if (family->builds && !family->builds(RunVariant{})) continue;
+    if (context.m_setLeftOutFamilies.count(family->base)) continue;
     if (family->progress) host::LindoDlgProgressSetText(family->progress);
     if (family->town_create(context) > 0) {
       const int logged = context.m_nErrCount;

@@ -436,15 +436,22 @@ class ProgressScope {
   ProgressScope& operator=(const ProgressScope&) = delete;
 };
 
+// The fields every lot's rows need: its number, its area and its land use.
+// The first one the layer lacks is one failure naming layer and field, and
+// nothing is written: read as empty, it would leave out every lot (or give
+// every lot an area of 0).
+void RequireLotFields(gis::LayerHandle lots, StatRunLog& log) {
+  LayerChecks checks(log, lots);
+  if (!checks.HasFields({"地籍号", "实测面积", "土地用途"}, "不生成统计数据库和报表")) {
+    throw OutputFailure("宗地图层 " + checks.Name() + " 缺少必需的字段");
+  }
+}
+
 void Run(const TownSecondLevelOptions& options, StatRunLog& log, TownSecondLevelOutcome& outcome) {
   if (!gis::IsLayerValid(options.lots) || !options.codes || options.output_folder.empty()) {
     throw OutputFailure("请选择宗地图层、数据字典和出表路径");
   }
-  for (const char* field : {"地籍号", "实测面积"}) {
-    if (!gis::HasField(options.lots, field)) {
-      throw OutputFailure("宗地图层 " + gis::LayerName(options.lots) + " 缺少字段 " + field);
-    }
-  }
+  RequireLotFields(options.lots, log);
   RequireWritableFolder(options.output_folder);
   const CodeMaps maps = LoadCodeMaps(*options.codes);
   if (maps.columns.size() == std::size(kFixedColumns)) {
@@ -468,8 +475,11 @@ std::string Summary(const TownSecondLevelOutcome& outcome, const std::string& fa
     text += std::to_string(outcome.lots_left_out) +
             " 个宗地未写入 (第一个: " + outcome.first_left_out + ")\n";
   }
+  // The values refused by the walk over the lots: the other failures that
+  // are not lots left out (a layer refused before the walk has no lots).
+  const bool walked = outcome.lots_written + outcome.lots_left_out > 0;
   const long refused = outcome.failures - outcome.lots_left_out;
-  if (refused > 0) text += std::to_string(refused) + " 个数值不可用, 按 0 计\n";
+  if (walked && refused > 0) text += std::to_string(refused) + " 个数值不可用, 按 0 计\n";
   for (const std::string& message : outcome.messages) text += "  " + message + "\n";
   return failure.empty() ? text : failure + "\n" + text;
 }

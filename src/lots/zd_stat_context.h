@@ -4,11 +4,14 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "engine/layer_checks.h"
 #include "engine/run_log.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
@@ -43,6 +46,12 @@ struct TownSources {
 };
 
 struct TownSummary;
+
+// The fields of the lot layer and of the house layer that only some town
+// tables need (the families of lots/town_lot_families.cpp). A need without
+// tables is a column of the base table that no summary reads.
+enum class TownWalk { kLots, kHouses };
+std::span<const FieldNeed> TownFieldNeeds(TownWalk walk);
 
 // The context of one town-lot statistics run: the lot and house layers,
 // the code table, the database connection and its kind, the configured
@@ -90,6 +99,11 @@ class CZdStatContext : public StatRunLog {
   // (StoredLayerTables), it fills the table by set-based statements instead.
   short CreateStatDataTable();
   short FillStatData();
+  // Of the fields of `needs` the layer of `checks` lacks, each that a town
+  // family needs is one failure naming the layer, the field and the tables
+  // not built, which the run then leaves out (m_setLeftOutFamilies); each
+  // that only the base table shows is a notice.
+  void LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs);
   short FillStatDataFromLayerTables();
   short FillStatDataFromLayerTables(const TownLayerTables& tables);
   // Logs, as one failure, how many stored lots the set-based fill leaves
@@ -287,6 +301,9 @@ class CZdStatContext : public StatRunLog {
   // table wrote; nothing before it ran. The house table leaves out the
   // houses of any other lot, as the base table does.
   std::optional<std::unordered_set<std::string>> m_writtenLots;
+  // The town families, by base name, that the run leaves out because a
+  // layer lacks a field they need (LeaveOutTablesWithout).
+  std::set<std::string> m_setLeftOutFamilies;
   // The land-use class sums by level of a lot table (by table and
   // decimals), read on the embedded engine by the first-level family for
   // the second-level family, which fills from the same table right after

@@ -17,6 +17,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/text/ascii_text.h"
+#include "units/copy_rows.h"
 #include "units/step_rule.h"
 #include "units/unit_conversion.h"
 
@@ -71,11 +72,15 @@ struct CopyRows {
     return found->second;
   }
   // A row's group columns: rows of two copies are paired by them (a server
-  // returns rows in no fixed order, so never by position).
+  // returns rows in no fixed order, so never by position), a null apart
+  // from an empty text as the grouping keeps them.
   std::string Key(std::size_t row) const {
     std::string key;
-    for (const std::string& column : kMgGroupColumns)
-      key += rows[row][Column(column)].AsText() + '\x1f';
+    for (const std::string& column : kMgGroupColumns) {
+      const db::Value& value = rows[row][Column(column)];
+      units::CopyRows::KeyPart(value.IsNull(), value.AsText(), key);
+      key += '\x1f';
+    }
     return key;
   }
 };

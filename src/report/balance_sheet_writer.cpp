@@ -9,6 +9,7 @@
 #include "platform/db/db_error.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/notifier.h"
+#include "report/balance_units.h"
 #include "report/change_balance.h"
 #include "report/writer_plan.h"
 
@@ -25,6 +26,8 @@ constexpr const char* kNoBaseYearFile = "上年度的汇总数据不存在!";
 constexpr const char* kNoBaseYearData = "上年度的汇总数据不存在！";
 constexpr const char* kNoCurrentData = "本年度汇总数据不存在！";
 constexpr const char* kBalanceFailed = "出平衡表失败!";
+// The survey layer a run copies the change records from.
+constexpr const char* kChangeLayer = "变更汇总";
 
 // The rows of a balance table, which they own and close.
 class BalanceRows : public sheet::SheetRows {
@@ -75,7 +78,7 @@ std::string CPrintStatDlg::BalanceSheetInputsMissing(db::Connection& database,
   const std::string base_year = std::to_string(BaseYearOf(year));
   if (!database.TableExists(names.Plain("ndChange"))) {
     return "no change records of " + year + " (" + names.Plain("ndChange") +
-           "): the survey has no layer 变更汇总";
+           "): the survey has no layer " + kChangeLayer;
   }
   const TableNames base_names(names.IsServer() ? 1 : 0, base_year, names.County());
   const std::string base_table = base_names.UnitCopy(kSquareMetre, "statdata");
@@ -130,8 +133,12 @@ short CPrintStatDlg::PrintBalanceSheet(db::Connection& connection, const std::st
   const std::string change_table = names.Plain("ndChange");
   for (const std::string& table : {current_table, change_table}) {
     if (IsTblExist(connection, table) == 0) {
-      return refuse(kNoCurrentData,
-                    year + " has no table " + table + " in " + connection.Location());
+      return refuse(
+          kNoCurrentData,
+          year + " has no table " + table + " in " + connection.Location() +
+              (table == change_table
+                   ? std::string(": no change records were copied from the layer ") + kChangeLayer
+                   : std::string()));
     }
   }
   BalanceNotes notes;
@@ -143,7 +150,9 @@ short CPrintStatDlg::PrintBalanceSheet(db::Connection& connection, const std::st
   if (!notes.notice.empty()) host::AfxMessageBox(notes.notice);
   WriterPlan plan;
   plan.rows = std::make_shared<BalanceRows>(table);
-  if (AreaTypeConv(table, static_cast<short>(unit)) == 0) {
+  // The unit's own decimals, as its class tables have them.
+  if (BalanceTableInUnit(table, static_cast<short>(unit),
+                         ConvertedDecimals(static_cast<short>(unit))) == 0) {
     return refuse(kBalanceFailed, "the table cannot be converted to the unit");
   }
   return WriteReport({connection, output_folder, template_path, report_name, region_code,

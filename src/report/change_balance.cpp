@@ -86,8 +86,8 @@ struct LeftOut {
 };
 
 // The cells of a balance table while the changes are entered: every
-// record read once, each update rounded as it is made, the records written
-// back once at the end.
+// record read once, each sum kept on the 2-decimal grid as it is made, the
+// records written back once at the end.
 class BalanceCells {
  public:
   explicit BalanceCells(gis::LayerHandle table) : table_(table), fields_(gis::LayerFields(table)) {
@@ -284,7 +284,9 @@ gis::LayerHandle BuildBalanceTable(const gis::RuralCode* codes, db::RowSource& c
       }
       continue;
     }
-    const double area = *countable;
+    // Rounded once, then entered whole into every cell it touches: each
+    // cell that takes the change takes the same figure, with either sign.
+    const double area = RoundToDecimals(*countable, kCellDecimals);
     if (!FillBalanceRows(cells, former, later, former_owner, later_owner, area) &&
         left_out.count++ == 0) {
       left_out.first = fmt::format("{} {} to {} {}, {} m2", changes.Text(at.former_place),

@@ -7,7 +7,7 @@
 // and collective land, and the transfer matrix from each former class to
 // each new class. It is an in-memory attribute table (kind 7) whose
 // structure BuildBalanceStruct makes; all areas are square metres until
-// AreaTypeConv runs.
+// BalanceTableInUnit (report/balance_units.h) converts them for a print.
 
 #include <string>
 

@@ -24,7 +24,8 @@ bool HasColumn(const std::vector<db::ColumnInfo>& columns, const std::string& na
 
 }  // namespace
 
-std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit) {
+std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit,
+                               int decimals) {
   const std::string from = " from " + connection.QuoteTable(table) + " ";
   if (unit == kSquareMetre) return "select *" + from;
   if (unit != kHectare && unit != kMu) {
@@ -37,9 +38,9 @@ std::string BuildUnitSelectSql(db::Connection& connection, const std::string& ta
     if (column.type != db::FieldType::kDouble) {
       list += name;
     } else if (unit == kHectare) {
-      list += "round(" + name + "/10000,2) as " + name;
+      list += "round(" + name + "/10000," + std::to_string(decimals) + ") as " + name;
     } else {
-      list += "round(" + name + "*3/2000,2) as " + name;
+      list += "round(" + name + "*3/2000," + std::to_string(decimals) + ") as " + name;
     }
   }
   if (list.empty()) throw std::runtime_error("the table " + table + " has no columns");
@@ -109,7 +110,8 @@ short CPrintStatDlg::PrintTownHouseTable(db::Connection& connection,
     const bool convert = call.connection.TableExists(metres);
     const std::string table = convert ? metres : call.names.Summary('Z', call.unit, stat_tbl);
     return ReportQuery{
-        BuildUnitSelectSql(call.connection, table, convert ? call.unit : kSquareMetre) +
+        BuildUnitSelectSql(call.connection, table, convert ? call.unit : kSquareMetre,
+                           ConvertedDecimals(call.unit)) +
             " where 隶属宗地 like ? order by 隶属宗地,房屋编号",
         {call.region_code + "%"},
         table};

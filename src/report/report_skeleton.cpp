@@ -108,6 +108,11 @@ int UnitDecimals(short unit) {
   return -1;
 }
 
+int ConvertedDecimals(short unit) {
+  const int decimals = UnitDecimals(unit);
+  return decimals >= 0 ? decimals : 2;
+}
+
 long CPrintStatDlg::Failures() const {
   long failures = 0;
   for (const ReportOutcome& outcome : outcomes_) failures += outcome.Written() ? 0 : 1;

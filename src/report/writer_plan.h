@@ -74,10 +74,12 @@ inline TableNames WriterTableNames(int server_names, const std::string& year,
 }
 
 // The query of a table whose square-metre areas (its double columns) are
-// shown in `unit`: "select" with "round(f/10000,2) as f" for hectares and
-// "round(f*3/2000,2) as f" for mu, the other columns as they are; for
-// square metres "select *". Ends in " from TABLE ". Raises DbError.
-std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit);
+// shown in `unit`: "select" with "round(f/10000,D) as f" for hectares and
+// "round(f*3/2000,D) as f" for mu, D the `decimals`, the other columns as
+// they are; for square metres "select *". Ends in " from TABLE ". Raises
+// DbError.
+std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit,
+                               int decimals);
 
 // The header key naming the printed region: the county's name, followed by
 // the region's when the region is part of the county.
@@ -88,5 +90,8 @@ std::string RegionHeading(const ReportSettings& settings, const std::string& reg
 // The decimals configured for a unit's tables (StatConfig.ini, PointLen);
 // -1 when the unit is none of the configured ones.
 int UnitDecimals(short unit);
+// The decimals a writer rounds areas it converts itself to: the unit's
+// configured ones, 2 for a unit the configuration does not name.
+int ConvertedDecimals(short unit);
 
 }  // namespace landstat::report

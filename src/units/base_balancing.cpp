@@ -37,13 +37,13 @@ std::string ColumnList(std::initializer_list<const std::vector<std::string>*> li
   std::string text;
   for (const char* name : fixed) text += (text.empty() ? "" : ",") + std::string(name);
   for (const auto* list : lists) {
-    for (const std::string& name : *list) text += "," + name;
+    for (const std::string& name : *list) text += (text.empty() ? "" : ",") + name;
   }
   return text;
 }
 
-// The columns a copy's rows are read with, before their classes.
-enum ReadColumn { kNumber, kOrder, kId, kInScope, kVillage, kTotal };
+// The columns a copy's rows are read with, before their key and classes.
+enum ReadColumn { kOrder, kId, kInScope, kVillage, kTotal, kFirstKey };
 
 std::int64_t ParseWhole(std::string_view text, const std::string& table) {
   std::int64_t value = 0;
@@ -145,7 +145,8 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
     : table_(std::move(table)),
       columns_(std::move(columns)),
       limit_(Tolerance(decimals)),
-      by_village_(scope.by_village) {
+      by_village_(scope.by_village),
+      key_(scope.key) {
   // SQLite hands the fields of a row over in place: reading every class is
   // cheaper than testing the condition in SQL. A server sends each field as
   // text: there the server tests it, and only the rows to balance send
@@ -154,26 +155,28 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
   const std::string tolerance = text::DoubleToText(StepFor(decimals).tolerance);
   const std::string classes =
       whole_rows ? ColumnList({&columns_.leaves, &columns_.parents, &columns_.extensions},
-                              {"土地总面积", "座落单位代码"})
-                 : "土地总面积";
+                              {"座落单位代码"})
+                 : "";
   const std::unordered_set<std::int64_t> unbalanced =
       whole_rows ? std::unordered_set<std::int64_t>()
                  : IdsWhere(connection, table_, UnbalancedCondition(columns_, tolerance));
   const std::unique_ptr<db::RowSource> rows =
-      connection.Scan("select 序号,CAST(序号 AS INTEGER)," + connection.backend().RowIdColumn() +
+      connection.Scan("select CAST(序号 AS INTEGER)," + connection.backend().RowIdColumn() +
                       ",CASE WHEN " + scope.column + " like " + scope.like +
-                      " THEN 1 ELSE 0 END,村级代码," + classes + " from " + table_);
+                      " THEN 1 ELSE 0 END,村级代码," + ColumnList({&key_}, {"土地总面积"}) +
+                      (classes.empty() ? "" : "," + classes) + " from " + table_);
   tuple_ids_ = rows->Columns()[kId].type == db::FieldType::kText;
+  const int first_class = kFirstKey + static_cast<int>(key_.size());
   std::vector<double> values;
   while (rows->Next()) {
     Row row = NewRow(rows->Number(kTotal), rows->Number(kOrder),
                      tuple_ids_ ? TupleId(rows->Text(kId), table_)
                                 : static_cast<std::int64_t>(rows->Number(kId)),
-                     rows->Text(kNumber));
+                     KeyOf(*rows, kFirstKey, key_.size()));
     if (rows->Number(kInScope) != 0)
       row.group = scope.by_village ? Intern(rows->Text(kVillage)) : 0;
     if (whole_rows) {
-      Keep(*rows, kTotal + 1, row);
+      Keep(*rows, first_class, row);
       Classes(rows_.size(), values);
       row.unbalanced = Unbalanced(values, row.total, columns_, limit_);
     } else {
@@ -188,10 +191,11 @@ CopyRows::CopyRows(std::string table, BalanceColumns columns, short decimals, co
     : table_(std::move(table)),
       columns_(std::move(columns)),
       limit_(Tolerance(decimals)),
-      by_village_(scope.by_village) {}
+      by_village_(scope.by_village),
+      key_(scope.key) {}
 
 void CopyRows::Append(const Facts& facts, const std::vector<double>& classes) {
-  Row row = NewRow(facts.total, facts.order, facts.id, facts.number);
+  Row row = NewRow(facts.total, facts.order, facts.id, facts.key);
   if (facts.in_scope) row.group = by_village_ ? Intern(facts.village) : 0;
   row.location = Intern(facts.location);
   const auto start = static_cast<std::uint32_t>(entry_values_.size());
@@ -208,18 +212,47 @@ void CopyRows::Append(const Facts& facts, const std::vector<double>& classes) {
   rows_.push_back(row);
 }
 
-CopyRows::Row CopyRows::NewRow(double total, double order, std::int64_t id,
-                               std::string_view number) {
-  if (rows_.size() >= UINT32_MAX || numbers_.size() >= UINT32_MAX - 100 - number.size()) {
+CopyRows::Row CopyRows::NewRow(double total, double order, std::int64_t id, std::string_view key) {
+  if (rows_.size() >= UINT32_MAX || keys_.size() >= UINT32_MAX - 100 - key.size()) {
     throw db::DbError("table " + table_ + " has too many rows to balance in memory");
   }
   Row row;
   row.total = total;
   row.order = order;
   row.id = id;
-  row.number = static_cast<std::uint32_t>(numbers_.size());
-  numbers_ += number;
+  row.key = static_cast<std::uint32_t>(keys_.size());
+  keys_ += key;
   return row;
+}
+
+void CopyRows::KeyPart(bool null, std::string_view text, std::string& key) {
+  if (null) {
+    key += '\x1e';
+  } else {
+    key += text;
+  }
+}
+
+std::string CopyRows::KeyOf(const db::RowSource& source, int first, std::size_t columns) {
+  std::string key;
+  for (std::size_t k = 0; k < columns; ++k) {
+    const int column = first + static_cast<int>(k);
+    if (k > 0) key += '\x1f';
+    KeyPart(source.IsNull(column), source.Text(column), key);
+  }
+  return key;
+}
+
+std::string CopyRows::ShownKey(std::string_view key) {
+  std::string shown;
+  for (const char c : key) {
+    if (c == '\x1f') {
+      shown += '/';
+    } else if (c != '\x1e') {
+      shown += c;
+    }
+  }
+  return shown;
 }
 
 double CopyRows::Tolerance(short decimals) {
@@ -275,9 +308,8 @@ void CopyRows::ReadClasses(db::Connection& connection, const std::vector<std::si
       by_id.erase(row);
     }
     if (!by_id.empty()) {
-      throw db::DbError("table " + table_ + ": the row of 序号 " +
-                        std::string(Number(by_id.begin()->second)) +
-                        " went away while it was balanced");
+      throw db::DbError("table " + table_ + ": the row of " + ColumnList({&key_}, {}) + " " +
+                        ShownKey(Key(by_id.begin()->second)) + " went away while it was balanced");
     }
   }
 }
@@ -292,9 +324,9 @@ std::uint32_t CopyRows::Intern(std::string_view code) {
   return last_code_;
 }
 
-std::string_view CopyRows::Number(std::size_t i) const {
-  const std::size_t end = i + 1 < rows_.size() ? rows_[i + 1].number : numbers_.size();
-  return std::string_view(numbers_).substr(rows_[i].number, end - rows_[i].number);
+std::string_view CopyRows::Key(std::size_t i) const {
+  const std::size_t end = i + 1 < rows_.size() ? rows_[i + 1].key : keys_.size();
+  return std::string_view(keys_).substr(rows_[i].key, end - rows_[i].key);
 }
 
 void CopyRows::Classes(std::size_t i, std::vector<double>& values) const {
@@ -672,30 +704,54 @@ units::MovedTotals CStatContext::BalanceUnitsInVillages(const units::CopyRows& r
 
 namespace {
 
-// The leaves of the source rows numbered `numbers`, by number: one read of
-// the source per batch of numbers, not one look-up per row.
+// The leaves of the source rows whose keys (the columns `key`) are
+// `wanted`, by key: the source is read by the values of the first key
+// column, a batch of them per statement, not one look-up per row, and a
+// row is kept when its whole key is wanted.
 std::unordered_map<std::string, std::vector<double>> SourceLeaves(
     db::Connection& connection, const std::string& source_table,
-    const std::vector<std::string>& leaves, const std::vector<std::string>& numbers) {
+    const std::vector<std::string>& leaves, const std::vector<std::string>& key,
+    const std::unordered_set<std::string>& wanted) {
   constexpr std::size_t kBatch = 20000;
-  std::unordered_map<std::string, std::vector<double>> found;
-  for (std::size_t first = 0; first < numbers.size(); first += kBatch) {
-    std::string list;
-    const std::size_t last = std::min(numbers.size(), first + kBatch);
-    for (std::size_t k = first; k < last; ++k) {
-      list += (k == first ? "(" : ",(") + db::QuoteText(numbers[k]) + ")";
-    }
-    const std::unique_ptr<db::RowSource> rows =
-        connection.Scan("select " + ColumnList({&leaves}, {"序号"}) + " from " + source_table +
-                        " where 序号 in (select column1 from (values " + list + ") as wanted)");
-    while (rows->Next()) {
-      std::vector<double> values(leaves.size());
-      for (std::size_t i = 0; i < leaves.size(); ++i) {
-        values[i] = rows->Number(static_cast<int>(i) + 1);
-      }
-      found.emplace(std::string(rows->Text(0)), std::move(values));
+  std::vector<std::string_view> firsts;  // the first key column's values, once each
+  bool null_first = false;
+  std::unordered_set<std::string_view> seen;
+  for (const std::string& row_key : wanted) {
+    const std::string_view first = std::string_view(row_key).substr(0, row_key.find('\x1f'));
+    if (first == "\x1e") {
+      null_first = true;
+    } else if (seen.insert(first).second) {
+      firsts.push_back(first);
     }
   }
+  const std::string columns = ColumnList({&key, &leaves}, {});
+  const int first_leaf = static_cast<int>(key.size());
+  std::unordered_map<std::string, std::vector<double>> found;
+  const auto read = [&](const std::string& condition) {
+    const std::unique_ptr<db::RowSource> rows =
+        connection.Scan("select " + columns + " from " + source_table + " where " + condition);
+    while (rows->Next()) {
+      std::string row_key = units::CopyRows::KeyOf(*rows, 0, key.size());
+      if (!wanted.count(row_key)) continue;
+      std::vector<double> values(leaves.size());
+      for (std::size_t i = 0; i < leaves.size(); ++i) {
+        values[i] = rows->Number(first_leaf + static_cast<int>(i));
+      }
+      if (!found.emplace(row_key, std::move(values)).second) {
+        throw db::DbError("table " + source_table + " holds more than one row of " +
+                          ColumnList({&key}, {}) + " " + units::CopyRows::ShownKey(row_key));
+      }
+    }
+  };
+  for (std::size_t first = 0; first < firsts.size(); first += kBatch) {
+    std::string list;
+    const std::size_t last = std::min(firsts.size(), first + kBatch);
+    for (std::size_t k = first; k < last; ++k) {
+      list += (k == first ? "(" : ",(") + db::QuoteText(firsts[k]) + ")";
+    }
+    read(key.front() + " in (select column1 from (values " + list + ") as wanted)");
+  }
+  if (null_first) read(key.front() + " is null");
   return found;
 }
 
@@ -729,17 +785,16 @@ short CStatContext::BalanceClassAreas(const std::string& source_table, units::Co
       return moved == new_totals.end() ? rows.At(index).total : moved->second;
     };
     std::vector<double> values;
-    std::vector<std::string> seeded;
+    std::unordered_set<std::string> seeded;
     for (std::size_t index : selected) {
       rows.Classes(index, values);
       double sum = 0;
       for (std::size_t i = 0; i < leaves; ++i) sum += values[i];
       const double total = total_of(index);
-      if (total - sum > sum && total - sum > size.tolerance) {
-        seeded.emplace_back(rows.Number(index));
-      }
+      if (total - sum > sum && total - sum > size.tolerance) seeded.emplace(rows.Key(index));
     }
-    const auto source = SourceLeaves(m_pConn, source_table, columns.leaves, seeded);
+    const auto source =
+        SourceLeaves(m_pConn, source_table, columns.leaves, rows.KeyColumns(), seeded);
 
     ChangedRows changed;
     std::vector<double> before, parent_sums(columns.parents.size());
@@ -755,10 +810,11 @@ short CStatContext::BalanceClassAreas(const std::string& source_table, units::Co
       for (double leaf : row.leaves) sum += leaf;
       std::fill(source_leaves.begin(), source_leaves.end(), 0.0);
       if (row.total - sum > sum && row.total - sum > size.tolerance) {
-        const std::string number(rows.Number(index));
-        const auto match = source.find(number);
+        const auto match = source.find(std::string(rows.Key(index)));
         if (match == source.end()) {
-          LogFailure("平差分类面积 " + rows.Table(), "源表中没有序号 " + number + " 的行");
+          LogFailure("平差分类面积 " + rows.Table(),
+                     "源表中没有" + ColumnList({&rows.KeyColumns()}, {}) + " " +
+                         units::CopyRows::ShownKey(rows.Key(index)) + " 的行");
           return 0;
         }
         source_leaves = match->second;
@@ -931,10 +987,12 @@ namespace {
 // The target copies of a farmland table balanced against its copy in the
 // source unit `source`: each copy's rows add up to the converted county
 // total, then each row's classes to its total. `unit1`, `unit2`: the copies
-// in units 1 and 2 (empty: none). A failure is logged under `title` and
-// ends the balancing with 0.
+// in units 1 and 2 (empty: none); `key`: the columns that pair their rows
+// with the source's. A failure is logged under `title` and ends the
+// balancing with 0.
 short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const std::string& unit1,
-                            const std::string& unit2, const char* title) {
+                            const std::string& unit2, const std::vector<std::string>& key,
+                            const char* title) {
   try {
     const double region = c.RegionTotal(source);
     const units::BalanceColumns columns = units::SortClassColumns(c);
@@ -945,7 +1003,7 @@ short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const st
       // balanced.
       if (name.empty() || unit == c.m_nUnitSrc || !c.WantsUnit(unit)) continue;
       units::CopyRows rows(c.m_pConn, name, columns, decimals,
-                           {"座落单位代码", c.CountyCodesLike(), false});
+                           {"座落单位代码", c.CountyCodesLike(), false, key});
       units::MovedTotals moved;
       c.BalanceRowsToTotal(rows, region, unit, decimals, moved);
       if (c.BalanceClassAreas(source, rows, decimals, moved) <= 0) result = 0;
@@ -958,26 +1016,29 @@ short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const st
 }
 
 // The copies of `base` in the source unit and units 1 and 2.
-short BalanceCopiesOf(CStatContext& c, const std::string& base, const char* title) {
+short BalanceCopiesOf(CStatContext& c, const std::string& base, const std::vector<std::string>& key,
+                      const char* title) {
   const TableNames& names = c.Names();
   return BalanceFarmlandCopies(c, names.UnitCopy(c.m_nUnitSrc, base),
                                names.UnitCopy(c.m_nUnit1, base), names.UnitCopy(c.m_nUnit2, base),
-                               title);
+                               key, title);
 }
 
 }  // namespace
 
 short CStatContext::BalanceStatDataByUnit() {
-  return BalanceCopiesOf(*this, "statdata_jbnt", "平差基本农田基础汇总表");
+  return BalanceCopiesOf(*this, "statdata_jbnt", JbntCopyKey(), "平差基本农田基础汇总表");
 }
 
 short CStatContext::BalanceJbntCopies(const std::string& source, const std::string& unit1,
                                       const std::string& unit2) {
-  return BalanceFarmlandCopies(*this, source, unit1, unit2, "平差基本农田基础汇总表");
+  return BalanceFarmlandCopies(*this, source, unit1, unit2, JbntCopyKey(),
+                               "平差基本农田基础汇总表");
 }
 
 short CStatContext::BalanceJbntOnlyTable() {
-  return BalanceCopiesOf(*this, "statdata_jbntOnly", "平差基本农田图斑汇总表");
+  // Its groups are numbered in 序号, which its copies keep.
+  return BalanceCopiesOf(*this, "statdata_jbntOnly", {"序号"}, "平差基本农田图斑汇总表");
 }
 
 }  // namespace landstat

@@ -97,12 +97,13 @@ struct SourceLayout {
   std::vector<db::ColumnInfo> columns;
   std::vector<bool> area;    // by column: converted
   std::vector<int> classes;  // by class of BalanceColumns: its column
-  int total = -1, number = -1, location = -1, village = -1;
+  std::vector<int> key;      // the columns that pair a copy's row with its source row
+  int total = -1, location = -1, village = -1;
   int order = -1, in_scope = -1;  // computed after the table's columns
 };
 
 SourceLayout LayOut(db::Connection& connection, const std::string& source,
-                    const BalanceColumns& balance) {
+                    const BalanceColumns& balance, const std::vector<std::string>& key) {
   SourceLayout layout;
   layout.columns = connection.Columns(source);
   std::unordered_map<std::string, int> by_name;
@@ -120,7 +121,7 @@ SourceLayout LayOut(db::Connection& connection, const std::string& source,
     for (const std::string& name : *names) layout.classes.push_back(find(name));
   }
   layout.total = find("土地总面积");
-  layout.number = find("序号");
+  for (const std::string& name : key) layout.key.push_back(find(name));
   layout.location = find("座落单位代码");
   layout.village = find("村级代码");
   layout.order = static_cast<int>(layout.columns.size());
@@ -270,7 +271,13 @@ class CopyWriter {
       writes_.Add(row_);
       CopyRows::Facts facts;
       facts.id = id_++;
-      facts.number = row_[layout_.number].TextView();
+      key_.clear();
+      for (std::size_t k = 0; k < layout_.key.size(); ++k) {
+        if (k > 0) key_ += '\x1f';
+        const db::Value& value = row_[layout_.key[k]];
+        CopyRows::KeyPart(value.IsNull(), value.IsText() ? value.TextView() : value.AsText(), key_);
+      }
+      facts.key = key_;
       facts.order = batch.orders[r];
       facts.in_scope = batch.in_scope[r] != 0;
       facts.village = row_[layout_.village].TextView();
@@ -303,6 +310,7 @@ class CopyWriter {
   std::int64_t id_;
   std::vector<db::Value> row_;
   std::vector<double> converted_, classes_;
+  std::string key_;
 };
 
 // The query that reads the source for the copies.
@@ -331,7 +339,7 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
                                                            const std::vector<ConvertedCopy>& copies,
                                                            const BalanceColumns& columns,
                                                            const CopyRows::Scope& scope) {
-  const SourceLayout layout = LayOut(connection, source, columns);
+  const SourceLayout layout = LayOut(connection, source, columns, scope.key);
   std::vector<std::int64_t> first_ids;
   for (const ConvertedCopy& copy : copies) {
     first_ids.push_back(LastRowId(connection, copy.table) + 1);

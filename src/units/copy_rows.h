@@ -59,7 +59,7 @@ class CopyRows {
     double total = 0;
     double order = 0;            // CAST(序号 AS INTEGER): orders rows of equal area
     std::int64_t id = 0;         // the row's id for its update
-    std::uint32_t number = 0;    // where its 序号 starts in the number texts
+    std::uint32_t key = 0;       // where its key starts in the key texts
     std::uint32_t location = 0;  // its 座落单位代码, by Code(), read with its classes
     // Its village (by Code()) when rows are grouped by village, else 0;
     // kOutside when the row is out of the Scope.
@@ -70,10 +70,15 @@ class CopyRows {
 
   // Which rows take part in the steps of the totals: those for which
   // `column LIKE like` holds, grouped by their village or all in one group.
+  // `key`: the columns that pair a row with its row in the source table,
+  // which every copy of the table holds with the same values and no two
+  // rows of a copy share (a base table's number, or the columns a
+  // condensed copy is grouped by).
   struct Scope {
     std::string column;
     std::string like;
     bool by_village = false;
+    std::vector<std::string> key = {"序号"};
   };
 
   // Reads every row of `table` in stored order, and which rows' classes do
@@ -87,7 +92,7 @@ class CopyRows {
   // What a fill knows of a row it wrote.
   struct Facts {
     std::int64_t id = 0;       // its rowid in the copy
-    std::string_view number;   // 序号
+    std::string_view key;      // its key, as KeyPart makes it
     double order = 0;          // CAST(序号 AS INTEGER)
     bool in_scope = false;     // `column LIKE like` holds for it
     std::string_view village;  // 村级代码
@@ -101,7 +106,19 @@ class CopyRows {
   const BalanceColumns& Columns() const { return columns_; }
   std::size_t Size() const { return rows_.size(); }
   const Row& At(std::size_t i) const { return rows_[i]; }
-  std::string_view Number(std::size_t i) const;
+  // Row i's key: the texts of the key columns, each as KeyPart makes it,
+  // joined by '\x1f'.
+  std::string_view Key(std::size_t i) const;
+  const std::vector<std::string>& KeyColumns() const { return key_; }
+  // A key column's value in a key: its text, or for a null "\x1e", which
+  // no text of a key column holds (a group of nulls is no group of empty
+  // texts).
+  static void KeyPart(bool null, std::string_view text, std::string& key);
+  // The key of the current row of `source`, whose columns from `first` on
+  // are the key columns.
+  static std::string KeyOf(const db::RowSource& source, int first, std::size_t columns);
+  // A key as people read it: the columns' texts, separated by '/'.
+  static std::string ShownKey(std::string_view key);
   const std::string& Code(std::uint32_t id) const { return codes_[id]; }
   std::size_t CodeCount() const { return codes_.size(); }
   // Reads the classes of the rows `wanted` (places in this list), by their
@@ -116,8 +133,8 @@ class CopyRows {
  private:
   static constexpr std::uint32_t kNotRead = UINT32_MAX;
   static double Tolerance(short decimals);
-  // A row with its totals and number kept; raises DbError when the list is full.
-  Row NewRow(double total, double order, std::int64_t id, std::string_view number);
+  // A row with its totals and key kept; raises DbError when the list is full.
+  Row NewRow(double total, double order, std::int64_t id, std::string_view key);
   std::uint32_t Intern(std::string_view code);
   // Keeps the location of the current row of `source` (column
   // `first_column`) in `row`, and the non-zero classes after it as the next
@@ -134,7 +151,8 @@ class CopyRows {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> entries_;
   std::vector<std::uint16_t> entry_columns_;
   std::vector<double> entry_values_;
-  std::string numbers_;
+  std::vector<std::string> key_;
+  std::string keys_;
   std::vector<std::string> codes_;
   std::unordered_map<std::string, std::uint32_t> code_ids_;
   std::uint32_t last_code_ = 0;

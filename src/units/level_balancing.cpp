@@ -4,7 +4,9 @@
 // of the villages to their township's and those of the units to their
 // village's; then the classes of each lowest row are stepped to its total;
 // then every upper row is rebuilt as the sum of the rows below it. Tables of
-// unit pairs (enclaves) are balanced row by row.
+// unit pairs (enclaves) are balanced row by row. The unit rows of tables
+// summed in the source unit and converted are made to add up to their
+// villages.
 
 #include <algorithm>
 #include <cmath>
@@ -136,6 +138,24 @@ units::Distribution StepValues(std::vector<double>& values, double difference,
   return result;
 }
 
+// Steps `column` of the rows `keys`, in their order, until they add up to
+// `target`; where they all rounded to zero, the row of the largest `weight`
+// column (when one is named) takes what is left.
+units::Distribution StepColumn(SummaryRows& rows, const std::vector<std::string>& keys,
+                               const std::string& column, double target,
+                               const units::StepSize& size, const std::string& weight = {}) {
+  std::vector<double> values, weights;
+  double sum = 0;
+  for (const std::string& key : keys) {
+    values.push_back(rows[key].at(column));
+    if (!weight.empty()) weights.push_back(rows[key].at(weight));
+    sum += values.back();
+  }
+  const units::Distribution result = StepValues(values, target - sum, size, weights);
+  for (std::size_t i = 0; i < keys.size(); ++i) rows[keys[i]][column] = values[i];
+  return result;
+}
+
 // The balancing of one table held in memory.
 class LevelBalancer {
  public:
@@ -208,14 +228,7 @@ class LevelBalancer {
   // Steps `column` of the rows `keys` until they add up to `target`.
   void Step(double target, const std::vector<std::string>& keys, const std::string& column,
             const std::string& where) {
-    std::vector<double> values;
-    double sum = 0;
-    for (const std::string& key : keys) {
-      values.push_back(rows_[key].at(column));
-      sum += values.back();
-    }
-    const units::Distribution result = StepValues(values, target - sum, size_);
-    for (std::size_t i = 0; i < keys.size(); ++i) rows_[keys[i]][column] = values[i];
+    const units::Distribution result = StepColumn(rows_, keys, column, target, size_);
     if (result.stalled) ReportStalled(where, result.remaining);
   }
 
@@ -276,6 +289,49 @@ class LevelBalancer {
 };
 
 }  // namespace
+
+short CStatContext::BalanceUnitRows(const std::string& table,
+                                    const std::vector<std::string>& stepped,
+                                    const std::vector<ColumnSum>& sums, int decimals) {
+  try {
+    Columns columns = stepped;
+    for (const auto& [total, parts] : sums) {
+      if (!Contains(columns, total)) columns.push_back(total);
+    }
+    SummaryRows rows(m_pConn, table, {"XZQDM"}, columns);
+    const units::StepSize size = units::StepFor(decimals);
+    // Where a column's units all rounded to 0, the unit of the largest
+    // total takes the village's figure.
+    const std::string weight = sums.empty() ? std::string() : sums.back().first;
+    for (const std::string& village : rows.Keys()) {
+      if (village.size() != 12) continue;  // a repeated code is numbered past 12
+      std::vector<std::string> units = rows.Under(village, 7);
+      if (units.empty()) continue;
+      for (const std::string& column : stepped) {
+        std::stable_sort(units.begin(), units.end(), [&](const auto& a, const auto& b) {
+          return rows[a].at(column) > rows[b].at(column);
+        });
+        const units::Distribution result =
+            StepColumn(rows, units, column, rows[village].at(column), size, weight);
+        if (result.stalled) {
+          LogFailure("平差分类面积失败", table + " " + village + " " + column + " 剩余差值 " +
+                                             text::DoubleToText(result.remaining));
+        }
+      }
+      for (const std::string& unit : units) {
+        SummaryRows::Row& row = rows[unit];
+        for (const auto& [total, parts] : sums) {
+          row[total] = RoundToDecimals(SummaryRows::SumOf(row, parts), decimals);
+        }
+      }
+    }
+    rows.Save(decimals);
+    return 1;
+  } catch (const db::DbError& error) {
+    LogFailure("平差汇总表", table + " 平差失败", error);
+    return 0;
+  }
+}
 
 short CStatContext::BalanceSummaryLevels(const std::string& table, SummaryShape shape) {
   try {

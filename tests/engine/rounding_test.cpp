@@ -23,9 +23,9 @@ bool OnCentGrid(double value) {
   return value == static_cast<double>(Cents(value)) / 100;
 }
 
-// floor(a / b) for b > 0.
-long long FloorDiv(long long a, long long b) {
-  return a >= 0 ? a / b : -((-a + b - 1) / b);
+// Thousandths rounded to hundredths, halves away from zero.
+long long CentsOfThousandths(long long k) {
+  return k >= 0 ? (k + 5) / 10 : -((-k + 5) / 10);
 }
 
 TEST(KeepPoint, HalvesOnTheDecimalGrid) {
@@ -42,11 +42,14 @@ TEST(KeepPoint, HalvesOnTheDecimalGrid) {
   EXPECT_EQ(Kept(0.1 + 0.2, 1), 0.3);
 }
 
-TEST(KeepPoint, NegativeHalvesGoUp) {
-  EXPECT_EQ(Kept(-0.15, 1), -0.1);
-  EXPECT_EQ(Kept(-2.675, 2), -2.67);
+TEST(KeepPoint, NegativeHalvesGoAwayFromZero) {
+  // A figure and its negative round to opposite values: an area taken off
+  // one class and added to another is the same figure on both sides.
+  EXPECT_EQ(Kept(-0.15, 1), -0.2);
+  EXPECT_EQ(Kept(-2.675, 2), -2.68);
+  EXPECT_EQ(Kept(-100.005, 2), -100.01);
   EXPECT_EQ(Kept(-1.006, 2), -1.01);
-  const double zero = Kept(-0.05, 1);
+  const double zero = Kept(-0.04, 1);
   EXPECT_EQ(zero, 0.0);
   EXPECT_FALSE(std::signbit(zero));
   EXPECT_FALSE(std::signbit(Kept(-0.004, 2)));
@@ -55,7 +58,7 @@ TEST(KeepPoint, NegativeHalvesGoUp) {
 
 TEST(KeepPoint, WholeNumbersAndOtherDecimals) {
   EXPECT_EQ(Kept(2.5, 0), 3.0);
-  EXPECT_EQ(Kept(-2.5, 0), -2.0);
+  EXPECT_EQ(Kept(-2.5, 0), -3.0);
   EXPECT_EQ(Kept(1234.4999, 0), 1234.0);
   EXPECT_EQ(Kept(0.00015, 4), 0.0002);
   EXPECT_EQ(Kept(12.34565, 4), 12.3457);
@@ -82,7 +85,7 @@ TEST(KeepPoint, LeavesWhatIsNotANumber) {
 TEST(KeepPoint, MatchesDecimalRoundingOnThousandths) {
   for (long long k = -100000; k <= 100000; k += 7) {
     const double value = static_cast<double>(k) / 1000;
-    const long long expected = FloorDiv(k + 5, 10);
+    const long long expected = CentsOfThousandths(k);
     ASSERT_EQ(Kept(value, 2), static_cast<double>(expected) / 100) << value;
   }
 }
@@ -95,9 +98,10 @@ struct Split {
 
 TEST(DotOut, SmallValues) {
   const Split cases[] = {
-      {0.03, 0.01, 0.02},    {0.04, 0.02, 0.02},  {0.05, 0.02, 0.03},    {0.01, 0.0, 0.01},
-      {-0.03, -0.02, -0.01}, {-0.01, -0.01, 0.0}, {-0.04, -0.02, -0.02}, {2.9999999, 1.5, 1.5},
-      {0.025, 0.01, 0.02},   {0.0, 0.0, 0.0},     {2.675, 1.34, 1.34},   {1.005, 0.5, 0.51},
+      {0.03, 0.01, 0.02},     {0.04, 0.02, 0.02},  {0.05, 0.02, 0.03},    {0.01, 0.0, 0.01},
+      {-0.03, -0.02, -0.01},  {-0.01, -0.01, 0.0}, {-0.04, -0.02, -0.02}, {2.9999999, 1.5, 1.5},
+      {0.025, 0.01, 0.02},    {0.0, 0.0, 0.0},     {2.675, 1.34, 1.34},   {1.005, 0.5, 0.51},
+      {-0.025, -0.02, -0.01},
   };
   for (const Split& split : cases) {
     const double low = xcDotOut(split.value, 0, 2);
@@ -124,7 +128,7 @@ TEST(DotOut, HalvesAlwaysAddUpToTheRoundedValue) {
   for (long long i = 0; i < 10000; ++i) {
     const long long k = (i * 7919) % 2000001 - 1000000;
     const double value = static_cast<double>(k) / 1000;
-    const long long cents = FloorDiv(k + 5, 10);
+    const long long cents = CentsOfThousandths(k);
     const double low = xcDotOut(value, 0, 2);
     const double high = xcDotOut(value, 1, 2);
     ASSERT_TRUE(OnCentGrid(low)) << value << " -> " << low;

@@ -138,9 +138,8 @@ const char* const kRoundedFamilies[] = {
     "FRDTDLY_YJFL",  "FRDTDLY_EJFL"};
 const std::pair<const char*, int> kUnitDecimals[] = {{"PM", 2}, {"GQ", 4}, {"MU", 2}};
 // The reserve summaries that are only summed, in square metres and named
-// without a scope, and the farmland copy in the source unit.
-const char* const kRoundedSquareMetreTables[] = {"PMMJ_GDHB", "PMMJ_GDHBOLD", "PMPJ_GDHB",
-                                                 "PMSTATDATA_JBNT"};
+// without a scope.
+const char* const kRoundedSquareMetreTables[] = {"PMMJ_GDHB", "PMMJ_GDHBOLD", "PMPJ_GDHB"};
 
 // The decimals of a table of a rounded family (by base name), or -1.
 int RoundedDecimals(const std::string& base) {

@@ -266,6 +266,36 @@ TEST_P(JbntGdTablesTest, AdjustableTableLeavesOutSupplementedAndAddsUpConvertedV
   EXPECT_EQ(Numbers(conn(), "select XZQZMJ from " + mu + " where XZQDM = '330102'"),
             std::vector<double>{3});
   EXPECT_EQ(context->m_nErrCount, 0) << testing::ReadFileBytes(log_);
+
+  // With the unit level and a second unit of 0.001 mu in the first village:
+  // the mu table keeps its sums as summed; in hectares the units (0.0667
+  // and 0.0001 as converted) add up to their village's 0.0667.
+  conn().Execute("insert into " + source +
+                 " (村级代码, 座落单位代码, 权属单位代码, 地类备注, 是否补划, 土地总面积, BM011, "
+                 "BM01) values ('330102001001', '3301020010010020000', '3301020010010020000', "
+                 "'K', 'N', 0.001, 0.001, 0.001)");
+  context->m_bGroupLevel = true;
+  const std::string first_village = " where XZQDM like '330102001001%' order by XZQDM";
+  const struct {
+    std::string table;
+    short unit, decimals;
+    Strings rows;  // XZQDM, XZQZMJ, BM011K
+  } tables[] = {
+      {mu,
+       kMu,
+       2,
+       {"330102001001|1.001|1.001", "3301020010010010000|1|1", "3301020010010020000|0.001|0.001"}},
+      {hectares,
+       kHectare,
+       4,
+       {"330102001001|0.0667|0.0667", "3301020010010010000|0.0666|0.0666",
+        "3301020010010020000|0.0001|0.0001"}}};
+  for (const auto& t : tables) {
+    ASSERT_EQ(context->CreateJbntKtzTable(t.table), 1);
+    EXPECT_EQ(context->SumJbntKtzGd(t.table, 0, t.unit, t.decimals), 1);
+    EXPECT_EQ(Rows(conn(), "select XZQDM, XZQZMJ, BM011K from " + t.table + first_village), t.rows);
+  }
+  EXPECT_EQ(context->m_nErrCount, 0) << testing::ReadFileBytes(log_);
 }
 
 // A situation level that fails ends its table: logged, and its statement

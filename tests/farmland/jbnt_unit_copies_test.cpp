@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/stat_context.h"
@@ -81,6 +82,73 @@ TEST_P(JbntUnitCopiesTest, CondensationSumsClassColumnsByGroup) {
   EXPECT_EQ(Rows(conn(), "select 保护片编号, 土地总面积, BM011, BM01, bm99 from " +
                              context_->m_strJbntTbl + "ex order by 保护片编号"),
             (Strings{"A|170|120|170|", "B|10|10|10|"}));
+}
+
+// The copies as a run makes them (condensed, converted, balanced), in a
+// source unit and one target unit, on blocks of hand-computed figures: the
+// source copy keeps its sums as summed, the target copy adds up to the
+// converted source total, each row's classes to its total.
+struct BalancedCopiesCase {
+  short source, source_decimals, target, target_decimals;
+  // Parcels: block, class column (parent BM01 or BM11), area.
+  std::vector<std::tuple<const char*, const char*, double>> parcels;
+  // Rows of the source and target copies by block: 保护片编号, 土地总面积,
+  // BM011, BM013, BM114, BM01, BM11.
+  Strings source_rows, target_rows;
+};
+
+TEST_P(JbntUnitCopiesTest, TargetCopyAddsUpToTheConvertedSourceTotal) {
+  const BalancedCopiesCase cases[] = {
+      // Block A's classes, 26 and 27 m², round to 0 mu at one decimal while
+      // the block rounds to 0.1: its row takes the step on a class it has
+      // in the source (BM114 before BM013 in balancing order). The county's
+      // 153 m² are 0.2 mu: block B (0.15, rounded 0.2) gives a step back.
+      {kSquareMetre,
+       2,
+       kMu,
+       1,
+       {{"A", "BM013", 26}, {"A", "BM114", 27}, {"B", "BM011", 100}},
+       {"A|53|0|26|27|26|27", "B|100|100|0|0|100|0"},
+       {"A|0.1|0|0|0.1|0|0.1", "B|0.1|0.1|0|0|0.1|0"}},
+      // Mu as the source unit: 12.345 and 0.004 stay as summed, and their
+      // 12.349 mu are 8232.7 m², the sum of the rows as converted.
+      {kMu,
+       2,
+       kSquareMetre,
+       1,
+       {{"A", "BM011", 12.345}, {"B", "BM013", 0.004}},
+       {"A|12.345|12.345|0|0|12.345|0", "B|0.004|0|0.004|0|0.004|0"},
+       {"A|8230|8230|0|0|8230|0", "B|2.7|0|2.7|0|2.7|0"}},
+  };
+  for (const BalancedCopiesCase& c : cases) {
+    SCOPED_TRACE("from unit " + std::to_string(c.source) + " to " + std::to_string(c.target));
+    conn().Execute("delete from " + context_->m_strJbntTbl);
+    for (const char* unit : {"PM", "GQ", "MU"}) conn().Execute("delete from " + Copy(unit));
+    context_->m_nUnitSrc = c.source;
+    context_->m_nDecSrc = c.source_decimals;
+    context_->m_nUnit1 = c.target;
+    context_->m_nDec1 = c.target_decimals;
+    context_->m_nUnit2 = kNoUnit;
+    context_->m_bPm = true;
+    context_->m_bMu = true;
+    context_->m_bGq = false;
+    for (const auto& [block, column, area] : c.parcels) {
+      const std::string parent = std::string(column).substr(0, 4);
+      conn().Execute("insert into " + context_->m_strJbntTbl +
+                         " (保护片编号,村级代码,座落单位代码,土地总面积," + column + "," + parent +
+                         ") values (?,?,?,?,?,?)",
+                     {block, testing::kVillage, testing::kGroup, area, area, area});
+    }
+    context_->BuildJbntBaseDataCopies();
+    EXPECT_EQ(context_->BalanceStatDataByUnit(), 1);
+    EXPECT_EQ(context_->m_nErrCount, 0) << context_->m_strLogTitle << " " << context_->m_strLogMsg;
+    const auto rows = [&](short unit) {
+      return Rows(conn(), "select 保护片编号, 土地总面积, BM011, BM013, BM114, BM01, BM11 from " +
+                              Copy(unit == kMu ? "MU" : "PM") + " order by 保护片编号");
+    };
+    EXPECT_EQ(rows(c.source), c.source_rows);
+    EXPECT_EQ(rows(c.target), c.target_rows);
+  }
 }
 
 // One case of unit conversion: the units and decimals, the statements'

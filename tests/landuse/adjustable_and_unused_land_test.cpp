@@ -141,6 +141,92 @@ TEST_P(AdjustableLandTest, UnitLevelRowsOnEveryDatabase) {
             (Strings{"330102001001", "330102001002"}));
 }
 
+// With the unit level the converted unit rows add up to their village in
+// every column, on both roads, as the villages add up to their township.
+// The first village gets a second unit: 3 m² of class 021 (0 mu) beside the
+// first unit's 1500.7 m² (2.25 mu), which are 1503.7 m² (2.26 mu) in the
+// village; and 30 m² of land approved but unused in each unit (0.045 mu,
+// 0.0 at one decimal) beside the village's 60 m² (0.1 mu). A third village
+// of 10 m² in each of two classes (0.02 mu each, 0.03 in all) takes a step
+// down in its last class. A run by ownership only (no square-metre table by
+// location to balance its villages against) logs nothing, and its rows still
+// add up.
+TEST_P(AdjustableLandTest, ConvertedUnitRowsAddUpToTheirVillage) {
+  conn().Execute("insert into " + context_->m_strStatTbl +
+                 " (村级代码,座落单位代码,权属单位代码,地类备注,土地总面积,BM02,BM021,BM11,BM114)"
+                 " values ('330102001001','3301020010010020000','3301020010010020000','K',3,3,3,"
+                 "0,0),"
+                 "('330102001001','3301020010010010000','3301020010010010000','P',30,30,30,0,0),"
+                 "('330102001001','3301020010010020000','3301020010010020000','P',30,30,30,0,0),"
+                 "('330102002001','3301020020010010000','3301020020010010000','K',20,10,10,10,"
+                 "10)");
+  context_->m_bGroupLevel = true;
+  ASSERT_EQ(context_->CreateKtzTables() + context_->CreatePewyEjflTables(), 2);
+  ASSERT_EQ(context_->StatKtz() + context_->StatPewyEjfl(), 2);
+  EXPECT_EQ(context_->m_nErrCount, 0) << context_->m_strLogTitle << " " << context_->m_strLogMsg;
+  // The mu rows of the first and third village and their units. KTZ:
+  // XZQZMJ, BM021K, BM114K, BM021KB (the embedded road counts 'kB' in
+  // BM021KB and in the total, the server only the K columns); PEWY_EJFL:
+  // XZQZMJ, BM02, BM021 (the village's step goes to the first unit).
+  const std::string villages =
+      " where XZQDM like '330102001001%' or XZQDM like '330102002001%' order by XZQDM";
+  const Strings embedded = {"330102001001|3.81|2.26|0.5|1.05",
+                            "3301020010010010000|3.81|2.26|0.5|1.05", "3301020010010020000|0|0|0|0",
+                            "330102002001|0.03|0.02|0.01|0",
+                            "3301020020010010000|0.03|0.02|0.01|0"};
+  const Strings server = {"330102001001|2.76|2.26|0.5|0", "3301020010010010000|2.76|2.26|0.5|0",
+                          "3301020010010020000|0|0|0|0", "330102002001|0.04|0.02|0.02|0",
+                          "3301020020010010000|0.04|0.02|0.02|0"};
+  const Strings approved = {"330102001001|0.1|0.1|0.1", "3301020010010010000|0.1|0.1|0.1",
+                            "3301020010010020000|0|0|0"};
+  // The villages whose units do not add up to them in one of `columns`, and
+  // the rows whose total is not the sum of `parts`.
+  const auto apart = [&](const std::string& table, const Strings& columns,
+                         const std::string& parts) {
+    std::string group = "v.XZQDM", differ;
+    for (const std::string& column : columns) {
+      group += ", v." + column;
+      differ += (differ.empty() ? "" : " or ") +
+                ("abs(sum(u." + column + ") - v." + column + ") > 0.00001");
+    }
+    return Numbers(conn(), "select count(*) from (select v.XZQDM from " + table + " v, " + table +
+                               " u where length(v.XZQDM) = 12 and length(u.XZQDM) = 19 and "
+                               "substr(u.XZQDM, 1, 12) = v.XZQDM group by " +
+                               group + " having " + differ + ") x")
+               .at(0) +
+           Numbers(conn(), "select count(*) from " + table + " where abs(XZQZMJ - (" + parts +
+                               ")) > 0.00001")
+               .at(0);
+  };
+  const Strings ktz = {"XZQZMJ", "BM021K", "BM114K", "BM021KB"};
+  const std::string ktz_parts = "BM021K+BM114K+BM021KB";
+  const auto names = context_->Names();
+  for (char scope : {'Z', 'Q'}) {
+    EXPECT_EQ(Rows(conn(), "select XZQDM, XZQZMJ, BM021K, BM114K, BM021KB from " +
+                               Table(scope, kMu) + villages),
+              IsServer() ? server : embedded)
+        << scope;
+    EXPECT_EQ(Rows(conn(), "select XZQDM, XZQZMJ, BM02, BM021 from " +
+                               names.Summary(scope, kMu, "PEWY_EJFL") + villages),
+              approved)
+        << scope;
+    for (short unit : {kSquareMetre, kHectare, kMu}) {
+      EXPECT_EQ(apart(Table(scope, unit), ktz, ktz_parts), 0) << Table(scope, unit);
+      const std::string pewy = names.Summary(scope, unit, "PEWY_EJFL");
+      EXPECT_EQ(apart(pewy, {"XZQZMJ", "BM02", "BM021", "BM11", "BM114"}, "BM02+BM11"), 0) << pewy;
+    }
+  }
+  context_->DropTable(Table('Z', kSquareMetre));
+  context_->m_nStatScope = 1;
+  ASSERT_EQ(context_->CreateKtzTables(), 1);
+  ASSERT_EQ(context_->StatKtz(), 1);
+  EXPECT_EQ(context_->m_nErrCount, 0) << context_->m_strLogTitle << " " << context_->m_strLogMsg;
+  EXPECT_EQ(Rows(conn(), "select XZQDM, XZQZMJ, BM021K, BM114K, BM021KB from " + Table('Q', kMu) +
+                             villages),
+            IsServer() ? server : embedded);
+  for (short unit : {kHectare, kMu}) EXPECT_EQ(apart(Table('Q', unit), ktz, ktz_parts), 0);
+}
+
 // A row whose total lies beyond any rounding remainder is not stepped (that
 // would never end) but logged.
 TEST_P(AdjustableLandTest, RemarkedRowsAreReadOnlyWhileTheirFillRuns) {

@@ -195,9 +195,10 @@ TEST_P(NcqsTest, LotNumbersGoOntoTheRowsOfTheParcelsInLots) {
   ASSERT_EQ(notices_.size(), 1u);
   EXPECT_NE(notices_.front().find("1 个图斑"), std::string::npos) << notices_.front();
   EXPECT_EQ(failures_, 0) << log_;
-  EXPECT_EQ(Rows(conn(), "select 地籍号, round(土地总面积, 2), BM011, BM01, BM114 from " +
+  // In hectares, without a setting.
+  EXPECT_EQ(Rows(conn(), "select 地籍号, round(土地总面积, 6), BM011, BM01, BM114 from " +
                              Table("NCZD_AREA")),
-            (Strings{"A'1|112.51|89.75|89.75|12.5"}));
+            (Strings{"A'1|0.011251|0.008975|0.008975|0.00125"}));
 }
 
 // A parcel whose inner point lies in two lots, and the lots of a number
@@ -231,6 +232,8 @@ TEST_P(NcqsTest, OverlappingLotsAndRepeatedNumbersAreLoggedAndGiveNoNumber) {
   }
 }
 
+// Without a setting the sums are in hectares; a setting that names neither
+// mu nor hectares, an empty one too, keeps square metres.
 TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
   Write(testing::SmallCounty(), {{0, 2, "L1"}});
   const std::string target = Table("NCZD_AREA");
@@ -240,7 +243,8 @@ TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
   } kCases[] = {{"[ZD_SET]\n宗地面积单位=亩\n", 3.0 / 2000},
                 {"[ZD_SET]\n宗地面积单位=公顷\n", 1e-4},
                 {"[ZD_SET]\n宗地面积单位=平方米\n", 1},
-                {"", 1}};
+                {"[ZD_SET]\n宗地面积单位=\n", 1},
+                {"", 1e-4}};
   WithContext([&](CStatContext& context, short lots) {
     Fill(context);
     ASSERT_EQ(context.AssignParcelLotNo(lots), 1);
@@ -265,7 +269,62 @@ TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
   });
 }
 
+// A sum that fails (a table of an earlier code table lacks a class column)
+// keeps the county's earlier sums.
+TEST_P(NcqsTest, FailedLotAreasKeepTheCountysEarlierSums) {
+  Write(testing::SmallCounty(), {{0, 2, "L1"}});
+  const std::string target = Table("NCZD_AREA");
+  conn().Execute("create table " + target +
+                 " (地籍号 varchar(60), 座落单位代码 varchar(60), 权属单位代码 varchar(60), "
+                 "权属性质 varchar(60), 土地总面积 double precision)");
+  conn().Execute("insert into " + target + " (地籍号, 座落单位代码, 土地总面积) values ('L0', '" +
+                 kGroup + "', 5)");
+  WithContext([&](CStatContext& context, short lots) {
+    Fill(context);
+    ASSERT_EQ(context.AssignParcelLotNo(lots), 1);
+    EXPECT_EQ(context.BuildNczdAreaTable(), 0);
+  });
+  EXPECT_EQ(failures_, 1) << log_;
+  EXPECT_EQ(Rows(conn(), "select 地籍号, 土地总面积 from " + target), Strings{"L0|5"});
+}
+
 const Strings kSurveyLayers = {"地类图斑", "线状地物", "零星地物"};
+
+// Pieces located in another county are logged and left out, so a rerun
+// leaves what one run writes. By hand, lot L1 holds parcel 1 (89.75 and
+// its deduction 10.25), parcel 2 (7), the road's side 1 (0.01) and the
+// point (12.5), all of the group: 119.51 m², 0.011951 ha without a setting.
+TEST_P(NcqsTest, PiecesOfAnotherCountyAreLoggedAndLeftOut) {
+  const std::string other = "3301030010010010000";
+  testing::SurveyFeatures features = testing::SmallCounty();
+  features.lines[0] = With(features.lines[0], {{"扣除图斑座落代码2", other}});
+  features.points.push_back(With(features.points[0], {{"座落单位代码", other}}));
+  features.parcels.push_back(
+      With(features.parcels[1],
+           {{"图斑编号", "3"}, {"座落单位代码", other}, {"图斑地类面积", "1666.66"}}));
+  Write(features, {{0, 3, "L1"}});
+  Strings layers = kSurveyLayers;
+  layers.push_back("宗地");
+  const Strings logged = {"图层 线状地物 记录 1 字段 扣除图斑座落代码2 座落代码 " + other,
+                          "图层 零星地物 记录 2 字段 座落单位代码 座落代码 " + other,
+                          "图层 地类图斑 记录 3 字段 座落单位代码 座落代码 " + other};
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    const RunReport report = Run(layers);
+    EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+    ASSERT_EQ(report.messages.size(), logged.size());
+    for (std::size_t i = 0; i < logged.size(); ++i) {
+      EXPECT_NE(report.messages[i].find(logged[i]), std::string::npos) << report.messages[i];
+    }
+    db::Connection after(database().ConnectionString());
+    EXPECT_EQ(Rows(after, "select count(*) from " + Table("statdata_ncqs") +
+                              " where 座落单位代码 not like '330102%'"),
+              Strings{"0"});
+    EXPECT_EQ(
+        Rows(after, "select 地籍号, 座落单位代码, round(土地总面积, 6) from " + Table("NCZD_AREA")),
+        Strings{"L1|" + kGroup + "|0.011951"});
+  }
+}
 
 TEST_P(NcqsTest, RunWithoutLotLayerTouchesNothing) {
   Write(testing::SmallCounty(), {{0, 1, "L1"}});
@@ -341,7 +400,7 @@ TEST_P(NcqsTest, FailedLotNumbersAreCountedAndTheBaseTableKept) {
 }
 
 // On a generated county whose town lots serve as the lots, the per-lot sums
-// add up to the rows of the parcels in lots.
+// (in hectares) add up to the rows of the parcels in lots.
 TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
   testing::GeneratedCountyRun county(home_, 17, 400);
   const auto project = gis::CGisXmlPrj::Open(county.files.project);
@@ -363,8 +422,8 @@ TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
                                      " where 地籍号 is not null")
                              .AsDouble();
   EXPECT_GT(in_lots, 0);
-  EXPECT_NEAR(after.Scalar("select sum(土地总面积) from " + Table("NCZD_AREA")).AsDouble(), in_lots,
-              1e-6);
+  EXPECT_NEAR(after.Scalar("select sum(土地总面积) from " + Table("NCZD_AREA")).AsDouble(),
+              in_lots / 10000, 1e-10);
 }
 
 LANDSTAT_BOTH_ENGINES(NcqsTest);

@@ -155,6 +155,24 @@ TEST_P(TownLotRunTest, SquareMetresOnlyRecordOneUnit) {
   EXPECT_FALSE(ExistsAfter(IsServer() ? "GQ2009330102statdata_czzd" : "GQstatdata_czzd"));
 }
 
+// A lot layer lacking a field some town tables need: the run says so once
+// and builds the other tables.
+TEST_P(TownLotRunTest, TablesNeedingAMissingFieldAreLeftOut) {
+  testing::WriteTownLayers(survey_, kLots, nullptr);
+  testing::RunFixtureSql(survey_, "ALTER TABLE 城镇权属层 DROP COLUMN 使用权类型");
+  auto project = Project({"城镇权属层"});
+  const RunReport report = Run(*project, Mode());
+  EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+  ASSERT_FALSE(report.messages.empty());
+  EXPECT_NE(report.messages.front().find(
+                "图层 城镇权属层 缺少字段 使用权类型 不生成需要该字段的表 CZTDLY_SYQZD"),
+            std::string::npos)
+      << report.messages.front();
+  const std::string stem = IsServer() ? "2009330102" : "";
+  EXPECT_FALSE(ExistsAfter("ZGQ" + stem + "CZTDLY_SYQZD"));
+  EXPECT_TRUE(ExistsAfter("ZGQ" + stem + "CZZDMJHZ"));
+}
+
 LANDSTAT_BOTH_ENGINES(TownLotRunTest);
 
 }  // namespace

@@ -103,7 +103,10 @@ class TownSecondLevelTest : public ::testing::Test {
   std::string Out() const { return dir_.File("out"); }
   std::string Database() const { return dir_.File("out/statdata.sqlite"); }
 
-  void WriteLots(const std::vector<FieldValues>& lots) {
+  // Writes the lot layer anew, runs `sql` on it and opens it.
+  void WriteLots(const std::vector<FieldValues>& lots, const Strings& sql = {}) {
+    gis::CloseLayer(layer_);
+    fs::remove(dir_.File("lots.gpkg"));
     std::vector<testing::FixtureField> fields = testing::kLotFields;
     fields.push_back({"分类面积比例"});
     std::vector<testing::FixtureFeature> features;
@@ -113,6 +116,8 @@ class TownSecondLevelTest : public ::testing::Test {
           {"POLYGON((" + x0 + " 0," + x1 + " 0," + x1 + " 5," + x0 + " 5," + x0 + " 0))", lots[i]});
     }
     testing::WriteFixtureLayer(dir_.File("lots.gpkg"), "城镇权属层", wkbPolygon, fields, features);
+    for (const std::string& statement : sql)
+      testing::RunFixtureSql(dir_.File("lots.gpkg"), statement);
     layer_ = OpenTownLotLayer(dir_.File("lots.gpkg"), "");
   }
 
@@ -195,6 +200,26 @@ TEST_F(TownSecondLevelTest, LotRowsSummaryAndReport) {
   for (const char* row :
        {"330102,上城区,217.75,", "330102001001,清波街坊,150.50,", "330102002001,,47.25,"}) {
     EXPECT_NE(text.find(row), std::string::npos) << row << "\n" << text;
+  }
+}
+
+// A lot layer lacking a field every lot needs is one failure naming layer
+// and field, and nothing is written (read as empty, it would leave out
+// every lot, or count every lot 0).
+TEST_F(TownSecondLevelTest, LayerLackingAFieldEveryLotNeedsIsRefused) {
+  for (const char* lacking : {"地籍号", "土地用途", "实测面积"}) {
+    SCOPED_TRACE(lacking);
+    WriteLots({Lot(kBlock1 + "0001", "071", "100")},
+              {std::string("ALTER TABLE 城镇权属层 DROP COLUMN ") + lacking});
+    const TownSecondLevelOutcome outcome = Output(codes_.get());
+    EXPECT_FALSE(outcome.database_written) << outcome.message;
+    EXPECT_FALSE(fs::exists(Database()));
+    EXPECT_EQ(outcome.failures, 1) << outcome.message;
+    EXPECT_EQ(outcome.message.find("数值不可用"), std::string::npos) << outcome.message;
+    ASSERT_EQ(outcome.messages.size(), 1u);
+    EXPECT_NE(outcome.messages[0].find(std::string("图层 城镇权属层 缺少字段 ") + lacking),
+              std::string::npos)
+        << outcome.messages[0];
   }
 }
 

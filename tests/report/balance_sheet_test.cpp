@@ -31,6 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 const fs::path kTemplates = fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates";
@@ -80,11 +81,12 @@ class BalanceSheetTest : public testing::BothEngines {
                        columns_ + ")");
   }
 
-  // Writes the sheet in mu; the workbook's path, empty when none was written.
-  std::string Write() {
+  // Writes the sheet in the unit; the workbook's path, empty when none was
+  // written.
+  std::string Write(short unit = kMu) {
     const std::vector<std::string> names{kReport};
     dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
-                                 (kTemplates / "二次详查表格.xlsx").string(), kCounty, kMu, Mode(),
+                                 (kTemplates / "二次详查表格.xlsx").string(), kCounty, unit, Mode(),
                                  "2024", kCounty);
     return dialog_.Outcomes().back().path;
   }
@@ -109,6 +111,16 @@ TEST_P(BalanceSheetTest, WritesTheBalanceTableInTheUnit) {
   EXPECT_THAT(rows, HasSubstr("\n本年末面积|67.5000|0.0000|60.0000|"));
   EXPECT_THAT(rows, HasSubstr("|22.5000|150.0000\n"));
   EXPECT_THAT(rows, HasSubstr("\n耕地|0.0000|0.0000|0.0000|"));
+
+  // In hectares, to the 4 decimals StatConfig.ini gives them: 1234.56 m2
+  // moved from 03 to 01 is 0.1235 ha, not 0.12.
+  testing::WriteStatConfig(testing::kThreeUnits);
+  conn().Execute("insert into " + names_.Plain("ndChange") +
+                 " values ('330102001001', '330102001001', '30', '30', '031', '011', 1234.56)");
+  const std::string hectares = Write(kHectare);
+  ASSERT_FALSE(hectares.empty()) << dialog_.Outcomes().back().message;
+  EXPECT_THAT(DataRows((kTemplates / "二次详查表格.xlsx").string(), hectares),
+              HasSubstr("\n本年末面积|4.6235|0.0000|3.8765|"));
 }
 
 // Each refusal says what is missing, counts, and leaves no workbook. Each
@@ -171,10 +183,10 @@ LANDSTAT_BOTH_ENGINES(BalanceSheetTest);
 
 // A generated county over two years as a user runs it: the sheet is written
 // (exit 0), LibreOffice prints it, and the printed sheet shows its rows.
+// Named, the sheet of a year without the year before, or without change
+// records, is refused in the writer's words, naming the file or the table
+// and layer it lacks (exit 3).
 TEST(BalanceSheetCountyTest, LandstatReportWritesTheSheetOfTwoYears) {
-  if (RunText("command -v libreoffice").empty() || RunText("command -v pdftotext").empty()) {
-    GTEST_SKIP() << "libreoffice or poppler-utils is not installed; scripts/setup installs them";
-  }
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
   for (const auto& entry : fs::directory_iterator(kTemplates)) {
@@ -201,6 +213,34 @@ TEST(BalanceSheetCountyTest, LandstatReportWritesTheSheetOfTwoYears) {
        home.path().string(), "--year", "2024", "--out", out, "--report", kReport, "--quiet"});
   ASSERT_EQ(report.exit_code, 0) << report.out << report.err;
   const std::string book = out + "/330102" + kReport + "_平方米";
+
+  db::Connection(folder + "/2024330102.sqlite").Execute("drop table ndChange");
+  const struct {
+    const char* year;
+    std::string said;
+  } kMissing[] = {
+      {"2023",
+       "上年度的汇总数据不存在! (report 土地利用现状变更平衡表: no statistics database of "
+       "2022 at " +
+           folder + "/2022330102.sqlite: there is no such file)"},
+      {"2024",
+       "本年度汇总数据不存在！ (report 土地利用现状变更平衡表: 2024 has no table ndChange in " +
+           folder + "/2024330102.sqlite: no change records were copied from the layer 变更汇总)"},
+  };
+  for (const auto& missing : kMissing) {
+    const testing::Outcome refused =
+        testing::RunProgram(LANDSTAT_CLI, {"report", "--project", project, "--db",
+                                           folder + "/" + missing.year + "330102.sqlite", "--home",
+                                           home.path().string(), "--year", missing.year, "--out",
+                                           home.File("refused"), "--report", kReport, "--quiet"});
+    EXPECT_EQ(refused.exit_code, 3) << refused.out << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr(missing.said));
+    EXPECT_THAT(refused.out, Not(HasSubstr("not built"))) << refused.out;
+  }
+
+  if (RunText("command -v libreoffice").empty() || RunText("command -v pdftotext").empty()) {
+    GTEST_SKIP() << "libreoffice or poppler-utils is not installed; scripts/setup installs them";
+  }
   RunText("libreoffice -env:UserInstallation=file://" + home.File("lo-profile") +
           " --headless --convert-to pdf --outdir " + Quoted(out) + " " + Quoted(book + ".xlsx") +
           " 2>&1");

@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -15,6 +17,7 @@
 #include "platform/gis/rural_code.h"
 #include "platform/host/paths.h"
 #include "report/balance_struct.h"
+#include "report/balance_units.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -50,6 +53,69 @@ struct BaseRow {
   const char* owner;
   double bm011, bm012, bm031, bm051;
 };
+
+// The sums of a balance sheet that do not hold, one line each, in whole
+// units of the last decimal: in every column 上年末面积 - 本年减少 + 本年增加
+// = 本年末面积 = 本年末国有 + 本年末集体; in every record the lowest classes
+// add up to 合计; in those four area records a class with classes of its
+// own ("D01" of "D011", "D012") is their sum; a class record's 合计 is the
+// 本年减少 of its class. Empty when every one holds.
+std::string Unbalanced(gis::LayerHandle table, int decimals) {
+  std::vector<std::string> columns;
+  for (const gis::FieldDef& field : gis::LayerFields(table)) {
+    if (field.type == gis::FieldType::kDouble && field.name != kBalanceTotalField) {
+      columns.push_back(field.name);
+    }
+  }
+  columns.push_back(kBalanceTotalField);
+  const std::size_t total = columns.size() - 1;
+  const auto children = [&](std::size_t column) {
+    std::vector<std::size_t> found;
+    for (std::size_t other = 0; other < total; ++other) {
+      if (columns[other].size() == columns[column].size() + 1 &&
+          columns[other].starts_with(columns[column])) {
+        found.push_back(other);
+      }
+    }
+    return found;
+  };
+  std::map<long, std::vector<long long>> rows;
+  std::map<long, std::string> keys;
+  gis::Record record;
+  for (long n = 1; n < gis::RecordCount(table, gis::EntityKind::kTable); ++n) {
+    if (!gis::ReadRecord(table, gis::EntityKind::kTable, n, record)) continue;
+    keys[n] = record.Text(kBalanceKeyField);
+    for (const std::string& column : columns) {
+      rows[n].push_back(std::llround(record.Number(column) * std::pow(10.0, decimals)));
+    }
+  }
+  std::string said;
+  const auto check = [&](const std::string& what, long long sum, long long value) {
+    if (sum != value) said += fmt::format("{}: {} against {}\n", what, sum, value);
+  };
+  for (std::size_t c = 0; c <= total; ++c) {
+    check(columns[c] + ": 1 - 2 + 3 = 4", rows[1][c] - rows[2][c] + rows[3][c], rows[4][c]);
+    check(columns[c] + ": 5 + 6 = 4", rows[5][c] + rows[6][c], rows[4][c]);
+  }
+  for (const auto& [n, row] : rows) {
+    long long leaves = 0;
+    for (std::size_t c = 0; c < total; ++c) {
+      const std::vector<std::size_t> own = children(c);
+      if (own.empty()) leaves += row[c];
+      if (own.empty() || (n != 1 && (n < 4 || n > 6))) continue;
+      long long sum = 0;
+      for (std::size_t child : own) sum += row[child];
+      check(fmt::format("record {}: {} of its classes", n, columns[c]), sum, row[c]);
+    }
+    check(fmt::format("record {}: classes = 合计", n), leaves, row[total]);
+    const auto key = std::find(columns.begin(), columns.end(), keys[n]);
+    if (n >= kFirstClassRow && key != columns.end()) {
+      check("class record " + keys[n] + ": 合计 = 本年减少", row[total],
+            rows[2][static_cast<std::size_t>(key - columns.begin())]);
+    }
+  }
+  return said;
+}
 
 // The balance table over a change table and a base-year table of the
 // test's own, on one connection (as on a server).
@@ -95,8 +161,8 @@ class ChangeBalanceTest : public BothEngines {
   }
 
   // Each record's non-zero numbers: "2: D01=100 合计=100", class records by
-  // their key; one line each.
-  static std::string Dump(gis::LayerHandle table) {
+  // their key; one line each. With `decimals`, each number with as many.
+  static std::string Dump(gis::LayerHandle table, int decimals = -1) {
     const std::vector<gis::FieldDef> fields = gis::LayerFields(table);
     std::string dump;
     gis::Record record;
@@ -106,7 +172,8 @@ class ChangeBalanceTest : public BothEngines {
       for (std::size_t i = 0; i < fields.size(); ++i) {
         const double value = record.Number(static_cast<int>(i));
         if (fields[i].type != gis::FieldType::kDouble || value == 0) continue;
-        line += fmt::format(" {}={:g}", fields[i].name, value);
+        line += decimals < 0 ? fmt::format(" {}={:g}", fields[i].name, value)
+                             : fmt::format(" {}={:.{}f}", fields[i].name, value, decimals);
       }
       const std::string key = record.Text(kBalanceKeyField);
       if (!line.empty()) dump += (key.empty() ? std::to_string(n) : key) + ":" + line + "\n";
@@ -221,6 +288,87 @@ TEST_P(ChangeBalanceTest, BaseYearSumsAndTownClassRows) {
             std::to_string(kFirstClassRow));
   EXPECT_EQ(gis::FieldText(table, kCurrentRow, kBalanceLabelField), "本年末面积");
   gis::CloseLayer(table);
+}
+
+// A change within 甲村.
+Change Move(const char* from_owner, const char* to_owner, const char* from_class,
+            const char* to_class, double area) {
+  return {.from_owner = from_owner,
+          .to_owner = to_owner,
+          .from_class = from_class,
+          .to_class = to_class,
+          .area = area};
+}
+
+// Converted, rounded to the unit's decimals and balanced, the sheet adds up
+// in every unit, at level 2 and at level 3 (where 011 to 012 moves within a
+// class), and what is 0 in square metres stays 0. Figures by hand.
+TEST_P(ChangeBalanceTest, AddsUpInEveryUnit) {
+  struct Sheet {
+    short unit;
+    int decimals;
+    const char* dump;  // at level 2
+  };
+  const struct {
+    const char* what;
+    std::vector<BaseRow> base;
+    std::vector<Change> changes;
+    std::vector<Sheet> sheets;
+  } cases[] = {
+      {"half-cent changes, each entered once, halves away from zero; in hectares steps in "
+       "上年末面积, 本年增加 and a class record, in mu in 上年末面积",
+       {{"330102001001", "20", 4000.40, 0, 0, 0},
+        {"330102001001", "30", 6000.00, 0, 20000.40, 503.30}},
+       {Move("30", "30", "011", "031", 2000.605), Move("30", "30", "031", "051", 100.005),
+        Move("20", "30", "011", "051", 1500.505), Move("30", "30", "011", "012", 300.005)},
+       {{kSquareMetre, 2,
+         "1: D01=10000.40 D03=20000.40 D05=503.30 合计=30504.10\n"
+         "2: D01=3501.12 D03=100.01 合计=3601.13\n3: D03=2000.61 D05=1600.52 合计=3601.13\n"
+         "4: D01=6499.28 D03=21901.00 D05=2103.82 合计=30504.10\n5: D01=2499.89 合计=2499.89\n"
+         "6: D01=3999.39 D03=21901.00 D05=2103.82 合计=28004.21\n"
+         "D01: D03=2000.61 D05=1500.51 合计=3501.12\nD03: D05=100.01 合计=100.01\n"},
+        {kHectare, 4,
+         "1: D01=1.0000 D03=2.0001 D05=0.0503 合计=3.0504\n"
+         "2: D01=0.3501 D03=0.0100 合计=0.3601\n3: D03=0.2001 D05=0.1600 合计=0.3601\n"
+         "4: D01=0.6499 D03=2.1902 D05=0.2103 合计=3.0504\n5: D01=0.2500 合计=0.2500\n"
+         "6: D01=0.3999 D03=2.1902 D05=0.2103 合计=2.8004\n"
+         "D01: D03=0.2001 D05=0.1500 合计=0.3501\nD03: D05=0.0100 合计=0.0100\n"},
+        {kMu, 2,
+         "1: D01=15.00 D03=30.00 D05=0.76 合计=45.76\n"
+         "2: D01=5.25 D03=0.15 合计=5.40\n3: D03=3.00 D05=2.40 合计=5.40\n"
+         "4: D01=9.75 D03=32.85 D05=3.16 合计=45.76\n5: D01=3.75 合计=3.75\n"
+         "6: D01=6.00 D03=32.85 D05=3.16 合计=42.01\n"
+         "D01: D03=3.00 D05=2.25 合计=5.25\nD03: D05=0.15 合计=0.15\n"}}},
+      {"031, all moved to 011, loses in 本年减少 the 0.0201 ha that 上年末面积 took its step on; "
+       "051, all state-owned, is state-owned whole: rounding alone would leave 0.0001 ha of "
+       "either behind",
+       {{"330102001001", "20", 100.3, 0, 0, 700.4}, {"330102001001", "30", 3000.1, 0, 200.45, 0}},
+       {Move("30", "30", "031", "011", 200.45)},
+       {{kHectare, 4,
+         "1: D01=0.3100 D03=0.0201 D05=0.0700 合计=0.4001\n2: D03=0.0201 合计=0.0201\n"
+         "3: D01=0.0201 合计=0.0201\n4: D01=0.3301 D05=0.0700 合计=0.4001\n"
+         "5: D01=0.0101 D05=0.0700 合计=0.0801\n6: D01=0.3200 合计=0.3200\n"
+         "D03: D01=0.0201 合计=0.0201\n"}}},
+  };
+  for (const auto& c : cases) {
+    conn().Execute("delete from " + base_);
+    conn().Execute("delete from " + change_);
+    Add(c.base);
+    Add(c.changes);
+    for (const Sheet& sheet : c.sheets) {
+      for (short level : {kBalanceLevelFirst, kBalanceLevelSecond}) {
+        const short table = Balance(level);
+        ASSERT_GT(table, 0) << notes_.failure;
+        ASSERT_EQ(BalanceTableInUnit(table, sheet.unit, sheet.decimals), 1);
+        if (level == kBalanceLevelFirst) {
+          EXPECT_EQ(Dump(table, sheet.decimals), sheet.dump) << c.what << ", unit " << sheet.unit;
+        }
+        EXPECT_EQ(Unbalanced(table, sheet.decimals), "")
+            << c.what << ", unit " << sheet.unit << ", level " << level;
+        gis::CloseLayer(table);
+      }
+    }
+  }
 }
 
 // Refusals give 0 and leave no table open.
@@ -347,6 +495,33 @@ TEST_P(BalanceCountyTest, TwoYearsOfAGeneratedCountyBalance) {
     ++checked;
   }
   EXPECT_EQ(checked, 13);
+  // In hectares and mu the sheet adds up, each figure within two units of
+  // the last decimal of its square-metre figure converted, 0 where that is.
+  const std::vector<gis::FieldDef> fields = gis::LayerFields(table);
+  const auto number = [](gis::LayerHandle of, long row, const std::string& field) {
+    const std::string text = gis::FieldText(of, row, field);
+    return text.empty() ? 0.0 : std::stod(text);
+  };
+  for (const auto& [unit, decimals, factor] :
+       {std::tuple(kHectare, 4, 0.0001), std::tuple(kMu, 2, 0.0015)}) {
+    const short converted = GetBalanceAi(now.codes.get(), &current, &base, base_table,
+                                         names.UnitCopy(kSquareMetre, "statdata"),
+                                         names.Plain("ndChange"), county, county, 0, &notes);
+    ASSERT_GT(converted, 0) << notes.failure;
+    ASSERT_EQ(BalanceTableInUnit(converted, unit, decimals), 1);
+    EXPECT_EQ(Unbalanced(converted, decimals), "") << unit;
+    for (long row = 1; row < gis::RecordCount(table, gis::EntityKind::kTable); ++row) {
+      for (const gis::FieldDef& field : fields) {
+        if (field.type != gis::FieldType::kDouble) continue;
+        const double in_unit = number(converted, row, field.name);
+        const double square_metres = number(table, row, field.name);
+        const double off = square_metres == 0 ? 0 : 2 * std::pow(0.1, decimals);
+        EXPECT_NEAR(in_unit, square_metres * factor, off)
+            << unit << " record " << row << " " << field.name;
+      }
+    }
+    gis::CloseLayer(converted);
+  }
   gis::CloseLayer(table);
 }
 

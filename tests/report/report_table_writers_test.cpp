@@ -96,13 +96,15 @@ class TableWriterTest : public BothEngines {
 
 TEST_P(TableWriterTest, UnitSelectListConvertsTheDoubleColumns) {
   conn().Execute("create table 房屋 (隶属宗地 varchar(20), 面积 float)");
-  conn().Execute("insert into 房屋 values ('3301020010010010001', 15000)");
+  conn().Execute("insert into 房屋 values ('3301020010010010001', 15012.34)");
   const struct {
     short unit;
+    int decimals;
     double area;
-  } cases[] = {{kHectare, 1.5}, {kMu, 22.5}, {kSquareMetre, 15000}};
+  } cases[] = {
+      {kHectare, 4, 1.5012}, {kHectare, 2, 1.5}, {kMu, 2, 22.52}, {kSquareMetre, 2, 15012.34}};
   for (const auto& c : cases) {
-    const std::string sql = BuildUnitSelectSql(conn(), "房屋", c.unit);
+    const std::string sql = BuildUnitSelectSql(conn(), "房屋", c.unit, c.decimals);
     EXPECT_EQ(sql.find(",") == std::string::npos, c.unit == kSquareMetre) << sql;
     EXPECT_EQ(sql.find(", from"), std::string::npos) << sql;
     EXPECT_EQ(testing::Texts(conn(), "select 隶属宗地 from (" + sql + ") t"),

@@ -68,10 +68,10 @@ TEST(Distribute, FloorKeepsSteppedValuesAtZero) {
   EXPECT_LT(values[0], 0);
 
   // A step that lands on a half rounds as every balancing rounds: halves
-  // upward, so -0.005 becomes 0, not -0.01.
+  // away from zero, so -0.005 becomes -0.01.
   values = {0.005};
   Distribute(values, -0.01, kCents, kAny);
-  EXPECT_EQ(values[0], 0);
+  EXPECT_EQ(values[0], -0.01);
 }
 
 TEST(Distribute, CyclicModeEndsWithinTheTolerance) {
