@@ -169,31 +169,51 @@ void FinishRunRecord(db::Connection& connection, long id, RunOutcome outcome, lo
        db::Value(static_cast<long long>(failures)), db::Value(static_cast<long long>(id))});
 }
 
-void RecordLeftOutFamilies(db::Connection& connection, long id,
-                           const std::set<std::string>& families) {
+void RecordTablesLeftOut(db::Connection& connection, long id, const std::set<std::string>& tables) {
   std::string listed;
-  for (const std::string& family : families) listed += (listed.empty() ? "" : ",") + family;
-  connection.Execute(std::string("update ") + kTable + " set " + kLeftOutColumn +
-                         " = ? where RUNID = ?",
-                     {db::Value(listed), db::Value(static_cast<long long>(id))});
+  for (const std::string& table : tables) listed += (listed.empty() ? "" : ",") + table;
+  connection.Execute(
+      std::string("update ") + kTable + " set " + kLeftOutColumn + " = ? where RUNID = ?",
+      {db::Value(listed), db::Value(static_cast<long long>(id))});
 }
 
-std::set<std::string> FamiliesLeftOutByRun(db::Connection& connection, const std::string& year,
-                                           const std::string& county) {
-  std::set<std::string> families;
-  if (!connection.TableExists(kTable) || !HasLeftOutColumn(connection)) return families;
-  db::Recordset rows(connection, std::string("select ") + kLeftOutColumn + " from " + kTable +
-                                     " where 年度 = " + db::QuoteText(year) +
-                                     " and COUNTY = " + db::QuoteText(county) +
-                                     " and KIND = 'run' and FINISHED is not null and OUTCOME <> " +
-                                     db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) +
-                                     " order by RUNID desc");
-  if (rows.IsEOF() || rows.IsNull(kLeftOutColumn)) return families;
+namespace {
+
+// The tables the newest completed run of `job` left out, as recorded.
+std::vector<std::string> TablesLeftOutByRun(db::Connection& connection, const std::string& year,
+                                            const std::string& county, const char* job) {
+  std::vector<std::string> tables;
+  if (!connection.TableExists(kTable) || !HasLeftOutColumn(connection)) return tables;
+  db::Recordset rows(
+      connection,
+      std::string("select ") + kLeftOutColumn + " from " + kTable +
+          " where 年度 = " + db::QuoteText(year) + " and COUNTY = " + db::QuoteText(county) +
+          " and KIND = " + db::QuoteText(job) + " and FINISHED is not null and OUTCOME <> " +
+          db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) + " order by RUNID desc");
+  if (rows.IsEOF() || rows.IsNull(kLeftOutColumn)) return tables;
   std::istringstream listed(rows.Text(kLeftOutColumn));
-  for (std::string family; std::getline(listed, family, ',');) {
-    if (!family.empty()) families.insert(family);
+  for (std::string table; std::getline(listed, table, ',');) {
+    if (!table.empty()) tables.push_back(table);
   }
-  return families;
+  return tables;
+}
+
+}  // namespace
+
+std::set<std::string> FamiliesLeftOutByRun(db::Connection& connection, const std::string& year,
+                                           const std::string& county, FamilyKind kind) {
+  const bool town = kind == FamilyKind::kTown;
+  const std::vector<std::string> recorded =
+      TablesLeftOutByRun(connection, year, county, town ? "town" : "run");
+  if (recorded.empty()) return {};
+  std::set<std::string> families;
+  for (const TableFamily* family : town ? TownFamiliesInStageOrder() : FamiliesInStageOrder()) {
+    families.insert(family->base);
+  }
+  std::vector<const char*> tables;
+  for (const std::string& table : recorded) tables.push_back(table.c_str());
+  const std::vector<std::string> reading = FamiliesReading(families, tables, kind);
+  return {reading.begin(), reading.end()};
 }
 
 std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std::string& year,

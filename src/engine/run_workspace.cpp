@@ -371,8 +371,14 @@ void RunWorkspace::Enter(db::Connection& work) {
   if (!OnWorkingCopy() && !work.InTransaction()) work.BeginTrans();
 }
 
-void RunWorkspace::RecordLeftOut(db::Connection& work, const std::set<std::string>& families) {
-  RecordLeftOutFamilies(work, record_id_, families);
+void RunWorkspace::RecordLeftOut(db::Connection& work, StatRunLog& log,
+                                 const std::set<std::string>& tables) {
+  if (tables.empty()) return;
+  try {
+    RecordTablesLeftOut(work, record_id_, tables);
+  } catch (const db::DbError& error) {
+    log.LogFailure("记录统计", "未能记录不生成的表", error);
+  }
 }
 
 bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failures,

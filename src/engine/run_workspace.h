@@ -92,9 +92,10 @@ class RunWorkspace {
   static std::string RunningJob(db::Connection& database, const std::string& year,
                                 const std::string& county);
 
-  // Writes into the job's record, as part of its work, the families it left
-  // out (RecordLeftOutFamilies). Raises DbError.
-  void RecordLeftOut(db::Connection& work, const std::set<std::string>& families);
+  // Writes into the job's record, as part of its work, the tables it left
+  // out (RecordTablesLeftOut); nothing when there are none. A record that
+  // cannot be written is a failure in `log`.
+  void RecordLeftOut(db::Connection& work, StatRunLog& log, const std::set<std::string>& tables);
 
   // Makes the work the database's, with the record of its end. The job's
   // connection is closed. False, with `error`, when that failed, or when

@@ -24,9 +24,10 @@ namespace landstat {
 namespace fs = std::filesystem;
 
 void CStatContext::LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs) {
-  const std::set<std::string> left =
+  const LackingFieldTables lacking =
       FamiliesLackingFields(checks, needs, m_setRunFamilies, RunVariant{m_strVersion});
-  m_setLeftOutFamilies.insert(left.begin(), left.end());
+  m_setLeftOutFamilies.insert(lacking.families.begin(), lacking.families.end());
+  m_setTablesLackingFields.insert(lacking.needing.begin(), lacking.needing.end());
 }
 
 short CStatContext::IsTableExist(const std::string& table) {

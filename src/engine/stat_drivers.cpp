@@ -321,16 +321,11 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
 
 // The families the run left out and the tables of other runs that need the
 // fields it lacked, kept with its record: a conversion of its statistics
-// builds none of them. One that cannot be kept is a failure.
+// builds none of them.
 void RecordLeftOut(CStatContext& context, RunWorkspace& workspace) {
   std::set<std::string> left = context.m_setTablesLackingFields;
   left.insert(context.m_setLeftOutFamilies.begin(), context.m_setLeftOutFamilies.end());
-  if (left.empty()) return;
-  try {
-    workspace.RecordLeftOut(context.m_pConn, left);
-  } catch (const db::DbError& error) {
-    context.LogFailure("记录统计", "未能记录不生成的表", error);
-  }
+  workspace.RecordLeftOut(context.m_pConn, context, left);
 }
 
 // A run from end to end: its database taken in a workspace (a working copy

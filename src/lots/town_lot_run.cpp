@@ -196,6 +196,9 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
       workspace.Enter(context.m_pConn);
     }
     completed = BuildTownTables(context, request.observer);
+    // What the run left out, kept with its record: a conversion of its
+    // tables builds none of it.
+    if (completed) workspace.RecordLeftOut(context.m_pConn, context, context.m_setLeftOutFamilies);
   } catch (const std::exception& escaped) {
     // Whatever a stage let through ends the run as failed, never half done.
     context.LogEscaped("汇总宗地", "汇总中止", escaped);

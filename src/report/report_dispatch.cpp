@@ -7,9 +7,11 @@
 #include <initializer_list>
 #include <map>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 
+#include "engine/run_record.h"
 #include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "mongolia/mg_table_names.h"
@@ -603,6 +605,29 @@ std::string UnitNotHeld(db::Connection& database, const TableNames& names, short
          UnitText(unit) + ", only in " + held;
 }
 
+// The families whose tables this county's runs left out because a layer
+// lacked a field they need: those of the statistics run the configured
+// version builds, and those of the town-lot run. None when the record of
+// the runs cannot be read: their reports are tried, and fail naming the
+// table.
+std::set<std::string> LeftOutByRuns(db::Connection& database, const TableNames& names,
+                                    const RunVariant& configured) {
+  std::set<std::string> left;
+  try {
+    for (const std::string& base :
+         FamiliesLeftOutByRun(database, names.Year(), names.County(), FamilyKind::kGeneral)) {
+      if (RunBuilds(base, configured)) left.insert(base);
+    }
+    const std::set<std::string> town =
+        FamiliesLeftOutByRun(database, names.Year(), names.County(), FamilyKind::kTown);
+    left.insert(town.begin(), town.end());
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    left.clear();
+  }
+  return left;
+}
+
 }  // namespace
 
 ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
@@ -610,6 +635,7 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
                                              const std::vector<std::string>& names) const {
   ReportSelection selection;
   const RunVariant configured{host::HostVersion()};
+  const std::set<std::string> left_out = LeftOutByRuns(database, table_names, configured);
   std::vector<std::string> unit_tables;  // the tables read in the unit
   bool unit_held = false;                // one of them is stored in the unit
   for (const std::string& name : names) {
@@ -642,15 +668,19 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
           unit_tables.push_back(read.table);
           unit_held = unit_held || stored;
         }
+        if (!stored && left_out.count(read.table)) {
+          missing = read.table + ", left out by the run: a layer lacked a field it needs";
+          break;
+        }
         if (!stored && !RunBuilds(read.table, configured)) {
-          missing = read.table;
+          missing = BuiltBy(read.table);
           break;
         }
       }
       if (missing.empty()) {
         selection.writable.push_back(name);
       } else {
-        selection.not_built.push_back({name, BuiltBy(missing)});
+        selection.not_built.push_back({name, std::move(missing)});
       }
     }
   }

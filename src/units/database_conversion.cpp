@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <set>
-#include <vector>
 
 #include "engine/run_record.h"
 #include "engine/run_workspace.h"
@@ -57,17 +56,13 @@ bool RunHadGroupLevel(CStatContext& context) {
 // field they need, so the base table cannot give their figures), and those
 // that read them: the conversion leaves them out too, named in one notice.
 void LeaveOutWhatTheRunLeftOut(CStatContext& context) {
-  const std::set<std::string> recorded =
-      FamiliesLeftOutByRun(context.m_pConn, context.m_strPrefix1, context.m_strPrefix2);
-  if (recorded.empty()) return;
-  std::set<std::string> converted;
-  for (const TableFamily* family : ConvertedFamilies()) converted.insert(family->base);
-  std::vector<const char*> tables;
-  for (const std::string& table : recorded) tables.push_back(table.c_str());
+  const std::set<std::string> left = FamiliesLeftOutByRun(
+      context.m_pConn, context.m_strPrefix1, context.m_strPrefix2, FamilyKind::kGeneral);
   std::string listed;
-  for (const std::string& base : FamiliesReading(converted, tables)) {
-    context.m_setLeftOutFamilies.insert(base);
-    listed += (listed.empty() ? "" : ", ") + base;
+  for (const TableFamily* family : ConvertedFamilies()) {
+    if (!left.count(family->base)) continue;
+    context.m_setLeftOutFamilies.insert(family->base);
+    listed += (listed.empty() ? "" : ", ") + std::string(family->base);
   }
   if (!listed.empty()) {
     context.LogNotice("转换面积单位", "统计时图层缺少这些表需要的字段, 不生成 " + listed);
@@ -98,7 +93,6 @@ bool SetUpContext(CStatContext& context, const ConversionArguments& arguments,
     const short source = context.RecordedUnit("statdata");
     if (source != kNoUnit) context.m_nUnitSrc = source;
     if (arguments.group_level < 0) context.m_bGroupLevel = RunHadGroupLevel(context);
-    LeaveOutWhatTheRunLeftOut(context);
   } catch (const db::DbError& error) {
     context.LogFailure("转换面积单位", std::string("读取统计的面积单位失败 ") + error.what());
     return false;
@@ -156,6 +150,12 @@ short Rebuild(CStatContext& context, short target) {
     context.LogFailure("转换面积单位", "没有基础汇总表 " + context.m_strStatTbl);
     host::AfxMessageBox("数据库中没有" + context.m_strPrefix1 + "年的基础汇总表 " +
                         context.m_strStatTbl + ", 请先进行统计");
+    return 0;
+  }
+  try {
+    LeaveOutWhatTheRunLeftOut(context);
+  } catch (const db::DbError& error) {
+    context.LogFailure("转换面积单位", "读取统计不生成的表失败", error);
     return 0;
   }
   host::LindoDlgProgressSetText("正在转换基础数据");
