@@ -125,7 +125,7 @@ std::optional<std::string> CStatContext::StatementScript(const std::string& name
     text = LoadResourceText(resource, "SQL");
     if (!text.empty()) return text;
   }
-  LogFailure(table, "未生成: 缺少语句脚本 " + StatSqlScriptPath(name));
+  LogFailure(table, "未生成: 语句脚本 " + StatSqlScriptPath(name) + " 不存在");
   return std::nullopt;
 }
 

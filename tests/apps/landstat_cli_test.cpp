@@ -158,7 +158,7 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   options.seed = 5;
   const county::CountyFiles files =
       county::WriteCounty(county::PlanCounty(options), dir.File("county"));
-  fs::create_directories(dir.path() / "home");
+  testing::InstallStatementScripts(dir.File("home/qentar/_secondfun_"));
   const std::string database = dir.File("stats.sqlite");
 
   // A file name longer than the system allows is refused as a wrong option,
@@ -418,10 +418,7 @@ class LandstatCliDatabase : public testing::BothEngines {
          fs::directory_iterator(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates")) {
       fs::copy(entry.path(), config / entry.path().filename());
     }
-    for (const char* scripts : {"Access", "SQL"}) {
-      fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / scripts, config / scripts,
-               fs::copy_options::recursive);
-    }
+    testing::InstallStatementScripts(config.string());
     if (!stat_config.empty())
       testing::WriteFileBytes((config / "StatConfig.ini").string(), stat_config);
   }
@@ -664,6 +661,19 @@ TEST_P(LandstatCliDatabase, ReportsShareAFolderAndFollowAConversion) {
   EXPECT_TRUE(Contains(after.out,
                        "  土地利用现状一级分类面积汇总表 (TDLY_YJFL, built by a 通用城镇 run)\n"))
       << after.out;
+}
+
+// A run whose configuration root lacks a statement script it has no
+// built-in copy of completes with one failure naming the file.
+TEST_P(LandstatCliDatabase, RunWithoutAStatementScriptNamesIt) {
+  GenerateCounty();
+  const fs::path script = dir_.path() / "home/qentar/_secondfun_" /
+                          (IsServer() ? "SQL" : "Access") / "STAT_NCQSYJFL.sql";
+  fs::remove(script);
+  const Outcome run = Run({"run", "--year", "2009"});
+  EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+  EXPECT_TRUE(Contains(ReadFileBytes(dir_.File("log.txt")), script.string() + " 不存在"))
+      << ReadFileBytes(dir_.File("log.txt"));
 }
 
 // Tables a run and a town-lot run left out, a layer lacking a field they
