@@ -157,9 +157,9 @@ class CStatContext : public StatRunLog {
   // Before a run builds: drops every table its families own that the
   // database holds (in the run's workspace, so a run that fails keeps
   // them), of no unit and of every unit but those KeepsTablesOfUnit keeps.
-  // `replacing` a file of another year or county: the town-lot run's tables
-  // too, every unit, and the area units it recorded. Gives the tables
-  // dropped.
+  // `replacing` a file of another year or county: the town-lot and Inner
+  // Mongolia runs' tables too, every unit, and the area units it recorded.
+  // Gives the tables dropped.
   std::vector<std::string> DropOwnedTables(bool replacing);
   // Its two halves: the tables a run replaces (listed before its units
   // change), and the drop of those the database holds, failures logged.

@@ -63,9 +63,9 @@ const TownConversion* RegisteredTownConversion() {
   return conversion ? &*conversion : nullptr;
 }
 
-std::vector<std::string> OwnedTables(const TableNames& names, bool town, short unit) {
+std::vector<std::string> OwnedTables(const TableNames& names, FamilyKind kind, short unit) {
   std::vector<std::string> tables;
-  for (const TableFamily* family : InStageOrder(town ? FamilyKind::kTown : FamilyKind::kGeneral)) {
+  for (const TableFamily* family : InStageOrder(kind)) {
     if (unit == kNoUnit) {
       tables.push_back(names.Plain(family->base));
     } else {

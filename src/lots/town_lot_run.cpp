@@ -65,7 +65,7 @@ std::vector<std::string> DropEarlierTownTables(CZdStatContext& context) {
   std::vector<std::string> owned;
   for (short unit : {kNoUnit, kSquareMetre, kHectare, kMu}) {
     if (!DropsTablesOf(context, unit)) continue;
-    for (std::string& table : OwnedTables(context.Names(), true, unit)) {
+    for (std::string& table : OwnedTables(context.Names(), FamilyKind::kTown, unit)) {
       owned.push_back(std::move(table));
     }
   }

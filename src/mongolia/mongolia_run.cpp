@@ -28,9 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The kind of job the record of jobs knows an Inner Mongolia run by.
-constexpr char kMongoliaJob[] = "mongolia";
-
 struct MgLayers {
   short district = 0, parcel = 0, line = 0, point = 0;
 };
@@ -89,6 +86,7 @@ void CheckLayers(const MgLayers& layers, bool from_project, std::vector<std::str
 // without logging why is logged here, so the run counts it.
 void BuildMongoliaFamilies(CMgStatContext& context, const StageObserver& observer) {
   for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
+    if (family->step) continue;  // the run's own stages
     if (family->progress) host::LindoDlgProgressSetText(family->progress);
     if (family->mg_create(context) > 0 && family->mg_fill) {
       const int logged = context.m_nErrCount;
@@ -142,7 +140,7 @@ void DropTablesOfUnwantedUnits(CMgStatContext& context) {
     if (ForgetAreaUnit(context, unit)) units_gone.push_back(UnitText(unit));
     std::vector<std::string> tables = {context.UnitCopyTable(unit)};
     for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
-      tables.push_back(context.SummaryTable(unit, family->base));
+      if (!family->step) tables.push_back(context.SummaryTable(unit, family->base));
     }
     for (const std::string& table : tables) {
       if (context.IsTableExist(table) && context.DropTable(table) > 0) dropped.push_back(table);

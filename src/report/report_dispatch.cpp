@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -628,6 +629,20 @@ std::set<std::string> LeftOutByRuns(db::Connection& database, const TableNames& 
   return left;
 }
 
+// The year and county the Inner Mongolia tables (named without either)
+// hold when they are another's than those of `names`: those of their
+// newest completed run. Empty when they are these, or no run is recorded.
+std::string MongoliaTablesOfOther(db::Connection& database, const TableNames& names) {
+  try {
+    const std::optional<RunRecordRow> held = LastCompletedRun(database, kMongoliaJob);
+    if (!held || (held->year == names.Year() && held->county == names.County())) return "";
+    return held->year + " " + held->county;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return "";
+  }
+}
+
 }  // namespace
 
 ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
@@ -664,6 +679,14 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
       std::string missing;
       for (const TableRead& read : TablesRead(writer, stat_tbl)) {
         const bool stored = TableStored(database, table_names, unit, read.read, read.table);
+        if (stored && read.read == Read::kMongolia) {
+          const std::string other = MongoliaTablesOfOther(database, table_names);
+          if (!other.empty()) {
+            missing = read.table + ", the Inner Mongolia tables hold " + other +
+                      "; a landstat mongolia run of this county replaces them";
+            break;
+          }
+        }
         if (read.read == Read::kInUnit && !read.table.empty()) {
           unit_tables.push_back(read.table);
           unit_held = unit_held || stored;

@@ -727,6 +727,41 @@ TEST_P(LandstatCliDatabase, MongoliaLedgerIsPrintedAfterItsRun) {
   EXPECT_TRUE(fs::exists(out + "/330102农村土地利用台帐_平方米.xlsx")) << print.out;
 }
 
+// The Inner Mongolia tables, named without year or county, are the county's
+// whose run made them: a run replacing its statistics in a file takes them
+// away; on a server, where they stay, another county's ledger is not
+// printed from them, and its Inner Mongolia run must replace them.
+TEST_P(LandstatCliDatabase, InnerMongoliaTablesOfAnotherCountyAreNotTakenForItsOwn) {
+  GenerateCounty("", true);
+  ASSERT_EQ(Run({"run", "--year", "2009"}).exit_code, 0);
+  ASSERT_EQ(Run({"mongolia", "--year", "2009", "--codes2", files_.mongolia_codes}).exit_code, 0);
+  county::CountyOptions options;
+  options.parcels = 40;
+  options.seed = 8;
+  options.mongolia = true;
+  options.county_code = "330103";
+  files_ = county::WriteCounty(county::PlanCounty(options), dir_.File("other"));
+  std::vector<std::string> run = {"run", "--year", "2009"};
+  if (!IsServer()) run.push_back("--replace");
+  ASSERT_EQ(Run(run).exit_code, 0);
+  {
+    db::Connection result(database().ConnectionString());
+    for (const char* table : {"statdataMG", "ZPMTDLYTZMG", "AreaUnitMG"}) {
+      EXPECT_EQ(result.TableExists(table), IsServer()) << table;
+    }
+  }
+  const Outcome ledger =
+      Run({"report", "--out", dir_.File("reports"), "--year", "2009", "--mode", "2", "--codes2",
+           files_.mongolia_codes, "--report", "农村土地利用台帐"});
+  EXPECT_EQ(ledger.exit_code, 3) << ledger.out << ledger.err;
+  EXPECT_TRUE(Contains(
+      ledger.out, IsServer() ? "the Inner Mongolia tables hold 2009 330102" : "TDLYTZMG, built by"))
+      << ledger.out;
+  EXPECT_FALSE(fs::exists(dir_.File("reports/330103农村土地利用台帐_平方米.xlsx")));
+  const Outcome mongolia = Run({"mongolia", "--year", "2009", "--codes2", files_.mongolia_codes});
+  EXPECT_EQ(mongolia.exit_code, IsServer() ? 1 : 0) << mongolia.out << mongolia.err;
+}
+
 LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);
 
 // The benchmark times the run itself: its tables are those of a run of the
