@@ -128,9 +128,10 @@ int main(int argc, char** argv) {
     config.Set("AreaUnit", "Unit3", "亩");
     config.Set("PointLen", "Len2", "4");
     if (!config.Save()) throw std::runtime_error("cannot write " + host::StatConfigPath());
-    // The installation's statement scripts, when run from the source tree.
+    // The installation's statement scripts, from the source tree it was
+    // built from: a run without them would leave their tables out.
     for (const char* folder : {"Access", "SQL"}) {
-      const fs::path scripts = fs::path("src/resources/config") / folder;
+      const fs::path scripts = fs::path(LANDSTAT_SCRIPTS) / folder;
       if (fs::exists(scripts)) {
         fs::copy(scripts, fs::path(host::ConfigDir()) / folder,
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);

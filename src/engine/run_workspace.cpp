@@ -229,6 +229,15 @@ bool RunWorkspace::PlainTablesFree(db::Connection& database, const Checks& check
   if (checks.replace_other) return true;
   const std::optional<RunRecordRow> held = LastCompletedRun(database, kind_);
   if (!held || (held->year == year_ && held->county == county_)) return true;
+  // A file holds one year and county: a statistics run of another that
+  // completed after that job replaced the file's statistics, these tables
+  // with them.
+  if (!server_) {
+    const std::optional<RunRecordRow> run = LastCompletedRun(database, "run");
+    if (run && run->id > held->id && (run->year != held->year || run->county != held->county)) {
+      return true;
+    }
+  }
   error = where + " holds the " + kind_ + " tables (named without year or county) of year " +
           held->year + ", county " + held->county + "; to run " + year_ + " " + county_ +
           " into them, replace them (--replace)";
@@ -386,6 +395,16 @@ void RunWorkspace::SpeedUpWorkingCopy(db::Connection& work) {
 
 void RunWorkspace::Enter(db::Connection& work) {
   if (!OnWorkingCopy() && !work.InTransaction()) work.BeginTrans();
+}
+
+void RunWorkspace::RecordLeftOut(db::Connection& work, StatRunLog& log,
+                                 const std::set<std::string>& tables) {
+  if (tables.empty()) return;
+  try {
+    RecordTablesLeftOut(work, record_id_, tables);
+  } catch (const db::DbError& error) {
+    log.LogFailure("记录统计", "未能记录不生成的表", error);
+  }
 }
 
 bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failures,

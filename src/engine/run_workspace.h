@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,11 @@ class RunWorkspace {
   // does.
   static std::string RunningJob(db::Connection& database, const std::string& year,
                                 const std::string& county);
+
+  // Writes into the job's record, as part of its work, the tables it left
+  // out (RecordTablesLeftOut); nothing when there are none. A record that
+  // cannot be written is a failure in `log`.
+  void RecordLeftOut(db::Connection& work, StatRunLog& log, const std::set<std::string>& tables);
 
   // Makes the work the database's, with the record of its end. The job's
   // connection is closed. False, with `error`, when that failed, or when

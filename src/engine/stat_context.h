@@ -120,11 +120,20 @@ class CStatContext : public StatRunLog {
   // database kind (Access, SQL or Oracle beside StatConfig.ini); false when
   // there is no such file (callers then take the built-in copy).
   bool LoadStatSqlScript(std::string& text, const std::string& name) const;
+  // Where LoadStatSqlScript looks for the script `name`.
+  std::string StatSqlScriptPath(const std::string& name) const;
+  // The statement of the script `name` that makes `table`: the file beside
+  // the configuration, else the built-in copy `resource` (0: there is none).
+  // Nothing, with one failure naming the file and the table, when neither
+  // gives a statement (an empty file is one that gives none).
+  std::optional<std::string> StatementScript(const std::string& name, int resource,
+                                             const std::string& table);
   short SetSourceLayers(short parcel, short line, short point);
   // Of the fields of `needs` the layer of `checks` lacks, each that a family
   // of the run needs is one failure naming the layer, the field and the
   // tables not built; those families, and the families that read them, are
-  // left out of the run (m_setLeftOutFamilies).
+  // left out of the run (m_setLeftOutFamilies). Every table that needs a
+  // missing field goes into m_setTablesLackingFields.
   void LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs);
   // Opens the connection to m_strConnect (with the settings of a working
   // copy when m_bWorkingCopy is set).
@@ -148,9 +157,9 @@ class CStatContext : public StatRunLog {
   // Before a run builds: drops every table its families own that the
   // database holds (in the run's workspace, so a run that fails keeps
   // them), of no unit and of every unit but those KeepsTablesOfUnit keeps.
-  // `replacing` a file of another year or county: the town-lot run's tables
-  // too, every unit, and the area units it recorded. Gives the tables
-  // dropped.
+  // `replacing` a file of another year or county: the town-lot and Inner
+  // Mongolia runs' tables too, every unit, and the area units it recorded.
+  // Gives the tables dropped.
   std::vector<std::string> DropOwnedTables(bool replacing);
   // Its two halves: the tables a run replaces (listed before its units
   // change), and the drop of those the database holds, failures logged.
@@ -498,6 +507,9 @@ class CStatContext : public StatRunLog {
   // installation's scripts "NCQSYJFL" (and on the embedded database
   // "NCQSYJFL2", "NCQSYJFL3"), with the code table NCTDLYQS for names.
   short BuildNcTdlyQsCodeTable();
+  // The code table when every script is there; 0, with one failure naming
+  // the script missing, when one is not: the tables are not made then.
+  short CreateNcTdlyQsSjflTables();
   // `decimals`: those of the sources' unit, to which the scripts' sums are
   // rounded (below 0: as summed).
   short MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
@@ -947,6 +959,11 @@ class CStatContext : public StatRunLog {
   // layers; and those it leaves out because a layer lacks a field they need
   // (LeaveOutTablesWithout).
   std::set<std::string> m_setRunFamilies, m_setLeftOutFamilies;
+  // The tables of any run (family base names) that need a field a walk
+  // found missing, also those this run does not build: its record keeps
+  // them with the families left out, so that no later job builds them from
+  // its base table.
+  std::set<std::string> m_setTablesLackingFields;
   short m_aiChange = 0, m_aiGdhb = 0, m_aiDispute = 0;
   // Class fields of the linear-feature, scattered-feature and parcel layers.
   std::string m_strClassFld[3] = {"地类编码", "地类编码", "地类编码"};

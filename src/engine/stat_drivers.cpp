@@ -322,6 +322,15 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   return recorded;
 }
 
+// The families the run left out and the tables of other runs that need the
+// fields it lacked, kept with its record: a conversion of its statistics
+// builds none of them.
+void RecordLeftOut(CStatContext& context, RunWorkspace& workspace) {
+  std::set<std::string> left = context.m_setTablesLackingFields;
+  left.insert(context.m_setLeftOutFamilies.begin(), context.m_setLeftOutFamilies.end());
+  workspace.RecordLeftOut(context.m_pConn, context, left);
+}
+
 // A run from end to end: its database taken in a workspace (a working copy
 // of an embedded file, a transaction on a server), the stages, then the
 // work published as a whole, or thrown away when the run failed.
@@ -364,6 +373,7 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
       ready = context.InitUnits(workspace.WorkConnection(), arguments.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
       ready = ready && BuildTables(context, layers, plan, arguments.observer, schema, stages);
+      if (ready) RecordLeftOut(context, workspace);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       // The loss of the run's database is logged as such, once.

@@ -75,7 +75,7 @@ std::vector<std::string> TownTablesReplaced(const CZdStatContext& context) {
   std::vector<std::string> owned;
   for (short unit : {kNoUnit, kSquareMetre, kHectare, kMu}) {
     if (!DropsTablesOf(context, unit)) continue;
-    for (std::string& table : OwnedTables(context.Names(), true, unit)) {
+    for (std::string& table : OwnedTables(context.Names(), FamilyKind::kTown, unit)) {
       owned.push_back(std::move(table));
     }
   }
@@ -220,6 +220,9 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
       workspace.Enter(context.m_pConn);
     }
     completed = BuildTownTables(context, request.observer, stages);
+    // What the run left out, kept with its record: a conversion of its
+    // tables builds none of it.
+    if (completed) workspace.RecordLeftOut(context.m_pConn, context, context.m_setLeftOutFamilies);
   } catch (const std::exception& escaped) {
     // Whatever a stage let through ends the run as failed, never half done.
     context.LogEscaped("汇总宗地", "汇总中止", escaped);

@@ -6,6 +6,7 @@
 
 #include "engine/run_log.h"
 #include "engine/table_names.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/db/connection.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/gis/layers.h"
@@ -157,17 +158,15 @@ class CMgStatContext : public StatRunLog {
   // Table names, plain in naming mode 0, with the year and county on a
   // server.
   const TableNames& Names() const { return m_names; }
-  std::string StatDataTable() const { return m_names.Plain("statdataMG"); }
-  std::string UnitCopyTable(short unit) const { return m_names.UnitCopy(unit, "statdataMG"); }
+  std::string StatDataTable() const { return m_names.Plain(kMgBaseTable); }
+  std::string UnitCopyTable(short unit) const { return m_names.UnitCopy(unit, kMgBaseTable); }
   // "ZPM", "ZGQ" or "ZMU" + base ("TDLY_YJFLMG" ...), the ledger's "ZPM" +
   // "TDLYTZMG" among them.
   std::string SummaryTable(short unit, const std::string& base) const {
     return m_names.Summary('Z', unit, base);
   }
-  std::string AreaUnitTable() const { return m_names.AreaUnit() + "MG"; }
-  std::string QsdmbMGTable() const {
-    return m_names.IsServer() ? "D" + m_strPrefix1 + "QSDMBMG" : "QSDMBMG";
-  }
+  std::string AreaUnitTable() const { return MgAreaUnitTable(m_names); }
+  std::string QsdmbMGTable() const { return MgQsdmbTable(m_names); }
 
   // The statements' dialect: that of the connection (whatever the naming
   // mode), Oracle when the parcel layer lives in Oracle.

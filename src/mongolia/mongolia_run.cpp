@@ -28,9 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The kind of job the record of jobs knows an Inner Mongolia run by.
-constexpr char kMongoliaJob[] = "mongolia";
-
 struct MgLayers {
   short district = 0, parcel = 0, line = 0, point = 0;
 };
@@ -95,7 +92,10 @@ const std::vector<host::JobStages::Stage> kMongoliaStages = {
 // create returned more than 0; neither stops the run. A fill that failed
 // without logging why is logged here, so the run counts it.
 void BuildMongoliaFamilies(CMgStatContext& context, const StageObserver& observer) {
-  const std::vector<const TableFamily*> families = MongoliaFamiliesInStageOrder();
+  std::vector<const TableFamily*> families;
+  for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
+    if (!family->step) families.push_back(family);  // the run's own stages are built apart
+  }
   for (std::size_t i = 0; i < families.size(); ++i) {
     const TableFamily* family = families[i];
     host::StepStage(static_cast<long>(i), static_cast<long>(families.size()));
@@ -138,7 +138,7 @@ bool ForgetAreaUnit(CMgStatContext& context, short unit) {
 std::vector<std::string> TablesOfUnit(const CMgStatContext& context, short unit) {
   std::vector<std::string> tables = {context.UnitCopyTable(unit)};
   for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
-    tables.push_back(context.SummaryTable(unit, family->base));
+    if (!family->step) tables.push_back(context.SummaryTable(unit, family->base));
   }
   return tables;
 }

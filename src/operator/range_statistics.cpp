@@ -116,7 +116,7 @@ const LandPair kLandPairs[] = {
     // The ownership code table, then the third-level ownership table when
     // the code table was made (its result is non-zero then).
     {"NCTDLYQS",
-     [](CStatContext& c) { return static_cast<short>(c.BuildNcTdlyQsCodeTable() != 0 ? 1 : 0); },
+     [](CStatContext& c) { return static_cast<short>(c.CreateNcTdlyQsSjflTables() != 0 ? 1 : 0); },
      [](CStatContext& c) -> short {
        c.StatNcTdlyQsSjfl();
        return 1;

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 
+#include "engine/run_record.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
@@ -48,6 +50,23 @@ bool RunHadGroupLevel(CStatContext& context) {
     }
   }
   return true;
+}
+
+// The converted families the statistics run left out (a layer lacked a
+// field they need, so the base table cannot give their figures), and those
+// that read them: the conversion leaves them out too, named in one notice.
+void LeaveOutWhatTheRunLeftOut(CStatContext& context) {
+  const std::set<std::string> left = FamiliesLeftOutByRun(
+      context.m_pConn, context.m_strPrefix1, context.m_strPrefix2, FamilyKind::kGeneral);
+  std::string listed;
+  for (const TableFamily* family : ConvertedFamilies()) {
+    if (!left.count(family->base)) continue;
+    context.m_setLeftOutFamilies.insert(family->base);
+    listed += (listed.empty() ? "" : ", ") + std::string(family->base);
+  }
+  if (!listed.empty()) {
+    context.LogNotice("转换面积单位", "统计时图层缺少这些表需要的字段, 不生成 " + listed);
+  }
 }
 
 // The statistics context of a conversion: no layers, the codes, the log.
@@ -141,6 +160,12 @@ short Rebuild(CStatContext& context, short target) {
                         context.m_strStatTbl + ", 请先进行统计");
     return 0;
   }
+  try {
+    LeaveOutWhatTheRunLeftOut(context);
+  } catch (const db::DbError& error) {
+    context.LogFailure("转换面积单位", "读取统计不生成的表失败", error);
+    return 0;
+  }
   host::LindoDlgProgressSetText("正在转换基础数据");
   if (RebuildExtensionTable(context, target) == 0) return 0;
   host::yDebugTime("statdataex rebuilt");
@@ -148,6 +173,7 @@ short Rebuild(CStatContext& context, short target) {
   for (std::size_t i = 0; i < families.size(); ++i) {
     const TableFamily* family = families[i];
     StepFamily(context, i, families.size());
+    if (context.m_setLeftOutFamilies.count(family->base)) continue;
     const FamilyConversion& table = *family->conversion;
     host::LindoDlgProgressSetText(table.progress);
     // A failed create or fill is logged by the builder and does not stop

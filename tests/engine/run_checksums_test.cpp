@@ -244,10 +244,7 @@ class RunChecksumsTest : public testing::BothEngines {
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
     // The installation's scripts, so the ownership tables are built too.
-    for (const char* folder : {"SQL", "Access"}) {
-      fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / folder,
-               fs::path(host::ConfigDir()) / folder, fs::copy_options::recursive);
-    }
+    testing::InstallStatementScripts();
     county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, kParcels);
     testing::WriteFileBytes(county_->host_settings,
                             "<HostSetting><Set version=\"通用农村\"/></HostSetting>");
@@ -372,6 +369,7 @@ class RunWorkersTest : public RunChecksumsTest {
  protected:
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
+    testing::InstallStatementScripts();
     county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, 3000);
     testing::WriteFileBytes(county_->log, "");
   }
@@ -416,6 +414,7 @@ class ConversionChecksumsTest : public RunChecksumsTest {
  protected:
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
+    testing::InstallStatementScripts();
     county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, 3000);
     testing::WriteFileBytes(county_->host_settings,
                             "<HostSetting><Set version=\"通用农村\"/></HostSetting>");

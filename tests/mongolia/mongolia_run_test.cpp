@@ -183,18 +183,22 @@ TEST_P(MongoliaRunTest, RefusesWhatItWouldLoseOrLack) {
          testing::RecordCompletedRun(database().ConnectionString(), "2009", testing::kMgCounty);
        },
        "2009", false, ""},
-      // On a file, as after a run of the county replaced another's.
+      // A run of another year or county after an Inner Mongolia run: on a
+      // file it replaced the file's statistics, those tables with them; on
+      // a server they stay the other's.
       {[&] {
          record("2009", other);
          testing::RecordCompletedRun(database().ConnectionString(), "2009", testing::kMgCounty);
        },
        "2009", false,
-       "mongolia tables (named without year or county) of year 2009, county " + other},
+       IsServer() ? "mongolia tables (named without year or county) of year 2009, county " + other
+                  : ""},
       {[] {}, "2009", true, ""},
       {[&] {
          testing::RecordCompletedRun(database().ConnectionString(), "2010", testing::kMgCounty);
        },
-       "2010", false, "of year 2009, county 150102; to run 2010 150102 into them"},
+       "2010", false,
+       IsServer() ? "of year 2009, county 150102; to run 2010 150102 into them" : ""},
       {[] {}, "2010", true, ""},
   };
   for (const auto& c : cases) {

@@ -189,6 +189,7 @@ LANDSTAT_BOTH_ENGINES(BalanceSheetTest);
 TEST(BalanceSheetCountyTest, LandstatReportWritesTheSheetOfTwoYears) {
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
+  testing::InstallStatementScripts();
   for (const auto& entry : fs::directory_iterator(kTemplates)) {
     fs::copy(entry.path(), fs::path(host::ConfigDir()) / entry.path().filename());
   }
