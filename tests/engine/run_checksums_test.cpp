@@ -1,7 +1,7 @@
 // Every table of a full run on a generated county of 20,000 parcels, and every table its
-// town-lot run makes or changes, checksummed cell for cell and compared with the checksums the
-// same inputs gave before: work that makes the run faster must leave every figure, every row and
-// every balancing step as it was. The figures of the summed families are also checked to carry no
+// town-lot run and its Inner Mongolia run (with either fill) make or change, checksummed cell for
+// cell and compared with the checksums the same inputs gave before: work that makes the run
+// faster must leave every figure, every row and every balancing step as it was. The figures of the summed families are also checked to carry no
 // more decimals than their table's unit.
 //
 // The expected checksums are in tests/data/run_checksums.txt, one line per
@@ -32,6 +32,7 @@
 #include "engine/statistics_run.h"
 #include "landuse/generated_county_run.h"
 #include "lots/town_lot_run.h"
+#include "mongolia/mongolia_run.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
@@ -221,6 +222,18 @@ void WriteChecksums(const std::string& engine, const TableSums& sums) {
   ::close(folder);
 }
 
+// Every table of the database but the run record, by base name.
+TableSums SumTables(db::Connection& conn, const std::string& year, const std::string& county) {
+  TableSums sums;
+  for (const std::string& table : Tables(conn)) {
+    const std::string base = BaseName(table, year, county);
+    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) == std::end(kLeftOut)) {
+      sums[base] = SumTable(conn, table);
+    }
+  }
+  return sums;
+}
+
 // What differs between the expected checksums and a run's, a line a table.
 std::string Differences(const TableSums& expected, const TableSums& actual) {
   std::ostringstream out;
@@ -245,7 +258,8 @@ class RunChecksumsTest : public testing::BothEngines {
     testing::WriteStatConfig(testing::kThreeUnits);
     // The installation's scripts, so the ownership tables are built too.
     testing::InstallStatementScripts();
-    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, kParcels);
+    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, kParcels, "330102", false,
+                                                            true);
     testing::WriteFileBytes(county_->host_settings,
                             "<HostSetting><Set version=\"通用农村\"/></HostSetting>");
     testing::WriteFileBytes(county_->log, "");
@@ -286,9 +300,31 @@ bool CompareOrWrite(const std::string& engine, const TableSums& sums) {
   return false;
 }
 
-// The general run, then the town-lot run of the county's lots on the same
-// database: every table of the first, and every table the second makes or
-// changes (under the engine's name and "-town").
+// What the Inner Mongolia run with the fill of `db_mode` (2: through a
+// staging table) makes or changes on a database that holds `before`.
+TableSums MongoliaChanges(const StatisticsRequest& general, gis::CGisXmlPrj& project,
+                          gis::RuralCode& codes, short db_mode, const TableSums& before) {
+  MongoliaRequest request;
+  static_cast<JobTarget&>(request) = general;
+  request.db_mode = db_mode;
+  request.project = &project;
+  request.second_codes = &codes;
+  const RunReport report = RunMongolia(request);
+  EXPECT_EQ(report.outcome, RunOutcome::kCompleted)
+      << db_mode << ": " << testing::ReadFileBytes(general.log_path);
+  db::Connection after(general.connection);
+  TableSums changes;
+  for (const auto& [table, sum] : SumTables(after, general.year, general.county)) {
+    const auto old = before.find(table);
+    if (old == before.end() || !(old->second == sum)) changes[table] = sum;
+  }
+  return changes;
+}
+
+// The general run, then the town-lot run of the county's lots and the Inner
+// Mongolia run with either fill on the same database: every table of the
+// first, and every table each later one makes or changes (under the
+// engine's name and "-town", "-mongolia", "-mongolia-staged").
 TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
   const StatisticsRequest request = Request(*project);
@@ -327,11 +363,20 @@ TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
   }
   EXPECT_GT(town_sums.size(), 20u);
 
+  const TableSums town_state = SumTables(after, request.year, request.county);
+  after.Close();
+  std::unique_ptr<gis::RuralCode> mg_codes(gis::RuralCode::Load(county_->files.mongolia_codes));
+  const TableSums mongolia = MongoliaChanges(request, *project, *mg_codes, 0, town_state);
+  const TableSums staged = MongoliaChanges(request, *project, *mg_codes, 2, town_state);
+  EXPECT_GE(mongolia.size(), 20u);
+
   const std::string engine = testing::EngineName({GetParam(), 0});
-  const bool wrote = CompareOrWrite(engine, sums);
-  if (CompareOrWrite(engine + "-town", town_sums) || wrote) {
-    GTEST_SKIP() << "wrote the checksums of " << sums.size() << " and " << town_sums.size()
-                 << " tables to " << kChecksumFile;
+  bool wrote = CompareOrWrite(engine, sums);
+  wrote = CompareOrWrite(engine + "-town", town_sums) || wrote;
+  wrote = CompareOrWrite(engine + "-mongolia", mongolia) || wrote;
+  if (CompareOrWrite(engine + "-mongolia-staged", staged) || wrote) {
+    GTEST_SKIP() << "wrote the checksums of " << sums.size() << ", " << town_sums.size() << ", "
+                 << mongolia.size() << " and " << staged.size() << " tables to " << kChecksumFile;
   }
 }
 
@@ -394,18 +439,6 @@ TEST_P(RunWorkersTest, AFullRunStoresTheSameFiguresWhateverTheWorkers) {
 }
 
 LANDSTAT_BOTH_ENGINES(RunWorkersTest);
-
-// Every table of the database but the run record, by base name.
-TableSums SumTables(db::Connection& conn, const std::string& year, const std::string& county) {
-  TableSums sums;
-  for (const std::string& table : Tables(conn)) {
-    const std::string base = BaseName(table, year, county);
-    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) == std::end(kLeftOut)) {
-      sums[base] = SumTable(conn, table);
-    }
-  }
-  return sums;
-}
 
 // The unit conversions of a smaller county's general and town-lot runs, one
 // after the other: what each changes (a table gone has -1 rows), checksummed
