@@ -110,6 +110,47 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
   *this = std::move(*ReadScan(connection, {query_}, {}).front());
 }
 
+namespace {
+
+// A row of values read as a scan's row is.
+class ValueRow final : public RowSource {
+ public:
+  explicit ValueRow(const std::vector<Value>& values) : values_(values) {}
+  const std::vector<ColumnInfo>& Columns() const override {
+    static const std::vector<ColumnInfo> kNone;
+    return kNone;
+  }
+  bool Fetch(std::vector<Value>&) override { return false; }
+  bool Next() override { return false; }
+  bool IsNull(int column) const override { return values_[column].IsNull(); }
+  double Number(int column) const override { return values_[column].AsDouble(); }
+  std::string_view Text(int column) const override { return values_[column].TextView(); }
+
+ private:
+  const std::vector<Value>& values_;
+};
+
+// The places 0, 1, ... of `count` columns from `first` on.
+std::vector<int> Places(std::size_t first, std::size_t count) {
+  std::vector<int> places(count);
+  for (std::size_t i = 0; i < count; ++i) places[i] = static_cast<int>(first + i);
+  return places;
+}
+
+}  // namespace
+
+GroupedSums::GroupedSums(GroupedSumsQuery query)
+    : GroupedSums(query, Places(0, query.keys.size()),
+                  Places(query.keys.size(), query.sums.size())) {}
+
+void GroupedSums::Add(const std::vector<Value>& row) {
+  if (row.size() != key_columns_.size() + sum_columns_.size()) {
+    throw DbError(std::to_string(row.size()) + " values for the keys and sums of table " +
+                  query_.table);
+  }
+  AddRow(ValueRow(row));
+}
+
 GroupedSums::GroupedSums(GroupedSumsQuery query, std::vector<int> keys, std::vector<int> sums)
     : query_(std::move(query)), key_columns_(std::move(keys)), sum_columns_(std::move(sums)) {
   if (query_.sums.size() > std::numeric_limits<std::uint16_t>::max()) {

@@ -42,6 +42,14 @@ class GroupedSums {
   // Reads the rows (on the embedded engine); a DbError of the database goes
   // to the caller.
   GroupedSums(Connection& connection, GroupedSumsQuery query);
+  // An empty grouping of `query` that its caller feeds row by row (Add),
+  // on either engine: the query's table and filter are not read (the table
+  // names the grouping in errors), and the groups, held in memory, are
+  // written as those of a table read on the embedded engine.
+  explicit GroupedSums(GroupedSumsQuery query);
+  // Adds a row to its group: the query's keys (texts; null for none), then
+  // its sums (numbers; a null adds nothing), in the query's order.
+  void Add(const std::vector<Value>& row);
 
   // Several groupings read at the same time (see ReadApart), in the order
   // of the queries. The queries of one table are read in one scan that
@@ -59,19 +67,19 @@ class GroupedSums {
     std::string name;  // a key or a summed column
     std::string as;    // the target's column; empty: the same name
   };
-  // `convert`, when given, turns each sum into the figure written (on the
-  // embedded engine; a server writes the sums as they are). Writes of one
-  // GroupedSums may run on several threads at once, each on a connection of
-  // its own.
+  // `convert`, when given, turns each sum into the figure written (where
+  // the groups are in memory; a server that groups writes the sums as they
+  // are). Writes of one GroupedSums may run on several threads at once, each
+  // on a connection of its own.
   using Conversion = std::function<double(double)>;
   // `edit`, when given, sees each row before it is written and may change
-  // its sums (not its keys); embedded engine only, like `convert`.
+  // its sums (not its keys); where the groups are in memory, like `convert`.
   using RowVisit = std::function<void(std::vector<Value>& row)>;
   void WriteTo(Connection& connection, const std::string& target,
                const std::vector<Column>& columns, bool sorted, const Conversion& convert = {},
                const RowVisit& edit = {}) const;
   // The rows WriteTo would write, in the same order, each given to `visit`
-  // (embedded engine only: a server's groups are made by the statement that
+  // (groups in memory only: a server's groups are made by the statement that
   // writes them).
   void VisitRows(const std::vector<Column>& columns, bool sorted, const Conversion& convert,
                  const RowVisit& visit) const;
