@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +77,33 @@ std::string LotsNamed(const std::vector<long>& records, const std::vector<std::s
   return named;
 }
 
+// A parcel of the county as the lots are searched for it: its record, the
+// keys of its rows, and a point inside it (none without one).
+struct InsidePoint {
+  long record;
+  std::string keys;
+  std::optional<gis::Point> point;
+};
+
+// The parcels of the layer located in the county (a parcel of another
+// county has no rows: the fill logs it), in the order of the records. It
+// reads the layer alone, logs nothing, and so runs on a thread of its own.
+std::vector<InsidePoint> InsidePoints(short parcel_layer, const std::string& county) {
+  const auto& keys = NcqsLots::kParcelKeys;
+  std::vector<InsidePoint> points;
+  const long count = gis::RecordCount(parcel_layer, gis::EntityKind::kRegion);
+  gis::Record parcel;
+  for (long number = 1; number < count; ++number) {
+    if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel)) continue;
+    const std::string location = parcel.Text(keys[1]);
+    if (!location.starts_with(county)) continue;
+    points.push_back({number,
+                      NcqsLots::KeysOf(parcel.Text(keys[0]), location, parcel.Text(keys[2])),
+                      parcel.PointOnSurface()});
+  }
+  return points;
+}
+
 // The unit of the per-lot sums: the host's setting, hectares when there is
 // none.
 constexpr const char* kAreaUnitSection = "ZD_SET";
@@ -106,21 +134,32 @@ NcqsLots::NcqsLots(std::vector<std::string> numbers, std::vector<std::string> cl
         return query;
       }()) {}
 
-const std::string& NcqsLots::Key(std::string_view number, std::string_view location,
-                                 std::string_view ownership) {
-  key_.assign(number).append(1, '\x1f').append(location).append(1, '\x1f').append(ownership);
-  return key_;
+std::string NcqsLots::KeysOf(std::string_view number, std::string_view location,
+                             std::string_view ownership) {
+  std::string keys;
+  AppendKeys(keys, number, location, ownership);
+  return keys;
 }
 
-void NcqsLots::Put(std::string_view number, std::string_view location, std::string_view ownership,
-                   std::uint32_t lot) {
-  parcels_.insert_or_assign(Key(number, location, ownership), lot);
+void NcqsLots::AppendKeys(std::string& keys, std::string_view number, std::string_view location,
+                          std::string_view ownership) {
+  keys.append(number).append(1, '\x1f').append(location).append(1, '\x1f').append(ownership);
+}
+
+void NcqsLots::Put(std::string keys, std::uint32_t lot) {
+  parcels_.insert_or_assign(std::move(keys), lot);
 }
 
 const std::string* NcqsLots::LotOf(std::string_view number, std::string_view location,
                                    std::string_view ownership) {
-  const auto found = parcels_.find(Key(number, location, ownership));
-  return found == parcels_.end() ? nullptr : &numbers_[found->second];
+  // The rows of one parcel (its deduction's and its own) come together.
+  std::string& keys = keys_[looked_up_ ^= 1];
+  keys.clear();
+  AppendKeys(keys, number, location, ownership);
+  if (keys == keys_[looked_up_ ^ 1]) return lot_;
+  const auto found = parcels_.find(keys);
+  lot_ = found == parcels_.end() ? nullptr : &numbers_[found->second];
+  return lot_;
 }
 
 void NcqsLots::AddRow(std::vector<db::Value>& row) {
@@ -154,6 +193,11 @@ std::unique_ptr<NcqsLots> CStatContext::NcqsParcelLots(short lot_layer) {
       !parcels.HasFields({keys[0], keys[1], keys[2]}, "赋宗地号失败")) {
     return nullptr;
   }
+  // The parcels' inside points are taken on a thread of their own while
+  // the lots are read here (each layer has a source of its own); here
+  // after the lots where no thread can be started.
+  std::future<std::vector<InsidePoint>> points = std::async(
+      std::launch::async | std::launch::deferred, InsidePoints, m_aiParcel, m_strPrefix2);
   // The lots are searched once per parcel: held in memory.
   std::optional<gis::RegionFinder> finder;
   std::vector<std::string> classes;
@@ -164,31 +208,26 @@ std::unique_ptr<NcqsLots> CStatContext::NcqsParcelLots(short lot_layer) {
   const std::vector<std::string>& named = found_lots->Numbers();
   long outside = 0;
   std::string first_outside;
-  const long count = gis::RecordCount(m_aiParcel, gis::EntityKind::kRegion);
-  gis::Record parcel;
-  for (long number = 1; number < count; ++number) {
-    host::LindoDlgSetProgress("正在给图斑赋宗地号", number, count);
-    if (!gis::ReadRecord(m_aiParcel, gis::EntityKind::kRegion, number, parcel)) continue;
-    // A parcel of another county has no rows (the fill logs it).
-    const std::string location = parcel.Text(keys[1]);
-    if (!location.starts_with(m_strPrefix2)) continue;
-    const std::optional<gis::Point> inside = parcel.PointOnSurface();
+  std::vector<InsidePoint> inside = points.get();
+  const long count = static_cast<long>(inside.size());
+  for (long at = 0; at < count; ++at) {
+    host::LindoDlgSetProgress("正在给图斑赋宗地号", at + 1, count + 1);
+    InsidePoint& parcel = inside[at];
     const std::vector<long> holders =
-        inside ? finder->RegionsContaining(*inside) : std::vector<long>{};
+        parcel.point ? finder->RegionsContaining(*parcel.point) : std::vector<long>{};
     if (holders.size() > 1) {
       // Lots that overlap there: which one the parcel belongs to is unknown.
-      LogFailure(parcels.RecordName(parcel), "内点落在宗地图层 " + lots.Name() + " 的 " +
-                                                 std::to_string(holders.size()) + " 个宗地内 (" +
-                                                 LotsNamed(holders, named) + "), 未赋宗地号");
+      LogFailure(parcels.RecordName(parcel.record),
+                 "内点落在宗地图层 " + lots.Name() + " 的 " + std::to_string(holders.size()) +
+                     " 个宗地内 (" + LotsNamed(holders, named) + "), 未赋宗地号");
       continue;
     }
     if (holders.empty() || named.at(holders.front()).empty()) {
       // In no lot, or in a lot left out (logged with the lots).
-      if (outside++ == 0) first_outside = parcels.RecordName(parcel);
+      if (outside++ == 0) first_outside = parcels.RecordName(parcel.record);
       continue;
     }
-    found_lots->Put(parcel.Text(keys[0]), location, parcel.Text(keys[2]),
-                    static_cast<std::uint32_t>(holders.front()));
+    found_lots->Put(std::move(parcel.keys), static_cast<std::uint32_t>(holders.front()));
   }
   // Parcels in no lot once passed silently: they are counted here.
   if (outside > 0) {
@@ -212,7 +251,17 @@ short CStatContext::BuildNczdAreaTable(const NcqsLots& lots) {
     // lacks a class column) keeps them.
     CreateSharedTable(m_pConn, target, TypeWords(create));
     db::Transaction replace(m_pConn);
-    m_pConn.Execute("delete from " + target + " where 座落单位代码 like " + CountyCodesLike());
+    // A table that holds this county's sums alone (as a server's, named by
+    // year and county, mostly does) is emptied whole, much faster than its
+    // rows are deleted one by one.
+    const bool county_alone = m_pConn
+                                  .Scalar("select count(*) from " + target +
+                                          " where 座落单位代码 is null or 座落单位代码 " +
+                                          "not like " + CountyCodesLike())
+                                  .AsInteger() == 0;
+    m_pConn.Execute(county_alone ? Dialect().EmptyTable(target)
+                                 : "delete from " + target + " where 座落单位代码 like " +
+                                       CountyCodesLike());
     lots.WriteSums(m_pConn, target);
     replace.Commit();
   } catch (const db::DbError& error) {

@@ -32,10 +32,12 @@ class NcqsLots {
   NcqsLots(std::vector<std::string> numbers, std::vector<std::string> classes,
            std::function<double(double)> area);
 
+  // The keys of a parcel's rows, as Put takes them.
+  static std::string KeysOf(std::string_view number, std::string_view location,
+                            std::string_view ownership);
   // Puts the parcel of these keys in lot `lot` (a place in the numbers): a
   // later parcel with the same keys takes them over.
-  void Put(std::string_view number, std::string_view location, std::string_view ownership,
-           std::uint32_t lot);
+  void Put(std::string keys, std::uint32_t lot);
   // The lot numbers by place (empty for a lot left out).
   const std::vector<std::string>& Numbers() const { return numbers_; }
   // The lot number of rows with these keys; null when their parcel is in
@@ -51,12 +53,16 @@ class NcqsLots {
   void WriteSums(db::Connection& connection, const std::string& target) const;
 
  private:
-  const std::string& Key(std::string_view number, std::string_view location,
+  static void AppendKeys(std::string& keys, std::string_view number, std::string_view location,
                          std::string_view ownership);
 
   std::vector<std::string> numbers_;
   std::unordered_map<std::string, std::uint32_t> parcels_;  // keys -> place in numbers_
-  std::string key_;                                         // the keys last looked up
+  // The keys of the last two look-ups (the last at looked_up_), and the
+  // last one's lot.
+  std::string keys_[2];
+  int looked_up_ = 0;
+  const std::string* lot_ = nullptr;
   std::vector<std::string> classes_;
   std::function<double(double)> area_;
   db::GroupedSums sums_;

@@ -286,11 +286,14 @@ std::uint32_t GroupedSums::KeyNumber(const RowSource& row, std::size_t key) {
 
 std::uint32_t GroupedSums::NumberOfText(std::size_t key, std::string_view text) {
   KeyTexts& texts = texts_[key];
-  if (auto found = texts.numbers.find(text); found != texts.numbers.end()) return found->second;
+  if (texts.last != 0 && texts.texts[texts.last - 1] == text) return texts.last;
+  if (auto found = texts.numbers.find(text); found != texts.numbers.end()) {
+    return texts.last = found->second;
+  }
   const std::uint32_t number = NextNumber(texts.texts.size() + 1, query_.table);
   texts.texts.emplace_back(text);
   texts.numbers.emplace(texts.texts.back(), number);
-  return number;
+  return texts.last = number;
 }
 
 std::size_t GroupedSums::SlotOf(const std::uint32_t* key) const {

@@ -93,6 +93,7 @@ class GroupedSums {
   struct KeyTexts {
     std::deque<std::string> texts;                                // by number - 1; never
     std::unordered_map<std::string_view, std::uint32_t> numbers;  // moved, so viewed here
+    std::uint32_t last = 0;  // the number last asked for: rows in turn often repeat it
   };
   // A non-zero sum of a group, in a list per group.
   struct Sum {
