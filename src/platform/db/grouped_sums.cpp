@@ -124,29 +124,51 @@ class ValueRow final : public RowSource {
   bool Next() override { return false; }
   bool IsNull(int column) const override { return values_[column].IsNull(); }
   double Number(int column) const override { return values_[column].AsDouble(); }
+  bool NumberUnlessNull(int column, double& value) const override {
+    const Value& held = values_[column];
+    if (held.IsNull()) return false;
+    value = held.AsDouble();
+    return true;
+  }
   std::string_view Text(int column) const override { return values_[column].TextView(); }
 
  private:
   const std::vector<Value>& values_;
 };
 
-// The places 0, 1, ... of `count` columns from `first` on.
-std::vector<int> Places(std::size_t first, std::size_t count) {
-  std::vector<int> places(count);
-  for (std::size_t i = 0; i < count; ++i) places[i] = static_cast<int>(first + i);
+// The places in `columns` of `names`; DbError naming the first missing.
+std::vector<int> PlacesOf(const std::vector<std::string>& names,
+                          const std::vector<std::string>& columns, const std::string& table) {
+  std::vector<int> places;
+  for (const std::string& name : names) {
+    const auto found = std::find(columns.begin(), columns.end(), name);
+    if (found == columns.end()) throw DbError("rows of table " + table + " lack column " + name);
+    places.push_back(static_cast<int>(found - columns.begin()));
+  }
   return places;
+}
+
+// The query's keys, then its sums.
+std::vector<std::string> KeysAndSums(const GroupedSumsQuery& query) {
+  std::vector<std::string> columns = query.keys;
+  columns.insert(columns.end(), query.sums.begin(), query.sums.end());
+  return columns;
 }
 
 }  // namespace
 
-GroupedSums::GroupedSums(GroupedSumsQuery query)
-    : GroupedSums(query, Places(0, query.keys.size()),
-                  Places(query.keys.size(), query.sums.size())) {}
+GroupedSums::GroupedSums(GroupedSumsQuery query) : GroupedSums(query, KeysAndSums(query)) {}
+
+GroupedSums::GroupedSums(GroupedSumsQuery query, const std::vector<std::string>& columns)
+    : GroupedSums(query, PlacesOf(query.keys, columns, query.table),
+                  PlacesOf(query.sums, columns, query.table)) {
+  columns_ = columns.size();
+}
 
 void GroupedSums::Add(const std::vector<Value>& row) {
-  if (row.size() != key_columns_.size() + sum_columns_.size()) {
-    throw DbError(std::to_string(row.size()) + " values for the keys and sums of table " +
-                  query_.table);
+  if (row.size() != columns_) {
+    throw DbError(std::to_string(row.size()) + " values for the " + std::to_string(columns_) +
+                  " columns of the rows of table " + query_.table);
   }
   AddRow(ValueRow(row));
 }

@@ -45,10 +45,14 @@ class GroupedSums {
   // An empty grouping of `query` that its caller feeds row by row (Add),
   // on either engine: the query's table and filter are not read (the table
   // names the grouping in errors), and the groups, held in memory, are
-  // written as those of a table read on the embedded engine.
+  // written as those of a table read on the embedded engine. The rows it is
+  // fed have the columns `columns`, each key and sum taken from the column
+  // of its name (DbError when one is missing); without them, the query's
+  // keys and then its sums, in order.
   explicit GroupedSums(GroupedSumsQuery query);
-  // Adds a row to its group: the query's keys (texts; null for none), then
-  // its sums (numbers; a null adds nothing), in the query's order.
+  GroupedSums(GroupedSumsQuery query, const std::vector<std::string>& columns);
+  // Adds a row to its group: keys as texts (a null for none), sums as
+  // numbers (a null adds nothing).
   void Add(const std::vector<Value>& row);
 
   // Several groupings read at the same time (see ReadApart), in the order
@@ -141,6 +145,7 @@ class GroupedSums {
   GroupedSumsQuery query_;
   std::vector<int> key_columns_, sum_columns_;  // where the scan gives each key and sum
   bool in_database_ = false;                    // the server groups when the groups are written
+  std::size_t columns_ = 0;                     // of a row fed by Add
   std::vector<KeyTexts> texts_;                 // per key column
   std::vector<std::uint32_t> keys_;   // per group, in the order first met: its key numbers
   std::vector<std::uint32_t> first_;  // per group: its first sum in sums_ (0: none)
