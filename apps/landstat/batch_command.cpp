@@ -33,7 +33,7 @@ const char* const BatchHelp =
     "  --log-folder DIR the folder of the batch log YEAR + StatLog.txt and, on a server,\n"
     "                   of the counties' logs (default: --folder, on a server the current\n"
     "                   folder); a county's log in --folder lies beside its file\n"
-    "  --quiet          no progress output\n"
+    "  -q, --quiet      no progress output\n"
     "\n"
     "A log that cannot be opened (a symbolic link, say) is an error: the batch log stops\n"
     "the batch before any county runs, a county's log keeps its county from running.\n"
@@ -88,10 +88,14 @@ int Batch(const Options& options) {
     const CountyBatchResult result = StatCountyDataBatch(request);
     PrintOutcome(CountyBatchMessage(result), result.report);
     for (const CountyBatchEntry& entry : result.counties) {
-      std::cout << "  " << entry.code << "  "
-                << (entry.skipped.empty() ? RunOutcomeText(entry.report.outcome)
-                                          : "passed over: " + entry.skipped)
-                << "\n";
+      std::cout << "  " << entry.code << "  ";
+      if (!entry.skipped.empty()) {
+        std::cout << "passed over: " << entry.skipped << "\n";
+        continue;
+      }
+      const std::string counts = LoggedCounts(entry.report);
+      std::cout << RunOutcomeText(entry.report.outcome) << (counts.empty() ? "" : ", " + counts)
+                << ", " << entry.report.tables.size() << " tables written\n";
     }
     return result.result == 1 ? ExitCodeOf(result.report) : 1;
   });

@@ -33,7 +33,7 @@ const char* const MergeHelp =
     "  --codes FILE     the code file of the county\n"
     "  --home DIR       the configuration root (the units of the rebuilt tables)\n"
     "  --log FILE       the log of the rebuilt tables' failures (made empty first)\n"
-    "  --quiet          no progress output\n"
+    "  -q, --quiet      no progress output\n"
     "\n"
     "Two base tables whose columns differ, databases of different years or counties, a\n"
     "database whose last job did not finish, the same file given twice, a new file (mode\n"
@@ -97,15 +97,26 @@ int Merge(const Options& options) {
       return 2;
     }
     std::string error;
-    if (!request.log_path.empty() &&
-        !host::OpenLogFile(request.log_path, host::LogOpening::kEmpty, error)) {
+    bool log_made = false;
+    if (!request.log_path.empty() && !LogCanBeMade(request.log_path, log_made, error)) {
       std::cerr << "landstat merge: " << error << "\n";
       return 2;
     }
     HostOutput output(options);
     const MergeResult result = MergeStatistics(request);
+    // The merge writes its log when it rebuilds the tables; one refused
+    // before that leaves no empty log of its own behind.
+    std::error_code unknown;
+    if (log_made && !result.report.Completed() &&
+        std::filesystem::is_regular_file(request.log_path, unknown) &&
+        std::filesystem::file_size(request.log_path, unknown) == 0) {
+      std::filesystem::remove(request.log_path, unknown);
+    }
     PrintOutcome(result.message, result.report);
-    if (result.report.Completed()) std::cout << "  database  " << result.target << "\n";
+    if (result.report.Completed()) {
+      std::cout << "  database  " << result.target << "\n";
+      PrintTables(result.report.tables);
+    }
     return ExitCodeOf(result.report);
   });
 }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "engine/table_family.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/db/sqlite_backend.h"
@@ -505,6 +506,18 @@ void ReportFromLog(const StatRunLog& log, bool completed, RunReport& report) {
   report.failures = log.m_nErrCount;
   report.messages = log.m_arrFirstFailures;
   report.notices = log.m_arrNotices;
+}
+
+void ReportTablesWritten(RunReport& report, const std::string& connection,
+                         const std::vector<std::string>& tables) {
+  report.tables.clear();
+  if (!report.Completed()) return;
+  try {
+    db::Connection database(connection);
+    report.tables = TablesHeld(database, tables);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+  }
 }
 
 }  // namespace landstat

@@ -177,4 +177,11 @@ bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool
 // failures and notices, from the job's log.
 void ReportFromLog(const StatRunLog& log, bool completed, RunReport& report);
 
+// The report's tables: of `tables` (what the job builds when it completes),
+// those the database `connection` holds after it; none when the job failed,
+// which changed nothing. A database that cannot be read leaves the list
+// empty.
+void ReportTablesWritten(RunReport& report, const std::string& connection,
+                         const std::vector<std::string>& tables);
+
 }  // namespace landstat

@@ -9,7 +9,6 @@
 #include "engine/stat_context.h"
 #include "lots/lot_run_support.h"
 #include "lots/ncqs_lots.h"
-#include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/input_checks.h"
@@ -76,8 +75,10 @@ std::vector<std::string> StartProblems(const NcqsLayers& layers, const NcqsReque
 // lies in the run's county). The lot numbers, found before the base table
 // is filled so that each row gets its own as it is written, and the
 // per-lot sums, gathered on the way, log what fails and do not stop the
-// run; the sums are not formed without the lot numbers.
-bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer) {
+// run; the sums are not formed without the lot numbers. `built` gets the
+// tables made.
+bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer,
+                     std::vector<std::string>& built) {
   const auto done = [&](const char* stage) {
     context.EndIfConnectionLost(stage);
     host::yDebugTime(stage);
@@ -92,10 +93,11 @@ bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& obse
   }
   done("lot numbers");
   if (context.BuildNcqsStatData(lots.get()) <= 0) return false;
+  built.push_back(context.Names().Plain("statdata_ncqs"));
   done("base table");
   if (!lots) return true;
   host::LindoDlgProgressSetText("正在汇总宗地面积");
-  context.BuildNczdAreaTable(*lots);
+  if (context.BuildNczdAreaTable(*lots) > 0) built.push_back(context.Names().Plain("NCZD_AREA"));
   done("lot areas");
   return true;
 }
@@ -116,6 +118,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
   bool ready = workspace.Open({.in_place = true}, error, notices);
   for (const std::string& notice : notices) context.LogNotice("数据库", notice);
   RunReport report;
+  std::vector<std::string> built;
   if (!ready) {
     context.LogFailure("打开统计数据库", error);
   } else {
@@ -123,7 +126,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
     try {
       ready = context.InitUnits(workspace.WorkConnection(), request.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
-      ready = ready && BuildNcqsTables(context, layers.lot, request.observer);
+      ready = ready && BuildNcqsTables(context, layers.lot, request.observer, built);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       context.LogEscaped("汇总农村权属宗地", "汇总中止", escaped);
@@ -134,6 +137,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
   }
   ReportFromLog(context, ready, report);
   context.CloseStatLogFile();
+  ReportTablesWritten(report, request.connection, built);
   return report;
 }
 
@@ -157,11 +161,6 @@ RunReport RunNcqs(const NcqsRequest& request) {
     host::LindoDlgProgress("正在汇总");
     report = RunInWorkspace(layers, request);
     host::LindoDlgEndProgress();
-    try {
-      report.tables = db::Connection(request.connection).ListTables();
-    } catch (const db::DbError& failure) {
-      host::yDebugStr(failure.what());
-    }
   }
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return report;

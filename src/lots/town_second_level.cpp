@@ -382,7 +382,11 @@ void BuildDatabase(const TownSecondLevelOptions& options, const CodeMaps& maps, 
   try {
     db::Connection connection(work);
     CreateStatDataTable(connection, maps);
+    const long failures_before = log.m_nErrCount;
     WriteLots(connection, options, maps, log, outcome);
+    // Each lot left out is one failure; the others of the walk are values
+    // read as 0.
+    outcome.values_refused = log.m_nErrCount - failures_before - outcome.lots_left_out;
     SumEjflzd(connection, maps);
     connection.Close();
     fs::rename(work, target);
@@ -499,11 +503,9 @@ std::string Summary(const TownSecondLevelOutcome& outcome, const std::string& fa
     text += std::to_string(outcome.lots_left_out) +
             " 个宗地未写入 (第一个: " + outcome.first_left_out + ")\n";
   }
-  // The values refused by the walk over the lots: the other failures that
-  // are not lots left out (a layer refused before the walk has no lots).
-  const bool walked = outcome.lots_written + outcome.lots_left_out > 0;
-  const long refused = outcome.failures - outcome.lots_left_out;
-  if (walked && refused > 0) text += std::to_string(refused) + " 个数值不可用, 按 0 计\n";
+  if (outcome.values_refused > 0) {
+    text += std::to_string(outcome.values_refused) + " 个数值不可用, 按 0 计\n";
+  }
   for (const std::string& message : outcome.messages) text += "  " + message + "\n";
   return failure.empty() ? text : failure + "\n" + text;
 }

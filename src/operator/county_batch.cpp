@@ -158,6 +158,9 @@ void Summarise(CountyBatchResult& result) {
     }
     ++ran;
     result.report.failures += entry.report.failures;
+    for (const std::string& notice : entry.report.notices) {
+      result.report.notices.push_back(entry.code + " " + notice);
+    }
     if (!entry.report.Completed()) {
       result.report.messages.push_back("county " + entry.code + " failed");
       continue;

@@ -11,6 +11,7 @@
 #include "engine/run_record.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_context.h"
+#include "engine/table_family.h"
 #include "operator/scratch_file.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
@@ -186,6 +187,7 @@ void AddRows(const std::string& receiving, const std::string& contributing,
 }
 
 struct SummaryPair {
+  const char* base;  // of the family's tables
   short (CStatContext::*create)();
   std::function<short(CStatContext&)> fill;
 };
@@ -193,27 +195,61 @@ struct SummaryPair {
 // The land-use summary families the merge rebuilds, in order.
 const std::vector<SummaryPair>& SummaryPairs() {
   static const std::vector<SummaryPair> pairs = {
-      {&CStatContext::CreateTdlyYjflTables, [](CStatContext& c) { return c.StatTdlyClass(1); }},
-      {&CStatContext::CreateTdlyEjflTables, [](CStatContext& c) { return c.StatTdlyClass(2); }},
-      {&CStatContext::CreateTdlySjflTables, [](CStatContext& c) { return c.StatTdlySjfl(); }},
-      {&CStatContext::CreateNcTdlyYjflTables, [](CStatContext& c) { return c.StatNcTdlyClass(1); }},
-      {&CStatContext::CreateNcTdlyEjflTables, [](CStatContext& c) { return c.StatNcTdlyClass(2); }},
-      {&CStatContext::CreateNcTdlySjflTables, [](CStatContext& c) { return c.StatNcTdlySjfl(); }},
-      {&CStatContext::CreateNcTdlyQsYjflTables,
+      {"TDLY_YJFL", &CStatContext::CreateTdlyYjflTables,
+       [](CStatContext& c) { return c.StatTdlyClass(1); }},
+      {"TDLY_EJFL", &CStatContext::CreateTdlyEjflTables,
+       [](CStatContext& c) { return c.StatTdlyClass(2); }},
+      {"TDLY_SJFL", &CStatContext::CreateTdlySjflTables,
+       [](CStatContext& c) { return c.StatTdlySjfl(); }},
+      {"NCTDLY_YJFL", &CStatContext::CreateNcTdlyYjflTables,
+       [](CStatContext& c) { return c.StatNcTdlyClass(1); }},
+      {"NCTDLY_EJFL", &CStatContext::CreateNcTdlyEjflTables,
+       [](CStatContext& c) { return c.StatNcTdlyClass(2); }},
+      {"NCTDLY_SJFL", &CStatContext::CreateNcTdlySjflTables,
+       [](CStatContext& c) { return c.StatNcTdlySjfl(); }},
+      {"NCTDLY_QSYJFL", &CStatContext::CreateNcTdlyQsYjflTables,
        [](CStatContext& c) { return c.StatTdlyQsYjfl(1); }},
-      {&CStatContext::CreateTdlyQsYjflTables, [](CStatContext& c) { return c.StatTdlyQsYjfl(0); }},
-      {&CStatContext::CreateFrdTdlyYjflTables, [](CStatContext& c) { return c.StatFrdTdly(1); }},
-      {&CStatContext::CreateFrdTdlyEjflTables, [](CStatContext& c) { return c.StatFrdTdly(2); }},
-      {&CStatContext::CreateGdPdMjHzTables, [](CStatContext& c) { return c.StatGdPdMjHz(); }},
-      {&CStatContext::CreateTdlyTzTables, [](CStatContext& c) { return c.StatTdlyTz(); }},
+      {"TDLY_QSYJFL", &CStatContext::CreateTdlyQsYjflTables,
+       [](CStatContext& c) { return c.StatTdlyQsYjfl(0); }},
+      {"FRDTDLY_YJFL", &CStatContext::CreateFrdTdlyYjflTables,
+       [](CStatContext& c) { return c.StatFrdTdly(1); }},
+      {"FRDTDLY_EJFL", &CStatContext::CreateFrdTdlyEjflTables,
+       [](CStatContext& c) { return c.StatFrdTdly(2); }},
+      {"GDPDMJHZ", &CStatContext::CreateGdPdMjHzTables,
+       [](CStatContext& c) { return c.StatGdPdMjHz(); }},
+      {"TDLYTZ", &CStatContext::CreateTdlyTzTables, [](CStatContext& c) { return c.StatTdlyTz(); }},
   };
   return pairs;
 }
 
+// The unit-less summaries an earlier conversion left in the receiving file
+// were summed from its rows before the merge: they are removed with the unit
+// recorded for them, and a notice says that a conversion of the merged file
+// makes them again.
+void DropEarlierConversion(CStatContext& context) {
+  std::string dropped;
+  for (const TableFamily* family : ConvertedFamilies()) {
+    const std::string table = context.Names().Plain(family->base);
+    if (context.IsTableExist(table) == 0) continue;
+    if (context.DropTable(table) == 0 || context.RecordTableUnit(family->base, kNoUnit) == 0) {
+      context.LogFailure("合并", "cannot remove " + table + " of an earlier conversion");
+      continue;
+    }
+    dropped += (dropped.empty() ? "" : ", ") + table;
+  }
+  if (!dropped.empty()) {
+    context.LogNotice("合并", "the tables of an earlier unit conversion (" + dropped +
+                                  ") held the figures before the merge and are removed: convert "
+                                  "the merged file again to have them");
+  }
+}
+
 // The unit copies and the summaries rebuilt on the receiving copy, the
-// merge recorded in it. False when the context or the unit copies failed.
+// merge recorded in it; `made` gets the base names of the summary tables
+// made.
+// False when the context or the unit copies failed.
 bool Rebuild(const MergeRequest& request, const Held& held, const std::string& receiving,
-             Outcome& outcome) {
+             Outcome& outcome, std::vector<std::string>& made) {
   CStatContext context(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, request.codes, held.year, held.county,
                        request.log_path, 1, host::HostVersion());
   context.m_bWorkingCopy = true;
@@ -227,8 +263,11 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
     built = built && context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
     if (built) {
       for (const SummaryPair& pair : SummaryPairs()) {
-        if ((context.*pair.create)() > 0) pair.fill(context);
+        if ((context.*pair.create)() <= 0) continue;
+        made.push_back(pair.base);
+        pair.fill(context);
       }
+      DropEarlierConversion(context);
       // A full or failing disk a family went on from fails the merge.
       context.EndIfConnectionLost("合并");
       FinishRunRecord(
@@ -293,7 +332,8 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
     outcome.Fail("合并失败！", std::string("cannot copy the base-table rows: ") + failure.what());
     return;
   }
-  if (!Rebuild(request, held, receiving.Path(), outcome)) return;
+  std::vector<std::string> made;
+  if (!Rebuild(request, held, receiving.Path(), outcome, made)) return;
   if (!receiving.Publish(error)) {
     outcome.Fail("合并失败！", error);
     return;
@@ -303,6 +343,13 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
                                       ? RunOutcome::kCompletedWithFailures
                                       : RunOutcome::kCompleted;
   outcome.result.message = "合并完成！";
+  // The base table and its unit copies, and the summaries in their units (a
+  // plain summary table is a conversion's, which the merge leaves alone).
+  std::vector<std::string> tables = TablesOfBases(TableNames(), {"statdata"});
+  for (std::string& table : TablesOfBases(TableNames(), made, false)) {
+    tables.push_back(std::move(table));
+  }
+  ReportTablesWritten(outcome.result.report, target, tables);
 }
 
 }  // namespace

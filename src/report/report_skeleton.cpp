@@ -22,6 +22,7 @@
 #include "platform/host/progress.h"
 #include "platform/host/xml_file.h"
 #include "platform/sheet/sheet_rows.h"
+#include "platform/text/text_encoding.h"
 #include "report/writer_plan.h"
 
 namespace landstat::report {
@@ -136,18 +137,9 @@ class Refusal : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The UTF-16 units of a UTF-8 text, as spreadsheet programs count a cell.
-std::size_t Utf16Units(const std::string& text) {
-  std::size_t units = 0;
-  for (unsigned char c : text) {
-    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
-  }
-  return units;
-}
-
 // A header value longer than a cell holds is refused, named.
 void CheckHeaderValue(const sheet::SWhiteParam& pair) {
-  const std::size_t units = Utf16Units(pair.value);
+  const std::size_t units = text::Utf16Units(pair.value);
   if (units > kCellUnits) {
     throw Refusal("the header value of {" + pair.key + "} has " + std::to_string(units) +
                   " characters, more than the " + std::to_string(kCellUnits) + " a cell holds");

@@ -7,6 +7,7 @@
 #include "engine/database_helpers.h"
 #include "engine/shared_code_tables.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_dialect.h"
 #include "platform/db/sql_quote.h"
 #include "platform/text/ascii_text.h"
 #include "report/report_filters.h"
@@ -306,7 +307,9 @@ CPrintStatDlg::WriterPlan CPrintStatDlg::DisputePlan(bool ledger) const {
       query.params.emplace_back(call.region_code + "%");
     }
     AddDisputeType(query, ledger ? "AND" : "where", settings_.dispute_type_filter);
-    query.sql += ledger ? " order by 图斑编号" : " order by 权属争议区编号";
+    query.sql += " order by " +
+                 (ledger ? db::SqlDialect::For(call.connection.Kind()).NaturalOrder("图斑编号")
+                         : std::string("权属争议区编号"));
     return query;
   };
   return plan;

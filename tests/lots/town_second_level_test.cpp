@@ -255,6 +255,7 @@ TEST_F(TownSecondLevelTest, FailuresKeepWhatWasWritten) {
     const TownSecondLevelOutcome outcome = Output(c.codes, c.tmpl, true);
     EXPECT_FALSE(outcome.report_written);
     EXPECT_EQ(outcome.message.rfind(c.message, 0), 0u) << outcome.message;
+    EXPECT_EQ(outcome.message.find("数值不可用"), std::string::npos) << outcome.message;
     EXPECT_EQ(testing::ReadFileBytes(paged), report_before);
     for (const auto& entry : fs::directory_iterator(Out())) {
       EXPECT_EQ(entry.path().string().find(".working"), std::string::npos) << entry.path();

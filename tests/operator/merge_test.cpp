@@ -18,6 +18,7 @@
 #include "platform/host/progress.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
+#include "units/conversion_run.h"
 
 namespace landstat {
 namespace {
@@ -194,6 +195,24 @@ TEST_F(MergeTest, ReplacesTheDatabaseOfItsModeAndLeavesTheOther) {
     EXPECT_EQ(LastCompletedRun(result)->kind, "merge");
     EXPECT_EQ(ReadFileBytes(kept_path), kept);
   }
+}
+
+TEST_F(MergeTest, RemovesTheSummariesOfAnEarlierConversion) {
+  ConversionRequest convert;
+  convert.codes = county_->codes.get();
+  convert.connection = Rural();
+  convert.year = "2009";
+  convert.county = "330102";
+  convert.target = kHectare;
+  ASSERT_EQ(ConvertStatistics(convert).outcome, RunOutcome::kCompleted);
+  ASSERT_TRUE(db::Connection(Rural()).TableExists("TDLY_YJFL"));
+  const MergeResult merged = MergeStatistics(Request(kMergeIntoRural));
+  ASSERT_EQ(merged.message, "合并完成！") << ::testing::PrintToString(merged.report.messages);
+  db::Connection result(merged.target);
+  EXPECT_FALSE(result.TableExists("TDLY_YJFL"));
+  EXPECT_EQ(Rows(result, "AreaUnit where TYPE = 'TDLY_YJFL'"), std::vector<std::string>{});
+  ASSERT_EQ(merged.report.notices.size(), 1u);
+  EXPECT_NE(merged.report.notices[0].find("TDLY_YJFL"), std::string::npos);
 }
 
 // Inputs in WAL mode that another program holds open, their last commits

@@ -70,7 +70,9 @@ struct PrefixWriter {
 };
 const PrefixWriter kPrefixWriters[] = {
     {"PrintFrdTable", "SZXZQDM", "SZXZQDM,SSXZQDM"},
-    {"PrintLedgerTable", "座落单位代码", "座落单位代码,图斑编号,权属单位代码"},
+    // Each place's parcels by number (9 before 10), read by the embedded engine.
+    {"PrintLedgerTable", "座落单位代码",
+     "座落单位代码,cast(图斑编号 as integer),图斑编号,权属单位代码,权属性质"},
     {"PrintTownHoldingAreaTable", "DJH", "DJH"},
     {"PrintJbntBlockStatTable", "BHKBH", "BHKBH"},
 };

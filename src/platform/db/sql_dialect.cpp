@@ -67,6 +67,20 @@ std::string SqlDialect::OnlyDigits(std::string_view expression) const {
   return fmt::format("{} !~ '[^0-9]'", expression);
 }
 
+std::string SqlDialect::NaturalOrder(std::string_view expression) const {
+  // The embedded engine reads the leading digits of a text cast to a
+  // number, and 0 when there are none; the servers are told so.
+  std::string number;
+  if (kind_ == DbKind::kEmbedded) {
+    number = fmt::format("cast({} as integer)", expression);
+  } else if (kind_ == DbKind::kOracle) {
+    number = fmt::format("coalesce(to_number(regexp_substr({},'^[0-9]+')),0)", expression);
+  } else {
+    number = fmt::format("coalesce(cast(substring({} from '^[0-9]+') as numeric),0)", expression);
+  }
+  return fmt::format("case when {0} is null then 0 else 1 end,{1},{0}", expression, number);
+}
+
 std::string SqlDialect::Iif(std::string_view condition, std::string_view then_value,
                             std::string_view else_value) const {
   if (kind_ == DbKind::kEmbedded) {

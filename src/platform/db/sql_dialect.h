@@ -43,6 +43,11 @@ class SqlDialect {
   // A condition true when a text holds digits only (the empty text too):
   // GLOB on the embedded engine, a regular expression on the servers.
   std::string OnlyDigits(std::string_view expression) const;
+  // The keys that list texts numbered as a surveyor numbers things (parcel
+  // and house numbers) in their natural order: by their leading number as a
+  // number (9 before 10, "12-1" between 12 and 13), then as text; a missing
+  // one first on every kind.
+  std::string NaturalOrder(std::string_view expression) const;
   // A conditional value: iif(c,a,b) on Access, CASE WHEN on the servers.
   std::string Iif(std::string_view condition, std::string_view then_value,
                   std::string_view else_value) const;
