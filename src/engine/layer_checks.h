@@ -119,6 +119,7 @@ class LayerChecks {
 
   // "图层 <layer> 记录 <number>", for the failures of one record.
   std::string RecordName(const gis::Record& record) const;
+  std::string RecordName(long number) const;
   // Logs a failure of one field of one record (of the record as a whole
   // when `field` is empty).
   void Fail(const gis::Record& record, const std::string& field, const std::string& message);

@@ -24,6 +24,7 @@ namespace db {
 class Recordset;
 }  // namespace db
 class LayerChecks;
+class NcqsLots;
 struct FieldNeed;
 namespace units {
 class CopyRows;
@@ -618,25 +619,33 @@ class CStatContext : public StatRunLog {
   short CreateNcqsStatTable();
 
   // The rural ownership-lot tables (lots/ncqs_*.cpp).
+  // NcqsParcelsInCounty: whether a parcel lies in the run's county; when
+  // none does, a failure naming the county code given and the one the
+  // parcels carry.
+  // NcqsParcelLots: the lot number "地籍号" of the lot of `lot_layer` that
+  // holds a point inside each parcel of the county, by the keys that find
+  // the parcel's rows (same number, location code and ownership nature),
+  // with the unit its per-lot sums are taken in (the host's setting
+  // ZD_SET/宗地面积单位, hectares without one); parcels in no lot are
+  // counted in one notice. A parcel whose point lies in two lots or more,
+  // and the lots of a number several lots carry, are logged and give no
+  // lot number. Nothing after a logged failure.
   // BuildNcqsStatData: statdata_ncqs (created empty) filled from the linear
   // features, the scattered features and the parcels, one row per piece
   // booked to a parcel; a record whose values cannot be counted, and a
   // piece located in another county, is logged naming layer, record and
-  // field and left out. 0 when the table cannot be written, a layer lacks a
-  // field the rows need or no parcel lies in the county.
-  // AssignParcelLotNo: the lot number "地籍号" of the lot of `lot_layer`
-  // that holds a point inside each parcel, written onto the rows of that
-  // parcel (same number, location code and ownership nature); parcels in
-  // no lot are counted in one notice. A parcel whose point lies in two lots
-  // or more, and the lots of a number several lots carry, are logged and
-  // give no lot number. 0 after a logged failure.
-  // BuildNczdAreaTable: the per-lot sums of the rows with a lot number
-  // replace this county's rows of NCZD_AREA (made when missing), in the
-  // unit the host's setting ZD_SET/宗地面积单位 names (hectares without
-  // one). 0 after a logged failure, with the county's earlier rows kept.
-  short BuildNcqsStatData();
-  short AssignParcelLotNo(short lot_layer);
-  short BuildNczdAreaTable();
+  // field and left out. With `lots`, each row gets the lot number of its
+  // parcel as it is written, and the rows with one are summed into `lots`
+  // per lot, location unit, owner and ownership nature. 0 when the table
+  // cannot be written, a layer lacks a field the rows need or no parcel
+  // lies in the county.
+  // BuildNczdAreaTable: the per-lot sums of `lots` replace this county's
+  // rows of NCZD_AREA (made when missing). 0 after a logged failure, with
+  // the county's earlier rows kept.
+  bool NcqsParcelsInCounty();
+  std::unique_ptr<NcqsLots> NcqsParcelLots(short lot_layer);
+  short BuildNcqsStatData(NcqsLots* lots);
+  short BuildNczdAreaTable(const NcqsLots& lots);
 
   // Basic-farmland base data. BuildJbntParcelData: one row of the farmland
   // base table per farmland parcel of the parcel source layer; 0 when the

@@ -1,8 +1,9 @@
 // Every table of a full run on a generated county of 20,000 parcels, and every table its
-// town-lot run and its Inner Mongolia run (with either fill) make or change, checksummed cell for
-// cell and compared with the checksums the same inputs gave before: work that makes the run
-// faster must leave every figure, every row and every balancing step as it was. The figures of the summed families are also checked to carry no
-// more decimals than their table's unit.
+// town-lot run, its rural ownership-lot run (the town lots serving as its lots) and its Inner
+// Mongolia run (with either fill) make or change, checksummed cell for cell and compared with the
+// checksums the same inputs gave before: work that makes the runs faster must leave every figure,
+// every row and every balancing step as it was. The figures of the summed families are also
+// checked to carry no more decimals than their table's unit.
 //
 // The expected checksums are in tests/data/run_checksums.txt, one line per
 // engine and table. When a change is meant to alter what a run stores,
@@ -31,6 +32,7 @@
 #include "engine/rounding.h"
 #include "engine/statistics_run.h"
 #include "landuse/generated_county_run.h"
+#include "lots/ncqs_run.h"
 #include "lots/town_lot_run.h"
 #include "mongolia/mongolia_run.h"
 #include "platform/db/reads_apart.h"
@@ -166,6 +168,28 @@ std::vector<std::string> Tables(db::Connection& conn) {
                               "where table_schema = current_schema()"
                             : "select name from sqlite_master where type in ('table', 'view') "
                               "and name not like 'sqlite!_%' escape '!'");
+}
+
+// Every table of the database but the run record, by base name.
+TableSums SumTables(db::Connection& conn, const std::string& year, const std::string& county) {
+  TableSums sums;
+  for (const std::string& table : Tables(conn)) {
+    const std::string base = BaseName(table, year, county);
+    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) == std::end(kLeftOut)) {
+      sums[base] = SumTable(conn, table);
+    }
+  }
+  return sums;
+}
+
+// The tables of `after` that are new or differ from `before`.
+TableSums Changed(const TableSums& before, const TableSums& after) {
+  TableSums changed;
+  for (const auto& [table, sum] : after) {
+    const auto old = before.find(table);
+    if (old == before.end() || !(old->second == sum)) changed[table] = sum;
+  }
+  return changed;
 }
 
 // The checksum file's lines by engine, then base name. A line that cannot
@@ -313,18 +337,14 @@ TableSums MongoliaChanges(const StatisticsRequest& general, gis::CGisXmlPrj& pro
   EXPECT_EQ(report.outcome, RunOutcome::kCompleted)
       << db_mode << ": " << testing::ReadFileBytes(general.log_path);
   db::Connection after(general.connection);
-  TableSums changes;
-  for (const auto& [table, sum] : SumTables(after, general.year, general.county)) {
-    const auto old = before.find(table);
-    if (old == before.end() || !(old->second == sum)) changes[table] = sum;
-  }
-  return changes;
+  return Changed(before, SumTables(after, general.year, general.county));
 }
 
-// The general run, then the town-lot run of the county's lots and the Inner
-// Mongolia run with either fill on the same database: every table of the
-// first, and every table each later one makes or changes (under the
-// engine's name and "-town", "-mongolia", "-mongolia-staged").
+// The general run, then the town-lot run of the county's lots, the rural
+// ownership-lot run over the same lots and the Inner Mongolia run with
+// either fill on the same database: every table of the first, and every
+// table each later one makes or changes (under the engine's name and
+// "-town", "-ncqs", "-mongolia", "-mongolia-staged").
 TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
   const StatisticsRequest request = Request(*project);
@@ -352,31 +372,40 @@ TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
   town.project = project.get();
   ASSERT_EQ(RunTownLots(town).outcome, RunOutcome::kCompleted)
       << testing::ReadFileBytes(county_->log);
-  db::Connection after(database().ConnectionString());
-  TableSums town_sums;
-  for (const std::string& table : Tables(after)) {
-    const std::string base = BaseName(table, request.year, request.county);
-    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) != std::end(kLeftOut)) continue;
-    const TableSum sum = SumTable(after, table);
-    const auto general = sums.find(base);
-    if (general == sums.end() || !(general->second == sum)) town_sums[base] = sum;
-  }
+  const TableSums after_town = [&] {
+    db::Connection after(database().ConnectionString());
+    return SumTables(after, request.year, request.county);
+  }();
+  const TableSums town_sums = Changed(sums, after_town);
   EXPECT_GT(town_sums.size(), 20u);
 
-  const TableSums town_state = SumTables(after, request.year, request.county);
-  after.Close();
+  NcqsRequest ncqs;
+  static_cast<JobTarget&>(ncqs) = request;
+  ncqs.project = project.get();
+  ncqs.lot_layer_name = kTownLotLayerNames[0];
+  ASSERT_EQ(RunNcqs(ncqs).outcome, RunOutcome::kCompleted) << testing::ReadFileBytes(county_->log);
+  const TableSums after_ncqs = [&] {
+    db::Connection after(database().ConnectionString());
+    return SumTables(after, request.year, request.county);
+  }();
+  const TableSums ncqs_sums = Changed(after_town, after_ncqs);
+  ASSERT_TRUE(ncqs_sums.count("NCZD_AREA"));
+  EXPECT_GT(ncqs_sums.at("NCZD_AREA").rows, 100);
+
   std::unique_ptr<gis::RuralCode> mg_codes(gis::RuralCode::Load(county_->files.mongolia_codes));
-  const TableSums mongolia = MongoliaChanges(request, *project, *mg_codes, 0, town_state);
-  const TableSums staged = MongoliaChanges(request, *project, *mg_codes, 2, town_state);
+  const TableSums mongolia = MongoliaChanges(request, *project, *mg_codes, 0, after_ncqs);
+  const TableSums staged = MongoliaChanges(request, *project, *mg_codes, 2, after_ncqs);
   EXPECT_GE(mongolia.size(), 20u);
 
   const std::string engine = testing::EngineName({GetParam(), 0});
   bool wrote = CompareOrWrite(engine, sums);
   wrote = CompareOrWrite(engine + "-town", town_sums) || wrote;
+  wrote = CompareOrWrite(engine + "-ncqs", ncqs_sums) || wrote;
   wrote = CompareOrWrite(engine + "-mongolia", mongolia) || wrote;
   if (CompareOrWrite(engine + "-mongolia-staged", staged) || wrote) {
     GTEST_SKIP() << "wrote the checksums of " << sums.size() << ", " << town_sums.size() << ", "
-                 << mongolia.size() << " and " << staged.size() << " tables to " << kChecksumFile;
+                 << ncqs_sums.size() << ", " << mongolia.size() << " and " << staged.size()
+                 << " tables to " << kChecksumFile;
   }
 }
 
@@ -489,10 +518,7 @@ TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
     db::Connection conn(database().ConnectionString());
     const TableSums after = SumTables(conn, request.year, request.county);
     const std::string prefix = std::string(conversion.name) + ":";
-    for (const auto& [table, sum] : after) {
-      const auto old = before.find(table);
-      if (old == before.end() || !(old->second == sum)) changes[prefix + table] = sum;
-    }
+    for (const auto& [table, sum] : Changed(before, after)) changes[prefix + table] = sum;
     for (const auto& [table, sum] : before) {
       if (!after.count(table)) changes[prefix + table] = {-1, 0};
     }

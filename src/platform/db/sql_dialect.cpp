@@ -32,6 +32,10 @@ std::string SqlDialect::CopyStructure(std::string_view target, std::string_view 
   return fmt::sprintf("select * into %s from %s where 1<>1", target, source);
 }
 
+std::string SqlDialect::EmptyTable(std::string_view table) const {
+  return fmt::format("{} {}", kind_ == DbKind::kServer ? "TRUNCATE TABLE" : "DELETE FROM", table);
+}
+
 const char* SqlDialect::DoubleType() const {
   switch (kind_) {
     case DbKind::kServer:

@@ -24,6 +24,11 @@ class SqlDialect {
   // An empty copy of a table with its columns, types and defaults:
   // "select * into %s from %s where 1<>1" on every kind.
   std::string CopyStructure(std::string_view target, std::string_view source) const;
+  // Every row of a table deleted at once, its pages let go whole rather than
+  // row by row: "DELETE FROM t" (which the embedded engine empties so),
+  // "TRUNCATE TABLE t" on the generic server (in the transaction, undone
+  // with it).
+  std::string EmptyTable(std::string_view table) const;
 
   // The word for area columns: "double", "float" on the server, "NUMBER" on
   // Oracle; and a finished create statement with its "double" words replaced.
