@@ -246,18 +246,6 @@ void WriteChecksums(const std::string& engine, const TableSums& sums) {
   ::close(folder);
 }
 
-// Every table of the database but the run record, by base name.
-TableSums SumTables(db::Connection& conn, const std::string& year, const std::string& county) {
-  TableSums sums;
-  for (const std::string& table : Tables(conn)) {
-    const std::string base = BaseName(table, year, county);
-    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) == std::end(kLeftOut)) {
-      sums[base] = SumTable(conn, table);
-    }
-  }
-  return sums;
-}
-
 // What differs between the expected checksums and a run's, a line a table.
 std::string Differences(const TableSums& expected, const TableSums& actual) {
   std::ostringstream out;
