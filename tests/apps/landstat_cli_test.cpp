@@ -769,7 +769,7 @@ TEST_P(LandstatCliDatabase, MongoliaLedgerIsPrintedAfterItsRun) {
   const Outcome print = Run({"report", "--out", out, "--year", "2009", "--mode", "2", "--codes2",
                              files_.mongolia_codes, "--report", "农村土地利用台帐"});
   EXPECT_EQ(print.exit_code, 0) << print.out << print.err;
-  EXPECT_TRUE(fs::exists(out + "/330102农村土地利用台帐_平方米.xlsx")) << print.out;
+  EXPECT_TRUE(fs::exists(out + "/2009330102农村土地利用台帐_平方米.xlsx")) << print.out;
 }
 
 LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);

@@ -161,8 +161,8 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
     arguments.insert(arguments.end(), printed.options.begin(), printed.options.end());
     const testing::Outcome written = cli(arguments);
     ASSERT_EQ(written.exit_code, 0) << written.out << written.err;
-    books +=
-        " " + Quoted(out + "/330102" + printed.report + "_" + printed.options[1] + "_小组级.xlsx");
+    books += " " + Quoted(out + "/2009330102" + printed.report + "_" + printed.options[1] +
+                          "_小组级.xlsx");
   }
   RunText("libreoffice -env:UserInstallation=file://" + home.File("lo-profile") +
           " --headless --convert-to pdf --outdir " + Quoted(out) + books + " 2>&1");
@@ -170,7 +170,7 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
   for (const auto& printed : kPrinted) {
     SCOPED_TRACE(printed.report);
     const std::string book =
-        out + "/330102" + printed.report + "_" + printed.options[1] + "_小组级";
+        out + "/2009330102" + printed.report + "_" + printed.options[1] + "_小组级";
     const std::string pdf = Quoted(book + ".pdf");
     const std::string text = RunText("pdftotext -layout " + pdf + " - 2>&1");
     // Every page, the first of a band and those continuing it to the right,
