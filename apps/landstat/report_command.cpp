@@ -69,7 +69,6 @@ const char* const ReportHelp =
     "                   sheet (default: YEAR - 1 + COUNTY + .sqlite beside --db); on a\n"
     "                   server last year's tables are read there\n"
     "  --view           open each workbook once written (xdg-open)\n"
-    "  -q, --quiet      no progress output\n"
     "\n"
     "A workbook is named YEAR + REGION + short name + _UNIT, then _LEVEL when --level is\n"
     "given and _权属单位 with --stat-type 权属单位\n"
