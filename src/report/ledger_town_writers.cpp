@@ -18,12 +18,12 @@ namespace {
 // whose report name it shares.
 constexpr const char* kMgLedgerSheet = "内蒙古农村土地利用台帐";
 
+}  // namespace
+
 bool HasColumn(const std::vector<db::ColumnInfo>& columns, const std::string& name) {
   return std::any_of(columns.begin(), columns.end(),
                      [&](const db::ColumnInfo& c) { return text::IEquals(c.name, name); });
 }
-
-}  // namespace
 
 std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit,
                                int decimals) {

@@ -82,6 +82,9 @@ inline TableNames WriterTableNames(int server_names, const std::string& year,
 std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit,
                                int decimals);
 
+// Whether `columns` hold one named `name` (in any case).
+bool HasColumn(const std::vector<db::ColumnInfo>& columns, const std::string& name);
+
 // The header key naming the printed region: the county's name, followed by
 // the region's when the region is part of the county.
 inline constexpr const char* kRegionKey = "区域";
