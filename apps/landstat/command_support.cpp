@@ -108,7 +108,7 @@ bool ParseOptions(int argc, char** argv, const OptionSpecs& declared, Options& o
 }
 
 std::string CommonOptionsHelp(const OptionSpecs& declared) {
-  std::string text = "\nOptions of every command:\n";
+  std::string text = "\nCommon options:\n";
   for (const CommonOption& common : kCommonOptions) {
     const std::string name = common.name;
     const bool taken = name == "help" ||
