@@ -18,12 +18,12 @@ namespace {
 // whose report name it shares.
 constexpr const char* kMgLedgerSheet = "内蒙古农村土地利用台帐";
 
+}  // namespace
+
 bool HasColumn(const std::vector<db::ColumnInfo>& columns, const std::string& name) {
   return std::any_of(columns.begin(), columns.end(),
                      [&](const db::ColumnInfo& c) { return text::IEquals(c.name, name); });
 }
-
-}  // namespace
 
 std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit,
                                int decimals) {
@@ -97,8 +97,9 @@ short CPrintStatDlg::PrintTownHoldingAreaTable(
     const std::string& year, const std::string& county) {
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
                       static_cast<short>(unit), WriterTableNames(server_names, year, county)},
-                     PrefixPlan(VariantSet::kTwo, "DJH",
-                                [](const db::SqlDialect&) { return std::string("DJH"); }));
+                     PrefixPlan(VariantSet::kTwo, "DJH", [](const db::SqlDialect& dialect) {
+                       return dialect.NaturalOrder("DJH");
+                     }));
 }
 
 short CPrintStatDlg::PrintTownHouseTable(db::Connection& connection,
@@ -116,11 +117,12 @@ short CPrintStatDlg::PrintTownHouseTable(db::Connection& connection,
     const std::string metres = call.names.Summary('Z', kSquareMetre, stat_tbl);
     const bool convert = call.connection.TableExists(metres);
     const std::string table = convert ? metres : call.names.Summary('Z', call.unit, stat_tbl);
+    const db::SqlDialect& dialect = db::SqlDialect::For(call.connection.Kind());
     return ReportQuery{
         BuildUnitSelectSql(call.connection, table, convert ? call.unit : kSquareMetre,
                            ConvertedDecimals(call.unit)) +
-            " where 隶属宗地 like ? order by 隶属宗地," +
-            db::SqlDialect::For(call.connection.Kind()).NaturalOrder("房屋编号"),
+            " where 隶属宗地 like ? order by " + dialect.NaturalOrder("隶属宗地") + "," +
+            dialect.NaturalOrder("房屋编号"),
         {call.region_code + "%"},
         table};
   };
@@ -195,8 +197,8 @@ short CPrintStatDlg::PrintMgLedgerTable(db::Connection& connection,
     BuildMgLedgerTables(call.connection, call.names, call.region_code);
     const std::string work =
         MgLedgerWorkTable(MgTableNames(call.names.Year(), call.names.County()));
-    return ReportQuery{"select * from " + call.connection.QuoteTable(work) +
-                           " order by XZQDM,case when 图斑编号 is null then 0 else 1 end,图斑编号",
+    return ReportQuery{"select * from " + call.connection.QuoteTable(work) + " order by XZQDM," +
+                           db::SqlDialect::For(call.connection.Kind()).NaturalOrder("图斑编号"),
                        {},
                        work};
   };

@@ -291,7 +291,7 @@ short CPrintStatDlg::PrintParcelAreaTable(
     return Refuse(report_name, std::string(kLevelMessage) + " (" + region_code + ")");
   }
   WriterPlan plan;
-  plan.file_prefix = year + region_code + settings_.GetCodeName(region_code);
+  plan.file_prefix = region_code + settings_.GetCodeName(region_code);
   // The values of the location keys come from the first parcel; the query
   // sets them before the pairs are made (WriteReport makes them after it).
   plan.extra_pairs = {

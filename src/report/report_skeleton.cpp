@@ -62,10 +62,10 @@ std::string JoinOutputPath(const std::string& folder, const std::string& file) {
   return folder + "/" + file;
 }
 
-std::string ReportFileName(const std::string& prefix, const std::string& short_name,
-                           const std::string& unit_text, const std::string& output_level,
-                           const std::string& statistics_type) {
-  std::string name = prefix + short_name + "_" + unit_text;
+std::string ReportFileName(const std::string& year, const std::string& prefix,
+                           const std::string& short_name, const std::string& unit_text,
+                           const std::string& output_level, const std::string& statistics_type) {
+  std::string name = year + prefix + short_name + "_" + unit_text;
   if (!output_level.empty()) name += "_" + output_level;
   if (statistics_type == kByOwnership) name += "_" + statistics_type;
   return name + ".xlsx";
@@ -201,9 +201,10 @@ CPrintStatDlg::ReportFiles CPrintStatDlg::FilesOf(const WriterCall& call,
   const std::string prefix = !plan.file_prefix.empty()  ? plan.file_prefix
                              : plan.without_region_code ? std::string()
                                                         : call.region_code;
-  const std::string file = ReportFileName(
-      prefix, short_name, plan.unit_text.empty() ? UnitText(call.unit) : plan.unit_text,
-      settings_.output_level, settings_.statistics_type);
+  const std::string file =
+      ReportFileName(call.names.Year(), prefix, short_name,
+                     plan.unit_text.empty() ? UnitText(call.unit) : plan.unit_text,
+                     settings_.output_level, settings_.statistics_type);
   if (!PlainFileName(short_name) || !PlainFileName(file)) {
     throw Refusal("the report catalogue " + catalogue + " gives the file name \"" + short_name +
                   "\", which is no plain file name");

@@ -191,10 +191,7 @@ std::optional<ReportQuery> WholeCountyQuery(db::Connection& connection,
                                             const std::string& region_code,
                                             const std::string& table) {
   const std::vector<db::ColumnInfo> columns = connection.Columns(table);
-  const bool coded = std::any_of(columns.begin(), columns.end(), [](const db::ColumnInfo& c) {
-    return text::IEquals(c.name, "XZQDM");
-  });
-  if (coded || columns.empty()) return std::nullopt;
+  if (HasColumn(columns, "XZQDM") || columns.empty()) return std::nullopt;
   if (region_code.size() > kCountyCodeLength) {
     throw std::runtime_error("the table " + table + " holds the county as a whole, not region " +
                              region_code + "; write it for the county");
@@ -350,7 +347,12 @@ short CPrintStatDlg::PrintReserveDisputeTable(
                            ReserveIgnoresLevel(call.report_name) ? "" : settings_.output_level);
     query.table = call.names.ReserveUnit(call.unit, stat_tbl);
     query.sql = "select * from " + call.connection.QuoteTable(query.table) + " " + query.sql +
-                ReserveAttributeFilter(call.report_name, settings_) + " order by XZQDM ";
+                ReserveAttributeFilter(call.report_name, settings_) + " order by XZQDM";
+    // The lists of reserve pieces: a unit's pieces by their numbers, so
+    // both engines give the same workbook.
+    if (HasColumn(call.connection.Columns(query.table), "序号")) {
+      query.sql += "," + db::SqlDialect::For(call.connection.Kind()).NaturalOrder("序号");
+    }
     return query;
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,

@@ -146,7 +146,7 @@ TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
 
 // Every command takes the usual forms: -h for --help, -q for --quiet where
 // it has that option, --name=value for an option with a value, and "--"
-// ending the options.
+// ending the options; and its help lists -q and -h alike.
 TEST(LandstatCli, OptionFormsOfEveryCommand) {
   struct Case {
     std::vector<std::string> arguments;
@@ -168,6 +168,9 @@ TEST(LandstatCli, OptionFormsOfEveryCommand) {
     const bool quiet = std::string(command) != "area-stat";
     cases.push_back({{command, "-h"}, 0, usage});
     cases.push_back({{command, "-q", "-h"}, quiet ? 0 : 2, quiet ? usage : "unknown option -q"});
+    // Its help lists the options it reads as every command does.
+    cases.push_back({{command, "--help"}, 0, "\n  -h, --help       describes the command"});
+    if (quiet) cases.push_back({{command, "--help"}, 0, "\n  -q, --quiet      no progress"});
     cases.push_back({{command, "--", "-h"}, 2, "unexpected argument '-h'"});
   }
   for (const Case& c : cases) {
@@ -816,7 +819,7 @@ TEST_P(LandstatCliDatabase, MongoliaLedgerIsPrintedAfterItsRun) {
   const Outcome print = Run({"report", "--out", out, "--year", "2009", "--mode", "2", "--codes2",
                              files_.mongolia_codes, "--report", "农村土地利用台帐"});
   EXPECT_EQ(print.exit_code, 0) << print.out << print.err;
-  EXPECT_TRUE(fs::exists(out + "/330102农村土地利用台帐_平方米.xlsx")) << print.out;
+  EXPECT_TRUE(fs::exists(out + "/2009330102农村土地利用台帐_平方米.xlsx")) << print.out;
 }
 
 // The Inner Mongolia tables, named without year or county, are the county's

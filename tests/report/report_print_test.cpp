@@ -1,7 +1,7 @@
 // The reports of a generated county as an office prints them: `landstat
-// report` on the whole catalogue, then a first-level table (paged, hectares)
-// and the widest table (unpaged, mu) converted to PDF by LibreOffice, and
-// what can be checked of the printed pages.
+// report` on the whole catalogue, then a first-level table (paged, hectares),
+// the widest table (unpaged, mu) and the ledger converted to PDF by
+// LibreOffice, and what can be checked of the printed pages.
 
 #include <gtest/gtest.h>
 
@@ -133,10 +133,24 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
     std::string report;
     std::size_t decimals;  // Len2 for hectares, Len3 for mu
     std::string paper;
-    bool spread;  // across pages, code and name columns repeated
+    // Spread across pages: the columns repeated on each, and the labels
+    // every page shows of them, those that say whose row it is.
+    std::string repeated;
+    std::vector<std::string> labels;
   } kPrinted[] = {
-      {{"--unit", "公顷"}, "农村土地利用现状一级分类面积汇总表", 4, "(A4)", false},
-      {{"--unit", "亩", "--unpaged"}, "农村土地利用现状二级分类面积汇总表", 2, "(A3)", true},
+      {{"--unit", "公顷"}, "农村土地利用现状一级分类面积汇总表", 4, "(A4)", "", {}},
+      {{"--unit", "亩", "--unpaged"},
+       "农村土地利用现状二级分类面积汇总表",
+       2,
+       "(A3)",
+       "$A:$B",
+       {"行政区代码", "行政区名称"}},
+      {{"--unit", "平方米", "--unpaged"},
+       "农村土地利用台帐",
+       2,
+       "(A3)",
+       "$A:$C",
+       {"座落单位代码", "座落单位名称", "图斑编号"}},
   };
   const std::string out = home.File("print");
   std::string books;
@@ -147,8 +161,8 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
     arguments.insert(arguments.end(), printed.options.begin(), printed.options.end());
     const testing::Outcome written = cli(arguments);
     ASSERT_EQ(written.exit_code, 0) << written.out << written.err;
-    books +=
-        " " + Quoted(out + "/330102" + printed.report + "_" + printed.options[1] + "_小组级.xlsx");
+    books += " " + Quoted(out + "/2009330102" + printed.report + "_" + printed.options[1] +
+                          "_小组级.xlsx");
   }
   RunText("libreoffice -env:UserInstallation=file://" + home.File("lo-profile") +
           " --headless --convert-to pdf --outdir " + Quoted(out) + books + " 2>&1");
@@ -156,20 +170,23 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
   for (const auto& printed : kPrinted) {
     SCOPED_TRACE(printed.report);
     const std::string book =
-        out + "/330102" + printed.report + "_" + printed.options[1] + "_小组级";
+        out + "/2009330102" + printed.report + "_" + printed.options[1] + "_小组级";
     const std::string pdf = Quoted(book + ".pdf");
     const std::string text = RunText("pdftotext -layout " + pdf + " - 2>&1");
     // Every page, the first of a band and those continuing it to the right,
     // shows the title, the key line and the footer whole, and its number.
     const int pages =
         static_cast<int>(Attribute(RunText("pdfinfo " + pdf), R"(Pages:\s+([0-9]+))"));
-    ASSERT_GE(pages, printed.spread ? 2 : 1);
+    const bool spread = !printed.repeated.empty();
+    ASSERT_GE(pages, spread ? 2 : 1);
     for (int page = 1; page <= pages; ++page) {
       const std::string on_page = RunText("pdftotext -f " + std::to_string(page) + " -l " +
                                           std::to_string(page) + " -layout " + pdf + " - 2>&1");
-      for (const std::string& whole : {printed.report, std::string("行政区：示例县"),
-                                       std::string("年度：2009"), "单位：" + printed.options[1],
-                                       std::string("填表人：张三"), std::string("检查人：李四")}) {
+      std::vector<std::string> shown = {printed.report, "行政区：示例县",
+                                        "年度：2009",   "单位：" + printed.options[1],
+                                        "填表人：张三", "检查人：李四"};
+      shown.insert(shown.end(), printed.labels.begin(), printed.labels.end());
+      for (const std::string& whole : shown) {
         EXPECT_TRUE(Contains(on_page, whole)) << "page " << page << ": " << whole << "\n"
                                               << on_page;
       }
@@ -196,8 +213,8 @@ TEST(ReportPrintTest, PrintedReportsLookLikeTheSurveysTables) {
     // A readable scale; a spread table repeats its code and name columns and
     // keeps each class over its columns on one page.
     EXPECT_GE(Attribute(parts.sheet, R"re(<pageSetup[^>]* scale="([0-9]+)")re"), 55.0);
-    EXPECT_EQ(Contains(parts.workbook, "!$A:$B,"), printed.spread) << parts.workbook;
-    EXPECT_EQ(Contains(parts.sheet, "<colBreaks"), printed.spread);
+    EXPECT_EQ(Contains(parts.workbook, "!" + printed.repeated + ","), spread) << parts.workbook;
+    EXPECT_EQ(Contains(parts.sheet, "<colBreaks"), spread);
     EXPECT_EQ(GroupsCutByBreaks(parts.sheet), "");
   }
 }

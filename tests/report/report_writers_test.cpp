@@ -226,8 +226,9 @@ TEST_P(ReportWriterTest, LevelFiltersKeepTheLevelsRowsOfTheRegion) {
     ASSERT_FALSE(path.empty()) << notifier_.messages.back();
     // Each level its own workbook, named with the unit and the level.
     const std::string level = *c.level == '\0' ? "" : std::string("_") + c.level;
-    EXPECT_EQ(path,
-              (out_.path() / (c.region + std::string("甲_平方米") + level + ".xlsx")).string());
+    EXPECT_EQ(
+        path,
+        (out_.path() / (std::string("2009") + c.region + "甲_平方米" + level + ".xlsx")).string());
     EXPECT_EQ(Codes(path), c.codes) << c.level << " " << c.region;
   }
 }
@@ -236,7 +237,7 @@ TEST_P(ReportWriterTest, OwnershipTypeReadsQTablesAndFallsBackToZ) {
   dialog_.Settings().statistics_type = kByOwnership;
   dialog_.Settings().output_level = "市级";
   const std::string by_owner = Write("报表甲");
-  EXPECT_EQ(fs::path(by_owner).filename(), "3301甲_平方米_市级_权属单位.xlsx");
+  EXPECT_EQ(fs::path(by_owner).filename(), "20093301甲_平方米_市级_权属单位.xlsx");
   EXPECT_EQ(DataRows(template_, by_owner), "3301|Q3301|1.5000\n");
   EXPECT_EQ(DataRows(template_, Write("报表乙")), "3301|Z3301|1.5000\n");
   dialog_.Settings().statistics_type = kByLocation;
@@ -245,7 +246,7 @@ TEST_P(ReportWriterTest, OwnershipTypeReadsQTablesAndFallsBackToZ) {
 
 TEST_P(ReportWriterTest, CodeListOfOwnershipUnitsIsNamedWithoutTheRegion) {
   const std::string path = Write("权属单位代码表");
-  EXPECT_EQ(path, (out_.path() / "代码表_平方米.xlsx").string());
+  EXPECT_EQ(path, (out_.path() / "2009代码表_平方米.xlsx").string());
   EXPECT_EQ(DataRows(template_, path), "3301020000000000000|某县\n");
   EXPECT_EQ(DataRows(template_, Write("批而未用面积汇总表")), "1.0000|浙土[2009]1号|2.5000\n");
 }
@@ -308,18 +309,18 @@ TEST_P(ReportWriterTest, FailuresAreNamedAndLeaveNoFile) {
 // taken by a folder) leaves no copy behind, counts, and the next report is
 // still written.
 TEST_P(ReportWriterTest, AnyFailureIsCountedAndTheNextReportWritten) {
-  fs::create_directories(out_.path() / "3301甲_平方米.xlsx" / "inside");
+  fs::create_directories(out_.path() / "20093301甲_平方米.xlsx" / "inside");
   EXPECT_EQ(Print({"报表甲", "报表乙"}), 0);
   ASSERT_EQ(dialog_.Outcomes().size(), 2u);
   EXPECT_FALSE(dialog_.Outcomes()[0].Written());
-  EXPECT_THAT(dialog_.Outcomes()[0].message, HasSubstr("3301甲_平方米.xlsx"));
+  EXPECT_THAT(dialog_.Outcomes()[0].message, HasSubstr("20093301甲_平方米.xlsx"));
   EXPECT_TRUE(dialog_.Outcomes()[1].Written());
   std::vector<std::string> files;
   for (const auto& entry : fs::directory_iterator(out_.path())) {
     files.push_back(entry.path().filename().string());
   }
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"3301乙_平方米.xlsx", "3301甲_平方米.xlsx"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"20093301乙_平方米.xlsx", "20093301甲_平方米.xlsx"}));
 }
 
 // A print cancelled begins no report: each is counted as not written,

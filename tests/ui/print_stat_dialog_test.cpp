@@ -623,8 +623,9 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
         << book;
   }
 
-  // Each name carries the unit and the level chosen.
+  // Each name carries the year, the unit and the level chosen.
   for (const std::string& book : written) {
+    EXPECT_EQ(book.rfind("2009", 0), 0u) << book;
     EXPECT_NE(book.find("_亩_村(街坊)级.xlsx"), std::string::npos) << book;
   }
 

@@ -334,7 +334,7 @@ def key_lines(report):
 
 def add_sheet(wb, report, desc, classes, mu, paged):
     ws = wb.create_sheet(report["name"])
-    columns = report.get("columns") or []
+    columns = sheet_columns(report)
     width = len(columns) if columns else 4
     last = get_column_letter(width)
     thin = Side(style="thin")
@@ -371,7 +371,7 @@ def add_sheet(wb, report, desc, classes, mu, paged):
     if spread:
         paper_mm = next(p[2:] for p in PAPERS if p[0] == paper and p[1] == orientation)
         room = printable(paper_mm, margins)[0] * 100 / scale
-        breaks = column_breaks(widths, groups, title_columns(kinds), room)
+        breaks = column_breaks(widths, groups, title_columns(report, kinds), room)
     # The title, the key lines and the footer, for the sheet on screen; the
     # printed pages show them in the page header and footer instead.
     ws.cell(row=1, column=1, value=report["name"])
@@ -454,11 +454,28 @@ def heading_points(columns, report, classes, widths, labels):
     return (group_lines + label_lines) * LINE_POINTS + 8
 
 
-def title_columns(kinds):
-    """The columns [first, last] a spread table repeats on every page: its
-    leading code, name and count columns, at most MAX_TITLE_COLUMNS; None
-    when it does not begin with a code or a name (columns repeat only at the
-    left of a page)."""
+def sheet_columns(report):
+    """A report's columns in the order its sheet shows them: the columns of
+    its row key first (see title_columns), then the others in their order."""
+    columns = report.get("columns") or []
+    key = report.get("row_key", [])
+    missing = [c for c in key if c not in columns]
+    if missing or len(key) > MAX_TITLE_COLUMNS:
+        sys.exit("%s: the row key %s names columns the report lacks (%s) or more than %d" %
+                 (report["name"], key, missing, MAX_TITLE_COLUMNS))
+    return key + [c for c in columns if c not in key]
+
+
+def title_columns(report, kinds):
+    """The columns [first, last] a spread table repeats on every page, those
+    that say whose row it is: the report's row key, the columns a reader
+    needs on every page to tell one row from another (a ledger's unit and
+    parcel number, not the province every row shares), which its sheet shows
+    first; else its leading code, name and count columns, at most
+    MAX_TITLE_COLUMNS. None when it does not begin with a code or a name
+    (columns repeat only at the left of a page)."""
+    if report.get("row_key"):
+        return 0, len(report["row_key"]) - 1
     last = -1
     while last + 1 < min(len(kinds), MAX_TITLE_COLUMNS) and kinds[last + 1] in TITLE_KINDS:
         last += 1
@@ -508,7 +525,7 @@ def set_page(ws, report, kinds, page, margins, breaks):
     if spread:
         # Across, then down: each block of rows is read through its pages.
         ws.page_setup.pageOrder = "overThenDown"
-        titles = title_columns(kinds)
+        titles = title_columns(report, kinds)
         if titles:
             ws.print_title_cols = "%s:%s" % (get_column_letter(titles[0] + 1),
                                              get_column_letter(titles[1] + 1))

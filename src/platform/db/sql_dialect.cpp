@@ -68,17 +68,30 @@ std::string SqlDialect::OnlyDigits(std::string_view expression) const {
 }
 
 std::string SqlDialect::NaturalOrder(std::string_view expression) const {
-  // The embedded engine reads the leading digits of a text cast to a
-  // number, and 0 when there are none; the servers are told so.
-  std::string number;
+  // The key compares each run of digits as a number: the embedded engine
+  // has it as a function of ours (sqlite_functions.cpp); the server builds
+  // the same key from the text's runs; Oracle pads every run to 30 digits.
+  // Keys and texts compare by their bytes, as the embedded engine compares.
+  std::string key;
+  std::string tie(expression);
   if (kind_ == DbKind::kEmbedded) {
-    number = fmt::format("cast({} as integer)", expression);
+    key = fmt::format("landstat_natural_key({})", expression);
   } else if (kind_ == DbKind::kOracle) {
-    number = fmt::format("coalesce(to_number(regexp_substr({},'^[0-9]+')),0)", expression);
+    key = fmt::format(
+        "REGEXP_REPLACE(REGEXP_REPLACE(to_char({}),'([0-9]+)','{}\\1'),'0*([0-9]{{30}})','\\1')",
+        expression, std::string(30, '0'));
   } else {
-    number = fmt::format("coalesce(cast(substring({} from '^[0-9]+') as numeric),0)", expression);
+    const std::string text = fmt::format("cast({} as text)", expression);
+    tie = text + " collate \"C\"";
+    key = fmt::format(
+        "coalesce((select string_agg(case when part[1] ~ '^[0-9]' then "
+        "lpad(length(ltrim(part[1],'0'))::text,3,'0') || ltrim(part[1],'0') else part[1] end,'' "
+        "order by place) from regexp_matches({},'[0-9]+|[^0-9]+','g') with ordinality as "
+        "runs(part,place)),"
+        "'') collate \"C\"",
+        text);
   }
-  return fmt::format("case when {0} is null then 0 else 1 end,{1},{0}", expression, number);
+  return fmt::format("case when {} is null then 0 else 1 end,{},{}", expression, key, tie);
 }
 
 std::string SqlDialect::Iif(std::string_view condition, std::string_view then_value,

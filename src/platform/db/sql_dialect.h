@@ -43,10 +43,11 @@ class SqlDialect {
   // A condition true when a text holds digits only (the empty text too):
   // GLOB on the embedded engine, a regular expression on the servers.
   std::string OnlyDigits(std::string_view expression) const;
-  // The keys that list texts numbered as a surveyor numbers things (parcel
-  // and house numbers) in their natural order: by their leading number as a
-  // number (9 before 10, "12-1" between 12 and 13), then as text; a missing
-  // one first on every kind.
+  // The keys that list texts numbered as a surveyor numbers things (parcel,
+  // lot and house numbers) in their natural order, the same on every kind: a
+  // missing one first, then each run of digits compared as a number ("12-9"
+  // before "12-10", 9 before 10) and the other characters by their code,
+  // then the text itself ("12" before "012").
   std::string NaturalOrder(std::string_view expression) const;
   // A conditional value: iif(c,a,b) on Access, CASE WHEN on the servers.
   std::string Iif(std::string_view condition, std::string_view then_value,
