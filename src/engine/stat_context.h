@@ -1012,8 +1012,8 @@ class CStatContext : public StatRunLog {
   // Per unit copy, the summed table its summaries read (this connection).
   std::map<std::string, std::string> m_mapSummarySources;
   // Sums of the unit copies made as they were filled, by the key of their
-  // SummedRequest: PrepareSummedTables writes them instead of reading the
-  // copy. They hold until the copies are made again.
+  // SummedRequest: PrepareSummedTables writes them once instead of reading
+  // the copy.
   std::map<std::string, std::unique_ptr<db::GroupedSums>> m_mapFedSums;
   // The copy of the remarked rows while WithRemarkedRows runs.
   std::string m_strRemarkedRows;

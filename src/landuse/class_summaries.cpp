@@ -154,10 +154,13 @@ void CStatContext::PrepareSummedTables(const std::vector<SummedRequest>& request
     if (m_mapSummarySources.count(request.key)) continue;
     try {
       CreateSummedTable(request.query, request.name, temporary);
-      // Sums made as the copy was filled are written, not read again.
+      // Sums made as the copy was filled are written, not read again, and
+      // let go.
       const auto fed = m_mapFedSums.find(request.key);
       if (fed != m_mapFedSums.end()) {
-        fed->second->WriteTo(m_pConn, request.name, true);
+        const std::unique_ptr<db::GroupedSums> sums = std::move(fed->second);
+        m_mapFedSums.erase(fed);
+        sums->WriteTo(m_pConn, request.name, true);
         m_mapSummarySources[request.key] = request.name;
         continue;
       }
