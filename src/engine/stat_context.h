@@ -28,6 +28,8 @@ class NcqsLots;
 struct FieldNeed;
 namespace units {
 class CopyRows;
+class FedCopySums;
+struct CopySumsRequest;
 // New row totals by the row's place in its CopyRows (as units/copy_rows.h
 // declares it).
 using MovedTotals = std::unordered_map<std::size_t, double>;
@@ -236,8 +238,16 @@ class CStatContext : public StatRunLog {
   // that cannot reach its total stops and is logged; it never runs without
   // end.
   short BalanceStatData();
-  // The same, where the copies in `filled` are already in memory.
+  // The same, where the copies in `filled` are already in memory; they are
+  // there again once balanced.
   short BalanceStatData(std::vector<std::unique_ptr<units::CopyRows>>& filled);
+  // The summaries' sums of the copy of `unit` named `copy` (CopySums), to be
+  // made as the copy is filled; none when the unit's summaries are not
+  // wanted.
+  std::vector<units::CopySumsRequest> FedSumsRequests(short unit, const std::string& copy) const;
+  // Keeps the sums made as the copies were filled and balanced for the
+  // summaries (m_mapFedSums), but those a change made stale.
+  void KeepFedSums(std::vector<units::FedCopySums>& sums);
   // Balances one filled copy in `unit` against the source-unit table
   // `source` (rows paired by 序号), whose region total is `source_total`
   // when given.
@@ -429,6 +439,9 @@ class CStatContext : public StatRunLog {
     std::string name;
     db::GroupedSumsQuery query;
     const char* notice;  // says, when the table cannot be made, that the copy is read instead
+    // The column the query's filter asks to be neither 0 nor null; empty:
+    // no filter.
+    std::string nonzero = {};
   };
   SummedRequest LevelSums(const std::string& copy, const std::string& name) const;
   // The sums SummarySource makes of the copy of `unit` named by `copy_base`:
@@ -1024,6 +1037,10 @@ class CStatContext : public StatRunLog {
 
   // Per unit copy, the summed table its summaries read (this connection).
   std::map<std::string, std::string> m_mapSummarySources;
+  // Sums of the unit copies made as they were filled, by the key of their
+  // SummedRequest: PrepareSummedTables writes them once instead of reading
+  // the copy.
+  std::map<std::string, std::unique_ptr<db::GroupedSums>> m_mapFedSums;
   // The copy of the remarked rows while WithRemarkedRows runs.
   std::string m_strRemarkedRows;
 

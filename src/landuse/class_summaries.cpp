@@ -154,6 +154,16 @@ void CStatContext::PrepareSummedTables(const std::vector<SummedRequest>& request
     if (m_mapSummarySources.count(request.key)) continue;
     try {
       CreateSummedTable(request.query, request.name, temporary);
+      // Sums made as the copy was filled are written, not read again, and
+      // let go.
+      const auto fed = m_mapFedSums.find(request.key);
+      if (fed != m_mapFedSums.end()) {
+        const std::unique_ptr<db::GroupedSums> sums = std::move(fed->second);
+        m_mapFedSums.erase(fed);
+        sums->WriteTo(m_pConn, request.name, true);
+        m_mapSummarySources[request.key] = request.name;
+        continue;
+      }
       wanted.push_back(&request);
       queries.push_back(request.query);
     } catch (const db::DbError& error) {
@@ -201,6 +211,7 @@ void CStatContext::CreateSummedTable(const db::GroupedSumsQuery& query, const st
 
 void CStatContext::ForgetSummarySources() {
   m_mapSummarySources.clear();
+  m_mapFedSums.clear();
 }
 
 bool CStatContext::WantsSummaryUnit(short unit) const {

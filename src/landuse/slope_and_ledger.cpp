@@ -129,7 +129,8 @@ CStatContext::SummedRequest CStatContext::SlopeSums(const std::string& copy) con
   SummedRequest request{
       copy + "#slope", "landstat_slope_" + copy, {}, "耕地坡度的临时表未能建立, 直接读取"};
   request.query.table = copy;
-  request.query.filter = "BM01<>0";
+  request.nonzero = "BM01";
+  request.query.filter = request.nonzero + "<>0";
   request.query.keys = {"县级代码",     "县名称",     "乡级代码",     "乡名称",
                         "村级代码",     "村名称",     "座落单位代码", "座落单位名称",
                         "权属单位代码", "耕地坡度级", "耕地类型"};

@@ -336,6 +336,19 @@ void CopyRows::Classes(std::size_t i, std::vector<double>& values) const {
   for (std::size_t k = first; k < first + count; ++k) values[entry_columns_[k]] = entry_values_[k];
 }
 
+void CopyRows::Changed(std::size_t i, std::size_t column, std::string_view name, double after) {
+  double before = rows_[i].total;
+  if (column > 0) {
+    before = 0;
+    const auto [first, count] = entries_.at(i);
+    if (count == kNotRead) throw db::DbError("table " + table_ + ": classes of a row not read");
+    for (std::size_t k = first; k < first + count; ++k) {
+      if (entry_columns_[k] == column - 1) before = entry_values_[k];
+    }
+  }
+  for (FedCopySums& sums : sums_) sums.Changed(i, name, before, after);
+}
+
 db::Value CopyRows::Id(std::size_t i) const {
   const std::int64_t id = rows_[i].id;
   if (!tuple_ids_) return db::Value(static_cast<long long>(id));
@@ -407,7 +420,7 @@ class ChangedRows {
   // Updates the changed rows by their ids, rows that change the same
   // columns together (one statement, or one batch, for all of them). An
   // error leaves the table as it was.
-  void Write(db::Connection& connection, const units::CopyRows& rows) {
+  void Write(db::Connection& connection, units::CopyRows& rows) {
     if (rows_.empty()) return;
     std::map<std::string, std::string> spelled;  // the table's names, by lower case
     for (const db::ColumnInfo& column : connection.Columns(rows.Table())) {
@@ -452,6 +465,13 @@ class ChangedRows {
       throw;
     }
     backend.EndImplicit();
+    // The sums made of the copy as it was filled follow its rows.
+    if (rows.Sums().empty()) return;
+    for (const Changed& row : rows_) {
+      for (std::size_t k = row.first; k < row.first + row.count; ++k) {
+        rows.Changed(row.row, columns_[k], names[columns_[k]], values_[k]);
+      }
+    }
   }
 
  private:
@@ -882,11 +902,14 @@ short CStatContext::BalanceStatData(std::vector<std::unique_ptr<units::CopyRows>
     short decimals;
     std::unique_ptr<units::CopyRows> rows;
     std::string error;
+    // Where the rows of a copy filled in memory go back once balanced,
+    // with the sums made of it (CopyRows::Sums).
+    std::unique_ptr<units::CopyRows>* filled = nullptr;
   };
   std::vector<Copy> copies;
   for (const auto& [name, unit, decimals] : {std::tuple{m_strStatTblUnit1, m_nUnit1, m_nDec1},
                                              std::tuple{m_strStatTblUnit2, m_nUnit2, m_nDec2}}) {
-    if (!name.empty() && unit != m_nUnitSrc) copies.push_back({name, unit, decimals, {}, {}});
+    if (!name.empty() && unit != m_nUnitSrc) copies.push_back({name, unit, decimals, {}, {}, {}});
   }
   if (copies.empty()) return 1;
   double region = 0;  // of the source, the same for every copy
@@ -898,6 +921,7 @@ short CStatContext::BalanceStatData(std::vector<std::unique_ptr<units::CopyRows>
     });
     if (in_memory != filled.end()) {
       copy.rows = std::move(*in_memory);
+      copy.filled = &*in_memory;
       continue;
     }
     // The copies are read at the same time, each by a processor of its own.
@@ -927,6 +951,7 @@ short CStatContext::BalanceStatData(std::vector<std::unique_ptr<units::CopyRows>
     if (BalanceReadCopy(m_strStatTblSrc, *copy.rows, copy.unit, copy.decimals, region) == 0) {
       return 0;
     }
+    if (copy.filled) *copy.filled = std::move(copy.rows);
   }
   return 1;
 }

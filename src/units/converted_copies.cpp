@@ -100,6 +100,9 @@ struct SourceLayout {
   std::vector<int> key;      // the columns that pair a copy's row with its source row
   int total = -1, location = -1, village = -1;
   int order = -1, in_scope = -1;  // computed after the table's columns
+  // By column: a number whose text is kept too, as the database gives it,
+  // for the sums that group by it.
+  std::vector<bool> number_text;
 };
 
 SourceLayout LayOut(db::Connection& connection, const std::string& source,
@@ -165,9 +168,10 @@ bool ReadBatch(db::RowSource& source, const SourceLayout& layout, RowBatch& batc
       const int at = static_cast<int>(i);
       if (layout.area[i] || layout.columns[i].type != db::FieldType::kText) {
         batch.nulls[base + i] = !source.NumberUnlessNull(at, batch.numbers[base + i]);
-        continue;
+        if (!layout.number_text[i]) continue;
+      } else {
+        batch.nulls[base + i] = source.IsNull(at);
       }
-      batch.nulls[base + i] = source.IsNull(at);
       const std::string_view text = source.Text(at);
       batch.text_begin[base + i] = static_cast<std::uint32_t>(batch.texts.size());
       batch.text_size[base + i] = static_cast<std::uint32_t>(text.size());
@@ -178,6 +182,120 @@ bool ReadBatch(db::RowSource& source, const SourceLayout& layout, RowBatch& batc
     ++batch.rows;
   }
   return batch.rows > 0;
+}
+
+// A row of values as a RowSource, for the sums fed from it: row `row` of
+// `batch` (set by At), as RowValues made it.
+class ValuesRow : public db::RowSource {
+ public:
+  ValuesRow(const SourceLayout& layout, const std::vector<db::Value>& values)
+      : layout_(layout), columns_(layout.columns), values_(values) {}
+  void At(const RowBatch& batch, std::size_t row) {
+    batch_ = &batch;
+    row_ = row;
+  }
+  const std::vector<db::ColumnInfo>& Columns() const override { return columns_; }
+  bool Fetch(std::vector<db::Value>&) override { return false; }
+  bool Next() override { return false; }
+  bool IsNull(int column) const override { return values_[column].IsNull(); }
+  double Number(int column) const override {
+    const db::Value& value = values_[column];
+    return value.IsNull() ? 0 : value.AsDouble(columns_[column].name);
+  }
+  // The keys of the sums fed are text columns, or numbers whose text the
+  // batch kept (see FeedsOn).
+  std::string_view Text(int column) const override {
+    const db::Value& value = values_[column];
+    if (value.IsText() || !layout_.number_text[column]) return value.TextView();
+    const std::size_t at = row_ * columns_.size() + static_cast<std::size_t>(column);
+    return std::string_view(batch_->texts).substr(batch_->text_begin[at], batch_->text_size[at]);
+  }
+
+ private:
+  const SourceLayout& layout_;
+  const std::vector<db::ColumnInfo>& columns_;
+  const std::vector<db::Value>& values_;
+  const RowBatch* batch_ = nullptr;
+  std::size_t row_ = 0;
+};
+
+std::vector<std::string> ColumnNames(const SourceLayout& layout) {
+  std::vector<std::string> names;
+  for (const db::ColumnInfo& column : layout.columns) names.push_back(column.name);
+  return names;
+}
+
+// Whether sums can be fed the rows of `layout`: their keys are columns
+// other than areas, text or numbers whose texts the batches keep (the
+// copies hold the same figure, which the database gives as the same text).
+bool FeedsOn(const SourceLayout& layout, const CopySumsRequest& request) {
+  for (const std::string& key : request.query.keys) {
+    const auto column =
+        std::find_if(layout.columns.begin(), layout.columns.end(),
+                     [&](const db::ColumnInfo& info) { return text::IEquals(info.name, key); });
+    if (column == layout.columns.end() || IsCopiedArea(column->name)) return false;
+    const auto at = static_cast<std::size_t>(column - layout.columns.begin());
+    if (column->type != db::FieldType::kText && !layout.number_text[at]) return false;
+  }
+  return true;
+}
+
+// Marks the number columns the requests group by, whose texts the batches
+// then keep.
+void KeepKeyTexts(SourceLayout& layout, const std::vector<CopySumsRequest>& requests) {
+  for (const CopySumsRequest& request : requests) {
+    for (const std::string& key : request.query.keys) {
+      for (std::size_t i = 0; i < layout.columns.size(); ++i) {
+        if (text::IEquals(layout.columns[i].name, key) && !layout.area[i]) {
+          layout.number_text[i] = true;
+        }
+      }
+    }
+  }
+}
+
+std::vector<FedCopySums> FedSumsOf(const SourceLayout& layout,
+                                   const std::vector<CopySumsRequest>& requests) {
+  std::vector<FedCopySums> sums;
+  for (const CopySumsRequest& request : requests) {
+    if (FeedsOn(layout, request)) sums.emplace_back(request, ColumnNames(layout));
+  }
+  return sums;
+}
+
+// Row r of a batch as values, its areas converted by `convert` when given
+// (`converted`: the converted areas, 0 elsewhere).
+void RowValues(const RowBatch& batch, std::size_t r, const SourceLayout& layout,
+               const AreaConversion* convert, std::vector<db::Value>& row,
+               std::vector<double>& converted) {
+  const std::size_t width = layout.columns.size();
+  const std::size_t base = r * width;
+  for (std::size_t i = 0; i < width; ++i) {
+    converted[i] = 0;
+    if (batch.nulls[base + i]) {
+      row[i] = db::Value();
+    } else if (layout.area[i] && convert) {
+      converted[i] = (*convert)(batch.numbers[base + i]);
+      row[i] = db::Value(converted[i]);
+    } else if (layout.area[i] || layout.columns[i].type != db::FieldType::kText) {
+      row[i] = db::Value(batch.numbers[base + i]);
+    } else {
+      row[i].AssignText(std::string_view(batch.texts)
+                            .substr(batch.text_begin[base + i], batch.text_size[base + i]));
+    }
+  }
+}
+
+// Feeds the rows of a batch to the sums of the source.
+void FeedSource(const RowBatch& batch, const SourceLayout& layout, std::vector<FedCopySums>& sums,
+                std::vector<db::Value>& row, std::vector<double>& converted) {
+  if (sums.empty()) return;
+  ValuesRow values(layout, row);
+  for (std::size_t r = 0; r < batch.rows; ++r) {
+    RowValues(batch, r, layout, nullptr, row, converted);
+    values.At(batch, r);
+    for (FedCopySums& fed : sums) fed.Feed(values);
+  }
 }
 
 // Batches handed from one reader to every writer: each writer takes every
@@ -248,27 +366,17 @@ class CopyWriter {
         id_(first_id),
         row_(layout.columns.size()),
         converted_(layout.columns.size()),
-        classes_(layout.classes.size()) {}
+        classes_(layout.classes.size()) {
+    rows_->Sums() = FedSumsOf(layout, copy.sums);
+  }
 
   void Write(const RowBatch& batch) {
-    const std::size_t width = layout_.columns.size();
+    ValuesRow values(layout_, row_);
     for (std::size_t r = 0; r < batch.rows; ++r) {
-      const std::size_t base = r * width;
-      for (std::size_t i = 0; i < width; ++i) {
-        converted_[i] = 0;
-        if (batch.nulls[base + i]) {
-          row_[i] = db::Value();
-        } else if (layout_.area[i]) {
-          converted_[i] = convert_(batch.numbers[base + i]);
-          row_[i] = db::Value(converted_[i]);
-        } else if (layout_.columns[i].type != db::FieldType::kText) {
-          row_[i] = db::Value(batch.numbers[base + i]);
-        } else {
-          row_[i].AssignText(std::string_view(batch.texts)
-                                 .substr(batch.text_begin[base + i], batch.text_size[base + i]));
-        }
-      }
+      RowValues(batch, r, layout_, &convert_, row_, converted_);
+      values.At(batch, r);
       writes_.Add(row_);
+      for (FedCopySums& sums : rows_->Sums()) sums.Feed(values);
       CopyRows::Facts facts;
       facts.id = id_++;
       key_.clear();
@@ -297,12 +405,6 @@ class CopyWriter {
   }
 
  private:
-  static std::vector<std::string> ColumnNames(const SourceLayout& layout) {
-    std::vector<std::string> names;
-    for (const db::ColumnInfo& column : layout.columns) names.push_back(column.name);
-    return names;
-  }
-
   const SourceLayout& layout_;
   AreaConversion convert_;
   db::RowWriter writes_;
@@ -334,12 +436,21 @@ void CheckNumbering(db::Connection& connection, const CopyRows& rows, std::int64
 
 }  // namespace
 
-std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& connection,
-                                                           const std::string& source,
-                                                           const std::vector<ConvertedCopy>& copies,
-                                                           const BalanceColumns& columns,
-                                                           const CopyRows::Scope& scope) {
-  const SourceLayout layout = LayOut(connection, source, columns, scope.key);
+std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(
+    db::Connection& connection, const std::string& source, const std::vector<ConvertedCopy>& copies,
+    const BalanceColumns& columns, const CopyRows::Scope& scope, SourceSums* source_sums) {
+  SourceLayout layout = LayOut(connection, source, columns, scope.key);
+  layout.number_text.assign(layout.columns.size(), false);
+  if (source_sums) KeepKeyTexts(layout, source_sums->requests);
+  for (const ConvertedCopy& copy : copies) KeepKeyTexts(layout, copy.sums);
+  // The source's sums, fed each batch by the reader.
+  std::vector<FedCopySums> no_sums;
+  std::vector<FedCopySums>& fed = source_sums ? source_sums->made : no_sums;
+  std::vector<db::Value> source_row(layout.columns.size());
+  std::vector<double> source_areas(layout.columns.size());
+  const auto make_source_sums = [&] {
+    if (source_sums) fed = FedSumsOf(layout, source_sums->requests);
+  };
   std::vector<std::int64_t> first_ids;
   for (const ConvertedCopy& copy : copies) {
     first_ids.push_back(LastRowId(connection, copy.table) + 1);
@@ -356,11 +467,13 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
         writers.push_back(std::make_unique<CopyWriter>(connection, layout, copies[i], first_ids[i],
                                                        columns, scope));
       }
+      make_source_sums();
       const std::unique_ptr<db::RowSource> rows =
           connection.Scan(SourceQuery(source, layout, scope));
       RowBatch batch;
       while (ReadBatch(*rows, layout, batch)) {
         for (auto& writer : writers) writer->Write(batch);
+        FeedSource(batch, layout, fed, source_row, source_areas);
       }
       for (std::size_t i = 0; i < copies.size(); ++i) {
         filled[i] = writers[i]->Finish();
@@ -396,13 +509,16 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
       connection, fills,
       [&] {
         try {
+          make_source_sums();
           const std::unique_ptr<db::RowSource> rows =
               connection.Scan(SourceQuery(source, layout, scope));
           for (;;) {
             auto batch = std::make_shared<RowBatch>();
             if (!ReadBatch(*rows, layout, *batch)) break;
             // A writer that failed cancelled the feed: reading on is for nothing.
-            if (!feed.Push(std::move(batch))) return;
+            if (!feed.Push(batch)) return;
+            // The source's sums are made while the writers write.
+            FeedSource(*batch, layout, fed, source_row, source_areas);
           }
           feed.Finish();
         } catch (...) {
@@ -416,6 +532,38 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& conne
     CheckNumbering(connection, *filled[i], first_ids[i]);
   }
   return filled;
+}
+
+FedCopySums::FedCopySums(const CopySumsRequest& request,
+                         const std::vector<std::string>& row_columns)
+    : key_(request.key),
+      nonzero_(request.nonzero),
+      sums_(db::GroupedSums::Fed(request.query, row_columns)) {
+  for (std::size_t i = 0; i < row_columns.size() && !nonzero_.empty(); ++i) {
+    if (text::IEquals(row_columns[i], nonzero_)) nonzero_column_ = static_cast<int>(i);
+  }
+  if (!nonzero_.empty() && nonzero_column_ < 0) {
+    throw db::DbError("table " + request.query.table + " has no column " + nonzero_);
+  }
+}
+
+void FedCopySums::Feed(const db::RowSource& row) {
+  double value = 0;
+  if (nonzero_column_ >= 0 && (!row.NumberUnlessNull(nonzero_column_, value) || value == 0)) {
+    group_of_.push_back(kNotSummed);
+    return;
+  }
+  group_of_.push_back(sums_->Feed(row));
+}
+
+void FedCopySums::Changed(std::size_t row, std::string_view column, double before, double after) {
+  // A null area is balanced as 0.
+  if (!nonzero_.empty() && text::IEquals(column, nonzero_) && (before == 0) != (after == 0)) {
+    stale_ = true;
+  }
+  const int sum = sums_->SumOf(column);
+  if (stale_ || sum < 0 || group_of_.at(row) == kNotSummed) return;
+  sums_->Adjust(group_of_[row], sum, before, after);
 }
 
 }  // namespace landstat::units

@@ -65,6 +65,17 @@ struct ConvertedCopy {
   std::string factor_text;
   double factor = 1;
   short decimals = 0;
+  // Sums of the copy made as it is written, kept with its rows (see
+  // CopyRows::Sums).
+  std::vector<CopySumsRequest> sums;
+};
+
+// Sums of the source itself made from the read that fills the copies
+// (`made`, in the order of `requests`). A request whose keys are not all
+// text columns of the source is not made: the source is read for it.
+struct SourceSums {
+  std::vector<CopySumsRequest> requests;
+  std::vector<FedCopySums> made;
 };
 
 // Whether FillConvertedCopies can fill copies of `source` on this
@@ -78,10 +89,8 @@ bool CanFillInMemory(db::Connection& connection, const std::string& source);
 // whole; one copy, or a connection holding writes not yet committed, is
 // written in place. Raises DbError when a table cannot be read or written;
 // a copy whose writes had not been moved in is then left as it was.
-std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(db::Connection& connection,
-                                                           const std::string& source,
-                                                           const std::vector<ConvertedCopy>& copies,
-                                                           const BalanceColumns& columns,
-                                                           const CopyRows::Scope& scope);
+std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(
+    db::Connection& connection, const std::string& source, const std::vector<ConvertedCopy>& copies,
+    const BalanceColumns& columns, const CopyRows::Scope& scope, SourceSums* source_sums = nullptr);
 
 }  // namespace landstat::units

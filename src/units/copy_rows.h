@@ -7,12 +7,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "platform/db/grouped_sums.h"
 #include "platform/db/value.h"
 
 namespace landstat {
@@ -51,6 +53,41 @@ BalanceColumns SortClassColumns(const CStatContext& context);
 
 // New row totals, by the row's place in its CopyRows.
 using MovedTotals = std::unordered_map<std::size_t, double>;
+
+// Sums of a copy to make from its rows as a fill writes them.
+struct CopySumsRequest {
+  std::string key;             // what the sums are kept under
+  db::GroupedSumsQuery query;  // its filter, when it has one, is `nonzero`<>0
+  std::string nonzero;         // the rows summed hold neither 0 nor null here; empty: all
+};
+
+// The sums of a copy made from its rows as they are written, with each
+// row's group, so that the changes its balancing makes are carried into
+// them: the sums the copy would give when read once it is balanced.
+class FedCopySums {
+ public:
+  static constexpr std::uint32_t kNotSummed = UINT32_MAX;
+  // `row_columns`: the copy's columns, in the order of the rows fed. Raises
+  // DbError when one the sums read is missing.
+  FedCopySums(const CopySumsRequest& request, const std::vector<std::string>& row_columns);
+  // The copy's next row.
+  void Feed(const db::RowSource& row);
+  // A value of the row at `row` (by the order fed) changed.
+  void Changed(std::size_t row, std::string_view column, double before, double after);
+  const std::string& Key() const { return key_; }
+  // A change moved a row into or out of the rows summed: the sums no longer
+  // hold, and the copy must be read.
+  bool Stale() const { return stale_; }
+  std::unique_ptr<db::GroupedSums> Take() { return std::move(sums_); }
+
+ private:
+  std::string key_;
+  std::string nonzero_;
+  int nonzero_column_ = -1;  // in the rows fed
+  std::unique_ptr<db::GroupedSums> sums_;
+  std::vector<std::uint32_t> group_of_;  // by row: its group, or kNotSummed
+  bool stale_ = false;
+};
 
 class CopyRows {
  public:
@@ -129,6 +166,12 @@ class CopyRows {
   void Classes(std::size_t i, std::vector<double>& values) const;
   // The id that names row i in an update of the table.
   db::Value Id(std::size_t i) const;
+  // The sums made of the copy as it was filled, kept true as its rows change
+  // (see Changed).
+  std::vector<FedCopySums>& Sums() { return sums_; }
+  // A value of row i was written anew: `column` (0 the total, k + 1 class k)
+  // went from what the row held to `after`, in every sum made of the copy.
+  void Changed(std::size_t i, std::size_t column, std::string_view name, double after);
 
  private:
   static constexpr std::uint32_t kNotRead = UINT32_MAX;
@@ -157,6 +200,7 @@ class CopyRows {
   std::unordered_map<std::string, std::uint32_t> code_ids_;
   std::uint32_t last_code_ = 0;
   bool tuple_ids_ = false;  // ids are a server's (page,item) tuple ids
+  std::vector<FedCopySums> sums_;
 };
 
 }  // namespace landstat::units

@@ -280,23 +280,28 @@ short CStatContext::FillUnitStatTables() {
   // Sums made from the copies before are stale from here on.
   ForgetSummarySources();
   std::vector<std::unique_ptr<units::CopyRows>> filled;
+  units::SourceSums source_sums;
   try {
     // On the embedded engine the converted copies are made in memory from
     // one read of the base table, and balanced without being read back.
+    // The summaries' sums of each copy are made in the same pass (from the
+    // base table's rows for the copy that copies it whole), instead of a
+    // read of every copy when the summaries begin.
     const bool in_memory = units::CanFillInMemory(m_pConn, m_strStatTbl);
     std::vector<units::ConvertedCopy> converted;
     for (const auto& [unit, name] : UnitCopies()) {
       if (in_memory && unit != m_nUnitSrc) {
-        converted.push_back(
-            {name, FactorText(m_nUnitSrc, unit), UnitFactor(m_nUnitSrc, unit), DecimalsOf(unit)});
+        converted.push_back({name, FactorText(m_nUnitSrc, unit), UnitFactor(m_nUnitSrc, unit),
+                             DecimalsOf(unit), FedSumsRequests(unit, name)});
       } else {
         FillUnitCopy(name, unit, DecimalsOf(unit));
+        if (in_memory) source_sums.requests = FedSumsRequests(unit, name);
       }
     }
     if (!converted.empty()) {
       filled = units::FillConvertedCopies(m_pConn, m_strStatTbl, converted,
                                           units::SortClassColumns(*this),
-                                          {"村级代码", CountyCodesLike(), true});
+                                          {"村级代码", CountyCodesLike(), true}, &source_sums);
     }
     host::yDebugTime("unit copies filled");
   } catch (const db::DbError& error) {
@@ -312,7 +317,30 @@ short CStatContext::FillUnitStatTables() {
   }
   // Summaries are made from the balanced copies: copies left unbalanced
   // fail the fill (the balancing logged why).
-  return BalanceStatData(filled) > 0 ? 1 : 0;
+  if (BalanceStatData(filled) == 0) return 0;
+  KeepFedSums(source_sums.made);
+  for (const std::unique_ptr<units::CopyRows>& rows : filled) {
+    if (rows) KeepFedSums(rows->Sums());
+  }
+  return 1;
+}
+
+std::vector<units::CopySumsRequest> CStatContext::FedSumsRequests(short unit,
+                                                                  const std::string& copy) const {
+  std::vector<units::CopySumsRequest> fed;
+  if (!WantsSummaryUnit(unit)) return fed;
+  for (SummedRequest& request : CopySums(unit, "statdata")) {
+    // Only the copy's own sums, as the summaries ask for them.
+    if (request.query.table != copy) continue;
+    fed.push_back({request.key, std::move(request.query), request.nonzero});
+  }
+  return fed;
+}
+
+void CStatContext::KeepFedSums(std::vector<units::FedCopySums>& sums) {
+  for (units::FedCopySums& fed : sums) {
+    if (!fed.Stale()) m_mapFedSums[fed.Key()] = fed.Take();
+  }
 }
 
 }  // namespace landstat

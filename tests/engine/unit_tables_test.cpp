@@ -145,8 +145,11 @@ TEST_P(UnitTablesTest, CopiesRoundEachAreaAsTheEngineRoundsIt) {
   for (const auto& [unit, name] : context->UnitCopies()) {
     if (unit == context->m_nUnitSrc) continue;
     ASSERT_EQ(context->FillUnitCopy(name, unit, context->DecimalsOf(unit)), 1);
-    copies.push_back({name, FactorText(context->m_nUnitSrc, unit),
-                      UnitFactor(context->m_nUnitSrc, unit), context->DecimalsOf(unit)});
+    copies.push_back({name,
+                      FactorText(context->m_nUnitSrc, unit),
+                      UnitFactor(context->m_nUnitSrc, unit),
+                      context->DecimalsOf(unit),
+                      {}});
   }
   for (int in_memory = 0; in_memory <= (IsServer() ? 0 : 1); ++in_memory) {
     if (in_memory) {

@@ -9,6 +9,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
+#include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
 
 namespace landstat::db {
@@ -236,6 +237,46 @@ void GroupedSums::AddRow(const RowSource& row) {
   key.resize(query_.keys.size());
   for (std::size_t k = 0; k < key.size(); ++k) key[k] = KeyNumber(row, k);
   Add(GroupOf(key.data()), row);
+}
+
+std::unique_ptr<GroupedSums> GroupedSums::Fed(GroupedSumsQuery query,
+                                              const std::vector<std::string>& row_columns) {
+  const auto place = [&](const std::string& name) {
+    for (std::size_t i = 0; i < row_columns.size(); ++i) {
+      if (text::IEquals(row_columns[i], name)) return static_cast<int>(i);
+    }
+    throw DbError("table " + query.table + " has no column " + name);
+  };
+  std::vector<int> keys, sums;
+  for (const std::string& key : query.keys) keys.push_back(place(key));
+  for (const std::string& sum : query.sums) sums.push_back(place(sum));
+  return std::unique_ptr<GroupedSums>(
+      new GroupedSums(std::move(query), std::move(keys), std::move(sums)));
+}
+
+std::uint32_t GroupedSums::Feed(const RowSource& row) {
+  std::vector<std::uint32_t>& key = row_key_;
+  key.resize(query_.keys.size());
+  for (std::size_t k = 0; k < key.size(); ++k) key[k] = KeyNumber(row, k);
+  const std::uint32_t group = GroupOf(key.data());
+  Add(group, row);
+  return group;
+}
+
+int GroupedSums::SumOf(std::string_view column) const {
+  for (std::size_t i = 0; i < query_.sums.size(); ++i) {
+    if (text::IEquals(query_.sums[i], column)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void GroupedSums::Adjust(std::uint32_t group, int sum, double before, double after) {
+  const auto column = static_cast<std::uint16_t>(sum);
+  if (after != before) AddSum(group, column, after - before);
+  if (patterns_[seen_[group]][column]) return;
+  std::fill(non_null_.begin(), non_null_.end(), 0);
+  non_null_[column] = 1;
+  WidenPattern(group);
 }
 
 std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(

@@ -91,6 +91,21 @@ class GroupedSums {
   void WriteTo(Connection& connection, const std::string& target, bool sorted) const;
   std::vector<Column> Columns() const;
 
+  // A grouping of rows given one by one (Feed) instead of read, such as the
+  // rows of a table as they are written; their fields lie in the order of
+  // `row_columns` (names matched ignoring ASCII case). The query's filter
+  // is the caller's to apply. Raises DbError when a key or sum is missing.
+  static std::unique_ptr<GroupedSums> Fed(GroupedSumsQuery query,
+                                          const std::vector<std::string>& row_columns);
+  // Adds a row to its group, and gives the group's number.
+  std::uint32_t Feed(const RowSource& row);
+  // The place of a summed column among the sums (ignoring ASCII case), or
+  // -1.
+  int SumOf(std::string_view column) const;
+  // A value of the group's row changed from `before` to `after` after it
+  // was fed: the group's sum of column `sum` follows, and holds a value.
+  void Adjust(std::uint32_t group, int sum, double before, double after);
+
  private:
   // The distinct texts of one key column, each numbered once, so that a
   // group holds a number per key instead of its texts. Number 0 is null.
