@@ -181,6 +181,13 @@ class CountyWriter {
  private:
   const Parcel& ParcelAt(long cell) const { return plan_.parcels[cell]; }
 
+  // The outline of some cells: their union, as a multipolygon.
+  OGRGeometry* Outline(const std::vector<long>& cells) const {
+    OGRMultiPolygon pieces;
+    for (long cell : cells) pieces.addGeometryDirectly(Polygon(plan_.CellRing(cell)));
+    return OGRGeometryFactory::forceToMultiPolygon(pieces.UnionCascaded());
+  }
+
   std::string ClassName(const std::string& code) const {
     auto found = class_names_.find(code);
     return found == class_names_.end() ? "" : found->second;
@@ -200,12 +207,9 @@ class CountyWriter {
         {{"行政区代码", Kind::kText}, {"行政区名称", Kind::kText}, {"描述说明", Kind::kText}},
         srs_);
     for (const Village& village : plan_.villages) {
-      OGRMultiPolygon cells;
-      for (long cell : village.cells) cells.addGeometryDirectly(Polygon(plan_.CellRing(cell)));
-      OGRGeometry* outline = OGRGeometryFactory::forceToMultiPolygon(cells.UnionCascaded());
-      layer.Add(outline, {{"行政区代码", village.unit.code},
-                          {"行政区名称", village.unit.name},
-                          {"描述说明", village.island ? "01" : ""}});
+      layer.Add(Outline(village.cells), {{"行政区代码", village.unit.code},
+                                         {"行政区名称", village.unit.name},
+                                         {"描述说明", village.island ? "01" : ""}});
     }
   }
 
@@ -645,14 +649,10 @@ class CountyWriter {
       }
       long number = 0;
       for (const auto& [owner, cells] : lots) {
-        OGRMultiPolygon pieces;
         Cents area = 0;
-        for (long cell : cells) {
-          pieces.addGeometryDirectly(Polygon(plan_.CellRing(cell)));
-          area += ParcelAt(cell).gross;
-        }
+        for (long cell : cells) area += ParcelAt(cell).gross;
         const bool state = owner.second.starts_with("2");
-        layer.Add(OGRGeometryFactory::forceToMultiPolygon(pieces.UnionCascaded()),
+        layer.Add(Outline(cells),
                   {{"地籍号", village.unit.code + (state ? "GB" : "JA") + Digits(++number, 5)},
                    {"权属性质", owner.second},
                    {"权属单位代码", owner.first},
