@@ -19,8 +19,9 @@ const char* const BatchHelp =
     "the theme table and each county's project file; see the README). Each county runs the\n"
     "county-batch road (hectare tables of one scope, the shorter list of tables). A code\n"
     "ending in 00 (a province or a city) is skipped; a county without a survey in the\n"
-    "catalogue, whose project or code file cannot be read or whose project lists no survey\n"
-    "layer but the districts is passed over and named in the batch log.\n"
+    "catalogue, whose project or code file cannot be read, whose project lists no survey\n"
+    "layer but the districts, or whose statistics file or log would be one of its inputs is\n"
+    "passed over, named in the batch log and in the result, and counted as a failure.\n"
     "\n"
     "  --regions CODES  the district codes, separated by commas, in the order to run\n"
     "  --year YYYY      the survey year (default: this year)\n"
@@ -32,14 +33,14 @@ const char* const BatchHelp =
     "  --log-folder DIR the folder of the batch log YEAR + StatLog.txt and, on a server,\n"
     "                   of the counties' logs (default: --folder, on a server the current\n"
     "                   folder); a county's log in --folder lies beside its file\n"
-    "  --quiet          no progress output\n"
+    "  -q, --quiet      no progress output\n"
     "\n"
     "A log that cannot be opened (a symbolic link, say) is an error: the batch log stops\n"
     "the batch before any county runs, a county's log keeps its county from running.\n"
     "\n"
-    "Exits 0 when every county run completed with nothing logged, 3 when some county failed\n"
-    "or logged failures (named), 1 when none completed or none could be run, 2 on wrong\n"
-    "options.\n";
+    "Exits 0 when every county asked for ran and completed with nothing logged, 3 when some\n"
+    "county failed, logged failures or was passed over (named), 1 when none completed or\n"
+    "none could be run, 2 on wrong options.\n";
 
 const OptionSpecs BatchOptions = {{"regions", false},    {"year", false},      {"folder", false},
                                   {"server", false},     {"catalogue", false}, {"home", false},
@@ -87,10 +88,14 @@ int Batch(const Options& options) {
     const CountyBatchResult result = StatCountyDataBatch(request);
     PrintOutcome(CountyBatchMessage(result), result.report);
     for (const CountyBatchEntry& entry : result.counties) {
-      std::cout << "  " << entry.code << "  "
-                << (entry.skipped.empty() ? RunOutcomeText(entry.report.outcome)
-                                          : "passed over: " + entry.skipped)
-                << "\n";
+      std::cout << "  " << entry.code << "  ";
+      if (!entry.skipped.empty()) {
+        std::cout << "passed over: " << entry.skipped << "\n";
+        continue;
+      }
+      const std::string counts = LoggedCounts(entry.report);
+      std::cout << RunOutcomeText(entry.report.outcome) << (counts.empty() ? "" : ", " + counts)
+                << ", " << entry.report.tables.size() << " tables written\n";
     }
     return result.result == 1 ? ExitCodeOf(result.report) : 1;
   });

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "engine/database_helpers.h"
@@ -25,30 +25,70 @@
 namespace landstat::cli {
 namespace fs = std::filesystem;
 
+namespace {
+
+// An argument as an option: its long name, and the value it carries after
+// '=' when it does. The short forms stand for their long names: -h for
+// --help, -q for --quiet. False when the argument is no option.
+bool SplitOption(const std::string& argument, std::string& name,
+                 std::optional<std::string>& value) {
+  static const std::pair<const char*, const char*> kShortForms[] = {{"-h", "help"},
+                                                                    {"-q", "quiet"}};
+  for (const auto& [short_form, long_name] : kShortForms) {
+    if (argument != short_form) continue;
+    name = long_name;
+    return true;
+  }
+  if (argument.size() < 3 || argument.rfind("--", 0) != 0) return false;
+  const std::size_t equals = argument.find('=');
+  name = argument.substr(2, equals - 2);
+  if (equals != std::string::npos) value = argument.substr(equals + 1);
+  return true;
+}
+
+}  // namespace
+
 bool ParseOptions(int argc, char** argv, const OptionSpecs& declared, Options& options,
                   std::string& error) {
   for (int i = 0; i < argc; ++i) {
-    std::string name = argv[i];
-    if (name.rfind("--", 0) != 0) {
-      error = "unexpected argument '" + name + "'";
+    const std::string argument = argv[i];
+    if (argument == "--") {
+      // The options end here; no command takes any other argument.
+      if (i + 1 < argc) error = "unexpected argument '" + std::string(argv[i + 1]) + "'";
+      return error.empty();
+    }
+    std::string name;
+    std::optional<std::string> value;
+    if (!SplitOption(argument, name, value)) {
+      error = argument.size() > 1 && argument[0] == '-' ? "unknown option " + argument
+                                                        : "unexpected argument '" + argument + "'";
       return false;
     }
-    name.erase(0, 2);
     const auto option = std::find_if(declared.begin(), declared.end(),
                                      [&](const OptionSpec& known) { return name == known.name; });
-    if (name != "help" && option == declared.end()) {
-      error = "unknown option --" + name;
+    const bool help = name == "help";
+    if (!help && option == declared.end()) {
+      error = "unknown option " + (argument.rfind("--", 0) == 0 ? "--" + name : argument);
       return false;
     }
-    if (name == "help" || option->flag) {
+    if ((help || option->flag) && value) {
+      error = "option --" + name + " takes no value";
+      return false;
+    }
+    // Asked for help, the command gives it whatever follows.
+    if (help) {
+      options.Set(name, "1");
+      return true;
+    }
+    if (option->flag) {
       options.Set(name, "1");
       continue;
     }
-    if (i + 1 >= argc) {
+    if (!value && i + 1 >= argc) {
       error = "option --" + name + " needs a value";
       return false;
     }
-    options.Set(name, argv[++i]);
+    options.Set(name, value ? *value : argv[++i]);
   }
   return true;
 }
@@ -87,15 +127,13 @@ std::string InputAt(const std::string& log, const Workplace& place, const std::s
   return {};
 }
 
-// Sees that the log can be made before anything is: opened without losing
-// a line and closed again. `made` tells whether it was made now.
+}  // namespace
+
 bool LogCanBeMade(const std::string& path, bool& made, std::string& error) {
   std::error_code unknown;
   made = !fs::exists(fs::symlink_status(path, unknown));
   return host::OpenLogFile(path, host::LogOpening::kAppend, error) != nullptr;
 }
-
-}  // namespace
 
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
                       std::string& error, const std::string& log_name) {
@@ -198,79 +236,93 @@ HostOutput::~HostOutput() {
   host::SetProgress(nullptr);
 }
 
+std::string LoggedCounts(const RunReport& report) {
+  std::string counts;
+  if (report.failures > 0) counts = std::to_string(report.failures) + " failures";
+  if (!report.notices.empty()) {
+    counts += (counts.empty() ? "" : " and ") + std::to_string(report.notices.size()) + " notices";
+  }
+  return counts;
+}
+
 namespace {
 
-std::vector<std::string> FileLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path);
-  for (std::string line; std::getline(file, line);) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    if (!line.empty()) lines.push_back(line);
+// The first line of a job's end: the outcome, its time and what it
+// counted, followed by `counted`.
+void PrintHeadline(const std::string& outcome, const RunReport& report, const char* counted) {
+  std::cout << outcome << " in " << static_cast<int>(report.seconds * 10) / 10.0 << " s";
+  if (const std::string counts = LoggedCounts(report); !counts.empty()) {
+    std::cout << ", " << counts << counted;
   }
-  return lines;
+  std::cout << "\n";
+}
+
+// The first failures, then the notices as warnings on stderr.
+void PrintFailuresAndNotices(const RunReport& report) {
+  constexpr std::size_t kShown = 10;
+  for (std::size_t i = 0; i < report.messages.size() && i < kShown; ++i) {
+    std::cout << "    " << report.messages[i] << "\n";
+  }
+  if (std::max(report.failures, static_cast<long>(report.messages.size())) >
+      static_cast<long>(kShown)) {
+    std::cout << "    ...\n";
+  }
+  for (const std::string& notice : report.notices) std::cerr << "warning: " << notice << "\n";
 }
 
 }  // namespace
 
+void PrintTables(const std::vector<std::string>& tables) {
+  if (tables.empty()) {
+    std::cout << "  tables    none written\n";
+    return;
+  }
+  constexpr std::size_t kListed = 12;
+  std::cout << "  tables    " << tables.size() << " written:";
+  for (std::size_t i = 0; i < tables.size() && i < kListed; ++i) std::cout << " " << tables[i];
+  if (tables.size() > kListed) std::cout << " ...";
+  std::cout << "\n";
+  // The farmland tables of a rural run, the tables of a town-lot run and
+  // those of a rural ownership-lot run, all of them.
+  struct Group {
+    const char* label;
+    std::vector<const char*> parts;  // of a table's name in lower case
+  };
+  for (const Group& group : {Group{"  farmland  ", {"jbnt", "bhkktz"}},
+                             Group{"  town lots ", {"czzd", "cztdly", "czfwxxtj"}},
+                             Group{"  rural lots ", {"statdata_ncqs", "nczd_area"}}}) {
+    std::string listed;
+    std::size_t count = 0;
+    for (const std::string& table : tables) {
+      const std::string lower = text::ToLowerAscii(table);
+      const auto part_of = [&](const char* part) { return lower.find(part) != std::string::npos; };
+      if (std::none_of(group.parts.begin(), group.parts.end(), part_of)) continue;
+      listed += " " + table;
+      ++count;
+    }
+    if (count > 0) std::cout << group.label << count << ":" << listed << "\n";
+  }
+}
+
 void PrintSummary(const std::string& outcome, const RunReport& report,
                   const std::string& connection, const std::string& log_path) {
-  std::cout << outcome << " in " << static_cast<int>(report.seconds * 10) / 10.0 << " s";
-  if (report.failures > 0) std::cout << ", " << report.failures << " failures logged";
-  std::cout << "\n";
+  PrintHeadline(outcome, report, " logged");
   try {
     db::Connection database(connection);
-    const std::vector<std::string> tables = database.ListTables();
     std::cout << (database.Kind() == db::DbKind::kServer ? "  server    " : "  database  ")
-              << database.Location() << "\n  tables    " << tables.size() << ":";
-    for (std::size_t i = 0; i < tables.size() && i < 12; ++i) std::cout << " " << tables[i];
-    if (tables.size() > 12) std::cout << " ...";
-    std::cout << "\n";
-    // The farmland tables of a rural run, the tables of a town-lot run and
-    // those of a rural ownership-lot run, all of them.
-    struct Group {
-      const char* label;
-      std::vector<const char*> parts;  // of a table's name in lower case
-    };
-    for (const Group& group : {Group{"  farmland  ", {"jbnt", "bhkktz"}},
-                               Group{"  town lots ", {"czzd", "cztdly", "czfwxxtj"}},
-                               Group{"  rural lots ", {"statdata_ncqs", "nczd_area"}}}) {
-      std::string listed;
-      std::size_t count = 0;
-      for (const std::string& table : tables) {
-        const std::string lower = text::ToLowerAscii(table);
-        for (const char* part : group.parts) {
-          if (lower.find(part) == std::string::npos) continue;
-          listed += " " + table;
-          ++count;
-          break;
-        }
-      }
-      if (count > 0) std::cout << group.label << count << ":" << listed << "\n";
-    }
+              << database.Location() << "\n";
   } catch (const db::DbError& error) {
     std::cout << "  database  " << error.what() << "\n";
   }
-  std::cout << "  log       " << log_path << " (" << FileLines(log_path).size()
-            << " lines logged)\n";
-  constexpr std::size_t kShown = 10;
+  PrintTables(report.tables);
+  std::cout << "  log       " << log_path << "\n";
   if (report.failures > 0) std::cout << "  failures  " << report.failures << ":\n";
-  for (std::size_t i = 0; i < report.messages.size() && i < kShown; ++i) {
-    std::cout << "    " << report.messages[i] << "\n";
-  }
-  if (report.failures > static_cast<long>(kShown)) std::cout << "    ...\n";
-  for (const std::string& notice : report.notices) std::cerr << "warning: " << notice << "\n";
+  PrintFailuresAndNotices(report);
 }
 
 void PrintOutcome(const std::string& outcome, const RunReport& report) {
-  std::cout << outcome << " in " << static_cast<int>(report.seconds * 10) / 10.0 << " s";
-  if (report.failures > 0) std::cout << ", " << report.failures << " failures";
-  std::cout << "\n";
-  constexpr std::size_t kShown = 10;
-  for (std::size_t i = 0; i < report.messages.size() && i < kShown; ++i) {
-    std::cout << "    " << report.messages[i] << "\n";
-  }
-  if (report.messages.size() > kShown) std::cout << "    ...\n";
-  for (const std::string& notice : report.notices) std::cerr << "warning: " << notice << "\n";
+  PrintHeadline(outcome, report, "");
+  PrintFailuresAndNotices(report);
 }
 
 int ExitCodeOf(const RunReport& report) {

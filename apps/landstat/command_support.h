@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "engine/run_report.h"
@@ -42,6 +43,10 @@ struct Workplace {
 bool ResolveWorkplace(const Options& options, bool create_database, Workplace& place,
                       std::string& error, const std::string& log_name = {});
 
+// Sees that the log at `path` can be made before anything is: opened without
+// losing a line and closed again. `made` tells whether it was made now.
+bool LogCanBeMade(const std::string& path, bool& made, std::string& error);
+
 std::string ThisYear();
 
 // The progress on stderr for the lifetime of a command: a bar on a
@@ -77,16 +82,25 @@ int RunOnWorkplace(const Options& options, const std::string& command, const std
 
 // The end of a job that works on files rather than on one statistics
 // database (the merge, the batch, the report data): the outcome with its
-// time and the failures it counted, with the first of them.
+// time and the failures and notices it counted, with the first failures.
 void PrintOutcome(const std::string& outcome, const RunReport& report);
+
+// What a job counted, failures and notices apart: "2 failures and 9
+// notices"; empty when it counted neither.
+std::string LoggedCounts(const RunReport& report);
+
+// The tables a job wrote: how many, the first of them, then its farmland,
+// town-lot and rural-lot tables, all of them; "none written" for none.
+void PrintTables(const std::vector<std::string>& tables);
 
 // 0 when the job completed with nothing logged, 3 when it completed with
 // logged failures, 1 when it failed.
 int ExitCodeOf(const RunReport& report);
 
-// The end of a command: the outcome with its time, the database file or the
-// server's host, port and database (never the connection string, which may
-// hold a password), its tables and the lines the log holds.
+// The end of a command: the outcome with its time and what it logged,
+// failures and notices apart, the database file or the server's host, port
+// and database (never the connection string, which may hold a password),
+// the tables the job wrote, its log and its first failures.
 void PrintSummary(const std::string& outcome, const RunReport& report,
                   const std::string& connection, const std::string& log_path);
 

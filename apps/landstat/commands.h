@@ -6,7 +6,7 @@
 
 namespace landstat::cli {
 
-// Options given as "--name value" or "--flag".
+// Options given as "--name value", "--name=value" or "--flag".
 class Options {
  public:
   bool Has(const std::string& name) const { return values_.count(name) != 0; }
@@ -28,9 +28,11 @@ struct OptionSpec {
 };
 using OptionSpecs = std::vector<OptionSpec>;
 
-// Reads "--name value" and "--flag" arguments. An option the command does
-// not declare, a second argument that is no option or a value missing is
-// refused: `error` names it. "--help" is always taken.
+// Reads "--name value", "--name=value" and "--flag" arguments; "-h" is
+// "--help" and "-q" "--quiet", and "--" ends the options. An option the
+// command does not declare, an argument that is no option, a value missing
+// or one given to a flag is refused: `error` names it. "--help" is always
+// taken, and ends the reading: the command then only describes itself.
 bool ParseOptions(int argc, char** argv, const OptionSpecs& declared, Options& options,
                   std::string& error);
 

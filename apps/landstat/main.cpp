@@ -62,8 +62,9 @@ void Usage(std::ostream& out) {
     const std::size_t pad = name.size() < kNameWidth ? kNameWidth - name.size() : 1;
     out << "  " << name << std::string(pad, ' ') << command.summary << "\n";
   }
-  out << "\n'landstat COMMAND --help' describes a command's options; 'landstat --version'\n"
-         "prints the version.\n";
+  out << "\nAn option takes its value as '--name value' or '--name=value'; '--' ends the\n"
+         "options. 'landstat COMMAND --help' (or -h) describes a command's options;\n"
+         "'landstat --version' prints the version.\n";
 }
 
 int Main(int argc, char** argv) {

@@ -7,6 +7,7 @@
 #include "command_support.h"
 #include "operator/merge.h"
 #include "platform/gis/rural_code.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/log_file.h"
 #include "platform/host/paths.h"
 
@@ -19,7 +20,8 @@ const char* const MergeHelp =
     "rural base table statdata whose 城镇用地 is not 1 (rows without a mark included) and\n"
     "the rows of the town one whose 城镇用地 is 1 go into one base table, on which the unit\n"
     "copies and the land-use summary tables (TDLY_YJFL ... TDLYTZ) are built again. The\n"
-    "merge works on scratch copies; the result replaces its target by one rename, and the\n"
+    "merge works on a scratch copy beside its target (swept by the next job on the target\n"
+    "should the merge be killed); the result replaces its target by one rename, and the\n"
     "merge is recorded in StatRuns (kind merge).\n"
     "\n"
     "  --rural FILE     the rural statistics database (SQLite)\n"
@@ -31,11 +33,13 @@ const char* const MergeHelp =
     "  --codes FILE     the code file of the county\n"
     "  --home DIR       the configuration root (the units of the rebuilt tables)\n"
     "  --log FILE       the log of the rebuilt tables' failures (made empty first)\n"
-    "  --quiet          no progress output\n"
+    "  -q, --quiet      no progress output\n"
     "\n"
-    "Two base tables whose columns differ, databases of different years or counties, and\n"
-    "the same file given twice are refused. A failed merge leaves both databases as they\n"
-    "were.\n"
+    "Two base tables whose columns differ, databases of different years or counties, a\n"
+    "database whose last job did not finish, the same file given twice, a new file (mode\n"
+    "new) or a log that would be one of the inputs, and a target another job is working on\n"
+    "are refused. The target's job lock (TARGET.lock) is held until the result is in\n"
+    "place. A failed merge leaves both databases as they were.\n"
     "\n"
     "Exits 0 when merged with nothing logged, 3 when merged with failures logged, 1 when\n"
     "the merge failed (inputs unchanged), 2 on wrong options.\n";
@@ -87,24 +91,32 @@ int Merge(const Options& options) {
     request.codes = codes.get();
     request.mode = mode;
     request.log_path = options.Get("log");
-    for (const std::string& input : {request.rural, request.town, options.Get("codes")}) {
-      std::error_code unknown;
-      if (!request.log_path.empty() &&
-          std::filesystem::equivalent(request.log_path, input, unknown)) {
-        std::cerr << "landstat merge: --log " << request.log_path << " is an input of the merge\n";
-        return 2;
-      }
+    if (!host::InputWrittenBy(request.log_path, {request.rural, request.town, options.Get("codes")})
+             .empty()) {
+      std::cerr << "landstat merge: --log " << request.log_path << " is an input of the merge\n";
+      return 2;
     }
     std::string error;
-    if (!request.log_path.empty() &&
-        !host::OpenLogFile(request.log_path, host::LogOpening::kEmpty, error)) {
+    bool log_made = false;
+    if (!request.log_path.empty() && !LogCanBeMade(request.log_path, log_made, error)) {
       std::cerr << "landstat merge: " << error << "\n";
       return 2;
     }
     HostOutput output(options);
     const MergeResult result = MergeStatistics(request);
+    // The merge writes its log when it rebuilds the tables; one refused
+    // before that leaves no empty log of its own behind.
+    std::error_code unknown;
+    if (log_made && !result.report.Completed() &&
+        std::filesystem::is_regular_file(request.log_path, unknown) &&
+        std::filesystem::file_size(request.log_path, unknown) == 0) {
+      std::filesystem::remove(request.log_path, unknown);
+    }
     PrintOutcome(result.message, result.report);
-    if (result.report.Completed()) std::cout << "  database  " << result.target << "\n";
+    if (result.report.Completed()) {
+      std::cout << "  database  " << result.target << "\n";
+      PrintTables(result.report.tables);
+    }
     return ExitCodeOf(result.report);
   });
 }

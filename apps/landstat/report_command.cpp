@@ -69,7 +69,7 @@ const char* const ReportHelp =
     "                   sheet (default: YEAR - 1 + COUNTY + .sqlite beside --db); on a\n"
     "                   server last year's tables are read there\n"
     "  --view           open each workbook once written (xdg-open)\n"
-    "  --quiet          no progress output\n"
+    "  -q, --quiet      no progress output\n"
     "\n"
     "A workbook is named REGION + short name + _UNIT, then _LEVEL when --level is given\n"
     "and _权属单位 with --stat-type 权属单位 (330102农村土地利用现状一级分类面积汇总表_亩.xlsx):\n"
@@ -361,8 +361,13 @@ int WriteReports(const Options& options, Workplace& place) {
   const long failures =
       refused +
       (named ? static_cast<long>(selection.not_built.size() + selection.unavailable.size()) : 0);
+  // Reports not asked for by name and not written are notices, counted
+  // apart from the failures.
+  const std::size_t left_out =
+      named ? 0 : selection.not_built.size() + selection.unavailable.size() + village_only.size();
   std::cout << dialog.Outcomes().size() - static_cast<std::size_t>(refused)
             << " workbooks written in " << folder;
+  if (left_out > 0) std::cout << ", " << left_out << " reports left out (listed below)";
   // Each report not written was named with its reason on stderr as it came.
   if (failures > 0) std::cout << ", " << failures << " reports not written (reasons above)";
   std::cout << "\n";

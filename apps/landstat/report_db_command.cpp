@@ -72,10 +72,8 @@ int ReportDb(const Options& options) {
     PrintOutcome(result.report.Completed() ? "report data written" : "report data FAILED",
                  result.report);
     if (!result.target.empty() && result.report.Completed()) {
-      std::cout << "  file      " << result.target << "\n  tables    " << result.copied.size()
-                << ":";
-      for (const std::string& table : result.copied) std::cout << " " << table;
-      std::cout << "\n";
+      std::cout << "  file      " << result.target << "\n";
+      PrintTables(result.report.tables);
     }
     return ExitCodeOf(result.report);
   });

@@ -27,7 +27,7 @@ const char* const RunHelp =
     "  --no-group-level leave out the 19-character unit level\n"
     "  --replace        the SQLite database may hold another year's or county's\n"
     "                   statistics: replace them (refused otherwise)\n"
-    "  --quiet          no progress output (without it: a bar on a terminal, else one\n"
+    "  -q, --quiet      no progress output (without it: a bar on a terminal, else one\n"
     "                   line per stage)\n"
     "\n"
     "The run works on a copy of the SQLite database (one transaction on a server) and\n"

@@ -234,6 +234,15 @@ std::string HeldStatisticsProblem(const std::string& connection, const std::stri
   }
 }
 
+std::string ReadableStatisticsProblem(db::Connection& connection, const std::string& year,
+                                      const std::string& county) {
+  if (const auto last = LastRunRecord(connection, year, county); last && !last->Finished()) {
+    return "the last job of " + year + " " + county + " in " + connection.Location() +
+           " did not finish: run the statistics again first";
+  }
+  return HeldStatisticsProblem(connection, year, county);
+}
+
 std::vector<std::string> CompletedYears(db::Connection& connection, const std::string& county) {
   if (!connection.TableExists(kTable)) return {};
   const std::string where = county.empty() ? "" : " where COUNTY = " + db::QuoteText(county);

@@ -72,4 +72,12 @@ std::string HeldStatisticsProblem(db::Connection& connection, const std::string&
 std::string HeldStatisticsProblem(const std::string& connection, const std::string& year,
                                   const std::string& county);
 
+// Whether a job may read the tables of a year and county (a report, the
+// report data, a merge): empty when it may; otherwise why not: the last job
+// of them did not finish, so its tables may be incomplete, or the database
+// does not hold them (HeldStatisticsProblem). Raises DbError when the
+// record cannot be read.
+std::string ReadableStatisticsProblem(db::Connection& connection, const std::string& year,
+                                      const std::string& county);
+
 }  // namespace landstat

@@ -28,7 +28,7 @@ struct RunReport {
   long failures = 0;                  // the failures written to the log
   std::vector<std::string> messages;  // the first of them, as logged
   std::vector<std::string> notices;   // what the operator should know; no failures
-  std::vector<std::string> tables;    // the tables of the database after the job
+  std::vector<std::string> tables;    // the tables the job wrote; none when it failed
   double seconds = 0;
 
   bool Completed() const { return outcome != RunOutcome::kFailed; }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "engine/table_family.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/db/sqlite_backend.h"
@@ -96,6 +97,27 @@ bool RunWorkspace::FileState::Read(const std::string& file, db::Connection& data
   return true;
 }
 
+bool JobLock::Take(const std::string& file, std::string& error) {
+  Release();
+  fd_ = ::open(LockPath(file).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    error = LockPath(file) + ": " + std::strerror(errno);
+    return false;
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    error = "another job is working on " + file;
+    Release();
+    return false;
+  }
+  db::RemoveScratchFiles(file);  // what a job that was killed left
+  return true;
+}
+
+void JobLock::Release() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  fd_ = -1;
+}
+
 bool RunWorkspace::JobRunningOn(const std::string& file) {
   const int fd = ::open(LockPath(file).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;  // no job ever ran on the file
@@ -130,8 +152,7 @@ RunWorkspace::~RunWorkspace() {
 
 void RunWorkspace::Unlock() {
   original_.reset();
-  if (lock_fd_ >= 0) ::close(lock_fd_);  // closing releases the lock
-  lock_fd_ = -1;
+  lock_.Release();
   if (!server_lock_) return;
   // Let go of the lock before the session ends: the server ends a session
   // after its client has left, and until then others would find the job
@@ -167,18 +188,7 @@ bool RunWorkspace::TakeLock(std::string& error) {
             "): a job on " + file_ + " works on a copy of it in that folder";
     return false;
   }
-  lock_fd_ = ::open(LockPath(file_).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (lock_fd_ < 0) {
-    error = LockPath(file_) + ": " + std::strerror(errno);
-    return false;
-  }
-  if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
-    error = "another job is working on " + file_;
-    Unlock();
-    return false;
-  }
-  db::RemoveScratchFiles(file_);  // what a job that was killed left
-  return true;
+  return lock_.Take(file_, error);
 }
 
 // Taken on a connection of its own, outside the job's transaction, so that
@@ -496,6 +506,18 @@ void ReportFromLog(const StatRunLog& log, bool completed, RunReport& report) {
   report.failures = log.m_nErrCount;
   report.messages = log.m_arrFirstFailures;
   report.notices = log.m_arrNotices;
+}
+
+void ReportTablesWritten(RunReport& report, const std::string& connection,
+                         const std::vector<std::string>& tables) {
+  report.tables.clear();
+  if (!report.Completed()) return;
+  try {
+    db::Connection database(connection);
+    report.tables = TablesHeld(database, tables);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+  }
 }
 
 }  // namespace landstat

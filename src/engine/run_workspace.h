@@ -14,6 +14,27 @@
 
 namespace landstat {
 
+// The job lock of an embedded database file: an exclusive lock on a file of
+// its own beside it ("FILE.lock"), held from Take until Release or the end
+// of this object (or of the process, killed or not). Every job that writes
+// the file holds it, so that no two work beside it at once.
+class JobLock {
+ public:
+  JobLock() = default;
+  ~JobLock() { Release(); }
+  JobLock(const JobLock&) = delete;
+  JobLock& operator=(const JobLock&) = delete;
+
+  // Takes the lock of `file` and sweeps what a job that was killed left
+  // beside it (db::RemoveScratchFiles). False, with `error` saying why,
+  // when another job holds it or the lock file cannot be made.
+  bool Take(const std::string& file, std::string& error);
+  void Release();
+
+ private:
+  int fd_ = -1;
+};
+
 // Where a job (a statistics run or a unit conversion) does its work, so that
 // a job that fails leaves the database as it was and one that completes
 // replaces the earlier results as a whole:
@@ -136,7 +157,7 @@ class RunWorkspace {
   // The connection the copy was made on, kept until the copy replaces the
   // file: it learns of every commit to the file meanwhile, in WAL mode too.
   std::unique_ptr<db::Connection> original_;
-  int lock_fd_ = -1;
+  JobLock lock_;
   std::unique_ptr<db::Connection> server_lock_;  // its session holds the lock
   long record_id_ = 0;
   bool open_ = false;
@@ -155,5 +176,12 @@ bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool
 // The report's outcome (failed unless `completed`), failures, first
 // failures and notices, from the job's log.
 void ReportFromLog(const StatRunLog& log, bool completed, RunReport& report);
+
+// The report's tables: of `tables` (what the job builds when it completes),
+// those the database `connection` holds after it; none when the job failed,
+// which changed nothing. A database that cannot be read leaves the list
+// empty.
+void ReportTablesWritten(RunReport& report, const std::string& connection,
+                         const std::vector<std::string>& tables);
 
 }  // namespace landstat

@@ -58,17 +58,6 @@ RunArguments ArgumentsOf(const JobTarget& target, int group_level) {
   return arguments;
 }
 
-// The tables of the database after a run, for its report.
-std::vector<std::string> TablesAfterRun(const std::string& connection) {
-  try {
-    db::Connection database(connection);
-    return database.ListTables();
-  } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    return {};
-  }
-}
-
 // Stage 7: the summary families the run's variant and its list ask for, in
 // stage order.
 std::vector<const TableFamily*> FamiliesOfRun(const RunVariant& run, const RunPlan& plan) {
@@ -380,7 +369,9 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
   ReportFromLog(context, ready, report);
   context.CloseStatLogFile();
   host::LindoDlgEndProgress();
-  report.tables = TablesAfterRun(arguments.connection);
+  // The run drops every table of its own before it builds: those there now
+  // are the ones it made.
+  ReportTablesWritten(report, arguments.connection, context.TablesReplaced(false));
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return report;
 }

@@ -63,28 +63,60 @@ const TownConversion* RegisteredTownConversion() {
   return conversion ? &*conversion : nullptr;
 }
 
+namespace {
+
+// The names of a base in one unit (kNoUnit: plain): its unit copy and its
+// summaries of both scopes.
+void AddNamesOfBase(const TableNames& names, const std::string& base, short unit,
+                    std::vector<std::string>& tables) {
+  if (unit == kNoUnit) {
+    tables.push_back(names.Plain(base));
+    return;
+  }
+  tables.push_back(names.UnitCopy(unit, base));
+  for (char scope : {'Z', 'Q'}) tables.push_back(names.Summary(scope, unit, base));
+}
+
+}  // namespace
+
+std::vector<std::string> TablesOfBases(const TableNames& names,
+                                       const std::vector<std::string>& bases, bool plain) {
+  std::vector<std::string> tables;
+  for (const std::string& base : bases) {
+    for (short unit : {kNoUnit, kSquareMetre, kHectare, kMu}) {
+      if (unit != kNoUnit || plain) AddNamesOfBase(names, base, unit, tables);
+    }
+  }
+  return tables;
+}
+
 std::vector<std::string> OwnedTables(const TableNames& names, bool town, short unit) {
   std::vector<std::string> tables;
   for (const TableFamily* family : InStageOrder(town ? FamilyKind::kTown : FamilyKind::kGeneral)) {
-    if (unit == kNoUnit) {
-      tables.push_back(names.Plain(family->base));
-    } else {
-      tables.push_back(names.UnitCopy(unit, family->base));
-      for (char scope : {'Z', 'Q'}) tables.push_back(names.Summary(scope, unit, family->base));
-    }
+    AddNamesOfBase(names, family->base, unit, tables);
     if (!family->owns) continue;
     for (std::string& table : family->owns(names, unit)) tables.push_back(std::move(table));
   }
   return tables;
 }
 
-std::vector<std::string> DropHeldTables(db::Connection& database,
-                                        const std::vector<std::string>& owned,
-                                        const std::function<bool(const std::string&)>& drop) {
-  std::map<std::string, std::string> held;  // by the name in lower case
+namespace {
+
+// The tables of the database by their names in lower case, as it lists them.
+std::map<std::string, std::string> HeldByLowerName(db::Connection& database) {
+  std::map<std::string, std::string> held;
   for (const std::string& table : database.ListTables()) {
     held.emplace(text::ToLowerAscii(table), table);
   }
+  return held;
+}
+
+}  // namespace
+
+std::vector<std::string> DropHeldTables(db::Connection& database,
+                                        const std::vector<std::string>& owned,
+                                        const std::function<bool(const std::string&)>& drop) {
+  std::map<std::string, std::string> held = HeldByLowerName(database);
   std::vector<std::string> dropped;
   for (const std::string& table : owned) {
     const auto found = held.find(text::ToLowerAscii(table));
@@ -97,13 +129,23 @@ std::vector<std::string> DropHeldTables(db::Connection& database,
 
 std::vector<std::string> TablesNotHeld(db::Connection& database,
                                        const std::vector<std::string>& dropped) {
-  std::set<std::string> held;
-  for (const std::string& table : database.ListTables()) held.insert(text::ToLowerAscii(table));
+  const std::map<std::string, std::string> held = HeldByLowerName(database);
   std::vector<std::string> gone;
   for (const std::string& table : dropped) {
     if (!held.count(text::ToLowerAscii(table))) gone.push_back(table);
   }
   return gone;
+}
+
+std::vector<std::string> TablesHeld(db::Connection& database,
+                                    const std::vector<std::string>& tables) {
+  const std::map<std::string, std::string> held = HeldByLowerName(database);
+  std::set<std::string> found;
+  for (const std::string& table : tables) {
+    const auto entry = held.find(text::ToLowerAscii(table));
+    if (entry != held.end()) found.insert(entry->second);
+  }
+  return {found.begin(), found.end()};
 }
 
 namespace {

@@ -117,6 +117,11 @@ std::vector<const TableFamily*> MongoliaFamiliesInStageOrder();
 // family its base name plain (kNoUnit) or as the unit's copy and summaries
 // of both scopes, and what `owns` adds. Tables no run made are among them.
 std::vector<std::string> OwnedTables(const TableNames& names, bool town, short unit);
+// Every name a table of each base name of `bases` takes under `names`:
+// plain (unless `plain` is false), and in each unit its copy and its
+// summaries of both scopes.
+std::vector<std::string> TablesOfBases(const TableNames& names,
+                                       const std::vector<std::string>& bases, bool plain = true);
 // Drops, through `drop` (false when it could not), the tables of `owned`
 // that the database holds, compared without case; gives those dropped as
 // the database lists them. Raises DbError when the tables cannot be listed.
@@ -126,6 +131,11 @@ std::vector<std::string> DropHeldTables(db::Connection& database,
 // Of `dropped`, those the database does not hold (again).
 std::vector<std::string> TablesNotHeld(db::Connection& database,
                                        const std::vector<std::string>& dropped);
+// Of `tables`, those the database holds, compared without case: as it
+// lists them, sorted, each once. Raises DbError when the tables cannot be
+// listed.
+std::vector<std::string> TablesHeld(db::Connection& database,
+                                    const std::vector<std::string>& tables);
 // The notice of a job that dropped what an earlier one made and it did not:
 // the units it no longer makes, then the tables; empty when both are.
 std::string NotRebuiltNotice(const std::vector<std::string>& units,
@@ -163,6 +173,8 @@ struct TownConversion {
   std::function<void(CStatContext&, short target)> convert;
   // Balances them again, after the conversion's own balancing.
   std::function<void(CStatContext&)> balance;
+  // The tables these steps write, under the conversion's names.
+  std::function<std::vector<std::string>(const TableNames&)> tables;
 };
 struct TownConversionRegistration {
   explicit TownConversionRegistration(TownConversion conversion);

@@ -7,7 +7,6 @@
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
 #include "lots/lot_run_support.h"
-#include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/input_checks.h"
@@ -73,8 +72,10 @@ std::vector<std::string> StartProblems(const NcqsLayers& layers, const NcqsReque
 // needs failed: the codes, the base table or its fill (which fails when no
 // parcel lies in the run's county). The lot numbers and
 // the per-lot sums log what fails and do not stop the run; the sums are
-// not formed over lot numbers left unfinished.
-bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer) {
+// not formed over lot numbers left unfinished. `built` gets the tables
+// made.
+bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer,
+                     std::vector<std::string>& built) {
   const auto done = [&](const char* stage) {
     context.EndIfConnectionLost(stage);
     host::yDebugTime(stage);
@@ -83,6 +84,7 @@ bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& obse
   if (context.LoadCodes() <= 0) return false;
   done("context");
   if (context.CreateNcqsStatTable() <= 0 || context.BuildNcqsStatData() <= 0) return false;
+  built.push_back(context.Names().Plain("statdata_ncqs"));
   done("base table");
   if (context.AssignParcelLotNo(lot) <= 0) {
     context.LogNotice("宗地面积", "宗地号未赋完, 不汇总宗地面积表, 其中原有的本县数据保留");
@@ -90,7 +92,7 @@ bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& obse
   }
   done("lot numbers");
   host::LindoDlgProgressSetText("正在汇总宗地面积");
-  context.BuildNczdAreaTable();
+  if (context.BuildNczdAreaTable() > 0) built.push_back(context.Names().Plain("NCZD_AREA"));
   done("lot areas");
   return true;
 }
@@ -108,6 +110,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
   bool ready = workspace.Open({}, error, notices);
   for (const std::string& notice : notices) context.LogNotice("数据库", notice);
   RunReport report;
+  std::vector<std::string> built;
   if (!ready) {
     context.LogFailure("打开统计数据库", error);
   } else {
@@ -115,7 +118,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
     try {
       ready = context.InitUnits(workspace.WorkConnection(), request.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
-      ready = ready && BuildNcqsTables(context, layers.lot, request.observer);
+      ready = ready && BuildNcqsTables(context, layers.lot, request.observer, built);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       context.LogEscaped("汇总农村权属宗地", "汇总中止", escaped);
@@ -126,6 +129,7 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
   }
   ReportFromLog(context, ready, report);
   context.CloseStatLogFile();
+  ReportTablesWritten(report, request.connection, built);
   return report;
 }
 
@@ -149,11 +153,6 @@ RunReport RunNcqs(const NcqsRequest& request) {
     host::LindoDlgProgress("正在汇总");
     report = RunInWorkspace(layers, request);
     host::LindoDlgEndProgress();
-    try {
-      report.tables = db::Connection(request.connection).ListTables();
-    } catch (const db::DbError& failure) {
-      host::yDebugStr(failure.what());
-    }
   }
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return report;

@@ -158,8 +158,15 @@ void BalanceTownTables(CStatContext& conversion) {
   }
 }
 
+// The extension table and the unit-less tables.
+std::vector<std::string> TownTablesConverted(const TableNames& names) {
+  std::vector<std::string> tables = {names.Plain("statdata_czzdex")};
+  for (const char* base : kTownTables) tables.push_back(names.Plain(base));
+  return tables;
+}
+
 const TownConversionRegistration kTownConversion({RebuildTownTables, ConvertTownTables,
-                                                  BalanceTownTables});
+                                                  BalanceTownTables, TownTablesConverted});
 
 }  // namespace
 }  // namespace landstat

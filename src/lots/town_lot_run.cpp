@@ -58,10 +58,9 @@ bool DropsTablesOf(const CZdStatContext& context, short unit) {
   return unit == kNoUnit || WantsUnit(context, unit) || StatConfigRead();
 }
 
-// What an earlier town-lot run (and a conversion after it) left, dropped
-// before this run builds, in its workspace: the tables of the town-lot
-// families. Gives the tables dropped.
-std::vector<std::string> DropEarlierTownTables(CZdStatContext& context) {
+// The tables of the town-lot families the run replaces: those of no unit
+// and of the units whose tables it drops.
+std::vector<std::string> TownTablesReplaced(const CZdStatContext& context) {
   std::vector<std::string> owned;
   for (short unit : {kNoUnit, kSquareMetre, kHectare, kMu}) {
     if (!DropsTablesOf(context, unit)) continue;
@@ -69,11 +68,19 @@ std::vector<std::string> DropEarlierTownTables(CZdStatContext& context) {
       owned.push_back(std::move(table));
     }
   }
-  return DropHeldTables(context.m_pConn, owned, [&](const std::string& table) {
-    if (context.DropTable(table) > 0) return true;
-    context.LogFailure("删除旧表", table + " 删除失败");
-    return false;
-  });
+  return owned;
+}
+
+// What an earlier town-lot run (and a conversion after it) left, dropped
+// before this run builds, in its workspace: the tables of the town-lot
+// families. Gives the tables dropped.
+std::vector<std::string> DropEarlierTownTables(CZdStatContext& context) {
+  return DropHeldTables(context.m_pConn, TownTablesReplaced(context),
+                        [&](const std::string& table) {
+                          if (context.DropTable(table) > 0) return true;
+                          context.LogFailure("删除旧表", table + " 删除失败");
+                          return false;
+                        });
 }
 
 // After the run: the tables dropped before that it did not make again, in
@@ -206,11 +213,8 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   ReportFromLog(context, completed, report);
   context.CloseStatLogFile();
   host::LindoDlgEndProgress();
-  try {
-    report.tables = db::Connection(request.connection).ListTables();
-  } catch (const db::DbError& failure) {
-    host::yDebugStr(failure.what());
-  }
+  // Dropped before the run built, those there now are the ones it made.
+  ReportTablesWritten(report, request.connection, TownTablesReplaced(context));
   return finish(report);
 }
 

@@ -23,6 +23,7 @@
 #include "platform/db/sql_quote.h"
 #include "platform/db/sqlite_backend.h"
 #include "platform/gis/gis_error.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/paths.h"
 #include "platform/host/progress.h"
 #include "platform/sheet/bat_print_excel.h"
@@ -339,6 +340,34 @@ void RequireWritableFolder(const std::string& folder) {
   }
 }
 
+// The template the report is filled from.
+std::string TemplateOf(const TownSecondLevelOptions& options) {
+  const std::string given = options.template_path.empty()
+                                ? (fs::path(host::ConfigDir()) / "二次详查表格.xlsx").string()
+                                : options.template_path;
+  return report::TemplateVariant(given, report::VariantSet::kTwo, options.paged, 0);
+}
+
+// The report's workbook in the output folder.
+std::string ReportPathOf(const TownSecondLevelOptions& options) {
+  return report::JoinOutputPath(
+      options.output_folder,
+      std::string(kTownReportName) + (options.paged ? "" : "(不分页)") + ".xlsx");
+}
+
+// Refuses an output folder in which the database or the report would
+// write over the lot layer's source, the code file or the template.
+void RequireOutputsApart(const TownSecondLevelOptions& options) {
+  const std::vector<std::string> inputs = {gis::LayerSource(options.lots), options.codes->Path(),
+                                           TemplateOf(options)};
+  for (const std::string& output :
+       {report::JoinOutputPath(options.output_folder, kTownStatFile), ReportPathOf(options)}) {
+    if (const std::string input = host::InputWrittenBy(output, inputs); !input.empty()) {
+      throw OutputFailure("输出文件 " + output + " 就是输入文件 " + input + ", 请另选出表路径");
+    }
+  }
+}
+
 // Builds the database in its working file and puts it in place once both
 // tables are complete. An earlier database is never deleted first: it stays
 // until the complete one replaces it, so an output that fails keeps it.
@@ -353,7 +382,11 @@ void BuildDatabase(const TownSecondLevelOptions& options, const CodeMaps& maps, 
   try {
     db::Connection connection(work);
     CreateStatDataTable(connection, maps);
+    const long failures_before = log.m_nErrCount;
     WriteLots(connection, options, maps, log, outcome);
+    // Each lot left out is one failure; the others of the walk are values
+    // read as 0.
+    outcome.values_refused = log.m_nErrCount - failures_before - outcome.lots_left_out;
     SumEjflzd(connection, maps);
     connection.Close();
     fs::rename(work, target);
@@ -383,14 +416,8 @@ std::string CountyNames(db::Connection& connection) {
 // Fills the report under a work name beside it and renames it into place,
 // so that a report that could not be filled leaves nothing.
 void WriteReport(const TownSecondLevelOptions& options, TownSecondLevelOutcome& outcome) {
-  const std::string given = options.template_path.empty()
-                                ? (fs::path(host::ConfigDir()) / "二次详查表格.xlsx").string()
-                                : options.template_path;
-  const std::string source =
-      report::TemplateVariant(given, report::VariantSet::kTwo, options.paged, 0);
-  const std::string path = report::JoinOutputPath(
-      options.output_folder,
-      std::string(kTownReportName) + (options.paged ? "" : "(不分页)") + ".xlsx");
+  const std::string source = TemplateOf(options);
+  const std::string path = ReportPathOf(options);
   const std::string work = db::ScratchPrefix(path);
   db::RemoveScratchFiles(path);
   std::error_code missing;
@@ -453,6 +480,7 @@ void Run(const TownSecondLevelOptions& options, StatRunLog& log, TownSecondLevel
   }
   RequireLotFields(options.lots, log);
   RequireWritableFolder(options.output_folder);
+  RequireOutputsApart(options);
   const CodeMaps maps = LoadCodeMaps(*options.codes);
   if (maps.columns.size() == std::size(kFixedColumns)) {
     throw OutputFailure(std::string(kCreateFailure) + " (数据字典中没有地类代码)");
@@ -475,11 +503,9 @@ std::string Summary(const TownSecondLevelOutcome& outcome, const std::string& fa
     text += std::to_string(outcome.lots_left_out) +
             " 个宗地未写入 (第一个: " + outcome.first_left_out + ")\n";
   }
-  // The values refused by the walk over the lots: the other failures that
-  // are not lots left out (a layer refused before the walk has no lots).
-  const bool walked = outcome.lots_written + outcome.lots_left_out > 0;
-  const long refused = outcome.failures - outcome.lots_left_out;
-  if (walked && refused > 0) text += std::to_string(refused) + " 个数值不可用, 按 0 计\n";
+  if (outcome.values_refused > 0) {
+    text += std::to_string(outcome.values_refused) + " 个数值不可用, 按 0 计\n";
+  }
   for (const std::string& message : outcome.messages) text += "  " + message + "\n";
   return failure.empty() ? text : failure + "\n" + text;
 }

@@ -59,6 +59,7 @@ struct TownSecondLevelOutcome {
   long lots_left_out = 0;             // lots none of whose rows could be written
   std::string first_left_out;         // the first of them: "地籍号 N", or its record
   long failures = 0;                  // values refused and rows left out, as logged
+  long values_refused = 0;            // of them, the lots' values read as 0
   std::vector<std::string> messages;  // the first of them
   std::string message;                // what the operator is told
   // Both files written and nothing refused.

@@ -123,6 +123,25 @@ bool ForgetAreaUnit(CMgStatContext& context, short unit) {
   }
 }
 
+// The tables of a unit: the unit copy of the base table and the summaries.
+std::vector<std::string> TablesOfUnit(const CMgStatContext& context, short unit) {
+  std::vector<std::string> tables = {context.UnitCopyTable(unit)};
+  for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
+    tables.push_back(context.SummaryTable(unit, family->base));
+  }
+  return tables;
+}
+
+// The tables a run makes: the base table, the ownership codes and the
+// tables of the units it wants.
+std::vector<std::string> TablesOfRun(const CMgStatContext& context) {
+  std::vector<std::string> tables = {context.StatDataTable(), context.QsdmbMGTable()};
+  for (short unit : context.WantedUnits()) {
+    for (std::string& table : TablesOfUnit(context, unit)) tables.push_back(std::move(table));
+  }
+  return tables;
+}
+
 // The tables of the units the configuration no longer wants, which an
 // earlier run made, dropped with their area-unit records so that no stale
 // figures stay beside this run's (only when StatConfig.ini was read:
@@ -140,11 +159,7 @@ void DropTablesOfUnwantedUnits(CMgStatContext& context) {
   for (short unit : {kHectare, kMu, kSquareMetre}) {
     if (context.Wants(unit)) continue;
     if (ForgetAreaUnit(context, unit)) units_gone.push_back(UnitText(unit));
-    std::vector<std::string> tables = {context.UnitCopyTable(unit)};
-    for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
-      tables.push_back(context.SummaryTable(unit, family->base));
-    }
-    for (const std::string& table : tables) {
+    for (const std::string& table : TablesOfUnit(context, unit)) {
       if (context.IsTableExist(table) && context.DropTable(table) > 0) dropped.push_back(table);
     }
   }
@@ -263,11 +278,7 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
   RunReport report = Finish(context, workspace, completed, request.observer);
   context.CloseStatLogFile();
   host::LindoDlgEndProgress();
-  try {
-    report.tables = db::Connection(request.connection).ListTables();
-  } catch (const db::DbError& failure) {
-    host::yDebugStr(failure.what());
-  }
+  ReportTablesWritten(report, request.connection, TablesOfRun(context));
   return finish(report);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "engine/database_helpers.h"
 #include "engine/statistics_run.h"
@@ -41,16 +42,37 @@ std::string SurveyProblem(const gis::CGisXmlPrj& project) {
   return "the project " + project.GetFilePath() + " lists no survey layer but the districts";
 }
 
+// The files a county's run reads: the catalogue, the county's project and
+// code file, and the sources of its layers.
+std::vector<std::string> CountyInputs(const CountyBatchRequest& request,
+                                      const gis::CGisXmlPrj& project) {
+  std::vector<std::string> inputs = {request.catalogue, project.GetFilePath(),
+                                     project.GetCodeFile()};
+  for (const std::string& layer : project.LayerNames()) inputs.push_back(project.SourceOf(layer));
+  return inputs;
+}
+
+// Why the county's run must not write its statistics file or its log:
+// one of them is one of its inputs. Empty when it may.
+std::string OutputProblem(const std::vector<std::string>& outputs,
+                          const std::vector<std::string>& inputs) {
+  for (const std::string& output : outputs) {
+    if (const std::string input = host::InputWrittenBy(output, inputs); !input.empty()) {
+      return output + " would write over the county's input " + input;
+    }
+  }
+  return "";
+}
+
 // The statistics file of a county in the folder, made when missing (an
 // existing one keeps its tables until the county's run replaces them).
-// Empty when it cannot be made; `made` says whether it was made now.
-std::string CountyFile(const CountyBatchRequest& request, const std::string& code, bool& made) {
-  const std::string file = (fs::path(request.folder) / (request.year + code + ".sqlite")).string();
+// False when it cannot be made; `made` says whether it was made now.
+bool MakeCountyFile(const std::string& file, bool& made) {
   std::error_code unusable;
   made = false;
-  if (fs::exists(file, unusable)) return file;
+  if (fs::exists(file, unusable)) return true;
   made = CreateAcessDB(file) > 0;
-  return made ? file : "";
+  return made;
 }
 
 // A file made for a county whose run failed holds nothing: it goes, with
@@ -86,11 +108,15 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
   entry.skipped = SurveyProblem(*project);
   if (!entry.skipped.empty()) return true;
   const bool local = !request.folder.empty();
+  const std::string file =
+      local ? (fs::path(request.folder) / (request.year + entry.code + ".sqlite")).string() : "";
   // The county's log beside its file (on a server in the log folder), made
   // before anything else is: a county whose log cannot be kept is not run.
   const std::string log_path = (fs::path(local ? request.folder : request.log_folder) /
                                 (request.year + entry.code + "StatLog.txt"))
                                    .string();
+  entry.skipped = OutputProblem({file, log_path}, CountyInputs(request, *project));
+  if (!entry.skipped.empty()) return true;
   std::string log_error;
   if (!host::OpenLogFile(log_path, host::LogOpening::kEmpty, log_error)) {
     entry.report.failures = 1;
@@ -98,11 +124,11 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
     return true;
   }
   bool made = false;
-  entry.database = local ? CountyFile(request, entry.code, made) : request.server;
-  if (entry.database.empty()) {
-    entry.skipped = "cannot create " + request.year + entry.code + ".sqlite in " + request.folder;
+  if (local && !MakeCountyFile(file, made)) {
+    entry.skipped = "cannot create " + file;
     return false;
   }
+  entry.database = local ? file : request.server;
   StatisticsRequest run;
   run.project = project.get();
   run.codes = codes.get();
@@ -120,13 +146,21 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
 // The batch as one job, from its counties. The earlier program counted a
 // county as done whatever its run returned and said "汇总完成!" when every
 // county failed; here a batch in which none completed is a failure (0,
-// "汇总失败!") and the failed counties are named.
+// "汇总失败!"), and a county that failed or was passed over is named and
+// counted, so the batch is then completed with failures at best.
 void Summarise(CountyBatchResult& result) {
-  long ran = 0, completed = 0, clean = 0;
+  long ran = 0, completed = 0, clean = 0, passed_over = 0;
   for (const CountyBatchEntry& entry : result.counties) {
-    if (!entry.skipped.empty()) continue;
+    if (!entry.skipped.empty()) {
+      ++passed_over;
+      result.report.messages.push_back("county " + entry.code + " passed over: " + entry.skipped);
+      continue;
+    }
     ++ran;
     result.report.failures += entry.report.failures;
+    for (const std::string& notice : entry.report.notices) {
+      result.report.notices.push_back(entry.code + " " + notice);
+    }
     if (!entry.report.Completed()) {
       result.report.messages.push_back("county " + entry.code + " failed");
       continue;
@@ -135,10 +169,11 @@ void Summarise(CountyBatchResult& result) {
     if (entry.report.outcome == RunOutcome::kCompleted) ++clean;
   }
   if (result.result != 0) result.result = ran == 0 ? -1 : completed == 0 ? 0 : 1;
-  result.report.outcome = completed == 0 ? RunOutcome::kFailed
-                          : clean == ran ? RunOutcome::kCompleted
-                                         : RunOutcome::kCompletedWithFailures;
+  result.report.outcome = completed == 0                     ? RunOutcome::kFailed
+                          : clean == ran && passed_over == 0 ? RunOutcome::kCompleted
+                                                             : RunOutcome::kCompletedWithFailures;
   if (completed < ran && result.report.failures == 0) result.report.failures = ran - completed;
+  result.report.failures += passed_over;
 }
 
 }  // namespace
@@ -179,12 +214,18 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
   if (theme.empty()) theme = "DC";
   CountyBatchRequest effective = request;
   effective.log_folder = log_folder;
+  std::string stopped_at;  // the county at which the batch had to stop
   for (const std::string& code : request.codes) {
     // Province and city codes.
     if (code.size() >= 2 && code.compare(code.size() - 2, 2, "00") == 0) continue;
     CountyBatchEntry& entry = result.counties.emplace_back();
     entry.code = code;
-    const bool go_on = RunCounty(effective, catalogue, entry);
+    if (!stopped_at.empty()) {
+      entry.skipped = "not run: the batch stopped at county " + stopped_at;
+    } else if (!RunCounty(effective, catalogue, entry)) {
+      result.result = 0;
+      stopped_at = code;
+    }
     const std::string data_set = "D" + code + theme + request.year + "G";
     if (!entry.skipped.empty()) {
       LogLine(log.get(), data_set + " 未汇总: " + entry.skipped);
@@ -196,11 +237,6 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
       }
       LogLine(log.get(), line);
     }
-    if (!go_on) {
-      result.result = 0;
-      result.report.messages.push_back(entry.skipped);
-      break;
-    }
   }
   Summarise(result);
   result.report.seconds =
@@ -209,13 +245,19 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
 }
 
 std::string CountyBatchMessage(const CountyBatchResult& result) {
-  if (result.result == -1) return "没有找到数据!";
-  std::string failed;
+  std::string failed, passed_over;
   for (const CountyBatchEntry& entry : result.counties) {
-    if (entry.skipped.empty() && !entry.report.Completed()) failed += " " + entry.code;
+    if (!entry.skipped.empty()) {
+      passed_over += " " + entry.code;
+    } else if (!entry.report.Completed()) {
+      failed += " " + entry.code;
+    }
   }
-  std::string text = result.result == 0 ? "汇总失败!" : "汇总完成!";
+  std::string text = result.result == -1  ? "没有找到数据!"
+                     : result.result == 0 ? "汇总失败!"
+                                          : "汇总完成!";
   if (!failed.empty()) text += "\n汇总失败的县:" + failed;
+  if (!passed_over.empty()) text += "\n未汇总的县:" + passed_over;
   return text + "\n日志: " + result.log_path;
 }
 

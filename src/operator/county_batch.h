@@ -39,26 +39,32 @@ struct CountyBatchResult {
   short result = 0;
   std::vector<CountyBatchEntry> counties;
   std::string log_path;
-  // The batch as one job: completed when every county run completed
-  // without failures, completed with failures when some failed or logged
-  // failures (the failed counties named in its messages), failed when none
-  // completed.
+  // The batch as one job: completed when every ticked county ran and
+  // completed without failures, completed with failures when some failed,
+  // logged failures or were passed over (each named in its messages and
+  // counted in its failures), failed when none completed.
   RunReport report;
 };
 
 // Runs the ticked counties in order. Every log is opened through
 // host::OpenLogFile: a batch log that cannot be opened runs no county, a
-// county whose log cannot be opened is not run and counts as failed. A code ending in "00" (a
-// province or city) is skipped; a code that is not a county code, without a survey in the
-// catalogue, whose project or code file cannot be read, or whose project lists none of the survey
-// layers but the district layer, is passed over and named in the batch log. Each county runs as a
+// county whose log cannot be opened is not run and counts as failed. A
+// code ending in "00" (a province or city) is skipped; a code that is not
+// a county code, without a survey in the catalogue, whose project or code
+// file cannot be read, whose project lists none of the survey layers but
+// the district layer, or whose statistics file or log would be one of its
+// inputs (the catalogue, its project, code file or layer sources), is
+// passed over and named in the batch log, as are the counties after one
+// whose statistics file could not be made (where the batch stops). Each
+// county runs as a
 // county-batch statistics run (statistics_run.h), its tables replaced only
 // when it completes; its project, layers and code table are released
 // before the next.
 CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request);
 
 // The operator's message of a batch result: "没有找到数据!" (-1), "汇总失败!"
-// (0) or "汇总完成!", followed by the counties whose run failed.
+// (0) or "汇总完成!", followed by the counties whose run failed, those
+// passed over and the batch log.
 std::string CountyBatchMessage(const CountyBatchResult& result);
 
 }  // namespace landstat

@@ -2,23 +2,22 @@
 
 #include "operator/merge.h"
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "engine/run_record.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_context.h"
+#include "engine/table_family.h"
 #include "operator/scratch_file.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sqlite_backend.h"
 #include "platform/host/host_settings.h"
+#include "platform/host/input_checks.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
@@ -31,6 +30,12 @@ namespace {
 // 城镇用地 read as text, so that the number 1 and the text '1' agree.
 constexpr char kTownMark[] = "trim(cast(城镇用地 as varchar(20))) = '1'";
 
+// The rows of a base table that are not town rows: those marked otherwise
+// and those without a mark.
+std::string NonTownRows() {
+  return std::string("城镇用地 is null or not ") + kTownMark;
+}
+
 short DeleteStatRows(const std::string& connect, const std::string& where) {
   try {
     db::Connection database(connect);
@@ -40,27 +45,6 @@ short DeleteStatRows(const std::string& connect, const std::string& where) {
     return 0;
   }
 }
-
-// A folder of the merge's own in the temporary folder, removed with all it
-// holds when the merge ends.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::error_code unusable;
-    std::string pattern = (fs::temp_directory_path(unusable) / "landstat-merge-XXXXXX").string();
-    if (!unusable && ::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The merge's result so far: the operator's message and the failure it
 // names.
@@ -91,6 +75,12 @@ std::optional<Held> ReadHeld(const std::string& path, const char* missing_table,
     const std::optional<RunRecordRow> last = LastCompletedRun(database);
     if (!last) {
       outcome.Fail(missing_table, path + " holds no completed statistics run");
+      return std::nullopt;
+    }
+    // Tables of a job that did not finish may be incomplete.
+    if (const std::string problem = ReadableStatisticsProblem(database, last->year, last->county);
+        !problem.empty()) {
+      outcome.Fail("合并失败！", problem);
       return std::nullopt;
     }
     return Held{last->year, last->county, database.Columns("statdata")};
@@ -128,7 +118,16 @@ std::string TargetOf(const MergeRequest& request, Outcome& outcome) {
     outcome.Fail("合并失败！", "the output folder " + request.output_folder + " is not a folder");
     return "";
   }
-  return (fs::path(request.output_folder) / fs::path(request.rural).filename()).string();
+  const std::string target =
+      (fs::path(request.output_folder) / fs::path(request.rural).filename()).string();
+  if (const std::string input =
+          host::InputWrittenBy(target, {request.rural, request.town, request.codes->Path()});
+      !input.empty()) {
+    outcome.Fail("选择输出数据路径！", "the new file " + target + " would replace the input " +
+                                           input + ": choose another output folder");
+    return "";
+  }
+  return target;
 }
 
 // The checks before any copy is made: mode, code table, distinct inputs,
@@ -176,16 +175,19 @@ std::optional<Held> CheckInputs(const MergeRequest& request, Outcome& outcome) {
   return rural;
 }
 
-// The rows of the contributing copy's base table added to the receiving
-// copy's, column by column as both name them.
-void CopyRows(const std::string& receiving, const std::string& contributing) {
+// The rows of the contributing database's base table that `where` selects
+// added to the receiving copy's, column by column as both name them. The
+// contributing database is only read.
+void AddRows(const std::string& receiving, const std::string& contributing,
+             const std::string& where) {
   db::Connection database(receiving);
   database.Execute("attach database ? as merge_source", {db::Value(contributing)});
-  database.Execute("insert into statdata select * from merge_source.statdata");
+  database.Execute("insert into statdata select * from merge_source.statdata where " + where);
   database.Execute("detach database merge_source");
 }
 
 struct SummaryPair {
+  const char* base;  // of the family's tables
   short (CStatContext::*create)();
   std::function<short(CStatContext&)> fill;
 };
@@ -193,27 +195,61 @@ struct SummaryPair {
 // The land-use summary families the merge rebuilds, in order.
 const std::vector<SummaryPair>& SummaryPairs() {
   static const std::vector<SummaryPair> pairs = {
-      {&CStatContext::CreateTdlyYjflTables, [](CStatContext& c) { return c.StatTdlyClass(1); }},
-      {&CStatContext::CreateTdlyEjflTables, [](CStatContext& c) { return c.StatTdlyClass(2); }},
-      {&CStatContext::CreateTdlySjflTables, [](CStatContext& c) { return c.StatTdlySjfl(); }},
-      {&CStatContext::CreateNcTdlyYjflTables, [](CStatContext& c) { return c.StatNcTdlyClass(1); }},
-      {&CStatContext::CreateNcTdlyEjflTables, [](CStatContext& c) { return c.StatNcTdlyClass(2); }},
-      {&CStatContext::CreateNcTdlySjflTables, [](CStatContext& c) { return c.StatNcTdlySjfl(); }},
-      {&CStatContext::CreateNcTdlyQsYjflTables,
+      {"TDLY_YJFL", &CStatContext::CreateTdlyYjflTables,
+       [](CStatContext& c) { return c.StatTdlyClass(1); }},
+      {"TDLY_EJFL", &CStatContext::CreateTdlyEjflTables,
+       [](CStatContext& c) { return c.StatTdlyClass(2); }},
+      {"TDLY_SJFL", &CStatContext::CreateTdlySjflTables,
+       [](CStatContext& c) { return c.StatTdlySjfl(); }},
+      {"NCTDLY_YJFL", &CStatContext::CreateNcTdlyYjflTables,
+       [](CStatContext& c) { return c.StatNcTdlyClass(1); }},
+      {"NCTDLY_EJFL", &CStatContext::CreateNcTdlyEjflTables,
+       [](CStatContext& c) { return c.StatNcTdlyClass(2); }},
+      {"NCTDLY_SJFL", &CStatContext::CreateNcTdlySjflTables,
+       [](CStatContext& c) { return c.StatNcTdlySjfl(); }},
+      {"NCTDLY_QSYJFL", &CStatContext::CreateNcTdlyQsYjflTables,
        [](CStatContext& c) { return c.StatTdlyQsYjfl(1); }},
-      {&CStatContext::CreateTdlyQsYjflTables, [](CStatContext& c) { return c.StatTdlyQsYjfl(0); }},
-      {&CStatContext::CreateFrdTdlyYjflTables, [](CStatContext& c) { return c.StatFrdTdly(1); }},
-      {&CStatContext::CreateFrdTdlyEjflTables, [](CStatContext& c) { return c.StatFrdTdly(2); }},
-      {&CStatContext::CreateGdPdMjHzTables, [](CStatContext& c) { return c.StatGdPdMjHz(); }},
-      {&CStatContext::CreateTdlyTzTables, [](CStatContext& c) { return c.StatTdlyTz(); }},
+      {"TDLY_QSYJFL", &CStatContext::CreateTdlyQsYjflTables,
+       [](CStatContext& c) { return c.StatTdlyQsYjfl(0); }},
+      {"FRDTDLY_YJFL", &CStatContext::CreateFrdTdlyYjflTables,
+       [](CStatContext& c) { return c.StatFrdTdly(1); }},
+      {"FRDTDLY_EJFL", &CStatContext::CreateFrdTdlyEjflTables,
+       [](CStatContext& c) { return c.StatFrdTdly(2); }},
+      {"GDPDMJHZ", &CStatContext::CreateGdPdMjHzTables,
+       [](CStatContext& c) { return c.StatGdPdMjHz(); }},
+      {"TDLYTZ", &CStatContext::CreateTdlyTzTables, [](CStatContext& c) { return c.StatTdlyTz(); }},
   };
   return pairs;
 }
 
+// The unit-less summaries an earlier conversion left in the receiving file
+// were summed from its rows before the merge: they are removed with the unit
+// recorded for them, and a notice says that a conversion of the merged file
+// makes them again.
+void DropEarlierConversion(CStatContext& context) {
+  std::string dropped;
+  for (const TableFamily* family : ConvertedFamilies()) {
+    const std::string table = context.Names().Plain(family->base);
+    if (context.IsTableExist(table) == 0) continue;
+    if (context.DropTable(table) == 0 || context.RecordTableUnit(family->base, kNoUnit) == 0) {
+      context.LogFailure("合并", "cannot remove " + table + " of an earlier conversion");
+      continue;
+    }
+    dropped += (dropped.empty() ? "" : ", ") + table;
+  }
+  if (!dropped.empty()) {
+    context.LogNotice("合并", "the tables of an earlier unit conversion (" + dropped +
+                                  ") held the figures before the merge and are removed: convert "
+                                  "the merged file again to have them");
+  }
+}
+
 // The unit copies and the summaries rebuilt on the receiving copy, the
-// merge recorded in it. False when the context or the unit copies failed.
+// merge recorded in it; `made` gets the base names of the summary tables
+// made.
+// False when the context or the unit copies failed.
 bool Rebuild(const MergeRequest& request, const Held& held, const std::string& receiving,
-             Outcome& outcome) {
+             Outcome& outcome, std::vector<std::string>& made) {
   CStatContext context(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, request.codes, held.year, held.county,
                        request.log_path, 1, host::HostVersion());
   context.m_bWorkingCopy = true;
@@ -227,8 +263,11 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
     built = built && context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
     if (built) {
       for (const SummaryPair& pair : SummaryPairs()) {
-        if ((context.*pair.create)() > 0) pair.fill(context);
+        if ((context.*pair.create)() <= 0) continue;
+        made.push_back(pair.base);
+        pair.fill(context);
       }
+      DropEarlierConversion(context);
       // A full or failing disk a family went on from fails the merge.
       context.EndIfConnectionLost("合并");
       FinishRunRecord(
@@ -249,56 +288,52 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
   return built;
 }
 
-// The merge once the inputs are checked: the two scratch copies, the rows,
-// the rebuild, the write-back.
+// The merge once the inputs are checked: the receiving copy with its own
+// rows, the other database's rows added, the rebuild, the write-back. The
+// target's job lock is held throughout, so that no other job starts on it
+// (nor sweeps the copy away) before the result is in place.
 void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
   const std::string target = TargetOf(request, outcome);
   if (target.empty()) return;
-  if (RunWorkspace::JobRunningOn(target)) {
-    outcome.Fail("合并数据失败！", "a job is running on " + target);
+  JobLock lock;
+  std::string error;
+  if (!lock.Take(target, error)) {
+    outcome.Fail("合并数据失败！", error);
     return;
   }
   // The receiving copy lies beside the target, so that it takes the
-  // target's place by one rename; the other in a folder of its own.
+  // target's place by one rename; the other database is read where it is.
   const bool into_town = request.mode == kMergeIntoTown;
   const std::string& receiving_input = into_town ? request.town : request.rural;
   const std::string& contributing_input = into_town ? request.rural : request.town;
   ScratchBeside receiving(target, "merge");
-  ScratchFolder folder;
-  if (!receiving.Made() || folder.Path().empty()) {
-    outcome.Fail("合并数据失败！", receiving.Made() ? "cannot make a folder in the temporary folder"
-                                                    : receiving.Error());
+  if (!receiving.Made()) {
+    outcome.Fail("合并数据失败！", receiving.Error());
     return;
   }
-  const std::string contributing =
-      (fs::path(folder.Path()) / fs::path(contributing_input).filename()).string();
   // Copied through SQLite, with every committed transaction (in WAL mode
   // also those the write-ahead log still holds).
   try {
-    for (const auto& [input, copy] : {std::pair(receiving_input, receiving.Path()),
-                                      std::pair(contributing_input, contributing)}) {
-      db::Connection source(input);
-      db::CopyDatabase(source, copy);
-    }
-  } catch (const db::DbError& error) {
+    db::Connection source(receiving_input);
+    db::CopyDatabase(source, receiving.Path());
+  } catch (const db::DbError& failure) {
     outcome.Fail("合并数据失败！",
-                 std::string("cannot copy the databases to scratch files: ") + error.what());
+                 "cannot copy " + receiving_input + " to a scratch file: " + failure.what());
     return;
   }
-  const std::string& rural_copy = into_town ? contributing : receiving.Path();
-  const std::string& town_copy = into_town ? receiving.Path() : contributing;
-  if (DeleteTownStatRows(rural_copy) == 0 || DeleteNonTownStatRows(town_copy) == 0) {
+  const std::string town_rows = kTownMark, rural_rows = NonTownRows();
+  if (DeleteStatRows(receiving.Path(), into_town ? rural_rows : town_rows) == 0) {
     outcome.Fail("合并失败！", "cannot keep the rural and the town rows of the base tables");
     return;
   }
   try {
-    CopyRows(receiving.Path(), contributing);
-  } catch (const db::DbError& error) {
-    outcome.Fail("合并失败！", std::string("cannot copy the base-table rows: ") + error.what());
+    AddRows(receiving.Path(), contributing_input, into_town ? rural_rows : town_rows);
+  } catch (const db::DbError& failure) {
+    outcome.Fail("合并失败！", std::string("cannot copy the base-table rows: ") + failure.what());
     return;
   }
-  if (!Rebuild(request, held, receiving.Path(), outcome)) return;
-  std::string error;
+  std::vector<std::string> made;
+  if (!Rebuild(request, held, receiving.Path(), outcome, made)) return;
   if (!receiving.Publish(error)) {
     outcome.Fail("合并失败！", error);
     return;
@@ -308,6 +343,13 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
                                       ? RunOutcome::kCompletedWithFailures
                                       : RunOutcome::kCompleted;
   outcome.result.message = "合并完成！";
+  // The base table and its unit copies, and the summaries in their units (a
+  // plain summary table is a conversion's, which the merge leaves alone).
+  std::vector<std::string> tables = TablesOfBases(TableNames(), {"statdata"});
+  for (std::string& table : TablesOfBases(TableNames(), made, false)) {
+    tables.push_back(std::move(table));
+  }
+  ReportTablesWritten(outcome.result.report, target, tables);
 }
 
 }  // namespace
@@ -320,7 +362,7 @@ short DeleteTownStatRows(const std::string& connect) {
 // without a mark (or with another) stayed in both copies and was counted
 // twice; the town side keeps the rows marked 1 and nothing else.
 short DeleteNonTownStatRows(const std::string& connect) {
-  return DeleteStatRows(connect, std::string("城镇用地 is null or not ") + kTownMark);
+  return DeleteStatRows(connect, NonTownRows());
 }
 
 MergeResult MergeStatistics(const MergeRequest& request) {

@@ -41,14 +41,18 @@ struct MergeResult {
 
 // Merges the rural rows (城镇用地 other than 1, null included) of the
 // rural base table and the town rows (城镇用地 1, as a number or as text)
-// of the town one into a scratch copy of the receiving database (beside the
-// target, the other copy in the temporary folder, each in a place of its
-// own even when both inputs have the same name), rebuilds on it the unit
+// of the town one into a scratch copy of the receiving database, made
+// beside the target under its scratch prefix, rebuilds on it the unit
 // copies and the twelve land-use summary families, records the merge in
 // StatRuns (kind "merge") and puts it in the target's place by one rename.
-// Two base tables whose columns differ are refused, naming the first
-// column that differs. A merge that fails leaves both inputs and any
-// earlier output as they were, and no scratch copy behind.
+// The other database is only read. The target's job lock is held from
+// before the copy is made until the result is in place; a copy that a
+// killed merge left is swept by the next job on the target.
+// Refused before anything is made: two base tables whose columns differ
+// (naming the first column that differs), an input whose last job did not
+// finish, and in mode kMergeToNew a new file that would be one of the
+// inputs. A merge that fails leaves both inputs and any earlier output as
+// they were, and no scratch copy behind.
 MergeResult MergeStatistics(const MergeRequest& request);
 
 // The exported form: runs the merge and shows its message; 1 after

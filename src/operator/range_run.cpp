@@ -6,11 +6,13 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "engine/database_helpers.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_context.h"
+#include "engine/table_family.h"
 #include "lots/lot_run_support.h"
 #include "lots/zd_stat_context.h"
 #include "operator/clip_analyse.h"
@@ -84,6 +86,8 @@ struct RangeJob {
   std::vector<std::string> setup_failures;
   // Stand-in layers this run opened, closed at its end.
   std::vector<short> work_layers;
+  // The base names of the tables the run made.
+  std::set<std::string> made;
 
   explicit RangeJob(const RangeRequest& r) : request(r) {}
   ~RangeJob() {
@@ -397,13 +401,13 @@ std::unique_ptr<CStatContext> LandContext(const RangeJob& job, const RepairLayer
 // The land-use stages on the working copy `connection`; false when the
 // context could not be set up or the base data failed.
 bool LandStages(CStatContext& context, const std::string& connection, bool farmland,
-                const std::optional<std::string>& title) {
+                const std::optional<std::string>& title, std::set<std::string>& made) {
   if (context.InitUnits(connection, 0) <= 0 || context.LoadCodes() <= 0) {
     context.LogFailure(kTitle, "无法打开范围统计数据库或装载代码表");
     return false;
   }
-  if (farmland) return BuildFarmlandRange(context);
-  return BuildLandUseRange(context, title);
+  if (farmland) return BuildFarmlandRange(context, made);
+  return BuildLandUseRange(context, title, made);
 }
 
 RunReport RunLandRange(RangeJob& job, bool farmland) {
@@ -429,7 +433,7 @@ RunReport RunLandRange(RangeJob& job, bool farmland) {
       try {
         if (layers) {
           completed = LandStages(*context, workspace.WorkConnection(), farmland,
-                                 farmland ? std::nullopt : job.request.title);
+                                 farmland ? std::nullopt : job.request.title, job.made);
         } else {
           // A refused repair (logged) builds no table: the run completes
           // with its failure, and the range database keeps what it held.
@@ -482,7 +486,7 @@ void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town,
     std::unique_ptr<CStatContext> land = LandContext(job, layers, false, {});
     SharedLog shared(town, *land);
     try {
-      LandStages(*land, connection, false, std::nullopt);
+      LandStages(*land, connection, false, std::nullopt, job.made);
       // A failure of the disk the land-use stages went on from ends the
       // town run too (SharedLog passes it on).
       land->EndIfConnectionLost("土地利用");
@@ -527,10 +531,12 @@ RunReport RunTownRange(RangeJob& job) {
   bool completed = context.m_aiZd > 0 && (!job.request.title || context.m_aiHouse > 0);
   try {
     if (completed && context.m_pConn.IsOpen()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
-    completed = completed && BuildTownRange(context, job.request.title, [&] {
-                  LandUseInsideTownRun(job, context, land, workspace.WorkConnection());
-                });
-    if (completed) CopyLotAndHouseInfo(context, job.request.title);
+    completed = completed &&
+                BuildTownRange(
+                    context, job.request.title,
+                    [&] { LandUseInsideTownRun(job, context, land, workspace.WorkConnection()); },
+                    job.made);
+    if (completed) CopyLotAndHouseInfo(context, job.request.title, job.made);
   } catch (const std::exception& escaped) {
     context.LogEscaped(kTitle, "统计中止", escaped);
     completed = false;
@@ -594,11 +600,8 @@ RangeReport RunRange(const RangeRequest& request) {
       break;
   }
   report.folder = job.folder;
-  try {
-    report.tables = db::Connection(job.database).ListTables();
-  } catch (const db::DbError& failure) {
-    host::yDebugStr(failure.what());
-  }
+  ReportTablesWritten(report, job.database,
+                      TablesOfBases(TableNames(), {job.made.begin(), job.made.end()}));
   report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return report;
 }

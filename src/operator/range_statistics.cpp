@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <set>
 #include <span>
 #include <string_view>
 #include <unordered_map>
@@ -42,7 +43,7 @@ struct Pair {
 };
 
 template <typename Context>
-void RunPair(Context& context, const Pair<Context>& pair) {
+void RunPair(Context& context, const Pair<Context>& pair, std::set<std::string>& made) {
   // Left out of the run: a layer lacks a field its tables need (logged).
   if (context.m_setLeftOutFamilies.count(pair.table)) return;
   const int logged = context.m_nErrCount;
@@ -50,6 +51,7 @@ void RunPair(Context& context, const Pair<Context>& pair) {
     if (context.m_nErrCount == logged) context.LogFailure(pair.table, "建表失败");
     return;
   }
+  made.insert(pair.table);
   if (pair.fill(context) <= 0 && context.m_nErrCount == logged) {
     context.LogFailure(pair.table, "汇总失败");
   }
@@ -182,10 +184,11 @@ bool Matches(const TitleRow& row, const std::string& title) {
 
 // The base data of a land-use range: false at the first step that failed,
 // or when its pieces lie in another county than the range's.
-bool BuildLandBase(CStatContext& context) {
-  return context.CreateStatDataTable() > 0 && context.BuildStatDataDirect() > 0 &&
-         context.PiecesLieInCounty(context.m_strStatTbl) && context.CreateUnitStatTables() > 0 &&
-         context.FillUnitStatTables() > 0;
+bool BuildLandBase(CStatContext& context, std::set<std::string>& made) {
+  if (context.CreateStatDataTable() <= 0) return false;
+  made.insert("statdata");
+  return context.BuildStatDataDirect() > 0 && context.PiecesLieInCounty(context.m_strStatTbl) &&
+         context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
 }
 
 const TownPair kTownPairs[] = {
@@ -218,8 +221,8 @@ constexpr const char* kHouseInfoTitle = "房屋信息表";
 
 // The intensity table reads the land-use base table: without one (no
 // parcel layer, a refused repair) it is not built, and that is logged.
-void RunTownPair(CZdStatContext& context, std::size_t index,
-                 const std::function<void()>& land_use) {
+void RunTownPair(CZdStatContext& context, std::size_t index, const std::function<void()>& land_use,
+                 std::set<std::string>& made) {
   if (index == kIntensityPair && !context.IsTableExist("statdata")) {
     land_use();
     if (!context.IsTableExist("statdata")) {
@@ -227,7 +230,7 @@ void RunTownPair(CZdStatContext& context, std::size_t index,
       return;
     }
   }
-  RunPair(context, kTownPairs[index]);
+  RunPair(context, kTownPairs[index], made);
 }
 
 // --- the lot and house information ---
@@ -426,29 +429,30 @@ std::vector<std::string> RangeTitles() {
   return titles;
 }
 
-bool BuildLandUseRange(CStatContext& context, const std::optional<std::string>& title) {
+bool BuildLandUseRange(CStatContext& context, const std::optional<std::string>& title,
+                       std::set<std::string>& made) {
   if (!title) {
     host::LindoDlgProgress("正在汇总...");
-    const bool base = BuildLandBase(context);
+    const bool base = BuildLandBase(context, made);
     if (base) {
-      for (const LandPair& pair : kLandPairs) RunPair(context, pair);
+      for (const LandPair& pair : kLandPairs) RunPair(context, pair, made);
     }
     host::LindoDlgEndProgress();
     return base;
   }
   if (!context.IsTableExist("statdata")) {
     host::LindoDlgProgress("正在汇总...");
-    BuildLandBase(context);
+    BuildLandBase(context, made);
     host::LindoDlgEndProgress();
   }
-  RunPair(context, kQsdmb);
+  RunPair(context, kQsdmb, made);
   for (const TitleRow& row : kLandTitles) {
-    if (Matches(row, *title)) RunPair(context, *LandPairOf(row.table));
+    if (Matches(row, *title)) RunPair(context, *LandPairOf(row.table), made);
   }
   return true;
 }
 
-bool BuildFarmlandRange(CStatContext& context) {
+bool BuildFarmlandRange(CStatContext& context, std::set<std::string>& made) {
   static const LandPair kFarmlandPairs[] = {
       {"statdata_jbnt", [](CStatContext& c) { return c.CreateJbntStatTable(); },
        [](CStatContext& c) -> short {
@@ -467,37 +471,45 @@ bool BuildFarmlandRange(CStatContext& context) {
        }},
   };
   host::LindoDlgProgressSetText("正在汇总基本农田");
-  RunPair(context, kFarmlandPairs[0]);
+  RunPair(context, kFarmlandPairs[0], made);
   const std::string base = context.Names().Plain("statdata_jbnt");
   if (context.IsTableExist(base) && !context.PiecesLieInCounty(base)) return false;
-  for (const LandPair& pair : std::span(kFarmlandPairs).subspan(1)) RunPair(context, pair);
+  for (const LandPair& pair : std::span(kFarmlandPairs).subspan(1)) RunPair(context, pair, made);
   return true;
 }
 
 bool BuildTownRange(CZdStatContext& context, const std::optional<std::string>& title,
-                    const std::function<void()>& land_use) {
+                    const std::function<void()>& land_use, std::set<std::string>& made) {
+  const std::string base = "statdata_czzd";
   if (!title) {
-    if (context.CreateStatDataTable() <= 0 || context.FillStatData() <= 0 ||
-        context.CreateUnitStatTables() <= 0 || context.BuildUnitStatData() <= 0 ||
-        context.CreateAreaUnitTable() <= 0) {
+    if (context.CreateStatDataTable() <= 0) return false;
+    made.insert(base);
+    if (context.FillStatData() <= 0 || context.CreateUnitStatTables() <= 0 ||
+        context.BuildUnitStatData() <= 0 || context.CreateAreaUnitTable() <= 0) {
       return false;
     }
-    for (std::size_t i = 0; i < std::size(kTownPairs); ++i) RunTownPair(context, i, land_use);
+    for (std::size_t i = 0; i < std::size(kTownPairs); ++i) {
+      RunTownPair(context, i, land_use, made);
+    }
     return true;
   }
-  if (!context.IsTableExist("statdata_czzd")) {
+  if (!context.IsTableExist(base)) {
     // As the full run's first four steps; the area-unit table is not made
     // on this road.
-    if (context.CreateStatDataTable() > 0) context.FillStatData();
+    if (context.CreateStatDataTable() > 0) {
+      made.insert(base);
+      context.FillStatData();
+    }
     if (context.CreateUnitStatTables() > 0) context.BuildUnitStatData();
   }
   for (std::size_t i = 0; i < std::size(kTownTitles); ++i) {
-    if (*title == kTownTitles[i]) RunTownPair(context, i, land_use);
+    if (*title == kTownTitles[i]) RunTownPair(context, i, land_use, made);
   }
   return true;
 }
 
-void CopyLotAndHouseInfo(CZdStatContext& context, const std::optional<std::string>& title) {
+void CopyLotAndHouseInfo(CZdStatContext& context, const std::optional<std::string>& title,
+                         std::set<std::string>& made) {
   const bool lots = !title || *title == kLotInfoTitle;
   const bool houses = !title || *title == kHouseInfoTitle;
   if (!lots && !houses) return;
@@ -528,7 +540,9 @@ void CopyLotAndHouseInfo(CZdStatContext& context, const std::optional<std::strin
                {houses, context.m_aiHouse, RangeStatFWInfo, "FWXX", "FW_QLR"}};
   for (const auto& step : steps) {
     if (!step.wanted || step.layer <= 0) continue;
-    if (step.copy(step.layer, &context.m_pConn, &source) <= 0) {
+    if (step.copy(step.layer, &context.m_pConn, &source) > 0) {
+      made.insert(step.table);
+    } else {
       context.LogFailure(
           step.table, std::string("从") + source_name + " 的 " + step.source_table + " 复制失败");
     }

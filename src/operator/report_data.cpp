@@ -91,17 +91,6 @@ std::string CopyTable(db::Connection& source, const std::string& source_table,
   }
 }
 
-// Why the source's statistics of the year and county cannot be exported;
-// empty when they can.
-std::string SourceProblem(db::Connection& source, const std::string& year,
-                          const std::string& county) {
-  if (const auto last = LastRunRecord(source, year, county); last && !last->Finished()) {
-    return "the last job of " + year + " " + county + " in " + source.Location() +
-           " did not finish: run the statistics again first";
-  }
-  return HeldStatisticsProblem(source, year, county);
-}
-
 // Why the source holds none of the report tables of `unit_code`: the units
 // it holds them in, if any. Empty when it holds some.
 std::string UnitProblem(db::Connection& source, const TableNames& names,
@@ -213,7 +202,7 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
   try {
     db::Connection source(request.source);
     const bool server = source.Kind() != db::DbKind::kEmbedded;
-    if (const std::string problem = SourceProblem(source, request.year, request.county);
+    if (const std::string problem = ReadableStatisticsProblem(source, request.year, request.county);
         !problem.empty()) {
       return Failed(std::move(result), problem);
     }

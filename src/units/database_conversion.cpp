@@ -198,6 +198,17 @@ void BalanceConverted(CStatContext& context) {
   if (const TownConversion* town = RegisteredTownConversion()) town->balance(context);
 }
 
+// What a conversion writes: the extension table and the unit-less summary
+// tables, its own and the town-lot ones.
+std::vector<std::string> TablesConverted(const TableNames& names) {
+  std::vector<std::string> tables = {names.Plain("statdataex")};
+  for (const TableFamily* family : ConvertedFamilies()) tables.push_back(names.Plain(family->base));
+  if (const TownConversion* town = RegisteredTownConversion()) {
+    for (std::string& table : town->tables(names)) tables.push_back(std::move(table));
+  }
+  return tables;
+}
+
 // Runs `work` on a conversion context, with the progress and the log, in a
 // workspace: the conversion's changes are kept only when it completes.
 RunReport RunConversion(const ConversionArguments& arguments,
@@ -252,6 +263,7 @@ RunReport RunConversion(const ConversionArguments& arguments,
   report.notices = context->m_arrNotices;
   context->CloseStatLogFile();
   host::LindoDlgEndProgress();
+  ReportTablesWritten(report, arguments.connection, TablesConverted(context->Names()));
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return report;
 }

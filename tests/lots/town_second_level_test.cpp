@@ -247,12 +247,15 @@ TEST_F(TownSecondLevelTest, FailuresKeepWhatWasWritten) {
       {admin_only.get(), kTemplate, kCreate},  // fails before it
       {codes_.get(), other,
        "请确保二次详查表格.xlsx中有<<城镇土地调查土地利用二级分类面积(宗地)>>模板"},
+      // The report written earlier taken as the template.
+      {codes_.get(), paged, "输出文件 " + paged + " 就是输入文件 " + paged},
   };
   const std::string before = testing::ReadFileBytes(Database());
   for (const Case& c : cases) {
     const TownSecondLevelOutcome outcome = Output(c.codes, c.tmpl, true);
     EXPECT_FALSE(outcome.report_written);
     EXPECT_EQ(outcome.message.rfind(c.message, 0), 0u) << outcome.message;
+    EXPECT_EQ(outcome.message.find("数值不可用"), std::string::npos) << outcome.message;
     EXPECT_EQ(testing::ReadFileBytes(paged), report_before);
     for (const auto& entry : fs::directory_iterator(Out())) {
       EXPECT_EQ(entry.path().string().find(".working"), std::string::npos) << entry.path();

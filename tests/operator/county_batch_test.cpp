@@ -63,19 +63,46 @@ TEST_F(CountyBatchTest, ResultAndMessageByWhatRan) {
   struct Case {
     std::vector<std::string> codes;
     short result;
+    RunOutcome outcome;  // a county passed over or failed is a failure of the batch
     const char* message;
+    const char* catalogue_as = nullptr;  // the catalogue copied to this file of the folder
   };
   const Case cases[] = {
-      {{"330000", "330100", "330199"}, -1, "没有找到数据!"},
-      {{"330105"}, 0, "汇总失败!\n汇总失败的县: 330105"},
-      {{"330100", "330102", "330105", "330103"}, 1, "汇总完成!\n汇总失败的县: 330105"},
-      {{}, 0, "汇总失败!"},
+      {{"330000", "330100", "330199"},
+       -1,
+       RunOutcome::kFailed,
+       "没有找到数据!\n未汇总的县: 330199"},
+      {{"330105"}, 0, RunOutcome::kFailed, "汇总失败!\n汇总失败的县: 330105"},
+      {{"330100", "330102", "330105", "330103"},
+       1,
+       RunOutcome::kCompletedWithFailures,
+       "汇总完成!\n汇总失败的县: 330105"},
+      {{"330102", "330199"},
+       1,
+       RunOutcome::kCompletedWithFailures,
+       "汇总完成!\n未汇总的县: 330199"},
+      {{}, 0, RunOutcome::kFailed, "汇总失败!"},
+      // The county's statistics file would be the catalogue it was found in.
+      {{"330103"},
+       -1,
+       RunOutcome::kFailed,
+       "没有找到数据!\n未汇总的县: 330103",
+       "2009330103.sqlite"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    const CountyBatchResult batch = StatCountyDataBatch(Request(c.codes));
+    CountyBatchRequest request = Request(c.codes);
+    if (c.catalogue_as) {
+      request.catalogue = (out_.path() / c.catalogue_as).string();
+      std::filesystem::copy_file(Catalogue(), request.catalogue,
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+    const std::string catalogue = ReadFileBytes(request.catalogue);
+    const CountyBatchResult batch = StatCountyDataBatch(request);
     EXPECT_EQ(batch.result, c.result);
+    EXPECT_EQ(batch.report.outcome, c.outcome);
     EXPECT_EQ(CountyBatchMessage(batch).rfind(c.message, 0), 0u) << CountyBatchMessage(batch);
+    EXPECT_EQ(ReadFileBytes(request.catalogue), catalogue);
   }
 }
 
@@ -86,6 +113,7 @@ TEST_F(CountyBatchTest, TheCommandNamesTheFailedCountyAndExitsThree) {
                      home_->path().string(), "--log-folder", out_.path().string(), "--quiet"});
   EXPECT_EQ(ran.exit_code, 3) << ran.out << ran.err;
   EXPECT_NE(ran.out.find("county 330105 failed"), std::string::npos) << ran.out;
+  EXPECT_NE(ran.out.find("county 330199 passed over"), std::string::npos) << ran.out;
   const std::string log = ReadFileBytes(out_.path() / "2009StatLog.txt");
   EXPECT_NE(log.find("D330199DC2009G 未汇总: no survey in the county catalogue"), std::string::npos)
       << log;

@@ -11,11 +11,14 @@
 
 #include "engine/database_helpers.h"
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "landuse/generated_county_run.h"
 #include "platform/db/connection.h"
 #include "platform/db/recordset.h"
+#include "platform/host/progress.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
+#include "units/conversion_run.h"
 
 namespace landstat {
 namespace {
@@ -140,9 +143,44 @@ TEST_F(MergeTest, MergesIntoSummariesEqualToARunOverTheWholeCounty) {
   EXPECT_EQ(ReadFileBytes(Rural()), rural);
   EXPECT_EQ(ReadFileBytes(Town()), town);
   EXPECT_EQ(Files(tmp_.path()), std::vector<std::string>{});
-  EXPECT_EQ(Files(folder_.path()), (std::vector<std::string>{"out", "out/2009330102.sqlite",
-                                                             "rural", "rural/2009330102.sqlite",
-                                                             "town", "town/2009330102.sqlite"}));
+  EXPECT_EQ(Files(folder_.path()),
+            (std::vector<std::string>{"out", "out/2009330102.sqlite", "out/2009330102.sqlite.lock",
+                                      "rural", "rural/2009330102.sqlite", "town",
+                                      "town/2009330102.sqlite"}));
+}
+
+// Another job trying to start on the merge's target while the merge
+// rebuilds its tables, and what lies in the temporary folder then.
+class DuringTheRebuild : public host::SilentProgress {
+ public:
+  DuringTheRebuild(std::string target, fs::path tmp) : target_(std::move(target)), tmp_(tmp) {}
+  void SetText(const std::string& text) override {
+    if (text != "正在生成扩展基础数据") return;
+    JobLock other;
+    std::string refused;
+    other_job_started = other.Take(target_, refused);
+    temporary_files = Files(tmp_);
+  }
+  bool other_job_started = true;
+  std::vector<std::string> temporary_files = {"(not looked at)"};
+
+ private:
+  std::string target_;
+  fs::path tmp_;
+};
+
+TEST_F(MergeTest, HoldsTheTargetsLockAndSweepsWhatAKilledMergeLeft) {
+  const fs::path out = folder_.path() / "out";
+  const std::string target = (out / "2009330102.sqlite").string();
+  testing::WriteFileBytes(target + ".working-merge-Ab12Cd", "left by a killed merge");
+  DuringTheRebuild during(target, tmp_.path());
+  host::Progress* const previous = host::SetThreadProgress(&during);
+  const MergeResult merged = MergeStatistics(Request(kMergeToNew));
+  host::SetThreadProgress(previous);
+  ASSERT_EQ(merged.message, "合并完成！") << ::testing::PrintToString(merged.report.messages);
+  EXPECT_FALSE(during.other_job_started);
+  EXPECT_EQ(during.temporary_files, std::vector<std::string>{});
+  EXPECT_EQ(Files(out), (std::vector<std::string>{"2009330102.sqlite", "2009330102.sqlite.lock"}));
 }
 
 TEST_F(MergeTest, ReplacesTheDatabaseOfItsModeAndLeavesTheOther) {
@@ -157,6 +195,24 @@ TEST_F(MergeTest, ReplacesTheDatabaseOfItsModeAndLeavesTheOther) {
     EXPECT_EQ(LastCompletedRun(result)->kind, "merge");
     EXPECT_EQ(ReadFileBytes(kept_path), kept);
   }
+}
+
+TEST_F(MergeTest, RemovesTheSummariesOfAnEarlierConversion) {
+  ConversionRequest convert;
+  convert.codes = county_->codes.get();
+  convert.connection = Rural();
+  convert.year = "2009";
+  convert.county = "330102";
+  convert.target = kHectare;
+  ASSERT_EQ(ConvertStatistics(convert).outcome, RunOutcome::kCompleted);
+  ASSERT_TRUE(db::Connection(Rural()).TableExists("TDLY_YJFL"));
+  const MergeResult merged = MergeStatistics(Request(kMergeIntoRural));
+  ASSERT_EQ(merged.message, "合并完成！") << ::testing::PrintToString(merged.report.messages);
+  db::Connection result(merged.target);
+  EXPECT_FALSE(result.TableExists("TDLY_YJFL"));
+  EXPECT_EQ(Rows(result, "AreaUnit where TYPE = 'TDLY_YJFL'"), std::vector<std::string>{});
+  ASSERT_EQ(merged.report.notices.size(), 1u);
+  EXPECT_NE(merged.report.notices[0].find("TDLY_YJFL"), std::string::npos);
 }
 
 // Inputs in WAL mode that another program holds open, their last commits
@@ -203,6 +259,25 @@ TEST_F(MergeTest, AFailedMergeLeavesTheInputsAsTheyWereAndNoScratchCopy) {
        "合并失败！", "column 1: 备注 / 备注X"},
       {"no folder", [](MergeRequest& r) { r.output_folder += "/missing"; }, "合并失败！",
        "missing"},
+      {"unfinished",
+       [](MergeRequest& r) {
+         db::Connection town(r.town);
+         BeginRunRecord(town, "2009", "330102", "run");
+       },
+       "合并失败！", "did not finish"},
+      {"new file is the rural one, spelt relatively",
+       [](MergeRequest& r) {
+         r.output_folder =
+             (fs::relative(fs::path(r.rural).parent_path()) / ".." / "rural").string();
+       },
+       "选择输出数据路径！", "would replace the input"},
+      {"new file is the town one, through a link",
+       [](MergeRequest& r) {
+         const fs::path town = fs::path(r.town).parent_path();
+         fs::create_directory_symlink(town, town.parent_path() / "link");
+         r.output_folder = (town.parent_path() / "link").string();
+       },
+       "选择输出数据路径！", "would replace the input"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -51,6 +51,12 @@ TEST(OperatorCommandsTest, WrongOptionsAreRefusedBeforeAnythingRuns) {
               "--codes", dir.File("codes.tsv"), "--log", dir.File("rural.sqlite")});
   EXPECT_EQ(refused.exit_code, 2) << refused.err;
   EXPECT_EQ(testing::ReadFileBytes(dir.File("rural.sqlite")), "rural");
+  // A merge that cannot read its inputs leaves no empty log of its own.
+  const testing::Outcome failed =
+      RunCli({"merge", "--rural", dir.File("rural.sqlite"), "--town", dir.File("town.sqlite"),
+              "--codes", dir.File("codes.tsv"), "--mode", "rural", "--log", dir.File("new.log")});
+  EXPECT_EQ(failed.exit_code, 1) << failed.err;
+  EXPECT_FALSE(fs::exists(dir.File("new.log")));
 }
 
 TEST(OperatorCommandsTest, ReportDbWritesTheFileOrRefusesAnUnfinishedYear) {

@@ -806,6 +806,11 @@ std::string LayerName(LayerHandle layer) {
   return StateOf(layer).name;
 }
 
+std::string LayerSource(LayerHandle layer) {
+  const OpenLayerState& state = StateOf(layer);
+  return state.memory_table ? "" : state.source;
+}
+
 EntityKind LayerKind(LayerHandle layer) {
   return StateOf(layer).kind;
 }

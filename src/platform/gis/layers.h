@@ -79,6 +79,9 @@ bool IsLayerValid(LayerHandle layer);
 long LayerSerial(LayerHandle layer);
 
 std::string LayerName(LayerHandle layer);
+// The data source the layer was opened from, as given; empty for a layer
+// held in memory.
+std::string LayerSource(LayerHandle layer);
 EntityKind LayerKind(LayerHandle layer);
 int DataSourceKind(LayerHandle layer);
 std::vector<FieldDef> LayerFields(LayerHandle layer);

@@ -1,6 +1,7 @@
 #include "platform/host/input_checks.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace landstat::host {
 namespace {
@@ -48,6 +49,14 @@ std::string SurveyKeyProblem(std::string_view year, std::string_view county) {
     return "the county code '" + std::string(county) + "' is not six digits";
   }
   return {};
+}
+
+std::string InputWrittenBy(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs) {
+    std::error_code missing;
+    if (!input.empty() && std::filesystem::equivalent(output, input, missing)) return input;
+  }
+  return "";
 }
 
 }  // namespace landstat::host

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace landstat::host {
 
@@ -26,5 +27,11 @@ bool PlainFileName(std::string_view name);
 // What is wrong with a survey's year and county code, empty when both are
 // sound; the message quotes the value that is wrong.
 std::string SurveyKeyProblem(std::string_view year, std::string_view county);
+
+// The first of `inputs` that a job writing `output` would write over: the
+// same file however spelt (relative, through "..", a symbolic link or a
+// hard link); empty when none is. An output that does not exist yet is no
+// input. A job refuses such an output before it touches anything.
+std::string InputWrittenBy(const std::string& output, const std::vector<std::string>& inputs);
 
 }  // namespace landstat::host
