@@ -247,7 +247,6 @@ int main(int argc, char** argv) {
     NcqsRequest ncqs;
     static_cast<JobTarget&>(ncqs) = request;
     ncqs.project = project.get();
-    ncqs.lot_layer_name = kTownLotLayerNames[0];
     ncqs.observer = [&](const std::string& name) { stage_ended("ncqs " + name); };
     const RunReport ncqs_run = RunNcqs(ncqs);
     if (!ncqs_run.Completed()) {

@@ -267,10 +267,9 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   EXPECT_TRUE(Contains(town.out, "town-lot statistics completed")) << town.out;
   EXPECT_TRUE(Contains(town.out, "  town lots ")) << town.out;
 
-  // The rural ownership-lot statistics, the town lots serving as lots.
-  const Outcome ncqs =
-      RunCli({"ncqs", "--project", files.project, "--db", database, "--home", dir.File("home"),
-              "--year", "2009", "--quiet", "--lot-layer", "城镇权属层"});
+  // The rural ownership-lot statistics on the county's lots.
+  const Outcome ncqs = RunCli({"ncqs", "--project", files.project, "--db", database, "--home",
+                               dir.File("home"), "--year", "2009", "--quiet"});
   EXPECT_EQ(ncqs.exit_code, 0) << ncqs.out << ncqs.err;
   EXPECT_TRUE(Contains(ncqs.out, "  rural lots 2: NCZD_AREA statdata_ncqs")) << ncqs.out;
 

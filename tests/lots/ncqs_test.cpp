@@ -397,9 +397,11 @@ TEST_P(NcqsTest, FailedLotNumbersAreCountedAndTheBaseTableKept) {
   EXPECT_FALSE(after.TableExists(Table("NCZD_AREA")));
 }
 
-// On a generated county whose town lots serve as the lots, the per-lot sums
-// (in hectares) add up to the rows of the parcels in lots.
-TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
+// On a generated county, whose rural lots (宗地) cover its parcels, the rows
+// of every parcel and scattered feature get a lot number (a linear feature's
+// only where it has its parcel's ownership nature), and the per-lot sums (in
+// hectares) add up to the rows in lots.
+TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcels) {
   testing::GeneratedCountyRun county(home_, 17, 400);
   const auto project = gis::CGisXmlPrj::Open(county.files.project);
   NcqsRequest request;
@@ -410,15 +412,18 @@ TEST_P(NcqsTest, GeneratedCountyLotSumsAddUpToItsParcelsInLots) {
                                       "",
                                       Mode()};
   request.project = project.get();
-  request.lot_layer_name = "城镇权属层";
   const RunReport report = RunNcqs(request);
   ASSERT_EQ(report.outcome, RunOutcome::kCompleted)
       << (report.messages.empty() ? "" : report.messages.front());
+  EXPECT_EQ(report.failures, 0) << report.messages.front();
+  EXPECT_EQ(report.notices, std::vector<std::string>{});
   db::Connection after(database().ConnectionString());
-  const double in_lots = after
-                             .Scalar("select sum(土地总面积) from " + Table("statdata_ncqs") +
-                                     " where 地籍号 is not null")
-                             .AsDouble();
+  const std::string base = " from " + Table("statdata_ncqs");
+  EXPECT_EQ(after.Scalar("select count(*)" + base + " where 地籍号 is null and 来源 <> '线状地物'")
+                .AsDouble(),
+            0);
+  const double in_lots =
+      after.Scalar("select sum(土地总面积)" + base + " where 地籍号 is not null").AsDouble();
   EXPECT_GT(in_lots, 0);
   EXPECT_NEAR(after.Scalar("select sum(土地总面积) from " + Table("NCZD_AREA")).AsDouble(),
               in_lots / 10000, 1e-10);

@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/test_databases.h"
 
@@ -25,10 +28,12 @@ inline std::string RunText(const std::string& command) {
 //   make PATH SHEET[=FIELD,...]...: a template whose sheets hold a title
 //     "{年度}", a heading row, the field row (XZQDM, XZQMC, XZQZMJ unless
 //     given), the data row "{数据:2}" and the footer "填表人：{填表人}".
-//   rows TEMPLATE BOOK: the data rows of the workbook's one sheet (the rows
-//     between the heading and the footer of the template's sheet of that
-//     name), one line each, cells joined by '|', numbers with four decimals.
-//   fields TEMPLATE SHEET: the field row of the template's sheet, joined by ','.
+//   rows TEMPLATE BOOK...: for each workbook, a line "\x1c" + its path, then
+//     the data rows of its one sheet (the rows between the heading and the
+//     footer of the template's sheet of that name), one line each, cells
+//     joined by '|', numbers with four decimals. The template is read once.
+//   fields TEMPLATE SHEET...: for each sheet, a line "\x1c" + its name, then
+//     the field row of the template's sheet, joined by ','.
 //   split TEMPLATE BOOK SHEET: for each sheet of the workbook, "= name" and
 //     its data rows, laid out as the template's sheet SHEET.
 //   title BOOK: the first cell of the workbook's first sheet.
@@ -47,10 +52,13 @@ if sys.argv[1] == 'make':
         ws.append(['填表人：{填表人}'])
     book.save(sys.argv[2])
 elif sys.argv[1] == 'fields':
-    ws = openpyxl.load_workbook(sys.argv[2])[sys.argv[3]]
-    first = next(c for r in ws.iter_rows() for c in r
-                 if isinstance(c.value, str) and c.value.startswith('{数据'))
-    print(','.join(c.value for c in ws[first.row - 1][first.column - 1:] if c.value))
+    tmpl = openpyxl.load_workbook(sys.argv[2])
+    for name in sys.argv[3:]:
+        ws = tmpl[name]
+        first = next(c for r in ws.iter_rows() for c in r
+                     if isinstance(c.value, str) and c.value.startswith('{数据'))
+        print('\x1c' + name)
+        print(','.join(c.value for c in ws[first.row - 1][first.column - 1:] if c.value))
 elif sys.argv[1] == 'title':
     print(openpyxl.load_workbook(sys.argv[2]).worksheets[0]['A1'].value)
 else:
@@ -61,14 +69,16 @@ else:
         for row in ws.iter_rows(min_row=first, max_row=ws.max_row - footer, values_only=True):
             print('|'.join('' if v is None else (v if isinstance(v, str) else '%.4f' % v)
                            for v in row).rstrip('|'))
-    book = openpyxl.load_workbook(sys.argv[3])
     tmpl = openpyxl.load_workbook(sys.argv[2])
     if sys.argv[1] == 'split':
-        for ws in book.worksheets:
+        for ws in openpyxl.load_workbook(sys.argv[3]).worksheets:
             print('= ' + ws.title)
             rows(ws, tmpl[sys.argv[4]])
     else:
-        rows(book.worksheets[0], tmpl[book.worksheets[0].title])
+        for path in sys.argv[3:]:
+            print('\x1c' + path)
+            sheet = openpyxl.load_workbook(path).worksheets[0]
+            rows(sheet, tmpl[sheet.title])
 )PY";
 
 inline std::string Python(const std::string& args) {
@@ -86,9 +96,38 @@ inline std::string Quoted(const std::string& text) {
   return "'" + text + "'";
 }
 
+// What a reading of several items printed, by item: the lines after each
+// line "\x1c" + item. When the reading failed before an item, that item
+// holds all it printed, so that a test shows why.
+inline std::map<std::string, std::string> ByItem(const std::string& args,
+                                                 const std::vector<std::string>& items) {
+  std::string command = args;
+  for (const std::string& item : items) command += " " + Quoted(item);
+  const std::string text = Python(command);
+  std::map<std::string, std::string> read;
+  std::string* current = nullptr;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with('\x1c')) {
+      current = &read[line.substr(1)];
+    } else if (current) {
+      *current += line + "\n";
+    }
+  }
+  for (const std::string& item : items) read.try_emplace(item, text);
+  return read;
+}
+
+// The data rows of each workbook of `books`, laid out by the template
+// `tmpl`, by workbook.
+inline std::map<std::string, std::string> DataRowsOf(const std::string& tmpl,
+                                                     const std::vector<std::string>& books) {
+  return ByItem("rows " + Quoted(tmpl), books);
+}
+
 // The data rows of the workbook at `book`, laid out by the template `tmpl`.
 inline std::string DataRows(const std::string& tmpl, const std::string& book) {
-  return Python("rows " + Quoted(tmpl) + " " + Quoted(book));
+  return DataRowsOf(tmpl, {book})[book];
 }
 
 // Every sheet of a split workbook: "= name", then its data rows.
@@ -97,11 +136,20 @@ inline std::string SplitRows(const std::string& tmpl, const std::string& book,
   return Python("split " + Quoted(tmpl) + " " + Quoted(book) + " " + Quoted(sheet));
 }
 
+// The field rows of the sheets `sheets` of the template `tmpl`, joined by
+// ',', by sheet.
+inline std::map<std::string, std::string> FieldRowsOf(const std::string& tmpl,
+                                                      const std::vector<std::string>& sheets) {
+  std::map<std::string, std::string> fields = ByItem("fields " + Quoted(tmpl), sheets);
+  for (auto& [sheet, row] : fields) {
+    while (!row.empty() && row.back() == '\n') row.pop_back();
+  }
+  return fields;
+}
+
 // The field row of the sheet `sheet` of the template `tmpl`, joined by ','.
 inline std::string FieldRow(const std::string& tmpl, const std::string& sheet) {
-  std::string fields = Python("fields " + Quoted(tmpl) + " " + Quoted(sheet));
-  while (!fields.empty() && fields.back() == '\n') fields.pop_back();
-  return fields;
+  return FieldRowsOf(tmpl, {sheet})[sheet];
 }
 
 }  // namespace landstat::report

@@ -175,10 +175,18 @@ class CountyWriter {
     WriteReserves();
     WriteDisputes();
     WriteTownLots();
+    WriteRuralLots();
   }
 
  private:
   const Parcel& ParcelAt(long cell) const { return plan_.parcels[cell]; }
+
+  // The outline of some cells: their union, as a multipolygon.
+  OGRGeometry* Outline(const std::vector<long>& cells) const {
+    OGRMultiPolygon pieces;
+    for (long cell : cells) pieces.addGeometryDirectly(Polygon(plan_.CellRing(cell)));
+    return OGRGeometryFactory::forceToMultiPolygon(pieces.UnionCascaded());
+  }
 
   std::string ClassName(const std::string& code) const {
     auto found = class_names_.find(code);
@@ -199,12 +207,9 @@ class CountyWriter {
         {{"行政区代码", Kind::kText}, {"行政区名称", Kind::kText}, {"描述说明", Kind::kText}},
         srs_);
     for (const Village& village : plan_.villages) {
-      OGRMultiPolygon cells;
-      for (long cell : village.cells) cells.addGeometryDirectly(Polygon(plan_.CellRing(cell)));
-      OGRGeometry* outline = OGRGeometryFactory::forceToMultiPolygon(cells.UnionCascaded());
-      layer.Add(outline, {{"行政区代码", village.unit.code},
-                          {"行政区名称", village.unit.name},
-                          {"描述说明", village.island ? "01" : ""}});
+      layer.Add(Outline(village.cells), {{"行政区代码", village.unit.code},
+                                         {"行政区名称", village.unit.name},
+                                         {"描述说明", village.island ? "01" : ""}});
     }
   }
 
@@ -623,6 +628,40 @@ class CountyWriter {
     }
   }
 
+  // The rural ownership lots (宗地): in each village, the land of one owner
+  // of one ownership nature is one lot, so that the lots cover the county
+  // and every parcel lies in exactly one of them. Lots are numbered within
+  // their village: its 12-character code, JA for collective land or GB for
+  // state land, five digits.
+  void WriteRuralLots() {
+    LayerWriter layer(dataset_, "宗地", wkbMultiPolygon,
+                      {{"地籍号", Kind::kText},
+                       {"权属性质", Kind::kText},
+                       {"权属单位代码", Kind::kText},
+                       {"权属单位名称", Kind::kText},
+                       {"宗地面积", Kind::kReal}},
+                      srs_);
+    for (const Village& village : plan_.villages) {
+      std::map<std::pair<std::string, std::string>, std::vector<long>> lots;
+      for (long cell : village.cells) {
+        const Parcel& p = ParcelAt(cell);
+        lots[{plan_.OwnerCode(p), p.ownership}].push_back(cell);
+      }
+      long number = 0;
+      for (const auto& [owner, cells] : lots) {
+        Cents area = 0;
+        for (long cell : cells) area += ParcelAt(cell).gross;
+        const bool state = owner.second.starts_with("2");
+        layer.Add(Outline(cells),
+                  {{"地籍号", village.unit.code + (state ? "GB" : "JA") + Digits(++number, 5)},
+                   {"权属性质", owner.second},
+                   {"权属单位代码", owner.first},
+                   {"权属单位名称", plan_.OwnerName(ParcelAt(cells.front()))},
+                   {"宗地面积", Money(area)}});
+      }
+    }
+  }
+
   const CountyPlan& plan_;
   GDALDataset& dataset_;
   OGRSpatialReference srs_;
@@ -701,7 +740,7 @@ CountyFiles WriteCounty(const CountyPlan& plan, const std::string& folder) {
   std::map<std::string, std::string> layers;
   for (const char* name : {"行政辖区", "地类图斑", "线状地物", "零星地物", "基本农田图斑",
                            "基本农田线状地物", "基本农田零星地物", "变更汇总", "耕地后备资源图斑",
-                           "土地权属争议区", "城镇权属层", "房屋层"}) {
+                           "土地权属争议区", "城镇权属层", "房屋层", "宗地"}) {
     layers[name] = "survey.gpkg";
   }
   gis::WriteProjectFile(files.project, plan.county.code, plan.county.name, layers, "codes.tsv");

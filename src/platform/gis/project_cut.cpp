@@ -36,10 +36,11 @@ constexpr const char* kRangeProject = "range.xml";
 constexpr const char* kRangeStatistics = "RangeStat.sqlite";
 
 // The absolute form of a path, without a trailing separator ("range/" is
-// the folder "range").
+// the folder "range"); an empty path, the folder of a file named without
+// one, is the current folder.
 fs::path Resolved(const std::string& path) {
   std::error_code ignored;
-  fs::path resolved = fs::weakly_canonical(fs::absolute(path), ignored);
+  fs::path resolved = fs::weakly_canonical(fs::absolute(path.empty() ? "." : path), ignored);
   return resolved.has_filename() ? resolved : resolved.parent_path();
 }
 

@@ -8,8 +8,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#ifndef LANDSTAT_SHARE_DIR
-#define LANDSTAT_SHARE_DIR "/usr/local/share/landstat"
+// The configuration root of an installation, from the folder of its
+// programs (the build sets it from the install folders).
+#ifndef LANDSTAT_ROOT_FROM_PROGRAM
+#define LANDSTAT_ROOT_FROM_PROGRAM "../share/landstat"
 #endif
 
 std::string& ProgramDirSetting() {
@@ -17,12 +19,23 @@ std::string& ProgramDirSetting() {
   return folder;
 }
 
+// The installation's configuration root beside the running program: with
+// the program in PREFIX/bin, PREFIX/share/landstat, wherever the
+// installation was put. Where the program cannot be found, the root of the
+// default installation.
+std::string InstalledRoot() {
+  std::error_code error;
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (error || program.empty()) return "/usr/local/share/landstat";
+  return (program.parent_path() / LANDSTAT_ROOT_FROM_PROGRAM).lexically_normal().string();
+}
+
 }  // namespace
 
 std::string ProgramDir() {
   if (!ProgramDirSetting().empty()) return ProgramDirSetting();
   if (const char* home = std::getenv("LANDSTAT_HOME"); home && *home) return home;
-  return LANDSTAT_SHARE_DIR;
+  return InstalledRoot();
 }
 
 void SetProgramDir(const std::string& folder) {

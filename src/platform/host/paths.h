@@ -6,7 +6,8 @@ namespace landstat::host {
 
 // The program directory: the root of the engine's configuration. It is set
 // by the host (an option of the command-line host), else taken from the
-// environment variable LANDSTAT_HOME, else the installed share folder.
+// environment variable LANDSTAT_HOME, else the installation's share folder
+// beside the running program (PREFIX/share/landstat for PREFIX/bin/landstat).
 // Everything the old program kept beside its executable lives under it:
 //   StatConfig.ini and the SQL script folders in qentar/_secondfun_/,
 //   rivadoverid.ini, the host's own host.ini and HostSetting.xml,

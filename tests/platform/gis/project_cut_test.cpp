@@ -229,6 +229,17 @@ TEST_F(ProjectCutTest, OnlyWhatACutMadeIsARange) {
   }
 }
 
+// A project named by its bare file name from its own folder, as a user
+// types it there, is cut like one named by its path.
+TEST_F(ProjectCutTest, AProjectNamedFromItsOwnFolder) {
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_.path() / "county");
+  std::string range_project;
+  EXPECT_NO_THROW(range_project = CutProject("project.xml", polygon_, "range-here").project_path);
+  fs::current_path(before);
+  EXPECT_TRUE(fs::is_regular_file(dir_.path() / "county/range-here/range.gpkg")) << range_project;
+}
+
 // One cut at a time writes beside a range folder; what a killed cut left
 // there goes with the next cut.
 TEST_F(ProjectCutTest, OneCutAtATimeAndAKilledCutsStagingIsRemoved) {
