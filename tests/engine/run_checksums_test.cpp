@@ -503,10 +503,11 @@ TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
 
 LANDSTAT_BOTH_ENGINES(ConversionChecksumsTest);
 
-// A county batch of two smaller generated counties of one city: every table
-// each county's run leaves (on a server, the tables named with the other
-// county left out), checksummed as a run's are, under the engine's name and
-// "-batch", each by its county and base name.
+// A county batch of two smaller generated counties of one city, run side by
+// side: every table each county's run leaves (on a server, the tables named
+// with the other county left out), checksummed as a run's are, under the
+// engine's name and "-batch", each by its county and base name; and the
+// same tables as each county leaves run alone.
 class BatchChecksumsTest : public testing::BothEngines {
  protected:
   void SetUpDatabase() override {
@@ -549,6 +550,7 @@ TEST_P(BatchChecksumsTest, EveryTableOfACountyBatchIsAsBefore) {
   request.year = "2009";
   request.codes = {std::begin(kCounties), std::end(kCounties)};
   request.log_folder = home_.path().string();
+  request.jobs = 2;
   if (IsServer()) {
     request.server = database().ConnectionString();
   } else {
@@ -559,6 +561,15 @@ TEST_P(BatchChecksumsTest, EveryTableOfACountyBatchIsAsBefore) {
       << ::testing::PrintToString(batch.report.messages);
   const TableSums sums = SumCounties(batch);
   EXPECT_GT(sums.size(), 30u);
+  for (const char* code : kCounties) {
+    request.codes = {code};
+    const TableSums alone = SumCounties(StatCountyDataBatch(request));
+    TableSums beside;
+    for (const auto& [table, sum] : sums) {
+      if (table.rfind(code, 0) == 0) beside[table] = sum;
+    }
+    EXPECT_EQ(Differences(beside, alone), "") << code << " alone";
+  }
   if (CompareOrWrite(testing::EngineName({GetParam(), 0}) + "-batch", sums)) {
     GTEST_SKIP() << "wrote the checksums of " << sums.size() << " tables to " << kChecksumFile;
   }
