@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -93,6 +94,21 @@ void RemoveEmptyFile(const std::string& file) {
   std::error_code ignored;
   fs::remove(file, ignored);
   fs::remove(file + ".lock", ignored);
+}
+
+// The memory a county's run is meant to stay within, at a million parcels.
+constexpr std::size_t kCountyMemory = std::size_t{1} << 30;
+
+// The memory the system can still give without swapping (MemAvailable), in
+// bytes; 0 when it does not say.
+std::size_t AvailableMemory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string name, rest;
+  std::size_t kilobytes = 0;
+  while (meminfo >> name >> kilobytes && std::getline(meminfo, rest)) {
+    if (name == "MemAvailable:") return kilobytes * 1024;
+  }
+  return 0;
 }
 
 // The connections the server still takes from a client that is no
@@ -465,8 +481,13 @@ void Summarise(CountyBatchResult& result) {
 }  // namespace
 
 std::size_t CountiesAtOnce(const CountyBatchRequest& request, std::size_t counties) {
-  std::size_t jobs =
-      request.jobs > 0 ? request.jobs : std::max(1u, std::thread::hardware_concurrency() / 2);
+  std::size_t jobs = request.jobs;
+  if (jobs == 0) {
+    jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (const std::size_t memory = AvailableMemory(); memory > 0) {
+      jobs = std::min(jobs, memory / kCountyMemory);
+    }
+  }
   jobs = std::min(jobs, counties);
   if (jobs > 1 && request.folder.empty()) {
     jobs = std::min(jobs, FreeConnections(request.server) / ServerConnectionsOfRun());

@@ -23,8 +23,8 @@ struct CountyBatchRequest {
   // counties' logs YEARCOUNTYStatLog.txt (default: `folder`, on a server
   // the current folder). A county's log in a folder lies beside its file.
   std::string log_folder;
-  // How many counties run at once, at most (0: as many as the processors
-  // serve, see CountiesAtOnce).
+  // How many counties run at once, at most (0: as the processors and the
+  // memory allow, see CountiesAtOnce).
   std::size_t jobs = 0;
 };
 
@@ -51,9 +51,10 @@ struct CountyBatchResult {
 };
 
 // How many of `counties` counties a batch runs at once: `request.jobs`, or
-// half the processors (at least one), on a server no more than its free
-// connections hold, each county's run holding ServerConnectionsOfRun(); at
-// least one, at most `counties`.
+// as many as the processors, and no more than the memory available holds
+// at a gigabyte a county; on a server no more than its free connections
+// hold, each county's run holding ServerConnectionsOfRun(); at least one,
+// at most `counties`.
 std::size_t CountiesAtOnce(const CountyBatchRequest& request, std::size_t counties);
 
 // Runs the ticked counties, up to CountiesAtOnce of them side by side, each
