@@ -33,7 +33,7 @@
 #include "engine/statistics_run.h"
 #include "landuse/generated_county_run.h"
 #include "lots/town_lot_run.h"
-#include "operator/county_batch.h"
+#include "operator/batch_request.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
@@ -545,17 +545,9 @@ class BatchChecksumsTest : public testing::BothEngines {
 };
 
 TEST_P(BatchChecksumsTest, EveryTableOfACountyBatchIsAsBefore) {
-  CountyBatchRequest request;
-  request.catalogue = Catalogue();
-  request.year = "2009";
-  request.codes = {std::begin(kCounties), std::end(kCounties)};
-  request.log_folder = home_.path().string();
-  request.jobs = 2;
-  if (IsServer()) {
-    request.server = database().ConnectionString();
-  } else {
-    request.folder = home_.path().string();
-  }
+  CountyBatchRequest request =
+      testing::BatchRequest(Catalogue(), {std::begin(kCounties), std::end(kCounties)},
+                            home_.path().string(), IsServer() ? database().ConnectionString() : "");
   const CountyBatchResult batch = StatCountyDataBatch(request);
   ASSERT_EQ(batch.report.outcome, RunOutcome::kCompleted)
       << ::testing::PrintToString(batch.report.messages);

@@ -10,6 +10,7 @@
 #include "county_writer.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_names.h"
+#include "operator/batch_request.h"
 #include "operator/county_catalogue.h"
 #include "platform/db/connection.h"
 #include "support/program_dir.h"
@@ -201,17 +202,9 @@ class CountyBatchEnginesTest : public testing::BothEngines {
 };
 
 TEST_P(CountyBatchEnginesTest, RunsTheCountiesIntoTheDatabaseAndNamesTheFailedOne) {
-  CountyBatchRequest request;
-  request.catalogue = home_.File("counties.sqlite");
-  request.year = "2009";
-  request.codes = {"330102", "330105"};
-  request.log_folder = home_.path().string();
-  request.jobs = 2;
-  if (IsServer()) {
-    request.server = database().ConnectionString();
-  } else {
-    request.folder = home_.path().string();
-  }
+  const CountyBatchRequest request =
+      testing::BatchRequest(home_.File("counties.sqlite"), {"330102", "330105"},
+                            home_.path().string(), IsServer() ? database().ConnectionString() : "");
   const CountyBatchResult batch = StatCountyDataBatch(request);
   EXPECT_EQ(batch.result, 1);
   ASSERT_EQ(batch.counties.size(), 2u);
