@@ -36,7 +36,6 @@ const char* const BatchHelp =
     "  --jobs N         run up to N counties at once, 1 to 64 (default: one a processor,\n"
     "                   no more than the available memory holds at 1 GB a county; on a\n"
     "                   server no more than its free connections hold)\n"
-    "  -q, --quiet      no progress output\n"
     "\n"
     "Counties running at once each keep their own log and statistics file; the batch log\n"
     "and the summary list the counties in the order given.\n"

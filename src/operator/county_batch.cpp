@@ -18,6 +18,7 @@
 
 #include "engine/database_helpers.h"
 #include "engine/family_lanes.h"
+#include "engine/run_workspace.h"
 #include "engine/statistics_run.h"
 #include "operator/county_catalogue.h"
 #include "platform/db/connection.h"
@@ -86,14 +87,6 @@ bool MakeCountyFile(const std::string& file, bool& made) {
   if (fs::exists(file, unusable)) return true;
   made = CreateAcessDB(file) > 0;
   return made;
-}
-
-// A file made for a county whose run failed holds nothing: it goes, with
-// the lock the run left beside it.
-void RemoveEmptyFile(const std::string& file) {
-  std::error_code ignored;
-  fs::remove(file, ignored);
-  fs::remove(file + ".lock", ignored);
 }
 
 // The memory a county's run is meant to stay within, at a million parcels.
@@ -203,56 +196,45 @@ void RunPrepared(const CountyBatchRequest& request, const PreparedCounty& county
   run.county_batch = true;
   run.log_path = county.log_path;
   entry.report = RunStatistics(run);
-  if (county.made && !entry.report.Completed()) RemoveEmptyFile(entry.database);
+  // A file made for a county whose run failed holds nothing: it goes.
+  if (county.made && !entry.report.Completed()) RunWorkspace::RemoveMadeFile(entry.database);
 }
 
 // What a county running beside others shows: its messages held until the
 // batch passes them on in the counties' order, its progress kept as its
-// latest text and step for the batch's thread to show.
+// latest text and share of its run for the batch's thread to show.
 class CountyOutput final : public host::Notifier, public host::Progress {
  public:
   void Show(const std::string& text) override { held_.Show(text); }
   bool Ask(const std::string& question) override { return held_.Ask(question); }
-  void Begin(const std::string& text) override { Latest(text, 0, 0); }
-  void SetText(const std::string& text) override { Latest(text, 0, 0); }
-  void Step(const std::string& text, long done, long total) override { Latest(text, done, total); }
+  void Begin(const std::string& text) override { Latest(text, std::nullopt); }
+  void SetText(const std::string& text) override { Latest(text, std::nullopt); }
+  void Step(const std::string& text, double share) override { Latest(text, share); }
   void End() override {}
 
-  // Shows the latest progress on the calling thread's progress, led by
-  // `code`, when it changed since it was shown last.
-  void ShowLatest(const std::string& code) {
-    std::string text;
-    long done = 0, total = 0;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (!changed_) return;
-      changed_ = false;
-      text = code + " " + text_;
-      done = done_;
-      total = total_;
-    }
-    if (total > 0) {
-      host::CurrentProgress().Step(text, done, total);
-    } else {
-      host::CurrentProgress().SetText(text);
-    }
+  // The latest text, led by `code`, in `text` when it changed since it was
+  // taken last (else empty); the share of its run done.
+  double TakeLatest(const std::string& code, std::string& text) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    text = changed_ ? code + " " + text_ : std::string();
+    changed_ = false;
+    return share_;
   }
   // Passes the held messages to the calling thread's notifier.
   void PassOn() const { held_.PassOn(); }
 
  private:
-  void Latest(const std::string& text, long done, long total) {
+  void Latest(const std::string& text, std::optional<double> share) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (text_ != text) text_ = text;
-    done_ = done;
-    total_ = total;
+    if (share) share_ = std::clamp(*share, 0.0, 1.0);
     changed_ = true;
   }
 
   host::HeldOutput held_;
   std::mutex mutex_;
   std::string text_;
-  long done_ = 0, total_ = 0;
+  double share_ = 0;
   bool changed_ = false;
 };
 
@@ -282,6 +264,7 @@ struct BatchLanes {
   std::size_t running = 0;    // threads that take counties
   std::string stopped_at;     // the county at which the batch had to stop
   std::size_t passed_on = 0;  // counties whose lines the batch log has
+  bool cancelled = false;     // by the operator: no county is taken any more
 };
 
 // A county that failed by what escaped its preparation or its run.
@@ -299,6 +282,11 @@ std::optional<std::size_t> TakeCounty(BatchLanes& lanes, PreparedCounty& county)
   if (lanes.next >= lanes.entries.size()) return std::nullopt;
   const std::size_t taken = lanes.next++;
   CountyBatchEntry& entry = lanes.entries[taken];
+  lanes.cancelled = lanes.cancelled || host::JobCancelled();
+  if (lanes.cancelled) {
+    entry.skipped = "not run: the batch was cancelled";
+    return taken;
+  }
   if (!lanes.stopped_at.empty()) {
     entry.skipped = "not run: the batch stopped at county " + lanes.stopped_at;
     return taken;
@@ -314,9 +302,10 @@ std::optional<std::size_t> TakeCounty(BatchLanes& lanes, PreparedCounty& county)
   return taken;
 }
 
-// Takes counties and runs them until none is left, telling `ended` after
-// each. What escapes a county's run fails that county alone.
-void RunCounties(BatchLanes& lanes, const std::function<void()>& ended) {
+// Takes counties and runs them until none is left, telling `ended` the
+// number of each as it ends. What escapes a county's run fails that county
+// alone.
+void RunCounties(BatchLanes& lanes, const std::function<void(std::size_t)>& ended) {
   for (;;) {
     PreparedCounty county;
     const std::optional<std::size_t> taken = TakeCounty(lanes, county);
@@ -336,7 +325,7 @@ void RunCounties(BatchLanes& lanes, const std::function<void()>& ended) {
       const std::lock_guard<std::mutex> lock(lanes.mutex);
       lanes.ended[*taken] = true;
     }
-    ended();
+    ended(*taken);
   }
 }
 
@@ -371,17 +360,29 @@ void PassOnEnded(BatchLanes& lanes, std::FILE* log, const std::string& theme) {
   }
 }
 
-// Shows the latest progress of the counties that run now, in their order.
+// Shows how far the batch is: the counties that ended and the shares of
+// those that run now, with the latest text of each that changed, in their
+// order.
 void ShowRunning(BatchLanes& lanes) {
   std::vector<bool> running;
+  double done = 0;
   {
     const std::lock_guard<std::mutex> lock(lanes.mutex);
     running.assign(lanes.ended.size(), false);
-    for (std::size_t i = 0; i < lanes.next; ++i) running[i] = !lanes.ended[i];
+    for (std::size_t i = 0; i < lanes.next; ++i) {
+      running[i] = !lanes.ended[i];
+      if (lanes.ended[i]) ++done;
+    }
   }
+  std::vector<std::string> texts;
   for (std::size_t i = 0; i < running.size(); ++i) {
-    if (running[i]) lanes.outputs[i]->ShowLatest(lanes.entries[i].code);
+    if (!running[i]) continue;
+    std::string text;
+    done += lanes.outputs[i]->TakeLatest(lanes.entries[i].code, text);
+    if (!text.empty()) texts.push_back(text);
   }
+  const double share = running.empty() ? 1 : done / static_cast<double>(running.size());
+  for (const std::string& text : texts) host::CurrentProgress().Step(text, share);
 }
 
 // Starts up to `jobs` threads that take counties (fewer when the process
@@ -395,7 +396,7 @@ std::vector<std::thread> StartLanes(BatchLanes& lanes, std::size_t jobs) {
     }
     try {
       threads.emplace_back([&lanes] {
-        RunCounties(lanes, [&lanes] { lanes.changed.notify_all(); });
+        RunCounties(lanes, [&lanes](std::size_t) { lanes.changed.notify_all(); });
         {
           const std::lock_guard<std::mutex> lock(lanes.mutex);
           --lanes.running;
@@ -414,16 +415,25 @@ std::vector<std::thread> StartLanes(BatchLanes& lanes, std::size_t jobs) {
 // Runs the counties on up to `jobs` threads, the reads and fills of each
 // run sharing the processors among them, while this thread shows their
 // progress and passes on what ended; on this thread alone, one after
-// another, when one runs at a time or no thread can be started.
+// another, when one runs at a time or no thread can be started. Each
+// county is a stage of the batch's progress.
 void RunAll(BatchLanes& lanes, std::size_t jobs, std::FILE* log, const std::string& theme) {
+  std::vector<host::JobStages::Stage> counties;
+  for (const CountyBatchEntry& entry : lanes.entries) counties.push_back({entry.code, 1});
+  host::JobStages stages("正在汇总...", counties);
   const auto pass_on = [&] { PassOnEnded(lanes, log, theme); };
+  const auto in_turn = [&] {
+    RunCounties(lanes, [&](std::size_t county) {
+      pass_on();
+      stages.Done(lanes.entries[county].code);
+    });
+  };
   if (jobs < 2) {
-    RunCounties(lanes, pass_on);
+    in_turn();
     return;
   }
   lanes.beside = true;
   const std::size_t workers = db::SetWorkers(std::max<std::size_t>(1, db::Workers() / jobs));
-  host::LindoDlgProgress("正在汇总...");
   std::vector<std::thread> threads = StartLanes(lanes, jobs);
   {
     std::unique_lock<std::mutex> lock(lanes.mutex);
@@ -436,11 +446,10 @@ void RunAll(BatchLanes& lanes, std::size_t jobs, std::FILE* log, const std::stri
     }
   }
   for (std::thread& thread : threads) thread.join();
-  host::LindoDlgEndProgress();
   db::SetWorkers(workers);
   if (threads.empty()) {
     lanes.beside = false;
-    RunCounties(lanes, pass_on);
+    in_turn();
   }
   pass_on();
 }
@@ -539,7 +548,15 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
   BatchLanes lanes(effective, catalogue, result.counties);
   RunAll(lanes, CountiesAtOnce(effective, result.counties.size()), log.get(), theme);
   if (!lanes.stopped_at.empty()) result.result = 0;
+  const bool cancelled = lanes.cancelled || host::JobCancelled();
   Summarise(result);
+  if (cancelled) {
+    LogLine(log.get(), "作业已取消");
+    result.result = 0;
+    result.report.outcome = RunOutcome::kFailed;
+    result.report.messages.push_back("作业已取消");
+    result.report.failures = std::max(result.report.failures, 1L);
+  }
   result.report.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;

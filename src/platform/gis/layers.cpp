@@ -1543,24 +1543,24 @@ struct RegionFinder::Regions {
   }
 };
 
-RegionFinder::RegionFinder(LayerHandle layer) : regions_(std::make_unique<Regions>()) {
-  OpenLayerState& state = StateOf(layer);
-  if (state.kind != EntityKind::kRegion) return;
-  state.Numbering();  // read before the walk
-  state.StopSequential();
-  state.layer->ResetReading();
+RegionFinder::RegionFinder(LayerHandle layer, const std::function<void(const Record&)>& each)
+    : regions_(std::make_unique<Regions>()) {
+  if (StateOf(layer).kind != EntityKind::kRegion) return;
   std::vector<OGREnvelope> envelopes;
   OGREnvelope extent;
-  while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
-    std::unique_ptr<OGRGeometry> geometry(feature->StealGeometry());
+  const long count = RecordCount(layer, EntityKind::kRegion);
+  Record record;
+  for (long number = 1; number < count; ++number) {
+    if (!ReadRecord(layer, EntityKind::kRegion, number, record)) continue;
+    if (each) each(record);
+    std::unique_ptr<OGRGeometry> geometry(LayerAccess::FeatureOf(record)->StealGeometry());
     if (!geometry || geometry->IsEmpty()) continue;
     envelopes.emplace_back();
     geometry->getEnvelope(&envelopes.back());
     extent.Merge(envelopes.back());
-    regions_->numbers.push_back(state.NumberOf(feature->GetFID()));
+    regions_->numbers.push_back(number);
     regions_->geometries.push_back(std::move(geometry));
   }
-  state.layer->ResetReading();
   if (envelopes.empty()) return;
   const CPLRectObj bounds{extent.MinX, extent.MinY, extent.MaxX, extent.MaxY};
   regions_->tree = CPLQuadTreeCreate(&bounds, nullptr);
