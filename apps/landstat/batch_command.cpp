@@ -33,6 +33,12 @@ const char* const BatchHelp =
     "  --log-folder DIR the folder of the batch log YEAR + StatLog.txt and, on a server,\n"
     "                   of the counties' logs (default: --folder, on a server the current\n"
     "                   folder); a county's log in --folder lies beside its file\n"
+    "  --jobs N         run up to N counties at once, 1 to 64 (default: one a processor,\n"
+    "                   no more than the available memory holds at 1 GB a county; on a\n"
+    "                   server no more than its free connections hold)\n"
+    "\n"
+    "Counties running at once each keep their own log and statistics file; the batch log\n"
+    "and the summary list the counties in the order given.\n"
     "\n"
     "A log that cannot be opened (a symbolic link, say) is an error: the batch log stops\n"
     "the batch before any county runs, a county's log keeps its county from running.\n"
@@ -43,7 +49,7 @@ const char* const BatchHelp =
 
 const OptionSpecs BatchOptions = {{"regions", false},    {"year", false},      {"folder", false},
                                   {"server", false},     {"catalogue", false}, {"home", false},
-                                  {"log-folder", false}, {"quiet", true}};
+                                  {"log-folder", false}, {"jobs", false},      {"quiet", true}};
 
 namespace {
 
@@ -54,6 +60,16 @@ std::vector<std::string> SplitCodes(const std::string& text) {
     if (!code.empty()) codes.push_back(code);
   }
   return codes;
+}
+
+// The --jobs number, 1 to 64; 0 when it is none of them.
+std::size_t JobsOf(const std::string& text) {
+  if (text.empty() || text.size() > 2 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  const std::size_t jobs = std::stoul(text);
+  return jobs <= 64 ? jobs : 0;
 }
 
 }  // namespace
@@ -69,6 +85,13 @@ int Batch(const Options& options) {
   if (request.codes.empty()) {
     std::cerr << "landstat batch: --regions names no district\n";
     return 2;
+  }
+  if (options.Has("jobs")) {
+    request.jobs = JobsOf(options.Get("jobs"));
+    if (request.jobs == 0) {
+      std::cerr << "landstat batch: --jobs must be a number from 1 to 64\n";
+      return 2;
+    }
   }
   for (const std::string& folder :
        {options.Get("folder"), options.Get("home"), options.Get("log-folder")}) {

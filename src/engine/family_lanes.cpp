@@ -404,4 +404,8 @@ bool BuildFamilies(CStatContext& run, RunSchema* schema,
   return true;
 }
 
+std::size_t ServerConnectionsOfRun() {
+  return 2 + std::max<std::size_t>(1, kHelperConnections);
+}
+
 }  // namespace landstat

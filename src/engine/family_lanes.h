@@ -39,4 +39,9 @@ struct TableFamily;
 bool BuildFamilies(CStatContext& run, RunSchema* schema,
                    const std::vector<const TableFamily*>& families, const StageObserver& observer);
 
+// The most connections a run holds on a server at once: its own, the one
+// that holds its job lock, and those that build beside its own (the base
+// table's second connection, then the families' helpers).
+std::size_t ServerConnectionsOfRun();
+
 }  // namespace landstat

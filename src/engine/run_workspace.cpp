@@ -174,6 +174,13 @@ void RunWorkspace::Unlock() {
   server_lock_.reset();
 }
 
+// A job of another year or county that holds its lock on the server now:
+// one running beside this one, not one that did not finish.
+bool RunWorkspace::RunsBeside(db::Connection& database, const RunRecordRow& job) const {
+  return server_ && (job.year != year_ || job.county != county_) &&
+         !RunningJob(database, job.year, job.county).empty();
+}
+
 // Checked before anything is made beside the file.
 bool RunWorkspace::IsStatisticsFile(std::string& error) const {
   try {
@@ -276,7 +283,8 @@ bool RunWorkspace::Open(const Checks& checks, std::string& error,
             error)) {
       return false;
     }
-    if (auto last = LastRunRecord(database); last && !last->Finished()) {
+    if (auto last = LastRunRecord(database);
+        last && !last->Finished() && !RunsBeside(database, *last)) {
       notices.push_back("the last job on this database did not finish: " + Describe(*last) +
                         "; its tables may be incomplete");
     }

@@ -147,6 +147,7 @@ class RunWorkspace {
   };
 
   bool IsStatisticsFile(std::string& error) const;
+  bool RunsBeside(db::Connection& database, const RunRecordRow& job) const;
   bool TakeLock(std::string& error);
   bool TakeServerLock(const db::Connection& database, const std::string& key,
                       const std::string& refusal, std::string& error);

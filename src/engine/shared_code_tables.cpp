@@ -83,6 +83,12 @@ void RefreshCountyRows(db::Connection& conn, const SharedCodeTable& table,
                        const std::string& county,
                        const std::vector<std::vector<std::string>>& rows) {
   CreateSharedTable(conn, table.name, table.create);
+  // Jobs of other counties may refresh their rows at the same time: one
+  // after the other, each to the end of its transaction, so that a row they
+  // share is added by the first alone.
+  if (const char* lock = db::SqlDialect::For(conn.Kind()).TakeCreateLock(); *lock != '\0') {
+    conn.Execute(lock, {db::Value(table.name)});
+  }
   conn.Execute(std::string("delete from ") + table.name + " where " + CodeColumn(table, "") +
                " like " + db::QuoteText(county + "%"));
   std::set<std::string> there = KeysThere(conn, table);

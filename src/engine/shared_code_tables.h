@@ -43,8 +43,9 @@ void CreateSharedTable(db::Connection& conn, const std::string& name, const std:
 // Refreshes a county's rows of a shared table with `rows` (texts, one per
 // column): makes the table when missing, deletes the county's rows and adds
 // `rows`; a row that is not the county's is added only when no row of its
-// key is there. Raises DbError; the caller's transaction
-// undoes the refresh then.
+// key is there. On a server, jobs that refresh the table at the same time
+// take turns, each holding the table's lock to the end of its transaction.
+// Raises DbError; the caller's transaction undoes the refresh then.
 void RefreshCountyRows(db::Connection& conn, const SharedCodeTable& table,
                        const std::string& county,
                        const std::vector<std::vector<std::string>>& rows);

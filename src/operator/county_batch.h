@@ -3,6 +3,7 @@
 // The county batch: the statistics of many counties of one year, each
 // county's survey found through the county catalogue.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct CountyBatchRequest {
   // counties' logs YEARCOUNTYStatLog.txt (default: `folder`, on a server
   // the current folder). A county's log in a folder lies beside its file.
   std::string log_folder;
+  // How many counties run at once, at most (0: as the processors and the
+  // memory allow, see CountiesAtOnce).
+  std::size_t jobs = 0;
 };
 
 // What became of one ticked code.
@@ -46,7 +50,16 @@ struct CountyBatchResult {
   RunReport report;
 };
 
-// Runs the ticked counties in order. Every log is opened through
+// How many of `counties` counties a batch runs at once: `request.jobs`, or
+// as many as the processors, and no more than the memory available holds
+// at a gigabyte a county; on a server no more than its free connections
+// hold, each county's run holding ServerConnectionsOfRun(); at least one,
+// at most `counties`.
+std::size_t CountiesAtOnce(const CountyBatchRequest& request, std::size_t counties);
+
+// Runs the ticked counties, up to CountiesAtOnce of them side by side, each
+// on a thread of its own with its own log and statistics file (on a server
+// its own tables), started in order. Every log is opened through
 // host::OpenLogFile: a batch log that cannot be opened runs no county, a
 // county whose log cannot be opened is not run and counts as failed. A
 // code ending in "00" (a province or city) is skipped; a code that is not
@@ -55,11 +68,13 @@ struct CountyBatchResult {
 // the district layer, or whose statistics file or log would be one of its
 // inputs (the catalogue, its project, code file or layer sources), is
 // passed over and named in the batch log, as are the counties after one
-// whose statistics file could not be made (where the batch stops). Each
-// county runs as a
-// county-batch statistics run (statistics_run.h), its tables replaced only
-// when it completes; its project, layers and code table are released
-// before the next.
+// whose statistics file could not be made (where the batch stops: no county
+// after it starts). Each county runs as a county-batch statistics run
+// (statistics_run.h), its tables replaced only when it completes; its
+// project, layers and code table are released when it ends. The batch log
+// gets the counties' lines in their order, and what a county's run would
+// have shown is shown in that order too; the progress of counties running
+// side by side is shown on the calling thread, each text led by its county.
 CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request);
 
 // The operator's message of a batch result: "没有找到数据!" (-1), "汇总失败!"

@@ -135,6 +135,7 @@ TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
        1,
        "none.xml"},
       {{"ncqs", "--project", "p.xml", "--lot-layr", "宗地"}, 2, "unknown option --lot-layr"},
+      {{"batch", "--regions", "330102", "--folder", ".", "--jobs", "0"}, 2, "--jobs"},
   };
   for (const auto& c : kCases) {
     const Outcome outcome = RunCli(c.arguments);

@@ -29,12 +29,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include "county_writer.h"
 #include "engine/rounding.h"
 #include "engine/statistics_run.h"
 #include "landuse/generated_county_run.h"
 #include "lots/ncqs_run.h"
 #include "lots/town_lot_run.h"
 #include "mongolia/mongolia_run.h"
+#include "operator/batch_request.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
@@ -546,6 +548,72 @@ TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
 }
 
 LANDSTAT_BOTH_ENGINES(ConversionChecksumsTest);
+
+// A county batch of two smaller generated counties of one city, run side by
+// side: every table each county's run leaves (on a server, the tables named
+// with the other county left out), checksummed as a run's are, under the
+// engine's name and "-batch", each by its county and base name; and the
+// same tables as each county leaves run alone.
+class BatchChecksumsTest : public testing::BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    for (const char* code : kCounties) {
+      counties_.push_back(std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, 3000, code));
+      county::AddCountyToCatalogue(counties_.back()->plan, counties_.back()->files, Catalogue());
+    }
+  }
+  std::string Catalogue() const { return home_.File("counties.sqlite"); }
+
+  // The tables of the batch's counties, each under its county's code.
+  TableSums SumCounties(const CountyBatchResult& batch) {
+    TableSums sums;
+    for (const CountyBatchEntry& entry : batch.counties) {
+      db::Connection conn(entry.database);
+      for (const std::string& table : Tables(conn)) {
+        const bool other = std::any_of(std::begin(kCounties), std::end(kCounties), [&](auto code) {
+          return code != entry.code && table.find(code) != std::string::npos;
+        });
+        const std::string base = BaseName(table, "2009", entry.code);
+        if (other ||
+            std::find(std::begin(kLeftOut), std::end(kLeftOut), base) != std::end(kLeftOut)) {
+          continue;
+        }
+        sums[entry.code + ":" + base] = SumTable(conn, table);
+      }
+    }
+    return sums;
+  }
+
+  static constexpr const char* kCounties[] = {"330102", "330103"};
+  testing::ScopedProgramDir home_;
+  std::vector<std::unique_ptr<testing::GeneratedCountyRun>> counties_;
+};
+
+TEST_P(BatchChecksumsTest, EveryTableOfACountyBatchIsAsBefore) {
+  CountyBatchRequest request =
+      testing::BatchRequest(Catalogue(), {std::begin(kCounties), std::end(kCounties)},
+                            home_.path().string(), IsServer() ? database().ConnectionString() : "");
+  const CountyBatchResult batch = StatCountyDataBatch(request);
+  ASSERT_EQ(batch.report.outcome, RunOutcome::kCompleted)
+      << ::testing::PrintToString(batch.report.messages);
+  const TableSums sums = SumCounties(batch);
+  EXPECT_GT(sums.size(), 30u);
+  for (const char* code : kCounties) {
+    request.codes = {code};
+    const TableSums alone = SumCounties(StatCountyDataBatch(request));
+    TableSums beside;
+    for (const auto& [table, sum] : sums) {
+      if (table.rfind(code, 0) == 0) beside[table] = sum;
+    }
+    EXPECT_EQ(Differences(beside, alone), "") << code << " alone";
+  }
+  if (CompareOrWrite(testing::EngineName({GetParam(), 0}) + "-batch", sums)) {
+    GTEST_SKIP() << "wrote the checksums of " << sums.size() << " tables to " << kChecksumFile;
+  }
+}
+
+LANDSTAT_BOTH_ENGINES(BatchChecksumsTest);
 
 }  // namespace
 }  // namespace landstat

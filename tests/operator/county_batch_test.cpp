@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "county_writer.h"
 #include "engine/survey_fixture.h"
 #include "engine/table_names.h"
+#include "operator/batch_request.h"
 #include "operator/county_catalogue.h"
 #include "platform/db/connection.h"
 #include "support/program_dir.h"
@@ -106,11 +108,14 @@ TEST_F(CountyBatchTest, ResultAndMessageByWhatRan) {
   }
 }
 
+// Counties run side by side: the batch log and the summary name them in the
+// order given, each county keeps its own log.
 TEST_F(CountyBatchTest, TheCommandNamesTheFailedCountyAndExitsThree) {
   const testing::Outcome ran = testing::RunProgram(
-      LANDSTAT_CLI, {"batch", "--regions", "330100,330102,330105,330103,330199", "--year", "2009",
-                     "--folder", out_.path().string(), "--catalogue", Catalogue(), "--home",
-                     home_->path().string(), "--log-folder", out_.path().string(), "--quiet"});
+      LANDSTAT_CLI,
+      {"batch", "--regions", "330100,330102,330105,330103,330199", "--year", "2009", "--folder",
+       out_.path().string(), "--catalogue", Catalogue(), "--home", home_->path().string(),
+       "--log-folder", out_.path().string(), "--jobs", "3", "--quiet"});
   EXPECT_EQ(ran.exit_code, 3) << ran.out << ran.err;
   EXPECT_NE(ran.out.find("county 330105 failed"), std::string::npos) << ran.out;
   EXPECT_NE(ran.out.find("county 330199 passed over"), std::string::npos) << ran.out;
@@ -118,6 +123,19 @@ TEST_F(CountyBatchTest, TheCommandNamesTheFailedCountyAndExitsThree) {
   EXPECT_NE(log.find("D330199DC2009G 未汇总: no survey in the county catalogue"), std::string::npos)
       << log;
   EXPECT_EQ(log.find("D330100"), std::string::npos) << log;
+  std::vector<std::size_t> lines, summary;
+  for (const std::string code : {"330102", "330105", "330103", "330199"}) {
+    lines.push_back(log.find("D" + code));
+    summary.push_back(ran.out.find("  " + code + "  "));
+    if (code == "330199") continue;
+    // A failure's line begins with its number: only the failed county's log has one.
+    const std::string own = "\n" + ReadFileBytes(out_.path() / ("2009" + code + "StatLog.txt"));
+    EXPECT_EQ(own.find("\n1 ") != std::string::npos, code == "330105") << code << own;
+  }
+  EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()) && lines.back() != std::string::npos)
+      << log;
+  EXPECT_TRUE(std::is_sorted(summary.begin(), summary.end()) && summary.back() != std::string::npos)
+      << ran.out;
   for (const char* file : {"2009330102.sqlite", "2009330103.sqlite"}) {
     EXPECT_TRUE(std::filesystem::exists(out_.path() / file)) << file;
   }
@@ -184,16 +202,9 @@ class CountyBatchEnginesTest : public testing::BothEngines {
 };
 
 TEST_P(CountyBatchEnginesTest, RunsTheCountiesIntoTheDatabaseAndNamesTheFailedOne) {
-  CountyBatchRequest request;
-  request.catalogue = home_.File("counties.sqlite");
-  request.year = "2009";
-  request.codes = {"330102", "330105"};
-  request.log_folder = home_.path().string();
-  if (IsServer()) {
-    request.server = database().ConnectionString();
-  } else {
-    request.folder = home_.path().string();
-  }
+  const CountyBatchRequest request =
+      testing::BatchRequest(home_.File("counties.sqlite"), {"330102", "330105"},
+                            home_.path().string(), IsServer() ? database().ConnectionString() : "");
   const CountyBatchResult batch = StatCountyDataBatch(request);
   EXPECT_EQ(batch.result, 1);
   ASSERT_EQ(batch.counties.size(), 2u);

@@ -79,8 +79,8 @@ std::size_t Workers() {
   return chosen > 0 ? chosen : set;
 }
 
-void SetWorkers(std::size_t workers) {
-  workers_chosen = workers;
+std::size_t SetWorkers(std::size_t workers) {
+  return workers_chosen.exchange(workers);
 }
 
 void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads) {

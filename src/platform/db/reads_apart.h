@@ -14,8 +14,8 @@ namespace landstat::db {
 // figures on any machine.
 std::size_t Workers();
 // Sets the number Workers() gives from now on; 0 goes back to the setting
-// above.
-void SetWorkers(std::size_t workers);
+// above. Returns the number set before (0: none was).
+std::size_t SetWorkers(std::size_t workers);
 
 // Runs reads of whole tables at the same time, up to Workers() at once, each
 // on a connection of its own to the same embedded database, so that each

@@ -81,8 +81,8 @@ class SqlDialect {
   const char* ReleaseJobLocks() const;
   // The lock a job takes, to the end of its transaction, before it makes a
   // table that jobs of other years and counties may make at the same time,
-  // with the table's name bound to its '?'. Empty on SQLite, where one job
-  // at a time writes a file.
+  // or refreshes its rows of one they share, with the table's name bound to
+  // its '?'. Empty on SQLite, where one job at a time writes a file.
   const char* TakeCreateLock() const;
 
  private:

@@ -6,12 +6,15 @@
 #include <ogrsf_frmts.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
 
@@ -411,6 +414,11 @@ struct OpenLayerState {
   }
 };
 
+// The open layers by handle. Several threads open, walk and close layers at
+// once (the counties of a batch, each on a thread of its own): a layer is
+// used by the thread that opened it, or one it was handed to, and a handle
+// is looked up without a lock, in a table of slots that never moves, while
+// the openings and closings that change it take turns.
 class LayerTable {
  public:
   static LayerTable& Instance() {
@@ -421,39 +429,47 @@ class LayerTable {
   // Handles are not given out again until all others have been: a handle
   // kept after its layer was closed then names no layer rather than another.
   LayerHandle Add(std::unique_ptr<OpenLayerState> state) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     state->serial = ++serials_;
     state->label = std::make_shared<const std::string>(state->Describe());
-    if (layers_.size() < 32767) {
+    if (layers_.size() < kSlots) {
       layers_.push_back(std::move(state));
-      return static_cast<LayerHandle>(layers_.size());
+      return Publish(layers_.size() - 1);
     }
     for (std::size_t tried = 0; tried < layers_.size(); ++tried) {
       reuse_ = (reuse_ + 1) % layers_.size();
       if (!layers_[reuse_]) {
         layers_[reuse_] = std::move(state);
-        return static_cast<LayerHandle>(reuse_ + 1);
+        return Publish(reuse_);
       }
     }
     throw GisError("too many layers are open at once");
   }
 
-  OpenLayerState* Find(LayerHandle handle) {
-    if (handle <= 0 || static_cast<std::size_t>(handle) > layers_.size()) return nullptr;
-    return layers_[handle - 1].get();
+  OpenLayerState* Find(LayerHandle handle) const {
+    if (handle <= 0 || static_cast<std::size_t>(handle) > kSlots) return nullptr;
+    return slots_[handle - 1].load(std::memory_order_acquire);
   }
 
-  OpenLayerState& Get(LayerHandle handle) {
+  OpenLayerState& Get(LayerHandle handle) const {
     OpenLayerState* state = Find(handle);
     if (!state) throw GisError("no open layer has the handle " + std::to_string(handle));
     return *state;
   }
 
   void Remove(LayerHandle handle) {
-    if (Find(handle)) layers_[handle - 1].reset();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!Find(handle)) return;
+    slots_[handle - 1].store(nullptr, std::memory_order_release);
+    layers_[handle - 1].reset();
   }
 
   void Clear() {
-    for (auto& layer : layers_) layer.reset();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < layers_.size(); ++i) {
+      slots_[i].store(nullptr, std::memory_order_release);
+      layers_[i].reset();
+    }
   }
 
   // The data source already open for writing the layers of `source`, for
@@ -464,6 +480,7 @@ class LayerTable {
   // walks at once; that opening gets a connection of its own).
   std::shared_ptr<GDALDataset> WritableDataset(const std::string& source,
                                                const std::string& layer_name) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
     std::shared_ptr<GDALDataset> found;
     for (const auto& state : layers_) {
       if (!state || !state->writable || state->memory_table || state->source != source) continue;
@@ -476,6 +493,7 @@ class LayerTable {
   // Ends every walk of the layers of `dataset`: a change of structure waits
   // for no statement of its own connection.
   void StopReadingOn(const GDALDataset* dataset) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     for (auto& state : layers_) {
       if (!state || state->dataset.get() != dataset) continue;
       state->StopSequential();
@@ -484,7 +502,19 @@ class LayerTable {
   }
 
  private:
+  // As many as a handle can number.
+  static constexpr std::size_t kSlots = std::numeric_limits<LayerHandle>::max();
+
+  // Makes the layer in `slot` found by its handle.
+  LayerHandle Publish(std::size_t slot) {
+    slots_[slot].store(layers_[slot].get(), std::memory_order_release);
+    return static_cast<LayerHandle>(slot + 1);
+  }
+
+  mutable std::mutex mutex_;  // held while the table changes
   std::vector<std::unique_ptr<OpenLayerState>> layers_;
+  // What Find reads: the layers' states by handle, without a lock.
+  std::array<std::atomic<OpenLayerState*>, kSlots> slots_{};
   std::size_t reuse_ = 0;
   long serials_ = 0;
 };

@@ -37,21 +37,27 @@ class HeldOutput final : public Notifier, public Progress {
   std::vector<Event> events_;
 };
 
-// Makes `output` the calling thread's notifier and progress for a scope.
-class ScopedHeldOutput {
+// Makes `notifier` and `progress` the calling thread's for a scope.
+class ScopedThreadOutput {
  public:
-  explicit ScopedHeldOutput(HeldOutput& output)
-      : notifier_(SetThreadNotifier(&output)), progress_(SetThreadProgress(&output)) {}
-  ~ScopedHeldOutput() {
+  ScopedThreadOutput(Notifier& notifier, Progress& progress)
+      : notifier_(SetThreadNotifier(&notifier)), progress_(SetThreadProgress(&progress)) {}
+  ~ScopedThreadOutput() {
     SetThreadNotifier(notifier_);
     SetThreadProgress(progress_);
   }
-  ScopedHeldOutput(const ScopedHeldOutput&) = delete;
-  ScopedHeldOutput& operator=(const ScopedHeldOutput&) = delete;
+  ScopedThreadOutput(const ScopedThreadOutput&) = delete;
+  ScopedThreadOutput& operator=(const ScopedThreadOutput&) = delete;
 
  private:
   Notifier* notifier_;
   Progress* progress_;
+};
+
+// Makes `output` the calling thread's notifier and progress for a scope.
+class ScopedHeldOutput : public ScopedThreadOutput {
+ public:
+  explicit ScopedHeldOutput(HeldOutput& output) : ScopedThreadOutput(output, output) {}
 };
 
 }  // namespace landstat::host
