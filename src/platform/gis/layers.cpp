@@ -1502,46 +1502,95 @@ bool Covers(const OGRGeometry& region, const OGRPoint& point) {
   }
 }
 
-}  // namespace
-
-struct RegionFinder::Regions {
+// The geometries of a layer's records read once, with their boxes in a
+// quadtree: the records a search may meet are those whose box meets its own.
+// Records without a geometry, or with an empty one, are left out.
+struct HeldGeometries {
   std::vector<long> numbers;
   std::vector<std::unique_ptr<OGRGeometry>> geometries;
+  std::vector<OGREnvelope> envelopes;
   CPLQuadTree* tree = nullptr;
-  ~Regions() {
+
+  explicit HeldGeometries(OpenLayerState& state) {
+    state.Numbering();  // read before the walk
+    state.StopSequential();
+    state.layer->ResetReading();
+    OGREnvelope extent;
+    while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
+      std::unique_ptr<OGRGeometry> geometry(feature->StealGeometry());
+      if (!geometry || geometry->IsEmpty()) continue;
+      envelopes.emplace_back();
+      geometry->getEnvelope(&envelopes.back());
+      extent.Merge(envelopes.back());
+      numbers.push_back(state.NumberOf(feature->GetFID()));
+      geometries.push_back(std::move(geometry));
+    }
+    state.layer->ResetReading();
+    if (envelopes.empty()) return;
+    const CPLRectObj bounds{extent.MinX, extent.MinY, extent.MaxX, extent.MaxY};
+    tree = CPLQuadTreeCreate(&bounds, nullptr);
+    CPLQuadTreeSetMaxDepth(tree, CPLQuadTreeGetAdvisedMaxDepth(static_cast<int>(envelopes.size())));
+    for (std::size_t i = 0; i < envelopes.size(); ++i) {
+      const OGREnvelope& e = envelopes[i];
+      const CPLRectObj box{e.MinX, e.MinY, e.MaxX, e.MaxY};
+      // The record's place, from 1 (a null pointer is no feature).
+      CPLQuadTreeInsertWithBounds(tree, reinterpret_cast<void*>(i + 1), &box);
+    }
+  }
+  ~HeldGeometries() {
     if (tree) CPLQuadTreeDestroy(tree);
+  }
+  HeldGeometries(const HeldGeometries&) = delete;
+  HeldGeometries& operator=(const HeldGeometries&) = delete;
+
+  // The places of the records whose box meets the rectangle's, in no order.
+  std::vector<std::size_t> Candidates(const Rect& rect) const {
+    std::vector<std::size_t> places;
+    if (!tree) return places;
+    const CPLRectObj box{rect.min_x, rect.min_y, rect.max_x, rect.max_y};
+    int count = 0;
+    void** found = CPLQuadTreeSearch(tree, &box, &count);
+    for (int i = 0; i < count; ++i) places.push_back(reinterpret_cast<std::size_t>(found[i]) - 1);
+    CPLFree(found);
+    return places;
   }
 };
 
-RegionFinder::RegionFinder(LayerHandle layer) : regions_(std::make_unique<Regions>()) {
+// The one line of a geometry whose vertices may show it meets a rectangle
+// without a geometric test, as a layer's rectangle filter looks at them: a
+// line, a polygon without holes, or a collection of one of them. Null for
+// any other.
+const OGRLineString* OnlyLine(const OGRGeometry& geometry) {
+  switch (wkbFlatten(geometry.getGeometryType())) {
+    case wkbLineString:
+      return geometry.toLineString();
+    case wkbMultiLineString: {
+      const OGRMultiLineString& lines = *geometry.toMultiLineString();
+      return lines.getNumGeometries() == 1 ? lines.getGeometryRef(0) : nullptr;
+    }
+    case wkbPolygon: {
+      const OGRPolygon& polygon = *geometry.toPolygon();
+      return polygon.getNumInteriorRings() == 0 ? polygon.getExteriorRing() : nullptr;
+    }
+    case wkbMultiPolygon: {
+      const OGRMultiPolygon& polygons = *geometry.toMultiPolygon();
+      if (polygons.getNumGeometries() != 1) return nullptr;
+      return OnlyLine(*polygons.getGeometryRef(0));
+    }
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+struct RegionFinder::Regions : HeldGeometries {
+  using HeldGeometries::HeldGeometries;
+};
+
+RegionFinder::RegionFinder(LayerHandle layer) {
   OpenLayerState& state = StateOf(layer);
-  if (state.kind != EntityKind::kRegion) return;
-  state.Numbering();  // read before the walk
-  state.StopSequential();
-  state.layer->ResetReading();
-  std::vector<OGREnvelope> envelopes;
-  OGREnvelope extent;
-  while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
-    std::unique_ptr<OGRGeometry> geometry(feature->StealGeometry());
-    if (!geometry || geometry->IsEmpty()) continue;
-    envelopes.emplace_back();
-    geometry->getEnvelope(&envelopes.back());
-    extent.Merge(envelopes.back());
-    regions_->numbers.push_back(state.NumberOf(feature->GetFID()));
-    regions_->geometries.push_back(std::move(geometry));
-  }
-  state.layer->ResetReading();
-  if (envelopes.empty()) return;
-  const CPLRectObj bounds{extent.MinX, extent.MinY, extent.MaxX, extent.MaxY};
-  regions_->tree = CPLQuadTreeCreate(&bounds, nullptr);
-  CPLQuadTreeSetMaxDepth(regions_->tree,
-                         CPLQuadTreeGetAdvisedMaxDepth(static_cast<int>(envelopes.size())));
-  for (std::size_t i = 0; i < envelopes.size(); ++i) {
-    const OGREnvelope& e = envelopes[i];
-    const CPLRectObj box{e.MinX, e.MinY, e.MaxX, e.MaxY};
-    // The region's place, from 1 (a null pointer is no feature).
-    CPLQuadTreeInsertWithBounds(regions_->tree, reinterpret_cast<void*>(i + 1), &box);
-  }
+  if (state.kind == EntityKind::kRegion) regions_ = std::make_unique<Regions>(state);
 }
 
 RegionFinder::~RegionFinder() = default;
@@ -1553,18 +1602,63 @@ long RegionFinder::RegionContaining(Point point) const {
 
 std::vector<long> RegionFinder::RegionsContaining(Point point) const {
   std::vector<long> regions;
-  if (!regions_->tree) return regions;
-  const CPLRectObj probe_box{point.x, point.y, point.x, point.y};
-  int count = 0;
-  void** found = CPLQuadTreeSearch(regions_->tree, &probe_box, &count);
+  if (!regions_) return regions;
   const OGRPoint probe(point.x, point.y);
-  for (int i = 0; i < count; ++i) {
-    const std::size_t place = reinterpret_cast<std::size_t>(found[i]) - 1;
+  for (const std::size_t place : regions_->Candidates({point.x, point.y, point.x, point.y})) {
     if (Covers(*regions_->geometries[place], probe)) regions.push_back(regions_->numbers[place]);
   }
-  CPLFree(found);
   std::sort(regions.begin(), regions.end());
   return regions;
+}
+
+struct RecordFinder::Records : HeldGeometries {
+  using HeldGeometries::HeldGeometries;
+};
+
+RecordFinder::RecordFinder(LayerHandle layer)
+    : records_(std::make_unique<Records>(StateOf(layer))) {}
+
+RecordFinder::~RecordFinder() = default;
+
+// As a layer's rectangle filter decides: the boxes must meet; a box inside
+// the rectangle, or a vertex of the only line inside it, meets it; else the
+// geometric test of the rectangle, prepared once per search.
+std::vector<long> RecordFinder::RecordsInRect(const Rect& rect) const {
+  std::vector<long> numbers;
+  OGRLinearRing ring;
+  ring.addPoint(rect.min_x, rect.min_y);
+  ring.addPoint(rect.min_x, rect.max_y);
+  ring.addPoint(rect.max_x, rect.max_y);
+  ring.addPoint(rect.max_x, rect.min_y);
+  ring.addPoint(rect.min_x, rect.min_y);
+  OGRPolygon area;
+  area.addRing(&ring);
+  OGRPreparedGeometryUniquePtr prepared;
+  const auto inside = [&](double x, double y) {
+    return x >= rect.min_x && y >= rect.min_y && x <= rect.max_x && y <= rect.max_y;
+  };
+  for (const std::size_t place : records_->Candidates(rect)) {
+    const OGREnvelope& e = records_->envelopes[place];
+    if (e.MaxX < rect.min_x || e.MaxY < rect.min_y || rect.max_x < e.MinX || rect.max_y < e.MinY) {
+      continue;
+    }
+    const OGRGeometry& geometry = *records_->geometries[place];
+    bool meets = inside(e.MinX, e.MinY) && inside(e.MaxX, e.MaxY);
+    if (const OGRLineString* line = meets ? nullptr : OnlyLine(geometry)) {
+      for (int i = 0; i < line->getNumPoints() && !meets; ++i) {
+        meets = inside(line->getX(i), line->getY(i));
+      }
+    }
+    if (!meets) {
+      if (!prepared) prepared.reset(OGRCreatePreparedGeometry(OGRGeometry::ToHandle(&area)));
+      OGRGeometryH handle = OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry));
+      meets = prepared ? OGRPreparedGeometryIntersects(prepared.get(), handle) != 0
+                       : area.Intersects(&geometry);
+    }
+    if (meets) numbers.push_back(records_->numbers[place]);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
 }
 
 }  // namespace landstat::gis

@@ -312,4 +312,23 @@ class RegionFinder {
   std::unique_ptr<Regions> regions_;
 };
 
+// The records of a layer held in memory for many rectangle searches (two per
+// parcel of a range): the layer is read once, and each search answers as
+// RecordsInRect does (the records whose geometry meets the rectangle, a
+// record without geometry none), lowest number first, without going back to
+// the source. For a layer whose geometries do not change meanwhile.
+class RecordFinder {
+ public:
+  explicit RecordFinder(LayerHandle layer);
+  ~RecordFinder();
+  RecordFinder(const RecordFinder&) = delete;
+  RecordFinder& operator=(const RecordFinder&) = delete;
+
+  std::vector<long> RecordsInRect(const Rect& rect) const;
+
+ private:
+  struct Records;
+  std::unique_ptr<Records> records_;
+};
+
 }  // namespace landstat::gis
