@@ -228,7 +228,8 @@ class ClipRun {
     const double net = base - ValueOf(deduction_text);
     if (net <= kTiny) GiveUp(booked);
     parcel.SetText(fields_.net, Fixed(net, decimals_));
-    gis::WriteRecord(parcels_, parcel);
+    // A parcel whose figures stay as they were is not written again.
+    if (parcel.Changed()) gis::WriteRecord(parcels_, parcel);
   }
 
   // The scattered features lying in the parcel: booked to it, their areas

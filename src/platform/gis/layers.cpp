@@ -501,6 +501,7 @@ struct Record::Feature {
   std::unique_ptr<OGRFeature> feature;
   long serial = 0;
   std::shared_ptr<const std::string> label;
+  bool changed = false;  // a field's value set to another since the read
 };
 
 // Reaches into Record for the functions of this file.
@@ -599,11 +600,24 @@ void Record::SetText(int index, std::string_view text) {
                    std::string(text) + "\" for numeric field \"" + definition->GetNameRef() +
                    "\" is not a number");
   }
+  // The value as stored before and after, exactly: a number by its bits.
+  const auto value = [&] {
+    if (!feature->IsFieldSetAndNotNull(index)) return std::string(1, '\0');
+    if (type != OFTReal) return std::string("t") + feature->GetFieldAsString(index);
+    const double number = feature->GetFieldAsDouble(index);
+    return std::string("n") + std::string(reinterpret_cast<const char*>(&number), sizeof number);
+  };
+  const std::string before = feature_->changed ? std::string() : value();
   if (text.empty()) {
     feature->SetFieldNull(index);
   } else {
     feature->SetField(index, std::string(text).c_str());
   }
+  if (!feature_->changed && value() != before) feature_->changed = true;
+}
+
+bool Record::Changed() const {
+  return feature_ && feature_->changed;
 }
 
 namespace {

@@ -122,6 +122,9 @@ class Record {
   // numeric field.
   void SetText(std::string_view field, std::string_view text);
   void SetText(int index, std::string_view text);
+  // Whether SetText gave a field another value than the one read (the
+  // same number written anew is no change).
+  bool Changed() const;
 
   double Area() const;
   double Length() const;

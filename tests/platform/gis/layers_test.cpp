@@ -369,7 +369,13 @@ TEST_F(GisLayerTest, WrittenFieldsPersist) {
     ScopedLayer layer(OpenLayer(survey_, "地类图斑", true));
     Record record;
     ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 2, record));
+    // The values it holds, set again, change nothing.
+    for (const char* field : {"地类编码", "图斑面积", "扣除比例"}) {
+      record.SetText(field, record.Text(field));
+    }
+    EXPECT_FALSE(record.Changed());
     record.SetText("地类编码", "031");
+    EXPECT_TRUE(record.Changed());
     record.SetText("图斑面积", "77.25");
     record.SetText("扣除比例", "");  // empty text clears a number
     WriteRecord(layer, record);
