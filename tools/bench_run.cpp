@@ -6,10 +6,14 @@
 // statistics to mu and back to hectares.
 //
 //   bench_run --parcels N [--lots N] [--server CONNINFO] [--dir DIR] [--version V]
-//             [--db FILE] [--only general]
+//             [--db FILE] [--only general|mongolia] [--temporary-fill 1]
 //
 // --only general stops after the statistics run (no town-lot, ownership-lot,
-// Inner Mongolia run or conversion).
+// Inner Mongolia run or conversion). --only mongolia times the Inner
+// Mongolia run alone: the statistics run is made first only when the
+// database (kept from an earlier call) holds none of the year and county.
+// --temporary-fill 1 fills the Inner Mongolia base table through its
+// staging table.
 // --version V runs the regional variant V (such as 广东农村, whose farmland
 // stage is timed as the family statdata_jbntGD); the default version string
 // otherwise.
@@ -88,6 +92,7 @@ int main(int argc, char** argv) {
   std::string server;
   std::string version;
   std::string only;
+  bool temporary_fill = false;
   fs::path database_path;
   fs::path dir = fs::temp_directory_path() / "landstat-bench";
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -106,6 +111,8 @@ int main(int argc, char** argv) {
       database_path = argv[i + 1];
     else if (option == "--only")
       only = argv[i + 1];
+    else if (option == "--temporary-fill")
+      temporary_fill = std::string(argv[i + 1]) == "1";
   }
   try {
     const fs::path county_dir =
@@ -128,20 +135,24 @@ int main(int argc, char** argv) {
     config.Set("AreaUnit", "Unit3", "亩");
     config.Set("PointLen", "Len2", "4");
     if (!config.Save()) throw std::runtime_error("cannot write " + host::StatConfigPath());
-    // The installation's statement scripts, when run from the source tree.
+    // The installation's statement scripts, from the source tree it was
+    // built from: a run without them would leave their tables out.
     for (const char* folder : {"Access", "SQL"}) {
-      const fs::path scripts = fs::path("src/resources/config") / folder;
+      const fs::path scripts = fs::path(LANDSTAT_SCRIPTS) / folder;
       if (fs::exists(scripts)) {
         fs::copy(scripts, fs::path(host::ConfigDir()) / folder,
                  fs::copy_options::recursive | fs::copy_options::overwrite_existing);
       }
     }
 
+    const bool mongolia_only = only == "mongolia";
     std::string connection = server;
     if (server.empty()) {
       const fs::path database = database_path.empty() ? county_dir / "bench.sqlite" : database_path;
-      fs::remove(database);
-      CreateAcessDB(database.string());
+      if (!mongolia_only || !fs::exists(database)) {
+        fs::remove(database);
+        CreateAcessDB(database.string());
+      }
       connection = database.string();
     }
     std::unique_ptr<gis::CGisXmlPrj> project =
@@ -170,17 +181,45 @@ int main(int argc, char** argv) {
     request.replace_other = true;
     request.observer = stage_ended;
     const long written_before = WrittenMegabytes();
-    const RunReport run = RunStatistics(request);
+    // The Inner Mongolia run alone reuses the statistics the database holds.
+    const bool general_held =
+        mongolia_only && HeldStatisticsProblem(connection, request.year, county).empty();
+    const RunReport run = general_held ? RunReport{} : RunStatistics(request);
     const long run_written = WrittenMegabytes() - written_before;
     const long file_megabytes =
         server.empty() ? static_cast<long>(fs::file_size(connection) / (1024 * 1024)) : 0;
-    if (!run.Completed()) {
+    if (!general_held && !run.Completed()) {
       throw std::runtime_error("the run failed: " +
                                (run.messages.empty() ? std::string() : run.messages.front()));
     }
     std::printf("%-9s %8ld parcels  tables:", engine, parcels);
     for (const std::string& table : run.tables) std::printf(" %s", table.c_str());
     std::printf("\n");
+    // The Inner Mongolia run on the same database, stage by stage.
+    const auto time_mongolia = [&] {
+      last = std::chrono::steady_clock::now();
+      std::unique_ptr<gis::RuralCode> mg_codes(
+          gis::RuralCode::Load((county_dir / "codes_mg.tsv").string()));
+      MongoliaRequest mongolia;
+      static_cast<JobTarget&>(mongolia) = request;
+      if (temporary_fill) mongolia.db_mode = 2;
+      mongolia.project = project.get();
+      mongolia.second_codes = mg_codes.get();
+      mongolia.observer = [&](const std::string& name) { stage_ended("mongolia " + name); };
+      const RunReport mongolia_run = RunMongolia(mongolia);
+      if (!mongolia_run.Completed()) {
+        throw std::runtime_error(
+            "the Inner Mongolia run failed: " +
+            (mongolia_run.messages.empty() ? std::string() : mongolia_run.messages.front()));
+      }
+      std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged), peak memory %ld MB\n",
+                  engine, parcels, "Inner Mongolia run", mongolia_run.seconds,
+                  mongolia_run.failures, PeakMegabytes());
+    };
+    if (mongolia_only) {
+      time_mongolia();
+      return 0;
+    }
     if (only == "general") {
       std::printf("%-9s %8ld parcels  whole run %.2f s (%ld failures logged), peak memory %ld MB\n",
                   engine, parcels, run.seconds, run.failures, PeakMegabytes());
@@ -218,23 +257,7 @@ int main(int argc, char** argv) {
     }
     std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
                 "ncqs run", ncqs_run.seconds, ncqs_run.failures);
-    // The Inner Mongolia run on the same database, stage by stage.
-    last = std::chrono::steady_clock::now();
-    std::unique_ptr<gis::RuralCode> mg_codes(
-        gis::RuralCode::Load((county_dir / "codes_mg.tsv").string()));
-    MongoliaRequest mongolia;
-    static_cast<JobTarget&>(mongolia) = request;
-    mongolia.project = project.get();
-    mongolia.second_codes = mg_codes.get();
-    mongolia.observer = [&](const std::string& name) { stage_ended("mongolia " + name); };
-    const RunReport mongolia_run = RunMongolia(mongolia);
-    if (!mongolia_run.Completed()) {
-      throw std::runtime_error(
-          "the Inner Mongolia run failed: " +
-          (mongolia_run.messages.empty() ? std::string() : mongolia_run.messages.front()));
-    }
-    std::printf("%-9s %8ld parcels  %-22s %8.2f s (%ld failures logged)\n", engine, parcels,
-                "Inner Mongolia run", mongolia_run.seconds, mongolia_run.failures);
+    time_mongolia();
 
     // The stored statistics converted to mu and back to hectares, each with
     // the decimals configured for its unit: the rebuild, then the conversion

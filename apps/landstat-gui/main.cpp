@@ -10,10 +10,16 @@
 
 #include "main_window.h"
 #include "platform/host/paths.h"
+#include "ui/desktop_words.h"
 
 int main(int argc, char** argv) {
   try {
     QApplication application(argc, argv);
+    // Qt's own buttons and file dialogs in Chinese, as the rest.
+    if (!landstat::qt::InstallQtTranslations(application)) {
+      std::cerr << "landstat-gui: Qt's Chinese translations (qtbase_zh_CN.qm) are not installed: "
+                   "Qt's buttons and file dialogs show in English\n";
+    }
     landstat::gui::MainWindow window;
     for (int i = 1; i < argc; ++i) {
       const std::string argument = argv[i];
@@ -26,7 +32,6 @@ int main(int argc, char** argv) {
         window.SetDatabase(argument);
       }
     }
-    window.resize(800, 200);
     window.show();
     return application.exec();
   } catch (const std::exception& error) {

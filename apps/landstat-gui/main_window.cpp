@@ -8,18 +8,24 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 
+#include "engine/run_record.h"
 #include "engine/stat_config.h"
 #include "operator/area_stat_output.h"
 #include "operator/range_run.h"
 #include "operator/range_statistics.h"
+#include "platform/db/connection.h"
+#include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
+#include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/log_file.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
 #include "ui/convert_area_unit_dialog.h"
 #include "ui/county_code_dialog.h"
+#include "ui/desktop_words.h"
 #include "ui/land_gis_doc_att_dialog.h"
 #include "ui/merge_stat_dialog.h"
 #include "ui/out_czejzd_dialog.h"
@@ -27,6 +33,7 @@
 #include "ui/report_data_dialog.h"
 #include "ui/stat_county_data_dialog.h"
 #include "ui/stat_year_data_dialog.h"
+#include "ui/year_box.h"
 
 namespace landstat::gui {
 namespace fs = std::filesystem;
@@ -86,12 +93,19 @@ MainWindow::MainWindow()
   }
   // Needs no project: the dialog asks for its lot layer and dictionary.
   town_report_action_ = reports->addAction(QString::fromUtf8("城镇宗地二级分类面积表..."));
-  connect(town_report_action_, &QAction::triggered, this, [] { Guarded([] { OutCZEJZDDlg(); }); });
+  connect(town_report_action_, &QAction::triggered, this, [this] {
+    Guarded([this] {
+      // Started from the open project's lots and code file, when there is one.
+      OutCZEJZDDlg(project_.get(), project_ ? ReportFolder() : std::string());
+    });
+  });
   layers_ = new QListWidget(this);
   setCentralWidget(layers_);
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
   previous_progress_ = host::SetProgress(&progress_);
+  // Room for the project's layers and the state line.
+  resize(960, 640);
   ShowState();
 }
 
@@ -120,12 +134,10 @@ bool MainWindow::OpenProject(const std::string& given) {
     codes_.reset(gis::RuralCode::Load(code_file));
     project_ = std::move(project);
     if (project_->GetCountyCode().empty()) AskCountyCode();
-    const std::string remembered = StatisticsFolder();
-    database_ = NewestDatabase(project_->GetFolder());
-    if (database_.empty() && !remembered.empty() && fs::is_directory(remembered)) {
-      database_ = NewestDatabase(remembered);
-    }
-    if (!database_.empty()) SetDatabase(database_);
+    // The project's own statistics: a folder remembered from another
+    // project holds that project's.
+    database_.clear();
+    if (const std::string beside = ProjectDatabase(); !beside.empty()) SetDatabase(beside);
   } catch (const std::exception& error) {
     host::AfxMessageBox(error.what());
     return false;
@@ -134,15 +146,29 @@ bool MainWindow::OpenProject(const std::string& given) {
   return true;
 }
 
-std::string MainWindow::NewestDatabase(const std::string& folder) {
+std::vector<std::string> MainWindow::HeldYears(const std::string& file) const {
+  const std::string county = project_ ? project_->GetCountyCode() : std::string();
+  try {
+    db::Connection database(file);
+    if (!county.empty()) return HeldStatisticsYears(database, county);
+    if (project_) return {};
+    const std::optional<RunRecordRow> last = LastCompletedRun(database);
+    return last ? std::vector<std::string>{last->year} : std::vector<std::string>{};
+  } catch (const db::DbError&) {
+    return {};  // no statistics database
+  }
+}
+
+std::string MainWindow::ProjectDatabase() const {
   std::string newest_path;
   fs::file_time_type newest = fs::file_time_type::min();
   std::error_code unreadable;
-  for (fs::directory_iterator entry(folder, unreadable), end; !unreadable && entry != end;
-       entry.increment(unreadable)) {
+  for (fs::directory_iterator entry(project_->GetFolder(), unreadable), end;
+       !unreadable && entry != end; entry.increment(unreadable)) {
     std::error_code no_time;
     const fs::file_time_type written = entry->last_write_time(no_time);
-    if (entry->path().extension() == ".sqlite" && !no_time && written >= newest) {
+    if (entry->path().extension() == ".sqlite" && !no_time && written >= newest &&
+        !HeldYears(entry->path().string()).empty()) {
       newest = written;
       newest_path = entry->path().string();
     }
@@ -150,13 +176,50 @@ std::string MainWindow::NewestDatabase(const std::string& folder) {
   return newest_path;
 }
 
-void MainWindow::SetDatabase(const std::string& given) {
+bool MainWindow::SetDatabase(const std::string& given) {
   const std::string path = given.empty() ? "" : fs::absolute(given).lexically_normal().string();
+  if (!path.empty() && HeldYears(path).empty()) {
+    const std::string county = project_ ? project_->GetCountyCode() : std::string();
+    host::AfxMessageBox("统计数据库 " + path + " 中没有" +
+                        (county.empty() ? std::string() : "县 " + county + " ") +
+                        "完成的统计, 没有打开它");
+    return false;
+  }
   database_ = path;
-  if (!host::LindoWriteINI("GUI", "统计数据目录", fs::path(path).parent_path().string())) {
+  if (!path.empty() &&
+      !host::LindoWriteINI("GUI", "统计数据目录", fs::path(path).parent_path().string())) {
     host::AfxMessageBox("无法保存统计数据目录到 " + host::HostIniPath());
   }
   ShowState();
+  return true;
+}
+
+void MainWindow::RefreshDatabase(const std::string& made) {
+  if (!made.empty() && !HeldYears(made).empty()) {
+    SetDatabase(made);
+    return;
+  }
+  if (!database_.empty() && HeldYears(database_).empty()) {
+    database_ = project_ ? ProjectDatabase() : std::string();
+  }
+  ShowState();
+}
+
+std::string MainWindow::DatabaseYear() const {
+  // On a server the dialogs read the server's years, not the file's.
+  const std::vector<std::string> years =
+      database_.empty() || !IsStandAloneMode() ? std::vector<std::string>{} : HeldYears(database_);
+  return years.empty() ? std::string() : years.back();
+}
+
+std::string MainWindow::DatabaseFolder() const {
+  return database_.empty() ? project_->GetFolder() : fs::path(database_).parent_path().string();
+}
+
+std::string MainWindow::ReportFolder() const {
+  const std::string folder = (fs::path(DatabaseFolder()) / "报表").string();
+  fs::create_directories(folder);
+  return folder;
 }
 
 std::string MainWindow::StartFolder() const {
@@ -214,6 +277,7 @@ void MainWindow::ConvertUnits() {
     return;
   }
   ConvertAreaUnitDlg(codes_.get(), Connection(), 0, project_->GetCountyCode(), log);
+  RefreshDatabase();
   std::ifstream written(log);
   long lines = 0;
   for (std::string line; std::getline(written, line);) lines += line.empty() ? 0 : 1;
@@ -230,10 +294,8 @@ void MainWindow::PrintReports(int mode) {
   const std::string catalogue =
       (config / (mode == 1 ? "权属争议表格目录.xml" : "二次详查表格目录.xml")).string();
   const std::string template_path = (config / "二次详查表格.xlsx").string();
-  const std::string folder =
-      database_.empty() ? project_->GetFolder() : fs::path(database_).parent_path().string();
-  const std::string output = (fs::path(folder) / "报表").string();
-  fs::create_directories(output);
+  const std::string folder = DatabaseFolder();
+  const std::string output = ReportFolder();
   // The reports come from the database the window has open; on a server,
   // from the data source the configuration names.
   const std::string file = IsStandAloneMode() ? database_ : std::string();
@@ -247,30 +309,37 @@ void MainWindow::PrintReports(int mode) {
     PrintStatDlgMG(project_.get(), output, "", template_path, catalogue, folder, codes_.get(),
                    codes_.get(), file);
   }
-  ShowState();
+  RefreshDatabase();
 }
 
 // The operator's dialogs work on the project's statistics folder: the open
-// database's, else the project's own.
+// database's, else the project's own; they start from the open database's
+// year.
 void MainWindow::RunOperatorDialog(int index) {
   if (index == 1) {
-    StatCountyData();
+    StatCountyData(DatabaseYear());
   } else if (index == 2) {
     MergeStatDlg(codes_.get());
   } else if (!project_) {
     host::AfxMessageBox("请先打开项目");
     return;
+  } else if (index == 0) {
+    RunYearSummary();
+    return;
   } else {
-    const std::string folder =
-        database_.empty() ? project_->GetFolder() : fs::path(database_).parent_path().string();
-    if (index == 0) {
-      // The project carries one code table: no Inner Mongolia run.
-      StatYearDataDlg(project_.get(), folder, codes_.get(), nullptr);
-    } else {
-      DglGenerateReportMDB(project_.get(), folder);
-    }
+    DglGenerateReportMDB(project_.get(), DatabaseFolder(), IsStandAloneMode() ? database_ : "");
   }
-  ShowState();
+  RefreshDatabase();
+}
+
+// The annual summary; the window then opens the file of the year it
+// summarised last.
+void MainWindow::RunYearSummary() {
+  // The project carries one code table: no Inner Mongolia run.
+  CStatYearDataDlg dialog(project_.get(), DatabaseFolder(), codes_.get(), nullptr);
+  if (const std::string year = DatabaseYear(); !year.empty()) qt::ShowYear(dialog.YearBox(), year);
+  dialog.DoModal();
+  RefreshDatabase(dialog.m_strSummarisedDb);
 }
 
 // The layer browser on the open project, with the titles of the area
@@ -340,8 +409,10 @@ void MainWindow::ShowState() {
       (project_ ? "项目 " + project_->GetFilePath() + "  县 " + project_->GetCountyCode()
                 : std::string("没有打开项目")) +
       (database_.empty() ? "  没有统计数据库" : "  数据库 " + database_) + "  数据源 " +
-      (IsStandAloneMode() ? std::string("单机")
-                          : "网络 " + host::_ZRK_GetProfileString("数据源", "名称", ""));
+      (IsStandAloneMode()
+           ? std::string("单机")
+           : "网络 " + qt::InChinese(db::DescribeConnection(host::_AdoGetConnectionString(
+                           host::_ZRK_GetProfileString("数据源", "名称", "")))));
   status_->setText(QString::fromStdString(text));
   layers_->clear();
   if (project_) {

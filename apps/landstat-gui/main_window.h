@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gis/project.h"
 #include "platform/gis/rural_code.h"
@@ -22,10 +23,14 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   // Opens a project file: its county code (asked for when it has none) and
-  // its code file; the statistics database defaults to the newest .sqlite
-  // file beside it. False, with a message, when it cannot be read.
+  // its code file; the statistics database is the newest .sqlite file beside
+  // it that holds the statistics of its county, else none (never one of
+  // another project's folder). False, with a message, when it cannot be read.
   bool OpenProject(const std::string& path);
-  void SetDatabase(const std::string& path);
+  // Opens a statistics database for the open project: refused, with a
+  // message, when it holds no completed statistics of the project's county
+  // (without a project: no completed job). Empty: none.
+  bool SetDatabase(const std::string& path);
 
   QAction* ConvertAction() const { return convert_action_; }
   QAction* CountyCodeAction() const { return county_action_; }
@@ -63,8 +68,23 @@ class MainWindow : public QMainWindow {
   bool AskCountyCode();
   void ShowState();
   std::string Connection() const;
-  // The newest statistics database (.sqlite file) in a folder, or "".
-  static std::string NewestDatabase(const std::string& folder);
+  // The years whose statistics `file` holds for the open project's county
+  // (without a project: the year of its newest completed job); none when it
+  // cannot be read.
+  std::vector<std::string> HeldYears(const std::string& file) const;
+  // The newest .sqlite file beside the project that holds its statistics,
+  // or "".
+  std::string ProjectDatabase() const;
+  // After a job: opens `made` (a file the job kept) when it holds the
+  // statistics, and lets go of an open database that no longer does.
+  void RefreshDatabase(const std::string& made = "");
+  // The year of the open database's statistics, or "" (also on a server).
+  std::string DatabaseYear() const;
+  // The folder of the statistics files: the open database's, else the project's.
+  std::string DatabaseFolder() const;
+  // The folder 报表 in it, made when missing, for the reports.
+  std::string ReportFolder() const;
+  void RunYearSummary();
   std::string LogPath() const;
 
   std::unique_ptr<gis::CGisXmlPrj> project_;

@@ -33,7 +33,6 @@ const char* const BatchHelp =
     "  --log-folder DIR the folder of the batch log YEAR + StatLog.txt and, on a server,\n"
     "                   of the counties' logs (default: --folder, on a server the current\n"
     "                   folder); a county's log in --folder lies beside its file\n"
-    "  -q, --quiet      no progress output\n"
     "\n"
     "A log that cannot be opened (a symbolic link, say) is an error: the batch log stops\n"
     "the batch before any county runs, a county's log keeps its county from running.\n"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/database_helpers.h"
+#include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
@@ -27,16 +28,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The options every command reads and describes alike, with their short
+// forms: --help, which every command takes, and --quiet, which every
+// command that shows progress takes.
+struct CommonOption {
+  const char* short_form;
+  const char* name;
+  const char* help;
+};
+constexpr CommonOption kCommonOptions[] = {
+    {"-q", "quiet",
+     "no progress output (without it: a bar on a terminal, else one\n"
+     "                   line per stage)"},
+    {"-h", "help", "describes the command (this text)"},
+};
+
 // An argument as an option: its long name, and the value it carries after
 // '=' when it does. The short forms stand for their long names: -h for
 // --help, -q for --quiet. False when the argument is no option.
 bool SplitOption(const std::string& argument, std::string& name,
                  std::optional<std::string>& value) {
-  static const std::pair<const char*, const char*> kShortForms[] = {{"-h", "help"},
-                                                                    {"-q", "quiet"}};
-  for (const auto& [short_form, long_name] : kShortForms) {
-    if (argument != short_form) continue;
-    name = long_name;
+  for (const CommonOption& common : kCommonOptions) {
+    if (argument != common.short_form) continue;
+    name = common.name;
     return true;
   }
   if (argument.size() < 3 || argument.rfind("--", 0) != 0) return false;
@@ -91,6 +105,23 @@ bool ParseOptions(int argc, char** argv, const OptionSpecs& declared, Options& o
     options.Set(name, value ? *value : argv[++i]);
   }
   return true;
+}
+
+std::string CommonOptionsHelp(const OptionSpecs& declared) {
+  std::string text = "\nCommon options:\n";
+  for (const CommonOption& common : kCommonOptions) {
+    const std::string name = common.name;
+    const bool taken = name == "help" ||
+                       std::any_of(declared.begin(), declared.end(),
+                                   [&](const OptionSpec& option) { return name == option.name; });
+    if (!taken) continue;
+    std::string form = std::string("  ") + common.short_form + ", --" + name;
+    form.resize(std::max<std::size_t>(form.size() + 1, 19), ' ');
+    text += form + common.help + "\n";
+  }
+  return text +
+         "An option takes its value as '--name value' or '--name=value'; '--' ends the\n"
+         "options.\n";
 }
 
 OptionSpecs WorkplaceOptions(const OptionSpecs& own) {
@@ -210,6 +241,7 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
     if (!LogCanBeMade(place.log_path, log_made, error)) return false;
   }
   // The database is made only once every option has been found sound.
+  place.made_database = make_database;
   if (make_database && CreateAcessDB(place.database) <= 0) {
     error = "cannot create the database " + place.database;
     std::error_code ignored;
@@ -350,6 +382,11 @@ int RunOnWorkplace(const Options& options, const std::string& command, const std
     HostOutput output(options);
     const RunReport report = work(place);
     PrintSummary(report.Completed() ? done : failed, report, place.connection, place.log_path);
+    if (place.made_database && !report.Completed()) {
+      // A failed job leaves no new file to be taken for its statistics.
+      RunWorkspace::RemoveMadeFile(place.database);
+      std::cout << "  removed   " << place.database << " (made for this job)\n";
+    }
     return ExitCodeOf(report);
   });
 }

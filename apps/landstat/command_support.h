@@ -21,8 +21,9 @@ struct Workplace {
   std::string year, county;
   std::unique_ptr<gis::RuralCode> codes;
   bool server = false;
-  std::string database;    // the SQLite file; empty on a server
-  std::string connection;  // what the engine opens
+  std::string database;        // the SQLite file; empty on a server
+  bool made_database = false;  // made for this job: removed again when the job fails
+  std::string connection;      // what the engine opens
   std::string log_path;
 
   // What a job of the engine is told of this place.

@@ -35,6 +35,10 @@ using OptionSpecs = std::vector<OptionSpec>;
 // taken, and ends the reading: the command then only describes itself.
 bool ParseOptions(int argc, char** argv, const OptionSpecs& declared, Options& options,
                   std::string& error);
+// The closing part of every command's help: the options read alike by every
+// command that takes them (-q where the command declares it, -h always)
+// and how an option takes its value.
+std::string CommonOptionsHelp(const OptionSpecs& declared);
 
 struct Command {
   const char* summary;

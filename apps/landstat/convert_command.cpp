@@ -33,8 +33,6 @@ const char* const ConvertHelp =
     "                   beside the database, on a server in the current folder); made empty\n"
     "                   first\n"
     "  --no-group-level leave out the 19-character unit level (default: as the run did)\n"
-    "  -q, --quiet      no progress output (without it: a bar on a terminal, else one\n"
-    "                   line per stage)\n"
     "\n"
     "A year or county the database holds no completed statistics run of, and a year whose\n"
     "last run or conversion did not finish, are refused. The conversion works on a copy of\n"

@@ -90,7 +90,7 @@ int Main(int argc, char** argv) {
     return 2;
   }
   if (options.Has("help")) {
-    std::cout << found->second.help;
+    std::cout << found->second.help << landstat::cli::CommonOptionsHelp(*found->second.options);
     return 0;
   }
   return found->second.run(options);

@@ -33,7 +33,6 @@ const char* const MergeHelp =
     "  --codes FILE     the code file of the county\n"
     "  --home DIR       the configuration root (the units of the rebuilt tables)\n"
     "  --log FILE       the log of the rebuilt tables' failures (made empty first)\n"
-    "  -q, --quiet      no progress output\n"
     "\n"
     "Two base tables whose columns differ, databases of different years or counties, a\n"
     "database whose last job did not finish, the same file given twice, a new file (mode\n"

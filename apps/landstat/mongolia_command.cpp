@@ -38,7 +38,6 @@ const char* const MongoliaHelp =
     "  --log FILE         this run's own log (default: YEAR + COUNTY + MongoliaLog.txt\n"
     "                     beside the database, on a server in the current folder); made\n"
     "                     empty first\n"
-    "  -q, --quiet        no progress output\n"
     "\n"
     "Refused before the database is touched: a layer without the Inner Mongolia fields, a\n"
     "database without the general run of the year and county, and Inner Mongolia tables\n"

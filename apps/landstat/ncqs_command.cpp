@@ -31,7 +31,6 @@ const char* const NcqsHelp =
     "                    metres; no setting: 公顷)\n"
     "  --log FILE        this run's own log (default: YEAR + COUNTY + NcqsLog.txt beside the\n"
     "                    database, on a server in the current folder); made empty first\n"
-    "  -q, --quiet       no progress output\n"
     "\n"
     "A project without the lot layer or the parcel layer is refused before the database is\n"
     "touched; a county code no parcel lies in fails the run, naming both codes. A piece\n"

@@ -40,7 +40,6 @@ const char* const RangeHelp =
     "  --codes FILE     the code file (default: the one the project names)\n"
     "  --home DIR       the configuration root (default: $LANDSTAT_HOME, else the\n"
     "                   installed share folder)\n"
-    "  -q, --quiet      no progress output\n"
     "\n"
     "The run works on a copy of RangeStat.sqlite and replaces it only when it completes;\n"
     "failures are logged in RangeStatLog.txt of the range folder.\n"

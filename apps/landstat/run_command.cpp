@@ -27,8 +27,6 @@ const char* const RunHelp =
     "  --no-group-level leave out the 19-character unit level\n"
     "  --replace        the SQLite database may hold another year's or county's\n"
     "                   statistics: replace them (refused otherwise)\n"
-    "  -q, --quiet      no progress output (without it: a bar on a terminal, else one\n"
-    "                   line per stage)\n"
     "\n"
     "The run works on a copy of the SQLite database (one transaction on a server) and\n"
     "replaces the earlier results only when it completes: a failed run keeps them.\n"

@@ -30,7 +30,6 @@ const char* const TownHelp =
     "                   installed share folder)\n"
     "  --log FILE       this run's own log (default: YEAR + COUNTY + TownLog.txt beside the\n"
     "                   database, on a server in the current folder); made empty first\n"
-    "  -q, --quiet      no progress output\n"
     "\n"
     "The town tables read the general run's tables: a year or county whose statistics the\n"
     "database does not hold ('landstat run' first) is refused. The run works on a copy of\n"

@@ -30,7 +30,6 @@ const char* const TownReportHelp =
     "                   of the configuration); its (不分页) variant lies beside it\n"
     "  --home DIR       the configuration root (default: $LANDSTAT_HOME, else the\n"
     "                   installed share folder)\n"
-    "  -q, --quiet      no progress output\n"
     "\n"
     "A lot layer without 地籍号, 实测面积 or 土地用途 is refused, naming the field. An output\n"
     "folder whose database or report would be the lot source, the code file or the template\n"

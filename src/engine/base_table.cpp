@@ -287,6 +287,9 @@ class LayerPass {
     gis::Record record;
     for (long number = 1; number < count; ++number) {
       host::LindoDlgSetProgress(progress_, number, count);
+      // The operator's cancel is heard within the walk, the run's longest
+      // stage.
+      if (host::JobCancelled()) context_.EndIfStopped(progress_);
       if (!gis::ReadRecord(layer_, use_.kind, number, record)) continue;
       use_.book(*this, record);
     }
@@ -574,14 +577,17 @@ short CStatContext::BuildStatDataDirect(db::Connection* beside) {
     LogFailure("连接基础汇总表", "连接基础汇总表失败", error);
     return 0;
   }
+  std::vector<host::JobStages::Stage> walks;
+  const std::vector<const LayerUse*> uses =
+      WalkedLayers(*this, std::span<const LayerUse>(kLayerUses), walks);
+  host::JobStages stages("正在建立基础汇总表", walks);
   short result = 1;
-  for (const LayerUse& use : kLayerUses) {
-    const gis::LayerHandle layer = this->*use.layer;
-    if (layer <= 0 || !gis::IsLayerValid(layer)) continue;
-    if (!LayerPass(*this, *writer, use).Run()) {
+  for (const LayerUse* use : uses) {
+    if (!LayerPass(*this, *writer, *use).Run()) {
       result = 0;
       break;
     }
+    stages.Done(use->progress);
   }
   // The rows written are kept also when a layer stopped the fill: the
   // stage has failed, and its table shows how far it came.

@@ -1,6 +1,7 @@
 #include "engine/family_lanes.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -51,7 +52,7 @@ bool BuildFamily(CStatContext& context, const TableFamily& family) {
   if (context.m_setLeftOutFamilies.count(family.base)) return true;
   if (family.progress) host::LindoDlgProgressSetText(family.progress);
   if (family.create(context) > 0) family.fill(context);
-  context.EndIfConnectionLost(family.base);
+  context.EndIfStopped(family.base);
   return true;
 }
 
@@ -67,7 +68,7 @@ std::vector<Work> WorksOf(CStatContext& run, const std::vector<const TableFamily
     Work copy;
     copy.build = [unit, name](CStatContext& context) {
       const bool filled = context.MakeBalancedUnitCopy(unit, name) > 0;
-      context.EndIfConnectionLost("unit copies");
+      context.EndIfStopped("unit copies");
       host::yDebugTime("unit copy " + name);
       return filled;
     };
@@ -82,7 +83,7 @@ std::vector<Work> WorksOf(CStatContext& run, const std::vector<const TableFamily
     sums.summed = std::make_shared<std::map<std::string, std::string>>();
     sums.build = [unit = unit_copies[i].first, made = sums.summed](CStatContext& context) {
       *made = context.ShareUnitCopySums(unit);
-      context.EndIfConnectionLost("unit copies");
+      context.EndIfStopped("unit copies");
       return true;
     };
     copies.push_back(works.size());
@@ -140,6 +141,10 @@ struct SharedWork {
     return std::all_of(work.needs.begin(), work.needs.end(),
                        [&](std::size_t need) { return works[need].state == Work::kEnded; });
   }
+  long Ended() const {
+    return static_cast<long>(std::count_if(
+        works.begin(), works.end(), [](const Work& work) { return work.state == Work::kEnded; }));
+  }
   // Marks `work` ended (failed: the run stops), and wakes the connections.
   void End(Work& work, bool built) {
     {
@@ -159,16 +164,38 @@ struct SharedWork {
   }
 };
 
+// Shows on the run's own thread how many works have ended, as steps of
+// the stage under way: the host's window keeps drawing, and its cancel is
+// heard, while other connections build. Called with `lock` held.
+void ShowEnded(SharedWork& shared, std::unique_lock<std::mutex>& lock) {
+  const long ended = shared.Ended();
+  lock.unlock();
+  host::StepStage(ended, static_cast<long>(shared.works.size()));
+  lock.lock();
+}
+
+// Waits for a work to end; on the run's own thread (`shows`) no longer than
+// a tenth of a second, so that it shows progress again.
+void WaitForChange(SharedWork& shared, std::unique_lock<std::mutex>& lock, bool shows) {
+  if (shows) {
+    shared.changed.wait_for(lock, std::chrono::milliseconds(100));
+  } else {
+    shared.changed.wait(lock);
+  }
+}
+
 // The next work of the run's own connection (`on_run`) or of the others:
 // the first in the run's order whose sources have ended, waiting while
 // those left wait for others; nullptr when none is left or the run stops.
 // A work that waits for another connection's works is overtaken (the
 // ownership scripts, for the unit copies: no work of the run's connection
 // reads what they make). The other connections' works get the run's
-// farmland flags and families left out in `context`.
-Work* TakeWork(SharedWork& shared, bool on_run, CStatContext& context) {
+// farmland flags and families left out in `context`. The run's own thread
+// (`shows`), while it waits, shows how many works have ended (ShowEnded).
+Work* TakeWork(SharedWork& shared, bool on_run, bool shows, CStatContext& context) {
   std::unique_lock<std::mutex> lock(shared.mutex);
   for (;;) {
+    if (shows) ShowEnded(shared, lock);
     if (shared.stop) return nullptr;
     bool left = false;
     for (Work& work : shared.works) {
@@ -185,17 +212,31 @@ Work* TakeWork(SharedWork& shared, bool on_run, CStatContext& context) {
       return &work;
     }
     if (!left) return nullptr;
-    shared.changed.wait(lock);
+    WaitForChange(shared, lock, shows);
+  }
+}
+
+// Waits until every work taken has ended, the run's own thread showing how
+// many have, before the helpers' threads are joined.
+void WaitForTakenWorks(SharedWork& shared) {
+  std::unique_lock<std::mutex> lock(shared.mutex);
+  for (;;) {
+    ShowEnded(shared, lock);
+    if (std::none_of(shared.works.begin(), shared.works.end(),
+                     [](const Work& work) { return work.state == Work::kTaken; })) {
+      return;
+    }
+    WaitForChange(shared, lock, true);
   }
 }
 
 // Takes works until none is left or the run stops, each begun by `begin`
 // and committed by `commit` as it ends; gives what escaped.
-std::exception_ptr BuildPooled(CStatContext& context, SharedWork& shared,
+std::exception_ptr BuildPooled(CStatContext& context, SharedWork& shared, bool shows,
                                const std::function<void()>& begin,
                                const std::function<void()>& commit) {
   std::exception_ptr escaped;
-  while (Work* work = TakeWork(shared, false, context)) {
+  while (Work* work = TakeWork(shared, false, shows, context)) {
     bool built = false;
     try {
       begin();
@@ -217,7 +258,7 @@ void BuildWorks(Helper& helper, SharedWork& shared) {
   const host::ScopedHeldOutput held(helper.output);
   db::Connection& conn = helper.context->m_pConn;
   helper.escaped = BuildPooled(
-      *helper.context, shared, [&] { conn.BeginTrans(); },
+      *helper.context, shared, false, [&] { conn.BeginTrans(); },
       [&] {
         shared.schema.KeepFromVacuum(conn);
         conn.CommitTrans();
@@ -228,15 +269,16 @@ void BuildWorks(Helper& helper, SharedWork& shared) {
 // another connection waits for it; then the others left, with the helpers.
 std::exception_ptr BuildRunWorks(CStatContext& run, RunSchema& schema, SharedWork& shared,
                                  const StageObserver& observer) {
-  while (Work* work = TakeWork(shared, true, run)) {
+  while (Work* work = TakeWork(shared, true, true, run)) {
     bool built = false;
     try {
       built = work->build(run);
       if (work->needed) schema.CommitSoFar();
       if (observer && !work->name.empty()) observer(work->name);
     } catch (...) {
+      // Ended as failed, which stops the others.
       work->lines = run.TakeHeldLines();
-      shared.Stop();
+      shared.End(*work, false);
       return std::current_exception();
     }
     work->lines = run.TakeHeldLines();
@@ -251,7 +293,7 @@ std::exception_ptr BuildRunWorks(CStatContext& run, RunSchema& schema, SharedWor
   }
   // Then it helps with the others, in its transaction.
   return BuildPooled(
-      run, shared, [] {}, [&] { schema.CommitSoFar(); });
+      run, shared, true, [] {}, [&] { schema.CommitSoFar(); });
 }
 
 // Up to `count` connections beside the run's, searching its schema; fewer
@@ -283,13 +325,14 @@ bool BuildInTurn(CStatContext& run, bool copies, const std::vector<const TableFa
     // The empty copies were committed with the base table: made anew in
     // this transaction, the server fills them straight by CREATE TABLE AS.
     if (run.CreateUnitStatTables() <= 0 || run.FillUnitStatTables() <= 0) return false;
-    run.EndIfConnectionLost("unit copies");
+    run.EndIfStopped("unit copies");
     if (observer) observer("unit copies");
   }
-  for (const TableFamily* family : families) {
-    BuildFamily(run, *family);
-    host::yDebugTime(family->base);
-    if (observer) observer(family->base);
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    host::StepStage(static_cast<long>(i), static_cast<long>(families.size()));
+    BuildFamily(run, *families[i]);
+    host::yDebugTime(families[i]->base);
+    if (observer) observer(families[i]->base);
   }
   return true;
 }
@@ -337,6 +380,7 @@ bool BuildFamilies(CStatContext& run, RunSchema* schema,
 
   run.HoldLines();
   const std::exception_ptr escaped = BuildRunWorks(run, *schema, shared, observer);
+  WaitForTakenWorks(shared);
   for (std::thread& thread : threads) thread.join();
 
   // The lines in the run's order, then what the helpers would have shown.
@@ -348,7 +392,7 @@ bool BuildFamilies(CStatContext& run, RunSchema* schema,
     if (!helper->escaped) continue;
     // A lost connection was logged by the helper: the run ends without
     // logging it again.
-    if (helper->context->m_bConnectionLost) run.m_bConnectionLost = true;
+    if (helper->context->m_bJobStopped) run.m_bJobStopped = true;
     std::rethrow_exception(helper->escaped);
   }
   if (shared.failed || !DropSharedSums(run)) return false;

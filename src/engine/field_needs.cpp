@@ -100,20 +100,21 @@ std::span<const FieldNeed> FieldNeedsOf(SurveyWalk walk) {
   return {};
 }
 
-std::set<std::string> FamiliesLackingFields(LayerChecks& checks, std::span<const FieldNeed> needs,
-                                            const std::set<std::string>& run,
-                                            const RunVariant& variant, FamilyKind kind) {
-  std::set<std::string> left_out;
+LackingFieldTables FamiliesLackingFields(LayerChecks& checks, std::span<const FieldNeed> needs,
+                                         const std::set<std::string>& run,
+                                         const RunVariant& variant, FamilyKind kind) {
+  LackingFieldTables lacking;
   for (const FieldNeed* need : checks.Lacking(needs)) {
     if (need->version_word && !variant.Has(need->version_word)) continue;
+    lacking.needing.insert(need->tables.begin(), need->tables.end());
     const std::vector<std::string> left = FamiliesReading(run, need->tables, kind);
     if (left.empty()) continue;
     std::string listed;
     for (const std::string& base : left) listed += (listed.empty() ? "" : ", ") + base;
     checks.LogLacking(need->field, "不生成需要该字段的表 " + listed);
-    left_out.insert(left.begin(), left.end());
+    lacking.families.insert(left.begin(), left.end());
   }
-  return left_out;
+  return lacking;
 }
 
 std::vector<const char*> DistrictReaders(bool island_column) {

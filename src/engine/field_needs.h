@@ -30,15 +30,23 @@ enum class SurveyWalk {
 
 std::span<const FieldNeed> FieldNeedsOf(SurveyWalk walk);
 
+// What the fields a layer lacks leave out: the families of a run that need
+// one of them, with the families that read those; and every table of any
+// run that needs one, which a later job building tables from that run's
+// base table (a unit conversion) leaves out as well.
+struct LackingFieldTables {
+  std::set<std::string> families;
+  std::set<std::string> needing;
+};
+
 // Of the fields of `needs` the layer of `checks` lacks, each that a family
 // of a run needs (`run`: its families by base name, of `kind`, asked for as
 // `variant`) is one failure naming the layer, the field and the tables not
-// built. Gives those families and the families that read them: the run
-// leaves them out.
-std::set<std::string> FamiliesLackingFields(LayerChecks& checks, std::span<const FieldNeed> needs,
-                                            const std::set<std::string>& run,
-                                            const RunVariant& variant,
-                                            FamilyKind kind = FamilyKind::kGeneral);
+// built.
+LackingFieldTables FamiliesLackingFields(LayerChecks& checks, std::span<const FieldNeed> needs,
+                                         const std::set<std::string>& run,
+                                         const RunVariant& variant,
+                                         FamilyKind kind = FamilyKind::kGeneral);
 
 // The families that read the district table ZB_XZXQ: without its fields
 // the table is not made, and they are left out. The island tables read it

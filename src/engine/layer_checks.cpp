@@ -155,7 +155,11 @@ bool LayerChecks::Refuse(const gis::Record& record, const std::string& field,
 }
 
 std::string LayerChecks::RecordName(const gis::Record& record) const {
-  return "图层 " + name_ + " 记录 " + std::to_string(record.Number());
+  return RecordName(record.Number());
+}
+
+std::string LayerChecks::RecordName(long number) const {
+  return "图层 " + name_ + " 记录 " + std::to_string(number);
 }
 
 void LayerChecks::Fail(const gis::Record& record, const std::string& field,

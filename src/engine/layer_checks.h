@@ -15,6 +15,7 @@
 
 #include "engine/run_log.h"
 #include "platform/gis/layers.h"
+#include "platform/host/progress.h"
 
 namespace landstat {
 
@@ -36,6 +37,23 @@ struct FieldNeed {
   std::vector<const char*> tables;
   const char* version_word = nullptr;
 };
+
+// The layers of a fill that are there, in the fill's order, with their
+// walks as stages of the progress in `walks`, each weighed by its records.
+// A `Use` names its layer (a member of `Context`), the kind of its features
+// and the progress text of its walk.
+template <typename Use, typename Context>
+std::vector<const Use*> WalkedLayers(const Context& context, std::span<const Use> uses,
+                                     std::vector<host::JobStages::Stage>& walks) {
+  std::vector<const Use*> walked;
+  for (const Use& use : uses) {
+    const gis::LayerHandle layer = context.*use.layer;
+    if (layer <= 0 || !gis::IsLayerValid(layer)) continue;
+    walked.push_back(&use);
+    walks.push_back({use.progress, static_cast<double>(gis::RecordCount(layer, use.kind))});
+  }
+  return walked;
+}
 
 class LayerChecks {
  public:
@@ -101,6 +119,7 @@ class LayerChecks {
 
   // "图层 <layer> 记录 <number>", for the failures of one record.
   std::string RecordName(const gis::Record& record) const;
+  std::string RecordName(long number) const;
   // Logs a failure of one field of one record (of the record as a whole
   // when `field` is empty).
   void Fail(const gis::Record& record, const std::string& field, const std::string& message);

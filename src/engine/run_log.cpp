@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/host/log_file.h"
+#include "platform/host/progress.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -20,7 +21,7 @@ StatRunLog::~StatRunLog() {
 
 void StatRunLog::OpenStatLogFile() {
   m_nErrCount = 0;
-  m_bConnectionLost = false;
+  m_bJobStopped = false;
   m_bLossWritten = false;
   m_arrFirstFailures.clear();
   m_arrNotices.clear();
@@ -82,6 +83,9 @@ const char* LossText(db::DbFailure failure) {
   }
 }
 
+// The log's words for the operator's cancel.
+constexpr const char* kCancelledText = "操作员取消了作业";
+
 // A cause's text on one line: its line breaks become blanks.
 std::string OneLine(std::string_view text) {
   std::string line;
@@ -110,11 +114,11 @@ std::optional<db::DbError> DbErrorInFlight() {
 
 }  // namespace
 
-JobEnded::JobEnded() : std::runtime_error("the job's database was lost: the job ended") {}
+JobEnded::JobEnded() : std::runtime_error("作业中止") {}
 
-bool StatRunLog::AfterConnectionLoss(const std::string& title,
-                                     const std::optional<db::DbError>& cause) {
-  if (!m_bConnectionLost) {
+bool StatRunLog::AfterJobStopped(const std::string& title,
+                                 const std::optional<db::DbError>& cause) {
+  if (!m_bJobStopped) {
     std::optional<db::DbError> lost;
     if (cause && db::EndsJob(cause->Failure())) {
       lost = cause;
@@ -122,11 +126,17 @@ bool StatRunLog::AfterConnectionLoss(const std::string& title,
       // The error that met the loss was handled without being logged.
       lost = connection->Lost();
     }
-    if (!lost) return false;
-    WriteFailure(title, LossText(lost->Failure()), lost->what());
-    m_bConnectionLost = true;
+    if (lost) {
+      WriteFailure(title, LossText(lost->Failure()), lost->what());
+    } else if (host::JobCancelled()) {
+      // Under a title of its own: where the job stood is no concern here.
+      WriteFailure("取消", kCancelledText, "");
+    } else {
+      return false;
+    }
+    m_bJobStopped = true;
     if (m_bHolding) {
-      m_arrHeld.back().kind = HeldLine::Kind::kConnectionLost;
+      m_arrHeld.back().kind = HeldLine::Kind::kJobStopped;
     } else {
       m_bLossWritten = true;
     }
@@ -144,16 +154,12 @@ void StatRunLog::LogEscaped(const std::string& title, const std::string& message
   }
 }
 
-void StatRunLog::EndIfConnectionLost(const std::string& title) {
-  const db::Connection* connection = JobConnection();
-  if (m_bConnectionLost || (connection && connection->Lost())) {
-    AfterConnectionLoss(title, std::nullopt);
-    throw JobEnded();
-  }
+void StatRunLog::EndIfStopped(const std::string& title) {
+  if (AfterJobStopped(title, std::nullopt)) throw JobEnded();
 }
 
 void StatRunLog::LogFailure(const std::string& title, const std::string& message) {
-  if (AfterConnectionLoss(title, DbErrorInFlight())) return;
+  if (AfterJobStopped(title, DbErrorInFlight())) return;
   m_strLogTitle = title;
   // The message the run gives, followed by the cause in the database's (or
   // system's) own words when the failure was caught as an error.
@@ -163,7 +169,7 @@ void StatRunLog::LogFailure(const std::string& title, const std::string& message
 void StatRunLog::LogFailure(const std::string& title, const std::string& message,
                             const std::exception& cause) {
   const auto* db_cause = dynamic_cast<const db::DbError*>(&cause);
-  if (AfterConnectionLoss(title,
+  if (AfterJobStopped(title,
                           db_cause ? std::optional<db::DbError>(*db_cause) : DbErrorInFlight())) {
     return;
   }
@@ -178,7 +184,7 @@ void StatRunLog::WriteFailure(const std::string& title, const std::string& messa
 }
 
 void StatRunLog::LogFailureText(const std::string& title, const std::string& text) {
-  if (AfterConnectionLoss(title, DbErrorInFlight())) return;
+  if (AfterJobStopped(title, DbErrorInFlight())) return;
   AppendFailureText(text);
 }
 
@@ -233,7 +239,7 @@ void StatRunLog::KeepRoomAhead() {
 
 void StatRunLog::LogStatementFailure(const std::string& title, const std::string& message,
                                      const std::string& statement) {
-  if (AfterConnectionLoss(title, DbErrorInFlight())) return;
+  if (AfterJobStopped(title, DbErrorInFlight())) return;
   m_strLogTitle = title;
   const std::string cause = ErrorInFlight();
   m_strLogMsg = message;
@@ -259,7 +265,7 @@ void StatRunLog::StopHolding() {
 void StatRunLog::WriteHeldLines(const std::vector<HeldLine>& lines) {
   for (const HeldLine& line : lines) {
     switch (line.kind) {
-      case HeldLine::Kind::kConnectionLost:
+      case HeldLine::Kind::kJobStopped:
         if (std::exchange(m_bLossWritten, true)) break;
         [[fallthrough]];
       case HeldLine::Kind::kFailure: {

@@ -12,9 +12,9 @@
 
 namespace landstat {
 
-// Ends a job that lost its database (see StatRunLog): raised from the
-// handler of a database error, it takes the job to its end, where it is not
-// logged again.
+// Ends a job that lost its database or was cancelled (see StatRunLog):
+// raised from the handler of a database error or at a safe point between
+// stages, it takes the job to its end, where it is not logged again.
 class JobEnded : public std::runtime_error {
  public:
   JobEnded();
@@ -28,9 +28,11 @@ class JobEnded : public std::runtime_error {
 // The loss of the job's database is logged once, as such: a lost connection
 // to a server, after which every statement fails for the same reason, or a
 // full or failing disk, after which the database may lack what the job
-// wrote (see db::Connection::Lost). Later failures are not logged, and a
-// failure logged from the handler of a database error raises JobEnded
-// instead, which ends the job.
+// wrote (see db::Connection::Lost). So is the operator's cancel (see
+// host::JobCancelled), which the job meets at its next safe point. Either
+// stops the job: later failures are not logged, and a failure logged from
+// the handler of a database error raises JobEnded instead, which ends the
+// job; the job's work is never published then (EndJob).
 class StatRunLog {
  public:
   StatRunLog() = default;
@@ -71,16 +73,18 @@ class StatRunLog {
   void LogText(const std::string& text);
   // Logs what a job's stages let through, which ends the job: as LogFailure
   // with the cause, but never raising JobEnded (the loss of the job's
-  // database is logged once, as such).
+  // database, or its cancel, is logged once, as such).
   void LogEscaped(const std::string& title, const std::string& message,
                   const std::exception& escaped);
-  // True when the failure is not to be logged: the job's database was lost
-  // before; logs the loss when `cause` is it, or when the job's connection
-  // met it. Raises JobEnded then when `cause` is a database error.
-  bool AfterConnectionLoss(const std::string& title, const std::optional<db::DbError>& cause);
-  // Between stages: raises JobEnded when the job's database was lost, which
-  // is logged once if it was not yet.
-  void EndIfConnectionLost(const std::string& title);
+  // True when the failure is not to be logged: the job was stopped before;
+  // logs the loss of its database when `cause` is it, or when the job's
+  // connection met it, else the operator's cancel when it was asked for.
+  // Raises JobEnded then when `cause` is a database error.
+  bool AfterJobStopped(const std::string& title, const std::optional<db::DbError>& cause);
+  // A safe point between stages: raises JobEnded when the job's database
+  // was lost or the operator cancelled the job, which is logged once if it
+  // was not yet.
+  void EndIfStopped(const std::string& title);
   // The connection the job works on, whose loss ends it; none by default.
   virtual const db::Connection* JobConnection() const { return nullptr; }
 
@@ -88,9 +92,10 @@ class StatRunLog {
   // order the job wants (the tables of a run built side by side on several
   // connections are logged in their order all the same).
   struct HeldLine {
-    // kConnectionLost: the failure that logs the loss of a connection,
-    // written once however many connections of the job held one.
-    enum class Kind { kFailure, kConnectionLost, kNotice, kText };
+    // kJobStopped: the failure that logs the loss of a connection or the
+    // job's cancel, written once however many connections of the job held
+    // one.
+    enum class Kind { kFailure, kJobStopped, kNotice, kText };
     Kind kind = Kind::kText;
     std::string text;    // the line as it would have been written
     std::string notice;  // a notice's title and message, for the report
@@ -109,8 +114,9 @@ class StatRunLog {
   void WriteHeldLines(const std::vector<HeldLine>& lines);
 
   int m_nErrCount = 0;
-  // The job's database was lost: its server connection, or its disk.
-  bool m_bConnectionLost = false;
+  // The job was stopped: its database was lost (its server connection, or
+  // its disk), or the operator cancelled it.
+  bool m_bJobStopped = false;
   // The first failures and the notices of the run, as logged, for the
   // run's report.
   std::vector<std::string> m_arrFirstFailures, m_arrNotices;
@@ -121,7 +127,7 @@ class StatRunLog {
 
  private:
   bool m_bHolding = false;
-  bool m_bLossWritten = false;  // the loss of a connection is in the log
+  bool m_bLossWritten = false;  // the loss of a connection, or the cancel, is in the log
   int m_nCountBeforeHolding = 0;
   std::vector<HeldLine> m_arrHeld;
   long m_nRoomEnd = 0;  // where the room kept on the log's disk ends

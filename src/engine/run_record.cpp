@@ -4,12 +4,15 @@
 #include <chrono>
 #include <ctime>
 #include <map>
+#include <set>
+#include <sstream>
 #include <vector>
 
 #include "engine/shared_code_tables.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
+#include "platform/text/ascii_text.h"
 
 namespace landstat {
 namespace {
@@ -26,10 +29,12 @@ std::string Now() {
   return text;
 }
 
+// LEFTOUT lists the families a run left out, joined by commas.
+constexpr char kLeftOutColumn[] = "LEFTOUT";
 constexpr char kDeclaration[] =
     " (RUNID int IDENTITY (1, 1) NOT NULL primary key, 年度 varchar(20), COUNTY varchar(20), "
     "KIND varchar(20), STARTED varchar(32), FINISHED varchar(32), OUTCOME varchar(40), "
-    "FAILURES integer)";
+    "FAILURES integer, LEFTOUT varchar(4000))";
 
 // How each engine numbers the jobs by itself, so that two jobs starting at
 // once on one server never take the same number: whether the table's RUNID
@@ -58,10 +63,26 @@ const std::vector<Numbering>& Numberings() {
   return numberings;
 }
 
+bool Numbered(db::Connection& connection, const Numbering& numbering) {
+  return connection.Scalar(numbering.numbered).AsInteger() > 0;
+}
+
+bool HasLeftOutColumn(db::Connection& connection) {
+  for (const db::ColumnInfo& column : connection.Columns(kTable)) {
+    if (text::ToLowerAscii(column.name) == text::ToLowerAscii(kLeftOutColumn)) return true;
+  }
+  return false;
+}
+
 // A table of an earlier version, numbered by the jobs, is made anew: its
 // rows keep their order, their numbers (some perhaps taken twice) are given
-// anew.
-std::vector<std::string> UpgradeSteps(const Numbering& numbering) {
+// anew. One numbered by the engine without the list of what a run left out
+// gets that column, empty.
+std::vector<std::string> UpgradeSteps(db::Connection& connection, const Numbering& numbering) {
+  if (Numbered(connection, numbering)) {
+    if (HasLeftOutColumn(connection)) return {};
+    return {std::string("alter table StatRuns add ") + kLeftOutColumn + " varchar(4000)"};
+  }
   const std::string columns = "年度, COUNTY, KIND, STARTED, FINISHED, OUTCOME, FAILURES";
   return {std::string("create table StatRuns_upgraded") + kDeclaration,
           "insert into StatRuns_upgraded (" + columns + ") select " + columns +
@@ -76,19 +97,13 @@ const Numbering& NumberingOf(db::Connection& connection) {
   throw db::DbError("no record of jobs on this kind of database");
 }
 
-bool Numbered(db::Connection& connection, const Numbering& numbering) {
-  return connection.Scalar(numbering.numbered).AsInteger() > 0;
-}
-
 // A table of an earlier version is upgraded in one transaction; a job that
 // upgraded it meanwhile leaves nothing to do.
 void Upgrade(db::Connection& connection, const Numbering& numbering) {
   connection.BeginTrans();
   try {
     connection.Execute(numbering.hold);
-    if (!Numbered(connection, numbering)) {
-      for (const std::string& step : UpgradeSteps(numbering)) connection.Execute(step);
-    }
+    for (const std::string& step : UpgradeSteps(connection, numbering)) connection.Execute(step);
     connection.CommitTrans();
   } catch (...) {
     connection.RollbackTrans();
@@ -99,7 +114,7 @@ void Upgrade(db::Connection& connection, const Numbering& numbering) {
 void EnsureTable(db::Connection& connection, const Numbering& numbering) {
   if (!connection.TableExists(kTable)) {
     CreateSharedTable(connection, kTable, std::string("create table ") + kTable + kDeclaration);
-  } else if (!Numbered(connection, numbering)) {
+  } else if (!Numbered(connection, numbering) || !HasLeftOutColumn(connection)) {
     Upgrade(connection, numbering);
   }
 }
@@ -152,6 +167,53 @@ void FinishRunRecord(db::Connection& connection, long id, RunOutcome outcome, lo
           " set FINISHED = ?, OUTCOME = ?, FAILURES = ? where RUNID = ?",
       {db::Value(Now()), db::Value(RunOutcomeText(outcome)),
        db::Value(static_cast<long long>(failures)), db::Value(static_cast<long long>(id))});
+}
+
+void RecordTablesLeftOut(db::Connection& connection, long id, const std::set<std::string>& tables) {
+  std::string listed;
+  for (const std::string& table : tables) listed += (listed.empty() ? "" : ",") + table;
+  connection.Execute(
+      std::string("update ") + kTable + " set " + kLeftOutColumn + " = ? where RUNID = ?",
+      {db::Value(listed), db::Value(static_cast<long long>(id))});
+}
+
+namespace {
+
+// The tables the newest completed run of `job` left out, as recorded.
+std::vector<std::string> TablesLeftOutByRun(db::Connection& connection, const std::string& year,
+                                            const std::string& county, const char* job) {
+  std::vector<std::string> tables;
+  if (!connection.TableExists(kTable) || !HasLeftOutColumn(connection)) return tables;
+  db::Recordset rows(
+      connection,
+      std::string("select ") + kLeftOutColumn + " from " + kTable +
+          " where 年度 = " + db::QuoteText(year) + " and COUNTY = " + db::QuoteText(county) +
+          " and KIND = " + db::QuoteText(job) + " and FINISHED is not null and OUTCOME <> " +
+          db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) + " order by RUNID desc");
+  if (rows.IsEOF() || rows.IsNull(kLeftOutColumn)) return tables;
+  std::istringstream listed(rows.Text(kLeftOutColumn));
+  for (std::string table; std::getline(listed, table, ',');) {
+    if (!table.empty()) tables.push_back(table);
+  }
+  return tables;
+}
+
+}  // namespace
+
+std::set<std::string> FamiliesLeftOutByRun(db::Connection& connection, const std::string& year,
+                                           const std::string& county, FamilyKind kind) {
+  const bool town = kind == FamilyKind::kTown;
+  const std::vector<std::string> recorded =
+      TablesLeftOutByRun(connection, year, county, town ? "town" : "run");
+  if (recorded.empty()) return {};
+  std::set<std::string> families;
+  for (const TableFamily* family : town ? TownFamiliesInStageOrder() : FamiliesInStageOrder()) {
+    families.insert(family->base);
+  }
+  std::vector<const char*> tables;
+  for (const std::string& table : recorded) tables.push_back(table.c_str());
+  const std::vector<std::string> reading = FamiliesReading(families, tables, kind);
+  return {reading.begin(), reading.end()};
 }
 
 std::optional<RunRecordRow> LastRunRecord(db::Connection& connection, const std::string& year,
@@ -265,6 +327,15 @@ std::vector<std::string> CompletedYears(db::Connection& connection, const std::s
     if (state.completed && state.last_finished) completed.push_back(year);
   }
   return completed;
+}
+
+std::vector<std::string> HeldStatisticsYears(db::Connection& connection,
+                                             const std::string& county) {
+  std::vector<std::string> years = CompletedYears(connection, county);
+  std::erase_if(years, [&](const std::string& year) {
+    return !HeldStatisticsProblem(connection, year, county).empty();
+  });
+  return years;
 }
 
 }  // namespace landstat

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "engine/table_family.h"
 #include "platform/db/connection.h"
 
 namespace landstat {
@@ -37,6 +39,22 @@ long BeginRunRecord(db::Connection& connection, const std::string& year, const s
 
 // Writes the end of a job; raises DbError when the record cannot be written.
 void FinishRunRecord(db::Connection& connection, long id, RunOutcome outcome, long failures);
+
+// Writes into a job's record the tables it left out, by family base name:
+// the families a layer lacked a field for and the tables of any run that
+// need such a field, whose figures its base table cannot give. Raises
+// DbError.
+void RecordTablesLeftOut(db::Connection& connection, long id, const std::set<std::string>& tables);
+
+// The families of `kind` that the newest completed run of that kind of a
+// year and county (the statistics run for the general families, the
+// town-lot run for the town ones) left out (RecordTablesLeftOut), with
+// every family of the kind that reads them: a job that builds tables from
+// that run's base tables, or reads its tables, leaves them out too. None
+// for a run that left none out or was recorded by a version that did not
+// keep them. Raises DbError.
+std::set<std::string> FamiliesLeftOutByRun(db::Connection& connection, const std::string& year,
+                                           const std::string& county, FamilyKind kind);
 
 // The newest job of a year and county (any year and county when both are
 // empty), if any was recorded.
@@ -79,5 +97,10 @@ std::string HeldStatisticsProblem(const std::string& connection, const std::stri
 // record cannot be read.
 std::string ReadableStatisticsProblem(db::Connection& connection, const std::string& year,
                                       const std::string& county);
+
+// The years of a county whose statistics the database holds, in the sense
+// of HeldStatisticsProblem, sorted: an embedded file holds one at most.
+// Raises DbError when the record cannot be read.
+std::vector<std::string> HeldStatisticsYears(db::Connection& connection, const std::string& county);
 
 }  // namespace landstat

@@ -126,6 +126,13 @@ bool RunWorkspace::JobRunningOn(const std::string& file) {
   return held;
 }
 
+void RunWorkspace::RemoveMadeFile(const std::string& file) {
+  db::RemoveScratchFiles(file);
+  std::error_code ignored;
+  fs::remove(file, ignored);
+  fs::remove(LockPath(file), ignored);
+}
+
 std::string RunWorkspace::RunningJob(db::Connection& database, const std::string& year,
                                      const std::string& county) {
   const char* held = db::SqlDialect::For(database.Kind()).JobLockHeld();
@@ -222,6 +229,15 @@ bool RunWorkspace::PlainTablesFree(db::Connection& database, const Checks& check
   if (checks.replace_other) return true;
   const std::optional<RunRecordRow> held = LastCompletedRun(database, kind_);
   if (!held || (held->year == year_ && held->county == county_)) return true;
+  // A file holds one year and county: a statistics run of another that
+  // completed after that job replaced the file's statistics, these tables
+  // with them.
+  if (!server_) {
+    const std::optional<RunRecordRow> run = LastCompletedRun(database, "run");
+    if (run && run->id > held->id && (run->year != held->year || run->county != held->county)) {
+      return true;
+    }
+  }
   error = where + " holds the " + kind_ + " tables (named without year or county) of year " +
           held->year + ", county " + held->county + "; to run " + year_ + " " + county_ +
           " into them, replace them (--replace)";
@@ -381,6 +397,16 @@ void RunWorkspace::Enter(db::Connection& work) {
   if (!OnWorkingCopy() && !work.InTransaction()) work.BeginTrans();
 }
 
+void RunWorkspace::RecordLeftOut(db::Connection& work, StatRunLog& log,
+                                 const std::set<std::string>& tables) {
+  if (tables.empty()) return;
+  try {
+    RecordTablesLeftOut(work, record_id_, tables);
+  } catch (const db::DbError& error) {
+    log.LogFailure("记录统计", "未能记录不生成的表", error);
+  }
+}
+
 bool RunWorkspace::Publish(db::Connection& work, RunOutcome outcome, long failures,
                            std::string& error) {
   if (!open_) {
@@ -489,7 +515,9 @@ void RunWorkspace::RecordFailure(long failures) {
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
             const std::string& title, const std::function<void(const std::string&)>& observer,
             RunOutcome& outcome) {
-  if (!completed || log.m_bConnectionLost) {
+  // A job stopped (its database lost, or cancelled, also after its last
+  // safe point) is never published.
+  if (!completed || log.AfterJobStopped(title, std::nullopt)) {
     workspace.Abandon(work, log.m_nErrCount);
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,11 +107,20 @@ class RunWorkspace {
 
   // Whether a job holds the lock on the embedded database `file` now.
   static bool JobRunningOn(const std::string& file);
+  // Removes an embedded database `file` made for a job that then failed,
+  // with the lock and the scratch files its jobs left beside it: a failed
+  // job leaves no new file behind. Nothing is said when a part is missing.
+  static void RemoveMadeFile(const std::string& file);
   // Where a job runs on the year and county of `database` now, said for
   // people ("FILE", or "SERVER DATABASE for YEAR COUNTY"); empty when none
   // does.
   static std::string RunningJob(db::Connection& database, const std::string& year,
                                 const std::string& county);
+
+  // Writes into the job's record, as part of its work, the tables it left
+  // out (RecordTablesLeftOut); nothing when there are none. A record that
+  // cannot be written is a failure in `log`.
+  void RecordLeftOut(db::Connection& work, StatRunLog& log, const std::set<std::string>& tables);
 
   // Makes the work the database's, with the record of its end. The job's
   // connection is closed. False, with `error`, when that failed, or when
@@ -166,9 +176,9 @@ class RunWorkspace {
 // The end of a job on `work`: when `completed`, the work is published as
 // `outcome` (completed, or with failures when `log` counted some) and
 // `observer` told "publish"; a failed publish is logged under `title`.
-// Otherwise, or when `log` met the loss of the job's database (a full or
-// failing disk, a lost server), the work is abandoned. False when the job
-// failed.
+// Otherwise, or when the job was stopped (a full or failing disk, a lost
+// server, the operator's cancel, logged under `title` when it was not
+// yet), the work is abandoned. False when the job failed.
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,
             const std::string& title, const std::function<void(const std::string&)>& observer,
             RunOutcome& outcome);

@@ -24,6 +24,7 @@ namespace db {
 class Recordset;
 }  // namespace db
 class LayerChecks;
+class NcqsLots;
 struct FieldNeed;
 namespace units {
 class CopyRows;
@@ -120,11 +121,20 @@ class CStatContext : public StatRunLog {
   // database kind (Access, SQL or Oracle beside StatConfig.ini); false when
   // there is no such file (callers then take the built-in copy).
   bool LoadStatSqlScript(std::string& text, const std::string& name) const;
+  // Where LoadStatSqlScript looks for the script `name`.
+  std::string StatSqlScriptPath(const std::string& name) const;
+  // The statement of the script `name` that makes `table`: the file beside
+  // the configuration, else the built-in copy `resource` (0: there is none).
+  // Nothing, with one failure naming the file and the table, when neither
+  // gives a statement (an empty file is one that gives none).
+  std::optional<std::string> StatementScript(const std::string& name, int resource,
+                                             const std::string& table);
   short SetSourceLayers(short parcel, short line, short point);
   // Of the fields of `needs` the layer of `checks` lacks, each that a family
   // of the run needs is one failure naming the layer, the field and the
   // tables not built; those families, and the families that read them, are
-  // left out of the run (m_setLeftOutFamilies).
+  // left out of the run (m_setLeftOutFamilies). Every table that needs a
+  // missing field goes into m_setTablesLackingFields.
   void LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs);
   // Opens the connection to m_strConnect (with the settings of a working
   // copy when m_bWorkingCopy is set).
@@ -148,9 +158,9 @@ class CStatContext : public StatRunLog {
   // Before a run builds: drops every table its families own that the
   // database holds (in the run's workspace, so a run that fails keeps
   // them), of no unit and of every unit but those KeepsTablesOfUnit keeps.
-  // `replacing` a file of another year or county: the town-lot run's tables
-  // too, every unit, and the area units it recorded. Gives the tables
-  // dropped.
+  // `replacing` a file of another year or county: the town-lot and Inner
+  // Mongolia runs' tables too, every unit, and the area units it recorded.
+  // Gives the tables dropped.
   std::vector<std::string> DropOwnedTables(bool replacing);
   // Its two halves: the tables a run replaces (listed before its units
   // change), and the drop of those the database holds, failures logged.
@@ -498,6 +508,9 @@ class CStatContext : public StatRunLog {
   // installation's scripts "NCQSYJFL" (and on the embedded database
   // "NCQSYJFL2", "NCQSYJFL3"), with the code table NCTDLYQS for names.
   short BuildNcTdlyQsCodeTable();
+  // The code table when every script is there; 0, with one failure naming
+  // the script missing, when one is not: the tables are not made then.
+  short CreateNcTdlyQsSjflTables();
   // `decimals`: those of the sources' unit, to which the scripts' sums are
   // rounded (below 0: as summed).
   short MakeNcTdlyQsSjfl(const std::string& target, const std::string& source,
@@ -606,25 +619,33 @@ class CStatContext : public StatRunLog {
   short CreateNcqsStatTable();
 
   // The rural ownership-lot tables (lots/ncqs_*.cpp).
+  // NcqsParcelsInCounty: whether a parcel lies in the run's county; when
+  // none does, a failure naming the county code given and the one the
+  // parcels carry.
+  // NcqsParcelLots: the lot number "地籍号" of the lot of `lot_layer` that
+  // holds a point inside each parcel of the county, by the keys that find
+  // the parcel's rows (same number, location code and ownership nature),
+  // with the unit its per-lot sums are taken in (the host's setting
+  // ZD_SET/宗地面积单位, hectares without one); parcels in no lot are
+  // counted in one notice. A parcel whose point lies in two lots or more,
+  // and the lots of a number several lots carry, are logged and give no
+  // lot number. Nothing after a logged failure.
   // BuildNcqsStatData: statdata_ncqs (created empty) filled from the linear
   // features, the scattered features and the parcels, one row per piece
   // booked to a parcel; a record whose values cannot be counted, and a
   // piece located in another county, is logged naming layer, record and
-  // field and left out. 0 when the table cannot be written, a layer lacks a
-  // field the rows need or no parcel lies in the county.
-  // AssignParcelLotNo: the lot number "地籍号" of the lot of `lot_layer`
-  // that holds a point inside each parcel, written onto the rows of that
-  // parcel (same number, location code and ownership nature); parcels in
-  // no lot are counted in one notice. A parcel whose point lies in two lots
-  // or more, and the lots of a number several lots carry, are logged and
-  // give no lot number. 0 after a logged failure.
-  // BuildNczdAreaTable: the per-lot sums of the rows with a lot number
-  // replace this county's rows of NCZD_AREA (made when missing), in the
-  // unit the host's setting ZD_SET/宗地面积单位 names (hectares without
-  // one). 0 after a logged failure, with the county's earlier rows kept.
-  short BuildNcqsStatData();
-  short AssignParcelLotNo(short lot_layer);
-  short BuildNczdAreaTable();
+  // field and left out. With `lots`, each row gets the lot number of its
+  // parcel as it is written, and the rows with one are summed into `lots`
+  // per lot, location unit, owner and ownership nature. 0 when the table
+  // cannot be written, a layer lacks a field the rows need or no parcel
+  // lies in the county.
+  // BuildNczdAreaTable: the per-lot sums of `lots` replace this county's
+  // rows of NCZD_AREA (made when missing). 0 after a logged failure, with
+  // the county's earlier rows kept.
+  bool NcqsParcelsInCounty();
+  std::unique_ptr<NcqsLots> NcqsParcelLots(short lot_layer);
+  short BuildNcqsStatData(NcqsLots* lots);
+  short BuildNczdAreaTable(const NcqsLots& lots);
 
   // Basic-farmland base data. BuildJbntParcelData: one row of the farmland
   // base table per farmland parcel of the parcel source layer; 0 when the
@@ -947,6 +968,11 @@ class CStatContext : public StatRunLog {
   // layers; and those it leaves out because a layer lacks a field they need
   // (LeaveOutTablesWithout).
   std::set<std::string> m_setRunFamilies, m_setLeftOutFamilies;
+  // The tables of any run (family base names) that need a field a walk
+  // found missing, also those this run does not build: its record keeps
+  // them with the families left out, so that no later job builds them from
+  // its base table.
+  std::set<std::string> m_setTablesLackingFields;
   short m_aiChange = 0, m_aiGdhb = 0, m_aiDispute = 0;
   // Class fields of the linear-feature, scattered-feature and parcel layers.
   std::string m_strClassFld[3] = {"地类编码", "地类编码", "地类编码"};

@@ -18,14 +18,16 @@
 #include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/text_encoding.h"
+#include "resources/resources.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
 
 void CStatContext::LeaveOutTablesWithout(LayerChecks& checks, std::span<const FieldNeed> needs) {
-  const std::set<std::string> left =
+  const LackingFieldTables lacking =
       FamiliesLackingFields(checks, needs, m_setRunFamilies, RunVariant{m_strVersion});
-  m_setLeftOutFamilies.insert(left.begin(), left.end());
+  m_setLeftOutFamilies.insert(lacking.families.begin(), lacking.families.end());
+  m_setTablesLackingFields.insert(lacking.needing.begin(), lacking.needing.end());
 }
 
 short CStatContext::IsTableExist(const std::string& table) {
@@ -90,14 +92,17 @@ short CStatContext::FillXzqNames(const std::string& table, const std::string& co
   }
 }
 
-bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name) const {
-  if (name.empty()) return false;
+std::string CStatContext::StatSqlScriptPath(const std::string& name) const {
   // Every server mode reads the server scripts: the Oracle ones when the
   // server is Oracle.
   const char* folder = m_nDbMode == 0 ? "Access" : (m_bOracle ? "Oracle" : "SQL");
-  const fs::path path = fs::path(host::ConfigDir()) / folder / ("STAT_" + name + ".sql");
+  return (fs::path(host::ConfigDir()) / folder / ("STAT_" + name + ".sql")).string();
+}
+
+bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name) const {
+  if (name.empty()) return false;
   std::string content;
-  if (!text::ReadTextFile(path.string(), content)) return false;
+  if (!text::ReadTextFile(StatSqlScriptPath(name), content)) return false;
   std::istringstream lines(content);
   text.clear();
   for (std::string line; std::getline(lines, line);) {
@@ -105,6 +110,23 @@ bool CStatContext::LoadStatSqlScript(std::string& text, const std::string& name)
     text += line + "\r\n";
   }
   return true;
+}
+
+std::optional<std::string> CStatContext::StatementScript(const std::string& name, int resource,
+                                                         const std::string& table) {
+  std::string text;
+  if (LoadStatSqlScript(text, name)) {
+    // A file beside the configuration wins over the built-in copy.
+    if (text.find_first_not_of(" \t\r\n") != std::string::npos) return text;
+    LogFailure(table, "未生成: 语句脚本 " + StatSqlScriptPath(name) + " 为空");
+    return std::nullopt;
+  }
+  if (resource != 0) {
+    text = LoadResourceText(resource, "SQL");
+    if (!text.empty()) return text;
+  }
+  LogFailure(table, "未生成: 语句脚本 " + StatSqlScriptPath(name) + " 不存在");
+  return std::nullopt;
 }
 
 short CStatContext::SetSourceLayers(short parcel, short line, short point) {
@@ -149,7 +171,7 @@ constexpr long long kCompactFreeShare = 10;
 short CStatContext::CompactDatabase() {
   if (m_nDbMode != 0) return 1;
   // A loss the connection met goes with it: the job ends here instead.
-  EndIfConnectionLost("压缩数据库");
+  EndIfStopped("压缩数据库");
   try {
     // A compaction writes the whole file anew (and ends the connection's
     // summed tables): worth it only when a real share of the file is free

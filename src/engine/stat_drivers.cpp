@@ -231,15 +231,28 @@ bool PublishRunSchema(CStatContext& context, RunSchema& schema,
   return context.CreateAreaUnitTable() > 0;
 }
 
+// The stages of a run as the progress weighs them: their share of a run's
+// time on a county (most of it the summary families; on a server the
+// tables' move into place is in "area units").
+const std::vector<host::JobStages::Stage> kRunStages = {
+    {"open", 3},         {"context", 1},     {"change records", 1}, {"base table", 15},
+    {"unit copies", 12}, {"code tables", 2}, {"summaries", 50},     {"area units", 10},
+    {"compaction", 2},   {"publish", 4},
+};
+
 // The stages after the context is set up, on the run's working database.
 // False when a stage that the rest needs failed (the context, the area-unit
 // table, the base table, its fill or the unit copies); every later table is
 // a create/fill pair whose failure is logged and does not stop the run.
+// Each stage done is a safe point, where a lost database or the operator's
+// cancel ends the run.
 bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& plan,
-                 const StageObserver& observer, std::unique_ptr<RunSchema>& schema) {
+                 const StageObserver& observer, std::unique_ptr<RunSchema>& schema,
+                 host::JobStages& stages) {
   const auto done = [&](const char* stage) {
-    context.EndIfConnectionLost(stage);
+    context.EndIfStopped(stage);
     host::yDebugTime(stage);
+    stages.Done(stage);
     if (observer) observer(stage);
   };
   // What an earlier run left goes first, or, built in a schema of the
@@ -292,6 +305,7 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   if (!BuildFamilies(context, schema.get(), families, observer)) {
     return false;
   }
+  stages.Done("summaries");  // its safe points are its families'
   // Farmland, reserve and dispute tables.
   if (layers.dispute > 0 && gis::RecordCount(layers.dispute, gis::EntityKind::kTable) > 1) {
     context.LogNotice("权属争议统计", "不生成权属争议区统计表");
@@ -308,12 +322,21 @@ bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& pla
   return recorded;
 }
 
+// The families the run left out and the tables of other runs that need the
+// fields it lacked, kept with its record: a conversion of its statistics
+// builds none of them.
+void RecordLeftOut(CStatContext& context, RunWorkspace& workspace) {
+  std::set<std::string> left = context.m_setTablesLackingFields;
+  left.insert(context.m_setLeftOutFamilies.begin(), context.m_setLeftOutFamilies.end());
+  workspace.RecordLeftOut(context.m_pConn, context, left);
+}
+
 // A run from end to end: its database taken in a workspace (a working copy
 // of an embedded file, a transaction on a server), the stages, then the
 // work published as a whole, or thrown away when the run failed.
 RunReport RunStages(const Layers& layers, const RunArguments& arguments, const RunPlan& plan) {
   const auto start = std::chrono::steady_clock::now();
-  host::LindoDlgProgress("正在汇总...");
+  host::JobStages stages("正在汇总...", kRunStages);
   const std::string version = host::HostVersion();
   CStatContext context(layers.district, layers.parcel, layers.line, layers.point,
                        layers.jbnt_parcel, layers.jbnt_line, layers.jbnt_point, layers.change,
@@ -341,6 +364,7 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
     ready = workspace.Open(checks, error, notices);
     for (const std::string& notice : notices) context.LogNotice("数据库", notice);
     if (!ready) context.LogFailure("打开统计数据库", error);
+    stages.Done("open");
   }
   if (ready) {
     context.m_bWorkingCopy = true;
@@ -348,7 +372,8 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
     try {
       ready = context.InitUnits(workspace.WorkConnection(), arguments.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
-      ready = ready && BuildTables(context, layers, plan, arguments.observer, schema);
+      ready = ready && BuildTables(context, layers, plan, arguments.observer, schema, stages);
+      if (ready) RecordLeftOut(context, workspace);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       // The loss of the run's database is logged as such, once.
@@ -368,7 +393,6 @@ RunReport RunStages(const Layers& layers, const RunArguments& arguments, const R
   }
   ReportFromLog(context, ready, report);
   context.CloseStatLogFile();
-  host::LindoDlgEndProgress();
   // The run drops every table of its own before it builds: those there now
   // are the ones it made.
   ReportTablesWritten(report, arguments.connection, context.TablesReplaced(false));

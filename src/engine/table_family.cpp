@@ -90,9 +90,9 @@ std::vector<std::string> TablesOfBases(const TableNames& names,
   return tables;
 }
 
-std::vector<std::string> OwnedTables(const TableNames& names, bool town, short unit) {
+std::vector<std::string> OwnedTables(const TableNames& names, FamilyKind kind, short unit) {
   std::vector<std::string> tables;
-  for (const TableFamily* family : InStageOrder(town ? FamilyKind::kTown : FamilyKind::kGeneral)) {
+  for (const TableFamily* family : InStageOrder(kind)) {
     AddNamesOfBase(names, family->base, unit, tables);
     if (!family->owns) continue;
     for (std::string& table : family->owns(names, unit)) tables.push_back(std::move(table));

@@ -112,11 +112,11 @@ std::vector<const TableFamily*> FamiliesInStageOrder();
 std::vector<const TableFamily*> TownFamiliesInStageOrder();
 // The families of the Inner Mongolia run, in stage order.
 std::vector<const TableFamily*> MongoliaFamiliesInStageOrder();
-// Every table the families of the general run (`town`: of the town-lot
-// run) own under `names`, for a unit (kNoUnit: the tables of no unit): per
-// family its base name plain (kNoUnit) or as the unit's copy and summaries
-// of both scopes, and what `owns` adds. Tables no run made are among them.
-std::vector<std::string> OwnedTables(const TableNames& names, bool town, short unit);
+// Every table the families of the run of `kind` own under `names`, for a
+// unit (kNoUnit: the tables of no unit): per family its base name plain
+// (kNoUnit) or as the unit's copy and summaries of both scopes, and what
+// `owns` adds. Tables no run made are among them.
+std::vector<std::string> OwnedTables(const TableNames& names, FamilyKind kind, short unit);
 // Every name a table of each base name of `bases` takes under `names`:
 // plain (unless `plain` is false), and in each unit its copy and its
 // summaries of both scopes.

@@ -5,11 +5,9 @@
 
 #include <fmt/printf.h>
 
-#include "engine/execute_or_trace.h"
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "landuse/land_use_families.h"
-#include "resources/resources.h"
 
 namespace landstat {
 namespace {
@@ -78,18 +76,16 @@ short CStatContext::Stat2010ZhEjfl() {
 
 short CStatContext::RunMarkerScript(const char* name, int resource, const std::string& target,
                                     const std::vector<std::string>& sources) {
-  std::string script;
-  if (!LoadStatSqlScript(script, name)) script = LoadResourceText(resource, "SQL");
-  if (script.empty()) return 0;
+  std::optional<std::string> script = StatementScript(name, resource, target);
+  if (!script) return 0;
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    script = ReplaceAll(script, std::string("SourceTbl") + static_cast<char>('A' + i), sources[i]);
+    *script =
+        ReplaceAll(*script, std::string("SourceTbl") + static_cast<char>('A' + i), sources[i]);
   }
   // A table made by a query is replaced on a new run, not kept.
   if (IsTableExist(target)) DropTable(target);
-  const std::string statement = Dialect().SaveQueryAs(target, script);
-  if (!ExecuteOrTrace(m_pConn, statement)) return 0;
-  host::yDebugStr(statement);
-  return 1;
+  const std::string statement = Dialect().SaveQueryAs(target, *script);
+  return RunLoggedStatement(statement, name, ("生成 " + target + " 失败").c_str(), true) ? 1 : 0;
 }
 
 short CStatContext::RunPjwEjflScript(const std::string& target, const std::string& source_a,

@@ -47,6 +47,14 @@ const ColumnKind kColumnKinds[] = {
      "BM%sJ"},
 };
 
+// The scripts of the table, which exist only as files beside the
+// configuration: the embedded database's totals, state-owned and
+// collective; a server's one.
+std::vector<const char*> OwnershipScriptNames(bool server) {
+  if (server) return {"NCQSYJFL"};
+  return {"NCQSYJFL", "NCQSYJFL2", "NCQSYJFL3"};
+}
+
 // Joins entries with ",\r\n" and ends the list with "\r\n".
 std::string JoinColumns(const std::vector<std::string>& entries) {
   std::string list;
@@ -137,6 +145,15 @@ short CStatContext::BuildNcTdlyQsCodeTable() {
   return 1;
 }
 
+short CStatContext::CreateNcTdlyQsSjflTables() {
+  // Checked before the shared code table is touched; one failure, not one
+  // per table.
+  for (const char* name : OwnershipScriptNames(m_nDbMode != 0)) {
+    if (!StatementScript(name, 0, "NCTDLY_QSSJFL")) return 0;
+  }
+  return BuildNcTdlyQsCodeTable();
+}
+
 std::string CStatContext::OwnershipScriptJoin(const std::string& target) {
   // The three partial tables share the unit columns; the joined table keeps
   // one pair of them, after the class columns.
@@ -167,13 +184,11 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
                                      const std::string& code_table, int by_location, int decimals) {
   const bool server = m_nDbMode != 0;
   const std::vector<std::string> lists = OwnershipColumnLists(server);
-  // Scripts: embedded totals, state-owned, collective; a server one only.
-  const std::vector<std::string> names =
-      server ? std::vector<std::string>{"NCQSYJFL"}
-             : std::vector<std::string>{"NCQSYJFL", "NCQSYJFL2", "NCQSYJFL3"};
-  std::vector<std::string> scripts(names.size());
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (!LoadStatSqlScript(scripts[i], names[i])) return 0;
+  std::vector<std::string> scripts;
+  for (const char* name : OwnershipScriptNames(server)) {
+    std::optional<std::string> script = StatementScript(name, 0, target);
+    if (!script) return 0;
+    scripts.push_back(std::move(*script));
   }
   const char* const list_placeholders[] = {"ALLFIELD", "ALLBZFIELD", "ALLBZLFIELD"};
   std::vector<std::string> statements;
@@ -378,7 +393,7 @@ std::vector<TableFamily> OwnershipScriptFamilies() {
   return {{.base = "NCTDLY_QSSJFL",
            .stage = 610,
            .builds = Rural,
-           .create = [](C& c) { return c.BuildNcTdlyQsCodeTable(); },
+           .create = [](C& c) { return c.CreateNcTdlyQsSjflTables(); },
            .fill = [](C& c) { c.StatNcTdlyQsSjfl(); },
            .reads_layers = true}};
 }

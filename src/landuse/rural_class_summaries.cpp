@@ -119,14 +119,13 @@ short CStatContext::StatNcTdlyGdEjfl() {
 }
 
 short CStatContext::MakeNcTdlyGdEjflTable(const std::string& source, const std::string& target) {
-  std::string script;
-  if (!LoadStatSqlScript(script, "NCGDEJFL")) script = LoadResourceText(17064, "SQL");
-  if (script.empty()) return 0;
-  script = ReplaceAll(script, "SourceTbl", source);
+  const std::optional<std::string> script = StatementScript("NCGDEJFL", 17064, target);
+  if (!script) return 0;
   // A table made by a query is dropped first, so a second run never keeps
   // the figures of the first.
   if (IsTableExist(target)) DropTable(target);
-  const std::string statement = Dialect().SaveQueryAs(target, script);
+  const std::string statement =
+      Dialect().SaveQueryAs(target, ReplaceAll(*script, "SourceTbl", source));
   return RunLoggedStatement(statement, "汇总农村土地利用耕地二级分类表", "生成失败", true) ? 1 : 0;
 }
 

@@ -2,7 +2,8 @@
 // one row per piece of land booked to a parcel, from the linear features
 // (split between the two parcels they were deducted from when shared), the
 // scattered features and the parcels (a deduction row before the parcel's
-// own row). The lot numbers are written onto the rows afterwards.
+// own row). Each row gets, as it is written, the number of the lot that
+// holds its parcel, and the rows with one are summed per lot on the way.
 
 #include <cstdlib>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
+#include "lots/ncqs_lots.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
@@ -27,6 +29,7 @@ namespace landstat {
 namespace {
 
 constexpr const char* kTitle = "汇总农村权属宗地基础表";
+constexpr const char* kLotNumber = "地籍号";
 
 // One piece of land on its way into the table.
 using NcqsPiece = BasePiece;
@@ -51,14 +54,18 @@ constexpr const char* kColumnNames[kColumns] = {
     "权属单位名称", "权属性质", "耕地类型", "耕地坡度级",   "土地总面积"};
 
 // Writes pieces as rows of one column list through one row writer; a
-// column a piece leaves unset keeps the table's default.
+// column a piece leaves unset keeps the table's default. With `lots`, a
+// row gets the lot number of its parcel's keys, and is added to the lot's
+// sums once stored.
 class NcqsRowWriter {
  public:
-  NcqsRowWriter(CStatContext& context, const std::string& table) : table_(table), levels_(context) {
+  NcqsRowWriter(CStatContext& context, const std::string& table, NcqsLots* lots)
+      : table_(table), levels_(context), lots_(lots) {
     std::vector<std::string> names;
     std::unordered_set<std::string> filled;
     for (const char* name : kColumnNames) filled.insert(text::ToLowerAscii(name));
     for (const char* name : kLevelColumns) filled.insert(text::ToLowerAscii(name));
+    filled.insert(text::ToLowerAscii(kLotNumber));
     for (const db::ColumnInfo& column : context.m_pConn.Columns(table)) {
       const std::string lower = text::ToLowerAscii(column.name);
       if (!filled.count(lower) && lower.rfind("bm", 0) != 0) continue;
@@ -69,6 +76,14 @@ class NcqsRowWriter {
     for (int i = 0; i < kColumns; ++i) columns_[i] = ColumnOf(kColumnNames[i]);
     for (std::size_t i = 0; i < std::size(kLevelColumns); ++i) {
       level_columns_[i] = ColumnOf(kLevelColumns[i]);
+    }
+    lot_column_ = ColumnOf(kLotNumber);
+    if (lots_) {
+      // A lot's sums: its keys, the total, then its classes.
+      for (const char* key : NcqsLots::kSumKeys) summed_.push_back(ColumnOf(key));
+      summed_.push_back(columns_[kTotal]);
+      for (const std::string& column : lots_->Classes()) summed_.push_back(ColumnOf(column));
+      summed_row_.resize(summed_.size());
     }
     writer_.emplace(context.m_pConn, table, std::move(names));
     row_ = blanks_;
@@ -117,8 +132,15 @@ class NcqsRowWriter {
     for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
     for (int column : classes) row_[column] = piece.area;
     row_[columns_[kTotal]] = piece.area;
+    const std::string* lot =
+        lots_ ? lots_->LotOf(piece.parcel_number, piece.location_code, piece.ownership) : nullptr;
+    row_[lot_column_] = lot ? db::Value(*lot) : blanks_[lot_column_];
     writer_->Add(row_);
     ++written_;
+    if (lot) {
+      for (std::size_t i = 0; i < summed_.size(); ++i) summed_row_[i] = row_[summed_[i]];
+      lots_->AddRow(summed_row_);
+    }
   }
 
   void Close() { writer_->Close(); }
@@ -147,6 +169,10 @@ class NcqsRowWriter {
   std::optional<db::RowWriter> writer_;
   int columns_[kColumns];
   int level_columns_[std::size(kLevelColumns)];
+  int lot_column_ = 0;
+  NcqsLots* const lots_;
+  std::vector<int> summed_;  // the columns of a lot's sums, in their order
+  std::vector<db::Value> summed_row_;
   // Per class code: its columns, or the first column the table lacks.
   std::unordered_map<std::string, std::pair<std::vector<int>, std::string>> class_columns_;
   long written_ = 0;
@@ -191,6 +217,7 @@ class NcqsPass {
     gis::Record record;
     for (long number = 1; number < count; ++number) {
       host::LindoDlgSetProgress(use_.progress, number, count);
+      if (host::JobCancelled()) context_.EndIfStopped(use_.progress);
       if (gis::ReadRecord(layer, use_.kind, number, record)) use_.book(*this, record);
     }
     return true;
@@ -388,29 +415,35 @@ std::string OtherCountyOfParcels(const CStatContext& context) {
 
 }  // namespace
 
-short CStatContext::BuildNcqsStatData() {
+bool CStatContext::NcqsParcelsInCounty() {
   // Every piece of another county is left out: a county code that no
   // parcel carries would leave nothing, one failure per piece.
-  if (const std::string other = OtherCountyOfParcels(*this); !other.empty()) {
-    LogNoPieceInCounty(other);
-    return 0;
-  }
+  const std::string other = OtherCountyOfParcels(*this);
+  if (!other.empty()) LogNoPieceInCounty(other);
+  return other.empty();
+}
+
+short CStatContext::BuildNcqsStatData(NcqsLots* lots) {
+  if (!NcqsParcelsInCounty()) return 0;
   const std::string table = m_names.Plain("statdata_ncqs");
   std::optional<NcqsRowWriter> writer;
   try {
-    writer.emplace(*this, table);
+    writer.emplace(*this, table, lots);
   } catch (const db::DbError& error) {
     LogFailure(kTitle, "连接 " + table + " 失败", error);
     return 0;
   }
+  std::vector<host::JobStages::Stage> walks;
+  const std::vector<const NcqsLayerUse*> uses =
+      WalkedLayers(*this, std::span<const NcqsLayerUse>(kLayerUses), walks);
+  host::JobStages stages("正在建立基础汇总表", walks);
   short result = 1;
-  for (const NcqsLayerUse& use : kLayerUses) {
-    const gis::LayerHandle layer = this->*use.layer;
-    if (layer <= 0 || !gis::IsLayerValid(layer)) continue;
-    if (!NcqsPass(*this, *writer, use).Run()) {
+  for (const NcqsLayerUse* use : uses) {
+    if (!NcqsPass(*this, *writer, *use).Run()) {
       result = 0;
       break;
     }
+    stages.Done(use->progress);
   }
   try {
     writer->Close();

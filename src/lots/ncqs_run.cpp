@@ -1,12 +1,14 @@
 #include "lots/ncqs_run.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 #include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
 #include "lots/lot_run_support.h"
+#include "lots/ncqs_lots.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/input_checks.h"
@@ -68,38 +70,50 @@ std::vector<std::string> StartProblems(const NcqsLayers& layers, const NcqsReque
   return problems;
 }
 
-// The stages on the run's working database. False when a stage the rest
-// needs failed: the codes, the base table or its fill (which fails when no
-// parcel lies in the run's county). The lot numbers and
-// the per-lot sums log what fails and do not stop the run; the sums are
-// not formed over lot numbers left unfinished. `built` gets the tables
-// made.
+// The stages of a rural ownership-lot run as the progress weighs them: their
+// share of a run's time.
+const std::vector<host::JobStages::Stage> kNcqsStages = {
+    {"open", 5},        {"context", 5},    {"lot numbers", 25},
+    {"base table", 50}, {"lot areas", 10}, {"publish", 5},
+};
+
+// The stages on the run's database. False when a stage the rest needs
+// failed: the codes, the base table or its fill (which fails when no parcel
+// lies in the run's county). The lot numbers, found before the base table
+// is filled so that each row gets its own as it is written, and the
+// per-lot sums, gathered on the way, log what fails and do not stop the
+// run; the sums are not formed without the lot numbers. `built` gets the
+// tables made.
 bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer,
-                     std::vector<std::string>& built) {
+                     std::vector<std::string>& built, host::JobStages& stages) {
   const auto done = [&](const char* stage) {
-    context.EndIfConnectionLost(stage);
+    context.EndIfStopped(stage);
     host::yDebugTime(stage);
+    stages.Done(stage);
     if (observer) observer(stage);
   };
   if (context.LoadCodes() <= 0) return false;
   done("context");
-  if (context.CreateNcqsStatTable() <= 0 || context.BuildNcqsStatData() <= 0) return false;
-  built.push_back(context.Names().Plain("statdata_ncqs"));
-  done("base table");
-  if (context.AssignParcelLotNo(lot) <= 0) {
+  if (context.CreateNcqsStatTable() <= 0 || !context.NcqsParcelsInCounty()) return false;
+  const std::unique_ptr<NcqsLots> lots = context.NcqsParcelLots(lot);
+  if (!lots) {
     context.LogNotice("宗地面积", "宗地号未赋完, 不汇总宗地面积表, 其中原有的本县数据保留");
-    return true;
   }
   done("lot numbers");
+  if (context.BuildNcqsStatData(lots.get()) <= 0) return false;
+  built.push_back(context.Names().Plain("statdata_ncqs"));
+  done("base table");
+  if (!lots) return true;
   host::LindoDlgProgressSetText("正在汇总宗地面积");
-  if (context.BuildNczdAreaTable() > 0) built.push_back(context.Names().Plain("NCZD_AREA"));
+  if (context.BuildNczdAreaTable(*lots) > 0) built.push_back(context.Names().Plain("NCZD_AREA"));
   done("lot areas");
   return true;
 }
 
 // The run on a database taken in a workspace: the context set up, the
 // stages, then the work published, or thrown away when the run failed.
-RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
+RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request,
+                         host::JobStages& stages) {
   CStatContext context(0, layers.parcel, layers.line, layers.point, 0, 0, 0, 0, 0, 0, request.codes,
                        request.year, request.county, request.log_path, 0, "");
   context.OpenStatLogFile();
@@ -107,18 +121,22 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request) {
   RunWorkspace workspace(request.connection, server, request.year, request.county, "ncqs");
   std::string error;
   std::vector<std::string> notices;
-  bool ready = workspace.Open({}, error, notices);
+  // Its tables are written on one connection, which a working copy of the
+  // file would not speed up: copying the file (a county's statistics, often
+  // gigabytes) would cost more than the run itself.
+  bool ready = workspace.Open({.in_place = true}, error, notices);
   for (const std::string& notice : notices) context.LogNotice("数据库", notice);
+  stages.Done("open");
   RunReport report;
   std::vector<std::string> built;
   if (!ready) {
     context.LogFailure("打开统计数据库", error);
   } else {
-    context.m_bWorkingCopy = true;
+    context.m_bWorkingCopy = workspace.OnWorkingCopy();
     try {
       ready = context.InitUnits(workspace.WorkConnection(), request.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
-      ready = ready && BuildNcqsTables(context, layers.lot, request.observer, built);
+      ready = ready && BuildNcqsTables(context, layers.lot, request.observer, built, stages);
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       context.LogEscaped("汇总农村权属宗地", "汇总中止", escaped);
@@ -150,9 +168,8 @@ RunReport RunNcqs(const NcqsRequest& request) {
   if (!failures.empty()) {
     report = FailedBeforeContext(request.log_path, kNcqsTitle, failures);
   } else {
-    host::LindoDlgProgress("正在汇总");
-    report = RunInWorkspace(layers, request);
-    host::LindoDlgEndProgress();
+    host::JobStages stages("正在汇总", kNcqsStages);
+    report = RunInWorkspace(layers, request, stages);
   }
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return report;

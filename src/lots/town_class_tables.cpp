@@ -64,6 +64,11 @@ void WriteLevel(CZdStatContext& context, const db::GroupedSums& sums, const Clas
   sums.WriteTo(context.m_pConn, target, columns, true);
 }
 
+// Where a lot table's class sums by level are kept for the next family.
+std::string KeptAs(const TownSources& sources) {
+  return sources.lots + "/" + std::to_string(sources.decimals);
+}
+
 // What tells the two tables apart: their class codes, the title of a failed
 // level, and whether a failed level ends the fill (the second level) or the
 // fill goes on with the next level (the first).
@@ -87,14 +92,15 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
     sums += (sums.empty() ? "" : ",") + ("SUM(BM" + code + ") BM" + code);
   }
   const bool in_memory = context.m_pConn.Kind() == db::DbKind::kEmbedded;
-  // The first family reads the levels and keeps them for the second, which
-  // reads the same table next; the second takes them.
-  const std::string kept_as = sources.lots + "/" + std::to_string(sources.decimals);
+  // The levels gathered as the table was written (FeedClassLevels), else
+  // read by the first family, which keeps them for the second, which reads
+  // the same table next; the second takes them.
+  const std::string kept_as = KeptAs(sources);
   std::vector<std::unique_ptr<db::GroupedSums>> levels;
   if (in_memory) {
     const auto kept = context.m_classLevelSums.find(kept_as);
     if (kept != context.m_classLevelSums.end()) {
-      if (&table == &kSecondLevel) levels = std::move(kept->second);
+      levels = std::move(kept->second);
       context.m_classLevelSums.erase(kept);
     }
     try {
@@ -128,6 +134,20 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
 }
 
 }  // namespace
+
+std::vector<std::unique_ptr<db::GroupedSums>> CZdStatContext::FeedClassLevels(
+    const TownSources& sources, const std::vector<std::string>& columns) const {
+  std::vector<std::unique_ptr<db::GroupedSums>> levels;
+  for (const ClassLevel& level : kClassLevels) {
+    levels.push_back(std::make_unique<db::GroupedSums>(LevelQuery(*this, level, sources), columns));
+  }
+  return levels;
+}
+
+void CZdStatContext::KeepClassLevels(const TownSources& sources,
+                                     std::vector<std::unique_ptr<db::GroupedSums>> levels) {
+  m_classLevelSums[KeptAs(sources)] = std::move(levels);
+}
 
 const TownSummary kTownYjflzd{
     "CZTDLY_YJFLZD", "建立城镇土地一级汇总表", "CZTDLY_YJFLZD",

@@ -7,6 +7,10 @@
 // so it is part of the conversion's workspace, and logs into the
 // conversion's log.
 
+#include <set>
+#include <string>
+
+#include "engine/run_record.h"
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
 #include "lots/zd_stat_context.h"
@@ -60,23 +64,43 @@ class TownStep {
 };
 
 // The builders of the unit-less tables, in the order they run, each with
-// the progress text shown before it (when it has one).
+// the table it builds and the progress text shown before it (when it has
+// one).
 struct DatedStep {
   const char* progress;
+  const char* base;
   short (CZdStatContext::*build)();
 };
 constexpr DatedStep kDatedSteps[] = {
-    {"正在转换土地利用数据", &CZdStatContext::CreateYjflzdTableDated},
-    {nullptr, &CZdStatContext::CreateEjflzdTableDated},
-    {nullptr, &CZdStatContext::SumYjflzdDated},
-    {nullptr, &CZdStatContext::SumEjflzdDated},
-    {"正在转换使用权类型", &CZdStatContext::CreateSyqzdTableDated},
-    {nullptr, &CZdStatContext::SumSyqzdDated},
-    {"正在转换城镇宗地", &CZdStatContext::CreateZdmjhzTableDated},
-    {nullptr, &CZdStatContext::SumZdmjhzDated},
-    {"正在转换城镇土地利用强度调查表", &CZdStatContext::CreateQddcTableDated},
-    {nullptr, &CZdStatContext::SumQddcDated},
+    {"正在转换土地利用数据", "CZTDLY_YJFLZD", &CZdStatContext::CreateYjflzdTableDated},
+    {nullptr, "CZTDLY_EJFLZD", &CZdStatContext::CreateEjflzdTableDated},
+    {nullptr, "CZTDLY_YJFLZD", &CZdStatContext::SumYjflzdDated},
+    {nullptr, "CZTDLY_EJFLZD", &CZdStatContext::SumEjflzdDated},
+    {"正在转换使用权类型", "CZTDLY_SYQZD", &CZdStatContext::CreateSyqzdTableDated},
+    {nullptr, "CZTDLY_SYQZD", &CZdStatContext::SumSyqzdDated},
+    {"正在转换城镇宗地", "CZZDMJHZ", &CZdStatContext::CreateZdmjhzTableDated},
+    {nullptr, "CZZDMJHZ", &CZdStatContext::SumZdmjhzDated},
+    {"正在转换城镇土地利用强度调查表", "CZTDLY_QDDC", &CZdStatContext::CreateQddcTableDated},
+    {nullptr, "CZTDLY_QDDC", &CZdStatContext::SumQddcDated},
 };
+
+// The town families the town-lot run left out (a layer lacked a field they
+// need, so the lot table cannot give their figures): the conversion
+// leaves them out too, named in one notice.
+std::set<std::string> TownTablesLeftOut(CZdStatContext& town) {
+  const std::set<std::string> run =
+      FamiliesLeftOutByRun(town.m_pConn, town.m_strPrefix1, town.m_strPrefix2, FamilyKind::kTown);
+  std::set<std::string> left;
+  std::string listed;
+  for (const DatedStep& step : kDatedSteps) {
+    if (!run.count(step.base) || !left.insert(step.base).second) continue;
+    listed += (listed.empty() ? "" : ", ") + std::string(step.base);
+  }
+  if (!listed.empty()) {
+    town.LogNotice("城镇宗地", "汇总宗地时图层缺少这些表需要的字段, 不生成 " + listed);
+  }
+  return left;
+}
 
 // The unit-less town tables; they hold the unit recorded for the extension
 // table they were built from.
@@ -94,8 +118,16 @@ void RebuildTownTables(CStatContext& conversion, short target) {
     town->LogNotice("城镇宗地", "没有城镇宗地基础表 " + base + ", 城镇宗地汇总表未转换");
     return;
   }
+  std::set<std::string> left;
+  try {
+    left = TownTablesLeftOut(*town);
+  } catch (const db::DbError& error) {
+    town->LogFailure("城镇宗地", "读取汇总宗地不生成的表失败, 城镇宗地汇总表未转换", error);
+    return;
+  }
   if (town->CreateStatDataExTable() <= 0 || town->ConvertStatDataEx(target) <= 0) return;
   for (const DatedStep& step : kDatedSteps) {
+    if (left.count(step.base)) continue;
     if (step.progress) host::LindoDlgProgressSetText(step.progress);
     ((*town).*step.build)();
   }

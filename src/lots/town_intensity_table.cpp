@@ -74,6 +74,10 @@ using Figures = std::unordered_map<std::string, double>;
 std::vector<Figures> ReadLandAreas(db::Connection& conn, const std::string& statement) {
   constexpr int kLevels = static_cast<int>(std::size(kQddcLevels));
   std::vector<Figures> areas(kLevels);
+  // The rows of a unit mostly follow one another: its sum is found once for
+  // them.
+  std::string last_code[kLevels];
+  double* last_sum[kLevels] = {};
   std::unique_ptr<db::RowSource> source = conn.Scan(statement);
   while (source->Next()) {
     // A null area adds nothing, as it adds nothing to a sum.
@@ -81,8 +85,12 @@ std::vector<Figures> ReadLandAreas(db::Connection& conn, const std::string& stat
     const double area = counted ? source->Number(kLevels) : 0;
     for (int k = 0; k < kLevels; ++k) {
       if (source->IsNull(k)) continue;
-      double& sum = areas[k][std::string(source->Text(k))];
-      if (counted) sum += area;
+      const std::string_view code = source->Text(k);
+      if (!last_sum[k] || code != last_code[k]) {
+        last_code[k] = code;
+        last_sum[k] = &areas[k][last_code[k]];
+      }
+      if (counted) *last_sum[k] += area;
     }
   }
   return areas;

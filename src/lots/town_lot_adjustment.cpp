@@ -382,9 +382,10 @@ std::size_t PlaceOf(const std::vector<db::GroupedSums::Column>& columns, const s
 
 }  // namespace
 
-void CZdStatContext::WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTable& unit,
-                                       const std::function<double(double)>& convert,
-                                       const db::Value& county_total) {
+void CZdStatContext::WriteAdjustedCopy(
+    const db::GroupedSums& lots, const UnitTable& unit,
+    const std::function<double(double)>& convert, const db::Value& county_total,
+    const std::function<void(const std::vector<db::Value>&)>& written) {
   const std::vector<db::GroupedSums::Column> columns = lots.Columns();
   const std::size_t number = PlaceOf(columns, "地籍号");
   const std::size_t total = PlaceOf(columns, "宗地总面积");
@@ -440,7 +441,7 @@ void CZdStatContext::WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTa
   long left_over = 0;
   std::string first_left_over;
   std::size_t row = 0;
-  lots.WriteTo(m_pConn, unit.table, columns, true, convert, [&](std::vector<db::Value>& lot) {
+  const auto adjust = [&](std::vector<db::Value>& lot) {
     if (const auto found = stepped.find(row++); found != stepped.end()) {
       lot[total] = db::Value(found->second);
     }
@@ -470,6 +471,10 @@ void CZdStatContext::WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTa
       }
       lot[parent_places[p]] = db::Value(sum);
     }
+  };
+  lots.WriteTo(m_pConn, unit.table, columns, true, convert, [&](std::vector<db::Value>& lot) {
+    adjust(lot);
+    if (written) written(lot);
   });
   LogClassesLeftOver(unit.table, left_over, first_left_over);
 }

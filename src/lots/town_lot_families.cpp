@@ -91,9 +91,9 @@ void CZdStatContext::LeaveOutTablesWithout(LayerChecks& checks, std::span<const 
       LogNotice("图层 " + checks.Name() + " 缺少字段 " + need->field, "城镇基础汇总表中该列为空");
     }
   }
-  const std::set<std::string> left =
+  const LackingFieldTables lacking =
       FamiliesLackingFields(checks, needs, run, RunVariant{}, FamilyKind::kTown);
-  m_setLeftOutFamilies.insert(left.begin(), left.end());
+  m_setLeftOutFamilies.insert(lacking.families.begin(), lacking.families.end());
 }
 
 }  // namespace landstat

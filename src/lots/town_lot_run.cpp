@@ -27,13 +27,23 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTownTitle = "准备汇总宗地";
 
+// The stages of a town-lot run as the progress weighs them: their share of
+// a run's time.
+const std::vector<host::JobStages::Stage> kTownStages = {
+    {"open", 5},       {"base table", 30}, {"unit copies", 15},
+    {"summaries", 40}, {"area units", 5},  {"publish", 5},
+};
+
 // The town summary families (stages 8 to 15): a family's create, then its
 // fill when the create returned more than 0; neither stops the run. A fill
 // that failed without logging why is logged here, so the run counts it. A
 // family left out (a layer lacks a field it needs, which was logged) is not
 // built.
 void BuildTownFamilies(CZdStatContext& context, const StageObserver& observer) {
-  for (const TableFamily* family : TownFamiliesInStageOrder()) {
+  const std::vector<const TableFamily*>& families = TownFamiliesInStageOrder();
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    const TableFamily* family = families[i];
+    host::StepStage(static_cast<long>(i), static_cast<long>(families.size()));
     if (family->builds && !family->builds(RunVariant{})) continue;
     if (context.m_setLeftOutFamilies.count(family->base)) continue;
     if (family->progress) host::LindoDlgProgressSetText(family->progress);
@@ -43,6 +53,7 @@ void BuildTownFamilies(CZdStatContext& context, const StageObserver& observer) {
         context.LogFailure(family->base, "汇总失败");
       }
     }
+    context.EndIfStopped(family->base);
     if (observer) observer(family->base);
   }
 }
@@ -64,7 +75,7 @@ std::vector<std::string> TownTablesReplaced(const CZdStatContext& context) {
   std::vector<std::string> owned;
   for (short unit : {kNoUnit, kSquareMetre, kHectare, kMu}) {
     if (!DropsTablesOf(context, unit)) continue;
-    for (std::string& table : OwnedTables(context.Names(), true, unit)) {
+    for (std::string& table : OwnedTables(context.Names(), FamilyKind::kTown, unit)) {
       owned.push_back(std::move(table));
     }
   }
@@ -111,9 +122,14 @@ void ForgetTownTablesNotRebuilt(CZdStatContext& context, const std::vector<std::
 // Stages 3 to 16 on the run's working database. False when a stage the
 // rest needs failed: the code table, the base table, its fill, the per-unit
 // copies or the area-unit table.
-bool BuildTownTables(CZdStatContext& context, const StageObserver& observer) {
+bool BuildTownTables(CZdStatContext& context, const StageObserver& observer,
+                     host::JobStages& stages) {
+  // Each stage done is a safe point, where a lost database or the
+  // operator's cancel ends the run.
   const auto done = [&](const char* stage) {
+    context.EndIfStopped(stage);
     host::yDebugTime(stage);
+    stages.Done(stage);
     if (observer) observer(stage);
   };
   if (!context.m_pRuralCode || !gis::IsLayerValid(context.m_pRuralCode->m_ai)) {
@@ -130,6 +146,7 @@ bool BuildTownTables(CZdStatContext& context, const StageObserver& observer) {
   done("unit copies");
   if (context.CreateAreaUnitTable() <= 0) return false;
   BuildTownFamilies(context, observer);
+  stages.Done("summaries");  // its safe points are its families'
   for (short unit : {kHectare, kMu, kSquareMetre}) {
     const bool wanted = unit == kHectare ? context.m_bGq
                         : unit == kMu    ? context.m_bMu
@@ -177,7 +194,7 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   for (const std::string& unusable : StatConfigErrors()) failures.push_back(unusable);
   if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, kTownTitle, failures));
 
-  host::LindoDlgProgress("正在汇总宗地");
+  host::JobStages stages("正在汇总宗地", kTownStages);
   // The naming mode names the tables; where they live decides the workspace.
   const bool server = db::ParseConnectionString(request.connection).kind != db::DbKind::kEmbedded;
   RunWorkspace workspace(request.connection, server, request.year, request.county, "town");
@@ -188,9 +205,9 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
                                    : TownRunInPlace(FileBytes(request.connection),
                                                     TownRows(lot) + TownRows(house)));
   if (!workspace.Open({.in_place = in_place}, error, notices)) {
-    host::LindoDlgEndProgress();
     return finish(FailedBeforeContext(request.log_path, kTownTitle, {"打开统计数据库 " + error}));
   }
+  stages.Done("open");
   CZdStatContext context(lot, house, request.codes, workspace.WorkConnection(), request.db_mode,
                          request.year, request.county, request.log_path);
   context.OpenStatLogFile();
@@ -202,7 +219,10 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
       if (workspace.OnWorkingCopy()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
       workspace.Enter(context.m_pConn);
     }
-    completed = BuildTownTables(context, request.observer);
+    completed = BuildTownTables(context, request.observer, stages);
+    // What the run left out, kept with its record: a conversion of its
+    // tables builds none of it.
+    if (completed) workspace.RecordLeftOut(context.m_pConn, context, context.m_setLeftOutFamilies);
   } catch (const std::exception& escaped) {
     // Whatever a stage let through ends the run as failed, never half done.
     context.LogEscaped("汇总宗地", "汇总中止", escaped);
@@ -212,7 +232,6 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
                      request.observer, report.outcome);
   ReportFromLog(context, completed, report);
   context.CloseStatLogFile();
-  host::LindoDlgEndProgress();
   // Dropped before the run built, those there now are the ones it made.
   ReportTablesWritten(report, request.connection, TownTablesReplaced(context));
   return finish(report);

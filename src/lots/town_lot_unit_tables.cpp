@@ -102,6 +102,9 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
   }
   try {
     const std::unique_ptr<db::GroupedSums> sums = GroupLots(context, context.StatDataTable());
+    const std::vector<db::GroupedSums::Column> columns = sums->Columns();
+    std::vector<std::string> names;
+    for (const db::GroupedSums::Column& column : columns) names.push_back(column.name);
     db::Connection& connection = context.m_pConn;
     std::optional<db::Value> county_total;
     for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
@@ -115,16 +118,26 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
               return connection.Scalar(round, {db::Value(converted)}).AsDouble();
             });
       }
+      // The class sums by level of the copy, gathered from its rows as they
+      // are written, in their order, as reading the copy would give them.
+      const TownSources sources = context.UnitSources(unit.unit);
+      std::vector<std::unique_ptr<db::GroupedSums>> levels =
+          context.FeedClassLevels(sources, names);
+      const auto written = [&](const std::vector<db::Value>& row) {
+        for (const std::unique_ptr<db::GroupedSums>& level : levels) level->Add(row);
+      };
       db::Transaction whole(connection);
       if (unit.table == context.m_strStatTblSrc) {
-        sums->WriteTo(connection, unit.table, sums->Columns(), true, convert);
+        sums->WriteTo(connection, unit.table, columns, true, convert,
+                      [&](std::vector<db::Value>& row) { written(row); });
       } else {
         // The county's total of the copy in unit 1, which the copies of the
         // other units add up to: read once, when the first of them is written.
         if (!county_total) county_total = context.CountyLotTotal();
-        context.WriteAdjustedCopy(*sums, unit, convert, *county_total);
+        context.WriteAdjustedCopy(*sums, unit, convert, *county_total, written);
       }
       whole.Commit();
+      if (sources.lots == unit.table) context.KeepClassLevels(sources, std::move(levels));
     }
   } catch (const db::DbError& error) {
     context.LogFailure("汇总城镇基础据表", "statdata_czzdex " + tables, error);

@@ -287,7 +287,10 @@ void WriteLots(db::Connection& connection, const TownSecondLevelOptions& options
   const long count = gis::RecordCount(options.lots, gis::EntityKind::kRegion);
   gis::Record record;
   for (long number = 1; number < count; ++number) {
-    if (number % 1000 == 0) host::LindoDlgSetProgress("正在汇总宗地", number, count - 1);
+    if (number % 1000 == 0) {
+      host::LindoDlgSetProgress("正在汇总宗地", number, count - 1);
+      if (host::JobCancelled()) throw OutputFailure("作业已取消");
+    }
     if (gis::ReadRecord(options.lots, gis::EntityKind::kRegion, number, record)) rows.Lot(record);
   }
   try {
@@ -335,8 +338,8 @@ void RequireWritableFolder(const std::string& folder) {
     problem = "文件夹不能写入";
   }
   if (!problem.empty()) {
-    throw OutputFailure("在相应的路径下创建MDB失败,请重新选择有效的路径: " + folder + " (" +
-                        problem + ")");
+    throw OutputFailure("在相应的路径下创建统计数据库失败,请重新选择有效的路径: " +
+                        report::JoinOutputPath(folder, kTownStatFile) + " (" + problem + ")");
   }
 }
 
@@ -377,7 +380,7 @@ void BuildDatabase(const TownSecondLevelOptions& options, const CodeMaps& maps, 
   const std::string work = db::ScratchPrefix(target);
   db::RemoveScratchFiles(target);
   if (CreateAcessDB(work) <= 0) {
-    throw OutputFailure("在相应的路径下创建MDB失败,请重新选择有效的路径: " + options.output_folder);
+    throw OutputFailure("在相应的路径下创建统计数据库失败,请重新选择有效的路径: " + target);
   }
   try {
     db::Connection connection(work);
@@ -454,15 +457,6 @@ void WriteReport(const TownSecondLevelOptions& options, TownSecondLevelOutcome& 
   outcome.report_written = true;
 }
 
-// The progress window for the length of the output.
-class ProgressScope {
- public:
-  explicit ProgressScope(const std::string& text) { host::LindoDlgProgress(text); }
-  ~ProgressScope() { host::LindoDlgEndProgress(); }
-  ProgressScope(const ProgressScope&) = delete;
-  ProgressScope& operator=(const ProgressScope&) = delete;
-};
-
 // The fields every lot's rows need: its number, its area and its land use.
 // The first one the layer lacks is one failure naming layer and field, and
 // nothing is written: read as empty, it would leave out every lot (or give
@@ -488,8 +482,11 @@ void Run(const TownSecondLevelOptions& options, StatRunLog& log, TownSecondLevel
   if (maps.classes.empty()) {
     throw OutputFailure("创建CZTDLY_EJFLZD表失败: 数据字典中没有2位或3位的地类代码");
   }
-  const ProgressScope progress("正在汇总...");
+  host::JobStages stages("正在汇总...", {{"database", 70}, {"report", 30}});
   BuildDatabase(options, maps, log, outcome);
+  stages.Done("database");
+  // After the operator's cancel no workbook is written.
+  if (host::JobCancelled()) throw OutputFailure("作业已取消");
   WriteReport(options, outcome);
 }
 

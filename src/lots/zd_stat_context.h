@@ -181,11 +181,13 @@ class CZdStatContext : public StatRunLog {
   // embedded engine, each figure converted by `convert` and the whole
   // adjusted on the rows in memory as AdjustUnitStatData adjusts a written
   // copy: the same figures, without reading the copy back. `county_total`
-  // is CountyLotTotal() (null: no lot total is stepped). A DbError goes to
-  // the caller; stepping that falls short is logged as there.
+  // is CountyLotTotal() (null: no lot total is stepped); `written`, when
+  // given, sees each row as it is written. A DbError goes to the caller;
+  // stepping that falls short is logged as there.
   void WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTable& unit,
                          const std::function<double(double)>& convert,
-                         const db::Value& county_total);
+                         const db::Value& county_total,
+                         const std::function<void(const std::vector<db::Value>&)>& written = {});
   // 宗地总面积 summed over the county's lots of unit 1's copy (null when it
   // has none).
   db::Value CountyLotTotal();
@@ -305,10 +307,17 @@ class CZdStatContext : public StatRunLog {
   // layer lacks a field they need (LeaveOutTablesWithout).
   std::set<std::string> m_setLeftOutFamilies;
   // The land-use class sums by level of a lot table (by table and
-  // decimals), read on the embedded engine by the first-level family for
-  // the second-level family, which fills from the same table right after
-  // it and takes them; the first family's fill always reads afresh.
+  // decimals), on the embedded engine: gathered as the per-unit copies are
+  // written, or read by the first-level family, for the families that fill
+  // from the same table right after; each family takes them.
   std::map<std::string, std::vector<std::unique_ptr<db::GroupedSums>>> m_classLevelSums;
+  // Empty class sums by level of the lot table of `sources`, to be fed its
+  // rows (whose columns are `columns`) as they are written, then kept
+  // (KeepClassLevels) for the classification families.
+  std::vector<std::unique_ptr<db::GroupedSums>> FeedClassLevels(
+      const TownSources& sources, const std::vector<std::string>& columns) const;
+  void KeepClassLevels(const TownSources& sources,
+                       std::vector<std::unique_ptr<db::GroupedSums>> levels);
 
   std::string m_strConnect;
   // 0 plain table names; any other value names with year and county code;

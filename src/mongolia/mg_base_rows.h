@@ -5,6 +5,7 @@
 // the pass over a layer, and the passes over the three layers by the rules
 // of either fill.
 
+#include <array>
 #include <cstdlib>
 #include <initializer_list>
 #include <optional>
@@ -14,6 +15,7 @@
 
 #include "engine/layer_checks.h"
 #include "engine/rounding.h"
+#include "mongolia/mg_row_pipe.h"
 #include "mongolia/mg_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -100,7 +102,11 @@ struct MgRow {
 // column the table lacks raises, so it is logged and not stored (with
 // `keep_unclassed`, it is logged and stored with its area in the total
 // only); a parent prefix that is no column (class 0101 has BM01 and no
-// BM010) receives nothing, and the row is stored all the same.
+// BM010) receives nothing, and the row is stored all the same. Every row
+// stored feeds the context's base groupings, which start anew with the
+// writer. The rows are stored, and summed into the groupings, on threads of
+// their own (MgRowPipe) while the layers are read: the connection is lent
+// to them until Close.
 class MgRowWriter {
  public:
   MgRowWriter(CMgStatContext& context, const std::string& table, bool keep_unclassed = false)
@@ -116,48 +122,93 @@ class MgRowWriter {
       level_columns_[i] = {ColumnOf(kMgLevels[i].code), ColumnOf(kMgLevels[i].name)};
     }
     total_ = ColumnOf("土地总面积");
-    writer_.emplace(context.m_pConn, table, std::move(names));
+    for (const std::string& figure : context.FigureColumns()) {
+      if (const int place = ColumnOf(figure); place != total_) class_places_.push_back(place);
+    }
+    context.BaseGroups().Begin(context.Texts(), names, context.FigureColumns());
+    // The groupings read each row on a thread of the pipe's.
+    pipe_.emplace(
+        context.m_pConn, table, std::move(names),
+        [&groups = context.BaseGroups()](const std::vector<db::Value>& row) { groups.Add(row); });
+    context.LendConnection(true);
+  }
+  ~MgRowWriter() {
+    pipe_.reset();
+    context_.LendConnection(false);
+  }
+  MgRowWriter(const MgRowWriter&) = delete;
+  MgRowWriter& operator=(const MgRowWriter&) = delete;
+
+  // Stores a row; one the table refuses is logged under `title()` and
+  // `message`. False when it was not stored. A failure to store the rows
+  // raises: the fill fails.
+  template <typename Title>
+  bool Write(const MgRow& row, const Title& title, const char* message) {
+    if (!Made(row, title, message)) return false;
+    pipe_->Add();
+    return true;
   }
 
-  // Stores a row; one the table refuses is logged under `title` and
-  // `message`. False when it was not stored.
-  bool Write(const MgRow& row, const std::string& title, const char* message) {
+  void Close() {
+    pipe_->Close();
+    context_.LendConnection(false);
+  }
+
+ private:
+  // Makes the row in the pipe's next buffer; a refusal of the table is
+  // logged. Every text, level and the total are set for each row (an unset
+  // text is the columns' blank, ''); the class columns are cleared of what
+  // a row before left.
+  template <typename Title>
+  bool Made(const MgRow& row, const Title& title, const char* message) {
     try {
-      row_ = blanks_;
-      for (int i = 0; i < kMgTexts; ++i) {
-        if (!row.texts[i].empty()) row_[text_columns_[i]].AssignText(row.texts[i]);
-      }
-      const std::string& owner = row.texts[kOwnerCode];
+      std::vector<db::Value>& values = pipe_->Row();
+      if (values.size() != blanks_.size()) values = blanks_;
+      for (int column : class_places_) values[column] = 0.0;
+      for (int i = 0; i < kMgTexts; ++i) values[text_columns_[i]].AssignText(row.texts[i]);
+      const std::array<std::string, 2 * std::size(kMgLevels)>& levels =
+          Levels(row.texts[kOwnerCode]);
       for (std::size_t i = 0; i < std::size(kMgLevels); ++i) {
-        const std::string prefix = owner.substr(0, kMgLevels[i].length);
-        row_[level_columns_[i].first].AssignText(prefix);
-        row_[level_columns_[i].second].AssignText(context_.GetCodeName(prefix));
+        values[level_columns_[i].first].AssignText(levels[2 * i]);
+        values[level_columns_[i].second].AssignText(levels[2 * i + 1]);
       }
-      for (int column : ClassColumns(row.class_code, title)) row_[column] = row.area;
-      row_[total_] = row.area;
-      writer_->Add(row_);
+      const std::vector<int>& classes = ClassColumns(row.class_code, title);
+      for (int column : classes) values[column] = row.area;
+      values[total_] = row.area;
+      pipe_->Check();
       return true;
     } catch (const db::DbError& error) {
-      context_.LogFailure(title, message, error);
+      context_.LogFailure(title(), message, error);
       return false;
     }
   }
 
-  void Close() { writer_->Close(); }
-
- private:
   int ColumnOf(const std::string& name) const {
     const auto found = column_of_.find(text::ToLowerAscii(name));
     if (found == column_of_.end()) throw db::DbError("内蒙古基础汇总表没有列 " + name);
     return found->second;
   }
 
+  // The codes and names of the levels of an ownership code, by level: its
+  // prefixes of the level's length and their names. Worked out once a code.
+  const std::array<std::string, 2 * std::size(kMgLevels)>& Levels(const std::string& owner) {
+    auto [found, added] = levels_.try_emplace(owner);
+    if (added) {
+      for (std::size_t i = 0; i < std::size(kMgLevels); ++i) {
+        found->second[2 * i] = owner.substr(0, kMgLevels[i].length);
+        found->second[2 * i + 1] = context_.GetCodeName(found->second[2 * i]);
+      }
+    }
+    return found->second;
+  }
+
   // The class column and the parents that are columns, longest first,
   // down to "BM" and two characters; none for a code shorter than two.
-  const std::vector<int>& ClassColumns(const std::string& code, const std::string& title) {
+  template <typename Title>
+  const std::vector<int>& ClassColumns(const std::string& code, const Title& title) {
     const auto found = class_columns_.find(code);
     if (found != class_columns_.end()) {
-      if (keep_unclassed_ && found->second.empty() && code.size() >= 2) Unclassed(code, title);
+      if (keep_unclassed_ && found->second.empty() && code.size() >= 2) Unclassed(code, title());
       return found->second;
     }
     std::vector<int> columns;
@@ -169,7 +220,7 @@ class MgRowWriter {
                  own != column_of_.end()) {
         columns.push_back(own->second);
       } else {
-        Unclassed(code, title);
+        Unclassed(code, title());
       }
       for (std::size_t length = name.size() - 1; length >= 4; --length) {
         const auto parent = column_of_.find(text::ToLowerAscii(name.substr(0, length)));
@@ -188,12 +239,14 @@ class MgRowWriter {
   CMgStatContext& context_;
   const bool keep_unclassed_;
   std::unordered_map<std::string, int> column_of_;  // lower-case name -> place in the row
-  std::vector<db::Value> blanks_, row_;
+  std::vector<db::Value> blanks_;
+  std::vector<int> class_places_;  // the class columns' places in the row
   int text_columns_[kMgTexts];
   std::pair<int, int> level_columns_[std::size(kMgLevels)];
   int total_ = 0;
-  std::optional<db::RowWriter> writer_;
+  std::optional<MgRowPipe> pipe_;
   std::unordered_map<std::string, std::vector<int>> class_columns_;
+  std::unordered_map<std::string, std::array<std::string, 2 * std::size(kMgLevels)>> levels_;
 };
 
 // The leading whole number of a text, as its digits ("2级" gives "2", an
@@ -230,6 +283,7 @@ class MgPass {
     gis::Record record;
     for (long number = 1; number < count; ++number) {
       host::LindoDlgSetProgress(progress, number, count);
+      if (host::JobCancelled()) context_.EndIfStopped(progress);
       if (!gis::ReadRecord(layer_, kind, number, record)) continue;
       book(record);
     }

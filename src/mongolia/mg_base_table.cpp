@@ -26,7 +26,6 @@ namespace landstat {
 
 short CMgStatContext::CreateStatDataTable() {
   if (m_strStatTbl.empty()) return 0;
-  if (IsTableExist(m_strStatTbl)) DropTable(m_strStatTbl);
   std::string statement = "Create Table " + m_strStatTbl + "(";
   for (std::size_t i = 0; i < m_arrStatFields.size(); ++i) {
     if (i > 0) statement += ",";
@@ -35,6 +34,7 @@ short CMgStatContext::CreateStatDataTable() {
   }
   statement = Dialect().ApplyTypeWords(statement + ")");
   try {
+    SetAside(m_strStatTbl);
     m_pConn.Execute(statement);
     return 1;
   } catch (const db::DbError& error) {
@@ -116,7 +116,10 @@ void BookLine(MgPass& pass, const gis::Record& line, const std::string& class_fi
     const std::string label = "座落单位代码" + std::to_string(side);
     pass.Writer().Write(
         row,
-        RowTitle(line.Number(), row.class_code, label.c_str(), row.texts[kLocationCode], !halves),
+        [&] {
+          return RowTitle(line.Number(), row.class_code, label.c_str(), row.texts[kLocationCode],
+                          !halves);
+        },
         "添加线状地物数据失败");
   }
 }
@@ -160,7 +163,11 @@ void BookScattered(MgPass& pass, const gis::Record& point, const std::string& cl
   row.texts[kSlope] = Slope(point, row.class_code, SlopeOf::kScattered, rules);
   row.area = *area;
   pass.Writer().Write(
-      row, RowTitle(point.Number(), row.class_code, "座落单位代码", row.texts[kLocationCode], true),
+      row,
+      [&] {
+        return RowTitle(point.Number(), row.class_code, "座落单位代码", row.texts[kLocationCode],
+                        true);
+      },
       "添加零星地物数据失败");
 }
 
@@ -183,10 +190,13 @@ void BookParcel(MgPass& pass, const gis::Record& parcel, const std::string& clas
   row.texts[kOwnerName] = parcel.Text("内蒙古权属单位名称");
   row.texts[kLocationName] = parcel.Text("座落单位名称");
   const auto write = [&](const MgRow& piece) {
-    pass.Writer().Write(piece,
-                        RowTitle(parcel.Number(), piece.class_code, "座落单位代码",
-                                 piece.texts[kLocationCode], true),
-                        "添加地类图斑数据失败");
+    pass.Writer().Write(
+        piece,
+        [&] {
+          return RowTitle(parcel.Number(), piece.class_code, "座落单位代码",
+                          piece.texts[kLocationCode], true);
+        },
+        "添加地类图斑数据失败");
   };
   if (std::string deducted = parcel.Text("扣除地类编码"); !deducted.empty()) {
     if (const std::optional<double> area = pass.Area(parcel, "扣除地类面积")) {
@@ -234,16 +244,27 @@ namespace mg {
 
 void BookLayers(CMgStatContext& context, MgRowWriter& writer, const MgFillRules& rules) {
   const std::string* classes = context.m_strClassFld;
+  // The walks weighed in the progress by their records.
+  const auto records = [](gis::LayerHandle layer, gis::EntityKind kind) {
+    return layer > 0 ? static_cast<double>(gis::RecordCount(layer, kind)) : 0.0;
+  };
+  host::JobStages stages(
+      "正在建立内蒙古基础汇总表",
+      {{"line", records(context.m_aiLine, gis::EntityKind::kLine)},
+       {"point", records(context.m_aiPoint, gis::EntityKind::kPoint)},
+       {"parcel", records(context.m_aiParcel, gis::EntityKind::kRegion)}});
   if (context.m_aiLine > 0) {
     MgPass pass(context, writer, context.m_aiLine, {"线状地物面积", "扣除比例"});
     pass.Walk(gis::EntityKind::kLine, "正在汇总线状地物",
               [&](const gis::Record& line) { BookLine(pass, line, classes[0], rules); });
   }
+  stages.Done("line");
   if (context.m_aiPoint > 0) {
     MgPass pass(context, writer, context.m_aiPoint, {"零星地物面积"});
     pass.Walk(gis::EntityKind::kPoint, "正在汇总零星地物",
               [&](const gis::Record& point) { BookScattered(pass, point, classes[1], rules); });
   }
+  stages.Done("point");
   if (context.m_aiParcel > 0) {
     MgPass pass(context, writer, context.m_aiParcel, {"图斑地类面积", "扣除地类面积"});
     pass.Walk(gis::EntityKind::kRegion, "正在汇总地类图斑",

@@ -48,7 +48,7 @@ short CMgStatContext::CreateQsdmbMGTable() {
   if (!m_pRuralCode) return 0;
   const std::string table = QsdmbMGTable();
   try {
-    if (IsTableExist(table)) m_pConn.Execute("drop table " + table);
+    SetAside(table);
     m_pConn.Execute("Create Table " + table + "(QSDWMC varchar(60),QSDWDM varchar(60))");
     return 1;
   } catch (const db::DbError& error) {

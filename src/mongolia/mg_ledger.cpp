@@ -1,11 +1,21 @@
 // The Inner Mongolia land-use ledger ZPMTDLYTZMG (one row per parcel number
 // of each ownership and location unit, in square metres, with the names of
 // its location's levels from QSDMB) and the ledger's second-level work table
-// ZPMTDLY_EJFLTZMG, which the report output fills.
+// ZPMTDLY_EJFLTZMG, which the report output fills. The ledger's rows are
+// the sums the base fill kept, written once.
 
+#include <algorithm>
+#include <optional>
+#include <unordered_map>
+
+#include "mongolia/mg_row_pipe.h"
 #include "mongolia/mg_stat_context.h"
 #include "mongolia/mg_table_names.h"
+#include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/text/number_text.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat {
 
@@ -49,7 +59,12 @@ short CMgStatContext::CreateTdlyTzTables() {
 }
 
 short CMgStatContext::CreateTdlyTzTable(const std::string& table) {
-  if (IsTableExist(table)) DropTable(table);
+  try {
+    SetAside(table);
+  } catch (const db::DbError& error) {
+    LogFailure("创建蒙古土地利用统计台帐", "创建蒙古土地利用统计台帐表失败", error);
+    return 0;
+  }
   if (m_arrClassCodes.empty()) return 0;
   std::string statement = "Create Table " + table + "(";
   for (const char* column : kLedgerTexts) statement += std::string(column) + " varchar(40),";
@@ -102,48 +117,101 @@ short CMgStatContext::StatTdlyTz() {
   return filled ? 1 : 0;
 }
 
+namespace {
+
+// QSDMB's names by code, the first row of a code where several hold it.
+std::unordered_map<std::string, std::string> QsdmbNames(db::Connection& connection) {
+  std::unordered_map<std::string, std::string> names;
+  std::unique_ptr<db::RowSource> rows = connection.Scan("select QSDWDM, QSDWMC from QSDMB");
+  while (rows->Next()) {
+    if (!rows->IsNull(0) && !rows->IsNull(1)) names.emplace(rows->Text(0), rows->Text(1));
+  }
+  return names;
+}
+
+}  // namespace
+
 short CMgStatContext::SumTdlyTz(const std::string& table) {
-  std::string targets, sums;
-  for (std::size_t i = 0; i < m_arrClassCodes.size(); ++i) {
-    targets += (i ? "," : "") + ("BM" + m_arrClassCodes[i]);
-    sums += (i ? "," : "") + ("SUM(BM" + m_arrClassCodes[i] + ") ");
+  if (!m_groups.Begun()) {
+    LogFailure("汇总蒙古土地利用台帐", "内蒙古基础汇总表不是本次汇总填写的, 台帐未汇总");
+    return 0;
   }
-  // The level codes are prefixes of the location code, set as the rows go
-  // in rather than by an update of every row afterwards; they need no
-  // QSDMB.
-  std::string codes, prefixes;
+  // The names of the location's levels: the level's row of QSDMB is the
+  // location code's prefix filled up with zeros to nineteen characters.
+  std::unordered_map<std::string, std::string> names;
+  std::optional<db::DbError> unnamed;
+  try {
+    names = QsdmbNames(m_pConn);
+  } catch (const db::DbError& error) {
+    unnamed = error;  // the rows go in unnamed, and the run is told
+  }
+  std::vector<std::string> columns = {"图斑编号", "内蒙古权属单位代码", "内蒙古权属单位名称",
+                                      "座落单位代码", "土地总面积"};
   for (const LedgerLevel& level : kLedgerLevels) {
-    if (!level.code) continue;
-    codes += std::string(level.code) + ",";
-    prefixes += Dialect().Left("座落单位代码", level.length) + ",";
+    columns.push_back(level.name);
+    if (level.code) columns.push_back(level.code);
   }
-  // The total column is text: the sum goes in as its text.
-  const std::string insert = Dialect().RoundSums(
-      "insert into " + table + "(" + codes +
-          "图斑编号,内蒙古权属单位代码,内蒙古权属单位名称,座落单位代码,土地总面积," + targets +
-          ") SELECT " + prefixes + "图斑编号,内蒙古权属单位代码,内蒙古权属单位名称,座落单位代码," +
-          "CAST(SUM(土地总面积) AS varchar(40)), " + sums + " FROM " + m_strStatTbl +
-          " GROUP BY 内蒙古权属单位代码,内蒙古权属单位名称,座落单位代码,图斑编号",
-      1);
-  std::vector<std::string> statements = {insert};
-  for (const LedgerLevel& level : kLedgerLevels) {
-    // The level's row of QSDMB is the location code's prefix filled up with
-    // zeros to nineteen characters: one comparison of whole codes, which
-    // the database answers through an index of its own rather than a scan
-    // of QSDMB for every ledger row.
-    const int zeros = kPaddedCode - level.length;
-    std::string condition = "QSDMB.QSDWDM=" + Dialect().Left(table + ".座落单位代码", level.length);
-    if (zeros > 0) condition += "||'" + std::string(zeros, '0') + "'";
-    statements.push_back(
-        Dialect().MultiTableUpdate(table, "QSDMB", {{level.name, "QSDMB.QSDWMC"}}, condition));
+  const std::vector<std::string>& figures = m_groups.Figures();
+  std::vector<int> class_place(figures.size(), -1);  // by figure: its place in the row
+  for (const std::string& code : m_arrClassCodes) {
+    const auto found = std::find(figures.begin(), figures.end(), "BM" + code);
+    if (found == figures.end()) continue;
+    class_place[found - figures.begin()] = static_cast<int>(columns.size());
+    columns.push_back("BM" + code);
   }
-  for (const std::string& statement : statements) {
-    try {
-      m_pConn.Execute(statement);
-    } catch (const db::DbError& error) {
-      LogFailure("汇总蒙古土地利用台帐", "汇总蒙古土地利用台帐失败", error);
-      return 0;
+  // The levels' names and codes of each location, worked out once.
+  std::unordered_map<std::uint32_t, std::vector<db::Value>> levels;
+  const auto levels_of = [&](std::uint32_t location) -> const std::vector<db::Value>& {
+    auto [found, added] = levels.try_emplace(location);
+    if (!added) return found->second;
+    // A null location has null levels.
+    const bool null = location == mg::MgTexts::kNull;
+    for (const LedgerLevel& level : kLedgerLevels) {
+      const std::string prefix(text::FirstCharacters(m_texts.Text(location), level.length));
+      const auto name = names.find(prefix + std::string(kPaddedCode - level.length, '0'));
+      found->second.push_back(null || name == names.end() ? db::Value() : db::Value(name->second));
+      if (level.code) found->second.push_back(null ? db::Value() : db::Value(prefix));
     }
+    return found->second;
+  };
+  // The total column is text: an embedded database stores the number as
+  // its CAST writes it; a server is given the text its CAST writes, the
+  // same digits for the sums a ledger holds.
+  const bool server = m_pConn.Kind() != db::DbKind::kEmbedded;
+  try {
+    // The rows are made here while a thread of the pipe stores them.
+    mg::MgRowPipe pipe(m_pConn, table, columns);
+    LendConnection(true);
+    for (const auto& [key, sums] : m_groups.Ledger()) {
+      // Every column is set, the classes cleared of what a row before left.
+      std::vector<db::Value>& row = pipe.Row();
+      if (row.size() != columns.size()) row.assign(columns.size(), db::Value(0.0));
+      for (int place : class_place) {
+        if (place >= 0) row[place] = 0.0;
+      }
+      row[0] = key.number == "\x1e" ? db::Value() : db::Value(key.number);
+      row[1] = m_texts.ValueOf(key.owner_code);
+      row[2] = m_texts.ValueOf(key.owner_name);
+      row[3] = m_texts.ValueOf(key.location);
+      const double total = text::RoundDecimal(sums.total, 1);
+      row[4] = server ? db::Value(text::DoubleToText(total)) : db::Value(total);
+      const std::vector<db::Value>& named = levels_of(key.location);
+      std::copy(named.begin(), named.end(), row.begin() + 5);
+      for (const auto& [figure, sum] : sums.classes) {
+        if (class_place[figure] >= 0) row[class_place[figure]] = text::RoundDecimal(sum, 1);
+      }
+      pipe.Add();
+    }
+    pipe.Close();
+    LendConnection(false);
+  } catch (const db::DbError& error) {
+    LendConnection(false);
+    LogFailure("汇总蒙古土地利用台帐", "汇总蒙古土地利用台帐失败", error);
+    return 0;
+  }
+  if (unnamed) {
+    LogFailure("汇总蒙古土地利用台帐", "汇总蒙古土地利用台帐失败", *unnamed);
+    return 0;
   }
   return 1;
 }

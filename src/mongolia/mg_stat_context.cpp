@@ -132,12 +132,61 @@ std::string CMgStatContext::GetCodeName(const std::string& code) const {
   return found == m_mapCodeName.end() ? std::string() : found->second;
 }
 
+std::vector<std::string> CMgStatContext::FigureColumns() const {
+  if (m_arrStatFields.size() <= kMgTextColumns) return {};
+  return {m_arrStatFields.begin() + kMgTextColumns, m_arrStatFields.end()};
+}
+
+mg::MgCopy& CMgStatContext::HeldCopy(short unit) {
+  auto found = m_copies.find(unit);
+  if (found == m_copies.end()) {
+    found =
+        m_copies.emplace(unit, mg::ReadCopy(m_pConn, UnitCopyTable(unit), FigureColumns(), m_texts))
+            .first;
+  }
+  return found->second;
+}
+
 short CMgStatContext::IsTableExist(const std::string& table) {
   return m_pConn.IsOpen() ? IsTblExist(m_pConn, table) : 0;
 }
 
 short CMgStatContext::DropTable(const std::string& table) {
   return m_pConn.IsOpen() ? DeleteTbl(m_pConn, table) : 0;
+}
+
+namespace {
+std::string SetAsideName(const std::string& table) {
+  return table + "_replaced";
+}
+}  // namespace
+
+void CMgStatContext::SetAside(const std::string& table) {
+  if (!IsTableExist(table)) return;
+  // A server frees a dropped table's pages without writing them: it drops
+  // the table at once, as a file run on a copy would.
+  if (m_pConn.Kind() != db::DbKind::kEmbedded || !m_pConn.InTransaction()) {
+    DropTable(table);
+    return;
+  }
+  const std::string aside = SetAsideName(table);
+  // One set aside before in this run: it was this run's own.
+  if (IsTableExist(aside)) m_pConn.Execute("drop table " + aside);
+  m_pConn.Execute("ALTER TABLE " + table + " RENAME TO " + aside);
+  m_setAside.push_back(aside);
+}
+
+short CMgStatContext::DropSetAside() {
+  try {
+    for (const std::string& aside : m_setAside) {
+      if (IsTableExist(aside)) m_pConn.Execute("drop table " + aside);
+    }
+    m_setAside.clear();
+    return 1;
+  } catch (const db::DbError& error) {
+    LogFailure("删除旧表", "删除被替换的内蒙古表失败", error);
+    return 0;
+  }
 }
 
 db::DbKind CMgStatContext::DialectKind() const {
@@ -174,8 +223,11 @@ short CMgStatContext::CompactWorkingCopy() {
   // Only a file is compacted; on a server the statement would mean nothing
   // and the file name taken from its connection string would be no file.
   if (!m_pConn.IsOpen() || m_pConn.Kind() != db::DbKind::kEmbedded) return 1;
+  // Work on the file itself is one transaction, which closing would undo;
+  // the pages it frees are taken again by what it writes.
+  if (m_pConn.InTransaction()) return 1;
   // A loss the connection met goes with it: the job ends here instead.
-  EndIfConnectionLost("压缩数据库");
+  EndIfStopped("压缩数据库");
   try {
     const long long free_pages = m_pConn.Scalar("PRAGMA freelist_count").AsInteger();
     const long long pages = m_pConn.Scalar("PRAGMA page_count").AsInteger();

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "engine/run_log.h"
 #include "engine/table_names.h"
+#include "mongolia/mg_groups.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/db/connection.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/gis/layers.h"
@@ -49,6 +52,15 @@ class CMgStatContext : public StatRunLog {
   // 1 when the table exists; "drop table": 1 when it ran. Neither logs.
   short IsTableExist(const std::string& table);
   short DropTable(const std::string& table);
+  // Puts aside the table an earlier run left under this name, to be
+  // dropped once this run's tables are made (DropSetAside): its pages are
+  // freed after the new table took others, so that a file the run changes
+  // in place neither overwrites nor journals them, and a later run takes
+  // them again. Elsewhere (a server, a file outside a transaction) the
+  // table is dropped at once. Raises DbError.
+  void SetAside(const std::string& table);
+  // Drops the tables set aside. 0 after a logged failure.
+  short DropSetAside();
 
   // --- base table statdataMG (mongolia/mg_base_table.cpp) ---
   short CreateStatDataTable();
@@ -69,6 +81,14 @@ class CMgStatContext : public StatRunLog {
   // The staging table: the twenty fixed columns as text, the class columns
   // as numbers. 0 after a logged failure.
   short CreateStagingTable(const std::string& table);
+  // What either fill fed as it wrote the base rows: the groupings of the
+  // unit copies and the ledger (mongolia/mg_groups.h), so that neither
+  // reads the base table back.
+  mg::MgBaseGroups& BaseGroups() { return m_groups; }
+  mg::MgTexts& Texts() { return m_texts; }
+  // 土地总面积 and the class columns: the figures of the base rows and the
+  // unit copies.
+  std::vector<std::string> FigureColumns() const;
   // --- area-unit table AreaUnitMG and ownership-code table QSDMBMG
   // (mongolia/mg_code_tables.cpp) ---
   short CreateAreaUnitTable();
@@ -90,21 +110,29 @@ class CMgStatContext : public StatRunLog {
   // first that fails (logged).
   short CreateUnitStatTables();
   short CreateUnitStatTable(short unit);
-  // Fills each copy with the base rows summed by the fifteen group columns,
-  // converts the copies of units 2 and 3 from unit 1 and balances them.
-  // 0 when a fill, a conversion or the balancing failed (logged).
+  // Makes each copy in memory from the base rows the fill grouped by the
+  // fifteen group columns, converts the copies of units 2 and 3 from unit 1,
+  // balances them and writes every copy once. 0 when the base table was not
+  // filled by this context, or a conversion, the balancing or a write
+  // failed (logged).
   short FillUnitStatTables();
-  short FillUnitStatTable(short unit);
-  short ConvertUnitStatTables();
-  // The statements that convert the copy of `unit` from unit 1, rounded to
-  // `decimals`: at most 50 assignments each; none for unit 1 itself.
-  std::vector<std::string> ConvertStatements(short unit, short decimals) const;
+  // Converts the held copies of units 2 and 3 from unit 1 as a statement of
+  // the database would: the factor's steps from left to right, rounded to
+  // the unit's decimals, halves away from zero on the figure's decimal
+  // form. Raises DbError for a factor it cannot read.
+  void ConvertUnitStatTables();
   // Makes the converted copies add up top-down: the county total of unit
   // 1's copy converted once over the location units, each unit's total
-  // over its rows, each row's total over its leaf classes, parents rebuilt
-  // from their leaves. 0 after a logged database failure; rows and units
-  // that cannot be balanced are logged and left consistent.
+  // over its rows (rows of equal totals in the order of their group
+  // columns), each row's total over its leaf classes, parents rebuilt from
+  // their leaves; and writes each balanced copy back whole. The copies are
+  // those the run holds, read from their tables when it holds none. 0 after
+  // a logged database failure; rows and units that cannot be balanced are
+  // logged and left consistent.
   short BalanceStatData();
+  // The copy of `unit` as the run holds it, read from its table the first
+  // time when the run did not make it. Raises DbError.
+  mg::MgCopy& HeldCopy(short unit);
   // 1 when another class column begins with this one (it is a parent).
   short HasSubClassField(const std::string& column) const;
   // The leaf columns in the order their steps go: classes 10 to 12, 20,
@@ -114,8 +142,9 @@ class CMgStatContext : public StatRunLog {
   // --- land-use summaries TDLY_YJFLMG, TDLY_EJFLMG, NCTDLY_YJFLMG,
   // NCTDLY_EJFLMG by county, category, bureau, second-level unit and (with
   // the level switch) ownership unit, per wanted unit, by location only
-  // (mongolia/mg_class_summaries.cpp). The create-all and fill-all
-  // operations return 1; their failures are logged and counted. ---
+  // (mongolia/mg_class_summaries.cpp), summed in memory from the held
+  // copies. The create-all and fill-all operations return 1; their failures
+  // are logged and counted. ---
   short CreateTdlyYjflTables();
   short CreateTdlyYjflTable(const std::string& table);
   short CreateTdlyEjflTables();
@@ -126,9 +155,10 @@ class CMgStatContext : public StatRunLog {
   short CreateNcTdlyEjflTable(const std::string& table);
   short StatTdlyClass(short kind);
   short StatNcTdlyClass(short kind);
-  // The level rows of one table from one unit copy; 0 when a level failed.
-  short SumTdlyClass(short kind, const std::string& source, const std::string& target);
-  short SumNcTdlyClass(short kind, const std::string& source, const std::string& target);
+  // The level rows of one table from the copy of `unit`; 0 when a level
+  // failed.
+  short SumTdlyClass(short kind, short unit, const std::string& target);
+  short SumNcTdlyClass(short kind, short unit, const std::string& target);
 
   // --- square-metre ledger TDLYTZMG and its second-level work table
   // TDLY_EJFLTZMG (mongolia/mg_ledger.cpp) ---
@@ -144,30 +174,31 @@ class CMgStatContext : public StatRunLog {
   // Fills the ledger (when square metres are wanted) and compacts an SQLite
   // working copy. 1 when the ledger was filled.
   short StatTdlyTz();
+  // The ledger's rows from the base rows the fill grouped, the names of
+  // their location's levels from QSDMB, read once.
   short SumTdlyTz(const std::string& table);
   // The general run's rural second-level table in square metres, as the
   // general run names it on this database.
   std::string GeneralRuralSecondLevelTable() const;
 
   // Compacts the working SQLite copy when a real share of it is free pages
-  // (closing and opening the connection again); a server is never
-  // compacted. 0 after a logged failure.
+  // (closing and opening the connection again); a server, and a file the
+  // run changes in one transaction of its own, are never compacted. 0
+  // after a logged failure.
   short CompactWorkingCopy();
 
   // Table names, plain in naming mode 0, with the year and county on a
   // server.
   const TableNames& Names() const { return m_names; }
-  std::string StatDataTable() const { return m_names.Plain("statdataMG"); }
-  std::string UnitCopyTable(short unit) const { return m_names.UnitCopy(unit, "statdataMG"); }
+  std::string StatDataTable() const { return m_names.Plain(kMgBaseTable); }
+  std::string UnitCopyTable(short unit) const { return m_names.UnitCopy(unit, kMgBaseTable); }
   // "ZPM", "ZGQ" or "ZMU" + base ("TDLY_YJFLMG" ...), the ledger's "ZPM" +
   // "TDLYTZMG" among them.
   std::string SummaryTable(short unit, const std::string& base) const {
     return m_names.Summary('Z', unit, base);
   }
-  std::string AreaUnitTable() const { return m_names.AreaUnit() + "MG"; }
-  std::string QsdmbMGTable() const {
-    return m_names.IsServer() ? "D" + m_strPrefix1 + "QSDMBMG" : "QSDMBMG";
-  }
+  std::string AreaUnitTable() const { return MgAreaUnitTable(m_names); }
+  std::string QsdmbMGTable() const { return MgQsdmbTable(m_names); }
 
   // The statements' dialect: that of the connection (whatever the naming
   // mode), Oracle when the parcel layer lives in Oracle.
@@ -195,7 +226,13 @@ class CMgStatContext : public StatRunLog {
   std::string m_strConnect;
   short m_nDbMode = 0;
   db::Connection m_pConn;
-  const db::Connection* JobConnection() const override { return &m_pConn; }
+  // While a fill lends the connection to the thread that stores its rows,
+  // the log does not look at it (a loss then reaches the fill as its
+  // failure).
+  const db::Connection* JobConnection() const override {
+    return m_bConnectionLent ? nullptr : &m_pConn;
+  }
+  void LendConnection(bool lent) { m_bConnectionLent = lent; }
   std::vector<std::string> m_arrClassCodes, m_arrClass1Codes;
   std::string m_strPrefix1;  // year
   std::string m_strPrefix2;  // county code
@@ -208,11 +245,18 @@ class CMgStatContext : public StatRunLog {
   std::string m_strStatTblUnit[3];
   bool m_bPm = false, m_bGq = false, m_bMu = false;
   bool m_bOracle = false;
+  bool m_bConnectionLent = false;
   std::unordered_map<std::string, std::string> m_mapCodeName;
 
  private:
   void SetUnit(int slot, const std::string& text, bool first);
+  // BalanceStatData, writing unit 1's copy too when `with_first`.
+  short BalanceAndWrite(bool with_first);
   TableNames m_names;
+  mg::MgTexts m_texts;
+  mg::MgBaseGroups m_groups;
+  std::map<short, mg::MgCopy> m_copies;  // by unit
+  std::vector<std::string> m_setAside;
 };
 
 }  // namespace landstat

@@ -12,6 +12,10 @@ namespace landstat {
 
 inline constexpr short kMgNamingMode = 0;
 
+// The kind of job the record of jobs knows an Inner Mongolia run by: its
+// newest completed one holds the tables.
+inline constexpr char kMongoliaJob[] = "mongolia";
+
 // The names of the Inner Mongolia tables of a year and county.
 inline TableNames MgTableNames(const std::string& year, const std::string& county) {
   return TableNames(kMgNamingMode, year, county);
@@ -27,6 +31,19 @@ inline std::string MgLedgerTable(const TableNames& names) {
 }
 inline std::string MgLedgerWorkTable(const TableNames& names) {
   return names.Summary('Z', kSquareMetre, kMgLedgerWorkBase);
+}
+
+// The base table and its staging table, the area-unit table and the
+// ownership-code table of `names`.
+inline constexpr char kMgBaseTable[] = "statdataMG";
+inline std::string MgStagingTable(const TableNames& names) {
+  return names.Plain(kMgBaseTable) + "tbl";
+}
+inline std::string MgAreaUnitTable(const TableNames& names) {
+  return names.AreaUnit() + "MG";
+}
+inline std::string MgQsdmbTable(const TableNames& names) {
+  return names.IsServer() ? "D" + names.Year() + "QSDMBMG" : "QSDMBMG";
 }
 
 }  // namespace landstat

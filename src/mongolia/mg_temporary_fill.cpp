@@ -32,7 +32,7 @@ short CMgStatContext::BuildStatData() {
   // The staging table lives in the run's own database, whatever source the
   // layers are read from: no layer's source needs the row-by-row fill.
   if (!HasNeededFields()) return 0;
-  const std::string staging = m_strStatTbl + "tbl";
+  const std::string staging = MgStagingTable(m_names);
   if (CreateStagingTable(staging) <= 0) return 0;
   short result = 0;
   try {

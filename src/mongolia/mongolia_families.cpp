@@ -44,7 +44,25 @@ TableFamily LedgerWorkTable() {
   return family;
 }
 
+// The Inner Mongolia run's own stages as a family that the run never
+// builds, so that the family list knows their tables too: the base table
+// and its unit copies, its staging table, the area-unit and the
+// ownership-code tables.
+TableFamily MongoliaRunTables() {
+  TableFamily family;
+  family.base = kMgBaseTable;
+  family.builds = [](const RunVariant&) { return false; };
+  family.step = true;
+  family.mg_create = [](CMgStatContext&) { return short{0}; };
+  family.owns = [](const TableNames& names, short unit) -> std::vector<std::string> {
+    if (unit != kNoUnit) return {};
+    return {MgStagingTable(names), MgAreaUnitTable(names), MgQsdmbTable(names)};
+  };
+  return family;
+}
+
 const FamilyRegistration kMongoliaFamilies({
+    MongoliaRunTables(),
     Summary("TDLY_YJFLMG", 10, &CMgStatContext::CreateTdlyYjflTables,
             &CMgStatContext::StatTdlyClass, 1, "正在汇总内蒙古土地利用数据"),
     Summary("TDLY_EJFLMG", 11, &CMgStatContext::CreateTdlyEjflTables,

@@ -28,9 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The kind of job the record of jobs knows an Inner Mongolia run by.
-constexpr char kMongoliaJob[] = "mongolia";
-
 struct MgLayers {
   short district = 0, parcel = 0, line = 0, point = 0;
 };
@@ -84,11 +81,24 @@ void CheckLayers(const MgLayers& layers, bool from_project, std::vector<std::str
   }
 }
 
+// The stages of an Inner Mongolia run as the progress weighs them: their
+// share of a run's time.
+const std::vector<host::JobStages::Stage> kMongoliaStages = {
+    {"open", 5},       {"base table", 35}, {"unit copies", 15},
+    {"summaries", 35}, {"area units", 5},  {"publish", 5},
+};
+
 // The Inner Mongolia families: a family's create, then its fill when the
 // create returned more than 0; neither stops the run. A fill that failed
 // without logging why is logged here, so the run counts it.
 void BuildMongoliaFamilies(CMgStatContext& context, const StageObserver& observer) {
+  std::vector<const TableFamily*> families;
   for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
+    if (!family->step) families.push_back(family);  // the run's own stages are built apart
+  }
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    const TableFamily* family = families[i];
+    host::StepStage(static_cast<long>(i), static_cast<long>(families.size()));
     if (family->progress) host::LindoDlgProgressSetText(family->progress);
     if (family->mg_create(context) > 0 && family->mg_fill) {
       const int logged = context.m_nErrCount;
@@ -96,6 +106,7 @@ void BuildMongoliaFamilies(CMgStatContext& context, const StageObserver& observe
         context.LogFailure(family->base, "汇总失败");
       }
     }
+    context.EndIfStopped(family->base);
     if (observer) observer(family->base);
   }
 }
@@ -127,7 +138,7 @@ bool ForgetAreaUnit(CMgStatContext& context, short unit) {
 std::vector<std::string> TablesOfUnit(const CMgStatContext& context, short unit) {
   std::vector<std::string> tables = {context.UnitCopyTable(unit)};
   for (const TableFamily* family : MongoliaFamiliesInStageOrder()) {
-    tables.push_back(context.SummaryTable(unit, family->base));
+    if (!family->step) tables.push_back(context.SummaryTable(unit, family->base));
   }
   return tables;
 }
@@ -184,14 +195,27 @@ void RecordCodesAndUnits(CMgStatContext& context) {
   }
 }
 
+// The pages of the tables a run on a file replaces stay free in the file
+// for the next run, as they are: overwriting them with zeros (the engine's
+// default here) would write and journal every page of the tables replaced.
+// What is written into pages anyway is still cleared.
+void FreePagesAsTheyAre(db::Connection& work) {
+  if (work.Kind() == db::DbKind::kEmbedded) work.Execute("PRAGMA secure_delete = FAST");
+}
+
 // The stages on the run's working database. False when a stage the rest
 // needs failed: the code table, the area-unit table, the base table, its
 // fill, or the unit copies with their conversion and balancing. A code file
 // of its own is checked first: its bad records are logged, not fatal.
-bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request) {
+bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request,
+                         host::JobStages& stages) {
   const StageObserver& observer = request.observer;
+  // Each stage done is a safe point, where a lost database or the
+  // operator's cancel ends the run.
   const auto done = [&](const char* stage) {
+    context.EndIfStopped(stage);
     host::yDebugTime(stage);
+    stages.Done(stage);
     if (observer) observer(stage);
   };
   if (context.LoadCodes() <= 0) {
@@ -210,8 +234,11 @@ bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request
   if (context.CreateUnitStatTables() <= 0 || context.FillUnitStatTables() <= 0) return false;
   done("unit copies");
   BuildMongoliaFamilies(context, observer);
+  stages.Done("summaries");  // its safe points are its families'
   RecordCodesAndUnits(context);
   done("area units");
+  // The tables this run replaced go once their replacements are made.
+  context.DropSetAside();
   return true;
 }
 
@@ -246,16 +273,20 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
   for (const std::string& unusable : StatConfigErrors()) failures.push_back(unusable);
   if (!failures.empty()) return finish(FailedBeforeContext(request.log_path, failures));
 
-  host::LindoDlgProgress("正在汇总...");
+  host::JobStages stages("正在汇总...", kMongoliaStages);
   const bool server = db::ParseConnectionString(request.connection).kind != db::DbKind::kEmbedded;
   RunWorkspace workspace(request.connection, server, request.year, request.county, kMongoliaJob);
   std::string error;
   std::vector<std::string> notices;
-  if (!workspace.Open({.replace_other = request.replace_other, .plain_tables = true}, error,
-                      notices)) {
-    host::LindoDlgEndProgress();
+  // The file holds the general run's tables, which this run reads and which
+  // are several times what it writes: it works in one transaction on the
+  // file rather than on a copy of all of it.
+  if (!workspace.Open(
+          {.replace_other = request.replace_other, .in_place = true, .plain_tables = true}, error,
+          notices)) {
     return finish(FailedBeforeContext(request.log_path, {"打开统计数据库 " + error}));
   }
+  stages.Done("open");
   CMgStatContext context(layers.district, layers.parcel, layers.line, layers.point,
                          request.second_codes ? request.second_codes : request.codes, request.year,
                          request.county, request.log_path, request.level_switch);
@@ -266,9 +297,10 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
   for (const std::string& notice : notices) context.LogNotice("数据库", notice);
   try {
     if (completed) {
-      RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
+      if (workspace.OnWorkingCopy()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
+      FreePagesAsTheyAre(context.m_pConn);
       workspace.Enter(context.m_pConn);
-      completed = BuildMongoliaTables(context, request);
+      completed = BuildMongoliaTables(context, request, stages);
     }
   } catch (const std::exception& escaped) {
     // Whatever a stage let through ends the run as failed, never half done.
@@ -277,7 +309,6 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
   }
   RunReport report = Finish(context, workspace, completed, request.observer);
   context.CloseStatLogFile();
-  host::LindoDlgEndProgress();
   ReportTablesWritten(report, request.connection, TablesOfRun(context));
   return finish(report);
 }

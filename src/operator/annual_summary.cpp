@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "engine/database_helpers.h"
+#include "engine/run_workspace.h"
 #include "engine/table_names.h"
 #include "mongolia/mongolia_run.h"
 #include "platform/db/connection.h"
@@ -18,6 +19,7 @@
 #include "platform/host/host_settings.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/log_file.h"
+#include "platform/host/progress.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -28,8 +30,9 @@ std::string AnnualDatabaseFile(const std::string& folder, const std::string& yea
 }
 
 std::string AnnualLogFile(const std::string& folder, const std::string& year,
-                          const std::string& county) {
-  return (fs::path(folder) / (year + county + "StatLog.txt")).string();
+                          const std::string& county, bool server) {
+  return (fs::path(folder) / (year + county + (server ? "ServerStatLog.txt" : "StatLog.txt")))
+      .string();
 }
 
 std::vector<std::string> ListSummarisedYears(const std::string& folder, const std::string& county) {
@@ -128,10 +131,22 @@ AnnualSummaryResult Refused(AnnualSummaryResult result, const std::string& messa
   return result;
 }
 
+// The runs of a summary as the progress weighs them: their share of its
+// time.
+const std::vector<host::JobStages::Stage> kAnnualStages = {
+    {kGeneralRun, 70}, {kTownRun, 20}, {kMongoliaRun, 10}};
+
+// The runs in order; after the operator's cancel, which ends the run under
+// way as failed, no other runs.
 void RunSteps(const AnnualSummaryRequest& request, const AnnualRuns& runs, const JobTarget& target,
               AnnualSummaryResult& result) {
+  host::JobStages stages("正在汇总...", kAnnualStages);
+  bool go_on = true;
   const auto step = [&](const char* name, const std::function<RunReport(const std::string&)>& run) {
+    if (!go_on) return;
     result.steps.push_back({name, true, RunIntoLog(result.log_path, name, run)});
+    stages.Done(name);
+    go_on = !host::JobCancelled();
   };
   step(kGeneralRun, [&](const std::string& log) {
     StatisticsRequest statistics;
@@ -141,7 +156,7 @@ void RunSteps(const AnnualSummaryRequest& request, const AnnualRuns& runs, const
     if (request.incremental) statistics.custom_list = host::ModuleXmlFilePath("STATDATA_GX.xml");
     return runs.statistics(statistics);
   });
-  if (request.incremental) return;
+  if (request.incremental || !go_on) return;
   step(kTownRun, [&](const std::string& log) {
     TownLotRequest town;
     static_cast<JobTarget&>(town) = target;
@@ -149,7 +164,7 @@ void RunSteps(const AnnualSummaryRequest& request, const AnnualRuns& runs, const
     town.project = request.project;
     return runs.town_lots(town);
   });
-  if (!request.second_codes) return;
+  if (!request.second_codes || !go_on) return;
   if (!runs.mongolia) {
     result.steps.push_back({kMongoliaRun, false, {}});
     return;
@@ -191,9 +206,9 @@ void Conclude(AnnualSummaryResult& result) {
 
 }  // namespace
 
-AnnualSummaryResult RunAnnualSummary(const AnnualSummaryRequest& request,
-                                     const std::function<bool()>& confirm_again,
-                                     const AnnualRuns& runs) {
+AnnualSummaryResult RunAnnualSummary(
+    const AnnualSummaryRequest& request,
+    const std::function<bool(const std::string& file)>& confirm_again, const AnnualRuns& runs) {
   const auto start = std::chrono::steady_clock::now();
   AnnualSummaryResult result;
   // The earlier program built file names from whatever year was typed; a
@@ -203,25 +218,28 @@ AnnualSummaryResult RunAnnualSummary(const AnnualSummaryRequest& request,
     return Refused(std::move(result), "输入年度数据错误！", problem);
   }
   const bool local = request.server.empty() || request.local_copy;
+  const std::string file =
+      local ? AnnualDatabaseFile(request.folder, request.year, request.county) : "";
   // Asked before anything is touched: the earlier program emptied the log
   // first, so a declined summary lost it.
-  if (AlreadySummarised(request, local) && confirm_again && !confirm_again()) {
+  if (AlreadySummarised(request, local) && confirm_again && !confirm_again(file)) {
     result.declined = true;
     return result;
   }
-  result.log_path = AnnualLogFile(request.folder, request.year, request.county);
+  result.log_path = AnnualLogFile(request.folder, request.year, request.county, !local);
   if (std::string error; !host::OpenLogFile(result.log_path, host::LogOpening::kEmpty, error)) {
     return Refused(std::move(result), "无法建立日志文件", error);
   }
   JobTarget target{request.codes, "", request.year, request.county, "", 0};
+  bool made = false;
   if (local) {
-    result.database = AnnualDatabaseFile(request.folder, request.year, request.county);
+    result.database = file;
     std::error_code unusable;
-    if (!fs::exists(result.database, unusable) && CreateAcessDB(result.database) <= 0) {
-      return Refused(std::move(result), "无法建立汇总数据库 " + result.database,
-                     "cannot create " + result.database);
+    made = !fs::exists(file, unusable);
+    if (made && CreateAcessDB(file) <= 0) {
+      return Refused(std::move(result), "无法建立汇总数据库 " + file, "cannot create " + file);
     }
-    target.connection = result.database;
+    target.connection = file;
   } else {
     target.connection = request.server;
     target.db_mode = request.server_kind;
@@ -230,6 +248,15 @@ AnnualSummaryResult RunAnnualSummary(const AnnualSummaryRequest& request,
   effective.incremental = request.incremental && request.server.empty();
   RunSteps(effective, runs, target, result);
   Conclude(result);
+  const bool any_completed =
+      std::any_of(result.steps.begin(), result.steps.end(),
+                  [](const AnnualStep& step) { return step.available && step.report.Completed(); });
+  if (made && !any_completed) {
+    // A file made for runs none of which completed holds nothing: it goes,
+    // so that the year is not taken for summarised.
+    RunWorkspace::RemoveMadeFile(file);
+    result.database.clear();
+  }
   result.report.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;

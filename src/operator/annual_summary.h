@@ -18,9 +18,11 @@ namespace landstat {
 // The statistics file of a county and year in a folder: YEARCOUNTY.sqlite.
 std::string AnnualDatabaseFile(const std::string& folder, const std::string& year,
                                const std::string& county);
-// Its log: YEARCOUNTYStatLog.txt beside it.
+// The summary's log in the folder: YEARCOUNTYStatLog.txt beside the file,
+// YEARCOUNTYServerStatLog.txt for a summary into a server, so that neither
+// empties the other's.
 std::string AnnualLogFile(const std::string& folder, const std::string& year,
-                          const std::string& county);
+                          const std::string& county, bool server);
 
 // The years of a county summarised in a folder: the files named exactly
 // YEAR + COUNTY + ".sqlite" (a year of four digits; the extension in lower
@@ -79,13 +81,16 @@ struct AnnualRuns {
 AnnualRuns DefaultAnnualRuns();
 
 // Runs the summary. When the year is summarised already (its file exists,
-// or the server lists it), `confirm_again` is asked first, before the log
-// or the database is touched; false stops there (`declined`). The year must
-// be four digits and the county six. The log is made empty, then each run
-// writes its lines under its name. An existing file is not deleted: each
-// run replaces its tables only when it completes.
-AnnualSummaryResult RunAnnualSummary(const AnnualSummaryRequest& request,
-                                     const std::function<bool()>& confirm_again,
-                                     const AnnualRuns& runs = DefaultAnnualRuns());
+// or the server lists it), `confirm_again` is asked first with the file the
+// summary would work on (empty on a server), before the log or the database
+// is touched; false stops there (`declined`). The year must be four digits
+// and the county six. The log is made empty, then each run writes its lines
+// under its name. An existing file is not deleted: each run replaces its
+// tables only when it completes. A file the summary made is removed again
+// when none of its runs completed (`database` is then empty).
+AnnualSummaryResult RunAnnualSummary(
+    const AnnualSummaryRequest& request,
+    const std::function<bool(const std::string& file)>& confirm_again,
+    const AnnualRuns& runs = DefaultAnnualRuns());
 
 }  // namespace landstat

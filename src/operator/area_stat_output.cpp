@@ -1,5 +1,6 @@
 #include "operator/area_stat_output.h"
 
+#include <stdexcept>
 #include <fmt/format.h>
 
 #include <filesystem>
@@ -256,13 +257,12 @@ short AreaStatOutput::Write(const std::string& database_path, const std::string&
                             const std::vector<Table>& tables) {
   const AreaUnitChoice& unit = UnitOf(choice);
   std::string work;
-  host::LindoDlgProgress("正在出表...");
+  host::JobStages stages("正在出表...", {{"sheets", 1}});
   try {
     db::Connection connection(database_path);
     // Tables of a job that did not finish may be incomplete.
     const auto last = LastRunRecord(connection);
     if (last && !last->Finished()) {
-      host::LindoDlgEndProgress();
       return Fail(database_path + " 中 " + last->year + " 年度的最后一次作业没有完成, 请重新汇总",
                   true);
     }
@@ -277,7 +277,11 @@ short AreaStatOutput::Write(const std::string& database_path, const std::string&
     const sheet::SWhiteParam pairs[] = {{"单位", unit.name}, {"年度", year},  {"区域", ""},
                                         {"权属性质", ""},    {"填表人", ""},  {"填表日期", ""},
                                         {"检查人", ""},      {"检查日期", ""}};
-    for (const Table& table : tables) {
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+      const Table& table = tables[i];
+      host::StepStage(static_cast<long>(i), static_cast<long>(tables.size()));
+      // The operator's cancel: the workbook is not written.
+      if (host::JobCancelled()) throw std::runtime_error("作业已取消");
       sheet::ScanRows rows(connection.Scan(table.query));
       book.FillSheet(rows, table.sheet, pairs, PagingOf(template_path_),
                      sheet::Columns::kByFieldRow);
@@ -286,10 +290,8 @@ short AreaStatOutput::Write(const std::string& database_path, const std::string&
     fs::rename(work, path);
   } catch (const std::exception& failure) {
     RemoveQuietly(work);
-    host::LindoDlgEndProgress();
     return Fail(failure.what(), true);
   }
-  host::LindoDlgEndProgress();
   return 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include "operator/county_batch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/database_helpers.h"
+#include "engine/run_workspace.h"
 #include "engine/statistics_run.h"
 #include "operator/county_catalogue.h"
 #include "platform/db/db_error.h"
@@ -17,6 +19,7 @@
 #include "platform/gis/rural_code.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/log_file.h"
+#include "platform/host/progress.h"
 
 namespace landstat {
 namespace fs = std::filesystem;
@@ -75,14 +78,6 @@ bool MakeCountyFile(const std::string& file, bool& made) {
   return made;
 }
 
-// A file made for a county whose run failed holds nothing: it goes, with
-// the lock the run left beside it.
-void RemoveEmptyFile(const std::string& file) {
-  std::error_code ignored;
-  fs::remove(file, ignored);
-  fs::remove(file + ".lock", ignored);
-}
-
 // The county's run, or why it was passed over. False when the batch must
 // stop (a statistics file that cannot be made).
 bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalogue,
@@ -139,7 +134,8 @@ bool RunCounty(const CountyBatchRequest& request, const CountyCatalogue& catalog
   run.county_batch = true;
   run.log_path = log_path;
   entry.report = RunStatistics(run);
-  if (made && !entry.report.Completed()) RemoveEmptyFile(entry.database);
+  // A file made for a county whose run failed holds nothing: it goes.
+  if (made && !entry.report.Completed()) RunWorkspace::RemoveMadeFile(entry.database);
   return true;
 }
 
@@ -214,13 +210,22 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
   if (theme.empty()) theme = "DC";
   CountyBatchRequest effective = request;
   effective.log_folder = log_folder;
+  // Each county a stage of the progress; the operator's cancel ends the
+  // county under way as failed and runs no other.
+  std::vector<host::JobStages::Stage> counties;
+  for (const std::string& code : request.codes) counties.push_back({code, 1});
+  host::JobStages stages("正在汇总...", counties);
+  bool cancelled = false;
   std::string stopped_at;  // the county at which the batch had to stop
   for (const std::string& code : request.codes) {
     // Province and city codes.
     if (code.size() >= 2 && code.compare(code.size() - 2, 2, "00") == 0) continue;
     CountyBatchEntry& entry = result.counties.emplace_back();
     entry.code = code;
-    if (!stopped_at.empty()) {
+    cancelled = cancelled || host::JobCancelled();
+    if (cancelled) {
+      entry.skipped = "not run: the batch was cancelled";
+    } else if (!stopped_at.empty()) {
       entry.skipped = "not run: the batch stopped at county " + stopped_at;
     } else if (!RunCounty(effective, catalogue, entry)) {
       result.result = 0;
@@ -237,8 +242,17 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
       }
       LogLine(log.get(), line);
     }
+    stages.Done(code);
   }
+  cancelled = cancelled || host::JobCancelled();
   Summarise(result);
+  if (cancelled) {
+    LogLine(log.get(), "作业已取消");
+    result.result = 0;
+    result.report.outcome = RunOutcome::kFailed;
+    result.report.messages.push_back("作业已取消");
+    result.report.failures = std::max(result.report.failures, 1L);
+  }
   result.report.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;

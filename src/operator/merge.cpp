@@ -262,14 +262,18 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
     host::LindoDlgProgressSetText("正在生成扩展基础数据");
     built = built && context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
     if (built) {
-      for (const SummaryPair& pair : SummaryPairs()) {
-        if ((context.*pair.create)() <= 0) continue;
-        made.push_back(pair.base);
-        pair.fill(context);
+      const std::vector<SummaryPair>& pairs = SummaryPairs();
+      for (std::size_t i = 0; i < pairs.size(); ++i) {
+        // A full or failing disk a family went on from, or the operator's
+        // cancel, fails the merge.
+        context.EndIfStopped("合并");
+        host::StepStage(static_cast<long>(i), static_cast<long>(pairs.size()));
+        if ((context.*pairs[i].create)() <= 0) continue;
+        made.push_back(pairs[i].base);
+        pairs[i].fill(context);
       }
       DropEarlierConversion(context);
-      // A full or failing disk a family went on from fails the merge.
-      context.EndIfConnectionLost("合并");
+      context.EndIfStopped("合并");
       FinishRunRecord(
           context.m_pConn, record,
           context.m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted,
@@ -288,11 +292,16 @@ bool Rebuild(const MergeRequest& request, const Held& held, const std::string& r
   return built;
 }
 
+// The stages of a merge as the progress weighs them.
+const std::vector<host::JobStages::Stage> kMergeStages = {
+    {"copies", 20}, {"rows", 10}, {"summaries", 60}, {"publish", 10}};
+
 // The merge once the inputs are checked: the receiving copy with its own
 // rows, the other database's rows added, the rebuild, the write-back. The
 // target's job lock is held throughout, so that no other job starts on it
 // (nor sweeps the copy away) before the result is in place.
-void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
+void Merge(const MergeRequest& request, const Held& held, Outcome& outcome,
+           host::JobStages& stages) {
   const std::string target = TargetOf(request, outcome);
   if (target.empty()) return;
   JobLock lock;
@@ -321,6 +330,7 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
                  "cannot copy " + receiving_input + " to a scratch file: " + failure.what());
     return;
   }
+  stages.Done("copies");
   const std::string town_rows = kTownMark, rural_rows = NonTownRows();
   if (DeleteStatRows(receiving.Path(), into_town ? rural_rows : town_rows) == 0) {
     outcome.Fail("合并失败！", "cannot keep the rural and the town rows of the base tables");
@@ -332,8 +342,15 @@ void Merge(const MergeRequest& request, const Held& held, Outcome& outcome) {
     outcome.Fail("合并失败！", std::string("cannot copy the base-table rows: ") + failure.what());
     return;
   }
+  stages.Done("rows");
   std::vector<std::string> made;
   if (!Rebuild(request, held, receiving.Path(), outcome, made)) return;
+  stages.Done("summaries");
+  // Cancelled after the last safe point of the rebuild: nothing is published.
+  if (host::JobCancelled()) {
+    outcome.Fail("合并失败！", "作业已取消");
+    return;
+  }
   if (!receiving.Publish(error)) {
     outcome.Fail("合并失败！", error);
     return;
@@ -369,9 +386,8 @@ MergeResult MergeStatistics(const MergeRequest& request) {
   const auto start = std::chrono::steady_clock::now();
   Outcome outcome;
   if (const std::optional<Held> held = CheckInputs(request, outcome)) {
-    host::LindoDlgProgress("正在合并数据...");
-    Merge(request, *held, outcome);
-    host::LindoDlgEndProgress();
+    host::JobStages stages("正在合并数据...", kMergeStages);
+    Merge(request, *held, outcome, stages);
   }
   outcome.result.report.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -24,6 +24,7 @@
 #include "platform/gis/project.h"
 #include "platform/gis/project_cut.h"
 #include "platform/host/log_file.h"
+#include "platform/host/progress.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -81,6 +82,7 @@ struct RangeJob {
   const RangeRequest& request;
   std::unique_ptr<gis::CGisXmlPrj> project;
   std::string folder, database, log_path;
+  bool made_database = false;  // made for this run: removed again when it fails
   // Failures of the set-up after the folder was touched, logged once the
   // context's log is open (records a cut skipped, the code file).
   std::vector<std::string> setup_failures;
@@ -328,8 +330,9 @@ void PrepareFolder(RangeJob& job) {
                      error)) {
     job.setup_failures.push_back(error);
   }
-  if (!fs::exists(job.database) && CreateAcessDB(job.database) != 1) {
-    job.setup_failures.push_back("无法建立范围统计数据库 " + job.database);
+  if (!fs::exists(job.database)) {
+    job.made_database = CreateAcessDB(job.database) == 1;
+    if (!job.made_database) job.setup_failures.push_back("无法建立范围统计数据库 " + job.database);
   }
 }
 
@@ -362,13 +365,13 @@ class SharedLog {
     guest_.m_nErrCount = host_.m_nErrCount;
     guest_.m_arrFirstFailures = host_.m_arrFirstFailures;
     guest_.m_arrNotices = host_.m_arrNotices;
-    guest_.m_bConnectionLost = host_.m_bConnectionLost;
+    guest_.m_bJobStopped = host_.m_bJobStopped;
   }
   ~SharedLog() {
     host_.m_nErrCount = guest_.m_nErrCount;
     host_.m_arrFirstFailures = std::move(guest_.m_arrFirstFailures);
     host_.m_arrNotices = std::move(guest_.m_arrNotices);
-    host_.m_bConnectionLost = host_.m_bConnectionLost || guest_.m_bConnectionLost;
+    host_.m_bJobStopped = host_.m_bJobStopped || guest_.m_bJobStopped;
     guest_.m_fileLog = nullptr;
     guest_.m_bLogOpen = false;
   }
@@ -489,7 +492,7 @@ void LandUseInsideTownRun(RangeJob& job, CZdStatContext& town,
       LandStages(*land, connection, false, std::nullopt, job.made);
       // A failure of the disk the land-use stages went on from ends the
       // town run too (SharedLog passes it on).
-      land->EndIfConnectionLost("土地利用");
+      land->EndIfStopped("土地利用");
     } catch (const std::exception& escaped) {
       land->LogEscaped("土地利用", "统计中止", escaped);
     }
@@ -565,6 +568,7 @@ RangeReport RunRange(const RangeRequest& request) {
     return Refused({"范围统计没有标题为 \"" + *request.title + "\" 的报表"}, start);
   }
   RangeJob job(request);
+  host::JobStages stages("正在切割范围...", {{"cut", 30}, {"statistics", 70}});
   std::string project_path = request.project;
   if (!request.polygon.empty()) {
     std::string problem;
@@ -586,6 +590,7 @@ RangeReport RunRange(const RangeRequest& request) {
   }
   const std::string problem = CheckRange(job, project_path);
   if (!problem.empty()) return Refused({problem}, start);
+  stages.Done("cut");
   PrepareFolder(job);
   RangeReport report;
   switch (request.kind) {
@@ -600,6 +605,8 @@ RangeReport RunRange(const RangeRequest& request) {
       break;
   }
   report.folder = job.folder;
+  // A database made for a run that failed holds nothing of it.
+  if (job.made_database && !report.Completed()) RunWorkspace::RemoveMadeFile(job.database);
   ReportTablesWritten(report, job.database,
                       TablesOfBases(TableNames(), {job.made.begin(), job.made.end()}));
   report.seconds = std::chrono::duration<double>(Clock::now() - start).count();

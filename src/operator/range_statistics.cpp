@@ -55,6 +55,8 @@ void RunPair(Context& context, const Pair<Context>& pair, std::set<std::string>&
   if (pair.fill(context) <= 0 && context.m_nErrCount == logged) {
     context.LogFailure(pair.table, "汇总失败");
   }
+  // A safe point: a lost database or the operator's cancel ends the run.
+  context.EndIfStopped(pair.table);
 }
 
 using LandPair = Pair<CStatContext>;
@@ -114,7 +116,7 @@ const LandPair kLandPairs[] = {
     // The ownership code table, then the third-level ownership table when
     // the code table was made (its result is non-zero then).
     {"NCTDLYQS",
-     [](CStatContext& c) { return static_cast<short>(c.BuildNcTdlyQsCodeTable() != 0 ? 1 : 0); },
+     [](CStatContext& c) { return static_cast<short>(c.CreateNcTdlyQsSjflTables() != 0 ? 1 : 0); },
      [](CStatContext& c) -> short {
        c.StatNcTdlyQsSjfl();
        return 1;

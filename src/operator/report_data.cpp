@@ -10,8 +10,10 @@
 #include <optional>
 
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/table_names.h"
 #include "operator/scratch_file.h"
+#include "platform/host/progress.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
@@ -182,7 +184,12 @@ short CopyReportTables(db::Connection& source, db::Connection& target, const std
                        const std::string& county, const std::string& unit_code, bool server,
                        std::vector<std::string>* copied, std::vector<std::string>* failed) {
   const TableNames names(server ? 1 : 0, year, county);
-  for (const std::string& base : ReportTableBases()) {
+  const std::vector<std::string>& bases = ReportTableBases();
+  for (std::size_t i = 0; i < bases.size(); ++i) {
+    const std::string& base = bases[i];
+    host::StepStage(static_cast<long>(i), static_cast<long>(bases.size()));
+    // After the operator's cancel no table is copied.
+    if (host::JobCancelled()) return 0;
     const std::string source_table = names.Summary('Z', UnitOfCode(unit_code), base);
     if (!source.TableExists(source_table)) continue;
     const std::string error = CopyTable(source, source_table, target, base);
@@ -203,9 +210,15 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
   if (const std::string problem = RequestProblem(request); !problem.empty()) {
     return Failed(std::move(result), problem);
   }
+  host::JobStages stages("正在生成数据...", {{"tables", 1}});
   try {
     db::Connection source(request.source);
     const bool server = source.Kind() != db::DbKind::kEmbedded;
+    // While a job works on the year its tables are being replaced.
+    if (const std::string job = RunWorkspace::RunningJob(source, request.year, request.county);
+        !job.empty()) {
+      return Failed(std::move(result), "a job is running on " + job + "; export when it has ended");
+    }
     if (const std::string problem = ReadableStatisticsProblem(source, request.year, request.county);
         !problem.empty()) {
       return Failed(std::move(result), problem);
@@ -234,6 +247,7 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
       if (const std::optional<db::DbError> lost = target.Lost() ? target.Lost() : source.Lost()) {
         return Failed(std::move(result), lost->what());
       }
+      if (host::JobCancelled()) return Failed(std::move(result), "作业已取消");
       target.Close();
     }
     std::string error;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "mongolia/mg_table_names.h"
+#include "platform/db/sql_dialect.h"
 #include "platform/db/sql_quote.h"
 #include "platform/text/ascii_text.h"
 #include "report/writer_plan.h"
@@ -17,12 +18,12 @@ namespace {
 // whose report name it shares.
 constexpr const char* kMgLedgerSheet = "内蒙古农村土地利用台帐";
 
+}  // namespace
+
 bool HasColumn(const std::vector<db::ColumnInfo>& columns, const std::string& name) {
   return std::any_of(columns.begin(), columns.end(),
                      [&](const db::ColumnInfo& c) { return text::IEquals(c.name, name); });
 }
-
-}  // namespace
 
 std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit,
                                int decimals) {
@@ -48,17 +49,16 @@ std::string BuildUnitSelectSql(db::Connection& connection, const std::string& ta
 }
 
 // The writers that read the report's table by location, its rows whose
-// `column` starts with the region code. Where no order was given, the rows
-// come in the order of the filter column, so both engines give the same
-// workbook.
+// `column` starts with the region code, in an order that leaves no two rows
+// tied, so both engines give the same workbook.
 CPrintStatDlg::WriterPlan CPrintStatDlg::PrefixPlan(VariantSet variants, const char* column,
-                                                    const char* order) const {
+                                                    RowOrder order) const {
   WriterPlan plan;
   plan.variants = variants;
   plan.query = [column, order](const WriterCall& call, const std::string& stat_tbl) {
     const std::string table = call.names.Summary('Z', call.unit, stat_tbl);
     return ReportQuery{"select * from " + call.connection.QuoteTable(table) + " where " + column +
-                           " like ? order by " + order,
+                           " like ? order by " + order(db::SqlDialect::For(call.connection.Kind())),
                        {call.region_code + "%"},
                        table};
   };
@@ -71,7 +71,9 @@ short CPrintStatDlg::PrintFrdTable(db::Connection& connection, const std::string
                                    const std::string& year, const std::string& county) {
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
                       static_cast<short>(unit), WriterTableNames(server_names, year, county)},
-                     PrefixPlan(VariantSet::kFour, "SZXZQDM", "SZXZQDM,SSXZQDM"));
+                     PrefixPlan(VariantSet::kFour, "SZXZQDM", [](const db::SqlDialect&) {
+                       return std::string("SZXZQDM,SSXZQDM");
+                     }));
 }
 
 short CPrintStatDlg::PrintLedgerTable(db::Connection& connection, const std::string& output_folder,
@@ -82,7 +84,11 @@ short CPrintStatDlg::PrintLedgerTable(db::Connection& connection, const std::str
   return WriteReport(
       {connection, output_folder, template_path, report_name, region_code, static_cast<short>(unit),
        WriterTableNames(server_names, year, county)},
-      PrefixPlan(VariantSet::kFour, "座落单位代码", "座落单位代码,图斑编号,权属单位代码"));
+      // Each place's parcels by their numbers' natural order (9 before 10), then by
+      // owner and ownership, the rows' whole key.
+      PrefixPlan(VariantSet::kFour, "座落单位代码", [](const db::SqlDialect& dialect) {
+        return "座落单位代码," + dialect.NaturalOrder("图斑编号") + ",权属单位代码,权属性质";
+      }));
 }
 
 short CPrintStatDlg::PrintTownHoldingAreaTable(
@@ -91,7 +97,9 @@ short CPrintStatDlg::PrintTownHoldingAreaTable(
     const std::string& year, const std::string& county) {
   return WriteReport({connection, output_folder, template_path, report_name, region_code,
                       static_cast<short>(unit), WriterTableNames(server_names, year, county)},
-                     PrefixPlan(VariantSet::kTwo, "DJH", "DJH"));
+                     PrefixPlan(VariantSet::kTwo, "DJH", [](const db::SqlDialect& dialect) {
+                       return dialect.NaturalOrder("DJH");
+                     }));
 }
 
 short CPrintStatDlg::PrintTownHouseTable(db::Connection& connection,
@@ -109,10 +117,12 @@ short CPrintStatDlg::PrintTownHouseTable(db::Connection& connection,
     const std::string metres = call.names.Summary('Z', kSquareMetre, stat_tbl);
     const bool convert = call.connection.TableExists(metres);
     const std::string table = convert ? metres : call.names.Summary('Z', call.unit, stat_tbl);
+    const db::SqlDialect& dialect = db::SqlDialect::For(call.connection.Kind());
     return ReportQuery{
         BuildUnitSelectSql(call.connection, table, convert ? call.unit : kSquareMetre,
                            ConvertedDecimals(call.unit)) +
-            " where 隶属宗地 like ? order by 隶属宗地,房屋编号",
+            " where 隶属宗地 like ? order by " + dialect.NaturalOrder("隶属宗地") + "," +
+            dialect.NaturalOrder("房屋编号"),
         {call.region_code + "%"},
         table};
   };
@@ -187,8 +197,8 @@ short CPrintStatDlg::PrintMgLedgerTable(db::Connection& connection,
     BuildMgLedgerTables(call.connection, call.names, call.region_code);
     const std::string work =
         MgLedgerWorkTable(MgTableNames(call.names.Year(), call.names.County()));
-    return ReportQuery{"select * from " + call.connection.QuoteTable(work) +
-                           " order by XZQDM,case when 图斑编号 is null then 0 else 1 end,图斑编号",
+    return ReportQuery{"select * from " + call.connection.QuoteTable(work) + " order by XZQDM," +
+                           db::SqlDialect::For(call.connection.Kind()).NaturalOrder("图斑编号"),
                        {},
                        work};
   };

@@ -236,10 +236,11 @@ void FillParcelAreaWorkTable(db::Connection& connection, const std::string& work
                              const std::string& region, std::vector<sheet::SWhiteParam>& pairs) {
   const std::vector<db::ColumnInfo> carried = CarriedColumns(connection, base);
   const std::map<std::string, long> farmland = FarmlandCounts(connection, farmland_table, region);
-  auto rows = connection.Scan("select * from " + connection.QuoteTable(base) +
-                                  " where 座落单位代码 like ? order by length(图斑编号),图斑编号,"
-                                  "座落单位代码,length(序号),序号",
-                              {region + "%"});
+  const db::SqlDialect& dialect = db::SqlDialect::For(connection.Kind());
+  auto rows = connection.Scan(
+      "select * from " + connection.QuoteTable(base) + " where 座落单位代码 like ? order by " +
+          dialect.NaturalOrder("图斑编号") + ",座落单位代码," + dialect.NaturalOrder("序号"),
+      {region + "%"});
   const std::vector<db::ColumnInfo> columns = rows->Columns();
   std::vector<std::string> written;
   for (const auto& fixed : kFixedColumns) written.push_back(fixed[0]);
@@ -290,7 +291,7 @@ short CPrintStatDlg::PrintParcelAreaTable(
     return Refuse(report_name, std::string(kLevelMessage) + " (" + region_code + ")");
   }
   WriterPlan plan;
-  plan.file_prefix = year + region_code + settings_.GetCodeName(region_code);
+  plan.file_prefix = region_code + settings_.GetCodeName(region_code);
   // The values of the location keys come from the first parcel; the query
   // sets them before the pairs are made (WriteReport makes them after it).
   plan.extra_pairs = {

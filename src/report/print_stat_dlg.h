@@ -12,6 +12,10 @@ namespace landstat {
 class TableNames;
 }
 
+namespace landstat::db {
+class SqlDialect;
+}
+
 namespace landstat::report {
 
 // A report a print run leaves to no writer, and why.
@@ -239,7 +243,10 @@ class CPrintStatDlg {
   std::vector<sheet::SWhiteParam> HeaderPairs(const WriterCall& call, const WriterPlan& plan) const;
   short Shown(const std::string& name, const std::string& path);
   WriterPlan DisputePlan(bool ledger) const;
-  WriterPlan PrefixPlan(VariantSet variants, const char* column, const char* order) const;
+  // The order of a report's rows as the engine writes it: a number held as
+  // text is put in its natural order in each engine's own words.
+  using RowOrder = std::string (*)(const db::SqlDialect& dialect);
+  WriterPlan PrefixPlan(VariantSet variants, const char* column, RowOrder order) const;
   WriterPlan SurveyJoinPlan(const char* partner, bool by_block) const;
   struct SheetSplit;
   // Writes a report of one sheet per village, `split.piece_size` villages a

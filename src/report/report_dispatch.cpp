@@ -7,9 +7,12 @@
 #include <initializer_list>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <system_error>
 #include <thread>
 
+#include "engine/run_record.h"
 #include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "mongolia/mg_table_names.h"
@@ -19,6 +22,7 @@
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/output_folder.h"
+#include "platform/host/progress.h"
 #include "platform/host/trace.h"
 #include "report/print_stat_dlg.h"
 #include "report/report_filters.h"
@@ -266,6 +270,12 @@ void CPrintStatDlg::RunJob(db::Connection& database, const PrintJob& job, const 
     Refuse(job.name, job.refusal);
     return;
   }
+  // After the operator's cancel no report is begun: each one left is not
+  // written, without a box of its own (the print's summary counts them).
+  if (host::JobCancelled()) {
+    outcomes_.push_back({job.name, {}, "作业已取消"});
+    return;
+  }
   try {
     (this->*(job.entry->writer))(database, call.output_folder, call.template_path, job.name,
                                  call.region_code, call.unit, call.server_names, call.year,
@@ -438,6 +448,7 @@ void CPrintStatDlg::PrintApart(db::Connection& database, const std::vector<Print
   for (std::size_t i : groups.first) run(database, i);
   RunGroupsApart(database, workers, groups.apart, jobs.size(), run, [&](std::size_t i) {
     held[i].PassOn();
+    host::StepStage(static_cast<long>(i + 1), static_cast<long>(jobs.size()));
     for (ReportOutcome& outcome : outcomes[i]) outcomes_.push_back(std::move(outcome));
   });
 }
@@ -475,10 +486,15 @@ short CPrintStatDlg::DispatchReportTables(const std::string& output_folder,
   const std::vector<PrintJob> jobs = JobsOf(*names);
   const PrintGroups groups = GroupsOf(jobs);
   const std::size_t workers = WritersApart(groups.apart.size());
+  // The reports are the print's one stage, a step each.
+  host::JobStages stages("正在出表...", {{"reports", 1}});
   if (workers >= 2) {
     PrintApart(database, jobs, call, groups, workers);
   } else {
-    for (const PrintJob& job : jobs) RunJob(database, job, call);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      host::StepStage(static_cast<long>(i), static_cast<long>(jobs.size()));
+      RunJob(database, jobs[i], call);
+    }
   }
   database.Close();
   return Failures() == 0 ? 1 : 0;
@@ -603,6 +619,43 @@ std::string UnitNotHeld(db::Connection& database, const TableNames& names, short
          UnitText(unit) + ", only in " + held;
 }
 
+// The families whose tables this county's runs left out because a layer
+// lacked a field they need: those of the statistics run the configured
+// version builds, and those of the town-lot run. None when the record of
+// the runs cannot be read: their reports are tried, and fail naming the
+// table.
+std::set<std::string> LeftOutByRuns(db::Connection& database, const TableNames& names,
+                                    const RunVariant& configured) {
+  std::set<std::string> left;
+  try {
+    for (const std::string& base :
+         FamiliesLeftOutByRun(database, names.Year(), names.County(), FamilyKind::kGeneral)) {
+      if (RunBuilds(base, configured)) left.insert(base);
+    }
+    const std::set<std::string> town =
+        FamiliesLeftOutByRun(database, names.Year(), names.County(), FamilyKind::kTown);
+    left.insert(town.begin(), town.end());
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    left.clear();
+  }
+  return left;
+}
+
+// The year and county the Inner Mongolia tables (named without either)
+// hold when they are another's than those of `names`: those of their
+// newest completed run. Empty when they are these, or no run is recorded.
+std::string MongoliaTablesOfOther(db::Connection& database, const TableNames& names) {
+  try {
+    const std::optional<RunRecordRow> held = LastCompletedRun(database, kMongoliaJob);
+    if (!held || (held->year == names.Year() && held->county == names.County())) return "";
+    return held->year + " " + held->county;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(error.what());
+    return "";
+  }
+}
+
 }  // namespace
 
 ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
@@ -610,6 +663,7 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
                                              const std::vector<std::string>& names) const {
   ReportSelection selection;
   const RunVariant configured{host::HostVersion()};
+  const std::set<std::string> left_out = LeftOutByRuns(database, table_names, configured);
   std::vector<std::string> unit_tables;  // the tables read in the unit
   bool unit_held = false;                // one of them is stored in the unit
   for (const std::string& name : names) {
@@ -638,19 +692,31 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
       std::string missing;
       for (const TableRead& read : TablesRead(writer, stat_tbl)) {
         const bool stored = TableStored(database, table_names, unit, read.read, read.table);
+        if (stored && read.read == Read::kMongolia) {
+          const std::string other = MongoliaTablesOfOther(database, table_names);
+          if (!other.empty()) {
+            missing = read.table + ", the Inner Mongolia tables hold " + other +
+                      "; a landstat mongolia run of this county replaces them";
+            break;
+          }
+        }
         if (read.read == Read::kInUnit && !read.table.empty()) {
           unit_tables.push_back(read.table);
           unit_held = unit_held || stored;
         }
+        if (!stored && left_out.count(read.table)) {
+          missing = read.table + ", left out by the run: a layer lacked a field it needs";
+          break;
+        }
         if (!stored && !RunBuilds(read.table, configured)) {
-          missing = read.table;
+          missing = BuiltBy(read.table);
           break;
         }
       }
       if (missing.empty()) {
         selection.writable.push_back(name);
       } else {
-        selection.not_built.push_back({name, BuiltBy(missing)});
+        selection.not_built.push_back({name, std::move(missing)});
       }
     }
   }

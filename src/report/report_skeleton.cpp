@@ -22,6 +22,7 @@
 #include "platform/host/progress.h"
 #include "platform/host/xml_file.h"
 #include "platform/sheet/sheet_rows.h"
+#include "platform/text/text_encoding.h"
 #include "report/writer_plan.h"
 
 namespace landstat::report {
@@ -61,10 +62,10 @@ std::string JoinOutputPath(const std::string& folder, const std::string& file) {
   return folder + "/" + file;
 }
 
-std::string ReportFileName(const std::string& prefix, const std::string& short_name,
-                           const std::string& unit_text, const std::string& output_level,
-                           const std::string& statistics_type) {
-  std::string name = prefix + short_name + "_" + unit_text;
+std::string ReportFileName(const std::string& year, const std::string& prefix,
+                           const std::string& short_name, const std::string& unit_text,
+                           const std::string& output_level, const std::string& statistics_type) {
+  std::string name = year + prefix + short_name + "_" + unit_text;
   if (!output_level.empty()) name += "_" + output_level;
   if (statistics_type == kByOwnership) name += "_" + statistics_type;
   return name + ".xlsx";
@@ -136,18 +137,9 @@ class Refusal : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The UTF-16 units of a UTF-8 text, as spreadsheet programs count a cell.
-std::size_t Utf16Units(const std::string& text) {
-  std::size_t units = 0;
-  for (unsigned char c : text) {
-    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
-  }
-  return units;
-}
-
 // A header value longer than a cell holds is refused, named.
 void CheckHeaderValue(const sheet::SWhiteParam& pair) {
-  const std::size_t units = Utf16Units(pair.value);
+  const std::size_t units = text::Utf16Units(pair.value);
   if (units > kCellUnits) {
     throw Refusal("the header value of {" + pair.key + "} has " + std::to_string(units) +
                   " characters, more than the " + std::to_string(kCellUnits) + " a cell holds");
@@ -209,9 +201,10 @@ CPrintStatDlg::ReportFiles CPrintStatDlg::FilesOf(const WriterCall& call,
   const std::string prefix = !plan.file_prefix.empty()  ? plan.file_prefix
                              : plan.without_region_code ? std::string()
                                                         : call.region_code;
-  const std::string file = ReportFileName(
-      prefix, short_name, plan.unit_text.empty() ? UnitText(call.unit) : plan.unit_text,
-      settings_.output_level, settings_.statistics_type);
+  const std::string file =
+      ReportFileName(call.names.Year(), prefix, short_name,
+                     plan.unit_text.empty() ? UnitText(call.unit) : plan.unit_text,
+                     settings_.output_level, settings_.statistics_type);
   if (!PlainFileName(short_name) || !PlainFileName(file)) {
     throw Refusal("the report catalogue " + catalogue + " gives the file name \"" + short_name +
                   "\", which is no plain file name");
@@ -342,6 +335,7 @@ short CPrintStatDlg::WriteSplitReport(const WriterCall& call, const WriterPlan& 
       book.SetAreaDecimals(UnitDecimals(call.unit));
       book.CopyAddModifySheet(name, {sheets.begin() + first, sheets.begin() + last}, 1);
       for (std::size_t i = first; i < last; ++i) {
+        if (host::JobCancelled()) throw Refusal("作业已取消");
         pairs.back().value = VillageHeading(settings_, codes[i]);
         CheckHeaderValue(pairs.back());
         const ReportQuery query = split.query(call, files.stat_tbl, codes[i]);

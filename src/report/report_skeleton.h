@@ -24,15 +24,15 @@ std::vector<std::string> ReportCatalogNames(const std::string& path, std::string
 // separator or not.
 std::string JoinOutputPath(const std::string& folder, const std::string& file);
 
-// The file name of a report's workbook: `prefix` (the region code, or what
-// the writer puts in its place) and the catalogue's short name, then, each
-// after a '_', the unit of its figures, the output level when one was
-// chosen and "权属单位" when the tables are read by ownership. A print in
-// another unit, level or statistics type writes beside the workbooks of an
-// earlier one, never over them.
-std::string ReportFileName(const std::string& prefix, const std::string& short_name,
-                           const std::string& unit_text, const std::string& output_level,
-                           const std::string& statistics_type);
+// The file name of a report's workbook: the `year` of the statistics,
+// `prefix` (the region code, or what the writer puts in its place) and the
+// catalogue's short name, then, each after a '_', the unit of its figures,
+// the output level when one was chosen and "权属单位" when the tables are
+// read by ownership. A print of another year, unit, level or statistics type
+// writes beside the workbooks of an earlier one, never over them.
+std::string ReportFileName(const std::string& year, const std::string& prefix,
+                           const std::string& short_name, const std::string& unit_text,
+                           const std::string& output_level, const std::string& statistics_type);
 
 // The template variants: the four-variant set differs by paging and unit
 // (mu or not), the two-variant set by paging alone.

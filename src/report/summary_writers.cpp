@@ -7,6 +7,7 @@
 #include "engine/database_helpers.h"
 #include "engine/shared_code_tables.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_dialect.h"
 #include "platform/db/sql_quote.h"
 #include "platform/text/ascii_text.h"
 #include "report/report_filters.h"
@@ -190,10 +191,7 @@ std::optional<ReportQuery> WholeCountyQuery(db::Connection& connection,
                                             const std::string& region_code,
                                             const std::string& table) {
   const std::vector<db::ColumnInfo> columns = connection.Columns(table);
-  const bool coded = std::any_of(columns.begin(), columns.end(), [](const db::ColumnInfo& c) {
-    return text::IEquals(c.name, "XZQDM");
-  });
-  if (coded || columns.empty()) return std::nullopt;
+  if (HasColumn(columns, "XZQDM") || columns.empty()) return std::nullopt;
   if (region_code.size() > kCountyCodeLength) {
     throw std::runtime_error("the table " + table + " holds the county as a whole, not region " +
                              region_code + "; write it for the county");
@@ -306,7 +304,9 @@ CPrintStatDlg::WriterPlan CPrintStatDlg::DisputePlan(bool ledger) const {
       query.params.emplace_back(call.region_code + "%");
     }
     AddDisputeType(query, ledger ? "AND" : "where", settings_.dispute_type_filter);
-    query.sql += ledger ? " order by 图斑编号" : " order by 权属争议区编号";
+    query.sql += " order by " +
+                 (ledger ? db::SqlDialect::For(call.connection.Kind()).NaturalOrder("图斑编号")
+                         : std::string("权属争议区编号"));
     return query;
   };
   return plan;
@@ -347,7 +347,12 @@ short CPrintStatDlg::PrintReserveDisputeTable(
                            ReserveIgnoresLevel(call.report_name) ? "" : settings_.output_level);
     query.table = call.names.ReserveUnit(call.unit, stat_tbl);
     query.sql = "select * from " + call.connection.QuoteTable(query.table) + " " + query.sql +
-                ReserveAttributeFilter(call.report_name, settings_) + " order by XZQDM ";
+                ReserveAttributeFilter(call.report_name, settings_) + " order by XZQDM";
+    // The lists of reserve pieces: a unit's pieces by their numbers, so
+    // both engines give the same workbook.
+    if (HasColumn(call.connection.Columns(query.table), "序号")) {
+      query.sql += "," + db::SqlDialect::For(call.connection.Kind()).NaturalOrder("序号");
+    }
     return query;
   };
   return WriteReport({connection, output_folder, template_path, report_name, region_code,

@@ -31,9 +31,10 @@ struct CPrintStatDlg::WriterPlan {
   VariantSet variants = VariantSet::kFour;
   // Pairs after the seven common ones.
   std::vector<sheet::SWhiteParam> extra_pairs;
-  // The file is shortName + ".xlsx" without the region code in front.
+  // The file is the year, shortName ... without the region code.
   bool without_region_code = false;
-  // When not empty, stands in front of shortName instead of the region code.
+  // When not empty, stands between the year and shortName instead of the
+  // region code.
   std::string file_prefix;
   // When not empty, the value of the "单位" pair instead of the dialog's.
   std::string unit_text;
@@ -80,6 +81,9 @@ inline TableNames WriterTableNames(int server_names, const std::string& year,
 // DbError.
 std::string BuildUnitSelectSql(db::Connection& connection, const std::string& table, short unit,
                                int decimals);
+
+// Whether `columns` hold one named `name` (in any case).
+bool HasColumn(const std::vector<db::ColumnInfo>& columns, const std::string& name);
 
 // The header key naming the printed region: the county's name, followed by
 // the region's when the region is part of the county.

@@ -1,24 +1,59 @@
 #include "ui/host_feedback.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QMessageBox>
+#include <QPushButton>
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <fstream>
 #include <string_view>
 
+#include "ui/desktop_words.h"
+
 namespace landstat::qt {
 
+namespace {
+
+// The bar's steps over the whole job.
+constexpr int kBarSteps = 1000;
+
+// A progress dialog that stays until its job ends: its cancel button, Esc
+// and its window's close button call `cancel`, which asks the job to stop.
+class JobProgressDialog : public QProgressDialog {
+ public:
+  JobProgressDialog(QWidget* parent, std::function<void()> cancel)
+      : QProgressDialog(parent), cancel_(std::move(cancel)) {
+    // Qt's own answer to the cancel button hides the dialog while the job
+    // goes on: here the job is asked to stop instead.
+    disconnect(this, &QProgressDialog::canceled, this, nullptr);
+    connect(this, &QProgressDialog::canceled, this, [this] { cancel_(); });
+  }
+  void reject() override { cancel_(); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    cancel_();
+  }
+
+ private:
+  std::function<void()> cancel_;
+};
+
+}  // namespace
+
 DialogProgress::DialogProgress(QWidget* parent) {
-  dialog_ = std::make_unique<QProgressDialog>(parent);
+  dialog_ = std::make_unique<JobProgressDialog>(parent, [this] { Cancel(); });
   dialog_->setWindowTitle(QString::fromUtf8("进度"));
   dialog_->setWindowModality(Qt::ApplicationModal);
-  dialog_->setCancelButton(nullptr);  // the engine's work cannot be stopped midway
+  dialog_->setCancelButtonText(QString::fromUtf8("取消"));
   dialog_->setMinimumDuration(0);
   dialog_->setAutoClose(false);
   dialog_->setAutoReset(false);
+  dialog_->setMinimumWidth(360);
   // A progress dialog shows itself once its minimum duration has passed
   // from its making; reset stops that timer, so that it shows only in Begin.
   dialog_->reset();
@@ -28,24 +63,25 @@ DialogProgress::DialogProgress(QWidget* parent) {
 DialogProgress::~DialogProgress() = default;
 
 void DialogProgress::Begin(const std::string& text) {
-  dialog_->setRange(0, 0);  // busy until steps are counted
+  cancelled_ = false;
+  pace_ = {};
+  if (auto* button = dialog_->findChild<QPushButton*>()) button->setEnabled(true);
+  dialog_->setRange(0, kBarSteps);
+  dialog_->setValue(0);
   dialog_->setLabelText(QString::fromStdString(text));
   dialog_->show();
   Refresh();
 }
 
 void DialogProgress::SetText(const std::string& text) {
-  dialog_->setLabelText(QString::fromStdString(text));
+  ShowText(text);
   Refresh();
 }
 
-void DialogProgress::Step(const std::string& text, long done, long total) {
-  if (!pace_.Due(done + 1 >= total)) return;
-  dialog_->setLabelText(QString::fromStdString(text));
-  if (total > 0) {
-    dialog_->setRange(0, static_cast<int>(std::min<long>(total, 1L << 30)));
-    dialog_->setValue(static_cast<int>(std::min(done + 1, total)));
-  }
+void DialogProgress::Step(const std::string& text, double share) {
+  if (!pace_.Due(share >= 1)) return;
+  ShowText(text);
+  dialog_->setValue(static_cast<int>(std::clamp(share, 0.0, 1.0) * kBarSteps));
   Refresh();
 }
 
@@ -54,8 +90,21 @@ void DialogProgress::End() {
   dialog_->hide();
 }
 
+void DialogProgress::Cancel() {
+  if (!dialog_->isVisible() || cancelled_) return;
+  cancelled_ = true;
+  if (auto* button = dialog_->findChild<QPushButton*>()) button->setEnabled(false);
+  ShowText({});
+}
+
+// Once cancelled, the dialog says so whatever the job's text.
+void DialogProgress::ShowText(const std::string& text) {
+  dialog_->setLabelText(cancelled_ ? QString::fromUtf8("正在取消, 作业停止后关闭")
+                                   : QString::fromStdString(text));
+}
+
 void DialogProgress::Refresh() {
-  QCoreApplication::processEvents();
+  QApplication::processEvents();
 }
 
 ShownMessage SplitStatement(const std::string& message) {
@@ -102,16 +151,21 @@ void ShowInformation(QWidget* parent, const QString& text) {
 
 }  // namespace
 
+QWidget* MessageBoxNotifier::Owner() const {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return parent_;
+}
+
 void MessageBoxNotifier::Show(const std::string& text) {
   const ShownMessage shown = SplitStatement(text);
   if (shown.statement.empty()) {
-    ShowInformation(parent_, QString::fromStdString(text));
+    ShowInformation(Owner(), QString::fromStdString(InChinese(text)));
     return;
   }
   const std::string log = Log(text);
-  QMessageBox::warning(
-      parent_, QString::fromUtf8("错误"),
-      QString::fromStdString(shown.text + (log.empty() ? "" : "\n(语句见日志 " + log + ")")));
+  QMessageBox::warning(Owner(), QString::fromUtf8("错误"),
+                       QString::fromStdString(InChinese(shown.text) +
+                                              (log.empty() ? "" : "\n(语句见日志 " + log + ")")));
 }
 
 std::string MessageBoxNotifier::Log(const std::string& text) const {
@@ -124,8 +178,8 @@ std::string MessageBoxNotifier::Log(const std::string& text) const {
 }
 
 bool MessageBoxNotifier::Ask(const std::string& question) {
-  return QMessageBox::question(parent_, QString::fromUtf8("提示"),
-                               QString::fromStdString(question)) == QMessageBox::Yes;
+  return QMessageBox::question(Owner(), QString::fromUtf8("提示"),
+                               QString::fromStdString(InChinese(question))) == QMessageBox::Yes;
 }
 
 }  // namespace landstat::qt

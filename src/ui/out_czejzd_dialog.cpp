@@ -97,7 +97,15 @@ void COutCZEJZDDlg::ShowOutputState() {
 // the pick is refreshed, so a folder typed meanwhile stays.
 void COutCZEJZDDlg::OnSelectLotLayer() {
   std::string source, layer;
-  if (!ChooseLotLayer(source, layer)) return;
+  if (ChooseLotLayer(source, layer)) UseLotLayer(source, layer);
+}
+
+void COutCZEJZDDlg::OnSelectDictionary() {
+  std::string path;
+  if (ChooseDictionary(path)) UseDictionary(path);
+}
+
+void COutCZEJZDDlg::UseLotLayer(const std::string& source, const std::string& layer) {
   gis::LayerHandle opened = 0;
   try {
     opened = OpenTownLotLayer(source, layer);
@@ -112,9 +120,7 @@ void COutCZEJZDDlg::OnSelectLotLayer() {
   ShowOutputState();
 }
 
-void COutCZEJZDDlg::OnSelectDictionary() {
-  std::string path;
-  if (!ChooseDictionary(path)) return;
+void COutCZEJZDDlg::UseDictionary(const std::string& path) {
   gis::RuralCode* codes = nullptr;
   try {
     codes = gis::RuralCode::Load(path);
@@ -127,6 +133,18 @@ void COutCZEJZDDlg::OnSelectDictionary() {
   m_strDictPath = path;
   dictionary_path_->setText(Text(m_strDictPath));
   ShowOutputState();
+}
+
+void COutCZEJZDDlg::StartFrom(const gis::CGisXmlPrj& project, const std::string& folder) {
+  // The lot layer the town-lot run takes.
+  for (const char* name : kTownLotLayerNames) {
+    if (!project.HasLayer(name)) continue;
+    UseLotLayer(project.SourceOf(name), project.TableOf(name));
+    break;
+  }
+  if (!project.GetCodeFile().empty()) UseDictionary(project.GetCodeFile());
+  m_strOutPath = folder;
+  output_path_->setText(Text(m_strOutPath));
 }
 
 void COutCZEJZDDlg::OnSelectOutputPath() {
@@ -217,8 +235,9 @@ bool COutCZEJZDDlg::ChooseFolder(std::string& path) {
   return !folder.isEmpty();
 }
 
-short OutCZEJZDDlg() {
+short OutCZEJZDDlg(const gis::CGisXmlPrj* project, const std::string& folder) {
   COutCZEJZDDlg dialog;
+  if (project != nullptr) dialog.StartFrom(*project, folder);
   dialog.DoModal();
   return 1;
 }

@@ -8,6 +8,7 @@
 
 #include "lots/town_second_level.h"
 #include "platform/gis/layers.h"
+#include "platform/gis/project.h"
 #include "platform/gis/rural_code.h"
 #include "ui/modal_dialog.h"
 
@@ -45,6 +46,9 @@ class COutCZEJZDDlg : public qt::ModalDialog {
   void OnSelectLotLayer();
   void OnSelectDictionary();
   void OnSelectOutputPath();
+  // Starts from a survey project: its lot layer (the one the town-lot run
+  // takes) and its code file, when it has them, and `folder` for the output.
+  void StartFrom(const gis::CGisXmlPrj& project, const std::string& folder);
   // Takes the controls into the members and runs the output when the lot
   // layer, the dictionary and the folder are there; shows how it ended.
   void OnOutput();
@@ -68,6 +72,10 @@ class COutCZEJZDDlg : public qt::ModalDialog {
   bool ChooseLotLayer(std::string& source, std::string& layer);
   bool ChooseDictionary(std::string& path);
   bool ChooseFolder(std::string& path);
+  // Opens the lot layer or loads the dictionary in place of the one in use;
+  // one that cannot be read is named and the one in use kept.
+  void UseLotLayer(const std::string& source, const std::string& layer);
+  void UseDictionary(const std::string& path);
   void ReleaseLotLayer();
   void ReleaseCodes();
   // 出表 is offered only with a lot layer, a dictionary and a folder.
@@ -83,7 +91,8 @@ class COutCZEJZDDlg : public qt::ModalDialog {
   QPushButton* output_button_;
 };
 
-// Runs the dialog modally; returns 1 however it ended.
-short OutCZEJZDDlg();
+// Runs the dialog modally, started from the project and output folder when
+// a project is given; returns 1 however it ended.
+short OutCZEJZDDlg(const gis::CGisXmlPrj* project = nullptr, const std::string& folder = "");
 
 }  // namespace landstat

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/table_names.h"
 #include "engine/text_helpers.h"
@@ -254,7 +255,10 @@ bool CPrintStatDlg::OnInitDialog() {
     return false;
   }
   LoadYears();
-  Combo(kYear)->setCurrentIndex(Combo(kYear)->count() > 0 ? 0 : -1);
+  // The year of the open database to start with, else the first.
+  const int open =
+      file_years_.empty() ? -1 : Combo(kYear)->findText(QString::fromStdString(file_years_.back()));
+  Combo(kYear)->setCurrentIndex(open >= 0 ? open : Combo(kYear)->count() > 0 ? 0 : -1);
 
   m_arrHeaderKeys = report::kHeaderKeys;
   findChild<QLineEdit*>(QString::number(kFiller))
@@ -279,20 +283,27 @@ void CPrintStatDlg::LoadYears() {
   QComboBox* years = Combo(kYear);
   years->clear();
   if (IsStandAloneMode()) {
-    std::vector<std::string> found;
-    if (m_strDbFile.empty()) {
-      found = ScanYears(m_strDbPath, m_strCounty);
-    } else {
+    file_years_.clear();
+    if (!m_strDbFile.empty()) {
       try {
         db::Connection database(m_strDbFile);
         // A file holds the statistics of its newest completed job only.
-        for (const std::string& year : CompletedYears(database, m_strCounty)) {
-          if (HeldStatisticsProblem(database, year, m_strCounty).empty()) found.push_back(year);
+        file_years_ = HeldStatisticsYears(database, m_strCounty);
+        if (file_years_.empty()) {
+          ShowMessage(QString::fromStdString("统计数据库 " + m_strDbFile + " 中没有县 " +
+                                             m_strCounty + " 完成的统计, 没有可以出表的年度"));
         }
       } catch (const db::DbError& failure) {
         ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(failure.what()));
       }
     }
+    // The open file's year, and those of the county's files beside it.
+    std::vector<std::string> found = file_years_;
+    if (!m_strDbPath.empty()) {
+      for (const std::string& year : ScanYears(m_strDbPath, m_strCounty)) found.push_back(year);
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
     for (const std::string& year : found) years->addItem(QString::fromStdString(year));
     return;
   }
@@ -524,11 +535,19 @@ void CPrintStatDlg::OnPrint() {
   if (run.connection.empty()) return;
   FillSettings(writers_.Settings());
   last_run_ = run;
+  // While a job works on the year its tables are being replaced: refused,
+  // as landstat report refuses.
+  if (const std::string job = RunningJob(run.connection, year); !job.empty()) {
+    ShowMessage(QString::fromStdString("作业正在处理 " + job + ", 请在作业结束后再打印"));
+    last_run_.dispatched = 0;
+    return;
+  }
   // A year or county whose statistics the database does not hold has no
   // tables to print, or another's under their names.
   if (const std::string held = HeldStatisticsProblem(run.connection, year, m_strCounty);
       !held.empty()) {
-    ShowMessage(QString::fromStdString(held));
+    ShowMessage(QString::fromStdString("统计数据库中没有县 " + m_strCounty + " " + year +
+                                       " 年完成的统计, 请先汇总该年度\n" + held));
     last_run_.dispatched = 0;
     return;
   }
@@ -575,12 +594,26 @@ bool CPrintStatDlg::SortReports(const std::string& year, const std::vector<std::
   }
 }
 
+// Where a job works on the year and county now; empty when none does, or
+// when the database cannot be opened (which the print then says).
+std::string CPrintStatDlg::RunningJob(const std::string& connection, const std::string& year) {
+  try {
+    db::Connection database(connection);
+    return RunWorkspace::RunningJob(database, year, m_strCounty);
+  } catch (const db::DbError&) {
+    return {};
+  }
+}
+
 // The database the reports are read from: the host's open file, the
 // county's file of the year in the statistics folder, or the server; ""
 // after saying why there is none.
 std::string CPrintStatDlg::PrintConnection(const std::string& year, PrintRun& run) {
   if (IsStandAloneMode()) {
-    return m_strDbFile.empty() ? StatFileConnection(m_strDbPath, year, m_strCounty) : m_strDbFile;
+    // The open file when it holds the year, else the year's file beside it.
+    const bool held = std::find(file_years_.begin(), file_years_.end(), year) != file_years_.end();
+    if (held || (!m_strDbFile.empty() && m_strDbPath.empty())) return m_strDbFile;
+    return StatFileConnection(m_strDbPath, year, m_strCounty);
   }
   const std::string name = host::_ZRK_GetProfileString("数据源", "名称", "");
   if (name.empty()) {

@@ -39,9 +39,10 @@ class CPrintStatDlg : public qt::ModalDialog {
   std::string m_strTemplatePath;  // the template workbook
   std::string m_strCatalogPath;   // the report catalogue
   std::string m_strDbPath;        // folder of the statistics files, year + county + .sqlite
-  // The statistics database the host has open: the years listed are those
-  // its run record holds, and the reports are printed from it. Empty: the
-  // files of m_strDbPath.
+  // The statistics database the host has open: its year is listed, chosen
+  // to start with and printed from it; the years of the county's files of
+  // m_strDbPath are listed too and printed from their files. Empty: those
+  // files alone.
   std::string m_strDbFile;
   gis::RuralCode* m_pCode = nullptr;
   gis::RuralCode* m_pCode2 = nullptr;  // mode 2 only
@@ -133,6 +134,7 @@ class CPrintStatDlg : public qt::ModalDialog {
   std::vector<std::string> CheckedReports() const;
   void FillSettings(report::ReportSettings& settings) const;
   std::string PrintConnection(const std::string& year, PrintRun& run);
+  std::string RunningJob(const std::string& connection, const std::string& year);
   bool SortReports(const std::string& year, const std::vector<std::string>& names,
                    std::vector<std::string>& writable);
   void ReportPrinted();
@@ -141,6 +143,7 @@ class CPrintStatDlg : public qt::ModalDialog {
   RegionChooser choose_region_;
   Viewer viewer_;
   PrintRun last_run_;
+  std::vector<std::string> file_years_;  // the years m_strDbFile holds
   QListWidget* report_list_;
   QLineEdit* region_edit_;
   QCheckBox* view_box_;

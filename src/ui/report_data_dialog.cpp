@@ -4,9 +4,13 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <algorithm>
 
+#include "engine/run_record.h"
 #include "engine/stat_config.h"
 #include "operator/annual_summary.h"
+#include "platform/db/connection.h"
+#include "platform/db/db_error.h"
 #include "platform/gis/project.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
@@ -24,10 +28,11 @@ QString Q(const std::string& text) {
 }  // namespace
 
 CReportDataDlg::CReportDataDlg(gis::CGisXmlPrj* project, std::string statistics_folder,
-                               QWidget* parent)
+                               std::string database, QWidget* parent)
     : qt::ModalDialog(kResourceId, parent),
       project_(project),
-      statistics_folder_(std::move(statistics_folder)) {
+      statistics_folder_(std::move(statistics_folder)),
+      database_(std::move(database)) {
   setWindowTitle(Q("生成上报数据"));
   year_box_ = new QComboBox(this);
   year_box_->setObjectName("17002");
@@ -75,6 +80,17 @@ void CReportDataDlg::ListYears() {
   std::vector<std::string> years;
   if (IsStandAloneMode()) {
     years = ListSummarisedYears(statistics_folder_, county_);
+    if (!database_.empty()) {
+      try {
+        db::Connection database(database_);
+        database_years_ = HeldStatisticsYears(database, county_);
+      } catch (const db::DbError& failure) {
+        ShowMessage(Q("读取统计年度失败: " + std::string(failure.what())));
+      }
+    }
+    for (const std::string& year : database_years_) {
+      if (std::find(years.begin(), years.end(), year) == years.end()) years.push_back(year);
+    }
   } else {
     const std::string name = host::_ZRK_GetProfileString("数据源", "名称", "");
     if (name.empty()) {
@@ -86,7 +102,9 @@ void CReportDataDlg::ListYears() {
   }
   for (const std::string& year : years) year_box_->addItem(Q(year));
   year_box_->model()->sort(0);
-  year_box_->setCurrentIndex(year_box_->count() > 0 ? 0 : -1);
+  // The year of the database the host has open, else the first.
+  const int open = database_years_.empty() ? -1 : year_box_->findText(Q(database_years_.back()));
+  year_box_->setCurrentIndex(open >= 0 ? open : year_box_->count() > 0 ? 0 : -1);
 }
 
 void CReportDataDlg::OnSelectOutputPath() {
@@ -108,17 +126,18 @@ void CReportDataDlg::OnGenerate() {
     }
   }
   ReportDataRequest request;
-  request.source =
-      server_.empty() ? AnnualDatabaseFile(statistics_folder_, year, county_) : server_;
+  const bool held_open =
+      std::find(database_years_.begin(), database_years_.end(), year) != database_years_.end();
+  request.source = !server_.empty() ? server_
+                   : held_open      ? database_
+                                    : AnnualDatabaseFile(statistics_folder_, year, county_);
   request.year = year;
   request.county = county_;
   request.unit = unit;
   request.output_folder = output_folder_;
   request.statistics_folder = statistics_folder_;
   JobScope job(*this);
-  host::LindoDlgProgress("正在生成数据...");
   m_lastResult = GenerateReportData(request);
-  host::LindoDlgEndProgress();
   const RunReport& report = m_lastResult.report;
   // The earlier program said it was done even when tables failed to copy:
   // those are named.
@@ -130,9 +149,10 @@ void CReportDataDlg::OnGenerate() {
   ShowMessage(Q(text));
 }
 
-short DglGenerateReportMDB(gis::CGisXmlPrj* project, const std::string& statistics_folder) {
+short DglGenerateReportMDB(gis::CGisXmlPrj* project, const std::string& statistics_folder,
+                           const std::string& database) {
   if (!project) return 0;
-  CReportDataDlg dialog(project, statistics_folder);
+  CReportDataDlg dialog(project, statistics_folder, database);
   dialog.DoModal();
   return 1;
 }

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "operator/report_data.h"
 #include "ui/modal_dialog.h"
@@ -24,8 +25,10 @@ class CReportDataDlg : public qt::ModalDialog {
   static constexpr int kResourceId = 17027;
 
   // `statistics_folder`: where the year's statistics files are (empty: the
-  // project's folder).
-  CReportDataDlg(gis::CGisXmlPrj* project, std::string statistics_folder,
+  // project's folder). `database`: the statistics database the host has
+  // open, if any: its year is listed too, chosen to start with, and taken
+  // from it.
+  CReportDataDlg(gis::CGisXmlPrj* project, std::string statistics_folder, std::string database = "",
                  QWidget* parent = nullptr);
 
   QComboBox* YearBox() const { return year_box_; }
@@ -43,7 +46,8 @@ class CReportDataDlg : public qt::ModalDialog {
   void ListYears();
 
   gis::CGisXmlPrj* project_;
-  std::string statistics_folder_, county_, output_folder_, server_;
+  std::string statistics_folder_, database_, county_, output_folder_, server_;
+  std::vector<std::string> database_years_;  // the years `database_` holds
   QComboBox* year_box_;
   QComboBox* unit_box_;
   QLineEdit* folder_edit_;
@@ -51,6 +55,7 @@ class CReportDataDlg : public qt::ModalDialog {
 };
 
 // Runs dialog 17027 modally: 0 at once without a project, else 1.
-short DglGenerateReportMDB(gis::CGisXmlPrj* project, const std::string& statistics_folder = "");
+short DglGenerateReportMDB(gis::CGisXmlPrj* project, const std::string& statistics_folder = "",
+                           const std::string& database = "");
 
 }  // namespace landstat

@@ -1,6 +1,5 @@
 #include "ui/stat_county_data_dialog.h"
 
-#include <QDate>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,6 +12,7 @@
 #include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/notifier.h"
+#include "ui/year_box.h"
 
 namespace landstat {
 namespace {
@@ -28,6 +28,11 @@ QPushButton* Button(QWidget* parent, const char* text, int id) {
   return button;
 }
 
+// A server is configured: the data source is a server's and has a name.
+bool ServerConfigured() {
+  return !IsStandAloneMode() && !host::_ZRK_GetProfileString("数据源", "名称", "").empty();
+}
+
 }  // namespace
 
 CStatCountyDataDlg::CStatCountyDataDlg(const std::string& catalogue, QWidget* parent)
@@ -40,15 +45,18 @@ CStatCountyDataDlg::CStatCountyDataDlg(const std::string& catalogue, QWidget* pa
   year_box_->setObjectName("17002");
   year_box_->setEditable(true);
   for (int year = 2005; year <= 2014; ++year) year_box_->addItem(QString::number(year));
-  const int current = year_box_->findText(QString::number(QDate::currentDate().year()));
-  year_box_->setCurrentIndex(current < 0 ? 0 : current);
+  qt::ShowYear(year_box_, "");
+  // The network is offered only where a server is configured; elsewhere the
+  // counties go to files in a chosen folder.
+  const bool server = ServerConfigured();
   network_radio_ = new QRadioButton(Q("汇总到网络"), this);
   network_radio_->setObjectName("17025");
-  network_radio_->setChecked(true);
+  network_radio_->setEnabled(server);
   local_radio_ = new QRadioButton(Q("汇总到本地"), this);
   local_radio_->setObjectName("17026");
+  (server ? network_radio_ : local_radio_)->setChecked(true);
   path_button_ = Button(this, "选择路径(&S)", 17052);
-  path_button_->setEnabled(false);
+  path_button_->setEnabled(!server);
   QPushButton* all = Button(this, "全选(&A)", 17049);
   QPushButton* none = Button(this, "清空(&C)", 17050);
   QPushButton* children = Button(this, "选择下级(&N)", 17051);
@@ -166,11 +174,17 @@ void CStatCountyDataDlg::OnOK() {
     ShowMessage(Q("请选择年度!"));
     return;
   }
+  // Without a folder the batch would go to the network, which 汇总到本地 is not.
+  if (local_radio_->isChecked() && m_strFolder.empty()) {
+    ShowMessage(Q("请选择汇总数据的存放路径!"));
+    return;
+  }
   accept();
 }
 
-short StatCountyData() {
+short StatCountyData(const std::string& start_year) {
   CStatCountyDataDlg dialog(DefaultCountyCatalogue());
+  if (!start_year.empty()) qt::ShowYear(dialog.YearBox(), start_year);
   if (dialog.DoModal() != host::IDOK) return 0;
   CountyBatchRequest request;
   request.catalogue = DefaultCountyCatalogue();

@@ -14,9 +14,10 @@
 namespace landstat {
 
 // Dialog 17030 "数据汇总": the districts of the county catalogue as a tree
-// with check boxes, the year, and the target (the network, or one file per
+// with check boxes, the year (this year to start with), and the target (the
+// network, offered only where a server is configured, or one file per
 // county in a chosen folder). OK ("汇总(&S)") keeps the ticked codes, in tree
-// order, the year and the folder.
+// order, the year and the folder; 汇总到本地 wants a folder chosen.
 class CStatCountyDataDlg : public qt::ModalDialog {
  public:
   static constexpr int kResourceId = 17030;
@@ -57,10 +58,11 @@ class CStatCountyDataDlg : public qt::ModalDialog {
   bool propagating_ = false;
 };
 
-// Runs dialog 17030 on the county catalogue of the configuration root and,
+// Runs dialog 17030 on the county catalogue of the configuration root,
+// starting from `start_year` when given (the year the host has open), and,
 // when it ends with OK, the batch, with its message ("没有找到数据!",
 // "汇总失败!", "汇总完成!" and the failed counties). 1 when the batch ran, 0
 // when the dialog was cancelled.
-short StatCountyData();
+short StatCountyData(const std::string& start_year = "");
 
 }  // namespace landstat

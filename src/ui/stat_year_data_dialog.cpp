@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
 
 #include "engine/stat_config.h"
@@ -15,6 +16,7 @@
 #include "platform/host/ini_file.h"
 #include "platform/host/notifier.h"
 #include "ui/county_code_dialog.h"
+#include "ui/year_box.h"
 
 namespace landstat {
 namespace {
@@ -56,7 +58,6 @@ CStatYearDataDlg::CStatYearDataDlg(gis::CGisXmlPrj* project, std::string folder,
   year_box_->setEditable(true);
   year_box_->setInsertPolicy(QComboBox::NoInsert);
   for (int year = 2005; year <= 2015; ++year) year_box_->addItem(QString::number(year));
-  year_box_->setCurrentIndex(4);
   year_box_->lineEdit()->installEventFilter(this);
   local_check_ = new QCheckBox(Q("汇总到本地"), this);
   Name(local_check_, 17007);
@@ -94,7 +95,7 @@ CStatYearDataDlg::CStatYearDataDlg(gis::CGisXmlPrj* project, std::string folder,
   m_viewer = [](const std::string& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
   };
-  ListYears();
+  qt::ShowYear(year_box_, ListYears());
 }
 
 bool CStatYearDataDlg::ServerConnection(std::string& connection, short& kind) {
@@ -113,7 +114,7 @@ bool CStatYearDataDlg::ServerConnection(std::string& connection, short& kind) {
   return true;
 }
 
-void CStatYearDataDlg::ListYears() {
+std::string CStatYearDataDlg::ListYears() {
   year_list_->clear();
   std::vector<std::string> years;
   if (IsStandAloneMode()) {
@@ -123,10 +124,11 @@ void CStatYearDataDlg::ListYears() {
     local_check_->setEnabled(true);
     std::string connection;
     short kind = 1;
-    if (!ServerConnection(connection, kind)) return;
+    if (!ServerConnection(connection, kind)) return {};
     years = ListServerYears(connection, ProjectCountyCode(project_, this));
   }
   for (const std::string& year : years) new QTreeWidgetItem(year_list_, {Q(year)});
+  return years.empty() ? std::string() : *std::max_element(years.begin(), years.end());
 }
 
 bool CStatYearDataDlg::OnEnterYear() {
@@ -171,17 +173,22 @@ void CStatYearDataDlg::OnSummary() {
   request.incremental = incremental_check_->isVisible() && incremental_check_->isChecked();
   if (!IsStandAloneMode() && !ServerConnection(request.server, request.server_kind)) return;
   JobScope job(*this);
+  // The question names what would be replaced: the file, or the server.
+  const std::string server = host::_ZRK_GetProfileString("数据源", "名称", "");
   m_lastResult = RunAnnualSummary(
       request,
-      [] {
-        return host::AfxMessageBox("该年度数据已经汇总,需要重新汇总吗?",
+      [&](const std::string& file) {
+        const std::string held =
+            file.empty() ? "数据源 " + server + " 中县 " + request.county + " " + year + " 年的统计"
+                         : file + " 中的统计";
+        return host::AfxMessageBox("该年度数据已经汇总,需要重新汇总吗?\n重新汇总将替换 " + held,
                                    host::MB_YESNO | host::MB_ICONQUESTION) == host::IDYES;
       },
       m_runs);
   if (m_lastResult.declined) return;
-  if (!m_lastResult.steps.empty() && year_list_->findItems(Q(year), Qt::MatchExactly).isEmpty()) {
-    new QTreeWidgetItem(year_list_, {Q(year)});
-  }
+  if (!m_lastResult.database.empty()) m_strSummarisedDb = m_lastResult.database;
+  // The years as they are now: a failed summary into a new file left none.
+  ListYears();
   std::string text = m_lastResult.message;
   for (std::size_t i = 0; i < m_lastResult.report.messages.size() && i < 5; ++i) {
     text += "\n" + m_lastResult.report.messages[i];
@@ -192,7 +199,10 @@ void CStatYearDataDlg::OnSummary() {
 
 void CStatYearDataDlg::OnViewLog() {
   const std::string county = ProjectCountyCode(project_, this);
-  const std::string path = AnnualLogFile(folder_, year_box_->currentText().toStdString(), county);
+  // A summary into the server keeps a log of its own; a local copy's is the file's.
+  const bool server = !IsStandAloneMode() && !local_check_->isChecked();
+  const std::string path =
+      AnnualLogFile(folder_, year_box_->currentText().toStdString(), county, server);
   std::error_code unusable;
   if (!IsYear(year_box_->currentText().toStdString()) || !std::filesystem::exists(path, unusable)) {
     ShowMessage(Q("没有对应的日志文件！"));

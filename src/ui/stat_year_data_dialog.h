@@ -15,6 +15,8 @@ namespace landstat {
 // Dialog 17000 "年度数据汇总": the years of the county already summarised,
 // a year to summarise (Enter adds a typed year to the box), and the runs of
 // the annual summary on "汇总(&S)"; "汇总日志(&L)" opens the year's log.
+// The year box starts from the newest year summarised, else this year; the
+// host that has a database open shows its year instead (qt::ShowYear).
 class CStatYearDataDlg : public qt::ModalDialog {
  public:
   static constexpr int kResourceId = 17000;
@@ -40,12 +42,16 @@ class CStatYearDataDlg : public qt::ModalDialog {
   std::function<bool(const std::string& path)> m_viewer;
   // What the last summary did.
   AnnualSummaryResult m_lastResult;
+  // The file of the last summary that kept one, for the host to open;
+  // empty when none did (or the summaries went to a server).
+  std::string m_strSummarisedDb;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void ListYears();
+  // Lists the years summarised; the newest of them.
+  std::string ListYears();
   bool ServerConnection(std::string& connection, short& kind);
 
   gis::CGisXmlPrj* project_;

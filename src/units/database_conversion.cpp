@@ -7,7 +7,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 
+#include "engine/run_record.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
@@ -48,6 +50,23 @@ bool RunHadGroupLevel(CStatContext& context) {
     }
   }
   return true;
+}
+
+// The converted families the statistics run left out (a layer lacked a
+// field they need, so the base table cannot give their figures), and those
+// that read them: the conversion leaves them out too, named in one notice.
+void LeaveOutWhatTheRunLeftOut(CStatContext& context) {
+  const std::set<std::string> left = FamiliesLeftOutByRun(
+      context.m_pConn, context.m_strPrefix1, context.m_strPrefix2, FamilyKind::kGeneral);
+  std::string listed;
+  for (const TableFamily* family : ConvertedFamilies()) {
+    if (!left.count(family->base)) continue;
+    context.m_setLeftOutFamilies.insert(family->base);
+    listed += (listed.empty() ? "" : ", ") + std::string(family->base);
+  }
+  if (!listed.empty()) {
+    context.LogNotice("转换面积单位", "统计时图层缺少这些表需要的字段, 不生成 " + listed);
+  }
 }
 
 // The statistics context of a conversion: no layers, the codes, the log.
@@ -126,6 +145,14 @@ short RebuildExtensionTable(CStatContext& context, short target) {
   return context.RecordTableUnit("statdataex", target);
 }
 
+// Before the `done`th of `families` tables: a safe point, where a lost
+// database or the operator's cancel ends the conversion, and a step of the
+// progress.
+void StepFamily(CStatContext& context, std::size_t done, std::size_t families) {
+  context.EndIfStopped("转换面积单位");
+  host::StepStage(static_cast<long>(done), static_cast<long>(families));
+}
+
 short Rebuild(CStatContext& context, short target) {
   if (!context.IsTableExist(context.m_strStatTbl)) {
     context.LogFailure("转换面积单位", "没有基础汇总表 " + context.m_strStatTbl);
@@ -133,10 +160,20 @@ short Rebuild(CStatContext& context, short target) {
                         context.m_strStatTbl + ", 请先进行统计");
     return 0;
   }
+  try {
+    LeaveOutWhatTheRunLeftOut(context);
+  } catch (const db::DbError& error) {
+    context.LogFailure("转换面积单位", "读取统计不生成的表失败", error);
+    return 0;
+  }
   host::LindoDlgProgressSetText("正在转换基础数据");
   if (RebuildExtensionTable(context, target) == 0) return 0;
   host::yDebugTime("statdataex rebuilt");
-  for (const TableFamily* family : ConvertedFamilies()) {
+  const std::vector<const TableFamily*> families = ConvertedFamilies();
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    const TableFamily* family = families[i];
+    StepFamily(context, i, families.size());
+    if (context.m_setLeftOutFamilies.count(family->base)) continue;
     const FamilyConversion& table = *family->conversion;
     host::LindoDlgProgressSetText(table.progress);
     // A failed create or fill is logged by the builder and does not stop
@@ -155,7 +192,10 @@ short Rebuild(CStatContext& context, short target) {
 }
 
 void ConvertInPlace(CStatContext& context, short target) {
-  for (const TableFamily* family : ConvertedFamilies()) {
+  const std::vector<const TableFamily*> families = ConvertedFamilies();
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    const TableFamily* family = families[i];
+    StepFamily(context, i, families.size());
     const std::string name = context.Names().Plain(family->base);
     if (!context.IsTableExist(name)) continue;
     host::LindoDlgProgressSetText("正在转换 " + name);
@@ -188,7 +228,10 @@ void BalanceConverted(CStatContext& context) {
   const auto exists = [&](const char* base) {
     return context.IsTableExist(context.Names().Plain(base)) != 0;
   };
-  for (const TableFamily* family : ConvertedFamilies()) {
+  const std::vector<const TableFamily*> families = ConvertedFamilies();
+  for (std::size_t i = 0; i < families.size(); ++i) {
+    const TableFamily* family = families[i];
+    StepFamily(context, i, families.size());
     if (!exists(family->base)) continue;
     host::LindoDlgProgressSetText(family->conversion->balance_progress);
     family->conversion->balance(context, context.Names().Plain(family->base));
@@ -197,6 +240,10 @@ void BalanceConverted(CStatContext& context) {
   if (exists("JBNTQKTJ")) context.BalanceJbntQktj();
   if (const TownConversion* town = RegisteredTownConversion()) town->balance(context);
 }
+
+// The stages of a conversion as the progress weighs them.
+const std::vector<host::JobStages::Stage> kConversionStages = {
+    {"open", 5}, {"convert", 90}, {"publish", 5}};
 
 // What a conversion writes: the extension table and the unit-less summary
 // tables, its own and the town-lot ones.
@@ -220,7 +267,7 @@ RunReport RunConversion(const ConversionArguments& arguments,
     report.messages.push_back("未知的面积单位 " + std::to_string(arguments.target));
     return report;
   }
-  host::LindoDlgProgress("正在转换面积单位...");
+  host::JobStages stages("正在转换面积单位...", kConversionStages);
   std::unique_ptr<CStatContext> context = MakeContext(arguments);
   context->m_bWorkingCopy = true;
   RunWorkspace workspace(arguments.connection, arguments.db_mode != 0, arguments.year,
@@ -236,23 +283,20 @@ RunReport RunConversion(const ConversionArguments& arguments,
     context->LogFailure("转换面积单位", error);
     host::AfxMessageBox(error);
   } else if (SetUpContext(*context, arguments, workspace)) {
+    stages.Done("open");
     short result = 0;
     try {
       result = work(*context);
+    } catch (const JobEnded&) {
+      // The loss of the database, or the operator's cancel, is logged.
     } catch (const std::exception& failure) {
       // Whatever the work let through ends the conversion as failed.
       context->LogEscaped("转换面积单位", "转换中止", failure);
       host::AfxMessageBox(failure.what());
     }
-    if (result > 0) {
-      report.outcome =
-          context->m_nErrCount > 0 ? RunOutcome::kCompletedWithFailures : RunOutcome::kCompleted;
-      if (!workspace.Publish(context->m_pConn, report.outcome, context->m_nErrCount, error)) {
-        context->LogFailure("保存转换结果", error);
-        report.outcome = RunOutcome::kFailed;
-      }
-    } else {
-      workspace.Abandon(context->m_pConn, context->m_nErrCount);
+    if (!EndJob(workspace, context->m_pConn, *context, result > 0, "保存转换结果", {},
+                report.outcome)) {
+      report.outcome = RunOutcome::kFailed;
     }
   } else {
     workspace.Abandon(context->m_pConn, context->m_nErrCount);
@@ -262,7 +306,6 @@ RunReport RunConversion(const ConversionArguments& arguments,
   report.messages = context->m_arrFirstFailures;
   report.notices = context->m_arrNotices;
   context->CloseStatLogFile();
-  host::LindoDlgEndProgress();
   ReportTablesWritten(report, arguments.connection, TablesConverted(context->Names()));
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return report;
@@ -331,8 +374,12 @@ RunReport ConvertStatistics(const ConversionRequest& request) {
       {request.codes, request.connection, request.db_mode, request.year, request.county, target,
        request.decimals, request.group_level, request.log_path},
       [target](CStatContext& context) {
+        host::JobStages parts("正在转换面积单位...",
+                              {{"rebuild", 6}, {"convert", 2}, {"balance", 2}});
         if (Rebuild(context, target) == 0) return short{0};
+        parts.Done("rebuild");
         ConvertInPlace(context, target);
+        parts.Done("convert");
         BalanceConverted(context);
         return short{1};
       });

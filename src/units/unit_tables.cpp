@@ -113,11 +113,12 @@ bool CStatContext::KeepsTablesOfUnit(short unit) const {
 
 std::vector<std::string> CStatContext::TablesReplaced(bool replacing) const {
   std::vector<std::string> owned;
-  for (bool town : {false, true}) {
-    if (town && !replacing) continue;  // the town-lot run's, kept by a rerun
+  for (FamilyKind kind : {FamilyKind::kGeneral, FamilyKind::kTown, FamilyKind::kMongolia}) {
+    // The town-lot and Inner Mongolia runs' tables are kept by a rerun.
+    if (kind != FamilyKind::kGeneral && !replacing) continue;
     for (short unit : {kNoUnit, kSquareMetre, kHectare, kMu}) {
       if (unit != kNoUnit && !replacing && KeepsTablesOfUnit(unit)) continue;
-      for (std::string& table : OwnedTables(m_names, town, unit)) owned.push_back(std::move(table));
+      for (std::string& table : OwnedTables(m_names, kind, unit)) owned.push_back(std::move(table));
     }
   }
   return owned;

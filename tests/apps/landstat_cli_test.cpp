@@ -146,7 +146,7 @@ TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
 
 // Every command takes the usual forms: -h for --help, -q for --quiet where
 // it has that option, --name=value for an option with a value, and "--"
-// ending the options.
+// ending the options; and its help lists -q and -h alike.
 TEST(LandstatCli, OptionFormsOfEveryCommand) {
   struct Case {
     std::vector<std::string> arguments;
@@ -168,6 +168,9 @@ TEST(LandstatCli, OptionFormsOfEveryCommand) {
     const bool quiet = std::string(command) != "area-stat";
     cases.push_back({{command, "-h"}, 0, usage});
     cases.push_back({{command, "-q", "-h"}, quiet ? 0 : 2, quiet ? usage : "unknown option -q"});
+    // Its help lists the options it reads as every command does.
+    cases.push_back({{command, "--help"}, 0, "\n  -h, --help       describes the command"});
+    if (quiet) cases.push_back({{command, "--help"}, 0, "\n  -q, --quiet      no progress"});
     cases.push_back({{command, "--", "-h"}, 2, "unexpected argument '-h'"});
   }
   for (const Case& c : cases) {
@@ -194,7 +197,7 @@ TEST(LandstatCli, RunOfAGeneratedCounty) {
   options.seed = 5;
   const county::CountyFiles files =
       county::WriteCounty(county::PlanCounty(options), dir.File("county"));
-  fs::create_directories(dir.path() / "home");
+  testing::InstallStatementScripts(dir.File("home/qentar/_secondfun_"));
   const std::string database = dir.File("stats.sqlite");
 
   // A file name longer than the system allows is refused as a wrong option,
@@ -367,6 +370,11 @@ TEST(LandstatCli, RunThatFails) {
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
   EXPECT_TRUE(Contains(run.out, "FAILED")) << run.out;
   EXPECT_TRUE(Contains(run.out, "图斑地类面积")) << run.out;
+  // The file made for the run went with it, lock and all.
+  EXPECT_TRUE(Contains(run.out, "removed")) << run.out;
+  EXPECT_FALSE(fs::exists(dir.File("stats.sqlite")));
+  EXPECT_FALSE(fs::exists(dir.File("stats.sqlite.lock")));
+  ASSERT_EQ(CreateAcessDB(dir.File("stats.sqlite")), 1);
 
   // Without lots the town-lot run says which layers it looked for.
   const Outcome town =
@@ -454,10 +462,7 @@ class LandstatCliDatabase : public testing::BothEngines {
          fs::directory_iterator(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templates")) {
       fs::copy(entry.path(), config / entry.path().filename());
     }
-    for (const char* scripts : {"Access", "SQL"}) {
-      fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / scripts, config / scripts,
-               fs::copy_options::recursive);
-    }
+    testing::InstallStatementScripts(config.string());
     if (!stat_config.empty())
       testing::WriteFileBytes((config / "StatConfig.ini").string(), stat_config);
   }
@@ -753,6 +758,56 @@ TEST_P(LandstatCliDatabase, ReportsShareAFolderAndFollowAConversion) {
       << after.out;
 }
 
+// A run whose configuration root lacks a statement script it has no
+// built-in copy of completes with one failure naming the file.
+TEST_P(LandstatCliDatabase, RunWithoutAStatementScriptNamesIt) {
+  GenerateCounty();
+  const fs::path script = dir_.path() / "home/qentar/_secondfun_" /
+                          (IsServer() ? "SQL" : "Access") / "STAT_NCQSYJFL.sql";
+  fs::remove(script);
+  const Outcome run = Run({"run", "--year", "2009"});
+  EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+  EXPECT_TRUE(Contains(ReadFileBytes(dir_.File("log.txt")), script.string() + " 不存在"))
+      << ReadFileBytes(dir_.File("log.txt"));
+}
+
+// Tables a run and a town-lot run left out, a layer lacking a field they
+// need, are left out by the conversion after them, without a failure, and
+// listed by the reports as not built, for that reason; the others are
+// converted.
+TEST_P(LandstatCliDatabase, ConversionAndReportsFollowWhatTheRunsLeftOut) {
+  GenerateCounty();
+  {
+    db::Connection survey(files_.survey);
+    for (const char* layer : {"地类图斑", "线状地物", "零星地物"}) {
+      survey.Execute(std::string("alter table ") + layer + " drop column 权属性质");
+    }
+    survey.Execute("alter table 地类图斑 drop column 耕地坡度级");
+    survey.Execute("alter table 城镇权属层 drop column 使用权类型");
+  }
+  ASSERT_EQ(Run({"run", "--year", "2009"}).exit_code, 3);
+  ASSERT_EQ(Run({"town", "--year", "2009"}).exit_code, 3);
+  const Outcome convert = Run({"convert", "--to", "公顷", "--year", "2009"});
+  EXPECT_EQ(convert.exit_code, 0) << convert.out << convert.err;
+  const TableNames names(Mode(), "2009", "330102");
+  db::Connection result(database().ConnectionString());
+  for (const char* base : {"NCTDLY_QSYJFL", "TDLY_QSYJFL", "FRDTDLY_YJFL", "FRDTDLY_EJFL",
+                           "GDPDMJHZ", "CZTDLY_SYQZD"}) {
+    EXPECT_FALSE(result.TableExists(names.Plain(base))) << base;
+  }
+  for (const char* base : {"NCTDLY_YJFL", "TDLY_EJFL", "JBNTQKTJ", "CZTDLY_EJFLZD"}) {
+    EXPECT_TRUE(result.TableExists(names.Plain(base))) << base;
+  }
+  const Outcome print = Run({"report", "--out", dir_.File("reports"), "--year", "2009"});
+  EXPECT_EQ(print.exit_code, 0) << print.out << print.err;
+  for (const char* base : {"NCTDLY_QSYJFL", "GDPDMJHZ", "TDLYTZ", "CZTDLY_SYQZD"}) {
+    EXPECT_TRUE(Contains(
+        print.out, std::string(base) + ", left out by the run: a layer lacked a field it needs"))
+        << base << "\n"
+        << print.out;
+  }
+}
+
 // The Inner Mongolia ledger is printed from the tables its run made, which
 // are named plainly on either database.
 TEST_P(LandstatCliDatabase, MongoliaLedgerIsPrintedAfterItsRun) {
@@ -764,7 +819,42 @@ TEST_P(LandstatCliDatabase, MongoliaLedgerIsPrintedAfterItsRun) {
   const Outcome print = Run({"report", "--out", out, "--year", "2009", "--mode", "2", "--codes2",
                              files_.mongolia_codes, "--report", "农村土地利用台帐"});
   EXPECT_EQ(print.exit_code, 0) << print.out << print.err;
-  EXPECT_TRUE(fs::exists(out + "/330102农村土地利用台帐_平方米.xlsx")) << print.out;
+  EXPECT_TRUE(fs::exists(out + "/2009330102农村土地利用台帐_平方米.xlsx")) << print.out;
+}
+
+// The Inner Mongolia tables, named without year or county, are the county's
+// whose run made them: a run replacing its statistics in a file takes them
+// away; on a server, where they stay, another county's ledger is not
+// printed from them, and its Inner Mongolia run must replace them.
+TEST_P(LandstatCliDatabase, InnerMongoliaTablesOfAnotherCountyAreNotTakenForItsOwn) {
+  GenerateCounty("", true);
+  ASSERT_EQ(Run({"run", "--year", "2009"}).exit_code, 0);
+  ASSERT_EQ(Run({"mongolia", "--year", "2009", "--codes2", files_.mongolia_codes}).exit_code, 0);
+  county::CountyOptions options;
+  options.parcels = 40;
+  options.seed = 8;
+  options.mongolia = true;
+  options.county_code = "330103";
+  files_ = county::WriteCounty(county::PlanCounty(options), dir_.File("other"));
+  std::vector<std::string> run = {"run", "--year", "2009"};
+  if (!IsServer()) run.push_back("--replace");
+  ASSERT_EQ(Run(run).exit_code, 0);
+  {
+    db::Connection result(database().ConnectionString());
+    for (const char* table : {"statdataMG", "ZPMTDLYTZMG", "AreaUnitMG"}) {
+      EXPECT_EQ(result.TableExists(table), IsServer()) << table;
+    }
+  }
+  const Outcome ledger =
+      Run({"report", "--out", dir_.File("reports"), "--year", "2009", "--mode", "2", "--codes2",
+           files_.mongolia_codes, "--report", "农村土地利用台帐"});
+  EXPECT_EQ(ledger.exit_code, 3) << ledger.out << ledger.err;
+  EXPECT_TRUE(Contains(
+      ledger.out, IsServer() ? "the Inner Mongolia tables hold 2009 330102" : "TDLYTZMG, built by"))
+      << ledger.out;
+  EXPECT_FALSE(fs::exists(dir_.File("reports/330103农村土地利用台帐_平方米.xlsx")));
+  const Outcome mongolia = Run({"mongolia", "--year", "2009", "--codes2", files_.mongolia_codes});
+  EXPECT_EQ(mongolia.exit_code, IsServer() ? 1 : 0) << mongolia.out << mongolia.err;
 }
 
 LANDSTAT_BOTH_ENGINES(LandstatCliDatabase);

@@ -82,6 +82,42 @@ TEST_P(JobRecordTest, EveryJobGetsANumberOfItsOwn) {
   EXPECT_EQ(LastRunRecord(conn(), "2009", "330102")->kind, "convert");
 }
 
+// What a run left out is kept with its record, also in a record table of the
+// version before, which had no room for it: the newest completed run of its
+// kind tells, with the families that read what it left out.
+TEST_P(JobRecordTest, TablesARunLeftOutAreKeptWithIt) {
+  const long first = BeginRunRecord(conn(), "2009", "330102", "run");
+  conn().Execute("alter table StatRuns drop column LEFTOUT");
+  FinishRunRecord(conn(), first, RunOutcome::kCompleted, 0);
+  EXPECT_TRUE(FamiliesLeftOutByRun(conn(), "2009", "330102", FamilyKind::kGeneral).empty());
+  const struct {
+    const char* kind;
+    RunOutcome outcome;
+    std::set<std::string> left_out;
+  } kJobs[] = {
+      {"run", RunOutcome::kCompletedWithFailures, {"GDPDMJHZ"}},
+      {"town", RunOutcome::kCompletedWithFailures, {"CZTDLY_SYQZD"}},
+      {"run", RunOutcome::kFailed, {"JBNTQKTJ"}},
+      {"convert", RunOutcome::kCompleted, {}},
+  };
+  for (const auto& job : kJobs) {
+    const long id = BeginRunRecord(conn(), "2009", "330102", job.kind);
+    RecordTablesLeftOut(conn(), id, job.left_out);
+    FinishRunRecord(conn(), id, job.outcome, 1);
+  }
+  EXPECT_EQ(FamiliesLeftOutByRun(conn(), "2009", "330102", FamilyKind::kGeneral),
+            (std::set<std::string>{"GDPDMJHZ"}));
+  EXPECT_EQ(FamiliesLeftOutByRun(conn(), "2009", "330102", FamilyKind::kTown),
+            (std::set<std::string>{"CZTDLY_SYQZD"}));
+  EXPECT_TRUE(FamiliesLeftOutByRun(conn(), "2009", "330103", FamilyKind::kGeneral).empty());
+  // The families reading one left out go with it.
+  const long id = BeginRunRecord(conn(), "2009", "330102", "run");
+  RecordTablesLeftOut(conn(), id, {"NCTDLY_EJFL", "TDLY_QSYJFL"});
+  FinishRunRecord(conn(), id, RunOutcome::kCompletedWithFailures, 1);
+  EXPECT_EQ(FamiliesLeftOutByRun(conn(), "2009", "330102", FamilyKind::kGeneral),
+            (std::set<std::string>{"NCTDLY_EJFL", "NCTDLY_GDEJFL", "TDLY_QSYJFL"}));
+}
+
 // A job keeps others off its year and county until it ends, also when it
 // fails; readers learn that it runs. On a server the lock is the year's
 // and county's, so a job on another county runs beside it.

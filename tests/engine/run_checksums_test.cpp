@@ -1,9 +1,10 @@
 // Every table of a full run on a generated county of 20,000 parcels, and every table its
-// town-lot run makes or changes, and every table of the jobs that read a finished run (report
-// data, merge, range statistics), checksummed cell for cell and compared with the checksums the
-// same inputs gave before: work that makes the run faster must leave every figure, every row and
-// every balancing step as it was. The figures of the summed families are also checked to carry no
-// more decimals than their table's unit.
+// town-lot run, its rural ownership-lot run (the town lots serving as its lots) and its Inner
+// Mongolia run (with either fill) make or change, and every table of the jobs that read a finished
+// run (report data, merge, range statistics), checksummed cell for cell and compared with the
+// checksums the same inputs gave before: work that makes the runs faster must leave every figure,
+// every row and every balancing step as it was. The figures of the summed families are also
+// checked to carry no more decimals than their table's unit.
 //
 // The expected checksums are in tests/data/run_checksums.txt, one line per
 // engine and table. When a change is meant to alter what a run stores,
@@ -33,7 +34,9 @@
 #include "engine/rounding.h"
 #include "engine/statistics_run.h"
 #include "landuse/generated_county_run.h"
+#include "lots/ncqs_run.h"
 #include "lots/town_lot_run.h"
+#include "mongolia/mongolia_run.h"
 #include "operator/merge.h"
 #include "operator/range_run.h"
 #include "operator/range_statistics.h"
@@ -176,6 +179,28 @@ std::vector<std::string> Tables(db::Connection& conn) {
                               "and name not like 'sqlite!_%' escape '!'");
 }
 
+// Every table of the database but the run record, by base name.
+TableSums SumTables(db::Connection& conn, const std::string& year, const std::string& county) {
+  TableSums sums;
+  for (const std::string& table : Tables(conn)) {
+    const std::string base = BaseName(table, year, county);
+    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) == std::end(kLeftOut)) {
+      sums[base] = SumTable(conn, table);
+    }
+  }
+  return sums;
+}
+
+// The tables of `after` that are new or differ from `before`.
+TableSums Changed(const TableSums& before, const TableSums& after) {
+  TableSums changed;
+  for (const auto& [table, sum] : after) {
+    const auto old = before.find(table);
+    if (old == before.end() || !(old->second == sum)) changed[table] = sum;
+  }
+  return changed;
+}
+
 // The checksum file's lines by engine, then base name. A line that cannot
 // be read fails the test, naming it.
 std::map<std::string, TableSums> ReadChecksums() {
@@ -254,11 +279,9 @@ class RunChecksumsTest : public testing::BothEngines {
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
     // The installation's scripts, so the ownership tables are built too.
-    for (const char* folder : {"SQL", "Access"}) {
-      fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / folder,
-               fs::path(host::ConfigDir()) / folder, fs::copy_options::recursive);
-    }
-    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, kParcels);
+    testing::InstallStatementScripts();
+    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, kParcels, "330102", false,
+                                                            true);
     testing::WriteFileBytes(county_->host_settings,
                             "<HostSetting><Set version=\"通用农村\"/></HostSetting>");
     testing::WriteFileBytes(county_->log, "");
@@ -299,9 +322,27 @@ bool CompareOrWrite(const std::string& engine, const TableSums& sums) {
   return false;
 }
 
-// The general run, then the town-lot run of the county's lots on the same
-// database: every table of the first, and every table the second makes or
-// changes (under the engine's name and "-town").
+// What the Inner Mongolia run with the fill of `db_mode` (2: through a
+// staging table) makes or changes on a database that holds `before`.
+TableSums MongoliaChanges(const StatisticsRequest& general, gis::CGisXmlPrj& project,
+                          gis::RuralCode& codes, short db_mode, const TableSums& before) {
+  MongoliaRequest request;
+  static_cast<JobTarget&>(request) = general;
+  request.db_mode = db_mode;
+  request.project = &project;
+  request.second_codes = &codes;
+  const RunReport report = RunMongolia(request);
+  EXPECT_EQ(report.outcome, RunOutcome::kCompleted)
+      << db_mode << ": " << testing::ReadFileBytes(general.log_path);
+  db::Connection after(general.connection);
+  return Changed(before, SumTables(after, general.year, general.county));
+}
+
+// The general run, then the town-lot run of the county's lots, the rural
+// ownership-lot run over the same lots and the Inner Mongolia run with
+// either fill on the same database: every table of the first, and every
+// table each later one makes or changes (under the engine's name and
+// "-town", "-ncqs", "-mongolia", "-mongolia-staged").
 TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
   std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
   const StatisticsRequest request = Request(*project);
@@ -329,21 +370,39 @@ TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
   town.project = project.get();
   ASSERT_EQ(RunTownLots(town).outcome, RunOutcome::kCompleted)
       << testing::ReadFileBytes(county_->log);
-  db::Connection after(database().ConnectionString());
-  TableSums town_sums;
-  for (const std::string& table : Tables(after)) {
-    const std::string base = BaseName(table, request.year, request.county);
-    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) != std::end(kLeftOut)) continue;
-    const TableSum sum = SumTable(after, table);
-    const auto general = sums.find(base);
-    if (general == sums.end() || !(general->second == sum)) town_sums[base] = sum;
-  }
+  const TableSums after_town = [&] {
+    db::Connection after(database().ConnectionString());
+    return SumTables(after, request.year, request.county);
+  }();
+  const TableSums town_sums = Changed(sums, after_town);
   EXPECT_GT(town_sums.size(), 20u);
 
+  NcqsRequest ncqs;
+  static_cast<JobTarget&>(ncqs) = request;
+  ncqs.project = project.get();
+  ncqs.lot_layer_name = kTownLotLayerNames[0];
+  ASSERT_EQ(RunNcqs(ncqs).outcome, RunOutcome::kCompleted) << testing::ReadFileBytes(county_->log);
+  const TableSums after_ncqs = [&] {
+    db::Connection after(database().ConnectionString());
+    return SumTables(after, request.year, request.county);
+  }();
+  const TableSums ncqs_sums = Changed(after_town, after_ncqs);
+  ASSERT_TRUE(ncqs_sums.count("NCZD_AREA"));
+  EXPECT_GT(ncqs_sums.at("NCZD_AREA").rows, 100);
+
+  std::unique_ptr<gis::RuralCode> mg_codes(gis::RuralCode::Load(county_->files.mongolia_codes));
+  const TableSums mongolia = MongoliaChanges(request, *project, *mg_codes, 0, after_ncqs);
+  const TableSums staged = MongoliaChanges(request, *project, *mg_codes, 2, after_ncqs);
+  EXPECT_GE(mongolia.size(), 20u);
+
   const std::string engine = testing::EngineName({GetParam(), 0});
-  const bool wrote = CompareOrWrite(engine, sums);
-  if (CompareOrWrite(engine + "-town", town_sums) || wrote) {
-    GTEST_SKIP() << "wrote the checksums of " << sums.size() << " and " << town_sums.size()
+  bool wrote = CompareOrWrite(engine, sums);
+  wrote = CompareOrWrite(engine + "-town", town_sums) || wrote;
+  wrote = CompareOrWrite(engine + "-ncqs", ncqs_sums) || wrote;
+  wrote = CompareOrWrite(engine + "-mongolia", mongolia) || wrote;
+  if (CompareOrWrite(engine + "-mongolia-staged", staged) || wrote) {
+    GTEST_SKIP() << "wrote the checksums of " << sums.size() << ", " << town_sums.size() << ", "
+                 << ncqs_sums.size() << ", " << mongolia.size() << " and " << staged.size()
                  << " tables to " << kChecksumFile;
   }
 }
@@ -382,6 +441,7 @@ class RunWorkersTest : public RunChecksumsTest {
  protected:
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
+    testing::InstallStatementScripts();
     county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, 3000);
     testing::WriteFileBytes(county_->log, "");
   }
@@ -407,18 +467,6 @@ TEST_P(RunWorkersTest, AFullRunStoresTheSameFiguresWhateverTheWorkers) {
 
 LANDSTAT_BOTH_ENGINES(RunWorkersTest);
 
-// Every table of the database but the run record, by base name.
-TableSums SumTables(db::Connection& conn, const std::string& year, const std::string& county) {
-  TableSums sums;
-  for (const std::string& table : Tables(conn)) {
-    const std::string base = BaseName(table, year, county);
-    if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) == std::end(kLeftOut)) {
-      sums[base] = SumTable(conn, table);
-    }
-  }
-  return sums;
-}
-
 // The unit conversions of a smaller county's general and town-lot runs, one
 // after the other: what each changes (a table gone has -1 rows), checksummed
 // as the run's tables are, under the engine's name and "-convert".
@@ -426,6 +474,7 @@ class ConversionChecksumsTest : public RunChecksumsTest {
  protected:
   void SetUpDatabase() override {
     testing::WriteStatConfig(testing::kThreeUnits);
+    testing::InstallStatementScripts();
     county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, 3000);
     testing::WriteFileBytes(county_->host_settings,
                             "<HostSetting><Set version=\"通用农村\"/></HostSetting>");
@@ -467,10 +516,7 @@ TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
     db::Connection conn(database().ConnectionString());
     const TableSums after = SumTables(conn, request.year, request.county);
     const std::string prefix = std::string(conversion.name) + ":";
-    for (const auto& [table, sum] : after) {
-      const auto old = before.find(table);
-      if (old == before.end() || !(old->second == sum)) changes[prefix + table] = sum;
-    }
+    for (const auto& [table, sum] : Changed(before, after)) changes[prefix + table] = sum;
     for (const auto& [table, sum] : before) {
       if (!after.count(table)) changes[prefix + table] = {-1, 0};
     }
@@ -485,7 +531,7 @@ TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
     void SetText(const std::string& text) override {
       if (text == "正在转换土地利用数据") throw std::runtime_error("stopped");
     }
-    void Step(const std::string&, long, long) override {}
+    void Step(const std::string&, double) override {}
     void End() override {}
   } failing;
   host::Progress* const shown = host::SetProgress(&failing);

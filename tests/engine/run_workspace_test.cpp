@@ -20,8 +20,11 @@
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
 #include "lots/town_lot_run.h"
+#include "platform/db/recordset.h"
 #include "platform/host/paths.h"
+#include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
+#include "support/cancelling_progress.h"
 #include "support/full_disk.h"
 #include "support/test_databases.h"
 #include "units/conversion_run.h"
@@ -72,6 +75,27 @@ class RunWorkspaceTest : public testing::BothEngines {
       if (line.rfind("注意 ", 0) != 0) failures += line + "\n";
     }
     return failures;
+  }
+  // What the database stores, every table but the run record: each
+  // table's name and rows, all columns as text.
+  std::string Stored() {
+    db::Connection result(database().ConnectionString());
+    std::string stored;
+    for (const std::string& table : result.ListTables()) {
+      if (text::ToLowerAscii(table) == "statruns") continue;
+      std::vector<std::string> rows;
+      for (db::Recordset rs(result, "select * from " + table); !rs.IsEOF(); rs.MoveNext()) {
+        std::string row;
+        for (int column = 0; column < rs.FieldCount(); ++column) {
+          row += rs.Field(column).AsText() + "|";
+        }
+        rows.push_back(row);
+      }
+      std::sort(rows.begin(), rows.end());
+      stored += table + "\n";
+      for (const std::string& row : rows) stored += row + "\n";
+    }
+    return stored;
   }
   std::optional<RunRecordRow> LastRun(const std::string& year = "2009") {
     db::Connection result(database().ConnectionString());
@@ -487,6 +511,59 @@ TEST_P(RunWorkspaceTest, LostServerConnectionEndsTheRunAtOnce) {
         [](const std::string& notice) { return notice.find("未能删除") != std::string::npos; });
     EXPECT_EQ(left, std::string(cut_at) != "change records");
     EXPECT_EQ(CountyTotal(Table("2009", kHectare, "NCTDLY_EJFL")), total);
+    EXPECT_EQ(LastRun()->outcome, "failed");
+  }
+}
+
+// A run shows one progress from its start to its end (a progress dialog
+// stays for its length), going only forward, each walk of a layer a part of
+// the whole, not a bar of its own.
+TEST_P(RunWorkspaceTest, ARunsProgressGoesOnlyForwardFromBeginToEnd) {
+  struct Recorder : host::SilentProgress {
+    void Begin(const std::string&) override { calls.push_back("begin"); }
+    void Step(const std::string&, double share) override {
+      backwards = backwards || share < last;
+      last = share;
+    }
+    void End() override { calls.push_back("end"); }
+    std::vector<std::string> calls;
+    double last = 0;
+    bool backwards = false;
+  } recorder;
+  host::Progress* const previous = host::SetProgress(&recorder);
+  const short result = Run();
+  host::SetProgress(previous);
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(recorder.calls, (std::vector<std::string>{"begin", "end"}));
+  EXPECT_FALSE(recorder.backwards);
+  EXPECT_GT(recorder.last, 0.9);
+}
+
+// A run cancelled (before its base table, after it, while its families are
+// built) or a conversion ends as failed at its next safe point, the cancel
+// logged once; every table stored before stays as it was, only the run
+// record says that the job failed.
+TEST_P(RunWorkspaceTest, CancelledJobsEndAsFailedAndKeepTheEarlierResults) {
+  ASSERT_EQ(Run(), 1);
+  const std::string stored = Stored();
+  testing::CancellingProgress progress;
+  for (const char* cut_at : {"change records", "base table", "statdata_jbnt", "convert"}) {
+    SCOPED_TRACE(cut_at);
+    progress.cancelled = std::string(cut_at) == "convert";
+    std::vector<std::string> stages;
+    const RunReport report =
+        progress.cancelled ? ConvertToMu() : RunNamed("", [&](const std::string& stage) {
+          stages.push_back(stage);
+          if (stage == cut_at) progress.cancelled = true;
+        });
+    EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+    EXPECT_EQ(report.failures, 1) << Failures();
+    ASSERT_EQ(report.messages.size(), 1u);
+    EXPECT_NE(report.messages[0].find("操作员取消了作业"), std::string::npos) << report.messages[0];
+    if (!stages.empty()) {
+      EXPECT_EQ(stages.back(), cut_at);
+    }
+    EXPECT_EQ(Stored(), stored);
     EXPECT_EQ(LastRun()->outcome, "failed");
   }
 }

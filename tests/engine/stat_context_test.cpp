@@ -437,7 +437,7 @@ TEST_F(StatContextTest, HeldLinesAreWrittenInTheRunsOrderAndCount) {
   }
   const auto held = third->TakeHeldLines();
   ASSERT_EQ(held.size(), 1u);
-  EXPECT_EQ(held[0].kind, StatRunLog::HeldLine::Kind::kConnectionLost);
+  EXPECT_EQ(held[0].kind, StatRunLog::HeldLine::Kind::kJobStopped);
 }
 
 TEST_P(StatContextDbTest, TablesAndViewsAreFoundAndDropped) {

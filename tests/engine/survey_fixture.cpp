@@ -147,6 +147,16 @@ void WriteStatConfig(const std::string& text) {
   WriteFileBytes(host::StatConfigPath(), text);
 }
 
+void InstallStatementScripts(const std::string& config) {
+  namespace fs = std::filesystem;
+  const fs::path root = config.empty() ? fs::path(host::ConfigDir()) : fs::path(config);
+  for (const char* folder : {"Access", "SQL"}) {
+    fs::create_directories(root / folder);
+    fs::copy(fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/config" / folder, root / folder,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
+}
+
 std::set<std::string> RunFamilies(const std::string& version) {
   std::set<std::string> bases;
   for (const TableFamily* family : FamiliesInStageOrder()) {

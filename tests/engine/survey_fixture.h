@@ -78,6 +78,11 @@ inline constexpr char kThreeUnits[] =
 // Writes StatConfig.ini into the current program directory.
 void WriteStatConfig(const std::string& text);
 
+// Copies the installation's statement scripts (the folders Access and SQL)
+// into the configuration root `config` (by default the current program
+// directory's), as an installation holds them.
+void InstallStatementScripts(const std::string& config = "");
+
 // A statistics context of year 2009 and the county kCountyCode on the
 // database of `connection` (naming `mode`), its units and codes loaded;
 // `farmland` is its farmland parcel layer. Throws when either load fails.

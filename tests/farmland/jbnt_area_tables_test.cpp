@@ -241,6 +241,7 @@ class JbntAreaCountyTest : public BothEngines {};
 TEST_P(JbntAreaCountyTest, DudaRunMakesEveryTableWithLevelsAddingUp) {
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
+  testing::InstallStatementScripts();
   const testing::GeneratedCountyRun county(home, 23, 800);
   testing::WriteFileBytes(county.host_settings,
                           "<HostSetting><Set version=\"通用农村duda\"/></HostSetting>");

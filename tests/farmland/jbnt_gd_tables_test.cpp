@@ -321,6 +321,7 @@ class JbntGdCountyTest : public BothEngines {};
 TEST_P(JbntGdCountyTest, GuangdongRunAddsUpInEveryUnit) {
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
+  testing::InstallStatementScripts();
   const testing::GeneratedCountyRun county(home, 31, 600);
   const RunReport report = county.RunProject("广东农村", database().ConnectionString(), Mode());
   ASSERT_EQ(report.outcome, RunOutcome::kCompleted) << testing::ReadFileBytes(county.log);

@@ -268,6 +268,7 @@ class JbntRegionalCountyTest : public BothEngines {};
 TEST_P(JbntRegionalCountyTest, GeneratedRunsBuildTheTablesWithLevelsAddingUp) {
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
+  testing::InstallStatementScripts();
   const testing::GeneratedCountyRun county(home, 29, 600);
   const std::string stem = IsServer() ? "2009" + county.options.county_code : "";
   const struct {

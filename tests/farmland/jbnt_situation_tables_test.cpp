@@ -253,6 +253,7 @@ TEST_P(JbntSituationTablesTest, ConversionRebuildsFromTheExTable) {
 // QTHJ, and the county totals by location and by ownership agree; so after
 // a unit conversion in the unit-less table.
 TEST_P(JbntSituationTablesTest, LevelsOfARunAddUp) {
+  testing::InstallStatementScripts();
   testing::GeneratedCountyRun county(home_, 29);
   testing::WriteFileBytes(county.host_settings,
                           "<HostSetting><Set version=\"通用农村\"/></HostSetting>");

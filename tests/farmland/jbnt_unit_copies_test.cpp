@@ -294,7 +294,7 @@ class FakeRowLockLimit : public host::RowLockLimit, public host::Progress {
   }
   void Begin(const std::string& text) override { progress += "begin " + text + ";"; }
   void SetText(const std::string&) override {}
-  void Step(const std::string&, long, long) override {}
+  void Step(const std::string&, double) override {}
   void End() override { progress += "end;"; }
 
   long limit = 0, written = 0;

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
@@ -186,6 +188,49 @@ TEST_P(EnclaveAndScriptTablesTest, OwnershipScriptTableSplitsStateAndCollectiveL
   EXPECT_EQ(Numbers(conn(), "select BM011J from T5 where XZQDM = '330102001002'"),
             (std::vector<double>{6}));
   EXPECT_FALSE(conn().TableExists("tempyji"));
+}
+
+// A statement script is read from the configuration root, else from the
+// program's built-in copy; one missing without a built-in copy, or empty,
+// is one failure naming the file, and the ownership script tables are not
+// begun without their scripts.
+TEST_P(EnclaveAndScriptTablesTest, MissingOrEmptyStatementScriptsAreFailuresNamingTheFile) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(host::ConfigDir()) / (IsServer() ? "SQL" : "Access");
+  const struct {
+    const char* name;
+    int resource;
+    std::optional<std::string> file;  // the file's text; none: no file
+    const char* failure;              // none: the script is read
+  } kCases[] = {
+      {"NCQSYJFL", 0, std::nullopt, "不存在"},  {"NCQSYJFL", 0, "", "为空"},
+      {"NCGDEJFL", 17064, " \n", "为空"},       {"NCGDEJFL", 17064, std::nullopt, nullptr},
+      {"NCGDEJFL", 17064, "select 1", nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.file.value_or("(none)"));
+    const fs::path file = folder / ("STAT_" + std::string(c.name) + ".sql");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    if (c.file) testing::WriteFileBytes(file.string(), *c.file);
+    const long before = context_->m_nErrCount;
+    const std::optional<std::string> script = context_->StatementScript(c.name, c.resource, "T");
+    EXPECT_EQ(context_->m_nErrCount, before + (c.failure ? 1 : 0));
+    if (c.failure) {
+      EXPECT_FALSE(script);
+      EXPECT_NE(context_->m_strLogMsg.find("语句脚本 " + file.string() + " " + c.failure),
+                std::string::npos)
+          << context_->m_strLogMsg;
+    } else {
+      ASSERT_TRUE(script);
+      EXPECT_EQ(script->rfind("select 1", 0) == 0, c.file.has_value()) << *script;
+    }
+  }
+  fs::remove_all(folder);
+  const long before = context_->m_nErrCount;
+  EXPECT_EQ(context_->CreateNcTdlyQsSjflTables(), 0);
+  EXPECT_EQ(context_->m_nErrCount, before + 1);
+  EXPECT_FALSE(conn().TableExists("NCTDLYQS"));
 }
 
 TEST_P(EnclaveAndScriptTablesTest, CopiesWithoutIslandsKeepListedUnmarkedVillagesOnly) {

@@ -20,10 +20,13 @@ namespace landstat::testing {
 // folder "county" of the test's program directory, another county in
 // "county" + its code), with the statistics run of a version string on it.
 // `following_year`: the same county one year on, in "county" + "-following".
+// `mongolia`: with the Inner Mongolia fields and code file.
 struct GeneratedCountyRun {
   GeneratedCountyRun(const ScopedProgramDir& home, std::uint64_t seed, long parcels = 2000,
-                     const std::string& county_code = "330102", bool following_year = false) {
+                     const std::string& county_code = "330102", bool following_year = false,
+                     bool mongolia = false) {
     options.parcels = parcels;
+    options.mongolia = mongolia;
     options.seed = seed;
     options.county_code = county_code;
     options.following_year = following_year;

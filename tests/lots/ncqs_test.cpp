@@ -12,6 +12,7 @@
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
 #include "landuse/generated_county_run.h"
+#include "lots/ncqs_lots.h"
 #include "lots/ncqs_run.h"
 #include "platform/gis/project.h"
 #include "platform/host/paths.h"
@@ -89,10 +90,14 @@ class NcqsTest : public testing::BothEngines {
     log_ = testing::ReadFileBytes(log);
   }
 
-  // The base table made and filled; every step is expected to succeed.
-  void Fill(CStatContext& context) {
-    ASSERT_EQ(context.CreateNcqsStatTable(), 1);
-    ASSERT_EQ(context.BuildNcqsStatData(), 1);
+  // The base table made and filled, with the lot numbers of `lot_layer`
+  // when given; every step is expected to succeed. The lots, or none.
+  std::unique_ptr<NcqsLots> Fill(CStatContext& context, short lot_layer = 0) {
+    EXPECT_EQ(context.CreateNcqsStatTable(), 1);
+    std::unique_ptr<NcqsLots> lots = lot_layer ? context.NcqsParcelLots(lot_layer) : nullptr;
+    EXPECT_EQ(lot_layer != 0, lots != nullptr);
+    EXPECT_EQ(context.BuildNcqsStatData(lots.get()), 1);
+    return lots;
   }
 
   Strings Select(const std::string& columns, const std::string& where) {
@@ -183,9 +188,9 @@ TEST_P(NcqsTest, LotNumbersGoOntoTheRowsOfTheParcelsInLots) {
   // Parcel 1 lies in a lot whose number holds a quote; parcel 2 in none.
   Write(testing::SmallCounty(), {{0, 1, "A'1"}});
   WithContext([&](CStatContext& context, short lots) {
-    Fill(context);
-    EXPECT_EQ(context.AssignParcelLotNo(lots), 1);
-    EXPECT_EQ(context.BuildNczdAreaTable(), 1);
+    const std::unique_ptr<NcqsLots> found = Fill(context, lots);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(context.BuildNczdAreaTable(*found), 1);
   });
   // The road's side 2 lies in the village, not at parcel 2's location:
   // its row keeps no number, like parcel 2's.
@@ -222,10 +227,7 @@ TEST_P(NcqsTest, OverlappingLotsAndRepeatedNumbersAreLoggedAndGiveNoNumber) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lots.size());
     Write(testing::SmallCounty(), c.lots);
-    WithContext([&](CStatContext& context, short lots) {
-      Fill(context);
-      EXPECT_EQ(context.AssignParcelLotNo(lots), 1);
-    });
+    WithContext([&](CStatContext& context, short lots) { Fill(context, lots); });
     EXPECT_EQ(Select("图斑编号, 地籍号", "来源='地类图斑'"), c.numbers);
     EXPECT_EQ(failures_, static_cast<int>(c.logged.size())) << log_;
     for (const std::string& line : c.logged) EXPECT_NE(log_.find(line), std::string::npos) << log_;
@@ -246,19 +248,17 @@ TEST_P(NcqsTest, LotAreasAreInTheSetUnitAndReplaceTheCountysSums) {
                 {"[ZD_SET]\n宗地面积单位=\n", 1},
                 {"", 1e-4}};
   WithContext([&](CStatContext& context, short lots) {
-    Fill(context);
-    ASSERT_EQ(context.AssignParcelLotNo(lots), 1);
+    ASSERT_EQ(context.BuildNczdAreaTable(*Fill(context, lots)), 1);
     const double base = conn()
                             .Scalar("select sum(土地总面积) from " + Table("statdata_ncqs") +
                                     " where 地籍号 is not null")
                             .AsDouble();
-    ASSERT_EQ(context.BuildNczdAreaTable(), 1);
     // Another county's sums stay.
     conn().Execute("insert into " + target + " (地籍号, 座落单位代码, 土地总面积) values " +
                    "('X', '3301030010010010000', 1)");
     for (const auto& unit : kCases) {
       testing::WriteFileBytes(host::HostIniPath(), unit.ini);
-      ASSERT_EQ(context.BuildNczdAreaTable(), 1);
+      ASSERT_EQ(context.BuildNczdAreaTable(*Fill(context, lots)), 1);
       EXPECT_EQ(conn().Scalar("select count(*) from " + target).AsInteger(), 2) << unit.ini;
       EXPECT_NEAR(conn()
                       .Scalar("select sum(土地总面积) from " + target + " where 地籍号 <> 'X'")
@@ -280,9 +280,7 @@ TEST_P(NcqsTest, FailedLotAreasKeepTheCountysEarlierSums) {
   conn().Execute("insert into " + target + " (地籍号, 座落单位代码, 土地总面积) values ('L0', '" +
                  kGroup + "', 5)");
   WithContext([&](CStatContext& context, short lots) {
-    Fill(context);
-    ASSERT_EQ(context.AssignParcelLotNo(lots), 1);
-    EXPECT_EQ(context.BuildNczdAreaTable(), 0);
+    EXPECT_EQ(context.BuildNczdAreaTable(*Fill(context, lots)), 0);
   });
   EXPECT_EQ(failures_, 1) << log_;
   EXPECT_EQ(Rows(conn(), "select 地籍号, 土地总面积 from " + target), Strings{"L0|5"});

@@ -38,7 +38,7 @@ class ProgressTexts : public host::Progress {
  public:
   void Begin(const std::string&) override {}
   void SetText(const std::string& text) override { texts.push_back(text); }
-  void Step(const std::string&, long, long) override {}
+  void Step(const std::string&, double) override {}
   void End() override {}
   std::vector<std::string> texts;
 };

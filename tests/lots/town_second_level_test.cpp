@@ -268,8 +268,8 @@ TEST_F(TownSecondLevelTest, FailuresKeepWhatWasWritten) {
   // A folder that cannot be written is named.
   const TownSecondLevelOutcome refused =
       OutputTownSecondLevel({layer_, codes_.get(), dir_.File("missing"), false, false, kTemplate});
-  EXPECT_NE(refused.message.find("在相应的路径下创建MDB失败,请重新选择有效的路径: " +
-                                 dir_.File("missing")),
+  EXPECT_NE(refused.message.find("在相应的路径下创建统计数据库失败,请重新选择有效的路径: " +
+                                 dir_.File("missing/statdata.sqlite")),
             std::string::npos)
       << refused.message;
 }

@@ -13,8 +13,10 @@
 #include "engine/database_helpers.h"
 #include "engine/shared_code_tables.h"
 #include "mongolia/mg_fixture.h"
+#include "platform/db/backend.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
+#include "units/unit_conversion.h"
 
 namespace landstat {
 namespace {
@@ -72,9 +74,11 @@ TEST_P(MgTablesTest, BaseRowsOfEachLayer) {
   const std::vector<FieldValues> parcels = {
       testing::MgParcel("1", "011", "100",
                         {{"扣除地类编码", "011"}, {"扣除地类面积", "12.25"}, {"耕地坡度级", "2"}}),
-      testing::MgParcel("2", "0101", "20"), testing::MgParcel("3", "999", "5"),
+      testing::MgParcel("2", "0101", "20"),
+      testing::MgParcel("3", "999", "5"),
       testing::MgParcel("4", "011", "1", {{"座落单位代码", ""}}),
-      testing::MgParcel("5", "011", "3", {{"扣除地类编码", "998"}, {"扣除地类面积", "1"}})};
+      testing::MgParcel("5", "011", "3", {{"扣除地类编码", "998"}, {"扣除地类面积", "1"}}),
+      testing::MgParcel("6", "011", "4", {{"座落单位名称", std::string(41, 'x')}})};
   const auto context = Build(testing::MgSurvey(parcels, lines, points));
   const std::string table = "statdataMG";
   // Halves add up to the rounded area; other ratios go whole to side 1; an
@@ -95,15 +99,26 @@ TEST_P(MgTablesTest, BaseRowsOfEachLayer) {
   EXPECT_EQ(After("select 管局级名称, 管局下属二级单位名称 from " + table +
                   " where 来源 = '地类图斑' and 图斑编号 = '2'"),
             Strings{"农垦局|一分场"});
-  // The unknown classes are logged under their row titles (a refused
-  // deduction leaves the parcel's own row); the parcel without a location
-  // is only counted in a notice.
-  ASSERT_EQ(context->m_nErrCount, 2);
+  // The unknown classes and the name too long for its column are logged
+  // under their row titles (a refused deduction leaves the parcel's own
+  // row); the parcel without a location is only counted in a notice.
+  ASSERT_EQ(context->m_nErrCount, 3);
   EXPECT_NE(context->m_arrFirstFailures[0].find("图元号 3 地类码 BM999 座落单位代码 " + kMgOwner +
                                                 "  添加地类图斑数据失败"),
             std::string::npos)
       << context->m_arrFirstFailures[0];
   EXPECT_NE(context->m_arrFirstFailures[1].find("图元号 5 地类码 BM998"), std::string::npos);
+  EXPECT_NE(context->m_arrFirstFailures[2].find("图元号 6 地类码 BM011"), std::string::npos);
+  // The groupings the copies and the ledger are made from hold the rows
+  // stored, and those only.
+  const mg::MgCopy copy = context->BaseGroups().Copy();
+  double total = 0;
+  for (std::size_t row = 0; row < copy.Rows(); ++row) total += copy.Row(row)[0];
+  EXPECT_EQ(After("select sum(土地总面积) from " + table), Strings{db::Value(total).AsText()});
+  EXPECT_EQ(After("select count(*) from (select distinct 内蒙古权属单位代码, 内蒙古权属单位名称, "
+                  "座落单位代码, 图斑编号 from " +
+                  table + ") t"),
+            Strings{std::to_string(context->BaseGroups().Ledger().size())});
   ASSERT_EQ(context->m_arrNotices.size(), 2u);  // the empty side 1, the empty location
   EXPECT_NE(context->m_arrNotices.back().find("图层 地类图斑 1 个图元"), std::string::npos);
 }
@@ -373,32 +388,42 @@ TEST(MgStatContextTest, ColumnsOfTheCodeTable) {
 namespace landstat {
 namespace {
 
-// The conversion statements: the unit's factor and rounding, at most 50
-// assignments each (土地总面积 among them).
-TEST(MgUnitCopiesTest, ConversionStatementsHoldFiftyAssignments) {
-  testing::ScopedProgramDir home;
-  CMgStatContext context(0, 0, 0, 0, nullptr, "2009", testing::kMgCounty, "", 1);
-  context.m_nUnit1 = kSquareMetre;
-  for (int i = 0; i < 120; ++i) context.m_arrStatFields.push_back("BM" + std::to_string(100 + i));
-  const std::vector<std::string> statements = context.ConvertStatements(kMu, 1);
-  ASSERT_EQ(statements.size(), 3u);
-  const auto assignments = [](const std::string& statement) {
-    return std::count(statement.begin(), statement.end(), '=');
-  };
-  EXPECT_EQ((std::vector<long>{assignments(statements[0]), assignments(statements[1]),
-                               assignments(statements[2])}),
-            (std::vector<long>{50, 50, 21}));
-  EXPECT_EQ(statements[0].rfind(
-                "UPDATE MUstatdataMG set 土地总面积=val(format(土地总面积*3/2000,'0.0'))", 0),
-            0u)
-      << statements[0];
-  EXPECT_NE(context.ConvertStatements(kHectare, 2)[0].find("BM100=val(format(BM100/10000,'0.00'))"),
-            std::string::npos);
-  EXPECT_TRUE(context.ConvertStatements(kSquareMetre, 1).empty());
-  // A parcel layer in Oracle: Oracle's rounding.
-  context.m_bOracle = true;
-  EXPECT_NE(context.ConvertStatements(kMu, 1)[0].find("土地总面积=round(土地总面积*3/2000,1)"),
-            std::string::npos);
+// The copies of units 2 and 3 are converted in memory from unit 1 to the
+// figures the database's own rounding statement gives (the factor's steps
+// from left to right, halves away from zero on the decimal form: 50 m² is
+// 0.01 ha, 100 m² 0.2 mu), on either engine.
+TEST_P(MgTablesTest, CopiesConvertedAsTheDatabaseRounds) {
+  const struct {
+    double metres, hectares, mu;
+  } cases[] = {{150, 0.02, 0.2},      {100, 0.01, 0.2},         {50, 0.01, 0.1},
+               {12345.6, 1.23, 18.5}, {1000.5, 0.1, 1.5},       {0, 0, 0},
+               {3.3, 0, 0},           {4450000.7, 445, 6675.0}, {66666.7, 6.67, 100}};
+  auto context = testing::MgContext(codes_.get(), database().ConnectionString());
+  ASSERT_EQ(context->CreateUnitStatTables(), 1);
+  for (const char* table : {"PMstatdataMG", "GQstatdataMG", "MUstatdataMG"}) {
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      context->m_pConn.Execute(
+          std::string("insert into ") + table + " (座落单位代码, 土地总面积) values (?, ?)",
+          {db::Value(std::to_string(100 + i)), db::Value(cases[i].metres)});
+    }
+  }
+  context->ConvertUnitStatTables();
+  const db::SqlDialect& dialect = context->Dialect();
+  for (const auto& [unit, decimals] : {std::pair{kHectare, 2}, std::pair{kMu, 1}}) {
+    const mg::MgCopy& copy = context->HeldCopy(unit);
+    ASSERT_EQ(copy.Rows(), std::size(cases));
+    // The statement's figures, in the copy's order (that of 座落单位代码).
+    std::unique_ptr<db::RowSource> rows = context->m_pConn.Scan(
+        "select " +
+        dialect.Round(std::string("土地总面积") + FactorText(kSquareMetre, unit), decimals) +
+        " from PMstatdataMG order by 座落单位代码");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      ASSERT_TRUE(rows->Next());
+      const double figure = copy.Row(i)[0];
+      EXPECT_EQ(figure, unit == kHectare ? cases[i].hectares : cases[i].mu) << cases[i].metres;
+      EXPECT_EQ(figure, rows->Number(0)) << cases[i].metres << " " << unit;
+    }
+  }
 }
 
 }  // namespace

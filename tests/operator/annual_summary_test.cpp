@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cancelling_progress.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
 
@@ -31,11 +32,12 @@ TEST(AnnualSummaryYearsTest, ListsTheCountysFilesOnly) {
 // Fake runs that record what they were asked, and fail where told.
 struct FakeRuns {
   std::vector<std::string> calls;
-  std::string failing;
+  std::string failing;  // a run's name, or "all"
 
   RunReport Report(const std::string& name) {
     RunReport report;
-    report.outcome = name == failing ? RunOutcome::kFailed : RunOutcome::kCompleted;
+    report.outcome =
+        name == failing || failing == "all" ? RunOutcome::kFailed : RunOutcome::kCompleted;
     return report;
   }
   AnnualRuns Runs(bool with_mongolia) {
@@ -75,10 +77,12 @@ TEST_F(AnnualSummaryTest, AsksAgainBeforeTheLogOrTheDatabaseIsTouched) {
   WriteFileBytes(folder_.path() / "2009330102.sqlite", "kept");
   WriteFileBytes(folder_.path() / "2009330102StatLog.txt", "earlier log");
   FakeRuns fake;
-  int asked = 0;
+  std::vector<std::string> asked;
   const AnnualSummaryResult result = RunAnnualSummary(
-      Request(), [&] { return ++asked, false; }, fake.Runs(false));
-  EXPECT_EQ(asked, 1);
+      Request(), [&](const std::string& file) { return asked.push_back(file), false; },
+      fake.Runs(false));
+  // The question names the file it would replace.
+  EXPECT_EQ(asked, std::vector<std::string>{(folder_.path() / "2009330102.sqlite").string()});
   EXPECT_TRUE(result.declined);
   EXPECT_TRUE(fake.calls.empty());
   EXPECT_EQ(ReadFileBytes(folder_.path() / "2009330102StatLog.txt"), "earlier log");
@@ -155,6 +159,22 @@ TEST_F(AnnualSummaryTest, NamesTheRunThatFailedAndRefusesAnUnsoundYear) {
   EXPECT_EQ(failed.report.outcome, RunOutcome::kFailed);
   const std::string log = ReadFileBytes(failed.log_path);
   EXPECT_NE(log.find("[城镇宗地统计] failed"), std::string::npos) << log;
+  // The general run completed: the file made for it stays. A file made for
+  // runs none of which completed goes, so the year is not taken for summarised.
+  EXPECT_FALSE(failed.database.empty());
+  std::filesystem::remove(failed.database);
+  fake.failing = "all";
+  EXPECT_TRUE(RunAnnualSummary(Request(), nullptr, fake.Runs(false)).database.empty());
+  EXPECT_TRUE(ListSummarisedYears(folder_.path().string(), "330102").empty());
+
+  // A server summary that fails keeps the stand-alone log of the year.
+  WriteFileBytes(folder_.path() / "2009330102StatLog.txt", "stand-alone log");
+  AnnualSummaryRequest server = Request();
+  server.server = "host=/nonexistent-socket-folder dbname=none";
+  const AnnualSummaryResult lost = RunAnnualSummary(server, nullptr, fake.Runs(false));
+  EXPECT_EQ(lost.report.outcome, RunOutcome::kFailed);
+  EXPECT_EQ(lost.log_path, (folder_.path() / "2009330102ServerStatLog.txt").string());
+  EXPECT_EQ(ReadFileBytes(folder_.path() / "2009330102StatLog.txt"), "stand-alone log");
 
   AnnualSummaryRequest typed = Request();
   typed.year = "20O9";
@@ -176,6 +196,25 @@ TEST_F(AnnualSummaryTest, NamesTheRunThatFailedAndRefusesAnUnsoundYear) {
   EXPECT_EQ(link.message, "无法建立日志文件");
   EXPECT_TRUE(unrun.calls.empty());
   EXPECT_EQ(ReadFileBytes(linked.path() / "victim"), "keep");
+}
+
+// The operator's cancel ends the run under way as failed (the fake's
+// statistics run hears it) and starts no later run.
+TEST_F(AnnualSummaryTest, ACancelStartsNoLaterRun) {
+  testing::CancellingProgress progress;
+  FakeRuns fake;
+  fake.failing = "statistics";
+  AnnualRuns runs = fake.Runs(true);
+  const auto statistics = runs.statistics;
+  runs.statistics = [&](const StatisticsRequest& request) {
+    progress.cancelled = true;
+    return statistics(request);
+  };
+  AnnualSummaryRequest request = Request();
+  request.second_codes = reinterpret_cast<gis::RuralCode*>(this);  // only compared to null
+  const AnnualSummaryResult result = RunAnnualSummary(request, nullptr, runs);
+  EXPECT_EQ(fake.calls, std::vector<std::string>{"statistics 0"});
+  EXPECT_EQ(result.report.outcome, RunOutcome::kFailed);
 }
 
 }  // namespace

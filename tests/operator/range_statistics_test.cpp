@@ -155,6 +155,8 @@ TEST_F(RangeStatisticsTest, ACountyNoPieceLiesInFailsTheRun) {
     EXPECT_NE(testing::ReadFileBytes(range_.File("RangeStatLog.txt"))
                   .find("没有图斑座落于县 330199, 图斑座落于县 330102"),
               std::string::npos);
+    // The database made for the run went with it.
+    EXPECT_FALSE(fs::exists(range_.File(kRangeDatabaseName)));
   }
 }
 

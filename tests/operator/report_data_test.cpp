@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "support/full_disk.h"
@@ -97,6 +98,18 @@ TEST_P(ReportDataTest, CopiesTheExistingTablesOfTheUnitWithTheirTypesAndDefaults
 
 TEST_P(ReportDataTest, RefusesAYearWhoseLastJobDidNotFinishAndKeepsTheEarlierFile) {
   ASSERT_TRUE(GenerateReportData(Request()).report.Completed());
+  {
+    // While a job works on the year, its tables are being replaced.
+    RunWorkspace job(database().ConnectionString(), Mode() == 1, kYear, kCounty, "run");
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(job.Open({}, error, notices)) << error;
+    const ReportDataResult busy = GenerateReportData(Request());
+    EXPECT_EQ(busy.report.outcome, RunOutcome::kFailed);
+    EXPECT_NE(::testing::PrintToString(busy.report.messages).find("a job is running"),
+              std::string::npos)
+        << ::testing::PrintToString(busy.report.messages);
+  }
   BeginRunRecord(conn(), kYear, kCounty, "run");
   const ReportDataResult refused = GenerateReportData(Request());
   EXPECT_EQ(refused.report.outcome, RunOutcome::kFailed);

@@ -104,7 +104,7 @@ class BalanceSheetTest : public testing::BothEngines {
 TEST_P(BalanceSheetTest, WritesTheBalanceTableInTheUnit) {
   const std::string path = Write();
   ASSERT_FALSE(path.empty()) << dialog_.Outcomes().back().message;
-  EXPECT_EQ(fs::path(path).filename(), std::string(kCounty) + kReport + "_亩.xlsx");
+  EXPECT_EQ(fs::path(path).filename(), std::string("2024") + kCounty + kReport + "_亩.xlsx");
   const std::string rows = DataRows((kTemplates / "二次详查表格(亩).xlsx").string(), path);
   // 150 and 90 mu of the base year's 60000 and 40000 m2; 22.5 mu of the change.
   EXPECT_THAT(rows, StartsWith("上年末面积|90.0000|0.0000|60.0000|0.0000|0.0000|"));
@@ -182,13 +182,15 @@ TEST_P(BalanceSheetTest, WithoutEitherYearTheSheetIsListedApart) {
 LANDSTAT_BOTH_ENGINES(BalanceSheetTest);
 
 // A generated county over two years as a user runs it: the sheet is written
-// (exit 0), LibreOffice prints it, and the printed sheet shows its rows.
+// (exit 0), LibreOffice prints it, and the printed sheet shows its rows; a
+// report of each year printed into one folder keeps both workbooks.
 // Named, the sheet of a year without the year before, or without change
 // records, is refused in the writer's words, naming the file or the table
 // and layer it lacks (exit 3).
 TEST(BalanceSheetCountyTest, LandstatReportWritesTheSheetOfTwoYears) {
   testing::ScopedProgramDir home;
   testing::WriteStatConfig(testing::kThreeUnits);
+  testing::InstallStatementScripts();
   for (const auto& entry : fs::directory_iterator(kTemplates)) {
     fs::copy(entry.path(), fs::path(host::ConfigDir()) / entry.path().filename());
   }
@@ -212,7 +214,21 @@ TEST(BalanceSheetCountyTest, LandstatReportWritesTheSheetOfTwoYears) {
       {"report", "--project", project, "--db", folder + "/2024330102.sqlite", "--home",
        home.path().string(), "--year", "2024", "--out", out, "--report", kReport, "--quiet"});
   ASSERT_EQ(report.exit_code, 0) << report.out << report.err;
-  const std::string book = out + "/330102" + kReport + "_平方米";
+  const std::string book = out + "/2024330102" + kReport + "_平方米";
+  // A report of each year printed into one folder: each year its workbook.
+  for (const char* year : {"2023", "2024"}) {
+    const testing::Outcome yearly = testing::RunProgram(
+        LANDSTAT_CLI,
+        {"report", "--project", project, "--db", folder + "/" + year + "330102.sqlite", "--home",
+         home.path().string(), "--year", year, "--out", out, "--report",
+         "农村土地利用现状一级分类面积汇总表", "--quiet"});
+    ASSERT_EQ(yearly.exit_code, 0) << yearly.out << yearly.err;
+  }
+  for (const char* year : {"2023", "2024"}) {
+    EXPECT_TRUE(
+        fs::exists(out + "/" + year + "330102农村土地利用现状一级分类面积汇总表_平方米.xlsx"))
+        << year;
+  }
 
   db::Connection(folder + "/2024330102.sqlite").Execute("drop table ndChange");
   const struct {

@@ -70,7 +70,9 @@ struct PrefixWriter {
 };
 const PrefixWriter kPrefixWriters[] = {
     {"PrintFrdTable", "SZXZQDM", "SZXZQDM,SSXZQDM"},
-    {"PrintLedgerTable", "座落单位代码", "座落单位代码,图斑编号,权属单位代码"},
+    // Each place's parcels by number (9 before 10), read by the embedded engine.
+    {"PrintLedgerTable", "座落单位代码",
+     "座落单位代码,cast(图斑编号 as integer),图斑编号,权属单位代码,权属性质"},
     {"PrintTownHoldingAreaTable", "DJH", "DJH"},
     {"PrintJbntBlockStatTable", "BHKBH", "BHKBH"},
 };
@@ -103,7 +105,8 @@ const fs::path kTemplates = fs::path(LANDSTAT_SOURCE_DIR) / "src/resources/templ
 // A generated county's rural project run (both scopes, with the installation's
 // scripts of both engines) and town-lot run on one engine, then every report of the shipped
 // catalogue written for the county at the village level in mu, unpaged, in
-// turn and several at a time.
+// turn and several at a time, and those of the dispute and reserve catalogue
+// in turn.
 class CountyReports {
  public:
   CountyReports(const testing::GeneratedCountyRun& generated, db::DbKind kind, const fs::path& out)
@@ -157,6 +160,24 @@ class CountyReports {
       EXPECT_EQ(Parts(outcome.path), Parts(outcomes_in_turn[i].path)) << outcome.name;
       rows_[outcome.name] = DataRows(Variant(), outcome.path);
     }
+    // The dispute and reserve reports (mode 1), in turn; those whose table
+    // the runs do not build are refused (said to the recorder).
+    host::RecordingNotifier refusals;
+    host::ScopedNotifier scoped(refusals);
+    dialog_.Settings().catalogue_path = (kTemplates / "权属争议表格目录.xml").string();
+    dialog_.Settings().mode = 1;
+    const std::vector<std::string> disputes =
+        ReportCatalogNames(dialog_.Settings().catalogue_path, error);
+    db::SetWorkers(1);
+    dialog_.DispatchReportTables((out / "disputes").string(), database_.ConnectionString(),
+                                 &disputes, (kTemplates / "二次详查表格.xlsx").string(), county,
+                                 kMu, server_ ? 1 : 0, "2009", county);
+    db::SetWorkers(0);
+    for (const ReportOutcome& outcome : dialog_.Outcomes()) {
+      if (outcome.Written()) rows_[outcome.name] = DataRows(Variant(), outcome.path);
+    }
+    dialog_.Settings().catalogue_path = (kTemplates / "二次详查表格目录.xml").string();
+    dialog_.Settings().mode = 0;
   }
 
   static std::string Variant() {
@@ -180,9 +201,9 @@ class CountyReports {
   std::map<std::string, std::string> rows_;
 };
 
-// Every report of the shipped catalogue whose table the runs build is
-// written on both engines with the same cells, whatever order the server
-// gives a table's columns; the summary reports hold exactly their table's
+// Every report of the shipped catalogues whose table the runs build is
+// written on both engines with the same cells, in the same order, whatever
+// order the server gives a table's columns; the summary reports hold exactly their table's
 // rows of the county's county, township and village codes. A print of
 // several workbooks at a time writes what a print in turn writes.
 TEST(ReportCountyTest, EveryReportIsWrittenAlikeOnBothEngines) {

@@ -16,6 +16,7 @@
 #include "report/print_stat_dlg.h"
 #include "report/report_filters.h"
 #include "report_readback.h"
+#include "support/cancelling_progress.h"
 #include "support/test_databases.h"
 
 namespace landstat::report {
@@ -177,12 +178,16 @@ class ReportWriterTest : public BothEngines {
   // path, empty when none was written.
   std::string Write(const std::string& report, const std::string& region = "3301",
                     const std::string& tmpl = {}) {
-    const std::vector<std::string> names{report};
-    const short result = dialog_.DispatchReportTables(
-        out_.path().string(), database().ConnectionString(), &names,
-        tmpl.empty() ? template_ : tmpl, region, kSquareMetre, Mode(), "2009", "330102");
+    const short result = Print({report}, region, tmpl);
     EXPECT_EQ(result, dialog_.Outcomes().back().Written() ? 1 : 0) << report;
     return dialog_.Outcomes().back().path;
+  }
+  // Prints `names` for `region` in square metres through the dispatcher.
+  short Print(const std::vector<std::string>& names, const std::string& region = "3301",
+              const std::string& tmpl = {}) {
+    return dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
+                                        tmpl.empty() ? template_ : tmpl, region, kSquareMetre,
+                                        Mode(), "2009", "330102");
   }
 
   std::string Codes(const std::string& path) {
@@ -221,8 +226,9 @@ TEST_P(ReportWriterTest, LevelFiltersKeepTheLevelsRowsOfTheRegion) {
     ASSERT_FALSE(path.empty()) << notifier_.messages.back();
     // Each level its own workbook, named with the unit and the level.
     const std::string level = *c.level == '\0' ? "" : std::string("_") + c.level;
-    EXPECT_EQ(path,
-              (out_.path() / (c.region + std::string("甲_平方米") + level + ".xlsx")).string());
+    EXPECT_EQ(
+        path,
+        (out_.path() / (std::string("2009") + c.region + "甲_平方米" + level + ".xlsx")).string());
     EXPECT_EQ(Codes(path), c.codes) << c.level << " " << c.region;
   }
 }
@@ -231,7 +237,7 @@ TEST_P(ReportWriterTest, OwnershipTypeReadsQTablesAndFallsBackToZ) {
   dialog_.Settings().statistics_type = kByOwnership;
   dialog_.Settings().output_level = "市级";
   const std::string by_owner = Write("报表甲");
-  EXPECT_EQ(fs::path(by_owner).filename(), "3301甲_平方米_市级_权属单位.xlsx");
+  EXPECT_EQ(fs::path(by_owner).filename(), "20093301甲_平方米_市级_权属单位.xlsx");
   EXPECT_EQ(DataRows(template_, by_owner), "3301|Q3301|1.5000\n");
   EXPECT_EQ(DataRows(template_, Write("报表乙")), "3301|Z3301|1.5000\n");
   dialog_.Settings().statistics_type = kByLocation;
@@ -240,7 +246,7 @@ TEST_P(ReportWriterTest, OwnershipTypeReadsQTablesAndFallsBackToZ) {
 
 TEST_P(ReportWriterTest, CodeListOfOwnershipUnitsIsNamedWithoutTheRegion) {
   const std::string path = Write("权属单位代码表");
-  EXPECT_EQ(path, (out_.path() / "代码表_平方米.xlsx").string());
+  EXPECT_EQ(path, (out_.path() / "2009代码表_平方米.xlsx").string());
   EXPECT_EQ(DataRows(template_, path), "3301020000000000000|某县\n");
   EXPECT_EQ(DataRows(template_, Write("批而未用面积汇总表")), "1.0000|浙土[2009]1号|2.5000\n");
 }
@@ -303,22 +309,30 @@ TEST_P(ReportWriterTest, FailuresAreNamedAndLeaveNoFile) {
 // taken by a folder) leaves no copy behind, counts, and the next report is
 // still written.
 TEST_P(ReportWriterTest, AnyFailureIsCountedAndTheNextReportWritten) {
-  fs::create_directories(out_.path() / "3301甲_平方米.xlsx" / "inside");
-  const std::vector<std::string> names{"报表甲", "报表乙"};
-  EXPECT_EQ(
-      dialog_.DispatchReportTables(out_.path().string(), database().ConnectionString(), &names,
-                                   template_, "3301", kSquareMetre, Mode(), "2009", "330102"),
-      0);
+  fs::create_directories(out_.path() / "20093301甲_平方米.xlsx" / "inside");
+  EXPECT_EQ(Print({"报表甲", "报表乙"}), 0);
   ASSERT_EQ(dialog_.Outcomes().size(), 2u);
   EXPECT_FALSE(dialog_.Outcomes()[0].Written());
-  EXPECT_THAT(dialog_.Outcomes()[0].message, HasSubstr("3301甲_平方米.xlsx"));
+  EXPECT_THAT(dialog_.Outcomes()[0].message, HasSubstr("20093301甲_平方米.xlsx"));
   EXPECT_TRUE(dialog_.Outcomes()[1].Written());
   std::vector<std::string> files;
   for (const auto& entry : fs::directory_iterator(out_.path())) {
     files.push_back(entry.path().filename().string());
   }
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"3301乙_平方米.xlsx", "3301甲_平方米.xlsx"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"20093301乙_平方米.xlsx", "20093301甲_平方米.xlsx"}));
+}
+
+// A print cancelled begins no report: each is counted as not written,
+// nothing is left in the folder, and no box is shown for each.
+TEST_P(ReportWriterTest, ACancelledPrintBeginsNoReport) {
+  testing::CancellingProgress progress;
+  progress.cancelled = true;
+  EXPECT_EQ(Print({"报表甲", "报表乙"}), 0);
+  ASSERT_EQ(dialog_.Outcomes().size(), 2u);
+  for (const ReportOutcome& outcome : dialog_.Outcomes()) EXPECT_FALSE(outcome.Written());
+  EXPECT_TRUE(fs::is_empty(out_.path()));
+  EXPECT_TRUE(notifier_.messages.empty());
 }
 
 // The land-use table of the town lots has no administrative code: the

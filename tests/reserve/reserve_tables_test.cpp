@@ -463,7 +463,10 @@ LANDSTAT_BOTH_ENGINES(ReserveTablesTest);
 // converted and rounded row by row.
 class ReserveCountyTest : public BothEngines {
  protected:
-  void SetUpDatabase() override { testing::WriteStatConfig(testing::kThreeUnits); }
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    testing::InstallStatementScripts();
+  }
   testing::ScopedProgramDir home_;
 };
 

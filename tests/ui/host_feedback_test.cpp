@@ -6,13 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
+#include "platform/host/input_checks.h"
 #include "support/test_databases.h"
+#include "ui/desktop_words.h"
 
 namespace landstat {
 namespace {
@@ -36,6 +44,39 @@ TEST(HostFeedback, ProgressDialogShowsOnlyDuringAJob) {
   progress.End();
   ProcessEventsFor(100);
   EXPECT_FALSE(progress.Dialog()->isVisible());
+}
+
+// The bar shows the share of the whole job. Cancel (the button, Esc, the
+// window's close button) asks the job to stop, which the engine hears; the
+// dialog stays, saying so, until the job ends.
+TEST(HostFeedback, CancelAsksTheJobToStopAndTheDialogStays) {
+  QWidget window;
+  window.show();
+  qt::DialogProgress progress(&window);
+  host::Progress* const previous = host::SetProgress(&progress);
+  QProgressDialog* dialog = progress.Dialog();
+  const std::function<void()> cancels[] = {
+      [&] { dialog->findChild<QPushButton*>()->click(); },
+      [&] {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(dialog, &escape);
+      },
+      [&] { dialog->close(); },
+  };
+  for (const std::function<void()>& cancel : cancels) {
+    progress.Begin("统计");
+    progress.Step("统计", 0.5);
+    EXPECT_EQ(dialog->value() * 2, dialog->maximum());
+    EXPECT_FALSE(host::JobCancelled());
+    cancel();
+    EXPECT_TRUE(host::JobCancelled());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->labelText().contains(QString::fromUtf8("正在取消")))
+        << dialog->labelText().toStdString();
+    progress.End();
+    EXPECT_FALSE(dialog->isVisible());
+  }
+  host::SetProgress(previous);
 }
 
 TEST(HostFeedback, StatementsArePartedFromTheMessage) {
@@ -70,11 +111,86 @@ TEST(HostFeedback, AnErrorsStatementGoesToTheLog) {
     box->accept();
   });
   notifier.Show("no such table: T [select * from T]");
-  EXPECT_EQ(boxed, "no such table: T\n(语句见日志 " + log + ")");
+  EXPECT_EQ(boxed, "没有表 T\n(语句见日志 " + log + ")");
   std::ifstream written(log);
   std::stringstream text;
   text << written.rdbuf();
   EXPECT_NE(text.str().find("no such table: T [select * from T]"), std::string::npos) << text.str();
+}
+
+// Messages and questions sit over the dialog in use, so that no box brings
+// the main window in front of it, and say the engine's words in Chinese,
+// Qt's buttons too.
+TEST(HostFeedback, MessageBoxesSitOverTheDialogInUseInChinese) {
+  QTranslator* const translations = qt::InstallQtTranslations(*qApp);
+  ASSERT_NE(translations, nullptr) << "Qt's Chinese translations are not installed";
+  QWidget window;
+  window.show();
+  QDialog dialog(&window);
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
+  qt::MessageBoxNotifier notifier(&window);
+  const struct {
+    std::function<void()> box_up;
+    const char* text;
+  } kBoxes[] = {
+      {[&] { notifier.Show("说明"); }, "说明"},
+      {[&] { notifier.Show("no such table: T [select * from T]"); }, "没有表 T"},
+      {[&] { notifier.Ask("the connection string is empty"); }, "连接串为空"},
+  };
+  for (const auto& box_up : kBoxes) {
+    QWidget* owner = nullptr;
+    QString text;
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      owner = box->parentWidget();
+      text = box->text();
+      for (QAbstractButton* button : box->buttons()) buttons << button->text();
+      box->done(QMessageBox::No);
+    });
+    box_up.box_up();
+    EXPECT_EQ(owner, &dialog);
+    EXPECT_EQ(text.toStdString(), box_up.text);
+    for (const QString& button : buttons) {
+      EXPECT_FALSE(button.contains(QRegularExpression("[A-Za-z]{2}"))) << button.toStdString();
+    }
+  }
+  QCoreApplication::removeTranslator(translations);
+  delete translations;
+}
+
+// The engine's messages as the desktop shows them: in Chinese, what they
+// name kept, a message within one and a Chinese text around one too; a
+// report named by its title, not its table; what is no message of the
+// engine's as it is.
+TEST(HostFeedback, EngineMessagesShowInChinese) {
+  const struct {
+    std::string message;
+    const char* shown;
+  } kCases[] = {
+      {host::SurveyKeyProblem("24", "330102"), "年度 '24' 不是四位数字"},
+      {"读取统计数据库失败: cannot open the database file /d/2024330102.sqlite: database is "
+       "locked",
+       "读取统计数据库失败: 无法打开数据库文件 /d/2024330102.sqlite: 数据库被锁定"},
+      {"the disk is full: the job's work is not saved (cannot write /d/x.working to disk)",
+       "磁盘已满, 作业的结果没有保存 (无法把 /d/x.working 写入磁盘)"},
+      {"report 土地利用现状一级分类面积汇总表 (table ZPMTDLY_YJFL): no such table: ZPMTDLY_YJFL",
+       "报表 土地利用现状一级分类面积汇总表: 没有表 ZPMTDLY_YJFL"},
+      {"表格本县的统计没有生成的报表:\n  一级分类面积汇总表 (TDLY_YJFL, built by a 通用城镇 run)\n"
+       "  城镇分类面积汇总表 (CZTDLY, built by the town-lot run (landstat town))\n"
+       "本版本没有的报表:\n  平衡表 (its writer PrintX is not in this version)",
+       "表格本县的统计没有生成的报表:\n  一级分类面积汇总表 (由通用城镇汇总生成)\n"
+       "  城镇分类面积汇总表 (由城镇宗地汇总生成)\n本版本没有的报表:\n  平衡表 "
+       "(本版本没有它的出表程序)"},
+      {"the statistics database /d/a.sqlite holds the statistics of 2023 330102, not those of "
+       "2024 330102: run the statistics of 2024 330102 first",
+       "统计数据库 /d/a.sqlite 中是 2023 330102 的统计, 不是 2024 330102 的: 请先统计 2024 330102"},
+      {"汇总完毕!", "汇总完毕!"},
+      {"FATAL:  role \"x\" does not exist", "FATAL:  role \"x\" does not exist"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(qt::InChinese(c.message), c.shown) << c.message;
 }
 
 // A message too long for the screen shows its first lines; the whole text

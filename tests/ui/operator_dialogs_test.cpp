@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDate>
 #include <QLineEdit>
 #include <filesystem>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "landuse/generated_county_run.h"
 #include "operator/county_catalogue.h"
 #include "platform/host/notifier.h"
+#include "platform/host/paths.h"
 #include "ui/merge_stat_dialog.h"
 #include "ui/report_data_dialog.h"
 #include "ui/stat_county_data_dialog.h"
@@ -38,7 +40,8 @@ TEST_F(OperatorDialogsTest, AnnualSummaryRunsTheYearAndTheReportDataCopiesIt) {
   CStatYearDataDlg dialog(project.get(), folder, county.codes.get(), nullptr);
   EXPECT_EQ(dialog.ResourceId(), 17000);
   EXPECT_EQ(dialog.windowTitle().toStdString(), "年度数据汇总");
-  EXPECT_EQ(dialog.YearBox()->currentText().toStdString(), "2009");
+  // Nothing summarised yet: it starts from this year.
+  EXPECT_EQ(dialog.YearBox()->currentText(), QString::number(QDate::currentDate().year()));
   EXPECT_EQ(dialog.YearList()->topLevelItemCount(), 0);
   EXPECT_FALSE(dialog.IncrementalCheck()->isVisibleTo(&dialog));
 
@@ -64,14 +67,20 @@ TEST_F(OperatorDialogsTest, AnnualSummaryRunsTheYearAndTheReportDataCopiesIt) {
   dialog.LogButton()->click();
   EXPECT_EQ(viewed, (fs::path(folder) / "2009330102StatLog.txt").string());
 
-  // Asked again, declined: nothing runs.
+  // Asked again, naming the file, declined: nothing runs.
+  const std::string file = (fs::path(folder) / "2009330102.sqlite").string();
+  EXPECT_EQ(dialog.m_strSummarisedDb, file);
   dialog.SummaryButton()->click();
-  EXPECT_EQ(notifier_.questions.back(), "该年度数据已经汇总,需要重新汇总吗?");
+  EXPECT_EQ(notifier_.questions.back(),
+            "该年度数据已经汇总,需要重新汇总吗?\n重新汇总将替换 " + file + " 中的统计");
   EXPECT_TRUE(dialog.m_lastResult.declined);
 
-  CReportDataDlg report(project.get(), folder);
+  // The report data starts from the year of the host's database, not the first.
+  testing::WriteFileBytes(fs::path(folder) / "2008330102.sqlite", "");
+  CReportDataDlg report(project.get(), folder, file);
   EXPECT_EQ(report.ResourceId(), 17027);
-  ASSERT_EQ(report.YearBox()->count(), 1);
+  ASSERT_EQ(report.YearBox()->count(), 2);
+  EXPECT_EQ(report.YearBox()->currentText().toStdString(), "2009");
   EXPECT_EQ(report.UnitBox()->count(), 3);
   report.GenerateButton()->click();
   EXPECT_EQ(notifier_.messages.back(), "请选择存放路径");
@@ -91,7 +100,10 @@ TEST_F(OperatorDialogsTest, CountyTreeTicksFromTheRootAndKeepsTreeOrder) {
   AddCatalogueCounty(catalogue, {{"330103", "乙县", "3301"}}, "330103", "b/project.xml");
   CStatCountyDataDlg dialog(catalogue);
   EXPECT_EQ(dialog.windowTitle().toStdString(), "数据汇总");
-  EXPECT_FALSE(dialog.PathButton()->isEnabled());
+  EXPECT_EQ(dialog.YearBox()->currentText(), QString::number(QDate::currentDate().year()));
+  // A stand-alone install has no network to summarise to: files in a folder.
+  EXPECT_FALSE(dialog.NetworkRadio()->isEnabled());
+  EXPECT_TRUE(dialog.LocalRadio()->isChecked());
   dialog.OkButton()->click();
   EXPECT_EQ(notifier_.messages.back(), "请选择行政区!");
   QTreeWidgetItem* root = dialog.Tree()->topLevelItem(0);
@@ -104,13 +116,21 @@ TEST_F(OperatorDialogsTest, CountyTreeTicksFromTheRootAndKeepsTreeOrder) {
   city->child(1)->setCheckState(0, Qt::Checked);  // a lower box changes its item alone
   dialog.OkButton()->click();
   EXPECT_EQ(dialog.m_arrCodes, (std::vector<std::string>{"330103"}));
-  dialog.LocalRadio()->click();
-  EXPECT_TRUE(dialog.PathButton()->isEnabled());
-  dialog.m_chooseFolder = [] { return std::string("/data/out"); };
-  dialog.PathButton()->click();
-  EXPECT_EQ(dialog.m_strFolder, "/data/out");
-  dialog.NetworkRadio()->click();
-  EXPECT_TRUE(dialog.m_strFolder.empty());
+  EXPECT_EQ(notifier_.messages.back(), "请选择汇总数据的存放路径!");
+
+  // Where a server is configured, the network is offered first.
+  testing::WriteFileBytes(fs::path(host::ProgramDir()) / "rivadoverid.ini",
+                          "[数据源]\n模式=网络\n名称=统计库\n");
+  CStatCountyDataDlg networked(catalogue);
+  EXPECT_TRUE(networked.NetworkRadio()->isChecked());
+  EXPECT_FALSE(networked.PathButton()->isEnabled());
+  networked.LocalRadio()->click();
+  EXPECT_TRUE(networked.PathButton()->isEnabled());
+  networked.m_chooseFolder = [] { return std::string("/data/out"); };
+  networked.PathButton()->click();
+  EXPECT_EQ(networked.m_strFolder, "/data/out");
+  networked.NetworkRadio()->click();
+  EXPECT_TRUE(networked.m_strFolder.empty());
 }
 
 TEST_F(OperatorDialogsTest, MergeChecksItsInputsBeforeMerging) {

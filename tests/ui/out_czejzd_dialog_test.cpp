@@ -13,6 +13,7 @@
 #include "county_plan.h"
 #include "county_writer.h"
 #include "main_window.h"
+#include "platform/gis/project.h"
 #include "platform/host/notifier.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -104,6 +105,17 @@ TEST_F(OutCzejzdDialogTest, PicksAndTheEndReleaseEachChoiceOnce) {
   EXPECT_FALSE(Open(lots2, lot_serial2) || Open(codes2, code_serial2));
   EXPECT_EQ(dialog_.m_pCode, nullptr);
   EXPECT_EQ(dialog_.m_aiZd, 0);
+  EXPECT_TRUE(notifier_.messages.empty());
+}
+
+// Started from a project, the dialog has its lots and code file chosen.
+TEST_F(OutCzejzdDialogTest, StartsFromTheOpenProject) {
+  const auto project = gis::CGisXmlPrj::Open(files_.project);
+  dialog_.StartFrom(*project, dir_.File("out"));
+  EXPECT_EQ(dialog_.m_strZdPath, files_.survey + ":城镇权属层");
+  EXPECT_EQ(dialog_.m_strDictPath, project->GetCodeFile());
+  EXPECT_EQ(dialog_.m_strOutPath, dir_.File("out"));
+  EXPECT_TRUE(dialog_.Control(COutCZEJZDDlg::kOutput)->isEnabled());
   EXPECT_TRUE(notifier_.messages.empty());
 }
 

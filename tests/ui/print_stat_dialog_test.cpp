@@ -11,6 +11,7 @@
 
 #include "engine/database_helpers.h"
 #include "engine/run_record.h"
+#include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
@@ -141,12 +142,22 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   }
   auto scanned = Dialog();
   EXPECT_EQ(scanned->Combo(800)->count(), 0);  // no file named year and county
-  auto dialog = std::make_unique<CPrintStatDlg>();
-  dialog->m_pPrj = project_.get();
-  dialog->m_strOutPath = home_.File("out");
-  dialog->m_strCatalogPath = home_.File("catalogue.xml");
-  dialog->m_strDbFile = file;
-  dialog->OnInitDialog();
+  const auto on_file = [&](const std::string& database, const std::string& folder = "") {
+    auto opened = std::make_unique<CPrintStatDlg>();
+    opened->m_strDbPath = folder;
+    opened->m_pPrj = project_.get();
+    opened->m_strOutPath = home_.File("out");
+    opened->m_strCatalogPath = home_.File("catalogue.xml");
+    opened->m_strDbFile = database;
+    opened->OnInitDialog();
+    return opened;
+  };
+  // A file without completed statistics of the county says so.
+  ASSERT_EQ(CreateAcessDB(home_.File("empty.sqlite")), 1);
+  EXPECT_EQ(on_file(home_.File("empty.sqlite"))->Combo(800)->count(), 0);
+  EXPECT_EQ(notifier_.messages.back(), "统计数据库 " + home_.File("empty.sqlite") +
+                                           " 中没有县 330102 完成的统计, 没有可以出表的年度");
+  auto dialog = on_file(file);
   std::vector<std::string> years;
   for (int i = 0; i < dialog->Combo(800)->count(); ++i) {
     years.push_back(dialog->Combo(800)->itemText(i).toStdString());
@@ -159,6 +170,17 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   dialog->show();
   dialog->ApplyRegion("330102", "示例县");
   dialog->OnCheckAll();
+  {
+    // While a job holds the database its tables are being replaced: no print.
+    RunWorkspace job(file, false, "2013", "330102", "run");
+    std::string error;
+    std::vector<std::string> notices;
+    ASSERT_TRUE(job.Open({}, error, notices)) << error;
+    dialog->OnPrint();
+    EXPECT_EQ(dialog->LastRun().dispatched, 0);
+    EXPECT_TRUE(dialog->Writers().Outcomes().empty());
+    EXPECT_EQ(probe.messages.back(), "作业正在处理 " + file + ", 请在作业结束后再打印");
+  }
   dialog->OnPrint();
   EXPECT_EQ(dialog->LastRun().connection, file);
   EXPECT_EQ(dialog->LastRun().dispatched, 0);
@@ -174,6 +196,31 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
             "生成的报表:\n  耕地坡度分级面积汇总表 (TDLY_GDPD, not in the database)\n  "
             "土地利用现状变更平衡表 (no change records of 2013 (ndChange): the survey has no layer "
             "变更汇总)");
+
+  // The county's files beside it give their years too, printed from their
+  // own file; the open file's year comes first.
+  const std::string year_file = home_.File("2009330102.sqlite");
+  ASSERT_EQ(CreateAcessDB(year_file), 1);
+  testing::RecordCompletedRun(year_file, "2009", "330102");
+  auto beside = on_file(file, home_.path().string());
+  EXPECT_EQ(beside->Combo(800)->count(), 2);
+  EXPECT_EQ(beside->Combo(800)->currentText().toStdString(), "2013");
+  beside->ApplyRegion("330102", "示例县");
+  beside->OnCheckAll();
+  for (const auto& [year, source] :
+       std::vector<std::pair<std::string, std::string>>{{"2009", year_file}, {"2011", ""}}) {
+    beside->Combo(800)->setEditText(QString::fromStdString(year));
+    beside->OnPrint();
+    if (source.empty()) {
+      // A year no file holds is refused, saying so before the details.
+      EXPECT_EQ(probe.messages.back().rfind("统计数据库中没有县 330102 2011 年完成的统计", 0), 0u)
+          << probe.messages.back();
+      EXPECT_FALSE(fs::exists(home_.File("2011330102.sqlite")));
+    } else {
+      EXPECT_NE(beside->LastRun().connection.find(source), std::string::npos)
+          << beside->LastRun().connection;
+    }
+  }
 }
 
 TEST_F(PrintStatDialogTest, ModeDecidesTheRowsShown) {
@@ -576,8 +623,15 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
         << book;
   }
 
+  // Each name carries the year, the unit and the level chosen.
+  for (const std::string& book : written) {
+    EXPECT_EQ(book.rfind("2009", 0), 0u) << book;
+    EXPECT_NE(book.find("_亩_村(街坊)级.xlsx"), std::string::npos) << book;
+  }
+
   // 查看 shows each workbook written, and says so when nothing can (one
-  // report is enough).
+  // report is enough). Printed again in another unit, it goes beside the
+  // earlier workbook.
   const auto first =
       std::find_if(dialog.Writers().Outcomes().begin(), dialog.Writers().Outcomes().end(),
                    [](const report::ReportOutcome& o) { return o.Written(); });
@@ -594,9 +648,15 @@ TEST(PrintStatDialogCounty, PrintsWhatTheCommandLineWrites) {
     return false;
   });
   dialog.findChild<QCheckBox*>("17005")->setChecked(true);
+  dialog.Combo(802)->setCurrentText("平方米");
   dialog.OnPrint();
-  EXPECT_EQ(shown, std::vector<std::string>{book});
+  std::string again = book;
+  again.replace(again.find("_亩_"), std::string("_亩_").size(), "_平方米_");
+  EXPECT_EQ(shown, std::vector<std::string>{again});
   EXPECT_NE(notifier.messages.back().find("没有可以打开报表的程序"), std::string::npos);
+  std::set<std::string> both = written;
+  both.insert(again);
+  EXPECT_EQ(books(home.File("dialog")), both);
 }
 
 }  // namespace

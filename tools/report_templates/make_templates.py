@@ -34,6 +34,7 @@ import zipfile
 import openpyxl
 from openpyxl.styles import Alignment, Border, Font, Side
 from openpyxl.worksheet.page import PageMargins
+from openpyxl.worksheet.pagebreak import Break
 from openpyxl.utils import get_column_letter
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -73,7 +74,7 @@ EXTRA_KEY_LABELS = {
     "代码": "代码",
 }
 FOOTER_LINE = "填表人：{填表人}    填表日期：{填表日期}    检查人：{检查人}    检查日期：{检查日期}"
-PAGE_FOOTER = "第 &P 页 共 &N 页"
+PAGE_NUMBER = "第 &P 页 共 &N 页"
 CLASS_SUFFIXES = {"HJ": "合计", "G": "国有", "J": "集体", "K": "可调整"}
 # Rows of every sheet: title, header keys, extra keys, two heading rows (a
 # class over its sub-classes, else one label over both), the hidden field
@@ -101,14 +102,15 @@ WIDTHS = {"code": 22, "name": 18, "count": 7, "ratio": 10, "area": 14}
 FORMATS = {"code": TEXT_FORMAT, "name": TEXT_FORMAT, "count": COUNT_FORMAT, "ratio": RATIO_FORMAT,
            "area": AREA_FORMAT}
 
-# Paper, in millimetres: (openpyxl paper size, orientation, printable width,
-# printable height) with the margins below taken off. The first that shows
-# the table at NORMAL_SCALE or more is chosen; a table too wide for all of
-# them goes onto A3 at a fixed scale, spread across pages, its code and name
-# columns repeated on each.
-MARGINS = {"left": 0.4, "right": 0.4, "top": 0.6, "bottom": 0.7, "header": 0.3, "footer": 0.3}
-PAPERS = [(9, "portrait", 210 - 20.3, 297 - 33.0), (9, "landscape", 297 - 20.3, 210 - 33.0),
-          (8, "landscape", 420 - 20.3, 297 - 33.0)]
+# Paper, in millimetres: (openpyxl paper size, orientation, width, height).
+# The first that shows the table at NORMAL_SCALE or more is chosen; a table
+# too wide for all of them goes onto A3 at a fixed scale, spread across
+# pages, its code and name columns repeated on each.
+PAPERS = [(9, "portrait", 210, 297), (9, "landscape", 297, 210), (8, "landscape", 420, 297)]
+# Margins in inches; the top and bottom ones hold the page header and footer
+# (see page_margins).
+SIDE_MARGIN = 0.4
+HEADER_MARGIN = 0.3
 NORMAL_SCALE = 75
 # The columns repeated on every page of a spread table (see title_columns).
 ID_KINDS = ("code", "name")
@@ -118,6 +120,17 @@ SPREAD_SCALE = 70
 MIN_SCALE = 55
 DATA_ROW_POINTS = 15
 LINE_POINTS = 13
+# The page header and footer: the title over the key lines, the filler and
+# checker over the page number, at these sizes in points, whatever the scale
+# of the table. A line of text takes LINE_SPACING times its size.
+TITLE_POINTS = 14
+KEY_POINTS = 10
+FOOTER_POINTS = 9
+LINE_SPACING = 1.4
+HEADER_GAP_POINTS = 6
+# The characters a page header or footer may hold, codes included, in
+# spreadsheet programs (the writer refuses a longer one once filled).
+MAX_HEADER_CHARACTERS = 255
 
 
 def load_description():
@@ -232,33 +245,75 @@ def sub_label(column, report, classes):
     return classes[code] + word
 
 
-def choose_page(widths, heading_points, paged, page_length):
+def page_margins(report):
+    """The margins in inches: the page header (title and key lines) and the
+    page footer (filler and checker, page number) fit between the paper's
+    edge and the table."""
+    header_lines = 2 if report.get("keys") else 1
+    header = TITLE_POINTS + header_lines * KEY_POINTS
+    footer = 2 * FOOTER_POINTS
+    return {"left": SIDE_MARGIN, "right": SIDE_MARGIN, "header": HEADER_MARGIN,
+            "footer": HEADER_MARGIN,
+            "top": round(HEADER_MARGIN + (header * LINE_SPACING + HEADER_GAP_POINTS) / 72, 2),
+            "bottom": round(HEADER_MARGIN + (footer * LINE_SPACING + HEADER_GAP_POINTS) / 72, 2)}
+
+
+def printable(paper_mm, margins):
+    """The width and height a paper's page prints on, in millimetres."""
+    width, height = paper_mm
+    return (width - (margins["left"] + margins["right"]) * 25.4,
+            height - (margins["top"] + margins["bottom"]) * 25.4)
+
+
+def choose_page(widths, heading_points, paged, page_length, margins):
     """Paper, orientation, scale and whether the table is spread across pages."""
     total = sum(column_mm(w) for w in widths)
-    height = (heading_points + page_length * DATA_ROW_POINTS + 2 * LINE_POINTS) * 25.4 / 72
-    for paper, orientation, room_w, room_h in PAPERS:
+    height = (heading_points + page_length * DATA_ROW_POINTS) * 25.4 / 72
+    for paper, orientation, paper_w, paper_h in PAPERS:
+        room_w, room_h = printable((paper_w, paper_h), margins)
         scale = min(100, room_w / total * 100)
         if paged:
             scale = min(scale, room_h / height * 100)
         if scale >= NORMAL_SCALE:
             return paper, orientation, int(scale), False
-    paper, orientation, _, room_h = PAPERS[-1]
+    paper, orientation, paper_w, paper_h = PAPERS[-1]
+    room_h = printable((paper_w, paper_h), margins)[1]
     scale = SPREAD_SCALE
     if paged:
         scale = min(scale, room_h / height * 100)
     return paper, orientation, max(MIN_SCALE, int(scale)), True
 
 
-def first_page_columns(widths, paper, scale):
-    """How many columns, from the first, the first page of a spread table shows."""
-    room = next(p[2] for p in PAPERS if p[0] == paper and p[1] == "landscape") * 100 / scale
-    used, count = 0, 0
-    for width in widths:
-        used += column_mm(width)
-        if used > room:
-            break
-        count += 1
-    return max(count, 1)
+def column_breaks(widths, groups, titles, room):
+    """The columns, from 0, that begin the pages after the first of a table
+    spread across pages `room` millimetres wide (at the table's own size):
+    each page as full as it gets, the repeated columns `titles` at the left
+    of every page but the first, and a class group kept on one page
+    whenever it fits on one."""
+    mm = [column_mm(w) for w in widths]
+    repeated = sum(mm[titles[0]:titles[1] + 1]) if titles else 0
+    group_of = {i: (first, last) for first, last, _ in groups for i in range(first, last + 1)}
+    breaks, start, used, i = [], 0, 0.0, 0
+    while i < len(mm):
+        if used + mm[i] <= room or i == start:
+            used += mm[i]
+            i += 1
+            continue
+        at = i
+        first, last = group_of.get(i, (i, i))
+        if start < first < i and repeated + sum(mm[first:last + 1]) <= room:
+            at = first
+        breaks.append(at)
+        start, used = at, repeated + sum(mm[at:i])
+    return breaks
+
+
+def group_pieces(first, last, breaks):
+    """A group's columns [first, last] cut at the page breaks inside it."""
+    cuts = [b for b in breaks if first < b <= last]
+    starts = [first] + cuts
+    ends = [b - 1 for b in cuts] + [last]
+    return list(zip(starts, ends))
 
 
 # Values as long as the keys' values usually are, for the height of a key line.
@@ -279,7 +334,7 @@ def key_lines(report):
 
 def add_sheet(wb, report, desc, classes, mu, paged):
     ws = wb.create_sheet(report["name"])
-    columns = report.get("columns") or []
+    columns = sheet_columns(report)
     width = len(columns) if columns else 4
     last = get_column_letter(width)
     thin = Side(style="thin")
@@ -289,17 +344,15 @@ def add_sheet(wb, report, desc, classes, mu, paged):
     kinds = [column_kind(c) for c in columns]
     widths = [WIDTHS[k] for k in kinds]
 
-    def merged_line(row, text, font=None, align="left", span=None):
+    def merged_line(row, text):
         # A key line wraps in a narrow table, as tall as its filled text may need.
-        first, end = span or (0, width - 1)
-        ws.cell(row=row, column=first + 1, value=text or None)
-        ws.cell(row=row, column=first + 1).font = font or body
-        ws.cell(row=row, column=first + 1).alignment = Alignment(
-            horizontal=align, vertical="center", wrap_text=True)
-        if end > first:
-            ws.merge_cells("%s%d:%s%d" % (get_column_letter(first + 1), row,
-                                          get_column_letter(end + 1), row))
-        lines = lines_needed(filled_example(text or ""), sum(widths[first:end + 1]) or 48)
+        ws.cell(row=row, column=1, value=text or None)
+        ws.cell(row=row, column=1).font = body
+        ws.cell(row=row, column=1).alignment = Alignment(
+            horizontal="left", vertical="center", wrap_text=True)
+        if width > 1:
+            ws.merge_cells("A%d:%s%d" % (row, last, row))
+        lines = lines_needed(filled_example(text or ""), sum(widths) or 48)
         if lines > 1:
             ws.row_dimensions[row].height = lines * LINE_POINTS + 4
 
@@ -310,27 +363,31 @@ def add_sheet(wb, report, desc, classes, mu, paged):
         cell.alignment = Alignment(horizontal="center", vertical="center", wrap_text=True)
         return cell
 
+    margins = page_margins(report)
     paper, orientation, scale, spread = choose_page(widths or [12] * 4, heading_points(
-        columns, report, classes, widths, desc["labels"]), paged, desc["page_length"])
-    title_last = get_column_letter(first_page_columns(widths, paper, scale)) if spread else last
+        columns, report, classes, widths, desc["labels"]), paged, desc["page_length"], margins)
+    groups = heading_groups(columns, report, classes)
+    breaks = []
+    if spread:
+        paper_mm = next(p[2:] for p in PAPERS if p[0] == paper and p[1] == orientation)
+        room = printable(paper_mm, margins)[0] * 100 / scale
+        breaks = column_breaks(widths, groups, title_columns(report, kinds), room)
+    # The title, the key lines and the footer, for the sheet on screen; the
+    # printed pages show them in the page header and footer instead.
     ws.cell(row=1, column=1, value=report["name"])
     ws.cell(row=1, column=1).font = Font(name=FONT, bold=True, size=16)
     ws.cell(row=1, column=1).alignment = Alignment(horizontal="center", vertical="center")
-    ws.merge_cells("A1:%s1" % title_last)
+    ws.merge_cells("A1:%s1" % last)
     ws.row_dimensions[1].height = 27
     header, extra = key_lines(report)
-    # A spread table keeps its key lines in the columns every page repeats,
-    # else on its first page.
-    key_span = None
-    if spread:
-        key_span = title_columns(kinds) or (0, first_page_columns(widths, paper, scale) - 1)
-    merged_line(2, header, span=key_span)
-    merged_line(3, extra, span=key_span)
-    groups = heading_groups(columns, report, classes)
+    merged_line(2, header)
+    merged_line(3, extra)
+    # A class stands over its columns on every page they are printed on.
     in_group = {}
     for first, last_index, name in groups:
-        for i in range(first, last_index + 1):
-            in_group[i] = (first, last_index, name)
+        for piece in group_pieces(first, last_index, breaks):
+            for i in range(piece[0], piece[1] + 1):
+                in_group[i] = (piece[0], piece[1], name)
     group_lines, label_lines = heading_lines(columns, report, classes, widths, desc["labels"])
     for i, column in enumerate(columns):
         letter = get_column_letter(i + 1)
@@ -371,7 +428,7 @@ def add_sheet(wb, report, desc, classes, mu, paged):
             cell.alignment = Alignment(vertical="center")
     ws.cell(row=DATA_ROW, column=1, value=marker)
     merged_line(DATA_ROW + 1, FOOTER_LINE)
-    set_page(ws, kinds, paper, orientation, scale, spread)
+    set_page(ws, report, kinds, (paper, orientation, scale, spread), margins, breaks)
 
 
 def heading_lines(columns, report, classes, widths, labels):
@@ -394,14 +451,31 @@ def heading_lines(columns, report, classes, widths, labels):
 
 def heading_points(columns, report, classes, widths, labels):
     group_lines, label_lines = heading_lines(columns, report, classes, widths, labels)
-    return 27 + 2 * 15 + (group_lines + label_lines) * LINE_POINTS + 8
+    return (group_lines + label_lines) * LINE_POINTS + 8
 
 
-def title_columns(kinds):
-    """The columns [first, last] a spread table repeats on every page: its
-    leading code, name and count columns, at most MAX_TITLE_COLUMNS; None
-    when it does not begin with a code or a name (columns repeat only at the
-    left of a page)."""
+def sheet_columns(report):
+    """A report's columns in the order its sheet shows them: the columns of
+    its row key first (see title_columns), then the others in their order."""
+    columns = report.get("columns") or []
+    key = report.get("row_key", [])
+    missing = [c for c in key if c not in columns]
+    if missing or len(key) > MAX_TITLE_COLUMNS:
+        sys.exit("%s: the row key %s names columns the report lacks (%s) or more than %d" %
+                 (report["name"], key, missing, MAX_TITLE_COLUMNS))
+    return key + [c for c in columns if c not in key]
+
+
+def title_columns(report, kinds):
+    """The columns [first, last] a spread table repeats on every page, those
+    that say whose row it is: the report's row key, the columns a reader
+    needs on every page to tell one row from another (a ledger's unit and
+    parcel number, not the province every row shares), which its sheet shows
+    first; else its leading code, name and count columns, at most
+    MAX_TITLE_COLUMNS. None when it does not begin with a code or a name
+    (columns repeat only at the left of a page)."""
+    if report.get("row_key"):
+        return 0, len(report["row_key"]) - 1
     last = -1
     while last + 1 < min(len(kinds), MAX_TITLE_COLUMNS) and kinds[last + 1] in TITLE_KINDS:
         last += 1
@@ -410,22 +484,53 @@ def title_columns(kinds):
     return 0, last
 
 
-def set_page(ws, kinds, paper, orientation, scale, spread):
+def header_text(text):
+    """A text as a page header or footer shows it: its ampersands doubled."""
+    return text.replace("&", "&&")
+
+
+def page_header(report):
+    """The title and the key lines, centred over every printed page."""
+    header, extra = key_lines(report)
+    lines = [header] + ([extra] if extra else [])
+    return ('&"%s,Bold"&%d%s\n&"%s,Regular"&%d%s' %
+            (FONT, TITLE_POINTS, header_text(report["name"]), FONT, KEY_POINTS,
+             "\n".join(header_text(line) for line in lines)))
+
+
+def page_footer():
+    """The filler and checker over the page number, under every printed page."""
+    return '&"%s,Regular"&%d%s\n%s' % (FONT, FOOTER_POINTS, header_text(FOOTER_LINE), PAGE_NUMBER)
+
+
+def set_page(ws, report, kinds, page, margins, breaks):
+    paper, orientation, scale, spread = page
     ws.page_setup.paperSize = paper
     ws.page_setup.orientation = orientation
     ws.page_setup.scale = scale
     ws.sheet_properties.pageSetUpPr.fitToPage = False
-    ws.page_margins = PageMargins(**MARGINS)
+    ws.page_margins = PageMargins(**margins)
     ws.print_options.horizontalCentered = not spread
-    ws.oddFooter.center.text = PAGE_FOOTER
-    ws.oddFooter.center.size = 9
+    ws.HeaderFooter.scaleWithDoc = False
+    ws.oddHeader.center.text = page_header(report)
+    ws.oddFooter.center.text = page_footer()
+    for text in (ws.oddHeader.center.text, ws.oddFooter.center.text):
+        if len(filled_example(text)) > MAX_HEADER_CHARACTERS:
+            sys.exit("%s: the page header or footer is too long: %s" % (report["name"], text))
+    # Printed: the heading rows on every page and the data below them; the
+    # writer extends the area over the rows it fills.
+    last = get_column_letter(len(kinds) or 4)
+    ws.print_area = "A%d:%s%d" % (GROUP_ROW, last, DATA_ROW)
+    ws.print_title_rows = "%d:%d" % (GROUP_ROW, FIELD_ROW)
     if spread:
         # Across, then down: each block of rows is read through its pages.
         ws.page_setup.pageOrder = "overThenDown"
-        titles = title_columns(kinds)
+        titles = title_columns(report, kinds)
         if titles:
             ws.print_title_cols = "%s:%s" % (get_column_letter(titles[0] + 1),
                                              get_column_letter(titles[1] + 1))
+        for column in breaks:
+            ws.col_breaks.append(Break(id=column, max=1048575))
 
 
 def sheet_reports(desc):
@@ -438,13 +543,27 @@ def sheet_reports(desc):
     return reports
 
 
-def fix_zip_times(path):
+def header_line_breaks(data):
+    """A sheet part with the line breaks of its page header and footer
+    written as they are: openpyxl writes them as _x000a_, which not every
+    program reads there."""
+    text = data.decode("utf-8")
+    text = re.sub(r"<(oddHeader|oddFooter)>(.*?)</\1>",
+                  lambda m: "<%s>%s</%s>" % (m.group(1), m.group(2).replace("_x000a_", "\n"),
+                                             m.group(1)), text)
+    return text.encode("utf-8")
+
+
+def finish_package(path):
     """Gives every part of a saved workbook one fixed time, so that the same
-    description always yields the same bytes."""
+    description always yields the same bytes, and its page headers and
+    footers their line breaks."""
     with zipfile.ZipFile(path) as zin:
         parts = [(info.filename, zin.read(info.filename)) for info in zin.infolist()]
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as zout:
         for name, data in parts:
+            if name.startswith("xl/worksheets/") and name.endswith(".xml"):
+                data = header_line_breaks(data)
             zout.writestr(zipfile.ZipInfo(name, FIXED_TIME.timetuple()[:6]), data,
                           compress_type=zipfile.ZIP_DEFLATED)
 
@@ -463,7 +582,7 @@ def build(out):
         wb.properties.modified = FIXED_TIME
         path = os.path.join(out, file_name)
         wb.save(path)
-        fix_zip_times(path)
+        finish_package(path)
     for catalogue in desc["catalogues"]:
         root = ET.Element("AutoBuildList")
         for report in desc["reports"]:

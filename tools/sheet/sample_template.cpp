@@ -19,7 +19,7 @@ constexpr const char* kRootRels =
 
 constexpr const char* kWorkbook =
     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><bookViews><workbookView activeTab="2"/></bookViews><sheets><sheet name="报表甲" sheetId="1" r:id="rId1"/><sheet name="报表乙" sheetId="2" r:id="rId2"/><sheet name="其他" sheetId="3" r:id="rId3"/></sheets><definedNames><definedName name="_xlnm.Print_Titles" localSheetId="0">'报表甲'!A:A</definedName><definedName name="_xlnm.Print_Titles" localSheetId="2">'其他'!$1:$1</definedName></definedNames></workbook>)";
+<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><bookViews><workbookView activeTab="2"/></bookViews><sheets><sheet name="报表甲" sheetId="1" r:id="rId1"/><sheet name="报表乙" sheetId="2" r:id="rId2"/><sheet name="其他" sheetId="3" r:id="rId3"/></sheets><definedNames><definedName name="_xlnm.Print_Titles" localSheetId="0">'报表甲'!A:A</definedName><definedName name="_xlnm.Print_Titles" localSheetId="1">'报表乙'!$3:$3</definedName><definedName name="_xlnm.Print_Area" localSheetId="1">'报表乙'!$A$3:$D$4</definedName><definedName name="_xlnm.Print_Titles" localSheetId="2">'其他'!$1:$1</definedName></definedNames></workbook>)";
 
 constexpr const char* kWorkbookRels =
     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
@@ -33,7 +33,8 @@ constexpr const char* kSharedStrings =
     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="6" uniqueCount="6"><si><t>{年度}年 报表甲</t></si><si><t>{年度}年 报表乙</t></si><si><t>代码</t></si><si><t>名称</t></si><si><r><t>面</t></r><r><t>积</t></r></si><si><t>其他</t></si></sst>)";
 
-std::string ReportSheet(int title) {
+// `printed`: with a page header and footer holding keys.
+std::string ReportSheet(int title, bool printed) {
   const std::string inline_text = R"( t="inlineStr"><is><t>)";
   return std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><dimension ref="A1:D5"/><sheetViews><sheetView tabSelected="1" workbookViewId="0"/></sheetViews><cols><col min="1" max="4" width="14" customWidth="1"/></cols><sheetData>)") +
@@ -43,7 +44,11 @@ std::string ReportSheet(int title) {
          R"(<row r="4" ht="18" customHeight="1"><c r="A4" s="1")" + inline_text +
          R"({数据:2}</t></is></c><c r="B4" s="1"/><c r="C4" s="2"/><c r="D4" s="2"/></row>)" +
          R"(<row r="5"><c r="A5")" + inline_text + "填表人：{填表人}</t></is></c></row>" +
-         R"(</sheetData><mergeCells count="2"><mergeCell ref="A1:D1"/><mergeCell ref="A5:D5"/></mergeCells><pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/></worksheet>)";
+         R"(</sheetData><mergeCells count="2"><mergeCell ref="A1:D1"/><mergeCell ref="A5:D5"/></mergeCells><pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)" +
+         (printed ? "<headerFooter><oddHeader>&amp;C{年度}年 报表乙 &amp;P</oddHeader>"
+                    "<oddFooter>&amp;L填表人：{填表人}</oddFooter></headerFooter>"
+                  : "") +
+         "</worksheet>";
 }
 
 constexpr const char* kOtherSheet =
@@ -64,8 +69,8 @@ void WriteSampleTemplate(const std::string& path) {
       {"xl/_rels/workbook.xml.rels", kWorkbookRels},
       {"xl/styles.xml", kStyles},
       {"xl/sharedStrings.xml", kSharedStrings},
-      {"xl/worksheets/sheet1.xml", ReportSheet(0)},
-      {"xl/worksheets/sheet2.xml", ReportSheet(1)},
+      {"xl/worksheets/sheet1.xml", ReportSheet(0, false)},
+      {"xl/worksheets/sheet2.xml", ReportSheet(1, true)},
       {"xl/worksheets/sheet3.xml", kOtherSheet}};
   for (const auto& [name, text] : parts) {
     texts.push_back(text);

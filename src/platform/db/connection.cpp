@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
@@ -20,7 +21,7 @@ bool IsOleDbKeyword(std::string_view key) {
   const std::string lower = text::ToLowerAscii(text::Trim(key));
   if (lower.rfind("jet oledb:", 0) == 0) return true;
   for (const char* known :
-       {"provider", "data source", "user id", "password", "persist security info", "mode",
+       {"provider", "data source", "user id", "password", "pwd", "persist security info", "mode",
         "extended properties", "locale identifier", "ole db services"}) {
     if (lower == known) return true;
   }
@@ -43,31 +44,50 @@ std::size_t EndOfValue(std::string_view text, std::size_t from) {
   return text.size();
 }
 
-// The value of `key` (any case) in an OLE DB string "key=value;key=value".
-// A value may be quoted in " or ' to hold anything but its quote.
-std::optional<std::string> PropertyOf(std::string_view text, std::string_view key) {
+// A property of an OLE DB string "key=value;key=value": its key, its value
+// and where the value lies in the string (its quotes included).
+struct Property {
+  std::string key, value;
+  std::size_t begin = 0, end = 0;
+};
+
+// The properties of an OLE DB string, in order. A value may be quoted in "
+// or ' to hold anything but its quote.
+std::vector<Property> PropertiesOf(std::string_view text) {
+  std::vector<Property> properties;
   std::size_t at = 0;
   while (at < text.size()) {  // each round moves past one property
     const std::size_t equals = text.find('=', at);
     if (equals == std::string_view::npos) break;
-    const bool wanted = text::IEquals(text::Trim(text.substr(at, equals - at)), key);
+    Property property;
+    property.key = text::Trim(text.substr(at, equals - at));
     std::size_t start = equals + 1;
     while (start < text.size() && text[start] == ' ') ++start;
-    std::string value;
+    property.begin = start;
     std::size_t end = 0;
     if (start < text.size() && (text[start] == '"' || text[start] == '\'')) {
       const std::size_t close = text.find(text[start], start + 1);
       if (close == std::string_view::npos) {
-        throw DbError("the connection string has an unclosed quote: " + std::string(text));
+        throw DbError("the connection string has an unclosed quote");
       }
-      value = std::string(text.substr(start + 1, close - start - 1));
+      property.value = std::string(text.substr(start + 1, close - start - 1));
+      property.end = close + 1;
       end = std::min(text.find(';', close), text.size());
     } else {
       end = EndOfValue(text, start);
-      value = text::Trim(text.substr(start, end - start));
+      property.value = text::Trim(text.substr(start, end - start));
+      property.end = end;
     }
-    if (wanted) return value;
+    properties.push_back(std::move(property));
     at = end + 1;
+  }
+  return properties;
+}
+
+// The value of `key` (any case) in an OLE DB string.
+std::optional<std::string> PropertyOf(std::string_view text, std::string_view key) {
+  for (const Property& property : PropertiesOf(text)) {
+    if (text::IEquals(property.key, key)) return property.value;
   }
   return std::nullopt;
 }
@@ -77,9 +97,26 @@ bool IsOleDbForm(std::string_view text) {
   return equals != std::string_view::npos && IsOleDbKeyword(text.substr(0, equals));
 }
 
+// An OLE DB string as messages show it: its password hidden.
+std::string WithoutPassword(std::string_view text) {
+  std::string shown(text);
+  std::vector<Property> properties;
+  try {
+    properties = PropertiesOf(text);
+  } catch (const DbError&) {
+    return "(unreadable)";
+  }
+  for (auto property = properties.rbegin(); property != properties.rend(); ++property) {
+    if (text::IEquals(property->key, "password") || text::IEquals(property->key, "pwd")) {
+      shown.replace(property->begin, property->end - property->begin, "***");
+    }
+  }
+  return shown;
+}
+
 ConnectionTarget OleDbTarget(const std::string& text) {
   const std::optional<std::string> provider = PropertyOf(text, "Provider");
-  if (!provider) throw DbError("the connection string names no Provider: " + text);
+  if (!provider) throw DbError("the connection string names no Provider: " + WithoutPassword(text));
   const std::string lower = text::ToLowerAscii(*provider);
   if (lower.find("oracle") != std::string::npos || lower.find("msdaora") != std::string::npos) {
     return {DbKind::kOracle, text};
@@ -89,7 +126,7 @@ ConnectionTarget OleDbTarget(const std::string& text) {
   }
   const std::optional<std::string> source = PropertyOf(text, "Data Source");
   if (!source || source->empty()) {
-    throw DbError("the connection string names no Data Source: " + text);
+    throw DbError("the connection string names no Data Source: " + WithoutPassword(text));
   }
   return {DbKind::kEmbedded, *source};
 }
@@ -102,8 +139,37 @@ ConnectionTarget ParseConnectionString(std::string_view connection_string) {
   std::error_code unreadable;  // a name the system refuses is no file here
   if (fs::is_regular_file(fs::path(text), unreadable)) return {DbKind::kEmbedded, text};
   if (IsOleDbForm(text)) return OleDbTarget(text);
-  if (IsPostgresConninfo(text)) return {DbKind::kServer, text};
+  const std::optional<std::string> problem = PostgresConninfoProblem(text);
+  if (!problem) return {DbKind::kServer, text};
+  // A server's connection string that libpq refuses (a setting misspelt)
+  // is no file name: read as one, its password would show in every message
+  // that names the file. It is not shown: libpq's words only when they name
+  // a setting it does not know.
+  static const std::regex conninfo(R"(^(postgres(ql)?://|[A-Za-z_]+\s*=))");
+  if (std::regex_search(text, conninfo)) {
+    throw DbError(
+        "the server's connection string is not understood" +
+        (problem->rfind("invalid connection option", 0) == 0 ? ": " + *problem : std::string()));
+  }
   return {DbKind::kEmbedded, text};
+}
+
+std::string DescribeConnection(std::string_view connection_string) {
+  ConnectionTarget target;
+  try {
+    target = ParseConnectionString(connection_string);
+  } catch (const DbError&) {
+    return IsOleDbForm(connection_string) ? WithoutPassword(connection_string) : "(unreadable)";
+  }
+  switch (target.kind) {
+    case DbKind::kServer:
+      return DescribePostgresServer(target.location);
+    case DbKind::kOracle:
+      return WithoutPassword(target.location);
+    case DbKind::kEmbedded:
+      break;
+  }
+  return target.location;
 }
 
 Connection::Connection() = default;

@@ -43,6 +43,11 @@ struct ConnectionTarget {
 };
 ConnectionTarget ParseConnectionString(std::string_view connection_string);
 
+// What a connection string names, for people to read, without connecting:
+// the file, or the server's host, port, database, user and service; never
+// the string itself, whose password would show.
+std::string DescribeConnection(std::string_view connection_string);
+
 // A connection to the statistics database. Statements run in autocommit
 // unless a transaction is open; recordsets that write open one of their own
 // and commit it when they close, so a walk over a million rows is never a

@@ -110,6 +110,69 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
   *this = std::move(*ReadScan(connection, {query_}, {}).front());
 }
 
+namespace {
+
+// A row of values read as a scan's row is.
+class ValueRow final : public RowSource {
+ public:
+  explicit ValueRow(const std::vector<Value>& values) : values_(values) {}
+  const std::vector<ColumnInfo>& Columns() const override {
+    static const std::vector<ColumnInfo> kNone;
+    return kNone;
+  }
+  bool Fetch(std::vector<Value>&) override { return false; }
+  bool Next() override { return false; }
+  bool IsNull(int column) const override { return values_[column].IsNull(); }
+  double Number(int column) const override { return values_[column].AsDouble(); }
+  bool NumberUnlessNull(int column, double& value) const override {
+    const Value& held = values_[column];
+    if (held.IsNull()) return false;
+    value = held.AsDouble();
+    return true;
+  }
+  std::string_view Text(int column) const override { return values_[column].TextView(); }
+
+ private:
+  const std::vector<Value>& values_;
+};
+
+// The places in `columns` of `names`; DbError naming the first missing.
+std::vector<int> PlacesOf(const std::vector<std::string>& names,
+                          const std::vector<std::string>& columns, const std::string& table) {
+  std::vector<int> places;
+  for (const std::string& name : names) {
+    const auto found = std::find(columns.begin(), columns.end(), name);
+    if (found == columns.end()) throw DbError("rows of table " + table + " lack column " + name);
+    places.push_back(static_cast<int>(found - columns.begin()));
+  }
+  return places;
+}
+
+// The query's keys, then its sums.
+std::vector<std::string> KeysAndSums(const GroupedSumsQuery& query) {
+  std::vector<std::string> columns = query.keys;
+  columns.insert(columns.end(), query.sums.begin(), query.sums.end());
+  return columns;
+}
+
+}  // namespace
+
+GroupedSums::GroupedSums(GroupedSumsQuery query) : GroupedSums(query, KeysAndSums(query)) {}
+
+GroupedSums::GroupedSums(GroupedSumsQuery query, const std::vector<std::string>& columns)
+    : GroupedSums(query, PlacesOf(query.keys, columns, query.table),
+                  PlacesOf(query.sums, columns, query.table)) {
+  columns_ = columns.size();
+}
+
+void GroupedSums::Add(const std::vector<Value>& row) {
+  if (row.size() != columns_) {
+    throw DbError(std::to_string(row.size()) + " values for the " + std::to_string(columns_) +
+                  " columns of the rows of table " + query_.table);
+  }
+  AddRow(ValueRow(row));
+}
+
 GroupedSums::GroupedSums(GroupedSumsQuery query, std::vector<int> keys, std::vector<int> sums)
     : query_(std::move(query)), key_columns_(std::move(keys)), sum_columns_(std::move(sums)) {
   if (query_.sums.size() > std::numeric_limits<std::uint16_t>::max()) {
@@ -245,11 +308,14 @@ std::uint32_t GroupedSums::KeyNumber(const RowSource& row, std::size_t key) {
 
 std::uint32_t GroupedSums::NumberOfText(std::size_t key, std::string_view text) {
   KeyTexts& texts = texts_[key];
-  if (auto found = texts.numbers.find(text); found != texts.numbers.end()) return found->second;
+  if (texts.last != 0 && texts.texts[texts.last - 1] == text) return texts.last;
+  if (auto found = texts.numbers.find(text); found != texts.numbers.end()) {
+    return texts.last = found->second;
+  }
   const std::uint32_t number = NextNumber(texts.texts.size() + 1, query_.table);
   texts.texts.emplace_back(text);
   texts.numbers.emplace(texts.texts.back(), number);
-  return number;
+  return texts.last = number;
 }
 
 std::size_t GroupedSums::SlotOf(const std::uint32_t* key) const {

@@ -42,6 +42,18 @@ class GroupedSums {
   // Reads the rows (on the embedded engine); a DbError of the database goes
   // to the caller.
   GroupedSums(Connection& connection, GroupedSumsQuery query);
+  // An empty grouping of `query` that its caller feeds row by row (Add),
+  // on either engine: the query's table and filter are not read (the table
+  // names the grouping in errors), and the groups, held in memory, are
+  // written as those of a table read on the embedded engine. The rows it is
+  // fed have the columns `columns`, each key and sum taken from the column
+  // of its name (DbError when one is missing); without them, the query's
+  // keys and then its sums, in order.
+  explicit GroupedSums(GroupedSumsQuery query);
+  GroupedSums(GroupedSumsQuery query, const std::vector<std::string>& columns);
+  // Adds a row to its group: keys as texts (a null for none), sums as
+  // numbers (a null adds nothing).
+  void Add(const std::vector<Value>& row);
 
   // Several groupings read at the same time (see ReadApart), in the order
   // of the queries. The queries of one table are read in one scan that
@@ -59,19 +71,19 @@ class GroupedSums {
     std::string name;  // a key or a summed column
     std::string as;    // the target's column; empty: the same name
   };
-  // `convert`, when given, turns each sum into the figure written (on the
-  // embedded engine; a server writes the sums as they are). Writes of one
-  // GroupedSums may run on several threads at once, each on a connection of
-  // its own.
+  // `convert`, when given, turns each sum into the figure written (where
+  // the groups are in memory; a server that groups writes the sums as they
+  // are). Writes of one GroupedSums may run on several threads at once, each
+  // on a connection of its own.
   using Conversion = std::function<double(double)>;
   // `edit`, when given, sees each row before it is written and may change
-  // its sums (not its keys); embedded engine only, like `convert`.
+  // its sums (not its keys); where the groups are in memory, like `convert`.
   using RowVisit = std::function<void(std::vector<Value>& row)>;
   void WriteTo(Connection& connection, const std::string& target,
                const std::vector<Column>& columns, bool sorted, const Conversion& convert = {},
                const RowVisit& edit = {}) const;
   // The rows WriteTo would write, in the same order, each given to `visit`
-  // (embedded engine only: a server's groups are made by the statement that
+  // (groups in memory only: a server's groups are made by the statement that
   // writes them).
   void VisitRows(const std::vector<Column>& columns, bool sorted, const Conversion& convert,
                  const RowVisit& visit) const;
@@ -85,6 +97,7 @@ class GroupedSums {
   struct KeyTexts {
     std::deque<std::string> texts;                                // by number - 1; never
     std::unordered_map<std::string_view, std::uint32_t> numbers;  // moved, so viewed here
+    std::uint32_t last = 0;  // the number last asked for: rows in turn often repeat it
   };
   // A non-zero sum of a group, in a list per group.
   struct Sum {
@@ -132,6 +145,7 @@ class GroupedSums {
   GroupedSumsQuery query_;
   std::vector<int> key_columns_, sum_columns_;  // where the scan gives each key and sum
   bool in_database_ = false;                    // the server groups when the groups are written
+  std::size_t columns_ = 0;                     // of a row fed by Add
   std::vector<KeyTexts> texts_;                 // per key column
   std::vector<std::uint32_t> keys_;   // per group, in the order first met: its key numbers
   std::vector<std::uint32_t> first_;  // per group: its first sum in sums_ (0: none)

@@ -209,12 +209,13 @@ class PostgresBackend : public Backend {
     // or each failed open would leave one behind on the server.
     try {
       if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-        throw DbError("cannot connect to the PostgreSQL server (" + DescribeServer(conninfo) +
+        throw DbError("cannot connect to the PostgreSQL server (" +
+                      DescribePostgresServer(conninfo) +
                       "): " + text::Trim(conn_ ? PQerrorMessage(conn_) : "out of memory"));
       }
       if (PQsetClientEncoding(conn_, "UTF8") != 0) {
         throw DbError(
-            "the PostgreSQL server (" + DescribeServer(conninfo) +
+            "the PostgreSQL server (" + DescribePostgresServer(conninfo) +
             ") does not accept the UTF8 client encoding: " + text::Trim(PQerrorMessage(conn_)));
       }
       PQsetNoticeProcessor(
@@ -828,24 +829,6 @@ class PostgresBackend : public Backend {
   }
 
  private:
-  // The server a conninfo names, without its password: host, port,
-  // database, user and service, as libpq reads them.
-  static std::string DescribeServer(const std::string& conninfo) {
-    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), nullptr);
-    if (!options) return "as named in the connection string";
-    std::string text;
-    for (PQconninfoOption* option = options; option->keyword; ++option) {
-      const std::string keyword = option->keyword;
-      if (!option->val || !*option->val) continue;
-      if (keyword == "host" || keyword == "hostaddr" || keyword == "port" || keyword == "dbname" ||
-          keyword == "user" || keyword == "service") {
-        text += (text.empty() ? "" : " ") + keyword + "=" + option->val;
-      }
-    }
-    PQconninfoFree(options);
-    return text.empty() ? "default server" : text;
-  }
-
   // The helper functions are made only where one is missing, older than
   // this program's, or out of this role's reach, so that a role that may not
   // create functions connects to a database where they are in place. The
@@ -1242,13 +1225,30 @@ std::string_view PostgresRows::Text(int column) const {
 
 }  // namespace
 
-bool IsPostgresConninfo(const std::string& text) {
+std::string DescribePostgresServer(const std::string& conninfo) {
+  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), nullptr);
+  if (!options) return "as named in the connection string";
+  std::string text;
+  for (PQconninfoOption* option = options; option->keyword; ++option) {
+    const std::string keyword = option->keyword;
+    if (!option->val || !*option->val) continue;
+    if (keyword == "host" || keyword == "hostaddr" || keyword == "port" || keyword == "dbname" ||
+        keyword == "user" || keyword == "service") {
+      text += (text.empty() ? "" : " ") + keyword + "=" + option->val;
+    }
+  }
+  PQconninfoFree(options);
+  return text.empty() ? "default server" : text;
+}
+
+std::optional<std::string> PostgresConninfoProblem(const std::string& text) {
   char* error = nullptr;
   PQconninfoOption* options = PQconninfoParse(text.c_str(), &error);
-  const bool parsed = options != nullptr;
+  std::optional<std::string> problem;
+  if (!options) problem = text::Trim(error ? error : "out of memory");
   PQfreemem(error);
   PQconninfoFree(options);
-  return parsed;
+  return problem;
 }
 
 std::unique_ptr<Backend> ConnectPostgres(const std::string& conninfo) {

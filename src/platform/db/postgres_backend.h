@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/db/backend.h"
@@ -13,8 +14,12 @@ namespace landstat::db {
 // in the schema "landstat_compat", and puts that schema on the search path.
 std::unique_ptr<Backend> ConnectPostgres(const std::string& conninfo);
 
-// True when libpq reads `text` as a conninfo or a postgresql:// URI (only
-// known keywords, each with '=').
-bool IsPostgresConninfo(const std::string& text);
+// The server a conninfo, service or URI names, without its password: host,
+// port, database, user and service, as libpq reads them.
+std::string DescribePostgresServer(const std::string& conninfo);
+
+// Why libpq does not read `text` as a conninfo or a postgresql:// URI (only
+// known keywords, each with '='), in its words; none when it does.
+std::optional<std::string> PostgresConninfoProblem(const std::string& text);
 
 }  // namespace landstat::db

@@ -367,11 +367,21 @@ void RowWriter::Add(const std::vector<Value>& values) {
 }
 
 void RowWriter::Add(const std::vector<Value>& values, long record) {
+  // A row refused for its texts is counted, as the rows are numbered.
+  if (values.size() == columns_.size()) ++rows_;
+  Check(values, record);
+  if (!writing_) {
+    connection_.backend().BeginImplicit();
+    writing_ = true;
+  }
+  connection_.backend().InsertRow(table_, columns_, values, record);
+}
+
+void RowWriter::Check(const std::vector<Value>& values, long record) const {
   if (values.size() != columns_.size()) {
     throw DbError(std::to_string(values.size()) + " values for the " +
                   std::to_string(columns_.size()) + " columns written to table " + table_);
   }
-  ++rows_;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (max_chars_[i] == 0 || values[i].IsNull()) continue;
     // A text that fits is passed without a copy (no more bytes than the
@@ -385,11 +395,6 @@ void RowWriter::Add(const std::vector<Value>& values, long record) {
         TooLongFor(RowName(table_, record, true), columns_[i], values[i], max_chars_[i]);
     if (!refusal.empty()) throw DbError(refusal);
   }
-  if (!writing_) {
-    connection_.backend().BeginImplicit();
-    writing_ = true;
-  }
-  connection_.backend().InsertRow(table_, columns_, values, record);
 }
 
 void RowWriter::Close() {

@@ -124,6 +124,10 @@ class RowWriter {
   // where the rows of one table are shared between several writers.
   void Add(const std::vector<Value>& values);
   void Add(const std::vector<Value>& values, long record);
+  // Raises what Add would refuse the values for (a count that is not the
+  // columns', a text longer than its column), without adding them: for a
+  // caller that adds them later, from another thread.
+  void Check(const std::vector<Value>& values, long record) const;
   void Close();
 
  private:

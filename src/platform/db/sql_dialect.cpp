@@ -32,6 +32,10 @@ std::string SqlDialect::CopyStructure(std::string_view target, std::string_view 
   return fmt::sprintf("select * into %s from %s where 1<>1", target, source);
 }
 
+std::string SqlDialect::EmptyTable(std::string_view table) const {
+  return fmt::format("{} {}", kind_ == DbKind::kServer ? "TRUNCATE TABLE" : "DELETE FROM", table);
+}
+
 const char* SqlDialect::DoubleType() const {
   switch (kind_) {
     case DbKind::kServer:
@@ -61,6 +65,33 @@ std::string SqlDialect::OnlyDigits(std::string_view expression) const {
   if (kind_ == DbKind::kEmbedded) return fmt::format("{} NOT GLOB '*[^0-9]*'", expression);
   if (kind_ == DbKind::kOracle) return fmt::format("NOT REGEXP_LIKE({},'[^0-9]')", expression);
   return fmt::format("{} !~ '[^0-9]'", expression);
+}
+
+std::string SqlDialect::NaturalOrder(std::string_view expression) const {
+  // The key compares each run of digits as a number: the embedded engine
+  // has it as a function of ours (sqlite_functions.cpp); the server builds
+  // the same key from the text's runs; Oracle pads every run to 30 digits.
+  // Keys and texts compare by their bytes, as the embedded engine compares.
+  std::string key;
+  std::string tie(expression);
+  if (kind_ == DbKind::kEmbedded) {
+    key = fmt::format("landstat_natural_key({})", expression);
+  } else if (kind_ == DbKind::kOracle) {
+    key = fmt::format(
+        "REGEXP_REPLACE(REGEXP_REPLACE(to_char({}),'([0-9]+)','{}\\1'),'0*([0-9]{{30}})','\\1')",
+        expression, std::string(30, '0'));
+  } else {
+    const std::string text = fmt::format("cast({} as text)", expression);
+    tie = text + " collate \"C\"";
+    key = fmt::format(
+        "coalesce((select string_agg(case when part[1] ~ '^[0-9]' then "
+        "lpad(length(ltrim(part[1],'0'))::text,3,'0') || ltrim(part[1],'0') else part[1] end,'' "
+        "order by place) from regexp_matches({},'[0-9]+|[^0-9]+','g') with ordinality as "
+        "runs(part,place)),"
+        "'') collate \"C\"",
+        text);
+  }
+  return fmt::format("case when {} is null then 0 else 1 end,{},{}", expression, key, tie);
 }
 
 std::string SqlDialect::Iif(std::string_view condition, std::string_view then_value,

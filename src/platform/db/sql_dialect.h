@@ -24,6 +24,11 @@ class SqlDialect {
   // An empty copy of a table with its columns, types and defaults:
   // "select * into %s from %s where 1<>1" on every kind.
   std::string CopyStructure(std::string_view target, std::string_view source) const;
+  // Every row of a table deleted at once, its pages let go whole rather than
+  // row by row: "DELETE FROM t" (which the embedded engine empties so),
+  // "TRUNCATE TABLE t" on the generic server (in the transaction, undone
+  // with it).
+  std::string EmptyTable(std::string_view table) const;
 
   // The word for area columns: "double", "float" on the server, "NUMBER" on
   // Oracle; and a finished create statement with its "double" words replaced.
@@ -38,6 +43,12 @@ class SqlDialect {
   // A condition true when a text holds digits only (the empty text too):
   // GLOB on the embedded engine, a regular expression on the servers.
   std::string OnlyDigits(std::string_view expression) const;
+  // The keys that list texts numbered as a surveyor numbers things (parcel,
+  // lot and house numbers) in their natural order, the same on every kind: a
+  // missing one first, then each run of digits compared as a number ("12-9"
+  // before "12-10", 9 before 10) and the other characters by their code,
+  // then the text itself ("12" before "012").
+  std::string NaturalOrder(std::string_view expression) const;
   // A conditional value: iif(c,a,b) on Access, CASE WHEN on the servers.
   std::string Iif(std::string_view condition, std::string_view then_value,
                   std::string_view else_value) const;

@@ -129,6 +129,35 @@ void Round(sqlite3_context* context, int argc, sqlite3_value** argv) {
   sqlite3_result_double(context, text::RoundDecimal(sqlite3_value_double(argv[0]), decimals));
 }
 
+// The order key of a text numbered as a surveyor numbers things: each run of
+// digits, its leading zeros dropped, as its digit count in three digits and
+// the digits, so that the key's bytes compare the runs as numbers; the other
+// characters as they are. The server's form of the same key is in
+// SqlDialect::NaturalOrder.
+void NaturalKey(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  if (AnyNull(argc, argv)) return sqlite3_result_null(context);
+  const std::string_view text = TextArg(argv[0]);
+  const auto digit = [&](std::size_t at) { return text[at] >= '0' && text[at] <= '9'; };
+  std::string key;
+  for (std::size_t at = 0; at < text.size();) {
+    if (!digit(at)) {
+      key += text[at++];
+      continue;
+    }
+    std::size_t end = at;
+    while (end < text.size() && digit(end)) ++end;
+    std::size_t first = at;
+    while (first < end && text[first] == '0') ++first;
+    // As the server pads (or cuts) the count to three digits.
+    std::string count = std::to_string(end - first);
+    count = count.size() < 3 ? std::string(3 - count.size(), '0') + count : count.substr(0, 3);
+    key += count;
+    key += text.substr(first, end - first);
+    at = end;
+  }
+  ResultText(context, key);
+}
+
 struct FunctionEntry {
   const char* name;
   int arguments;
@@ -148,6 +177,7 @@ constexpr FunctionEntry kFunctions[] = {
     {"iif", 3, Iif},
     {"round", 1, Round},
     {"round", 2, Round},
+    {"landstat_natural_key", 1, NaturalKey},
 };
 
 }  // namespace

@@ -1516,31 +1516,47 @@ bool Covers(const OGRGeometry& region, const OGRPoint& point) {
   }
 }
 
-// The geometries of a layer's records read once, with their boxes in a
-// quadtree: the records a search may meet are those whose box meets its own.
-// Records without a geometry, or with an empty one, are left out.
+// The geometries of a layer's records, with their boxes in a quadtree: the
+// records a search may meet are those whose box meets its own. Records
+// without a geometry, or with an empty one, are left out.
 struct HeldGeometries {
   std::vector<long> numbers;
   std::vector<std::unique_ptr<OGRGeometry>> geometries;
   std::vector<OGREnvelope> envelopes;
   CPLQuadTree* tree = nullptr;
 
+  HeldGeometries() = default;
+  // Every record of the layer, read once in the source's order.
   explicit HeldGeometries(OpenLayerState& state) {
     state.Numbering();  // read before the walk
     state.StopSequential();
     state.layer->ResetReading();
-    OGREnvelope extent;
     while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
-      std::unique_ptr<OGRGeometry> geometry(feature->StealGeometry());
-      if (!geometry || geometry->IsEmpty()) continue;
-      envelopes.emplace_back();
-      geometry->getEnvelope(&envelopes.back());
-      extent.Merge(envelopes.back());
-      numbers.push_back(state.NumberOf(feature->GetFID()));
-      geometries.push_back(std::move(geometry));
+      Add(state.NumberOf(feature->GetFID()),
+          std::unique_ptr<OGRGeometry>(feature->StealGeometry()));
     }
     state.layer->ResetReading();
+    Index();
+  }
+  ~HeldGeometries() {
+    if (tree) CPLQuadTreeDestroy(tree);
+  }
+  HeldGeometries(const HeldGeometries&) = delete;
+  HeldGeometries& operator=(const HeldGeometries&) = delete;
+
+  void Add(long number, std::unique_ptr<OGRGeometry> geometry) {
+    if (!geometry || geometry->IsEmpty()) return;
+    envelopes.emplace_back();
+    geometry->getEnvelope(&envelopes.back());
+    numbers.push_back(number);
+    geometries.push_back(std::move(geometry));
+  }
+
+  // The quadtree, once every record is added.
+  void Index() {
     if (envelopes.empty()) return;
+    OGREnvelope extent;
+    for (const OGREnvelope& e : envelopes) extent.Merge(e);
     const CPLRectObj bounds{extent.MinX, extent.MinY, extent.MaxX, extent.MaxY};
     tree = CPLQuadTreeCreate(&bounds, nullptr);
     CPLQuadTreeSetMaxDepth(tree, CPLQuadTreeGetAdvisedMaxDepth(static_cast<int>(envelopes.size())));
@@ -1551,11 +1567,6 @@ struct HeldGeometries {
       CPLQuadTreeInsertWithBounds(tree, reinterpret_cast<void*>(i + 1), &box);
     }
   }
-  ~HeldGeometries() {
-    if (tree) CPLQuadTreeDestroy(tree);
-  }
-  HeldGeometries(const HeldGeometries&) = delete;
-  HeldGeometries& operator=(const HeldGeometries&) = delete;
 
   // The places of the records whose box meets the rectangle's, in no order.
   std::vector<std::size_t> Candidates(const Rect& rect) const {
@@ -1598,13 +1609,20 @@ const OGRLineString* OnlyLine(const OGRGeometry& geometry) {
 
 }  // namespace
 
-struct RegionFinder::Regions : HeldGeometries {
-  using HeldGeometries::HeldGeometries;
-};
+struct RegionFinder::Regions : HeldGeometries {};
 
-RegionFinder::RegionFinder(LayerHandle layer) {
-  OpenLayerState& state = StateOf(layer);
-  if (state.kind == EntityKind::kRegion) regions_ = std::make_unique<Regions>(state);
+RegionFinder::RegionFinder(LayerHandle layer, const std::function<void(const Record&)>& each)
+    : regions_(std::make_unique<Regions>()) {
+  if (StateOf(layer).kind != EntityKind::kRegion) return;
+  const long count = RecordCount(layer, EntityKind::kRegion);
+  Record record;
+  for (long number = 1; number < count; ++number) {
+    if (!ReadRecord(layer, EntityKind::kRegion, number, record)) continue;
+    if (each) each(record);
+    regions_->Add(number,
+                  std::unique_ptr<OGRGeometry>(LayerAccess::FeatureOf(record)->StealGeometry()));
+  }
+  regions_->Index();
 }
 
 RegionFinder::~RegionFinder() = default;

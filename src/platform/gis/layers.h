@@ -297,10 +297,13 @@ bool LayerExtent(LayerHandle layer, Rect& extent);
 // answers as RegionContaining does (a point on a region's boundary lies in
 // it; of several regions, the lowest record number) without going back to
 // the source. Empty for a layer that is not of regions. Raises GisError
-// for a handle that names no open layer.
+// for a handle that names no open layer. `each`, when given, sees every
+// record read on the way, in the order of the records (those without a
+// geometry too), so that what else the records hold is read in the same
+// walk.
 class RegionFinder {
  public:
-  explicit RegionFinder(LayerHandle layer);
+  explicit RegionFinder(LayerHandle layer, const std::function<void(const Record&)>& each = {});
   ~RegionFinder();
   RegionFinder(const RegionFinder&) = delete;
   RegionFinder& operator=(const RegionFinder&) = delete;

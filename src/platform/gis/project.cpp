@@ -72,6 +72,11 @@ std::string CGisXmlPrj::SourceOf(const std::string& name) const {
   return (source.is_relative() ? fs::path(GetFolder()) / source : source).string();
 }
 
+std::string CGisXmlPrj::TableOf(const std::string& name) const {
+  auto found = layers_.find(name);
+  return found == layers_.end() ? std::string() : found->second.table;
+}
+
 std::vector<std::string> CGisXmlPrj::LayerNames() const {
   std::vector<std::string> names;
   for (const auto& [name, entry] : layers_) names.push_back(name);

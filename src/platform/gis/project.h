@@ -43,6 +43,8 @@ class CGisXmlPrj {
   // The resolved path of the data source of the layer of that name; empty
   // when the project has no such layer.
   std::string SourceOf(const std::string& name) const;
+  // The name of that layer within its data source; empty when none.
+  std::string TableOf(const std::string& name) const;
   // The survey names of the layers the project lists, in name order.
   std::vector<std::string> LayerNames() const;
   // Closes the layers opened through the project.

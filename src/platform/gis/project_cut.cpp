@@ -195,6 +195,8 @@ void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::Ran
   std::unique_ptr<GDALDataset> survey = CreateSurvey(survey_path);
   long done = 0;
   for (const detail::SourceLayer& layer : layers) {
+    // The operator's cancel stops the cut between layers, as a failure.
+    if (host::JobCancelled()) throw GisError("作业已取消");
     host::LindoDlgSetProgress("正在裁切" + layer.name, done++, static_cast<long>(layers.size()));
     detail::LayerCutCount count = detail::CutLayer(layer, range, *survey);
     report.per_layer.push_back({layer.name, count.kept, count.skipped});

@@ -19,13 +19,11 @@ void HeldOutput::SetText(const std::string& text) {
   events_.push_back({Kind::kSetText, text});
 }
 
-void HeldOutput::Step(const std::string& text, long done, long total) {
-  if (!events_.empty() && events_.back().kind == Kind::kStep && events_.back().text == text) {
-    events_.back().done = done;
-    events_.back().total = total;
+void HeldOutput::Step(const std::string& text, double) {
+  if (!events_.empty() && events_.back().kind == Kind::kSetText && events_.back().text == text) {
     return;
   }
-  events_.push_back({Kind::kStep, text, done, total});
+  events_.push_back({Kind::kSetText, text});
 }
 
 void HeldOutput::End() {
@@ -39,16 +37,13 @@ void HeldOutput::PassOn() const {
         CurrentNotifier().Show(event.text);
         break;
       case Kind::kBegin:
-        CurrentProgress().Begin(event.text);
+        LindoDlgProgress(event.text);
         break;
       case Kind::kSetText:
-        CurrentProgress().SetText(event.text);
-        break;
-      case Kind::kStep:
-        CurrentProgress().Step(event.text, event.done, event.total);
+        LindoDlgProgressSetText(event.text);
         break;
       case Kind::kEnd:
-        CurrentProgress().End();
+        LindoDlgEndProgress();
         break;
     }
   }

@@ -20,21 +20,19 @@ class HeldOutput final : public Notifier, public Progress {
   bool Ask(const std::string& question) override;
   void Begin(const std::string& text) override;
   void SetText(const std::string& text) override;
-  // Steps of one text in a row are held as their last.
-  void Step(const std::string& text, long done, long total) override;
+  // Held as its text: the share is of the thread's work, not of the job.
+  void Step(const std::string& text, double share) override;
   void End() override;
 
   // Passes what was held, in its order, to the calling thread's notifier
-  // and progress.
+  // and, as the engine's progress calls, to its progress.
   void PassOn() const;
 
  private:
-  enum class Kind { kShow, kBegin, kSetText, kStep, kEnd };
+  enum class Kind { kShow, kBegin, kSetText, kEnd };
   struct Event {
     Kind kind;
     std::string text;
-    long done = 0;
-    long total = 0;
   };
   std::vector<Event> events_;
 };

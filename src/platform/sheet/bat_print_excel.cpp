@@ -144,16 +144,22 @@ struct BatPrintExcel::State {
     throw SheetError(fmt::format("{}: no sheet \"{}\"", package.ContentName(), name));
   }
 
+  // A sheet as the template holds it: its part and what of it is printed.
+  struct TemplateSheet {
+    std::string xml;
+    PrintSetup print;
+  };
+
   // The sheet as the template holds it, read once before it is replaced.
-  const std::string& TemplateOf(const SheetPart& sheet) {
+  const TemplateSheet& TemplateOf(const SheetPart& sheet) {
     auto found = templates.find(sheet.name);
     if (found != templates.end()) return found->second;
-    return templates[sheet.name] =
-               sheet.has_new_text ? sheet.new_text : package.ReadPart(sheet.part);
+    return templates[sheet.name] = {
+               sheet.has_new_text ? sheet.new_text : package.ReadPart(sheet.part), sheet.print};
   }
 
   WorkbookPackage package;
-  std::map<std::string, std::string> templates;
+  std::map<std::string, TemplateSheet> templates;
   std::map<std::string, std::deque<std::string>> made_for;  // requested name -> sheets made
   std::set<std::string> filled;
   std::set<std::string> copied_from;
@@ -184,8 +190,10 @@ short BatPrintExcel::FillSheet(SheetRows& rows, const std::string& sheet,
     target.shared_strings = &state.package.SharedStrings();
     target.out_fd = NewWorkFile(state.package.Path());
     state.work_files.push_back(target.out_fd);
-    const std::string& source = state.TemplateOf(part);
-    part.title_rows = FillSheetPart(source, rows, pairs, paging, columns, target);
+    const State::TemplateSheet& source = state.TemplateOf(part);
+    PrintSetup print = source.print;
+    FillSheetPart(source.xml, rows, pairs, paging, columns, target, print);
+    part.print = print;
     part.new_fd = target.out_fd;
     part.has_new_text = false;
     state.filled.insert(part.name);
@@ -219,10 +227,10 @@ short BatPrintExcel::CopyAddModifySheet(const std::string& sheet,
   auto& state = *state_;
   auto& package = state.package;
   SheetPart& source = state.Require(sheet);
-  const std::string layout = CopyableSheet(
-      state.TemplateOf(source), fmt::format("workbook {}, sheet \"{}\"", package.Path(), sheet));
-  const int title_rows = source.title_rows;
-  const std::string title_columns = source.title_columns;
+  const State::TemplateSheet& from = state.TemplateOf(source);
+  const std::string layout =
+      CopyableSheet(from.xml, fmt::format("workbook {}, sheet \"{}\"", package.Path(), sheet));
+  const PrintSetup print = from.print;
   const auto local_names = source.local_names;
   state.copied_from.insert(sheet);
   std::size_t after = 0;
@@ -235,10 +243,9 @@ short BatPrintExcel::CopyAddModifySheet(const std::string& sheet,
     SheetPart& added = package.AddSheet(name, after++);
     added.new_text = layout;
     added.has_new_text = true;
-    added.title_rows = title_rows;
-    added.title_columns = title_columns;
+    added.print = print;
     added.local_names = local_names;
-    state.templates[name] = layout;
+    state.templates[name] = {layout, print};
     state.made_for[requested].push_back(name);
   }
   return static_cast<short>(names.size());
@@ -302,8 +309,7 @@ void MergeExcelEx(const std::string& target, const std::string& source) {
     added.from_archive = from.Archive();
     added.from_index =
         static_cast<zip_uint64_t>(zip_name_locate(from.Archive(), sheet.part.c_str(), 0));
-    added.title_rows = sheet.title_rows;
-    added.title_columns = sheet.title_columns;
+    added.print = sheet.print;
     added.local_names = sheet.local_names;
   }
   into.Save();

@@ -30,13 +30,19 @@ namespace landstat::sheet {
 //   Cells take the style of the data row's cell in their column; one sheet
 //   row per source row, in order. N is the page length: the number of data
 //   rows per printed page of paged output (30 when omitted).
-// - Heading rows: the rows above the data row, repeated on every printed
-//   page (the sheet's print titles). Paged output breaks the page after
-//   every N data rows; unpaged output leaves the pages to the printer.
+// - Heading rows: the rows above the data row, from the first row of the
+//   template's print titles (row 1 when it has none), repeated on every
+//   printed page (the sheet's print titles). Paged output breaks the page
+//   after every N data rows; unpaged output leaves the pages to the printer.
 // - Rows below the data row (a footer with "{填表人}", say) move down below
 //   the data; formulas in them are not rewritten.
-// - Print titles: the template's repeated columns ("$A:$B") stay with the
-//   sheet and its copies, paged or not.
+// - Print titles and area: the template's repeated columns ("$A:$B") stay
+//   with the sheet and its copies, paged or not; a print area that reaches
+//   the data row takes in every filled row.
+// - Page header and footer: their keys are filled as those of the cells,
+//   an '&' of a value doubled (a lone one starts a code there). Filled
+//   longer than the 255 characters spreadsheet programs accept, they are
+//   refused, naming the sheet.
 // - Area format: see SetAreaDecimals.
 // - Images, drawings and printer-setting parts of a sheet are not carried
 //   into a filled or copied sheet.

@@ -14,6 +14,7 @@
 
 #include "platform/sheet/workbook_package.h"
 #include "platform/text/ascii_text.h"
+#include "platform/text/text_encoding.h"
 
 namespace landstat::sheet {
 namespace {
@@ -22,6 +23,8 @@ constexpr const char* kRowsMark = "landstat-data-rows";
 constexpr const char* kBreaksMark = "landstat-row-breaks";
 constexpr int kDefaultPageLength = 30;
 constexpr std::size_t kFlushBytes = 1 << 20;
+// The characters a page header or footer holds, its codes included.
+constexpr std::size_t kMaxHeaderFooterUnits = 255;
 
 // Elements that follow rowBreaks in a worksheet, in the order the format fixes.
 constexpr const char* kAfterRowBreaks[] = {
@@ -38,6 +41,25 @@ std::string ColumnLetters(int column) {
     letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
   }
   return letters;
+}
+
+// A reference without its '$' marks: "$A$4" as "A4".
+std::string Bare(const std::string& reference) {
+  std::string bare;
+  for (char c : reference) {
+    if (c != '$') bare += c;
+  }
+  return bare;
+}
+
+// A value as a page header or footer shows it: a lone '&' there starts a code.
+std::string HeaderFooterText(std::string_view value) {
+  std::string text;
+  for (char c : value) {
+    text += c;
+    if (c == '&') text += '&';
+  }
+  return text;
 }
 
 // "AB12" into column 27 (from 0) and row 12; false for anything else.
@@ -194,7 +216,7 @@ class SheetFiller {
               Columns columns)
       : target_(target), pairs_(pairs), paging_(paging), columns_(columns) {}
 
-  int Fill(const std::string& template_xml, SheetRows& rows) {
+  void Fill(const std::string& template_xml, SheetRows& rows, PrintSetup& print) {
     const auto parsed = doc_.load_buffer(template_xml.data(), template_xml.size());
     if (!parsed) FailLayout(fmt::format("is no valid XML: {}", parsed.description()));
     auto worksheet = doc_.child("worksheet");
@@ -205,6 +227,7 @@ class SheetFiller {
     NoTabSelection(worksheet);
     const pugi::xml_node data_node = PrepareRows(sheet_data);
     if (!data_node) FailLayout("has no data row (a cell \"{数据}\")");
+    FillHeaderFooter(worksheet.child("headerFooter"));
     ReadFieldRow(sheet_data);
     auto mark = sheet_data.insert_child_before(pugi::node_comment, data_node);
     mark.set_value(kRowsMark);
@@ -229,9 +252,7 @@ class SheetFiller {
       out.Write(std::string_view(tail).substr(at + breaks_mark.size()));
     }
     out.Close();
-    // The heading rows head every printed page, paged or not: the pages of
-    // a wide table spread across sheets of paper need them either way.
-    return static_cast<int>(data_.number - 1);
+    SetPrint(print, count);
   }
 
  private:
@@ -437,6 +458,48 @@ class SheetFiller {
     }
   }
 
+  // The keys of the page headers and footers filled as those of the cells,
+  // the ampersands of the values doubled (a lone one starts a code there).
+  void FillHeaderFooter(pugi::xml_node header_footer) {
+    std::vector<SWhiteParam> quoted(pairs_.begin(), pairs_.end());
+    for (auto& pair : quoted) pair.value = HeaderFooterText(pair.value);
+    for (auto part : header_footer.children()) {
+      std::string text = part.text().get();
+      if (!ReplaceKeys(text, quoted)) continue;
+      const std::size_t units = text::Utf16Units(text);
+      if (units > kMaxHeaderFooterUnits) {
+        Fail(fmt::format(
+            "the page {} holds {} characters with its keys filled, more than the "
+            "{} spreadsheet programs accept; shorten the header values",
+            std::string_view(part.name()).find("Header") != std::string_view::npos ? "header"
+                                                                                   : "footer",
+            units, kMaxHeaderFooterUnits));
+      }
+      part.text() = text.c_str();
+    }
+  }
+
+  // The heading rows head every printed page, paged or not (the pages of a
+  // wide table spread across sheets of paper need them either way), from
+  // the template's first title row; a print area reaching the data row
+  // takes in the rows filled.
+  void SetPrint(PrintSetup& print, long count) const {
+    const long last = data_.number - 1;
+    const bool from_template = print.title_first_row > 0 && print.title_first_row <= last;
+    print.title_first_row = last > 0 ? (from_template ? print.title_first_row : 1) : 0;
+    print.title_last_row = last;
+    const auto colon = print.area.find(':');
+    int c1 = 0, c2 = 0;
+    long r1 = 0, r2 = 0;
+    if (colon == std::string::npos || !ParseRef(Bare(print.area.substr(0, colon)), c1, r1) ||
+        !ParseRef(Bare(print.area.substr(colon + 1)), c2, r2)) {
+      return;
+    }
+    if (r1 > data_.number) r1 += count - 1;
+    if (r2 >= data_.number) r2 = std::max(r1, r2 + count - 1);
+    print.area = fmt::format("${}${}:${}${}", ColumnLetters(c1), r1, ColumnLetters(c2), r2);
+  }
+
   // Moves the rows below the data row, and merged ranges there, by `shift`.
   void ShiftFooter(pugi::xml_node sheet_data, long shift) {
     if (shift == 0) return;
@@ -498,11 +561,11 @@ void DropRelations(pugi::xml_document& doc) {
   worksheet.child("pageSetup").remove_attribute("r:id");
 }
 
-int FillSheetPart(const std::string& template_xml, SheetRows& rows,
-                  std::span<const SWhiteParam> pairs, Paging paging, Columns columns,
-                  const FillTarget& target) {
+void FillSheetPart(const std::string& template_xml, SheetRows& rows,
+                   std::span<const SWhiteParam> pairs, Paging paging, Columns columns,
+                   const FillTarget& target, PrintSetup& print) {
   SheetFiller filler(target, pairs, paging, columns);
-  return filler.Fill(template_xml, rows);
+  filler.Fill(template_xml, rows, print);
 }
 
 std::string CopyableSheet(const std::string& template_xml, const std::string& what) {

@@ -12,6 +12,8 @@ class xml_document;
 
 namespace landstat::sheet {
 
+struct PrintSetup;
+
 // What a filled sheet needs of its workbook and what it tells back.
 struct FillTarget {
   std::string workbook;  // for messages
@@ -22,11 +24,14 @@ struct FillTarget {
 };
 
 // Writes the template sheet `template_xml` filled with `rows` and the pairs
-// into target.out_fd, streaming the rows; returns the number of heading
-// rows (for the print titles). Raises SheetError naming workbook and sheet.
-int FillSheetPart(const std::string& template_xml, SheetRows& rows,
-                  std::span<const SWhiteParam> pairs, Paging paging, Columns columns,
-                  const FillTarget& target);
+// into target.out_fd, streaming the rows. `print`, the template's print
+// setup on entry, is that of the filled sheet on return: the heading rows
+// repeated from its first title row (row 1 when it has none) down to the
+// data row, its print area grown over the rows. Raises SheetError naming
+// workbook and sheet.
+void FillSheetPart(const std::string& template_xml, SheetRows& rows,
+                   std::span<const SWhiteParam> pairs, Paging paging, Columns columns,
+                   const FillTarget& target, PrintSetup& print);
 
 // A sheet part made ready to stand as a copy: no tab selection, no
 // references to parts of its own (the copy has none).

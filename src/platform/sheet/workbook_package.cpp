@@ -27,6 +27,7 @@ constexpr const char* kSheetType =
 constexpr const char* kSheetContentType =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
 constexpr const char* kPrintTitles = "_xlnm.Print_Titles";
+constexpr const char* kPrintArea = "_xlnm.Print_Area";
 // The most a template part may hold when read whole: far above any template
 // sheet, far below what would exhaust memory on a damaged or hostile archive.
 constexpr zip_uint64_t kMaxPartBytes = 256ull << 20;
@@ -87,34 +88,76 @@ std::vector<std::string> Pieces(const std::string& text) {
   return pieces;
 }
 
-// The print titles of a text "'Sheet'!$A:$B,'Sheet'!$1:$3": the last heading
-// row (rows from the first only) and the columns; false, the out-values
-// untouched, when the text holds anything else.
-bool ParseTitles(const std::string& text, int& title_rows, std::string& title_columns) {
-  int rows = 0;
+// The range of a defined name's piece "'Sheet'!$A$1:$B$2", without its sheet.
+std::string RangeOf(const std::string& piece) {
+  const auto bang = piece.rfind('!');
+  return bang == std::string::npos ? std::string() : piece.substr(bang + 1);
+}
+
+// The number of a row end "$4" or "4"; 0 for anything else.
+long RowNumber(const std::string& end) {
+  const std::string bare = !end.empty() && end[0] == '$' ? end.substr(1) : end;
+  long row = 0;
+  const char* last = bare.data() + bare.size();
+  const auto [stop, error] = std::from_chars(bare.data(), last, row);
+  return error == std::errc() && stop == last ? row : 0;
+}
+
+// A cell "$A$4" or "A4" as its column letters and row digits; false for
+// anything else.
+bool SplitCell(const std::string& cell, std::string& letters, std::string& digits) {
+  std::size_t at = !cell.empty() && cell[0] == '$' ? 1 : 0;
+  const std::size_t letters_at = at;
+  while (at < cell.size() && cell[at] >= 'A' && cell[at] <= 'Z') ++at;
+  letters = cell.substr(letters_at, at - letters_at);
+  if (at < cell.size() && cell[at] == '$') ++at;
+  digits = cell.substr(at);
+  return !letters.empty() && letters.size() <= 3 && RowNumber(digits) > 0 && digits[0] != '0';
+}
+
+// The print titles of a text "'Sheet'!$A:$B,'Sheet'!$4:$6": the heading
+// rows and the columns; false, `print` untouched, when the text holds
+// anything else.
+bool ParseTitles(const std::string& text, PrintSetup& print) {
+  long first_row = 0;
+  long last_row = 0;
   std::string columns;
   const std::vector<std::string> pieces = Pieces(text);
   if (pieces.size() > 2) return false;
   for (const std::string& piece : pieces) {
-    const auto bang = piece.rfind('!');
-    if (bang == std::string::npos) return false;
-    const std::string range = piece.substr(bang + 1);
+    const std::string range = RangeOf(piece);
+    const auto colon = range.find(':');
     if (IsRange(range, true)) {
-      const std::string absolute = Absolute(range);
-      if (absolute.rfind("$1:$", 0) != 0) return false;
-      const char* first = absolute.data() + 4;
-      const char* last = absolute.data() + absolute.size();
-      const auto [end, error] = std::from_chars(first, last, rows);
-      if (error != std::errc() || end != last || rows <= 0) return false;
+      first_row = RowNumber(range.substr(0, colon));
+      last_row = RowNumber(range.substr(colon + 1));
+      if (first_row <= 0 || last_row < first_row) return false;
     } else if (IsRange(range, false)) {
       columns = Absolute(range);
     } else {
       return false;
     }
   }
-  if (rows == 0 && columns.empty()) return false;
-  title_rows = rows;
-  title_columns = columns;
+  if (last_row == 0 && columns.empty()) return false;
+  print.title_first_row = first_row;
+  print.title_last_row = last_row;
+  print.title_columns = columns;
+  return true;
+}
+
+// The print area of a text "'Sheet'!$A$4:$X$7": one range of cells, written
+// absolute; false, `print` untouched, for anything else.
+bool ParseArea(const std::string& text, PrintSetup& print) {
+  const std::vector<std::string> pieces = Pieces(text);
+  const std::string range = RangeOf(pieces.front());
+  const auto colon = range.find(':');
+  if (pieces.size() != 1 || colon == std::string::npos) return false;
+  std::string area;
+  for (const std::string& cell : {range.substr(0, colon), range.substr(colon + 1)}) {
+    std::string letters, digits;
+    if (!SplitCell(cell, letters, digits)) return false;
+    area += (area.empty() ? "$" : ":$") + letters + "$" + digits;
+  }
+  print.area = area;
   return true;
 }
 
@@ -122,9 +165,10 @@ bool ParseTitles(const std::string& text, int& title_rows, std::string& title_co
 std::string PrintTitles(const SheetPart& sheet) {
   const std::string quoted = QuotedSheet(sheet.name);
   std::string text;
-  if (!sheet.title_columns.empty()) text = quoted + "!" + sheet.title_columns;
-  if (sheet.title_rows > 0) {
-    text += fmt::format("{}{}!$1:${}", text.empty() ? "" : ",", quoted, sheet.title_rows);
+  if (!sheet.print.title_columns.empty()) text = quoted + "!" + sheet.print.title_columns;
+  if (sheet.print.title_last_row > 0) {
+    text += fmt::format("{}{}!${}:${}", text.empty() ? "" : ",", quoted,
+                        sheet.print.title_first_row, sheet.print.title_last_row);
   }
   return text;
 }
@@ -260,9 +304,9 @@ void WorkbookPackage::Load() {
         const std::string name = node.attribute("name").value();
         const std::string text = node.text().get();
         auto& sheet = sheets_[index];
-        if (name != kPrintTitles || !ParseTitles(text, sheet.title_rows, sheet.title_columns)) {
-          sheet.local_names.emplace_back(name, text);
-        }
+        const bool parsed = (name == kPrintTitles && ParseTitles(text, sheet.print)) ||
+                            (name == kPrintArea && ParseArea(text, sheet.print));
+        if (!parsed) sheet.local_names.emplace_back(name, text);
       }
       names.remove_child(node);
     }
@@ -393,6 +437,8 @@ void WorkbookPackage::WriteWorkbook(const std::vector<const SheetPart*>& kept) {
     };
     const std::string titles = PrintTitles(*kept[i]);
     if (!titles.empty()) add(kPrintTitles, titles);
+    if (!kept[i]->print.area.empty())
+      add(kPrintArea, QuotedSheet(kept[i]->name) + "!" + kept[i]->print.area);
     for (const auto& [name, text] : kept[i]->local_names) add(name, text);
   }
   if (!names.first_child()) workbook.remove_child(names);

@@ -16,15 +16,23 @@ namespace landstat::sheet {
 // The text of an XML part as the package stores it: declaration, no indent.
 std::string SavePart(const pugi::xml_document& doc);
 
+// What of a sheet is printed: the rows and columns repeated on every
+// printed page and the printed cells.
+struct PrintSetup {
+  long title_first_row = 0;  // rows repeated on every page, the first and the last; 0 for none
+  long title_last_row = 0;
+  std::string title_columns;  // columns repeated on every page, "$A:$B"; "" for none
+  std::string area;           // the printed cells, "$A$4:$X$40"; "" for the whole sheet
+};
+
 // One worksheet of a workbook package and what becomes of it at save.
 struct SheetPart {
   std::string name;
   std::string part;  // path inside the archive, "xl/worksheets/sheet1.xml"
   std::string relation_id;
   long sheet_id = 0;
-  int title_rows = 0;         // heading rows repeated on every printed page; 0 for none
-  std::string title_columns;  // columns repeated on every printed page, "$A:$B"; "" for none
-  // Names local to the sheet other than its print titles: name and text.
+  PrintSetup print;
+  // Names local to the sheet other than its print titles and area: name and text.
   std::vector<std::pair<std::string, std::string>> local_names;
   bool keep = true;
   bool in_archive = false;  // the part exists in the opened archive

@@ -13,6 +13,15 @@ std::size_t CharacterCount(std::string_view text) {
   return count;
 }
 
+std::size_t Utf16Units(std::string_view text) {
+  std::size_t units = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
 std::string_view FirstCharacters(std::string_view text, std::size_t count) {
   std::size_t end = 0;
   for (std::size_t seen = 0; end < text.size(); ++end) {

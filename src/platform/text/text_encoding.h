@@ -9,6 +9,8 @@ namespace landstat::text {
 bool IsValidUtf8(std::string_view text);
 // Characters of UTF-8 text (codes are ASCII, names need not be).
 std::size_t CharacterCount(std::string_view text);
+// UTF-16 units of UTF-8 text, as spreadsheet programs count a text's length.
+std::size_t Utf16Units(std::string_view text);
 // The first `count` characters of UTF-8 text; the whole text when it is
 // shorter.
 std::string_view FirstCharacters(std::string_view text, std::size_t count);

@@ -71,6 +71,15 @@ TEST_P(GroupedSumsTest, GivesTheRowsOfTheGroupingStatement) {
         .front()
         ->WriteTo(conn(), "summed", true);
     EXPECT_EQ(Rows("SELECT * FROM summed"), Rows(grouping));
+    // Fed the rows it groups, in columns of another order, on either engine.
+    GroupedSums fed({"parts", "", {"k1", "k2"}, {"a", "b"}}, {"b", "k2", "a", "k1"});
+    Recordset rows(conn(), "SELECT b, k2, a, k1 FROM parts" + where);
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+      fed.Add({rows.Field(0), rows.Field(1), rows.Field(2), rows.Field(3)});
+    }
+    conn().Execute("DELETE FROM summed");
+    fed.WriteTo(conn(), "summed", true);
+    EXPECT_EQ(Rows("SELECT * FROM summed"), Rows(grouping));
   };
   for (const std::string filter : {"", "a <> 0"}) compare(filter);
   // Sorted by the keys, as ORDER BY sorts them: nulls first on SQLite, last

@@ -162,6 +162,15 @@ TEST_P(SqlDialectRunTest, ExpressionsRun) {
             (std::vector<std::string>{"4"}));
   EXPECT_EQ(Texts(conn(), "select count(*) from 图斑 where " + d.OnlyDigits("座落单位代码 || 'x'")),
             (std::vector<std::string>{"0"}));
+  // Parcel numbers with each run of digits as a number, then as text; a
+  // missing one first (and the empty one after it).
+  conn().Execute("create table 编号 (n varchar(20))");
+  conn().Execute(
+      "insert into 编号 values ('100'),('12-10'),('A10'),('12-1'),('9'),('东12'),('13'),(null),"
+      "('12'),('A3'),('0012'),('12-9'),('10'),(''),('东9')");
+  EXPECT_EQ(Texts(conn(), "select n from 编号 order by " + d.NaturalOrder("n")),
+            (std::vector<std::string>{"", "", "9", "10", "0012", "12", "12-1", "12-9", "12-10",
+                                      "13", "100", "A3", "A10", "东9", "东12"}));
 }
 
 TEST_P(SqlDialectRunTest, SavedQueryAndCopiedStructureRun) {

@@ -203,8 +203,8 @@ TEST(TerminalProgressBar, DrawsPercentageAndEndsTheLine) {
   host::TerminalProgress bar;
   ::testing::internal::CaptureStderr();
   bar.Begin("汇总");
-  bar.Step("汇总", 1, 4);
-  bar.Step("汇总", 3, 4);  // a walk's last step: all done
+  bar.Step("汇总", 0.5);
+  bar.Step("汇总", 1);  // the job's end: all done
   bar.End();
   const std::string printed = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(printed.find("汇总"), std::string::npos) << printed;
@@ -219,7 +219,7 @@ TEST(TerminalProgressBar, NewTextIsDrawnAtOnce) {
   host::TerminalProgress bar;
   ::testing::internal::CaptureStderr();
   bar.Begin("一");
-  bar.Step("二", 1, 4);
+  bar.Step("二", 0.5);
   bar.SetText("三");
   bar.End();
   const std::string printed = ::testing::internal::GetCapturedStderr();
@@ -233,7 +233,7 @@ TEST(TerminalProgressBar, NoTotalAndNothingDrawn) {
   ::testing::internal::CaptureStderr();
   bar.End();  // nothing drawn: no empty line
   bar.Begin("x");
-  bar.Step("y", 0, 0);
+  bar.Step("y", 0);
   bar.End();
   bar.End();
   const std::string printed = ::testing::internal::GetCapturedStderr();
@@ -245,8 +245,8 @@ class RecordingProgress : public host::Progress {
  public:
   void Begin(const std::string& text) override { calls.push_back("begin " + text); }
   void SetText(const std::string& text) override { calls.push_back("text " + text); }
-  void Step(const std::string& text, long done, long total) override {
-    calls.push_back("step " + text + " " + std::to_string(done) + "/" + std::to_string(total));
+  void Step(const std::string& text, double share) override {
+    calls.push_back("step " + text + " " + std::to_string(static_cast<int>(share * 100 + 0.5)));
   }
   void End() override { calls.push_back("end"); }
   std::vector<std::string> calls;
@@ -261,7 +261,7 @@ TEST(ProgressCalls, GoToTheProgressSet) {
   host::LindoDlgEndProgress();
   EXPECT_EQ(host::SetProgress(previous), &recorder);
   EXPECT_EQ(recorder.calls,
-            (std::vector<std::string>{"begin 建表", "text 写入", "step 写入 3/10", "end"}));
+            (std::vector<std::string>{"begin 建表", "text 写入", "step 写入 40", "end"}));
 
   // None set: the calls go nowhere.
   host::Progress* before = host::SetProgress(nullptr);
@@ -270,6 +270,38 @@ TEST(ProgressCalls, GoToTheProgressSet) {
   host::LindoDlgEndProgress();
   host::SetProgress(before);
   EXPECT_EQ(recorder.calls.size(), 4u);
+}
+
+// A job's stages put the bar where the whole job stands, whoever reports:
+// the stages done, the walk under way within its stage's share (or its
+// part's, when the stage is parted), a job run within a stage of another in
+// that stage's part. The engine's begin and
+// end within the stages change only the text; the stages begin and end.
+TEST(ProgressCalls, JobStagesShowTheWholeJob) {
+  RecordingProgress recorder;
+  host::Progress* previous = host::SetProgress(&recorder);
+  {
+    host::JobStages job("汇总", {{"a", 1}, {"b", 3}});
+    host::StepStage(0, 2);                  // a's first half under way
+    host::LindoDlgSetProgress("走", 3, 4);  // a walk, all done: half of a
+    job.Done("a");                          // 25
+    host::LindoDlgSetProgress("走", 1, 4);  // half of b: 62.5
+    host::LindoDlgSetProgress("走", 0, 4);  // never back
+    host::LindoDlgProgress("内");
+    host::LindoDlgEndProgress();
+    {
+      host::JobStages inner("年", {{"x", 1}, {"y", 1}});  // the rest of b, from 62.5
+      inner.Done("x");
+      host::StepStage(1, 2);
+    }
+    job.Done("a");  // done before: stays
+    job.Done("b");
+  }
+  host::SetProgress(previous);
+  EXPECT_EQ(recorder.calls, (std::vector<std::string>{
+                                "begin 汇总", "step 汇总 0", "step 汇总 0", "step 走 13",
+                                "step 走 25", "step 走 63", "step 走 63", "text 内", "step 年 63",
+                                "step 年 81", "step 年 91", "step 内 100", "step 内 100", "end"}));
 }
 
 TEST(Resources, BuiltInTexts) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
+#include "platform/sheet/workbook_package.h"
 #include "sample_template.h"
 #include "support/test_databases.h"
 
@@ -140,9 +142,60 @@ TEST_F(SheetTest, EmptySourceKeepsHeadingsAndFooter) {
   book.FillSheet(rows, "报表乙", {}, Paging::kPaged);
   book.PrintOut(1, 1);
   EXPECT_EQ(ReadBack(path),
-            "sheet 报表乙\ntitles $1:$3 None\nbreaks []\nmerged ['A1:D1', 'A4:D4']\n"
+            "sheet 报表乙\ntitles $3:$3 None\nbreaks []\nmerged ['A1:D1', 'A4:D4']\n"
             "row s:{年度}年 报表乙\nrow s:单位：{单位}\nrow s:代码|s:名称|s:面积|s:面积\n"
             "row s:填表人：{填表人}\n");
+}
+
+// What of a filled sheet is printed: its heading rows from the template's
+// first title row, its print area over the filled rows, its page header and
+// footer with their keys filled (a value's '&' doubled, as a lone one starts
+// a code there); a copy's print names name the copy.
+TEST_F(SheetTest, PrintedPagesFollowTheFilledRows) {
+  const std::vector<SWhiteParam> ampersands{{"年度", "A&B"}, {"填表人", "&P"}};
+  const struct {
+    std::string sheet;  // 报表乙, or a copy of it
+    std::size_t rows;
+    std::vector<SWhiteParam> pairs;
+    std::string names;          // the print names of the workbook
+    std::string header_footer;  // the page header and footer of the sheet
+  } cases[] = {
+      {"报表乙", 3, kPairs, "'报表乙'!$3:$3 '报表乙'!$A$3:$D$6",
+       "&C2023年 报表乙 &P|&L填表人：张三"},
+      {"报表乙", 0, ampersands, "'报表乙'!$3:$3 '报表乙'!$A$3:$D$3",
+       "&CA&&B年 报表乙 &P|&L填表人：&&P"},
+      {"村甲", 1, kPairs, "'村甲'!$3:$3 '村甲'!$A$3:$D$4", "&C2023年 报表乙 &P|&L填表人：张三"},
+  };
+  const auto matches = [](const std::string& xml, const std::string& pattern) {
+    std::string found;
+    const std::regex expression(pattern);
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), expression);
+         it != std::sregex_iterator(); ++it) {
+      found +=
+          (found.empty() ? "" : "|") + std::regex_replace((*it)[1].str(), std::regex("&amp;"), "&");
+    }
+    return found;
+  };
+  for (const auto& c : cases) {
+    const std::string path = Copy("printed.xlsx");
+    {
+      BatPrintExcel book(path);
+      if (c.sheet != "报表乙") book.CopyAddModifySheet("报表乙", {c.sheet}, 1);
+      VectorRows rows(std::vector<std::vector<Value>>(c.rows, {"330102", "东村", 1.5, 2}));
+      book.FillSheet(rows, c.sheet, c.pairs);
+      book.PrintOut(1, 1);
+    }
+    WorkbookPackage package(path);
+    const std::string workbook = package.ReadPart("xl/workbook.xml");
+    EXPECT_EQ(
+        std::regex_replace(matches(workbook, "<definedName [^>]*>([^<]*)<"), std::regex("\\|"), " "),
+        c.names)
+        << c.sheet << " " << c.rows;
+    EXPECT_EQ(
+        matches(package.ReadPart(package.Sheets().at(0).part), "<odd(?:Header|Footer)>([^<]*)<"),
+        c.header_footer)
+        << c.sheet << " " << c.rows;
+  }
 }
 
 // Filled by the field row (row 3 of the sample names 代码, 名称, 面积, 面积),
@@ -347,6 +400,13 @@ TEST_F(SheetTest, FailuresNameFileAndSheetAndWriteNothing) {
        },
        {"template workbook 模板.xlsx", "4294967280 bytes"}},
       {"merge of another template", [&] { MergeExcelEx(path, other); }, {other}},
+      {"page header too long once its keys are filled",
+       [&] {
+         BatPrintExcel book(path);
+         VectorRows rows({});
+         book.FillSheet(rows, "报表乙", std::vector<SWhiteParam>{{"年度", std::string(250, 'x')}});
+       },
+       {path, "\"报表乙\"", "page header", "255"}},
   };
   for (const auto& c : cases) {
     try {

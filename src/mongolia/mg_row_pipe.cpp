@@ -1,0 +1,131 @@
+#include "mongolia/mg_row_pipe.h"
+
+#include <utility>
+
+namespace landstat::mg {
+
+namespace {
+// Rows a batch holds, and batches at most, being filled or on their way.
+constexpr std::size_t kBatchRows = 1024;
+constexpr std::size_t kBatches = 6;
+}  // namespace
+
+MgRowPipe::MgRowPipe(db::Connection& connection, std::string table,
+                     std::vector<std::string> columns, Visit visit)
+    : writer_(connection, std::move(table), std::move(columns)), visit_(std::move(visit)) {
+  owned_.push_back(std::make_unique<Batch>());
+  filling_ = owned_.back().get();
+  store_.thread = std::thread([this] {
+    Run(store_, [this](const Batch& batch) {
+      for (std::size_t i = 0; i < batch.count; ++i) writer_.Add(batch.rows[i], batch.records[i]);
+    });
+  });
+  if (visit_) {
+    read_.thread = std::thread([this] {
+      Run(read_, [this](const Batch& batch) {
+        for (std::size_t i = 0; i < batch.count; ++i) visit_(batch.rows[i]);
+      });
+    });
+  }
+}
+
+MgRowPipe::~MgRowPipe() {
+  Stop();
+}
+
+void MgRowPipe::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    abandoned_ = true;
+  }
+  changed_.notify_all();
+  for (Lane* lane : {&store_, &read_}) {
+    if (lane->thread.joinable()) lane->thread.join();
+  }
+}
+
+std::vector<db::Value>& MgRowPipe::Row() {
+  Batch& batch = *filling_;
+  if (batch.count == batch.rows.size()) {
+    batch.rows.emplace_back();
+    batch.records.emplace_back();
+  }
+  return batch.rows[batch.count];
+}
+
+void MgRowPipe::Check() {
+  writer_.Check(Row(), offered_ + 1);
+}
+
+void MgRowPipe::RaiseFailure() {
+  std::lock_guard lock(mutex_);
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+void MgRowPipe::Add() {
+  Row();
+  filling_->records[filling_->count] = ++offered_;
+  if (++filling_->count == kBatchRows) Send();
+}
+
+void MgRowPipe::Send() {
+  std::unique_lock lock(mutex_);
+  filling_->users = visit_ ? 2 : 1;
+  store_.batches.push_back(filling_);
+  if (visit_) read_.batches.push_back(filling_);
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return failure_ || !spare_.empty() || owned_.size() < kBatches; });
+  if (failure_) std::rethrow_exception(failure_);
+  if (spare_.empty()) {
+    owned_.push_back(std::make_unique<Batch>());
+    filling_ = owned_.back().get();
+  } else {
+    filling_ = spare_.back();
+    spare_.pop_back();
+  }
+  filling_->count = 0;
+}
+
+void MgRowPipe::Close() {
+  if (!store_.thread.joinable()) return RaiseFailure();
+  if (filling_->count > 0) Send();
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  for (Lane* lane : {&store_, &read_}) {
+    if (lane->thread.joinable()) lane->thread.join();
+  }
+  RaiseFailure();
+  writer_.Close();
+}
+
+void MgRowPipe::Run(Lane& lane, const std::function<void(const Batch&)>& work) {
+  for (;;) {
+    Batch* batch = nullptr;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock,
+                    [&] { return abandoned_ || failure_ || closing_ || !lane.batches.empty(); });
+      if (abandoned_ || failure_ || lane.batches.empty()) return;
+      batch = lane.batches.front();
+      lane.batches.pop_front();
+    }
+    try {
+      work(*batch);
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      if (!failure_) failure_ = std::current_exception();
+      changed_.notify_all();
+      return;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      if (--batch->users == 0) spare_.push_back(batch);
+    }
+    changed_.notify_all();
+  }
+}
+
+}  // namespace landstat::mg

@@ -1,0 +1,81 @@
+#pragma once
+
+// Rows added to one table on a thread of their own: the caller's thread
+// makes the next rows while the database stores the ones before, and a
+// second thread may read each row meanwhile (to sum it, say).
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/db/recordset.h"
+
+namespace landstat::mg {
+
+// The connection belongs to the pipe's threads from the pipe's making
+// until Close or its end: the caller must not use it meanwhile. Rows
+// travel in batches of a bounded number, and are made in place: Row gives
+// the next row's buffer, holding what a row before left in it (or nothing,
+// the first time), which the caller sets whole and hands over with Add.
+// `visit`, when given, sees every row handed over, in order, on a thread
+// of its own. A failure to store or visit a row ends the pipe: the next Add
+// or Close raises it, and rows not closed are rolled back with the
+// writer's.
+class MgRowPipe {
+ public:
+  using Visit = std::function<void(const std::vector<db::Value>& row)>;
+  MgRowPipe(db::Connection& connection, std::string table, std::vector<std::string> columns,
+            Visit visit = {});
+  ~MgRowPipe();
+  MgRowPipe(const MgRowPipe&) = delete;
+  MgRowPipe& operator=(const MgRowPipe&) = delete;
+
+  // The buffer of the next row.
+  std::vector<db::Value>& Row();
+  // Raises what the table refuses the next row for (db::RowWriter::Check),
+  // naming it by its place among the rows offered; it may then be made
+  // again.
+  void Check();
+  // Hands the next row over; raises the pipe's failure.
+  void Add();
+  // Stores and visits the rest and ends the threads; raises the failure.
+  void Close();
+
+ private:
+  struct Batch {
+    std::vector<std::vector<db::Value>> rows;  // the first `count` are rows
+    std::vector<long> records;
+    std::size_t count = 0;
+    int users = 0;  // the threads yet to be done with it
+  };
+  // What a thread does with each batch, in order.
+  struct Lane {
+    std::deque<Batch*> batches;
+    std::thread thread;
+  };
+  void Run(Lane& lane, const std::function<void(const Batch&)>& work);
+  void Send();  // hands the batch being filled over
+  void Stop();
+  void RaiseFailure();
+
+  db::RowWriter writer_;
+  Visit visit_;
+  long offered_ = 0;
+  std::vector<std::unique_ptr<Batch>> owned_;
+  std::vector<Batch*> spare_;
+  Batch* filling_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool closing_ = false, abandoned_ = false;
+  std::exception_ptr failure_;
+  Lane store_, read_;
+};
+
+}  // namespace landstat::mg
