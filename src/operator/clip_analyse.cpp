@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -144,6 +145,11 @@ class ClipRun {
     LineAreas();
     gis::SetFieldDecimals(parcels_, fields_.gross, decimals_);
     gis::SetFieldDecimals(parcels_, kCoefficient, coefficient_decimals);
+    // The geometries stay as they are while the parcels are repaired: the
+    // searches around each parcel go to copies of them held in memory.
+    const gis::RecordFinder near_points(points_), near_lines(lines_);
+    const gis::RegionFinder parcel_regions(parcels_);
+    near_points_ = &near_points, near_lines_ = &near_lines, parcel_regions_ = &parcel_regions;
     const long count = gis::RecordCount(parcels_, EntityKind::kRegion);
     for (long number = 1; number < count; ++number) RepairParcel(number);
     gis::DeleteByExpression(points_, EntityKind::kPoint, std::string(kBookedPoint) + "==''");
@@ -222,14 +228,15 @@ class ClipRun {
     const double net = base - ValueOf(deduction_text);
     if (net <= kTiny) GiveUp(booked);
     parcel.SetText(fields_.net, Fixed(net, decimals_));
-    gis::WriteRecord(parcels_, parcel);
+    // A parcel whose figures stay as they were is not written again.
+    if (parcel.Changed()) gis::WriteRecord(parcels_, parcel);
   }
 
   // The scattered features lying in the parcel: booked to it, their areas
   // summed into its 零星地物面积; gives the sum as written.
   double BookPoints(long parcel_record, const gis::Rect& rect, const std::string& parcel_number,
                     std::vector<Booked>& booked, Record& parcel) {
-    const std::vector<long> near = gis::RecordsInRect(points_, rect);
+    const std::vector<long> near = near_points_->RecordsInRect(rect);
     if (near.empty()) {
       parcel.SetText(kPointArea, "0");
       return 0;
@@ -239,7 +246,7 @@ class ClipRun {
       Record point;
       if (!gis::ReadRecord(points_, EntityKind::kPoint, number, point)) continue;
       const std::optional<gis::Point> at = point.Bounds() ? point.PointOnSurface() : std::nullopt;
-      if (!at || gis::RegionContaining(parcels_, *at) != parcel_record) continue;
+      if (!at || parcel_regions_->RegionContaining(*at) != parcel_record) continue;
       booked.push_back({number, true, kBookedPoint});
       sum += point.Number(kPointArea);
       point.SetText(kBookedPoint, parcel_number);
@@ -254,7 +261,7 @@ class ClipRun {
   // ratio 0.5 gives each side its half, one of ratio 1 all to side 1.
   double BookLines(long parcel_record, const gis::Rect& rect, const std::string& code,
                    const std::string& parcel_number, std::vector<Booked>& booked, Record& parcel) {
-    const std::vector<long> near = gis::RecordsInRect(lines_, rect);
+    const std::vector<long> near = near_lines_->RecordsInRect(rect);
     if (near.empty()) {
       parcel.SetText(kLineArea, "0");
       return 0;
@@ -264,8 +271,7 @@ class ClipRun {
       Record line;
       if (!gis::ReadRecord(lines_, EntityKind::kLine, number, line)) continue;
       if (!Usable(lines_, line)) continue;
-      const std::optional<gis::LineSides> sides =
-          gis::RegionsBesideLine(parcels_, line.LineVertices());
+      const std::optional<gis::LineSides>& sides = SidesOf(line);
       if (!sides || (sides->left != parcel_record && sides->right != parcel_record)) continue;
       const double area = line.Number(kLineArea), ratio = line.Number(kRatio);
       if (line.Text(kSeat1) == code && line.Text(fields_.side1) == parcel_number) {
@@ -287,6 +293,13 @@ class ClipRun {
     return ValueOf(text);
   }
 
+  // The parcels beside a line, found once for the parcels on both sides.
+  const std::optional<gis::LineSides>& SidesOf(const Record& line) {
+    const auto [found, added] = line_sides_.try_emplace(line.Number());
+    if (added) found->second = gis::RegionsBesideLine(parcels_, line.LineVertices());
+    return found->second;
+  }
+
   void GiveUp(const std::vector<Booked>& booked) {
     for (const Booked& feature : booked) {
       Rewrite(feature.point ? points_ : lines_,
@@ -301,6 +314,10 @@ class ClipRun {
   StatRunLog& log_;
   LayerChecks parcel_checks_;
   int decimals_ = 2;
+  const gis::RecordFinder* near_points_ = nullptr;
+  const gis::RecordFinder* near_lines_ = nullptr;
+  const gis::RegionFinder* parcel_regions_ = nullptr;
+  std::unordered_map<long, std::optional<gis::LineSides>> line_sides_;
 };
 
 }  // namespace

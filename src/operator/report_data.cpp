@@ -74,13 +74,17 @@ std::string CopyTable(db::Connection& source, const std::string& source_table,
     while (rows->Next()) {
       for (std::size_t i = 0; i < names.size(); ++i) {
         const int column = static_cast<int>(i);
-        // An empty or null value takes the column's default: 0.00 or null.
-        if (rows->IsNull(column) || rows->Text(column).empty()) {
-          values[i] = doubles[i] ? db::Value(0.0) : db::Value();
-        } else if (doubles[i]) {
-          values[i] = db::Value(rows->Number(column));
+        // An empty or null value takes the column's default: 0.00 or null
+        // (a number field reads an empty text as 0, a text field a null as
+        // empty).
+        if (doubles[i]) {
+          double number = 0.0;
+          rows->NumberUnlessNull(column, number);
+          values[i] = db::Value(number);
+        } else if (const std::string_view text = rows->Text(column); text.empty()) {
+          values[i] = db::Value();
         } else {
-          values[i].AssignText(rows->Text(column));
+          values[i].AssignText(text);
         }
       }
       writer.Add(values);

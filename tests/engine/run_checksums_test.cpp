@@ -1,6 +1,7 @@
 // Every table of a full run on a generated county of 20,000 parcels, and every table its
 // town-lot run, its rural ownership-lot run (the town lots serving as its lots) and its Inner
-// Mongolia run (with either fill) make or change, checksummed cell for cell and compared with the
+// Mongolia run (with either fill) make or change, and every table of the jobs that read a finished
+// run (report data, merge, range statistics), checksummed cell for cell and compared with the
 // checksums the same inputs gave before: work that makes the runs faster must leave every figure,
 // every row and every balancing step as it was. The figures of the summed families are also
 // checked to carry no more decimals than their table's unit.
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,12 +39,19 @@
 #include "lots/town_lot_run.h"
 #include "mongolia/mongolia_run.h"
 #include "operator/batch_request.h"
+#include "operator/merge.h"
+#include "operator/range_run.h"
+#include "operator/range_statistics.h"
+#include "operator/report_data.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
+#include "platform/gis/gis_fixtures.h"
+#include "platform/gis/layers.h"
 #include "platform/host/paths.h"
 #include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
+#include "support/program_dir.h"
 #include "support/test_databases.h"
 #include "units/conversion_run.h"
 
@@ -230,8 +239,9 @@ void WriteChecksums(const std::string& engine, const TableSums& sums) {
     std::ofstream out(temporary, std::ios::trunc);
     out << "# Checksums of every table of a full run on a generated county of " << kParcels
         << " parcels (seed " << kSeed
-        << "),\n# and of what unit conversions change (ENGINE-convert, see "
-           "ConversionChecksumsTest):\n# engine, table, rows, FNV-1a. Written by RunChecksumsTest "
+        << "),\n# of what unit conversions change (ENGINE-convert, see "
+           "ConversionChecksumsTest)\n# and of the jobs on a run (ENGINE-jobs, "
+           "JobChecksumsTest):\n# engine, table, rows, FNV-1a. Written by RunChecksumsTest "
            "with\n"
            "# LANDSTAT_UPDATE_CHECKSUMS=1 (see tests/engine/run_checksums_test.cpp).\n";
     for (const auto& [name, tables] : all) {
@@ -614,6 +624,71 @@ TEST_P(BatchChecksumsTest, EveryTableOfACountyBatchIsAsBefore) {
 }
 
 LANDSTAT_BOTH_ENGINES(BatchChecksumsTest);
+
+// The jobs that read a finished run, on a smaller county: every table of the
+// report-data file in mu and, on SQLite (the only engine these jobs work on),
+// of the merge of the run's file with a copy of itself and of the land-use
+// statistics of a range cut out of a tenth of the county, under the engine's
+// name and "-jobs".
+class JobChecksumsTest : public ConversionChecksumsTest {};
+
+TEST_P(JobChecksumsTest, EveryTableOfTheJobsOnARunIsAsBefore) {
+  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+  const StatisticsRequest request = Request(*project);
+  ASSERT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted)
+      << testing::ReadFileBytes(county_->log);
+  TableSums sums;
+  const auto add = [&](const std::string& job, const std::string& file) {
+    db::Connection conn(file);
+    for (const auto& [table, sum] : SumTables(conn, "", "")) sums[job + ":" + table] = sum;
+  };
+  testing::TempDir folder;
+
+  ReportDataRequest report;
+  report.source = database().ConnectionString();
+  report.year = request.year;
+  report.county = request.county;
+  report.unit = "亩";
+  report.output_folder = folder.path().string();
+  const ReportDataResult exported = GenerateReportData(report);
+  ASSERT_EQ(exported.report.outcome, RunOutcome::kCompleted);
+  add("report", exported.target);
+
+  if (!IsServer()) {
+    for (const char* side : {"rural", "town", "out"}) fs::create_directories(folder.File(side));
+    MergeRequest merge;
+    merge.rural = folder.File("rural/2009330102.sqlite");
+    merge.town = folder.File("town/2009330102.sqlite");
+    fs::copy_file(conn().Location(), merge.rural);
+    fs::copy_file(conn().Location(), merge.town);
+    merge.output_folder = folder.File("out");
+    merge.codes = county_->codes.get();
+    merge.mode = kMergeToNew;
+    const MergeResult merged = MergeStatistics(merge);
+    ASSERT_EQ(merged.report.outcome, RunOutcome::kCompleted) << merged.message;
+    add("merge", merged.target);
+
+    gis::Rect extent;
+    ASSERT_TRUE(gis::LayerExtent(project->prjItemGetAi("地类图斑"), extent));
+    const double half = std::sqrt(0.1) / 2;
+    const double x = (extent.max_x - extent.min_x) * half, y = (extent.max_y - extent.min_y) * half;
+    const double cx = (extent.min_x + extent.max_x) / 2, cy = (extent.min_y + extent.max_y) / 2;
+    testing::WriteRectangleFile(folder.File("tenth.gpkg"), {cx - x, cy - y, cx + x, cy + y});
+    RangeRequest range;
+    range.project = county_->files.project;
+    range.polygon = folder.File("tenth.gpkg");
+    range.range_folder = folder.File("range");
+    range.county = request.county;
+    range.codes = county_->codes.get();
+    ASSERT_EQ(RunRange(range).outcome, RunOutcome::kCompleted);
+    add("range", folder.File("range/" + std::string(kRangeDatabaseName)));
+  }
+  if (CompareOrWrite(testing::EngineName({GetParam(), 0}) + "-jobs", sums)) {
+    GTEST_SKIP() << "wrote the checksums of " << sums.size() << " tables to " << kChecksumFile;
+  }
+}
+
+LANDSTAT_BOTH_ENGINES(JobChecksumsTest);
 
 }  // namespace
 }  // namespace landstat

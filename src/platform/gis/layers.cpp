@@ -531,6 +531,7 @@ struct Record::Feature {
   std::unique_ptr<OGRFeature> feature;
   long serial = 0;
   std::shared_ptr<const std::string> label;
+  bool changed = false;  // a field's value set to another since the read
 };
 
 // Reaches into Record for the functions of this file.
@@ -629,11 +630,24 @@ void Record::SetText(int index, std::string_view text) {
                    std::string(text) + "\" for numeric field \"" + definition->GetNameRef() +
                    "\" is not a number");
   }
+  // The value as stored before and after, exactly: a number by its bits.
+  const auto value = [&] {
+    if (!feature->IsFieldSetAndNotNull(index)) return std::string(1, '\0');
+    if (type != OFTReal) return std::string("t") + feature->GetFieldAsString(index);
+    const double number = feature->GetFieldAsDouble(index);
+    return std::string("n") + std::string(reinterpret_cast<const char*>(&number), sizeof number);
+  };
+  const std::string before = feature_->changed ? std::string() : value();
   if (text.empty()) {
     feature->SetFieldNull(index);
   } else {
     feature->SetField(index, std::string(text).c_str());
   }
+  if (!feature_->changed && value() != before) feature_->changed = true;
+}
+
+bool Record::Changed() const {
+  return feature_ && feature_->changed;
 }
 
 namespace {
@@ -1532,46 +1546,113 @@ bool Covers(const OGRGeometry& region, const OGRPoint& point) {
   }
 }
 
-}  // namespace
-
-struct RegionFinder::Regions {
+// The geometries of a layer's records, with their boxes in a quadtree: the
+// records a search may meet are those whose box meets its own. Records
+// without a geometry, or with an empty one, are left out.
+struct HeldGeometries {
   std::vector<long> numbers;
   std::vector<std::unique_ptr<OGRGeometry>> geometries;
+  std::vector<OGREnvelope> envelopes;
   CPLQuadTree* tree = nullptr;
-  ~Regions() {
+
+  HeldGeometries() = default;
+  // Every record of the layer, read once in the source's order.
+  explicit HeldGeometries(OpenLayerState& state) {
+    state.Numbering();  // read before the walk
+    state.StopSequential();
+    state.layer->ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{state.layer->GetNextFeature()}) {
+      Add(state.NumberOf(feature->GetFID()),
+          std::unique_ptr<OGRGeometry>(feature->StealGeometry()));
+    }
+    state.layer->ResetReading();
+    Index();
+  }
+  ~HeldGeometries() {
     if (tree) CPLQuadTreeDestroy(tree);
   }
+  HeldGeometries(const HeldGeometries&) = delete;
+  HeldGeometries& operator=(const HeldGeometries&) = delete;
+
+  void Add(long number, std::unique_ptr<OGRGeometry> geometry) {
+    if (!geometry || geometry->IsEmpty()) return;
+    envelopes.emplace_back();
+    geometry->getEnvelope(&envelopes.back());
+    numbers.push_back(number);
+    geometries.push_back(std::move(geometry));
+  }
+
+  // The quadtree, once every record is added.
+  void Index() {
+    if (envelopes.empty()) return;
+    OGREnvelope extent;
+    for (const OGREnvelope& e : envelopes) extent.Merge(e);
+    const CPLRectObj bounds{extent.MinX, extent.MinY, extent.MaxX, extent.MaxY};
+    tree = CPLQuadTreeCreate(&bounds, nullptr);
+    CPLQuadTreeSetMaxDepth(tree, CPLQuadTreeGetAdvisedMaxDepth(static_cast<int>(envelopes.size())));
+    for (std::size_t i = 0; i < envelopes.size(); ++i) {
+      const OGREnvelope& e = envelopes[i];
+      const CPLRectObj box{e.MinX, e.MinY, e.MaxX, e.MaxY};
+      // The record's place, from 1 (a null pointer is no feature).
+      CPLQuadTreeInsertWithBounds(tree, reinterpret_cast<void*>(i + 1), &box);
+    }
+  }
+
+  // The places of the records whose box meets the rectangle's, in no order.
+  std::vector<std::size_t> Candidates(const Rect& rect) const {
+    std::vector<std::size_t> places;
+    if (!tree) return places;
+    const CPLRectObj box{rect.min_x, rect.min_y, rect.max_x, rect.max_y};
+    int count = 0;
+    void** found = CPLQuadTreeSearch(tree, &box, &count);
+    for (int i = 0; i < count; ++i) places.push_back(reinterpret_cast<std::size_t>(found[i]) - 1);
+    CPLFree(found);
+    return places;
+  }
 };
+
+// The one line of a geometry whose vertices may show it meets a rectangle
+// without a geometric test, as a layer's rectangle filter looks at them: a
+// line, a polygon without holes, or a collection of one of them. Null for
+// any other.
+const OGRLineString* OnlyLine(const OGRGeometry& geometry) {
+  switch (wkbFlatten(geometry.getGeometryType())) {
+    case wkbLineString:
+      return geometry.toLineString();
+    case wkbMultiLineString: {
+      const OGRMultiLineString& lines = *geometry.toMultiLineString();
+      return lines.getNumGeometries() == 1 ? lines.getGeometryRef(0) : nullptr;
+    }
+    case wkbPolygon: {
+      const OGRPolygon& polygon = *geometry.toPolygon();
+      return polygon.getNumInteriorRings() == 0 ? polygon.getExteriorRing() : nullptr;
+    }
+    case wkbMultiPolygon: {
+      const OGRMultiPolygon& polygons = *geometry.toMultiPolygon();
+      if (polygons.getNumGeometries() != 1) return nullptr;
+      return OnlyLine(*polygons.getGeometryRef(0));
+    }
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+struct RegionFinder::Regions : HeldGeometries {};
 
 RegionFinder::RegionFinder(LayerHandle layer, const std::function<void(const Record&)>& each)
     : regions_(std::make_unique<Regions>()) {
   if (StateOf(layer).kind != EntityKind::kRegion) return;
-  std::vector<OGREnvelope> envelopes;
-  OGREnvelope extent;
   const long count = RecordCount(layer, EntityKind::kRegion);
   Record record;
   for (long number = 1; number < count; ++number) {
     if (!ReadRecord(layer, EntityKind::kRegion, number, record)) continue;
     if (each) each(record);
-    std::unique_ptr<OGRGeometry> geometry(LayerAccess::FeatureOf(record)->StealGeometry());
-    if (!geometry || geometry->IsEmpty()) continue;
-    envelopes.emplace_back();
-    geometry->getEnvelope(&envelopes.back());
-    extent.Merge(envelopes.back());
-    regions_->numbers.push_back(number);
-    regions_->geometries.push_back(std::move(geometry));
+    regions_->Add(number,
+                  std::unique_ptr<OGRGeometry>(LayerAccess::FeatureOf(record)->StealGeometry()));
   }
-  if (envelopes.empty()) return;
-  const CPLRectObj bounds{extent.MinX, extent.MinY, extent.MaxX, extent.MaxY};
-  regions_->tree = CPLQuadTreeCreate(&bounds, nullptr);
-  CPLQuadTreeSetMaxDepth(regions_->tree,
-                         CPLQuadTreeGetAdvisedMaxDepth(static_cast<int>(envelopes.size())));
-  for (std::size_t i = 0; i < envelopes.size(); ++i) {
-    const OGREnvelope& e = envelopes[i];
-    const CPLRectObj box{e.MinX, e.MinY, e.MaxX, e.MaxY};
-    // The region's place, from 1 (a null pointer is no feature).
-    CPLQuadTreeInsertWithBounds(regions_->tree, reinterpret_cast<void*>(i + 1), &box);
-  }
+  regions_->Index();
 }
 
 RegionFinder::~RegionFinder() = default;
@@ -1583,18 +1664,63 @@ long RegionFinder::RegionContaining(Point point) const {
 
 std::vector<long> RegionFinder::RegionsContaining(Point point) const {
   std::vector<long> regions;
-  if (!regions_->tree) return regions;
-  const CPLRectObj probe_box{point.x, point.y, point.x, point.y};
-  int count = 0;
-  void** found = CPLQuadTreeSearch(regions_->tree, &probe_box, &count);
+  if (!regions_) return regions;
   const OGRPoint probe(point.x, point.y);
-  for (int i = 0; i < count; ++i) {
-    const std::size_t place = reinterpret_cast<std::size_t>(found[i]) - 1;
+  for (const std::size_t place : regions_->Candidates({point.x, point.y, point.x, point.y})) {
     if (Covers(*regions_->geometries[place], probe)) regions.push_back(regions_->numbers[place]);
   }
-  CPLFree(found);
   std::sort(regions.begin(), regions.end());
   return regions;
+}
+
+struct RecordFinder::Records : HeldGeometries {
+  using HeldGeometries::HeldGeometries;
+};
+
+RecordFinder::RecordFinder(LayerHandle layer)
+    : records_(std::make_unique<Records>(StateOf(layer))) {}
+
+RecordFinder::~RecordFinder() = default;
+
+// As a layer's rectangle filter decides: the boxes must meet; a box inside
+// the rectangle, or a vertex of the only line inside it, meets it; else the
+// geometric test of the rectangle, prepared once per search.
+std::vector<long> RecordFinder::RecordsInRect(const Rect& rect) const {
+  std::vector<long> numbers;
+  OGRLinearRing ring;
+  ring.addPoint(rect.min_x, rect.min_y);
+  ring.addPoint(rect.min_x, rect.max_y);
+  ring.addPoint(rect.max_x, rect.max_y);
+  ring.addPoint(rect.max_x, rect.min_y);
+  ring.addPoint(rect.min_x, rect.min_y);
+  OGRPolygon area;
+  area.addRing(&ring);
+  OGRPreparedGeometryUniquePtr prepared;
+  const auto inside = [&](double x, double y) {
+    return x >= rect.min_x && y >= rect.min_y && x <= rect.max_x && y <= rect.max_y;
+  };
+  for (const std::size_t place : records_->Candidates(rect)) {
+    const OGREnvelope& e = records_->envelopes[place];
+    if (e.MaxX < rect.min_x || e.MaxY < rect.min_y || rect.max_x < e.MinX || rect.max_y < e.MinY) {
+      continue;
+    }
+    const OGRGeometry& geometry = *records_->geometries[place];
+    bool meets = inside(e.MinX, e.MinY) && inside(e.MaxX, e.MaxY);
+    if (const OGRLineString* line = meets ? nullptr : OnlyLine(geometry)) {
+      for (int i = 0; i < line->getNumPoints() && !meets; ++i) {
+        meets = inside(line->getX(i), line->getY(i));
+      }
+    }
+    if (!meets) {
+      if (!prepared) prepared.reset(OGRCreatePreparedGeometry(OGRGeometry::ToHandle(&area)));
+      OGRGeometryH handle = OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry));
+      meets = prepared ? OGRPreparedGeometryIntersects(prepared.get(), handle) != 0
+                       : area.Intersects(&geometry);
+    }
+    if (meets) numbers.push_back(records_->numbers[place]);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
 }
 
 }  // namespace landstat::gis

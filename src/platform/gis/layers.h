@@ -122,6 +122,9 @@ class Record {
   // numeric field.
   void SetText(std::string_view field, std::string_view text);
   void SetText(int index, std::string_view text);
+  // Whether SetText gave a field another value than the one read (the
+  // same number written anew is no change).
+  bool Changed() const;
 
   double Area() const;
   double Length() const;
@@ -313,6 +316,25 @@ class RegionFinder {
  private:
   struct Regions;
   std::unique_ptr<Regions> regions_;
+};
+
+// The records of a layer held in memory for many rectangle searches (two per
+// parcel of a range): the layer is read once, and each search answers as
+// RecordsInRect does (the records whose geometry meets the rectangle, a
+// record without geometry none), lowest number first, without going back to
+// the source. For a layer whose geometries do not change meanwhile.
+class RecordFinder {
+ public:
+  explicit RecordFinder(LayerHandle layer);
+  ~RecordFinder();
+  RecordFinder(const RecordFinder&) = delete;
+  RecordFinder& operator=(const RecordFinder&) = delete;
+
+  std::vector<long> RecordsInRect(const Rect& rect) const;
+
+ private:
+  struct Records;
+  std::unique_ptr<Records> records_;
 };
 
 }  // namespace landstat::gis

@@ -201,6 +201,32 @@ TEST_F(GisLayerTest, RegionFinderAnswersAsTheLayerDoes) {
   EXPECT_EQ(RegionFinder(parcels).RegionContaining({15, 15}), 4);
 }
 
+// Lines and points held in memory meet a rectangle as the layer's filter
+// says: a line crossing it with no vertex inside, a diagonal whose box meets
+// it but not the line, a touch at a corner, a point on its edge, none
+// without geometry.
+TEST_F(GisLayerTest, RecordFinderAnswersAsTheLayerDoes) {
+  WriteFixtureLayer(survey_, "线状地物", wkbLineString, {{"宽度", OFTString}},
+                    {{"LINESTRING (-5 5,15 5)", {}},
+                     {"LINESTRING (12 0,20 8)", {}},
+                     {"LINESTRING (2 2,3 3)", {}},
+                     {"", {}},
+                     {"LINESTRING (10 10,14 14)", {}},
+                     {"MULTILINESTRING ((-5 -5,-1 -1),(30 30,31 31))", {}},
+                     {"LINESTRING (11 -3,13 -1)", {}}});
+  WriteFixtureLayer(survey_, "零星地物", wkbPoint, {{"宽度", OFTString}},
+                    {{"POINT (10 4)", {}}, {"POINT (10.01 4)", {}}, {"POINT (5 5)", {}}});
+  for (const char* name : {"线状地物", "零星地物"}) {
+    ScopedLayer layer(OpenLayer(survey_, name));
+    const RecordFinder finder(layer);
+    for (const Rect& rect : {Rect{0, 0, 10, 10}, Rect{9, -2, 13, 4}, Rect{-10, -10, 40, 40},
+                             Rect{16, 0, 17, 1}, Rect{100, 100, 101, 101}}) {
+      EXPECT_EQ(finder.RecordsInRect(rect), RecordsInRect(layer, rect))
+          << name << " " << rect.min_x << " " << rect.min_y;
+    }
+  }
+}
+
 TEST_F(GisLayerTest, CountsOnlyTheLayersKindButAttributesOfEveryLayer) {
   WriteFixtureLayer(survey_, "权属", wkbNone, {{"名称", OFTString}},
                     {{"", {{"名称", "甲"}}}, {"", {{"名称", "乙"}}}});
@@ -343,7 +369,13 @@ TEST_F(GisLayerTest, WrittenFieldsPersist) {
     ScopedLayer layer(OpenLayer(survey_, "地类图斑", true));
     Record record;
     ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 2, record));
+    // The values it holds, set again, change nothing.
+    for (const char* field : {"地类编码", "图斑面积", "扣除比例"}) {
+      record.SetText(field, record.Text(field));
+    }
+    EXPECT_FALSE(record.Changed());
     record.SetText("地类编码", "031");
+    EXPECT_TRUE(record.Changed());
     record.SetText("图斑面积", "77.25");
     record.SetText("扣除比例", "");  // empty text clears a number
     WriteRecord(layer, record);
