@@ -1,10 +1,10 @@
 // Every table of a full run on a generated county of 20,000 parcels, and every table its
 // town-lot run, its rural ownership-lot run (the town lots serving as its lots) and its Inner
-// Mongolia run (with either fill) make or change, and every table of the jobs that read a finished
-// run (report data, merge, range statistics), checksummed cell for cell and compared with the
-// checksums the same inputs gave before: work that makes the runs faster must leave every figure,
-// every row and every balancing step as it was. The figures of the summed families are also
-// checked to carry no more decimals than their table's unit.
+// Mongolia run (with either fill) each make or change after it, and every table of the jobs that
+// read a finished run (report data, merge, range statistics), checksummed cell for cell and
+// compared with the checksums the same inputs gave before: work that makes the runs faster must
+// leave every figure, every row and every balancing step as it was. The figures of the summed
+// families are also checked to carry no more decimals than their table's unit.
 //
 // The expected checksums are in tests/data/run_checksums.txt, one line per
 // engine and table. When a change is meant to alter what a run stores,
@@ -276,36 +276,6 @@ std::string Differences(const TableSums& expected, const TableSums& actual) {
   return out.str();
 }
 
-class RunChecksumsTest : public testing::BothEngines {
- protected:
-  void SetUpDatabase() override {
-    testing::WriteStatConfig(testing::kThreeUnits);
-    // The installation's scripts, so the ownership tables are built too.
-    testing::InstallStatementScripts();
-    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, kParcels, "330102", false,
-                                                            true);
-    testing::WriteFileBytes(county_->host_settings,
-                            "<HostSetting><Set version=\"通用农村\"/></HostSetting>");
-    testing::WriteFileBytes(county_->log, "");
-  }
-
-  // The statistics run of the generated county into the test's database.
-  StatisticsRequest Request(gis::CGisXmlPrj& project) {
-    StatisticsRequest request;
-    request.project = &project;
-    request.codes = county_->codes.get();
-    request.connection = database().ConnectionString();
-    request.year = "2009";
-    request.county = county_->options.county_code;
-    request.db_mode = Mode();
-    request.log_path = county_->log;
-    return request;
-  }
-
-  testing::ScopedProgramDir home_;
-  std::unique_ptr<testing::GeneratedCountyRun> county_;
-};
-
 // Compares a run's checksums with the file's lines of `engine` (an engine's
 // name, and what part of the run), or rewrites those lines when
 // LANDSTAT_UPDATE_CHECKSUMS is 1; true when it rewrote them.
@@ -340,73 +310,122 @@ TableSums MongoliaChanges(const StatisticsRequest& general, gis::CGisXmlPrj& pro
   return Changed(before, SumTables(after, general.year, general.county));
 }
 
-// The general run, then the town-lot run of the county's lots, the rural
-// ownership-lot run over the same lots and the Inner Mongolia run with
-// either fill on the same database: every table of the first, and every
-// table each later one makes or changes (under the engine's name and
-// "-town", "-ncqs", "-mongolia", "-mongolia-staged").
-TEST_P(RunChecksumsTest, EveryTableOfAFullRunIsAsBefore) {
-  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
-  const StatisticsRequest request = Request(*project);
-  ASSERT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted)
-      << testing::ReadFileBytes(county_->log);
+class RunChecksumsTest : public testing::BothEngines {
+ protected:
+  void SetUpDatabase() override {
+    testing::WriteStatConfig(testing::kThreeUnits);
+    // The installation's scripts, so the ownership tables are built too.
+    testing::InstallStatementScripts();
+    county_ = std::make_unique<testing::GeneratedCountyRun>(home_, kSeed, kParcels, "330102", false,
+                                                            true);
+    testing::WriteFileBytes(county_->host_settings,
+                            "<HostSetting><Set version=\"通用农村\"/></HostSetting>");
+    testing::WriteFileBytes(county_->log, "");
+  }
 
-  // A new connection: the run puts a new file in the old one's place.
+  // The statistics run of the generated county into the test's database.
+  StatisticsRequest Request(gis::CGisXmlPrj& project) {
+    StatisticsRequest request;
+    request.project = &project;
+    request.codes = county_->codes.get();
+    request.connection = database().ConnectionString();
+    request.year = "2009";
+    request.county = county_->options.county_code;
+    request.db_mode = Mode();
+    request.log_path = county_->log;
+    return request;
+  }
+
+  // The general run of the county into the test's database, finished.
+  void RunCounty() {
+    project_ = gis::CGisXmlPrj::Open(county_->files.project);
+    request_ = Request(*project_);
+    ASSERT_EQ(RunStatistics(request_).outcome, RunOutcome::kCompleted)
+        << testing::ReadFileBytes(county_->log);
+  }
+
+  // Every table of the test's database, through a new connection: a run
+  // puts a new file in the old one's place.
+  TableSums SumDatabase() {
+    db::Connection conn(database().ConnectionString());
+    return SumTables(conn, request_.year, request_.county);
+  }
+
+  // Compares `sums` with the file's lines of the engine's name followed by
+  // `suffix`, or rewrites them and skips the test.
+  void Compare(const std::string& suffix, const TableSums& sums) {
+    if (CompareOrWrite(testing::EngineName({GetParam(), 0}) + suffix, sums)) {
+      GTEST_SKIP() << "wrote the checksums of " << sums.size() << " tables to " << kChecksumFile;
+    }
+  }
+
+  testing::ScopedProgramDir home_;
+  std::unique_ptr<testing::GeneratedCountyRun> county_;
+  std::unique_ptr<gis::CGisXmlPrj> project_;
+  StatisticsRequest request_;
+};
+
+// Every table of the general run, under the engine's name; the summed
+// families' figures on their unit's grid.
+TEST_P(RunChecksumsTest, EveryTableOfTheGeneralRunIsAsBefore) {
+  ASSERT_NO_FATAL_FAILURE(RunCounty());
   db::Connection result(database().ConnectionString());
   TableSums sums;
   for (const std::string& table : Tables(result)) {
-    const std::string base = BaseName(table, request.year, request.county);
+    const std::string base = BaseName(table, request_.year, request_.county);
     if (std::find(std::begin(kLeftOut), std::end(kLeftOut), base) != std::end(kLeftOut)) continue;
     sums[base] = SumTable(result, table);
-    // The summed families store their figures on their unit's grid.
     if (const int decimals = RoundedDecimals(base); decimals >= 0) {
       EXPECT_EQ(testing::CellsOffTheGrid(result, "select * from " + db::QuoteName(table), decimals),
                 0)
           << table;
     }
   }
-  result.Close();
+  Compare("", sums);
+}
 
+// Every table the town-lot run of the county's lots makes or changes after
+// the general run, under "-town".
+TEST_P(RunChecksumsTest, EveryTableOfTheTownLotRunIsAsBefore) {
+  ASSERT_NO_FATAL_FAILURE(RunCounty());
+  const TableSums before = SumDatabase();
   TownLotRequest town;
-  static_cast<JobTarget&>(town) = request;
-  town.project = project.get();
+  static_cast<JobTarget&>(town) = request_;
+  town.project = project_.get();
   ASSERT_EQ(RunTownLots(town).outcome, RunOutcome::kCompleted)
       << testing::ReadFileBytes(county_->log);
-  const TableSums after_town = [&] {
-    db::Connection after(database().ConnectionString());
-    return SumTables(after, request.year, request.county);
-  }();
-  const TableSums town_sums = Changed(sums, after_town);
-  EXPECT_GT(town_sums.size(), 20u);
+  const TableSums sums = Changed(before, SumDatabase());
+  EXPECT_GT(sums.size(), 20u);
+  Compare("-town", sums);
+}
 
+// Every table the rural ownership-lot run over the county's town lots makes
+// or changes after the general run, under "-ncqs".
+TEST_P(RunChecksumsTest, EveryTableOfTheRuralLotRunIsAsBefore) {
+  ASSERT_NO_FATAL_FAILURE(RunCounty());
+  const TableSums before = SumDatabase();
   NcqsRequest ncqs;
-  static_cast<JobTarget&>(ncqs) = request;
-  ncqs.project = project.get();
+  static_cast<JobTarget&>(ncqs) = request_;
+  ncqs.project = project_.get();
   ncqs.lot_layer_name = kTownLotLayerNames[0];
   ASSERT_EQ(RunNcqs(ncqs).outcome, RunOutcome::kCompleted) << testing::ReadFileBytes(county_->log);
-  const TableSums after_ncqs = [&] {
-    db::Connection after(database().ConnectionString());
-    return SumTables(after, request.year, request.county);
-  }();
-  const TableSums ncqs_sums = Changed(after_town, after_ncqs);
-  ASSERT_TRUE(ncqs_sums.count("NCZD_AREA"));
-  EXPECT_GT(ncqs_sums.at("NCZD_AREA").rows, 100);
+  const TableSums sums = Changed(before, SumDatabase());
+  ASSERT_TRUE(sums.count("NCZD_AREA"));
+  EXPECT_GT(sums.at("NCZD_AREA").rows, 100);
+  Compare("-ncqs", sums);
+}
 
+// Every table the Inner Mongolia run makes or changes after the general run,
+// with either fill, under "-mongolia" and "-mongolia-staged".
+TEST_P(RunChecksumsTest, EveryTableOfTheInnerMongoliaRunIsAsBefore) {
+  ASSERT_NO_FATAL_FAILURE(RunCounty());
+  const TableSums before = SumDatabase();
   std::unique_ptr<gis::RuralCode> mg_codes(gis::RuralCode::Load(county_->files.mongolia_codes));
-  const TableSums mongolia = MongoliaChanges(request, *project, *mg_codes, 0, after_ncqs);
-  const TableSums staged = MongoliaChanges(request, *project, *mg_codes, 2, after_ncqs);
+  const TableSums mongolia = MongoliaChanges(request_, *project_, *mg_codes, 0, before);
+  const TableSums staged = MongoliaChanges(request_, *project_, *mg_codes, 2, before);
   EXPECT_GE(mongolia.size(), 20u);
-
-  const std::string engine = testing::EngineName({GetParam(), 0});
-  bool wrote = CompareOrWrite(engine, sums);
-  wrote = CompareOrWrite(engine + "-town", town_sums) || wrote;
-  wrote = CompareOrWrite(engine + "-ncqs", ncqs_sums) || wrote;
-  wrote = CompareOrWrite(engine + "-mongolia", mongolia) || wrote;
-  if (CompareOrWrite(engine + "-mongolia-staged", staged) || wrote) {
-    GTEST_SKIP() << "wrote the checksums of " << sums.size() << ", " << town_sums.size() << ", "
-                 << ncqs_sums.size() << ", " << mongolia.size() << " and " << staged.size()
-                 << " tables to " << kChecksumFile;
-  }
+  Compare("-mongolia", mongolia);
+  Compare("-mongolia-staged", staged);
 }
 
 LANDSTAT_BOTH_ENGINES(RunChecksumsTest);
@@ -485,13 +504,11 @@ class ConversionChecksumsTest : public RunChecksumsTest {
 };
 
 TEST_P(ConversionChecksumsTest, EveryTableAConversionChangesIsAsBefore) {
-  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
-  const StatisticsRequest request = Request(*project);
-  ASSERT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted)
-      << testing::ReadFileBytes(county_->log);
+  ASSERT_NO_FATAL_FAILURE(RunCounty());
+  const StatisticsRequest& request = request_;
   TownLotRequest town;
   static_cast<JobTarget&>(town) = request;
-  town.project = project.get();
+  town.project = project_.get();
   ASSERT_EQ(RunTownLots(town).outcome, RunOutcome::kCompleted)
       << testing::ReadFileBytes(county_->log);
 
@@ -633,10 +650,8 @@ LANDSTAT_BOTH_ENGINES(BatchChecksumsTest);
 class JobChecksumsTest : public ConversionChecksumsTest {};
 
 TEST_P(JobChecksumsTest, EveryTableOfTheJobsOnARunIsAsBefore) {
-  std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
-  const StatisticsRequest request = Request(*project);
-  ASSERT_EQ(RunStatistics(request).outcome, RunOutcome::kCompleted)
-      << testing::ReadFileBytes(county_->log);
+  ASSERT_NO_FATAL_FAILURE(RunCounty());
+  const StatisticsRequest& request = request_;
   TableSums sums;
   const auto add = [&](const std::string& job, const std::string& file) {
     db::Connection conn(file);
@@ -669,7 +684,7 @@ TEST_P(JobChecksumsTest, EveryTableOfTheJobsOnARunIsAsBefore) {
     add("merge", merged.target);
 
     gis::Rect extent;
-    ASSERT_TRUE(gis::LayerExtent(project->prjItemGetAi("地类图斑"), extent));
+    ASSERT_TRUE(gis::LayerExtent(project_->prjItemGetAi("地类图斑"), extent));
     const double half = std::sqrt(0.1) / 2;
     const double x = (extent.max_x - extent.min_x) * half, y = (extent.max_y - extent.min_y) * half;
     const double cx = (extent.min_x + extent.max_x) / 2, cy = (extent.min_y + extent.max_y) / 2;
