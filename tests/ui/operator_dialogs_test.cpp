@@ -9,10 +9,15 @@
 #include <memory>
 #include <string>
 
+#include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
 #include "operator/county_catalogue.h"
+#include "platform/db/connection.h"
+#include "platform/gis/project.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
 #include "ui/merge_stat_dialog.h"
 #include "ui/report_data_dialog.h"
 #include "ui/stat_county_data_dialog.h"
@@ -90,6 +95,31 @@ TEST_F(OperatorDialogsTest, AnnualSummaryRunsTheYearAndTheReportDataCopiesIt) {
   EXPECT_EQ(notifier_.messages.back().rfind("生成上报数据完成！", 0), 0u)
       << notifier_.messages.back();
   EXPECT_TRUE(fs::exists(fs::path(folder) / "20093301021.sqlite"));
+}
+
+// On a server the question before a year is summarised again names the
+// server, never its password.
+TEST_F(OperatorDialogsTest, AnnualSummaryAsksAboutAServerWithoutItsPassword) {
+  if (testing::PostgresConninfo().empty()) GTEST_SKIP() << "no PostgreSQL server";
+  testing::TestDatabase server(db::DbKind::kServer);
+  const std::string table = TableNames(1, "", "330102").AreaUnit();
+  server.connection().Execute("create table " + table + " (年度 varchar(4))");
+  server.connection().Execute("insert into " + table + " values ('2009')");
+  const std::string connection = server.ConnectionString() + " password=Secret42";
+  testing::WriteFileBytes(home_.File("rivadoverid.ini"),
+                          "[数据源]\n模式=网络\n名称=" + connection + "\n");
+  gis::WriteProjectFile(home_.File("project.xml"), "330102", "示例县", {});
+  const auto project = gis::CGisXmlPrj::Open(home_.File("project.xml"));
+  CStatYearDataDlg dialog(project.get(), home_.path().string(), nullptr, nullptr);
+  ASSERT_EQ(dialog.YearList()->topLevelItemCount(), 1);
+  dialog.YearBox()->setCurrentText("2009");
+  dialog.SummaryButton()->click();
+  ASSERT_EQ(notifier_.questions.size(), 1u);
+  EXPECT_NE(notifier_.questions[0].find("数据源 " + db::DescribeConnection(connection)),
+            std::string::npos)
+      << notifier_.questions[0];
+  EXPECT_EQ(notifier_.questions[0].find("Secret42"), std::string::npos) << notifier_.questions[0];
+  EXPECT_TRUE(dialog.m_lastResult.declined);
 }
 
 TEST_F(OperatorDialogsTest, CountyTreeTicksFromTheRootAndKeepsTreeOrder) {
