@@ -126,7 +126,9 @@ std::string CStatYearDataDlg::ListYears() {
     std::string connection;
     short kind = 1;
     if (!ServerConnection(connection, kind)) return {};
-    years = ListServerYears(connection, ProjectCountyCode(project_, this));
+    std::string error;
+    years = ListServerYears(connection, ProjectCountyCode(project_, this), error);
+    if (!error.empty()) ShowMessage(Q("读取已汇总的年度失败: " + error));
   }
   for (const std::string& year : years) new QTreeWidgetItem(year_list_, {Q(year)});
   return years.empty() ? std::string() : *std::max_element(years.begin(), years.end());

@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QLineEdit>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -120,6 +121,42 @@ TEST_F(OperatorDialogsTest, AnnualSummaryAsksAboutAServerWithoutItsPassword) {
       << notifier_.questions[0];
   EXPECT_EQ(notifier_.questions[0].find("Secret42"), std::string::npos) << notifier_.questions[0];
   EXPECT_TRUE(dialog.m_lastResult.declined);
+}
+
+// A database whose years cannot be read (a damaged file, a server out of
+// reach) is named, without a password, instead of listing no year.
+TEST_F(OperatorDialogsTest, YearListsSayWhyTheDatabaseCannotBeRead) {
+  gis::WriteProjectFile(home_.File("project.xml"), "330102", "示例县", {});
+  const auto project = gis::CGisXmlPrj::Open(home_.File("project.xml"));
+  const std::string folder = home_.path().string(), damaged = home_.File("damaged.sqlite");
+  testing::WriteFileBytes(damaged, std::string(4096, 'x'));
+  const std::string server = "host=/nonexistent-socket-folder dbname=none password=Secret42";
+  const struct {
+    bool on_server;
+    std::function<void()> open;
+    const char* said;
+    std::string named;
+  } kCases[] = {
+      {false, [&] { CReportDataDlg(project.get(), folder, damaged); },
+       "读取统计年度失败: ", damaged},
+      {true, [&] { CReportDataDlg(project.get(), folder, ""); },
+       "读取统计年度失败: ", "host=/nonexistent-socket-folder"},
+      {true, [&] { CStatYearDataDlg(project.get(), folder, nullptr, nullptr); },
+       "读取已汇总的年度失败: ", "host=/nonexistent-socket-folder"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.said + c.named);
+    testing::WriteFileBytes(home_.File("rivadoverid.ini"),
+                            c.on_server ? "[数据源]\n模式=网络\n名称=" + server + "\n" : "");
+    notifier_.messages.clear();
+    c.open();
+    ASSERT_EQ(notifier_.messages.size(), 1u);
+    const std::string& message = notifier_.messages[0];
+    EXPECT_EQ(message.rfind(std::string(c.said) + "cannot read the years held in ", 0), 0u)
+        << message;
+    EXPECT_NE(message.find(c.named), std::string::npos) << message;
+    EXPECT_EQ(message.find("Secret42"), std::string::npos) << message;
+  }
 }
 
 TEST_F(OperatorDialogsTest, CountyTreeTicksFromTheRootAndKeepsTreeOrder) {
