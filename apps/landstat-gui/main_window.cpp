@@ -229,9 +229,8 @@ std::string MainWindow::DatabaseFolder() const {
 }
 
 std::string MainWindow::ReportFolder() const {
-  const std::string folder = (fs::path(DatabaseFolder()) / "报表").string();
-  fs::create_directories(folder);
-  return folder;
+  // Made by the job that writes into it, not by opening a dialog.
+  return (fs::path(DatabaseFolder()) / "报表").string();
 }
 
 std::string MainWindow::StartFolder() const {

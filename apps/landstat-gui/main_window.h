@@ -82,7 +82,8 @@ class MainWindow : public QMainWindow {
   std::string DatabaseYear() const;
   // The folder of the statistics files: the open database's, else the project's.
   std::string DatabaseFolder() const;
-  // The folder 报表 in it, made when missing, for the reports.
+  // The folder 报表 in it, for the reports (made by the job that writes
+  // them).
   std::string ReportFolder() const;
   void RunYearSummary();
   std::string LogPath() const;
