@@ -264,8 +264,7 @@ AnnualSummaryResult RunAnnualSummary(
   if (made && !any_completed) {
     // A file made for runs none of which completed holds nothing: it goes,
     // so that the year is not taken for summarised.
-    RunWorkspace::RemoveMadeFile(file);
-    result.database.clear();
+    if (RunWorkspace::RemoveMadeFile(file, result.report)) result.database.clear();
   }
   result.report.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

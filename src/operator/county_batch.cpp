@@ -197,7 +197,9 @@ void RunPrepared(const CountyBatchRequest& request, const PreparedCounty& county
   run.log_path = county.log_path;
   entry.report = RunStatistics(run);
   // A file made for a county whose run failed holds nothing: it goes.
-  if (county.made && !entry.report.Completed()) RunWorkspace::RemoveMadeFile(entry.database);
+  if (county.made && !entry.report.Completed()) {
+    RunWorkspace::RemoveMadeFile(entry.database, entry.report);
+  }
 }
 
 // What a county running beside others shows: its messages held until the

@@ -68,6 +68,7 @@ const Words kWords[] = {
      "that its changes are kept; run the job again",
      "作业运行时 {0} 被另一个程序修改: 为保留这些修改, 作业的结果没有保存, 请重新运行作业"},
     {"cannot replace {}: {}", "无法替换 {0}: {1}"},
+    {"could not remove {}: {}", "无法删除 {0}: {1}"},
     {"the statistics database {} holds no completed statistics run, not those of {}: run the "
      "statistics of {} first",
      "统计数据库 {0} 中没有完成的统计, 也没有 {1} 的: 请先统计 {2}"},
