@@ -146,43 +146,48 @@ bool MainWindow::OpenProject(const std::string& given) {
   return true;
 }
 
-std::vector<std::string> MainWindow::HeldYears(const std::string& file) const {
+std::vector<std::string> MainWindow::HeldYears(const std::string& file, std::string& error) const {
   const std::string county = project_ ? project_->GetCountyCode() : std::string();
-  try {
-    db::Connection database(file);
-    if (!county.empty()) return HeldStatisticsYears(database, county);
-    if (project_) return {};
-    const std::optional<RunRecordRow> last = LastCompletedRun(database);
+  if (!county.empty()) return HeldStatisticsYears(file, county, error);
+  return ReadYears(file, error, [&](db::Connection& database) {
+    const std::optional<RunRecordRow> last = project_ ? std::nullopt : LastCompletedRun(database);
     return last ? std::vector<std::string>{last->year} : std::vector<std::string>{};
-  } catch (const db::DbError&) {
-    return {};  // no statistics database
-  }
+  });
 }
 
 std::string MainWindow::ProjectDatabase() const {
-  std::string newest_path;
+  std::string newest_path, unreadable_files;
   fs::file_time_type newest = fs::file_time_type::min();
   std::error_code unreadable;
   for (fs::directory_iterator entry(project_->GetFolder(), unreadable), end;
        !unreadable && entry != end; entry.increment(unreadable)) {
     std::error_code no_time;
     const fs::file_time_type written = entry->last_write_time(no_time);
-    if (entry->path().extension() == ".sqlite" && !no_time && written >= newest &&
-        !HeldYears(entry->path().string()).empty()) {
+    if (entry->path().extension() != ".sqlite" || no_time) continue;
+    std::string error;
+    const bool held = !HeldYears(entry->path().string(), error).empty();
+    unreadable_files += error.empty() ? "" : "\n" + error;
+    if (held && written >= newest) {
       newest = written;
       newest_path = entry->path().string();
     }
+  }
+  if (!unreadable_files.empty()) {
+    host::AfxMessageBox("项目文件夹中有无法读取的统计数据库:" + unreadable_files);
   }
   return newest_path;
 }
 
 bool MainWindow::SetDatabase(const std::string& given) {
   const std::string path = given.empty() ? "" : fs::absolute(given).lexically_normal().string();
-  if (!path.empty() && HeldYears(path).empty()) {
+  std::string error;
+  if (!path.empty() && HeldYears(path, error).empty()) {
     const std::string county = project_ ? project_->GetCountyCode() : std::string();
-    host::AfxMessageBox("统计数据库 " + path + " 中没有" +
-                        (county.empty() ? std::string() : "县 " + county + " ") +
-                        "完成的统计, 没有打开它");
+    host::AfxMessageBox(!error.empty()
+                            ? "没有打开统计数据库: " + error
+                            : "统计数据库 " + path + " 中没有" +
+                                  (county.empty() ? std::string() : "县 " + county + " ") +
+                                  "完成的统计, 没有打开它");
     return false;
   }
   database_ = path;
@@ -195,20 +200,27 @@ bool MainWindow::SetDatabase(const std::string& given) {
 }
 
 void MainWindow::RefreshDatabase(const std::string& made) {
-  if (!made.empty() && !HeldYears(made).empty()) {
+  // A file the job made that cannot be read is the job's to report.
+  std::string error;
+  if (!made.empty() && !HeldYears(made, error).empty()) {
     SetDatabase(made);
     return;
   }
-  if (!database_.empty() && HeldYears(database_).empty()) {
+  if (!database_.empty() && HeldYears(database_, error).empty()) {
+    if (!error.empty()) host::AfxMessageBox("统计数据库不再可用: " + error);
     database_ = project_ ? ProjectDatabase() : std::string();
   }
   ShowState();
 }
 
 std::string MainWindow::DatabaseYear() const {
-  // On a server the dialogs read the server's years, not the file's.
-  const std::vector<std::string> years =
-      database_.empty() || !IsStandAloneMode() ? std::vector<std::string>{} : HeldYears(database_);
+  // On a server the dialogs read the server's years, not the file's. A file
+  // that cannot be read gives no year to start from: the dialog that
+  // starts reads the years again and says why.
+  std::string error;
+  const std::vector<std::string> years = database_.empty() || !IsStandAloneMode()
+                                             ? std::vector<std::string>{}
+                                             : HeldYears(database_, error);
   return years.empty() ? std::string() : years.back();
 }
 
@@ -217,9 +229,8 @@ std::string MainWindow::DatabaseFolder() const {
 }
 
 std::string MainWindow::ReportFolder() const {
-  const std::string folder = (fs::path(DatabaseFolder()) / "报表").string();
-  fs::create_directories(folder);
-  return folder;
+  // Made by the job that writes into it, not by opening a dialog.
+  return (fs::path(DatabaseFolder()) / "报表").string();
 }
 
 std::string MainWindow::StartFolder() const {

@@ -70,10 +70,10 @@ class MainWindow : public QMainWindow {
   std::string Connection() const;
   // The years whose statistics `file` holds for the open project's county
   // (without a project: the year of its newest completed job); none when it
-  // cannot be read.
-  std::vector<std::string> HeldYears(const std::string& file) const;
+  // cannot be read, `error` then saying why (ReadYears).
+  std::vector<std::string> HeldYears(const std::string& file, std::string& error) const;
   // The newest .sqlite file beside the project that holds its statistics,
-  // or "".
+  // or ""; the files beside it that cannot be read are named in a message.
   std::string ProjectDatabase() const;
   // After a job: opens `made` (a file the job kept) when it holds the
   // statistics, and lets go of an open database that no longer does.
@@ -82,7 +82,8 @@ class MainWindow : public QMainWindow {
   std::string DatabaseYear() const;
   // The folder of the statistics files: the open database's, else the project's.
   std::string DatabaseFolder() const;
-  // The folder 报表 in it, made when missing, for the reports.
+  // The folder 报表 in it, for the reports (made by the job that writes
+  // them).
   std::string ReportFolder() const;
   void RunYearSummary();
   std::string LogPath() const;

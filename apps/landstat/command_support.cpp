@@ -384,8 +384,12 @@ int RunOnWorkplace(const Options& options, const std::string& command, const std
     PrintSummary(report.Completed() ? done : failed, report, place.connection, place.log_path);
     if (place.made_database && !report.Completed()) {
       // A failed job leaves no new file to be taken for its statistics.
-      RunWorkspace::RemoveMadeFile(place.database);
-      std::cout << "  removed   " << place.database << " (made for this job)\n";
+      std::string why;
+      if (RunWorkspace::RemoveMadeFile(place.database, why)) {
+        std::cout << "  removed   " << place.database << " (made for this job)\n";
+      } else {
+        std::cout << "  could not remove " << place.database << ": " << why << "\n";
+      }
     }
     return ExitCodeOf(report);
   });

@@ -338,4 +338,24 @@ std::vector<std::string> HeldStatisticsYears(db::Connection& connection,
   return years;
 }
 
+std::vector<std::string> ReadYears(
+    const std::string& connection, std::string& error,
+    const std::function<std::vector<std::string>(db::Connection&)>& read) {
+  error.clear();
+  try {
+    db::Connection database(connection);
+    return read(database);
+  } catch (const db::DbError& failure) {
+    error = "cannot read the years held in " + db::DescribeConnection(connection) + ": " +
+            failure.what();
+    return {};
+  }
+}
+
+std::vector<std::string> HeldStatisticsYears(const std::string& connection,
+                                             const std::string& county, std::string& error) {
+  return ReadYears(connection, error,
+                   [&](db::Connection& database) { return HeldStatisticsYears(database, county); });
+}
+
 }  // namespace landstat

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -102,5 +103,17 @@ std::string ReadableStatisticsProblem(db::Connection& connection, const std::str
 // of HeldStatisticsProblem, sorted: an embedded file holds one at most.
 // Raises DbError when the record cannot be read.
 std::vector<std::string> HeldStatisticsYears(db::Connection& connection, const std::string& county);
+
+// The years `read` finds in the database a connection string names. A
+// database that cannot be opened or read (a damaged file, a server out of
+// reach) gives none, and `error` says why, naming the file or the server
+// (never its password); `error` is emptied when the years were read.
+std::vector<std::string> ReadYears(
+    const std::string& connection, std::string& error,
+    const std::function<std::vector<std::string>(db::Connection&)>& read);
+// HeldStatisticsYears on the database a connection string names, as
+// ReadYears reads it.
+std::vector<std::string> HeldStatisticsYears(const std::string& connection,
+                                             const std::string& county, std::string& error);
 
 }  // namespace landstat

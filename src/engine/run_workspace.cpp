@@ -126,11 +126,22 @@ bool RunWorkspace::JobRunningOn(const std::string& file) {
   return held;
 }
 
-void RunWorkspace::RemoveMadeFile(const std::string& file) {
+bool RunWorkspace::RemoveMadeFile(const std::string& file, std::string& error) {
   db::RemoveScratchFiles(file);
-  std::error_code ignored;
-  fs::remove(file, ignored);
+  std::error_code failed;
+  fs::remove(file, failed);
+  error = failed ? failed.message() : "";
+  std::error_code ignored;  // a lock left behind holds nothing
   fs::remove(LockPath(file), ignored);
+  return !failed;
+}
+
+bool RunWorkspace::RemoveMadeFile(const std::string& file, RunReport& report) {
+  std::string why;
+  if (RemoveMadeFile(file, why)) return true;
+  ++report.failures;
+  report.messages.push_back("could not remove " + file + ": " + why);
+  return false;
 }
 
 std::string RunWorkspace::RunningJob(db::Connection& database, const std::string& year,

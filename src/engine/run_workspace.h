@@ -109,8 +109,13 @@ class RunWorkspace {
   static bool JobRunningOn(const std::string& file);
   // Removes an embedded database `file` made for a job that then failed,
   // with the lock and the scratch files its jobs left beside it: a failed
-  // job leaves no new file behind. Nothing is said when a part is missing.
-  static void RemoveMadeFile(const std::string& file);
+  // job leaves no new file behind. True when the file is gone (a part
+  // already missing is no failure); false, with `error` saying why, when it
+  // is still there.
+  [[nodiscard]] static bool RemoveMadeFile(const std::string& file, std::string& error);
+  // The same for the failed job of `report`: a file that stays is one more
+  // failure, named with why in its messages.
+  static bool RemoveMadeFile(const std::string& file, RunReport& report);
   // Where a job runs on the year and county of `database` now, said for
   // people ("FILE", or "SERVER DATABASE for YEAR COUNTY"); empty when none
   // does.

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "engine/database_helpers.h"
+#include "engine/run_record.h"
 #include "engine/run_workspace.h"
 #include "engine/table_names.h"
 #include "mongolia/mongolia_run.h"
@@ -50,20 +51,20 @@ std::vector<std::string> ListSummarisedYears(const std::string& folder, const st
   return years;
 }
 
-std::vector<std::string> ListServerYears(const std::string& connection, const std::string& county) {
-  std::vector<std::string> years;
-  if (!host::IsCountyCode(county)) return years;
-  try {
-    db::Connection server(connection);
+std::vector<std::string> ListServerYears(const std::string& connection, const std::string& county,
+                                         std::string& error) {
+  error.clear();
+  if (!host::IsCountyCode(county)) return {};
+  return ReadYears(connection, error, [&](db::Connection& server) {
+    std::vector<std::string> years;
     const std::string table = TableNames(1, "", county).AreaUnit();
+    if (!server.TableExists(table)) return years;
     for (db::Recordset rows(server, "select 年度 as 年度 from  " + table + " group by 年度");
          !rows.IsEOF(); rows.MoveNext()) {
       years.push_back(rows.Text("年度"));
     }
-  } catch (const db::DbError&) {
-    // The years read so far.
-  }
-  return years;
+    return years;
+  });
 }
 
 AnnualRuns DefaultAnnualRuns() {
@@ -116,9 +117,12 @@ RunReport RunIntoLog(const std::string& log, const std::string& name,
   return report;
 }
 
-bool AlreadySummarised(const AnnualSummaryRequest& request, bool local) {
-  const std::vector<std::string> years = local ? ListSummarisedYears(request.folder, request.county)
-                                               : ListServerYears(request.server, request.county);
+// Whether the year is summarised already; `error` says why the server's
+// years could not be read.
+bool AlreadySummarised(const AnnualSummaryRequest& request, bool local, std::string& error) {
+  const std::vector<std::string> years =
+      local ? ListSummarisedYears(request.folder, request.county)
+            : ListServerYears(request.server, request.county, error);
   return std::find(years.begin(), years.end(), request.year) != years.end();
 }
 
@@ -221,8 +225,14 @@ AnnualSummaryResult RunAnnualSummary(
   const std::string file =
       local ? AnnualDatabaseFile(request.folder, request.year, request.county) : "";
   // Asked before anything is touched: the earlier program emptied the log
-  // first, so a declined summary lost it.
-  if (AlreadySummarised(request, local) && confirm_again && !confirm_again(file)) {
+  // first, so a declined summary lost it. A server whose years cannot be
+  // read cannot say whether the year would be replaced: nothing is done.
+  std::string unreadable;
+  const bool summarised = AlreadySummarised(request, local, unreadable);
+  if (!unreadable.empty()) {
+    return Refused(std::move(result), "无法读取已汇总的年度", unreadable);
+  }
+  if (summarised && confirm_again && !confirm_again(file)) {
     result.declined = true;
     return result;
   }
@@ -254,8 +264,7 @@ AnnualSummaryResult RunAnnualSummary(
   if (made && !any_completed) {
     // A file made for runs none of which completed holds nothing: it goes,
     // so that the year is not taken for summarised.
-    RunWorkspace::RemoveMadeFile(file);
-    result.database.clear();
+    if (RunWorkspace::RemoveMadeFile(file, result.report)) result.database.clear();
   }
   result.report.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

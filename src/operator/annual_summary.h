@@ -29,9 +29,11 @@ std::string AnnualLogFile(const std::string& folder, const std::string& year,
 // case), in the order the folder lists them. Other files are left out.
 std::vector<std::string> ListSummarisedYears(const std::string& folder, const std::string& county);
 // The years of a county in a server's area-unit table ("select 年度 as 年度
-// from  D<county>AreaUnit group by 年度"); a server that cannot be reached
-// or read gives the years read so far.
-std::vector<std::string> ListServerYears(const std::string& connection, const std::string& county);
+// from  D<county>AreaUnit group by 年度"); none when the table is not there
+// yet. A server that cannot be reached or read gives none, and `error` says
+// why (ReadYears); `error` is emptied when the years were read.
+std::vector<std::string> ListServerYears(const std::string& connection, const std::string& county,
+                                         std::string& error);
 
 struct AnnualSummaryRequest {
   gis::CGisXmlPrj* project = nullptr;

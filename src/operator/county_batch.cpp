@@ -106,8 +106,9 @@ std::size_t AvailableMemory() {
 
 // The connections the server still takes from a client that is no
 // superuser: its limit, less those it keeps for superusers (and for roles
-// it reserves them to) and those open now. 0 when it cannot be asked.
-std::size_t FreeConnections(const std::string& server) {
+// it reserves them to) and those open now. None, with `error` saying why,
+// when it cannot be asked.
+std::optional<std::size_t> FreeConnections(const std::string& server, std::string& error) {
   try {
     db::Connection conn(server);
     const long free =
@@ -118,9 +119,27 @@ std::size_t FreeConnections(const std::string& server) {
                 " - (select count(*) from pg_stat_activity where backend_type = 'client backend')")
             .AsInteger();
     return free > 0 ? static_cast<std::size_t>(free) : 0;
-  } catch (const db::DbError&) {
-    return 0;
+  } catch (const db::DbError& failure) {
+    error = failure.what();
+    return std::nullopt;
   }
+}
+
+// How many counties the server's free connections let run at once, at
+// most `jobs`; `limit` says why when that is fewer.
+std::size_t ServerCountiesAtOnce(const std::string& server, std::size_t jobs, std::string& limit) {
+  std::string error;
+  const std::optional<std::size_t> free = FreeConnections(server, error);
+  if (!free) {
+    limit = "one county at a time: the server's free connections cannot be asked: " + error;
+    return 1;
+  }
+  const std::size_t allowed = std::max<std::size_t>(1, *free / ServerConnectionsOfRun());
+  if (allowed >= jobs) return jobs;
+  limit = std::to_string(allowed) + " counties at a time instead of " + std::to_string(jobs) +
+          ": the server takes " + std::to_string(*free) + " more connections, a county's run " +
+          std::to_string(ServerConnectionsOfRun());
+  return allowed;
 }
 
 // A county ready to run: its survey and code table, its log, and whether
@@ -197,7 +216,9 @@ void RunPrepared(const CountyBatchRequest& request, const PreparedCounty& county
   run.log_path = county.log_path;
   entry.report = RunStatistics(run);
   // A file made for a county whose run failed holds nothing: it goes.
-  if (county.made && !entry.report.Completed()) RunWorkspace::RemoveMadeFile(entry.database);
+  if (county.made && !entry.report.Completed()) {
+    RunWorkspace::RemoveMadeFile(entry.database, entry.report);
+  }
 }
 
 // What a county running beside others shows: its messages held until the
@@ -489,7 +510,9 @@ void Summarise(CountyBatchResult& result) {
 
 }  // namespace
 
-std::size_t CountiesAtOnce(const CountyBatchRequest& request, std::size_t counties) {
+std::size_t CountiesAtOnce(const CountyBatchRequest& request, std::size_t counties,
+                           std::string& limit) {
+  limit.clear();
   std::size_t jobs = request.jobs;
   if (jobs == 0) {
     jobs = std::max(1u, std::thread::hardware_concurrency());
@@ -498,9 +521,7 @@ std::size_t CountiesAtOnce(const CountyBatchRequest& request, std::size_t counti
     }
   }
   jobs = std::min(jobs, counties);
-  if (jobs > 1 && request.folder.empty()) {
-    jobs = std::min(jobs, FreeConnections(request.server) / ServerConnectionsOfRun());
-  }
+  if (jobs > 1 && request.folder.empty()) jobs = ServerCountiesAtOnce(request.server, jobs, limit);
   return std::max<std::size_t>(1, jobs);
 }
 
@@ -546,7 +567,13 @@ CountyBatchResult StatCountyDataBatch(const CountyBatchRequest& request) {
     result.counties.emplace_back().code = code;
   }
   BatchLanes lanes(effective, catalogue, result.counties);
-  RunAll(lanes, CountiesAtOnce(effective, result.counties.size()), log.get(), theme);
+  std::string limit;
+  const std::size_t at_once = CountiesAtOnce(effective, result.counties.size(), limit);
+  if (!limit.empty()) {
+    LogLine(log.get(), limit);
+    result.report.notices.push_back(limit);
+  }
+  RunAll(lanes, at_once, log.get(), theme);
   if (!lanes.stopped_at.empty()) result.result = 0;
   const bool cancelled = lanes.cancelled || host::JobCancelled();
   Summarise(result);

@@ -53,11 +53,14 @@ struct CountyBatchResult {
 // How many of `counties` counties a batch runs at once: `request.jobs`, or
 // as many as the processors, and no more than the memory available holds
 // at a gigabyte a county; on a server no more than its free connections
-// hold, each county's run holding ServerConnectionsOfRun(); at least one,
-// at most `counties`.
-std::size_t CountiesAtOnce(const CountyBatchRequest& request, std::size_t counties);
+// hold, each county's run holding ServerConnectionsOfRun() (one when they
+// cannot be asked); at least one, at most `counties`. `limit` says why,
+// when the server's connections made it fewer; it is empty otherwise.
+std::size_t CountiesAtOnce(const CountyBatchRequest& request, std::size_t counties,
+                           std::string& limit);
 
-// Runs the ticked counties, up to CountiesAtOnce of them side by side, each
+// Runs the ticked counties, up to CountiesAtOnce of them side by side (its
+// limit, when it gives one, written in the batch log and the notices), each
 // on a thread of its own with its own log and statistics file (on a server
 // its own tables), started in order. Every log is opened through
 // host::OpenLogFile: a batch log that cannot be opened runs no county, a

@@ -606,7 +606,7 @@ RangeReport RunRange(const RangeRequest& request) {
   }
   report.folder = job.folder;
   // A database made for a run that failed holds nothing of it.
-  if (job.made_database && !report.Completed()) RunWorkspace::RemoveMadeFile(job.database);
+  if (job.made_database && !report.Completed()) RunWorkspace::RemoveMadeFile(job.database, report);
   ReportTablesWritten(report, job.database,
                       TablesOfBases(TableNames(), {job.made.begin(), job.made.end()}));
   report.seconds = std::chrono::duration<double>(Clock::now() - start).count();

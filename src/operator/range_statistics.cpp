@@ -14,6 +14,7 @@
 #include "operator/range_run.h"
 #include "operator/range_stages.h"
 #include "platform/db/backend.h"
+#include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
@@ -521,10 +522,7 @@ void CopyLotAndHouseInfo(CZdStatContext& context, const std::optional<std::strin
     context.LogNotice("宗地和房屋信息", "没有配置数据源, 不复制宗地和房屋信息");
     return;
   }
-  // The data source by its name, unless that is a conninfo (which may hold
-  // a password).
-  const std::string source_name =
-      name.find('=') == std::string::npos ? "数据源 " + name : "rivadoverid.ini 的数据源";
+  const std::string source_name = "数据源 " + db::DescribeConnection(connection);
   db::Connection source;
   try {
     source.Open(connection);

@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -19,7 +20,8 @@ struct Words {
   const char* chinese;
 };
 
-const Words kWords[] = {
+// The engine's own messages.
+const Words kEngineWords[] = {
     // The job's database and its workspace.
     {"the disk is full: the job's work is not saved ({})", "磁盘已满, 作业的结果没有保存 ({0})"},
     {"the disk failed to read or write: the job's work is not saved ({})",
@@ -68,6 +70,7 @@ const Words kWords[] = {
      "that its changes are kept; run the job again",
      "作业运行时 {0} 被另一个程序修改: 为保留这些修改, 作业的结果没有保存, 请重新运行作业"},
     {"cannot replace {}: {}", "无法替换 {0}: {1}"},
+    {"could not remove {}: {}", "无法删除 {0}: {1}"},
     {"the statistics database {} holds no completed statistics run, not those of {}: run the "
      "statistics of {} first",
      "统计数据库 {0} 中没有完成的统计, 也没有 {1} 的: 请先统计 {2}"},
@@ -78,6 +81,7 @@ const Words kWords[] = {
      "of {} first",
      "统计数据库 {0} 中是 {1} 的统计, 不是 {2} 的: 请先统计 {3}"},
     {"cannot read what the statistics database holds: {}", "无法读取统计数据库的内容: {0}"},
+    {"cannot read the years held in {}: {}", "无法读取 {0} 中的年度: {1}"},
     {"no record of jobs on this kind of database", "这种数据库上没有作业记录"},
     {"the server's search path names no schema to keep the statistics in",
      "服务器的搜索路径中没有可存放统计数据的模式"},
@@ -119,26 +123,6 @@ const Words kWords[] = {
      "被错误中断的写入已随其事务回滚"},
     {"the text '{}' of field {} is not a number", "字段 {1} 的文本 '{0}' 不是数字"},
     {"the value {} of field {} does not fit an integer", "字段 {1} 的值 {0} 超出整数范围"},
-    {"database is locked", "数据库被锁定"},
-    {"unable to open database file", "无法打开数据库文件"},
-    {"disk I/O error", "磁盘读写错误"},
-    {"database or disk is full", "数据库或磁盘已满"},
-    {"attempt to write a readonly database", "试图写入只读数据库"},
-    {"file is not a database", "文件不是数据库"},
-    {"database disk image is malformed", "数据库文件已损坏"},
-    {"no such table: {}", "没有表 {0}"},
-    {"no such column: {}", "没有列 {0}"},
-
-    // The system's words.
-    {"No such file or directory", "文件或文件夹不存在"},
-    {"Permission denied", "没有权限"},
-    {"No space left on device", "磁盘空间不足"},
-    {"Read-only file system", "文件系统只读"},
-    {"Input/output error", "输入/输出错误"},
-    {"Too many open files", "打开的文件过多"},
-    {"Not a directory", "不是文件夹"},
-    {"Is a directory", "是文件夹"},
-    {"out of memory", "内存不足"},
 
     // Folders, logs, settings and what is typed.
     {"the output folder {} cannot be made: {}", "无法建立输出文件夹 {0}: {1}"},
@@ -264,7 +248,6 @@ const Words kWords[] = {
     {"the rural database holds {} {}, the town database {} {}",
      "农村数据库是 {0} {1} 的, 城镇数据库是 {2} {3} 的"},
     {"the two base tables statdata differ in {}", "两个基础汇总表 statdata 的 {0} 不同"},
-    {"cannot make a folder in the temporary folder", "无法在临时文件夹中建立文件夹"},
     {"cannot copy {} to a scratch file: {}", "无法把 {0} 复制到临时文件: {1}"},
     {"the new file {} would replace the input {}: choose another output folder",
      "新文件 {0} 会替换输入的 {1}: 请选择另一个输出文件夹"},
@@ -344,6 +327,30 @@ const Words kWords[] = {
     {"no range folder was given", "没有给出范围文件夹"},
 };
 
+// The words of SQLite and of the system that the engine's messages pass on.
+const Words kForeignWords[] = {
+    // SQLite's.
+    {"database is locked", "数据库被锁定"},
+    {"unable to open database file", "无法打开数据库文件"},
+    {"disk I/O error", "磁盘读写错误"},
+    {"database or disk is full", "数据库或磁盘已满"},
+    {"attempt to write a readonly database", "试图写入只读数据库"},
+    {"file is not a database", "文件不是数据库"},
+    {"database disk image is malformed", "数据库文件已损坏"},
+    {"no such table: {}", "没有表 {0}"},
+    {"no such column: {}", "没有列 {0}"},
+    // The system's.
+    {"No such file or directory", "文件或文件夹不存在"},
+    {"Permission denied", "没有权限"},
+    {"No space left on device", "磁盘空间不足"},
+    {"Read-only file system", "文件系统只读"},
+    {"Input/output error", "输入/输出错误"},
+    {"Too many open files", "打开的文件过多"},
+    {"Not a directory", "不是文件夹"},
+    {"Is a directory", "是文件夹"},
+    {"out of memory", "内存不足"},
+};
+
 // A template of the English words: its literal pieces, one more than the
 // places where it names something.
 struct Pattern {
@@ -352,8 +359,10 @@ struct Pattern {
 };
 
 std::vector<Pattern> Patterns() {
+  std::vector<Words> all(std::begin(kEngineWords), std::end(kEngineWords));
+  all.insert(all.end(), std::begin(kForeignWords), std::end(kForeignWords));
   std::vector<Pattern> patterns;
-  for (const Words& words : kWords) {
+  for (const Words& words : all) {
     Pattern pattern;
     const std::string english = words.english;
     std::size_t from = 0;
@@ -473,6 +482,12 @@ QTranslator* InstallQtTranslations(QCoreApplication& application) {
     return nullptr;
   }
   return translator;
+}
+
+std::vector<std::string> EngineTemplates() {
+  std::vector<std::string> templates;
+  for (const Words& words : kEngineWords) templates.push_back(words.english);
+  return templates;
 }
 
 std::string InChinese(const std::string& message) {

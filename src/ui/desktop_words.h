@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QTranslator>
 #include <string>
+#include <vector>
 
 namespace landstat::qt {
 
@@ -20,5 +21,10 @@ QTranslator* InstallQtTranslations(QCoreApplication& application);
 // by its title, not by its table. What it does not know (a server's own
 // words) stays as it is; file names, layers, fields and values are kept.
 std::string InChinese(const std::string& message);
+
+// The English templates of the engine's own messages that InChinese knows
+// ("{}" where a message names something), not those of SQLite or the
+// system: each must still be said somewhere by the engine.
+std::vector<std::string> EngineTemplates();
 
 }  // namespace landstat::qt

@@ -10,6 +10,7 @@
 
 #include "lots/town_lot_run.h"
 #include "platform/gis/gis_error.h"
+#include "platform/host/output_folder.h"
 
 namespace landstat {
 namespace {
@@ -158,6 +159,12 @@ void COutCZEJZDDlg::OnOutput() {
   if (InJob()) return;
   DoDataExchange(true);
   if (m_aiZd <= 0 || m_pCode == nullptr || m_strOutPath.empty()) return;
+  // The folder is made now that the output is asked for, never by opening
+  // the dialog.
+  if (const std::string problem = host::OutputFolderProblem(m_strOutPath); !problem.empty()) {
+    ShowMessage(Text(problem));
+    return;
+  }
   {
     const JobScope job(*this);
     last_outcome_ =

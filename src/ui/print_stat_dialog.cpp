@@ -16,9 +16,9 @@
 #include "engine/stat_config.h"
 #include "engine/table_names.h"
 #include "engine/text_helpers.h"
+#include "operator/annual_summary.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
-#include "platform/db/recordset.h"
 #include "platform/gis/gis_error.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
@@ -285,16 +285,14 @@ void CPrintStatDlg::LoadYears() {
   if (IsStandAloneMode()) {
     file_years_.clear();
     if (!m_strDbFile.empty()) {
-      try {
-        db::Connection database(m_strDbFile);
-        // A file holds the statistics of its newest completed job only.
-        file_years_ = HeldStatisticsYears(database, m_strCounty);
-        if (file_years_.empty()) {
-          ShowMessage(QString::fromStdString("统计数据库 " + m_strDbFile + " 中没有县 " +
-                                             m_strCounty + " 完成的统计, 没有可以出表的年度"));
-        }
-      } catch (const db::DbError& failure) {
-        ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(failure.what()));
+      // A file holds the statistics of its newest completed job only.
+      std::string error;
+      file_years_ = HeldStatisticsYears(m_strDbFile, m_strCounty, error);
+      if (!error.empty()) {
+        ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(error));
+      } else if (file_years_.empty()) {
+        ShowMessage(QString::fromStdString("统计数据库 " + m_strDbFile + " 中没有县 " +
+                                           m_strCounty + " 完成的统计, 没有可以出表的年度"));
       }
     }
     // The open file's year, and those of the county's files beside it.
@@ -309,18 +307,12 @@ void CPrintStatDlg::LoadYears() {
   }
   const std::string name = host::_ZRK_GetProfileString("数据源", "名称", "");
   m_bOracle = host::_AdoGetDbType(name) == 2;
-  // The county code goes into the table name: only six digits do.
-  if (!host::IsCountyCode(m_strCounty)) return;
-  try {
-    db::Connection database(host::_AdoGetConnectionString(name));
-    db::Recordset rows(database, "select 年度 as 年度 from  D" + m_strCounty +
-                                     "AreaUnit group by 年度 order by 年度");
-    for (; !rows.IsEOF(); rows.MoveNext()) {
-      years->addItem(QString::fromStdString(rows.Text("年度")));
-    }
-  } catch (const db::DbError& failure) {
-    ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(failure.what()));
-  }
+  std::string error;
+  std::vector<std::string> held =
+      ListServerYears(host::_AdoGetConnectionString(name), m_strCounty, error);
+  if (!error.empty()) ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(error));
+  std::sort(held.begin(), held.end());
+  for (const std::string& year : held) years->addItem(QString::fromStdString(year));
 }
 
 std::vector<std::string> CPrintStatDlg::ScanYears(const std::string& folder,

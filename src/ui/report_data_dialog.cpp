@@ -9,8 +9,6 @@
 #include "engine/run_record.h"
 #include "engine/stat_config.h"
 #include "operator/annual_summary.h"
-#include "platform/db/connection.h"
-#include "platform/db/db_error.h"
 #include "platform/gis/project.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
@@ -78,16 +76,10 @@ CReportDataDlg::CReportDataDlg(gis::CGisXmlPrj* project, std::string statistics_
 
 void CReportDataDlg::ListYears() {
   std::vector<std::string> years;
+  std::string error;
   if (IsStandAloneMode()) {
     years = ListSummarisedYears(statistics_folder_, county_);
-    if (!database_.empty()) {
-      try {
-        db::Connection database(database_);
-        database_years_ = HeldStatisticsYears(database, county_);
-      } catch (const db::DbError& failure) {
-        ShowMessage(Q("读取统计年度失败: " + std::string(failure.what())));
-      }
-    }
+    if (!database_.empty()) database_years_ = HeldStatisticsYears(database_, county_, error);
     for (const std::string& year : database_years_) {
       if (std::find(years.begin(), years.end(), year) == years.end()) years.push_back(year);
     }
@@ -98,8 +90,9 @@ void CReportDataDlg::ListYears() {
       return;
     }
     server_ = host::_AdoGetConnectionString(name);
-    years = ListServerYears(server_, county_);
+    years = ListServerYears(server_, county_, error);
   }
+  if (!error.empty()) ShowMessage(Q("读取统计年度失败: " + error));
   for (const std::string& year : years) year_box_->addItem(Q(year));
   year_box_->model()->sort(0);
   // The year of the database the host has open, else the first.

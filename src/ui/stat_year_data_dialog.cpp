@@ -12,6 +12,7 @@
 
 #include "engine/stat_config.h"
 #include "engine/text_helpers.h"
+#include "platform/db/connection.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/notifier.h"
@@ -125,7 +126,9 @@ std::string CStatYearDataDlg::ListYears() {
     std::string connection;
     short kind = 1;
     if (!ServerConnection(connection, kind)) return {};
-    years = ListServerYears(connection, ProjectCountyCode(project_, this));
+    std::string error;
+    years = ListServerYears(connection, ProjectCountyCode(project_, this), error);
+    if (!error.empty()) ShowMessage(Q("读取已汇总的年度失败: " + error));
   }
   for (const std::string& year : years) new QTreeWidgetItem(year_list_, {Q(year)});
   return years.empty() ? std::string() : *std::max_element(years.begin(), years.end());
@@ -173,14 +176,15 @@ void CStatYearDataDlg::OnSummary() {
   request.incremental = incremental_check_->isVisible() && incremental_check_->isChecked();
   if (!IsStandAloneMode() && !ServerConnection(request.server, request.server_kind)) return;
   JobScope job(*this);
-  // The question names what would be replaced: the file, or the server.
-  const std::string server = host::_ZRK_GetProfileString("数据源", "名称", "");
+  // The question names what would be replaced: the file, or the server
+  // (never its password).
   m_lastResult = RunAnnualSummary(
       request,
       [&](const std::string& file) {
-        const std::string held =
-            file.empty() ? "数据源 " + server + " 中县 " + request.county + " " + year + " 年的统计"
-                         : file + " 中的统计";
+        const std::string held = file.empty()
+                                     ? "数据源 " + db::DescribeConnection(request.server) +
+                                           " 中县 " + request.county + " " + year + " 年的统计"
+                                     : file + " 中的统计";
         return host::AfxMessageBox("该年度数据已经汇总,需要重新汇总吗?\n重新汇总将替换 " + held,
                                    host::MB_YESNO | host::MB_ICONQUESTION) == host::IDYES;
       },

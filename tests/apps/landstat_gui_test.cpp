@@ -53,6 +53,15 @@ TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
   std::filesystem::last_write_time(
       empty, std::filesystem::last_write_time(database) + std::chrono::hours(1));
   EXPECT_FALSE(window.SetDatabase(empty));
+  // Nor is one that cannot be read, and the window says why, naming it
+  // again when the project beside it opens.
+  const std::string damaged = (beside / "damaged.sqlite").string();
+  testing::WriteFileBytes(damaged, std::string(4096, 'x'));
+  EXPECT_FALSE(window.SetDatabase(damaged));
+  EXPECT_EQ(notifier.messages.back().rfind(
+                "没有打开统计数据库: cannot read the years held in " + damaged, 0),
+            0u)
+      << notifier.messages.back();
   {
     // A project named relative to the working folder finds its database.
     const std::filesystem::path working = std::filesystem::current_path();
@@ -60,6 +69,8 @@ TEST(LandstatGui, OpensAProjectWithTheDatabaseBesideIt) {
     const bool opened = window.OpenProject("./project.xml");
     std::filesystem::current_path(working);
     ASSERT_TRUE(opened) << (notifier.messages.empty() ? "" : notifier.messages.back());
+    EXPECT_NE(notifier.messages.back().find(damaged), std::string::npos)
+        << notifier.messages.back();
   }
   EXPECT_EQ(window.Database(), database);
   // It opens large enough to read the project's layers and its state.

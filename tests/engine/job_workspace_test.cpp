@@ -412,6 +412,26 @@ TEST_F(FileWorkspaceTest, ReadOnlyFolderIsNamed) {
   EXPECT_EQ(LastOutcome(), "none");
 }
 
+// A made file that cannot be removed (its folder will not let it go) is
+// said, with why, and counted against the job; once it can go, it goes.
+TEST_F(FileWorkspaceTest, RemovingAMadeFileSaysWhenItStays) {
+  RunReport report;
+  {
+    testing::ReadOnlyFile folder(dir_.path().string());
+    if (::access(dir_.path().c_str(), W_OK) == 0) GTEST_SKIP() << "the folder stays writable";
+    EXPECT_FALSE(RunWorkspace::RemoveMadeFile(path_, report));
+    EXPECT_TRUE(fs::exists(path_));
+  }
+  fs::permissions(dir_.path(), fs::perms::owner_all);
+  EXPECT_EQ(report.failures, 1);
+  ASSERT_EQ(report.messages.size(), 1u);
+  EXPECT_EQ(report.messages[0].rfind("could not remove " + path_ + ": ", 0), 0u)
+      << report.messages[0];
+  std::string error;
+  EXPECT_TRUE(RunWorkspace::RemoveMadeFile(path_, error)) << error;
+  EXPECT_FALSE(fs::exists(path_));
+}
+
 // A disk too small for the working copy: the job is recorded as failed,
 // says that the disk is full, and leaves no partial copy. A log on the
 // full disk still takes the line that says so. Run in a child process

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/db/sqlite_backend.h"
 #include "support/cancelling_progress.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
@@ -70,6 +72,13 @@ class AnnualSummaryTest : public ::testing::Test {
     request.county = "330102";
     return request;
   }
+  // A database without the server's tables, for a server that lists no
+  // year yet: the fake runs read only the mode.
+  std::string EmptyServer() const {
+    const std::string file = folder_.File("server.sqlite");
+    if (!std::filesystem::exists(file)) db::CreateSqliteFile(file);
+    return file;
+  }
   TempDir folder_;
 };
 
@@ -113,9 +122,7 @@ TEST_F(AnnualSummaryTest, RunsInOrderByMode) {
        {"statistics 0 list"},
        "汇总完毕!"},
       {"server",
-       [](AnnualSummaryRequest& r, gis::RuralCode*) {
-         r.server = "host=/nonexistent-socket-folder dbname=none";
-       },
+       [](AnnualSummaryRequest& r, gis::RuralCode*) { r.server = r.folder + "/server.sqlite"; },
        false,
        {"statistics 1", "town 1"},
        "汇总完毕!"},
@@ -138,6 +145,7 @@ TEST_F(AnnualSummaryTest, RunsInOrderByMode) {
        {"statistics 0", "town 0"},
        "汇总完毕!\n内蒙古统计在此版本中不可用"},
   };
+  EmptyServer();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     AnnualSummaryRequest request = Request();
@@ -170,11 +178,26 @@ TEST_F(AnnualSummaryTest, NamesTheRunThatFailedAndRefusesAnUnsoundYear) {
   // A server summary that fails keeps the stand-alone log of the year.
   WriteFileBytes(folder_.path() / "2009330102StatLog.txt", "stand-alone log");
   AnnualSummaryRequest server = Request();
-  server.server = "host=/nonexistent-socket-folder dbname=none";
+  server.server = EmptyServer();
   const AnnualSummaryResult lost = RunAnnualSummary(server, nullptr, fake.Runs(false));
   EXPECT_EQ(lost.report.outcome, RunOutcome::kFailed);
   EXPECT_EQ(lost.log_path, (folder_.path() / "2009330102ServerStatLog.txt").string());
   EXPECT_EQ(ReadFileBytes(folder_.path() / "2009330102StatLog.txt"), "stand-alone log");
+
+  // A server whose years cannot be read might hold the year: nothing runs,
+  // and the server is named without its password.
+  server.server = "host=/nonexistent-socket-folder dbname=none password=Secret42";
+  std::filesystem::remove(lost.log_path);
+  FakeRuns unasked;
+  const AnnualSummaryResult unread = RunAnnualSummary(server, nullptr, unasked.Runs(false));
+  EXPECT_EQ(unread.message, "无法读取已汇总的年度");
+  ASSERT_EQ(unread.report.messages.size(), 1u);
+  EXPECT_EQ(unread.report.messages[0].rfind("cannot read the years held in ", 0), 0u)
+      << unread.report.messages[0];
+  EXPECT_NE(unread.report.messages[0].find("host=/nonexistent-socket-folder"), std::string::npos);
+  EXPECT_EQ(unread.report.messages[0].find("Secret42"), std::string::npos);
+  EXPECT_TRUE(unasked.calls.empty());
+  EXPECT_FALSE(std::filesystem::exists(lost.log_path));
 
   AnnualSummaryRequest typed = Request();
   typed.year = "20O9";

@@ -181,6 +181,21 @@ TEST_F(CountyBatchTest, LogsLieBesideTheFilesAndNeverThroughALink) {
   }
 }
 
+// On a server whose free connections cannot be asked the counties run one
+// at a time, and the batch log says why.
+TEST_F(CountyBatchTest, ServerConnectionsThatCannotBeAskedAreLogged) {
+  CountyBatchRequest request = Request({"330102", "330103"});
+  request.folder.clear();
+  request.server = "host=/nonexistent-socket-folder dbname=none";
+  request.jobs = 2;
+  const CountyBatchResult batch = StatCountyDataBatch(request);
+  const std::string said = "one county at a time: the server's free connections cannot be asked: ";
+  EXPECT_NE(ReadFileBytes(batch.log_path).find(said), std::string::npos)
+      << ReadFileBytes(batch.log_path);
+  ASSERT_FALSE(batch.report.notices.empty());
+  EXPECT_EQ(batch.report.notices[0].rfind(said, 0), 0u) << batch.report.notices[0];
+}
+
 // On either engine: the county that runs has its tables, the one that
 // fails is named and leaves nothing of its own.
 class CountyBatchEnginesTest : public testing::BothEngines {

@@ -14,11 +14,18 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
+#include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/host/input_checks.h"
+#include "support/program_dir.h"
 #include "support/test_databases.h"
 #include "ui/desktop_words.h"
 
@@ -191,6 +198,105 @@ TEST(HostFeedback, EngineMessagesShowInChinese) {
       {"FATAL:  role \"x\" does not exist", "FATAL:  role \"x\" does not exist"},
   };
   for (const auto& c : kCases) EXPECT_EQ(qt::InChinese(c.message), c.shown) << c.message;
+}
+
+// The string literals of C++ source text, adjacent ones joined; comments
+// and character literals are passed over.
+std::vector<std::string> StringLiterals(const std::string& text) {
+  std::vector<std::string> literals;
+  bool joined = false;  // a literal ended with only blanks after it so far
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::string_view rest = std::string_view(text).substr(i);
+    if (rest.starts_with("//") || rest.starts_with("/*")) {
+      i = text.find(rest[1] == '/' ? "\n" : "*/", i + 2);
+      if (i == std::string::npos) break;
+    } else if (text[i] == '\'') {
+      i = text.find('\'', i + (rest.starts_with("'\\") ? 3 : 2));
+      if (i == std::string::npos) break;
+      joined = false;
+    } else if (text[i] == '"') {
+      if (!joined) literals.emplace_back();
+      for (++i; i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] == '\\' && ++i < text.size()) {
+          literals.back() += text[i] == 'n' ? '\n' : text[i];
+        } else {
+          literals.back() += text[i];
+        }
+      }
+      joined = true;
+    } else if (!std::isspace(static_cast<unsigned char>(text[i]))) {
+      joined = false;
+    }
+  }
+  return literals;
+}
+
+// The string literals of the engine's sources (src and apps), but those of
+// the desktop's words.
+struct SourceLiterals {
+  SourceLiterals() {
+    namespace fs = std::filesystem;
+    for (const char* folder : {"src", "apps"}) {
+      for (const auto& entry :
+           fs::recursive_directory_iterator(fs::path(LANDSTAT_SOURCE_DIR) / folder)) {
+        const fs::path& path = entry.path();
+        if ((path.extension() != ".cpp" && path.extension() != ".h") ||
+            path.filename() == "desktop_words.cpp") {
+          continue;
+        }
+        for (std::string& literal : StringLiterals(testing::ReadFileBytes(path))) {
+          if (literal.empty()) continue;
+          joined += literal + "\n";
+          reversed.insert(std::string(literal.rbegin(), literal.rend()));
+          whole.insert(std::move(literal));
+        }
+      }
+    }
+  }
+  // Whether some literal of `sorted` begins with `text`.
+  static bool Begins(const std::set<std::string>& sorted, const std::string& text) {
+    const auto found = sorted.lower_bound(text);
+    return found != sorted.end() && found->starts_with(text);
+  }
+  // Whether `piece` is said: inside one literal, or put together from the
+  // end of one, whole ones and the start of another.
+  bool Say(const std::string& piece) const {
+    if (joined.find(piece) != std::string::npos) return true;
+    // Whether the piece's first i bytes are said up to the end of a literal.
+    std::vector<bool> said(piece.size() + 1, false);
+    for (std::size_t i = 1; i < piece.size(); ++i) {
+      said[i] = Begins(reversed, std::string(piece.rend() - i, piece.rend()));
+    }
+    for (std::size_t i = 1; i < piece.size(); ++i) {
+      if (!said[i]) continue;
+      if (Begins(whole, piece.substr(i))) return true;
+      for (std::size_t j = i + 1; j <= piece.size(); ++j) {
+        said[j] = said[j] || whole.contains(piece.substr(i, j - i));
+      }
+    }
+    return said[piece.size()];
+  }
+
+  std::string joined;  // a line each
+  std::set<std::string> whole, reversed;
+};
+
+// Every English template of the engine's words is still said, so that a
+// message reworded or removed leaves no stale entry behind: each piece
+// between the places where it names something is in the sources.
+TEST(HostFeedback, EveryEngineTemplateIsStillInTheSources) {
+  const SourceLiterals sources;
+  const std::vector<std::string> templates = qt::EngineTemplates();
+  ASSERT_GT(templates.size(), 100u);
+  for (const std::string& english : templates) {
+    std::size_t from = 0;
+    for (std::size_t at = 0; at != std::string::npos; from = at + 2) {
+      at = english.find("{}", from);
+      const std::string piece = english.substr(from, at == std::string::npos ? at : at - from);
+      if (piece.find_first_not_of(' ') == std::string::npos) continue;
+      EXPECT_TRUE(sources.Say(piece)) << '"' << piece << "\" of: " << english;
+    }
+  }
 }
 
 // A message too long for the screen shows its first lines; the whole text

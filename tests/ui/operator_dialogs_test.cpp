@@ -6,13 +6,19 @@
 #include <QDate>
 #include <QLineEdit>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
 #include "operator/county_catalogue.h"
+#include "platform/db/connection.h"
+#include "platform/gis/project.h"
 #include "platform/host/notifier.h"
 #include "platform/host/paths.h"
+#include "support/program_dir.h"
+#include "support/test_databases.h"
 #include "ui/merge_stat_dialog.h"
 #include "ui/report_data_dialog.h"
 #include "ui/stat_county_data_dialog.h"
@@ -90,6 +96,67 @@ TEST_F(OperatorDialogsTest, AnnualSummaryRunsTheYearAndTheReportDataCopiesIt) {
   EXPECT_EQ(notifier_.messages.back().rfind("生成上报数据完成！", 0), 0u)
       << notifier_.messages.back();
   EXPECT_TRUE(fs::exists(fs::path(folder) / "20093301021.sqlite"));
+}
+
+// On a server the question before a year is summarised again names the
+// server, never its password.
+TEST_F(OperatorDialogsTest, AnnualSummaryAsksAboutAServerWithoutItsPassword) {
+  if (testing::PostgresConninfo().empty()) GTEST_SKIP() << "no PostgreSQL server";
+  testing::TestDatabase server(db::DbKind::kServer);
+  const std::string table = TableNames(1, "", "330102").AreaUnit();
+  server.connection().Execute("create table " + table + " (年度 varchar(4))");
+  server.connection().Execute("insert into " + table + " values ('2009')");
+  const std::string connection = server.ConnectionString() + " password=Secret42";
+  testing::WriteFileBytes(home_.File("rivadoverid.ini"),
+                          "[数据源]\n模式=网络\n名称=" + connection + "\n");
+  gis::WriteProjectFile(home_.File("project.xml"), "330102", "示例县", {});
+  const auto project = gis::CGisXmlPrj::Open(home_.File("project.xml"));
+  CStatYearDataDlg dialog(project.get(), home_.path().string(), nullptr, nullptr);
+  ASSERT_EQ(dialog.YearList()->topLevelItemCount(), 1);
+  dialog.YearBox()->setCurrentText("2009");
+  dialog.SummaryButton()->click();
+  ASSERT_EQ(notifier_.questions.size(), 1u);
+  EXPECT_NE(notifier_.questions[0].find("数据源 " + db::DescribeConnection(connection)),
+            std::string::npos)
+      << notifier_.questions[0];
+  EXPECT_EQ(notifier_.questions[0].find("Secret42"), std::string::npos) << notifier_.questions[0];
+  EXPECT_TRUE(dialog.m_lastResult.declined);
+}
+
+// A database whose years cannot be read (a damaged file, a server out of
+// reach) is named, without a password, instead of listing no year.
+TEST_F(OperatorDialogsTest, YearListsSayWhyTheDatabaseCannotBeRead) {
+  gis::WriteProjectFile(home_.File("project.xml"), "330102", "示例县", {});
+  const auto project = gis::CGisXmlPrj::Open(home_.File("project.xml"));
+  const std::string folder = home_.path().string(), damaged = home_.File("damaged.sqlite");
+  testing::WriteFileBytes(damaged, std::string(4096, 'x'));
+  const std::string server = "host=/nonexistent-socket-folder dbname=none password=Secret42";
+  const struct {
+    bool on_server;
+    std::function<void()> open;
+    const char* said;
+    std::string named;
+  } kCases[] = {
+      {false, [&] { CReportDataDlg(project.get(), folder, damaged); },
+       "读取统计年度失败: ", damaged},
+      {true, [&] { CReportDataDlg(project.get(), folder, ""); },
+       "读取统计年度失败: ", "host=/nonexistent-socket-folder"},
+      {true, [&] { CStatYearDataDlg(project.get(), folder, nullptr, nullptr); },
+       "读取已汇总的年度失败: ", "host=/nonexistent-socket-folder"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.said + c.named);
+    testing::WriteFileBytes(home_.File("rivadoverid.ini"),
+                            c.on_server ? "[数据源]\n模式=网络\n名称=" + server + "\n" : "");
+    notifier_.messages.clear();
+    c.open();
+    ASSERT_EQ(notifier_.messages.size(), 1u);
+    const std::string& message = notifier_.messages[0];
+    EXPECT_EQ(message.rfind(std::string(c.said) + "cannot read the years held in ", 0), 0u)
+        << message;
+    EXPECT_NE(message.find(c.named), std::string::npos) << message;
+    EXPECT_EQ(message.find("Secret42"), std::string::npos) << message;
+  }
 }
 
 TEST_F(OperatorDialogsTest, CountyTreeTicksFromTheRootAndKeepsTreeOrder) {

@@ -62,7 +62,8 @@ TEST_F(OutCzejzdDialogTest, OutputRunsOnlyWithItsThreeInputs) {
   EXPECT_EQ(dialog_.windowTitle().toStdString(), "城镇宗地二级分类面积表");
   auto* output = dialog_.Control(COutCZEJZDDlg::kOutput);
   auto* folder = static_cast<QLineEdit*>(dialog_.Control(COutCZEJZDDlg::kOutputPath));
-  folder->setText(QString::fromStdString(dir_.File("out")));
+  // A folder not there yet is made by the output alone.
+  folder->setText(QString::fromStdString(dir_.File("out/报表")));
   dialog_.OnSelectLotLayer();
   EXPECT_FALSE(output->isEnabled());
   dialog_.OnOutput();  // no dictionary: nothing happens, nothing is said
@@ -75,10 +76,11 @@ TEST_F(OutCzejzdDialogTest, OutputRunsOnlyWithItsThreeInputs) {
   static_cast<QPushButton*>(output)->click();  // the typed folder, paged
   ASSERT_EQ(notifier_.messages.size(), 1u);
   EXPECT_EQ(
-      notifier_.messages[0].rfind("已写出 " + dir_.File("out/城镇宗地二级分类面积表.xlsx"), 0), 0u)
+      notifier_.messages[0].rfind("已写出 " + dir_.File("out/报表/城镇宗地二级分类面积表.xlsx"), 0),
+      0u)
       << notifier_.messages[0];
   EXPECT_TRUE(dialog_.LastOutcome().Clean());
-  EXPECT_TRUE(fs::exists(dir_.File("out/statdata.sqlite")));
+  EXPECT_TRUE(fs::exists(dir_.File("out/报表/statdata.sqlite")));
 }
 
 TEST_F(OutCzejzdDialogTest, PicksAndTheEndReleaseEachChoiceOnce) {
@@ -119,21 +121,32 @@ TEST_F(OutCzejzdDialogTest, StartsFromTheOpenProject) {
   EXPECT_TRUE(notifier_.messages.empty());
 }
 
-// The desktop host offers the dialog in its report menu, with no project open.
-TEST(LandstatGuiTownReport, MenuEntryOpensTheDialog) {
+// The desktop host offers the dialog in its report menu, with no project
+// open; with one, it starts from the report folder beside the project,
+// which opening the dialog does not make.
+TEST_F(OutCzejzdDialogTest, MenuEntryOpensTheDialog) {
   testing::ScopedProgramDir home;
   gui::MainWindow window;
   ASSERT_TRUE(window.TownReportAction()->isEnabled());
-  int resource = 0;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = dynamic_cast<COutCZEJZDDlg*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) return;
-    resource = dialog->ResourceId();
-    dialog->OnCancel();
-  });
-  window.TownReportAction()->trigger();
-  EXPECT_EQ(resource, COutCZEJZDDlg::kResourceId);
   EXPECT_EQ(window.TownReportAction()->text().toStdString(), "城镇宗地二级分类面积表...");
+  for (bool with_project : {false, true}) {
+    if (with_project) {
+      ASSERT_TRUE(window.OpenProject(files_.project));
+    }
+    int resource = 0;
+    std::string folder;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = dynamic_cast<COutCZEJZDDlg*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      resource = dialog->ResourceId();
+      folder = dialog->m_strOutPath;
+      dialog->OnCancel();
+    });
+    window.TownReportAction()->trigger();
+    EXPECT_EQ(resource, COutCZEJZDDlg::kResourceId);
+    EXPECT_EQ(folder.empty(), !with_project);
+    EXPECT_FALSE(!folder.empty() && fs::exists(folder)) << folder;
+  }
 }
 
 }  // namespace

@@ -160,6 +160,14 @@ TEST_F(PrintStatDialogTest, TheHostsDatabaseGivesYearsAndTables) {
   EXPECT_EQ(on_file(home_.File("empty.sqlite"))->Combo(800)->count(), 0);
   EXPECT_EQ(notifier_.messages.back(), "统计数据库 " + home_.File("empty.sqlite") +
                                            " 中没有县 330102 完成的统计, 没有可以出表的年度");
+  // One that cannot be read says why.
+  WriteFileBytes(home_.File("damaged.sqlite"), std::string(4096, 'x'));
+  EXPECT_EQ(on_file(home_.File("damaged.sqlite"))->Combo(800)->count(), 0);
+  EXPECT_EQ(
+      notifier_.messages.back().rfind(
+          "读取统计年度失败: cannot read the years held in " + home_.File("damaged.sqlite"), 0),
+      0u)
+      << notifier_.messages.back();
   auto dialog = on_file(file);
   std::vector<std::string> years;
   for (int i = 0; i < dialog->Combo(800)->count(); ++i) {
