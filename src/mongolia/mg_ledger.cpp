@@ -103,7 +103,9 @@ short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
       return 0;
     }
     m_pConn.Execute(Dialect().CopyStructure(table, source));
-    m_pConn.Execute("ALTER TABLE " + table + " ADD COLUMN 图斑编号 int");
+    // A parcel number is an identifier: text as the layer holds it ("0012",
+    // "12A"), as wide as the ledger's.
+    m_pConn.Execute("ALTER TABLE " + table + " ADD COLUMN 图斑编号 varchar(40)");
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("创建蒙古土地利用台帐工作表", table + " 建立失败", error);

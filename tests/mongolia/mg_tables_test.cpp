@@ -277,7 +277,7 @@ TEST_P(MgTablesTest, LayerWithoutAFieldTheFillNeeds) {
 // it; the work table only beside the general run's rural table, made anew.
 TEST_P(MgTablesTest, LedgerAndItsWorkTable) {
   const auto context = Build(testing::MgSurvey(
-      {testing::MgParcel("7", "011", "10"), testing::MgParcel("7", "123", "2.5")}));
+      {testing::MgParcel("007", "011", "10"), testing::MgParcel("007", "123", "2.5")}));
   const std::string ledger = "ZPMTDLYTZMG";
   ASSERT_EQ(context->CreateTdlyTzTables(), 1);
   EXPECT_EQ(context->StatTdlyTz(), 0);
@@ -291,14 +291,16 @@ TEST_P(MgTablesTest, LedgerAndItsWorkTable) {
   EXPECT_EQ(After("select 省名称, 省级代码, 市名称, 县名称, 县级代码, 座落单位名称, 图斑编号, "
                   "土地总面积, BM01, BM12 from " +
                   ledger),
-            Strings{"内蒙古自治区|15||新城区|150102|一队|7|12.5|10|2.5"});
+            Strings{"内蒙古自治区|15||新城区|150102|一队|007|12.5|10|2.5"});
   const std::string general = context->GeneralRuralSecondLevelTable();
   EXPECT_EQ(context->CreateTdlyEjflTzTable(), 0);
   EXPECT_NE(context->m_arrNotices.back().find(general), std::string::npos);
   context->m_pConn.Execute("create table " + general +
                            " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float)");
   for (int run = 0; run < 2; ++run) EXPECT_EQ(context->CreateTdlyEjflTzTable(), 1);
-  EXPECT_EQ(context->m_pConn.Columns("ZPMTDLY_EJFLTZMG").size(), 4u);
+  const std::vector<db::ColumnInfo> work = context->m_pConn.Columns("ZPMTDLY_EJFLTZMG");
+  ASSERT_EQ(work.size(), 4u);
+  EXPECT_EQ(work.back().type, db::FieldType::kText) << work.back().declared;
 }
 
 LANDSTAT_BOTH_ENGINES(MgTablesTest);
