@@ -249,6 +249,32 @@ TEST_P(MgTablesTest, EachFillByItsOwnRules) {
   EXPECT_FALSE(staged->m_pConn.TableExists("statdataMGtbl"));
 }
 
+// The copies are made from the groupings of the rows the base table holds:
+// a second fill into the filled table is refused (the first one's rows and
+// groupings serve on), and a fill that fails lets its groupings go, so that
+// no copy is made from part of its rows.
+TEST_P(MgTablesTest, SecondOrFailedFillLeavesNoGroupingsOfOtherRows) {
+  const std::string path = home_.File("survey.gpkg");
+  testing::WriteSurvey(path, testing::MgSurvey({testing::MgParcel("1", "011", "100")}));
+  testing::OpenSurvey layers(path);
+  auto context = testing::MgContext(codes_.get(), database().ConnectionString(), layers.parcel,
+                                    layers.line, layers.point);
+  ASSERT_EQ(context->CreateStatDataTable(), 1);
+  ASSERT_EQ(context->BuildStatDataDirect(), 1);
+  EXPECT_EQ(context->BuildStatData(), 0);
+  EXPECT_NE(context->m_strLogLine.find("已有数据"), std::string::npos) << context->m_strLogLine;
+  ASSERT_EQ(context->CreateUnitStatTables(), 1);
+  EXPECT_EQ(context->FillUnitStatTables(), 1);
+  EXPECT_EQ(After("select count(*) from statdataMG"), Strings{"1"});
+  // The move from the staging table is refused, after the rows were grouped.
+  ASSERT_EQ(context->CreateStatDataTable(), 1);
+  context->m_pConn.Execute("alter table statdataMG add column 必填 int check (必填 is not null)");
+  EXPECT_EQ(context->BuildStatData(), 0);
+  EXPECT_EQ(context->FillUnitStatTables(), 0);
+  EXPECT_NE(context->m_strLogLine.find("不是本次汇总填写的"), std::string::npos)
+      << context->m_strLogLine;
+}
+
 // A layer without a field the rows need fills nothing, by either fill, with
 // one failure naming the layer and the field.
 TEST_P(MgTablesTest, LayerWithoutAFieldTheFillNeeds) {
