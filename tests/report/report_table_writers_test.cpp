@@ -302,6 +302,15 @@ TEST_P(TableWriterTest, MongoliaLedgerListsTownshipsVillagesAndParcels) {
   conn().Execute(insert, {"330102001001000", "002", "30", 30.0});
   conn().Execute(insert, {"330102001001000", "10A", "20", 20.0});
   conn().Execute(insert, {"330103001001000", "3", "99", 99.0});
+  // Without a readable record of the runs, what the Inner Mongolia tables
+  // hold is unknown: the ledger is left out, saying why.
+  conn().Execute("create table StatRuns (RUNID int)");
+  const ReportSelection unknown = dialog_.SelectReports(conn(), names_, kSquareMetre, {kLedger});
+  ASSERT_EQ(unknown.not_built.size(), 1u);
+  EXPECT_THAT(unknown.not_built[0].reason, HasSubstr("StatRuns"));
+  conn().Execute("drop table StatRuns");
+  EXPECT_EQ(dialog_.SelectReports(conn(), names_, kSquareMetre, {kLedger}).writable,
+            std::vector<std::string>{kLedger});
   const std::string path = Write(kLedger, "330102");
   ASSERT_FALSE(path.empty()) << LastMessage();
   EXPECT_EQ(DataRows(template_, path),
