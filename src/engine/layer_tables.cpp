@@ -97,6 +97,8 @@ short CStatContext::BuildChangeTable() {
   checks.WatchNumbers(kChangeArea);
   try {
     CopyLayerToTable(m_aiChange, m_pConn, table, [&](const gis::Record& record) {
+      // The operator's cancel is heard at each record.
+      if (host::JobCancelled()) EndIfStopped("导入变更数据");
       return checks.Area(record, kChangeArea).has_value();
     });
     return 1;

@@ -119,11 +119,22 @@ void EnsureTable(db::Connection& connection, const Numbering& numbering) {
   }
 }
 
-// `where` holds values quoted by db::QuoteText.
-std::optional<RunRecordRow> FirstRow(db::Connection& connection, const std::string& where) {
+// The condition of a job that completed (with failures or without).
+std::string Completed() {
+  return " FINISHED is not null and OUTCOME <> " +
+         db::QuoteText(RunOutcomeText(RunOutcome::kFailed));
+}
+
+// The newest row `where` picks; `where` holds values quoted by
+// db::QuoteText. With `with_left_out`, the families the job left out too
+// (none on a record of a version that did not keep them).
+std::optional<RunRecordRow> FirstRow(db::Connection& connection, const std::string& where,
+                                     bool with_left_out = false) {
   if (!connection.TableExists(kTable)) return std::nullopt;
-  db::Recordset rows(connection, std::string("select ") + kColumns + " from " + kTable + where +
-                                     " order by RUNID desc");
+  const bool left_out = with_left_out && HasLeftOutColumn(connection);
+  db::Recordset rows(connection, std::string("select ") + kColumns +
+                                     (left_out ? std::string(", ") + kLeftOutColumn : "") +
+                                     " from " + kTable + where + " order by RUNID desc");
   if (rows.IsEOF()) return std::nullopt;
   RunRecordRow row;
   row.id = rows.Field("RUNID").AsInteger();
@@ -134,6 +145,7 @@ std::optional<RunRecordRow> FirstRow(db::Connection& connection, const std::stri
   row.finished = rows.IsNull("FINISHED") ? "" : rows.Text("FINISHED");
   row.outcome = rows.IsNull("OUTCOME") ? "" : rows.Text("OUTCOME");
   row.failures = rows.IsNull("FAILURES") ? 0 : rows.Field("FAILURES").AsInteger();
+  if (left_out && !rows.IsNull(kLeftOutColumn)) row.left_out = rows.Text(kLeftOutColumn);
   return row;
 }
 
@@ -183,15 +195,13 @@ namespace {
 std::vector<std::string> TablesLeftOutByRun(db::Connection& connection, const std::string& year,
                                             const std::string& county, const char* job) {
   std::vector<std::string> tables;
-  if (!connection.TableExists(kTable) || !HasLeftOutColumn(connection)) return tables;
-  db::Recordset rows(
-      connection,
-      std::string("select ") + kLeftOutColumn + " from " + kTable +
-          " where 年度 = " + db::QuoteText(year) + " and COUNTY = " + db::QuoteText(county) +
-          " and KIND = " + db::QuoteText(job) + " and FINISHED is not null and OUTCOME <> " +
-          db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) + " order by RUNID desc");
-  if (rows.IsEOF() || rows.IsNull(kLeftOutColumn)) return tables;
-  std::istringstream listed(rows.Text(kLeftOutColumn));
+  const std::optional<RunRecordRow> run =
+      FirstRow(connection,
+               " where 年度 = " + db::QuoteText(year) + " and COUNTY = " + db::QuoteText(county) +
+                   " and KIND = " + db::QuoteText(job) + " and" + Completed(),
+               true);
+  if (!run) return tables;
+  std::istringstream listed(run->left_out);
   for (std::string table; std::getline(listed, table, ',');) {
     if (!table.empty()) tables.push_back(table);
   }
@@ -231,8 +241,7 @@ std::optional<RunRecordRow> LastRunRecordOfKind(db::Connection& connection, cons
 }
 
 std::optional<RunRecordRow> LastCompletedRun(db::Connection& connection, const std::string& kind) {
-  return FirstRow(connection, std::string(" where FINISHED is not null and OUTCOME <> ") +
-                                  db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) +
+  return FirstRow(connection, " where" + Completed() +
                                   (kind.empty() ? "" : " and KIND = " + db::QuoteText(kind)));
 }
 
@@ -242,11 +251,9 @@ namespace {
 std::vector<std::string> CompletedRuns(db::Connection& connection) {
   std::vector<std::string> held;
   if (!connection.TableExists(kTable)) return held;
-  db::Recordset rows(connection,
-                     std::string("select 年度, COUNTY, max(RUNID) from ") + kTable +
-                         " where KIND = 'run' and FINISHED is not null and OUTCOME <> " +
-                         db::QuoteText(RunOutcomeText(RunOutcome::kFailed)) +
-                         " group by 年度, COUNTY order by max(RUNID)");
+  db::Recordset rows(connection, std::string("select 年度, COUNTY, max(RUNID) from ") + kTable +
+                                     " where KIND = 'run' and" + Completed() +
+                                     " group by 年度, COUNTY order by max(RUNID)");
   for (; !rows.IsEOF(); rows.MoveNext()) {
     held.push_back(rows.Text("年度") + " " + rows.Text("COUNTY"));
   }

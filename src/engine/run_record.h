@@ -29,6 +29,7 @@ struct RunRecordRow {
   long id = 0;
   std::string year, county, kind, started, finished, outcome;
   long failures = 0;
+  std::string left_out;  // the families the job left out, joined by commas
   bool Finished() const { return !finished.empty(); }
   bool Succeeded() const { return Finished() && outcome != RunOutcomeText(RunOutcome::kFailed); }
 };

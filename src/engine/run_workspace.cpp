@@ -15,6 +15,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/db/sqlite_backend.h"
+#include "platform/host/progress.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -529,6 +530,14 @@ void RunWorkspace::RecordFailure(long failures) {
     host::yDebugStr(failure.what());
   }
   record_id_ = 0;
+}
+
+void StageDone(StatRunLog& log, host::JobStages& stages,
+               const std::function<void(const std::string&)>& observer, const char* stage) {
+  log.EndIfStopped(stage);
+  host::yDebugTime(stage);
+  stages.Done(stage);
+  if (observer) observer(stage);
 }
 
 bool EndJob(RunWorkspace& workspace, db::Connection& work, StatRunLog& log, bool completed,

@@ -14,6 +14,9 @@
 #include "platform/db/connection.h"
 
 namespace landstat {
+namespace host {
+class JobStages;
+}
 
 // The job lock of an embedded database file: an exclusive lock on a file of
 // its own beside it ("FILE.lock"), held from Take until Release or the end
@@ -178,6 +181,12 @@ class RunWorkspace {
   long record_id_ = 0;
   bool open_ = false;
 };
+
+// A stage of a job done: a safe point, where a lost database or the
+// operator's cancel ends the job (StatRunLog::EndIfStopped); then the time
+// traced, the progress moved past `stage` and `observer` told.
+void StageDone(StatRunLog& log, host::JobStages& stages,
+               const std::function<void(const std::string&)>& observer, const char* stage);
 
 // The end of a job on `work`: when `completed`, the work is published as
 // `outcome` (completed, or with failures when `log` counted some) and

@@ -249,12 +249,7 @@ const std::vector<host::JobStages::Stage> kRunStages = {
 bool BuildTables(CStatContext& context, const Layers& layers, const RunPlan& plan,
                  const StageObserver& observer, std::unique_ptr<RunSchema>& schema,
                  host::JobStages& stages) {
-  const auto done = [&](const char* stage) {
-    context.EndIfStopped(stage);
-    host::yDebugTime(stage);
-    stages.Done(stage);
-    if (observer) observer(stage);
-  };
+  const auto done = [&](const char* stage) { StageDone(context, stages, observer, stage); };
   // What an earlier run left goes first, or, built in a schema of the
   // run's, when it publishes: the run ends with the tables it made.
   schema = MakeRunSchema(context);

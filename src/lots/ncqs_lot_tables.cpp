@@ -94,6 +94,8 @@ std::vector<InsidePoint> InsidePoints(short parcel_layer, const std::string& cou
   const long count = gis::RecordCount(parcel_layer, gis::EntityKind::kRegion);
   gis::Record parcel;
   for (long number = 1; number < count; ++number) {
+    // Cancelled: the walk stops here, and the job at its caller's next check.
+    if (host::JobCancelled()) break;
     if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel)) continue;
     const std::string location = parcel.Text(keys[1]);
     if (!location.starts_with(county)) continue;
@@ -212,6 +214,7 @@ std::unique_ptr<NcqsLots> CStatContext::NcqsParcelLots(short lot_layer) {
   const long count = static_cast<long>(inside.size());
   for (long at = 0; at < count; ++at) {
     host::LindoDlgSetProgress("正在给图斑赋宗地号", at + 1, count + 1);
+    if (host::JobCancelled()) EndIfStopped(kLotTitle);
     InsidePoint& parcel = inside[at];
     const std::vector<long> holders =
         parcel.point ? finder->RegionsContaining(*parcel.point) : std::vector<long>{};

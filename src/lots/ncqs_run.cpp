@@ -86,12 +86,7 @@ const std::vector<host::JobStages::Stage> kNcqsStages = {
 // tables made.
 bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer,
                      std::vector<std::string>& built, host::JobStages& stages) {
-  const auto done = [&](const char* stage) {
-    context.EndIfStopped(stage);
-    host::yDebugTime(stage);
-    stages.Done(stage);
-    if (observer) observer(stage);
-  };
+  const auto done = [&](const char* stage) { StageDone(context, stages, observer, stage); };
   if (context.LoadCodes() <= 0) return false;
   done("context");
   if (context.CreateNcqsStatTable() <= 0 || !context.NcqsParcelsInCounty()) return false;

@@ -126,12 +126,7 @@ bool BuildTownTables(CZdStatContext& context, const StageObserver& observer,
                      host::JobStages& stages) {
   // Each stage done is a safe point, where a lost database or the
   // operator's cancel ends the run.
-  const auto done = [&](const char* stage) {
-    context.EndIfStopped(stage);
-    host::yDebugTime(stage);
-    stages.Done(stage);
-    if (observer) observer(stage);
-  };
+  const auto done = [&](const char* stage) { StageDone(context, stages, observer, stage); };
   if (!context.m_pRuralCode || !gis::IsLayerValid(context.m_pRuralCode->m_ai)) {
     context.LogFailure("装载代码表", "没有可读的代码表");
     return false;

@@ -14,6 +14,7 @@
 #include "engine/rounding.h"
 #include "mongolia/mg_base_rows.h"
 #include "mongolia/mg_stat_context.h"
+#include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/gis_error.h"
@@ -248,11 +249,10 @@ void BookLayers(CMgStatContext& context, MgRowWriter& writer, const MgFillRules&
   const auto records = [](gis::LayerHandle layer, gis::EntityKind kind) {
     return layer > 0 ? static_cast<double>(gis::RecordCount(layer, kind)) : 0.0;
   };
-  host::JobStages stages(
-      "正在建立内蒙古基础汇总表",
-      {{"line", records(context.m_aiLine, gis::EntityKind::kLine)},
-       {"point", records(context.m_aiPoint, gis::EntityKind::kPoint)},
-       {"parcel", records(context.m_aiParcel, gis::EntityKind::kRegion)}});
+  host::JobStages stages("正在建立内蒙古基础汇总表",
+                         {{"line", records(context.m_aiLine, gis::EntityKind::kLine)},
+                          {"point", records(context.m_aiPoint, gis::EntityKind::kPoint)},
+                          {"parcel", records(context.m_aiParcel, gis::EntityKind::kRegion)}});
   if (context.m_aiLine > 0) {
     MgPass pass(context, writer, context.m_aiLine, {"线状地物面积", "扣除比例"});
     pass.Walk(gis::EntityKind::kLine, "正在汇总线状地物",
@@ -275,7 +275,31 @@ void BookLayers(CMgStatContext& context, MgRowWriter& writer, const MgFillRules&
 }  // namespace mg
 
 short CMgStatContext::BuildStatDataDirect() {
-  if (!HasNeededFields()) return 0;
+  return FillBaseTable(&CMgStatContext::FillDirect);
+}
+
+short CMgStatContext::FillBaseTable(short (CMgStatContext::*fill)()) {
+  if (!HasNeededFields() || !BaseTableEmpty()) return 0;
+  const short result = (this->*fill)();
+  // The groupings of a fill that failed hold part of its rows: let go, so
+  // that no copy or ledger is made from them.
+  if (result <= 0) m_groups.Clear();
+  return result;
+}
+
+bool CMgStatContext::BaseTableEmpty() {
+  const char* title = "汇总内蒙古基础汇总表";
+  try {
+    if (!m_pConn.Scan("select 1 from " + m_strStatTbl)->Next()) return true;
+    LogFailure(title,
+               "内蒙古基础汇总表 " + m_strStatTbl + " 已有数据 (已填写过), 须重新建立后再填写");
+  } catch (const db::DbError& error) {
+    LogFailure(title, "读取内蒙古基础汇总表失败", error);
+  }
+  return false;
+}
+
+short CMgStatContext::FillDirect() {
   std::optional<MgRowWriter> writer;
   try {
     writer.emplace(*this, m_strStatTbl, mg::kMgRowByRowRules.keep_unclassed);

@@ -14,6 +14,7 @@
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/host/progress.h"
 #include "platform/text/number_text.h"
 #include "platform/text/text_encoding.h"
 
@@ -103,7 +104,9 @@ short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
       return 0;
     }
     m_pConn.Execute(Dialect().CopyStructure(table, source));
-    m_pConn.Execute("ALTER TABLE " + table + " ADD COLUMN 图斑编号 int");
+    // A parcel number is an identifier: text as the layer holds it ("0012",
+    // "12A"), as wide as the ledger's.
+    m_pConn.Execute("ALTER TABLE " + table + " ADD COLUMN 图斑编号 varchar(40)");
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("创建蒙古土地利用台帐工作表", table + " 建立失败", error);
@@ -183,6 +186,8 @@ short CMgStatContext::SumTdlyTz(const std::string& table) {
     mg::MgRowPipe pipe(m_pConn, table, columns);
     LendConnection(true);
     for (const auto& [key, sums] : m_groups.Ledger()) {
+      // Cancelled: the job ends below, once the connection is back.
+      if (host::JobCancelled()) break;
       // Every column is set, the classes cleared of what a row before left.
       std::vector<db::Value>& row = pipe.Row();
       if (row.size() != columns.size()) row.assign(columns.size(), db::Value(0.0));
@@ -209,6 +214,7 @@ short CMgStatContext::SumTdlyTz(const std::string& table) {
     LogFailure("汇总蒙古土地利用台帐", "汇总蒙古土地利用台帐失败", error);
     return 0;
   }
+  EndIfStopped("汇总蒙古土地利用台帐");
   if (unnamed) {
     LogFailure("汇总蒙古土地利用台帐", "汇总蒙古土地利用台帐失败", *unnamed);
     return 0;

@@ -66,7 +66,10 @@ class CMgStatContext : public StatRunLog {
   short CreateStatDataTable();
   // A layer lacking a field the rows need (an area, the class, the
   // location or owner code, the deduction) is one failure naming layer and
-  // field, and fills nothing (0).
+  // field, and fills nothing (0). Either fill is refused (logged, 0) when
+  // the base table holds rows already (a fill asked twice, or both fills):
+  // the groupings would hold the second fill's rows only. A fill that fails
+  // lets its groupings go: the copies and the ledger are then refused.
   short BuildStatDataDirect();
   // Whether the three layers have the fields the fills need (a failure
   // logged for the first one missing).
@@ -250,6 +253,14 @@ class CMgStatContext : public StatRunLog {
 
  private:
   void SetUnit(int slot, const std::string& text, bool first);
+  // The fills of the base table (BuildStatDataDirect, BuildStatData) through
+  // FillBaseTable, which checks the layers' fields and the table first.
+  short FillBaseTable(short (CMgStatContext::*fill)());
+  short FillDirect();
+  short FillStaged();
+  // Whether the base table holds no row; a table that does, or cannot be
+  // read, is a logged failure.
+  bool BaseTableEmpty();
   // BalanceStatData, writing unit 1's copy too when `with_first`.
   short BalanceAndWrite(bool with_first);
   TableNames m_names;

@@ -29,9 +29,12 @@ short CMgStatContext::CreateStagingTable(const std::string& table) {
 }
 
 short CMgStatContext::BuildStatData() {
+  return FillBaseTable(&CMgStatContext::FillStaged);
+}
+
+short CMgStatContext::FillStaged() {
   // The staging table lives in the run's own database, whatever source the
   // layers are read from: no layer's source needs the row-by-row fill.
-  if (!HasNeededFields()) return 0;
   const std::string staging = MgStagingTable(m_names);
   if (CreateStagingTable(staging) <= 0) return 0;
   short result = 0;

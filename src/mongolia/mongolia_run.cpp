@@ -212,12 +212,7 @@ bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request
   const StageObserver& observer = request.observer;
   // Each stage done is a safe point, where a lost database or the
   // operator's cancel ends the run.
-  const auto done = [&](const char* stage) {
-    context.EndIfStopped(stage);
-    host::yDebugTime(stage);
-    stages.Done(stage);
-    if (observer) observer(stage);
-  };
+  const auto done = [&](const char* stage) { StageDone(context, stages, observer, stage); };
   if (context.LoadCodes() <= 0) {
     // Without codes the base table would have no column.
     context.LogFailure("装载代码表", "没有可读的内蒙古代码表");

@@ -159,8 +159,10 @@ short CPrintStatDlg::FillMgLedgerTable(db::Connection& connection, const std::st
                            " from " + table + filter + " group by " + level,
                        region);
   }
+  // The parcel number is copied as the ledger holds it: an identifier, not
+  // a number ("0012" keeps its zeros, "12A" its letter).
   connection.Execute(head + ",图斑编号" + columns + ") select 座落单位代码,座落单位名称," + area +
-                         ",CAST(图斑编号 AS integer)" + columns + " from " + table + filter,
+                         ",图斑编号" + columns + " from " + table + filter,
                      region);
   transaction.Commit();
   return 1;

@@ -642,17 +642,22 @@ std::set<std::string> LeftOutByRuns(db::Connection& database, const TableNames& 
   return left;
 }
 
-// The year and county the Inner Mongolia tables (named without either)
-// hold when they are another's than those of `names`: those of their
-// newest completed run. Empty when they are these, or no run is recorded.
-std::string MongoliaTablesOfOther(db::Connection& database, const TableNames& names) {
+// Why the Inner Mongolia tables (named without year or county) are not
+// read for `names`: they hold another year's or county's results (those of
+// their newest completed run), or the record of the runs cannot be read, so
+// that what they hold is unknown. Empty when they hold these, or no run is
+// recorded.
+std::string MongoliaTablesProblem(db::Connection& database, const TableNames& names) {
   try {
     const std::optional<RunRecordRow> held = LastCompletedRun(database, kMongoliaJob);
     if (!held || (held->year == names.Year() && held->county == names.County())) return "";
-    return held->year + " " + held->county;
+    return "the Inner Mongolia tables hold " + held->year + " " + held->county +
+           "; a landstat mongolia run of this county replaces them";
   } catch (const db::DbError& error) {
-    host::yDebugStr(error.what());
-    return "";
+    return std::string(
+               "the record of the runs (StatRuns) cannot be read, so what the Inner "
+               "Mongolia tables hold is unknown: ") +
+           error.what();
   }
 }
 
@@ -666,6 +671,8 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
   const std::set<std::string> left_out = LeftOutByRuns(database, table_names, configured);
   std::vector<std::string> unit_tables;  // the tables read in the unit
   bool unit_held = false;                // one of them is stored in the unit
+  // Read once, when a report reads the Inner Mongolia tables.
+  std::optional<std::string> mongolia_problem;
   for (const std::string& name : names) {
     const char* writer = RouteOf(name).writer;
     std::string stat_tbl, short_name;
@@ -693,10 +700,9 @@ ReportSelection CPrintStatDlg::SelectReports(db::Connection& database,
       for (const TableRead& read : TablesRead(writer, stat_tbl)) {
         const bool stored = TableStored(database, table_names, unit, read.read, read.table);
         if (stored && read.read == Read::kMongolia) {
-          const std::string other = MongoliaTablesOfOther(database, table_names);
-          if (!other.empty()) {
-            missing = read.table + ", the Inner Mongolia tables hold " + other +
-                      "; a landstat mongolia run of this county replaces them";
+          if (!mongolia_problem) mongolia_problem = MongoliaTablesProblem(database, table_names);
+          if (!mongolia_problem->empty()) {
+            missing = read.table + ", " + *mongolia_problem;
             break;
           }
         }

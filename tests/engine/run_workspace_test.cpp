@@ -19,6 +19,7 @@
 #include "engine/stat_drivers.h"
 #include "engine/table_names.h"
 #include "landuse/generated_county_run.h"
+#include "lots/ncqs_run.h"
 #include "lots/town_lot_run.h"
 #include "platform/db/recordset.h"
 #include "platform/host/paths.h"
@@ -575,6 +576,50 @@ TEST_P(RunWorkspaceTest, CancelledJobsEndAsFailedAndKeepTheEarlierResults) {
     }
     EXPECT_EQ(Stored(), stored);
     EXPECT_EQ(LastRun()->outcome, "failed");
+  }
+}
+
+// A cancel asked within a long walk over a layer's records (the general
+// run's reserve parcels, the rural-lot run's parcels searched in the lots)
+// ends the job there: no later step of the walk is shown. The job fails and
+// every table stored before stays as it was. (On a server the general run's
+// own thread, waiting for its other connections to end, still shows the
+// walk's text: there its steps are not counted.)
+TEST_P(RunWorkspaceTest, CancelWithinAWalkEndsTheJobThere) {
+  ASSERT_EQ(Run(), 1);
+  const std::string stored = Stored();
+  const auto rural_lots = [&] {
+    std::unique_ptr<gis::CGisXmlPrj> project = gis::CGisXmlPrj::Open(county_->files.project);
+    NcqsRequest request;
+    static_cast<JobTarget&>(request) = {county_->codes.get(),
+                                        database().ConnectionString(),
+                                        "2009",
+                                        County(),
+                                        county_->log,
+                                        Mode()};
+    request.project = project.get();
+    return RunNcqs(request);
+  };
+  const struct {
+    const char* walk;  // the walk's progress text
+    std::function<RunReport()> job;
+    bool helpers;  // on a server, the job works on other connections too
+  } cases[] = {
+      {"正在汇总耕地后备资源图斑", [&] { return RunNamed("", {}); }, true},
+      {"正在给图斑赋宗地号", rural_lots, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.walk);
+    testing::CancellingProgress progress;
+    progress.cancel_at = c.walk;
+    const RunReport report = c.job();
+    EXPECT_TRUE(progress.cancelled);
+    if (!(c.helpers && IsServer())) {
+      EXPECT_EQ(progress.steps_after, 0);
+    }
+    EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+    EXPECT_NE(Failures().find("操作员取消了作业"), std::string::npos) << Failures();
+    EXPECT_EQ(Stored(), stored);
   }
 }
 

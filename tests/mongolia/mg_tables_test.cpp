@@ -249,6 +249,32 @@ TEST_P(MgTablesTest, EachFillByItsOwnRules) {
   EXPECT_FALSE(staged->m_pConn.TableExists("statdataMGtbl"));
 }
 
+// The copies are made from the groupings of the rows the base table holds:
+// a second fill into the filled table is refused (the first one's rows and
+// groupings serve on), and a fill that fails lets its groupings go, so that
+// no copy is made from part of its rows.
+TEST_P(MgTablesTest, SecondOrFailedFillLeavesNoGroupingsOfOtherRows) {
+  const std::string path = home_.File("survey.gpkg");
+  testing::WriteSurvey(path, testing::MgSurvey({testing::MgParcel("1", "011", "100")}));
+  testing::OpenSurvey layers(path);
+  auto context = testing::MgContext(codes_.get(), database().ConnectionString(), layers.parcel,
+                                    layers.line, layers.point);
+  ASSERT_EQ(context->CreateStatDataTable(), 1);
+  ASSERT_EQ(context->BuildStatDataDirect(), 1);
+  EXPECT_EQ(context->BuildStatData(), 0);
+  EXPECT_NE(context->m_strLogLine.find("已有数据"), std::string::npos) << context->m_strLogLine;
+  ASSERT_EQ(context->CreateUnitStatTables(), 1);
+  EXPECT_EQ(context->FillUnitStatTables(), 1);
+  EXPECT_EQ(After("select count(*) from statdataMG"), Strings{"1"});
+  // The move from the staging table is refused, after the rows were grouped.
+  ASSERT_EQ(context->CreateStatDataTable(), 1);
+  context->m_pConn.Execute("alter table statdataMG add column 必填 int check (必填 is not null)");
+  EXPECT_EQ(context->BuildStatData(), 0);
+  EXPECT_EQ(context->FillUnitStatTables(), 0);
+  EXPECT_NE(context->m_strLogLine.find("不是本次汇总填写的"), std::string::npos)
+      << context->m_strLogLine;
+}
+
 // A layer without a field the rows need fills nothing, by either fill, with
 // one failure naming the layer and the field.
 TEST_P(MgTablesTest, LayerWithoutAFieldTheFillNeeds) {
@@ -277,7 +303,7 @@ TEST_P(MgTablesTest, LayerWithoutAFieldTheFillNeeds) {
 // it; the work table only beside the general run's rural table, made anew.
 TEST_P(MgTablesTest, LedgerAndItsWorkTable) {
   const auto context = Build(testing::MgSurvey(
-      {testing::MgParcel("7", "011", "10"), testing::MgParcel("7", "123", "2.5")}));
+      {testing::MgParcel("007", "011", "10"), testing::MgParcel("007", "123", "2.5")}));
   const std::string ledger = "ZPMTDLYTZMG";
   ASSERT_EQ(context->CreateTdlyTzTables(), 1);
   EXPECT_EQ(context->StatTdlyTz(), 0);
@@ -291,14 +317,16 @@ TEST_P(MgTablesTest, LedgerAndItsWorkTable) {
   EXPECT_EQ(After("select 省名称, 省级代码, 市名称, 县名称, 县级代码, 座落单位名称, 图斑编号, "
                   "土地总面积, BM01, BM12 from " +
                   ledger),
-            Strings{"内蒙古自治区|15||新城区|150102|一队|7|12.5|10|2.5"});
+            Strings{"内蒙古自治区|15||新城区|150102|一队|007|12.5|10|2.5"});
   const std::string general = context->GeneralRuralSecondLevelTable();
   EXPECT_EQ(context->CreateTdlyEjflTzTable(), 0);
   EXPECT_NE(context->m_arrNotices.back().find(general), std::string::npos);
   context->m_pConn.Execute("create table " + general +
                            " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float)");
   for (int run = 0; run < 2; ++run) EXPECT_EQ(context->CreateTdlyEjflTzTable(), 1);
-  EXPECT_EQ(context->m_pConn.Columns("ZPMTDLY_EJFLTZMG").size(), 4u);
+  const std::vector<db::ColumnInfo> work = context->m_pConn.Columns("ZPMTDLY_EJFLTZMG");
+  ASSERT_EQ(work.size(), 4u);
+  EXPECT_EQ(work.back().type, db::FieldType::kText) << work.back().declared;
 }
 
 LANDSTAT_BOTH_ENGINES(MgTablesTest);

@@ -293,21 +293,31 @@ TEST_P(TableWriterTest, MongoliaLedgerListsTownshipsVillagesAndParcels) {
                  "BM011 float, BM05 float)");
   conn().Execute(
       "create table " + work +
-      " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float, BM011 float, 图斑编号 int)");
-  conn().Execute("insert into " + work + " values ('old', 'old', 1, 1, 1)");
+      " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float, BM011 float, 图斑编号 varchar(40))");
+  conn().Execute("insert into " + work + " values ('old', 'old', 1, 1, '1')");
   const std::string insert = "insert into " + source +
                              " values ('330102001', '乡', '330102001001', '村', " +
                              "'330102001001', '村', ?, ?, ?, ?, 0)";
-  conn().Execute(insert, {"330102001001000", "2", "30", 30.0});
-  conn().Execute(insert, {"330102001001000", "10", "20", 20.0});
+  // Parcel numbers are identifiers, written as the ledger holds them.
+  conn().Execute(insert, {"330102001001000", "002", "30", 30.0});
+  conn().Execute(insert, {"330102001001000", "10A", "20", 20.0});
   conn().Execute(insert, {"330103001001000", "3", "99", 99.0});
+  // Without a readable record of the runs, what the Inner Mongolia tables
+  // hold is unknown: the ledger is left out, saying why.
+  conn().Execute("create table StatRuns (RUNID int)");
+  const ReportSelection unknown = dialog_.SelectReports(conn(), names_, kSquareMetre, {kLedger});
+  ASSERT_EQ(unknown.not_built.size(), 1u);
+  EXPECT_THAT(unknown.not_built[0].reason, HasSubstr("StatRuns"));
+  conn().Execute("drop table StatRuns");
+  EXPECT_EQ(dialog_.SelectReports(conn(), names_, kSquareMetre, {kLedger}).writable,
+            std::vector<std::string>{kLedger});
   const std::string path = Write(kLedger, "330102");
   ASSERT_FALSE(path.empty()) << LastMessage();
   EXPECT_EQ(DataRows(template_, path),
             "330102001|乡|50.0000||50.0000\n"
             "330102001001|村|50.0000||50.0000\n"
-            "330102001001|村|30.0000|2.0000|30.0000\n"
-            "330102001001|村|20.0000|10.0000|20.0000\n");
+            "330102001001|村|30.0000|002|30.0000\n"
+            "330102001001|村|20.0000|10A|20.0000\n");
   EXPECT_EQ(Python("title " + Quoted(path)), "2009平方米\n");
 }
 

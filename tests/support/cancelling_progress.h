@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "platform/host/progress.h"
 
@@ -17,7 +18,17 @@ class CancellingProgress : public host::SilentProgress {
   CancellingProgress& operator=(const CancellingProgress&) = delete;
 
   bool CancelRequested() const override { return cancelled; }
+  // With `cancel_at` set, the cancel is asked when a step of the work of
+  // that text is shown (a walk over a layer's records shows each record);
+  // the steps of it shown after that are counted.
+  void Step(const std::string& text, double) override {
+    if (cancel_at.empty() || text != cancel_at) return;
+    if (cancelled) ++steps_after;
+    cancelled = true;
+  }
   std::atomic<bool> cancelled = false;
+  std::string cancel_at;
+  long steps_after = 0;
 
  private:
   host::Progress* previous_;

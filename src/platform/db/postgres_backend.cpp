@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <map>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -202,9 +204,31 @@ struct WriteBatch {
   std::unordered_map<std::string, std::size_t> position_of_id;
 };
 
+// Opens a session. A server still counts a session a moment after its
+// client left it (PQfinish does not wait for the server's end of it), so a
+// role or server at its connection limit may refuse a new one for "too many
+// connections" just after one of the job's own was closed: such a refusal
+// is tried again, a bounded number of times with a short, growing wait.
+PGconn* ConnectWithRetry(const std::string& conninfo) {
+  constexpr int kAttempts = 10;
+  constexpr auto kLongestWait = std::chrono::milliseconds(200);
+  auto wait = std::chrono::milliseconds(20);
+  for (int attempt = 1;; ++attempt) {
+    PGconn* conn = PQconnectdb(conninfo.c_str());
+    if (attempt == kAttempts || !conn || PQstatus(conn) == CONNECTION_OK ||
+        std::string_view(PQerrorMessage(conn)).find("too many connections") ==
+            std::string_view::npos) {
+      return conn;
+    }
+    PQfinish(conn);
+    std::this_thread::sleep_for(wait);
+    wait = std::min(wait * 2, kLongestWait);
+  }
+}
+
 class PostgresBackend : public Backend {
  public:
-  explicit PostgresBackend(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
+  explicit PostgresBackend(const std::string& conninfo) : conn_(ConnectWithRetry(conninfo)) {
     // Every way out of here without a working connection ends the session,
     // or each failed open would leave one behind on the server.
     try {

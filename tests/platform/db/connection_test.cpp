@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/db/backend.h"
@@ -587,6 +590,27 @@ TEST(PostgresConnectTest, HelperFunctionsAreMadeOnceAndFailedConnectsLeaveNoSess
     }
   }
   admin.Execute("DROP DATABASE " + database + " WITH (FORCE)");
+  admin.Execute("DROP ROLE " + role);
+}
+
+// A role at its connection limit is refused "too many connections" after a
+// bounded while of trying; a session its client leaves meanwhile (the
+// server counts it a moment longer) makes room, and the connect gets it.
+TEST(PostgresConnectTest, ConnectAtTheLimitWaitsABoundedWhileForASlot) {
+  if (testing::PostgresConninfo().empty()) GTEST_SKIP() << "no PostgreSQL server";
+  const std::string role = "landstat_one_" + std::to_string(::getpid());
+  Connection admin(testing::PostgresConninfo());
+  admin.Execute("DROP ROLE IF EXISTS " + role);
+  admin.Execute("CREATE ROLE " + role + " LOGIN CONNECTION LIMIT 1");
+  const std::string as_role = testing::PostgresConninfo() + " user=" + role;
+  auto held = std::make_unique<Connection>(as_role);
+  EXPECT_THAT(ErrorOf([&] { Connection refused(as_role); }), HasSubstr("too many connections"));
+  std::thread leave([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    held.reset();
+  });
+  EXPECT_NO_THROW(Connection(as_role).Close());
+  leave.join();
   admin.Execute("DROP ROLE " + role);
 }
 
