@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include "engine/database_helpers.h"
 #include "engine/run_record.h"
@@ -36,7 +37,9 @@ std::string AnnualLogFile(const std::string& folder, const std::string& year,
       .string();
 }
 
-std::vector<std::string> ListSummarisedYears(const std::string& folder, const std::string& county) {
+std::vector<std::string> ListSummarisedYears(const std::string& folder, const std::string& county,
+                                             std::string& error) {
+  error.clear();
   std::vector<std::string> years;
   const std::string tail = county + ".sqlite";
   std::error_code unreadable;
@@ -48,6 +51,11 @@ std::vector<std::string> ListSummarisedYears(const std::string& folder, const st
       years.push_back(name.substr(0, 4));
     }
   }
+  // A folder not made yet holds no summary; one that cannot be listed says why.
+  if (unreadable && unreadable != std::errc::no_such_file_or_directory) {
+    error = "cannot list the folder " + folder + ": " + unreadable.message();
+  }
+  std::sort(years.begin(), years.end());
   return years;
 }
 
@@ -117,11 +125,11 @@ RunReport RunIntoLog(const std::string& log, const std::string& name,
   return report;
 }
 
-// Whether the year is summarised already; `error` says why the server's
-// years could not be read.
+// Whether the year is summarised already; `error` says why the folder's or
+// the server's years could not be read.
 bool AlreadySummarised(const AnnualSummaryRequest& request, bool local, std::string& error) {
   const std::vector<std::string> years =
-      local ? ListSummarisedYears(request.folder, request.county)
+      local ? ListSummarisedYears(request.folder, request.county, error)
             : ListServerYears(request.server, request.county, error);
   return std::find(years.begin(), years.end(), request.year) != years.end();
 }

@@ -26,8 +26,10 @@ std::string AnnualLogFile(const std::string& folder, const std::string& year,
 
 // The years of a county summarised in a folder: the files named exactly
 // YEAR + COUNTY + ".sqlite" (a year of four digits; the extension in lower
-// case), in the order the folder lists them. Other files are left out.
-std::vector<std::string> ListSummarisedYears(const std::string& folder, const std::string& county);
+// case), sorted. Other files are left out. A folder not made yet holds none;
+// `error` says why a folder that is there cannot be listed.
+std::vector<std::string> ListSummarisedYears(const std::string& folder, const std::string& county,
+                                             std::string& error);
 // The years of a county in a server's area-unit table ("select 年度 as 年度
 // from  D<county>AreaUnit group by 年度"); none when the table is not there
 // yet. A server that cannot be reached or read gives none, and `error` says

@@ -82,6 +82,7 @@ const Words kEngineWords[] = {
      "统计数据库 {0} 中是 {1} 的统计, 不是 {2} 的: 请先统计 {3}"},
     {"cannot read what the statistics database holds: {}", "无法读取统计数据库的内容: {0}"},
     {"cannot read the years held in {}: {}", "无法读取 {0} 中的年度: {1}"},
+    {"cannot list the folder {}: {}", "无法列出文件夹 {0}: {1}"},
     {"no record of jobs on this kind of database", "这种数据库上没有作业记录"},
     {"the server's search path names no schema to keep the statistics in",
      "服务器的搜索路径中没有可存放统计数据的模式"},

@@ -298,7 +298,12 @@ void CPrintStatDlg::LoadYears() {
     // The open file's year, and those of the county's files beside it.
     std::vector<std::string> found = file_years_;
     if (!m_strDbPath.empty()) {
-      for (const std::string& year : ScanYears(m_strDbPath, m_strCounty)) found.push_back(year);
+      std::string unlisted;
+      for (const std::string& year : ListSummarisedYears(m_strDbPath, m_strCounty, unlisted)) {
+        found.push_back(year);
+      }
+      if (!unlisted.empty())
+        ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(unlisted));
     }
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
@@ -313,20 +318,6 @@ void CPrintStatDlg::LoadYears() {
   if (!error.empty()) ShowMessage(Q("读取统计年度失败: ") + QString::fromStdString(error));
   std::sort(held.begin(), held.end());
   for (const std::string& year : held) years->addItem(QString::fromStdString(year));
-}
-
-std::vector<std::string> CPrintStatDlg::ScanYears(const std::string& folder,
-                                                  const std::string& county) {
-  std::vector<std::string> years;
-  std::error_code unreadable;
-  for (fs::directory_iterator entry(folder, unreadable), end; !unreadable && entry != end;
-       entry.increment(unreadable)) {
-    const std::string name = entry->path().filename().string();
-    const std::string year = name.substr(0, 4);
-    if (IsYear(year) != 0 && name == year + county + kStatExtension) years.push_back(year);
-  }
-  std::sort(years.begin(), years.end());
-  return years;
 }
 
 std::string CPrintStatDlg::StatFileConnection(const std::string& folder, const std::string& year,

@@ -87,9 +87,6 @@ class CPrintStatDlg : public qt::ModalDialog {
   // The caption of a mode's dialog (and of the host's menu entry).
   static const char* ModeCaption(int mode);
 
-  // The years of a county's statistics files in a folder, named year (four
-  // digits), county code and ".sqlite" (case-sensitive), sorted.
-  static std::vector<std::string> ScanYears(const std::string& folder, const std::string& county);
   // The connection string of a county's statistics file of a year.
   static std::string StatFileConnection(const std::string& folder, const std::string& year,
                                         const std::string& county);

@@ -78,8 +78,10 @@ void CReportDataDlg::ListYears() {
   std::vector<std::string> years;
   std::string error;
   if (IsStandAloneMode()) {
-    years = ListSummarisedYears(statistics_folder_, county_);
-    if (!database_.empty()) database_years_ = HeldStatisticsYears(database_, county_, error);
+    years = ListSummarisedYears(statistics_folder_, county_, error);
+    if (!database_.empty() && error.empty()) {
+      database_years_ = HeldStatisticsYears(database_, county_, error);
+    }
     for (const std::string& year : database_years_) {
       if (std::find(years.begin(), years.end(), year) == years.end()) years.push_back(year);
     }

@@ -120,7 +120,9 @@ std::string CStatYearDataDlg::ListYears() {
   std::vector<std::string> years;
   if (IsStandAloneMode()) {
     const std::string county = project_ ? project_->GetCountyCode() : std::string();
-    years = ListSummarisedYears(folder_, county);
+    std::string error;
+    years = ListSummarisedYears(folder_, county, error);
+    if (!error.empty()) ShowMessage(Q("读取已汇总的年度失败: " + error));
   } else {
     local_check_->setEnabled(true);
     std::string connection;

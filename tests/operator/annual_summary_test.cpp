@@ -19,16 +19,32 @@ using testing::ReadFileBytes;
 using testing::TempDir;
 using testing::WriteFileBytes;
 
+// The county's files only, sorted; a folder not made yet holds none, and one
+// that cannot be listed (here a file) says why.
 TEST(AnnualSummaryYearsTest, ListsTheCountysFilesOnly) {
   TempDir folder;
   for (const char* name :
-       {"2009330102.sqlite", "2010330102.sqlite", "2011330102.SQLITE", "2012330103.sqlite",
-        "abcd330102.sqlite", "2013330102.sqlite.lock", "2009330102StatLog.txt", "notes.txt"}) {
+       {"2010330102.sqlite", "2009330102.sqlite", "2011330102.SQLITE", "2012330103.sqlite",
+        "abcd330102.sqlite", "201a330102.sqlite", "2013330102.sqlite.lock",
+        "2009330102.sqlite-journal", "2009330102StatLog.txt", "stats.sqlite", ".sqlite", "x.sqlite",
+        "abc.", "notes.txt"}) {
     WriteFileBytes(folder.path() / name, "");
   }
-  std::vector<std::string> years = ListSummarisedYears(folder.path().string(), "330102");
-  std::sort(years.begin(), years.end());
-  EXPECT_EQ(years, (std::vector<std::string>{"2009", "2010"}));
+  const struct {
+    std::string folder;
+    std::vector<std::string> years;
+    std::string error;
+  } kCases[] = {
+      {folder.path().string(), {"2009", "2010"}, ""},
+      {folder.File("none"), {}, ""},
+      {folder.File("notes.txt"), {}, "cannot list the folder " + folder.File("notes.txt")},
+  };
+  for (const auto& test : kCases) {
+    std::string error = "stale";
+    EXPECT_EQ(ListSummarisedYears(test.folder, "330102", error), test.years) << test.folder;
+    EXPECT_EQ(error.substr(0, test.error.size()), test.error) << test.folder;
+    EXPECT_EQ(error.empty(), test.error.empty()) << test.folder;
+  }
 }
 
 // Fake runs that record what they were asked, and fail where told.
@@ -173,7 +189,8 @@ TEST_F(AnnualSummaryTest, NamesTheRunThatFailedAndRefusesAnUnsoundYear) {
   std::filesystem::remove(failed.database);
   fake.failing = "all";
   EXPECT_TRUE(RunAnnualSummary(Request(), nullptr, fake.Runs(false)).database.empty());
-  EXPECT_TRUE(ListSummarisedYears(folder_.path().string(), "330102").empty());
+  std::string unlisted;
+  EXPECT_TRUE(ListSummarisedYears(folder_.path().string(), "330102", unlisted).empty());
 
   // A server summary that fails keeps the stand-alone log of the year.
   WriteFileBytes(folder_.path() / "2009330102StatLog.txt", "stand-alone log");

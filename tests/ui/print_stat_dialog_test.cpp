@@ -93,18 +93,6 @@ class PrintStatDialogTest : public ::testing::Test {
   std::unique_ptr<gis::CGisXmlPrj> project_;
 };
 
-TEST_F(PrintStatDialogTest, YearsAreThoseOfTheCountysStatisticsFiles) {
-  testing::TempDir folder;
-  for (const char* name : {"2010330102.sqlite", "2009330102.sqlite", "2009330102.sqlite-journal",
-                           "abc.sqlite", "x.sqlite", ".sqlite", "2011330102.SQLITE", "abc.",
-                           "stats.sqlite", "2012330103.sqlite", "201a330102.sqlite"}) {
-    WriteFileBytes(folder.File(name), "");
-  }
-  EXPECT_EQ(CPrintStatDlg::ScanYears(folder.path().string(), "330102"),
-            (std::vector<std::string>{"2009", "2010"}));
-  EXPECT_TRUE(CPrintStatDlg::ScanYears(folder.File("none"), "330102").empty());
-}
-
 // A job's messages come while it runs, with events processed: the dialog is
 // disabled then, and neither a second print nor closing gets through.
 class JobProbe : public host::RecordingNotifier {
