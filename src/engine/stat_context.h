@@ -248,6 +248,7 @@ class CStatContext : public StatRunLog {
   // Keeps the sums made as the copies were filled and balanced for the
   // summaries (m_mapFedSums), but those a change made stale.
   void KeepFedSums(std::vector<units::FedCopySums>& sums);
+  void KeepFedSums(const std::string& key, std::unique_ptr<db::GroupedSums> sums);
   // Balances one filled copy in `unit` against the source-unit table
   // `source` (rows paired by 序号), whose region total is `source_total`
   // when given.
@@ -750,6 +751,11 @@ class CStatContext : public StatRunLog {
   // summed by level and unit codes and the transfer remark, made with the
   // copies of every wanted unit (the copy itself where it cannot be made).
   std::string JbntSummarySource(short unit);
+  // The situation levels' sums of the farmland copy of `unit`
+  // (JbntSummarySource), and the same to be made as the copy is written or
+  // read (none when the unit's summaries are not wanted).
+  SummedRequest JbntLevelSums(short unit) const;
+  std::vector<units::CopySumsRequest> JbntFedSumsRequests(short unit) const;
   // `decimals`: those of the copy's unit, to which the sums and their
   // totals are rounded (below 0: as summed).
   short SumJbntQktjLevels(const std::string& target, const std::string& source, bool unit_level,

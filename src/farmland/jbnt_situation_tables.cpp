@@ -13,6 +13,7 @@
 #include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
+#include "units/copy_rows.h"
 
 namespace landstat {
 namespace {
@@ -188,17 +189,27 @@ std::string CStatContext::JbntSummarySource(short unit) {
   std::vector<SummedRequest> requests;
   for (short other : {kSquareMetre, kHectare, kMu}) {
     if (other != unit && !WantsSummaryUnit(other)) continue;
-    SummedRequest request = LevelSums(m_names.UnitCopy(other, "statdata_jbnt"),
-                                      "landstat_jbnt_levels_" + std::string(UnitPrefix(other)));
-    // The farmland copies have no 描述说明; their transfer remark is read.
-    std::vector<std::string>& keys = request.query.keys;
-    keys.erase(std::remove(keys.begin(), keys.end(), "描述说明"), keys.end());
-    keys.push_back("调入备注");
-    request.query.decimals = DecimalsOf(other);
-    requests.push_back(std::move(request));
+    requests.push_back(JbntLevelSums(other));
   }
   PrepareSummedTables(requests);
   return PreparedOr(copy, copy);
+}
+
+CStatContext::SummedRequest CStatContext::JbntLevelSums(short unit) const {
+  SummedRequest request = LevelSums(m_names.UnitCopy(unit, "statdata_jbnt"),
+                                    "landstat_jbnt_levels_" + std::string(UnitPrefix(unit)));
+  // The farmland copies have no 描述说明; their transfer remark is read.
+  std::vector<std::string>& keys = request.query.keys;
+  keys.erase(std::remove(keys.begin(), keys.end(), "描述说明"), keys.end());
+  keys.push_back("调入备注");
+  request.query.decimals = DecimalsOf(unit);
+  return request;
+}
+
+std::vector<units::CopySumsRequest> CStatContext::JbntFedSumsRequests(short unit) const {
+  if (m_bOracle || !WantsSummaryUnit(unit)) return {};
+  SummedRequest request = JbntLevelSums(unit);
+  return {{request.key, std::move(request.query), request.nonzero}};
 }
 
 short CStatContext::StatJbntQktj() {

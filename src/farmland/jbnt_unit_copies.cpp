@@ -6,7 +6,9 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/database_helpers.h"
@@ -17,7 +19,9 @@
 #include "platform/db/grouped_sums.h"
 #include "platform/host/progress.h"
 #include "platform/host/row_lock_limit.h"
+#include "platform/text/number_text.h"
 #include "units/converted_copies.h"
+#include "units/copy_rows.h"
 #include "units/unit_conversion.h"
 
 namespace landstat {
@@ -138,8 +142,47 @@ Condensation UnitCopyStep(const CStatContext& context, const std::string& target
   return {target, true, unit == kHectare ? "statdata_jbnt" : "statdata_jbntex", false, decimals};
 }
 
-// `source`: the farmland base table condensed (empty: the run's).
-short Condense(CStatContext& context, const Condensation& step, std::string source = {}) {
+// What the copies condensed in memory from one farmland base table share:
+// its rows grouped once, and the sums to make of the copy being written
+// from the rows written (none: no sums).
+struct HeldGrouping {
+  std::unique_ptr<db::GroupedSums> grouping;
+  std::vector<units::CopySumsRequest> sums;
+};
+
+// Writes the step's copy from the farmland rows grouped in memory, its sums
+// rounded to the step's decimals; the sums `held` asks for are made from
+// the rows written and kept for the summaries.
+void WriteGrouped(CStatContext& context, const Condensation& step, HeldGrouping& held) {
+  const db::GroupedSums& grouping = *held.grouping;
+  const std::vector<db::GroupedSums::Column> columns = grouping.Columns();
+  db::GroupedSums::Conversion rounded;
+  if (step.decimals >= 0) {
+    rounded = [places = step.decimals](double sum) { return text::RoundDecimal(sum, places); };
+  }
+  std::vector<std::string> names;
+  for (const db::GroupedSums::Column& column : columns) names.push_back(column.name);
+  std::vector<std::pair<std::string, std::unique_ptr<db::GroupedSums>>> made;
+  for (const units::CopySumsRequest& request : held.sums) {
+    try {
+      made.emplace_back(request.key, std::make_unique<db::GroupedSums>(request.query, names));
+    } catch (const db::DbError&) {
+      // The copy lacks a column of these sums: they are made by reading it
+      // when they are wanted.
+    }
+  }
+  grouping.WriteTo(context.m_pConn, step.target, columns, true, rounded,
+                   [&](std::vector<db::Value>& row) {
+                     for (auto& [key, sums] : made) sums->Add(row);
+                   });
+  for (auto& [key, sums] : made) context.KeepFedSums(key, std::move(sums));
+}
+
+// `source`: the farmland base table condensed (empty: the run's). `held`:
+// the grouping several copies share on the embedded engine, made by the
+// first of them (none: each reads its own).
+short Condense(CStatContext& context, const Condensation& step, std::string source = {},
+               HeldGrouping* held = nullptr) {
   if (source.empty()) source = context.m_strJbntTbl;
   std::vector<std::string> groups = step.keeps_marks ? kMarkColumns : std::vector<std::string>{};
   groups.insert(groups.end(), kPlaceColumns.begin(), kPlaceColumns.end());
@@ -148,12 +191,16 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
       // The embedded engine would sort every farmland row to group them:
       // they are grouped in one pass in memory, with the same sums, and
       // written in the order of the groups.
-      db::GroupedSumsQuery query{source, {}, groups, {"土地总面积"}};
-      query.decimals = step.decimals;
-      for (const std::string& field : context.m_arrStatFields) {
-        if (IsClassColumn(field)) query.sums.push_back(field);
+      HeldGrouping own;
+      HeldGrouping& grouped = held ? *held : own;
+      if (!grouped.grouping) {
+        db::GroupedSumsQuery query{source, {}, groups, {"土地总面积"}};
+        for (const std::string& field : context.m_arrStatFields) {
+          if (IsClassColumn(field)) query.sums.push_back(field);
+        }
+        grouped.grouping = std::make_unique<db::GroupedSums>(context.m_pConn, query);
       }
-      db::GroupedSums(context.m_pConn, query).WriteTo(context.m_pConn, step.target, true);
+      WriteGrouped(context, step, grouped);
     } else {
       const auto stored = [&](const std::string& sum) {
         return step.converted_unit < 0 ? sum
@@ -216,6 +263,14 @@ void CStatContext::BuildJbntBaseDataCopies() {
   const bool convert = m_pConn.Kind() != db::DbKind::kEmbedded && !m_bOracle;
   const std::array<short, 3> targets = TargetDecimals(*this);
   std::string condensed;
+  // The farmland rows are grouped once for every copy. The copy in the
+  // source unit, which nothing changes afterwards, gives the situation
+  // tables' sums as it is written; the others give them as they are read
+  // for their balancing.
+  HeldGrouping held;
+  for (short unit : {kSquareMetre, kHectare, kMu}) {
+    m_mapFedSums.erase(m_names.UnitCopy(unit, "statdata_jbnt"));  // of copies made before
+  }
   for (const auto& [unit, wanted] :
        {std::pair{kSquareMetre, m_bPm}, std::pair{kHectare, m_bGq}, std::pair{kMu, m_bMu}}) {
     if (!wanted) continue;
@@ -228,8 +283,10 @@ void CStatContext::BuildJbntBaseDataCopies() {
     // copies to be converted take the sums as summed, from a copy condensed
     // without it.
     if (condensed.empty() || !copy_rows || step.decimals >= 0) {
+      held.sums =
+          unit == m_nUnitSrc ? JbntFedSumsRequests(unit) : std::vector<units::CopySumsRequest>{};
       // Rows stored also when the square-metre copy's row-limit check ends -1.
-      if (Condense(*this, step) != 0 && step.decimals < 0) condensed = step.target;
+      if (Condense(*this, step, {}, &held) != 0 && step.decimals < 0) condensed = step.target;
       continue;
     }
     try {

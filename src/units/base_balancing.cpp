@@ -141,7 +141,7 @@ bool Unbalanced(const std::vector<double>& values, double total, const BalanceCo
 }  // namespace
 
 CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns columns,
-                   short decimals, const Scope& scope)
+                   short decimals, const Scope& scope, const std::vector<CopySumsRequest>& sums)
     : table_(std::move(table)),
       columns_(std::move(columns)),
       limit_(Tolerance(decimals)),
@@ -166,6 +166,18 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
                       " THEN 1 ELSE 0 END,村级代码," + ColumnList({&key_}, {"土地总面积"}) +
                       (classes.empty() ? "" : "," + classes) + " from " + table_);
   tuple_ids_ = rows->Columns()[kId].type == db::FieldType::kText;
+  if (whole_rows && !sums.empty()) {
+    std::vector<std::string> names;
+    for (const db::ColumnInfo& column : rows->Columns()) names.push_back(column.name);
+    for (const CopySumsRequest& request : sums) {
+      try {
+        sums_.emplace_back(request, names);
+      } catch (const db::DbError&) {
+        // The rows read lack a column of these sums: they are made by
+        // reading the copy when they are wanted.
+      }
+    }
+  }
   const int first_class = kFirstKey + static_cast<int>(key_.size());
   std::vector<double> values;
   while (rows->Next()) {
@@ -184,6 +196,7 @@ CopyRows::CopyRows(db::Connection& connection, std::string table, BalanceColumns
       entries_.emplace_back(0, kNotRead);
     }
     rows_.push_back(row);
+    for (FedCopySums& fed : sums_) fed.Feed(*rows);
   }
 }
 
@@ -1009,6 +1022,10 @@ short CStatContext::BalanceRowsToTotal(const units::CopyRows& rows, double sourc
 
 namespace {
 
+// The sums to make of a farmland copy in a unit as it is read for its
+// balancing.
+using CopySumsOf = std::function<std::vector<units::CopySumsRequest>(short unit)>;
+
 // The target copies of a farmland table balanced against its copy in the
 // source unit `source`: each copy's rows add up to the converted county
 // total, then each row's classes to its total. `unit1`, `unit2`: the copies
@@ -1017,7 +1034,7 @@ namespace {
 // balancing with 0.
 short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const std::string& unit1,
                             const std::string& unit2, const std::vector<std::string>& key,
-                            const char* title) {
+                            const char* title, const CopySumsOf& sums_of = {}) {
   try {
     const double region = c.RegionTotal(source);
     const units::BalanceColumns columns = units::SortClassColumns(c);
@@ -1028,10 +1045,15 @@ short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const st
       // balanced.
       if (name.empty() || unit == c.m_nUnitSrc || !c.WantsUnit(unit)) continue;
       units::CopyRows rows(c.m_pConn, name, columns, decimals,
-                           {"座落单位代码", c.CountyCodesLike(), false, key});
+                           {"座落单位代码", c.CountyCodesLike(), false, key},
+                           sums_of ? sums_of(unit) : std::vector<units::CopySumsRequest>{});
       units::MovedTotals moved;
       c.BalanceRowsToTotal(rows, region, unit, decimals, moved);
-      if (c.BalanceClassAreas(source, rows, decimals, moved) <= 0) result = 0;
+      if (c.BalanceClassAreas(source, rows, decimals, moved) <= 0) {
+        result = 0;
+      } else {
+        c.KeepFedSums(rows.Sums());
+      }
     }
     return result;
   } catch (const db::DbError& error) {
@@ -1042,17 +1064,20 @@ short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const st
 
 // The copies of `base` in the source unit and units 1 and 2.
 short BalanceCopiesOf(CStatContext& c, const std::string& base, const std::vector<std::string>& key,
-                      const char* title) {
+                      const char* title, const CopySumsOf& sums_of = {}) {
   const TableNames& names = c.Names();
   return BalanceFarmlandCopies(c, names.UnitCopy(c.m_nUnitSrc, base),
                                names.UnitCopy(c.m_nUnit1, base), names.UnitCopy(c.m_nUnit2, base),
-                               key, title);
+                               key, title, sums_of);
 }
 
 }  // namespace
 
 short CStatContext::BalanceStatDataByUnit() {
-  return BalanceCopiesOf(*this, "statdata_jbnt", JbntCopyKey(), "平差基本农田基础汇总表");
+  // The situation tables' sums of each copy are made as it is read here,
+  // not from a second read of it.
+  return BalanceCopiesOf(*this, "statdata_jbnt", JbntCopyKey(), "平差基本农田基础汇总表",
+                         [this](short unit) { return JbntFedSumsRequests(unit); });
 }
 
 short CStatContext::BalanceJbntCopies(const std::string& source, const std::string& unit1,

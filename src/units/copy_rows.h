@@ -120,9 +120,11 @@ class CopyRows {
 
   // Reads every row of `table` in stored order, and which rows' classes do
   // not add up (on the grid of `decimals`). Raises DbError when the table
-  // cannot be read.
+  // cannot be read. On the embedded engine, which reads whole rows, the
+  // sums `sums` of the copy are made from the rows as they are read (Sums);
+  // a server makes none of them.
   CopyRows(db::Connection& connection, std::string table, BalanceColumns columns, short decimals,
-           const Scope& scope);
+           const Scope& scope, const std::vector<CopySumsRequest>& sums = {});
 
   // A copy being filled, its rows appended as they are written to it.
   CopyRows(std::string table, BalanceColumns columns, short decimals, const Scope& scope);
@@ -166,8 +168,8 @@ class CopyRows {
   void Classes(std::size_t i, std::vector<double>& values) const;
   // The id that names row i in an update of the table.
   db::Value Id(std::size_t i) const;
-  // The sums made of the copy as it was filled, kept true as its rows change
-  // (see Changed).
+  // The sums made of the copy as it was filled or read, kept true as its
+  // rows change (see Changed).
   std::vector<FedCopySums>& Sums() { return sums_; }
   // A value of row i was written anew: `column` (0 the total, k + 1 class k)
   // went from what the row held to `after`, in every sum made of the copy.

@@ -339,8 +339,12 @@ std::vector<units::CopySumsRequest> CStatContext::FedSumsRequests(short unit,
 
 void CStatContext::KeepFedSums(std::vector<units::FedCopySums>& sums) {
   for (units::FedCopySums& fed : sums) {
-    if (!fed.Stale()) m_mapFedSums[fed.Key()] = fed.Take();
+    if (!fed.Stale()) KeepFedSums(fed.Key(), fed.Take());
   }
+}
+
+void CStatContext::KeepFedSums(const std::string& key, std::unique_ptr<db::GroupedSums> sums) {
+  m_mapFedSums[key] = std::move(sums);
 }
 
 }  // namespace landstat
