@@ -92,17 +92,18 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
     sums += (sums.empty() ? "" : ",") + ("SUM(BM" + code + ") BM" + code);
   }
   const bool in_memory = context.m_pConn.Kind() == db::DbKind::kEmbedded;
-  // The levels gathered as the table was written (FeedClassLevels), else
-  // read by the first family, which keeps them for the second, which reads
-  // the same table next; the second takes them.
+  // The levels gathered as the table was written (FeedClassLevels, on
+  // either engine), else on the embedded engine read by the first family,
+  // which keeps them for the second, which reads the same table next; the
+  // second takes them.
   const std::string kept_as = KeptAs(sources);
   std::vector<std::unique_ptr<db::GroupedSums>> levels;
+  const auto kept = context.m_classLevelSums.find(kept_as);
+  if (kept != context.m_classLevelSums.end()) {
+    levels = std::move(kept->second);
+    context.m_classLevelSums.erase(kept);
+  }
   if (in_memory) {
-    const auto kept = context.m_classLevelSums.find(kept_as);
-    if (kept != context.m_classLevelSums.end()) {
-      levels = std::move(kept->second);
-      context.m_classLevelSums.erase(kept);
-    }
     try {
       if (levels.empty()) levels = ReadClassLevels(context, sources);
     } catch (const db::DbError&) {
@@ -114,10 +115,10 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
     const std::string query = context.Dialect().RoundSums(
         fmt::sprintf(level.select, sums, sources.lots) + level.group, sources.decimals);
     try {
-      if (!in_memory) {
-        context.m_pConn.InsertSelect(target, columns, query);
-      } else if (levels.size() == std::size(kClassLevels)) {
+      if (levels.size() == std::size(kClassLevels)) {
         WriteLevel(context, *levels[i], level, context.*table.codes, target);
+      } else if (!in_memory) {
+        context.m_pConn.InsertSelect(target, columns, query);
       } else {
         const db::GroupedSums alone(context.m_pConn, LevelQuery(context, level, sources));
         WriteLevel(context, alone, level, context.*table.codes, target);
