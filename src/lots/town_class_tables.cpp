@@ -64,11 +64,6 @@ void WriteLevel(CZdStatContext& context, const db::GroupedSums& sums, const Clas
   sums.WriteTo(context.m_pConn, target, columns, true);
 }
 
-// Where a lot table's class sums by level are kept for the next family.
-std::string KeptAs(const TownSources& sources) {
-  return sources.lots + "/" + std::to_string(sources.decimals);
-}
-
 // What tells the two tables apart: their class codes, the title of a failed
 // level, and whether a failed level ends the fill (the second level) or the
 // fill goes on with the next level (the first).
@@ -96,7 +91,7 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
   // either engine), else on the embedded engine read by the first family,
   // which keeps them for the second, which reads the same table next; the
   // second takes them.
-  const std::string kept_as = KeptAs(sources);
+  const std::string kept_as = LotTableKey(sources);
   std::vector<std::unique_ptr<db::GroupedSums>> levels;
   const auto kept = context.m_classLevelSums.find(kept_as);
   if (kept != context.m_classLevelSums.end()) {
@@ -147,7 +142,7 @@ std::vector<std::unique_ptr<db::GroupedSums>> CZdStatContext::FeedClassLevels(
 
 void CZdStatContext::KeepClassLevels(const TownSources& sources,
                                      std::vector<std::unique_ptr<db::GroupedSums>> levels) {
-  m_classLevelSums[KeptAs(sources)] = std::move(levels);
+  m_classLevelSums[LotTableKey(sources)] = std::move(levels);
 }
 
 const TownSummary kTownYjflzd{

@@ -142,11 +142,12 @@ struct LevelLots {
 };
 
 // Every level's rows and lot counts as its level and count statements give
-// them, from one scan of the lot table: on the embedded engine each
-// statement sorts the whole table. The rows of a code and name are summed
-// in the order the table holds them, as the statements sum them, and come
-// in the order of their texts (bytes, as the engine sorts them). Nothing
-// when the scan fails: the statements then say what failed.
+// them, from one scan of the lot table instead of six statements (on the
+// embedded engine each sorts the whole table). The rows of a code and name
+// are summed in the order the table holds them, as the statements sum
+// them, and come in the order of their texts (bytes, as the embedded engine
+// sorts them). Nothing when the scan fails: the statements then say what
+// failed.
 std::optional<std::vector<LevelLots>> ScanLevels(db::Connection& conn, const std::string& lots) {
   constexpr std::size_t kLevels = std::size(kQddcLevels);
   std::string columns;
@@ -269,10 +270,7 @@ short QddcWalk(CZdStatContext& context, const std::string& target, const TownSou
   }
   short result = 1;
   std::vector<Figures> land;
-  std::optional<std::vector<LevelLots>> scanned;
-  if (context.m_pConn.Kind() == db::DbKind::kEmbedded) {
-    scanned = ScanLevels(context.m_pConn, sources.lots);
-  }
+  const std::optional<std::vector<LevelLots>> scanned = ScanLevels(context.m_pConn, sources.lots);
   try {
     for (std::size_t level = 0; level < std::size(kQddcLevels); ++level) {
       if (!WriteLevel(context, *writer, level, sources, markers, land,

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -119,8 +120,13 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
       const TownSources sources = context.UnitSources(unit.unit);
       std::vector<std::unique_ptr<db::GroupedSums>> levels =
           context.FeedClassLevels(sources, names);
+      std::map<std::string, CZdStatContext::Groupings> groupings =
+          context.FeedLotGroupings(sources, names);
       const auto written = [&](const std::vector<db::Value>& row) {
         for (const std::unique_ptr<db::GroupedSums>& level : levels) level->Add(row);
+        for (const auto& [family, fed] : groupings) {
+          for (const std::unique_ptr<db::GroupedSums>& grouping : fed) grouping->Add(row);
+        }
       };
       db::Transaction whole(connection);
       if (unit.table == context.m_strStatTblSrc) {
@@ -133,7 +139,10 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
         context.WriteAdjustedCopy(*sums, unit, convert, *county_total, written);
       }
       whole.Commit();
-      if (sources.lots == unit.table) context.KeepClassLevels(sources, std::move(levels));
+      if (sources.lots == unit.table) {
+        context.KeepClassLevels(sources, std::move(levels));
+        context.KeepLotGroupings(sources, std::move(groupings));
+      }
     }
   } catch (const db::DbError& error) {
     context.LogFailure("汇总城镇基础据表", "statdata_czzdex " + tables, error);

@@ -344,6 +344,15 @@ class CZdStatContext : public StatRunLog {
       const TownSources& sources, const std::vector<std::string>& columns) const;
   void KeepClassLevels(const TownSources& sources,
                        std::vector<std::unique_ptr<db::GroupedSums>> levels);
+  // Empty groupings of the lot table of `sources` that the use-right and
+  // lot-area families read, by family, to be fed its rows (whose columns
+  // are `columns`) as they are written, then kept (KeepLotGroupings); each
+  // family takes its own (TakeLotGroupings: none when none was kept).
+  using Groupings = std::vector<std::unique_ptr<db::GroupedSums>>;
+  std::map<std::string, Groupings> FeedLotGroupings(const TownSources& sources,
+                                                    const std::vector<std::string>& columns) const;
+  void KeepLotGroupings(const TownSources& sources, std::map<std::string, Groupings> groupings);
+  Groupings TakeLotGroupings(const std::string& family, const TownSources& sources);
 
   std::string m_strConnect;
   // 0 plain table names; any other value names with year and county code;
@@ -379,6 +388,7 @@ class CZdStatContext : public StatRunLog {
   void SetUp();
   void FixUnits();
   TableNames m_names;
+  std::map<std::string, Groupings> m_lotGroupings;                // by family and lot table
   std::map<std::string, LandAreas> m_landAreas;                   // read, not yet taken
   std::future<std::map<std::string, LandAreas>> m_landAreasRead;  // still reading
 };
