@@ -20,6 +20,7 @@
 #include "lots/town_summary_family.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/host/notifier.h"
 
@@ -299,7 +300,8 @@ short QddcFill(CZdStatContext& context, const std::string& target, const TownSou
 const TownSummary kQddcFamily = {kQddc, "建立城镇土地利用强度调查表", kQddc, QddcColumns, QddcFill};
 
 // The land areas of each of `tables`, each read on a connection of its own
-// to `connection`, all at the same time. A table that cannot be read is
+// to `connection`, all at the same time (one after another where the run
+// is to use one processor: db::Workers). A table that cannot be read is
 // left out.
 std::map<std::string, std::vector<Figures>> ReadLandAreasApart(
     const std::string& connection, const std::vector<std::string>& tables) {
@@ -319,12 +321,18 @@ std::map<std::string, std::vector<Figures>> ReadLandAreasApart(
     }
   };
   std::vector<std::thread> readers;
+  const bool apart = db::Workers() > 1;  // else each in turn, on this thread
   for (std::size_t i = 0; i < tables.size(); ++i) {
-    try {
-      readers.emplace_back(read, i);
-    } catch (const std::system_error&) {
-      read(i);  // no thread could be started: read here
+    bool started = false;
+    if (apart) {
+      try {
+        readers.emplace_back(read, i);
+        started = true;
+      } catch (const std::system_error&) {
+        // No thread could be started: read here.
+      }
     }
+    if (!started) read(i);
   }
   for (std::thread& reader : readers) reader.join();
   for (const std::exception_ptr& error : errors) {
