@@ -64,11 +64,6 @@ void WriteLevel(CZdStatContext& context, const db::GroupedSums& sums, const Clas
   sums.WriteTo(context.m_pConn, target, columns, true);
 }
 
-// Where a lot table's class sums by level are kept for the next family.
-std::string KeptAs(const TownSources& sources) {
-  return sources.lots + "/" + std::to_string(sources.decimals);
-}
-
 // What tells the two tables apart: their class codes, the title of a failed
 // level, and whether a failed level ends the fill (the second level) or the
 // fill goes on with the next level (the first).
@@ -92,17 +87,18 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
     sums += (sums.empty() ? "" : ",") + ("SUM(BM" + code + ") BM" + code);
   }
   const bool in_memory = context.m_pConn.Kind() == db::DbKind::kEmbedded;
-  // The levels gathered as the table was written (FeedClassLevels), else
-  // read by the first family, which keeps them for the second, which reads
-  // the same table next; the second takes them.
-  const std::string kept_as = KeptAs(sources);
+  // The levels gathered as the table was written (FeedClassLevels, on
+  // either engine), else on the embedded engine read by the first family,
+  // which keeps them for the second, which reads the same table next; the
+  // second takes them.
+  const std::string kept_as = LotTableKey(sources);
   std::vector<std::unique_ptr<db::GroupedSums>> levels;
+  const auto kept = context.m_classLevelSums.find(kept_as);
+  if (kept != context.m_classLevelSums.end()) {
+    levels = std::move(kept->second);
+    context.m_classLevelSums.erase(kept);
+  }
   if (in_memory) {
-    const auto kept = context.m_classLevelSums.find(kept_as);
-    if (kept != context.m_classLevelSums.end()) {
-      levels = std::move(kept->second);
-      context.m_classLevelSums.erase(kept);
-    }
     try {
       if (levels.empty()) levels = ReadClassLevels(context, sources);
     } catch (const db::DbError&) {
@@ -114,10 +110,10 @@ short SumClassLevels(CZdStatContext& context, const ClassTable& table, const std
     const std::string query = context.Dialect().RoundSums(
         fmt::sprintf(level.select, sums, sources.lots) + level.group, sources.decimals);
     try {
-      if (!in_memory) {
-        context.m_pConn.InsertSelect(target, columns, query);
-      } else if (levels.size() == std::size(kClassLevels)) {
+      if (levels.size() == std::size(kClassLevels)) {
         WriteLevel(context, *levels[i], level, context.*table.codes, target);
+      } else if (!in_memory) {
+        context.m_pConn.InsertSelect(target, columns, query);
       } else {
         const db::GroupedSums alone(context.m_pConn, LevelQuery(context, level, sources));
         WriteLevel(context, alone, level, context.*table.codes, target);
@@ -146,7 +142,7 @@ std::vector<std::unique_ptr<db::GroupedSums>> CZdStatContext::FeedClassLevels(
 
 void CZdStatContext::KeepClassLevels(const TownSources& sources,
                                      std::vector<std::unique_ptr<db::GroupedSums>> levels) {
-  m_classLevelSums[KeptAs(sources)] = std::move(levels);
+  m_classLevelSums[LotTableKey(sources)] = std::move(levels);
 }
 
 const TownSummary kTownYjflzd{

@@ -9,8 +9,17 @@
 namespace landstat {
 namespace {
 
+// The grouping fed with the lot table's rows as it was written, when there
+// is one, is written in the order of the lot numbers, as the embedded
+// engine's statement writes its groups; else the statement groups.
 short SumLotAreas(CZdStatContext& context, const std::string& target, const TownSources& sources) {
   try {
+    const CZdStatContext::Groupings fed = context.TakeLotGroupings(kTownZdmjhz.base, sources);
+    if (!fed.empty()) {
+      fed.front()->WriteTo(context.m_pConn, target, {{"地籍号", "DJH"}, {"宗地总面积", "ZDMJ"}},
+                           true);
+      return 1;
+    }
     context.m_pConn.Execute(context.Dialect().RoundSums(
         fmt::sprintf(
             "insert into %s(DJH,ZDMJ) select 地籍号,sum(宗地总面积) from %s group by 地籍号",
@@ -24,6 +33,12 @@ short SumLotAreas(CZdStatContext& context, const std::string& target, const Town
 }
 
 }  // namespace
+
+db::GroupedSumsQuery LotAreaGrouping(const TownSources& sources) {
+  db::GroupedSumsQuery query{sources.lots, {}, {"地籍号"}, {"宗地总面积"}};
+  query.decimals = sources.decimals;
+  return query;
+}
 
 const TownSummary kTownZdmjhz{
     "CZZDMJHZ", "建立城镇宗地面积汇总表", "CZZDMJHZ",

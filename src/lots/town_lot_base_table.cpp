@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -16,6 +17,7 @@
 #include "engine/layer_checks.h"
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
 #include "platform/gis/gis_error.h"
@@ -104,6 +106,22 @@ bool AllDigits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// The column names `names` (as the database spells them: a server in
+// lower case) with each key and sum of `grouping` spelled as the grouping
+// spells it.
+std::vector<std::string> SpelledAsGrouped(std::vector<std::string> names,
+                                          const db::GroupedSumsQuery& grouping) {
+  std::unordered_map<std::string, const std::string*> spelled;
+  for (const auto* list : {&grouping.keys, &grouping.sums}) {
+    for (const std::string& name : *list) spelled.emplace(text::ToLowerAscii(name), &name);
+  }
+  for (std::string& name : names) {
+    const auto found = spelled.find(text::ToLowerAscii(name));
+    if (found != spelled.end()) name = *found->second;
+  }
+  return names;
+}
+
 // Writes the rows of the base table: every column of the table, a column a
 // row leaves unset at its default.
 class TownRowWriter {
@@ -120,6 +138,9 @@ class TownRowWriter {
     for (std::size_t i = 0; i < std::size(kLotLevels); ++i) {
       level_columns_[i] = {Required(kLotLevels[i].code), Required(kLotLevels[i].name)};
     }
+    db::GroupedSumsQuery grouping = context.UnitCopyGrouping(table);
+    const std::vector<std::string> grouped = SpelledAsGrouped(names, grouping);
+    grouped_ = std::make_unique<db::GroupedSums>(std::move(grouping), grouped);
     writer_.emplace(context.m_pConn, table, std::move(names));
     row_ = blanks_;
   }
@@ -199,6 +220,9 @@ class TownRowWriter {
 
   void Close() { writer_->Close(); }
 
+  // The rows written, grouped as the unit copies group them.
+  std::unique_ptr<db::GroupedSums> TakeGroups() { return std::move(grouped_); }
+
  private:
   // The lot's number without blanks; nothing (logged) when it is empty, is
   // not 19 digits beginning with the county's code, or is the number of
@@ -270,11 +294,12 @@ class TownRowWriter {
     }
     try {
       writer_->Add(row_);
-      return true;
     } catch (const db::DbError& error) {
       context_.LogFailure(title, name(), error);
       return false;
     }
+    if (grouped_) grouped_->Add(row_);
+    return true;
   }
 
   CZdStatContext& context_;
@@ -284,6 +309,7 @@ class TownRowWriter {
   int row_columns_[kRowColumns];
   std::pair<int, int> level_columns_[std::size(kLotLevels)];
   std::optional<db::RowWriter> writer_;
+  std::unique_ptr<db::GroupedSums> grouped_;
   std::unordered_map<std::string, ClassColumns> class_columns_;
   std::unordered_map<std::string, int> repeats_;  // lot numbers of more than one lot
   std::unordered_set<std::string> lots_;          // the lots written
@@ -389,6 +415,7 @@ short CZdStatContext::FillStatData() {
     LogFailure("连接城镇基础汇总表", "连接城镇基础汇总表失败", error);
     return 0;
   }
+  if (walked) m_writtenLotGroups = writer->TakeGroups();
   return walked ? 1 : 0;
 }
 

@@ -212,6 +212,9 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   try {
     if (context.m_pConn.IsOpen()) {
       if (workspace.OnWorkingCopy()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
+      // The general run's land areas, read on connections of their own
+      // before the run's transaction begins.
+      context.ReadTownLandAreas();
       workspace.Enter(context.m_pConn);
     }
     completed = BuildTownTables(context, request.observer, stages);

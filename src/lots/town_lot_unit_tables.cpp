@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -75,19 +76,15 @@ constexpr const char* kCopyKeys[] = {"地籍号",   "省名称",   "省级代码
 // every row of the base table: grouped in one pass in memory instead, the
 // same groups with the same sums (each added in the order of the rows, as
 // the statement adds them), to be written in the order of their keys as the
-// statement writes them.
+// statement writes them. The grouping fed as the base table was written,
+// when there is one, else one pass over the table.
 std::unique_ptr<db::GroupedSums> GroupLots(CZdStatContext& context, const std::string& source) {
-  db::GroupedSumsQuery query{source,
-                             {},
-                             {std::begin(kCopyKeys), std::end(kCopyKeys)},
-                             {"宗地总面积", "占地面积", "建筑面积"}};
-  for (const std::string& field : context.m_arrStatFields) {
-    if (IsClassColumn(field)) query.sums.push_back(field);
-  }
-  return std::make_unique<db::GroupedSums>(context.m_pConn, query);
+  if (context.m_writtenLotGroups) return std::move(context.m_writtenLotGroups);
+  return std::make_unique<db::GroupedSums>(context.m_pConn, context.UnitCopyGrouping(source));
 }
 
-// Every unit's copy on the embedded engine, from one grouping of the lots:
+// Every unit's copy, on the embedded engine or from the lots grouped as
+// the base table was written, from one grouping of the lots:
 // the base table's unit as summed, every other unit converted and rounded
 // figure by figure as its conversion statement ("round(x/10000,4)", 0 kept)
 // converts the first copy's figures, and adjusted on its rows before they
@@ -123,8 +120,13 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
       const TownSources sources = context.UnitSources(unit.unit);
       std::vector<std::unique_ptr<db::GroupedSums>> levels =
           context.FeedClassLevels(sources, names);
+      std::map<std::string, CZdStatContext::Groupings> groupings =
+          context.FeedLotGroupings(sources, names);
       const auto written = [&](const std::vector<db::Value>& row) {
         for (const std::unique_ptr<db::GroupedSums>& level : levels) level->Add(row);
+        for (const auto& [family, fed] : groupings) {
+          for (const std::unique_ptr<db::GroupedSums>& grouping : fed) grouping->Add(row);
+        }
       };
       db::Transaction whole(connection);
       if (unit.table == context.m_strStatTblSrc) {
@@ -137,7 +139,10 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
         context.WriteAdjustedCopy(*sums, unit, convert, *county_total, written);
       }
       whole.Commit();
-      if (sources.lots == unit.table) context.KeepClassLevels(sources, std::move(levels));
+      if (sources.lots == unit.table) {
+        context.KeepClassLevels(sources, std::move(levels));
+        context.KeepLotGroupings(sources, std::move(groupings));
+      }
     }
   } catch (const db::DbError& error) {
     context.LogFailure("汇总城镇基础据表", "statdata_czzdex " + tables, error);
@@ -147,11 +152,14 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
 }  // namespace
 
 short CZdStatContext::BuildUnitStatData() {
-  if (m_pConn.Kind() == db::DbKind::kEmbedded) {
+  // On a server, too, the lots grouped as the base table was written are
+  // written once each copy, rather than grouped, converted and adjusted by
+  // the server in statements that each pass over a copy.
+  if (m_pConn.Kind() == db::DbKind::kEmbedded || m_writtenLotGroups) {
     WriteUnitCopiesInMemory(*this);
     return 1;
   }
-  // On a server each copy and conversion logs its own failure; a copy that failed
+  // Otherwise, on a server each copy and conversion logs its own failure; a copy that failed
   // leaves its unit's table empty or in unit 1, and the run goes on to the
   // area units and the summaries, whose figures the failures make suspect.
   // Unit 1's copy groups the base table; the copies of units 2 and 3 are
@@ -172,6 +180,17 @@ short CZdStatContext::BuildUnitStatData() {
   }
   AdjustUnitStatData();
   return 1;
+}
+
+db::GroupedSumsQuery CZdStatContext::UnitCopyGrouping(const std::string& source) const {
+  db::GroupedSumsQuery query{source,
+                             {},
+                             {std::begin(kCopyKeys), std::end(kCopyKeys)},
+                             {"宗地总面积", "占地面积", "建筑面积"}};
+  for (const std::string& field : m_arrStatFields) {
+    if (IsClassColumn(field)) query.sums.push_back(field);
+  }
+  return query;
 }
 
 std::string CZdStatContext::CopyUnitStatStatement(const std::string& target,

@@ -84,4 +84,35 @@ short CZdStatContext::SumTownTableDated(const TownSummary& family) {
   return fill(*this, DatedTable(family.base), DatedSources());
 }
 
+std::string LotTableKey(const TownSources& sources) {
+  return sources.lots + "/" + std::to_string(sources.decimals);
+}
+
+std::map<std::string, CZdStatContext::Groupings> CZdStatContext::FeedLotGroupings(
+    const TownSources& sources, const std::vector<std::string>& columns) const {
+  std::map<std::string, Groupings> groupings;
+  for (db::GroupedSumsQuery& query : UseRightGroupings(sources)) {
+    groupings[kTownSyqzd.base].push_back(std::make_unique<db::GroupedSums>(query, columns));
+  }
+  groupings[kTownZdmjhz.base].push_back(
+      std::make_unique<db::GroupedSums>(LotAreaGrouping(sources), columns));
+  return groupings;
+}
+
+void CZdStatContext::KeepLotGroupings(const TownSources& sources,
+                                      std::map<std::string, Groupings> groupings) {
+  for (auto& [family, kept] : groupings) {
+    m_lotGroupings[family + "/" + LotTableKey(sources)] = std::move(kept);
+  }
+}
+
+CZdStatContext::Groupings CZdStatContext::TakeLotGroupings(const std::string& family,
+                                                           const TownSources& sources) {
+  const auto kept = m_lotGroupings.find(family + "/" + LotTableKey(sources));
+  if (kept == m_lotGroupings.end()) return {};
+  Groupings groupings = std::move(kept->second);
+  m_lotGroupings.erase(kept);
+  return groupings;
+}
+
 }  // namespace landstat

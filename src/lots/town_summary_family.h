@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "lots/zd_stat_context.h"
+#include "platform/db/grouped_sums.h"
 
 namespace landstat {
 
@@ -34,6 +35,15 @@ std::string TownCreateStatement(const CZdStatContext& context, const TownSummary
 // The leading columns of the tables by level (code, name, total area),
 // then one area column "BM" + code per code.
 std::string TownLevelColumns(const std::vector<std::string>& codes);
+
+// Where the groupings of a lot table, in the unit and decimals of
+// `sources`, are kept for the families that read it.
+std::string LotTableKey(const TownSources& sources);
+
+// The groupings of a lot table that the use-right table reads (one per
+// level), and the one the lot-area table reads.
+std::vector<db::GroupedSumsQuery> UseRightGroupings(const TownSources& sources);
+db::GroupedSumsQuery LotAreaGrouping(const TownSources& sources);
 
 // The families of the land-use classes, the use-right types and the lot
 // areas.

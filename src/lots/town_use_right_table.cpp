@@ -142,15 +142,15 @@ void PivotLevelsInDatabase(CZdStatContext& context, const std::string& source,
 // False, with no row given, when the scan fails: the statements then read
 // level by level, keeping the levels that can be read and logging the one
 // that cannot.
-bool PivotLevelsInMemory(CZdStatContext& context, const std::string& source,
+// Groupings fed with the table's rows as it was written, when there are
+// some, serve on either engine.
+bool PivotLevelsInMemory(CZdStatContext& context, const TownSources& sources,
                          const std::function<LevelPivot(const UseRightLevel&)>& start) {
-  std::vector<db::GroupedSumsQuery> queries;
-  for (const UseRightLevel& level : kUseRightLevels) {
-    queries.push_back({source, {}, {level.code, level.code_name, "使用权类型"}, {"宗地总面积"}});
-  }
-  std::vector<std::unique_ptr<db::GroupedSums>> grouped;
+  CZdStatContext::Groupings grouped = context.TakeLotGroupings(kTownSyqzd.base, sources);
+  if (grouped.empty() && context.m_pConn.Kind() != db::DbKind::kEmbedded) return false;
   try {
-    grouped = db::GroupedSums::ReadAll(context.m_pConn, queries);
+    if (grouped.empty())
+      grouped = db::GroupedSums::ReadAll(context.m_pConn, UseRightGroupings(sources));
   } catch (const db::DbError&) {
     return false;
   }
@@ -208,8 +208,7 @@ short SumUseRights(CZdStatContext& context, const std::string& target, const Tow
     return LevelPivot(level, unknown, rows);
   };
   try {
-    if (context.m_pConn.Kind() != db::DbKind::kEmbedded ||
-        !PivotLevelsInMemory(context, source, start)) {
+    if (!PivotLevelsInMemory(context, sources, start)) {
       PivotLevelsInDatabase(context, source, start);
     }
   } catch (const db::DbError&) {
@@ -223,6 +222,15 @@ short SumUseRights(CZdStatContext& context, const std::string& target, const Tow
 }
 
 }  // namespace
+
+std::vector<db::GroupedSumsQuery> UseRightGroupings(const TownSources& sources) {
+  std::vector<db::GroupedSumsQuery> queries;
+  for (const UseRightLevel& level : kUseRightLevels) {
+    queries.push_back(
+        {sources.lots, {}, {level.code, level.code_name, "使用权类型"}, {"宗地总面积"}});
+  }
+  return queries;
+}
 
 const TownSummary kTownSyqzd{
     "CZTDLY_SYQZD",

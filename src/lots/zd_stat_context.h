@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@ namespace landstat {
 
 namespace db {
 class GroupedSums;
+struct GroupedSumsQuery;
 class Recordset;
 }  // namespace db
 
@@ -139,6 +141,9 @@ class CZdStatContext : public StatRunLog {
   short ConvertUnitTable(short unit, const std::string& table, short decimals);
   // The statement of the group-by copy from `source` into `target`.
   std::string CopyUnitStatStatement(const std::string& target, const std::string& source) const;
+  // The grouping the copy statement makes of `source`: the lots' texts as
+  // keys, their areas summed.
+  db::GroupedSumsQuery UnitCopyGrouping(const std::string& source) const;
   // The statement that converts a copy from unit 1 to `unit`; empty when
   // the two units are the same. `as_run`: the statement the engine runs,
   // which on a server leaves the figures that are 0 as they are (most class
@@ -307,10 +312,31 @@ class CZdStatContext : public StatRunLog {
   // layer lacks a field they need (LeaveOutTablesWithout).
   std::set<std::string> m_setLeftOutFamilies;
   // The land-use class sums by level of a lot table (by table and
-  // decimals), on the embedded engine: gathered as the per-unit copies are
-  // written, or read by the first-level family, for the families that fill
-  // from the same table right after; each family takes them.
+  // decimals): gathered as the per-unit copies are written in memory, or
+  // read by the first-level family on the embedded engine, for the
+  // families that fill from the same table right after; each family takes
+  // them.
   std::map<std::string, std::vector<std::unique_ptr<db::GroupedSums>>> m_classLevelSums;
+  // The base table's rows grouped as the unit copies group them
+  // (UnitCopyGrouping), fed as the record walk wrote them, so that the
+  // copies are written from memory without reading the table back; null
+  // when the walk did not write the table. The copies take it.
+  std::unique_ptr<db::GroupedSums> m_writtenLotGroups;
+  // The land area of every county, township and village code (by level,
+  // county first) of a land-use table the intensity table reads.
+  using LandAreas = std::vector<std::unordered_map<std::string, double>>;
+  // Reads the land areas of the general run's tables that the intensity
+  // tables of the wanted units read, each table on a connection of its
+  // own, all at the same time: on the embedded engine now (before the run's
+  // transaction begins: no other connection reads beside the run's
+  // writes), on a server on a thread of its own while the run goes on. The
+  // run leaves those tables as they are.
+  void ReadTownLandAreas();
+  // The land areas of `table` read by ReadTownLandAreas (waiting for the
+  // read), handed over once; nothing when they were not read, or the table
+  // could not be read then: the intensity table then reads it itself, and
+  // logs what fails.
+  std::optional<LandAreas> TakeLandAreas(const std::string& table);
   // Empty class sums by level of the lot table of `sources`, to be fed its
   // rows (whose columns are `columns`) as they are written, then kept
   // (KeepClassLevels) for the classification families.
@@ -318,6 +344,15 @@ class CZdStatContext : public StatRunLog {
       const TownSources& sources, const std::vector<std::string>& columns) const;
   void KeepClassLevels(const TownSources& sources,
                        std::vector<std::unique_ptr<db::GroupedSums>> levels);
+  // Empty groupings of the lot table of `sources` that the use-right and
+  // lot-area families read, by family, to be fed its rows (whose columns
+  // are `columns`) as they are written, then kept (KeepLotGroupings); each
+  // family takes its own (TakeLotGroupings: none when none was kept).
+  using Groupings = std::vector<std::unique_ptr<db::GroupedSums>>;
+  std::map<std::string, Groupings> FeedLotGroupings(const TownSources& sources,
+                                                    const std::vector<std::string>& columns) const;
+  void KeepLotGroupings(const TownSources& sources, std::map<std::string, Groupings> groupings);
+  Groupings TakeLotGroupings(const std::string& family, const TownSources& sources);
 
   std::string m_strConnect;
   // 0 plain table names; any other value names with year and county code;
@@ -353,6 +388,9 @@ class CZdStatContext : public StatRunLog {
   void SetUp();
   void FixUnits();
   TableNames m_names;
+  std::map<std::string, Groupings> m_lotGroupings;                // by family and lot table
+  std::map<std::string, LandAreas> m_landAreas;                   // read, not yet taken
+  std::future<std::map<std::string, LandAreas>> m_landAreasRead;  // still reading
 };
 
 // The 21 fixed columns of the town-lot field list, from "地籍号" to "建筑面积".
