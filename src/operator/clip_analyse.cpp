@@ -152,6 +152,7 @@ class ClipRun {
     near_points_ = &near_points, near_lines_ = &near_lines, parcel_regions_ = &parcel_regions;
     const long count = gis::RecordCount(parcels_, EntityKind::kRegion);
     for (long number = 1; number < count; ++number) RepairParcel(number);
+    WriteBookings();
     gis::DeleteByExpression(points_, EntityKind::kPoint, std::string(kBookedPoint) + "==''");
     gis::DeleteByExpression(lines_, EntityKind::kLine,
                             std::string(kBooked1) + "==''&&" + kBooked2 + "==''");
@@ -249,8 +250,7 @@ class ClipRun {
       if (!at || parcel_regions_->RegionContaining(*at) != parcel_record) continue;
       booked.push_back({number, true, kBookedPoint});
       sum += point.Number(kPointArea);
-      point.SetText(kBookedPoint, parcel_number);
-      gis::WriteRecord(points_, point);
+      Book(points_, number, kBookedPoint, parcel_number);
     }
     const std::string text = Fixed(sum, decimals_);
     parcel.SetText(kPointArea, text);
@@ -277,16 +277,13 @@ class ClipRun {
       if (line.Text(kSeat1) == code && line.Text(fields_.side1) == parcel_number) {
         booked.push_back({number, false, kBooked1});
         sum += Near(ratio, 0.5) ? xcDotOut(area, 0, static_cast<short>(decimals_)) : area;
-        line.SetText(kBooked1, parcel_number);
+        Book(lines_, number, kBooked1, parcel_number);
       } else if (line.Text(kSeat2) == code && line.Text(fields_.side2) == parcel_number) {
         booked.push_back({number, false, kBooked2});
         if (Near(ratio, 1)) continue;  // all of it belongs to side 1
         sum += xcDotOut(area, 1, static_cast<short>(decimals_));
-        line.SetText(kBooked2, parcel_number);
-      } else {
-        continue;
+        Book(lines_, number, kBooked2, parcel_number);
       }
-      gis::WriteRecord(lines_, line);
     }
     const std::string text = Fixed(sum, decimals_);
     parcel.SetText(kLineArea, text);
@@ -302,9 +299,29 @@ class ClipRun {
 
   void GiveUp(const std::vector<Booked>& booked) {
     for (const Booked& feature : booked) {
-      Rewrite(feature.point ? points_ : lines_,
-              feature.point ? EntityKind::kPoint : EntityKind::kLine, feature.number,
-              [&](Record& record) { record.SetText(feature.field, ""); });
+      Book(feature.point ? points_ : lines_, feature.number, feature.field, "");
+    }
+  }
+
+  // A booking is held until the parcels are all repaired: the walk reads
+  // no booking back, and a line booked by the parcels on both sides, or
+  // given up again, is then written once.
+  void Book(LayerHandle layer, long number, const char* field, const std::string& parcel_number) {
+    bookings_[{layer, number}][field] = parcel_number;
+  }
+
+  // Each booked feature with its last bookings, in record order; one whose
+  // bookings leave it as it was is not written.
+  void WriteBookings() {
+    for (const auto& [feature, fields] : bookings_) {
+      const auto& [layer, number] = feature;
+      Record record;
+      if (!gis::ReadRecord(layer, layer == lines_ ? EntityKind::kLine : EntityKind::kPoint, number,
+                           record)) {
+        continue;
+      }
+      for (const auto& [field, text] : fields) record.SetText(field, text);
+      if (record.Changed()) gis::WriteRecord(layer, record);
     }
   }
 
@@ -318,6 +335,9 @@ class ClipRun {
   const gis::RecordFinder* near_lines_ = nullptr;
   const gis::RegionFinder* parcel_regions_ = nullptr;
   std::unordered_map<long, std::optional<gis::LineSides>> line_sides_;
+  // The bookings of the walk by layer and record: the text of each booking
+  // field set.
+  std::map<std::pair<LayerHandle, long>, std::map<std::string, std::string>> bookings_;
 };
 
 }  // namespace

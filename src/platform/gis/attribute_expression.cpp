@@ -290,6 +290,7 @@ long UpdateByExpression(LayerHandle layer, EntityKind kind, std::string_view exp
   long written = 0;
   EachSelected(layer, kind, ExpressionOn(layer, expression), [&](Record& record) {
     record.SetText(field, text);
+    if (!record.Changed()) return;  // a record that keeps its value is not written again
     WriteRecord(layer, record);
     ++written;
   });
@@ -310,6 +311,7 @@ long CopyField(LayerHandle layer, EntityKind kind, std::string_view source,
   long written = 0;
   EachSelected(layer, kind, AttributeExpression(), [&](Record& record) {
     record.SetText(target, record.Text(source));
+    if (!record.Changed()) return;
     WriteRecord(layer, record);
     ++written;
   });

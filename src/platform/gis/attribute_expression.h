@@ -50,13 +50,14 @@ class AttributeExpression {
 std::vector<long> SelectByExpression(LayerHandle layer, EntityKind kind,
                                      std::string_view expression);
 // Sets `field` := `text` on every record the expression selects; gives how
-// many were written.
+// many were written (a record that holds that value already is not).
 long UpdateByExpression(LayerHandle layer, EntityKind kind, std::string_view expression,
                         std::string_view field, std::string_view text);
 // Deletes the records the expression selects; gives how many.
 long DeleteByExpression(LayerHandle layer, EntityKind kind, std::string_view expression);
 // On every record of `kind`, `target` takes the text of `source`; gives how
-// many records were written. A missing field raises GisError naming it.
+// many records were written (those whose `target` held it already are not).
+// A missing field raises GisError naming it.
 long CopyField(LayerHandle layer, EntityKind kind, std::string_view source,
                std::string_view target);
 

@@ -93,7 +93,9 @@ TEST_F(LayerEditTest, SelectsUpdatesCopiesAndDeletesByExpression) {
   EXPECT_EQ(SelectByExpression(lines, EntityKind::kLine, "宽度<=0.00001"),
             (std::vector<long>{2, 3}));
   EXPECT_EQ(UpdateByExpression(lines, EntityKind::kLine, "图斑编号2=='8'", "宽度", "1.5"), 1);
-  EXPECT_EQ(CopyField(lines, EntityKind::kLine, "图斑编号1", "扣除图斑编号1"), 3);
+  // Only the records whose value changes are written.
+  EXPECT_EQ(UpdateByExpression(lines, EntityKind::kLine, "", "宽度", "1.5"), 2);
+  EXPECT_EQ(CopyField(lines, EntityKind::kLine, "图斑编号1", "扣除图斑编号1"), 1);
   EXPECT_EQ(FieldText(lines, 1, "扣除图斑编号1"), "7");
   EXPECT_EQ(FieldText(lines, 3, "宽度"), "1.5");
   EXPECT_EQ(DeleteByExpression(lines, EntityKind::kLine, "图斑编号1==''&&图斑编号2==''"), 1);
