@@ -122,7 +122,7 @@ bool StatRunLog::AfterJobStopped(const std::string& title,
     std::optional<db::DbError> lost;
     if (cause && db::EndsJob(cause->Failure())) {
       lost = cause;
-    } else if (const db::Connection* connection = JobConnection()) {
+    } else if (const db::Connection* connection = m_bConnectionLent ? nullptr : JobConnection()) {
       // The error that met the loss was handled without being logged.
       lost = connection->Lost();
     }
@@ -170,7 +170,7 @@ void StatRunLog::LogFailure(const std::string& title, const std::string& message
                             const std::exception& cause) {
   const auto* db_cause = dynamic_cast<const db::DbError*>(&cause);
   if (AfterJobStopped(title,
-                          db_cause ? std::optional<db::DbError>(*db_cause) : DbErrorInFlight())) {
+                      db_cause ? std::optional<db::DbError>(*db_cause) : DbErrorInFlight())) {
     return;
   }
   m_strLogTitle = title;

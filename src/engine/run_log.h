@@ -87,6 +87,10 @@ class StatRunLog {
   void EndIfStopped(const std::string& title);
   // The connection the job works on, whose loss ends it; none by default.
   virtual const db::Connection* JobConnection() const { return nullptr; }
+  // While a fill lends the job's connection to the thread that stores its
+  // rows, the log does not look at it (a loss then reaches the fill as its
+  // failure).
+  void LendConnection(bool lent) { m_bConnectionLent = lent; }
 
   // A line held back instead of written, for a log to write later in the
   // order the job wants (the tables of a run built side by side on several
@@ -127,6 +131,7 @@ class StatRunLog {
 
  private:
   bool m_bHolding = false;
+  bool m_bConnectionLent = false;
   bool m_bLossWritten = false;  // the loss of a connection, or the cancel, is in the log
   int m_nCountBeforeHolding = 0;
   std::vector<HeldLine> m_arrHeld;

@@ -20,6 +20,7 @@
 #include "lots/ncqs_lots.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/db/row_pipe.h"
 #include "platform/gis/layers.h"
 #include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
@@ -53,14 +54,15 @@ constexpr const char* kColumnNames[kColumns] = {
     "序号",         "来源",     "图斑编号", "座落单位代码", "座落单位名称", "权属单位代码",
     "权属单位名称", "权属性质", "耕地类型", "耕地坡度级",   "土地总面积"};
 
-// Writes pieces as rows of one column list through one row writer; a
-// column a piece leaves unset keeps the table's default. With `lots`, a
-// row gets the lot number of its parcel's keys, and is added to the lot's
-// sums once stored.
+// Writes pieces as rows of one column list; a column a piece leaves unset
+// keeps the table's default. The rows are stored on a thread of their own
+// while the layers are read (the connection is lent to it meanwhile). With
+// `lots`, a row gets the lot number of its parcel's keys, and the rows with
+// one are added to the lot's sums on another thread, in the order written.
 class NcqsRowWriter {
  public:
   NcqsRowWriter(CStatContext& context, const std::string& table, NcqsLots* lots)
-      : table_(table), levels_(context), lots_(lots) {
+      : context_(context), table_(table), levels_(context), lots_(lots) {
     std::vector<std::string> names;
     std::unordered_set<std::string> filled;
     for (const char* name : kColumnNames) filled.insert(text::ToLowerAscii(name));
@@ -68,7 +70,9 @@ class NcqsRowWriter {
     filled.insert(text::ToLowerAscii(kLotNumber));
     for (const db::ColumnInfo& column : context.m_pConn.Columns(table)) {
       const std::string lower = text::ToLowerAscii(column.name);
-      if (!filled.count(lower) && lower.rfind("bm", 0) != 0) continue;
+      const bool class_column = lower.rfind("bm", 0) == 0;
+      if (!filled.count(lower) && !class_column) continue;
+      if (class_column) class_places_.push_back(static_cast<int>(names.size()));
       column_of_.emplace(lower, static_cast<int>(names.size()));
       names.push_back(column.name);
       blanks_.push_back(BlankValue(column, table));
@@ -78,16 +82,24 @@ class NcqsRowWriter {
       level_columns_[i] = ColumnOf(kLevelColumns[i]);
     }
     lot_column_ = ColumnOf(kLotNumber);
+    db::RowPipe::Visit visit;
     if (lots_) {
       // A lot's sums: its keys, the total, then its classes.
       for (const char* key : NcqsLots::kSumKeys) summed_.push_back(ColumnOf(key));
       summed_.push_back(columns_[kTotal]);
       for (const std::string& column : lots_->Classes()) summed_.push_back(ColumnOf(column));
       summed_row_.resize(summed_.size());
+      visit = [this](const std::vector<db::Value>& row) { AddToSums(row); };
     }
-    writer_.emplace(context.m_pConn, table, std::move(names));
-    row_ = blanks_;
+    pipe_.emplace(context.m_pConn, table, std::move(names), std::move(visit));
+    context.LendConnection(true);
   }
+  ~NcqsRowWriter() {
+    pipe_.reset();
+    context_.LendConnection(false);
+  }
+  NcqsRowWriter(const NcqsRowWriter&) = delete;
+  NcqsRowWriter& operator=(const NcqsRowWriter&) = delete;
 
   // The class column of a code and its parents, longest first; the name
   // of the first one the table lacks in `missing` (and no columns) else.
@@ -109,41 +121,54 @@ class NcqsRowWriter {
     return missing.empty() ? &found->second.first : nullptr;
   }
 
-  // Stores one piece under `classes`; raises DbError when the database
-  // refuses the row. The row is made blank again either way.
-  void Write(const NcqsPiece& piece, const std::vector<int>& classes) {
-    const struct Blanking {
-      NcqsRowWriter& writer;
-      const std::vector<int>& classes;
-      ~Blanking() { writer.Clear(classes); }
-    } blanking{*this, classes};
+  // Makes the row of one piece under `classes`; raises DbError when the
+  // table refuses it, and it is not written then.
+  void Make(const NcqsPiece& piece, const std::vector<int>& classes) {
+    std::vector<db::Value>& row = pipe_->Row();
+    // The buffer holds what an earlier row left: every column a piece may
+    // leave unset is set back to its blank.
+    if (row.size() != blanks_.size()) row = blanks_;
+    for (int column : class_places_) row[column] = blanks_[column];
+    for (Column column : {kCultivationType, kSlope}) {
+      row[columns_[column]] = blanks_[columns_[column]];
+    }
     // Rows are numbered in the order they are written.
-    Set(kNumber, std::to_string(written_ + 1));
-    Set(kSource, piece.source);
-    Set(kParcelNumber, piece.parcel_number);
-    Set(kLocationCode, piece.location_code);
-    Set(kLocationName, piece.location_name);
-    Set(kOwnerCode, piece.owner_code);
-    Set(kOwnerName, piece.owner_name);
-    Set(kOwnership, piece.ownership);
-    if (!piece.cultivation_type.empty()) Set(kCultivationType, piece.cultivation_type);
-    if (piece.slope) row_[columns_[kSlope]] = static_cast<double>(*piece.slope);
+    row[columns_[kNumber]].AssignText(std::to_string(written_ + 1));
+    const auto set = [&](Column column, const std::string& text) {
+      row[columns_[column]].AssignText(text);
+    };
+    set(kSource, piece.source);
+    set(kParcelNumber, piece.parcel_number);
+    set(kLocationCode, piece.location_code);
+    set(kLocationName, piece.location_name);
+    set(kOwnerCode, piece.owner_code);
+    set(kOwnerName, piece.owner_name);
+    set(kOwnership, piece.ownership);
+    if (!piece.cultivation_type.empty()) set(kCultivationType, piece.cultivation_type);
+    if (piece.slope) row[columns_[kSlope]] = static_cast<double>(*piece.slope);
     const std::vector<db::Value>& levels = levels_.Levels(piece.location_code);
-    for (std::size_t i = 0; i < levels.size(); ++i) row_[level_columns_[i]] = levels[i];
-    for (int column : classes) row_[column] = piece.area;
-    row_[columns_[kTotal]] = piece.area;
+    for (std::size_t i = 0; i < levels.size(); ++i) row[level_columns_[i]] = levels[i];
+    for (int column : classes) row[column] = piece.area;
+    row[columns_[kTotal]] = piece.area;
     const std::string* lot =
         lots_ ? lots_->LotOf(piece.parcel_number, piece.location_code, piece.ownership) : nullptr;
-    row_[lot_column_] = lot ? db::Value(*lot) : blanks_[lot_column_];
-    writer_->Add(row_);
-    ++written_;
     if (lot) {
-      for (std::size_t i = 0; i < summed_.size(); ++i) summed_row_[i] = row_[summed_[i]];
-      lots_->AddRow(summed_row_);
+      row[lot_column_].AssignText(*lot);
+    } else {
+      row[lot_column_] = blanks_[lot_column_];
     }
+    pipe_->Check();
   }
 
-  void Close() { writer_->Close(); }
+  // Hands the row made last over to be stored; raises the failure of a
+  // row stored before (the fill fails then).
+  void Write() {
+    pipe_->Add();
+    ++written_;
+  }
+
+  // Stores the rest; raises the failure to store them.
+  void Close() { pipe_->Close(); }
 
  private:
   int ColumnOf(const std::string& name) const {
@@ -152,21 +177,19 @@ class NcqsRowWriter {
     return found->second;
   }
 
-  void Set(Column column, const std::string& value) { row_[columns_[column]] = value; }
-
-  void Clear(const std::vector<int>& classes) {
-    for (Column column : {kCultivationType, kSlope}) {
-      row_[columns_[column]] = blanks_[columns_[column]];
-    }
-    for (int column : classes) row_[column] = blanks_[column];
+  // On the pipe's thread: a row with a lot number goes into its lot's sums.
+  void AddToSums(const std::vector<db::Value>& row) {
+    if (row[lot_column_] == blanks_[lot_column_]) return;
+    for (std::size_t i = 0; i < summed_.size(); ++i) summed_row_[i] = row[summed_[i]];
+    lots_->AddRow(summed_row_);
   }
 
+  CStatContext& context_;
   const std::string table_;
   LevelLookup levels_;
   std::unordered_map<std::string, int> column_of_;  // lower-case name -> place in the row
   std::vector<db::Value> blanks_;
-  std::vector<db::Value> row_;
-  std::optional<db::RowWriter> writer_;
+  std::vector<int> class_places_;  // every class column
   int columns_[kColumns];
   int level_columns_[std::size(kLevelColumns)];
   int lot_column_ = 0;
@@ -176,6 +199,8 @@ class NcqsRowWriter {
   // Per class code: its columns, or the first column the table lacks.
   std::unordered_map<std::string, std::pair<std::vector<int>, std::string>> class_columns_;
   long written_ = 0;
+  // Last, so that its threads end before what they use goes.
+  std::optional<db::RowPipe> pipe_;
 };
 
 class NcqsPass;
@@ -243,9 +268,9 @@ class NcqsPass {
   }
 
   // Stores a piece under its class column, the class's parent columns and
-  // the total. A class the table has no column for, or a row the database
+  // the total. A class the table has no column for, or a row the table
   // refuses, is logged naming the record and the column; the piece is left
-  // out.
+  // out. A failure to store the rows raises: the fill fails.
   void Book(const gis::Record& record, const std::string& class_field, const NcqsPiece& piece) {
     std::string missing;
     const std::vector<int>* classes = writer_.ClassColumns(piece.class_code, missing);
@@ -255,10 +280,12 @@ class NcqsPass {
       return;
     }
     try {
-      writer_.Write(piece, *classes);
+      writer_.Make(piece, *classes);
     } catch (const db::DbError& error) {
       context_.LogFailure(kTitle, checks_.RecordName(record) + " BM" + piece.class_code, error);
+      return;
     }
+    writer_.Write();
   }
 
  private:
@@ -438,14 +465,14 @@ short CStatContext::BuildNcqsStatData(NcqsLots* lots) {
       WalkedLayers(*this, std::span<const NcqsLayerUse>(kLayerUses), walks);
   host::JobStages stages("正在建立基础汇总表", walks);
   short result = 1;
-  for (const NcqsLayerUse* use : uses) {
-    if (!NcqsPass(*this, *writer, *use).Run()) {
-      result = 0;
-      break;
-    }
-    stages.Done(use->progress);
-  }
   try {
+    for (const NcqsLayerUse* use : uses) {
+      if (!NcqsPass(*this, *writer, *use).Run()) {
+        result = 0;
+        break;
+      }
+      stages.Done(use->progress);
+    }
     writer->Close();
   } catch (const db::DbError& error) {
     LogFailure(kTitle, "保存 " + table + " 失败", error);

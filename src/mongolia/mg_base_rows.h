@@ -15,10 +15,10 @@
 
 #include "engine/layer_checks.h"
 #include "engine/rounding.h"
-#include "mongolia/mg_row_pipe.h"
 #include "mongolia/mg_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/db/row_pipe.h"
 #include "platform/host/progress.h"
 #include "platform/text/ascii_text.h"
 
@@ -105,7 +105,7 @@ struct MgRow {
 // BM010) receives nothing, and the row is stored all the same. Every row
 // stored feeds the context's base groupings, which start anew with the
 // writer. The rows are stored, and summed into the groupings, on threads of
-// their own (MgRowPipe) while the layers are read: the connection is lent
+// their own (db::RowPipe) while the layers are read: the connection is lent
 // to them until Close.
 class MgRowWriter {
  public:
@@ -244,7 +244,7 @@ class MgRowWriter {
   int text_columns_[kMgTexts];
   std::pair<int, int> level_columns_[std::size(kMgLevels)];
   int total_ = 0;
-  std::optional<MgRowPipe> pipe_;
+  std::optional<db::RowPipe> pipe_;
   std::unordered_map<std::string, std::vector<int>> class_columns_;
   std::unordered_map<std::string, std::array<std::string, 2 * std::size(kMgLevels)>> levels_;
 };

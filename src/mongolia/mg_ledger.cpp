@@ -8,12 +8,12 @@
 #include <optional>
 #include <unordered_map>
 
-#include "mongolia/mg_row_pipe.h"
 #include "mongolia/mg_stat_context.h"
 #include "mongolia/mg_table_names.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/db/row_pipe.h"
 #include "platform/host/progress.h"
 #include "platform/text/number_text.h"
 #include "platform/text/text_encoding.h"
@@ -183,7 +183,7 @@ short CMgStatContext::SumTdlyTz(const std::string& table) {
   const bool server = m_pConn.Kind() != db::DbKind::kEmbedded;
   try {
     // The rows are made here while a thread of the pipe stores them.
-    mg::MgRowPipe pipe(m_pConn, table, columns);
+    db::RowPipe pipe(m_pConn, table, columns);
     LendConnection(true);
     for (const auto& [key, sums] : m_groups.Ledger()) {
       // Cancelled: the job ends below, once the connection is back.

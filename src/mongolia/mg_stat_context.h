@@ -229,13 +229,7 @@ class CMgStatContext : public StatRunLog {
   std::string m_strConnect;
   short m_nDbMode = 0;
   db::Connection m_pConn;
-  // While a fill lends the connection to the thread that stores its rows,
-  // the log does not look at it (a loss then reaches the fill as its
-  // failure).
-  const db::Connection* JobConnection() const override {
-    return m_bConnectionLent ? nullptr : &m_pConn;
-  }
-  void LendConnection(bool lent) { m_bConnectionLent = lent; }
+  const db::Connection* JobConnection() const override { return &m_pConn; }
   std::vector<std::string> m_arrClassCodes, m_arrClass1Codes;
   std::string m_strPrefix1;  // year
   std::string m_strPrefix2;  // county code
@@ -248,7 +242,6 @@ class CMgStatContext : public StatRunLog {
   std::string m_strStatTblUnit[3];
   bool m_bPm = false, m_bGq = false, m_bMu = false;
   bool m_bOracle = false;
-  bool m_bConnectionLent = false;
   std::unordered_map<std::string, std::string> m_mapCodeName;
 
  private:

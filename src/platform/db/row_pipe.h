@@ -17,7 +17,7 @@
 
 #include "platform/db/recordset.h"
 
-namespace landstat::mg {
+namespace landstat::db {
 
 // The connection belongs to the pipe's threads from the pipe's making
 // until Close or its end: the caller must not use it meanwhile. Rows
@@ -28,18 +28,18 @@ namespace landstat::mg {
 // of its own. A failure to store or visit a row ends the pipe: the next Add
 // or Close raises it, and rows not closed are rolled back with the
 // writer's.
-class MgRowPipe {
+class RowPipe {
  public:
-  using Visit = std::function<void(const std::vector<db::Value>& row)>;
-  MgRowPipe(db::Connection& connection, std::string table, std::vector<std::string> columns,
-            Visit visit = {});
-  ~MgRowPipe();
-  MgRowPipe(const MgRowPipe&) = delete;
-  MgRowPipe& operator=(const MgRowPipe&) = delete;
+  using Visit = std::function<void(const std::vector<Value>& row)>;
+  RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
+          Visit visit = {});
+  ~RowPipe();
+  RowPipe(const RowPipe&) = delete;
+  RowPipe& operator=(const RowPipe&) = delete;
 
   // The buffer of the next row.
-  std::vector<db::Value>& Row();
-  // Raises what the table refuses the next row for (db::RowWriter::Check),
+  std::vector<Value>& Row();
+  // Raises what the table refuses the next row for (RowWriter::Check),
   // naming it by its place among the rows offered; it may then be made
   // again.
   void Check();
@@ -50,7 +50,7 @@ class MgRowPipe {
 
  private:
   struct Batch {
-    std::vector<std::vector<db::Value>> rows;  // the first `count` are rows
+    std::vector<std::vector<Value>> rows;  // the first `count` are rows
     std::vector<long> records;
     std::size_t count = 0;
     int users = 0;  // the threads yet to be done with it
@@ -65,7 +65,7 @@ class MgRowPipe {
   void Stop();
   void RaiseFailure();
 
-  db::RowWriter writer_;
+  RowWriter writer_;
   Visit visit_;
   long offered_ = 0;
   std::vector<std::unique_ptr<Batch>> owned_;
@@ -78,4 +78,4 @@ class MgRowPipe {
   Lane store_, read_;
 };
 
-}  // namespace landstat::mg
+}  // namespace landstat::db

@@ -1,8 +1,8 @@
-#include "mongolia/mg_row_pipe.h"
+#include "platform/db/row_pipe.h"
 
 #include <utility>
 
-namespace landstat::mg {
+namespace landstat::db {
 
 namespace {
 // Rows a batch holds, and batches at most, being filled or on their way.
@@ -10,8 +10,8 @@ constexpr std::size_t kBatchRows = 1024;
 constexpr std::size_t kBatches = 6;
 }  // namespace
 
-MgRowPipe::MgRowPipe(db::Connection& connection, std::string table,
-                     std::vector<std::string> columns, Visit visit)
+RowPipe::RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
+                 Visit visit)
     : writer_(connection, std::move(table), std::move(columns)), visit_(std::move(visit)) {
   owned_.push_back(std::make_unique<Batch>());
   filling_ = owned_.back().get();
@@ -29,11 +29,11 @@ MgRowPipe::MgRowPipe(db::Connection& connection, std::string table,
   }
 }
 
-MgRowPipe::~MgRowPipe() {
+RowPipe::~RowPipe() {
   Stop();
 }
 
-void MgRowPipe::Stop() {
+void RowPipe::Stop() {
   {
     std::lock_guard lock(mutex_);
     abandoned_ = true;
@@ -44,7 +44,7 @@ void MgRowPipe::Stop() {
   }
 }
 
-std::vector<db::Value>& MgRowPipe::Row() {
+std::vector<Value>& RowPipe::Row() {
   Batch& batch = *filling_;
   if (batch.count == batch.rows.size()) {
     batch.rows.emplace_back();
@@ -53,22 +53,22 @@ std::vector<db::Value>& MgRowPipe::Row() {
   return batch.rows[batch.count];
 }
 
-void MgRowPipe::Check() {
+void RowPipe::Check() {
   writer_.Check(Row(), offered_ + 1);
 }
 
-void MgRowPipe::RaiseFailure() {
+void RowPipe::RaiseFailure() {
   std::lock_guard lock(mutex_);
   if (failure_) std::rethrow_exception(failure_);
 }
 
-void MgRowPipe::Add() {
+void RowPipe::Add() {
   Row();
   filling_->records[filling_->count] = ++offered_;
   if (++filling_->count == kBatchRows) Send();
 }
 
-void MgRowPipe::Send() {
+void RowPipe::Send() {
   std::unique_lock lock(mutex_);
   filling_->users = visit_ ? 2 : 1;
   store_.batches.push_back(filling_);
@@ -86,7 +86,7 @@ void MgRowPipe::Send() {
   filling_->count = 0;
 }
 
-void MgRowPipe::Close() {
+void RowPipe::Close() {
   if (!store_.thread.joinable()) return RaiseFailure();
   if (filling_->count > 0) Send();
   {
@@ -101,7 +101,7 @@ void MgRowPipe::Close() {
   writer_.Close();
 }
 
-void MgRowPipe::Run(Lane& lane, const std::function<void(const Batch&)>& work) {
+void RowPipe::Run(Lane& lane, const std::function<void(const Batch&)>& work) {
   for (;;) {
     Batch* batch = nullptr;
     {
@@ -128,4 +128,4 @@ void MgRowPipe::Run(Lane& lane, const std::function<void(const Batch&)>& work) {
   }
 }
 
-}  // namespace landstat::mg
+}  // namespace landstat::db
