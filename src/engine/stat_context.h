@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/run_log.h"
+#include "engine/table_family.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
 #include "platform/db/grouped_sums.h"
@@ -431,8 +432,9 @@ class CStatContext : public StatRunLog {
   // itself when that table cannot be made).
   std::string SlopeSource(const std::string& copy);
   // The same for the unit-less tables the rebuilds of a unit conversion
-  // read ("statdataex", "statdata").
-  std::string ConvertedSource(const std::string& base);
+  // read ("statdataex", "statdata"): the table summed as `sums` says, made
+  // once per connection (the table itself when that cannot be made).
+  std::string ConvertedSource(ConvertedSums sums, const std::string& base);
   // A copy summed into a temporary table for the connection's life, kept
   // under `key` (see SummarySource, SlopeSource).
   struct SummedRequest {
@@ -453,6 +455,14 @@ class CStatContext : public StatRunLog {
   // The cultivated land of a copy by level and unit codes, slope grade and
   // land type (SlopeSource).
   SummedRequest SlopeSums(const std::string& copy) const;
+  // The columns `areas` of the collective land of a copy lying in another
+  // unit than its owner's, outside the classes 05 to 09, by location and
+  // owner unit and nature (the enclave pairs of a conversion).
+  SummedRequest EnclavePairSums(const std::string& copy,
+                                const std::vector<std::string>& areas) const;
+  // The request ConvertedSource makes; kNone gives none.
+  std::optional<SummedRequest> ConvertedSumsRequest(ConvertedSums sums,
+                                                    const std::string& base) const;
   // Makes the summed tables not made yet, reading their copies at the same
   // time. A table that cannot be made is noticed and left out, so that its
   // readers read the copy itself: the same figures, only slower.

@@ -37,6 +37,11 @@ struct RunVariant {
   bool Regrouped() const { return Rural() && (Has("四川") || Has("山东")); }
 };
 
+// What the rebuild of a converted family reads of its base table: that
+// table summed once (by level, by slope or by enclave pair), or the rows
+// themselves.
+enum class ConvertedSums { kNone, kLevels, kSlope, kEnclavePairs };
+
 // What the unit conversion does with a family's unit-less table (named by
 // the family's base name): rebuilds it from the base tables, then, after a
 // conversion in place, balances it.
@@ -46,10 +51,17 @@ struct FamilyConversion {
   // Read from statdataex in the target unit; else from statdata in the
   // source unit (then converted in place).
   bool from_extension = true;
+  // The sums of its base table the rebuild reads: those of every family
+  // are made before the first is rebuilt, so that each base table is read
+  // once for all of them (CStatContext::ConvertedSource).
+  ConvertedSums sums = ConvertedSums::kNone;
   std::function<short(CStatContext&)> create = {};
   std::function<short(CStatContext&)> fill = {};
   const char* balance_progress = "";
   std::function<short(CStatContext&, const std::string&)> balance = {};
+
+  // The base table the rebuild reads, by its base name.
+  const char* Base() const { return from_extension ? "statdataex" : "statdata"; }
 };
 
 // A family of summary tables: its tables are the scope and unit copies of

@@ -94,12 +94,6 @@ std::vector<CStatContext::SummedRequest> CStatContext::SharedCopySums(short unit
   return requests;
 }
 
-std::string CStatContext::ConvertedSource(const std::string& base) {
-  const std::string copy = m_names.Plain(base);
-  PrepareSummedTables({LevelSums(copy, "landstat_levels_" + base)});
-  return PreparedOr(copy, copy);
-}
-
 CStatContext::SummedRequest CStatContext::LevelSums(const std::string& copy,
                                                     const std::string& name) const {
   // The level statements of the class, island, ownership and enclave

@@ -7,12 +7,63 @@
 #include "platform/host/trace.h"
 
 namespace landstat {
+namespace {
+
+// The summaries rebuilt from the extension are all of the first level
+// (those of the second read statdata): its sums by level and by pair need
+// only the total and the first-level classes, a fraction of its columns.
+bool FeedsFirstLevelOnly(const std::string& base) {
+  return base == "statdataex";
+}
+
+// "土地总面积" and the columns of the classes `codes`.
+std::vector<std::string> ClassAreaColumns(const std::vector<std::string>& codes) {
+  std::vector<std::string> columns = {"土地总面积"};
+  for (const std::string& code : codes) columns.push_back("BM" + code);
+  return columns;
+}
+
+}  // namespace
+
+std::optional<CStatContext::SummedRequest> CStatContext::ConvertedSumsRequest(
+    ConvertedSums sums, const std::string& base) const {
+  const std::string table = m_names.Plain(base);
+  // The class columns the summaries read of the base table.
+  const std::vector<std::string> areas =
+      ClassAreaColumns(FeedsFirstLevelOnly(base) ? m_arrClass1Codes : m_arrClassCodes);
+  switch (sums) {
+    case ConvertedSums::kLevels: {
+      SummedRequest request = LevelSums(table, "landstat_levels_" + base);
+      request.query.sums = areas;
+      return request;
+    }
+    // Oracle's statements read the table itself (they are text only).
+    case ConvertedSums::kSlope:
+      if (!m_bOracle) return SlopeSums(table);
+      break;
+    case ConvertedSums::kEnclavePairs:
+      if (!m_bOracle) return EnclavePairSums(table, areas);
+      break;
+    case ConvertedSums::kNone:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::string CStatContext::ConvertedSource(ConvertedSums sums, const std::string& base) {
+  const std::string table = m_names.Plain(base);
+  const std::optional<SummedRequest> request = ConvertedSumsRequest(sums, base);
+  if (!request) return table;
+  PrepareSummedTables({*request});
+  return PreparedOr(request->key, table);
+}
 
 // The statements of the summaries by location, on the unit-less tables.
 std::vector<std::string> CStatContext::ConvertedClassStatements(short kind, bool rural) {
   const std::string target =
       m_names.Plain(std::string(rural ? "NCTDLY_" : "TDLY_") + (kind == 1 ? "YJFL" : "EJFL"));
-  const std::string source = ConvertedSource(kind == 1 ? "statdataex" : "statdata");
+  const std::string source =
+      ConvertedSource(ConvertedSums::kLevels, kind == 1 ? "statdataex" : "statdata");
   return rural ? NcTdlyClassStatements(kind, source, target, 0)
                : TdlyClassStatements(kind, source, target, 0);
 }

@@ -5,6 +5,8 @@
 
 #include <fmt/printf.h>
 
+#include <algorithm>
+
 #include "engine/shared_code_tables.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
@@ -23,8 +25,21 @@ std::string InsertHead(const std::string& target, const EnclaveLists& lists) {
   return "insert into " + target + "(SZXZQDM,SZXZQMC,SSXZQDM,SSXZQMC,FRDMJ," + lists.columns;
 }
 
-const char kPairWhere[] =
-    "WHERE (座落单位代码<>权属单位代码) AND (权属性质 like '3%' or 权属性质 like '4%')  ";
+const char kPairCondition[] =
+    "(座落单位代码<>权属单位代码) AND (权属性质 like '3%' or 权属性质 like '4%')";
+const std::string kPairWhere = "WHERE " + std::string(kPairCondition) + "  ";
+// The conversion's rebuild leaves out every row with area in the classes
+// 05 to 09.
+const char* const kLeftOutClasses[] = {"BM05", "BM06", "BM07", "BM08", "BM09"};
+
+// "(BM05=0 and ... BM09=0)".
+std::string ConvertedPairClasses() {
+  std::string condition;
+  for (const char* column : kLeftOutClasses) {
+    condition += (condition.empty() ? "(" : " and ") + std::string(column) + "=0";
+  }
+  return condition + ")";
+}
 const char kPairGroup[] = "GROUP BY 座落单位代码,座落单位名称,权属单位代码,权属单位名称";
 
 std::string PairStatement(const std::string& target, const std::string& source,
@@ -88,8 +103,7 @@ short CStatContext::SumFrdTdly(short kind, const std::string& target, const std:
                                int decimals) {
   const EnclaveLists lists = ClassSumLists(kind, true);
   return RunEnclaveStatement(
-      Dialect().RoundSums(
-          PairStatement(target, source, lists, std::string(kPairWhere) + kPairGroup), decimals),
+      Dialect().RoundSums(PairStatement(target, source, lists, kPairWhere + kPairGroup), decimals),
       "汇总飞入地", "汇总飞入地失败", true);
 }
 
@@ -107,14 +121,31 @@ short CStatContext::SumFrdTdlyByLevel(short kind, const std::string& target,
   return SumFrdTdly(kind, target, source, decimals);
 }
 
+CStatContext::SummedRequest CStatContext::EnclavePairSums(
+    const std::string& copy, const std::vector<std::string>& areas) const {
+  SummedRequest request{
+      copy + "#pairs", "landstat_pairs_" + copy, {}, "飞入地的临时表未能建立, 直接读取"};
+  request.query.table = copy;
+  request.query.filter = std::string(kPairCondition) + " AND " + ConvertedPairClasses();
+  request.query.keys = {"座落单位代码", "座落单位名称", "权属单位代码", "权属单位名称", "权属性质"};
+  // The rebuild's condition reads the classes left out on the sums too.
+  request.query.sums = areas;
+  for (const char* column : kLeftOutClasses) {
+    if (std::find(areas.begin(), areas.end(), column) == areas.end()) {
+      request.query.sums.push_back(column);
+    }
+  }
+  return request;
+}
+
 short CStatContext::SumFrdTdlyConverted(short kind) {
   if (kind != 1 && kind != 2) return 0;
   const EnclaveLists lists = ClassSumLists(kind, true);
-  const std::string source = m_names.Plain(kind == 1 ? "statdataex" : "statdata");
-  // The rebuild leaves out every row with area in the classes 05 to 09.
-  const std::string condition = std::string(kPairWhere) +
-                                "AND (BM05=0 and BM06=0 and BM07=0 and BM08=0 and BM09=0) " +
-                                kPairGroup;
+  const std::string source =
+      ConvertedSource(ConvertedSums::kEnclavePairs, kind == 1 ? "statdataex" : "statdata");
+  // Read from the rows or from their sums by pair and nature, whose
+  // classes 05 to 09 are 0 where those of every row summed are.
+  const std::string condition = kPairWhere + "AND " + ConvertedPairClasses() + " " + kPairGroup;
   return RunEnclaveStatement(
       PairStatement(m_names.Plain(kEnclaveBases[kind]), source, lists, condition), "汇总飞入地",
       "汇总飞入地失败", false);

@@ -38,13 +38,16 @@ inline std::function<short(C&, const std::string&)> ByLevels(SummaryShape shape)
   return [shape](C& c, const std::string& table) { return c.BalanceSummaryLevels(table, shape); };
 }
 inline constexpr char kBalanceLevels[] = "平差土地利用汇总表...";
-// The conversion of a summary that is balanced by level after it.
+// The conversion of a summary that is balanced by level after it: the
+// enclave pairs read their base table summed by pair, the others by level.
 inline FamilyConversion LevelConversion(int order, const char* progress, bool from_extension,
                                         std::function<short(C&)> create,
                                         std::function<short(C&)> fill, SummaryShape shape) {
   return {.order = order,
           .progress = progress,
           .from_extension = from_extension,
+          .sums = shape == SummaryShape::kEnclavePairs ? ConvertedSums::kEnclavePairs
+                                                       : ConvertedSums::kLevels,
           .create = std::move(create),
           .fill = std::move(fill),
           .balance_progress = kBalanceLevels,

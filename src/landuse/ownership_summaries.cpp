@@ -134,7 +134,7 @@ short CStatContext::StatTdlyQsYjfl(int rural) {
 
 short CStatContext::SumTdlyQsYjflConvertedLevel(short level, int rural) {
   return SumTdlyQsYjfl(level, rural, m_names.Plain(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL"),
-                       ConvertedSource("statdataex"), 0);
+                       ConvertedSource(ConvertedSums::kLevels, "statdataex"), 0);
 }
 
 short CStatContext::SumTdlyQsYjflConverted(int rural) {

@@ -200,7 +200,8 @@ short CStatContext::SumGdPdMjHz(short level, const std::string& target, const st
 short CStatContext::SumGdPdMjHzConvertedLevel(short level) {
   // The levels read the converted base table summed once, as the run's do.
   return AccumulateSlope(
-      SlopeQuery(level, 0, false, SlopeSource(m_names.Plain("statdataex")), GroupCodesLike()),
+      SlopeQuery(level, 0, false, ConvertedSource(ConvertedSums::kSlope, "statdataex"),
+                 GroupCodesLike()),
       m_names.Plain("GDPDMJHZ"), 0, false, "权属汇总");
 }
 
@@ -351,6 +352,7 @@ std::vector<TableFamily> LedgerAndSlopeFamilies() {
        .conversion = FamilyConversion{
            .order = 90,
            .progress = "正在转换耕地坡度数据",
+           .sums = ConvertedSums::kSlope,
            .create = [](C& c) { return c.CreateGdPdMjHzConvertedTable(); },
            .fill = [](C& c) { return c.SumGdPdMjHzConverted(); },
            .balance_progress = "平差耕地坡度...",

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "engine/run_record.h"
@@ -153,6 +154,23 @@ void StepFamily(CStatContext& context, std::size_t done, std::size_t families) {
   host::StepStage(static_cast<long>(done), static_cast<long>(families));
 }
 
+// The sums of the base tables that the rebuilt families read, made before
+// the first is rebuilt: each base table is read once for all of them, and
+// both at the same time.
+void SumBaseTables(CStatContext& context, const std::vector<const TableFamily*>& families) {
+  std::vector<CStatContext::SummedRequest> requests;
+  std::set<std::string> keys;
+  for (const TableFamily* family : families) {
+    if (context.m_setLeftOutFamilies.count(family->base)) continue;
+    const FamilyConversion& conversion = *family->conversion;
+    std::optional<CStatContext::SummedRequest> request =
+        context.ConvertedSumsRequest(conversion.sums, conversion.Base());
+    if (request && keys.insert(request->key).second) requests.push_back(std::move(*request));
+  }
+  context.PrepareSummedTables(requests);
+  host::yDebugTime("base tables summed");
+}
+
 short Rebuild(CStatContext& context, short target) {
   if (!context.IsTableExist(context.m_strStatTbl)) {
     context.LogFailure("转换面积单位", "没有基础汇总表 " + context.m_strStatTbl);
@@ -170,6 +188,7 @@ short Rebuild(CStatContext& context, short target) {
   if (RebuildExtensionTable(context, target) == 0) return 0;
   host::yDebugTime("statdataex rebuilt");
   const std::vector<const TableFamily*> families = ConvertedFamilies();
+  SumBaseTables(context, families);
   for (std::size_t i = 0; i < families.size(); ++i) {
     const TableFamily* family = families[i];
     StepFamily(context, i, families.size());
