@@ -154,10 +154,15 @@ short CPrintStatDlg::FillMgLedgerTable(db::Connection& connection, const std::st
   const std::vector<db::Value> region = {region_code + "%"};
   db::Transaction transaction(connection);
   connection.Execute("delete from " + connection.QuoteTable(work));
+  // The township and village sums on the square-metre grid, whatever order
+  // the engine added the parcels in.
+  const db::SqlDialect& dialect = db::SqlDialect::For(connection.Kind());
   for (const char* level : {"乡级代码,乡名称", "村级代码,村名称"}) {
-    connection.Execute(head + columns + ") select " + level + ",SUM(" + area + ")" + sums +
-                           " from " + table + filter + " group by " + level,
-                       region);
+    connection.Execute(
+        dialect.RoundSums(head + columns + ") select " + level + ",SUM(" + area + ")" + sums +
+                              " from " + table + filter + " group by " + level,
+                          ConvertedDecimals(kSquareMetre)),
+        region);
   }
   // The parcel number is copied as the ledger holds it: an identifier, not
   // a number ("0012" keeps its zeros, "12A" its letter).

@@ -299,8 +299,9 @@ TEST_P(TableWriterTest, MongoliaLedgerListsTownshipsVillagesAndParcels) {
                              " values ('330102001', '乡', '330102001001', '村', " +
                              "'330102001001', '村', ?, ?, ?, ?, 0)";
   // Parcel numbers are identifiers, written as the ledger holds them.
-  conn().Execute(insert, {"330102001001000", "002", "30", 30.0});
-  conn().Execute(insert, {"330102001001000", "10A", "20", 20.0});
+  // 30.3 + 20.6 adds up to 50.900000000000006 in binary: stored on the grid.
+  conn().Execute(insert, {"330102001001000", "002", "30.3", 30.3});
+  conn().Execute(insert, {"330102001001000", "10A", "20.6", 20.6});
   conn().Execute(insert, {"330103001001000", "3", "99", 99.0});
   // Without a readable record of the runs, what the Inner Mongolia tables
   // hold is unknown: the ledger is left out, saying why.
@@ -314,10 +315,11 @@ TEST_P(TableWriterTest, MongoliaLedgerListsTownshipsVillagesAndParcels) {
   const std::string path = Write(kLedger, "330102");
   ASSERT_FALSE(path.empty()) << LastMessage();
   EXPECT_EQ(DataRows(template_, path),
-            "330102001|乡|50.0000||50.0000\n"
-            "330102001001|村|50.0000||50.0000\n"
-            "330102001001|村|30.0000|002|30.0000\n"
-            "330102001001|村|20.0000|10A|20.0000\n");
+            "330102001|乡|50.9000||50.9000\n"
+            "330102001001|村|50.9000||50.9000\n"
+            "330102001001|村|30.3000|002|30.3000\n"
+            "330102001001|村|20.6000|10A|20.6000\n");
+  EXPECT_EQ(testing::CellsOffTheGrid(conn(), "select XZQZMJ, BM011 from " + work, 2), 0);
   EXPECT_EQ(Python("title " + Quoted(path)), "2009平方米\n");
 }
 
