@@ -139,6 +139,16 @@ short CPrintStatDlg::FillMgLedgerTable(db::Connection& connection, const std::st
   const std::vector<db::ColumnInfo> into = connection.Columns(work);
   if (from.empty()) throw std::runtime_error("no Inner Mongolia ledger " + source);
   if (into.empty()) throw std::runtime_error("no Inner Mongolia ledger work table " + work);
+  // A work table made by an earlier version holds the parcel number as an
+  // integer, which would drop its leading zeros or refuse its letters.
+  const auto number = std::find_if(into.begin(), into.end(), [](const db::ColumnInfo& c) {
+    return text::IEquals(c.name, "图斑编号");
+  });
+  if (number != into.end() && number->type != db::FieldType::kText) {
+    throw std::runtime_error("the Inner Mongolia ledger work table " + work +
+                             " holds 图斑编号 as a number (made by an earlier version): run "
+                             "landstat mongolia again to make it anew");
+  }
   std::string columns, sums;
   for (const std::string& code : settings_.class_codes) {
     const std::string column = "BM" + code;

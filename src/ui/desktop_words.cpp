@@ -183,6 +183,9 @@ const Words kEngineWords[] = {
      "没有基本农田基础表 {0}, 无法标记基本农田"},
     {"no adjustable-farmland table {} to join with {}", "没有可调整耕地表 {0}"},
     {"no Inner Mongolia ledger {}", "没有内蒙古台帐 {0}"},
+    {"the Inner Mongolia ledger work table {} holds 图斑编号 as a number (made by an earlier "
+     "version): run landstat mongolia again to make it anew",
+     "内蒙古台帐工作表 {0} 的图斑编号是数值 (由早先的版本建立): 请重新进行内蒙古统计以重建它"},
     {"the table {} has no column {}", "表 {0} 没有列 {1}"},
     // Why a ticked report is left out, after its title.
     {"{}, built by the town-lot run (landstat town)", "由城镇宗地汇总生成"},

@@ -291,9 +291,13 @@ TEST_P(TableWriterTest, MongoliaLedgerListsTownshipsVillagesAndParcels) {
                  "村名称 varchar(40), 座落单位代码 varchar(40), 座落单位名称 varchar(40), "
                  "内蒙古权属单位代码 varchar(40), 图斑编号 varchar(40), 土地总面积 varchar(40), "
                  "BM011 float, BM05 float)");
-  conn().Execute(
-      "create table " + work +
-      " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float, BM011 float, 图斑编号 varchar(40))");
+  const std::string columns = " (XZQDM varchar(19), XZQMC varchar(60), XZQZMJ float, BM011 float, ";
+  // A work table of an earlier version, its parcel number an integer: refused.
+  conn().Execute("create table " + work + columns + "图斑编号 int)");
+  EXPECT_EQ(Write(kLedger, "330102"), "");
+  EXPECT_THAT(LastMessage(), HasSubstr("run landstat mongolia again"));
+  conn().Execute("drop table " + work);
+  conn().Execute("create table " + work + columns + "图斑编号 varchar(40))");
   conn().Execute("insert into " + work + " values ('old', 'old', 1, 1, '1')");
   const std::string insert = "insert into " + source +
                              " values ('330102001', '乡', '330102001001', '村', " +
