@@ -212,6 +212,14 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
   if (place.server) {
     place.connection = options.Get("server");
   } else {
+    // A server's connection given as --db would otherwise become the name of
+    // a new SQLite file, and the run would look as if it went to the server.
+    if (options.Has("db") &&
+        db::ParseConnectionString(options.Get("db")).kind == db::DbKind::kServer) {
+      error = "--db takes an SQLite file, not a server's connection (" +
+              db::DescribeConnection(options.Get("db")) + "): give it with --server";
+      return false;
+    }
     const fs::path beside = place.project ? fs::path(place.project->GetFolder()) : folder;
     const fs::path database =
         options.Get("db", (beside / (place.year + place.county + ".sqlite")).string());

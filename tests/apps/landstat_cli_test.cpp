@@ -522,6 +522,17 @@ TEST_P(LandstatCliDatabase, SummaryNamesThePlaceNotTheConnectionString) {
   EXPECT_FALSE(Contains(said, "sekret") || Contains(said, "Provider=") ||
                Contains(said, "search_path"))
       << said;
+
+  // A server's connection given as --db is refused, not taken for the name
+  // of a new file.
+  const std::string conninfo = "host=db.example dbname=stat password=sekret-word";
+  arguments.resize(arguments.size() - 2);
+  arguments.insert(arguments.end(), {"--db", conninfo});
+  const Outcome refused = RunCli(arguments);
+  EXPECT_EQ(refused.exit_code, 2) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, "give it with --server")) << refused.err;
+  EXPECT_FALSE(Contains(refused.out + refused.err, "sekret")) << refused.err;
+  EXPECT_FALSE(fs::exists(conninfo));
 }
 
 // Each job's summary counts the failures and the notices its log holds
