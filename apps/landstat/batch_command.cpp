@@ -86,6 +86,12 @@ int Batch(const Options& options) {
     std::cerr << "landstat batch: --regions names no district\n";
     return 2;
   }
+  if (options.Has("server")) {
+    if (const std::string problem = ServerOptionProblem(options.Get("server")); !problem.empty()) {
+      std::cerr << "landstat batch: " << problem << "\n";
+      return 2;
+    }
+  }
   if (options.Has("jobs")) {
     request.jobs = JobsOf(options.Get("jobs"));
     if (request.jobs == 0) {

@@ -133,6 +133,12 @@ OptionSpecs WorkplaceOptions(const OptionSpecs& own) {
   return declared;
 }
 
+std::string ServerOptionProblem(const std::string& connection) {
+  if (db::ParseConnectionString(connection).kind != db::DbKind::kEmbedded) return {};
+  return "--server takes a PostgreSQL server's connection (host=... dbname=..., service=NAME or "
+         "a postgresql:// URI), not a file: give an SQLite file with --db";
+}
+
 std::string ThisYear() {
   const std::time_t now = std::time(nullptr);
   return std::to_string(std::localtime(&now)->tm_year + 1900);
@@ -211,6 +217,8 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
   bool make_database = false;
   if (place.server) {
     place.connection = options.Get("server");
+    error = ServerOptionProblem(place.connection);
+    if (!error.empty()) return false;
   } else {
     // A server's connection given as --db would otherwise become the name of
     // a new SQLite file, and the run would look as if it went to the server.

@@ -48,6 +48,10 @@ bool ResolveWorkplace(const Options& options, bool create_database, Workplace& p
 // losing a line and closed again. `made` tells whether it was made now.
 bool LogCanBeMade(const std::string& path, bool& made, std::string& error);
 
+// What is wrong with `connection` given as --server: a file would be run
+// with a server's table names. Empty when it names a server.
+std::string ServerOptionProblem(const std::string& connection);
+
 std::string ThisYear();
 
 // The progress on stderr for the lifetime of a command: a bar on a

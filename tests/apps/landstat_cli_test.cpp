@@ -136,6 +136,9 @@ TEST(LandstatCli, ArgumentsRefusedOrAnswered) {
        "none.xml"},
       {{"ncqs", "--project", "p.xml", "--lot-layr", "宗地"}, 2, "unknown option --lot-layr"},
       {{"batch", "--regions", "330102", "--folder", ".", "--jobs", "0"}, 2, "--jobs"},
+      {{"batch", "--regions", "330102", "--server", "stats.sqlite"},
+       2,
+       "give an SQLite file with --db"},
   };
   for (const auto& c : kCases) {
     const Outcome outcome = RunCli(c.arguments);
@@ -524,7 +527,7 @@ TEST_P(LandstatCliDatabase, SummaryNamesThePlaceNotTheConnectionString) {
       << said;
 
   // A server's connection given as --db is refused, not taken for the name
-  // of a new file.
+  // of a new file; a file given as --server too.
   const std::string conninfo = "host=db.example dbname=stat password=sekret-word";
   arguments.resize(arguments.size() - 2);
   arguments.insert(arguments.end(), {"--db", conninfo});
@@ -533,6 +536,11 @@ TEST_P(LandstatCliDatabase, SummaryNamesThePlaceNotTheConnectionString) {
   EXPECT_TRUE(Contains(refused.err, "give it with --server")) << refused.err;
   EXPECT_FALSE(Contains(refused.out + refused.err, "sekret")) << refused.err;
   EXPECT_FALSE(fs::exists(conninfo));
+  arguments.resize(arguments.size() - 2);
+  arguments.insert(arguments.end(), {"--server", dir.File("stats.sqlite")});
+  const Outcome as_server = RunCli(arguments);
+  EXPECT_EQ(as_server.exit_code, 2) << as_server.err;
+  EXPECT_TRUE(Contains(as_server.err, "give an SQLite file with --db")) << as_server.err;
 }
 
 // Each job's summary counts the failures and the notices its log holds
