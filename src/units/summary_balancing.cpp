@@ -2,8 +2,6 @@
 // a unit conversion: the county row within itself, the village rows against
 // the county row, every township row as the sum of its villages.
 
-#include <map>
-
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
@@ -41,7 +39,7 @@ void CyclicStep(std::vector<double*> items, double target, const units::StepSize
 }
 
 // Steps `items` of one row until they add up to its `target` column.
-void RowPass(std::map<std::string, double>& row, const std::string& target, const Columns& items,
+void RowPass(SummaryRows::Row& row, const std::string& target, const Columns& items,
              const units::StepSize& size) {
   std::vector<double*> pointers;
   for (const std::string& item : items) pointers.push_back(&row.at(item));
@@ -134,7 +132,7 @@ Columns FarmlandColumns() {
   return full;
 }
 
-void FarmlandRowPasses(std::map<std::string, double>& row, const units::StepSize& size) {
+void FarmlandRowPasses(SummaryRows::Row& row, const units::StepSize& size) {
   RowPass(row, "ZHJ", {"BM01HJ", "QTHJ"}, size);
   RowPass(row, "BM01HJ", kCultivated, size);
   RowPass(row, "QTHJ", kOtherClasses, size);
