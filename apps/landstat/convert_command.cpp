@@ -35,8 +35,8 @@ const char* const ConvertHelp =
     "  --no-group-level leave out the 19-character unit level (default: as the run did)\n"
     "\n"
     "A year or county the database holds no completed statistics run of, and a year whose\n"
-    "last run or conversion did not finish, are refused. The conversion works on a copy of\n"
-    "the SQLite database (one transaction on a server): a failed one changes nothing.\n"
+    "last run or conversion did not finish, are refused. The conversion works in one\n"
+    "transaction on the database, SQLite file or server: a failed one changes nothing.\n"
     "\n"
     "Exits 0 when the conversion completed with no failure logged, 3 when it completed\n"
     "with failures logged, 1 when it failed, 2 on wrong options.\n";

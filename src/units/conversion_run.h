@@ -20,10 +20,9 @@ struct ConversionRequest : JobTarget {
 // Converts the statistics of a county and year to the target unit: rebuilds
 // the extension base table and the unit-less summary tables, converts in
 // place the tables summed in another unit, and balances them. The
-// conversion works on the database in a workspace (a working copy of an
-// embedded file, one transaction on a server): one that fails changes
-// nothing stored. A year whose last run or conversion did not finish is
-// refused, and so is a target that is no unit.
+// conversion works in one transaction on the database, embedded file or
+// server: one that fails changes nothing stored. A year whose last run or conversion did not finish
+// is refused, and so is a target that is no unit.
 RunReport ConvertStatistics(const ConversionRequest& request);
 
 }  // namespace landstat

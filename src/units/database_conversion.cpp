@@ -288,12 +288,15 @@ RunReport RunConversion(const ConversionArguments& arguments,
   }
   host::JobStages stages("正在转换面积单位...", kConversionStages);
   std::unique_ptr<CStatContext> context = MakeContext(arguments);
-  context->m_bWorkingCopy = true;
   RunWorkspace workspace(arguments.connection, arguments.db_mode != 0, arguments.year,
                          arguments.county, "convert");
   RunWorkspace::Checks checks;
   checks.refuse_unfinished = true;  // its tables cannot be trusted
   checks.replace_other = true;      // the check of what the database holds comes first
+  // What the conversion writes (the extension table and the summaries) is a
+  // small part of the file: a copy of the whole file would cost more than
+  // its work, and a transaction rolled back leaves the file as it was.
+  checks.in_place = true;
   // A year or county the database does not hold is refused before the
   // workspace records anything.
   std::string error = HeldStatisticsProblem(arguments.connection, arguments.year, arguments.county);
