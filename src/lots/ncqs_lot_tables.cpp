@@ -4,6 +4,7 @@
 // written, stored in NCZD_AREA.
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <memory>
@@ -85,25 +86,40 @@ struct InsidePoint {
   std::optional<gis::Point> point;
 };
 
-// The parcels of the layer located in the county (a parcel of another
-// county has no rows: the fill logs it), in the order of the records. It
-// reads the layer alone, logs nothing, and so runs on a thread of its own.
-std::vector<InsidePoint> InsidePoints(short parcel_layer, const std::string& county) {
+// The parcels' records read and handed over at a time.
+constexpr long kPointsPerChunk = 4096;
+
+// The inside points of the parcels of the layer located in the county (a
+// parcel of another county has no rows: the fill logs it), in the order of
+// the records, in chunks: chunk i holds those of the records from
+// 1 + i * kPointsPerChunk on, handed over as soon as they are read, so that
+// the lots are searched for them while the next are read. It reads the
+// layer alone, logs nothing, and so runs on a thread of its own. What it
+// raises goes to the chunk being read and every later one.
+void ReadInsidePoints(short parcel_layer, const std::string& county, long count,
+                      std::vector<std::promise<std::vector<InsidePoint>>>& chunks) {
   const auto& keys = NcqsLots::kParcelKeys;
-  std::vector<InsidePoint> points;
-  const long count = gis::RecordCount(parcel_layer, gis::EntityKind::kRegion);
   gis::Record parcel;
-  for (long number = 1; number < count; ++number) {
-    // Cancelled: the walk stops here, and the job at its caller's next check.
-    if (host::JobCancelled()) break;
-    if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel)) continue;
-    const std::string location = parcel.Text(keys[1]);
-    if (!location.starts_with(county)) continue;
-    points.push_back({number,
-                      NcqsLots::KeysOf(parcel.Text(keys[0]), location, parcel.Text(keys[2])),
-                      parcel.PointOnSurface()});
+  std::size_t chunk = 0;
+  try {
+    for (long first = 1; chunk < chunks.size(); ++chunk, first += kPointsPerChunk) {
+      std::vector<InsidePoint> points;
+      // Cancelled: the chunks left are empty, and the job stops at its
+      // caller's next check.
+      const long end = host::JobCancelled() ? first : std::min(count, first + kPointsPerChunk);
+      for (long number = first; number < end; ++number) {
+        if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel)) continue;
+        const std::string location = parcel.Text(keys[1]);
+        if (!location.starts_with(county)) continue;
+        points.push_back({number,
+                          NcqsLots::KeysOf(parcel.Text(keys[0]), location, parcel.Text(keys[2])),
+                          parcel.PointOnSurface()});
+      }
+      chunks[chunk].set_value(std::move(points));
+    }
+  } catch (...) {
+    for (; chunk < chunks.size(); ++chunk) chunks[chunk].set_exception(std::current_exception());
   }
-  return points;
 }
 
 // The unit of the per-lot sums: the host's setting, hectares when there is
@@ -196,10 +212,17 @@ std::unique_ptr<NcqsLots> CStatContext::NcqsParcelLots(short lot_layer) {
     return nullptr;
   }
   // The parcels' inside points are taken on a thread of their own while
-  // the lots are read here (each layer has a source of its own); here
-  // after the lots where no thread can be started.
-  std::future<std::vector<InsidePoint>> points = std::async(
-      std::launch::async | std::launch::deferred, InsidePoints, m_aiParcel, m_strPrefix2);
+  // the lots are read here (each layer has a source of its own), and the
+  // lots searched for each chunk of them as it comes; here after the lots
+  // where no thread can be started.
+  const long count = gis::RecordCount(m_aiParcel, gis::EntityKind::kRegion);
+  const long records = std::max(0L, count - 1);  // numbered from 1
+  std::vector<std::promise<std::vector<InsidePoint>>> chunks(
+      static_cast<std::size_t>((records + kPointsPerChunk - 1) / kPointsPerChunk));
+  // After the chunks: its end waits for the thread, which fills them.
+  std::future<void> reading =
+      std::async(std::launch::async | std::launch::deferred, ReadInsidePoints, m_aiParcel,
+                 std::cref(m_strPrefix2), count, std::ref(chunks));
   // The lots are searched once per parcel: held in memory.
   std::optional<gis::RegionFinder> finder;
   std::vector<std::string> classes;
@@ -208,29 +231,31 @@ std::unique_ptr<NcqsLots> CStatContext::NcqsParcelLots(short lot_layer) {
       LotNumbers(lots, finder), std::move(classes),
       AreaFactor(host::LindoReadINI(kAreaUnitSection, kAreaUnitKey, kDefaultAreaUnit)));
   const std::vector<std::string>& named = found_lots->Numbers();
+  if (reading.wait_for(std::chrono::seconds(0)) == std::future_status::deferred) reading.get();
   long outside = 0;
   std::string first_outside;
-  std::vector<InsidePoint> inside = points.get();
-  const long count = static_cast<long>(inside.size());
-  for (long at = 0; at < count; ++at) {
-    host::LindoDlgSetProgress("正在给图斑赋宗地号", at + 1, count + 1);
+  for (std::size_t chunk = 0; chunk < chunks.size(); ++chunk) {
+    host::LindoDlgSetProgress("正在给图斑赋宗地号", static_cast<long>(chunk) + 1,
+                              static_cast<long>(chunks.size()) + 1);
     if (host::JobCancelled()) EndIfStopped(kLotTitle);
-    InsidePoint& parcel = inside[at];
-    const std::vector<long> holders =
-        parcel.point ? finder->RegionsContaining(*parcel.point) : std::vector<long>{};
-    if (holders.size() > 1) {
-      // Lots that overlap there: which one the parcel belongs to is unknown.
-      LogFailure(parcels.RecordName(parcel.record),
-                 "内点落在宗地图层 " + lots.Name() + " 的 " + std::to_string(holders.size()) +
-                     " 个宗地内 (" + LotsNamed(holders, named) + "), 未赋宗地号");
-      continue;
+    std::vector<InsidePoint> points = chunks[chunk].get_future().get();
+    for (InsidePoint& parcel : points) {
+      const std::vector<long> holders =
+          parcel.point ? finder->RegionsContaining(*parcel.point) : std::vector<long>{};
+      if (holders.size() > 1) {
+        // Lots that overlap there: which one the parcel belongs to is unknown.
+        LogFailure(parcels.RecordName(parcel.record),
+                   "内点落在宗地图层 " + lots.Name() + " 的 " + std::to_string(holders.size()) +
+                       " 个宗地内 (" + LotsNamed(holders, named) + "), 未赋宗地号");
+        continue;
+      }
+      if (holders.empty() || named.at(holders.front()).empty()) {
+        // In no lot, or in a lot left out (logged with the lots).
+        if (outside++ == 0) first_outside = parcels.RecordName(parcel.record);
+        continue;
+      }
+      found_lots->Put(std::move(parcel.keys), static_cast<std::uint32_t>(holders.front()));
     }
-    if (holders.empty() || named.at(holders.front()).empty()) {
-      // In no lot, or in a lot left out (logged with the lots).
-      if (outside++ == 0) first_outside = parcels.RecordName(parcel.record);
-      continue;
-    }
-    found_lots->Put(std::move(parcel.keys), static_cast<std::uint32_t>(holders.front()));
   }
   // Parcels in no lot once passed silently: they are counted here.
   if (outside > 0) {
