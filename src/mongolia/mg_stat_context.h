@@ -1,6 +1,8 @@
 #pragma once
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,6 +17,10 @@
 #include "platform/gis/rural_code.h"
 
 namespace landstat {
+
+namespace mg {
+class MgLedgerBeside;
+}
 
 // The twenty fixed columns of the Inner Mongolia base table, from "县名称"
 // to "土地总面积"; the first nineteen are text.
@@ -165,6 +171,14 @@ class CMgStatContext : public StatRunLog {
 
   // --- square-metre ledger TDLYTZMG and its second-level work table
   // TDLY_EJFLTZMG (mongolia/mg_ledger.cpp) ---
+  // On a server, once the base fill grouped its rows: the ledger made and
+  // filled on a connection of its own, beside the run's work on the unit
+  // copies and the summaries (mg::MgLedgerBeside); CreateTdlyTzTables then
+  // moves it into the run's transaction and StatTdlyTz logs what its fill
+  // met. Nothing on an embedded file, without square metres or classes, or
+  // when no other connection opens (a notice: the ledger is then made on
+  // the run's connection).
+  void StartLedgerBeside();
   // 0 without square metres; else the result of the table's create.
   short CreateTdlyTzTables();
   short CreateTdlyTzTable(const std::string& table);
@@ -254,6 +268,11 @@ class CMgStatContext : public StatRunLog {
   // Whether the base table holds no row; a table that does, or cannot be
   // read, is a logged failure.
   bool BaseTableEmpty();
+  // The end of a ledger fill that met `failure` (its rows not all stored)
+  // or `unnamed` (QSDMB unread, its rows without names): logged; 1 when
+  // neither.
+  short LedgerFilled(const std::optional<db::DbError>& failure,
+                     const std::optional<db::DbError>& unnamed);
   // BalanceStatData, writing unit 1's copy too when `with_first`.
   short BalanceAndWrite(bool with_first);
   TableNames m_names;
@@ -261,6 +280,10 @@ class CMgStatContext : public StatRunLog {
   mg::MgBaseGroups m_groups;
   std::map<short, mg::MgCopy> m_copies;  // by unit
   std::vector<std::string> m_setAside;
+  // The ledger made beside the run, and the schema it goes into. It ends
+  // with the context, whose end closes the run's connection first.
+  std::string m_ledgerTarget;
+  std::shared_ptr<mg::MgLedgerBeside> m_ledgerBeside;
 };
 
 }  // namespace landstat

@@ -225,6 +225,7 @@ bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request
     return false;
   }
   done("base table");
+  context.StartLedgerBeside();
   host::LindoDlgProgressSetText("正在生成内蒙古扩展基础数据");
   if (context.CreateUnitStatTables() <= 0 || context.FillUnitStatTables() <= 0) return false;
   done("unit copies");
