@@ -7,17 +7,15 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 
-#include "engine/run_schema.h"
+#include "mongolia/mg_beside.h"
 #include "mongolia/mg_stat_context.h"
 #include "mongolia/mg_table_names.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/db/row_pipe.h"
-#include "platform/db/sql_quote.h"
 #include "platform/host/progress.h"
 #include "platform/text/number_text.h"
 #include "platform/text/text_encoding.h"
@@ -159,95 +157,22 @@ void WriteLedgerRows(CMgStatContext& context, db::Connection& connection, const 
   pipe.Close();
 }
 
-// What keeps the server's vacuum off the ledger while it waits in the
-// schema beside the run's tables, and is reset once it is moved in.
-constexpr char kNoVacuum[] = "autovacuum_enabled = false, toast.autovacuum_enabled = false";
-
 }  // namespace
 
-namespace mg {
-
-// The ledger made on a connection of its own while the run's connection
-// makes the unit copies and the summaries: a server stores the tables of
-// one connection one after another, those of two side by side. Its table
-// is made and filled in a schema of its own (committed there, where
-// nobody else looks), and moved into the run's transaction by the ledger's
-// create (CreateTdlyTzTables); the schema goes with the run's commit, and
-// is dropped by this object's end whatever became of the run (a run that
-// was killed leaves it to the next run, which drops it first).
-class MgLedgerBeside {
- public:
-  // Opens the connection and makes the schema anew. Raises DbError: the
-  // run then makes the ledger on its own connection.
-  MgLedgerBeside(CMgStatContext& context, const std::string& target)
-      : connection_(context.m_strConnect) {
-    connection_.Execute("set lock_timeout = '10s'");
-    schema_ = db::QuoteName(RunSchema::NameOf(target, "mongolia", "ledger"));
-    connection_.Execute("drop schema if exists " + schema_ + " cascade");
-    connection_.Execute("create schema " + schema_);
-    table_ = MgLedgerTable(context.Names());
-    statement_ = LedgerStatement(context, Made(), std::string(" with (") + kNoVacuum + ")");
-    thread_ = std::thread([this, &context] { Build(context); });
-  }
-  ~MgLedgerBeside() {
-    Wait();
-    try {
-      connection_.Execute("drop schema if exists " + schema_ + " cascade");
-    } catch (const db::DbError&) {
-      // The next run drops what is left.
-    }
-  }
-  MgLedgerBeside(const MgLedgerBeside&) = delete;
-  MgLedgerBeside& operator=(const MgLedgerBeside&) = delete;
-
-  void Wait() {
-    if (thread_.joinable()) thread_.join();
-  }
-  // The table where it is made, schema and name.
-  std::string Made() const { return schema_ + "." + table_; }
-
-  // Why the table could not be made, or filled; why QSDMB's names are
-  // missing from its rows. Read after Wait.
-  std::optional<db::DbError> create_failure, fill_failure, unnamed;
-
- private:
-  void Build(CMgStatContext& context) {
-    try {
-      connection_.Execute(statement_);
-    } catch (const db::DbError& error) {
-      create_failure = error;
-      return;
-    }
-    try {
-      connection_.BeginTrans();
-      WriteLedgerRows(context, connection_, Made(), unnamed);
-      connection_.CommitTrans();
-    } catch (const db::DbError& error) {
-      fill_failure = error;
-      try {
-        if (connection_.InTransaction()) connection_.RollbackTrans();
-      } catch (const db::DbError&) {
-        // The connection is lost: the schema stays for the next run.
-      }
-    }
-  }
-
-  db::Connection connection_;
-  std::string schema_, table_, statement_;
-  std::thread thread_;
-};
-
-}  // namespace mg
-
 void CMgStatContext::StartLedgerBeside() {
-  if (!m_bPm || m_arrClassCodes.empty() || !m_groups.Begun() ||
-      m_pConn.Kind() != db::DbKind::kServer) {
-    return;
-  }
+  if (!m_bPm || m_arrClassCodes.empty() || !m_groups.Begun()) return;
+  const mg::MgBesideSchema* schema = BesideSchema();
+  if (!schema) return;
   try {
-    const std::string target = m_pConn.Scalar("select current_schema()").AsText();
-    m_ledgerBeside = std::make_shared<mg::MgLedgerBeside>(*this, target);
-    m_ledgerTarget = target;
+    m_ledgerBeside = std::make_shared<mg::MgBesideLane>(*schema);
+    m_ledgerBeside->Add(
+        MgLedgerTable(Names()),
+        [this](const std::string& table, const std::string& options) {
+          return LedgerStatement(*this, table, options);
+        },
+        [this](db::Connection& connection, const std::string& table) {
+          WriteLedgerRows(*this, connection, table, m_ledgerUnnamed);
+        });
   } catch (const db::DbError& error) {
     LogNotice("数据库", std::string("无法另开连接同时汇总内蒙古台帐 (") + error.what() + ")");
   }
@@ -256,18 +181,15 @@ void CMgStatContext::StartLedgerBeside() {
 short CMgStatContext::CreateTdlyTzTables() {
   if (!m_bPm) return 0;
   if (!m_ledgerBeside) return CreateTdlyTzTable(MgLedgerTable(Names()));
-  m_ledgerBeside->Wait();
+  const mg::MgBesideLane::Outcome& ledger = m_ledgerBeside->Finish().front();
   const auto failed = [&](const db::DbError& error) {
     LogFailure("创建蒙古土地利用统计台帐", "创建蒙古土地利用统计台帐表失败", error);
     return short{0};
   };
-  if (m_ledgerBeside->create_failure) return failed(*m_ledgerBeside->create_failure);
+  if (ledger.create_failure) return failed(*ledger.create_failure);
   try {
-    SetAside(MgLedgerTable(Names()));
-    const std::string made = m_ledgerBeside->Made();
-    m_pConn.Execute("alter table " + made +
-                    " reset (autovacuum_enabled, toast.autovacuum_enabled)");
-    m_pConn.Execute("alter table " + made + " set schema " + db::QuoteName(m_ledgerTarget));
+    SetAside(ledger.table);
+    m_besideSchema->MoveInto(m_pConn, ledger.table);
     return 1;
   } catch (const db::DbError& error) {
     return failed(error);
@@ -327,7 +249,7 @@ short CMgStatContext::MakeTdlyEjflTzTable(const std::string& table) {
 short CMgStatContext::StatTdlyTz() {
   short filled = 0;
   if (m_bPm && m_ledgerBeside) {
-    filled = LedgerFilled(m_ledgerBeside->fill_failure, m_ledgerBeside->unnamed);
+    filled = LedgerFilled(m_ledgerBeside->Finish().front().fill_failure, m_ledgerUnnamed);
   } else if (m_bPm) {
     filled = SumTdlyTz(MgLedgerTable(Names()));
   }
