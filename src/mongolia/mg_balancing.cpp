@@ -9,6 +9,7 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <set>
 #include <unordered_map>
 
 #include "engine/rounding.h"
@@ -274,8 +275,14 @@ short CMgStatContext::BalanceAndWrite(bool with_first) {
   OrderBalanceFields(ordered);
   // Each copy is written on a thread of its own while the next is
   // balanced: the copies are all read first, and the connection is lent.
+  // A fill on a server writes each on a connection of its own, beside the
+  // run's (MoveCopiesBeside takes them in), when each unit has one copy.
   std::optional<mg::MgCopyWriting> writing;
+  std::set<short> distinct;
+  for (const UnitSlot& slot : slots) distinct.insert(slot.unit);
+  const bool beside = with_first && distinct.size() == slots.size();
   const auto write = [&](short unit) {
+    if (beside && WriteCopyBeside(unit)) return;
     if (writing) writing->Finish();
     LendConnection(true);
     writing.emplace(m_pConn, UnitCopyTable(unit), HeldCopy(unit), m_texts);

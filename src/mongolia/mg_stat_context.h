@@ -1,6 +1,8 @@
 #pragma once
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,6 +17,11 @@
 #include "platform/gis/rural_code.h"
 
 namespace landstat {
+
+namespace mg {
+class MgBesideSchema;
+class MgBesideLane;
+}  // namespace mg
 
 // The twenty fixed columns of the Inner Mongolia base table, from "县名称"
 // to "土地总面积"; the first nineteen are text.
@@ -165,6 +172,19 @@ class CMgStatContext : public StatRunLog {
 
   // --- square-metre ledger TDLYTZMG and its second-level work table
   // TDLY_EJFLTZMG (mongolia/mg_ledger.cpp) ---
+  // On a server, once the base fill grouped its rows: the ledger made and
+  // filled on a connection of its own, beside the run's work on the unit
+  // copies and the summaries (mg::MgBesideLane); CreateTdlyTzTables then
+  // moves it into the run's transaction and StatTdlyTz logs what its fill
+  // met. Nothing on an embedded file, without square metres or classes, or
+  // when no other connection opens (a notice: the ledger is then made on
+  // the run's connection).
+  void StartLedgerBeside();
+  // The unit copies the fill wrote beside the run (on a server, one after
+  // another on a connection of their own, while the next is balanced and
+  // the summaries are made), moved into the run's transaction once stored. 0 when one could
+  // not be made or filled (logged as a failed balancing): the run fails.
+  short MoveCopiesBeside();
   // 0 without square metres; else the result of the table's create.
   short CreateTdlyTzTables();
   short CreateTdlyTzTable(const std::string& table);
@@ -254,6 +274,20 @@ class CMgStatContext : public StatRunLog {
   // Whether the base table holds no row; a table that does, or cannot be
   // read, is a logged failure.
   bool BaseTableEmpty();
+  // The end of a ledger fill that met `failure` (its rows not all stored)
+  // or `unnamed` (QSDMB unread, its rows without names): logged; 1 when
+  // neither.
+  short LedgerFilled(const std::optional<db::DbError>& failure,
+                     const std::optional<db::DbError>& unnamed);
+  // The schema of the tables made beside the run, made at the first call;
+  // null on an embedded file, or when it cannot be made (a notice, once).
+  const mg::MgBesideSchema* BesideSchema();
+  // Starts writing the held copy of `unit` beside the run; false when it
+  // cannot (the caller writes it then).
+  bool WriteCopyBeside(short unit);
+  // The statement that makes a unit copy's table, `options` after its
+  // columns.
+  std::string UnitCopyStatement(const std::string& table, const std::string& options = {}) const;
   // BalanceStatData, writing unit 1's copy too when `with_first`.
   short BalanceAndWrite(bool with_first);
   TableNames m_names;
@@ -261,6 +295,13 @@ class CMgStatContext : public StatRunLog {
   mg::MgBaseGroups m_groups;
   std::map<short, mg::MgCopy> m_copies;  // by unit
   std::vector<std::string> m_setAside;
+  // The tables made beside the run, and their schema, which ends after
+  // them. They end with the context, whose end closes the run's
+  // connection first.
+  std::optional<db::DbError> m_ledgerUnnamed;  // the ledger's rows went in unnamed
+  std::shared_ptr<mg::MgBesideSchema> m_besideSchema;
+  bool m_besideTried = false;
+  std::shared_ptr<mg::MgBesideLane> m_ledgerBeside, m_copiesBeside;
 };
 
 }  // namespace landstat

@@ -3,6 +3,7 @@
 // ownership columns, converted from unit 1 into their own unit. They are
 // made in memory from the groups the base fill kept and written once each.
 
+#include "mongolia/mg_beside.h"
 #include "mongolia/mg_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
@@ -30,21 +31,74 @@ short CMgStatContext::CreateUnitStatTables() {
 short CMgStatContext::CreateUnitStatTable(short unit) {
   const std::string table = UnitCopyTable(unit);
   m_copies.erase(unit);
+  try {
+    SetAside(table);
+    m_pConn.Execute(UnitCopyStatement(table));
+    return 1;
+  } catch (const db::DbError& error) {
+    LogFailure("建立内蒙古扩展基础数据", table + " 建立失败", error);
+    return 0;
+  }
+}
+
+std::string CMgStatContext::UnitCopyStatement(const std::string& table,
+                                              const std::string& options) const {
   std::string statement = "Create Table " + table + "(";
   for (std::size_t i = 0; i < m_arrStatFields.size(); ++i) {
     if (i > 0) statement += ",";
     statement +=
         m_arrStatFields[i] + (i < kMgTextColumns ? " varchar(40)" : " double default 0.00");
   }
-  statement = Dialect().ApplyTypeWords(statement + ")");
+  return Dialect().ApplyTypeWords(statement + ")" + options);
+}
+
+const mg::MgBesideSchema* CMgStatContext::BesideSchema() {
+  if (m_besideTried) return m_besideSchema.get();
+  m_besideTried = true;
+  if (m_pConn.Kind() != db::DbKind::kServer) return nullptr;
   try {
-    SetAside(table);
-    m_pConn.Execute(statement);
-    return 1;
+    const std::string target = m_pConn.Scalar("select current_schema()").AsText();
+    m_besideSchema = std::make_shared<mg::MgBesideSchema>(m_strConnect, target);
   } catch (const db::DbError& error) {
-    LogFailure("建立内蒙古扩展基础数据", table + " 建立失败", error);
-    return 0;
+    LogNotice("数据库", std::string("无法另开连接同时写表, 在本连接上写 (") + error.what() + ")");
   }
+  return m_besideSchema.get();
+}
+
+bool CMgStatContext::WriteCopyBeside(short unit) {
+  const mg::MgBesideSchema* schema = BesideSchema();
+  if (!schema) return false;
+  try {
+    if (!m_copiesBeside) m_copiesBeside = std::make_shared<mg::MgBesideLane>(*schema);
+  } catch (const db::DbError&) {
+    return false;  // no connection beside: the run's own writes it
+  }
+  const mg::MgCopy& copy = HeldCopy(unit);
+  m_copiesBeside->Add(
+      UnitCopyTable(unit),
+      [this](const std::string& table, const std::string& options) {
+        return UnitCopyStatement(table, options);
+      },
+      [this, &copy](db::Connection& connection, const std::string& table) {
+        mg::WriteCopy(connection, table, copy, m_texts);
+      });
+  return true;
+}
+
+short CMgStatContext::MoveCopiesBeside() {
+  if (!m_copiesBeside) return 1;
+  for (const mg::MgBesideLane::Outcome& copy : m_copiesBeside->Finish()) {
+    try {
+      if (copy.create_failure) throw *copy.create_failure;
+      if (copy.fill_failure) throw *copy.fill_failure;
+      SetAside(copy.table);
+      m_besideSchema->MoveInto(m_pConn, copy.table);
+    } catch (const db::DbError& error) {
+      LogFailure("平差内蒙古扩展基础数据", "平差分类面积失败", error);
+      return 0;
+    }
+  }
+  return 1;
 }
 
 short CMgStatContext::FillUnitStatTables() {

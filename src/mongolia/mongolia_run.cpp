@@ -225,10 +225,13 @@ bool BuildMongoliaTables(CMgStatContext& context, const MongoliaRequest& request
     return false;
   }
   done("base table");
+  context.StartLedgerBeside();
   host::LindoDlgProgressSetText("正在生成内蒙古扩展基础数据");
   if (context.CreateUnitStatTables() <= 0 || context.FillUnitStatTables() <= 0) return false;
   done("unit copies");
   BuildMongoliaFamilies(context, observer);
+  // The copies written beside the run's connection meanwhile.
+  if (context.MoveCopiesBeside() <= 0) return false;
   stages.Done("summaries");  // its safe points are its families'
   RecordCodesAndUnits(context);
   done("area units");
