@@ -347,7 +347,7 @@ std::map<std::string, std::vector<Figures>> ReadLandAreasApart(
 
 }  // namespace
 
-void CZdStatContext::ReadTownLandAreas() {
+void CZdStatContext::ReadTownLandAreas(bool alongside) {
   std::vector<std::string> tables;
   for (short unit : WantedUnits()) {
     const std::string land = UnitSources(unit).land;
@@ -356,7 +356,7 @@ void CZdStatContext::ReadTownLandAreas() {
   auto read = [tables, connection = m_strConnect] {
     return ReadLandAreasApart(connection, tables);
   };
-  if (m_pConn.Kind() == db::DbKind::kEmbedded) {
+  if (!alongside) {
     m_landAreas = read();
     return;
   }
@@ -365,6 +365,10 @@ void CZdStatContext::ReadTownLandAreas() {
   } catch (const std::system_error&) {
     m_landAreas = read();  // no thread could be started: read here
   }
+}
+
+void CZdStatContext::WaitForLandAreas() {
+  if (m_landAreasRead.valid()) m_landAreasRead.wait();
 }
 
 std::optional<CZdStatContext::LandAreas> CZdStatContext::TakeLandAreas(const std::string& table) {

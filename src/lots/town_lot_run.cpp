@@ -213,8 +213,8 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
     if (context.m_pConn.IsOpen()) {
       if (workspace.OnWorkingCopy()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
       // The general run's land areas, read on connections of their own
-      // before the run's transaction begins.
-      context.ReadTownLandAreas();
+      // while the run goes on where it commits once, at its end.
+      context.ReadTownLandAreas(server || !workspace.OnWorkingCopy());
       workspace.Enter(context.m_pConn);
     }
     completed = BuildTownTables(context, request.observer, stages);
@@ -226,6 +226,8 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
     context.LogEscaped("汇总宗地", "汇总中止", escaped);
     completed = false;
   }
+  // The readers of the land areas are done before the run commits.
+  context.WaitForLandAreas();
   completed = EndJob(workspace, context.m_pConn, context, completed, "保存汇总结果",
                      request.observer, report.outcome);
   ReportFromLog(context, completed, report);

@@ -327,11 +327,15 @@ class CZdStatContext : public StatRunLog {
   using LandAreas = std::vector<std::unordered_map<std::string, double>>;
   // Reads the land areas of the general run's tables that the intensity
   // tables of the wanted units read, each table on a connection of its
-  // own, all at the same time: on the embedded engine now (before the run's
-  // transaction begins: no other connection reads beside the run's
-  // writes), on a server on a thread of its own while the run goes on. The
-  // run leaves those tables as they are.
-  void ReadTownLandAreas();
+  // own, all at the same time: `alongside`, on a thread of its own while
+  // the run goes on (on a server, or on an embedded file the run writes in
+  // one transaction, whose commit at the end WaitForLandAreas keeps after
+  // the reads), else now (on an embedded file whose statements commit one
+  // by one, each of which would wait for the readers). The run leaves
+  // those tables as they are.
+  void ReadTownLandAreas(bool alongside);
+  // Waits for the reads ReadTownLandAreas left going, if any.
+  void WaitForLandAreas();
   // The land areas of `table` read by ReadTownLandAreas (waiting for the
   // read), handed over once; nothing when they were not read, or the table
   // could not be read then: the intensity table then reads it itself, and
