@@ -692,8 +692,8 @@ class CStatContext : public StatRunLog {
   // rebuilds of the situation and protection-block tables both read it).
   short RebuildJbntExTable();
   // The copies of the wanted units in the order square metres, hectares,
-  // mu, each as its builder makes it, the target copies converted (on a
-  // server as they are grouped, else by ConvertJbntUnits after); failures
+  // mu, each as its builder makes it, the target copies converted as they
+  // are stored (on Oracle by ConvertJbntUnits after); failures
   // are logged and the next step still runs.
   void BuildJbntBaseDataCopies();
   // `base`: the farmland base table whose unit copies are converted.
