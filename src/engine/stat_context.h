@@ -546,7 +546,9 @@ class CStatContext : public StatRunLog {
   // The tables the embedded database's scripts read for a unit and scope.
   std::vector<std::string> OwnershipScriptSources(short unit, bool by_location);
   void DropOwnershipScriptSources();
-  std::vector<std::string> OwnershipColumnLists(bool server) const;
+  // The scripts' column lists; `classified`: their sources hold the
+  // state-owned and the collective rows apart (OwnershipScriptSources).
+  std::vector<std::string> OwnershipColumnLists(bool server, bool classified = false) const;
   std::string OwnershipScriptJoin(const std::string& target);
   bool ReplaceTableForScript(const std::string& table);
   // The rural summaries without the island villages ("duda"): made from
