@@ -546,7 +546,9 @@ class CStatContext : public StatRunLog {
   // The tables the embedded database's scripts read for a unit and scope.
   std::vector<std::string> OwnershipScriptSources(short unit, bool by_location);
   void DropOwnershipScriptSources();
-  std::vector<std::string> OwnershipColumnLists(bool server) const;
+  // The scripts' column lists; `classified`: their sources hold the
+  // state-owned and the collective rows apart (OwnershipScriptSources).
+  std::vector<std::string> OwnershipColumnLists(bool server, bool classified = false) const;
   std::string OwnershipScriptJoin(const std::string& target);
   bool ReplaceTableForScript(const std::string& table);
   // The rural summaries without the island villages ("duda"): made from
@@ -692,8 +694,8 @@ class CStatContext : public StatRunLog {
   // rebuilds of the situation and protection-block tables both read it).
   short RebuildJbntExTable();
   // The copies of the wanted units in the order square metres, hectares,
-  // mu, each as its builder makes it, the target copies converted (on a
-  // server as they are grouped, else by ConvertJbntUnits after); failures
+  // mu, each as its builder makes it, the target copies converted as they
+  // are stored (on Oracle by ConvertJbntUnits after); failures
   // are logged and the next step still runs.
   void BuildJbntBaseDataCopies();
   // `base`: the farmland base table whose unit copies are converted.

@@ -5,6 +5,9 @@
 // so the rows never pass through the program.
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +15,11 @@
 #include "farmland/farmland_families.h"
 #include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
+#include "platform/db/recordset.h"
+#include "platform/db/sql_dialect.h"
 #include "platform/host/trace.h"
+#include "platform/text/number_text.h"
 #include "units/copy_rows.h"
 
 namespace landstat {
@@ -93,35 +100,53 @@ short CStatContext::CreateJbntQktjConvertedTable() {
 
 namespace {
 
-// The INSERT ... SELECT of one level. Under the Guangxi rule no row is
-// left out by its transfer remark and the adjustable land is left out of
-// the seven Guangxi classes (kGuangxiAdjustableClasses).
-std::string SituationStatement(const CStatContext& context, const std::string& target,
-                               const std::string& source, int level, short scope, int decimals,
-                               bool guangxi) {
+// What one level groups by, the code first (written as XZQDM, a name as
+// XZQMC), and which rows it reads (a condition without WHERE; empty: every
+// row). Under the Guangxi rule no row is left out by its transfer remark.
+struct SituationLevel {
+  std::vector<std::string> keys;
+  std::string condition;
+};
+
+SituationLevel LevelGrouping(const CStatContext& context, const std::string& source, int level,
+                             short scope, bool guangxi) {
   // The ex table has no transfer remark and is never filtered on it.
   const bool remark_filter =
       !guangxi && farmland::LeavesTransferredOut(context) && source != context.m_strJbntTbl + "ex";
-  const std::string kept = farmland::kNotTransferredIn;
-  std::string select, group, condition;
+  SituationLevel grouping;
   if (level == 1) {
     const char* code = scope == 0 ? kLocation[1].code : "权属单位代码";
-    condition = " where " + std::string(code) + " like '" + context.m_strPrefix2 + "_____________'";
-    if (remark_filter) condition += " AND " + kept;
-    group = scope == 0 ? std::string(code) + "," + kLocation[1].name : code;
-    select = scope == 0 ? std::string(code) + " AS XZQDM," + kLocation[1].name + " AS XZQMC"
-                        : std::string(code) + " AS XZQDM";
+    grouping.keys = {code};
+    if (scope == 0) grouping.keys.push_back(kLocation[1].name);
+    grouping.condition = std::string(code) + " like '" + context.m_strPrefix2 + "_____________'";
+  } else if (scope == 0) {
+    grouping.keys = {kLocation[level].code, kLocation[level].name};
   } else {
-    if (remark_filter) condition = " WHERE " + kept;
-    if (scope == 0) {
-      group = std::string(kLocation[level].code) + "," + kLocation[level].name;
-      select =
-          std::string(kLocation[level].code) + " AS XZQDM," + kLocation[level].name + " AS XZQMC";
-    } else {
-      group = context.Dialect().Left("权属单位代码", kOwnerPrefix[level]);
-      select = group + " AS XZQDM";
-    }
+    grouping.keys = {context.Dialect().Left("权属单位代码", kOwnerPrefix[level])};
   }
+  if (remark_filter) {
+    grouping.condition +=
+        (grouping.condition.empty() ? "" : " AND ") + std::string(farmland::kNotTransferredIn);
+  }
+  return grouping;
+}
+
+// The INSERT ... SELECT of one level. Under the Guangxi rule the
+// adjustable land is left out of the seven Guangxi classes
+// (kGuangxiAdjustableClasses).
+std::string SituationStatement(const CStatContext& context, const std::string& target,
+                               const std::string& source, int level, short scope, int decimals,
+                               bool guangxi) {
+  const SituationLevel grouping = LevelGrouping(context, source, level, scope, guangxi);
+  const char* const aliases[] = {" AS XZQDM", " AS XZQMC"};
+  std::string select;
+  for (std::size_t i = 0; i < grouping.keys.size(); ++i) {
+    select += (i ? "," : "") + grouping.keys[i] + aliases[i];
+  }
+  // The unit level writes "where", the others "WHERE".
+  const std::string condition = grouping.condition.empty()
+                                    ? std::string()
+                                    : (level == 1 ? " where " : " WHERE ") + grouping.condition;
   std::string sums, columns, values;
   for (const std::string& column : kClasses) {
     const std::string value = guangxi ? farmland::GuangxiClassValue(context, column) : column;
@@ -138,10 +163,98 @@ std::string SituationStatement(const CStatContext& context, const std::string& t
          "," + total(farmland::SumOfColumns({&farmland::kOtherClasses})) + "," +
          total(farmland::SumOfColumns({&farmland::kCultivatedClasses, &farmland::kOtherClasses})) +
          " FROM (" +
-         context.Dialect().RoundSums(
-             "select " + select + sums + " from " + source + condition + " GROUP BY " + group,
-             decimals) +
+         context.Dialect().RoundSums("select " + select + sums + " from " + source + condition +
+                                         " GROUP BY " + farmland::JoinedColumns(grouping.keys),
+                                     decimals) +
          ") tt";
+}
+
+// The levels written, county first: the unit level only when asked.
+std::vector<int> SituationLevels(bool unit_level) {
+  return unit_level ? std::vector<int>{4, 3, 2, 1} : std::vector<int>{4, 3, 2};
+}
+
+// The situation levels of both scopes of one unit, grouped in memory from
+// one read of its summed copy `source`, by scope (0, 1) and level (in the
+// order of SituationLevels). Each group's class sums are rounded to
+// `decimals`, as the level statement rounds them.
+using ScopeLevels = std::vector<std::unique_ptr<db::GroupedSums>>;
+std::vector<ScopeLevels> ReadSituationLevels(CStatContext& context, const std::string& source,
+                                             bool unit_level, int decimals) {
+  std::vector<db::GroupedSumsQuery> queries;
+  for (short scope : {short{0}, short{1}}) {
+    for (int level : SituationLevels(unit_level)) {
+      const SituationLevel grouping = LevelGrouping(context, source, level, scope, false);
+      queries.push_back({source, grouping.condition, grouping.keys, kClasses, decimals});
+    }
+  }
+  std::vector<std::unique_ptr<db::GroupedSums>> read =
+      db::GroupedSums::ReadAll(context.m_pConn, queries);
+  std::vector<ScopeLevels> levels(2);
+  const std::size_t per_scope = read.size() / 2;
+  for (std::size_t i = 0; i < read.size(); ++i) levels[i / per_scope].push_back(std::move(read[i]));
+  return levels;
+}
+
+// The sum of the classes of `groups` in a row as the statement adds them (left to right)
+// and rounds it (below 0 decimals: as added).
+double SituationTotal(const std::vector<db::Value>& row, std::size_t first_sum,
+                      const std::vector<const std::vector<std::string>*>& groups, int decimals) {
+  double total = 0;
+  bool first = true;
+  for (const auto* group : groups) {
+    for (const std::string& column : *group) {
+      const std::size_t at = static_cast<std::size_t>(
+          std::find(kClasses.begin(), kClasses.end(), column) - kClasses.begin());
+      const double value = row[first_sum + at].AsDouble();
+      total = first ? value : total + value;
+      first = false;
+    }
+  }
+  if (decimals < 0) return total;
+  // As the embedded engine's Round form, val(format(total, picture)).
+  const std::optional<double> rounded =
+      text::LeadingNumber(text::FormatNumber(total, db::SqlDialect::RoundPicture(decimals)));
+  if (!rounded) throw db::DbError("the total " + std::to_string(total) + " is out of range");
+  return *rounded;
+}
+
+// Writes one table's levels from their groups, as the level statements
+// would: the sums of a group without a value 0, the totals added from the
+// rounded sums and rounded again. 0 after a logged failure.
+short WriteSituationLevels(CStatContext& context, const std::string& target,
+                           const ScopeLevels& levels, short scope, bool unit_level, int decimals) {
+  std::vector<std::string> names = {"XZQDM"};
+  if (scope == 0) names.push_back("XZQMC");
+  const std::size_t first_sum = names.size();
+  for (const std::string& column : kClasses) {
+    names.push_back(column == "BM01" ? std::string("BM01HJ") : column);
+  }
+  names.push_back("QTHJ");
+  names.push_back("ZHJ");
+  const std::vector<int> order = SituationLevels(unit_level);
+  std::size_t at = 0;
+  try {
+    db::RowWriter writer(context.m_pConn, target, names);
+    for (; at < levels.size(); ++at) {
+      levels[at]->VisitRows(levels[at]->Columns(), true, {}, [&](std::vector<db::Value>& values) {
+        std::vector<db::Value> row = values;
+        for (std::size_t i = first_sum; i < row.size(); ++i) {
+          if (row[i].IsNull()) row[i] = db::Value(0);
+        }
+        row.emplace_back(SituationTotal(row, first_sum, {&farmland::kOtherClasses}, decimals));
+        row.emplace_back(SituationTotal(
+            row, first_sum, {&farmland::kCultivatedClasses, &farmland::kOtherClasses}, decimals));
+        writer.Add(row);
+      });
+    }
+    writer.Close();
+    return 1;
+  } catch (const db::DbError& error) {
+    const int level = order[std::min(at, order.size() - 1)];
+    context.LogFailure(kSumTitle, target + " " + kLevelMessages[4 - level], error);
+    return 0;
+  }
 }
 
 }  // namespace
@@ -214,7 +327,12 @@ std::vector<units::CopySumsRequest> CStatContext::JbntFedSumsRequests(short unit
 
 short CStatContext::StatJbntQktj() {
   // Every Z table, then every Q table with its names from the code map.
+  // On the embedded engine the levels of both scopes of a unit are grouped
+  // in memory from one read of its summed copy (the engine would sort that
+  // copy for each level and scope); its sums lie on the unit's grid, so
+  // that their rounded totals do not hang on the order they are added in.
   std::vector<std::string> summed;
+  std::map<short, std::vector<ScopeLevels>> grouped;
   ForEachSummaryTable(kBase, [&](const std::string& target, short scope, short unit) {
     const std::string copy = m_names.UnitCopy(unit, "statdata_jbnt");
     if (!IsTableExist(copy)) {
@@ -223,7 +341,23 @@ short CStatContext::StatJbntQktj() {
     }
     const std::string source = JbntSummarySource(unit);
     if (source != copy) summed.push_back(copy);
-    SumJbntQktjLevels(target, source, m_bGroupLevel, scope, DecimalsOf(unit));
+    const int decimals = DecimalsOf(unit);
+    if (source != copy && decimals >= 0 && m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle &&
+        !grouped.count(unit)) {
+      try {
+        grouped[unit] = ReadSituationLevels(*this, source, m_bGroupLevel, decimals);
+      } catch (const db::DbError& error) {
+        LogNotice("汇总 " + source,
+                  std::string("按级汇总未能在内存中完成, 逐级汇总 (") + error.what() + ")");
+        grouped[unit].clear();
+      }
+    }
+    const auto held = grouped.find(unit);
+    if (held != grouped.end() && !held->second.empty()) {
+      WriteSituationLevels(*this, target, held->second[scope], scope, m_bGroupLevel, decimals);
+    } else {
+      SumJbntQktjLevels(target, source, m_bGroupLevel, scope, decimals);
+    }
     if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
   });
   // Later stages may make the copies again: their sums are made anew when

@@ -79,7 +79,7 @@ struct Condensation {
   // The decimals the sums are stored with. Below 0: as summed (a copy the
   // conversion rounds afterwards).
   int decimals = -1;
-  // On a server, a target copy's sums converted to this unit and rounded to
+  // A target copy's sums converted to this unit and rounded to
   // `converted_decimals` as they are stored, as the conversion's UPDATE
   // would round them. Below 0: stored as summed.
   short converted_unit = -1;
@@ -157,7 +157,14 @@ void WriteGrouped(CStatContext& context, const Condensation& step, HeldGrouping&
   const db::GroupedSums& grouping = *held.grouping;
   const std::vector<db::GroupedSums::Column> columns = grouping.Columns();
   db::GroupedSums::Conversion rounded;
-  if (step.decimals >= 0) {
+  if (step.converted_unit >= 0) {
+    // As the conversion's UPDATE on the embedded engine would store them
+    // (JbntConversionStatements), without writing every row twice.
+    const short source = context.m_nUnitSrc;
+    rounded =
+        units::AreaConversion(FactorText(source, step.converted_unit),
+                              UnitFactor(source, step.converted_unit), step.converted_decimals);
+  } else if (step.decimals >= 0) {
     rounded = [places = step.decimals](double sum) { return text::RoundDecimal(sum, places); };
   }
   std::vector<std::string> names;
@@ -254,19 +261,16 @@ short CStatContext::BuildJbntBaseDataMU() {
 }
 
 void CStatContext::BuildJbntBaseDataCopies() {
-  // The copies hold the same rows until the target copies are converted:
-  // on the embedded engine the first one made is condensed and the others
-  // take its rows whole (SQLite moves them without decoding them). A server
-  // condenses each as fast as it would copy it, and converts the target
-  // copies' sums as it stores them (an UPDATE would write every row again).
-  const bool copy_rows = m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
-  const bool convert = m_pConn.Kind() != db::DbKind::kEmbedded && !m_bOracle;
+  // Every copy is condensed, and the target copies' sums are converted as
+  // they are stored (an UPDATE after would write every row again): on the
+  // embedded engine from the farmland rows grouped once in memory for every
+  // copy, on a server by its grouping statement. Oracle's statements
+  // convert the copies afterwards.
+  const bool convert = !m_bOracle;
   const std::array<short, 3> targets = TargetDecimals(*this);
-  std::string condensed;
-  // The farmland rows are grouped once for every copy. The copy in the
-  // source unit, which nothing changes afterwards, gives the situation
-  // tables' sums as it is written; the others give them as they are read
-  // for their balancing.
+  // The copy in the source unit, which nothing changes afterwards, gives
+  // the situation tables' sums as it is written; the others give them as
+  // they are read for their balancing.
   HeldGrouping held;
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     m_mapFedSums.erase(m_names.UnitCopy(unit, "statdata_jbnt"));  // of copies made before
@@ -279,21 +283,9 @@ void CStatContext::BuildJbntBaseDataCopies() {
       step.converted_unit = unit;
       step.converted_decimals = targets[unit];
     }
-    // The copy in the source unit holds its sums cut to a fixed grid: the
-    // copies to be converted take the sums as summed, from a copy condensed
-    // without it.
-    if (condensed.empty() || !copy_rows || step.decimals >= 0) {
-      held.sums =
-          unit == m_nUnitSrc ? JbntFedSumsRequests(unit) : std::vector<units::CopySumsRequest>{};
-      // Rows stored also when the square-metre copy's row-limit check ends -1.
-      if (Condense(*this, step, {}, &held) != 0 && step.decimals < 0) condensed = step.target;
-      continue;
-    }
-    try {
-      m_pConn.Execute("insert into " + step.target + " select * from " + condensed);
-    } catch (const db::DbError& error) {
-      LogFailure(kCondenseTitle, step.message, error);
-    }
+    held.sums =
+        unit == m_nUnitSrc ? JbntFedSumsRequests(unit) : std::vector<units::CopySumsRequest>{};
+    Condense(*this, step, {}, &held);
   }
   if (!convert) ConvertJbntUnits();
 }

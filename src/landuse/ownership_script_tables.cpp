@@ -35,17 +35,25 @@ constexpr const char* kWorkTables[] = {"tempyji", "tempeji", "tempsji"};
 struct ColumnKind {
   const char* embedded;
   const char* server;
+  const char* classified;  // on the embedded database, of a source of this kind's rows only
 };
 
 const ColumnKind kColumnKinds[] = {
-    {"SUM(a.BM%s) AS BM%sHJ", "SUM(a.BM%s) AS BM%sHJ"},
+    {"SUM(a.BM%s) AS BM%sHJ", "SUM(a.BM%s) AS BM%sHJ", "SUM(a.BM%s) AS BM%sHJ"},
     {"SUM(iif(a.权属性质 LIKE '1%%' OR a.权属性质 LIKE '2%%' ,a.BM%s , 0 )) AS BM%sG",
      "SUM(CASE WHEN a.权属性质 LIKE '1%%' OR a.权属性质 LIKE '2%%' THEN a.BM%s ELSE 0 END) AS "
-     "BM%sG"},
+     "BM%sG",
+     "SUM(a.BM%s) AS BM%sG"},
     {"SUM(iif(a.权属性质 LIKE '3%%' OR a.权属性质 LIKE '4%%' ,a.BM%s , 0 )) AS BM%sJ",
      "SUM(CASE WHEN a.权属性质 LIKE '3%%' OR a.权属性质 LIKE '4%%' THEN a.BM%s ELSE 0 END) AS "
-     "BM%sJ"},
+     "BM%sJ",
+     "SUM(a.BM%s) AS BM%sJ"},
 };
+
+// The embedded database's sources of the scripts, one table a script, each
+// holding the rows its list counts (OwnershipScriptSources).
+constexpr const char* kScriptSources[] = {"landstat_ownership_hj", "landstat_ownership_g",
+                                          "landstat_ownership_j"};
 
 // The scripts of the table, which exist only as files beside the
 // configuration: the embedded database's totals, state-owned and
@@ -66,14 +74,16 @@ std::string JoinColumns(const std::vector<std::string>& entries) {
 
 }  // namespace
 
-std::vector<std::string> CStatContext::OwnershipColumnLists(bool server) const {
+std::vector<std::string> CStatContext::OwnershipColumnLists(bool server, bool classified) const {
   std::vector<std::vector<std::string>> entries(server ? 1 : 3);
   for (const std::string& code : m_arrClassCodes) {
     if (!IsRuralClassCode(code)) continue;
     for (std::size_t kind = 0; kind < 3; ++kind) {
       const ColumnKind& form = kColumnKinds[kind];
-      entries[server ? 0 : kind].push_back(
-          fmt::sprintf(server ? form.server : form.embedded, code, code));
+      // Every row of a classified source passes its list's test: the sum
+      // of the areas alone is the same.
+      const char* text = server ? form.server : classified ? form.classified : form.embedded;
+      entries[server ? 0 : kind].push_back(fmt::sprintf(text, code, code));
     }
   }
   std::vector<std::string> lists;
@@ -183,7 +193,10 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
                                      const std::vector<std::string>& sources,
                                      const std::string& code_table, int by_location, int decimals) {
   const bool server = m_nDbMode != 0;
-  const std::vector<std::string> lists = OwnershipColumnLists(server);
+  const bool classified =
+      !server && std::equal(sources.begin(), sources.end(), std::begin(kScriptSources),
+                            std::end(kScriptSources));
+  const std::vector<std::string> lists = OwnershipColumnLists(server, classified);
   std::vector<std::string> scripts;
   for (const char* name : OwnershipScriptNames(server)) {
     std::optional<std::string> script = StatementScript(name, 0, target);
@@ -237,10 +250,6 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
 }
 
 namespace {
-
-// The embedded database's sources of the scripts, one table a script.
-constexpr const char* kScriptSources[] = {"landstat_ownership_hj", "landstat_ownership_g",
-                                          "landstat_ownership_j"};
 
 // One unit's sums for the scripts' sources, by class column: of every row,
 // of the state-owned rows (nature "1..." or "2...") and of the collective
