@@ -302,6 +302,7 @@ class CMgStatContext : public StatRunLog {
   std::shared_ptr<mg::MgBesideSchema> m_besideSchema;
   bool m_besideTried = false;
   std::shared_ptr<mg::MgBesideLane> m_ledgerBeside, m_copiesBeside;
+  bool m_copiesBesideTried = false;  // a lane for the copies asked for once
 };
 
 }  // namespace landstat

@@ -68,10 +68,16 @@ const mg::MgBesideSchema* CMgStatContext::BesideSchema() {
 bool CMgStatContext::WriteCopyBeside(short unit) {
   const mg::MgBesideSchema* schema = BesideSchema();
   if (!schema) return false;
-  try {
-    if (!m_copiesBeside) m_copiesBeside = std::make_shared<mg::MgBesideLane>(*schema);
-  } catch (const db::DbError&) {
-    return false;  // no connection beside: the run's own writes it
+  if (!m_copiesBeside) {
+    if (m_copiesBesideTried) return false;  // the run's own connection writes them
+    m_copiesBesideTried = true;
+    try {
+      m_copiesBeside = std::make_shared<mg::MgBesideLane>(*schema);
+    } catch (const db::DbError& error) {
+      LogNotice("数据库",
+                std::string("无法另开连接同时写扩展基础数据, 在本连接上写 (") + error.what() + ")");
+      return false;
+    }
   }
   const mg::MgCopy& copy = HeldCopy(unit);
   m_copiesBeside->Add(
