@@ -12,8 +12,8 @@
 // Inner Mongolia run or conversion). --only mongolia times the Inner
 // Mongolia run alone: the statistics run is made first only when the
 // database (kept from an earlier call) holds none of the year and county.
-// --temporary-fill 1 fills the Inner Mongolia base table through its
-// staging table.
+// --temporary-fill 1 fills the Inner Mongolia base table by the temporary
+// fill's rules.
 // --version V runs the regional variant V (such as 广东农村, whose farmland
 // stage is timed as the family statdata_jbntGD); the default version string
 // otherwise.

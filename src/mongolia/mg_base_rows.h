@@ -85,8 +85,7 @@ struct MgFillRules {
   // only (logged either way); otherwise it is left out.
   bool keep_unclassed;
 };
-// The row-by-row fill's rules, and those of the fill through a staging
-// table.
+// The row-by-row fill's rules, and those of the temporary fill.
 inline constexpr MgFillRules kMgRowByRowRules{true, true, false, false, false};
 inline constexpr MgFillRules kMgStagedRules{false, false, true, true, true};
 
@@ -109,13 +108,17 @@ struct MgRow {
 // to them until Close.
 class MgRowWriter {
  public:
+  // Writes every column of `table`.
   MgRowWriter(CMgStatContext& context, const std::string& table, bool keep_unclassed = false)
+      : MgRowWriter(context, table, ColumnsOf(context, table), keep_unclassed) {}
+  // Writes the columns `names` of `table` (the fixed columns first); a
+  // column of the table not named gets nothing from the rows.
+  MgRowWriter(CMgStatContext& context, const std::string& table, std::vector<std::string> names,
+              bool keep_unclassed)
       : context_(context), keep_unclassed_(keep_unclassed) {
-    std::vector<std::string> names;
-    for (const db::ColumnInfo& column : context.m_pConn.Columns(table)) {
-      column_of_.emplace(text::ToLowerAscii(column.name), static_cast<int>(names.size()));
-      blanks_.push_back(names.size() < kMgTextColumns ? db::Value(std::string()) : db::Value(0.0));
-      names.push_back(column.name);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      column_of_.emplace(text::ToLowerAscii(names[i]), static_cast<int>(i));
+      blanks_.push_back(i < kMgTextColumns ? db::Value(std::string()) : db::Value(0.0));
     }
     for (int i = 0; i < kMgTexts; ++i) text_columns_[i] = ColumnOf(kMgTextNames[i]);
     for (std::size_t i = 0; i < std::size(kMgLevels); ++i) {
@@ -181,6 +184,13 @@ class MgRowWriter {
       context_.LogFailure(title(), message, error);
       return false;
     }
+  }
+
+  static std::vector<std::string> ColumnsOf(CMgStatContext& context, const std::string& table) {
+    std::vector<std::string> names;
+    for (const db::ColumnInfo& column : context.m_pConn.Columns(table))
+      names.push_back(column.name);
+    return names;
   }
 
   int ColumnOf(const std::string& name) const {

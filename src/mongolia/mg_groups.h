@@ -130,8 +130,8 @@ struct MgLedgerSums {
 // over the base table gives.
 class MgBaseGroups {
  public:
-  // Starts anew for rows of the columns `row_columns` (the base or staging
-  // table's, in the order the rows hold them); `figures` are the figure
+  // Starts anew for rows of the columns `row_columns` (those the fill
+  // writes, in the order the rows hold them); `figures` are the figure
   // columns, 土地总面积 first. Raises DbError when a column the groupings
   // read is missing.
   void Begin(MgTexts& texts, const std::vector<std::string>& row_columns,

@@ -81,16 +81,11 @@ class CMgStatContext : public StatRunLog {
   // Whether the three layers have the fields the fills need (a failure
   // logged for the first one missing).
   bool HasNeededFields();
-  // The fill through a staging table (mongolia/mg_temporary_fill.cpp): the
-  // rows, made by its own rules where they differ from the row-by-row
-  // fill's (mg::MgFillRules), are written into "statdataMGtbl" in the
-  // working database and moved into the base table by one insert-select;
-  // the staging table is dropped before and after. 1 when filled; 0 after
-  // a logged failure.
+  // The temporary fill (mongolia/mg_temporary_fill.cpp): the rows, made by
+  // its own rules where they differ from the row-by-row fill's
+  // (mg::MgFillRules), are written once into the base table's columns of
+  // the context's list. 1 when filled; 0 after a logged failure.
   short BuildStatData();
-  // The staging table: the twenty fixed columns as text, the class columns
-  // as numbers. 0 after a logged failure.
-  short CreateStagingTable(const std::string& table);
   // What either fill fed as it wrote the base rows: the groupings of the
   // unit copies and the ledger (mongolia/mg_groups.h), so that neither
   // reads the base table back.

@@ -33,8 +33,9 @@ inline std::string MgLedgerWorkTable(const TableNames& names) {
   return names.Summary('Z', kSquareMetre, kMgLedgerWorkBase);
 }
 
-// The base table and its staging table, the area-unit table and the
-// ownership-code table of `names`.
+// The base table, the staging table earlier versions of the temporary fill
+// wrote beside it, the area-unit table and the ownership-code table of
+// `names`.
 inline constexpr char kMgBaseTable[] = "statdataMG";
 inline std::string MgStagingTable(const TableNames& names) {
   return names.Plain(kMgBaseTable) + "tbl";

@@ -46,8 +46,8 @@ TableFamily LedgerWorkTable() {
 
 // The Inner Mongolia run's own stages as a family that the run never
 // builds, so that the family list knows their tables too: the base table
-// and its unit copies, its staging table, the area-unit and the
-// ownership-code tables.
+// and its unit copies, the staging table of earlier versions, the area-unit
+// and the ownership-code tables.
 TableFamily MongoliaRunTables() {
   TableFamily family;
   family.base = kMgBaseTable;

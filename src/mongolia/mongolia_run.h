@@ -63,8 +63,8 @@ struct MongoliaRequest : JobTarget {
 
 RunReport RunMongolia(const MongoliaRequest& request);
 
-// Project form. `db_mode` only chooses the base-table fill (2: through a
-// temporary table); the three trailing strings are not used. 1 when the
+// Project form. `db_mode` only chooses the base-table fill (2: the
+// temporary fill's rules); the three trailing strings are not used. 1 when the
 // run completed, 0 when it failed.
 short landStatDataMG(gis::CGisXmlPrj* project, gis::RuralCode* codes, const std::string& connection,
                      const std::string& year, const std::string& county, short db_mode,

@@ -294,8 +294,8 @@ bool CompareOrWrite(const std::string& engine, const TableSums& sums) {
   return false;
 }
 
-// What the Inner Mongolia run with the fill of `db_mode` (2: through a
-// staging table) makes or changes on a database that holds `before`.
+// What the Inner Mongolia run with the fill of `db_mode` (2: the
+// temporary fill) makes or changes on a database that holds `before`.
 TableSums MongoliaChanges(const StatisticsRequest& general, gis::CGisXmlPrj& project,
                           gis::RuralCode& codes, short db_mode, const TableSums& before) {
   MongoliaRequest request;
@@ -432,7 +432,7 @@ TEST_P(RunChecksumsTest, EveryTableOfTheInnerMongoliaRunIsAsBefore) {
   CompareMongolia(0, "");
 }
 
-// The same through a staging table.
+// The same by the temporary fill.
 TEST_P(RunChecksumsTest, EveryTableOfTheStagedInnerMongoliaRunIsAsBefore) {
   CompareMongolia(2, "-staged");
 }

@@ -266,7 +266,8 @@ TEST_P(MgTablesTest, SecondOrFailedFillLeavesNoGroupingsOfOtherRows) {
   ASSERT_EQ(context->CreateUnitStatTables(), 1);
   EXPECT_EQ(context->FillUnitStatTables(), 1);
   EXPECT_EQ(After("select count(*) from statdataMG"), Strings{"1"});
-  // The move from the staging table is refused, after the rows were grouped.
+  // The base table refuses the temporary fill's rows (a column it leaves
+  // out has no default), after they were grouped.
   ASSERT_EQ(context->CreateStatDataTable(), 1);
   context->m_pConn.Execute("alter table statdataMG add column 必填 int check (必填 is not null)");
   EXPECT_EQ(context->BuildStatData(), 0);
