@@ -4,6 +4,7 @@
 // of the fill; the rows are never stored twice.
 
 #include "mongolia/mg_base_rows.h"
+#include "mongolia/mg_table_names.h"
 #include "platform/gis/gis_error.h"
 
 namespace landstat {
@@ -15,8 +16,12 @@ short CMgStatContext::BuildStatData() {
 short CMgStatContext::FillStaged() {
   // The rows fill the columns of the fill's list only: a further column of
   // the table keeps its default, and refuses the rows when it has none it
-  // accepts.
+  // accepts. A staging table an earlier version of this fill left beside
+  // the base table goes.
   try {
+    if (const std::string staging = MgStagingTable(m_names); IsTableExist(staging)) {
+      DropTable(staging);
+    }
     mg::MgRowWriter writer(*this, m_strStatTbl, m_arrStatFields, mg::kMgStagedRules.keep_unclassed);
     mg::BookLayers(*this, writer, mg::kMgStagedRules);
     writer.Close();
