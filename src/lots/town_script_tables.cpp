@@ -9,6 +9,7 @@
 
 #include "engine/shared_code_tables.h"
 #include "engine/text_helpers.h"
+#include "lots/town_script_groups.h"
 #include "lots/zd_stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
@@ -99,11 +100,47 @@ short ReplaceScriptTable(CZdStatContext& context, const ScriptTable& script,
   }
 }
 
+// The script's text over `source` and this county's rows of the code
+// table, before its sums are rounded; empty when the script is missing.
+std::string ScriptText(CZdStatContext& context, const ScriptTable& script,
+                       const std::string& source) {
+  std::string text = context.LoadSqlResource(script.resource, "SQL");
+  text = ReplaceAll(text, script.source_placeholder, source);
+  if (script.code_placeholder) {
+    // The code table is shared by the counties of a server: this county's rows.
+    text = ReplaceAll(text, script.code_placeholder,
+                      CountyRowsOf(kCodeTbl1Table, context.m_strPrefix2));
+  }
+  return text;
+}
+
+// The script's statement with its groupings made in memory into temporary
+// tables that `groups` holds (ScriptGroups), on the embedded engine, where
+// grouping sorts the lots once per level; empty where the script is not of
+// that form or its lots cannot be grouped so (traced), and on a server,
+// which groups by hashing.
+std::string StatementOverGroups(CZdStatContext& context, const ScriptTable& script,
+                                const std::string& source, const std::string& text,
+                                std::unique_ptr<ScriptGroups>& groups) {
+  if (!script.code_placeholder || context.m_pConn.Kind() != db::DbKind::kEmbedded) return {};
+  groups = ScriptGroups::Parse(text, source, CountyRowsOf(kCodeTbl1Table, context.m_strPrefix2));
+  if (!groups) return {};
+  const std::string no_rows = "(select * from " + source + " where 0)";
+  try {
+    return groups->Statement(context.m_pConn, context.Dialect(),
+                             ScriptText(context, script, no_rows), no_rows,
+                             context.DecimalsOf(kSquareMetre));
+  } catch (const db::DbError& error) {
+    host::yDebugStr(std::string(script.base) + ": " + error.what());
+    return {};
+  }
+}
+
 // Makes `target` from the script over `source`; 1, or 0 after a traced and
 // logged failure (a missing script leaves the table as it was).
 short MakeScriptTable(CZdStatContext& context, const ScriptTable& script, const std::string& target,
                       const std::string& source) {
-  std::string text = context.LoadSqlResource(script.resource, "SQL");
+  const std::string text = ScriptText(context, script, source);
   if (text.empty()) {
     const std::string message =
         target + " 未生成: 缺少内置脚本 SQL " + std::to_string(script.resource);
@@ -111,17 +148,15 @@ short MakeScriptTable(CZdStatContext& context, const ScriptTable& script, const 
     context.LogFailure(script.title, message);
     return 0;
   }
-  text = ReplaceAll(text, script.source_placeholder, source);
-  if (script.code_placeholder) {
-    // The code table is shared by the counties of a server: this county's rows.
-    text = ReplaceAll(text, script.code_placeholder,
-                      CountyRowsOf(kCodeTbl1Table, context.m_strPrefix2));
-  }
+  std::unique_ptr<ScriptGroups> groups;
+  std::string statement = StatementOverGroups(context, script, source, text, groups);
   // The areas are square metres in every unit's table: stored on that
   // unit's decimals, so that the sums do not depend on the order of adding.
-  text = context.Dialect().RoundSums(text, context.DecimalsOf(kSquareMetre));
+  if (statement.empty())
+    statement = context.Dialect().RoundSums(text, context.DecimalsOf(kSquareMetre));
   return ReplaceScriptTable(context, script, target,
-                            context.Dialect().SaveQueryAs(target, text) + script.order, source);
+                            context.Dialect().SaveQueryAs(target, statement) + script.order,
+                            source);
 }
 
 // Every wanted unit's table holds the same figures, those of the square-metre

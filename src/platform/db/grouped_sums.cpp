@@ -450,10 +450,23 @@ void GroupedSums::Merge(const GroupedSums& later) {
   }
 }
 
+struct GroupedSums::SortedGroups {
+  std::mutex mutex;  // writes of one grouping may run on several threads
+  std::vector<std::uint32_t> order;
+};
+
+std::shared_ptr<GroupedSums::SortedGroups> GroupedSums::NoSortedGroups() {
+  return std::make_shared<SortedGroups>();
+}
+
 std::vector<std::uint32_t> GroupedSums::Order(bool sorted) const {
   std::vector<std::uint32_t> order(first_.size());
   for (std::uint32_t group = 0; group < order.size(); ++group) order[group] = group;
   if (!sorted) return order;
+  // Groups are only ever added, each with a key of its own: an order of as
+  // many groups as there are is the order of these groups.
+  const std::lock_guard<std::mutex> held(sorted_->mutex);
+  if (sorted_->order.size() == order.size()) return sorted_->order;
   // The place of each text in the byte order of its column's texts, after
   // null's 0.
   std::vector<std::vector<std::uint32_t>> ranks(texts_.size());
@@ -477,6 +490,7 @@ std::vector<std::uint32_t> GroupedSums::Order(bool sorted) const {
     }
     return false;
   });
+  sorted_->order = order;
   return order;
 }
 

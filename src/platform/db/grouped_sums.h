@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -51,6 +52,10 @@ class GroupedSums {
   // keys and then its sums, in order.
   explicit GroupedSums(GroupedSumsQuery query);
   GroupedSums(GroupedSumsQuery query, const std::vector<std::string>& columns);
+  GroupedSums(const GroupedSums&) = delete;
+  GroupedSums& operator=(const GroupedSums&) = delete;
+  GroupedSums(GroupedSums&&) = default;
+  GroupedSums& operator=(GroupedSums&&) = default;
   // Adds a row to its group: keys as texts (a null for none), sums as
   // numbers (a null adds nothing).
   void Add(const std::vector<Value>& row);
@@ -174,6 +179,12 @@ class GroupedSums {
   std::vector<std::uint32_t> row_key_;  // the row being added: its key numbers
   // Open addressing over the groups' keys: group number + 1, 0 where free.
   std::vector<std::uint32_t> slots_;
+  // The groups in the order of their keys as last worked out: written again
+  // (a copy in another unit, say) while no group was added, they need not
+  // be sorted again.
+  struct SortedGroups;
+  static std::shared_ptr<SortedGroups> NoSortedGroups();
+  std::shared_ptr<SortedGroups> sorted_ = NoSortedGroups();
 };
 
 }  // namespace landstat::db

@@ -137,23 +137,6 @@ std::size_t AfterQuoted(std::string_view text, std::size_t open) {
   return at;
 }
 
-// The position after the parenthesis that closes the one at `open`, or npos.
-std::size_t AfterClosing(std::string_view text, std::size_t open) {
-  int depth = 0;
-  std::size_t at = open;
-  while (at < text.size()) {
-    const char c = text[at];
-    if (c == '\'' || c == '"') {
-      at = AfterQuoted(text, at);
-      continue;
-    }
-    if (c == '(') ++depth;
-    if (c == ')' && --depth == 0) return at + 1;
-    ++at;
-  }
-  return std::string_view::npos;
-}
-
 // The position of the parenthesis of a SUM call starting at `at`, or npos.
 std::size_t SumCallAt(std::string_view text, std::size_t at) {
   if (at > 0 && IsWordCharacter(text[at - 1])) return std::string_view::npos;
@@ -169,6 +152,22 @@ std::size_t SumCallAt(std::string_view text, std::size_t at) {
 }
 
 }  // namespace
+
+std::size_t AfterClosing(std::string_view text, std::size_t open) {
+  int depth = 0;
+  std::size_t at = open;
+  while (at < text.size()) {
+    const char c = text[at];
+    if (c == '\'' || c == '"') {
+      at = AfterQuoted(text, at);
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) return at + 1;
+    ++at;
+  }
+  return std::string_view::npos;
+}
 
 std::string SqlDialect::RoundSums(std::string_view statement, int decimals) const {
   if (decimals < 0) return std::string(statement);

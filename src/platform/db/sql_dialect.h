@@ -90,4 +90,8 @@ class SqlDialect {
   DbKind kind_;
 };
 
+// The position after the parenthesis that closes the one at `open` in a
+// statement's text (quoted text skipped), or npos.
+std::size_t AfterClosing(std::string_view text, std::size_t open);
+
 }  // namespace landstat::db

@@ -93,6 +93,17 @@ TEST_P(GroupedSumsTest, GivesTheRowsOfTheGroupingStatement) {
   EXPECT_EQ(testing::Texts(conn(), IsServer() ? "SELECT key1 FROM picked ORDER BY ctid"
                                               : "SELECT key1 FROM picked ORDER BY rowid"),
             expected);
+  // Written again after a group was added: in the order of every group.
+  GroupedSums growing({"parts", "", {"k1"}, {"a"}});
+  conn().Execute("CREATE TABLE grown (k1 varchar(10), a double precision)");
+  for (const char* key : {"x", "y", "w"}) {
+    growing.Add({Value(key), Value(1.5)});
+    conn().Execute("DELETE FROM grown");
+    growing.WriteTo(conn(), "grown", true);
+  }
+  EXPECT_EQ(testing::Texts(conn(), IsServer() ? "SELECT k1 FROM grown ORDER BY ctid"
+                                              : "SELECT k1 FROM grown ORDER BY rowid"),
+            (std::vector<std::string>{"w", "x", "y"}));
   // Hundreds of groups, most of several rows, some with nulls.
   conn().Execute(
       "INSERT INTO parts WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "

@@ -1,0 +1,342 @@
+#include "lots/town_script_groups.h"
+
+#include <fmt/format.h>
+
+#include <cctype>
+#include <map>
+#include <optional>
+#include <regex>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/db/backend.h"
+#include "platform/db/db_error.h"
+#include "platform/db/recordset.h"
+#include "platform/host/trace.h"
+#include "platform/text/number_text.h"
+
+namespace landstat {
+
+// One column of a grouping: the lots counted, or an expression summed.
+struct GroupColumn {
+  std::string name;
+  bool counted = false;
+  std::size_t expression = 0;  // of the summed ones, its place among the script's
+};
+
+// One common table expression: its name, the prefix of the lot number its
+// groups are of, and its columns after the prefix and the code's name.
+struct ScriptGroups::Level {
+  std::string name;
+  std::string prefix;
+  std::string code_column, name_column;
+  std::vector<GroupColumn> columns;
+  std::string body;  // its select, blanks squeezed
+};
+
+namespace {
+
+constexpr char kTablePrefix[] = "landstat_script_groups_";
+constexpr char kLotNumber[] = "a.地籍号";
+
+// The text with every run of blanks made one space, and none at its ends.
+std::string Squeezed(std::string_view text) {
+  std::string squeezed;
+  for (const char c : text) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      if (!squeezed.empty() && squeezed.back() != ' ') squeezed += ' ';
+    } else {
+      squeezed += c;
+    }
+  }
+  if (!squeezed.empty() && squeezed.back() == ' ') squeezed.pop_back();
+  return squeezed;
+}
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+// The places in `text` outside parentheses where `separator` stands; none
+// when a quote stands outside parentheses or a parenthesis is not closed.
+std::optional<std::vector<std::size_t>> TopLevelPlaces(std::string_view text,
+                                                       std::string_view separator) {
+  const std::string upper = Upper(text);
+  std::vector<std::size_t> places;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (text[at] == '\'' || text[at] == '"') return std::nullopt;
+    if (text[at] == '(') {
+      at = db::AfterClosing(text, at);
+      if (at == std::string_view::npos) return std::nullopt;
+      continue;
+    }
+    if (upper.compare(at, separator.size(), separator) == 0) places.push_back(at);
+    ++at;
+  }
+  return places;
+}
+
+// "EXPRESSION AS NAME" split in its two parts; none without the AS.
+std::optional<std::pair<std::string, std::string>> Named(std::string_view column) {
+  const std::optional<std::vector<std::size_t>> as = TopLevelPlaces(column, " AS ");
+  if (!as || as->empty()) return std::nullopt;
+  return std::pair{std::string(column.substr(0, as->back())),
+                   std::string(column.substr(as->back() + 4))};
+}
+
+// The expression summed by "SUM(expression)", or none. The code table's
+// fields and nested groupings are the statement's to work out.
+std::optional<std::string> SummedExpression(const std::string& expression) {
+  if (Upper(expression.substr(0, 4)) != "SUM(") return std::nullopt;
+  if (db::AfterClosing(expression, 3) != expression.size()) return std::nullopt;
+  std::string inner = expression.substr(4, expression.size() - 5);
+  static const std::regex kUnsafe(R"((^|[^\w])(b\.|(sum|count|avg|min|max|total)\s*\())",
+                                  std::regex::icase);
+  if (std::regex_search(inner, kUnsafe)) return std::nullopt;
+  return inner;
+}
+
+// The text of a level's grouping after its columns, as the script must have
+// it for the groups to be made in memory.
+std::string GroupingTail(std::string_view source, std::string_view codes,
+                         const std::string& prefix) {
+  return Squeezed(fmt::format(
+      "from {} a, {} b where {}=b.代码 AND a.土地用途 is not null GROUP BY {},b.代码名称", source,
+      codes, prefix, prefix));
+}
+
+}  // namespace
+
+ScriptGroups::ScriptGroups() = default;
+
+std::unique_ptr<ScriptGroups> ScriptGroups::Parse(std::string_view script, std::string_view source,
+                                                  std::string_view codes) {
+  std::unique_ptr<ScriptGroups> groups(new ScriptGroups());
+  groups->source_ = source;
+  groups->codes_ = codes;
+  std::map<std::string, std::size_t> places;  // of the summed expressions
+  const auto skip_blanks = [&](std::size_t at) {
+    while (at < script.size() && std::isspace(static_cast<unsigned char>(script[at]))) ++at;
+    return at;
+  };
+  std::size_t at = skip_blanks(0);
+  if (Upper(script.substr(at, 5)) != "WITH ") return nullptr;
+  static const std::regex kPrefix(R"(mid\(a\.地籍号,1,\d+\))");
+  do {
+    at = skip_blanks(at + (script[at] == ',' ? 1 : 5));
+    const std::size_t open = script.find('(', at);
+    if (open == std::string_view::npos) return nullptr;
+    const std::string head = Squeezed(script.substr(at, open - at));
+    const std::size_t close = db::AfterClosing(script, open);
+    if (close == std::string_view::npos || Upper(head.substr(head.size() - 3)) != " AS") {
+      return nullptr;
+    }
+    Level level;
+    level.name = head.substr(0, head.size() - 3);
+    level.body = Squeezed(script.substr(open + 1, close - open - 2));
+    const std::string& body = level.body;
+    const std::optional<std::vector<std::size_t>> from = TopLevelPlaces(body, " FROM ");
+    if (Upper(body.substr(0, 7)) != "SELECT " || !from || from->size() != 1) return nullptr;
+    const std::string list = body.substr(7, from->front() - 7);
+    const std::optional<std::vector<std::size_t>> commas = TopLevelPlaces(list, ",");
+    if (!commas || commas->size() < 2) return nullptr;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i <= commas->size(); ++i) {
+      const std::size_t end = i < commas->size() ? (*commas)[i] : list.size();
+      const auto named = Named(Squeezed(std::string_view(list).substr(begin, end - begin)));
+      begin = end + 1;
+      if (!named) return nullptr;
+      const auto& [expression, name] = *named;
+      if (i == 0) {
+        if (!std::regex_match(expression, kPrefix)) return nullptr;
+        level.prefix = expression;
+        level.code_column = name;
+      } else if (i == 1) {
+        if (expression != "b.代码名称") return nullptr;
+        level.name_column = name;
+      } else if (Upper(expression) == "COUNT(*)") {
+        level.columns.push_back({name, true});
+      } else if (const std::optional<std::string> summed = SummedExpression(expression)) {
+        const auto [place, added] = places.emplace(*summed, groups->expressions_.size());
+        if (added) groups->expressions_.push_back(*summed);
+        level.columns.push_back({name, false, place->second});
+      } else {
+        return nullptr;
+      }
+    }
+    if (body.substr(from->front() + 1) != GroupingTail(source, codes, level.prefix)) {
+      return nullptr;
+    }
+    groups->levels_.push_back(std::move(level));
+    at = skip_blanks(close);
+  } while (at < script.size() && script[at] == ',');
+  if (Upper(script.substr(at, 7)) != "SELECT ") return nullptr;
+  groups->tail_ = script.substr(at);
+  return groups;
+}
+
+ScriptGroups::~ScriptGroups() {
+  for (const std::string& table : tables_) {
+    try {
+      connection_->Execute("drop table if exists temp." + table);
+    } catch (const db::DbError& error) {
+      // A temporary table goes with the connection anyway.
+      host::yDebugStr(error.what());
+    }
+  }
+}
+
+namespace {
+
+// One group of a level: the lots of one code (a prefix of their number)
+// joined to one row of the code table with that code.
+struct Group {
+  std::string code;
+  std::optional<std::string> name;
+  long long count = 0;
+  std::vector<double> sums;
+  std::vector<char> summed;  // 1 where a value that is not null was added
+};
+
+// The groups of one level, and, per code met, the group of each row of the
+// code table with that code (a code of two rows counts its lots twice, as
+// the join does).
+struct LevelGroups {
+  std::vector<Group> groups;
+  std::map<std::pair<std::string, std::optional<std::string>>, std::size_t> numbers;
+  std::unordered_map<std::string, std::vector<std::size_t>> of_code;
+};
+
+using CodeNames = std::unordered_map<std::string, std::vector<std::optional<std::string>>>;
+
+// The code table's names by code, row by row. A code that is not text
+// would compare with the lot number by its own rules: DbError.
+CodeNames ReadCodeNames(db::Connection& connection, const std::string& codes) {
+  CodeNames names;
+  const std::unique_ptr<db::RowSource> rows =
+      connection.Scan("select b.代码, b.代码名称, typeof(b.代码) from " + codes + " b");
+  while (rows->Next()) {
+    if (rows->IsNull(0)) continue;
+    if (rows->Text(2) != "text") throw db::DbError("code table: a code that is not text");
+    std::optional<std::string> name;
+    if (!rows->IsNull(1)) name = std::string(rows->Text(1));
+    names[std::string(rows->Text(0))].push_back(std::move(name));
+  }
+  return names;
+}
+
+const std::vector<std::size_t>& GroupsOfCode(LevelGroups& level, const CodeNames& names,
+                                             std::string_view code, std::size_t sums) {
+  const std::string key(code);
+  if (const auto found = level.of_code.find(key); found != level.of_code.end()) {
+    return found->second;
+  }
+  std::vector<std::size_t>& groups = level.of_code[key];
+  const auto rows = names.find(key);
+  if (rows == names.end()) return groups;
+  for (const std::optional<std::string>& name : rows->second) {
+    const auto [place, added] = level.numbers.emplace(std::pair{key, name}, level.groups.size());
+    if (added) {
+      level.groups.push_back(
+          {key, name, 0, std::vector<double>(sums, 0.0), std::vector<char>(sums, 0)});
+    }
+    groups.push_back(place->second);
+  }
+  return groups;
+}
+
+// Groups the lots of `source` (those with a land use) at every level, in
+// one scan in the order of its rows.
+std::vector<LevelGroups> GroupLots(db::Connection& connection,
+                                   const std::vector<ScriptGroups::Level>& script_levels,
+                                   const std::vector<std::string>& expressions,
+                                   const std::string& source, const std::string& codes) {
+  const CodeNames names = ReadCodeNames(connection, codes);
+  std::string scan = "select ";
+  for (const ScriptGroups::Level& level : script_levels) scan += level.prefix + ",";
+  for (const std::string& expression : expressions) scan += expression + ",";
+  scan.pop_back();
+  scan += " from " + source + " a where a.土地用途 is not null";
+
+  std::vector<LevelGroups> levels(script_levels.size());
+  std::vector<double> values(expressions.size());
+  std::vector<char> present(expressions.size());
+  const int first_value = static_cast<int>(script_levels.size());
+  const std::unique_ptr<db::RowSource> rows = connection.Scan(scan);
+  while (rows->Next()) {
+    for (std::size_t e = 0; e < expressions.size(); ++e) {
+      present[e] = rows->NumberUnlessNull(first_value + static_cast<int>(e), values[e]);
+    }
+    for (std::size_t l = 0; l < script_levels.size(); ++l) {
+      const int code = static_cast<int>(l);
+      if (rows->IsNull(code)) continue;
+      const std::vector<GroupColumn>& columns = script_levels[l].columns;
+      for (const std::size_t number :
+           GroupsOfCode(levels[l], names, rows->Text(code), columns.size())) {
+        Group& group = levels[l].groups[number];
+        ++group.count;
+        // Added in the order of the rows, as the grouping statement adds them.
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+          if (columns[c].counted || !present[columns[c].expression]) continue;
+          group.sums[c] += values[columns[c].expression];
+          group.summed[c] = 1;
+        }
+      }
+    }
+  }
+  return levels;
+}
+
+// Writes the groups of a level into `table`, made for them, each sum
+// rounded as the script's rounded sum.
+void WriteLevel(db::Connection& connection, const std::string& table,
+                const ScriptGroups::Level& level, const LevelGroups& groups, int decimals) {
+  std::vector<std::string> names = {level.code_column, level.name_column};
+  for (const GroupColumn& column : level.columns) names.push_back(column.name);
+  db::RowWriter writer(connection, table, names);
+  std::vector<db::Value> row(names.size());
+  for (const Group& group : groups.groups) {
+    row[0] = db::Value(group.code);
+    row[1] = group.name ? db::Value(*group.name) : db::Value();
+    for (std::size_t c = 0; c < level.columns.size(); ++c) {
+      if (level.columns[c].counted) {
+        row[c + 2] = db::Value(group.count);
+      } else {
+        row[c + 2] =
+            group.summed[c] ? db::Value(text::RoundDecimal(group.sums[c], decimals)) : db::Value();
+      }
+    }
+    writer.Add(row);
+  }
+  writer.Close();
+}
+
+}  // namespace
+
+std::string ScriptGroups::Statement(db::Connection& connection, const db::SqlDialect& dialect,
+                                    std::string_view empty_script, std::string_view empty_source,
+                                    int decimals) {
+  connection_ = &connection;
+  const std::unique_ptr<ScriptGroups> shapes = Parse(empty_script, empty_source, codes_);
+  if (!shapes || shapes->levels_.size() != levels_.size() || decimals < 0) {
+    throw db::DbError("the script's groupings cannot be made in memory");
+  }
+  const std::vector<LevelGroups> groups =
+      GroupLots(connection, levels_, expressions_, source_, codes_);
+  std::string with;
+  for (std::size_t l = 0; l < levels_.size(); ++l) {
+    const std::string table = kTablePrefix + std::to_string(l);
+    connection.Execute("drop table if exists temp." + table);
+    connection.Execute("create temp table " + table + " as " +
+                       dialect.RoundSums(shapes->levels_[l].body, decimals));
+    tables_.push_back(table);
+    WriteLevel(connection, table, levels_[l], groups[l], decimals);
+    with += (with.empty() ? "with " : ", ") + levels_[l].name + " AS (select * from " + table + ")";
+  }
+  return with + " " + tail_;
+}
+
+}  // namespace landstat
