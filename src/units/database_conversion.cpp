@@ -17,6 +17,8 @@
 #include "engine/table_family.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
+#include "platform/db/reads_apart.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -116,16 +118,28 @@ bool RefuseUnknownUnit(short target) {
   return true;
 }
 
+// The run's copy of the base table in the target unit that statdataex is
+// copied from (empty: statdataex is converted from the base table); false
+// when that cannot be told (logged).
+bool ExtensionSource(CStatContext& context, short target, std::string& copy) {
+  try {
+    copy = units::RunCopyForExtension(context, target);
+    return true;
+  } catch (const db::DbError& error) {
+    context.LogFailure("转换基础数据", context.Names().Plain("statdataex") + " 转换失败", error);
+    return false;
+  }
+}
+
 // statdataex: the base table converted to the target unit, rounded and
 // balanced as a unit copy of a run is, so that the tables read from it
 // add up and equal those of a run in that unit. Where the run's copy in the
-// target unit holds just that, it is copied whole.
-short RebuildExtensionTable(CStatContext& context, short target) {
+// target unit holds just that (`copy`, see ExtensionSource), it is copied
+// whole.
+short RebuildExtensionTable(CStatContext& context, short target, const std::string& copy) {
   const std::string extension = context.Names().Plain("statdataex");
   if (context.RecordTableUnit("statdataex", kNoUnit) == 0) return 0;
-  std::string copy;
   try {
-    copy = units::RunCopyForExtension(context, target);
     if (context.IsTableExist(extension)) context.DropTable(extension);
     context.m_pConn.Execute(context.Dialect().CopyStructure(extension, context.m_strStatTbl));
     if (copy.empty()) {
@@ -155,9 +169,9 @@ void StepFamily(CStatContext& context, std::size_t done, std::size_t families) {
 }
 
 // The sums of the base tables that the rebuilt families read, made before
-// the first is rebuilt: each base table is read once for all of them, and
-// both at the same time.
-void SumBaseTables(CStatContext& context, const std::vector<const TableFamily*>& families) {
+// the first is rebuilt: each base table is read once for all of them.
+std::vector<CStatContext::SummedRequest> BaseTableSums(
+    CStatContext& context, const std::vector<const TableFamily*>& families) {
   std::vector<CStatContext::SummedRequest> requests;
   std::set<std::string> keys;
   for (const TableFamily* family : families) {
@@ -167,8 +181,59 @@ void SumBaseTables(CStatContext& context, const std::vector<const TableFamily*>&
         context.ConvertedSumsRequest(conversion.sums, conversion.Base());
     if (request && keys.insert(request->key).second) requests.push_back(std::move(*request));
   }
-  context.PrepareSummedTables(requests);
-  host::yDebugTime("base tables summed");
+  return requests;
+}
+
+// Whether the copy's rows have the row ids 1 to their count: statdataex,
+// made anew and filled from it in the order of its row ids, then has the
+// same rows under the same row ids.
+bool NumberedFromOne(CStatContext& context, const std::string& copy) {
+  return context.m_pConn.Scalar("select count(*) = coalesce(max(rowid), 0) from " + copy)
+             .AsInteger() == 1;
+}
+
+using SumsByKey = std::vector<std::pair<std::string, std::unique_ptr<db::GroupedSums>>>;
+
+// The sums of `requests` read ahead, before statdataex is written: the
+// conversion's transaction has then written nothing of the tables read, so
+// they are read on several connections at once as it sees them. Those of
+// statdataex are read from the run's copy `copy` that it will be copied
+// from: the same rows in the same order of row ids, so the same ranges read
+// in the same order give the same sums to the bit. None are read when not
+// every request can be read so (the extension is converted, or the copy is
+// numbered otherwise) or a read fails: they are then read once statdataex is
+// filled.
+SumsByKey ReadSumsAhead(CStatContext& context,
+                        const std::vector<CStatContext::SummedRequest>& requests,
+                        const std::string& copy) {
+  const std::string extension = context.Names().Plain("statdataex");
+  std::vector<db::GroupedSumsQuery> queries;
+  for (const CStatContext::SummedRequest& request : requests) {
+    db::GroupedSumsQuery query = request.query;
+    if (query.table == extension) {
+      if (copy.empty()) return {};
+      query.table = copy;
+    } else if (query.table != context.m_strStatTbl) {
+      return {};
+    }
+    queries.push_back(std::move(query));
+  }
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded || queries.empty()) return {};
+  SumsByKey ahead;
+  try {
+    if (!copy.empty() && !NumberedFromOne(context, copy)) return {};
+    std::vector<std::unique_ptr<db::GroupedSums>> sums =
+        db::GroupedSums::ReadAll(context.m_pConn, queries, db::ReadsOf::kUnwrittenTables);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      ahead.emplace_back(requests[i].key, std::move(sums[i]));
+    }
+  } catch (const db::DbError& error) {
+    host::yDebugStr(std::string("base tables' sums read once statdataex is filled: ") +
+                    error.what());
+    return {};
+  }
+  host::yDebugTime("base tables summed ahead");
+  return ahead;
 }
 
 short Rebuild(CStatContext& context, short target) {
@@ -185,10 +250,16 @@ short Rebuild(CStatContext& context, short target) {
     return 0;
   }
   host::LindoDlgProgressSetText("正在转换基础数据");
-  if (RebuildExtensionTable(context, target) == 0) return 0;
-  host::yDebugTime("statdataex rebuilt");
   const std::vector<const TableFamily*> families = ConvertedFamilies();
-  SumBaseTables(context, families);
+  const std::vector<CStatContext::SummedRequest> requests = BaseTableSums(context, families);
+  std::string copy;
+  if (!ExtensionSource(context, target, copy)) return 0;
+  SumsByKey ahead = ReadSumsAhead(context, requests, copy);
+  if (RebuildExtensionTable(context, target, copy) == 0) return 0;
+  host::yDebugTime("statdataex rebuilt");
+  for (auto& [key, sums] : ahead) context.KeepFedSums(key, std::move(sums));
+  context.PrepareSummedTables(requests);
+  host::yDebugTime("base tables summed");
   for (std::size_t i = 0; i < families.size(); ++i) {
     const TableFamily* family = families[i];
     StepFamily(context, i, families.size());
