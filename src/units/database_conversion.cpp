@@ -184,12 +184,14 @@ std::vector<CStatContext::SummedRequest> BaseTableSums(
   return requests;
 }
 
-// Whether the copy's rows have the row ids 1 to their count: statdataex,
-// made anew and filled from it in the order of its row ids, then has the
-// same rows under the same row ids.
-bool NumberedFromOne(CStatContext& context, const std::string& copy) {
-  return context.m_pConn.Scalar("select count(*) = coalesce(max(rowid), 0) from " + copy)
-             .AsInteger() == 1;
+// Whether statdataex, made anew and filled from the run's copy `copy` in the
+// order of its row ids (so numbered from 1), has its rows under the copy's
+// row ids: the copy's highest row id is then its count.
+bool CopiedUnderSameRowIds(CStatContext& context, const std::string& copy) {
+  const auto highest = [&](const std::string& table) {
+    return context.m_pConn.Scalar("select coalesce(max(rowid), 0) from " + table).AsInteger();
+  };
+  return highest(context.Names().Plain("statdataex")) == highest(copy);
 }
 
 using SumsByKey = std::vector<std::pair<std::string, std::unique_ptr<db::GroupedSums>>>;
@@ -198,11 +200,11 @@ using SumsByKey = std::vector<std::pair<std::string, std::unique_ptr<db::Grouped
 // conversion's transaction has then written nothing of the tables read, so
 // they are read on several connections at once as it sees them. Those of
 // statdataex are read from the run's copy `copy` that it will be copied
-// from: the same rows in the same order of row ids, so the same ranges read
-// in the same order give the same sums to the bit. None are read when not
-// every request can be read so (the extension is converted, or the copy is
-// numbered otherwise) or a read fails: they are then read once statdataex is
-// filled.
+// from: with the same rows under the same row ids (CopiedUnderSameRowIds,
+// asked once it is filled), the same ranges read in the same order give the
+// same sums to the bit. None are read when not every request can be read so
+// (statdataex is converted, not copied) or a read fails: they are then read
+// once statdataex is filled.
 SumsByKey ReadSumsAhead(CStatContext& context,
                         const std::vector<CStatContext::SummedRequest>& requests,
                         const std::string& copy) {
@@ -221,7 +223,6 @@ SumsByKey ReadSumsAhead(CStatContext& context,
   if (context.m_pConn.Kind() != db::DbKind::kEmbedded || queries.empty()) return {};
   SumsByKey ahead;
   try {
-    if (!copy.empty() && !NumberedFromOne(context, copy)) return {};
     std::vector<std::unique_ptr<db::GroupedSums>> sums =
         db::GroupedSums::ReadAll(context.m_pConn, queries, db::ReadsOf::kUnwrittenTables);
     for (std::size_t i = 0; i < requests.size(); ++i) {
@@ -257,6 +258,11 @@ short Rebuild(CStatContext& context, short target) {
   SumsByKey ahead = ReadSumsAhead(context, requests, copy);
   if (RebuildExtensionTable(context, target, copy) == 0) return 0;
   host::yDebugTime("statdataex rebuilt");
+  try {
+    if (!copy.empty() && !ahead.empty() && !CopiedUnderSameRowIds(context, copy)) ahead.clear();
+  } catch (const db::DbError&) {
+    ahead.clear();  // read once more below, where a failure is noticed
+  }
   for (auto& [key, sums] : ahead) context.KeepFedSums(key, std::move(sums));
   context.PrepareSummedTables(requests);
   host::yDebugTime("base tables summed");
