@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <set>
@@ -18,7 +19,6 @@
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
-#include "platform/db/reads_apart.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -194,47 +194,58 @@ bool CopiedUnderSameRowIds(CStatContext& context, const std::string& copy) {
   return highest(context.Names().Plain("statdataex")) == highest(copy);
 }
 
-using SumsByKey = std::vector<std::pair<std::string, std::unique_ptr<db::GroupedSums>>>;
+// The run's copy of the base table in the target unit that statdataex may
+// be copied from (ExtensionSource tells whether it is), named before that
+// is known; empty where there is none.
+std::string ExtensionCandidate(CStatContext& context, short target) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded || target == context.m_nUnitSrc) return {};
+  const std::string copy = context.Names().UnitCopy(target, "statdata");
+  return context.IsTableExist(copy) ? copy : std::string();
+}
 
-// The sums of `requests` read ahead, before statdataex is written: the
-// conversion's transaction has then written nothing of the tables read, so
-// they are read on several connections at once as it sees them. Those of
-// statdataex are read from the run's copy `copy` that it will be copied
-// from: with the same rows under the same row ids (CopiedUnderSameRowIds,
-// asked once it is filled), the same ranges read in the same order give the
-// same sums to the bit. None are read when not every request can be read so
-// (statdataex is converted, not copied) or a read fails: they are then read
-// once statdataex is filled.
-SumsByKey ReadSumsAhead(CStatContext& context,
-                        const std::vector<CStatContext::SummedRequest>& requests,
-                        const std::string& copy) {
+// The queries of `requests` as they are read ahead (ReadSumsAhead): those
+// of statdataex on the run's copy `copy`. None where one cannot be read so
+// (statdataex would not be copied from a copy).
+std::vector<db::GroupedSumsQuery> QueriesAhead(
+    CStatContext& context, const std::vector<CStatContext::SummedRequest>& requests,
+    const std::string& copy) {
   const std::string extension = context.Names().Plain("statdataex");
   std::vector<db::GroupedSumsQuery> queries;
   for (const CStatContext::SummedRequest& request : requests) {
     db::GroupedSumsQuery query = request.query;
-    if (query.table == extension) {
-      if (copy.empty()) return {};
+    if (query.table == extension && !copy.empty()) {
       query.table = copy;
     } else if (query.table != context.m_strStatTbl) {
       return {};
     }
     queries.push_back(std::move(query));
   }
-  if (context.m_pConn.Kind() != db::DbKind::kEmbedded || queries.empty()) return {};
-  SumsByKey ahead;
+  return queries;
+}
+
+using Sums = std::vector<std::unique_ptr<db::GroupedSums>>;
+
+// The sums of the base tables read ahead, on a connection of its own to the
+// database's `file` and several more at once, while the conversion's
+// connection looks for the copy statdataex is made from. Nothing writes the
+// tables meanwhile: the conversion's transaction has written the file (the
+// code table), so no other connection commits before it ends, and it
+// writes statdataex only once these reads have ended. Those of statdataex
+// are read from the run's copy it is then copied from: with the same rows
+// under the same row ids (CopiedUnderSameRowIds), the same ranges read in
+// the same order give the same sums to the bit. Empty when a read fails:
+// the sums are then read once statdataex is filled.
+Sums ReadSumsAhead(const std::string& file, const std::vector<db::GroupedSumsQuery>& queries) {
   try {
-    std::vector<std::unique_ptr<db::GroupedSums>> sums =
-        db::GroupedSums::ReadAll(context.m_pConn, queries, db::ReadsOf::kUnwrittenTables);
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-      ahead.emplace_back(requests[i].key, std::move(sums[i]));
-    }
+    db::Connection reader(file);
+    Sums sums = db::GroupedSums::ReadAll(reader, queries);
+    host::yDebugTime("base tables summed ahead");
+    return sums;
   } catch (const db::DbError& error) {
     host::yDebugStr(std::string("base tables' sums read once statdataex is filled: ") +
                     error.what());
     return {};
   }
-  host::yDebugTime("base tables summed ahead");
-  return ahead;
 }
 
 short Rebuild(CStatContext& context, short target) {
@@ -253,9 +264,20 @@ short Rebuild(CStatContext& context, short target) {
   host::LindoDlgProgressSetText("正在转换基础数据");
   const std::vector<const TableFamily*> families = ConvertedFamilies();
   const std::vector<CStatContext::SummedRequest> requests = BaseTableSums(context, families);
+  const std::string candidate = ExtensionCandidate(context, target);
+  const std::vector<db::GroupedSumsQuery> queries = QueriesAhead(context, requests, candidate);
+  std::future<Sums> read_ahead;
+  if (!queries.empty()) {
+    // Read in turn when no thread can be started (deferred).
+    read_ahead = std::async(std::launch::async | std::launch::deferred, ReadSumsAhead,
+                            context.m_pConn.FilePath(), queries);
+  }
   std::string copy;
-  if (!ExtensionSource(context, target, copy)) return 0;
-  SumsByKey ahead = ReadSumsAhead(context, requests, copy);
+  const bool source_known = ExtensionSource(context, target, copy);
+  Sums ahead = read_ahead.valid() ? read_ahead.get() : Sums{};
+  if (!source_known) return 0;
+  // Read from a copy statdataex is not made from: of no use.
+  if (copy != candidate) ahead.clear();
   if (RebuildExtensionTable(context, target, copy) == 0) return 0;
   host::yDebugTime("statdataex rebuilt");
   try {
@@ -263,7 +285,9 @@ short Rebuild(CStatContext& context, short target) {
   } catch (const db::DbError&) {
     ahead.clear();  // read once more below, where a failure is noticed
   }
-  for (auto& [key, sums] : ahead) context.KeepFedSums(key, std::move(sums));
+  for (std::size_t i = 0; i < ahead.size(); ++i) {
+    context.KeepFedSums(requests[i].key, std::move(ahead[i]));
+  }
   context.PrepareSummedTables(requests);
   host::yDebugTime("base tables summed");
   for (std::size_t i = 0; i < families.size(); ++i) {

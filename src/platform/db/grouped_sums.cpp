@@ -280,7 +280,7 @@ void GroupedSums::Adjust(std::uint32_t group, int sum, double before, double aft
 }
 
 std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
-    Connection& connection, const std::vector<GroupedSumsQuery>& queries, ReadsOf reads_of) {
+    Connection& connection, const std::vector<GroupedSumsQuery>& queries) {
   // Each table is read in ranges of its row ids, about kRanges in all, that
   // ReadApart reads at the same time; the ranges of a table are summed into
   // its first, in order. The ranges are the same however many workers read
@@ -296,7 +296,7 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
   }
   const std::vector<std::vector<std::size_t>> tables = ByTable(queries);
   const std::size_t ranges = std::max<std::size_t>(1, kRanges / tables.size());
-  const bool apart = CanReadApart(connection, reads_of);
+  const bool apart = CanReadApart(connection);
   struct Part {
     std::size_t table;  // its place in `tables`
     std::string range;
@@ -326,7 +326,7 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
       });
     }
   }
-  ReadApart(connection, reads, reads_of);
+  ReadApart(connection, reads);
   for (std::size_t p = 0; p < parts.size(); ++p) {
     const std::vector<std::size_t>& owners = tables[parts[p].table];
     for (std::size_t q = 0; q < owners.size(); ++q) {

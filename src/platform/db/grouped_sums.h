@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/db/connection.h"
-#include "platform/db/reads_apart.h"
 
 namespace landstat::db {
 
@@ -59,10 +58,9 @@ class GroupedSums {
   // Several groupings read at the same time (see ReadApart), in the order
   // of the queries. The queries of one table are read in one scan that
   // feeds each grouping its rows (those its filter holds for), so a table
-  // grouped several ways is read once. `reads_of` as ReadApart's.
+  // grouped several ways is read once.
   static std::vector<std::unique_ptr<GroupedSums>> ReadAll(
-      Connection& connection, const std::vector<GroupedSumsQuery>& queries,
-      ReadsOf reads_of = ReadsOf::kAnything);
+      Connection& connection, const std::vector<GroupedSumsQuery>& queries);
 
   // Writes every group into `target`, whose columns include the keys and
   // the sums under their names, in the order of the keys when `sorted` (as

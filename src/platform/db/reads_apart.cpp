@@ -83,9 +83,8 @@ std::size_t SetWorkers(std::size_t workers) {
   return workers_chosen.exchange(workers);
 }
 
-void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads,
-               ReadsOf reads_of) {
-  if (reads.size() < 2 || Workers() < 2 || !CanReadApart(connection, reads_of)) {
+void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads) {
+  if (reads.size() < 2 || Workers() < 2 || !CanReadApart(connection)) {
     for (const auto& read : reads) read(connection);
     return;
   }
@@ -119,9 +118,8 @@ void ReadApart(Connection& connection, const std::vector<std::function<void(Conn
   }
 }
 
-bool CanReadApart(Connection& connection, ReadsOf reads_of) {
-  return connection.Kind() == DbKind::kEmbedded &&
-         (reads_of == ReadsOf::kUnwrittenTables || !connection.InTransaction()) &&
+bool CanReadApart(Connection& connection) {
+  return connection.Kind() == DbKind::kEmbedded && !connection.InTransaction() &&
          !connection.FilePath().empty();
 }
 

@@ -17,36 +17,21 @@ std::size_t Workers();
 // above. Returns the number set before (0: none was).
 std::size_t SetWorkers(std::size_t workers);
 
-// What reads given to ReadApart read of a transaction open on their
-// connection.
-enum class ReadsOf {
-  // Anything: they never run apart inside a transaction.
-  kAnything,
-  // Only tables the open transaction has not written, once it has read or
-  // written the database (so that no other connection commits before it
-  // ends): other connections read them as the transaction sees them. Where
-  // the transaction has begun to write its pages into the file, a read waits
-  // for the file and fails after the busy timeout.
-  kUnwrittenTables,
-};
-
 // Runs reads of whole tables at the same time, up to Workers() at once, each
 // on a connection of its own to the same embedded database, so that each
 // uses a processor of its own. They run one after another on `connection`
 // instead on a server (it reads nothing faster in parallel through one
 // transaction), for a single read, for a single worker, and while
 // `connection` holds writes not yet committed (other connections would not
-// see them) unless `reads_of` says the reads read none of them. A read must
-// only read. The first error raised by any read goes to the caller once
-// every read has ended. Where no thread can be started (the process's
-// limit), the reads run in turn on the calling thread, each on a connection
-// of its own.
-void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads,
-               ReadsOf reads_of = ReadsOf::kAnything);
+// see them). A read must only read. The first error raised by any read goes
+// to the caller once every read has ended. Where no thread can be started
+// (the process's limit), the reads run in turn on the calling thread, each
+// on a connection of its own.
+void ReadApart(Connection& connection, const std::vector<std::function<void(Connection&)>>& reads);
 
 // Whether reads given to ReadApart would run apart (when there are two or
 // more).
-bool CanReadApart(Connection& connection, ReadsOf reads_of = ReadsOf::kAnything);
+bool CanReadApart(Connection& connection);
 // A table filled apart: `fill` writes the rows of `table` on the
 // connection it is given, and must use no other.
 struct TableFill {
