@@ -205,10 +205,12 @@ std::string ExtensionCandidate(CStatContext& context, short target) {
 
 // The queries of `requests` as they are read ahead (ReadSumsAhead): those
 // of statdataex on the run's copy `copy`. None where one cannot be read so
-// (statdataex would not be copied from a copy).
+// (statdataex would not be copied from a copy), nor on a server (it groups
+// as the sums are written).
 std::vector<db::GroupedSumsQuery> QueriesAhead(
     CStatContext& context, const std::vector<CStatContext::SummedRequest>& requests,
     const std::string& copy) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) return {};
   const std::string extension = context.Names().Plain("statdataex");
   std::vector<db::GroupedSumsQuery> queries;
   for (const CStatContext::SummedRequest& request : requests) {
