@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <set>
@@ -17,6 +18,7 @@
 #include "engine/table_family.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -116,16 +118,28 @@ bool RefuseUnknownUnit(short target) {
   return true;
 }
 
+// The run's copy of the base table in the target unit that statdataex is
+// copied from (empty: statdataex is converted from the base table); false
+// when that cannot be told (logged).
+bool ExtensionSource(CStatContext& context, short target, std::string& copy) {
+  try {
+    copy = units::RunCopyForExtension(context, target);
+    return true;
+  } catch (const db::DbError& error) {
+    context.LogFailure("转换基础数据", context.Names().Plain("statdataex") + " 转换失败", error);
+    return false;
+  }
+}
+
 // statdataex: the base table converted to the target unit, rounded and
 // balanced as a unit copy of a run is, so that the tables read from it
 // add up and equal those of a run in that unit. Where the run's copy in the
-// target unit holds just that, it is copied whole.
-short RebuildExtensionTable(CStatContext& context, short target) {
+// target unit holds just that (`copy`, see ExtensionSource), it is copied
+// whole.
+short RebuildExtensionTable(CStatContext& context, short target, const std::string& copy) {
   const std::string extension = context.Names().Plain("statdataex");
   if (context.RecordTableUnit("statdataex", kNoUnit) == 0) return 0;
-  std::string copy;
   try {
-    copy = units::RunCopyForExtension(context, target);
     if (context.IsTableExist(extension)) context.DropTable(extension);
     context.m_pConn.Execute(context.Dialect().CopyStructure(extension, context.m_strStatTbl));
     if (copy.empty()) {
@@ -155,9 +169,9 @@ void StepFamily(CStatContext& context, std::size_t done, std::size_t families) {
 }
 
 // The sums of the base tables that the rebuilt families read, made before
-// the first is rebuilt: each base table is read once for all of them, and
-// both at the same time.
-void SumBaseTables(CStatContext& context, const std::vector<const TableFamily*>& families) {
+// the first is rebuilt: each base table is read once for all of them.
+std::vector<CStatContext::SummedRequest> BaseTableSums(
+    CStatContext& context, const std::vector<const TableFamily*>& families) {
   std::vector<CStatContext::SummedRequest> requests;
   std::set<std::string> keys;
   for (const TableFamily* family : families) {
@@ -167,8 +181,73 @@ void SumBaseTables(CStatContext& context, const std::vector<const TableFamily*>&
         context.ConvertedSumsRequest(conversion.sums, conversion.Base());
     if (request && keys.insert(request->key).second) requests.push_back(std::move(*request));
   }
-  context.PrepareSummedTables(requests);
-  host::yDebugTime("base tables summed");
+  return requests;
+}
+
+// Whether statdataex, made anew and filled from the run's copy `copy` in the
+// order of its row ids (so numbered from 1), has its rows under the copy's
+// row ids: the copy's highest row id is then its count.
+bool CopiedUnderSameRowIds(CStatContext& context, const std::string& copy) {
+  const auto highest = [&](const std::string& table) {
+    return context.m_pConn.Scalar("select coalesce(max(rowid), 0) from " + table).AsInteger();
+  };
+  return highest(context.Names().Plain("statdataex")) == highest(copy);
+}
+
+// The run's copy of the base table in the target unit that statdataex may
+// be copied from (ExtensionSource tells whether it is), named before that
+// is known; empty where there is none.
+std::string ExtensionCandidate(CStatContext& context, short target) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded || target == context.m_nUnitSrc) return {};
+  const std::string copy = context.Names().UnitCopy(target, "statdata");
+  return context.IsTableExist(copy) ? copy : std::string();
+}
+
+// The queries of `requests` as they are read ahead (ReadSumsAhead): those
+// of statdataex on the run's copy `copy`. None where one cannot be read so
+// (statdataex would not be copied from a copy), nor on a server (it groups
+// as the sums are written).
+std::vector<db::GroupedSumsQuery> QueriesAhead(
+    CStatContext& context, const std::vector<CStatContext::SummedRequest>& requests,
+    const std::string& copy) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) return {};
+  const std::string extension = context.Names().Plain("statdataex");
+  std::vector<db::GroupedSumsQuery> queries;
+  for (const CStatContext::SummedRequest& request : requests) {
+    db::GroupedSumsQuery query = request.query;
+    if (query.table == extension && !copy.empty()) {
+      query.table = copy;
+    } else if (query.table != context.m_strStatTbl) {
+      return {};
+    }
+    queries.push_back(std::move(query));
+  }
+  return queries;
+}
+
+using Sums = std::vector<std::unique_ptr<db::GroupedSums>>;
+
+// The sums of the base tables read ahead, on a connection of its own to the
+// database's `file` and several more at once, while the conversion's
+// connection looks for the copy statdataex is made from. Nothing writes the
+// tables meanwhile: the conversion's transaction has written the file (the
+// code table), so no other connection commits before it ends, and it
+// writes statdataex only once these reads have ended. Those of statdataex
+// are read from the run's copy it is then copied from: with the same rows
+// under the same row ids (CopiedUnderSameRowIds), the same ranges read in
+// the same order give the same sums to the bit. Empty when a read fails:
+// the sums are then read once statdataex is filled.
+Sums ReadSumsAhead(const std::string& file, const std::vector<db::GroupedSumsQuery>& queries) {
+  try {
+    db::Connection reader(file);
+    Sums sums = db::GroupedSums::ReadAll(reader, queries);
+    host::yDebugTime("base tables summed ahead");
+    return sums;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(std::string("base tables' sums read once statdataex is filled: ") +
+                    error.what());
+    return {};
+  }
 }
 
 short Rebuild(CStatContext& context, short target) {
@@ -185,10 +264,34 @@ short Rebuild(CStatContext& context, short target) {
     return 0;
   }
   host::LindoDlgProgressSetText("正在转换基础数据");
-  if (RebuildExtensionTable(context, target) == 0) return 0;
-  host::yDebugTime("statdataex rebuilt");
   const std::vector<const TableFamily*> families = ConvertedFamilies();
-  SumBaseTables(context, families);
+  const std::vector<CStatContext::SummedRequest> requests = BaseTableSums(context, families);
+  const std::string candidate = ExtensionCandidate(context, target);
+  const std::vector<db::GroupedSumsQuery> queries = QueriesAhead(context, requests, candidate);
+  std::future<Sums> read_ahead;
+  if (!queries.empty()) {
+    // Read in turn when no thread can be started (deferred).
+    read_ahead = std::async(std::launch::async | std::launch::deferred, ReadSumsAhead,
+                            context.m_pConn.FilePath(), queries);
+  }
+  std::string copy;
+  const bool source_known = ExtensionSource(context, target, copy);
+  Sums ahead = read_ahead.valid() ? read_ahead.get() : Sums{};
+  if (!source_known) return 0;
+  // Read from a copy statdataex is not made from: of no use.
+  if (copy != candidate) ahead.clear();
+  if (RebuildExtensionTable(context, target, copy) == 0) return 0;
+  host::yDebugTime("statdataex rebuilt");
+  try {
+    if (!copy.empty() && !ahead.empty() && !CopiedUnderSameRowIds(context, copy)) ahead.clear();
+  } catch (const db::DbError&) {
+    ahead.clear();  // read once more below, where a failure is noticed
+  }
+  for (std::size_t i = 0; i < ahead.size(); ++i) {
+    context.KeepFedSums(requests[i].key, std::move(ahead[i]));
+  }
+  context.PrepareSummedTables(requests);
+  host::yDebugTime("base tables summed");
   for (std::size_t i = 0; i < families.size(); ++i) {
     const TableFamily* family = families[i];
     StepFamily(context, i, families.size());
