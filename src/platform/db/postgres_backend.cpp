@@ -115,25 +115,30 @@ void AppendCopyField(std::string& out, const Value& value) {
   const std::string held = value.IsText() ? std::string() : value.AsText();
   const std::string_view text = value.IsText() ? value.TextView() : std::string_view(held);
   // Text between the characters to escape goes in whole.
-  for (std::size_t start = 0;;) {
-    const std::size_t special = text.find_first_of("\\\t\n\r", start);
-    out.append(text.substr(start, special == std::string_view::npos ? special : special - start));
-    if (special == std::string_view::npos) return;
-    switch (text[special]) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char* escaped = nullptr;
+    switch (text[i]) {
+      case '\\':
+        escaped = "\\\\";
+        break;
       case '\t':
-        out += "\\t";
+        escaped = "\\t";
         break;
       case '\n':
-        out += "\\n";
+        escaped = "\\n";
         break;
       case '\r':
-        out += "\\r";
+        escaped = "\\r";
         break;
       default:
-        out += "\\\\";
+        continue;
     }
-    start = special + 1;
+    out.append(text.data() + start, i - start);
+    out += escaped;
+    start = i + 1;
   }
+  out.append(text.data() + start, text.size() - start);
 }
 
 // What the server stores in a column that an insert leaves out, where COPY
