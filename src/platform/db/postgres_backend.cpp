@@ -3,9 +3,12 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <map>
@@ -38,8 +41,10 @@ constexpr int kFetchRows = 2000;
 constexpr int kMaxBufferedRows = 1000;
 constexpr int kMaxParameters = 60000;
 // A batch whose rows all set every column goes by one COPY, which has no
-// parameter limit: it may hold this many values (some tens of megabytes).
-constexpr std::size_t kMaxCopiedValues = 2000000;
+// parameter limit: it holds this many values (a few megabytes, some 15 ms
+// of the server's work). Small batches keep the server and the client busy
+// at once: the client waits, at the end of a table, only for the last one.
+constexpr std::size_t kMaxCopiedValues = 200000;
 
 FieldType TypeOfOid(Oid oid) {
   switch (oid) {
@@ -96,30 +101,71 @@ void AppendCopyField(std::string& out, const Value& value) {
     return;
   }
   if (value.IsDouble()) {  // written in place: numbers need no escapes
+    const double number = value.AsDouble();
+    // Most figures of a row are 0, which needs no conversion (-0 does).
+    if (number == 0 && !std::signbit(number)) {
+      out += '0';
+      return;
+    }
     char buffer[64];
-    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value.AsDouble());
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, number);
     out.append(buffer, written.ptr);
     return;
   }
   const std::string held = value.IsText() ? std::string() : value.AsText();
-  for (char c : value.IsText() ? value.TextView() : std::string_view(held)) {
-    switch (c) {
+  const std::string_view text = value.IsText() ? value.TextView() : std::string_view(held);
+  // Text between the characters to escape goes in whole.
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char* escaped = nullptr;
+    switch (text[i]) {
       case '\\':
-        out += "\\\\";
+        escaped = "\\\\";
         break;
       case '\t':
-        out += "\\t";
+        escaped = "\\t";
         break;
       case '\n':
-        out += "\\n";
+        escaped = "\\n";
         break;
       case '\r':
-        out += "\\r";
+        escaped = "\\r";
         break;
       default:
-        out += c;
+        continue;
     }
+    out.append(text.data() + start, i - start);
+    out += escaped;
+    start = i + 1;
   }
+  out.append(text.data() + start, text.size() - start);
+}
+
+// What the server stores in a column that an insert leaves out, where COPY
+// may leave it out of every row holding just that: a null, in a column
+// without a default; a figure, in a double precision column whose default
+// is a constant number (`defaults`, as ConstantDefaults reads them).
+// Nothing for any other column.
+std::optional<Value> StoredWhenLeftOut(const ColumnInfo& column,
+                                       const std::map<std::string, Value>& defaults) {
+  if (!column.default_text) return column.not_null ? std::nullopt : std::optional<Value>(Value());
+  if (text::ToLowerAscii(column.declared) != "double precision") return std::nullopt;
+  const auto found = defaults.find(column.name);
+  if (found == defaults.end() || found->second.IsNull()) return std::nullopt;
+  const std::string text = found->second.AsText();
+  char* end = nullptr;
+  const double number = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0') return std::nullopt;
+  return Value(number);
+}
+
+// Whether `value` is what the server stores as `stored`: both null, or the
+// same figure to the bit (0 is not -0).
+bool SameStored(const Value& value, const Value& stored) {
+  if (stored.IsNull() || value.IsNull()) return stored.IsNull() && value.IsNull();
+  return value.IsDouble() && stored.IsDouble() &&
+         std::bit_cast<std::uint64_t>(value.AsDouble()) ==
+             std::bit_cast<std::uint64_t>(stored.AsDouble());
 }
 
 // PostgreSQL looks in its own catalogue before any other schema: its round
@@ -1025,9 +1071,10 @@ class PostgresBackend : public Backend {
                                          [c](const std::vector<bool>& g) { return g[c]; });
       if (!all_given && !defaults.count(batch.columns[c])) return false;
     }
+    const std::vector<std::size_t> sent_columns = SentColumns(batch, first, last, defaults);
     std::string sql = "COPY " + batch.table + " (";
-    for (std::size_t c = 0; c < batch.columns.size(); ++c) {
-      sql += (c ? "," : "") + QuoteName(batch.columns[c]);
+    for (std::size_t c : sent_columns) {
+      sql += (c == sent_columns.front() ? "" : ",") + QuoteName(batch.columns[c]);
     }
     ResultPtr start(Send(sql + ") FROM STDIN", {}), &PQclear);
     if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), sql);
@@ -1037,8 +1084,8 @@ class PostgresBackend : public Backend {
     std::string data;
     bool sent = true;
     for (std::size_t row = first; row < last && sent; ++row) {
-      for (std::size_t c = 0; c < batch.columns.size(); ++c) {
-        if (c) data += '\t';
+      for (std::size_t c : sent_columns) {
+        if (c != sent_columns.front()) data += '\t';
         AppendCopyField(data,
                         batch.Given(row, c) ? batch.rows[row][c] : defaults.at(batch.columns[c]));
       }
@@ -1061,6 +1108,31 @@ class PostgresBackend : public Backend {
     if (!error.empty() && PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(error);
     if (!error.empty()) Raise(DbError(text::Trim(error), sql, failure));
     return true;
+  }
+
+  // The columns of rows [first, last) of a batch that COPY sends. A column
+  // whose every row holds what the server stores there by itself is left
+  // out, which spares the server reading it (most class columns of a
+  // summary's rows are 0): a null where the column has no default, or a
+  // figure equal to the constant default of a double precision column.
+  // At least one column is sent.
+  std::vector<std::size_t> SentColumns(const WriteBatch& batch, std::size_t first, std::size_t last,
+                                       const std::map<std::string, Value>& defaults) {
+    std::unordered_map<std::string_view, const ColumnInfo*> info_of;
+    for (const ColumnInfo& info : CachedColumns(batch.table)) info_of.emplace(info.name, &info);
+    std::vector<std::size_t> sent;
+    for (std::size_t c = 0; c < batch.columns.size(); ++c) {
+      const auto info = info_of.find(batch.columns[c]);
+      const std::optional<Value> stored =
+          info == info_of.end() ? std::nullopt : StoredWhenLeftOut(*info->second, defaults);
+      bool left_out = stored.has_value();
+      for (std::size_t row = first; row < last && left_out; ++row) {
+        left_out = !batch.Given(row, c) || SameStored(batch.rows[row][c], *stored);
+      }
+      if (!left_out) sent.push_back(c);
+    }
+    if (sent.empty()) sent.push_back(0);
+    return sent;
   }
 
   // The defaults of a table's columns that are constants ("0.00", "'x'"),

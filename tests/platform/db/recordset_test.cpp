@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -676,6 +677,43 @@ TEST_P(RecordsetTest, WriterStoresEachRowAsGiven) {
             (std::vector<std::string>{"1.5", "1.5", "0", "", "0", "2.25", "0"}));
   EXPECT_EQ(testing::Texts(conn(), "select coalesce(名称, 'null') from mj order by bsm"),
             (std::vector<std::string>{"东", "东", "null", "西", "西", "null", "东"}));
+}
+
+// A column that every row of a write holds alike is stored as given: the
+// column's default (0, 7) or not (-0 beside a default of 0, which a server
+// keeps), null beside a default and without one, the default's text.
+TEST_P(RecordsetTest, WriterStoresColumnsEveryRowHoldsAlike) {
+  conn().Execute(
+      "CREATE TABLE mj (bsm int, a double default 0, b double default 0, c double default 7, "
+      "d double default 7, e double, f varchar(4) default 'x')");
+  const std::vector<std::string> columns = {"a", "b", "c", "d", "e", "f"};
+  const std::vector<Value> alike = {0.0, -0.0, 7.0, Value(), Value(), "x"};
+  {
+    RowWriter writer(conn(), "mj", {"bsm", "a", "b", "c", "d", "e", "f"});
+    for (int bsm = 1; bsm <= 3; ++bsm) {
+      std::vector<Value> row = {bsm};
+      row.insert(row.end(), alike.begin(), alike.end());
+      writer.Add(row);
+    }
+    writer.Close();
+  }
+  Recordset rs(conn(), "select * from mj order by bsm");
+  for (int bsm = 1; bsm <= 3; ++bsm, rs.MoveNext()) {
+    ASSERT_FALSE(rs.IsEOF());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      const Value stored = rs.Field(columns[i]);
+      EXPECT_EQ(stored.IsNull(), alike[i].IsNull()) << columns[i];
+      if (stored.IsNull() || alike[i].IsNull()) continue;
+      if (alike[i].IsText()) {
+        EXPECT_EQ(stored.AsText(), alike[i].AsText()) << columns[i];
+      } else {
+        EXPECT_EQ(stored.AsDouble(), alike[i].AsDouble()) << columns[i];
+      }
+    }
+    if (conn().Kind() == DbKind::kServer) {
+      EXPECT_TRUE(std::signbit(rs.Field("b").AsDouble()));
+    }
+  }
 }
 
 // Writes of a recordset that an error destroys are never committed as
