@@ -38,6 +38,13 @@ const std::vector<std::string> kPlaceColumns = {
 
 constexpr char kCondenseTitle[] = "汇总基本农田基础数据";
 
+// The columns a condensed copy is grouped by.
+std::vector<std::string> CondensingKeys(bool keeps_marks) {
+  std::vector<std::string> keys = keeps_marks ? kMarkColumns : std::vector<std::string>{};
+  keys.insert(keys.end(), kPlaceColumns.begin(), kPlaceColumns.end());
+  return keys;
+}
+
 using farmland::IsClassColumn;
 
 // An area column converted from the source unit to `unit`, rounded to
@@ -191,8 +198,6 @@ void WriteGrouped(CStatContext& context, const Condensation& step, HeldGrouping&
 short Condense(CStatContext& context, const Condensation& step, std::string source = {},
                HeldGrouping* held = nullptr) {
   if (source.empty()) source = context.m_strJbntTbl;
-  std::vector<std::string> groups = step.keeps_marks ? kMarkColumns : std::vector<std::string>{};
-  groups.insert(groups.end(), kPlaceColumns.begin(), kPlaceColumns.end());
   try {
     if (context.m_pConn.Kind() == db::DbKind::kEmbedded && !context.m_bOracle) {
       // The embedded engine would sort every farmland row to group them:
@@ -201,11 +206,8 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
       HeldGrouping own;
       HeldGrouping& grouped = held ? *held : own;
       if (!grouped.grouping) {
-        db::GroupedSumsQuery query{source, {}, groups, {"土地总面积"}};
-        for (const std::string& field : context.m_arrStatFields) {
-          if (IsClassColumn(field)) query.sums.push_back(field);
-        }
-        grouped.grouping = std::make_unique<db::GroupedSums>(context.m_pConn, query);
+        grouped.grouping = std::make_unique<db::GroupedSums>(
+            context.m_pConn, farmland::CondensingGrouping(context, source, step.keeps_marks));
       }
       WriteGrouped(context, step, grouped);
     } else {
@@ -214,7 +216,8 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
                                        : ConvertedArea(context, sum, step.converted_unit,
                                                        step.converted_decimals, false);
       };
-      const CondensingQuery query = Condensing(source, groups, context.m_arrStatFields, stored);
+      const CondensingQuery query =
+          Condensing(source, CondensingKeys(step.keeps_marks), context.m_arrStatFields, stored);
       context.m_pConn.InsertSelect(step.target, query.columns,
                                    context.Dialect().RoundSums(query.select, step.decimals));
     }
@@ -229,6 +232,19 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
 }
 
 }  // namespace
+
+db::GroupedSumsQuery farmland::CondensingGrouping(const CStatContext& context,
+                                                  const std::string& source, bool keeps_marks) {
+  db::GroupedSumsQuery query{source, {}, CondensingKeys(keeps_marks), {"土地总面积"}};
+  for (const std::string& field : context.m_arrStatFields) {
+    if (IsClassColumn(field)) query.sums.push_back(field);
+  }
+  return query;
+}
+
+std::string farmland::FedCondensingKey(const CStatContext& context) {
+  return context.m_strJbntTbl + "#condensing";
+}
 
 std::vector<std::string> CStatContext::JbntCopyKey() const {
   // The location first: a source row is looked up by it.
@@ -274,6 +290,13 @@ void CStatContext::BuildJbntBaseDataCopies() {
   HeldGrouping held;
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     m_mapFedSums.erase(m_names.UnitCopy(unit, "statdata_jbnt"));  // of copies made before
+  }
+  // The base table's rows grouped as they were written, when they were:
+  // the table is not read again.
+  const auto fed = m_mapFedSums.find(farmland::FedCondensingKey(*this));
+  if (fed != m_mapFedSums.end()) {
+    held.grouping = std::move(fed->second);
+    m_mapFedSums.erase(fed);
   }
   for (const auto& [unit, wanted] :
        {std::pair{kSquareMetre, m_bPm}, std::pair{kHectare, m_bGq}, std::pair{kMu, m_bMu}}) {
