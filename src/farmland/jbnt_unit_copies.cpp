@@ -4,9 +4,12 @@
 // the embedded engine, one UPDATE per converted copy (a server converts as
 // it groups).
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,8 +20,10 @@
 #include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
+#include "platform/db/value_row.h"
 #include "platform/host/progress.h"
 #include "platform/host/row_lock_limit.h"
+#include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
 #include "units/converted_copies.h"
 #include "units/copy_rows.h"
@@ -149,12 +154,126 @@ Condensation UnitCopyStep(const CStatContext& context, const std::string& target
   return {target, true, unit == kHectare ? "statdata_jbnt" : "statdata_jbntex", false, decimals};
 }
 
+// The rows of a target copy as units::CopyRows reads them for its
+// balancing, kept as the copy is written, with the sums `sums` of them.
+class KeptRows {
+ public:
+  // `names`: the columns of the rows written, in order. Keeps nothing when
+  // they lack a column the balancing reads, or its reading would give the
+  // rows what the copy's defaults hold (a 序号 with a default).
+  KeptRows(CStatContext& context, const std::string& table, const std::vector<std::string>& names,
+           short decimals, const std::vector<units::CopySumsRequest>& sums) {
+    prefix_ = context.m_strPrefix2;  // the county's codes, as CountyCodesLike() matches them
+    if (prefix_.find_first_of("%_") != std::string::npos) return;
+    for (const db::ColumnInfo& column : context.m_pConn.Columns(table)) {
+      if (text::IEquals(column.name, "序号") && column.default_text) return;
+    }
+    const std::vector<std::string> key = context.JbntCopyKey();
+    const units::BalanceColumns columns = units::SortClassColumns(context);
+    std::vector<std::string> wanted = {"土地总面积", "座落单位代码", "村级代码"};
+    wanted.insert(wanted.end(), key.begin(), key.end());
+    for (const auto* list : {&columns.leaves, &columns.parents, &columns.extensions}) {
+      wanted.insert(wanted.end(), list->begin(), list->end());
+    }
+    for (const std::string& name : wanted) {
+      const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& written) {
+        return text::IEquals(written, name);
+      });
+      if (found == names.end()) return;
+      places_.push_back(static_cast<int>(found - names.begin()));
+    }
+    key_count_ = key.size();
+    classes_.resize(columns.Count());
+    next_id_ = units::LastRowId(context.m_pConn, table) + 1;
+    rows_ = std::make_unique<units::CopyRows>(
+        table, columns, decimals,
+        units::CopyRows::Scope{"座落单位代码", context.CountyCodesLike(), false, key});
+    for (const units::CopySumsRequest& request : sums) {
+      try {
+        rows_->Sums().emplace_back(request, names);
+      } catch (const db::DbError&) {
+        // Made by reading the copy when they are wanted.
+      }
+    }
+  }
+
+  // Keeps the next row written.
+  void Keep(const std::vector<db::Value>& row) {
+    if (!rows_) return;
+    const db::ValueRow source(row);
+    for (units::FedCopySums& sums : rows_->Sums()) sums.Feed(source);
+    const auto number = [&](std::size_t place) {
+      const db::Value& value = row[places_[place]];
+      return value.IsNull() ? 0.0 : value.AsDouble();
+    };
+    key_text_.clear();
+    for (std::size_t k = 0; k < key_count_; ++k) {
+      if (k > 0) key_text_ += '\x1f';
+      const db::Value& value = row[places_[kFirstKey + k]];
+      units::CopyRows::KeyPart(value.IsNull(), value.TextView(), key_text_);
+    }
+    units::CopyRows::Facts facts;
+    facts.id = next_id_++;
+    facts.key = key_text_;
+    facts.order = 0;  // 序号 is not written: null, which the reading takes as 0
+    facts.location = row[places_[kLocation]].TextView();
+    // As LIKE matches the county's codes: ASCII letters in either case.
+    facts.in_scope = !row[places_[kLocation]].IsNull() && facts.location.size() >= prefix_.size() &&
+                     text::IEquals(facts.location.substr(0, prefix_.size()), prefix_);
+    facts.village = row[places_[kVillage]].TextView();
+    facts.total = number(kTotal);
+    for (std::size_t k = 0; k < classes_.size(); ++k)
+      classes_[k] = number(kFirstKey + key_count_ + k);
+    rows_->Append(facts, classes_);
+  }
+
+  // The rows kept, numbered as the copy numbered them; none when nothing
+  // was kept or the copy numbered its rows otherwise.
+  std::unique_ptr<units::CopyRows> Take(db::Connection& connection) {
+    if (!rows_ || units::LastRowId(connection, rows_->Table()) != next_id_ - 1) return nullptr;
+    return std::move(rows_);
+  }
+
+ private:
+  // Places in places_: the total, location and village, then the key, then
+  // the classes.
+  enum { kTotal, kLocation, kVillage, kFirstKey };
+  std::string prefix_;
+  std::vector<int> places_;  // in the rows written
+  std::size_t key_count_ = 0;
+  std::vector<double> classes_;
+  std::int64_t next_id_ = 0;  // the rowid the next row written takes
+  std::string key_text_;
+  std::unique_ptr<units::CopyRows> rows_;
+};
+
+// The rows to keep of the copy being written for its balancing: on the grid
+// of `decimals`, with the sums `sums` made of them.
+struct KeptCopy {
+  short decimals = 0;
+  std::vector<units::CopySumsRequest> sums;
+};
+
+// The decimals the balancing of the farmland copies gives the copy in
+// `unit`: of the first target unit that names it; none when it is not
+// balanced.
+std::optional<short> BalancedDecimals(const CStatContext& context, short unit) {
+  for (const auto& [target, decimals] : {std::pair{context.m_nUnit1, context.m_nDec1},
+                                         std::pair{context.m_nUnit2, context.m_nDec2}}) {
+    if (target == unit && unit != context.m_nUnitSrc && context.WantsUnit(unit)) return decimals;
+  }
+  return std::nullopt;
+}
+
 // What the copies condensed in memory from one farmland base table share:
 // its rows grouped once, and the sums to make of the copy being written
-// from the rows written (none: no sums).
+// from the rows written (none: no sums); the rows of the copy to keep for
+// its balancing, when any, and where they go.
 struct HeldGrouping {
   std::unique_ptr<db::GroupedSums> grouping;
   std::vector<units::CopySumsRequest> sums;
+  std::optional<KeptCopy> kept;
+  std::vector<std::unique_ptr<units::CopyRows>>* filled = nullptr;
 };
 
 // Writes the step's copy from the farmland rows grouped in memory, its sums
@@ -185,11 +304,21 @@ void WriteGrouped(CStatContext& context, const Condensation& step, HeldGrouping&
       // when they are wanted.
     }
   }
+  std::optional<KeptRows> kept;
+  if (held.kept && held.filled) {
+    kept.emplace(context, step.target, names, held.kept->decimals, held.kept->sums);
+  }
   grouping.WriteTo(context.m_pConn, step.target, columns, true, rounded,
                    [&](std::vector<db::Value>& row) {
                      for (auto& [key, sums] : made) sums->Add(row);
+                     if (kept) kept->Keep(row);
                    });
   for (auto& [key, sums] : made) context.KeepFedSums(key, std::move(sums));
+  if (kept) {
+    if (std::unique_ptr<units::CopyRows> rows = kept->Take(context.m_pConn)) {
+      held.filled->push_back(std::move(rows));
+    }
+  }
 }
 
 // `source`: the farmland base table condensed (empty: the run's). `held`:
@@ -277,6 +406,11 @@ short CStatContext::BuildJbntBaseDataMU() {
 }
 
 void CStatContext::BuildJbntBaseDataCopies() {
+  std::vector<std::unique_ptr<units::CopyRows>> dropped;  // the balancing reads the copies
+  BuildJbntBaseDataCopies(dropped);
+}
+
+void CStatContext::BuildJbntBaseDataCopies(std::vector<std::unique_ptr<units::CopyRows>>& filled) {
   // Every copy is condensed, and the target copies' sums are converted as
   // they are stored (an UPDATE after would write every row again): on the
   // embedded engine from the farmland rows grouped once in memory for every
@@ -288,6 +422,7 @@ void CStatContext::BuildJbntBaseDataCopies() {
   // the situation tables' sums as it is written; the others give them as
   // they are read for their balancing.
   HeldGrouping held;
+  held.filled = &filled;
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     m_mapFedSums.erase(m_names.UnitCopy(unit, "statdata_jbnt"));  // of copies made before
   }
@@ -308,6 +443,12 @@ void CStatContext::BuildJbntBaseDataCopies() {
     }
     held.sums =
         unit == m_nUnitSrc ? JbntFedSumsRequests(unit) : std::vector<units::CopySumsRequest>{};
+    // A target copy stored as converted keeps its rows for its balancing,
+    // with the situation tables' sums the balancing would make of them.
+    held.kept.reset();
+    const std::optional<short> decimals = BalancedDecimals(*this, unit);
+    if (step.converted_unit >= 0 && decimals)
+      held.kept = KeptCopy{*decimals, JbntFedSumsRequests(unit)};
     Condense(*this, step, {}, &held);
   }
   if (!convert) ConvertJbntUnits();
