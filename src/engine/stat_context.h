@@ -259,6 +259,8 @@ class CStatContext : public StatRunLog {
   short BalanceReadCopy(const std::string& source, units::CopyRows& rows, short unit,
                         short decimals, double region);
   short BalanceStatDataByUnit();
+  // The same, where the target copies in `filled` are already in memory.
+  short BalanceStatDataByUnit(std::vector<std::unique_ptr<units::CopyRows>>& filled);
   // The same for the farmland copies `unit1` and `unit2` (empty: none) of
   // another farmland base table, against its source-unit copy `source`.
   short BalanceJbntCopies(const std::string& source, const std::string& unit1,
@@ -698,6 +700,10 @@ class CStatContext : public StatRunLog {
   // are stored (on Oracle by ConvertJbntUnits after); failures
   // are logged and the next step still runs.
   void BuildJbntBaseDataCopies();
+  // The same, the rows of the target copies the balancing reads kept in
+  // `filled` as they are written, where they can be
+  // (BalanceStatDataByUnit(filled) takes them).
+  void BuildJbntBaseDataCopies(std::vector<std::unique_ptr<units::CopyRows>>& filled);
   // `base`: the farmland base table whose unit copies are converted.
   short ConvertJbntUnits(const std::string& base = "statdata_jbnt");
   // `as_run`: the statements the engine runs, which on the embedded engine

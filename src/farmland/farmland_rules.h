@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/stat_context.h"
+#include "platform/db/grouped_sums.h"
 
 namespace landstat::farmland {
 
@@ -67,5 +68,16 @@ inline std::string SumOfColumns(const std::vector<const std::vector<std::string>
   }
   return sum;
 }
+
+// The grouping the unit copies of the farmland base table `source` are
+// condensed by: the farmland marks (when `keeps_marks`), the block, the
+// administrative levels, ownership and cultivated-land type; the total and
+// every class column summed.
+db::GroupedSumsQuery CondensingGrouping(const CStatContext& context, const std::string& source,
+                                        bool keeps_marks);
+
+// Where the farmland base table's rows, grouped as its unit copies keep
+// them while the table is filled, wait for the copies (m_mapFedSums).
+std::string FedCondensingKey(const CStatContext& context);
 
 }  // namespace landstat::farmland

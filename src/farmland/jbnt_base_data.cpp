@@ -2,8 +2,12 @@
 // farmland parcel layer, condensed into a copy per wanted unit, the target
 // copies converted and balanced.
 
+#include <memory>
+#include <vector>
+
 #include "engine/stat_context.h"
 #include "platform/host/trace.h"
+#include "units/copy_rows.h"
 
 namespace landstat {
 
@@ -24,9 +28,10 @@ short CStatContext::StatJbntBaseData() {
   if (CreateUnitJbntTables() < 1) return 0;
   // The copies of the wanted units, the target copies converted; then
   // balanced. A failed step is logged and the next one still runs.
-  BuildJbntBaseDataCopies();
+  std::vector<std::unique_ptr<units::CopyRows>> filled;
+  BuildJbntBaseDataCopies(filled);
   host::yDebugTime("farmland copies made");
-  BalanceStatDataByUnit();
+  BalanceStatDataByUnit(filled);
   host::yDebugTime("farmland copies balanced");
   m_nJbntBaseData = 1;
   return 1;

@@ -2,6 +2,7 @@
 // the parcel source layer, its area booked to its class column, the
 // class's parent columns and the total.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -13,7 +14,9 @@
 #include "engine/layer_checks.h"
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
+#include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
 #include "platform/text/ascii_text.h"
@@ -86,6 +89,16 @@ class JbntRowWriter {
     for (std::size_t i = 0; i < std::size(kLevelColumns); ++i) {
       level_columns_[i] = ColumnOf(kLevelColumns[i]);
     }
+    if (context.m_pConn.Kind() == db::DbKind::kEmbedded && !context.m_bOracle) {
+      // The unit copies group these rows: grouped as they are written, the
+      // table is not read back for them. Without a column of the grouping
+      // they read it, and fail there as before.
+      try {
+        grouping_ = std::make_unique<db::GroupedSums>(
+            farmland::CondensingGrouping(context, table, true), names);
+      } catch (const db::DbError&) {
+      }
+    }
     writer_.emplace(context.m_pConn, table, std::move(names));
     row_ = blanks_;
     row_[columns_[kSource]] = "地类图斑";
@@ -132,10 +145,15 @@ class JbntRowWriter {
       ~Blanking() { writer.Clear(class_columns); }
     } blanking{*this, class_columns};
     writer_->Add(row_);
+    if (grouping_) grouping_->Add(row_);
   }
 
   // Declares the rows written done.
   void Close() { writer_->Close(); }
+
+  // The rows written grouped as the unit copies keep them; none on a
+  // server, which groups them itself.
+  std::unique_ptr<db::GroupedSums> TakeGrouping() { return std::move(grouping_); }
 
  private:
   int ColumnOf(const std::string& name) const {
@@ -155,6 +173,7 @@ class JbntRowWriter {
   std::vector<db::Value> blanks_;
   std::vector<db::Value> row_;
   std::optional<db::RowWriter> writer_;
+  std::unique_ptr<db::GroupedSums> grouping_;
   int columns_[kColumns];
   int level_columns_[std::size(kLevelColumns)];
   std::unordered_map<std::string, std::optional<std::vector<int>>> class_columns_;
@@ -242,6 +261,7 @@ class JbntWalk {
 }  // namespace
 
 short CStatContext::BuildJbntParcelData() {
+  m_mapFedSums.erase(farmland::FedCondensingKey(*this));  // of a table filled before
   std::optional<JbntRowWriter> writer;
   try {
     writer.emplace(*this, m_strJbntTbl);
@@ -256,7 +276,11 @@ short CStatContext::BuildJbntParcelData() {
     LogFailure("保存基本农田基础数据表", "保存 " + m_strJbntTbl + " 失败", error);
     return 0;
   }
-  return walked ? 1 : 0;
+  if (!walked) return 0;
+  if (std::unique_ptr<db::GroupedSums> grouping = writer->TakeGrouping()) {
+    KeepFedSums(farmland::FedCondensingKey(*this), std::move(grouping));
+  }
+  return 1;
 }
 
 }  // namespace landstat

@@ -4,9 +4,12 @@
 // the embedded engine, one UPDATE per converted copy (a server converts as
 // it groups).
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,8 +20,10 @@
 #include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
+#include "platform/db/value_row.h"
 #include "platform/host/progress.h"
 #include "platform/host/row_lock_limit.h"
+#include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
 #include "units/converted_copies.h"
 #include "units/copy_rows.h"
@@ -37,6 +42,13 @@ const std::vector<std::string> kPlaceColumns = {
     "座落单位代码", "权属单位名称", "权属单位代码", "权属性质", "耕地类型"};
 
 constexpr char kCondenseTitle[] = "汇总基本农田基础数据";
+
+// The columns a condensed copy is grouped by.
+std::vector<std::string> CondensingKeys(bool keeps_marks) {
+  std::vector<std::string> keys = keeps_marks ? kMarkColumns : std::vector<std::string>{};
+  keys.insert(keys.end(), kPlaceColumns.begin(), kPlaceColumns.end());
+  return keys;
+}
 
 using farmland::IsClassColumn;
 
@@ -142,12 +154,126 @@ Condensation UnitCopyStep(const CStatContext& context, const std::string& target
   return {target, true, unit == kHectare ? "statdata_jbnt" : "statdata_jbntex", false, decimals};
 }
 
+// The rows of a target copy as units::CopyRows reads them for its
+// balancing, kept as the copy is written, with the sums `sums` of them.
+class KeptRows {
+ public:
+  // `names`: the columns of the rows written, in order. Keeps nothing when
+  // they lack a column the balancing reads, or its reading would give the
+  // rows what the copy's defaults hold (a 序号 with a default).
+  KeptRows(CStatContext& context, const std::string& table, const std::vector<std::string>& names,
+           short decimals, const std::vector<units::CopySumsRequest>& sums) {
+    prefix_ = context.m_strPrefix2;  // the county's codes, as CountyCodesLike() matches them
+    if (prefix_.find_first_of("%_") != std::string::npos) return;
+    for (const db::ColumnInfo& column : context.m_pConn.Columns(table)) {
+      if (text::IEquals(column.name, "序号") && column.default_text) return;
+    }
+    const std::vector<std::string> key = context.JbntCopyKey();
+    const units::BalanceColumns columns = units::SortClassColumns(context);
+    std::vector<std::string> wanted = {"土地总面积", "座落单位代码", "村级代码"};
+    wanted.insert(wanted.end(), key.begin(), key.end());
+    for (const auto* list : {&columns.leaves, &columns.parents, &columns.extensions}) {
+      wanted.insert(wanted.end(), list->begin(), list->end());
+    }
+    for (const std::string& name : wanted) {
+      const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& written) {
+        return text::IEquals(written, name);
+      });
+      if (found == names.end()) return;
+      places_.push_back(static_cast<int>(found - names.begin()));
+    }
+    key_count_ = key.size();
+    classes_.resize(columns.Count());
+    next_id_ = units::LastRowId(context.m_pConn, table) + 1;
+    rows_ = std::make_unique<units::CopyRows>(
+        table, columns, decimals,
+        units::CopyRows::Scope{"座落单位代码", context.CountyCodesLike(), false, key});
+    for (const units::CopySumsRequest& request : sums) {
+      try {
+        rows_->Sums().emplace_back(request, names);
+      } catch (const db::DbError&) {
+        // Made by reading the copy when they are wanted.
+      }
+    }
+  }
+
+  // Keeps the next row written.
+  void Keep(const std::vector<db::Value>& row) {
+    if (!rows_) return;
+    const db::ValueRow source(row);
+    for (units::FedCopySums& sums : rows_->Sums()) sums.Feed(source);
+    const auto number = [&](std::size_t place) {
+      const db::Value& value = row[places_[place]];
+      return value.IsNull() ? 0.0 : value.AsDouble();
+    };
+    key_text_.clear();
+    for (std::size_t k = 0; k < key_count_; ++k) {
+      if (k > 0) key_text_ += '\x1f';
+      const db::Value& value = row[places_[kFirstKey + k]];
+      units::CopyRows::KeyPart(value.IsNull(), value.TextView(), key_text_);
+    }
+    units::CopyRows::Facts facts;
+    facts.id = next_id_++;
+    facts.key = key_text_;
+    facts.order = 0;  // 序号 is not written: null, which the reading takes as 0
+    facts.location = row[places_[kLocation]].TextView();
+    // As LIKE matches the county's codes: ASCII letters in either case.
+    facts.in_scope = !row[places_[kLocation]].IsNull() && facts.location.size() >= prefix_.size() &&
+                     text::IEquals(facts.location.substr(0, prefix_.size()), prefix_);
+    facts.village = row[places_[kVillage]].TextView();
+    facts.total = number(kTotal);
+    for (std::size_t k = 0; k < classes_.size(); ++k)
+      classes_[k] = number(kFirstKey + key_count_ + k);
+    rows_->Append(facts, classes_);
+  }
+
+  // The rows kept, numbered as the copy numbered them; none when nothing
+  // was kept or the copy numbered its rows otherwise.
+  std::unique_ptr<units::CopyRows> Take(db::Connection& connection) {
+    if (!rows_ || units::LastRowId(connection, rows_->Table()) != next_id_ - 1) return nullptr;
+    return std::move(rows_);
+  }
+
+ private:
+  // Places in places_: the total, location and village, then the key, then
+  // the classes.
+  enum { kTotal, kLocation, kVillage, kFirstKey };
+  std::string prefix_;
+  std::vector<int> places_;  // in the rows written
+  std::size_t key_count_ = 0;
+  std::vector<double> classes_;
+  std::int64_t next_id_ = 0;  // the rowid the next row written takes
+  std::string key_text_;
+  std::unique_ptr<units::CopyRows> rows_;
+};
+
+// The rows to keep of the copy being written for its balancing: on the grid
+// of `decimals`, with the sums `sums` made of them.
+struct KeptCopy {
+  short decimals = 0;
+  std::vector<units::CopySumsRequest> sums;
+};
+
+// The decimals the balancing of the farmland copies gives the copy in
+// `unit`: of the first target unit that names it; none when it is not
+// balanced.
+std::optional<short> BalancedDecimals(const CStatContext& context, short unit) {
+  for (const auto& [target, decimals] : {std::pair{context.m_nUnit1, context.m_nDec1},
+                                         std::pair{context.m_nUnit2, context.m_nDec2}}) {
+    if (target == unit && unit != context.m_nUnitSrc && context.WantsUnit(unit)) return decimals;
+  }
+  return std::nullopt;
+}
+
 // What the copies condensed in memory from one farmland base table share:
 // its rows grouped once, and the sums to make of the copy being written
-// from the rows written (none: no sums).
+// from the rows written (none: no sums); the rows of the copy to keep for
+// its balancing, when any, and where they go.
 struct HeldGrouping {
   std::unique_ptr<db::GroupedSums> grouping;
   std::vector<units::CopySumsRequest> sums;
+  std::optional<KeptCopy> kept;
+  std::vector<std::unique_ptr<units::CopyRows>>* filled = nullptr;
 };
 
 // Writes the step's copy from the farmland rows grouped in memory, its sums
@@ -178,11 +304,21 @@ void WriteGrouped(CStatContext& context, const Condensation& step, HeldGrouping&
       // when they are wanted.
     }
   }
+  std::optional<KeptRows> kept;
+  if (held.kept && held.filled) {
+    kept.emplace(context, step.target, names, held.kept->decimals, held.kept->sums);
+  }
   grouping.WriteTo(context.m_pConn, step.target, columns, true, rounded,
                    [&](std::vector<db::Value>& row) {
                      for (auto& [key, sums] : made) sums->Add(row);
+                     if (kept) kept->Keep(row);
                    });
   for (auto& [key, sums] : made) context.KeepFedSums(key, std::move(sums));
+  if (kept) {
+    if (std::unique_ptr<units::CopyRows> rows = kept->Take(context.m_pConn)) {
+      held.filled->push_back(std::move(rows));
+    }
+  }
 }
 
 // `source`: the farmland base table condensed (empty: the run's). `held`:
@@ -191,8 +327,6 @@ void WriteGrouped(CStatContext& context, const Condensation& step, HeldGrouping&
 short Condense(CStatContext& context, const Condensation& step, std::string source = {},
                HeldGrouping* held = nullptr) {
   if (source.empty()) source = context.m_strJbntTbl;
-  std::vector<std::string> groups = step.keeps_marks ? kMarkColumns : std::vector<std::string>{};
-  groups.insert(groups.end(), kPlaceColumns.begin(), kPlaceColumns.end());
   try {
     if (context.m_pConn.Kind() == db::DbKind::kEmbedded && !context.m_bOracle) {
       // The embedded engine would sort every farmland row to group them:
@@ -201,11 +335,8 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
       HeldGrouping own;
       HeldGrouping& grouped = held ? *held : own;
       if (!grouped.grouping) {
-        db::GroupedSumsQuery query{source, {}, groups, {"土地总面积"}};
-        for (const std::string& field : context.m_arrStatFields) {
-          if (IsClassColumn(field)) query.sums.push_back(field);
-        }
-        grouped.grouping = std::make_unique<db::GroupedSums>(context.m_pConn, query);
+        grouped.grouping = std::make_unique<db::GroupedSums>(
+            context.m_pConn, farmland::CondensingGrouping(context, source, step.keeps_marks));
       }
       WriteGrouped(context, step, grouped);
     } else {
@@ -214,7 +345,8 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
                                        : ConvertedArea(context, sum, step.converted_unit,
                                                        step.converted_decimals, false);
       };
-      const CondensingQuery query = Condensing(source, groups, context.m_arrStatFields, stored);
+      const CondensingQuery query =
+          Condensing(source, CondensingKeys(step.keeps_marks), context.m_arrStatFields, stored);
       context.m_pConn.InsertSelect(step.target, query.columns,
                                    context.Dialect().RoundSums(query.select, step.decimals));
     }
@@ -229,6 +361,19 @@ short Condense(CStatContext& context, const Condensation& step, std::string sour
 }
 
 }  // namespace
+
+db::GroupedSumsQuery farmland::CondensingGrouping(const CStatContext& context,
+                                                  const std::string& source, bool keeps_marks) {
+  db::GroupedSumsQuery query{source, {}, CondensingKeys(keeps_marks), {"土地总面积"}};
+  for (const std::string& field : context.m_arrStatFields) {
+    if (IsClassColumn(field)) query.sums.push_back(field);
+  }
+  return query;
+}
+
+std::string farmland::FedCondensingKey(const CStatContext& context) {
+  return context.m_strJbntTbl + "#condensing";
+}
 
 std::vector<std::string> CStatContext::JbntCopyKey() const {
   // The location first: a source row is looked up by it.
@@ -261,6 +406,11 @@ short CStatContext::BuildJbntBaseDataMU() {
 }
 
 void CStatContext::BuildJbntBaseDataCopies() {
+  std::vector<std::unique_ptr<units::CopyRows>> dropped;  // the balancing reads the copies
+  BuildJbntBaseDataCopies(dropped);
+}
+
+void CStatContext::BuildJbntBaseDataCopies(std::vector<std::unique_ptr<units::CopyRows>>& filled) {
   // Every copy is condensed, and the target copies' sums are converted as
   // they are stored (an UPDATE after would write every row again): on the
   // embedded engine from the farmland rows grouped once in memory for every
@@ -272,8 +422,16 @@ void CStatContext::BuildJbntBaseDataCopies() {
   // the situation tables' sums as it is written; the others give them as
   // they are read for their balancing.
   HeldGrouping held;
+  held.filled = &filled;
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     m_mapFedSums.erase(m_names.UnitCopy(unit, "statdata_jbnt"));  // of copies made before
+  }
+  // The base table's rows grouped as they were written, when they were:
+  // the table is not read again.
+  const auto fed = m_mapFedSums.find(farmland::FedCondensingKey(*this));
+  if (fed != m_mapFedSums.end()) {
+    held.grouping = std::move(fed->second);
+    m_mapFedSums.erase(fed);
   }
   for (const auto& [unit, wanted] :
        {std::pair{kSquareMetre, m_bPm}, std::pair{kHectare, m_bGq}, std::pair{kMu, m_bMu}}) {
@@ -285,6 +443,12 @@ void CStatContext::BuildJbntBaseDataCopies() {
     }
     held.sums =
         unit == m_nUnitSrc ? JbntFedSumsRequests(unit) : std::vector<units::CopySumsRequest>{};
+    // A target copy stored as converted keeps its rows for its balancing,
+    // with the situation tables' sums the balancing would make of them.
+    held.kept.reset();
+    const std::optional<short> decimals = BalancedDecimals(*this, unit);
+    if (step.converted_unit >= 0 && decimals)
+      held.kept = KeptCopy{*decimals, JbntFedSumsRequests(unit)};
     Condense(*this, step, {}, &held);
   }
   if (!convert) ConvertJbntUnits();

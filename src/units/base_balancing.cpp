@@ -1022,6 +1022,17 @@ short CStatContext::BalanceRowsToTotal(const units::CopyRows& rows, double sourc
 
 namespace {
 
+// The rows of `table` that `filled` holds, taken out of it; none when it
+// holds none.
+std::unique_ptr<units::CopyRows> TakeFilled(std::vector<std::unique_ptr<units::CopyRows>>* filled,
+                                            const std::string& table) {
+  if (!filled) return nullptr;
+  for (std::unique_ptr<units::CopyRows>& rows : *filled) {
+    if (rows && rows->Table() == table) return std::move(rows);
+  }
+  return nullptr;
+}
+
 // The sums to make of a farmland copy in a unit as it is read for its
 // balancing.
 using CopySumsOf = std::function<std::vector<units::CopySumsRequest>(short unit)>;
@@ -1030,11 +1041,12 @@ using CopySumsOf = std::function<std::vector<units::CopySumsRequest>(short unit)
 // source unit `source`: each copy's rows add up to the converted county
 // total, then each row's classes to its total. `unit1`, `unit2`: the copies
 // in units 1 and 2 (empty: none); `key`: the columns that pair their rows
-// with the source's. A failure is logged under `title` and ends the
-// balancing with 0.
+// with the source's. A copy whose rows `filled` holds is not read. A
+// failure is logged under `title` and ends the balancing with 0.
 short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const std::string& unit1,
                             const std::string& unit2, const std::vector<std::string>& key,
-                            const char* title, const CopySumsOf& sums_of = {}) {
+                            const char* title, const CopySumsOf& sums_of = {},
+                            std::vector<std::unique_ptr<units::CopyRows>>* filled = nullptr) {
   try {
     const double region = c.RegionTotal(source);
     const units::BalanceColumns columns = units::SortClassColumns(c);
@@ -1044,9 +1056,14 @@ short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const st
       // A copy this run does not make (the county batch's mu copy) is not
       // balanced.
       if (name.empty() || unit == c.m_nUnitSrc || !c.WantsUnit(unit)) continue;
-      units::CopyRows rows(c.m_pConn, name, columns, decimals,
-                           {"座落单位代码", c.CountyCodesLike(), false, key},
-                           sums_of ? sums_of(unit) : std::vector<units::CopySumsRequest>{});
+      std::unique_ptr<units::CopyRows> held = TakeFilled(filled, name);
+      if (!held) {
+        held = std::make_unique<units::CopyRows>(
+            c.m_pConn, name, columns, decimals,
+            units::CopyRows::Scope{"座落单位代码", c.CountyCodesLike(), false, key},
+            sums_of ? sums_of(unit) : std::vector<units::CopySumsRequest>{});
+      }
+      units::CopyRows& rows = *held;
       units::MovedTotals moved;
       c.BalanceRowsToTotal(rows, region, unit, decimals, moved);
       if (c.BalanceClassAreas(source, rows, decimals, moved) <= 0) {
@@ -1064,20 +1081,27 @@ short BalanceFarmlandCopies(CStatContext& c, const std::string& source, const st
 
 // The copies of `base` in the source unit and units 1 and 2.
 short BalanceCopiesOf(CStatContext& c, const std::string& base, const std::vector<std::string>& key,
-                      const char* title, const CopySumsOf& sums_of = {}) {
+                      const char* title, const CopySumsOf& sums_of = {},
+                      std::vector<std::unique_ptr<units::CopyRows>>* filled = nullptr) {
   const TableNames& names = c.Names();
   return BalanceFarmlandCopies(c, names.UnitCopy(c.m_nUnitSrc, base),
                                names.UnitCopy(c.m_nUnit1, base), names.UnitCopy(c.m_nUnit2, base),
-                               key, title, sums_of);
+                               key, title, sums_of, filled);
 }
 
 }  // namespace
 
 short CStatContext::BalanceStatDataByUnit() {
-  // The situation tables' sums of each copy are made as it is read here,
-  // not from a second read of it.
-  return BalanceCopiesOf(*this, "statdata_jbnt", JbntCopyKey(), "平差基本农田基础汇总表",
-                         [this](short unit) { return JbntFedSumsRequests(unit); });
+  std::vector<std::unique_ptr<units::CopyRows>> none;
+  return BalanceStatDataByUnit(none);
+}
+
+short CStatContext::BalanceStatDataByUnit(std::vector<std::unique_ptr<units::CopyRows>>& filled) {
+  // The situation tables' sums of each copy are made as it is read here
+  // (or were made as it was written), not from a second read of it.
+  return BalanceCopiesOf(
+      *this, "statdata_jbnt", JbntCopyKey(), "平差基本农田基础汇总表",
+      [this](short unit) { return JbntFedSumsRequests(unit); }, &filled);
 }
 
 short CStatContext::BalanceJbntCopies(const std::string& source, const std::string& unit1,

@@ -83,6 +83,11 @@ std::string ConvertedAreaSql(const db::SqlDialect& dialect, const std::string& c
   return "CASE WHEN " + column + "=0 THEN " + column + " ELSE " + rounded + " END";
 }
 
+std::int64_t LastRowId(db::Connection& connection, const std::string& table) {
+  const db::Value last = connection.Scalar("select max(rowid) from " + table);
+  return last.IsNull() ? 0 : last.AsInteger();
+}
+
 bool CanFillInMemory(db::Connection& connection, const std::string& source) {
   if (connection.Kind() != db::DbKind::kEmbedded) return false;
   const std::vector<db::ColumnInfo> columns = connection.Columns(source);
@@ -130,12 +135,6 @@ SourceLayout LayOut(db::Connection& connection, const std::string& source,
   layout.order = static_cast<int>(layout.columns.size());
   layout.in_scope = layout.order + 1;
   return layout;
-}
-
-// The highest rowid of a table, 0 when it is empty.
-std::int64_t LastRowId(db::Connection& connection, const std::string& table) {
-  const db::Value last = connection.Scalar("select max(rowid) from " + table);
-  return last.IsNull() ? 0 : last.AsInteger();
 }
 
 // Rows of the source as read once for every copy: each field a number or

@@ -5,6 +5,7 @@
 // memory, written to every copy, and kept for the copies' balancing, so
 // that no copy is read back before it is balanced.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -77,6 +78,9 @@ struct SourceSums {
   std::vector<CopySumsRequest> requests;
   std::vector<FedCopySums> made;
 };
+
+// The highest rowid of a table, 0 when it is empty.
+std::int64_t LastRowId(db::Connection& connection, const std::string& table);
 
 // Whether FillConvertedCopies can fill copies of `source` on this
 // connection: an embedded database, and rows numbered by SQLite itself.

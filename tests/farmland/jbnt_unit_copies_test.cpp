@@ -15,6 +15,7 @@
 #include "platform/host/row_lock_limit.h"
 #include "support/program_dir.h"
 #include "support/test_databases.h"
+#include "units/copy_rows.h"
 
 namespace landstat {
 namespace {
@@ -120,34 +121,47 @@ TEST_P(JbntUnitCopiesTest, TargetCopyAddsUpToTheConvertedSourceTotal) {
        {"A|12.345|12.345|0|0|12.345|0", "B|0.004|0|0.004|0|0.004|0"},
        {"A|8230|8230|0|0|8230|0", "B|2.7|0|2.7|0|2.7|0"}},
   };
+  // Each case balanced reading the target copy, and with its rows kept as
+  // it is written (on the embedded engine).
   for (const BalancedCopiesCase& c : cases) {
-    SCOPED_TRACE("from unit " + std::to_string(c.source) + " to " + std::to_string(c.target));
-    conn().Execute("delete from " + context_->m_strJbntTbl);
-    for (const char* unit : {"PM", "GQ", "MU"}) conn().Execute("delete from " + Copy(unit));
-    context_->m_nUnitSrc = c.source;
-    context_->m_nDecSrc = c.source_decimals;
-    context_->m_nUnit1 = c.target;
-    context_->m_nDec1 = c.target_decimals;
-    context_->m_nUnit2 = kNoUnit;
-    context_->m_bPm = true;
-    context_->m_bMu = true;
-    context_->m_bGq = false;
-    for (const auto& [block, column, area] : c.parcels) {
-      const std::string parent = std::string(column).substr(0, 4);
-      conn().Execute("insert into " + context_->m_strJbntTbl +
-                         " (保护片编号,村级代码,座落单位代码,土地总面积," + column + "," + parent +
-                         ") values (?,?,?,?,?,?)",
-                     {block, testing::kVillage, testing::kGroup, area, area, area});
+    for (const bool kept : {false, true}) {
+      SCOPED_TRACE("from unit " + std::to_string(c.source) + " to " + std::to_string(c.target) +
+                   (kept ? ", rows kept" : ""));
+      conn().Execute("delete from " + context_->m_strJbntTbl);
+      for (const char* unit : {"PM", "GQ", "MU"}) conn().Execute("delete from " + Copy(unit));
+      context_->m_nUnitSrc = c.source;
+      context_->m_nDecSrc = c.source_decimals;
+      context_->m_nUnit1 = c.target;
+      context_->m_nDec1 = c.target_decimals;
+      context_->m_nUnit2 = kNoUnit;
+      context_->m_bPm = true;
+      context_->m_bMu = true;
+      context_->m_bGq = false;
+      for (const auto& [block, column, area] : c.parcels) {
+        const std::string parent = std::string(column).substr(0, 4);
+        conn().Execute("insert into " + context_->m_strJbntTbl +
+                           " (保护片编号,村级代码,座落单位代码,土地总面积," + column + "," +
+                           parent + ") values (?,?,?,?,?,?)",
+                       {block, testing::kVillage, testing::kGroup, area, area, area});
+      }
+      if (kept) {
+        std::vector<std::unique_ptr<units::CopyRows>> filled;
+        context_->BuildJbntBaseDataCopies(filled);
+        EXPECT_EQ(filled.size(), IsServer() ? 0u : 1u);
+        EXPECT_EQ(context_->BalanceStatDataByUnit(filled), 1);
+      } else {
+        context_->BuildJbntBaseDataCopies();
+        EXPECT_EQ(context_->BalanceStatDataByUnit(), 1);
+      }
+      EXPECT_EQ(context_->m_nErrCount, 0)
+          << context_->m_strLogTitle << " " << context_->m_strLogMsg;
+      const auto rows = [&](short unit) {
+        return Rows(conn(), "select 保护片编号, 土地总面积, BM011, BM013, BM114, BM01, BM11 from " +
+                                Copy(unit == kMu ? "MU" : "PM") + " order by 保护片编号");
+      };
+      EXPECT_EQ(rows(c.source), c.source_rows);
+      EXPECT_EQ(rows(c.target), c.target_rows);
     }
-    context_->BuildJbntBaseDataCopies();
-    EXPECT_EQ(context_->BalanceStatDataByUnit(), 1);
-    EXPECT_EQ(context_->m_nErrCount, 0) << context_->m_strLogTitle << " " << context_->m_strLogMsg;
-    const auto rows = [&](short unit) {
-      return Rows(conn(), "select 保护片编号, 土地总面积, BM011, BM013, BM114, BM01, BM11 from " +
-                              Copy(unit == kMu ? "MU" : "PM") + " order by 保护片编号");
-    };
-    EXPECT_EQ(rows(c.source), c.source_rows);
-    EXPECT_EQ(rows(c.target), c.target_rows);
   }
 }
 

@@ -9,6 +9,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
+#include "platform/db/value_row.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
 
@@ -112,30 +113,6 @@ GroupedSums::GroupedSums(Connection& connection, GroupedSumsQuery query)
 }
 
 namespace {
-
-// A row of values read as a scan's row is.
-class ValueRow final : public RowSource {
- public:
-  explicit ValueRow(const std::vector<Value>& values) : values_(values) {}
-  const std::vector<ColumnInfo>& Columns() const override {
-    static const std::vector<ColumnInfo> kNone;
-    return kNone;
-  }
-  bool Fetch(std::vector<Value>&) override { return false; }
-  bool Next() override { return false; }
-  bool IsNull(int column) const override { return values_[column].IsNull(); }
-  double Number(int column) const override { return values_[column].AsDouble(); }
-  bool NumberUnlessNull(int column, double& value) const override {
-    const Value& held = values_[column];
-    if (held.IsNull()) return false;
-    value = held.AsDouble();
-    return true;
-  }
-  std::string_view Text(int column) const override { return values_[column].TextView(); }
-
- private:
-  const std::vector<Value>& values_;
-};
 
 // The places in `columns` of `names`; DbError naming the first missing.
 std::vector<int> PlacesOf(const std::vector<std::string>& names,
