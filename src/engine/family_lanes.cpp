@@ -317,8 +317,19 @@ std::vector<std::unique_ptr<Helper>> OpenHelpers(CStatContext& run, const RunSch
   return helpers;
 }
 
+// The place after the last of `families` that reads the base table's
+// remarked rows; 0 when none does.
+std::size_t AfterLastRemarkedReader(const std::vector<const TableFamily*>& families) {
+  for (std::size_t i = families.size(); i > 0; --i) {
+    if (families[i - 1]->reads_remarked_rows) return i;
+  }
+  return 0;
+}
+
 // The unit copies (when `copies`) and the families one after another on the
-// run's own connection; false when the copies failed.
+// run's own connection; false when the copies failed. The copy of the
+// remarked rows that the first family reading them makes serves the others
+// and is dropped after the last.
 bool BuildInTurn(CStatContext& run, bool copies, const std::vector<const TableFamily*>& families,
                  const StageObserver& observer) {
   if (copies) {
@@ -328,9 +339,21 @@ bool BuildInTurn(CStatContext& run, bool copies, const std::vector<const TableFa
     run.EndIfStopped("unit copies");
     if (observer) observer("unit copies");
   }
+  const std::size_t remarked_end = AfterLastRemarkedReader(families);
+  // A family that ends the run by an error leaves the copy to go with the
+  // connection: it is only forgotten.
+  struct Forget {
+    CStatContext& run;
+    ~Forget() {
+      run.m_bKeepRemarkedRows = false;
+      run.m_strRemarkedRows.clear();
+    }
+  } forget{run};
+  if (remarked_end > 0) run.KeepRemarkedRows();
   for (std::size_t i = 0; i < families.size(); ++i) {
     host::StepStage(static_cast<long>(i), static_cast<long>(families.size()));
     BuildFamily(run, *families[i]);
+    if (i + 1 == remarked_end) run.ReleaseRemarkedRows();
     host::yDebugTime(families[i]->base);
     if (observer) observer(families[i]->base);
   }

@@ -567,8 +567,13 @@ class CStatContext : public StatRunLog {
   // Runs `fill` with the base table's rows remarked adjustable ('K', 'KB')
   // or approved but unused ('P') copied once into a temporary table, which
   // RemarkedRows names while it runs; outside it (or where the copy cannot
-  // be made) RemarkedRows is the base table itself.
+  // be made) RemarkedRows is the base table itself. Between
+  // KeepRemarkedRows and ReleaseRemarkedRows the copy made for one fill is
+  // kept for the next ones (the families of a run built in turn), then
+  // dropped.
   void WithRemarkedRows(const std::function<void()>& fill);
+  void KeepRemarkedRows();
+  void ReleaseRemarkedRows();
   const std::string& RemarkedRows() const;
   short SumKtzFixedClasses(const std::string& target, short scope, short unit, short decimals);
   short SumKtz(const std::string& target, short scope, short unit, short decimals);
@@ -1065,8 +1070,10 @@ class CStatContext : public StatRunLog {
   // SummedRequest: PrepareSummedTables writes them once instead of reading
   // the copy.
   std::map<std::string, std::unique_ptr<db::GroupedSums>> m_mapFedSums;
-  // The copy of the remarked rows while WithRemarkedRows runs.
+  // The copy of the remarked rows while WithRemarkedRows runs, or while it
+  // is kept (m_bKeepRemarkedRows).
   std::string m_strRemarkedRows;
+  bool m_bKeepRemarkedRows = false;
 
   // Why the last DropTable failed.
   std::string m_strDropError;
@@ -1074,6 +1081,10 @@ class CStatContext : public StatRunLog {
 
  private:
   void FixUnits();
+  // The copy of the remarked rows made (named in m_strRemarkedRows; left
+  // empty, with a notice, where it cannot be), and dropped.
+  void MakeRemarkedRows();
+  void DropRemarkedRows();
   short CreateTable(const std::string& table, const std::vector<std::string>& leading,
                     const std::vector<std::string>& fields, const std::string& title,
                     const std::string& message);

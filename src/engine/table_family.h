@@ -85,6 +85,9 @@ struct TableFamily {
   bool reads_layers = false;
   // Reads the unit copies of the base table: built once they are filled.
   bool reads_unit_copies = true;
+  // Reads the base table's remarked rows (CStatContext::WithRemarkedRows):
+  // families built one after another on one connection share one copy.
+  bool reads_remarked_rows = false;
   // The families whose tables this one reads, besides the base tables and
   // their copies: built once they ended.
   std::vector<const char*> after = {};

@@ -33,6 +33,8 @@ const char* const kKbColumns[] = {"BM021KB", "BM022KB", "BM023KB"};
 const char* const kKClasses[] = {"021", "022", "023", "031", "033", "042", "114"};
 
 const char kTitle[] = "汇总可调整地";
+// The temporary copy of the remarked rows (CStatContext::WithRemarkedRows).
+const char kRemarkedTable[] = "landstat_remarked";
 // The level messages, county to unit.
 const char* const kCountyFailed = kLevelMessages[0];
 const char* const kTownshipFailed = kLevelMessages[1];
@@ -72,25 +74,38 @@ bool CStatContext::RunLoggedStatement(const std::string& statement, const char* 
   }
 }
 
-void CStatContext::WithRemarkedRows(const std::function<void()>& fill) {
+void CStatContext::MakeRemarkedRows() {
   // The tables of these remarks read a few rows in a hundred, each table
   // with a scan of the whole base table: the rows any of them can select
   // (their remark tests spelt in either case) copied once in their order
   // give every statement the same rows. Oracle's statements are text only.
-  const std::string name = "landstat_remarked";
-  if (!m_bOracle) {
-    try {
-      m_pConn.Execute("DROP TABLE IF EXISTS " + name);
-      m_pConn.Execute("CREATE TEMPORARY TABLE " + name + " AS SELECT * FROM " + m_strStatTbl +
-                      " WHERE 地类备注 IN ('K','k','KB','Kb','kB','kb','P','p')");
-      m_strRemarkedRows = name;
-    } catch (const db::DbError& error) {
-      // The same figures, only slower: the statements read the base table.
-      LogNotice("汇总 " + m_strStatTbl,
-                std::string("有地类备注的临时表未能建立, 直接读取 (") + error.what() + ")");
-    }
+  if (m_bOracle) return;
+  try {
+    m_pConn.Execute(std::string("DROP TABLE IF EXISTS ") + kRemarkedTable);
+    m_pConn.Execute(std::string("CREATE TEMPORARY TABLE ") + kRemarkedTable + " AS SELECT * FROM " +
+                    m_strStatTbl + " WHERE 地类备注 IN ('K','k','KB','Kb','kB','kb','P','p')");
+    m_strRemarkedRows = kRemarkedTable;
+  } catch (const db::DbError& error) {
+    // The same figures, only slower: the statements read the base table.
+    LogNotice("汇总 " + m_strStatTbl,
+              std::string("有地类备注的临时表未能建立, 直接读取 (") + error.what() + ")");
   }
-  if (m_strRemarkedRows.empty()) return fill();
+}
+
+void CStatContext::DropRemarkedRows() {
+  m_strRemarkedRows.clear();
+  try {
+    m_pConn.Execute(std::string("DROP TABLE IF EXISTS ") + kRemarkedTable);
+  } catch (const db::DbError& error) {
+    // It ends with the connection anyway; only its space is held longer.
+    LogNotice(kRemarkedTable, std::string("临时表未能删除 (") + error.what() + ")");
+  }
+}
+
+void CStatContext::WithRemarkedRows(const std::function<void()>& fill) {
+  if (m_strRemarkedRows.empty()) MakeRemarkedRows();
+  // A copy kept for the run serves the fills after this one as well.
+  if (m_strRemarkedRows.empty() || m_bKeepRemarkedRows) return fill();
   // Whatever way the fill ends, nothing after it reads the remarked rows.
   struct Forget {
     std::string& rows;
@@ -100,12 +115,16 @@ void CStatContext::WithRemarkedRows(const std::function<void()>& fill) {
     Forget forget{m_strRemarkedRows};
     fill();
   }
-  try {
-    m_pConn.Execute("DROP TABLE IF EXISTS " + name);
-  } catch (const db::DbError& error) {
-    // It ends with the connection anyway; only its space is held longer.
-    LogNotice(name, std::string("临时表未能删除 (") + error.what() + ")");
-  }
+  DropRemarkedRows();
+}
+
+void CStatContext::KeepRemarkedRows() {
+  m_bKeepRemarkedRows = true;
+}
+
+void CStatContext::ReleaseRemarkedRows() {
+  m_bKeepRemarkedRows = false;
+  if (!m_strRemarkedRows.empty()) DropRemarkedRows();
 }
 
 const std::string& CStatContext::RemarkedRows() const {
@@ -374,7 +393,8 @@ std::vector<TableFamily> AdjustableLandFamilies() {
            .fill = [](C& c) { c.StatKtz(); },
            .progress = "汇总可调整表",
            // It reads the base table's remarked rows.
-           .reads_unit_copies = false}};
+           .reads_unit_copies = false,
+           .reads_remarked_rows = true}};
 }
 
 }  // namespace landstat::landuse

@@ -229,7 +229,8 @@ std::vector<TableFamily> ApprovedUnusedLandFamilies() {
              // The duda run sums by the new-construction marker instead.
              RunVariant{c.m_strVersion}.Has("duda") ? c.StatPewyEjflByMarker() : c.StatPewyEjfl();
            },
-       .progress = "汇总批而未用地"},
+       .progress = "汇总批而未用地",
+       .reads_remarked_rows = true},
       {.base = "PEWY_YJFL",
        .stage = 120,
        .builds = Rural,
@@ -240,7 +241,8 @@ std::vector<TableFamily> ApprovedUnusedLandFamilies() {
        .stage = 210,
        .builds = Rural,
        .create = NothingToCreate,
-       .fill = [](C& c) { c.StatPewyTbl(); }},
+       .fill = [](C& c) { c.StatPewyTbl(); },
+       .reads_remarked_rows = true},
   };
 }
 

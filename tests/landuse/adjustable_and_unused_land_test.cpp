@@ -233,6 +233,18 @@ TEST_P(AdjustableLandTest, RemarkedRowsAreReadOnlyWhileTheirFillRuns) {
   // A fill that ends by an error leaves later fills reading the base table.
   EXPECT_THROW(context_->WithRemarkedRows([] { throw db::DbError("stopped"); }), db::DbError);
   EXPECT_EQ(context_->RemarkedRows(), context_->m_strStatTbl);
+  // Kept, the copy the first fill made serves the next one, and is gone
+  // once released.
+  context_->KeepRemarkedRows();
+  std::string first, second;
+  context_->WithRemarkedRows([&] { first = context_->RemarkedRows(); });
+  context_->WithRemarkedRows([&] { second = context_->RemarkedRows(); });
+  EXPECT_NE(first, context_->m_strStatTbl);
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(context_->m_pConn.Scalar("select count(*) from " + first).AsDouble(), 4);
+  context_->ReleaseRemarkedRows();
+  EXPECT_EQ(context_->RemarkedRows(), context_->m_strStatTbl);
+  EXPECT_THROW(context_->m_pConn.Execute("select count(*) from " + first), db::DbError);
 }
 
 TEST_P(AdjustableLandTest, RowBalancingOfAHugeDifferenceEndsAndIsLogged) {
