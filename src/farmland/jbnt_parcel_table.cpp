@@ -19,6 +19,7 @@
 #include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
+#include "platform/host/trace.h"
 #include "platform/text/ascii_text.h"
 
 namespace landstat {
@@ -96,7 +97,9 @@ class JbntRowWriter {
       try {
         grouping_ = std::make_unique<db::GroupedSums>(
             farmland::CondensingGrouping(context, table, true), names);
-      } catch (const db::DbError&) {
+      } catch (const db::DbError& error) {
+        host::yDebugStr("基本农田基础数据表的行未在写入时分组, 单位表读取该表: " +
+                        std::string(error.what()));
       }
     }
     writer_.emplace(context.m_pConn, table, std::move(names));
