@@ -16,6 +16,7 @@
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/db/row_pipe.h"
 #include "platform/db/sql_quote.h"
 #include "platform/host/input_checks.h"
 #include "platform/host/progress.h"
@@ -68,10 +69,12 @@ std::string CopyTable(db::Connection& source, const std::string& source_table,
     }
     db::Transaction unit(target);
     target.Execute("create table " + db::QuoteName(target_table) + "(" + definitions + ")");
-    db::RowWriter writer(target, target_table, names);
+    // The rows are stored on a thread of their own while the next are read.
+    db::RowPipe pipe(target, target_table, names);
     const auto rows = source.Scan("select * from " + source.QuoteTable(source_table));
-    std::vector<db::Value> values(names.size());
     while (rows->Next()) {
+      std::vector<db::Value>& values = pipe.Row();
+      values.resize(names.size());
       for (std::size_t i = 0; i < names.size(); ++i) {
         const int column = static_cast<int>(i);
         // An empty or null value takes the column's default: 0.00 or null
@@ -87,9 +90,9 @@ std::string CopyTable(db::Connection& source, const std::string& source_table,
           values[i].AssignText(text);
         }
       }
-      writer.Add(values);
+      pipe.Add();
     }
-    writer.Close();
+    pipe.Close();
     unit.Commit();
     return "";
   } catch (const db::DbError& error) {
