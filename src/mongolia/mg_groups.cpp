@@ -167,6 +167,7 @@ void MgBaseGroups::Begin(MgTexts& texts, const std::vector<std::string>& row_col
 
 void MgBaseGroups::Clear() {
   texts_ = nullptr;
+  copy_taken_ = false;
   last_key_.clear();
   last_ledger_ = nullptr;
   for (Recent* recent : {&owner_code_text_, &owner_name_text_, &location_text_}) *recent = {};
@@ -243,9 +244,18 @@ void MgBaseGroups::Add(const std::vector<db::Value>& row) {
   }
 }
 
-MgCopy MgBaseGroups::Copy() const {
-  return Ordered(figures_, copy_keys_, copy_sums_, *texts_,
-                 [](double sum) { return text::RoundDecimal(sum, 1); });
+MgCopy MgBaseGroups::TakeCopy() {
+  if (copy_taken_) throw db::DbError("内蒙古扩展基础数据的分组已取出");
+  copy_taken_ = true;
+  // The lookup of the rows by their texts goes first: only the sums are
+  // held beside the copy being made.
+  std::unordered_map<std::string, std::uint32_t>().swap(copy_rows_);
+  last_key_.clear();
+  MgCopy copy = Ordered(figures_, copy_keys_, copy_sums_, *texts_,
+                        [](double sum) { return text::RoundDecimal(sum, 1); });
+  std::vector<MgKey>().swap(copy_keys_);
+  std::vector<double>().swap(copy_sums_);
+  return copy;
 }
 
 }  // namespace landstat::mg

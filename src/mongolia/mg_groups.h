@@ -143,8 +143,11 @@ class MgBaseGroups {
   void Add(const std::vector<db::Value>& row);
 
   // The copy rows: every sum rounded to one decimal, the grid the base rows
-  // stand on (the grouping statement rounded them so), in key order.
-  MgCopy Copy() const;
+  // stand on (the grouping statement rounded them so), in key order. Taken
+  // once: the copy's groupings are let go as the copy is made, so that they
+  // are not held beside the copies made from it (the ledger's stay). Raises
+  // DbError when they were taken before.
+  MgCopy TakeCopy();
   const std::unordered_map<MgLedgerKey, MgLedgerSums, MgLedgerKeyHash>& Ledger() const {
     return ledger_;
   }
@@ -175,6 +178,7 @@ class MgBaseGroups {
   std::vector<int> booked_;     // the class columns of the row being added
   std::string key_, last_key_;  // the copy key being looked up, and the last one
   std::uint32_t last_copy_row_ = 0;
+  bool copy_taken_ = false;
   Recent owner_code_text_, owner_name_text_, location_text_, group_texts_[kMgGroupCount];
   MgLedgerKey last_ledger_key_;
   MgLedgerSums* last_ledger_ = nullptr;
