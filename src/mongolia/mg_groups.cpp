@@ -178,6 +178,7 @@ void MgBaseGroups::Clear() {
   copy_sums_.clear();
   copy_sums_.shrink_to_fit();
   ledger_.clear();
+  ledger_classes_.clear();
 }
 
 std::uint32_t MgBaseGroups::Id(const db::Value& value, Recent& recent) {
@@ -234,14 +235,23 @@ void MgBaseGroups::Add(const std::vector<db::Value>& row) {
   entry.total += area;
   for (int place : classes) {
     const auto figure = static_cast<std::uint16_t>(figure_of_[place]);
-    const auto held = std::find_if(entry.classes.begin(), entry.classes.end(),
-                                   [&](const auto& sum) { return sum.first == figure; });
-    if (held != entry.classes.end()) {
-      held->second += area;
+    std::uint32_t at = entry.first_class;
+    while (at != MgLedgerSums::kNoClass && ledger_classes_[at].figure != figure) {
+      at = ledger_classes_[at].next;
+    }
+    if (at != MgLedgerSums::kNoClass) {
+      ledger_classes_[at].sum += area;
     } else {
-      entry.classes.emplace_back(figure, area);
+      ledger_classes_.push_back({area, entry.first_class, figure});
+      entry.first_class = static_cast<std::uint32_t>(ledger_classes_.size() - 1);
     }
   }
+}
+
+void MgBaseGroups::ReleaseLedger() {
+  last_ledger_ = nullptr;
+  std::unordered_map<MgLedgerKey, MgLedgerSums, MgLedgerKeyHash>().swap(ledger_);
+  std::deque<MgLedgerClass>().swap(ledger_classes_);
 }
 
 MgCopy MgBaseGroups::TakeCopy() {
