@@ -167,6 +167,7 @@ void MgBaseGroups::Begin(MgTexts& texts, const std::vector<std::string>& row_col
 
 void MgBaseGroups::Clear() {
   texts_ = nullptr;
+  copy_taken_ = false;
   last_key_.clear();
   last_ledger_ = nullptr;
   for (Recent* recent : {&owner_code_text_, &owner_name_text_, &location_text_}) *recent = {};
@@ -177,6 +178,7 @@ void MgBaseGroups::Clear() {
   copy_sums_.clear();
   copy_sums_.shrink_to_fit();
   ledger_.clear();
+  ledger_classes_.clear();
 }
 
 std::uint32_t MgBaseGroups::Id(const db::Value& value, Recent& recent) {
@@ -233,19 +235,37 @@ void MgBaseGroups::Add(const std::vector<db::Value>& row) {
   entry.total += area;
   for (int place : classes) {
     const auto figure = static_cast<std::uint16_t>(figure_of_[place]);
-    const auto held = std::find_if(entry.classes.begin(), entry.classes.end(),
-                                   [&](const auto& sum) { return sum.first == figure; });
-    if (held != entry.classes.end()) {
-      held->second += area;
+    std::uint32_t at = entry.first_class;
+    while (at != MgLedgerSums::kNoClass && ledger_classes_[at].figure != figure) {
+      at = ledger_classes_[at].next;
+    }
+    if (at != MgLedgerSums::kNoClass) {
+      ledger_classes_[at].sum += area;
     } else {
-      entry.classes.emplace_back(figure, area);
+      ledger_classes_.push_back({area, entry.first_class, figure});
+      entry.first_class = static_cast<std::uint32_t>(ledger_classes_.size() - 1);
     }
   }
 }
 
-MgCopy MgBaseGroups::Copy() const {
-  return Ordered(figures_, copy_keys_, copy_sums_, *texts_,
-                 [](double sum) { return text::RoundDecimal(sum, 1); });
+void MgBaseGroups::ReleaseLedger() {
+  last_ledger_ = nullptr;
+  std::unordered_map<MgLedgerKey, MgLedgerSums, MgLedgerKeyHash>().swap(ledger_);
+  std::deque<MgLedgerClass>().swap(ledger_classes_);
+}
+
+MgCopy MgBaseGroups::TakeCopy() {
+  if (copy_taken_) throw db::DbError("内蒙古扩展基础数据的分组已取出");
+  copy_taken_ = true;
+  // The lookup of the rows by their texts goes first: only the sums are
+  // held beside the copy being made.
+  std::unordered_map<std::string, std::uint32_t>().swap(copy_rows_);
+  last_key_.clear();
+  MgCopy copy = Ordered(figures_, copy_keys_, copy_sums_, *texts_,
+                        [](double sum) { return text::RoundDecimal(sum, 1); });
+  std::vector<MgKey>().swap(copy_keys_);
+  std::vector<double>().swap(copy_sums_);
+  return copy;
 }
 
 }  // namespace landstat::mg

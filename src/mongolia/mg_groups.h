@@ -116,11 +116,20 @@ struct MgLedgerKey {
 struct MgLedgerKeyHash {
   std::size_t operator()(const MgLedgerKey& key) const;
 };
-// A ledger row's sums: the total and the class columns that took an area
-// (by their place among the figure columns).
+// A ledger row's sums: the total, and the first of the sums of the class
+// columns that took an area (MgLedgerClass, kept apart so that a row holds
+// no list of its own).
 struct MgLedgerSums {
+  static constexpr std::uint32_t kNoClass = UINT32_MAX;
   double total = 0;
-  std::vector<std::pair<std::uint16_t, double>> classes;
+  std::uint32_t first_class = kNoClass;
+};
+// The sum of a class column of a ledger row (by its place among the figure
+// columns), and the next class of the row.
+struct MgLedgerClass {
+  double sum = 0;
+  std::uint32_t next = MgLedgerSums::kNoClass;
+  std::uint16_t figure = 0;
 };
 
 // The groupings the base rows feed as the fill writes them: the unit
@@ -143,11 +152,25 @@ class MgBaseGroups {
   void Add(const std::vector<db::Value>& row);
 
   // The copy rows: every sum rounded to one decimal, the grid the base rows
-  // stand on (the grouping statement rounded them so), in key order.
-  MgCopy Copy() const;
+  // stand on (the grouping statement rounded them so), in key order. Taken
+  // once: the copy's groupings are let go as the copy is made, so that they
+  // are not held beside the copies made from it (the ledger's stay). Raises
+  // DbError when they were taken before.
+  MgCopy TakeCopy();
   const std::unordered_map<MgLedgerKey, MgLedgerSums, MgLedgerKeyHash>& Ledger() const {
     return ledger_;
   }
+  // Calls visit(figure, sum) for each class column of a ledger row.
+  template <typename Visit>
+  void ForEachClass(const MgLedgerSums& sums, const Visit& visit) const {
+    for (std::uint32_t at = sums.first_class; at != MgLedgerSums::kNoClass;
+         at = ledger_classes_[at].next) {
+      visit(ledger_classes_[at].figure, ledger_classes_[at].sum);
+    }
+  }
+  // Lets the ledger's rows go once they are stored; the copy's groupings
+  // stay (the two may be let go on different threads).
+  void ReleaseLedger();
   const std::vector<std::string>& Figures() const { return figures_; }
   void Clear();
 
@@ -172,9 +195,11 @@ class MgBaseGroups {
   std::vector<MgKey> copy_keys_;
   std::vector<double> copy_sums_;  // rows x figures
   std::unordered_map<MgLedgerKey, MgLedgerSums, MgLedgerKeyHash> ledger_;
-  std::vector<int> booked_;     // the class columns of the row being added
-  std::string key_, last_key_;  // the copy key being looked up, and the last one
+  std::deque<MgLedgerClass> ledger_classes_;  // grows without moving what it holds
+  std::vector<int> booked_;                   // the class columns of the row being added
+  std::string key_, last_key_;                // the copy key being looked up, and the last one
   std::uint32_t last_copy_row_ = 0;
+  bool copy_taken_ = false;
   Recent owner_code_text_, owner_name_text_, location_text_, group_texts_[kMgGroupCount];
   MgLedgerKey last_ledger_key_;
   MgLedgerSums* last_ledger_ = nullptr;

@@ -149,9 +149,9 @@ void WriteLedgerRows(CMgStatContext& context, db::Connection& connection, const 
     row[4] = server ? db::Value(text::DoubleToText(total)) : db::Value(total);
     const std::vector<db::Value>& named = levels_of(key.location);
     std::copy(named.begin(), named.end(), row.begin() + 5);
-    for (const auto& [figure, sum] : sums.classes) {
+    groups.ForEachClass(sums, [&](std::uint16_t figure, double sum) {
       if (class_place[figure] >= 0) row[class_place[figure]] = text::RoundDecimal(sum, 1);
-    }
+    });
     pipe.Add();
   }
   pipe.Close();
@@ -172,6 +172,9 @@ void CMgStatContext::StartLedgerBeside() {
         },
         [this](db::Connection& connection, const std::string& table) {
           WriteLedgerRows(*this, connection, table, m_ledgerUnnamed);
+          // Stored: its rows go while the run goes on, which never reads
+          // them again (the ledger is written once, here).
+          m_groups.ReleaseLedger();
         });
   } catch (const db::DbError& error) {
     LogNotice("数据库", std::string("无法另开连接同时汇总内蒙古台帐 (") + error.what() + ")");

@@ -119,7 +119,13 @@ short CMgStatContext::FillUnitStatTables() {
   for (short unit : kCopyOrder) {
     if (Wants(unit)) units.push_back(unit);
   }
-  mg::MgCopy grouped = m_groups.Copy();
+  mg::MgCopy grouped;
+  try {
+    grouped = m_groups.TakeCopy();
+  } catch (const db::DbError& error) {
+    LogFailure("汇总内蒙古扩展基础数据", "无法生成扩展基础数据", error);
+    return 0;
+  }
   for (std::size_t i = 0; i < units.size(); ++i) {
     m_copies[units[i]] = i + 1 < units.size() ? grouped : std::move(grouped);
   }

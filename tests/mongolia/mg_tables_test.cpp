@@ -111,7 +111,7 @@ TEST_P(MgTablesTest, BaseRowsOfEachLayer) {
   EXPECT_NE(context->m_arrFirstFailures[2].find("图元号 6 地类码 BM011"), std::string::npos);
   // The groupings the copies and the ledger are made from hold the rows
   // stored, and those only.
-  const mg::MgCopy copy = context->BaseGroups().Copy();
+  const mg::MgCopy copy = context->BaseGroups().TakeCopy();
   double total = 0;
   for (std::size_t row = 0; row < copy.Rows(); ++row) total += copy.Row(row)[0];
   EXPECT_EQ(After("select sum(土地总面积) from " + table), Strings{db::Value(total).AsText()});
@@ -266,6 +266,7 @@ TEST_P(MgTablesTest, SecondOrFailedFillLeavesNoGroupingsOfOtherRows) {
   EXPECT_NE(context->m_strLogLine.find("已有数据"), std::string::npos) << context->m_strLogLine;
   ASSERT_EQ(context->CreateUnitStatTables(), 1);
   EXPECT_EQ(context->FillUnitStatTables(), 1);
+  EXPECT_EQ(context->FillUnitStatTables(), 0);  // the groupings were let go
   EXPECT_EQ(After("select count(*) from statdataMG"), Strings{"1"});
   // The base table refuses the temporary fill's rows (a column it leaves
   // out has no default), after they were grouped.
