@@ -382,10 +382,11 @@ std::size_t PlaceOf(const std::vector<db::GroupedSums::Column>& columns, const s
 
 }  // namespace
 
-void CZdStatContext::WriteAdjustedCopy(
-    const db::GroupedSums& lots, const UnitTable& unit,
+CZdStatContext::AdjustedCopyNotes CZdStatContext::WriteAdjustedCopy(
+    db::Connection& connection, const db::GroupedSums& lots, const UnitTable& unit,
     const std::function<double(double)>& convert, const db::Value& county_total,
-    const std::function<void(const std::vector<db::Value>&)>& written) {
+    const std::function<void(const std::vector<db::Value>&)>& written) const {
+  AdjustedCopyNotes notes{unit.table, std::nullopt, 0, {}};
   const std::vector<db::GroupedSums::Column> columns = lots.Columns();
   const std::size_t number = PlaceOf(columns, "地籍号");
   const std::size_t total = PlaceOf(columns, "宗地总面积");
@@ -420,8 +421,7 @@ void CZdStatContext::WriteAdjustedCopy(
       }
     }
     if (spread.stalled) {
-      LogFailure(kTotalsTitle + (" " + unit.table),
-                 StalledTotals(m_strPrefix2, converted, spread.remaining));
+      notes.stalled_totals = StalledTotals(m_strPrefix2, converted, spread.remaining);
     }
   }
 
@@ -438,8 +438,8 @@ void CZdStatContext::WriteAdjustedCopy(
   const ClassStepper stepper(unit.decimals);
   std::vector<double> values(leaves.size());
   std::vector<bool> touched;
-  long left_over = 0;
-  std::string first_left_over;
+  long& left_over = notes.classes_left_over;
+  std::string& first_left_over = notes.first_left_over;
   std::size_t row = 0;
   const auto adjust = [&](std::vector<db::Value>& lot) {
     if (const auto found = stepped.find(row++); found != stepped.end()) {
@@ -472,11 +472,16 @@ void CZdStatContext::WriteAdjustedCopy(
       lot[parent_places[p]] = db::Value(sum);
     }
   };
-  lots.WriteTo(m_pConn, unit.table, columns, true, convert, [&](std::vector<db::Value>& lot) {
+  lots.WriteTo(connection, unit.table, columns, true, convert, [&](std::vector<db::Value>& lot) {
     adjust(lot);
     if (written) written(lot);
   });
-  LogClassesLeftOver(unit.table, left_over, first_left_over);
+  return notes;
+}
+
+void CZdStatContext::LogAdjustedCopy(const AdjustedCopyNotes& notes) {
+  if (notes.stalled_totals) LogFailure(kTotalsTitle + (" " + notes.table), *notes.stalled_totals);
+  LogClassesLeftOver(notes.table, notes.classes_left_over, notes.first_left_over);
 }
 
 }  // namespace landstat

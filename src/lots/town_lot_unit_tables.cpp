@@ -9,7 +9,9 @@
 #include <memory>
 #include <optional>
 
+#include "engine/run_schema.h"
 #include "lots/zd_stat_context.h"
+#include "platform/db/beside_tables.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
 #include "platform/host/notifier.h"
@@ -83,15 +85,140 @@ std::unique_ptr<db::GroupedSums> GroupLots(CZdStatContext& context, const std::s
   return std::make_unique<db::GroupedSums>(context.m_pConn, context.UnitCopyGrouping(source));
 }
 
-// Every unit's copy, on the embedded engine or from the lots grouped as
-// the base table was written, from one grouping of the lots:
-// the base table's unit as summed, every other unit converted and rounded
+// A unit's copy as it is written: the groupings its rows feed, kept for the
+// families when the copy is the lot table they read, and what its
+// adjustment left to log.
+struct UnitCopy {
+  CZdStatContext::UnitTable unit;
+  TownSources sources;
+  std::vector<std::unique_ptr<db::GroupedSums>> levels;
+  std::map<std::string, CZdStatContext::Groupings> groupings;
+  std::optional<CZdStatContext::AdjustedCopyNotes> notes;
+};
+
+UnitCopy StartUnitCopy(const CZdStatContext& context, const CZdStatContext::UnitTable& unit,
+                       const std::vector<std::string>& names) {
+  UnitCopy copy{unit, context.UnitSources(unit.unit), {}, {}, std::nullopt};
+  copy.levels = context.FeedClassLevels(copy.sources, names);
+  copy.groupings = context.FeedLotGroupings(copy.sources, names);
+  return copy;
+}
+
+// Writes `copy` into `table` on `connection` from the grouped lots: the
+// base table's unit as summed, every other unit converted and rounded
 // figure by figure as its conversion statement ("round(x/10000,4)", 0 kept)
 // converts the first copy's figures, and adjusted on its rows before they
-// are written, without reading any copy back. (Written one after another:
-// on threads of their own they were no faster, and held the rows of every
-// copy at once.) Each copy is written whole or not at all: a failure is
-// logged, and the copy it stopped and those not yet written are left empty.
+// are written, without reading any copy back. Changes nothing of the
+// context, so that it may run on a thread and connection of its own.
+void WriteUnitCopy(const CZdStatContext& context, db::Connection& connection,
+                   const std::string& table, const db::GroupedSums& sums,
+                   const std::optional<db::Value>& county_total, UnitCopy& copy) {
+  const std::vector<db::GroupedSums::Column> columns = sums.Columns();
+  db::GroupedSums::Conversion convert;
+  if (const char* factor = ConversionFactor(context.m_nUnitSrc, copy.unit.unit)) {
+    // Beyond the bound of exact rounding the engine is asked.
+    const std::string round = "select round(?," + std::to_string(copy.unit.decimals) + ")";
+    convert =
+        units::AreaConversion(factor, UnitFactor(context.m_nUnitSrc, copy.unit.unit),
+                              copy.unit.decimals, [&connection, round](double converted) {
+                                return connection.Scalar(round, {db::Value(converted)}).AsDouble();
+                              });
+  }
+  // The class sums by level of the copy, gathered from its rows as they
+  // are written, in their order, as reading the copy would give them.
+  const auto written = [&copy](const std::vector<db::Value>& row) {
+    for (const std::unique_ptr<db::GroupedSums>& level : copy.levels) level->Add(row);
+    for (const auto& [family, fed] : copy.groupings) {
+      for (const std::unique_ptr<db::GroupedSums>& grouping : fed) grouping->Add(row);
+    }
+  };
+  if (copy.unit.table == context.m_strStatTblSrc) {
+    sums.WriteTo(connection, table, columns, true, convert,
+                 [&](std::vector<db::Value>& row) { written(row); });
+    return;
+  }
+  CZdStatContext::UnitTable target = copy.unit;
+  target.table = table;
+  copy.notes = context.WriteAdjustedCopy(connection, sums, target, convert, *county_total, written);
+  copy.notes->table = copy.unit.table;
+}
+
+// What a copy written leaves to the run: its notes logged, its groupings
+// kept.
+void KeepUnitCopy(CZdStatContext& context, UnitCopy& copy) {
+  if (copy.notes) context.LogAdjustedCopy(*copy.notes);
+  if (copy.sources.lots != copy.unit.table) return;
+  context.KeepClassLevels(copy.sources, std::move(copy.levels));
+  context.KeepLotGroupings(copy.sources, std::move(copy.groupings));
+}
+
+// The copies written beside the run on a server, each on a connection and
+// thread of its own, while the run's connection writes another: a server
+// stores one connection's rows one table after another. Each is moved into
+// the run's schema, replacing the empty table made for it, once it is
+// whole; one that failed is logged and its table left empty.
+class CopiesBeside {
+ public:
+  explicit CopiesBeside(CZdStatContext& context) : context_(context) {}
+
+  // Queues `copy` on a lane of its own; false where tables cannot be made
+  // beside the run (the run's connection writes it then).
+  bool Add(const db::GroupedSums& sums, const db::Value& county_total, UnitCopy& copy) {
+    const db::BesideSchema* schema = context_.BesideSchema();
+    if (!schema) return false;
+    try {
+      lanes_.push_back(std::make_unique<db::BesideLane>(*schema));
+    } catch (const db::DbError& error) {
+      context_.LogNotice("数据库", std::string("无法另开连接同时写扩展基础数据, 在本连接上写 (") +
+                                       error.what() + ")");
+      return false;
+    }
+    const CZdStatContext& context = context_;
+    lanes_.back()->Add(
+        copy.unit.table,
+        [&context](const std::string& table, const std::string& options) {
+          return context.LotTableStatement(table, context.m_arrStatFields, kTextColumns, options);
+        },
+        [&context, &sums, county_total, &copy](db::Connection& connection,
+                                               const std::string& table) {
+          WriteUnitCopy(context, connection, table, sums, county_total, copy);
+        });
+    copies_.push_back(&copy);
+    return true;
+  }
+
+  // Waits for every copy queued, then moves in those written whole.
+  void Finish() {
+    for (std::size_t i = 0; i < lanes_.size(); ++i) {
+      const db::BesideLane::Outcome& outcome = lanes_[i]->Finish().front();
+      try {
+        if (outcome.create_failure) throw *outcome.create_failure;
+        if (outcome.fill_failure) throw *outcome.fill_failure;
+        context_.DropTable(outcome.table);
+        context_.BesideSchema()->MoveInto(context_.m_pConn, outcome.table);
+        KeepUnitCopy(context_, *copies_[i]);
+      } catch (const db::DbError& error) {
+        context_.LogFailure("汇总城镇基础据表", "statdata_czzdex " + outcome.table, error);
+      }
+    }
+  }
+
+ private:
+  CZdStatContext& context_;
+  std::vector<std::unique_ptr<db::BesideLane>> lanes_;
+  std::vector<UnitCopy*> copies_;  // by lane
+};
+
+// Every unit's copy, on the embedded engine or from the lots grouped as
+// the base table was written, from one grouping of the lots. The copy of
+// the base table's unit is written first: the county's total of its lots
+// steps the others. Of the others on a server, all but the last are
+// written beside the run (CopiesBeside) while the run's connection writes
+// the last; on the embedded engine, one after another on the run's
+// connection (on threads of their own they were no faster, and held the
+// rows of every copy at once). Each copy is written whole or not at all: a
+// failure is logged, and the copy it stopped and those not yet written are
+// left empty.
 void WriteUnitCopiesInMemory(CZdStatContext& context) {
   std::string tables;
   for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
@@ -99,57 +226,56 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
   }
   try {
     const std::unique_ptr<db::GroupedSums> sums = GroupLots(context, context.StatDataTable());
-    const std::vector<db::GroupedSums::Column> columns = sums->Columns();
     std::vector<std::string> names;
-    for (const db::GroupedSums::Column& column : columns) names.push_back(column.name);
-    db::Connection& connection = context.m_pConn;
-    std::optional<db::Value> county_total;
+    for (const db::GroupedSums::Column& column : sums->Columns()) names.push_back(column.name);
+    std::vector<UnitCopy> copies;
     for (const CZdStatContext::UnitTable& unit : context.UnitTables()) {
-      db::GroupedSums::Conversion convert;
-      if (const char* factor = ConversionFactor(context.m_nUnitSrc, unit.unit)) {
-        // Beyond the bound of exact rounding the engine is asked.
-        const std::string round = "select round(?," + std::to_string(unit.decimals) + ")";
-        convert = units::AreaConversion(
-            factor, UnitFactor(context.m_nUnitSrc, unit.unit), unit.decimals,
-            [&connection, round](double converted) {
-              return connection.Scalar(round, {db::Value(converted)}).AsDouble();
-            });
-      }
-      // The class sums by level of the copy, gathered from its rows as they
-      // are written, in their order, as reading the copy would give them.
-      const TownSources sources = context.UnitSources(unit.unit);
-      std::vector<std::unique_ptr<db::GroupedSums>> levels =
-          context.FeedClassLevels(sources, names);
-      std::map<std::string, CZdStatContext::Groupings> groupings =
-          context.FeedLotGroupings(sources, names);
-      const auto written = [&](const std::vector<db::Value>& row) {
-        for (const std::unique_ptr<db::GroupedSums>& level : levels) level->Add(row);
-        for (const auto& [family, fed] : groupings) {
-          for (const std::unique_ptr<db::GroupedSums>& grouping : fed) grouping->Add(row);
-        }
-      };
-      db::Transaction whole(connection);
-      if (unit.table == context.m_strStatTblSrc) {
-        sums->WriteTo(connection, unit.table, columns, true, convert,
-                      [&](std::vector<db::Value>& row) { written(row); });
-      } else {
-        // The county's total of the copy in unit 1, which the copies of the
-        // other units add up to: read once, when the first of them is written.
-        if (!county_total) county_total = context.CountyLotTotal();
-        context.WriteAdjustedCopy(*sums, unit, convert, *county_total, written);
-      }
-      whole.Commit();
-      if (sources.lots == unit.table) {
-        context.KeepClassLevels(sources, std::move(levels));
-        context.KeepLotGroupings(sources, std::move(groupings));
-      }
+      copies.push_back(StartUnitCopy(context, unit, names));
     }
+    // Ends before the copies and the lots its lanes write from.
+    CopiesBeside beside(context);
+    std::optional<db::Value> county_total;
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+      UnitCopy& copy = copies[i];
+      // The county's total of the copy in unit 1, which the copies of the
+      // other units add up to: read once, when the first of them is written.
+      if (copy.unit.table != context.m_strStatTblSrc && !county_total) {
+        county_total = context.CountyLotTotal();
+      }
+      if (county_total && i + 1 < copies.size() && beside.Add(*sums, *county_total, copy)) {
+        continue;
+      }
+      db::Transaction whole(context.m_pConn);
+      WriteUnitCopy(context, context.m_pConn, copy.unit.table, *sums, county_total, copy);
+      whole.Commit();
+      KeepUnitCopy(context, copy);
+      host::yDebugTime(copy.unit.table);
+    }
+    beside.Finish();
+    host::yDebugTime("unit copies beside");
   } catch (const db::DbError& error) {
     context.LogFailure("汇总城镇基础据表", "statdata_czzdex " + tables, error);
   }
 }
 
 }  // namespace
+
+const db::BesideSchema* CZdStatContext::BesideSchema() {
+  if (m_besideTried) return m_besideSchema.get();
+  m_besideTried = true;
+  if (m_pConn.Kind() != db::DbKind::kServer) return nullptr;
+  try {
+    const std::string target = m_pConn.Scalar("select current_schema()").AsText();
+    // Named after the year and county: runs of other counties may build
+    // beside theirs at the same time.
+    m_besideSchema = std::make_shared<db::BesideSchema>(
+        m_strConnect, target,
+        RunSchema::NameOf(target, m_strPrefix1 + "_town_beside", m_strPrefix2));
+  } catch (const db::DbError& error) {
+    LogNotice("数据库", std::string("无法另开连接同时写表, 在本连接上写 (") + error.what() + ")");
+  }
+  return m_besideSchema.get();
+}
 
 short CZdStatContext::BuildUnitStatData() {
   // On a server, too, the lots grouped as the base table was written are

@@ -164,13 +164,14 @@ db::DbKind CZdStatContext::DialectKind() const {
 
 std::string CZdStatContext::LotTableStatement(const std::string& table,
                                               const std::vector<std::string>& columns,
-                                              std::size_t text_columns) const {
+                                              std::size_t text_columns,
+                                              const std::string& options) const {
   std::string statement = "Create Table " + table + "(";
   for (std::size_t i = 0; i < columns.size(); ++i) {
     statement += columns[i] + (i < text_columns ? " varchar(60)" : " double default 0.00");
     if (i + 1 < columns.size()) statement += ",";
   }
-  return TypeWords(statement + ")");
+  return TypeWords(statement + ")" + options);
 }
 
 std::string CZdStatContext::TypeWords(const std::string& statement) const {

@@ -15,6 +15,7 @@
 #include "engine/layer_checks.h"
 #include "engine/run_log.h"
 #include "engine/table_names.h"
+#include "platform/db/beside_tables.h"
 #include "platform/db/connection.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/gis/rural_code.h"
@@ -119,9 +120,10 @@ class CZdStatContext : public StatRunLog {
   std::optional<TownLayerTables> StoredLayerTables();
 
   // The create statement of a lot table: the first `text_columns` columns
-  // text, the others area columns, with the dialect's type words.
+  // text, the others area columns, with the dialect's type words;
+  // `options` follows the column list.
   std::string LotTableStatement(const std::string& table, const std::vector<std::string>& columns,
-                                std::size_t text_columns) const;
+                                std::size_t text_columns, const std::string& options = {}) const;
 
   // The per-unit tables of units 1 to 3 with their units and decimals, in
   // that order; units that are none left out.
@@ -187,12 +189,21 @@ class CZdStatContext : public StatRunLog {
   // adjusted on the rows in memory as AdjustUnitStatData adjusts a written
   // copy: the same figures, without reading the copy back. `county_total`
   // is CountyLotTotal() (null: no lot total is stepped); `written`, when
-  // given, sees each row as it is written. A DbError goes to the caller;
-  // stepping that falls short is logged as there.
-  void WriteAdjustedCopy(const db::GroupedSums& lots, const UnitTable& unit,
-                         const std::function<double(double)>& convert,
-                         const db::Value& county_total,
-                         const std::function<void(const std::vector<db::Value>&)>& written = {});
+  // given, sees each row as it is written. Written on `connection`, which
+  // may be another than the run's, on a thread of its own: nothing of the
+  // context changes. A DbError goes to the caller; stepping that falls short
+  // is given back, for LogAdjustedCopy to log as AdjustUnitStatData logs it.
+  struct AdjustedCopyNotes {
+    std::string table;
+    std::optional<std::string> stalled_totals;
+    long classes_left_over = 0;
+    std::string first_left_over;
+  };
+  AdjustedCopyNotes WriteAdjustedCopy(
+      db::Connection& connection, const db::GroupedSums& lots, const UnitTable& unit,
+      const std::function<double(double)>& convert, const db::Value& county_total,
+      const std::function<void(const std::vector<db::Value>&)>& written = {}) const;
+  void LogAdjustedCopy(const AdjustedCopyNotes& notes);
   // 宗地总面积 summed over the county's lots of unit 1's copy (null when it
   // has none).
   db::Value CountyLotTotal();
@@ -357,6 +368,10 @@ class CZdStatContext : public StatRunLog {
                                                     const std::vector<std::string>& columns) const;
   void KeepLotGroupings(const TownSources& sources, std::map<std::string, Groupings> groupings);
   Groupings TakeLotGroupings(const std::string& family, const TownSources& sources);
+  // On a server, the schema where tables are made beside the run on
+  // connections of their own (made once, when first asked for); null on
+  // the embedded engine, or when it could not be made (noticed in the log).
+  const db::BesideSchema* BesideSchema();
 
   std::string m_strConnect;
   // 0 plain table names; any other value names with year and county code;
@@ -395,6 +410,10 @@ class CZdStatContext : public StatRunLog {
   std::map<std::string, Groupings> m_lotGroupings;                // by family and lot table
   std::map<std::string, LandAreas> m_landAreas;                   // read, not yet taken
   std::future<std::map<std::string, LandAreas>> m_landAreasRead;  // still reading
+  // Ends before the run's connection, after the run has committed or given
+  // up: a table moved out of it goes with the commit.
+  std::shared_ptr<db::BesideSchema> m_besideSchema;
+  bool m_besideTried = false;
 };
 
 // The 21 fixed columns of the town-lot field list, from "地籍号" to "建筑面积".

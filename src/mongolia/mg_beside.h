@@ -1,97 +1,22 @@
 #pragma once
 
-// Tables of the Inner Mongolia run made on connections of their own while
-// the run's connection goes on: a server stores the tables of one
-// connection one after another, those of several side by side. Each is
-// made and filled in a schema of the run's own (committed there, where
-// nobody else looks) and moved into the run's transaction once its rows
-// are stored, so that the earlier table is replaced only by a complete one
-// and only when the run commits.
+// The Inner Mongolia run's tables made beside it (db::BesideSchema), in a
+// schema named after the run's.
 
-#include <condition_variable>
-#include <deque>
-#include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "platform/db/connection.h"
-#include "platform/db/db_error.h"
+#include "platform/db/beside_tables.h"
 
 namespace landstat::mg {
 
-// The schema the tables are made in, made anew (one a killed run left is
-// dropped first) and dropped by this object's end whatever became of the
-// run: it goes with the run's commit when every table left it, and the
-// object ends after the run's connection is closed.
-class MgBesideSchema {
+class MgBesideSchema : public db::BesideSchema {
  public:
-  // Raises DbError when the connection does not open or the schema cannot
-  // be made: the run then makes its tables on its own connection.
   MgBesideSchema(const std::string& connection, const std::string& target);
-  ~MgBesideSchema();
-  MgBesideSchema(const MgBesideSchema&) = delete;
-  MgBesideSchema& operator=(const MgBesideSchema&) = delete;
-
-  const std::string& Connection() const { return connection_string_; }
-  // A table of the schema, qualified.
-  std::string Qualified(const std::string& table) const { return schema_ + "." + table; }
-  // Moves the table made here into the run's schema on the run's
-  // connection, which holds no table of its name now. Raises DbError.
-  void MoveInto(db::Connection& run, const std::string& table) const;
-
- private:
-  std::string connection_string_, target_, schema_;
-  db::Connection connection_;
 };
 
-// Tables made beside the run, one after another, on a connection and a
-// thread of their own: each its create statement run, then its rows stored
-// by its fill in a transaction of its own. What a fill reads must not
-// change until Finish.
-class MgBesideLane {
+class MgBesideLane : public db::BesideLane {
  public:
-  using Fill = std::function<void(db::Connection& connection, const std::string& table)>;
-  // What became of a table: why it could not be made, or filled (it is
-  // then made and empty).
-  struct Outcome {
-    std::string table;
-    std::optional<db::DbError> create_failure, fill_failure;
-  };
-  // Raises DbError when the connection does not open.
-  explicit MgBesideLane(const MgBesideSchema& schema);
-  ~MgBesideLane();
-  MgBesideLane(const MgBesideLane&) = delete;
-  MgBesideLane& operator=(const MgBesideLane&) = delete;
-
-  // Queues the table `table` of the schema; `create` gives the statement
-  // that makes the table it is given, with the options it is given after
-  // its columns.
-  void Add(const std::string& table,
-           const std::function<std::string(const std::string&, const std::string&)>& create,
-           Fill fill);
-  // Waits until every table queued is done; their outcomes, in order.
-  const std::vector<Outcome>& Finish();
-
- private:
-  struct Job {
-    std::string statement, made;
-    Fill fill;
-  };
-  void Run();
-  void Build(const Job& job, Outcome& outcome);
-
-  const MgBesideSchema& schema_;
-  db::Connection connection_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Job> jobs_;
-  std::vector<Outcome> outcomes_;  // of the jobs queued, in order
-  std::size_t done_ = 0;
-  bool closing_ = false;
-  std::thread thread_;
+  using db::BesideLane::BesideLane;
 };
 
 }  // namespace landstat::mg

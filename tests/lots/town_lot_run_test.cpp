@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/run_schema.h"
 #include "engine/survey_fixture.h"
 #include "lots/town_fixture.h"
 #include "platform/gis/project.h"
@@ -171,6 +173,41 @@ TEST_P(TownLotRunTest, TablesNeedingAMissingFieldAreLeftOut) {
   const std::string stem = IsServer() ? "2009330102" : "";
   EXPECT_FALSE(ExistsAfter("ZGQ" + stem + "CZTDLY_SYQZD"));
   EXPECT_TRUE(ExistsAfter("ZGQ" + stem + "CZZDMJHZ"));
+}
+
+// On a server a unit copy may be made beside the run, on a connection of
+// its own: one that cannot be made there is logged and counted, and its
+// table is left empty while the others are whole.
+TEST_P(TownLotRunTest, UnitCopyFailingBesideTheRunIsCountedAndLeftEmpty) {
+  if (!IsServer()) GTEST_SKIP() << "copies are made beside the run on a server only";
+  testing::WriteTownLayers(survey_, kLots, nullptr);
+  auto project = Project({"城镇权属层"});
+  // Refuses tables made beside this test's runs, in the schema named after
+  // the run's; dropped with the test's schema. A body without a semicolon:
+  // statements are split at them.
+  const std::string path = conn().Scalar("select current_schema()").AsText();
+  const std::string beside = RunSchema::NameOf(path, "2009_town_beside", testing::kCountyCode);
+  conn().Execute("create function " + path +
+                 ".refuse_beside() returns event_trigger language plpgsql as E'begin "
+                 "if exists (select 1 from pg_event_trigger_ddl_commands() "
+                 "where schema_name = ''" +
+                 beside + "'') then raise exception ''refused beside''\\073 end if\\073 end'");
+  conn().Execute("create event trigger refuse_beside_" + path +
+                 " on ddl_command_end when tag in ('CREATE TABLE') execute function " + path +
+                 ".refuse_beside()");
+  const RunReport report = Run(*project, Mode());
+  conn().Execute("drop event trigger refuse_beside_" + path);
+  EXPECT_EQ(report.outcome, RunOutcome::kCompletedWithFailures);
+  EXPECT_TRUE(
+      std::any_of(report.messages.begin(), report.messages.end(), [](const std::string& message) {
+        return message.find("refused beside") != std::string::npos;
+      }));
+  Strings counts;
+  for (const char* unit : {"PM", "GQ", "MU"}) {
+    counts.push_back(
+        After(std::string("select count(*) from ") + unit + "2009330102statdata_czzd").front());
+  }
+  EXPECT_EQ(counts, (Strings{"2", "0", "2"}));
 }
 
 LANDSTAT_BOTH_ENGINES(TownLotRunTest);
