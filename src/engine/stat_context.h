@@ -700,6 +700,10 @@ class CStatContext : public StatRunLog {
   // The ex table created and filled, once per context (the conversion's
   // rebuilds of the situation and protection-block tables both read it).
   short RebuildJbntExTable();
+  // The farmland base table's rows grouped as the ex table keeps them, and
+  // the key in m_mapFedSums where BuildJbntBaseDataEx finds them when they
+  // were read before; none where the grouping is the database's (a server).
+  std::optional<units::CopySumsRequest> JbntExSumsRequest() const;
   // The copies of the wanted units in the order square metres, hectares,
   // mu, each as its builder makes it, the target copies converted as they
   // are stored (on Oracle by ConvertJbntUnits after); failures

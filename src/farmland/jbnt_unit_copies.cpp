@@ -454,8 +454,25 @@ void CStatContext::BuildJbntBaseDataCopies(std::vector<std::unique_ptr<units::Co
   if (!convert) ConvertJbntUnits();
 }
 
+std::optional<units::CopySumsRequest> CStatContext::JbntExSumsRequest() const {
+  if (m_pConn.Kind() != db::DbKind::kEmbedded || m_bOracle) return std::nullopt;
+  return units::CopySumsRequest{farmland::FedCondensingKey(*this) + "#ex",
+                                farmland::CondensingGrouping(*this, m_strJbntTbl, false),
+                                {}};
+}
+
 short CStatContext::BuildJbntBaseDataEx() {
-  return Condense(*this, {m_strJbntTbl + "ex", false, "statdata_jbntex", false});
+  // The base table's rows grouped before (a conversion reads them beside
+  // its other work), when they were: the table is not read again.
+  HeldGrouping held;
+  if (const std::optional<units::CopySumsRequest> request = JbntExSumsRequest()) {
+    const auto fed = m_mapFedSums.find(request->key);
+    if (fed != m_mapFedSums.end() && fed->second->Query() == request->query) {
+      held.grouping = std::move(fed->second);
+    }
+    if (fed != m_mapFedSums.end()) m_mapFedSums.erase(fed);
+  }
+  return Condense(*this, {m_strJbntTbl + "ex", false, "statdata_jbntex", false}, {}, &held);
 }
 
 short CStatContext::RebuildJbntExTable() {

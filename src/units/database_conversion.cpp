@@ -23,6 +23,7 @@
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
+#include "units/copy_rows.h"
 #include "units/extension_copy.h"
 #include "units/unit_conversion.h"
 
@@ -250,6 +251,35 @@ Sums ReadSumsAhead(const std::string& file, const std::vector<db::GroupedSumsQue
   }
 }
 
+// The farmland base table's rows grouped as its ex table keeps them, read
+// on a connection of their own beside the other sums (ReadSumsAhead): the
+// whole table in one scan, as BuildJbntBaseDataEx would read it, so the same
+// sums to the bit. Nothing writes that table during a conversion. Null when
+// the read fails: the table is then read where the ex table is made.
+std::unique_ptr<db::GroupedSums> ReadFarmlandAhead(const std::string& file,
+                                                   const db::GroupedSumsQuery& query) {
+  try {
+    db::Connection reader(file);
+    auto sums = std::make_unique<db::GroupedSums>(reader, query);
+    host::yDebugTime("farmland base table grouped ahead");
+    return sums;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(std::string("farmland base table grouped with its ex table: ") + error.what());
+    return nullptr;
+  }
+}
+
+// The farmland grouping read ahead: only where its tables are rebuilt, from
+// a farmland base table the run made.
+std::future<std::unique_ptr<db::GroupedSums>> FarmlandAhead(
+    CStatContext& context, const std::optional<units::CopySumsRequest>& request) {
+  const bool wanted = !context.m_setLeftOutFamilies.count("JBNTBHKQKTJ") ||
+                      !context.m_setLeftOutFamilies.count("JBNTQKTJ");
+  if (!request || !wanted || !context.IsTableExist(context.m_strJbntTbl)) return {};
+  return std::async(std::launch::async | std::launch::deferred, ReadFarmlandAhead,
+                    context.m_pConn.FilePath(), request->query);
+}
+
 short Rebuild(CStatContext& context, short target) {
   if (!context.IsTableExist(context.m_strStatTbl)) {
     context.LogFailure("转换面积单位", "没有基础汇总表 " + context.m_strStatTbl);
@@ -274,9 +304,13 @@ short Rebuild(CStatContext& context, short target) {
     read_ahead = std::async(std::launch::async | std::launch::deferred, ReadSumsAhead,
                             context.m_pConn.FilePath(), queries);
   }
+  const std::optional<units::CopySumsRequest> farmland = context.JbntExSumsRequest();
+  std::future<std::unique_ptr<db::GroupedSums>> farmland_ahead = FarmlandAhead(context, farmland);
   std::string copy;
   const bool source_known = ExtensionSource(context, target, copy);
   Sums ahead = read_ahead.valid() ? read_ahead.get() : Sums{};
+  std::unique_ptr<db::GroupedSums> farmland_rows =
+      farmland_ahead.valid() ? farmland_ahead.get() : nullptr;
   if (!source_known) return 0;
   // Read from a copy statdataex is not made from: of no use.
   if (copy != candidate) ahead.clear();
@@ -290,6 +324,7 @@ short Rebuild(CStatContext& context, short target) {
   for (std::size_t i = 0; i < ahead.size(); ++i) {
     context.KeepFedSums(requests[i].key, std::move(ahead[i]));
   }
+  if (farmland_rows) context.KeepFedSums(farmland->key, std::move(farmland_rows));
   context.PrepareSummedTables(requests);
   host::yDebugTime("base tables summed");
   for (std::size_t i = 0; i < families.size(); ++i) {

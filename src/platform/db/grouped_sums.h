@@ -36,6 +36,8 @@ struct GroupedSumsQuery {
   // exactly, whatever order it was added in), unless a conversion turns it
   // into another figure. Below 0: written as summed.
   int decimals = -1;
+
+  bool operator==(const GroupedSumsQuery&) const = default;
 };
 
 class GroupedSums {
@@ -59,6 +61,8 @@ class GroupedSums {
   // Adds a row to its group: keys as texts (a null for none), sums as
   // numbers (a null adds nothing).
   void Add(const std::vector<Value>& row);
+  // What is grouped and summed.
+  const GroupedSumsQuery& Query() const { return query_; }
 
   // Several groupings read at the same time (see ReadApart), in the order
   // of the queries. The queries of one table are read in one scan that
