@@ -509,6 +509,11 @@ class CStatContext : public StatRunLog {
   // (below 0: as summed).
   short SumGdPdMjHz(short level, const std::string& target, const std::string& source, short scope,
                     int decimals = -1);
+  // Every level of the slope table `target` grouped in memory from one read
+  // of the slope sums `sums_table`; false, with nothing written, where they
+  // are not read that way (then each level runs its own statement).
+  bool SumGdPdMjHzLevels(const std::string& target, const std::string& sums_table, short scope,
+                         int decimals);
   short SumGdPdMjHzConverted();
   short SumGdPdMjHzConvertedLevel(short level);
   short AccumulateSlope(const std::string& query, const std::string& target, short scope,

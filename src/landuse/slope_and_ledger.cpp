@@ -3,13 +3,16 @@
 #include <fmt/printf.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <map>
 
 #include "engine/rounding.h"
 #include "engine/slope_grades.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
+#include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
 #include "platform/db/reads_apart.h"
@@ -27,6 +30,162 @@ struct SlopeRow {
   std::string code, name;
   std::map<std::string, double> areas;
 };
+
+// Adds one group of a slope query (a unit's code and, by location, its
+// name; a slope grade and a land type; the summed area) to the rows. The
+// groups come ordered by code, so the groups of one unit come together;
+// an area below 0.001 books nothing.
+void AddSlopeGroup(std::vector<SlopeRow>& rows, const std::string& code, const std::string& name,
+                   const std::string& grade_text, const std::string& type, double area) {
+  if (std::fabs(area) < 0.001) return;
+  if (rows.empty() || rows.back().code != code) rows.push_back({code, name, {}});
+  const int grade = SlopeGradeOf(grade_text);
+  auto& areas = rows.back().areas;
+  if (grade < 2) {
+    areas["PDMJ"] += area;
+  } else {
+    const std::string g = std::to_string(grade);
+    areas[(IsTerracedType(type) ? "TT" : "PD") + g] += area;
+    areas["HJ" + g] += area;
+  }
+  areas["GDMJ"] += area;
+}
+
+// Writes the accumulated rows into `target`, rounded to `decimals` (below
+// 0: as summed); `numbered` rows take ids after those the table holds.
+short WriteSlopeRows(CStatContext& context, const std::vector<SlopeRow>& rows,
+                     const std::string& target, short scope, bool numbered, int decimals) {
+  try {
+    long next_id =
+        numbered ? static_cast<long>(
+                       context.m_pConn.Scalar("SELECT count(*) AS TT FROM " + target).AsInteger())
+                 : 0;
+    db::Recordset table(context.m_pConn, "SELECT * FROM " + target + " where 1<>1");
+    for (const SlopeRow& row : rows) {
+      table.AddNew();
+      if (numbered) table.SetField("ID", db::Value(next_id++));
+      table.SetField("XZQDM", row.code);
+      if (scope == 0) table.SetField("XZQMC", row.name);
+      for (const auto& [column, area] : row.areas) {
+        table.SetField(column, decimals < 0 ? area : RoundToDecimals(area, decimals));
+      }
+    }
+    table.Update();
+    table.Close();
+    return 1;
+  } catch (const db::DbError& error) {
+    context.LogFailure("汇总耕地坡度", target + " 保存数据失败", error);
+    return 0;
+  }
+}
+
+// The columns of a read of the slope sums that give every level of both
+// scopes its groups: by location the level's code and name (county to
+// unit) and whether the unit is one of the county's group units; by owner
+// the owner's code cut to the level and whether the owner is a group unit;
+// then the slope grade, the land type and the area.
+enum SlopeColumn {
+  kCountyCode,
+  kCountyName,
+  kTownshipCode,
+  kTownshipName,
+  kVillageCode,
+  kVillageName,
+  kUnitCode,
+  kUnitName,
+  kUnitInGroup,
+  kOwnerVillage,
+  kOwnerTownship,
+  kOwnerCounty,
+  kOwnerCode,
+  kOwnerInGroup,
+  kGrade,
+  kType,
+  kSlopeArea,
+  kSlopeColumns
+};
+
+// The statement reading the slope sums `source` in the columns above, in
+// the order they are stored. `group_codes`: the quoted LIKE pattern of the
+// county's group codes.
+std::string SlopeSumsQuery(const std::string& source, const std::string& group_codes) {
+  return "select 县级代码,县名称,乡级代码,乡名称,村级代码,村名称,座落单位代码,座落单位名称,"
+         "座落单位代码 like " +
+         group_codes +
+         ",left(权属单位代码,12),left(权属单位代码,9),left(权属单位代码,6),权属单位代码,"
+         "权属单位代码 like " +
+         group_codes + ",耕地坡度级,耕地类型,BM01 from " + source;
+}
+
+// A row of the slope sums: its texts (NULL read as empty, marked in
+// `nulls`) and its area.
+struct SlopeSum {
+  std::array<std::string, kSlopeArea> texts;
+  unsigned nulls = 0;  // bit i: column i is NULL
+  double area = 0;
+};
+
+std::vector<SlopeSum> ReadSlopeSums(db::RowSource& source) {
+  std::vector<SlopeSum> sums;
+  while (source.Next()) {
+    SlopeSum& sum = sums.emplace_back();
+    for (int i = 0; i < kSlopeArea; ++i) {
+      sum.texts[i] = source.Text(i);
+      if (source.IsNull(i)) sum.nulls |= 1u << i;
+    }
+    sum.area = source.Number(kSlopeArea);
+  }
+  return sums;
+}
+
+// What a level of a scope groups by: the code, the name (or -1), the
+// column a row must hold true to count (or -1).
+struct SlopeLevel {
+  int code, name, only;
+};
+
+SlopeLevel SlopeLevelOf(short level, short scope) {
+  static const SlopeLevel kByLocation[] = {{kUnitCode, kUnitName, kUnitInGroup},
+                                           {kVillageCode, kVillageName, -1},
+                                           {kTownshipCode, kTownshipName, -1},
+                                           {kCountyCode, kCountyName, -1}};
+  static const SlopeLevel kByOwner[] = {{kOwnerCode, -1, kOwnerInGroup},
+                                        {kOwnerVillage, -1, -1},
+                                        {kOwnerTownship, -1, -1},
+                                        {kOwnerCounty, -1, -1}};
+  return (scope == 0 ? kByLocation : kByOwner)[level - 1];
+}
+
+// A text of a row of the slope sums as a grouping key.
+db::Value SlopeKey(const SlopeSum& sum, int column) {
+  return column < 0 || (sum.nulls >> column & 1u) ? db::Value() : db::Value(sum.texts[column]);
+}
+
+// The slope table's rows of a level, from the slope sums as the level's
+// grouping statement gives them: rows of equal code, name, grade and type
+// (NULL apart from empty) summed in the order read, the groups in the order
+// of those texts (NULL first, then bytes).
+std::vector<SlopeRow> SlopeLevelRows(const std::vector<SlopeSum>& sums, short level, short scope) {
+  const SlopeLevel by = SlopeLevelOf(level, scope);
+  db::GroupedSumsQuery query;
+  query.table = "slope sums";
+  query.keys = {"code", "name", "grade", "type"};
+  query.sums = {"area"};
+  db::GroupedSums groups(query);
+  std::vector<db::Value> row(5);
+  for (const SlopeSum& sum : sums) {
+    if (by.only >= 0 && sum.texts[by.only] != "1") continue;  // LIKE gives 1, 0 or NULL
+    row = {SlopeKey(sum, by.code), SlopeKey(sum, by.name), SlopeKey(sum, kGrade),
+           SlopeKey(sum, kType), db::Value(sum.area)};
+    groups.Add(row);
+  }
+  std::vector<SlopeRow> rows;
+  groups.VisitRows(groups.Columns(), true, {}, [&rows](std::vector<db::Value>& group) {
+    AddSlopeGroup(rows, group[0].AsText(), group[1].AsText(), group[2].AsText(), group[3].AsText(),
+                  group[4].IsNull() ? 0.0 : group[4].AsDouble());
+  });
+  return rows;
+}
 
 // `group_codes`: the quoted LIKE pattern of the county's group codes.
 std::string SlopeQuery(short level, short scope, bool oracle, const std::string& source,
@@ -97,13 +256,39 @@ LedgerQuery LedgerGroupingQuery(const std::vector<std::string>& class_codes,
 
 short CStatContext::StatGdPdMjHz() {
   ForEachSummaryTable("GDPDMJHZ", [&](const std::string& target, short scope, short unit) {
-    const std::string source = SlopeSource(m_names.UnitCopy(unit, "statdata"));
-    for (short level : {short{4}, short{3}, short{2}, short{1}}) {
-      SumGdPdMjHz(level, target, source, scope, DecimalsOf(unit));
+    const std::string copy = m_names.UnitCopy(unit, "statdata");
+    const std::string source = SlopeSource(copy);
+    if (source == copy || !SumGdPdMjHzLevels(target, source, scope, DecimalsOf(unit))) {
+      for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+        SumGdPdMjHz(level, target, source, scope, DecimalsOf(unit));
+      }
     }
     if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
   });
   return 1;
+}
+
+bool CStatContext::SumGdPdMjHzLevels(const std::string& target, const std::string& sums_table,
+                                     short scope, int decimals) {
+  // On the embedded engine the small table of slope sums is read once and
+  // every level grouped from it in memory, as each level's statement would
+  // group it, instead of a grouping statement per level. A server groups
+  // by hashing, in no order of its own: there the statements run.
+  if (m_pConn.Kind() != db::DbKind::kEmbedded) return false;
+  std::vector<SlopeSum> sums;
+  try {
+    const std::unique_ptr<db::RowSource> source =
+        m_pConn.Scan(SlopeSumsQuery(sums_table, GroupCodesLike()));
+    sums = ReadSlopeSums(*source);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(sums_table +
+                    " could not be read at once, each level is grouped by itself: " + error.what());
+    return false;
+  }
+  for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+    WriteSlopeRows(*this, SlopeLevelRows(sums, level, scope), target, scope, false, decimals);
+  }
+  return true;
 }
 
 std::string CStatContext::SlopeSource(const std::string& copy) {
@@ -147,48 +332,15 @@ short CStatContext::AccumulateSlope(const std::string& query, const std::string&
     for (; !groups.IsEOF(); groups.MoveNext()) {
       const double area = groups.Number("BM01");
       if (std::fabs(area) < 0.001) continue;
-      const std::string code = groups.Field(0).AsText();
-      if (rows.empty() || rows.back().code != code) {
-        rows.push_back({code, scope == 0 ? groups.Field(1).AsText() : std::string(), {}});
-      }
-      const std::string grade_text = groups.Text("耕地坡度级");
-      const int grade = SlopeGradeOf(grade_text);
-      auto& areas = rows.back().areas;
-      if (grade < 2) {
-        areas["PDMJ"] += area;
-      } else {
-        const std::string g = std::to_string(grade);
-        areas[(IsTerracedType(groups.Text("耕地类型")) ? "TT" : "PD") + g] += area;
-        areas["HJ" + g] += area;
-      }
-      areas["GDMJ"] += area;
+      AddSlopeGroup(rows, groups.Field(0).AsText(),
+                    scope == 0 ? groups.Field(1).AsText() : std::string(),
+                    groups.Text("耕地坡度级"), groups.Text("耕地类型"), area);
     }
   } catch (const db::DbError& error) {
     LogFailure(title, "选择数据失败", error);
     return 0;
   }
-  try {
-    long next_id =
-        numbered
-            ? static_cast<long>(m_pConn.Scalar("SELECT count(*) AS TT FROM " + target).AsInteger())
-            : 0;
-    db::Recordset table(m_pConn, "SELECT * FROM " + target + " where 1<>1");
-    for (const SlopeRow& row : rows) {
-      table.AddNew();
-      if (numbered) table.SetField("ID", db::Value(next_id++));
-      table.SetField("XZQDM", row.code);
-      if (scope == 0) table.SetField("XZQMC", row.name);
-      for (const auto& [column, area] : row.areas) {
-        table.SetField(column, decimals < 0 ? area : RoundToDecimals(area, decimals));
-      }
-    }
-    table.Update();
-    table.Close();
-    return 1;
-  } catch (const db::DbError& error) {
-    LogFailure("汇总耕地坡度", target + " 保存数据失败", error);
-    return 0;
-  }
+  return WriteSlopeRows(*this, rows, target, scope, numbered, decimals);
 }
 
 short CStatContext::SumGdPdMjHz(short level, const std::string& target, const std::string& source,

@@ -22,6 +22,7 @@
 #include "engine/stat_context.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "reserve/reserve_summary_tables.h"
 #include "reserve/reserve_types.h"
 
@@ -130,19 +131,42 @@ void RankColumns(std::vector<FineRow>& fine) {
   }
 }
 
+// The grouping of a unit copy's fine rows: by every fine column, the area
+// summed.
+db::GroupedSumsQuery FineGrouping(const Scheme& scheme, const std::string& source) {
+  db::GroupedSumsQuery query;
+  query.table = source;
+  for (int level = 1; level <= 4; ++level) {
+    const reserve::LevelColumns* columns = reserve::LevelOf(level);
+    query.keys.emplace_back(columns->code);
+    query.keys.emplace_back(columns->name);
+  }
+  for (const char* key : {"调查区名称", scheme.type_column, "权属性质", "耕地后备资源级别"}) {
+    query.keys.emplace_back(key);
+  }
+  query.sums = {"面积"};
+  return query;
+}
+
 // The query of a unit copy's fine rows.
 std::string FineQuery(const Scheme& scheme, const std::string& source) {
   std::string keys;
-  for (int level = 1; level <= 4; ++level) {
-    const reserve::LevelColumns* columns = reserve::LevelOf(level);
-    keys += std::string(columns->code) + "," + columns->name + ",";
+  for (const std::string& key : FineGrouping(scheme, source).keys) {
+    keys += (keys.empty() ? "" : ",") + key;
   }
-  keys += std::string("调查区名称,") + scheme.type_column + ",权属性质,耕地后备资源级别";
   return "select " + keys + ",SUM(面积) AS GDHBMJ FROM " + source + " GROUP BY " + keys;
 }
 
-// Every fine row of an open query, in byte order of the texts so that both
-// engines sum the coarser rows in the same order.
+// Puts the fine rows in byte order of their texts, so that both engines
+// sum the coarser rows in the same order, and ranks them.
+void OrderFineRows(std::vector<FineRow>& fine) {
+  std::sort(fine.begin(), fine.end(), [](const FineRow& a, const FineRow& b) {
+    return std::tie(a.texts, a.nulls) < std::tie(b.texts, b.nulls);
+  });
+  RankColumns(fine);
+}
+
+// Every fine row of an open query.
 std::vector<FineRow> ReadFineRows(db::RowSource& source) {
   std::vector<FineRow> fine;
   while (source.Next()) {
@@ -153,10 +177,24 @@ std::vector<FineRow> ReadFineRows(db::RowSource& source) {
     }
     source.NumberUnlessNull(kFineColumns, row.area);
   }
-  std::sort(fine.begin(), fine.end(), [](const FineRow& a, const FineRow& b) {
-    return std::tie(a.texts, a.nulls) < std::tie(b.texts, b.nulls);
+  OrderFineRows(fine);
+  return fine;
+}
+
+// Every fine row of a unit copy grouped in memory: the same groups as the
+// grouping statement, each area summed in the order the rows are stored,
+// as the embedded engine's grouping sums them, without sorting the copy.
+std::vector<FineRow> GroupFineRows(const db::GroupedSums& sums) {
+  std::vector<FineRow> fine;
+  sums.VisitRows(sums.Columns(), false, {}, [&fine](std::vector<db::Value>& values) {
+    FineRow& row = fine.emplace_back();
+    for (int i = 0; i < kFineColumns; ++i) {
+      if (values[i].IsNull()) row.nulls |= 1u << i;
+      row.texts[i] = values[i].TextView();
+    }
+    if (!values[kFineColumns].IsNull()) row.area = values[kFineColumns].AsDouble("面积");
   });
-  RankColumns(fine);
+  OrderFineRows(fine);
   return fine;
 }
 
@@ -291,9 +329,22 @@ short WriteLevel(CStatContext& context, const Scheme& scheme, short unit,
 // failure, as a fill logs it.
 short ReadUnit(CStatContext& context, const Scheme& scheme, short unit,
                std::vector<FineRow>& fine) {
+  const std::string copy = context.GdhbUnitTable(unit, "ZB_GDHB");
+  if (context.m_pConn.Kind() == db::DbKind::kEmbedded) {
+    // The embedded engine would sort the whole copy to group it; the
+    // groups are made in one pass in memory instead. A server groups by
+    // hashing: there the statement runs.
+    try {
+      fine = GroupFineRows(db::GroupedSums(context.m_pConn, FineGrouping(scheme, copy)));
+      return 1;
+    } catch (const db::DbError& error) {
+      context.LogFailure(kFillTitle, "选择数据失败", error);
+      return 0;
+    }
+  }
   std::unique_ptr<db::RowSource> source;
   try {
-    source = context.m_pConn.Scan(FineQuery(scheme, context.GdhbUnitTable(unit, "ZB_GDHB")));
+    source = context.m_pConn.Scan(FineQuery(scheme, copy));
   } catch (const db::DbError& error) {
     context.LogFailure(kFillTitle, "选择数据失败", error);
     return 0;

@@ -17,12 +17,21 @@ constexpr char kCreateTitle[] = "耕地后备资源评价汇总表";
 constexpr char kCreateMessage[] = "耕地后备资源评价汇总表失败";
 constexpr char kFillTitle[] = "耕地后备评价等级汇总";
 
-std::string GradeQuery(short level, const std::string& source) {
-  const reserve::LevelColumns* columns = reserve::LevelOf(level);
-  if (!columns) return "";
-  const std::string keys = std::string(columns->code) + "," + columns->name + ",评价等级";
+// The grouping of a level: by the level's code and name and the grade, the
+// area summed.
+db::GroupedSumsQuery GradeGrouping(const reserve::LevelColumns& columns,
+                                   const std::string& source) {
+  db::GroupedSumsQuery grouping;
+  grouping.table = source;
+  grouping.keys = {columns.code, columns.name, "评价等级"};
+  grouping.sums = {"面积"};
+  return grouping;
+}
+
+std::string GradeQuery(const reserve::LevelColumns& columns, const std::string& source) {
+  const std::string keys = std::string(columns.code) + "," + columns.name + ",评价等级";
   return "select " + keys + ",SUM(面积) AS GDHBMJ FROM " + source + " GROUP BY " + keys +
-         " ORDER BY " + columns->code;
+         " ORDER BY " + columns.code;
 }
 
 // A grade books into the reclaimable columns when it speaks of "开发",
@@ -65,12 +74,17 @@ short CStatContext::FillGdhbGradeSummary(short level, const std::string& unit) {
   // The square-metre table is only summed; the others are rounded and
   // balanced once every level is written.
   const int decimals = code == kSquareMetre ? DecimalsOf(code) : -1;
-  return reserve::FillSummary(
-      *this, GradeQuery(level, GdhbUnitTable(code, "ZB_GDHB")),
-      GdhbUnitTable(code, kGradeTree.base), columns, kFillTitle,
-      [decimals](const std::string& unit_code, const std::vector<reserve::GroupedRow>& rows) {
-        return GradeRow(unit_code, rows, decimals);
-      });
+  const std::string source = GdhbUnitTable(code, "ZB_GDHB");
+  const std::string target = GdhbUnitTable(code, kGradeTree.base);
+  const reserve::MakeRow row = [decimals](const std::string& unit_code,
+                                          const std::vector<reserve::GroupedRow>& rows) {
+    return GradeRow(unit_code, rows, decimals);
+  };
+  const reserve::LevelColumns* level_columns = reserve::LevelOf(level);
+  if (!level_columns) return reserve::FillSummary(*this, "", target, columns, kFillTitle, row);
+  return reserve::FillGroupedSummary(*this, GradeGrouping(*level_columns, source),
+                                     GradeQuery(*level_columns, source), target, columns,
+                                     kFillTitle, row);
 }
 
 short CStatContext::BuildGdhbGradeSummary() {

@@ -9,6 +9,7 @@
 #include "engine/stat_context.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/gis/layers.h"
 
@@ -129,6 +130,24 @@ std::vector<CodedRow> ReadGroupedRows(db::RowSource& source) {
   return rows;
 }
 
+// Every group of `sums` with a code and an area of at least 0.001, in the
+// order of their keys, as ReadGroupedRows reads them from the grouping
+// statement.
+std::vector<CodedRow> GroupedRowsOf(const db::GroupedSums& sums) {
+  std::vector<CodedRow> rows;
+  sums.VisitRows(sums.Columns(), true, {}, [&rows](std::vector<db::Value>& values) {
+    const std::size_t texts = values.size() - 3;
+    const double area = values.back().IsNull() ? 0.0 : values.back().AsDouble();
+    if (values[0].TextView().empty() || std::fabs(area) < 0.001) return;
+    CodedRow& row = rows.emplace_back();
+    row.code = values[0].TextView();
+    row.row.name = values[1].TextView();
+    for (std::size_t i = 0; i < texts; ++i) row.row.texts.emplace_back(values[2 + i].TextView());
+    row.row.area = area;
+  });
+  return rows;
+}
+
 bool ByNameAndTexts(const GroupedRow& a, const GroupedRow& b) {
   return std::tie(a.name, a.texts) < std::tie(b.name, b.texts);
 }
@@ -147,6 +166,23 @@ short FillSummary(CStatContext& context, const std::string& query, const std::st
       context.LogFailure(title, target + " 读取分组数据失败", error);
       return 0;
     }
+  } catch (const db::DbError& error) {
+    context.LogFailure(title, "选择数据失败", error);
+    return 0;
+  }
+  return WriteSummary(context, std::move(grouped), target, columns, title, row);
+}
+
+short FillGroupedSummary(CStatContext& context, const db::GroupedSumsQuery& grouping,
+                         const std::string& query, const std::string& target,
+                         const std::vector<std::string>& columns, const char* title,
+                         const MakeRow& row) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) {
+    return FillSummary(context, query, target, columns, title, row);
+  }
+  std::vector<CodedRow> grouped;
+  try {
+    grouped = GroupedRowsOf(db::GroupedSums(context.m_pConn, grouping));
   } catch (const db::DbError& error) {
     context.LogFailure(title, "选择数据失败", error);
     return 0;

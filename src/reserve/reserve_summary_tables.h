@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/db/grouped_sums.h"
 #include "platform/db/value.h"
 
 namespace landstat {
@@ -94,6 +95,16 @@ using MakeRow = std::function<std::vector<db::Value>(const std::string& code,
                                                      const std::vector<GroupedRow>& rows)>;
 short FillSummary(CStatContext& context, const std::string& query, const std::string& target,
                   const std::vector<std::string>& columns, const char* title, const MakeRow& row);
+// FillSummary of the grouping `grouping` (keys: the code, the name, the
+// grouped texts; one summed area): on the embedded engine, which would sort
+// the whole table to group it, grouped in one pass in memory (the same
+// groups, each area summed in the order the rows are stored, as that
+// engine's grouping sums them); on a server by `query`, which groups the
+// same.
+short FillGroupedSummary(CStatContext& context, const db::GroupedSumsQuery& grouping,
+                         const std::string& query, const std::string& target,
+                         const std::vector<std::string>& columns, const char* title,
+                         const MakeRow& row);
 // The writing part of a fill, for grouped rows read already (ordered by
 // the code, codes not empty, areas of at least 0.001): a target that cannot
 // be opened is logged as "选择数据失败", an error while writing as for the

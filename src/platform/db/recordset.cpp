@@ -12,6 +12,17 @@ namespace {
 
 constexpr const char* kRowIdAlias = "landstat_rowid";
 
+// A value no text limit refuses: null, no limit, or a text that fits (no
+// more bytes than the limit, or no more characters), seen without a copy.
+// Anything else is checked by TooLongFor, with the row's name made only
+// then.
+bool PassesLimit(const Value& value, long limit) {
+  if (limit == 0 || value.IsNull()) return true;
+  const std::string_view text = value.TextView();
+  return value.IsText() &&
+         (text.size() <= static_cast<std::size_t>(limit) || CharacterCount(text) <= limit);
+}
+
 }  // namespace
 
 Recordset::Recordset(Connection& connection, std::string_view sql)
@@ -278,7 +289,7 @@ void Recordset::StoreNewRow() {
 
 std::string Recordset::TooLongText(long record, bool added) const {
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (!changed_[i]) continue;
+    if (!changed_[i] || PassesLimit(row_[i], max_chars_[i])) continue;
     std::string refusal =
         TooLongFor(RowName(table_, record, added), columns_[i].name, row_[i], max_chars_[i]);
     if (!refusal.empty()) return refusal;
@@ -383,14 +394,7 @@ void RowWriter::Check(const std::vector<Value>& values, long record) const {
                   std::to_string(columns_.size()) + " columns written to table " + table_);
   }
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (max_chars_[i] == 0 || values[i].IsNull()) continue;
-    // A text that fits is passed without a copy (no more bytes than the
-    // limit, no more characters); the row's name is made only for a refusal.
-    const std::string_view text = values[i].TextView();
-    if (values[i].IsText() && (text.size() <= static_cast<std::size_t>(max_chars_[i]) ||
-                               CharacterCount(text) <= max_chars_[i])) {
-      continue;
-    }
+    if (PassesLimit(values[i], max_chars_[i])) continue;
     const std::string refusal =
         TooLongFor(RowName(table_, record, true), columns_[i], values[i], max_chars_[i]);
     if (!refusal.empty()) throw DbError(refusal);

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
@@ -452,10 +453,14 @@ class SqliteBackend : public Backend {
   }
 
   // A fill adds row after row of the same columns, and may fill a few
-  // tables at once: the statement of each table is written once, not per row.
+  // tables at once, or rows of a few sets of columns (a recordset writes
+  // only the fields it set): the statement of each is written once, not per
+  // row. The one used last is kept longest.
   Statement& InsertStatement(const std::string& table, const std::vector<std::string>& columns) {
-    for (InsertEntry& entry : inserts_) {
-      if (entry.table == table && entry.columns == columns) return *entry.statement;
+    for (auto entry = inserts_.begin(); entry != inserts_.end(); ++entry) {
+      if (entry->table != table || entry->columns != columns) continue;
+      std::rotate(entry, entry + 1, inserts_.end());
+      return *inserts_.back().statement;
     }
     std::string sql = "INSERT INTO " + table + " (";
     std::string marks;
@@ -465,7 +470,7 @@ class SqliteBackend : public Backend {
     }
     sql += ") VALUES (" + marks + ")";
     if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
-    constexpr std::size_t kKept = 4;
+    constexpr std::size_t kKept = 16;
     if (inserts_.size() >= kKept) inserts_.erase(inserts_.begin());
     inserts_.push_back({table, columns, std::make_unique<Statement>(*this, db_, sql)});
     return *inserts_.back().statement;
