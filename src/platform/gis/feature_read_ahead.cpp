@@ -3,6 +3,7 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <array>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -68,8 +69,12 @@ std::string PlainRecord::Text(int field) const {
 }
 
 FeatureReadAhead::FeatureReadAhead(std::string source, std::string layer_name,
-                                   const char* const* open_options, const OGRFeatureDefn& expected)
-    : source_(std::move(source)), layer_name_(std::move(layer_name)), open_options_(open_options) {
+                                   const char* const* open_options, const OGRFeatureDefn& expected,
+                                   bool with_geometry)
+    : source_(std::move(source)),
+      layer_name_(std::move(layer_name)),
+      open_options_(open_options),
+      with_geometry_(with_geometry) {
   for (int i = 0; i < expected.GetFieldCount(); ++i) {
     const OGRFieldDefn* field = expected.GetFieldDefn(i);
     fields_.push_back({field->GetNameRef(), static_cast<int>(field->GetType())});
@@ -152,6 +157,10 @@ void FeatureReadAhead::Read() {
       known_ = reading_ = true;
     }
     changed_.notify_all();
+    if (!with_geometry_) {
+      std::array<const char*, 3> ignored{"OGR_GEOMETRY", "OGR_STYLE", nullptr};
+      layer->SetIgnoredFields(ignored.data());
+    }
     layer->ResetReading();
     bool last = false;
     while (!last) {

@@ -74,9 +74,10 @@ class FeatureReadAhead {
   // `open_options`, which must outlive the reading) on a thread that opens
   // the source anew: a GDAL data source serves one thread at a time. The
   // layer must have the structure `expected` has (field names and types,
-  // geometry type), else nothing is read ahead.
+  // geometry type), else nothing is read ahead. Without `with_geometry` the
+  // geometries are left unread (the records hold none).
   FeatureReadAhead(std::string source, std::string layer_name, const char* const* open_options,
-                   const OGRFeatureDefn& expected);
+                   const OGRFeatureDefn& expected, bool with_geometry);
   // Stops the reading thread and waits for it (at most the batch it is
   // reading).
   ~FeatureReadAhead();
@@ -108,6 +109,7 @@ class FeatureReadAhead {
 
   const std::string source_, layer_name_;
   const char* const* const open_options_;
+  const bool with_geometry_;
   std::vector<Field> fields_;
   int geometry_type_ = 0;
 

@@ -270,10 +270,11 @@ struct RecordNumbering {
 
 // A feature as a walk by number reads it: from the layer's own opening, or
 // in plain form, read ahead on a thread of its own; none when both are
-// empty.
+// empty. `without_geometry` when its geometry was left unread.
 struct FetchedFeature {
   std::unique_ptr<OGRFeature> feature;
   detail::PlainRecord plain;
+  bool without_geometry = false;
 
   explicit operator bool() const { return feature || plain; }
   GIntBig Id() const { return feature ? feature->GetFID() : plain.Id(); }
@@ -305,6 +306,11 @@ struct OpenLayerState {
   // Sequential reading: the id read last and the feature read ahead.
   bool sequential = false;
   GIntBig last_fid = 0;
+  // Whether the sequential walk leaves the geometries unread, and whether
+  // `layer` is told to leave them out (undone when the walk is stopped:
+  // every other read of the opening wants them).
+  bool walk_without_geometry = false;
+  bool geometry_ignored = false;
   FetchedFeature lookahead;
   // The features of a sequential walk of a long layer, read by a thread of
   // their own; none when the walk reads through `layer` itself.
@@ -331,6 +337,28 @@ struct OpenLayerState {
     sequential = false;
     lookahead = {};
     read_ahead.reset();
+    IgnoreGeometry(false);
+  }
+
+  // Tells `layer` to leave the features' geometries (and styles) unread, or
+  // to read them again.
+  void IgnoreGeometry(bool ignore) {
+    if (ignore == geometry_ignored) return;
+    std::array<const char*, 3> ignored{"OGR_GEOMETRY", "OGR_STYLE", nullptr};
+    layer->SetIgnoredFields(ignore ? ignored.data() : nullptr);
+    geometry_ignored = ignore;
+  }
+
+  // A walk from the first record, whose first feature has the id
+  // `first_fid`.
+  void StartSequential(GIntBig first_fid, bool without_geometry) {
+    StopSequential();
+    IgnoreGeometry(without_geometry);
+    layer->ResetReading();
+    sequential = true;
+    walk_without_geometry = without_geometry;
+    last_fid = first_fid - 1;
+    StartReadAhead();
   }
 
   // Layers of fewer records are walked without a thread: opening the
@@ -340,19 +368,22 @@ struct OpenLayerState {
   // For a walk from the first record: the features read ahead on a thread
   // of their own where the layer is long and only read (a layer open for
   // writing, or held in memory, is read through its own opening, which
-  // alone sees what was written to it).
+  // alone sees what was written to it), and the walk leaves the geometries
+  // unread: a walk that wants them spends longer on each record than the
+  // thread saves, and copying them between the threads costs more.
   void StartReadAhead() {
     read_ahead.reset();
-    if (writable || memory_table || Count() < kLeastReadAhead) return;
+    if (writable || memory_table || !walk_without_geometry || Count() < kLeastReadAhead) return;
     read_ahead = std::make_unique<detail::FeatureReadAhead>(
-        source, layer->GetName(), ShapefileOpenOptions(source), *layer->GetLayerDefn());
+        source, layer->GetName(), ShapefileOpenOptions(source), *layer->GetLayerDefn(),
+        !walk_without_geometry);
     if (!read_ahead->Reading()) read_ahead.reset();
   }
 
   // The next feature of a sequential walk, in the source's order.
   FetchedFeature NextInSequence() {
-    if (read_ahead) return {nullptr, read_ahead->Next()};
-    return {std::unique_ptr<OGRFeature>(layer->GetNextFeature()), {}};
+    if (read_ahead) return {nullptr, read_ahead->Next(), walk_without_geometry};
+    return {std::unique_ptr<OGRFeature>(layer->GetNextFeature()), {}, walk_without_geometry};
   }
 
   const RecordNumbering& Numbering() {
@@ -425,18 +456,14 @@ struct OpenLayerState {
     return ids;
   }
 
-  FetchedFeature Fetch(long number) {
+  // Record `number`; without its geometry when `without_geometry` and the
+  // record is read in a walk from the first record.
+  FetchedFeature Fetch(long number, bool without_geometry) {
     const RecordNumbering& numbers = Numbering();
     const std::optional<GIntBig> fid = numbers.IdOf(number);
     if (!fid) return {};
-    if (number == 1 && numbers.in_id_order) {
-      layer->ResetReading();
-      lookahead = {};
-      sequential = true;
-      last_fid = *fid - 1;
-      StartReadAhead();
-    }
-    if (sequential && *fid > last_fid) {
+    if (number == 1 && numbers.in_id_order) StartSequential(*fid, without_geometry);
+    if (sequential && walk_without_geometry == without_geometry && *fid > last_fid) {
       last_fid = *fid;
       while (true) {
         if (!lookahead) lookahead = NextInSequence();
@@ -576,6 +603,7 @@ struct Record::Feature {
   detail::PlainRecord plain;
   std::unique_ptr<OGRGeometry> plain_geometry;
   bool geometry_made = false;
+  bool without_geometry = false;  // read by a walk that left it unread
   long serial = 0;
   std::shared_ptr<const std::string> label;
   bool changed = false;  // a field's value set to another since the read
@@ -595,6 +623,7 @@ class LayerAccess {
     record.feature_ = std::make_unique<Record::Feature>();
     record.feature_->feature = std::move(fetched.feature);
     record.feature_->plain = std::move(fetched.plain);
+    record.feature_->without_geometry = fetched.without_geometry;
     record.feature_->serial = state->serial;
     record.feature_->label = state->label;
   }
@@ -619,11 +648,17 @@ class LayerAccess {
   }
 
   // The geometry of a read record, checked as FeatureOf does; null for
-  // none. A record read ahead makes it from its WKB at the first use.
+  // none. A record read ahead makes it from its WKB at the first use. Raises
+  // GisError naming the layer and the record for a record read without its
+  // geometry.
   static const OGRGeometry* GeometryOf(const Record& record) {
     if (!record.feature_) return nullptr;
     LiveState(record);
     Record::Feature& read = *record.feature_;
+    if (read.without_geometry) {
+      throw GisError(*read.label + ", record " + std::to_string(record.number_) +
+                     ": was read without its geometry");
+    }
     if (read.feature || !read.plain) return read.feature ? read.feature->GetGeometryRef() : nullptr;
     if (!read.geometry_made) {
       read.geometry_made = true;
@@ -1049,13 +1084,17 @@ long RecordCount(LayerHandle layer, EntityKind kind) {
   return state->Count();
 }
 
-bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record) {
+bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record,
+                RecordParts parts) {
   OpenLayerState* state = LayerTable::Instance().Find(layer);
   if (!state || number < 1 || (kind != EntityKind::kTable && kind != state->kind)) {
     LayerAccess::Fill(record, layer, number, {}, nullptr);
     return false;
   }
-  LayerAccess::Fill(record, layer, number, state->Fetch(number), state);
+  // A record to be written back keeps its geometry.
+  const bool without_geometry =
+      parts == RecordParts::kFields && !state->writable && !state->memory_table;
+  LayerAccess::Fill(record, layer, number, state->Fetch(number, without_geometry), state);
   return record.IsRead();
 }
 
