@@ -290,7 +290,7 @@ class LayerPass {
       // The operator's cancel is heard within the walk, the run's longest
       // stage.
       if (host::JobCancelled()) context_.EndIfStopped(progress_);
-      if (!gis::ReadRecord(layer_, use_.kind, number, record)) continue;
+      if (!gis::ReadRecord(layer_, use_.kind, number, record, gis::RecordParts::kFields)) continue;
       use_.book(*this, record);
     }
     return true;

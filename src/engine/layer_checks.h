@@ -128,15 +128,17 @@ class LayerChecks {
                   const std::string& message);
 
   // Hands `book` every record of `kind` that can be read, numbered from 1
-  // up to the layer's count. The operator's cancel is heard at each record:
-  // it ends the job (StatRunLog::EndIfStopped).
+  // up to the layer's count, with the `parts` of it that `book` reads. The
+  // operator's cancel is heard at each record: it ends the job
+  // (StatRunLog::EndIfStopped).
   template <typename Book>
-  void Walk(gis::EntityKind kind, const Book& book) const {
+  void Walk(gis::EntityKind kind, const Book& book,
+            gis::RecordParts parts = gis::RecordParts::kAll) const {
     const long count = gis::RecordCount(layer_, kind);
     gis::Record record;
     for (long number = 1; number < count; ++number) {
       if (host::JobCancelled()) log_.EndIfStopped(name_);
-      if (gis::ReadRecord(layer_, kind, number, record)) book(record);
+      if (gis::ReadRecord(layer_, kind, number, record, parts)) book(record);
     }
   }
 

@@ -48,7 +48,10 @@ void CopyLayerToTable(short layer, db::Connection& connection, const std::string
   const long count = gis::RecordCount(layer, gis::EntityKind::kTable);
   gis::Record record;
   for (long number = 1; number < count; ++number) {
-    if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record)) continue;
+    if (!gis::ReadRecord(layer, gis::EntityKind::kTable, number, record,
+                         gis::RecordParts::kFields)) {
+      continue;
+    }
     if (keep && !keep(record)) continue;
     rows.AddNew();
     for (std::size_t i = 0; i < fields.size(); ++i) {

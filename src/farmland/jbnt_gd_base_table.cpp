@@ -222,8 +222,9 @@ class GdPasses {
     known.WatchNumbers("基本农田地类面积");
     checks.WatchNumbers("扣除地类面积");
     checks.WatchNumbers("扣除地类系数");
-    checks.Walk(gis::EntityKind::kRegion,
-                [&](const gis::Record& parcel) { Parcel(known, checks, parcel); });
+    checks.Walk(
+        gis::EntityKind::kRegion, [&](const gis::Record& parcel) { Parcel(known, checks, parcel); },
+        gis::RecordParts::kFields);
     return true;
   }
 

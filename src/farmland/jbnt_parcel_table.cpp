@@ -203,7 +203,9 @@ class JbntWalk {
     }
     context_.LeaveOutTablesWithout(checks_, FieldNeedsOf(SurveyWalk::kFarmland));
     checks_.WatchNumbers(kAreaField);
-    checks_.Walk(gis::EntityKind::kRegion, [&](const gis::Record& record) { Book(record); });
+    checks_.Walk(
+        gis::EntityKind::kRegion, [&](const gis::Record& record) { Book(record); },
+        gis::RecordParts::kFields);
     return true;
   }
 

@@ -243,7 +243,9 @@ class NcqsPass {
     for (long number = 1; number < count; ++number) {
       host::LindoDlgSetProgress(use_.progress, number, count);
       if (host::JobCancelled()) context_.EndIfStopped(use_.progress);
-      if (gis::ReadRecord(layer, use_.kind, number, record)) use_.book(*this, record);
+      if (gis::ReadRecord(layer, use_.kind, number, record, gis::RecordParts::kFields)) {
+        use_.book(*this, record);
+      }
     }
     return true;
   }
@@ -432,7 +434,10 @@ std::string OtherCountyOfParcels(const CStatContext& context) {
   const long count = gis::RecordCount(layer, gis::EntityKind::kRegion);
   gis::Record parcel;
   for (long number = 1; number < count; ++number) {
-    if (!gis::ReadRecord(layer, gis::EntityKind::kRegion, number, parcel)) continue;
+    if (!gis::ReadRecord(layer, gis::EntityKind::kRegion, number, parcel,
+                         gis::RecordParts::kFields)) {
+      continue;
+    }
     const std::string code = parcel.Text("座落单位代码");
     if (code.starts_with(context.m_strPrefix2)) return {};
     if (first.empty()) first = code;

@@ -143,8 +143,9 @@ class HouseWalk {
     if (!checks_->HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋信息未汇总")) return false;
     FindFields(layer);
     std::vector<House> houses;
-    checks_->Walk(gis::EntityKind::kRegion,
-                  [&](const gis::Record& record) { ReadHouse(record, houses); });
+    checks_->Walk(
+        gis::EntityKind::kRegion, [&](const gis::Record& record) { ReadHouse(record, houses); },
+        gis::RecordParts::kFields);
     std::vector<db::Value> row(std::size(kRowColumns));
     for (HouseTarget& target : targets_) {
       if (!target.writer) continue;

@@ -205,8 +205,10 @@ class TownRowWriter {
   // layer carries; walked before the lots are.
   void CountNumbers(const LayerChecks& checks) {
     std::unordered_map<std::string, int> times;
-    checks.Walk(gis::EntityKind::kRegion,
-                [&](const gis::Record& lot) { ++times[WithoutBlanks(lot.Text("地籍号"))]; });
+    checks.Walk(
+        gis::EntityKind::kRegion,
+        [&](const gis::Record& lot) { ++times[WithoutBlanks(lot.Text("地籍号"))]; },
+        gis::RecordParts::kFields);
     for (const auto& [number, count] : times) {
       if (count > 1) repeats_.emplace(number, count);
     }
@@ -390,8 +392,9 @@ short CZdStatContext::FillStatData() {
           checks.WatchNumbers(field);
         }
         writer->CountNumbers(checks);
-        checks.Walk(gis::EntityKind::kRegion,
-                    [&](const gis::Record& lot) { writer->LotRow(checks, lot); });
+        checks.Walk(
+            gis::EntityKind::kRegion, [&](const gis::Record& lot) { writer->LotRow(checks, lot); },
+            gis::RecordParts::kFields);
         m_writtenLots = writer->WrittenLots();
       }
     }
@@ -401,8 +404,10 @@ short CZdStatContext::FillStatData() {
       if (checks.HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋未汇总")) {
         LeaveOutTablesWithout(checks, TownFieldNeeds(TownWalk::kHouses));
         for (const char* field : {"建筑面积", "占地面积"}) checks.WatchNumbers(field);
-        checks.Walk(gis::EntityKind::kRegion,
-                    [&](const gis::Record& house) { writer->HouseRow(checks, house); });
+        checks.Walk(
+            gis::EntityKind::kRegion,
+            [&](const gis::Record& house) { writer->HouseRow(checks, house); },
+            gis::RecordParts::kFields);
       }
     }
   } catch (const gis::GisError& error) {

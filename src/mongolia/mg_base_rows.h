@@ -294,7 +294,7 @@ class MgPass {
     for (long number = 1; number < count; ++number) {
       host::LindoDlgSetProgress(progress, number, count);
       if (host::JobCancelled()) context_.EndIfStopped(progress);
-      if (!gis::ReadRecord(layer_, kind, number, record)) continue;
+      if (!gis::ReadRecord(layer_, kind, number, record, gis::RecordParts::kFields)) continue;
       book(record);
     }
     if (skipped_ > 0) {

@@ -192,11 +192,16 @@ class GdhbWalk {
     row_.resize(kCopiedCount + std::size(kLevelColumns));
     const std::string progress = kind_.progress;
     const long count = gis::RecordCount(checks_.Layer(), gis::EntityKind::kRegion);
-    checks_.Walk(gis::EntityKind::kRegion, [&](const gis::Record& record) {
-      host::LindoDlgSetProgress(progress, record.Number(), count);
-      if (kind_.classify && kind_.classify(record.Text(type_index)) != kind_.reserve_class) return;
-      Write(record);
-    });
+    checks_.Walk(
+        gis::EntityKind::kRegion,
+        [&](const gis::Record& record) {
+          host::LindoDlgSetProgress(progress, record.Number(), count);
+          if (kind_.classify && kind_.classify(record.Text(type_index)) != kind_.reserve_class) {
+            return;
+          }
+          Write(record);
+        },
+        gis::RecordParts::kFields);
     return true;
   }
 

@@ -17,9 +17,11 @@
 #include <limits>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
+#include "platform/gis/feature_read_ahead.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/ogr_access.h"
 #include "platform/text/number_text.h"
@@ -266,6 +268,18 @@ struct RecordNumbering {
   }
 };
 
+// A feature as a walk by number reads it: from the layer's own opening, or
+// in plain form, read ahead on a thread of its own; none when both are
+// empty. `without_geometry` when its geometry was left unread.
+struct FetchedFeature {
+  std::unique_ptr<OGRFeature> feature;
+  detail::PlainRecord plain;
+  bool without_geometry = false;
+
+  explicit operator bool() const { return feature || plain; }
+  GIntBig Id() const { return feature ? feature->GetFID() : plain.Id(); }
+};
+
 // One open layer of the handle table.
 struct OpenLayerState {
   // Shared by the layers of one source open for writing (see
@@ -292,7 +306,15 @@ struct OpenLayerState {
   // Sequential reading: the id read last and the feature read ahead.
   bool sequential = false;
   GIntBig last_fid = 0;
-  std::unique_ptr<OGRFeature> lookahead;
+  // Whether the sequential walk leaves the geometries unread, and whether
+  // `layer` is told to leave them out (undone when the walk is stopped:
+  // every other read of the opening wants them).
+  bool walk_without_geometry = false;
+  bool geometry_ignored = false;
+  FetchedFeature lookahead;
+  // The features of a sequential walk of a long layer, read by a thread of
+  // their own; none when the walk reads through `layer` itself.
+  std::unique_ptr<detail::FeatureReadAhead> read_ahead;
   // Built by the first left/right query of a region layer.
   std::unique_ptr<RegionGrid> region_grid;
 
@@ -313,7 +335,55 @@ struct OpenLayerState {
 
   void StopSequential() {
     sequential = false;
-    lookahead.reset();
+    lookahead = {};
+    read_ahead.reset();
+    IgnoreGeometry(false);
+  }
+
+  // Tells `layer` to leave the features' geometries (and styles) unread, or
+  // to read them again.
+  void IgnoreGeometry(bool ignore) {
+    if (ignore == geometry_ignored) return;
+    std::array<const char*, 3> ignored{"OGR_GEOMETRY", "OGR_STYLE", nullptr};
+    layer->SetIgnoredFields(ignore ? ignored.data() : nullptr);
+    geometry_ignored = ignore;
+  }
+
+  // A walk from the first record, whose first feature has the id
+  // `first_fid`.
+  void StartSequential(GIntBig first_fid, bool without_geometry) {
+    StopSequential();
+    IgnoreGeometry(without_geometry);
+    layer->ResetReading();
+    sequential = true;
+    walk_without_geometry = without_geometry;
+    last_fid = first_fid - 1;
+    StartReadAhead();
+  }
+
+  // Layers of fewer records are walked without a thread: opening the
+  // source anew would cost more than it saves.
+  static constexpr long kLeastReadAhead = 8192;
+
+  // For a walk from the first record: the features read ahead on a thread
+  // of their own where the layer is long and only read (a layer open for
+  // writing, or held in memory, is read through its own opening, which
+  // alone sees what was written to it), and the walk leaves the geometries
+  // unread: a walk that wants them spends longer on each record than the
+  // thread saves, and copying them between the threads costs more.
+  void StartReadAhead() {
+    read_ahead.reset();
+    if (writable || memory_table || !walk_without_geometry || Count() < kLeastReadAhead) return;
+    read_ahead = std::make_unique<detail::FeatureReadAhead>(
+        source, layer->GetName(), ShapefileOpenOptions(source), *layer->GetLayerDefn(),
+        !walk_without_geometry);
+    if (!read_ahead->Reading()) read_ahead.reset();
+  }
+
+  // The next feature of a sequential walk, in the source's order.
+  FetchedFeature NextInSequence() {
+    if (read_ahead) return {nullptr, read_ahead->Next(), walk_without_geometry};
+    return {std::unique_ptr<OGRFeature>(layer->GetNextFeature()), {}, walk_without_geometry};
   }
 
   const RecordNumbering& Numbering() {
@@ -386,31 +456,29 @@ struct OpenLayerState {
     return ids;
   }
 
-  std::unique_ptr<OGRFeature> Fetch(long number) {
+  // Record `number`; without its geometry when `without_geometry` and the
+  // record is read in a walk from the first record.
+  FetchedFeature Fetch(long number, bool without_geometry) {
     const RecordNumbering& numbers = Numbering();
     const std::optional<GIntBig> fid = numbers.IdOf(number);
-    if (!fid) return nullptr;
-    if (number == 1 && numbers.in_id_order) {
-      layer->ResetReading();
-      lookahead.reset();
-      sequential = true;
-      last_fid = *fid - 1;
-    }
-    if (sequential && *fid > last_fid) {
+    if (!fid) return {};
+    if (number == 1 && numbers.in_id_order) StartSequential(*fid, without_geometry);
+    if (sequential && walk_without_geometry == without_geometry && *fid > last_fid) {
       last_fid = *fid;
       while (true) {
-        if (!lookahead) lookahead.reset(layer->GetNextFeature());
+        if (!lookahead) lookahead = NextInSequence();
         if (!lookahead) {
           sequential = false;
-          return nullptr;
+          read_ahead.reset();
+          return {};
         }
-        if (lookahead->GetFID() == *fid) return std::move(lookahead);
-        if (lookahead->GetFID() > *fid) return nullptr;  // a gap in the ids
-        lookahead.reset();
+        if (lookahead.Id() == *fid) return std::exchange(lookahead, {});
+        if (lookahead.Id() > *fid) return {};  // a gap in the ids
+        lookahead = {};
       }
     }
     StopSequential();
-    return std::unique_ptr<OGRFeature>(layer->GetFeature(*fid));
+    return {std::unique_ptr<OGRFeature>(layer->GetFeature(*fid)), {}};
   }
 };
 
@@ -528,7 +596,14 @@ OpenLayerState& StateOf(LayerHandle layer) {
 // A record keeps the serial of the opening it was read from, not a pointer
 // into it: the layer may be closed while the record lives on.
 struct Record::Feature {
+  // Read through the layer's opening; for a record read ahead, read there
+  // anew when the record is to be changed or written.
   std::unique_ptr<OGRFeature> feature;
+  // A record read ahead, and its geometry made at its first use.
+  detail::PlainRecord plain;
+  std::unique_ptr<OGRGeometry> plain_geometry;
+  bool geometry_made = false;
+  bool without_geometry = false;  // read by a walk that left it unread
   long serial = 0;
   std::shared_ptr<const std::string> label;
   bool changed = false;  // a field's value set to another since the read
@@ -537,27 +612,89 @@ struct Record::Feature {
 // Reaches into Record for the functions of this file.
 class LayerAccess {
  public:
-  static void Fill(Record& record, LayerHandle layer, long number,
-                   std::unique_ptr<OGRFeature> feature, const OpenLayerState* state) {
+  static void Fill(Record& record, LayerHandle layer, long number, FetchedFeature fetched,
+                   const OpenLayerState* state) {
     record.layer_ = layer;
     record.number_ = number;
-    if (!feature) {
+    if (!fetched) {
       record.feature_.reset();
       return;
     }
     record.feature_ = std::make_unique<Record::Feature>();
-    record.feature_->feature = std::move(feature);
+    record.feature_->feature = std::move(fetched.feature);
+    record.feature_->plain = std::move(fetched.plain);
+    record.feature_->without_geometry = fetched.without_geometry;
     record.feature_->serial = state->serial;
     record.feature_->label = state->label;
   }
 
   // The feature of a read record whose layer is still open under the same
-  // opening; null for an unread record. Raises GisError naming the layer
-  // when it was closed since the record was read.
+  // opening; null for an unread record. A record read ahead is read anew
+  // through the layer's opening. Raises GisError naming the layer when it
+  // was closed since the record was read.
   static OGRFeature* FeatureOf(const Record& record) {
     if (!record.feature_) return nullptr;
+    const OpenLayerState& state = LiveState(record);
+    Record::Feature& read = *record.feature_;
+    if (!read.feature && read.plain) {
+      read.feature.reset(state.layer->GetFeature(read.plain.Id()));
+      if (!read.feature) {
+        throw GisError(*read.label + ", record " + std::to_string(record.number_) +
+                       ": cannot be read again: " + LastGdalMessage());
+      }
+      read.plain = {};
+    }
+    return read.feature.get();
+  }
+
+  // The geometry of a read record, checked as FeatureOf does; null for
+  // none. A record read ahead makes it from its WKB at the first use. Raises
+  // GisError naming the layer and the record for a record read without its
+  // geometry.
+  static const OGRGeometry* GeometryOf(const Record& record) {
+    if (!record.feature_) return nullptr;
     LiveState(record);
-    return record.feature_->feature.get();
+    Record::Feature& read = *record.feature_;
+    if (read.without_geometry) {
+      throw GisError(*read.label + ", record " + std::to_string(record.number_) +
+                     ": was read without its geometry");
+    }
+    if (read.feature || !read.plain) return read.feature ? read.feature->GetGeometryRef() : nullptr;
+    if (!read.geometry_made) {
+      read.geometry_made = true;
+      const std::string_view wkb = read.plain.Wkb();
+      OGRGeometry* made = nullptr;
+      if (!wkb.empty() && OGRGeometryFactory::createFromWkb(wkb.data(), nullptr, &made, wkb.size(),
+                                                            wkbVariantIso) != OGRERR_NONE) {
+        throw GisError(*read.label + ", record " + std::to_string(record.number_) +
+                       ": its geometry cannot be read: " + LastGdalMessage());
+      }
+      read.plain_geometry.reset(made);
+    }
+    return read.plain_geometry.get();
+  }
+
+  // Takes the geometry out of a read record (null for none).
+  static std::unique_ptr<OGRGeometry> TakeGeometry(const Record& record) {
+    const OGRGeometry* geometry = GeometryOf(record);
+    if (!geometry) return nullptr;
+    Record::Feature& read = *record.feature_;
+    if (read.feature) return std::unique_ptr<OGRGeometry>(read.feature->StealGeometry());
+    return std::move(read.plain_geometry);
+  }
+
+  // The text of field `index` of a read record, as Record::Text gives it.
+  static std::string TextOf(const Record& record, int index) {
+    if (!record.feature_ || index < 0) return {};
+    LiveState(record);
+    const Record::Feature& read = *record.feature_;
+    std::string text;
+    if (read.feature) {
+      detail::AppendFieldText(*read.feature, index, text);
+    } else if (index < read.plain.FieldCount()) {
+      text = read.plain.Text(index);
+    }
+    return text;
   }
 
   // The layer of a read record, checked as FeatureOf does.
@@ -583,14 +720,7 @@ std::string Record::Text(std::string_view field) const {
 }
 
 std::string Record::Text(int index) const {
-  OGRFeature* feature = LayerAccess::FeatureOf(*this);
-  if (!feature || index < 0) return {};
-  if (index >= feature->GetFieldCount() || !feature->IsFieldSetAndNotNull(index)) return {};
-  // Numbers read the same from every source: no padding to a declared width.
-  if (feature->GetFieldDefnRef(index)->GetType() == OFTReal) {
-    return text::DoubleToText(feature->GetFieldAsDouble(index));
-  }
-  return feature->GetFieldAsString(index);
+  return LayerAccess::TextOf(*this, index);
 }
 
 double Record::Number(std::string_view field) const {
@@ -618,7 +748,7 @@ void Record::SetText(int index, std::string_view text) {
     throw GisError("no record has been read to write field " + std::to_string(index) + " into");
   }
   const OpenLayerState& state = LayerAccess::LiveState(*this);
-  OGRFeature* feature = feature_->feature.get();
+  OGRFeature* feature = LayerAccess::FeatureOf(*this);
   if (index < 0 || index >= feature->GetFieldCount()) {
     throw GisError(state.Describe() + " has no field number " + std::to_string(index));
   }
@@ -653,8 +783,7 @@ bool Record::Changed() const {
 namespace {
 
 const OGRGeometry& GeometryOf(const Record& record, const char* what) {
-  OGRFeature* feature = LayerAccess::FeatureOf(record);
-  const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+  const OGRGeometry* geometry = LayerAccess::GeometryOf(record);
   if (!geometry || geometry->IsEmpty()) {
     throw GisError(std::string("cannot take the ") + what + " of record " +
                    std::to_string(record.Number()) + ": it has no geometry");
@@ -685,8 +814,7 @@ std::optional<Point> Record::PointOnSurface() const {
 }
 
 std::optional<Rect> Record::Bounds() const {
-  OGRFeature* feature = LayerAccess::FeatureOf(*this);
-  const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+  const OGRGeometry* geometry = LayerAccess::GeometryOf(*this);
   if (!geometry || geometry->IsEmpty()) return std::nullopt;
   OGREnvelope box;
   geometry->getEnvelope(&box);
@@ -694,8 +822,7 @@ std::optional<Rect> Record::Bounds() const {
 }
 
 bool Record::GeometryIsUsable() const {
-  OGRFeature* feature = LayerAccess::FeatureOf(*this);
-  const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+  const OGRGeometry* geometry = LayerAccess::GeometryOf(*this);
   return geometry && !geometry->IsEmpty() && geometry->IsValid();
 }
 
@@ -957,13 +1084,17 @@ long RecordCount(LayerHandle layer, EntityKind kind) {
   return state->Count();
 }
 
-bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record) {
+bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record,
+                RecordParts parts) {
   OpenLayerState* state = LayerTable::Instance().Find(layer);
   if (!state || number < 1 || (kind != EntityKind::kTable && kind != state->kind)) {
-    LayerAccess::Fill(record, layer, number, nullptr, nullptr);
+    LayerAccess::Fill(record, layer, number, {}, nullptr);
     return false;
   }
-  LayerAccess::Fill(record, layer, number, state->Fetch(number), state);
+  // A record to be written back keeps its geometry.
+  const bool without_geometry =
+      parts == RecordParts::kFields && !state->writable && !state->memory_table;
+  LayerAccess::Fill(record, layer, number, state->Fetch(number, without_geometry), state);
   return record.IsRead();
 }
 
@@ -1387,8 +1518,7 @@ std::optional<LineMiddle> MiddleOf(const std::vector<Point>& line) {
 }  // namespace
 
 std::vector<Point> Record::LineVertices() const {
-  OGRFeature* feature = LayerAccess::FeatureOf(*this);
-  const OGRGeometry* geometry = feature ? feature->GetGeometryRef() : nullptr;
+  const OGRGeometry* geometry = LayerAccess::GeometryOf(*this);
   if (!geometry || geometry->IsEmpty()) return {};
   std::unique_ptr<OGRGeometry> linear;
   if (geometry->hasCurveGeometry()) {
@@ -1649,8 +1779,7 @@ RegionFinder::RegionFinder(LayerHandle layer, const std::function<void(const Rec
   for (long number = 1; number < count; ++number) {
     if (!ReadRecord(layer, EntityKind::kRegion, number, record)) continue;
     if (each) each(record);
-    regions_->Add(number,
-                  std::unique_ptr<OGRGeometry>(LayerAccess::FeatureOf(record)->StealGeometry()));
+    regions_->Add(number, LayerAccess::TakeGeometry(record));
   }
   regions_->Index();
 }

@@ -147,9 +147,17 @@ class Record {
   std::unique_ptr<Feature> feature_;
 };
 
+// What a read takes of a record: its fields and its geometry, or its fields
+// alone, for a walk that never asks for a geometry (the source then leaves
+// the geometries unread, which is faster). A record of a layer open for
+// writing is read whole either way. Asking a record read without its
+// geometry for one raises GisError naming the layer and the record.
+enum class RecordParts : short { kAll, kFields };
+
 // Reads record `number`; false (and an unread record) when there is none.
 // Walks in ascending order read the source sequentially.
-bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record);
+bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record,
+                RecordParts parts = RecordParts::kAll);
 // The text of one field of one record; empty when it cannot be read.
 std::string FieldText(LayerHandle layer, long number, std::string_view field);
 

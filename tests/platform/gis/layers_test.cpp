@@ -298,6 +298,145 @@ TEST_F(GisLayerTest, AddedRecordsTakeTheNextNumber) {
   }
 }
 
+// What one record's fields read as, by place.
+std::string FieldsOf(const Record& record) {
+  std::string read;
+  for (int field = 0; field < static_cast<int>(kParcelFields.size()); ++field) {
+    read += record.Text(field) + "|";
+  }
+  return read;
+}
+
+// What one record reads as: its fields by place, its area and its bounds.
+std::string ReadAs(const Record& record) {
+  std::string read = FieldsOf(record);
+  const std::optional<Rect> box = record.Bounds();
+  if (box) read += std::to_string(record.Area()) + "|" + std::to_string(box->max_x);
+  return read;
+}
+
+// Walks of a long layer, whose records are read ahead on a thread of their
+// own, read what reads of single records read, out of order: walked to the
+// end, broken off and started over, with a record changed on the way, or
+// with a record kept while the walk goes on.
+// Makes the fixture's layer long: 10,000 copies of parcels 1 and 5 (numbers
+// 6 .. 10005), each with its own number, every seventh without an area, and
+// one more gap (5000).
+void AddParcelCopies(const std::string& survey) {
+  RunFixtureSql(survey,
+                "WITH RECURSIVE n(i) AS (SELECT 6 UNION ALL SELECT i + 1 FROM n WHERE i < 10005) "
+                "INSERT INTO \"地类图斑\" (fid, geom, 图斑编号, 地类编码, 图斑面积, 标识码) "
+                "SELECT i, geom, 'P' || i, 地类编码, CASE WHEN i % 7 THEN i * 0.25 END, i "
+                "FROM n JOIN \"地类图斑\" ON fid = 1 + (i % 2) * 4 WHERE i <> 5000");
+}
+
+// What each record of the layer reads as (ReadAs), read one by one from the
+// last; empty for a number without a record.
+std::vector<std::string> EachRecordReadAlone(LayerHandle layer) {
+  std::vector<std::string> read(static_cast<std::size_t>(RecordCount(layer, EntityKind::kRegion)));
+  Record record;
+  for (long number = static_cast<long>(read.size()) - 1; number >= 1; --number) {
+    if (ReadRecord(layer, EntityKind::kRegion, number, record)) {
+      read[static_cast<std::size_t>(number)] = ReadAs(record);
+    }
+  }
+  return read;
+}
+
+TEST_F(GisLayerTest, LongWalksReadWhatSingleReadsRead) {
+  AddParcelCopies(survey_);
+  ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+  const long count = RecordCount(layer, EntityKind::kRegion);
+  ASSERT_EQ(count, 10006);
+  const std::vector<std::string> expected = EachRecordReadAlone(layer);
+  Record record;
+  ASSERT_EQ(expected[5000], "");
+  ASSERT_EQ(expected[10005], "P10005|011|2501.25||10005|100.000000|30.000000");
+
+  // Walks `from` .. `to` - 1, each record checked, and calls `each` with
+  // every number read.
+  const auto walk = [&](long from, long to, const std::function<void(long)>& each) {
+    for (long number = from; number < to; ++number) {
+      SCOPED_TRACE(number);
+      const bool read = ReadRecord(layer, EntityKind::kRegion, number, record);
+      ASSERT_EQ(read, !expected[static_cast<std::size_t>(number)].empty());
+      if (!read) continue;
+      EXPECT_EQ(ReadAs(record), expected[static_cast<std::size_t>(number)]);
+      if (each) each(number);
+    }
+  };
+  Record kept;
+  const std::pair<const char*, std::function<void()>> walks[] = {
+      {"to the end", [&] { walk(1, count, {}); }},
+      {"broken off and started over",
+       [&] {
+         walk(1, 3000, {});
+         walk(1, count, {});
+       }},
+      {"a record changed on the way",
+       [&] {
+         walk(1, count, [&](long number) {
+           if (number != 4321) return;
+           record.SetText("地类编码", "012");
+           EXPECT_TRUE(record.Changed());
+           EXPECT_EQ(record.Text("地类编码"), "012");
+         });
+       }},
+      {"a record kept while the walk goes on",
+       [&] {
+         walk(1, count, [&](long number) {
+           if (number == 77) kept = std::move(record);
+         });
+         EXPECT_EQ(ReadAs(kept), expected[77]);
+       }},
+  };
+  for (const auto& [name, run] : walks) {
+    SCOPED_TRACE(name);
+    run();
+  }
+}
+
+// A walk that leaves the geometries unread reads the fields a walk of
+// whole records reads, on a short layer and on a long one (read ahead).
+// Its records asked for a geometry raise, naming the layer and the record;
+// reads after it have their geometries again; a layer open for writing is
+// read whole.
+TEST_F(GisLayerTest, WalksWithoutGeometryReadTheFieldsAlone) {
+  for (const bool long_layer : {false, true}) {
+    SCOPED_TRACE(long_layer ? "long layer" : "short layer");
+    if (long_layer) AddParcelCopies(survey_);
+    ScopedLayer layer(OpenLayer(survey_, "地类图斑"));
+    const std::vector<std::string> expected = EachRecordReadAlone(layer);
+    const long count = static_cast<long>(expected.size());
+    Record record;
+    for (const RecordParts parts : {RecordParts::kFields, RecordParts::kAll}) {
+      for (long number = 1; number < count; ++number) {
+        const std::string& alone = expected[static_cast<std::size_t>(number)];
+        ASSERT_EQ(ReadRecord(layer, EntityKind::kRegion, number, record, parts), !alone.empty())
+            << number;
+        if (alone.empty()) continue;
+        if (parts == RecordParts::kAll) {
+          ASSERT_EQ(ReadAs(record), alone) << number;
+        } else {
+          ASSERT_TRUE(alone.starts_with(FieldsOf(record))) << number << ": " << alone;
+        }
+      }
+      if (parts == RecordParts::kFields) {
+        const std::string message = GisErrorOf([&] { record.Area(); });
+        EXPECT_TRUE(Names(message, "地类图斑"));
+        EXPECT_TRUE(Names(message, "record " + std::to_string(count - 1)));
+        EXPECT_THROW(record.Bounds(), GisError);
+        ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, 2, record));
+        EXPECT_EQ(ReadAs(record), expected[2]);
+      }
+    }
+  }
+  ScopedLayer writable(OpenLayer(survey_, "地类图斑", true));
+  Record record;
+  ASSERT_TRUE(ReadRecord(writable, EntityKind::kRegion, 1, record, RecordParts::kFields));
+  EXPECT_TRUE(record.Bounds());
+}
+
 // Text of fields ----------------------------------------------------------
 
 TEST_F(GisLayerTest, NumbersReadAsTheirShortestText) {
