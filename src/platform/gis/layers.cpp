@@ -4,6 +4,7 @@
 #include <cpl_quad_tree.h>
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <array>
@@ -281,6 +282,10 @@ struct FetchedFeature {
 };
 
 // One open layer of the handle table.
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+
 struct OpenLayerState {
   // Shared by the layers of one source open for writing (see
   // LayerTable::WritableDataset).
@@ -317,6 +322,18 @@ struct OpenLayerState {
   std::unique_ptr<detail::FeatureReadAhead> read_ahead;
   // Built by the first left/right query of a region layer.
   std::unique_ptr<RegionGrid> region_grid;
+  // The attribute columns of a GeoPackage table written back by one UPDATE
+  // (AttributeWrite), prepared for the fields in `update_fields`; after the
+  // dataset, so that it is finalized before the dataset may close.
+  std::unique_ptr<sqlite3_stmt, StatementFinalizer> update;
+  std::vector<int> update_fields;
+  bool update_by_feature = false;  // the source is written by OGR only
+
+  // Ends the prepared UPDATE: a change of structure waits for none.
+  void ForgetUpdate() {
+    update.reset();
+    update_fields.clear();
+  }
 
   std::string Describe() const { return "layer \"" + name + "\" of " + source; }
 
@@ -565,6 +582,7 @@ class LayerTable {
     for (auto& state : layers_) {
       if (!state || state->dataset.get() != dataset) continue;
       state->StopSequential();
+      state->ForgetUpdate();
       state->layer->ResetReading();
     }
   }
@@ -1104,6 +1122,121 @@ std::string FieldText(LayerHandle layer, long number, std::string_view field) {
   return record.Text(field);
 }
 
+namespace {
+
+// The SQLite connection of a GeoPackage whose fields OGR reads as they are
+// stored (whole numbers, reals, text: no dates, lists or blobs, no field
+// standing for the FID column); null for any other source.
+sqlite3* PlainGeoPackage(const OpenLayerState& state) {
+  if (!state.dataset || !state.dataset->GetDriver() ||
+      std::string_view(state.dataset->GetDriver()->GetDescription()) != "GPKG") {
+    return nullptr;
+  }
+  const char* fid = state.layer->GetFIDColumn();
+  if (!fid || !*fid) return nullptr;
+  const OGRFeatureDefn& fields = *state.layer->GetLayerDefn();
+  for (int i = 0; i < fields.GetFieldCount(); ++i) {
+    const OGRFieldDefn& field = *fields.GetFieldDefn(i);
+    const OGRFieldType type = field.GetType();
+    if ((type != OFTInteger && type != OFTInteger64 && type != OFTReal && type != OFTString) ||
+        EQUAL(field.GetNameRef(), fid)) {
+      return nullptr;
+    }
+  }
+  return static_cast<sqlite3*>(state.dataset->GetInternalHandle("SQLITE_HANDLE"));
+}
+
+// Prepares the UPDATE of `fields` by the record's FID; false when the
+// source is not written this way.
+bool PrepareUpdate(OpenLayerState& state, std::vector<int> fields) {
+  state.ForgetUpdate();
+  sqlite3* connection = PlainGeoPackage(state);
+  if (!connection) return false;
+  const OGRFeatureDefn& definition = *state.layer->GetLayerDefn();
+  std::string sql = "UPDATE " + db::QuoteName(state.layer->GetName()) + " SET ";
+  for (std::size_t k = 0; k < fields.size(); ++k) {
+    sql += (k ? ", " : "") + db::QuoteName(definition.GetFieldDefn(fields[k])->GetNameRef()) + "=?";
+  }
+  sql += " WHERE " + db::QuoteName(state.layer->GetFIDColumn()) + "=?";
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(connection, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return false;
+  }
+  state.update.reset(statement);
+  state.update_fields = std::move(fields);
+  // What OGR records of a table it wrote to: the time of the change.
+  const std::string changed =
+      "UPDATE gpkg_contents SET last_change = strftime('%Y-%m-%dT%H:%M:%fZ', 'now') WHERE "
+      "lower(table_name) = lower(" +
+      db::QuoteText(state.layer->GetName()) + ")";
+  char* error = nullptr;
+  if (sqlite3_exec(connection, changed.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string why = error ? error : "unknown error";
+    sqlite3_free(error);
+    throw GisError(state.Describe() + ": cannot record the time of its change: " + why);
+  }
+  return true;
+}
+
+void BindField(sqlite3_stmt* statement, int place, const OGRFeature& feature, int field) {
+  if (feature.IsFieldNull(field)) {
+    sqlite3_bind_null(statement, place);
+    return;
+  }
+  switch (feature.GetFieldDefnRef(field)->GetType()) {
+    case OFTInteger:
+      sqlite3_bind_int(statement, place, feature.GetFieldAsInteger(field));
+      break;
+    case OFTInteger64:
+      sqlite3_bind_int64(statement, place, feature.GetFieldAsInteger64(field));
+      break;
+    case OFTReal:
+      sqlite3_bind_double(statement, place, feature.GetFieldAsDouble(field));
+      break;
+    default:
+      sqlite3_bind_text(statement, place, feature.GetFieldAsString(field), -1, SQLITE_TRANSIENT);
+      break;
+  }
+}
+
+// Writes the fields of a record of a GeoPackage table by one UPDATE of
+// their columns, binding each value as OGR would: the geometry, which a
+// Record never changes, is left as it is stored, and with it the table's
+// spatial index, which OGR would have the GeoPackage replace the record's
+// entry in at every write. False when the source is not written this way.
+bool WriteFields(OpenLayerState& state, const OGRFeature& feature, long number) {
+  if (state.update_by_feature) return false;
+  std::vector<int> fields;
+  for (int i = 0; i < feature.GetFieldCount(); ++i) {
+    if (feature.IsFieldSet(i)) fields.push_back(i);
+  }
+  if (fields.empty()) return false;
+  if (!state.update || fields != state.update_fields) {
+    if (!PrepareUpdate(state, std::move(fields))) {
+      state.update_by_feature = true;
+      return false;
+    }
+  }
+  sqlite3_stmt* statement = state.update.get();
+  int place = 1;
+  for (int field : state.update_fields) BindField(statement, place++, feature, field);
+  sqlite3_bind_int64(statement, place, feature.GetFID());
+  const int status = sqlite3_step(statement);
+  sqlite3* connection = sqlite3_db_handle(statement);
+  const std::string why = status == SQLITE_DONE ? "" : sqlite3_errmsg(connection);
+  const bool found = status == SQLITE_DONE && sqlite3_changes(connection) > 0;
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  if (!found) {
+    throw GisError(state.Describe() + ", record " + std::to_string(number) +
+                   ": cannot write it: " + (why.empty() ? "no such record" : why));
+  }
+  return true;
+}
+
+}  // namespace
+
 void WriteRecord(LayerHandle layer, const Record& record) {
   OpenLayerState& state = StateOf(layer);
   OGRFeature* feature = LayerAccess::FeatureOf(record);
@@ -1114,6 +1247,7 @@ void WriteRecord(LayerHandle layer, const Record& record) {
                    " was read from " + read_from.Describe());
   }
   if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
+  if (WriteFields(state, *feature, record.Number())) return;
   CPLErrorReset();
   if (state.layer->SetFeature(feature) != OGRERR_NONE) {
     throw GisError(state.Describe() + ", record " + std::to_string(record.Number()) +
