@@ -4,7 +4,9 @@
 
 namespace landstat::mg {
 
-MgBesideSchema::MgBesideSchema(const std::string& connection, const std::string& target)
-    : db::BesideSchema(connection, target, RunSchema::NameOf(target, "mongolia", "beside")) {}
+MgBesideSchema::MgBesideSchema(const std::string& connection, const std::string& target,
+                               const std::string& year, const std::string& county)
+    : db::BesideSchema(connection, target,
+                       RunSchema::NameOf(target, year + "_mongolia_beside", county)) {}
 
 }  // namespace landstat::mg

@@ -1,7 +1,8 @@
 #pragma once
 
 // The Inner Mongolia run's tables made beside it (db::BesideSchema), in a
-// schema named after the run's.
+// schema named after the run's year and county: runs of other counties may
+// build beside theirs on the same server at the same time.
 
 #include <string>
 
@@ -11,7 +12,8 @@ namespace landstat::mg {
 
 class MgBesideSchema : public db::BesideSchema {
  public:
-  MgBesideSchema(const std::string& connection, const std::string& target);
+  MgBesideSchema(const std::string& connection, const std::string& target, const std::string& year,
+                 const std::string& county);
 };
 
 class MgBesideLane : public db::BesideLane {

@@ -58,7 +58,8 @@ const mg::MgBesideSchema* CMgStatContext::BesideSchema() {
   if (m_pConn.Kind() != db::DbKind::kServer) return nullptr;
   try {
     const std::string target = m_pConn.Scalar("select current_schema()").AsText();
-    m_besideSchema = std::make_shared<mg::MgBesideSchema>(m_strConnect, target);
+    m_besideSchema =
+        std::make_shared<mg::MgBesideSchema>(m_strConnect, target, m_strPrefix1, m_strPrefix2);
   } catch (const db::DbError& error) {
     LogNotice("数据库", std::string("无法另开连接同时写表, 在本连接上写 (") + error.what() + ")");
   }
