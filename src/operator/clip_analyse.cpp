@@ -293,7 +293,7 @@ class ClipRun {
   // The parcels beside a line, found once for the parcels on both sides.
   const std::optional<gis::LineSides>& SidesOf(const Record& line) {
     const auto [found, added] = line_sides_.try_emplace(line.Number());
-    if (added) found->second = gis::RegionsBesideLine(parcels_, line.LineVertices());
+    if (added) found->second = parcel_regions_->RegionsBesideLine(line.LineVertices());
     return found->second;
   }
 

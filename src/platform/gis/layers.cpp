@@ -1649,6 +1649,20 @@ std::optional<LineMiddle> MiddleOf(const std::vector<Point>& line) {
   return std::nullopt;
 }
 
+// The two points `tolerance` square to the segment holding a line's middle,
+// left and right of it; nothing for a line without length.
+struct SideProbes {
+  Point left, right;
+};
+std::optional<SideProbes> ProbesBeside(const std::vector<Point>& line, double tolerance) {
+  const std::optional<LineMiddle> middle = MiddleOf(line);
+  if (!middle) return std::nullopt;
+  // Left of the direction of travel is the direction turned a quarter
+  // anticlockwise (y grows northwards).
+  const double nx = -middle->dy * tolerance, ny = middle->dx * tolerance;
+  return SideProbes{{middle->at.x + nx, middle->at.y + ny}, {middle->at.x - nx, middle->at.y - ny}};
+}
+
 }  // namespace
 
 std::vector<Point> Record::LineVertices() const {
@@ -1683,17 +1697,14 @@ std::optional<LineSides> RegionsBesideLine(LayerHandle regions, const std::vecto
                                            double tolerance) {
   OpenLayerState& state = StateOf(regions);
   if (state.kind != EntityKind::kRegion) return LineSides{};
-  const std::optional<LineMiddle> middle = MiddleOf(line);
-  if (!middle) return std::nullopt;
+  const std::optional<SideProbes> probes = ProbesBeside(line, tolerance);
+  if (!probes) return std::nullopt;
   state.Numbering();  // read before the grid's walk
   const RegionGrid& grid = GridOf(state);
   state.StopSequential();
-  // Left of the direction of travel is the direction turned a quarter
-  // anticlockwise (y grows northwards).
-  const double nx = -middle->dy * tolerance, ny = middle->dx * tolerance;
   LineSides sides;
-  sides.left = RegionAt(state, grid, middle->at.x + nx, middle->at.y + ny);
-  sides.right = RegionAt(state, grid, middle->at.x - nx, middle->at.y - ny);
+  sides.left = RegionAt(state, grid, probes->left.x, probes->left.y);
+  sides.right = RegionAt(state, grid, probes->right.x, probes->right.y);
   return sides;
 }
 
@@ -1903,11 +1914,14 @@ const OGRLineString* OnlyLine(const OGRGeometry& geometry) {
 
 }  // namespace
 
-struct RegionFinder::Regions : HeldGeometries {};
+struct RegionFinder::Regions : HeldGeometries {
+  bool of_regions = false;
+};
 
 RegionFinder::RegionFinder(LayerHandle layer, const std::function<void(const Record&)>& each)
     : regions_(std::make_unique<Regions>()) {
   if (StateOf(layer).kind != EntityKind::kRegion) return;
+  regions_->of_regions = true;
   const long count = RecordCount(layer, EntityKind::kRegion);
   Record record;
   for (long number = 1; number < count; ++number) {
@@ -1923,6 +1937,14 @@ RegionFinder::~RegionFinder() = default;
 long RegionFinder::RegionContaining(Point point) const {
   const std::vector<long> regions = RegionsContaining(point);
   return regions.empty() ? 0 : regions.front();
+}
+
+std::optional<LineSides> RegionFinder::RegionsBesideLine(const std::vector<Point>& line,
+                                                         double tolerance) const {
+  if (!regions_->of_regions) return LineSides{};
+  const std::optional<SideProbes> probes = ProbesBeside(line, tolerance);
+  if (!probes) return std::nullopt;
+  return LineSides{RegionContaining(probes->left), RegionContaining(probes->right)};
 }
 
 std::vector<long> RegionFinder::RegionsContaining(Point point) const {

@@ -320,6 +320,10 @@ class RegionFinder {
   long RegionContaining(Point point) const;
   // The record numbers of every region holding the point, lowest first.
   std::vector<long> RegionsContaining(Point point) const;
+  // The regions left and right of a line, as the free RegionsBesideLine
+  // finds them, without going back to the source.
+  std::optional<LineSides> RegionsBesideLine(const std::vector<Point>& line,
+                                             double tolerance = kLineSideTolerance) const;
 
  private:
   struct Regions;

@@ -166,6 +166,10 @@ TEST_F(GisLayerTest, RecordsOfEverySourceAreNumberedFromOne) {
     const std::optional<LineSides> sides = RegionsBesideLine(layer, {{2, 0}, {2, 1}});
     ASSERT_TRUE(sides);
     EXPECT_EQ(std::pair(sides->left, sides->right), std::pair(second, third));
+    const std::optional<LineSides> in_memory =
+        RegionFinder(layer).RegionsBesideLine({{2, 0}, {2, 1}});
+    ASSERT_TRUE(in_memory);
+    EXPECT_EQ(std::pair(in_memory->left, in_memory->right), std::pair(second, third));
     std::set<long> outlined;
     VisitOutlines(
         layer, [&](long number, const Outline&) { outlined.insert(number); },
