@@ -1078,9 +1078,11 @@ class PostgresBackend : public Backend {
     }
     ResultPtr start(Send(sql + ") FROM STDIN", {}), &PQclear);
     if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), sql);
-    // The rows go in pieces of about a megabyte, so that the server reads
-    // one while the next is written.
-    constexpr std::size_t kPiece = 1 << 20;
+    // The rows go in pieces of 64 KiB, so that the server reads one while
+    // the next is written: a batch is seldom more than a few hundred
+    // kilobytes, and in larger pieces it would be formatted whole before the
+    // server could start on it.
+    constexpr std::size_t kPiece = 1 << 16;
     std::string data;
     bool sent = true;
     for (std::size_t row = first; row < last && sent; ++row) {
