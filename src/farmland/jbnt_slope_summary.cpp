@@ -8,17 +8,17 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "engine/rounding.h"
+#include "engine/coded_rows.h"
 #include "engine/slope_grades.h"
 #include "engine/stat_context.h"
 #include "farmland/farmland_families.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
-#include "platform/db/recordset.h"
 
 namespace landstat {
 namespace {
@@ -42,12 +42,6 @@ std::string GradeEnding(int grade) {
 // The level's code and name columns (index 4 county .. 1 unit).
 const char* const kLevelColumns[] = {"", "座落单位代码,座落单位名称", "村级代码,村名称",
                                      "乡级代码,乡名称", "县级代码,县名称"};
-
-// One level unit's row, summed.
-struct SlopeRow {
-  std::string code, name;
-  std::map<std::string, double> areas;
-};
 
 // Adds a group's area to the columns of the first rule that takes it.
 void AddGroup(std::map<std::string, double>& areas, const std::string& code,
@@ -139,7 +133,7 @@ short CStatContext::SumJbntPdMjHz(short level, const std::string& target, const 
     LogFailure(kTitle, target + " 计算汇总数据失败", error);
     return 0;
   }
-  std::vector<SlopeRow> rows;
+  std::vector<CodedRow> rows;
   try {
     // Streamed: the unit level brings a group per unit, class, remark,
     // grade and type.
@@ -160,24 +154,10 @@ short CStatContext::SumJbntPdMjHz(short level, const std::string& target, const 
     LogFailure(kTitle, target + " 选择数据失败 (" + source + ")", error);
     return 0;
   }
-  try {
-    db::Recordset table(m_pConn, "SELECT * FROM " + target + " where 1<>1");
-    for (const SlopeRow& row : rows) {
-      table.AddNew();
-      if (m_bOracle) table.SetField("ID", db::Value(next_id++));
-      table.SetField("XZQDM", row.code);
-      table.SetField("XZQMC", row.name);
-      for (const auto& [column, area] : row.areas) {
-        table.SetField(column, decimals < 0 ? area : RoundToDecimals(area, decimals));
-      }
-    }
-    table.Update();
-    table.Close();
-    return 1;
-  } catch (const db::DbError& error) {
-    LogFailure(kTitle, target + " 保存数据失败", error);
-    return 0;
-  }
+  const CodedRowsForm form{.decimals = decimals,
+                           .names = true,
+                           .first_id = m_bOracle ? std::optional<long>(next_id) : std::nullopt};
+  return WriteCodedRows(*this, target, rows, form, kTitle, target + " 保存数据失败");
 }
 
 }  // namespace landstat

@@ -4,9 +4,7 @@
 
 #include <fmt/printf.h>
 
-#include <map>
-
-#include "engine/rounding.h"
+#include "engine/coded_rows.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
@@ -70,11 +68,7 @@ short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& tar
   for (const std::string& code : m_arrClass1Codes) {
     if (rural ? IsRuralClassCode(code) : code != "20") written.push_back(code);
   }
-  struct Row {
-    std::string code, name;
-    std::map<std::string, double> areas;
-  };
-  std::vector<Row> rows;
+  std::vector<CodedRow> rows;
   try {
     db::Recordset groups(m_pConn, OwnershipQuery(level, rural != 0, source, scope));
     const char* code_column =
@@ -101,23 +95,8 @@ short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& tar
     return 0;
   }
   // One insert a unit: a unit whose row cannot be stored gets nothing at all.
-  try {
-    db::Recordset table(m_pConn, "SELECT * FROM " + target + " where 1<>1");
-    for (const Row& row : rows) {
-      table.AddNew();
-      table.SetField("XZQDM", row.code);
-      table.SetField("XZQMC", row.name);
-      for (const auto& [column, area] : row.areas) {
-        table.SetField(column, decimals < 0 ? area : RoundToDecimals(area, decimals));
-      }
-    }
-    table.Update();
-    table.Close();
-    return 1;
-  } catch (const db::DbError& error) {
-    LogFailure("权属汇总", "保存数据失败", error);
-    return 0;
-  }
+  return WriteCodedRows(*this, target, rows, {.decimals = decimals, .names = true, .first_id = {}},
+                        "权属汇总", "保存数据失败");
 }
 
 short CStatContext::StatTdlyQsYjfl(int rural) {

@@ -6,9 +6,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <map>
 
-#include "engine/rounding.h"
+#include "engine/coded_rows.h"
 #include "engine/slope_grades.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
@@ -25,17 +24,11 @@
 namespace landstat {
 namespace {
 
-// One unit's row of the slope table, accumulated.
-struct SlopeRow {
-  std::string code, name;
-  std::map<std::string, double> areas;
-};
-
 // Adds one group of a slope query (a unit's code and, by location, its
 // name; a slope grade and a land type; the summed area) to the rows. The
 // groups come ordered by code, so the groups of one unit come together;
 // an area below 0.001 books nothing.
-void AddSlopeGroup(std::vector<SlopeRow>& rows, const std::string& code, const std::string& name,
+void AddSlopeGroup(std::vector<CodedRow>& rows, const std::string& code, const std::string& name,
                    const std::string& grade_text, const std::string& type, double area) {
   if (std::fabs(area) < 0.001) return;
   if (rows.empty() || rows.back().code != code) rows.push_back({code, name, {}});
@@ -52,31 +45,23 @@ void AddSlopeGroup(std::vector<SlopeRow>& rows, const std::string& code, const s
 }
 
 // Writes the accumulated rows into `target`, rounded to `decimals` (below
-// 0: as summed); `numbered` rows take ids after those the table holds.
-short WriteSlopeRows(CStatContext& context, const std::vector<SlopeRow>& rows,
+// 0: as summed), named by location only; `numbered` rows take ids after
+// those the table holds.
+short WriteSlopeRows(CStatContext& context, const std::vector<CodedRow>& rows,
                      const std::string& target, short scope, bool numbered, int decimals) {
+  const char* const title = "汇总耕地坡度";
+  const std::string failure = target + " 保存数据失败";
+  CodedRowsForm form{.decimals = decimals, .names = scope == 0, .first_id = {}};
   try {
-    long next_id =
-        numbered ? static_cast<long>(
-                       context.m_pConn.Scalar("SELECT count(*) AS TT FROM " + target).AsInteger())
-                 : 0;
-    db::Recordset table(context.m_pConn, "SELECT * FROM " + target + " where 1<>1");
-    for (const SlopeRow& row : rows) {
-      table.AddNew();
-      if (numbered) table.SetField("ID", db::Value(next_id++));
-      table.SetField("XZQDM", row.code);
-      if (scope == 0) table.SetField("XZQMC", row.name);
-      for (const auto& [column, area] : row.areas) {
-        table.SetField(column, decimals < 0 ? area : RoundToDecimals(area, decimals));
-      }
+    if (numbered) {
+      form.first_id = static_cast<long>(
+          context.m_pConn.Scalar("SELECT count(*) AS TT FROM " + target).AsInteger());
     }
-    table.Update();
-    table.Close();
-    return 1;
   } catch (const db::DbError& error) {
-    context.LogFailure("汇总耕地坡度", target + " 保存数据失败", error);
+    context.LogFailure(title, failure, error);
     return 0;
   }
+  return WriteCodedRows(context, target, rows, form, title, failure);
 }
 
 // The columns of a read of the slope sums that give every level of both
@@ -165,7 +150,7 @@ db::Value SlopeKey(const SlopeSum& sum, int column) {
 // grouping statement gives them: rows of equal code, name, grade and type
 // (NULL apart from empty) summed in the order read, the groups in the order
 // of those texts (NULL first, then bytes).
-std::vector<SlopeRow> SlopeLevelRows(const std::vector<SlopeSum>& sums, short level, short scope) {
+std::vector<CodedRow> SlopeLevelRows(const std::vector<SlopeSum>& sums, short level, short scope) {
   const SlopeLevel by = SlopeLevelOf(level, scope);
   db::GroupedSumsQuery query;
   query.table = "slope sums";
@@ -179,7 +164,7 @@ std::vector<SlopeRow> SlopeLevelRows(const std::vector<SlopeSum>& sums, short le
            SlopeKey(sum, kType), db::Value(sum.area)};
     groups.Add(row);
   }
-  std::vector<SlopeRow> rows;
+  std::vector<CodedRow> rows;
   groups.VisitRows(groups.Columns(), true, {}, [&rows](std::vector<db::Value>& group) {
     AddSlopeGroup(rows, group[0].AsText(), group[1].AsText(), group[2].AsText(), group[3].AsText(),
                   group[4].IsNull() ? 0.0 : group[4].AsDouble());
@@ -325,7 +310,7 @@ CStatContext::SummedRequest CStatContext::SlopeSums(const std::string& copy) con
 
 short CStatContext::AccumulateSlope(const std::string& query, const std::string& target,
                                     short scope, bool numbered, const char* title, int decimals) {
-  std::vector<SlopeRow> rows;
+  std::vector<CodedRow> rows;
   try {
     // Ordered by code, so the groups of one unit come together.
     db::Recordset groups(m_pConn, query + " ORDER BY 1");

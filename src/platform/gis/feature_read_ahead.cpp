@@ -69,12 +69,8 @@ std::string PlainRecord::Text(int field) const {
 }
 
 FeatureReadAhead::FeatureReadAhead(std::string source, std::string layer_name,
-                                   const char* const* open_options, const OGRFeatureDefn& expected,
-                                   bool with_geometry)
-    : source_(std::move(source)),
-      layer_name_(std::move(layer_name)),
-      open_options_(open_options),
-      with_geometry_(with_geometry) {
+                                   const char* const* open_options, const OGRFeatureDefn& expected)
+    : source_(std::move(source)), layer_name_(std::move(layer_name)), open_options_(open_options) {
   for (int i = 0; i < expected.GetFieldCount(); ++i) {
     const OGRFieldDefn* field = expected.GetFieldDefn(i);
     fields_.push_back({field->GetNameRef(), static_cast<int>(field->GetType())});
@@ -157,10 +153,8 @@ void FeatureReadAhead::Read() {
       known_ = reading_ = true;
     }
     changed_.notify_all();
-    if (!with_geometry_) {
-      std::array<const char*, 3> ignored{"OGR_GEOMETRY", "OGR_STYLE", nullptr};
-      layer->SetIgnoredFields(ignored.data());
-    }
+    std::array<const char*, 3> ignored{"OGR_GEOMETRY", "OGR_STYLE", nullptr};
+    layer->SetIgnoredFields(ignored.data());
     layer->ResetReading();
     bool last = false;
     while (!last) {
@@ -178,7 +172,7 @@ std::shared_ptr<PlainBatch> FeatureReadAhead::ReadBatch(OGRLayer& layer) const {
   auto batch = std::make_shared<PlainBatch>();
   batch->fields = static_cast<int>(fields_.size());
   batch->ids.reserve(kBatch);
-  batch->places.reserve(kBatch * (fields_.size() + 1) + 1);
+  batch->places.reserve(kBatch * fields_.size() + 1);
   while (batch->Size() < kBatch) {
     const std::unique_ptr<OGRFeature> feature(layer.GetNextFeature());
     if (!feature) break;
@@ -186,13 +180,6 @@ std::shared_ptr<PlainBatch> FeatureReadAhead::ReadBatch(OGRLayer& layer) const {
     for (int i = 0; i < batch->fields; ++i) {
       batch->places.push_back(batch->bytes.size());
       AppendHeld(*feature, i, batch->bytes);
-    }
-    batch->places.push_back(batch->bytes.size());
-    if (const OGRGeometry* geometry = feature->GetGeometryRef()) {
-      const std::size_t at = batch->bytes.size();
-      batch->bytes.resize(at + geometry->WkbSize());
-      geometry->exportToWkb(wkbNDR, reinterpret_cast<unsigned char*>(&batch->bytes[at]),
-                            wkbVariantIso);
     }
   }
   batch->places.push_back(batch->bytes.size());

@@ -29,23 +29,22 @@ namespace landstat::gis::detail {
 void AppendFieldText(OGRFeature& feature, int index, std::string& out);
 
 // Records read ahead, in plain form: no GDAL object leaves the thread that
-// read them. Per record its feature id, the value of each field and its
-// geometry as ISO WKB (empty for none), all in one buffer.
+// read them. Per record its feature id and the value of each field, all in
+// one buffer; the geometries are left unread.
 struct PlainBatch {
   int fields = 0;
   std::vector<long long> ids;
   std::string bytes;
-  // Per record, fields + 1 places in `bytes`: where each field's text
-  // begins and where its geometry begins (it ends where the next record
-  // begins); last, the end of the bytes.
+  // Per record, `fields` places in `bytes`: where each field's value
+  // begins (the last ends where the next record begins); last, the end of
+  // the bytes.
   std::vector<std::size_t> places;
 
   std::size_t Size() const { return ids.size(); }
-  // Part `part` of a record: the text of that field, or with `part` equal
-  // to `fields` the geometry.
-  std::string_view Slice(std::size_t record, int part) const {
+  // The value of field `field` of a record, as held.
+  std::string_view Slice(std::size_t record, int field) const {
     const std::size_t at =
-        record * static_cast<std::size_t>(fields + 1) + static_cast<std::size_t>(part);
+        record * static_cast<std::size_t>(fields) + static_cast<std::size_t>(field);
     return std::string_view(bytes).substr(places[at], places[at + 1] - places[at]);
   }
 };
@@ -60,7 +59,6 @@ struct PlainRecord {
   int FieldCount() const { return batch->fields; }
   // The field's text as AppendFieldText gives it.
   std::string Text(int field) const;
-  std::string_view Wkb() const { return batch->Slice(index, batch->fields); }
 };
 
 class FeatureReadAhead {
@@ -74,10 +72,10 @@ class FeatureReadAhead {
   // `open_options`, which must outlive the reading) on a thread that opens
   // the source anew: a GDAL data source serves one thread at a time. The
   // layer must have the structure `expected` has (field names and types,
-  // geometry type), else nothing is read ahead. Without `with_geometry` the
-  // geometries are left unread (the records hold none).
+  // geometry type), else nothing is read ahead. The geometries are left
+  // unread (the records hold none).
   FeatureReadAhead(std::string source, std::string layer_name, const char* const* open_options,
-                   const OGRFeatureDefn& expected, bool with_geometry);
+                   const OGRFeatureDefn& expected);
   // Stops the reading thread and waits for it (at most the batch it is
   // reading).
   ~FeatureReadAhead();
@@ -109,7 +107,6 @@ class FeatureReadAhead {
 
   const std::string source_, layer_name_;
   const char* const* const open_options_;
-  const bool with_geometry_;
   std::vector<Field> fields_;
   int geometry_type_ = 0;
 

@@ -392,8 +392,7 @@ struct OpenLayerState {
     read_ahead.reset();
     if (writable || memory_table || !walk_without_geometry || Count() < kLeastReadAhead) return;
     read_ahead = std::make_unique<detail::FeatureReadAhead>(
-        source, layer->GetName(), ShapefileOpenOptions(source), *layer->GetLayerDefn(),
-        !walk_without_geometry);
+        source, layer->GetName(), ShapefileOpenOptions(source), *layer->GetLayerDefn());
     if (!read_ahead->Reading()) read_ahead.reset();
   }
 
@@ -617,10 +616,8 @@ struct Record::Feature {
   // Read through the layer's opening; for a record read ahead, read there
   // anew when the record is to be changed or written.
   std::unique_ptr<OGRFeature> feature;
-  // A record read ahead, and its geometry made at its first use.
+  // A record read ahead, without its geometry.
   detail::PlainRecord plain;
-  std::unique_ptr<OGRGeometry> plain_geometry;
-  bool geometry_made = false;
   bool without_geometry = false;  // read by a walk that left it unread
   long serial = 0;
   std::shared_ptr<const std::string> label;
@@ -666,9 +663,8 @@ class LayerAccess {
   }
 
   // The geometry of a read record, checked as FeatureOf does; null for
-  // none. A record read ahead makes it from its WKB at the first use. Raises
-  // GisError naming the layer and the record for a record read without its
-  // geometry.
+  // none. Raises GisError naming the layer and the record for a record read
+  // without its geometry (every record read ahead).
   static const OGRGeometry* GeometryOf(const Record& record) {
     if (!record.feature_) return nullptr;
     LiveState(record);
@@ -677,28 +673,13 @@ class LayerAccess {
       throw GisError(*read.label + ", record " + std::to_string(record.number_) +
                      ": was read without its geometry");
     }
-    if (read.feature || !read.plain) return read.feature ? read.feature->GetGeometryRef() : nullptr;
-    if (!read.geometry_made) {
-      read.geometry_made = true;
-      const std::string_view wkb = read.plain.Wkb();
-      OGRGeometry* made = nullptr;
-      if (!wkb.empty() && OGRGeometryFactory::createFromWkb(wkb.data(), nullptr, &made, wkb.size(),
-                                                            wkbVariantIso) != OGRERR_NONE) {
-        throw GisError(*read.label + ", record " + std::to_string(record.number_) +
-                       ": its geometry cannot be read: " + LastGdalMessage());
-      }
-      read.plain_geometry.reset(made);
-    }
-    return read.plain_geometry.get();
+    return read.feature ? read.feature->GetGeometryRef() : nullptr;
   }
 
   // Takes the geometry out of a read record (null for none).
   static std::unique_ptr<OGRGeometry> TakeGeometry(const Record& record) {
-    const OGRGeometry* geometry = GeometryOf(record);
-    if (!geometry) return nullptr;
-    Record::Feature& read = *record.feature_;
-    if (read.feature) return std::unique_ptr<OGRGeometry>(read.feature->StealGeometry());
-    return std::move(read.plain_geometry);
+    if (!GeometryOf(record)) return nullptr;
+    return std::unique_ptr<OGRGeometry>(record.feature_->feature->StealGeometry());
   }
 
   // The text of field `index` of a read record, as Record::Text gives it.

@@ -319,10 +319,9 @@ std::string ReadAs(const Record& record) {
   return read;
 }
 
-// Walks of a long layer, whose records are read ahead on a thread of their
-// own, read what reads of single records read, out of order: walked to the
-// end, broken off and started over, with a record changed on the way, or
-// with a record kept while the walk goes on.
+// Walks of a long layer read what reads of single records read, out of
+// order: walked to the end, broken off and started over, with a record
+// changed on the way, or with a record kept while the walk goes on.
 // Makes the fixture's layer long: 10,000 copies of parcels 1 and 5 (numbers
 // 6 .. 10005), each with its own number, every seventh without an area, and
 // one more gap (5000).
