@@ -209,13 +209,35 @@ class CopiesBeside {
   std::vector<UnitCopy*> copies_;  // by lane
 };
 
+// The county's total of the copy in unit 1 (CountyLotTotal), summed from
+// its rows as they will be written, without waiting for the copy: on a
+// server, whose sum adds a freshly written table's values one by one in the
+// order they were written, the first as it is, the same figure to the bit.
+// The embedded engine's sum adds with a correction of its own: there the
+// written copy is read.
+db::Value CountyLotTotalOf(CZdStatContext& context, const db::GroupedSums& sums) {
+  if (context.m_pConn.Kind() == db::DbKind::kEmbedded) return context.CountyLotTotal();
+  const std::vector<db::GroupedSums::Column> columns = {{"地籍号", {}}, {"宗地总面积", {}}};
+  std::optional<double> total;
+  sums.VisitRows(columns, true, {}, [&](std::vector<db::Value>& lot) {
+    if (lot[0].IsNull() || lot[1].IsNull() ||
+        lot[0].AsText().compare(0, context.m_strPrefix2.size(), context.m_strPrefix2) != 0) {
+      return;
+    }
+    const double area = lot[1].AsDouble("宗地总面积");
+    total = total ? *total + area : area;
+  });
+  return total ? db::Value(*total) : db::Value();
+}
+
 // Every unit's copy, on the embedded engine or from the lots grouped as
-// the base table was written, from one grouping of the lots. The copy of
-// the base table's unit is written first: the county's total of its lots
-// steps the others. Of the others on a server, all but the last are
-// written beside the run (CopiesBeside) while the run's connection writes
-// the last; on the embedded engine, one after another on the run's
-// connection (on threads of their own they were no faster, and held the
+// the base table was written, from one grouping of the lots. The county's
+// total of the lots of the base table's unit steps the others. On a server,
+// where that total is summed from the grouped lots, all copies but the last
+// are written beside the run (CopiesBeside) while the run's connection
+// writes the last; on the embedded engine, the copy of the base table's unit
+// first, its total read from it, then the others, one after another on the
+// run's connection (on threads of their own they were no faster, and held the
 // rows of every copy at once). Each copy is written whole or not at all: a
 // failure is logged, and the copy it stopped and those not yet written are
 // left empty.
@@ -238,9 +260,12 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
     for (std::size_t i = 0; i < copies.size(); ++i) {
       UnitCopy& copy = copies[i];
       // The county's total of the copy in unit 1, which the copies of the
-      // other units add up to: read once, when the first of them is written.
-      if (copy.unit.table != context.m_strStatTblSrc && !county_total) {
-        county_total = context.CountyLotTotal();
+      // other units add up to: had once, before the first of them is
+      // written (on a server before any copy, so that all but the last are
+      // written beside the run).
+      if (!county_total && (copy.unit.table != context.m_strStatTblSrc ||
+                            context.m_pConn.Kind() != db::DbKind::kEmbedded)) {
+        county_total = CountyLotTotalOf(context, *sums);
       }
       if (county_total && i + 1 < copies.size() && beside.Add(*sums, *county_total, copy)) {
         continue;
