@@ -114,10 +114,7 @@ std::vector<SlopeSum> ReadSlopeSums(db::RowSource& source) {
   std::vector<SlopeSum> sums;
   while (source.Next()) {
     SlopeSum& sum = sums.emplace_back();
-    for (int i = 0; i < kSlopeArea; ++i) {
-      sum.texts[i] = source.Text(i);
-      if (source.IsNull(i)) sum.nulls |= 1u << i;
-    }
+    sum.nulls = db::ReadTexts(source, sum.texts);
     sum.area = source.Number(kSlopeArea);
   }
   return sums;

@@ -171,10 +171,7 @@ std::vector<FineRow> ReadFineRows(db::RowSource& source) {
   std::vector<FineRow> fine;
   while (source.Next()) {
     FineRow& row = fine.emplace_back();
-    for (int i = 0; i < kFineColumns; ++i) {
-      row.texts[i] = source.Text(i);
-      if (source.IsNull(i)) row.nulls |= 1u << i;
-    }
+    row.nulls = db::ReadTexts(source, row.texts);
     source.NumberUnlessNull(kFineColumns, row.area);
   }
   OrderFineRows(fine);

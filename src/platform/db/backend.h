@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -43,6 +44,18 @@ class RowSource {
   // The connection has gone: release nothing through it.
   virtual void Detach() {}
 };
+
+// Reads the current row's first texts.size() fields as texts (null read as
+// empty) and gives the nulls among them as bits, bit i for field i.
+inline unsigned ReadTexts(const RowSource& source, std::span<std::string> texts) {
+  unsigned nulls = 0;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const int column = static_cast<int>(i);
+    texts[i] = source.Text(column);
+    if (source.IsNull(column)) nulls |= 1u << i;
+  }
+  return nulls;
+}
 
 // What each engine provides to Connection and Recordset.
 class Backend {
