@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/rounding.h"
+#include "lots/town_intensity_levels.h"
 #include "lots/town_summary_family.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
@@ -109,12 +110,10 @@ std::string CountStatement(const QddcLevel& level, const std::string& lots) {
          " where 宗地总面积>0 group by " + code;
 }
 
-// The level's rows that have a code and a name, in the statement's order.
-struct LevelRow {
-  std::string code, name;
-  double building, footprint;
-};
+using LevelRow = IntensityLevels::Row;
+using LevelLots = IntensityLevels::Level;
 
+// The level's rows that have a code and a name, in the statement's order.
 std::vector<LevelRow> ReadLevelRows(db::Connection& conn, const std::string& statement) {
   std::vector<LevelRow> rows;
   std::unique_ptr<db::RowSource> source = conn.Scan(statement);
@@ -136,12 +135,6 @@ Figures ReadFigures(db::Connection& conn, const std::string& statement) {
   return figures;
 }
 
-// A level's rows and its lot counts by code.
-struct LevelLots {
-  std::vector<LevelRow> rows;
-  Figures counts;
-};
-
 // Every level's rows and lot counts as its level and count statements give
 // them, from one scan of the lot table instead of six statements (on the
 // embedded engine each sorts the whole table). The rows of a code and name
@@ -150,43 +143,17 @@ struct LevelLots {
 // sorts them). Nothing when the scan fails: the statements then say what
 // failed.
 std::optional<std::vector<LevelLots>> ScanLevels(db::Connection& conn, const std::string& lots) {
-  constexpr std::size_t kLevels = std::size(kQddcLevels);
-  std::string columns;
-  for (const QddcLevel& level : kQddcLevels) {
-    columns += std::string(level.code) + "," + level.name + ",";
-  }
-  std::vector<std::map<std::pair<std::string, std::string>, std::pair<double, double>>> sums(
-      kLevels);
-  std::vector<LevelLots> levels(kLevels);
+  const std::vector<std::string> columns = IntensityLevels::Columns();
   try {
-    std::unique_ptr<db::RowSource> source =
-        conn.Scan("select " + columns + "建筑面积,占地面积,宗地总面积 from " + lots);
-    constexpr int kFigures = static_cast<int>(2 * kLevels);
-    while (source->Next()) {
-      // A null figure adds nothing, as it adds nothing to a sum.
-      const double building = source->IsNull(kFigures) ? 0 : source->Number(kFigures);
-      const double footprint = source->IsNull(kFigures + 1) ? 0 : source->Number(kFigures + 1);
-      const bool counted = !source->IsNull(kFigures + 2) && source->Number(kFigures + 2) > 0;
-      for (std::size_t k = 0; k < kLevels; ++k) {
-        const int code = static_cast<int>(2 * k);
-        if (source->IsNull(code)) continue;
-        if (counted) levels[k].counts[std::string(source->Text(code))] += 1;
-        if (source->IsNull(code + 1)) continue;
-        auto& [level_building, level_footprint] =
-            sums[k][{std::string(source->Text(code)), std::string(source->Text(code + 1))}];
-        level_building += building;
-        level_footprint += footprint;
-      }
-    }
+    IntensityLevels levels(columns);
+    std::string list;
+    for (const std::string& column : columns) list += (list.empty() ? "" : ",") + column;
+    std::unique_ptr<db::RowSource> source = conn.Scan("select " + list + " from " + lots);
+    while (source->Next()) levels.Add(*source);
+    return levels.Levels();
   } catch (const db::DbError&) {
     return std::nullopt;
   }
-  for (std::size_t k = 0; k < kLevels; ++k) {
-    for (const auto& [key, figures] : sums[k]) {
-      levels[k].rows.push_back({key.first, key.second, figures.first, figures.second});
-    }
-  }
-  return levels;
 }
 
 double Lookup(const Figures& figures, const std::string& code) {
@@ -271,7 +238,9 @@ short QddcWalk(CZdStatContext& context, const std::string& target, const TownSou
   }
   short result = 1;
   std::vector<Figures> land;
-  const std::optional<std::vector<LevelLots>> scanned = ScanLevels(context.m_pConn, sources.lots);
+  // The levels gathered as the lot table was written, else one scan of it.
+  std::optional<std::vector<LevelLots>> scanned = context.TakeIntensityLevels(sources);
+  if (!scanned) scanned = ScanLevels(context.m_pConn, sources.lots);
   try {
     for (std::size_t level = 0; level < std::size(kQddcLevels); ++level) {
       if (!WriteLevel(context, *writer, level, sources, markers, land,
@@ -346,6 +315,70 @@ std::map<std::string, std::vector<Figures>> ReadLandAreasApart(
 }
 
 }  // namespace
+
+std::vector<std::string> IntensityLevels::Columns() {
+  std::vector<std::string> columns;
+  for (const QddcLevel& level : kQddcLevels) {
+    columns.push_back(level.code);
+    columns.push_back(level.name);
+  }
+  for (const char* figure : {"建筑面积", "占地面积", "宗地总面积"}) columns.push_back(figure);
+  return columns;
+}
+
+IntensityLevels::IntensityLevels(const std::vector<std::string>& columns)
+    : sums_(std::size(kQddcLevels)), counts_(std::size(kQddcLevels)) {
+  for (const std::string& read : Columns()) {
+    const auto found = std::find(columns.begin(), columns.end(), read);
+    if (found == columns.end()) throw db::DbError("no column " + read + " among the lot rows");
+    places_.push_back(static_cast<int>(found - columns.begin()));
+  }
+}
+
+void IntensityLevels::Add(const db::RowSource& row) {
+  constexpr std::size_t kFigures = 2 * std::size(kQddcLevels);
+  const auto figure = [&](std::size_t i) {
+    return row.IsNull(places_[i]) ? 0 : row.Number(places_[i]);
+  };
+  const double building = figure(kFigures);
+  const double footprint = figure(kFigures + 1);
+  const bool counted = !row.IsNull(places_[kFigures + 2]) && row.Number(places_[kFigures + 2]) > 0;
+  for (std::size_t k = 0; k < std::size(kQddcLevels); ++k) {
+    const int code = places_[2 * k], name = places_[2 * k + 1];
+    if (row.IsNull(code)) continue;
+    if (counted) counts_[k][std::string(row.Text(code))] += 1;
+    if (row.IsNull(name)) continue;
+    auto& [level_building, level_footprint] =
+        sums_[k][{std::string(row.Text(code)), std::string(row.Text(name))}];
+    level_building += building;
+    level_footprint += footprint;
+  }
+}
+
+std::vector<IntensityLevels::Level> IntensityLevels::Levels() const {
+  std::vector<Level> levels(sums_.size());
+  for (std::size_t k = 0; k < sums_.size(); ++k) {
+    for (const auto& [key, figures] : sums_[k]) {
+      levels[k].rows.push_back({key.first, key.second, figures.first, figures.second});
+    }
+    levels[k].counts = counts_[k];
+  }
+  return levels;
+}
+
+void CZdStatContext::KeepIntensityLevels(const TownSources& sources,
+                                         std::unique_ptr<IntensityLevels> levels) {
+  m_intensityLevels[LotTableKey(sources)] = std::move(levels);
+}
+
+std::optional<std::vector<IntensityLevels::Level>> CZdStatContext::TakeIntensityLevels(
+    const TownSources& sources) {
+  const auto kept = m_intensityLevels.find(LotTableKey(sources));
+  if (kept == m_intensityLevels.end() || !kept->second) return std::nullopt;
+  std::vector<IntensityLevels::Level> levels = kept->second->Levels();
+  m_intensityLevels.erase(kept);
+  return levels;
+}
 
 void CZdStatContext::ReadTownLandAreas(bool alongside) {
   std::vector<std::string> tables;

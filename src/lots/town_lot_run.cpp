@@ -54,6 +54,7 @@ void BuildTownFamilies(CZdStatContext& context, const StageObserver& observer) {
       }
     }
     context.EndIfStopped(family->base);
+    host::yDebugTime(family->base);
     if (observer) observer(family->base);
   }
 }

@@ -93,14 +93,16 @@ struct UnitCopy {
   TownSources sources;
   std::vector<std::unique_ptr<db::GroupedSums>> levels;
   std::map<std::string, CZdStatContext::Groupings> groupings;
+  std::unique_ptr<IntensityLevels> intensity;
   std::optional<CZdStatContext::AdjustedCopyNotes> notes;
 };
 
 UnitCopy StartUnitCopy(const CZdStatContext& context, const CZdStatContext::UnitTable& unit,
                        const std::vector<std::string>& names) {
-  UnitCopy copy{unit, context.UnitSources(unit.unit), {}, {}, std::nullopt};
+  UnitCopy copy{unit, context.UnitSources(unit.unit), {}, {}, {}, std::nullopt};
   copy.levels = context.FeedClassLevels(copy.sources, names);
   copy.groupings = context.FeedLotGroupings(copy.sources, names);
+  copy.intensity = std::make_unique<IntensityLevels>(names);
   return copy;
 }
 
@@ -131,6 +133,7 @@ void WriteUnitCopy(const CZdStatContext& context, db::Connection& connection,
     for (const auto& [family, fed] : copy.groupings) {
       for (const std::unique_ptr<db::GroupedSums>& grouping : fed) grouping->Add(row);
     }
+    copy.intensity->Add(row);
   };
   if (copy.unit.table == context.m_strStatTblSrc) {
     sums.WriteTo(connection, table, columns, true, convert,
@@ -150,6 +153,7 @@ void KeepUnitCopy(CZdStatContext& context, UnitCopy& copy) {
   if (copy.sources.lots != copy.unit.table) return;
   context.KeepClassLevels(copy.sources, std::move(copy.levels));
   context.KeepLotGroupings(copy.sources, std::move(copy.groupings));
+  context.KeepIntensityLevels(copy.sources, std::move(copy.intensity));
 }
 
 // The copies written beside the run on a server, each on a connection and

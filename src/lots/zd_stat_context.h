@@ -15,6 +15,7 @@
 #include "engine/layer_checks.h"
 #include "engine/run_log.h"
 #include "engine/table_names.h"
+#include "lots/town_intensity_levels.h"
 #include "platform/db/beside_tables.h"
 #include "platform/db/connection.h"
 #include "platform/db/sql_dialect.h"
@@ -368,6 +369,12 @@ class CZdStatContext : public StatRunLog {
                                                     const std::vector<std::string>& columns) const;
   void KeepLotGroupings(const TownSources& sources, std::map<std::string, Groupings> groupings);
   Groupings TakeLotGroupings(const std::string& family, const TownSources& sources);
+  // The intensity table's sums by level of the lot table of `sources`,
+  // fed its rows as they were written, kept for the intensity family, which
+  // takes them once (nothing when none were kept for that table).
+  void KeepIntensityLevels(const TownSources& sources, std::unique_ptr<IntensityLevels> levels);
+  std::optional<std::vector<IntensityLevels::Level>> TakeIntensityLevels(
+      const TownSources& sources);
   // On a server, the schema where tables are made beside the run on
   // connections of their own (made once, when first asked for); null on
   // the embedded engine, or when it could not be made (noticed in the log).
@@ -407,9 +414,10 @@ class CZdStatContext : public StatRunLog {
   void SetUp();
   void FixUnits();
   TableNames m_names;
-  std::map<std::string, Groupings> m_lotGroupings;                // by family and lot table
-  std::map<std::string, LandAreas> m_landAreas;                   // read, not yet taken
-  std::future<std::map<std::string, LandAreas>> m_landAreasRead;  // still reading
+  std::map<std::string, Groupings> m_lotGroupings;  // by family and lot table
+  std::map<std::string, LandAreas> m_landAreas;     // read, not yet taken
+  std::map<std::string, std::unique_ptr<IntensityLevels>> m_intensityLevels;  // by lot table
+  std::future<std::map<std::string, LandAreas>> m_landAreasRead;              // still reading
   // Ends before the run's connection, after the run has committed or given
   // up: a table moved out of it goes with the commit.
   std::shared_ptr<db::BesideSchema> m_besideSchema;
