@@ -115,6 +115,25 @@ struct Booked {
   const char* field = nullptr;  // the booking field to empty
 };
 
+// What the walk over the parcels reads of a line near one: whether it was
+// read and has a usable geometry, the parcels beside it, its area, ratio
+// and the links of its two sides.
+struct LineFacts {
+  bool read = false;
+  bool usable = false;
+  std::optional<gis::LineSides> sides;
+  double area = 0, ratio = 0;
+  std::string seat1, link1, seat2, link2;
+};
+
+// What the walk reads of a scattered feature: the parcel holding a point
+// on its surface (0: none, or the feature has no geometry or was not read)
+// and its area.
+struct PointFacts {
+  long parcel = 0;
+  double area = 0;
+};
+
 class ClipRun {
  public:
   ClipRun(LayerHandle parcels, LayerHandle lines, LayerHandle points, const ModeFields& fields,
@@ -197,10 +216,13 @@ class ClipRun {
 
   bool Usable(LayerHandle layer, const Record& record) {
     if (record.GeometryIsUsable()) return true;
-    log_.LogFailure("范围图层整理", "图层 " + gis::LayerName(layer) + " 的记录 " +
-                                        std::to_string(record.Number()) +
-                                        " 没有有效的图形，已跳过");
+    LogUnusable(layer, record.Number());
     return false;
+  }
+
+  void LogUnusable(LayerHandle layer, long number) {
+    log_.LogFailure("范围图层整理", "图层 " + gis::LayerName(layer) + " 的记录 " +
+                                        std::to_string(number) + " 没有有效的图形，已跳过");
   }
 
   void RepairParcel(long number) {
@@ -244,12 +266,10 @@ class ClipRun {
     }
     double sum = 0;
     for (long number : near) {
-      Record point;
-      if (!gis::ReadRecord(points_, EntityKind::kPoint, number, point)) continue;
-      const std::optional<gis::Point> at = point.Bounds() ? point.PointOnSurface() : std::nullopt;
-      if (!at || parcel_regions_->RegionContaining(*at) != parcel_record) continue;
+      const PointFacts& point = PointOf(number);
+      if (point.parcel != parcel_record) continue;
       booked.push_back({number, true, kBookedPoint});
-      sum += point.Number(kPointArea);
+      sum += point.area;
       Book(points_, number, kBookedPoint, parcel_number);
     }
     const std::string text = Fixed(sum, decimals_);
@@ -268,17 +288,20 @@ class ClipRun {
     }
     double sum = 0;
     for (long number : near) {
-      Record line;
-      if (!gis::ReadRecord(lines_, EntityKind::kLine, number, line)) continue;
-      if (!Usable(lines_, line)) continue;
-      const std::optional<gis::LineSides>& sides = SidesOf(line);
+      const LineFacts& line = LineOf(number);
+      if (!line.read) continue;
+      if (!line.usable) {
+        LogUnusable(lines_, number);
+        continue;
+      }
+      const std::optional<gis::LineSides>& sides = line.sides;
       if (!sides || (sides->left != parcel_record && sides->right != parcel_record)) continue;
-      const double area = line.Number(kLineArea), ratio = line.Number(kRatio);
-      if (line.Text(kSeat1) == code && line.Text(fields_.side1) == parcel_number) {
+      const double area = line.area, ratio = line.ratio;
+      if (line.seat1 == code && line.link1 == parcel_number) {
         booked.push_back({number, false, kBooked1});
         sum += Near(ratio, 0.5) ? xcDotOut(area, 0, static_cast<short>(decimals_)) : area;
         Book(lines_, number, kBooked1, parcel_number);
-      } else if (line.Text(kSeat2) == code && line.Text(fields_.side2) == parcel_number) {
+      } else if (line.seat2 == code && line.link2 == parcel_number) {
         booked.push_back({number, false, kBooked2});
         if (Near(ratio, 1)) continue;  // all of it belongs to side 1
         sum += xcDotOut(area, 1, static_cast<short>(decimals_));
@@ -290,11 +313,39 @@ class ClipRun {
     return ValueOf(text);
   }
 
-  // The parcels beside a line, found once for the parcels on both sides.
-  const std::optional<gis::LineSides>& SidesOf(const Record& line) {
-    const auto [found, added] = line_sides_.try_emplace(line.Number());
-    if (added) found->second = parcel_regions_->RegionsBesideLine(line.LineVertices());
-    return found->second;
+  // What the walk reads of a line, read at its first parcel and kept for
+  // the others near it: the walk writes no line until it ends.
+  const LineFacts& LineOf(long number) {
+    const auto [found, added] = lines_read_.try_emplace(number);
+    LineFacts& facts = found->second;
+    if (!added) return facts;
+    Record line;
+    facts.read = gis::ReadRecord(lines_, EntityKind::kLine, number, line);
+    facts.usable = facts.read && line.GeometryIsUsable();
+    if (!facts.usable) return facts;
+    // The parcels beside the line, found once for the parcels on both sides.
+    facts.sides = parcel_regions_->RegionsBesideLine(line.LineVertices());
+    facts.area = line.Number(kLineArea);
+    facts.ratio = line.Number(kRatio);
+    facts.seat1 = line.Text(kSeat1);
+    facts.link1 = line.Text(fields_.side1);
+    facts.seat2 = line.Text(kSeat2);
+    facts.link2 = line.Text(fields_.side2);
+    return facts;
+  }
+
+  // What the walk reads of a scattered feature, as LineOf: its area and
+  // the parcel holding a point on its surface.
+  const PointFacts& PointOf(long number) {
+    const auto [found, added] = points_read_.try_emplace(number);
+    PointFacts& facts = found->second;
+    if (!added) return facts;
+    Record point;
+    if (!gis::ReadRecord(points_, EntityKind::kPoint, number, point)) return facts;
+    const std::optional<gis::Point> at = point.Bounds() ? point.PointOnSurface() : std::nullopt;
+    if (at) facts.parcel = parcel_regions_->RegionContaining(*at);
+    facts.area = point.Number(kPointArea);
+    return facts;
   }
 
   void GiveUp(const std::vector<Booked>& booked) {
@@ -334,7 +385,8 @@ class ClipRun {
   const gis::RecordFinder* near_points_ = nullptr;
   const gis::RecordFinder* near_lines_ = nullptr;
   const gis::RegionFinder* parcel_regions_ = nullptr;
-  std::unordered_map<long, std::optional<gis::LineSides>> line_sides_;
+  std::unordered_map<long, LineFacts> lines_read_;
+  std::unordered_map<long, PointFacts> points_read_;
   // The bookings of the walk by layer and record: the text of each booking
   // field set.
   std::map<std::pair<LayerHandle, long>, std::map<std::string, std::string>> bookings_;

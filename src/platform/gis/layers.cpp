@@ -220,6 +220,20 @@ struct RecordNumbering {
   long count = 1;           // the highest number + 1
   bool in_id_order = true;  // the source reads its features by ascending id
 
+  // What brings the lowest id to number 1 where it is lower.
+  static GIntBig OffsetOf(GIntBig lowest) { return lowest < 1 ? 1 - lowest : 0; }
+
+  // The number of the highest id of features whose ids run from `lowest`.
+  static GIntBig HighestNumber(GIntBig lowest, GIntBig highest) {
+    return highest + OffsetOf(lowest);
+  }
+
+  // Whether features whose ids run from `lowest` to `highest` may leave
+  // too many numbers without a feature: only then does their count tell.
+  static bool CountTells(GIntBig lowest, GIntBig highest) {
+    return HighestNumber(lowest, highest) > kMostEmptyNumbers;
+  }
+
   // The numbering of features whose ids run from `lowest` to `highest`,
   // `features` of them; nothing when their ids lie too far apart, and the
   // ids themselves are wanted.
@@ -227,8 +241,8 @@ struct RecordNumbering {
                                                  GIntBig features) {
     RecordNumbering numbering;
     if (features <= 0) return numbering;
-    numbering.offset = lowest < 1 ? 1 - lowest : 0;
-    const GIntBig highest_number = highest + numbering.offset;
+    numbering.offset = OffsetOf(lowest);
+    const GIntBig highest_number = HighestNumber(lowest, highest);
     if (highest_number - features > kMostEmptyNumbers) return std::nullopt;
     numbering.count = static_cast<long>(highest_number + 1);
     return numbering;
@@ -425,30 +439,49 @@ struct OpenLayerState {
     return RecordNumbering::OfIds(AllIds());
   }
 
+  // The lowest and the highest id are each read from an end of the table
+  // (one query asking for both, or for the count too, reads all of it);
+  // the count is asked only where it tells (RecordNumbering::CountTells).
   std::optional<RecordNumbering> NumberingByQuery() {
     const std::string driver =
         dataset && dataset->GetDriver() ? dataset->GetDriver()->GetDescription() : "";
     const char* fid_column = layer->GetFIDColumn();
     if ((driver != "GPKG" && driver != "SQLite") || !fid_column || !*fid_column)
       return std::nullopt;
-    const std::string fid = db::QuoteName(fid_column);
-    const std::string sql = "SELECT CAST(MIN(" + fid + ") AS TEXT), CAST(MAX(" + fid +
-                            ") AS TEXT), CAST(COUNT(*) AS TEXT) FROM " +
-                            db::QuoteName(layer->GetName());
+    const std::string fid = db::QuoteName(fid_column), table = db::QuoteName(layer->GetName());
     StopSequential();
+    const std::optional<std::vector<std::string>> ends =
+        QueryRow("SELECT CAST((SELECT MIN(" + fid + ") FROM " + table +
+                 ") AS TEXT), CAST((SELECT MAX(" + fid + ") FROM " + table + ") AS TEXT)");
+    if (!ends || ends->size() != 2) return std::nullopt;
+    const GIntBig lowest = std::strtoll((*ends)[0].c_str(), nullptr, 10);
+    const GIntBig highest = std::strtoll((*ends)[1].c_str(), nullptr, 10);
+    // No lowest id: no feature. Otherwise at least one, which is all the
+    // numbering needs to know unless the count tells.
+    GIntBig features = (*ends)[0].empty() ? 0 : 1;
+    if (features > 0 && RecordNumbering::CountTells(lowest, highest)) {
+      const std::optional<std::vector<std::string>> count =
+          QueryRow("SELECT CAST(COUNT(*) AS TEXT) FROM " + table);
+      if (!count || count->size() != 1) return std::nullopt;
+      features = std::strtoll((*count)[0].c_str(), nullptr, 10);
+    }
+    return RecordNumbering::ByOffset(lowest, highest, features);
+  }
+
+  // The first row of a query of the source, its fields as texts (a null as
+  // an empty text); nothing when the query gives no row.
+  std::optional<std::vector<std::string>> QueryRow(const std::string& sql) {
     OGRLayer* result = dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
     if (!result) return std::nullopt;
-    std::unique_ptr<OGRFeature> row(result->GetNextFeature());
-    std::optional<RecordNumbering> by_ids;
-    if (row) {
-      const auto id = [&](int column) {
-        return std::strtoll(row->GetFieldAsString(column), nullptr, 10);
-      };
-      by_ids = RecordNumbering::ByOffset(id(0), id(1), id(2));
+    std::optional<std::vector<std::string>> fields;
+    if (std::unique_ptr<OGRFeature> row{result->GetNextFeature()}) {
+      fields.emplace();
+      for (int i = 0; i < row->GetFieldCount(); ++i) {
+        fields->push_back(row->IsFieldSetAndNotNull(i) ? row->GetFieldAsString(i) : "");
+      }
     }
-    row.reset();
     dataset->ReleaseResultSet(result);
-    return by_ids;
+    return fields;
   }
 
   // The ids of the layer's features, in the order the source reads them.
