@@ -5,6 +5,7 @@
 
 #include "engine/run_record.h"
 #include "engine/stat_context.h"
+#include "platform/db/backend.h"
 #include "platform/db/recordset.h"
 #include "units/converted_copies.h"
 #include "units/unit_conversion.h"
@@ -41,12 +42,22 @@ long RowCount(db::Connection& connection, const std::string& table) {
   return static_cast<long>(connection.Scalar("select count(*) from " + table).AsInteger());
 }
 
-// The first rows of a table by rowid: rowid, 序号, then the area columns.
-std::string SampleQuery(const std::string& table, const std::vector<std::string>& areas) {
-  std::string list = "rowid,序号";
+// The column a row of the copy is paired with its base row by: on the
+// embedded engine the row id (the copy keeps the base table's order), on a
+// server 序号, which numbers the base table's rows and which its copies keep
+// (a server stores the rows of each table in an order of its own).
+std::string PairingColumn(db::Connection& connection) {
+  return connection.Kind() == db::DbKind::kEmbedded ? connection.backend().RowIdColumn() : "序号";
+}
+
+// The first rows of a table by the pairing column: that column, 序号, then
+// the area columns.
+std::string SampleQuery(const std::string& table, const std::string& pairing,
+                        const std::vector<std::string>& areas) {
+  std::string list = pairing + ",序号";
   for (const std::string& area : areas) list += "," + area;
-  return "select " + list + " from " + table + " where rowid <= " + std::to_string(kSampleRows) +
-         " order by rowid";
+  return "select " + list + " from " + table + " order by " + pairing + " limit " +
+         std::to_string(kSampleRows);
 }
 
 // How the checked figures of the copy compare with the base figures
@@ -78,19 +89,22 @@ class GridCheck {
   AreaConversion at_, finer_, coarser_;
 };
 
-// Pairs the first rows of the base table and the copy by rowid (the copy
-// keeps the base table's order, so a row's 序号 must match) and tallies
-// their figures. A row without its partner fails the check.
+// Pairs the first rows of the base table and the copy by the pairing
+// column (a row's 序号 must match) and tallies their figures. A row without
+// its partner, or a pairing value held twice, fails the check.
 bool TallySample(CStatContext& context, const std::string& copy, const GridCheck& check,
                  GridTally& tally) {
   const std::vector<std::string> areas = context.AreaColumns();
-  db::Recordset base(context.m_pConn, SampleQuery(context.m_strStatTbl, areas));
-  db::Recordset copied(context.m_pConn, SampleQuery(copy, areas));
+  const std::string pairing = PairingColumn(context.m_pConn);
+  db::Recordset base(context.m_pConn, SampleQuery(context.m_strStatTbl, pairing, areas));
+  db::Recordset copied(context.m_pConn, SampleQuery(copy, pairing, areas));
+  std::optional<db::Value> previous;
   for (; !base.IsEOF(); base.MoveNext(), copied.MoveNext()) {
     if (copied.IsEOF() || !(base.Field(0) == copied.Field(0)) ||
-        !(base.Field(1) == copied.Field(1))) {
+        !(base.Field(1) == copied.Field(1)) || (previous && *previous == base.Field(0))) {
       return false;
     }
+    previous = base.Field(0);
     for (int i = 2; i < base.FieldCount(); ++i) {
       check.Add(base.Field(i).AsDouble(), copied.Field(i).AsDouble(), tally);
     }
@@ -102,7 +116,7 @@ bool TallySample(CStatContext& context, const std::string& copy, const GridCheck
 
 std::string RunCopyForExtension(CStatContext& context, short target) {
   db::Connection& connection = context.m_pConn;
-  if (connection.Kind() != db::DbKind::kEmbedded || target == context.m_nUnitSrc) return {};
+  if (target == context.m_nUnitSrc) return {};
   const std::string copy = context.Names().UnitCopy(target, "statdata");
   if (!context.IsTableExist(copy) || !RunCompletedCleanly(context)) return {};
   if (!SameColumns(connection.Columns(copy), connection.Columns(context.m_strStatTbl)) ||
@@ -115,6 +129,25 @@ std::string RunCopyForExtension(CStatContext& context, short target) {
   if (!TallySample(context, copy, check, tally)) return {};
   const bool on_grid = tally.matches >= kTelling && tally.misses * kTelling <= tally.matches;
   return on_grid ? copy : std::string();
+}
+
+void CopyExtensionRows(CStatContext& context, const std::string& extension,
+                       const std::string& copy) {
+  db::Connection& connection = context.m_pConn;
+  if (connection.Kind() == db::DbKind::kEmbedded) {
+    // SQLite copies the rows without decoding them.
+    connection.Execute("insert into " + extension + " select * from " + copy);
+    return;
+  }
+  // A server makes the new table from the copy with its parallel workers
+  // (db::Connection::InsertSelect).
+  std::vector<std::string> columns;
+  std::string list;
+  for (const db::ColumnInfo& column : connection.Columns(copy)) {
+    columns.push_back(column.name);
+    list += (list.empty() ? "" : ",") + column.name;
+  }
+  connection.InsertSelect(extension, columns, "select " + list + " from " + copy);
 }
 
 }  // namespace landstat::units
