@@ -42,22 +42,37 @@ long RowCount(db::Connection& connection, const std::string& table) {
   return static_cast<long>(connection.Scalar("select count(*) from " + table).AsInteger());
 }
 
-// The column a row of the copy is paired with its base row by: on the
-// embedded engine the row id (the copy keeps the base table's order), on a
-// server 序号, which numbers the base table's rows and which its copies keep
-// (a server stores the rows of each table in an order of its own).
-std::string PairingColumn(db::Connection& connection) {
-  return connection.Kind() == db::DbKind::kEmbedded ? connection.backend().RowIdColumn() : "序号";
+// How a row of the copy is paired with its base row: by the row id on the
+// embedded engine, where the copy keeps the base table's order and its
+// first rows are those of the lowest ids; by 序号, which numbers the base
+// table's rows and which its copies keep, on a server, where each table's
+// rows are stored in an order of their own and any rows of the base table
+// do (no sort of either table).
+struct Pairing {
+  std::string key;
+  std::string first_rows;
+};
+
+Pairing PairingOf(db::Connection& connection) {
+  if (connection.Kind() != db::DbKind::kEmbedded) return {"序号", ""};
+  const std::string id = connection.backend().RowIdColumn();
+  return {id, " order by " + id};
 }
 
-// The first rows of a table by the pairing column: that column, 序号, then
-// the area columns.
-std::string SampleQuery(const std::string& table, const std::string& pairing,
+// The first rows of the base table, each beside the copy's row of its key
+// (nulls where there is none), ordered by the key: the key of each, its
+// 序号 of each, then each area column of each.
+std::string SampleQuery(const std::string& base, const std::string& copy, const Pairing& pairing,
                         const std::vector<std::string>& areas) {
-  std::string list = pairing + ",序号";
-  for (const std::string& area : areas) list += "," + area;
-  return "select " + list + " from " + table + " order by " + pairing + " limit " +
-         std::to_string(kSampleRows);
+  std::string inner = pairing.key + " as landstat_key,序号";
+  std::string pairs = "b.landstat_key,c." + pairing.key + ",b.序号,c.序号";
+  for (const std::string& area : areas) {
+    inner += "," + area;
+    pairs += ",b." + area + ",c." + area;
+  }
+  return "select " + pairs + " from (select " + inner + " from " + base + pairing.first_rows +
+         " limit " + std::to_string(kSampleRows) + ") b left join " + copy + " c on c." +
+         pairing.key + "=b.landstat_key order by b.landstat_key";
 }
 
 // How the checked figures of the copy compare with the base figures
@@ -89,27 +104,27 @@ class GridCheck {
   AreaConversion at_, finer_, coarser_;
 };
 
-// Pairs the first rows of the base table and the copy by the pairing
-// column (a row's 序号 must match) and tallies their figures. A row without
-// its partner, or a pairing value held twice, fails the check.
+// Pairs the first rows of the base table with the copy's rows by the
+// pairing key (a row's 序号 must match) and tallies their figures. A row
+// without a key or a partner, or a key held twice, fails the check.
 bool TallySample(CStatContext& context, const std::string& copy, const GridCheck& check,
                  GridTally& tally) {
   const std::vector<std::string> areas = context.AreaColumns();
-  const std::string pairing = PairingColumn(context.m_pConn);
-  db::Recordset base(context.m_pConn, SampleQuery(context.m_strStatTbl, pairing, areas));
-  db::Recordset copied(context.m_pConn, SampleQuery(copy, pairing, areas));
+  db::Recordset pairs(context.m_pConn,
+                      SampleQuery(context.m_strStatTbl, copy, PairingOf(context.m_pConn), areas));
   std::optional<db::Value> previous;
-  for (; !base.IsEOF(); base.MoveNext(), copied.MoveNext()) {
-    if (copied.IsEOF() || !(base.Field(0) == copied.Field(0)) ||
-        !(base.Field(1) == copied.Field(1)) || (previous && *previous == base.Field(0))) {
+  for (; !pairs.IsEOF(); pairs.MoveNext()) {
+    const db::Value key = pairs.Field(0);
+    if (key.IsNull() || !(key == pairs.Field(1)) || !(pairs.Field(2) == pairs.Field(3)) ||
+        (previous && *previous == key)) {
       return false;
     }
-    previous = base.Field(0);
-    for (int i = 2; i < base.FieldCount(); ++i) {
-      check.Add(base.Field(i).AsDouble(), copied.Field(i).AsDouble(), tally);
+    previous = key;
+    for (int i = 4; i + 1 < pairs.FieldCount(); i += 2) {
+      check.Add(pairs.Field(i).AsDouble(), pairs.Field(i + 1).AsDouble(), tally);
     }
   }
-  return copied.IsEOF();
+  return true;
 }
 
 }  // namespace
