@@ -147,7 +147,7 @@ short RebuildExtensionTable(CStatContext& context, short target, const std::stri
       // In the source unit too the figures go on the conversion's grid.
       context.FillUnitCopy(extension, target, context.m_nDecSrc, true);
     } else {
-      context.m_pConn.Execute("insert into " + extension + " select * from " + copy);
+      units::CopyExtensionRows(context, extension, copy);
       host::yDebugTime(extension + " copied from " + copy);
     }
     context.ForgetSummarySources();
@@ -199,7 +199,7 @@ bool CopiedUnderSameRowIds(CStatContext& context, const std::string& copy) {
 // be copied from (ExtensionSource tells whether it is), named before that
 // is known; empty where there is none.
 std::string ExtensionCandidate(CStatContext& context, short target) {
-  if (context.m_pConn.Kind() != db::DbKind::kEmbedded || target == context.m_nUnitSrc) return {};
+  if (target == context.m_nUnitSrc) return {};
   const std::string copy = context.Names().UnitCopy(target, "statdata");
   return context.IsTableExist(copy) ? copy : std::string();
 }

@@ -5,6 +5,7 @@
 
 #include "engine/run_record.h"
 #include "engine/stat_context.h"
+#include "platform/db/backend.h"
 #include "platform/db/recordset.h"
 #include "units/converted_copies.h"
 #include "units/unit_conversion.h"
@@ -41,12 +42,37 @@ long RowCount(db::Connection& connection, const std::string& table) {
   return static_cast<long>(connection.Scalar("select count(*) from " + table).AsInteger());
 }
 
-// The first rows of a table by rowid: rowid, 序号, then the area columns.
-std::string SampleQuery(const std::string& table, const std::vector<std::string>& areas) {
-  std::string list = "rowid,序号";
-  for (const std::string& area : areas) list += "," + area;
-  return "select " + list + " from " + table + " where rowid <= " + std::to_string(kSampleRows) +
-         " order by rowid";
+// How a row of the copy is paired with its base row: by the row id on the
+// embedded engine, where the copy keeps the base table's order and its
+// first rows are those of the lowest ids; by 序号, which numbers the base
+// table's rows and which its copies keep, on a server, where each table's
+// rows are stored in an order of their own and any rows of the base table
+// do (no sort of either table).
+struct Pairing {
+  std::string key;
+  std::string first_rows;
+};
+
+Pairing PairingOf(db::Connection& connection) {
+  if (connection.Kind() != db::DbKind::kEmbedded) return {"序号", ""};
+  const std::string id = connection.backend().RowIdColumn();
+  return {id, " order by " + id};
+}
+
+// The first rows of the base table, each beside the copy's row of its key
+// (nulls where there is none), ordered by the key: the key of each, its
+// 序号 of each, then each area column of each.
+std::string SampleQuery(const std::string& base, const std::string& copy, const Pairing& pairing,
+                        const std::vector<std::string>& areas) {
+  std::string inner = pairing.key + " as landstat_key,序号";
+  std::string pairs = "b.landstat_key,c." + pairing.key + ",b.序号,c.序号";
+  for (const std::string& area : areas) {
+    inner += "," + area;
+    pairs += ",b." + area + ",c." + area;
+  }
+  return "select " + pairs + " from (select " + inner + " from " + base + pairing.first_rows +
+         " limit " + std::to_string(kSampleRows) + ") b left join " + copy + " c on c." +
+         pairing.key + "=b.landstat_key order by b.landstat_key";
 }
 
 // How the checked figures of the copy compare with the base figures
@@ -78,31 +104,34 @@ class GridCheck {
   AreaConversion at_, finer_, coarser_;
 };
 
-// Pairs the first rows of the base table and the copy by rowid (the copy
-// keeps the base table's order, so a row's 序号 must match) and tallies
-// their figures. A row without its partner fails the check.
+// Pairs the first rows of the base table with the copy's rows by the
+// pairing key (a row's 序号 must match) and tallies their figures. A row
+// without a key or a partner, or a key held twice, fails the check.
 bool TallySample(CStatContext& context, const std::string& copy, const GridCheck& check,
                  GridTally& tally) {
   const std::vector<std::string> areas = context.AreaColumns();
-  db::Recordset base(context.m_pConn, SampleQuery(context.m_strStatTbl, areas));
-  db::Recordset copied(context.m_pConn, SampleQuery(copy, areas));
-  for (; !base.IsEOF(); base.MoveNext(), copied.MoveNext()) {
-    if (copied.IsEOF() || !(base.Field(0) == copied.Field(0)) ||
-        !(base.Field(1) == copied.Field(1))) {
+  db::Recordset pairs(context.m_pConn,
+                      SampleQuery(context.m_strStatTbl, copy, PairingOf(context.m_pConn), areas));
+  std::optional<db::Value> previous;
+  for (; !pairs.IsEOF(); pairs.MoveNext()) {
+    const db::Value key = pairs.Field(0);
+    if (key.IsNull() || !(key == pairs.Field(1)) || !(pairs.Field(2) == pairs.Field(3)) ||
+        (previous && *previous == key)) {
       return false;
     }
-    for (int i = 2; i < base.FieldCount(); ++i) {
-      check.Add(base.Field(i).AsDouble(), copied.Field(i).AsDouble(), tally);
+    previous = key;
+    for (int i = 4; i + 1 < pairs.FieldCount(); i += 2) {
+      check.Add(pairs.Field(i).AsDouble(), pairs.Field(i + 1).AsDouble(), tally);
     }
   }
-  return copied.IsEOF();
+  return true;
 }
 
 }  // namespace
 
 std::string RunCopyForExtension(CStatContext& context, short target) {
   db::Connection& connection = context.m_pConn;
-  if (connection.Kind() != db::DbKind::kEmbedded || target == context.m_nUnitSrc) return {};
+  if (target == context.m_nUnitSrc) return {};
   const std::string copy = context.Names().UnitCopy(target, "statdata");
   if (!context.IsTableExist(copy) || !RunCompletedCleanly(context)) return {};
   if (!SameColumns(connection.Columns(copy), connection.Columns(context.m_strStatTbl)) ||
@@ -115,6 +144,25 @@ std::string RunCopyForExtension(CStatContext& context, short target) {
   if (!TallySample(context, copy, check, tally)) return {};
   const bool on_grid = tally.matches >= kTelling && tally.misses * kTelling <= tally.matches;
   return on_grid ? copy : std::string();
+}
+
+void CopyExtensionRows(CStatContext& context, const std::string& extension,
+                       const std::string& copy) {
+  db::Connection& connection = context.m_pConn;
+  if (connection.Kind() == db::DbKind::kEmbedded) {
+    // SQLite copies the rows without decoding them.
+    connection.Execute("insert into " + extension + " select * from " + copy);
+    return;
+  }
+  // A server makes the new table from the copy with its parallel workers
+  // (db::Connection::InsertSelect).
+  std::vector<std::string> columns;
+  std::string list;
+  for (const db::ColumnInfo& column : connection.Columns(copy)) {
+    columns.push_back(column.name);
+    list += (list.empty() ? "" : ",") + column.name;
+  }
+  connection.InsertSelect(extension, columns, "select " + list + " from " + copy);
 }
 
 }  // namespace landstat::units

@@ -314,6 +314,22 @@ TEST_P(DatabaseConversionTest, FarmlandBlockTableIsRebuiltInTheTargetUnit) {
       (std::vector<std::string>{"A|1.7347|1.2347|1.2347|0.5|0.5", "B|3.3333|0|0|3.3333|3.3333"}));
 }
 
+// The run's copy in the target unit gives statdataex its rows only where
+// they pair with the base table's by 序号: a copy whose numbers differ is
+// passed over, statdataex converted from the base table as before.
+TEST_P(DatabaseConversionTest, RunCopyWhoseRowsDoNotPairIsNotCopied) {
+  const std::string rows = "select 序号, 土地总面积 from " + Plain("statdataex") + " order by 序号";
+  ASSERT_EQ(Convert(kMu), 1);
+  const std::vector<std::string> converted = testing::Rows(conn(), rows);
+  ASSERT_GT(converted.size(), 100u);
+  conn().Execute(
+      "update " +
+      TableNames(Mode(), "2009", county_->options.county_code).UnitCopy(kMu, "statdata") +
+      " set 序号='x'||序号");
+  ASSERT_EQ(Convert(kMu), 1);
+  EXPECT_EQ(testing::Rows(conn(), rows), converted);
+}
+
 TEST_P(DatabaseConversionTest, UnknownUnitsAndMissingBaseTablesAreRefused) {
   host::RecordingNotifier notifier;
   host::ScopedNotifier scoped(notifier);
