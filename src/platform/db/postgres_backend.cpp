@@ -229,6 +229,11 @@ class PostgresRows : public RowSource {
   mutable std::string scratch_;
 };
 
+// Rows as a COPY statement and its data in the text format.
+struct CopyText {
+  std::string statement, data;
+};
+
 // Rows written through recordsets are kept in a batch and stored by one
 // statement per batch: an insert of many rows, or an update joined to a list
 // of values by row id. A batch that fails is rolled back to its savepoint and
@@ -246,6 +251,8 @@ struct WriteBatch {
   bool all_given = true;
   bool Given(std::size_t row, std::size_t column) const { return all_given || given[row][column]; }
   std::vector<long> records;  // the recordset's number of each row
+  // New rows: every row as COPY takes it, when made ahead of the store.
+  std::optional<CopyText> copy;
   std::vector<std::string> row_ids;
   std::unordered_map<std::string, std::size_t> position_of_id;
 };
@@ -439,6 +446,12 @@ class PostgresBackend : public Backend {
 
   std::vector<ColumnInfo> TableColumns(std::string_view table) override {
     Flush();
+    return ColumnsOf(table);
+  }
+
+  // The columns of a table, read while rows of this connection may wait to
+  // be stored.
+  std::vector<ColumnInfo> ColumnsOf(std::string_view table) {
     const unsigned oid = RelationOid(table);
     std::vector<ColumnInfo> columns;
     if (oid == 0) return columns;
@@ -540,10 +553,26 @@ class PostgresBackend : public Backend {
   // the next flush always was). Where no thread can be started the batch is
   // stored here.
   void StoreInBackground() {
-    AwaitStore();
+    // A batch of new rows is made into its COPY text here, while the one
+    // before is still stored, so that the server goes from one to the next
+    // without waiting for the client to write it. A store running reads
+    // what is known of its table and may learn it of an updated one: the
+    // first batch of a table, and one after updates, waits for it, and the
+    // table is learnt here.
+    if (!batch_.update && batch_.rows.size() > 1) {
+      if (storing_.update || !default_cache_.count(batch_.table)) AwaitStore();
+      batch_.copy = FormatCopy(batch_, 0, batch_.rows.size(), std::move(spare_copy_));
+    }
+    try {
+      AwaitStore();
+    } catch (...) {
+      batch_.copy.reset();  // the batch may take more rows before it is stored
+      throw;
+    }
     // The rows of the batch stored last are filled again with the next
     // batch's values, which spares the client a heap allocation per value.
     spare_rows_ = std::move(storing_.rows);
+    if (storing_.copy) spare_copy_ = std::move(storing_.copy->data);
     storing_ = TakeBatch();
     try {
       store_ = std::thread([this] {
@@ -879,6 +908,7 @@ class PostgresBackend : public Backend {
     // search path: what was learnt of tables is learnt again.
     if (StartsWithWord(sql, "create") || StartsWithWord(sql, "drop") ||
         StartsWithWord(sql, "alter") || StartsWithWord(sql, "set")) {
+      AwaitStore();  // a batch stored in the background reads them
       column_cache_.clear();
       default_cache_.clear();
     }
@@ -984,7 +1014,7 @@ class PostgresBackend : public Backend {
   const std::vector<ColumnInfo>& CachedColumns(const std::string& table) {
     auto found = column_cache_.find(table);
     if (found != column_cache_.end()) return found->second;
-    return column_cache_.emplace(table, TableColumns(table)).first->second;
+    return column_cache_.emplace(table, ColumnsOf(table)).first->second;
   }
 
   std::string CastOf(const std::string& table, const std::string& column) {
@@ -1060,42 +1090,62 @@ class PostgresBackend : public Backend {
     }
   }
 
-  // Stores a batch of new rows with COPY, the server's fastest road. Columns
-  // a row did not set take the column's default, read once per table; a
-  // batch that leaves a generated column (identity, sequence) unset in some
-  // rows is left to the INSERT road. False when COPY does not apply.
+  // Stores a batch of new rows with COPY, the server's fastest road: by the
+  // text made while the batch before was stored where the rows are the
+  // whole batch, else by one made now. False when COPY does not apply.
   bool CopyRows(const WriteBatch& batch, std::size_t first, std::size_t last) {
+    if (first == 0 && last == batch.rows.size() && batch.copy) {
+      SendCopy(*batch.copy);
+      return true;
+    }
+    const std::optional<CopyText> copy = FormatCopy(batch, first, last);
+    if (copy) SendCopy(*copy);
+    return copy.has_value();
+  }
+
+  // Rows [first, last) of a batch as a COPY statement and its data in the
+  // text format. Columns a row did not set take the column's default, read
+  // once per table; a batch that leaves a generated column (identity,
+  // sequence) unset in some rows is left to the INSERT road: nothing then.
+  std::optional<CopyText> FormatCopy(const WriteBatch& batch, std::size_t first, std::size_t last,
+                                     std::string storage = {}) {
     const std::map<std::string, Value>& defaults = ConstantDefaults(batch.table);
     for (std::size_t c = 0; c < batch.columns.size() && !batch.all_given; ++c) {
       const bool all_given = std::all_of(batch.given.begin() + first, batch.given.begin() + last,
                                          [c](const std::vector<bool>& g) { return g[c]; });
-      if (!all_given && !defaults.count(batch.columns[c])) return false;
+      if (!all_given && !defaults.count(batch.columns[c])) return std::nullopt;
     }
     const std::vector<std::size_t> sent_columns = SentColumns(batch, first, last, defaults);
-    std::string sql = "COPY " + batch.table + " (";
+    CopyText copy;
+    copy.data = std::move(storage);
+    copy.data.clear();
+    copy.statement = "COPY " + batch.table + " (";
     for (std::size_t c : sent_columns) {
-      sql += (c == sent_columns.front() ? "" : ",") + QuoteName(batch.columns[c]);
+      copy.statement += (c == sent_columns.front() ? "" : ",") + QuoteName(batch.columns[c]);
     }
-    ResultPtr start(Send(sql + ") FROM STDIN", {}), &PQclear);
-    if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), sql);
-    // The rows go in pieces of 64 KiB, so that the server reads one while
-    // the next is written: a batch is seldom more than a few hundred
-    // kilobytes, and in larger pieces it would be formatted whole before the
-    // server could start on it.
-    constexpr std::size_t kPiece = 1 << 16;
-    std::string data;
-    bool sent = true;
-    for (std::size_t row = first; row < last && sent; ++row) {
+    copy.statement += ") FROM STDIN";
+    for (std::size_t row = first; row < last; ++row) {
       for (std::size_t c : sent_columns) {
-        if (c != sent_columns.front()) data += '\t';
-        AppendCopyField(data,
+        if (c != sent_columns.front()) copy.data += '\t';
+        AppendCopyField(copy.data,
                         batch.Given(row, c) ? batch.rows[row][c] : defaults.at(batch.columns[c]));
       }
-      data += '\n';
-      if (data.size() >= kPiece || row + 1 == last) {
-        sent = PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) == 1;
-        data.clear();
-      }
+      copy.data += '\n';
+    }
+    return copy;
+  }
+
+  // Runs a COPY of rows made by FormatCopy; raises the server's refusal.
+  void SendCopy(const CopyText& copy) {
+    ResultPtr start(Send(copy.statement, {}), &PQclear);
+    if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), copy.statement);
+    // The data goes in pieces of 64 KiB, which libpq sends on as they come,
+    // rather than copied whole into its buffer first.
+    constexpr std::size_t kPiece = 1 << 16;
+    bool sent = true;
+    for (std::size_t at = 0; at < copy.data.size() && sent; at += kPiece) {
+      const std::size_t size = std::min(kPiece, copy.data.size() - at);
+      sent = PQputCopyData(conn_, copy.data.data() + at, static_cast<int>(size)) == 1;
     }
     sent = PQputCopyEnd(conn_, sent ? nullptr : "the rows could not be sent") == 1 && sent;
     std::string error = sent ? "" : PQerrorMessage(conn_);
@@ -1108,8 +1158,7 @@ class PostgresBackend : public Backend {
       PQclear(result);
     }
     if (!error.empty() && PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(error);
-    if (!error.empty()) Raise(DbError(text::Trim(error), sql, failure));
-    return true;
+    if (!error.empty()) Raise(DbError(text::Trim(error), copy.statement, failure));
   }
 
   // The columns of rows [first, last) of a batch that COPY sends. A column
@@ -1226,6 +1275,7 @@ class PostgresBackend : public Backend {
   mutable std::thread store_;  // stores storing_, when running
   WriteBatch storing_;         // the batch before batch_; its thread's alone while it runs
   std::vector<std::vector<Value>> spare_rows_;
+  std::string spare_copy_;  // the storage of a COPY text stored before
   mutable std::exception_ptr store_error_;
   MovedRowIds moved_ids_;
   std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;
