@@ -1171,16 +1171,27 @@ class PostgresBackend : public Backend {
                                        const std::map<std::string, Value>& defaults) {
     std::unordered_map<std::string_view, const ColumnInfo*> info_of;
     for (const ColumnInfo& info : CachedColumns(batch.table)) info_of.emplace(info.name, &info);
-    std::vector<std::size_t> sent;
+    std::vector<std::optional<Value>> stored(batch.columns.size());
+    std::vector<std::size_t> left_out;  // the columns every row so far holds as stored
     for (std::size_t c = 0; c < batch.columns.size(); ++c) {
       const auto info = info_of.find(batch.columns[c]);
-      const std::optional<Value> stored =
-          info == info_of.end() ? std::nullopt : StoredWhenLeftOut(*info->second, defaults);
-      bool left_out = stored.has_value();
-      for (std::size_t row = first; row < last && left_out; ++row) {
-        left_out = !batch.Given(row, c) || SameStored(batch.rows[row][c], *stored);
+      if (info != info_of.end()) stored[c] = StoredWhenLeftOut(*info->second, defaults);
+      if (stored[c]) left_out.push_back(c);
+    }
+    // Row by row, in the order the values lie in memory: a batch of wide
+    // rows is larger than the processor's caches.
+    for (std::size_t row = first; row < last && !left_out.empty(); ++row) {
+      std::erase_if(left_out, [&](std::size_t c) {
+        return batch.Given(row, c) && !SameStored(batch.rows[row][c], *stored[c]);
+      });
+    }
+    std::vector<std::size_t> sent;
+    for (std::size_t c = 0, next = 0; c < batch.columns.size(); ++c) {
+      if (next < left_out.size() && left_out[next] == c) {
+        ++next;
+      } else {
+        sent.push_back(c);
       }
-      if (!left_out) sent.push_back(c);
     }
     if (sent.empty()) sent.push_back(0);
     return sent;
