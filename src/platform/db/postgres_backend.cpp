@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cctype>
 #include <charconv>
@@ -553,18 +554,20 @@ class PostgresBackend : public Backend {
   // the next flush always was). Where no thread can be started the batch is
   // stored here.
   void StoreInBackground() {
-    // A batch of new rows is made into its COPY text here, while the one
-    // before is still stored, so that the server goes from one to the next
-    // without waiting for the client to write it. A store running reads
-    // what is known of its table and may learn it of an updated one: the
-    // first batch of a table, and one after updates, waits for it, and the
-    // table is learnt here.
-    if (!batch_.update && batch_.rows.size() > 1) {
-      if (storing_.update || !default_cache_.count(batch_.table)) AwaitStore();
+    // While the store before still runs, the caller would only wait: a
+    // batch of new rows is then made into its COPY text here, so that the
+    // server goes from one batch to the next without waiting for the client
+    // to write it; else the store's thread makes it, while the caller fills
+    // the next batch. A store of new rows only reads what is known of its
+    // table, which is learnt here before it starts; one of updates may
+    // learn of its table.
+    if (!batch_.update && batch_.rows.size() > 1 && !store_finished_ && !storing_.update &&
+        default_cache_.count(batch_.table)) {
       batch_.copy = FormatCopy(batch_, 0, batch_.rows.size(), std::move(spare_copy_));
     }
     try {
       AwaitStore();
+      if (!batch_.update) ConstantDefaults(batch_.table);
     } catch (...) {
       batch_.copy.reset();  // the batch may take more rows before it is stored
       throw;
@@ -574,6 +577,7 @@ class PostgresBackend : public Backend {
     spare_rows_ = std::move(storing_.rows);
     if (storing_.copy) spare_copy_ = std::move(storing_.copy->data);
     storing_ = TakeBatch();
+    store_finished_ = false;
     try {
       store_ = std::thread([this] {
         tStoringThread = true;
@@ -582,8 +586,10 @@ class PostgresBackend : public Backend {
         } catch (...) {
           store_error_ = std::current_exception();
         }
+        store_finished_ = true;
       });
     } catch (const std::system_error&) {
+      store_finished_ = true;
       StoreWhole(storing_);
     }
   }
@@ -1283,8 +1289,9 @@ class PostgresBackend : public Backend {
   PGconn* conn_ = nullptr;
   int cursor_count_ = 0;
   WriteBatch batch_;
-  mutable std::thread store_;  // stores storing_, when running
-  WriteBatch storing_;         // the batch before batch_; its thread's alone while it runs
+  mutable std::thread store_;               // stores storing_, when running
+  std::atomic<bool> store_finished_{true};  // no store runs, or it is at its end
+  WriteBatch storing_;  // the batch before batch_; its thread's alone while it runs
   std::vector<std::vector<Value>> spare_rows_;
   std::string spare_copy_;  // the storage of a COPY text stored before
   mutable std::exception_ptr store_error_;
