@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -563,7 +564,7 @@ class PostgresBackend : public Backend {
     // learn of its table.
     if (!batch_.update && batch_.rows.size() > 1 && !store_finished_ && !storing_.update &&
         default_cache_.count(batch_.table)) {
-      batch_.copy = FormatCopy(batch_, 0, batch_.rows.size(), std::move(spare_copy_));
+      batch_.copy = FormatCopy(batch_, std::move(spare_copy_));
     }
     try {
       AwaitStore();
@@ -1096,62 +1097,94 @@ class PostgresBackend : public Backend {
     }
   }
 
-  // Stores a batch of new rows with COPY, the server's fastest road: by the
-  // text made while the batch before was stored where the rows are the
-  // whole batch, else by one made now. False when COPY does not apply.
+  // Stores rows [first, last) of a batch of new rows with COPY, the
+  // server's fastest road: by the text made ahead where it holds these
+  // rows, else made here in pieces of 64 KiB, each sent as it is made, so
+  // that the server reads one while the next is written. False when COPY
+  // does not apply.
   bool CopyRows(const WriteBatch& batch, std::size_t first, std::size_t last) {
+    constexpr std::size_t kPiece = 1 << 16;
     if (first == 0 && last == batch.rows.size() && batch.copy) {
-      SendCopy(*batch.copy);
+      const std::string& data = batch.copy->data;
+      std::size_t at = 0;
+      RunCopy(batch.copy->statement, [&](std::string& piece) {
+        piece.assign(data, at, kPiece);
+        at += piece.size();
+        return !piece.empty();
+      });
       return true;
     }
-    const std::optional<CopyText> copy = FormatCopy(batch, first, last);
-    if (copy) SendCopy(*copy);
-    return copy.has_value();
+    const std::optional<CopyShape> shape = ShapeCopy(batch, first, last);
+    if (!shape) return false;
+    std::size_t row = first;
+    RunCopy(shape->statement, [&](std::string& piece) {
+      piece.clear();
+      while (row < last && piece.size() < kPiece) AppendCopyRow(piece, batch, row++, *shape);
+      return !piece.empty();
+    });
+    return true;
   }
 
-  // Rows [first, last) of a batch as a COPY statement and its data in the
-  // text format. Columns a row did not set take the column's default, read
-  // once per table; a batch that leaves a generated column (identity,
-  // sequence) unset in some rows is left to the INSERT road: nothing then.
-  std::optional<CopyText> FormatCopy(const WriteBatch& batch, std::size_t first, std::size_t last,
-                                     std::string storage = {}) {
+  // How rows of a batch go into COPY: the statement, the columns it sends,
+  // and what a row that did not set a column sends there.
+  struct CopyShape {
+    std::string statement;
+    std::vector<std::size_t> columns;
+    const std::map<std::string, Value>* defaults;
+  };
+
+  // The shape of a COPY of rows [first, last) of a batch. Columns a row did
+  // not set take the column's default, read once per table; a batch that
+  // leaves a generated column (identity, sequence) unset in some rows is
+  // left to the INSERT road: nothing then.
+  std::optional<CopyShape> ShapeCopy(const WriteBatch& batch, std::size_t first, std::size_t last) {
     const std::map<std::string, Value>& defaults = ConstantDefaults(batch.table);
     for (std::size_t c = 0; c < batch.columns.size() && !batch.all_given; ++c) {
       const bool all_given = std::all_of(batch.given.begin() + first, batch.given.begin() + last,
                                          [c](const std::vector<bool>& g) { return g[c]; });
       if (!all_given && !defaults.count(batch.columns[c])) return std::nullopt;
     }
-    const std::vector<std::size_t> sent_columns = SentColumns(batch, first, last, defaults);
-    CopyText copy;
-    copy.data = std::move(storage);
-    copy.data.clear();
-    copy.statement = "COPY " + batch.table + " (";
-    for (std::size_t c : sent_columns) {
-      copy.statement += (c == sent_columns.front() ? "" : ",") + QuoteName(batch.columns[c]);
+    CopyShape shape{"COPY " + batch.table + " (", SentColumns(batch, first, last, defaults),
+                    &defaults};
+    for (std::size_t c : shape.columns) {
+      shape.statement += (c == shape.columns.front() ? "" : ",") + QuoteName(batch.columns[c]);
     }
-    copy.statement += ") FROM STDIN";
-    for (std::size_t row = first; row < last; ++row) {
-      for (std::size_t c : sent_columns) {
-        if (c != sent_columns.front()) copy.data += '\t';
-        AppendCopyField(copy.data,
-                        batch.Given(row, c) ? batch.rows[row][c] : defaults.at(batch.columns[c]));
-      }
-      copy.data += '\n';
-    }
-    return copy;
+    shape.statement += ") FROM STDIN";
+    return shape;
   }
 
-  // Runs a COPY of rows made by FormatCopy; raises the server's refusal.
-  void SendCopy(const CopyText& copy) {
-    ResultPtr start(Send(copy.statement, {}), &PQclear);
-    if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), copy.statement);
-    // The data goes in pieces of 64 KiB, which libpq sends on as they come,
-    // rather than copied whole into its buffer first.
-    constexpr std::size_t kPiece = 1 << 16;
+  // One row of a batch in COPY's text format.
+  static void AppendCopyRow(std::string& out, const WriteBatch& batch, std::size_t row,
+                            const CopyShape& shape) {
+    for (std::size_t c : shape.columns) {
+      if (c != shape.columns.front()) out += '\t';
+      AppendCopyField(
+          out, batch.Given(row, c) ? batch.rows[row][c] : shape.defaults->at(batch.columns[c]));
+    }
+    out += '\n';
+  }
+
+  // Every row of a batch as a COPY statement and its data, made in
+  // `storage`; nothing where COPY does not apply.
+  std::optional<CopyText> FormatCopy(const WriteBatch& batch, std::string storage) {
+    const std::optional<CopyShape> shape = ShapeCopy(batch, 0, batch.rows.size());
+    if (!shape) return std::nullopt;
+    storage.clear();
+    for (std::size_t row = 0; row < batch.rows.size(); ++row) {
+      AppendCopyRow(storage, batch, row, *shape);
+    }
+    return CopyText{shape->statement, std::move(storage)};
+  }
+
+  // Runs a COPY whose data `next` gives piece by piece, false when none is
+  // left; raises the server's refusal.
+  void RunCopy(const std::string& statement, const std::function<bool(std::string&)>& next) {
+    ResultPtr start(Send(statement, {}), &PQclear);
+    if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), statement);
+    std::string piece;
     bool sent = true;
-    for (std::size_t at = 0; at < copy.data.size() && sent; at += kPiece) {
-      const std::size_t size = std::min(kPiece, copy.data.size() - at);
-      sent = PQputCopyData(conn_, copy.data.data() + at, static_cast<int>(size)) == 1;
+    while (sent && next(piece)) {
+      sent = PQputCopyData(conn_, piece.data(), static_cast<int>(piece.size())) == 1;
     }
     sent = PQputCopyEnd(conn_, sent ? nullptr : "the rows could not be sent") == 1 && sent;
     std::string error = sent ? "" : PQerrorMessage(conn_);
@@ -1164,7 +1197,7 @@ class PostgresBackend : public Backend {
       PQclear(result);
     }
     if (!error.empty() && PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(error);
-    if (!error.empty()) Raise(DbError(text::Trim(error), copy.statement, failure));
+    if (!error.empty()) Raise(DbError(text::Trim(error), statement, failure));
   }
 
   // The columns of rows [first, last) of a batch that COPY sends. A column
