@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cctype>
 #include <charconv>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -244,6 +246,11 @@ class PostgresRows : public RowSource {
   mutable std::string scratch_;
 };
 
+// Rows as a COPY statement and its data in the text format.
+struct CopyText {
+  std::string statement, data;
+};
+
 // Rows written through recordsets are kept in a batch and stored by one
 // statement per batch: an insert of many rows, or an update joined to a list
 // of values by row id. A batch that fails is rolled back to its savepoint and
@@ -261,6 +268,8 @@ struct WriteBatch {
   bool all_given = true;
   bool Given(std::size_t row, std::size_t column) const { return all_given || given[row][column]; }
   std::vector<long> records;  // the recordset's number of each row
+  // New rows: every row as COPY takes it, when made ahead of the store.
+  std::optional<CopyText> copy;
   std::vector<std::string> row_ids;
   std::unordered_map<std::string, std::size_t> position_of_id;
 };
@@ -454,6 +463,12 @@ class PostgresBackend : public Backend {
 
   std::vector<ColumnInfo> TableColumns(std::string_view table) override {
     Flush();
+    return ColumnsOf(table);
+  }
+
+  // The columns of a table, read while rows of this connection may wait to
+  // be stored.
+  std::vector<ColumnInfo> ColumnsOf(std::string_view table) {
     const unsigned oid = RelationOid(table);
     std::vector<ColumnInfo> columns;
     if (oid == 0) return columns;
@@ -555,11 +570,30 @@ class PostgresBackend : public Backend {
   // the next flush always was). Where no thread can be started the batch is
   // stored here.
   void StoreInBackground() {
-    AwaitStore();
+    // While the store before still runs, the caller would only wait: a
+    // batch of new rows is then made into its COPY text here, so that the
+    // server goes from one batch to the next without waiting for the client
+    // to write it; else the store's thread makes it, while the caller fills
+    // the next batch. A store of new rows only reads what is known of its
+    // table, which is learnt here before it starts; one of updates may
+    // learn of its table.
+    if (!batch_.update && batch_.rows.size() > 1 && !store_finished_ && !storing_.update &&
+        default_cache_.count(batch_.table)) {
+      batch_.copy = FormatCopy(batch_, std::move(spare_copy_));
+    }
+    try {
+      AwaitStore();
+      if (!batch_.update) ConstantDefaults(batch_.table);
+    } catch (...) {
+      batch_.copy.reset();  // the batch may take more rows before it is stored
+      throw;
+    }
     // The rows of the batch stored last are filled again with the next
     // batch's values, which spares the client a heap allocation per value.
     spare_rows_ = std::move(storing_.rows);
+    if (storing_.copy) spare_copy_ = std::move(storing_.copy->data);
     storing_ = TakeBatch();
+    store_finished_ = false;
     try {
       store_ = std::thread([this] {
         tStoringThread = true;
@@ -568,8 +602,10 @@ class PostgresBackend : public Backend {
         } catch (...) {
           store_error_ = std::current_exception();
         }
+        store_finished_ = true;
       });
     } catch (const std::system_error&) {
+      store_finished_ = true;
       StoreWhole(storing_);
     }
   }
@@ -894,6 +930,7 @@ class PostgresBackend : public Backend {
     // search path: what was learnt of tables is learnt again.
     if (StartsWithWord(sql, "create") || StartsWithWord(sql, "drop") ||
         StartsWithWord(sql, "alter") || StartsWithWord(sql, "set")) {
+      AwaitStore();  // a batch stored in the background reads them
       column_cache_.clear();
       default_cache_.clear();
     }
@@ -999,7 +1036,7 @@ class PostgresBackend : public Backend {
   const std::vector<ColumnInfo>& CachedColumns(const std::string& table) {
     auto found = column_cache_.find(table);
     if (found != column_cache_.end()) return found->second;
-    return column_cache_.emplace(table, TableColumns(table)).first->second;
+    return column_cache_.emplace(table, ColumnsOf(table)).first->second;
   }
 
   std::string CastOf(const std::string& table, const std::string& column) {
@@ -1086,42 +1123,94 @@ class PostgresBackend : public Backend {
     }
   }
 
-  // Stores a batch of new rows with COPY, the server's fastest road. Columns
-  // a row did not set take the column's default, read once per table; a
-  // batch that leaves a generated column (identity, sequence) unset in some
-  // rows is left to the INSERT road. False when COPY does not apply.
+  // Stores rows [first, last) of a batch of new rows with COPY, the
+  // server's fastest road: by the text made ahead where it holds these
+  // rows, else made here in pieces of 64 KiB, each sent as it is made, so
+  // that the server reads one while the next is written. False when COPY
+  // does not apply.
   bool CopyRows(const WriteBatch& batch, std::size_t first, std::size_t last) {
+    constexpr std::size_t kPiece = 1 << 16;
+    if (first == 0 && last == batch.rows.size() && batch.copy) {
+      const std::string& data = batch.copy->data;
+      std::size_t at = 0;
+      RunCopy(batch.copy->statement, [&](std::string& piece) {
+        piece.assign(data, at, kPiece);
+        at += piece.size();
+        return !piece.empty();
+      });
+      return true;
+    }
+    const std::optional<CopyShape> shape = ShapeCopy(batch, first, last);
+    if (!shape) return false;
+    std::size_t row = first;
+    RunCopy(shape->statement, [&](std::string& piece) {
+      piece.clear();
+      while (row < last && piece.size() < kPiece) AppendCopyRow(piece, batch, row++, *shape);
+      return !piece.empty();
+    });
+    return true;
+  }
+
+  // How rows of a batch go into COPY: the statement, the columns it sends,
+  // and what a row that did not set a column sends there.
+  struct CopyShape {
+    std::string statement;
+    std::vector<std::size_t> columns;
+    const std::map<std::string, Value>* defaults;
+  };
+
+  // The shape of a COPY of rows [first, last) of a batch. Columns a row did
+  // not set take the column's default, read once per table; a batch that
+  // leaves a generated column (identity, sequence) unset in some rows is
+  // left to the INSERT road: nothing then.
+  std::optional<CopyShape> ShapeCopy(const WriteBatch& batch, std::size_t first, std::size_t last) {
     const std::map<std::string, Value>& defaults = ConstantDefaults(batch.table);
     for (std::size_t c = 0; c < batch.columns.size() && !batch.all_given; ++c) {
       const bool all_given = std::all_of(batch.given.begin() + first, batch.given.begin() + last,
                                          [c](const std::vector<bool>& g) { return g[c]; });
-      if (!all_given && !defaults.count(batch.columns[c])) return false;
+      if (!all_given && !defaults.count(batch.columns[c])) return std::nullopt;
     }
-    const std::vector<std::size_t> sent_columns = SentColumns(batch, first, last, defaults);
-    std::string sql = "COPY " + batch.table + " (";
-    for (std::size_t c : sent_columns) {
-      sql += (c == sent_columns.front() ? "" : ",") + QuoteName(batch.columns[c]);
+    CopyShape shape{"COPY " + batch.table + " (", SentColumns(batch, first, last, defaults),
+                    &defaults};
+    for (std::size_t c : shape.columns) {
+      shape.statement += (c == shape.columns.front() ? "" : ",") + QuoteName(batch.columns[c]);
     }
-    ResultPtr start(Send(sql + ") FROM STDIN", {}), &PQclear);
-    if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), sql);
-    // The rows go in pieces of 64 KiB, so that the server reads one while
-    // the next is written: a batch is seldom more than a few hundred
-    // kilobytes, and in larger pieces it would be formatted whole before the
-    // server could start on it.
-    constexpr std::size_t kPiece = 1 << 16;
-    std::string data;
+    shape.statement += ") FROM STDIN";
+    return shape;
+  }
+
+  // One row of a batch in COPY's text format.
+  static void AppendCopyRow(std::string& out, const WriteBatch& batch, std::size_t row,
+                            const CopyShape& shape) {
+    for (std::size_t c : shape.columns) {
+      if (c != shape.columns.front()) out += '\t';
+      AppendCopyField(
+          out, batch.Given(row, c) ? batch.rows[row][c] : shape.defaults->at(batch.columns[c]));
+    }
+    out += '\n';
+  }
+
+  // Every row of a batch as a COPY statement and its data, made in
+  // `storage`; nothing where COPY does not apply.
+  std::optional<CopyText> FormatCopy(const WriteBatch& batch, std::string storage) {
+    const std::optional<CopyShape> shape = ShapeCopy(batch, 0, batch.rows.size());
+    if (!shape) return std::nullopt;
+    storage.clear();
+    for (std::size_t row = 0; row < batch.rows.size(); ++row) {
+      AppendCopyRow(storage, batch, row, *shape);
+    }
+    return CopyText{shape->statement, std::move(storage)};
+  }
+
+  // Runs a COPY whose data `next` gives piece by piece, false when none is
+  // left; raises the server's refusal.
+  void RunCopy(const std::string& statement, const std::function<bool(std::string&)>& next) {
+    ResultPtr start(Send(statement, {}), &PQclear);
+    if (PQresultStatus(start.get()) != PGRES_COPY_IN) ThrowFailure(start.get(), statement);
+    std::string piece;
     bool sent = true;
-    for (std::size_t row = first; row < last && sent; ++row) {
-      for (std::size_t c : sent_columns) {
-        if (c != sent_columns.front()) data += '\t';
-        AppendCopyField(data,
-                        batch.Given(row, c) ? batch.rows[row][c] : defaults.at(batch.columns[c]));
-      }
-      data += '\n';
-      if (data.size() >= kPiece || row + 1 == last) {
-        sent = PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) == 1;
-        data.clear();
-      }
+    while (sent && next(piece)) {
+      sent = PQputCopyData(conn_, piece.data(), static_cast<int>(piece.size())) == 1;
     }
     sent = PQputCopyEnd(conn_, sent ? nullptr : "the rows could not be sent") == 1 && sent;
     std::string error = sent ? "" : PQerrorMessage(conn_);
@@ -1134,8 +1223,7 @@ class PostgresBackend : public Backend {
       PQclear(result);
     }
     if (!error.empty() && PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(error);
-    if (!error.empty()) Raise(DbError(text::Trim(error), sql, failure));
-    return true;
+    if (!error.empty()) Raise(DbError(text::Trim(error), statement, failure));
   }
 
   // The columns of rows [first, last) of a batch that COPY sends. A column
@@ -1148,16 +1236,27 @@ class PostgresBackend : public Backend {
                                        const std::map<std::string, Value>& defaults) {
     std::unordered_map<std::string_view, const ColumnInfo*> info_of;
     for (const ColumnInfo& info : CachedColumns(batch.table)) info_of.emplace(info.name, &info);
-    std::vector<std::size_t> sent;
+    std::vector<std::optional<Value>> stored(batch.columns.size());
+    std::vector<std::size_t> left_out;  // the columns every row so far holds as stored
     for (std::size_t c = 0; c < batch.columns.size(); ++c) {
       const auto info = info_of.find(batch.columns[c]);
-      const std::optional<Value> stored =
-          info == info_of.end() ? std::nullopt : StoredWhenLeftOut(*info->second, defaults);
-      bool left_out = stored.has_value();
-      for (std::size_t row = first; row < last && left_out; ++row) {
-        left_out = !batch.Given(row, c) || SameStored(batch.rows[row][c], *stored);
+      if (info != info_of.end()) stored[c] = StoredWhenLeftOut(*info->second, defaults);
+      if (stored[c]) left_out.push_back(c);
+    }
+    // Row by row, in the order the values lie in memory: a batch of wide
+    // rows is larger than the processor's caches.
+    for (std::size_t row = first; row < last && !left_out.empty(); ++row) {
+      std::erase_if(left_out, [&](std::size_t c) {
+        return batch.Given(row, c) && !SameStored(batch.rows[row][c], *stored[c]);
+      });
+    }
+    std::vector<std::size_t> sent;
+    for (std::size_t c = 0, next = 0; c < batch.columns.size(); ++c) {
+      if (next < left_out.size() && left_out[next] == c) {
+        ++next;
+      } else {
+        sent.push_back(c);
       }
-      if (!left_out) sent.push_back(c);
     }
     if (sent.empty()) sent.push_back(0);
     return sent;
@@ -1249,9 +1348,11 @@ class PostgresBackend : public Backend {
   PGconn* conn_ = nullptr;
   int cursor_count_ = 0;
   WriteBatch batch_;
-  mutable std::thread store_;  // stores storing_, when running
-  WriteBatch storing_;         // the batch before batch_; its thread's alone while it runs
+  mutable std::thread store_;               // stores storing_, when running
+  std::atomic<bool> store_finished_{true};  // no store runs, or it is at its end
+  WriteBatch storing_;  // the batch before batch_; its thread's alone while it runs
   std::vector<std::vector<Value>> spare_rows_;
+  std::string spare_copy_;  // the storage of a COPY text stored before
   mutable std::exception_ptr store_error_;
   MovedRowIds moved_ids_;
   std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;
