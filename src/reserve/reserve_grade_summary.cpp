@@ -4,6 +4,8 @@
 // three grades each, summed from the unit copies of ZB_GDHB; the hectare
 // and mu tables rounded and balanced afterwards.
 
+#include <span>
+
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "reserve/reserve_summary_tables.h"
@@ -43,8 +45,8 @@ int ClassOfGrade(const std::string& grade) {
 }
 
 // The areas are rounded to `decimals` (below 0: as summed).
-std::vector<db::Value> GradeRow(const std::string& code,
-                                const std::vector<reserve::GroupedRow>& rows, int decimals) {
+std::vector<db::Value> GradeRow(const std::string& code, std::span<const reserve::GroupedRow> rows,
+                                int decimals) {
   std::vector<double> areas = reserve::NoAreas(kGradeTree);
   for (const reserve::GroupedRow& row : rows) {
     const std::string& grade = row.texts[0];
@@ -77,7 +79,7 @@ short CStatContext::FillGdhbGradeSummary(short level, const std::string& unit) {
   const std::string source = GdhbUnitTable(code, "ZB_GDHB");
   const std::string target = GdhbUnitTable(code, kGradeTree.base);
   const reserve::MakeRow row = [decimals](const std::string& unit_code,
-                                          const std::vector<reserve::GroupedRow>& rows) {
+                                          std::span<const reserve::GroupedRow> rows) {
     return GradeRow(unit_code, rows, decimals);
   };
   const reserve::LevelColumns* level_columns = reserve::LevelOf(level);
