@@ -17,6 +17,7 @@
 #include <span>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/rounding.h"
@@ -113,23 +114,50 @@ struct FineRow {
   std::array<std::uint32_t, kFineColumns> ranks = {};
 };
 
-// Fills the ranks of every fine row, column by column.
-void RankColumns(std::vector<FineRow>& fine) {
-  using Entry = std::pair<bool, std::string_view>;  // (not NULL, text)
-  std::vector<Entry> values;
+// Each fine row's place in the byte order of its texts, column by column,
+// NULL read as empty.
+using TextRanks = std::array<std::uint32_t, kFineColumns>;
+
+// Fills the ranks of every fine row, column by column, and gives each
+// row's text ranks. The distinct values of a column are found by hashing
+// and only they are sorted.
+std::vector<TextRanks> RankColumns(std::vector<FineRow>& fine) {
+  struct Value {
+    bool null = false, text = false;  // seen as NULL, as a text
+    std::uint32_t null_rank = 0, rank = 0, text_rank = 0;
+  };
+  std::vector<TextRanks> text_ranks(fine.size());
+  std::unordered_map<std::string_view, Value> values;
+  std::vector<Value*> of_row(fine.size());
+  std::vector<std::pair<std::string_view, Value*>> ordered;
   for (int column = 0; column < kFineColumns; ++column) {
-    const auto entry = [column](const FineRow& row) {
-      return Entry((row.nulls >> column & 1u) == 0, row.texts[column]);
-    };
     values.clear();
-    for (const FineRow& row : fine) values.push_back(entry(row));
-    std::sort(values.begin(), values.end());
-    values.erase(std::unique(values.begin(), values.end()), values.end());
-    for (FineRow& row : fine) {
-      row.ranks[column] = static_cast<std::uint32_t>(
-          std::lower_bound(values.begin(), values.end(), entry(row)) - values.begin());
+    for (std::size_t i = 0; i < fine.size(); ++i) {
+      Value& value = values[fine[i].texts[column]];
+      ((fine[i].nulls >> column & 1u) ? value.null : value.text) = true;
+      of_row[i] = &value;
+    }
+    ordered.clear();
+    for (auto& [text, value] : values) ordered.emplace_back(text, &value);
+    std::sort(ordered.begin(), ordered.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    // NULL comes before every text; the texts follow in byte order.
+    std::uint32_t next = 0;
+    for (auto& [text, value] : ordered) {
+      if (value->null) value->null_rank = next++;
+    }
+    std::uint32_t text_rank = 0;
+    for (auto& [text, value] : ordered) {
+      if (value->text) value->rank = next++;
+      value->text_rank = text_rank++;
+    }
+    for (std::size_t i = 0; i < fine.size(); ++i) {
+      const Value& value = *of_row[i];
+      fine[i].ranks[column] = (fine[i].nulls >> column & 1u) ? value.null_rank : value.rank;
+      text_ranks[i][column] = value.text_rank;
     }
   }
+  return text_ranks;
 }
 
 // The grouping of a unit copy's fine rows: by every fine column, the area
@@ -158,13 +186,20 @@ std::string FineQuery(const Scheme& scheme, const std::string& source) {
   return "select " + keys + ",SUM(面积) AS GDHBMJ FROM " + source + " GROUP BY " + keys;
 }
 
-// Puts the fine rows in byte order of their texts, so that both engines
-// sum the coarser rows in the same order, and ranks them.
+// Puts the fine rows in byte order of their texts (NULL read as empty,
+// then NULL before empty), so that both engines sum the coarser rows in the
+// same order, and ranks them.
 void OrderFineRows(std::vector<FineRow>& fine) {
-  std::sort(fine.begin(), fine.end(), [](const FineRow& a, const FineRow& b) {
-    return std::tie(a.texts, a.nulls) < std::tie(b.texts, b.nulls);
+  const std::vector<TextRanks> text_ranks = RankColumns(fine);
+  std::vector<std::uint32_t> order(fine.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return std::tie(text_ranks[a], fine[a].nulls) < std::tie(text_ranks[b], fine[b].nulls);
   });
-  RankColumns(fine);
+  std::vector<FineRow> ordered;
+  ordered.reserve(fine.size());
+  for (std::uint32_t i : order) ordered.push_back(std::move(fine[i]));
+  fine = std::move(ordered);
 }
 
 // Every fine row of an open query.
