@@ -177,17 +177,31 @@ short FillGroupedSummary(CStatContext& context, const db::GroupedSumsQuery& grou
                          const std::string& query, const std::string& target,
                          const std::vector<std::string>& columns, const char* title,
                          const MakeRow& row) {
-  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) {
-    return FillSummary(context, query, target, columns, title, row);
-  }
-  std::vector<CodedRow> grouped;
   try {
-    grouped = GroupedRowsOf(db::GroupedSums(context.m_pConn, grouping));
+    // On a server nothing is read here: the query groups as it is read.
+    const db::GroupedSums grouped(context.m_pConn, grouping);
+    return FillGroupedSummary(context, grouped, query, target, columns, title, row);
   } catch (const db::DbError& error) {
     context.LogFailure(title, "选择数据失败", error);
     return 0;
   }
-  return WriteSummary(context, std::move(grouped), target, columns, title, row);
+}
+
+short FillGroupedSummary(CStatContext& context, const db::GroupedSums& grouped,
+                         const std::string& query, const std::string& target,
+                         const std::vector<std::string>& columns, const char* title,
+                         const MakeRow& row) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) {
+    return FillSummary(context, query, target, columns, title, row);
+  }
+  std::vector<CodedRow> rows;
+  try {
+    rows = GroupedRowsOf(grouped);
+  } catch (const db::DbError& error) {
+    context.LogFailure(title, "选择数据失败", error);
+    return 0;
+  }
+  return WriteSummary(context, std::move(rows), target, columns, title, row);
 }
 
 short WriteSummary(CStatContext& context, std::vector<CodedRow> grouped, const std::string& target,

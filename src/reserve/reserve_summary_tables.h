@@ -106,6 +106,12 @@ short FillGroupedSummary(CStatContext& context, const db::GroupedSumsQuery& grou
                          const std::string& query, const std::string& target,
                          const std::vector<std::string>& columns, const char* title,
                          const MakeRow& row);
+// FillGroupedSummary of a grouping read already (on the embedded engine;
+// on a server by `query`).
+short FillGroupedSummary(CStatContext& context, const db::GroupedSums& grouped,
+                         const std::string& query, const std::string& target,
+                         const std::vector<std::string>& columns, const char* title,
+                         const MakeRow& row);
 // The writing part of a fill, for grouped rows read already (ordered by
 // the code, codes not empty, areas of at least 0.001): a target that cannot
 // be opened is logged as "选择数据失败", an error while writing as for the
