@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/rounding.h"
@@ -112,23 +114,50 @@ struct FineRow {
   std::array<std::uint32_t, kFineColumns> ranks = {};
 };
 
-// Fills the ranks of every fine row, column by column.
-void RankColumns(std::vector<FineRow>& fine) {
-  using Entry = std::pair<bool, std::string_view>;  // (not NULL, text)
-  std::vector<Entry> values;
+// Each fine row's place in the byte order of its texts, column by column,
+// NULL read as empty.
+using TextRanks = std::array<std::uint32_t, kFineColumns>;
+
+// Fills the ranks of every fine row, column by column, and gives each
+// row's text ranks. The distinct values of a column are found by hashing
+// and only they are sorted.
+std::vector<TextRanks> RankColumns(std::vector<FineRow>& fine) {
+  struct Value {
+    bool null = false, text = false;  // seen as NULL, as a text
+    std::uint32_t null_rank = 0, rank = 0, text_rank = 0;
+  };
+  std::vector<TextRanks> text_ranks(fine.size());
+  std::unordered_map<std::string_view, Value> values;
+  std::vector<Value*> of_row(fine.size());
+  std::vector<std::pair<std::string_view, Value*>> ordered;
   for (int column = 0; column < kFineColumns; ++column) {
-    const auto entry = [column](const FineRow& row) {
-      return Entry((row.nulls >> column & 1u) == 0, row.texts[column]);
-    };
     values.clear();
-    for (const FineRow& row : fine) values.push_back(entry(row));
-    std::sort(values.begin(), values.end());
-    values.erase(std::unique(values.begin(), values.end()), values.end());
-    for (FineRow& row : fine) {
-      row.ranks[column] = static_cast<std::uint32_t>(
-          std::lower_bound(values.begin(), values.end(), entry(row)) - values.begin());
+    for (std::size_t i = 0; i < fine.size(); ++i) {
+      Value& value = values[fine[i].texts[column]];
+      ((fine[i].nulls >> column & 1u) ? value.null : value.text) = true;
+      of_row[i] = &value;
+    }
+    ordered.clear();
+    for (auto& [text, value] : values) ordered.emplace_back(text, &value);
+    std::sort(ordered.begin(), ordered.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    // NULL comes before every text; the texts follow in byte order.
+    std::uint32_t next = 0;
+    for (auto& [text, value] : ordered) {
+      if (value->null) value->null_rank = next++;
+    }
+    std::uint32_t text_rank = 0;
+    for (auto& [text, value] : ordered) {
+      if (value->text) value->rank = next++;
+      value->text_rank = text_rank++;
+    }
+    for (std::size_t i = 0; i < fine.size(); ++i) {
+      const Value& value = *of_row[i];
+      fine[i].ranks[column] = (fine[i].nulls >> column & 1u) ? value.null_rank : value.rank;
+      text_ranks[i][column] = value.text_rank;
     }
   }
+  return text_ranks;
 }
 
 // The grouping of a unit copy's fine rows: by every fine column, the area
@@ -157,13 +186,20 @@ std::string FineQuery(const Scheme& scheme, const std::string& source) {
   return "select " + keys + ",SUM(面积) AS GDHBMJ FROM " + source + " GROUP BY " + keys;
 }
 
-// Puts the fine rows in byte order of their texts, so that both engines
-// sum the coarser rows in the same order, and ranks them.
+// Puts the fine rows in byte order of their texts (NULL read as empty,
+// then NULL before empty), so that both engines sum the coarser rows in the
+// same order, and ranks them.
 void OrderFineRows(std::vector<FineRow>& fine) {
-  std::sort(fine.begin(), fine.end(), [](const FineRow& a, const FineRow& b) {
-    return std::tie(a.texts, a.nulls) < std::tie(b.texts, b.nulls);
+  const std::vector<TextRanks> text_ranks = RankColumns(fine);
+  std::vector<std::uint32_t> order(fine.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return std::tie(text_ranks[a], fine[a].nulls) < std::tie(text_ranks[b], fine[b].nulls);
   });
-  RankColumns(fine);
+  std::vector<FineRow> ordered;
+  ordered.reserve(fine.size());
+  for (std::uint32_t i : order) ordered.push_back(std::move(fine[i]));
+  fine = std::move(ordered);
 }
 
 // Every fine row of an open query.
@@ -198,17 +234,55 @@ std::vector<FineRow> GroupFineRows(const db::GroupedSums& sums) {
 // The grouped rows of a level and row kind, summed from the fine rows as
 // the database would group them: by the level's code and name, the survey
 // area, the type and the column the kind splits by, NULL apart from empty;
-// ordered by the code, empty codes and areas below 0.001 left out.
-std::vector<reserve::CodedRow> LevelRows(const std::vector<FineRow>& fine, int level,
-                                         const RowKind& kind) {
+// handed over code by code in the order of the codes, empty codes and areas
+// below 0.001 left out.
+class LevelRows {
+ public:
+  LevelRows(const std::vector<FineRow>& fine, int level, const RowKind& kind) : fine_(fine) {
+    keys_ = {2 * (level - 1), 2 * (level - 1) + 1, kSurveyArea, kType};
+    if (kind.column >= 0) keys_.push_back(kind.column);
+    // The rows of a group are found by the ranks of their key columns,
+    // which order the groups as their texts do; within a group the rows
+    // keep their order, so that the areas are summed in it.
+    keyed_.reserve(fine.size());
+    for (std::size_t i = 0; i < fine.size(); ++i) {
+      const FineRow& row = fine[i];
+      if (kind.column >= 0 && !kind.takes(row.texts[kind.column])) continue;
+      Keyed& entry = keyed_.emplace_back();
+      for (std::size_t k = 0; k < keys_.size(); ++k) entry.key[k] = row.ranks[keys_[k]];
+      entry.row = static_cast<std::uint32_t>(i);
+    }
+    std::sort(keyed_.begin(), keyed_.end());
+  }
+
+  // The rows of the next code into `unit`; false after the last code.
+  bool Next(reserve::CodeRows& unit) {
+    unit.count = 0;
+    while (start_ < keyed_.size()) {
+      const FineRow& first = fine_[keyed_[start_].row];
+      const std::string& code = first.texts[keys_[0]];
+      if (unit.count > 0 && code != unit.code) break;
+      std::size_t end = start_;
+      double area = 0;
+      for (; end < keyed_.size() && keyed_[end].key == keyed_[start_].key; ++end) {
+        area += fine_[keyed_[end].row].area;
+      }
+      start_ = end;
+      if (code.empty() || std::fabs(area) < 0.001) continue;
+      if (unit.count == 0) unit.code = code;
+      reserve::GroupedRow& row = unit.Next();
+      row.name = first.texts[keys_[1]];
+      row.texts.resize(keys_.size() - 2);
+      for (std::size_t i = 2; i < keys_.size(); ++i) row.texts[i - 2] = first.texts[keys_[i]];
+      row.area = area;
+    }
+    return unit.count > 0;
+  }
+
+ private:
   // The level's code and name, the survey area, the type and, for a
   // restricted kind, the column it splits by.
-  constexpr std::size_t kMostKeys = 5;
-  std::vector<int> keys = {2 * (level - 1), 2 * (level - 1) + 1, kSurveyArea, kType};
-  if (kind.column >= 0) keys.push_back(kind.column);
-  // The rows of a group are found by the ranks of their key columns, which
-  // order the groups as their texts do; within a group the rows keep their
-  // order, so that the areas are summed in it.
+  static constexpr std::size_t kMostKeys = 5;
   struct Keyed {
     std::array<std::uint32_t, kMostKeys> key = {};
     std::uint32_t row = 0;
@@ -216,32 +290,12 @@ std::vector<reserve::CodedRow> LevelRows(const std::vector<FineRow>& fine, int l
       return std::tie(key, row) < std::tie(other.key, other.row);
     }
   };
-  std::vector<Keyed> keyed;
-  keyed.reserve(fine.size());
-  for (std::size_t i = 0; i < fine.size(); ++i) {
-    const FineRow& row = fine[i];
-    if (kind.column >= 0 && !kind.takes(row.texts[kind.column])) continue;
-    Keyed& entry = keyed.emplace_back();
-    for (std::size_t k = 0; k < keys.size(); ++k) entry.key[k] = row.ranks[keys[k]];
-    entry.row = static_cast<std::uint32_t>(i);
-  }
-  std::sort(keyed.begin(), keyed.end());
-  std::vector<reserve::CodedRow> rows;
-  for (std::size_t start = 0, end = 0; start < keyed.size(); start = end) {
-    double area = 0;
-    for (end = start; end < keyed.size() && keyed[end].key == keyed[start].key; ++end) {
-      area += fine[keyed[end].row].area;
-    }
-    const FineRow& first = fine[keyed[start].row];
-    if (first.texts[keys[0]].empty() || std::fabs(area) < 0.001) continue;
-    reserve::CodedRow& row = rows.emplace_back();
-    row.code = first.texts[keys[0]];
-    row.row.name = first.texts[keys[1]];
-    for (std::size_t i = 2; i < keys.size(); ++i) row.row.texts.push_back(first.texts[keys[i]]);
-    row.row.area = area;
-  }
-  return rows;
-}
+
+  const std::vector<FineRow>& fine_;
+  std::vector<int> keys_;
+  std::vector<Keyed> keyed_;
+  std::size_t start_ = 0;  // the first entry of the next group
+};
 
 // Width in bytes of the local code page: ASCII one, any other character two.
 std::size_t LocalWidth(const std::string& text) {
@@ -286,7 +340,7 @@ std::string KindText(const std::string& value) {
 // QSXZNGDHBJB NULL, which the reports select as "全部". The areas are
 // rounded to `decimals` (below 0: as summed).
 std::vector<db::Value> AreaRow(const Scheme& scheme, bool restricted, const std::string& code,
-                               const std::vector<reserve::GroupedRow>& rows, int decimals) {
+                               std::span<const reserve::GroupedRow> rows, int decimals) {
   std::vector<double> areas = reserve::NoAreas(scheme.tree);
   std::string survey;
   for (const reserve::GroupedRow& row : rows) {
@@ -315,9 +369,11 @@ short WriteLevel(CStatContext& context, const Scheme& scheme, short unit,
   // The square-metre table is only summed; the others are rounded and
   // balanced once every level is written.
   const int decimals = unit == kSquareMetre ? context.DecimalsOf(unit) : -1;
+  LevelRows grouped(fine, level, kind);
   return reserve::WriteSummary(
-      context, LevelRows(fine, level, kind), context.GdhbUnitTable(unit, scheme.tree.base), columns,
-      kFillTitle, [&](const std::string& unit_code, const std::vector<reserve::GroupedRow>& rows) {
+      context, [&grouped](reserve::CodeRows& rows) { return grouped.Next(rows); },
+      context.GdhbUnitTable(unit, scheme.tree.base), columns, kFillTitle,
+      [&](const std::string& unit_code, std::span<const reserve::GroupedRow> rows) {
         return AreaRow(scheme, restricted, unit_code, rows, decimals);
       });
 }

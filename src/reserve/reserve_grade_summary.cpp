@@ -4,6 +4,12 @@
 // three grades each, summed from the unit copies of ZB_GDHB; the hectare
 // and mu tables rounded and balanced afterwards.
 
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "reserve/reserve_summary_tables.h"
@@ -43,8 +49,8 @@ int ClassOfGrade(const std::string& grade) {
 }
 
 // The areas are rounded to `decimals` (below 0: as summed).
-std::vector<db::Value> GradeRow(const std::string& code,
-                                const std::vector<reserve::GroupedRow>& rows, int decimals) {
+std::vector<db::Value> GradeRow(const std::string& code, std::span<const reserve::GroupedRow> rows,
+                                int decimals) {
   std::vector<double> areas = reserve::NoAreas(kGradeTree);
   for (const reserve::GroupedRow& row : rows) {
     const std::string& grade = row.texts[0];
@@ -66,34 +72,72 @@ short CStatContext::CreateGdhbGradeSummaryTables() {
                                       kCreateTitle, kCreateMessage);
 }
 
-short CStatContext::FillGdhbGradeSummary(short level, const std::string& unit) {
+namespace {
+
+// Fills one level of a unit's grade table: from `grouped`, that level's
+// grouping read already, when given, else from the grouping read now.
+short FillGradeLevel(CStatContext& c, short level, const std::string& unit,
+                     const db::GroupedSums* grouped) {
   const short code = reserve::UnitOfPrefix(unit);
   if (code == kNoUnit) return 0;
   std::vector<std::string> columns = {"XZQDM", "XZQMC"};
   for (const std::string& column : kGradeTree.Columns()) columns.push_back(column);
   // The square-metre table is only summed; the others are rounded and
   // balanced once every level is written.
-  const int decimals = code == kSquareMetre ? DecimalsOf(code) : -1;
-  const std::string source = GdhbUnitTable(code, "ZB_GDHB");
-  const std::string target = GdhbUnitTable(code, kGradeTree.base);
+  const int decimals = code == kSquareMetre ? c.DecimalsOf(code) : -1;
+  const std::string source = c.GdhbUnitTable(code, "ZB_GDHB");
+  const std::string target = c.GdhbUnitTable(code, kGradeTree.base);
   const reserve::MakeRow row = [decimals](const std::string& unit_code,
-                                          const std::vector<reserve::GroupedRow>& rows) {
+                                          std::span<const reserve::GroupedRow> rows) {
     return GradeRow(unit_code, rows, decimals);
   };
   const reserve::LevelColumns* level_columns = reserve::LevelOf(level);
-  if (!level_columns) return reserve::FillSummary(*this, "", target, columns, kFillTitle, row);
-  return reserve::FillGroupedSummary(*this, GradeGrouping(*level_columns, source),
-                                     GradeQuery(*level_columns, source), target, columns,
-                                     kFillTitle, row);
+  if (!level_columns) return reserve::FillSummary(c, "", target, columns, kFillTitle, row);
+  const std::string query = GradeQuery(*level_columns, source);
+  if (grouped) {
+    return reserve::FillGroupedSummary(c, *grouped, query, target, columns, kFillTitle, row);
+  }
+  return reserve::FillGroupedSummary(c, GradeGrouping(*level_columns, source), query, target,
+                                     columns, kFillTitle, row);
+}
+
+// The levels of the grade tables, county to group.
+constexpr short kGradeLevels[] = {4, 3, 2, 1};
+
+// The groupings of every level of a unit's copy of ZB_GDHB, read in one
+// scan of it (on a server, grouped when written); nothing after a logged
+// failure, as a fill logs it.
+std::optional<std::vector<std::unique_ptr<db::GroupedSums>>> ReadGradeLevels(CStatContext& c,
+                                                                             short unit) {
+  const std::string source = c.GdhbUnitTable(unit, "ZB_GDHB");
+  std::vector<db::GroupedSumsQuery> groupings;
+  for (short level : kGradeLevels)
+    groupings.push_back(GradeGrouping(*reserve::LevelOf(level), source));
+  try {
+    return db::GroupedSums::ReadInOneScan(c.m_pConn, groupings);
+  } catch (const db::DbError& error) {
+    c.LogFailure(kFillTitle, "选择数据失败", error);
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+short CStatContext::FillGdhbGradeSummary(short level, const std::string& unit) {
+  return FillGradeLevel(*this, level, unit, nullptr);
 }
 
 short CStatContext::BuildGdhbGradeSummary() {
   for (short unit : {kSquareMetre, kHectare, kMu}) {
     if (!WantsUnit(unit)) continue;
-    for (short level : {4, 3, 2}) {
-      if (FillGdhbGradeSummary(level, UnitPrefix(unit)) == 0) return 0;
+    // Each unit's copy is read once for all its levels.
+    const auto grouped = ReadGradeLevels(*this, unit);
+    if (!grouped) return 0;
+    for (std::size_t i = 0; i < std::size(kGradeLevels); ++i) {
+      const short level = kGradeLevels[i];
+      if (level == 1 && CountGroupCodes() == 0) continue;
+      if (FillGradeLevel(*this, level, UnitPrefix(unit), (*grouped)[i].get()) == 0) return 0;
     }
-    if (CountGroupCodes() > 0 && FillGdhbGradeSummary(1, UnitPrefix(unit)) == 0) return 0;
   }
   const std::vector<std::string> columns = kGradeTree.Columns();
   RoundAndBalanceTable(kGradeTree.base, &columns, 2);

@@ -1,7 +1,8 @@
 // The reserve parcel tables ZB_GDHB, KKK_GDHB, KFK_GDHB, KKK_GDHBOLD and
-// KFK_GDHBOLD: created empty with one layout, and filled from the reserve
-// layer "耕地后备资源图斑", one row per parcel (the class tables only the
-// parcels of their reserve class under the new or the old type scheme).
+// KFK_GDHBOLD: created empty with one layout; ZB_GDHB filled from the
+// reserve layer "耕地后备资源图斑", one row per parcel, and each class table
+// from ZB_GDHB with the rows of the parcels of its reserve class under the
+// new or the old type scheme.
 
 #include "reserve/reserve_parcel_tables.h"
 
@@ -15,6 +16,7 @@
 #include "engine/stat_context.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
@@ -90,24 +92,20 @@ constexpr std::size_t kLocation = 0;  // "座落单位代码": the levels come f
 constexpr std::size_t kArea = 2;
 constexpr std::size_t kCopiedCount = std::size(kCopied);
 
-// What sets one table apart from the others: its name, the parcels it takes
-// (every one, or those of one class of a type scheme) and its progress text.
+// What sets one table apart from the others: its name and the parcels it
+// takes (every one, or those of one class of a type scheme).
 struct GdhbTableKind {
   const char* base;
   const char* type_field;  // null: every parcel
-  short (*classify)(const std::string&);
+  std::vector<const char*> (*types_of)(short reserve_class);
   short reserve_class;
-  const char* progress;
 };
-constexpr GdhbTableKind kBase = {"ZB_GDHB", nullptr, nullptr, 0, "正在汇总耕地后备资源图斑"};
-constexpr GdhbTableKind kKkk = {"KKK_GDHB", "耕地后备资源新类型", ClassifyGdhbNewType, 1,
-                                "正在汇总耕地后备资源可开垦图斑"};
-constexpr GdhbTableKind kKfk = {"KFK_GDHB", "耕地后备资源新类型", ClassifyGdhbNewType, 2,
-                                "正在汇总耕地后备资源可复垦图斑"};
-constexpr GdhbTableKind kKkkOld = {"KKK_GDHBOLD", "耕地后备资源原类型", ClassifyGdhbOldType, 1,
-                                   "正在汇总耕地后备资源可开垦图斑"};
-constexpr GdhbTableKind kKfkOld = {"KFK_GDHBOLD", "耕地后备资源原类型", ClassifyGdhbOldType, 2,
-                                   "正在汇总耕地后备资源可复垦图斑"};
+constexpr GdhbTableKind kBase = {"ZB_GDHB", nullptr, nullptr, 0};
+constexpr GdhbTableKind kKkk = {"KKK_GDHB", "耕地后备资源新类型", GdhbNewTypesOf, 1};
+constexpr GdhbTableKind kKfk = {"KFK_GDHB", "耕地后备资源新类型", GdhbNewTypesOf, 2};
+constexpr GdhbTableKind kKkkOld = {"KKK_GDHBOLD", "耕地后备资源原类型", GdhbOldTypesOf, 1};
+constexpr GdhbTableKind kKfkOld = {"KFK_GDHBOLD", "耕地后备资源原类型", GdhbOldTypesOf, 2};
+constexpr char kWalkProgress[] = "正在汇总耕地后备资源图斑";
 
 bool ReserveLayerValid(const CStatContext& c) {
   return c.m_aiGdhb > 0 && gis::IsLayerValid(c.m_aiGdhb);
@@ -159,22 +157,18 @@ const std::vector<Vocabulary>& Vocabularies() {
   return vocabularies;
 }
 
-// One walk over the reserve layer writing the rows of one table. A parcel
+// One walk over the reserve layer writing the rows of ZB_GDHB. A parcel
 // with an empty location code, an area that cannot be counted or a text
 // longer than its column is logged, naming the layer, the record, the
 // field and the value, and left out; one the table refuses all the same is
-// logged too; the walk goes on. Only the walk of the base table logs: the
-// class tables take a part of the same parcels and leave out the same ones.
+// logged too; the walk goes on.
 class GdhbWalk {
  public:
-  GdhbWalk(CStatContext& c, const GdhbTableKind& kind, db::RowWriter& writer)
-      : kind_(kind),
-        writer_(writer),
-        levels_(c),
-        checks_(c, c.m_aiGdhb, kind.classify == nullptr) {}
+  GdhbWalk(CStatContext& c, db::RowWriter& writer)
+      : writer_(writer), levels_(c), checks_(c, c.m_aiGdhb) {}
 
-  // False when the layer lacks a field the table needs (logged by the base
-  // table's walk): then no row is written.
+  // False when the layer lacks a field the table needs (logged): then no
+  // row is written.
   bool Run() {
     if (!checks_.HasFields(NeededFields(), "不汇总耕地后备资源")) return false;
     std::unordered_map<std::string, int> index_of;
@@ -187,18 +181,14 @@ class GdhbWalk {
       return found == index_of.end() ? -1 : found->second;
     };
     for (std::size_t i = 0; i < kCopiedCount; ++i) indexes_[i] = index(kCopied[i].field);
-    const int type_index = kind_.type_field ? index(kind_.type_field) : -1;
     checks_.WatchNumbers(kCopied[kArea].field);
     row_.resize(kCopiedCount + std::size(kLevelColumns));
-    const std::string progress = kind_.progress;
+    const std::string progress = kWalkProgress;
     const long count = gis::RecordCount(checks_.Layer(), gis::EntityKind::kRegion);
     checks_.Walk(
         gis::EntityKind::kRegion,
         [&](const gis::Record& record) {
           host::LindoDlgSetProgress(progress, record.Number(), count);
-          if (kind_.classify && kind_.classify(record.Text(type_index)) != kind_.reserve_class) {
-            return;
-          }
           Write(record);
         },
         gis::RecordParts::kFields);
@@ -231,7 +221,6 @@ class GdhbWalk {
     }
   }
 
-  const GdhbTableKind& kind_;
   db::RowWriter& writer_;
   LevelLookup levels_;
   LayerChecks checks_;
@@ -246,12 +235,46 @@ std::vector<std::string> WrittenColumns() {
   return columns;
 }
 
-// Fills a table created empty in this run; its parcels' failures are
-// logged as they are met. 0 when the table cannot be written or the layer
-// lacks a field it needs.
-short FillGdhbTable(CStatContext& c, const GdhbTableKind& kind) {
+// The query of a class table's rows: those of ZB_GDHB whose type under the
+// table's scheme is one of its class's, in the order stored.
+std::string ClassRowsQuery(const CStatContext& c, const GdhbTableKind& kind) {
+  std::string select;
+  for (const std::string& column : WrittenColumns()) {
+    select += (select.empty() ? "select " : ",") + column;
+  }
+  std::string types;
+  for (const char* type : kind.types_of(kind.reserve_class)) {
+    types += (types.empty() ? "" : ",") + db::QuoteText(type);
+  }
+  return select + " from " + c.GdhbTable(kBase.base) + " where " + kind.type_field + " in (" +
+         types + ")";
+}
+
+// Fills a class table created empty in this run from ZB_GDHB, filled
+// before it: the walk of the layer that filled ZB_GDHB checked its parcels
+// and logged those it left out, and a class table takes a part of the same
+// rows as they stand there. 0 after a logged failure.
+short FillGdhbClassTable(CStatContext& c, const GdhbTableKind& kind) {
   if (!ReserveLayerValid(c)) return 0;
   const std::string table = c.GdhbTable(kind.base);
+  const std::string query = ClassRowsQuery(c, kind);
+  try {
+    c.m_pConn.InsertSelect(table, WrittenColumns(), query);
+  } catch (const db::DbError& error) {
+    host::yDebugStr(query);
+    host::AfxMessageBox(error.what());
+    c.LogFailure("汇总耕地后备资源 " + table, "保存 " + table + " 失败", error);
+    return 0;
+  }
+  return 1;
+}
+
+// Fills ZB_GDHB, created empty in this run; its parcels' failures are
+// logged as they are met. 0 when the table cannot be written or the layer
+// lacks a field it needs.
+short FillBaseTable(CStatContext& c) {
+  if (!ReserveLayerValid(c)) return 0;
+  const std::string table = c.GdhbTable(kBase.base);
   const std::string title = "汇总耕地后备资源 " + table;
   std::optional<db::RowWriter> writer;
   try {
@@ -263,7 +286,7 @@ short FillGdhbTable(CStatContext& c, const GdhbTableKind& kind) {
   }
   bool walked = false;
   try {
-    walked = GdhbWalk(c, kind, *writer).Run();
+    walked = GdhbWalk(c, *writer).Run();
   } catch (const gis::GisError& error) {
     host::AfxMessageBox(error.what());
     c.LogFailure(title, "读取图层失败", error);
@@ -312,19 +335,19 @@ short CStatContext::CreateKfkGdhbOldTable() {
   return CreateGdhbTable(*this, kKfkOld);
 }
 short CStatContext::FillGdhbBaseTable() {
-  return FillGdhbTable(*this, kBase);
+  return FillBaseTable(*this);
 }
 short CStatContext::FillKkkGdhbTable() {
-  return FillGdhbTable(*this, kKkk);
+  return FillGdhbClassTable(*this, kKkk);
 }
 short CStatContext::FillKfkGdhbTable() {
-  return FillGdhbTable(*this, kKfk);
+  return FillGdhbClassTable(*this, kKfk);
 }
 short CStatContext::FillKkkGdhbOldTable() {
-  return FillGdhbTable(*this, kKkkOld);
+  return FillGdhbClassTable(*this, kKkkOld);
 }
 short CStatContext::FillKfkGdhbOldTable() {
-  return FillGdhbTable(*this, kKfkOld);
+  return FillGdhbClassTable(*this, kKfkOld);
 }
 
 }  // namespace landstat

@@ -177,20 +177,55 @@ short FillGroupedSummary(CStatContext& context, const db::GroupedSumsQuery& grou
                          const std::string& query, const std::string& target,
                          const std::vector<std::string>& columns, const char* title,
                          const MakeRow& row) {
-  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) {
-    return FillSummary(context, query, target, columns, title, row);
-  }
-  std::vector<CodedRow> grouped;
   try {
-    grouped = GroupedRowsOf(db::GroupedSums(context.m_pConn, grouping));
+    // On a server nothing is read here: the query groups as it is read.
+    const db::GroupedSums grouped(context.m_pConn, grouping);
+    return FillGroupedSummary(context, grouped, query, target, columns, title, row);
   } catch (const db::DbError& error) {
     context.LogFailure(title, "选择数据失败", error);
     return 0;
   }
-  return WriteSummary(context, std::move(grouped), target, columns, title, row);
+}
+
+short FillGroupedSummary(CStatContext& context, const db::GroupedSums& grouped,
+                         const std::string& query, const std::string& target,
+                         const std::vector<std::string>& columns, const char* title,
+                         const MakeRow& row) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) {
+    return FillSummary(context, query, target, columns, title, row);
+  }
+  std::vector<CodedRow> rows;
+  try {
+    rows = GroupedRowsOf(grouped);
+  } catch (const db::DbError& error) {
+    context.LogFailure(title, "选择数据失败", error);
+    return 0;
+  }
+  return WriteSummary(context, std::move(rows), target, columns, title, row);
 }
 
 short WriteSummary(CStatContext& context, std::vector<CodedRow> grouped, const std::string& target,
+                   const std::vector<std::string>& columns, const char* title, const MakeRow& row) {
+  // The rows are ordered by the code, so the rows of one code stand together.
+  std::size_t next = 0;
+  const auto next_code = [&grouped, &next](CodeRows& unit) {
+    if (next == grouped.size()) return false;
+    unit.code = std::move(grouped[next].code);
+    unit.count = 0;
+    for (; next < grouped.size() && (unit.count == 0 || grouped[next].code == unit.code); ++next) {
+      unit.Next() = std::move(grouped[next].row);
+    }
+    return true;
+  };
+  return WriteSummary(context, next_code, target, columns, title, row);
+}
+
+GroupedRow& CodeRows::Next() {
+  if (count == rows.size()) rows.emplace_back();
+  return rows[count++];
+}
+
+short WriteSummary(CStatContext& context, const NextCode& next, const std::string& target,
                    const std::vector<std::string>& columns, const char* title, const MakeRow& row) {
   std::optional<db::RowWriter> writer;
   try {
@@ -200,14 +235,17 @@ short WriteSummary(CStatContext& context, std::vector<CodedRow> grouped, const s
     return 0;
   }
   try {
-    // The rows are ordered by the code, so the rows of one code stand together.
-    std::vector<GroupedRow> unit;
-    for (std::size_t i = 0; i < grouped.size(); ++i) {
-      unit.push_back(std::move(grouped[i].row));
-      if (i + 1 < grouped.size() && grouped[i + 1].code == grouped[i].code) continue;
-      std::sort(unit.begin(), unit.end(), ByNameAndTexts);
-      writer->Add(row(grouped[i].code, unit));
-      unit.clear();
+    CodeRows unit;
+    while (next(unit)) {
+      const std::span<GroupedRow> rows = unit.InUse();
+      // Rows handed over in strictly rising order are sorted already.
+      const auto unordered = [](const GroupedRow& a, const GroupedRow& b) {
+        return !ByNameAndTexts(a, b);
+      };
+      if (std::adjacent_find(rows.begin(), rows.end(), unordered) != rows.end()) {
+        std::sort(rows.begin(), rows.end(), ByNameAndTexts);
+      }
+      writer->Add(row(unit.code, rows));
     }
     writer->Close();
     return 1;

@@ -5,6 +5,7 @@
 // unit, and one fill's walk from a grouping query to the summary rows.
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,7 +93,7 @@ struct CodedRow {
 // written is logged under `title` and leaves none of the fill's rows. 1, or
 // 0 after a logged failure.
 using MakeRow = std::function<std::vector<db::Value>(const std::string& code,
-                                                     const std::vector<GroupedRow>& rows)>;
+                                                     std::span<const GroupedRow> rows)>;
 short FillSummary(CStatContext& context, const std::string& query, const std::string& target,
                   const std::vector<std::string>& columns, const char* title, const MakeRow& row);
 // FillSummary of the grouping `grouping` (keys: the code, the name, the
@@ -105,11 +106,37 @@ short FillGroupedSummary(CStatContext& context, const db::GroupedSumsQuery& grou
                          const std::string& query, const std::string& target,
                          const std::vector<std::string>& columns, const char* title,
                          const MakeRow& row);
+// FillGroupedSummary of a grouping read already (on the embedded engine;
+// on a server by `query`).
+short FillGroupedSummary(CStatContext& context, const db::GroupedSums& grouped,
+                         const std::string& query, const std::string& target,
+                         const std::vector<std::string>& columns, const char* title,
+                         const MakeRow& row);
 // The writing part of a fill, for grouped rows read already (ordered by
 // the code, codes not empty, areas of at least 0.001): a target that cannot
 // be opened is logged as "选择数据失败", an error while writing as for the
 // fill. 1, or 0 after a logged failure.
 short WriteSummary(CStatContext& context, std::vector<CodedRow> grouped, const std::string& target,
+                   const std::vector<std::string>& columns, const char* title, const MakeRow& row);
+
+// The grouped rows of one code, as a fill hands them to WriteSummary code
+// after code: the first `count` of `rows`. The rows after them are kept
+// for their storage, so that the texts of the next code's rows are copied
+// without allocating.
+struct CodeRows {
+  std::string code;
+  std::vector<GroupedRow> rows;
+  std::size_t count = 0;
+
+  // The next row, to be filled over what it held before.
+  GroupedRow& Next();
+  std::span<GroupedRow> InUse() { return {rows.data(), count}; }
+};
+// Fills `rows` with the next code's grouped rows (codes in order, not
+// empty; areas of at least 0.001); false after the last code.
+using NextCode = std::function<bool(CodeRows& rows)>;
+// WriteSummary of grouped rows handed over code by code.
+short WriteSummary(CStatContext& context, const NextCode& next, const std::string& target,
                    const std::vector<std::string>& columns, const char* title, const MakeRow& row);
 
 // The area columns of a new summary row in tree order, all 0, and the area

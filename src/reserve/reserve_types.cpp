@@ -37,6 +37,12 @@ short Classify(const TypeScheme& scheme, const std::string& type) {
   return 0;
 }
 
+std::vector<const char*> TypesOf(const TypeScheme& scheme, short reserve_class) {
+  if (reserve_class == 1) return scheme.reclaimable;
+  if (reserve_class == 2) return scheme.recultivable;
+  return {};
+}
+
 }  // namespace
 
 short ClassifyGdhbNewType(const std::string& type) {
@@ -45,6 +51,14 @@ short ClassifyGdhbNewType(const std::string& type) {
 
 short ClassifyGdhbOldType(const std::string& type) {
   return Classify(kOldScheme, type);
+}
+
+std::vector<const char*> GdhbNewTypesOf(short reserve_class) {
+  return TypesOf(kNewScheme, reserve_class);
+}
+
+std::vector<const char*> GdhbOldTypesOf(short reserve_class) {
+  return TypesOf(kOldScheme, reserve_class);
 }
 
 short CStatContext::CountGroupCodes() {

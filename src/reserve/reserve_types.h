@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace landstat {
 
@@ -9,5 +10,9 @@ namespace landstat {
 // ("耕地后备资源新类型") and by the old one ("耕地后备资源原类型").
 short ClassifyGdhbNewType(const std::string& type);
 short ClassifyGdhbOldType(const std::string& type);
+// The reserve types of a class (1 or 2) by each scheme: the types the
+// functions above give that class; none for any other class.
+std::vector<const char*> GdhbNewTypesOf(short reserve_class);
+std::vector<const char*> GdhbOldTypesOf(short reserve_class);
 
 }  // namespace landstat

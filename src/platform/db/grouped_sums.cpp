@@ -256,6 +256,21 @@ void GroupedSums::Adjust(std::uint32_t group, int sum, double before, double aft
   WidenPattern(group);
 }
 
+std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadInOneScan(
+    Connection& connection, const std::vector<GroupedSumsQuery>& queries) {
+  for (const GroupedSumsQuery& query : queries) {
+    if (query.table != queries.front().table) {
+      throw DbError("groupings of " + queries.front().table + " and " + query.table +
+                    " cannot be read in one scan");
+    }
+  }
+  if (queries.empty()) return {};
+  if (connection.Kind() != DbKind::kEmbedded) {
+    return ReadAll(connection, queries);  // a server groups when the groups are written
+  }
+  return ReadScan(connection, queries, {});
+}
+
 std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
     Connection& connection, const std::vector<GroupedSumsQuery>& queries) {
   // Each table is read in ranges of its row ids, about kRanges in all, that

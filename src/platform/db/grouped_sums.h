@@ -70,6 +70,12 @@ class GroupedSums {
   // grouped several ways is read once.
   static std::vector<std::unique_ptr<GroupedSums>> ReadAll(
       Connection& connection, const std::vector<GroupedSumsQuery>& queries);
+  // Several groupings of one table (DbError for queries of several tables)
+  // read in one scan, in the order the rows are stored, on this thread:
+  // each grouping has the groups and the sums, to the bit, that reading it
+  // alone gives.
+  static std::vector<std::unique_ptr<GroupedSums>> ReadInOneScan(
+      Connection& connection, const std::vector<GroupedSumsQuery>& queries);
 
   // Writes every group into `target`, whose columns include the keys and
   // the sums under their names, in the order of the keys when `sorted` (as

@@ -206,12 +206,21 @@ TEST_P(GroupedSumsTest, SumsAreTheSameToTheBitWhateverTheWorkers) {
     transaction.Commit();
   }
   conn().Execute("CREATE TABLE summed (k varchar(10), a double precision)");
-  const auto figures = [&](int decimals, bool open) {
+  enum Read { kAll, kAlone, kInOneScan };
+  const auto figures = [&](int decimals, bool open, Read read = kAll) {
     GroupedSumsQuery query{"many", "", {"k"}, {"a"}};
     query.decimals = decimals;
     if (open) conn().BeginTrans();
     conn().Execute("DELETE FROM summed");
-    GroupedSums::ReadAll(conn(), {query, query}).back()->WriteTo(conn(), "summed", true);
+    if (read == kAlone) {
+      GroupedSums(conn(), query).WriteTo(conn(), "summed", true);
+    } else {
+      const GroupedSumsQuery by_area{"many", "", {"a"}, {"a"}};
+      (read == kAll ? GroupedSums::ReadAll(conn(), {query, query})
+                    : GroupedSums::ReadInOneScan(conn(), {by_area, query}))
+          .back()
+          ->WriteTo(conn(), "summed", true);
+    }
     if (open) conn().CommitTrans();
     std::vector<std::string> exact;
     const std::unique_ptr<RowSource> sums = conn().Scan("SELECT k, a FROM summed ORDER BY k");
@@ -234,6 +243,12 @@ TEST_P(GroupedSumsTest, SumsAreTheSameToTheBitWhateverTheWorkers) {
     EXPECT_EQ(figures(decimals, true), one) << "read on the connection";
     SetWorkers(0);
   }
+  // Groupings of one table read in one scan: each as read alone, to the
+  // bit; groupings of two tables are refused.
+  EXPECT_EQ(figures(-1, false, kInOneScan), figures(-1, false, kAlone));
+  EXPECT_THROW(GroupedSums::ReadInOneScan(
+                   conn(), {{"many", "", {"k"}, {"a"}}, {"summed", "", {"k"}, {"a"}}}),
+               DbError);
   for (const std::string& figure : figures(2, false)) {
     const double value = std::stod(figure.substr(figure.find(' ') + 1));
     EXPECT_EQ(value, text::RoundDecimal(value, 2)) << figure;
