@@ -61,18 +61,21 @@ Pairing PairingOf(db::Connection& connection) {
 
 // The first rows of the base table, each beside the copy's row of its key
 // (nulls where there is none), ordered by the key: the key of each, its
-// 序号 of each, then each area column of each.
+// 序号 of each, then each area column of each. The copy's rows are picked
+// by the sample's keys before they are paired: a freshly written copy has
+// no statistics yet, and a server joining it whole may sort all of it.
 std::string SampleQuery(const std::string& base, const std::string& copy, const Pairing& pairing,
                         const std::vector<std::string>& areas) {
   std::string inner = pairing.key + " as landstat_key,序号";
-  std::string pairs = "b.landstat_key,c." + pairing.key + ",b.序号,c.序号";
+  std::string pairs = "b.landstat_key,c.landstat_key,b.序号,c.序号";
   for (const std::string& area : areas) {
     inner += "," + area;
     pairs += ",b." + area + ",c." + area;
   }
-  return "select " + pairs + " from (select " + inner + " from " + base + pairing.first_rows +
-         " limit " + std::to_string(kSampleRows) + ") b left join " + copy + " c on c." +
-         pairing.key + "=b.landstat_key order by b.landstat_key";
+  return "with b as (select " + inner + " from " + base + pairing.first_rows + " limit " +
+         std::to_string(kSampleRows) + "), c as (select " + inner + " from " + copy + " where " +
+         pairing.key + " in (select landstat_key from b)) select " + pairs +
+         " from b left join c on c.landstat_key=b.landstat_key order by b.landstat_key";
 }
 
 // How the checked figures of the copy compare with the base figures
