@@ -53,13 +53,6 @@ inline bool IsClassColumn(const std::string& field) {
   return field.compare(0, 2, "BM") == 0;
 }
 
-// Columns listed for SQL ("a,b,c").
-inline std::string JoinedColumns(const std::vector<std::string>& columns) {
-  std::string text;
-  for (const std::string& column : columns) text += (text.empty() ? "" : ",") + column;
-  return text;
-}
-
 // Columns added up, as SQL ("BM02+BM03").
 inline std::string SumOfColumns(const std::vector<const std::vector<std::string>*>& groups) {
   std::string sum;

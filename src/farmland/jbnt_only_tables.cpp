@@ -14,6 +14,7 @@
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
+#include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
 
 namespace landstat {
@@ -77,7 +78,7 @@ void FillSummedInMemory(CStatContext& context, const std::string& target) {
 std::string CStatContext::JbntOnlyFillStatement(const std::string& target) const {
   // The groups are numbered in 序号, which pairs the rows of the unit
   // tables when they are balanced.
-  const std::string grouped = farmland::JoinedColumns(kGroupColumns);
+  const std::string grouped = db::JoinedColumns(kGroupColumns);
   std::string head = "insert into " + target + " (序号," + grouped + ",土地总面积";
   std::string select =
       "select ROW_NUMBER() OVER (ORDER BY 座落单位代码)," + grouped + ",SUM(土地总面积)";

@@ -18,6 +18,7 @@
 #include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_dialect.h"
+#include "platform/db/sql_text.h"
 #include "platform/host/trace.h"
 #include "platform/text/number_text.h"
 #include "units/copy_rows.h"
@@ -164,7 +165,7 @@ std::string SituationStatement(const CStatContext& context, const std::string& t
          total(farmland::SumOfColumns({&farmland::kCultivatedClasses, &farmland::kOtherClasses})) +
          " FROM (" +
          context.Dialect().RoundSums("select " + select + sums + " from " + source + condition +
-                                         " GROUP BY " + farmland::JoinedColumns(grouping.keys),
+                                         " GROUP BY " + db::JoinedColumns(grouping.keys),
                                      decimals) +
          ") tt";
 }

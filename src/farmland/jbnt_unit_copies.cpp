@@ -20,6 +20,7 @@
 #include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
+#include "platform/db/sql_text.h"
 #include "platform/db/value_row.h"
 #include "platform/host/progress.h"
 #include "platform/host/row_lock_limit.h"
@@ -109,7 +110,7 @@ struct CondensingQuery {
 CondensingQuery Condensing(const std::string& source, const std::vector<std::string>& groups,
                            const std::vector<std::string>& fields,
                            const std::function<std::string(const std::string&)>& stored) {
-  const std::string grouped = farmland::JoinedColumns(groups);
+  const std::string grouped = db::JoinedColumns(groups);
   CondensingQuery query{groups, "select " + grouped + ", " + stored("sum(土地总面积)")};
   query.columns.push_back("土地总面积");
   for (const std::string& field : fields) {
@@ -556,9 +557,8 @@ short CStatContext::ConvertJbntOnlyUnits() {
           (values.empty() ? "" : ",") +
           (IsAreaColumn(column) ? ConvertedArea(*this, column, unit, targets[unit], fast) : column);
     }
-    statements.push_back("insert into " + JbntOnlyTable(unit) + " (" +
-                         farmland::JoinedColumns(columns) + ") select " + values + " from " +
-                         JbntOnlyTable(m_nUnitSrc));
+    statements.push_back("insert into " + JbntOnlyTable(unit) + " (" + db::JoinedColumns(columns) +
+                         ") select " + values + " from " + JbntOnlyTable(m_nUnitSrc));
   }
   return RunConversion(*this, statements, "insert into ", " (");
 }

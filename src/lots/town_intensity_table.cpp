@@ -23,6 +23,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_text.h"
 #include "platform/host/notifier.h"
 
 namespace landstat {
@@ -146,9 +147,8 @@ std::optional<std::vector<LevelLots>> ScanLevels(db::Connection& conn, const std
   const std::vector<std::string> columns = IntensityLevels::Columns();
   try {
     IntensityLevels levels(columns);
-    std::string list;
-    for (const std::string& column : columns) list += (list.empty() ? "" : ",") + column;
-    std::unique_ptr<db::RowSource> source = conn.Scan("select " + list + " from " + lots);
+    std::unique_ptr<db::RowSource> source =
+        conn.Scan("select " + db::JoinedColumns(columns) + " from " + lots);
     while (source->Next()) levels.Add(*source);
     return levels.Levels();
   } catch (const db::DbError&) {

@@ -238,16 +238,12 @@ std::vector<std::string> WrittenColumns() {
 // The query of a class table's rows: those of ZB_GDHB whose type under the
 // table's scheme is one of its class's, in the order stored.
 std::string ClassRowsQuery(const CStatContext& c, const GdhbTableKind& kind) {
-  std::string select;
-  for (const std::string& column : WrittenColumns()) {
-    select += (select.empty() ? "select " : ",") + column;
-  }
   std::string types;
   for (const char* type : kind.types_of(kind.reserve_class)) {
     types += (types.empty() ? "" : ",") + db::QuoteText(type);
   }
-  return select + " from " + c.GdhbTable(kBase.base) + " where " + kind.type_field + " in (" +
-         types + ")";
+  return "select " + db::JoinedColumns(WrittenColumns()) + " from " + c.GdhbTable(kBase.base) +
+         " where " + kind.type_field + " in (" + types + ")";
 }
 
 // Fills a class table created empty in this run from ZB_GDHB, filled

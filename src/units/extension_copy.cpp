@@ -7,6 +7,7 @@
 #include "engine/stat_context.h"
 #include "platform/db/backend.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sql_text.h"
 #include "units/converted_copies.h"
 #include "units/unit_conversion.h"
 
@@ -160,12 +161,9 @@ void CopyExtensionRows(CStatContext& context, const std::string& extension,
   // A server makes the new table from the copy with its parallel workers
   // (db::Connection::InsertSelect).
   std::vector<std::string> columns;
-  std::string list;
-  for (const db::ColumnInfo& column : connection.Columns(copy)) {
-    columns.push_back(column.name);
-    list += (list.empty() ? "" : ",") + column.name;
-  }
-  connection.InsertSelect(extension, columns, "select " + list + " from " + copy);
+  for (const db::ColumnInfo& column : connection.Columns(copy)) columns.push_back(column.name);
+  connection.InsertSelect(extension, columns,
+                          "select " + db::JoinedColumns(columns) + " from " + copy);
 }
 
 }  // namespace landstat::units

@@ -8,6 +8,13 @@
 
 namespace landstat::db {
 
+// Columns listed for SQL ("a,b,c").
+inline std::string JoinedColumns(const std::vector<std::string>& columns) {
+  std::string text;
+  for (const std::string& column : columns) text += (text.empty() ? "" : ",") + column;
+  return text;
+}
+
 // Small helpers that read SQL text the way the engine writes it: they skip
 // quoted strings ('...' and "...") and parenthesised parts.
 
