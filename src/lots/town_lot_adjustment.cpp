@@ -472,10 +472,7 @@ CZdStatContext::AdjustedCopyNotes CZdStatContext::WriteAdjustedCopy(
       lot[parent_places[p]] = db::Value(sum);
     }
   };
-  lots.WriteTo(connection, unit.table, columns, true, convert, [&](std::vector<db::Value>& lot) {
-    adjust(lot);
-    if (written) written(lot);
-  });
+  WriteTownLotRows(connection, unit.table, lots, convert, adjust, written);
   return notes;
 }
 

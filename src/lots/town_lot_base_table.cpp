@@ -19,6 +19,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
+#include "platform/db/row_pipe.h"
 #include "platform/db/sql_quote.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
@@ -141,7 +142,11 @@ class TownRowWriter {
     db::GroupedSumsQuery grouping = context.UnitCopyGrouping(table);
     const std::vector<std::string> grouped = SpelledAsGrouped(names, grouping);
     grouped_ = std::make_unique<db::GroupedSums>(std::move(grouping), grouped);
-    writer_.emplace(context.m_pConn, table, std::move(names));
+    // The rows are grouped on a thread of their own as they are stored.
+    pipe_.emplace(
+        context.m_pConn, table, std::move(names),
+        [this](const std::vector<db::Value>& row) { grouped_->Add(row); },
+        db::RowPipe::Storing::kInline);
     row_ = blanks_;
   }
 
@@ -220,7 +225,7 @@ class TownRowWriter {
   // Starts the house rows: nothing of the lot rows stays in them.
   void StartHouses() { row_ = blanks_; }
 
-  void Close() { writer_->Close(); }
+  void Close() { pipe_->Close(); }
 
   // The rows written, grouped as the unit copies group them.
   std::unique_ptr<db::GroupedSums> TakeGroups() { return std::move(grouped_); }
@@ -294,13 +299,13 @@ class TownRowWriter {
       row_[level_columns_[i].second].AssignText(context_.GetAdminName(code));
       row_[level_columns_[i].first].AssignText(code);
     }
+    pipe_->Row() = row_;
     try {
-      writer_->Add(row_);
+      pipe_->Add();
     } catch (const db::DbError& error) {
       context_.LogFailure(title, name(), error);
       return false;
     }
-    if (grouped_) grouped_->Add(row_);
     return true;
   }
 
@@ -310,8 +315,8 @@ class TownRowWriter {
   std::vector<db::Value> row_;
   int row_columns_[kRowColumns];
   std::pair<int, int> level_columns_[std::size(kLotLevels)];
-  std::optional<db::RowWriter> writer_;
   std::unique_ptr<db::GroupedSums> grouped_;
+  std::optional<db::RowPipe> pipe_;  // ends before the grouping it feeds
   std::unordered_map<std::string, ClassColumns> class_columns_;
   std::unordered_map<std::string, int> repeats_;  // lot numbers of more than one lot
   std::unordered_set<std::string> lots_;          // the lots written

@@ -14,6 +14,7 @@
 #include "platform/db/beside_tables.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
+#include "platform/db/row_pipe.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
 #include "units/converted_copies.h"
@@ -115,7 +116,6 @@ UnitCopy StartUnitCopy(const CZdStatContext& context, const CZdStatContext::Unit
 void WriteUnitCopy(const CZdStatContext& context, db::Connection& connection,
                    const std::string& table, const db::GroupedSums& sums,
                    const std::optional<db::Value>& county_total, UnitCopy& copy) {
-  const std::vector<db::GroupedSums::Column> columns = sums.Columns();
   db::GroupedSums::Conversion convert;
   if (const char* factor = ConversionFactor(context.m_nUnitSrc, copy.unit.unit)) {
     // Beyond the bound of exact rounding the engine is asked.
@@ -136,8 +136,7 @@ void WriteUnitCopy(const CZdStatContext& context, db::Connection& connection,
     copy.intensity->Add(row);
   };
   if (copy.unit.table == context.m_strStatTblSrc) {
-    sums.WriteTo(connection, table, columns, true, convert,
-                 [&](std::vector<db::Value>& row) { written(row); });
+    WriteTownLotRows(connection, table, sums, convert, {}, written);
     return;
   }
   CZdStatContext::UnitTable target = copy.unit;
@@ -288,6 +287,23 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
 }
 
 }  // namespace
+
+void WriteTownLotRows(db::Connection& connection, const std::string& table,
+                      const db::GroupedSums& lots, const std::function<double(double)>& convert,
+                      const std::function<void(std::vector<db::Value>&)>& edit,
+                      const std::function<void(const std::vector<db::Value>&)>& written) {
+  const std::vector<db::GroupedSums::Column> columns = lots.Columns();
+  std::vector<std::string> names;
+  for (const db::GroupedSums::Column& column : columns) names.push_back(column.name);
+  db::RowPipe pipe(connection, table, std::move(names), written, db::RowPipe::Storing::kInline);
+  lots.VisitRows(columns, true, convert, [&](std::vector<db::Value>& row) {
+    std::vector<db::Value>& handed = pipe.Row();
+    handed = row;
+    if (edit) edit(handed);
+    pipe.Add();
+  });
+  pipe.Close();
+}
 
 const db::BesideSchema* CZdStatContext::BesideSchema() {
   if (m_besideTried) return m_besideSchema.get();

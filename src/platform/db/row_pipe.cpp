@@ -11,15 +11,19 @@ constexpr std::size_t kBatches = 6;
 }  // namespace
 
 RowPipe::RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
-                 Visit visit)
-    : writer_(connection, std::move(table), std::move(columns)), visit_(std::move(visit)) {
+                 Visit visit, Storing storing)
+    : writer_(connection, std::move(table), std::move(columns)),
+      visit_(std::move(visit)),
+      inline_(storing == Storing::kInline) {
   owned_.push_back(std::make_unique<Batch>());
   filling_ = owned_.back().get();
-  store_.thread = std::thread([this] {
-    Run(store_, [this](const Batch& batch) {
-      for (std::size_t i = 0; i < batch.count; ++i) writer_.Add(batch.rows[i], batch.records[i]);
+  if (!inline_) {
+    store_.thread = std::thread([this] {
+      Run(store_, [this](const Batch& batch) {
+        for (std::size_t i = 0; i < batch.count; ++i) writer_.Add(batch.rows[i], batch.records[i]);
+      });
     });
-  });
+  }
   if (visit_) {
     read_.thread = std::thread([this] {
       Run(read_, [this](const Batch& batch) {
@@ -63,15 +67,22 @@ void RowPipe::RaiseFailure() {
 }
 
 void RowPipe::Add() {
-  Row();
+  const std::vector<Value>& row = Row();
+  // Numbered by the writer, as its own rows are: a row refused counts.
+  if (inline_) writer_.Add(row);
   filling_->records[filling_->count] = ++offered_;
   if (++filling_->count == kBatchRows) Send();
 }
 
 void RowPipe::Send() {
+  const int users = (inline_ ? 0 : 1) + (visit_ ? 1 : 0);
+  if (users == 0) {
+    filling_->count = 0;
+    return;
+  }
   std::unique_lock lock(mutex_);
-  filling_->users = visit_ ? 2 : 1;
-  store_.batches.push_back(filling_);
+  filling_->users = users;
+  if (!inline_) store_.batches.push_back(filling_);
   if (visit_) read_.batches.push_back(filling_);
   changed_.notify_all();
   changed_.wait(lock, [&] { return failure_ || !spare_.empty() || owned_.size() < kBatches; });
@@ -87,7 +98,8 @@ void RowPipe::Send() {
 }
 
 void RowPipe::Close() {
-  if (!store_.thread.joinable()) return RaiseFailure();
+  if (closed_) return RaiseFailure();
+  closed_ = true;
   if (filling_->count > 0) Send();
   {
     std::lock_guard lock(mutex_);

@@ -19,8 +19,12 @@
 
 namespace landstat::db {
 
-// The connection belongs to the pipe's threads from the pipe's making
-// until Close or its end: the caller must not use it meanwhile. Rows
+// Stored apart, the connection belongs to the pipe's threads from the
+// pipe's making until Close or its end: the caller must not use it
+// meanwhile. Stored inline, each row is stored on the caller's thread as it
+// is handed over (the connection stays the caller's, and a row the table
+// refuses is raised by Add and not handed over), and only `visit` runs
+// apart. Rows
 // travel in batches of a bounded number, and are made in place: Row gives
 // the next row's buffer, holding what a row before left in it (or nothing,
 // the first time), which the caller sets whole and hands over with Add.
@@ -31,8 +35,9 @@ namespace landstat::db {
 class RowPipe {
  public:
   using Visit = std::function<void(const std::vector<Value>& row)>;
+  enum class Storing { kApart, kInline };
   RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
-          Visit visit = {});
+          Visit visit = {}, Storing storing = Storing::kApart);
   ~RowPipe();
   RowPipe(const RowPipe&) = delete;
   RowPipe& operator=(const RowPipe&) = delete;
@@ -67,6 +72,8 @@ class RowPipe {
 
   RowWriter writer_;
   Visit visit_;
+  bool inline_ = false;  // rows stored as they are handed over
+  bool closed_ = false;
   long offered_ = 0;
   std::vector<std::unique_ptr<Batch>> owned_;
   std::vector<Batch*> spare_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/db/db_error.h"
+#include "platform/db/row_pipe.h"
 #include "support/test_databases.h"
 
 namespace landstat::db {
@@ -658,6 +659,27 @@ TEST_P(RecordsetTest, OverlongTextIsRefusedNamingTableColumnAndRow) {
     writer.Close();
   }
   EXPECT_EQ(CommittedNumber("select count(*) from qs"), 2);
+  // A pipe storing on the caller's thread: the same rule, raised by Add;
+  // its visit, apart, sees the rows stored and only those, in order.
+  conn().Execute("delete from qs");
+  std::vector<std::string> seen;
+  {
+    RowPipe pipe(
+        conn(), "qs", columns,
+        [&](const std::vector<Value>& row) {
+          seen.push_back(std::string(row[1].TextView()) + std::string(row[2].TextView()));
+        },
+        RowPipe::Storing::kInline);
+    for (const Case& c : cases) {
+      std::vector<Value>& row = pipe.Row();
+      row.assign(columns.size(), Value());
+      row[std::find(columns.begin(), columns.end(), c.column) - columns.begin()] = c.text;
+      store(c, [&] { pipe.Add(); });
+    }
+    pipe.Close();
+  }
+  EXPECT_EQ(CommittedNumber("select count(*) from qs"), 2);
+  EXPECT_EQ(seen, (std::vector<std::string>{"四个字符", std::string(200, 'x')}));
 }
 
 // Rows of one column list whose values change kind from row to row (a
