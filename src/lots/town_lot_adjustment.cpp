@@ -383,8 +383,9 @@ std::size_t PlaceOf(const std::vector<db::GroupedSums::Column>& columns, const s
 }  // namespace
 
 CZdStatContext::AdjustedCopyNotes CZdStatContext::WriteAdjustedCopy(
-    db::Connection& connection, const db::GroupedSums& lots, const UnitTable& unit,
-    const std::function<double(double)>& convert, const db::Value& county_total,
+    db::Connection& connection, std::mutex& connection_lock, const db::GroupedSums& lots,
+    const UnitTable& unit, const std::function<double(double)>& convert,
+    const db::Value& county_total,
     const std::function<void(const std::vector<db::Value>&)>& written) const {
   AdjustedCopyNotes notes{unit.table, std::nullopt, 0, {}};
   const std::vector<db::GroupedSums::Column> columns = lots.Columns();
@@ -472,7 +473,7 @@ CZdStatContext::AdjustedCopyNotes CZdStatContext::WriteAdjustedCopy(
       lot[parent_places[p]] = db::Value(sum);
     }
   };
-  WriteTownLotRows(connection, unit.table, lots, convert, adjust, written);
+  WriteTownLotRows(connection, connection_lock, unit.table, lots, convert, adjust, written);
   return notes;
 }
 

@@ -116,15 +116,19 @@ UnitCopy StartUnitCopy(const CZdStatContext& context, const CZdStatContext::Unit
 void WriteUnitCopy(const CZdStatContext& context, db::Connection& connection,
                    const std::string& table, const db::GroupedSums& sums,
                    const std::optional<db::Value>& county_total, UnitCopy& copy) {
+  // The rows are stored on a thread of their own; the conversion asks the
+  // engine between the batches it stores.
+  std::mutex connection_lock;
   db::GroupedSums::Conversion convert;
   if (const char* factor = ConversionFactor(context.m_nUnitSrc, copy.unit.unit)) {
     // Beyond the bound of exact rounding the engine is asked.
     const std::string round = "select round(?," + std::to_string(copy.unit.decimals) + ")";
-    convert =
-        units::AreaConversion(factor, UnitFactor(context.m_nUnitSrc, copy.unit.unit),
-                              copy.unit.decimals, [&connection, round](double converted) {
-                                return connection.Scalar(round, {db::Value(converted)}).AsDouble();
-                              });
+    convert = units::AreaConversion(
+        factor, UnitFactor(context.m_nUnitSrc, copy.unit.unit), copy.unit.decimals,
+        [&connection, &connection_lock, round](double converted) {
+          const std::lock_guard asking(connection_lock);
+          return connection.Scalar(round, {db::Value(converted)}).AsDouble();
+        });
   }
   // The class sums by level of the copy, gathered from its rows as they
   // are written, in their order, as reading the copy would give them.
@@ -136,12 +140,13 @@ void WriteUnitCopy(const CZdStatContext& context, db::Connection& connection,
     copy.intensity->Add(row);
   };
   if (copy.unit.table == context.m_strStatTblSrc) {
-    WriteTownLotRows(connection, table, sums, convert, {}, written);
+    WriteTownLotRows(connection, connection_lock, table, sums, convert, {}, written);
     return;
   }
   CZdStatContext::UnitTable target = copy.unit;
   target.table = table;
-  copy.notes = context.WriteAdjustedCopy(connection, sums, target, convert, *county_total, written);
+  copy.notes = context.WriteAdjustedCopy(connection, connection_lock, sums, target, convert,
+                                         *county_total, written);
   copy.notes->table = copy.unit.table;
 }
 
@@ -288,14 +293,16 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
 
 }  // namespace
 
-void WriteTownLotRows(db::Connection& connection, const std::string& table,
-                      const db::GroupedSums& lots, const std::function<double(double)>& convert,
+void WriteTownLotRows(db::Connection& connection, std::mutex& connection_lock,
+                      const std::string& table, const db::GroupedSums& lots,
+                      const std::function<double(double)>& convert,
                       const std::function<void(std::vector<db::Value>&)>& edit,
                       const std::function<void(const std::vector<db::Value>&)>& written) {
   const std::vector<db::GroupedSums::Column> columns = lots.Columns();
   std::vector<std::string> names;
   for (const db::GroupedSums::Column& column : columns) names.push_back(column.name);
-  db::RowPipe pipe(connection, table, std::move(names), written, db::RowPipe::Storing::kInline);
+  db::RowPipe pipe(connection, table, std::move(names), written, db::RowPipe::Storing::kApart,
+                   &connection_lock);
   lots.VisitRows(columns, true, convert, [&](std::vector<db::Value>& row) {
     std::vector<db::Value>& handed = pipe.Row();
     handed = row;

@@ -4,6 +4,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -190,9 +191,10 @@ class CZdStatContext : public StatRunLog {
   // adjusted on the rows in memory as AdjustUnitStatData adjusts a written
   // copy: the same figures, without reading the copy back. `county_total`
   // is CountyLotTotal() (null: no lot total is stepped); `written`, when
-  // given, sees each row as WriteTownLotRows hands it over. Written on `connection`, which
-  // may be another than the run's, on a thread of its own: nothing of the
-  // context changes. A DbError goes to the caller; stepping that falls short
+  // given, sees each row as WriteTownLotRows hands it over, and `convert`
+  // holds `connection_lock` whenever it asks the connection. Written on
+  // `connection`, which may be another than the run's, on a thread of its
+  // own: nothing of the context changes. A DbError goes to the caller; stepping that falls short
   // is given back, for LogAdjustedCopy to log as AdjustUnitStatData logs it.
   struct AdjustedCopyNotes {
     std::string table;
@@ -201,8 +203,9 @@ class CZdStatContext : public StatRunLog {
     std::string first_left_over;
   };
   AdjustedCopyNotes WriteAdjustedCopy(
-      db::Connection& connection, const db::GroupedSums& lots, const UnitTable& unit,
-      const std::function<double(double)>& convert, const db::Value& county_total,
+      db::Connection& connection, std::mutex& connection_lock, const db::GroupedSums& lots,
+      const UnitTable& unit, const std::function<double(double)>& convert,
+      const db::Value& county_total,
       const std::function<void(const std::vector<db::Value>&)>& written = {}) const;
   void LogAdjustedCopy(const AdjustedCopyNotes& notes);
   // 宗地总面积 summed over the county's lots of unit 1's copy (null when it
@@ -429,12 +432,15 @@ extern const std::vector<std::string> kTownLotFixedFields;
 
 // Writes every group of `lots` into `table` on `connection` in the order of
 // their keys, as GroupedSums::WriteTo writes every key and sum, each sum
-// converted by `convert`: each row is changed by `edit` and stored on this
-// thread, while `written`, when given, sees the rows stored on a thread of
-// its own, in their order. A DbError of either goes to the caller, and the
-// rows stored are rolled back with the writer's.
-void WriteTownLotRows(db::Connection& connection, const std::string& table,
-                      const db::GroupedSums& lots, const std::function<double(double)>& convert,
+// converted by `convert`: each row is made and changed by `edit` on this
+// thread, stored on a thread of its own, and seen by `written`, when given,
+// on another, in the order of the rows. `convert` holds `connection_lock`
+// whenever it asks the connection, which the storing thread holds while it
+// stores. A DbError of any goes to the caller, and the rows stored are
+// rolled back with the writer's.
+void WriteTownLotRows(db::Connection& connection, std::mutex& connection_lock,
+                      const std::string& table, const db::GroupedSums& lots,
+                      const std::function<double(double)>& convert,
                       const std::function<void(std::vector<db::Value>&)>& edit,
                       const std::function<void(const std::vector<db::Value>&)>& written);
 

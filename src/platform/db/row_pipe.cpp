@@ -11,15 +11,18 @@ constexpr std::size_t kBatches = 6;
 }  // namespace
 
 RowPipe::RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
-                 Visit visit, Storing storing)
+                 Visit visit, Storing storing, std::mutex* connection_lock)
     : writer_(connection, std::move(table), std::move(columns)),
       visit_(std::move(visit)),
-      inline_(storing == Storing::kInline) {
+      inline_(storing == Storing::kInline),
+      connection_lock_(connection_lock) {
   owned_.push_back(std::make_unique<Batch>());
   filling_ = owned_.back().get();
   if (!inline_) {
     store_.thread = std::thread([this] {
       Run(store_, [this](const Batch& batch) {
+        std::unique_lock<std::mutex> held;
+        if (connection_lock_) held = std::unique_lock(*connection_lock_);
         for (std::size_t i = 0; i < batch.count; ++i) writer_.Add(batch.rows[i], batch.records[i]);
       });
     });
