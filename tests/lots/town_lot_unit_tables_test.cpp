@@ -194,6 +194,25 @@ TEST_P(TownUnitTablesTest, SquareMetresOnlyMakesOneCopyLeftAsSummed) {
   EXPECT_EQ(context_->m_nErrCount, 0);
 }
 
+// A lot too large for exact rounding in memory: each converted copy holds
+// what the engine's own round() makes of it, asked while rows are stored.
+TEST_P(TownUnitTablesTest, CopiesRoundALotBeyondTheBoundAsTheEngineDoes) {
+  AddRow(Lot("0001"), {{"BM051", 712345678901234.5}});
+  Build();
+  EXPECT_EQ(context_->m_nErrCount, 0) << ::testing::PrintToString(context_->m_arrFirstFailures);
+  const std::string source = context_->m_strStatTblSrc;
+  for (const auto& [table, factor, decimals] :
+       {std::tuple{context_->m_strStatTblUnit1, "/10000", "4"},
+        std::tuple{context_->m_strStatTblUnit2, "*3/2000", "2"}}) {
+    const std::string engine = "(select round(宗地总面积" + std::string(factor) + "," + decimals +
+                               ") from " + source + ")";
+    EXPECT_EQ(Numbers(conn(), "select count(*) from " + table + " where 宗地总面积=" + engine +
+                                  " and BM051=" + engine),
+              std::vector<double>{1})
+        << table;
+  }
+}
+
 // An adjustment of the hectare copy (4 decimals): the base rows in square
 // metres and the copy's lots after, as 地籍号|宗地总面积|leaves|parents.
 struct AdjustmentCase {
