@@ -142,11 +142,11 @@ class TownRowWriter {
     db::GroupedSumsQuery grouping = context.UnitCopyGrouping(table);
     const std::vector<std::string> grouped = SpelledAsGrouped(names, grouping);
     grouped_ = std::make_unique<db::GroupedSums>(std::move(grouping), grouped);
-    // The rows are grouped on a thread of their own as they are stored.
-    pipe_.emplace(
-        context.m_pConn, table, std::move(names),
-        [this](const std::vector<db::Value>& row) { grouped_->Add(row); },
-        db::RowPipe::Storing::kInline);
+    // The rows are stored on a thread of their own and grouped on another
+    // while the layers are read; the log leaves the connection alone.
+    pipe_.emplace(context.m_pConn, table, std::move(names),
+                  [this](const std::vector<db::Value>& row) { grouped_->Add(row); });
+    context.LendConnection(true);
     row_ = blanks_;
   }
 
@@ -225,7 +225,23 @@ class TownRowWriter {
   // Starts the house rows: nothing of the lot rows stays in them.
   void StartHouses() { row_ = blanks_; }
 
-  void Close() { pipe_->Close(); }
+  ~TownRowWriter() {
+    pipe_.reset();
+    context_.LendConnection(false);
+  }
+  TownRowWriter(const TownRowWriter&) = delete;
+  TownRowWriter& operator=(const TownRowWriter&) = delete;
+
+  // Stores the rest; the connection is the log's again, whatever happens.
+  void Close() {
+    try {
+      pipe_->Close();
+    } catch (...) {
+      context_.LendConnection(false);
+      throw;
+    }
+    context_.LendConnection(false);
+  }
 
   // The rows written, grouped as the unit copies group them.
   std::unique_ptr<db::GroupedSums> TakeGroups() { return std::move(grouped_); }
@@ -299,9 +315,12 @@ class TownRowWriter {
       row_[level_columns_[i].second].AssignText(context_.GetAdminName(code));
       row_[level_columns_[i].first].AssignText(code);
     }
+    // Numbered as a writer numbers its rows: a row refused counts.
+    const long record = ++offered_;
     pipe_->Row() = row_;
     try {
-      pipe_->Add();
+      pipe_->Check(record);
+      pipe_->Add(record);
     } catch (const db::DbError& error) {
       context_.LogFailure(title, name(), error);
       return false;
@@ -317,6 +336,7 @@ class TownRowWriter {
   std::pair<int, int> level_columns_[std::size(kLotLevels)];
   std::unique_ptr<db::GroupedSums> grouped_;
   std::optional<db::RowPipe> pipe_;  // ends before the grouping it feeds
+  long offered_ = 0;                 // the rows offered to the table
   std::unordered_map<std::string, ClassColumns> class_columns_;
   std::unordered_map<std::string, int> repeats_;  // lot numbers of more than one lot
   std::unordered_set<std::string> lots_;          // the lots written

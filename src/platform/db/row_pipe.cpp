@@ -61,7 +61,11 @@ std::vector<Value>& RowPipe::Row() {
 }
 
 void RowPipe::Check() {
-  writer_.Check(Row(), offered_ + 1);
+  Check(offered_ + 1);
+}
+
+void RowPipe::Check(long record) {
+  writer_.Check(Row(), record);
 }
 
 void RowPipe::RaiseFailure() {
@@ -74,6 +78,13 @@ void RowPipe::Add() {
   // Numbered by the writer, as its own rows are: a row refused counts.
   if (inline_) writer_.Add(row);
   filling_->records[filling_->count] = ++offered_;
+  if (++filling_->count == kBatchRows) Send();
+}
+
+void RowPipe::Add(long record) {
+  if (inline_) writer_.Add(Row(), record);
+  ++offered_;
+  filling_->records[filling_->count] = record;
   if (++filling_->count == kBatchRows) Send();
 }
 

@@ -51,6 +51,9 @@ class RowPipe {
   void Check();
   // Hands the next row over; raises the pipe's failure.
   void Add();
+  // The same, naming the row `record` where its caller numbers the rows.
+  void Check(long record);
+  void Add(long record);
   // Stores and visits the rest and ends the threads; raises the failure.
   void Close();
 
