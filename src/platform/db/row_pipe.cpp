@@ -82,7 +82,8 @@ void RowPipe::Add() {
 }
 
 void RowPipe::Add(long record) {
-  if (inline_) writer_.Add(Row(), record);
+  const std::vector<Value>& row = Row();
+  if (inline_) writer_.Add(row, record);
   ++offered_;
   filling_->records[filling_->count] = record;
   if (++filling_->count == kBatchRows) Send();
