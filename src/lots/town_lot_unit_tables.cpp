@@ -301,8 +301,7 @@ void WriteTownLotRows(db::Connection& connection, std::mutex& connection_lock,
   const std::vector<db::GroupedSums::Column> columns = lots.Columns();
   std::vector<std::string> names;
   for (const db::GroupedSums::Column& column : columns) names.push_back(column.name);
-  db::RowPipe pipe(connection, table, std::move(names), written, db::RowPipe::Storing::kApart,
-                   &connection_lock);
+  db::RowPipe pipe(connection, table, std::move(names), written, &connection_lock);
   lots.VisitRows(columns, true, convert, [&](std::vector<db::Value>& row) {
     std::vector<db::Value>& handed = pipe.Row();
     handed = row;

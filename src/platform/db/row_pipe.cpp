@@ -11,22 +11,19 @@ constexpr std::size_t kBatches = 6;
 }  // namespace
 
 RowPipe::RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
-                 Visit visit, Storing storing, std::mutex* connection_lock)
+                 Visit visit, std::mutex* connection_lock)
     : writer_(connection, std::move(table), std::move(columns)),
       visit_(std::move(visit)),
-      inline_(storing == Storing::kInline),
       connection_lock_(connection_lock) {
   owned_.push_back(std::make_unique<Batch>());
   filling_ = owned_.back().get();
-  if (!inline_) {
-    store_.thread = std::thread([this] {
-      Run(store_, [this](const Batch& batch) {
-        std::unique_lock<std::mutex> held;
-        if (connection_lock_) held = std::unique_lock(*connection_lock_);
-        for (std::size_t i = 0; i < batch.count; ++i) writer_.Add(batch.rows[i], batch.records[i]);
-      });
+  store_.thread = std::thread([this] {
+    Run(store_, [this](const Batch& batch) {
+      std::unique_lock<std::mutex> held;
+      if (connection_lock_) held = std::unique_lock(*connection_lock_);
+      for (std::size_t i = 0; i < batch.count; ++i) writer_.Add(batch.rows[i], batch.records[i]);
     });
-  }
+  });
   if (visit_) {
     read_.thread = std::thread([this] {
       Run(read_, [this](const Batch& batch) {
@@ -74,30 +71,20 @@ void RowPipe::RaiseFailure() {
 }
 
 void RowPipe::Add() {
-  const std::vector<Value>& row = Row();
-  // Numbered by the writer, as its own rows are: a row refused counts.
-  if (inline_) writer_.Add(row);
-  filling_->records[filling_->count] = ++offered_;
-  if (++filling_->count == kBatchRows) Send();
+  Add(offered_ + 1);
 }
 
 void RowPipe::Add(long record) {
-  const std::vector<Value>& row = Row();
-  if (inline_) writer_.Add(row, record);
+  Row();
   ++offered_;
   filling_->records[filling_->count] = record;
   if (++filling_->count == kBatchRows) Send();
 }
 
 void RowPipe::Send() {
-  const int users = (inline_ ? 0 : 1) + (visit_ ? 1 : 0);
-  if (users == 0) {
-    filling_->count = 0;
-    return;
-  }
   std::unique_lock lock(mutex_);
-  filling_->users = users;
-  if (!inline_) store_.batches.push_back(filling_);
+  filling_->users = visit_ ? 2 : 1;
+  store_.batches.push_back(filling_);
   if (visit_) read_.batches.push_back(filling_);
   changed_.notify_all();
   changed_.wait(lock, [&] { return failure_ || !spare_.empty() || owned_.size() < kBatches; });

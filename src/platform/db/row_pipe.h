@@ -19,13 +19,10 @@
 
 namespace landstat::db {
 
-// Stored apart, the connection belongs to the pipe's threads from the
-// pipe's making until Close or its end: the caller must not use it
-// meanwhile, but for while it holds `connection_lock`, when given, which
-// the storing thread holds while it stores a batch. Stored inline, each row
-// is stored on the caller's thread as it is handed over (the connection
-// stays the caller's, and a row the table refuses is raised by Add and not
-// handed over), and only `visit` runs apart. Rows travel in batches of a
+// The connection belongs to the pipe's threads from the pipe's making
+// until Close or its end: the caller must not use it meanwhile, but for
+// while it holds `connection_lock`, when given, which the storing thread
+// holds while it stores a batch. Rows travel in batches of a
 // bounded number, and are made in place: Row gives the next row's buffer,
 // holding what a row before left in it (or nothing, the first time), which
 // the caller sets whole and hands over with Add. `visit`, when given, sees
@@ -35,10 +32,8 @@ namespace landstat::db {
 class RowPipe {
  public:
   using Visit = std::function<void(const std::vector<Value>& row)>;
-  enum class Storing { kApart, kInline };
   RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
-          Visit visit = {}, Storing storing = Storing::kApart,
-          std::mutex* connection_lock = nullptr);
+          Visit visit = {}, std::mutex* connection_lock = nullptr);
   ~RowPipe();
   RowPipe(const RowPipe&) = delete;
   RowPipe& operator=(const RowPipe&) = delete;
@@ -76,7 +71,6 @@ class RowPipe {
 
   RowWriter writer_;
   Visit visit_;
-  bool inline_ = false;  // rows stored as they are handed over
   std::mutex* connection_lock_ = nullptr;
   bool closed_ = false;
   long offered_ = 0;

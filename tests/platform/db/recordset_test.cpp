@@ -659,22 +659,25 @@ TEST_P(RecordsetTest, OverlongTextIsRefusedNamingTableColumnAndRow) {
     writer.Close();
   }
   EXPECT_EQ(CommittedNumber("select count(*) from qs"), 2);
-  // A pipe storing on the caller's thread: the same rule, raised by Add;
-  // its visit, apart, sees the rows stored and only those, in order.
+  // A pipe, its rows checked before they are handed over under the
+  // caller's numbers: the same rule; its visit sees the rows handed over
+  // and only those, in order.
   conn().Execute("delete from qs");
   std::vector<std::string> seen;
   {
-    RowPipe pipe(
-        conn(), "qs", columns,
-        [&](const std::vector<Value>& row) {
-          seen.push_back(std::string(row[1].TextView()) + std::string(row[2].TextView()));
-        },
-        RowPipe::Storing::kInline);
+    RowPipe pipe(conn(), "qs", columns, [&](const std::vector<Value>& row) {
+      seen.push_back(std::string(row[1].TextView()) + std::string(row[2].TextView()));
+    });
+    long record = 0;
     for (const Case& c : cases) {
       std::vector<Value>& row = pipe.Row();
       row.assign(columns.size(), Value());
       row[std::find(columns.begin(), columns.end(), c.column) - columns.begin()] = c.text;
-      store(c, [&] { pipe.Add(); });
+      ++record;
+      store(c, [&] {
+        pipe.Check(record);
+        pipe.Add(record);
+      });
     }
     pipe.Close();
   }
