@@ -107,6 +107,7 @@ void BuildMongoliaFamilies(CMgStatContext& context, const StageObserver& observe
       }
     }
     context.EndIfStopped(family->base);
+    host::yDebugTime(family->base);
     if (observer) observer(family->base);
   }
 }
