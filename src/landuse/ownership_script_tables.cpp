@@ -63,6 +63,17 @@ std::vector<const char*> OwnershipScriptNames(bool server) {
   return {"NCQSYJFL", "NCQSYJFL2", "NCQSYJFL3"};
 }
 
+// The indexes of the codes of the state-owned and collective work tables,
+// which the join looks up a row of the totals at a time; they go with the
+// tables.
+std::vector<std::string> WorkTableIndexes() {
+  std::vector<std::string> statements;
+  for (std::size_t i = 1; i < 3; ++i) {
+    statements.push_back(fmt::format("CREATE INDEX {0}_xzqdm ON {0}(XZQDM)", kWorkTables[i]));
+  }
+  return statements;
+}
+
 // Joins entries with ",\r\n" and ends the list with "\r\n".
 std::string JoinColumns(const std::vector<std::string>& entries) {
   std::string list;
@@ -176,9 +187,13 @@ std::string CStatContext::OwnershipScriptJoin(const std::string& target) {
     }
   }
   select += "a.XZQDM AS XZQDM,a.XZQMC AS XZQMC";
+  // Joined one after the other (b's code is never null where c is joined,
+  // so the rows and their order are those of joining b to c first): the
+  // engine then looks each code up in the indexes of the two tables, where
+  // the nested form copied b joined to c whole and indexed that copy.
   const std::string join = fmt::sprintf(
-      "select %s from %s  a left outer join  (%s b left outer join %s c on b.XZQDM = c.XZQDM )on "
-      "a.XZQDM = b.XZQDM",
+      "select %s from %s a left outer join %s b on a.XZQDM = b.XZQDM left outer join %s c on "
+      "b.XZQDM = c.XZQDM",
       select, kWorkTables[0], kWorkTables[1], kWorkTables[2]);
   return fmt::sprintf("select * into %s from (%s) as tt", target, join);
 }
@@ -235,6 +250,10 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
       m_pConn.Execute(current);
     }
     for (std::size_t i = 0; i < 3; ++i) SaveStatSqlScript(kWorkTables[i], statements[i], "");
+    for (const std::string& index : WorkTableIndexes()) {
+      current = index;
+      m_pConn.Execute(current);
+    }
     current = OwnershipScriptJoin(target);
     m_pConn.Execute(current);
     SaveStatSqlScript(target, current, "");
