@@ -194,8 +194,9 @@ class CZdStatContext : public StatRunLog {
   // given, sees each row as WriteTownLotRows hands it over, and `convert`
   // holds `connection_lock` whenever it asks the connection. Written on
   // `connection`, which may be another than the run's, on a thread of its
-  // own: nothing of the context changes. A DbError goes to the caller; stepping that falls short
-  // is given back, for LogAdjustedCopy to log as AdjustUnitStatData logs it.
+  // own: nothing of the context changes. A DbError goes to the caller;
+  // stepping that falls short is given back, for LogAdjustedCopy to log as
+  // AdjustUnitStatData logs it.
   struct AdjustedCopyNotes {
     std::string table;
     std::optional<std::string> stalled_totals;
