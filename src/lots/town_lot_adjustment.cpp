@@ -473,7 +473,7 @@ CZdStatContext::AdjustedCopyNotes CZdStatContext::WriteAdjustedCopy(
       lot[parent_places[p]] = db::Value(sum);
     }
   };
-  WriteTownLotRows(connection, connection_lock, unit.table, lots, convert, adjust, written);
+  lots.WriteApart(connection, connection_lock, unit.table, columns, true, convert, adjust, written);
   return notes;
 }
 

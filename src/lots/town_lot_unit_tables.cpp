@@ -14,7 +14,6 @@
 #include "platform/db/beside_tables.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
-#include "platform/db/row_pipe.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
 #include "units/converted_copies.h"
@@ -140,7 +139,7 @@ void WriteUnitCopy(const CZdStatContext& context, db::Connection& connection,
     copy.intensity->Add(row);
   };
   if (copy.unit.table == context.m_strStatTblSrc) {
-    WriteTownLotRows(connection, connection_lock, table, sums, convert, {}, written);
+    sums.WriteApart(connection, connection_lock, table, sums.Columns(), true, convert, {}, written);
     return;
   }
   CZdStatContext::UnitTable target = copy.unit;
@@ -292,24 +291,6 @@ void WriteUnitCopiesInMemory(CZdStatContext& context) {
 }
 
 }  // namespace
-
-void WriteTownLotRows(db::Connection& connection, std::mutex& connection_lock,
-                      const std::string& table, const db::GroupedSums& lots,
-                      const std::function<double(double)>& convert,
-                      const std::function<void(std::vector<db::Value>&)>& edit,
-                      const std::function<void(const std::vector<db::Value>&)>& written) {
-  const std::vector<db::GroupedSums::Column> columns = lots.Columns();
-  std::vector<std::string> names;
-  for (const db::GroupedSums::Column& column : columns) names.push_back(column.name);
-  db::RowPipe pipe(connection, table, std::move(names), written, &connection_lock);
-  lots.VisitRows(columns, true, convert, [&](std::vector<db::Value>& row) {
-    std::vector<db::Value>& handed = pipe.Row();
-    handed = row;
-    if (edit) edit(handed);
-    pipe.Add();
-  });
-  pipe.Close();
-}
 
 const db::BesideSchema* CZdStatContext::BesideSchema() {
   if (m_besideTried) return m_besideSchema.get();

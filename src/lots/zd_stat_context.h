@@ -191,7 +191,7 @@ class CZdStatContext : public StatRunLog {
   // adjusted on the rows in memory as AdjustUnitStatData adjusts a written
   // copy: the same figures, without reading the copy back. `county_total`
   // is CountyLotTotal() (null: no lot total is stepped); `written`, when
-  // given, sees each row as WriteTownLotRows hands it over, and `convert`
+  // given, sees each row as GroupedSums::WriteApart stores it, and `convert`
   // holds `connection_lock` whenever it asks the connection. Written on
   // `connection`, which may be another than the run's, on a thread of its
   // own: nothing of the context changes. A DbError goes to the caller;
@@ -430,19 +430,5 @@ class CZdStatContext : public StatRunLog {
 
 // The 21 fixed columns of the town-lot field list, from "地籍号" to "建筑面积".
 extern const std::vector<std::string> kTownLotFixedFields;
-
-// Writes every group of `lots` into `table` on `connection` in the order of
-// their keys, as GroupedSums::WriteTo writes every key and sum, each sum
-// converted by `convert`: each row is made and changed by `edit` on this
-// thread, stored on a thread of its own, and seen by `written`, when given,
-// on another, in the order of the rows. `convert` holds `connection_lock`
-// whenever it asks the connection, which the storing thread holds while it
-// stores. A DbError of any goes to the caller, and the rows stored are
-// rolled back with the writer's.
-void WriteTownLotRows(db::Connection& connection, std::mutex& connection_lock,
-                      const std::string& table, const db::GroupedSums& lots,
-                      const std::function<double(double)>& convert,
-                      const std::function<void(std::vector<db::Value>&)>& edit,
-                      const std::function<void(const std::vector<db::Value>&)>& written);
 
 }  // namespace landstat

@@ -9,6 +9,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
+#include "platform/db/row_pipe.h"
 #include "platform/db/value_row.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
@@ -520,11 +521,23 @@ std::vector<std::size_t> GroupedSums::SourcesOf(const std::vector<Column>& colum
   return sources;
 }
 
+namespace {
+
+// The target's columns the columns are written under.
+std::vector<std::string> TargetNames(const std::vector<GroupedSums::Column>& columns) {
+  std::vector<std::string> names;
+  for (const GroupedSums::Column& column : columns) {
+    names.push_back(column.as.empty() ? column.name : column.as);
+  }
+  return names;
+}
+
+}  // namespace
+
 void GroupedSums::WriteTo(Connection& connection, const std::string& target,
                           const std::vector<Column>& columns, bool sorted,
                           const Conversion& convert, const RowVisit& edit) const {
-  std::vector<std::string> names;
-  for (const Column& column : columns) names.push_back(column.as.empty() ? column.name : column.as);
+  const std::vector<std::string> names = TargetNames(columns);
   if (in_database_) {
     connection.InsertSelect(target, names, GroupingQuery(SourcesOf(columns), sorted));
     return;
@@ -535,6 +548,20 @@ void GroupedSums::WriteTo(Connection& connection, const std::string& target,
     writer.Add(row);
   });
   writer.Close();
+}
+
+void GroupedSums::WriteApart(Connection& connection, std::mutex& connection_lock,
+                             const std::string& target, const std::vector<Column>& columns,
+                             bool sorted, const Conversion& convert, const RowVisit& edit,
+                             const std::function<void(const std::vector<Value>&)>& written) const {
+  RowPipe pipe(connection, target, TargetNames(columns), written, &connection_lock);
+  VisitRows(columns, sorted, convert, [&](std::vector<Value>& row) {
+    std::vector<Value>& handed = pipe.Row();
+    handed = row;
+    if (edit) edit(handed);
+    pipe.Add();
+  });
+  pipe.Close();
 }
 
 void GroupedSums::VisitRows(const std::vector<Column>& columns, bool sorted,

@@ -97,6 +97,15 @@ class GroupedSums {
   void WriteTo(Connection& connection, const std::string& target,
                const std::vector<Column>& columns, bool sorted, const Conversion& convert = {},
                const RowVisit& edit = {}) const;
+  // WriteTo with the rows stored on a thread of their own (db::RowPipe)
+  // while the next are made, converted and edited here; `written`, when
+  // given, sees each row stored, in order, on another. `convert` holds
+  // `connection_lock` whenever it asks the connection, which the storing
+  // thread holds while it stores a batch. Groups in memory only.
+  void WriteApart(Connection& connection, std::mutex& connection_lock, const std::string& target,
+                  const std::vector<Column>& columns, bool sorted, const Conversion& convert,
+                  const RowVisit& edit,
+                  const std::function<void(const std::vector<Value>&)>& written) const;
   // The rows WriteTo would write, in the same order, each given to `visit`
   // (groups in memory only: a server's groups are made by the statement that
   // writes them).
