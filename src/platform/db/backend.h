@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -114,9 +115,12 @@ class Backend {
   // that is buffered. An update returns the row's id after the write (or
   // the id under which the pending write is kept). `record` numbers the row
   // for messages: the how-manieth row the recordset added, or the
-  // how-manieth row of its walk it updated (see RowName).
+  // how-manieth row of its walk it updated (see RowName). `shape`, where it
+  // is not 0, stands for this table and these columns for good: a writer
+  // whose columns never change passes one number of its own with every row,
+  // so that the engine need not compare the column names row by row.
   virtual void InsertRow(const std::string& table, const std::vector<std::string>& columns,
-                         const std::vector<Value>& values, long record) = 0;
+                         const std::vector<Value>& values, long record, std::uint64_t shape) = 0;
   virtual Value UpdateRow(const std::string& table, const Value& row_id,
                           const std::vector<std::string>& columns, const std::vector<Value>& values,
                           long record) = 0;

@@ -479,7 +479,7 @@ class PostgresBackend : public Backend {
   std::string RowIdColumn() const override { return "ctid"; }
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
-                 const std::vector<Value>& values, long record) override {
+                 const std::vector<Value>& values, long record, std::uint64_t) override {
     // Rows of one table share a batch even when they set different columns:
     // the batch takes the union, and a row stores DEFAULT where it set none.
     if (!batch_.rows.empty() && (batch_.update || batch_.table != table)) Flush();

@@ -1,5 +1,6 @@
 #include "platform/db/recordset.h"
 
+#include <atomic>
 #include <exception>
 
 #include "platform/db/backend.h"
@@ -9,6 +10,12 @@
 
 namespace landstat::db {
 namespace {
+
+// A number of its own for every row writer of the process, never 0.
+std::uint64_t NextWriterShape() {
+  static std::atomic<std::uint64_t> last{0};
+  return ++last;
+}
 
 constexpr const char* kRowIdAlias = "landstat_rowid";
 
@@ -284,7 +291,7 @@ void Recordset::StoreNewRow() {
   changed_.assign(columns_.size(), false);
   if (!eof_) row_ = saved_row_;  // the walk goes on from the row it was on
   if (!too_long.empty()) throw DbError(too_long);
-  connection_.backend().InsertRow(table_, names, values, record);
+  connection_.backend().InsertRow(table_, names, values, record, 0);
 }
 
 std::string Recordset::TooLongText(long record, bool added) const {
@@ -344,7 +351,10 @@ void Recordset::Close() {
 }
 
 RowWriter::RowWriter(Connection& connection, std::string table, std::vector<std::string> columns)
-    : connection_(connection), table_(std::move(table)), columns_(std::move(columns)) {
+    : connection_(connection),
+      table_(std::move(table)),
+      columns_(std::move(columns)),
+      shape_(NextWriterShape()) {
   // Columns are named as the table spells them (a server folds unquoted
   // names to lower case), whatever case the caller used.
   std::unordered_map<std::string, std::string> spelled;
@@ -385,7 +395,7 @@ void RowWriter::Add(const std::vector<Value>& values, long record) {
     connection_.backend().BeginImplicit();
     writing_ = true;
   }
-  connection_.backend().InsertRow(table_, columns_, values, record);
+  connection_.backend().InsertRow(table_, columns_, values, record, shape_);
 }
 
 void RowWriter::Check(const std::vector<Value>& values, long record) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -137,6 +138,8 @@ class RowWriter {
   std::vector<long> max_chars_;  // per column; 0 where it has no limit
   long rows_ = 0;
   bool writing_ = false;
+  // Stands for this writer's table and columns with every row it adds.
+  const std::uint64_t shape_;
 };
 
 // Walks every row of `sql` (a query over a single table) from the first,

@@ -374,8 +374,8 @@ class SqliteBackend : public Backend {
   }
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
-                 const std::vector<Value>& values, long record) override {
-    RunRowStatement(InsertStatement(table, columns), values, table, record, true);
+                 const std::vector<Value>& values, long record, std::uint64_t shape) override {
+    RunRowStatement(InsertStatement(table, columns, shape), values, table, record, true);
   }
 
   Value UpdateRow(const std::string& table, const Value& row_id,
@@ -455,11 +455,17 @@ class SqliteBackend : public Backend {
   // A fill adds row after row of the same columns, and may fill a few
   // tables at once, or rows of a few sets of columns (a recordset writes
   // only the fields it set): the statement of each is written once, not per
-  // row. The one used last is kept longest.
-  Statement& InsertStatement(const std::string& table, const std::vector<std::string>& columns) {
-    for (auto entry = inserts_.begin(); entry != inserts_.end(); ++entry) {
+  // row. The one used last is kept longest. A row of the same shape as the
+  // one before takes its statement without comparing a hundred names.
+  Statement& InsertStatement(const std::string& table, const std::vector<std::string>& columns,
+                             std::uint64_t shape) {
+    if (shape != 0 && !inserts_.empty() && inserts_.back().shape == shape) {
+      return *inserts_.back().statement;
+    }
+    for (auto entry = inserts_.rbegin(); entry != inserts_.rend(); ++entry) {
       if (entry->table != table || entry->columns != columns) continue;
-      std::rotate(entry, entry + 1, inserts_.end());
+      if (shape != 0) entry->shape = shape;
+      std::rotate(entry.base() - 1, entry.base(), inserts_.end());
       return *inserts_.back().statement;
     }
     std::string sql = "INSERT INTO " + table + " (";
@@ -472,7 +478,7 @@ class SqliteBackend : public Backend {
     if (columns.empty()) sql = "INSERT INTO " + table + " DEFAULT VALUES";
     constexpr std::size_t kKept = 16;
     if (inserts_.size() >= kKept) inserts_.erase(inserts_.begin());
-    inserts_.push_back({table, columns, std::make_unique<Statement>(*this, db_, sql)});
+    inserts_.push_back({table, columns, shape, std::make_unique<Statement>(*this, db_, sql)});
     return *inserts_.back().statement;
   }
 
@@ -491,6 +497,7 @@ class SqliteBackend : public Backend {
   struct InsertEntry {
     std::string table;
     std::vector<std::string> columns;
+    std::uint64_t shape = 0;  // the writer that used it last, where it named one
     std::unique_ptr<Statement> statement;
   };
   std::vector<InsertEntry> inserts_;  // the oldest first
