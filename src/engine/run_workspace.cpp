@@ -413,6 +413,10 @@ void RunWorkspace::SpeedUpWorkingCopy(db::Connection& work) {
   work.Execute("PRAGMA journal_mode = MEMORY");
 }
 
+void RunWorkspace::FreePagesAsTheyAre(db::Connection& work) {
+  if (work.Kind() == db::DbKind::kEmbedded) work.Execute("PRAGMA secure_delete = FAST");
+}
+
 void RunWorkspace::Enter(db::Connection& work) {
   if (!OnWorkingCopy() && !work.InTransaction()) work.BeginTrans();
 }

@@ -178,10 +178,19 @@ std::unique_ptr<ScriptGroups> ScriptGroups::Parse(std::string_view script, std::
   return groups;
 }
 
+namespace {
+
+// A temporary table's name as each engine qualifies it.
+std::string Temporary(const db::Connection& connection, const std::string& table) {
+  return (connection.Kind() == db::DbKind::kEmbedded ? "temp." : "pg_temp.") + table;
+}
+
+}  // namespace
+
 ScriptGroups::~ScriptGroups() {
   for (const std::string& table : tables_) {
     try {
-      connection_->Execute("drop table if exists temp." + table);
+      connection_->Execute("drop table if exists " + Temporary(*connection_, table));
     } catch (const db::DbError& error) {
       // A temporary table goes with the connection anyway.
       host::yDebugStr(error.what());
@@ -314,6 +323,45 @@ void WriteLevel(db::Connection& connection, const std::string& table,
   writer.Close();
 }
 
+// The lots grouped by the server into temporary `table`: one group per
+// prefix of every level, counted, each summed expression summed, unrounded.
+void GroupLotsOnServer(db::Connection& connection, const std::string& table,
+                       const std::vector<ScriptGroups::Level>& levels,
+                       const std::vector<std::string>& expressions, const std::string& source) {
+  std::string columns, prefixes;
+  for (std::size_t l = 0; l < levels.size(); ++l) {
+    columns += levels[l].prefix + " AS k" + std::to_string(l) + ",";
+    prefixes += (l ? "," : "") + levels[l].prefix;
+  }
+  columns += "count(*) AS n";
+  for (std::size_t e = 0; e < expressions.size(); ++e) {
+    columns += ",SUM(" + expressions[e] + ") AS s" + std::to_string(e);
+  }
+  connection.Execute("create temp table " + table + " as select " + columns + " from " + source +
+                     " a where a.土地用途 is not null group by " + prefixes);
+}
+
+// Fills the level's `table` from the server's groups of the lots in
+// `lot_groups`: those of each code joined to the code table and added up,
+// each sum rounded as the script's rounded sum.
+void WriteLevelOnServer(db::Connection& connection, const db::SqlDialect& dialect,
+                        const std::string& table, const ScriptGroups::Level& level,
+                        std::size_t number, const std::string& lot_groups, const std::string& codes,
+                        int decimals) {
+  const std::string code = "f.k" + std::to_string(number);
+  std::string names = level.code_column + "," + level.name_column;
+  std::string sums = code + ",b.代码名称";
+  for (const GroupColumn& column : level.columns) {
+    names += "," + column.name;
+    sums += column.counted ? ",SUM(f.n)" : ",SUM(f.s" + std::to_string(column.expression) + ")";
+  }
+  connection.Execute("insert into " + table + "(" + names + ") " +
+                     dialect.RoundSums("select " + sums + " from " + lot_groups + " f, " + codes +
+                                           " b where " + code + "=b.代码 group by " + code +
+                                           ",b.代码名称",
+                                       decimals));
+}
+
 }  // namespace
 
 std::string ScriptGroups::Statement(db::Connection& connection, const db::SqlDialect& dialect,
@@ -324,16 +372,30 @@ std::string ScriptGroups::Statement(db::Connection& connection, const db::SqlDia
   if (!shapes || shapes->levels_.size() != levels_.size() || decimals < 0) {
     throw db::DbError("the script's groupings cannot be made in memory");
   }
-  const std::vector<LevelGroups> groups =
-      GroupLots(connection, levels_, expressions_, source_, codes_);
+  // In memory on the embedded engine; on a server by the server, once by
+  // every level's prefix, each level then added up from those groups.
+  const bool in_memory = connection.Kind() == db::DbKind::kEmbedded;
+  std::vector<LevelGroups> groups;
+  const std::string lot_groups = std::string(kTablePrefix) + "lots";
+  if (in_memory) {
+    groups = GroupLots(connection, levels_, expressions_, source_, codes_);
+  } else {
+    connection.Execute("drop table if exists " + Temporary(connection, lot_groups));
+    GroupLotsOnServer(connection, lot_groups, levels_, expressions_, source_);
+    tables_.push_back(lot_groups);
+  }
   std::string with;
   for (std::size_t l = 0; l < levels_.size(); ++l) {
     const std::string table = kTablePrefix + std::to_string(l);
-    connection.Execute("drop table if exists temp." + table);
+    connection.Execute("drop table if exists " + Temporary(connection, table));
     connection.Execute("create temp table " + table + " as " +
                        dialect.RoundSums(shapes->levels_[l].body, decimals));
     tables_.push_back(table);
-    WriteLevel(connection, table, levels_[l], groups[l], decimals);
+    if (in_memory) {
+      WriteLevel(connection, table, levels_[l], groups[l], decimals);
+    } else {
+      WriteLevelOnServer(connection, dialect, table, levels_[l], l, lot_groups, codes_, decimals);
+    }
     with += (with.empty() ? "with " : ", ") + levels_[l].name + " AS (select * from " + table + ")";
   }
   return with + " " + tail_;

@@ -1,8 +1,8 @@
 #pragma once
 
-// The groupings of a town script made in memory on the embedded engine: a
-// script whose common table expressions each group the lots of the base
-// table by a prefix of their number joined to the code table,
+// The groupings of a town script made once for all its levels: a script
+// whose common table expressions each group the lots of the base table by a
+// prefix of their number joined to the code table,
 //
 //   with G6 AS (select mid(a.地籍号,1,6) AS XZQDM, b.代码名称 AS MC,
 //                      count(*) AS N, SUM(expression) AS S, ...
@@ -13,11 +13,13 @@
 //
 // groups every level in one scan of the lots instead of one sort of them
 // per level. The engine still works out each summed expression on each lot
-// row, and the sums are added in the order of the rows, as the grouping
-// statement adds them, and rounded by the same rounding. The groups go
-// into temporary tables made by the expressions' own statements over no
-// rows, so that the script's final part, reading them, makes the same
-// table with the same types.
+// row. On the embedded engine the lots are grouped in memory and the sums
+// added in the order of the rows, as the grouping statement adds them; on a
+// server the server groups the lots once by every level's prefix, and each
+// level adds up those groups. Either way the sums are rounded by the same
+// rounding. The groups go into temporary tables made by the expressions'
+// own statements over no rows, so that the script's final part, reading
+// them, makes the same table with the same types.
 
 #include <memory>
 #include <string>
@@ -39,7 +41,8 @@ class ScriptGroups {
   ScriptGroups(const ScriptGroups&) = delete;
   ScriptGroups& operator=(const ScriptGroups&) = delete;
 
-  // Groups the lots into temporary tables of `connection`, each made by
+  // Groups the lots (in memory on the embedded engine, by the server on a
+  // server) into temporary tables of `connection`, each made by
   // its expression of `empty_script` (the same script over `empty_source`,
   // a source of no rows) with every sum rounded to `decimals` as `dialect` rounds them,
   // and gives the script's statement over those tables. Raises DbError,

@@ -5,7 +5,8 @@
 // ratios by land use). Both read the square-metre base table, whatever the
 // unit of the table they make. Script 6007 groups the lots once per level,
 // each level a common table expression that every row kind of that level
-// reads, so the base table is read three times instead of once per part.
+// reads, so the base table is read three times instead of once per part;
+// its levels are grouped in one scan of the lots (ScriptGroups).
 
 #include "engine/shared_code_tables.h"
 #include "engine/text_helpers.h"
@@ -114,18 +115,17 @@ std::string ScriptText(CZdStatContext& context, const ScriptTable& script,
   return text;
 }
 
-// The script's statement with its groupings made in memory into temporary
-// tables that `groups` holds (ScriptGroups), on the embedded engine, where
-// grouping sorts the lots once per level; empty where the script is not of
-// that form or its lots cannot be grouped so (traced), and on a server,
-// which groups by hashing.
+// The script's statement with its groupings made once for every level into
+// temporary tables that `groups` holds (ScriptGroups), instead of the
+// script's grouping of the lots once per level; empty where the script is
+// not of that form or its lots cannot be grouped so (traced).
 std::string StatementOverGroups(CZdStatContext& context, const ScriptTable& script,
                                 const std::string& source, const std::string& text,
                                 std::unique_ptr<ScriptGroups>& groups) {
-  if (!script.code_placeholder || context.m_pConn.Kind() != db::DbKind::kEmbedded) return {};
+  if (!script.code_placeholder) return {};
   groups = ScriptGroups::Parse(text, source, CountyRowsOf(kCodeTbl1Table, context.m_strPrefix2));
   if (!groups) return {};
-  const std::string no_rows = "(select * from " + source + " where 0)";
+  const std::string no_rows = "(select * from " + source + " where 1=0)";
   try {
     return groups->Statement(context.m_pConn, context.Dialect(),
                              ScriptText(context, script, no_rows), no_rows,

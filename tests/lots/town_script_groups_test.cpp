@@ -49,7 +49,7 @@ enum class Outcome { kSameTable, kNotOfTheForm, kNotGroupedInMemory };
 struct ScriptCase {
   const char* name;
   std::string script;
-  const char* rows;  // more lots, or changes, before the table is made
+  const char* rows;  // more lots, or a change, before the table is made: one statement
   Outcome outcome;
 };
 
@@ -57,9 +57,9 @@ const std::vector<ScriptCase> kCases = {
     {"every level; a code of two names, a code of two equal rows, a lot of no code", kScript, "",
      Outcome::kSameTable},
     {"nulls summed, densities added near a half of the last decimal", kScript,
-     "insert into lots values ('3301020010010000009','051',null,null,1.005,null);"
-     "insert into lots values ('3301020010010000010','052',0.335,0.105,0.0049999,2.675);"
-     "insert into lots values ('3301020010020000011','052',0,3,null,0.1);",
+     "insert into lots values ('3301020010010000009','051',null,null,1.005,null),"
+     "('3301020010010000010','052',0.335,0.105,0.0049999,2.675),"
+     "('3301020010020000011','052',0,3,null,0.1)",
      Outcome::kSameTable},
     {"a density that is no number is the statement's to read", kScript,
      "update lots set 建筑密度='dense' where rowid=2;", Outcome::kNotGroupedInMemory},
@@ -72,30 +72,36 @@ const std::vector<ScriptCase> kCases = {
     {"no common table expression", Tail({"lots"}), "", Outcome::kNotOfTheForm},
 };
 
-class TownScriptGroupsTest : public ::testing::TestWithParam<ScriptCase> {
- protected:
-  void SetUp() override {
-    conn().Execute(
-        "create table lots (地籍号 text, 土地用途 text, BM051 double default 0, BM052 double "
-        "default 0, 宗地总面积 double, 建筑密度 double);"
-        "create table CODETBL1 (代码名称 varchar(80), 代码类型 varchar(20), 代码 varchar(19));"
+// The lots and the code table, on either engine, one statement at a time.
+void MakeLotsAndCodes(db::Connection& conn) {
+  for (const char* statement :
+       {"create table lots (地籍号 text, 土地用途 text, BM051 double precision default 0, "
+        "BM052 double precision default 0, 宗地总面积 double precision, 建筑密度 double "
+        "precision)",
+        "create table CODETBL1 (代码名称 varchar(80), 代码类型 varchar(20), 代码 varchar(19))",
         "insert into CODETBL1 values ('上城区','县','330102'),('一街','街','330102001'),"
         "('一街别名','街','330102001'),('二街','街','330102002'),('二街','街','330102002'),"
-        "('一坊','坊','330102001001'),('外县','县','330103');"
-        "insert into lots values ('3301020010010000001','051',10.25,0,10.25,0.4);"
-        "insert into lots values ('3301020010010000002','052',0,6.5,6.5,0.35);"
-        "insert into lots values (null,null,0,0,0,0);"  // a house row
-        "insert into lots values ('3301020010020000003','051',4.75,0,4.75,0.125);"
-        "insert into lots values ('3301020020010000004','052',0,3.3,3.3,0.715);"
-        "insert into lots values ('3301020030010000005','051',1,0,1,0.2);");
+        "('一坊','坊','330102001001'),('外县','县','330103')",
+        "insert into lots values ('3301020010010000001','051',10.25,0,10.25,0.4),"
+        "('3301020010010000002','052',0,6.5,6.5,0.35),"
+        "(null,null,0,0,0,0),"  // a house row
+        "('3301020010020000003','051',4.75,0,4.75,0.125),"
+        "('3301020020010000004','052',0,3.3,3.3,0.715),"
+        "('3301020030010000005','051',1,0,1,0.2)"}) {
+    conn.Execute(statement);
   }
+}
+
+// The script's statement over the lots and the county's codes.
+std::string Over(const std::string& script, const std::string& source) {
+  return ReplaceAll(ReplaceAll(script, "TBLSOURCE", source), "CODETBL", kCodes);
+}
+
+class TownScriptGroupsTest : public ::testing::TestWithParam<ScriptCase> {
+ protected:
+  void SetUp() override { MakeLotsAndCodes(conn()); }
 
   db::Connection& conn() { return database_.connection(); }
-
-  // The script's statement over the lots and the county's codes.
-  static std::string Over(const std::string& script, const std::string& source) {
-    return ReplaceAll(ReplaceAll(script, "TBLSOURCE", source), "CODETBL", kCodes);
-  }
 
   // Rows (rowid first) and each value's type, as text, of a table.
   std::vector<std::string> Cells(const std::string& table) {
@@ -124,7 +130,7 @@ TEST_P(TownScriptGroupsTest, GroupsInMemoryAsTheStatementGroups) {
   std::unique_ptr<ScriptGroups> groups = ScriptGroups::Parse(script, "lots", kCodes);
   ASSERT_EQ(groups == nullptr, test.outcome == Outcome::kNotOfTheForm);
   if (!groups) return;
-  const std::string none = "(select * from lots where 0)";
+  const std::string none = "(select * from lots where 1=0)";
   std::string statement;
   try {
     statement = groups->Statement(conn(), dialect, Over(test.script, none), none, 2);
@@ -145,6 +151,45 @@ TEST_P(TownScriptGroupsTest, GroupsInMemoryAsTheStatementGroups) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, TownScriptGroupsTest, ::testing::ValuesIn(kCases));
+
+// On a server the server groups the lots: each script that can be grouped
+// so makes the table its own statement makes, value for value and type for
+// type.
+TEST(TownScriptGroupsOnServer, GroupsAsTheStatementGroups) {
+  if (testing::PostgresConninfo().empty()) GTEST_SKIP() << "no PostgreSQL server configured";
+  const db::SqlDialect& dialect = db::SqlDialect::For(db::DbKind::kServer);
+  for (const ScriptCase& test : kCases) {
+    if (test.outcome != Outcome::kSameTable) continue;
+    SCOPED_TRACE(test.name);
+    testing::TestDatabase database(db::DbKind::kServer);
+    db::Connection& conn = database.connection();
+    MakeLotsAndCodes(conn);
+    if (*test.rows) conn.Execute(test.rows);
+    const std::string none = "(select * from lots where 1=0)";
+    std::unique_ptr<ScriptGroups> groups =
+        ScriptGroups::Parse(Over(test.script, "lots"), "lots", kCodes);
+    ASSERT_NE(groups, nullptr);
+    conn.Execute(dialect.SaveQueryAs(
+        "grouped", groups->Statement(conn, dialect, Over(test.script, none), none, 2)));
+    conn.Execute(dialect.SaveQueryAs("stated", dialect.RoundSums(Over(test.script, "lots"), 2)));
+    const auto cells = [&](const std::string& table) {
+      return testing::Texts(conn,
+                            "select concat_ws('|',XZQDM,XZQMC,TYPE,HJ::text,BM051::text,"
+                            "BM052::text,'.') AS cell from " +
+                                table + " order by cell");
+    };
+    const auto declared = [&](const std::string& table) {
+      return testing::Texts(conn,
+                            "select column_name||' '||data_type from "
+                            "information_schema.columns where table_schema=current_schema()"
+                            " and table_name='" +
+                                table + "' order by ordinal_position");
+    };
+    EXPECT_EQ(cells("grouped"), cells("stated"));
+    EXPECT_EQ(declared("grouped"), declared("stated"));
+    EXPECT_GE(cells("grouped").size(), 12u);
+  }
+}
 
 }  // namespace
 }  // namespace landstat
