@@ -191,6 +191,7 @@ std::optional<RepairLayers> Repair(RangeJob& job, StatRunLog& log, const RepairL
       if (layer > 0) gis::SaveLayer(layer);
     }
     repaired = true;
+    host::yDebugTime("range layers repaired");
   } catch (const gis::GisError& error) {
     log.LogFailure("修复范围图层",
                    std::string("图层 ") + names.parcel + "、" + names.line + "、" + names.point +

@@ -56,6 +56,7 @@ void RunPair(Context& context, const Pair<Context>& pair, std::set<std::string>&
   if (pair.fill(context) <= 0 && context.m_nErrCount == logged) {
     context.LogFailure(pair.table, "汇总失败");
   }
+  host::yDebugTime(pair.table);
   // A safe point: a lost database or the operator's cancel ends the run.
   context.EndIfStopped(pair.table);
 }
@@ -190,8 +191,10 @@ bool Matches(const TitleRow& row, const std::string& title) {
 bool BuildLandBase(CStatContext& context, std::set<std::string>& made) {
   if (context.CreateStatDataTable() <= 0) return false;
   made.insert("statdata");
-  return context.BuildStatDataDirect() > 0 && context.PiecesLieInCounty(context.m_strStatTbl) &&
-         context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
+  const bool built =
+      context.BuildStatDataDirect() > 0 && context.PiecesLieInCounty(context.m_strStatTbl);
+  host::yDebugTime("statdata");
+  return built && context.CreateUnitStatTables() > 0 && context.FillUnitStatTables() > 0;
 }
 
 const TownPair kTownPairs[] = {

@@ -23,6 +23,7 @@
 #include "platform/gis/project.h"
 #include "platform/host/new_entries.h"
 #include "platform/host/progress.h"
+#include "platform/host/trace.h"
 
 namespace landstat::gis {
 namespace fs = std::filesystem;
@@ -206,11 +207,13 @@ void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::Ran
     for (std::string& problem : count.problems) report.problems.push_back(std::move(problem));
     ++report.layers;
   }
+  host::yDebugTime("range layers cut");
   CPLErrorReset();
   survey.reset();  // builds the spatial indexes and closes the file
   if (CPLGetLastErrorType() >= CE_Failure) {
     throw GisError("cannot write " + survey_path.string() + ": " + detail::GdalMessage());
   }
+  host::yDebugTime("range spatial indexes built");
 }
 
 // Writes the range's project file, listing the county's layers in the
