@@ -108,7 +108,11 @@ void ReadInsidePoints(short parcel_layer, const std::string& county, long count,
       // caller's next check.
       const long end = host::JobCancelled() ? first : std::min(count, first + kPointsPerChunk);
       for (long number = first; number < end; ++number) {
-        if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel)) continue;
+        // The keys alone of the parcel's many fields, and its geometry.
+        if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel,
+                             gis::RecordParts::kAll, keys)) {
+          continue;
+        }
         const std::string location = parcel.Text(keys[1]);
         if (!location.starts_with(county)) continue;
         points.push_back({number,
