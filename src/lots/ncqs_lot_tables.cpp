@@ -99,6 +99,10 @@ constexpr long kPointsPerChunk = 4096;
 void ReadInsidePoints(short parcel_layer, const std::string& county, long count,
                       std::vector<std::promise<std::vector<InsidePoint>>>& chunks) {
   const auto& keys = NcqsLots::kParcelKeys;
+  // The keys by their place in the layer's structure: faster than by name.
+  const int number_field = gis::FieldIndex(parcel_layer, keys[0]);
+  const int location_field = gis::FieldIndex(parcel_layer, keys[1]);
+  const int ownership_field = gis::FieldIndex(parcel_layer, keys[2]);
   gis::Record parcel;
   std::size_t chunk = 0;
   try {
@@ -108,12 +112,17 @@ void ReadInsidePoints(short parcel_layer, const std::string& county, long count,
       // caller's next check.
       const long end = host::JobCancelled() ? first : std::min(count, first + kPointsPerChunk);
       for (long number = first; number < end; ++number) {
-        if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel)) continue;
-        const std::string location = parcel.Text(keys[1]);
+        // The keys alone of the parcel's many fields, and its geometry.
+        if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel,
+                             gis::RecordParts::kAll, keys)) {
+          continue;
+        }
+        const std::string location = parcel.Text(location_field);
         if (!location.starts_with(county)) continue;
-        points.push_back({number,
-                          NcqsLots::KeysOf(parcel.Text(keys[0]), location, parcel.Text(keys[2])),
-                          parcel.PointOnSurface()});
+        points.push_back(
+            {number,
+             NcqsLots::KeysOf(parcel.Text(number_field), location, parcel.Text(ownership_field)),
+             parcel.PointOnSurface()});
       }
       chunks[chunk].set_value(std::move(points));
     }

@@ -3,7 +3,6 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
-#include <array>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -69,8 +68,12 @@ std::string PlainRecord::Text(int field) const {
 }
 
 FeatureReadAhead::FeatureReadAhead(std::string source, std::string layer_name,
-                                   const char* const* open_options, const OGRFeatureDefn& expected)
-    : source_(std::move(source)), layer_name_(std::move(layer_name)), open_options_(open_options) {
+                                   const char* const* open_options, const OGRFeatureDefn& expected,
+                                   std::vector<std::string> unread)
+    : source_(std::move(source)),
+      layer_name_(std::move(layer_name)),
+      open_options_(open_options),
+      unread_(std::move(unread)) {
   for (int i = 0; i < expected.GetFieldCount(); ++i) {
     const OGRFieldDefn* field = expected.GetFieldDefn(i);
     fields_.push_back({field->GetNameRef(), static_cast<int>(field->GetType())});
@@ -153,7 +156,9 @@ void FeatureReadAhead::Read() {
       known_ = reading_ = true;
     }
     changed_.notify_all();
-    std::array<const char*, 3> ignored{"OGR_GEOMETRY", "OGR_STYLE", nullptr};
+    std::vector<const char*> ignored;
+    for (const std::string& name : unread_) ignored.push_back(name.c_str());
+    ignored.push_back(nullptr);
     layer->SetIgnoredFields(ignored.data());
     layer->ResetReading();
     bool last = false;

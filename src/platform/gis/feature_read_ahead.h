@@ -72,10 +72,12 @@ class FeatureReadAhead {
   // `open_options`, which must outlive the reading) on a thread that opens
   // the source anew: a GDAL data source serves one thread at a time. The
   // layer must have the structure `expected` has (field names and types,
-  // geometry type), else nothing is read ahead. The geometries are left
-  // unread (the records hold none).
+  // geometry type), else nothing is read ahead. What `unread` names, as
+  // OGRLayer::SetIgnoredFields takes names (the geometries among it), is
+  // left unread: the records hold no geometry, and no value for such a
+  // field.
   FeatureReadAhead(std::string source, std::string layer_name, const char* const* open_options,
-                   const OGRFeatureDefn& expected);
+                   const OGRFeatureDefn& expected, std::vector<std::string> unread);
   // Stops the reading thread and waits for it (at most the batch it is
   // reading).
   ~FeatureReadAhead();
@@ -109,6 +111,7 @@ class FeatureReadAhead {
   const char* const* const open_options_;
   std::vector<Field> fields_;
   int geometry_type_ = 0;
+  const std::vector<std::string> unread_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <limits>
 #include <mutex>
+#include <span>
 #include <unordered_map>
 #include <utility>
 
@@ -283,6 +284,10 @@ struct RecordNumbering {
   }
 };
 
+// Which fields of a layer a read took, by their place in its structure;
+// null when it took every field.
+using FieldsRead = std::shared_ptr<const std::vector<bool>>;
+
 // A feature as a walk by number reads it: from the layer's own opening, or
 // in plain form, read ahead on a thread of its own; none when both are
 // empty. `without_geometry` when its geometry was left unread.
@@ -290,6 +295,7 @@ struct FetchedFeature {
   std::unique_ptr<OGRFeature> feature;
   detail::PlainRecord plain;
   bool without_geometry = false;
+  FieldsRead fields_read;
 
   explicit operator bool() const { return feature || plain; }
   GIntBig Id() const { return feature ? feature->GetFID() : plain.Id(); }
@@ -325,11 +331,14 @@ struct OpenLayerState {
   // Sequential reading: the id read last and the feature read ahead.
   bool sequential = false;
   GIntBig last_fid = 0;
-  // Whether the sequential walk leaves the geometries unread, and whether
-  // `layer` is told to leave them out (undone when the walk is stopped:
-  // every other read of the opening wants them).
+  // Whether the sequential walk leaves the geometries unread, the fields
+  // it takes (empty: every field) and, of them, those of the layer's
+  // structure; and whether `layer` is told to leave anything out (undone
+  // when the walk is stopped: every other read of the opening wants all).
   bool walk_without_geometry = false;
-  bool geometry_ignored = false;
+  std::vector<std::string> walk_fields;
+  FieldsRead walk_fields_read;
+  bool parts_ignored = false;
   FetchedFeature lookahead;
   // The features of a sequential walk of a long layer, read by a thread of
   // their own; none when the walk reads through `layer` itself.
@@ -368,28 +377,59 @@ struct OpenLayerState {
     sequential = false;
     lookahead = {};
     read_ahead.reset();
-    IgnoreGeometry(false);
+    walk_fields.clear();
+    walk_fields_read.reset();
+    if (parts_ignored) layer->SetIgnoredFields(nullptr);
+    parts_ignored = false;
   }
 
-  // Tells `layer` to leave the features' geometries (and styles) unread, or
-  // to read them again.
-  void IgnoreGeometry(bool ignore) {
-    if (ignore == geometry_ignored) return;
-    std::array<const char*, 3> ignored{"OGR_GEOMETRY", "OGR_STYLE", nullptr};
-    layer->SetIgnoredFields(ignore ? ignored.data() : nullptr);
-    geometry_ignored = ignore;
+  // Whether a walk that leaves geometries unread as `without_geometry` says
+  // and takes `fields` reads as the walk under way does.
+  bool WalksAs(bool without_geometry, std::span<const char* const> fields) const {
+    return walk_without_geometry == without_geometry &&
+           std::equal(walk_fields.begin(), walk_fields.end(), fields.begin(), fields.end());
+  }
+
+  // The names of what a walk leaves unread, as SetIgnoredFields takes them:
+  // the fields of the layer outside `walk_fields` (none when it is empty),
+  // then the geometry and style where `walk_without_geometry`.
+  std::vector<std::string> UnreadParts() {
+    std::vector<std::string> unread;
+    if (!walk_fields.empty()) {
+      const OGRFeatureDefn& definition = *layer->GetLayerDefn();
+      auto taken = std::make_shared<std::vector<bool>>();
+      for (int i = 0; i < definition.GetFieldCount(); ++i) {
+        const char* field = definition.GetFieldDefn(i)->GetNameRef();
+        taken->push_back(std::find(walk_fields.begin(), walk_fields.end(), field) !=
+                         walk_fields.end());
+        if (!taken->back()) unread.emplace_back(field);
+      }
+      walk_fields_read = std::move(taken);
+    }
+    if (walk_without_geometry) unread.emplace_back("OGR_GEOMETRY");
+    if (!unread.empty()) unread.emplace_back("OGR_STYLE");
+    return unread;
   }
 
   // A walk from the first record, whose first feature has the id
-  // `first_fid`.
-  void StartSequential(GIntBig first_fid, bool without_geometry) {
+  // `first_fid`, leaving unread what WalksAs names.
+  void StartSequential(GIntBig first_fid, bool without_geometry,
+                       std::span<const char* const> fields) {
     StopSequential();
-    IgnoreGeometry(without_geometry);
+    walk_without_geometry = without_geometry;
+    walk_fields.assign(fields.begin(), fields.end());
+    const std::vector<std::string> unread = UnreadParts();
+    if (!unread.empty()) {
+      std::vector<const char*> names;
+      for (const std::string& part : unread) names.push_back(part.c_str());
+      names.push_back(nullptr);
+      layer->SetIgnoredFields(names.data());
+      parts_ignored = true;
+    }
     layer->ResetReading();
     sequential = true;
-    walk_without_geometry = without_geometry;
     last_fid = first_fid - 1;
-    StartReadAhead();
+    StartReadAhead(unread);
   }
 
   // Layers of fewer records are walked without a thread: opening the
@@ -402,18 +442,22 @@ struct OpenLayerState {
   // alone sees what was written to it), and the walk leaves the geometries
   // unread: a walk that wants them spends longer on each record than the
   // thread saves, and copying them between the threads costs more.
-  void StartReadAhead() {
+  // `unread`: what the walk leaves unread, as UnreadParts names it.
+  void StartReadAhead(const std::vector<std::string>& unread) {
     read_ahead.reset();
     if (writable || memory_table || !walk_without_geometry || Count() < kLeastReadAhead) return;
     read_ahead = std::make_unique<detail::FeatureReadAhead>(
-        source, layer->GetName(), ShapefileOpenOptions(source), *layer->GetLayerDefn());
+        source, layer->GetName(), ShapefileOpenOptions(source), *layer->GetLayerDefn(), unread);
     if (!read_ahead->Reading()) read_ahead.reset();
   }
 
   // The next feature of a sequential walk, in the source's order.
   FetchedFeature NextInSequence() {
-    if (read_ahead) return {nullptr, read_ahead->Next(), walk_without_geometry};
-    return {std::unique_ptr<OGRFeature>(layer->GetNextFeature()), {}, walk_without_geometry};
+    if (read_ahead) return {nullptr, read_ahead->Next(), walk_without_geometry, walk_fields_read};
+    return {std::unique_ptr<OGRFeature>(layer->GetNextFeature()),
+            {},
+            walk_without_geometry,
+            walk_fields_read};
   }
 
   const RecordNumbering& Numbering() {
@@ -505,14 +549,15 @@ struct OpenLayerState {
     return ids;
   }
 
-  // Record `number`; without its geometry when `without_geometry` and the
-  // record is read in a walk from the first record.
-  FetchedFeature Fetch(long number, bool without_geometry) {
+  // Record `number`; without its geometry when `without_geometry`, and
+  // with only `fields` when there are any, where the record is read in a
+  // walk from the first record (read whole otherwise).
+  FetchedFeature Fetch(long number, bool without_geometry, std::span<const char* const> fields) {
     const RecordNumbering& numbers = Numbering();
     const std::optional<GIntBig> fid = numbers.IdOf(number);
     if (!fid) return {};
-    if (number == 1 && numbers.in_id_order) StartSequential(*fid, without_geometry);
-    if (sequential && walk_without_geometry == without_geometry && *fid > last_fid) {
+    if (number == 1 && numbers.in_id_order) StartSequential(*fid, without_geometry, fields);
+    if (sequential && WalksAs(without_geometry, fields) && *fid > last_fid) {
       last_fid = *fid;
       while (true) {
         if (!lookahead) lookahead = NextInSequence();
@@ -527,7 +572,7 @@ struct OpenLayerState {
       }
     }
     StopSequential();
-    return {std::unique_ptr<OGRFeature>(layer->GetFeature(*fid)), {}};
+    return {std::unique_ptr<OGRFeature>(layer->GetFeature(*fid)), {}, false, nullptr};
   }
 };
 
@@ -652,6 +697,7 @@ struct Record::Feature {
   // A record read ahead, without its geometry.
   detail::PlainRecord plain;
   bool without_geometry = false;  // read by a walk that left it unread
+  FieldsRead fields_read;         // null: read with every field
   long serial = 0;
   std::shared_ptr<const std::string> label;
   bool changed = false;  // a field's value set to another since the read
@@ -672,6 +718,7 @@ class LayerAccess {
     record.feature_->feature = std::move(fetched.feature);
     record.feature_->plain = std::move(fetched.plain);
     record.feature_->without_geometry = fetched.without_geometry;
+    record.feature_->fields_read = std::move(fetched.fields_read);
     record.feature_->serial = state->serial;
     record.feature_->label = state->label;
   }
@@ -716,10 +763,18 @@ class LayerAccess {
   }
 
   // The text of field `index` of a read record, as Record::Text gives it.
+  // Raises GisError naming the layer, the record and the field for a field
+  // of the layer the read left unread.
   static std::string TextOf(const Record& record, int index) {
     if (!record.feature_ || index < 0) return {};
-    LiveState(record);
+    const OpenLayerState& state = LiveState(record);
     const Record::Feature& read = *record.feature_;
+    if (read.fields_read && static_cast<std::size_t>(index) < read.fields_read->size() &&
+        !(*read.fields_read)[static_cast<std::size_t>(index)]) {
+      throw GisError(*read.label + ", record " + std::to_string(record.number_) + ": field \"" +
+                     state.layer->GetLayerDefn()->GetFieldDefn(index)->GetNameRef() +
+                     "\" was not read");
+    }
     std::string text;
     if (read.feature) {
       detail::AppendFieldText(*read.feature, index, text);
@@ -1116,17 +1171,20 @@ long RecordCount(LayerHandle layer, EntityKind kind) {
   return state->Count();
 }
 
-bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record,
-                RecordParts parts) {
+bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record, RecordParts parts,
+                std::span<const char* const> fields) {
   OpenLayerState* state = LayerTable::Instance().Find(layer);
   if (!state || number < 1 || (kind != EntityKind::kTable && kind != state->kind)) {
     LayerAccess::Fill(record, layer, number, {}, nullptr);
     return false;
   }
-  // A record to be written back keeps its geometry.
-  const bool without_geometry =
-      parts == RecordParts::kFields && !state->writable && !state->memory_table;
-  LayerAccess::Fill(record, layer, number, state->Fetch(number, without_geometry), state);
+  // A record to be written back is read whole.
+  const bool whole = state->writable || state->memory_table;
+  const bool without_geometry = parts == RecordParts::kFields && !whole;
+  LayerAccess::Fill(
+      record, layer, number,
+      state->Fetch(number, without_geometry, whole ? std::span<const char* const>{} : fields),
+      state);
   return record.IsRead();
 }
 

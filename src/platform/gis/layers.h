@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -155,9 +156,15 @@ class Record {
 enum class RecordParts : short { kAll, kFields };
 
 // Reads record `number`; false (and an unread record) when there is none.
-// Walks in ascending order read the source sequentially.
+// Walks in ascending order read the source sequentially. `fields`, when
+// any are named, are the only fields a walk from the first record takes of
+// the source (the source then leaves the others unread, which is faster for
+// a walk that wants a few of many): asking such a record for another field
+// of the layer raises GisError naming the layer, the record and the field.
+// A record read outside such a walk, or of a layer open for writing, is
+// read with every field.
 bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record,
-                RecordParts parts = RecordParts::kAll);
+                RecordParts parts = RecordParts::kAll, std::span<const char* const> fields = {});
 // The text of one field of one record; empty when it cannot be read.
 std::string FieldText(LayerHandle layer, long number, std::string_view field);
 
