@@ -234,13 +234,13 @@ class SqliteRows : public RowSource {
   }
 
   bool IsNull(int column) const override {
-    return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
+    return sqlite3_value_type(Field(column)) == SQLITE_NULL;
   }
 
   double Number(int column) const override {
-    sqlite3_stmt* stmt = statement_.get();
-    if (sqlite3_column_type(stmt, column) != SQLITE_TEXT) {
-      return sqlite3_column_double(stmt, column);  // null reads as 0
+    sqlite3_value* field = Field(column);
+    if (sqlite3_value_type(field) != SQLITE_TEXT) {
+      return sqlite3_value_double(field);  // null reads as 0
     }
     return NumberOfTextField(Text(column), columns_[column].name);
   }
@@ -248,34 +248,42 @@ class SqliteRows : public RowSource {
   bool NumberUnlessNull(int column, double& value) const override {
     // One look at the field's type instead of one for IsNull and one for
     // Number.
-    sqlite3_stmt* stmt = statement_.get();
-    switch (sqlite3_column_type(stmt, column)) {
+    sqlite3_value* field = Field(column);
+    switch (sqlite3_value_type(field)) {
       case SQLITE_NULL:
         return false;
       case SQLITE_TEXT:
         value = NumberOfTextField(Text(column), columns_[column].name);
         return true;
       default:
-        value = sqlite3_column_double(stmt, column);
+        value = sqlite3_value_double(field);
         return true;
     }
   }
 
   std::string_view Text(int column) const override {
-    sqlite3_stmt* stmt = statement_.get();
-    switch (sqlite3_column_type(stmt, column)) {
+    sqlite3_value* field = Field(column);
+    switch (sqlite3_value_type(field)) {
       case SQLITE_TEXT:
-        return {reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
-                static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))};
+        return {reinterpret_cast<const char*>(sqlite3_value_text(field)),
+                static_cast<std::size_t>(sqlite3_value_bytes(field))};
       case SQLITE_NULL:
         return {};
       default:
-        scratch_ = ColumnValue(stmt, column, columns_[column].type).AsText();
+        scratch_ = ColumnValue(statement_.get(), column, columns_[column].type).AsText();
         return scratch_;
     }
   }
 
  private:
+  // The field of the current row, looked up once for its type and its value
+  // (each sqlite3_column_ call looks it up again, with the connection's
+  // checks around it). The value is the statement's own, valid until the
+  // next step, and "unprotected" (read without the connection's mutex): the
+  // connection is opened without one and used by one thread at a time, so
+  // it is read as safely as through sqlite3_column_.
+  sqlite3_value* Field(int column) const { return sqlite3_column_value(statement_.get(), column); }
+
   Statement statement_;
   std::vector<ColumnInfo> columns_;
   bool has_row_ = false;
