@@ -4,6 +4,8 @@
 
 #include "units/database_conversion.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -19,6 +21,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
+#include "platform/db/reads_apart.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -187,8 +190,11 @@ std::vector<CStatContext::SummedRequest> BaseTableSums(
 
 // Whether statdataex, made anew and filled from the run's copy `copy` in the
 // order of its row ids (so numbered from 1), has its rows under the copy's
-// row ids: the copy's highest row id is then its count.
+// row ids: the copy's highest row id is then its count. A server groups
+// rows whole, not by ranges of row ids: there statdataex, the copy's rows
+// made by one statement, has the copy's groups.
 bool CopiedUnderSameRowIds(CStatContext& context, const std::string& copy) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) return true;
   const auto highest = [&](const std::string& table) {
     return context.m_pConn.Scalar("select coalesce(max(rowid), 0) from " + table).AsInteger();
   };
@@ -204,14 +210,12 @@ std::string ExtensionCandidate(CStatContext& context, short target) {
   return context.IsTableExist(copy) ? copy : std::string();
 }
 
-// The queries of `requests` as they are read ahead (ReadSumsAhead): those
-// of statdataex on the run's copy `copy`. None where one cannot be read so
-// (statdataex would not be copied from a copy), nor on a server (it groups
-// as the sums are written).
+// The queries of `requests` as they are read ahead (ReadSumsAhead,
+// GroupOnServer): those of statdataex on the run's copy `copy`. None where
+// one cannot be read so (statdataex would not be copied from a copy).
 std::vector<db::GroupedSumsQuery> QueriesAhead(
     CStatContext& context, const std::vector<CStatContext::SummedRequest>& requests,
     const std::string& copy) {
-  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) return {};
   const std::string extension = context.Names().Plain("statdataex");
   std::vector<db::GroupedSumsQuery> queries;
   for (const CStatContext::SummedRequest& request : requests) {
@@ -247,6 +251,42 @@ Sums ReadSumsAhead(const std::string& file, const std::vector<db::GroupedSumsQue
   } catch (const db::DbError& error) {
     host::yDebugStr(std::string("base tables' sums read once statdataex is filled: ") +
                     error.what());
+    return {};
+  }
+}
+
+// The base tables' sums grouped ahead by a server, each grouping on a
+// connection of its own to `server` (up to db::Workers() at once), while the
+// conversion's connection checks and copies the run's copy statdataex is
+// made from: the server's groups, with the sums it adds, read into memory
+// and written later in the conversion's transaction. The tables read are
+// committed and nothing writes them during the conversion. The readers'
+// scans start at each table's first page and leave no place for other
+// scans to join, so that the conversion's own scans (the copy) read the
+// rows as they would without them. Empty when a read fails: the server then
+// groups each where its table is written.
+Sums GroupOnServer(const std::string& server, const std::vector<db::GroupedSumsQuery>& queries) {
+  Sums sums(queries.size());
+  std::atomic<std::size_t> next{0};
+  const auto read = [&] {
+    db::Connection reader(server);
+    CStatContext::RaiseGroupingMemory(reader);
+    reader.Execute("SET synchronize_seqscans = off");
+    for (std::size_t i = next++; i < queries.size(); i = next++) {
+      sums[i] = db::GroupedSums::ReadGroups(reader, queries[i]);
+    }
+  };
+  try {
+    std::vector<std::future<void>> readers;
+    // Where no thread can be started, one reads them in turn (deferred).
+    for (std::size_t i = 0; i < std::min(db::Workers(), queries.size()); ++i) {
+      readers.push_back(std::async(std::launch::async | std::launch::deferred, read));
+    }
+    for (std::future<void>& reader : readers) reader.get();
+    host::yDebugTime("base tables grouped ahead");
+    return sums;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(std::string("base tables grouped once statdataex is filled: ") + error.what());
     return {};
   }
 }
@@ -299,7 +339,10 @@ short Rebuild(CStatContext& context, short target) {
   const std::string candidate = ExtensionCandidate(context, target);
   const std::vector<db::GroupedSumsQuery> queries = QueriesAhead(context, requests, candidate);
   std::future<Sums> read_ahead;
-  if (!queries.empty()) {
+  if (!queries.empty() && context.m_pConn.Kind() != db::DbKind::kEmbedded) {
+    read_ahead = std::async(std::launch::async | std::launch::deferred, GroupOnServer,
+                            context.m_pConn.ConnectionString(), queries);
+  } else if (!queries.empty()) {
     // Read in turn when no thread can be started (deferred).
     read_ahead = std::async(std::launch::async | std::launch::deferred, ReadSumsAhead,
                             context.m_pConn.FilePath(), queries);
