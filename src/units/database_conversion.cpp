@@ -351,14 +351,18 @@ short Rebuild(CStatContext& context, short target) {
   std::future<std::unique_ptr<db::GroupedSums>> farmland_ahead = FarmlandAhead(context, farmland);
   std::string copy;
   const bool source_known = ExtensionSource(context, target, copy);
-  Sums ahead = read_ahead.valid() ? read_ahead.get() : Sums{};
+  // A file has one writer: statdataex is written once the reads ahead have
+  // ended. A server's readers go on beside the copy.
+  const bool read_beside_copy = context.m_pConn.Kind() != db::DbKind::kEmbedded;
+  Sums ahead = read_ahead.valid() && !read_beside_copy ? read_ahead.get() : Sums{};
   std::unique_ptr<db::GroupedSums> farmland_rows =
       farmland_ahead.valid() ? farmland_ahead.get() : nullptr;
   if (!source_known) return 0;
-  // Read from a copy statdataex is not made from: of no use.
-  if (copy != candidate) ahead.clear();
   if (RebuildExtensionTable(context, target, copy) == 0) return 0;
   host::yDebugTime("statdataex rebuilt");
+  if (read_ahead.valid()) ahead = read_ahead.get();
+  // Read from a copy statdataex is not made from: of no use.
+  if (copy != candidate) ahead.clear();
   try {
     if (!copy.empty() && !ahead.empty() && !CopiedUnderSameRowIds(context, copy)) ahead.clear();
   } catch (const db::DbError&) {
