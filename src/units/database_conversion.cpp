@@ -123,11 +123,13 @@ bool RefuseUnknownUnit(short target) {
 }
 
 // The run's copy of the base table in the target unit that statdataex is
-// copied from (empty: statdataex is converted from the base table); false
-// when that cannot be told (logged).
-bool ExtensionSource(CStatContext& context, short target, std::string& copy) {
+// copied from (empty: statdataex is converted from the base table), as
+// `tell` tells it (units::RunCopyForExtension); false when that cannot be
+// told (logged).
+bool ExtensionSource(CStatContext& context, const std::function<std::string()>& tell,
+                     std::string& copy) {
   try {
-    copy = units::RunCopyForExtension(context, target);
+    copy = tell();
     return true;
   } catch (const db::DbError& error) {
     context.LogFailure("转换基础数据", context.Names().Plain("statdataex") + " 转换失败", error);
@@ -256,9 +258,9 @@ Sums ReadSumsAhead(const std::string& file, const std::vector<db::GroupedSumsQue
 }
 
 // The base tables' sums grouped ahead by a server, each grouping on a
-// connection of its own to `server` (up to db::Workers() at once), while the
-// conversion's connection checks and copies the run's copy statdataex is
-// made from: the server's groups, with the sums it adds, read into memory
+// connection of its own to `server` (up to db::Workers() at once), while
+// statdataex is copied from the run's copy and the copy checked
+// (RebuildBesideCheck): the server's groups, with the sums it adds, read into memory
 // and written later in the conversion's transaction. The tables read are
 // committed and nothing writes them during the conversion. The readers'
 // scans start at each table's first page and leave no place for other
@@ -320,6 +322,27 @@ std::future<std::unique_ptr<db::GroupedSums>> FarmlandAhead(
                     context.m_pConn.FilePath(), request->query);
 }
 
+// statdataex made on a server from the run's copy `candidate` (or, without
+// one, converted) while a connection of its own tells whether it may be
+// (ExtensionSource), on what the run committed; where it may not, it is
+// made again as told, into `copy`. The checker's scans, like the readers'
+// (GroupOnServer), leave no place for the copy's scan to join. False when
+// the source cannot be told or statdataex cannot be made (logged).
+bool RebuildBesideCheck(CStatContext& context, short target, const std::string& candidate,
+                        std::string& copy) {
+  std::future<std::string> told =
+      std::async(std::launch::async | std::launch::deferred, [&context, target] {
+        db::Connection checker(context.m_pConn.ConnectionString());
+        checker.Execute("SET synchronize_seqscans = off");
+        return units::RunCopyForExtension(context, checker, target);
+      });
+  const short made = RebuildExtensionTable(context, target, candidate);
+  const bool source_known = ExtensionSource(
+      context, [&] { return told.get(); }, copy);
+  if (!source_known || made == 0) return false;
+  return copy == candidate || RebuildExtensionTable(context, target, copy) != 0;
+}
+
 short Rebuild(CStatContext& context, short target) {
   if (!context.IsTableExist(context.m_strStatTbl)) {
     context.LogFailure("转换面积单位", "没有基础汇总表 " + context.m_strStatTbl);
@@ -349,16 +372,21 @@ short Rebuild(CStatContext& context, short target) {
   }
   const std::optional<units::CopySumsRequest> farmland = context.JbntExSumsRequest();
   std::future<std::unique_ptr<db::GroupedSums>> farmland_ahead = FarmlandAhead(context, farmland);
+  Sums ahead;
+  std::unique_ptr<db::GroupedSums> farmland_rows;
   std::string copy;
-  const bool source_known = ExtensionSource(context, target, copy);
-  // A file has one writer: statdataex is written once the reads ahead have
-  // ended. A server's readers go on beside the copy.
-  const bool read_beside_copy = context.m_pConn.Kind() != db::DbKind::kEmbedded;
-  Sums ahead = read_ahead.valid() && !read_beside_copy ? read_ahead.get() : Sums{};
-  std::unique_ptr<db::GroupedSums> farmland_rows =
-      farmland_ahead.valid() ? farmland_ahead.get() : nullptr;
-  if (!source_known) return 0;
-  if (RebuildExtensionTable(context, target, copy) == 0) return 0;
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) {
+    // A server's readers go on beside the copy.
+    if (!RebuildBesideCheck(context, target, candidate, copy)) return 0;
+  } else {
+    const bool source_known = ExtensionSource(
+        context, [&] { return units::RunCopyForExtension(context, target); }, copy);
+    // A file has one writer: statdataex is written once the reads ahead
+    // have ended.
+    ahead = read_ahead.valid() ? read_ahead.get() : Sums{};
+    farmland_rows = farmland_ahead.valid() ? farmland_ahead.get() : nullptr;
+    if (!source_known || RebuildExtensionTable(context, target, copy) == 0) return 0;
+  }
   host::yDebugTime("statdataex rebuilt");
   if (read_ahead.valid()) ahead = read_ahead.get();
   // Read from a copy statdataex is not made from: of no use.
