@@ -260,13 +260,13 @@ Sums ReadSumsAhead(const std::string& file, const std::vector<db::GroupedSumsQue
 // The base tables' sums grouped ahead by a server, each grouping on a
 // connection of its own to `server` (up to db::Workers() at once), while
 // statdataex is copied from the run's copy and the copy checked
-// (RebuildBesideCheck): the server's groups, with the sums it adds, read into memory
-// and written later in the conversion's transaction. The tables read are
-// committed and nothing writes them during the conversion. The readers'
-// scans start at each table's first page and leave no place for other
-// scans to join, so that the conversion's own scans (the copy) read the
-// rows as they would without them. Empty when a read fails: the server then
-// groups each where its table is written.
+// (RebuildBesideCheck): the server's groups, with the sums it adds, read
+// into memory and written later in the conversion's transaction. The
+// tables read are committed and nothing writes them during the conversion.
+// The readers' scans start at each table's first page and leave no place
+// for other scans to join, so that the conversion's own scans (the copy)
+// read the rows as they would without them. Empty when a read fails: the
+// server then groups each where its table is written.
 Sums GroupOnServer(const std::string& server, const std::vector<db::GroupedSumsQuery>& queries) {
   Sums sums(queries.size());
   std::atomic<std::size_t> next{0};
@@ -325,20 +325,30 @@ std::future<std::unique_ptr<db::GroupedSums>> FarmlandAhead(
 // statdataex made on a server from the run's copy `candidate` (or, without
 // one, converted) while a connection of its own tells whether it may be
 // (ExtensionSource), on what the run committed; where it may not, it is
-// made again as told, into `copy`. The checker's scans, like the readers'
+// made again as told, into `copy`. A check that fails there (a connection
+// the server refuses) is made again on the conversion's connection, where
+// its failure is logged. The checker's scans, like the readers'
 // (GroupOnServer), leave no place for the copy's scan to join. False when
 // the source cannot be told or statdataex cannot be made (logged).
 bool RebuildBesideCheck(CStatContext& context, short target, const std::string& candidate,
                         std::string& copy) {
-  std::future<std::string> told =
-      std::async(std::launch::async | std::launch::deferred, [&context, target] {
-        db::Connection checker(context.m_pConn.ConnectionString());
-        checker.Execute("SET synchronize_seqscans = off");
-        return units::RunCopyForExtension(context, checker, target);
-      });
+  std::future<std::optional<std::string>> told =
+      std::async(std::launch::async | std::launch::deferred,
+                 [&context, target]() -> std::optional<std::string> {
+                   try {
+                     db::Connection checker(context.m_pConn.ConnectionString());
+                     checker.Execute("SET synchronize_seqscans = off");
+                     return units::RunCopyForExtension(context, checker, target);
+                   } catch (const db::DbError&) {
+                     return std::nullopt;
+                   }
+                 });
   const short made = RebuildExtensionTable(context, target, candidate);
-  const bool source_known = ExtensionSource(
-      context, [&] { return told.get(); }, copy);
+  const auto tell = [&] {
+    const std::optional<std::string> apart = told.get();
+    return apart ? *apart : units::RunCopyForExtension(context, target);
+  };
+  const bool source_known = ExtensionSource(context, tell, copy);
   if (!source_known || made == 0) return false;
   return copy == candidate || RebuildExtensionTable(context, target, copy) != 0;
 }
