@@ -142,6 +142,9 @@ class CStatContext : public StatRunLog {
   // Opens the connection to m_strConnect (with the settings of a working
   // copy when m_bWorkingCopy is set).
   void OpenStatConnection();
+  // Gives a server session the memory its groupings of the base tables
+  // need (OpenStatConnection does for the job's own connection).
+  static void RaiseGroupingMemory(db::Connection& connection);
   void CloseStatConnection();
   // Closes the connection, compacts a stand-alone database file and opens
   // the connection again, when a tenth of the file or more is free pages

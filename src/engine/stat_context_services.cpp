@@ -139,23 +139,25 @@ short CStatContext::SetSourceLayers(short parcel, short line, short point) {
 void CStatContext::OpenStatConnection() {
   m_pConn.Open(m_strConnect);
   if (m_bWorkingCopy && m_nDbMode == 0) RunWorkspace::SpeedUpWorkingCopy(m_pConn);
-  if (m_pConn.Kind() == db::DbKind::kServer) {
-    // The summed copies group a million rows into some tens of thousands
-    // of groups of a hundred sums: with the server's default memory for a
-    // grouping (4 MB) that spills to disk and takes three times as long.
-    // Raised for this session only, never lowered.
-    m_pConn.Execute(
-        "SELECT set_config('work_mem', '64MB', false) WHERE "
-        "pg_size_bytes(current_setting('work_mem')) < 64 * 1024 * 1024");
-    // The class summaries group the million rows into tens of thousands of
-    // groups of some ninety sums each: a hash table of 50 to 100 MB per
-    // process. Below that allowance the server sorts every row instead,
-    // spilling a gigabyte to disk (four times as long). Only hash tables
-    // take the larger allowance; a grouping that outgrows it still spills.
-    m_pConn.Execute(
-        "SELECT set_config('hash_mem_multiplier', '8', false) WHERE "
-        "current_setting('hash_mem_multiplier')::float8 < 8");
-  }
+  if (m_pConn.Kind() == db::DbKind::kServer) RaiseGroupingMemory(m_pConn);
+}
+
+void CStatContext::RaiseGroupingMemory(db::Connection& connection) {
+  // The summed copies group a million rows into some tens of thousands
+  // of groups of a hundred sums: with the server's default memory for a
+  // grouping (4 MB) that spills to disk and takes three times as long.
+  // Raised for this session only, never lowered.
+  connection.Execute(
+      "SELECT set_config('work_mem', '64MB', false) WHERE "
+      "pg_size_bytes(current_setting('work_mem')) < 64 * 1024 * 1024");
+  // The class summaries group the million rows into tens of thousands of
+  // groups of some ninety sums each: a hash table of 50 to 100 MB per
+  // process. Below that allowance the server sorts every row instead,
+  // spilling a gigabyte to disk (four times as long). Only hash tables
+  // take the larger allowance; a grouping that outgrows it still spills.
+  connection.Execute(
+      "SELECT set_config('hash_mem_multiplier', '8', false) WHERE "
+      "current_setting('hash_mem_multiplier')::float8 < 8");
 }
 
 void CStatContext::CloseStatConnection() {

@@ -4,6 +4,8 @@
 
 #include "units/database_conversion.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -19,6 +21,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
+#include "platform/db/reads_apart.h"
 #include "platform/host/host_settings.h"
 #include "platform/host/notifier.h"
 #include "platform/host/progress.h"
@@ -120,11 +123,13 @@ bool RefuseUnknownUnit(short target) {
 }
 
 // The run's copy of the base table in the target unit that statdataex is
-// copied from (empty: statdataex is converted from the base table); false
-// when that cannot be told (logged).
-bool ExtensionSource(CStatContext& context, short target, std::string& copy) {
+// copied from (empty: statdataex is converted from the base table), as
+// `tell` tells it (units::RunCopyForExtension); false when that cannot be
+// told (logged).
+bool ExtensionSource(CStatContext& context, const std::function<std::string()>& tell,
+                     std::string& copy) {
   try {
-    copy = units::RunCopyForExtension(context, target);
+    copy = tell();
     return true;
   } catch (const db::DbError& error) {
     context.LogFailure("转换基础数据", context.Names().Plain("statdataex") + " 转换失败", error);
@@ -187,8 +192,11 @@ std::vector<CStatContext::SummedRequest> BaseTableSums(
 
 // Whether statdataex, made anew and filled from the run's copy `copy` in the
 // order of its row ids (so numbered from 1), has its rows under the copy's
-// row ids: the copy's highest row id is then its count.
+// row ids: the copy's highest row id is then its count. A server groups
+// rows whole, not by ranges of row ids: there statdataex, the copy's rows
+// made by one statement, has the copy's groups.
 bool CopiedUnderSameRowIds(CStatContext& context, const std::string& copy) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) return true;
   const auto highest = [&](const std::string& table) {
     return context.m_pConn.Scalar("select coalesce(max(rowid), 0) from " + table).AsInteger();
   };
@@ -204,14 +212,12 @@ std::string ExtensionCandidate(CStatContext& context, short target) {
   return context.IsTableExist(copy) ? copy : std::string();
 }
 
-// The queries of `requests` as they are read ahead (ReadSumsAhead): those
-// of statdataex on the run's copy `copy`. None where one cannot be read so
-// (statdataex would not be copied from a copy), nor on a server (it groups
-// as the sums are written).
+// The queries of `requests` as they are read ahead (ReadSumsAhead,
+// GroupOnServer): those of statdataex on the run's copy `copy`. None where
+// one cannot be read so (statdataex would not be copied from a copy).
 std::vector<db::GroupedSumsQuery> QueriesAhead(
     CStatContext& context, const std::vector<CStatContext::SummedRequest>& requests,
     const std::string& copy) {
-  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) return {};
   const std::string extension = context.Names().Plain("statdataex");
   std::vector<db::GroupedSumsQuery> queries;
   for (const CStatContext::SummedRequest& request : requests) {
@@ -251,6 +257,42 @@ Sums ReadSumsAhead(const std::string& file, const std::vector<db::GroupedSumsQue
   }
 }
 
+// The base tables' sums grouped ahead by a server, each grouping on a
+// connection of its own to `server` (up to db::Workers() at once), while
+// statdataex is copied from the run's copy and the copy checked
+// (RebuildBesideCheck): the server's groups, with the sums it adds, read
+// into memory and written later in the conversion's transaction. The
+// tables read are committed and nothing writes them during the conversion.
+// The readers' scans start at each table's first page and leave no place
+// for other scans to join, so that the conversion's own scans (the copy)
+// read the rows as they would without them. Empty when a read fails: the
+// server then groups each where its table is written.
+Sums GroupOnServer(const std::string& server, const std::vector<db::GroupedSumsQuery>& queries) {
+  Sums sums(queries.size());
+  std::atomic<std::size_t> next{0};
+  const auto read = [&] {
+    db::Connection reader(server);
+    CStatContext::RaiseGroupingMemory(reader);
+    reader.Execute("SET synchronize_seqscans = off");
+    for (std::size_t i = next++; i < queries.size(); i = next++) {
+      sums[i] = db::GroupedSums::ReadGroups(reader, queries[i]);
+    }
+  };
+  try {
+    std::vector<std::future<void>> readers;
+    // Where no thread can be started, one reads them in turn (deferred).
+    for (std::size_t i = 0; i < std::min(db::Workers(), queries.size()); ++i) {
+      readers.push_back(std::async(std::launch::async | std::launch::deferred, read));
+    }
+    for (std::future<void>& reader : readers) reader.get();
+    host::yDebugTime("base tables grouped ahead");
+    return sums;
+  } catch (const db::DbError& error) {
+    host::yDebugStr(std::string("base tables grouped once statdataex is filled: ") + error.what());
+    return {};
+  }
+}
+
 // The farmland base table's rows grouped as its ex table keeps them, read
 // on a connection of their own beside the other sums (ReadSumsAhead): the
 // whole table in one scan, as BuildJbntBaseDataEx would read it, so the same
@@ -280,6 +322,37 @@ std::future<std::unique_ptr<db::GroupedSums>> FarmlandAhead(
                     context.m_pConn.FilePath(), request->query);
 }
 
+// statdataex made on a server from the run's copy `candidate` (or, without
+// one, converted) while a connection of its own tells whether it may be
+// (ExtensionSource), on what the run committed; where it may not, it is
+// made again as told, into `copy`. A check that fails there (a connection
+// the server refuses) is made again on the conversion's connection, where
+// its failure is logged. The checker's scans, like the readers'
+// (GroupOnServer), leave no place for the copy's scan to join. False when
+// the source cannot be told or statdataex cannot be made (logged).
+bool RebuildBesideCheck(CStatContext& context, short target, const std::string& candidate,
+                        std::string& copy) {
+  std::future<std::optional<std::string>> told =
+      std::async(std::launch::async | std::launch::deferred,
+                 [&context, target]() -> std::optional<std::string> {
+                   try {
+                     db::Connection checker(context.m_pConn.ConnectionString());
+                     checker.Execute("SET synchronize_seqscans = off");
+                     return units::RunCopyForExtension(context, checker, target);
+                   } catch (const db::DbError&) {
+                     return std::nullopt;
+                   }
+                 });
+  const short made = RebuildExtensionTable(context, target, candidate);
+  const auto tell = [&] {
+    const std::optional<std::string> apart = told.get();
+    return apart ? *apart : units::RunCopyForExtension(context, target);
+  };
+  const bool source_known = ExtensionSource(context, tell, copy);
+  if (!source_known || made == 0) return false;
+  return copy == candidate || RebuildExtensionTable(context, target, copy) != 0;
+}
+
 short Rebuild(CStatContext& context, short target) {
   if (!context.IsTableExist(context.m_strStatTbl)) {
     context.LogFailure("转换面积单位", "没有基础汇总表 " + context.m_strStatTbl);
@@ -299,23 +372,35 @@ short Rebuild(CStatContext& context, short target) {
   const std::string candidate = ExtensionCandidate(context, target);
   const std::vector<db::GroupedSumsQuery> queries = QueriesAhead(context, requests, candidate);
   std::future<Sums> read_ahead;
-  if (!queries.empty()) {
+  if (!queries.empty() && context.m_pConn.Kind() != db::DbKind::kEmbedded) {
+    read_ahead = std::async(std::launch::async | std::launch::deferred, GroupOnServer,
+                            context.m_pConn.ConnectionString(), queries);
+  } else if (!queries.empty()) {
     // Read in turn when no thread can be started (deferred).
     read_ahead = std::async(std::launch::async | std::launch::deferred, ReadSumsAhead,
                             context.m_pConn.FilePath(), queries);
   }
   const std::optional<units::CopySumsRequest> farmland = context.JbntExSumsRequest();
   std::future<std::unique_ptr<db::GroupedSums>> farmland_ahead = FarmlandAhead(context, farmland);
+  Sums ahead;
+  std::unique_ptr<db::GroupedSums> farmland_rows;
   std::string copy;
-  const bool source_known = ExtensionSource(context, target, copy);
-  Sums ahead = read_ahead.valid() ? read_ahead.get() : Sums{};
-  std::unique_ptr<db::GroupedSums> farmland_rows =
-      farmland_ahead.valid() ? farmland_ahead.get() : nullptr;
-  if (!source_known) return 0;
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded) {
+    // A server's readers go on beside the copy.
+    if (!RebuildBesideCheck(context, target, candidate, copy)) return 0;
+  } else {
+    const bool source_known = ExtensionSource(
+        context, [&] { return units::RunCopyForExtension(context, target); }, copy);
+    // A file has one writer: statdataex is written once the reads ahead
+    // have ended.
+    ahead = read_ahead.valid() ? read_ahead.get() : Sums{};
+    farmland_rows = farmland_ahead.valid() ? farmland_ahead.get() : nullptr;
+    if (!source_known || RebuildExtensionTable(context, target, copy) == 0) return 0;
+  }
+  host::yDebugTime("statdataex rebuilt");
+  if (read_ahead.valid()) ahead = read_ahead.get();
   // Read from a copy statdataex is not made from: of no use.
   if (copy != candidate) ahead.clear();
-  if (RebuildExtensionTable(context, target, copy) == 0) return 0;
-  host::yDebugTime("statdataex rebuilt");
   try {
     if (!copy.empty() && !ahead.empty() && !CopiedUnderSameRowIds(context, copy)) ahead.clear();
   } catch (const db::DbError&) {

@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/database_helpers.h"
 #include "engine/run_record.h"
 #include "engine/stat_context.h"
 #include "platform/db/backend.h"
@@ -21,9 +22,9 @@ constexpr long kTelling = 20;
 
 // Whether the last run of the context's year and county completed with no
 // failure logged: its copies are then filled and balanced.
-bool RunCompletedCleanly(CStatContext& context) {
+bool RunCompletedCleanly(CStatContext& context, db::Connection& connection) {
   const std::optional<RunRecordRow> run =
-      LastRunRecordOfKind(context.m_pConn, context.m_strPrefix1, context.m_strPrefix2, "run");
+      LastRunRecordOfKind(connection, context.m_strPrefix1, context.m_strPrefix2, "run");
   return run && run->Finished() && run->outcome == RunOutcomeText(RunOutcome::kCompleted) &&
          run->failures == 0;
 }
@@ -111,11 +112,11 @@ class GridCheck {
 // Pairs the first rows of the base table with the copy's rows by the
 // pairing key (a row's 序号 must match) and tallies their figures. A row
 // without a key or a partner, or a key held twice, fails the check.
-bool TallySample(CStatContext& context, const std::string& copy, const GridCheck& check,
-                 GridTally& tally) {
+bool TallySample(CStatContext& context, db::Connection& connection, const std::string& copy,
+                 const GridCheck& check, GridTally& tally) {
   const std::vector<std::string> areas = context.AreaColumns();
-  db::Recordset pairs(context.m_pConn,
-                      SampleQuery(context.m_strStatTbl, copy, PairingOf(context.m_pConn), areas));
+  db::Recordset pairs(connection,
+                      SampleQuery(context.m_strStatTbl, copy, PairingOf(connection), areas));
   std::optional<db::Value> previous;
   for (; !pairs.IsEOF(); pairs.MoveNext()) {
     const db::Value key = pairs.Field(0);
@@ -134,10 +135,13 @@ bool TallySample(CStatContext& context, const std::string& copy, const GridCheck
 }  // namespace
 
 std::string RunCopyForExtension(CStatContext& context, short target) {
-  db::Connection& connection = context.m_pConn;
+  return RunCopyForExtension(context, context.m_pConn, target);
+}
+
+std::string RunCopyForExtension(CStatContext& context, db::Connection& connection, short target) {
   if (target == context.m_nUnitSrc) return {};
   const std::string copy = context.Names().UnitCopy(target, "statdata");
-  if (!context.IsTableExist(copy) || !RunCompletedCleanly(context)) return {};
+  if (!IsTblExist(connection, copy) || !RunCompletedCleanly(context, connection)) return {};
   if (!SameColumns(connection.Columns(copy), connection.Columns(context.m_strStatTbl)) ||
       RowCount(connection, copy) != RowCount(connection, context.m_strStatTbl)) {
     return {};
@@ -145,7 +149,7 @@ std::string RunCopyForExtension(CStatContext& context, short target) {
   const GridCheck check(FactorText(context.m_nUnitSrc, target),
                         UnitFactor(context.m_nUnitSrc, target), context.m_nDecSrc);
   GridTally tally;
-  if (!TallySample(context, copy, check, tally)) return {};
+  if (!TallySample(context, connection, copy, check, tally)) return {};
   const bool on_grid = tally.matches >= kTelling && tally.misses * kTelling <= tally.matches;
   return on_grid ? copy : std::string();
 }

@@ -13,6 +13,10 @@ namespace landstat {
 class CStatContext;
 }  // namespace landstat
 
+namespace landstat::db {
+class Connection;
+}  // namespace landstat::db
+
 namespace landstat::units {
 
 // The name of the run's copy of the base table in `target` when the
@@ -25,6 +29,10 @@ namespace landstat::units {
 // converted and rounded to these decimals, as good as all of them (the
 // balancing moves a few). Raises DbError when a table cannot be read.
 std::string RunCopyForExtension(CStatContext& context, short target);
+// The same told on `connection`, another connection to the conversion's
+// database, which sees what the run committed: a server's check runs there
+// beside the conversion's own work. Reads of the context only.
+std::string RunCopyForExtension(CStatContext& context, db::Connection& connection, short target);
 
 // Fills the empty extension table `extension` with the rows of `copy` (as
 // RunCopyForExtension named it), in the copy's order: on the embedded

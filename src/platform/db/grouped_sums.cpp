@@ -241,6 +241,23 @@ std::uint32_t GroupedSums::Feed(const RowSource& row) {
   return group;
 }
 
+std::unique_ptr<GroupedSums> GroupedSums::ReadGroups(Connection& connection,
+                                                     GroupedSumsQuery query) {
+  std::vector<int> keys, sums;
+  for (std::size_t k = 0; k < query.keys.size(); ++k) keys.push_back(static_cast<int>(k));
+  for (std::size_t s = 0; s < query.sums.size(); ++s) {
+    sums.push_back(static_cast<int>(keys.size() + s));
+  }
+  std::unique_ptr<GroupedSums> groups(
+      new GroupedSums(std::move(query), std::move(keys), std::move(sums)));
+  // Each group comes once, its sums as the server added them; they are
+  // rounded, where the query asks it, when they are written.
+  const std::unique_ptr<RowSource> rows =
+      connection.Scan(groups->GroupingQuery(groups->SourcesOf(groups->Columns()), false, false));
+  while (rows->Next()) groups->AddRow(*rows);
+  return groups;
+}
+
 int GroupedSums::SumOf(std::string_view column) const {
   for (std::size_t i = 0; i < query_.sums.size(); ++i) {
     if (text::IEquals(query_.sums[i], column)) return static_cast<int>(i);
@@ -598,7 +615,8 @@ void GroupedSums::VisitRows(const std::vector<Column>& columns, bool sorted,
   }
 }
 
-std::string GroupedSums::GroupingQuery(const std::vector<std::size_t>& sources, bool sorted) const {
+std::string GroupedSums::GroupingQuery(const std::vector<std::size_t>& sources, bool sorted,
+                                       bool rounded) const {
   std::vector<std::string> values;
   for (std::size_t source : sources) {
     if (source < query_.keys.size()) {
@@ -606,8 +624,9 @@ std::string GroupedSums::GroupingQuery(const std::vector<std::size_t>& sources, 
       continue;
     }
     const std::string sum = "SUM(" + query_.sums[source - query_.keys.size()] + ")";
-    values.push_back(
-        query_.decimals < 0 ? sum : "round(" + sum + "," + std::to_string(query_.decimals) + ")");
+    values.push_back(query_.decimals < 0 || !rounded
+                         ? sum
+                         : "round(" + sum + "," + std::to_string(query_.decimals) + ")");
   }
   const std::string keys = Joined(query_.keys);
   return "SELECT " + Joined(values) + FromText(query_) + " GROUP BY " + keys +

@@ -123,6 +123,11 @@ class GroupedSums {
                                           const std::vector<std::string>& row_columns);
   // Adds a row to its group, and gives the group's number.
   std::uint32_t Feed(const RowSource& row);
+  // The groups of `query` as the server of `connection` makes them (its
+  // own grouping statement, read through a cursor), held in memory with the
+  // server's sums to the bit: for a grouping read on a connection of its
+  // own and written, as groups in memory are, on another.
+  static std::unique_ptr<GroupedSums> ReadGroups(Connection& connection, GroupedSumsQuery query);
   // The place of a summed column among the sums (ignoring ASCII case), or
   // -1.
   int SumOf(std::string_view column) const;
@@ -179,7 +184,9 @@ class GroupedSums {
   // number of keys plus its place).
   std::vector<std::size_t> SourcesOf(const std::vector<Column>& columns) const;
   // The grouping query whose rows are the groups, in the columns `sources`.
-  std::string GroupingQuery(const std::vector<std::size_t>& sources, bool sorted) const;
+  // The sums are rounded as the query asks unless `rounded` is false.
+  std::string GroupingQuery(const std::vector<std::size_t>& sources, bool sorted,
+                            bool rounded = true) const;
 
   GroupedSumsQuery query_;
   std::vector<int> key_columns_, sum_columns_;  // where the scan gives each key and sum

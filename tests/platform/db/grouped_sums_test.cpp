@@ -80,6 +80,11 @@ TEST_P(GroupedSumsTest, GivesTheRowsOfTheGroupingStatement) {
     conn().Execute("DELETE FROM summed");
     fed.WriteTo(conn(), "summed", true);
     EXPECT_EQ(Rows("SELECT * FROM summed"), Rows(grouping));
+    // The groups of the engine's own grouping statement, held in memory.
+    conn().Execute("DELETE FROM summed");
+    GroupedSums::ReadGroups(conn(), {"parts", filter, {"k1", "k2"}, {"a", "b"}})
+        ->WriteTo(conn(), "summed", true);
+    EXPECT_EQ(Rows("SELECT * FROM summed"), Rows(grouping));
   };
   for (const std::string filter : {"", "a <> 0"}) compare(filter);
   // Sorted by the keys, as ORDER BY sorts them: nulls first on SQLite, last
