@@ -68,16 +68,23 @@ std::string SqliteSpelling(std::string_view sql) {
   return RenameFunctionCalls(text, "right", "landstat_right");
 }
 
-// Whether two values that are no texts are the same to the bit (0.0 and
-// -0.0 differ).
-bool SameNumber(const Value& held, const Value& value) {
-  if (held.IsNull() || value.IsNull()) return held.IsNull() && value.IsNull();
-  if (held.IsDouble() != value.IsDouble()) return false;
-  if (held.IsDouble()) {
-    return std::bit_cast<std::uint64_t>(held.AsDouble()) ==
-           std::bit_cast<std::uint64_t>(value.AsDouble());
+// A number or null as a parameter holds it, to the bit (0.0 and -0.0
+// differ); kNone for a text, which is never taken for the one before.
+struct BoundNumber {
+  enum Kind : unsigned char { kNone, kNull, kInteger, kDouble };
+  Kind kind = kNone;
+  std::uint64_t bits = 0;
+  bool operator==(const BoundNumber&) const = default;
+};
+
+BoundNumber BoundOf(const Value& value) {
+  if (const double* real = value.DoubleHeld()) {
+    return {BoundNumber::kDouble, std::bit_cast<std::uint64_t>(*real)};
   }
-  return held.AsInteger() == value.AsInteger();
+  if (const std::int64_t* integer = value.IntegerHeld()) {
+    return {BoundNumber::kInteger, static_cast<std::uint64_t>(*integer)};
+  }
+  return {value.IsNull() ? BoundNumber::kNull : BoundNumber::kNone, 0};
 }
 
 // A statement of a connection (`owner`), which keeps a failure of the disk
@@ -116,11 +123,10 @@ class Statement {
     // anew.
     held_.resize(expected);
     for (int i = 0; i < expected; ++i) {
-      const Value& value = params[i];
-      const bool text = value.IsText();
-      if (!text && held_[i] && SameNumber(*held_[i], value)) continue;
-      BindOne(i + 1, value, texts);
-      held_[i] = text ? std::nullopt : std::optional<Value>(value);
+      const BoundNumber number = BoundOf(params[i]);
+      if (number.kind != BoundNumber::kNone && number == held_[i]) continue;
+      BindOne(i + 1, params[i], number, texts);
+      held_[i] = number;
     }
   }
 
@@ -141,13 +147,13 @@ class Statement {
     throw error;
   }
 
-  void BindOne(int index, const Value& value, Texts texts) {
-    if (value.IsNull()) {
+  void BindOne(int index, const Value& value, BoundNumber number, Texts texts) {
+    if (number.kind == BoundNumber::kNull) {
       sqlite3_bind_null(stmt_, index);
-    } else if (value.IsInteger()) {
-      sqlite3_bind_int64(stmt_, index, value.AsInteger());
-    } else if (value.IsDouble()) {
-      sqlite3_bind_double(stmt_, index, value.AsDouble());
+    } else if (number.kind == BoundNumber::kInteger) {
+      sqlite3_bind_int64(stmt_, index, static_cast<sqlite3_int64>(number.bits));
+    } else if (number.kind == BoundNumber::kDouble) {
+      sqlite3_bind_double(stmt_, index, std::bit_cast<double>(number.bits));
     } else {
       const std::string_view text = value.TextView();
       sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
@@ -158,7 +164,7 @@ class Statement {
   Backend& owner_;
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
-  std::vector<std::optional<Value>> held_;  // per parameter, the number or null bound last
+  std::vector<BoundNumber> held_;  // per parameter, the number or null bound last
 };
 
 Value ColumnValue(sqlite3_stmt* stmt, int index, FieldType declared) {

@@ -46,6 +46,10 @@ class Value {
     const auto* text = std::get_if<std::string>(&data_);
     return text ? std::string_view(*text) : std::string_view();
   }
+  // The number held, as it is held, without a call: null unless IsDouble()
+  // (IsInteger()).
+  const double* DoubleHeld() const { return std::get_if<double>(&data_); }
+  const std::int64_t* IntegerHeld() const { return std::get_if<std::int64_t>(&data_); }
   // Raises DbError for text that is not a number; `what` names the field.
   double AsDouble(std::string_view what = {}) const;
   std::int64_t AsInteger(std::string_view what = {}) const;
