@@ -413,11 +413,13 @@ void RunWorkspace::SpeedUpWorkingCopy(db::Connection& work) {
   work.Execute("PRAGMA journal_mode = MEMORY");
 }
 
-void RunWorkspace::FreePagesAsTheyAre(db::Connection& work) {
-  if (work.Kind() == db::DbKind::kEmbedded) work.Execute("PRAGMA secure_delete = FAST");
-}
-
 void RunWorkspace::Enter(db::Connection& work) {
+  // The pages that the job's drops free in an embedded file are left as
+  // they are for the tables it stores next: overwriting them with zeros
+  // (the engine's default here) would write and journal every page of the
+  // tables replaced, which the tables stored next write again. What is
+  // written into pages anyway is still cleared.
+  if (work.Kind() == db::DbKind::kEmbedded) work.Execute("PRAGMA secure_delete = FAST");
   if (!OnWorkingCopy() && !work.InTransaction()) work.BeginTrans();
 }
 

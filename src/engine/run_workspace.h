@@ -95,7 +95,8 @@ class RunWorkspace {
   const std::string& WorkConnection() const { return work_connection_; }
 
   // On a server, or in place, begins the job's transaction on the
-  // connection it opened.
+  // connection it opened. In an embedded file the pages the job's drops
+  // free are left for its new tables without being zeroed first.
   void Enter(db::Connection& work);
   // Whether the job works on a copy of an embedded file, which it may
   // settle for speed (SpeedUpWorkingCopy).
@@ -107,12 +108,6 @@ class RunWorkspace {
   // fails). The copy is synced once, before it replaces the database.
   // Nothing on a server.
   static void SpeedUpWorkingCopy(db::Connection& work);
-  // Leaves the pages that the job's drops free in an embedded file as they
-  // are, for the tables it stores next: overwriting them with zeros (the
-  // engine's default here) would write and journal every page of the
-  // tables replaced, which the tables stored next write again. What is
-  // written into pages anyway is still cleared. Nothing on a server.
-  static void FreePagesAsTheyAre(db::Connection& work);
 
   // Whether a job holds the lock on the embedded database `file` now.
   static bool JobRunningOn(const std::string& file);

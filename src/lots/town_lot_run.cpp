@@ -213,8 +213,6 @@ RunReport RunTownLotStages(short lot, short house, const TownLotRequest& request
   try {
     if (context.m_pConn.IsOpen()) {
       if (workspace.OnWorkingCopy()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
-      // A run again on the same file drops the earlier run's tables first.
-      RunWorkspace::FreePagesAsTheyAre(context.m_pConn);
       // The general run's land areas, read on connections of their own
       // while the run goes on where it commits once, at its end.
       context.ReadTownLandAreas(server || !workspace.OnWorkingCopy());

@@ -196,14 +196,6 @@ void RecordCodesAndUnits(CMgStatContext& context) {
   }
 }
 
-// The pages of the tables a run on a file replaces stay free in the file
-// for the next run, as they are: overwriting them with zeros (the engine's
-// default here) would write and journal every page of the tables replaced.
-// What is written into pages anyway is still cleared.
-void FreePagesAsTheyAre(db::Connection& work) {
-  if (work.Kind() == db::DbKind::kEmbedded) work.Execute("PRAGMA secure_delete = FAST");
-}
-
 // The stages on the run's working database. False when a stage the rest
 // needs failed: the code table, the area-unit table, the base table, its
 // fill, or the unit copies with their conversion and balancing. A code file
@@ -297,7 +289,6 @@ RunReport RunMongoliaStages(const MgLayers& layers, const MongoliaRequest& reque
   try {
     if (completed) {
       if (workspace.OnWorkingCopy()) RunWorkspace::SpeedUpWorkingCopy(context.m_pConn);
-      FreePagesAsTheyAre(context.m_pConn);
       workspace.Enter(context.m_pConn);
       completed = BuildMongoliaTables(context, request, stages);
     }
