@@ -529,6 +529,9 @@ class CStatContext : public StatRunLog {
   short SumTdlyQsYjfl(short level, int rural, const std::string& target, const std::string& source,
                       short scope, int decimals = -1);
   short StatTdlyQsYjfl(int rural);
+  // Fills every wanted table of `base` with the levels 4 to 1 of the
+  // ownership summary of the unit's summed copy named by `copy_base`.
+  short FillOwnershipTables(const std::string& base, int rural, const std::string& copy_base);
   short SumTdlyQsYjflConvertedLevel(short level, int rural);
   short SumTdlyQsYjflConverted(int rural);
   // The land-use ledger: one row per location unit, owner, parcel and

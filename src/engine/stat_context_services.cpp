@@ -77,14 +77,17 @@ short CStatContext::LookupCode(const std::string& code, std::string& name) const
 
 short CStatContext::FillXzqNames(const std::string& table, const std::string& code_column,
                                  const std::string& name_column) {
+  // Only the code and the name are read: the other columns of a summary
+  // row (some hundred areas) are neither needed nor changed.
   try {
-    db::UpdateEach(m_pConn, "select * from " + table, [&](db::Recordset& row) {
-      if (row.IsNull(code_column)) return false;
-      const std::string name = GetCodeName(row.Text(code_column));
-      if (name.empty()) return false;
-      row.SetField(name_column, name);
-      return true;
-    });
+    db::UpdateEach(m_pConn, "select " + code_column + "," + name_column + " from " + table,
+                   [&](db::Recordset& row) {
+                     if (row.IsNull(code_column)) return false;
+                     const std::string name = GetCodeName(row.Text(code_column));
+                     if (name.empty()) return false;
+                     row.SetField(name_column, name);
+                     return true;
+                   });
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("填写行政区名称", table + " 填写名称失败", error);

@@ -69,6 +69,12 @@ inline std::string SumOfColumns(const std::vector<const std::vector<std::string>
 db::GroupedSumsQuery CondensingGrouping(const CStatContext& context, const std::string& source,
                                         bool keeps_marks);
 
+// Whether every key of the groups fits a column of `chars` characters:
+// rows written from memory are refused a longer text, which a statement of
+// the embedded engine stores (bytes are counted, never fewer than the
+// characters, so a doubtful text says no).
+bool KeysFit(const db::GroupedSums& groups, std::size_t chars);
+
 // Where the farmland base table's rows, grouped as its unit copies keep
 // them while the table is filled, wait for the copies (m_mapFedSums).
 std::string FedCondensingKey(const CStatContext& context);

@@ -7,10 +7,19 @@
 
 #include <fmt/printf.h>
 
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "farmland/farmland_families.h"
 #include "farmland/farmland_rules.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
+#include "platform/db/recordset.h"
 #include "platform/host/notifier.h"
 #include "platform/host/trace.h"
 
@@ -24,6 +33,9 @@ const char kJbntCopy[] = "statdata_jbnt";
 const char kLevelTitle[] = "汇总基本农田可调整地";
 const char kGroupFailed[] = "汇总村民小组基本农田数据失败";
 const char kAdjustable[] = "(地类备注 LIKE 'K' OR 地类备注 LIKE 'k')";
+// The key columns of the two tables and the characters they hold.
+constexpr std::size_t kCodeChars = 19;
+constexpr std::size_t kBlockChars = 20;
 
 // The class lists of both fills, in code-table order: the sums of the base
 // columns, the sums of the K columns and the K columns (closed by ")").
@@ -95,14 +107,104 @@ short CreateKtzLayout(CStatContext& c, const std::string& name, const char* key_
   return 1;
 }
 
-// Fills every wanted copy of a family from the unit copy of the farmland
-// base table in the same unit, scope Z first; results are logged by the
-// fills and do not stop the others.
-void FillEachCopy(CStatContext& c, const char* base,
-                  short (CStatContext::*sum)(const std::string&, short, const std::string&, int)) {
-  c.ForEachSummaryTable(base, [&](const std::string& target, short scope, short unit) {
-    (c.*sum)(target, scope, c.Names().UnitCopy(unit, kJbntCopy), c.DecimalsOf(unit));
-  });
+// The adjustable land of one level grouped in memory as its two statements
+// group it: the K rows summed by the level's code, and the codes of the
+// copy that each get a row of 0 where that sum gave none.
+struct AdjustableLevel {
+  db::GroupedSums* sums = nullptr;
+  db::GroupedSums* listed = nullptr;
+};
+
+// The groupings a fill reads from one unit copy, in one scan, by name.
+struct CopyGroupings {
+  std::vector<std::unique_ptr<db::GroupedSums>> read;
+  std::map<std::string, db::GroupedSums*> by_name;
+  db::GroupedSums* operator[](const std::string& name) const { return by_name.at(name); }
+};
+
+// The K rows of `source` that `condition` keeps, summed by `key`: the total
+// area and every class, rounded to `decimals` as the statement rounds them.
+db::GroupedSumsQuery AdjustableSums(const CStatContext& c, const std::string& source,
+                                    const std::string& key, const std::string& condition,
+                                    int decimals) {
+  std::vector<std::string> sums = {"土地总面积"};
+  for (const std::string& code : c.m_arrClassCodes) sums.push_back("BM" + code);
+  return {source, condition + kAdjustable + " " + ShandongFilter(c), {key}, sums, decimals};
+}
+
+// The codes of `source` the completion statement lists, in the order first
+// met, as its DISTINCT lists them.
+db::GroupedSumsQuery ListedCodes(const std::string& source, const std::string& code,
+                                 const std::string& condition) {
+  return {source, code + " <> ''" + condition, {code}, {}, -1};
+}
+
+// Reads `queries`, named by `names`, in one scan of their copy; none when the
+// copy cannot be read that way (noticed: the statements then sum it) or a
+// code is longer than `key_chars`, which the statements store and the rows
+// written here would not.
+CopyGroupings ReadCopyGroupings(CStatContext& c, const std::vector<std::string>& names,
+                                const std::vector<db::GroupedSumsQuery>& queries,
+                                std::size_t key_chars) {
+  // The sums read the few adjustable rows, the listed codes every row but
+  // only its codes: each in a scan of its own, so that neither reads what
+  // only the other needs.
+  CopyGroupings groupings;
+  groupings.read.resize(queries.size());
+  try {
+    for (const bool summed : {true, false}) {
+      std::vector<std::size_t> places;
+      std::vector<db::GroupedSumsQuery> scanned;
+      for (std::size_t i = 0; i < queries.size(); ++i) {
+        if (queries[i].sums.empty() == summed) continue;
+        places.push_back(i);
+        scanned.push_back(queries[i]);
+      }
+      std::vector<std::unique_ptr<db::GroupedSums>> read =
+          db::GroupedSums::ReadInOneScan(c.m_pConn, scanned);
+      for (std::size_t i = 0; i < places.size(); ++i)
+        groupings.read[places[i]] = std::move(read[i]);
+    }
+  } catch (const db::DbError& error) {
+    c.LogNotice("汇总 " + queries.front().table,
+                std::string("按级汇总未能在内存中完成, 逐级汇总 (") + error.what() + ")");
+    return {};
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!farmland::KeysFit(*groupings.read[i], key_chars)) return {};
+    groupings.by_name[names[i]] = groupings.read[i].get();
+  }
+  return groupings;
+}
+
+// Writes a level as its two statements would: the sums in the order of
+// their codes, each under its K column (the total area as XZQZMJ), then a
+// row of only its code for every listed code the table does not hold yet
+// (`held`, which takes the codes written). A failure of either is logged
+// under `title` and `message` (and shown to the operator when `shown`) and
+// gives false.
+bool WriteAdjustableLevel(CStatContext& c, const std::string& target, const std::string& key_column,
+                          const AdjustableLevel& level, std::set<std::string>& held,
+                          const char* title, const char* message, bool shown = false) {
+  std::vector<db::GroupedSums::Column> columns = {{level.sums->Query().keys.front(), key_column},
+                                                  {"土地总面积", "XZQZMJ"}};
+  for (const std::string& code : c.m_arrClassCodes)
+    columns.push_back({"BM" + code, "BM" + code + "K"});
+  try {
+    level.sums->WriteTo(c.m_pConn, target, columns, true, {}, [&](std::vector<db::Value>& row) {
+      if (!row[0].IsNull()) held.insert(row[0].AsText());
+    });
+    db::RowWriter writer(c.m_pConn, target, {key_column});
+    level.listed->VisitRows(level.listed->Columns(), false, {}, [&](std::vector<db::Value>& row) {
+      if (held.insert(row[0].AsText()).second) writer.Add(row);
+    });
+    writer.Close();
+    return true;
+  } catch (const db::DbError& error) {
+    if (shown) host::AfxMessageBox(error.what());
+    c.LogFailure(title, message, error);
+    return false;
+  }
 }
 
 }  // namespace
@@ -118,22 +220,134 @@ short CStatContext::CreateBhkKtzTables() {
 }
 
 short CStatContext::CreateJbntKtzTable(const std::string& name) {
-  return CreateKtzLayout(*this, name, "XZQDM varchar(19)",
+  return CreateKtzLayout(*this, name, ("XZQDM varchar(" + std::to_string(kCodeChars) + ")").c_str(),
                          {"建立基本农田可调整表", "建立基本农田可调整表失败", false});
 }
 
 short CStatContext::CreateBhkKtzTable(const std::string& name) {
-  return CreateKtzLayout(*this, name, "JBNTBHKNO varchar(20)",
+  return CreateKtzLayout(*this, name,
+                         ("JBNTBHKNO varchar(" + std::to_string(kBlockChars) + ")").c_str(),
                          {"根据保护块建立可调整表", "根据保护块建立可调整表失败", true});
 }
 
+namespace {
+
+// Whether the fills group the unit copies in memory: on the embedded engine,
+// where the statements would read the copy four times a table and sort it.
+bool GroupsInMemory(const CStatContext& c) {
+  return c.m_pConn.Kind() == db::DbKind::kEmbedded && !c.m_bOracle;
+}
+
+// Townships from the table's own village rows, the county from its
+// township rows; then the names.
+void RollUpKtz(CStatContext& c, const std::string& target, int decimals) {
+  const KLists lists = KListsOf(c.m_arrClassCodes);
+  const std::string head = "insert into " + target + "(XZQDM,XZQZMJ," + lists.columns;
+  c.RunLoggedStatement(c.LevelRollUp(head, lists.k_sums, target, 9, decimals), kLevelTitle,
+                       kLevelMessages[1], true);
+  c.RunLoggedStatement(c.LevelRollUp(head, lists.k_sums, target, 6, decimals), kLevelTitle,
+                       kLevelMessages[0], true);
+  c.FillXzqNames(target, "XZQDM", "XZQMC");
+}
+
+// The groupings of every wanted scope of JBNTKTZ from one unit copy: the
+// villages by location and by owner and the villages listed, and, when the
+// village groups are asked, the groups and the groups listed likewise.
+CopyGroupings ReadKtzGroupings(CStatContext& c, const std::string& source, int decimals) {
+  std::vector<std::string> names;
+  std::vector<db::GroupedSumsQuery> queries;
+  const auto add = [&](const std::string& name, db::GroupedSumsQuery query) {
+    names.push_back(name);
+    queries.push_back(std::move(query));
+  };
+  const std::string groups_like = c.GroupCodesLike() + " AND ";
+  for (short scope : {short{0}, short{1}}) {
+    if (c.m_nStatScope != 2 && c.m_nStatScope != scope) continue;
+    const std::string tag = std::to_string(scope);
+    add("village" + tag,
+        AdjustableSums(c, source, scope == 0 ? "村级代码" : "left(权属单位代码,12)", "", decimals));
+    if (!c.m_bGroupLevel) continue;
+    const std::string group = scope == 0 ? "座落单位代码" : "权属单位代码";
+    add("group" + tag, AdjustableSums(c, source, group, group + " like " + groups_like, decimals));
+  }
+  add("villages", ListedCodes(source, "村级代码", ""));
+  if (c.m_bGroupLevel) {
+    add("groups",
+        ListedCodes(source, "座落单位代码", " and 座落单位代码 like '___________________'"));
+  }
+  return ReadCopyGroupings(c, names, queries, kCodeChars);
+}
+
+// JBNTKTZ of one scope from the groupings of its unit copy, as SumJbntKtz
+// makes it.
+short WriteJbntKtz(CStatContext& c, const std::string& target, short scope,
+                   const CopyGroupings& groupings, int decimals) {
+  const std::string tag = std::to_string(scope);
+  std::set<std::string> held;
+  WriteAdjustableLevel(c, target, "XZQDM", {groupings["village" + tag], groupings["villages"]},
+                       held, kLevelTitle, kLevelMessages[2]);
+  if (c.m_bGroupLevel &&
+      !WriteAdjustableLevel(c, target, "XZQDM", {groupings["group" + tag], groupings["groups"]},
+                            held, kLevelTitle, kGroupFailed)) {
+    return 0;
+  }
+  RollUpKtz(c, target, decimals);
+  return 1;
+}
+
+// Fills every wanted table of `base`: from the unit copy's groupings read
+// once for both scopes where they are read in memory, else by `sum`'s
+// statements.
+void FillFromGroupings(
+    CStatContext& c, const char* base,
+    short (CStatContext::*sum)(const std::string&, short, const std::string&, int),
+    const std::function<CopyGroupings(const std::string& source, int decimals)>& read,
+    const std::function<void(const std::string& target, short scope, const CopyGroupings&,
+                             int decimals)>& write) {
+  std::map<short, CopyGroupings> grouped;
+  c.ForEachSummaryTable(base, [&](const std::string& target, short scope, short unit) {
+    const std::string source = c.Names().UnitCopy(unit, kJbntCopy);
+    const int decimals = c.DecimalsOf(unit);
+    if (GroupsInMemory(c) && !grouped.count(unit)) grouped[unit] = read(source, decimals);
+    const CopyGroupings& groupings = grouped[unit];
+    if (groupings.by_name.empty()) {
+      (c.*sum)(target, scope, source, decimals);
+    } else {
+      write(target, scope, groupings, decimals);
+    }
+  });
+}
+
+}  // namespace
+
 short CStatContext::StatJbntKtz() {
-  FillEachCopy(*this, kJbntKtz, &CStatContext::SumJbntKtz);
+  FillFromGroupings(
+      *this, kJbntKtz, &CStatContext::SumJbntKtz,
+      [this](const std::string& source, int decimals) {
+        return ReadKtzGroupings(*this, source, decimals);
+      },
+      [this](const std::string& target, short scope, const CopyGroupings& groupings, int decimals) {
+        WriteJbntKtz(*this, target, scope, groupings, decimals);
+      });
   return 1;
 }
 
 short CStatContext::StatBhkKtz() {
-  FillEachCopy(*this, kBhkKtz, &CStatContext::SumBhkKtz);
+  // The same rows for both scopes: a block has no owner of its own.
+  FillFromGroupings(
+      *this, kBhkKtz, &CStatContext::SumBhkKtz,
+      [this](const std::string& source, int decimals) {
+        return ReadCopyGroupings(*this, {"blocks", "listed"},
+                                 {AdjustableSums(*this, source, "保护片编号", "", decimals),
+                                  ListedCodes(source, "保护片编号", "")},
+                                 kBlockChars);
+      },
+      [this](const std::string& target, short, const CopyGroupings& groupings, int) {
+        std::set<std::string> held;
+        WriteAdjustableLevel(*this, target, "JBNTBHKNO", {groupings["blocks"], groupings["listed"]},
+                             held, "汇总根据保护块分类可调整地", "汇总根据保护块分类村级数据失败",
+                             true);
+      });
   return 1;
 }
 
@@ -193,13 +407,7 @@ short CStatContext::SumJbntKtz(const std::string& target, short scope, const std
     }
   }
 
-  // Townships from the table's own village rows, the county from its
-  // township rows; then the names.
-  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 9, decimals), kLevelTitle,
-                     kLevelMessages[1], true);
-  RunLoggedStatement(LevelRollUp(head, lists.k_sums, target, 6, decimals), kLevelTitle,
-                     kLevelMessages[0], true);
-  FillXzqNames(target, "XZQDM", "XZQMC");
+  RollUpKtz(*this, target, decimals);
   return 1;
 }
 
@@ -229,6 +437,17 @@ short CStatContext::SumBhkKtz(const std::string& target, short /*scope*/, const 
 }  // namespace landstat
 
 namespace landstat::farmland {
+
+bool KeysFit(const db::GroupedSums& groups, std::size_t chars) {
+  bool fits = true;
+  std::vector<db::GroupedSums::Column> keys;
+  for (const std::string& key : groups.Query().keys) keys.push_back({key, {}});
+  groups.VisitRows(keys, false, {}, [&](std::vector<db::Value>& row) {
+    for (const db::Value& key : row)
+      fits = fits && (key.IsNull() || key.TextView().size() <= chars);
+  });
+  return fits;
+}
 
 std::vector<TableFamily> AdjustableFamilies() {
   using landuse::C;

@@ -5,6 +5,7 @@
 // copies of the farmland base table.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "farmland/farmland_families.h"
 #include "farmland/farmland_rules.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "units/unit_conversion.h"
 
@@ -22,6 +24,8 @@ namespace {
 using farmland::kCultivatedClasses;
 using farmland::kOtherClasses;
 
+// The characters of the all-class table's block number.
+constexpr std::size_t kBlockChars = 60;
 constexpr char kBlockTitle[] = "建立基本农田按保护块情况统计表";
 constexpr char kBlockMessage[] = "建立基本农田按保护块情况统计表失败";
 constexpr char kAllClassTitle[] = "建立基本农田按保护块情况统计表(包括所有的二级地类)";
@@ -129,7 +133,7 @@ std::string CStatContext::JbntBlockCreateStatement(const std::string& table,
                                                    bool all_classes) const {
   std::string text = "Create Table " + table + "(";
   if (all_classes) {
-    text += "BHKBH varchar(60),ZHJ double default 0.00";
+    text += "BHKBH varchar(" + std::to_string(kBlockChars) + "),ZHJ double default 0.00";
     for (const std::string& code : m_arrClassCodes) text += ",BM" + code + " double default 0.00";
   } else {
     text += "BHKBH varchar(20)";
@@ -235,10 +239,50 @@ short CStatContext::StatJbntBhkQktj() {
   return 1;
 }
 
+namespace {
+
+// The all-class fill grouped in memory from one read of the copy, on the
+// embedded engine (which would sort the copy): each block's sums added in
+// the order of the rows and rounded as the statement rounds them, the
+// blocks in the order of their numbers as its GROUP BY gives them. False
+// when the copy cannot be read so (noticed: the statement then sums it);
+// a failure to write is logged as the statement's.
+bool WriteAllClassInMemory(CStatContext& context, const std::string& target,
+                           const std::string& source, int decimals) {
+  if (context.m_pConn.Kind() != db::DbKind::kEmbedded || context.m_bOracle) return false;
+  db::GroupedSumsQuery query{source, "", {"保护片编号"}, {"土地总面积"}, decimals};
+  std::vector<db::GroupedSums::Column> columns = {{"保护片编号", "BHKBH"}, {"土地总面积", "ZHJ"}};
+  for (const std::string& code : context.m_arrClassCodes) {
+    query.sums.push_back("BM" + code);
+    columns.push_back({"BM" + code, {}});
+  }
+  if (farmland::LeavesTransferredOut(context)) query.filter = farmland::kNotTransferredIn;
+  std::vector<std::unique_ptr<db::GroupedSums>> blocks;
+  try {
+    blocks = db::GroupedSums::ReadInOneScan(context.m_pConn, {query});
+  } catch (const db::DbError& error) {
+    context.LogNotice("汇总 " + source,
+                      std::string("按保护块汇总未能在内存中完成, 直接汇总 (") + error.what() + ")");
+    return false;
+  }
+  if (!farmland::KeysFit(*blocks.front(), kBlockChars)) return false;
+  try {
+    blocks.front()->WriteTo(context.m_pConn, target, columns, true);
+  } catch (const db::DbError& error) {
+    context.LogFailure(kAllClassSumTitle, kAllClassSumMessage, error);
+  }
+  return true;
+}
+
+}  // namespace
+
 short CStatContext::StatJbntNewBhkQktj() {
   ForEachUnit(*this, {kSquareMetre, kHectare, kMu}, [this](short unit) {
-    SumJbntNewBhkQktj(m_pConn, m_names.Summary('Z', unit, "JBNTNEWBHKQKTJ"),
-                      m_names.UnitCopy(unit, "statdata_jbnt"), DecimalsOf(unit));
+    const std::string target = m_names.Summary('Z', unit, "JBNTNEWBHKQKTJ");
+    const std::string source = m_names.UnitCopy(unit, "statdata_jbnt");
+    if (!WriteAllClassInMemory(*this, target, source, DecimalsOf(unit))) {
+      SumJbntNewBhkQktj(m_pConn, target, source, DecimalsOf(unit));
+    }
   });
   return 1;
 }

@@ -59,14 +59,7 @@ short CStatContext::StatNohdTables(short kind) {
 }
 
 short CStatContext::StatQsYjflNohdTables(int kind) {
-  ForEachSummaryTable("NCTDLY_QSYJFLNOHD", [&](const std::string& target, short scope, short unit) {
-    const std::string source = SummarySource(unit, "statdataNOHD");
-    for (short level : {short{4}, short{3}, short{2}, short{1}}) {
-      SumTdlyQsYjfl(level, kind, target, source, scope, DecimalsOf(unit));
-    }
-    if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
-  });
-  return 1;
+  return FillOwnershipTables("NCTDLY_QSYJFLNOHD", kind, "statdataNOHD");
 }
 
 }  // namespace landstat

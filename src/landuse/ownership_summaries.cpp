@@ -4,10 +4,17 @@
 
 #include <fmt/printf.h>
 
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <utility>
+
 #include "engine/coded_rows.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/host/trace.h"
 
@@ -61,54 +68,166 @@ std::string CStatContext::OwnershipQuery(short level, bool rural, const std::str
                       prefix, columns.code, fields, source, prefix, prefix);
 }
 
-short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& target,
-                                  const std::string& source, short scope, int decimals) {
-  // The codes written: rural tables leave out 05 to 09, the others 20.
+namespace {
+
+// The codes written: rural tables leave out 05 to 09, the others 20.
+std::vector<std::string> WrittenCodes(const std::vector<std::string>& codes, bool rural) {
   std::vector<std::string> written;
-  for (const std::string& code : m_arrClass1Codes) {
+  for (const std::string& code : codes) {
     if (rural ? IsRuralClassCode(code) : code != "20") written.push_back(code);
   }
+  return written;
+}
+
+// Adds one group of a level (a unit's code and name, an ownership nature,
+// its class sums in the order of `written`) to the rows: the unit's first group starts its
+// row. A nature below "3" (or none) is state-owned land, the others
+// collective.
+void AddOwnershipGroup(std::vector<CodedRow>& rows, const std::vector<std::string>& written,
+                       const std::string& code, const std::string& name,
+                       const std::optional<std::string>& nature,
+                       const std::function<double(std::size_t)>& area_of) {
+  if (rows.empty() || rows.back().code != code) rows.push_back({code, name, {}});
+  const char* side = nature.value_or("0") < "3" ? "G" : "J";
+  auto& areas = rows.back().areas;
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    const std::string& c = written[i];
+    const double area = area_of(i);
+    areas["BM" + c + side] += area;
+    areas["BM" + c + "HJ"] += area;
+    areas[std::string(side) + "HJ"] += area;
+    areas["ZHJ"] += area;
+  }
+}
+
+// What a level groups by (the unit's code, its name by location, the
+// ownership nature) and which rows it reads, as OwnershipQuery's statement
+// on the embedded engine.
+db::GroupedSumsQuery OwnershipGrouping(const std::string& source, short level, short scope,
+                                       const std::string& group_codes,
+                                       const std::vector<std::string>& sums) {
+  db::GroupedSumsQuery query{source, {}, {}, sums, -1};
+  const LevelColumns& columns = kLevels[level];
+  if (scope == 0) {
+    query.keys = {columns.code, columns.name};
+    if (level == 1) query.filter = std::string(columns.code) + " like " + group_codes;
+  } else if (level == 1) {
+    query.keys = {"权属单位代码"};
+    query.filter = "权属单位代码 like " + group_codes;
+  } else {
+    query.keys = {fmt::format("left(权属单位代码,{})", columns.length)};
+  }
+  query.keys.push_back("权属性质");
+  return query;
+}
+
+// The levels summed by both fills, county first.
+constexpr short kOwnershipLevels[] = {4, 3, 2, 1};
+
+using OwnershipLevels = std::map<std::pair<short, short>, std::unique_ptr<db::GroupedSums>>;
+
+// The groupings of every level of the wanted scopes of `source`, by scope
+// and level, read in one scan; none after a noticed failure.
+OwnershipLevels ReadOwnershipLevels(CStatContext& context, const std::string& source,
+                                    const std::vector<std::string>& sums) {
+  std::vector<std::pair<short, short>> read;
+  std::vector<db::GroupedSumsQuery> queries;
+  for (short scope : {short{0}, short{1}}) {
+    if (context.m_nStatScope != 2 && context.m_nStatScope != scope) continue;
+    for (short level : kOwnershipLevels) {
+      read.emplace_back(scope, level);
+      queries.push_back(OwnershipGrouping(source, level, scope, context.GroupCodesLike(), sums));
+    }
+  }
+  OwnershipLevels levels;
+  try {
+    std::vector<std::unique_ptr<db::GroupedSums>> groupings =
+        db::GroupedSums::ReadInOneScan(context.m_pConn, queries);
+    for (std::size_t i = 0; i < read.size(); ++i) levels[read[i]] = std::move(groupings[i]);
+  } catch (const db::DbError& error) {
+    // Each level is then summed by its statement, which logs its failure.
+    context.LogNotice("汇总 " + source,
+                      std::string("按级汇总未能在内存中完成, 逐级汇总 (") + error.what() + ")");
+    levels.clear();
+  }
+  return levels;
+}
+
+// One insert a unit: a unit whose row cannot be stored gets nothing at all.
+short WriteOwnershipRows(CStatContext& context, const std::string& target,
+                         const std::vector<CodedRow>& rows, int decimals) {
+  return WriteCodedRows(context, target, rows,
+                        {.decimals = decimals, .names = true, .first_id = {}}, "权属汇总",
+                        "保存数据失败");
+}
+
+}  // namespace
+
+short CStatContext::SumTdlyQsYjfl(short level, int rural, const std::string& target,
+                                  const std::string& source, short scope, int decimals) {
+  const std::vector<std::string> written = WrittenCodes(m_arrClass1Codes, rural != 0);
   std::vector<CodedRow> rows;
   try {
     db::Recordset groups(m_pConn, OwnershipQuery(level, rural != 0, source, scope));
     const char* code_column =
         level == 1 ? (scope == 0 ? "座落单位代码" : "权属单位代码") : kLevels[level].code;
     for (; !groups.IsEOF(); groups.MoveNext()) {
-      const std::string code = groups.Text(code_column);
-      if (rows.empty() || rows.back().code != code) {
-        rows.push_back({code, scope == 0 ? groups.Text(kLevels[level].name) : "", {}});
-      }
-      std::string nature = groups.Text("权属性质");
-      if (groups.IsNull("权属性质")) nature = "0";
-      const char* side = nature < "3" ? "G" : "J";
-      auto& areas = rows.back().areas;
-      for (const std::string& c : written) {
-        const double area = groups.Number("BM" + c);
-        areas["BM" + c + side] += area;
-        areas["BM" + c + "HJ"] += area;
-        areas[std::string(side) + "HJ"] += area;
-        areas["ZHJ"] += area;
-      }
+      const std::optional<std::string> nature =
+          groups.IsNull("权属性质") ? std::nullopt : std::optional(groups.Text("权属性质"));
+      AddOwnershipGroup(rows, written, groups.Text(code_column),
+                        scope == 0 ? groups.Text(kLevels[level].name) : "", nature,
+                        [&](std::size_t i) { return groups.Number("BM" + written[i]); });
     }
   } catch (const db::DbError& error) {
     LogFailure("权属汇总", "选择数据失败", error);
     return 0;
   }
-  // One insert a unit: a unit whose row cannot be stored gets nothing at all.
-  return WriteCodedRows(*this, target, rows, {.decimals = decimals, .names = true, .first_id = {}},
-                        "权属汇总", "保存数据失败");
+  return WriteOwnershipRows(*this, target, rows, decimals);
+}
+
+short CStatContext::FillOwnershipTables(const std::string& base, int rural,
+                                        const std::string& copy_base) {
+  // On the embedded engine every level of the wanted scopes of a unit is
+  // grouped in memory from one read of its summed copy (the engine would
+  // sort it for each level and scope), each group summed in the order of
+  // the rows as the level statement sums it, and its groups taken in the
+  // statement's order: the same figures, to the bit.
+  const bool in_memory = m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
+  const std::vector<std::string> written = WrittenCodes(m_arrClass1Codes, rural != 0);
+  std::vector<std::string> sums;
+  for (const std::string& code : written) sums.push_back("BM" + code);
+  // By unit: the groupings of each scope read (by scope, then level).
+  std::map<short, OwnershipLevels> grouped;
+  ForEachSummaryTable(base, [&](const std::string& target, short scope, short unit) {
+    const std::string source = SummarySource(unit, copy_base);
+    if (in_memory && !grouped.count(unit)) {
+      grouped[unit] = ReadOwnershipLevels(*this, source, sums);
+    }
+    const OwnershipLevels& levels = grouped[unit];  // none unless read in memory
+    for (short level : kOwnershipLevels) {
+      const auto held = levels.find({scope, level});
+      if (held == levels.end()) {
+        SumTdlyQsYjfl(level, rural, target, source, scope, DecimalsOf(unit));
+        continue;
+      }
+      std::vector<CodedRow> rows;
+      held->second->VisitRows(held->second->Columns(), true, {}, [&](std::vector<db::Value>& row) {
+        // The keys, then the sums in the order of `sums`.
+        const std::size_t first_sum = scope == 0 ? 3 : 2;
+        const db::Value& nature = row[first_sum - 1];
+        AddOwnershipGroup(rows, written, row[0].AsText(), scope == 0 ? row[1].AsText() : "",
+                          nature.IsNull() ? std::nullopt : std::optional(nature.AsText()),
+                          [&](std::size_t i) { return row[first_sum + i].AsDouble(); });
+      });
+      WriteOwnershipRows(*this, target, rows, DecimalsOf(unit));
+    }
+    if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
+  });
+  return 1;
 }
 
 short CStatContext::StatTdlyQsYjfl(int rural) {
-  ForEachSummaryTable(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL",
-                      [&](const std::string& target, short scope, short unit) {
-                        const std::string source = SummarySource(unit);
-                        for (short level : {short{4}, short{3}, short{2}, short{1}}) {
-                          SumTdlyQsYjfl(level, rural, target, source, scope, DecimalsOf(unit));
-                        }
-                        if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
-                      });
-  return 1;
+  return FillOwnershipTables(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL", rural, "statdata");
 }
 
 short CStatContext::SumTdlyQsYjflConvertedLevel(short level, int rural) {
