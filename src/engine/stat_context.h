@@ -402,6 +402,11 @@ class CStatContext : public StatRunLog {
   short SumTdlyClass(short kind, const std::string& source, const std::string& target, short scope);
   short StatNcTdlyClass(short kind);
   short StatNcTdlySjfl();
+  // Copies into `target` the rows the level statements of the rural
+  // second-level table `second` wrote, when every one of them ran in this
+  // run on the embedded engine (m_setWholeSummaries): the third-level
+  // table's statements are the same. False when it copied nothing.
+  bool CopyRuralSecondLevelRows(const std::string& second, const std::string& target, short scope);
   // `decimals`: those of the source's unit, to which the sums are rounded.
   short SumNcTdlyClass(short kind, const std::string& source, const std::string& target,
                        short scope, int decimals = -1);
@@ -1079,6 +1084,9 @@ class CStatContext : public StatRunLog {
   // SummedRequest: PrepareSummedTables writes them once instead of reading
   // the copy.
   std::map<std::string, std::unique_ptr<db::GroupedSums>> m_mapFedSums;
+  // The rural second-level tables whose level statements all ran in this
+  // run, without a failure.
+  std::set<std::string> m_setWholeSummaries;
   // The copy of the remarked rows while WithRemarkedRows runs, or while it
   // is kept (m_bKeepRemarkedRows).
   std::string m_strRemarkedRows;
