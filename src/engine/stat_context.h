@@ -596,6 +596,17 @@ class CStatContext : public StatRunLog {
   // level's message (and the statement traced when asked).
   bool RunLoggedStatement(const std::string& statement, const char* title, const char* message,
                           bool trace_failure);
+  // Runs `fill` with the rows of each grouping `select` that
+  // RunSharedGrouping meets kept in a temporary table the first time, so
+  // that the tables of every unit that insert the same rows before they
+  // are converted copy them instead of grouping again; dropped after it.
+  void WithSharedGroupings(const std::function<void()>& fill);
+  // Runs `head` + `select` as RunLoggedStatement does; while
+  // WithSharedGroupings runs on the embedded engine, from the rows of the
+  // same `select` kept in a temporary table (made now when it is new; where
+  // it cannot be made, the statement runs, as it does elsewhere).
+  bool RunSharedGrouping(const std::string& head, const std::string& select, const char* title,
+                         const char* message, bool trace_failure);
   // The township (9) or county (6) rows of a level table, summed from the
   // rows one level below in the same table, each sum rounded to the table's
   // decimals (below 0: as summed).
@@ -1091,6 +1102,9 @@ class CStatContext : public StatRunLog {
   // is kept (m_bKeepRemarkedRows).
   std::string m_strRemarkedRows;
   bool m_bKeepRemarkedRows = false;
+  // While WithSharedGroupings runs: by grouping select, the temporary table
+  // of its rows (empty where it could not be made).
+  std::optional<std::map<std::string, std::string>> m_mapSharedGroupings;
 
   // Why the last DropTable failed.
   std::string m_strDropError;
