@@ -514,11 +514,12 @@ class CStatContext : public StatRunLog {
   // (below 0: as summed).
   short SumGdPdMjHz(short level, const std::string& target, const std::string& source, short scope,
                     int decimals = -1);
-  // Every level of the slope table `target` grouped in memory from one read
-  // of the slope sums `sums_table`; false, with nothing written, where they
-  // are not read that way (then each level runs its own statement).
-  bool SumGdPdMjHzLevels(const std::string& target, const std::string& sums_table, short scope,
-                         int decimals);
+  // Every level of the slope tables `targets` (each with its scope) grouped
+  // in memory from one read of the slope sums `sums_table`; false, with
+  // nothing written, where they are not read that way (then each level runs
+  // its own statement).
+  bool SumGdPdMjHzLevels(const std::vector<std::pair<std::string, short>>& targets,
+                         const std::string& sums_table, int decimals);
   short SumGdPdMjHzConverted();
   short SumGdPdMjHzConvertedLevel(short level);
   short AccumulateSlope(const std::string& query, const std::string& target, short scope,
