@@ -405,6 +405,11 @@ class CStatContext : public StatRunLog {
   short SumTdlyClass(short kind, const std::string& source, const std::string& target, short scope);
   short StatNcTdlyClass(short kind);
   short StatNcTdlySjfl();
+  // Copies into `target` the rows the level statements of the rural
+  // second-level table `second` wrote, when every one of them ran in this
+  // run on the embedded engine (m_setWholeSummaries): the third-level
+  // table's statements are the same. False when it copied nothing.
+  bool CopyRuralSecondLevelRows(const std::string& second, const std::string& target, short scope);
   // `decimals`: those of the source's unit, to which the sums are rounded.
   short SumNcTdlyClass(short kind, const std::string& source, const std::string& target,
                        short scope, int decimals = -1);
@@ -512,11 +517,12 @@ class CStatContext : public StatRunLog {
   // (below 0: as summed).
   short SumGdPdMjHz(short level, const std::string& target, const std::string& source, short scope,
                     int decimals = -1);
-  // Every level of the slope table `target` grouped in memory from one read
-  // of the slope sums `sums_table`; false, with nothing written, where they
-  // are not read that way (then each level runs its own statement).
-  bool SumGdPdMjHzLevels(const std::string& target, const std::string& sums_table, short scope,
-                         int decimals);
+  // Every level of the slope tables `targets` (each with its scope) grouped
+  // in memory from one read of the slope sums `sums_table`; false, with
+  // nothing written, where they are not read that way (then each level runs
+  // its own statement).
+  bool SumGdPdMjHzLevels(const std::vector<std::pair<std::string, short>>& targets,
+                         const std::string& sums_table, int decimals);
   short SumGdPdMjHzConverted();
   short SumGdPdMjHzConvertedLevel(short level);
   short AccumulateSlope(const std::string& query, const std::string& target, short scope,
@@ -597,6 +603,17 @@ class CStatContext : public StatRunLog {
   // level's message (and the statement traced when asked).
   bool RunLoggedStatement(const std::string& statement, const char* title, const char* message,
                           bool trace_failure);
+  // Runs `fill` with the rows of each grouping `select` that
+  // RunSharedGrouping meets kept in a temporary table the first time, so
+  // that the tables of every unit that insert the same rows before they
+  // are converted copy them instead of grouping again; dropped after it.
+  void WithSharedGroupings(const std::function<void()>& fill);
+  // Runs `head` + `select` as RunLoggedStatement does; while
+  // WithSharedGroupings runs on the embedded engine, from the rows of the
+  // same `select` kept in a temporary table (made now when it is new; where
+  // it cannot be made, the statement runs, as it does elsewhere).
+  bool RunSharedGrouping(const std::string& head, const std::string& select, const char* title,
+                         const char* message, bool trace_failure);
   // The township (9) or county (6) rows of a level table, summed from the
   // rows one level below in the same table, each sum rounded to the table's
   // decimals (below 0: as summed).
@@ -1085,10 +1102,16 @@ class CStatContext : public StatRunLog {
   // SummedRequest: PrepareSummedTables writes them once instead of reading
   // the copy.
   std::map<std::string, std::unique_ptr<db::GroupedSums>> m_mapFedSums;
+  // The rural second-level tables whose level statements all ran in this
+  // run, without a failure.
+  std::set<std::string> m_setWholeSummaries;
   // The copy of the remarked rows while WithRemarkedRows runs, or while it
   // is kept (m_bKeepRemarkedRows).
   std::string m_strRemarkedRows;
   bool m_bKeepRemarkedRows = false;
+  // While WithSharedGroupings runs: by grouping select, the temporary table
+  // of its rows (empty where it could not be made).
+  std::optional<std::map<std::string, std::string>> m_mapSharedGroupings;
 
   // Why the last DropTable failed.
   std::string m_strDropError;

@@ -14,6 +14,7 @@
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "landuse/land_use_families.h"
+#include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/db/sql_quote.h"
@@ -72,6 +73,50 @@ bool CStatContext::RunLoggedStatement(const std::string& statement, const char* 
     LogFailure(title, message, error);
     return false;
   }
+}
+
+void CStatContext::WithSharedGroupings(const std::function<void()>& fill) {
+  // Whatever way the fill ends, the tables go with it.
+  struct Drop {
+    CStatContext& c;
+    ~Drop() {
+      for (const auto& [select, table] : *c.m_mapSharedGroupings) {
+        if (table.empty()) continue;
+        try {
+          c.m_pConn.Execute("DROP TABLE IF EXISTS " + table);
+        } catch (const db::DbError& error) {
+          // It ends with the connection anyway; only its space is held longer.
+          c.LogNotice(table, std::string("临时表未能删除 (") + error.what() + ")");
+        }
+      }
+      c.m_mapSharedGroupings.reset();
+    }
+  };
+  m_mapSharedGroupings.emplace();
+  Drop drop{*this};
+  fill();
+}
+
+bool CStatContext::RunSharedGrouping(const std::string& head, const std::string& select,
+                                     const char* title, const char* message, bool trace_failure) {
+  if (!m_mapSharedGroupings || m_pConn.Kind() != db::DbKind::kEmbedded || m_bOracle) {
+    return RunLoggedStatement(head + select, title, message, trace_failure);
+  }
+  auto [kept, added] = m_mapSharedGroupings->try_emplace(select);
+  if (added) {
+    const std::string table = "landstat_grouping_" + std::to_string(m_mapSharedGroupings->size());
+    try {
+      m_pConn.Execute("DROP TABLE IF EXISTS " + table);
+      m_pConn.Execute("CREATE TEMPORARY TABLE " + table + " AS " + select);
+      kept->second = table;
+    } catch (const db::DbError&) {
+      // The statement runs for each table instead, and logs its own
+      // failure as it would without the copy.
+    }
+  }
+  if (kept->second.empty()) return RunLoggedStatement(head + select, title, message, trace_failure);
+  // The rows in the order the grouping gave them.
+  return RunLoggedStatement(head + " SELECT * FROM " + kept->second, title, message, trace_failure);
 }
 
 void CStatContext::MakeRemarkedRows() {
@@ -133,15 +178,17 @@ const std::string& CStatContext::RemarkedRows() const {
 
 short CStatContext::StatKtz() {
   WithRemarkedRows([&] {
-    ForEachSummaryTable("KTZ", [&](const std::string& target, short scope, short unit) {
-      const short decimals = unit == kSquareMetre ? m_nDecSrc
-                             : unit == kHectare   ? m_nDec1
-                                                  : m_nDec2;
-      if (m_nDbMode == 0) {
-        SumKtzFixedClasses(target, scope, unit, decimals);
-      } else {
-        SumKtz(target, scope, unit, decimals);
-      }
+    WithSharedGroupings([&] {
+      ForEachSummaryTable("KTZ", [&](const std::string& target, short scope, short unit) {
+        const short decimals = unit == kSquareMetre ? m_nDecSrc
+                               : unit == kHectare   ? m_nDec1
+                                                    : m_nDec2;
+        if (m_nDbMode == 0) {
+          SumKtzFixedClasses(target, scope, unit, decimals);
+        } else {
+          SumKtz(target, scope, unit, decimals);
+        }
+      });
     });
   });
   return 1;
@@ -165,29 +212,26 @@ short CStatContext::SumKtzFixedClasses(const std::string& target, short scope, s
   const std::string head = "insert into " + target + "(XZQDM,XZQZMJ," + columns;
   // The rows of one level: the remarked pieces grouped by a code of theirs,
   // those of the unit level only where the code is one of this county's.
+  // The village and unit sums are of the square-metre rows, on their grid,
+  // in every unit's table; the roll-ups sum the table's own figures.
   const auto level_rows = [&](const std::string& code, const std::string& where) {
-    return head +
-           fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", code, village_sums,
-                        RemarkedRows()) +
-           fmt::sprintf(
-               " WHERE %s(地类备注 in ('K','k') or 地类备注 in('KB','Kb','kB','kb')) "
-               "GROUP BY %s",
-               where, code);
+    return Dialect().RoundSums(
+        fmt::sprintf(" SELECT %s,SUM(土地总面积), %s FROM %s ", code, village_sums,
+                     RemarkedRows()) +
+            fmt::sprintf(" WHERE %s(地类备注 in ('K','k') or 地类备注 in('KB','Kb','kB','kb')) "
+                         "GROUP BY %s",
+                         where, code),
+        m_nDecSrc);
   };
   const char* village = scope == 0 ? "村级代码" : "left(权属单位代码,12)";
-  // The village and unit sums are of the square-metre rows, on their grid;
-  // the roll-ups sum the table's own figures.
-  RunLoggedStatement(Dialect().RoundSums(level_rows(village, ""), m_nDecSrc), kTitle,
-                     kVillageFailed, false);
+  RunSharedGrouping(head, level_rows(village, ""), kTitle, kVillageFailed, false);
   // The unit level, as on a server, so that both databases hold the same
   // rows; a failure ends the table as it does there.
   if (m_bGroupLevel) {
     const std::string unit_code = scope == 0 ? "座落单位代码" : "权属单位代码";
-    if (!RunLoggedStatement(
-            Dialect().RoundSums(
-                level_rows(unit_code, unit_code + " LIKE " + GroupCodesLike() + " AND "),
-                m_nDecSrc),
-            kTitle, kUnitFailed, false)) {
+    if (!RunSharedGrouping(head,
+                           level_rows(unit_code, unit_code + " LIKE " + GroupCodesLike() + " AND "),
+                           kTitle, kUnitFailed, false)) {
       return 0;
     }
   }

@@ -83,13 +83,15 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
   const std::string village_filter = conditional
                                          ? *condition + (scope == 0 ? " " : "")
                                          : (scope == 0 ? "  WHERE " : " WHERE ") + match + " ";
-  const std::string village_statement =
-      head + fmt::sprintf(" SELECT %s,%s, %s FROM %s ", village, total, village_sums, source) +
+  // The village and unit rows are the same in every unit's table before
+  // it is converted.
+  const std::string village_select =
+      fmt::sprintf(" SELECT %s,%s, %s FROM %s ", village, total, village_sums, source) +
       village_filter + "GROUP BY " + village;
-  if (RunLoggedStatement(Dialect().RoundSums(village_statement, m_nDecSrc), kTitle,
-                         "汇总村级数据失败", !conditional) &&
+  if (RunSharedGrouping(head, Dialect().RoundSums(village_select, m_nDecSrc), kTitle,
+                        "汇总村级数据失败", !conditional) &&
       conditional) {
-    host::yDebugStr(village_statement);
+    host::yDebugStr(head + village_select);
   }
   if (m_bGroupLevel) {
     const std::string unit_column = scope == 0 ? "座落单位代码" : "权属单位代码";
@@ -108,8 +110,8 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
             ? " and (" + WithoutWhere(*condition) + ")" +
                   (scope == 0 ? "  GROUP BY " : " GROUP BY ") + unit_column
             : fmt::format("{}AND( {} ) GROUP BY {}", scope == 0 ? " " : "  ", match, unit_column);
-    if (!RunLoggedStatement(Dialect().RoundSums(head + select + filter, m_nDecSrc), kTitle,
-                            "汇总村民小组数据失败", !conditional)) {
+    if (!RunSharedGrouping(head, Dialect().RoundSums(select + filter, m_nDecSrc), kTitle,
+                           "汇总村民小组数据失败", !conditional)) {
       return 0;
     }
   }
@@ -161,8 +163,10 @@ short CStatContext::SumRemarkLevels(const std::string& target, short scope, shor
 
 short CStatContext::StatPewyEjfl() {
   WithRemarkedRows([&] {
-    ForEachSummaryTable("PEWY_EJFL", [&](const std::string& target, short scope, short unit) {
-      SumPewyEjfl(target, scope, unit, PewyDecimals(unit), "地类备注", "P", "p");
+    WithSharedGroupings([&] {
+      ForEachSummaryTable("PEWY_EJFL", [&](const std::string& target, short scope, short unit) {
+        SumPewyEjfl(target, scope, unit, PewyDecimals(unit), "地类备注", "P", "p");
+      });
     });
   });
   return 1;

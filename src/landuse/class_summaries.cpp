@@ -283,17 +283,23 @@ std::string CStatContext::CoarseSource(const std::string& summed, short scope) {
   bool is_summed = false;
   for (const auto& [key, name] : m_mapSummarySources) is_summed = is_summed || name == summed;
   if (!is_summed) return {};
-  SummedRequest request{summed + (scope == 1 ? "#owners" : "#villages"),
-                        "landstat_" + std::string(scope == 1 ? "owners_" : "villages_") + summed,
-                        {},
-                        "按级汇总的临时表未能建立, 直接读取"};
-  request.query.table = summed;
-  request.query.keys = scope == 1 ? std::vector<std::string>{"权属单位代码"}
-                                  : std::vector<std::string>{"县级代码", "县名称",   "乡级代码",
-                                                             "乡名称",   "村级代码", "村名称"};
-  request.query.sums = AreaColumns();
-  PrepareSummedTables({request});
-  return PreparedOr(request.key, {});
+  const auto coarse = [&](short by) {
+    SummedRequest request{summed + (by == 1 ? "#owners" : "#villages"),
+                          "landstat_" + std::string(by == 1 ? "owners_" : "villages_") + summed,
+                          {},
+                          "按级汇总的临时表未能建立, 直接读取"};
+    request.query.table = summed;
+    request.query.keys = by == 1 ? std::vector<std::string>{"权属单位代码"}
+                                 : std::vector<std::string>{"县级代码", "县名称",   "乡级代码",
+                                                            "乡名称",   "村级代码", "村名称"};
+    request.query.sums = AreaColumns();
+    return request;
+  };
+  // A run of both scopes reads both from one scan of the summed copy.
+  std::vector<SummedRequest> requests = {coarse(scope)};
+  if (m_nStatScope == 2) requests.push_back(coarse(scope == 1 ? 0 : 1));
+  PrepareSummedTables(requests);
+  return PreparedOr(requests.front().key, {});
 }
 
 std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std::string& source,

@@ -8,6 +8,7 @@
 #include "engine/stat_context.h"
 #include "engine/text_helpers.h"
 #include "landuse/land_use_families.h"
+#include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/host/trace.h"
 #include "resources/resources.h"
@@ -51,9 +52,41 @@ short CStatContext::StatNcTdlyClass(short kind) {
 
 short CStatContext::StatNcTdlySjfl() {
   ForEachSummaryTable("NCTDLY_SJFL", [&](const std::string& target, short scope, short unit) {
+    // Its statements are those of the second-level table of the same scope
+    // and unit: rows that table holds whole are copied, not summed again.
+    const std::string second = m_names.Summary(scope ? 'Q' : 'Z', unit, "NCTDLY_EJFL");
+    if (CopyRuralSecondLevelRows(second, target, scope)) {
+      if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
+      return;
+    }
     SumNcTdlyClass(2, SummarySource(unit), target, scope, DecimalsOf(unit));
   });
   return 1;
+}
+
+bool CStatContext::CopyRuralSecondLevelRows(const std::string& second, const std::string& target,
+                                            short scope) {
+  // A server may store updated rows elsewhere in the table: it sums again.
+  if (m_pConn.Kind() != db::DbKind::kEmbedded || !m_setWholeSummaries.count(second)) return false;
+  // The columns the statements write, in their order; the owners' names
+  // are filled afterwards, as after the statements.
+  std::vector<std::string> columns = {"XZQDM"};
+  if (scope != 1) columns.emplace_back("XZQMC");
+  columns.emplace_back("XZQZMJ");
+  for (const std::string& code : m_arrClassCodes) {
+    if (IsRuralClassCode(code)) columns.push_back("BM" + code);
+  }
+  std::string select;
+  for (const std::string& column : columns) select += (select.empty() ? "" : ",") + column;
+  try {
+    // In the order stored, as the statements wrote them.
+    m_pConn.InsertSelect(target, columns, "select " + select + " from " + second);
+    return true;
+  } catch (const db::DbError& error) {
+    // One statement: nothing was copied, and the table is summed instead.
+    LogNotice(target, "未能复制 " + second + ", 重新汇总 (" + error.what() + ")");
+    return false;
+  }
 }
 
 CStatContext::ClassLists CStatContext::ClassSumLists(short kind, bool rural) const {
@@ -101,9 +134,11 @@ short CStatContext::SumNcTdlyClass(short kind, const std::string& source, const 
   policy.trace_failed_county = true;
   policy.decimals = decimals;
   const std::string coarse = CoarseSource(source, scope);
+  const int failures = m_nErrCount;
   if (RunLevelStatements(NcTdlyClassStatements(kind, source, target, scope, coarse), policy) == 0) {
     return 0;
   }
+  if (kind == 2 && m_nErrCount == failures) m_setWholeSummaries.insert(target);
   if (scope == 1) FillXzqNames(target, "XZQDM", "XZQMC");
   return 1;
 }

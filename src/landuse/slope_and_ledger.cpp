@@ -237,21 +237,34 @@ LedgerQuery LedgerGroupingQuery(const std::vector<std::string>& class_codes,
 }  // namespace
 
 short CStatContext::StatGdPdMjHz() {
+  // The tables of each unit, by scope: both are made from the same slope
+  // sums, read once for the two where the levels are grouped in memory.
+  std::vector<std::pair<short, std::vector<std::pair<std::string, short>>>> units;
   ForEachSummaryTable("GDPDMJHZ", [&](const std::string& target, short scope, short unit) {
+    auto tables = std::find_if(units.begin(), units.end(),
+                               [unit](const auto& of_unit) { return of_unit.first == unit; });
+    if (tables == units.end()) tables = units.insert(units.end(), {unit, {}});
+    tables->second.emplace_back(target, scope);
+  });
+  for (const auto& [unit, targets] : units) {
     const std::string copy = m_names.UnitCopy(unit, "statdata");
     const std::string source = SlopeSource(copy);
-    if (source == copy || !SumGdPdMjHzLevels(target, source, scope, DecimalsOf(unit))) {
-      for (short level : {short{4}, short{3}, short{2}, short{1}}) {
-        SumGdPdMjHz(level, target, source, scope, DecimalsOf(unit));
+    if (source == copy || !SumGdPdMjHzLevels(targets, source, DecimalsOf(unit))) {
+      for (const auto& [target, scope] : targets) {
+        for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+          SumGdPdMjHz(level, target, source, scope, DecimalsOf(unit));
+        }
       }
     }
-    if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
-  });
+    for (const auto& [target, scope] : targets) {
+      if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
+    }
+  }
   return 1;
 }
 
-bool CStatContext::SumGdPdMjHzLevels(const std::string& target, const std::string& sums_table,
-                                     short scope, int decimals) {
+bool CStatContext::SumGdPdMjHzLevels(const std::vector<std::pair<std::string, short>>& targets,
+                                     const std::string& sums_table, int decimals) {
   // On the embedded engine the small table of slope sums is read once and
   // every level grouped from it in memory, as each level's statement would
   // group it, instead of a grouping statement per level. A server groups
@@ -267,8 +280,10 @@ bool CStatContext::SumGdPdMjHzLevels(const std::string& target, const std::strin
                     " could not be read at once, each level is grouped by itself: " + error.what());
     return false;
   }
-  for (short level : {short{4}, short{3}, short{2}, short{1}}) {
-    WriteSlopeRows(*this, SlopeLevelRows(sums, level, scope), target, scope, false, decimals);
+  for (const auto& [target, scope] : targets) {
+    for (short level : {short{4}, short{3}, short{2}, short{1}}) {
+      WriteSlopeRows(*this, SlopeLevelRows(sums, level, scope), target, scope, false, decimals);
+    }
   }
   return true;
 }
