@@ -109,9 +109,10 @@ bool CStatContext::RunSharedGrouping(const std::string& head, const std::string&
       m_pConn.Execute("DROP TABLE IF EXISTS " + table);
       m_pConn.Execute("CREATE TEMPORARY TABLE " + table + " AS " + select);
       kept->second = table;
-    } catch (const db::DbError&) {
+    } catch (const db::DbError& error) {
       // The statement runs for each table instead, and logs its own
       // failure as it would without the copy.
+      LogNotice(table, std::string("分组未能保存, 逐表汇总 (") + error.what() + ")");
     }
   }
   if (kept->second.empty()) return RunLoggedStatement(head + select, title, message, trace_failure);
