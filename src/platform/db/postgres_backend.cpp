@@ -358,7 +358,8 @@ class PostgresBackend : public Backend {
 
   // A query read through a cursor never gets parallel workers, and a
   // scalar is mostly a count or a sum over a whole table: it runs as a
-  // statement of its own instead, cut to its first row.
+  // statement of its own instead, cut to its first row, and a sum in one
+  // process (InOneProcessIfItAdds).
   Value Scalar(std::string_view sql, const std::vector<Value>& params) override {
     Flush();
     std::string text = PostgresSpelling(std::string(sql));
@@ -367,6 +368,7 @@ class PostgresBackend : public Backend {
       text.pop_back();  // a statement's end, which a subquery must not hold;
                         // a closing comment is ended by the line break below
     }
+    const std::optional<ParallelReading> workers = InOneProcessIfItAdds(text);
     ResultPtr result =
         ExecGuarded("SELECT * FROM (" + (params.empty() ? text : NumberParameterMarks(text)) +
                         "\n) AS landstat_scalar LIMIT 1",
@@ -398,7 +400,7 @@ class PostgresBackend : public Backend {
     }
     Execute("DROP TABLE IF EXISTS pg_temp.landstat_rows", {});
     {
-      const ParallelReading parallel(*this);
+      const ParallelReading parallel(*this, WorkersToFill(select));
       Execute("CREATE TEMPORARY TABLE landstat_rows AS SELECT * FROM (" + select +
                   ") AS landstat_select(" + aliases + ")",
               {});
@@ -728,14 +730,22 @@ class PostgresBackend : public Backend {
     }
   }
 
+  // The parallel workers that read the query of a table's fill: more than
+  // the server's default two for one that moves rows; none for one that adds
+  // up the rows' numbers (AddsUpRows). Workers each add up a share of the
+  // rows, and the shares are added in the order the workers end, which
+  // varies from run to run; in one process the rows are added in the order
+  // the table holds them, the same sums to the bit on every run.
+  static int WorkersToFill(const std::string& query) { return AddsUpRows(query) ? 0 : 6; }
+
   std::string NextCursorName() { return "landstat_cursor" + std::to_string(++cursor_count_); }
 
-  // More parallel workers per query than the server's default two, for as
-  // long as it lives, within the server's own limit on workers.
+  // The parallel workers a query may have, for as long as this lives,
+  // within the server's own limit on workers.
   class ParallelReading {
    public:
-    explicit ParallelReading(PostgresBackend& backend) : backend_(backend) {
-      backend_.Exec("SET LOCAL max_parallel_workers_per_gather = 6");
+    ParallelReading(PostgresBackend& backend, int workers) : backend_(backend) {
+      backend_.Exec("SET max_parallel_workers_per_gather = " + std::to_string(workers));
     }
     ~ParallelReading() {
       try {
@@ -751,6 +761,16 @@ class PostgresBackend : public Backend {
    private:
     PostgresBackend& backend_;
   };
+
+  // A statement the server may read with parallel workers (a query, or one
+  // that makes a table of a query's rows) and that adds up rows' numbers
+  // runs in one process, for the same sums on every run (WorkersToFill).
+  std::optional<ParallelReading> InOneProcessIfItAdds(const std::string& sql) {
+    const bool parallel_kind = StartsWithWord(sql, "select") || StartsWithWord(sql, "with") ||
+                               StartsWithWord(sql, "create");
+    if (!parallel_kind || !AddsUpRows(sql)) return std::nullopt;
+    return std::optional<ParallelReading>(std::in_place, *this, 0);
+  }
 
   // A column of a table as the catalogue describes it, with its collation.
   struct StoredColumn {
@@ -882,7 +902,7 @@ class PostgresBackend : public Backend {
       }
       long rows = 0;
       {
-        const ParallelReading parallel(*this);
+        const ParallelReading parallel(*this, WorkersToFill(select));
         rows = Execute("CREATE TABLE " + table + " AS " + query, {});
       }
       for (const StoredColumn& column : stored) {
@@ -935,6 +955,7 @@ class PostgresBackend : public Backend {
       default_cache_.clear();
     }
     const std::string text = PostgresSpelling(sql);
+    const std::optional<ParallelReading> workers = InOneProcessIfItAdds(text);
     ResultPtr result = ExecGuarded(params.empty() ? text : NumberParameterMarks(text), params);
     return std::atol(PQcmdTuples(result.get()));
   }

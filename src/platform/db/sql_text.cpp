@@ -204,18 +204,34 @@ std::size_t SkipBlanks(std::string_view sql, std::size_t i) {
   return i;
 }
 
+// Whether a call of the function `name` starts at `i`. A qualified name
+// ("x.round(") is someone else's function.
+bool CallAt(std::string_view sql, std::size_t i, std::string_view name) {
+  if (i > 0 && sql[i - 1] == '.') return false;
+  if (!WordAt(sql, i, name)) return false;
+  const std::size_t next = SkipBlanks(sql, i + name.size());
+  return next < sql.size() && sql[next] == '(';
+}
+
 }  // namespace
 
 std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std::string_view to) {
   return RewriteWords(sql, [&](std::size_t i, std::string& out) -> std::size_t {
-    // A qualified name ("x.round(") is someone else's function.
-    if (i > 0 && sql[i - 1] == '.') return 0;
-    if (!WordAt(sql, i, from)) return 0;
-    const std::size_t next = SkipBlanks(sql, i + from.size());
-    if (next >= sql.size() || sql[next] != '(') return 0;
+    if (!CallAt(sql, i, from)) return 0;
     out.append(to);
     return from.size();
   });
+}
+
+bool AddsUpRows(std::string_view sql) {
+  bool adds = false;
+  RewriteWords(sql, [&](std::size_t i, std::string&) -> std::size_t {
+    for (std::string_view aggregate : {"sum", "avg", "total"}) {
+      adds = adds || CallAt(sql, i, aggregate);
+    }
+    return 0;
+  });
+  return adds;
 }
 
 std::string MapWords(std::string_view sql,

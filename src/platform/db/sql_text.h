@@ -56,6 +56,11 @@ std::optional<std::string> RewriteMultiTableUpdate(std::string_view sql);
 // a join, so its engine calls the Access function by another name.
 std::string RenameFunctionCalls(std::string_view sql, std::string_view from, std::string_view to);
 
+// Whether the text calls, outside quotes, an aggregate that adds up the
+// numbers of rows (sum, avg, total): in floating point its result depends on
+// the order the rows are added in.
+bool AddsUpRows(std::string_view sql);
+
 // Each whole word outside quotes replaced by what `map` gives for it.
 std::string MapWords(std::string_view sql,
                      const std::function<std::string(std::string_view word)>& map);

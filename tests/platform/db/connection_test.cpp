@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -399,6 +400,48 @@ TEST_P(ConnectionTest, InsertSelectIntoATableOfTheTransactionLeavesWhatAnInsertW
   EXPECT_EQ(conn().Scalar("select count(*) from busy").AsInteger(), 2);
   for (const std::string& table : conn().ListTables()) {
     EXPECT_EQ(table.find("landstat_"), std::string::npos) << table;
+  }
+}
+
+// A server's parallel workers each add up a share of the rows, and their
+// sums are added in the order the workers end: a statement that adds up
+// rows runs without them, so that its sums are the same on every run, and
+// a copy keeps them. Each statement records the setting it ran under; the
+// session's own setting is back afterwards.
+TEST_P(ConnectionTest, StatementsThatAddUpRowsRunWithoutParallelWorkersOnAServer) {
+  if (!IsServer()) GTEST_SKIP() << "the embedded engine reads in one process";
+  const std::string workers = "current_setting('max_parallel_workers_per_gather')";
+  conn().Execute("CREATE TABLE src (v double)");
+  conn().Execute("INSERT INTO src VALUES (0.1), (0.2)");
+  conn().Execute("CREATE TABLE made (workers varchar(4), v double)");
+  const std::string session = conn().Scalar("select " + workers).AsText();
+  const auto filled = [&](const std::string& select) {
+    Transaction transaction(conn());
+    conn().Execute("DELETE FROM made");
+    conn().InsertSelect("made", {"workers", "v"}, select);
+    transaction.Commit();
+    return conn().Scalar("select workers from made").AsText();
+  };
+  const struct {
+    const char* statement;
+    std::function<std::string()> ran_under;
+    const char* expected;
+  } cases[] = {
+      {"a grouping stored", [&] { return filled("SELECT " + workers + ", sum(v) FROM src"); }, "0"},
+      {"a copy stored", [&] { return filled("SELECT " + workers + ", v FROM src"); }, "6"},
+      {"a scalar sum",
+       [&] { return conn().Scalar("select " + workers + " from src having sum(v) > 0").AsText(); },
+       "0"},
+      {"a table made of a sum",
+       [&] {
+         conn().Execute("create table summed as select " + workers + " as w, avg(v) from src");
+         return conn().Scalar("select w from summed").AsText();
+       },
+       "0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.ran_under(), c.expected) << c.statement;
+    EXPECT_EQ(conn().Scalar("select " + workers).AsText(), session) << c.statement;
   }
 }
 
