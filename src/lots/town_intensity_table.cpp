@@ -70,11 +70,21 @@ std::string LevelStatement(const QddcLevel& level, const std::string& lots) {
 
 // The land area of every unit of the three levels: one pass over the
 // land-use table for all of them, each code's rows summed in the order the
-// table holds them, as a level's grouped query sums them.
-std::string LandStatement(const std::string& land) {
-  std::string columns;
-  for (const QddcLevel& level : kQddcLevels) columns += std::string(level.land_code) + ",";
-  return "select " + columns + "土地总面积 from " + land;
+// table holds them, as a level's grouped query sums them. `grouped`: the
+// database sums each code's rows itself and gives one row per code of each
+// level, that code alone set, which ReadLandAreas adds as it adds a row;
+// the database adds a code's rows in the order the table holds them where
+// it hashes the codes and scans from the first page, as the settings of a
+// reader of its own make it do (kLandReaders).
+std::string LandStatement(const std::string& land, bool grouped = false) {
+  std::string columns, sets;
+  for (const QddcLevel& level : kQddcLevels) {
+    columns += std::string(level.land_code) + ",";
+    sets += std::string(sets.empty() ? "(" : ",(") + level.land_code + ")";
+  }
+  if (!grouped) return "select " + columns + "土地总面积 from " + land;
+  return "select " + columns + "sum(土地总面积) from " + land + " group by grouping sets (" + sets +
+         ")";
 }
 
 using Figures = std::unordered_map<std::string, double>;
@@ -268,6 +278,33 @@ short QddcFill(CZdStatContext& context, const std::string& target, const TownSou
 
 const TownSummary kQddcFamily = {kQddc, "建立城镇土地利用强度调查表", kQddc, QddcColumns, QddcFill};
 
+// How a reader of its own reads a land-use table, by engine: its settings,
+// then its statement (LandStatement). The embedded engine hands over every
+// row, read with a small page cache (one pass from start to end reads each
+// page once, and keeps the readers' memory down). A server sums each code's
+// rows itself and sends a row per code instead of every row: its scan
+// starts at the table's first page (not where another scan of the table
+// has got to), and it hashes the codes rather than sorting the rows (which
+// would add a code's rows in another order), so that each code's rows are
+// added in the order the table holds them, as they are read one by one.
+struct LandReader {
+  db::DbKind kind;
+  std::vector<const char*> settings;
+  bool grouped;
+};
+const LandReader kLandReaders[] = {
+    {db::DbKind::kEmbedded, {"PRAGMA cache_size = -8192"}, false},
+    {db::DbKind::kServer,
+     {"SET synchronize_seqscans = off", "SET enable_sort = off", "SET work_mem = '256MB'"},
+     true}};
+
+const LandReader& LandReaderOf(db::DbKind kind) {
+  for (const LandReader& reader : kLandReaders) {
+    if (reader.kind == kind) return reader;
+  }
+  return kLandReaders[0];
+}
+
 // The land areas of each of `tables`, each read on a connection of its own
 // to `connection`, all at the same time (one after another where the run
 // is to use one processor: db::Workers). A table that cannot be read is
@@ -279,10 +316,9 @@ std::map<std::string, std::vector<Figures>> ReadLandAreasApart(
   const auto read = [&](std::size_t i) {
     try {
       db::Connection reader(connection);
-      // One pass from start to end reads each page once: a small page
-      // cache does, and keeps the readers' memory down.
-      if (reader.Kind() == db::DbKind::kEmbedded) reader.Execute("PRAGMA cache_size = -8192");
-      areas[i] = ReadLandAreas(reader, LandStatement(tables[i]));
+      const LandReader& how = LandReaderOf(reader.Kind());
+      for (const char* setting : how.settings) reader.Execute(setting);
+      areas[i] = ReadLandAreas(reader, LandStatement(tables[i], how.grouped));
     } catch (const db::DbError&) {
       areas[i].clear();
     } catch (...) {

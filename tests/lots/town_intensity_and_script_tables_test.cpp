@@ -214,6 +214,42 @@ TEST_P(TownIntensityAndScriptTablesTest, IntensityRowsOnTheUnitAndDatedRoads) {
   }
 }
 
+TEST_P(TownIntensityAndScriptTablesTest, LandAreasReadApartAddUpAsTheWalkReadsThem) {
+  // Land rows whose sums depend on the order they are added in, beside a
+  // null area, a negative zero and a row of no village.
+  const std::pair<const char*, db::Value> kLand[] = {
+      {"330102001001", 1e16},  {"330102001001", 1.0},  {nullptr, 5.0},
+      {"330102001001", -1e16}, {"330102001002", -0.0}, {"330102001002", db::Value()},
+      {"330102001002", 0.1},   {"330102001002", 0.2},  {"330102001001", 0.3}};
+  for (short unit : context_->WantedUnits()) {
+    const TownSources sources = context_->UnitSources(unit);
+    MakeIntensitySources(sources);
+    for (const auto& [village, area] : kLand) {
+      Insert(sources.land, {{"县级代码", "330102"},
+                            {"乡级代码", village ? db::Value("330102001") : db::Value()},
+                            {"村级代码", village ? db::Value(village) : db::Value()},
+                            {"土地总面积", area}});
+    }
+  }
+  // The walk reading the land itself, then the land read beforehand on
+  // connections of their own.
+  std::vector<Strings> walks;
+  for (bool apart : {false, true}) {
+    if (apart) context_->ReadTownLandAreas(false);
+    ASSERT_EQ(context_->CreateQddcTables(), 1);
+    ASSERT_EQ(context_->SumQddc(), 1);
+    Strings rows;
+    for (const std::string& table : ScriptTables("CZTDLY_QDDC")) {
+      for (std::string& row : Sorted("select XZQDM,JCQZMJ,CZRJL,CZJZMD from " + table)) {
+        rows.push_back(std::move(row));
+      }
+    }
+    walks.push_back(rows);
+  }
+  EXPECT_EQ(walks[0], walks[1]);
+  EXPECT_EQ(context_->m_nErrCount, 0) << ::testing::PrintToString(context_->m_arrFirstFailures);
+}
+
 TEST_P(TownIntensityAndScriptTablesTest, LandUseTableTotalsEveryUseAndGuardsZeroArea) {
   MakeScriptSource();
   // A rerun replaces the tables: the rows do not accumulate.
