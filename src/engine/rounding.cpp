@@ -18,12 +18,16 @@ double Settled(double value) {
 // zero).
 // Kept as a double: a value too large for the grid to matter stays as it is.
 double Units(double value, int decimals) {
-  // Well away from a half, the decimal form rounds as the binary value
-  // does (below 1e12 units it moves the value by less than 0.001 of a
-  // unit): the common case, a figure with a binary tail, needs no text.
+  // Away from a half, the decimal form rounds as the binary value does:
+  // taking the decimal form (twice) moves the value by less than 1.2e-14 of
+  // itself, so a value farther than 1e-13 of itself from a half needs no
+  // text. Only figures that sit on a half in decimal (or next to one) go
+  // through the text.
   const double near = value * std::pow(10.0, decimals);
   const double whole = std::nearbyint(near);
-  if (std::fabs(near) < 1e12 && std::fabs(near - whole) < 0.25) return whole;
+  if (std::fabs(near) < 1e12 && std::fabs(near - whole) < 0.5 - std::fabs(near) * 1e-13 - 1e-9) {
+    return whole;
+  }
   const double scaled = Settled(Settled(value) * std::pow(10.0, decimals));
   if (std::fabs(scaled) >= 0x1p52) return scaled;
   return std::copysign(std::floor(std::fabs(scaled) + 0.5), scaled);

@@ -257,6 +257,100 @@ const std::vector<std::size_t>& GroupsOfCode(LevelGroups& level, const CodeNames
   return groups;
 }
 
+// A value a summed expression takes on a lot row: a field the scan reads,
+// or a whole number written in the expression.
+struct Operand {
+  std::optional<std::size_t> field;
+  double constant = 0;
+};
+
+// A summed expression as it is worked out from the fields the scan reads:
+// "iif(condition, chosen, otherwise)" with a comparison for its condition,
+// or any other expression, read whole as one field. The scan then reads
+// each field once per row (a class area is summed plain and also decides
+// four other sums), not every expression. A field is read as the
+// expression would be: a field that is no number fails the scan, as the
+// expression's own reading of it would (the script's statement then reads
+// it).
+struct WorkedExpression {
+  std::optional<std::size_t> condition;  // true when its field is a number other than 0
+  Operand chosen, otherwise;
+};
+
+// The fields the scan reads, each once, and how each expression is worked
+// out from them.
+struct ScanFields {
+  std::vector<std::string> fields;
+  std::vector<WorkedExpression> expressions;
+};
+
+class ScanFieldsMaker {
+ public:
+  ScanFields Make(const std::vector<std::string>& expressions) {
+    for (const std::string& expression : expressions)
+      made_.expressions.push_back(Worked(expression));
+    return std::move(made_);
+  }
+
+ private:
+  std::size_t Field(const std::string& expression) {
+    const auto [place, added] = places_.emplace(expression, made_.fields.size());
+    if (added) made_.fields.push_back(expression);
+    return place->second;
+  }
+
+  Operand OperandOf(const std::string& expression) {
+    static const std::regex kWhole(R"(\d{1,9})");
+    if (std::regex_match(expression, kWhole)) return {std::nullopt, std::stod(expression)};
+    return {Field(expression), 0};
+  }
+
+  WorkedExpression Worked(const std::string& expression) {
+    const std::optional<std::vector<std::string>> parts = ChoiceParts(expression);
+    // A comparison is 1, 0 or null, whatever the field it compares holds.
+    static const std::regex kComparison(R"(a\.[^\s,()<>=!'"]+ ?(>|<|>=|<=|=|<>) ?\d+(\.\d+)?)");
+    if (!parts || !std::regex_match((*parts)[0], kComparison)) {
+      return {std::nullopt, {Field(expression), 0}, {}};
+    }
+    return {Field((*parts)[0]), OperandOf((*parts)[1]), OperandOf((*parts)[2])};
+  }
+
+  // The three arguments of "iif(...)", or none.
+  static std::optional<std::vector<std::string>> ChoiceParts(const std::string& expression) {
+    if (Upper(expression.substr(0, 4)) != "IIF(") return std::nullopt;
+    if (db::AfterClosing(expression, 3) != expression.size()) return std::nullopt;
+    const std::string inner = expression.substr(4, expression.size() - 5);
+    const std::optional<std::vector<std::size_t>> commas = TopLevelPlaces(inner, ",");
+    if (!commas || commas->size() != 2) return std::nullopt;
+    std::vector<std::string> parts;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i <= commas->size(); ++i) {
+      const std::size_t end = i < commas->size() ? (*commas)[i] : inner.size();
+      parts.push_back(Squeezed(std::string_view(inner).substr(begin, end - begin)));
+      begin = end + 1;
+    }
+    return parts;
+  }
+
+  ScanFields made_;
+  std::unordered_map<std::string, std::size_t> places_;
+};
+
+// The expressions' values on the row whose fields were read: `present` 0
+// where the value is null.
+void WorkOut(const ScanFields& scan, const std::vector<double>& fields,
+             const std::vector<char>& read, std::vector<double>& values,
+             std::vector<char>& present) {
+  for (std::size_t e = 0; e < scan.expressions.size(); ++e) {
+    const WorkedExpression& expression = scan.expressions[e];
+    const bool chosen = !expression.condition ||
+                        (read[*expression.condition] && fields[*expression.condition] != 0);
+    const Operand& operand = chosen ? expression.chosen : expression.otherwise;
+    present[e] = operand.field ? read[*operand.field] : 1;
+    values[e] = operand.field ? fields[*operand.field] : operand.constant;
+  }
+}
+
 // Groups the lots of `source` (those with a land use) at every level, in
 // one scan in the order of its rows.
 std::vector<LevelGroups> GroupLots(db::Connection& connection,
@@ -266,19 +360,23 @@ std::vector<LevelGroups> GroupLots(db::Connection& connection,
   const CodeNames names = ReadCodeNames(connection, codes);
   std::string scan = "select ";
   for (const ScriptGroups::Level& level : script_levels) scan += level.prefix + ",";
-  for (const std::string& expression : expressions) scan += expression + ",";
+  const ScanFields fields = ScanFieldsMaker().Make(expressions);
+  for (const std::string& field : fields.fields) scan += field + ",";
   scan.pop_back();
   scan += " from " + source + " a where a.土地用途 is not null";
 
   std::vector<LevelGroups> levels(script_levels.size());
+  std::vector<double> field_values(fields.fields.size());
+  std::vector<char> read(fields.fields.size());
   std::vector<double> values(expressions.size());
   std::vector<char> present(expressions.size());
-  const int first_value = static_cast<int>(script_levels.size());
+  const int first_field = static_cast<int>(script_levels.size());
   const std::unique_ptr<db::RowSource> rows = connection.Scan(scan);
   while (rows->Next()) {
-    for (std::size_t e = 0; e < expressions.size(); ++e) {
-      present[e] = rows->NumberUnlessNull(first_value + static_cast<int>(e), values[e]);
+    for (std::size_t f = 0; f < fields.fields.size(); ++f) {
+      read[f] = rows->NumberUnlessNull(first_field + static_cast<int>(f), field_values[f]);
     }
+    WorkOut(fields, field_values, read, values, present);
     for (std::size_t l = 0; l < script_levels.size(); ++l) {
       const int code = static_cast<int>(l);
       if (rows->IsNull(code)) continue;

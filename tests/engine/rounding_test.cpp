@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace landstat {
@@ -87,6 +89,44 @@ TEST(KeepPoint, MatchesDecimalRoundingOnThousandths) {
     const double value = static_cast<double>(k) / 1000;
     const long long expected = CentsOfThousandths(k);
     ASSERT_EQ(Kept(value, 2), static_cast<double>(expected) / 100) << value;
+  }
+}
+
+// The rule itself, on text: the value's decimal form at 15 significant
+// digits, scaled, taken at 15 digits again and rounded half away from zero.
+double RoundedOnText(double value, int decimals) {
+  const auto settled = [](double x) {
+    char digits[40];
+    std::snprintf(digits, sizeof digits, "%.14e", x);
+    return std::strtod(digits, nullptr);
+  };
+  const double scale = std::pow(10.0, decimals);
+  const double units = settled(settled(value) * scale);
+  const double rounded = std::copysign(std::floor(std::fabs(units) + 0.5), units) / scale;
+  return rounded == 0.0 ? 0.0 : rounded;
+}
+
+TEST(KeepPoint, AgreesWithTheTextRuleNextToHalves) {
+  struct Case {
+    double value;
+    int decimals;
+  };
+  const Case cases[] = {{2.675, 2},       {1.005, 2},        {0.125, 2},           {-0.125, 2},
+                        {152.8315, 3},    {0.00015, 4},      {0.1234565, 6},       {1234.5, 0},
+                        {-98765.4321, 3}, {4321.27 * 15, 1}, {764.16 * 0.0015, 4}, {1e11 + 0.5, 0},
+                        {123456.785, 2},  {-0.5, 0},         {3456789012.25, 1},   {7.3, 8}};
+  for (const Case& c : cases) {
+    // The value itself and its neighbours a few steps of its last binary
+    // digit away, on both sides, and their negatives.
+    double below = c.value, above = c.value;
+    for (int step = 0; step < 64; ++step) {
+      for (const double value : {below, above, -below, -above}) {
+        ASSERT_EQ(Kept(value, c.decimals), RoundedOnText(value, c.decimals))
+            << std::hexfloat << value << " at " << c.decimals;
+      }
+      below = std::nextafter(below, -INFINITY);
+      above = std::nextafter(above, INFINITY);
+    }
   }
 }
 
