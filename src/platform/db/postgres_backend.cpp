@@ -43,10 +43,14 @@ constexpr int kFetchRows = 2000;
 constexpr int kMaxBufferedRows = 1000;
 constexpr int kMaxParameters = 60000;
 // A batch whose rows all set every column goes by one COPY, which has no
-// parameter limit: it holds this many values (a few megabytes, some 15 ms
-// of the server's work). Small batches keep the server and the client busy
-// at once: the client waits, at the end of a table, only for the last one.
-constexpr std::size_t kMaxCopiedValues = 200000;
+// parameter limit: it holds this many values (some ten megabytes, some
+// 60 ms of the server's work). Each batch costs four waits for the server
+// (its savepoint, the COPY's start and end, the release), which on a busy
+// machine cost as much as storing a few thousand rows: a batch of this size
+// keeps them small beside its rows, while the server and the client are
+// still busy at once and the client waits, at the end of a table, only for
+// the last one.
+constexpr std::size_t kMaxCopiedValues = 800000;
 
 FieldType TypeOfOid(Oid oid) {
   switch (oid) {
@@ -267,6 +271,9 @@ struct WriteBatch {
   std::vector<std::vector<bool>> given;
   bool all_given = true;
   bool Given(std::size_t row, std::size_t column) const { return all_given || given[row][column]; }
+  // The writer shape (Backend::InsertRow) whose rows set exactly `columns`,
+  // 0 when none is known.
+  std::uint64_t shape = 0;
   std::vector<long> records;  // the recordset's number of each row
   // New rows: every row as COPY takes it, when made ahead of the store.
   std::optional<CopyText> copy;
@@ -481,13 +488,17 @@ class PostgresBackend : public Backend {
   std::string RowIdColumn() const override { return "ctid"; }
 
   void InsertRow(const std::string& table, const std::vector<std::string>& columns,
-                 const std::vector<Value>& values, long record, std::uint64_t) override {
+                 const std::vector<Value>& values, long record, std::uint64_t shape) override {
+    // The common case: a row of the writer whose rows the batch holds, known
+    // by its shape without comparing table and column names.
+    const bool same_writer = shape != 0 && batch_.shape == shape && !batch_.rows.empty();
     // Rows of one table share a batch even when they set different columns:
     // the batch takes the union, and a row stores DEFAULT where it set none.
-    if (!batch_.rows.empty() && (batch_.update || batch_.table != table)) Flush();
+    if (!same_writer && !batch_.rows.empty() && (batch_.update || batch_.table != table)) Flush();
     batch_.table = table;
-    if (!batch_.rows.empty() && batch_.columns == columns) {
-      // The common case: the same columns as the rows before.
+    if (same_writer || (!batch_.rows.empty() && batch_.columns == columns)) {
+      // The same columns as the rows before.
+      batch_.shape = shape;
       batch_.rows.push_back(SpareRow());
       batch_.rows.back().assign(values.begin(), values.end());
       if (!batch_.all_given) batch_.given.emplace_back(columns.size(), true);
@@ -496,6 +507,7 @@ class PostgresBackend : public Backend {
       return;
     }
     const bool first = batch_.rows.empty();
+    batch_.shape = 0;  // the batch's columns may now be a union of several writers'
     if (batch_.all_given && batch_.given.size() < batch_.rows.size()) {
       batch_.given.assign(batch_.rows.size(), std::vector<bool>(batch_.columns.size(), true));
     }

@@ -704,6 +704,27 @@ TEST_P(RecordsetTest, WriterStoresEachRowAsGiven) {
             (std::vector<std::string>{"东", "东", "null", "西", "西", "null", "东"}));
 }
 
+// Two writers of one table with different columns, their rows added in
+// turn: each row keeps its own columns and the table's defaults elsewhere.
+TEST_P(RecordsetTest, WritersOfOneTableTakingTurnsKeepTheirOwnColumns) {
+  conn().Execute("CREATE TABLE mj (bsm int, a double default 7, b varchar(4) default 'x')");
+  RowWriter first(conn(), "mj", {"bsm", "a"});
+  RowWriter second(conn(), "mj", {"bsm", "b"});
+  for (const int bsm : {1, 2, 3, 4, 5, 6}) {
+    if (bsm % 3 == 0) {
+      second.Add({bsm, "s" + std::to_string(bsm)});
+    } else {
+      first.Add({bsm, bsm + 0.5});
+    }
+  }
+  first.Close();
+  second.Close();
+  EXPECT_EQ(testing::Texts(conn(), "select a from mj order by bsm"),
+            (std::vector<std::string>{"1.5", "2.5", "7", "4.5", "5.5", "7"}));
+  EXPECT_EQ(testing::Texts(conn(), "select b from mj order by bsm"),
+            (std::vector<std::string>{"x", "x", "s3", "x", "x", "s6"}));
+}
+
 // Values of every kind, written into columns of every type a base or
 // summary table has, read back as the engine wrote them: numbers into
 // text, whole numbers into figures and back, texts with characters that
