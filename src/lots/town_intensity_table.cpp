@@ -283,8 +283,8 @@ const TownSummary kQddcFamily = {kQddc, "建立城镇土地利用强度调查表
 // row, read with a small page cache (one pass from start to end reads each
 // page once, and keeps the readers' memory down). A server sums each code's
 // rows itself and sends a row per code instead of every row: its scan
-// starts at the table's first page (not where another scan of the table
-// has got to), and it hashes the codes rather than sorting the rows (which
+// starts at the table's first page, as every server session's does (the
+// backend sets it), and it hashes the codes rather than sorting the rows (which
 // would add a code's rows in another order), so that each code's rows are
 // added in the order the table holds them, as they are read one by one.
 struct LandReader {
@@ -294,9 +294,7 @@ struct LandReader {
 };
 const LandReader kLandReaders[] = {
     {db::DbKind::kEmbedded, {"PRAGMA cache_size = -8192"}, false},
-    {db::DbKind::kServer,
-     {"SET synchronize_seqscans = off", "SET enable_sort = off", "SET work_mem = '256MB'"},
-     true}};
+    {db::DbKind::kServer, {"SET enable_sort = off", "SET work_mem = '256MB'"}, true}};
 
 const LandReader& LandReaderOf(db::DbKind kind) {
   for (const LandReader& reader : kLandReaders) {

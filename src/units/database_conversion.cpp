@@ -263,9 +263,9 @@ Sums ReadSumsAhead(const std::string& file, const std::vector<db::GroupedSumsQue
 // (RebuildBesideCheck): the server's groups, with the sums it adds, read
 // into memory and written later in the conversion's transaction. The
 // tables read are committed and nothing writes them during the conversion.
-// The readers' scans start at each table's first page and leave no place
-// for other scans to join, so that the conversion's own scans (the copy)
-// read the rows as they would without them. Empty when a read fails: the
+// Every server session's scans start at a table's first page (the backend
+// sets it), so the readers' scans and the conversion's own (the copy) read
+// the rows as each would alone. Empty when a read fails: the
 // server then groups each where its table is written.
 Sums GroupOnServer(const std::string& server, const std::vector<db::GroupedSumsQuery>& queries) {
   Sums sums(queries.size());
@@ -273,7 +273,6 @@ Sums GroupOnServer(const std::string& server, const std::vector<db::GroupedSumsQ
   const auto read = [&] {
     db::Connection reader(server);
     CStatContext::RaiseGroupingMemory(reader);
-    reader.Execute("SET synchronize_seqscans = off");
     for (std::size_t i = next++; i < queries.size(); i = next++) {
       sums[i] = db::GroupedSums::ReadGroups(reader, queries[i]);
     }
@@ -327,8 +326,7 @@ std::future<std::unique_ptr<db::GroupedSums>> FarmlandAhead(
 // (ExtensionSource), on what the run committed; where it may not, it is
 // made again as told, into `copy`. A check that fails there (a connection
 // the server refuses) is made again on the conversion's connection, where
-// its failure is logged. The checker's scans, like the readers'
-// (GroupOnServer), leave no place for the copy's scan to join. False when
+// its failure is logged. False when
 // the source cannot be told or statdataex cannot be made (logged).
 bool RebuildBesideCheck(CStatContext& context, short target, const std::string& candidate,
                         std::string& copy) {
@@ -337,7 +335,6 @@ bool RebuildBesideCheck(CStatContext& context, short target, const std::string& 
                  [&context, target]() -> std::optional<std::string> {
                    try {
                      db::Connection checker(context.m_pConn.ConnectionString());
-                     checker.Execute("SET synchronize_seqscans = off");
                      return units::RunCopyForExtension(context, checker, target);
                    } catch (const db::DbError&) {
                      return std::nullopt;

@@ -322,9 +322,13 @@ class PostgresBackend : public Backend {
       PQsetNoticeProcessor(
           conn_, [](void*, const char*) {}, nullptr);
       InstallCompatFunctions();
+      // A scan of a table starts at its first page, never where another
+      // session's scan of the same table has got to (the job's own readers
+      // run beside it): a sum over a table's rows adds them in the order the
+      // table holds them, the same figures on every run.
       Exec(
           "SELECT set_config('search_path', current_setting('search_path') || "
-          "', landstat_compat', false)");
+          "', landstat_compat', false), set_config('synchronize_seqscans', 'off', false)");
       // The statements' expressions run a hundred columns wide over some
       // hundred thousand rows, where compiling them to machine code costs
       // far more than it saves (the building-density script: 17 s of

@@ -407,7 +407,8 @@ TEST_P(ConnectionTest, InsertSelectIntoATableOfTheTransactionLeavesWhatAnInsertW
 // sums are added in the order the workers end: a statement that adds up
 // rows runs without them, so that its sums are the same on every run, and
 // a copy keeps them. Each statement records the setting it ran under; the
-// session's own setting is back afterwards.
+// session's own setting is back afterwards. A scan starts at the table's
+// first page, so one process adds the rows in the order the table holds them.
 TEST_P(ConnectionTest, StatementsThatAddUpRowsRunWithoutParallelWorkersOnAServer) {
   if (!IsServer()) GTEST_SKIP() << "the embedded engine reads in one process";
   const std::string workers = "current_setting('max_parallel_workers_per_gather')";
@@ -443,6 +444,8 @@ TEST_P(ConnectionTest, StatementsThatAddUpRowsRunWithoutParallelWorkersOnAServer
     EXPECT_EQ(c.ran_under(), c.expected) << c.statement;
     EXPECT_EQ(conn().Scalar("select " + workers).AsText(), session) << c.statement;
   }
+  // Nor does a scan start where another session's scan of the table has got to.
+  EXPECT_EQ(conn().Scalar("select current_setting('synchronize_seqscans')").AsText(), "off");
 }
 
 TEST_P(ConnectionTest, CatalogueLookUps) {
