@@ -63,6 +63,17 @@ double AreaConversion::operator()(double area) const {
   return text::LeadingNumber(shown).value_or(converted);
 }
 
+AreaConversion EngineRoundedConversion(db::Connection& connection, std::mutex& connection_lock,
+                                       std::string_view factor_text, double factor,
+                                       short decimals) {
+  const std::string round = "select round(?," + std::to_string(decimals) + ")";
+  return AreaConversion(factor_text, factor, decimals,
+                        [&connection, &connection_lock, round](double converted) {
+                          const std::lock_guard asking(connection_lock);
+                          return connection.Scalar(round, {db::Value(converted)}).AsDouble();
+                        });
+}
+
 // A column converted by a factor and rounded, as the copies hold it: most
 // class columns of a row are 0, and only the others are converted. On the
 // embedded engine round(x,d) is the rounding val(format(x,'0.00')) applies
