@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <mutex>
 
 #include "engine/coded_rows.h"
 #include "engine/slope_grades.h"
@@ -425,7 +426,9 @@ short CStatContext::WriteTdlyTzLedgers(const std::string& summed) {
   // The embedded engine would sort every row of the base table to group
   // them: they are summed in one pass in memory, and every unit's ledger
   // is written from those sums at the same time, the source unit's on the
-  // database and each other unit's, converted, by a thread of its own.
+  // database and each other unit's, converted, by a thread of its own. Each
+  // ledger's rows are stored on a thread of their own while the next are
+  // made and converted.
   try {
     const LedgerGrouping ledger = Ledger(m_strStatTbl, m_arrClassCodes, DecimalsOf(m_nUnitSrc));
     const auto sums = std::move(db::GroupedSums::ReadAll(m_pConn, {ledger.query}).front());
@@ -433,20 +436,19 @@ short CStatContext::WriteTdlyTzLedgers(const std::string& summed) {
     for (short unit : {kSquareMetre, kHectare, kMu}) {
       if (!WantsSummaryUnit(unit) || unit == m_nUnitSrc) continue;
       const std::string target = m_names.Summary('Z', unit, "TDLYTZ");
-      fills.push_back({target, [&, unit, target](db::Connection& writer) {
-                         // As round() of the conversion statement rounds: beyond
-                         // the bound the engine is asked.
-                         const std::string round =
-                             "select round(?," + std::to_string(DecimalsOf(unit)) + ")";
-                         const units::AreaConversion convert(
-                             FactorText(m_nUnitSrc, unit), UnitFactor(m_nUnitSrc, unit),
-                             DecimalsOf(unit), [&writer, &round](double converted) {
-                               return writer.Scalar(round, {db::Value(converted)}).AsDouble();
-                             });
-                         sums->WriteTo(writer, target, ledger.columns, true, convert);
-                       }});
+      fills.push_back(
+          {target, [&, unit, target](db::Connection& writer) {
+             std::mutex writer_lock;
+             const units::AreaConversion convert =
+                 units::EngineRoundedConversion(writer, writer_lock, FactorText(m_nUnitSrc, unit),
+                                                UnitFactor(m_nUnitSrc, unit), DecimalsOf(unit));
+             sums->WriteApart(writer, writer_lock, target, ledger.columns, true, convert, {}, {});
+           }});
     }
-    db::WriteApart(m_pConn, fills, [&] { sums->WriteTo(m_pConn, summed, ledger.columns, true); });
+    db::WriteApart(m_pConn, fills, [&] {
+      std::mutex connection_lock;
+      sums->WriteApart(m_pConn, connection_lock, summed, ledger.columns, true, {}, {}, {});
+    });
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("汇总台帐", "汇总台帐失败", error);

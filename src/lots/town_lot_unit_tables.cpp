@@ -121,13 +121,9 @@ void WriteUnitCopy(const CZdStatContext& context, db::Connection& connection,
   db::GroupedSums::Conversion convert;
   if (const char* factor = ConversionFactor(context.m_nUnitSrc, copy.unit.unit)) {
     // Beyond the bound of exact rounding the engine is asked.
-    const std::string round = "select round(?," + std::to_string(copy.unit.decimals) + ")";
-    convert = units::AreaConversion(
-        factor, UnitFactor(context.m_nUnitSrc, copy.unit.unit), copy.unit.decimals,
-        [&connection, &connection_lock, round](double converted) {
-          const std::lock_guard asking(connection_lock);
-          return connection.Scalar(round, {db::Value(converted)}).AsDouble();
-        });
+    convert = units::EngineRoundedConversion(connection, connection_lock, factor,
+                                             UnitFactor(context.m_nUnitSrc, copy.unit.unit),
+                                             copy.unit.decimals);
   }
   // The class sums by level of the copy, gathered from its rows as they
   // are written, in their order, as reading the copy would give them.

@@ -7,7 +7,11 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/db/backend.h"
@@ -15,6 +19,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
+#include "platform/db/row_pipe.h"
 #include "platform/db/sql_dialect.h"
 #include "platform/db/sql_quote.h"
 #include "platform/text/ascii_text.h"
@@ -61,6 +66,17 @@ double AreaConversion::operator()(double area) const {
   // figure's text as format() and val() make and read it.
   const std::string shown = text::FormatNumber(converted, db::SqlDialect::RoundPicture(decimals_));
   return text::LeadingNumber(shown).value_or(converted);
+}
+
+AreaConversion EngineRoundedConversion(db::Connection& connection, std::mutex& connection_lock,
+                                       std::string_view factor_text, double factor,
+                                       short decimals) {
+  const std::string round = "select round(?," + std::to_string(decimals) + ")";
+  return AreaConversion(factor_text, factor, decimals,
+                        [&connection, &connection_lock, round](double converted) {
+                          const std::lock_guard asking(connection_lock);
+                          return connection.Scalar(round, {db::Value(converted)}).AsDouble();
+                        });
 }
 
 // A column converted by a factor and rounded, as the copies hold it: most
@@ -352,48 +368,132 @@ class BatchFeed {
   bool cancelled_ = false;
 };
 
+// Where a copy's rows go: stored on a thread of their own (db::RowPipe)
+// while the next are made, when the copy has a connection of its own; else
+// added on the caller's thread, between the writes of the other copies.
+class CopyStore {
+ public:
+  CopyStore(db::Connection& connection, const std::string& table, std::vector<std::string> columns,
+            bool piped) {
+    if (piped) {
+      pipe_.emplace(connection, table, std::move(columns));
+    } else {
+      writer_.emplace(connection, table, std::move(columns));
+    }
+  }
+  // The buffer of the next row, `width` values.
+  std::vector<db::Value>& Row(std::size_t width) {
+    std::vector<db::Value>& row = pipe_ ? pipe_->Row() : row_;
+    row.resize(width);
+    return row;
+  }
+  void Add() { pipe_ ? pipe_->Add() : writer_->Add(row_); }
+  void Close() { pipe_ ? pipe_->Close() : writer_->Close(); }
+
+ private:
+  std::optional<db::RowPipe> pipe_;
+  std::optional<db::RowWriter> writer_;
+  std::vector<db::Value> row_;
+};
+
+// Feeds the source's sums every batch of a feed, as one more taker of its
+// batches (`taker`), on a thread of its own while the reader reads on and
+// the copies are written; where no thread can be started, on the reader's,
+// each batch as it is pushed (Pushed). Leaving before Finish cancels the
+// feed, so that nobody waits for a reader that is gone.
+class SourceFeeder {
+ public:
+  SourceFeeder(BatchFeed& feed, std::size_t taker, const SourceLayout& layout,
+               std::vector<FedCopySums>& sums)
+      : feed_(feed), taker_(taker), layout_(layout), sums_(sums) {
+    try {
+      thread_ = std::thread([this] {
+        try {
+          while (const auto batch = feed_.Pop(taker_)) Feed(*batch);
+        } catch (...) {
+          failure_ = std::current_exception();
+          feed_.Cancel();
+        }
+      });
+    } catch (const std::system_error&) {
+      // Fed on the reader's thread instead.
+    }
+  }
+  ~SourceFeeder() {
+    if (!finished_) feed_.Cancel();
+    if (thread_.joinable()) thread_.join();
+  }
+  SourceFeeder(const SourceFeeder&) = delete;
+  SourceFeeder& operator=(const SourceFeeder&) = delete;
+
+  void Pushed() {
+    if (thread_.joinable()) return;
+    if (const auto batch = feed_.Pop(taker_)) Feed(*batch);
+  }
+  // Once the feed is finished: waits until every batch was fed.
+  void Finish() {
+    finished_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  void Feed(const RowBatch& batch) { FeedSource(batch, layout_, sums_, row_, areas_); }
+
+  BatchFeed& feed_;
+  std::size_t taker_;
+  const SourceLayout& layout_;
+  std::vector<FedCopySums>& sums_;
+  std::vector<db::Value> row_ = std::vector<db::Value>(layout_.columns.size());
+  std::vector<double> areas_ = std::vector<double>(layout_.columns.size());
+  std::exception_ptr failure_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
 // Writes the rows of batches to one copy, converted, and keeps them as
 // they will be numbered in the copy from `first_id` on.
 class CopyWriter {
  public:
   CopyWriter(db::Connection& writer, const SourceLayout& layout, const ConvertedCopy& copy,
-             std::int64_t first_id, const BalanceColumns& columns, const CopyRows::Scope& scope)
+             std::int64_t first_id, const BalanceColumns& columns, const CopyRows::Scope& scope,
+             bool piped)
       : layout_(layout),
         convert_(copy.factor_text, copy.factor, copy.decimals),
-        writes_(writer, copy.table, ColumnNames(layout)),
+        writes_(writer, copy.table, ColumnNames(layout), piped),
         rows_(std::make_unique<CopyRows>(copy.table, columns, copy.decimals, scope)),
         id_(first_id),
-        row_(layout.columns.size()),
         converted_(layout.columns.size()),
         classes_(layout.classes.size()) {
     rows_->Sums() = FedSumsOf(layout, copy.sums);
   }
 
   void Write(const RowBatch& batch) {
-    ValuesRow values(layout_, row_);
     for (std::size_t r = 0; r < batch.rows; ++r) {
-      RowValues(batch, r, layout_, &convert_, row_, converted_);
+      std::vector<db::Value>& row = writes_.Row(layout_.columns.size());
+      RowValues(batch, r, layout_, &convert_, row, converted_);
+      ValuesRow values(layout_, row);
       values.At(batch, r);
-      writes_.Add(row_);
       for (FedCopySums& sums : rows_->Sums()) sums.Feed(values);
       CopyRows::Facts facts;
       facts.id = id_++;
       key_.clear();
       for (std::size_t k = 0; k < layout_.key.size(); ++k) {
         if (k > 0) key_ += '\x1f';
-        const db::Value& value = row_[layout_.key[k]];
+        const db::Value& value = row[layout_.key[k]];
         CopyRows::KeyPart(value.IsNull(), value.IsText() ? value.TextView() : value.AsText(), key_);
       }
       facts.key = key_;
       facts.order = batch.orders[r];
       facts.in_scope = batch.in_scope[r] != 0;
-      facts.village = row_[layout_.village].TextView();
-      facts.location = row_[layout_.location].TextView();
+      facts.village = row[layout_.village].TextView();
+      facts.location = row[layout_.location].TextView();
       facts.total = converted_[layout_.total];
       for (std::size_t k = 0; k < classes_.size(); ++k) {
         classes_[k] = converted_[layout_.classes[k]];
       }
       rows_->Append(facts, classes_);
+      writes_.Add();
     }
   }
 
@@ -406,10 +506,9 @@ class CopyWriter {
  private:
   const SourceLayout& layout_;
   AreaConversion convert_;
-  db::RowWriter writes_;
+  CopyStore writes_;
   std::unique_ptr<CopyRows> rows_;
   std::int64_t id_;
-  std::vector<db::Value> row_;
   std::vector<double> converted_, classes_;
   std::string key_;
 };
@@ -464,7 +563,7 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(
       std::vector<std::unique_ptr<CopyWriter>> writers;
       for (std::size_t i = 0; i < copies.size(); ++i) {
         writers.push_back(std::make_unique<CopyWriter>(connection, layout, copies[i], first_ids[i],
-                                                       columns, scope));
+                                                       columns, scope, false));
       }
       make_source_sums();
       const std::unique_ptr<db::RowSource> rows =
@@ -489,13 +588,16 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(
     return filled;
   }
   // The source is read once, here, while each copy is written by a thread
-  // of its own.
-  BatchFeed feed(copies.size(), 8);
+  // of its own, and the source's sums are made by one more.
+  make_source_sums();
+  const bool feeds_source = !fed.empty();
+  BatchFeed feed(copies.size() + (feeds_source ? 1 : 0), 8);
   std::vector<db::TableFill> fills;
   for (std::size_t i = 0; i < copies.size(); ++i) {
     fills.push_back({copies[i].table, [&, i](db::Connection& writer) {
                        try {
-                         CopyWriter writes(writer, layout, copies[i], first_ids[i], columns, scope);
+                         CopyWriter writes(writer, layout, copies[i], first_ids[i], columns, scope,
+                                           true);
                          while (const auto batch = feed.Pop(i)) writes.Write(*batch);
                          filled[i] = writes.Finish();
                        } catch (...) {
@@ -507,19 +609,24 @@ std::vector<std::unique_ptr<CopyRows>> FillConvertedCopies(
   db::WriteApart(
       connection, fills,
       [&] {
+        std::optional<SourceFeeder> feeder;
+        if (feeds_source) feeder.emplace(feed, copies.size(), layout, fed);
         try {
-          make_source_sums();
           const std::unique_ptr<db::RowSource> rows =
               connection.Scan(SourceQuery(source, layout, scope));
           for (;;) {
             auto batch = std::make_shared<RowBatch>();
             if (!ReadBatch(*rows, layout, *batch)) break;
-            // A writer that failed cancelled the feed: reading on is for nothing.
-            if (!feed.Push(batch)) return;
-            // The source's sums are made while the writers write.
-            FeedSource(*batch, layout, fed, source_row, source_areas);
+            // A writer, or the source's sums, failed and cancelled the feed:
+            // reading on is for nothing (the failure of the sums is raised).
+            if (!feed.Push(batch)) {
+              if (feeder) feeder->Finish();
+              return;
+            }
+            if (feeder) feeder->Pushed();
           }
           feed.Finish();
+          if (feeder) feeder->Finish();
         } catch (...) {
           feed.Cancel();
           throw;

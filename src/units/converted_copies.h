@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,13 @@ class AreaConversion {
   short decimals_ = 0;
   Rounding beyond_;
 };
+
+// A conversion that rounds as round() of a conversion statement on the
+// embedded engine of `connection` does: beyond the rounding bound the
+// engine itself is asked, holding `connection_lock` meanwhile (for writes
+// whose rows are stored on another thread of that connection).
+AreaConversion EngineRoundedConversion(db::Connection& connection, std::mutex& connection_lock,
+                                       std::string_view factor_text, double factor, short decimals);
 
 // The SQL of an area column converted by a factor written as SQL writes it
 // and rounded as the copies hold it: 0 stays 0, and only the other figures

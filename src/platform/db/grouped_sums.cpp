@@ -506,7 +506,9 @@ std::vector<std::uint32_t> GroupedSums::Order(bool sorted) const {
 
 double GroupedSums::Written(double sum, const Conversion& convert) const {
   if (convert) return convert(sum);
-  return query_.decimals < 0 ? sum : text::RoundDecimal(sum, query_.decimals);
+  if (query_.decimals < 0) return sum;
+  // Most sums of a group are 0, which rounds to 0.
+  return sum == 0 ? 0.0 : text::RoundDecimal(sum, query_.decimals);
 }
 
 std::vector<GroupedSums::Column> GroupedSums::Columns() const {
