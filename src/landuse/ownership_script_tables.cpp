@@ -28,6 +28,9 @@ namespace {
 
 constexpr char kFailed[] = "生成汇总农村土地利用按权属分类二三级表失败";
 // The embedded database's partial tables: totals, state-owned, collective.
+// They live only until the joined table is made, as the connection's
+// temporary tables: neither they nor their indexes are written into the
+// database file, each statement's commit syncing it, only to be freed.
 constexpr const char* kWorkTables[] = {"tempyji", "tempeji", "tempsji"};
 
 // The three kinds of column of each class, in the embedded and the server
@@ -72,6 +75,12 @@ std::vector<std::string> WorkTableIndexes() {
     statements.push_back(fmt::format("CREATE INDEX {0}_xzqdm ON {0}(XZQDM)", kWorkTables[i]));
   }
   return statements;
+}
+
+// Drops the partial tables a join was made from (or a failed one left).
+void DropWorkTables(db::Connection& conn) {
+  for (const char* table : kWorkTables)
+    conn.Execute(std::string("DROP TABLE IF EXISTS temp.") + table);
 }
 
 // Joins entries with ",\r\n" and ends the list with "\r\n".
@@ -225,7 +234,7 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
         server
             ? fmt::sprintf(m_bOracle ? "create or replace view %s as %s" : "create view %s as %s",
                            target, scripts[i])
-            : fmt::sprintf("select * into %s from (%s) as tt", kWorkTables[i], scripts[i]);
+            : fmt::sprintf("select * into temp.%s from (%s) as tt", kWorkTables[i], scripts[i]);
     if (!by_location) statement = ReplaceAll(statement, "座落单位代码", "权属单位代码");
     statement = ReplaceAll(statement, "TBLSOURCE", sources[i]);
     statement = ReplaceAll(statement, "CODETBL", code_table);
@@ -236,9 +245,11 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
   try {
     if (!ReplaceTableForScript(target)) return 0;
     if (!server) {
+      // Tables of that name an earlier run left in the database go too.
       for (const char* table : kWorkTables) {
         if (!ReplaceTableForScript(table)) return 0;
       }
+      DropWorkTables(m_pConn);
     }
     if (server) {
       m_pConn.Execute(current);
@@ -257,9 +268,7 @@ short CStatContext::MakeNcTdlyQsSjfl(const std::string& target,
     current = OwnershipScriptJoin(target);
     m_pConn.Execute(current);
     SaveStatSqlScript(target, current, "");
-    for (const char* table : kWorkTables) {
-      if (!ReplaceTableForScript(table)) return 0;
-    }
+    DropWorkTables(m_pConn);
     return 1;
   } catch (const db::DbError& error) {
     LogFailureText(target, std::string(kFailed) + " " + error.what() + "\r\n");
