@@ -314,8 +314,13 @@ void NcqsLots::AppendKeys(std::string& keys, std::string_view number, std::strin
   keys.append(number).append(1, '\x1f').append(location).append(1, '\x1f').append(ownership);
 }
 
-void NcqsLots::Put(std::string keys, std::uint32_t lot) {
-  parcels_.insert_or_assign(std::move(keys), lot);
+void NcqsLots::Put(long record, std::string keys, std::uint32_t lot) {
+  const std::size_t hash = std::hash<std::string>{}(keys);
+  if (!parcels_.insert_or_assign(std::move(keys), lot).second) keys_repeated_ = true;
+  if (record < 0) return;
+  const auto place = static_cast<std::size_t>(record);
+  if (place >= put_.size()) put_.resize(place + 1);
+  put_[place] = {hash, lot};
 }
 
 const std::string* NcqsLots::LotOf(std::string_view number, std::string_view location,
@@ -327,6 +332,23 @@ const std::string* NcqsLots::LotOf(std::string_view number, std::string_view loc
   if (keys == keys_[looked_up_ ^ 1]) return lot_;
   const auto found = parcels_.find(keys);
   lot_ = found == parcels_.end() ? nullptr : &numbers_[found->second];
+  return lot_;
+}
+
+const std::string* NcqsLots::LotOfParcel(long record, std::string_view number,
+                                         std::string_view location, std::string_view ownership) {
+  const auto place = static_cast<std::size_t>(record);
+  if (keys_repeated_ || record < 0 || place >= put_.size() || put_[place].lot == kNoLot) {
+    return LotOf(number, location, ownership);
+  }
+  std::string& keys = keys_[looked_up_ ^= 1];
+  keys.clear();
+  AppendKeys(keys, number, location, ownership);
+  if (std::hash<std::string>{}(keys) != put_[place].keys_hash) {
+    looked_up_ ^= 1;  // the keys looked up last stay those of lot_
+    return LotOf(number, location, ownership);
+  }
+  lot_ = &numbers_[put_[place].lot];
   return lot_;
 }
 
@@ -394,7 +416,8 @@ std::unique_ptr<NcqsLots> CStatContext::NcqsParcelLots(short lot_layer) {
         if (outside++ == 0) first_outside = parcels.RecordName(parcel.record);
         continue;
       }
-      found_lots->Put(std::move(parcel.keys), static_cast<std::uint32_t>(holders.front()));
+      found_lots->Put(parcel.record, std::move(parcel.keys),
+                      static_cast<std::uint32_t>(holders.front()));
     }
   }
   // Parcels in no lot once passed silently: they are counted here.
