@@ -121,9 +121,11 @@ class NcqsRowWriter {
     return missing.empty() ? &found->second.first : nullptr;
   }
 
-  // Makes the row of one piece under `classes`; raises DbError when the
-  // table refuses it, and it is not written then.
-  void Make(const NcqsPiece& piece, const std::vector<int>& classes) {
+  // Makes the row of one piece under `classes` (of parcel record
+  // `parcel`, when the piece is the parcel's own or its deduction; 0
+  // else); raises DbError when the table refuses it, and it is not written
+  // then.
+  void Make(const NcqsPiece& piece, const std::vector<int>& classes, long parcel) {
     std::vector<db::Value>& row = pipe_->Row();
     // The buffer holds what an earlier row left: every column a piece may
     // leave unset is set back to its blank.
@@ -150,8 +152,12 @@ class NcqsRowWriter {
     for (std::size_t i = 0; i < levels.size(); ++i) row[level_columns_[i]] = levels[i];
     for (int column : classes) row[column] = piece.area;
     row[columns_[kTotal]] = piece.area;
-    const std::string* lot =
-        lots_ ? lots_->LotOf(piece.parcel_number, piece.location_code, piece.ownership) : nullptr;
+    const std::string* lot = nullptr;
+    if (lots_ && parcel > 0) {
+      lot = lots_->LotOfParcel(parcel, piece.parcel_number, piece.location_code, piece.ownership);
+    } else if (lots_) {
+      lot = lots_->LotOf(piece.parcel_number, piece.location_code, piece.ownership);
+    }
     if (lot) {
       row[lot_column_].AssignText(*lot);
     } else {
@@ -272,8 +278,10 @@ class NcqsPass {
   // Stores a piece under its class column, the class's parent columns and
   // the total. A class the table has no column for, or a row the table
   // refuses, is logged naming the record and the column; the piece is left
-  // out. A failure to store the rows raises: the fill fails.
-  void Book(const gis::Record& record, const std::string& class_field, const NcqsPiece& piece) {
+  // out. A failure to store the rows raises: the fill fails. `own`: the
+  // piece is the record's own parcel's (or its deduction).
+  void Book(const gis::Record& record, const std::string& class_field, const NcqsPiece& piece,
+            bool own = false) {
     std::string missing;
     const std::vector<int>* classes = writer_.ClassColumns(piece.class_code, missing);
     if (!classes) {
@@ -282,7 +290,7 @@ class NcqsPass {
       return;
     }
     try {
-      writer_.Make(piece, *classes);
+      writer_.Make(piece, *classes, own ? record.Number() : 0);
     } catch (const db::DbError& error) {
       context_.LogFailure(kTitle, checks_.RecordName(record) + " BM" + piece.class_code, error);
       return;
@@ -385,7 +393,7 @@ void BookParcel(NcqsPass& pass, const gis::Record& parcel) {
       deduction.source = "地类图斑扣除";
       deduction.class_code = deducted;
       deduction.area = *area;
-      pass.Book(parcel, "扣除地类编码", deduction);
+      pass.Book(parcel, "扣除地类编码", deduction, true);
     }
   }
   const std::optional<double> area = checks.Area(parcel, "图斑地类面积");
@@ -395,7 +403,7 @@ void BookParcel(NcqsPass& pass, const gis::Record& parcel) {
   piece.cultivation_type = parcel.Text("耕地类型");
   piece.class_code = *class_code;
   piece.area = *area;
-  pass.Book(parcel, pass.Context().m_strClassFld[2], piece);
+  pass.Book(parcel, pass.Context().m_strClassFld[2], piece, true);
 }
 
 // In a list of needed fields, the layer's class field.

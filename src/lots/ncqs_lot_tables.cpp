@@ -4,13 +4,17 @@
 // written, stored in NCZD_AREA.
 
 #include <algorithm>
-#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -21,6 +25,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
+#include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/ini_file.h"
 #include "platform/host/progress.h"
@@ -79,57 +84,193 @@ std::string LotsNamed(const std::vector<long>& records, const std::vector<std::s
 }
 
 // A parcel of the county as the lots are searched for it: its record, the
-// keys of its rows, and a point inside it (none without one).
-struct InsidePoint {
+// keys of its rows and the lots that hold a point inside it (none without
+// one).
+struct ParcelInLots {
   long record;
   std::string keys;
-  std::optional<gis::Point> point;
+  std::vector<long> holders;
+};
+
+// The parcels of a chunk of records, with their geometries as read, one
+// after the other (parcel i's end at ends[i]); the geometries are dropped
+// once searched for.
+struct ParcelChunk {
+  std::vector<ParcelInLots> parcels;
+  std::string geometries;
+  std::vector<std::size_t> ends;
 };
 
 // The parcels' records read and handed over at a time.
-constexpr long kPointsPerChunk = 4096;
+constexpr long kParcelsPerChunk = 4096;
+// The chunks read ahead of those taken to be searched for: what the
+// reading holds in memory, each record with its geometry, while the lots
+// are read.
+constexpr std::size_t kChunksReadAhead = 8;
+// The threads that search for the parcels besides the run's own: the inside
+// point of a parcel costs more than reading it.
+constexpr unsigned kSearchThreads = 3;
 
-// The inside points of the parcels of the layer located in the county (a
+// The lots searched for the parcels of the layer located in the county (a
 // parcel of another county has no rows: the fill logs it), in the order of
 // the records, in chunks: chunk i holds those of the records from
-// 1 + i * kPointsPerChunk on, handed over as soon as they are read, so that
-// the lots are searched for them while the next are read. It reads the
-// layer alone, logs nothing, and so runs on a thread of its own. What it
-// raises goes to the chunk being read and every later one.
-void ReadInsidePoints(short parcel_layer, const std::string& county, long count,
-                      std::vector<std::promise<std::vector<InsidePoint>>>& chunks) {
-  const auto& keys = NcqsLots::kParcelKeys;
-  // The keys by their place in the layer's structure: faster than by name.
-  const int number_field = gis::FieldIndex(parcel_layer, keys[0]);
-  const int location_field = gis::FieldIndex(parcel_layer, keys[1]);
-  const int ownership_field = gis::FieldIndex(parcel_layer, keys[2]);
-  gis::Record parcel;
-  std::size_t chunk = 0;
-  try {
-    for (long first = 1; chunk < chunks.size(); ++chunk, first += kPointsPerChunk) {
-      std::vector<InsidePoint> points;
-      // Cancelled: the chunks left are empty, and the job stops at its
-      // caller's next check.
-      const long end = host::JobCancelled() ? first : std::min(count, first + kPointsPerChunk);
-      for (long number = first; number < end; ++number) {
-        // The keys alone of the parcel's many fields, and its geometry.
-        if (!gis::ReadRecord(parcel_layer, gis::EntityKind::kRegion, number, parcel,
-                             gis::RecordParts::kAll, keys)) {
-          continue;
-        }
-        const std::string location = parcel.Text(location_field);
-        if (!location.starts_with(county)) continue;
-        points.push_back(
-            {number,
-             NcqsLots::KeysOf(parcel.Text(number_field), location, parcel.Text(ownership_field)),
-             parcel.PointOnSurface()});
+// 1 + i * kParcelsPerChunk on. One thread reads the layer (the reading
+// logs nothing); the chunks read are taken in turn, each by one of a few
+// threads or by the caller's own while it waits for it, and searched for
+// (the inside points, then, once the lots are held, the lots that hold
+// them); the caller takes the chunks in order. What is raised for a chunk
+// goes to that chunk; a failure to read goes to every later chunk too.
+class ParcelLotSearch {
+ public:
+  ParcelLotSearch(short parcel_layer, const std::string& county)
+      : layer_(parcel_layer),
+        county_(county),
+        count_(gis::RecordCount(parcel_layer, gis::EntityKind::kRegion)) {
+    const long records = std::max(0L, count_ - 1);  // numbered from 1
+    const auto chunks =
+        static_cast<std::size_t>((records + kParcelsPerChunk - 1) / kParcelsPerChunk);
+    read_.resize(chunks);
+    searched_.resize(chunks);
+    lots_held_ = lots_.get_future().share();
+    // Where no thread can be started, the parcels are read once the lots
+    // are, and searched for by the caller's thread (which the threads
+    // started meanwhile help).
+    try {
+      reader_ = std::thread([this] { Read(true); });
+      const unsigned processors = std::max(1U, std::thread::hardware_concurrency());
+      for (unsigned i = 0; i < std::min(kSearchThreads, processors - 1); ++i) {
+        searchers_.emplace_back([this] { SearchTaken(); });
       }
-      chunks[chunk].set_value(std::move(points));
+    } catch (const std::exception&) {
     }
-  } catch (...) {
-    for (; chunk < chunks.size(); ++chunk) chunks[chunk].set_exception(std::current_exception());
   }
-}
+  ~ParcelLotSearch() {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;
+    }
+    changed_.notify_all();
+    if (!lots_given_) lots_.set_exception(std::make_exception_ptr(gis::GisError("no lots held")));
+    if (reader_.joinable()) reader_.join();
+    for (std::thread& searcher : searchers_) searcher.join();
+  }
+  ParcelLotSearch(const ParcelLotSearch&) = delete;
+  ParcelLotSearch& operator=(const ParcelLotSearch&) = delete;
+
+  std::size_t Chunks() const { return read_.size(); }
+
+  // The lots the parcels are searched in (held until the search ends).
+  void SearchIn(const gis::RegionFinder& lots) {
+    lots_given_ = true;
+    lots_.set_value(&lots);
+    if (!reader_.joinable()) Read(false);
+  }
+
+  // The parcels of chunk `chunk`, the chunks taken in order; the caller's
+  // thread searches for it itself when no other has taken it.
+  std::vector<ParcelInLots> Searched(std::size_t chunk) {
+    for (std::optional<std::size_t> taken = TakeUpTo(chunk); taken; taken = TakeUpTo(chunk)) {
+      Search(*taken);
+    }
+    return searched_[chunk].get_future().get();
+  }
+
+ private:
+  // The next chunk to search for, taken; none when every one is, or (with
+  // `last`) when the chunks up to it are.
+  std::optional<std::size_t> TakeUpTo(std::size_t last = SIZE_MAX) {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || taken_ >= read_.size() || taken_ > last) return std::nullopt;
+    changed_.notify_all();
+    return taken_++;
+  }
+
+  void SearchTaken() {
+    while (const std::optional<std::size_t> taken = TakeUpTo()) Search(*taken);
+  }
+
+  void Search(std::size_t chunk) {
+    try {
+      ParcelChunk read = read_[chunk].get_future().get();
+      std::vector<std::optional<gis::Point>> inside;
+      inside.reserve(read.parcels.size());
+      const std::string_view geometries = read.geometries;
+      for (std::size_t i = 0, begin = 0; i < read.parcels.size(); begin = read.ends[i++]) {
+        inside.push_back(gis::PointOnSurfaceOf(geometries.substr(begin, read.ends[i] - begin)));
+      }
+      read.geometries = {};
+      const gis::RegionFinder& lots = *lots_held_.get();
+      for (std::size_t i = 0; i < read.parcels.size(); ++i) {
+        if (inside[i]) read.parcels[i].holders = lots.RegionsContaining(*inside[i]);
+      }
+      searched_[chunk].set_value(std::move(read.parcels));
+    } catch (...) {
+      searched_[chunk].set_exception(std::current_exception());
+    }
+  }
+
+  // Reads the chunks in order; `ahead`: at most kChunksReadAhead of them
+  // before those taken. Cancelled or stopped, the chunks left are empty
+  // (the job stops at its caller's next check).
+  void Read(bool ahead) {
+    const auto& keys = NcqsLots::kParcelKeys;
+    // The keys by their place in the layer's structure: faster than by name.
+    const int number_field = gis::FieldIndex(layer_, keys[0]);
+    const int location_field = gis::FieldIndex(layer_, keys[1]);
+    const int ownership_field = gis::FieldIndex(layer_, keys[2]);
+    gis::Record parcel;
+    std::size_t chunk = 0;
+    try {
+      for (long first = 1; chunk < read_.size(); ++chunk, first += kParcelsPerChunk) {
+        bool stopped = false;
+        if (ahead) {
+          std::unique_lock lock(mutex_);
+          changed_.wait(lock, [&] { return stopped_ || chunk < taken_ + kChunksReadAhead; });
+          stopped = stopped_;
+        }
+        ParcelChunk read;
+        const long end =
+            stopped || host::JobCancelled() ? first : std::min(count_, first + kParcelsPerChunk);
+        for (long number = first; number < end; ++number) {
+          // The keys alone of the parcel's many fields, and its geometry.
+          if (!gis::ReadRecord(layer_, gis::EntityKind::kRegion, number, parcel,
+                               gis::RecordParts::kAll, keys)) {
+            continue;
+          }
+          const std::string location = parcel.Text(location_field);
+          if (!location.starts_with(county_)) continue;
+          // The geometry copied, into one buffer per chunk: the records'
+          // many allocations are freed by the thread that made them (freed
+          // by another, they slow both).
+          parcel.AppendGeometry(read.geometries);
+          read.ends.push_back(read.geometries.size());
+          read.parcels.push_back(
+              {number,
+               NcqsLots::KeysOf(parcel.Text(number_field), location, parcel.Text(ownership_field)),
+               {}});
+        }
+        read_[chunk].set_value(std::move(read));
+      }
+    } catch (...) {
+      for (; chunk < read_.size(); ++chunk) read_[chunk].set_exception(std::current_exception());
+    }
+  }
+
+  const short layer_;
+  const std::string& county_;
+  const long count_;
+  std::vector<std::promise<ParcelChunk>> read_;
+  std::vector<std::promise<std::vector<ParcelInLots>>> searched_;
+  std::promise<const gis::RegionFinder*> lots_;
+  std::shared_future<const gis::RegionFinder*> lots_held_;
+  bool lots_given_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t taken_ = 0;  // the chunks taken to be searched for
+  bool stopped_ = false;
+  std::thread reader_;
+  std::vector<std::thread> searchers_;
+};
 
 // The unit of the per-lot sums: the host's setting, hectares when there is
 // none.
@@ -173,8 +314,13 @@ void NcqsLots::AppendKeys(std::string& keys, std::string_view number, std::strin
   keys.append(number).append(1, '\x1f').append(location).append(1, '\x1f').append(ownership);
 }
 
-void NcqsLots::Put(std::string keys, std::uint32_t lot) {
-  parcels_.insert_or_assign(std::move(keys), lot);
+void NcqsLots::Put(long record, std::string keys, std::uint32_t lot) {
+  const std::size_t hash = std::hash<std::string>{}(keys);
+  if (!parcels_.insert_or_assign(std::move(keys), lot).second) keys_repeated_ = true;
+  if (record < 0) return;
+  const auto place = static_cast<std::size_t>(record);
+  if (place >= put_.size()) put_.resize(place + 1);
+  put_[place] = {hash, lot};
 }
 
 const std::string* NcqsLots::LotOf(std::string_view number, std::string_view location,
@@ -186,6 +332,23 @@ const std::string* NcqsLots::LotOf(std::string_view number, std::string_view loc
   if (keys == keys_[looked_up_ ^ 1]) return lot_;
   const auto found = parcels_.find(keys);
   lot_ = found == parcels_.end() ? nullptr : &numbers_[found->second];
+  return lot_;
+}
+
+const std::string* NcqsLots::LotOfParcel(long record, std::string_view number,
+                                         std::string_view location, std::string_view ownership) {
+  const auto place = static_cast<std::size_t>(record);
+  if (keys_repeated_ || record < 0 || place >= put_.size() || put_[place].lot == kNoLot) {
+    return LotOf(number, location, ownership);
+  }
+  std::string& keys = keys_[looked_up_ ^= 1];
+  keys.clear();
+  AppendKeys(keys, number, location, ownership);
+  if (std::hash<std::string>{}(keys) != put_[place].keys_hash) {
+    looked_up_ ^= 1;  // the keys looked up last stay those of lot_
+    return LotOf(number, location, ownership);
+  }
+  lot_ = &numbers_[put_[place].lot];
   return lot_;
 }
 
@@ -220,37 +383,27 @@ std::unique_ptr<NcqsLots> CStatContext::NcqsParcelLots(short lot_layer) {
       !parcels.HasFields({keys[0], keys[1], keys[2]}, "赋宗地号失败")) {
     return nullptr;
   }
-  // The parcels' inside points are taken on a thread of their own while
-  // the lots are read here (each layer has a source of its own), and the
-  // lots searched for each chunk of them as it comes; here after the lots
-  // where no thread can be started.
-  const long count = gis::RecordCount(m_aiParcel, gis::EntityKind::kRegion);
-  const long records = std::max(0L, count - 1);  // numbered from 1
-  std::vector<std::promise<std::vector<InsidePoint>>> chunks(
-      static_cast<std::size_t>((records + kPointsPerChunk - 1) / kPointsPerChunk));
-  // After the chunks: its end waits for the thread, which fills them.
-  std::future<void> reading =
-      std::async(std::launch::async | std::launch::deferred, ReadInsidePoints, m_aiParcel,
-                 std::cref(m_strPrefix2), count, std::ref(chunks));
-  // The lots are searched once per parcel: held in memory.
+  // The lots are searched once per parcel: held in memory, until the
+  // search has ended.
   std::optional<gis::RegionFinder> finder;
+  // The parcels are read and searched for on threads of their own while
+  // the lots are read here (each layer has a source of its own).
+  ParcelLotSearch search(m_aiParcel, m_strPrefix2);
   std::vector<std::string> classes;
   for (const std::string& code : m_arrClassCodes) classes.push_back("BM" + code);
   auto found_lots = std::make_unique<NcqsLots>(
       LotNumbers(lots, finder), std::move(classes),
       AreaFactor(host::LindoReadINI(kAreaUnitSection, kAreaUnitKey, kDefaultAreaUnit)));
   const std::vector<std::string>& named = found_lots->Numbers();
-  if (reading.wait_for(std::chrono::seconds(0)) == std::future_status::deferred) reading.get();
+  search.SearchIn(*finder);
   long outside = 0;
   std::string first_outside;
-  for (std::size_t chunk = 0; chunk < chunks.size(); ++chunk) {
+  for (std::size_t chunk = 0; chunk < search.Chunks(); ++chunk) {
     host::LindoDlgSetProgress("正在给图斑赋宗地号", static_cast<long>(chunk) + 1,
-                              static_cast<long>(chunks.size()) + 1);
+                              static_cast<long>(search.Chunks()) + 1);
     if (host::JobCancelled()) EndIfStopped(kLotTitle);
-    std::vector<InsidePoint> points = chunks[chunk].get_future().get();
-    for (InsidePoint& parcel : points) {
-      const std::vector<long> holders =
-          parcel.point ? finder->RegionsContaining(*parcel.point) : std::vector<long>{};
+    for (ParcelInLots& parcel : search.Searched(chunk)) {
+      const std::vector<long>& holders = parcel.holders;
       if (holders.size() > 1) {
         // Lots that overlap there: which one the parcel belongs to is unknown.
         LogFailure(parcels.RecordName(parcel.record),
@@ -263,7 +416,8 @@ std::unique_ptr<NcqsLots> CStatContext::NcqsParcelLots(short lot_layer) {
         if (outside++ == 0) first_outside = parcels.RecordName(parcel.record);
         continue;
       }
-      found_lots->Put(std::move(parcel.keys), static_cast<std::uint32_t>(holders.front()));
+      found_lots->Put(parcel.record, std::move(parcel.keys),
+                      static_cast<std::uint32_t>(holders.front()));
     }
   }
   // Parcels in no lot once passed silently: they are counted here.

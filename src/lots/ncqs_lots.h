@@ -4,6 +4,7 @@
 // table: the lot number of each parcel's rows, given to each row as it is
 // written, and the per-lot sums of those rows, gathered on the way.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,15 +36,22 @@ class NcqsLots {
   // The keys of a parcel's rows, as Put takes them.
   static std::string KeysOf(std::string_view number, std::string_view location,
                             std::string_view ownership);
-  // Puts the parcel of these keys in lot `lot` (a place in the numbers): a
-  // later parcel with the same keys takes them over.
-  void Put(std::string keys, std::uint32_t lot);
+  // Puts the parcel of record `record` and these keys in lot `lot` (a
+  // place in the numbers): a later parcel with the same keys takes them
+  // over.
+  void Put(long record, std::string keys, std::uint32_t lot);
   // The lot numbers by place (empty for a lot left out).
   const std::vector<std::string>& Numbers() const { return numbers_; }
   // The lot number of rows with these keys; null when their parcel is in
   // no lot.
   const std::string* LotOf(std::string_view number, std::string_view location,
                            std::string_view ownership);
+  // The same for the rows of the parcel of record `record` itself: found
+  // by the record where it was put under these keys and no two parcels
+  // were put under the same keys (the parcels' rows come in the order of
+  // their records, the keys of a million parcels in no order at all).
+  const std::string* LotOfParcel(long record, std::string_view number, std::string_view location,
+                                 std::string_view ownership);
 
   // The class columns summed, and the sums: one row a group (the keys of
   // kSumKeys, then the total, then the classes, as written) added by
@@ -58,6 +66,15 @@ class NcqsLots {
 
   std::vector<std::string> numbers_;
   std::unordered_map<std::string, std::uint32_t> parcels_;  // keys -> place in numbers_
+  // Per record put: the hash of its keys and its lot (kNoLot for none);
+  // whether two parcels were put under the same keys.
+  static constexpr std::uint32_t kNoLot = UINT32_MAX;
+  struct PutParcel {
+    std::size_t keys_hash = 0;
+    std::uint32_t lot = kNoLot;
+  };
+  std::vector<PutParcel> put_;
+  bool keys_repeated_ = false;
   // The keys of the last two look-ups (the last at looked_up_), and the
   // last one's lot.
   std::string keys_[2];

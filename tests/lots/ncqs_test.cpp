@@ -206,6 +206,19 @@ TEST_P(NcqsTest, LotNumbersGoOntoTheRowsOfTheParcelsInLots) {
             (Strings{"A'1|0.011251|0.008975|0.008975|0.00125"}));
 }
 
+// Rows go by their parcel's keys: of two parcels of the same keys in two
+// lots, the later one's lot goes onto the rows of both.
+TEST_P(NcqsTest, ParcelsOfTheSameKeysTakeTheLaterOnesLot) {
+  testing::SurveyFeatures county = testing::SmallCounty();
+  county.parcels[1] = With(county.parcels[1], {{"图斑编号", "1"}});
+  Write(county, {{0, 1, "L1"}, {1, 2, "L2"}});
+  WithContext([&](CStatContext& context, short lots) { Fill(context, lots); });
+  EXPECT_EQ(Select("来源, 图斑编号, 地籍号", "1=1"),
+            (Strings{"线状地物|1|L2", "线状地物|2|", "零星地物|1|L2", "地类图斑扣除|1|L2",
+                     "地类图斑|1|L2", "地类图斑|1|L2"}));
+  EXPECT_EQ(failures_, 0) << log_;
+}
+
 // A parcel whose inner point lies in two lots, and the lots of a number
 // that several lots carry, are logged, and give no lot number: which lot
 // the parcel belongs to is unknown.

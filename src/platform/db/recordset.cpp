@@ -391,6 +391,15 @@ void RowWriter::Add(const std::vector<Value>& values, long record) {
   // A row refused for its texts is counted, as the rows are numbered.
   if (values.size() == columns_.size()) ++rows_;
   Check(values, record);
+  Insert(values, record);
+}
+
+void RowWriter::AddChecked(const std::vector<Value>& values, long record) {
+  ++rows_;
+  Insert(values, record);
+}
+
+void RowWriter::Insert(const std::vector<Value>& values, long record) {
   if (!writing_) {
     connection_.backend().BeginImplicit();
     writing_ = true;

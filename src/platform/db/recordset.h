@@ -129,9 +129,13 @@ class RowWriter {
   // columns', a text longer than its column), without adding them: for a
   // caller that adds them later, from another thread.
   void Check(const std::vector<Value>& values, long record) const;
+  // Adds values that Check passed, without checking them again.
+  void AddChecked(const std::vector<Value>& values, long record);
   void Close();
 
  private:
+  void Insert(const std::vector<Value>& values, long record);
+
   Connection& connection_;
   std::string table_;
   std::vector<std::string> columns_;

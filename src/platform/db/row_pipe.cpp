@@ -21,7 +21,13 @@ RowPipe::RowPipe(Connection& connection, std::string table, std::vector<std::str
     Run(store_, [this](const Batch& batch) {
       std::unique_lock<std::mutex> held;
       if (connection_lock_) held = std::unique_lock(*connection_lock_);
-      for (std::size_t i = 0; i < batch.count; ++i) writer_.Add(batch.rows[i], batch.records[i]);
+      for (std::size_t i = 0; i < batch.count; ++i) {
+        if (batch.checked[i]) {
+          writer_.AddChecked(batch.rows[i], batch.records[i]);
+        } else {
+          writer_.Add(batch.rows[i], batch.records[i]);
+        }
+      }
     });
   });
   if (visit_) {
@@ -48,13 +54,20 @@ void RowPipe::Stop() {
   }
 }
 
-std::vector<Value>& RowPipe::Row() {
+std::vector<Value>& RowPipe::NextRow() {
   Batch& batch = *filling_;
   if (batch.count == batch.rows.size()) {
     batch.rows.emplace_back();
     batch.records.emplace_back();
+    batch.checked.emplace_back();
   }
   return batch.rows[batch.count];
+}
+
+std::vector<Value>& RowPipe::Row() {
+  std::vector<Value>& row = NextRow();
+  filling_->checked[filling_->count] = false;
+  return row;
 }
 
 void RowPipe::Check() {
@@ -62,7 +75,8 @@ void RowPipe::Check() {
 }
 
 void RowPipe::Check(long record) {
-  writer_.Check(Row(), record);
+  writer_.Check(NextRow(), record);
+  filling_->checked[filling_->count] = true;
 }
 
 void RowPipe::RaiseFailure() {
@@ -75,7 +89,7 @@ void RowPipe::Add() {
 }
 
 void RowPipe::Add(long record) {
-  Row();
+  NextRow();
   ++offered_;
   filling_->records[filling_->count] = record;
   if (++filling_->count == kBatchRows) Send();

@@ -42,7 +42,8 @@ class RowPipe {
   std::vector<Value>& Row();
   // Raises what the table refuses the next row for (RowWriter::Check),
   // naming it by its place among the rows offered; it may then be made
-  // again.
+  // again. A row that passed is not checked again when it is stored,
+  // unless its buffer is taken (by Row) again before it is handed over.
   void Check();
   // Hands the next row over; raises the pipe's failure.
   void Add();
@@ -56,6 +57,7 @@ class RowPipe {
   struct Batch {
     std::vector<std::vector<Value>> rows;  // the first `count` are rows
     std::vector<long> records;
+    std::vector<char> checked;  // per row: whether Check passed it as it is
     std::size_t count = 0;
     int users = 0;  // the threads yet to be done with it
   };
@@ -64,6 +66,7 @@ class RowPipe {
     std::deque<Batch*> batches;
     std::thread thread;
   };
+  std::vector<Value>& NextRow();  // the buffer of the next row, as it is
   void Run(Lane& lane, const std::function<void(const Batch&)>& work);
   void Send();  // hands the batch being filled over
   void Stop();

@@ -890,14 +890,40 @@ double Record::Length() const {
   return OGR_G_Length(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry)));
 }
 
-std::optional<Point> Record::PointOnSurface() const {
-  const OGRGeometry& geometry = GeometryOf(*this, "inner point");
+namespace {
+
+std::optional<Point> InnerPoint(const OGRGeometry& geometry) {
   std::unique_ptr<OGRGeometry> inner(OGRGeometry::FromHandle(
       OGR_G_PointOnSurface(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(&geometry)))));
   if (!inner || inner->IsEmpty() || wkbFlatten(inner->getGeometryType()) != wkbPoint) {
     return std::nullopt;
   }
   return Point{inner->toPoint()->getX(), inner->toPoint()->getY()};
+}
+
+}  // namespace
+
+std::optional<Point> Record::PointOnSurface() const {
+  return InnerPoint(GeometryOf(*this, "inner point"));
+}
+
+void Record::AppendGeometry(std::string& out) const {
+  const OGRGeometry& geometry = GeometryOf(*this, "inner point");
+  const std::size_t at = out.size();
+  out.resize(at + geometry.WkbSize());
+  // The ISO form keeps curves and the third dimension as they were read.
+  geometry.exportToWkb(wkbNDR, reinterpret_cast<unsigned char*>(out.data() + at), wkbVariantIso);
+}
+
+std::optional<Point> PointOnSurfaceOf(std::string_view geometry) {
+  OGRGeometry* read = nullptr;
+  if (OGRGeometryFactory::createFromWkb(geometry.data(), nullptr, &read, geometry.size(),
+                                        wkbVariantIso) != OGRERR_NONE) {
+    delete read;
+    return std::nullopt;
+  }
+  const std::unique_ptr<OGRGeometry> held(read);
+  return InnerPoint(*held);
 }
 
 std::optional<Rect> Record::Bounds() const {

@@ -99,6 +99,11 @@ int FieldIndex(LayerHandle layer, std::string_view name);
 // layer of any kind without reading its records.
 long RecordCount(LayerHandle layer, EntityKind kind);
 
+// A point inside a geometry of well-known binary form (as
+// Record::AppendGeometry gives it): the one Record::PointOnSurface gives for
+// the record; nothing when there is none, or the bytes are no geometry.
+std::optional<Point> PointOnSurfaceOf(std::string_view geometry);
+
 // One record of a layer, read as text. An empty text reads as 0 where a
 // number is wanted; a field the layer lacks reads as empty text. A record
 // read from a layer that has been closed since raises GisError, naming the
@@ -130,6 +135,10 @@ class Record {
   double Area() const;
   double Length() const;
   std::optional<Point> PointOnSurface() const;
+  // Appends the record's geometry to `out` in well-known binary form, for
+  // work on it away from the record (on another thread, say); raises
+  // GisError as PointOnSurface does for a record without a geometry.
+  void AppendGeometry(std::string& out) const;
   // The bounding rectangle of the record's geometry; nothing without one.
   std::optional<Rect> Bounds() const;
   // Whether the record has a geometry that is not empty and is valid (no
