@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -15,6 +16,7 @@
 #include "operator/scratch_file.h"
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
+#include "platform/db/reads_apart.h"
 #include "platform/db/recordset.h"
 #include "platform/db/row_pipe.h"
 #include "platform/db/sql_quote.h"
@@ -48,56 +50,187 @@ std::string UnitCodeOfText(const std::string& unit) {
   return "GQ";
 }
 
-// The copy of one table; empty when done, else the database's words.
-std::string CopyTable(db::Connection& source, const std::string& source_table,
-                      db::Connection& target, const std::string& target_table) {
-  try {
-    const std::vector<db::ColumnInfo> columns = source.Columns(source_table);
-    std::string definitions;
-    std::vector<std::string> names;
-    std::vector<bool> doubles;
-    // A server folds the unquoted names of its tables to lower case; the
-    // report file spells them as the statistics do everywhere else.
-    const bool folded = source.Kind() != db::DbKind::kEmbedded;
-    for (const db::ColumnInfo& column : columns) {
-      const bool is_double = column.type == db::FieldType::kDouble;
-      const std::string name = folded ? text::ToUpperAscii(column.name) : column.name;
-      definitions += (definitions.empty() ? "" : ",") + db::QuoteName(name) +
-                     (is_double ? " double default 0.00" : " varchar(60)");
-      names.push_back(name);
-      doubles.push_back(is_double);
-    }
-    db::Transaction unit(target);
-    target.Execute("create table " + db::QuoteName(target_table) + "(" + definitions + ")");
-    // The rows are stored on a thread of their own while the next are read.
-    db::RowPipe pipe(target, target_table, names);
-    const auto rows = source.Scan("select * from " + source.QuoteTable(source_table));
-    while (rows->Next()) {
-      std::vector<db::Value>& values = pipe.Row();
-      values.resize(names.size());
-      for (std::size_t i = 0; i < names.size(); ++i) {
-        const int column = static_cast<int>(i);
-        // An empty or null value takes the column's default: 0.00 or null
-        // (a number field reads an empty text as 0, a text field a null as
-        // empty).
-        if (doubles[i]) {
-          double number = 0.0;
-          rows->NumberUnlessNull(column, number);
-          values[i] = db::Value(number);
-        } else if (const std::string_view text = rows->Text(column); text.empty()) {
-          values[i] = db::Value();
-        } else {
-          values[i].AssignText(text);
-        }
+// The report table's columns made from the source's: a double column as
+// "double default 0.00", every other as "varchar(60)".
+struct ReportColumns {
+  std::string definitions;
+  std::vector<std::string> names;
+  std::vector<bool> doubles;
+};
+
+ReportColumns ReportColumnsOf(db::Connection& source, const std::string& source_table) {
+  ReportColumns made;
+  // A server folds the unquoted names of its tables to lower case; the
+  // report file spells them as the statistics do everywhere else.
+  const bool folded = source.Kind() != db::DbKind::kEmbedded;
+  for (const db::ColumnInfo& column : source.Columns(source_table)) {
+    const bool is_double = column.type == db::FieldType::kDouble;
+    const std::string name = folded ? text::ToUpperAscii(column.name) : column.name;
+    made.definitions += (made.definitions.empty() ? "" : ",") + db::QuoteName(name) +
+                        (is_double ? " double default 0.00" : " varchar(60)");
+    made.names.push_back(name);
+    made.doubles.push_back(is_double);
+  }
+  return made;
+}
+
+// The rows read and stored one by one, each value made what its column
+// takes.
+void CopyRows(db::Connection& source, const std::string& source_table, db::Connection& target,
+              const std::string& target_table, const ReportColumns& columns) {
+  // The rows are stored on a thread of their own while the next are read.
+  db::RowPipe pipe(target, target_table, columns.names);
+  const auto rows = source.Scan("select * from " + source.QuoteTable(source_table));
+  while (rows->Next()) {
+    std::vector<db::Value>& values = pipe.Row();
+    values.resize(columns.names.size());
+    for (std::size_t i = 0; i < columns.names.size(); ++i) {
+      const int column = static_cast<int>(i);
+      // An empty or null value takes the column's default: 0.00 or null
+      // (a number field reads an empty text as 0, a text field a null as
+      // empty).
+      if (columns.doubles[i]) {
+        double number = 0.0;
+        rows->NumberUnlessNull(column, number);
+        values[i] = db::Value(number);
+      } else if (const std::string_view text = rows->Text(column); text.empty()) {
+        values[i] = db::Value();
+      } else {
+        values[i].AssignText(text);
       }
-      pipe.Add();
     }
-    pipe.Close();
+    pipe.Add();
+  }
+  pipe.Close();
+}
+
+// The name the source file is attached under to the target's connection.
+constexpr const char* kAttachedSource = "landstat_source";
+
+// The copy of one table; empty when done, else the database's words. A
+// table whose rows hold what CopyRows would store (see StoredAsCopied) is
+// copied within the engine from the attached source instead, the same rows
+// in the same order.
+std::string CopyTable(db::Connection& source, const std::string& source_table,
+                      db::Connection& target, const std::string& target_table,
+                      bool as_stored = false) {
+  try {
+    const ReportColumns columns = ReportColumnsOf(source, source_table);
+    db::Transaction unit(target);
+    target.Execute("create table " + db::QuoteName(target_table) + "(" + columns.definitions + ")");
+    if (as_stored) {
+      target.Execute("insert into " + db::QuoteName(target_table) + " select * from " +
+                     kAttachedSource + "." + db::QuoteName(source_table));
+    } else {
+      CopyRows(source, source_table, target, target_table, columns);
+    }
     unit.Commit();
     return "";
   } catch (const db::DbError& error) {
     return error.what();
   }
+}
+
+// The condition a row of `columns` meets when CopyRows would store one of
+// its values otherwise than it is stored: a number field null or holding
+// no number; another field empty or holding no text (bar an integer
+// field's integers, whose text the engine and CopyRows spell alike). In
+// the engine's order numbers come before texts and texts before blobs.
+std::string ChangedByCopy(const std::vector<db::ColumnInfo>& columns) {
+  std::string changed = "0";
+  for (const db::ColumnInfo& column : columns) {
+    const std::string name = db::QuoteName(column.name);
+    if (column.type == db::FieldType::kDouble) {
+      changed += " or coalesce(" + name + ", '') >= ''";
+      continue;
+    }
+    const std::string integer =
+        column.type == db::FieldType::kInteger ? " or typeof(" + name + ") = 'integer'" : "";
+    changed += " or not (" + name + " is null or (" + name + " > '' and " + name + " < x'')" +
+               integer + ")";
+  }
+  return changed;
+}
+
+// Whether every row of an embedded table holds what CopyRows would store,
+// so that copying it as stored makes the same table: a plain table (no
+// view, no hidden column) without an index, so that a plain read gives its
+// rows in the order they are stored.
+bool StoredAsCopied(db::Connection& reader, const std::string& table) {
+  const std::vector<db::ColumnInfo> columns = reader.Columns(table);
+  const std::vector<db::Value> named = {db::Value(table)};
+  const bool plain =
+      reader.Scalar(
+                "select count(*) from sqlite_master where type = 'table' and name = ? "
+                "collate nocase",
+                named)
+              .AsInteger() == 1 &&
+      reader.Scalar(
+                "select count(*) from sqlite_master where type = 'index' and tbl_name = ? "
+                "collate nocase",
+                named)
+              .AsInteger() == 0 &&
+      reader.Scalar("select count(*) from pragma_table_xinfo(?)", named).AsInteger() ==
+          static_cast<long long>(columns.size());
+  return plain && reader.Scalar("select not exists (select 1 from " + db::QuoteName(table) +
+                                " where " + ChangedByCopy(columns) + ")")
+                          .AsInteger() != 0;
+}
+
+// The source file attached to the target's connection while this lives,
+// when both are embedded files, for copies of whole tables within the
+// engine. Attached reads only.
+class AttachedSource {
+ public:
+  AttachedSource(db::Connection& source, db::Connection& target) : target_(target) {
+    if (source.Kind() != db::DbKind::kEmbedded || source.FilePath().empty() ||
+        target.Kind() != db::DbKind::kEmbedded) {
+      return;
+    }
+    try {
+      target.Execute(std::string("ATTACH DATABASE ? AS ") + kAttachedSource,
+                     {db::Value(source.FilePath())});
+      attached_ = true;
+    } catch (const db::DbError&) {
+      // A file the engine cannot attach (in another text encoding, say) is
+      // copied row by row.
+    }
+  }
+  ~AttachedSource() {
+    try {
+      if (attached_) target_.Execute(std::string("DETACH DATABASE ") + kAttachedSource);
+    } catch (const db::DbError&) {
+      // Detached when the connection closes.
+    }
+  }
+  AttachedSource(const AttachedSource&) = delete;
+  AttachedSource& operator=(const AttachedSource&) = delete;
+  bool Attached() const { return attached_; }
+
+ private:
+  db::Connection& target_;
+  bool attached_ = false;
+};
+
+// StoredAsCopied of each table named (an empty name is none), the tables
+// read side by side. None when a read fails: the copies then meet the
+// failure themselves.
+std::vector<char> TablesStoredAsCopied(db::Connection& source,
+                                       const std::vector<std::string>& tables) {
+  std::vector<char> as_stored(tables.size(), 0);
+  std::vector<std::function<void(db::Connection&)>> reads;
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    if (tables[i].empty()) continue;
+    reads.push_back([&as_stored, &tables, i](db::Connection& reader) {
+      as_stored[i] = StoredAsCopied(reader, tables[i]) ? 1 : 0;
+    });
+  }
+  try {
+    db::ReadApart(source, reads);
+  } catch (const db::DbError&) {
+    std::fill(as_stored.begin(), as_stored.end(), 0);
+  }
+  return as_stored;
 }
 
 // Why the source holds none of the report tables of `unit_code`: the units
@@ -188,14 +321,22 @@ short CopyReportTables(db::Connection& source, db::Connection& target, const std
                        std::vector<std::string>* copied, std::vector<std::string>* failed) {
   const TableNames names(server ? 1 : 0, year, county);
   const std::vector<std::string>& bases = ReportTableBases();
+  std::vector<std::string> sources;
+  for (const std::string& base : bases) {
+    sources.push_back(names.Summary('Z', UnitOfCode(unit_code), base));
+    if (!source.TableExists(sources.back())) sources.back().clear();
+  }
+  const AttachedSource attached(source, target);
+  const std::vector<char> as_stored = attached.Attached() ? TablesStoredAsCopied(source, sources)
+                                                          : std::vector<char>(sources.size(), 0);
   for (std::size_t i = 0; i < bases.size(); ++i) {
     const std::string& base = bases[i];
     host::StepStage(static_cast<long>(i), static_cast<long>(bases.size()));
     // After the operator's cancel no table is copied.
     if (host::JobCancelled()) return 0;
-    const std::string source_table = names.Summary('Z', UnitOfCode(unit_code), base);
-    if (!source.TableExists(source_table)) continue;
-    const std::string error = CopyTable(source, source_table, target, base);
+    const std::string& source_table = sources[i];
+    if (source_table.empty()) continue;
+    const std::string error = CopyTable(source, source_table, target, base, as_stored[i] != 0);
     if (error.empty()) {
       if (copied) copied->push_back(base);
     } else if (failed) {

@@ -10,6 +10,7 @@
 #include "engine/run_workspace.h"
 #include "engine/table_names.h"
 #include "platform/db/connection.h"
+#include "platform/db/sqlite_backend.h"
 #include "support/full_disk.h"
 #include "support/test_databases.h"
 #include "support/umask_calls.h"
@@ -154,6 +155,60 @@ TEST_P(ReportDataTest, RefusesAnUnsoundYearAFolderThatIsNoneAndACountyNotHeld) {
 }
 
 LANDSTAT_BOTH_ENGINES(ReportDataTest);
+
+// Each value a report table holds, copied into the new file: a table
+// whose values all stay as they are goes over whole, any other row by row,
+// and both store the same values.
+TEST(ReportTableCopyTest, StoresEachValueAsItsColumnTakesIt) {
+  struct Case {
+    const char* declared;  // the source column's type
+    const char* value;     // as SQL
+    const char* stored;    // typeof | value in the new file; "failed": not copied
+  };
+  const std::vector<Case> cases = {
+      {"double", "12.5", "real|12.5"},
+      {"double", "null", "real|0.0"},
+      {"double", "'abc'", "failed"},
+      {"numeric", "3", "real|3.0"},
+      {"varchar(19)", "'a'", "text|a"},
+      {"varchar(19)", "''", "null|"},
+      {"varchar(19)", "null", "null|"},
+      {"integer", "7", "text|7"},
+      {"integer", "7.5", "text|7.5"},
+      {"", "x'41'", "text|A"},
+      {"", "4", "text|4"},
+      {"double", "x'32'", "real|2.0"},
+  };
+  testing::TempDir dir;
+  db::CreateSqliteFile(dir.File("source.sqlite"));
+  db::CreateSqliteFile(dir.File("target.sqlite"));
+  db::Connection source(dir.File("source.sqlite"));
+  const TableNames names(0, kYear, kCounty);
+  const std::vector<std::string>& bases = ReportTableBases();
+  ASSERT_LE(cases.size(), bases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    // Beside a row that stays as it is.
+    const std::string table = names.Summary('Z', kSquareMetre, bases[i]);
+    source.Execute("create table " + table + " (C " + cases[i].declared + ")");
+    source.Execute("insert into " + table + " values (1)");
+    source.Execute("insert into " + table + " values (" + cases[i].value + ")");
+  }
+  db::Connection target(dir.File("target.sqlite"));
+  std::vector<std::string> copied, failed;
+  ASSERT_EQ(CopyReportTables(source, target, kYear, kCounty, "PM", false, &copied, &failed), 1);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string& base = bases[i];
+    if (std::string(cases[i].stored) == "failed") {
+      EXPECT_FALSE(target.TableExists(base)) << cases[i].declared << " " << cases[i].value;
+      continue;
+    }
+    EXPECT_EQ(Texts(target,
+                    "select typeof(C) || '|' || coalesce(C, '') from " + base + " where rowid = 2"),
+              std::vector<std::string>{cases[i].stored})
+        << cases[i].declared << " " << cases[i].value;
+  }
+  EXPECT_EQ(failed.size(), 1u);
+}
 
 TEST(ReportDataFileTest, TakesTheNameWithOneInTheStatisticsFolder) {
   struct Case {
