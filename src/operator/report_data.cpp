@@ -7,8 +7,13 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <system_error>
+#include <thread>
 
 #include "engine/run_record.h"
 #include "engine/run_workspace.h"
@@ -135,13 +140,26 @@ std::string CopyTable(db::Connection& source, const std::string& source_table,
 // its values otherwise than it is stored: a number field null or holding
 // no number; another field empty or holding no text (bar an integer
 // field's integers, whose text the engine and CopyRows spell alike). In
-// the engine's order numbers come before texts and texts before blobs.
+// the engine's order numbers come before texts and texts before blobs, and
+// the largest of several values is null when one is: the number fields
+// are tested a group at a time.
 std::string ChangedByCopy(const std::vector<db::ColumnInfo>& columns) {
+  constexpr std::size_t kGroup = 100;  // within the engine's bound on arguments
   std::string changed = "0";
+  std::vector<std::string> numbers;
+  const auto test_numbers = [&] {
+    if (numbers.empty()) return;
+    std::string largest = numbers.front();
+    for (std::size_t i = 1; i < numbers.size(); ++i) largest += "," + numbers[i];
+    if (numbers.size() > 1) largest = "max(" + largest + ")";
+    changed += " or (" + largest + " < '') is not 1";
+    numbers.clear();
+  };
   for (const db::ColumnInfo& column : columns) {
     const std::string name = db::QuoteName(column.name);
     if (column.type == db::FieldType::kDouble) {
-      changed += " or coalesce(" + name + ", '') >= ''";
+      numbers.push_back(name);
+      if (numbers.size() == kGroup) test_numbers();
       continue;
     }
     const std::string integer =
@@ -149,6 +167,7 @@ std::string ChangedByCopy(const std::vector<db::ColumnInfo>& columns) {
     changed += " or not (" + name + " is null or (" + name + " > '' and " + name + " < x'')" +
                integer + ")";
   }
+  test_numbers();
   return changed;
 }
 
@@ -178,19 +197,20 @@ bool StoredAsCopied(db::Connection& reader, const std::string& table) {
 }
 
 // The source file attached to the target's connection while this lives,
-// when both are embedded files, for copies of whole tables within the
-// engine. Attached reads only.
+// when both are embedded files (`embedded`), for copies of whole tables
+// within the engine. Attached reads only.
 class AttachedSource {
  public:
-  AttachedSource(db::Connection& source, db::Connection& target) : target_(target) {
-    if (source.Kind() != db::DbKind::kEmbedded || source.FilePath().empty() ||
-        target.Kind() != db::DbKind::kEmbedded) {
-      return;
-    }
+  AttachedSource(db::Connection& source, db::Connection& target, bool embedded) : target_(target) {
+    if (!embedded) return;
     try {
       target.Execute(std::string("ATTACH DATABASE ? AS ") + kAttachedSource,
                      {db::Value(source.FilePath())});
       attached_ = true;
+      // Its schema is read now, while the tables are read elsewhere, not
+      // by the first copy.
+      target.Scalar(std::string("SELECT count(*) FROM ") + kAttachedSource + ".sqlite_master");
+      readable_ = true;
     } catch (const db::DbError&) {
       // A file the engine cannot attach (in another text encoding, say) is
       // copied row by row.
@@ -205,33 +225,93 @@ class AttachedSource {
   }
   AttachedSource(const AttachedSource&) = delete;
   AttachedSource& operator=(const AttachedSource&) = delete;
-  bool Attached() const { return attached_; }
+  bool Attached() const { return readable_; }
 
  private:
   db::Connection& target_;
-  bool attached_ = false;
+  bool attached_ = false, readable_ = false;
 };
 
-// StoredAsCopied of each table named (an empty name is none), the tables
-// read side by side. None when a read fails: the copies then meet the
-// failure themselves.
-std::vector<char> TablesStoredAsCopied(db::Connection& source,
-                                       const std::vector<std::string>& tables) {
-  std::vector<char> as_stored(tables.size(), 0);
-  std::vector<std::function<void(db::Connection&)>> reads;
-  for (std::size_t i = 0; i < tables.size(); ++i) {
-    if (tables[i].empty()) continue;
-    reads.push_back([&as_stored, &tables, i](db::Connection& reader) {
-      as_stored[i] = StoredAsCopied(reader, tables[i]) ? 1 : 0;
-    });
+// StoredAsCopied of each table of the embedded file named (an empty name is
+// none), the tables read side by side on a thread of their own while the
+// tables are copied. A read that fails answers no: the copy then meets the
+// failure itself.
+class StoredAsCopiedReads {
+ public:
+  StoredAsCopiedReads(const std::string& file, std::vector<std::string> tables, bool wanted)
+      : tables_(std::move(tables)), promises_(tables_.size()) {
+    for (std::promise<bool>& promise : promises_) answers_.push_back(promise.get_future());
+    std::vector<Read> reads = Reads(wanted);
+    // On a connection of their own, not the one the copies read.
+    const auto read_all = [this, file, reads] { ReadAll(file, reads); };
+    try {
+      if (!reads.empty()) {
+        thread_ = std::thread(read_all);
+        return;
+      }
+    } catch (const std::system_error&) {
+      // No thread to spare: the reads go first.
+    }
+    read_all();
   }
-  try {
-    db::ReadApart(source, reads);
-  } catch (const db::DbError&) {
-    std::fill(as_stored.begin(), as_stored.end(), 0);
+  ~StoredAsCopiedReads() {
+    if (thread_.joinable()) thread_.join();
   }
-  return as_stored;
-}
+  StoredAsCopiedReads(const StoredAsCopiedReads&) = delete;
+  StoredAsCopiedReads& operator=(const StoredAsCopiedReads&) = delete;
+
+  // Whether table `i` is stored as copied, once it is read.
+  bool Await(std::size_t i) { return answers_[i].get(); }
+
+ private:
+  using Read = std::function<void(db::Connection&)>;
+
+  // A read opens the file and reads its schema first: the tables are dealt
+  // out to a few reads, each reading its own in order. The copies, one
+  // table at a time, take about as long as reading two tables: four reads
+  // keep ahead of them, and each read more would read the schema again.
+  std::vector<Read> Reads(bool wanted) {
+    std::vector<std::size_t> named;
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+      if (wanted && !tables_[i].empty()) named.push_back(i);
+    }
+    const std::size_t count = std::min({named.size(), db::Workers(), std::size_t{4}});
+    std::vector<Read> reads;
+    for (std::size_t read = 0; read < count; ++read) {
+      reads.push_back([this, named, read, count](db::Connection& reader) {
+        for (std::size_t at = read; at < named.size(); at += count) {
+          Answer(named[at], StoredAsCopied(reader, tables_[named[at]]));
+        }
+      });
+    }
+    return reads;
+  }
+
+  void ReadAll(const std::string& file, const std::vector<Read>& reads) {
+    try {
+      if (!reads.empty()) {
+        db::Connection database(file);
+        db::ReadApart(database, reads);
+      }
+    } catch (...) {
+      // The tables not yet answered are copied row by row.
+    }
+    for (std::size_t i = 0; i < promises_.size(); ++i) Answer(i, false);
+  }
+
+  // The first answer of each table counts.
+  void Answer(std::size_t i, bool as_stored) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (answered_.insert(i).second) promises_[i].set_value(as_stored);
+  }
+
+  const std::vector<std::string> tables_;
+  std::vector<std::promise<bool>> promises_;
+  std::vector<std::future<bool>> answers_;
+  std::mutex mutex_;
+  std::set<std::size_t> answered_;
+  std::thread thread_;
+};
 
 // Why the source holds none of the report tables of `unit_code`: the units
 // it holds them in, if any. Empty when it holds some.
@@ -326,9 +406,10 @@ short CopyReportTables(db::Connection& source, db::Connection& target, const std
     sources.push_back(names.Summary('Z', UnitOfCode(unit_code), base));
     if (!source.TableExists(sources.back())) sources.back().clear();
   }
-  const AttachedSource attached(source, target);
-  const std::vector<char> as_stored = attached.Attached() ? TablesStoredAsCopied(source, sources)
-                                                          : std::vector<char>(sources.size(), 0);
+  const bool embedded = source.Kind() == db::DbKind::kEmbedded && !source.FilePath().empty() &&
+                        target.Kind() == db::DbKind::kEmbedded;
+  StoredAsCopiedReads as_stored(source.FilePath(), sources, embedded);
+  const AttachedSource attached(source, target, embedded);
   for (std::size_t i = 0; i < bases.size(); ++i) {
     const std::string& base = bases[i];
     host::StepStage(static_cast<long>(i), static_cast<long>(bases.size()));
@@ -336,7 +417,8 @@ short CopyReportTables(db::Connection& source, db::Connection& target, const std
     if (host::JobCancelled()) return 0;
     const std::string& source_table = sources[i];
     if (source_table.empty()) continue;
-    const std::string error = CopyTable(source, source_table, target, base, as_stored[i] != 0);
+    const std::string error =
+        CopyTable(source, source_table, target, base, attached.Attached() && as_stored.Await(i));
     if (error.empty()) {
       if (copied) copied->push_back(base);
     } else if (failed) {

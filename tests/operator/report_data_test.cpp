@@ -187,11 +187,11 @@ TEST(ReportTableCopyTest, StoresEachValueAsItsColumnTakesIt) {
   const std::vector<std::string>& bases = ReportTableBases();
   ASSERT_LE(cases.size(), bases.size());
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    // Beside a row that stays as it is.
+    // Beside a number field and a row that stay as they are.
     const std::string table = names.Summary('Z', kSquareMetre, bases[i]);
-    source.Execute("create table " + table + " (C " + cases[i].declared + ")");
-    source.Execute("insert into " + table + " values (1)");
-    source.Execute("insert into " + table + " values (" + cases[i].value + ")");
+    source.Execute("create table " + table + " (A double, C " + cases[i].declared + ")");
+    source.Execute("insert into " + table + " values (1, 1)");
+    source.Execute("insert into " + table + " values (2, " + cases[i].value + ")");
   }
   db::Connection target(dir.File("target.sqlite"));
   std::vector<std::string> copied, failed;
