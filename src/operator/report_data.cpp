@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -79,31 +80,64 @@ ReportColumns ReportColumnsOf(db::Connection& source, const std::string& source_
   return made;
 }
 
-// The rows read and stored one by one, each value made what its column
-// takes.
+// The current row of `rows` as its copy stores it, each value made what
+// its column takes.
+void ConvertRow(const db::RowSource& rows, const ReportColumns& columns,
+                std::vector<db::Value>& values) {
+  values.resize(columns.names.size());
+  for (std::size_t i = 0; i < columns.names.size(); ++i) {
+    const int column = static_cast<int>(i);
+    // An empty or null value takes the column's default: 0.00 or null
+    // (a number field reads an empty text as 0, a text field a null as
+    // empty).
+    if (columns.doubles[i]) {
+      double number = 0.0;
+      rows.NumberUnlessNull(column, number);
+      values[i] = db::Value(number);
+    } else if (const std::string_view text = rows.Text(column); text.empty()) {
+      values[i] = db::Value();
+    } else {
+      values[i].AssignText(text);
+    }
+  }
+}
+
+// The rows of a source table, read in the order a plain read gives them.
+std::unique_ptr<db::RowSource> ScanTable(db::Connection& source, const std::string& table) {
+  return source.Scan("select * from " + source.QuoteTable(table));
+}
+
+// The rows read and stored one by one.
 void CopyRows(db::Connection& source, const std::string& source_table, db::Connection& target,
               const std::string& target_table, const ReportColumns& columns) {
   // The rows are stored on a thread of their own while the next are read.
   db::RowPipe pipe(target, target_table, columns.names);
-  const auto rows = source.Scan("select * from " + source.QuoteTable(source_table));
+  const auto rows = ScanTable(source, source_table);
   while (rows->Next()) {
-    std::vector<db::Value>& values = pipe.Row();
-    values.resize(columns.names.size());
-    for (std::size_t i = 0; i < columns.names.size(); ++i) {
-      const int column = static_cast<int>(i);
-      // An empty or null value takes the column's default: 0.00 or null
-      // (a number field reads an empty text as 0, a text field a null as
-      // empty).
-      if (columns.doubles[i]) {
-        double number = 0.0;
-        rows->NumberUnlessNull(column, number);
-        values[i] = db::Value(number);
-      } else if (const std::string_view text = rows->Text(column); text.empty()) {
-        values[i] = db::Value();
-      } else {
-        values[i].AssignText(text);
-      }
-    }
+    ConvertRow(*rows, columns, pipe.Row());
+    pipe.Add();
+  }
+  pipe.Close();
+}
+
+// A source table read ahead: its columns and its rows as they are stored.
+struct TableRead {
+  ReportColumns columns;
+  std::vector<std::vector<db::Value>> rows;
+};
+
+TableRead ReadTable(db::Connection& source, const std::string& table) {
+  TableRead read;
+  read.columns = ReportColumnsOf(source, table);
+  const auto rows = ScanTable(source, table);
+  while (rows->Next()) ConvertRow(*rows, read.columns, read.rows.emplace_back());
+  return read;
+}
+
+void StoreRows(db::Connection& target, const std::string& target_table, const TableRead& read) {
+  db::RowPipe pipe(target, target_table, read.columns.names);
+  for (const std::vector<db::Value>& row : read.rows) {
+    pipe.Row() = row;
     pipe.Add();
   }
   pipe.Close();
@@ -115,17 +149,19 @@ constexpr const char* kAttachedSource = "landstat_source";
 // The copy of one table; empty when done, else the database's words. A
 // table whose rows hold what CopyRows would store (see StoredAsCopied) is
 // copied within the engine from the attached source instead, the same rows
-// in the same order.
+// in the same order; a table read ahead (`read`) is stored from its rows.
 std::string CopyTable(db::Connection& source, const std::string& source_table,
                       db::Connection& target, const std::string& target_table,
-                      bool as_stored = false) {
+                      bool as_stored = false, const TableRead* read = nullptr) {
   try {
-    const ReportColumns columns = ReportColumnsOf(source, source_table);
+    const ReportColumns columns = read ? read->columns : ReportColumnsOf(source, source_table);
     db::Transaction unit(target);
     target.Execute("create table " + db::QuoteName(target_table) + "(" + columns.definitions + ")");
     if (as_stored) {
       target.Execute("insert into " + db::QuoteName(target_table) + " select * from " +
                      kAttachedSource + "." + db::QuoteName(source_table));
+    } else if (read) {
+      StoreRows(target, target_table, *read);
     } else {
       CopyRows(source, source_table, target, target_table, columns);
     }
@@ -313,6 +349,109 @@ class StoredAsCopiedReads {
   std::thread thread_;
 };
 
+// The tables of a server named (an empty name is none) read ahead of their
+// copies, each on a connection of its own, a few at a time and no further
+// ahead of the copies than that: the server sends and the client converts
+// the next tables' rows while one table is stored. A table that cannot be
+// read ahead is read by its copy as before.
+class ServerReadAhead {
+ public:
+  ServerReadAhead(const std::string& conninfo, std::vector<std::string> tables, bool wanted)
+      : tables_(std::move(tables)), reads_(tables_.size()), ended_(tables_.size(), 0) {
+    if (!wanted) return;
+    for (std::size_t i = 0; i < kAhead; ++i) {
+      // Counted before it starts, as it may end at once.
+      running_ += 1;
+      try {
+        threads_.emplace_back([this, conninfo] { ReadTables(conninfo); });
+      } catch (const std::system_error&) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ -= 1;
+        break;  // the process's limit: fewer reads ahead
+      }
+    }
+  }
+  ~ServerReadAhead() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+  ServerReadAhead(const ServerReadAhead&) = delete;
+  ServerReadAhead& operator=(const ServerReadAhead&) = delete;
+
+  // Table `i` as read ahead, once it is; null when it was not.
+  const TableRead* Await(std::size_t i) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return ended_[i] != 0 || running_ == 0; });
+    return reads_[i].get();
+  }
+  // Table `i` is copied: its rows go, and the reads may go further.
+  void Done(std::size_t i) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      reads_[i].reset();
+      copied_ = i + 1;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  static constexpr std::size_t kAhead = 4;
+
+  void ReadTables(const std::string& conninfo) {
+    try {
+      db::Connection source(conninfo);
+      for (std::size_t i = Next(); i < tables_.size(); i = Next()) {
+        std::unique_ptr<TableRead> read;
+        try {
+          read = std::make_unique<TableRead>(ReadTable(source, tables_[i]));
+        } catch (...) {
+          // Its copy reads it and meets what went wrong itself.
+        }
+        End(i, std::move(read));
+      }
+    } catch (...) {
+      // No connection of its own: the other reads or the copies do.
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    --running_;
+    changed_.notify_all();
+  }
+
+  // The next table to read, once the copies are near enough; past the
+  // last when the reads are to stop.
+  std::size_t Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      while (next_ < tables_.size() && tables_[next_].empty()) ++next_;
+      if (stop_ || next_ >= tables_.size()) return tables_.size();
+      if (next_ < copied_ + kAhead) return next_++;
+      changed_.wait(lock);
+    }
+  }
+
+  void End(std::size_t i, std::unique_ptr<TableRead> read) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      reads_[i] = std::move(read);
+      ended_[i] = 1;
+    }
+    changed_.notify_all();
+  }
+
+  const std::vector<std::string> tables_;
+  std::vector<std::unique_ptr<TableRead>> reads_;
+  std::vector<char> ended_;
+  std::size_t next_ = 0, copied_ = 0, running_ = 0;
+  bool stop_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::thread> threads_;
+};
+
 // Why the source holds none of the report tables of `unit_code`: the units
 // it holds them in, if any. Empty when it holds some.
 std::string UnitProblem(db::Connection& source, const TableNames& names,
@@ -410,15 +549,17 @@ short CopyReportTables(db::Connection& source, db::Connection& target, const std
                         target.Kind() == db::DbKind::kEmbedded;
   StoredAsCopiedReads as_stored(source.FilePath(), sources, embedded);
   const AttachedSource attached(source, target, embedded);
-  for (std::size_t i = 0; i < bases.size(); ++i) {
+  ServerReadAhead ahead(source.ConnectionString(), sources,
+                        source.Kind() == db::DbKind::kServer && db::Workers() >= 2);
+  for (std::size_t i = 0; i < bases.size(); ahead.Done(i++)) {
     const std::string& base = bases[i];
     host::StepStage(static_cast<long>(i), static_cast<long>(bases.size()));
     // After the operator's cancel no table is copied.
     if (host::JobCancelled()) return 0;
     const std::string& source_table = sources[i];
     if (source_table.empty()) continue;
-    const std::string error =
-        CopyTable(source, source_table, target, base, attached.Attached() && as_stored.Await(i));
+    const std::string error = CopyTable(source, source_table, target, base,
+                                        attached.Attached() && as_stored.Await(i), ahead.Await(i));
     if (error.empty()) {
       if (copied) copied->push_back(base);
     } else if (failed) {
