@@ -146,21 +146,47 @@ void StoreRows(db::Connection& target, const std::string& target_table, const Ta
 // The name the source file is attached under to the target's connection.
 constexpr const char* kAttachedSource = "landstat_source";
 
+// Copies the rows of the attached source's table as SQLite stores them, in
+// the transaction of the table's making; keeps them when `as_stored` then
+// says their values are those CopyRows would store. False, the rows undone,
+// when not, or when the engine refuses the copy (a table of other columns
+// than its declared ones, say): the table is then copied row by row.
+bool CopiedAsStored(db::Connection& target, const std::string& create,
+                    const std::string& source_table, const std::string& target_table,
+                    const std::function<bool()>& as_stored) {
+  db::Transaction unit(target);
+  target.Execute(create);
+  try {
+    target.Execute("insert into " + db::QuoteName(target_table) + " select * from " +
+                   kAttachedSource + "." + db::QuoteName(source_table));
+  } catch (const db::DbError&) {
+    if (target.Lost()) throw;
+    return false;
+  }
+  if (!as_stored()) return false;
+  unit.Commit();
+  return true;
+}
+
 // The copy of one table; empty when done, else the database's words. A
-// table whose rows hold what CopyRows would store (see StoredAsCopied) is
-// copied within the engine from the attached source instead, the same rows
-// in the same order; a table read ahead (`read`) is stored from its rows.
+// table whose rows may hold what CopyRows would store (`as_stored`, when
+// given, tells whether they do: see StoredAsCopied) is copied within the
+// engine from the attached source, the same rows in the same order; a table
+// read ahead (`read`) is stored from its rows.
 std::string CopyTable(db::Connection& source, const std::string& source_table,
                       db::Connection& target, const std::string& target_table,
-                      bool as_stored = false, const TableRead* read = nullptr) {
+                      const std::function<bool()>& as_stored = {},
+                      const TableRead* read = nullptr) {
   try {
     const ReportColumns columns = read ? read->columns : ReportColumnsOf(source, source_table);
+    const std::string create =
+        "create table " + db::QuoteName(target_table) + "(" + columns.definitions + ")";
+    if (as_stored && CopiedAsStored(target, create, source_table, target_table, as_stored)) {
+      return "";
+    }
     db::Transaction unit(target);
-    target.Execute("create table " + db::QuoteName(target_table) + "(" + columns.definitions + ")");
-    if (as_stored) {
-      target.Execute("insert into " + db::QuoteName(target_table) + " select * from " +
-                     kAttachedSource + "." + db::QuoteName(source_table));
-    } else if (read) {
+    target.Execute(create);
+    if (read) {
       StoreRows(target, target_table, *read);
     } else {
       CopyRows(source, source_table, target, target_table, columns);
@@ -558,8 +584,10 @@ short CopyReportTables(db::Connection& source, db::Connection& target, const std
     if (host::JobCancelled()) return 0;
     const std::string& source_table = sources[i];
     if (source_table.empty()) continue;
+    // Copied as stored while its values are read, and kept if they are so.
+    const std::function<bool()> stored = [&as_stored, i] { return as_stored.Await(i); };
     const std::string error = CopyTable(source, source_table, target, base,
-                                        attached.Attached() && as_stored.Await(i), ahead.Await(i));
+                                        attached.Attached() ? stored : nullptr, ahead.Await(i));
     if (error.empty()) {
       if (copied) copied->push_back(base);
     } else if (failed) {
