@@ -547,7 +547,6 @@ class CStatContext : public StatRunLog {
   // Fills every wanted table of `base` with the levels 4 to 1 of the
   // ownership summary of the unit's summed copy named by `copy_base`.
   short FillOwnershipTables(const std::string& base, int rural, const std::string& copy_base);
-  short SumTdlyQsYjflConvertedLevel(short level, int rural);
   short SumTdlyQsYjflConverted(int rural);
   // The land-use ledger: one row per location unit, owner, parcel and
   // ownership nature, from the base table, converted to each copy's unit.
