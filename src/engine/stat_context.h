@@ -391,10 +391,19 @@ class CStatContext : public StatRunLog {
   std::vector<std::string> IslandStatements(IslandTableKind kind, const std::string& source,
                                             const std::string& target, short scope) const;
   std::vector<std::string> ConvertedClassStatements(short kind, bool rural);
+  // The converted class summary's levels grouped in memory from one scan of
+  // its source on the embedded engine, each written as its statement
+  // writes it; none when the source cannot be read so (noticed), and the
+  // statements run instead.
+  std::optional<short> SumConvertedClassInMemory(short kind, bool rural, const LevelPolicy& policy);
   // The sum list, the column list (closed by ")") and the total of the
   // first-level columns of a kind's classes; rural lists leave out 05 to 09.
+  // Besides: the class columns one by one, and the total of a row that the
+  // total sums.
   struct ClassLists {
     std::string sums, columns, total_sum;
+    std::vector<std::string> classes;
+    std::string row_total;
   };
   ClassLists ClassSumLists(short kind, bool rural) const;
 
@@ -538,7 +547,6 @@ class CStatContext : public StatRunLog {
   // Fills every wanted table of `base` with the levels 4 to 1 of the
   // ownership summary of the unit's summed copy named by `copy_base`.
   short FillOwnershipTables(const std::string& base, int rural, const std::string& copy_base);
-  short SumTdlyQsYjflConvertedLevel(short level, int rural);
   short SumTdlyQsYjflConverted(int rural);
   // The land-use ledger: one row per location unit, owner, parcel and
   // ownership nature, from the base table, converted to each copy's unit.

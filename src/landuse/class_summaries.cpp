@@ -312,7 +312,7 @@ std::vector<std::string> CStatContext::TdlyClassStatements(short kind, const std
     return IslandStatements(kind == 3 ? IslandTableKind::kHdYjfl : IslandTableKind::kHdEjfl, source,
                             target, scope);
   }
-  const auto [sums, columns, total_sum] = ClassSumLists(kind, false);
+  const auto [sums, columns, total_sum, classes, row_total] = ClassSumLists(kind, false);
   const std::string head =
       "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
   const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);

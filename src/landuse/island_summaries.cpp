@@ -100,7 +100,8 @@ std::vector<std::string> CStatContext::IslandStatements(IslandTableKind kind,
                                                         const std::string& target,
                                                         short scope) const {
   const IslandTable& table = TableOf(kind);
-  const auto [sums, columns, total_sum] = ClassSumLists(table.first_level ? 1 : 2, table.rural);
+  const auto [sums, columns, total_sum, classes, row_total] =
+      ClassSumLists(table.first_level ? 1 : 2, table.rural);
   const std::string head =
       "insert into " + target + (scope != 0 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
   const std::string district = m_names.Plain("ZB_XZXQ");

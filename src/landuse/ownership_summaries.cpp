@@ -126,14 +126,23 @@ constexpr short kOwnershipLevels[] = {4, 3, 2, 1};
 
 using OwnershipLevels = std::map<std::pair<short, short>, std::unique_ptr<db::GroupedSums>>;
 
-// The groupings of every level of the wanted scopes of `source`, by scope
-// and level, read in one scan; none after a noticed failure.
+// The scopes a run's tables are made for.
+std::vector<short> WantedScopes(const CStatContext& context) {
+  std::vector<short> scopes;
+  for (short scope : {short{0}, short{1}}) {
+    if (context.m_nStatScope == 2 || context.m_nStatScope == scope) scopes.push_back(scope);
+  }
+  return scopes;
+}
+
+// The groupings of every level of `scopes` of `source`, by scope and
+// level, read in one scan; none after a noticed failure.
 OwnershipLevels ReadOwnershipLevels(CStatContext& context, const std::string& source,
-                                    const std::vector<std::string>& sums) {
+                                    const std::vector<std::string>& sums,
+                                    const std::vector<short>& scopes) {
   std::vector<std::pair<short, short>> read;
   std::vector<db::GroupedSumsQuery> queries;
-  for (short scope : {short{0}, short{1}}) {
-    if (context.m_nStatScope != 2 && context.m_nStatScope != scope) continue;
+  for (short scope : scopes) {
     for (short level : kOwnershipLevels) {
       read.emplace_back(scope, level);
       queries.push_back(OwnershipGrouping(source, level, scope, context.GroupCodesLike(), sums));
@@ -159,6 +168,29 @@ short WriteOwnershipRows(CStatContext& context, const std::string& target,
   return WriteCodedRows(context, target, rows,
                         {.decimals = decimals, .names = true, .first_id = {}}, "权属汇总",
                         "保存数据失败");
+}
+
+// The rows of a level grouped in memory, as SumTdlyQsYjfl makes them from
+// the level's statement.
+std::vector<CodedRow> HeldOwnershipRows(const db::GroupedSums& level, short scope,
+                                        const std::vector<std::string>& written) {
+  std::vector<CodedRow> rows;
+  level.VisitRows(level.Columns(), true, {}, [&](std::vector<db::Value>& row) {
+    // The keys, then the sums in the order of `written`.
+    const std::size_t first_sum = scope == 0 ? 3 : 2;
+    const db::Value& nature = row[first_sum - 1];
+    AddOwnershipGroup(rows, written, row[0].AsText(), scope == 0 ? row[1].AsText() : "",
+                      nature.IsNull() ? std::nullopt : std::optional(nature.AsText()),
+                      [&](std::size_t i) { return row[first_sum + i].AsDouble(); });
+  });
+  return rows;
+}
+
+// The summed columns of the classes written.
+std::vector<std::string> SummedClasses(const std::vector<std::string>& written) {
+  std::vector<std::string> sums;
+  for (const std::string& code : written) sums.push_back("BM" + code);
+  return sums;
 }
 
 }  // namespace
@@ -194,14 +226,13 @@ short CStatContext::FillOwnershipTables(const std::string& base, int rural,
   // statement's order: the same figures, to the bit.
   const bool in_memory = m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
   const std::vector<std::string> written = WrittenCodes(m_arrClass1Codes, rural != 0);
-  std::vector<std::string> sums;
-  for (const std::string& code : written) sums.push_back("BM" + code);
   // By unit: the groupings of each scope read (by scope, then level).
   std::map<short, OwnershipLevels> grouped;
   ForEachSummaryTable(base, [&](const std::string& target, short scope, short unit) {
     const std::string source = SummarySource(unit, copy_base);
     if (in_memory && !grouped.count(unit)) {
-      grouped[unit] = ReadOwnershipLevels(*this, source, sums);
+      grouped[unit] =
+          ReadOwnershipLevels(*this, source, SummedClasses(written), WantedScopes(*this));
     }
     const OwnershipLevels& levels = grouped[unit];  // none unless read in memory
     for (short level : kOwnershipLevels) {
@@ -210,16 +241,8 @@ short CStatContext::FillOwnershipTables(const std::string& base, int rural,
         SumTdlyQsYjfl(level, rural, target, source, scope, DecimalsOf(unit));
         continue;
       }
-      std::vector<CodedRow> rows;
-      held->second->VisitRows(held->second->Columns(), true, {}, [&](std::vector<db::Value>& row) {
-        // The keys, then the sums in the order of `sums`.
-        const std::size_t first_sum = scope == 0 ? 3 : 2;
-        const db::Value& nature = row[first_sum - 1];
-        AddOwnershipGroup(rows, written, row[0].AsText(), scope == 0 ? row[1].AsText() : "",
-                          nature.IsNull() ? std::nullopt : std::optional(nature.AsText()),
-                          [&](std::size_t i) { return row[first_sum + i].AsDouble(); });
-      });
-      WriteOwnershipRows(*this, target, rows, DecimalsOf(unit));
+      WriteOwnershipRows(*this, target, HeldOwnershipRows(*held->second, scope, written),
+                         DecimalsOf(unit));
     }
     if (scope != 0) FillXzqNames(target, "XZQDM", "XZQMC");
   });
@@ -230,16 +253,26 @@ short CStatContext::StatTdlyQsYjfl(int rural) {
   return FillOwnershipTables(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL", rural, "statdata");
 }
 
-short CStatContext::SumTdlyQsYjflConvertedLevel(short level, int rural) {
-  return SumTdlyQsYjfl(level, rural, m_names.Plain(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL"),
-                       ConvertedSource(ConvertedSums::kLevels, "statdataex"), 0);
-}
-
 short CStatContext::SumTdlyQsYjflConverted(int rural) {
-  for (short level : {short{4}, short{3}, short{2}}) {
-    if (SumTdlyQsYjflConvertedLevel(level, rural) == 0) return 0;
+  // On the embedded engine the levels are grouped in memory from one read
+  // of the extension table's sums, as FillOwnershipTables groups a run's.
+  const bool in_memory = m_pConn.Kind() == db::DbKind::kEmbedded && !m_bOracle;
+  const std::vector<std::string> written = WrittenCodes(m_arrClass1Codes, rural != 0);
+  const std::string target = m_names.Plain(rural ? "NCTDLY_QSYJFL" : "TDLY_QSYJFL");
+  const std::string source = ConvertedSource(ConvertedSums::kLevels, "statdataex");
+  const OwnershipLevels levels =
+      in_memory ? ReadOwnershipLevels(*this, source, SummedClasses(written), {0})
+                : OwnershipLevels();
+  for (short level : kOwnershipLevels) {
+    if (level == 1 && !m_bGroupLevel) break;
+    const auto held = levels.find({0, level});
+    const short done =
+        held == levels.end()
+            ? SumTdlyQsYjfl(level, rural, target, source, 0)
+            : WriteOwnershipRows(*this, target, HeldOwnershipRows(*held->second, 0, written), -1);
+    if (done == 0) return 0;
   }
-  return m_bGroupLevel ? SumTdlyQsYjflConvertedLevel(1, rural) : 1;
+  return 1;
 }
 
 }  // namespace landstat

@@ -97,11 +97,13 @@ CStatContext::ClassLists CStatContext::ClassSumLists(short kind, bool rural) con
     if (rural && !IsRuralClassCode(code)) continue;
     lists.sums += (lists.sums.empty() ? "" : ",") + std::string("SUM(BM") + code + ") ";
     lists.columns += (lists.columns.empty() ? "" : ",") + std::string("BM") + code;
+    lists.classes.push_back("BM" + code);
     // The total: the first-level columns only, so a sub-class is not
     // counted twice.
     if (kind == 1 || code.size() == 2) total += (total.empty() ? "" : "+") + ("BM" + code);
   }
   lists.columns += ")";
+  lists.row_total = total;
   lists.total_sum = "SUM(" + total + ") ";
   return lists;
 }
@@ -109,7 +111,7 @@ CStatContext::ClassLists CStatContext::ClassSumLists(short kind, bool rural) con
 std::vector<std::string> CStatContext::NcTdlyClassStatements(short kind, const std::string& source,
                                                              const std::string& target, short scope,
                                                              const std::string& coarse) const {
-  const auto [sums, columns, total_sum] = ClassSumLists(kind, true);
+  const auto [sums, columns, total_sum, classes, row_total] = ClassSumLists(kind, true);
   const std::string head =
       "insert into " + target + (scope == 1 ? "(XZQDM,XZQZMJ," : "(XZQDM,XZQMC,XZQZMJ,");
   const int dialect = scope == 0 ? 0 : (m_bOracle ? 2 : 1);

@@ -404,27 +404,35 @@ std::uint32_t GroupedSums::GroupOf(const std::uint32_t* key) {
 void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
   const std::vector<bool>& known = patterns_[seen_[group]];
   bool grows = false;
+  // The columns come in the order the group's list keeps its sums: one walk
+  // along the list meets each in turn, however many sums the group has.
+  std::uint32_t* link = &first_[group];
   for (std::size_t c = 0; c < query_.sums.size(); ++c) {
     double value = 0;
     non_null_[c] = row.NumberUnlessNull(sum_columns_[c], value);
     if (!non_null_[c]) continue;
     if (!known[c]) grows = true;
-    if (value != 0) AddSum(group, static_cast<std::uint16_t>(c), value);
+    if (value != 0) link = &sums_[AddSumFrom(link, static_cast<std::uint16_t>(c), value)].next;
   }
   if (grows) WidenPattern(group);
 }
 
 void GroupedSums::AddSum(std::uint32_t group, std::uint16_t column, double value) {
+  AddSumFrom(&first_[group], column, value);
+}
+
+std::uint32_t GroupedSums::AddSumFrom(std::uint32_t* link, std::uint16_t column, double value) {
   // Zeros add nothing to a sum that starts at 0: they are never added.
-  std::uint32_t at = first_[group];
-  while (at != 0 && sums_[at].column != column) at = sums_[at].next;
-  if (at != 0) {
-    sums_[at].value += value;
-    return;
+  while (*link != 0 && sums_[*link].column < column) link = &sums_[*link].next;
+  if (*link != 0 && sums_[*link].column == column) {
+    sums_[*link].value += value;
+    return *link;
   }
+  // A deque's elements stay where they are as it grows: `link` still holds.
   const std::uint32_t added = NextNumber(sums_.size(), query_.table);
-  sums_.push_back({value, first_[group], column});
-  first_[group] = added;
+  sums_.push_back({value, *link, column});
+  *link = added;
+  return added;
 }
 
 void GroupedSums::WidenPattern(std::uint32_t group) {

@@ -143,7 +143,8 @@ class GroupedSums {
     std::unordered_map<std::string_view, std::uint32_t> numbers;  // moved, so viewed here
     std::uint32_t last = 0;  // the number last asked for: rows in turn often repeat it
   };
-  // A non-zero sum of a group, in a list per group.
+  // A non-zero sum of a group, in a list per group in the order of the
+  // columns.
   struct Sum {
     double value;
     std::uint32_t next;  // the group's next sum; 0 ends the list
@@ -169,6 +170,9 @@ class GroupedSums {
   std::uint32_t GroupOf(const std::uint32_t* key);
   void Add(std::uint32_t group, const RowSource& row);
   void AddSum(std::uint32_t group, std::uint16_t column, double value);
+  // AddSum along a group's list from `link`, a link that no sum of a
+  // column after `column` precedes; the number of the sum added to.
+  std::uint32_t AddSumFrom(std::uint32_t* link, std::uint16_t column, double value);
   // Widens the group's pattern of non-null columns by those of non_null_.
   void WidenPattern(std::uint32_t group);
   // The number of a key's text, numbered now when new.

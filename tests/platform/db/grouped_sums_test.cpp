@@ -109,11 +109,12 @@ TEST_P(GroupedSumsTest, GivesTheRowsOfTheGroupingStatement) {
   EXPECT_EQ(testing::Texts(conn(), IsServer() ? "SELECT k1 FROM grown ORDER BY ctid"
                                               : "SELECT k1 FROM grown ORDER BY rowid"),
             (std::vector<std::string>{"w", "x", "y"}));
-  // Hundreds of groups, most of several rows, some with nulls.
+  // Hundreds of groups, most of several rows, some with nulls, some whose
+  // first column is 0 in their first row only.
   conn().Execute(
       "INSERT INTO parts WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
-      "2000) SELECT 'g' || (i % 600), CAST(i % 2 AS varchar(10)), i * 0.25, CASE WHEN i % 7 = 0 "
-      "THEN NULL ELSE i END FROM n");
+      "2000) SELECT 'g' || (i % 600), CAST(i % 2 AS varchar(10)), CASE WHEN i % 11 = 0 THEN 0 "
+      "ELSE i * 0.25 END, CASE WHEN i % 7 = 0 THEN NULL ELSE i END FROM n");
   compare("");
 }
 
