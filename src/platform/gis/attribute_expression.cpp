@@ -263,14 +263,18 @@ AttributeExpression ExpressionOn(LayerHandle layer, std::string_view text) {
   return expression;
 }
 
-// Calls `visit` with every read record of `kind` the expression selects.
+// Calls `visit` with every record of `kind` the expression selects, read
+// without its geometry: the walks here judge and write fields only.
 template <typename Visit>
 void EachSelected(LayerHandle layer, EntityKind kind, const AttributeExpression& expression,
                   Visit visit) {
   const long count = RecordCount(layer, kind);
   Record record;
   for (long number = 1; number < count; ++number) {
-    if (ReadRecord(layer, kind, number, record) && expression.Matches(record)) visit(record);
+    if (ReadRecord(layer, kind, number, record, RecordParts::kFields) &&
+        expression.Matches(record)) {
+      visit(record);
+    }
   }
 }
 

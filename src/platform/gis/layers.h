@@ -159,9 +159,10 @@ class Record {
 
 // What a read takes of a record: its fields and its geometry, or its fields
 // alone, for a walk that never asks for a geometry (the source then leaves
-// the geometries unread, which is faster). A record of a layer open for
-// writing is read whole either way. Asking a record read without its
-// geometry for one raises GisError naming the layer and the record.
+// the geometries unread, which is faster). A record of an in-memory table
+// is read whole either way. Asking a record read without its geometry for
+// one raises GisError naming the layer and the record; writing it back
+// keeps the geometry the source holds.
 enum class RecordParts : short { kAll, kFields };
 
 // Reads record `number`; false (and an unread record) when there is none.
