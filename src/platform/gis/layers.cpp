@@ -772,6 +772,11 @@ class LayerAccess {
     read.without_geometry = false;
   }
 
+  // Whether a read record holds only a few of its fields.
+  static bool ReadInPart(const Record& record) {
+    return record.feature_ && record.feature_->fields_read != nullptr;
+  }
+
   // Takes the geometry out of a read record (null for none).
   static std::unique_ptr<OGRGeometry> TakeGeometry(const Record& record) {
     if (!GeometryOf(record)) return nullptr;
@@ -1220,9 +1225,8 @@ bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record,
     LayerAccess::Fill(record, layer, number, {}, nullptr);
     return false;
   }
-  // A record to be written back is read with every field.
-  const bool whole = state->writable || state->memory_table;
-  const bool without_geometry = parts == RecordParts::kFields && !state->memory_table;
+  const bool whole = state->memory_table;
+  const bool without_geometry = parts == RecordParts::kFields && !whole;
   LayerAccess::Fill(
       record, layer, number,
       state->Fetch(number, without_geometry, whole ? std::span<const char* const>{} : fields),
@@ -1361,6 +1365,10 @@ void WriteRecord(LayerHandle layer, const Record& record) {
                    " was read from " + read_from.Describe());
   }
   if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
+  if (LayerAccess::ReadInPart(record)) {
+    throw GisError(state.Describe() + ", record " + std::to_string(record.Number()) +
+                   ": was read with a few of its fields and cannot be written back");
+  }
   if (WriteFields(state, *feature, record.Number())) return;
   LayerAccess::RestoreGeometry(record, state);
   CPLErrorReset();
