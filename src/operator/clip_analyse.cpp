@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -167,9 +168,17 @@ class ClipRun {
     // The geometries stay as they are while the parcels are repaired: the
     // searches around each parcel go to copies of them held in memory.
     const gis::RecordFinder near_points(points_), near_lines(lines_);
-    const gis::RegionFinder parcel_regions(parcels_);
-    near_points_ = &near_points, near_lines_ = &near_lines, parcel_regions_ = &parcel_regions;
+    // The walk that holds the parcels' regions also notes what the repair
+    // asks of each parcel's geometry, so that the repair reads their fields
+    // alone.
     const long count = gis::RecordCount(parcels_, EntityKind::kRegion);
+    parcel_shapes_.assign(static_cast<std::size_t>(std::max(count, 1L)), ParcelShape{});
+    const gis::RegionFinder parcel_regions(parcels_, [&](const Record& parcel) {
+      ParcelShape& shape = parcel_shapes_[static_cast<std::size_t>(parcel.Number())];
+      shape.usable = parcel.GeometryIsUsable();
+      if (shape.usable) shape.bounds = *parcel.Bounds();
+    });
+    near_points_ = &near_points, near_lines_ = &near_lines, parcel_regions_ = &parcel_regions;
     for (long number = 1; number < count; ++number) RepairParcel(number);
     WriteBookings();
     gis::DeleteByExpression(points_, EntityKind::kPoint, std::string(kBookedPoint) + "==''");
@@ -227,9 +236,16 @@ class ClipRun {
 
   void RepairParcel(long number) {
     Record parcel;
-    if (!gis::ReadRecord(parcels_, EntityKind::kRegion, number, parcel)) return;
-    if (!Usable(parcels_, parcel)) return;
-    gis::Rect rect = *parcel.Bounds();
+    if (!gis::ReadRecord(parcels_, EntityKind::kRegion, number, parcel,
+                         gis::RecordParts::kFields)) {
+      return;
+    }
+    const ParcelShape& shape = parcel_shapes_[static_cast<std::size_t>(number)];
+    if (!shape.usable) {
+      LogUnusable(parcels_, number);
+      return;
+    }
+    gis::Rect rect = shape.bounds;
     rect.min_x -= 0.01, rect.min_y -= 0.01, rect.max_x += 0.01, rect.max_y += 0.01;
     const std::string code = parcel.Text(kSeatCode), parcel_number = parcel.Text(fields_.number);
     std::vector<Booked> booked;
@@ -368,7 +384,7 @@ class ClipRun {
       const auto& [layer, number] = feature;
       Record record;
       if (!gis::ReadRecord(layer, layer == lines_ ? EntityKind::kLine : EntityKind::kPoint, number,
-                           record)) {
+                           record, gis::RecordParts::kFields)) {
         continue;
       }
       for (const auto& [field, text] : fields) record.SetText(field, text);
@@ -385,6 +401,13 @@ class ClipRun {
   const gis::RecordFinder* near_points_ = nullptr;
   const gis::RecordFinder* near_lines_ = nullptr;
   const gis::RegionFinder* parcel_regions_ = nullptr;
+  // What the repair asks of a parcel's geometry: whether it is usable
+  // (Record::GeometryIsUsable) and its bounds; by record number.
+  struct ParcelShape {
+    bool usable = false;
+    gis::Rect bounds;
+  };
+  std::vector<ParcelShape> parcel_shapes_;
   std::unordered_map<long, LineFacts> lines_read_;
   std::unordered_map<long, PointFacts> points_read_;
   // The bookings of the walk by layer and record: the text of each booking

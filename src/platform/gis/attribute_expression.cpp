@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <span>
 
 #include "platform/gis/gis_error.h"
 
@@ -263,14 +264,19 @@ AttributeExpression ExpressionOn(LayerHandle layer, std::string_view text) {
   return expression;
 }
 
-// Calls `visit` with every read record of `kind` the expression selects.
+// Calls `visit` with every record of `kind` the expression selects, read
+// without its geometry: the walks here judge and write fields only. With
+// `fields`, only those are read (records that are not written back).
 template <typename Visit>
 void EachSelected(LayerHandle layer, EntityKind kind, const AttributeExpression& expression,
-                  Visit visit) {
+                  Visit visit, std::span<const char* const> fields = {}) {
   const long count = RecordCount(layer, kind);
   Record record;
   for (long number = 1; number < count; ++number) {
-    if (ReadRecord(layer, kind, number, record) && expression.Matches(record)) visit(record);
+    if (ReadRecord(layer, kind, number, record, RecordParts::kFields, fields) &&
+        expression.Matches(record)) {
+      visit(record);
+    }
   }
 }
 
@@ -279,8 +285,14 @@ void EachSelected(LayerHandle layer, EntityKind kind, const AttributeExpression&
 std::vector<long> SelectByExpression(LayerHandle layer, EntityKind kind,
                                      std::string_view expression) {
   std::vector<long> numbers;
-  EachSelected(layer, kind, ExpressionOn(layer, expression),
-               [&](const Record& record) { numbers.push_back(record.Number()); });
+  const AttributeExpression selection = ExpressionOn(layer, expression);
+  // Only the fields the expression judges are read (all for none).
+  const std::vector<std::string> judged = selection.Fields();
+  std::vector<const char*> fields;
+  for (const std::string& field : judged) fields.push_back(field.c_str());
+  EachSelected(
+      layer, kind, selection, [&](const Record& record) { numbers.push_back(record.Number()); },
+      fields);
   return numbers;
 }
 

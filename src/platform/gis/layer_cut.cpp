@@ -9,8 +9,12 @@
 #include <ogrsf_frmts.h>
 
 #include <cstdlib>
+#include <future>
 #include <numeric>
+#include <optional>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/db/sql_quote.h"
 #include "platform/gis/gis_error.h"
@@ -181,6 +185,120 @@ std::unique_ptr<OGRGeometry> PieceInside(const OGRGeometry& geometry, const Rang
   return PartsOfDimension(geometry.Intersection(&range.Shape()), Dimension(kind));
 }
 
+// What the cut does with one record of the polygon's bounding box, decided
+// apart from the writing: where it lies, and for a record kept the
+// geometry to write (its own, or the piece inside the polygon) and the
+// share of its gross areas that piece takes.
+struct Placed {
+  std::unique_ptr<OGRFeature> feature;
+  Place place = Place::kOutside;
+  std::unique_ptr<OGRGeometry> piece;
+  double share = 1.0;
+};
+
+// Places one record; a record across the polygon's edge that only touches
+// it is outside.
+Placed PlaceRecord(std::unique_ptr<OGRFeature> feature, const RangeShape& range, EntityKind kind) {
+  Placed placed;
+  const OGRGeometry* geometry = feature->GetGeometryRef();
+  placed.place = PlaceOf(geometry, range);
+  if (placed.place == Place::kInside) {
+    placed.piece.reset(feature->StealGeometry());
+  } else if (placed.place == Place::kAcross) {
+    placed.piece = PieceInside(*geometry, range, kind);
+    if (!placed.piece) {
+      placed.place = Place::kOutside;
+    } else if (kind == EntityKind::kRegion) {
+      const double whole = OGR_G_Area(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(geometry)));
+      placed.share =
+          whole > 0 ? OGR_G_Area(OGRGeometry::ToHandle(placed.piece.get())) / whole : 0.0;
+    }
+  }
+  placed.feature = std::move(feature);
+  return placed;
+}
+
+// The ids of the records whose geometry the source's own query language
+// finds missing or empty (a GeoPackage), in the source's order; nothing
+// when the source cannot answer it. The layer's fields are to be ignored.
+std::optional<std::vector<GIntBig>> MissingByQuery(OGRLayer& layer) {
+  const char* column = layer.GetGeometryColumn();
+  if (!column || !*column) return std::nullopt;
+  const std::string name = db::QuoteName(column);
+  CPLErrorReset();
+  if (layer.SetAttributeFilter((name + " IS NULL OR ST_IsEmpty(" + name + ")").c_str()) !=
+      OGRERR_NONE) {
+    return std::nullopt;
+  }
+  std::vector<GIntBig> ids;
+  layer.ResetReading();
+  while (std::unique_ptr<OGRFeature> feature{layer.GetNextFeature()}) {
+    ids.push_back(feature->GetFID());
+  }
+  // The source may find the query bad only while reading.
+  if (CPLGetLastErrorType() >= CE_Failure) return std::nullopt;
+  return ids;
+}
+
+// The ids of the records of the whole layer that have no geometry or an
+// empty one, in the source's order: they cannot be placed in or out of the
+// range. A source whose own query language tests geometries answers by one
+// query; others are walked without their fields.
+std::vector<GIntBig> MissingGeometries(OGRLayer& layer) {
+  std::vector<const char*> ignored;
+  const OGRFeatureDefn& fields = *layer.GetLayerDefn();
+  for (int i = 0; i < fields.GetFieldCount(); ++i) {
+    ignored.push_back(fields.GetFieldDefn(i)->GetNameRef());
+  }
+  ignored.push_back("OGR_STYLE");
+  ignored.push_back(nullptr);
+  layer.SetIgnoredFields(ignored.data());
+  std::optional<std::vector<GIntBig>> ids = MissingByQuery(layer);
+  if (!ids) {
+    ids.emplace();
+    layer.SetAttributeFilter(nullptr);
+    layer.ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{layer.GetNextFeature()}) {
+      const OGRGeometry* geometry = feature->GetGeometryRef();
+      if (!geometry || geometry->IsEmpty()) ids->push_back(feature->GetFID());
+    }
+  }
+  layer.SetAttributeFilter(nullptr);
+  layer.SetIgnoredFields(nullptr);
+  layer.ResetReading();
+  return std::move(*ids);
+}
+
+// The records of a GeoPackage layer without a geometry (MissingGeometries),
+// found through an opening of the source of its own on a thread of its own
+// while the cut walks the layer: the query reads the whole layer, the walk
+// the polygon's bounding box only.
+class MissingBeside {
+ public:
+  // Null for a source that is no GeoPackage, or whose layer does not open
+  // a second time: the walk then finds them itself.
+  static std::unique_ptr<MissingBeside> Start(const SourceLayer& source) {
+    GDALDriver* driver = source.dataset ? source.dataset->GetDriver() : nullptr;
+    if (!driver || std::string_view(driver->GetDescription()) != "GPKG") return nullptr;
+    const char* const drivers[] = {"GPKG", nullptr};
+    std::shared_ptr<GDALDataset> dataset(GDALDataset::Open(source.dataset->GetDescription(),
+                                                           GDAL_OF_VECTOR | GDAL_OF_READONLY,
+                                                           drivers, nullptr, nullptr));
+    OGRLayer* layer = dataset ? dataset->GetLayerByName(source.layer->GetName()) : nullptr;
+    if (!layer) return nullptr;
+    auto beside = std::make_unique<MissingBeside>();
+    beside->found_ =
+        std::async(std::launch::async, [dataset, layer] { return MissingGeometries(*layer); });
+    return beside;
+  }
+
+  // Waits for the ids; raises what the query raised.
+  std::vector<GIntBig> Take() { return found_.get(); }
+
+ private:
+  std::future<std::vector<GIntBig>> found_;
+};
+
 // A gross-area field: its place and the decimals its shares are rounded to
 // (those the field declares, else the survey's default).
 struct GrossArea {
@@ -332,17 +450,33 @@ class LayerCut {
 
   // The records whose geometry meets the range: the candidates that the
   // layer's spatial index gives for the polygon's bounding box, each tested
-  // against the polygon.
+  // against the polygon. The records of the whole layer without a geometry
+  // are named first; a GeoPackage's are found beside the walk
+  // (MissingBeside), and what the walk names waits for them.
   void CutAll(const RangeShape& range) {
-    NameMissingGeometries();
+    std::unique_ptr<MissingBeside> missing = MissingBeside::Start(source_);
+    if (!missing) NameMissing(MissingGeometries(*source_.layer));
+    deferring_ = missing != nullptr;
     OGRLayer& from = *source_.layer;
     const OGREnvelope& box = range.Box();
     Hold(HeldTexts(source_, &box));
     from.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
     from.ResetReading();
-    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) Cut(*feature, range);
+    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
+      Take(PlaceRecord(std::move(feature), range, source_.kind));
+    }
     from.SetSpatialFilter(nullptr);
     from.ResetReading();
+    if (!missing) return;
+    deferring_ = false;
+    NameMissing(missing->Take());
+    for (const Deferred& named : std::exchange(deferred_, {})) {
+      if (named.skipped) {
+        Skip(named.id, named.why);
+      } else {
+        Name(named.id, named.why);
+      }
+    }
   }
 
   // Puts the texts held in numeric fields of the records kept back in
@@ -373,30 +507,20 @@ class LayerCut {
   }
 
  private:
-  void Cut(const OGRFeature& feature, const RangeShape& range) {
-    const OGRGeometry* geometry = feature.GetGeometryRef();
-    switch (PlaceOf(geometry, range)) {
-      case Place::kOutside:  // a missing geometry is named by NameMissingGeometries
+  void Take(Placed placed) {
+    switch (placed.place) {
+      case Place::kOutside:  // a missing geometry is named by NameMissing
         return;
       case Place::kNotValid:
-        Skip(feature,
+        Skip(placed.feature->GetFID(),
              "its geometry is not valid (a ring or line crosses itself, or has too few "
              "points)");
         return;
       case Place::kInside:
-        Write(feature, std::unique_ptr<OGRGeometry>(geometry->clone()), 1.0);
-        return;
       case Place::kAcross:
-        break;
+        Write(*placed.feature, std::move(placed.piece), placed.share);
+        return;
     }
-    std::unique_ptr<OGRGeometry> piece = PieceInside(*geometry, range, source_.kind);
-    if (!piece) return;  // touches the polygon's edge only
-    double share = 1.0;
-    if (source_.kind == EntityKind::kRegion) {
-      const double whole = OGR_G_Area(OGRGeometry::ToHandle(const_cast<OGRGeometry*>(geometry)));
-      share = whole > 0 ? OGR_G_Area(OGRGeometry::ToHandle(piece.get())) / whole : 0.0;
-    }
-    Write(feature, std::move(piece), share);
   }
 
   void Write(const OGRFeature& from, std::unique_ptr<OGRGeometry> geometry, double share) {
@@ -457,62 +581,25 @@ class LayerCut {
     return nullptr;
   }
 
-  // Names the records of the whole layer that have no geometry or an empty
-  // one: they cannot be placed in or out of the range. A source whose own
-  // query language tests geometries (a GeoPackage) answers by one query;
-  // others are walked without their fields.
-  void NameMissingGeometries() {
-    OGRLayer& from = *source_.layer;
-    std::vector<const char*> ignored;
-    const OGRFeatureDefn& fields = *from.GetLayerDefn();
-    for (int i = 0; i < fields.GetFieldCount(); ++i) {
-      ignored.push_back(fields.GetFieldDefn(i)->GetNameRef());
-    }
-    ignored.push_back("OGR_STYLE");
-    ignored.push_back(nullptr);
-    from.SetIgnoredFields(ignored.data());
-    if (!NameMissingByQuery()) {
-      from.SetAttributeFilter(nullptr);
-      from.ResetReading();
-      while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
-        const OGRGeometry* geometry = feature->GetGeometryRef();
-        if (!geometry || geometry->IsEmpty()) Skip(*feature, "it has no geometry");
-      }
-    }
-    from.SetAttributeFilter(nullptr);
-    from.SetIgnoredFields(nullptr);
-    from.ResetReading();
+  void NameMissing(const std::vector<GIntBig>& ids) {
+    for (GIntBig id : ids) Skip(id, "it has no geometry");
   }
 
-  bool NameMissingByQuery() {
-    OGRLayer& from = *source_.layer;
-    const char* column = from.GetGeometryColumn();
-    if (!column || !*column) return false;
-    const std::string name = db::QuoteName(column);
-    CPLErrorReset();
-    if (from.SetAttributeFilter((name + " IS NULL OR ST_IsEmpty(" + name + ")").c_str()) !=
-        OGRERR_NONE) {
-      return false;
+  // Skips the record of the source of feature id `id`.
+  void Skip(GIntBig id, const std::string& why) {
+    if (deferring_) {
+      deferred_.push_back({true, id, why});
+      return;
     }
-    const long before = count_.skipped;
-    const std::size_t named = count_.problems.size();
-    from.ResetReading();
-    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
-      Skip(*feature, "it has no geometry");
-    }
-    if (CPLGetLastErrorType() < CE_Failure) return true;
-    count_.skipped = before;  // the source found the query bad only while reading
-    count_.problems.resize(named);
-    return false;
-  }
-
-  // Skips a record of the source.
-  void Skip(const OGRFeature& feature, const std::string& why) {
     ++count_.skipped;
-    if (count_.skipped <= kProblemsNamedPerLayer) Name(source_.number_of(feature.GetFID()), why);
+    if (count_.skipped <= kProblemsNamedPerLayer) Name(source_.number_of(id), why);
   }
 
   void Name(GIntBig record, const std::string& what) {
+    if (deferring_) {
+      deferred_.push_back({false, record, what});
+      return;
+    }
     count_.problems.push_back("layer \"" + source_.name + "\", record " + std::to_string(record) +
                               ": " + what);
   }
@@ -527,6 +614,15 @@ class LayerCut {
   std::vector<GrossArea> gross_;
   std::vector<int> field_map_;  // field i of the source to field i of the target
   LayerCutCount count_;
+  // A skip or a naming held back while the walk waits for the records
+  // without a geometry, which are named first.
+  struct Deferred {
+    bool skipped = false;
+    GIntBig id = 0;  // the feature id of a skip, the record of a naming
+    std::string why;
+  };
+  bool deferring_ = false;
+  std::vector<Deferred> deferred_;
 };
 
 }  // namespace

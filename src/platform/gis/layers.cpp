@@ -756,6 +756,27 @@ class LayerAccess {
     return read.feature ? read.feature->GetGeometryRef() : nullptr;
   }
 
+  // Gives a record read without its geometry the one its source holds, for
+  // a write of the whole feature; any walk of the layer ends, since it
+  // leaves geometries unread.
+  static void RestoreGeometry(const Record& record, OpenLayerState& state) {
+    Record::Feature& read = *record.feature_;
+    if (!read.without_geometry || !read.feature) return;
+    state.StopSequential();
+    const std::unique_ptr<OGRFeature> stored(state.layer->GetFeature(read.feature->GetFID()));
+    if (!stored) {
+      throw GisError(*read.label + ", record " + std::to_string(record.number_) +
+                     ": cannot be read again: " + LastGdalMessage());
+    }
+    read.feature->SetGeometryDirectly(stored->StealGeometry());
+    read.without_geometry = false;
+  }
+
+  // Whether a read record holds only a few of its fields.
+  static bool ReadInPart(const Record& record) {
+    return record.feature_ && record.feature_->fields_read != nullptr;
+  }
+
   // Takes the geometry out of a read record (null for none).
   static std::unique_ptr<OGRGeometry> TakeGeometry(const Record& record) {
     if (!GeometryOf(record)) return nullptr;
@@ -1204,8 +1225,7 @@ bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record,
     LayerAccess::Fill(record, layer, number, {}, nullptr);
     return false;
   }
-  // A record to be written back is read whole.
-  const bool whole = state->writable || state->memory_table;
+  const bool whole = state->memory_table;
   const bool without_geometry = parts == RecordParts::kFields && !whole;
   LayerAccess::Fill(
       record, layer, number,
@@ -1345,7 +1365,12 @@ void WriteRecord(LayerHandle layer, const Record& record) {
                    " was read from " + read_from.Describe());
   }
   if (!state.writable) throw GisError(state.Describe() + " is open for reading only");
+  if (LayerAccess::ReadInPart(record)) {
+    throw GisError(state.Describe() + ", record " + std::to_string(record.Number()) +
+                   ": was read with a few of its fields and cannot be written back");
+  }
   if (WriteFields(state, *feature, record.Number())) return;
+  LayerAccess::RestoreGeometry(record, state);
   CPLErrorReset();
   if (state.layer->SetFeature(feature) != OGRERR_NONE) {
     throw GisError(state.Describe() + ", record " + std::to_string(record.Number()) +

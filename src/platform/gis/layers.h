@@ -159,9 +159,10 @@ class Record {
 
 // What a read takes of a record: its fields and its geometry, or its fields
 // alone, for a walk that never asks for a geometry (the source then leaves
-// the geometries unread, which is faster). A record of a layer open for
-// writing is read whole either way. Asking a record read without its
-// geometry for one raises GisError naming the layer and the record.
+// the geometries unread, which is faster). A record of an in-memory table
+// is read whole either way. Asking a record read without its geometry for
+// one raises GisError naming the layer and the record; writing it back
+// keeps the geometry the source holds.
 enum class RecordParts : short { kAll, kFields };
 
 // Reads record `number`; false (and an unread record) when there is none.
@@ -169,9 +170,9 @@ enum class RecordParts : short { kAll, kFields };
 // any are named, are the only fields a walk from the first record takes of
 // the source (the source then leaves the others unread, which is faster for
 // a walk that wants a few of many): asking such a record for another field
-// of the layer raises GisError naming the layer, the record and the field.
-// A record read outside such a walk, or of a layer open for writing, is
-// read with every field.
+// of the layer raises GisError naming the layer, the record and the field,
+// and so does writing it back. A record read outside such a walk, or of an
+// in-memory table, is read with every field.
 bool ReadRecord(LayerHandle layer, EntityKind kind, long number, Record& record,
                 RecordParts parts = RecordParts::kAll, std::span<const char* const> fields = {});
 // The text of one field of one record; empty when it cannot be read.

@@ -410,7 +410,8 @@ TEST_F(GisLayerTest, LongWalksReadWhatSingleReadsRead) {
 // part, on a short layer and on a long one (read ahead). Its records asked
 // for a part left unread raise, naming the layer, the record and the
 // field; reads after it are whole again; a layer open for writing is read
-// whole.
+// as any other, and a record of it read with a few fields is not written
+// back.
 TEST_F(GisLayerTest, WalksInPartReadWhatWholeReadsRead) {
   const char* const two[] = {"地类编码", "标识码"};
   const Part parts[] = {{true, {}}, {false, {}}, {true, two}, {false, two}};
@@ -452,9 +453,46 @@ TEST_F(GisLayerTest, WalksInPartReadWhatWholeReadsRead) {
   }
   ScopedLayer writable(OpenLayer(survey_, "地类图斑", true));
   Record record;
-  ASSERT_TRUE(ReadRecord(writable, EntityKind::kRegion, 1, record, RecordParts::kFields, two));
+  ASSERT_TRUE(ReadRecord(writable, EntityKind::kRegion, 1, record, RecordParts::kAll, two));
   EXPECT_TRUE(record.Bounds());
-  EXPECT_EQ(record.Text("图斑面积"), "3298.78");
+  EXPECT_THROW(record.Text("图斑面积"), GisError);
+  EXPECT_TRUE(Names(GisErrorOf([&] { WriteRecord(writable, record); }), "written back"));
+}
+
+// A walk of a layer open for writing that leaves the geometries unread
+// writes fields back without touching the geometries: a GeoPackage by its
+// columns, a shapefile by the whole feature, its geometry read again.
+TEST_F(GisLayerTest, FieldsWrittenFromAWalkWithoutGeometriesKeepThem) {
+  const std::vector<FixtureFeature> squares = {{Square(0, 0, 1), {{"NAME", "first"}}},
+                                               {Square(1, 0, 2), {{"NAME", "second"}}},
+                                               {Square(3, 0, 3), {{"NAME", "third"}}}};
+  for (const char* file : {"parcels.gpkg", "parcels.shp"}) {
+    SCOPED_TRACE(file);
+    WriteFixtureLayer(dir_.File(file), "parcels", wkbPolygon, {{"NAME", OFTString, 10}}, squares);
+    {
+      ScopedLayer layer(OpenLayer(dir_.File(file), "parcels", true));
+      Record record;
+      for (long number = 1; number <= 3; ++number) {
+        ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, number, record, RecordParts::kFields));
+        // A shapefile's walk ends at its first write: its later records are read whole.
+        if (number == 1) {
+          EXPECT_THROW(record.Bounds(), GisError);
+        }
+        record.SetText("NAME", record.Text("NAME") + "!");
+        WriteRecord(layer, record);
+      }
+      SaveLayer(layer);
+    }
+    ScopedLayer layer(OpenLayer(dir_.File(file), "parcels"));
+    const std::pair<const char*, double> expected[] = {
+        {"first!", 1}, {"second!", 4}, {"third!", 9}};
+    for (long number = 1; number <= 3; ++number) {
+      Record record;
+      ASSERT_TRUE(ReadRecord(layer, EntityKind::kRegion, number, record));
+      EXPECT_EQ(record.Text("NAME"), expected[number - 1].first);
+      EXPECT_DOUBLE_EQ(record.Area(), expected[number - 1].second);
+    }
+  }
 }
 
 // Text of fields ----------------------------------------------------------
