@@ -3,7 +3,6 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cctype>
 #include <charconv>
@@ -11,9 +10,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <exception>
 #include <functional>
+#include <future>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -35,8 +37,8 @@ namespace {
 
 using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-// Set on the thread that stores a batch in the background: the statements
-// it sends do not wait for themselves.
+// Set on the threads that store batches in the background: the statements
+// they send do not wait for the stores.
 thread_local bool tStoringThread = false;
 
 constexpr int kFetchRows = 2000;
@@ -574,58 +576,81 @@ class PostgresBackend : public Backend {
     StoreWhole(batch);
   }
 
-  // Frees what the last batch stored in the background held, once no more
-  // rows of its kind follow. Only while no store runs.
+  // Frees what the last batches stored in the background held, once no
+  // more rows of their kind follow. Only while no store runs.
   void ReleaseStored() {
-    storing_ = WriteBatch();
     spare_rows_.clear();
+    spare_copy_ = std::string();
   }
 
-  // A full batch of new rows is stored by a thread of its own while the
-  // caller makes the next one, so that the server inserts while the client
-  // computes. Whatever else uses the connection waits for that store first,
-  // and a failure it met is raised there (as a failure of a batch stored at
-  // the next flush always was). Where no thread can be started the batch is
+  // A batch stored by a thread of its own, and what its store left.
+  struct BackgroundStore {
+    WriteBatch batch;
+    std::thread thread;
+    std::promise<void> ended;
+    std::shared_future<void> end{ended.get_future().share()};
+    std::exception_ptr failure;
+  };
+
+  // A full batch is stored by a thread of its own while the caller makes
+  // the next one, so that the server inserts while the client computes.
+  // Whatever else uses the connection waits for the stores first, and a
+  // failure one met is raised there (as a failure of a batch stored at the
+  // next flush always was). Where no thread can be started the batch is
   // stored here.
   void StoreInBackground() {
-    // While the store before still runs, the caller would only wait: a
-    // batch of new rows is then made into its COPY text here, so that the
-    // server goes from one batch to the next without waiting for the client
-    // to write it; else the store's thread makes it, while the caller fills
-    // the next batch. A store of new rows only reads what is known of its
-    // table, which is learnt here before it starts; one of updates may
-    // learn of its table.
-    if (!batch_.update && batch_.rows.size() > 1 && !store_finished_ && !storing_.update &&
-        default_cache_.count(batch_.table)) {
-      batch_.copy = FormatCopy(batch_, std::move(spare_copy_));
-    }
+    // Batches of new rows run two at once: while one is stored, the next
+    // one's thread makes its COPY text, then waits for the store before to
+    // send it, and the caller fills a third; the server goes from one batch
+    // to the next without waiting for the client to write it. Such a store
+    // only reads what is known of its table, which is learnt here before
+    // it starts; one of updates may learn of its table, so it runs alone.
+    const bool beside = !batch_.update && default_cache_.count(batch_.table) &&
+                        std::none_of(stores_.begin(), stores_.end(),
+                                     [](const auto& store) { return store->batch.update; });
+    AwaitStore(beside ? 1 : 0);
+    if (!batch_.update) ConstantDefaults(batch_.table);
+    auto store = std::make_unique<BackgroundStore>();
+    store->batch = TakeBatch();
+    std::shared_future<void> before;
+    if (!stores_.empty()) before = stores_.back()->end;
+    const bool format_first = before.valid() && store->batch.rows.size() > 1 &&
+                              before.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    BackgroundStore& started = *store;
+    std::string storage = format_first ? std::move(spare_copy_) : std::string();
     try {
-      AwaitStore();
-      if (!batch_.update) ConstantDefaults(batch_.table);
-    } catch (...) {
-      batch_.copy.reset();  // the batch may take more rows before it is stored
-      throw;
-    }
-    // The rows of the batch stored last are filled again with the next
-    // batch's values, which spares the client a heap allocation per value.
-    spare_rows_ = std::move(storing_.rows);
-    if (storing_.copy) spare_copy_ = std::move(storing_.copy->data);
-    storing_ = TakeBatch();
-    store_finished_ = false;
-    try {
-      store_ = std::thread([this] {
-        tStoringThread = true;
-        try {
-          StoreWhole(storing_);
-        } catch (...) {
-          store_error_ = std::current_exception();
-        }
-        store_finished_ = true;
-      });
+      started.thread = std::thread(
+          [this, &started, before, format_first, storage = std::move(storage)]() mutable {
+            tStoringThread = true;
+            RunStore(started, before, format_first ? &storage : nullptr);
+          });
     } catch (const std::system_error&) {
-      store_finished_ = true;
-      StoreWhole(storing_);
+      // The store runs here once those before have ended; its failure is
+      // raised after theirs, as a background store's would be.
+      JoinStore();
+      std::deque<std::exception_ptr> kept = std::exchange(store_failures_, {});
+      RunStore(started, {}, nullptr);
+      store_failures_ = std::move(kept);
     }
+    stores_.push_back(std::move(store));
+  }
+
+  // A store's work: the batch made into its COPY text in `storage`, when
+  // given, then stored once the store `before` (when any) has ended.
+  void RunStore(BackgroundStore& store, const std::shared_future<void>& before,
+                std::string* storage) {
+    try {
+      if (storage) store.batch.copy = FormatCopy(store.batch, std::move(*storage));
+    } catch (...) {
+      store.failure = std::current_exception();
+    }
+    if (before.valid()) before.wait();
+    try {
+      if (!store.failure) StoreWhole(store.batch);
+    } catch (...) {
+      store.failure = std::current_exception();
+    }
+    store.ended.set_value();
   }
 
   // A row vector for the batch: one of the last stored batch's, or new.
@@ -636,20 +661,37 @@ class PostgresBackend : public Backend {
     return row;
   }
 
-  // Waits for the batch being stored by its thread; raises its failure.
-  void AwaitStore() const {
-    JoinStore();
-    if (store_error_) std::rethrow_exception(std::exchange(store_error_, nullptr));
+  // Waits for the batches being stored by their threads, but for the
+  // `left` newest; raises the first failure met.
+  void AwaitStore(std::size_t left = 0) const {
+    JoinStores(left);
+    if (tStoringThread || store_failures_.empty()) return;
+    const std::exception_ptr failure = store_failures_.front();
+    store_failures_.pop_front();
+    std::rethrow_exception(failure);
   }
-  // Waits for it, leaving a failure to the next statement to raise.
-  void JoinStore() const {
-    if (!tStoringThread && store_.joinable()) store_.join();
+  // Waits for them all, leaving a failure to the next statement to raise.
+  void JoinStore() const { JoinStores(0); }
+  // Waits for the oldest stores until `left` run. Their failures are kept
+  // in order; the rows of a batch stored, and its COPY text, are filled
+  // again with the next batch's values, which spares the client a heap
+  // allocation per value.
+  void JoinStores(std::size_t left) const {
+    if (tStoringThread) return;
+    while (stores_.size() > left) {
+      BackgroundStore& oldest = *stores_.front();
+      if (oldest.thread.joinable()) oldest.thread.join();
+      if (oldest.failure) store_failures_.push_back(oldest.failure);
+      spare_rows_ = std::move(oldest.batch.rows);
+      if (oldest.batch.copy) spare_copy_ = std::move(oldest.batch.copy->data);
+      stores_.pop_front();
+    }
   }
-  // Waits for it where its failure no longer matters: its rows are about to
-  // be rolled back, or the connection closed.
+  // Waits for them where their failures no longer matter: their rows are
+  // about to be rolled back, or the connection closed.
   void SettleStore() const {
     JoinStore();
-    store_error_ = nullptr;
+    store_failures_.clear();
   }
 
   // Runs a statement whose failure the caller drops (closing a cursor,
@@ -657,13 +699,13 @@ class PostgresBackend : public Backend {
   // is left for the next statement to raise, never dropped with it.
   ResultPtr ExecAside(const std::string& sql) {
     JoinStore();
-    const std::exception_ptr kept = std::exchange(store_error_, nullptr);
+    std::deque<std::exception_ptr> kept = std::exchange(store_failures_, {});
     try {
       ResultPtr result = Exec(sql);
-      store_error_ = kept;
+      store_failures_ = std::move(kept);
       return result;
     } catch (...) {
-      store_error_ = kept;
+      store_failures_ = std::move(kept);
       throw;
     }
   }
@@ -1385,12 +1427,12 @@ class PostgresBackend : public Backend {
   PGconn* conn_ = nullptr;
   int cursor_count_ = 0;
   WriteBatch batch_;
-  mutable std::thread store_;               // stores storing_, when running
-  std::atomic<bool> store_finished_{true};  // no store runs, or it is at its end
-  WriteBatch storing_;  // the batch before batch_; its thread's alone while it runs
-  std::vector<std::vector<Value>> spare_rows_;
-  std::string spare_copy_;  // the storage of a COPY text stored before
-  mutable std::exception_ptr store_error_;
+  // The batches before batch_ being stored, oldest first; each its
+  // thread's alone while it runs.
+  mutable std::deque<std::unique_ptr<BackgroundStore>> stores_;
+  mutable std::deque<std::exception_ptr> store_failures_;  // met by stores, yet to be raised
+  mutable std::vector<std::vector<Value>> spare_rows_;     // of a batch stored before
+  mutable std::string spare_copy_;  // the storage of a COPY text stored before
   MovedRowIds moved_ids_;
   std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;
   std::unordered_map<std::string, std::map<std::string, Value>> default_cache_;
