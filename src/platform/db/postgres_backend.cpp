@@ -8,14 +8,15 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <exception>
 #include <functional>
-#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -583,12 +584,12 @@ class PostgresBackend : public Backend {
     spare_copy_ = std::string();
   }
 
-  // A batch stored by a thread of its own, and what its store left.
+  // A batch stored in the background, and what its store left.
   struct BackgroundStore {
     WriteBatch batch;
-    std::thread thread;
-    std::promise<void> ended;
-    std::shared_future<void> end{ended.get_future().share()};
+    std::thread thread;  // makes its COPY text, then sends it unless a thread sends already
+    bool made = false;   // its COPY text is made, or is not to be made
+    bool stored = false;
     std::exception_ptr failure;
   };
 
@@ -597,14 +598,15 @@ class PostgresBackend : public Backend {
   // Whatever else uses the connection waits for the stores first, and a
   // failure one met is raised there (as a failure of a batch stored at the
   // next flush always was). Where no thread can be started the batch is
-  // stored here.
+  // stored from here.
   void StoreInBackground() {
     // Batches of new rows run two at once: while one is stored, the next
-    // one's thread makes its COPY text, then waits for the store before to
-    // send it, and the caller fills a third; the server goes from one batch
-    // to the next without waiting for the client to write it. Such a store
-    // only reads what is known of its table, which is learnt here before
-    // it starts; one of updates may learn of its table, so it runs alone.
+    // one's thread makes its COPY text, and the caller fills a third. The
+    // thread that stores a batch goes on with the next one when its text is
+    // made, so that the server goes from one batch to the next without
+    // waiting for the client. Such a store only reads what is known of its
+    // table, which is learnt here before it starts; one of updates may
+    // learn of its table, so it runs alone.
     const bool beside = !batch_.update && default_cache_.count(batch_.table) &&
                         std::none_of(stores_.begin(), stores_.end(),
                                      [](const auto& store) { return store->batch.update; });
@@ -612,45 +614,60 @@ class PostgresBackend : public Backend {
     if (!batch_.update) ConstantDefaults(batch_.table);
     auto store = std::make_unique<BackgroundStore>();
     store->batch = TakeBatch();
-    std::shared_future<void> before;
-    if (!stores_.empty()) before = stores_.back()->end;
-    const bool format_first = before.valid() && store->batch.rows.size() > 1 &&
-                              before.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
     BackgroundStore& started = *store;
+    bool format_first = false;
+    {
+      std::lock_guard lock(store_mutex_);
+      format_first = started.batch.rows.size() > 1 &&
+                     std::any_of(stores_.begin(), stores_.end(),
+                                 [](const auto& before) { return !before->stored; });
+      stores_.push_back(std::move(store));
+    }
     std::string storage = format_first ? std::move(spare_copy_) : std::string();
     try {
-      started.thread = std::thread(
-          [this, &started, before, format_first, storage = std::move(storage)]() mutable {
+      started.thread =
+          std::thread([this, &started, format_first, storage = std::move(storage)]() mutable {
             tStoringThread = true;
-            RunStore(started, before, format_first ? &storage : nullptr);
+            MakeAndSend(started, format_first ? &storage : nullptr);
           });
     } catch (const std::system_error&) {
-      // The store runs here once those before have ended; its failure is
-      // raised after theirs, as a background store's would be.
-      JoinStore();
-      std::deque<std::exception_ptr> kept = std::exchange(store_failures_, {});
-      RunStore(started, {}, nullptr);
-      store_failures_ = std::move(kept);
+      tStoringThread = true;  // its statements must not wait for the stores
+      MakeAndSend(started, nullptr);
+      tStoringThread = false;
     }
-    stores_.push_back(std::move(store));
   }
 
-  // A store's work: the batch made into its COPY text in `storage`, when
-  // given, then stored once the store `before` (when any) has ended.
-  void RunStore(BackgroundStore& store, const std::shared_future<void>& before,
-                std::string* storage) {
+  // Makes a batch's COPY text in `storage`, when given; then, unless a
+  // thread sends batches already (which goes on with this one), sends the
+  // batches made, oldest first.
+  void MakeAndSend(BackgroundStore& store, std::string* storage) {
     try {
       if (storage) store.batch.copy = FormatCopy(store.batch, std::move(*storage));
     } catch (...) {
       store.failure = std::current_exception();
     }
-    if (before.valid()) before.wait();
-    try {
-      if (!store.failure) StoreWhole(store.batch);
-    } catch (...) {
-      store.failure = std::current_exception();
+    std::unique_lock lock(store_mutex_);
+    store.made = true;
+    if (sending_) return;
+    sending_ = true;
+    sender_ = std::this_thread::get_id();
+    for (;;) {
+      const auto next = std::find_if(stores_.begin(), stores_.end(),
+                                     [](const auto& waiting) { return !waiting->stored; });
+      if (next == stores_.end() || !(*next)->made) break;
+      BackgroundStore& sent = **next;
+      lock.unlock();
+      try {
+        if (!sent.failure) StoreWhole(sent.batch);
+      } catch (...) {
+        sent.failure = std::current_exception();
+      }
+      lock.lock();
+      sent.stored = true;
+      store_ended_.notify_all();
     }
-    store.ended.set_value();
+    sending_ = false;
+    sender_ = std::thread::id();
   }
 
   // A row vector for the batch: one of the last stored batch's, or new.
@@ -661,7 +678,7 @@ class PostgresBackend : public Backend {
     return row;
   }
 
-  // Waits for the batches being stored by their threads, but for the
+  // Waits for the batches being stored in the background, but for the
   // `left` newest; raises the first failure met.
   void AwaitStore(std::size_t left = 0) const {
     JoinStores(left);
@@ -672,20 +689,33 @@ class PostgresBackend : public Backend {
   }
   // Waits for them all, leaving a failure to the next statement to raise.
   void JoinStore() const { JoinStores(0); }
-  // Waits for the oldest stores until `left` run. Their failures are kept
-  // in order; the rows of a batch stored, and its COPY text, are filled
-  // again with the next batch's values, which spares the client a heap
-  // allocation per value.
+  // Waits until at most `left` stores run. The failures of those ended are
+  // kept in order; the rows of a batch stored, and its COPY text, are
+  // filled again with the next batch's values, which spares the client a
+  // heap allocation per value. Their threads are joined but for the one
+  // that may still send later batches.
   void JoinStores(std::size_t left) const {
     if (tStoringThread) return;
-    while (stores_.size() > left) {
+    std::unique_lock lock(store_mutex_);
+    store_ended_.wait(lock, [&] {
+      return static_cast<std::size_t>(std::count_if(
+                 stores_.begin(), stores_.end(), [](const auto& s) { return !s->stored; })) <= left;
+    });
+    while (!stores_.empty() && stores_.front()->stored) {
       BackgroundStore& oldest = *stores_.front();
-      if (oldest.thread.joinable()) oldest.thread.join();
       if (oldest.failure) store_failures_.push_back(oldest.failure);
       spare_rows_ = std::move(oldest.batch.rows);
       if (oldest.batch.copy) spare_copy_ = std::move(oldest.batch.copy->data);
+      if (oldest.thread.joinable()) ended_threads_.push_back(std::move(oldest.thread));
       stores_.pop_front();
     }
+    const std::thread::id sender = stores_.empty() ? std::thread::id() : sender_;
+    lock.unlock();
+    std::erase_if(ended_threads_, [&](std::thread& thread) {
+      if (thread.get_id() == sender) return false;
+      thread.join();
+      return true;
+    });
   }
   // Waits for them where their failures no longer matter: their rows are
   // about to be rolled back, or the connection closed.
@@ -1427,9 +1457,14 @@ class PostgresBackend : public Backend {
   PGconn* conn_ = nullptr;
   int cursor_count_ = 0;
   WriteBatch batch_;
-  // The batches before batch_ being stored, oldest first; each its
-  // thread's alone while it runs.
+  // The batches before batch_ stored in the background, oldest first, and
+  // what tells their state (each batch its threads' alone until stored).
   mutable std::deque<std::unique_ptr<BackgroundStore>> stores_;
+  mutable std::mutex store_mutex_;
+  mutable std::condition_variable store_ended_;
+  bool sending_ = false;                                   // a thread sends the batches made
+  std::thread::id sender_;                                 // which
+  mutable std::vector<std::thread> ended_threads_;         // of batches stored, yet to be joined
   mutable std::deque<std::exception_ptr> store_failures_;  // met by stores, yet to be raised
   mutable std::vector<std::vector<Value>> spare_rows_;     // of a batch stored before
   mutable std::string spare_copy_;  // the storage of a COPY text stored before
