@@ -3,17 +3,20 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -35,8 +38,8 @@ namespace {
 
 using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-// Set on the thread that stores a batch in the background: the statements
-// it sends do not wait for themselves.
+// Set on the threads that store batches in the background: the statements
+// they send do not wait for the stores.
 thread_local bool tStoringThread = false;
 
 constexpr int kFetchRows = 2000;
@@ -574,58 +577,97 @@ class PostgresBackend : public Backend {
     StoreWhole(batch);
   }
 
-  // Frees what the last batch stored in the background held, once no more
-  // rows of its kind follow. Only while no store runs.
+  // Frees what the last batches stored in the background held, once no
+  // more rows of their kind follow. Only while no store runs.
   void ReleaseStored() {
-    storing_ = WriteBatch();
     spare_rows_.clear();
+    spare_copy_ = std::string();
   }
 
-  // A full batch of new rows is stored by a thread of its own while the
-  // caller makes the next one, so that the server inserts while the client
-  // computes. Whatever else uses the connection waits for that store first,
-  // and a failure it met is raised there (as a failure of a batch stored at
-  // the next flush always was). Where no thread can be started the batch is
-  // stored here.
+  // A batch stored in the background, and what its store left.
+  struct BackgroundStore {
+    WriteBatch batch;
+    std::thread thread;  // makes its COPY text, then sends it unless a thread sends already
+    bool made = false;   // its COPY text is made, or is not to be made
+    bool stored = false;
+    std::exception_ptr failure;
+  };
+
+  // A full batch is stored by a thread of its own while the caller makes
+  // the next one, so that the server inserts while the client computes.
+  // Whatever else uses the connection waits for the stores first, and a
+  // failure one met is raised there (as a failure of a batch stored at the
+  // next flush always was). Where no thread can be started the batch is
+  // stored from here.
   void StoreInBackground() {
-    // While the store before still runs, the caller would only wait: a
-    // batch of new rows is then made into its COPY text here, so that the
-    // server goes from one batch to the next without waiting for the client
-    // to write it; else the store's thread makes it, while the caller fills
-    // the next batch. A store of new rows only reads what is known of its
+    // Batches of new rows run two at once: while one is stored, the next
+    // one's thread makes its COPY text, and the caller fills a third. The
+    // thread that stores a batch goes on with the next one when its text is
+    // made, so that the server goes from one batch to the next without
+    // waiting for the client. Such a store only reads what is known of its
     // table, which is learnt here before it starts; one of updates may
-    // learn of its table.
-    if (!batch_.update && batch_.rows.size() > 1 && !store_finished_ && !storing_.update &&
-        default_cache_.count(batch_.table)) {
-      batch_.copy = FormatCopy(batch_, std::move(spare_copy_));
+    // learn of its table, so it runs alone.
+    const bool beside = !batch_.update && default_cache_.count(batch_.table) &&
+                        std::none_of(stores_.begin(), stores_.end(),
+                                     [](const auto& store) { return store->batch.update; });
+    AwaitStore(beside ? 1 : 0);
+    if (!batch_.update) ConstantDefaults(batch_.table);
+    auto store = std::make_unique<BackgroundStore>();
+    store->batch = TakeBatch();
+    BackgroundStore& started = *store;
+    bool format_first = false;
+    {
+      std::lock_guard lock(store_mutex_);
+      format_first = started.batch.rows.size() > 1 &&
+                     std::any_of(stores_.begin(), stores_.end(),
+                                 [](const auto& before) { return !before->stored; });
+      stores_.push_back(std::move(store));
     }
+    std::string storage = format_first ? std::move(spare_copy_) : std::string();
     try {
-      AwaitStore();
-      if (!batch_.update) ConstantDefaults(batch_.table);
-    } catch (...) {
-      batch_.copy.reset();  // the batch may take more rows before it is stored
-      throw;
-    }
-    // The rows of the batch stored last are filled again with the next
-    // batch's values, which spares the client a heap allocation per value.
-    spare_rows_ = std::move(storing_.rows);
-    if (storing_.copy) spare_copy_ = std::move(storing_.copy->data);
-    storing_ = TakeBatch();
-    store_finished_ = false;
-    try {
-      store_ = std::thread([this] {
-        tStoringThread = true;
-        try {
-          StoreWhole(storing_);
-        } catch (...) {
-          store_error_ = std::current_exception();
-        }
-        store_finished_ = true;
-      });
+      started.thread =
+          std::thread([this, &started, format_first, storage = std::move(storage)]() mutable {
+            tStoringThread = true;
+            MakeAndSend(started, format_first ? &storage : nullptr);
+          });
     } catch (const std::system_error&) {
-      store_finished_ = true;
-      StoreWhole(storing_);
+      tStoringThread = true;  // its statements must not wait for the stores
+      MakeAndSend(started, nullptr);
+      tStoringThread = false;
     }
+  }
+
+  // Makes a batch's COPY text in `storage`, when given; then, unless a
+  // thread sends batches already (which goes on with this one), sends the
+  // batches made, oldest first.
+  void MakeAndSend(BackgroundStore& store, std::string* storage) {
+    try {
+      if (storage) store.batch.copy = FormatCopy(store.batch, std::move(*storage));
+    } catch (...) {
+      store.failure = std::current_exception();
+    }
+    std::unique_lock lock(store_mutex_);
+    store.made = true;
+    if (sending_) return;
+    sending_ = true;
+    sender_ = std::this_thread::get_id();
+    for (;;) {
+      const auto next = std::find_if(stores_.begin(), stores_.end(),
+                                     [](const auto& waiting) { return !waiting->stored; });
+      if (next == stores_.end() || !(*next)->made) break;
+      BackgroundStore& sent = **next;
+      lock.unlock();
+      try {
+        if (!sent.failure) StoreWhole(sent.batch);
+      } catch (...) {
+        sent.failure = std::current_exception();
+      }
+      lock.lock();
+      sent.stored = true;
+      store_ended_.notify_all();
+    }
+    sending_ = false;
+    sender_ = std::thread::id();
   }
 
   // A row vector for the batch: one of the last stored batch's, or new.
@@ -636,20 +678,50 @@ class PostgresBackend : public Backend {
     return row;
   }
 
-  // Waits for the batch being stored by its thread; raises its failure.
-  void AwaitStore() const {
-    JoinStore();
-    if (store_error_) std::rethrow_exception(std::exchange(store_error_, nullptr));
+  // Waits for the batches being stored in the background, but for the
+  // `left` newest; raises the first failure met.
+  void AwaitStore(std::size_t left = 0) const {
+    JoinStores(left);
+    if (tStoringThread || store_failures_.empty()) return;
+    const std::exception_ptr failure = store_failures_.front();
+    store_failures_.pop_front();
+    std::rethrow_exception(failure);
   }
-  // Waits for it, leaving a failure to the next statement to raise.
-  void JoinStore() const {
-    if (!tStoringThread && store_.joinable()) store_.join();
+  // Waits for them all, leaving a failure to the next statement to raise.
+  void JoinStore() const { JoinStores(0); }
+  // Waits until at most `left` stores run. The failures of those ended are
+  // kept in order; the rows of a batch stored, and its COPY text, are
+  // filled again with the next batch's values, which spares the client a
+  // heap allocation per value. Their threads are joined but for the one
+  // that may still send later batches.
+  void JoinStores(std::size_t left) const {
+    if (tStoringThread) return;
+    std::unique_lock lock(store_mutex_);
+    store_ended_.wait(lock, [&] {
+      return static_cast<std::size_t>(std::count_if(
+                 stores_.begin(), stores_.end(), [](const auto& s) { return !s->stored; })) <= left;
+    });
+    while (!stores_.empty() && stores_.front()->stored) {
+      BackgroundStore& oldest = *stores_.front();
+      if (oldest.failure) store_failures_.push_back(oldest.failure);
+      spare_rows_ = std::move(oldest.batch.rows);
+      if (oldest.batch.copy) spare_copy_ = std::move(oldest.batch.copy->data);
+      if (oldest.thread.joinable()) ended_threads_.push_back(std::move(oldest.thread));
+      stores_.pop_front();
+    }
+    const std::thread::id sender = stores_.empty() ? std::thread::id() : sender_;
+    lock.unlock();
+    std::erase_if(ended_threads_, [&](std::thread& thread) {
+      if (thread.get_id() == sender) return false;
+      thread.join();
+      return true;
+    });
   }
-  // Waits for it where its failure no longer matters: its rows are about to
-  // be rolled back, or the connection closed.
+  // Waits for them where their failures no longer matter: their rows are
+  // about to be rolled back, or the connection closed.
   void SettleStore() const {
     JoinStore();
-    store_error_ = nullptr;
+    store_failures_.clear();
   }
 
   // Runs a statement whose failure the caller drops (closing a cursor,
@@ -657,13 +729,13 @@ class PostgresBackend : public Backend {
   // is left for the next statement to raise, never dropped with it.
   ResultPtr ExecAside(const std::string& sql) {
     JoinStore();
-    const std::exception_ptr kept = std::exchange(store_error_, nullptr);
+    std::deque<std::exception_ptr> kept = std::exchange(store_failures_, {});
     try {
       ResultPtr result = Exec(sql);
-      store_error_ = kept;
+      store_failures_ = std::move(kept);
       return result;
     } catch (...) {
-      store_error_ = kept;
+      store_failures_ = std::move(kept);
       throw;
     }
   }
@@ -1385,12 +1457,17 @@ class PostgresBackend : public Backend {
   PGconn* conn_ = nullptr;
   int cursor_count_ = 0;
   WriteBatch batch_;
-  mutable std::thread store_;               // stores storing_, when running
-  std::atomic<bool> store_finished_{true};  // no store runs, or it is at its end
-  WriteBatch storing_;  // the batch before batch_; its thread's alone while it runs
-  std::vector<std::vector<Value>> spare_rows_;
-  std::string spare_copy_;  // the storage of a COPY text stored before
-  mutable std::exception_ptr store_error_;
+  // The batches before batch_ stored in the background, oldest first, and
+  // what tells their state (each batch its threads' alone until stored).
+  mutable std::deque<std::unique_ptr<BackgroundStore>> stores_;
+  mutable std::mutex store_mutex_;
+  mutable std::condition_variable store_ended_;
+  bool sending_ = false;                                   // a thread sends the batches made
+  std::thread::id sender_;                                 // which
+  mutable std::vector<std::thread> ended_threads_;         // of batches stored, yet to be joined
+  mutable std::deque<std::exception_ptr> store_failures_;  // met by stores, yet to be raised
+  mutable std::vector<std::vector<Value>> spare_rows_;     // of a batch stored before
+  mutable std::string spare_copy_;  // the storage of a COPY text stored before
   MovedRowIds moved_ids_;
   std::unordered_map<std::string, std::vector<ColumnInfo>> column_cache_;
   std::unordered_map<std::string, std::map<std::string, Value>> default_cache_;
