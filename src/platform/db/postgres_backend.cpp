@@ -764,21 +764,74 @@ class PostgresBackend : public Backend {
                         values.empty() ? nullptr : values.data(), nullptr, nullptr, 0);
   }
 
+  // A statement's parameters as the texts the server reads (null: none).
+  struct ParamTexts {
+    explicit ParamTexts(const std::vector<Value>& params)
+        : texts(params.size()), pointers(params.size(), nullptr) {
+      for (std::size_t i = 0; i < params.size(); ++i) {
+        if (params[i].IsNull()) continue;
+        texts[i] = ParamText(params[i]);
+        pointers[i] = texts[i].c_str();
+      }
+    }
+    std::vector<std::string> texts;
+    std::vector<const char*> pointers;
+  };
+
+  static bool Succeeded(const PGresult* result) {
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+  }
+
   // Runs a statement with text parameters and returns its result.
   ResultPtr Exec(const std::string& sql, const std::vector<Value>& params = {}) {
     AwaitStore();
     if (PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(PQerrorMessage(conn_));
-    std::vector<std::string> texts(params.size());
-    std::vector<const char*> pointers(params.size(), nullptr);
-    for (std::size_t i = 0; i < params.size(); ++i) {
-      if (params[i].IsNull()) continue;
-      texts[i] = ParamText(params[i]);
-      pointers[i] = texts[i].c_str();
-    }
-    ResultPtr result(Send(sql, pointers), &PQclear);
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) ThrowFailure(result.get(), sql);
+    const ParamTexts texts(params);
+    ResultPtr result(Send(sql, texts.pointers), &PQclear);
+    if (!Succeeded(result.get())) ThrowFailure(result.get(), sql);
     return result;
+  }
+
+  // Sends the statements at once (libpq's pipeline mode), so that the
+  // client waits for the server once for all of them rather than once
+  // each, and returns each one's result. After a statement that fails the
+  // server runs none of the rest: their results say so
+  // (PGRES_PIPELINE_ABORTED). Empty when the connection cannot take a
+  // pipeline; nothing was sent then.
+  std::vector<ResultPtr> SendAtOnce(
+      const std::vector<std::pair<const std::string*, const ParamTexts*>>& statements) {
+    std::vector<ResultPtr> results;
+    if (PQenterPipelineMode(conn_) != 1) return results;
+    bool sent = true;
+    for (const auto& [sql, params] : statements) {
+      const int count = params ? static_cast<int>(params->pointers.size()) : 0;
+      sent = sent &&
+             PQsendQueryParams(conn_, sql->c_str(), count, nullptr,
+                               count ? params->pointers.data() : nullptr, nullptr, nullptr, 0) == 1;
+    }
+    sent = sent && PQpipelineSync(conn_) == 1;
+    // Each statement's results end with a null; the pipeline's with its
+    // sync point. A lost connection ends the reading.
+    for (std::size_t i = 0; sent && i < statements.size(); ++i) {
+      ResultPtr first(nullptr, &PQclear);
+      for (PGresult* result = PQgetResult(conn_); result; result = PQgetResult(conn_)) {
+        if (!first) {
+          first.reset(result);
+        } else {
+          PQclear(result);
+        }
+      }
+      if (!first && PQstatus(conn_) == CONNECTION_BAD) sent = false;
+      results.push_back(std::move(first));
+    }
+    for (int tries = 0; sent && tries < 3; ++tries) {
+      const ResultPtr result(PQgetResult(conn_), &PQclear);
+      if (result && PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC) break;
+      if (PQstatus(conn_) == CONNECTION_BAD) sent = false;
+    }
+    if (!sent || PQexitPipelineMode(conn_) != 1) ThrowConnectionLost(PQerrorMessage(conn_));
+    return results;
   }
 
   // Raises the server's message for a failed result (or the connection's,
@@ -805,8 +858,32 @@ class PostgresBackend : public Backend {
 
   // Exec that leaves an open transaction usable when the statement fails:
   // inside a transaction the statement runs under a savepoint of its own.
+  // The savepoint, the statement and the savepoint's release go to the
+  // server at once, one wait instead of three.
   ResultPtr ExecGuarded(const std::string& sql, const std::vector<Value>& params) {
     if (!InTransaction()) return Exec(sql, params);
+    AwaitStore();
+    if (PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(PQerrorMessage(conn_));
+    static const std::string kOpen = "SAVEPOINT landstat_statement";
+    static const std::string kRelease = "RELEASE SAVEPOINT landstat_statement";
+    const ParamTexts texts(params);
+    std::vector<ResultPtr> results =
+        SendAtOnce({{&kOpen, nullptr}, {&sql, &texts}, {&kRelease, nullptr}});
+    if (results.empty()) return ExecGuardedOneByOne(sql, params);
+    if (!Succeeded(results[0].get())) ThrowFailure(results[0].get(), kOpen);
+    if (Succeeded(results[1].get()) && Succeeded(results[2].get())) return std::move(results[1]);
+    try {
+      if (!Succeeded(results[1].get())) ThrowFailure(results[1].get(), sql);
+      ThrowFailure(results[2].get(), kRelease);
+    } catch (const DbError&) {
+      Exec("ROLLBACK TO SAVEPOINT landstat_statement");
+      throw;
+    }
+  }
+
+  // ExecGuarded a statement at a time, where the connection takes no
+  // pipeline.
+  ResultPtr ExecGuardedOneByOne(const std::string& sql, const std::vector<Value>& params) {
     Exec("SAVEPOINT landstat_statement");
     try {
       ResultPtr result = Exec(sql, params);

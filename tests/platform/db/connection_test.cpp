@@ -260,6 +260,15 @@ TEST_P(ConnectionTest, TransactionsCommitOrRollBack) {
   conn().Execute("INSERT INTO dltb (bsm) VALUES (2)");
   // A failing statement inside leaves the rest of the transaction intact.
   EXPECT_THROW(conn().Execute("INSERT INTO dltb (bsm) VALUES (NULL)"), DbError);
+  // So does a failing query, read whole or through a cursor; its failure
+  // is the database's own words about it.
+  try {
+    conn().Scalar("select no_such_field from dltb");
+    ADD_FAILURE() << "a query of a missing field ran";
+  } catch (const DbError& error) {
+    EXPECT_NE(std::string(error.what()).find("no_such_field"), std::string::npos) << error.what();
+  }
+  EXPECT_THROW(conn().Scan("select no_such_field from dltb"), DbError);
   conn().CommitTrans();
   EXPECT_EQ(Count(), 1);
 
