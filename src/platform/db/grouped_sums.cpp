@@ -210,7 +210,8 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadScan(
   return groupings;
 }
 
-void GroupedSums::AddRow(const RowSource& row) {
+template <typename Row>
+void GroupedSums::AddRow(const Row& row) {
   std::vector<std::uint32_t>& key = row_key_;
   key.resize(query_.keys.size());
   for (std::size_t k = 0; k < key.size(); ++k) key[k] = KeyNumber(row, k);
@@ -351,7 +352,8 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
   return groupings;
 }
 
-std::uint32_t GroupedSums::KeyNumber(const RowSource& row, std::size_t key) {
+template <typename Row>
+std::uint32_t GroupedSums::KeyNumber(const Row& row, std::size_t key) {
   const int column = key_columns_[key];
   if (row.IsNull(column)) return 0;
   return NumberOfText(key, row.Text(column));
@@ -401,7 +403,8 @@ std::uint32_t GroupedSums::GroupOf(const std::uint32_t* key) {
   return group;
 }
 
-void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
+template <typename Row>
+void GroupedSums::Add(std::uint32_t group, const Row& row) {
   const std::vector<bool>& known = patterns_[seen_[group]];
   bool grows = false;
   for (std::size_t c = 0; c < query_.sums.size(); ++c) {
@@ -414,10 +417,31 @@ void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
   if (grows) WidenPattern(group);
 }
 
+std::uint32_t* GroupedSums::PlacesOfSums(std::uint32_t group) {
+  if (group == placed_group_) return places_.data();
+  const bool again = group == last_group_;
+  last_group_ = group;
+  if (!again) return nullptr;
+  if (places_.size() != query_.sums.size()) places_.assign(query_.sums.size(), 0);
+  if (placed_group_ != kNoGroup) {
+    for (std::uint32_t at = first_[placed_group_]; at != 0; at = sums_[at].next) {
+      places_[sums_[at].column] = 0;
+    }
+  }
+  for (std::uint32_t at = first_[group]; at != 0; at = sums_[at].next) {
+    places_[sums_[at].column] = at;
+  }
+  placed_group_ = group;
+  return places_.data();
+}
+
 void GroupedSums::AddSum(std::uint32_t group, std::uint16_t column, double value) {
   // Zeros add nothing to a sum that starts at 0: they are never added.
-  std::uint32_t at = first_[group];
-  while (at != 0 && sums_[at].column != column) at = sums_[at].next;
+  std::uint32_t* places = PlacesOfSums(group);
+  std::uint32_t at = places ? places[column] : first_[group];
+  if (!places) {
+    while (at != 0 && sums_[at].column != column) at = sums_[at].next;
+  }
   if (at != 0) {
     sums_[at].value += value;
     return;
@@ -425,6 +449,7 @@ void GroupedSums::AddSum(std::uint32_t group, std::uint16_t column, double value
   const std::uint32_t added = NextNumber(sums_.size(), query_.table);
   sums_.push_back({value, first_[group], column});
   first_[group] = added;
+  if (places) places[column] = added;
 }
 
 void GroupedSums::WidenPattern(std::uint32_t group) {

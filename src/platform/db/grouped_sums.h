@@ -159,16 +159,25 @@ class GroupedSums {
   static std::vector<std::unique_ptr<GroupedSums>> ReadScan(
       Connection& connection, const std::vector<GroupedSumsQuery>& queries,
       const std::string& range);
-  // Adds a row of the scan to its group.
-  void AddRow(const RowSource& row);
+  // Adds a row of the scan to its group. `Row` is RowSource, or a final
+  // kind of it whose reads need no virtual call.
+  template <typename Row>
+  void AddRow(const Row& row);
 
-  std::uint32_t KeyNumber(const RowSource& row, std::size_t key);
+  template <typename Row>
+  std::uint32_t KeyNumber(const Row& row, std::size_t key);
   // The slot of the group of these key numbers, or the free slot where it
   // goes.
   std::size_t SlotOf(const std::uint32_t* key) const;
   std::uint32_t GroupOf(const std::uint32_t* key);
-  void Add(std::uint32_t group, const RowSource& row);
+  template <typename Row>
+  void Add(std::uint32_t group, const Row& row);
   void AddSum(std::uint32_t group, std::uint16_t column, double value);
+  // The place in sums_ of each column's sum of `group` (0: none yet), for
+  // the group added to in the row before as well: rows mostly come group
+  // by group, and a group's list of sums is then walked once, not once per
+  // sum added. Null for any other group.
+  std::uint32_t* PlacesOfSums(std::uint32_t group);
   // Widens the group's pattern of non-null columns by those of non_null_.
   void WidenPattern(std::uint32_t group);
   // The number of a key's text, numbered now when new.
@@ -205,6 +214,11 @@ class GroupedSums {
   std::vector<std::uint32_t> row_key_;  // the row being added: its key numbers
   // Open addressing over the groups' keys: group number + 1, 0 where free.
   std::vector<std::uint32_t> slots_;
+  // PlacesOfSums: the group last added to, the group whose places are
+  // held (kNoGroup: none), and the places by column.
+  static constexpr std::uint32_t kNoGroup = 0xFFFFFFFF;
+  std::uint32_t last_group_ = kNoGroup, placed_group_ = kNoGroup;
+  std::vector<std::uint32_t> places_;
   // The groups in the order of their keys as last worked out: written again
   // (a copy in another unit, say) while no group was added, they need not
   // be sorted again.
