@@ -103,21 +103,24 @@ TEST_P(TableHelpersTest, FailedDropKeepsTheTransactionUsable) {
   EXPECT_EQ(conn().Scalar("select count(*) from 临时").AsInteger(), 1);
 }
 
-// A large table put aside keeps its rows under another name until the
-// tables that replace it are made, inside a transaction on a file;
-// elsewhere, or when it is small, it is dropped at once. Either way none
-// is left once DropAll ran.
+// A large table (2,000,000 values or more) put aside keeps its rows under
+// another name until the tables that replace it are made, inside a
+// transaction on a file; elsewhere, or when it is small, it is dropped at
+// once. Either way none is left once DropAll ran.
 TEST_P(TableHelpersTest, SetAsideTablesGoOnlyWhenDropped) {
   const struct {
     bool in_transaction;
     int rows;
     bool kept_on_file;
-  } kCases[] = {{true, 50000, true}, {true, 10, false}, {false, 50000, false}};
+  } kCases[] = {{true, 50000, true}, {true, 1000, false}, {false, 50000, false}};
+  // 40 columns, the first numbered.
+  std::string columns = "a int";
+  for (int i = 1; i < 40; ++i) columns += ",c" + std::to_string(i) + " int";
   for (const auto& c : kCases) {
     SCOPED_TRACE(::testing::Message() << c.in_transaction << " " << c.rows);
-    conn().Execute("create table 旧表 (a int)");
+    conn().Execute("create table 旧表 (" + columns + ")");
     conn().Execute(
-        "insert into 旧表 with recursive n(a) as (select 1 union all select a+1 from n "
+        "insert into 旧表 (a) with recursive n(a) as (select 1 union all select a+1 from n "
         "where a<" +
         std::to_string(c.rows) + ") select a from n");
     if (c.in_transaction) conn().BeginTrans();
