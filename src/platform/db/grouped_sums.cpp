@@ -360,15 +360,35 @@ std::uint32_t GroupedSums::KeyNumber(const Row& row, std::size_t key) {
 }
 
 std::uint32_t GroupedSums::NumberOfText(std::size_t key, std::string_view text) {
-  KeyTexts& texts = texts_[key];
-  if (texts.last != 0 && texts.texts[texts.last - 1] == text) return texts.last;
-  if (auto found = texts.numbers.find(text); found != texts.numbers.end()) {
-    return texts.last = found->second;
+  return texts_[key].NumberOf(text, query_.table);
+}
+
+std::size_t GroupedSums::KeyTexts::SlotOf(std::string_view text, std::size_t hash) const {
+  // At most half of the slots are taken, so a free one comes soon.
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t number = slots_[slot];
+    if (number == 0 || Text(number) == text) return slot;
   }
-  const std::uint32_t number = NextNumber(texts.texts.size() + 1, query_.table);
-  texts.texts.emplace_back(text);
-  texts.numbers.emplace(texts.texts.back(), number);
-  return texts.last = number;
+}
+
+std::uint32_t GroupedSums::KeyTexts::NumberOf(std::string_view text, const std::string& table) {
+  if (last_ != 0 && Text(last_) == text) return last_;
+  const std::hash<std::string_view> hash;
+  std::size_t slot = SlotOf(text, hash(text));
+  if (slots_[slot] != 0) return last_ = slots_[slot];
+  const std::uint32_t number = NextNumber(ends_.size() + 1, table);
+  bytes_.append(text);
+  ends_.push_back(bytes_.size());
+  slots_[slot] = number;
+  if (2 * ends_.size() > slots_.size()) {
+    // Twice the slots; every text placed again.
+    slots_.assign(slots_.size() * 2, 0);
+    for (std::uint32_t placed = 1; placed <= ends_.size(); ++placed) {
+      slots_[SlotOf(Text(placed), hash(Text(placed)))] = placed;
+    }
+  }
+  return last_ = number;
 }
 
 std::size_t GroupedSums::SlotOf(const std::uint32_t* key) const {
@@ -473,7 +493,7 @@ void GroupedSums::Merge(const GroupedSums& later) {
   for (std::uint32_t from = 0; from < later.first_.size(); ++from) {
     for (std::size_t k = 0; k < count; ++k) {
       const std::uint32_t number = later.keys_[std::size_t{from} * count + k];
-      key[k] = number == 0 ? 0 : NumberOfText(k, later.texts_[k].texts[number - 1]);
+      key[k] = number == 0 ? 0 : NumberOfText(k, later.texts_[k].Text(number));
     }
     const std::uint32_t group = GroupOf(key.data());
     for (std::uint32_t at = later.first_[from]; at != 0; at = later.sums_[at].next) {
@@ -506,12 +526,13 @@ std::vector<std::uint32_t> GroupedSums::Order(bool sorted) const {
   // null's 0.
   std::vector<std::vector<std::uint32_t>> ranks(texts_.size());
   for (std::size_t k = 0; k < texts_.size(); ++k) {
-    const std::deque<std::string>& texts = texts_[k].texts;
-    std::vector<std::uint32_t> numbers(texts.size());
+    const KeyTexts& texts = texts_[k];
+    std::vector<std::uint32_t> numbers(texts.Count());
     for (std::uint32_t n = 0; n < numbers.size(); ++n) numbers[n] = n;
-    std::sort(numbers.begin(), numbers.end(),
-              [&texts](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
-    ranks[k].assign(texts.size() + 1, 0);
+    std::sort(numbers.begin(), numbers.end(), [&texts](std::uint32_t a, std::uint32_t b) {
+      return texts.Text(a + 1) < texts.Text(b + 1);
+    });
+    ranks[k].assign(texts.Count() + 1, 0);
     for (std::uint32_t place = 0; place < numbers.size(); ++place) {
       ranks[k][numbers[place] + 1] = place + 1;
     }
@@ -629,7 +650,7 @@ void GroupedSums::VisitRows(const std::vector<Column>& columns, bool sorted,
       if (source < count) {
         if (held[i] == key[source]) continue;
         held[i] = key[source];
-        values[i] = key[source] == 0 ? Value() : Value(texts_[source].texts[key[source] - 1]);
+        values[i] = key[source] == 0 ? Value() : Value(texts_[source].Text(key[source]));
       } else {
         const double total = totals[source - count];
         values[i] = !seen[source - count] ? Value() : Value(Written(total, convert));

@@ -138,10 +138,30 @@ class GroupedSums {
  private:
   // The distinct texts of one key column, each numbered once, so that a
   // group holds a number per key instead of its texts. Number 0 is null.
-  struct KeyTexts {
-    std::deque<std::string> texts;                                // by number - 1; never
-    std::unordered_map<std::string_view, std::uint32_t> numbers;  // moved, so viewed here
-    std::uint32_t last = 0;  // the number last asked for: rows in turn often repeat it
+  // The texts lie one after another in one string, and are found by open
+  // addressing over their numbers: a hundred thousand texts take a few
+  // allocations, not one or two each.
+  class KeyTexts {
+   public:
+    // The number of `text`, numbered now when new; `table` names the
+    // grouping in errors.
+    std::uint32_t NumberOf(std::string_view text, const std::string& table);
+    std::string_view Text(std::uint32_t number) const {
+      return std::string_view(bytes_).substr(ends_[number - 1] - Length(number), Length(number));
+    }
+    std::size_t Count() const { return ends_.size(); }
+
+   private:
+    std::size_t Length(std::uint32_t number) const {
+      return ends_[number - 1] - (number == 1 ? 0 : ends_[number - 2]);
+    }
+    // The slot of `text`, or the free slot where it goes.
+    std::size_t SlotOf(std::string_view text, std::size_t hash) const;
+
+    std::string bytes_;              // every text, in the order numbered
+    std::vector<std::size_t> ends_;  // by number - 1: where its text ends in bytes_
+    std::vector<std::uint32_t> slots_ = std::vector<std::uint32_t>(64, 0);  // numbers; 0 free
+    std::uint32_t last_ = 0;  // the number last asked for: rows in turn often repeat it
   };
   // A non-zero sum of a group, in a list per group.
   struct Sum {
