@@ -66,6 +66,16 @@ void LayerChecks::WatchNumbers(const std::string& field) {
   }
 }
 
+void LayerChecks::WatchNumbersOf(const std::vector<std::string>& fields) {
+  try {
+    stored_texts_.Watch(layer_, fields);
+    return;
+  } catch (const gis::GisError&) {
+    // Each field again alone: only those that cannot be checked are logged.
+  }
+  for (const std::string& field : fields) WatchNumbers(field);
+}
+
 std::string LayerChecks::StoredText(const gis::Record& record, const std::string& field,
                                     int index) const {
   return stored_texts_.Text(record, field, index);

@@ -77,6 +77,8 @@ class LayerChecks {
   // Notes the records whose numeric `field` holds text the source reads as
   // some number all the same, so that the text is judged, not that number.
   void WatchNumbers(const std::string& field);
+  // The same for several fields, in one pass over the layer where it can.
+  void WatchNumbersOf(const std::vector<std::string>& fields);
   // The field's text as the source holds it (see WatchNumbers).
   std::string StoredText(const gis::Record& record, const std::string& field, int index = -1) const;
 

@@ -176,8 +176,8 @@ class HouseWalk {
         context_.LogNotice("图层 " + layer_name_ + " 缺少字段 " + area_names_[i],
                            "占用面积按 0 计入");
       }
-      checks_->WatchNumbers(area_names_[i]);
     }
+    checks_->WatchNumbersOf(area_names_);
   }
 
   void ReadHouse(const gis::Record& record, std::vector<House>& houses) {

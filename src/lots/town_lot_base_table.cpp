@@ -413,9 +413,7 @@ short CZdStatContext::FillStatData() {
       walked = checks.HasFields({"地籍号", "土地用途", "实测面积"}, "汇总宗地失败");
       if (walked) {
         LeaveOutTablesWithout(checks, TownFieldNeeds(TownWalk::kLots));
-        for (const char* field : {"建筑容积率", "建筑密度", "实测面积", "占地面积"}) {
-          checks.WatchNumbers(field);
-        }
+        checks.WatchNumbersOf({"建筑容积率", "建筑密度", "实测面积", "占地面积"});
         writer->CountNumbers(checks);
         checks.Walk(
             gis::EntityKind::kRegion, [&](const gis::Record& lot) { writer->LotRow(checks, lot); },
@@ -428,7 +426,7 @@ short CZdStatContext::FillStatData() {
       LayerChecks checks(*this, m_aiHouse);
       if (checks.HasFields({"隶属宗地", "建筑面积", "占地面积"}, "房屋未汇总")) {
         LeaveOutTablesWithout(checks, TownFieldNeeds(TownWalk::kHouses));
-        for (const char* field : {"建筑面积", "占地面积"}) checks.WatchNumbers(field);
+        checks.WatchNumbersOf({"建筑面积", "占地面积"});
         checks.Walk(
             gis::EntityKind::kRegion,
             [&](const gis::Record& house) { writer->HouseRow(checks, house); },

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "engine/run_workspace.h"
+#include "engine/set_aside_tables.h"
 #include "engine/stat_config.h"
 #include "engine/table_family.h"
 #include "lots/lot_run_support.h"
@@ -83,16 +84,31 @@ std::vector<std::string> TownTablesReplaced(const CZdStatContext& context) {
   return owned;
 }
 
-// What an earlier town-lot run (and a conversion after it) left, dropped
-// before this run builds, in its workspace: the tables of the town-lot
-// families. Gives the tables dropped.
-std::vector<std::string> DropEarlierTownTables(CZdStatContext& context) {
+// What an earlier town-lot run (and a conversion after it) left, put out
+// of the way before this run builds, in its workspace: the tables of the
+// town-lot families, put `aside` until the run's own are made, or dropped.
+// Gives the tables put aside or dropped.
+std::vector<std::string> DropEarlierTownTables(CZdStatContext& context, SetAsideTables& aside) {
   return DropHeldTables(context.m_pConn, TownTablesReplaced(context),
                         [&](const std::string& table) {
-                          if (context.DropTable(table) > 0) return true;
+                          try {
+                            if (aside.SetAside(context.m_pConn, table)) return true;
+                          } catch (const db::DbError&) {
+                            // logged below, as a drop that failed
+                          }
                           context.LogFailure("删除旧表", table + " 删除失败");
                           return false;
                         });
+}
+
+// Drops the tables of an earlier run that were put aside; a failure is
+// logged.
+void DropSetAside(CZdStatContext& context, SetAsideTables& aside) {
+  try {
+    aside.DropAll(context.m_pConn);
+  } catch (const db::DbError& error) {
+    context.LogFailure("删除旧表", "删除被替换的城镇宗地表失败", error);
+  }
 }
 
 // After the run: the tables dropped before that it did not make again, in
@@ -134,7 +150,8 @@ bool BuildTownTables(CZdStatContext& context, const StageObserver& observer,
   }
   if (context.m_aiHouse <= 0) context.LogNotice("图层 房屋层", "没有该图层, 不汇总房屋");
   // The run ends with the tables it made.
-  const std::vector<std::string> earlier = DropEarlierTownTables(context);
+  SetAsideTables aside;
+  const std::vector<std::string> earlier = DropEarlierTownTables(context, aside);
   if (context.CreateStatDataTable() <= 0 || context.FillStatData() <= 0) return false;
   done("base table");
   host::LindoDlgProgressSetText("正在汇总宗地扩展数据");
@@ -150,6 +167,8 @@ bool BuildTownTables(CZdStatContext& context, const StageObserver& observer,
     if (wanted) context.AddAreaUnit("城镇宗地", UnitText(unit));
   }
   ForgetTownTablesNotRebuilt(context, earlier);
+  // The tables this run replaced go once their replacements are made.
+  DropSetAside(context, aside);
   done("area units");
   return true;
 }

@@ -155,33 +155,13 @@ short CMgStatContext::DropTable(const std::string& table) {
   return m_pConn.IsOpen() ? DeleteTbl(m_pConn, table) : 0;
 }
 
-namespace {
-std::string SetAsideName(const std::string& table) {
-  return table + "_replaced";
-}
-}  // namespace
-
 void CMgStatContext::SetAside(const std::string& table) {
-  if (!IsTableExist(table)) return;
-  // A server frees a dropped table's pages without writing them: it drops
-  // the table at once, as a file run on a copy would.
-  if (m_pConn.Kind() != db::DbKind::kEmbedded || !m_pConn.InTransaction()) {
-    DropTable(table);
-    return;
-  }
-  const std::string aside = SetAsideName(table);
-  // One set aside before in this run: it was this run's own.
-  if (IsTableExist(aside)) m_pConn.Execute("drop table " + aside);
-  m_pConn.Execute("ALTER TABLE " + table + " RENAME TO " + aside);
-  m_setAside.push_back(aside);
+  if (IsTableExist(table)) m_setAside.SetAside(m_pConn, table);
 }
 
 short CMgStatContext::DropSetAside() {
   try {
-    for (const std::string& aside : m_setAside) {
-      if (IsTableExist(aside)) m_pConn.Execute("drop table " + aside);
-    }
-    m_setAside.clear();
+    m_setAside.DropAll(m_pConn);
     return 1;
   } catch (const db::DbError& error) {
     LogFailure("删除旧表", "删除被替换的内蒙古表失败", error);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/run_log.h"
+#include "engine/set_aside_tables.h"
 #include "engine/table_names.h"
 #include "mongolia/mg_groups.h"
 #include "mongolia/mg_table_names.h"
@@ -60,11 +61,8 @@ class CMgStatContext : public StatRunLog {
   short IsTableExist(const std::string& table);
   short DropTable(const std::string& table);
   // Puts aside the table an earlier run left under this name, to be
-  // dropped once this run's tables are made (DropSetAside): its pages are
-  // freed after the new table took others, so that a file the run changes
-  // in place neither overwrites nor journals them, and a later run takes
-  // them again. Elsewhere (a server, a file outside a transaction) the
-  // table is dropped at once. Raises DbError.
+  // dropped once this run's tables are made (DropSetAside; see
+  // SetAsideTables). Raises DbError.
   void SetAside(const std::string& table);
   // Drops the tables set aside. 0 after a logged failure.
   short DropSetAside();
@@ -289,7 +287,7 @@ class CMgStatContext : public StatRunLog {
   mg::MgTexts m_texts;
   mg::MgBaseGroups m_groups;
   std::map<short, mg::MgCopy> m_copies;  // by unit
-  std::vector<std::string> m_setAside;
+  SetAsideTables m_setAside;
   // The tables made beside the run, and their schema, which ends after
   // them. They end with the context, whose end closes the run's
   // connection first.

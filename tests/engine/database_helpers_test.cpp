@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/set_aside_tables.h"
 #include "platform/db/connection.h"
 #include "support/test_databases.h"
 
@@ -100,6 +101,44 @@ TEST_P(TableHelpersTest, FailedDropKeepsTheTransactionUsable) {
   conn().Execute("insert into 临时 values (1)");
   conn().CommitTrans();
   EXPECT_EQ(conn().Scalar("select count(*) from 临时").AsInteger(), 1);
+}
+
+// A large table (2,000,000 values or more) put aside keeps its rows under
+// another name until the tables that replace it are made, inside a
+// transaction on a file; elsewhere, or when it is small, it is dropped at
+// once. Either way none is left once DropAll ran.
+TEST_P(TableHelpersTest, SetAsideTablesGoOnlyWhenDropped) {
+  const struct {
+    bool in_transaction;
+    int rows;
+    bool kept_on_file;
+  } kCases[] = {{true, 50000, true}, {true, 1000, false}, {false, 50000, false}};
+  // 40 columns, the first numbered.
+  std::string columns = "a int";
+  for (int i = 1; i < 40; ++i) columns += ",c" + std::to_string(i) + " int";
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << c.in_transaction << " " << c.rows);
+    conn().Execute("create table 旧表 (" + columns + ")");
+    conn().Execute(
+        "insert into 旧表 (a) with recursive n(a) as (select 1 union all select a+1 from n "
+        "where a<" +
+        std::to_string(c.rows) + ") select a from n");
+    if (c.in_transaction) conn().BeginTrans();
+    SetAsideTables aside;
+    ASSERT_TRUE(aside.SetAside(conn(), "旧表"));
+    EXPECT_EQ(IsTblExist(conn(), "旧表"), 0);
+    conn().Execute("create table 旧表 (a int)");
+    const bool kept = c.kept_on_file && !IsServer();
+    EXPECT_EQ(IsTblExist(conn(), "旧表_replaced"), kept ? 1 : 0);
+    if (kept) {
+      EXPECT_EQ(conn().Scalar("select count(*) from 旧表_replaced").AsInteger(), c.rows);
+    }
+    aside.DropAll(conn());
+    if (c.in_transaction) conn().CommitTrans();
+    EXPECT_EQ(IsTblExist(conn(), "旧表_replaced"), 0);
+    EXPECT_EQ(conn().Scalar("select count(*) from 旧表").AsInteger(), 0);
+    conn().Execute("drop table 旧表");
+  }
 }
 
 LANDSTAT_BOTH_ENGINES(TableHelpersTest);

@@ -210,7 +210,8 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadScan(
   return groupings;
 }
 
-void GroupedSums::AddRow(const RowSource& row) {
+template <typename Row>
+void GroupedSums::AddRow(const Row& row) {
   std::vector<std::uint32_t>& key = row_key_;
   key.resize(query_.keys.size());
   for (std::size_t k = 0; k < key.size(); ++k) key[k] = KeyNumber(row, k);
@@ -351,22 +352,43 @@ std::vector<std::unique_ptr<GroupedSums>> GroupedSums::ReadAll(
   return groupings;
 }
 
-std::uint32_t GroupedSums::KeyNumber(const RowSource& row, std::size_t key) {
+template <typename Row>
+std::uint32_t GroupedSums::KeyNumber(const Row& row, std::size_t key) {
   const int column = key_columns_[key];
   if (row.IsNull(column)) return 0;
   return NumberOfText(key, row.Text(column));
 }
 
 std::uint32_t GroupedSums::NumberOfText(std::size_t key, std::string_view text) {
-  KeyTexts& texts = texts_[key];
-  if (texts.last != 0 && texts.texts[texts.last - 1] == text) return texts.last;
-  if (auto found = texts.numbers.find(text); found != texts.numbers.end()) {
-    return texts.last = found->second;
+  return texts_[key].NumberOf(text, query_.table);
+}
+
+std::size_t GroupedSums::KeyTexts::SlotOf(std::string_view text, std::size_t hash) const {
+  // At most half of the slots are taken, so a free one comes soon.
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t number = slots_[slot];
+    if (number == 0 || Text(number) == text) return slot;
   }
-  const std::uint32_t number = NextNumber(texts.texts.size() + 1, query_.table);
-  texts.texts.emplace_back(text);
-  texts.numbers.emplace(texts.texts.back(), number);
-  return texts.last = number;
+}
+
+std::uint32_t GroupedSums::KeyTexts::NumberOf(std::string_view text, const std::string& table) {
+  if (last_ != 0 && Text(last_) == text) return last_;
+  const std::hash<std::string_view> hash;
+  std::size_t slot = SlotOf(text, hash(text));
+  if (slots_[slot] != 0) return last_ = slots_[slot];
+  const std::uint32_t number = NextNumber(ends_.size() + 1, table);
+  bytes_.append(text);
+  ends_.push_back(bytes_.size());
+  slots_[slot] = number;
+  if (2 * ends_.size() > slots_.size()) {
+    // Twice the slots; every text placed again.
+    slots_.assign(slots_.size() * 2, 0);
+    for (std::uint32_t placed = 1; placed <= ends_.size(); ++placed) {
+      slots_[SlotOf(Text(placed), hash(Text(placed)))] = placed;
+    }
+  }
+  return last_ = number;
 }
 
 std::size_t GroupedSums::SlotOf(const std::uint32_t* key) const {
@@ -401,38 +423,53 @@ std::uint32_t GroupedSums::GroupOf(const std::uint32_t* key) {
   return group;
 }
 
-void GroupedSums::Add(std::uint32_t group, const RowSource& row) {
+template <typename Row>
+void GroupedSums::Add(std::uint32_t group, const Row& row) {
   const std::vector<bool>& known = patterns_[seen_[group]];
   bool grows = false;
-  // The columns come in the order the group's list keeps its sums: one walk
-  // along the list meets each in turn, however many sums the group has.
-  std::uint32_t* link = &first_[group];
   for (std::size_t c = 0; c < query_.sums.size(); ++c) {
     double value = 0;
     non_null_[c] = row.NumberUnlessNull(sum_columns_[c], value);
     if (!non_null_[c]) continue;
     if (!known[c]) grows = true;
-    if (value != 0) link = &sums_[AddSumFrom(link, static_cast<std::uint16_t>(c), value)].next;
+    if (value != 0) AddSum(group, static_cast<std::uint16_t>(c), value);
   }
   if (grows) WidenPattern(group);
 }
 
-void GroupedSums::AddSum(std::uint32_t group, std::uint16_t column, double value) {
-  AddSumFrom(&first_[group], column, value);
+std::uint32_t* GroupedSums::PlacesOfSums(std::uint32_t group) {
+  if (group == placed_group_) return places_.data();
+  const bool again = group == last_group_;
+  last_group_ = group;
+  if (!again) return nullptr;
+  if (places_.size() != query_.sums.size()) places_.assign(query_.sums.size(), 0);
+  if (placed_group_ != kNoGroup) {
+    for (std::uint32_t at = first_[placed_group_]; at != 0; at = sums_[at].next) {
+      places_[sums_[at].column] = 0;
+    }
+  }
+  for (std::uint32_t at = first_[group]; at != 0; at = sums_[at].next) {
+    places_[sums_[at].column] = at;
+  }
+  placed_group_ = group;
+  return places_.data();
 }
 
-std::uint32_t GroupedSums::AddSumFrom(std::uint32_t* link, std::uint16_t column, double value) {
+void GroupedSums::AddSum(std::uint32_t group, std::uint16_t column, double value) {
   // Zeros add nothing to a sum that starts at 0: they are never added.
-  while (*link != 0 && sums_[*link].column < column) link = &sums_[*link].next;
-  if (*link != 0 && sums_[*link].column == column) {
-    sums_[*link].value += value;
-    return *link;
+  std::uint32_t* places = PlacesOfSums(group);
+  std::uint32_t at = places ? places[column] : first_[group];
+  if (!places) {
+    while (at != 0 && sums_[at].column != column) at = sums_[at].next;
   }
-  // A deque's elements stay where they are as it grows: `link` still holds.
+  if (at != 0) {
+    sums_[at].value += value;
+    return;
+  }
   const std::uint32_t added = NextNumber(sums_.size(), query_.table);
-  sums_.push_back({value, *link, column});
-  *link = added;
-  return added;
+  sums_.push_back({value, first_[group], column});
+  first_[group] = added;
+  if (places) places[column] = added;
 }
 
 void GroupedSums::WidenPattern(std::uint32_t group) {
@@ -456,7 +493,7 @@ void GroupedSums::Merge(const GroupedSums& later) {
   for (std::uint32_t from = 0; from < later.first_.size(); ++from) {
     for (std::size_t k = 0; k < count; ++k) {
       const std::uint32_t number = later.keys_[std::size_t{from} * count + k];
-      key[k] = number == 0 ? 0 : NumberOfText(k, later.texts_[k].texts[number - 1]);
+      key[k] = number == 0 ? 0 : NumberOfText(k, later.texts_[k].Text(number));
     }
     const std::uint32_t group = GroupOf(key.data());
     for (std::uint32_t at = later.first_[from]; at != 0; at = later.sums_[at].next) {
@@ -489,12 +526,13 @@ std::vector<std::uint32_t> GroupedSums::Order(bool sorted) const {
   // null's 0.
   std::vector<std::vector<std::uint32_t>> ranks(texts_.size());
   for (std::size_t k = 0; k < texts_.size(); ++k) {
-    const std::deque<std::string>& texts = texts_[k].texts;
-    std::vector<std::uint32_t> numbers(texts.size());
+    const KeyTexts& texts = texts_[k];
+    std::vector<std::uint32_t> numbers(texts.Count());
     for (std::uint32_t n = 0; n < numbers.size(); ++n) numbers[n] = n;
-    std::sort(numbers.begin(), numbers.end(),
-              [&texts](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
-    ranks[k].assign(texts.size() + 1, 0);
+    std::sort(numbers.begin(), numbers.end(), [&texts](std::uint32_t a, std::uint32_t b) {
+      return texts.Text(a + 1) < texts.Text(b + 1);
+    });
+    ranks[k].assign(texts.Count() + 1, 0);
     for (std::uint32_t place = 0; place < numbers.size(); ++place) {
       ranks[k][numbers[place] + 1] = place + 1;
     }
@@ -612,7 +650,7 @@ void GroupedSums::VisitRows(const std::vector<Column>& columns, bool sorted,
       if (source < count) {
         if (held[i] == key[source]) continue;
         held[i] = key[source];
-        values[i] = key[source] == 0 ? Value() : Value(texts_[source].texts[key[source] - 1]);
+        values[i] = key[source] == 0 ? Value() : Value(texts_[source].Text(key[source]));
       } else {
         const double total = totals[source - count];
         values[i] = !seen[source - count] ? Value() : Value(Written(total, convert));

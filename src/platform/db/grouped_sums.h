@@ -138,13 +138,32 @@ class GroupedSums {
  private:
   // The distinct texts of one key column, each numbered once, so that a
   // group holds a number per key instead of its texts. Number 0 is null.
-  struct KeyTexts {
-    std::deque<std::string> texts;                                // by number - 1; never
-    std::unordered_map<std::string_view, std::uint32_t> numbers;  // moved, so viewed here
-    std::uint32_t last = 0;  // the number last asked for: rows in turn often repeat it
+  // The texts lie one after another in one string, and are found by open
+  // addressing over their numbers: a hundred thousand texts take a few
+  // allocations, not one or two each.
+  class KeyTexts {
+   public:
+    // The number of `text`, numbered now when new; `table` names the
+    // grouping in errors.
+    std::uint32_t NumberOf(std::string_view text, const std::string& table);
+    std::string_view Text(std::uint32_t number) const {
+      return std::string_view(bytes_).substr(ends_[number - 1] - Length(number), Length(number));
+    }
+    std::size_t Count() const { return ends_.size(); }
+
+   private:
+    std::size_t Length(std::uint32_t number) const {
+      return ends_[number - 1] - (number == 1 ? 0 : ends_[number - 2]);
+    }
+    // The slot of `text`, or the free slot where it goes.
+    std::size_t SlotOf(std::string_view text, std::size_t hash) const;
+
+    std::string bytes_;              // every text, in the order numbered
+    std::vector<std::size_t> ends_;  // by number - 1: where its text ends in bytes_
+    std::vector<std::uint32_t> slots_ = std::vector<std::uint32_t>(64, 0);  // numbers; 0 free
+    std::uint32_t last_ = 0;  // the number last asked for: rows in turn often repeat it
   };
-  // A non-zero sum of a group, in a list per group in the order of the
-  // columns.
+  // A non-zero sum of a group, in a list per group.
   struct Sum {
     double value;
     std::uint32_t next;  // the group's next sum; 0 ends the list
@@ -160,19 +179,25 @@ class GroupedSums {
   static std::vector<std::unique_ptr<GroupedSums>> ReadScan(
       Connection& connection, const std::vector<GroupedSumsQuery>& queries,
       const std::string& range);
-  // Adds a row of the scan to its group.
-  void AddRow(const RowSource& row);
+  // Adds a row of the scan to its group. `Row` is RowSource, or a final
+  // kind of it whose reads need no virtual call.
+  template <typename Row>
+  void AddRow(const Row& row);
 
-  std::uint32_t KeyNumber(const RowSource& row, std::size_t key);
+  template <typename Row>
+  std::uint32_t KeyNumber(const Row& row, std::size_t key);
   // The slot of the group of these key numbers, or the free slot where it
   // goes.
   std::size_t SlotOf(const std::uint32_t* key) const;
   std::uint32_t GroupOf(const std::uint32_t* key);
-  void Add(std::uint32_t group, const RowSource& row);
+  template <typename Row>
+  void Add(std::uint32_t group, const Row& row);
   void AddSum(std::uint32_t group, std::uint16_t column, double value);
-  // AddSum along a group's list from `link`, a link that no sum of a
-  // column after `column` precedes; the number of the sum added to.
-  std::uint32_t AddSumFrom(std::uint32_t* link, std::uint16_t column, double value);
+  // The place in sums_ of each column's sum of `group` (0: none yet), for
+  // the group added to in the row before as well: rows mostly come group
+  // by group, and a group's list of sums is then walked once, not once per
+  // sum added. Null for any other group.
+  std::uint32_t* PlacesOfSums(std::uint32_t group);
   // Widens the group's pattern of non-null columns by those of non_null_.
   void WidenPattern(std::uint32_t group);
   // The number of a key's text, numbered now when new.
@@ -209,6 +234,11 @@ class GroupedSums {
   std::vector<std::uint32_t> row_key_;  // the row being added: its key numbers
   // Open addressing over the groups' keys: group number + 1, 0 where free.
   std::vector<std::uint32_t> slots_;
+  // PlacesOfSums: the group last added to, the group whose places are
+  // held (kNoGroup: none), and the places by column.
+  static constexpr std::uint32_t kNoGroup = 0xFFFFFFFF;
+  std::uint32_t last_group_ = kNoGroup, placed_group_ = kNoGroup;
+  std::vector<std::uint32_t> places_;
   // The groups in the order of their keys as last worked out: written again
   // (a copy in another unit, say) while no group was added, they need not
   // be sorted again.

@@ -369,6 +369,7 @@ RowWriter::RowWriter(Connection& connection, std::string table, std::vector<std:
     column = found->second;
     const auto limit = limits.find(lower);
     max_chars_.push_back(limit == limits.end() ? 0 : limit->second);
+    if (max_chars_.back() != 0) limited_.push_back(max_chars_.size() - 1);
   }
 }
 
@@ -412,7 +413,7 @@ void RowWriter::Check(const std::vector<Value>& values, long record) const {
     throw DbError(std::to_string(values.size()) + " values for the " +
                   std::to_string(columns_.size()) + " columns written to table " + table_);
   }
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
+  for (const std::size_t i : limited_) {
     if (PassesLimit(values[i], max_chars_[i])) continue;
     const std::string refusal =
         TooLongFor(RowName(table_, record, true), columns_[i], values[i], max_chars_[i]);

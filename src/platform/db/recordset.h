@@ -139,7 +139,8 @@ class RowWriter {
   Connection& connection_;
   std::string table_;
   std::vector<std::string> columns_;
-  std::vector<long> max_chars_;  // per column; 0 where it has no limit
+  std::vector<long> max_chars_;       // per column; 0 where it has no limit
+  std::vector<std::size_t> limited_;  // the columns with a limit, checked in each row
   long rows_ = 0;
   bool writing_ = false;
   // Stands for this writer's table and columns with every row it adds.

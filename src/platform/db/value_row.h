@@ -19,9 +19,17 @@ class ValueRow final : public RowSource {
   bool Fetch(std::vector<Value>&) override { return false; }
   bool Next() override { return false; }
   bool IsNull(int column) const override { return values_[column].IsNull(); }
-  double Number(int column) const override { return values_[column].AsDouble(); }
+  double Number(int column) const override {
+    const Value& held = values_[column];
+    const double* real = held.DoubleHeld();
+    return real ? *real : held.AsDouble();
+  }
   bool NumberUnlessNull(int column, double& value) const override {
     const Value& held = values_[column];
+    if (const double* real = held.DoubleHeld()) {
+      value = *real;
+      return true;
+    }
     if (held.IsNull()) return false;
     value = held.AsDouble();
     return true;

@@ -1606,44 +1606,71 @@ long FirstRecordWith(LayerHandle layer, std::string_view field, std::string_view
 
 std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
                                                            const std::string& field) {
+  return NonNumericValues(layer, std::vector<std::string>{field}).front();
+}
+
+std::vector<std::vector<std::pair<long, std::string>>> NonNumericValues(
+    LayerHandle layer, const std::vector<std::string>& fields) {
+  std::vector<std::vector<std::pair<long, std::string>>> values(fields.size());
   OpenLayerState& state = StateOf(layer);
-  const int index = state.FieldIndex(field);
   const std::string driver = state.dataset && state.dataset->GetDriver()
                                  ? state.dataset->GetDriver()->GetDescription()
                                  : "";
   const char* fid_column = state.layer->GetFIDColumn();
-  if (index < 0 || (driver != "GPKG" && driver != "SQLite") || !fid_column || !*fid_column ||
-      FieldTypeOf(state.layer->GetLayerDefn()->GetFieldDefn(index)->GetType()) ==
-          FieldType::kText) {
-    return {};
+  if ((driver != "GPKG" && driver != "SQLite") || !fid_column || !*fid_column) return values;
+  // Per numeric field, its text where it holds no number (else null), and
+  // the rows where any does.
+  std::vector<std::size_t> read;
+  std::string texts, held, names;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const int index = state.FieldIndex(fields[i]);
+    if (index < 0 || FieldTypeOf(state.layer->GetLayerDefn()->GetFieldDefn(index)->GetType()) ==
+                         FieldType::kText) {
+      continue;
+    }
+    const std::string column = db::QuoteName(fields[i]);
+    const std::string no_number =
+        column + " IS NOT NULL AND typeof(" + column + ") NOT IN ('integer', 'real')";
+    texts += ", CASE WHEN " + no_number + " THEN CAST(" + column + " AS TEXT) END";
+    held += (held.empty() ? "(" : " OR (") + no_number + ")";
+    names += (names.empty() ? "\"" : ", \"") + fields[i] + "\"";
+    read.push_back(i);
   }
-  const std::string column = db::QuoteName(field);
+  if (read.empty()) return values;
   // The identifier as text: GDAL takes an integer column of a result for
   // the rows' FID rather than a field.
-  const std::string sql = "SELECT CAST(" + db::QuoteName(fid_column) + " AS TEXT), CAST(" + column +
-                          " AS TEXT) FROM " + db::QuoteName(state.layer->GetName()) + " WHERE " +
-                          column + " IS NOT NULL AND typeof(" + column +
-                          ") NOT IN ('integer', 'real')";
+  const std::string sql = "SELECT CAST(" + db::QuoteName(fid_column) + " AS TEXT)" + texts +
+                          " FROM " + db::QuoteName(state.layer->GetName()) + " WHERE " + held;
   state.Numbering();  // read before the query
   state.StopSequential();
   CPLErrorReset();
   OGRLayer* result = state.dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
   if (!result) {
-    throw GisError(state.Describe() + ": cannot check the numbers of field \"" + field +
-                   "\": " + LastGdalMessage());
+    throw GisError(state.Describe() + ": cannot check the numbers of field " + names + ": " +
+                   LastGdalMessage());
   }
-  std::vector<std::pair<long, std::string>> values;
   while (std::unique_ptr<OGRFeature> row{result->GetNextFeature()}) {
-    values.emplace_back(state.NumberOf(std::strtoll(row->GetFieldAsString(0), nullptr, 10)),
-                        row->IsFieldSetAndNotNull(1) ? row->GetFieldAsString(1) : "");
+    const long number = state.NumberOf(std::strtoll(row->GetFieldAsString(0), nullptr, 10));
+    for (std::size_t r = 0; r < read.size(); ++r) {
+      const int at = static_cast<int>(r) + 1;
+      if (row->IsFieldSetAndNotNull(at))
+        values[read[r]].emplace_back(number, row->GetFieldAsString(at));
+    }
   }
   state.dataset->ReleaseResultSet(result);
   return values;
 }
 
 void StoredFieldTexts::Watch(LayerHandle layer, const std::string& field) {
-  std::unordered_map<long, std::string>& held = held_[field];
-  for (auto& [number, text] : NonNumericValues(layer, field)) held.emplace(number, std::move(text));
+  Watch(layer, std::vector<std::string>{field});
+}
+
+void StoredFieldTexts::Watch(LayerHandle layer, const std::vector<std::string>& fields) {
+  std::vector<std::vector<std::pair<long, std::string>>> texts = NonNumericValues(layer, fields);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    std::unordered_map<long, std::string>& held = held_[fields[i]];
+    for (auto& [number, text] : texts[i]) held.emplace(number, std::move(text));
+  }
 }
 
 std::string StoredFieldTexts::Text(const Record& record, const std::string& field,

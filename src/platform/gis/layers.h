@@ -252,6 +252,10 @@ long FirstRecordWith(LayerHandle layer, std::string_view field, std::string_view
 // sources that store numbers only.
 std::vector<std::pair<long, std::string>> NonNumericValues(LayerHandle layer,
                                                            const std::string& field);
+// The same for several fields in one pass over the source: by field, in
+// the order of `fields`.
+std::vector<std::vector<std::pair<long, std::string>>> NonNumericValues(
+    LayerHandle layer, const std::vector<std::string>& fields);
 
 // The texts that numeric fields of a layer hold in the source itself, for a
 // walk over its records: where a record's numeric field holds text, that
@@ -261,6 +265,9 @@ class StoredFieldTexts {
  public:
   // Gathers the texts of `field`; raises GisError as NonNumericValues does.
   void Watch(LayerHandle layer, const std::string& field);
+  // Gathers the texts of several fields at once; raises GisError, having
+  // gathered none of them.
+  void Watch(LayerHandle layer, const std::vector<std::string>& fields);
   // The field's text in the record as the source holds it; `index`, when
   // given, is the field's place in the layer's structure (faster than its
   // name).

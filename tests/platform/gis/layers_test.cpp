@@ -177,9 +177,12 @@ TEST_F(GisLayerTest, RecordsOfEverySourceAreNumberedFromOne) {
         [](long number, const std::string& why) { ADD_FAILURE() << number << " " << why; });
     EXPECT_EQ(outlined, (std::set<long>{1, 2, 3}));
     const bool held = std::string(c.file).ends_with(".gpkg");
-    EXPECT_EQ(NonNumericValues(layer, "AREA"),
-              (held ? std::vector<std::pair<long, std::string>>{{third, "abc"}}
-                    : std::vector<std::pair<long, std::string>>{}));
+    using Texts = std::vector<std::pair<long, std::string>>;
+    const Texts area = held ? Texts{{third, "abc"}} : Texts{};
+    EXPECT_EQ(NonNumericValues(layer, "AREA"), area);
+    // Several fields in one pass: a text field and a missing one hold none.
+    EXPECT_EQ(NonNumericValues(layer, std::vector<std::string>{"NAME", "AREA", "没有"}),
+              (std::vector<Texts>{{}, area, {}}));
   }
 }
 
