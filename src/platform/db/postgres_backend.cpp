@@ -810,10 +810,12 @@ class PostgresBackend : public Backend {
              PQsendQueryParams(conn_, sql->c_str(), count, nullptr,
                                count ? params->pointers.data() : nullptr, nullptr, nullptr, 0) == 1;
     }
-    sent = sent && PQpipelineSync(conn_) == 1;
-    // Each statement's results end with a null; the pipeline's with its
-    // sync point. A lost connection ends the reading.
-    for (std::size_t i = 0; sent && i < statements.size(); ++i) {
+    // The sync point closes the pipeline, also when a statement could not
+    // be queued: what was queued is read up to it below.
+    const bool synced = PQpipelineSync(conn_) == 1;
+    // Each statement's results end with a null. A lost connection ends the
+    // reading.
+    for (std::size_t i = 0; sent && synced && i < statements.size(); ++i) {
       ResultPtr first(nullptr, &PQclear);
       for (PGresult* result = PQgetResult(conn_); result; result = PQgetResult(conn_)) {
         if (!first) {
@@ -825,12 +827,21 @@ class PostgresBackend : public Backend {
       if (!first && PQstatus(conn_) == CONNECTION_BAD) sent = false;
       results.push_back(std::move(first));
     }
-    for (int tries = 0; sent && tries < 3; ++tries) {
+    // Whatever is left is read up to the sync point (a result and a null
+    // per statement at most), so that the connection can leave pipeline
+    // mode whatever happened; it leaves it on every path.
+    bool at_sync = false;
+    const std::size_t bound = 2 * statements.size() + 2;
+    for (std::size_t read = 0; synced && !at_sync && read < bound; ++read) {
       const ResultPtr result(PQgetResult(conn_), &PQclear);
-      if (result && PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC) break;
-      if (PQstatus(conn_) == CONNECTION_BAD) sent = false;
+      if (result) {
+        at_sync = PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC;
+      } else if (PQstatus(conn_) == CONNECTION_BAD) {
+        break;
+      }
     }
-    if (!sent || PQexitPipelineMode(conn_) != 1) ThrowConnectionLost(PQerrorMessage(conn_));
+    const bool left = PQexitPipelineMode(conn_) == 1;
+    if (!sent || !at_sync || !left) ThrowConnectionLost(PQerrorMessage(conn_));
     return results;
   }
 
