@@ -386,8 +386,12 @@ class ServerReadAhead {
       : tables_(std::move(tables)), reads_(tables_.size()), ended_(tables_.size(), 0) {
     if (!wanted) return;
     for (std::size_t i = 0; i < kAhead; ++i) {
-      // Counted before it starts, as it may end at once.
-      running_ += 1;
+      // Counted before it starts, as it may end at once; the reads started
+      // before it may be ending too.
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ += 1;
+      }
       try {
         threads_.emplace_back([this, conninfo] { ReadTables(conninfo); });
       } catch (const std::system_error&) {
