@@ -93,8 +93,9 @@ std::vector<std::string> DropEarlierTownTables(CZdStatContext& context, SetAside
                         [&](const std::string& table) {
                           try {
                             if (aside.SetAside(context.m_pConn, table)) return true;
-                          } catch (const db::DbError&) {
-                            // logged below, as a drop that failed
+                          } catch (const db::DbError& error) {
+                            context.LogFailure("删除旧表", table + " 删除失败", error);
+                            return false;
                           }
                           context.LogFailure("删除旧表", table + " 删除失败");
                           return false;
