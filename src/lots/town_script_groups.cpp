@@ -79,6 +79,21 @@ std::optional<std::vector<std::size_t>> TopLevelPlaces(std::string_view text,
   return places;
 }
 
+// The items of `text` between its top-level commas, each squeezed; none as
+// for TopLevelPlaces.
+std::optional<std::vector<std::string>> TopLevelItems(std::string_view text) {
+  const std::optional<std::vector<std::size_t>> commas = TopLevelPlaces(text, ",");
+  if (!commas) return std::nullopt;
+  std::vector<std::string> items;
+  std::size_t begin = 0;
+  for (std::size_t i = 0; i <= commas->size(); ++i) {
+    const std::size_t end = i < commas->size() ? (*commas)[i] : text.size();
+    items.push_back(Squeezed(text.substr(begin, end - begin)));
+    begin = end + 1;
+  }
+  return items;
+}
+
 // "EXPRESSION AS NAME" split in its two parts; none without the AS.
 std::optional<std::pair<std::string, std::string>> Named(std::string_view column) {
   const std::optional<std::vector<std::size_t>> as = TopLevelPlaces(column, " AS ");
@@ -141,13 +156,10 @@ std::unique_ptr<ScriptGroups> ScriptGroups::Parse(std::string_view script, std::
     const std::optional<std::vector<std::size_t>> from = TopLevelPlaces(body, " FROM ");
     if (Upper(body.substr(0, 7)) != "SELECT " || !from || from->size() != 1) return nullptr;
     const std::string list = body.substr(7, from->front() - 7);
-    const std::optional<std::vector<std::size_t>> commas = TopLevelPlaces(list, ",");
-    if (!commas || commas->size() < 2) return nullptr;
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i <= commas->size(); ++i) {
-      const std::size_t end = i < commas->size() ? (*commas)[i] : list.size();
-      const auto named = Named(Squeezed(std::string_view(list).substr(begin, end - begin)));
-      begin = end + 1;
+    const std::optional<std::vector<std::string>> items = TopLevelItems(list);
+    if (!items || items->size() < 3) return nullptr;
+    for (std::size_t i = 0; i < items->size(); ++i) {
+      const auto named = Named((*items)[i]);
       if (!named) return nullptr;
       const auto& [expression, name] = *named;
       if (i == 0) {
@@ -319,16 +331,9 @@ class ScanFieldsMaker {
   static std::optional<std::vector<std::string>> ChoiceParts(const std::string& expression) {
     if (Upper(expression.substr(0, 4)) != "IIF(") return std::nullopt;
     if (db::AfterClosing(expression, 3) != expression.size()) return std::nullopt;
-    const std::string inner = expression.substr(4, expression.size() - 5);
-    const std::optional<std::vector<std::size_t>> commas = TopLevelPlaces(inner, ",");
-    if (!commas || commas->size() != 2) return std::nullopt;
-    std::vector<std::string> parts;
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i <= commas->size(); ++i) {
-      const std::size_t end = i < commas->size() ? (*commas)[i] : inner.size();
-      parts.push_back(Squeezed(std::string_view(inner).substr(begin, end - begin)));
-      begin = end + 1;
-    }
+    std::optional<std::vector<std::string>> parts =
+        TopLevelItems(std::string_view(expression).substr(4, expression.size() - 5));
+    if (!parts || parts->size() != 3) return std::nullopt;
     return parts;
   }
 
