@@ -738,7 +738,9 @@ class CStatContext : public StatRunLog {
   short RebuildJbntExTable();
   // The farmland base table's rows grouped as the ex table keeps them, and
   // the key in m_mapFedSums where BuildJbntBaseDataEx finds them when they
-  // were read before; none where the grouping is the database's (a server).
+  // were read before: on a server, the groups its own grouping made
+  // (db::GroupedSums::ReadGroups), which the ex table then takes in the
+  // order the server gave them. None for Oracle.
   std::optional<units::CopySumsRequest> JbntExSumsRequest() const;
   // The copies of the wanted units in the order square metres, hectares,
   // mu, each as its builder makes it, the target copies converted as they

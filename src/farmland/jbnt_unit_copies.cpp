@@ -272,6 +272,10 @@ std::optional<short> BalancedDecimals(const CStatContext& context, short unit) {
 // its balancing, when any, and where they go.
 struct HeldGrouping {
   std::unique_ptr<db::GroupedSums> grouping;
+  // The groups as a server made them (db::GroupedSums::ReadGroups), with
+  // its sums to the bit: written in the order it gave them, the rows its
+  // own grouping statement would have stored, in that order.
+  bool server_grouped = false;
   std::vector<units::CopySumsRequest> sums;
   std::optional<KeptCopy> kept;
   std::vector<std::unique_ptr<units::CopyRows>>* filled = nullptr;
@@ -309,7 +313,7 @@ void WriteGrouped(CStatContext& context, const Condensation& step, HeldGrouping&
   if (held.kept && held.filled) {
     kept.emplace(context, step.target, names, held.kept->decimals, held.kept->sums);
   }
-  grouping.WriteTo(context.m_pConn, step.target, columns, true, rounded,
+  grouping.WriteTo(context.m_pConn, step.target, columns, !held.server_grouped, rounded,
                    [&](std::vector<db::Value>& row) {
                      for (auto& [key, sums] : made) sums->Add(row);
                      if (kept) kept->Keep(row);
@@ -324,12 +328,15 @@ void WriteGrouped(CStatContext& context, const Condensation& step, HeldGrouping&
 
 // `source`: the farmland base table condensed (empty: the run's). `held`:
 // the grouping several copies share on the embedded engine, made by the
-// first of them (none: each reads its own).
+// first of them (none: each reads its own); on a server, groups it made
+// before (HeldGrouping::server_grouped), else its statement groups them.
 short Condense(CStatContext& context, const Condensation& step, std::string source = {},
                HeldGrouping* held = nullptr) {
   if (source.empty()) source = context.m_strJbntTbl;
   try {
-    if (context.m_pConn.Kind() == db::DbKind::kEmbedded && !context.m_bOracle) {
+    if (held && held->grouping && held->server_grouped) {
+      WriteGrouped(context, step, *held);
+    } else if (context.m_pConn.Kind() == db::DbKind::kEmbedded && !context.m_bOracle) {
       // The embedded engine would sort every farmland row to group them:
       // they are grouped in one pass in memory, with the same sums, and
       // written in the order of the groups.
@@ -370,6 +377,13 @@ db::GroupedSumsQuery farmland::CondensingGrouping(const CStatContext& context,
     if (IsClassColumn(field)) query.sums.push_back(field);
   }
   return query;
+}
+
+std::unique_ptr<db::GroupedSums> farmland::ReadGroupsAsStored(db::Connection& reader,
+                                                              const db::GroupedSumsQuery& query) {
+  CStatContext::RaiseGroupingMemory(reader);
+  reader.Execute("SET cursor_tuple_fraction = 1");
+  return db::GroupedSums::ReadGroups(reader, query);
 }
 
 std::string farmland::FedCondensingKey(const CStatContext& context) {
@@ -456,7 +470,7 @@ void CStatContext::BuildJbntBaseDataCopies(std::vector<std::unique_ptr<units::Co
 }
 
 std::optional<units::CopySumsRequest> CStatContext::JbntExSumsRequest() const {
-  if (m_pConn.Kind() != db::DbKind::kEmbedded || m_bOracle) return std::nullopt;
+  if (m_bOracle) return std::nullopt;
   return units::CopySumsRequest{farmland::FedCondensingKey(*this) + "#ex",
                                 farmland::CondensingGrouping(*this, m_strJbntTbl, false),
                                 {}};
@@ -470,6 +484,7 @@ short CStatContext::BuildJbntBaseDataEx() {
     const auto fed = m_mapFedSums.find(request->key);
     if (fed != m_mapFedSums.end() && fed->second->Query() == request->query) {
       held.grouping = std::move(fed->second);
+      held.server_grouped = m_pConn.Kind() != db::DbKind::kEmbedded;
     }
     if (fed != m_mapFedSums.end()) m_mapFedSums.erase(fed);
   }

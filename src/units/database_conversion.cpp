@@ -18,6 +18,7 @@
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
+#include "farmland/farmland_rules.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
@@ -293,15 +294,21 @@ Sums GroupOnServer(const std::string& server, const std::vector<db::GroupedSumsQ
 }
 
 // The farmland base table's rows grouped as its ex table keeps them, read
-// on a connection of their own beside the other sums (ReadSumsAhead): the
-// whole table in one scan, as BuildJbntBaseDataEx would read it, so the same
-// sums to the bit. Nothing writes that table during a conversion. Null when
-// the read fails: the table is then read where the ex table is made.
-std::unique_ptr<db::GroupedSums> ReadFarmlandAhead(const std::string& file,
+// on a connection of their own to `database` beside the other sums
+// (ReadSumsAhead, GroupOnServer), as BuildJbntBaseDataEx would make them:
+// from a file, the whole table in one scan, the same sums to the bit; on a
+// server, by its own grouping planned as the ex table's statement is
+// (farmland::ReadGroupsAsStored), so the same groups with the same sums in
+// the same order. Nothing writes that table during a conversion.
+// Null when the read fails: the table is then read where the ex table is
+// made.
+std::unique_ptr<db::GroupedSums> ReadFarmlandAhead(const std::string& database, bool server,
                                                    const db::GroupedSumsQuery& query) {
   try {
-    db::Connection reader(file);
-    auto sums = std::make_unique<db::GroupedSums>(reader, query);
+    db::Connection reader(database);
+    std::unique_ptr<db::GroupedSums> sums = server
+                                                ? farmland::ReadGroupsAsStored(reader, query)
+                                                : std::make_unique<db::GroupedSums>(reader, query);
     host::yDebugTime("farmland base table grouped ahead");
     return sums;
   } catch (const db::DbError& error) {
@@ -317,8 +324,10 @@ std::future<std::unique_ptr<db::GroupedSums>> FarmlandAhead(
   const bool wanted = !context.m_setLeftOutFamilies.count("JBNTBHKQKTJ") ||
                       !context.m_setLeftOutFamilies.count("JBNTQKTJ");
   if (!request || !wanted || !context.IsTableExist(context.m_strJbntTbl)) return {};
+  const bool server = context.m_pConn.Kind() != db::DbKind::kEmbedded;
   return std::async(std::launch::async | std::launch::deferred, ReadFarmlandAhead,
-                    context.m_pConn.FilePath(), request->query);
+                    server ? context.m_pConn.ConnectionString() : context.m_pConn.FilePath(),
+                    server, request->query);
 }
 
 // statdataex made on a server from the run's copy `candidate` (or, without
@@ -396,6 +405,7 @@ short Rebuild(CStatContext& context, short target) {
   }
   host::yDebugTime("statdataex rebuilt");
   if (read_ahead.valid()) ahead = read_ahead.get();
+  if (farmland_ahead.valid()) farmland_rows = farmland_ahead.get();
   // Read from a copy statdataex is not made from: of no use.
   if (copy != candidate) ahead.clear();
   try {

@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "engine/stat_context.h"
 #include "engine/survey_fixture.h"
+#include "farmland/farmland_rules.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/host/progress.h"
 #include "platform/host/row_lock_limit.h"
 #include "support/program_dir.h"
@@ -80,9 +83,23 @@ TEST_P(JbntUnitCopiesTest, CondensationSumsClassColumnsByGroup) {
         << unit;
   }
   // The ex table merges the farmland marks.
-  EXPECT_EQ(Rows(conn(), "select 保护片编号, 土地总面积, BM011, BM01, bm99 from " +
-                             context_->m_strJbntTbl + "ex order by 保护片编号"),
+  const std::string ex = context_->m_strJbntTbl + "ex";
+  EXPECT_EQ(Rows(conn(), "select 保护片编号, 土地总面积, BM011, BM01, bm99 from " + ex +
+                             " order by 保护片编号"),
             (Strings{"A|170|120|170|", "B|10|10|10|"}));
+  // Made again from the groups a conversion reads ahead on a connection of
+  // its own (on a server, the server's own grouping): the same rows, stored
+  // in the same order.
+  const Strings stored = Rows(conn(), "select * from " + ex);
+  conn().Execute("delete from " + ex);
+  const std::optional<units::CopySumsRequest> request = context_->JbntExSumsRequest();
+  ASSERT_TRUE(request);
+  db::Connection reader(database().ConnectionString());
+  context_->KeepFedSums(request->key,
+                        IsServer() ? farmland::ReadGroupsAsStored(reader, request->query)
+                                   : std::make_unique<db::GroupedSums>(reader, request->query));
+  EXPECT_EQ(context_->BuildJbntBaseDataEx(), 1);
+  EXPECT_EQ(Rows(conn(), "select * from " + ex), stored);
 }
 
 // The copies as a run makes them (condensed, converted, balanced), in a
