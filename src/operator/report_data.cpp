@@ -104,7 +104,7 @@ void ConvertRow(const db::RowSource& rows, const ReportColumns& columns,
 
 // The rows of a source table, read in the order a plain read gives them.
 std::unique_ptr<db::RowSource> ScanTable(db::Connection& source, const std::string& table) {
-  return source.Scan("select * from " + source.QuoteTable(table));
+  return source.ScanTable(table);
 }
 
 // The rows read and stored one by one.
