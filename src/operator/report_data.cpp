@@ -134,13 +134,12 @@ TableRead ReadTable(db::Connection& source, const std::string& table) {
   return read;
 }
 
+// The rows read ahead, stored as they are: made already, they need no
+// thread of their own.
 void StoreRows(db::Connection& target, const std::string& target_table, const TableRead& read) {
-  db::RowPipe pipe(target, target_table, read.columns.names);
-  for (const std::vector<db::Value>& row : read.rows) {
-    pipe.Row() = row;
-    pipe.Add();
-  }
-  pipe.Close();
+  db::RowWriter writer(target, target_table, read.columns.names);
+  for (const std::vector<db::Value>& row : read.rows) writer.Add(row);
+  writer.Close();
 }
 
 // The name the source file is attached under to the target's connection.
