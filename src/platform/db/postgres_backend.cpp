@@ -126,14 +126,21 @@ bool ReadAsDeclared(std::string_view declared) {
   return kNamed.count(declared.substr(0, declared.find('('))) != 0;
 }
 
+// What a COPY sent: its rows, each as libpq gives it (a row a piece), kept
+// until this goes.
+struct CopiedPieces {
+  std::vector<std::unique_ptr<char, decltype(&PQfreemem)>> owned;
+  std::vector<std::string_view> rows;
+};
+
 // The rows of a COPY in text form (a row a line, its fields parted by
 // tabs, \N for null, a backslash before a tab, line break or backslash of
 // a text), read whole before the first row is given; each field reads as
 // a cursor reads the same text.
 class PostgresCopiedRows : public RowSource {
  public:
-  PostgresCopiedRows(std::string data, std::vector<ColumnInfo> columns)
-      : data_(std::move(data)),
+  PostgresCopiedRows(CopiedPieces pieces, std::vector<ColumnInfo> columns)
+      : pieces_(std::move(pieces)),
         columns_(std::move(columns)),
         fields_(columns_.size()),
         nulls_(columns_.size()),
@@ -148,13 +155,21 @@ class PostgresCopiedRows : public RowSource {
     return true;
   }
   bool Next() override {
-    if (at_ >= data_.size()) return false;
+    if (next_ >= pieces_.rows.size()) return false;
+    std::string_view row = pieces_.rows[next_++];
+    if (row.empty() || row.back() != '\n') Malformed();
+    row.remove_suffix(1);
+    // A tab always parts two fields: one within a text is sent as \t.
+    const bool escaped = row.find('\\') != std::string_view::npos;
+    std::size_t at = 0;
     for (std::size_t c = 0; c < columns_.size(); ++c) {
-      ReadField(c);
-      // The last field ends its line, every other is followed by a tab.
-      const char follows = c + 1 == columns_.size() ? '\n' : '\t';
-      if (at_ >= data_.size() || data_[at_] != follows) Malformed();
-      ++at_;
+      const std::size_t tab = row.find('\t', at);
+      const bool last = c + 1 == columns_.size();
+      if (last != (tab == std::string_view::npos)) Malformed();
+      const std::string_view field = row.substr(at, last ? row.size() - at : tab - at);
+      nulls_[c] = field == "\\N";
+      fields_[c] = nulls_[c] ? std::string_view() : escaped ? Unescaped(field, c) : field;
+      at = tab + 1;
     }
     return true;
   }
@@ -179,21 +194,9 @@ class PostgresCopiedRows : public RowSource {
   }
 
  private:
-  // Reads the field at `at_` up to its tab or line break, undoing the
-  // backslashes of its text.
-  void ReadField(std::size_t c) {
-    const std::size_t begin = at_;
-    bool escaped = false;
-    while (at_ < data_.size() && data_[at_] != '\t' && data_[at_] != '\n') {
-      escaped = escaped || data_[at_] == '\\';
-      at_ += data_[at_] == '\\' ? 2 : 1;
-    }
-    if (at_ > data_.size()) Malformed();
-    const std::string_view field = std::string_view(data_).substr(begin, at_ - begin);
-    nulls_[c] = field == "\\N";
-    fields_[c] = nulls_[c] ? std::string_view() : escaped ? Unescaped(field, c) : field;
-  }
+  // A field with its backslashes undone, when it holds any.
   std::string_view Unescaped(std::string_view field, std::size_t c) {
+    if (field.find('\\') == std::string_view::npos) return field;
     std::string& text = unescaped_[c];
     text.clear();
     static constexpr std::string_view kEscapes("b\bf\fn\nr\rt\tv\v");
@@ -202,9 +205,9 @@ class PostgresCopiedRows : public RowSource {
         text += field[i];
         continue;
       }
-      const char next = field[++i];
-      const std::size_t known = kEscapes.find(next);
-      text += known != std::string_view::npos && known % 2 == 0 ? kEscapes[known + 1] : next;
+      if (++i == field.size()) Malformed();
+      const std::size_t known = kEscapes.find(field[i]);
+      text += known != std::string_view::npos && known % 2 == 0 ? kEscapes[known + 1] : field[i];
     }
     return text;
   }
@@ -216,10 +219,10 @@ class PostgresCopiedRows : public RowSource {
     throw DbError("the server sent the rows of a table in a form not expected here");
   }
 
-  const std::string data_;
+  const CopiedPieces pieces_;
   const std::vector<ColumnInfo> columns_;
   std::vector<bool> booleans_;
-  std::size_t at_ = 0;  // where the next row starts
+  std::size_t next_ = 0;  // the row Next reads next
   std::vector<std::string_view> fields_;
   std::vector<char> nulls_;
   std::vector<std::string> unescaped_;  // the texts of the current row that held backslashes
@@ -1577,24 +1580,24 @@ class PostgresBackend : public Backend {
     if (!error.empty()) Raise(DbError(text::Trim(error), statement, failure));
   }
 
-  // Runs a COPY that sends rows (TO STDOUT) and gives what it sent, its
-  // pieces one after the other; raises the server's refusal.
-  std::string ReadCopy(const std::string& statement) {
+  // Runs a COPY that sends rows (TO STDOUT) and gives what it sent; raises
+  // the server's refusal.
+  CopiedPieces ReadCopy(const std::string& statement) {
     AwaitStore();
     if (PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(PQerrorMessage(conn_));
     ResultPtr start(Send(statement, {}), &PQclear);
     if (PQresultStatus(start.get()) != PGRES_COPY_OUT) ThrowFailure(start.get(), statement);
-    std::string data;
+    CopiedPieces pieces;
     char* piece = nullptr;
     int size = 0;
     // -1 when the server has sent all, -2 when the reading failed: the
     // results below say which.
     while ((size = PQgetCopyData(conn_, &piece, 0)) >= 0) {
-      data.append(piece, static_cast<std::size_t>(size));
-      PQfreemem(piece);
+      pieces.owned.emplace_back(piece, &PQfreemem);
+      pieces.rows.emplace_back(piece, static_cast<std::size_t>(size));
     }
     EndCopy(statement, size == -2 ? PQerrorMessage(conn_) : "");
-    return data;
+    return pieces;
   }
 
   // The columns of rows [first, last) of a batch that COPY sends. A column
