@@ -104,7 +104,7 @@ void ConvertRow(const db::RowSource& rows, const ReportColumns& columns,
 
 // The rows of a source table, read in the order a plain read gives them.
 std::unique_ptr<db::RowSource> ScanTable(db::Connection& source, const std::string& table) {
-  return source.Scan("select * from " + source.QuoteTable(table));
+  return source.ScanTable(table);
 }
 
 // The rows read and stored one by one.
@@ -134,13 +134,12 @@ TableRead ReadTable(db::Connection& source, const std::string& table) {
   return read;
 }
 
+// The rows read ahead, stored as they are: made already, they need no
+// thread of their own.
 void StoreRows(db::Connection& target, const std::string& target_table, const TableRead& read) {
-  db::RowPipe pipe(target, target_table, read.columns.names);
-  for (const std::vector<db::Value>& row : read.rows) {
-    pipe.Row() = row;
-    pipe.Add();
-  }
-  pipe.Close();
+  db::RowWriter writer(target, target_table, read.columns.names);
+  for (const std::vector<db::Value>& row : read.rows) writer.Add(row);
+  writer.Close();
 }
 
 // The name the source file is attached under to the target's connection.
@@ -375,15 +374,15 @@ class StoredAsCopiedReads {
   std::thread thread_;
 };
 
-// The tables of a server named (an empty name is none) read ahead of their
-// copies, each on a connection of its own, a few at a time and no further
-// ahead of the copies than that: the server sends and the client converts
-// the next tables' rows while one table is stored. A table that cannot be
-// read ahead is read by its copy as before.
+// The tables of a server read ahead of their copies, each on a connection
+// of its own, a few at a time and no further ahead of the copies than
+// that: the server sends and the client converts the next tables' rows
+// while one table is stored. The connections open at once, while the
+// export is checked, and read once Read names the tables. A table that
+// cannot be read ahead is read by its copy as before.
 class ServerReadAhead {
  public:
-  ServerReadAhead(const std::string& conninfo, std::vector<std::string> tables, bool wanted)
-      : tables_(std::move(tables)), reads_(tables_.size()), ended_(tables_.size(), 0) {
+  ServerReadAhead(const std::string& conninfo, bool wanted) {
     if (!wanted) return;
     for (std::size_t i = 0; i < kAhead; ++i) {
       // Counted before it starts, as it may end at once; the reads started
@@ -412,6 +411,18 @@ class ServerReadAhead {
   ServerReadAhead(const ServerReadAhead&) = delete;
   ServerReadAhead& operator=(const ServerReadAhead&) = delete;
 
+  // The tables to read (an empty name is none), in the order they are
+  // copied. Called once.
+  void Read(std::vector<std::string> tables) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      tables_ = std::move(tables);
+      reads_.resize(tables_.size());
+      ended_.assign(tables_.size(), 0);
+      named_ = true;
+    }
+    changed_.notify_all();
+  }
   // Table `i` as read ahead, once it is; null when it was not.
   const TableRead* Await(std::size_t i) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -451,10 +462,11 @@ class ServerReadAhead {
     changed_.notify_all();
   }
 
-  // The next table to read, once the copies are near enough; past the
-  // last when the reads are to stop.
+  // The next table to read, once the tables are named and the copies are
+  // near enough; past the last when the reads are to stop.
   std::size_t Next() {
     std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return named_ || stop_; });
     for (;;) {
       while (next_ < tables_.size() && tables_[next_].empty()) ++next_;
       if (stop_ || next_ >= tables_.size()) return tables_.size();
@@ -472,15 +484,58 @@ class ServerReadAhead {
     changed_.notify_all();
   }
 
-  const std::vector<std::string> tables_;
+  std::vector<std::string> tables_;
   std::vector<std::unique_ptr<TableRead>> reads_;
   std::vector<char> ended_;
   std::size_t next_ = 0, copied_ = 0, running_ = 0;
-  bool stop_ = false;
+  bool named_ = false, stop_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::thread> threads_;
 };
+
+// Whether the tables of a source of this kind are read ahead: a server's,
+// when there is a processor to spare.
+bool ReadsAhead(db::DbKind kind) {
+  return kind == db::DbKind::kServer && db::Workers() >= 2;
+}
+
+// CopyReportTables, the tables of a server read by `ahead`.
+short CopyTables(db::Connection& source, db::Connection& target, const TableNames& names,
+                 const std::string& unit_code, ServerReadAhead& ahead,
+                 std::vector<std::string>* copied, std::vector<std::string>* failed) {
+  const std::vector<std::string>& bases = ReportTableBases();
+  std::vector<std::string> sources;
+  for (const std::string& base : bases) {
+    sources.push_back(names.Summary('Z', UnitOfCode(unit_code), base));
+    if (!source.TableExists(sources.back())) sources.back().clear();
+  }
+  const bool embedded = source.Kind() == db::DbKind::kEmbedded && !source.FilePath().empty() &&
+                        target.Kind() == db::DbKind::kEmbedded;
+  StoredAsCopiedReads as_stored(source.FilePath(), sources, embedded);
+  const AttachedSource attached(source, target, embedded);
+  ahead.Read(sources);
+  for (std::size_t i = 0; i < bases.size(); ahead.Done(i++)) {
+    const std::string& base = bases[i];
+    host::StepStage(static_cast<long>(i), static_cast<long>(bases.size()));
+    // After the operator's cancel no table is copied.
+    if (host::JobCancelled()) return 0;
+    const std::string& source_table = sources[i];
+    if (source_table.empty()) continue;
+    // Copied as stored while its values are read, and kept if they are so.
+    const std::function<bool()> stored = [&as_stored, i] { return as_stored.Await(i); };
+    const std::string error = CopyTable(source, source_table, target, base,
+                                        attached.Attached() ? stored : nullptr, ahead.Await(i));
+    if (error.empty()) {
+      if (copied) copied->push_back(base);
+    } else if (failed) {
+      failed->push_back(source_table + " (" + error + ")");
+    }
+    // A full or failing disk, a lost server: no table after it is copied.
+    if (source.Lost() || target.Lost()) return 0;
+  }
+  return 1;
+}
 
 // Why the source holds none of the report tables of `unit_code`: the units
 // it holds them in, if any. Empty when it holds some.
@@ -568,39 +623,9 @@ short CopyReportTable(db::Connection& source, const std::string& source_table,
 short CopyReportTables(db::Connection& source, db::Connection& target, const std::string& year,
                        const std::string& county, const std::string& unit_code, bool server,
                        std::vector<std::string>* copied, std::vector<std::string>* failed) {
-  const TableNames names(server ? 1 : 0, year, county);
-  const std::vector<std::string>& bases = ReportTableBases();
-  std::vector<std::string> sources;
-  for (const std::string& base : bases) {
-    sources.push_back(names.Summary('Z', UnitOfCode(unit_code), base));
-    if (!source.TableExists(sources.back())) sources.back().clear();
-  }
-  const bool embedded = source.Kind() == db::DbKind::kEmbedded && !source.FilePath().empty() &&
-                        target.Kind() == db::DbKind::kEmbedded;
-  StoredAsCopiedReads as_stored(source.FilePath(), sources, embedded);
-  const AttachedSource attached(source, target, embedded);
-  ServerReadAhead ahead(source.ConnectionString(), sources,
-                        source.Kind() == db::DbKind::kServer && db::Workers() >= 2);
-  for (std::size_t i = 0; i < bases.size(); ahead.Done(i++)) {
-    const std::string& base = bases[i];
-    host::StepStage(static_cast<long>(i), static_cast<long>(bases.size()));
-    // After the operator's cancel no table is copied.
-    if (host::JobCancelled()) return 0;
-    const std::string& source_table = sources[i];
-    if (source_table.empty()) continue;
-    // Copied as stored while its values are read, and kept if they are so.
-    const std::function<bool()> stored = [&as_stored, i] { return as_stored.Await(i); };
-    const std::string error = CopyTable(source, source_table, target, base,
-                                        attached.Attached() ? stored : nullptr, ahead.Await(i));
-    if (error.empty()) {
-      if (copied) copied->push_back(base);
-    } else if (failed) {
-      failed->push_back(source_table + " (" + error + ")");
-    }
-    // A full or failing disk, a lost server: no table after it is copied.
-    if (source.Lost() || target.Lost()) return 0;
-  }
-  return 1;
+  ServerReadAhead ahead(source.ConnectionString(), ReadsAhead(source.Kind()));
+  return CopyTables(source, target, TableNames(server ? 1 : 0, year, county), unit_code, ahead,
+                    copied, failed);
 }
 
 ReportDataResult GenerateReportData(const ReportDataRequest& request) {
@@ -611,6 +636,10 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
   }
   host::JobStages stages("正在生成数据...", {{"tables", 1}});
   try {
+    // The connections that read a server's tables ahead open while the
+    // export is checked.
+    ServerReadAhead ahead(request.source,
+                          ReadsAhead(db::ParseConnectionString(request.source).kind));
     db::Connection source(request.source);
     const bool server = source.Kind() != db::DbKind::kEmbedded;
     // While a job works on the year its tables are being replaced.
@@ -643,8 +672,8 @@ ReportDataResult GenerateReportData(const ReportDataRequest& request) {
       // The scratch file is synced once when it is published; the commits
       // of its tables need not each wait for the disk.
       RunWorkspace::SpeedUpWorkingCopy(target);
-      CopyReportTables(source, target, request.year, request.county, unit_code, server,
-                       &result.copied, &failed);
+      CopyTables(source, target, TableNames(server ? 1 : 0, request.year, request.county),
+                 unit_code, ahead, &result.copied, &failed);
       // The file is not written then, and the earlier one stays.
       if (const std::optional<db::DbError> lost = target.Lost() ? target.Lost() : source.Lost()) {
         return Failed(std::move(result), lost->what());

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/db/db_error.h"
+#include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
 #include "platform/text/ascii_text.h"
 #include "platform/text/number_text.h"
@@ -312,6 +313,10 @@ void Backend::ForgetTablesAfter(const std::string& statement) {
       StartsWithWord(statement, "alter")) {
     text_limits_.clear();
   }
+}
+
+std::unique_ptr<RowSource> Backend::ScanTable(std::string_view table) {
+  return Query("select * from " + QuoteName(StoredTableName(table)), {});
 }
 
 Value Backend::Scalar(std::string_view sql, const std::vector<Value>& params) {

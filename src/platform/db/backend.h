@@ -85,6 +85,9 @@ class Backend {
   }
   virtual std::unique_ptr<RowSource> Query(std::string_view sql,
                                            const std::vector<Value>& params) = 0;
+  // Every row of a table (named as unquoted SQL names it), in the order
+  // "select * from" gives them: for a pass over the whole table.
+  virtual std::unique_ptr<RowSource> ScanTable(std::string_view table);
   // The first column of the query's first row, or null when it has none.
   virtual Value Scalar(std::string_view sql, const std::vector<Value>& params);
   // Stores the rows of the query `select` into the `columns` of `target`,

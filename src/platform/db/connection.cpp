@@ -248,6 +248,11 @@ std::unique_ptr<RowSource> Connection::Scan(std::string_view sql,
   return backend().Query(sql, params);
 }
 
+std::unique_ptr<RowSource> Connection::ScanTable(std::string_view table) {
+  backend().Flush();
+  return backend().ScanTable(table);
+}
+
 Value Connection::Scalar(std::string_view sql, const std::vector<Value>& params) {
   return backend().Scalar(sql, params);
 }

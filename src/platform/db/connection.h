@@ -93,6 +93,11 @@ class Connection {
   // every buffered write has been stored: for passes over whole tables.
   std::unique_ptr<RowSource> Scan(std::string_view sql, const std::vector<Value>& params = {});
 
+  // Every row of a table (named as unquoted SQL names it), in the order
+  // "select * from" gives them, after every buffered write has been
+  // stored: a server sends them in its binary form where the table's
+  // columns allow (see the PostgreSQL backend).
+  std::unique_ptr<RowSource> ScanTable(std::string_view table);
   // The first column of the first row, or null when there is no row.
   Value Scalar(std::string_view sql, const std::vector<Value>& params = {});
 

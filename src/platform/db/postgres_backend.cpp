@@ -83,19 +83,151 @@ FieldType TypeOfDeclaration(std::string_view declared) {
   return FieldType::kText;
 }
 
-Value ParseValue(const PGresult* result, int row, int column, FieldType type, Oid oid) {
-  if (PQgetisnull(result, row, column)) return Value();
-  const char* text = PQgetvalue(result, row, column);
+// A number field's text as a double, as strtod reads it (both round
+// to the nearest double): from_chars reads the usual forms several times
+// faster, strtod the rest ("Infinity", say).
+double DoubleOfText(std::string_view text) {
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc() && end == text.data() + text.size()) return value;
+  return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+// A field's text as a cursor gives its value: a number column's as its
+// number (a boolean's 't' as 1), any other's as the text.
+Value ValueOfText(std::string_view text, FieldType type, bool boolean) {
   switch (type) {
     case FieldType::kInteger:
-      if (oid == 16) return Value(text[0] == 't' ? 1 : 0);
-      return Value(std::strtoll(text, nullptr, 10));
+      if (boolean) return Value(text.starts_with('t') ? 1 : 0);
+      return Value(std::strtoll(std::string(text).c_str(), nullptr, 10));
     case FieldType::kDouble:
-      return Value(std::strtod(text, nullptr));
+      return Value(DoubleOfText(text));
     default:
-      return Value(std::string(text, PQgetlength(result, row, column)));
+      return Value(std::string(text));
   }
 }
+
+Value ParseValue(const PGresult* result, int row, int column, FieldType type, Oid oid) {
+  if (PQgetisnull(result, row, column)) return Value();
+  return ValueOfText(std::string_view(PQgetvalue(result, row, column),
+                                      static_cast<std::size_t>(PQgetlength(result, row, column))),
+                     type, oid == 16);
+}
+
+// Whether a cursor reads a column declared so (TypeOfDeclaration) from its
+// text as ValueOfText does: numbers, booleans and texts, not arrays, nor a
+// type of another name (a domain, an oid) whose kind the declaration does
+// not tell.
+bool ReadAsDeclared(std::string_view declared) {
+  static const std::set<std::string_view> kNamed = {
+      "double precision", "real", "numeric", "smallint",  "integer",          "bigint",
+      "boolean",          "text", "bpchar",  "character", "character varying"};
+  if (declared.find('[') != std::string_view::npos) return false;
+  return kNamed.count(declared.substr(0, declared.find('('))) != 0;
+}
+
+// What a COPY sent: its rows, each as libpq gives it (a row a piece), kept
+// until this goes.
+struct CopiedPieces {
+  std::vector<std::unique_ptr<char, decltype(&PQfreemem)>> owned;
+  std::vector<std::string_view> rows;
+};
+
+// The rows of a COPY in text form (a row a line, its fields parted by
+// tabs, \N for null, a backslash before a tab, line break or backslash of
+// a text), read whole before the first row is given; each field reads as
+// a cursor reads the same text.
+class PostgresCopiedRows : public RowSource {
+ public:
+  PostgresCopiedRows(CopiedPieces pieces, std::vector<ColumnInfo> columns)
+      : pieces_(std::move(pieces)),
+        columns_(std::move(columns)),
+        fields_(columns_.size()),
+        nulls_(columns_.size()),
+        unescaped_(columns_.size()) {
+    for (const ColumnInfo& column : columns_) booleans_.push_back(column.declared == "boolean");
+  }
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+  bool Fetch(std::vector<Value>& row) override {
+    if (!Next()) return false;
+    row.resize(columns_.size());
+    for (std::size_t c = 0; c < columns_.size(); ++c) row[c] = ValueOf(static_cast<int>(c));
+    return true;
+  }
+  bool Next() override {
+    if (next_ >= pieces_.rows.size()) return false;
+    std::string_view row = pieces_.rows[next_++];
+    if (row.empty() || row.back() != '\n') Malformed();
+    row.remove_suffix(1);
+    // A tab always parts two fields: one within a text is sent as \t.
+    const bool escaped = row.find('\\') != std::string_view::npos;
+    std::size_t at = 0;
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const std::size_t tab = row.find('\t', at);
+      const bool last = c + 1 == columns_.size();
+      if (last != (tab == std::string_view::npos)) Malformed();
+      const std::string_view field = row.substr(at, last ? row.size() - at : tab - at);
+      nulls_[c] = field == "\\N";
+      fields_[c] = nulls_[c] ? std::string_view() : escaped ? Unescaped(field, c) : field;
+      at = tab + 1;
+    }
+    return true;
+  }
+  bool IsNull(int column) const override { return nulls_[column] != 0; }
+  double Number(int column) const override {
+    if (IsNull(column)) return 0.0;
+    if (columns_[column].type == FieldType::kText) {
+      return NumberOfTextField(fields_[column], columns_[column].name);
+    }
+    return ValueOf(column).AsDouble();
+  }
+  bool NumberUnlessNull(int column, double& value) const override {
+    if (IsNull(column)) return false;
+    value = columns_[column].type == FieldType::kDouble ? DoubleOfText(fields_[column])
+                                                        : Number(column);
+    return true;
+  }
+  std::string_view Text(int column) const override {
+    if (IsNull(column) || columns_[column].type == FieldType::kText) return fields_[column];
+    scratch_ = ValueOf(column).AsText();
+    return scratch_;
+  }
+
+ private:
+  // A field with its backslashes undone, when it holds any.
+  std::string_view Unescaped(std::string_view field, std::size_t c) {
+    if (field.find('\\') == std::string_view::npos) return field;
+    std::string& text = unescaped_[c];
+    text.clear();
+    static constexpr std::string_view kEscapes("b\bf\fn\nr\rt\tv\v");
+    for (std::size_t i = 0; i < field.size(); ++i) {
+      if (field[i] != '\\') {
+        text += field[i];
+        continue;
+      }
+      if (++i == field.size()) Malformed();
+      const std::size_t known = kEscapes.find(field[i]);
+      text += known != std::string_view::npos && known % 2 == 0 ? kEscapes[known + 1] : field[i];
+    }
+    return text;
+  }
+  Value ValueOf(int column) const {
+    if (IsNull(column)) return Value();
+    return ValueOfText(fields_[column], columns_[column].type, booleans_[column]);
+  }
+  [[noreturn]] static void Malformed() {
+    throw DbError("the server sent the rows of a table in a form not expected here");
+  }
+
+  const CopiedPieces pieces_;
+  const std::vector<ColumnInfo> columns_;
+  std::vector<bool> booleans_;
+  std::size_t next_ = 0;  // the row Next reads next
+  std::vector<std::string_view> fields_;
+  std::vector<char> nulls_;
+  std::vector<std::string> unescaped_;  // the texts of the current row that held backslashes
+  mutable std::string scratch_;
+};
 
 // A value as text for the server: doubles exactly, the rest as they read.
 std::string ParamText(const Value& value) {
@@ -368,6 +500,26 @@ class PostgresBackend : public Backend {
                                    const std::vector<Value>& params) override {
     Flush();
     return std::make_unique<PostgresRows>(*this, sql, params);
+  }
+
+  // A table whose every column a cursor reads from its text as the
+  // column's declaration says (ReadAsDeclared) comes by one COPY, its
+  // numbers read by the faster way of DoubleOfText. The COPY's query runs
+  // in one process, as a cursor's does, so that the rows come in the
+  // order a cursor gives them. Within a transaction, which a failing COPY
+  // would end, and for other columns, the table is read through a cursor.
+  std::unique_ptr<RowSource> ScanTable(std::string_view table) override {
+    const std::string select = "select * from " + QuoteName(StoredName(table));
+    if (InTransaction()) return Query(select, {});
+    std::vector<ColumnInfo> columns = ColumnsOf(table);
+    const auto read = [](const ColumnInfo& column) { return ReadAsDeclared(column.declared); };
+    if (columns.empty() || !std::all_of(columns.begin(), columns.end(), read)) {
+      return Query(select, {});
+    }
+    Flush();
+    const ParallelReading serial(*this, 0);
+    return std::make_unique<PostgresCopiedRows>(ReadCopy("COPY (" + select + ") TO STDOUT"),
+                                                std::move(columns));
   }
 
   // A query read through a cursor never gets parallel workers, and a
@@ -1420,7 +1572,12 @@ class PostgresBackend : public Backend {
       sent = PQputCopyData(conn_, piece.data(), static_cast<int>(piece.size())) == 1;
     }
     sent = PQputCopyEnd(conn_, sent ? nullptr : "the rows could not be sent") == 1 && sent;
-    std::string error = sent ? "" : PQerrorMessage(conn_);
+    EndCopy(statement, sent ? "" : PQerrorMessage(conn_));
+  }
+
+  // Reads the results that end a COPY; raises the first failure they
+  // report, or `error`, the client's own, when there is one.
+  void EndCopy(const std::string& statement, std::string error) {
     DbFailure failure = DbFailure::kOther;
     while (PGresult* result = PQgetResult(conn_)) {
       if (PQresultStatus(result) != PGRES_COMMAND_OK && error.empty()) {
@@ -1431,6 +1588,26 @@ class PostgresBackend : public Backend {
     }
     if (!error.empty() && PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(error);
     if (!error.empty()) Raise(DbError(text::Trim(error), statement, failure));
+  }
+
+  // Runs a COPY that sends rows (TO STDOUT) and gives what it sent; raises
+  // the server's refusal.
+  CopiedPieces ReadCopy(const std::string& statement) {
+    AwaitStore();
+    if (PQstatus(conn_) == CONNECTION_BAD) ThrowConnectionLost(PQerrorMessage(conn_));
+    ResultPtr start(Send(statement, {}), &PQclear);
+    if (PQresultStatus(start.get()) != PGRES_COPY_OUT) ThrowFailure(start.get(), statement);
+    CopiedPieces pieces;
+    char* piece = nullptr;
+    int size = 0;
+    // -1 when the server has sent all, -2 when the reading failed: the
+    // results below say which.
+    while ((size = PQgetCopyData(conn_, &piece, 0)) >= 0) {
+      pieces.owned.emplace_back(piece, &PQfreemem);
+      pieces.rows.emplace_back(piece, static_cast<std::size_t>(size));
+    }
+    EndCopy(statement, size == -2 ? PQerrorMessage(conn_) : "");
+    return pieces;
   }
 
   // The columns of rows [first, last) of a batch that COPY sends. A column

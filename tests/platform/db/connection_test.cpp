@@ -17,6 +17,7 @@
 #include "platform/db/backend.h"
 #include "platform/db/db_error.h"
 #include "platform/db/sqlite_backend.h"
+#include "platform/text/number_text.h"
 #include "support/test_databases.h"
 
 namespace landstat::db {
@@ -456,6 +457,59 @@ TEST_P(ConnectionTest, StatementsThatAddUpRowsRunWithoutParallelWorkersOnAServer
   }
   // Nor does a scan start where another session's scan of the table has got to.
   EXPECT_EQ(conn().Scalar("select current_setting('synchronize_seqscans')").AsText(), "off");
+}
+
+// A whole table read by ScanTable (on a server by one COPY) gives each
+// value as a query's cursor does: texts that the copy's form escapes, an
+// empty text beside a null, numbers of every declared kind and their
+// extremes.
+TEST_P(ConnectionTest, ScanTableReadsEachValueAsAQueryDoes) {
+  conn().Execute(
+      "CREATE TABLE kinds (d double precision, r real, n numeric(12,4), i integer, b bigint, "
+      "s smallint, f boolean, t text, v varchar(8), c char(3))");
+  conn().Execute(
+      "INSERT INTO kinds VALUES (0.1, 0.1, 1.2345, -7, 9007199254740993, 3, true, "
+      "'a\tb\\c\nd', '\\N', 'x')");
+  conn().Execute(
+      "INSERT INTO kinds VALUES (1e300, 3.4e38, -0.5, 2147483647, -1, -32768, false, '', '', "
+      "'')");
+  const std::string infinities = IsServer() ? "'Infinity', '-Infinity'" : "9e999, -9e999";
+  conn().Execute("INSERT INTO kinds VALUES (" + infinities +
+                 ", 0, 0, 0, 0, null, '\\', '\\t', null)");
+  conn().Execute("INSERT INTO kinds (d) VALUES (null)");
+  // Each row's values: their texts, and the numbers of the number fields.
+  const auto walk = [](RowSource& rows) {
+    std::vector<std::string> seen;
+    while (rows.Next()) {
+      std::string row;
+      for (int c = 0; c < static_cast<int>(rows.Columns().size()); ++c) {
+        double number = -1.0;
+        if (rows.Columns()[c].type != FieldType::kText) rows.NumberUnlessNull(c, number);
+        row += (rows.IsNull(c) ? "null" : "'" + std::string(rows.Text(c)) + "'") + "=" +
+               text::ExactDoubleText(number) + " ";
+      }
+      seen.push_back(row);
+    }
+    return seen;
+  };
+  const auto fetch = [](RowSource& rows) {
+    std::vector<std::vector<Value>> fetched;
+    for (std::vector<Value> row; rows.Fetch(row);) fetched.push_back(row);
+    return fetched;
+  };
+  const std::string query = "select * from " + conn().QuoteTable("kinds");
+  const std::vector<std::string> walked = walk(*conn().Scan(query));
+  ASSERT_EQ(walked.size(), 4u);
+  EXPECT_EQ(walk(*conn().ScanTable("KINDS")), walked);
+  EXPECT_EQ(fetch(*conn().ScanTable("kinds")), fetch(*conn().Scan(query)));
+  const auto named = [](const std::unique_ptr<RowSource>& rows) {
+    std::vector<std::string> names;
+    for (const ColumnInfo& column : rows->Columns()) {
+      names.push_back(column.name + " " + std::to_string(static_cast<int>(column.type)));
+    }
+    return names;
+  };
+  EXPECT_EQ(named(conn().ScanTable("kinds")), named(conn().Scan(query)));
 }
 
 TEST_P(ConnectionTest, CatalogueLookUps) {
