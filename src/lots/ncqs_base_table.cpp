@@ -456,13 +456,14 @@ std::string OtherCountyOfParcels(const CStatContext& context) {
   return first;
 }
 
-// On a server one backend takes the rows at about half the rate the client
-// makes them: the table is filled on two connections, each storing every
-// other turn of rows. It is made in the schema beside the run, committed
-// there so that both connections see it, and takes the place of the run's
-// empty table once every row is stored (FillBeside::MoveIn). Where the
-// second connection or its table cannot be made (noticed), the run's own
-// connection fills its own table.
+// On a server one backend stores rows a hundred columns wide more slowly
+// than the client makes them, as for the general base table: the table is
+// filled on two connections, each storing every other turn of rows. It is
+// made in the schema beside the run, committed there so that both
+// connections see it, and takes the place of the run's empty table once
+// every row is stored (FillBeside::MoveIn). Where the second connection or
+// its table cannot be made (noticed), the run's own connection fills its
+// own table.
 class FillBeside {
  public:
   FillBeside(CStatContext& context, db::BesideSchema& schema, const std::string& table)
