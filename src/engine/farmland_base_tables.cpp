@@ -90,4 +90,9 @@ short CStatContext::CreateNcqsStatTable() {
                      "建立农村权属宗地基础表", "建立农村权属宗地基础表失败");
 }
 
+std::string CStatContext::NcqsStatTableStatement(const std::string& table,
+                                                 const std::string& options) const {
+  return TypeWords(CreateStatement(table, {"地籍号"}, m_arrStatFields) + options);
+}
+
 }  // namespace landstat

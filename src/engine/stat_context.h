@@ -22,6 +22,7 @@
 
 namespace landstat {
 namespace db {
+class BesideSchema;
 class Recordset;
 }  // namespace db
 class LayerChecks;
@@ -686,6 +687,9 @@ class CStatContext : public StatRunLog {
   short CreateUnitJbntTables();
   short CreateUnitJbntTable(const std::string& table);
   short CreateNcqsStatTable();
+  // The statement that makes a table `table` of the columns of
+  // statdata_ncqs, with `options` after its columns.
+  std::string NcqsStatTableStatement(const std::string& table, const std::string& options) const;
 
   // The rural ownership-lot tables (lots/ncqs_*.cpp).
   // NcqsParcelsInCounty: whether a parcel lies in the run's county; when
@@ -707,13 +711,15 @@ class CStatContext : public StatRunLog {
   // parcel as it is written, and the rows with one are summed into `lots`
   // per lot, location unit, owner and ownership nature. 0 when the table
   // cannot be written, a layer lacks a field the rows need or no parcel
-  // lies in the county.
+  // lies in the county. With `beside` (on a server), the rows are stored on
+  // two connections into a table made there, which then takes the place of
+  // the empty statdata_ncqs in the run's transaction.
   // BuildNczdAreaTable: the per-lot sums of `lots` replace this county's
   // rows of NCZD_AREA (made when missing). 0 after a logged failure, with
   // the county's earlier rows kept.
   bool NcqsParcelsInCounty();
   std::unique_ptr<NcqsLots> NcqsParcelLots(short lot_layer);
-  short BuildNcqsStatData(NcqsLots* lots);
+  short BuildNcqsStatData(NcqsLots* lots, db::BesideSchema* beside = nullptr);
   short BuildNczdAreaTable(const NcqsLots& lots);
 
   // Basic-farmland base data. BuildJbntParcelData: one row of the farmland

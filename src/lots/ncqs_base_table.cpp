@@ -18,6 +18,7 @@
 #include "engine/rounding.h"
 #include "engine/stat_context.h"
 #include "lots/ncqs_lots.h"
+#include "platform/db/beside_tables.h"
 #include "platform/db/db_error.h"
 #include "platform/db/recordset.h"
 #include "platform/db/row_pipe.h"
@@ -56,12 +57,14 @@ constexpr const char* kColumnNames[kColumns] = {
 
 // Writes pieces as rows of one column list; a column a piece leaves unset
 // keeps the table's default. The rows are stored on a thread of their own
-// while the layers are read (the connection is lent to it meanwhile). With
-// `lots`, a row gets the lot number of its parcel's keys, and the rows with
-// one are added to the lot's sums on another thread, in the order written.
+// while the layers are read (the connection is lent to it meanwhile), every
+// other turn of them on `beside` when given. With `lots`, a row gets the lot
+// number of its parcel's keys, and the rows with one are added to the lot's
+// sums on another thread, in the order written.
 class NcqsRowWriter {
  public:
-  NcqsRowWriter(CStatContext& context, const std::string& table, NcqsLots* lots)
+  NcqsRowWriter(CStatContext& context, const std::string& table, NcqsLots* lots,
+                db::Connection* beside)
       : context_(context), table_(table), levels_(context), lots_(lots) {
     std::vector<std::string> names;
     std::unordered_set<std::string> filled;
@@ -91,7 +94,7 @@ class NcqsRowWriter {
       summed_row_.resize(summed_.size());
       visit = [this](const std::vector<db::Value>& row) { AddToSums(row); };
     }
-    pipe_.emplace(context.m_pConn, table, std::move(names), std::move(visit));
+    pipe_.emplace(context.m_pConn, table, std::move(names), std::move(visit), nullptr, beside);
     context.LendConnection(true);
   }
   ~NcqsRowWriter() {
@@ -453,6 +456,56 @@ std::string OtherCountyOfParcels(const CStatContext& context) {
   return first;
 }
 
+// On a server one backend stores rows a hundred columns wide more slowly
+// than the client makes them, as for the general base table: the table is
+// filled on two connections, each storing every other turn of rows. It is
+// made in the schema beside the run, committed there so that both
+// connections see it, and takes the place of the run's empty table once
+// every row is stored (FillBeside::MoveIn). Where the second connection or
+// its table cannot be made (noticed), the run's own connection fills its
+// own table.
+class FillBeside {
+ public:
+  FillBeside(CStatContext& context, db::BesideSchema& schema, const std::string& table)
+      : schema_(schema), table_(table) {
+    schema.MakeTable(table, [&](const std::string& made, const std::string& options) {
+      return context.NcqsStatTableStatement(made, options);
+    });
+    connection_.emplace(schema.Connection());
+    connection_->BeginTrans();
+  }
+
+  db::Connection& Connection() { return *connection_; }
+  std::string Filled() const { return schema_.Qualified(table_); }
+
+  // Commits the rows stored beside, then, in the run's transaction, drops
+  // the run's empty table and moves the filled one into its place. Raises
+  // DbError.
+  void MoveIn(db::Connection& run) {
+    connection_->CommitTrans();
+    connection_.reset();
+    run.Execute("drop table " + table_);
+    schema_.MoveInto(run, table_);
+  }
+
+ private:
+  db::BesideSchema& schema_;
+  const std::string table_;
+  std::optional<db::Connection> connection_;
+};
+
+std::optional<FillBeside> OpenFillBeside(CStatContext& context, db::BesideSchema* schema,
+                                         const std::string& table) {
+  if (!schema) return std::nullopt;
+  try {
+    return std::optional<FillBeside>(std::in_place, context, *schema, table);
+  } catch (const db::DbError& error) {
+    context.LogNotice("数据库",
+                      std::string("无法另开连接同时填写农村权属宗地基础表 (") + error.what() + ")");
+    return std::nullopt;
+  }
+}
+
 }  // namespace
 
 bool CStatContext::NcqsParcelsInCounty() {
@@ -463,12 +516,14 @@ bool CStatContext::NcqsParcelsInCounty() {
   return other.empty();
 }
 
-short CStatContext::BuildNcqsStatData(NcqsLots* lots) {
+short CStatContext::BuildNcqsStatData(NcqsLots* lots, db::BesideSchema* beside) {
   if (!NcqsParcelsInCounty()) return 0;
   const std::string table = m_names.Plain("statdata_ncqs");
+  std::optional<FillBeside> fill_beside = OpenFillBeside(*this, beside, table);
   std::optional<NcqsRowWriter> writer;
   try {
-    writer.emplace(*this, table, lots);
+    writer.emplace(*this, fill_beside ? fill_beside->Filled() : table, lots,
+                   fill_beside ? &fill_beside->Connection() : nullptr);
   } catch (const db::DbError& error) {
     LogFailure(kTitle, "连接 " + table + " 失败", error);
     return 0;
@@ -487,6 +542,8 @@ short CStatContext::BuildNcqsStatData(NcqsLots* lots) {
       stages.Done(use->progress);
     }
     writer->Close();
+    writer.reset();
+    if (fill_beside) fill_beside->MoveIn(m_pConn);
   } catch (const db::DbError& error) {
     LogFailure(kTitle, "保存 " + table + " 失败", error);
     return 0;

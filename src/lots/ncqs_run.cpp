@@ -4,11 +4,14 @@
 #include <memory>
 #include <optional>
 
+#include "engine/run_schema.h"
 #include "engine/run_workspace.h"
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
 #include "lots/lot_run_support.h"
 #include "lots/ncqs_lots.h"
+#include "platform/db/beside_tables.h"
+#include "platform/db/db_error.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/layers.h"
 #include "platform/host/input_checks.h"
@@ -85,7 +88,8 @@ const std::vector<host::JobStages::Stage> kNcqsStages = {
 // run; the sums are not formed without the lot numbers. `built` gets the
 // tables made.
 bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& observer,
-                     std::vector<std::string>& built, host::JobStages& stages) {
+                     std::vector<std::string>& built, host::JobStages& stages,
+                     db::BesideSchema* beside) {
   const auto done = [&](const char* stage) { StageDone(context, stages, observer, stage); };
   if (context.LoadCodes() <= 0) return false;
   done("context");
@@ -95,7 +99,7 @@ bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& obse
     context.LogNotice("宗地面积", "宗地号未赋完, 不汇总宗地面积表, 其中原有的本县数据保留");
   }
   done("lot numbers");
-  if (context.BuildNcqsStatData(lots.get()) <= 0) return false;
+  if (context.BuildNcqsStatData(lots.get(), beside) <= 0) return false;
   built.push_back(context.Names().Plain("statdata_ncqs"));
   done("base table");
   if (!lots) return true;
@@ -105,10 +109,29 @@ bool BuildNcqsTables(CStatContext& context, short lot, const StageObserver& obse
   return true;
 }
 
+// On a server, the schema beside the run that its base table is filled in
+// on two connections; none on a file, or where the server refuses it
+// (noticed: the run's own connection fills the table then). It must go
+// after the run's connection is closed.
+std::unique_ptr<db::BesideSchema> FillSchema(CStatContext& context, const NcqsRequest& request) {
+  if (context.m_pConn.Kind() != db::DbKind::kServer) return nullptr;
+  try {
+    const std::string target = context.m_pConn.Scalar("select current_schema()").AsText();
+    return std::make_unique<db::BesideSchema>(
+        context.m_strConnect, target,
+        RunSchema::NameOf(target, request.year + "_ncqs_beside", request.county));
+  } catch (const db::DbError& error) {
+    context.LogNotice(
+        "数据库", std::string("无法另开连接同时填写基础表, 在本连接上写 (") + error.what() + ")");
+    return nullptr;
+  }
+}
+
 // The run on a database taken in a workspace: the context set up, the
 // stages, then the work published, or thrown away when the run failed.
 RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request,
                          host::JobStages& stages) {
+  std::unique_ptr<db::BesideSchema> beside;  // ends after the context's connection
   CStatContext context(0, layers.parcel, layers.line, layers.point, 0, 0, 0, 0, 0, 0, request.codes,
                        request.year, request.county, request.log_path, 0, "");
   context.OpenStatLogFile();
@@ -131,7 +154,9 @@ RunReport RunInWorkspace(const NcqsLayers& layers, const NcqsRequest& request,
     try {
       ready = context.InitUnits(workspace.WorkConnection(), request.db_mode) > 0;
       if (ready) workspace.Enter(context.m_pConn);
-      ready = ready && BuildNcqsTables(context, layers.lot, request.observer, built, stages);
+      if (ready) beside = FillSchema(context, request);
+      ready = ready &&
+              BuildNcqsTables(context, layers.lot, request.observer, built, stages, beside.get());
     } catch (const std::exception& escaped) {
       // Whatever a stage let through ends the run as failed, never half done.
       context.LogEscaped("汇总农村权属宗地", "汇总中止", escaped);

@@ -31,6 +31,14 @@ BesideSchema::~BesideSchema() {
   }
 }
 
+std::string BesideSchema::CreateStatement(const std::string& table, const Create& create) const {
+  return create(Qualified(table), std::string(" with (") + kNoVacuum + ")");
+}
+
+void BesideSchema::MakeTable(const std::string& table, const Create& create) {
+  connection_.Execute(CreateStatement(table, create));
+}
+
 void BesideSchema::MoveInto(db::Connection& run, const std::string& table) const {
   const std::string made = Qualified(table);
   run.Execute("alter table " + made + " reset (autovacuum_enabled, toast.autovacuum_enabled)");
@@ -51,11 +59,8 @@ BesideLane::~BesideLane() {
   if (thread_.joinable()) thread_.join();
 }
 
-void BesideLane::Add(
-    const std::string& table,
-    const std::function<std::string(const std::string&, const std::string&)>& create, Fill fill) {
-  const std::string made = schema_.Qualified(table);
-  Job job{create(made, std::string(" with (") + kNoVacuum + ")"), made, std::move(fill)};
+void BesideLane::Add(const std::string& table, const BesideSchema::Create& create, Fill fill) {
+  Job job{schema_.CreateStatement(table, create), schema_.Qualified(table), std::move(fill)};
   {
     std::lock_guard lock(mutex_);
     outcomes_.push_back({table, std::nullopt, std::nullopt});

@@ -40,6 +40,13 @@ class BesideSchema {
   const std::string& Connection() const { return connection_string_; }
   // A table of the schema, qualified.
   std::string Qualified(const std::string& table) const { return schema_ + "." + table; }
+  // The statement `create` gives for the table `table` of the schema: the
+  // qualified name and the options its tables take after their columns.
+  using Create = std::function<std::string(const std::string& made, const std::string& options)>;
+  std::string CreateStatement(const std::string& table, const Create& create) const;
+  // Makes the table `table` here, committed, so that every connection of
+  // the run may write into it. Raises DbError.
+  void MakeTable(const std::string& table, const Create& create);
   // Moves the table made here into the run's schema on the run's
   // connection, which holds no table of its name now. Raises DbError.
   void MoveInto(db::Connection& run, const std::string& table) const;
@@ -71,9 +78,7 @@ class BesideLane {
   // Queues the table `table` of the schema; `create` gives the statement
   // that makes the table it is given, with the options it is given after
   // its columns.
-  void Add(const std::string& table,
-           const std::function<std::string(const std::string&, const std::string&)>& create,
-           Fill fill);
+  void Add(const std::string& table, const BesideSchema::Create& create, Fill fill);
   // Waits until every table queued is done; their outcomes, in order.
   const std::vector<Outcome>& Finish();
 

@@ -5,37 +5,50 @@
 namespace landstat::db {
 
 namespace {
-// Rows a batch holds, and batches at most, being filled or on their way.
+// Rows a batch holds, and batches at most (for each connection), being
+// filled or on their way.
 constexpr std::size_t kBatchRows = 1024;
 constexpr std::size_t kBatches = 6;
+// With a second connection, the batches go to the two in turns of this
+// many: while one connection waits for its server to store what it sent,
+// the other goes on.
+constexpr std::size_t kBatchesPerTurn = 4;
 }  // namespace
 
 RowPipe::RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
-                 Visit visit, std::mutex* connection_lock)
-    : writer_(connection, std::move(table), std::move(columns)),
+                 Visit visit, std::mutex* connection_lock, Connection* beside)
+    : writer_(connection, table, columns),
       visit_(std::move(visit)),
       connection_lock_(connection_lock) {
+  if (beside) beside_.emplace(*beside, std::move(table), std::move(columns));
   owned_.push_back(std::make_unique<Batch>());
   filling_ = owned_.back().get();
   store_.thread = std::thread([this] {
-    Run(store_, [this](const Batch& batch) {
-      std::unique_lock<std::mutex> held;
-      if (connection_lock_) held = std::unique_lock(*connection_lock_);
-      for (std::size_t i = 0; i < batch.count; ++i) {
-        if (batch.checked[i]) {
-          writer_.AddChecked(batch.rows[i], batch.records[i]);
-        } else {
-          writer_.Add(batch.rows[i], batch.records[i]);
-        }
-      }
-    });
+    Run(store_, [this](const Batch& batch) { Store(writer_, connection_lock_, batch); });
   });
+  if (beside_) {
+    store_beside_.thread = std::thread([this] {
+      Run(store_beside_, [this](const Batch& batch) { Store(*beside_, nullptr, batch); });
+    });
+  }
   if (visit_) {
     read_.thread = std::thread([this] {
       Run(read_, [this](const Batch& batch) {
         for (std::size_t i = 0; i < batch.count; ++i) visit_(batch.rows[i]);
       });
     });
+  }
+}
+
+void RowPipe::Store(RowWriter& writer, std::mutex* connection_lock, const Batch& batch) {
+  std::unique_lock<std::mutex> held;
+  if (connection_lock) held = std::unique_lock(*connection_lock);
+  for (std::size_t i = 0; i < batch.count; ++i) {
+    if (batch.checked[i]) {
+      writer.AddChecked(batch.rows[i], batch.records[i]);
+    } else {
+      writer.Add(batch.rows[i], batch.records[i]);
+    }
   }
 }
 
@@ -49,7 +62,7 @@ void RowPipe::Stop() {
     abandoned_ = true;
   }
   changed_.notify_all();
-  for (Lane* lane : {&store_, &read_}) {
+  for (Lane* lane : {&store_, &store_beside_, &read_}) {
     if (lane->thread.joinable()) lane->thread.join();
   }
 }
@@ -98,10 +111,12 @@ void RowPipe::Add(long record) {
 void RowPipe::Send() {
   std::unique_lock lock(mutex_);
   filling_->users = visit_ ? 2 : 1;
-  store_.batches.push_back(filling_);
+  const bool aside = beside_ && (sent_++ / kBatchesPerTurn) % 2 == 1;
+  (aside ? store_beside_ : store_).batches.push_back(filling_);
   if (visit_) read_.batches.push_back(filling_);
   changed_.notify_all();
-  changed_.wait(lock, [&] { return failure_ || !spare_.empty() || owned_.size() < kBatches; });
+  const std::size_t most = beside_ ? 2 * kBatches : kBatches;
+  changed_.wait(lock, [&] { return failure_ || !spare_.empty() || owned_.size() < most; });
   if (failure_) std::rethrow_exception(failure_);
   if (spare_.empty()) {
     owned_.push_back(std::make_unique<Batch>());
@@ -122,11 +137,12 @@ void RowPipe::Close() {
     closing_ = true;
   }
   changed_.notify_all();
-  for (Lane* lane : {&store_, &read_}) {
+  for (Lane* lane : {&store_, &store_beside_, &read_}) {
     if (lane->thread.joinable()) lane->thread.join();
   }
   RaiseFailure();
   writer_.Close();
+  if (beside_) beside_->Close();
 }
 
 void RowPipe::Run(Lane& lane, const std::function<void(const Batch&)>& work) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,12 +29,15 @@ namespace landstat::db {
 // the caller sets whole and hands over with Add. `visit`, when given, sees
 // every row handed over, in order, on a thread of its own. A failure to
 // store or visit a row ends the pipe: the next Add or Close raises it, and
-// rows not closed are rolled back with the writer's.
+// rows not closed are rolled back with the writer's. `beside`, when given,
+// is a second connection to the same database, in a transaction of its
+// own, that stores every other turn of rows, so that two server backends
+// take them; the visit still sees every row in the order added.
 class RowPipe {
  public:
   using Visit = std::function<void(const std::vector<Value>& row)>;
   RowPipe(Connection& connection, std::string table, std::vector<std::string> columns,
-          Visit visit = {}, std::mutex* connection_lock = nullptr);
+          Visit visit = {}, std::mutex* connection_lock = nullptr, Connection* beside = nullptr);
   ~RowPipe();
   RowPipe(const RowPipe&) = delete;
   RowPipe& operator=(const RowPipe&) = delete;
@@ -72,7 +76,10 @@ class RowPipe {
   void Stop();
   void RaiseFailure();
 
+  static void Store(RowWriter& writer, std::mutex* connection_lock, const Batch& batch);
   RowWriter writer_;
+  std::optional<RowWriter> beside_;  // stores the batches of every other turn
+  std::size_t sent_ = 0;             // batches handed over
   Visit visit_;
   std::mutex* connection_lock_ = nullptr;
   bool closed_ = false;
@@ -84,7 +91,7 @@ class RowPipe {
   std::condition_variable changed_;
   bool closing_ = false, abandoned_ = false;
   std::exception_ptr failure_;
-  Lane store_, read_;
+  Lane store_, store_beside_, read_;
 };
 
 }  // namespace landstat::db

@@ -688,6 +688,43 @@ TEST_P(RecordsetTest, OverlongTextIsRefusedNamingTableColumnAndRow) {
   EXPECT_EQ(seen, (std::vector<std::string>{"四个字符", std::string(200, 'x')}));
 }
 
+// A pipe given a second connection, in a transaction of its own, stores
+// the rows of every other turn there: each row once, the visit seeing all
+// of them in the order added. An embedded file takes one writer at a time:
+// there the pipe is never given one.
+TEST_P(RecordsetTest, PipeStoresOnTwoConnections) {
+  if (!IsServer()) GTEST_SKIP() << "an embedded file takes one writer at a time";
+  conn().Execute("CREATE TABLE two (n int, t varchar(4))");
+  Connection beside(database().ConnectionString());
+  constexpr long kRows = 20000;  // turns of rows on either connection
+  std::vector<std::int64_t> seen;
+  beside.BeginTrans();
+  conn().BeginTrans();
+  {
+    RowPipe pipe(
+        conn(), "two", {"n", "t"},
+        [&](const std::vector<Value>& row) { seen.push_back(row[0].AsInteger()); }, nullptr,
+        &beside);
+    for (long n = 1; n <= kRows; ++n) {
+      pipe.Row() = {Value(n), Value(n % 2 ? "奇" : "偶")};
+      pipe.Add();
+    }
+    pipe.Close();
+  }
+  // Before the second connection commits, the first sees its own rows only.
+  const std::int64_t own = conn().Scalar("select count(*) from two").AsInteger();
+  EXPECT_GT(own, 0);
+  EXPECT_LT(own, kRows);
+  beside.CommitTrans();
+  conn().CommitTrans();
+  EXPECT_EQ(CommittedNumber("select count(distinct n) from two where t = (case when n % 2 = 1 "
+                            "then '奇' else '偶' end)"),
+            kRows);
+  EXPECT_EQ(CommittedNumber("select count(*) from two"), kRows);
+  ASSERT_EQ(seen.size(), static_cast<std::size_t>(kRows));
+  for (long n = 1; n <= kRows; ++n) ASSERT_EQ(seen[n - 1], n);
+}
+
 // Rows of one column list whose values change kind from row to row (a
 // number, the same number, another, null, text) are stored as given.
 TEST_P(RecordsetTest, WriterStoresEachRowAsGiven) {
