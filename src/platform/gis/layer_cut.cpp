@@ -8,11 +8,16 @@
 #include <ogr_api.h>
 #include <ogrsf_frmts.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <exception>
 #include <future>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -269,34 +274,53 @@ std::vector<GIntBig> MissingGeometries(OGRLayer& layer) {
   return std::move(*ids);
 }
 
+bool IsGeoPackage(const SourceLayer& source) {
+  GDALDriver* driver = source.dataset ? source.dataset->GetDriver() : nullptr;
+  return driver && std::string_view(driver->GetDescription()) == "GPKG";
+}
+
+// A GeoPackage layer opened anew, for a thread of its own: a GDAL data
+// source serves one thread at a time. No layer when it does not open.
+struct SecondOpening {
+  std::unique_ptr<GDALDataset> dataset;
+  OGRLayer* layer = nullptr;
+
+  SecondOpening(const std::string& path, const std::string& layer_name) {
+    const char* const drivers[] = {"GPKG", nullptr};
+    dataset.reset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers,
+                                    nullptr, nullptr));
+    layer = dataset ? dataset->GetLayerByName(layer_name.c_str()) : nullptr;
+  }
+};
+
 // The records of a GeoPackage layer without a geometry (MissingGeometries),
 // found through an opening of the source of its own on a thread of its own
 // while the cut walks the layer: the query reads the whole layer, the walk
 // the polygon's bounding box only.
 class MissingBeside {
  public:
-  // Null for a source that is no GeoPackage, or whose layer does not open
-  // a second time: the walk then finds them itself.
+  // Null for a source that is no GeoPackage: the walk then finds them
+  // itself.
   static std::unique_ptr<MissingBeside> Start(const SourceLayer& source) {
-    GDALDriver* driver = source.dataset ? source.dataset->GetDriver() : nullptr;
-    if (!driver || std::string_view(driver->GetDescription()) != "GPKG") return nullptr;
-    const char* const drivers[] = {"GPKG", nullptr};
-    std::shared_ptr<GDALDataset> dataset(GDALDataset::Open(source.dataset->GetDescription(),
-                                                           GDAL_OF_VECTOR | GDAL_OF_READONLY,
-                                                           drivers, nullptr, nullptr));
-    OGRLayer* layer = dataset ? dataset->GetLayerByName(source.layer->GetName()) : nullptr;
-    if (!layer) return nullptr;
+    if (!IsGeoPackage(source)) return nullptr;
     auto beside = std::make_unique<MissingBeside>();
-    beside->found_ =
-        std::async(std::launch::async, [dataset, layer] { return MissingGeometries(*layer); });
+    beside->found_ = std::async(
+        std::launch::async,
+        [path = std::string(source.dataset->GetDescription()),
+         name = std::string(source.layer->GetName())]() -> std::optional<std::vector<GIntBig>> {
+          const SecondOpening opening(path, name);
+          if (!opening.layer) return std::nullopt;
+          return MissingGeometries(*opening.layer);
+        });
     return beside;
   }
 
-  // Waits for the ids; raises what the query raised.
-  std::vector<GIntBig> Take() { return found_.get(); }
+  // Waits for the ids; nothing when the layer did not open a second time.
+  // Raises what the query raised.
+  std::optional<std::vector<GIntBig>> Take() { return found_.get(); }
 
  private:
-  std::future<std::vector<GIntBig>> found_;
+  std::future<std::optional<std::vector<GIntBig>>> found_;
 };
 
 // A gross-area field: its place and the decimals its shares are rounded to
@@ -425,6 +449,206 @@ std::vector<HeldText> HeldTexts(const SourceLayer& source, const OGREnvelope* wi
   return held;
 }
 
+// The records of a GeoPackage layer in the polygon's bounding box, read on
+// a thread of their own through an opening of the source of its own, placed
+// (PlaceRecord) in batches by a few threads more, and handed to the cut in
+// the order the source reads them: the cut writes one batch while the next
+// are read and placed, a few batches at most held ahead. The texts held in
+// their numeric fields (HeldTexts) are found first.
+class PlacedWalk {
+ public:
+  static constexpr std::size_t kBatch = 256;
+  static constexpr std::size_t kBatchesHeld = 8;
+  static constexpr std::size_t kPlacers = 2;
+
+  // Null for a source that is no GeoPackage: the cut walks it itself.
+  static std::unique_ptr<PlacedWalk> Start(const SourceLayer& source, const RangePolygon& range) {
+    if (!IsGeoPackage(source)) return nullptr;
+    return std::unique_ptr<PlacedWalk>(new PlacedWalk(source, range));
+  }
+
+  // Stops the threads and waits for them (at most the batches they are
+  // reading and placing).
+  ~PlacedWalk() {
+    Tell([this] { stop_ = true; });
+    reader_.join();
+  }
+  PlacedWalk(const PlacedWalk&) = delete;
+  PlacedWalk& operator=(const PlacedWalk&) = delete;
+
+  // Whether the walk reads the layer: false when it did not open a second
+  // time (the cut then walks it itself). Waits until that is known.
+  bool Walking() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return opened_ || done_; });
+    return opened_;
+  }
+
+  // The held texts of the records of the polygon's bounding box. Raises
+  // what finding them raised.
+  std::vector<HeldText> TakeHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return held_ || done_; });
+    if (held_) return std::move(*held_);
+    if (failure_) std::rethrow_exception(failure_);
+    return {};
+  }
+
+  // The next batch; empty after the last. Raises what the walk raised.
+  std::vector<Placed> Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] {
+      return failure_ || (!batches_.empty() && batches_.front()->placed) ||
+             (batches_.empty() && done_);
+    });
+    if (failure_) std::rethrow_exception(failure_);
+    if (batches_.empty()) return {};
+    std::vector<Placed> batch = std::move(batches_.front()->records);
+    batches_.pop_front();
+    lock.unlock();
+    changed_.notify_all();
+    return batch;
+  }
+
+ private:
+  // A batch in the order read: its features, then the records placed.
+  struct Batch {
+    std::vector<std::unique_ptr<OGRFeature>> features;
+    std::vector<Placed> records;
+    bool placed = false;
+  };
+
+  PlacedWalk(const SourceLayer& source, const RangePolygon& range)
+      : reader_([this, &range, path = std::string(source.dataset->GetDescription()),
+                 own = SourceLayer{source.name, nullptr, nullptr, source.number_of, source.kind},
+                 layer_name = std::string(source.layer->GetName())]() mutable {
+          Read(path, layer_name, own, range);
+        }) {}
+
+  void Read(const std::string& path, const std::string& layer_name, SourceLayer& own,
+            const RangePolygon& polygon) {
+    std::vector<std::thread> placers;
+    try {
+      // The features handed over keep the opening's layer structure: the
+      // opening lasts until the walk is done with.
+      opening_ = std::make_unique<SecondOpening>(path, layer_name);
+      own.layer = opening_->layer;
+      own.dataset = opening_->dataset.get();
+      if (own.layer) {
+        Tell([this] { opened_ = true; });
+        ReadOpened(own, polygon, placers);
+      }
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+    Tell([this] { read_ = true; });
+    for (std::thread& placer : placers) placer.join();
+    Tell([this] { done_ = true; });
+  }
+
+  void ReadOpened(const SourceLayer& source, const RangePolygon& polygon,
+                  std::vector<std::thread>& placers) {
+    OGRLayer& layer = *source.layer;
+    // Each placer tests against a shape of its own.
+    for (std::size_t i = 0; i < kPlacers; ++i) shapes_.push_back(RangeShape(polygon, layer));
+    const OGREnvelope& box = shapes_.front().Box();
+    std::vector<HeldText> held = HeldTexts(source, &box);
+    Tell([&] { held_ = std::move(held); });
+    for (const RangeShape& shape : shapes_) {
+      placers.emplace_back([this, &shape, kind = source.kind] { Place(shape, kind); });
+    }
+    layer.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
+    layer.ResetReading();
+    auto batch = std::make_shared<Batch>();
+    while (std::unique_ptr<OGRFeature> feature{layer.GetNextFeature()}) {
+      batch->features.push_back(std::move(feature));
+      if (batch->features.size() == kBatch &&
+          !Hand(std::exchange(batch, std::make_shared<Batch>())))
+        return;
+    }
+    if (!batch->features.empty()) Hand(std::move(batch));
+  }
+
+  // Hands a batch read to the placers and the cut, waiting while
+  // kBatchesHeld are held; false when the walk is to stop.
+  bool Hand(std::shared_ptr<Batch> batch) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return batches_.size() < kBatchesHeld || stop_; });
+    if (stop_) return false;
+    batches_.push_back(batch);
+    unplaced_.push_back(std::move(batch));
+    lock.unlock();
+    changed_.notify_all();
+    return true;
+  }
+
+  // Places the batches read, one at a time, until all are read and placed.
+  void Place(const RangeShape& range, EntityKind kind) {
+    try {
+      for (;;) {
+        std::shared_ptr<Batch> batch;
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          changed_.wait(lock, [this] { return !unplaced_.empty() || read_ || stop_; });
+          if (stop_ || unplaced_.empty()) return;
+          batch = std::move(unplaced_.front());
+          unplaced_.pop_front();
+        }
+        batch->records.reserve(batch->features.size());
+        for (std::unique_ptr<OGRFeature>& feature : batch->features) {
+          batch->records.push_back(PlaceRecord(std::move(feature), range, kind));
+        }
+        batch->features.clear();
+        Tell([&] { batch->placed = true; });
+      }
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+  }
+
+  // The first failure ends the walk.
+  void Fail(std::exception_ptr failure) {
+    Tell([&] {
+      if (!failure_) failure_ = failure;
+      stop_ = true;
+    });
+  }
+
+  // Changes the state under the lock and wakes the waiters.
+  template <typename Change>
+  void Tell(Change change) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      change();
+    }
+    changed_.notify_all();
+  }
+
+  // Destroyed last, after the batches whose features it made.
+  std::unique_ptr<SecondOpening> opening_;
+  std::vector<RangeShape> shapes_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool opened_ = false;
+  std::optional<std::vector<HeldText>> held_;
+  std::deque<std::shared_ptr<Batch>> batches_;   // in the order read, for the cut
+  std::deque<std::shared_ptr<Batch>> unplaced_;  // for the placers
+  bool read_ = false;                            // no batch is to come after those handed
+  bool done_ = false;                            // the placers ended too
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::thread reader_;  // last: started once the rest is set
+};
+
+}  // namespace
+
+struct LayerReading::Threads {
+  std::unique_ptr<MissingBeside> missing;
+  std::unique_ptr<PlacedWalk> placed;
+};
+
+namespace {
+
 // The cut of one layer into the range, record by record.
 class LayerCut {
  public:
@@ -453,23 +677,24 @@ class LayerCut {
   // against the polygon. The records of the whole layer without a geometry
   // are named first; a GeoPackage's are found beside the walk
   // (MissingBeside), and what the walk names waits for them.
-  void CutAll(const RangeShape& range) {
-    std::unique_ptr<MissingBeside> missing = MissingBeside::Start(source_);
+  // The walk begun ahead (`reading`) is taken where there is one; else the
+  // layer is walked here.
+  void CutAll(const RangeShape& range, LayerReading::Threads& reading) {
+    std::unique_ptr<MissingBeside> missing = std::move(reading.missing);
     if (!missing) NameMissing(MissingGeometries(*source_.layer));
     deferring_ = missing != nullptr;
-    OGRLayer& from = *source_.layer;
-    const OGREnvelope& box = range.Box();
-    Hold(HeldTexts(source_, &box));
-    from.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
-    from.ResetReading();
-    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
-      Take(PlaceRecord(std::move(feature), range, source_.kind));
+    if (reading.placed && reading.placed->Walking()) {
+      Hold(reading.placed->TakeHeld());
+      for (std::vector<Placed> batch; !(batch = reading.placed->Next()).empty();) {
+        for (Placed& placed : batch) Take(std::move(placed));
+      }
+    } else {
+      WalkHere(range);
     }
-    from.SetSpatialFilter(nullptr);
-    from.ResetReading();
     if (!missing) return;
     deferring_ = false;
-    NameMissing(missing->Take());
+    const std::optional<std::vector<GIntBig>> found = missing->Take();
+    NameMissing(found ? *found : MissingGeometries(*source_.layer));
     for (const Deferred& named : std::exchange(deferred_, {})) {
       if (named.skipped) {
         Skip(named.id, named.why);
@@ -507,6 +732,19 @@ class LayerCut {
   }
 
  private:
+  void WalkHere(const RangeShape& range) {
+    OGRLayer& from = *source_.layer;
+    const OGREnvelope& box = range.Box();
+    Hold(HeldTexts(source_, &box));
+    from.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
+    from.ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
+      Take(PlaceRecord(std::move(feature), range, source_.kind));
+    }
+    from.SetSpatialFilter(nullptr);
+    from.ResetReading();
+  }
+
   void Take(Placed placed) {
     switch (placed.place) {
       case Place::kOutside:  // a missing geometry is named by NameMissing
@@ -684,7 +922,17 @@ bool KeepsARecord(const SourceLayer& source, const RangePolygon& range) {
   return kept;
 }
 
-LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target) {
+LayerReading::LayerReading(const SourceLayer& source, const RangePolygon& range)
+    : threads(std::make_unique<Threads>()) {
+  if (source.kind == EntityKind::kTable) return;
+  threads->missing = MissingBeside::Start(source);
+  threads->placed = PlacedWalk::Start(source, range);
+}
+
+LayerReading::~LayerReading() = default;
+
+LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target,
+                       LayerReading& reading) {
   OGRLayer& layer = CreateTarget(target, source);
   CPLErrorReset();
   if (target.StartTransaction() != OGRERR_NONE) {
@@ -695,7 +943,7 @@ LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDA
   if (source.kind == EntityKind::kTable) {
     cut.CopyAll();
   } else {
-    cut.CutAll(RangeShape(range, *source.layer));
+    cut.CutAll(RangeShape(range, *source.layer), *reading.threads);
   }
   cut.RestoreHeldTexts();
   CPLErrorReset();

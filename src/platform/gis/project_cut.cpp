@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -179,6 +180,9 @@ class StagingFolder {
   int lock_fd_ = -1;
 };
 
+// The layers read ahead of the one being cut, each on threads of its own.
+constexpr std::size_t kLayersReadAhead = 2;
+
 // The range's GeoPackage: written without waiting for the disk at each
 // commit, since it is synced once, whole, before it is moved into place.
 std::unique_ptr<GDALDataset> CreateSurvey(const fs::path& path) {
@@ -195,12 +199,20 @@ std::unique_ptr<GDALDataset> CreateSurvey(const fs::path& path) {
 void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::RangePolygon& range,
                const fs::path& survey_path, CutReport& report) {
   std::unique_ptr<GDALDataset> survey = CreateSurvey(survey_path);
-  long done = 0;
-  for (const detail::SourceLayer& layer : layers) {
+  // The readings of the layer being cut and of the next kLayersReadAhead.
+  std::vector<std::unique_ptr<detail::LayerReading>> readings(layers.size());
+  for (std::size_t i = 0; i < layers.size(); ++i) {
+    const detail::SourceLayer& layer = layers[i];
     // The operator's cancel stops the cut between layers, as a failure.
     if (host::JobCancelled()) throw GisError("作业已取消");
-    host::LindoDlgSetProgress("正在裁切" + layer.name, done++, static_cast<long>(layers.size()));
-    detail::LayerCutCount count = detail::CutLayer(layer, range, *survey);
+    host::LindoDlgSetProgress("正在裁切" + layer.name, static_cast<long>(i),
+                              static_cast<long>(layers.size()));
+    for (std::size_t next = i; next < std::min(layers.size(), i + 1 + kLayersReadAhead); ++next) {
+      if (!readings[next])
+        readings[next] = std::make_unique<detail::LayerReading>(layers[next], range);
+    }
+    detail::LayerCutCount count = detail::CutLayer(layer, range, *survey, *readings[i]);
+    readings[i].reset();
     report.per_layer.push_back({layer.name, count.kept, count.skipped});
     report.records_kept += count.kept;
     report.records_skipped += count.skipped;
