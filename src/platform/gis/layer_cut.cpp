@@ -245,11 +245,44 @@ std::optional<std::vector<GIntBig>> MissingByQuery(OGRLayer& layer) {
   return ids;
 }
 
+bool IsGeoPackage(GDALDataset* dataset) {
+  GDALDriver* driver = dataset ? dataset->GetDriver() : nullptr;
+  return driver && std::string_view(driver->GetDescription()) == "GPKG";
+}
+
+// Whether every record of a GeoPackage layer has a geometry, as its spatial
+// index tells: the index lists once each record whose geometry is there
+// and not empty (the GeoPackage's triggers keep it so), and here it lists
+// as many as the layer holds. Counting both reads no geometry, where the
+// query of MissingByQuery reads the whole layer. False when the source
+// cannot tell (no spatial index).
+bool AllIndexed(OGRLayer& layer, GDALDataset* dataset) {
+  const char* column = layer.GetGeometryColumn();
+  if (!IsGeoPackage(dataset) || !column || !*column) return false;
+  const std::string table = layer.GetName();
+  // As text: GDAL takes an integer column of a result for the rows' FID.
+  const std::string sql = "SELECT CAST((SELECT COUNT(*) FROM " + db::QuoteName(table) +
+                          ") = (SELECT COUNT(*) FROM " +
+                          db::QuoteName("rtree_" + table + "_" + column + "_rowid") + ") AS TEXT)";
+  CPLErrorReset();
+  OGRLayer* result = dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  bool all = false;
+  if (result) {
+    const std::unique_ptr<OGRFeature> row{result->GetNextFeature()};
+    all = row && std::string_view(row->GetFieldAsString(0)) == "1";
+    dataset->ReleaseResultSet(result);
+  }
+  CPLErrorReset();
+  return all;
+}
+
 // The ids of the records of the whole layer that have no geometry or an
 // empty one, in the source's order: they cannot be placed in or out of the
-// range. A source whose own query language tests geometries answers by one
-// query; others are walked without their fields.
-std::vector<GIntBig> MissingGeometries(OGRLayer& layer) {
+// range. None where the layer's spatial index (in `dataset`) lists every
+// record (AllIndexed). Else a source whose own query language tests
+// geometries answers by one query; others are walked without their fields.
+std::vector<GIntBig> MissingGeometries(OGRLayer& layer, GDALDataset* dataset) {
+  if (AllIndexed(layer, dataset)) return {};
   std::vector<const char*> ignored;
   const OGRFeatureDefn& fields = *layer.GetLayerDefn();
   for (int i = 0; i < fields.GetFieldCount(); ++i) {
@@ -275,8 +308,7 @@ std::vector<GIntBig> MissingGeometries(OGRLayer& layer) {
 }
 
 bool IsGeoPackage(const SourceLayer& source) {
-  GDALDriver* driver = source.dataset ? source.dataset->GetDriver() : nullptr;
-  return driver && std::string_view(driver->GetDescription()) == "GPKG";
+  return IsGeoPackage(source.dataset);
 }
 
 // A GeoPackage layer opened anew, for a thread of its own: a GDAL data
@@ -310,7 +342,7 @@ class MissingBeside {
          name = std::string(source.layer->GetName())]() -> std::optional<std::vector<GIntBig>> {
           const SecondOpening opening(path, name);
           if (!opening.layer) return std::nullopt;
-          return MissingGeometries(*opening.layer);
+          return MissingGeometries(*opening.layer, opening.dataset.get());
         });
     return beside;
   }
@@ -681,7 +713,7 @@ class LayerCut {
   // layer is walked here.
   void CutAll(const RangeShape& range, LayerReading::Threads& reading) {
     std::unique_ptr<MissingBeside> missing = std::move(reading.missing);
-    if (!missing) NameMissing(MissingGeometries(*source_.layer));
+    if (!missing) NameMissing(MissingGeometries(*source_.layer, source_.dataset));
     deferring_ = missing != nullptr;
     if (reading.placed && reading.placed->Walking()) {
       Hold(reading.placed->TakeHeld());
@@ -694,7 +726,7 @@ class LayerCut {
     if (!missing) return;
     deferring_ = false;
     const std::optional<std::vector<GIntBig>> found = missing->Take();
-    NameMissing(found ? *found : MissingGeometries(*source_.layer));
+    NameMissing(found ? *found : MissingGeometries(*source_.layer, source_.dataset));
     for (const Deferred& named : std::exchange(deferred_, {})) {
       if (named.skipped) {
         Skip(named.id, named.why);
