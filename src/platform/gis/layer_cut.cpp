@@ -377,13 +377,54 @@ std::vector<GrossArea> GrossAreasOf(const OGRFeatureDefn& definition) {
   return fields;
 }
 
-OGRLayer& CreateTarget(GDALDataset& target, const SourceLayer& source) {
+// The first row's first field of a query of the range; empty when it gives
+// none.
+std::string QueryText(GDALDataset& target, const std::string& sql) {
+  OGRLayer* result = target.ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  if (!result) return {};
+  const std::unique_ptr<OGRFeature> row{result->GetNextFeature()};
+  std::string text = row && row->GetFieldCount() > 0 ? row->GetFieldAsString(0) : "";
+  target.ReleaseResultSet(result);
+  return text;
+}
+
+// Gives the new layer of the range its spatial index, empty, and holds
+// back the trigger that would add each record written to it: the index is
+// built apart (spatial_index_build.h).
+LayerIndex EmptySpatialIndex(GDALDataset& target, OGRLayer& layer, const std::string& what) {
+  const std::string name = layer.GetName(), column = layer.GetGeometryColumn();
+  LayerIndex index;
+  index.table = "rtree_" + name + "_" + column;
+  const std::string trigger = index.table + "_insert";
+  CPLErrorReset();
+  target.ReleaseResultSet(target.ExecuteSQL(
+      ("SELECT CreateSpatialIndex(" + db::QuoteText(name) + ", " + db::QuoteText(column) + ")")
+          .c_str(),
+      nullptr, nullptr));
+  index.insert_trigger =
+      QueryText(target, "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = " +
+                            db::QuoteText(trigger));
+  if (index.insert_trigger.empty() || CPLGetLastErrorType() >= CE_Failure) {
+    throw GisError("cannot create the spatial index of " + what + ": " + GdalMessage());
+  }
+  target.ExecuteSQL(("DROP TRIGGER " + db::QuoteName(trigger)).c_str(), nullptr, nullptr);
+  if (CPLGetLastErrorType() >= CE_Failure) {
+    throw GisError("cannot create the spatial index of " + what + ": " + GdalMessage());
+  }
+  return index;
+}
+
+OGRLayer& CreateTarget(GDALDataset& target, const SourceLayer& source,
+                       std::optional<LayerIndex>& index) {
   OGRLayer& from = *source.layer;
   const OGRwkbGeometryType type = TargetType(source.kind, from.GetGeomType());
   const std::string what = "layer \"" + source.name + "\" of the range";
   CPLErrorReset();
-  OGRLayer* layer = target.CreateLayer(source.name.c_str(),
-                                       type == wkbNone ? nullptr : from.GetSpatialRef(), type);
+  // The spatial index is made once the fields are.
+  const char* const options[] = {"SPATIAL_INDEX=NO", nullptr};
+  OGRLayer* layer =
+      target.CreateLayer(source.name.c_str(), type == wkbNone ? nullptr : from.GetSpatialRef(),
+                         type, const_cast<char**>(options));
   if (!layer) throw GisError("cannot create " + what + ": " + GdalMessage());
   const OGRFeatureDefn& fields = *from.GetLayerDefn();
   for (int i = 0; i < fields.GetFieldCount(); ++i) {
@@ -396,6 +437,8 @@ OGRLayer& CreateTarget(GDALDataset& target, const SourceLayer& source) {
                      ": " + GdalMessage());
     }
   }
+  const char* column = layer->GetGeometryColumn();
+  if (type != wkbNone && column && *column) index = EmptySpatialIndex(target, *layer, what);
   return *layer;
 }
 
@@ -684,8 +727,10 @@ namespace {
 // The cut of one layer into the range, record by record.
 class LayerCut {
  public:
-  LayerCut(const SourceLayer& source, GDALDataset& dataset, OGRLayer& target)
-      : source_(source),
+  LayerCut(const SourceLayer& source, GDALDataset& dataset, OGRLayer& target,
+           std::optional<LayerIndex> index)
+      : index_(std::move(index)),
+        source_(source),
         dataset_(dataset),
         target_(target),
         gross_(GrossAreasOf(*source.layer->GetLayerDefn())),
@@ -760,6 +805,7 @@ class LayerCut {
                                 "\": " + std::to_string(count_.skipped - kProblemsNamedPerLayer) +
                                 " more records skipped");
     }
+    count_.index = std::move(index_);
     return std::move(count_);
   }
 
@@ -811,6 +857,13 @@ class LayerCut {
                      source_.name + "\" into the range: " + GdalMessage());
     }
     ++count_.kept;
+    const OGRGeometry* written = feature.GetGeometryRef();
+    if (index_ && written && !written->IsEmpty()) {
+      OGREnvelope bounds;
+      written->getEnvelope(&bounds);
+      index_->entries.push_back(
+          {feature.GetFID(), bounds.MinX, bounds.MaxX, bounds.MinY, bounds.MaxY});
+    }
   }
 
   void ShareGrossAreas(OGRFeature& feature, double share) {
@@ -874,6 +927,8 @@ class LayerCut {
                               ": " + what);
   }
 
+  // The entries of the layer's spatial index, as the records are written.
+  std::optional<LayerIndex> index_;
   const SourceLayer& source_;
   GDALDataset& dataset_;
   OGRLayer& target_;
@@ -965,13 +1020,14 @@ LayerReading::~LayerReading() = default;
 
 LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target,
                        LayerReading& reading) {
-  OGRLayer& layer = CreateTarget(target, source);
+  std::optional<LayerIndex> index;
+  OGRLayer& layer = CreateTarget(target, source, index);
   CPLErrorReset();
   if (target.StartTransaction() != OGRERR_NONE) {
     throw GisError("cannot begin writing layer \"" + source.name +
                    "\" of the range: " + GdalMessage());
   }
-  LayerCut cut(source, target, layer);
+  LayerCut cut(source, target, layer, std::move(index));
   if (source.kind == EntityKind::kTable) {
     cut.CopyAll();
   } else {

@@ -8,10 +8,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/gis/layers.h"
+#include "platform/gis/spatial_index_build.h"
 
 class GDALDataset;
 class OGRLayer;
@@ -49,6 +51,9 @@ struct LayerCutCount {
   long kept = 0;
   long skipped = 0;
   std::vector<std::string> problems;
+  // For a layer with geometries: its spatial index, left to be built
+  // (spatial_index_build.h).
+  std::optional<LayerIndex> index;
 };
 
 // Raises GisError naming the polygon file when the range polygon cannot be
@@ -79,7 +84,9 @@ class LayerReading {
 // Cuts `source` by the range polygon into a new layer of the same name in
 // `target`, in one transaction: its fields as the source declares them, a
 // record of the source kept under its own record number where its geometry
-// meets the polygon (an attribute table copied whole). `reading` is the
+// meets the polygon (an attribute table copied whole). The layer's
+// spatial index is left empty, its insert trigger held back, and what it
+// is to hold given in the count. `reading` is the
 // layer's reading begun for this cut. Raises GisError when the target
 // cannot be written, or what the reading raised.
 LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target,

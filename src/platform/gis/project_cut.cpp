@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -22,6 +23,7 @@
 #include "platform/gis/layer_cut.h"
 #include "platform/gis/ogr_access.h"
 #include "platform/gis/project.h"
+#include "platform/gis/spatial_index_build.h"
 #include "platform/host/new_entries.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
@@ -199,6 +201,9 @@ std::unique_ptr<GDALDataset> CreateSurvey(const fs::path& path) {
 void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::RangePolygon& range,
                const fs::path& survey_path, CutReport& report) {
   std::unique_ptr<GDALDataset> survey = CreateSurvey(survey_path);
+  const int page_size = detail::PageSizeOf(survey_path.string());
+  // The layers' spatial indexes, built while the next layers are cut.
+  std::vector<std::future<detail::BuiltIndex>> indexes;
   // The readings of the layer being cut and of the next kLayersReadAhead.
   std::vector<std::unique_ptr<detail::LayerReading>> readings(layers.size());
   for (std::size_t i = 0; i < layers.size(); ++i) {
@@ -213,6 +218,7 @@ void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::Ran
     }
     detail::LayerCutCount count = detail::CutLayer(layer, range, *survey, *readings[i]);
     readings[i].reset();
+    if (count.index) indexes.push_back(detail::BuildIndexApart(std::move(*count.index), page_size));
     report.per_layer.push_back({layer.name, count.kept, count.skipped});
     report.records_kept += count.kept;
     report.records_skipped += count.skipped;
@@ -221,10 +227,11 @@ void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::Ran
   }
   host::yDebugTime("range layers cut");
   CPLErrorReset();
-  survey.reset();  // builds the spatial indexes and closes the file
+  survey.reset();
   if (CPLGetLastErrorType() >= CE_Failure) {
     throw GisError("cannot write " + survey_path.string() + ": " + detail::GdalMessage());
   }
+  detail::WriteBuiltIndexes(survey_path.string(), indexes);
   host::yDebugTime("range spatial indexes built");
 }
 

@@ -195,6 +195,12 @@ TEST_F(ProjectCutTest, ALongLayerIsCutInItsOwnOrder) {
   for (std::size_t i = 0; i < skipped.size(); ++i) {
     EXPECT_TRUE(Names(report.problems[i], skipped[i])) << report.problems[i];
   }
+  // The range's spatial index, built apart from the layer, finds what was
+  // kept.
+  std::unique_ptr<CGisXmlPrj> range = CGisXmlPrj::Open(report.project_path);
+  const LayerHandle kept = range->prjItemGetAi("地类图斑");
+  EXPECT_EQ(RecordsInRect(kept, {0, 0, 10, 10}).size(), 1200 - skipped.size());
+  EXPECT_EQ(RecordsInRect(kept, {0.32, 0.22, 0.33, 0.23}), std::vector<long>{31});
 }
 
 TEST_F(ProjectCutTest, RefusesBadInputBeforeTouchingTheRangeFolder) {
