@@ -751,11 +751,11 @@ class LayerCut {
 
   // The records whose geometry meets the range: the candidates that the
   // layer's spatial index gives for the polygon's bounding box, each tested
-  // against the polygon. The records of the whole layer without a geometry
-  // are named first; a GeoPackage's are found beside the walk
-  // (MissingBeside), and what the walk names waits for them.
-  // The walk begun ahead (`reading`) is taken where there is one; else the
-  // layer is walked here.
+  // against the polygon, read and placed by the walk begun ahead
+  // (`reading`: PlacedWalk) where there is one, else walked here. The
+  // records of the whole layer without a geometry are named first; a
+  // GeoPackage's are found beside the walk (MissingBeside), and what the
+  // walk names waits for them.
   void CutAll(const RangeShape& range, LayerReading::Threads& reading) {
     std::unique_ptr<MissingBeside> missing = std::move(reading.missing);
     if (!missing) NameMissing(MissingGeometries(*source_.layer, source_.dataset));
