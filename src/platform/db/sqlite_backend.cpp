@@ -519,13 +519,13 @@ class SqliteBackend : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> OpenSqlite(const std::string& path) {
-  // Connections used by several threads at once (each its own) must not
-  // wait on one another for every allocation: SQLite keeps no memory
-  // statistics, which it would guard with one lock for all of them. Set
-  // before the library starts; a host that started it first keeps its own.
+void PrepareSqlite() {
   static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
   static_cast<void>(configured);
+}
+
+std::unique_ptr<Backend> OpenSqlite(const std::string& path) {
+  PrepareSqlite();
   return std::make_unique<SqliteBackend>(path);
 }
 

@@ -7,6 +7,14 @@
 
 namespace landstat::db {
 
+// Sets SQLite up for connections used by several threads at once (each its
+// own), before anything starts the library: they must not wait on one
+// another for every allocation, so SQLite keeps no memory statistics, which
+// it would guard with one lock for all of them. Whatever opens SQLite files
+// (GDAL's GeoPackages too) calls it first; a host that started the library
+// before keeps its own setting.
+void PrepareSqlite();
+
 // Opens the SQLite file at `path`, which must exist. Raises DbError naming
 // the file when it is missing, not a database, or cannot be opened.
 std::unique_ptr<Backend> OpenSqlite(const std::string& path);

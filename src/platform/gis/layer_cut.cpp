@@ -8,11 +8,16 @@
 #include <ogr_api.h>
 #include <ogrsf_frmts.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <exception>
 #include <future>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -240,11 +245,44 @@ std::optional<std::vector<GIntBig>> MissingByQuery(OGRLayer& layer) {
   return ids;
 }
 
+bool IsGeoPackage(GDALDataset* dataset) {
+  GDALDriver* driver = dataset ? dataset->GetDriver() : nullptr;
+  return driver && std::string_view(driver->GetDescription()) == "GPKG";
+}
+
+// Whether every record of a GeoPackage layer has a geometry, as its spatial
+// index tells: the index lists once each record whose geometry is there
+// and not empty (the GeoPackage's triggers keep it so), and here it lists
+// as many as the layer holds. Counting both reads no geometry, where the
+// query of MissingByQuery reads the whole layer. False when the source
+// cannot tell (no spatial index).
+bool AllIndexed(OGRLayer& layer, GDALDataset* dataset) {
+  const char* column = layer.GetGeometryColumn();
+  if (!IsGeoPackage(dataset) || !column || !*column) return false;
+  const std::string table = layer.GetName();
+  // As text: GDAL takes an integer column of a result for the rows' FID.
+  const std::string sql = "SELECT CAST((SELECT COUNT(*) FROM " + db::QuoteName(table) +
+                          ") = (SELECT COUNT(*) FROM " +
+                          db::QuoteName("rtree_" + table + "_" + column + "_rowid") + ") AS TEXT)";
+  CPLErrorReset();
+  OGRLayer* result = dataset->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  bool all = false;
+  if (result) {
+    const std::unique_ptr<OGRFeature> row{result->GetNextFeature()};
+    all = row && std::string_view(row->GetFieldAsString(0)) == "1";
+    dataset->ReleaseResultSet(result);
+  }
+  CPLErrorReset();
+  return all;
+}
+
 // The ids of the records of the whole layer that have no geometry or an
 // empty one, in the source's order: they cannot be placed in or out of the
-// range. A source whose own query language tests geometries answers by one
-// query; others are walked without their fields.
-std::vector<GIntBig> MissingGeometries(OGRLayer& layer) {
+// range. None where the layer's spatial index (in `dataset`) lists every
+// record (AllIndexed). Else a source whose own query language tests
+// geometries answers by one query; others are walked without their fields.
+std::vector<GIntBig> MissingGeometries(OGRLayer& layer, GDALDataset* dataset) {
+  if (AllIndexed(layer, dataset)) return {};
   std::vector<const char*> ignored;
   const OGRFeatureDefn& fields = *layer.GetLayerDefn();
   for (int i = 0; i < fields.GetFieldCount(); ++i) {
@@ -269,34 +307,52 @@ std::vector<GIntBig> MissingGeometries(OGRLayer& layer) {
   return std::move(*ids);
 }
 
+bool IsGeoPackage(const SourceLayer& source) {
+  return IsGeoPackage(source.dataset);
+}
+
+// A GeoPackage layer opened anew, for a thread of its own: a GDAL data
+// source serves one thread at a time. No layer when it does not open.
+struct SecondOpening {
+  std::unique_ptr<GDALDataset> dataset;
+  OGRLayer* layer = nullptr;
+
+  SecondOpening(const std::string& path, const std::string& layer_name) {
+    const char* const drivers[] = {"GPKG", nullptr};
+    dataset.reset(GDALDataset::Open(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers,
+                                    nullptr, nullptr));
+    layer = dataset ? dataset->GetLayerByName(layer_name.c_str()) : nullptr;
+  }
+};
+
 // The records of a GeoPackage layer without a geometry (MissingGeometries),
 // found through an opening of the source of its own on a thread of its own
 // while the cut walks the layer: the query reads the whole layer, the walk
 // the polygon's bounding box only.
 class MissingBeside {
  public:
-  // Null for a source that is no GeoPackage, or whose layer does not open
-  // a second time: the walk then finds them itself.
+  // Null for a source that is no GeoPackage: the walk then finds them
+  // itself.
   static std::unique_ptr<MissingBeside> Start(const SourceLayer& source) {
-    GDALDriver* driver = source.dataset ? source.dataset->GetDriver() : nullptr;
-    if (!driver || std::string_view(driver->GetDescription()) != "GPKG") return nullptr;
-    const char* const drivers[] = {"GPKG", nullptr};
-    std::shared_ptr<GDALDataset> dataset(GDALDataset::Open(source.dataset->GetDescription(),
-                                                           GDAL_OF_VECTOR | GDAL_OF_READONLY,
-                                                           drivers, nullptr, nullptr));
-    OGRLayer* layer = dataset ? dataset->GetLayerByName(source.layer->GetName()) : nullptr;
-    if (!layer) return nullptr;
+    if (!IsGeoPackage(source)) return nullptr;
     auto beside = std::make_unique<MissingBeside>();
-    beside->found_ =
-        std::async(std::launch::async, [dataset, layer] { return MissingGeometries(*layer); });
+    beside->found_ = std::async(
+        std::launch::async,
+        [path = std::string(source.dataset->GetDescription()),
+         name = std::string(source.layer->GetName())]() -> std::optional<std::vector<GIntBig>> {
+          const SecondOpening opening(path, name);
+          if (!opening.layer) return std::nullopt;
+          return MissingGeometries(*opening.layer, opening.dataset.get());
+        });
     return beside;
   }
 
-  // Waits for the ids; raises what the query raised.
-  std::vector<GIntBig> Take() { return found_.get(); }
+  // Waits for the ids; nothing when the layer did not open a second time.
+  // Raises what the query raised.
+  std::optional<std::vector<GIntBig>> Take() { return found_.get(); }
 
  private:
-  std::future<std::vector<GIntBig>> found_;
+  std::future<std::optional<std::vector<GIntBig>>> found_;
 };
 
 // A gross-area field: its place and the decimals its shares are rounded to
@@ -321,13 +377,54 @@ std::vector<GrossArea> GrossAreasOf(const OGRFeatureDefn& definition) {
   return fields;
 }
 
-OGRLayer& CreateTarget(GDALDataset& target, const SourceLayer& source) {
+// The first row's first field of a query of the range; empty when it gives
+// none.
+std::string QueryText(GDALDataset& target, const std::string& sql) {
+  OGRLayer* result = target.ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  if (!result) return {};
+  const std::unique_ptr<OGRFeature> row{result->GetNextFeature()};
+  std::string text = row && row->GetFieldCount() > 0 ? row->GetFieldAsString(0) : "";
+  target.ReleaseResultSet(result);
+  return text;
+}
+
+// Gives the new layer of the range its spatial index, empty, and holds
+// back the trigger that would add each record written to it: the index is
+// built apart (spatial_index_build.h).
+LayerIndex EmptySpatialIndex(GDALDataset& target, OGRLayer& layer, const std::string& what) {
+  const std::string name = layer.GetName(), column = layer.GetGeometryColumn();
+  LayerIndex index;
+  index.table = "rtree_" + name + "_" + column;
+  const std::string trigger = index.table + "_insert";
+  CPLErrorReset();
+  target.ReleaseResultSet(target.ExecuteSQL(
+      ("SELECT CreateSpatialIndex(" + db::QuoteText(name) + ", " + db::QuoteText(column) + ")")
+          .c_str(),
+      nullptr, nullptr));
+  index.insert_trigger =
+      QueryText(target, "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = " +
+                            db::QuoteText(trigger));
+  if (index.insert_trigger.empty() || CPLGetLastErrorType() >= CE_Failure) {
+    throw GisError("cannot create the spatial index of " + what + ": " + GdalMessage());
+  }
+  target.ExecuteSQL(("DROP TRIGGER " + db::QuoteName(trigger)).c_str(), nullptr, nullptr);
+  if (CPLGetLastErrorType() >= CE_Failure) {
+    throw GisError("cannot create the spatial index of " + what + ": " + GdalMessage());
+  }
+  return index;
+}
+
+OGRLayer& CreateTarget(GDALDataset& target, const SourceLayer& source,
+                       std::optional<LayerIndex>& index) {
   OGRLayer& from = *source.layer;
   const OGRwkbGeometryType type = TargetType(source.kind, from.GetGeomType());
   const std::string what = "layer \"" + source.name + "\" of the range";
   CPLErrorReset();
-  OGRLayer* layer = target.CreateLayer(source.name.c_str(),
-                                       type == wkbNone ? nullptr : from.GetSpatialRef(), type);
+  // The spatial index is made once the fields are.
+  const char* const options[] = {"SPATIAL_INDEX=NO", nullptr};
+  OGRLayer* layer =
+      target.CreateLayer(source.name.c_str(), type == wkbNone ? nullptr : from.GetSpatialRef(),
+                         type, const_cast<char**>(options));
   if (!layer) throw GisError("cannot create " + what + ": " + GdalMessage());
   const OGRFeatureDefn& fields = *from.GetLayerDefn();
   for (int i = 0; i < fields.GetFieldCount(); ++i) {
@@ -340,6 +437,8 @@ OGRLayer& CreateTarget(GDALDataset& target, const SourceLayer& source) {
                      ": " + GdalMessage());
     }
   }
+  const char* column = layer->GetGeometryColumn();
+  if (type != wkbNone && column && *column) index = EmptySpatialIndex(target, *layer, what);
   return *layer;
 }
 
@@ -425,11 +524,213 @@ std::vector<HeldText> HeldTexts(const SourceLayer& source, const OGREnvelope* wi
   return held;
 }
 
+// The records of a GeoPackage layer in the polygon's bounding box, read on
+// a thread of their own through an opening of the source of its own, placed
+// (PlaceRecord) in batches by a few threads more, and handed to the cut in
+// the order the source reads them: the cut writes one batch while the next
+// are read and placed, a few batches at most held ahead. The texts held in
+// their numeric fields (HeldTexts) are found first.
+class PlacedWalk {
+ public:
+  static constexpr std::size_t kBatch = 256;
+  static constexpr std::size_t kBatchesHeld = 8;
+  static constexpr std::size_t kPlacers = 2;
+
+  // Null for a source that is no GeoPackage: the cut walks it itself.
+  static std::unique_ptr<PlacedWalk> Start(const SourceLayer& source, const RangePolygon& range) {
+    if (!IsGeoPackage(source)) return nullptr;
+    return std::unique_ptr<PlacedWalk>(new PlacedWalk(source, range));
+  }
+
+  // Stops the threads and waits for them (at most the batches they are
+  // reading and placing).
+  ~PlacedWalk() {
+    Tell([this] { stop_ = true; });
+    reader_.join();
+  }
+  PlacedWalk(const PlacedWalk&) = delete;
+  PlacedWalk& operator=(const PlacedWalk&) = delete;
+
+  // Whether the walk reads the layer: false when it did not open a second
+  // time (the cut then walks it itself). Waits until that is known.
+  bool Walking() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return opened_ || done_; });
+    return opened_;
+  }
+
+  // The held texts of the records of the polygon's bounding box. Raises
+  // what finding them raised.
+  std::vector<HeldText> TakeHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return held_ || done_; });
+    if (held_) return std::move(*held_);
+    if (failure_) std::rethrow_exception(failure_);
+    return {};
+  }
+
+  // The next batch; empty after the last. Raises what the walk raised.
+  std::vector<Placed> Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] {
+      return failure_ || (!batches_.empty() && batches_.front()->placed) ||
+             (batches_.empty() && done_);
+    });
+    if (failure_) std::rethrow_exception(failure_);
+    if (batches_.empty()) return {};
+    std::vector<Placed> batch = std::move(batches_.front()->records);
+    batches_.pop_front();
+    lock.unlock();
+    changed_.notify_all();
+    return batch;
+  }
+
+ private:
+  // A batch in the order read: its features, then the records placed.
+  struct Batch {
+    std::vector<std::unique_ptr<OGRFeature>> features;
+    std::vector<Placed> records;
+    bool placed = false;
+  };
+
+  PlacedWalk(const SourceLayer& source, const RangePolygon& range)
+      : reader_([this, &range, path = std::string(source.dataset->GetDescription()),
+                 own = SourceLayer{source.name, nullptr, nullptr, source.number_of, source.kind},
+                 layer_name = std::string(source.layer->GetName())]() mutable {
+          Read(path, layer_name, own, range);
+        }) {}
+
+  void Read(const std::string& path, const std::string& layer_name, SourceLayer& own,
+            const RangePolygon& polygon) {
+    std::vector<std::thread> placers;
+    try {
+      // The features handed over keep the opening's layer structure: the
+      // opening lasts until the walk is done with.
+      opening_ = std::make_unique<SecondOpening>(path, layer_name);
+      own.layer = opening_->layer;
+      own.dataset = opening_->dataset.get();
+      if (own.layer) {
+        Tell([this] { opened_ = true; });
+        ReadOpened(own, polygon, placers);
+      }
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+    Tell([this] { read_ = true; });
+    for (std::thread& placer : placers) placer.join();
+    Tell([this] { done_ = true; });
+  }
+
+  void ReadOpened(const SourceLayer& source, const RangePolygon& polygon,
+                  std::vector<std::thread>& placers) {
+    OGRLayer& layer = *source.layer;
+    // Each placer tests against a shape of its own.
+    for (std::size_t i = 0; i < kPlacers; ++i) shapes_.push_back(RangeShape(polygon, layer));
+    const OGREnvelope& box = shapes_.front().Box();
+    std::vector<HeldText> held = HeldTexts(source, &box);
+    Tell([&] { held_ = std::move(held); });
+    for (const RangeShape& shape : shapes_) {
+      placers.emplace_back([this, &shape, kind = source.kind] { Place(shape, kind); });
+    }
+    layer.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
+    layer.ResetReading();
+    auto batch = std::make_shared<Batch>();
+    while (std::unique_ptr<OGRFeature> feature{layer.GetNextFeature()}) {
+      batch->features.push_back(std::move(feature));
+      if (batch->features.size() == kBatch &&
+          !Hand(std::exchange(batch, std::make_shared<Batch>())))
+        return;
+    }
+    if (!batch->features.empty()) Hand(std::move(batch));
+  }
+
+  // Hands a batch read to the placers and the cut, waiting while
+  // kBatchesHeld are held; false when the walk is to stop.
+  bool Hand(std::shared_ptr<Batch> batch) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return batches_.size() < kBatchesHeld || stop_; });
+    if (stop_) return false;
+    batches_.push_back(batch);
+    unplaced_.push_back(std::move(batch));
+    lock.unlock();
+    changed_.notify_all();
+    return true;
+  }
+
+  // Places the batches read, one at a time, until all are read and placed.
+  void Place(const RangeShape& range, EntityKind kind) {
+    try {
+      for (;;) {
+        std::shared_ptr<Batch> batch;
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          changed_.wait(lock, [this] { return !unplaced_.empty() || read_ || stop_; });
+          if (stop_ || unplaced_.empty()) return;
+          batch = std::move(unplaced_.front());
+          unplaced_.pop_front();
+        }
+        batch->records.reserve(batch->features.size());
+        for (std::unique_ptr<OGRFeature>& feature : batch->features) {
+          batch->records.push_back(PlaceRecord(std::move(feature), range, kind));
+        }
+        batch->features.clear();
+        Tell([&] { batch->placed = true; });
+      }
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+  }
+
+  // The first failure ends the walk.
+  void Fail(std::exception_ptr failure) {
+    Tell([&] {
+      if (!failure_) failure_ = failure;
+      stop_ = true;
+    });
+  }
+
+  // Changes the state under the lock and wakes the waiters.
+  template <typename Change>
+  void Tell(Change change) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      change();
+    }
+    changed_.notify_all();
+  }
+
+  // Destroyed last, after the batches whose features it made.
+  std::unique_ptr<SecondOpening> opening_;
+  std::vector<RangeShape> shapes_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool opened_ = false;
+  std::optional<std::vector<HeldText>> held_;
+  std::deque<std::shared_ptr<Batch>> batches_;   // in the order read, for the cut
+  std::deque<std::shared_ptr<Batch>> unplaced_;  // for the placers
+  bool read_ = false;                            // no batch is to come after those handed
+  bool done_ = false;                            // the placers ended too
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::thread reader_;  // last: started once the rest is set
+};
+
+}  // namespace
+
+struct LayerReading::Threads {
+  std::unique_ptr<MissingBeside> missing;
+  std::unique_ptr<PlacedWalk> placed;
+};
+
+namespace {
+
 // The cut of one layer into the range, record by record.
 class LayerCut {
  public:
-  LayerCut(const SourceLayer& source, GDALDataset& dataset, OGRLayer& target)
-      : source_(source),
+  LayerCut(const SourceLayer& source, GDALDataset& dataset, OGRLayer& target,
+           std::optional<LayerIndex> index)
+      : index_(std::move(index)),
+        source_(source),
         dataset_(dataset),
         target_(target),
         gross_(GrossAreasOf(*source.layer->GetLayerDefn())),
@@ -450,26 +751,27 @@ class LayerCut {
 
   // The records whose geometry meets the range: the candidates that the
   // layer's spatial index gives for the polygon's bounding box, each tested
-  // against the polygon. The records of the whole layer without a geometry
-  // are named first; a GeoPackage's are found beside the walk
-  // (MissingBeside), and what the walk names waits for them.
-  void CutAll(const RangeShape& range) {
-    std::unique_ptr<MissingBeside> missing = MissingBeside::Start(source_);
-    if (!missing) NameMissing(MissingGeometries(*source_.layer));
+  // against the polygon, read and placed by the walk begun ahead
+  // (`reading`: PlacedWalk) where there is one, else walked here. The
+  // records of the whole layer without a geometry are named first; a
+  // GeoPackage's are found beside the walk (MissingBeside), and what the
+  // walk names waits for them.
+  void CutAll(const RangeShape& range, LayerReading::Threads& reading) {
+    std::unique_ptr<MissingBeside> missing = std::move(reading.missing);
+    if (!missing) NameMissing(MissingGeometries(*source_.layer, source_.dataset));
     deferring_ = missing != nullptr;
-    OGRLayer& from = *source_.layer;
-    const OGREnvelope& box = range.Box();
-    Hold(HeldTexts(source_, &box));
-    from.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
-    from.ResetReading();
-    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
-      Take(PlaceRecord(std::move(feature), range, source_.kind));
+    if (reading.placed && reading.placed->Walking()) {
+      Hold(reading.placed->TakeHeld());
+      for (std::vector<Placed> batch; !(batch = reading.placed->Next()).empty();) {
+        for (Placed& placed : batch) Take(std::move(placed));
+      }
+    } else {
+      WalkHere(range);
     }
-    from.SetSpatialFilter(nullptr);
-    from.ResetReading();
     if (!missing) return;
     deferring_ = false;
-    NameMissing(missing->Take());
+    const std::optional<std::vector<GIntBig>> found = missing->Take();
+    NameMissing(found ? *found : MissingGeometries(*source_.layer, source_.dataset));
     for (const Deferred& named : std::exchange(deferred_, {})) {
       if (named.skipped) {
         Skip(named.id, named.why);
@@ -503,10 +805,24 @@ class LayerCut {
                                 "\": " + std::to_string(count_.skipped - kProblemsNamedPerLayer) +
                                 " more records skipped");
     }
+    count_.index = std::move(index_);
     return std::move(count_);
   }
 
  private:
+  void WalkHere(const RangeShape& range) {
+    OGRLayer& from = *source_.layer;
+    const OGREnvelope& box = range.Box();
+    Hold(HeldTexts(source_, &box));
+    from.SetSpatialFilterRect(box.MinX, box.MinY, box.MaxX, box.MaxY);
+    from.ResetReading();
+    while (std::unique_ptr<OGRFeature> feature{from.GetNextFeature()}) {
+      Take(PlaceRecord(std::move(feature), range, source_.kind));
+    }
+    from.SetSpatialFilter(nullptr);
+    from.ResetReading();
+  }
+
   void Take(Placed placed) {
     switch (placed.place) {
       case Place::kOutside:  // a missing geometry is named by NameMissing
@@ -541,6 +857,13 @@ class LayerCut {
                      source_.name + "\" into the range: " + GdalMessage());
     }
     ++count_.kept;
+    const OGRGeometry* written = feature.GetGeometryRef();
+    if (index_ && written && !written->IsEmpty()) {
+      OGREnvelope bounds;
+      written->getEnvelope(&bounds);
+      index_->entries.push_back(
+          {feature.GetFID(), bounds.MinX, bounds.MaxX, bounds.MinY, bounds.MaxY});
+    }
   }
 
   void ShareGrossAreas(OGRFeature& feature, double share) {
@@ -604,6 +927,8 @@ class LayerCut {
                               ": " + what);
   }
 
+  // The entries of the layer's spatial index, as the records are written.
+  std::optional<LayerIndex> index_;
   const SourceLayer& source_;
   GDALDataset& dataset_;
   OGRLayer& target_;
@@ -684,18 +1009,29 @@ bool KeepsARecord(const SourceLayer& source, const RangePolygon& range) {
   return kept;
 }
 
-LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target) {
-  OGRLayer& layer = CreateTarget(target, source);
+LayerReading::LayerReading(const SourceLayer& source, const RangePolygon& range)
+    : threads(std::make_unique<Threads>()) {
+  if (source.kind == EntityKind::kTable) return;
+  threads->missing = MissingBeside::Start(source);
+  threads->placed = PlacedWalk::Start(source, range);
+}
+
+LayerReading::~LayerReading() = default;
+
+LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target,
+                       LayerReading& reading) {
+  std::optional<LayerIndex> index;
+  OGRLayer& layer = CreateTarget(target, source, index);
   CPLErrorReset();
   if (target.StartTransaction() != OGRERR_NONE) {
     throw GisError("cannot begin writing layer \"" + source.name +
                    "\" of the range: " + GdalMessage());
   }
-  LayerCut cut(source, target, layer);
+  LayerCut cut(source, target, layer, std::move(index));
   if (source.kind == EntityKind::kTable) {
     cut.CopyAll();
   } else {
-    cut.CutAll(RangeShape(range, *source.layer));
+    cut.CutAll(RangeShape(range, *source.layer), *reading.threads);
   }
   cut.RestoreHeldTexts();
   CPLErrorReset();

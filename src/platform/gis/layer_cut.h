@@ -8,10 +8,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/gis/layers.h"
+#include "platform/gis/spatial_index_build.h"
 
 class GDALDataset;
 class OGRLayer;
@@ -49,6 +51,9 @@ struct LayerCutCount {
   long kept = 0;
   long skipped = 0;
   std::vector<std::string> problems;
+  // For a layer with geometries: its spatial index, left to be built
+  // (spatial_index_build.h).
+  std::optional<LayerIndex> index;
 };
 
 // Raises GisError naming the polygon file when the range polygon cannot be
@@ -59,11 +64,32 @@ void CheckRangeFits(const SourceLayer& source, const RangePolygon& range);
 // attribute table: whether it holds one); the walk stops at the first.
 bool KeepsARecord(const SourceLayer& source, const RangePolygon& range);
 
+// The reading of a layer for its cut, begun when it is made, so that a cut
+// of several layers reads the next ones while it writes one: the records
+// of a GeoPackage layer that meet the polygon's bounding box are read and
+// placed against the polygon, and those of the whole layer without a
+// geometry found, on threads of their own. Holds nothing for an attribute
+// table or another source, which the cut reads itself.
+class LayerReading {
+ public:
+  LayerReading(const SourceLayer& source, const RangePolygon& range);
+  ~LayerReading();
+  LayerReading(const LayerReading&) = delete;
+  LayerReading& operator=(const LayerReading&) = delete;
+
+  struct Threads;
+  std::unique_ptr<Threads> threads;
+};
+
 // Cuts `source` by the range polygon into a new layer of the same name in
 // `target`, in one transaction: its fields as the source declares them, a
 // record of the source kept under its own record number where its geometry
-// meets the polygon (an attribute table copied whole). Raises GisError when
-// the target cannot be written.
-LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target);
+// meets the polygon (an attribute table copied whole). The layer's
+// spatial index is left empty, its insert trigger held back, and what it
+// is to hold given in the count. `reading` is the
+// layer's reading begun for this cut. Raises GisError when the target
+// cannot be written, or what the reading raised.
+LayerCutCount CutLayer(const SourceLayer& source, const RangePolygon& range, GDALDataset& target,
+                       LayerReading& reading);
 
 }  // namespace landstat::gis::detail

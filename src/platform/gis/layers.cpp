@@ -23,6 +23,7 @@
 
 #include "platform/db/sql_quote.h"
 #include "platform/db/sql_text.h"
+#include "platform/db/sqlite_backend.h"
 #include "platform/gis/feature_read_ahead.h"
 #include "platform/gis/gis_error.h"
 #include "platform/gis/ogr_access.h"
@@ -36,6 +37,9 @@ namespace {
 void RegisterDrivers() {
   static std::once_flag once;
   std::call_once(once, [] {
+    // GDAL opens GeoPackages through SQLite, often before the program's
+    // own databases: the library is set up for threads first.
+    db::PrepareSqlite();
     GDALAllRegister();
     CPLSetErrorHandler(CPLQuietErrorHandler);  // errors reach callers as GisError
   });

@@ -10,7 +10,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -21,6 +23,7 @@
 #include "platform/gis/layer_cut.h"
 #include "platform/gis/ogr_access.h"
 #include "platform/gis/project.h"
+#include "platform/gis/spatial_index_build.h"
 #include "platform/host/new_entries.h"
 #include "platform/host/progress.h"
 #include "platform/host/trace.h"
@@ -179,6 +182,9 @@ class StagingFolder {
   int lock_fd_ = -1;
 };
 
+// The layers read ahead of the one being cut, each on threads of its own.
+constexpr std::size_t kLayersReadAhead = 2;
+
 // The range's GeoPackage: written without waiting for the disk at each
 // commit, since it is synced once, whole, before it is moved into place.
 std::unique_ptr<GDALDataset> CreateSurvey(const fs::path& path) {
@@ -195,12 +201,24 @@ std::unique_ptr<GDALDataset> CreateSurvey(const fs::path& path) {
 void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::RangePolygon& range,
                const fs::path& survey_path, CutReport& report) {
   std::unique_ptr<GDALDataset> survey = CreateSurvey(survey_path);
-  long done = 0;
-  for (const detail::SourceLayer& layer : layers) {
+  const int page_size = detail::PageSizeOf(survey_path.string());
+  // The layers' spatial indexes, built while the next layers are cut.
+  std::vector<std::future<detail::BuiltIndex>> indexes;
+  // The readings of the layer being cut and of the next kLayersReadAhead.
+  std::vector<std::unique_ptr<detail::LayerReading>> readings(layers.size());
+  for (std::size_t i = 0; i < layers.size(); ++i) {
+    const detail::SourceLayer& layer = layers[i];
     // The operator's cancel stops the cut between layers, as a failure.
     if (host::JobCancelled()) throw GisError("作业已取消");
-    host::LindoDlgSetProgress("正在裁切" + layer.name, done++, static_cast<long>(layers.size()));
-    detail::LayerCutCount count = detail::CutLayer(layer, range, *survey);
+    host::LindoDlgSetProgress("正在裁切" + layer.name, static_cast<long>(i),
+                              static_cast<long>(layers.size()));
+    for (std::size_t next = i; next < std::min(layers.size(), i + 1 + kLayersReadAhead); ++next) {
+      if (!readings[next])
+        readings[next] = std::make_unique<detail::LayerReading>(layers[next], range);
+    }
+    detail::LayerCutCount count = detail::CutLayer(layer, range, *survey, *readings[i]);
+    readings[i].reset();
+    if (count.index) indexes.push_back(detail::BuildIndexApart(std::move(*count.index), page_size));
     report.per_layer.push_back({layer.name, count.kept, count.skipped});
     report.records_kept += count.kept;
     report.records_skipped += count.skipped;
@@ -209,10 +227,11 @@ void CutLayers(const std::vector<detail::SourceLayer>& layers, const detail::Ran
   }
   host::yDebugTime("range layers cut");
   CPLErrorReset();
-  survey.reset();  // builds the spatial indexes and closes the file
+  survey.reset();
   if (CPLGetLastErrorType() >= CE_Failure) {
     throw GisError("cannot write " + survey_path.string() + ": " + detail::GdalMessage());
   }
+  detail::WriteBuiltIndexes(survey_path.string(), indexes);
   host::yDebugTime("range spatial indexes built");
 }
 

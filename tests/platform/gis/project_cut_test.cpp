@@ -165,6 +165,44 @@ TEST_F(ProjectCutTest, KeepsWhatMeetsThePolygonAndSharesTheGrossAreas) {
             (std::vector<std::pair<long, std::string>>{{6, "1,5"}}));
 }
 
+// A layer long enough to be read and placed in many batches, on threads
+// beside the cut: every record is kept or skipped, and the skipped are
+// named, in the layer's order.
+TEST_F(ProjectCutTest, ALongLayerIsCutInItsOwnOrder) {
+  std::vector<FixtureFeature> parcels;
+  std::vector<std::string> skipped;
+  for (int i = 1; i <= 1200; ++i) {
+    const std::string x = std::to_string(i % 30 * 0.3), y = std::to_string(i / 30 * 0.2);
+    const std::string x1 = std::to_string(i % 30 * 0.3 + 0.1);
+    const std::string y1 = std::to_string(i / 30 * 0.2 + 0.1);
+    // Every 97th a bow-tie, which is not valid.
+    const bool bowtie = i % 97 == 0;
+    parcels.push_back({"POLYGON ((" + x + " " + y + "," + x1 + " " + (bowtie ? y1 : y) + "," + x1 +
+                           " " + (bowtie ? y : y1) + "," + x + " " + y1 + "," + x + " " + y + "))",
+                       {{"图斑编号", std::to_string(i)}}});
+    if (bowtie) skipped.push_back("record " + std::to_string(i) + ": its geometry is not valid");
+  }
+  WriteFixtureLayer(dir_.File("county/many.gpkg"), "地类图斑", wkbPolygon,
+                    {{"图斑编号", OFTString}}, parcels);
+  WriteProjectFile(dir_.File("county/many.xml"), "330102", "示例县", {{"地类图斑", "many.gpkg"}},
+                   "codes.tsv");
+
+  const CutReport report = CutProject(dir_.File("county/many.xml"), polygon_, range_);
+
+  EXPECT_EQ(report.records_kept, 1200 - static_cast<long>(skipped.size()));
+  EXPECT_EQ(report.records_skipped, static_cast<long>(skipped.size()));
+  ASSERT_EQ(report.problems.size(), skipped.size());
+  for (std::size_t i = 0; i < skipped.size(); ++i) {
+    EXPECT_TRUE(Names(report.problems[i], skipped[i])) << report.problems[i];
+  }
+  // The range's spatial index, built apart from the layer, finds what was
+  // kept.
+  std::unique_ptr<CGisXmlPrj> range = CGisXmlPrj::Open(report.project_path);
+  const LayerHandle kept = range->prjItemGetAi("地类图斑");
+  EXPECT_EQ(RecordsInRect(kept, {0, 0, 10, 10}).size(), 1200 - skipped.size());
+  EXPECT_EQ(RecordsInRect(kept, {0.32, 0.22, 0.33, 0.23}), std::vector<long>{31});
+}
+
 TEST_F(ProjectCutTest, RefusesBadInputBeforeTouchingTheRangeFolder) {
   WriteFixtureLayer(dir_.File("empty.gpkg"), "range", wkbPolygon, {}, {});
   WriteFixtureLayer(dir_.File("bowtie.gpkg"), "range", wkbPolygon, {},
