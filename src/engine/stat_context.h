@@ -23,7 +23,9 @@
 namespace landstat {
 namespace db {
 class BesideSchema;
+class GroupedSums;
 class Recordset;
+struct GroupedSumsQuery;
 }  // namespace db
 class LayerChecks;
 class NcqsLots;
@@ -146,6 +148,14 @@ class CStatContext : public StatRunLog {
   // Gives a server session the memory its groupings of the base tables
   // need (OpenStatConnection does for the job's own connection).
   static void RaiseGroupingMemory(db::Connection& connection);
+  // The groups of `query` as the server of `reader`, a connection of their
+  // own, makes them (db::GroupedSums::ReadGroups) for a table its own
+  // statement would otherwise fill with them (the farmland ex table):
+  // planned as that statement is, for all the rows rather than the first
+  // ones as a cursor's plan is, with the memory a job's groupings have, so
+  // the same groups with the same sums, in the same order.
+  static std::unique_ptr<db::GroupedSums> ReadGroupsAsStored(db::Connection& reader,
+                                                             const db::GroupedSumsQuery& query);
   void CloseStatConnection();
   // Closes the connection, compacts a stand-alone database file and opens
   // the connection again, when a tenth of the file or more is free pages

@@ -13,6 +13,7 @@
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
 #include "platform/db/db_error.h"
+#include "platform/db/grouped_sums.h"
 #include "platform/db/recordset.h"
 #include "platform/host/paths.h"
 #include "platform/host/trace.h"
@@ -161,6 +162,13 @@ void CStatContext::RaiseGroupingMemory(db::Connection& connection) {
   connection.Execute(
       "SELECT set_config('hash_mem_multiplier', '8', false) WHERE "
       "current_setting('hash_mem_multiplier')::float8 < 8");
+}
+
+std::unique_ptr<db::GroupedSums> CStatContext::ReadGroupsAsStored(
+    db::Connection& reader, const db::GroupedSumsQuery& query) {
+  RaiseGroupingMemory(reader);
+  reader.Execute("SET cursor_tuple_fraction = 1");
+  return db::GroupedSums::ReadGroups(reader, query);
 }
 
 void CStatContext::CloseStatConnection() {

@@ -70,15 +70,6 @@ inline std::string SumOfColumns(const std::vector<const std::vector<std::string>
 db::GroupedSumsQuery CondensingGrouping(const CStatContext& context, const std::string& source,
                                         bool keeps_marks);
 
-// The groups of `query` as the server of `reader`, a connection of their
-// own, makes them (db::GroupedSums::ReadGroups) for a table its own
-// statement would otherwise fill with them (the ex table): planned as that
-// statement is, for all the rows rather than the first ones as a cursor's
-// plan is, with the memory a job's groupings have, so the same groups with
-// the same sums, in the same order.
-std::unique_ptr<db::GroupedSums> ReadGroupsAsStored(db::Connection& reader,
-                                                    const db::GroupedSumsQuery& query);
-
 // Whether every key of the groups fits a column of `chars` characters:
 // rows written from memory are refused a longer text, which a statement of
 // the embedded engine stores (bytes are counted, never fewer than the

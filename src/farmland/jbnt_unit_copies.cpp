@@ -379,13 +379,6 @@ db::GroupedSumsQuery farmland::CondensingGrouping(const CStatContext& context,
   return query;
 }
 
-std::unique_ptr<db::GroupedSums> farmland::ReadGroupsAsStored(db::Connection& reader,
-                                                              const db::GroupedSumsQuery& query) {
-  CStatContext::RaiseGroupingMemory(reader);
-  reader.Execute("SET cursor_tuple_fraction = 1");
-  return db::GroupedSums::ReadGroups(reader, query);
-}
-
 std::string farmland::FedCondensingKey(const CStatContext& context) {
   return context.m_strJbntTbl + "#condensing";
 }

@@ -18,7 +18,6 @@
 #include "engine/stat_config.h"
 #include "engine/stat_context.h"
 #include "engine/table_family.h"
-#include "farmland/farmland_rules.h"
 #include "platform/db/connection.h"
 #include "platform/db/db_error.h"
 #include "platform/db/grouped_sums.h"
@@ -298,7 +297,7 @@ Sums GroupOnServer(const std::string& server, const std::vector<db::GroupedSumsQ
 // (ReadSumsAhead, GroupOnServer), as BuildJbntBaseDataEx would make them:
 // from a file, the whole table in one scan, the same sums to the bit; on a
 // server, by its own grouping planned as the ex table's statement is
-// (farmland::ReadGroupsAsStored), so the same groups with the same sums in
+// (CStatContext::ReadGroupsAsStored), so the same groups with the same sums in
 // the same order. Nothing writes that table during a conversion.
 // Null when the read fails: the table is then read where the ex table is
 // made.
@@ -307,7 +306,7 @@ std::unique_ptr<db::GroupedSums> ReadFarmlandAhead(const std::string& database, 
   try {
     db::Connection reader(database);
     std::unique_ptr<db::GroupedSums> sums = server
-                                                ? farmland::ReadGroupsAsStored(reader, query)
+                                                ? CStatContext::ReadGroupsAsStored(reader, query)
                                                 : std::make_unique<db::GroupedSums>(reader, query);
     host::yDebugTime("farmland base table grouped ahead");
     return sums;

@@ -96,7 +96,7 @@ TEST_P(JbntUnitCopiesTest, CondensationSumsClassColumnsByGroup) {
   ASSERT_TRUE(request);
   db::Connection reader(database().ConnectionString());
   context_->KeepFedSums(request->key,
-                        IsServer() ? farmland::ReadGroupsAsStored(reader, request->query)
+                        IsServer() ? CStatContext::ReadGroupsAsStored(reader, request->query)
                                    : std::make_unique<db::GroupedSums>(reader, request->query));
   EXPECT_EQ(context_->BuildJbntBaseDataEx(), 1);
   EXPECT_EQ(Rows(conn(), "select * from " + ex), stored);
